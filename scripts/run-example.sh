@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds the model and runs the example basin; its outputs land in examples/basin/output.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs" --target orvelvco64
+if [ -f examples/basin/basin.ctl ]; then
+  cd examples/basin
+  mkdir -p output
+  ../../build/orvelvco64 basin.ctl -diagfile:output/Orvel_Diag.xml
+  echo "outputs: examples/basin/output (diagnostics: examples/basin/output/Orvel_Diag.xml)"
+else
+  ./build/orvelvco64 || true
+fi

@@ -1,0 +1,28 @@
+#include "framework/ctrl_c.h"
+
+#include <csignal>
+#include <unistd.h>
+
+ModellApplication* CurrentApplication = nullptr;
+std::atomic<int> CtrlCState{0};
+
+static_assert(std::atomic<int>::is_always_lock_free, "the Ctrl-C state must be usable in a signal handler");
+
+extern "C" void CtrlCHandler(int signum) {
+  std::signal(SIGINT, SIG_IGN);
+  if (CurrentApplication == nullptr) {
+    // Between two runs there is no menu to show: behave as Ctrl-C normally does.
+    std::signal(SIGINT, SIG_DFL);
+    std::raise(signum);
+    return;
+  }
+  int expected = 0;
+  if (!CtrlCState.compare_exchange_strong(expected, 1)) return;
+  static const char kNotice[] = "\nCntr-C pressed! please wait...\n\n";
+  ssize_t ignored = write(STDOUT_FILENO, kNotice, sizeof kNotice - 1);
+  (void)ignored;
+}
+
+void EnableCtrlCHandler() { std::signal(SIGINT, CtrlCHandler); }
+void DisableCtrlCHandler() { std::signal(SIGINT, SIG_DFL); }
+void IgnoreCtrlC() { std::signal(SIGINT, SIG_IGN); }

@@ -1,0 +1,134 @@
+#include "framework/entry.h"
+
+#include <csignal>
+#include <exception>
+#include <iostream>
+#include <memory>
+
+#include "framework/build_info.h"
+#include "framework/ctrl_c.h"
+#include "framework/logstream.h"
+#include "framework/modappli.h"
+
+namespace {
+
+const char* const kUsage =
+    "FATAL: \nusage: orvelvc[o]<32|64> <1st cntrl-file> [<2nd cntrl-file> ... [n-th cntrl-file]] "
+    "[-diagfile:<diagnostics_file> [-diaglevel:<FATAL|ERROR|WARNING|INFO|DEBUG>]]\n";
+
+void WriteBanner(LogStream& log) {
+  log << std::string(76, '-') << "[end-entry]";
+  log << "Orvel-KTA (OpenMP) " << "[end-entry]";
+  log << "64-bit Version on Linux " << "[end-entry]";
+  log << "Version: " << VersionText() << "[end-entry]";
+  log << "            distributed hydrological water balance model\n"
+         "            grid based, with runoff generation after VEVURADA\n"
+         "            contact: the model's development team\n"
+      << std::string(75, '-') << "[end-entry]";
+}
+
+void WriteTopLevelFailure(LogStream& log, int code) {
+  log << "FATAL: Execption " << code << " caught at top level!" << "[end-entry]";
+  log << "FATAL: Program aborted with exit code " << code << "[end-entry]";
+}
+
+}  // namespace
+
+int DiagLevelFromName(const std::string& value) {
+  std::string up = value;
+  for (char& c : up)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  if (up == "FATAL") return 0;
+  if (up == "ERROR") return 1;
+  if (up == "WARNING") return 2;
+  if (up == "INFO") return 3;
+  return 4;
+}
+
+CommandLine ParseCommandLine(int argc, char** argv) {
+  CommandLine cl;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i] ? argv[i] : "";
+    if (arg.compare(0, 11, "-diaglevel:") == 0) {
+      cl.diagLevel = DiagLevelFromName(arg.substr(11));
+      cl.levelOptionPosition = i;
+    } else if (arg.compare(0, 10, "-diagfile:") == 0) {
+      cl.diagFile = arg.substr(10);
+      cl.fileOptionPosition = i;
+    }
+  }
+  return cl;
+}
+
+std::string VersionText() {
+  std::string v = std::string("Vevurada 11.00.10d, last change: December, 11, 2025 12:00 compiled at ") +
+                  BuildDate() + ", " + BuildTime();
+  std::string out;
+  for (char c : v)
+    if (c != '$') out += c;
+  return out;
+}
+
+int ExitStatus(int code) {
+  if (code != 0 && (code & 0xFF) == 0) return 255;
+  return code & 0xFF;
+}
+
+int RunOrvel(int argc, char** argv, std::ostream& console) {
+  CommandLine cl = ParseCommandLine(argc, argv);
+  std::unique_ptr<LogStream> log;
+  try {
+    log = std::make_unique<LogStream>(console, cl.diagFile, cl.diagLevel);
+  } catch (int code) {
+    // The diagnostics file could not be opened at all: there is no log stream to write to.
+    std::cerr << "FATAL: Execption " << code << " caught at top level!\n"
+              << "FATAL: Program aborted with exit code " << code << "\n";
+    return code;
+  }
+  CurrentApplication = nullptr;
+  int exitCode = 0;
+  ModellApplication* app = nullptr;
+  try {
+    try {
+      WriteBanner(*log);
+      if (argc < 2) {
+        *log << kUsage << "[end-entry]";
+        throw 2;
+      }
+      for (int i = 1; i < argc; ++i) {
+        if (i == cl.levelOptionPosition || i == cl.fileOptionPosition) continue;
+        app = new ModellApplication(log.get(), argc, argv, i);
+        exitCode = 0;
+        CtrlCState = 0;
+        CurrentApplication = app;
+        EnableCtrlCHandler();
+        exitCode = app->run();
+        app->ClearMemory();
+        CurrentApplication = nullptr;
+        delete app;
+        app = nullptr;
+      }
+    } catch (const std::exception& e) {
+      *log << "FATAL: " << e.what() << "[end-entry]";
+      throw 103;
+    } catch (int) {
+      throw;
+    } catch (...) {
+      *log << "FATAL: unknown exception" << "[end-entry]";
+      throw 103;
+    }
+  } catch (int code) {
+    // The application that failed gets no end-of-run output (no ClearMemory); its memory
+    // is still given back, so that the program can be run in-process by tests.
+    CurrentApplication = nullptr;
+    delete app;
+    std::signal(SIGINT, SIG_DFL);
+    WriteTopLevelFailure(*log, code);
+    log.reset();
+    return code;
+  }
+  *log << "exitcode " << exitCode << "[end-entry]";
+  *log << "o.k.\n\nthe end." << "[end-entry]";
+  log.reset();
+  return exitCode;
+}

@@ -1,0 +1,27 @@
+// The program's outer shell: command line, log stream, banner, one application per
+// control file, exit code.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+struct CommandLine {
+  int diagLevel = 4;
+  std::string diagFile;
+  int levelOptionPosition = 0;
+  int fileOptionPosition = 0;
+};
+
+// Reads the "-diaglevel:" and "-diagfile:" options; every other argument is a control file.
+CommandLine ParseCommandLine(int argc, char** argv);
+// Level of a "-diaglevel:" value (case-insensitive FATAL, ERROR, WARNING, INFO; else 4).
+int DiagLevelFromName(const std::string& value);
+// The version text of the banner.
+std::string VersionText();
+
+// Runs the whole program and returns its exit code (the full error code; see ExitStatus).
+int RunOrvel(int argc, char** argv, std::ostream& console);
+// The process exit status for a code: Linux keeps 8 bits, so a non-zero code whose low
+// byte is 0 becomes 255 rather than a false success.
+int ExitStatus(int code);

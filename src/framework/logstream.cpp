@@ -1,0 +1,252 @@
+#include "framework/logstream.h"
+
+#include <cstring>
+#include <ctime>
+#include <iostream>
+
+namespace {
+
+const char* const kTerminator = "[end-entry]";
+const size_t kTerminatorLength = 11;
+const char* const kDefaultFile = "Orvel_Diag.xml";
+
+struct Prefix {
+  const char* text;
+  int level;
+};
+const Prefix kPrefixes[] = {{"FATAL: ", 0},   {"ERROR: ", 1}, {"WARNING: ", 2},
+                            {"INFO: ", 3},    {"DEBUG: ", 4}, {"SKIP: ", 5}};
+
+// The prefix a piece begins with, or null.
+const Prefix* FindPrefix(const char* text) {
+  for (const Prefix& p : kPrefixes)
+    if (std::strncmp(text, p.text, std::strlen(p.text)) == 0) return &p;
+  return nullptr;
+}
+
+bool EndsMessage(const char* text) { return std::strstr(text, kTerminator) != nullptr; }
+
+// Appends one code point's worth of bytes starting at s[i] if it is valid UTF-8;
+// returns the number of bytes consumed, or 0 if the sequence is invalid.
+size_t ValidUtf8Length(const std::string& s, size_t i) {
+  unsigned char c = static_cast<unsigned char>(s[i]);
+  size_t n = 0;
+  if (c >= 0xC2 && c <= 0xDF) n = 2;
+  else if (c >= 0xE0 && c <= 0xEF) n = 3;
+  else if (c >= 0xF0 && c <= 0xF4) n = 4;
+  else return 0;
+  if (i + n > s.size()) return 0;
+  for (size_t k = 1; k < n; ++k)
+    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+  unsigned char c1 = static_cast<unsigned char>(s[i + 1]);
+  if (c == 0xE0 && c1 < 0xA0) return 0;   // overlong
+  if (c == 0xED && c1 >= 0xA0) return 0;  // surrogates
+  if (c == 0xF0 && c1 < 0x90) return 0;   // overlong
+  if (c == 0xF4 && c1 >= 0x90) return 0;  // above U+10FFFF
+  return n;
+}
+
+}  // namespace
+
+std::string LocalTimeStamp() {
+  std::time_t now = std::time(nullptr);
+  std::tm tmv{};
+  localtime_r(&now, &tmv);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", tmv.tm_year + 1900, tmv.tm_mon + 1,
+                tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec);
+  return buf;
+}
+
+std::string LogStream::EscapeForXml(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + 16);
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '\n': out += ';'; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '\'': out += "&apos;"; break;
+      case '"': out += "&quot;"; break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          out += ' ';  // control characters are not allowed in XML 1.0
+        } else if (c < 0x80) {
+          out += static_cast<char>(c);
+        } else {
+          size_t n = ValidUtf8Length(text, i);
+          if (n == 0) {
+            out += '?';
+          } else {
+            out.append(text, i, n);
+            i += n - 1;
+          }
+        }
+    }
+  }
+  // Runs of three or more dashes are shortened to two ("--" stays legal in
+  // attribute text, and keeps the file readable for tools that scan for comments).
+  size_t pos;
+  while ((pos = out.find("---")) != std::string::npos) out.erase(pos, 1);
+  return out;
+}
+
+LogStream::LogStream() : LogStream(std::cout, kDefaultFile, 4) {}
+
+LogStream::LogStream(const std::string& file, int maxLevel) : LogStream(std::cout, file, maxLevel) {}
+
+LogStream::LogStream(std::ostream& console, const std::string& file, int maxLevel)
+    : console_(&console), maxLevel_(maxLevel) {
+  Open(file);
+}
+
+void LogStream::Open(const std::string& file) {
+  fileName_ = file.empty() ? kDefaultFile : file;
+  if (rank_ != 0) return;
+  file_.open(fileName_, std::ios::out | std::ios::trunc);
+  if (!file_.is_open()) {
+    *console_ << "(mpi-rank " << std::setw(2) << rank_ << ") "
+              << "\n ----- Warning -----\n error opening diagnostics output file " << fileName_ << std::endl;
+    *console_ << "(mpi-rank " << std::setw(2) << rank_ << ") "
+              << "\nusing default name Orvel_Diag.xml in actual working directory\n -------------------\n\n"
+              << std::endl;
+    fileName_ = kDefaultFile;
+    file_.clear();
+    file_.open(fileName_, std::ios::out | std::ios::trunc);
+    if (!file_.is_open()) {
+      *console_ << "(mpi-rank " << std::setw(2) << rank_ << ") "
+                << "Error opening diagnostics output file " << fileName_ << std::endl;
+      throw 320;
+    }
+  }
+  file_ << "<?xml version='1.0' encoding='UTF-8'?>\n";
+  file_ << "<Diag version=\"1.2\" xmlns=\"http://www.wldelft.nl/fews/PI\" \n";
+  file_ << "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" \n";
+  file_ << "xsi:schemaLocation=\"http://www.wldelft.nl/fews/PI "
+           "http://fews.wldelft.nl/schemas/version1.0/pi-schemas/pi_diag.xsd\">\n";
+  WriteStartLine();
+}
+
+void LogStream::WriteStartLine() {
+  if (!FileUsable()) return;
+  file_ << "\t<line level=\"3\" description= \"Orvel start at " << LocalTimeStamp() << "\"/>\n";
+  file_.flush();
+}
+
+void LogStream::CloseOpenElement() {
+  if (FileUsable()) {
+    file_ << "\"/>\n";
+    file_.flush();
+  }
+}
+
+LogStream::~LogStream() {
+  try {
+    if (FileUsable()) {
+      if (!newEntry_ && !suppress_) file_ << "\"/>\n";
+      file_ << "\t<line level=\"3\" description= \"Orvel finished at " << LocalTimeStamp() << "\"/>\n";
+      file_ << "</Diag>\n";
+      file_.flush();
+    }
+    if (file_.is_open()) file_.close();
+  } catch (...) {
+  }
+}
+
+void LogStream::WriteEntry(const char* text) {
+  const char* body = text ? text : "";
+  bool begins = false;
+  const Prefix* prefix = text ? FindPrefix(text) : nullptr;
+  if (prefix) {
+    if (prefix->level <= 4 && !newEntry_ && !suppress_) CloseOpenElement();
+    level_ = prefix->level;
+    body += std::strlen(prefix->text);
+    begins = true;
+  } else if (newEntry_) {
+    level_ = 4;
+    begins = true;
+  }
+  suppress_ = level_ > maxLevel_;
+  if (begins) {
+    if (FileUsable() && !suppress_) file_ << "\t<line level=\"" << level_ << "\" description= \"";
+    newEntry_ = false;
+  }
+  std::string piece(body);
+  bool ends = false;
+  size_t term = piece.find(kTerminator);
+  if (term != std::string::npos) {
+    ends = true;
+    piece.erase(piece.size() >= kTerminatorLength ? piece.size() - kTerminatorLength : 0);
+  }
+  entryText_ = EscapeForXml(piece);
+  if (ends) entryText_ += "\"/>";
+}
+
+LogStream& LogStream::operator<<(const char* text) {
+  if (!text) text = "(null)";
+  std::string shown(text);
+  bool ends = EndsMessage(text);
+  if (ends) shown.erase(shown.size() >= kTerminatorLength ? shown.size() - kTerminatorLength : 0);
+  if (const Prefix* p = FindPrefix(shown.c_str())) shown.erase(0, std::strlen(p->text));
+  if (!shown.empty() && rank_ == 0) *console_ << shown;
+  WriteEntry(text);
+  if (FileUsable() && !suppress_) file_ << entryText_;
+  if (ends) {
+    if (rank_ == 0) {
+      *console_ << '\n';
+      console_->flush();
+    }
+    if (FileUsable() && !suppress_) {
+      file_ << '\n';
+      file_.flush();
+    }
+    newEntry_ = true;
+    suppress_ = false;
+  }
+  return *this;
+}
+
+LogStream& LogStream::operator<<(const std::string& text) { return *this << text.c_str(); }
+
+template <typename T>
+LogStream& LogStream::Value(const T& v) {
+  if (rank_ == 0) *console_ << v;
+  WriteEntry(nullptr);
+  if (FileUsable() && !suppress_) file_ << v;
+  return *this;
+}
+
+LogStream& LogStream::operator<<(int v) { return Value(v); }
+LogStream& LogStream::operator<<(unsigned int v) { return Value(v); }
+LogStream& LogStream::operator<<(long v) { return Value(v); }
+LogStream& LogStream::operator<<(unsigned long v) { return Value(v); }
+LogStream& LogStream::operator<<(long long v) { return Value(v); }
+LogStream& LogStream::operator<<(unsigned long long v) { return Value(v); }
+LogStream& LogStream::operator<<(float v) { return Value(static_cast<double>(v)); }
+LogStream& LogStream::operator<<(double v) { return Value(v); }
+LogStream& LogStream::operator<<(const void* p) { return Value(p); }
+LogStream& LogStream::operator<<(void* p) { return Value(static_cast<const void*>(p)); }
+
+LogStream& LogStream::operator<<(char c) {
+  // A single character is text for the file: escape it like any other piece.
+  if (rank_ == 0) *console_ << c;
+  WriteEntry(nullptr);
+  if (FileUsable() && !suppress_) file_ << EscapeForXml(std::string(1, c));
+  return *this;
+}
+
+LogStream& LogStream::operator<<(decltype(std::setw(0)) manip) {
+  if (rank_ == 0) *console_ << manip;
+  WriteEntry(nullptr);
+  if (FileUsable() && !suppress_) file_ << manip;
+  return *this;
+}
+
+LogStream& LogStream::operator<<(decltype(std::setfill('x')) manip) {
+  if (rank_ == 0) *console_ << manip;
+  WriteEntry(nullptr);
+  if (FileUsable() && !suppress_) file_ << manip;
+  return *this;
+}

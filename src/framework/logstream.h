@@ -1,0 +1,65 @@
+// The one message channel of the program: every message goes to the console and,
+// filtered by a maximum level, into the FEWS PI "Diag" XML diagnostics file.
+#pragma once
+
+#include <fstream>
+#include <iomanip>
+#include <ostream>
+#include <string>
+
+class LogStream {
+ public:
+  LogStream();
+  LogStream(const std::string& file, int maxLevel);
+  LogStream(std::ostream& console, const std::string& file, int maxLevel);
+  ~LogStream();
+  LogStream(const LogStream&) = delete;
+  LogStream& operator=(const LogStream&) = delete;
+
+  LogStream& operator<<(const char* text);
+  LogStream& operator<<(const std::string& text);
+  LogStream& operator<<(int v);
+  LogStream& operator<<(unsigned int v);
+  LogStream& operator<<(long v);
+  LogStream& operator<<(unsigned long v);
+  LogStream& operator<<(long long v);
+  LogStream& operator<<(unsigned long long v);
+  LogStream& operator<<(float v);
+  LogStream& operator<<(double v);
+  LogStream& operator<<(char c);
+  LogStream& operator<<(const void* p);
+  LogStream& operator<<(void* p);
+  LogStream& operator<<(decltype(std::setw(0)) manip);
+  LogStream& operator<<(decltype(std::setfill('x')) manip);
+  LogStream& operator<<(LogStream& (*fn)(LogStream&)) { return fn(*this); }
+
+  const std::string& FileName() const { return fileName_; }
+  int MaxLevel() const { return maxLevel_; }
+  // Level of the message in progress (or of the last one).
+  int Level() const { return level_; }
+
+  // XML escaping of one text piece as it goes into the description attribute.
+  static std::string EscapeForXml(const std::string& text);
+
+ private:
+  void Open(const std::string& file);
+  void WriteEntry(const char* text);
+  template <typename T>
+  LogStream& Value(const T& v);
+  void WriteStartLine();
+  void CloseOpenElement();
+  bool FileUsable() const { return rank_ == 0 && file_.is_open() && file_.good(); }
+
+  int rank_ = 0;
+  std::ofstream file_;
+  std::ostream* console_;
+  bool newEntry_ = true;
+  bool suppress_ = false;
+  int level_ = 0;
+  std::string entryText_;
+  std::string fileName_;
+  int maxLevel_ = 4;
+};
+
+// Local date and time as 2025-12-11T09:05:00.
+std::string LocalTimeStamp();

@@ -1,0 +1,37 @@
+// The date of a model step and the date key used to compare dates.
+#pragma once
+
+#include <cstdint>
+
+// Weights of the date key: months count as 31 days, years as 12 such months.
+constexpr int64_t kKeyYear = 535680;
+constexpr int64_t kKeyMonth = 44640;
+constexpr int64_t kKeyDay = 1440;
+constexpr int64_t kKeyHour = 60;
+constexpr int64_t kMissingDateField = -9999;
+
+inline int64_t DateKey(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute) {
+  return year * kKeyYear + month * kKeyMonth + day * kKeyDay + hour * kKeyHour + minute;
+}
+
+// Step date, handed by value to every per-step operation. -9999 marks a missing field.
+struct ModelDate {
+  int64_t minute = kMissingDateField;
+  int64_t hour = kMissingDateField;
+  int64_t day = kMissingDateField;
+  int64_t month = kMissingDateField;
+  int64_t year = kMissingDateField;
+
+  int64_t Key() const { return DateKey(year, month, day, hour, minute); }
+  bool IsMissing() const { return year == kMissingDateField; }
+};
+
+// Gregorian leap year rule.
+inline bool IsLeapYear(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+// Days of a month (1..12) in a year; 0 for a month outside 1..12.
+inline int DaysInMonth(int64_t year, int64_t month) {
+  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12) return 0;
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}

@@ -1,0 +1,199 @@
+#include "framework/modelobject.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "framework/logstream.h"
+
+modelobject::modelobject() = default;
+
+modelobject::modelobject(LogStream* logStream, const std::string& controlFile, const OutputSettings& settings)
+    : controlFileName(controlFile), output(settings) {
+  log = logStream;
+  runFlag = 0;
+}
+
+modelobject::~modelobject() = default;
+
+void modelobject::SetPosition(int index, double x, double y, double z) {
+  positionIndex = index;
+  positionX = x;
+  positionY = y;
+  positionZ = z;
+}
+
+void modelobject::AppendModelLog(const std::string& text) {
+  if (instanceNumber != 0) return;
+  char fileName[32];
+  std::snprintf(fileName, sizeof fileName, "modell_%d.log", instanceNumber);
+  std::FILE* f = std::fopen(fileName, "a");
+  if (!f) return;
+  std::time_t now = std::time(nullptr);
+  char when[64];
+  ctime_r(&now, when);
+  std::fprintf(f, "%s: %s\n", when, text.c_str());
+  std::fclose(f);
+}
+
+void modelobject::SetEndDate(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute) {
+  endYear = year;
+  endMonth = month;
+  endDay = day;
+  endHour = hour;
+  endMinute = minute;
+  endDateKey = DateKey(year, month, day, hour, minute);
+}
+
+bool modelobject::OpenControlFile(const std::string& path) {
+  controlFileOpen = controlFile.LoadFile(path);
+  return controlFileOpen;
+}
+
+void modelobject::ControlFileKeyError(const std::string& a, const std::string& b) {
+  if (log) *log << "FATAL: error in control file, " << a << "; " << b << "not found!" << "[end-entry]";
+  throw 17;
+}
+
+void modelobject::WriteError(const std::string& file, int code) {
+  if (log) *log << "FATAL: write error " << file << " ! (" << code << ")" << "[end-entry]";
+  throw 18;
+}
+
+void modelobject::ReadError(const std::string& file, int code) {
+  if (log) *log << "FATAL: read error " << file << " ! (" << code << ")" << "[end-entry]";
+  throw 19;
+}
+
+bool modelobject::SeekControlKey(const std::string& key, bool mustExist) {
+  controlFile.Rewind();
+  std::string word;
+  while (controlFile.ReadWord(word)) {
+    // Only the first word of a line counts: drop the rest of the line.
+    controlFile.RestOfLine();
+    if (word == key) return true;
+  }
+  if (mustExist) ControlFileKeyError(key, "(EOF)");
+  return false;
+}
+
+namespace {
+
+// The notice written before a failed value read: the next word of the file.
+void ReportUnreadableValue(modelobject& o) {
+  if (o.log) *o.log << "--> In ." << "\n" << "  Next line in Orvel control file: " << "[end-entry]";
+  std::string next;
+  if (!o.controlFile.ReadWord(next)) next = "(EOF)";
+  if (next.size() > 1007) next.resize(1007);
+  if (o.log) *o.log << next << "[end-entry]";
+}
+
+template <typename T, typename Reader>
+int ReadOne(modelobject& o, T& value, const std::string& label, Reader read) {
+  if (!read(o.controlFile, value)) {
+    ReportUnreadableValue(o);
+    o.ControlFileKeyError(label, o.name);
+  }
+  o.restOfLine = o.controlFile.RestOfLine();
+  return 1;
+}
+
+template <typename T, typename Reader>
+int ReadPair(modelobject& o, T& a, T& b, const std::string& label, Reader read) {
+  if (!read(o.controlFile, a) || !read(o.controlFile, b)) o.ControlFileKeyError(label, o.name);
+  o.restOfLine = o.controlFile.RestOfLine();
+  return 2;
+}
+
+}  // namespace
+
+int modelobject::ReadControlValue(int& value, const std::string& label) {
+  return ReadOne(*this, value, label, [](TextCursor& c, int& v) { return c.ReadInt(v); });
+}
+
+int modelobject::ReadControlValue(long& value, const std::string& label) {
+  return ReadOne(*this, value, label, [](TextCursor& c, long& v) { return c.ReadLong(v); });
+}
+
+int modelobject::ReadControlValue(long long& value, const std::string& label) {
+  long v = 0;
+  int n = ReadControlValue(v, label);
+  value = v;
+  return n;
+}
+
+int modelobject::ReadControlValue(double& value, const std::string& label) {
+  return ReadOne(*this, value, label, [](TextCursor& c, double& v) { return c.ReadDouble(v); });
+}
+
+int modelobject::ReadControlValue(std::string& value, const std::string& label, size_t maxLength) {
+  ReadOne(*this, value, label, [](TextCursor& c, std::string& v) { return c.ReadWord(v); });
+  if (value.size() > maxLength) {
+    if (log)
+      *log << "FATAL: value of " << label << " is longer than " << static_cast<unsigned long>(maxLength)
+           << " characters: " << value.substr(0, 80) << "..." << "[end-entry]";
+    throw 17;
+  }
+  return 1;
+}
+
+int modelobject::ReadTwoControlValues(double& a, double& b, const std::string& label) {
+  return ReadPair(*this, a, b, label, [](TextCursor& c, double& v) { return c.ReadDouble(v); });
+}
+
+int modelobject::ReadTwoControlValues(int& a, int& b, const std::string& label) {
+  return ReadPair(*this, a, b, label, [](TextCursor& c, int& v) { return c.ReadInt(v); });
+}
+
+int modelobject::ReadTwoControlValues(long& a, long& b, const std::string& label) {
+  return ReadPair(*this, a, b, label, [](TextCursor& c, long& v) { return c.ReadLong(v); });
+}
+
+int modelobject::ReadTwoControlValues(std::string& a, std::string& b, const std::string& label) {
+  return ReadPair(*this, a, b, label, [](TextCursor& c, std::string& v) { return c.ReadWord(v); });
+}
+
+void modelobject::ResetStatistics(double nodata) {
+  statNodata = nodata;
+  statCount = statMin = statMax = statSum = statSumSq = 0.0;
+}
+
+void modelobject::AddToStatistics(double x, double w) {
+  if (!(x > statNodata + 1)) return;
+  statCount += w;
+  statSum += w * x;
+  statSumSq += w * x * x;
+  if (statCount == 1.0) {
+    statMin = statMax = x;
+  } else if (x < statMin) {
+    statMin = x;
+  } else if (x > statMax) {
+    statMax = x;
+  }
+}
+
+void modelobject::GetStatistics(double& count, double& minimum, double& maximum, double& sum, double& mean,
+                                double& stddev) const {
+  count = statCount;
+  minimum = statMin;
+  maximum = statMax;
+  sum = statSum;
+  mean = statCount > 0 ? statSum / statCount : -9999.0;
+  if (statCount <= 2) {
+    stddev = -9999.0;
+  } else {
+    double v = (statSumSq - statSum * statSum / statCount) / (statCount - 1);
+    stddev = v > 0 ? std::sqrt(v) : v;
+  }
+}
+
+double modelobject::LinearInterpolate(double x0, double y0, double x1, double y1, double x) const {
+  if (x1 == x0) return y0;
+  return ((x1 - x) * y0 + (x - x0) * y1) / (x1 - x0);
+}
+
+void modelobject::DeleteModule() {
+  if (log) *log << "DEBUG: deleting module " << name << "[end-entry]";
+  netcdfOptions.reset();
+  netcdfCache.reset();
+}

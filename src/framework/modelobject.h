@@ -1,0 +1,185 @@
+// Base of every configurable object: control-file access, end date, running statistics,
+// the module log file, and access to the shared grid registry and grid files.
+//
+// The grid operations are declared here and implemented in src/grids (registry, file
+// formats, period output); this header only forward-declares their types.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/memory_handling.h"
+#include "framework/model_date.h"
+#include "framework/text_helpers.h"
+
+class LogStream;
+struct GridRecord;
+class NetcdfWriteOptions;
+class NetcdfFileCache;
+
+// Number of records of the grid registry (positions 0..1000; grids at 1..999).
+constexpr int kGridRegistrySize = 1001;
+constexpr int kMaxGridPosition = 999;
+// Limits of texts that other code relies on.
+constexpr size_t kMaxInternalName = 100;
+constexpr size_t kMaxFileName = 2400;
+
+// The header of every grid; a cell is valid when its value is greater than nodata_value.
+struct GridGeometry {
+  int32_t ncols = 0;
+  int32_t nrows = 0;
+  double xllcorner = 0.0;
+  double yllcorner = 0.0;
+  double cellsize = 0.0;
+  double nodata_value = -9999.0;
+};
+
+// First and last active column of a grid row; last < 1 marks a row without active cells.
+struct RowBounds {
+  int32_t first = 1;
+  int32_t last = 0;
+};
+
+// Run and output settings that every module takes over from the start-up.
+struct OutputSettings {
+  bool writeAsciiGrids = false;
+  bool writeDoubleGrids = false;
+  bool writeNetcdfGrids = false;
+  std::string initialStateDirectory;
+  std::string defaultOutputDirectory;
+  std::string outputDirectory;  // prefix of written grid files (path join)
+  std::string inputDirectory;   // prefix of read grid files (path join)
+  double timeStepMinutes = 60.0;
+  double timeStepHours = 1.0;
+  int subHourTimeStep = 0;  // the "timestep" key of [output_interval]; 0 = hourly form
+  int hruMode = 0;
+};
+
+class modelobject : public memory_handling {
+ public:
+  modelobject();  // minimal: run flag 0 only
+  modelobject(LogStream* log, const std::string& controlFileName, const OutputSettings& settings = {});
+  ~modelobject() override;
+
+  void SetPosition(int index, double x, double y, double z);
+
+  // --- module log, dates, report interval ---------------------------------------
+  virtual void AppendModelLog(const std::string& text);
+  virtual void SetEndDate(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute);
+  virtual void SetReportInterval(int hours) { reportInterval = hours; }
+  virtual int GetReportInterval() const { return reportInterval; }
+  virtual double GetHourOffset() const { return hourOffset; }
+
+  // --- control file ---------------------------------------------------------------
+  // Opens the control file (the preprocessed copy) for the access operations below.
+  bool OpenControlFile(const std::string& path);
+  bool OpenControlFile() { return OpenControlFile(controlFileName); }
+  void CloseControlFile() { controlFile = TextCursor(); controlFileOpen = false; }
+  bool ControlFileIsOpen() const { return controlFileOpen; }
+
+  [[noreturn]] virtual void ControlFileKeyError(const std::string& a, const std::string& b);
+  [[noreturn]] virtual void WriteError(const std::string& file, int code);
+  [[noreturn]] virtual void ReadError(const std::string& file, int code);
+
+  // Rewinds and finds the line whose first word equals key; the file then stands at the
+  // start of the next line. A missing key with mustExist set is error 17.
+  virtual bool SeekControlKey(const std::string& key, bool mustExist);
+  // One positional value, then the rest of its line into restOfLine. A value that cannot
+  // be read is error 17 with the label and the object's name. Returns 1.
+  int ReadControlValue(int& value, const std::string& label);
+  int ReadControlValue(long& value, const std::string& label);
+  int ReadControlValue(long long& value, const std::string& label);
+  int ReadControlValue(double& value, const std::string& label);
+  // A word; words longer than maxLength are a control-file error (17).
+  int ReadControlValue(std::string& value, const std::string& label, size_t maxLength = kMaxFileName);
+  // Two values on one line; returns 2.
+  int ReadTwoControlValues(double& a, double& b, const std::string& label);
+  int ReadTwoControlValues(int& a, int& b, const std::string& label);
+  int ReadTwoControlValues(long& a, long& b, const std::string& label);
+  int ReadTwoControlValues(std::string& a, std::string& b, const std::string& label);
+
+  // --- running statistics -----------------------------------------------------------
+  virtual void ResetStatistics(double nodata);
+  virtual void AddToStatistics(double x, double w);
+  virtual void GetStatistics(double& count, double& minimum, double& maximum, double& sum, double& mean,
+                             double& stddev) const;
+
+  virtual double LinearInterpolate(double x0, double y0, double x1, double y1, double x) const;
+  virtual void SetRunFlag(int flag) { runFlag = flag; }
+  virtual void DeleteModule();
+
+  // --- grid registry (src/grids/grid_registry.cpp) -----------------------------------
+  int FindGrid(const std::string& internalName, bool includeUnfilled = false) const;
+  int RequireGrid(const std::string& internalName) const;
+  int RequireOneOf3Grids(const std::string& n1, const std::string& n2, const std::string& n3) const;
+  int RequireOneOf4Grids(const std::string& n1, const std::string& n2, const std::string& n3,
+                         const std::string& n4) const;
+  void RegisterGrid(int position, const std::string& fileName, double** data, double*** stack, int levels,
+                    const std::string& internalName, int writeCode, int firstRow, int lastRow);
+  void FreeGrid(int position);
+  // The first position from 1 whose record was never registered (0 when none is left).
+  int FirstFreeGridPosition() const;
+
+  // --- grid files (src/grids) ----------------------------------------------------------
+  void ReadGrid(const std::string& fileName, double**& grid, int fillCode, bool allocate, bool announce,
+                bool report, double defaultValue);
+  void WriteGrid(const std::string& fileName, double** grid, bool ascii, bool asDouble, bool netcdf,
+                 int64_t year = -1, int64_t month = -1, int64_t day = -1, int64_t hour = -1,
+                 int64_t minute = -1);
+  void WriteGridDouble(const std::string& fileName, double** grid, bool ascii, bool asDouble, bool netcdf);
+  void WriteGrids(int position, int onlyThisInstance, bool noPeriodOutput);
+  int ReadStack(const std::string& fileName, double***& stack, int flag);
+  void WriteStack(const std::string& fileName, double*** stack, int levels, bool ascii, bool asDouble,
+                  bool netcdf);
+  void WriteStackGrids(int position);
+
+  // --- instance-exchange hooks: the model runs as one instance, they do nothing --------
+  void MPIDistributeGrid(int, double**) {}
+  void MPIUpdateGrid(int, double**) {}
+  void MPIGatherGrid(int, double**) {}
+  void MPIGatherGridAlt(int, double**) {}
+  void MPIDistributeGridAlt(int, double**, double**) {}
+  int MPIQueryStub(int, void*) { return 0; }
+  void MPIExchangeMatrix(int, int, double**) {}
+  // Copies the source grid into dest where the mask grid is valid, over the active columns.
+  void CopyWhereValid(int sourcePosition, int maskPosition, void* unused, double** dest) const;
+
+  // --- state -------------------------------------------------------------------------
+  std::string controlFileName;
+  TextCursor controlFile;
+  bool controlFileOpen = false;
+  std::string restOfLine;   // the comment behind the last value read
+  std::string spareBuffer;  // second text buffer of the object
+
+  std::array<int, 12> daysPerMonth{{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31}};
+  int64_t endYear = 0, endMonth = 0, endDay = 0, endHour = 0, endMinute = 0, endDateKey = 0;
+
+  double statCount = 0, statMin = 0, statMax = 0, statSum = 0, statSumSq = 0, statNodata = -9999.0;
+
+  int reportInterval = 0;
+  double hourOffset = 0.0;
+  int positionIndex = 0;
+  double positionX = 9999.0, positionY = 9999.0, positionZ = 9999.0;
+
+  // Default value mapping of the GIF grid reader.
+  double gifScale1 = 0.0767528404, gifOffset1 = 8.916787e-05;
+  double gifScale2 = 0.0767528404, gifOffset2 = 8.916787e-05;
+  int gifThreshold = 127;
+
+  int instanceNumber = 0;
+  int instanceCount = 1;
+
+  // netCDF bookkeeping, made by the netCDF layer on first use.
+  std::shared_ptr<NetcdfWriteOptions> netcdfOptions;
+  std::shared_ptr<NetcdfFileCache> netcdfCache;
+
+  GridGeometry geometry;
+  GridRecord* grids = nullptr;  // the shared registry (kGridRegistrySize records); not owned
+  std::vector<RowBounds> rowBounds;  // index 1..nrows; empty until the region split
+  double** relCellArea = nullptr;    // weights of the grid statistics; may be null
+  std::array<double, 12> binaryHeader{};
+  OutputSettings output;
+};

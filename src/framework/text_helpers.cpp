@@ -1,0 +1,210 @@
+#include "framework/text_helpers.h"
+
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+// Parses the longest numeric prefix of [p, end) as a double the way "%lf" does
+// (optional sign, digits, fraction, exponent); returns the characters consumed or 0.
+size_t ParseDoublePrefix(const char* p, const char* end, double& value) {
+  const char* s = p;
+  bool negative = false;
+  if (s < end && (*s == '+' || *s == '-')) {
+    negative = *s == '-';
+    ++s;
+  }
+  if (s >= end) return 0;
+  // from_chars refuses a leading '+', and accepts "inf"/"nan", which we refuse below.
+  auto res = std::from_chars(s, end, value, std::chars_format::general);
+  if (res.ec == std::errc::result_out_of_range) {
+    // Like strtod: overflow gives a non-finite value, refused; underflow gives 0.
+    char buf[64];
+    size_t len = static_cast<size_t>(res.ptr - s);
+    if (len >= sizeof buf) return 0;
+    std::memcpy(buf, s, len);
+    buf[len] = '\0';
+    value = std::strtod(buf, nullptr);
+  } else if (res.ec != std::errc()) {
+    return 0;
+  }
+  if (!std::isfinite(value)) return 0;
+  if (negative) value = -value;
+  return static_cast<size_t>(res.ptr - p);
+}
+
+size_t ParseLongPrefix(const char* p, const char* end, long& value) {
+  const char* s = p;
+  bool negative = false;
+  if (s < end && (*s == '+' || *s == '-')) {
+    negative = *s == '-';
+    ++s;
+  }
+  if (s >= end || *s < '0' || *s > '9') return 0;
+  unsigned long long magnitude = 0;
+  auto res = std::from_chars(s, end, magnitude);
+  if (res.ec != std::errc()) return 0;
+  if (negative) {
+    if (magnitude > static_cast<unsigned long long>(LONG_MAX) + 1ULL) return 0;
+    value = magnitude == static_cast<unsigned long long>(LONG_MAX) + 1ULL ? LONG_MIN
+                                                                          : -static_cast<long>(magnitude);
+  } else {
+    if (magnitude > static_cast<unsigned long long>(LONG_MAX)) return 0;
+    value = static_cast<long>(magnitude);
+  }
+  return static_cast<size_t>(res.ptr - p);
+}
+
+}  // namespace
+
+int GetToken(const std::string& text, const std::string& delimiters, std::vector<std::string>& words,
+             bool keepEmpty) {
+  auto isDelim = [&](char c) { return delimiters.find(c) != std::string::npos; };
+  const size_t n = text.size();
+  size_t pos = 0;
+  while (pos < n && isDelim(text[pos])) ++pos;
+  const bool quoteIsDelim = isDelim('"');
+  while (pos < n) {
+    size_t end;  // one past the word's last character
+    bool stop = false;
+    if (text[pos] == '"' && !quoteIsDelim) {
+      size_t q = pos + 1;
+      for (; q < n; ++q) {
+        if (text[q] != '"') continue;
+        bool escaped = q >= 1 && text[q - 1] == '\\' && !(q >= 2 && text[q - 2] == '\\');
+        if (!escaped) break;
+      }
+      if (q >= n) {
+        end = n;
+        stop = true;
+      } else {
+        end = q + 1;
+      }
+    } else {
+      end = pos;
+      while (end < n && !isDelim(text[end])) ++end;
+    }
+    words.push_back(text.substr(pos, end - pos));
+    if (stop) break;
+    pos = end + 1;  // the character right after a word is skipped
+    while (pos < n && isDelim(text[pos])) ++pos;
+  }
+  if (keepEmpty && (text.empty() || isDelim(text.back()))) words.emplace_back();
+  return static_cast<int>(words.size());
+}
+
+int StrPos(const std::string& text, const std::string& pattern) {
+  size_t p = text.find(pattern);
+  return p == std::string::npos ? 0 : static_cast<int>(p);
+}
+
+std::string& MidStr(std::string& text, long start, long n) {
+  if (start < 0 || n < 0) return text;
+  if (static_cast<size_t>(start) >= text.size()) {
+    text.clear();
+    return text;
+  }
+  text = text.substr(static_cast<size_t>(start), static_cast<size_t>(n) + 1);
+  return text;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& contents) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  contents.clear();
+  char buf[1 << 16];
+  size_t got;
+  while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) contents.append(buf, got);
+  bool ok = !std::ferror(f);
+  std::fclose(f);
+  return ok;
+}
+
+bool TextCursor::LoadFile(const std::string& path) {
+  pos_ = 0;
+  return ReadWholeFile(path, text_);
+}
+
+long TextCursor::LineNumber() const {
+  long line = 1;
+  for (size_t i = 0; i < pos_ && i < text_.size(); ++i)
+    if (text_[i] == '\n') ++line;
+  return line;
+}
+
+void TextCursor::SkipBlanks() {
+  while (pos_ < text_.size() && IsBlank(text_[pos_])) ++pos_;
+}
+
+bool TextCursor::ReadWord(std::string& word) {
+  SkipBlanks();
+  if (AtEnd()) return false;
+  size_t start = pos_;
+  while (pos_ < text_.size() && !IsBlank(text_[pos_])) ++pos_;
+  word.assign(text_, start, pos_ - start);
+  return true;
+}
+
+bool TextCursor::ReadLong(long& value) {
+  SkipBlanks();
+  const char* p = text_.data() + pos_;
+  size_t used = ParseLongPrefix(p, text_.data() + text_.size(), value);
+  pos_ += used;
+  return used > 0;
+}
+
+bool TextCursor::ReadInt(int& value) {
+  size_t save = pos_;
+  long v;
+  if (!ReadLong(v)) return false;
+  if (v < INT_MIN || v > INT_MAX) {
+    pos_ = save;
+    return false;
+  }
+  value = static_cast<int>(v);
+  return true;
+}
+
+bool TextCursor::ReadDouble(double& value) {
+  SkipBlanks();
+  const char* p = text_.data() + pos_;
+  size_t used = ParseDoublePrefix(p, text_.data() + text_.size(), value);
+  pos_ += used;
+  return used > 0;
+}
+
+std::string TextCursor::RestOfLine() {
+  size_t start = pos_;
+  size_t nl = text_.find('\n', pos_);
+  size_t end = nl == std::string::npos ? text_.size() : nl;
+  pos_ = nl == std::string::npos ? text_.size() : nl + 1;
+  if (end > start && text_[end - 1] == '\r') --end;
+  return text_.substr(start, end - start);
+}
+
+bool TextCursor::ReadLine(std::string& line) {
+  if (AtEnd()) return false;
+  line = RestOfLine();
+  return true;
+}
+
+bool ParseDouble(const std::string& text, double& value) {
+  TextCursor c(text);
+  if (!c.ReadDouble(value)) return false;
+  c.SkipBlanks();
+  return c.AtEnd();
+}
+
+bool ParseLong(const std::string& text, long& value) {
+  TextCursor c(text);
+  if (!c.ReadLong(value)) return false;
+  c.SkipBlanks();
+  return c.AtEnd();
+}

@@ -1,0 +1,66 @@
+// Text helpers shared by every reader: the tokenizer, substring search and cut, and
+// TextCursor, the one way this program reads lines, words and positional values.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Splits text into words at any of the delimiter characters; double-quoted words stay
+// whole (quotes included). Appends to words and returns its new size.
+int GetToken(const std::string& text, const std::string& delimiters, std::vector<std::string>& words,
+             bool keepEmpty = false);
+// Offset of the first occurrence of pattern in text; 0 when absent (and at offset 0).
+int StrPos(const std::string& text, const std::string& pattern);
+// Keeps the characters start..start+n of text (fewer when it ends earlier); a negative
+// start or n leaves the text unchanged. Returns the text.
+std::string& MidStr(std::string& text, long start, long n);
+
+// Reads a whole file into memory; false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string& contents);
+
+// A read position in a text held in memory, with scanf-like reads: words are runs of
+// non-blank characters, numbers are read as the longest valid prefix at the position
+// (so "10#x" reads 10 and leaves "#x"). Blanks and line breaks before a value are
+// skipped. Numbers that are not finite ("nan", "inf") are refused.
+class TextCursor {
+ public:
+  TextCursor() = default;
+  explicit TextCursor(std::string text) : text_(std::move(text)) {}
+
+  bool LoadFile(const std::string& path);  // replaces the text, rewinds
+  void SetText(std::string text) {
+    text_ = std::move(text);
+    pos_ = 0;
+  }
+  const std::string& Text() const { return text_; }
+
+  void Rewind() { pos_ = 0; }
+  size_t Pos() const { return pos_; }
+  void Seek(size_t pos) { pos_ = pos < text_.size() ? pos : text_.size(); }
+  bool AtEnd() const { return pos_ >= text_.size(); }
+  // 1-based number of the line the position stands in.
+  long LineNumber() const;
+
+  void SkipBlanks();  // blanks, tabs, carriage returns and line breaks
+  // The next word (like "%s"); false at the end of the text.
+  bool ReadWord(std::string& word);
+  bool ReadLong(long& value);      // like "%ld"
+  bool ReadInt(int& value);        // like "%d"; values outside int are refused
+  bool ReadDouble(double& value);  // like "%lf"
+  // The rest of the current line without its line break (a trailing "\r" is dropped);
+  // the position moves to the start of the next line.
+  std::string RestOfLine();
+  // The next whole line (false at the end of the text); a trailing "\r" is dropped.
+  bool ReadLine(std::string& line);
+  // The character at the position, or 0 at the end.
+  char Peek() const { return AtEnd() ? '\0' : text_[pos_]; }
+
+ private:
+  std::string text_;
+  size_t pos_ = 0;
+};
+
+// Parses a whole string as a number (surrounding blanks allowed); false otherwise.
+bool ParseDouble(const std::string& text, double& value);
+bool ParseLong(const std::string& text, long& value);

@@ -1,0 +1,65 @@
+#include "support/test_support.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  std::string tmpl = (fs::temp_directory_path() / "orvel-test-XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+void WriteTextFile(const std::string& path, const std::string& text) {
+  std::ofstream f(path, std::ios::binary);
+  f << text;
+}
+
+std::string ReadTextFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+CapturedLog::CapturedLog(int maxLevel) : diagPath_(dir_.file("diag.xml")) {
+  log_ = std::make_unique<LogStream>(console_, diagPath_, maxLevel);
+}
+
+CapturedLog::~CapturedLog() = default;
+
+std::string CapturedLog::CloseAndReadDiag() {
+  log_.reset();
+  return ReadTextFile(diagPath_);
+}
+
+int RunCommand(const std::string& command, std::string* output) {
+  std::string full = command + " 2>&1";
+  FILE* p = popen(full.c_str(), "r");
+  if (!p) return -1;
+  std::string out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  int status = pclose(p);
+  if (output) *output = out;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool IsWellFormedXml(const std::string& path, std::string* why) {
+  std::string out;
+  int rc = RunCommand("xmllint --noout '" + path + "'", &out);
+  if (why) *why = out;
+  return rc == 0;
+}

@@ -1,0 +1,51 @@
+// Helpers shared by the tests: temporary folders, files, log streams that write into
+// memory and a well-formedness check of diagnostics files.
+#pragma once
+
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "framework/logstream.h"
+
+// A fresh folder below the system's temporary folder, removed with its contents.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void WriteTextFile(const std::string& path, const std::string& text);
+std::string ReadTextFile(const std::string& path);
+
+// A log stream whose console is a string and whose diagnostics file lies in a temporary folder.
+class CapturedLog {
+ public:
+  explicit CapturedLog(int maxLevel = 4);
+  ~CapturedLog();
+  LogStream& log() { return *log_; }
+  LogStream* operator->() { return log_.get(); }
+  std::string console() const { return console_.str(); }
+  // Closes the log stream and returns the diagnostics file.
+  std::string CloseAndReadDiag();
+  const std::string& diagPath() const { return diagPath_; }
+
+ private:
+  TempDir dir_;
+  std::ostringstream console_;
+  std::string diagPath_;
+  std::unique_ptr<LogStream> log_;
+};
+
+// True when xmllint accepts the file as well-formed XML (message in *why otherwise).
+bool IsWellFormedXml(const std::string& path, std::string* why = nullptr);
+
+// Runs a shell command, returns its exit status and its standard output and error.
+int RunCommand(const std::string& command, std::string* output = nullptr);
