@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include "framework/entry.h"
+#include "support/test_support.h"
+
+namespace {
+
+struct ProgramRun {
+  int status;
+  std::string output;
+  std::string diag;
+};
+
+// Runs the program in a fresh folder with the given arguments.
+ProgramRun RunProgram(const TempDir& dir, const std::string& args, const std::string& diagName = "Orvel_Diag.xml") {
+  ProgramRun r;
+  r.status = RunCommand("cd '" + dir.path() + "' && '" ORVEL_BINARY "' " + args, &r.output);
+  r.diag = ReadTextFile(dir.file(diagName));
+  return r;
+}
+
+}  // namespace
+
+TEST(Entry, NoArgumentsShowsUsageAndFailsWithCode2) {
+  TempDir dir;
+  ProgramRun r = RunProgram(dir, "");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.output.find("Orvel-KTA (OpenMP) "), std::string::npos);
+  EXPECT_NE(r.output.find("Version: Vevurada 11.00.10d, last change: December, 11, 2025 12:00 compiled at "),
+            std::string::npos);
+  EXPECT_NE(r.output.find("usage: orvelvc[o]<32|64> <1st cntrl-file>"), std::string::npos);
+  EXPECT_NE(r.output.find("Execption 2 caught at top level!\nProgram aborted with exit code 2\n"),
+            std::string::npos);
+  EXPECT_NE(r.diag.find("<line level=\"0\" description= \"Execption 2 caught at top level!\"/>"), std::string::npos);
+  EXPECT_TRUE(IsWellFormedXml(dir.file("Orvel_Diag.xml")));
+}
+
+TEST(Entry, OnlyOptionsRunNothingAndSucceed) {
+  TempDir dir;
+  ProgramRun r = RunProgram(dir, "-diaglevel:warning -diagfile:d.xml", "d.xml");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.output.find("exitcode 0\no.k.\n\nthe end.\n"), std::string::npos);
+  // WARNING keeps the banner (level 4) out of the file but not off the console.
+  EXPECT_NE(r.output.find("64-bit Version on Linux"), std::string::npos);
+  EXPECT_EQ(r.diag.find("64-bit Version"), std::string::npos);
+  EXPECT_TRUE(IsWellFormedXml(dir.file("d.xml")));
+}
+
+TEST(Entry, DiagFileInSubfolderAndEmptyNameFallsBackToDefault) {
+  TempDir dir;
+  RunCommand("mkdir -p '" + dir.file("out") + "'");
+  ProgramRun r = RunProgram(dir, "-diagfile:out/x.xml", "out/x.xml");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.diag.find("exitcode 0"), std::string::npos);
+  ProgramRun d = RunProgram(dir, "-diagfile:");
+  EXPECT_EQ(d.status, 0);
+  EXPECT_NE(d.diag.find("exitcode 0"), std::string::npos);
+}
+
+TEST(Entry, UnopenableDiagnosticsFileEndsWith320OnStderr) {
+  TempDir dir;
+  RunCommand("chmod 555 '" + dir.path() + "'");
+  if (RunCommand("touch '" + dir.file("probe") + "'") == 0) {
+    RunCommand("chmod 755 '" + dir.path() + "'");
+    GTEST_SKIP() << "running with rights that ignore folder permissions";
+  }
+  ProgramRun r = RunProgram(dir, "-diagfile:/nonexistent/d.xml");
+  RunCommand("chmod 755 '" + dir.path() + "'");
+  EXPECT_EQ(r.status, 320 & 0xFF);
+  EXPECT_NE(r.output.find("Error opening diagnostics output file Orvel_Diag.xml"), std::string::npos);
+  EXPECT_NE(r.output.find("FATAL: Program aborted with exit code 320"), std::string::npos);
+}
+
+TEST(Entry, CommandLineOptions) {
+  EXPECT_EQ(DiagLevelFromName("FATAL"), 0);
+  EXPECT_EQ(DiagLevelFromName("error"), 1);
+  EXPECT_EQ(DiagLevelFromName("Warning"), 2);
+  EXPECT_EQ(DiagLevelFromName("info"), 3);
+  EXPECT_EQ(DiagLevelFromName("DEBUG"), 4);
+  EXPECT_EQ(DiagLevelFromName(""), 4);
+  EXPECT_EQ(DiagLevelFromName("verbose"), 4);
+
+  const char* argv[] = {"orvelvco64", "-diaglevel:info", "a.ctl", "-diagfile:x.xml", "-diaglevel:error",
+                        "-diaglevel",  "-diagfile"};
+  CommandLine cl = ParseCommandLine(7, const_cast<char**>(argv));
+  EXPECT_EQ(cl.diagLevel, 1);
+  EXPECT_EQ(cl.levelOptionPosition, 4);
+  EXPECT_EQ(cl.fileOptionPosition, 3);
+  EXPECT_EQ(cl.diagFile, "x.xml");
+}
+
+TEST(Entry, VersionTextHasNoDollarAndExitStatusKeepsFailuresVisible) {
+  EXPECT_EQ(VersionText().find('$'), std::string::npos);
+  EXPECT_EQ(ExitStatus(0), 0);
+  EXPECT_EQ(ExitStatus(2), 2);
+  EXPECT_EQ(ExitStatus(98), 98);
+  EXPECT_EQ(ExitStatus(1100), 1100 & 0xFF);
+  EXPECT_EQ(ExitStatus(256), 255);
+  EXPECT_EQ(ExitStatus(512), 255);
+}

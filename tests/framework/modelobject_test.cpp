@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include "framework/modelobject.h"
+#include "support/test_support.h"
+
+namespace {
+
+class ControlFileTest : public ::testing::Test {
+ protected:
+  void Use(const std::string& text) {
+    WriteTextFile(path_, text);
+    obj_.log = &cap_.log();
+    obj_.name = "snow_model";
+    ASSERT_TRUE(obj_.OpenControlFile(path_));
+  }
+  int CodeOf(const std::function<void()>& f) {
+    try {
+      f();
+    } catch (int code) {
+      return code;
+    }
+    return 0;
+  }
+  TempDir dir_;
+  std::string path_ = dir_.file("c.ctl.intern");
+  CapturedLog cap_;
+  modelobject obj_;
+};
+
+}  // namespace
+
+TEST_F(ControlFileTest, SeeksWholeFirstWordsOnly) {
+  Use("# [snow_model] in a remark\nx [snow_model]\n[snow_model_v2]\n3 first\n[snow_model]\n  7 # seven\n");
+  ASSERT_TRUE(obj_.SeekControlKey("[snow_model]", true));
+  int v = 0;
+  EXPECT_EQ(obj_.ReadControlValue(v, "flow control parameter for "), 1);
+  EXPECT_EQ(v, 7);
+  EXPECT_EQ(obj_.restOfLine, " # seven");
+  ASSERT_TRUE(obj_.SeekControlKey("[snow_model_v2]", true));
+  EXPECT_TRUE(obj_.ReadControlValue(v, "x") == 1 && v == 3);
+  EXPECT_FALSE(obj_.SeekControlKey("[snow]", false));
+  EXPECT_EQ(CodeOf([&] { obj_.SeekControlKey("[routing_model]", true); }), 17);
+  EXPECT_NE(cap_.console().find("error in control file, [routing_model]; (EOF)not found!"), std::string::npos);
+}
+
+TEST_F(ControlFileTest, KeyOnLastLineWithoutLineBreakIsFound) {
+  // The whole word is there; only the line break is missing.
+  Use("a\n[last]");
+  EXPECT_TRUE(obj_.SeekControlKey("[last]", false));
+}
+
+TEST_F(ControlFileTest, WordWhereANumberBelongsGivesNoticeAndCode17) {
+  Use("[soil_model]\nabc # not a number\n");
+  obj_.SeekControlKey("[soil_model]", true);
+  double d;
+  EXPECT_EQ(CodeOf([&] { obj_.ReadControlValue(d, "time interval for "); }), 17);
+  std::string console = cap_.console();
+  EXPECT_NE(console.find("--> In .\n  Next line in Orvel control file: \nabc\n"), std::string::npos);
+  EXPECT_NE(console.find("error in control file, time interval for ; snow_modelnot found!"), std::string::npos);
+}
+
+TEST_F(ControlFileTest, NanAndTooLongWordsAreRefused) {
+  Use("[s]\nnan\n" + std::string(3000, 'w') + "\n1 2 # pair\n3\n");
+  obj_.SeekControlKey("[s]", true);
+  double d;
+  EXPECT_EQ(CodeOf([&] { obj_.ReadControlValue(d, "value"); }), 17);
+  std::string word;
+  EXPECT_EQ(CodeOf([&] { obj_.ReadControlValue(word, "name", 2400); }), 17);
+  double a, b;
+  EXPECT_EQ(obj_.ReadTwoControlValues(a, b, "pair"), 2);
+  EXPECT_EQ(a, 1.0);
+  EXPECT_EQ(b, 2.0);
+  EXPECT_EQ(CodeOf([&] { obj_.ReadTwoControlValues(a, b, "second pair"); }), 17);
+}
+
+TEST(ModelObject, StatisticsIgnoreValuesNotAboveNodataPlusOne) {
+  modelobject o;
+  o.ResetStatistics(-9999);
+  o.AddToStatistics(-9999, 1);
+  o.AddToStatistics(-9998, 1);
+  o.AddToStatistics(2, 1);
+  o.AddToStatistics(4, 1);
+  double n, mn, mx, sum, mean, sd;
+  o.GetStatistics(n, mn, mx, sum, mean, sd);
+  EXPECT_EQ(n, 2);
+  EXPECT_EQ(mn, 2);
+  EXPECT_EQ(mx, 4);
+  EXPECT_EQ(mean, 3);
+  EXPECT_EQ(sd, -9999);  // two values are too few
+  o.ResetStatistics(-9999);
+  for (int i = 0; i < 3; ++i) o.AddToStatistics(5, 1);
+  o.GetStatistics(n, mn, mx, sum, mean, sd);
+  EXPECT_EQ(sd, 0);
+  o.ResetStatistics(-9999);
+  o.AddToStatistics(1, 1);
+  o.AddToStatistics(2, 1);
+  o.AddToStatistics(3, 1);
+  o.GetStatistics(n, mn, mx, sum, mean, sd);
+  EXPECT_DOUBLE_EQ(sd, 1.0);
+  o.ResetStatistics(-9999);
+  o.GetStatistics(n, mn, mx, sum, mean, sd);
+  EXPECT_EQ(mean, -9999);
+}
+
+TEST(ModelObject, DateKeysInterpolationAndHooks) {
+  modelobject o;
+  o.SetEndDate(2026, 1, 1, 0, 0);
+  EXPECT_EQ(o.endDateKey - DateKey(2025, 12, 31, 23, 59), 1);
+  EXPECT_EQ(DateKey(2025, 2, 1, 0, 0) - DateKey(2025, 1, 31, 0, 0), 1440);
+  EXPECT_EQ(o.LinearInterpolate(1, 5, 1, 9, 100), 5);
+  EXPECT_DOUBLE_EQ(o.LinearInterpolate(0, 0, 10, 20, 2.5), 5.0);
+  EXPECT_EQ(o.MPIQueryStub(3, nullptr), 0);
+  EXPECT_TRUE(IsLeapYear(2000));
+  EXPECT_FALSE(IsLeapYear(1900));
+  EXPECT_EQ(DaysInMonth(2000, 2), 29);
+  EXPECT_EQ(DaysInMonth(2023, 2), 28);
+  EXPECT_EQ(DaysInMonth(-9999, -9999), 0);
+}

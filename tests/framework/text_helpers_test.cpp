@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include "framework/text_helpers.h"
+
+namespace {
+std::vector<std::string> Tokens(const std::string& text, const std::string& delims, bool keepEmpty = false) {
+  std::vector<std::string> w;
+  GetToken(text, delims, w, keepEmpty);
+  return w;
+}
+const std::string kListDelims = "\t ;,";
+}  // namespace
+
+TEST(GetToken, SplitsAtDelimiterRunsAndKeepsQuotedWordsWhole) {
+  EXPECT_EQ(Tokens("a, b;c", kListDelims), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(Tokens("  x  ", kListDelims), (std::vector<std::string>{"x"}));
+  EXPECT_EQ(Tokens("  x  ", kListDelims, true), (std::vector<std::string>{"x", ""}));
+  EXPECT_EQ(Tokens("one \"two words\" three", " "), (std::vector<std::string>{"one", "\"two words\"", "three"}));
+  EXPECT_EQ(Tokens("a \"say \\\"hi\\\" now\" b", " "),
+            (std::vector<std::string>{"a", "\"say \\\"hi\\\" now\"", "b"}));
+  EXPECT_EQ(Tokens("a \"open to end", " "), (std::vector<std::string>{"a", "\"open to end"}));
+  EXPECT_TRUE(Tokens("", kListDelims).empty());
+  EXPECT_EQ(Tokens("", kListDelims, true), (std::vector<std::string>{""}));
+  std::vector<std::string> w{"kept"};
+  EXPECT_EQ(GetToken("p q", " ", w), 3);
+}
+
+TEST(StrPosAndMidStr, BehaveAsTheirCallersExpect) {
+  EXPECT_EQ(StrPos("abc", "c"), 2);
+  EXPECT_EQ(StrPos("abc", "x"), 0);
+  EXPECT_EQ(StrPos("abc", "a"), 0);
+  std::string s = "[snow]";
+  EXPECT_EQ(MidStr(s, 1, 3), "snow");
+  s = "[snow]";
+  EXPECT_EQ(MidStr(s, 1, 4), "snow]");
+  s = "[snow]";
+  EXPECT_EQ(MidStr(s, -1, 3), "[snow]");
+  EXPECT_EQ(MidStr(s, 2, -1), "[snow]");
+  EXPECT_EQ(MidStr(s, 3, 100), "ow]");  // never past the end
+  std::string longText(5000, 'x');
+  EXPECT_EQ(MidStr(longText, 4990, 20).size(), 10u);
+}
+
+TEST(TextCursor, ReadsValuesLikeScanfButRefusesNonFiniteNumbers) {
+  TextCursor c("  12 -3.5e2 word\t10#x\r\nnext line\nnan inf 7");
+  long l;
+  double d;
+  int i;
+  std::string w;
+  ASSERT_TRUE(c.ReadLong(l));
+  EXPECT_EQ(l, 12);
+  ASSERT_TRUE(c.ReadDouble(d));
+  EXPECT_EQ(d, -350.0);
+  ASSERT_TRUE(c.ReadWord(w));
+  EXPECT_EQ(w, "word");
+  ASSERT_TRUE(c.ReadInt(i));
+  EXPECT_EQ(i, 10);
+  EXPECT_EQ(c.RestOfLine(), "#x");  // carriage return dropped
+  EXPECT_EQ(c.LineNumber(), 2);
+  EXPECT_FALSE(c.ReadInt(i));  // a word where a number belongs
+  ASSERT_TRUE(c.ReadLine(w));
+  EXPECT_EQ(w, "next line");
+  EXPECT_FALSE(c.ReadDouble(d));
+  ASSERT_TRUE(c.ReadWord(w));
+  EXPECT_FALSE(c.ReadDouble(d));
+  ASSERT_TRUE(c.ReadWord(w));
+  ASSERT_TRUE(c.ReadInt(i));
+  EXPECT_EQ(i, 7);
+  EXPECT_FALSE(c.ReadWord(w));
+  EXPECT_TRUE(c.AtEnd());
+}
+
+TEST(TextCursor, RangeChecksAndWholeStringParsers) {
+  TextCursor c("99999999999 +5 1e999 .5");
+  int i;
+  long l;
+  double d;
+  EXPECT_FALSE(c.ReadInt(i));
+  ASSERT_TRUE(c.ReadLong(l));
+  EXPECT_EQ(l, 99999999999L);
+  ASSERT_TRUE(c.ReadInt(i));
+  EXPECT_EQ(i, 5);
+  EXPECT_FALSE(c.ReadDouble(d));
+  c.Seek(c.Text().size() - 2);
+  ASSERT_TRUE(c.ReadDouble(d));
+  EXPECT_EQ(d, 0.5);
+  EXPECT_TRUE(ParseDouble(" 2.5 ", d));
+  EXPECT_EQ(d, 2.5);
+  EXPECT_FALSE(ParseDouble("2.5x", d));
+  EXPECT_FALSE(ParseDouble("", d));
+  EXPECT_TRUE(ParseLong("-4", l));
+  EXPECT_EQ(l, -4);
+  EXPECT_FALSE(ParseLong("4.0", l));
+}
