@@ -1,0 +1,324 @@
+// The start-up object of a run: it turns the control file into its preprocessed copy,
+// reads the global sections (model time, output settings, tables, basin grids), derives
+// the internal grids every module shares (regions, zones, cell sizes, coordinates, slope
+// and aspect, regression weights) and then serves the run with per-step output.
+//
+// The member functions are spread over several files by concern:
+//   defaultini.cpp                 construction, the start-up steps, release
+//   defaultini_preprocess.cpp      symbols and remarks of the control file
+//   defaultini_settings.cpp        [output_interval] .. [meteo_names], [model_time]
+//   defaultini_basin_grids.cpp     [zone_grid], [elevation_model], [standard_grids], header
+//   defaultini_regions.cpp         region decomposition and river links
+//   defaultini_ranking.cpp         zone and region ranking
+//   defaultini_geometry.cpp        cell sizes, coordinates, slope and aspect
+//   defaultini_regression.cpp      regression regions and their weights
+//   defaultini_run_values.cpp      hand-over of the run values
+//   defaultini_codes.cpp           code checks, soil grids, irrigation, coupling (least bodies)
+//   defaultini_output.cpp          per-step output and zonal statistics
+//   defaultini_variable_grids.cpp  [variable_grids] and periodic input
+//   ../tables/*.cpp                the parameter-table readers
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "framework/memory_handling.h"
+#include "framework/model_date.h"
+#include "framework/modelobject.h"
+#include "tables/landuse_table.h"
+#include "tables/soil_table.h"
+
+struct StatisticsEntry;      // one entry of the application's statistics table
+struct IrrigationTableEntry;  // one row of [irrigation_table]
+
+// Limits of the control file and of the zone and region codes.
+constexpr int kMaxZoneCode = 32767;
+constexpr int kMaxZones = 16000;
+constexpr int kMaxRegions = 30;
+constexpr int kLastStartupStep = 22;
+
+// One entry of the zone table: entry 0 holds the total basin area in its fourth value.
+struct ZoneTableEntry {
+  double areaSum = 0.0;
+  double cellCount = 0.0;
+  double code = 0.0;
+  double fraction = 0.0;
+  double areaSum2 = 0.0;
+};
+
+// One region of the regression regions: mean row and column (as ints and as doubles) and
+// the number of its cells.
+struct RegionTableEntry {
+  int meanRow = 0;
+  int meanColumn = 0;
+  double meanRowD = 0.0;
+  double meanColumnD = 0.0;
+  double cellCount = 0.0;
+};
+
+// The description of one standard grid from [standard_grids] (position 3 and above), or
+// of the zone grid (1) and the elevation model (2), with its periodic-input state.
+struct StandardGridSpec {
+  std::string fileName;
+  std::string internalName;
+  int fillCode = 0;
+  int readCode = 1;
+  double defaultValue = 0.0;
+  int writeCode = 0;
+  std::string outName;
+  std::string statFile;  // empty: no zonal statistic
+  int statCode = 0;
+  // Re-reading: block count (<= 0: never), unit word, step number.
+  int periodBlocks = -1;
+  std::string periodUnit;
+  int periodStep = -1;
+  bool persistent = true;
+  int holdSteps = 0;
+  // Periodic-input state.
+  int blockCounter = 0;
+  int stepCounter = 0;
+  int lastComponent[2] = {9999, 9999};
+  bool restorePending = false;
+  int stepsSinceReading = 0;
+  MatrixOwner startValues;  // starting values kept for a non-persistent grid
+};
+
+// Everything the start-up hands to the application (and the application to every
+// module). Vectors of names and codes are 1-based (index 0 unused).
+struct RunValues {
+  // [output_interval] and its keys
+  int outputInterval = 0;
+  int intOption = 0;       // second value, 0 or 1 (handed to every interpolator)
+  int thirdOption = 0;     // third value, 0 or 1
+  double minToIntEnd = 0.0;  // time step in minutes (shift of the data hour to step end)
+  double minutesToInvEndRouting = 0.0;
+  int timestep = 0;        // sub-hour time step in minutes; 0 = hourly form
+  // [meteo_data_count], [coordinates], [meteo_names], [output_list]
+  int meteoCount = 0;
+  double latitude = 0.0;
+  double longitude = 0.0;
+  double referenceMeridian = 0.0;
+  double timeShift = 0.0;
+  std::vector<std::string> meteoNames;
+  int outputListCount = 0;
+  std::vector<int> outputList;
+  // standard grids (including the variable grids after start-up)
+  int standardGridCount = 0;
+  // zone and region ranking
+  std::vector<int> zoneCodeMap;           // code 0..maxZoneCode -> zone index (0: absent)
+  std::vector<ZoneTableEntry> zoneTable;  // entries 0..zoneCount
+  std::vector<RowBounds> rowBounds;       // rows 1..nrows; (0, -1) for rows without basin cells
+  int zoneCount = 0;
+  int maxZoneCode = 0;
+  int regionCount = 0;
+  std::vector<int> regionCodeMap;             // code 0..maxRegionCode -> region index
+  std::vector<RegionTableEntry> regionTable;  // entries 1..regionCount
+  int maxRegionCode = 0;
+  // geometry and active rows
+  GridGeometry geometry;
+  int firstRow = 1;
+  int lastRow = 0;
+  // model time
+  ModelDate start;
+  ModelDate end;
+  // parameter tables (owned by defaultini; null when the table has no rows)
+  const std::vector<LanduseTableEntry>* landuseTable = nullptr;
+  const std::vector<SoilTableEntry>* soilTable = nullptr;
+  const IrrigationTableEntry* irrigationTable = nullptr;
+  const std::vector<MultiLayerLanduseEntry>* multiLayerTable = nullptr;
+  // output settings of every module
+  bool writeAsciiGrids = false;
+  bool writeDoubleGrids = false;
+  bool writeNetcdfGrids = false;
+  std::string initialStateDirectory;
+  std::string defaultOutputDirectory;
+  // region decomposition: cells per instance (0-based) and this instance's rows
+  std::vector<long> instanceQuota;
+  int instanceFirstRow = 1;
+  int instanceLastRow = 0;
+};
+
+// One cell of a river link.
+struct RiverLinkCell {
+  int32_t row = 0;
+  int32_t column = 0;
+  int32_t link = 0;
+  int32_t region = 0;
+  int32_t spare = 0;
+  double elevation = 0.0;
+  int32_t index = 0;
+};
+
+// The cells of one river link, upstream first.
+class RiverLink {
+ public:
+  virtual ~RiverLink() = default;
+  virtual void SetCells(std::vector<RiverLinkCell> cells);
+  virtual std::vector<RiverLinkCell>& GetCells() { return cells_; }
+  virtual const RiverLinkCell* GetLastCell() const { return cells_.empty() ? nullptr : &cells_.back(); }
+  virtual void AddCell(const RiverLinkCell& cell);
+  int32_t CellCount() const { return cellCount_; }
+
+ private:
+  int32_t cellCount_ = 0;
+  std::vector<RiverLinkCell> cells_;
+};
+
+class defaultini : public modelobject {
+ public:
+  // error receives 0 or the code of a failure (103 for a failure that is not a code).
+  defaultini(int& error, LogStream* log, const std::string& controlFileName, StatisticsEntry* statisticsTable,
+             int statisticsSize, int mode, GridRecord* registry);
+  ~defaultini() override;
+
+  // Runs the next start-up step and returns the new step counter; a call after the last
+  // step closes the control file, sets initialised and done.
+  int InitStep(bool& done);
+  bool IsInitialised() const { return initialised_; }
+
+  // --- preprocessing ---------------------------------------------------------------
+  // Writes the copy "<name>.intern" of the control file and replaces name by the copy's.
+  virtual void CompileSymbols(std::string& controlFile);
+  // Treats one line (with its leading blank) in place and returns it.
+  virtual std::string& SubstituteSymbols(std::string& line, long lineNumber, const std::vector<std::string>& names,
+                                         const std::vector<std::string>& values, int count);
+
+  // --- global sections -------------------------------------------------------------
+  virtual void ReadOutputControl(const std::string& controlFile, RunValues& values);
+  virtual void ReadModelTime();
+  virtual void ReadStandardGrids();
+  virtual void ReadGridHeader(GridGeometry& header);
+  virtual void ReadRadiationCorrection();
+  virtual void ReadIrrigation();
+  [[noreturn]] virtual void IrrigationDescriptionError(int irrigationType);
+
+  // --- parameter tables (src/tables) ---------------------------------------------
+  virtual void ReadMultilayerLanduseTable(int mode);
+  virtual void ReadLanduseTable(int mode);
+  virtual void ReadSoilTable(int mode);
+  virtual void UpdateLanduseParameters(ModelDate date, int dt, double** saturatedSoilPartition,
+                                       double** inactiveFieldCapacity, double** inactiveSoilMoisture,
+                                       double** interflowStorage);
+  virtual void generateMultiLayerParameterGrids(int layerCount);
+
+  // --- regions, zones, derived grids -------------------------------------------------
+  virtual void MakeMPIRegions(std::vector<long>& quota, int& firstRow, int& lastRow);
+  virtual int ReadSubstepCount();
+  virtual void RankZones(double** weights);
+  virtual void RankRegions(int regionGridPosition);
+  virtual void CheckCellSizes();
+  virtual void MakeCoordinateGrids();
+  virtual void make_Slope_and_Aspect();
+  virtual void MeanOfValidNeighbours(int row, int column, double** grid);
+  virtual void check_ice_firn_grid();
+  virtual void MakeRegionWeightGrids();
+  virtual void GenerateRegionWeightGrids();
+
+  // --- code checks, soil and land-use grids, coupling --------------------------------
+  virtual void CheckLanduseCodes(int index);
+  virtual void check_SOIL_Codes();
+  virtual void check_irrig_Codes();
+  virtual void make_nFK_kWert_and_Na();
+  virtual void MakeLanduseLayerGrids();
+  virtual void GetCouplingParameters();
+  virtual bool IsCoupled() const { return couplingMode == 1; }
+
+  // --- per-step output and statistics (defaultini_output.cpp) -----------------------
+  virtual void CreateZonalStatistics();
+  virtual void WriteStandardGrids(ModelDate date);
+  virtual void WriteVariableGrids(ModelDate date);
+  virtual void ResetZonalStatistics();
+  virtual void AccumulateZonalStatistics();
+  virtual void AggregateZonalStatistics(ModelDate date);
+  virtual void WriteZonalStatistics();
+  virtual void FinishZonalStatistics();
+  virtual void ReadVariableGrids();
+  virtual void UpdatePeriodicGrids(ModelDate date, double dtMinutes);
+
+  // --- hand-over and queries -----------------------------------------------------------
+  // Hands the working control-file name and the run values over; returns 0. Names and
+  // output-list codes move to the caller.
+  int GetInitValues(std::string& workingControlFile, RunValues& values);
+  virtual double GetMaxElevation() const { return maxElevation; }
+  virtual double GetGridMaximum(int position) const;
+
+  void DeleteModule() override;
+
+  // --- helpers shared by the derived-grid steps ---------------------------------------
+  // File name of a derived grid: base name of source (up to its last ".") + ".intern." + tag.
+  static std::string DerivedGridName(const std::string& sourceFileName, const std::string& tag);
+  // The first registry position from 1 whose record holds no file name; 1000 when none.
+  int FirstPositionWithoutFileName() const;
+  // Allocates a matrix owned by this object over rows first..last, columns 1..ncols.
+  double** NewOwnedGrid(int firstRow, int lastRow);
+  // Writes a registered grid once (write code 1 for one call of the writer).
+  void WriteGridOnce(int position);
+  bool IsBasinCell(int row, int column) const;
+  double** GridData(int position) const;
+  const std::string& GridFileName(int position) const;
+
+  // --- state -----------------------------------------------------------------------
+  int mode = 1;
+  int stepCounter = 0;
+  std::string workingControlFile;  // copy of the (preprocessed) control-file name
+  StatisticsEntry* statisticsTable = nullptr;
+  int statisticsSize = 0;
+
+  RunValues run;  // the values handed over by GetInitValues
+  std::vector<StandardGridSpec> standardGrids;  // by registry position (0 unused)
+  int standardGridCount = 0;
+
+  std::vector<LanduseTableEntry> landuseTable;            // rows 1..count; empty: none
+  std::vector<SoilTableEntry> soilTable;                  // rows 1..count; empty: none
+  std::vector<MultiLayerLanduseEntry> multiLayerTable;    // rows by code; empty: none
+  IrrigationTableEntry* irrigationTable = nullptr;
+  int irrigationCount = 0;
+  int radiationCorrection = 0;
+
+  double** zoneGrid = nullptr;       // position 1: valid cells are the basin
+  double** elevationModel = nullptr;  // position 2
+  double** iceFirnGrid = nullptr;
+  double maxElevation = -9999.0;
+
+  int landuseLayerCount = 0;
+  std::vector<double**> landuseLayerGrids;  // 1-based
+
+  // region decomposition
+  int mpiRegionsPosition = 0, mpiHelperPosition = 0, mpiHaloPosition = 0;
+  double** mpiRegions = nullptr;
+  double** mpiHelper = nullptr;
+  double** mpiHalo = nullptr;
+  std::vector<RiverLink> riverLinks;
+  long regularCells = 0, riverCells = 0;
+
+  // geometry grids
+  double** cellSizeX = nullptr;
+  double** cellSizeY = nullptr;
+  double** coordX = nullptr;
+  double** coordY = nullptr;
+  double** slopeAngle = nullptr;
+  double** slopeAspect = nullptr;
+  int cellSizeXPosition = 0, cellSizeYPosition = 0, relCellAreaPosition = 0;
+  int coordXPosition = 0, coordYPosition = 0, slopeAnglePosition = 0, slopeAspectPosition = 0;
+  bool cellSizeXGiven = false, cellSizeYGiven = false, relCellAreaGiven = false;
+
+  // regression regions
+  double transitionDistance = 0.0;
+  int regionGridPositions[4] = {0, 0, 0, 0};  // 1: regions, 2, 3: further regions
+  int weightGridPositions[4] = {0, 0, 0, 0};
+  double** regionGrids[4] = {nullptr, nullptr, nullptr, nullptr};
+  double** weightGrids[4] = {nullptr, nullptr, nullptr, nullptr};
+
+  // external coupling
+  int couplingMode = 0;
+  char externalGridMode = 'I';
+
+ private:
+  void RunStep(int step);
+  void ReadBasinGrids();
+  void MakeStandardGrids();
+
+  bool initialised_ = false;
+  std::vector<MatrixOwner> ownedGrids_;
+};
