@@ -1,0 +1,161 @@
+// Base of every process module (radiation correction, evapotranspiration, snow,
+// interception, soil and infiltration, routing, regional superposition, data assimilation,
+// special output): its control-file section with the two opening values (flow control
+// parameter and time interval), the shared run values, the site for the solar geometry,
+// the tracer tables, and the start-of-step hook with its progress line.
+//
+// Member functions by file:
+//   teilmod.cpp          construction, flow control, progress line, small numeric helpers
+//   solar_geometry.cpp   declination, equation of time, sun position, day length
+//   zone_ranking.cpp     ranking of a module's own zone grid ("zonegrid_soilmodel")
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "framework/model_date.h"
+#include "framework/modelobject.h"
+
+struct ZoneTableEntry;        // one zone of the start-up's zone table (five doubles)
+struct StatisticsTableEntry;  // one entry of the application's statistics table
+struct TracerRecord;          // one tracer of [substance_transport]
+struct RunValues;             // everything the start-up hands to the application
+
+// The inputs that the application hands to every module constructor: the run values of
+// the start-up, unpacked into what the module base keeps, plus the shared objects.
+struct ModuleInputs {
+  LogStream* log = nullptr;
+  StatisticsTableEntry* statisticsTable = nullptr;
+  int statisticsSize = 0;
+  std::string controlFileName;  // the working (preprocessed) control file
+  GridRecord* grids = nullptr;  // the shared registry
+
+  int reportInterval = 1;  // hours between two progress lines
+  int outputListCount = 0;
+  int* outputList = nullptr;  // 1-based codes of [output_list]; element 0 receives the count
+
+  // Zone tables of the start-up: table entries 0..zoneCount, code map 0..maxZoneCode.
+  ZoneTableEntry* zoneTable = nullptr;
+  int* zoneCodeMap = nullptr;  // null: the module is built switched off, nothing is read
+  int zoneCount = 0;
+  int maxZoneCode = 0;
+  const std::vector<RowBounds>* rowBounds = nullptr;  // rows 1..nrows
+  int firstRow = 1;
+  int lastRow = 0;
+
+  GridGeometry geometry;
+  ModelDate start;
+  ModelDate end;
+  double minToIntEnd = 0.0;  // shift from the hour stamp of the data to the step end, minutes
+  double latitude = 0.0;
+  double longitude = 0.0;
+  double referenceMeridian = 0.0;
+  OutputSettings output;
+
+  const RunValues* run = nullptr;  // the whole set, for modules that need more of it
+};
+
+// The section of a module is required (a missing one ends the run) or optional (a missing
+// one switches the module off with a warning).
+enum class SectionRequirement { Required, Optional };
+
+class teilmodellklasse : public modelobject {
+ public:
+  // Reads "[name]": flow control parameter and time interval. When the module is active
+  // the control file stays positioned after these two values for the derived constructor,
+  // which closes it; otherwise it is closed here. intParameter is kept for the module.
+  teilmodellklasse(const ModuleInputs& in, const std::string& moduleName, int intParameter,
+                   SectionRequirement requirement);
+  ~teilmodellklasse() override;
+
+  // --- flow control --------------------------------------------------------------------
+  virtual int GetFlowControl() const { return flowControl; }
+  virtual int GetTimeInterval() const { return static_cast<int>(timeInterval); }
+  virtual int GetIntParameter() const { return intParameter; }
+  virtual void SetIntParameter(int value) { intParameter = value; }
+  // When the FPE flag is pending (1) logs the values and sets it to 2, else clears it.
+  virtual int ReportFPE(int i1, int i2, int i3, int i4, double a1, double a2, double a3, double a4, double a5);
+
+  // --- solar geometry: declared and defined in solar_geometry.cpp's section below ------
+  //     (see the block "solar geometry" at the end of this class)
+
+  // --- tracers -------------------------------------------------------------------------
+  // Keeps the tracer count and table; the application hands every module a count of 0.
+  virtual void InitTracers(int& error, int count, TracerRecord* table, StatisticsTableEntry* statisticsTable,
+                           int statisticsSize);
+  virtual void DeleteTracers();
+
+  // --- small numeric helpers -------------------------------------------------------------
+  virtual double Product(double a, double b) const { return a * b; }
+  // (wa*a + wb*b) / (wa + wb); 0 when both weights add up to exactly 0.
+  virtual double WeightedMean(double a, double b, double wa, double wb) const;
+  // a*b / (b - c); 0 when b equals c.
+  virtual double ScaledRatio(double a, double b, double c) const;
+
+  // --- per step ------------------------------------------------------------------------
+  // Start-of-step hook of every module's step operation: stores the date and writes the
+  // progress line; does nothing while the module is switched off.
+  virtual void BeginTimeStep(int64_t minute, int64_t hour, int64_t day, int64_t month, int64_t year,
+                             const char* label = nullptr, const char* extra = nullptr);
+  // Time interval (minutes) of another module's section; this module's own for an empty
+  // name or its own name (the control file is then not touched).
+  virtual int ReadFlowControl(const std::string& sectionName);
+  // Stores the date and writes the progress line (see ProgressLineDue).
+  void LogProgress(int64_t minute, int64_t hour, int64_t day, int64_t month, int64_t year,
+                   const char* label = nullptr, const char* extra = nullptr);
+
+  // --- state ---------------------------------------------------------------------------
+  std::string sectionHeader;  // "[" + name + "]" of the last section sought
+  StatisticsTableEntry* statisticsTable = nullptr;
+  int statisticsSize = 0;
+  int outputListCount = 0;
+  int* outputList = nullptr;
+  double minToIntEnd = 0.0;       // minutes
+  double minToIntEndHours = 0.0;  // the same in hours
+  int flowControl = 0;            // 0: module switched off
+  int readInitialGrids = 0;       // set by derived modules (1: start from initial grids)
+  int method = 0;                 // set by derived modules
+  int fpeFlag = 0;                // 0 none, 1 pending, 2 reported
+  double timeInterval = 0.0;      // minutes
+  int timeIntervalMinutes = 0;    // truncated to whole minutes
+  double stepsPerDay = 0.0;
+  int intParameter = 0;
+  int64_t stepMinute = 0, stepHour = 0, stepDay = 0, stepMonth = 0, stepYear = 0;
+  ModelDate startDate;
+
+  // Zone tables (shared, not owned), the zone grid (registry position 1; the soil model
+  // replaces it with its own) and the row ranges of the basin.
+  ZoneTableEntry* zoneTable = nullptr;
+  int* zoneCodeMap = nullptr;
+  int zoneCount = 0;
+  int maxZoneCode = 0;
+  double** zoneGrid = nullptr;
+  int firstRow = 1;
+  int lastRow = 0;
+
+  // Site and solar constants (used by the solar geometry).
+  double pi = 0.0;
+  double degreesPerRadian = 0.0;
+  std::array<double, 14> equationOfTimeTable{};  // minutes, on the first day of Dec(prev)..Jan(next)
+  double latitude = 0.0, longitude = 0.0, referenceMeridian = 0.0;
+  double sunrise = 0.0, sunset = 0.0;
+  double daylightPart = 0.0, nightPart = 0.0, nightBeforeSunrise = 0.0, nightAfterSunset = 0.0;
+  int nightFlag = 0;
+
+  // Tracers (count 0 in a run; the table belongs to the tracer settings).
+  int tracerCount = 0;
+  TracerRecord* tracerTable = nullptr;
+
+  // --- solar geometry (solar_geometry.cpp) -----------------------------------------------
+  // --- zone ranking (zone_ranking.cpp) ---------------------------------------------------
+};
+
+// The progress-line rule: whether a step of a module with reporting interval R (hours,
+// below 1 counts as 1), time interval I (minutes) and data-time shift S (hours) writes its
+// line at hour h and minute m.
+bool ProgressLineDue(int reportHours, double intervalMinutes, double shiftHours, int64_t hour, int64_t minute);
+
+// The message of a module whose time interval is shorter than the data-time shift.
+std::string IntervalShorterThanShiftMessage(double interval, const std::string& moduleName, double shiftMinutes);
