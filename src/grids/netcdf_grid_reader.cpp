@@ -1,0 +1,432 @@
+// netCDF input: one 2-D field of a variable by file, variable and record (or date), read
+// through a per-module cache of open files, unpacked and put into the model's grid order.
+#include <netcdf>
+
+#include <cmath>
+#include <ctime>
+#include <exception>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "framework/logstream.h"
+#include "framework/modelobject.h"
+#include "framework/text_helpers.h"
+#include "grids/netcdf_grid_io.h"
+
+using namespace netCDF;
+
+struct NetcdfFileCache::OpenFile {
+  std::string key;  // absolute, normalised path: the same file under another spelling
+  std::unique_ptr<NcFile> file;
+};
+
+namespace {
+
+// Every live cache of the process (the program's main thread is the only user).
+std::set<NetcdfFileCache*>& LiveCaches() {
+  static std::set<NetcdfFileCache*> caches;
+  return caches;
+}
+
+std::string FileKey(const std::string& name) {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::absolute(name, ec);
+  if (ec) return name;
+  return p.lexically_normal().string();
+}
+
+// A failure of our own checks, reported like the library's errors.
+struct ReadFailure : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+[[noreturn]] void FailFormat(LogStream* log, const std::string& text) {
+  if (log) *log << "FATAL: " << text << "[end-entry]";
+  throw kNetcdfFormatErrorCode;
+}
+
+bool Contains(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
+
+double NumericAttribute(const NcVarAtt& att, bool& ok) {
+  ok = false;
+  NcType t = att.getType();
+  if (att.getAttLength() < 1 || t == ncChar || t == ncString) return 0.0;
+  std::vector<double> v(att.getAttLength());
+  att.getValues(v.data());
+  ok = true;
+  return v[0];
+}
+
+}  // namespace
+
+struct NetcdfCacheAccess {
+  static NcFile& Open(NetcdfFileCache& cache, const std::string& fileName) {
+    auto it = cache.files_.find(fileName);
+    if (it == cache.files_.end()) {
+      if (cache.files_.size() >= kMaxNetcdfOpenFiles) {
+        if (cache.log)
+          *cache.log << "FATAL: more than " << static_cast<int>(kMaxNetcdfOpenFiles)
+                     << " different netCDF files can not be hold open at the same time. If you read time series "
+                        "of input grids from netCDF, please put all the single nc files into one large file or "
+                        "into some groups of files"
+                     << "[end-entry]";
+        throw kNetcdfTooManyFilesCode;
+      }
+      auto entry = std::make_unique<NetcdfFileCache::OpenFile>();
+      entry->key = FileKey(fileName);
+      entry->file = std::make_unique<NcFile>(fileName, NcFile::read);
+      it = cache.files_.emplace(fileName, std::move(entry)).first;
+    }
+    cache.current_ = it->second.get();
+    return *cache.current_->file;
+  }
+};
+
+NetcdfFileCache::NetcdfFileCache(LogStream* logStream) : log(logStream) { LiveCaches().insert(this); }
+
+NetcdfFileCache::~NetcdfFileCache() {
+  LiveCaches().erase(this);
+  current_ = nullptr;
+  files_.clear();  // each NcFile closes its file
+}
+
+bool NetcdfFileCache::IsOpen(const std::string& fileName) const {
+  const std::string key = FileKey(fileName);
+  for (const auto& f : files_)
+    if (f.second->key == key) return true;
+  return false;
+}
+
+void NetcdfFileCache::Close(const std::string& fileName) {
+  const std::string key = FileKey(fileName);
+  for (auto it = files_.begin(); it != files_.end();) {
+    if (it->second->key == key) {
+      if (current_ == it->second.get()) current_ = nullptr;
+      it = files_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void NetcdfFileCache::CloseEverywhere(const std::string& fileName) {
+  for (NetcdfFileCache* c : LiveCaches()) c->Close(fileName);
+}
+
+NetcdfFileCache& NetcdfCacheOf(modelobject& module) {
+  if (!module.netcdfCache) module.netcdfCache = std::make_shared<NetcdfFileCache>(module.log);
+  return *module.netcdfCache;
+}
+
+namespace {
+
+// "file<variable>step": the parts, when both brackets stand behind the first character.
+void SplitName(std::string& name, std::string& variable, long& step) {
+  variable.clear();
+  step = -1;
+  size_t lt = name.find('<');
+  size_t gt = name.find('>');
+  if (lt == std::string::npos || gt == std::string::npos || lt < 1 || gt < 1 || gt < lt) return;
+  variable = name.substr(lt + 1, gt - lt - 1);
+  std::string stepText = name.substr(gt + 1, 10);
+  name.erase(lt);
+  TextCursor cursor(stepText);
+  long v = 0;
+  if (cursor.ReadLong(v)) step = v;
+}
+
+double RequestedMinutes(int year, int month, int day, int hour, int minute) {
+  if (!(year >= 1 && month >= 1 && day >= 1 && hour >= 0 && minute >= 0)) return 0.0;
+  std::tm t{};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  return std::trunc(static_cast<double>(timegm(&t)) / 60.0);
+}
+
+bool IsCoordinateName(const std::string& n) {
+  return n == "x" || n == "y" || n == "t" || n == "lat" || n == "lon" || n == "crs" || n == "time";
+}
+
+NcVar FindVariable(NcFile& file, LogStream* log, const std::string& fileName, const std::string& given,
+                   long record, std::string& chosen) {
+  if (!given.empty() && record >= 0) {
+    chosen = given;
+    return file.getVar(given);
+  }
+  chosen = GetNetcdfVariableName(fileName);
+  NcVar v = file.getVar(chosen);
+  if (!v.isNull()) return v;
+  std::string base = fileName;
+  size_t slash = base.find_last_of("/\\");
+  if (slash != std::string::npos) base.erase(0, slash + 1);
+  std::string noDots;
+  for (char c : base)
+    if (c != '.') noDots += c;
+  v = file.getVar(noDots);
+  if (!v.isNull()) {
+    chosen = noDots;
+    return v;
+  }
+  if (log)
+    *log << "INFO: netcdf input file names should be provided as filename<varname>timestep (example: "
+            "\"temperature.nc<tair>12\")."
+         << "[end-entry]";
+  for (const auto& entry : file.getVars()) {  // ordered by name
+    if (IsCoordinateName(entry.first)) continue;
+    chosen = entry.first;
+    return entry.second;
+  }
+  return NcVar();
+}
+
+// Whole-number coordinates of a 1-D variable; its length must be the expected one.
+std::vector<double> ReadCoordinate(NcVar& v, size_t expected, LogStream* log, const std::string& fileName) {
+  size_t n = v.getDimCount() == 1 ? v.getDim(0).getSize() : 0;
+  if (n != expected)
+    FailFormat(log, "coordinate variable \"" + v.getName() + "\" in netCDF file " + fileName + " holds " +
+                        std::to_string(n) + " values, expected " + std::to_string(expected) + ".");
+  std::vector<double> c(n);
+  if (n) v.getVar(c.data());
+  for (double& x : c) x = std::trunc(x);
+  return c;
+}
+
+}  // namespace
+
+void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::string& name,
+                    std::string* variableName, int32_t& nrows, int32_t& ncols, double& xOrigin, double& yOrigin,
+                    double& cellSize, double& nodata, int32_t& recordCount, int32_t record, int year, int month,
+                    int day, int hour, int minute) {
+  LogStream* log = cache.log;
+  const double requested = RequestedMinutes(year, month, day, hour, minute);
+  std::string variable;
+  long step = -1;
+  SplitName(name, variable, step);
+  long rec = step != -1 ? step : (record >= 0 ? record : -1);
+  const std::string& fileName = name;
+  try {
+    NcFile& file = NetcdfCacheAccess::Open(cache, fileName);
+    cache.hasTimeAxis = false;
+
+    // Dimensions, in the order of their names.
+    std::string xDimName, yDimName;
+    for (const auto& d : file.getDims()) {
+      const std::string& n = d.first;
+      if (Contains(n, "x")) {
+        ncols = static_cast<int32_t>(d.second.getSize());
+        xDimName = n;
+      } else if (Contains(n, "y")) {
+        nrows = static_cast<int32_t>(d.second.getSize());
+        yDimName = n;
+      } else if (Contains(n, "time")) {
+        recordCount = static_cast<int32_t>(d.second.getSize());
+        cache.hasTimeAxis = true;
+      } else if (Contains(n, "t")) {
+        recordCount = static_cast<int32_t>(d.second.getSize());
+      }
+    }
+
+    // Record by date.
+    if (cache.hasTimeAxis && rec == -1) {
+      NcVar time = file.getVar("time");
+      if (time.isNull()) throw ReadFailure("the file has no variable \"time\"");
+      size_t n = time.getDimCount() == 1 ? time.getDim(0).getSize() : 0;
+      std::vector<double> t(n);
+      if (n) time.getVar(t.data());
+      for (size_t i = 0; i < n; ++i)
+        if (t[i] == requested) {
+          rec = static_cast<long>(i);
+          break;
+        }
+    }
+
+    std::string chosen;
+    NcVar var = FindVariable(file, log, fileName, variable, rec, chosen);
+    if (var.isNull()) {
+      if (log)
+        *log << "FATAL: cannot find variable " << "\"" << chosen << "\"" << " in file " << "\"" << fileName << "\""
+             << " for reading from netCDF." << "[end-entry]";
+      throw kNetcdfErrorCode;
+    }
+
+    // Packing and no-data attributes, in the order of their names.
+    double scale = 1.0, offset = 0.0;
+    bool haveFill = false;
+    double fill = 0.0;
+    cellSize = -1.0;
+    bool cellSizeGiven = false;
+    for (const auto& a : var.getAtts()) {
+      const std::string& n = a.first;
+      bool ok = false;
+      if (Contains(n, "scale_factor")) {
+        double v = NumericAttribute(a.second, ok);
+        if (ok) scale = v;
+      } else if (Contains(n, "add_offset")) {
+        double v = NumericAttribute(a.second, ok);
+        if (ok) offset = v;
+      } else if (Contains(n, "missing_value") || Contains(n, "_FillValue")) {
+        double v = NumericAttribute(a.second, ok);
+        if (ok) {
+          nodata = v;
+          fill = v;
+          haveFill = true;
+        }
+      } else if (Contains(n, "default_cellsize")) {
+        double v = NumericAttribute(a.second, ok);
+        if (ok) {
+          cellSize = v;
+          cellSizeGiven = true;
+        }
+      }
+    }
+
+    // Coordinates.
+    bool southToNorth = true;
+    NcVar yVar = file.getVar("y");
+    if (!yVar.isNull()) {
+      std::vector<double> y = ReadCoordinate(yVar, static_cast<size_t>(nrows), log, fileName);
+      if (y.size() >= 2) {
+        if (y[1] >= y[0]) {
+          yOrigin = y[0];
+          if (cellSize < 0) {
+            cellSize = y[1] - y[0];
+            cellSizeGiven = true;
+          }
+        } else {
+          southToNorth = false;
+          yOrigin = y.back();
+          if (cellSize < 0) {
+            cellSize = y[0] - y[1];
+            cellSizeGiven = true;
+          }
+        }
+      } else if (y.size() == 1) {
+        yOrigin = y[0];
+        if (cellSize < 0) {
+          cellSize = 10.0;
+          cellSizeGiven = true;
+        }
+      }
+    }
+    NcVar xVar = file.getVar("x");
+    if (!xVar.isNull()) {
+      std::vector<double> x = ReadCoordinate(xVar, static_cast<size_t>(ncols), log, fileName);
+      if (!x.empty()) xOrigin = x[0];
+    }
+    if (cellSizeGiven && !(cellSize > 0.0 && std::isfinite(cellSize)))
+      FailFormat(log, "netCDF file " + fileName + " gives the cell size " + std::to_string(cellSize) +
+                          " (from \"default_cellsize\" or the whole-number y coordinates); it must be greater "
+                          "than 0.");
+
+    // The variable must be (record, y, x) or (record, x, y) over the file's grid axes.
+    const std::vector<NcDim> dims = var.getDims();
+    bool xFirst = false;
+    bool shapeOk = dims.size() == 3 && !xDimName.empty() && !yDimName.empty();
+    if (shapeOk) {
+      const std::string a = dims[1].getName(), b = dims[2].getName();
+      if (a == xDimName && b == yDimName)
+        xFirst = true;
+      else if (!(a == yDimName && b == xDimName))
+        shapeOk = false;
+    }
+    if (!shapeOk) {
+      std::string shape;
+      for (size_t i = 0; i < dims.size(); ++i) shape += (i ? ", " : "") + dims[i].getName();
+      FailFormat(log, "variable \"" + chosen + "\" in netCDF file " + fileName + " has the dimensions (" + shape +
+                          "); expected (time, y, x) or (time, x, y) with the file's dimensions for x and y.");
+    }
+    const size_t lenA = dims[1].getSize(), lenB = dims[2].getSize();
+    const size_t nx = xFirst ? lenA : lenB, ny = xFirst ? lenB : lenA;
+    if (nx != static_cast<size_t>(ncols) || ny != static_cast<size_t>(nrows) || nx == 0 || ny == 0)
+      FailFormat(log, "variable \"" + chosen + "\" in netCDF file " + fileName + " has " + std::to_string(nx) +
+                          " columns and " + std::to_string(ny) + " rows, expected " + std::to_string(ncols) +
+                          " and " + std::to_string(nrows) + ".");
+    const size_t records = dims[0].getSize();
+    if (rec < 0)
+      throw ReadFailure("no record of variable \"" + chosen + "\" matches the requested date or step");
+    if (static_cast<size_t>(rec) >= records)
+      throw ReadFailure("record " + std::to_string(rec) + " of variable \"" + chosen + "\" is outside its " +
+                        std::to_string(records) + " records");
+
+    // One record, unpacked; fill cells are recognised before unpacking.
+    const size_t cells = lenA * lenB;
+    std::vector<double> raw(cells);
+    std::vector<size_t> start{static_cast<size_t>(rec), 0, 0};
+    std::vector<size_t> count{1, lenA, lenB};
+    if (var.getType() == ncDouble) {
+      var.getVar(start, count, raw.data());
+      for (double& v : raw) {
+        if (std::isnan(v) || (haveFill && (v == fill || (std::isnan(fill) && std::isnan(v)))))
+          v = nodata;
+        else
+          v = v * scale + offset;
+      }
+    } else {
+      std::vector<float> f(cells);
+      var.getVar(start, count, f.data());
+      const float ffill = static_cast<float>(fill);
+      for (size_t i = 0; i < cells; ++i) {
+        if (std::isnan(f[i]) || (haveFill && f[i] == ffill))
+          raw[i] = nodata;
+        else
+          raw[i] = static_cast<double>(f[i]) * scale + offset;
+      }
+    }
+
+    // Column order, rows north to south.
+    values.assign(cells, nodata);
+    for (size_t c = 0; c < nx; ++c)
+      for (size_t r = 0; r < ny; ++r) {
+        size_t src = xFirst ? c * ny + r : r * nx + c;
+        size_t row = southToNorth ? ny - 1 - r : r;
+        values[c * ny + row] = raw[src];
+      }
+    if (variableName) *variableName = chosen;
+  } catch (const std::exception& e) {
+    if (log)
+      *log << "FATAL: exception occured when reading from netCDF file " << fileName
+           << ". Internal message is: " << e.what() << "[end-entry]";
+    throw kNetcdfErrorCode;
+  }
+}
+
+double NetcdfGrid::LowerLeftX() const { return firstX - std::fabs(cellSize) / 2.0; }
+double NetcdfGrid::LowerLeftY() const { return firstY - std::fabs(cellSize) / 2.0; }
+
+NetcdfGrid ReadNetcdfForModule(modelobject& module, const std::string& name, int32_t record, int64_t year,
+                               int64_t month, int64_t day, int64_t hour, int64_t minute) {
+  NetcdfGrid g;
+  g.fileName = name;
+  g.nrows = module.geometry.nrows;
+  g.ncols = module.geometry.ncols;
+  g.nodata = module.geometry.nodata_value;
+  g.firstX = module.geometry.xllcorner;
+  g.firstY = module.geometry.yllcorner;
+  auto field = [](int64_t v) { return v < -1 || v > 1000000 ? -1 : static_cast<int>(v); };
+  std::vector<double> flat;
+  ReadNetcdfGrid(NetcdfCacheOf(module), flat, g.fileName, &g.variableName, g.nrows, g.ncols, g.firstX, g.firstY,
+                 g.cellSize, g.nodata, g.recordCount, record, field(year), field(month), field(day), field(hour),
+                 field(minute));
+  const double fileNodata = g.nodata;
+  const double modelNodata = module.geometry.nodata_value;
+  g.values.reset(AllocateMatrix(module.log, 1, g.nrows, g.ncols, 0));
+  for (int32_t c = 1; c <= g.ncols; ++c)
+    for (int32_t r = 1; r <= g.nrows; ++r) {
+      double v = flat[static_cast<size_t>(c - 1) * static_cast<size_t>(g.nrows) + static_cast<size_t>(r - 1)];
+      g.values[r][c] = v == fileNodata ? modelNodata : v;
+    }
+  g.nodata = modelNodata;
+  return g;
+}
+
+void RequireNetcdfCellSize(const modelobject& module, const NetcdfGrid& grid) {
+  if (grid.cellSize > 0.0 && std::isfinite(grid.cellSize)) return;
+  FailFormat(module.log, "netCDF file " + grid.fileName +
+                             " gives no cell size (neither the attribute \"default_cellsize\" nor a y axis); its "
+                             "cells cannot be placed on the model grid.");
+}
