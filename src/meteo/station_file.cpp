@@ -1,0 +1,385 @@
+#include "meteo/station_file.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iomanip>
+#include <sstream>
+
+#include "framework/logstream.h"
+#include "meteo/interpolation_kernels.h"
+
+namespace {
+
+constexpr size_t kChunkBytes = 1 << 20;
+
+bool IsBlankChar(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+bool IsBlankLine(const std::string& line) {
+  return std::all_of(line.begin(), line.end(), [](char c) { return IsBlankChar(c); });
+}
+
+void FixYear(ModelDate& d) {
+  if (d.year >= 0 && d.year <= 99) d.year += 1900;
+}
+
+std::string Two(int64_t v) {
+  std::ostringstream s;
+  s << std::setw(2) << v;
+  return s.str();
+}
+
+std::string DateText(const ModelDate& d) {
+  std::ostringstream s;
+  s << d.day << "." << d.month << "." << d.year << " " << d.hour << ":" << d.minute;
+  return s.str();
+}
+
+[[noreturn]] void Fail(LogStream& log, const std::string& text, int code) {
+  log << "FATAL: " << text << "[end-entry]";
+  throw code;
+}
+
+// Splits a header row into its words.
+std::vector<std::string> Words(const std::string& line) {
+  std::vector<std::string> words;
+  GetToken(line, " \t\r", words);
+  words.erase(std::remove(words.begin(), words.end(), std::string()), words.end());
+  return words;
+}
+
+// Reads the numbers behind the leading tokens of a header row into v[1..count].
+bool HeaderNumbers(const std::string& line, size_t leading, int count, std::vector<double>& v,
+                   std::string& why, const char* what) {
+  std::vector<std::string> w = Words(line);
+  v.assign(static_cast<size_t>(count) + 1, 0.0);
+  if (w.size() < leading + static_cast<size_t>(count)) {
+    why = std::string("the ") + what + " row holds " + std::to_string(w.size() > leading ? w.size() - leading : 0) +
+          " station values, " + std::to_string(count) + " expected";
+    return false;
+  }
+  for (int k = 1; k <= count; ++k) {
+    if (!ParseDouble(w[leading + k - 1], v[k])) {
+      why = std::string("the ") + what + " of station " + std::to_string(k) + " is not a number: '" +
+            w[leading + k - 1] + "'";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+// --- LineReader -----------------------------------------------------------------------------
+
+LineReader::LineReader(const std::string& path, uint64_t offset) : path_(path), offset_(offset), fileOffset_(offset) {
+  std::ifstream in(path_, std::ios::binary);
+  ok_ = in.is_open();
+  if (ok_) {
+    in.seekg(0, std::ios::end);
+    const uint64_t size = static_cast<uint64_t>(in.tellg());
+    if (offset > size) offset_ = fileOffset_ = size;
+  }
+}
+
+bool LineReader::Fill() {
+  if (eof_) return false;
+  std::ifstream in(path_, std::ios::binary);
+  if (!in) {
+    eof_ = true;
+    return false;
+  }
+  const uint64_t readFrom = fileOffset_ + chunk_.size();
+  in.seekg(static_cast<std::streamoff>(readFrom));
+  // Keep the unread part, append the next chunk.
+  chunk_.erase(0, pos_);
+  fileOffset_ += pos_;
+  pos_ = 0;
+  const size_t old = chunk_.size();
+  chunk_.resize(old + kChunkBytes);
+  in.read(&chunk_[old], static_cast<std::streamsize>(kChunkBytes));
+  const size_t got = static_cast<size_t>(in.gcount());
+  chunk_.resize(old + got);
+  if (got < kChunkBytes) eof_ = true;
+  return got > 0;
+}
+
+bool LineReader::AtEnd() {
+  while (pos_ >= chunk_.size()) {
+    if (!Fill()) return pos_ >= chunk_.size();
+  }
+  return false;
+}
+
+bool LineReader::NextLine(std::string& line) {
+  if (!ok_) return false;
+  size_t nl;
+  while ((nl = chunk_.find('\n', pos_)) == std::string::npos) {
+    if (!Fill()) break;
+  }
+  if (pos_ >= chunk_.size()) return false;
+  size_t end = nl == std::string::npos ? chunk_.size() : nl;
+  size_t next = nl == std::string::npos ? chunk_.size() : nl + 1;
+  line.assign(chunk_, pos_, end - pos_);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  offset_ = fileOffset_ + next;
+  pos_ = next;
+  return true;
+}
+
+// --- pure parsing ---------------------------------------------------------------------------
+
+int StationBlockSize(int n) {
+  const long size = 2097152L / (48L + 8L * std::max(n, 0));
+  return size < 1 ? 1 : static_cast<int>(size);
+}
+
+bool ParseStationHeader(const std::string& line2, const std::string& line3, const std::string& line4,
+                        int additionalColumns, StationHeader& header, std::string& why) {
+  header = StationHeader();
+  if (additionalColumns < 0) {
+    why = "negative number of additional columns";
+    return false;
+  }
+  // Four runs of date letters with the blanks behind them.
+  size_t p = 0;
+  const size_t n = line2.size();
+  for (int k = 0; k < 4; ++k) {
+    while (p < n && (line2[p] == 'Y' || line2[p] == 'M' || line2[p] == 'D' || line2[p] == 'H')) ++p;
+    while (p < n && IsBlankChar(line2[p])) ++p;
+  }
+  if (p + 2 < n && line2.compare(p, 2, "mm") == 0 && IsBlankChar(line2[p + 2])) {
+    header.minuteColumn = true;
+    while (p < n && (line2[p] == 'm' || IsBlankChar(line2[p]))) ++p;
+  }
+  std::vector<std::string> rest = Words(line2.substr(p));
+  if (rest.size() < static_cast<size_t>(additionalColumns)) {
+    why = "line 2 holds fewer words than the " + std::to_string(additionalColumns) + " additional columns";
+    return false;
+  }
+  header.count = static_cast<int>(rest.size()) - additionalColumns;
+  const size_t leading = 4 + (header.minuteColumn ? 1 : 0) + static_cast<size_t>(additionalColumns);
+  return HeaderNumbers(line2, leading, header.count, header.altitude, why, "altitude") &&
+         HeaderNumbers(line3, leading, header.count, header.x, why, "X coordinate") &&
+         HeaderNumbers(line4, leading, header.count, header.y, why, "Y coordinate");
+}
+
+bool ParseRecordDate(TextCursor& c, bool minuteColumn, int additionalColumns, ModelDate& date) {
+  long y, m, d, h, mi = 0;
+  if (!c.ReadLong(y) || !c.ReadLong(m) || !c.ReadLong(d) || !c.ReadLong(h)) return false;
+  if (minuteColumn && !c.ReadLong(mi)) return false;
+  date.year = y;
+  date.month = m;
+  date.day = d;
+  date.hour = h;
+  date.minute = mi;
+  std::string word;
+  for (int k = 0; k < additionalColumns; ++k)
+    if (!c.ReadWord(word)) return false;
+  return true;
+}
+
+int ParseRecordValues(TextCursor& c, int count, double nodata, double* values) {
+  int bad = 0;
+  std::string word;
+  for (int k = 1; k <= count; ++k) {
+    double v;
+    if (c.ReadWord(word) && ParseDouble(word, v)) {
+      values[k] = StoreStationValue(v, nodata);
+    } else {
+      values[k] = MissingResult(nodata);
+      ++bad;
+    }
+  }
+  return bad;
+}
+
+StationLineOptions ParseStationLineOptions(const std::string& line) {
+  StationLineOptions o;
+  size_t p = line.find("AdditionalColumns=");
+  if (p != std::string::npos) {
+    TextCursor c(line.substr(p + 18));
+    int v;
+    if (c.ReadInt(v)) o.additionalColumns = v;
+  }
+  auto bound = [&](const char* key, bool& has, double& value) {
+    size_t k = line.find(key);
+    if (k == std::string::npos) return;
+    size_t eq = line.find('=', k);
+    if (eq == std::string::npos) return;
+    TextCursor c(line.substr(eq + 1));
+    double v;
+    if (c.ReadDouble(v)) {
+      has = true;
+      value = v;
+    }
+  };
+  bound("xmin", o.hasXmin, o.xmin);
+  bound("xmax", o.hasXmax, o.xmax);
+  bound("ymin", o.hasYmin, o.ymin);
+  bound("ymax", o.hasYmax, o.ymax);
+  return o;
+}
+
+bool AllValidValuesEqual(const double* values, int count, double nodata) {
+  bool any = false;
+  double first = 0.0;
+  for (int k = 1; k <= count; ++k) {
+    if (!IsValidStationValue(values[k], nodata)) continue;
+    if (!any) {
+      any = true;
+      first = values[k];
+    } else if (values[k] != first) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// --- file operations ------------------------------------------------------------------------
+
+void AnalyzeStationFile(LogStream& log, const std::string& name, double nodata, StationFile& f) {
+  log << "analyzing station data for interpolator " << name << " from " << f.fileName << " ..."
+      << "[end-entry]";
+  LineReader in(f.fileName);
+  if (!in.Ok()) Fail(log, "\nerror opening " + f.fileName, 49);
+  std::string lines[4];
+  int got = 0;
+  while (got < 4 && in.NextLine(lines[got])) ++got;
+  if (got < 4)
+    Fail(log, "station file " + f.fileName + " ends after " + std::to_string(got) +
+                  " lines; expected a text line and the rows of altitudes, X and Y coordinates",
+         49);
+  StationHeader h;
+  std::string why;
+  if (!ParseStationHeader(lines[1], lines[2], lines[3], f.additionalColumns, h, why))
+    Fail(log, "error in the header of station file " + f.fileName + ": " + why, 49);
+  f.minuteColumn = h.minuteColumn;
+  f.count = h.count;
+  f.altitude = std::move(h.altitude);
+  f.x = std::move(h.x);
+  f.y = std::move(h.y);
+  f.values.assign(static_cast<size_t>(f.count) + 1, MissingResult(nodata));
+  log << " (" << f.count << ") Stationen " << "[end-entry]";
+}
+
+void FindStartDate(LogStream& log, const std::string& name, double nodata, const ModelDate& start,
+                   StationFile& f) {
+  log << "looking for starting date " << Two(start.day) << "." << Two(start.month) << "." << start.year << " "
+      << Two(start.hour) << ":" << Two(start.minute) << " for " << name << " in " << f.fileName << "[end-entry]";
+  LineReader in(f.fileName);
+  if (!in.Ok()) Fail(log, "\nerror opening file " + f.fileName, 49);
+  std::string line;
+  long lineNo = 0;
+  for (int k = 0; k < 5; ++k)
+    if (in.NextLine(line)) ++lineNo;
+  f.values.assign(static_cast<size_t>(f.count) + 1, MissingResult(nodata));
+  TextCursor c;
+  bool found = false;
+  while (true) {
+    const uint64_t lineStart = in.Offset();
+    if (!in.NextLine(line)) break;
+    ++lineNo;
+    if (IsBlankLine(line)) continue;
+    c.SetText(line);
+    ModelDate d;
+    if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d))
+      Fail(log, "error reading date from stationfiles: file " + f.fileName + ", line " + std::to_string(lineNo) +
+                    ": '" + line.substr(0, 200) + "'",
+           73);
+    FixYear(d);
+    f.recordDate = d;
+    if (d.day == start.day && d.month == start.month && d.year == start.year && d.hour == start.hour &&
+        d.minute == start.minute) {
+      f.startOffset = lineStart;
+      if (ParseRecordValues(c, f.count, nodata, f.values.data()) > 0 && !f.warnedUnreadable) {
+        f.warnedUnreadable = true;
+        log << "WARNING: station file " << f.fileName << ", line " << lineNo
+            << ": missing or unreadable station values are taken as missing" << "[end-entry]";
+      }
+      found = true;
+      break;
+    }
+  }
+  if (!found) {
+    log << "FATAL: \nfile " << f.fileName << " dosnt contain date " << Two(start.day) << "." << Two(start.month)
+        << "." << start.year << ", " << Two(start.hour) << ":" << Two(start.minute) << "(feof)!" << "[end-entry]";
+    throw 51;
+  }
+  f.equalValues = false;
+  f.readPosition = in.Offset();
+  f.nextLine = lineNo + 1;
+  f.lastDateRead = f.recordDate;
+  f.blockSize = StationBlockSize(f.count);
+  f.blockCount = 0;
+  f.readIndex = f.blockSize + 1;
+  f.fileEnded = false;
+}
+
+bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, StationFile& f) {
+  (void)name;
+  if (f.fileEnded) {
+    f.blockCount = 0;
+    f.readIndex = 0;
+    return false;
+  }
+  LineReader in(f.fileName, f.readPosition);
+  if (!in.Ok()) Fail(log, "\nerror opening file " + f.fileName, 49);
+  const size_t stride = static_cast<size_t>(f.count) + 1;
+  if (f.blockDates.size() != static_cast<size_t>(f.blockSize) + 1) {
+    f.blockDates.assign(static_cast<size_t>(f.blockSize) + 1, ModelDate());
+    f.blockValues.assign(static_cast<size_t>(f.blockSize) * stride, 0.0);
+  }
+  int n = 0;
+  std::string line;
+  TextCursor c;
+  while (n < f.blockSize) {
+    if (!in.NextLine(line)) {
+      f.fileEnded = true;
+      break;
+    }
+    const long lineNo = f.nextLine++;
+    if (IsBlankLine(line)) continue;
+    c.SetText(std::move(line));
+    ModelDate d;
+    if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d))
+      Fail(log, "error reading date from stationfiles: file " + f.fileName + ", line " + std::to_string(lineNo) +
+                    ": '" + c.Text().substr(0, 200) + "'",
+           73);
+    ++n;
+    f.blockDates[n] = d;
+    double* values = &f.blockValues[static_cast<size_t>(n - 1) * stride];
+    if (ParseRecordValues(c, f.count, nodata, values) > 0 && !f.warnedUnreadable) {
+      f.warnedUnreadable = true;
+      log << "WARNING: station file " << f.fileName << ", line " << lineNo
+          << ": missing or unreadable station values are taken as missing" << "[end-entry]";
+    }
+    line = std::string();
+  }
+  if (!f.fileEnded && in.AtEnd()) f.fileEnded = true;
+  f.readPosition = in.Offset();
+  f.blockCount = n;
+  f.readIndex = n > 0 ? 1 : 0;
+  return n > 0;
+}
+
+bool NextStationRecord(LogStream& log, const std::string& name, double nodata, int64_t endKey, StationFile& f) {
+  if (f.recordDate.Key() >= endKey) return true;
+  if (f.readIndex < 1 || f.readIndex > f.blockCount) {
+    if (!ReadStationBlock(log, name, nodata, f)) {
+      log << "WARNING: station file " << f.fileName << " of interpolator " << name << " ends with the date "
+          << DateText(f.lastDateRead) << " before the end of the simulation period" << "[end-entry]";
+      return true;
+    }
+  }
+  ModelDate d = f.blockDates[f.readIndex];
+  if (d.year == 0 && d.month == 0 && d.day == 0) return true;
+  FixYear(d);
+  f.recordDate = d;
+  f.lastDateRead = d;
+  const size_t stride = static_cast<size_t>(f.count) + 1;
+  const double* src = &f.blockValues[static_cast<size_t>(f.readIndex - 1) * stride];
+  for (int k = 1; k <= f.count; ++k) f.values[k] = src[k];
+  f.equalValues = AllValidValuesEqual(f.values.data(), f.count, nodata);
+  ++f.readIndex;
+  return false;
+}

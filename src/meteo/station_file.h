@@ -1,0 +1,118 @@
+// Meteorological station files: header analysis, positioning at the start date, and
+// reading records ahead in blocks.
+//
+// Layout (tokens separated by blanks or tabs):
+//   line 1   free text
+//   line 2   four date tokens made of Y, M, D, H; optionally "mm" (minute column); the
+//            additional columns; one altitude per station
+//   line 3   the same leading tokens, then the X coordinate of each station
+//   line 4   the same leading tokens, then the Y coordinate of each station
+//   line 5   free text (station names)
+//   line 6.. year month day hour [minute] [additional columns] value per station
+//
+// A year of 0..99 means 1900 + year. A value v is kept when -N <= v <= N (N: the
+// interpolator's nodata value) and stored as -N-1 otherwise.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "framework/model_date.h"
+#include "framework/text_helpers.h"
+
+class LogStream;
+
+// Reads a file line by line in large chunks; knows the byte offset after each line.
+class LineReader {
+ public:
+  // Opens the file and seeks to offset; Ok() tells whether that worked.
+  LineReader(const std::string& path, uint64_t offset = 0);
+  bool Ok() const { return ok_; }
+  // The next whole line without its line break and a trailing "\r"; false at the end.
+  bool NextLine(std::string& line);
+  // Byte offset just after the last line returned.
+  uint64_t Offset() const { return offset_; }
+  bool AtEnd();
+
+ private:
+  bool Fill();
+  std::string path_;
+  std::string chunk_;
+  size_t pos_ = 0;
+  uint64_t offset_ = 0;
+  bool eof_ = false;
+  bool ok_ = false;
+  uint64_t fileOffset_ = 0;  // offset of chunk_[0]
+};
+
+// The header of a station file (arrays indexed 1..count).
+struct StationHeader {
+  bool minuteColumn = false;
+  int count = 0;
+  std::vector<double> altitude, x, y;
+};
+
+// One station file of an interpolator with its current record and its read-ahead block.
+struct StationFile {
+  std::string fileName;
+  std::string fileLine;  // the whole control line (options such as "AdditionalColumns=")
+  int additionalColumns = 0;
+  bool minuteColumn = false;
+  int count = 0;
+  std::vector<double> altitude, x, y;  // 1..count
+  std::vector<double> values;          // current record, 1..count
+  ModelDate recordDate;
+  bool equalValues = false;
+  uint64_t readPosition = 0;  // byte offset after the last record read
+  uint64_t startOffset = 0;   // byte offset of the start record
+  long nextLine = 0;          // line number at readPosition (for messages)
+
+  // Read-ahead block: blockCount records, taken from readIndex (1-based) on.
+  int blockSize = 1;
+  int blockCount = 0;
+  int readIndex = 2;
+  std::vector<ModelDate> blockDates;  // 1..blockSize
+  std::vector<double> blockValues;    // record k at (k - 1) * (count + 1), values 1..count
+  bool fileEnded = false;             // the last block reached the end of the file
+  bool warnedUnreadable = false;
+  ModelDate lastDateRead;
+};
+
+// Number of records of a read-ahead block for a file of n stations.
+int StationBlockSize(int n);
+
+// Analyses lines 2..4 of a station file. On bad input returns false and a reason.
+bool ParseStationHeader(const std::string& line2, const std::string& line3, const std::string& line4,
+                        int additionalColumns, StationHeader& header, std::string& why);
+
+// Reads the date of a record line (with the year fix) and skips the additional columns;
+// false when the date cannot be read.
+bool ParseRecordDate(TextCursor& line, bool minuteColumn, int additionalColumns, ModelDate& date);
+// Reads count station values into values[1..count] with the validity rule; values that
+// are absent or not numbers become -N-1. Returns the number of those.
+int ParseRecordValues(TextCursor& line, int count, double nodata, double* values);
+
+// The control-file options of a station line: "AdditionalColumns=" and the window bounds
+// "xmin", "xmax", "ymin", "ymax" (the number after the first "=" behind the word).
+struct StationLineOptions {
+  int additionalColumns = 0;
+  bool hasXmin = false, hasXmax = false, hasYmin = false, hasYmax = false;
+  double xmin = 0, xmax = 0, ymin = 0, ymax = 0;
+};
+StationLineOptions ParseStationLineOptions(const std::string& line);
+
+// --- file operations; failures write a FATAL message and throw the error code ---------------
+// Header analysis: fills minute flag, count, altitude, X, Y and sets the values to -N-1.
+void AnalyzeStationFile(LogStream& log, const std::string& name, double nodata, StationFile& f);
+// Positions the file at the start record and loads its values (code 51 when absent).
+void FindStartDate(LogStream& log, const std::string& name, double nodata, const ModelDate& start,
+                   StationFile& f);
+// Refills the read-ahead block from the read position; false when no record is left.
+bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, StationFile& f);
+
+// Takes the next record into the file's current values (end key: date key of the end date).
+// Returns true when the end of the period is reached (the values are then unchanged).
+bool NextStationRecord(LogStream& log, const std::string& name, double nodata, int64_t endKey, StationFile& f);
+// Equal-values flag of a record: its valid values are all equal, or none is valid.
+bool AllValidValuesEqual(const double* values, int count, double nodata);

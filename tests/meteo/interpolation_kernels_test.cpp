@@ -1,0 +1,230 @@
+#include "meteo/interpolation_kernels.h"
+
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "framework/memory_handling.h"
+#include "framework/modelobject.h"
+
+namespace {
+
+// Stations held in 1-based arrays.
+struct Stations {
+  std::vector<double> x{0.0}, y{0.0}, v{0.0};
+  void Add(double sx, double sy, double sv) {
+    x.push_back(sx);
+    y.push_back(sy);
+    v.push_back(sv);
+  }
+  StationPoints Points() const {
+    return StationPoints{static_cast<int>(x.size()) - 1, x.data(), y.data(), v.data()};
+  }
+};
+
+constexpr double N = 9999.0;
+
+TEST(InverseDistance, SingleStationGivesItsValueEverywhere) {
+  Stations s;
+  s.Add(100.0, 200.0, 7.25);
+  for (double p : {1.0, 2.0, 2.5}) {
+    IdwSettings w = MakeIdwSettings(p, 1e9);
+    EXPECT_EQ(IdwValue(s.Points(), w, N, -5000.0, 12345.0), 7.25);
+    EXPECT_EQ(IdwValue(s.Points(), w, N, 100.0, 200.0), 7.25);
+  }
+}
+
+TEST(InverseDistance, WeightsMatchHandComputation) {
+  Stations s;
+  s.Add(0.0, 0.0, 10.0);  // on the cell: counts at distance 1
+  s.Add(2.0, 0.0, 20.0);  // distance 2
+  IdwSettings w2 = MakeIdwSettings(2.0, 100.0);
+  EXPECT_DOUBLE_EQ(IdwValue(s.Points(), w2, N, 0.0, 0.0), (4 * 10.0 + 20.0) / 5.0);
+
+  Stations t;
+  t.Add(3.0, 0.0, 6.0);
+  t.Add(0.0, -4.0, 12.0);
+  IdwSettings w1 = MakeIdwSettings(1.0, 100.0);
+  EXPECT_DOUBLE_EQ(IdwValue(t.Points(), w1, N, 0.0, 0.0), (6.0 / 3 + 12.0 / 4) / (1.0 / 3 + 1.0 / 4));
+  IdwSettings w3 = MakeIdwSettings(3.0, 100.0);
+  EXPECT_DOUBLE_EQ(IdwValue(t.Points(), w3, N, 0.0, 0.0), (6.0 / 27 + 12.0 / 64) / (1.0 / 27 + 1.0 / 64));
+  EXPECT_EQ(w3.mode, 3000);
+  EXPECT_EQ(w1.mode, 1000);
+}
+
+TEST(InverseDistance, SearchRadiusAndMissingStations) {
+  Stations s;
+  s.Add(9.9, 0.0, 1.0);
+  s.Add(-10.1, 0.0, 3.0);
+  IdwSettings w = MakeIdwSettings(2.0, 10.0);
+  EXPECT_DOUBLE_EQ(IdwValue(s.Points(), w, N, 0.0, 0.0), 1.0);
+  IdwSettings w1 = MakeIdwSettings(1.0, 10.0);
+  EXPECT_DOUBLE_EQ(IdwValue(s.Points(), w1, N, 0.0, 0.0), 1.0);
+  // Nothing in reach: the missing result.
+  IdwSettings tight = MakeIdwSettings(2.0, 5.0);
+  EXPECT_EQ(IdwValue(s.Points(), tight, N, 0.0, 0.0), -N - 1);
+  // A station whose value is missing is left out.
+  Stations m;
+  m.Add(1.0, 0.0, -N - 1);
+  m.Add(2.0, 0.0, 8.0);
+  EXPECT_EQ(IdwValue(m.Points(), w, N, 0.0, 0.0), 8.0);
+  Stations none;
+  EXPECT_EQ(IdwValue(none.Points(), w, N, 0.0, 0.0), -N - 1);
+}
+
+TEST(InverseDistance, AnisotropyShortensTheMainAxis) {
+  // b/a = 0.5, alpha = 0: 10 east counts as 5, 10 north as 10.
+  Stations s;
+  s.Add(10.0, 0.0, 1.0);
+  s.Add(0.0, 10.0, 2.0);
+  IdwSettings w = MakeIdwSettings(2.0, 1e6);
+  EXPECT_DOUBLE_EQ(IdwValueAnisotropic(s.Points(), w, N, 0.0, 0.0, 0.5),
+                   (1.0 / 25 + 2.0 / 100) / (1.0 / 25 + 1.0 / 100));
+  double xr, yr;
+  RotatePoint(110.0, 200.0, 100.0, 200.0, M_PI / 2, xr, yr);
+  EXPECT_NEAR(xr, 100.0, 1e-12);
+  EXPECT_NEAR(yr, 190.0, 1e-12);
+  RotatePoint(100.0, 210.0, 100.0, 200.0, M_PI / 4, xr, yr);
+  EXPECT_NEAR(xr, 100.0 + 10 * std::cos(M_PI / 4), 1e-12);
+  EXPECT_NEAR(yr, 200.0 + 10 * std::sin(M_PI / 4), 1e-12);
+  RotatePoint(100.0, 190.0, 100.0, 200.0, 0.0, xr, yr);  // straight below the origin
+  EXPECT_NEAR(xr, 100.0, 1e-12);
+  EXPECT_NEAR(yr, 190.0, 1e-12);
+}
+
+TEST(NearestStation, NearestValidStationAndTies) {
+  Stations s;
+  s.Add(-1.0, 0.0, 1.0);
+  s.Add(1.0, 0.0, 2.0);  // as near as station 1: the higher number wins
+  s.Add(0.5, 0.0, -N - 1);
+  EXPECT_EQ(ThiessenValue(s.Points(), N, 0.0, 0.0), 2.0);
+  EXPECT_EQ(ThiessenValue(s.Points(), N, -0.9, 0.0), 1.0);
+  Stations m;
+  m.Add(0.0, 0.0, -N - 5);
+  EXPECT_EQ(ThiessenValue(m.Points(), N, 0.0, 0.0), -N - 1);
+}
+
+TEST(PostProcessing, LimitsScenarioAndStoredValues) {
+  PostProcessing p;
+  p.lower = -40;
+  p.lowerReplacement = -40;
+  p.upper = 40;
+  p.upperReplacement = 40;
+  EXPECT_EQ(PostProcessValue(-45, p, 0), -40);
+  EXPECT_EQ(PostProcessValue(47, p, 0), 40);
+  EXPECT_EQ(PostProcessValue(40, p, 0), 40);
+  p.scale = 2.0;
+  EXPECT_EQ(PostProcessValue(10, p, 0), 20);
+  p.szenUse = 1;
+  p.szenMeth = 1;
+  EXPECT_EQ(PostProcessValue(10, p, 1.5), 21.5);
+  p.szenMeth = 3;
+  EXPECT_EQ(PostProcessValue(10, p, 1.5), 30);
+  EXPECT_EQ(StoreStationValue(10000.0, 9999.0), -10000.0);
+  EXPECT_EQ(StoreStationValue(-9999.0, 9999.0), -9999.0);
+}
+
+TEST(Scenario, DayValueBetweenMonths) {
+  // 10 March, February of 28 days.
+  EXPECT_DOUBLE_EQ(ScenarioDayValue(2.0, 3.0, 4.0, 10, 28, 31), (6.0 / 28) * 2.0 + (22.0 / 28) * 3.0);
+  EXPECT_DOUBLE_EQ(ScenarioDayValue(2.0, 3.0, 4.0, 20, 28, 31), (26.0 / 31) * 3.0 + (5.0 / 31) * 4.0);
+  ScenarioStations s;
+  s.count = 2;
+  s.x = {0, 0.0, 100.0};
+  s.y = {0, 0.0, 0.0};
+  s.month.resize(3);
+  for (int m = 1; m <= 12; ++m) {
+    s.month[1][m] = m;
+    s.month[2][m] = 10 * m;
+  }
+  int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  UpdateScenarioDayValues(s, 1, 15, days);  // January wraps to December
+  EXPECT_DOUBLE_EQ(s.dayValue[1], (1.0 / 31) * 12 + (30.0 / 31) * 1);
+  EXPECT_DOUBLE_EQ(ScenarioStationValue(s, 90.0, 0.0), s.dayValue[2]);
+  EXPECT_DOUBLE_EQ(ScenarioStationValue(s, 50.0, 0.0), s.dayValue[2]);  // tie: the later one
+  EXPECT_EQ(ScenarioStationValue(ScenarioStations(), 0, 0), 0.0);
+}
+
+// A grid of rows x cols with cell centres 10 apart and a few stations.
+struct LoopFixture {
+  int rows, cols;
+  MatrixOwner cx, cy, zone, result;
+  Stations st;
+  CellLoop loop;
+  LoopFixture(int r, int c) : rows(r), cols(c), cx(r, c), cy(r, c), zone(r, c), result(r, c) {
+    for (int i = 1; i <= rows; ++i)
+      for (int j = 1; j <= cols; ++j) {
+        cx[i][j] = 5.0 + 10.0 * (j - 1);
+        cy[i][j] = 5.0 + 10.0 * (rows - i);
+        zone[i][j] = (i + j) % 7 == 0 ? -9999.0 : 1.0;
+      }
+    for (int k = 0; k < 13; ++k) st.Add(3.7 * k * k, 17.0 * k, std::sin(k) * 10);
+    loop.firstRow = 1;
+    loop.lastRow = rows;
+    loop.ncols = cols;
+    loop.coordX = loop.distX = cx.get();
+    loop.coordY = loop.distY = cy.get();
+    loop.zone = zone.get();
+    loop.stations = loop.rotated = st.Points();
+    loop.idw = MakeIdwSettings(2.0, 1e9);
+    loop.nodata = N;
+    loop.result = result.get();
+  }
+};
+
+TEST(CellLoop, BitIdenticalForOneTwoAndEightThreads) {
+  for (int method : {1, 4}) {
+    LoopFixture f(57, 43);
+    f.loop.method = method;
+    f.loop.post.scale = 1.1;
+    std::vector<double> reference;
+    for (int threads : {1, 2, 8}) {
+      omp_set_num_threads(threads);
+      omp_set_schedule(omp_sched_dynamic, 3);
+      RunCellLoop(f.loop);
+      std::vector<double> got;
+      for (int i = 1; i <= f.rows; ++i) got.insert(got.end(), f.result[i] + 1, f.result[i] + f.cols + 1);
+      if (reference.empty())
+        reference = got;
+      else
+        EXPECT_EQ(0, std::memcmp(reference.data(), got.data(), got.size() * sizeof(double))) << threads;
+    }
+    EXPECT_EQ(f.result[7][7] == -9999.0, true);  // outside the basin
+    EXPECT_DOUBLE_EQ(f.result[1][1],
+                     1.1 * (method == 1 ? IdwValue(f.st.Points(), f.loop.idw, N, 5.0, 565.0)
+                                        : ThiessenValue(f.st.Points(), N, 5.0, 565.0)));
+  }
+}
+
+TEST(CellLoop, WindowCommonValueAndMissingCells) {
+  LoopFixture f(6, 6);
+  f.loop.xmax = 30.0;  // columns 4..6 lie outside the window
+  f.loop.useCommonValue = true;
+  f.loop.commonValueValid = true;
+  f.loop.commonValue = 2.0;
+  f.loop.post.scale = 3.0;
+  RunCellLoop(f.loop);
+  EXPECT_EQ(f.result[1][1], 6.0);
+  EXPECT_EQ(f.result[1][4], -9999.0);
+  // No valid station at all: cells keep their last value, not post-processed again.
+  f.loop.commonValueValid = false;
+  RunCellLoop(f.loop);
+  RunCellLoop(f.loop);
+  EXPECT_EQ(f.result[1][1], 6.0);
+  EXPECT_EQ(f.result[2][2], 6.0);
+  // Cells that no station reaches are counted and flagged.
+  f.loop.useCommonValue = false;
+  f.loop.idw = MakeIdwSettings(2.0, 1.0);
+  std::vector<uint8_t> mask((6 + 1) * (6 + 1), 9);
+  f.loop.missMask = mask.data();
+  f.loop.post = PostProcessing();
+  long missing = RunCellLoop(f.loop);
+  EXPECT_GT(missing, 0);
+  EXPECT_EQ(mask[1 * 7 + 1], 1);
+  EXPECT_EQ(f.result[1][1], -N - 1);
+  EXPECT_EQ(mask[1 * 7 + 5], 0);  // outside the window
+}
+
+}  // namespace

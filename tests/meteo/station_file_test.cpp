@@ -1,0 +1,160 @@
+#include "meteo/station_file.h"
+
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace {
+
+constexpr double N = 9999.0;
+
+const char* kHourly =
+    "temperature test stations\n"
+    "YY MM DD HH  2000 1500 1000\n"
+    "YY MM DD HH  100.5 200 300\n"
+    "YY MM DD HH  10 20 30\n"
+    "YY MM DD HH  A B C\n"
+    "98 12 31 23  1 2 3\n"
+    "1999 1 1 0   4 5 6\n"
+    "1999 1 1 1   7 x 99999\n"
+    "1999 1 1 2   -1 -1 -1\n"
+    "\n";
+
+StationFile MakeFile(const TempDir& dir, const std::string& text, int additional = 0) {
+  StationFile f;
+  f.fileName = dir.file("stations.dat");
+  WriteTextFile(f.fileName, text);
+  f.additionalColumns = additional;
+  return f;
+}
+
+ModelDate Date(int64_t y, int64_t m, int64_t d, int64_t h, int64_t mi = 0) {
+  ModelDate date;
+  date.year = y;
+  date.month = m;
+  date.day = d;
+  date.hour = h;
+  date.minute = mi;
+  return date;
+}
+
+TEST(StationHeader, MinuteColumnAdditionalColumnsAndCounts) {
+  StationHeader h;
+  std::string why;
+  ASSERT_TRUE(ParseStationHeader("YY MM DD HH mm 1 2", "YY MM DD HH mm 3 4", "YY MM DD HH mm 5 6", 0, h, why)) << why;
+  EXPECT_TRUE(h.minuteColumn);
+  EXPECT_EQ(h.count, 2);
+  EXPECT_EQ(h.x[2], 4.0);
+  EXPECT_EQ(h.y[1], 5.0);
+  // "mn" is no minute column: it counts as a station (and is no number).
+  EXPECT_FALSE(ParseStationHeader("YY MM DD HH mn 1", "YY MM DD HH mn 3", "YY MM DD HH mn 5", 0, h, why));
+  std::string l2 = "YYYY\tMM DD HH a b c", l3 = "YY MM DD HH a b c", l4 = l3;
+  for (int k = 1; k <= 25; ++k) {
+    l2 += " " + std::to_string(k);
+    l3 += " " + std::to_string(1000 + k);
+    l4 += " " + std::to_string(2000 + k);
+  }
+  ASSERT_TRUE(ParseStationHeader(l2, l3, l4, 3, h, why)) << why;
+  EXPECT_FALSE(h.minuteColumn);
+  EXPECT_EQ(h.count, 25);
+  EXPECT_EQ(h.altitude[25], 25.0);
+  EXPECT_EQ(h.x[1], 1001.0);
+  // A coordinate row shorter than the altitude row is refused.
+  EXPECT_FALSE(ParseStationHeader("YY MM DD HH 1 2", "YY MM DD HH 3", "YY MM DD HH 5 6", 0, h, why));
+  EXPECT_NE(why.find("X coordinate"), std::string::npos);
+}
+
+TEST(StationLine, Options) {
+  StationLineOptions o = ParseStationLineOptions("t.dat AdditionalColumns=2 xmin = 5 ymax=7.5 # xmax");
+  EXPECT_EQ(o.additionalColumns, 2);
+  EXPECT_TRUE(o.hasXmin);
+  EXPECT_EQ(o.xmin, 5.0);
+  EXPECT_TRUE(o.hasYmax);
+  EXPECT_EQ(o.ymax, 7.5);
+  EXPECT_FALSE(o.hasXmax);  // "xmax" without a following "=" number
+  EXPECT_EQ(StationBlockSize(500), 518);
+}
+
+TEST(StationFileReader, StartDateRecordsAndValidity) {
+  TempDir dir;
+  CapturedLog log;
+  StationFile f = MakeFile(dir, kHourly);
+  AnalyzeStationFile(log.log(), "temperature", N, f);
+  ASSERT_EQ(f.count, 3);
+  EXPECT_EQ(f.x[1], 100.5);
+  FindStartDate(log.log(), "temperature", N, Date(1998, 12, 31, 23), f);  // year 98 is 1998
+  EXPECT_EQ(f.values[3], 3.0);
+  const int64_t endKey = Date(1999, 1, 1, 2).Key();
+  EXPECT_FALSE(NextStationRecord(log.log(), "temperature", N, endKey, f));
+  EXPECT_EQ(f.recordDate.Key(), Date(1999, 1, 1, 0).Key());
+  EXPECT_EQ(f.values[2], 5.0);
+  EXPECT_FALSE(f.equalValues);
+  EXPECT_FALSE(NextStationRecord(log.log(), "temperature", N, endKey, f));
+  EXPECT_EQ(f.values[1], 7.0);
+  EXPECT_EQ(f.values[2], -N - 1);  // unreadable: missing, one warning
+  EXPECT_EQ(f.values[3], -N - 1);  // above N
+  EXPECT_TRUE(f.equalValues);      // one valid value only
+  EXPECT_FALSE(NextStationRecord(log.log(), "temperature", N, endKey, f));
+  EXPECT_TRUE(f.equalValues);
+  EXPECT_TRUE(NextStationRecord(log.log(), "temperature", N, endKey, f));  // end date reached
+  EXPECT_NE(log.console().find("unreadable station values"), std::string::npos);
+  EXPECT_EQ(log.console().find("before the end of the simulation period"), std::string::npos);
+}
+
+TEST(StationFileReader, ShortFileIsReportedAndBlocksRefill) {
+  TempDir dir;
+  CapturedLog log;
+  std::string text = "x\nYY MM DD HH mm 1\nYY MM DD HH mm 0\nYY MM DD HH mm 0\nname\n";
+  for (int m = 0; m < 50; m += 10) text += "2020 5 1 3 " + std::to_string(m) + " " + std::to_string(m) + "\n";
+  StationFile f = MakeFile(dir, text);
+  AnalyzeStationFile(log.log(), "precipitation", N, f);
+  EXPECT_TRUE(f.minuteColumn);
+  FindStartDate(log.log(), "precipitation", N, Date(2020, 5, 1, 3, 10), f);
+  f.blockSize = 2;  // small blocks: every second record refills
+  f.readIndex = 3;
+  const int64_t endKey = Date(2020, 5, 2, 0).Key();
+  for (int m = 20; m < 50; m += 10) {
+    ASSERT_FALSE(NextStationRecord(log.log(), "precipitation", N, endKey, f));
+    EXPECT_EQ(f.recordDate.minute, m);
+    EXPECT_EQ(f.values[1], m);
+  }
+  EXPECT_TRUE(NextStationRecord(log.log(), "precipitation", N, endKey, f));
+  EXPECT_NE(log.console().find("station file " + f.fileName + " of interpolator precipitation ends"), std::string::npos);
+  EXPECT_NE(log.console().find("1.5.2020 3:40"), std::string::npos);
+}
+
+TEST(StationFileReader, MalformedFilesEndWithTheirCodes) {
+  TempDir dir;
+  {
+    CapturedLog log;
+    StationFile f = MakeFile(dir, kHourly);
+    AnalyzeStationFile(log.log(), "t", N, f);
+    try {
+      FindStartDate(log.log(), "t", N, Date(2001, 1, 1, 0), f);
+      FAIL();
+    } catch (int code) {
+      EXPECT_EQ(code, 51);
+    }
+    EXPECT_NE(log.console().find("dosnt contain date  1. 1.2001,  0: 0(feof)!"), std::string::npos);
+  }
+  auto codeOf = [&](const std::string& text, bool start) {
+    CapturedLog log;
+    StationFile f = MakeFile(dir, text);
+    try {
+      AnalyzeStationFile(log.log(), "t", N, f);
+      if (start) FindStartDate(log.log(), "t", N, Date(1999, 1, 1, 1), f);
+    } catch (int code) {
+      return code;
+    }
+    return 0;
+  };
+  EXPECT_EQ(codeOf("x\nYY MM DD HH 1\n", false), 49);                                   // too short
+  EXPECT_EQ(codeOf("x\nYY MM DD HH 1\nYY MM DD HH\nYY MM DD HH 1\n", false), 49);       // no X
+  EXPECT_EQ(codeOf("x\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\nbad\n", true), 73);  // no date
+  StationFile missing;
+  missing.fileName = dir.file("absent.dat");
+  CapturedLog log;
+  EXPECT_THROW(AnalyzeStationFile(log.log(), "t", N, missing), int);
+}
+
+}  // namespace
