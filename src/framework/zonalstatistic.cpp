@@ -1,0 +1,389 @@
+#include "framework/zonalstatistic.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <new>
+
+#include "framework/ctrl_c.h"
+#include "framework/logstream.h"
+
+namespace {
+// Rows of the buffer of a writer without zone columns (the total only).
+constexpr long kTotalOnlyCapacity = 43690;
+}  // namespace
+
+zonalstatistic::zonalstatistic(int* errorFlag, LogStream* logStream, StatisticsTableEntry* /*table*/,
+                               int /*tableSize*/, double** weights, int rows, int cols, ZoneEntry* zoneTable,
+                               int zoneCountIn, int code, int decimalsIn, const std::string& name,
+                               const char* outputDirectory, int listCountIn, const int* listCodesIn,
+                               bool minuteColumnIn) {
+  static int ignoredError = 0;
+  error = errorFlag != nullptr ? errorFlag : &ignoredError;
+  *error = 0;
+  log = logStream;
+  if (code <= 1000) {
+    ok = true;
+    return;
+  }
+  try {
+    mode = code / 1000;
+    period = code % 1000;
+    weightGrid = weights;
+    weightRows = rows;
+    weightCols = cols;
+    zones = zoneTable;
+    zoneCount = std::max(zoneCountIn, 0);
+    decimals = decimalsIn;
+    minuteColumn = minuteColumnIn;
+    fileName = name;
+    if (outputDirectory != nullptr && !name.empty() && name[0] != '/' && name[0] != '~')
+      fileName = std::string(outputDirectory) + name;
+    if (zones == nullptr) {
+      if (log) *log << "FATAL: statistics file " << fileName << " has no zone table" << "[end-entry]";
+      throw 1;
+    }
+
+    listCount = listCodesIn != nullptr ? std::min(zoneCount, std::max(listCountIn, 0)) : 0;
+    listCodes.assign(listCount + 1, 0);
+    listMap.assign(listCount + 2, 0);
+    // Each listed code belongs to a zone behind the zone of the previous code: the list
+    // is walked together with the zones, so it must be in ascending order.
+    int j = 0;
+    for (int k = 1; k <= listCount; ++k) {
+      listCodes[k] = listCodesIn[k];
+      int found = 0;
+      for (j = std::max(j + 1, k); j <= zoneCount; ++j) {
+        if (static_cast<long long>(zones[j].code) == listCodes[k]) {
+          found = j;
+          break;
+        }
+      }
+      if (found == 0) {
+        if (log)
+          *log << "\n\n ------ error ------\n\n there is a code in the output list which no zone exists for ("
+               << listCodes[k] << ")" << "[end-entry]";
+        throw 1;
+      }
+      listMap[k] = found;
+    }
+
+    // The row buffer is sized to 2 MB of rows.
+    int sizingColumns = 0;
+    if (AllZonesMode())
+      sizingColumns = zoneCount;
+    else if (mode >= 5)
+      sizingColumns = listCount;
+    columns = ColumnsForMode();
+    valuesPerRow = columns + 1;
+    valueCount = valuesPerRow + 1;
+    valueSlots = sizingColumns + 2;
+    if (mode == 1 || mode == 3) {
+      capacity = kTotalOnlyCapacity;
+    } else {
+      capacity = kStatisticsBufferBytes / (8L * sizingColumns + 40L);
+      if (capacity < 1) capacity = 1;
+    }
+    rowDates.assign(capacity, std::array<int64_t, 5>{});
+    rowValues.assign(static_cast<size_t>(capacity) * valueSlots, 0.0);
+    currentValues.assign(valueSlots, 0.0);
+    secondValues.assign(valueSlots, 0.0);
+    areaFractions.assign(valueSlots, 0.0);
+    codes.assign(valueSlots, 0);
+
+    for (int z = 0; z <= zoneCount; ++z) {
+      zones[z].areaSum = 0.0;
+      zones[z].valueSum = 0.0;
+      zones[z].weightedAreaSum = 0.0;
+    }
+    if (period >= 2) {
+      try {
+        carriedValueSums.assign(zoneCount + 1, 0.0);
+        carriedAreaSums.assign(zoneCount + 1, 0.0);
+        carriedWeightedAreaSums.assign(zoneCount + 1, 0.0);
+      } catch (const std::bad_alloc&) {
+        if (log) *log << "FATAL: no free memory in zonalstatistik::zonalstatistik " << "[end-entry]";
+        throw 1;
+      }
+    }
+    active = true;
+    ok = true;
+  } catch (...) {
+    // The owner learns of the failure through the error flag.
+    *error = 1;
+    ok = false;
+    active = false;
+  }
+}
+
+zonalstatistic::~zonalstatistic() {
+  if (file != nullptr) std::fclose(file);
+}
+
+int zonalstatistic::ColumnsForMode() const {
+  if (AllZonesMode()) return zoneCount;
+  if (ListMode()) return listCount;
+  return 0;  // 1, 3 and every mode above 6: the total only
+}
+
+void zonalstatistic::OpenFile(const char* openMode) {
+  file = std::fopen(fileName.c_str(), openMode);
+  if (file == nullptr) {
+    if (log) *log << "FATAL: error opening \n" << fileName << "[end-entry]";
+    throw 15;
+  }
+}
+
+void zonalstatistic::CloseFile() {
+  if (file == nullptr) return;
+  // A failed write shows as an error of the stream or of the final flush.
+  bool failed = std::ferror(file) != 0;
+  failed = (std::fclose(file) != 0) || failed;
+  file = nullptr;
+  if (failed) {
+    if (log) *log << "FATAL: cannot close " << fileName << "[end-entry]";
+    throw 16;
+  }
+}
+
+void zonalstatistic::Printf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(file, format, args);
+  va_end(args);
+}
+
+void zonalstatistic::WriteHeaderLines(bool totalColumn, const double* lineThreeValues) {
+  Printf("YY\tMM\tDD\tHH");
+  if (minuteColumn) Printf("\tmm");
+  for (int c = 1; c <= columns; ++c) Printf("\t\"%.0lf\"", zones[ZoneOfColumn(c)].code);
+  Printf(totalColumn ? "\ttot_average\n" : "\n");
+  Printf("%s\n", title.c_str());
+  Printf("--\t--\t--\t--");
+  if (minuteColumn) Printf("\t--");
+  for (int c = 1; c <= columns; ++c) Printf("\t%.7lf", lineThreeValues[ZoneOfColumn(c)]);
+  Printf(totalColumn ? "\t1.0000\n" : "\n");
+}
+
+int zonalstatistic::WriteHeader(const std::string& title1, const std::string& title2,
+                                StatisticsTableEntry* statTable, int tableSize) {
+  if (!active) return -1;
+  title = title1 + "_submodel:" + title2;
+  std::vector<double> fractions(zoneCount + 1, 0.0);
+  for (int z = 0; z <= zoneCount; ++z) fractions[z] = zones[z].areaFraction;
+  IgnoreCtrlC();
+  try {
+    OpenFile("w");
+    WriteHeaderLines(true, fractions.data());
+    CloseFile();
+  } catch (...) {
+    DisableCtrlCHandler();
+    throw;
+  }
+  DisableCtrlCHandler();
+
+  for (int c = 1; c <= columns; ++c) {
+    codes[c] = static_cast<int64_t>(zones[ZoneOfColumn(c)].code);
+    areaFractions[c] = zones[ZoneOfColumn(c)].areaFraction;
+  }
+  areaFractions[columns + 1] = 1.0;
+  std::fill(currentValues.begin(), currentValues.end(), 0.0);
+  std::fill(secondValues.begin(), secondValues.end(), 0.0);
+  EnterIntoTable(statTable, tableSize, 1);
+  return tableIndex;
+}
+
+void zonalstatistic::EnterIntoTable(StatisticsTableEntry* statTable, int tableSize, int entries) {
+  tableIndex = -1;
+  if (statTable == nullptr || tableSize < entries) return;
+  // Entry 0 first, then the first run of free entries 1..size-1.
+  auto freeRun = [&](int i) {
+    for (int e = 0; e < entries; ++e)
+      if (i + e >= tableSize || statTable[i + e].values != nullptr) return false;
+    return true;
+  };
+  for (int i = 0; i < tableSize; ++i) {
+    if (freeRun(i)) {
+      tableIndex = i;
+      break;
+    }
+  }
+  if (tableIndex < 0) return;
+  table = statTable;
+  tableEntries = entries;
+  StatisticsTableEntry& e = statTable[tableIndex];
+  e.lastRowDate = lastRowDate.data();
+  e.valueCount = &valuesPerRow;
+  e.values = currentValues.data();
+  e.secondValues = secondValues.data();
+  e.areaFractions = areaFractions.data();
+  e.title = title.c_str();
+  e.codes = codes.data();
+}
+
+void zonalstatistic::ClearTableEntries() {
+  if (table != nullptr && tableIndex >= 0)
+    for (int e = 0; e < tableEntries; ++e) table[tableIndex + e] = StatisticsTableEntry{};
+  table = nullptr;
+  tableIndex = -1;
+  tableEntries = 0;
+}
+
+void zonalstatistic::ClearZoneSums() {
+  if (!active) return;
+  ++stepCounter;
+  for (int z = 0; z <= zoneCount; ++z) {
+    zones[z].areaSum = 0.0;
+    zones[z].valueSum = 0.0;
+    zones[z].weightedAreaSum = 0.0;
+  }
+}
+
+void zonalstatistic::AddCellValue(int row, int col, int zoneIndex, double value, double weight) {
+  if (!active || zoneIndex < 0 || zoneIndex > zoneCount) return;
+  ZoneEntry& z = zones[zoneIndex];
+  z.areaSum += weight;
+  if (weightGrid != nullptr && row >= 1 && row <= weightRows && col >= 1 && col <= weightCols &&
+      weightGrid[row] != nullptr && weightGrid[row][col] > weightNodata) {
+    const double w = weightGrid[row][col];
+    z.weightedAreaSum += w * weight;
+    z.valueSum += weight * value * w;
+  } else {
+    z.weightedAreaSum += weight;
+    z.valueSum += weight * value;
+  }
+}
+
+bool zonalstatistic::AggregateZones(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute,
+                                    bool routing) {
+  if (period >= 2) {
+    for (int z = 1; z <= zoneCount; ++z) {
+      zones[z].valueSum += carriedValueSums[z];
+      if (MeanMode()) {
+        zones[z].areaSum += carriedAreaSums[z];
+        zones[z].weightedAreaSum += carriedWeightedAreaSums[z];
+      }
+    }
+  }
+  const bool rowBegan = stepCounter == period;
+  double* row = nullptr;
+  if (rowBegan) {
+    lastRowDate = {year, month, day, hour, minute};
+    rowDates[filledRows] = lastRowDate;
+    row = &rowValues[static_cast<size_t>(filledRows) * valueSlots];
+    valuesInRow = 0;
+  }
+  int nextListed = 1;
+  for (int z = 1; z <= zoneCount; ++z) {
+    const ZoneEntry& e = zones[z];
+    // A zone without weight has no mean: it gets 0, never a division by 0.
+    double value = 0.0;
+    if (e.areaSum > 0.0 && e.weightedAreaSum > 0.0)
+      value = routing ? (e.valueSum / e.areaSum) * (e.areaSum / e.weightedAreaSum) : e.valueSum / e.weightedAreaSum;
+    if (!rowBegan) continue;
+    bool append = AllZonesMode();
+    if (ListMode() && nextListed <= listCount && listMap[nextListed] == z) {
+      append = true;
+      ++nextListed;
+    }
+    if (append) {
+      ++valuesInRow;
+      row[valuesInRow] = value;
+      currentValues[valuesInRow] = value;
+    }
+  }
+  if (!routing) {
+    double valueSum = 0.0, weightSum = 0.0;
+    for (int z = 1; z <= zoneCount; ++z) {
+      valueSum += zones[z].valueSum;
+      weightSum += zones[z].weightedAreaSum;
+    }
+    lastValue = weightSum > 0.0 ? valueSum / weightSum : 0.0;
+  }
+  if (period >= 2) {
+    for (int z = 1; z <= zoneCount; ++z) {
+      carriedValueSums[z] = zones[z].valueSum;
+      carriedAreaSums[z] = zones[z].areaSum;
+      carriedWeightedAreaSums[z] = zones[z].weightedAreaSum;
+    }
+  }
+  if (rowBegan && !routing) {
+    ++valuesInRow;
+    row[valuesInRow] = lastValue;
+    currentValues[valuesInRow] = lastValue;
+  }
+  return rowBegan;
+}
+
+void zonalstatistic::FinishRow() {
+  std::fill(carriedValueSums.begin(), carriedValueSums.end(), 0.0);
+  std::fill(carriedAreaSums.begin(), carriedAreaSums.end(), 0.0);
+  std::fill(carriedWeightedAreaSums.begin(), carriedWeightedAreaSums.end(), 0.0);
+  stepCounter = 0;
+  ++filledRows;
+  if (filledRows >= capacity) WriteRow();
+}
+
+void zonalstatistic::AggregateAndWrite(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute) {
+  if (!active || mode < 1) return;
+  if (AggregateZones(year, month, day, hour, minute, false)) FinishRow();
+}
+
+std::string zonalstatistic::FormatValue(double v) const {
+  char text[64];
+  if (decimals > 98) {
+    std::snprintf(text, sizeof text, "\t%.6g", v);
+    return text;
+  }
+  const int n = std::snprintf(text, sizeof text, "\t%.*f", decimals, v);
+  if (n >= 0 && n < static_cast<int>(sizeof text)) return text;
+  std::string wide(static_cast<size_t>(n) + 1, '\0');
+  std::snprintf(&wide[0], wide.size(), "\t%.*f", decimals, v);
+  wide.resize(static_cast<size_t>(n));
+  return wide;
+}
+
+void zonalstatistic::WriteRow() {
+  if (!active || filledRows == 0) return;
+  IgnoreCtrlC();
+  try {
+    OpenFile("a+");
+    for (long r = 0; r < filledRows; ++r) {
+      const auto& d = rowDates[r];
+      Printf("%2ld\t%2ld\t%2ld\t%2ld", static_cast<long>(d[0]), static_cast<long>(d[1]), static_cast<long>(d[2]),
+             static_cast<long>(d[3]));
+      if (minuteColumn) Printf("\t%2ld", static_cast<long>(d[4]));
+      const double* row = &rowValues[static_cast<size_t>(r) * valueSlots];
+      std::string line;
+      for (int c = 1; c <= valuesPerRow; ++c) line += FormatValue(row[c]);
+      line += '\n';
+      std::fputs(line.c_str(), file);
+    }
+    CloseFile();
+  } catch (...) {
+    EnableCtrlCHandler();
+    throw;
+  }
+  const long bytes = (static_cast<long>(valuesPerRow) + 4) * filledRows * 8;
+  if (log) *log << "write " << fileName << "(" << bytes << " of " << kStatisticsBufferBytes << " buffer-bytes)"
+                << "[end-entry]";
+  filledRows = 0;
+  valuesInRow = 0;
+  EnableCtrlCHandler();
+}
+
+void zonalstatistic::Release() {
+  if (ok) WriteRow();
+  ClearTableEntries();
+  active = false;
+  rowDates = {};
+  rowValues = {};
+  currentValues = {};
+  secondValues = {};
+  areaFractions = {};
+  codes = {};
+  listMap = {};
+  carriedValueSums = {};
+  carriedAreaSums = {};
+  carriedWeightedAreaSums = {};
+  filledRows = 0;
+}

@@ -1,0 +1,148 @@
+// Statistics files: tab-separated time series of one grid variable aggregated per zone
+// (zonalstatistic) and the discharge table per sub-basin with its model-efficiency block
+// (routstatistic, in routstatistic.h).
+//
+// Calling order per writer: construct -> WriteHeader once -> every step ClearZoneSums,
+// AddCellValue for every cell, AggregateAndWrite with the step's date -> WriteRow when the
+// owner wants the buffer flushed -> Release at the end.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+class LogStream;
+
+// One entry of a zone table (zone ranking): entries 0..Z, five doubles each. The ranking
+// fills area sum, cell count, code, area fraction and a second area sum; a statistics
+// writer uses the second and fifth slot as value sum and weighted area sum and
+// overwrites the sums of every entry, so each writer gets its own copy of the table.
+struct ZoneEntry {
+  double areaSum = 0.0;
+  double valueSum = 0.0;  // the cell count in the ranking's table
+  double code = 0.0;
+  double areaFraction = 0.0;  // entry 0: total basin area in km²
+  double weightedAreaSum = 0.0;
+};
+static_assert(sizeof(ZoneEntry) == 5 * sizeof(double), "a zone entry is five doubles");
+
+// One entry of the application's statistics table. A writer enters itself by pointing the
+// entry at its own arrays; values == nullptr marks a free entry. The writer clears its
+// entries again when it is released, so the table never points into freed memory.
+struct StatisticsTableEntry {
+  const int64_t* lastRowDate = nullptr;  // year, month, day, hour, minute of the last row
+  const int* valueCount = nullptr;       // values per row
+  double* values = nullptr;              // current value of each column (1-based)
+  double* secondValues = nullptr;        // second value array (1-based)
+  const double* areaFractions = nullptr;  // 1-based
+  const char* title = nullptr;
+  const int64_t* codes = nullptr;  // zone code of each column (1-based)
+};
+
+// Size of the row buffer in bytes; rows are written in blocks of this size.
+constexpr long kStatisticsBufferBytes = 2097152;
+
+class zonalstatistic {
+ public:
+  // code <= 1000 builds an inactive writer. decimals > 98 writes values as "%.6g". An
+  // output directory (may be null) is put in front of a relative file name. listCodes is
+  // 1-based (listCount codes, ascending). Never throws: a failure sets *error to 1.
+  zonalstatistic(int* error, LogStream* log, StatisticsTableEntry* table, int tableSize, double** weightGrid,
+                 int weightRows, int weightCols, ZoneEntry* zoneTable, int zoneCount, int code, int decimals,
+                 const std::string& fileName, const char* outputDirectory, int listCount, const int* listCodes,
+                 bool minuteColumn);
+  virtual ~zonalstatistic();
+  zonalstatistic(const zonalstatistic&) = delete;
+  zonalstatistic& operator=(const zonalstatistic&) = delete;
+
+  virtual void OpenFile(const char* mode);
+  virtual void CloseFile();
+  // Appends every buffered row to the file and empties the buffer.
+  virtual void WriteRow();
+  virtual void AddCellValue(int row, int col, int zoneIndex, double value, double weight);
+  virtual void ClearZoneSums();
+  virtual void AggregateAndWrite(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute);
+  // Creates the file with its three header lines and enters the writer into the table;
+  // returns the entry's index, or -1 when no entry was free (or the writer is inactive).
+  virtual int WriteHeader(const std::string& title1, const std::string& title2, StatisticsTableEntry* table,
+                          int tableSize);
+  // Writes the buffered rows and frees the buffers; the writer is inactive afterwards.
+  virtual void Release();
+
+  // --- read access for owners and tests --------------------------------------------
+  bool Active() const { return active; }
+  bool Ok() const { return ok; }
+  int Mode() const { return mode; }
+  int Period() const { return period; }
+  int Columns() const { return columns; }
+  long Capacity() const { return capacity; }
+  long BufferedRows() const { return filledRows; }
+  const std::string& FileName() const { return fileName; }
+  double CurrentValue(int column) const { return currentValues[column]; }
+  int ZoneOfListPosition(int k) const { return listMap[k]; }
+
+ protected:
+  // Number of zone columns for a mode (without the total column).
+  int ColumnsForMode() const;
+  bool MeanMode() const { return mode == 1 || mode == 2 || mode == 5; }
+  bool AllZonesMode() const { return mode == 2 || mode == 4; }
+  bool ListMode() const { return mode == 5 || mode == 6; }
+  // Zone index of column c (1..columns).
+  int ZoneOfColumn(int c) const { return AllZonesMode() ? c : listMap[c]; }
+  void WriteHeaderLines(bool totalColumn, const double* lineThreeValues);
+  void EnterIntoTable(StatisticsTableEntry* table, int tableSize, int entries);
+  void ClearTableEntries();
+  // The common part of both aggregations: carried sums in, a row begun or not, per-zone
+  // values into the row. Returns true when a row began.
+  bool AggregateZones(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute, bool routing);
+  void FinishRow();
+  void Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  std::string FormatValue(double v) const;
+
+  int* error = nullptr;
+  LogStream* log = nullptr;
+  bool ok = false;
+  bool active = false;
+  std::string fileName;
+  std::FILE* file = nullptr;
+
+  ZoneEntry* zones = nullptr;  // not owned
+  double** weightGrid = nullptr;
+  int weightRows = 0, weightCols = 0;
+  double weightNodata = -9999.0;
+
+  int zoneCount = 0;
+  int decimals = 0;
+  int mode = 0;
+  int period = 0;
+  bool minuteColumn = false;
+
+  int listCount = 0;
+  std::vector<int> listCodes;  // 1-based
+  std::vector<int> listMap;    // list position -> zone index (1-based)
+
+  int columns = 0;        // zone columns of a row (k)
+  int valuesPerRow = 0;   // columns plus the total column (zonalstatistic) or columns only
+  int valueSlots = 0;     // k + 2 doubles per row and per column array
+  long capacity = 0;      // rows of the buffer
+  long filledRows = 0;
+  int valuesInRow = 0;
+  std::vector<std::array<int64_t, 5>> rowDates;  // year, month, day, hour, minute
+  std::vector<double> rowValues;                 // capacity * valueSlots
+  std::array<int64_t, 5> lastRowDate{};
+  int valueCount = 0;  // values per row + 1
+
+  std::vector<double> currentValues, secondValues, areaFractions;
+  std::vector<int64_t> codes;
+  std::string title;
+
+  int stepCounter = 0;
+  double lastValue = 0.0;
+  std::vector<double> carriedValueSums, carriedAreaSums, carriedWeightedAreaSums;
+
+  StatisticsTableEntry* table = nullptr;  // where the writer entered itself
+  int tableIndex = -1;
+  int tableEntries = 0;
+};
