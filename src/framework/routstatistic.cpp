@@ -23,7 +23,7 @@ double EfficiencyCoefficientOfVariation(const EfficiencyRecord& r) {
 }
 
 routstatistic::routstatistic(int* error, LogStream* log, StatisticsTableEntry* table, int tableSize,
-                             double** weightGrid, int weightRows, int weightCols, ZoneEntry* zoneTable,
+                             double** weightGrid, int weightRows, int weightCols, ZoneTableEntry* zoneTable,
                              int zoneCount, int code, int decimals, const std::string& fileName,
                              const char* outputDirectory, int listCount, const int* listCodes, bool minuteColumn,
                              const double* areas)
@@ -73,7 +73,7 @@ int routstatistic::WriteHeader(const std::string& title1, const std::string& tit
 
   for (int c = 1; c <= columns; ++c) {
     codes[c] = static_cast<int64_t>(zones[ZoneOfColumn(c)].code);
-    areaFractions[c] = zones[ZoneOfColumn(c)].areaFraction;
+    areaFractions[c] = zones[ZoneOfColumn(c)].fraction;
   }
   std::fill(currentValues.begin(), currentValues.end(), 0.0);
   std::fill(secondValues.begin(), secondValues.end(), 0.0);
@@ -141,7 +141,7 @@ void routstatistic::WriteEfficiency(EfficiencyRecord* const* linear, EfficiencyR
   for (int c = 1; c <= columns; ++c) {
     const int z = ZoneOfColumn(c);
     zones[z].areaSum = 1.0;
-    zones[z].valueSum = EfficiencyCoefficientOfVariation(unshifted != nullptr ? unshifted[z] : EfficiencyRecord{});
+    ValueSum(zones[z]) = EfficiencyCoefficientOfVariation(unshifted != nullptr ? unshifted[z] : EfficiencyRecord{});
   }
   DisableCtrlCHandler();
 }

@@ -30,7 +30,7 @@ class routstatistic : public zonalstatistic {
   // As zonalstatistic, plus the sub-basin area table (indexed by zone index) that the
   // header's third line shows.
   routstatistic(int* error, LogStream* log, StatisticsTableEntry* table, int tableSize, double** weightGrid,
-                int weightRows, int weightCols, ZoneEntry* zoneTable, int zoneCount, int code, int decimals,
+                int weightRows, int weightCols, ZoneTableEntry* zoneTable, int zoneCount, int code, int decimals,
                 const std::string& fileName, const char* outputDirectory, int listCount, const int* listCodes,
                 bool minuteColumn, const double* subbasinAreas);
 

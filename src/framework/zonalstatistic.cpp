@@ -13,7 +13,7 @@ constexpr long kTotalOnlyCapacity = 43690;
 }  // namespace
 
 zonalstatistic::zonalstatistic(int* errorFlag, LogStream* logStream, StatisticsTableEntry* /*table*/,
-                               int /*tableSize*/, double** weights, int rows, int cols, ZoneEntry* zoneTable,
+                               int /*tableSize*/, double** weights, int rows, int cols, ZoneTableEntry* zoneTable,
                                int zoneCountIn, int code, int decimalsIn, const std::string& name,
                                const char* outputDirectory, int listCountIn, const int* listCodesIn,
                                bool minuteColumnIn) {
@@ -92,8 +92,8 @@ zonalstatistic::zonalstatistic(int* errorFlag, LogStream* logStream, StatisticsT
 
     for (int z = 0; z <= zoneCount; ++z) {
       zones[z].areaSum = 0.0;
-      zones[z].valueSum = 0.0;
-      zones[z].weightedAreaSum = 0.0;
+      ValueSum(zones[z]) = 0.0;
+      WeightedAreaSum(zones[z]) = 0.0;
     }
     if (period >= 2) {
       try {
@@ -169,7 +169,7 @@ int zonalstatistic::WriteHeader(const std::string& title1, const std::string& ti
   if (!active) return -1;
   title = title1 + "_submodel:" + title2;
   std::vector<double> fractions(zoneCount + 1, 0.0);
-  for (int z = 0; z <= zoneCount; ++z) fractions[z] = zones[z].areaFraction;
+  for (int z = 0; z <= zoneCount; ++z) fractions[z] = zones[z].fraction;
   IgnoreCtrlC();
   try {
     OpenFile("w");
@@ -183,7 +183,7 @@ int zonalstatistic::WriteHeader(const std::string& title1, const std::string& ti
 
   for (int c = 1; c <= columns; ++c) {
     codes[c] = static_cast<int64_t>(zones[ZoneOfColumn(c)].code);
-    areaFractions[c] = zones[ZoneOfColumn(c)].areaFraction;
+    areaFractions[c] = zones[ZoneOfColumn(c)].fraction;
   }
   areaFractions[columns + 1] = 1.0;
   std::fill(currentValues.begin(), currentValues.end(), 0.0);
@@ -233,23 +233,23 @@ void zonalstatistic::ClearZoneSums() {
   ++stepCounter;
   for (int z = 0; z <= zoneCount; ++z) {
     zones[z].areaSum = 0.0;
-    zones[z].valueSum = 0.0;
-    zones[z].weightedAreaSum = 0.0;
+    ValueSum(zones[z]) = 0.0;
+    WeightedAreaSum(zones[z]) = 0.0;
   }
 }
 
 void zonalstatistic::AddCellValue(int row, int col, int zoneIndex, double value, double weight) {
   if (!active || zoneIndex < 0 || zoneIndex > zoneCount) return;
-  ZoneEntry& z = zones[zoneIndex];
+  ZoneTableEntry& z = zones[zoneIndex];
   z.areaSum += weight;
   if (weightGrid != nullptr && row >= 1 && row <= weightRows && col >= 1 && col <= weightCols &&
       weightGrid[row] != nullptr && weightGrid[row][col] > weightNodata) {
     const double w = weightGrid[row][col];
-    z.weightedAreaSum += w * weight;
-    z.valueSum += weight * value * w;
+    WeightedAreaSum(z) += w * weight;
+    ValueSum(z) += weight * value * w;
   } else {
-    z.weightedAreaSum += weight;
-    z.valueSum += weight * value;
+    WeightedAreaSum(z) += weight;
+    ValueSum(z) += weight * value;
   }
 }
 
@@ -257,10 +257,10 @@ bool zonalstatistic::AggregateZones(int64_t year, int64_t month, int64_t day, in
                                     bool routing) {
   if (period >= 2) {
     for (int z = 1; z <= zoneCount; ++z) {
-      zones[z].valueSum += carriedValueSums[z];
+      ValueSum(zones[z]) += carriedValueSums[z];
       if (MeanMode()) {
         zones[z].areaSum += carriedAreaSums[z];
-        zones[z].weightedAreaSum += carriedWeightedAreaSums[z];
+        WeightedAreaSum(zones[z]) += carriedWeightedAreaSums[z];
       }
     }
   }
@@ -274,11 +274,11 @@ bool zonalstatistic::AggregateZones(int64_t year, int64_t month, int64_t day, in
   }
   int nextListed = 1;
   for (int z = 1; z <= zoneCount; ++z) {
-    const ZoneEntry& e = zones[z];
+    const ZoneTableEntry& e = zones[z];
     // A zone without weight has no mean: it gets 0, never a division by 0.
     double value = 0.0;
-    if (e.areaSum > 0.0 && e.weightedAreaSum > 0.0)
-      value = routing ? (e.valueSum / e.areaSum) * (e.areaSum / e.weightedAreaSum) : e.valueSum / e.weightedAreaSum;
+    if (e.areaSum > 0.0 && WeightedAreaSum(e) > 0.0)
+      value = routing ? (ValueSum(e) / e.areaSum) * (e.areaSum / WeightedAreaSum(e)) : ValueSum(e) / WeightedAreaSum(e);
     if (!rowBegan) continue;
     bool append = AllZonesMode();
     if (ListMode() && nextListed <= listCount && listMap[nextListed] == z) {
@@ -294,16 +294,16 @@ bool zonalstatistic::AggregateZones(int64_t year, int64_t month, int64_t day, in
   if (!routing) {
     double valueSum = 0.0, weightSum = 0.0;
     for (int z = 1; z <= zoneCount; ++z) {
-      valueSum += zones[z].valueSum;
-      weightSum += zones[z].weightedAreaSum;
+      valueSum += ValueSum(zones[z]);
+      weightSum += WeightedAreaSum(zones[z]);
     }
     lastValue = weightSum > 0.0 ? valueSum / weightSum : 0.0;
   }
   if (period >= 2) {
     for (int z = 1; z <= zoneCount; ++z) {
-      carriedValueSums[z] = zones[z].valueSum;
+      carriedValueSums[z] = ValueSum(zones[z]);
       carriedAreaSums[z] = zones[z].areaSum;
-      carriedWeightedAreaSums[z] = zones[z].weightedAreaSum;
+      carriedWeightedAreaSums[z] = WeightedAreaSum(zones[z]);
     }
   }
   if (rowBegan && !routing) {

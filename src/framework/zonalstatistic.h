@@ -16,17 +16,22 @@
 class LogStream;
 
 // One entry of a zone table (zone ranking): entries 0..Z, five doubles each. The ranking
-// fills area sum, cell count, code, area fraction and a second area sum; a statistics
-// writer uses the second and fifth slot as value sum and weighted area sum and
+// fills area sum, cell count, code, area fraction and a second area sum. A statistics
+// writer uses the second slot as its value sum and the fifth as its weighted area sum and
 // overwrites the sums of every entry, so each writer gets its own copy of the table.
-struct ZoneEntry {
+struct ZoneTableEntry {
   double areaSum = 0.0;
-  double valueSum = 0.0;  // the cell count in the ranking's table
+  double cellCount = 0.0;  // a writer's value sum
   double code = 0.0;
-  double areaFraction = 0.0;  // entry 0: total basin area in km²
-  double weightedAreaSum = 0.0;
+  double fraction = 0.0;  // entry 0: total basin area in km²
+  double areaSum2 = 0.0;  // a writer's weighted area sum
 };
-static_assert(sizeof(ZoneEntry) == 5 * sizeof(double), "a zone entry is five doubles");
+// The writer's names of the two reused slots.
+inline double& ValueSum(ZoneTableEntry& e) { return e.cellCount; }
+inline double ValueSum(const ZoneTableEntry& e) { return e.cellCount; }
+inline double& WeightedAreaSum(ZoneTableEntry& e) { return e.areaSum2; }
+inline double WeightedAreaSum(const ZoneTableEntry& e) { return e.areaSum2; }
+static_assert(sizeof(ZoneTableEntry) == 5 * sizeof(double), "a zone entry is five doubles");
 
 // One entry of the application's statistics table. A writer enters itself by pointing the
 // entry at its own arrays; values == nullptr marks a free entry. The writer clears its
@@ -50,7 +55,7 @@ class zonalstatistic {
   // output directory (may be null) is put in front of a relative file name. listCodes is
   // 1-based (listCount codes, ascending). Never throws: a failure sets *error to 1.
   zonalstatistic(int* error, LogStream* log, StatisticsTableEntry* table, int tableSize, double** weightGrid,
-                 int weightRows, int weightCols, ZoneEntry* zoneTable, int zoneCount, int code, int decimals,
+                 int weightRows, int weightCols, ZoneTableEntry* zoneTable, int zoneCount, int code, int decimals,
                  const std::string& fileName, const char* outputDirectory, int listCount, const int* listCodes,
                  bool minuteColumn);
   virtual ~zonalstatistic();
@@ -108,7 +113,7 @@ class zonalstatistic {
   std::string fileName;
   std::FILE* file = nullptr;
 
-  ZoneEntry* zones = nullptr;  // not owned
+  ZoneTableEntry* zones = nullptr;  // not owned
   double** weightGrid = nullptr;
   int weightRows = 0, weightCols = 0;
   double weightNodata = -9999.0;

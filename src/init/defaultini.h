@@ -26,10 +26,13 @@
 #include "framework/memory_handling.h"
 #include "framework/model_date.h"
 #include "framework/modelobject.h"
+#include "framework/zonalstatistic.h"
 #include "tables/landuse_table.h"
 #include "tables/soil_table.h"
 
-struct StatisticsEntry;      // one entry of the application's statistics table
+// ZoneTableEntry (five doubles per zone) and StatisticsTableEntry live with the statistics
+// writers that use them.
+using StatisticsEntry = StatisticsTableEntry;
 struct IrrigationTableEntry;  // one row of [irrigation_table]
 
 // Limits of the control file and of the zone and region codes.
@@ -37,15 +40,6 @@ constexpr int kMaxZoneCode = 32767;
 constexpr int kMaxZones = 16000;
 constexpr int kMaxRegions = 30;
 constexpr int kLastStartupStep = 22;
-
-// One entry of the zone table: entry 0 holds the total basin area in its fourth value.
-struct ZoneTableEntry {
-  double areaSum = 0.0;
-  double cellCount = 0.0;
-  double code = 0.0;
-  double fraction = 0.0;
-  double areaSum2 = 0.0;
-};
 
 // One region of the regression regions: mean row and column (as ints and as doubles) and
 // the number of its cells.

@@ -10,12 +10,12 @@
 
 namespace {
 
-std::vector<ZoneEntry> SubBasins() {
-  std::vector<ZoneEntry> z(4);
+std::vector<ZoneTableEntry> SubBasins() {
+  std::vector<ZoneTableEntry> z(4);
   const double codes[] = {0, 2, 4, 9};
   for (int i = 1; i <= 3; ++i) {
     z[i].code = codes[i];
-    z[i].areaFraction = 1.0 / 3.0;
+    z[i].fraction = 1.0 / 3.0;
   }
   return z;
 }
@@ -172,7 +172,7 @@ TEST(RoutStatistic, EfficiencyBlockMatchesAnIndependentComputation) {
   EXPECT_EQ(lines[at], "----------------------");
   // The unshifted linear coefficient stays in the zone table.
   EXPECT_EQ(zones[3].areaSum, 1.0);
-  EXPECT_DOUBLE_EQ(zones[3].valueSum, EfficiencyCoefficientOfVariation(lin[10][3]));
+  EXPECT_DOUBLE_EQ(zones[3].cellCount, EfficiencyCoefficientOfVariation(lin[10][3]));
   r.Release();
 }
 

@@ -11,14 +11,14 @@
 namespace {
 
 // A zone table as the ranking makes it: codes ascending, area fractions set.
-std::vector<ZoneEntry> Zones(const std::vector<double>& codesIn, const std::vector<double>& fractions) {
-  std::vector<ZoneEntry> z(codesIn.size() + 1);
+std::vector<ZoneTableEntry> Zones(const std::vector<double>& codesIn, const std::vector<double>& fractions) {
+  std::vector<ZoneTableEntry> z(codesIn.size() + 1);
   z[0].code = 1.0;
-  z[0].areaFraction = 12.5;
+  z[0].fraction = 12.5;
   for (size_t i = 0; i < codesIn.size(); ++i) {
     z[i + 1].code = codesIn[i];
-    z[i + 1].areaFraction = fractions[i];
-    z[i + 1].valueSum = 99;  // the ranking's cell count: the writer overwrites it
+    z[i + 1].fraction = fractions[i];
+    z[i + 1].cellCount = 99;  // the ranking's cell count: the writer overwrites it
   }
   return z;
 }
@@ -26,7 +26,7 @@ std::vector<ZoneEntry> Zones(const std::vector<double>& codesIn, const std::vect
 struct Writer {
   CapturedLog log;
   TempDir dir;
-  std::vector<ZoneEntry> zones;
+  std::vector<ZoneTableEntry> zones;
   std::vector<int> list;
   int error = -1;
   std::unique_ptr<zonalstatistic> w;
@@ -70,7 +70,7 @@ TEST(ZonalStatistic, CodeOf1000OrLessWritesNothingAndEveryOperationReturns) {
   s.w->Release();
   EXPECT_FALSE(std::ifstream(s.path()).good());
   EXPECT_EQ(s.table[0].values, nullptr);
-  EXPECT_EQ(s.zones[2].valueSum, 99);  // an inactive writer leaves the table alone
+  EXPECT_EQ(s.zones[2].cellCount, 99);  // an inactive writer leaves the table alone
 }
 
 TEST(ZonalStatistic, TotalOnlyMeanWritesOneRowPerStepWithExactHeader) {
@@ -215,10 +215,10 @@ TEST(ZonalStatistic, EntersTheStatisticsTableAndLeavesItOnRelease) {
 TEST(ZonalStatistic, FullBufferIsWrittenWhenItsLastRowIsComplete) {
   // 87376 zones make rows of 699048 bytes: three rows fill the buffer.
   const int z = 87376;
-  std::vector<ZoneEntry> zones(z + 1);
+  std::vector<ZoneTableEntry> zones(z + 1);
   for (int i = 1; i <= z; ++i) {
     zones[i].code = i;
-    zones[i].areaFraction = 1.0 / z;
+    zones[i].fraction = 1.0 / z;
   }
   CapturedLog log;
   TempDir dir;
@@ -245,7 +245,7 @@ TEST(ZonalStatistic, FullBufferIsWrittenWhenItsLastRowIsComplete) {
 }
 
 TEST(ZonalStatistic, AbsoluteNamesIgnoreTheOutputDirectoryAndOpenFailuresAreFatal) {
-  std::vector<ZoneEntry> zones = Zones({1}, {1.0});
+  std::vector<ZoneTableEntry> zones = Zones({1}, {1.0});
   CapturedLog log;
   TempDir dir;
   int error = -1;
