@@ -5,7 +5,7 @@ set -euo pipefail
 PKGS=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev
-  libnetcdf-dev libnetcdf-c++4-dev netcdf-bin
+  libnetcdf-dev libnetcdf-c++4-dev netcdf-bin cdo
   libxml2-utils
   clang libclang-rt-dev
 )
