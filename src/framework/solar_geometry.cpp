@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "framework/teilmod.h"
+
 const std::array<double, 14> kEquationOfTimeTable = {11.3, -3.2, -13.6, -12.6, -4.2, 2.8, 2.5,
                                                      -3.5, -6.3, -0.3,  10.0,  16.4, 11.3, -3.2};
 
@@ -154,4 +156,59 @@ DaylightPart ComputeDaylightPart(const SunTimes& sun, int64_t hour, double inter
     p.nightFlag = p.daylightPart < 0.05 ? 1 : 0;
   }
   return p;
+}
+
+// ---------------------------------------------------------------------------------------
+// The process-module base's solar operations: the functions above with the module's site,
+// month table and step.
+
+double teilmodellklasse::SolarDeclination(int64_t day, int month) const {
+  return SolarDeclinationDegrees(day, month, daysPerMonth);
+}
+
+double teilmodellklasse::EquationOfTime(int64_t day, int month) const {
+  return EquationOfTimeHours(day, month, daysPerMonth, equationOfTimeTable);
+}
+
+double teilmodellklasse::SunElevation(int64_t day, int month, double lat, double lon, double clockTime) const {
+  const double eot = EquationOfTime(day, month);
+  const double declination = SolarDeclination(day, month);
+  return SunElevationDegrees(declination, eot, SolarSite{lat, lon, referenceMeridian}, clockTime);
+}
+
+void teilmodellklasse::SunPosition(int64_t day, int month, double& azimuth, double& elevation, double lat,
+                                   double lon, double clockTime) const {
+  const double eot = EquationOfTime(day, month);
+  const double declination = SolarDeclination(day, month);
+  SunAzimuthElevation(declination, eot, SolarSite{lat, lon, referenceMeridian}, clockTime, azimuth, elevation);
+}
+
+double teilmodellklasse::CosIncidenceAngle(double azimuth1, double angle1, double azimuth2, double angle2) const {
+  return CosAngleBetween(azimuth1, angle1, azimuth2, angle2);
+}
+
+void teilmodellklasse::SunriseSunset(int64_t day, int month, double& sunriseOut, double& sunsetOut, double lat,
+                                     double lon) const {
+  const double eot = EquationOfTime(day, month);
+  const double declination = SolarDeclination(day, month);
+  SunTimes t = SunriseSunsetHours(declination, eot, SolarSite{lat, lon, referenceMeridian});
+  sunriseOut = t.sunrise;
+  sunsetOut = t.sunset;
+}
+
+int teilmodellklasse::DaylightFraction() {
+  SunTimes t;
+  SunriseSunset(stepDay, static_cast<int>(stepMonth), t.sunrise, t.sunset, latitude, longitude);
+  // A whole day of light or none is recognised from the span of the two clock times.
+  const double span = t.sunset - t.sunrise;
+  t.polar = span >= 24.0 ? 1 : (span <= 0.0 ? -1 : 0);
+  DaylightPart p = ComputeDaylightPart(t, stepHour, timeInterval, minToIntEndHours);
+  sunrise = p.sunrise;
+  sunset = p.sunset;
+  nightBeforeSunrise = p.nightBeforeSunrise;
+  nightAfterSunset = p.nightAfterSunset;
+  nightPart = p.nightPart;
+  daylightPart = p.daylightPart;
+  nightFlag = p.nightFlag;
+  return nightFlag;
 }

@@ -149,7 +149,31 @@ class teilmodellklasse : public modelobject {
   TracerRecord* tracerTable = nullptr;
 
   // --- solar geometry (solar_geometry.cpp) -----------------------------------------------
+  // Site from latitude, longitude (degrees) and the reference meridian; clock time in
+  // hours; month lengths from daysPerMonth. Safe in parallel loops, except
+  // DaylightFraction, which stores its results in the object.
+  virtual double SolarDeclination(int64_t day, int month) const;  // degrees
+  virtual double EquationOfTime(int64_t day, int month) const;    // hours
+  // Size of the sun's elevation in degrees (also positive below the horizon).
+  virtual double SunElevation(int64_t day, int month, double lat, double lon, double clockTime) const;
+  // Azimuth from north and signed elevation, radians.
+  virtual void SunPosition(int64_t day, int month, double& azimuth, double& elevation, double lat, double lon,
+                           double clockTime) const;
+  virtual double CosIncidenceAngle(double azimuth1, double angle1, double azimuth2, double angle2) const;
+  // Clock times of sunrise and sunset; sunrise 0 and sunset 24 when the sun never sets,
+  // both at solar noon when it never rises.
+  virtual void SunriseSunset(int64_t day, int month, double& sunriseOut, double& sunsetOut, double lat,
+                             double lon) const;
+  // Night and daylight part of the current step (sunrise, sunset, daylightPart, nightPart,
+  // nightBeforeSunrise, nightAfterSunset, nightFlag); returns the night flag.
+  virtual int DaylightFraction();
+
   // --- zone ranking (zone_ranking.cpp) ---------------------------------------------------
+  // Ranks the sub-basins of the registered grid "zonegrid_soilmodel" (soil and snow
+  // models): its matrix, the zone table (entries 0..zoneCountOut), the code map and the
+  // largest code. On instances other than 0 only the matrix is returned.
+  void RankZones(double**& gridOut, std::vector<ZoneTableEntry>& tableOut, std::vector<int>& codeMapOut,
+                 int& zoneCountOut, int& largestCodeOut);
 };
 
 // The progress-line rule: whether a step of a module with reporting interval R (hours,
