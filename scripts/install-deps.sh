@@ -8,6 +8,7 @@ PKGS=(
   libnetcdf-dev libnetcdf-c++4-dev netcdf-bin cdo
   libxml2-utils
   clang libclang-rt-dev
+  gdal-bin
 )
 missing=()
 for p in "${PKGS[@]}"; do
