@@ -1,0 +1,108 @@
+// Inverse-distance interpolation of a 1000 x 1000 grid from 50 stations over several
+// steps: cell-steps per second on one thread and on all threads, and the GIS gridding
+// tool's inverse distance on the same points and grid (when it is installed).
+#include <omp.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "framework/memory_handling.h"
+#include "meteo/interpolation_kernels.h"
+
+namespace {
+
+constexpr int kRows = 1000, kCols = 1000, kStations = 50;
+constexpr double kCell = 100.0, kXll = 500000.0, kYll = 4000000.0;
+
+double Seconds(std::chrono::steady_clock::time_point a) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count();
+}
+
+double RunSteps(CellLoop& loop, std::vector<double>& values, int steps, int threads) {
+  omp_set_num_threads(threads);
+  auto t0 = std::chrono::steady_clock::now();
+  for (int s = 0; s < steps; ++s) {
+    for (int k = 1; k <= kStations; ++k) values[k] = 10.0 * std::sin(0.1 * k + s);  // a new record per step
+    RunCellLoop(loop);
+  }
+  return Seconds(t0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int steps = argc > 1 ? std::atoi(argv[1]) : 5;
+  MatrixOwner cx(kRows, kCols), cy(kRows, kCols), zone(kRows, kCols), result(kRows, kCols);
+  for (int r = 1; r <= kRows; ++r)
+    for (int c = 1; c <= kCols; ++c) {
+      cx[r][c] = kXll + (c - 0.5) * kCell;
+      cy[r][c] = kYll + (kRows - r + 0.5) * kCell;
+      zone[r][c] = 1.0;
+    }
+  std::vector<double> x(kStations + 1), y(kStations + 1), v(kStations + 1);
+  unsigned seed = 12345;
+  auto next = [&] { return (seed = seed * 1103515245u + 12345u) / 4294967296.0; };
+  for (int k = 1; k <= kStations; ++k) {
+    x[k] = kXll - 5000.0 + next() * (kCols * kCell + 10000.0);
+    y[k] = kYll - 5000.0 + next() * (kRows * kCell + 10000.0);
+  }
+  CellLoop loop;
+  loop.lastRow = kRows;
+  loop.ncols = kCols;
+  loop.coordX = loop.distX = cx.get();
+  loop.coordY = loop.distY = cy.get();
+  loop.zone = zone.get();
+  loop.stations = loop.rotated = StationPoints{kStations, x.data(), y.data(), v.data()};
+  loop.idw = MakeIdwSettings(2.0, 1e12);
+  loop.result = result.get();
+  omp_set_schedule(omp_sched_static, 0);
+
+  const int all = omp_get_num_procs();
+  const double cells = double(kRows) * kCols * steps;
+  RunSteps(loop, v, 1, all);  // warm-up
+  const double t1 = RunSteps(loop, v, steps, 1);
+  const double tn = RunSteps(loop, v, steps, all);
+  std::printf("inverse distance, %d x %d cells, %d stations, %d steps\n", kRows, kCols, kStations, steps);
+  std::printf("  1 thread : %.3f s, %.3e cell-steps/s\n", t1, cells / t1);
+  std::printf("  %d threads: %.3f s, %.3e cell-steps/s, speed-up %.2f\n", all, tn, cells / tn, t1 / tn);
+
+  // The GIS gridding tool on the same points and grid, one grid per step.
+  if (std::system("command -v gdal_grid >/dev/null 2>&1") == 0) {
+    char dirTemplate[] = "/tmp/orvel_bench_XXXXXX";
+    const char* dir = mkdtemp(dirTemplate);
+    if (dir) {
+      std::string d(dir);
+      std::ofstream csv(d + "/p.csv");
+      csv.precision(17);
+      csv << "x,y,v\n";
+      for (int k = 1; k <= kStations; ++k) csv << x[k] << "," << y[k] << "," << v[k] << "\n";
+      csv.close();
+      std::ofstream vrt(d + "/p.vrt");
+      vrt << "<OGRVRTDataSource><OGRVRTLayer name=\"p\"><SrcDataSource>" << d
+          << "/p.csv</SrcDataSource><GeometryType>wkbPoint</GeometryType><GeometryField "
+             "encoding=\"PointFromColumns\" x=\"x\" y=\"y\" z=\"v\"/></OGRVRTLayer></OGRVRTDataSource>\n";
+      vrt.close();
+      char cmd[1024];
+      std::snprintf(cmd, sizeof cmd,
+                    "gdal_grid -q -a invdist:power=2.0:smoothing=0.0 -txe %.1f %.1f -tye %.1f %.1f -outsize %d %d "
+                    "-ot Float64 -of GTiff -l p %s/p.vrt %s/out.tif",
+                    kXll, kXll + kCols * kCell, kYll + kRows * kCell, kYll, kCols, kRows, dir, dir);
+      auto t0 = std::chrono::steady_clock::now();
+      int failed = 0;
+      for (int s = 0; s < steps && !failed; ++s) failed = std::system(cmd);
+      const double tg = Seconds(t0);
+      if (!failed)
+        std::printf("  gdal_grid invdist: %.3f s, %.3e cell-steps/s (this model on %d threads: %.2f times faster)\n",
+                    tg, cells / tg, all, tg / tn);
+      std::system(("rm -rf " + d).c_str());
+    }
+  } else {
+    std::printf("  gdal_grid not installed: no comparison\n");
+  }
+  return 0;
+}

@@ -1,0 +1,76 @@
+// Feeds arbitrary bytes as a meteorological station file to the reader: header
+// analysis, the search of the start date and record-by-record reading through small
+// read-ahead blocks must end in values, the end of the period or an error code.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <ostream>
+#include <string>
+
+#include "framework/logstream.h"
+#include "meteo/station_file.h"
+
+namespace {
+
+class NullBuffer : public std::streambuf {
+ protected:
+  int overflow(int c) override { return c; }
+};
+
+LogStream& QuietLog() {
+  static NullBuffer buffer;
+  static std::ostream sink(&buffer);
+  static LogStream log(sink, "/dev/null", 4);
+  return log;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  static const std::string path = "/tmp/fuzz_station_" + std::to_string(getpid()) + ".dat";
+  const int additional = data[0] % 4;
+  const int blockSize = 1 + data[1] % 5;
+  std::string text(reinterpret_cast<const char*>(data + 2), size - 2);
+  if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+  } else {
+    return 0;
+  }
+  LogStream& log = QuietLog();
+  StationFile file;
+  file.fileName = path;
+  file.additionalColumns = additional;
+  const double nodata = 9999.0;
+  try {
+    AnalyzeStationFile(log, "fuzz", nodata, file);
+    // Start at the date of the first data line when it has one.
+    ModelDate start;
+    start.year = 2000;
+    start.month = start.day = 1;
+    start.hour = start.minute = 0;
+    {
+      LineReader in(path);
+      std::string line;
+      for (int k = 0; k < 6 && in.NextLine(line); ++k) {
+      }
+      TextCursor c(line);
+      ModelDate d;
+      if (ParseRecordDate(c, file.minuteColumn, file.additionalColumns, d)) {
+        if (d.year >= 0 && d.year <= 99) d.year += 1900;
+        start = d;
+      }
+    }
+    FindStartDate(log, "fuzz", nodata, start, file);
+    file.blockSize = blockSize;
+    file.readIndex = blockSize + 1;
+    const int64_t endKey = start.Key() + 100000;
+    for (int step = 0; step < 1000; ++step)
+      if (NextStationRecord(log, "fuzz", nodata, endKey, file)) break;
+  } catch (int) {
+  }
+  return 0;
+}
