@@ -156,6 +156,7 @@ int modelobject::ReadTwoControlValues(std::string& a, std::string& b, const std:
 void modelobject::ResetStatistics(double nodata) {
   statNodata = nodata;
   statCount = statMin = statMax = statSum = statSumSq = 0.0;
+  statHasValue = false;
 }
 
 void modelobject::AddToStatistics(double x, double w) {
@@ -163,7 +164,10 @@ void modelobject::AddToStatistics(double x, double w) {
   statCount += w;
   statSum += w * x;
   statSumSq += w * x * x;
-  if (statCount == 1.0) {
+  if (!statHasValue) {
+    // The first counted value, whatever its weight (a fractional weight would otherwise
+    // leave minimum and maximum at 0).
+    statHasValue = true;
     statMin = statMax = x;
   } else if (x < statMin) {
     statMin = x;

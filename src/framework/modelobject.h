@@ -158,6 +158,7 @@ class modelobject : public memory_handling {
   int64_t endYear = 0, endMonth = 0, endDay = 0, endHour = 0, endMinute = 0, endDateKey = 0;
 
   double statCount = 0, statMin = 0, statMax = 0, statSum = 0, statSumSq = 0, statNodata = -9999.0;
+  bool statHasValue = false;  // minimum and maximum start from the first counted value
 
   int reportInterval = 0;
   double hourOffset = 0.0;
@@ -177,6 +178,11 @@ class modelobject : public memory_handling {
   std::shared_ptr<NetcdfFileCache> netcdfCache;
 
   GridGeometry geometry;
+  // Date of the current step (stored by the process-module base at every step); the
+  // grid writers and the netCDF reader take it from here.
+  ModelDate stepDate;
+  // Mask of the grid reader's resampling: cells at -9999 or below keep the mask's value.
+  double** readMask = nullptr;
   GridRecord* grids = nullptr;  // the shared registry (kGridRegistrySize records); not owned
   std::vector<RowBounds> rowBounds;  // index 1..nrows; empty until the region split
   double** relCellArea = nullptr;    // weights of the grid statistics; may be null

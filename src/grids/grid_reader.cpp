@@ -1,0 +1,441 @@
+// modelobject::ReadGrid: opens a grid file (waiting and trying again while it cannot be
+// opened), recognises its format by its first bytes, reads ASCII, binary, GIF or netCDF
+// grids onto the model grid (resampling grids of another geometry) and fills no-data
+// holes inside the basin.
+#include "grids/grid_reader.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "framework/logstream.h"
+#include "framework/modelobject.h"
+#include "framework/text_helpers.h"
+#include "grids/gif_reader.h"
+#include "grids/grid_io_internal.h"
+#include "grids/grid_path.h"
+#include "grids/grid_registry.h"
+#include "grids/netcdf_hooks.h"
+
+__attribute__((weak)) bool ReadNetcdfGridForReader(modelobject& caller, const std::string& name, NetcdfGridRead&) {
+  if (caller.log)
+    *caller.log << "FATAL: cannot read " << name << ": this build has no netCDF grid input" << "[end-entry]";
+  throw 22;
+}
+
+namespace {
+
+GridRetrySleeper& Sleeper() {
+  static GridRetrySleeper sleeper;
+  return sleeper;
+}
+
+// std::this_thread::sleep_for measures the wait on the steady clock.
+void Wait(int milliseconds) {
+  if (Sleeper())
+    Sleeper()(milliseconds);
+  else
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+const int kOpenAttempts = 6;
+const int kRetryWaitMs = 200;
+
+[[noreturn]] void Fail(const modelobject& o, const std::string& text, int code) {
+  if (o.log) *o.log << text << "[end-entry]";
+  throw code;
+}
+
+std::FILE* OpenWithRetries(const modelobject& o, const std::string& path) {
+  for (int attempt = 1;; ++attempt) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f) return f;
+    int left = kOpenAttempts - attempt;
+    if (left <= 0) Fail(o, "FATAL: still error opening " + path + " - no retry.", 21);
+    if (o.log)
+      *o.log << "WARNING: error opening " << path << ". Will try again in " << kRetryWaitMs
+             << " ms... (retriesleft = " << left << ")" << "[end-entry]";
+    Wait(kRetryWaitMs);
+  }
+}
+
+// The six header values of a grid file.
+struct FileHeader {
+  double ncols = 0, nrows = 0, xll = 0, yll = 0, cellsize = 0, nodata = -9999.0;
+};
+
+bool WholeCount(double v) { return std::isfinite(v) && v >= 1.0 && v <= kMaxGridDimension && v == std::floor(v); }
+
+void CheckHeader(const modelobject& o, const std::string& path, const FileHeader& h) {
+  auto bad = [&](const std::string& what) {
+    Fail(o, "FATAL: error reading grid header of " + path + ": " + what, 22);
+  };
+  if (!WholeCount(h.ncols)) bad("ncols must be a whole number from 1 to 10000000");
+  if (!WholeCount(h.nrows)) bad("nrows must be a whole number from 1 to 10000000");
+  if (!std::isfinite(h.xll) || !std::isfinite(h.yll)) bad("xllcorner and yllcorner must be numbers");
+  if (!(std::isfinite(h.cellsize) && h.cellsize > 0.0)) bad("cellsize must be greater than 0");
+  if (!std::isfinite(h.nodata)) bad("nodata_value must be a number");
+}
+
+// Values of the file that mean no-data become the model's no-data value.
+inline double MapNodata(double v, double fileNodata, double modelNodata) {
+  return (fileNodata != modelNodata && v <= fileNodata) ? modelNodata : v;
+}
+
+struct ReadContext {
+  modelobject& o;
+  std::string path;
+  std::FILE* file;
+  long long fileSize;
+};
+
+// ASCII values into rows 1..nrows, columns 1..ncols of m (null rows are read and dropped).
+void ReadAsciiValues(ReadContext& ctx, TextCursor& cursor, double** m, int nrows, int ncols, double fileNodata,
+                     double modelNodata) {
+  double v;
+  for (int r = 1; r <= nrows; ++r) {
+    double* row = m[r];
+    for (int c = 1; c <= ncols; ++c) {
+      if (!cursor.ReadDouble(v))
+        Fail(ctx.o,
+             "FATAL: error reading ascii grid " + ctx.path + " in ASCII-Format in row " + std::to_string(r) +
+                 ", col " + std::to_string(c),
+             22);
+      if (row) row[c] = MapNodata(v, fileNodata, modelNodata);
+    }
+  }
+}
+
+template <typename T>
+void ReadBinaryValues(ReadContext& ctx, double** m, int nrows, int ncols, double fileNodata, double modelNodata,
+                      const char* shortReadText) {
+  if (std::fseek(ctx.file, static_cast<long>(12 * sizeof(T)), SEEK_SET) != 0)
+    Fail(ctx.o, shortReadText + ctx.path, 22);
+  std::vector<T> row(static_cast<size_t>(ncols));
+  for (int r = 1; r <= nrows; ++r) {
+    if (std::fread(row.data(), sizeof(T), row.size(), ctx.file) != row.size())
+      Fail(ctx.o, shortReadText + ctx.path, 22);
+    if (!m[r]) continue;
+    for (int c = 1; c <= ncols; ++c)
+      m[r][c] = MapNodata(static_cast<double>(row[static_cast<size_t>(c - 1)]), fileNodata, modelNodata);
+  }
+}
+
+void FillHoles(modelobject& o, double** grid, const std::string& path, double fileNodata, int fillCode,
+               bool announce, bool report, double defaultValue) {
+  const GridGeometry& g = o.geometry;
+  const double nodata = g.nodata_value;
+  if (announce && o.log) *o.log << "... " << path << " checking nodata values and replace" << "[end-entry]";
+  char logName[32];
+  std::snprintf(logName, sizeof logName, "modell_%d.log", o.instanceNumber);
+  grid_io::File logFile(logName, "a");
+  if (!logFile) Fail(o, std::string("FATAL: error opening log file ") + logName, 5);
+
+  MatrixOwner copy(g.nrows, g.ncols, o.log);
+  for (int r = 1; r <= g.nrows; ++r) {
+    if (!grid[r]) continue;
+    for (int c = 1; c <= g.ncols; ++c) {
+      if (grid[r][c] == fileNodata) grid[r][c] = nodata;
+      copy[r][c] = grid[r][c];
+    }
+  }
+  double** zone = (o.grids && o.grids[1].registered) ? o.grids[1].data : nullptr;
+  long holes = 0;
+  for (int r = 1; r <= g.nrows; ++r) {
+    if (!grid[r]) continue;
+    for (int c = 1; c <= g.ncols; ++c) {
+      const bool outside = zone && zone[r] && !(zone[r][c] > nodata);
+      if (grid[r][c] != nodata) {
+        if (outside) copy[r][c] = nodata;
+        continue;
+      }
+      if (outside) continue;
+      ++holes;
+      if (fillCode == 2) {
+        copy[r][c] = defaultValue;
+        continue;
+      }
+      double found;
+      if (FindRingValue(grid, g.nrows, g.ncols, r, c, nodata, found)) {
+        if (report) {
+          if (o.log)
+            *o.log << "DEBUG: " << "y: " << r << " x: " << c << "in " << path << ": " << grid[r][c]
+                   << " replaced by " << found << "[end-entry]";
+          std::fprintf(logFile.get(), "y: %d x: %d  in %s %lf replaced by %lf!\n", r, c, path.c_str(), grid[r][c],
+                       found);
+        }
+        copy[r][c] = found;
+      } else if (report) {
+        if (o.log)
+          *o.log << "FATAL: In " << path << " is a too big hole at x/y = " << c << "/" << r << "!" << "[end-entry]";
+        std::fprintf(logFile.get(), "In %s is a too big hole at x/y = %d/%d\n!\n", path.c_str(), c, r);
+        throw 25;
+      } else {
+        copy[r][c] = defaultValue;
+      }
+    }
+  }
+  if (holes > 0) {
+    if (o.log) *o.log << "DEBUG: In " << path << ": " << holes << " nodata values replaced!" << "[end-entry]";
+    std::fprintf(logFile.get(), "in %s: %ld nodata values replaced!\n\n", path.c_str(), holes);
+    for (int r = 1; r <= g.nrows; ++r)
+      if (grid[r])
+        for (int c = 1; c <= g.ncols; ++c) grid[r][c] = copy[r][c];
+  }
+}
+
+void ReadGifGrid(ReadContext& ctx, double** grid) {
+  modelobject& o = ctx.o;
+  const GridGeometry& g = o.geometry;
+  std::vector<unsigned char> bytes(static_cast<size_t>(ctx.fileSize));
+  std::rewind(ctx.file);
+  if (!bytes.empty() && std::fread(bytes.data(), 1, bytes.size(), ctx.file) != bytes.size())
+    Fail(o, "FATAL: error reading GIF " + ctx.path + " (file cannot be read)", 22);
+  GIFReader reader(ctx.path, std::move(bytes));
+  int width, height;
+  reader.ReadSize(width, height);
+  try {
+    if (width < 1 || height < 1) throw GifFormatError("logical screen without pixels");
+    // An LZW code yields at most 4096 pixels: a screen far beyond what the file can hold is corrupt.
+    if (static_cast<double>(width) * height > 4096.0 * static_cast<double>(ctx.fileSize))
+      throw GifFormatError("logical screen of " + std::to_string(width) + " x " + std::to_string(height) +
+                           " pixels cannot be filled from " + std::to_string(ctx.fileSize) + " bytes");
+    MatrixOwner pixels(height, width, o.log);
+    reader.Decode(pixels.get());
+    if (o.positionX == 0.0) o.positionX = 255000.0;
+    if (o.positionY == 0.0) o.positionY = -160000.0;
+    if (o.positionZ == 0.0) o.positionZ = 1000.0;
+    GIFReader::ResampleToGrid(pixels.get(), 1, width, 1, height, grid, 1, g.ncols, 1, g.nrows, o.readMask,
+                              o.positionX, o.positionY, o.positionZ, g.xllcorner, g.yllcorner, g.cellsize);
+  } catch (const GifFormatError& e) {
+    Fail(o, "FATAL: error reading GIF " + ctx.path + " (" + e.what() + ")", 22);
+  }
+  GIFReader::MapValues(grid, 1, g.ncols, 1, g.nrows, o.gifThreshold, o.gifOffset1, o.gifScale1, o.gifOffset2,
+                       o.gifScale2);
+}
+
+void ReadNetcdfIntoGrid(ReadContext& ctx, const std::string& fullName, double** grid) {
+  modelobject& o = ctx.o;
+  const GridGeometry& g = o.geometry;
+  NetcdfGridRead nc;
+  ReadNetcdfGridForReader(o, fullName, nc);
+  if (nc.ncols < 1 || nc.nrows < 1 ||
+      nc.values.size() != static_cast<size_t>(nc.ncols) * static_cast<size_t>(nc.nrows))
+    Fail(o, "FATAL: error reading netCDF grid " + fullName + ": the file gives no complete grid", 22);
+  auto at = [&](int r, int c) {
+    return nc.values[static_cast<size_t>(c - 1) * static_cast<size_t>(nc.nrows) + static_cast<size_t>(r - 1)];
+  };
+  const bool ownGeoreference = !(o.positionX == 9999.0 && o.positionY == 9999.0 && o.positionZ == 9999.0);
+  if (!ownGeoreference) {
+    if (nc.ncols != g.ncols || nc.nrows != g.nrows)
+      Fail(o,
+           "FATAL: error assigning cell values from a netCDF file to Orvel grids from file " + fullName +
+               ". number of columns (" + std::to_string(nc.ncols) + ") and/or rows (" + std::to_string(nc.nrows) +
+               ") in nc-file not matching those in Orvel (" + std::to_string(g.ncols) + " and " +
+               std::to_string(g.nrows) + " resp.).\n" +
+               " If the error occurs in interpolation method 9, please define xllcorner, yllcorner and cellsize in "
+               "the x-, y- and z header rows of the input file for interpolation",
+           22);
+    double** mask = o.readMask ? o.readMask : ((o.grids && o.grids[1].registered) ? o.grids[1].data : nullptr);
+    for (int r = 1; r <= g.nrows; ++r) {
+      if (!grid[r]) continue;
+      for (int c = 1; c <= g.ncols; ++c) {
+        const bool masked = mask && mask[r] && mask[r][c] <= g.nodata_value;
+        grid[r][c] = masked ? g.nodata_value : at(r, c);
+      }
+    }
+    return;
+  }
+  if (!(std::isfinite(nc.cellsize) && nc.cellsize != 0.0))
+    Fail(o, "FATAL: error reading netCDF grid " + fullName + ": the file gives no cell size", 22);
+  MatrixOwner source(nc.nrows, nc.ncols, o.log);
+  for (int r = 1; r <= nc.nrows; ++r)
+    for (int c = 1; c <= nc.ncols; ++c) source[r][c] = at(r, c);
+  GIFReader::ResampleToGrid(source.get(), 1, nc.ncols, 1, nc.nrows, grid, 1, g.ncols, 1, g.nrows, o.readMask,
+                            nc.xOrigin - nc.cellsize / 2.0, nc.yOrigin + std::fabs(nc.cellsize) / 2.0, nc.cellsize,
+                            g.xllcorner, g.yllcorner, g.cellsize);
+}
+
+}  // namespace
+
+void SetGridRetrySleeper(GridRetrySleeper sleeper) { Sleeper() = std::move(sleeper); }
+
+GridFileFormat DetectGridFormat(const std::string& b) {
+  if (b.size() >= 4) {
+    int nonZero = 0;
+    for (int i = 0; i < 4; ++i)
+      if (b[static_cast<size_t>(i)] != '\0') ++nonZero;
+    if (nonZero >= 3 && (b.compare(1, 3, "HDF") == 0 || b.compare(0, 3, "CDF") == 0)) return GridFileFormat::Netcdf;
+    if (b.compare(0, 4, "ncol") == 0 || b.compare(0, 4, "NCOL") == 0) return GridFileFormat::Ascii;
+  }
+  if (b.size() >= 6 * sizeof(double)) {
+    double nodata;
+    std::memcpy(&nodata, b.data() + 5 * sizeof(double), sizeof nodata);
+    if (nodata == -9999.0) return GridFileFormat::BinaryDouble;
+  }
+  if (b.size() >= 6 * sizeof(float)) {
+    float nodata;
+    std::memcpy(&nodata, b.data() + 5 * sizeof(float), sizeof nodata);
+    if (nodata == -9999.0f) return GridFileFormat::BinarySingle;
+  }
+  if (b.size() >= 4 && b.compare(0, 4, "GIF8") == 0) return GridFileFormat::Gif;
+  return GridFileFormat::Unknown;
+}
+
+bool FindRingValue(double** grid, int nrows, int ncols, int row, int col, double nodata, double& value) {
+  for (int d = 1; d <= 10; ++d) {
+    for (int k = 0; k <= 2 * d; ++k) {
+      const int r = row - d + k;
+      if (r < 1 || r > nrows || !grid[r]) continue;
+      for (int c = col - k; c <= col + k; ++c) {
+        if (c < 1 || c > ncols) continue;
+        if (grid[r][c] > nodata) {
+          value = grid[r][c];
+          return true;
+        }
+      }
+    }
+  }
+  return false;
+}
+
+void modelobject::ReadGrid(const std::string& fileName, double**& grid, int fillCode, bool allocate, bool announce,
+                           bool report, double defaultValue) {
+  grid_io::SigintGuard sigint;
+  const size_t lt = fileName.find('<');
+  const std::string path = MakePath(output.inputDirectory, lt == std::string::npos ? fileName : fileName.substr(0, lt));
+  const std::string fullName = MakePath(output.inputDirectory, fileName);
+
+  grid_io::File file(OpenWithRetries(*this, path));
+  ReadContext ctx{*this, path, file.get(), 0};
+  struct stat st;
+  if (fstat(fileno(file.get()), &st) == 0) ctx.fileSize = static_cast<long long>(st.st_size);
+
+  std::string prefix(96, '\0');
+  prefix.resize(std::fread(&prefix[0], 1, prefix.size(), file.get()));
+  const GridFileFormat format = DetectGridFormat(prefix);
+  if (format == GridFileFormat::Unknown)
+    Fail(*this,
+         "FATAL: could not recognise file format (neither ascii, nor single, double, or GIF) for " + path, 22);
+  if (announce && log) *log << "reading " << path << " for " << name << "..." << "[end-entry]";
+
+  const GridGeometry& g = geometry;
+  FileHeader h{static_cast<double>(g.ncols), static_cast<double>(g.nrows), g.xllcorner, g.yllcorner, g.cellsize,
+               g.nodata_value};
+  TextCursor cursor;
+  if (format == GridFileFormat::Ascii) {
+    std::string text(static_cast<size_t>(ctx.fileSize), '\0');
+    std::rewind(file.get());
+    text.resize(std::fread(&text[0], 1, text.size(), file.get()));
+    cursor.SetText(std::move(text));
+    double* fields[6] = {&h.ncols, &h.nrows, &h.xll, &h.yll, &h.cellsize, &h.nodata};
+    std::string word;
+    for (int k = 0; k < 6; ++k)
+      if (!cursor.ReadWord(word) || !cursor.ReadDouble(*fields[k]))
+        Fail(*this, "FATAL: error reading ascii value #" + std::to_string(k + 1) + " from " + path, 22);
+  } else if (format == GridFileFormat::BinarySingle) {
+    if (prefix.size() < 12 * sizeof(float))
+      Fail(*this,
+           "FATAL: error reading double value #" + std::to_string(prefix.size() / sizeof(float) + 1) +
+               " from the header of " + path,
+           22);
+    float values[12];
+    std::memcpy(values, prefix.data(), sizeof values);
+    for (int i = 0; i < 12; ++i) binaryHeader[static_cast<size_t>(i)] = values[i];
+  } else if (format == GridFileFormat::BinaryDouble) {
+    if (prefix.size() < 12 * sizeof(double))
+      Fail(*this, "FATAL: error reading double value from the header of " + path, 22);
+    std::memcpy(binaryHeader.data(), prefix.data(), 12 * sizeof(double));
+  }
+  if (format == GridFileFormat::BinarySingle || format == GridFileFormat::BinaryDouble)
+    h = FileHeader{binaryHeader[0], binaryHeader[1], binaryHeader[2], binaryHeader[3], binaryHeader[4],
+                   binaryHeader[5]};
+  const bool gridFile = format == GridFileFormat::Ascii || format == GridFileFormat::BinarySingle ||
+                        format == GridFileFormat::BinaryDouble;
+  if (gridFile) {
+    CheckHeader(*this, path, h);
+    if (format != GridFileFormat::Ascii) {
+      const long long w = format == GridFileFormat::BinaryDouble ? 8 : 4;
+      const long long expected = 12 * w + static_cast<long long>(h.ncols) * static_cast<long long>(h.nrows) * w;
+      if (ctx.fileSize != expected)
+        Fail(*this,
+             "FATAL: error reading grid " + path + ": the file holds " + std::to_string(ctx.fileSize) +
+                 " bytes, its header asks for " + std::to_string(expected),
+             22);
+    }
+  }
+  binaryHeader[0] = h.ncols;
+  binaryHeader[1] = h.nrows;
+  binaryHeader[2] = h.xll = std::floor(h.xll);
+  binaryHeader[3] = h.yll = std::floor(h.yll);
+  binaryHeader[4] = h.cellsize;
+  binaryHeader[5] = h.nodata;
+
+  const bool fits = h.ncols == g.ncols && h.nrows == g.nrows && h.xll == std::floor(g.xllcorner) &&
+                    h.yll == std::floor(g.yllcorner) && h.cellsize == g.cellsize;
+
+  MatrixOwner allocated;
+  if (allocate) {
+    allocated.reset(matrix(1, g.nrows, 1, g.ncols));
+    for (int r = 1; r <= g.nrows; ++r)
+      for (int c = 1; c <= g.ncols; ++c) allocated[r][c] = g.nodata_value;
+  } else if (!grid) {
+    Fail(*this,
+         "FATAL: error reading grid " + path + " no memory allocated (pointer given to function is NULL)", 22);
+  }
+  double** target = allocate ? allocated.get() : grid;
+
+  switch (format) {
+    case GridFileFormat::Gif:
+      ReadGifGrid(ctx, target);
+      break;
+    case GridFileFormat::Netcdf:
+      ReadNetcdfIntoGrid(ctx, fullName, target);
+      break;
+    default:
+      if (fits) {
+        if (format == GridFileFormat::Ascii)
+          ReadAsciiValues(ctx, cursor, target, g.nrows, g.ncols, h.nodata, g.nodata_value);
+        else if (format == GridFileFormat::BinaryDouble)
+          ReadBinaryValues<double>(ctx, target, g.nrows, g.ncols, h.nodata, g.nodata_value,
+                                   "FATAL: error reading double grid ");
+        else
+          ReadBinaryValues<float>(ctx, target, g.nrows, g.ncols, h.nodata, g.nodata_value,
+                                  "FATAL: error reading double grid ");
+      } else {
+        // A grid of another geometry is read whole and resampled onto the model grid.
+        const int fileCols = static_cast<int>(h.ncols), fileRows = static_cast<int>(h.nrows);
+        if (format == GridFileFormat::Ascii) {
+          // Every value takes at least one character and one separator.
+          const double cells = h.ncols * h.nrows;
+          if (static_cast<double>(cursor.Text().size() - cursor.Pos()) < 2.0 * cells - 1.0)
+            Fail(*this,
+                 "FATAL: error reading ascii grid " + path + ": the file is too short for the " +
+                     std::to_string(fileCols) + " x " + std::to_string(fileRows) + " values of its header",
+                 22);
+        }
+        MatrixOwner source(fileRows, fileCols, log);
+        if (format == GridFileFormat::Ascii)
+          ReadAsciiValues(ctx, cursor, source.get(), fileRows, fileCols, h.nodata, h.nodata);
+        else if (format == GridFileFormat::BinaryDouble)
+          ReadBinaryValues<double>(ctx, source.get(), fileRows, fileCols, h.nodata, h.nodata,
+                                   "FATAL: error reading double grid ");
+        else
+          ReadBinaryValues<float>(ctx, source.get(), fileRows, fileCols, h.nodata, h.nodata,
+                                  "FATAL: error reading (irregular) float  grid ");
+        GIFReader::ResampleToGrid(source.get(), 1, fileCols, 1, fileRows, target, 1, g.ncols, 1, g.nrows, readMask,
+                                  h.xll, h.yll, h.cellsize, g.xllcorner, g.yllcorner, g.cellsize);
+      }
+  }
+  if (!file.Close()) Fail(*this, "FATAL: error closing grid " + path, 23);
+
+  if (fillCode == 1 || fillCode == 2)
+    // Every no-data value of the file is the model's by now (mapped or resampled).
+    FillHoles(*this, target, path, g.nodata_value, fillCode, announce, report, defaultValue);
+  if (allocate) grid = allocated.release();
+}

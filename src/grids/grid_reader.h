@@ -1,0 +1,25 @@
+// Pieces of the grid reader (modelobject::ReadGrid) that tests and tools use alone: the
+// wait between attempts to open a file, format recognition and the ring search of the
+// hole filling.
+#pragma once
+
+#include <functional>
+#include <string>
+
+// The wait between two attempts to open a grid file. The default sleeps for real on a
+// steady clock; tests install their own. An empty function restores the default.
+using GridRetrySleeper = std::function<void(int milliseconds)>;
+void SetGridRetrySleeper(GridRetrySleeper sleeper);
+
+enum class GridFileFormat { Netcdf, Ascii, BinaryDouble, BinarySingle, Gif, Unknown };
+
+// Recognises a grid file by its first bytes (up to 96 are looked at).
+GridFileFormat DetectGridFormat(const std::string& firstBytes);
+
+// The value that fills a hole at (row, col): the first cell not equal to nodata in rings
+// 1..10 around it (ring d: rows row-d..row+d, the k-th of them columns col-k..col+k).
+// False when none of the rings holds one.
+bool FindRingValue(double** grid, int nrows, int ncols, int row, int col, double nodata, double& value);
+
+// Largest number of columns or rows a grid file may declare.
+constexpr double kMaxGridDimension = 1.0e7;

@@ -1,0 +1,179 @@
+#include "grids/grid_registry.h"
+
+#include "framework/logstream.h"
+
+WriteCodeDigits SplitWriteCode(int writeCode) {
+  WriteCodeDigits d;
+  if (writeCode < 0) return d;  // not a write code: nothing is written
+  int code = writeCode % 10000;
+  d.units = code % 10;
+  d.tens = (code % 100) / 10;
+  d.hundreds = (code % 1000) / 100;
+  d.thousands = code / 1000;
+  d.h1 = (d.hundreds == 1 || d.hundreds == 3) ? 1 : 0;
+  d.h2 = (d.hundreds == 2 || d.hundreds == 3) ? 1 : 0;
+  return d;
+}
+
+int modelobject::FindGrid(const std::string& internalName, bool includeUnfilled) const {
+  if (!grids || !grids[1].registered) return 0;
+  int p = 1;
+  while (true) {
+    if (grids[p].internalName == internalName) return p;
+    ++p;
+    if (p >= kGridRegistrySize - 1) return 0;
+    if (!grids[p].data && !includeUnfilled) return 0;
+    if (!grids[p].registered) return 0;
+  }
+}
+
+namespace {
+
+// The requiring search: from position 1 up to the first record that was never registered.
+int ScanForName(const GridRecord* grids, const std::string& name) {
+  if (!grids) return 0;
+  for (int p = 1; p < kGridRegistrySize - 1 && grids[p].registered; ++p)
+    if (grids[p].internalName == name) return p;
+  return 0;
+}
+
+}  // namespace
+
+int modelobject::RequireGrid(const std::string& internalName) const {
+  int p = ScanForName(grids, internalName);
+  if (p > 0) return p;
+  if (log)
+    *log << "FATAL: \n---------------- !!! ERROR !!!  --------------------------\n" << internalName
+         << " not found in memory,\nThese data are needed within " << name
+         << " \nif they are interpolated data, please specify an interpolator for\n" << internalName
+         << " in the control file or read it in as a standardfile,\n"
+            "-----------------------------------------------------------\n"
+         << "[end-entry]";
+  throw 33;
+}
+
+namespace {
+
+[[noreturn]] void ReportNoneOf(const modelobject& o, const std::string& listed) {
+  if (o.log)
+    *o.log << "FATAL: \n---------------- !!! ERROR !!!  ------------------------------------\n"
+           << "Wether " << listed << " \nwhere found in memory,\n"
+           << "One of these data sets has to be present within " << o.name << " \n"
+           << "If the data are to be interpolated, please specify an interpolatior for\n"
+           << listed << " in the control file,\n"
+           << "or read it as a standard grid \n"
+           << "-----------------------------------------------------------------------\n"
+           << "[end-entry]";
+  throw 33;
+}
+
+}  // namespace
+
+int modelobject::RequireOneOf3Grids(const std::string& n1, const std::string& n2, const std::string& n3) const {
+  for (const std::string* n : {&n1, &n2, &n3}) {
+    int p = ScanForName(grids, *n);
+    if (p > 0) return p;
+  }
+  ReportNoneOf(*this, n1 + ", " + n2 + " or " + n3);
+}
+
+int modelobject::RequireOneOf4Grids(const std::string& n1, const std::string& n2, const std::string& n3,
+                                    const std::string& n4) const {
+  for (const std::string* n : {&n1, &n2, &n3, &n4}) {
+    int p = ScanForName(grids, *n);
+    if (p > 0) return p;
+  }
+  ReportNoneOf(*this, n1 + ", " + n2 + ", " + n3 + " or " + n4);
+}
+
+void modelobject::RegisterGrid(int position, const std::string& fileName, double** data, double*** stack,
+                               int levels, const std::string& internalName, int writeCode, int firstRow,
+                               int lastRow) {
+  if (!grids || position < 1 || position > kMaxGridPosition) {
+    if (log) *log << "FATAL: no free grid in memory,(max. " << 1000 << ")!" << "[end-entry]";
+    throw 12;
+  }
+  if (internalName.size() > kMaxInternalName || fileName.size() > kMaxFileName) {
+    if (log)
+      *log << "FATAL: cannot register grid " << internalName.substr(0, kMaxInternalName) << ": internal name (max. "
+           << static_cast<unsigned long>(kMaxInternalName) << ") or file name (max. "
+           << static_cast<unsigned long>(kMaxFileName) << " characters) too long" << "[end-entry]";
+    throw 12;
+  }
+  GridRecord& r = grids[position];
+  r.fileName = fileName;
+  if (!r.firstFileNameOwned) {
+    r.firstFileName = fileName;
+    r.firstFileNameOwned = true;
+  }
+  r.internalName = internalName;
+  WriteCodeDigits d = SplitWriteCode(writeCode);
+  r.data = data;
+  r.stack = stack;
+  r.stackLevels = levels;
+  r.units = d.units;
+  r.tens = d.tens;
+  r.h1 = d.h1;
+  r.h2 = d.h2;
+  r.thousands = d.thousands;
+  r.firstRow = firstRow;
+  r.lastRow = lastRow;
+  r.periodStarted = 0;
+  r.accumulatedSteps = 0.0;
+  r.registered = true;
+
+  // Period grids cover rows first..last (within the grid) and every column; a grid that a
+  // new registration no longer asks for is released at once.
+  int lo = firstRow < 1 ? 1 : firstRow;
+  int hi = lastRow > geometry.nrows ? geometry.nrows : lastRow;
+  auto period = [&](bool wanted, MatrixOwner& grid, std::string& periodName) {
+    if (wanted) {
+      grid.reset(matrix(lo, hi, 1, geometry.ncols));
+      periodName = fileName;
+    } else {
+      grid.reset();
+      periodName.clear();
+    }
+  };
+  period(d.tens != 0, r.periodT, r.fileNameT);
+  period(d.h1 != 0, r.periodH1, r.fileNameH1);
+  period(d.h2 != 0, r.periodH2, r.fileNameH2);
+  period(d.thousands != 0, r.periodK, r.fileNameK);
+}
+
+void modelobject::FreeGrid(int position) {
+  if (!grids || position < 1 || position > kMaxGridPosition) return;
+  GridRecord& r = grids[position];
+  // The record returns to its empty state; its data matrix belongs to its owner. The
+  // registry-wide references of record 0 are not touched.
+  r = GridRecord();
+}
+
+int modelobject::FirstFreeGridPosition() const {
+  if (!grids) return 0;
+  for (int p = 1; p <= kMaxGridPosition; ++p)
+    if (!grids[p].registered) return p;
+  return 0;
+}
+
+void modelobject::CopyWhereValid(int sourcePosition, int maskPosition, void*, double** dest) const {
+  if (!dest || !grids) return;
+  if (sourcePosition < 1 || sourcePosition > kMaxGridPosition || maskPosition < 1 ||
+      maskPosition > kMaxGridPosition)
+    return;
+  double** source = grids[sourcePosition].data;
+  double** mask = grids[maskPosition].data;
+  if (!source || !mask) return;
+  for (int r = 1; r <= geometry.nrows; ++r) {
+    if (!source[r] || !mask[r] || !dest[r]) continue;
+    int first = 1, last = geometry.ncols;
+    if (static_cast<size_t>(r) < rowBounds.size()) {
+      first = rowBounds[static_cast<size_t>(r)].first;
+      last = rowBounds[static_cast<size_t>(r)].last;
+    }
+    if (first < 1) first = 1;
+    if (last > geometry.ncols) last = geometry.ncols;
+    for (int c = first; c <= last; ++c)
+      if (mask[r][c] > geometry.nodata_value) dest[r][c] = source[r][c];
+  }
+}

@@ -1,0 +1,86 @@
+// The grid registry: one table of named grids shared by every module.
+//
+// A module registers the grids it produces at a position (1..999) under an internal name,
+// with the file it is written to and a write code; other modules look the grid up by
+// internal name and read the record directly. The record also holds the period grids
+// that the write code asks for and the state of the period writer.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/memory_handling.h"
+#include "framework/modelobject.h"
+
+struct GridRecord {
+  double** data = nullptr;   // the grid's values; owned by the registering module
+  MatrixOwner periodT;       // running sum (tens digit)
+  MatrixOwner periodH1;      // running minimum (H1 flag)
+  MatrixOwner periodH2;      // running maximum (H2 flag)
+  double*** stack = nullptr; // levels of a stack grid; null for a plain grid (not owned)
+  int stackLevels = 1;
+  std::string fileName;
+  std::string fileNameT, fileNameH1, fileNameH2;
+  std::string internalName;
+  int units = 0;      // write code % 10
+  int tens = 0;       // (write code % 100) / 10
+  int h1 = 0;         // hundreds digit 1 or 3
+  int h2 = 0;         // hundreds digit 2 or 3
+  int periodStarted = 0;
+  double accumulatedSteps = 1.0;
+  int thousands = 0;  // (write code % 10000) / 1000
+  MatrixOwner periodK;  // vegetation-period sum
+  std::string fileNameK;
+
+  // Further state of the period writer.
+  double** vegetationStart = nullptr;  // looked up on the first vegetation accumulation
+  double** vegetationStop = nullptr;
+  double** vegetationDuration = nullptr;
+  int vegetationPeriodEnded = 0;   // raised by the owner of the vegetation grids
+  int vegetationPeriodBegins = 0;
+  int persistent = 1;
+
+  // Last write under a dated name and how often the same date was written again.
+  int64_t lastYear = 0, lastMonth = 0, lastDay = 0, lastHour = 0, lastMinute = 0;
+  int64_t repeatCount = 0;
+
+  std::string firstFileName;  // the file name of the first registration at this position
+  bool firstFileNameOwned = false;
+
+  int firstRow = 0, lastRow = 0;  // row range of the period grids
+
+  // True from registration until the record is freed; a free record ends every search.
+  bool registered = false;
+
+  // Used in record 0 only: registry-wide references of the netCDF writer to the
+  // latitude and longitude grids (0 = none).
+  int latitudePosition = 0;
+  int longitudePosition = 0;
+};
+
+// Owner of the 1001 records (positions 0..1000) in their empty state. The application
+// makes one and hands Records() to every module.
+class GridRegistry {
+ public:
+  GridRegistry() : records_(kGridRegistrySize) {}
+  GridRecord* Records() { return records_.data(); }
+  GridRecord& operator[](int position) { return records_[static_cast<size_t>(position)]; }
+
+ private:
+  std::vector<GridRecord> records_;
+};
+
+// Position of the latitude / longitude grid recorded for the netCDF writer (0 = none).
+inline int LatitudeGridPosition(const GridRecord* grids) { return grids ? grids[0].latitudePosition : 0; }
+inline int LongitudeGridPosition(const GridRecord* grids) { return grids ? grids[0].longitudePosition : 0; }
+inline void SetLatitudeGridPosition(GridRecord* grids, int position) { grids[0].latitudePosition = position; }
+inline void SetLongitudeGridPosition(GridRecord* grids, int position) { grids[0].longitudePosition = position; }
+
+// Splits a write code into its digits (only code % 10000 counts).
+struct WriteCodeDigits {
+  int units = 0, tens = 0, hundreds = 0, thousands = 0;
+  int h1 = 0, h2 = 0;
+};
+WriteCodeDigits SplitWriteCode(int writeCode);

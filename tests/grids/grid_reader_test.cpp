@@ -1,0 +1,269 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <filesystem>
+
+#include "framework/ctrl_c.h"
+#include "grid_fixture.h"
+#include "grids/grid_reader.h"
+
+namespace {
+
+std::string AsciiGrid(int ncols, int nrows, double xll, double yll, double cs, double nodata,
+                      const std::string& values) {
+  char head[256];
+  std::snprintf(head, sizeof head, "ncols %d\nnrows %d\nxllcorner %g\nyllcorner %g\ncellsize %g\nNODATA_value %g\n",
+                ncols, nrows, xll, yll, cs, nodata);
+  return head + values;
+}
+
+// A sleeper that counts the waits and can run an action at a given wait.
+struct FakeSleeper {
+  std::vector<int> waits;
+  std::function<void(int)> onWait;
+  FakeSleeper() {
+    SetGridRetrySleeper([this](int ms) {
+      waits.push_back(ms);
+      if (onWait) onWait(static_cast<int>(waits.size()));
+    });
+  }
+  ~FakeSleeper() { SetGridRetrySleeper(nullptr); }
+};
+
+struct Reader : ::testing::Test {
+  GridModule m{3, 2, 1000.0, 2000.0, 50.0};
+  double** grid = nullptr;
+  MatrixOwner owner;
+  int Read(const std::string& name, int fill = 0, bool report = false, double def = 0.0) {
+    owner.reset();
+    grid = nullptr;
+    int code = GridModule::CodeOf([&] { m.obj.ReadGrid(name, grid, fill, true, true, report, def); });
+    owner.reset(grid);
+    return code;
+  }
+  void Write(const std::string& name, const std::string& bytes) { WriteTextFile(m.file(name), bytes); }
+};
+
+TEST_F(Reader, ReadsAnAsciiGridOfTheModelDomain) {
+  Write("a.asc", AsciiGrid(3, 2, 1000.4, 2000, 50, -9999, "1 2 3\n4 5 6\n"));
+  ASSERT_EQ(Read("a.asc"), 0);  // xllcorner off by 0.4: same whole part, read directly
+  EXPECT_EQ(grid[1][1], 1.0);
+  EXPECT_EQ(grid[2][3], 6.0);
+  EXPECT_NE(m.log.console().find("reading " + m.file("a.asc") + " for test_module..."), std::string::npos);
+}
+
+TEST_F(Reader, RetriesUntilTheFileAppears) {
+  FakeSleeper sleeper;
+  sleeper.onWait = [&](int n) {
+    if (n == 3) Write("late.asc", AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3 4 5 6"));
+  };
+  ASSERT_EQ(Read("late.asc"), 0);
+  EXPECT_EQ(sleeper.waits, (std::vector<int>{200, 200, 200}));
+  const std::string out = m.log.console();
+  for (int left : {5, 4, 3})
+    EXPECT_NE(out.find("error opening " + m.file("late.asc") + ". Will try again in 200 ms... (retriesleft = " +
+                       std::to_string(left) + ")"),
+              std::string::npos);
+  EXPECT_EQ(out.find("retriesleft = 2"), std::string::npos);
+  // the retry notes are warnings: level 2 in the diagnostics file
+  EXPECT_NE(m.log.CloseAndReadDiag().find("level=\"2\" description= \"error opening"), std::string::npos);
+}
+
+TEST_F(Reader, GivesUpAfterSixAttempts) {
+  FakeSleeper sleeper;
+  EXPECT_EQ(Read("never.asc"), 21);
+  EXPECT_EQ(sleeper.waits.size(), 5u);
+  EXPECT_NE(m.log.console().find("still error opening " + m.file("never.asc") + " - no retry."), std::string::npos);
+}
+
+TEST_F(Reader, TheRealWaitSleeps) {
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Read("never.asc"), 21);
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(elapsed, std::chrono::milliseconds(1000));
+}
+
+TEST_F(Reader, RestoresTheProgramsCtrlCHandler) {
+  std::signal(SIGINT, SIG_DFL);
+  Write("a.asc", AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3 4 5 6"));
+  ASSERT_EQ(Read("a.asc"), 0);
+  struct sigaction now {};
+  sigaction(SIGINT, nullptr, &now);
+  EXPECT_EQ(now.sa_handler, &CtrlCHandler);
+  std::signal(SIGINT, SIG_DFL);
+}
+
+TEST_F(Reader, RecognisesFormatsByTheirFirstBytes) {
+  EXPECT_EQ(DetectGridFormat("CDF\x01"), GridFileFormat::Netcdf);
+  EXPECT_EQ(DetectGridFormat("\x89HDF\r\n"), GridFileFormat::Netcdf);
+  EXPECT_EQ(DetectGridFormat("NCOLS 3"), GridFileFormat::Ascii);
+  EXPECT_EQ(DetectGridFormat("GIF89a"), GridFileFormat::Gif);
+  EXPECT_EQ(DetectGridFormat(Raw(std::vector<float>{3, 2, 0, 0, 1, -9999})), GridFileFormat::BinarySingle);
+  EXPECT_EQ(DetectGridFormat(Raw(std::vector<double>{3, 2, 0, 0, 1, -9999})), GridFileFormat::BinaryDouble);
+  EXPECT_EQ(DetectGridFormat(Raw(std::vector<float>{3, 2, 0, 0, 1, -9998})), GridFileFormat::Unknown);
+
+  Write("odd.bin", Raw(std::vector<float>{3, 2, 1000, 2000, 50, -9998, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(Read("odd.bin"), 22);
+  EXPECT_NE(m.log.console().find("could not recognise file format (neither ascii, nor single, double, or GIF) for "),
+            std::string::npos);
+}
+
+TEST_F(Reader, BadHeadersEndWith22BeforeAnythingIsAllocated) {
+  const char* bad[] = {
+      "ncols 0\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n",
+      "ncols -3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n1 2 3",
+      "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 0\nnodata_value -9999\n1 2 3 4 5 6",
+      "ncols 2.5\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n1 2 3 4 5 6",
+      "ncols 2000000000\nnrows 2000000000\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n1",
+      "ncols 90000\nnrows 90000\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n1 2 3",
+      "ncols 3\nnrows 2\nxllcorner 0\nyllcorner",
+      "ncols 3\nnrows 2\nxllcorner nan\nyllcorner 0\ncellsize 1\nnodata_value -9999\n1 2 3 4 5 6",
+      "ncols",
+  };
+  for (const char* text : bad) {
+    Write("bad.asc", text);
+    EXPECT_EQ(Read("bad.asc"), 22) << text;
+  }
+  EXPECT_NE(m.log.console().find("error reading ascii value #4 from"), std::string::npos);
+}
+
+TEST_F(Reader, ShortAsciiGridNamesRowAndColumn) {
+  Write("short.asc", AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3\n4 x 6\n"));
+  EXPECT_EQ(Read("short.asc"), 22);
+  EXPECT_NE(m.log.console().find("error reading ascii grid " + m.file("short.asc") + " in ASCII-Format in row 2, col 2"),
+            std::string::npos);
+}
+
+TEST_F(Reader, BinaryFileLengthMustMatchItsHeader) {
+  std::vector<float> v = {3, 2, 1000, 2000, 50, -9999, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6};
+  Write("ok.bin", Raw(v));
+  EXPECT_EQ(Read("ok.bin"), 0);
+  Write("cut.bin", Raw(v).substr(0, 60));
+  EXPECT_EQ(Read("cut.bin"), 22);
+  Write("head.bin", Raw(v).substr(0, 30));
+  EXPECT_EQ(Read("head.bin"), 22);
+  EXPECT_NE(m.log.console().find("error reading double value #8 from the header of"), std::string::npos);
+  std::vector<float> huge = v;
+  huge[0] = 3e9f;
+  Write("huge.bin", Raw(huge));
+  EXPECT_EQ(Read("huge.bin"), 22);
+  std::vector<double> d = {3, 2, 1000, 2000, 50, -9999, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5};
+  Write("cut.dbl", Raw(d));
+  EXPECT_EQ(Read("cut.dbl"), 22);
+  EXPECT_NE(m.log.console().find("the file holds 136 bytes, its header asks for 144"), std::string::npos);
+}
+
+TEST_F(Reader, MissingGridWithoutAllocationIs22) {
+  Write("a.asc", AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3 4 5 6"));
+  double** none = nullptr;
+  EXPECT_EQ(GridModule::CodeOf([&] { m.obj.ReadGrid("a.asc", none, 0, false, false, false, 0); }), 22);
+  EXPECT_NE(m.log.console().find("no memory allocated (pointer given to function is NULL)"), std::string::npos);
+  // An existing grid is overwritten in place.
+  MatrixOwner mine(2, 3);
+  double** p = mine.get();
+  EXPECT_EQ(GridModule::CodeOf([&] { m.obj.ReadGrid("a.asc", p, 0, false, false, false, 0); }), 0);
+  EXPECT_EQ(p, mine.get());
+  EXPECT_EQ(mine[2][1], 4.0);
+}
+
+TEST_F(Reader, OtherNodataOfTheModelGeometryIsMappedNotSmeared) {
+  Write("codes.asc", AsciiGrid(3, 2, 1000, 2000, 50, -1, "3 -1 7\n-1 12 5\n"));
+  ASSERT_EQ(Read("codes.asc"), 0);
+  EXPECT_EQ(grid[1][1], 3.0);
+  EXPECT_EQ(grid[1][2], -9999.0);
+  EXPECT_EQ(grid[1][3], 7.0);
+  EXPECT_EQ(grid[2][2], 12.0);
+}
+
+TEST_F(Reader, GridsOfAnotherGeometryAreResampled) {
+  // One extra column: not rejected, placed with the resampling (lower-left sample points).
+  Write("wide.asc", AsciiGrid(4, 2, 1000, 2000, 50, -9999, "1 2 3 4\n5 6 7 8\n"));
+  ASSERT_EQ(Read("wide.asc"), 0);
+  // Target (2,2): sample point (1050, 2000) lies on the corner of four source cells.
+  EXPECT_DOUBLE_EQ(grid[2][2], 0.25 * (5 + 6) + 0.25 * (5 + 6));
+  // Target (1,2): sample (1050, 2050): row 1 and 2 are blended half and half.
+  EXPECT_DOUBLE_EQ(grid[1][2], (1 + 2 + 5 + 6) / 4.0);
+}
+
+// Hole filling: the model domain 5 x 5, zone grid valid everywhere except the corner (1,1).
+struct Holes : ::testing::Test {
+  GridModule m{5, 5, 0, 0, 1};
+  MatrixOwner zones = m.Grid([](int r, int c) { return r == 1 && c == 1 ? -9999.0 : 1.0; });
+  double** grid = nullptr;
+  MatrixOwner owner;
+  Holes() { m.obj.RegisterGrid(1, "zones.asc", zones.get(), nullptr, 0, "zones", 0, 1, 5); }
+  int Read(const std::string& rows, int fill, bool report, double def = 42.0) {
+    owner.reset();
+    grid = nullptr;
+    WriteTextFile(m.file("h.asc"), AsciiGrid(5, 5, 0, 0, 1, -9999, rows));
+    ScopedChdir here(m.dir.path());
+    int code = GridModule::CodeOf([&] { m.obj.ReadGrid("h.asc", grid, fill, true, true, report, def); });
+    owner.reset(grid);
+    return code;
+  }
+};
+
+TEST_F(Holes, RingOneScansTheRowAboveFirst) {
+  ASSERT_EQ(Read("-9999 -9999 -9999 -9999 -9999\n"
+                 "-9999 -9999 7 -9999 -9999\n"
+                 "-9999 -9999 -9999 9 -9999\n"
+                 "-9999 -9999 -9999 -9999 -9999\n"
+                 "-9999 -9999 -9999 -9999 -9999\n",
+                 1, true),
+            0);
+  EXPECT_EQ(grid[3][3], 7.0);  // row r-1 column c comes before row r column c+1
+  EXPECT_EQ(grid[1][1], -9999.0);  // outside the basin: stays no-data
+  const std::string log = ReadTextFile(m.file("modell_0.log"));
+  EXPECT_NE(log.find("y: 3 x: 3  in " + m.file("h.asc") + " -9999.000000 replaced by 7.000000!\n"), std::string::npos);
+  EXPECT_NE(log.find("nodata values replaced!\n\n"), std::string::npos);
+  EXPECT_NE(m.log.console().find("checking nodata values and replace"), std::string::npos);
+}
+
+TEST_F(Holes, RingShape) {
+  // Only valid cell: (2,4). The hole (3,3) reaches it in ring 2, since ring 1 covers row 2 at column 3 only.
+  ASSERT_EQ(Read("1 1 1 1 1\n"
+                 "-9999 -9999 -9999 8 -9999\n"
+                 "-9999 -9999 -9999 -9999 -9999\n"
+                 "-9999 -9999 -9999 -9999 -9999\n"
+                 "-9999 -9999 -9999 -9999 -9999\n",
+                 1, false),
+            0);
+  EXPECT_EQ(grid[3][3], 1.0);  // ring 2 starts at row 1, column 3
+  double v;
+  MatrixOwner only = m.Grid([](int r, int c) { return r == 2 && c == 4 ? 8.0 : -9999.0; });
+  ASSERT_TRUE(FindRingValue(only.get(), 5, 5, 3, 3, -9999.0, v));
+  EXPECT_EQ(v, 8.0);
+  ASSERT_TRUE(FindRingValue(only.get(), 5, 5, 3, 4, -9999.0, v));  // directly above: ring 1
+  GridModule big(30, 30);
+  MatrixOwner far = big.Grid([](int r, int c) { return r == 1 && c == 25 ? 3.0 : -9999.0; });
+  EXPECT_FALSE(FindRingValue(far.get(), 30, 30, 5, 5, -9999.0, v));  // rows above widen slowly
+  far[1][5] = 2.0;
+  ASSERT_TRUE(FindRingValue(far.get(), 30, 30, 5, 5, -9999.0, v));
+  EXPECT_EQ(v, 2.0);
+}
+
+TEST_F(Holes, DefaultValueAndTooBigHoles) {
+  const std::string empty = "-9999 -9999 -9999 -9999 -9999\n"
+                            "-9999 -9999 -9999 -9999 -9999\n"
+                            "-9999 -9999 -9999 -9999 -9999\n"
+                            "-9999 -9999 -9999 -9999 -9999\n"
+                            "-9999 -9999 -9999 -9999 -9999\n";
+  ASSERT_EQ(Read(empty, 2, false, 5.5), 0);
+  EXPECT_EQ(grid[3][3], 5.5);
+  EXPECT_EQ(grid[1][1], -9999.0);
+  ASSERT_EQ(Read(empty, 1, false, 6.5), 0);
+  EXPECT_EQ(grid[5][5], 6.5);
+  EXPECT_EQ(Read(empty, 1, true), 25);
+  EXPECT_NE(m.log.console().find("is a too big hole at x/y = 2/1!"), std::string::npos);
+}
+
+TEST_F(Holes, ValidCellsOutsideTheBasinBecomeNodataOnlyWhenAHoleWasFound) {
+  ASSERT_EQ(Read("4 1 1 1 1\n1 1 1 1 1\n1 1 1 1 1\n1 1 1 1 1\n1 1 1 1 1\n", 1, false), 0);
+  EXPECT_EQ(grid[1][1], 4.0);  // no hole: the grid stays as read
+  ASSERT_EQ(Read("4 1 1 1 1\n1 1 1 1 1\n1 1 -9999 1 1\n1 1 1 1 1\n1 1 1 1 1\n", 1, false), 0);
+  EXPECT_EQ(grid[1][1], -9999.0);
+  EXPECT_EQ(grid[3][3], 1.0);
+}
+
+}  // namespace
