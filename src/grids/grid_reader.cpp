@@ -20,13 +20,7 @@
 #include "grids/grid_io_internal.h"
 #include "grids/grid_path.h"
 #include "grids/grid_registry.h"
-#include "grids/netcdf_hooks.h"
-
-__attribute__((weak)) bool ReadNetcdfGridForReader(modelobject& caller, const std::string& name, NetcdfGridRead&) {
-  if (caller.log)
-    *caller.log << "FATAL: cannot read " << name << ": this build has no netCDF grid input" << "[end-entry]";
-  throw 22;
-}
+#include "grids/netcdf_grid_io.h"
 
 namespace {
 
@@ -222,14 +216,8 @@ void ReadGifGrid(ReadContext& ctx, double** grid) {
 void ReadNetcdfIntoGrid(ReadContext& ctx, const std::string& fullName, double** grid) {
   modelobject& o = ctx.o;
   const GridGeometry& g = o.geometry;
-  NetcdfGridRead nc;
-  ReadNetcdfGridForReader(o, fullName, nc);
-  if (nc.ncols < 1 || nc.nrows < 1 ||
-      nc.values.size() != static_cast<size_t>(nc.ncols) * static_cast<size_t>(nc.nrows))
-    Fail(o, "FATAL: error reading netCDF grid " + fullName + ": the file gives no complete grid", 22);
-  auto at = [&](int r, int c) {
-    return nc.values[static_cast<size_t>(c - 1) * static_cast<size_t>(nc.nrows) + static_cast<size_t>(r - 1)];
-  };
+  const ModelDate& d = o.stepDate;
+  NetcdfGrid nc = ReadNetcdfForModule(o, fullName, -1, d.year, d.month, d.day, d.hour, d.minute);
   const bool ownGeoreference = !(o.positionX == 9999.0 && o.positionY == 9999.0 && o.positionZ == 9999.0);
   if (!ownGeoreference) {
     if (nc.ncols != g.ncols || nc.nrows != g.nrows)
@@ -246,19 +234,17 @@ void ReadNetcdfIntoGrid(ReadContext& ctx, const std::string& fullName, double** 
       if (!grid[r]) continue;
       for (int c = 1; c <= g.ncols; ++c) {
         const bool masked = mask && mask[r] && mask[r][c] <= g.nodata_value;
-        grid[r][c] = masked ? g.nodata_value : at(r, c);
+        grid[r][c] = masked ? g.nodata_value : nc.values[r][c];
       }
     }
     return;
   }
-  if (!(std::isfinite(nc.cellsize) && nc.cellsize != 0.0))
-    Fail(o, "FATAL: error reading netCDF grid " + fullName + ": the file gives no cell size", 22);
-  MatrixOwner source(nc.nrows, nc.ncols, o.log);
-  for (int r = 1; r <= nc.nrows; ++r)
-    for (int c = 1; c <= nc.ncols; ++c) source[r][c] = at(r, c);
-  GIFReader::ResampleToGrid(source.get(), 1, nc.ncols, 1, nc.nrows, grid, 1, g.ncols, 1, g.nrows, o.readMask,
-                            nc.xOrigin - nc.cellsize / 2.0, nc.yOrigin + std::fabs(nc.cellsize) / 2.0, nc.cellsize,
-                            g.xllcorner, g.yllcorner, g.cellsize);
+  // Placed by the file's own coordinates: its lower-left corner lies half a cell west and
+  // south of the centre of its south-western cell.
+  RequireNetcdfCellSize(o, nc);
+  GIFReader::ResampleToGrid(nc.values.get(), 1, nc.ncols, 1, nc.nrows, grid, 1, g.ncols, 1, g.nrows, o.readMask,
+                            nc.LowerLeftX(), nc.LowerLeftY(), std::fabs(nc.cellSize), g.xllcorner, g.yllcorner,
+                            g.cellsize);
 }
 
 }  // namespace

@@ -12,14 +12,7 @@
 #include "grids/grid_io_internal.h"
 #include "grids/grid_path.h"
 #include "grids/grid_registry.h"
-#include "grids/netcdf_hooks.h"
-
-__attribute__((weak)) void WriteNetcdfGridForWriter(modelobject& caller, const NetcdfGridHandOver& grid) {
-  if (caller.log)
-    *caller.log << "FATAL: cannot write " << grid.ncFileName << ": this build has no netCDF grid output"
-                << "[end-entry]";
-  throw 26;
-}
+#include "grids/netcdf_grid_io.h"
 
 namespace {
 
@@ -77,42 +70,10 @@ void BlankInactiveCells(const modelobject& o, double** grid) {
 }
 
 void HandToNetcdf(modelobject& o, const std::string& path, double** grid, bool asDouble, const int64_t date[5]) {
-  const GridGeometry& g = o.geometry;
-  const size_t n = static_cast<size_t>(g.ncols) * static_cast<size_t>(g.nrows);
-  auto flatten = [&](double** m, std::vector<double>& out) {
-    out.assign(n, g.nodata_value);
-    for (int c = 1; c <= g.ncols; ++c)
-      for (int r = 1; r <= g.nrows; ++r)
-        if (m[r]) out[static_cast<size_t>(c - 1) * g.nrows + static_cast<size_t>(r - 1)] = m[r][c];
-  };
-  std::vector<double> values, latitude, longitude;
-  flatten(grid, values);
-  NetcdfGridHandOver h;
-  h.sourceName = path;
-  h.ncFileName = path.find(".nc") == std::string::npos ? path + ".nc" : path;
-  h.values = values.data();
-  int lat = LatitudeGridPosition(o.grids), lon = LongitudeGridPosition(o.grids);
-  if (lat > 0 && o.grids[lat].data) {
-    flatten(o.grids[lat].data, latitude);
-    h.latitude = latitude.data();
-  }
-  if (lon > 0 && o.grids[lon].data) {
-    flatten(o.grids[lon].data, longitude);
-    h.longitude = longitude.data();
-  }
-  h.nrows = g.nrows;
-  h.ncols = g.ncols;
-  h.asDouble = asDouble;
-  h.year = date[0];
-  h.month = date[1];
-  h.day = date[2];
-  h.hour = date[3];
-  h.minute = date[4];
-  h.xllcorner = g.xllcorner;
-  h.yllcorner = g.yllcorner;
-  h.cellsize = g.cellsize;
-  h.nodata = g.nodata_value;
-  WriteNetcdfGridForWriter(o, h);
+  const int lat = LatitudeGridPosition(o.grids), lon = LongitudeGridPosition(o.grids);
+  double** latitude = lat > 0 ? o.grids[lat].data : nullptr;
+  double** longitude = lon > 0 ? o.grids[lon].data : nullptr;
+  WriteModuleGridNetcdf(o, path, grid, asDouble, date[0], date[1], date[2], date[3], date[4], latitude, longitude);
 }
 
 void WriteAscii(modelobject& o, const std::string& path, double** grid, bool doubleVariant) {

@@ -150,3 +150,20 @@ TEST_F(SmallGrid, GdalReadsOurAsciiGrid) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SmallGrid, NetcdfFlagWinsAndTheReaderFindsTheRecordByDate) {
+  m.obj.WriteGrid("tair", g.get(), true, true, true, 2020, 3, 1, 6, 0);
+  EXPECT_TRUE(std::filesystem::exists(m.file("tair.nc")));
+  EXPECT_FALSE(std::filesystem::exists(m.file("tair")));
+  m.obj.stepDate = ModelDate{0, 6, 1, 3, 2020};
+  double** back = nullptr;
+  m.obj.ReadGrid("tair.nc", back, 0, true, false, false, 0.0);
+  MatrixOwner owner(back);
+  EXPECT_EQ(back[1][3], 3.0);
+  EXPECT_EQ(back[2][1], 4.0);
+  EXPECT_EQ(back[2][2], -9999.0);
+}
+
+}  // namespace
