@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "framework/logstream.h"
+#include "framework/teilmod.h"
+#include "grids/grid_registry.h"
 
 namespace {
 
@@ -100,4 +102,39 @@ ZoneRanking RankZoneGrid(const ZoneGridView& v, LogStream* log, const std::strin
   result.zoneCount = zones;
   result.largestCode = largest;
   return result;
+}
+
+// ---------------------------------------------------------------------------------------
+// The process-module base's ranking of "zonegrid_soilmodel".
+
+void teilmodellklasse::RankZones(double**& gridOut, std::vector<ZoneTableEntry>& tableOut,
+                                 std::vector<int>& codeMapOut, int& zoneCountOut, int& largestCodeOut) {
+  gridOut = nullptr;
+  tableOut.clear();
+  codeMapOut.clear();
+  zoneCountOut = 0;
+  largestCodeOut = 0;
+  const int position = RequireGrid("zonegrid_soilmodel");
+  const GridRecord& record = grids[position];
+  gridOut = record.data;
+  if (instanceNumber != 0) return;
+
+  if (log) *log << "ranking zones from " << record.fileName << " for " << name << "[end-entry]";
+  ZoneGridView view;
+  view.grid = record.data;
+  view.nrows = geometry.nrows;
+  view.ncols = geometry.ncols;
+  view.rowBounds = rowBounds.size() > static_cast<size_t>(geometry.nrows) ? &rowBounds : nullptr;
+  view.nodata = geometry.nodata_value;
+  view.cellsize = geometry.cellsize;
+  view.weights = relCellArea;
+  if (!view.grid) {
+    if (log) *log << "FATAL: all cells in " << record.fileName << " are NODATA!" << "[end-entry]";
+    throw 7;
+  }
+  ZoneRanking ranking = RankZoneGrid(view, log, record.fileName, name);
+  tableOut = std::move(ranking.table);
+  codeMapOut = std::move(ranking.codeMap);
+  zoneCountOut = ranking.zoneCount;
+  largestCodeOut = ranking.largestCode;
 }
