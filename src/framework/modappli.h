@@ -1,10 +1,76 @@
 // The application object: owns one model run (one control file), its grid registry,
-// statistics table, the start-up object and every module.
+// statistics table, the start-up object and every module; builds and wires them (init),
+// steps them through the simulation period (run) and releases them (ClearMemory).
+//
+// Member functions by file:
+//   modappli_init.cpp      construction and wiring of the modules
+//   modappli_run.cpp       the time loop and the Ctrl-C menu
+//   modappli_shutdown.cpp  the final flush and the release of every module
 #pragma once
 
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "framework/memory_handling.h"
+#include "framework/model_date.h"
+#include "framework/storage_file.h"
+#include "framework/teilmod.h"
+#include "framework/zonalstatistic.h"
+#include "init/defaultini.h"
 
 class LogStream;
+class GridRegistry;
+class meteointerpol;
+class precicorrclass;
+class data_assimilation;
+class schneemodellklasse;
+class interzeptionsmodellklasse;
+class infiltrationsmodellklasse;
+class abflussmodellklasse;
+class verdunstungsmodellklasse;
+class expokorrklasse;
+class RegionalSuperposition;
+class SpecialOutputClass;
+class tracer_ini_class;
+class routingclass;
+
+// Size of the statistics table (entries 0..200).
+constexpr int kStatisticsTableSize = 200;
+
+// Every module of a run. The application owns them from init to ClearMemory.
+struct ModuleTable {
+  defaultini* defaults = nullptr;
+  std::vector<meteointerpol*> interpolators;  // entries 1..n; entry 0 stays null
+  precicorrclass* precipitationCorrection = nullptr;
+  data_assimilation* assimilation = nullptr;
+  schneemodellklasse* snow = nullptr;
+  interzeptionsmodellklasse* interception = nullptr;
+  infiltrationsmodellklasse* soil = nullptr;  // the soil model
+  abflussmodellklasse* routing = nullptr;
+  verdunstungsmodellklasse* evapotranspiration = nullptr;
+  expokorrklasse* radiationCorrection = nullptr;
+  RegionalSuperposition* superposition = nullptr;
+  SpecialOutputClass* specialOutput = nullptr;
+  tracer_ini_class* tracers = nullptr;
+};
+
+// Seams for the tests: where a run records the module operations it calls, when a Ctrl-C
+// is simulated, where menu answers come from and how interpolators are made.
+struct ApplicationSeams {
+  std::vector<std::string>* calls = nullptr;  // receives "class::operation" per call
+  int ctrlCAfterPass = 0;                    // raise SIGINT at the end of this pass (0: never)
+  std::vector<int> moreCtrlCAfterPasses;     // further passes with a SIGINT
+  std::istream* answers = nullptr;           // menu answers (default: standard input)
+  // Makes interpolator i (1..n); null: the real one.
+  meteointerpol* (*makeInterpolator)(const ModuleInputs& in, const std::string& name, int position,
+                                     int option) = nullptr;
+};
+
+// The seams that the next applications pick up (tests set them before constructing one).
+ApplicationSeams& NextApplicationSeams();
 
 class ModellApplication : public memory_handling {
  public:
@@ -18,5 +84,45 @@ class ModellApplication : public memory_handling {
   // Final flush, end-of-run output and release of every module.
   virtual void ClearMemory();
 
+  // The module inputs that every module constructor receives.
+  ModuleInputs CommonInputs();
+
+  // --- state -----------------------------------------------------------------------
   int initComplete = 0;
+  int16_t endFlag = 0;
+  std::string controlFileName;
+  std::string workingControlFileName;
+  std::vector<StatisticsTableEntry> statisticsTable;  // 0..kStatisticsTableSize
+  std::unique_ptr<GridRegistry> registry;
+  RunValues runValues;
+  int interpolatorCount = 0;
+  std::vector<std::string> interpolatorNames;  // 1..n
+  int outputListCount = 0;
+  std::vector<int> outputList;  // 1..count; element 0 receives the count
+  int tracerCount = 0;
+  TracerRecord* tracerTable = nullptr;
+  int interceptionMethod = 0;
+  unsigned char interceptionBeforeSnow = 0;
+  ModelDate stepDate;
+  std::vector<routingclass*> routingObjects;  // the objects belong to the routing module
+  ModuleTable modules;
+  StorageFile storage;
+  ApplicationSeams seams;
+
+ private:
+  void BuildModules();
+  void ShowCtrlCMenu();
+  int ReadMenuAnswer();
+  void Trace(const char* call);
+  void SetEndDates(const ModelDate& date);
+  void RunPass();
+  // Best-effort shutdown step: runs f, logs and keeps the first failure's code.
+  template <typename F>
+  void Attempt(int& firstError, F&& f);
 };
+
+// The interception-before-snow flag: 1 when interception is active with a method above 10.
+int InterceptionBeforeSnow(int interceptionFlowControl, int interceptionMethod);
+// A menu answer: one word read as a number in base 10; anything else, and a number outside
+// 0..3, is 0.
+int ParseMenuAnswer(const std::string& word);

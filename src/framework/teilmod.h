@@ -22,6 +22,7 @@ struct ZoneTableEntry;        // one zone of the start-up's zone table (five dou
 struct StatisticsTableEntry;  // one entry of the application's statistics table
 struct TracerRecord;          // one tracer of [substance_transport]
 struct RunValues;             // everything the start-up hands to the application
+class StorageFile;            // the storage file of the warm start
 
 // The inputs that the application hands to every module constructor: the run values of
 // the start-up, unpacked into what the module base keeps, plus the shared objects.
@@ -55,6 +56,7 @@ struct ModuleInputs {
   OutputSettings output;
 
   const RunValues* run = nullptr;  // the whole set, for modules that need more of it
+  StorageFile* storage = nullptr;  // where routing, soil and snow leave their end-of-run state
 };
 
 // The section of a module is required (a missing one ends the run) or optional (a missing
@@ -124,6 +126,7 @@ class teilmodellklasse : public modelobject {
   int intParameter = 0;
   int64_t stepMinute = 0, stepHour = 0, stepDay = 0, stepMonth = 0, stepYear = 0;
   ModelDate startDate;
+  StorageFile* storage = nullptr;
 
   // Zone tables (shared, not owned), the zone grid (registry position 1; the soil model
   // replaces it with its own) and the row ranges of the basin.

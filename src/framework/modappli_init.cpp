@@ -1,0 +1,263 @@
+// Construction of a run: the start-up, the interpolators and the process modules in their
+// fixed order, and the values and pointers that modules take from each other.
+#include <new>
+
+#include "assimilation/dataassim.h"
+#include "framework/build_info.h"
+#include "framework/ctrl_c.h"
+#include "framework/logstream.h"
+#include "framework/modappli.h"
+#include "framework/special_output.h"
+#include "grids/grid_registry.h"
+#include "init/tracer_ini.h"
+#include "meteo/meteoint.h"
+#include "meteo/precicorr.h"
+#include "meteo/superposition.h"
+#include "processes/etpetr.h"
+#include "processes/expokorr.h"
+#include "processes/infilt.h"
+#include "processes/interzep.h"
+#include "processes/snowmod.h"
+#include "routing/abfluss.h"
+
+namespace {
+
+// A module whose constructor reported a failure is not kept: it is destroyed and its code
+// raised (the module has written its FATAL message).
+template <typename T>
+void Check(int error, T*& module) {
+  if (error == 0) return;
+  delete module;
+  module = nullptr;
+  throw error;
+}
+
+meteointerpol* MakeRealInterpolator(const ModuleInputs& in, const std::string& name, int position, int option) {
+  return new meteointerpol(in, name, position, option);
+}
+
+}  // namespace
+
+ApplicationSeams& NextApplicationSeams() {
+  static ApplicationSeams seams;
+  return seams;
+}
+
+int InterceptionBeforeSnow(int interceptionFlowControl, int interceptionMethod) {
+  return interceptionFlowControl > 0 && interceptionMethod > 10 ? 1 : 0;
+}
+
+ModellApplication::ModellApplication(LogStream* logStream, int argc, char** argv, int position) {
+  log = logStream;
+  name = "ModellApplication";
+  seams = NextApplicationSeams();
+  init(argc, argv, position);
+}
+
+ModellApplication::~ModellApplication() {
+  // After ClearMemory everything is gone already; on a failure path the modules built so
+  // far are given back here without end-of-run output.
+  for (size_t i = modules.interpolators.size(); i-- > 1;) delete modules.interpolators[i];
+  modules.interpolators.clear();
+  delete modules.tracers;
+  delete modules.routing;
+  delete modules.soil;
+  delete modules.interception;
+  delete modules.snow;
+  delete modules.evapotranspiration;
+  delete modules.radiationCorrection;
+  delete modules.superposition;
+  delete modules.precipitationCorrection;
+  delete modules.specialOutput;
+  delete modules.assimilation;
+  delete modules.defaults;
+  modules = ModuleTable();
+}
+
+ModuleInputs ModellApplication::CommonInputs() {
+  ModuleInputs in;
+  in.log = log;
+  in.statisticsTable = statisticsTable.data();
+  in.statisticsSize = kStatisticsTableSize;
+  in.controlFileName = workingControlFileName;
+  in.grids = registry ? registry->Records() : nullptr;
+  in.reportInterval = runValues.outputInterval;
+  in.outputListCount = outputListCount;
+  in.outputList = outputList.empty() ? nullptr : outputList.data();
+  in.zoneTable = runValues.zoneTable.empty() ? nullptr : runValues.zoneTable.data();
+  in.zoneCodeMap = runValues.zoneCodeMap.empty() ? nullptr : runValues.zoneCodeMap.data();
+  in.zoneCount = runValues.zoneCount;
+  in.maxZoneCode = runValues.maxZoneCode;
+  in.rowBounds = &runValues.rowBounds;
+  in.firstRow = runValues.firstRow;
+  in.lastRow = runValues.lastRow;
+  in.geometry = runValues.geometry;
+  in.start = runValues.start;
+  in.end = runValues.end;
+  in.minToIntEnd = runValues.minToIntEnd;
+  in.latitude = runValues.latitude;
+  in.longitude = runValues.longitude;
+  in.referenceMeridian = runValues.referenceMeridian;
+  if (modules.defaults) in.output = modules.defaults->output;
+  in.output.writeAsciiGrids = runValues.writeAsciiGrids;
+  in.output.writeDoubleGrids = runValues.writeDoubleGrids;
+  in.output.writeNetcdfGrids = runValues.writeNetcdfGrids;
+  in.output.initialStateDirectory = runValues.initialStateDirectory;
+  in.output.defaultOutputDirectory = runValues.defaultOutputDirectory;
+  in.run = &runValues;
+  in.storage = &storage;
+  return in;
+}
+
+void ModellApplication::init(int, char** argv, int position) {
+  try {
+    *log << "file " << "modappli" << ", compiled at " << BuildDate() << ", " << BuildTime() << "[end-entry]";
+    endFlag = 0;
+    CtrlCState = 0;
+    controlFileName = argv[position] ? argv[position] : "";
+    try {
+      registry = std::make_unique<GridRegistry>();
+    } catch (const std::bad_alloc&) {
+      *log << "FATAL: no free grid found in memory(1) \n" << "[end-entry]";
+      throw 1;
+    }
+    statisticsTable.assign(kStatisticsTableSize + 1, StatisticsTableEntry());
+    BuildModules();
+    initComplete = 1;
+  } catch (int code) {
+    *log << "FATAL: exceptions in ModellApplication::init() caught!" << "[end-entry]";
+    throw;
+  }
+}
+
+void ModellApplication::BuildModules() {
+  int error = 0;
+  ModuleTable& m = modules;
+
+  // The start-up: one step per call until it reports done.
+  m.defaults = new defaultini(error, log, controlFileName, statisticsTable.data(), kStatisticsTableSize, 1,
+                              registry->Records());
+  Check(error, m.defaults);
+  bool done = false;
+  while (!done) m.defaults->InitStep(done);
+  m.defaults->CreateZonalStatistics();
+  m.defaults->GetInitValues(workingControlFileName, runValues);
+  m.defaults->SetRunFlag(1);
+  interpolatorCount = runValues.meteoCount > 0 ? runValues.meteoCount : 0;
+  interpolatorNames = std::move(runValues.meteoNames);
+  interpolatorNames.resize(static_cast<size_t>(interpolatorCount) + 1);
+  outputListCount = runValues.outputListCount > 0 ? runValues.outputListCount : 0;
+  outputList = std::move(runValues.outputList);
+  if (outputListCount > 0) outputList.resize(static_cast<size_t>(outputListCount) + 1);
+
+  const ModuleInputs in = CommonInputs();
+
+  // Interpolators 1..n, each with its result grid at the first free registry position.
+  m.interpolators.assign(static_cast<size_t>(interpolatorCount) + 1, nullptr);
+  auto make = seams.makeInterpolator ? seams.makeInterpolator : MakeRealInterpolator;
+  for (int i = 1; i <= interpolatorCount; ++i) {
+    int p = 1;
+    while (p <= kMaxGridPosition && in.grids[p].data != nullptr) ++p;
+    if (p > kMaxGridPosition) {
+      *log << "FATAL: no more free grids in memeory, (max. " << 1000 << ")!\n" << "[end-entry]";
+      throw 12;
+    }
+    m.interpolators[i] = make(in, interpolatorNames[i], p, runValues.thirdOption);
+    m.interpolators[i]->SetIntOption(runValues.intOption);
+    m.interpolators[i]->SetHourOffset(runValues.minToIntEnd / 60.0);
+    m.interpolators[i]->SetRunFlag(1);
+  }
+
+  // Tracer settings: read and checked; the modules carry no tracers.
+  m.tracers = new tracer_ini_class(error, log, workingControlFileName, tracerCount, tracerTable, in.output);
+  Check(error, m.tracers);
+  tracerCount = 0;
+  m.tracers->SetRunFlag(1);
+
+  m.superposition = new RegionalSuperposition(in);
+
+  m.precipitationCorrection =
+      new precicorrclass(error, log, m.interpolators.data(), interpolatorNames, workingControlFileName,
+                         interpolatorCount, in.grids, runValues.geometry);
+  Check(error, m.precipitationCorrection);
+  m.precipitationCorrection->SetInitValue(m.defaults->GetMaxElevation());
+  m.precipitationCorrection->SetRunFlag(1);
+
+  m.radiationCorrection = new expokorrklasse(error, in);
+  Check(error, m.radiationCorrection);
+  m.radiationCorrection->SetRunFlag(1);
+
+  m.evapotranspiration = new verdunstungsmodellklasse(error, in);
+  Check(error, m.evapotranspiration);
+  m.evapotranspiration->LinkSoilGrids();
+  m.evapotranspiration->SetRadiationCorrection(m.radiationCorrection->GetCorrection());
+
+  m.snow = new schneemodellklasse(error, in);
+  Check(error, m.snow);
+  m.snow->SetRadiationCorrection(m.radiationCorrection->GetCorrection());
+  m.evapotranspiration->SetSnowStorageGrid(m.snow->GetSnowStorageSolid());
+  m.evapotranspiration->SetSnowMethod(m.snow->GetMethod());
+  m.evapotranspiration->SetRunFlag(1);
+
+  m.interception = new interzeptionsmodellklasse(error, in);
+  Check(error, m.interception);
+  if (m.interception->GetFlowControl() > 0) {
+    interceptionMethod = m.interception->method;
+    interceptionBeforeSnow = static_cast<unsigned char>(InterceptionBeforeSnow(1, interceptionMethod));
+    if (interceptionBeforeSnow) {
+      m.interception->transzone = m.snow->transzone;
+      m.interception->T0R = m.snow->T0R;
+    }
+  } else {
+    interceptionMethod = 0;
+    interceptionBeforeSnow = 0;
+  }
+  m.snow->SetSnowInterceptionFlag(interceptionBeforeSnow);
+
+  m.soil = new infiltrationsmodellklasse(error, in);
+  Check(error, m.soil);
+  m.soil->SetInputGrid(interceptionBeforeSnow);
+  m.snow->InitTracers(error, tracerCount, tracerTable, statisticsTable.data(), kStatisticsTableSize);
+  if (error) throw error;
+  m.interception->InitTracers(error, tracerCount, tracerTable, statisticsTable.data(), kStatisticsTableSize);
+  if (error) throw error;
+  m.interception->SetRunFlag(1);
+  m.soil->InitTracers(error, tracerCount, tracerTable, statisticsTable.data(), kStatisticsTableSize);
+  if (error) throw error;
+  m.soil->SetRunFlag(1);
+  m.evapotranspiration->InitLakes("[lake_model]");
+  m.snow->InitLakes("[lake_model]");
+  const int soilInterval = m.soil->ReadFlowControl("");
+
+  RoutingInputs routing;
+  routing.soilInterval = soilInterval;
+  routing.routingTimeOffset = runValues.minutesToInvEndRouting;
+  routing.soilZoneTable = m.soil->soilZoneTable;
+  routing.soilZoneCodeMap = m.soil->soilZoneCodeMap;
+  routing.soilZoneCount = m.soil->soilZoneCount;
+  routing.soilMaxZoneCode = m.soil->soilMaxZoneCode;
+  routing.soilInitialGrids = m.soil->readInitialGrids;
+  m.routing = new abflussmodellklasse(error, in, routing);
+  Check(error, m.routing);
+  m.routing->SetInputGridNames(interceptionBeforeSnow);
+  if (m.routing->GetFlowControl() > 0) {
+    m.routing->SetSubbasinRunoff(m.soil->GetSubbasinRunoff());
+    m.routing->InitRouting();
+    m.routing->SetInitialDischarge(0.0);
+    m.routing->ReadStorageFile(m.soil->GetStorageFileName(), m.soil->readInitialGrids);
+    m.routing->SetRunFlag(1);
+  }
+
+  if (m.snow->GetFlowControl() > 0) {
+    m.snow->SetSubbasinRunoff(m.soil->GetSubbasinRunoff());
+    m.snow->ReadStorageFile(m.soil->GetStorageFileName(), m.soil->readInitialGrids);
+    m.snow->SetRunFlag(1);
+  }
+
+  m.specialOutput = new SpecialOutputClass(error, in, 1);
+  Check(error, m.specialOutput);
+  if (m.routing->GetFlowControl() != 0) m.routing->CollectRoutingObjects(routingObjects);
+
+  m.assimilation = new data_assimilation(error, in, routingObjects, 0, 1);
+  Check(error, m.assimilation);
+}

@@ -1,0 +1,238 @@
+// The time loop: one pass per time step, every module in its fixed order, and the Ctrl-C
+// menu between two passes.
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+
+#include "assimilation/dataassim.h"
+#include "framework/ctrl_c.h"
+#include "framework/logstream.h"
+#include "framework/modappli.h"
+#include "framework/special_output.h"
+#include "meteo/meteoint.h"
+#include "meteo/precicorr.h"
+#include "meteo/superposition.h"
+#include "processes/etpetr.h"
+#include "processes/expokorr.h"
+#include "processes/infilt.h"
+#include "processes/interzep.h"
+#include "processes/snowmod.h"
+#include "routing/abfluss.h"
+
+namespace {
+
+// Longest answer kept; the rest of a longer word is read and dropped.
+constexpr size_t kAnswerLength = 300;
+
+const char* const kMenu =
+    "SKIP: \nCtrl-C: cancel the model? \n0 = no (continue)\n1 = cancel with next interval (writing all grids and "
+    "buffers)\n2 = cancel now without saving buffers!\n3 = flush buffers and go on with simulation\n\nchoose one "
+    "of the above options: ";
+
+}  // namespace
+
+int ParseMenuAnswer(const std::string& word) {
+  if (word.empty()) return 0;
+  errno = 0;
+  char* end = nullptr;
+  const long value = std::strtol(word.c_str(), &end, 10);
+  if (end == word.c_str() || errno == ERANGE) return 0;
+  return value >= 0 && value <= 3 ? static_cast<int>(value) : 0;
+}
+
+void ModellApplication::Trace(const char* call) {
+  if (seams.calls) seams.calls->emplace_back(call);
+}
+
+int ModellApplication::ReadMenuAnswer() {
+  std::istream& in = seams.answers ? *seams.answers : std::cin;
+  std::string word;
+  int c = in.get();
+  while (c != EOF && std::isspace(c)) c = in.get();
+  while (c != EOF && !std::isspace(c)) {
+    if (word.size() < kAnswerLength) word += static_cast<char>(c);
+    c = in.get();
+  }
+  if (word.empty()) in.clear();  // nothing could be read (no terminal): continue
+  return ParseMenuAnswer(word);
+}
+
+void ModellApplication::SetEndDates(const ModelDate& d) {
+  modules.radiationCorrection->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
+  modules.superposition->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
+  modules.evapotranspiration->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
+  modules.snow->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
+  modules.interception->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
+  modules.soil->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
+  modules.routing->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
+  modules.defaults->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
+  modules.specialOutput->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
+  Trace("SetEndDate");
+}
+
+void ModellApplication::ShowCtrlCMenu() {
+  CtrlCState = 0;
+  *log << kMenu << "[end-entry]";
+  const int choice = ReadMenuAnswer();
+  CtrlCState = choice;
+  auto& ip = modules.interpolators;
+  switch (choice) {
+    case 1:
+      for (int i = 1; i <= interpolatorCount; ++i) ip[i]->SetEndDateToCurrent();
+      // Without interpolators the step date stays as it is (-9999 before the first pass).
+      if (interpolatorCount > 0)
+        ip[1]->GetCurrentTime(stepDate.minute, stepDate.hour, stepDate.day, stepDate.month, stepDate.year);
+      SetEndDates(stepDate);
+      CtrlCState = 99;
+      EnableCtrlCHandler();
+      break;
+    case 2:
+      *log << "WARNING: program manually killed by pressing Ctrl-C and selecting 2!" << "[end-entry]";
+      throw 98;
+    case 3:
+      for (int i = 1; i <= interpolatorCount; ++i) ip[i]->WriteStatistics();
+      modules.superposition->WriteStatistics();
+      modules.evapotranspiration->WriteStatistics();
+      modules.snow->WriteStatistics();
+      modules.interception->WriteStatistics();
+      modules.soil->WriteStatistics();
+      modules.routing->WriteStatistics();
+      modules.specialOutput->SetEndDate(stepDate.year, stepDate.month, stepDate.day, stepDate.hour,
+                                        stepDate.minute);
+      modules.defaults->WriteZonalStatistics();
+      Trace("flush");
+      CtrlCState = 0;
+      EnableCtrlCHandler();
+      break;
+    default:
+      CtrlCState = 0;
+      EnableCtrlCHandler();
+      break;
+  }
+}
+
+void ModellApplication::RunPass() {
+  ModuleTable& m = modules;
+  auto& ip = m.interpolators;
+  const int n = interpolatorCount;
+
+  if (n > 0) {
+    ip[1]->GetCurrentTime(stepDate.minute, stepDate.hour, stepDate.day, stepDate.month, stepDate.year);
+    Trace("meteointerpol::GetCurrentTime");
+  } else {
+    stepDate = ModelDate();
+  }
+  const ModelDate d = stepDate;
+
+  for (int i = 1; i <= n; ++i) {
+    if (ip[i]->interpolationMethod == 10 || ip[i]->interpolationMethod == 11) {
+      ip[i]->ComputeStationRegression(0);
+      Trace("meteointerpol::ComputeStationRegression");
+    }
+  }
+  if (m.superposition->GetFlowControl() == 0) {
+    m.precipitationCorrection->CorrectStationValues();
+    Trace("precicorrclass::CorrectStationValues");
+  }
+  for (int i = 1; i <= n; ++i) {
+    ip[i]->Interpolate(d);
+    Trace("meteointerpol::Interpolate");
+  }
+  m.superposition->Run(d);
+  Trace("RegionalSuperposition::Run");
+  if (m.superposition->GetFlowControl() != 0 || m.precipitationCorrection->correctGrid) {
+    m.precipitationCorrection->CorrectPrecipitation();
+    Trace("precicorrclass::CorrectPrecipitation");
+  }
+
+  const int dt = m.evapotranspiration->GetFlowControl() != 0 ? m.evapotranspiration->GetTimeInterval() : 1440;
+  m.defaults->UpdatePeriodicGrids(d, dt);
+  Trace("defaultini::UpdatePeriodicGrids");
+  m.defaults->UpdateLanduseParameters(d, dt, m.soil->saturatedSoilPartition, m.soil->inactiveFieldCapacity,
+                                      m.soil->inactiveSoilMoisture, m.soil->interflowStorage);
+  Trace("defaultini::UpdateLanduseParameters");
+
+  m.assimilation->Run(d);
+  Trace("data_assimilation::Run");
+  for (int i = 1; i <= n; ++i) {
+    ip[i]->WriteResultGrid();
+    Trace("meteointerpol::WriteResultGrid");
+  }
+  m.superposition->WriteResults();
+  Trace("RegionalSuperposition::WriteResults");
+
+  m.radiationCorrection->Run(d);
+  Trace("expokorrklasse::Run");
+  m.evapotranspiration->PotentialET(d);
+  Trace("verdunstungsmodellklasse::PotentialET");
+  m.evapotranspiration->SnowEvaporation(d);
+  Trace("verdunstungsmodellklasse::SnowEvaporation");
+  if (interceptionBeforeSnow == 1) {
+    m.interception->Run(d);
+    Trace("interzeptionsmodellklasse::Run");
+    m.snow->Run(d);
+    Trace("schneemodellklasse::Run");
+    m.snow->PostRun(d);
+    Trace("schneemodellklasse::PostRun");
+  } else {
+    m.snow->Run(d);
+    Trace("schneemodellklasse::Run");
+    m.snow->PostRun(d);
+    Trace("schneemodellklasse::PostRun");
+    m.interception->Run(d);
+    Trace("interzeptionsmodellklasse::Run");
+  }
+  m.soil->Run(d);
+  Trace("infiltrationsmodellklasse::Run");
+  m.evapotranspiration->RealET(d);
+  Trace("verdunstungsmodellklasse::RealET");
+  m.routing->RunTimeStep(d, 1, 1);
+  Trace("abflussmodellklasse::RunTimeStep");
+
+  m.defaults->WriteStandardGrids(d);
+  Trace("defaultini::WriteStandardGrids");
+  m.defaults->WriteVariableGrids(d);
+  Trace("defaultini::WriteVariableGrids");
+  m.defaults->ResetZonalStatistics();
+  Trace("defaultini::ResetZonalStatistics");
+  m.defaults->AccumulateZonalStatistics();
+  Trace("defaultini::AccumulateZonalStatistics");
+  m.defaults->AggregateZonalStatistics(d);
+  Trace("defaultini::AggregateZonalStatistics");
+  m.specialOutput->CollectValues(d.minute, d.hour, d.day, d.month, d.year);
+  Trace("SpecialOutputClass::CollectValues");
+}
+
+int ModellApplication::run() {
+  try {
+    int pass = 0;
+    while (endFlag != 1) {
+      if (CtrlCState == 1) ShowCtrlCMenu();
+      ++pass;
+      RunPass();
+      if (pass == seams.ctrlCAfterPass ||
+          std::find(seams.moreCtrlCAfterPasses.begin(), seams.moreCtrlCAfterPasses.end(), pass) !=
+              seams.moreCtrlCAfterPasses.end())
+        std::raise(SIGINT);
+
+      // End test: every interpolator reads its next record; the loop ends once all of them
+      // have come to the end of their period (all are asked).
+      for (int i = 1; i <= interpolatorCount; ++i) {
+        modules.interpolators[i]->ReadNextRecord();
+        Trace("meteointerpol::ReadNextRecord");
+      }
+      endFlag = 1;
+      if (interpolatorCount == 0) break;
+      for (int i = 1; i <= interpolatorCount; ++i)
+        if (modules.interpolators[i]->IsEndOfPeriod() == 0) endFlag = 0;
+    }
+  } catch (int code) {
+    *log << "FATAL: Exception in Modellapplication::run() caught!" << "[end-entry]";
+    throw;
+  }
+  return CtrlCState;
+}

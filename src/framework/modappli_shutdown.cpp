@@ -1,0 +1,197 @@
+// The end of a run: the final flush of every statistics buffer, the end-of-run output and
+// release of every module in the order that lays out the storage file, and the
+// destruction of the modules.
+//
+// The shutdown goes on past a failing step, so that one file that cannot be written does
+// not cost the others (the statistics, the storage file of the warm start); every failure
+// is logged where it happens and the first code is raised at the end.
+#include <exception>
+
+#include "assimilation/dataassim.h"
+#include "framework/logstream.h"
+#include "framework/modappli.h"
+#include "framework/special_output.h"
+#include "grids/grid_registry.h"
+#include "init/tracer_ini.h"
+#include "meteo/meteoint.h"
+#include "meteo/precicorr.h"
+#include "meteo/superposition.h"
+#include "processes/etpetr.h"
+#include "processes/expokorr.h"
+#include "processes/infilt.h"
+#include "processes/interzep.h"
+#include "processes/snowmod.h"
+#include "routing/abfluss.h"
+
+template <typename F>
+void ModellApplication::Attempt(int& firstError, F&& f) {
+  int code = 0;
+  try {
+    f();
+  } catch (int c) {
+    code = c;
+  } catch (const std::exception& e) {
+    *log << "ERROR: " << e.what() << "[end-entry]";
+    code = 103;
+  }
+  if (code != 0) {
+    *log << "ERROR: failure " << code << " while ending the run; the remaining modules are still released"
+         << "[end-entry]";
+    if (firstError == 0) firstError = code;
+  }
+}
+
+namespace {
+
+template <typename T>
+void Destroy(T*& module) {
+  delete module;
+  module = nullptr;
+}
+
+}  // namespace
+
+void ModellApplication::ClearMemory() {
+  ModuleTable& m = modules;
+  auto& ip = m.interpolators;
+  int firstError = 0;
+
+  *log << "end of simulation reached successfully!" << "[end-entry]";
+  *log << "free memory ..." << "[end-entry]";
+
+  // Final flush.
+  for (int i = 1; i <= interpolatorCount; ++i)
+    if (ip[i])
+      Attempt(firstError, [&] {
+        Trace("meteointerpol::WriteStatistics");
+        ip[i]->WriteStatistics();
+      });
+  if (m.evapotranspiration)
+    Attempt(firstError, [&] {
+      Trace("verdunstungsmodellklasse::WriteStatistics");
+      m.evapotranspiration->WriteStatistics();
+    });
+  if (m.snow)
+    Attempt(firstError, [&] {
+      Trace("schneemodellklasse::WriteStatistics");
+      m.snow->WriteStatistics();
+    });
+  if (m.interception)
+    Attempt(firstError, [&] {
+      Trace("interzeptionsmodellklasse::WriteStatistics");
+      m.interception->WriteStatistics();
+    });
+  if (m.soil)
+    Attempt(firstError, [&] {
+      Trace("infiltrationsmodellklasse::WriteStatistics");
+      m.soil->WriteStatistics();
+    });
+  if (m.routing)
+    Attempt(firstError, [&] {
+      Trace("abflussmodellklasse::WriteStatistics");
+      m.routing->WriteStatistics();
+    });
+  if (m.superposition)
+    Attempt(firstError, [&] {
+      Trace("RegionalSuperposition::WriteStatistics");
+      m.superposition->WriteStatistics();
+    });
+  if (m.specialOutput)
+    Attempt(firstError, [&] {
+      Trace("SpecialOutputClass::FlushAll");
+      m.specialOutput->FlushAll();
+    });
+  if (m.assimilation)
+    Attempt(firstError, [&] {
+      Trace("data_assimilation::WriteStatistics");
+      m.assimilation->WriteStatistics();
+    });
+  if (m.defaults)
+    Attempt(firstError, [&] {
+      Trace("defaultini::WriteZonalStatistics");
+      m.defaults->WriteZonalStatistics();
+    });
+
+  // Interpolators from n down to 1.
+  for (int i = interpolatorCount; i >= 1; --i) {
+    if (ip[i])
+      Attempt(firstError, [&] {
+        Trace("meteointerpol::DeleteModule");
+        ip[i]->DeleteModule();
+      });
+    interpolatorNames[static_cast<size_t>(i)].clear();
+  }
+  interpolatorNames.clear();
+  *log << "meteointerpolators are freed..." << "[end-entry]";
+
+  if (m.snow)
+    Attempt(firstError, [&] {
+      Trace("schneemodellklasse::DeleteTracers");
+      m.snow->DeleteTracers();
+    });
+  if (m.interception)
+    Attempt(firstError, [&] {
+      Trace("interzeptionsmodellklasse::DeleteTracers");
+      m.interception->DeleteTracers();
+    });
+  if (m.soil)
+    Attempt(firstError, [&] {
+      Trace("infiltrationsmodellklasse::DeleteTracers");
+      m.soil->DeleteTracers();
+    });
+
+  // End-of-run output and release: routing first, as it starts the storage file.
+  auto release = [&](modelobject* module, const char* call) {
+    if (module)
+      Attempt(firstError, [&] {
+        Trace(call);
+        module->DeleteModule();
+      });
+  };
+  release(m.routing, "abflussmodellklasse::DeleteModule");
+  release(m.soil, "infiltrationsmodellklasse::DeleteModule");
+  release(m.interception, "interzeptionsmodellklasse::DeleteModule");
+  release(m.snow, "schneemodellklasse::DeleteModule");
+  release(m.evapotranspiration, "verdunstungsmodellklasse::DeleteModule");
+  release(m.radiationCorrection, "expokorrklasse::DeleteModule");
+  release(m.superposition, "RegionalSuperposition::DeleteModule");
+  release(m.precipitationCorrection, "precicorrclass::DeleteModule");
+  release(m.tracers, "tracer_ini_class::DeleteModule");
+  release(m.specialOutput, "SpecialOutputClass::DeleteModule");
+  release(m.assimilation, "data_assimilation::DeleteModule");
+  release(m.defaults, "defaultini::DeleteModule");
+  if (const int code = storage.Commit(log)) {
+    if (firstError == 0) firstError = code;
+  }
+
+  registry.reset();
+  controlFileName.clear();
+  workingControlFileName.clear();
+  if (outputListCount > 0) outputList.clear();
+  outputListCount = 0;
+
+  *log << "o.k." << "[end-entry]";
+  *log << "now removing modules...";
+  for (int i = interpolatorCount; i >= 1; --i) Destroy(ip[static_cast<size_t>(i)]);
+  ip.clear();
+  interpolatorCount = 0;
+  Destroy(m.tracers);
+  Destroy(m.routing);
+  Destroy(m.soil);
+  Destroy(m.interception);
+  Destroy(m.snow);
+  Destroy(m.evapotranspiration);
+  Destroy(m.radiationCorrection);
+  Destroy(m.superposition);
+  Destroy(m.precipitationCorrection);
+  Destroy(m.specialOutput);
+  Destroy(m.assimilation);
+  Destroy(m.defaults);
+  initComplete = 0;
+  *log << "o.k.\n\nthe end." << "[end-entry]";
+
+  if (firstError != 0) {
+    *log << "FATAL: Exception in Modellapplication::ClearMemory() caught!" << "[end-entry]";
+    throw firstError;
+  }
+}

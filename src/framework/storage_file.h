@@ -1,0 +1,28 @@
+// The storage file of the warm start: one text file with the end-of-run state of the
+// routing, soil and snow modules, each part beginning with its section header (such as
+// "[snow_model_v2]"). The modules hand their parts over when they are deleted; the file is
+// written once at the end of the shutdown, through "<name>.tmp" and a rename, so that the
+// next run never reads a half-written file, and it always starts anew with the first part
+// of the run, whichever module that comes from.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+class LogStream;
+
+class StorageFile {
+ public:
+  // Appends a part to the file of that name (the first part of a run starts it anew).
+  void AddPart(const std::string& fileName, const std::string& text);
+  bool Empty() const { return files_.empty(); }
+  // The text collected for a file so far (empty when it has no part).
+  std::string Text(const std::string& fileName) const;
+  // Writes every file. Returns 0, or 18 after a FATAL message when a file cannot be
+  // written completely (the earlier file of that name is then left as it was).
+  int Commit(LogStream* log);
+
+ private:
+  std::vector<std::pair<std::string, std::string>> files_;  // name, text, in order of first part
+};

@@ -1,0 +1,204 @@
+#include "framework/teilmod.h"
+
+#include <omp.h>
+
+#include <iomanip>
+#include <sstream>
+#include <utility>
+
+#include "framework/logstream.h"
+#include "grids/grid_registry.h"
+
+namespace {
+
+constexpr double kPi = 3.141592653;
+constexpr double kDegreesPerRadian = 57.29577952383886;
+constexpr std::array<double, 14> kEquationOfTime{
+    {11.3, -3.2, -13.6, -12.6, -4.2, 2.8, 2.5, -3.5, -6.3, -0.3, 10.0, 16.4, 11.3, -3.2}};
+
+}  // namespace
+
+std::string IntervalShorterThanShiftMessage(double interval, const std::string& moduleName, double shiftMinutes) {
+  std::ostringstream s;
+  s << "FATAL: \n-------- error --------\n\nthe time step " << interval
+    << " minutes as given in the section for the module " << moduleName
+    << " \nis shorter than the parameter min_to_int_end with " << shiftMinutes
+    << " minutes\nfrom the [program_output]-section which gives the shift from \nthe hour entry of meteo-data to "
+       "the time step end\nthis parameter (the 4-th in the section [program_output])\nshould be set to 0 if the "
+       "hour markes the end of the time step\ne.g. like in \"1984 01 01 24\" for daily time steps -> parameter "
+       "set to 0\nand it should set to the variable $time, if the hour marks the time step start\ne.g. like in "
+       "\"1984 01 01 00\" for daily time steps -> parameter set to 1440 or $time\n\n-------- error --------";
+  return s.str();
+}
+
+bool ProgressLineDue(int reportHours, double intervalMinutes, double shiftHours, int64_t hour, int64_t minute) {
+  const int64_t r = reportHours < 1 ? 1 : reportHours;
+  if (r == 1) return true;
+  if (intervalMinutes > 0.0 && intervalMinutes < 60.0) {
+    const int64_t minutes = 60 * hour + static_cast<int64_t>(60.0 * shiftHours + static_cast<double>(minute));
+    return hour != 0 && minutes % (60 * r) == 0;
+  }
+  return (static_cast<int64_t>(shiftHours) + hour) % r == 0;
+}
+
+teilmodellklasse::teilmodellklasse(const ModuleInputs& in, const std::string& moduleName, int intParam,
+                                   SectionRequirement requirement)
+    : modelobject(in.log, in.controlFileName, in.output) {
+  name = moduleName;
+  intParameter = intParam;
+  if (in.zoneCodeMap == nullptr) return;  // no zones: the module stays switched off
+
+  grids = in.grids;
+  geometry = in.geometry;
+  if (in.rowBounds) rowBounds = *in.rowBounds;
+  statisticsTable = in.statisticsTable;
+  statisticsSize = in.statisticsSize;
+  reportInterval = in.reportInterval;
+  outputListCount = in.outputListCount;
+  outputList = in.outputList;
+  if (outputList) outputList[0] = outputListCount;
+  zoneTable = in.zoneTable;
+  zoneCodeMap = in.zoneCodeMap;
+  zoneCount = in.zoneCount;
+  maxZoneCode = in.maxZoneCode;
+  firstRow = in.firstRow;
+  lastRow = in.lastRow;
+  startDate = in.start;
+  storage = in.storage;
+  SetEndDate(in.end.year, in.end.month, in.end.day, in.end.hour, in.end.minute);
+  minToIntEnd = in.minToIntEnd;
+  latitude = in.latitude;
+  longitude = in.longitude;
+  referenceMeridian = in.referenceMeridian;
+  if (grids) {
+    const int rel = FindGrid("RelCellArea");
+    relCellArea = rel > 0 ? grids[rel].data : nullptr;
+    zoneGrid = grids[1].data;
+  }
+  pi = kPi;
+  degreesPerRadian = kDegreesPerRadian;
+  equationOfTimeTable = kEquationOfTime;
+
+  *log << "DEBUG: initializing module " << name << "[end-entry]";
+  if (!OpenControlFile()) {
+    *log << "FATAL: error opening " << controlFileName << "[end-entry]";
+    throw 28;
+  }
+  sectionHeader = "[" + name + "]";
+  if (requirement == SectionRequirement::Required) {
+    SeekControlKey(sectionHeader, true);
+  } else if (!SeekControlKey(sectionHeader, false)) {
+    // An optional module without its section is simply not used: a warning, not a failure.
+    *log << "WARNING: no section " << sectionHeader << " in " << controlFileName << ": the module " << name
+         << " is switched off" << "[end-entry]";
+    flowControl = 0;
+    CloseControlFile();
+    return;
+  }
+  ReadControlValue(flowControl, "flow control parameter for ");
+  ReadControlValue(timeInterval, "time interval for ");
+  timeIntervalMinutes = static_cast<int>(timeInterval);
+  output.timeStepMinutes = timeIntervalMinutes;
+  minToIntEndHours = minToIntEnd / 60.0;
+
+  if (flowControl != 0 && !(timeInterval > 0.0)) {
+    *log << "FATAL: the time interval of the module " << name << " must be greater than 0 minutes, read "
+         << timeInterval << " in the section " << sectionHeader << " of " << controlFileName << "[end-entry]";
+    throw 17;
+  }
+  if (minToIntEnd / 60.0 > timeInterval / 60.0 + 0.00001 && name != "routing_model") {
+    *log << IntervalShorterThanShiftMessage(timeInterval, name, minToIntEnd) << "[end-entry]";
+    throw 63;
+  }
+  stepsPerDay = timeInterval > 0.0 ? 1440.0 / timeInterval : 0.0;
+  if (flowControl == 0) CloseControlFile();
+}
+
+teilmodellklasse::~teilmodellklasse() {}
+
+int teilmodellklasse::ReportFPE(int i1, int i2, int i3, int i4, double a1, double a2, double a3, double a4,
+                                double a5) {
+  if (fpeFlag == 1) {
+    *log << "INFO: fpe in i1: " << i1 << ", i2: " << i2 << ", i3: " << i3 << ", i4: " << i4 << "\na1: " << a1
+         << " a2: " << a2 << " a3: " << a3 << " a4: " << a4 << " a5: " << a5 << " " << "[end-entry]";
+    fpeFlag = 2;
+  } else {
+    fpeFlag = 0;
+  }
+  return fpeFlag;
+}
+
+void teilmodellklasse::InitTracers(int& error, int count, TracerRecord* table, StatisticsTableEntry*, int) {
+  error = 0;
+  tracerCount = count;
+  if (count <= 0) return;
+  tracerTable = table;
+}
+
+void teilmodellklasse::DeleteTracers() {
+  tracerCount = 0;
+  tracerTable = nullptr;
+}
+
+double teilmodellklasse::WeightedMean(double a, double b, double wa, double wb) const {
+  const double w = wa + wb;
+  return w == 0.0 ? 0.0 : (wa * a + wb * b) / w;
+}
+
+double teilmodellklasse::ScaledRatio(double a, double b, double c) const {
+  return b - c == 0.0 ? 0.0 : a * b / (b - c);
+}
+
+void teilmodellklasse::BeginTimeStep(int64_t minute, int64_t hour, int64_t day, int64_t month, int64_t year,
+                                     const char* label, const char* extra) {
+  if (flowControl == 0) return;
+  LogProgress(minute, hour, day, month, year, label, extra);
+}
+
+void teilmodellklasse::LogProgress(int64_t minute, int64_t hour, int64_t day, int64_t month, int64_t year,
+                                   const char* label, const char* extra) {
+  stepMinute = minute;
+  stepHour = hour;
+  stepDay = day;
+  stepMonth = month;
+  stepYear = year;
+  if (omp_in_parallel()) return;
+  if (!ProgressLineDue(reportInterval, timeInterval, minToIntEndHours, hour, minute)) return;
+  const bool subHourly = timeInterval > 0.0 && timeInterval < 60.0;
+  *log << std::setw(20) << (label ? std::string(label) : name) << " " << static_cast<long long>(day) << "."
+       << static_cast<long long>(month) << "." << static_cast<long long>(year) << " "
+       << static_cast<long long>(hour);
+  if (subHourly)
+    *log << ":" << static_cast<long long>(minute) << " h ";
+  else
+    *log << ". h ";
+  *log << "(time of meteo data)" << (extra ? extra : "") << "[end-entry]";
+}
+
+int teilmodellklasse::ReadFlowControl(const std::string& sectionName) {
+  if (sectionName.empty() || sectionName == name) return GetTimeInterval();
+  // Another module's section: read it with a cursor of its own, so that a derived
+  // constructor that is still reading its own section keeps its position.
+  TextCursor saved = std::move(controlFile);
+  const bool savedOpen = controlFileOpen;
+  struct Restore {
+    teilmodellklasse& self;
+    TextCursor& saved;
+    bool open;
+    ~Restore() {
+      self.controlFile = std::move(saved);
+      self.controlFileOpen = open;
+    }
+  } restore{*this, saved, savedOpen};
+  if (!OpenControlFile()) {
+    *log << "FATAL: error opening " << controlFileName << "[end-entry]";
+    throw 28;
+  }
+  sectionHeader = "[" + sectionName + "]";
+  SeekControlKey(sectionHeader, true);
+  int otherFlowControl = 0, otherInterval = 0;
+  ReadControlValue(otherFlowControl, "flow control parameter for ");
+  ReadControlValue(otherInterval, "time interval for ");
+  CloseControlFile();
+  return otherInterval;
+}
