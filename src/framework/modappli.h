@@ -67,6 +67,8 @@ struct ApplicationSeams {
   // Makes interpolator i (1..n); null: the real one.
   meteointerpol* (*makeInterpolator)(const ModuleInputs& in, const std::string& name, int position,
                                      int option) = nullptr;
+  // Changes the run values right after the start-up has handed them over; null: none.
+  void (*adjustRunValues)(RunValues& values) = nullptr;
 };
 
 // The seams that the next applications pick up (tests set them before constructing one).

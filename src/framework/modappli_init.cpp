@@ -142,6 +142,7 @@ void ModellApplication::BuildModules() {
   while (!done) m.defaults->InitStep(done);
   m.defaults->CreateZonalStatistics();
   m.defaults->GetInitValues(workingControlFileName, runValues);
+  if (seams.adjustRunValues) seams.adjustRunValues(runValues);
   m.defaults->SetRunFlag(1);
   interpolatorCount = runValues.meteoCount > 0 ? runValues.meteoCount : 0;
   interpolatorNames = std::move(runValues.meteoNames);

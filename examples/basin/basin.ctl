@@ -1,0 +1,101 @@
+# Example basin: Huerfano River above Gardner, Colorado (1 km grid, 370 cells, 5 sub-basins)
+# Run from this folder:  ../../build/orvelvco64 basin.ctl -diagfile:output/Orvel_Diag.xml
+# Every process module is present and switched off (flow control 0).
+
+[output_interval]
+24      # reporting interval of the progress lines in hours
+0       # second value: option of the interpolators
+0       # third value
+60      # min_to_int_end: minutes from the hour stamp of the data to the end of the step
+WriteAsciiGrids = 1
+DefaultOutputDirectory = output/
+
+[output_list]
+5       # number of sub-basins with statistics output
+1
+2
+3
+4
+5
+
+[coordinates]
+37.75   # geographic latitude
+-105.3  # geographic longitude
+-105.0  # reference meridian
+0       # time shift of data time to local time
+
+[meteo_data_count]
+0       # number of meteorological variables
+
+[meteo_names]
+
+[model_time]
+1       # start hour
+1       # start day
+1       # start month
+1985    # start year
+24      # end hour
+31      # end day
+1       # end month
+1985    # end year
+
+[zone_grid]
+zones.asc       # sub-basin codes 1..5
+
+[elevation_model]
+dem.asc         # elevation in m
+
+[standard_grids]
+0       # number of standard grids
+
+[variable_grids]
+0       # number of variable grids
+
+[radiation_correction]
+0       # flow control parameter
+60      # time interval in minutes
+
+[region_transition_distance]
+10000   # transition distance between regression regions in m
+
+[substance_transport]
+0       # number of tracers
+
+[evapotranspiration]
+0       # flow control parameter
+60      # time interval in minutes
+
+[snow_model]
+0       # flow control parameter
+60      # time interval in minutes
+
+[interception_model]
+0       # flow control parameter
+60      # time interval in minutes
+
+[infiltration_model]
+0       # flow control parameter
+60      # time interval in minutes
+
+[soil_model]
+0       # flow control parameter
+60      # time interval in minutes
+
+[routing_model]
+0       # flow control parameter
+60      # time interval in minutes
+
+[RegionalSuperposition]
+0       # flow control parameter
+60      # time interval in minutes
+
+[special_output]
+0       # flow control parameter
+60      # time interval in minutes
+
+[data_assimilation]
+0       # flow control parameter
+60      # time interval in minutes
+
+[ExternalCoupling]
+0       # coupling mode (0: no coupling)

@@ -1,0 +1,118 @@
+// Construction of a run: required and optional sections, the interval check, the tracer
+// count handed to the modules, and whole runs of the program on the example basin.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "framework/app_test_support.h"
+#include "framework/entry.h"
+#include "assimilation/dataassim.h"
+#include "framework/special_output.h"
+#include "meteo/superposition.h"
+#include "processes/infilt.h"
+#include "processes/snowmod.h"
+#include "routing/abfluss.h"
+
+TEST(AppInit, EveryModuleIsBuiltSwitchedOffWithItsRunFlag) {
+  BasinCopy basin;
+  AppSeams s;
+  NextClockPlan().zones = true;
+  CapturedLog log;
+  auto app = MakeApplication(log.log(), basin.ControlFile());
+  const ModuleTable& m = app->modules;
+  ASSERT_NE(m.defaults, nullptr);
+  ASSERT_NE(m.assimilation, nullptr);
+  ASSERT_NE(m.specialOutput, nullptr);
+  EXPECT_EQ(app->initComplete, 1);
+  EXPECT_EQ(m.soil->GetFlowControl(), 0);
+  EXPECT_EQ(m.routing->GetTimeInterval(), 60);
+  EXPECT_EQ(m.defaults->runFlag, 1);
+  EXPECT_EQ(m.soil->runFlag, 1);
+  EXPECT_EQ(m.routing->runFlag, 0);  // routing and snow only when active
+  EXPECT_EQ(m.snow->runFlag, 0);
+  EXPECT_EQ(m.specialOutput->runFlag, 0);
+  EXPECT_EQ(m.assimilation->runFlag, 0);
+  EXPECT_EQ(m.superposition->runFlag, 0);
+  EXPECT_EQ(app->tracerCount, 0);
+  EXPECT_TRUE(app->routingObjects.empty());
+  EXPECT_EQ(m.routing->routing.soilInterval, 60);
+  app->run();
+  app->ClearMemory();
+}
+
+TEST(AppInit, MissingSectionsAndTheIntervalCheck) {
+  struct Case {
+    const char* from;
+    const char* to;
+    int code;
+  };
+  for (const Case& c : {Case{"[snow_model]", "[snow_model_gone]", 17},
+                        Case{"[substance_transport]\n0", "[substance_transport]\n10", 58},
+                        Case{"[interception_model]\n0       # flow control parameter\n60", "[interception_model]\n0\n30",
+                             63},
+                        Case{"[evapotranspiration]\n0", "[evapotranspiration]\n1", 17}}) {
+    BasinCopy basin;
+    basin.Edit(c.from, c.to);
+    AppSeams s;
+    NextClockPlan().zones = true;
+    CapturedLog log;
+    EXPECT_EQ(ThrownCode([&] { MakeApplication(log.log(), basin.ControlFile()); }), c.code) << c.to;
+    EXPECT_NE(log.console().find("exceptions in ModellApplication::init() caught!"), std::string::npos);
+  }
+}
+
+TEST(AppInit, OptionalModulesWithoutSectionsOnlyWarn) {
+  BasinCopy basin;
+  basin.Edit("[special_output]", "[no_special_output]");
+  basin.Edit("[data_assimilation]", "[no_data_assimilation]");
+  AppSeams s;
+  NextClockPlan().zones = true;
+  CapturedLog log;
+  auto app = MakeApplication(log.log(), basin.ControlFile());
+  EXPECT_EQ(app->modules.specialOutput->GetFlowControl(), 0);
+  app->run();
+  app->ClearMemory();
+  app.reset();
+  const std::string diag = log.CloseAndReadDiag();
+  EXPECT_EQ(diag.find("level=\"0\""), std::string::npos);
+  EXPECT_NE(diag.find("no section [special_output]"), std::string::npos);
+}
+
+TEST(AppInit, TracerSettingsAreReadButTheModulesCarryNone) {
+  BasinCopy basin;
+  basin.Edit("[substance_transport]\n0       # number of tracers",
+             "[substance_transport]\n2\nChloride non_radioactive\nOxygen non_radioactive");
+  AppSeams s;
+  CapturedLog log;
+  auto app = MakeApplication(log.log(), basin.ControlFile());
+  EXPECT_EQ(app->tracerCount, 0);
+  EXPECT_EQ(app->modules.soil->tracerCount, 0);
+  app->ClearMemory();
+}
+
+TEST(AppProgram, TheExampleRunsToExitCodeZeroAndTwoControlFilesShareOneBanner) {
+  BasinCopy basin;
+  const std::string command = "cd " + basin.dir().path() + " && " + ORVEL_BINARY +
+                              " basin.ctl basin.ctl -diagfile:output/Orvel_Diag.xml";
+  std::string out;
+  EXPECT_EQ(RunCommand(command + " </dev/null", &out), 0) << out;
+  EXPECT_EQ(Occurrences(out, "Orvel-KTA (OpenMP)"), 1);
+  EXPECT_EQ(Occurrences(out, "end of simulation reached successfully!"), 2);
+  EXPECT_EQ(Occurrences(out, "exitcode 0"), 1);
+  EXPECT_NE(out.rfind("exitcode 0\no.k.\n\nthe end."), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(basin.dir().file("basin.ctl.intern")));
+  std::string why;
+  EXPECT_TRUE(IsWellFormedXml(basin.dir().file("output/Orvel_Diag.xml"), &why)) << why;
+  EXPECT_EQ(ReadTextFile(basin.dir().file("output/Orvel_Diag.xml")).find("level=\"0\""), std::string::npos);
+}
+
+TEST(AppProgram, AFailingFirstControlFileEndsTheProcessWithItsCode) {
+  BasinCopy basin;
+  basin.Edit("[routing_model]", "[routing]");
+  const std::string command =
+      "cd " + basin.dir().path() + " && " + ORVEL_BINARY + " basin.ctl basin.ctl -diagfile:d.xml </dev/null";
+  std::string out;
+  EXPECT_EQ(RunCommand(command, &out), 17);
+  EXPECT_EQ(Occurrences(out, "file modappli"), 1);  // the second control file never starts
+  EXPECT_NE(out.find("Execption 17 caught at top level!"), std::string::npos);
+}

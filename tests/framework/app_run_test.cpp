@@ -1,0 +1,225 @@
+// The time loop: the order of the module operations in a pass, the end test, and the
+// Ctrl-C menu reached through a simulated SIGINT with fed answers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "framework/app_test_support.h"
+#include "processes/snowmod.h"
+
+namespace {
+
+// One pass of a run without interpolators, in its fixed order.
+const std::vector<std::string> kPassWithoutInterpolators = {
+    "precicorrclass::CorrectStationValues",
+    "RegionalSuperposition::Run",
+    "defaultini::UpdatePeriodicGrids",
+    "defaultini::UpdateLanduseParameters",
+    "data_assimilation::Run",
+    "RegionalSuperposition::WriteResults",
+    "expokorrklasse::Run",
+    "verdunstungsmodellklasse::PotentialET",
+    "verdunstungsmodellklasse::SnowEvaporation",
+    "schneemodellklasse::Run",
+    "schneemodellklasse::PostRun",
+    "interzeptionsmodellklasse::Run",
+    "infiltrationsmodellklasse::Run",
+    "verdunstungsmodellklasse::RealET",
+    "abflussmodellklasse::RunTimeStep",
+    "defaultini::WriteStandardGrids",
+    "defaultini::WriteVariableGrids",
+    "defaultini::ResetZonalStatistics",
+    "defaultini::AccumulateZonalStatistics",
+    "defaultini::AggregateZonalStatistics",
+    "SpecialOutputClass::CollectValues",
+};
+
+int Count(const std::vector<std::string>& calls, const std::string& call) {
+  return static_cast<int>(std::count(calls.begin(), calls.end(), call));
+}
+
+const char* const kMenuTitle = "Ctrl-C: cancel the model?";
+
+}  // namespace
+
+TEST(AppRun, WithoutInterpolatorsOnePassWithAMissingDate) {
+  BasinCopy basin;
+  AppSeams s;
+  CapturedLog log;
+  auto app = MakeApplication(log.log(), basin.ControlFile());
+  EXPECT_EQ(app->interpolatorCount, 0);
+  EXPECT_EQ(app->run(), 0);
+  EXPECT_EQ(s.calls, kPassWithoutInterpolators);
+  for (int64_t field : {app->stepDate.minute, app->stepDate.hour, app->stepDate.day, app->stepDate.month,
+                        app->stepDate.year})
+    EXPECT_EQ(field, -9999);
+  app->ClearMemory();
+}
+
+TEST(AppRun, PassOrderWithInterpolatorsAndTheEndTest) {
+  BasinCopy basin;
+  AppSeams s;
+  NextClockPlan().count = 2;
+  NextClockPlan().method[2] = 10;  // works from station regressions
+  NextClockPlan().endHour[1] = 2;
+  NextClockPlan().endHour[2] = 4;  // the loop goes on until every interpolator is at its end
+  CapturedLog log;
+  auto app = MakeApplication(log.log(), basin.ControlFile());
+  ASSERT_EQ(app->interpolatorCount, 2);
+  EXPECT_EQ(app->run(), 0);
+
+  // Hours 1, 2 and 3 are computed; after the third pass both clocks are at their end.
+  EXPECT_EQ(Count(s.calls, "SpecialOutputClass::CollectValues"), 3);
+  EXPECT_EQ(app->stepDate.hour, 3);
+  std::vector<std::string> firstPass(s.calls.begin(),
+                                     std::find(s.calls.begin(), s.calls.end(), "meteointerpol::ReadNextRecord"));
+  std::vector<std::string> expected = {"meteointerpol::GetCurrentTime", "meteointerpol::ComputeStationRegression",
+                                       "precicorrclass::CorrectStationValues", "meteointerpol::Interpolate",
+                                       "meteointerpol::Interpolate"};
+  expected.insert(expected.end(), kPassWithoutInterpolators.begin() + 1, kPassWithoutInterpolators.begin() + 5);
+  expected.push_back("meteointerpol::WriteResultGrid");
+  expected.push_back("meteointerpol::WriteResultGrid");
+  expected.insert(expected.end(), kPassWithoutInterpolators.begin() + 5, kPassWithoutInterpolators.end());
+  EXPECT_EQ(firstPass, expected);
+  EXPECT_EQ(Count(s.calls, "meteointerpol::ReadNextRecord"), 6);
+  app->ClearMemory();
+}
+
+TEST(AppRun, InterceptionHoldingSnowRunsBeforeTheSnowModel) {
+  EXPECT_EQ(InterceptionBeforeSnow(1, 11), 1);
+  EXPECT_EQ(InterceptionBeforeSnow(1, 10), 0);
+  EXPECT_EQ(InterceptionBeforeSnow(0, 11), 0);  // switched off: neither method nor flag
+
+  BasinCopy basin;
+  AppSeams s;
+  CapturedLog log;
+  auto app = MakeApplication(log.log(), basin.ControlFile());
+  EXPECT_EQ(app->interceptionBeforeSnow, 0);
+  EXPECT_EQ(app->interceptionMethod, 0);
+  app->interceptionBeforeSnow = 1;
+  app->run();
+  auto at = [&](const char* call) { return std::find(s.calls.begin(), s.calls.end(), call) - s.calls.begin(); };
+  EXPECT_LT(at("interzeptionsmodellklasse::Run"), at("schneemodellklasse::Run"));
+  EXPECT_EQ(at("schneemodellklasse::Run") + 1, at("schneemodellklasse::PostRun"));
+  EXPECT_LT(at("schneemodellklasse::PostRun"), at("infiltrationsmodellklasse::Run"));
+  app->ClearMemory();
+}
+
+TEST(AppRun, MenuAnswersThatAreNoChoiceContinueTheRun) {
+  for (const char* answer : {"0\n", "7\n", "-1\n", "abc\n", "", "   \n\n", "99999999999999999999999\n"}) {
+    BasinCopy basin;
+    AppSeams s;
+    NextClockPlan().count = 1;
+    s.seams().ctrlCAfterPass = 1;
+    s.answers.str(answer);
+    CapturedLog log;
+    auto app = MakeApplication(log.log(), basin.ControlFile());
+    EXPECT_EQ(app->run(), 0) << answer;
+    EXPECT_EQ(Occurrences(log.console(), kMenuTitle), 1) << answer;
+    EXPECT_EQ(Count(s.calls, "SpecialOutputClass::CollectValues"), 2) << answer;
+    app->ClearMemory();
+  }
+}
+
+TEST(AppRun, AVeryLongAnswerIsReadBounded) {
+  EXPECT_EQ(ParseMenuAnswer("3"), 3);
+  EXPECT_EQ(ParseMenuAnswer("2abc"), 2);
+  EXPECT_EQ(ParseMenuAnswer("4"), 0);
+  EXPECT_EQ(ParseMenuAnswer("x1"), 0);
+  BasinCopy basin;
+  AppSeams s;
+  NextClockPlan().count = 1;
+  NextClockPlan().endHour[1] = 4;
+  s.seams().ctrlCAfterPass = 1;
+  s.seams().moreCtrlCAfterPasses = {2};
+  s.answers.str("3" + std::string(5000, '0') + " 0\n");  // out of range after 300 characters: 0
+  CapturedLog log;
+  auto app = MakeApplication(log.log(), basin.ControlFile());
+  EXPECT_EQ(app->run(), 0);
+  EXPECT_EQ(Occurrences(log.console(), kMenuTitle), 2);
+  EXPECT_EQ(Count(s.calls, "flush"), 0);
+  app->ClearMemory();
+}
+
+TEST(AppRun, ChoiceThreeFlushesAndGoesOn) {
+  BasinCopy basin;
+  AppSeams s;
+  NextClockPlan().count = 1;
+  NextClockPlan().endHour[1] = 5;
+  s.seams().ctrlCAfterPass = 1;
+  s.seams().moreCtrlCAfterPasses = {3};
+  s.answers.str("3\n3\n");
+  CapturedLog log;
+  auto app = MakeApplication(log.log(), basin.ControlFile());
+  EXPECT_EQ(app->run(), 0);
+  EXPECT_EQ(Occurrences(log.console(), kMenuTitle), 2);  // a later Ctrl-C shows the menu again
+  EXPECT_EQ(Count(s.calls, "flush"), 2);
+  EXPECT_EQ(Count(s.calls, "SpecialOutputClass::CollectValues"), 4);
+  // The menu entry stays out of the diagnostics file.
+  app->ClearMemory();
+  EXPECT_EQ(log.CloseAndReadDiag().find("cancel the model"), std::string::npos);
+}
+
+TEST(AppRun, ChoiceOneEndsWithTheNextIntervalAndSetsEveryEndDate) {
+  BasinCopy basin;
+  AppSeams s;
+  NextClockPlan().count = 2;
+  NextClockPlan().endHour[1] = 10;
+  NextClockPlan().endHour[2] = 10;
+  s.seams().ctrlCAfterPass = 2;
+  s.answers.str("1\n");
+  CapturedLog log;
+  auto app = MakeApplication(log.log(), basin.ControlFile());
+  EXPECT_EQ(app->run(), 99);
+  // Passes at hours 1 and 2, the menu before the third, which is computed completely.
+  EXPECT_EQ(Count(s.calls, "SpecialOutputClass::CollectValues"), 3);
+  EXPECT_EQ(Count(s.calls, "SetEndDate"), 1);
+  const int64_t key = DateKey(1990, 1, 1, 3, 0);
+  EXPECT_EQ(app->modules.interpolators[2]->endDateKey, key);
+  EXPECT_EQ(app->modules.snow->endDateKey, key);
+  EXPECT_EQ(app->modules.defaults->endDateKey, key);
+  app->ClearMemory();
+}
+
+TEST(AppRun, ChoiceOneWithoutInterpolatorsKeepsTheMissingDate) {
+  BasinCopy basin;
+  AppSeams s;
+  s.answers.str("1\n");
+  CapturedLog log;
+  auto app = MakeApplication(log.log(), basin.ControlFile());
+  CtrlCState = 1;  // a Ctrl-C while the run was being built
+  EXPECT_EQ(app->run(), 99);
+  EXPECT_EQ(app->modules.snow->endYear, -9999);
+  EXPECT_EQ(Count(s.calls, "SpecialOutputClass::CollectValues"), 1);
+  app->ClearMemory();
+}
+
+TEST(AppRun, ChoiceTwoEndsAtOnceWith98) {
+  BasinCopy basin;
+  AppSeams s;
+  NextClockPlan().count = 1;
+  s.seams().ctrlCAfterPass = 1;
+  s.answers.str("2\n");
+  CapturedLog log;
+  auto app = MakeApplication(log.log(), basin.ControlFile());
+  EXPECT_EQ(ThrownCode([&] { app->run(); }), 98);
+  const std::string console = log.console();
+  const size_t warning = console.find("program manually killed by pressing Ctrl-C and selecting 2!");
+  ASSERT_NE(warning, std::string::npos);
+  EXPECT_LT(warning, console.find("Exception in Modellapplication::run() caught!"));
+  EXPECT_EQ(Count(s.calls, "SpecialOutputClass::CollectValues"), 1);
+}
+
+TEST(AppRun, CtrlCInTheLastPassEndsTheRunWithOneAndNoMenu) {
+  BasinCopy basin;
+  AppSeams s;
+  NextClockPlan().count = 1;
+  NextClockPlan().endHour[1] = 3;
+  s.seams().ctrlCAfterPass = 2;
+  s.seams().moreCtrlCAfterPasses = {2};  // a second signal in the same pass changes nothing
+  CapturedLog log;
+  auto app = MakeApplication(log.log(), basin.ControlFile());
+  EXPECT_EQ(app->run(), 1);
+  EXPECT_EQ(Occurrences(log.console(), kMenuTitle), 0);
+  app->ClearMemory();
+}

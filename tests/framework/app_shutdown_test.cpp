@@ -1,0 +1,132 @@
+// The end of a run: the order of the final flush and of the module releases, the log
+// sequence, the best-effort release past a failing module, and the storage file.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "framework/app_test_support.h"
+#include "framework/storage_file.h"
+
+namespace {
+
+const std::vector<std::string> kShutdown = {
+    "meteointerpol::WriteStatistics",
+    "meteointerpol::WriteStatistics",
+    "verdunstungsmodellklasse::WriteStatistics",
+    "schneemodellklasse::WriteStatistics",
+    "interzeptionsmodellklasse::WriteStatistics",
+    "infiltrationsmodellklasse::WriteStatistics",
+    "abflussmodellklasse::WriteStatistics",
+    "RegionalSuperposition::WriteStatistics",
+    "SpecialOutputClass::FlushAll",
+    "data_assimilation::WriteStatistics",
+    "defaultini::WriteZonalStatistics",
+    "meteointerpol::DeleteModule",
+    "meteointerpol::DeleteModule",
+    "schneemodellklasse::DeleteTracers",
+    "interzeptionsmodellklasse::DeleteTracers",
+    "infiltrationsmodellklasse::DeleteTracers",
+    "abflussmodellklasse::DeleteModule",
+    "infiltrationsmodellklasse::DeleteModule",
+    "interzeptionsmodellklasse::DeleteModule",
+    "schneemodellklasse::DeleteModule",
+    "verdunstungsmodellklasse::DeleteModule",
+    "expokorrklasse::DeleteModule",
+    "RegionalSuperposition::DeleteModule",
+    "precicorrclass::DeleteModule",
+    "tracer_ini_class::DeleteModule",
+    "SpecialOutputClass::DeleteModule",
+    "data_assimilation::DeleteModule",
+    "defaultini::DeleteModule",
+};
+
+size_t After(const std::string& text, const std::string& piece, size_t from) {
+  const size_t p = text.find(piece, from);
+  return p == std::string::npos ? p : p + piece.size();
+}
+
+}  // namespace
+
+TEST(AppShutdown, FlushAndReleaseInTheirFixedOrderWithTheLogSequence) {
+  BasinCopy basin;
+  AppSeams s;
+  NextClockPlan().count = 2;
+  CapturedLog log;
+  auto app = MakeApplication(log.log(), basin.ControlFile());
+  app->run();
+  s.calls.clear();
+  app->ClearMemory();
+  EXPECT_EQ(s.calls, kShutdown);
+  EXPECT_EQ(app->initComplete, 0);
+  EXPECT_EQ(app->interpolatorCount, 0);
+  EXPECT_EQ(app->modules.defaults, nullptr);
+  EXPECT_EQ(app->modules.routing, nullptr);
+  EXPECT_TRUE(app->modules.interpolators.empty());
+
+  const std::string console = log.console();
+  size_t p = 0;
+  for (const char* line : {"end of simulation reached successfully!\n", "free memory ...\n",
+                           "meteointerpolators are freed...\n", "o.k.\n", "now removing modules...o.k.\n\nthe end.\n"}) {
+    p = After(console, line, p);
+    ASSERT_NE(p, std::string::npos) << line;
+  }
+}
+
+TEST(AppShutdown, WithoutInterpolatorsTheLogStillShowsTheirRelease) {
+  BasinCopy basin;
+  AppSeams s;
+  CapturedLog log;
+  auto app = MakeApplication(log.log(), basin.ControlFile());
+  app->run();
+  app->ClearMemory();
+  EXPECT_NE(log.console().find("meteointerpolators are freed..."), std::string::npos);
+  EXPECT_EQ(std::count(s.calls.begin(), s.calls.end(), "meteointerpol::DeleteModule"), 0);
+}
+
+TEST(AppShutdown, AFailingReleaseDoesNotStopTheOthersAndItsCodeIsRaisedAtTheEnd) {
+  BasinCopy basin;
+  AppSeams s;
+  NextClockPlan().count = 2;
+  NextClockPlan().failOnDelete[2] = 18;
+  NextClockPlan().failOnDelete[1] = 27;
+  CapturedLog log;
+  auto app = MakeApplication(log.log(), basin.ControlFile());
+  app->run();
+  s.calls.clear();
+  EXPECT_EQ(ThrownCode([&] { app->ClearMemory(); }), 18);  // the first failure (interpolator 2)
+  EXPECT_EQ(s.calls, kShutdown);
+  EXPECT_EQ(app->modules.defaults, nullptr);
+  const std::string console = log.console();
+  EXPECT_LT(console.find("now removing modules...o.k.\n\nthe end."),
+            console.find("Exception in Modellapplication::ClearMemory() caught!"));
+}
+
+TEST(StorageFile, TheFirstPartOfARunStartsTheFileAnewAndLaterPartsFollowIt) {
+  TempDir dir;
+  const std::string name = dir.file("storage.txt");
+  WriteTextFile(name, "[snow_model_v2]\nstale state of an earlier run\n");
+  StorageFile storage;
+  // Routing switched off: the soil model is the first writer of this run.
+  storage.AddPart(name, "[soil_model_v2]\n1 2 3\n");
+  storage.AddPart(name, "[snow_model_v2]\n4 5\n");
+  EXPECT_EQ(storage.Text(name), "[soil_model_v2]\n1 2 3\n[snow_model_v2]\n4 5\n");
+  CapturedLog log;
+  EXPECT_EQ(storage.Commit(&log.log()), 0);
+  EXPECT_EQ(ReadTextFile(name), "[soil_model_v2]\n1 2 3\n[snow_model_v2]\n4 5\n");
+  EXPECT_FALSE(std::ifstream(name + ".tmp").good());
+  EXPECT_TRUE(storage.Empty());
+}
+
+TEST(StorageFile, AFileThatCannotBeWrittenIsReportedAndTheEarlierOneStays) {
+  TempDir dir;
+  const std::string good = dir.file("good.txt");
+  WriteTextFile(good, "old\n");
+  StorageFile storage;
+  storage.AddPart(dir.file("no-such-folder/storage.txt"), "[routing_model_v2]\n");
+  storage.AddPart(good, "new\n");
+  CapturedLog log;
+  EXPECT_EQ(storage.Commit(&log.log()), 18);
+  EXPECT_NE(log.console().find("cannot write the storage file"), std::string::npos);
+  EXPECT_EQ(ReadTextFile(good), "new\n");  // the other file is still written
+}

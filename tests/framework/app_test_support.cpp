@@ -1,0 +1,108 @@
+#include "framework/app_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+const std::string kBasin = std::string(ORVEL_SOURCE_DIR) + "/examples/basin/";
+
+std::vector<int> gZoneMap = {0, 1};
+
+void AdjustRunValues(RunValues& v) {
+  const ClockPlan& plan = NextClockPlan();
+  v.meteoCount = plan.count;
+  v.meteoNames.assign(static_cast<size_t>(plan.count) + 1, std::string());
+  for (int i = 1; i <= plan.count; ++i) v.meteoNames[static_cast<size_t>(i)] = "variable" + std::to_string(i);
+  v.start = ModelDate{0, 1, 1, 1, 1990};
+  v.end = ModelDate{0, 23, 1, 1, 1990};
+  if (plan.zones && v.zoneCodeMap.empty()) {
+    v.zoneCodeMap = gZoneMap;  // the zones of the example, before the start-up ranks them
+    v.minToIntEnd = 60.0;
+  }
+}
+
+meteointerpol* MakeClock(const ModuleInputs& in, const std::string& name, int, int) {
+  const ClockPlan& plan = NextClockPlan();
+  const int i = std::stoi(name.substr(8));
+  auto* clock = new ClockInterpolator(in, name, plan.startHour[i], plan.endHour[i]);
+  clock->interpolationMethod = plan.method[i];
+  clock->failOnDelete = plan.failOnDelete[i];
+  return clock;
+}
+
+}  // namespace
+
+BasinCopy::BasinCopy() {
+  for (const char* f : {"basin.ctl", "zones.asc", "dem.asc"})
+    std::filesystem::copy_file(kBasin + f, dir_.file(f));
+  std::filesystem::create_directories(dir_.file("output"));
+}
+
+void BasinCopy::Edit(const std::string& from, const std::string& to) {
+  std::string text = ReadTextFile(ControlFile());
+  const size_t p = text.find(from);
+  ASSERT_NE(p, std::string::npos) << "not in the example's control file: " << from;
+  text.replace(p, from.size(), to);
+  WriteTextFile(ControlFile(), text);
+}
+
+ClockInterpolator::ClockInterpolator(const ModuleInputs& in, const std::string& name, int startHour, int endHour)
+    : meteointerpol(in, name, ModelDate{0, startHour, 1, 1, 1990}, 60.0) {
+  now = ModelDate{0, startHour, 1, 1, 1990};
+  SetEndDate(1990, 1, 1, endHour, 0);
+}
+
+void ClockInterpolator::GetCurrentTime(int64_t& minute, int64_t& hour, int64_t& day, int64_t& month,
+                                       int64_t& year) const {
+  minute = now.minute;
+  hour = now.hour;
+  day = now.day;
+  month = now.month;
+  year = now.year;
+}
+
+void ClockInterpolator::DeleteModule() {
+  modelobject::DeleteModule();
+  if (failOnDelete) throw failOnDelete;
+}
+
+ClockPlan& NextClockPlan() {
+  static ClockPlan plan;
+  return plan;
+}
+
+AppSeams::AppSeams() {
+  NextApplicationSeams() = ApplicationSeams();
+  NextClockPlan() = ClockPlan();
+  seams().calls = &calls;
+  seams().answers = &answers;
+  seams().adjustRunValues = AdjustRunValues;
+  seams().makeInterpolator = MakeClock;
+  CtrlCState = 0;
+}
+
+AppSeams::~AppSeams() {
+  NextApplicationSeams() = ApplicationSeams();
+  NextClockPlan() = ClockPlan();
+  CurrentApplication = nullptr;
+  CtrlCState = 0;
+  std::signal(SIGINT, SIG_DFL);
+}
+
+std::unique_ptr<ModellApplication> MakeApplication(LogStream& log, const std::string& controlFile) {
+  std::string program = "orvelvco64";
+  std::string file = controlFile;
+  char* argv[] = {program.data(), file.data(), nullptr};
+  auto app = std::make_unique<ModellApplication>(&log, 2, argv, 1);
+  CurrentApplication = app.get();
+  EnableCtrlCHandler();
+  return app;
+}
+
+int Occurrences(const std::string& s, const std::string& text) {
+  int n = 0;
+  for (size_t p = s.find(text); p != std::string::npos; p = s.find(text, p + text.size())) ++n;
+  return n;
+}
