@@ -162,6 +162,7 @@ void teilmodellklasse::LogProgress(int64_t minute, int64_t hour, int64_t day, in
   stepDay = day;
   stepMonth = month;
   stepYear = year;
+  stepDate = ModelDate{minute, hour, day, month, year};
   if (omp_in_parallel()) return;
   if (!ProgressLineDue(reportInterval, timeInterval, minToIntEndHours, hour, minute)) return;
   const bool subHourly = timeInterval > 0.0 && timeInterval < 60.0;
