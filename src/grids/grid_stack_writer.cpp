@@ -1,0 +1,208 @@
+// Writing grid stacks: ASCII and binary stack files, netCDF stacks (one record per level),
+// and the registry-driven output of stacks under fixed or dated names.
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "framework/logstream.h"
+#include "framework/modelobject.h"
+#include "grids/grid_io_internal.h"
+#include "grids/grid_path.h"
+#include "grids/grid_registry.h"
+#include "grids/grid_stack.h"
+#include "grids/netcdf_grid_io.h"
+
+namespace {
+
+// A stack file under construction as "name.tmp", moved into place when complete.
+class StackOutFile {
+ public:
+  StackOutFile(const std::string& name, const char* mode) : name_(name), tmp_(name + ".tmp"), file_(tmp_, mode) {}
+  ~StackOutFile() {
+    if (!committed_) {
+      file_.Close();
+      std::remove(tmp_.c_str());
+    }
+  }
+  std::FILE* get() const { return file_.get(); }
+  explicit operator bool() const { return static_cast<bool>(file_); }
+  bool Commit() {
+    if (!file_.Close()) return false;
+    if (std::rename(tmp_.c_str(), name_.c_str()) != 0) return false;
+    committed_ = true;
+    return true;
+  }
+
+ private:
+  std::string name_, tmp_;
+  grid_io::File file_;
+  bool committed_ = false;
+};
+
+const double* CellLevels(double*** stack, int r, int c) {
+  return stack && stack[r] && stack[r][c] ? stack[r][c] : nullptr;
+}
+
+void WriteAsciiStack(modelobject& o, const std::string& path, double*** stack, int levels) {
+  StackOutFile f(path, "w");
+  if (!f) {
+    if (o.log) *o.log << "FATAL: error opening " << path << "[end-entry]";
+    throw 26;
+  }
+  const auto& h = o.binaryHeader;
+  if (std::fprintf(f.get(),
+                   "stack_ncols\t%lf\nnrows\t%lf\nxll\t%lf\nyll\t%lf\ncs\t%lf\nnodata\t%lf\ncnt\t%lf\nmin\t%lf\n"
+                   "max\t%lf\nsum\t%lf\naverage\t%lf\nnumlevels\t%lf\n",
+                   h[0], h[1], h[2], h[3], h[4], h[5], h[6], h[7], h[8], h[9], h[10], h[11]) < 0)
+    o.WriteError(path, 18);
+  const GridGeometry& g = o.geometry;
+  for (int r = 1; r <= g.nrows; ++r)
+    for (int c = 1; c <= g.ncols; ++c) {
+      const double* cell = CellLevels(stack, r, c);
+      for (int l = 0; l <= levels; ++l)
+        if (std::fprintf(f.get(), "%lg\n", cell ? cell[l] : g.nodata_value) < 0) o.WriteError(path, 18);
+    }
+  if (!f.Commit()) {
+    if (o.log) *o.log << "FATAL: error closing " << path << "[end-entry]";
+    throw 27;
+  }
+}
+
+template <typename T>
+void WriteBinaryStack(modelobject& o, const std::string& path, double*** stack, int levels) {
+  StackOutFile f(path, "wb");
+  if (!f) {
+    if (o.log) *o.log << "FATAL: error opening " << path << "[end-entry]";
+    throw 26;
+  }
+  if (sizeof(T) == sizeof(double)) {
+    if (std::fwrite(o.binaryHeader.data(), sizeof(double), 12, f.get()) != 12) o.WriteError(path, 18);
+  } else {
+    for (double v : o.binaryHeader) {
+      T x = static_cast<T>(v);
+      if (std::fwrite(&x, sizeof(T), 1, f.get()) != 1) o.WriteError(path, 18);
+    }
+  }
+  const GridGeometry& g = o.geometry;
+  const size_t n = static_cast<size_t>(levels) + 1;
+  std::vector<T> cellValues(n);
+  for (int r = 1; r <= g.nrows; ++r)
+    for (int c = 1; c <= g.ncols; ++c) {
+      const double* cell = CellLevels(stack, r, c);
+      for (size_t l = 0; l < n; ++l) cellValues[l] = static_cast<T>(cell ? cell[l] : g.nodata_value);
+      if (std::fwrite(cellValues.data(), sizeof(T), n, f.get()) != n) o.WriteError(path, 18);
+    }
+  if (!f.Commit()) {
+    if (o.log) *o.log << "FATAL: error closing " << path << "[end-entry]";
+    throw 27;
+  }
+}
+
+void WriteNetcdfStack(modelobject& o, const std::string& path, double*** stack, int levels, bool asDouble) {
+  const GridGeometry& g = o.geometry;
+  NetcdfWriteOptions& options = NetcdfOptionsOf(o);
+  const std::string ncName = AddNcExtension(path);
+  if (options.HasWrittenFile(ncName) && options.restackedFiles.insert(ncName).second && o.log)
+    *o.log << "WARNING: the netCDF stack " << ncName << " is written more than once in this run (" << o.name
+           << "); its levels are appended as further records, so a reader takes them all as levels." << "[end-entry]";
+  double** lat = nullptr;
+  double** lon = nullptr;
+  if (o.grids) {
+    int latPos = LatitudeGridPosition(o.grids), lonPos = LongitudeGridPosition(o.grids);
+    if (latPos > 0 && latPos <= kMaxGridPosition) lat = o.grids[latPos].data;
+    if (lonPos > 0 && lonPos <= kMaxGridPosition) lon = o.grids[lonPos].data;
+  }
+  MatrixOwner level(g.nrows, g.ncols, o.log);
+  for (int l = 0; l <= levels; ++l) {
+    for (int r = 1; r <= g.nrows; ++r)
+      for (int c = 1; c <= g.ncols; ++c) {
+        const double* cell = CellLevels(stack, r, c);
+        level[r][c] = cell ? cell[l] : g.nodata_value;
+      }
+    WriteModuleGridNetcdf(o, path, level.get(), asDouble, -1, -1, -1, -1, -1, lat, lon);
+  }
+}
+
+bool IsEndOfDay(const modelobject& o) {
+  const ModelDate& d = o.stepDate;
+  if (d.IsMissing()) return false;
+  return 60 * d.hour + static_cast<int64_t>(std::floor(static_cast<double>(d.minute) + 60.0 * o.output.timeStepHours)) ==
+         1440;
+}
+
+}  // namespace
+
+std::string DatedStackName(const std::string& fileName, int64_t year, int64_t month, int64_t day, int64_t hour,
+                           int64_t repeat) {
+  size_t slash = fileName.find_last_of('/');
+  std::string dir = slash == std::string::npos ? std::string() : fileName.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+  size_t dot = base.find('.');
+  size_t k = dot == std::string::npos ? base.size() : dot;
+  if (k > 4) k = 4;
+  char date[128];
+  std::snprintf(date, sizeof date, "_%04" PRId64 "%02" PRId64 "%02" PRId64 ".%03" PRId64, year, month, day, hour);
+  std::string name = dir + base.substr(0, k) + date;
+  if (repeat > 0) {
+    char counter[32];
+    std::snprintf(counter, sizeof counter, "_%.03" PRId64, repeat);
+    name += counter;
+  }
+  return name;
+}
+
+void modelobject::WriteStack(const std::string& fileName, double*** stack, int levels, bool ascii, bool asDouble,
+                             bool netcdf) {
+  grid_io::SigintGuard guard;
+  const std::string path = MakePath(output.outputDirectory, fileName);
+  if (levels < 0 || levels > kMaxStackLevels) {
+    if (log) *log << "FATAL: error opening " << path << ": a stack of " << levels << " levels" << "[end-entry]";
+    throw 26;
+  }
+  if (netcdf) {
+    WriteNetcdfStack(*this, path, stack, levels, asDouble);
+    return;
+  }
+  binaryHeader = {static_cast<double>(geometry.ncols), static_cast<double>(geometry.nrows), geometry.xllcorner,
+                  geometry.yllcorner, geometry.cellsize, geometry.nodata_value, 0, 0, 0, 0, 0,
+                  static_cast<double>(levels)};
+  if (ascii)
+    WriteAsciiStack(*this, path, stack, levels);
+  else if (asDouble)
+    WriteBinaryStack<double>(*this, path, stack, levels);
+  else
+    WriteBinaryStack<float>(*this, path, stack, levels);
+}
+
+void modelobject::WriteStackGrids(int position) {
+  if (position < 1 || position > kMaxGridPosition || !grids) return;
+  GridRecord& rec = grids[position];
+  const int u = rec.units;
+  if (u < 1 || u > 5 || !rec.stack) return;
+  const bool atEnd = !stepDate.IsMissing() && stepDate.Key() >= endDateKey;
+  if (u == 3 && !atEnd) return;
+  if ((u == 4 || u == 5) && !IsEndOfDay(*this)) return;
+  std::string name = rec.fileName;
+  if (u == 2 || u == 5) {
+    const ModelDate& d = stepDate;
+    if (d.year == rec.lastYear && d.month == rec.lastMonth && d.day == rec.lastDay && d.hour == rec.lastHour &&
+        d.minute == rec.lastMinute) {
+      ++rec.repeatCount;
+    } else {
+      rec.lastYear = d.year;
+      rec.lastMonth = d.month;
+      rec.lastDay = d.day;
+      rec.lastHour = d.hour;
+      rec.lastMinute = d.minute;
+      rec.repeatCount = 0;
+    }
+    name = DatedStackName(rec.fileName, d.year, d.month, d.day, d.hour, rec.repeatCount);
+  }
+  WriteStack(name, rec.stack, rec.stackLevels, output.writeAsciiGrids, output.writeDoubleGrids,
+             output.writeNetcdfGrids);
+  if ((u == 2 || u == 5) && atEnd)
+    WriteStack(rec.fileName, rec.stack, rec.stackLevels, output.writeAsciiGrids, output.writeDoubleGrids,
+               output.writeNetcdfGrids);
+}
