@@ -128,7 +128,7 @@ void modelobject::RegisterGrid(int position, const std::string& fileName, double
   int hi = lastRow > geometry.nrows ? geometry.nrows : lastRow;
   auto period = [&](bool wanted, MatrixOwner& grid, std::string& periodName) {
     if (wanted) {
-      grid.reset(matrix(lo, hi, 1, geometry.ncols));
+      grid.reset(matrix(lo, hi, 1, geometry.ncols, geometry.nrows));
       periodName = fileName;
     } else {
       grid.reset();

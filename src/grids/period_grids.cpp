@@ -1,0 +1,288 @@
+// modelobject::WriteGrids: accumulates a registered grid into its period grids (sum,
+// minimum, maximum, vegetation-period sum) and writes the grid and its period grids when
+// their time has come, under names derived from the registered file names.
+#include "grids/period_grids.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+
+#include "framework/logstream.h"
+#include "framework/modelobject.h"
+#include "grids/grid_io_internal.h"
+#include "grids/grid_registry.h"
+
+namespace {
+
+// printf into a string sized from its content.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  int n = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(&out[0], out.size() + 1, format, args);
+  va_end(args);
+  return out;
+}
+
+int StemLength(const PeriodNameParts& p) { return static_cast<int>(p.stem.size()); }
+
+}  // namespace
+
+PeriodNameParts SplitPeriodName(const std::string& source) {
+  PeriodNameParts parts;
+  const size_t slash = source.rfind('/');
+  std::string base = source;
+  if (slash != std::string::npos) {
+    parts.directory = source.substr(0, slash + 1);
+    base = source.substr(slash + 1);
+  }
+  if (base.find('.', 1) == std::string::npos) base += ".";
+  parts.stem = base.substr(0, base.find('.'));
+  return parts;
+}
+
+std::string PeriodSumName(const std::string& source, int tensDigit, const ModelDate& d) {
+  const PeriodNameParts p = SplitPeriodName(source);
+  const int n = StemLength(p);
+  const char* s = p.stem.c_str();
+  const long y = static_cast<long>(d.year), m = static_cast<long>(d.month), day = static_cast<long>(d.day);
+  std::string name;
+  switch (tensDigit) {
+    case 1: name = Format("%.*s.sum", n, s); break;
+    case 2: name = Format("%.*s_%04ld00.sum", n, s, y); break;
+    case 3: name = Format("%.*s_%04ld%02ld.sum", n, s, y, m); break;
+    case 4: name = Format("%.*s_%04ld%02ld.%02lds", n, s, y % 100, m, day); break;
+    case 5: name = Format("%.*s.mit", n, s); break;
+    case 6: name = Format("%.*s_%04ld00.mit", n, s, y); break;
+    case 7: name = Format("%.*s_%04ld%02ld.mit", n, s, y, m); break;
+    case 8: name = Format("%.*s_%04ld%02ld.%02ldm", n, s, y % 100, m, day); break;
+    default: return std::string();
+  }
+  return p.directory + name;
+}
+
+std::string MinimumName(const std::string& source) {
+  const PeriodNameParts p = SplitPeriodName(source);
+  return p.directory + Format("%.*s.min", StemLength(p), p.stem.c_str());
+}
+
+std::string MaximumName(const std::string& source) {
+  const PeriodNameParts p = SplitPeriodName(source);
+  return p.directory + Format("%.*s.max", StemLength(p), p.stem.c_str());
+}
+
+std::string VegetationPeriodName(const std::string& source, int thousandsDigit, int64_t year) {
+  const PeriodNameParts p = SplitPeriodName(source);
+  const char* format = thousandsDigit == 2 ? "%.*s_%04ld_vegper.mit" : "%.*s_%04ld_vegper.sum";
+  return p.directory + Format(format, StemLength(p), p.stem.c_str(), static_cast<long>(year));
+}
+
+std::string DatedGridName(const std::string& source, const ModelDate& d, int64_t repeatCount, bool netcdf) {
+  const PeriodNameParts p = SplitPeriodName(source);
+  const int n = StemLength(p);
+  const char* s = p.stem.c_str();
+  if (netcdf) return p.directory + Format("%.*s_%s", n, s, "timeseries");
+  if (repeatCount > 0)
+    return p.directory + Format("%.*s_%04ld%02ld%02ld.%02ld%02ld_%.03ld", n, s, static_cast<long>(d.year),
+                                static_cast<long>(d.month), static_cast<long>(d.day), static_cast<long>(d.hour),
+                                static_cast<long>(d.minute), static_cast<long>(repeatCount));
+  return p.directory + Format("%.*s_%04ld%02ld%02ld.%02ld%02ld", n, s, static_cast<long>(d.year),
+                              static_cast<long>(d.month), static_cast<long>(d.day), static_cast<long>(d.hour),
+                              static_cast<long>(d.minute));
+}
+
+std::string VegetationLayerOf(const std::string& fileName) {
+  const std::string key = "_Layer_";
+  const size_t at = fileName.find(key);
+  if (at == std::string::npos) return "1";
+  const std::string rest = fileName.substr(at + key.size());
+  return rest.substr(0, rest.find('.'));
+}
+
+PeriodClock PeriodClockAt(const ModelDate& d, double timeStepHours, int64_t endDateKey) {
+  PeriodClock k;
+  k.endOfDay = 60 * d.hour + static_cast<int64_t>(std::floor(static_cast<double>(d.minute) + 60.0 * timeStepHours)) ==
+               1440;
+  // The month's length in the step's own year; a month outside 1..12 never ends.
+  const bool validMonth = d.month >= 1 && d.month <= 12;
+  k.endOfMonth = k.endOfDay && validMonth && d.day == DaysInMonth(d.year, d.month);
+  k.endOfYear = k.endOfDay && d.day == 31 && d.month == 12;
+  k.endOfRun = d.Key() >= endDateKey;
+  return k;
+}
+
+void modelobject::WriteGrids(int position, int onlyThisInstance, bool noPeriodOutput) {
+  if (!grids || position < 1 || position > kMaxGridPosition) return;
+  GridRecord& rec = grids[position];
+  if (rec.units == 0 && rec.tens == 0 && rec.h1 == 0 && rec.h2 == 0 && rec.thousands == 0) return;
+  if (!rec.data) return;
+  double** data = rec.data;
+  const GridGeometry& g = geometry;
+  const double nodata = g.nodata_value;
+  rec.accumulatedSteps += 1.0;
+
+  // Counted cells: inside the zone grid and, when asked, owned by this instance.
+  double** zone = grids[1].registered ? grids[1].data : nullptr;
+  double** regions = nullptr;
+  if (onlyThisInstance) {
+    const int p = FindGrid("MPIRegions");
+    if (p > 0) regions = grids[p].data;
+  }
+  const int rowLo = std::max(1, rec.firstRow), rowHi = std::min(g.nrows, rec.lastRow);
+  auto counted = [&](int r, int c) {
+    if (zone && !(zone[r] && zone[r][c] > nodata)) return false;
+    if (regions && !(regions[r] && regions[r][c] == instanceNumber)) return false;
+    return true;
+  };
+  // Calls f(r, c, counted) for every cell of the row range's active columns of held rows.
+  auto forCells = [&](auto&& f) {
+    for (int r = rowLo; r <= rowHi; ++r) {
+      if (!data[r]) continue;
+      int first, last;
+      grid_io::ActiveColumns(*this, r, first, last);
+      for (int c = first; c <= last; ++c) f(r, c, counted(r, c));
+    }
+  };
+
+  // Level 1 of a stack is the grid that is accumulated.
+  if (rec.stack && (rec.tens > 0 || rec.h1 || rec.h2))
+    forCells([&](int r, int c, bool in) {
+      if (in && rec.stack[r] && rec.stack[r][c]) data[r][c] = rec.stack[r][c][1];
+    });
+
+  if (rec.tens != 0 && rec.periodT)
+    forCells([&](int r, int c, bool in) { rec.periodT[r][c] = in ? rec.periodT[r][c] + data[r][c] : nodata; });
+
+  if (rec.periodStarted == 0) {
+    forCells([&](int r, int c, bool in) {
+      if (rec.h1 && rec.periodH1) rec.periodH1[r][c] = in ? data[r][c] : nodata;
+      if (rec.h2 && rec.periodH2) rec.periodH2[r][c] = in ? data[r][c] : nodata;
+    });
+    rec.periodStarted = 1;
+  } else if (rec.h1 || rec.h2) {
+    forCells([&](int r, int c, bool in) {
+      if (!in) return;
+      if (rec.h1 && rec.periodH1 && data[r][c] < rec.periodH1[r][c]) rec.periodH1[r][c] = data[r][c];
+      if (rec.h2 && rec.periodH2 && data[r][c] > rec.periodH2[r][c]) rec.periodH2[r][c] = data[r][c];
+    });
+  }
+
+  const ModelDate date = stepDate;
+  const bool ascii = output.writeAsciiGrids, asDouble = output.writeDoubleGrids, netcdf = output.writeNetcdfGrids;
+  const bool mainInstance = instanceNumber == 0;
+
+  if (rec.thousands != 0 && rec.periodK) {
+    if (!rec.vegetationStart) {
+      const std::string k = VegetationLayerOf(rec.firstFileName);
+      double** found[3];
+      const char* names[3] = {"VegetationStart", "VegetationStop", "VegetationDuration"};
+      for (int i = 0; i < 3; ++i) {
+        const int p = RequireGrid(names[i] + k);
+        found[i] = grids[p].data;
+        if (!found[i]) {
+          if (log)
+            *log << "FATAL: grid " << names[i] << k << " holds no data (needed within " << name << ")"
+                 << "[end-entry]";
+          throw 33;
+        }
+      }
+      rec.vegetationStart = found[0];
+      rec.vegetationStop = found[1];
+      rec.vegetationDuration = found[2];
+    }
+    double** start = rec.vegetationStart;
+    double** stop = rec.vegetationStop;
+    forCells([&](int r, int c, bool in) {
+      if (in && start[r] && stop[r] && start[r][c] >= 0.0 && stop[r][c] <= 0.0 && data[r][c] != nodata)
+        rec.periodK[r][c] += data[r][c];
+    });
+    if (rec.vegetationPeriodEnded == 1) {
+      rec.vegetationPeriodEnded = 0;
+      if (rec.thousands == 2) {
+        double** duration = rec.vegetationDuration;
+        forCells([&](int r, int c, bool in) {
+          if (!in) return;
+          // A mean over no days has no value.
+          const double days = duration[r] ? duration[r][c] : 0.0;
+          rec.periodK[r][c] = days > 0.0 ? rec.periodK[r][c] / days : nodata;
+        });
+      }
+      if (mainInstance)
+        WriteGridDouble(VegetationPeriodName(rec.fileNameK, rec.thousands, date.year), rec.periodK.get(), ascii,
+                        asDouble, netcdf);
+    }
+    if (rec.vegetationPeriodBegins == 1) {
+      forCells([&](int r, int c, bool in) { rec.periodK[r][c] = in ? 0.0 : nodata; });
+      rec.vegetationPeriodBegins = 0;
+    }
+  }
+
+  // The grid itself, by its units digit.
+  const PeriodClock clock = PeriodClockAt(date, output.timeStepHours, endDateKey);
+  const int units = rec.units;
+  bool due = false;
+  switch (units) {
+    case 1: case 2: case 8: due = true; break;
+    case 3: due = clock.endOfRun; break;
+    case 4: case 5: due = clock.endOfDay; break;
+    case 6: due = clock.endOfMonth; break;
+    case 7: due = clock.endOfYear; break;
+    default: break;
+  }
+  if (due) {
+    std::string fileName;
+    if (units == 1 || units == 3 || units == 4) {
+      fileName = rec.firstFileName;
+    } else if (units == 8) {
+      fileName = rec.firstFileName + ".filled";
+      rec.units = 0;
+    } else {
+      const bool repeated = date.year == rec.lastYear && date.month == rec.lastMonth && date.day == rec.lastDay &&
+                            date.hour == rec.lastHour && date.minute == rec.lastMinute;
+      rec.repeatCount = repeated ? rec.repeatCount + 1 : 0;
+      fileName = DatedGridName(rec.firstFileName, date, rec.repeatCount, netcdf);
+      rec.lastYear = date.year;
+      rec.lastMonth = date.month;
+      rec.lastDay = date.day;
+      rec.lastHour = date.hour;
+      rec.lastMinute = date.minute;
+    }
+    if (mainInstance) {
+      WriteGrid(fileName, data, ascii, asDouble, netcdf, date.year, date.month, date.day, date.hour, date.minute);
+      if (clock.endOfRun && (units == 2 || units >= 5))
+        WriteGrid(rec.firstFileName, data, ascii, asDouble, netcdf, -1, -1, -1, -1, -1);
+    }
+  }
+
+  if (noPeriodOutput) return;
+  if (rec.h1 && rec.periodH1 && clock.endOfRun && mainInstance)
+    WriteGridDouble(MinimumName(rec.fileNameH1), rec.periodH1.get(), ascii, asDouble, netcdf);
+  if (rec.h2 && rec.periodH2 && clock.endOfRun && mainInstance)
+    WriteGridDouble(MaximumName(rec.fileNameH2), rec.periodH2.get(), ascii, asDouble, netcdf);
+  if (rec.tens >= 1 && rec.tens <= 8 && rec.periodT) {
+    bool ends = false;
+    switch (rec.tens) {
+      case 1: case 5: ends = clock.endOfRun; break;
+      case 2: case 6: ends = clock.endOfYear; break;
+      case 3: case 7: ends = clock.endOfMonth; break;
+      default: ends = clock.endOfDay; break;
+    }
+    if (ends) {
+      if (rec.tens >= 5)
+        forCells([&](int r, int c, bool in) {
+          if (in) rec.periodT[r][c] /= rec.accumulatedSteps;
+        });
+      if (mainInstance)
+        WriteGridDouble(PeriodSumName(rec.fileNameT, rec.tens, date), rec.periodT.get(), ascii, asDouble, netcdf);
+      rec.accumulatedSteps = 0.0;
+      forCells([&](int r, int c, bool in) {
+        if (in) rec.periodT[r][c] = 0.0;
+      });
+    }
+  }
+}
