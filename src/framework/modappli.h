@@ -113,6 +113,7 @@ class ModellApplication : public memory_handling {
 
  private:
   void BuildModules();
+  void ReleaseModules();
   void ShowCtrlCMenu();
   int ReadMenuAnswer();
   void Trace(const char* call);

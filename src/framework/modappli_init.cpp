@@ -51,10 +51,19 @@ ModellApplication::ModellApplication(LogStream* logStream, int argc, char** argv
   log = logStream;
   name = "ModellApplication";
   seams = NextApplicationSeams();
-  init(argc, argv, position);
+  try {
+    init(argc, argv, position);
+  } catch (...) {
+    // A failed construction runs no destructor: give back what was built (without any
+    // end-of-run output) before the code travels on.
+    ReleaseModules();
+    throw;
+  }
 }
 
-ModellApplication::~ModellApplication() {
+ModellApplication::~ModellApplication() { ReleaseModules(); }
+
+void ModellApplication::ReleaseModules() {
   // After ClearMemory everything is gone already; on a failure path the modules built so
   // far are given back here without end-of-run output.
   for (size_t i = modules.interpolators.size(); i-- > 1;) delete modules.interpolators[i];
