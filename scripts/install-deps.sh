@@ -6,7 +6,7 @@ PKGS=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev
   libnetcdf-dev libnetcdf-c++4-dev netcdf-bin cdo
-  libxml2-utils
+  libxml2-utils gdal-bin
   clang libclang-rt-dev
   gdal-bin
 )

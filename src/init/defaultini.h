@@ -19,6 +19,7 @@
 //   ../tables/*.cpp                the parameter-table readers
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -133,6 +134,10 @@ struct RunValues {
   int instanceLastRow = 0;
 };
 
+// Year, month and day corrections of a simulation period; sets February of the
+// month-length table from the end year.
+void NormaliseModelTime(ModelDate& start, ModelDate& end, std::array<int, 12>& daysPerMonth);
+
 // One cell of a river link.
 struct RiverLinkCell {
   int32_t row = 0;
@@ -246,8 +251,15 @@ class defaultini : public modelobject {
   int FirstPositionWithoutFileName() const;
   // Allocates a matrix owned by this object over rows first..last, columns 1..ncols.
   double** NewOwnedGrid(int firstRow, int lastRow);
-  // Writes a registered grid once (write code 1 for one call of the writer).
+  // Writes a registered grid once under its file name, in the formats of the run.
   void WriteGridOnce(int position);
+  // Takes ownership of a matrix allocated elsewhere (the grid reader); returns it.
+  double** AdoptGrid(double** grid);
+  // Registers a grid over all rows and remembers the position for the release.
+  void Register(int position, const std::string& fileName, double** data, const std::string& internalName,
+                int writeCode);
+  // Position of a listed standard grid by internal name (0 when not listed).
+  int StandardGridPosition(const std::string& internalName) const;
   bool IsBasinCell(int row, int column) const;
   double** GridData(int position) const;
   const std::string& GridFileName(int position) const;
@@ -315,4 +327,5 @@ class defaultini : public modelobject {
 
   bool initialised_ = false;
   std::vector<MatrixOwner> ownedGrids_;
+  std::vector<int> registeredPositions_;
 };

@@ -1,0 +1,172 @@
+#include "init/control_preprocessor.h"
+
+#include <cstdlib>
+
+#include "framework/logstream.h"
+#include "framework/text_helpers.h"
+
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+[[noreturn]] void Fail(LogStream* log, const std::string& text) {
+  if (log) *log << "FATAL: " << text << "[end-entry]";
+  throw 17;
+}
+
+[[noreturn]] void UndefinedSymbol(LogStream* log, long lineNumber, const std::string& line) {
+  if (log)
+    *log << "FATAL: \n-----------------------------------------------------------"
+         << "\npossible error in control file!\n"
+         << "undefined symbol at line " << lineNumber << ":\n"
+         << line << "\n\n-----------------------------------------------------------\n"
+         << "[end-entry]";
+  throw 17;
+}
+
+// Cuts the line at its first "#": the character in front of it becomes the line break
+// when it is a blank; a value written right before the "#" is kept whole.
+void CutRemark(std::string& line) {
+  size_t hash = line.find('#');
+  if (hash == std::string::npos || hash == 0) return;
+  if (IsSpace(line[hash - 1])) {
+    line[hash - 1] = '\n';
+    line.resize(hash);
+  } else {
+    line.resize(hash);
+    line += '\n';
+  }
+}
+
+void RemoveDoubleSlashes(std::string& line) {
+  size_t p;
+  while ((p = line.find("//")) != std::string::npos) line.erase(p, 2);
+}
+
+// A value is "plainly a number" (no duplicate warning) when it holds inf or nan in any of
+// the usual spellings or converts as a whole to a number.
+bool IsNumericValue(const std::string& value) {
+  static const char* const kSpecial[] = {"inf", "nan", "INF", "NAN", "Inf", "Nan"};
+  for (const char* s : kSpecial)
+    if (value.find(s) != std::string::npos) return true;
+  if (value.empty()) return false;
+  char* end = nullptr;
+  std::strtod(value.c_str(), &end);
+  return end != nullptr && *end == '\0';
+}
+
+}  // namespace
+
+std::string& SubstituteLine(LogStream* log, std::string& line, long lineNumber, const std::vector<std::string>& names,
+                            const std::vector<std::string>& values, int count, int selfIndex) {
+  CutRemark(line);
+  if (line.find("$set") != std::string::npos) return line;
+
+  size_t dollar;
+  while ((dollar = line.find('$')) != std::string::npos) {
+    size_t end = dollar;
+    while (end < line.size() && !IsSpace(line[end])) ++end;
+    std::string token = line.substr(dollar, end - dollar);
+    size_t cut = token.find("//");
+    if (cut != std::string::npos) token.resize(cut);
+    cut = token.find(';');
+    if (cut != std::string::npos) token.resize(cut);
+
+    int match = 0;
+    for (int i = 1; i <= count; ++i) {
+      if (names[i] == token) {
+        match = i;
+        break;
+      }
+    }
+    if (match == 0) UndefinedSymbol(log, lineNumber, line);
+    if (match == selfIndex)
+      Fail(log, "symbol " + token + " refers to itself at line " + std::to_string(lineNumber) + " of the control file");
+    // The token starts at the first "$", so the first occurrence of the name is there.
+    line.replace(dollar, names[match].size(), values[match]);
+    if (line.size() > kMaxSubstitutedLine)
+      Fail(log, "line " + std::to_string(lineNumber) + " of the control file is longer than " +
+                    std::to_string(kMaxSubstitutedLine) + " characters after replacing its symbols");
+  }
+  RemoveDoubleSlashes(line);
+  return line;
+}
+
+std::string PreprocessControlText(LogStream* log, const std::string& text) {
+  // Split into physical lines; "\r\n" counts as a line break like "\n".
+  std::vector<std::string> lines;
+  bool lastHasBreak = !text.empty() && text.back() == '\n';
+  {
+    TextCursor cursor(text);
+    std::string line;
+    while (cursor.ReadLine(line)) {
+      if (line.size() > kMaxControlLine)
+        Fail(log, "line " + std::to_string(lines.size() + 1) + " of the control file is longer than " +
+                      std::to_string(kMaxControlLine) + " characters");
+      lines.push_back(line);
+    }
+  }
+  auto withBreak = [&](size_t i) {
+    std::string l = " " + lines[i];
+    if (i + 1 < lines.size() || lastHasBreak) l += '\n';
+    return l;
+  };
+
+  // Pass 1: collect the symbols in file order.
+  SymbolTable table;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const long lineNumber = static_cast<long>(i) + 1;
+    std::string line = withBreak(i);
+    if (line.size() > 1 && line[1] == '#') continue;
+    // A "$set" inside a remark defines nothing.
+    CutRemark(line);
+    if (line.find("$set") == std::string::npos) continue;
+    std::vector<std::string> words;
+    GetToken(line, " \t\r\n\v\f", words);
+    if (words.size() < 4)
+      Fail(log, "incomplete symbol definition at line " + std::to_string(lineNumber) +
+                    " of the control file (expected: $set $name = value)");
+    if (table.count() >= kMaxSymbols)
+      Fail(log, "more than " + std::to_string(kMaxSymbols) + " symbols in the control file (line " +
+                    std::to_string(lineNumber) + ")");
+    const std::string& name = words[1];
+    if (name.size() > kMaxSymbolText)
+      Fail(log, "the name of the symbol at line " + std::to_string(lineNumber) + " is longer than " +
+                    std::to_string(kMaxSymbolText) + " characters");
+    table.names.push_back(name);
+    table.values.push_back(words[3]);
+    const int index = table.count();
+    std::string value = words[3];
+    SubstituteLine(log, value, lineNumber, table.names, table.values, index, index);
+    while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
+    if (value.size() > kMaxSymbolText)
+      Fail(log, "the value of symbol " + name + " at line " + std::to_string(lineNumber) + " is longer than " +
+                    std::to_string(kMaxSymbolText) + " characters");
+    table.values[index] = value;
+
+    if (!IsNumericValue(value)) {
+      for (int k = 1; k < index; ++k) {
+        if (table.values[k] != value) continue;
+        if (log)
+          *log << "INFO: \n------------------------ WARNING --------------------------"
+               << "\npossible error in control file!\n"
+               << "content of symbol " << table.names[k] << " is the same as symbol " << name
+               << ", \n (which is: " << table.values[k] << ").\n"
+               << "this may lead to collusions!"
+               << "\n-----------------------------------------------------------\n"
+               << "[end-entry]";
+      }
+    }
+  }
+
+  // Pass 2: write the copy.
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string line = withBreak(i);
+    SubstituteLine(log, line, static_cast<long>(i) + 1, table.names, table.values, table.count());
+    if (line.size() > 1 && line[1] == '$') continue;
+    out.append(line, 1, std::string::npos);
+  }
+  return out;
+}

@@ -1,0 +1,282 @@
+// Construction of the start-up object, the start-up steps one per call, and release.
+#include "init/defaultini.h"
+
+#include <algorithm>
+
+#include "framework/build_info.h"
+#include "framework/logstream.h"
+#include "grids/grid_registry.h"
+
+void RiverLink::SetCells(std::vector<RiverLinkCell> cells) {
+  cells_ = std::move(cells);
+  cellCount_ = static_cast<int32_t>(cells_.size());
+}
+
+void RiverLink::AddCell(const RiverLinkCell& cell) {
+  cells_.push_back(cell);
+  ++cellCount_;
+}
+
+defaultini::defaultini(int& error, LogStream* logStream, const std::string& controlFile,
+                       StatisticsEntry* statistics, int statisticsSz, int modeValue, GridRecord* registry)
+    : modelobject(logStream, controlFile) {
+  error = 0;
+  try {
+    if (log) *log << "file " << "defltuzr" << ", compiled at " << BuildDate() << ", " << BuildTime() << "[end-entry]";
+    name = "defaults";
+    mode = modeValue;
+    grids = registry;
+    statisticsTable = statistics;
+    statisticsSize = statisticsSz;
+    workingControlFile = controlFile;
+    landuseLayerGrids.assign(1, nullptr);
+    stepCounter = 0;
+  } catch (int code) {
+    error = code;
+  } catch (...) {
+    error = 103;
+  }
+}
+
+defaultini::~defaultini() = default;
+
+int defaultini::InitStep(bool& done) {
+  if (stepCounter > kLastStartupStep) {
+    CloseControlFile();
+    initialised_ = true;
+    done = true;
+    return stepCounter;
+  }
+  RunStep(stepCounter);
+  return ++stepCounter;
+}
+
+void defaultini::RunStep(int step) {
+  auto logged = [this](const char* what, auto work) {
+    if (log) *log << what << "[end-entry]";
+    work();
+    if (log) *log << "...ok" << "[end-entry]";
+  };
+  switch (step) {
+    case 0:
+      if (instanceNumber == 0)
+        CompileSymbols(controlFileName);
+      else
+        controlFileName += ".intern";
+      workingControlFile = controlFileName;
+      ReadOutputControl(controlFileName, run);
+      output.timeStepMinutes = run.minToIntEnd;
+      output.timeStepHours = run.minToIntEnd / 60.0;
+      break;
+    case 1:
+      if (!OpenControlFile()) {
+        if (log) *log << "FATAL: error opening " << controlFileName << "[end-entry]";
+        throw 28;
+      }
+      ReadStandardGrids();
+      break;
+    case 2:
+      ReadModelTime();
+      SetEndDate(run.end.year, run.end.month, run.end.day, run.end.hour, run.end.minute);
+      break;
+    case 3:
+      ReadMultilayerLanduseTable(mode);
+      ReadLanduseTable(mode);
+      break;
+    case 4:
+      ReadSoilTable(mode);
+      break;
+    case 5:
+      irrigationCount = 0;
+      if (mode > 1) ReadIrrigation();
+      ReadRadiationCorrection();
+      CloseControlFile();
+      break;
+    case 6:
+      zoneGrid = elevationModel = iceFirnGrid = nullptr;
+      if (instanceNumber == 0) ReadBasinGrids();
+      MakeMPIRegions(run.instanceQuota, run.instanceFirstRow, run.instanceLastRow);
+      break;
+    case 7: {
+      RankZones(nullptr);
+      MPIDistributeGrid(1, GridData(1));
+      MPIDistributeGrid(2, GridData(2));
+      MPIUpdateGrid(1, GridData(1));
+      MPIUpdateGrid(2, GridData(2));
+      int links = StandardGridPosition("river_links");
+      if (links > 0) {
+        MPIDistributeGrid(links, GridData(links));
+        MPIUpdateGrid(links, GridData(links));
+      }
+      break;
+    }
+    case 8:
+      MakeStandardGrids();
+      break;
+    case 9: {
+      int p = FindGrid("RelCellArea");
+      relCellArea = p > 0 ? grids[p].data : nullptr;
+      break;
+    }
+    case 10:
+      CheckCellSizes();
+      break;
+    case 11:
+      MakeCoordinateGrids();
+      break;
+    case 12:
+      elevationModel = GridData(2);
+      maxElevation = GetGridMaximum(2);
+      break;
+    case 13: {
+      int p = FindGrid("landuse");
+      CheckLanduseCodes(p);
+      if (p == 0) {
+        landuseLayerGrids.assign(1, nullptr);
+        landuseLayerCount = 0;
+      } else if (multiLayerTable.size() > 1) {
+        MakeLanduseLayerGrids();
+        landuseLayerCount = multiLayerTable[1].layerCount;
+      } else {
+        landuseLayerGrids.assign(2, nullptr);
+        landuseLayerGrids[1] = grids[p].data;
+        grids[p].internalName = "landuse1";
+        landuseLayerCount = 1;
+      }
+      break;
+    }
+    case 14:
+      if (FindGrid("landuse") > 0)
+        logged("generateMultiLayerParameterGrids...", [this] { generateMultiLayerParameterGrids(landuseLayerCount); });
+      break;
+    case 15:
+      if (irrigationCount != 0)
+        logged("check_irrig_Codes", [this] { check_irrig_Codes(); });
+      else
+        irrigationTable = nullptr;
+      break;
+    case 16:
+      logged("check_SOIL_Codes...", [this] { check_SOIL_Codes(); });
+      break;
+    case 17:
+      if (mode == 1) logged("make_nFK_kWert_and_Na...", [this] { make_nFK_kWert_and_Na(); });
+      break;
+    case 18:
+      logged("make_Slope_and_Aspect...", [this] { make_Slope_and_Aspect(); });
+      break;
+    case 19:
+      logged("check_ice_firn_grid...", [this] { check_ice_firn_grid(); });
+      break;
+    case 20:
+      logged("MakeRegionWeightGrids...", [this] { MakeRegionWeightGrids(); });
+      break;
+    case 21:
+      break;
+    case 22:
+      logged("GetCouplingParameters...", [this] { GetCouplingParameters(); });
+      break;
+    default:
+      break;
+  }
+}
+
+void defaultini::check_ice_firn_grid() {
+  int p = 1;
+  for (; p < 1000; ++p) {
+    if (!grids[p].registered) break;
+    if (grids[p].internalName == "ice_firn") {
+      iceFirnGrid = grids[p].data;
+      return;
+    }
+  }
+  if (log) *log << "INFO: ice-grid not found in memory (at position " << p << ")" << "[end-entry]";
+}
+
+void defaultini::DeleteModule() {
+  FinishZonalStatistics();
+  landuseTable.clear();
+  soilTable.clear();
+  multiLayerTable.clear();
+  irrigationTable = nullptr;
+  if (grids) {
+    for (int p : registeredPositions_) {
+      if (p >= 1 && p <= kMaxGridPosition) FreeGrid(p);
+    }
+  }
+  registeredPositions_.clear();
+  for (StandardGridSpec& spec : standardGrids) spec.startValues.reset();
+  ownedGrids_.clear();
+  zoneGrid = elevationModel = iceFirnGrid = nullptr;
+  relCellArea = nullptr;
+  riverLinks.clear();
+  modelobject::DeleteModule();
+}
+
+// --- helpers ---------------------------------------------------------------------
+
+std::string defaultini::DerivedGridName(const std::string& source, const std::string& tag) {
+  const size_t dot = source.rfind('.');
+  const std::string base = dot == std::string::npos ? source : source.substr(0, dot);
+  return base + ".intern." + tag;
+}
+
+int defaultini::FirstPositionWithoutFileName() const {
+  const int p = FirstFreeGridPosition();
+  return p == 0 ? 1000 : p;
+}
+
+double** defaultini::NewOwnedGrid(int firstRow, int lastRow) {
+  ownedGrids_.emplace_back(matrix(firstRow, lastRow, 0, geometry.ncols));
+  return ownedGrids_.back().get();
+}
+
+double** defaultini::AdoptGrid(double** grid) {
+  if (grid) ownedGrids_.emplace_back(grid);
+  return grid;
+}
+
+void defaultini::Register(int position, const std::string& fileName, double** data, const std::string& internalName,
+                          int writeCode) {
+  RegisterGrid(position, fileName, data, nullptr, 0, internalName, writeCode, 1, geometry.nrows);
+  if (std::find(registeredPositions_.begin(), registeredPositions_.end(), position) == registeredPositions_.end())
+    registeredPositions_.push_back(position);
+}
+
+void defaultini::WriteGridOnce(int position) {
+  const GridRecord& r = grids[position];
+  WriteGrid(r.fileName, r.data, output.writeAsciiGrids, output.writeDoubleGrids, output.writeNetcdfGrids);
+}
+
+bool defaultini::IsBasinCell(int row, int column) const {
+  return zoneGrid && zoneGrid[row] && zoneGrid[row][column] > geometry.nodata_value;
+}
+
+double** defaultini::GridData(int position) const {
+  if (!grids || position < 1 || position > kMaxGridPosition) return nullptr;
+  return grids[position].data;
+}
+
+const std::string& defaultini::GridFileName(int position) const { return grids[position].fileName; }
+
+int defaultini::StandardGridPosition(const std::string& internalName) const {
+  for (int p = 3; p < static_cast<int>(standardGrids.size()); ++p)
+    if (standardGrids[p].internalName == internalName) return p;
+  return 0;
+}
+
+double defaultini::GetGridMaximum(int position) const {
+  double result = geometry.nodata_value;
+  double** g = GridData(position);
+  if (!g) return result;
+  for (int r = 1; r <= geometry.nrows; ++r) {
+    if (!g[r]) continue;
+    int first = 1, last = geometry.ncols;
+    if (static_cast<int>(rowBounds.size()) > r) {
+      first = std::max(1, rowBounds[r].first);
+      last = std::min(geometry.ncols, rowBounds[r].last);
+    }
+    for (int c = first; c <= last; ++c)
+      if (g[r][c] > result && IsBasinCell(r, c)) result = g[r][c];
+  }
+  return result;
+}

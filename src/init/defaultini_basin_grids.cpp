@@ -1,0 +1,334 @@
+// The basin grids: the zone grid, the elevation model and the standard grids, their
+// descriptions in the control file, the geometry from the zone grid's header, and their
+// reading or creation during the start-up.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "framework/ctrl_c.h"
+#include "framework/logstream.h"
+#include "framework/text_helpers.h"
+#include "grids/grid_path.h"
+#include "grids/grid_registry.h"
+#include "init/defaultini.h"
+
+namespace {
+
+// Reads the value after the first "=" behind key in the keys text; false when the key
+// does not occur. A value that cannot be read is a control-file error.
+class KeyReader {
+ public:
+  KeyReader(defaultini& owner, const std::string& keys, int index) : owner_(owner), keys_(keys), index_(index) {}
+
+  bool Find(const char* key, TextCursor& value) const {
+    size_t k = keys_.find(key);
+    if (k == std::string::npos) return false;
+    size_t eq = keys_.find('=', k + std::strlen(key));
+    value.SetText(eq == std::string::npos ? std::string() : keys_.substr(eq + 1));
+    return true;
+  }
+  void Int(const char* key, int& field, int fallback) const {
+    TextCursor v;
+    if (!Find(key, v)) {
+      field = fallback;
+      return;
+    }
+    if (!v.ReadInt(field)) Bad(key, "an integer");
+  }
+  void Double(const char* key, double& field, double fallback) const {
+    TextCursor v;
+    if (!Find(key, v)) {
+      field = fallback;
+      return;
+    }
+    if (!v.ReadDouble(field)) Bad(key, "a number");
+  }
+  void Word(const char* key, std::string& field, const std::string& fallback, size_t maxLength) const {
+    TextCursor v;
+    if (!Find(key, v)) {
+      field = fallback;
+      return;
+    }
+    if (!v.ReadWord(field) || field.size() > maxLength) Bad(key, "a word of at most the allowed length");
+  }
+  void Periodicity(StandardGridSpec& s) const {
+    TextCursor v;
+    if (!Find("periodicity", v)) {
+      s.periodBlocks = -1;
+      s.periodUnit.clear();
+      s.periodStep = -1;
+      return;
+    }
+    if (!v.ReadInt(s.periodBlocks) || !v.ReadWord(s.periodUnit) || s.periodUnit.size() > 99 ||
+        !v.ReadInt(s.periodStep))
+      Bad("periodicity", "a block count, a unit word and a step number");
+  }
+  void Persistent(StandardGridSpec& s) const {
+    TextCursor v;
+    if (!Find("persistent", v)) {
+      s.persistent = true;
+      s.holdSteps = 0;
+      return;
+    }
+    int flag = 0;
+    if (!v.ReadInt(flag) || !v.ReadInt(s.holdSteps)) Bad("persistent", "a flag 0 or 1 and a number of steps");
+    s.persistent = flag != 0;
+  }
+
+ private:
+  [[noreturn]] void Bad(const char* key, const char* expected) const {
+    if (owner_.log)
+      *owner_.log << "FATAL: error in control file, standard grid " << index_ << ": the value of " << key
+                  << " is not " << expected << " (" << keys_ << ")" << "[end-entry]";
+    throw 17;
+  }
+  defaultini& owner_;
+  const std::string& keys_;
+  int index_;
+};
+
+}  // namespace
+
+void defaultini::ReadStandardGrids() {
+  standardGrids.clear();
+  standardGrids.resize(3);
+  standardGridCount = 0;
+
+  SeekControlKey("[zone_grid]", true);
+  ReadControlValue(standardGrids[1].fileName, " Name for ", kMaxFileName);
+  standardGrids[1].internalName = "[zone_grid]";
+  SeekControlKey("[elevation_model]", true);
+  ReadControlValue(standardGrids[2].fileName, " Name for ", kMaxFileName);
+  standardGrids[2].internalName = "[elevation_model]";
+  for (int p = 1; p <= 2; ++p) standardGrids[p].outName = standardGrids[p].fileName;
+
+  SeekControlKey("[standard_grids]", true);
+  int count = 0;
+  ReadControlValue(count, "counter/number of grids ");
+  if (count > kMaxGridPosition - 2) {
+    if (log)
+      *log << "FATAL: error in control file, [standard_grids]: " << count << " grids do not fit the "
+           << kMaxGridPosition << " positions of the grid registry" << "[end-entry]";
+    throw 12;
+  }
+  for (int i = 1; i <= count; ++i) {
+    standardGrids.emplace_back();
+    StandardGridSpec& s = standardGrids.back();
+    char text[160];
+    std::snprintf(text, sizeof text, "\nerror reading a grid name or identifier %d in\n", i);
+
+    // One line: file name, internal name, then either the fill code (old form) or keys.
+    if (!controlFile.ReadWord(s.fileName)) ControlFileKeyError(text, name);
+    std::string line = controlFile.RestOfLine();
+    TextCursor rest(line);
+    if (!rest.ReadWord(s.internalName)) ControlFileKeyError(text, name);
+    const size_t afterNames = rest.Pos();
+    int fill = 0;
+    const bool oldForm = rest.ReadInt(fill);
+    if (!oldForm) rest.Seek(afterNames);
+    const std::string keys = line.substr(rest.Pos());
+    if (s.fileName.size() > kMaxFileName || s.internalName.size() > kMaxInternalName) {
+      if (log)
+        *log << "FATAL: error in control file, standard grid " << i << ": file name (max. "
+             << static_cast<unsigned long>(kMaxFileName) << ") or internal name (max. "
+             << static_cast<unsigned long>(kMaxInternalName) << " characters) too long" << "[end-entry]";
+      throw 17;
+    }
+
+    KeyReader k(*this, keys, i);
+    TextCursor probe;
+    if (!oldForm && !k.Find("fillcode", probe)) {
+      std::snprintf(text, sizeof text,
+                    "\nerror reading the fillcode for standard grid %d (found neither in old nor in new style "
+                    "standard grid definition) in\n",
+                    i);
+      ControlFileKeyError(text, name);
+    }
+    k.Int("fillcode", s.fillCode, fill);
+    k.Int("readcode", s.readCode, 1);
+    k.Double("defaultValue", s.defaultValue, 0.0);
+    k.Int("writecode", s.writeCode, 0);
+    k.Word("outname", s.outName, s.fileName, kMaxFileName);
+    k.Word("statfile", s.statFile, std::string(), kMaxFileName);
+    k.Int("statcode", s.statCode, 0);
+    k.Periodicity(s);
+    k.Persistent(s);
+    s.blockCounter = 0;
+    s.stepCounter = 0;
+    s.lastComponent[0] = s.lastComponent[1] = 9999;
+    s.restorePending = false;
+    s.stepsSinceReading = 0;
+
+    if (grids && s.internalName == "latitude") {
+      if (log) *log << "found latitude grid on position: " << i << "[end-entry]";
+      grids[0].latitudePosition = i + 2;
+    } else if (grids && s.internalName == "longitude") {
+      if (log) *log << "found longitude grid on position: " << i << "[end-entry]";
+      grids[0].longitudePosition = i + 2;
+    }
+  }
+  standardGridCount = count < 0 ? 0 : count;
+  run.standardGridCount = standardGridCount;
+
+  // The positions are taken now, so that grids made later come behind them.
+  for (int p = 1; p < static_cast<int>(standardGrids.size()); ++p)
+    Register(p, standardGrids[p].fileName, nullptr, standardGrids[p].internalName, 0);
+}
+
+void defaultini::ReadRadiationCorrection() {
+  SeekControlKey("[radiation_correction]", true);
+  ReadControlValue(radiationCorrection, "[radiation_correction]");
+}
+
+void defaultini::ReadGridHeader(GridGeometry& header) {
+  const std::string& file = standardGrids.size() > 1 ? standardGrids[1].fileName : controlFileName;
+  IgnoreCtrlC();
+  struct Restore {
+    ~Restore() { DisableCtrlCHandler(); }
+  } restore;
+
+  std::FILE* f = std::fopen(MakePath(output.inputDirectory, file).c_str(), "rb");
+  if (!f) {
+    if (log) *log << "FATAL: error opening " << file << "[end-entry]";
+    throw 21;
+  }
+  struct Closer {
+    std::FILE*& f;
+    ~Closer() {
+      if (f) std::fclose(f);
+    }
+  } closer{f};
+  auto fail = [&](const std::string& message, int code) {
+    if (log) *log << "FATAL: " << message << "[end-entry]";
+    throw code;
+  };
+
+  unsigned char head[96] = {};
+  const size_t got = std::fread(head, 1, sizeof head, f);
+  double values[12] = {};
+  if (got >= 4 && std::memcmp(head, "ncol", 4) == 0) {
+    // ASCII: six pairs of a word and a number in the first lines.
+    std::string text(reinterpret_cast<char*>(head), got);
+    char more[4096];
+    const size_t extra = std::fread(more, 1, sizeof more, f);
+    text.append(more, extra);
+    TextCursor c(text);
+    std::string word;
+    for (int k = 0; k < 6; ++k)
+      if (!c.ReadWord(word) || !c.ReadDouble(values[k])) fail("error reading " + file, 22);
+  } else {
+    double d[12];
+    float fl[12];
+    std::memcpy(d, head, sizeof d);
+    std::memcpy(fl, head, sizeof fl);
+    if (got >= 48 && d[5] == -9999.0) {
+      if (got < sizeof d) fail("error reading double value from the header of " + file, 22);
+      for (int k = 0; k < 12; ++k) values[k] = d[k];
+    } else if (got >= 24 && fl[5] == -9999.0f) {
+      for (int k = 0; k < 12; ++k) {
+        if (got < (k + 1) * sizeof(float))
+          fail("error reading double value #" + std::to_string(k + 1) + " from the header of " + file, 22);
+        values[k] = fl[k];
+      }
+    } else {
+      fail("could not recognise file format (ascii, float or double) for " + file, 22);
+    }
+  }
+  FILE* toClose = f;
+  f = nullptr;
+  if (std::fclose(toClose) != 0) fail("error closing grid " + file, 23);
+
+  // The model domain must be a usable grid.
+  if (!(values[0] >= 1 && values[1] >= 1 && values[0] * values[1] <= 2.0e9 && std::isfinite(values[2]) &&
+        std::isfinite(values[3]) && values[4] > 0 && std::isfinite(values[4]) && std::isfinite(values[5])))
+    fail("error reading " + file + ": the header does not describe a grid (ncols and nrows at least 1, "
+         "cellsize above 0)", 22);
+  header.ncols = static_cast<int32_t>(std::floor(values[0]));
+  header.nrows = static_cast<int32_t>(std::floor(values[1]));
+  header.xllcorner = values[2];
+  header.yllcorner = values[3];
+  header.cellsize = values[4];
+  header.nodata_value = values[5];
+}
+
+// Start-up step 6: geometry, zone grid, elevation model and river links.
+void defaultini::ReadBasinGrids() {
+  ReadGridHeader(geometry);
+  run.geometry = geometry;
+  run.firstRow = 1;
+  run.lastRow = geometry.nrows;
+
+  // The elevation model must share the zone grid's geometry: the derived grids combine both.
+  {
+    GridGeometry zone = geometry;
+    std::swap(standardGrids[1].fileName, standardGrids[2].fileName);
+    GridGeometry dem;
+    try {
+      ReadGridHeader(dem);
+    } catch (...) {
+      std::swap(standardGrids[1].fileName, standardGrids[2].fileName);
+      throw;
+    }
+    std::swap(standardGrids[1].fileName, standardGrids[2].fileName);
+    if (dem.ncols != zone.ncols || dem.nrows != zone.nrows || dem.cellsize != zone.cellsize ||
+        std::floor(dem.xllcorner) != std::floor(zone.xllcorner) ||
+        std::floor(dem.yllcorner) != std::floor(zone.yllcorner)) {
+      if (log)
+        *log << "FATAL: the elevation model " << standardGrids[2].fileName << " (" << dem.ncols << " x " << dem.nrows
+             << " cells of " << dem.cellsize << " at " << dem.xllcorner << "/" << dem.yllcorner
+             << ") does not have the geometry of the zone grid " << standardGrids[1].fileName << " ("
+             << zone.ncols << " x " << zone.nrows << " cells of " << zone.cellsize << " at " << zone.xllcorner
+             << "/" << zone.yllcorner << ")" << "[end-entry]";
+      throw 22;
+    }
+  }
+
+  for (int p = 1; p <= 2; ++p) {
+    double** g = nullptr;
+    ReadGrid(standardGrids[p].fileName, g, 0, true, true, false, 0.0);
+    AdoptGrid(g);
+    Register(p, standardGrids[p].fileName, g, standardGrids[p].internalName, 0);
+  }
+  zoneGrid = GridData(1);
+  elevationModel = GridData(2);
+
+  const int links = StandardGridPosition("river_links");
+  if (links > 0) {
+    StandardGridSpec& s = standardGrids[links];
+    double** g = nullptr;
+    ReadGrid(s.fileName, g, s.fillCode, true, true, false, s.defaultValue);
+    AdoptGrid(g);
+    Register(links, s.fileName, g, s.internalName, s.writeCode);
+  }
+}
+
+// Start-up step 8: every other standard grid, the variable grids, and the grids that ask
+// to be written once.
+void defaultini::MakeStandardGrids() {
+  const int last = standardGridCount + 2;
+  const int firstRow = 1, lastRow = geometry.nrows;
+  for (int p = 3; p <= last; ++p) {
+    StandardGridSpec& s = standardGrids[p];
+    if (GridData(p) || s.internalName == "river_links") continue;
+    double** g = nullptr;
+    if (s.readCode < 1) {
+      g = NewOwnedGrid(firstRow, lastRow);
+      for (int r = firstRow; r <= lastRow; ++r)
+        for (int c = 1; c <= geometry.ncols; ++c)
+          g[r][c] = IsBasinCell(r, c) ? s.defaultValue : geometry.nodata_value;
+    } else {
+      ReadGrid(s.fileName, g, s.fillCode, true, true, false, s.defaultValue);
+      AdoptGrid(g);
+    }
+    Register(p, s.fileName, g, s.internalName, s.writeCode);
+    if (!s.persistent) {
+      s.startValues.reset(matrix(firstRow, lastRow, 0, geometry.ncols));
+      for (int r = firstRow; r <= lastRow; ++r)
+        for (int c = 1; c <= geometry.ncols; ++c) s.startValues[r][c] = g[r][c];
+    }
+  }
+  if (log) *log << "before reading variable grids" << instanceNumber << "[end-entry]";
+  ReadVariableGrids();
+  for (int p = 3; p <= last; ++p)
+    if (standardGrids[p].writeCode == 8) WriteGridOnce(p);
+}

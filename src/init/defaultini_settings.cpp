@@ -1,0 +1,237 @@
+// The global settings of a run: [output_interval] with its keys, [output_list],
+// [coordinates], [meteo_data_count], [meteo_names] and the simulation period [model_time].
+#include <cstring>
+
+#include "framework/logstream.h"
+#include "framework/text_helpers.h"
+#include "init/defaultini.h"
+
+namespace {
+
+constexpr size_t kMaxMeteoName = 200;
+
+// The next line of the cursor with leading blanks and tabs removed; hasBreak tells
+// whether it ended with a line break. False at the end of the text.
+bool NextKeyLine(TextCursor& cursor, std::string& line, bool& hasBreak) {
+  if (cursor.AtEnd()) return false;
+  const size_t start = cursor.Pos();
+  hasBreak = cursor.Text().find('\n', start) != std::string::npos;
+  line = cursor.RestOfLine();
+  size_t first = line.find_first_not_of(" \t");
+  line.erase(0, first == std::string::npos ? line.size() : first);
+  return true;
+}
+
+// The text after the first "=" of a key line.
+std::string ValueAfterEquals(const std::string& line) {
+  size_t eq = line.find('=');
+  return eq == std::string::npos ? std::string() : line.substr(eq + 1);
+}
+
+}  // namespace
+
+namespace {
+
+[[noreturn]] void BadKeyValue(LogStream* log, const std::string& section, const std::string& key,
+                              const std::string& line, const char* expected) {
+  if (log)
+    *log << "FATAL: error in control file, section " << section << ": the value of " << key << " in the line \""
+         << line << "\" is not " << expected << "[end-entry]";
+  throw 17;
+}
+
+long KeyInteger(LogStream* log, const std::string& section, const std::string& key, const std::string& line) {
+  TextCursor value(ValueAfterEquals(line));
+  long v = 0;
+  if (!value.ReadLong(v)) BadKeyValue(log, section, key, line, "an integer");
+  return v;
+}
+
+}  // namespace
+
+void defaultini::ReadOutputControl(const std::string& file, RunValues& v) {
+  if (!OpenControlFile(file)) {
+    if (log) *log << "FATAL: Error opening " << file << "[end-entry]";
+    throw 28;
+  }
+  const std::string section = "[output_interval]";
+  SeekControlKey(section, true);
+  if (!controlFile.ReadInt(v.outputInterval)) ControlFileKeyError("output control", "");
+  restOfLine = controlFile.RestOfLine();
+  // The next three values are optional; a value that cannot be read stays 0.
+  v.intOption = 0;
+  if (controlFile.ReadInt(v.intOption) && v.intOption > 1) v.intOption = 1;
+  restOfLine = controlFile.RestOfLine();
+  v.thirdOption = 0;
+  if (controlFile.ReadInt(v.thirdOption) && v.thirdOption > 1) v.thirdOption = 0;
+  restOfLine = controlFile.RestOfLine();
+  v.minToIntEnd = 0.0;
+  if (controlFile.ReadDouble(v.minToIntEnd) && v.minToIntEnd < 0) v.minToIntEnd = 0.0;
+  restOfLine = controlFile.RestOfLine();
+  v.minutesToInvEndRouting = v.minToIntEnd;
+  v.timestep = 0;
+  v.writeAsciiGrids = v.writeDoubleGrids = v.writeNetcdfGrids = false;
+  v.initialStateDirectory.clear();
+  v.defaultOutputDirectory.clear();
+
+  // Optional "key = value" lines up to the first empty line.
+  std::string line;
+  bool hasBreak = false;
+  while (NextKeyLine(controlFile, line, hasBreak)) {
+    if (!hasBreak || line.empty()) break;
+    static const char* const kKeys[] = {"WriteAsciiGrids",       "WriteDoubleGrids",       "WriteNetcdfGrids",
+                                        "InitialStateDirectory", "DefaultOutputDirectory", "MinutesToInvEndRouting",
+                                        "timestep"};
+    int key = -1;
+    for (int k = 0; k < 7; ++k) {
+      if (line.find(kKeys[k]) != std::string::npos) {
+        key = k;
+        break;
+      }
+    }
+    if (key < 0) continue;
+    const std::string keyName = kKeys[key];
+    switch (key) {
+      case 0:
+      case 1:
+      case 2: {
+        bool flag = KeyInteger(log, section, keyName, line) != 0;
+        (key == 0 ? v.writeAsciiGrids : key == 1 ? v.writeDoubleGrids : v.writeNetcdfGrids) = flag;
+        break;
+      }
+      case 3:
+      case 4: {
+        TextCursor value(ValueAfterEquals(line));
+        std::string word;
+        if (!value.ReadWord(word)) BadKeyValue(log, section, keyName, line, "a directory name");
+        if (word.size() > kMaxFileName) BadKeyValue(log, section, keyName, line, "a name of at most 2400 characters");
+        (key == 3 ? v.initialStateDirectory : v.defaultOutputDirectory) = word;
+        break;
+      }
+      case 5: {
+        TextCursor value(ValueAfterEquals(line));
+        if (!value.ReadDouble(v.minutesToInvEndRouting)) BadKeyValue(log, section, keyName, line, "a number");
+        break;
+      }
+      default: {
+        long t = KeyInteger(log, section, keyName, line);
+        if (t < 0 || t > 1000000) BadKeyValue(log, section, keyName, line, "a time step in minutes");
+        v.timestep = static_cast<int>(t);
+        break;
+      }
+    }
+  }
+
+  SeekControlKey("[output_list]", true);
+  ReadControlValue(v.outputListCount, "number of subbasins in output list");
+  v.outputList.assign(1, 0);
+  for (int i = 1; i <= v.outputListCount; ++i) {
+    int code = 0;
+    ReadControlValue(code, "codes in output-list");
+    v.outputList.push_back(code);
+  }
+  for (int i = 2; i <= v.outputListCount; ++i) {
+    if (v.outputList[i] <= v.outputList[i - 1]) {
+      if (log)
+        *log << "FATAL: \nError in control file: order of subbasin codes in output_list!\n"
+                "if output should be written for a specified set of subbasins,\n"
+                "(specified by a statcode of 5 for averaging in time or 6 for summing in time)\n"
+                "than the codes has to be arranged in ascendend order\n.look in [output_list]\n"
+             << "[end-entry]";
+      throw 97;
+    }
+  }
+  if (v.outputListCount <= 0) v.outputList.clear();
+
+  SeekControlKey("[coordinates]", true);
+  ReadControlValue(v.latitude, "geographic latitude");
+  ReadControlValue(v.longitude, "geographic longitude");
+  ReadControlValue(v.referenceMeridian, "reference meridian");
+  ReadControlValue(v.timeShift, "time shift of data time to lokal time");
+
+  SeekControlKey("[meteo_data_count]", true);
+  ReadControlValue(v.meteoCount, "number of meteorological variables");
+  SeekControlKey("[meteo_names]", true);
+  v.meteoNames.assign(1, std::string());
+  for (int i = 1; i <= v.meteoCount; ++i) {
+    std::string nameOfVariable;
+    ReadControlValue(nameOfVariable, "name of meteorological variable " + std::to_string(i), kMaxMeteoName);
+    v.meteoNames.push_back(nameOfVariable);
+  }
+  CloseControlFile();
+
+  // The settings every module reads.
+  output.writeAsciiGrids = v.writeAsciiGrids;
+  output.writeDoubleGrids = v.writeDoubleGrids;
+  output.writeNetcdfGrids = v.writeNetcdfGrids;
+  output.initialStateDirectory = v.initialStateDirectory;
+  output.defaultOutputDirectory = v.defaultOutputDirectory;
+  output.subHourTimeStep = v.timestep;
+}
+
+void defaultini::ReadModelTime() {
+  const std::string section = "[model_time]";
+  SeekControlKey(section, true);
+  ModelDate& s = run.start;
+  ModelDate& e = run.end;
+  if (output.subHourTimeStep == 0) {
+    s.minute = e.minute = 0;
+    ReadControlValue(s.hour, "starting hour in ");
+    ReadControlValue(s.day, "starting day in ");
+    ReadControlValue(s.month, "starting month in ");
+    ReadControlValue(s.year, "starting year in ");
+    ReadControlValue(e.hour, "end hour in ");
+    ReadControlValue(e.day, "and day in ");
+    ReadControlValue(e.month, "end month in ");
+    ReadControlValue(e.year, "end year in ");
+  } else {
+    static const char* const kKeys[] = {"startminute", "starthour", "startday", "startmonth", "startyear",
+                                        "endminute",   "endhour",   "endday",   "endmonth",   "endyear"};
+    int64_t* fields[] = {&s.minute, &s.hour, &s.day, &s.month, &s.year,
+                         &e.minute, &e.hour, &e.day, &e.month, &e.year};
+    bool seen[10] = {};
+    std::string line;
+    bool hasBreak = false;
+    while (NextKeyLine(controlFile, line, hasBreak)) {
+      if (line.find_first_not_of(" \t\r\n") == std::string::npos) break;
+      for (int k = 0; k < 10; ++k) {
+        if (line.find(kKeys[k]) == std::string::npos) continue;
+        *fields[k] = KeyInteger(log, section, kKeys[k], line);
+        seen[k] = true;
+        break;
+      }
+    }
+    for (bool b : seen) {
+      if (b) continue;
+      if (log)
+        *log << "ERROR: one or more values of start and end time couldn't be read in section [" << "[model_time]"
+             << "]\n"
+             << "when using the optional parameter timestep in section [output_interval], the start and end "
+                "date/time must be provided in the new format of key = value pairs like this:\n"
+             << "[model_time]" << "\n"
+             << "startminute = $startminute\n" << "starthour = $starthour\n" << "startday = $startday\n"
+             << "startmonth = $startmonth\n" << "startyear = $startyear\n" << "endminute = $endminute\n"
+             << "endhour = $endhour\n" << "endday = $endday\n" << "endmonth = $endmonth\n" << "endyear = $endyear\n"
+             << "\n(or, of course, by using the actual values without using variables)" << "[end-entry]";
+      throw 1301;
+    }
+  }
+  NormaliseModelTime(s, e, daysPerMonth);
+}
+
+void NormaliseModelTime(ModelDate& s, ModelDate& e, std::array<int, 12>& daysPerMonth) {
+  if (s.year < 1000) s.year += 1900;
+  if (e.year < 1000) e.year += 1900;
+  for (ModelDate* d : {&s, &e}) {
+    if (d->month < 1) d->month = 1;
+    if (d->month > 12) d->month = 12;
+  }
+  // February of the month-length table follows the end year; the day checks use the
+  // February of each date's own year.
+  daysPerMonth[1] = IsLeapYear(e.year) ? 29 : 28;
+  for (ModelDate* d : {&e, &s}) {
+    if (d->day < 1) d->day = 1;
+    const int last = DaysInMonth(d->year, d->month);
+    if (d->day > last) d->day = last;
+  }
+}

@@ -1,0 +1,147 @@
+// [zone_grid], [elevation_model], [standard_grids] and the header of the zone grid.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+
+#include "init_harness.h"
+
+namespace {
+
+struct Sections {
+  InitHarness h;
+  int code = -1;
+  explicit Sections(const std::string& grids) {
+    h.d->controlFile.SetText("[zone_grid]\nz.asc # zones\n[elevation_model]\ndem.asc\n" + grids);
+    h.d->controlFileOpen = true;
+    code = ThrownCode([&] { h.d->ReadStandardGrids(); });
+  }
+  const StandardGridSpec& at(int p) const { return h.d->standardGrids[static_cast<size_t>(p)]; }
+};
+
+TEST(StandardGridSection, OldAndKeyFormsWithDefaults) {
+  Sections s(
+      "[standard_grids]\n4\n"
+      "lu.asc landuse 1 writecode = 8\n"
+      "soil.asc soil_types fillcode = 2 readcode=0 defaultValue = 3.5 outname = o.asc statfile = s.txt statcode = 5\n"
+      "per.asc per fillcode=0 periodicity = 3 D 2 persistent = 0 4\n"
+      "lat.asc latitude 0\n");
+  ASSERT_EQ(s.code, -1) << s.h.Console();
+  EXPECT_EQ(s.h.d->standardGridCount, 4);
+  EXPECT_EQ(s.at(1).fileName, "z.asc");
+  EXPECT_EQ(s.at(1).internalName, "[zone_grid]");
+  EXPECT_EQ(s.at(2).internalName, "[elevation_model]");
+  const StandardGridSpec& lu = s.at(3);
+  EXPECT_EQ(lu.fileName, "lu.asc");
+  EXPECT_EQ(lu.internalName, "landuse");
+  EXPECT_EQ(lu.fillCode, 1);
+  EXPECT_EQ(lu.readCode, 1);
+  EXPECT_EQ(lu.defaultValue, 0.0);
+  EXPECT_EQ(lu.writeCode, 8);
+  EXPECT_EQ(lu.outName, "lu.asc");
+  EXPECT_TRUE(lu.statFile.empty());
+  EXPECT_EQ(lu.periodBlocks, -1);
+  EXPECT_EQ(lu.periodStep, -1);
+  EXPECT_TRUE(lu.persistent);
+  const StandardGridSpec& soil = s.at(4);
+  EXPECT_EQ(soil.fillCode, 2);
+  EXPECT_EQ(soil.readCode, 0);
+  EXPECT_DOUBLE_EQ(soil.defaultValue, 3.5);
+  EXPECT_EQ(soil.outName, "o.asc");
+  EXPECT_EQ(soil.statFile, "s.txt");
+  EXPECT_EQ(soil.statCode, 5);
+  const StandardGridSpec& per = s.at(5);
+  EXPECT_EQ(per.periodBlocks, 3);
+  EXPECT_EQ(per.periodUnit, "D");
+  EXPECT_EQ(per.periodStep, 2);
+  EXPECT_FALSE(per.persistent);
+  EXPECT_EQ(per.holdSteps, 4);
+  EXPECT_EQ(per.lastComponent[0], 9999);
+  EXPECT_EQ(s.h.registry[0].latitudePosition, 6);
+  EXPECT_NE(s.h.Console().find("found latitude grid on position: 4"), std::string::npos);
+  // The positions are taken, so a later grid comes behind them.
+  EXPECT_EQ(s.h.d->FirstPositionWithoutFileName(), 7);
+  EXPECT_EQ(s.h.registry[3].internalName, "landuse");
+}
+
+TEST(StandardGridSection, MissingPartsFail) {
+  Sections noFill("[standard_grids]\n2\na.asc one 1\nb.asc two readcode = 1\n");
+  EXPECT_EQ(noFill.code, 17);
+  EXPECT_NE(noFill.h.Console().find("error reading the fillcode for standard grid 2"), std::string::npos)
+      << noFill.h.Console();
+  Sections noName("[standard_grids]\n1\nlonely\n");
+  EXPECT_EQ(noName.code, 17);
+  EXPECT_NE(noName.h.Console().find("error reading a grid name or identifier 1"), std::string::npos);
+  Sections badNumber("[standard_grids]\n1\na.asc one fillcode = 1 defaultValue = high\n");
+  EXPECT_EQ(badNumber.code, 17);
+  EXPECT_NE(badNumber.h.Console().find("defaultValue"), std::string::npos);
+  Sections noSection("[standard_grids_missing]\n");
+  EXPECT_EQ(noSection.code, 17);
+  Sections wordCount("[standard_grids]\nmany\n");
+  EXPECT_EQ(wordCount.code, 17);
+}
+
+// Writes a file of raw bytes.
+void WriteBytes(const std::string& path, const void* data, size_t n) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  std::fwrite(data, 1, n, f);
+  std::fclose(f);
+}
+
+struct Header {
+  InitHarness h;
+  GridGeometry g;
+  int code = -1;
+  explicit Header(const std::function<void(const std::string&)>& write) {
+    h.d->standardGrids.resize(3);
+    h.d->standardGrids[1].fileName = h.dir.file("z.grd");
+    write(h.d->standardGrids[1].fileName);
+    code = ThrownCode([&] { h.d->ReadGridHeader(g); });
+  }
+};
+
+TEST(GridHeader, AsciiDoubleAndSingleHeaders) {
+  Header ascii([](const std::string& p) {
+    WriteTextFile(p, "ncols 10.7\nnrows 4\nxllcorner 100.5\nyllcorner 20\ncellsize 25\nnodata_value -1\n1 2 3\n");
+  });
+  ASSERT_EQ(ascii.code, -1) << ascii.h.Console();
+  EXPECT_EQ(ascii.g.ncols, 10);
+  EXPECT_EQ(ascii.g.nrows, 4);
+  EXPECT_DOUBLE_EQ(ascii.g.xllcorner, 100.5);
+  EXPECT_DOUBLE_EQ(ascii.g.cellsize, 25);
+  EXPECT_DOUBLE_EQ(ascii.g.nodata_value, -1);
+
+  Header dbl([](const std::string& p) {
+    double v[14] = {3, 2, 1, 2, 50, -9999, 0, 0, 0, 0, 0, 0, 7, 8};
+    WriteBytes(p, v, sizeof v);
+  });
+  ASSERT_EQ(dbl.code, -1) << dbl.h.Console();
+  EXPECT_EQ(dbl.g.ncols, 3);
+  EXPECT_DOUBLE_EQ(dbl.g.cellsize, 50);
+
+  Header flt([](const std::string& p) {
+    float v[14] = {5, 6, 1, 2, 10, -9999, 0, 0, 0, 0, 0, 0, 7, 8};
+    WriteBytes(p, v, sizeof v);
+  });
+  ASSERT_EQ(flt.code, -1) << flt.h.Console();
+  EXPECT_EQ(flt.g.nrows, 6);
+  EXPECT_DOUBLE_EQ(flt.g.nodata_value, -9999);
+}
+
+TEST(GridHeader, UnreadableHeadersFail) {
+  Header other([](const std::string& p) {
+    double v[12] = {3, 2, 1, 2, 50, -9998, 0, 0, 0, 0, 0, 0};
+    WriteBytes(p, v, sizeof v);
+  });
+  EXPECT_EQ(other.code, 22);
+  EXPECT_NE(other.h.Console().find("could not recognise file format (ascii, float or double)"), std::string::npos);
+  Header shortAscii([](const std::string& p) { WriteTextFile(p, "ncols 3\nnrows 2\nxllcorner x\n"); });
+  EXPECT_EQ(shortAscii.code, 22);
+  Header empty([](const std::string& p) { WriteTextFile(p, "ncols 0\nnrows 2\nxllcorner 0\nyllcorner 0\n"
+                                                           "cellsize 1\nnodata_value -9999\n"); });
+  EXPECT_EQ(empty.code, 22);
+  Header missing([](const std::string&) {});
+  EXPECT_EQ(missing.code, 21);
+}
+
+}  // namespace

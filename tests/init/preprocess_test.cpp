@@ -1,0 +1,126 @@
+// The preprocessed copy of a control file: symbols, remarks, "//" and the failures.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "init/control_preprocessor.h"
+#include "init_harness.h"
+
+namespace {
+
+std::string Pre(const std::string& text, CapturedLog& log) { return PreprocessControlText(&log.log(), text); }
+
+std::string Pre(const std::string& text) {
+  CapturedLog log;
+  return Pre(text, log);
+}
+
+TEST(Preprocess, CutsRemarksRemovesDoubleSlashesAndDropsSetLines) {
+  const std::string in =
+      "# a remark line\n"
+      "$set $dir = /data/\n"
+      "[zone_grid]\n"
+      "$dir//basin.asc   # the zones\n"
+      "10#x\n"
+      "a//b//c\n"
+      "  $set $x = 1\n"
+      "last";
+  EXPECT_EQ(Pre(in),
+            "[zone_grid]\n"
+            "/data/basin.asc  \n"
+            "10\n"
+            "abc\n"
+            "  $set $x = 1\n"
+            "last");
+}
+
+TEST(Preprocess, SymbolsEndAtBlanksSemicolonsAndDoubleSlashes) {
+  const std::string in =
+      "$set $a = 5\n"
+      "$set $ab = 7\n"
+      "$a; $ab $a//x\n";
+  EXPECT_EQ(Pre(in), "5; 7 5x\n");
+}
+
+TEST(Preprocess, ValueUsesEarlierSymbols) {
+  EXPECT_EQ(Pre("$set $base = /data/\n$set $grids = $base//grids/\n$grids//z.asc\n"), "/data/grids/z.asc\n");
+}
+
+TEST(Preprocess, LinesEndingInCarriageReturnLineFeedBehaveLikeLineFeed) {
+  EXPECT_EQ(Pre("$set $a = 3\r\n[s]\r\n$a   # n\r\n\r\nx\r\n"), "[s]\n3  \n\nx\n");
+}
+
+TEST(Preprocess, UndefinedSymbolNamesThePhysicalLine) {
+  const char* const inputs[] = {"# remark\n\nvalue $missing here\n", "$set $a = 1\n# c\n$a/x\n"};
+  for (const char* in : inputs) {
+    CapturedLog log;
+    EXPECT_EQ(ThrownCode([&] { Pre(in, log); }), 17) << in;
+    EXPECT_NE(log.console().find("undefined symbol at line 3:"), std::string::npos) << log.console();
+  }
+}
+
+TEST(Preprocess, SymbolDefinedLaterOrReferringToItselfFails) {
+  CapturedLog log;
+  EXPECT_EQ(ThrownCode([&] { Pre("$set $a = $b\n$set $b = 1\n", log); }), 17);
+  EXPECT_NE(log.console().find("undefined symbol at line 1"), std::string::npos);
+
+  CapturedLog self;
+  EXPECT_EQ(ThrownCode([&] { Pre("$set $a = x$a\n$a\n", self); }), 17);
+  EXPECT_NE(self.console().find("$a refers to itself at line 1"), std::string::npos) << self.console();
+  // A redefinition that uses the earlier value is no loop.
+  EXPECT_EQ(Pre("$set $a = 1\n$set $a = $a//2\n$a\n"), "1\n");
+}
+
+TEST(Preprocess, DuplicateTextValuesWarnButNumbersAndSpecialValuesDoNot) {
+  CapturedLog log;
+  Pre("$set $a = same\n$set $b = same\n$set $c = 5\n$set $d = 5\n$set $e = nan\n$set $f = nan\n", log);
+  const std::string out = log.console();
+  EXPECT_NE(out.find("content of symbol $a is the same as symbol $b"), std::string::npos) << out;
+  EXPECT_EQ(out.find("symbol $c"), std::string::npos);
+  EXPECT_EQ(out.find("symbol $e"), std::string::npos);
+}
+
+TEST(Preprocess, LimitsOfLinesSymbolsAndDefinitions) {
+  EXPECT_EQ(ThrownCode([] { Pre(std::string(2400, 'x') + "\n"); }), 17);
+  EXPECT_EQ(Pre(std::string(2399, 'x') + "\n"), std::string(2399, 'x') + "\n");
+  EXPECT_EQ(ThrownCode([] { Pre("$set $a = " + std::string(300, 'v') + "\n"); }), 17);
+  // Growth beyond the line limit through substitution.
+  EXPECT_EQ(ThrownCode([] {
+              Pre("$set $a = " + std::string(299, 'v') + "\n" + std::string(9, ' ') + "$a $a $a $a $a $a $a $a $a\n");
+            }),
+            17);
+  EXPECT_EQ(ThrownCode([] { Pre("$set $a =\n"); }), 17);
+  std::string many;
+  for (int i = 0; i <= 2000; ++i) many += "$set $s" + std::to_string(i) + " = " + std::to_string(i) + "\n";
+  EXPECT_EQ(ThrownCode([&] { Pre(many); }), 17);
+}
+
+TEST(Preprocess, SetInsideRemarkDefinesNothing) { EXPECT_EQ(Pre("value # $set $a = 1\n"), "value\n"); }
+
+TEST(CompileSymbols, WritesTheInternCopyAndTakesItsName) {
+  InitHarness h;
+  const std::string ctl = h.dir.file("run.ctl");
+  WriteTextFile(ctl, "$set $n = 4\n[s]\n$n # four\n");
+  std::string name = ctl;
+  h.d->CompileSymbols(name);
+  EXPECT_EQ(name, ctl + ".intern");
+  EXPECT_EQ(ReadTextFile(ctl + ".intern"), "[s]\n4\n");
+  EXPECT_NE(h.Console().find("compiling symbols in control file " + ctl + " to " + ctl + ".intern"),
+            std::string::npos);
+
+  std::string missing = h.dir.file("missing.ctl");
+  EXPECT_EQ(ThrownCode([&] { h.d->CompileSymbols(missing); }), 28);
+  EXPECT_NE(h.Console().find("error opening " + h.dir.file("missing.ctl")), std::string::npos);
+}
+
+TEST(CompileSymbols, FailedPreprocessingLeavesNoCopy) {
+  InitHarness h;
+  const std::string ctl = h.dir.file("bad.ctl");
+  WriteTextFile(ctl, "[s]\n$undefined\n");
+  std::string name = ctl;
+  EXPECT_EQ(ThrownCode([&] { h.d->CompileSymbols(name); }), 17);
+  EXPECT_FALSE(std::ifstream(ctl + ".intern").good());
+  EXPECT_EQ(name, ctl);
+}
+
+}  // namespace

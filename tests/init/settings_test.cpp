@@ -1,0 +1,181 @@
+// [output_interval] .. [meteo_names] and [model_time].
+#include <gtest/gtest.h>
+
+#include "init_harness.h"
+
+namespace {
+
+const char* const kRest =
+    "[output_list]\n0\n"
+    "[coordinates]\n47.5 # lat\n8.25\n15\n1\n"
+    "[meteo_data_count]\n2\n"
+    "[meteo_names]\ntemperature  # air\nprecipitation\n";
+
+struct Settings {
+  InitHarness h;
+  RunValues v;
+  int code = -1;
+  explicit Settings(const std::string& interval, const std::string& rest = kRest) {
+    const std::string file = h.dir.file("c.ctl");
+    WriteTextFile(file, interval + rest);
+    code = ThrownCode([&] { h.d->ReadOutputControl(file, v); });
+  }
+};
+
+TEST(OutputControl, ValuesAreReadAndBounded) {
+  Settings s("[output_interval]\n24\n5\n5\n-10\n\n");
+  ASSERT_EQ(s.code, -1) << s.h.Console();
+  EXPECT_EQ(s.v.outputInterval, 24);
+  EXPECT_EQ(s.v.intOption, 1);
+  EXPECT_EQ(s.v.thirdOption, 0);
+  EXPECT_EQ(s.v.minToIntEnd, 0.0);
+  EXPECT_EQ(s.v.minutesToInvEndRouting, 0.0);
+  EXPECT_EQ(s.v.timestep, 0);
+  EXPECT_DOUBLE_EQ(s.v.latitude, 47.5);
+  EXPECT_DOUBLE_EQ(s.v.longitude, 8.25);
+  EXPECT_DOUBLE_EQ(s.v.referenceMeridian, 15);
+  EXPECT_DOUBLE_EQ(s.v.timeShift, 1);
+  ASSERT_EQ(s.v.meteoCount, 2);
+  EXPECT_EQ(s.v.meteoNames, (std::vector<std::string>{"", "temperature", "precipitation"}));
+  EXPECT_TRUE(s.v.outputList.empty());
+}
+
+TEST(OutputControl, KeysUpToTheFirstEmptyLine) {
+  Settings s(
+      "[output_interval]\n1\n0\n1\n30\n"
+      "  WriteNetcdfGrids = 1\n\tWriteAsciiGrids = 0\nDefaultOutputDirectory = out/ # dir\n"
+      "MinutesToInvEndRouting = 12.5\ntimestep = 15\nunknown = 3\n\nWriteDoubleGrids = 1\n");
+  ASSERT_EQ(s.code, -1) << s.h.Console();
+  EXPECT_TRUE(s.v.writeNetcdfGrids);
+  EXPECT_FALSE(s.v.writeAsciiGrids);
+  EXPECT_FALSE(s.v.writeDoubleGrids);
+  EXPECT_EQ(s.v.defaultOutputDirectory, "out/");
+  EXPECT_DOUBLE_EQ(s.v.minutesToInvEndRouting, 12.5);
+  EXPECT_DOUBLE_EQ(s.v.minToIntEnd, 30);
+  EXPECT_EQ(s.v.timestep, 15);
+  EXPECT_EQ(s.h.d->output.subHourTimeStep, 15);
+  EXPECT_TRUE(s.h.d->output.writeNetcdfGrids);
+}
+
+TEST(OutputControl, EmptyLineWithCarriageReturnEndsTheKeys) {
+  Settings s("[output_interval]\r\n1\r\n0\r\n0\r\n60\r\n\r\nWriteDoubleGrids = 1\r\n");
+  ASSERT_EQ(s.code, -1) << s.h.Console();
+  EXPECT_FALSE(s.v.writeDoubleGrids);
+  EXPECT_DOUBLE_EQ(s.v.minutesToInvEndRouting, 60);
+}
+
+TEST(OutputControl, OutputListMustAscend) {
+  Settings ok("[output_interval]\n1\n", "[output_list]\n3\n3\n7\n12\n[coordinates]\n1\n2\n3\n4\n"
+                                        "[meteo_data_count]\n0\n[meteo_names]\n");
+  ASSERT_EQ(ok.code, -1) << ok.h.Console();
+  EXPECT_EQ(ok.v.outputList, (std::vector<int>{0, 3, 7, 12}));
+  Settings bad("[output_interval]\n1\n", "[output_list]\n3\n3\n7\n7\n[coordinates]\n1\n2\n3\n4\n"
+                                         "[meteo_data_count]\n0\n[meteo_names]\n");
+  EXPECT_EQ(bad.code, 97);
+  EXPECT_NE(bad.h.Console().find("order of subbasin codes in output_list"), std::string::npos);
+}
+
+TEST(OutputControl, MalformedInputFails) {
+  struct Case {
+    std::string interval, rest, message;
+    int code;
+  } cases[] = {
+      {"[output_interval]\nabc\n", kRest, "error in control file, output control; not found!", 17},
+      {"[output_interval]\n1\n0\n0\n60\nWriteAsciiGrids = yes\n\n", kRest, "WriteAsciiGrids", 17},
+      {"[output_interval]\n1\n0\n0\n60\ntimestep = x\n\n", kRest, "timestep", 17},
+      {"[output_interval]\n1\n", "[output_list]\n0\n[coordinates]\n1\nnorth\n", "geographic longitude", 17},
+      {"[output_interval]\n1\n", "[output_list]\n0\n[coordinates]\n1\n2\n3\n4\n", "[meteo_data_count]", 17},
+      {"[output_interval]\n1\n",
+       "[output_list]\n0\n[coordinates]\n1\n2\n3\n4\n[meteo_data_count]\n1\n[meteo_names]\n" +
+           std::string(201, 'n') + "\n",
+       "longer than 200", 17},
+  };
+  for (const Case& c : cases) {
+    Settings s(c.interval, c.rest);
+    EXPECT_EQ(s.code, c.code) << c.message;
+    EXPECT_NE(s.h.Console().find(c.message), std::string::npos) << s.h.Console();
+  }
+  InitHarness h;
+  RunValues v;
+  EXPECT_EQ(ThrownCode([&] { h.d->ReadOutputControl(h.dir.file("none.ctl"), v); }), 28);
+}
+
+// [model_time] read from a control-file text (key form when timestep is set).
+struct ModelTime {
+  InitHarness h;
+  int code = -1;
+  ModelTime(const std::string& section, int timestep = 0) {
+    h.d->output.subHourTimeStep = timestep;
+    h.d->controlFile.SetText(section);
+    h.d->controlFileOpen = true;
+    code = ThrownCode([&] { h.d->ReadModelTime(); });
+  }
+  const ModelDate& s() const { return h.d->run.start; }
+  const ModelDate& e() const { return h.d->run.end; }
+};
+
+TEST(ModelTimeSection, LegacyFormWithCorrections) {
+  ModelTime t("[model_time]\n6 # h\n31\n0\n95\n23\n31\n13\n2004\n");
+  ASSERT_EQ(t.code, -1) << t.h.Console();
+  EXPECT_EQ(t.s().year, 1995);
+  EXPECT_EQ(t.s().month, 1);
+  EXPECT_EQ(t.s().day, 31);
+  EXPECT_EQ(t.s().hour, 6);
+  EXPECT_EQ(t.s().minute, 0);
+  EXPECT_EQ(t.e().month, 12);
+  EXPECT_EQ(t.e().day, 31);
+  EXPECT_EQ(t.e().minute, 0);
+  EXPECT_EQ(t.h.d->daysPerMonth[1], 29);
+}
+
+TEST(ModelTimeSection, FebruaryFollowsTheGregorianRule) {
+  struct Case {
+    int year, expectedDay;
+  } cases[] = {{2004, 29}, {2000, 29}, {1900, 28}, {2001, 28}};
+  for (const Case& c : cases) {
+    ModelTime t("[model_time]\n0\n30\n2\n" + std::to_string(c.year) + "\n0\n30\n2\n" + std::to_string(c.year) + "\n");
+    ASSERT_EQ(t.code, -1);
+    EXPECT_EQ(t.e().day, c.expectedDay) << c.year;
+    EXPECT_EQ(t.s().day, c.expectedDay) << c.year;
+    EXPECT_EQ(t.h.d->daysPerMonth[1], c.expectedDay) << c.year;
+  }
+  // The start day uses its own year's February.
+  ModelTime t("[model_time]\n0\n29\n2\n1999\n0\n1\n3\n2000\n");
+  EXPECT_EQ(t.s().day, 28);
+  ModelTime april("[model_time]\n0\n1\n1\n2001\n0\n31\n4\n2001\n");
+  EXPECT_EQ(april.e().day, 30);
+  ModelTime thousand("[model_time]\n0\n1\n1\n1000\n0\n1\n1\n999\n");
+  EXPECT_EQ(thousand.s().year, 1000);
+  EXPECT_EQ(thousand.e().year, 2899);
+}
+
+TEST(ModelTimeSection, KeyFormInAnyOrderUpToTheFirstEmptyLine) {
+  ModelTime t(
+      "[model_time]\nendday = 5\nendminute=30\n  startminute = 15\nstarthour = 1\nstartday = 2\nstartmonth = 3\n"
+      "startyear = 2001\nendhour = 4\nendmonth = 6\nendyear = 2002\n\nendday = 9\n",
+      15);
+  ASSERT_EQ(t.code, -1) << t.h.Console();
+  EXPECT_EQ(t.s().Key(), DateKey(2001, 3, 2, 1, 15));
+  EXPECT_EQ(t.e().Key(), DateKey(2002, 6, 5, 4, 30));
+
+  ModelTime missing("[model_time]\nstartminute = 0\nstarthour = 1\nstartday = 2\nstartmonth = 3\nstartyear = 2001\n"
+                    "endminute = 0\nendhour = 4\nendday = 5\nendmonth = 6\n\nendyear = 2002\n",
+                    15);
+  EXPECT_EQ(missing.code, 1301);
+  EXPECT_NE(missing.h.Console().find("one or more values of start and end time couldn't be read"),
+            std::string::npos);
+}
+
+TEST(ModelTimeSection, MalformedValuesFail) {
+  ModelTime word("[model_time]\n0\n1\nJanuary\n2000\n0\n1\n1\n2000\n");
+  EXPECT_EQ(word.code, 17);
+  EXPECT_NE(word.h.Console().find("error in control file, starting month in ; defaultsnot found!"),
+            std::string::npos)
+      << word.h.Console();
+  ModelTime keyWord("[model_time]\nstartyear = soon\n", 15);
+  EXPECT_EQ(keyWord.code, 17);
+  ModelTime noSection("[other]\n1\n");
+  EXPECT_EQ(noSection.code, 17);
+}
+
+}  // namespace
