@@ -38,6 +38,14 @@ BasinCopy::BasinCopy() {
   for (const char* f : {"basin.ctl", "zones.asc", "dem.asc"})
     std::filesystem::copy_file(kBasin + f, dir_.file(f));
   std::filesystem::create_directories(dir_.file("output"));
+  // The control file names its grids relative to the folder the model runs in.
+  previousDirectory_ = std::filesystem::current_path().string();
+  std::filesystem::current_path(dir_.path());
+}
+
+BasinCopy::~BasinCopy() {
+  std::error_code ignored;
+  std::filesystem::current_path(previousDirectory_, ignored);
 }
 
 void BasinCopy::Edit(const std::string& from, const std::string& to) {

@@ -18,6 +18,9 @@
 class BasinCopy {
  public:
   BasinCopy();
+  ~BasinCopy();
+  BasinCopy(const BasinCopy&) = delete;
+  BasinCopy& operator=(const BasinCopy&) = delete;
   // Replaces the first occurrence of from by to in the control file (fails the test when
   // from does not occur).
   void Edit(const std::string& from, const std::string& to);
@@ -26,6 +29,7 @@ class BasinCopy {
 
  private:
   TempDir dir_;
+  std::string previousDirectory_;
 };
 
 // Hourly clock of one interpolator: starts at hour startHour of 1 January 1990 and reaches
