@@ -1,15 +1,88 @@
+// The special output module: reads "[special_output]" and steps its files.
 #include "framework/special_output.h"
 
-#include "framework/module_stub.h"
+#include <exception>
+
+#include "framework/build_info.h"
+#include "framework/logstream.h"
+#include "framework/option_text.h"
+#include "grids/grid_registry.h"
 
 SpecialOutputClass::SpecialOutputClass(int& error, const ModuleInputs& in, int intParam)
     : teilmodellklasse(in, "special_output", intParam, SectionRequirement::Optional),
       outputDirectory(in.output.defaultOutputDirectory) {
-  error = RefuseActiveModule(*this);
+  error = 0;
+  if (flowControl == 0) return;  // switched off, or no section: no files
+  try {
+    Build();
+  } catch (int code) {
+    error = code;
+  } catch (const std::exception&) {
+    error = 104;
+  }
+  CloseControlFile();
 }
 
 SpecialOutputClass::~SpecialOutputClass() = default;
 
-void SpecialOutputClass::CollectValues(int64_t, int64_t, int64_t, int64_t, int64_t) {}
-void SpecialOutputClass::FlushAll() {}
-void SpecialOutputClass::DeleteModule() { modelobject::DeleteModule(); }
+void SpecialOutputClass::Build() {
+  if (!regionGrid) {
+    const int p = FindGrid("MPIRegions");
+    if (p > 0) regionGrid = grids[p].data;
+  }
+  context.log = log;
+  context.grids = grids;
+  context.geometry = geometry;
+  context.outputDirectory = outputDirectory;
+  context.instanceNumber = instanceNumber;
+  context.regions = regionGrid;
+  context.firstRow = firstRow;
+  context.lastRow = lastRow;
+  if (context.lastRow < context.firstRow) {  // no row range handed over: the whole grid
+    context.firstRow = 1;
+    context.lastRow = geometry.nrows;
+  }
+
+  if (log) *log << "file teilmod, compiled at " << BuildDate() << ", " << BuildTime() << "[end-entry]";
+
+  std::string line;
+  if (!controlFile.ReadLine(line) || !GetKeyValueInt(line, "numfiles", fileCount)) throw 104;
+  for (int k = 0; k < fileCount; ++k) files.push_back(std::make_unique<SpecialOutputFile>(context, ReadFileBlock()));
+}
+
+std::string SpecialOutputClass::ReadFileBlock() {
+  // Lines are added until the braces opened in the block are closed again; lines before
+  // the first "{" belong to the block too.
+  std::string block, line;
+  int depth = 0;
+  bool opened = false;
+  while (controlFile.ReadLine(line)) {
+    block += line;
+    block += "\n";
+    for (char c : line) {
+      if (c == '{') {
+        ++depth;
+        opened = true;
+      } else if (c == '}' && opened) {
+        --depth;
+      }
+    }
+    if (opened && depth <= 0) return block;
+  }
+  throw 104;  // the control file ends inside the block
+}
+
+void SpecialOutputClass::CollectValues(int64_t minute, int64_t hour, int64_t day, int64_t month, int64_t year) {
+  if (flowControl == 0) return;
+  for (auto& f : files) f->CollectValues(minute, hour, day, month, year);
+}
+
+void SpecialOutputClass::FlushAll() {
+  for (auto& f : files)
+    if (f->RowCount() > 0) f->WriteRows();
+}
+
+void SpecialOutputClass::DeleteModule() {
+  files.clear();  // each file writes its remaining rows
+  modelobject::DeleteModule();
+}
