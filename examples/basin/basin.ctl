@@ -1,6 +1,7 @@
 # Example basin: Huerfano River above Gardner, Colorado (1 km grid, 370 cells, 5 sub-basins)
 # Run from this folder:  ../../build/orvelvco64 basin.ctl -diagfile:output/Orvel_Diag.xml
-# Every process module is present and switched off (flow control 0).
+# Every process module is present and switched off (flow control 0), except the special
+# output, which writes output/points.txt: elevation, slope and x coordinate at three cells.
 
 [output_interval]
 24      # reporting interval of the progress lines in hours
@@ -90,8 +91,15 @@ dem.asc         # elevation in m
 60      # time interval in minutes
 
 [special_output]
-0       # flow control parameter
+1       # flow control parameter
 60      # time interval in minutes
+numfiles = 1;
+{
+filename = points.txt; header = elevation_slope_coordinates;
+entity { ID = [elevation_model]; Symbol = DEM; Xcoords = 477300 476300 458300; Ycoords = 4181500 4171500 4159500; }
+entity { ID = slope_angle; Symbol = SLOPE; Xcoords = 477300 476300 458300; Ycoords = 4181500 4171500 4159500; }
+entity { ID = CoordX; Symbol = X; Xcoords = 476300; Ycoords = 4171500; }
+}
 
 [data_assimilation]
 0       # flow control parameter

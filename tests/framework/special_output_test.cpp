@@ -148,3 +148,23 @@ TEST(SpecialOutput, FailuresBecomeTheErrorCode) {
   EXPECT_EQ(error, 1008);
   EXPECT_EQ(m->Files().size(), 1u);
 }
+
+TEST(SpecialOutput, TheExampleBasinWritesItsPoints) {
+  TempDir dir;
+  const std::string basin = std::string(ORVEL_SOURCE_DIR) + "/examples/basin/";
+  ASSERT_EQ(RunCommand("cp '" + basin + "basin.ctl' '" + basin + "zones.asc' '" + basin + "dem.asc' '" + dir.path() +
+                       "' && mkdir '" + dir.file("output") + "'"),
+            0);
+  std::string out;
+  ASSERT_EQ(RunCommand("cd '" + dir.path() + "' && '" ORVEL_BINARY "' basin.ctl -diagfile:output/d.xml", &out), 0)
+      << out;
+  std::string text = ReadTextFile(dir.file("output/points.txt"));
+  std::vector<std::string> lines;
+  for (size_t p = 0, n; (n = text.find('\n', p)) != std::string::npos; p = n + 1) lines.push_back(text.substr(p, n - p));
+  ASSERT_EQ(lines.size(), 4u) << text;
+  EXPECT_EQ(lines[0].rfind("YY\tMM\tDD\tHH\tDEM/23/2\t", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1], "elevation_slope_coordinates");
+  // one pass without meteorological input: no date, but a value at every point
+  EXPECT_EQ(lines[3].rfind("-9999\t-9999\t-9999\t-9999\t", 0), 0u) << lines[3];
+  EXPECT_EQ(lines[3].find("\t-9999", 24), std::string::npos) << lines[3];
+}
