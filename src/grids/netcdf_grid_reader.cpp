@@ -47,6 +47,9 @@ struct ReadFailure : std::runtime_error {
   throw kNetcdfFormatErrorCode;
 }
 
+// More cells than any model grid holds: a damaged or foreign file.
+constexpr size_t kMaxNetcdfCells = size_t{1} << 28;
+
 bool Contains(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
 
 double NumericAttribute(const NcVarAtt& att, bool& ok) {
@@ -217,6 +220,9 @@ void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::st
     std::string xDimName, yDimName;
     for (const auto& d : file.getDims()) {
       const std::string& n = d.first;
+      if (d.second.getSize() > kMaxNetcdfCells)
+        FailFormat(log, "dimension \"" + n + "\" of netCDF file " + fileName + " has " +
+                            std::to_string(d.second.getSize()) + " entries, more than a grid file can hold.");
       if (Contains(n, "x")) {
         ncols = static_cast<int32_t>(d.second.getSize());
         xDimName = n;
@@ -342,7 +348,8 @@ void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::st
     }
     const size_t lenA = dims[1].getSize(), lenB = dims[2].getSize();
     const size_t nx = xFirst ? lenA : lenB, ny = xFirst ? lenB : lenA;
-    if (nx != static_cast<size_t>(ncols) || ny != static_cast<size_t>(nrows) || nx == 0 || ny == 0)
+    if (nx != static_cast<size_t>(ncols) || ny != static_cast<size_t>(nrows) || nx == 0 || ny == 0 ||
+        nx * ny > kMaxNetcdfCells)
       FailFormat(log, "variable \"" + chosen + "\" in netCDF file " + fileName + " has " + std::to_string(nx) +
                           " columns and " + std::to_string(ny) + " rows, expected " + std::to_string(ncols) +
                           " and " + std::to_string(nrows) + ".");
