@@ -63,7 +63,14 @@ std::string& SubstituteLine(LogStream* log, std::string& line, long lineNumber, 
   if (line.find("$set") != std::string::npos) return line;
 
   size_t dollar;
+  // A line of at most 2400 characters holds far fewer symbols than this; more replacements
+  // mean that symbols refer to each other without end.
+  constexpr int kMaxReplacements = 10000;
+  int replacements = 0;
   while ((dollar = line.find('$')) != std::string::npos) {
+    if (++replacements > kMaxReplacements)
+      Fail(log, "the symbols in line " + std::to_string(lineNumber) + " of the control file refer to each other "
+                "without end");
     size_t end = dollar;
     while (end < line.size() && !IsSpace(line[end])) ++end;
     std::string token = line.substr(dollar, end - dollar);

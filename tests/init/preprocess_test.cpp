@@ -124,3 +124,14 @@ TEST(CompileSymbols, FailedPreprocessingLeavesNoCopy) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Preprocess, SymbolsThatReferToEachOtherWithoutEndFail) {
+  // "$set" in a value is kept as written, so $a gives "$set", which is the symbol $set again.
+  CapturedLog log;
+  EXPECT_EQ(ThrownCode([&] { Pre("$set $set = $set\n$set $a = $set\nx $a\n", log); }), 17);
+  EXPECT_NE(log.console().find("refer to each other without end"), std::string::npos) << log.console();
+}
+
+}  // namespace

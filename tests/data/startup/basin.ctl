@@ -1,6 +1,6 @@
 # Smallest complete control file of the start-up: a basin of three sub-basins on a
 # grid of 8 x 6 cells, one day of hourly steps, no meteorological input.
-$set $dir = .
+$set $dir = ./
 $set $year = 2000
 [output_interval]
 24      # output interval in hours
