@@ -1,0 +1,33 @@
+// Whole runs of the program on the example basin.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "framework/app_test_support.h"
+
+TEST(AppProgram, TheExampleRunsToExitCodeZeroAndTwoControlFilesShareOneBanner) {
+  BasinCopy basin;
+  const std::string command = "cd " + basin.dir().path() + " && " + ORVEL_BINARY +
+                              " basin.ctl basin.ctl -diagfile:output/Orvel_Diag.xml";
+  std::string out;
+  EXPECT_EQ(RunCommand(command + " </dev/null", &out), 0) << out;
+  EXPECT_EQ(Occurrences(out, "Orvel-KTA (OpenMP)"), 1);
+  EXPECT_EQ(Occurrences(out, "end of simulation reached successfully!"), 2);
+  EXPECT_EQ(Occurrences(out, "exitcode 0"), 1);
+  EXPECT_NE(out.rfind("exitcode 0\no.k.\n\nthe end."), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(basin.dir().file("basin.ctl.intern")));
+  std::string why;
+  EXPECT_TRUE(IsWellFormedXml(basin.dir().file("output/Orvel_Diag.xml"), &why)) << why;
+  EXPECT_EQ(ReadTextFile(basin.dir().file("output/Orvel_Diag.xml")).find("level=\"0\""), std::string::npos);
+}
+
+TEST(AppProgram, AFailingFirstControlFileEndsTheProcessWithItsCode) {
+  BasinCopy basin;
+  basin.Edit("[routing_model]", "[routing]");
+  const std::string command =
+      "cd " + basin.dir().path() + " && " + ORVEL_BINARY + " basin.ctl basin.ctl -diagfile:d.xml </dev/null";
+  std::string out;
+  EXPECT_EQ(RunCommand(command, &out), 17);
+  EXPECT_EQ(Occurrences(out, "file modappli"), 1);  // the second control file never starts
+  EXPECT_NE(out.find("Execption 17 caught at top level!"), std::string::npos);
+}
