@@ -21,6 +21,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,17 @@ struct RunValues {
 // month-length table from the end year.
 void NormaliseModelTime(ModelDate& start, ModelDate& end, std::array<int, 12>& daysPerMonth);
 
+// --- periodic grid input (defaultini_variable_grids.cpp) --------------------------------
+// What a periodic standard grid needs in a step.
+enum class PeriodicInputAction { None, Read, Restore };
+// Advances the block and step counters of a grid with periodic input by the date of the
+// step and says whether the grid is to be read again or its starting values restored.
+PeriodicInputAction AdvancePeriodicInput(StandardGridSpec& spec, const ModelDate& date);
+// The dated file of a periodic grid: base name followed by "_YYYYMMDDHH".
+std::string DatedInputFileName(const std::string& base, const ModelDate& date);
+// True for the grids whose user codes the start-up replaces by table rows.
+bool IsCodeGrid(const std::string& internalName);
+
 // One cell of a river link.
 struct RiverLinkCell {
   int32_t row = 0;
@@ -234,6 +246,24 @@ class defaultini : public modelobject {
   virtual void FinishZonalStatistics();
   virtual void ReadVariableGrids();
   virtual void UpdatePeriodicGrids(ModelDate date, double dtMinutes);
+
+  // --- per-step output, zonal statistics, variable grids and periodic input ------------
+  //     (defaultini_output.cpp, defaultini_variable_grids.cpp)
+  // Position of the last standard grid written by WriteStandardGrids (the standard-grid
+  // count includes the variable grids after start-up).
+  int LastStandardGridPosition() const { return standardGridCount + 2 - variableGridCount; }
+  // The zonal statistic of the standard grid at a position; null when it has none.
+  zonalstatistic* ZonalStatisticAt(int position) const;
+  // The values of the registered grid at a position (null when none).
+  double** GridValues(int position) const;
+  std::vector<std::unique_ptr<zonalstatistic>> zonalStatistics;  // by registry position
+  std::vector<std::vector<ZoneTableEntry>> zonalStatisticZones;   // each writer's zone table
+  int variableGridCount = 0;
+  int firstVariableGridPosition = 0;       // 0 without variable grids
+  std::vector<int> variableGridReadFlags;  // 1-based
+  double** soilStorage = nullptr;          // the variable grid "soil_storage", if any
+  std::vector<MatrixOwner> variableGridMatrices;  // the variable grids' values
+  bool periodicInputChecked = false;
 
   // --- hand-over and queries -----------------------------------------------------------
   // Hands the working control-file name and the run values over; returns 0. Names and

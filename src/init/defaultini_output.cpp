@@ -1,10 +1,118 @@
 // Per-step output of the standard grids and their zonal statistics.
+#include <algorithm>
+
+#include "framework/logstream.h"
+#include "framework/zonalstatistic.h"
+#include "grids/grid_registry.h"
 #include "init/defaultini.h"
 
-void defaultini::CreateZonalStatistics() {}
-void defaultini::WriteStandardGrids(ModelDate) {}
-void defaultini::ResetZonalStatistics() {}
-void defaultini::AccumulateZonalStatistics() {}
-void defaultini::AggregateZonalStatistics(ModelDate) {}
-void defaultini::WriteZonalStatistics() {}
-void defaultini::FinishZonalStatistics() {}
+double** defaultini::GridValues(int position) const {
+  if (grids == nullptr || position < 1 || position > kMaxGridPosition) return nullptr;
+  return grids[position].data;
+}
+
+zonalstatistic* defaultini::ZonalStatisticAt(int position) const {
+  if (position < 0 || position >= static_cast<int>(zonalStatistics.size())) return nullptr;
+  return zonalStatistics[static_cast<size_t>(position)].get();
+}
+
+// Every standard grid (from position 2, variable grids included) that names a statistics
+// file gets a writer with its own copy of the zone table.
+void defaultini::CreateZonalStatistics() {
+  const int last = std::min(standardGridCount + 2, static_cast<int>(standardGrids.size()) - 1);
+  zonalStatistics.clear();
+  zonalStatisticZones.clear();
+  zonalStatistics.resize(static_cast<size_t>(std::max(last + 1, 0)));
+  zonalStatisticZones.resize(zonalStatistics.size());
+
+  double** weights = nullptr;
+  const int relCellArea = FindGrid("RelCellArea");
+  if (relCellArea > 0) weights = GridValues(relCellArea);
+  const char* outputDirectory =
+      run.defaultOutputDirectory.empty() ? nullptr : run.defaultOutputDirectory.c_str();
+  const bool minuteColumn = run.timestep >= 1 && run.timestep <= 59;
+  const int zoneCount = run.zoneCount;
+
+  for (int p = 2; p <= last; ++p) {
+    const StandardGridSpec& spec = standardGrids[static_cast<size_t>(p)];
+    if (spec.statFile.empty()) continue;
+    std::vector<ZoneTableEntry>& zones = zonalStatisticZones[static_cast<size_t>(p)];
+    zones.assign(static_cast<size_t>(zoneCount) + 1, ZoneTableEntry{});
+    for (int z = 0; z <= zoneCount && z < static_cast<int>(run.zoneTable.size()); ++z) {
+      zones[z].code = run.zoneTable[z].code;
+      zones[z].fraction = run.zoneTable[z].fraction;
+      zones[z].areaSum2 = run.zoneTable[z].areaSum2;
+    }
+    int error = 0;
+    const int* list = run.outputList.empty() ? nullptr : run.outputList.data();
+    auto writer = std::make_unique<zonalstatistic>(
+        &error, log, statisticsTable, statisticsSize, weights, geometry.nrows, geometry.ncols, zones.data(),
+        zoneCount, spec.statCode, 5, spec.statFile, outputDirectory, run.outputListCount, list, minuteColumn);
+    if (error != 0) throw error;
+    writer->WriteHeader(spec.internalName, "(default)", statisticsTable, statisticsSize);
+    zonalStatistics[static_cast<size_t>(p)] = std::move(writer);
+  }
+}
+
+void defaultini::WriteStandardGrids(ModelDate date) {
+  stepDate = date;
+  for (int p = 2; p <= LastStandardGridPosition(); ++p) WriteGrids(p, 1, false);
+}
+
+void defaultini::WriteVariableGrids(ModelDate date) {
+  stepDate = date;
+  if (firstVariableGridPosition <= 0) return;
+  for (int i = 0; i < variableGridCount; ++i) WriteGrids(firstVariableGridPosition + i, 1, false);
+}
+
+void defaultini::ResetZonalStatistics() {
+  for (auto& writer : zonalStatistics)
+    if (writer) writer->ClearZoneSums();
+}
+
+void defaultini::AccumulateZonalStatistics() {
+  double** zones = GridValues(1);
+  if (zones == nullptr) return;
+  const double nodata = geometry.nodata_value;
+  const std::vector<RowBounds>& bounds = run.rowBounds.empty() ? rowBounds : run.rowBounds;
+  const int maxCode = static_cast<int>(run.zoneCodeMap.size()) - 1;
+  for (size_t p = 0; p < zonalStatistics.size(); ++p) {
+    zonalstatistic* writer = zonalStatistics[p].get();
+    if (writer == nullptr) continue;
+    double** values = GridValues(static_cast<int>(p));
+    if (values == nullptr) continue;
+    for (int r = 1; r <= geometry.nrows; ++r) {
+      if (zones[r] == nullptr || values[r] == nullptr) continue;
+      int first = 1, last = geometry.ncols;
+      if (static_cast<int>(bounds.size()) > r) {
+        first = std::max(bounds[r].first, 1);
+        last = std::min(bounds[r].last, static_cast<int32_t>(geometry.ncols));
+      }
+      for (int c = first; c <= last; ++c) {
+        const double v = zones[r][c];
+        if (v == nodata) continue;
+        // A code outside the ranked codes has no zone (the ranking saw every basin cell).
+        const int code = static_cast<int>(v);
+        if (code < 0 || code > maxCode) continue;
+        writer->AddCellValue(r, c, run.zoneCodeMap[static_cast<size_t>(code)], values[r][c], 1.0);
+      }
+    }
+  }
+}
+
+void defaultini::AggregateZonalStatistics(ModelDate date) {
+  for (auto& writer : zonalStatistics)
+    if (writer) writer->AggregateAndWrite(date.year, date.month, date.day, date.hour, date.minute);
+}
+
+void defaultini::WriteZonalStatistics() {
+  for (auto& writer : zonalStatistics)
+    if (writer) writer->WriteRow();
+}
+
+void defaultini::FinishZonalStatistics() {
+  for (auto& writer : zonalStatistics)
+    if (writer) writer->Release();
+  zonalStatistics.clear();
+  zonalStatisticZones.clear();
+}

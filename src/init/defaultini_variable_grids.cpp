@@ -1,6 +1,186 @@
 // [variable_grids] and the periodic re-reading of standard grids.
+#include <cstdio>
+
+#include "framework/logstream.h"
 #include "init/defaultini.h"
 
-void defaultini::ReadVariableGrids() {}
-void defaultini::WriteVariableGrids(ModelDate) {}
-void defaultini::UpdatePeriodicGrids(ModelDate, double) {}
+std::string DatedInputFileName(const std::string& base, const ModelDate& date) {
+  char stamp[96];
+  std::snprintf(stamp, sizeof stamp, "_%04ld%02ld%02ld%02ld", static_cast<long>(date.year),
+                static_cast<long>(date.month), static_cast<long>(date.day), static_cast<long>(date.hour));
+  return base + stamp;
+}
+
+bool IsCodeGrid(const std::string& internalName) {
+  return internalName == "landuse" || internalName == "soil_types" || internalName == "irrigation_codes";
+}
+
+PeriodicInputAction AdvancePeriodicInput(StandardGridSpec& spec, const ModelDate& date) {
+  if (spec.periodBlocks <= 0) return PeriodicInputAction::None;
+  // The unit says which date field counts the steps within one block: hours within a
+  // day, days within a month, months within a year.
+  const std::string& unit = spec.periodUnit;
+  bool counted = true;
+  int64_t component = 0;
+  if (unit.find('H') != std::string::npos || unit.find('D') != std::string::npos)
+    component = date.hour;
+  else if (unit.find('M') != std::string::npos)
+    component = date.day;
+  else if (unit.find('Y') != std::string::npos)
+    component = date.month;
+  else
+    counted = false;
+  if (counted) {
+    if (component > spec.lastComponent[0]) {
+      ++spec.stepCounter;
+    } else if (component < spec.lastComponent[0]) {
+      ++spec.blockCounter;
+      spec.stepCounter = 1;
+    }
+    spec.lastComponent[0] = static_cast<int>(component);
+  }
+  if (spec.blockCounter == spec.periodBlocks && spec.stepCounter == spec.periodStep) {
+    spec.blockCounter = 0;
+    spec.stepCounter = 0;
+    if (!spec.persistent) {
+      spec.stepsSinceReading = 0;
+      spec.restorePending = true;
+    }
+    return PeriodicInputAction::Read;
+  }
+  if (spec.restorePending) {
+    ++spec.stepsSinceReading;
+    if (spec.stepsSinceReading >= spec.holdSteps) {
+      spec.restorePending = false;
+      return PeriodicInputAction::Restore;
+    }
+  }
+  return PeriodicInputAction::None;
+}
+
+void defaultini::ReadVariableGrids() {
+  // The start-up may hold the control file open; it finds it as it left it.
+  TextCursor savedCursor = controlFile;
+  const bool wasOpen = controlFileOpen;
+  struct Restore {
+    defaultini& self;
+    TextCursor& cursor;
+    bool open;
+    ~Restore() {
+      self.controlFile = std::move(cursor);
+      self.controlFileOpen = open;
+    }
+  } restore{*this, savedCursor, wasOpen};
+
+  if (!OpenControlFile()) {
+    if (log) *log << "FATAL: error opening " << controlFileName << "[end-entry]";
+    throw 28;
+  }
+  variableGridCount = 0;
+  firstVariableGridPosition = 0;
+  variableGridReadFlags.assign(1, 0);
+  int count = 0;
+  if (!SeekControlKey("[variable_grids]", false)) return;
+  ReadControlValue(count, " number of variable grids ");
+  if (count < 1) return;
+
+  const int first = FirstFreeGridPosition();
+  if (first <= 0 || first >= 1000 || first + count - 1 > kMaxGridPosition) {
+    if (log) *log << "FATAL: no free grid found in memory (an Position " << 1000 << ")\n" << "[end-entry]";
+    throw 12;
+  }
+  firstVariableGridPosition = first;
+  variableGridReadFlags.assign(static_cast<size_t>(count) + 1, 0);
+  const int firstRow = 1, lastRow = geometry.nrows;
+  for (int i = 1; i <= count; ++i) {
+    const int position = first + i - 1;
+    StandardGridSpec spec;
+    // File name, internal name, fill code and default value stand on one line.
+    std::string& fileName = spec.fileName;
+    std::string& internalName = spec.internalName;
+    const size_t lineStart = controlFile.Pos();
+    bool complete = controlFile.ReadWord(fileName) && controlFile.ReadWord(internalName) &&
+                    controlFile.ReadInt(spec.fillCode) && controlFile.ReadDouble(spec.defaultValue);
+    if (complete && (fileName.size() > kMaxFileName || internalName.size() > kMaxInternalName)) complete = false;
+    if (!complete) {
+      controlFile.Seek(lineStart);
+      char text[160];
+      std::snprintf(text, sizeof text,
+                    "\nfile for vargrid %d or the identifier or the fillcode or the defaultvalue (which is new in "
+                    "version 7.7) in ",
+                    i);
+      ControlFileKeyError(text, name);
+    }
+    restOfLine = controlFile.RestOfLine();
+    ReadControlValue(spec.writeCode, "Writegrid for a variable grid ");
+    int readFlag = 0;
+    ReadControlValue(readFlag, "Readgrid for a variable grid ");
+    variableGridReadFlags[static_cast<size_t>(i)] = readFlag;
+    spec.outName = spec.fileName;
+
+    double** g = nullptr;
+    if (readFlag == 1) {
+      ReadGrid(spec.fileName, g, spec.fillCode, true, true, false, spec.defaultValue);
+      variableGridMatrices.emplace_back(g);
+    } else {
+      g = matrix(firstRow, lastRow, 0, geometry.ncols);
+      variableGridMatrices.emplace_back(g);
+      double** zones = GridValues(1);
+      for (int r = firstRow; r <= lastRow; ++r)
+        for (int c = 1; c <= geometry.ncols; ++c)
+          g[r][c] = zones != nullptr && zones[r] != nullptr && zones[r][c] > geometry.nodata_value
+                        ? spec.defaultValue
+                        : geometry.nodata_value;
+    }
+    RegisterGrid(position, spec.fileName, g, nullptr, 0, spec.internalName, spec.writeCode, firstRow, lastRow);
+    if (spec.internalName == "soil_storage") soilStorage = g;
+    if (static_cast<int>(standardGrids.size()) <= position) standardGrids.resize(static_cast<size_t>(position) + 1);
+    standardGrids[static_cast<size_t>(position)] = std::move(spec);
+  }
+  variableGridCount = count;
+  standardGridCount += count;
+  run.standardGridCount = standardGridCount;
+}
+
+void defaultini::UpdatePeriodicGrids(ModelDate date, double /*dtMinutes*/) {
+  const int last = std::min(standardGridCount + 2, static_cast<int>(standardGrids.size()) - 1);
+  if (!periodicInputChecked) {
+    // Code grids hold table rows after the start-up; a re-read file would bring user
+    // codes back. Until the re-read is followed by the code check, refuse it.
+    for (int p = 3; p <= last; ++p) {
+      const StandardGridSpec& spec = standardGrids[static_cast<size_t>(p)];
+      if (spec.periodBlocks > 0 && IsCodeGrid(spec.internalName)) {
+        if (log)
+          *log << "FATAL: the code grid " << spec.internalName << " (" << spec.fileName
+               << ") has a periodicity: re-reading land-use, soil or irrigation code grids during the run is "
+                  "not supported; remove its periodicity key from [standard_grids]"
+               << "[end-entry]";
+        throw 17;
+      }
+    }
+    periodicInputChecked = true;
+  }
+  for (int p = 3; p <= last; ++p) {
+    StandardGridSpec& spec = standardGrids[static_cast<size_t>(p)];
+    if (spec.periodBlocks <= 0) continue;
+    const PeriodicInputAction action = AdvancePeriodicInput(spec, date);
+    double** data = GridValues(p);
+    if (action == PeriodicInputAction::Read) {
+      const std::string file = DatedInputFileName(spec.fileName, date);
+      ReadGrid(file, data, spec.fillCode, false, true, false, spec.defaultValue);
+      MPIUpdateGrid(p, data);
+    } else if (action == PeriodicInputAction::Restore && data != nullptr && spec.startValues) {
+      const std::vector<RowBounds>& bounds = run.rowBounds.empty() ? rowBounds : run.rowBounds;
+      for (int r = 1; r <= geometry.nrows; ++r) {
+        if (data[r] == nullptr) continue;
+        int first = 1, lastColumn = geometry.ncols;
+        if (static_cast<int>(bounds.size()) > r) {
+          first = std::max(bounds[r].first, 1);
+          lastColumn = std::min(bounds[r].last, static_cast<int32_t>(geometry.ncols));
+        }
+        for (int c = first; c <= lastColumn; ++c) data[r][c] = spec.startValues[r][c];
+      }
+      MPIUpdateGrid(p, data);
+    }
+  }
+}
