@@ -16,6 +16,10 @@ TEST(AppProgram, TheExampleRunsToExitCodeZeroAndTwoControlFilesShareOneBanner) {
   EXPECT_EQ(Occurrences(out, "exitcode 0"), 1);
   EXPECT_NE(out.rfind("exitcode 0\no.k.\n\nthe end."), std::string::npos);
   EXPECT_TRUE(std::filesystem::exists(basin.dir().file("basin.ctl.intern")));
+  int derivedGrids = 0;  // cell sizes, coordinates, slope, aspect, region weights
+  for (const auto& entry : std::filesystem::directory_iterator(basin.dir().path()))
+    if (entry.path().filename().string().find(".intern.") != std::string::npos) ++derivedGrids;
+  EXPECT_GE(derivedGrids, 5);
   std::string why;
   EXPECT_TRUE(IsWellFormedXml(basin.dir().file("output/Orvel_Diag.xml"), &why)) << why;
   EXPECT_EQ(ReadTextFile(basin.dir().file("output/Orvel_Diag.xml")).find("level=\"0\""), std::string::npos);
