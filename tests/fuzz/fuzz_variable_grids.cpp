@@ -1,7 +1,8 @@
 // Feeds arbitrary text as the [variable_grids] section of a control file to the
 // variable-grid reader on a small basin: every input must end in registered grids or an
 // error code, never a crash. Grid files are looked up below a folder that does not exist,
-// so rows that ask for a file to be read end in the grid reader's error without waiting.
+// and names cannot be absolute, so rows that ask for a file to be read end in the grid
+// reader's error without waiting.
 #include <unistd.h>
 
 #include <cstddef>
@@ -37,8 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = ControlPath();
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return 0;
+  // No absolute names: a row must never make the reader open a device or a real file.
+  std::string text(reinterpret_cast<const char*>(data), size);
+  for (char& ch : text)
+    if (ch == '/' || ch == '~') ch = '_';
   std::fputs("[variable_grids]\n", f);
-  std::fwrite(data, 1, size, f);
+  std::fwrite(text.data(), 1, text.size(), f);
   std::fclose(f);
 
   GridRegistry registry;

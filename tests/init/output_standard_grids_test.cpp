@@ -2,6 +2,8 @@
 // the periodic re-reading, on a small basin built by hand (the start-up is not run).
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -159,6 +161,7 @@ TEST(StandardGridOutput, VariableGridsAreReadOrCreatedAndRegisteredBehindTheStan
   WriteTextFile(varDir + "/wet.asc", AsciiGrid(0.25));
   b.d->output.inputDirectory = b.dir.path() + "/";
   b.d->output.outputDirectory = b.dir.path() + "/";
+  b.d->output.writeAsciiGrids = true;
   b.d->ReadVariableGrids();
   EXPECT_EQ(b.d->variableGridCount, 2);
   EXPECT_EQ(b.d->firstVariableGridPosition, 5);
@@ -171,9 +174,20 @@ TEST(StandardGridOutput, VariableGridsAreReadOrCreatedAndRegisteredBehindTheStan
   EXPECT_EQ(b.d->soilStorage[2][4], kNodata);
   EXPECT_EQ(b.registry[6].data[3][2], 0.25);
 
-  // Write code 1: each variable grid is written in every step by WriteVariableGrids.
+  // Write code 1: the standard grid by WriteStandardGrids, each variable grid by
+  // WriteVariableGrids, in every step; the zone grid is never written.
+  b.d->RegisterGrid(3, b.dir.file("temp.asc"), b.temp.get(), nullptr, 0, "temp", 1, 1, 3);
   b.Step(1, 0);
   EXPECT_NE(ReadTextFile(b.dir.file("VAR/soil.asc")).find("2.5"), std::string::npos);
+  EXPECT_NE(ReadTextFile(b.dir.file("temp.asc")).find("ncols"), std::string::npos);
+  EXPECT_FALSE(std::ifstream(b.dir.file("zones.asc")).good());
+  // The variable grids are not written a second time by WriteStandardGrids.
+  ASSERT_EQ(std::remove(b.dir.file("VAR/soil.asc").c_str()), 0);
+  ModelDate date;
+  b.d->WriteStandardGrids(date);
+  EXPECT_FALSE(std::ifstream(b.dir.file("VAR/soil.asc")).good());
+  b.d->WriteVariableGrids(date);
+  EXPECT_TRUE(std::ifstream(b.dir.file("VAR/soil.asc")).good());
 }
 
 TEST(StandardGridOutput, AVariableGridRowThatIsShortFailsWithItsIndex) {
