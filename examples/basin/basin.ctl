@@ -47,7 +47,8 @@ zones.asc       # sub-basin codes 1..5
 dem.asc         # elevation in m
 
 [standard_grids]
-0       # number of standard grids
+1       # number of standard grids
+dem.asc elevation fillcode = 0 statfile = elevation_stat.txt statcode = 2001
 
 [variable_grids]
 0       # number of variable grids

@@ -262,7 +262,6 @@ class defaultini : public modelobject {
   int firstVariableGridPosition = 0;       // 0 without variable grids
   std::vector<int> variableGridReadFlags;  // 1-based
   double** soilStorage = nullptr;          // the variable grid "soil_storage", if any
-  std::vector<MatrixOwner> variableGridMatrices;  // the variable grids' values
   bool periodicInputChecked = false;
 
   // --- hand-over and queries -----------------------------------------------------------

@@ -28,9 +28,11 @@ void defaultini::CreateZonalStatistics() {
   double** weights = nullptr;
   const int relCellArea = FindGrid("RelCellArea");
   if (relCellArea > 0) weights = GridValues(relCellArea);
-  const char* outputDirectory =
-      run.defaultOutputDirectory.empty() ? nullptr : run.defaultOutputDirectory.c_str();
-  const bool minuteColumn = run.timestep >= 1 && run.timestep <= 59;
+  const std::string& directory =
+      output.defaultOutputDirectory.empty() ? run.defaultOutputDirectory : output.defaultOutputDirectory;
+  const char* outputDirectory = directory.empty() ? nullptr : directory.c_str();
+  const int timestep = output.subHourTimeStep != 0 ? output.subHourTimeStep : run.timestep;
+  const bool minuteColumn = timestep >= 1 && timestep <= 59;
   const int zoneCount = run.zoneCount;
 
   for (int p = 2; p <= last; ++p) {

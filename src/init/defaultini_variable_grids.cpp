@@ -121,10 +121,9 @@ void defaultini::ReadVariableGrids() {
     double** g = nullptr;
     if (readFlag == 1) {
       ReadGrid(spec.fileName, g, spec.fillCode, true, true, false, spec.defaultValue);
-      variableGridMatrices.emplace_back(g);
+      AdoptGrid(g);
     } else {
-      g = matrix(firstRow, lastRow, 0, geometry.ncols);
-      variableGridMatrices.emplace_back(g);
+      g = NewOwnedGrid(firstRow, lastRow);
       double** zones = GridValues(1);
       for (int r = firstRow; r <= lastRow; ++r)
         for (int c = 1; c <= geometry.ncols; ++c)
@@ -132,7 +131,7 @@ void defaultini::ReadVariableGrids() {
                         ? spec.defaultValue
                         : geometry.nodata_value;
     }
-    RegisterGrid(position, spec.fileName, g, nullptr, 0, spec.internalName, spec.writeCode, firstRow, lastRow);
+    Register(position, spec.fileName, g, spec.internalName, spec.writeCode);
     if (spec.internalName == "soil_storage") soilStorage = g;
     if (static_cast<int>(standardGrids.size()) <= position) standardGrids.resize(static_cast<size_t>(position) + 1);
     standardGrids[static_cast<size_t>(position)] = std::move(spec);
