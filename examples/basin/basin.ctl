@@ -26,9 +26,52 @@ DefaultOutputDirectory = output/
 0       # time shift of data time to local time
 
 [meteo_data_count]
-0       # number of meteorological variables
+2       # number of meteorological variables
 
 [meteo_names]
+temperature
+precipitation
+
+# One section per meteorological variable (station files made by make_station_files.py).
+[temperature]
+1                       # method: 1 inverse distance, 4 nearest station, 9 ready-made grids
+temperature.dat AdditionalColumns=0     # station file
+none                    # regression file (methods 2 and 3 only)
+temperature.asc         # result grid (written at the end of every day under a dated name)
+5                       # grid write code
+1.0                     # scaling factor
+temperature.stat 2001   # statistics file: every zone and the total, mean of every step
+999                     # nodata value: station values outside -999..999 are missing
+2.0                     # inverse-distance power
+1.0                     # fraction of inverse distance (method 3)
+100000                  # maximum distance in m
+0                       # slope of the anisotropy's main axis in degrees
+1.0                     # anisotropy b/a (1: none)
+-60                     # lower limit
+-60                     # replacement below
+60                      # upper limit
+60                      # replacement above
+0                       # SzenUse: no scenario
+
+[precipitation]
+1                       # method
+precipitation.dat AdditionalColumns=0   # station file
+none                    # regression file
+precipitation.asc       # result grid
+5                       # grid write code
+1.0                     # scaling factor
+precipitation.stat 2001 # statistics file
+999                     # nodata value
+2.0                     # inverse-distance power
+1.0                     # fraction of inverse distance
+100000                  # maximum distance in m
+0                       # slope of the anisotropy's main axis in degrees
+1.0                     # anisotropy b/a
+0                       # lower limit
+0                       # replacement below
+500                     # upper limit
+500                     # replacement above
+0                       # SzenUse
 
 [model_time]
 1       # start hour

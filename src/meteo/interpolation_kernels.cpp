@@ -68,6 +68,10 @@ inline bool CellValue(const CellLoop& L, int r, int c, double& value, bool& miss
     value = L.commonValue;
     return true;
   }
+  if (L.method == 9) {
+    value = L.result[r][c];  // the grid read for this step
+    return true;
+  }
   if (L.method == 4) {
     value = ThiessenValue(L.stations, L.nodata, L.coordX[r][c], L.coordY[r][c]);
   } else if (L.ratio < 1.0) {

@@ -155,7 +155,7 @@ struct CellLoop {
   double** masterHru = nullptr;  // optional: HRU mode, cells with grid nodata are skipped
   double xmin = -1e300, xmax = 1e300, ymin = -1e300, ymax = 1e300;
 
-  int method = 1;                // 1 inverse distance, 4 nearest station
+  int method = 1;                // 1 inverse distance, 4 nearest station, 9 the grid read into result
   StationPoints stations;        // unrotated
   StationPoints rotated;         // rotated coordinates (same as stations without anisotropy)
   double ratio = 1.0;            // b/a; below 1 the anisotropic variant is used

@@ -1,70 +1,387 @@
 #include "meteo/meteoint.h"
 
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <sstream>
+
+#include "framework/build_info.h"
+#include "grids/grid_registry.h"
 #include "framework/logstream.h"
+#include "framework/teilmod.h"
+#include "framework/zonalstatistic.h"
 
 namespace {
 
-// Days since 1970-01-01 of a Gregorian date, and back.
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
+constexpr double kDegreesToRadians = 0.017453292519944444;
 
-void CivilFromDays(int64_t z, int64_t& y, int64_t& m, int64_t& d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp + (mp < 10 ? 3 : -9);
-  y = yoe + era * 400 + (m <= 2);
-}
+const char* const kMethodLabel =
+    "1 [idw], 2 [regress], [3] [idw+regr], 4 [thiessen] 5 [bilinear] 6 [BIGRES] 7 [bicubic spline] 8 [SPLINERES] "
+    "9 [ReadGrid] 10 [EDR from station data] 11 [IDW + EDR from station data] 12 [Thiessen combines with "
+    "elevation gradient] for ";
 
-ModuleInputs WithoutSection(const ModuleInputs& in) {
-  ModuleInputs copy = in;
-  copy.zoneCodeMap = nullptr;  // the base then reads nothing
-  return copy;
+bool HasStationFiles(int m) { return m == 1 || (m >= 3 && m <= 8) || (m >= 10 && m <= 12); }
+bool Available(int m) { return m == 1 || m == 4 || m == 9; }
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  const int n = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(&out[0], out.size() + 1, format, args);
+  va_end(args);
+  return out;
 }
 
 }  // namespace
 
-ModelDate AddMinutes(const ModelDate& date, int64_t minutes) {
-  int64_t total = DaysFromCivil(date.year, date.month, date.day) * 1440 + date.hour * 60 + date.minute + minutes;
-  int64_t days = total >= 0 ? total / 1440 : -((-total + 1439) / 1440);
-  int64_t rest = total - days * 1440;
-  ModelDate out;
-  CivilFromDays(days, out.year, out.month, out.day);
-  out.hour = rest / 60;
-  out.minute = rest % 60;
-  return out;
+const char* InterpolationMethodName(int m) {
+  static const char* const kNames[] = {"",
+                                       "idw",
+                                       "regress",
+                                       "idw+regr",
+                                       "thiessen",
+                                       "bilinear",
+                                       "BIGRES",
+                                       "bicubic spline",
+                                       "SPLINERES",
+                                       "ReadGrid",
+                                       "EDR from station data",
+                                       "IDW + EDR from station data",
+                                       "Thiessen combines with elevation gradient"};
+  return m >= 1 && m <= 12 ? kNames[m] : "unknown";
 }
 
-meteointerpol::meteointerpol(const ModuleInputs& in, const std::string& variableName, int position, int opt)
-    : teilmodellklasse(WithoutSection(in), variableName, 1, SectionRequirement::Optional),
-      gridPosition(position),
-      option(opt) {
-  stepMinutes = in.output.timeStepMinutes >= 1.0 ? in.output.timeStepMinutes : 60.0;
-  current = in.start;
+meteointerpol::meteointerpol(const ModuleInputs& in, const std::string& interpolatorName, int resultPos,
+                             int opt)
+    : modelobject(in.log, in.controlFileName, in.output), option(opt) {
+  name = interpolatorName;
+  try {
+    Construct(in, resultPos);
+  } catch (int) {
+    Release();
+    throw;
+  } catch (...) {
+    Release();
+    throw 103;
+  }
+}
+
+meteointerpol::meteointerpol(int& error, const ModuleInputs& in, const std::string& interpolatorName,
+                             int resultPos, int opt)
+    : modelobject(in.log, in.controlFileName, in.output), option(opt) {
+  error = 0;
+  name = interpolatorName;
+  try {
+    Construct(in, resultPos);
+  } catch (int code) {
+    error = code;
+    Release();
+    throw;
+  } catch (...) {
+    error = 103;
+    Release();
+    throw 103;
+  }
+}
+
+meteointerpol::meteointerpol(const ModuleInputs& in, const std::string& interpolatorName, ModelDate startDate,
+                             double stepMinutes)
+    : modelobject(in.log, in.controlFileName, in.output) {
+  name = interpolatorName;
+  geometry = in.geometry;
+  grids = in.grids;
+  start = current = startDate;
+  timeStepMinutes = stepMinutes;
   SetEndDate(in.end.year, in.end.month, in.end.day, in.end.hour, in.end.minute);
-  *log << "WARNING: no station data are read for " << name
-       << " in this version: its grid is not interpolated, only the model time advances" << "[end-entry]";
+  stationFiles.resize(2);
 }
 
-meteointerpol::meteointerpol(const ModuleInputs& in, const std::string& variableName, ModelDate start,
-                             double step)
-    : teilmodellklasse(WithoutSection(in), variableName, 1, SectionRequirement::Optional),
-      stepMinutes(step),
-      current(start) {
+meteointerpol::~meteointerpol() { Release(); }
+
+void meteointerpol::Fatal(const std::string& text, int code) {
+  if (log) *log << "FATAL: " << text << "[end-entry]";
+  throw code;
+}
+
+double** meteointerpol::GridData(int position) const {
+  return position > 0 ? grids[position].data : nullptr;
+}
+
+void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
+  if (log) {
+    *log << "file meteoint, compiled at " << BuildDate() << ", " << BuildTime() << "[end-entry]";
+    *log << "DEBUG: initializing interpolator for " << name << "[end-entry]";
+  }
+  geometry = in.geometry;
+  grids = in.grids;
+  reportInterval = in.reportInterval;
+  resultPosition = resultPos;
+  timeStepMinutes = in.output.timeStepMinutes >= 1.0 ? in.output.timeStepMinutes : 60.0;
+  start = in.start;
+  firstRow = in.firstRow;
+  lastRow = in.lastRow >= in.firstRow ? in.lastRow : geometry.nrows;
+  if (in.rowBounds) bounds = *in.rowBounds;
   SetEndDate(in.end.year, in.end.month, in.end.day, in.end.hour, in.end.minute);
+  hruMode = in.output.hruMode != 0;
+
+  if (int p = FindGrid("MPIRegions")) mpiRegions = GridData(p);
+  if (int p = FindGrid("MPIHelper")) mpiHelper = GridData(p);
+  if (hruMode) {
+    hruGrid = GridData(RequireGrid("HydrologicResponseUnits"));
+    masterHruGrid = GridData(RequireGrid("MasterHydrologicResponseUnits"));
+  }
+  const int relPos = FindGrid("RelCellArea");
+  if (relPos == 0)
+    Fatal("\n-----------------------------------------------------------\nOrvel-KTA no longer works without a "
+          "RelCellArea-Grid.\nIf this message appears, then something is wrong with the code,\nso please contact "
+          "the author.\n-----------------------------------------------------------\n\n",
+          74);
+  relCellArea = GridData(relPos);
+  coordX = GridData(RequireGrid("CoordX"));
+  coordY = GridData(RequireGrid("CoordY"));
+  zoneGrid = GridData(1);
+
+  stationFiles.resize(2);
+  xmin = geometry.xllcorner;
+  xmax = geometry.xllcorner + geometry.cellsize * (geometry.ncols + 1);
+  ymin = geometry.yllcorner;
+  ymax = geometry.yllcorner + geometry.cellsize * (geometry.nrows + 1);
+  ReadControlSection();
+
+  // The result grid, registered under the variable's name.
+  result = matrix(1, geometry.nrows, 1, geometry.ncols);
+  for (int r = 1; r <= geometry.nrows; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c) result[r][c] = geometry.nodata_value;
+  RegisterGrid(resultPosition, resultGridName, result, nullptr, 0, name, writeCode, 1, geometry.nrows);
+
+  if (interpolationMethod == 0 || interpolationMethod > 12 || interpolationMethod < 0)
+    Fatal("error! interpolation method has to range from 1..12 (here: " + std::to_string(interpolationMethod) + ")\n", 53);
+  if (!Available(interpolationMethod))
+    Fatal("interpolation method " + std::to_string(interpolationMethod) + " (" + InterpolationMethodName(interpolationMethod) +
+              ") of interpolator " + name + " is not available in this version of the model; use method 1 (idw), "
+              "4 (thiessen) or 9 (ReadGrid)",
+          53);
+  if (szenUse == 1 && (szenMeth == 5 || szenMeth == 6)) LoadScenarioGrid(start.month);
+
+  const int64_t marker = -static_cast<int64_t>(integerNodata) - 1;
+  const ModelDate missingDate{marker, marker, marker, marker, marker};
+  for (StationFile& f : stationFiles) f.recordDate = missingDate;
+  current = missingDate;
+  current.minute = 0;
+
+  if (HasStationFiles(interpolationMethod)) {
+    for (int i = 0; i < stationFileCount; ++i) {
+      StationFile& f = stationFiles[i];
+      AnalyzeStationFile(*log, name, nodataN, f);
+      FindStartDate(*log, name, nodataN, start, f);
+    }
+    anisotropySlope *= kDegreesToRadians;
+    CreateRotatedCoordinates();
+    SetAnisotropy();
+    ComputeStationDistances();
+    current = stationFiles[0].recordDate;
+  } else if (interpolationMethod == 9) {
+    StationFile& f = stationFiles[0];
+    AnalyzeStationFile(*log, name, nodataN, f);
+    FindStartDateGridList();
+    if (f.count > 0) SetPosition(0, f.x[1], f.y[1], f.altitude[1]);
+    f.equalValues = false;
+    current = listDate;
+  }
+  endFlag = false;
+  BuildDescription();
+  CreateStatistics(in);
+  if (int p = FindGrid("ScalingGrid_" + name)) scalingGrid = GridData(p);
+  idw = MakeIdwSettings(idwWeight, maxDistance);
 }
 
-meteointerpol::~meteointerpol() = default;
+void meteointerpol::ReadControlSection() {
+  if (!OpenControlFile(controlFileName)) Fatal("error opening " + controlFileName, 28);
+  std::string section = name.substr(0, name.find(' '));
+  SeekControlKey("[" + section + "]", true);
+  ReadControlValue(interpolationMethod, kMethodLabel + name);
+  stationFileCount = (interpolationMethod == 6 || interpolationMethod == 8) ? 2 : 1;
+  for (int i = 0; i < stationFileCount; ++i) {
+    controlFile.SkipBlanks();
+    std::string line = controlFile.AtEnd() ? std::string() : controlFile.RestOfLine();
+    TextCursor c(line);
+    std::string first;
+    if (!c.ReadWord(first))
+      Fatal("error reading station data file name nr. " + std::to_string(i) + " for interpolation of " + name, 49);
+    StationFile& f = stationFiles[i];
+    f.fileName = first;
+    f.fileLine = line;
+    StationLineOptions o = ParseStationLineOptions(line);
+    f.additionalColumns = o.additionalColumns;
+    if (o.additionalColumns < 0)
+      Fatal("negative AdditionalColumns= in the station file line of " + name + ": " + line, 49);
+    if (o.hasXmin) xmin = o.xmin;
+    if (o.hasXmax) xmax = o.xmax;
+    if (o.hasYmin) ymin = o.ymin;
+    if (o.hasYmax) ymax = o.ymax;
+  }
+  if (interpolationMethod >= 1 && interpolationMethod <= 8) {
+    ReadControlValue(regressionFileName, "name of the regression file in " + name);
+  } else if (interpolationMethod == 9) {
+    controlFile.SkipBlanks();
+    TextCursor c(controlFile.RestOfLine());
+    double f1, x1, f2, x2;
+    int threshold;
+    if (!(c.ReadDouble(f1) && c.ReadDouble(x1) && c.ReadInt(threshold) && c.ReadDouble(f2) && c.ReadDouble(x2)))
+      Fatal("error reading the required 5 GIF-Mapping parameters f1 (default=8.916787e-5), x1 (0.0767528404), "
+            "threshold (127), f2 (default=6.00e-006), x2 (0.098) for interpolation of " + name,
+            49);
+    gifOffset1 = f1;
+    gifScale1 = x1;
+    gifThreshold = threshold;
+    gifOffset2 = f2;
+    gifScale2 = x2;
+  } else if (interpolationMethod == 10 || interpolationMethod == 11) {
+    controlFile.SkipBlanks();
+    TextCursor c(controlFile.RestOfLine());
+    int got = 0;
+    got += c.ReadDouble(lowerInversion);
+    got += got == 1 && c.ReadDouble(upperInversion);
+    got += got == 2 && c.ReadDouble(tolerance);
+    got += got == 3 && c.ReadInt(overlap);
+    got += got == 4 && c.ReadDouble(clusterRange);
+    got += got == 5 && c.ReadDouble(upperLapseRate);
+    if (got == 5) upperLapseRate = -9999.0;
+    if (got < 5)
+      Fatal("error reading the required 5 or 6 regression parameters <lower inversion> <upper inversion> "
+            "<tolerance> <overlap> <clusterrange> [<lapse rate above upper inversion>] for interpolation of " + name,
+            49);
+  } else if (interpolationMethod == 12) {
+    controlFile.SkipBlanks();
+    TextCursor c(controlFile.RestOfLine());
+    int got = 0;
+    got += c.ReadDouble(lapseRate);
+    got += got == 1 && c.ReadDouble(inversionHeight);
+    got += got == 2 && c.ReadDouble(fixedUpperLapseRate);
+    std::string token;
+    if (got == 3 && c.ReadWord(token)) pTypeFlag = token.find("P-type") != std::string::npos ? 1 : 0;
+    if (got == 1) inversionHeight = fixedUpperLapseRate = -9999.0;
+    if (got == 0 || got == 2)
+      Fatal("error reading the required parameter \"lapse rate\" and/or optional parameters inversion_hight and fix "
+            "upper lapse rate for interpolation of " + name,
+            49);
+  }
+  ReadControlValue(resultGridName, "name of the result grid in " + name);
+  ReadControlValue(writeCode, "grid write code for result grid in " + name);
+  ReadControlValue(scalingFactor, "scaling factor for " + name);
+  {
+    const std::string label = "name of the statistic result file in " + name;
+    if (!controlFile.ReadWord(statisticFileName) || !controlFile.ReadInt(statisticCode))
+      ControlFileKeyError(label, name);
+    restOfLine = controlFile.RestOfLine();
+  }
+  ReadControlValue(nodataN, "nodata value in " + name);
+  if (!(std::fabs(nodataN) < 2e9)) Fatal("the nodata value of " + name + " has to be a number below 2e9", 49);
+  integerNodata = static_cast<int>(nodataN);
+  ReadControlValue(idwWeight, "idw-weight in " + name);
+  ReadControlValue(idwFraction, "fraction of idw on weighted interpolation (method 3)");
+  ReadControlValue(maxDistance, "maximum distance in " + name);
+  ReadControlValue(anisotropySlope, "slope of the main axis of the anisotropy ellipse in " + name);
+  ReadControlValue(anisotropyRatio, "anisotropy b/a in " + name);
+  ReadControlValue(post.lower, "lower limit of results in " + name);
+  ReadControlValue(post.lowerReplacement, "lower replacement for limit-exceeding results in " + name);
+  ReadControlValue(post.upper, "upper limit of results in " + name);
+  ReadControlValue(post.upperReplacement, "upper replacement for limit-exceeding results in " + name);
+  post.scale = scalingFactor;
+  ReadScenarioSettings();
+  CloseControlFile();
+}
+
+void meteointerpol::ReadScenarioSettings() {
+  ReadControlValue(szenUse, "SzenUse in " + name);
+  post.szenUse = szenUse;
+  if (szenUse != 1) return;
+  ReadControlValue(szenMeth, "SzenMeth in " + name);
+  post.szenMeth = szenMeth;
+  if (szenMeth == 5 || szenMeth == 6) {
+    scenarioFiles.resize(12);
+    for (int m = 1; m <= 12; ++m) {
+      if (!controlFile.ReadWord(scenarioFiles[m - 1]))
+        Fatal("error in control file: scenario grid for month " + std::to_string(m) + " in " + name +
+                  " not found!\nThere have to be exactly 12 filenames after the sceario application mode\nreferring "
+                  "to each of the 12 months if using scenario method 5 or 6.\nHowever, if methods 0..4 are used, NO "
+                  "FILENAMES are allowed there\n (for backwards compatibility reasons)",
+              17);
+      controlFile.RestOfLine();
+    }
+    return;
+  }
+  ReadControlValue(szenNum, "SzenNum in " + name);
+  if (szenNum < 0 || szenNum > 100000) Fatal("SzenNum in " + name + " has to range from 0 to 100000", 48);
+  ScenarioStations& s = scenarioStations;
+  s.count = szenNum;
+  s.x.assign(szenNum + 1, 0.0);
+  s.y.assign(szenNum + 1, 0.0);
+  s.month.assign(szenNum + 1, {});
+  s.dayValue.assign(szenNum + 1, 0.0);
+  for (int r = 1; r <= szenNum; ++r) {
+    for (int c = 1; c <= 14; ++c) {
+      double v;
+      if (!controlFile.ReadDouble(v))
+        Fatal("error! scenario-data row " + std::to_string(r) + ", column " + std::to_string(c) + " in " + name +
+                  ": read error!",
+              48);
+      if (c == 1)
+        s.x[r] = v;
+      else if (c == 2)
+        s.y[r] = v;
+      else
+        s.month[r][c - 2] = szenMeth == 3 ? v / 100.0 + 1.0 : v;
+    }
+    controlFile.RestOfLine();
+  }
+}
+
+void meteointerpol::BuildDescription() {
+  const StationFile& f0 = stationFiles[0];
+  const std::string zones = grids && grids[1].fileName.size() ? grids[1].fileName : std::string();
+  const char* ctl = controlFileName.c_str();
+  switch (interpolationMethod) {
+    case 1:
+      description = Format(
+          "%s interpolated with idw from %s, zones from %s, weighting = %4.1f,  maxentf = %8.0f, control file %s, "
+          "additional columns: %d",
+          name.c_str(), f0.fileName.c_str(), zones.c_str(), idwWeight, maxDistance, ctl, f0.additionalColumns);
+      break;
+    case 4:
+      description = Format("%s interpolated with Thiessen from %s, zones from %s, control file %s, additional columns: %d",
+                           name.c_str(), f0.fileName.c_str(), zones.c_str(), ctl, f0.additionalColumns);
+      break;
+    case 9:
+      description = Format(
+          "%s read in from grids containing already interpolated data (%s, add. col.: %d) zones from %s, control file "
+          "%s",
+          name.c_str(), f0.fileName.c_str(), f0.additionalColumns, zones.c_str(), ctl);
+      break;
+    default:
+      description = name + " interpolated with method " + std::to_string(interpolationMethod);
+  }
+}
+
+void meteointerpol::CreateStatistics(const ModuleInputs& in) {
+  zoneCount = in.zoneCount;
+  if (in.zoneTable) zoneTableCopy.assign(in.zoneTable, in.zoneTable + zoneCount + 1);
+  if (in.zoneCodeMap) zoneCodeMap.assign(in.zoneCodeMap, in.zoneCodeMap + in.maxZoneCode + 1);
+  if (statisticCode <= 1000) return;
+  int err = 0;
+  statistics = std::make_unique<zonalstatistic>(
+      &err, log, in.statisticsTable, in.statisticsSize, relCellArea, geometry.nrows, geometry.ncols,
+      zoneTableCopy.empty() ? nullptr : zoneTableCopy.data(), zoneCount, statisticCode, 3, statisticFileName,
+      output.outputDirectory.empty() ? nullptr : output.outputDirectory.c_str(), in.outputListCount,
+      in.outputList, stationFiles[0].minuteColumn || timeStepMinutes < 60.0);
+  if (err) throw err;
+  statistics->WriteHeader(description, "", in.statisticsTable, in.statisticsSize);
+}
 
 void meteointerpol::GetCurrentTime(int64_t& minute, int64_t& hour, int64_t& day, int64_t& month,
                                    int64_t& year) const {
@@ -75,18 +392,40 @@ void meteointerpol::GetCurrentTime(int64_t& minute, int64_t& hour, int64_t& day,
   year = current.year;
 }
 
-void meteointerpol::ComputeStationRegression(int) {}
-void meteointerpol::Interpolate(ModelDate) {}
-void meteointerpol::WriteResultGrid() {}
-
-void meteointerpol::ReadNextRecord() { current = AddMinutes(current, static_cast<int64_t>(stepMinutes)); }
-
-int meteointerpol::IsEndOfPeriod() const { return current.Key() >= endDateKey ? 1 : 0; }
-
 void meteointerpol::SetEndDateToCurrent() {
   SetEndDate(current.year, current.month, current.day, current.hour, current.minute);
 }
 
-void meteointerpol::WriteStatistics() {}
+void meteointerpol::WriteStatistics() {
+  if (statistics) statistics->WriteRow();
+}
 
-void meteointerpol::DeleteModule() { modelobject::DeleteModule(); }
+void meteointerpol::WriteResultGrid() {
+  if (result && resultPosition > 0) WriteGrids(resultPosition, 1, false);
+}
+
+void meteointerpol::DeleteModule() {
+  if (deleted) return;
+  if (log) *log << "DEBUG: deleting interpolator for " << name << "[end-entry]";
+  Release();
+  modelobject::DeleteModule();
+}
+
+void meteointerpol::Release() {
+  deleted = true;
+  if (statistics) {
+    statistics->Release();
+    statistics.reset();
+  }
+  auto drop = [&](int& position, double**& m) {
+    if (position > 0 && grids && grids[position].data == m && m) FreeGrid(position);
+    if (m) FreeMatrix(m);
+    m = nullptr;
+    position = 0;
+  };
+  drop(rotatedXPosition, rotatedX);
+  drop(rotatedYPosition, rotatedY);
+  drop(scenarioPosition, scenarioGrid);
+  drop(resultPosition, result);
+  stationFiles.clear();
+}

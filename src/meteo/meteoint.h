@@ -1,51 +1,178 @@
-// Meteorological interpolation: one interpolator per variable of [meteo_names]. It reads
-// the dated station records of its variable, interpolates them onto the model grid in each
-// step, writes the result grid and its statistics, and keeps the clock of the run.
+// The interpolator of one meteorological variable: it reads the variable's control
+// section and station files, keeps its result grid registered under the variable's name,
+// and per time step interpolates the station values of the current record onto the grid.
 //
-// This version keeps the clock only: the current date starts at the model start and
-// advances by the model's time step with every record; no station data are read and the
-// result grid is not filled.
+// The member functions are spread over several files by concern:
+//   meteoint.cpp               construction, the control section, description, release
+//   meteoint_step.cpp          the step: interpolation, statistics, output, next record
+//   meteoint_grids.cpp         rotated coordinate grids, scenario grids, grid lists
+//   station_file.cpp           the station file reader
+//   interpolation_kernels.cpp  the per-cell operations and the parallel row loop
+//
+// Methods 1 (inverse distance, with optional anisotropy), 4 (nearest station) and 9
+// (ready-made grids from a grid list) are available; the sections of the other methods
+// are read completely and then refused with a FATAL message naming the method.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
-#include "framework/teilmod.h"
+#include "framework/model_date.h"
+#include "framework/modelobject.h"
+#include "meteo/interpolation_kernels.h"
+#include "meteo/station_file.h"
 
-class meteointerpol : public teilmodellklasse {
+struct ModuleInputs;
+struct StatisticsTableEntry;
+struct ZoneTableEntry;
+class zonalstatistic;
+
+// Name of method m as the control file's method label lists it ("idw", "thiessen", ...).
+const char* InterpolationMethodName(int method);
+
+class meteointerpol : public modelobject {
  public:
-  // position: first free grid-registry position for the result grid; option: the further
-  // value of [output_interval] that only interpolators take. Failures raise their code.
-  meteointerpol(const ModuleInputs& in, const std::string& variableName, int position, int option);
+  // Builds the interpolator from its section "[name]" with its result grid at registry
+  // position resultPosition. option: the further value of [output_interval] that only
+  // interpolators take. A failure is thrown as its error code (103 for anything else).
+  meteointerpol(const ModuleInputs& in, const std::string& name, int resultPosition, int option);
+  // The same, with the code of a failure also stored in error (0 on success).
+  meteointerpol(int& error, const ModuleInputs& in, const std::string& name, int resultPosition, int option);
   ~meteointerpol() override;
 
-  virtual void SetIntOption(int value) { intOption = value; }
+  void DeleteModule() override;
+  virtual void SetIntOption(int value) { warningSwitch = value; }
+  // The hour offset of the progress line (minutes / 60 of the application's setting).
+  virtual void SetTimeStepHours(double hours) { hourOffset = hours; }
   virtual void SetHourOffset(double hours) { hourOffset = hours; }
   virtual void GetCurrentTime(int64_t& minute, int64_t& hour, int64_t& day, int64_t& month, int64_t& year) const;
-  // Elevation regression of the step's station values (methods 10 and 11).
-  virtual void ComputeStationRegression(int mode);
+  // Interpolates the current record onto the result grid; the date must be the current one.
   virtual void Interpolate(ModelDate date);
-  virtual void WriteResultGrid();
-  // Reads the next dated record, which becomes the current date.
+  void Interpolate(int64_t minute, int64_t hour, int64_t day, int64_t month, int64_t year) {
+    Interpolate(ModelDate{minute, hour, day, month, year});
+  }
   virtual void ReadNextRecord();
-  // 1 once the current date has reached the end date.
-  virtual int IsEndOfPeriod() const;
+  virtual int IsEndOfPeriod() const { return endFlag ? 1 : 0; }
   virtual void SetEndDateToCurrent();
   virtual void WriteStatistics();
-  void DeleteModule() override;
+  virtual void WriteResultGrid();
+  virtual void RewindInputFiles();
+  // Station regressions belong to methods 10 and 11, which this build refuses at construction.
+  virtual void ComputeStationRegression(int) {}
 
-  int interpolationMethod = 0;  // 10 and 11 work from station regressions
-  int gridPosition = 0;
-  int intOption = 0;
+  int GetMethod() const { return interpolationMethod; }
+  int interpolationMethod = 0;  // 1..12; 10 and 11 work from station regressions
   int option = 0;
-  double stepMinutes = 60.0;
-  ModelDate current;
+
+  // --- read access for the application, other modules and tests -------------------------
+  double** ResultGrid() const { return result; }
+  int ResultPosition() const { return resultPosition; }
+  const std::string& Description() const { return description; }
+  const StationFile& Station(int i) const { return stationFiles[i]; }
+  StationFile& Station(int i) { return stationFiles[i]; }
+  ModelDate CurrentDate() const { return current; }
+  double Nodata() const { return nodataN; }
+  double AverageHorizontalDistance() const { return avgHorizontal; }
+  double AverageVerticalDistance() const { return avgVertical; }
+  // Point evaluation of the interpolation (precipitation correction), post-processed
+  // only when valid: the same operations as the cell loop at (x, y).
+  double PointValue(int file, double x, double y) const;
 
  protected:
-  // For stand-ins of the tests: builds the object around a given start date without
-  // touching the control file.
-  meteointerpol(const ModuleInputs& in, const std::string& variableName, ModelDate start, double stepMinutes);
-};
+  // For stand-ins of the tests: an interpolator at a start date that reads no control
+  // file and no station file; its operations do nothing until a derived class says so.
+  meteointerpol(const ModuleInputs& in, const std::string& name, ModelDate start, double stepMinutes);
 
-// Adds minutes to a date (Gregorian calendar; hour 0..23).
-ModelDate AddMinutes(const ModelDate& date, int64_t minutes);
+  void Construct(const ModuleInputs& in, int resultPosition);
+  void Release();
+  void ReadControlSection();
+  void ReadScenarioSettings();
+  void BuildDescription();
+  void CreateStatistics(const ModuleInputs& in);
+  void CreateRotatedCoordinates();
+  void SetAnisotropy();
+  void ComputeStationDistances();
+  void LoadScenarioGrid(int64_t month);
+  void FindStartDateGridList();
+  void NextGridListRecord();
+  void ReadListedGrid();
+  void WriteMissingStationWarnings();
+  double** GridData(int position) const;
+  [[noreturn]] void Fatal(const std::string& text, int code);
+
+  // --- settings of the section ----------------------------------------------------------
+  int stationFileCount = 1;
+  std::vector<StationFile> stationFiles;  // 0 and (methods 6, 8) 1
+  std::string regressionFileName;
+  double xmin = 0, xmax = 0, ymin = 0, ymax = 0;
+  std::string resultGridName;
+  int writeCode = 0;
+  double scalingFactor = 1.0;
+  std::string statisticFileName;
+  int statisticCode = 0;
+  double nodataN = 9999.0;
+  int integerNodata = 9999;
+  double idwWeight = 2.0;
+  double idwFraction = 1.0;
+  double maxDistance = 0.0;  // as read (never squared)
+  double anisotropySlope = 0.0;  // degrees as read, radians after construction
+  double anisotropyRatio = 1.0;
+  PostProcessing post;
+  // method 10, 11 and 12 parameters (read, not used in this build)
+  double lowerInversion = 0, upperInversion = 0, tolerance = 0, clusterRange = 0, upperLapseRate = -9999;
+  int overlap = 0;
+  double lapseRate = 0, inversionHeight = -9999, fixedUpperLapseRate = -9999;
+  int pTypeFlag = 0;
+  int szenUse = 0, szenMeth = 0, szenNum = 0;
+  ScenarioStations scenarioStations;
+  std::vector<std::string> scenarioFiles;  // 12 names for SzenMeth 5 and 6
+
+  // --- state -----------------------------------------------------------------------------
+  int resultPosition = 0;
+  double** result = nullptr;
+  double** scalingGrid = nullptr;
+  double** coordX = nullptr;
+  double** coordY = nullptr;
+  double** zoneGrid = nullptr;
+  double** mpiRegions = nullptr;
+  double** mpiHelper = nullptr;
+  double** hruGrid = nullptr;
+  double** masterHruGrid = nullptr;
+  bool hruMode = false;
+  bool regionsLooked = false;
+  int rotatedXPosition = 0, rotatedYPosition = 0;  // registry positions of the rotated grids
+  double** rotatedX = nullptr;
+  double** rotatedY = nullptr;
+  std::vector<double> stationXRot, stationYRot;  // 1..n of station file 0 (with anisotropy)
+  IdwSettings idw;
+  int scenarioPosition = 0;
+  double** scenarioGrid = nullptr;
+  int64_t scenarioMonth = -1;
+
+  ModelDate start;
+  ModelDate current;
+  bool endFlag = false;
+  double timeStepMinutes = 60.0;
+  int warningSwitch = 0;
+  int firstRow = 1, lastRow = 0;
+  std::vector<RowBounds> bounds;
+
+  // method 9: the grid list
+  std::string gridListName;  // the station file of the section
+  std::string currentGridName;
+  std::string lastValidGridName;
+  std::vector<std::string> gridListNames;
+  ModelDate listDate;
+
+  std::unique_ptr<zonalstatistic> statistics;
+  std::vector<ZoneTableEntry> zoneTableCopy;
+  std::vector<int> zoneCodeMap;
+  int zoneCount = 0;
+  std::string description;
+  std::vector<uint8_t> missMask;
+  double avgHorizontal = -9999.0, avgVertical = -9999.0;
+  double meshCoefficient = 0.0;
+  bool deleted = false;
+};

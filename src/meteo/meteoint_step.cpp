@@ -1,0 +1,205 @@
+// The per-step protocol of an interpolator: interpolation of the current record onto the
+// grid with its zonal statistics, and the advance to the next record.
+#include <omp.h>
+
+#include <iomanip>
+#include <sstream>
+
+#include "framework/logstream.h"
+#include "framework/zonalstatistic.h"
+#include "meteo/meteoint.h"
+
+namespace {
+
+std::string DateLine(const ModelDate& d) {
+  std::ostringstream s;
+  s << d.day << "." << d.month << "." << d.year << " " << d.hour << ":" << d.minute;
+  return s.str();
+}
+
+}  // namespace
+
+void meteointerpol::Interpolate(ModelDate asked) {
+  if (!result) return;  // a stand-in without a grid
+  const int64_t minute = asked.minute, hour = asked.hour, day = asked.day, month = asked.month, year = asked.year;
+  if (minute != current.minute || hour != current.hour || day != current.day || month != current.month ||
+      year != current.year) {
+    const std::string rule(77, '-');
+    *log << "FATAL: " << rule << "\n" << "error in date columns of " << name
+         << "\n\nfirst Meteo data set (this is the set from which data is get:\n" << DateLine(asked)
+         << " h\n\nbut in " << name << ":\n" << DateLine(current) << " h\n\n" << rule << "\n" << "[end-entry]";
+    throw 52;
+  }
+  stepDate = asked;  // the grid writers date their files by it
+  if (!regionsLooked) {
+    regionsLooked = true;
+    if (int p = FindGrid("MPIRegions")) mpiRegions = GridData(p);
+    if (int p = FindGrid("MPIHelper")) mpiHelper = GridData(p);
+  }
+  if (!omp_in_parallel() && reportInterval > 0) {
+    const int64_t stamp = hour * 60 + static_cast<int64_t>(minute + 60.0 * hourOffset);
+    if (reportInterval == 1 || (stamp % (reportInterval * 60) == 0 && hour != 0)) {
+      *log << std::setw(20) << name << " " << day << "." << month << "." << year << " ";
+      if (timeStepMinutes >= 1 && timeStepMinutes <= 59)
+        *log << hour << ":" << minute << " h ";
+      else
+        *log << hour << ". h ";
+      if (szenUse == 1) *log << "using scenarios!";
+      *log << "[end-entry]";
+    }
+  }
+  if (szenUse == 1) {
+    if (szenMeth == 5 || szenMeth == 6) {
+      if (month != scenarioMonth) LoadScenarioGrid(month);
+    } else {
+      UpdateScenarioDayValues(scenarioStations, month, day, daysPerMonth.data());
+    }
+  }
+  if (interpolationMethod == 9) ReadListedGrid();
+  if (statistics) statistics->ClearZoneSums();
+
+  // Everything the parallel loop reads is settled here, on one thread.
+  StationFile& f0 = stationFiles[0];
+  CellLoop loop;
+  loop.firstRow = firstRow;
+  loop.lastRow = lastRow;
+  loop.ncols = geometry.ncols;
+  loop.rowBounds = &bounds;
+  loop.coordX = coordX;
+  loop.coordY = coordY;
+  const bool anisotropic = anisotropyRatio < 1.0 && rotatedX && rotatedY;
+  loop.distX = anisotropic ? rotatedX : coordX;
+  loop.distY = anisotropic ? rotatedY : coordY;
+  loop.zone = zoneGrid;
+  loop.gridNodata = geometry.nodata_value;
+  loop.mpiRegions = mpiRegions;
+  loop.rank = instanceNumber;
+  loop.masterHru = hruMode ? masterHruGrid : nullptr;
+  loop.xmin = xmin;
+  loop.xmax = xmax;
+  loop.ymin = ymin;
+  loop.ymax = ymax;
+  loop.method = interpolationMethod;
+  loop.nodata = nodataN;
+  if (interpolationMethod != 9) {
+    loop.stations = StationPoints{f0.count, f0.x.data(), f0.y.data(), f0.values.data()};
+    loop.rotated = anisotropic ? StationPoints{f0.count, stationXRot.data(), stationYRot.data(), f0.values.data()}
+                               : loop.stations;
+    loop.ratio = anisotropic ? anisotropyRatio : 1.0;
+    loop.idw = idw;
+    if (f0.equalValues) {
+      loop.useCommonValue = true;
+      for (int k = 1; k <= f0.count; ++k)
+        if (IsValidStationValue(f0.values[k], nodataN)) {
+          loop.commonValueValid = true;
+          loop.commonValue = f0.values[k];
+          f0.values[1] = f0.values[k];
+          break;
+        }
+    }
+  }
+  loop.postProcess = true;
+  loop.post = post;
+  loop.scenarioStations = szenUse == 1 && !(szenMeth == 5 || szenMeth == 6) ? &scenarioStations : nullptr;
+  loop.scenarioGrid = szenUse == 1 && (szenMeth == 5 || szenMeth == 6) ? scenarioGrid : nullptr;
+  loop.scalingGrid = scalingGrid;
+  loop.result = result;
+  const bool warn = warningSwitch != 0 && interpolationMethod == 1;
+  if (warn && missMask.empty())
+    missMask.assign(static_cast<size_t>(geometry.nrows + 1) * static_cast<size_t>(geometry.ncols + 1), 0);
+  loop.missMask = warn ? missMask.data() : nullptr;
+  const long missing = RunCellLoop(loop);
+  if (warn && missing > 0) WriteMissingStationWarnings();
+
+  if (statistics && zoneGrid) {
+    const bool haveBounds = !bounds.empty();
+    for (int r = firstRow; r <= lastRow; ++r) {
+      int c0 = 1, c1 = geometry.ncols;
+      if (haveBounds && static_cast<size_t>(r) < bounds.size()) {
+        c0 = bounds[r].first;
+        c1 = bounds[r].last;
+      }
+      for (int c = c0; c <= c1; ++c) {
+        const double z = zoneGrid[r][c];
+        if (z == geometry.nodata_value) continue;
+        if (mpiRegions && mpiRegions[r][c] != instanceNumber) continue;
+        const long code = static_cast<long>(z);
+        const int zoneIndex =
+            code >= 0 && static_cast<size_t>(code) < zoneCodeMap.size() ? zoneCodeMap[static_cast<size_t>(code)] : 0;
+        if (zoneIndex <= 0) continue;
+        statistics->AddCellValue(r, c, zoneIndex, result[r][c], 1.0);
+      }
+    }
+    statistics->AggregateAndWrite(year, month, day, hour, minute);
+  }
+}
+
+void meteointerpol::WriteMissingStationWarnings() {
+  const size_t stride = static_cast<size_t>(geometry.ncols) + 1;
+  for (int r = firstRow; r <= lastRow; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c)
+      if (missMask[stride * static_cast<size_t>(r) + static_cast<size_t>(c)])
+        *log << "WARNING:  at x=" << coordX[r][c] << ", y=" << coordY[r][c] << " "
+             << "no station within the specified search radius!" << "[end-entry]";
+}
+
+void meteointerpol::ReadNextRecord() {
+  if (!result) return;  // a stand-in without input
+  if (interpolationMethod == 9) {
+    NextGridListRecord();
+    current = listDate;
+    return;
+  }
+  for (int i = 0; i < stationFileCount; ++i) {
+    if (NextStationRecord(*log, name, nodataN, endDateKey, stationFiles[i])) endFlag = true;
+    if (i == 0) current = stationFiles[0].recordDate;
+  }
+  if (endFlag) return;
+  for (int i = 0; i < stationFileCount; ++i) {
+    const ModelDate& d = stationFiles[i].recordDate;
+    if (d.minute == current.minute && d.hour == current.hour && d.day == current.day && d.month == current.month &&
+        d.year == current.year)
+      continue;
+    *log << "FATAL: error reading date from stationfiles:";
+    for (int k = 0; k < stationFileCount; ++k) {
+      const ModelDate& e = stationFiles[k].recordDate;
+      *log << "\nfile " << stationFiles[k].fileName << ": YYYY=" << e.year << ", MM=" << e.month << ", DD=" << e.day
+           << ", HH=" << e.hour << " mm=" << e.minute;
+    }
+    *log << "[end-entry]";
+    throw 73;
+  }
+}
+
+void meteointerpol::RewindInputFiles() {
+  if (!result) return;
+  endFlag = false;
+  if (interpolationMethod == 9) {
+    FindStartDateGridList();
+    current = listDate;
+    return;
+  }
+  for (int i = 0; i < stationFileCount; ++i) FindStartDate(*log, name, nodataN, start, stationFiles[i]);
+  current = stationFiles[0].recordDate;
+}
+
+double meteointerpol::PointValue(int file, double x, double y) const {
+  if (file < 0 || file >= stationFileCount || interpolationMethod == 9) return MissingResult(nodataN);
+  const StationFile& f = stationFiles[file];
+  StationPoints s{f.count, f.x.data(), f.y.data(), f.values.data()};
+  double v;
+  if (interpolationMethod == 4) {
+    v = ThiessenValue(s, nodataN, x, y);
+  } else if (anisotropyRatio < 1.0 && file == 0 && !stationXRot.empty()) {
+    double xr, yr;
+    RotatePoint(x, y, geometry.xllcorner, geometry.yllcorner, anisotropySlope, xr, yr);
+    StationPoints rs{f.count, stationXRot.data(), stationYRot.data(), f.values.data()};
+    v = IdwValueAnisotropic(rs, idw, nodataN, xr, yr, anisotropyRatio);
+  } else {
+    v = IdwValue(s, idw, nodataN, x, y);
+  }
+  if (!IsValidStationValue(v, nodataN)) return v;
+  const double scen = szenUse == 1 && !(szenMeth == 5 || szenMeth == 6) ? ScenarioStationValue(scenarioStations, x, y)
+                                                                           : 0.0;
+  return PostProcessValue(v, post, scen);
+}

@@ -1,0 +1,311 @@
+// The interpolator frame on a small basin: control section, station files, result grid,
+// statistics file and the per-step protocol.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+#include "framework/teilmod.h"
+#include "framework/zonalstatistic.h"
+#include "grids/grid_registry.h"
+#include "meteo/meteoint.h"
+#include "support/test_support.h"
+
+namespace {
+
+// A 4 x 5 basin of 1000 m cells with two zones; cell (2, 5) lies outside.
+class Basin {
+ public:
+  static constexpr int kRows = 4, kCols = 5;
+  Basin() : zone(kRows, kCols), dem(kRows, kCols), area(kRows, kCols), cx(kRows, kCols), cy(kRows, kCols) {
+    geometry.ncols = kCols;
+    geometry.nrows = kRows;
+    geometry.xllcorner = 0.0;
+    geometry.yllcorner = 0.0;
+    geometry.cellsize = 1000.0;
+    geometry.nodata_value = -9999.0;
+    for (int r = 1; r <= kRows; ++r)
+      for (int c = 1; c <= kCols; ++c) {
+        zone[r][c] = c <= 2 ? 1.0 : 2.0;
+        dem[r][c] = 1000.0 + 10 * r;
+        area[r][c] = 1.0;
+        cx[r][c] = (c - 0.5) * 1000.0;
+        cy[r][c] = (kRows - r + 0.5) * 1000.0;
+      }
+    zone[2][5] = -9999.0;
+    registry[1].fileName = "zones.asc";
+    Register(1, zone.get(), "zone_grid");
+    Register(2, dem.get(), "[elevation_model]");
+    Register(3, area.get(), "RelCellArea");
+    Register(4, cx.get(), "CoordX");
+    Register(5, cy.get(), "CoordY");
+    zoneTable.resize(3);
+    zoneTable[1].code = 1;
+    zoneTable[1].fraction = 0.4;
+    zoneTable[2].code = 2;
+    zoneTable[2].fraction = 0.6;
+    codeMap = {0, 1, 2};
+  }
+  void Register(int p, double** m, const std::string& internalName) {
+    registry[p].data = m;
+    registry[p].internalName = internalName;
+    registry[p].registered = true;
+  }
+  int FindRegistered(const std::string& internalName) {
+    for (int p = 1; p < kGridRegistrySize; ++p)
+      if (registry[p].registered && registry[p].internalName == internalName) return p;
+    return 0;
+  }
+  ModuleInputs Inputs(LogStream& log, const std::string& control, const std::string& outDir) {
+    ModuleInputs in;
+    in.log = &log;
+    in.controlFileName = control;
+    in.grids = registry.Records();
+    in.reportInterval = 24;
+    in.zoneTable = zoneTable.data();
+    in.zoneCodeMap = codeMap.data();
+    in.zoneCount = 2;
+    in.maxZoneCode = 2;
+    in.firstRow = 1;
+    in.lastRow = kRows;
+    in.geometry = geometry;
+    in.start = ModelDate{0, 1, 1, 1, 2001};
+    in.end = ModelDate{0, 3, 1, 1, 2001};
+    in.output.outputDirectory = outDir;
+    in.output.timeStepMinutes = 60.0;
+    return in;
+  }
+  GridGeometry geometry;
+  GridRegistry registry;
+  MatrixOwner zone, dem, area, cx, cy;
+  std::vector<ZoneTableEntry> zoneTable;
+  std::vector<int> codeMap;
+};
+
+// A control file with one interpolator section.
+std::string Section(const std::string& name, int method, const std::string& stationLine, int statCode = 0,
+                    double maxDistance = 1e7, double slope = 0.0, double ratio = 1.0,
+                    const std::string& tail = "0 # SzenUse\n") {
+  std::string s = "[" + name + "]\n" + std::to_string(method) + " # method\n" + stationLine + "\n";
+  if (method == 10 || method == 11) s += "0 1000 0.5 1 100 # regression parameters\n";
+  else if (method == 12) s += "-0.0065 # lapse rate\n";
+  else if (method == 9) s += "8.916787e-5 0.0767528404 127 6e-6 0.098 # gif mapping\n";
+  else if (method >= 1 && method <= 8) s += "none.reg # regression file\n";
+  s += name + ".asc # result grid\n0 # write code\n1.0 # scaling\n" + name + ".stat " + std::to_string(statCode) +
+       " # statistics\n9999 # nodata\n2.0 # idw weight\n1.0 # fraction\n";
+  char buf[256];
+  std::snprintf(buf, sizeof buf, "%.17g # max distance\n%.17g # slope\n%.17g # b/a\n", maxDistance, slope, ratio);
+  s += buf;
+  s += "-100 # lower limit\n-100 # lower replacement\n100 # upper limit\n100 # upper replacement\n" + tail;
+  return s;
+}
+
+// Station file with stations (x, y) and hourly rows from 1.1.2001 0:00.
+std::string StationText(const std::vector<std::pair<double, double>>& xy, const std::vector<std::string>& rows) {
+  std::string alt = "YY MM DD HH", x = alt, y = alt, names = alt;
+  for (size_t k = 0; k < xy.size(); ++k) {
+    alt += " 1000";
+    x += " " + std::to_string(xy[k].first);
+    y += " " + std::to_string(xy[k].second);
+    names += " S" + std::to_string(k + 1);
+  }
+  std::string t = "stations\n" + alt + "\n" + x + "\n" + y + "\n" + names + "\n";
+  for (size_t h = 0; h < rows.size(); ++h) t += "2001 1 1 " + std::to_string(h) + " " + rows[h] + "\n";
+  return t;
+}
+
+struct InterpolatorRun {
+  TempDir dir;
+  CapturedLog log;
+  Basin basin;
+  std::unique_ptr<meteointerpol> interp;
+  int code = 0;
+  void Build(const std::string& control, const std::string& stations, const std::string& name = "temperature") {
+    WriteTextFile(dir.file("run.ctl"), control);
+    WriteTextFile(dir.file("st.dat"), stations);
+    try {
+      interp = std::make_unique<meteointerpol>(basin.Inputs(log.log(), dir.file("run.ctl"), dir.path() + "/"), name,
+                                               10, 0);
+    } catch (int c) {
+      code = c;
+    }
+  }
+  std::string StationLine() const { return dir.file("st.dat"); }
+  // Steps like the time loop: interpolate, next record, until the end.
+  int Steps(std::vector<ModelDate>* dates = nullptr) {
+    int n = 0;
+    do {
+      int64_t mi, h, d, m, y;
+      interp->GetCurrentTime(mi, h, d, m, y);
+      if (dates) dates->push_back(ModelDate{mi, h, d, m, y});
+      interp->Interpolate(ModelDate{mi, h, d, m, y});
+      interp->WriteResultGrid();
+      interp->ReadNextRecord();
+      ++n;
+    } while (!interp->IsEndOfPeriod() && n < 100);
+    return n;
+  }
+};
+
+TEST(Interpolator, SingleStationEverywhereAndTheRunEndsAtTheEndDate) {
+  InterpolatorRun run;
+  const std::string stations = StationText({{2500, 1500}}, {"1.5", "2.5", "3.5", "4.5", "5.5"});
+  WriteTextFile(run.dir.file("st.dat"), stations);
+  run.Build(Section("temperature", 1, run.dir.file("st.dat"), 1001), stations);
+  ASSERT_EQ(run.code, 0) << run.log.console();
+  EXPECT_EQ(run.basin.registry[10].internalName, "temperature");
+  std::vector<ModelDate> dates;
+  EXPECT_EQ(run.Steps(&dates), 3);  // hours 1, 2 and 3
+  EXPECT_EQ(dates.front().hour, 1);
+  EXPECT_EQ(dates.back().hour, 3);
+  double** g = run.interp->ResultGrid();
+  EXPECT_EQ(g[1][1], 4.5);
+  EXPECT_EQ(g[4][4], 4.5);
+  EXPECT_EQ(g[2][5], -9999.0);
+  EXPECT_NE(run.interp->Description().find("temperature interpolated with idw from"), std::string::npos);
+  run.interp->WriteStatistics();
+  const std::string stat = ReadTextFile(run.dir.file("temperature.stat"));
+  EXPECT_NE(stat.find("tot_average"), std::string::npos) << stat;
+  EXPECT_NE(stat.find("4.500"), std::string::npos) << stat;
+  run.interp->DeleteModule();
+  EXPECT_FALSE(run.basin.registry[10].registered);
+}
+
+TEST(Interpolator, InverseDistanceNearestStationAndMissingValues) {
+  for (int method : {1, 4}) {
+    InterpolatorRun run;
+    // Station 1 at the centre of cell (1, 1), station 2 at the centre of cell (4, 5).
+    const std::string stations = StationText({{500, 3500}, {4500, 500}}, {"0 0", "10 20", "-99999 20", "10 20"});
+    WriteTextFile(run.dir.file("st.dat"), stations);
+    run.Build(Section("temperature", method, run.dir.file("st.dat")), stations);
+    ASSERT_EQ(run.code, 0) << run.log.console();
+    run.interp->Interpolate(ModelDate{0, 1, 1, 1, 2001});
+    double** g = run.interp->ResultGrid();
+    if (method == 1) {
+      // cell (1, 1): station 1 at distance 1 (on the cell), station 2 at sqrt(4000² + 3000²).
+      const double w1 = 1.0, w2 = 1.0 / 25e6;
+      EXPECT_DOUBLE_EQ(g[1][1], (w1 * 10 + w2 * 20) / (w1 + w2));
+      EXPECT_DOUBLE_EQ(g[1][3], (10.0 / 4e6 + 20.0 / 13e6) / (1 / 4e6 + 1 / 13e6));
+    } else {
+      EXPECT_EQ(g[1][1], 10.0);
+      EXPECT_EQ(g[4][5], 20.0);
+      EXPECT_EQ(g[1][2], 10.0);
+    }
+    run.interp->ReadNextRecord();
+    run.interp->Interpolate(ModelDate{0, 2, 1, 1, 2001});
+    EXPECT_EQ(g[1][1], 20.0);  // station 1 missing: left out
+  }
+}
+
+TEST(Interpolator, ShortFileIsReportedAndEndsThePeriod) {
+  InterpolatorRun run;
+  const std::string stations = StationText({{2500, 1500}}, {"1", "2"});
+  WriteTextFile(run.dir.file("st.dat"), stations);
+  run.Build(Section("precipitation", 1, run.dir.file("st.dat")), stations, "precipitation");
+  ASSERT_EQ(run.code, 0) << run.log.console();
+  EXPECT_EQ(run.Steps(), 1);
+  EXPECT_TRUE(run.interp->IsEndOfPeriod());
+  EXPECT_NE(run.log.console().find("ends with the date 1.1.2001 1:0 before the end of the simulation period"),
+            std::string::npos)
+      << run.log.console();
+}
+
+TEST(Interpolator, AnisotropyRegistersRotatedCoordinatesAtFreePositions) {
+  InterpolatorRun run;
+  const std::string stations = StationText({{500, 500}, {4500, 500}}, {"1 2", "1 2"});
+  WriteTextFile(run.dir.file("st.dat"), stations);
+  // Position 6 is taken behind the result grid's position 10 would be: the rotated grids
+  // go to the first free positions, never onto another module's grid.
+  run.basin.Register(6, run.basin.dem.get(), "other");
+  run.Build(Section("temperature", 1, run.dir.file("st.dat"), 0, 1e7, 0.0, 0.5), stations);
+  ASSERT_EQ(run.code, 0) << run.log.console();
+  EXPECT_EQ(run.basin.registry[7].internalName, "CoordXRot_temperature");
+  EXPECT_EQ(run.basin.registry[8].internalName, "CoordYRot_temperature");
+  EXPECT_EQ(run.basin.registry[6].internalName, "other");
+  run.interp->Interpolate(ModelDate{0, 1, 1, 1, 2001});
+  // Cell (4, 1) centre (500, 500): station 1 on it, station 2 4000 m east counts as 2000 m.
+  const double w2 = 1.0 / 4e6;
+  EXPECT_DOUBLE_EQ(run.interp->ResultGrid()[4][1], (1.0 + w2 * 2) / (1.0 + w2));
+  run.interp->DeleteModule();
+  EXPECT_FALSE(run.basin.registry[7].registered);
+
+  InterpolatorRun iso;
+  WriteTextFile(iso.dir.file("st.dat"), stations);
+  iso.Build(Section("temperature", 1, iso.dir.file("st.dat")), stations);
+  ASSERT_EQ(iso.code, 0);
+  EXPECT_EQ(iso.basin.FindRegistered("CoordXRot_temperature"), 0);
+}
+
+TEST(Interpolator, RefusedInputEndsWithTheCodes) {
+  const std::string good = StationText({{500, 500}}, {"1", "2", "3"});
+  auto codeOf = [&](const std::string& section, const std::string& stations, std::string* console = nullptr) {
+    InterpolatorRun run;
+    WriteTextFile(run.dir.file("st.dat"), stations);
+    std::string s = section;
+    const size_t p = s.find("@ST");
+    if (p != std::string::npos) s.replace(p, 3, run.dir.file("st.dat"));
+    run.Build(s, stations);
+    if (console) *console = run.log.console();
+    return run.code;
+  };
+  std::string console;
+  EXPECT_EQ(codeOf(Section("temperature", 13, "@ST"), good, &console), 53);
+  EXPECT_NE(console.find("(here: 13)"), std::string::npos);
+  EXPECT_EQ(codeOf(Section("temperature", 7, "@ST"), good, &console), 53);
+  EXPECT_NE(console.find("bicubic spline"), std::string::npos);
+  EXPECT_EQ(codeOf(Section("temperature", 12, "@ST"), good, &console), 53);
+  EXPECT_EQ(codeOf(Section("temperature", 1, "@ST", 0, 1e7, 95.0), good, &console), 54);
+  EXPECT_EQ(codeOf(Section("temperature", 1, "@ST", 0, 1e7, 0.0, 1.5), good, &console), 54);
+  EXPECT_EQ(codeOf(Section("temperature", 1, "@ST"), "x\nYY MM DD HH 1\nYY MM DD HH 1\nYY MM DD HH 1\nn\n"
+                                                      "2000 1 1 0 5\n", &console),
+            51);
+  EXPECT_NE(console.find("dosnt contain date  1. 1.2001,  1: 0(feof)!"), std::string::npos) << console;
+  EXPECT_EQ(codeOf(Section("temperature", 1, "@ST", 0, 1e7, 0, 1, "1\n5\njan.asc\n"), good, &console), 17);
+  EXPECT_EQ(codeOf(Section("temperature", 1, "@ST", 0, 1e7, 0, 1, "1\n1\n1\n1 2 3\n"), good, &console), 48);
+  EXPECT_EQ(codeOf("[temperature]\n1\n", good, &console), 49);
+  EXPECT_EQ(codeOf("[other]\n", good, &console), 17);
+  {
+    InterpolatorRun run;
+    WriteTextFile(run.dir.file("st.dat"), good);
+    run.Build(Section("temperature", 1, run.dir.file("st.dat")), good);
+    ASSERT_EQ(run.code, 0);
+    EXPECT_THROW(run.interp->Interpolate(ModelDate{0, 2, 1, 1, 2001}), int);
+    EXPECT_NE(run.log.console().find("error in date columns of temperature"), std::string::npos);
+  }
+}
+
+TEST(Interpolator, ScenarioStationsAndLimits) {
+  InterpolatorRun run;
+  const std::string stations = StationText({{2500, 1500}}, {"50", "150", "-150"});
+  WriteTextFile(run.dir.file("st.dat"), stations);
+  // SzenMeth 1: the day value of the nearest scenario station is added after the limits.
+  std::string scen = "1 # SzenUse\n1 # SzenMeth\n1 # SzenNum\n0 0";
+  for (int m = 1; m <= 12; ++m) scen += " " + std::to_string(m);
+  scen += "\n";
+  run.Build(Section("temperature", 1, run.dir.file("st.dat"), 0, 1e7, 0, 1, scen), stations);
+  ASSERT_EQ(run.code, 0) << run.log.console();
+  run.interp->Interpolate(ModelDate{0, 1, 1, 1, 2001});
+  // 1 January: (15/31) December + (16/31) January.
+  const double day = (15.0 / 31) * 12 + (16.0 / 31) * 1;
+  EXPECT_DOUBLE_EQ(run.interp->ResultGrid()[1][1], 100 + day);
+  run.interp->ReadNextRecord();
+  run.interp->Interpolate(ModelDate{0, 2, 1, 1, 2001});
+  EXPECT_DOUBLE_EQ(run.interp->ResultGrid()[1][1], -100 + day);
+}
+
+TEST(Interpolator, GridListReadsReadyMadeGrids) {
+  InterpolatorRun run;
+  std::string grid = "ncols 5\nnrows 4\nxllcorner 0\nyllcorner 0\ncellsize 1000\nnodata_value -9999\n";
+  for (int r = 0; r < 4; ++r) grid += "1 2 3 4 5\n";
+  WriteTextFile(run.dir.file("g1.asc"), grid);
+  const std::string list = "list\nYY MM DD HH 1000\nYY MM DD HH 0\nYY MM DD HH 0\nname\n2001 1 1 1 " +
+                           run.dir.file("g1.asc") + "\n2001 1 1 2 -9999\n2001 1 1 3 -9999\n";
+  WriteTextFile(run.dir.file("st.dat"), list);
+  run.Build(Section("temperature", 9, run.dir.file("st.dat")), list);
+  ASSERT_EQ(run.code, 0) << run.log.console();
+  EXPECT_EQ(run.Steps(), 3);
+  EXPECT_EQ(run.interp->ResultGrid()[3][4], 4.0);
+  EXPECT_EQ(run.interp->ResultGrid()[2][5], -9999.0);
+}
+
+}  // namespace
