@@ -89,7 +89,9 @@ long RunCellLoop(const CellLoop& L) {
   const bool haveBounds = L.rowBounds && !L.rowBounds->empty();
   const size_t stride = static_cast<size_t>(L.ncols) + 1;
   long missingCells = 0;
-#pragma omp parallel for schedule(runtime) reduction(+ : missingCells)
+  const bool parallel =
+      static_cast<long>(L.lastRow - L.firstRow + 1) * static_cast<long>(L.ncols) >= L.minParallelCells;
+#pragma omp parallel for schedule(runtime) reduction(+ : missingCells) if (parallel)
   for (int r = L.firstRow; r <= L.lastRow; ++r) {
     int c0 = 1, c1 = L.ncols;
     if (haveBounds && static_cast<size_t>(r) < L.rowBounds->size()) {

@@ -174,6 +174,9 @@ struct CellLoop {
   double** scalingGrid = nullptr;
 
   double** result = nullptr;
+  // Grids with fewer cells run on one thread: thread start-up and barriers would cost more
+  // than the cells (the results are the same either way).
+  long minParallelCells = 4096;
   // Optional, (nrows + 1) * (ncols + 1) bytes: set to 1 where a cell found no station, 0 elsewhere.
   uint8_t* missMask = nullptr;
 };

@@ -377,7 +377,7 @@ void meteointerpol::CreateStatistics(const ModuleInputs& in) {
   statistics = std::make_unique<zonalstatistic>(
       &err, log, in.statisticsTable, in.statisticsSize, relCellArea, geometry.nrows, geometry.ncols,
       zoneTableCopy.empty() ? nullptr : zoneTableCopy.data(), zoneCount, statisticCode, 3, statisticFileName,
-      output.outputDirectory.empty() ? nullptr : output.outputDirectory.c_str(), in.outputListCount,
+      in.output.defaultOutputDirectory.empty() ? nullptr : in.output.defaultOutputDirectory.c_str(), in.outputListCount,
       in.outputList, stationFiles[0].minuteColumn || timeStepMinutes < 60.0);
   if (err) throw err;
   statistics->WriteHeader(description, "", in.statisticsTable, in.statisticsSize);

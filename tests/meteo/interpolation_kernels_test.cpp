@@ -179,6 +179,7 @@ TEST(CellLoop, BitIdenticalForOneTwoAndEightThreads) {
     LoopFixture f(57, 43);
     f.loop.method = method;
     f.loop.post.scale = 1.1;
+    f.loop.minParallelCells = 0;
     std::vector<double> reference;
     for (int threads : {1, 2, 8}) {
       omp_set_num_threads(threads);
