@@ -35,7 +35,7 @@ meteointerpol* MakeClock(const ModuleInputs& in, const std::string& name, int, i
 }  // namespace
 
 BasinCopy::BasinCopy() {
-  for (const char* f : {"basin.ctl", "zones.asc", "dem.asc"})
+  for (const char* f : {"basin.ctl", "zones.asc", "dem.asc", "temperature.dat", "precipitation.dat"})
     std::filesystem::copy_file(kBasin + f, dir_.file(f));
   std::filesystem::create_directories(dir_.file("output"));
   // The control file names its grids relative to the folder the model runs in.

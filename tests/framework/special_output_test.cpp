@@ -152,7 +152,8 @@ TEST(SpecialOutput, FailuresBecomeTheErrorCode) {
 TEST(SpecialOutput, TheExampleBasinWritesItsPoints) {
   TempDir dir;
   const std::string basin = std::string(ORVEL_SOURCE_DIR) + "/examples/basin/";
-  ASSERT_EQ(RunCommand("cp '" + basin + "basin.ctl' '" + basin + "zones.asc' '" + basin + "dem.asc' '" + dir.path() +
+  ASSERT_EQ(RunCommand("cp '" + basin + "basin.ctl' '" + basin + "zones.asc' '" + basin + "dem.asc' '" + basin +
+                       "temperature.dat' '" + basin + "precipitation.dat' '" + dir.path() +
                        "' && mkdir '" + dir.file("output") + "'"),
             0);
   std::string out;
@@ -161,10 +162,12 @@ TEST(SpecialOutput, TheExampleBasinWritesItsPoints) {
   std::string text = ReadTextFile(dir.file("output/points.txt"));
   std::vector<std::string> lines;
   for (size_t p = 0, n; (n = text.find('\n', p)) != std::string::npos; p = n + 1) lines.push_back(text.substr(p, n - p));
-  ASSERT_EQ(lines.size(), 4u) << text;
+  // one row per hourly step of January 1985 (the step of 1 February 0:00 ends the run)
+  ASSERT_EQ(lines.size(), 3u + 744u) << text.substr(0, 2000);
   EXPECT_EQ(lines[0].rfind("YY\tMM\tDD\tHH\tDEM/23/2\t", 0), 0u) << lines[0];
   EXPECT_EQ(lines[1], "elevation_slope_coordinates");
-  // one pass without meteorological input: no date, but a value at every point
-  EXPECT_EQ(lines[3].rfind("-9999\t-9999\t-9999\t-9999\t", 0), 0u) << lines[3];
-  EXPECT_EQ(lines[3].find("\t-9999", 24), std::string::npos) << lines[3];
+  // a value at every point
+  EXPECT_EQ(lines[3].rfind("1985\t1\t1\t1\t", 0), 0u) << lines[3];
+  EXPECT_EQ(lines.back().rfind("1985\t2\t1\t0\t", 0), 0u) << lines.back();
+  EXPECT_EQ(lines[3].find("\t-9999"), std::string::npos) << lines[3];
 }

@@ -71,7 +71,7 @@ class Basin {
     in.geometry = geometry;
     in.start = ModelDate{0, 1, 1, 1, 2001};
     in.end = ModelDate{0, 3, 1, 1, 2001};
-    in.output.outputDirectory = outDir;
+    in.output.defaultOutputDirectory = outDir;
     in.output.timeStepMinutes = 60.0;
     return in;
   }
