@@ -24,10 +24,11 @@ struct NetcdfFileCache::OpenFile {
 
 namespace {
 
-// Every live cache of the process (the program's main thread is the only user).
+// Every live cache of the process (the program's main thread is the only user). Never
+// destroyed, so that caches of static objects may still leave it at exit.
 std::set<NetcdfFileCache*>& LiveCaches() {
-  static std::set<NetcdfFileCache*> caches;
-  return caches;
+  static auto* caches = new std::set<NetcdfFileCache*>;
+  return *caches;
 }
 
 std::string FileKey(const std::string& name) {

@@ -258,5 +258,5 @@ TEST(NetcdfWrite, CdoReadsTheWrittenFiles) {
     EXPECT_EQ(out.find("Error"), std::string::npos) << out;
   }
   RunCommand("cdo -s sinfo '" + dir.file("d.nc") + "'", &out);
-  EXPECT_NE(out.find("2025-01-01 01:00:00"), std::string::npos) << out;
+  EXPECT_NE(out.find("time : 2 steps"), std::string::npos) << out;
 }
