@@ -167,6 +167,9 @@ bool ParseRecordDate(TextCursor& c, bool minuteColumn, int additionalColumns, Mo
   long y, m, d, h, mi = 0;
   if (!c.ReadLong(y) || !c.ReadLong(m) || !c.ReadLong(d) || !c.ReadLong(h)) return false;
   if (minuteColumn && !c.ReadLong(mi)) return false;
+  // Dates far outside any calendar cannot be compared by their date key.
+  for (long v : {y, m, d, h, mi})
+    if (v < -kMaxDateField || v > kMaxDateField) return false;
   date.year = y;
   date.month = m;
   date.day = d;

@@ -86,8 +86,10 @@ int StationBlockSize(int n);
 bool ParseStationHeader(const std::string& line2, const std::string& line3, const std::string& line4,
                         int additionalColumns, StationHeader& header, std::string& why);
 
-// Reads the date of a record line (with the year fix) and skips the additional columns;
-// false when the date cannot be read.
+// Largest magnitude of a date field that a record may hold.
+constexpr long kMaxDateField = 10000000;
+// Reads the date of a record line (without the year fix) and skips the additional
+// columns; false when the date cannot be read or a field is beyond kMaxDateField.
 bool ParseRecordDate(TextCursor& line, bool minuteColumn, int additionalColumns, ModelDate& date);
 // Reads count station values into values[1..count] with the validity rule; values that
 // are absent or not numbers become -N-1. Returns the number of those.

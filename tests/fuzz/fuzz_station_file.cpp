@@ -1,15 +1,18 @@
 // Feeds arbitrary bytes as a meteorological station file to the reader: header
 // analysis, the search of the start date and record-by-record reading through small
-// read-ahead blocks must end in values, the end of the period or an error code.
+// read-ahead blocks must end in values, the end of the period or an error code. The same
+// bytes then go to the regression file reader (text or binary form).
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ostream>
 #include <string>
 
 #include "framework/logstream.h"
+#include "meteo/regression_file.h"
 #include "meteo/station_file.h"
 
 namespace {
@@ -70,6 +73,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int64_t endKey = start.Key() + 100000;
     for (int step = 0; step < 1000; ++step)
       if (NextStationRecord(log, "fuzz", nodata, endKey, file)) break;
+  } catch (int) {
+  }
+  RegressionFile reg;
+  reg.fileName = path;
+  try {
+    // Start at the first record's hour: text form line 2, binary form record 1.
+    ModelDate start{0, 0, 1, 1, 2000};
+    if (IsTextRegressionHeader(text)) {
+      LineReader in(path);
+      std::string line;
+      RegressionRecord r;
+      if (in.NextLine(line) && in.NextLine(line) && ParseRegressionLine(line, r, nullptr)) start = r.date;
+    } else if (text.size() >= 32) {
+      int64_t d[4];
+      std::memcpy(d, text.data(), sizeof d);
+      start = ModelDate{0, d[3], d[2], d[1], d[0]};
+    }
+    if (start.year <= 999 && start.year > -1000000) start.year += 1900;
+    for (int64_t v : {start.year, start.month, start.day, start.hour})
+      if (v < -kMaxDateField || v > kMaxDateField) start = ModelDate{0, 0, 1, 1, 2000};
+    FindRegressionStart(log, "fuzz", start, reg);
+    for (int step = 0; step < 1000; ++step)
+      if (NextRegressionRecord(log, "fuzz", start.Key() + 100000, reg)) break;
   } catch (int) {
   }
   return 0;

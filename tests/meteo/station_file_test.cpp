@@ -151,6 +151,7 @@ TEST(StationFileReader, MalformedFilesEndWithTheirCodes) {
   EXPECT_EQ(codeOf("x\nYY MM DD HH 1\n", false), 49);                                   // too short
   EXPECT_EQ(codeOf("x\nYY MM DD HH 1\nYY MM DD HH\nYY MM DD HH 1\n", false), 49);       // no X
   EXPECT_EQ(codeOf("x\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\nbad\n", true), 73);  // no date
+  EXPECT_EQ(codeOf("x\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\n99999999999999 1 1 1 5\n", true), 73);
   StationFile missing;
   missing.fileName = dir.file("absent.dat");
   CapturedLog log;
