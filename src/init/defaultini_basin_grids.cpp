@@ -1,6 +1,7 @@
 // The basin grids: the zone grid, the elevation model and the standard grids, their
 // descriptions in the control file, the geometry from the zone grid's header, and their
 // reading or creation during the start-up.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -305,7 +306,7 @@ void defaultini::ReadBasinGrids() {
 // Start-up step 8: every other standard grid, the variable grids, and the grids that ask
 // to be written once.
 void defaultini::MakeStandardGrids() {
-  const int last = standardGridCount + 2;
+  const int last = std::min(standardGridCount + 2, static_cast<int>(standardGrids.size()) - 1);
   const int firstRow = 1, lastRow = geometry.nrows;
   for (int p = 3; p <= last; ++p) {
     StandardGridSpec& s = standardGrids[p];

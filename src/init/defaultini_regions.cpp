@@ -66,6 +66,14 @@ void defaultini::MakeMPIRegions(std::vector<long>& quota, int& firstRow, int& la
   Register(mpiHaloPosition, "", nullptr, "MPIHalo", 0);
   mpiHalo = NewOwnedGrid(1, nrows);
   grids[mpiHaloPosition].data = mpiHalo;
+  // The three grids count as standard grids; their descriptions keep the table in step
+  // with the registry positions.
+  for (int p : {mpiRegionsPosition, mpiHelperPosition, mpiHaloPosition}) {
+    if (static_cast<int>(standardGrids.size()) <= p) standardGrids.resize(static_cast<size_t>(p) + 1);
+    standardGrids[static_cast<size_t>(p)].internalName = grids[p].internalName;
+    standardGrids[static_cast<size_t>(p)].fileName.clear();
+    standardGrids[static_cast<size_t>(p)].outName.clear();
+  }
   standardGridCount += 3;
   run.standardGridCount = standardGridCount;
   for (int r = 1; r <= nrows; ++r)
