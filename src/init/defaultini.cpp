@@ -199,9 +199,11 @@ void defaultini::DeleteModule() {
   multiLayerTable.clear();
   irrigationTable = nullptr;
   if (grids) {
-    for (int p : registeredPositions_) {
-      if (p >= 1 && p <= kMaxGridPosition) FreeGrid(p);
-    }
+    // The standard grids (with the variable grids behind them) and every grid made here.
+    const int last = std::min(standardGridCount + 2, kMaxGridPosition);
+    for (int p = 1; p <= last; ++p) FreeGrid(p);
+    for (int p : registeredPositions_)
+      if (p > last && p <= kMaxGridPosition) FreeGrid(p);
   }
   registeredPositions_.clear();
   for (StandardGridSpec& spec : standardGrids) spec.startValues.reset();
