@@ -293,6 +293,31 @@ TEST(Interpolator, ScenarioStationsAndLimits) {
   EXPECT_DOUBLE_EQ(run.interp->ResultGrid()[1][1], -100 + day);
 }
 
+TEST(Interpolator, MonthlyScenarioGridsTakeFreePositions) {
+  InterpolatorRun run;
+  const std::string stations = StationText({{2500, 1500}}, {"10", "10", "10"});
+  WriteTextFile(run.dir.file("st.dat"), stations);
+  std::string scen = "1 # SzenUse\n5 # SzenMeth: monthly grids, added\n";
+  for (int m = 1; m <= 12; ++m) {
+    std::string grid = "ncols 5\nnrows 4\nxllcorner 0\nyllcorner 0\ncellsize 1000\nnodata_value -9999\n";
+    for (int r = 0; r < 4; ++r) grid += "0.5 0.5 0.5 0.5 " + std::to_string(m) + "\n";
+    const std::string file = run.dir.file("scen" + std::to_string(m) + ".asc");
+    WriteTextFile(file, grid);
+    scen += file + "\n";
+  }
+  run.basin.Register(6, run.basin.dem.get(), "other");
+  run.Build(Section("temperature", 1, run.dir.file("st.dat"), 0, 1e7, 0, 1, scen), stations);
+  ASSERT_EQ(run.code, 0) << run.log.console();
+  const int p = run.basin.FindRegistered("scenariogrid_temperature");
+  EXPECT_EQ(p, 7);  // the first free position, not the result grid's position + 1
+  EXPECT_EQ(run.basin.registry[11].registered, false);
+  run.interp->Interpolate(ModelDate{0, 1, 1, 1, 2001});
+  EXPECT_DOUBLE_EQ(run.interp->ResultGrid()[1][1], 10.5);
+  EXPECT_DOUBLE_EQ(run.interp->ResultGrid()[1][5], 11.0);  // January's grid holds 1 in column 5
+  run.interp->DeleteModule();
+  EXPECT_EQ(run.basin.FindRegistered("scenariogrid_temperature"), 0);
+}
+
 TEST(Interpolator, GridListReadsReadyMadeGrids) {
   InterpolatorRun run;
   std::string grid = "ncols 5\nnrows 4\nxllcorner 0\nyllcorner 0\ncellsize 1000\nnodata_value -9999\n";

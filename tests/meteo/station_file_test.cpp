@@ -159,3 +159,30 @@ TEST(StationFileReader, MalformedFilesEndWithTheirCodes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(StationFileReader, LongLinesAreOneRecord) {
+  // 400 stations: header and data lines far beyond 2400 characters.
+  std::string alt = "YY MM DD HH", x = alt, y = alt, row1 = "2001 1 1 0", row2 = "2001 1 1 1";
+  for (int k = 1; k <= 400; ++k) {
+    alt += " 1000.000";
+    x += " " + std::to_string(100000 + k);
+    y += " " + std::to_string(200000 + k);
+    row1 += " " + std::to_string(k) + ".12345";
+    row2 += " " + std::to_string(-k) + ".12345";
+  }
+  TempDir dir;
+  CapturedLog log;
+  StationFile f = MakeFile(dir, "t\n" + alt + "\n" + x + "\n" + y + "\nn\n" + row1 + "\n" + row2 + "\n");
+  AnalyzeStationFile(log.log(), "t", N, f);
+  ASSERT_EQ(f.count, 400);
+  FindStartDate(log.log(), "t", N, Date(2001, 1, 1, 0), f);
+  EXPECT_EQ(f.values[400], 400.12345);
+  EXPECT_FALSE(NextStationRecord(log.log(), "t", N, Date(2001, 1, 1, 1).Key(), f));
+  EXPECT_EQ(f.recordDate.hour, 1);
+  EXPECT_EQ(f.values[400], -400.12345);
+  EXPECT_TRUE(NextStationRecord(log.log(), "t", N, Date(2001, 1, 1, 1).Key(), f));
+}
+
+}  // namespace
