@@ -3,6 +3,7 @@
 //
 // ASCII and binary files are written to "name.tmp" and renamed when complete, so a
 // reader never sees a half-written grid.
+#include <charconv>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -91,14 +92,10 @@ void WriteAscii(modelobject& o, const std::string& path, double** grid, bool dou
   for (int r = 1; r <= g.nrows; ++r) {
     line.clear();
     for (int c = 1; c <= g.ncols; ++c) {
-      int len;
-      if (grid[r])
-        len = std::snprintf(value, sizeof value, "%g", grid[r][c]);
-      else if (doubleVariant)
-        len = std::snprintf(value, sizeof value, "%g", g.nodata_value);
-      else
-        len = std::snprintf(value, sizeof value, "-9999");
-      line.append(value, static_cast<size_t>(len));
+      // to_chars in general format with precision 6 prints exactly what "%g" prints.
+      const double v = grid[r] ? grid[r][c] : (doubleVariant ? g.nodata_value : -9999.0);
+      const std::to_chars_result res = std::to_chars(value, value + sizeof value, v, std::chars_format::general, 6);
+      line.append(value, static_cast<size_t>(res.ptr - value));
       line.push_back(c < g.ncols ? '\t' : '\n');
     }
     if (std::fwrite(line.data(), 1, line.size(), f.get()) != line.size()) o.WriteError(path, 18);

@@ -167,3 +167,23 @@ TEST_F(SmallGrid, NetcdfFlagWinsAndTheReaderFindsTheRecordByDate) {
 }
 
 }  // namespace
+
+namespace {
+
+// The ASCII writer prints values exactly as "%g" does.
+TEST(AsciiValues, PrintedLikePercentG) {
+  GridModule m(9, 1);
+  const double values[9] = {1e-5, 123456, 1234567, 0.0001, -0.0, 1e100, 100000, 1e6, -2.5e-7};
+  MatrixOwner g = m.Grid([&](int, int c) { return values[c - 1]; });
+  m.obj.WriteGrid("v.asc", g.get(), true, false, false);
+  std::string expected;
+  for (int i = 0; i < 9; ++i) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%g", values[i]);
+    expected += std::string(buf) + (i < 8 ? "\t" : "\n");
+  }
+  const std::string text = ReadTextFile(m.file("v.asc"));
+  EXPECT_EQ(text.substr(text.size() - expected.size()), expected);
+}
+
+}  // namespace
