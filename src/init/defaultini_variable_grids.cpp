@@ -164,11 +164,12 @@ void defaultini::UpdatePeriodicGrids(ModelDate date, double /*dtMinutes*/) {
     if (spec.periodBlocks <= 0) continue;
     const PeriodicInputAction action = AdvancePeriodicInput(spec, date);
     double** data = GridValues(p);
+    if (data == nullptr) continue;  // a grid that was never filled has nothing to re-read into
     if (action == PeriodicInputAction::Read) {
       const std::string file = DatedInputFileName(spec.fileName, date);
       ReadGrid(file, data, spec.fillCode, false, true, false, spec.defaultValue);
       MPIUpdateGrid(p, data);
-    } else if (action == PeriodicInputAction::Restore && data != nullptr && spec.startValues) {
+    } else if (action == PeriodicInputAction::Restore && spec.startValues) {
       const std::vector<RowBounds>& bounds = run.rowBounds.empty() ? rowBounds : run.rowBounds;
       for (int r = 1; r <= geometry.nrows; ++r) {
         if (data[r] == nullptr) continue;

@@ -273,3 +273,25 @@ TEST(ZonalStatistic, PeriodZeroNeverWritesARow) {
   s.w->Release();
   EXPECT_EQ(s.text(), "YY\tMM\tDD\tHH\ttot_average\nt_submodel:u\n--\t--\t--\t--\t1.0000\n");
 }
+
+TEST(ZonalStatistic, AFileThatCannotBeWrittenEndsWithTheCloseFailure) {
+  std::vector<ZoneTableEntry> zones = Zones({1}, {1.0});
+  CapturedLog log;
+  int error = -1;
+  // Every write to /dev/full fails when the stream is flushed.
+  zonalstatistic w(&error, &log.log(), nullptr, 0, nullptr, 0, 0, zones.data(), 1, 1001, 2, "/dev/full", nullptr,
+                   0, nullptr, false);
+  ASSERT_EQ(error, 0);
+  try {
+    w.WriteHeader("t", "u", nullptr, 0);
+    FAIL() << "no error raised";
+  } catch (int code) {
+    EXPECT_EQ(code, 16);
+  }
+  EXPECT_NE(log.console().find("cannot close /dev/full"), std::string::npos);
+  w.ClearZoneSums();
+  w.AddCellValue(1, 1, 1, 2.0, 1.0);
+  w.AggregateAndWrite(2020, 1, 1, 0, 0);
+  EXPECT_THROW(w.WriteRow(), int);
+  EXPECT_EQ(w.BufferedRows(), 1);  // the rows stay for a later attempt
+}

@@ -125,6 +125,20 @@ TEST(StandardGridOutput, ZonalStatisticsOfAStandardGridEveryStepAndOnRequest) {
   EXPECT_EQ(b.table[0].values, nullptr);
 }
 
+TEST(StandardGridOutput, ReleaseAtTheEndOfTheRunWritesTheBufferedRows) {
+  Basin b;
+  b.d->standardGrids[3].statFile = "temp.stat";
+  b.d->standardGrids[3].statCode = 1001;
+  b.d->CreateZonalStatistics();
+  b.Step(1, 0);
+  b.Step(1, 1);
+  b.d->DeleteModule();
+  EXPECT_EQ(ReadTextFile(b.dir.file("temp.stat")),
+            "YY\tMM\tDD\tHH\ttot_average\ntemp_submodel:(default)\n--\t--\t--\t--\t1.0000\n"
+            "2020\t 1\t 1\t 0\t22.00000\n2020\t 1\t 1\t 1\t22.00000\n");
+  EXPECT_EQ(b.d->ZonalStatisticAt(3), nullptr);
+}
+
 TEST(StandardGridOutput, ListedZonesAndAFailingWriterEndTheCreation) {
   Basin b;
   b.d->standardGrids[3].statFile = "temp.stat";
