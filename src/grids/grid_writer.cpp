@@ -159,10 +159,12 @@ void WriteOneGrid(modelobject& o, const std::string& fileName, double** grid, bo
     if (o.log) *o.log << "FATAL: cannot write grid " << path << ": no grid given" << "[end-entry]";
     throw 18;
   }
-  if (doubleVariant) BlankInactiveCells(o, grid);
   if (netcdf) {
     HandToNetcdf(o, path, grid, asDouble, date);
-  } else if (ascii) {
+    return;
+  }
+  if (doubleVariant) BlankInactiveCells(o, grid);
+  if (ascii) {
     WriteAscii(o, path, grid, doubleVariant);
   } else if (asDouble) {
     WriteBinary<double>(o, path, grid, doubleVariant);
