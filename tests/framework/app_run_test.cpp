@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "framework/app_test_support.h"
+#include "framework/special_output.h"
 #include "processes/snowmod.h"
 
 namespace {
@@ -155,6 +156,8 @@ TEST(AppRun, ChoiceThreeFlushesAndGoesOn) {
   EXPECT_EQ(Occurrences(log.console(), kMenuTitle), 2);  // a later Ctrl-C shows the menu again
   EXPECT_EQ(Count(s.calls, "flush"), 2);
   EXPECT_EQ(Count(s.calls, "SpecialOutputClass::CollectValues"), 4);
+  // The special output's end date is the date of the pass before the menu.
+  EXPECT_EQ(app->modules.specialOutput->endDateKey, DateKey(1990, 1, 1, 3, 0));
   // The menu entry stays out of the diagnostics file.
   app->ClearMemory();
   EXPECT_EQ(log.CloseAndReadDiag().find("cancel the model"), std::string::npos);
