@@ -197,6 +197,8 @@ class defaultini : public modelobject {
 
   // --- global sections -------------------------------------------------------------
   virtual void ReadOutputControl(const std::string& controlFile, RunValues& values);
+  // The sections of the output settings from the open control file.
+  void ReadOutputSections(RunValues& values);
   virtual void ReadModelTime();
   virtual void ReadStandardGrids();
   virtual void ReadGridHeader(GridGeometry& header);

@@ -54,6 +54,11 @@ void defaultini::ReadOutputControl(const std::string& file, RunValues& v) {
     if (log) *log << "FATAL: Error opening " << file << "[end-entry]";
     throw 28;
   }
+  ReadOutputSections(v);
+  CloseControlFile();
+}
+
+void defaultini::ReadOutputSections(RunValues& v) {
   const std::string section = "[output_interval]";
   SeekControlKey(section, true);
   if (!controlFile.ReadInt(v.outputInterval)) ControlFileKeyError("output control", "");
@@ -158,7 +163,6 @@ void defaultini::ReadOutputControl(const std::string& file, RunValues& v) {
     ReadControlValue(nameOfVariable, "name of meteorological variable " + std::to_string(i), kMaxMeteoName);
     v.meteoNames.push_back(nameOfVariable);
   }
-  CloseControlFile();
 
   // The settings every module reads.
   output.writeAsciiGrids = v.writeAsciiGrids;

@@ -1,0 +1,42 @@
+// Feeds arbitrary preprocessed control-file text to the start-up's section readers: the
+// output settings, both forms of [model_time], the basin and standard grid sections and
+// [radiation_correction]. Each ends in values or in a control-file error code.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "grids/grid_registry.h"
+#include "init/defaultini.h"
+
+namespace {
+
+bool Expected(int code) { return code == 17 || code == 97 || code == 1301 || code == 12; }
+
+template <typename F>
+void Guarded(F&& f) {
+  try {
+    f();
+  } catch (int code) {
+    if (!Expected(code)) __builtin_trap();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  GridRegistry registry;
+  int error = 0;
+  defaultini d(error, nullptr, "fuzz.ctl", nullptr, 200, 1, registry.Records());
+  d.controlFile.SetText(text);
+  d.controlFileOpen = true;
+  RunValues v;
+  Guarded([&] { d.ReadOutputSections(v); });
+  for (int timestep : {0, 15}) {
+    d.output.subHourTimeStep = timestep;
+    Guarded([&] { d.ReadModelTime(); });
+  }
+  Guarded([&] { d.ReadStandardGrids(); });
+  Guarded([&] { d.ReadRadiationCorrection(); });
+  return 0;
+}
