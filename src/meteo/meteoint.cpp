@@ -378,7 +378,7 @@ void meteointerpol::CreateStatistics(const ModuleInputs& in) {
       &err, log, in.statisticsTable, in.statisticsSize, relCellArea, geometry.nrows, geometry.ncols,
       zoneTableCopy.empty() ? nullptr : zoneTableCopy.data(), zoneCount, statisticCode, 3, statisticFileName,
       in.output.defaultOutputDirectory.empty() ? nullptr : in.output.defaultOutputDirectory.c_str(), in.outputListCount,
-      in.outputList, stationFiles[0].minuteColumn || timeStepMinutes < 60.0);
+      in.outputList, stationFiles[0].minuteColumn);
   if (err) throw err;
   statistics->WriteHeader(description, "", in.statisticsTable, in.statisticsSize);
 }
