@@ -187,3 +187,29 @@ TEST(AsciiValues, PrintedLikePercentG) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SmallGrid, NetcdfGridOfOtherSizeNeedsAGeoreference) {
+  m.obj.WriteGrid("tair", g.get(), false, true, true, 2020, 3, 1, 6, 0);
+  GridModule other(4, 2, 1000.0, 2000.0, 50.0);
+  other.obj.output.inputDirectory = m.dir.path() + "/";
+  other.obj.stepDate = ModelDate{0, 6, 1, 3, 2020};
+  double** back = nullptr;
+  EXPECT_EQ(GridModule::CodeOf([&] { other.obj.ReadGrid("tair.nc", back, 0, true, false, false, 0.0); }), 22);
+  EXPECT_NE(other.log.console().find("number of columns (3) and/or rows (2) in nc-file not matching those in Orvel (4 "
+                                     "and 2 resp.)"),
+            std::string::npos);
+  // With a georeference of its own the module places the file by the file's coordinates:
+  // cell for cell where the corners agree (rows are not shifted), the edge column beyond.
+  other.obj.SetPosition(1, 0.0, 0.0, 0.0);
+  ASSERT_EQ(GridModule::CodeOf([&] { other.obj.ReadGrid("tair.nc", back, 0, true, false, false, 0.0); }), 0);
+  MatrixOwner owner(back);
+  EXPECT_EQ(back[1][1], 1.0);
+  EXPECT_EQ(back[1][2], 2.0);
+  EXPECT_EQ(back[2][1], 4.0);
+  EXPECT_EQ(back[2][3], 6.0);
+  EXPECT_EQ(back[1][4], 3.0);
+}
+
+}  // namespace
