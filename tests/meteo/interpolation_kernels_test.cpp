@@ -175,9 +175,20 @@ struct LoopFixture {
 };
 
 TEST(CellLoop, BitIdenticalForOneTwoAndEightThreads) {
-  for (int method : {1, 4}) {
+  for (int method : {1, 4, 11}) {  // 11 here: inverse distance with anisotropy
     LoopFixture f(57, 43);
-    f.loop.method = method;
+    f.loop.method = method == 4 ? 4 : 1;
+    std::vector<double> rx(f.st.x.size()), ry(f.st.y.size());
+    MatrixOwner dx(f.rows, f.cols), dy(f.rows, f.cols);
+    if (method == 11) {
+      for (size_t k = 1; k < rx.size(); ++k) RotatePoint(f.st.x[k], f.st.y[k], 0, 0, 0.3, rx[k], ry[k]);
+      for (int i = 1; i <= f.rows; ++i)
+        for (int j = 1; j <= f.cols; ++j) RotatePoint(f.cx[i][j], f.cy[i][j], 0, 0, 0.3, dx[i][j], dy[i][j]);
+      f.loop.rotated = StationPoints{f.st.Points().n, rx.data(), ry.data(), f.st.v.data()};
+      f.loop.distX = dx.get();
+      f.loop.distY = dy.get();
+      f.loop.ratio = 0.4;
+    }
     f.loop.post.scale = 1.1;
     f.loop.minParallelCells = 0;
     std::vector<double> reference;
@@ -193,9 +204,10 @@ TEST(CellLoop, BitIdenticalForOneTwoAndEightThreads) {
         EXPECT_EQ(0, std::memcmp(reference.data(), got.data(), got.size() * sizeof(double))) << threads;
     }
     EXPECT_EQ(f.result[7][7] == -9999.0, true);  // outside the basin
-    EXPECT_DOUBLE_EQ(f.result[1][1],
-                     1.1 * (method == 1 ? IdwValue(f.st.Points(), f.loop.idw, N, 5.0, 565.0)
-                                        : ThiessenValue(f.st.Points(), N, 5.0, 565.0)));
+    const double expected = method == 1    ? IdwValue(f.st.Points(), f.loop.idw, N, 5.0, 565.0)
+                            : method == 4  ? ThiessenValue(f.st.Points(), N, 5.0, 565.0)
+                                           : IdwValueAnisotropic(f.loop.rotated, f.loop.idw, N, dx[1][1], dy[1][1], 0.4);
+    EXPECT_DOUBLE_EQ(f.result[1][1], 1.1 * expected);
   }
 }
 
