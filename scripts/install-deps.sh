@@ -8,7 +8,6 @@ PKGS=(
   libnetcdf-dev libnetcdf-c++4-dev netcdf-bin cdo
   libxml2-utils gdal-bin
   clang libclang-rt-dev
-  gdal-bin
 )
 missing=()
 for p in "${PKGS[@]}"; do

@@ -7,7 +7,7 @@
 #include "framework/ctrl_c.h"
 #include "framework/logstream.h"
 #include "framework/modappli.h"
-#include "framework/special_output.h"
+#include "framework/point_output.h"
 #include "grids/grid_registry.h"
 #include "init/tracer_ini.h"
 #include "meteo/meteoint.h"

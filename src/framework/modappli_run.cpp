@@ -12,7 +12,7 @@
 #include "framework/ctrl_c.h"
 #include "framework/logstream.h"
 #include "framework/modappli.h"
-#include "framework/special_output.h"
+#include "framework/point_output.h"
 #include "meteo/meteoint.h"
 #include "meteo/precicorr.h"
 #include "meteo/superposition.h"

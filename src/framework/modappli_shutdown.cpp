@@ -10,7 +10,7 @@
 #include "assimilation/dataassim.h"
 #include "framework/logstream.h"
 #include "framework/modappli.h"
-#include "framework/special_output.h"
+#include "framework/point_output.h"
 #include "grids/grid_registry.h"
 #include "init/tracer_ini.h"
 #include "meteo/meteoint.h"

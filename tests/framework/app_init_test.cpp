@@ -7,7 +7,7 @@
 #include "framework/app_test_support.h"
 #include "framework/entry.h"
 #include "assimilation/dataassim.h"
-#include "framework/special_output.h"
+#include "framework/point_output.h"
 #include "meteo/superposition.h"
 #include "processes/infilt.h"
 #include "processes/snowmod.h"

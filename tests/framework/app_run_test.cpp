@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "framework/app_test_support.h"
-#include "framework/special_output.h"
+#include "framework/point_output.h"
 #include "processes/snowmod.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "framework/ctrl_c.h"
 #include "framework/logstream.h"
 #include "framework/option_text.h"
-#include "framework/special_output.h"
+#include "framework/point_output.h"
 #include "grids/grid_registry.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The special output module: its section, the file blocks and the per-step rows.
 #include <gtest/gtest.h>
 
-#include "framework/special_output.h"
+#include "framework/point_output.h"
 #include "grids/grid_registry.h"
 #include "support/test_support.h"
 

@@ -1,5 +1,5 @@
 // The special output module: reads "[special_output]" and steps its files.
-#include "framework/special_output.h"
+#include "framework/point_output.h"
 
 #include <exception>
 

@@ -6,8 +6,8 @@
 // grids that are stacks. Every step buffers one row per file; full buffers and, at the
 // end of the run, the remaining rows are appended to the files as tab-separated text.
 //
-//   special_output.cpp        the module: section, file blocks, per-step collection
-//   special_output_file.cpp   output files and entities, header and row formats
+//   point_output.cpp          the module: section, file blocks, per-step collection
+//   point_output_file.cpp     output files and entities, header and row formats
 #pragma once
 
 #include <array>

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "framework/memory_handling.h"
-#include "framework/special_output.h"
+#include "framework/point_output.h"
 #include "grids/grid_registry.h"
 #include "support/test_support.h"
 
