@@ -1,5 +1,6 @@
 // Construction of a run: the start-up, the interpolators and the process modules in their
 // fixed order, and the values and pointers that modules take from each other.
+#include <exception>
 #include <new>
 
 #include "assimilation/dataassim.h"
@@ -136,6 +137,11 @@ void ModellApplication::init(int, char** argv, int position) {
   } catch (int code) {
     *log << "FATAL: exceptions in ModellApplication::init() caught!" << "[end-entry]";
     throw;
+  } catch (const std::exception& e) {
+    // Anything else (a failed allocation, a library error) ends the run the same way.
+    *log << "FATAL: " << e.what() << "[end-entry]";
+    *log << "FATAL: exceptions in ModellApplication::init() caught!" << "[end-entry]";
+    throw 103;
   }
 }
 

@@ -6,6 +6,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <exception>
 #include <iostream>
 
 #include "assimilation/dataassim.h"
@@ -233,6 +234,10 @@ int ModellApplication::run() {
   } catch (int code) {
     *log << "FATAL: Exception in Modellapplication::run() caught!" << "[end-entry]";
     throw;
+  } catch (const std::exception& e) {
+    *log << "FATAL: " << e.what() << "[end-entry]";
+    *log << "FATAL: Exception in Modellapplication::run() caught!" << "[end-entry]";
+    throw 103;
   }
   return CtrlCState;
 }
