@@ -91,25 +91,20 @@ std::string& SubstituteLine(LogStream* log, std::string& line, long lineNumber, 
       Fail(log, "symbol " + token + " refers to itself at line " + std::to_string(lineNumber) + " of the control file");
     // The token starts at the first "$", so the first occurrence of the name is there.
     line.replace(dollar, names[match].size(), values[match]);
-    if (line.size() > kMaxSubstitutedLine)
-      Fail(log, "line " + std::to_string(lineNumber) + " of the control file is longer than " +
-                    std::to_string(kMaxSubstitutedLine) + " characters after replacing its symbols");
   }
   RemoveDoubleSlashes(line);
   return line;
 }
 
 std::string PreprocessControlText(LogStream* log, const std::string& text) {
-  // Split into physical lines; "\r\n" counts as a line break like "\n".
+  // Split into physical lines; "\r\n" counts as a line break like "\n". Lines have no
+  // length limit: a long line is never split into two.
   std::vector<std::string> lines;
   bool lastHasBreak = !text.empty() && text.back() == '\n';
   {
     TextCursor cursor(text);
     std::string line;
     while (cursor.ReadLine(line)) {
-      if (line.size() > kMaxControlLine)
-        Fail(log, "line " + std::to_string(lines.size() + 1) + " of the control file is longer than " +
-                      std::to_string(kMaxControlLine) + " characters");
       lines.push_back(line);
     }
   }

@@ -9,8 +9,6 @@
 class LogStream;
 
 // Limits of the control-file text.
-constexpr size_t kMaxControlLine = 2399;   // characters of a line (without its line break)
-constexpr size_t kMaxSubstitutedLine = 2400;
 constexpr size_t kMaxSymbolText = 299;     // characters of a symbol's name or value
 constexpr int kMaxSymbols = 2000;
 
