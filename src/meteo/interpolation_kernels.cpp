@@ -3,6 +3,7 @@
 #include <omp.h>
 
 #include "framework/modelobject.h"
+#include "meteo/elevation_regression.h"
 
 IdwSettings MakeIdwSettings(double power, double maxDistance) {
   IdwSettings s;
@@ -60,24 +61,57 @@ double ScenarioStationValue(const ScenarioStations& s, double x, double y) {
 
 namespace {
 
+inline double InverseDistanceAt(const CellLoop& L, int r, int c) {
+  return L.ratio < 1.0 ? IdwValueAnisotropic(L.rotated, L.idw, L.nodata, L.distX[r][c], L.distY[r][c], L.ratio)
+                       : IdwValue(L.stations, L.idw, L.nodata, L.distX[r][c], L.distY[r][c]);
+}
+
+inline double GradientAt(const CellLoop& L, int r, int c) {
+  const StationPoints& s = L.stations;
+  return ElevationGradientValue(*L.gradient, s.n, s.x, s.y, s.v, L.stationAltitude, L.nodata, L.coordX[r][c],
+                                L.coordY[r][c], L.elevation[r][c]);
+}
+
 // The value of one cell; returns false when the cell is to be left as it is.
 inline bool CellValue(const CellLoop& L, int r, int c, double& value, bool& missing) {
   missing = false;
+  if (L.method == 2 || L.method == 10) {
+    // Without valid regression parameters the whole step leaves the cells as they are.
+    if (!L.regression || L.regression->intercept[1] < -L.nodata) return false;
+    value = RegressionValue(*L.regression, L.nodata, L.gridNodata, L.coordX[r][c], L.coordY[r][c],
+                            L.elevation[r][c]);
+    return true;
+  }
   if (L.useCommonValue) {
     if (!L.commonValueValid) return false;  // no valid station: keep the last value untouched
-    value = L.commonValue;
+    value = L.method == 12 ? GradientAt(L, r, c) : L.commonValue;
     return true;
   }
-  if (L.method == 9) {
-    value = L.result[r][c];  // the grid read for this step
-    return true;
-  }
-  if (L.method == 4) {
-    value = ThiessenValue(L.stations, L.nodata, L.coordX[r][c], L.coordY[r][c]);
-  } else if (L.ratio < 1.0) {
-    value = IdwValueAnisotropic(L.rotated, L.idw, L.nodata, L.distX[r][c], L.distY[r][c], L.ratio);
-  } else {
-    value = IdwValue(L.stations, L.idw, L.nodata, L.distX[r][c], L.distY[r][c]);
+  switch (L.method) {
+    case 9:
+      value = L.result[r][c];  // the grid read for this step
+      return true;
+    case 4:
+      value = ThiessenValue(L.stations, L.nodata, L.coordX[r][c], L.coordY[r][c]);
+      break;
+    case 12:
+      value = GradientAt(L, r, c);
+      return true;
+    case 3:
+    case 11: {
+      const double w = InverseDistanceAt(L, r, c);
+      missing = w < -L.nodata;
+      value = w;
+      if (L.regression && L.regression->intercept[1] >= -L.nodata) {
+        const double g = RegressionValue(*L.regression, L.nodata, L.gridNodata, L.coordX[r][c], L.coordY[r][c],
+                                         L.elevation[r][c]);
+        // A cell that no station reaches takes the regression alone.
+        value = missing ? g : L.idwFraction * w + (1.0 - L.idwFraction) * g;
+      }
+      return true;
+    }
+    default:
+      value = InverseDistanceAt(L, r, c);
   }
   missing = value < -L.nodata;
   return true;

@@ -12,6 +12,8 @@
 #include <vector>
 
 struct RowBounds;
+struct RegressionParameters;
+struct ElevationGradientSettings;
 
 // Stations of one station file as the cell operations see them (arrays indexed 1..n).
 struct StationPoints {
@@ -155,12 +157,21 @@ struct CellLoop {
   double** masterHru = nullptr;  // optional: HRU mode, cells with grid nodata are skipped
   double xmin = -1e300, xmax = 1e300, ymin = -1e300, ymax = 1e300;
 
-  int method = 1;                // 1 inverse distance, 4 nearest station, 9 the grid read into result
+  int method = 1;                // 1 inverse distance, 4 nearest station, 9 the grid read into result,
+                                 // 2 and 10 elevation regression, 3 and 11 inverse distance mixed with
+                                 // it, 12 nearest station with lapse rates
   StationPoints stations;        // unrotated
   StationPoints rotated;         // rotated coordinates (same as stations without anisotropy)
   double ratio = 1.0;            // b/a; below 1 the anisotropic variant is used
   IdwSettings idw;
   double nodata = 9999.0;        // the interpolator's nodata value N
+
+  // Elevation methods (2, 3, 10, 11, 12).
+  double** elevation = nullptr;
+  const RegressionParameters* regression = nullptr;  // 2, 3, 10, 11
+  double idwFraction = 1.0;                          // share of inverse distance for 3 and 11
+  const ElevationGradientSettings* gradient = nullptr;  // 12
+  const double* stationAltitude = nullptr;           // 12: 1..n of the stations
 
   // Records whose valid values are all equal: the common value is taken without weighting.
   bool useCommonValue = false;

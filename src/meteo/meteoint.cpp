@@ -21,7 +21,7 @@ const char* const kMethodLabel =
     "elevation gradient] for ";
 
 bool HasStationFiles(int m) { return m == 1 || (m >= 3 && m <= 8) || (m >= 10 && m <= 12); }
-bool Available(int m) { return m == 1 || m == 4 || m == 9; }
+bool Available(int m) { return m == 1 || m == 2 || m == 3 || m == 4 || m == 9 || (m >= 10 && m <= 12); }
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {
@@ -163,8 +163,8 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
     Fatal("error! interpolation method has to range from 1..12 (here: " + std::to_string(interpolationMethod) + ")\n", 53);
   if (!Available(interpolationMethod))
     Fatal("interpolation method " + std::to_string(interpolationMethod) + " (" + InterpolationMethodName(interpolationMethod) +
-              ") of interpolator " + name + " is not available in this version of the model; use method 1 (idw), "
-              "4 (thiessen) or 9 (ReadGrid)",
+              ") of interpolator " + name + " is not available in this version of the model; use one of the methods "
+              "1 to 4 or 9 to 12",
           53);
   if (szenUse == 1 && (szenMeth == 5 || szenMeth == 6)) LoadScenarioGrid(start.month);
 
@@ -185,7 +185,9 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
     SetAnisotropy();
     ComputeStationDistances();
     current = stationFiles[0].recordDate;
-  } else if (interpolationMethod == 9) {
+  }
+  if (interpolationMethod == 2 || interpolationMethod == 3) OpenRegressionInput();
+  if (interpolationMethod == 9) {
     StationFile& f = stationFiles[0];
     AnalyzeStationFile(*log, name, nodataN, f);
     FindStartDateGridList();
@@ -193,6 +195,18 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
     f.equalValues = false;
     current = listDate;
   }
+  if (interpolationMethod == 2 || interpolationMethod == 3 || interpolationMethod >= 10) {
+    elevationGrid = GridData(2);
+    if (!elevationGrid)
+      Fatal("interpolation method " + std::to_string(interpolationMethod) + " of " + name +
+                " needs the elevation model (grid 2), which is not there",
+            17);
+  }
+  if (interpolationMethod == 10 || interpolationMethod == 11) ComputeStationRegression(0);
+  gradient.g1 = lapseRate;
+  gradient.inversionHeight = fixedUpperLapseRate > -9998.0 ? inversionHeight : -9999.0;
+  gradient.g2 = fixedUpperLapseRate > -9998.0 ? fixedUpperLapseRate : -9999.0;
+  gradient.pType = pTypeFlag;
   endFlag = false;
   BuildDescription();
   CreateStatistics(in);
@@ -362,6 +376,33 @@ void meteointerpol::BuildDescription() {
           "%s read in from grids containing already interpolated data (%s, add. col.: %d) zones from %s, control file "
           "%s",
           name.c_str(), f0.fileName.c_str(), f0.additionalColumns, zones.c_str(), ctl);
+      break;
+    case 2:
+      description = Format("%s interpolated with regression from %s %s,", name.c_str(),
+                           regressionFile.fileName.c_str(), regressionFile.textForm ? "(text)" : "(binary)") +
+                    Format("%s zones from %s, control file: %s", "", zones.c_str(), ctl);
+      break;
+    case 3:
+      description = Format(
+          "%s interpolated with idw+regression from %s, zones from %s,weighting = %4.1f, fraction distance: = %4.1f "
+          "max distance = %8.0f, control file %s, additional columns: %d",
+          name.c_str(), f0.fileName.c_str(), zones.c_str(), idwWeight, idwFraction, maxDistance, ctl,
+          f0.additionalColumns);
+      break;
+    case 10:
+      description = Format("%s interpolated with elevation dependent regression for values taken from %s, control "
+                           "file %s",
+                           name.c_str(), f0.fileName.c_str(), ctl);
+      break;
+    case 11:
+      description = Format("%s interpolated with elevation dependent regression + idw, all values taken from %s, "
+                           "control file %s",
+                           name.c_str(), f0.fileName.c_str(), ctl);
+      break;
+    case 12:
+      description = Format("%s interpolated with Thiessen plus elevation lapserate, all values taken from %s, control "
+                           "file %s",
+                           name.c_str(), f0.fileName.c_str(), ctl);
       break;
     default:
       description = name + " interpolated with method " + std::to_string(interpolationMethod);

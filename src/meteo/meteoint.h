@@ -8,10 +8,13 @@
 //   meteoint_grids.cpp         rotated coordinate grids, scenario grids, grid lists
 //   station_file.cpp           the station file reader
 //   interpolation_kernels.cpp  the per-cell operations and the parallel row loop
+//   elevation_regression_steps.cpp  regression files and station regressions (2, 3, 10, 11)
 //
-// Methods 1 (inverse distance, with optional anisotropy), 4 (nearest station) and 9
-// (ready-made grids from a grid list) are available; the sections of the other methods
-// are read completely and then refused with a FATAL message naming the method.
+// Methods 1 (inverse distance, with optional anisotropy), 2, 3, 10 and 11 (elevation
+// regressions, mixed with inverse distance in 3 and 11), 4 (nearest station), 9
+// (ready-made grids from a grid list) and 12 (nearest station with lapse rates) are
+// available; the sections of the other methods are read completely and then refused with
+// a FATAL message naming the method.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +24,9 @@
 
 #include "framework/model_date.h"
 #include "framework/modelobject.h"
+#include "meteo/elevation_regression.h"
 #include "meteo/interpolation_kernels.h"
+#include "meteo/regression_file.h"
 #include "meteo/station_file.h"
 
 struct ModuleInputs;
@@ -59,8 +64,11 @@ class meteointerpol : public modelobject {
   virtual void WriteStatistics();
   virtual void WriteResultGrid();
   virtual void RewindInputFiles();
-  // Station regressions belong to methods 10 and 11, which this build refuses at construction.
-  virtual void ComputeStationRegression(int) {}
+  // Methods 10 and 11: fits the regression parameters to the current values of station
+  // file `file` (0); called before the interpolation of every step.
+  virtual void ComputeStationRegression(int file);
+  // Methods 2 and 3: takes the next record of the regression file (r = 1).
+  virtual void AdvanceRegressionData(int r);
 
   int GetMethod() const { return interpolationMethod; }
   int interpolationMethod = 0;  // 1..12; 10 and 11 work from station regressions
@@ -79,6 +87,10 @@ class meteointerpol : public modelobject {
   // Point evaluation of the interpolation (precipitation correction), post-processed
   // only when valid: the same operations as the cell loop at (x, y).
   double PointValue(int file, double x, double y) const;
+  // The regression parameters of the step (methods 2, 3, 10 and 11).
+  const RegressionParameters& Regression() const {
+    return (interpolationMethod == 2 || interpolationMethod == 3) ? regressionFile.parameters : stationRegression;
+  }
 
  protected:
   // For stand-ins of the tests: an interpolator at a start date that reads no control
@@ -99,6 +111,7 @@ class meteointerpol : public modelobject {
   void NextGridListRecord();
   void ReadListedGrid();
   void WriteMissingStationWarnings();
+  void OpenRegressionInput();
   double** GridData(int position) const;
   [[noreturn]] void Fatal(const std::string& text, int code);
 
@@ -120,7 +133,7 @@ class meteointerpol : public modelobject {
   double anisotropySlope = 0.0;  // degrees as read, radians after construction
   double anisotropyRatio = 1.0;
   PostProcessing post;
-  // method 10, 11 and 12 parameters (read, not used in this build)
+  // method 10, 11 and 12 parameters
   double lowerInversion = 0, upperInversion = 0, tolerance = 0, clusterRange = 0, upperLapseRate = -9999;
   int overlap = 0;
   double lapseRate = 0, inversionHeight = -9999, fixedUpperLapseRate = -9999;
@@ -136,6 +149,7 @@ class meteointerpol : public modelobject {
   double** coordX = nullptr;
   double** coordY = nullptr;
   double** zoneGrid = nullptr;
+  double** elevationGrid = nullptr;  // registry position 2 (elevation methods)
   double** mpiRegions = nullptr;
   double** mpiHelper = nullptr;
   double** hruGrid = nullptr;
@@ -147,6 +161,9 @@ class meteointerpol : public modelobject {
   double** rotatedY = nullptr;
   std::vector<double> stationXRot, stationYRot;  // 1..n of station file 0 (with anisotropy)
   IdwSettings idw;
+  RegressionFile regressionFile;           // methods 2 and 3
+  RegressionParameters stationRegression;  // methods 10 and 11
+  ElevationGradientSettings gradient;      // method 12
   int scenarioPosition = 0;
   double** scenarioGrid = nullptr;
   int64_t scenarioMonth = -1;

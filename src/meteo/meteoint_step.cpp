@@ -81,7 +81,15 @@ void meteointerpol::Interpolate(ModelDate asked) {
   loop.ymax = ymax;
   loop.method = interpolationMethod;
   loop.nodata = nodataN;
-  if (interpolationMethod != 9) {
+  const int m = interpolationMethod;
+  if (m == 2 || m == 3 || m >= 10) {
+    loop.elevation = elevationGrid;
+    loop.regression = m == 12 ? nullptr : &Regression();
+    loop.idwFraction = idwFraction;
+    loop.gradient = &gradient;
+    loop.stationAltitude = f0.altitude.data();
+  }
+  if (m != 9 && m != 2) {
     loop.stations = StationPoints{f0.count, f0.x.data(), f0.y.data(), f0.values.data()};
     loop.rotated = anisotropic ? StationPoints{f0.count, stationXRot.data(), stationYRot.data(), f0.values.data()}
                                : loop.stations;
@@ -104,7 +112,7 @@ void meteointerpol::Interpolate(ModelDate asked) {
   loop.scenarioGrid = szenUse == 1 && (szenMeth == 5 || szenMeth == 6) ? scenarioGrid : nullptr;
   loop.scalingGrid = scalingGrid;
   loop.result = result;
-  const bool warn = warningSwitch != 0 && interpolationMethod == 1;
+  const bool warn = warningSwitch != 0 && (m == 1 || m == 3 || m == 11);
   if (warn && missMask.empty())
     missMask.assign(static_cast<size_t>(geometry.nrows + 1) * static_cast<size_t>(geometry.ncols + 1), 0);
   loop.missMask = warn ? missMask.data() : nullptr;
@@ -139,7 +147,8 @@ void meteointerpol::WriteMissingStationWarnings() {
   for (int r = firstRow; r <= lastRow; ++r)
     for (int c = 1; c <= geometry.ncols; ++c)
       if (missMask[stride * static_cast<size_t>(r) + static_cast<size_t>(c)])
-        *log << "WARNING:  at x=" << coordX[r][c] << ", y=" << coordY[r][c] << " "
+        *log << (interpolationMethod == 1 ? "WARNING:  at x=" : "WARNING: at x=")
+             << coordX[r][c] << ", y=" << coordY[r][c] << " "
              << "no station within the specified search radius!" << "[end-entry]";
 }
 
@@ -150,11 +159,16 @@ void meteointerpol::ReadNextRecord() {
     current = listDate;
     return;
   }
+  if (interpolationMethod == 2) {
+    AdvanceRegressionData(1);
+    return;
+  }
   for (int i = 0; i < stationFileCount; ++i) {
     if (NextStationRecord(*log, name, nodataN, endDateKey, stationFiles[i])) endFlag = true;
     if (i == 0) current = stationFiles[0].recordDate;
   }
   if (endFlag) return;
+  if (interpolationMethod == 3) AdvanceRegressionData(1);
   for (int i = 0; i < stationFileCount; ++i) {
     const ModelDate& d = stationFiles[i].recordDate;
     if (d.minute == current.minute && d.hour == current.hour && d.day == current.day && d.month == current.month &&
@@ -179,8 +193,11 @@ void meteointerpol::RewindInputFiles() {
     current = listDate;
     return;
   }
-  for (int i = 0; i < stationFileCount; ++i) FindStartDate(*log, name, nodataN, start, stationFiles[i]);
-  current = stationFiles[0].recordDate;
+  if (interpolationMethod != 2) {
+    for (int i = 0; i < stationFileCount; ++i) FindStartDate(*log, name, nodataN, start, stationFiles[i]);
+    current = stationFiles[0].recordDate;
+  }
+  if (interpolationMethod == 2 || interpolationMethod == 3) OpenRegressionInput();
 }
 
 double meteointerpol::PointValue(int file, double x, double y) const {

@@ -1,0 +1,75 @@
+// The interpolator's elevation regressions: the regression file of methods 2 and 3 (opened
+// at construction, advanced at the end of every step) and the station regression of
+// methods 10 and 11 (fitted before the interpolation of every step).
+#include <sstream>
+
+#include "framework/logstream.h"
+#include "meteo/meteoint.h"
+
+namespace {
+
+std::string DayHour(const ModelDate& d) {
+  std::ostringstream s;
+  s << d.day << "." << d.month << "." << d.year << " " << d.hour;
+  return s.str();
+}
+
+}  // namespace
+
+void meteointerpol::OpenRegressionInput() {
+  if (timeStepMinutes < 60.0)
+    Fatal("interpolation method 2 or 3 with externally prepared regression files does not work for time steps less "
+          "than one hour - please use interpolation methods 10 or 11 instead",
+          1302);
+  regressionFile = RegressionFile();
+  regressionFile.fileName = regressionFileName;
+  FindRegressionStart(*log, name, start, regressionFile);
+  if (interpolationMethod == 2) {
+    current = regressionFile.current;
+    current.minute = 0;
+  }
+}
+
+void meteointerpol::AdvanceRegressionData(int r) {
+  if (r != 1 || !result) return;  // one regression file per interpolator
+  RegressionFile& f = regressionFile;
+  if (interpolationMethod == 2) {
+    if (endFlag) return;
+    if (NextRegressionRecord(*log, name, endDateKey, f)) {
+      endFlag = true;
+      return;
+    }
+    current = f.current;
+    current.minute = 0;
+    return;
+  }
+  // Method 3: the station files decide the end of the period; the regression file follows
+  // them and must be at the same hour.
+  if (endFlag) return;
+  if (NextRegressionRecord(*log, name, INT64_MAX, f)) {
+    endFlag = true;
+    return;
+  }
+  const ModelDate& s = stationFiles[0].recordDate;
+  if (s.year == f.current.year && s.month == f.current.month && s.day == f.current.day && s.hour == f.current.hour)
+    return;
+  const std::string rule(77, '-');
+  *log << "FATAL: " << rule << "\nerror in date column of " << name << " for IDW*Regress \n\nDate from station/regress file "
+       << stationFiles[0].fileName << ":\n" << DayHour(s) << " h\n\nbut date from regres file " << f.fileName << ":\n"
+       << DayHour(f.current) << " h\n\n" << rule << "\n" << "[end-entry]";
+  throw 52;
+}
+
+void meteointerpol::ComputeStationRegression(int file) {
+  if (!(interpolationMethod == 10 || interpolationMethod == 11) || file < 0 || file >= stationFileCount) return;
+  const StationFile& f = stationFiles[static_cast<size_t>(file)];
+  StationRegressionSettings s;
+  s.lowerInversion = lowerInversion;
+  s.upperInversion = upperInversion;
+  s.tolerance = tolerance;
+  s.overlap = overlap;
+  s.clusterRange = clusterRange;
+  s.upperLapseRate = upperLapseRate;
+  stationRegression =
+      StationRegression(s, f.count, f.altitude.data(), f.x.data(), f.y.data(), f.values.data(), nodataN);
+}
