@@ -76,7 +76,7 @@ double RegressionValue(const RegressionParameters& p, double nodata, double grid
   if (p.intercept[1] < -nodata) return -nodata - 1.0;
   const int k = ZoneOf(p, z);
   const double line = p.intercept[k] + p.gradient[k] * z;
-  if (p.c0 < -nodata || x == gridNodata || y == gridNodata) return line;
+  if ((p.c0 < -nodata && !p.planeFitted) || x == gridNodata || y == gridNodata) return line;
   return (p.c0 + p.cx * x + p.cy * y) - p.intercept[1] + line;
 }
 
@@ -244,6 +244,7 @@ RegressionParameters StationRegression(const StationRegressionSettings& s, int n
   p.cx = Determinant3(d1, d2, d3) / det;
   p.cy = Determinant3(e1, e2, e3) / det;
   p.c0 = c0 - p.cx * mx - p.cy * my;
+  p.planeFitted = true;
   return p;
 }
 

@@ -10,7 +10,7 @@
 #include "meteo/regression_file.h"
 
 // Value of the zone lines at elevation z, shifted by the plane of residuals at (x, y) when
-// the set has one (c0 not below -N) and x, y are not the grid nodata value. A set whose
+// the set has one (c0 not below -N, or a plane fitted to stations) and x, y are not the grid nodata value. A set whose
 // intercept 1 is below -N gives the missing result -N - 1.
 double RegressionValue(const RegressionParameters& p, double nodata, double gridNodata, double x, double y, double z);
 

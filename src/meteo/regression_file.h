@@ -24,6 +24,9 @@ struct RegressionParameters {
   double gradient[4] = {0, 0, 0, 0};   // 1..3
   double limit1 = 0, limit2 = 0;
   double c0 = 0, cx = 0, cy = 0;
+  // Set when the plane was fitted to stations: its c0 may then lie below -N (large
+  // coordinates), which in a file's record means that there is no plane.
+  bool planeFitted = false;
 };
 RegressionParameters RegressionFromValues(const double v[11]);
 
