@@ -334,3 +334,105 @@ TEST(Interpolator, GridListReadsReadyMadeGrids) {
 }
 
 }  // namespace
+
+namespace {
+
+// A text regression file with one record per hour of 1.1.2001 from hour 0; the zone 2
+// line is (20 + hour) - 0.01 z over every elevation of the basin.
+std::string RegressionText(int hours, int skipHour = -1) {
+  std::string t = "jr mo tg st a1 b1 L a2 b2 U a3 b3 c0 cx cy\n";
+  for (int h = 0; h < hours; ++h) {
+    if (h == skipHour) continue;
+    t += "2001 1 1 " + std::to_string(h) + " 5 0 0 " + std::to_string(20 + h) + " -0.01 5000 0 0 -10000 0 0\n";
+  }
+  return t;
+}
+
+std::string WithRegressionFile(std::string section, const std::string& path) {
+  section.replace(section.find("none.reg"), 8, path);
+  return section;
+}
+
+}  // namespace
+
+TEST(Interpolator, RegressionFileMethodsFollowTheFileRecords) {
+  {  // method 2: the regression file alone is the clock
+    InterpolatorRun run;
+    WriteTextFile(run.dir.file("t.reg"), RegressionText(6));
+    run.Build(WithRegressionFile(Section("temperature", 2, "unused.dat"), run.dir.file("t.reg")), "");
+    ASSERT_EQ(run.code, 0) << run.log.console();
+    std::vector<ModelDate> dates;
+    EXPECT_EQ(run.Steps(&dates), 3);
+    EXPECT_EQ(dates.front().hour, 1);
+    EXPECT_EQ(dates.back().hour, 3);
+    double** g = run.interp->ResultGrid();
+    EXPECT_DOUBLE_EQ(g[2][1], 23 - 0.01 * 1020);  // hour 3, elevation 1020 m
+    EXPECT_EQ(g[2][5], -9999.0);
+  }
+  {  // method 3: inverse distance (fraction 1.0 in the section) with the regression file beside
+    InterpolatorRun run;
+    const std::string stations = StationText({{500, 500}}, {"1", "2", "3", "4"});
+    WriteTextFile(run.dir.file("st.dat"), stations);
+    std::string s = WithRegressionFile(Section("temperature", 3, run.dir.file("st.dat")), run.dir.file("t.reg"));
+    s.replace(s.find("1.0 # fraction"), 3, "0.5");
+    const std::string reg = RegressionText(6);
+    WriteTextFile(run.dir.file("t.reg"), reg);
+    run.Build(s, stations);
+    ASSERT_EQ(run.code, 0) << run.log.console();
+    run.interp->Interpolate(ModelDate{0, 1, 1, 1, 2001});
+    EXPECT_DOUBLE_EQ(run.interp->ResultGrid()[1][1], 0.5 * 2 + 0.5 * (21 - 0.01 * 1010));
+    run.interp->ReadNextRecord();
+    EXPECT_EQ(run.interp->Regression().intercept[2], 22.0);
+    // A regression file that skips an hour disagrees with the stations: code 52.
+    std::string gap = reg;
+    gap.erase(gap.find("2001 1 1 3 "), gap.find("2001 1 1 4 ") - gap.find("2001 1 1 3 "));
+    InterpolatorRun second;
+    WriteTextFile(second.dir.file("st.dat"), stations);
+    WriteTextFile(second.dir.file("t.reg"), gap);
+    std::string s2 = WithRegressionFile(Section("temperature", 3, second.dir.file("st.dat")), second.dir.file("t.reg"));
+    second.Build(s2, stations);
+    ASSERT_EQ(second.code, 0) << second.log.console();
+    second.interp->ReadNextRecord();
+    EXPECT_THROW(second.interp->ReadNextRecord(), int);
+    EXPECT_NE(second.log.console().find("for IDW*Regress"), std::string::npos);
+  }
+  {  // time steps below an hour are refused before the file is opened
+    InterpolatorRun run;
+    WriteTextFile(run.dir.file("run.ctl"), WithRegressionFile(Section("temperature", 2, "x"), "missing.reg"));
+    ModuleInputs in = run.basin.Inputs(run.log.log(), run.dir.file("run.ctl"), run.dir.path() + "/");
+    in.output.timeStepMinutes = 30.0;
+    int code = 0;
+    try {
+      meteointerpol m(in, "temperature", 10, 0);
+    } catch (int c) {
+      code = c;
+    }
+    EXPECT_EQ(code, 1302);
+  }
+}
+
+TEST(Interpolator, StationRegressionAndLapseRateMethods) {
+  for (int method : {10, 11, 12}) {
+    InterpolatorRun run;
+    // Two stations at 1000 m (both above the lower inversion of 0 m and closer in altitude
+    // than the cluster range): the regression is their mean at every elevation.
+    const std::string stations = StationText({{500, 500}, {4500, 3500}}, {"1 3", "2 6", "3 9"});
+    WriteTextFile(run.dir.file("st.dat"), stations);
+    run.Build(Section("temperature", method, run.dir.file("st.dat")), stations);
+    ASSERT_EQ(run.code, 0) << run.log.console();
+    run.interp->ComputeStationRegression(0);
+    run.interp->Interpolate(ModelDate{0, 1, 1, 1, 2001});
+    double** g = run.interp->ResultGrid();
+    if (method == 10) {
+      EXPECT_DOUBLE_EQ(g[1][1], 4.0);
+      EXPECT_DOUBLE_EQ(g[4][3], 4.0);
+    } else if (method == 11) {  // fraction 1.0: inverse distance alone
+      EXPECT_NEAR(g[4][1], 2.0, 1e-6);
+    } else {  // nearest station moved by -0.0065 per metre from 1000 m
+      EXPECT_DOUBLE_EQ(g[4][1], 2.0 - 0.0065 * 40);
+      EXPECT_DOUBLE_EQ(g[1][5], 6.0 - 0.0065 * 10);
+    }
+    EXPECT_NE(run.interp->Description().find(method == 12 ? "Thiessen plus elevation lapserate" : "elevation dependent"),
+              std::string::npos);
+  }
+}
