@@ -92,7 +92,7 @@ void defaultini::AccumulateZonalStatistics() {
       }
       for (int c = first; c <= last; ++c) {
         const double v = zones[r][c];
-        if (v == nodata) continue;
+        if (!(v > nodata)) continue;  // outside the basin (no data, or not a number)
         // A code outside the ranked codes has no zone (the ranking saw every basin cell).
         const int code = static_cast<int>(v);
         if (code < 0 || code > maxCode) continue;

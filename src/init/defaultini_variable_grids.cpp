@@ -85,7 +85,7 @@ void defaultini::ReadVariableGrids() {
   if (count < 1) return;
 
   const int first = FirstFreeGridPosition();
-  if (first <= 0 || first >= 1000 || first + count - 1 > kMaxGridPosition) {
+  if (first <= 0 || first >= 1000 || count > kMaxGridPosition - first + 1) {
     if (log) *log << "FATAL: no free grid found in memory (an Position " << 1000 << ")\n" << "[end-entry]";
     throw 12;
   }

@@ -2,6 +2,7 @@
 // the periodic re-reading, on a small basin built by hand (the start-up is not run).
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -214,6 +215,32 @@ TEST(StandardGridOutput, AVariableGridRowThatIsShortFailsWithItsIndex) {
   }
   EXPECT_NE(b.log.console().find("file for vargrid 1 or the identifier or the fillcode or the defaultvalue"),
             std::string::npos);
+}
+
+TEST(StandardGridOutput, AVariableGridCountBeyondTheRegistryFailsWithoutOverflow) {
+  for (const char* count : {"998", "2147483647"}) {
+    Basin b(std::string("[variable_grids]\n") + count + "\n");
+    try {
+      b.d->ReadVariableGrids();
+      FAIL() << "no error for " << count;
+    } catch (int code) {
+      EXPECT_EQ(code, 12) << count;
+    }
+    EXPECT_NE(b.log.console().find("no free grid found in memory (an Position 1000)"), std::string::npos)
+        << b.log.console();
+  }
+}
+
+TEST(StandardGridOutput, ZoneCellsThatAreNotANumberAddNothing) {
+  Basin b;
+  b.zone[2][4] = std::nan("");
+  b.temp[2][4] = 1.0e6;
+  b.d->standardGrids[3].statFile = "temp.stat";
+  b.d->standardGrids[3].statCode = 1001;
+  b.d->CreateZonalStatistics();
+  b.Step(1, 0);
+  b.d->FinishZonalStatistics();
+  EXPECT_NE(ReadTextFile(b.dir.file("temp.stat")).find("2020\t 1\t 1\t 0\t22.00000\n"), std::string::npos);
 }
 
 TEST(StandardGridOutput, PeriodicGridIsReadFromItsDatedFilesAndRestored) {
