@@ -60,23 +60,8 @@ int routstatistic::WriteHeader(const std::string& title1, const std::string& tit
   title = title1 + "_submodel:" + title2;
   std::vector<double> areas(zoneCount + 1, 0.0);
   if (subbasinAreas != nullptr) std::copy(subbasinAreas, subbasinAreas + zoneCount + 1, areas.begin());
-  IgnoreCtrlC();
-  try {
-    OpenFile("w");
-    WriteHeaderLines(false, areas.data());
-    CloseFile();
-  } catch (...) {
-    DisableCtrlCHandler();
-    throw;
-  }
-  DisableCtrlCHandler();
-
-  for (int c = 1; c <= columns; ++c) {
-    codes[c] = static_cast<int64_t>(zones[ZoneOfColumn(c)].code);
-    areaFractions[c] = zones[ZoneOfColumn(c)].fraction;
-  }
-  std::fill(currentValues.begin(), currentValues.end(), 0.0);
-  std::fill(secondValues.begin(), secondValues.end(), 0.0);
+  CreateFileWithHeader(false, areas.data());
+  ResetColumnArrays();
   for (int c = 1; c <= std::min(columns, observedCount); ++c) {
     observedCodes[c] = codes[c];
     observedFractions[c] = areaFractions[c];

@@ -170,26 +170,33 @@ int zonalstatistic::WriteHeader(const std::string& title1, const std::string& ti
   title = title1 + "_submodel:" + title2;
   std::vector<double> fractions(zoneCount + 1, 0.0);
   for (int z = 0; z <= zoneCount; ++z) fractions[z] = zones[z].fraction;
+  CreateFileWithHeader(true, fractions.data());
+  ResetColumnArrays();
+  areaFractions[columns + 1] = 1.0;
+  EnterIntoTable(statTable, tableSize, 1);
+  return tableIndex;
+}
+
+void zonalstatistic::CreateFileWithHeader(bool totalColumn, const double* lineThreeValues) {
   IgnoreCtrlC();
   try {
     OpenFile("w");
-    WriteHeaderLines(true, fractions.data());
+    WriteHeaderLines(totalColumn, lineThreeValues);
     CloseFile();
   } catch (...) {
     DisableCtrlCHandler();
     throw;
   }
   DisableCtrlCHandler();
+}
 
+void zonalstatistic::ResetColumnArrays() {
   for (int c = 1; c <= columns; ++c) {
     codes[c] = static_cast<int64_t>(zones[ZoneOfColumn(c)].code);
     areaFractions[c] = zones[ZoneOfColumn(c)].fraction;
   }
-  areaFractions[columns + 1] = 1.0;
   std::fill(currentValues.begin(), currentValues.end(), 0.0);
   std::fill(secondValues.begin(), secondValues.end(), 0.0);
-  EnterIntoTable(statTable, tableSize, 1);
-  return tableIndex;
 }
 
 void zonalstatistic::EnterIntoTable(StatisticsTableEntry* statTable, int tableSize, int entries) {

@@ -97,6 +97,11 @@ class zonalstatistic {
   // Zone index of column c (1..columns).
   int ZoneOfColumn(int c) const { return AllZonesMode() ? c : listMap[c]; }
   void WriteHeaderLines(bool totalColumn, const double* lineThreeValues);
+  // Creates the file with its three header lines; SIGINT is ignored while it writes and
+  // has its default action afterwards.
+  void CreateFileWithHeader(bool totalColumn, const double* lineThreeValues);
+  // Codes and area fractions of the zone columns; current and second values cleared.
+  void ResetColumnArrays();
   void EnterIntoTable(StatisticsTableEntry* table, int tableSize, int entries);
   void ClearTableEntries();
   // The common part of both aggregations: carried sums in, a row begun or not, per-zone
