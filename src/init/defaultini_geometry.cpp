@@ -48,10 +48,11 @@ void defaultini::CheckCellSizes() {
   const std::string& fileX = GridFileName(cellSizeXPosition);
   const std::string& fileY = GridFileName(cellSizeYPosition);
   const std::string& fileA = GridFileName(relCellAreaPosition);
+  // The message for x ends with a line break, the one for y does not.
   auto zeroSize = [&](const char* direction, int r, int c, const std::string& file) {
     if (log)
       *log << "FATAL: cell size in " << direction << " direction is zero at row " << r << ", column " << c
-           << ",\nread from file " << file << "\n" << "[end-entry]";
+           << ",\nread from file " << file << (direction[0] == 'x' ? "\n" : "") << "[end-entry]";
     throw 66;
   };
   long shortAreas = 0;

@@ -96,7 +96,19 @@ TEST(CellSizes, AllThreeGivenAreCheckedOneSided) {
     Geometry g(2, 1);
     g.h.Put(3, "CellSizeX", {{N, 0}});
     EXPECT_EQ(ThrownCode([&] { g.h.d->CheckCellSizes(); }), 66);
-    EXPECT_NE(g.h.Console().find("cell size in x direction is zero at row 1, column 2"), std::string::npos);
+    EXPECT_NE(g.h.Console().find("cell size in x direction is zero at row 1, column 2,\nread from file " +
+                                 g.h.d->GridFileName(g.h.d->FindGrid("CellSizeX")) + "\n"),
+              std::string::npos)
+        << g.h.Console();
+  }
+  {
+    Geometry g(2, 1);
+    g.h.Put(3, "CellSizeY", {{N, 0}});
+    EXPECT_EQ(ThrownCode([&] { g.h.d->CheckCellSizes(); }), 66);
+    const std::string file = g.h.d->GridFileName(g.h.d->FindGrid("CellSizeY"));
+    EXPECT_NE(g.h.Console().find("cell size in y direction is zero at row 1, column 2,\nread from file " + file),
+              std::string::npos)
+        << g.h.Console();
   }
   {
     // One size given: the other is regular.
