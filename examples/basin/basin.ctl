@@ -151,3 +151,7 @@ entity { ID = CoordX; Symbol = X; Xcoords = 476300; Ycoords = 4171500; }
 
 [ExternalCoupling]
 0       # coupling mode (0: no coupling)
+
+[soil_table]
+1       # number of soil types
+1 loam 25 35 1e-5 300  1  0.45 0.05 2.0 1.4  3 0.2  1000 0.5

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tables/multilayer_table.h"  // the rows of [multilayer_landuse]
+
 class LanduseTableEntry {
  public:
   LanduseTableEntry() = default;
@@ -15,15 +17,4 @@ class LanduseTableEntry {
 
   int code = 0;          // land-use code of the row
   std::string name;      // name of the land-use type
-};
-
-class MultiLayerLanduseEntry {
- public:
-  MultiLayerLanduseEntry() = default;
-  virtual ~MultiLayerLanduseEntry() = default;
-
-  int code = 0;                 // land-use code of the row
-  std::string name;             // name of the multilayer type
-  int layerCount = 0;           // number of layers of this type
-  std::vector<int> layerCodes;  // 1..layerCount: land-use code of each layer (index 0 unused)
 };

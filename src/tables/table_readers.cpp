@@ -1,7 +1,5 @@
-// The readers of [multilayer_landuse], [landuse_table] and [soil_table].
-//
-// They keep the row count of each table and one row per listed type; the parameter
-// columns of the rows are read by the land-use and soil parameter code.
+// The reader of [landuse_table]: it keeps the row count and one row per listed type; the
+// parameter columns of the rows are read by the land-use parameter code.
 #include "framework/logstream.h"
 #include "init/defaultini.h"
 
@@ -23,20 +21,8 @@ int ReadTableCount(defaultini& d, const std::string& section, const std::string&
 
 }  // namespace
 
-void defaultini::ReadMultilayerLanduseTable(int) {
-  const int count = ReadTableCount(*this, "[multilayer_landuse]", "number of multilayer land use types");
-  multiLayerTable.clear();
-  if (count > 0) multiLayerTable.resize(static_cast<size_t>(count) + 1);
-}
-
 void defaultini::ReadLanduseTable(int) {
   const int count = ReadTableCount(*this, "[landuse_table]", "number of land use types");
   landuseTable.clear();
   if (count > 0) landuseTable.resize(static_cast<size_t>(count) + 1);
-}
-
-void defaultini::ReadSoilTable(int) {
-  const int count = ReadTableCount(*this, "[soil_table]", "number of soil types");
-  soilTable.clear();
-  if (count > 0) soilTable.resize(static_cast<size_t>(count) + 1);
 }

@@ -51,3 +51,8 @@ $year   # end year
 
 [region_transition_distance]
 300     # transition distance between regression regions in m
+
+
+[soil_table]
+1       # number of soil types
+1 loam 25 35 1e-5 300  1  0.45 0.05 2.0 1.4  3 0.2  1000 0.5

@@ -1,0 +1,362 @@
+// The reader of [soil_table] and [GlobalSoilParameters], and the two row parsers: keyword
+// entries of the method "MultipleHorizons" (layered profiles built from horizons) and the
+// positional lines of the old format.
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+
+#include "framework/logstream.h"
+#include "framework/text_helpers.h"
+#include "init/defaultini.h"
+#include "tables/soil_table.h"
+#include "tables/soil_table_text.h"
+
+namespace {
+
+// A row that failed; message is the specific FATAL text written before the generic one
+// (empty: only the generic message).
+struct RowFailure {
+  std::string message;
+};
+
+// Blanks in place of list separators, so that a cursor reads the values one by one.
+std::string Separated(std::string value) {
+  for (char& ch : value)
+    if (ch == ',' || ch == '\t') ch = ' ';
+  return value;
+}
+
+void Fatal(LogStream* log, const std::string& text) {
+  if (log) *log << text << "[end-entry]";
+}
+
+}  // namespace
+
+void SoilTableEntry::AllocateLayerArrays(bool withThermal) {
+  const size_t n = static_cast<size_t>(layerCount) + 1;
+  for (auto* v : {&thickness, &ksat, &theta_sat, &theta_res, &Par_m, &Par_n, &alpha, &Par_tau}) v->assign(n, 0.0);
+  if (withThermal)
+    for (auto* v : {&psi_FC, &k_recession, &DryHeatCapacity, &DryDensity, &DryThermalConduct}) v->assign(n, 0.0);
+}
+
+void SoilTableEntry::BuildTables() {
+  conductivityPoints = suctionPoints = kTablePoints;
+  const size_t n = static_cast<size_t>(layerCount) + 1;
+  for (auto* t : {&thetaForConductivity, &relConductivity, &thetaForSuction, &suctionAxis, &saturationTable,
+                  &capacityTable, &suctionShiftTable})
+    t->assign(n, {});
+  for (int l = 0; l <= layerCount; ++l) {
+    MakeVanGenuchtenTables(l);
+    for (auto* t : {&saturationTable, &capacityTable, &suctionShiftTable})
+      (*t)[static_cast<size_t>(l)].assign(static_cast<size_t>(capacitySteps) + 1, 0.0);
+  }
+}
+
+int SoilTableEntry::ReadLayerValues(SoilTableEntry& row, const std::string& text, const std::string& key,
+                                    std::vector<double>* target, int horizonCount) {
+  const size_t at = text.rfind(key);
+  std::string value;
+  if (at == std::string::npos || !tabletext::ValueText(text, at, value)) return -1;
+  if (horizonCount < 0) {
+    std::vector<std::string> pieces;
+    GetToken(value, " \t;,", pieces);
+    std::vector<int32_t> layers{0};
+    long sum = 0;
+    for (const auto& p : pieces) {
+      if (p.empty()) continue;
+      long n = 0;
+      if (!ParseLong(p, n) || n < 0 || n > kMaxLayers) return -1;
+      sum += n;
+      if (sum > kMaxLayers) return -1;
+      layers.push_back(static_cast<int32_t>(n));
+    }
+    if (layers.size() < 2) return -1;
+    layers[0] = static_cast<int32_t>(sum);
+    row.horizonCount = static_cast<int32_t>(layers.size()) - 1;
+    row.horizonLayers = std::move(layers);
+    return static_cast<int>(sum);
+  }
+  if (!target || target->size() < 2 || static_cast<size_t>(horizonCount) >= row.horizonLayers.size()) return -1;
+  TextCursor c(Separated(value));
+  int read = 0;
+  double current = 0.0;
+  size_t layer = 1;
+  for (int j = 1; j <= horizonCount; ++j) {
+    c.SkipBlanks();
+    if (!c.AtEnd()) {
+      if (!c.ReadDouble(current)) return -1;
+      ++read;
+    }
+    if (read == 0) return -1;
+    for (int k = 0; k < row.horizonLayers[static_cast<size_t>(j)] && layer < target->size(); ++k) (*target)[layer++] = current;
+  }
+  (*target)[0] = (*target)[1];
+  return read;
+}
+
+bool SoilTableEntry::ReadKeyDouble(SoilTableEntry&, const std::string& text, const std::string& key, double& target) {
+  const size_t at = text.find(key);
+  if (at == std::string::npos) return false;
+  std::string value;
+  double number = 0.0;
+  if (!tabletext::ValueText(text, at, value) || !tabletext::LeadingDouble(value, number))
+    throw std::runtime_error("the value of \"" + key + "\" is not a number");
+  target = number;
+  return true;
+}
+
+bool SoilTableEntry::ReadGrainSizeDist(SoilTableEntry& row, const std::string& text) {
+  const size_t at = text.find("GrainSizeDist");
+  if (at == std::string::npos) return false;
+  std::string value;
+  if (!tabletext::ValueText(text, at, value)) throw std::runtime_error("the value of \"GrainSizeDist\" is missing");
+  TextCursor c(Separated(value));
+  for (double& fraction : row.grainSize) {
+    double v = 0.0;
+    if (!c.ReadDouble(v)) break;
+    fraction = v;
+  }
+  return true;
+}
+
+void SoilTableEntry::ReadNewFormat(SoilTableEntry& row, LogStream* log, const std::string& text, int) {
+  if (text.find("MultipleHorizons") == std::string::npos) {
+    Fatal(log, "FATAL: soil table definition method unknown " + text);
+    throw 29;
+  }
+  try {
+    TextCursor c(text);
+    int code = 0;
+    std::string word;
+    if (!c.ReadInt(code)) throw RowFailure{};
+    row.code = code;
+    if (!c.ReadWord(word)) throw RowFailure{};
+    row.name = tabletext::EntryName(word, kMaxNameLength);
+
+    const int L = ReadLayerValues(row, text, "layers", nullptr, -1);
+    if (L < 1) throw RowFailure{};
+    row.layerCount = L;
+    row.AllocateLayerArrays(true);
+    const int H = row.horizonCount;
+    auto perHorizon = [&](const char* key, std::vector<double>& target, bool required, double fallback) {
+      if (ReadLayerValues(row, text, key, &target, H) >= 0) return true;
+      if (required || text.find(key) != std::string::npos) throw RowFailure{};
+      std::fill(target.begin(), target.end(), fallback);
+      return false;
+    };
+    auto single = [&](const char* key, double& target, double fallback) {
+      if (!ReadKeyDouble(row, text, key, target)) target = fallback;
+    };
+
+    perHorizon("ksat", row.ksat, true, 0.0);
+    perHorizon("theta_sat", row.theta_sat, true, 0.0);
+    perHorizon("theta_res", row.theta_res, true, 0.0);
+    perHorizon("alpha", row.alpha, true, 0.0);
+    perHorizon("Par_n", row.Par_n, true, 0.0);
+    perHorizon("thickness", row.thickness, true, 0.0);
+    const double firstThickness = row.thickness[1];
+    row.isArcVeg = ReadKeyDouble(row, text, "isArcVegType", row.isArcVegType) && row.isArcVegType != 0.0;
+    single("EvapMaxDepth", row.EvapMaxDepth, firstThickness);
+    single("ThicknessScaling", row.ThicknessScaling, 1.0);
+    if (row.ThicknessScaling != 1.0 && log)
+      *log << "INFO: Soil layers for soil type " << row.code << " will be scaled by a factor of "
+           << row.ThicknessScaling << "[end-entry]";
+    row.totalDepth = 0.0;
+    for (size_t l = 0; l < row.thickness.size(); ++l) {
+      row.thickness[l] *= row.ThicknessScaling;
+      if (l > 0) row.totalDepth += row.thickness[l];
+    }
+    if (ReadGrainSizeDist(row, text)) {
+      const auto& g = row.grainSize;
+      const std::string where = "\nsoil type: " + std::to_string(row.code) + "\n" + text;
+      if (!(g[0] > 0)) throw RowFailure{"FATAL: Grainsize distribution: fraction of sand must be > 0 " + where};
+      for (size_t i = 1; i < g.size(); ++i)
+        if (!(g[i] >= 0))
+          throw RowFailure{
+              "FATAL: Grainsize distribution: all grain size fractions must be >= 0 (sand must be >0)" + where};
+      double sum = 0.0;
+      for (double f : g) sum += f;
+      if (!(std::fabs(sum - 1.0) <= 0.0001))
+        throw RowFailure{"FATAL: Grainsize distribution: sum of all fractions (sand, silt, clay, stones1..4) must be "
+                         "1.0\n soil type: " +
+                         std::to_string(row.code) + "\n" + text};
+    }
+    for (int i = 0; i <= 10; ++i) {
+      char key[16];
+      std::snprintf(key, sizeof key, "SU_PAR%.02d", i);
+      single(key, row.SU_PAR[static_cast<size_t>(i)], 0.0);
+    }
+    row.psiFCUnassigned = !perHorizon("psi_FC", row.psi_FC, false, 200.0);
+    perHorizon("Par_tau", row.Par_tau, false, 0.5);
+    perHorizon("k_recession", row.k_recession, false, 1.0);
+    single("PMacroThresh", row.PMacroThresh, 1000.0);
+    single("MacroCapacity", row.MacroCapacity, 0.0);
+    single("CapacityRedu", row.CapacityRedu, 1.0);
+    single("MacroDepth", row.MacroDepth, 1.0);
+    perHorizon("DryHeatCapacity", row.DryHeatCapacity, false, -1.0);
+    perHorizon("DryDensity", row.DryDensity, false, -1.0);
+    perHorizon("DryThermalConduct", row.DryThermalConduct, false, -1.0);
+    if (ReadKeyDouble(row, text, "KMinFrozenSoil", row.KMinFrozenSoil))
+      row.lnKMinFrozen = row.KMinFrozenSoil > 0 ? std::log(row.KMinFrozenSoil) : -27.631;
+    row.PMacroThresh /= 3.6e6;
+    row.MacroCapacity /= 3.6e6;
+    single("maxratio", row.maxratio, 1000.0);
+    single("FCap", row.FCap, 25.0);
+    single("mSB", row.mSB, 35.0);
+    single("ksat_vevurada", row.ksat_vevurada, 1e-5);
+    single("suction", row.suction, 300.0);
+    row.mSBFCapDifference = (row.mSB - row.FCap) * 0.01;
+    if (!perHorizon("Par_m", row.Par_m, false, 0.0))
+      for (size_t l = 0; l < row.Par_m.size(); ++l) row.Par_m[l] = row.Par_n[l] != 0.0 ? 1.0 - 1.0 / row.Par_n[l] : 0.0;
+    single("MaxInterflowDepth", row.MaxInterflowDepth, 2.0);
+
+    row.BuildTables();
+
+    // Conductivity falls with the depth of each layer's centre below the top of its horizon,
+    // down to MaxInterflowDepth below the surface.
+    double depth = 0.0;
+    size_t k = 0;
+    bool deep = false;
+    for (int j = 1; j <= H && !deep; ++j) {
+      double z = 0.0;
+      for (int q = 0; q < row.horizonLayers[static_cast<size_t>(j)]; ++q) {
+        ++k;
+        const double half = k == 1 ? row.thickness[1] / 2 : (row.thickness[k - 1] + row.thickness[k]) / 2;
+        z = q == 0 ? row.thickness[k] / 2 : z + (row.thickness[k - 1] + row.thickness[k]) / 2;
+        depth = k == 1 ? half : depth + half;
+        if (depth > row.MaxInterflowDepth) {
+          deep = true;
+          break;
+        }
+        row.ksat[k] *= std::pow(row.k_recession[k], z);
+      }
+    }
+  } catch (const RowFailure& f) {
+    if (!f.message.empty()) Fatal(log, f.message);
+    Fatal(log, "FATAL: Soil table code " + std::to_string(row.code) + ": some values could not be read\n" + text);
+    throw 29;
+  } catch (const std::exception& e) {
+    Fatal(log, "FATAL: Soil table code " + std::to_string(row.code) + ": " + e.what());
+    Fatal(log, "FATAL: Soil table code " + std::to_string(row.code) + ": some values could not be read\n" + text);
+    throw 29;
+  }
+}
+
+void SoilTableEntry::ReadOldFormat(SoilTableEntry& row, LogStream* log, const std::string& line, int mode) {
+  try {
+    TextCursor c(line);
+    int code = 0;
+    std::string word;
+    if (!c.ReadInt(code)) throw RowFailure{};
+    row.code = code;
+    if (!c.ReadWord(word) || !c.ReadDouble(row.FCap) || !c.ReadDouble(row.mSB) || !c.ReadDouble(row.ksat_vevurada) ||
+        !c.ReadDouble(row.suction))
+      throw RowFailure{};
+    row.name = tabletext::EntryName(word, kMaxNameLength);
+    row.mSBFCapDifference = (row.mSB - row.FCap) * 0.01;
+    if (mode != 2) return;
+
+    int method = 0;
+    if (!c.ReadInt(method)) throw RowFailure{};
+    row.method = method;
+    if (method != 1)
+      throw RowFailure{"FATAL: error reading soil parameters for soil type " + std::to_string(row.code) +
+                       ": only old method 1 (van-Genuchten Parameter) is supported in Orvel newer than 6.4.\n"
+                       "Use the new soil type table format instead."};
+    double ts = 0, tr = 0, a = 0, n = 0, t = 0;
+    int L = 0;
+    if (!c.ReadDouble(ts) || !c.ReadDouble(tr) || !c.ReadDouble(a) || !c.ReadDouble(n) || !c.ReadInt(L) || L < 0 ||
+        L > kMaxLayers)
+      throw RowFailure{};
+    row.layerCount = L;
+    row.AllocateLayerArrays(false);
+    for (int l = 0; l <= L; ++l) {
+      const size_t i = static_cast<size_t>(l);
+      row.theta_sat[i] = ts;
+      row.theta_res[i] = tr;
+      row.Par_m[i] = n != 0.0 ? 1.0 - 1.0 / n : 0.0;
+      row.Par_n[i] = n;
+      row.alpha[i] = a;
+      row.Par_tau[i] = 0.5;
+    }
+    if (!c.ReadDouble(t) || !c.ReadDouble(row.maxratio) || !c.ReadDouble(row.kReduction)) throw RowFailure{};
+    row.thickness[0] = t;
+    row.BuildTables();
+    if (t < 0.1) {
+      if (log) {
+        *log << "FATAL: \nerror soil type " << row.code << ":\nthickness of single layers (here " << t
+             << " m)\nhas to be at minimum twice as thick as the\nthickness of the top layer (here " << 0.05 << " m)"
+             << "[end-entry]";
+      }
+      throw RowFailure{};
+    }
+    const double kv = row.ksat_vevurada, kr = row.kReduction;
+    if (L >= 1) {
+      row.thickness[1] = 0.05;
+      row.ksat[1] = kv * std::pow(kr, 0.025);
+    }
+    if (L >= 2) {
+      row.thickness[2] = t - 0.05;
+      row.ksat[2] = kv * std::pow(kr, 0.05 + 0.5 * (row.thickness[2] - 0.05));
+    }
+    for (int k = 3; k <= L; ++k) {
+      const size_t i = static_cast<size_t>(k);
+      row.thickness[i] = t;
+      const double z = (k - 1.5) * t;
+      row.ksat[i] = z <= 2.0 ? kv * std::pow(kr, z) : row.ksat[i - 1];
+    }
+  } catch (const RowFailure& f) {
+    if (!f.message.empty()) Fatal(log, f.message);
+    Fatal(log, "FATAL: soil table code " + std::to_string(row.code) + ": some values could not be read\n" + line);
+    throw 30;
+  }
+}
+
+void defaultini::ReadSoilTable(int mode) {
+  const int count = tabletext::ReadRowCount(*this, "[soil_table]", "number of soil types", true);
+  soilTable.clear();
+  soilTable.reserve(static_cast<size_t>(count) + 1);
+  for (int i = 0; i <= count; ++i) soilTable.emplace_back(i);
+  soilTable[0].code = count;
+  for (int i = 1; i <= count; ++i) {
+    SoilTableEntry& row = soilTable[static_cast<size_t>(i)];
+    std::string text;
+    bool complete = tabletext::NextLine(*this, text);
+    const bool keyword = complete && (text.find("MultipleHorizons") != std::string::npos ||
+                                      text.find("method") != std::string::npos || text.find('{') != std::string::npos);
+    if (keyword) complete = tabletext::JoinEntry(*this, text);
+    if (!complete) {
+      if (log)
+        *log << "FATAL: [soil_table] in " << controlFileName << ": the control file ends within soil type " << i
+             << " of " << count << "[end-entry]";
+      throw 30;
+    }
+    if (keyword)
+      SoilTableEntry::ReadNewFormat(row, log, text, mode);
+    else
+      SoilTableEntry::ReadOldFormat(row, log, text, mode);
+    if (i > 1) {
+      const SoilTableEntry& previous = soilTable[static_cast<size_t>(i) - 1];
+      if (row.layerCount != previous.layerCount) {
+        if (log)
+          *log << "FATAL: the numbers of soil layers has to be equal for all soil types\n(here: soil type " << row.code
+               << ": " << row.layerCount << " layers, but soil type " << previous.code << ": " << previous.layerCount
+               << " layers)\n\n" << "[end-entry]";
+        throw 30;
+      }
+    }
+  }
+
+  if (!SeekControlKey("[GlobalSoilParameters]", false)) return;
+  std::string line, value;
+  size_t at = std::string::npos;
+  if (!tabletext::NextLine(*this, line) || (at = line.find("psi_FC_global")) == std::string::npos)
+    ControlFileKeyError("[GlobalSoilParameters]", "psi_FC_global ");
+  double psiFCGlobal = 0.0;
+  if (!tabletext::ValueText(line, at, value) || !tabletext::LeadingDouble(value, psiFCGlobal)) psiFCGlobal = 0.0;
+  if (!tabletext::NextLine(*this, line) || (at = line.find("usePsiFCglobalForUnassignedOnly")) == std::string::npos)
+    ControlFileKeyError("[GlobalSoilParameters]", "usePsiFCglobalForUnassignedOnly ");
+  int unassignedOnly = 0;
+  if (!tabletext::ValueText(line, at, value) || !tabletext::LeadingInt(value, unassignedOnly)) unassignedOnly = 0;
+  for (size_t i = 1; i < soilTable.size(); ++i) soilTable[i].SetPsiFC(unassignedOnly, psiFCGlobal);
+}
