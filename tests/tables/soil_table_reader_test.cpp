@@ -1,0 +1,251 @@
+// [soil_table] and [GlobalSoilParameters]: layered keyword entries, positional rows of the
+// old format, the checks of a row and of the table, and the global field-capacity suction.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "grids/grid_registry.h"
+#include "init/defaultini.h"
+#include "support/test_support.h"
+
+namespace {
+
+struct SoilReader {
+  explicit SoilReader(const std::string& text) {
+    d = std::make_unique<defaultini>(error, &log.log(), "soil.ctl", nullptr, 200, 1, registry.Records());
+    d->controlFile.SetText(text);
+    d->controlFileOpen = true;
+  }
+  // Reads the table; the thrown code, or 0.
+  int Read(int mode = 1) {
+    try {
+      d->ReadSoilTable(mode);
+    } catch (int code) {
+      return code;
+    }
+    return 0;
+  }
+  const SoilTableEntry& row(size_t i) const { return d->soilTable.at(i); }
+
+  CapturedLog log;
+  GridRegistry registry;
+  int error = 0;
+  std::unique_ptr<defaultini> d;
+};
+
+const std::string kLoam =
+    "1 loam { method = MultipleHorizons; layers = 2 3; ksat = 1e-4 1e-5; theta_sat = 0.45 0.40;\n"
+    "  theta_res = 0.05; alpha = 2.0 1.5; Par_n = 1.5 1.4; thickness = 0.1 0.2; }\n";
+
+std::string Table(const std::string& rows, int count = 1) {
+  return "[soil_table]\n" + std::to_string(count) + " # soil types\n" + rows;
+}
+
+}  // namespace
+
+TEST(SoilTableReader, HorizonValuesReachEveryLayerOfTheirHorizon) {
+  SoilReader r(Table(kLoam));
+  ASSERT_EQ(r.Read(), 0) << r.log.console();
+  ASSERT_EQ(r.d->soilTable.size(), 2u);
+  EXPECT_EQ(r.row(0).code, 1);
+  const SoilTableEntry& s = r.row(1);
+  EXPECT_EQ(s.code, 1);
+  EXPECT_EQ(s.name, "loam");
+  EXPECT_EQ(s.horizonCount, 2);
+  EXPECT_EQ(s.horizonLayers, (std::vector<int32_t>{5, 2, 3}));
+  ASSERT_EQ(s.layerCount, 5);
+  EXPECT_EQ(s.theta_sat, (std::vector<double>{0.45, 0.45, 0.45, 0.40, 0.40, 0.40}));
+  EXPECT_EQ(s.theta_res, std::vector<double>(6, 0.05));  // one value serves every horizon
+  EXPECT_EQ(s.thickness, (std::vector<double>{0.1, 0.1, 0.1, 0.2, 0.2, 0.2}));
+  EXPECT_DOUBLE_EQ(s.totalDepth, 0.8);
+  EXPECT_DOUBLE_EQ(s.EvapMaxDepth, 0.1);
+  // Without k_recession (1.0) the conductivity keeps its value at every depth.
+  EXPECT_EQ(s.GetKsat(), (std::vector<double>{1e-4, 1e-4, 1e-4, 1e-5, 1e-5, 1e-5}));
+  EXPECT_NEAR(s.Par_m[4], 1.0 - 1.0 / 1.4, 1e-15);
+  // Defaults of the keys not given.
+  EXPECT_TRUE(s.psiFCUnassigned);
+  EXPECT_EQ(s.psi_FC, std::vector<double>(6, 200.0));
+  EXPECT_EQ(s.Par_tau, std::vector<double>(6, 0.5));
+  EXPECT_EQ(s.DryDensity, std::vector<double>(6, -1.0));
+  EXPECT_DOUBLE_EQ(s.PMacroThresh, 1000.0 / 3.6e6);
+  EXPECT_DOUBLE_EQ(s.MacroDepth, 1.0);
+  EXPECT_DOUBLE_EQ(s.maxratio, 1000.0);
+  EXPECT_DOUBLE_EQ(s.mSBFCapDifference, 0.1);
+  EXPECT_DOUBLE_EQ(s.ksat_vevurada, 1e-5);
+  EXPECT_DOUBLE_EQ(s.suction, 300.0);
+  EXPECT_DOUBLE_EQ(s.MaxInterflowDepth, 2.0);
+  EXPECT_DOUBLE_EQ(s.lnKMinFrozen, -20.0);
+  EXPECT_FALSE(s.isArcVeg);
+  // Tables of every layer: van Genuchten with 30 points, capacity tables allocated.
+  EXPECT_EQ(s.conductivityPoints, 30);
+  ASSERT_EQ(s.thetaForSuction.size(), 6u);
+  EXPECT_DOUBLE_EQ(s.thetaForSuction[4][1], 0.40);
+  EXPECT_EQ(s.saturationTable[5].size(), 1001u);
+}
+
+TEST(SoilTableReader, KeyedValuesScalingAndDepthRecession) {
+  SoilReader r(Table(
+      "7 clay { method = MultipleHorizons; layers = 3, 1; ksat = 1e-4; theta_sat = 0.5; theta_res = 0.1;\n"
+      " alpha = 1; Par_n = 1.3; Par_m = 0.2 0.3; thickness = 0.1; ThicknessScaling = 2; k_recession = 0.5 0.25;\n"
+      " MaxInterflowDepth = 0.6; psi_FC = 3.3; isArcVegType = 1; KMinFrozenSoil = 0; GrainSizeDist = 0.5 0.3 0.20005;\n"
+      " SU_PAR03 = 4.5; FCap = 20; mSB = 40; PMacroThresh = 3.6e6; }\n"));
+  ASSERT_EQ(r.Read(), 0) << r.log.console();
+  const SoilTableEntry& s = r.row(1);
+  EXPECT_NE(r.log.console().find("Soil layers for soil type 7 will be scaled by a factor of 2"), std::string::npos);
+  EXPECT_EQ(s.thickness, std::vector<double>(5, 0.2));
+  EXPECT_DOUBLE_EQ(s.EvapMaxDepth, 0.1);  // the first thickness as read, not scaled
+  EXPECT_DOUBLE_EQ(s.totalDepth, 0.8);
+  EXPECT_EQ(s.Par_m, (std::vector<double>{0.2, 0.2, 0.2, 0.2, 0.3}));
+  EXPECT_TRUE(s.isArcVeg);
+  EXPECT_FALSE(s.psiFCUnassigned);
+  EXPECT_DOUBLE_EQ(s.lnKMinFrozen, -27.631);
+  EXPECT_DOUBLE_EQ(s.grainSize[2], 0.20005);
+  EXPECT_DOUBLE_EQ(s.SU_PAR[3], 4.5);
+  EXPECT_DOUBLE_EQ(s.mSBFCapDifference, 0.2);
+  EXPECT_DOUBLE_EQ(s.PMacroThresh, 1.0);
+  // Centres at 0.1, 0.3, 0.5 (z 0.1, 0.3, 0.5 in horizon 1), then 0.7 > 0.6: unscaled.
+  EXPECT_NEAR(s.ksat[1], 1e-4 * std::pow(0.5, 0.1), 1e-18);
+  EXPECT_NEAR(s.ksat[2], 1e-4 * std::pow(0.5, 0.3), 1e-18);
+  EXPECT_NEAR(s.ksat[3], 1e-4 * std::pow(0.5, 0.5), 1e-18);
+  EXPECT_DOUBLE_EQ(s.ksat[4], 1e-4);
+}
+
+TEST(SoilTableReader, KeysAreSubstringsAndTheLastListOccurrenceWins) {
+  // "ksat" is also found inside "ksat_vevurada", which comes later in the entry.
+  SoilReader r(Table("1 sand {\n method = MultipleHorizons; layers = 1; ksat = 1e-4; theta_sat = 0.4; theta_res = 0.05;\n"
+                     "alpha = 3; Par_n = 2; thickness = 0.3; ksat_vevurada = 2e-5;\n}\n"));
+  ASSERT_EQ(r.Read(), 0) << r.log.console();
+  EXPECT_DOUBLE_EQ(r.row(1).ksat[1], 2e-5);
+  EXPECT_DOUBLE_EQ(r.row(1).ksat_vevurada, 2e-5);
+}
+
+TEST(SoilTableReader, BadKeywordEntriesEndTheRunWithCode29) {
+  struct Case {
+    std::string extra, message;
+  };
+  const std::string base =
+      "1 silt { method = MultipleHorizons; layers = 2; ksat = 1e-4; theta_sat = 0.4; theta_res = 0.05; alpha = 3;"
+      " Par_n = 2; thickness = 0.3; ";
+  for (const Case& c : std::vector<Case>{
+           {"GrainSizeDist = 0.5 0.3 0.2002; }", "sum of all fractions"},
+           {"GrainSizeDist = 0 0.5 0.5; }", "fraction of sand must be > 0"},
+           {"GrainSizeDist = 0.6 -0.1 0.5; }", "all grain size fractions must be >= 0"},
+           {"FCap = wet; }", "\"FCap\" is not a number"},
+           {"Par_tau = ; }", "some values could not be read"},
+       }) {
+    SoilReader r(Table(base + c.extra + "\n"));
+    EXPECT_EQ(r.Read(), 29) << c.extra;
+    EXPECT_NE(r.log.console().find(c.message), std::string::npos) << r.log.console();
+    EXPECT_NE(r.log.console().find("Soil table code 1: some values could not be read"), std::string::npos);
+  }
+  for (const std::string& entry : {
+           std::string("1 a { method = MultipleHorizons; layers = 2; theta_sat = 0.4; }"),  // required keys missing
+           std::string("1 a { method = MultipleHorizons; layers = -1; }"),
+           std::string("1 a { method = MultipleHorizons; layers = 600 600; }"),
+           std::string("1 a { method = MultipleHorizons; layers = x; }"),
+       }) {
+    SoilReader r(Table(entry + "\n"));
+    EXPECT_EQ(r.Read(), 29) << entry;
+  }
+  SoilReader unknown(Table("1 a { method = Single; }\n"));
+  EXPECT_EQ(unknown.Read(), 29);
+  EXPECT_NE(unknown.log.console().find("soil table definition method unknown 1 a { method = Single; }"),
+            std::string::npos);
+}
+
+TEST(SoilTableReader, OldFormatRowsAndTheirLayeredPart) {
+  const std::string rows = "3 peat 20 30 1e-5 250  1 0.5 0.1 2.0 1.25 4 0.1 900 0.5 trailing text\n"
+                           "4 sand 10 20 2e-5 100\n";
+  SoilReader plain(Table(rows, 2));
+  ASSERT_EQ(plain.Read(1), 0) << plain.log.console();
+  EXPECT_EQ(plain.row(1).layerCount, 0);
+  EXPECT_DOUBLE_EQ(plain.row(2).ksat_vevurada, 2e-5);
+  EXPECT_DOUBLE_EQ(plain.row(2).mSBFCapDifference, 0.1);
+
+  SoilReader layered(Table("3 peat 20 30 1e-5 250  1 0.5 0.1 2.0 1.25 4 0.1 900 0.5\n"));
+  ASSERT_EQ(layered.Read(2), 0) << layered.log.console();
+  const SoilTableEntry& s = layered.row(1);
+  EXPECT_EQ(s.layerCount, 4);
+  EXPECT_EQ(s.thickness, (std::vector<double>{0.1, 0.05, 0.05, 0.1, 0.1}));
+  EXPECT_DOUBLE_EQ(s.Par_m[3], 0.2);
+  EXPECT_DOUBLE_EQ(s.maxratio, 900.0);
+  EXPECT_DOUBLE_EQ(s.ksat[1], 1e-5 * std::pow(0.5, 0.025));
+  EXPECT_DOUBLE_EQ(s.ksat[2], 1e-5 * std::pow(0.5, 0.05));
+  EXPECT_DOUBLE_EQ(s.ksat[3], 1e-5 * std::pow(0.5, 0.15));
+  EXPECT_DOUBLE_EQ(s.ksat[4], 1e-5 * std::pow(0.5, 0.25));
+  EXPECT_TRUE(s.psi_FC.empty());  // no field-capacity suction in this format
+  // All layers share one curve, so their tables are the same.
+  EXPECT_EQ(s.thetaForSuction[1], s.thetaForSuction[4]);
+  EXPECT_EQ(s.relConductivity[2], s.relConductivity[3]);
+}
+
+TEST(SoilTableReader, BadOldRowsAndUnequalLayerCountsEndTheRunWithCode30) {
+  SoilReader method(Table("3 peat 20 30 1e-5 250  2 0.5 0.1 2.0 1.25 4 0.2 900 0.5\n"));
+  EXPECT_EQ(method.Read(2), 30);
+  EXPECT_NE(method.log.console().find("only old method 1"), std::string::npos);
+  SoilReader thin(Table("3 peat 20 30 1e-5 250  1 0.5 0.1 2.0 1.25 4 0.09 900 0.5\n"));
+  EXPECT_EQ(thin.Read(2), 30);
+  EXPECT_NE(thin.log.console().find("thickness of single layers (here 0.09 m)"), std::string::npos);
+  SoilReader shortLine(Table("3 peat 20 30\n"));
+  EXPECT_EQ(shortLine.Read(1), 30);
+  EXPECT_NE(shortLine.log.console().find("soil table code 3: some values could not be read\n3 peat 20 30"),
+            std::string::npos);
+  SoilReader negative(Table("3 peat 20 30 1e-5 250  1 0.5 0.1 2.0 1.25 -4 0.2 900 0.5\n"));
+  EXPECT_EQ(negative.Read(2), 30);
+  SoilReader unequal(Table("5 a 20 30 1e-5 250  1 0.5 0.1 2.0 1.25 4 0.2 900 0.5\n"
+                           "6 b 20 30 1e-5 250  1 0.5 0.1 2.0 1.25 3 0.2 900 0.5\n",
+                           2));
+  EXPECT_EQ(unequal.Read(2), 30);
+  EXPECT_NE(unequal.log.console().find("(here: soil type 6: 3 layers, but soil type 5: 4 layers)"), std::string::npos);
+}
+
+TEST(SoilTableReader, MissingSectionAndEarlyEndOfFile) {
+  SoilReader none("[other]\n1\n");
+  EXPECT_EQ(none.Read(), 17);
+  SoilReader early(Table("1 a 20 30 1e-5 250\n", 2));
+  EXPECT_EQ(early.Read(), 30);
+  EXPECT_NE(early.log.console().find("ends within soil type 2 of 2"), std::string::npos);
+  SoilReader open(Table("1 a { method = MultipleHorizons; layers = 1;\n"));
+  EXPECT_EQ(open.Read(), 30);
+  SoilReader empty(Table("", 0));
+  EXPECT_EQ(empty.Read(), 0);
+  EXPECT_EQ(empty.d->soilTable.size(), 1u);
+}
+
+TEST(SoilTableReader, LongNamesAreCut) {
+  SoilReader r(Table("1 " + std::string(300, 'n') + " 20 30 1e-5 250\n"));
+  ASSERT_EQ(r.Read(), 0);
+  EXPECT_EQ(r.row(1).name.size(), 199u);
+}
+
+TEST(SoilTableReader, GlobalFieldCapacitySuctionByMode) {
+  const std::string rows = kLoam +
+                           "2 silt { method = MultipleHorizons; layers = 1 4; ksat = 1e-4; theta_sat = 0.4; "
+                           "theta_res = 0.05; alpha = 3; Par_n = 2; thickness = 0.3; psi_FC = 3.0; }\n";
+  auto psi = [&](const std::string& global, double& first, double& second) {
+    SoilReader r(Table(rows, 2) + global);
+    const int code = r.Read();
+    if (code == 0) {
+      first = r.row(1).psi_FC[3];
+      second = r.row(2).psi_FC[3];
+    }
+    return code;
+  };
+  double a = 0, b = 0;
+  ASSERT_EQ(psi("", a, b), 0);
+  EXPECT_EQ(a, 200.0);
+  EXPECT_EQ(b, 3.0);
+  ASSERT_EQ(psi("[GlobalSoilParameters]\npsi_FC_global = 5.5;\nusePsiFCglobalForUnassignedOnly = 1;\n", a, b), 0);
+  EXPECT_EQ(a, 5.5);
+  EXPECT_EQ(b, 3.0);
+  ASSERT_EQ(psi("[GlobalSoilParameters]\npsi_FC_global = 5.5;\nusePsiFCglobalForUnassignedOnly = 0;\n", a, b), 0);
+  EXPECT_EQ(a, 5.5);
+  EXPECT_EQ(b, 5.5);
+  ASSERT_EQ(psi("[GlobalSoilParameters]\npsi_FC_global = none;\nusePsiFCglobalForUnassignedOnly = 1;\n", a, b), 0);
+  EXPECT_EQ(a, 0.0);
+  ASSERT_EQ(psi("[GlobalSoilParameters]\npsi_FC_global = 5.5;\nusePsiFCglobalForUnassignedOnly = 2;\n", a, b), 0);
+  EXPECT_EQ(a, 200.0);
+  EXPECT_EQ(psi("[GlobalSoilParameters]\nusePsiFCglobalForUnassignedOnly = 1;\n", a, b), 17);
+  EXPECT_EQ(psi("[GlobalSoilParameters]\npsi_FC_global = 5.5;\n", a, b), 17);
+}
