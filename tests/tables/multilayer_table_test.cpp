@@ -1,0 +1,137 @@
+// [multilayer_landuse]: layer lists, ArcVeg vectors and the checks between rows.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "grids/grid_registry.h"
+#include "init/defaultini.h"
+#include "support/test_support.h"
+
+namespace {
+
+struct MultilayerReader {
+  explicit MultilayerReader(const std::string& text) {
+    d = std::make_unique<defaultini>(error, &log.log(), "ml.ctl", nullptr, 200, 1, registry.Records());
+    d->controlFile.SetText(text);
+    d->controlFileOpen = true;
+  }
+  int Read() {
+    try {
+      d->ReadMultilayerLanduseTable(1);
+    } catch (int code) {
+      return code;
+    }
+    return 0;
+  }
+  const MultiLayerLanduseEntry& row(size_t i) const { return d->multiLayerTable.at(i); }
+  std::string console() const { return log.console(); }
+
+  CapturedLog log;
+  GridRegistry registry;
+  int error = 0;
+  std::unique_ptr<defaultini> d;
+};
+
+std::string Section(const std::string& rows, int count) {
+  return "[multilayer_landuse]\n" + std::to_string(count) + " # types\n" + rows;
+}
+
+}  // namespace
+
+TEST(MultilayerTable, LayerListsVectorsAndDefaults) {
+  MultilayerReader r(Section("11 forest { Landuse_Layers = 3, 2, 1; ArcVeg_Initial_Fractions = 0.5, 0.3, 0.2;\n"
+                             "  k_extinct = 0.5; LAI_scale = 12; }\n"
+                             "12 meadow { Landuse_Layers = 4,x,5,6; ArcVeg_Initial_Fractions = 1, 0.5 ,0.25 ; }\n",
+                             2));
+  ASSERT_EQ(r.Read(), 0) << r.console();
+  ASSERT_EQ(r.d->multiLayerTable.size(), 3u);
+  EXPECT_EQ(r.row(0).code, 2);
+  const auto& f = r.row(1);
+  EXPECT_EQ(f.code, 11);
+  EXPECT_EQ(f.codeCopy, 11);
+  EXPECT_EQ(f.name, "forest");
+  EXPECT_EQ(f.layerCount, 3);
+  EXPECT_EQ(f.layerCodes, (std::vector<int32_t>{0, 3, 2, 1}));
+  EXPECT_EQ(f.layerCodesCopy, f.layerCodes);
+  EXPECT_EQ(f.fractionCount, 3);
+  EXPECT_DOUBLE_EQ(f.ArcVeg_Initial_Fractions[3], 0.2);
+  EXPECT_TRUE(f.ArcVeg_Initial_Biomass.empty());
+  EXPECT_DOUBLE_EQ(f.k_extinct, 0.5);
+  EXPECT_DOUBLE_EQ(f.LAI_scale, 12.0);
+  // A piece that is no number is dropped.
+  const auto& m = r.row(2);
+  EXPECT_EQ(m.layerCodes, (std::vector<int32_t>{0, 4, 5, 6}));
+  EXPECT_EQ(m.fractionCount, 3);
+  EXPECT_DOUBLE_EQ(m.ArcVeg_Initial_Fractions[2], 0.5);
+  EXPECT_DOUBLE_EQ(m.k_extinct, 0.3);
+  EXPECT_DOUBLE_EQ(m.LAI_scale, 10.0);
+}
+
+TEST(MultilayerTable, BlankSeparatedCodesAreOnePieceAndUnparsedLinesKeepDefaults) {
+  MultilayerReader r(Section("5 a { Landuse_Layers = 3 2 1;\n k_extinct = dense; }\n"
+                             "just a comment line\n",
+                             2));
+  ASSERT_EQ(r.Read(), 0) << r.console();
+  EXPECT_EQ(r.row(1).layerCount, 1);
+  EXPECT_EQ(r.row(1).layerCodes, (std::vector<int32_t>{0, 3}));
+  EXPECT_DOUBLE_EQ(r.row(1).k_extinct, 0.0);  // no number reads as 0
+  EXPECT_EQ(r.row(2).code, 2);
+  EXPECT_EQ(r.row(2).layerCount, 1);
+  EXPECT_TRUE(r.row(2).layerCodes.empty());
+}
+
+TEST(MultilayerTable, WithoutTheSectionThereIsNoTable) {
+  MultilayerReader r("[soil_table]\n0\n");
+  ASSERT_EQ(r.Read(), 0);
+  EXPECT_TRUE(r.d->multiLayerTable.empty());
+}
+
+TEST(MultilayerTable, CountsThatDisagreeEndTheRunWithCode111) {
+  struct Case {
+    std::string rows, message;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"1 a { Landuse_Layers = 1, 2; ArcVeg_Initial_Fractions = 0.5; }\n",
+            "number of layers is 2 , but number of fractions for ArcVeg is 1)"},
+           {"1 a { Landuse_Layers = 1, 2; ArcVeg_Initial_Biomass = 1, 2, 3; }\n",
+            "number of layers is 2 , but number of biomasses for ArcVeg is 3)"},
+           {"1 a { Landuse_Layers = 1; ArcVeg_Initial_Retrans = ; }\n",
+            "number of layers is 1 , but number of Retrans for ArcVeg is 0)"},
+           {"1 a { Landuse_Layers = 1, 2; }\n2 b { Landuse_Layers = 1; }\n",
+            "(here: multilayer-landuse type 2 (entry number 2): 1 layers, but multilayer-landuse type 1: 2 layers)"},
+           {"1 a { Landuse_Layers = 1, 2; ArcVeg_Initial_Fractions = 0.5, 0.5; }\n2 b { Landuse_Layers = 3, 4; }\n",
+            "(here: multilayer-landuse type 2 (entry number 2): 0 fractions, but multilayer-landuse type 1: 2 "
+            "fractions)"},
+       }) {
+    const int count = c.rows.find("2 b") == std::string::npos ? 1 : 2;
+    MultilayerReader r(Section(c.rows, count));
+    EXPECT_EQ(r.Read(), 111) << c.rows;
+    EXPECT_NE(r.console().find(c.message), std::string::npos) << r.console();
+  }
+}
+
+TEST(MultilayerTable, UnreadableEntriesAndEndOfFile) {
+  MultilayerReader noCode(Section("x a { Landuse_Layers = 1; }\n", 1));
+  EXPECT_EQ(noCode.Read(), 110);
+  EXPECT_NE(noCode.console().find("some parameters could not be read\nx a { Landuse_Layers = 1; }"),
+            std::string::npos);
+  MultilayerReader noValue(Section("1 a { Landuse_Layers = 1 }\n", 1));
+  EXPECT_EQ(noValue.Read(), 110);
+  MultilayerReader noLayer(Section("1 a { Landuse_Layers = x, y; }\n", 1));
+  EXPECT_EQ(noLayer.Read(), 110);
+  MultilayerReader early(Section("1 a { Landuse_Layers = 1;\n", 1));
+  EXPECT_EQ(early.Read(), 110);
+  MultilayerReader missingRows(Section("", 1));
+  EXPECT_EQ(missingRows.Read(), 110);
+
+  MultiLayerLanduseEntry row(4);
+  CapturedLog log;
+  int code = 0;
+  try {
+    MultiLayerLanduseEntry::ReadEntry(row, &log.log(), "4 a { k_extinct = 1; }");
+  } catch (int c) {
+    code = c;
+  }
+  EXPECT_EQ(code, 112);
+  EXPECT_NE(log.console().find("parameter Landuse_Layers not found 4 a"), std::string::npos);
+}
