@@ -73,6 +73,15 @@ precipitation.stat 2001 # statistics file
 500                     # replacement above
 0                       # SzenUse
 
+# Precipitation gauges catch too little, the more so in wind and for snow.
+[precipitation_correction]
+0       # do_it: 1 corrects the precipitation station values, 0 leaves them
+0.5     # threshold temperature in deg C: above rain, at or below snow
+1.05    # rain factor: constant
+0.01    # rain factor: increase per m/s of wind
+1.2     # snow factor: constant
+0.1     # snow factor: increase per m/s of wind
+
 [model_time]
 1       # start hour
 1       # start day
