@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "framework/modelobject.h"
+#include "framework/option_text.h"
 #include "framework/text_helpers.h"
 
 namespace {
@@ -16,26 +17,13 @@ std::string Trim(const std::string& s) {
   return s.substr(a, b - a + 1);
 }
 
-// Position of the first occurrence of key at or after from that starts a word and is
-// followed (after blanks) by "="; npos when there is none. valueStart receives the position after the "=".
-size_t FindKey(const std::string& text, const std::string& key, size_t from, size_t& valueStart) {
-  for (size_t p = text.find(key, from); p != std::string::npos; p = text.find(key, p + 1)) {
-    if (p > 0 && std::string(" \t\r\n;{").find(text[p - 1]) == std::string::npos) continue;
-    size_t q = p + key.size();
-    while (q < text.size() && (text[q] == ' ' || text[q] == '\t' || text[q] == '\r' || text[q] == '\n')) ++q;
-    if (q < text.size() && text[q] == '=') {
-      valueStart = q + 1;
-      return p;
-    }
-  }
-  return std::string::npos;
-}
-
 // The value of key (up to the next ";" or the end of the text) at or after from; false when
 // the key is absent. next receives the position after the value's ";".
 bool KeyValue(const std::string& text, const std::string& key, size_t from, std::string& value, size_t& next) {
-  size_t start = 0;
-  if (FindKey(text, key, from, start) == std::string::npos) return false;
+  if (from > text.size()) return false;
+  const size_t found = FindOptionKey(text.substr(from), key);
+  if (found == std::string::npos) return false;
+  const size_t start = from + found;
   size_t end = text.find(';', start);
   next = end == std::string::npos ? text.size() : end + 1;
   if (end == std::string::npos) end = text.size();
@@ -102,8 +90,8 @@ bool ParseEntityBlock(const std::string& block, SuperpositionEntityText& e, std:
   std::string body = block.substr(open + 1, close - open - 1);
 
   std::string value;
-  size_t next = 0, at = 0;
-  while (FindKey(body, "entityinputgrid", 0, at) != std::string::npos) {
+  size_t next = 0;
+  while (FindOptionKey(body, "entityinputgrid") != std::string::npos) {
     SuperpositionInput input;
     KeyValue(body, "entityinputgrid", 0, input.gridName, next);
     if (input.gridName.empty()) {
