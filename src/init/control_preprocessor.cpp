@@ -62,12 +62,17 @@ std::string& SubstituteLine(LogStream* log, std::string& line, long lineNumber, 
   CutRemark(line);
   if (line.find("$set") != std::string::npos) return line;
 
-  size_t dollar;
-  // A line of at most 2400 characters holds far fewer symbols than this; more replacements
-  // mean that symbols refer to each other without end.
+  // More replacements than this, or more growth, mean that symbols refer to each other
+  // (through values that hold "$set" and so keep their "$"): the line would grow without
+  // end, and every replacement moves the rest of the line.
   constexpr int kMaxReplacements = 10000;
+  constexpr size_t kMaxGrowth = 100000;
+  const size_t longest = line.size() + kMaxGrowth;
   int replacements = 0;
-  while ((dollar = line.find('$')) != std::string::npos) {
+  // The text in front of the first "$" holds none, and a value is put in where its name
+  // began, so the search for the next "$" starts there.
+  size_t dollar = 0;
+  while ((dollar = line.find('$', dollar)) != std::string::npos) {
     if (++replacements > kMaxReplacements)
       Fail(log, "the symbols in line " + std::to_string(lineNumber) + " of the control file refer to each other "
                 "without end");
@@ -91,6 +96,9 @@ std::string& SubstituteLine(LogStream* log, std::string& line, long lineNumber, 
       Fail(log, "symbol " + token + " refers to itself at line " + std::to_string(lineNumber) + " of the control file");
     // The token starts at the first "$", so the first occurrence of the name is there.
     line.replace(dollar, names[match].size(), values[match]);
+    if (line.size() > longest)
+      Fail(log, "replacing the symbols in line " + std::to_string(lineNumber) + " of the control file makes it more "
+                "than " + std::to_string(kMaxGrowth) + " characters longer");
   }
   RemoveDoubleSlashes(line);
   return line;

@@ -1,6 +1,7 @@
 // The preprocessed copy of a control file: symbols, remarks, "//" and the failures.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 
 #include "init/control_preprocessor.h"
@@ -130,6 +131,24 @@ TEST(Preprocess, SymbolsThatReferToEachOtherWithoutEndFail) {
   CapturedLog log;
   EXPECT_EQ(ThrownCode([&] { Pre("$set $set = $set\n$set $a = $set\nx $a\n", log); }), 17);
   EXPECT_NE(log.console().find("refer to each other without end"), std::string::npos) << log.console();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Preprocess, SymbolsThatGrowALineWithoutEndFailQuickly) {
+  // "$set" holds itself many times over: each replacement adds more "$set" to the line.
+  std::string v = "$set";
+  for (int i = 0; i < 58; ++i) v += ";$set";
+  CapturedLog log;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ThrownCode([&] { Pre("$set $set = " + v + "\n$set $a = " + v + "\nx $a\n", log); }), 17);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_NE(log.console().find("replacing the symbols in line 3 of the control file makes it more than 100000 "
+                               "characters longer"),
+            std::string::npos)
+      << log.console().substr(0, 400);
 }
 
 }  // namespace

@@ -1,0 +1,3 @@
+$set $set = $set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set
+$set $a = $set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set;$set
+x $a
