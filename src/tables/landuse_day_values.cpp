@@ -1,0 +1,156 @@
+// Arithmetic of land-use parameters over the year (see landuse_day_values.h).
+#include "tables/landuse_day_values.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "framework/model_date.h"
+
+namespace landuse_days {
+
+namespace {
+
+double Line(double x0, double y0, double x1, double y1, double x) {
+  if (x1 == x0) return y0;
+  return y0 * (x1 - x) / (x1 - x0) + y1 * (x - x0) / (x1 - x0);
+}
+
+}  // namespace
+
+int DayOfYear(int day, int month, int year, int monthLength[13]) {
+  monthLength[2] = IsLeapYear(year) ? 29 : 28;
+  long long sum = day;
+  for (int m = 1; m < month && m <= 11; ++m) sum += monthLength[m];
+  // Anything above a year is refused by the callers; keep the value inside int.
+  return static_cast<int>(std::min<long long>(sum, 100000));
+}
+
+int ParameterMask(const char* text, int length) {
+  int mask = 0;
+  for (int i = 0; i < 8 && i < length; ++i)
+    if (text[i] == '1') mask |= 0x80 >> i;
+  return mask;
+}
+
+int CorrectFixDays(const int* fixDays, const double* gradient, int n, double altitude, int dynamicIndex,
+                   int startDay, int* corrected) {
+  const bool dynamic = dynamicIndex >= 1 && dynamicIndex < n;
+  for (int k = 1; k <= n; ++k) {
+    double day;
+    if (dynamic && k == dynamicIndex)
+      day = startDay;
+    else if (dynamic && k == dynamicIndex + 1)
+      day = static_cast<double>(startDay) + fixDays[k];
+    else
+      day = std::trunc((altitude - 400.0) * gradient[k]) + fixDays[k];
+    // Also refuses NaN (an altitude that is not a number).
+    if (!(day >= -1.0 && day <= 366.0)) {
+      corrected[k] = std::isnan(day) ? std::numeric_limits<int>::min()
+                                     : static_cast<int>(std::max(-1e9, std::min(day, 1e9)));
+      return k;
+    }
+    corrected[k] = static_cast<int>(day);
+  }
+  corrected[0] = fixDays[n] - 366;
+  return 0;
+}
+
+int FindInterval(const int* days, int n, int day) {
+  for (int k = 1; k <= n; ++k)
+    if (days[k] < 0 || days[k] >= day) return k;
+  return n + 1;
+}
+
+double ValueFromFixPoints(const int* days, const double* values, int n, int day, int holdIndex) {
+  int e = FindInterval(days, n, day);
+  if (e == n + 1) {
+    day -= 366;
+    e = 1;
+  }
+  if (holdIndex > 0 && e == holdIndex) return values[e - 1];
+  return Line(days[e - 1], values[e - 1], days[e], values[e], day);
+}
+
+int FindCellInterval(const double* cellDays, int n, int day) {
+  if (day < cellDays[1]) return 1;
+  int e = 1;
+  while (e < n) {
+    if (cellDays[e] <= 0) break;
+    ++e;
+    if (day < cellDays[e]) break;
+  }
+  return e;
+}
+
+double ValueFromCellDays(const double* cellDays, const double* values, int n, int day, const double* thresholds,
+                         double forcingSum) {
+  const int e = FindCellInterval(cellDays, n, day);
+  if (thresholds && thresholds[e] > 0.0)
+    return Line(cellDays[0], values[e - 1], thresholds[e], values[e], forcingSum);
+  return Line(cellDays[e - 1], values[e - 1], cellDays[e], values[e], day);
+}
+
+bool MonthlyValue(const double* values, const int monthLength[13], int day, int month, double& result) {
+  if (month < 1 || month > 12) return false;
+  const double upper = monthLength[month] + 15;
+  if (day >= 15)
+    result = Line(15.0, values[month], upper, values[month + 1], day);
+  else
+    result = Line(15.0, values[month - 1], upper, values[month], day + monthLength[month - 1] - 1);
+  return true;
+}
+
+bool SplitDayOfYear(int dayOfYear, const int monthLength[13], int& day, int& month) {
+  if (dayOfYear > 365) dayOfYear %= 365;
+  day = dayOfYear;
+  month = 1;
+  while (month <= 12 && day > monthLength[month]) day -= monthLength[month++];
+  if (day == 0) day = 1;
+  return day >= 1 && month <= 12;
+}
+
+namespace {
+
+// Interval of a day among fix points, with the wrap after the last one.
+int WrappedInterval(const int* days, int n, int& day) {
+  int e = FindInterval(days, n, day);
+  if (e == n + 1) {
+    day -= 366;
+    e = 1;
+  }
+  return e;
+}
+
+bool InPeriod(int index, int periodStart, int periodStop) {
+  return (periodStart <= index && index < periodStop) || (index >= periodStop && periodStop < periodStart);
+}
+
+}  // namespace
+
+double PeriodDayFromFixPoints(const int* days, int n, int day, int periodStart, int periodStop) {
+  if (periodStart == 0) return 0.0;
+  const int e = WrappedInterval(days, n, day);
+  return InPeriod(e, periodStart, periodStop) && days[e] > 0 && days[e] <= day ? day : -1.0;
+}
+
+double StopDayFromFixPoints(const int* days, int n, int day, int periodStop) {
+  if (periodStop == 0) return 0.0;
+  const int e = WrappedInterval(days, n, day);
+  return e == periodStop && days[e] == day ? day : -1.0;
+}
+
+double PeriodDayFromCellDays(const double* cellDays, int n, int day, int periodStart, int periodStop) {
+  if (periodStart == 0) return 0.0;
+  const int lower = FindCellInterval(cellDays, n, day) - 1;
+  return InPeriod(lower, periodStart, periodStop) && day >= cellDays[lower] ? day : -1.0;
+}
+
+double StopDayFromCellDays(const double* cellDays, int n, int day, int periodStop) {
+  if (periodStop == 0) return 0.0;
+  if (day < cellDays[1]) return -1.0;
+  const int lower = FindCellInterval(cellDays, n, day) - 1;
+  return lower == periodStop && cellDays[lower] == day ? day : -1.0;
+}
+
+}  // namespace landuse_days

@@ -1,0 +1,58 @@
+// The arithmetic of land-use parameters over the year, free of I/O and of the row:
+// altitude-corrected fix days, the search of the fix-point interval that holds a day, the
+// linear value between two fix points, the per-cell fix-day path of dynamic phenology and
+// the monthly values of old-format rows. Lists are 0-based arrays whose entry 0 is the
+// wrap entry (the last fix point of the previous year).
+#pragma once
+
+#include <cstdint>
+
+namespace landuse_days {
+
+// Day of year of a date with the given month lengths (index 1..12); monthLength[2] is set
+// to February's length of the year first. A month above 12 counts as December, a month
+// of 1 or less gives the day itself. No range check.
+int DayOfYear(int day, int month, int year, int monthLength[13]);
+
+// The parameter mask of a text of '0' and '1': character i (0..7) equal to '1' sets bit
+// 0x80 >> i; later characters are ignored.
+int ParameterMask(const char* text, int length);
+
+// corrected[k] = trunc((altitude - 400) * gradient[k]) + fixDays[k] for k = 1..n; with a
+// dynamic fix index s in 1..n-1, corrected[s] = startDay and corrected[s+1] = startDay +
+// fixDays[s+1]; corrected[0] = fixDays[n] - 366. Returns 0, or the first k in 1..n whose
+// corrected day lies outside -1..366 (the list is then filled up to k).
+int CorrectFixDays(const int* fixDays, const double* gradient, int n, double altitude, int dynamicIndex,
+                   int startDay, int* corrected);
+
+// The first index k in 1..n with days[k] < 0 or days[k] >= day; n + 1 when there is none.
+int FindInterval(const int* days, int n, int day);
+
+// Value at the day from fix points (corrected days, values [0..n]): a day after the last
+// fix point wraps to the interval (days[0], days[1]]; with holdIndex s > 0 the value stays
+// at values[s-1] in the interval that ends at s.
+double ValueFromFixPoints(const int* days, const double* values, int n, int day, int holdIndex);
+
+// The interval index e (1..n) of a day in a cell's own fix days L[0..n] (no wrap).
+int FindCellInterval(const double* cellDays, int n, int day);
+// Value at the day from a cell's fix days; with thresholds (may be null) above 0 at the
+// interval's end, the forcing-unit sum replaces the day as the interpolation variable.
+double ValueFromCellDays(const double* cellDays, const double* values, int n, int day, const double* thresholds,
+                         double forcingSum);
+
+// Monthly value of a list [0..13] (1..12 January to December, 0 December, 13 January) at
+// day d of month m (1..12), between mid-month values at position 15 of each month.
+// monthLength as in DayOfYear. Returns false for a month outside 1..12.
+bool MonthlyValue(const double* values, const int monthLength[13], int day, int month, double& result);
+// Turns a day of year into day-in-month and month with the month lengths (day above 365
+// reduced modulo 365, a day-in-month of 0 becomes 1). False when it does not fit.
+bool SplitDayOfYear(int dayOfYear, const int monthLength[13], int& day, int& month);
+
+// Vegetation-period marker from fix points (after the wrap of FindInterval): the day when
+// the interval index lies in the period and the day is the fix day, else -1.
+double PeriodDayFromFixPoints(const int* days, int n, int day, int periodStart, int periodStop);
+double StopDayFromFixPoints(const int* days, int n, int day, int periodStop);
+double PeriodDayFromCellDays(const double* cellDays, int n, int day, int periodStart, int periodStop);
+double StopDayFromCellDays(const double* cellDays, int n, int day, int periodStop);
+
+}  // namespace landuse_days

@@ -1,0 +1,221 @@
+// Parameter values of a land-use row at a day and a cell: fix points shifted with the
+// cell's altitude (and, for dynamic phenology, with the cell's start of the vegetation
+// period), a cell's own fix days, or the monthly resistances of old-format rows.
+#include <algorithm>
+#include <cmath>
+
+#include "framework/logstream.h"
+#include "tables/landuse_day_values.h"
+#include "tables/landuse_table.h"
+
+namespace {
+
+bool IsDynamic(int method) { return method == 3 || method == 4 || method == 6; }
+
+}  // namespace
+
+int LanduseTableEntry::CellStartDay(int layer, int i, int j) const {
+  if (!IsDynamic(method) || !startDayGrids || !startDayGrids[layer]) return -1;
+  const double v = startDayGrids[layer][i][j];
+  if (!(v > -1e6 && v < 1e6)) return -1000000;  // refused by the range check of the fix days
+  return static_cast<int>(v);
+}
+
+const double* LanduseTableEntry::CellFixDays(int layer, int i, int j) const {
+  if ((method != 5 && method != 6) || !perCellFixDays || !perCellFixDays[layer] || !perCellFixDays[layer][i])
+    return nullptr;
+  return perCellFixDays[layer][i][j];
+}
+
+void LanduseTableEntry::CorrectFixPointsForAltitude(LogStream* log, int startDay, double altitude) const {
+  if (n < 1 || JD.size() < static_cast<size_t>(n) + 1 || altitudeGradient.size() < static_cast<size_t>(n) + 1)
+    return;
+  if (JDcorr.size() < JD.size()) JDcorr.resize(JD.size());
+  const int bad = landuse_days::CorrectFixDays(JD.data(), altitudeGradient.data(), n, altitude,
+                                               IsDynamic(method) ? dynamicFixIndex : -1, startDay, JDcorr.data());
+  if (bad > 0) {
+    if (log)
+      *log << "FATAL: \n---ERROR--\naltitude correction resulted in a Julian day of " << JDcorr[bad]
+           << " for fix point " << bad << " (JD should be between 1 and 366)" << "[end-entry]";
+    throw 152;
+  }
+}
+
+int LanduseTableEntry::FindFixPointInterval(LogStream* log, int dayOfYear, int startDay, double altitude) const {
+  CorrectFixPointsForAltitude(log, startDay, altitude);
+  if (JDcorr.size() < static_cast<size_t>(n) + 1) return n + 1;
+  const int e = landuse_days::FindInterval(JDcorr.data(), n, dayOfYear);
+  if (e < 1 || e > n + 1) {
+    if (log)
+      *log << "FATAL: Julian-day-fixpoint at " << e << " is outside of the allowed range of " << 1 << " to "
+           << n + 1 << "[end-entry]";
+    throw 151;
+  }
+  return e;
+}
+
+double LanduseTableEntry::ValueAtDay(LogStream* log, const std::vector<double>& values, int dayOfYear, int layer,
+                                     int i, int j, double altitude) const {
+  const size_t size = static_cast<size_t>(n) + 1;
+  if (n < 1 || values.size() < size || JD.size() < size) return 0.0;
+  if (const double* cellDays = CellFixDays(layer, i, j)) {
+    const int count = std::min(n, perCellFixDayCount);
+    if (count >= 1) {
+      const double* thresholds = nullptr;
+      double forcingSum = 0.0;
+      if (method == 5 && forcingSumGrids && forcingSumGrids[layer] && forcingThresholds.size() >= size) {
+        thresholds = forcingThresholds.data();
+        forcingSum = forcingSumGrids[layer][i][j];
+      }
+      return landuse_days::ValueFromCellDays(cellDays, values.data(), count, dayOfYear, thresholds, forcingSum);
+    }
+  }
+  FindFixPointInterval(log, dayOfYear, CellStartDay(layer, i, j), altitude);
+  return landuse_days::ValueFromFixPoints(JDcorr.data(), values.data(), n, dayOfYear,
+                                          IsDynamic(method) ? dynamicFixIndex : -1);
+}
+
+double LanduseTableEntry::MonthlyValue(const std::vector<double>& values, int day, int month) const {
+  if (month < 1 || month > 12) throw 154;
+  if (values.size() < 14) return 0.0;
+  double result = 0.0;
+  if (!landuse_days::MonthlyValue(values.data(), monthLength, day, month, result)) throw 155;
+  return result;
+}
+
+double LanduseTableEntry::MonthlyValueAtDay(const std::vector<double>& values, int dayOfYear) const {
+  int day = 0, month = 0;
+  if (!landuse_days::SplitDayOfYear(dayOfYear, monthLength, day, month)) throw 153;
+  return MonthlyValue(values, day, month);
+}
+
+double LanduseTableEntry::ResistanceAtDay(LogStream* log, const std::vector<double>& values, int dayOfYear,
+                                          int layer, int i, int j, double altitude) const {
+  if (method == 1) return MonthlyValueAtDay(values, dayOfYear);
+  return ValueAtDay(log, values, dayOfYear, layer, i, j, altitude);
+}
+
+double LanduseTableEntry::ResistanceAtDate(LogStream* log, const std::vector<double>& values, int day, int month,
+                                           int year, int layer, int i, int j, double altitude) const {
+  if (method == 1) {
+    // February of the date's own year, not of whatever date the row converted last.
+    if (month >= 1 && month <= 12) DayOfYear(1, 1, year);
+    return MonthlyValue(values, day, month);
+  }
+  return ValueAtDay(log, values, DayOfYear(day, month, year), layer, i, j, altitude);
+}
+
+// --- the three surface resistances ----------------------------------------------------
+
+double LanduseTableEntry::GetSurfaceCanopyResistanceAtDay(LogStream* log, int dayOfYear, int layer, int i, int j,
+                                                          double altitude) const {
+  return ResistanceAtDay(log, surfaceCanopyResistance, dayOfYear, layer, i, j, altitude);
+}
+double LanduseTableEntry::GetSurfaceCanopyResistance(LogStream* log, int day, int month, int year, int layer, int i,
+                                                     int j, double altitude) const {
+  return ResistanceAtDate(log, surfaceCanopyResistance, day, month, year, layer, i, j, altitude);
+}
+double LanduseTableEntry::GetSurfaceIntercepResistanceAtDay(LogStream* log, int dayOfYear, int layer, int i, int j,
+                                                            double altitude) const {
+  return ResistanceAtDay(log, surfaceIntercepResistance, dayOfYear, layer, i, j, altitude);
+}
+double LanduseTableEntry::GetSurfaceIntercepResistance(LogStream* log, int day, int month, int year, int layer,
+                                                       int i, int j, double altitude) const {
+  return ResistanceAtDate(log, surfaceIntercepResistance, day, month, year, layer, i, j, altitude);
+}
+double LanduseTableEntry::GetSurfaceEvaporationResistanceAtDay(LogStream* log, int dayOfYear, int layer, int i,
+                                                               int j, double altitude) const {
+  return ResistanceAtDay(log, surfaceEvaporationResistance, dayOfYear, layer, i, j, altitude);
+}
+double LanduseTableEntry::GetSurfaceEvaporationResistance(LogStream* log, int day, int month, int year, int layer,
+                                                          int i, int j, double altitude) const {
+  return ResistanceAtDate(log, surfaceEvaporationResistance, day, month, year, layer, i, j, altitude);
+}
+
+// --- fix-point parameters -----------------------------------------------------------------
+
+#define LANDUSE_FIX_POINT_VALUE(Getter, list)                                                                   \
+  double LanduseTableEntry::Getter##AtDay(LogStream* log, int dayOfYear, int layer, int i, int j,               \
+                                          double altitude) const {                                              \
+    return ValueAtDay(log, list, dayOfYear, layer, i, j, altitude);                                             \
+  }                                                                                                             \
+  double LanduseTableEntry::Getter(LogStream* log, int day, int month, int year, int layer, int i, int j,       \
+                                   double altitude) const {                                                     \
+    return Getter##AtDay(log, DayOfYear(day, month, year), layer, i, j, altitude);                              \
+  }
+
+// GetRoughnessLengthAtDay, GetLeafAreaIndexAtDay, GetVegetationCoverageDegreeAtDay,
+// GetAlbedoAtDay, GetStemDiameterAtDay, GetResidCovrgAtDay and their date forms.
+LANDUSE_FIX_POINT_VALUE(GetRoughnessLength, roughnessLength)
+LANDUSE_FIX_POINT_VALUE(GetLeafAreaIndex, leafAreaIndex)
+LANDUSE_FIX_POINT_VALUE(GetVegetationCoverageDegree, vegetationCoverage)
+LANDUSE_FIX_POINT_VALUE(GetAlbedo, albedo)
+LANDUSE_FIX_POINT_VALUE(GetStemDiameter, stemDiameter)
+LANDUSE_FIX_POINT_VALUE(GetResidCovrg, residueCoverage)
+#undef LANDUSE_FIX_POINT_VALUE
+
+double LanduseTableEntry::GetRootDepthAtDay(LogStream* log, int dayOfYear, int layer, int i, int j,
+                                            double altitude) const {
+  try {
+    return ValueAtDay(log, rootDepth, dayOfYear, layer, i, j, altitude);
+  } catch (int errorCode) {
+    if (log)
+      *log << "FATAL: Coordinates: i=" << i << ", j=" << j << "\nLayer=" << layer << "\nAltitude=" << altitude
+           << "m\nJulday=" << dayOfYear << "\nLanduse Code=" << code << "\nTStart=" << dynamicStartShift
+           << "[end-entry]";
+    throw errorCode;
+  }
+}
+double LanduseTableEntry::GetRootDepth(LogStream* log, int day, int month, int year, int layer, int i, int j,
+                                       double altitude) const {
+  return GetRootDepthAtDay(log, DayOfYear(day, month, year), layer, i, j, altitude);
+}
+
+// --- vegetation-period markers ------------------------------------------------------------
+
+double LanduseTableEntry::GetVegetationPeriodDayAtDay(LogStream* log, int dayOfYear, int layer, int i, int j,
+                                                      double altitude) const {
+  if (StartVegetationPeriodForBalance == 0) return 0.0;
+  if (n < 1 || JD.size() < static_cast<size_t>(n) + 1) return -1.0;
+  if (const double* cellDays = CellFixDays(layer, i, j)) {
+    const int count = std::min(n, perCellFixDayCount);
+    if (count >= 1)
+      return landuse_days::PeriodDayFromCellDays(cellDays, count, dayOfYear, StartVegetationPeriodForBalance,
+                                                 StopVegetationPeriodForBalance);
+  }
+  FindFixPointInterval(log, dayOfYear, CellStartDay(layer, i, j), altitude);
+  return landuse_days::PeriodDayFromFixPoints(JDcorr.data(), n, dayOfYear, StartVegetationPeriodForBalance,
+                                              StopVegetationPeriodForBalance);
+}
+double LanduseTableEntry::GetVegetationPeriodDay(LogStream* log, int day, int month, int year, int layer, int i,
+                                                 int j, double altitude) const {
+  return GetVegetationPeriodDayAtDay(log, DayOfYear(day, month, year), layer, i, j, altitude);
+}
+
+double LanduseTableEntry::GetVegetationStopDayAtDay(LogStream* log, int dayOfYear, int layer, int i, int j,
+                                                    double altitude) const {
+  if (StopVegetationPeriodForBalance == 0) return 0.0;
+  if (n < 1 || JD.size() < static_cast<size_t>(n) + 1) return -1.0;
+  if (const double* cellDays = CellFixDays(layer, i, j)) {
+    const int count = std::min(n, perCellFixDayCount);
+    if (count >= 1)
+      return landuse_days::StopDayFromCellDays(cellDays, count, dayOfYear, StopVegetationPeriodForBalance);
+  }
+  FindFixPointInterval(log, dayOfYear, CellStartDay(layer, i, j), altitude);
+  return landuse_days::StopDayFromFixPoints(JDcorr.data(), n, dayOfYear, StopVegetationPeriodForBalance);
+}
+double LanduseTableEntry::GetVegetationStopDay(LogStream* log, int day, int month, int year, int layer, int i, int j,
+                                               double altitude) const {
+  return GetVegetationStopDayAtDay(log, DayOfYear(day, month, year), layer, i, j, altitude);
+}
+
+// --- n-factor: uncorrected fix days, no cell ------------------------------------------------
+
+double LanduseTableEntry::GetNFactorAtDay(LogStream*, int dayOfYear) const {
+  const size_t size = static_cast<size_t>(n) + 1;
+  if (n < 1 || nFactor.size() < size || JD.size() < size) return -9999.9;
+  return landuse_days::ValueFromFixPoints(JD.data(), nFactor.data(), n, dayOfYear, -1);
+}
+double LanduseTableEntry::GetNFactor(LogStream* log, int day, int month, int year) const {
+  return GetNFactorAtDay(log, DayOfYear(day, month, year));
+}
