@@ -1,0 +1,306 @@
+// Reading [landuse_table]: the section, the old positional line and the keyword entries.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "framework/text_helpers.h"
+#include "grids/grid_registry.h"
+#include "init/defaultini.h"
+#include "support/test_support.h"
+#include "tables/landuse_table.h"
+
+namespace {
+
+const char* const kOldLine =
+    "1 grass 0.2 20 30 30 40 50 60 60 60 50 40 30 60 100 150 250 300 1 2 3 1 0.01 0.02 0.03 0.01 "
+    "0.5 0.8 0.8 0.5 0.3 0.4 0.4 0.3";
+
+// A keyword entry of code 10 with the given method keyword and extra pairs.
+std::string Entry(const std::string& method, const std::string& extra = "",
+                  const std::string& days = "JulDays = 1 100 200 366;",
+                  const std::string& values = "Albedo = 0.2 0.2 0.3 0.2;\n rsc = 80 70 60 80;\n"
+                                              " LAI = 1 2 4 1;\n Z0 = 0.1 0.1 0.2 0.1;\n VCF = 0.5 0.6 0.9 0.5;\n"
+                                              " RootDepth = 0.2 0.3 0.5 0.2;\n AltDep = 0 0 0 0;\n") {
+  return "10 grassland { method = " + method + ";\n RootDist = 1.0; TReduWet = 0.95; HReduDry = 3.45;\n " + days +
+         "\n" + values + extra + "}\n";
+}
+
+struct Read {
+  CapturedLog log;
+  std::vector<LanduseTableEntry> table;
+  int error = 0;
+  explicit Read(const std::string& section) {
+    TextCursor c(section);
+    try {
+      table = ReadLanduseSection(&log.log(), c, 1);
+    } catch (int code) {
+      error = code;
+    }
+  }
+};
+
+}  // namespace
+
+TEST(LanduseReader, OldLineFillsMonthlyResistancesAndFourFixPoints) {
+  Read r(std::string("1\n") + kOldLine + "\n");
+  ASSERT_EQ(r.error, 0) << r.log.console();
+  ASSERT_EQ(r.table.size(), 2u);
+  const LanduseTableEntry& e = r.table[1];
+  EXPECT_EQ(e.GetCode(), 1);
+  EXPECT_EQ(e.GetName(), "grass");
+  EXPECT_EQ(e.GetMethod(), 1);
+  EXPECT_EQ(e.GetFixPointCount(), 4);
+  ASSERT_EQ(e.surfaceCanopyResistance.size(), 14u);
+  EXPECT_EQ(e.surfaceCanopyResistance[0], 60.0);  // December
+  EXPECT_EQ(e.surfaceCanopyResistance[13], 20.0);  // January
+  EXPECT_EQ(e.surfaceEvaporationResistance, e.surfaceCanopyResistance);
+  EXPECT_EQ(e.GetFixDay(0), 300 - 366);
+  EXPECT_EQ(e.GetFixDay(4), 300);
+  EXPECT_EQ(e.GetFixDay(5), -1);
+  EXPECT_EQ(e.GetFixDay(-1), -1);
+  EXPECT_EQ(e.GetAltitudeGradient(1), 0.025);
+  EXPECT_EQ(e.GetAltitudeGradient(0), -0.025);
+  EXPECT_EQ(e.GetAltitudeGradient(9), 0.0);
+  EXPECT_EQ(e.leafAreaIndex[0], 1.0);
+  EXPECT_EQ(e.rootDepth[2], 0.4);
+  EXPECT_EQ(e.albedo, std::vector<double>(5, 0.2));
+  EXPECT_EQ(e.GetTReduWet(), 0.95);
+  EXPECT_EQ(e.GetParameterMask(), 0xff);
+  EXPECT_EQ(e.GetETPHamonFactor(), 1.0);
+  // 14 April: between the March and the April value at position 44 of 15..45.
+  EXPECT_NEAR(e.GetSurfaceCanopyResistance(&r.log.log(), 14, 4, 2023, 1, 1, 1, 400.0), 30.0 + 10.0 * 29.0 / 30.0,
+              1e-12);
+  EXPECT_THROW(e.GetSurfaceCanopyResistance(&r.log.log(), 14, 13, 2023, 1, 1, 1, 400.0), int);
+  EXPECT_DOUBLE_EQ(e.GetSurfaceCanopyResistanceAtDay(&r.log.log(), 74, 1, 1, 1, 400.0), 30.0);
+  EXPECT_DOUBLE_EQ(e.GetSurfaceIntercepResistanceAtDay(&r.log.log(), 74, 1, 1, 1, 400.0), 20.0);
+  // Fix-point values at 400 m, where the altitude gradients have no effect.
+  EXPECT_DOUBLE_EQ(e.GetLeafAreaIndexAtDay(&r.log.log(), 125, 1, 1, 1, 400.0), 1.5);
+  // At 800 m the spring fix days come 10 days later: day 110 is the first fix point.
+  EXPECT_DOUBLE_EQ(e.GetLeafAreaIndexAtDay(&r.log.log(), 110, 1, 1, 1, 800.0), 1.0);
+  EXPECT_DOUBLE_EQ(e.GetNFactorAtDay(&r.log.log(), 100), -9999.9);
+  EXPECT_EQ(r.table[0].GetCode(), 1);
+}
+
+TEST(LanduseReader, BothFormatsInFileOrderWithTheHeaderRow) {
+  Read r(std::string("2 # two classes\n") + kOldLine + "\n" + Entry("VariableDayCount"));
+  ASSERT_EQ(r.error, 0) << r.log.console();
+  ASSERT_EQ(r.table.size(), 3u);
+  EXPECT_EQ(r.table[0].GetCode(), 2);
+  EXPECT_EQ(r.table[1].GetMethod(), 1);
+  const LanduseTableEntry& e = r.table[2];
+  EXPECT_EQ(e.GetCode(), 10);
+  EXPECT_EQ(e.GetName(), "grassland");
+  EXPECT_EQ(e.GetMethod(), 2);
+  EXPECT_EQ(e.GetFixPointCount(), 4);
+  EXPECT_EQ(e.GetRootDist(), 1.0);
+  EXPECT_EQ(e.GetHReduDry(), 3.45);
+  EXPECT_EQ(e.GetETPHamonFactor(), 1.0);
+  EXPECT_EQ(e.GetIntercepCap(), -1.0);
+  EXPECT_EQ(e.GetForcingThreshold(1), -1.0);
+  EXPECT_EQ(e.surfaceIntercepResistance, std::vector<double>(5, 20.0));
+  EXPECT_EQ(e.surfaceEvaporationResistance, std::vector<double>(5, 200.0));
+  int count = -1;
+  const int* days = nullptr;
+  e.GetSoilTillage(count, days);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(e.GetSR_cultivation(), 3);
+  double a, b, c;
+  e.GetSR_rough_coeff2(a, b, c);
+  EXPECT_EQ(c, 0.142);
+  EXPECT_DOUBLE_EQ(e.GetLeafAreaIndexAtDay(&r.log.log(), 150, 1, 1, 1, 1000.0), 3.0);
+  // Old rows reset on day 1 (their default); no positive write day: 365.
+  EXPECT_EQ(r.table[0].GetJDVegetationResetForBalance(), 1);
+  EXPECT_EQ(r.table[0].GetJDVegetationWriteForBalance(), 365);
+}
+
+TEST(LanduseReader, HeaderTakesTheFirstPositiveBalanceDays) {
+  Read r("3\n" + Entry("VariableDayCount", "JDVegetationResetForBalance = -1;") +
+         Entry("VariableDayCount", "JDVegetationResetForBalance = 90;") +
+         Entry("VariableDayCount", "JDVegetationResetForBalance = 120; JDVegetationWriteForBalance = 300;"));
+  ASSERT_EQ(r.error, 0) << r.log.console();
+  EXPECT_EQ(r.table[0].GetJDVegetationResetForBalance(), 90);
+  EXPECT_EQ(r.table[0].GetJDVegetationWriteForBalance(), 300);
+}
+
+TEST(LanduseReader, EntryLinesAndBraces) {
+  // The closing brace on the first line ends the entry there.
+  Read one("1\n10 x { method = VariableDayCount; RootDist=1; TReduWet=1; HReduDry=1; JulDays = 100 200; "
+           "Albedo=1 2; rsc=1 2; LAI=1 2; Z0=1 2; VCF=1 2; RootDepth=1 2; AltDep=0 0 }\n");
+  ASSERT_EQ(one.error, 0) << one.log.console();
+  EXPECT_EQ(one.table[1].altitudeGradient, std::vector<double>(3, 0.0));
+  // Without "{" on the first line the entry is an old-format line: its albedo is a word.
+  Read split("1\n10 x method = VariableDayCount\n{ RootDist = 1; }\n");
+  EXPECT_EQ(split.error, 29);
+  EXPECT_NE(split.log.console().find("landuse table code 10: some values could not be read"),
+            std::string::npos);
+}
+
+TEST(LanduseReader, KeyLookupRules) {
+  Read r("1\n" + Entry("VariableDayCount",
+                       "useInternalParameters = x01111111;\n RootDist = 7;\n SR_cultivation = nonconserving;\n"
+                       "SoilTillage = 100 250;\n n-factor = 1 2 3 4 5 6;\n IntercepCap = 2.5\n",
+                       "JulDays = 15 46 74 105 135 165 196 227 258 288 319 349;",
+                       "Albedo = 1 2 3 4 5 6 7 8 9 10 11 12; rsc = 1 2 3 4 5 6 7 8 9 10 11 12;"
+                       "LAI = 1 2 3 4 5 6 7 8 9 10 11 12; Z0 = 1 2 3 4 5 6 7 8 9 10 11 12;"
+                       "VCF = 1 2 3 4 5 6 7 8 9 10 11 12; RootDepth = 1 2 3 4 5 6 7 8 9 10 11 12;"
+                       "AltDep = 0 0 0 0 0 0 0 0 0 0 0 0 0 0;"));
+  ASSERT_EQ(r.error, 29);  // n-factor has fewer than twelve values
+  Read ok("1\n" + Entry("VariableDayCount",
+                        "useInternalParameters = x01111111;\n RootDist = 7;\n SR_cultivation = nonconserving;\n"
+                        "SoilTillage = 100 250;\n IntercepCap = 2.5\n",
+                        "JulDays = 15 46 74 105 135 165 196 227 258 288 319 349;",
+                        "Albedo = 1 2 3 4 5 6 7 8 9 10 11 12; rsc = 1 2 3 4 5 6 7 8 9 10 11 12;"
+                        "LAI = 1 2 3 4 5 6 7 8 9 10 11 12; Z0 = 1 2 3 4 5 6 7 8 9 10 11 12;"
+                        "VCF = 1 2 3 4 5 6 7 8 9 10 11 12; RootDepth = 1 2 3 4 5 6 7 8 9 10 11 12;"
+                        "AltDep = 0 0 0 0 0 0 0 0 0 0 0 0 0 0;"));
+  ASSERT_EQ(ok.error, 0) << ok.log.console();
+  const LanduseTableEntry& e = ok.table[1];
+  EXPECT_EQ(e.GetFixPointCount(), 12);
+  EXPECT_EQ(e.albedo[0], 12.0);
+  EXPECT_EQ(e.GetUseInternalParameters().substr(0, 8), "01111111");
+  EXPECT_EQ(e.GetParameterMask(), 0x7f);
+  EXPECT_EQ(e.GetRootDist(), 1.0);  // the first of two
+  EXPECT_EQ(e.GetSR_cultivation(), 2);
+  int count = 0;
+  const int* days = nullptr;
+  e.GetSoilTillage(count, days);
+  ASSERT_EQ(count, 2);
+  EXPECT_EQ(days[2], 250);
+  EXPECT_EQ(days[0], 250 - 366);
+  EXPECT_EQ(e.GetIntercepCap(), 2.5);  // the last pair without ";" runs to the end of the text
+}
+
+TEST(LanduseReader, BadEntriesEndTheRunWithTheirText) {
+  struct Case {
+    std::string section;
+    std::string message;
+  } cases[] = {
+      {"1\n10 x 0.2 20 30\n", "landuse table code 10: some values could not be read\n10 x 0.2 20 30"},
+      {"1\nabc x 0.2\n", "landuse table code 0:"},
+      {"1\n\n", "landuse table code 1:"},
+      {"1\n" + Entry("VariableDayCount", "SR_cultivation = none;"),
+       "no valid value for parameter \"SR_cultivation\" for land use 10"},
+      {"1\n" + Entry("DynamicPhenology_3", "ForcingThreshold = 0 1 1 0;", "JulDays = 2 100 200 366;"),
+       "the first sample day (JulDay) must be 1 and not 2"},
+      {"1\n" + Entry("DynamicPhenology_1", "DP1_T_Bf = 5; JDReset_TStart = 1; maxStartJDforDP1 = 150; F* = 1;"),
+       "parameter \"DP1_t1_dorm\" not found for land use 10"},
+      {"1\n" + Entry("VariableDayCount", "useInternalParameters = xyz;"), "some values could not be read\n{"},
+      {"1\n" + Entry("VariableDayCount", "", "JulDays = ;"), "some values could not be read"},
+      {"1\n10 " + std::string(200, 'n') + " { method = VariableDayCount; }\n", "some values could not be read"},
+      {"2\n" + std::string(kOldLine) + "\n", "the file ends after 1 of 2 land use entries"},
+      {"1\n10 x { method = VariableDayCount;\n RootDist = 1;\n", "the file ends after 0 of 1"},
+  };
+  for (const Case& c : cases) {
+    Read r(c.section);
+    EXPECT_EQ(r.error, 29) << c.section;
+    EXPECT_NE(r.log.console().find(c.message), std::string::npos) << c.section << "\n" << r.log.console();
+  }
+  Read missing("1\n" + Entry("VariableDayCount").replace(Entry("VariableDayCount").find("RootDist"), 8, "Rootdist"));
+  EXPECT_EQ(missing.error, 29);
+  Read noCount("many\n");
+  EXPECT_EQ(noCount.error, 17);
+  Read negative("-1\n");
+  EXPECT_EQ(negative.error, 17);
+}
+
+TEST(LanduseReader, DynamicPhenologyKeys) {
+  const std::string dp1 = "F* = 120.5; DP1_t1_dorm = 30; DP1_T_Bf = 5; JDReset_TStart = 1; maxStartJDforDP1 = 150;";
+  Read one("1\n" + Entry("DynamicPhenology_1", dp1, "JulDays = 1 -1 200 366;"));
+  ASSERT_EQ(one.error, 0) << one.log.console();
+  EXPECT_EQ(one.table[1].GetMethod(), 3);
+  EXPECT_EQ(one.table[1].GetDynamicFixIndex(), 2);
+  EXPECT_EQ(one.table[1].GetDynamicStartShift(), -1);
+  EXPECT_EQ(one.table[1].GetFStar(), 120.5);
+  EXPECT_EQ(one.table[1].GetMaxStartJDforDP1(), 150);
+
+  Read two("1\n" + Entry("DynamicPhenology_2", dp1 +
+                                                   "DP2_t0_dorm = 1; DP2_t1_dorm = 2; DP2_T_Bf = 3; DP2_T_Bc = 4;"
+                                                   "DP2_Par_a = 5; DP2_Par_b = 6;"));
+  ASSERT_EQ(two.error, 0) << two.log.console();
+  EXPECT_EQ(two.table[1].GetDP2_Offset_1(), -3.4);
+  EXPECT_EQ(two.table[1].GetDP2_Offset_2(), 12.0);
+  EXPECT_EQ(two.table[1].GetDP2_T_Bc(), 4.0);
+  EXPECT_NE(two.log.console().find("parameter \"DP2_Offset_1\" not found for land use 10; Using default of -3.4"),
+            std::string::npos);
+
+  Read three("1\n" + Entry("DynamicPhenology_3", dp1 + "ForcingThreshold = 0 10 20 0;"));
+  ASSERT_EQ(three.error, 0) << three.log.console();
+  EXPECT_EQ(three.table[1].GetForcingThreshold(3), 20.0);
+  EXPECT_EQ(three.table[1].GetForcingThreshold(5), -1.0);
+}
+
+TEST(LanduseReader, DynamicRowWithoutStartKeepsTheDormantValue) {
+  const std::string dp1 = "F* = 1; DP1_t1_dorm = 30; DP1_T_Bf = 5; JDReset_TStart = 1; maxStartJDforDP1 = 150;";
+  Read r("1\n" + Entry("DynamicPhenology_1", dp1, "JulDays = 1 -1 30 366;"));
+  ASSERT_EQ(r.error, 0) << r.log.console();
+  const LanduseTableEntry& e = r.table[1];
+  // LAI = 1 2 4 1: without a start day the value stays at fix point 1 after day 1.
+  EXPECT_DOUBLE_EQ(e.GetLeafAreaIndexAtDay(&r.log.log(), 200, 1, 1, 1, 400.0), 1.0);
+  // With a start day of 120 from the cell's grid: the leaf area grows over 30 days.
+  std::vector<double> row(3, 120.0);
+  double* rows[3] = {nullptr, row.data(), row.data()};
+  double** grids[2] = {nullptr, rows};
+  LanduseTableEntry copy = e;
+  copy.SetStartDayGrids(grids);
+  EXPECT_DOUBLE_EQ(copy.GetLeafAreaIndexAtDay(&r.log.log(), 100, 1, 1, 1, 400.0), 1.0);
+  EXPECT_DOUBLE_EQ(copy.GetLeafAreaIndexAtDay(&r.log.log(), 135, 1, 1, 1, 400.0), 3.0);
+  EXPECT_DOUBLE_EQ(copy.GetLeafAreaIndexAtDay(&r.log.log(), 150, 1, 1, 1, 400.0), 4.0);
+  // A start that puts a fix day beyond the year ends the run with the cell's coordinates.
+  row.assign(3, 350.0);
+  EXPECT_THROW(
+      {
+        try {
+          copy.GetRootDepthAtDay(&r.log.log(), 200, 1, 2, 1, 400.0);
+        } catch (int code) {
+          EXPECT_EQ(code, 152);
+          throw;
+        }
+      },
+      int);
+  EXPECT_NE(r.log.console().find("altitude correction resulted in a Julian day of 380 for fix point 3"),
+            std::string::npos);
+  EXPECT_NE(r.log.console().find("Coordinates: i=2, j=1\nLayer=1"), std::string::npos);
+}
+
+TEST(LanduseReader, StartUpReadsTheSectionWhenPresent) {
+  GridRegistry registry;
+  int error = 0;
+  CapturedLog log;
+  defaultini d(error, &log.log(), "test.ctl", nullptr, 200, 1, registry.Records());
+  d.controlFile.SetText("[model_time]\n1 x\n");
+  d.controlFileOpen = true;
+  d.ReadLanduseTable(1);
+  EXPECT_TRUE(d.landuseTable.empty());
+  d.controlFile.SetText(std::string("[landuse_table]\n1 # classes\n") + kOldLine + "\n[soil_table]\n0\n");
+  d.ReadLanduseTable(1);
+  ASSERT_EQ(d.landuseTable.size(), 2u);
+  EXPECT_EQ(d.landuseTable[1].GetName(), "grass");
+}
+
+TEST(LanduseReader, RowDatesAndPhenologyStart) {
+  const std::string dp1 = "F* = 1; DP1_t1_dorm = 30; DP1_T_Bf = 5; JDReset_TStart = 1; maxStartJDforDP1 = 150;";
+  Read r("2\n" + Entry("DynamicPhenology_1", dp1, "JulDays = 1 -1 200 366;") + Entry("VariableDayCount"));
+  ASSERT_EQ(r.error, 0) << r.log.console();
+  LanduseTableEntry& dynamic = r.table[1];
+  EXPECT_EQ(dynamic.DayOfYear(31, 12, 2024), 366);
+  EXPECT_THROW(
+      {
+        try {
+          dynamic.DayOfYear(32, 12, 2024);
+        } catch (int code) {
+          EXPECT_EQ(code, 150);
+          throw;
+        }
+      },
+      int);
+  dynamic.SetPhenologyStartDate(1, 5, 2023);  // day 121: not later than 150
+  EXPECT_TRUE(dynamic.GetDynamicStartSet());
+  EXPECT_EQ(dynamic.GetDynamicStartShift(), -1);
+  dynamic.SetPhenologyStartDate(1, 7, 2023);  // day 182
+  EXPECT_EQ(dynamic.GetDynamicStartShift(), 150 - 200);
+  r.table[2].SetPhenologyStartDate(1, 7, 2023);
+  EXPECT_FALSE(r.table[2].GetDynamicStartSet());
+  EXPECT_EQ(LanduseTableEntry::Interpolate(0, 1, 10, 3, 5), 2.0);
+  EXPECT_EQ(LanduseTableEntry::Interpolate(4, 1, 4, 3, 5), 1.0);
+}
