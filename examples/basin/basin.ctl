@@ -105,6 +105,17 @@ dem.asc elevation fillcode = 0 statfile = elevation_stat.txt statcode = 2001
 [variable_grids]
 0       # number of variable grids
 
+[landuse_table]
+2       # number of land use classes (no land-use grid in this example: the table is only read)
+1 conifer_forest 0.12 70 70 70 65 60 55 55 55 60 65 70 70 110 150 250 280 6 7 7 6 1.2 1.2 1.2 1.2 0.9 0.9 0.9 0.9 1.0 1.0 1.0 1.0
+2 grassland { method = VariableDayCount;
+  RootDist = 1.0; TReduWet = 0.95; LimitReduWet = 0.5; HReduDry = 3.45; IntercepCap = 0.3;
+  JulDays = 110 150 250 280;
+  Albedo = 0.20 0.18 0.18 0.20; rsc = 90 60 60 90; LAI = 0.5 2.0 2.0 0.5;
+  Z0 = 0.02 0.05 0.05 0.02; VCF = 0.4 0.8 0.8 0.4; RootDepth = 0.2 0.4 0.4 0.2;
+  AltDep = 0.025 0.025 -0.025 -0.025;
+}
+
 [radiation_correction]
 0       # flow control parameter
 60      # time interval in minutes
