@@ -5,6 +5,7 @@
 
 ModellApplication* CurrentApplication = nullptr;
 std::atomic<int> CtrlCState{0};
+bool DiscardBufferedOutput = false;
 
 static_assert(std::atomic<int>::is_always_lock_free, "the Ctrl-C state must be usable in a signal handler");
 

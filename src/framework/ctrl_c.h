@@ -13,6 +13,11 @@ extern ModellApplication* CurrentApplication;
 // run ends after the current interval.
 extern std::atomic<int> CtrlCState;
 
+// True while the modules of a run that did not end normally (a failure, or Ctrl-C choice
+// 2 "cancel now without saving buffers") are given back: the writers of buffered rows
+// then drop them instead of writing them. Main thread only.
+extern bool DiscardBufferedOutput;
+
 extern "C" void CtrlCHandler(int signum);
 // Installs CtrlCHandler for SIGINT.
 void EnableCtrlCHandler();

@@ -66,7 +66,13 @@ ModellApplication::~ModellApplication() { ReleaseModules(); }
 
 void ModellApplication::ReleaseModules() {
   // After ClearMemory everything is gone already; on a failure path the modules built so
-  // far are given back here without end-of-run output.
+  // far are given back here without end-of-run output and without writing the rows their
+  // statistics and point files still buffer.
+  struct Discard {
+    bool previous = DiscardBufferedOutput;
+    Discard() { DiscardBufferedOutput = true; }
+    ~Discard() { DiscardBufferedOutput = previous; }
+  } discard;
   for (size_t i = modules.interpolators.size(); i-- > 1;) delete modules.interpolators[i];
   modules.interpolators.clear();
   delete modules.tracers;

@@ -78,7 +78,8 @@ class SpecialOutputFile {
   // instance 0, creates the file with its three title lines. Throws like the entities,
   // 104 for a missing filename or header, 1007 when the file cannot be created.
   SpecialOutputFile(const SpecialOutputContext& context, const std::string& blockText);
-  // Writes the rows still buffered (a failure is logged; it cannot travel further).
+  // Writes the rows still buffered (a failure is logged; it cannot travel further),
+  // unless DiscardBufferedOutput is set.
   ~SpecialOutputFile();
   SpecialOutputFile(const SpecialOutputFile&) = delete;
   SpecialOutputFile& operator=(const SpecialOutputFile&) = delete;

@@ -195,6 +195,7 @@ SpecialOutputFile::SpecialOutputFile(const SpecialOutputContext& ctx, const std:
 }
 
 SpecialOutputFile::~SpecialOutputFile() {
+  if (DiscardBufferedOutput) return;  // a run given up: its rows are not written
   try {
     Flush();
   } catch (int) {

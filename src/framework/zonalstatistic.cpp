@@ -379,7 +379,7 @@ void zonalstatistic::WriteRow() {
 }
 
 void zonalstatistic::Release() {
-  if (ok) WriteRow();
+  if (ok && !DiscardBufferedOutput) WriteRow();  // a run given up drops its rows
   ClearTableEntries();
   active = false;
   rowDates = {};

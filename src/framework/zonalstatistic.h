@@ -73,7 +73,8 @@ class zonalstatistic {
   // returns the entry's index, or -1 when no entry was free (or the writer is inactive).
   virtual int WriteHeader(const std::string& title1, const std::string& title2, StatisticsTableEntry* table,
                           int tableSize);
-  // Writes the buffered rows and frees the buffers; the writer is inactive afterwards.
+  // Writes the buffered rows (not while DiscardBufferedOutput is set) and frees the
+  // buffers; the writer is inactive afterwards.
   virtual void Release();
 
   // --- read access for owners and tests --------------------------------------------

@@ -213,6 +213,29 @@ TEST(AppRun, ChoiceTwoEndsAtOnceWith98) {
   EXPECT_EQ(Count(s.calls, "SpecialOutputClass::CollectValues"), 1);
 }
 
+TEST(AppRun, ChoiceTwoLeavesTheBufferedRowsUnwritten) {
+  // The example with its real interpolators: statistics files and the point file buffer
+  // their rows; "cancel now without saving buffers!" must not write them, also not when
+  // the failed application is given back.
+  BasinCopy basin;
+  AppSeams s;
+  s.seams().adjustRunValues = nullptr;
+  s.seams().makeInterpolator = nullptr;
+  s.seams().ctrlCAfterPass = 3;
+  s.answers.str("2\n");
+  CapturedLog log;
+  auto app = MakeApplication(log.log(), basin.ControlFile());
+  const std::string statistics = basin.dir().file("output/temperature.stat");
+  const std::string points = basin.dir().file("output/points.txt");
+  const std::string statisticsHeader = ReadTextFile(statistics);
+  ASSERT_FALSE(statisticsHeader.empty());
+  EXPECT_EQ(ThrownCode([&] { app->run(); }), 98);
+  app.reset();  // what the entry does with a run that failed
+  EXPECT_EQ(ReadTextFile(statistics), statisticsHeader);
+  EXPECT_EQ(Occurrences(ReadTextFile(points), "\n"), 3);  // the three title lines only
+  EXPECT_FALSE(DiscardBufferedOutput);
+}
+
 TEST(AppRun, CtrlCInTheLastPassEndsTheRunWithOneAndNoMenu) {
   BasinCopy basin;
   AppSeams s;
