@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "framework/modelobject.h"
+#include "meteo/regression_file.h"
 
 bool FitStraightLine(const double* z, const double* p, int n, double& a, double& b) {
   if (n < 2) return false;
@@ -68,6 +69,25 @@ void CorrectRegressionSegments(RegressionSegments& s, double maxElevation, doubl
   } else if (s.s2 != s1) {
     b[2] = ((a[3] + b[3] * s.s2) - (a[1] + b[1] * s1)) / (s.s2 - s1);
     a[2] = a[1] + (b[1] - b[2]) * s1;
+  }
+}
+
+RegressionSegments SegmentsOf(const RegressionParameters& p) {
+  RegressionSegments s;
+  s.s1 = p.limit1;
+  s.s2 = p.limit2;
+  for (int k = 1; k <= 3; ++k) {
+    s.a[k] = p.intercept[k];
+    s.b[k] = p.gradient[k];
+  }
+  return s;
+}
+
+void StoreSegments(const RegressionSegments& s, RegressionParameters& p) {
+  p.limit2 = s.s2;
+  for (int k = 1; k <= 3; ++k) {
+    p.intercept[k] = s.a[k];
+    p.gradient[k] = s.b[k];
   }
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 struct RowBounds;
+struct RegressionParameters;
 
 // The five settings of the section.
 struct PrecipitationFactors {
@@ -50,6 +51,11 @@ struct RegressionSegments {
 // divide by zero keeps segment 2 as refitted.
 void CorrectRegressionSegments(RegressionSegments& s, double maxElevation, double nodata,
                                const std::function<double(double z)>& factorAtElevation);
+
+// The segments of an interpolator's regression parameters, and back (intercepts, gradients
+// and the limit s2; s1 is not changed by the correction).
+RegressionSegments SegmentsOf(const RegressionParameters& p);
+void StoreSegments(const RegressionSegments& s, RegressionParameters& p);
 
 // Row and column (1-based) of the cell that holds (x, y), clamped to the grid.
 void CellOfPoint(double x, double y, double xll, double yll, double cellsize, int nrows, int ncols, int& row,
