@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <memory>
+#include <sstream>
 
 #include "meteo/meteoint.h"
 #include "meteo/precicorr.h"
@@ -355,6 +356,43 @@ TEST(PrecipitationCorrection, ConstructionFailuresGoToTheErrorCode) {
     EXPECT_EQ(error, 17);
     EXPECT_NE(run.log.console().find("Anstieg Schnee fuer"), std::string::npos) << run.log.console();
   }
+}
+
+// The whole program on the example basin, with and without correction: every hour with
+// precipitation is raised by a factor between the rain and the snow constant (no wind).
+TEST(PrecipitationCorrection, WholeRunOnTheExampleBasin) {
+  const std::string basin = std::string(ORVEL_SOURCE_DIR) + "/examples/basin/";
+  std::vector<std::string> totals[2];
+  for (int doIt : {0, 1}) {
+    TempDir dir;
+    ASSERT_EQ(RunCommand("cp '" + basin + "basin.ctl' '" + basin + "zones.asc' '" + basin + "dem.asc' '" + basin +
+                         "temperature.dat' '" + basin + "precipitation.dat' '" + dir.path() + "/' && mkdir -p '" +
+                         dir.path() + "/output'"),
+              0);
+    std::string ctl = ReadTextFile(dir.file("basin.ctl"));
+    const std::string key = "0       # do_it";
+    ASSERT_NE(ctl.find(key), std::string::npos);
+    ctl.replace(ctl.find(key), 1, std::to_string(doIt));
+    WriteTextFile(dir.file("basin.ctl"), ctl);
+    std::string out;
+    ASSERT_EQ(RunCommand("cd '" + dir.path() + "' && '" ORVEL_BINARY "' basin.ctl -diagfile:output/d.xml", &out), 0)
+        << out;
+    std::istringstream stat(ReadTextFile(dir.file("output/precipitation.stat")));
+    std::string line;
+    while (std::getline(stat, line))
+      if (line.rfind("1985", 0) == 0) totals[doIt].push_back(line.substr(line.rfind('\t') + 1));
+  }
+  ASSERT_EQ(totals[0].size(), totals[1].size());
+  ASSERT_GT(totals[0].size(), 100u);
+  int wet = 0;
+  for (size_t i = 0; i < totals[0].size(); ++i) {
+    const double before = std::stod(totals[0][i]), after = std::stod(totals[1][i]);
+    if (before < 0.1) continue;  // three decimals: too coarse for a ratio
+    ++wet;
+    EXPECT_GE(after / before, 1.05 - 0.01) << i;
+    EXPECT_LE(after / before, 1.2 + 0.01) << i;
+  }
+  EXPECT_GT(wet, 0);
 }
 
 }  // namespace
