@@ -29,6 +29,7 @@
 #include "framework/model_date.h"
 #include "framework/modelobject.h"
 #include "framework/zonalstatistic.h"
+#include "framework/zone_ranking.h"  // kMaxZoneCode
 #include "tables/landuse_table.h"
 #include "tables/soil_table.h"
 
@@ -37,8 +38,7 @@
 using StatisticsEntry = StatisticsTableEntry;
 struct IrrigationTableEntry;  // one row of [irrigation_table]
 
-// Limits of the control file and of the zone and region codes.
-constexpr int kMaxZoneCode = 32767;
+// Limits of the control file and of the zones and regions (codes up to kMaxZoneCode).
 constexpr int kMaxZones = 16000;
 constexpr int kMaxRegions = 30;
 constexpr int kLastStartupStep = 22;
