@@ -76,13 +76,12 @@ std::string& SubstituteLine(LogStream* log, std::string& line, long lineNumber, 
     if (++replacements > kMaxReplacements)
       Fail(log, "the symbols in line " + std::to_string(lineNumber) + " of the control file refer to each other "
                 "without end");
+    // The name runs to the first blank, "//" or ";"; one longer than any name matches none.
     size_t end = dollar;
-    while (end < line.size() && !IsSpace(line[end])) ++end;
-    std::string token = line.substr(dollar, end - dollar);
-    size_t cut = token.find("//");
-    if (cut != std::string::npos) token.resize(cut);
-    cut = token.find(';');
-    if (cut != std::string::npos) token.resize(cut);
+    while (end < line.size() && end - dollar <= kMaxSymbolText && !IsSpace(line[end]) && line[end] != ';' &&
+           line.compare(end, 2, "//") != 0)
+      ++end;
+    const std::string token = line.substr(dollar, end - dollar);
 
     int match = 0;
     for (int i = 1; i <= count; ++i) {
