@@ -149,8 +149,8 @@ void modelobject::WriteGrids(int position, int onlyThisInstance, bool noPeriodOu
     }
   };
 
-  // Level 1 of a stack is the grid that is accumulated.
-  if (rec.stack && (rec.tens > 0 || rec.h1 || rec.h2))
+  // Level 1 of a stack is the grid that is accumulated; a stack of level 0 alone has none.
+  if (rec.stack && rec.stackLevels >= 1 && (rec.tens > 0 || rec.h1 || rec.h2))
     forCells([&](int r, int c, bool in) {
       if (in && rec.stack[r] && rec.stack[r][c]) data[r][c] = rec.stack[r][c][1];
     });

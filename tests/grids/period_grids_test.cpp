@@ -180,6 +180,21 @@ TEST_F(PeriodRun, StackLevelOneIsAccumulated) {
   m.obj.Free3DMatrix(stack);
 }
 
+TEST_F(PeriodRun, StackOfLevelZeroAloneLeavesTheGridAsItIs) {
+  // Level 1 does not exist: nothing is copied, and no neighbour's level 0 is read instead.
+  m.obj.SetEndDate(2020, 1, 1, 0, 0);
+  double*** stack = m.obj.d3_matrix(1, 2, 1, 3, 0, 0);
+  stack[2][2][0] = 5.0;
+  stack[2][3][0] = 6.0;
+  value[2][2] = 1.0;
+  value[2][3] = 2.0;
+  m.obj.RegisterGrid(2, "s.asc", value.get(), stack, 0, "s", 10, 1, 2);
+  Step(At(2020, 1, 1, 0), 2);
+  EXPECT_EQ(value[2][2], 1.0);
+  EXPECT_EQ(value[2][3], 2.0);
+  m.obj.Free3DMatrix(stack);
+}
+
 TEST_F(PeriodRun, VegetationPeriodSums) {
   m.obj.SetEndDate(2021, 1, 1, 0, 0);
   Reg(2, "etr_Layer_2.stat", 2000);
