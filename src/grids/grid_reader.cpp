@@ -394,7 +394,8 @@ void modelobject::ReadGrid(const std::string& fileName, double**& grid, int fill
           ReadBinaryValues<float>(ctx, target, g.nrows, g.ncols, h.nodata, g.nodata_value,
                                   "FATAL: error reading double grid ");
       } else {
-        // A grid of another geometry is read whole and resampled onto the model grid.
+        // A grid of another geometry is read whole and resampled onto the model grid; its
+        // no-data cells become the model's first, so the resampler never blends them as values.
         const int fileCols = static_cast<int>(h.ncols), fileRows = static_cast<int>(h.nrows);
         if (format == GridFileFormat::Ascii) {
           // Every value takes at least one character and one separator.
@@ -407,12 +408,12 @@ void modelobject::ReadGrid(const std::string& fileName, double**& grid, int fill
         }
         MatrixOwner source(fileRows, fileCols, log);
         if (format == GridFileFormat::Ascii)
-          ReadAsciiValues(ctx, cursor, source.get(), fileRows, fileCols, h.nodata, h.nodata);
+          ReadAsciiValues(ctx, cursor, source.get(), fileRows, fileCols, h.nodata, g.nodata_value);
         else if (format == GridFileFormat::BinaryDouble)
-          ReadBinaryValues<double>(ctx, source.get(), fileRows, fileCols, h.nodata, h.nodata,
+          ReadBinaryValues<double>(ctx, source.get(), fileRows, fileCols, h.nodata, g.nodata_value,
                                    "FATAL: error reading double grid ");
         else
-          ReadBinaryValues<float>(ctx, source.get(), fileRows, fileCols, h.nodata, h.nodata,
+          ReadBinaryValues<float>(ctx, source.get(), fileRows, fileCols, h.nodata, g.nodata_value,
                                   "FATAL: error reading (irregular) float  grid ");
         GIFReader::ResampleToGrid(source.get(), 1, fileCols, 1, fileRows, target, 1, g.ncols, 1, g.nrows, readMask,
                                   h.xll, h.yll, h.cellsize, g.xllcorner, g.yllcorner, g.cellsize);

@@ -184,6 +184,12 @@ TEST_F(Reader, GridsOfAnotherGeometryAreResampled) {
   EXPECT_DOUBLE_EQ(grid[2][2], 0.25 * (5 + 6) + 0.25 * (5 + 6));
   // Target (1,2): sample (1050, 2050): row 1 and 2 are blended half and half.
   EXPECT_DOUBLE_EQ(grid[1][2], (1 + 2 + 5 + 6) / 4.0);
+
+  // The file's own no-data value (-1) counts as no-data in the resampling, not as a value:
+  // target (2,2) sees 5 and no-data in column 2 and takes 5 (the bilinear blend would give 2).
+  Write("wide1.asc", AsciiGrid(4, 2, 1000, 2000, 50, -1, "1 -1 3 4\n5 -1 7 8\n"));
+  ASSERT_EQ(Read("wide1.asc"), 0);
+  EXPECT_DOUBLE_EQ(grid[2][2], 5.0);
 }
 
 // Hole filling: the model domain 5 x 5, zone grid valid everywhere except the corner (1,1).
