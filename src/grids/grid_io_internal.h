@@ -56,4 +56,34 @@ class File {
   std::FILE* f_ = nullptr;
 };
 
+// A file under construction as "name.tmp", renamed to the name by Commit(); removed when
+// the write fails, so a reader never sees a half-written file.
+class PendingFile {
+ public:
+  PendingFile(const std::string& name, const char* mode) : name_(name), tmp_(name + ".tmp"), file_(tmp_, mode) {}
+  ~PendingFile() {
+    if (!committed_) {
+      file_.Close();
+      std::remove(tmp_.c_str());
+    }
+  }
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+  std::FILE* get() const { return file_.get(); }
+  explicit operator bool() const { return static_cast<bool>(file_); }
+  // Closes the file and moves it into place; false when either fails.
+  bool Commit() {
+    if (!file_.Close()) return false;
+    if (std::rename(tmp_.c_str(), name_.c_str()) != 0) return false;
+    committed_ = true;
+    return true;
+  }
+
+ private:
+  std::string name_;
+  std::string tmp_;
+  File file_;
+  bool committed_ = false;
+};
+
 }  // namespace grid_io

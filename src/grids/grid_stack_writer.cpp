@@ -16,37 +16,14 @@
 
 namespace {
 
-// A stack file under construction as "name.tmp", moved into place when complete.
-class StackOutFile {
- public:
-  StackOutFile(const std::string& name, const char* mode) : name_(name), tmp_(name + ".tmp"), file_(tmp_, mode) {}
-  ~StackOutFile() {
-    if (!committed_) {
-      file_.Close();
-      std::remove(tmp_.c_str());
-    }
-  }
-  std::FILE* get() const { return file_.get(); }
-  explicit operator bool() const { return static_cast<bool>(file_); }
-  bool Commit() {
-    if (!file_.Close()) return false;
-    if (std::rename(tmp_.c_str(), name_.c_str()) != 0) return false;
-    committed_ = true;
-    return true;
-  }
-
- private:
-  std::string name_, tmp_;
-  grid_io::File file_;
-  bool committed_ = false;
-};
+using grid_io::PendingFile;
 
 const double* CellLevels(double*** stack, int r, int c) {
   return stack && stack[r] && stack[r][c] ? stack[r][c] : nullptr;
 }
 
 void WriteAsciiStack(modelobject& o, const std::string& path, double*** stack, int levels) {
-  StackOutFile f(path, "w");
+  PendingFile f(path, "w");
   if (!f) {
     if (o.log) *o.log << "FATAL: error opening " << path << "[end-entry]";
     throw 26;
@@ -72,7 +49,7 @@ void WriteAsciiStack(modelobject& o, const std::string& path, double*** stack, i
 
 template <typename T>
 void WriteBinaryStack(modelobject& o, const std::string& path, double*** stack, int levels) {
-  StackOutFile f(path, "wb");
+  PendingFile f(path, "wb");
   if (!f) {
     if (o.log) *o.log << "FATAL: error opening " << path << "[end-entry]";
     throw 26;

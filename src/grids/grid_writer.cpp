@@ -18,35 +18,7 @@
 namespace {
 
 using grid_io::ActiveColumns;
-using grid_io::File;
-
-// The file under construction: "name.tmp", renamed to the name by Commit(); removed when
-// the write fails.
-class PendingFile {
- public:
-  PendingFile(const std::string& name, const char* mode)
-      : name_(name), tmp_(name + ".tmp"), file_(tmp_, mode) {}
-  ~PendingFile() {
-    if (!committed_) {
-      file_.Close();
-      std::remove(tmp_.c_str());
-    }
-  }
-  std::FILE* get() const { return file_.get(); }
-  explicit operator bool() const { return static_cast<bool>(file_); }
-  bool Commit() {
-    if (!file_.Close()) return false;
-    if (std::rename(tmp_.c_str(), name_.c_str()) != 0) return false;
-    committed_ = true;
-    return true;
-  }
-
- private:
-  std::string name_;
-  std::string tmp_;
-  File file_;
-  bool committed_ = false;
-};
+using grid_io::PendingFile;
 
 [[noreturn]] void CloseError(modelobject& o, const std::string& name) {
   if (o.log) *o.log << "FATAL: error closing " << name << "[end-entry]";

@@ -142,14 +142,8 @@ void SplitName(std::string& name, std::string& variable, long& step) {
 }
 
 double RequestedMinutes(int year, int month, int day, int hour, int minute) {
-  if (!(year >= 1 && month >= 1 && day >= 1 && hour >= 0 && minute >= 0)) return 0.0;
-  std::tm t{};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  return std::trunc(static_cast<double>(timegm(&t)) / 60.0);
+  if (!IsDatedNetcdfCall(year, month, day, hour, minute)) return 0.0;
+  return std::trunc(MinutesSinceEpoch(year, month, day, hour, minute));
 }
 
 bool IsCoordinateName(const std::string& n) {

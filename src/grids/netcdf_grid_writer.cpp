@@ -23,22 +23,6 @@ struct WriteFailure : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-bool IsDatedCall(int year, int month, int day, int hour, int minute) {
-  return year >= 1 && month >= 1 && day >= 1 && hour >= 0 && minute >= 0;
-}
-
-// Minutes since 1970-01-01 00:00 UTC of a date taken as UTC.
-double MinutesSinceEpoch(int year, int month, int day, int hour, int minute) {
-  std::tm t{};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = 0;
-  return static_cast<double>(timegm(&t)) / 60.0;
-}
-
 void DefineCoordinate(NcFile& file, const char* name, const NcDim& dim, const char* standardName,
                       const char* axis, double nodata, const std::vector<double>& values) {
   NcVar v = file.addVar(name, ncDouble, dim);
@@ -153,6 +137,21 @@ void AppendRecord(bool asDouble, const double* dv, const float* fv, const std::s
 
 }  // namespace
 
+bool IsDatedNetcdfCall(int year, int month, int day, int hour, int minute) {
+  return year >= 1 && month >= 1 && day >= 1 && hour >= 0 && minute >= 0;
+}
+
+double MinutesSinceEpoch(int year, int month, int day, int hour, int minute) {
+  std::tm t{};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = 0;
+  return static_cast<double>(timegm(&t)) / 60.0;
+}
+
 bool NetcdfWriteOptions::HasWrittenFile(const std::string& fileName) const {
   for (const auto& f : writtenFiles)
     if (f == fileName) return true;
@@ -189,7 +188,7 @@ void WriteNetcdfGrid(NetcdfWriteOptions& options, bool asDouble, const double* d
                      const float* floatValues, const std::string& fileName, const std::string& variableName,
                      int32_t nrows, int32_t ncols, int year, int month, int day, int hour, int minute,
                      double nodata, double cellSize) {
-  const bool dated = IsDatedCall(year, month, day, hour, minute);
+  const bool dated = IsDatedNetcdfCall(year, month, day, hour, minute);
   const double timeValue = dated ? MinutesSinceEpoch(year, month, day, hour, minute) : 0.0;
   try {
     if (nrows < 1 || ncols < 1 || (asDouble ? doubleValues == nullptr : floatValues == nullptr))
