@@ -1,6 +1,7 @@
 #include "grids/grid_registry.h"
 
 #include "framework/logstream.h"
+#include "grids/grid_io_internal.h"
 
 WriteCodeDigits SplitWriteCode(int writeCode) {
   WriteCodeDigits d;
@@ -166,13 +167,8 @@ void modelobject::CopyWhereValid(int sourcePosition, int maskPosition, void*, do
   if (!source || !mask) return;
   for (int r = 1; r <= geometry.nrows; ++r) {
     if (!source[r] || !mask[r] || !dest[r]) continue;
-    int first = 1, last = geometry.ncols;
-    if (static_cast<size_t>(r) < rowBounds.size()) {
-      first = rowBounds[static_cast<size_t>(r)].first;
-      last = rowBounds[static_cast<size_t>(r)].last;
-    }
-    if (first < 1) first = 1;
-    if (last > geometry.ncols) last = geometry.ncols;
+    int first, last;
+    grid_io::ActiveColumns(*this, r, first, last);
     for (int c = first; c <= last; ++c)
       if (mask[r][c] > geometry.nodata_value) dest[r][c] = source[r][c];
   }
