@@ -125,8 +125,9 @@ void WriteNetcdfGrid(NetcdfWriteOptions& options, bool asDouble, const double* d
 // only. Out values that the file does not give keep the caller's values, except cellSize,
 // which is -1.0 when neither the attribute "default_cellsize" nor the y axis gives one.
 // record -1 selects the record whose time equals the date (all date fields -1: no date).
-// values receives ncols * nrows values in the value order above; cells holding the fill
-// value (tested before unpacking) and NaN cells hold the returned nodata value.
+// values receives ncols * nrows values in the value order above; cells holding a fill
+// value ("_FillValue" or "missing_value", tested before unpacking) and NaN cells hold the
+// returned nodata value.
 // Failures: 1100 too many open files, 26 variable missing or library error, 22 dimensions
 // not (record, y, x) / (record, x, y), lengths that do not match, or a cell size <= 0.
 void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::string& name,

@@ -257,8 +257,9 @@ void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::st
 
     // Packing and no-data attributes, in the order of their names.
     double scale = 1.0, offset = 0.0;
-    bool haveFill = false;
-    double fill = 0.0;
+    // Every fill marker the variable declares ("_FillValue" and "missing_value" may
+    // differ); the one last in name order is the no-data value returned.
+    std::vector<double> fills;
     cellSize = -1.0;
     bool cellSizeGiven = false;
     for (const auto& a : var.getAtts()) {
@@ -274,8 +275,7 @@ void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::st
         double v = NumericAttribute(a.second, ok);
         if (ok) {
           nodata = v;
-          fill = v;
-          haveFill = true;
+          fills.push_back(v);
         }
       } else if (Contains(n, "default_cellsize")) {
         double v = NumericAttribute(a.second, ok);
@@ -363,20 +363,19 @@ void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::st
     if (var.getType() == ncDouble) {
       var.getVar(start, count, raw.data());
       for (double& v : raw) {
-        if (std::isnan(v) || (haveFill && (v == fill || (std::isnan(fill) && std::isnan(v)))))
-          v = nodata;
-        else
-          v = v * scale + offset;
+        bool isFill = std::isnan(v);
+        for (double fill : fills) isFill = isFill || v == fill;
+        v = isFill ? nodata : v * scale + offset;
       }
     } else {
       std::vector<float> f(cells);
       var.getVar(start, count, f.data());
-      const float ffill = static_cast<float>(fill);
+      std::vector<float> ffills;
+      for (double fill : fills) ffills.push_back(static_cast<float>(fill));
       for (size_t i = 0; i < cells; ++i) {
-        if (std::isnan(f[i]) || (haveFill && f[i] == ffill))
-          raw[i] = nodata;
-        else
-          raw[i] = static_cast<double>(f[i]) * scale + offset;
+        bool isFill = std::isnan(f[i]);
+        for (float fill : ffills) isFill = isFill || f[i] == fill;
+        raw[i] = isFill ? nodata : static_cast<double>(f[i]) * scale + offset;
       }
     }
 

@@ -153,6 +153,14 @@ data: s = 100, -32767, _, 0 ; d = 1.e+20, NaN, 2, 3 ;)");
   ReadResult d = Read(cache, dir.file("s.nc<d>0"));
   EXPECT_EQ(d.values, (std::vector<double>{2, 1e20, 3, 1e20}));
 
+  // Two different markers: cells holding either are no-data; "missing_value" is the one returned.
+  MakeNetcdfFromCdl(dir, "m.nc", R"(dimensions: t = 1 ; x = 3 ; y = 1 ;
+variables: float m(t, x, y) ; m:_FillValue = -1.f ; m:missing_value = -2.f ; m:scale_factor = 3. ;
+data: m = -1, -2, 5 ;)");
+  ReadResult mm = Read(cache, dir.file("m.nc<m>0"));
+  EXPECT_EQ(mm.nodata, -2);
+  EXPECT_EQ(mm.values, (std::vector<double>{-2, -2, 15}));
+
   // Through the module helper fill cells carry the model's no-data value.
   TestModule t(2, 2, 0, 0, 1);
   NetcdfGrid g = ReadNetcdfForModule(t.module, dir.file("s.nc<s>0"), -1, -1, -1, -1, -1, -1);
