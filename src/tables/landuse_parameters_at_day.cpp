@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "framework/logstream.h"
+#include "framework/model_date.h"
 #include "tables/landuse_day_values.h"
 #include "tables/landuse_table.h"
 
@@ -27,23 +28,31 @@ const double* LanduseTableEntry::CellFixDays(int layer, int i, int j) const {
   return perCellFixDays[layer][i][j];
 }
 
-void LanduseTableEntry::CorrectFixPointsForAltitude(LogStream* log, int startDay, double altitude) const {
-  if (n < 1 || JD.size() < static_cast<size_t>(n) + 1 || altitudeGradient.size() < static_cast<size_t>(n) + 1)
-    return;
-  if (JDcorr.size() < JD.size()) JDcorr.resize(JD.size());
+const int* LanduseTableEntry::CorrectedDays(LogStream* log, int startDay, double altitude) const {
+  // Each thread corrects into its own list, so that cell loops may share the rows.
+  thread_local std::vector<int> corrected;
+  const size_t size = static_cast<size_t>(n) + 1;
+  if (corrected.size() < size) corrected.resize(size);
   const int bad = landuse_days::CorrectFixDays(JD.data(), altitudeGradient.data(), n, altitude,
-                                               IsDynamic(method) ? dynamicFixIndex : -1, startDay, JDcorr.data());
+                                               IsDynamic(method) ? dynamicFixIndex : -1, startDay, corrected.data());
   if (bad > 0) {
     if (log)
-      *log << "FATAL: \n---ERROR--\naltitude correction resulted in a Julian day of " << JDcorr[bad]
+      *log << "FATAL: \n---ERROR--\naltitude correction resulted in a Julian day of " << corrected[bad]
            << " for fix point " << bad << " (JD should be between 1 and 366)" << "[end-entry]";
     throw 152;
   }
+  return corrected.data();
+}
+
+void LanduseTableEntry::CorrectFixPointsForAltitude(LogStream* log, int startDay, double altitude) const {
+  if (!HasFixPoints()) return;
+  const int* corrected = CorrectedDays(log, startDay, altitude);
+  JDcorr.assign(corrected, corrected + n + 1);
 }
 
 int LanduseTableEntry::FindFixPointInterval(LogStream* log, int dayOfYear, int startDay, double altitude) const {
+  if (!HasFixPoints()) return n + 1;
   CorrectFixPointsForAltitude(log, startDay, altitude);
-  if (JDcorr.size() < static_cast<size_t>(n) + 1) return n + 1;
   const int e = landuse_days::FindInterval(JDcorr.data(), n, dayOfYear);
   if (e < 1 || e > n + 1) {
     if (log)
@@ -56,37 +65,38 @@ int LanduseTableEntry::FindFixPointInterval(LogStream* log, int dayOfYear, int s
 
 double LanduseTableEntry::ValueAtDay(LogStream* log, const std::vector<double>& values, int dayOfYear, int layer,
                                      int i, int j, double altitude) const {
-  const size_t size = static_cast<size_t>(n) + 1;
-  if (n < 1 || values.size() < size || JD.size() < size) return 0.0;
+  if (!HasFixPoints() || values.size() < static_cast<size_t>(n) + 1) return 0.0;
   if (const double* cellDays = CellFixDays(layer, i, j)) {
     const int count = std::min(n, perCellFixDayCount);
     if (count >= 1) {
       const double* thresholds = nullptr;
       double forcingSum = 0.0;
-      if (method == 5 && forcingSumGrids && forcingSumGrids[layer] && forcingThresholds.size() >= size) {
+      if (method == 5 && forcingSumGrids && forcingSumGrids[layer] && forcingThresholds.size() > static_cast<size_t>(n)) {
         thresholds = forcingThresholds.data();
         forcingSum = forcingSumGrids[layer][i][j];
       }
       return landuse_days::ValueFromCellDays(cellDays, values.data(), count, dayOfYear, thresholds, forcingSum);
     }
   }
-  FindFixPointInterval(log, dayOfYear, CellStartDay(layer, i, j), altitude);
-  return landuse_days::ValueFromFixPoints(JDcorr.data(), values.data(), n, dayOfYear,
+  const int* corrected = CorrectedDays(log, CellStartDay(layer, i, j), altitude);
+  return landuse_days::ValueFromFixPoints(corrected, values.data(), n, dayOfYear,
                                           IsDynamic(method) ? dynamicFixIndex : -1);
 }
 
-double LanduseTableEntry::MonthlyValue(const std::vector<double>& values, int day, int month) const {
+double LanduseTableEntry::MonthlyValue(const std::vector<double>& values, const int lengths[13], int day,
+                                       int month) const {
   if (month < 1 || month > 12) throw 154;
   if (values.size() < 14) return 0.0;
   double result = 0.0;
-  if (!landuse_days::MonthlyValue(values.data(), monthLength, day, month, result)) throw 155;
+  if (!landuse_days::MonthlyValue(values.data(), lengths, day, month, result)) throw 155;
   return result;
 }
 
 double LanduseTableEntry::MonthlyValueAtDay(const std::vector<double>& values, int dayOfYear) const {
+  // A day of year carries no year: the months of a common year.
   int day = 0, month = 0;
   if (!landuse_days::SplitDayOfYear(dayOfYear, monthLength, day, month)) throw 153;
-  return MonthlyValue(values, day, month);
+  return MonthlyValue(values, monthLength, day, month);
 }
 
 double LanduseTableEntry::ResistanceAtDay(LogStream* log, const std::vector<double>& values, int dayOfYear,
@@ -99,8 +109,10 @@ double LanduseTableEntry::ResistanceAtDate(LogStream* log, const std::vector<dou
                                            int year, int layer, int i, int j, double altitude) const {
   if (method == 1) {
     // February of the date's own year, not of whatever date the row converted last.
-    if (month >= 1 && month <= 12) DayOfYear(1, 1, year);
-    return MonthlyValue(values, day, month);
+    int lengths[13];
+    std::copy(monthLength, monthLength + 13, lengths);
+    lengths[2] = IsLeapYear(year) ? 29 : 28;
+    return MonthlyValue(values, lengths, day, month);
   }
   return ValueAtDay(log, values, DayOfYear(day, month, year), layer, i, j, altitude);
 }
@@ -176,15 +188,15 @@ double LanduseTableEntry::GetRootDepth(LogStream* log, int day, int month, int y
 double LanduseTableEntry::GetVegetationPeriodDayAtDay(LogStream* log, int dayOfYear, int layer, int i, int j,
                                                       double altitude) const {
   if (StartVegetationPeriodForBalance == 0) return 0.0;
-  if (n < 1 || JD.size() < static_cast<size_t>(n) + 1) return -1.0;
+  if (!HasFixPoints()) return -1.0;
   if (const double* cellDays = CellFixDays(layer, i, j)) {
     const int count = std::min(n, perCellFixDayCount);
     if (count >= 1)
       return landuse_days::PeriodDayFromCellDays(cellDays, count, dayOfYear, StartVegetationPeriodForBalance,
                                                  StopVegetationPeriodForBalance);
   }
-  FindFixPointInterval(log, dayOfYear, CellStartDay(layer, i, j), altitude);
-  return landuse_days::PeriodDayFromFixPoints(JDcorr.data(), n, dayOfYear, StartVegetationPeriodForBalance,
+  const int* corrected = CorrectedDays(log, CellStartDay(layer, i, j), altitude);
+  return landuse_days::PeriodDayFromFixPoints(corrected, n, dayOfYear, StartVegetationPeriodForBalance,
                                               StopVegetationPeriodForBalance);
 }
 double LanduseTableEntry::GetVegetationPeriodDay(LogStream* log, int day, int month, int year, int layer, int i,
@@ -195,14 +207,14 @@ double LanduseTableEntry::GetVegetationPeriodDay(LogStream* log, int day, int mo
 double LanduseTableEntry::GetVegetationStopDayAtDay(LogStream* log, int dayOfYear, int layer, int i, int j,
                                                     double altitude) const {
   if (StopVegetationPeriodForBalance == 0) return 0.0;
-  if (n < 1 || JD.size() < static_cast<size_t>(n) + 1) return -1.0;
+  if (!HasFixPoints()) return -1.0;
   if (const double* cellDays = CellFixDays(layer, i, j)) {
     const int count = std::min(n, perCellFixDayCount);
     if (count >= 1)
       return landuse_days::StopDayFromCellDays(cellDays, count, dayOfYear, StopVegetationPeriodForBalance);
   }
-  FindFixPointInterval(log, dayOfYear, CellStartDay(layer, i, j), altitude);
-  return landuse_days::StopDayFromFixPoints(JDcorr.data(), n, dayOfYear, StopVegetationPeriodForBalance);
+  const int* corrected = CorrectedDays(log, CellStartDay(layer, i, j), altitude);
+  return landuse_days::StopDayFromFixPoints(corrected, n, dayOfYear, StopVegetationPeriodForBalance);
 }
 double LanduseTableEntry::GetVegetationStopDay(LogStream* log, int day, int month, int year, int layer, int i, int j,
                                                double altitude) const {

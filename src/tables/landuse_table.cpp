@@ -1,6 +1,8 @@
 // Construction of a land-use row and its date arithmetic.
 #include "tables/landuse_table.h"
 
+#include <algorithm>
+
 #include "tables/landuse_day_values.h"
 
 void ThrowDayOfYearError() { throw 150; }
@@ -10,7 +12,9 @@ LanduseTableEntry::LanduseTableEntry() = default;
 LanduseTableEntry::LanduseTableEntry(int c) : code(c) {}
 
 int LanduseTableEntry::DayOfYear(int day, int month, int year) const {
-  const int result = landuse_days::DayOfYear(day, month, year, monthLength);
+  int lengths[13];
+  std::copy(monthLength, monthLength + 13, lengths);
+  const int result = landuse_days::DayOfYear(day, month, year, lengths);
   if (result > 366) ThrowDayOfYearError();
   return result;
 }

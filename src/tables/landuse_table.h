@@ -139,7 +139,7 @@ class LanduseTableEntry {
   const std::vector<double>& GetArcVegUptakeEfficiency() const { return ArcVegUptakeEfficiency; }
 
   // --- dates (landuse_table.cpp) ---------------------------------------------------------
-  // Day of year of a date; also sets February's length for the year. Above 366: code 150.
+  // Day of year of a date (Gregorian February of its year). Above 366: code 150.
   int DayOfYear(int day, int month, int year) const;
   // Records the start of the vegetation period of a dynamic-phenology row (methods 3, 4, 6).
   void SetPhenologyStartDate(int day, int month, int year);
@@ -148,7 +148,7 @@ class LanduseTableEntry {
   // --- values of a day (landuse_day_values.cpp) ----------------------------------------
   // Day form: log, day of year, land-use layer (1-based), cell row i and column j, the
   // cell's altitude in metres. Date form: day, month, year instead of the day of year.
-  // One row must not be evaluated by two threads at once (JDcorr is scratch).
+  // The value operations leave the row unchanged and may run in several threads at once.
   double GetSurfaceCanopyResistanceAtDay(LogStream* log, int dayOfYear, int layer, int i, int j, double altitude) const;
   double GetSurfaceCanopyResistance(LogStream* log, int day, int month, int year, int layer, int i, int j, double altitude) const;
   double GetSurfaceIntercepResistanceAtDay(LogStream* log, int dayOfYear, int layer, int i, int j, double altitude) const;
@@ -176,7 +176,7 @@ class LanduseTableEntry {
   double GetNFactorAtDay(LogStream* log, int dayOfYear) const;
   double GetNFactor(LogStream* log, int day, int month, int year) const;
   // Fills JDcorr for a cell start day (-1: none) and altitude; a day outside -1..366 is
-  // error 152.
+  // error 152. These two write JDcorr: not for two threads at once.
   void CorrectFixPointsForAltitude(LogStream* log, int startDay, double altitude) const;
   // The index 1..n+1 of the fix-point interval that holds the day (after the correction).
   int FindFixPointInterval(LogStream* log, int dayOfYear, int startDay, double altitude) const;
@@ -201,7 +201,7 @@ class LanduseTableEntry {
   int dynamicStartShift = 0;
   int dynamicFixIndex = 0;
   std::vector<int> JD;              // [0..n]; entry 0 = JD[n] - 366
-  mutable std::vector<int> JDcorr;  // [0..n]; scratch of the value lookups
+  mutable std::vector<int> JDcorr;  // [0..n]; the days of the last CorrectFixPointsForAltitude
   std::vector<double> surfaceCanopyResistance;       // [0..n]; method 1: [0..13] monthly
   std::vector<double> surfaceIntercepResistance;     // as above
   std::vector<double> surfaceEvaporationResistance;  // as above
@@ -246,9 +246,9 @@ class LanduseTableEntry {
          ArcVegAGProp = 1.0, ArcVegMaxBio = 1.0;
   std::vector<double> ArcVegSeedMaxProb = std::vector<double>(8, 0.0);       // [0..7]
   std::vector<double> ArcVegUptakeEfficiency = std::vector<double>(6, 0.0);  // [0..5]
-  // Month lengths, index 0 = December of the previous year; February follows the year of
-  // the last date converted.
-  mutable int monthLength[13] = {31, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  // Month lengths of a common year, index 0 = December of the previous year (dates take
+  // February of their own year).
+  int monthLength[13] = {31, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
  private:
   static bool InRange(int index, size_t size) { return index >= 0 && static_cast<size_t>(index) < size; }
@@ -262,7 +262,13 @@ class LanduseTableEntry {
                     double altitude) const;
   // Monthly value of a method-1 resistance list.
   double MonthlyValueAtDay(const std::vector<double>& values, int dayOfYear) const;
-  double MonthlyValue(const std::vector<double>& values, int day, int month) const;
+  double MonthlyValue(const std::vector<double>& values, const int lengths[13], int day, int month) const;
+  bool HasFixPoints() const {
+    const size_t size = static_cast<size_t>(n) + 1;
+    return n >= 1 && JD.size() >= size && altitudeGradient.size() >= size;
+  }
+  // Fix days corrected for the cell, in a list of the calling thread (valid until its next call).
+  const int* CorrectedDays(LogStream* log, int startDay, double altitude) const;
   // The cell's start day (methods 3, 4, 6 with start-day grids), else -1.
   int CellStartDay(int layer, int i, int j) const;
   // The cell's own fix days (methods 5 and 6 with per-cell lists), else null.

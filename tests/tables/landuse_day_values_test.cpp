@@ -17,7 +17,7 @@ TEST(LanduseDays, DayOfYearFollowsTheGregorianFebruary) {
   std::copy(NonLeap, NonLeap + 13, len);
   EXPECT_EQ(DayOfYear(31, 12, 2023, len), 365);
   EXPECT_EQ(DayOfYear(31, 12, 2024, len), 366);
-  EXPECT_EQ(len[2], 29);  // the row keeps the February of the last date
+  EXPECT_EQ(len[2], 29);  // February of the year converted
   EXPECT_EQ(DayOfYear(29, 2, 2000, len), 60);
   EXPECT_EQ(DayOfYear(1, 3, 2000, len), 61);
   EXPECT_EQ(DayOfYear(1, 3, 1900, len), 60);

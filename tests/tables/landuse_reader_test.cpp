@@ -1,7 +1,9 @@
 // Reading [landuse_table]: the section, the old positional line and the keyword entries.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "framework/text_helpers.h"
@@ -303,4 +305,44 @@ TEST(LanduseReader, RowDatesAndPhenologyStart) {
   EXPECT_FALSE(r.table[2].GetDynamicStartSet());
   EXPECT_EQ(LanduseTableEntry::Interpolate(0, 1, 10, 3, 5), 2.0);
   EXPECT_EQ(LanduseTableEntry::Interpolate(4, 1, 4, 3, 5), 1.0);
+}
+
+TEST(LanduseReader, RowsServeSeveralThreadsAtOnce) {
+  Read r(std::string("1\n") + kOldLine + "\n");
+  ASSERT_EQ(r.error, 0);
+  const LanduseTableEntry& e = r.table[1];
+  // Each thread evaluates the shared row at its own altitude; the results must match a
+  // serial evaluation (the altitude correction must not leak between threads).
+  const double altitudes[4] = {0.0, 400.0, 1200.0, 2400.0};
+  double serial[4][366];
+  for (int t = 0; t < 4; ++t)
+    for (int day = 1; day <= 366; ++day) serial[t][day - 1] = e.GetLeafAreaIndexAtDay(nullptr, day, 1, 1, 1, altitudes[t]);
+  std::atomic<int> mismatches{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 50; ++round)
+        for (int day = 1; day <= 366; ++day)
+          if (e.GetLeafAreaIndexAtDay(nullptr, day, 1, 1, 1, altitudes[t]) != serial[t][day - 1]) ++mismatches;
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(mismatches.load(), 0);
+  // The explicit correction keeps its days in the row.
+  e.CorrectFixPointsForAltitude(nullptr, -1, 800.0);
+  EXPECT_EQ(e.JDcorr[1], 110);
+  EXPECT_EQ(e.JDcorr[4], 290);
+  EXPECT_EQ(e.FindFixPointInterval(nullptr, 111, -1, 800.0), 2);
+}
+
+TEST(LanduseReader, MonthlyValuesTakeFebruaryOfTheirYear) {
+  Read r(std::string("1\n") + kOldLine + "\n");
+  ASSERT_EQ(r.error, 0);
+  const LanduseTableEntry& e = r.table[1];
+  // 20 March: between March (30) and April (40) on positions 15..46.
+  EXPECT_DOUBLE_EQ(e.GetSurfaceCanopyResistance(nullptr, 20, 3, 2024, 1, 1, 1, 0.0), 30.0 + 10.0 * 5.0 / 31.0);
+  // 14 February: between January (20) and February (30) at position 44 of 15..(February + 15).
+  EXPECT_DOUBLE_EQ(e.GetSurfaceCanopyResistance(nullptr, 14, 2, 2024, 1, 1, 1, 0.0),
+                   20.0 + 10.0 * (14.0 + 31.0 - 1.0 - 15.0) / 29.0);  // 29 days of a leap February
+  EXPECT_DOUBLE_EQ(e.GetSurfaceCanopyResistance(nullptr, 14, 2, 2023, 1, 1, 1, 0.0),
+                   20.0 + 10.0 * (14.0 + 31.0 - 1.0 - 15.0) / 28.0);
 }
