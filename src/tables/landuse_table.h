@@ -1,4 +1,5 @@
-// Rows of the land-use tables: [landuse_table] and [multilayer_landuse].
+// Rows of the land-use table [landuse_table] (the rows of [multilayer_landuse] live in
+// multilayer_table.h).
 //
 // A LanduseTableEntry holds the vegetation and surface parameters of one land-use class,
 // either as values at Julian-day fix points through the year or, in the old positional
