@@ -241,3 +241,36 @@ TEST(CellLoop, WindowCommonValueAndMissingCells) {
 }
 
 }  // namespace
+
+namespace {
+
+// The row loop interpolates several cells at once; every cell must get the very bits of
+// the one-cell operation, whatever the power, anisotropy, reach and row length.
+TEST(CellLoop, SameBitsAsTheOneCellOperation) {
+  for (double power : {2.0, 1.0}) {
+    for (double ratio : {1.0, 0.6}) {
+      for (double reach : {1e9, 150.0}) {
+        LoopFixture f(9, 11);  // 11 columns: the last cells of a row do not fill the lanes
+        f.st.Add(15.0, 45.0, -2.5);              // exactly on cell (5, 2): counts at distance 1
+        f.st.Add(40.0, 40.0, -N - 1.0);          // invalid: left out
+        f.st.Add(1e6, 1e6, 77.0);                // beyond any reach but the first
+        f.loop.stations = f.loop.rotated = f.st.Points();
+        f.loop.idw = MakeIdwSettings(power, reach);
+        f.loop.ratio = ratio;
+        f.loop.minParallelCells = 0;
+        RunCellLoop(f.loop);
+        for (int i = 1; i <= f.rows; ++i)
+          for (int j = 1; j <= f.cols; ++j) {
+            const double expected = f.zone[i][j] == -9999.0
+                                        ? -9999.0
+                                        : IdwValue(f.st.Points(), f.loop.idw, N, f.cx[i][j], f.cy[i][j], ratio);
+            ASSERT_EQ(0, std::memcmp(&expected, &f.result[i][j], sizeof(double)))
+                << "power " << power << " b/a " << ratio << " reach " << reach << " cell " << i << "," << j << ": "
+                << expected << " vs " << f.result[i][j];
+          }
+      }
+    }
+  }
+}
+
+}  // namespace
