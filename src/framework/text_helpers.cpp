@@ -1,6 +1,7 @@
 #include "framework/text_helpers.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -207,4 +208,17 @@ bool ParseLong(const std::string& text, long& value) {
   if (!c.ReadLong(value)) return false;
   c.SkipBlanks();
   return c.AtEnd();
+}
+
+std::string FormatText(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  const int n = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(&out[0], out.size() + 1, format, args);
+  va_end(args);
+  return out;
 }

@@ -19,6 +19,9 @@ std::string& MidStr(std::string& text, long start, long n);
 // Reads a whole file into memory; false when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string& contents);
 
+// printf into a string sized from its content.
+std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // A read position in a text held in memory, with scanf-like reads: words are runs of
 // non-blank characters, numbers are read as the longest valid prefix at the position
 // (so "10#x" reads 10 and leaves "#x"). Blanks and line breaks before a value are

@@ -4,30 +4,15 @@
 #include "grids/period_grids.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
+#include "framework/text_helpers.h"
 #include "grids/grid_io_internal.h"
 #include "grids/grid_registry.h"
 
 namespace {
-
-// printf into a string sized from its content.
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(&out[0], out.size() + 1, format, args);
-  va_end(args);
-  return out;
-}
 
 int StemLength(const PeriodNameParts& p) { return static_cast<int>(p.stem.size()); }
 
@@ -53,14 +38,14 @@ std::string PeriodSumName(const std::string& source, int tensDigit, const ModelD
   const long y = static_cast<long>(d.year), m = static_cast<long>(d.month), day = static_cast<long>(d.day);
   std::string name;
   switch (tensDigit) {
-    case 1: name = Format("%.*s.sum", n, s); break;
-    case 2: name = Format("%.*s_%04ld00.sum", n, s, y); break;
-    case 3: name = Format("%.*s_%04ld%02ld.sum", n, s, y, m); break;
-    case 4: name = Format("%.*s_%04ld%02ld.%02lds", n, s, y % 100, m, day); break;
-    case 5: name = Format("%.*s.mit", n, s); break;
-    case 6: name = Format("%.*s_%04ld00.mit", n, s, y); break;
-    case 7: name = Format("%.*s_%04ld%02ld.mit", n, s, y, m); break;
-    case 8: name = Format("%.*s_%04ld%02ld.%02ldm", n, s, y % 100, m, day); break;
+    case 1: name = FormatText("%.*s.sum", n, s); break;
+    case 2: name = FormatText("%.*s_%04ld00.sum", n, s, y); break;
+    case 3: name = FormatText("%.*s_%04ld%02ld.sum", n, s, y, m); break;
+    case 4: name = FormatText("%.*s_%04ld%02ld.%02lds", n, s, y % 100, m, day); break;
+    case 5: name = FormatText("%.*s.mit", n, s); break;
+    case 6: name = FormatText("%.*s_%04ld00.mit", n, s, y); break;
+    case 7: name = FormatText("%.*s_%04ld%02ld.mit", n, s, y, m); break;
+    case 8: name = FormatText("%.*s_%04ld%02ld.%02ldm", n, s, y % 100, m, day); break;
     default: return std::string();
   }
   return p.directory + name;
@@ -68,30 +53,30 @@ std::string PeriodSumName(const std::string& source, int tensDigit, const ModelD
 
 std::string MinimumName(const std::string& source) {
   const PeriodNameParts p = SplitPeriodName(source);
-  return p.directory + Format("%.*s.min", StemLength(p), p.stem.c_str());
+  return p.directory + FormatText("%.*s.min", StemLength(p), p.stem.c_str());
 }
 
 std::string MaximumName(const std::string& source) {
   const PeriodNameParts p = SplitPeriodName(source);
-  return p.directory + Format("%.*s.max", StemLength(p), p.stem.c_str());
+  return p.directory + FormatText("%.*s.max", StemLength(p), p.stem.c_str());
 }
 
 std::string VegetationPeriodName(const std::string& source, int thousandsDigit, int64_t year) {
   const PeriodNameParts p = SplitPeriodName(source);
   const char* format = thousandsDigit == 2 ? "%.*s_%04ld_vegper.mit" : "%.*s_%04ld_vegper.sum";
-  return p.directory + Format(format, StemLength(p), p.stem.c_str(), static_cast<long>(year));
+  return p.directory + FormatText(format, StemLength(p), p.stem.c_str(), static_cast<long>(year));
 }
 
 std::string DatedGridName(const std::string& source, const ModelDate& d, int64_t repeatCount, bool netcdf) {
   const PeriodNameParts p = SplitPeriodName(source);
   const int n = StemLength(p);
   const char* s = p.stem.c_str();
-  if (netcdf) return p.directory + Format("%.*s_%s", n, s, "timeseries");
+  if (netcdf) return p.directory + FormatText("%.*s_%s", n, s, "timeseries");
   if (repeatCount > 0)
-    return p.directory + Format("%.*s_%04ld%02ld%02ld.%02ld%02ld_%.03ld", n, s, static_cast<long>(d.year),
+    return p.directory + FormatText("%.*s_%04ld%02ld%02ld.%02ld%02ld_%.03ld", n, s, static_cast<long>(d.year),
                                 static_cast<long>(d.month), static_cast<long>(d.day), static_cast<long>(d.hour),
                                 static_cast<long>(d.minute), static_cast<long>(repeatCount));
-  return p.directory + Format("%.*s_%04ld%02ld%02ld.%02ld%02ld", n, s, static_cast<long>(d.year),
+  return p.directory + FormatText("%.*s_%04ld%02ld%02ld.%02ld%02ld", n, s, static_cast<long>(d.year),
                               static_cast<long>(d.month), static_cast<long>(d.day), static_cast<long>(d.hour),
                               static_cast<long>(d.minute));
 }

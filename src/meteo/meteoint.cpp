@@ -1,7 +1,6 @@
 #include "meteo/meteoint.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <sstream>
 
@@ -22,20 +21,6 @@ const char* const kMethodLabel =
 
 bool HasStationFiles(int m) { return m == 1 || (m >= 3 && m <= 8) || (m >= 10 && m <= 12); }
 bool Available(int m) { return m == 1 || m == 2 || m == 3 || m == 4 || m == 9 || (m >= 10 && m <= 12); }
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  const int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(&out[0], out.size() + 1, format, args);
-  va_end(args);
-  return out;
-}
 
 }  // namespace
 
@@ -362,45 +347,45 @@ void meteointerpol::BuildDescription() {
   const char* ctl = controlFileName.c_str();
   switch (interpolationMethod) {
     case 1:
-      description = Format(
+      description = FormatText(
           "%s interpolated with idw from %s, zones from %s, weighting = %4.1f,  maxentf = %8.0f, control file %s, "
           "additional columns: %d",
           name.c_str(), f0.fileName.c_str(), zones.c_str(), idwWeight, maxDistance, ctl, f0.additionalColumns);
       break;
     case 4:
-      description = Format("%s interpolated with Thiessen from %s, zones from %s, control file %s, additional columns: %d",
+      description = FormatText("%s interpolated with Thiessen from %s, zones from %s, control file %s, additional columns: %d",
                            name.c_str(), f0.fileName.c_str(), zones.c_str(), ctl, f0.additionalColumns);
       break;
     case 9:
-      description = Format(
+      description = FormatText(
           "%s read in from grids containing already interpolated data (%s, add. col.: %d) zones from %s, control file "
           "%s",
           name.c_str(), f0.fileName.c_str(), f0.additionalColumns, zones.c_str(), ctl);
       break;
     case 2:
-      description = Format("%s interpolated with regression from %s %s,", name.c_str(),
+      description = FormatText("%s interpolated with regression from %s %s,", name.c_str(),
                            regressionFile.fileName.c_str(), regressionFile.textForm ? "(text)" : "(binary)") +
-                    Format("%s zones from %s, control file: %s", "", zones.c_str(), ctl);
+                    FormatText("%s zones from %s, control file: %s", "", zones.c_str(), ctl);
       break;
     case 3:
-      description = Format(
+      description = FormatText(
           "%s interpolated with idw+regression from %s, zones from %s,weighting = %4.1f, fraction distance: = %4.1f "
           "max distance = %8.0f, control file %s, additional columns: %d",
           name.c_str(), f0.fileName.c_str(), zones.c_str(), idwWeight, idwFraction, maxDistance, ctl,
           f0.additionalColumns);
       break;
     case 10:
-      description = Format("%s interpolated with elevation dependent regression for values taken from %s, control "
+      description = FormatText("%s interpolated with elevation dependent regression for values taken from %s, control "
                            "file %s",
                            name.c_str(), f0.fileName.c_str(), ctl);
       break;
     case 11:
-      description = Format("%s interpolated with elevation dependent regression + idw, all values taken from %s, "
+      description = FormatText("%s interpolated with elevation dependent regression + idw, all values taken from %s, "
                            "control file %s",
                            name.c_str(), f0.fileName.c_str(), ctl);
       break;
     case 12:
-      description = Format("%s interpolated with Thiessen plus elevation lapserate, all values taken from %s, control "
+      description = FormatText("%s interpolated with Thiessen plus elevation lapserate, all values taken from %s, control "
                            "file %s",
                            name.c_str(), f0.fileName.c_str(), ctl);
       break;
