@@ -182,6 +182,11 @@ TEST(AppRun, ChoiceOneEndsWithTheNextIntervalAndSetsEveryEndDate) {
   EXPECT_EQ(app->modules.snow->endDateKey, key);
   EXPECT_EQ(app->modules.defaults->endDateKey, key);
   app->ClearMemory();
+  // Every row computed before the early end is written: the example's standard-grid
+  // statistics (code 2001) hold the three header lines and the rows of hours 1 to 3.
+  const std::string stat = ReadTextFile(basin.dir().file("output/elevation_stat.txt"));
+  EXPECT_EQ(std::count(stat.begin(), stat.end(), '\n'), 3 + 3) << stat;
+  EXPECT_NE(stat.find("\n1990\t 1\t 1\t 3\t"), std::string::npos) << stat;
 }
 
 TEST(AppRun, ChoiceOneWithoutInterpolatorsKeepsTheMissingDate) {
