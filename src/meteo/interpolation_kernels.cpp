@@ -7,6 +7,7 @@
 
 #include "framework/modelobject.h"
 #include "meteo/elevation_regression.h"
+#include "meteo/station_mesh.h"
 
 IdwSettings MakeIdwSettings(double power, double maxDistance) {
   IdwSettings s;
@@ -134,8 +135,23 @@ inline double MixWithRegression(const CellLoop& L, int r, int c, double w) {
 }
 
 // Methods whose cell value starts from inverse distance alone.
-inline bool StartsFromInverseDistance(int method) {
-  return method != 2 && method != 4 && method != 9 && method != 10 && method != 12;
+inline bool StartsFromInverseDistance(int method) { return method == 1 || method == 3 || method == 11; }
+
+// Bilinear value of a station file between the cell's mesh corners, or its
+// inverse-distance value where the corners span no rectangle.
+inline double MeshValue(const CellLoop& L, const StationPoints& s, int r, int c) {
+  const int* k = L.meshCorners + 4 * (static_cast<size_t>(r) * (static_cast<size_t>(L.ncols) + 1) + c);
+  const MeshCorners corners{{k[0], k[1], k[2], k[3]}};
+  double v;
+  if (BilinearValue(corners, s.x, s.y, s.v, L.nodata, L.distX[r][c], L.distY[r][c], v)) return v;
+  return IdwValue(s, L.idw, L.nodata, L.distX[r][c], L.distY[r][c], L.ratio);
+}
+
+// Residual a plus gradient b (station file 1) times the elevation; missing when either is.
+inline double ResidualPlusGradient(const CellLoop& L, double a, int r, int c) {
+  const double b = MeshValue(L, L.rotatedGradient, r, c);
+  if (a < -L.nodata || b < -L.nodata) return MissingResult(L.nodata);
+  return a + b * L.elevation[r][c];
 }
 
 // The value of one cell; returns false when the cell is to be left as it is.
@@ -150,7 +166,12 @@ inline bool CellValue(const CellLoop& L, int r, int c, double& value, bool& miss
   }
   if (L.useCommonValue) {
     if (!L.commonValueValid) return false;  // no valid station: keep the last value untouched
-    value = L.method == 12 ? GradientAt(L, r, c) : L.commonValue;
+    if (L.method == 12)
+      value = GradientAt(L, r, c);
+    else if (L.method == 6)
+      value = ResidualPlusGradient(L, L.commonValue, r, c);  // equal residuals, gradients still apply
+    else
+      value = L.commonValue;
     return true;
   }
   switch (L.method) {
@@ -162,6 +183,13 @@ inline bool CellValue(const CellLoop& L, int r, int c, double& value, bool& miss
       break;
     case 12:
       value = GradientAt(L, r, c);
+      return true;
+    case 5:
+      value = MeshValue(L, L.rotated, r, c);
+      return true;
+    case 6:
+      value = ResidualPlusGradient(L, MeshValue(L, L.rotated, r, c), r, c);
+      missing = value < -L.nodata;
       return true;
     case 3:
     case 11: {

@@ -159,7 +159,7 @@ struct CellLoop {
 
   int method = 1;                // 1 inverse distance, 4 nearest station, 9 the grid read into result,
                                  // 2 and 10 elevation regression, 3 and 11 inverse distance mixed with
-                                 // it, 12 nearest station with lapse rates
+                                 // it, 12 nearest station with lapse rates, 5 and 6 station meshes
   StationPoints stations;        // unrotated
   StationPoints rotated;         // rotated coordinates (same as stations without anisotropy)
   double ratio = 1.0;            // b/a; below 1 the anisotropic variant is used
@@ -172,6 +172,12 @@ struct CellLoop {
   double idwFraction = 1.0;                          // share of inverse distance for 3 and 11
   const ElevationGradientSettings* gradient = nullptr;  // 12
   const double* stationAltitude = nullptr;           // 12: 1..n of the stations
+
+  // Station meshes (5, 6): four corner stations per cell at ((r * (ncols + 1) + c) * 4),
+  // compared on rotated coordinates; method 6 adds the gradients of station file 1 times
+  // the elevation. Cells without a full rectangle take the inverse-distance value.
+  const int* meshCorners = nullptr;
+  StationPoints rotatedGradient;  // station file 1 on rotated coordinates (method 6)
 
   // Records whose valid values are all equal: the common value is taken without weighting.
   bool useCommonValue = false;

@@ -20,7 +20,7 @@ const char* const kMethodLabel =
     "elevation gradient] for ";
 
 bool HasStationFiles(int m) { return m == 1 || (m >= 3 && m <= 8) || (m >= 10 && m <= 12); }
-bool Available(int m) { return m == 1 || m == 2 || m == 3 || m == 4 || m == 9 || (m >= 10 && m <= 12); }
+bool Available(int m) { return (m >= 1 && m <= 6) || (m >= 9 && m <= 12); }
 
 }  // namespace
 
@@ -149,7 +149,7 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
   if (!Available(interpolationMethod))
     Fatal("interpolation method " + std::to_string(interpolationMethod) + " (" + InterpolationMethodName(interpolationMethod) +
               ") of interpolator " + name + " is not available in this version of the model; use one of the methods "
-              "1 to 4 or 9 to 12",
+              "1 to 6 or 9 to 12",
           53);
   if (szenUse == 1 && (szenMeth == 5 || szenMeth == 6)) LoadScenarioGrid(start.month);
 
@@ -163,12 +163,15 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
     for (int i = 0; i < stationFileCount; ++i) {
       StationFile& f = stationFiles[i];
       AnalyzeStationFile(*log, name, nodataN, f);
+      if (i == 1) CheckSecondStationFile();
       FindStartDate(*log, name, nodataN, start, f);
     }
+    DetectStationGridOrientation();
     anisotropySlope *= kDegreesToRadians;
     CreateRotatedCoordinates();
     SetAnisotropy();
     ComputeStationDistances();
+    if (interpolationMethod == 5 || interpolationMethod == 6) ChooseLookupStations(stationFileCount);
     current = stationFiles[0].recordDate;
   }
   if (interpolationMethod == 2 || interpolationMethod == 3) OpenRegressionInput();
@@ -180,7 +183,8 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
     f.equalValues = false;
     current = listDate;
   }
-  if (interpolationMethod == 2 || interpolationMethod == 3 || interpolationMethod >= 10) {
+  if (interpolationMethod == 2 || interpolationMethod == 3 || interpolationMethod == 6 || interpolationMethod == 8 ||
+      interpolationMethod >= 10) {
     elevationGrid = GridData(2);
     if (!elevationGrid)
       Fatal("interpolation method " + std::to_string(interpolationMethod) + " of " + name +
@@ -373,6 +377,28 @@ void meteointerpol::BuildDescription() {
           "max distance = %8.0f, control file %s, additional columns: %d",
           name.c_str(), f0.fileName.c_str(), zones.c_str(), idwWeight, idwFraction, maxDistance, ctl,
           f0.additionalColumns);
+      break;
+    case 5:
+      description = FormatText("%s interpolated with bilinear interpolation from %s, zones from %s, control file %s, "
+                           "additional columns: %d",
+                           name.c_str(), f0.fileName.c_str(), zones.c_str(), ctl, f0.additionalColumns);
+      break;
+    case 6:
+    case 8: {
+      const StationFile& f1 = stationFiles[1];
+      description = FormatText(interpolationMethod == 6
+                               ? "%s interpolated with bilinear interpolation of gradients (%s, add. col.: %d) and "
+                                 "residuals (%s, add. col.: %d), linearly combined, zones from %s, control file %s"
+                               : "%s interpolated with bicubic spline interpolation of gradients (%s, add. col.: %d) "
+                                 "and residuals (%s, add. col.: %d), linearly combined, zones from %s, control file %s",
+                           name.c_str(), f0.fileName.c_str(), f0.additionalColumns, f1.fileName.c_str(),
+                           f1.additionalColumns, zones.c_str(), ctl);
+      break;
+    }
+    case 7:
+      description = FormatText("%s interpolated with bicubic spline interpolation (%s, add. col.: %d), zones from %s, "
+                           "control file %s",
+                           name.c_str(), f0.fileName.c_str(), f0.additionalColumns, zones.c_str(), ctl);
       break;
     case 10:
       description = FormatText("%s interpolated with elevation dependent regression for values taken from %s, control "

@@ -9,9 +9,11 @@
 //   station_file.cpp           the station file reader
 //   interpolation_kernels.cpp  the per-cell operations and the parallel row loop
 //   elevation_regression_steps.cpp  regression files and station regressions (2, 3, 10, 11)
+//   station_mesh_steps.cpp     station meshes: orientation, corner stations (5, 6)
 //
 // Methods 1 (inverse distance, with optional anisotropy), 2, 3, 10 and 11 (elevation
-// regressions, mixed with inverse distance in 3 and 11), 4 (nearest station), 9
+// regressions, mixed with inverse distance in 3 and 11), 4 (nearest station), 5 and 6
+// (bilinear between the stations of a mesh, 6 with elevation gradients), 9
 // (ready-made grids from a grid list) and 12 (nearest station with lapse rates) are
 // available; the sections of the other methods are read completely and then refused with
 // a FATAL message naming the method.
@@ -112,6 +114,9 @@ class meteointerpol : public modelobject {
   void ReadListedGrid();
   void WriteMissingStationWarnings();
   void OpenRegressionInput();
+  void CheckSecondStationFile();
+  void DetectStationGridOrientation();
+  void ChooseLookupStations(int files);
   double** GridData(int position) const;
   [[noreturn]] void Fatal(const std::string& text, int code);
 
@@ -164,6 +169,7 @@ class meteointerpol : public modelobject {
   RegressionFile regressionFile;           // methods 2 and 3
   RegressionParameters stationRegression;  // methods 10 and 11
   ElevationGradientSettings gradient;      // method 12
+  std::vector<int> meshCorners;            // methods 5, 6: four corner stations per cell
   int scenarioPosition = 0;
   double** scenarioGrid = nullptr;
   int64_t scenarioMonth = -1;

@@ -82,6 +82,14 @@ void meteointerpol::Interpolate(ModelDate asked) {
   loop.method = interpolationMethod;
   loop.nodata = nodataN;
   const int m = interpolationMethod;
+  if (m == 5 || m == 6) {
+    loop.meshCorners = meshCorners.data();
+    loop.elevation = elevationGrid;
+    if (m == 6) {
+      const StationFile& f1 = stationFiles[1];
+      loop.rotatedGradient = StationPoints{f1.count, stationXRot.data(), stationYRot.data(), f1.values.data()};
+    }
+  }
   if (m == 2 || m == 3 || m >= 10) {
     loop.elevation = elevationGrid;
     loop.regression = m == 12 ? nullptr : &Regression();

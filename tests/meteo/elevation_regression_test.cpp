@@ -10,6 +10,7 @@
 
 #include "framework/memory_handling.h"
 #include "meteo/interpolation_kernels.h"
+#include "meteo/station_mesh.h"
 
 namespace {
 
@@ -246,9 +247,24 @@ struct ElevationLoop {
 };
 
 TEST(ElevationCellLoop, BitIdenticalForOneTwoAndEightThreads) {
-  for (int method : {2, 3, 11, 12}) {
+  for (int method : {2, 3, 11, 12, 5, 6}) {
     ElevationLoop f;
     f.loop.method = method;
+    // Stations 1..6 and a 3 x 3 mesh of further stations 7..15 for the mesh methods.
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) f.st.Add(500, 0.5 * i - j, 600.0 + 1200.0 * i, 700.0 + 1300.0 * j);
+    f.loop.stations = f.loop.rotated = StationPoints{f.st.n(), f.st.x.data(), f.st.y.data(), f.st.v.data()};
+    std::vector<double> gradients(f.st.v.size(), 0.002);
+    f.loop.rotatedGradient = StationPoints{f.st.n(), f.st.x.data(), f.st.y.data(), gradients.data()};
+    f.loop.stationAltitude = f.st.z.data();
+    std::vector<int> corners(static_cast<size_t>(4 * (f.rows + 1) * (f.cols + 1)), 0);
+    for (int i = 1; i <= f.rows; ++i)
+      for (int j = 1; j <= f.cols; ++j) {
+        const MeshCorners k =
+            FindMeshCorners(f.st.n(), f.st.x.data(), f.st.y.data(), f.cx[i][j], f.cy[i][j], 1200, 1300, 0.25);
+        for (int q = 0; q < 4; ++q) corners[static_cast<size_t>(4 * (i * (f.cols + 1) + j) + q)] = k.p[q];
+      }
+    f.loop.meshCorners = corners.data();
     f.reg.c0 = 1.5;
     f.reg.cx = 1e-4;
     f.reg.cy = -2e-4;
@@ -266,7 +282,16 @@ TEST(ElevationCellLoop, BitIdenticalForOneTwoAndEightThreads) {
     const double x = f.cx[3][4], y = f.cy[3][4], z = f.dem[3][4];
     const double r = RegressionValue(f.reg, N, kGridNodata, x, y, z);
     const double w = IdwValue(f.loop.stations, f.loop.idw, N, x, y);
-    const double expected = method == 2 ? r
+    double mesh = 0;
+    if (method == 5 || method == 6) {
+      const int* k = &corners[static_cast<size_t>(4 * (3 * (f.cols + 1) + 4))];
+      if (!BilinearValue(MeshCorners{{k[0], k[1], k[2], k[3]}}, f.st.x.data(), f.st.y.data(), f.st.v.data(), N, x, y,
+                         mesh))
+        mesh = w;
+      if (method == 6) mesh += 0.002 * z;
+    }
+    const double expected = method == 5 || method == 6 ? mesh
+                            : method == 2 ? r
                             : method == 12
                                 ? ElevationGradientValue(f.g, f.st.n(), f.st.x.data(), f.st.y.data(), f.st.v.data(),
                                                          f.st.z.data(), N, x, y, z)

@@ -253,7 +253,6 @@ TEST(Interpolator, RefusedInputEndsWithTheCodes) {
   EXPECT_NE(console.find("(here: 13)"), std::string::npos);
   EXPECT_EQ(codeOf(Section("temperature", 7, "@ST"), good, &console), 53);
   EXPECT_NE(console.find("bicubic spline"), std::string::npos);
-  EXPECT_EQ(codeOf(Section("temperature", 5, "@ST"), good, &console), 53);
   EXPECT_EQ(codeOf(Section("temperature", 1, "@ST", 0, 1e7, 95.0), good, &console), 54);
   EXPECT_EQ(codeOf(Section("temperature", 1, "@ST", 0, 1e7, 0.0, 1.5), good, &console), 54);
   EXPECT_EQ(codeOf(Section("temperature", 1, "@ST"), "x\nYY MM DD HH 1\nYY MM DD HH 1\nYY MM DD HH 1\nn\n"
@@ -434,5 +433,45 @@ TEST(Interpolator, StationRegressionAndLapseRateMethods) {
     }
     EXPECT_NE(run.interp->Description().find(method == 12 ? "Thiessen plus elevation lapserate" : "elevation dependent"),
               std::string::npos);
+  }
+}
+
+TEST(Interpolator, BilinearBetweenMeshStations) {
+  // Four stations at the corners of the basin: a mesh of one rectangle along the axes.
+  const std::vector<std::pair<double, double>> corners = {{500, 3500}, {4500, 3500}, {500, 500}, {4500, 500}};
+  const std::string residuals = StationText(corners, {"0 0 0 0", "1 2 3 4", "1 2 3 -99999", "5 5 5 5"});
+  const std::string gradients = StationText(corners, {"0 0 0 0", "0.01 0.01 0.01 0.01", "0 0 0 0", "0.01 0.01 0.01 0.01"});
+  for (int method : {5, 6}) {
+    InterpolatorRun run;
+    WriteTextFile(run.dir.file("st.dat"), residuals);
+    WriteTextFile(run.dir.file("gr.dat"), gradients);
+    std::string lines = run.dir.file("st.dat");
+    if (method == 6) lines += "\n" + run.dir.file("gr.dat");
+    run.Build(Section("temperature", method, lines), residuals);
+    ASSERT_EQ(run.code, 0) << run.log.console();
+    EXPECT_EQ(run.basin.FindRegistered("CoordXRot_temperature"), 0);  // a straight mesh needs no rotation
+    double** g = run.interp->ResultGrid();
+    const double z = 1020.0;  // row 2
+    const double gradient = method == 6 ? 0.01 * z : 0.0;
+    run.interp->Interpolate(ModelDate{0, 1, 1, 1, 2001});
+    // cell (2, 3) at (2500, 2500): u = 0.5 from the west, w = 1/3 from the north
+    EXPECT_NEAR(g[2][3], 1.5 + 2.0 / 3 + gradient, 1e-12);
+    run.interp->ReadNextRecord();
+    run.interp->Interpolate(ModelDate{0, 2, 1, 1, 2001});
+    // A corner without a value: inverse distance of the other three (gradients are 0 now).
+    const double w1 = 1 / 5e6, w2 = 1 / 5e6, w3 = 1 / 8e6;
+    EXPECT_NEAR(g[2][3], (w1 * 1 + w2 * 2 + w3 * 3) / (w1 + w2 + w3), 1e-12);
+    run.interp->ReadNextRecord();
+    run.interp->Interpolate(ModelDate{0, 3, 1, 1, 2001});
+    EXPECT_NEAR(g[2][3], 5 + gradient, 1e-12);  // equal residuals keep their gradients
+  }
+  {  // the two files of method 6 must describe the same stations
+    InterpolatorRun run;
+    WriteTextFile(run.dir.file("st.dat"), residuals);
+    WriteTextFile(run.dir.file("gr.dat"),
+                  StationText({{500, 3500}, {4500, 3500}, {600, 500}, {4500, 500}}, {"0 0 0 0"}));
+    run.Build(Section("temperature", 6, run.dir.file("st.dat") + "\n" + run.dir.file("gr.dat")), residuals);
+    EXPECT_EQ(run.code, 73);
+    EXPECT_NE(run.log.console().find("Altitude and/or coordinates of station 3"), std::string::npos);
   }
 }
