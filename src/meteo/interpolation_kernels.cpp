@@ -147,9 +147,20 @@ inline double MeshValue(const CellLoop& L, const StationPoints& s, int r, int c)
   return IdwValue(s, L.idw, L.nodata, L.distX[r][c], L.distY[r][c], L.ratio);
 }
 
+// Gradient of station file 1 at a cell: bilinear (6) or from the spline grid (8), where
+// those give none the inverse-distance value.
+inline double GradientPart(const CellLoop& L, int r, int c) {
+  if (L.method == 8) {
+    const double g = L.splineGradient[r][c];
+    return g != L.gridNodata ? g
+                             : IdwValue(L.rotatedGradient, L.idw, L.nodata, L.distX[r][c], L.distY[r][c], L.ratio);
+  }
+  return MeshValue(L, L.rotatedGradient, r, c);
+}
+
 // Residual a plus gradient b (station file 1) times the elevation; missing when either is.
 inline double ResidualPlusGradient(const CellLoop& L, double a, int r, int c) {
-  const double b = MeshValue(L, L.rotatedGradient, r, c);
+  const double b = GradientPart(L, r, c);
   if (a < -L.nodata || b < -L.nodata) return MissingResult(L.nodata);
   return a + b * L.elevation[r][c];
 }
@@ -168,7 +179,7 @@ inline bool CellValue(const CellLoop& L, int r, int c, double& value, bool& miss
     if (!L.commonValueValid) return false;  // no valid station: keep the last value untouched
     if (L.method == 12)
       value = GradientAt(L, r, c);
-    else if (L.method == 6)
+    else if (L.method == 6 || L.method == 8)
       value = ResidualPlusGradient(L, L.commonValue, r, c);  // equal residuals, gradients still apply
     else
       value = L.commonValue;
@@ -187,6 +198,15 @@ inline bool CellValue(const CellLoop& L, int r, int c, double& value, bool& miss
     case 5:
       value = MeshValue(L, L.rotated, r, c);
       return true;
+    case 7:
+    case 8: {
+      // The spline value, or inverse distance where the mesh does not reach.
+      double a = L.result[r][c];
+      if (a == L.gridNodata) a = IdwValue(L.rotated, L.idw, L.nodata, L.distX[r][c], L.distY[r][c], L.ratio);
+      value = L.method == 7 ? a : ResidualPlusGradient(L, a, r, c);
+      missing = value < -L.nodata;
+      return true;
+    }
     case 6:
       value = ResidualPlusGradient(L, MeshValue(L, L.rotated, r, c), r, c);
       missing = value < -L.nodata;

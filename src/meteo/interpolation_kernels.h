@@ -159,7 +159,8 @@ struct CellLoop {
 
   int method = 1;                // 1 inverse distance, 4 nearest station, 9 the grid read into result,
                                  // 2 and 10 elevation regression, 3 and 11 inverse distance mixed with
-                                 // it, 12 nearest station with lapse rates, 5 and 6 station meshes
+                                 // it, 12 nearest station with lapse rates, 5 and 6 station meshes,
+                                 // 7 and 8 splines over a station mesh
   StationPoints stations;        // unrotated
   StationPoints rotated;         // rotated coordinates (same as stations without anisotropy)
   double ratio = 1.0;            // b/a; below 1 the anisotropic variant is used
@@ -177,7 +178,10 @@ struct CellLoop {
   // compared on rotated coordinates; method 6 adds the gradients of station file 1 times
   // the elevation. Cells without a full rectangle take the inverse-distance value.
   const int* meshCorners = nullptr;
-  StationPoints rotatedGradient;  // station file 1 on rotated coordinates (method 6)
+  StationPoints rotatedGradient;  // station file 1 on rotated coordinates (methods 6 and 8)
+  // Splines (7, 8): the spline pass has put its values into result (grid nodata where the
+  // mesh does not reach); method 8 adds its gradient grid times the elevation.
+  double** splineGradient = nullptr;
 
   // Records whose valid values are all equal: the common value is taken without weighting.
   bool useCommonValue = false;

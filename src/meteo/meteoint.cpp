@@ -20,7 +20,6 @@ const char* const kMethodLabel =
     "elevation gradient] for ";
 
 bool HasStationFiles(int m) { return m == 1 || (m >= 3 && m <= 8) || (m >= 10 && m <= 12); }
-bool Available(int m) { return (m >= 1 && m <= 6) || (m >= 9 && m <= 12); }
 
 }  // namespace
 
@@ -146,11 +145,6 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
 
   if (interpolationMethod == 0 || interpolationMethod > 12 || interpolationMethod < 0)
     Fatal("error! interpolation method has to range from 1..12 (here: " + std::to_string(interpolationMethod) + ")\n", 53);
-  if (!Available(interpolationMethod))
-    Fatal("interpolation method " + std::to_string(interpolationMethod) + " (" + InterpolationMethodName(interpolationMethod) +
-              ") of interpolator " + name + " is not available in this version of the model; use one of the methods "
-              "1 to 6 or 9 to 12",
-          53);
   if (szenUse == 1 && (szenMeth == 5 || szenMeth == 6)) LoadScenarioGrid(start.month);
 
   const int64_t marker = -static_cast<int64_t>(integerNodata) - 1;
@@ -172,6 +166,7 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
     SetAnisotropy();
     ComputeStationDistances();
     if (interpolationMethod == 5 || interpolationMethod == 6) ChooseLookupStations(stationFileCount);
+    if (interpolationMethod == 7 || interpolationMethod == 8) StationsToGrid(0);
     current = stationFiles[0].recordDate;
   }
   if (interpolationMethod == 2 || interpolationMethod == 3) OpenRegressionInput();
@@ -479,5 +474,8 @@ void meteointerpol::Release() {
   drop(rotatedYPosition, rotatedY);
   drop(scenarioPosition, scenarioGrid);
   drop(resultPosition, result);
+  splines.reset();
+  if (splineGradient) FreeMatrix(splineGradient);
+  splineGradient = nullptr;
   stationFiles.clear();
 }

@@ -9,14 +9,13 @@
 //   station_file.cpp           the station file reader
 //   interpolation_kernels.cpp  the per-cell operations and the parallel row loop
 //   elevation_regression_steps.cpp  regression files and station regressions (2, 3, 10, 11)
-//   station_mesh_steps.cpp     station meshes: orientation, corner stations (5, 6)
+//   station_mesh_steps.cpp     station meshes: orientation, corner stations (5, 6), splines (7, 8)
 //
 // Methods 1 (inverse distance, with optional anisotropy), 2, 3, 10 and 11 (elevation
-// regressions, mixed with inverse distance in 3 and 11), 4 (nearest station), 5 and 6
-// (bilinear between the stations of a mesh, 6 with elevation gradients), 9
-// (ready-made grids from a grid list) and 12 (nearest station with lapse rates) are
-// available; the sections of the other methods are read completely and then refused with
-// a FATAL message naming the method.
+// regressions, mixed with inverse distance in 3 and 11), 4 (nearest station), 5 to 8
+// (bilinear or cubic splines between the stations of a mesh, 6 and 8 with elevation
+// gradients), 9 (ready-made grids from a grid list) and 12 (nearest station with lapse
+// rates).
 #pragma once
 
 #include <cstdint>
@@ -29,6 +28,8 @@
 #include "meteo/elevation_regression.h"
 #include "meteo/interpolation_kernels.h"
 #include "meteo/regression_file.h"
+#include "meteo/splines.h"
+#include "meteo/station_mesh.h"
 #include "meteo/station_file.h"
 
 struct ModuleInputs;
@@ -117,6 +118,8 @@ class meteointerpol : public modelobject {
   void CheckSecondStationFile();
   void DetectStationGridOrientation();
   void ChooseLookupStations(int files);
+  void StationsToGrid(int file);
+  void RunSplinePass();
   double** GridData(int position) const;
   [[noreturn]] void Fatal(const std::string& text, int code);
 
@@ -170,6 +173,10 @@ class meteointerpol : public modelobject {
   RegressionParameters stationRegression;  // methods 10 and 11
   ElevationGradientSettings gradient;      // method 12
   std::vector<int> meshCorners;            // methods 5, 6: four corner stations per cell
+  StationMesh stationMesh;                 // methods 7, 8
+  std::unique_ptr<TSplines> splines;
+  std::vector<double> nodeValues, nodeSecondDerivatives;
+  double** splineGradient = nullptr;       // method 8: the gradient grid of station file 1
   int scenarioPosition = 0;
   double** scenarioGrid = nullptr;
   int64_t scenarioMonth = -1;

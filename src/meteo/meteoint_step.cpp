@@ -56,6 +56,7 @@ void meteointerpol::Interpolate(ModelDate asked) {
     }
   }
   if (interpolationMethod == 9) ReadListedGrid();
+  if ((interpolationMethod == 7 || interpolationMethod == 8) && splines) RunSplinePass();
   if (statistics) statistics->ClearZoneSums();
 
   // Everything the parallel loop reads is settled here, on one thread.
@@ -82,10 +83,11 @@ void meteointerpol::Interpolate(ModelDate asked) {
   loop.method = interpolationMethod;
   loop.nodata = nodataN;
   const int m = interpolationMethod;
-  if (m == 5 || m == 6) {
+  if (m >= 5 && m <= 8) {
     loop.meshCorners = meshCorners.data();
+    loop.splineGradient = splineGradient;
     loop.elevation = elevationGrid;
-    if (m == 6) {
+    if (m == 6 || m == 8) {
       const StationFile& f1 = stationFiles[1];
       loop.rotatedGradient = StationPoints{f1.count, stationXRot.data(), stationYRot.data(), f1.values.data()};
     }

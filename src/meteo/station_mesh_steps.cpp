@@ -1,10 +1,12 @@
-// The interpolator's station meshes: the mesh orientation and the corner stations of every
-// cell (bilinear methods 5 and 6), and the check that the two station files of methods 6
-// and 8 describe the same stations.
+// The interpolator's station meshes: the mesh orientation, the corner stations of every
+// cell (bilinear methods 5 and 6), the mesh rows and columns with their splines (methods 7
+// and 8), and the check that the two station files of methods 6 and 8 describe the same
+// stations.
 #include <cmath>
 
 #include "framework/logstream.h"
 #include "meteo/meteoint.h"
+#include "meteo/splines.h"
 #include "meteo/station_mesh.h"
 
 void meteointerpol::CheckSecondStationFile() {
@@ -55,4 +57,45 @@ void meteointerpol::ChooseLookupStations(int files) {
       int* out = &meshCorners[4 * (stride * static_cast<size_t>(r) + static_cast<size_t>(c))];
       for (int i = 0; i < 4; ++i) out[i] = k.p[i];
     }
+}
+
+void meteointerpol::StationsToGrid(int file) {
+  const StationFile& f = stationFiles[static_cast<size_t>(file)];
+  if (!OrderStationsIntoMesh(f.count, stationXRot.data(), stationYRot.data(), avgHorizontal, avgVertical,
+                             meshCoefficient, stationMesh))
+    Fatal("Error converting the station coordinates into a grid:\nThe actual version of Orvel-KTA accepts only "
+          "station meshs\nwith an equal number of more or less equally spaced stations\nin each column, whereas the "
+          "total number of both, rows \nand columns, are each virtually unlimited\n",
+          70);
+  const size_t nodes = stationMesh.station.size();
+  std::vector<double> mx(nodes), my(nodes);
+  for (size_t i = 0; i < nodes; ++i) {
+    mx[i] = stationXRot[static_cast<size_t>(stationMesh.station[i])];
+    my[i] = stationYRot[static_cast<size_t>(stationMesh.station[i])];
+  }
+  nodeValues.assign(nodes, -9999.0);
+  if (interpolationMethod == 8) {
+    splineGradient = matrix(1, geometry.nrows, 1, geometry.ncols);
+    for (int r = 1; r <= geometry.nrows; ++r)
+      for (int c = 1; c <= geometry.ncols; ++c) splineGradient[r][c] = geometry.nodata_value;
+  }
+  const bool rotated = anisotropyRatio < 1.0 && rotatedX && rotatedY;
+  const size_t first = static_cast<size_t>((stationMesh.rows - 1) * stationMesh.columns);
+  splines = std::make_unique<TSplines>(mx, my, rotated ? rotatedX : coordX, rotated ? rotatedY : coordY,
+                                       stationMesh.rows, stationMesh.columns, geometry.nrows, geometry.ncols, mx[first],
+                                       my[first], avgHorizontal, avgVertical, -9999.0, geometry.xllcorner,
+                                       geometry.yllcorner, geometry.cellsize, geometry.nodata_value, anisotropySlope,
+                                       1.0, zoneGrid);
+}
+
+void meteointerpol::RunSplinePass() {
+  for (int file = 0; file < (interpolationMethod == 8 ? 2 : 1); ++file) {
+    const StationFile& f = stationFiles[static_cast<size_t>(file)];
+    for (size_t i = 0; i < nodeValues.size(); ++i) {
+      const double v = f.values[static_cast<size_t>(stationMesh.station[i])];
+      nodeValues[i] = IsValidStationValue(v, nodataN) ? v : -9999.0;  // the splines' own missing mark
+    }
+    splines->SecondDerivatives2D(nodeValues, nodeSecondDerivatives);
+    splines->Evaluate2D(nodeValues, nodeSecondDerivatives, file == 0 ? result : splineGradient);
+  }
 }
