@@ -475,3 +475,46 @@ TEST(Interpolator, BilinearBetweenMeshStations) {
     EXPECT_NE(run.log.console().find("Altitude and/or coordinates of station 3"), std::string::npos);
   }
 }
+
+TEST(Interpolator, SplinesOverAStationMesh) {
+  // Stations on cell centres: 3 columns 2000 m apart, 4 rows 1000 m apart; a linear field.
+  std::vector<std::pair<double, double>> mesh;
+  std::string row0, row1, gradients;
+  for (double y : {3500.0, 2500.0, 1500.0, 500.0})
+    for (double x : {500.0, 2500.0, 4500.0}) {
+      mesh.push_back({x, y});
+      row1 += " " + std::to_string(1 + 0.001 * x + 0.002 * y);
+      row0 += " 0";
+      gradients += " 0.001";
+    }
+  const std::string residuals = StationText(mesh, {row0, row1});
+  const std::string slopes = StationText(mesh, {row0, gradients});
+  for (int method : {7, 8}) {
+    InterpolatorRun run;
+    WriteTextFile(run.dir.file("st.dat"), residuals);
+    WriteTextFile(run.dir.file("gr.dat"), slopes);
+    std::string lines = run.dir.file("st.dat");
+    if (method == 8) lines += "\n" + run.dir.file("gr.dat");
+    run.Build(Section("temperature", method, lines), residuals);
+    ASSERT_EQ(run.code, 0) << run.log.console();
+    run.interp->Interpolate(ModelDate{0, 1, 1, 1, 2001});
+    double** g = run.interp->ResultGrid();
+    for (int r = 1; r <= 4; ++r)
+      for (int c = 1; c <= 5; ++c) {
+        if (r == 2 && c == 5) continue;
+        const double x = (c - 0.5) * 1000, y = (4 - r + 0.5) * 1000;
+        const double z = 1000 + 10 * r;
+        EXPECT_NEAR(g[r][c], 1 + 0.001 * x + 0.002 * y + (method == 8 ? 0.001 * z : 0.0), 1e-9) << r << c;
+      }
+    EXPECT_EQ(g[2][5], -9999.0);
+  }
+  {  // a column short of one station cannot be a mesh: code 70
+    InterpolatorRun run;
+    std::vector<std::pair<double, double>> holed(mesh.begin(), mesh.end() - 1);
+    const std::string text = StationText(holed, {"0 0 0 0 0 0 0 0 0 0 0", "0 0 0 0 0 0 0 0 0 0 0"});
+    WriteTextFile(run.dir.file("st.dat"), text);
+    run.Build(Section("temperature", 7, run.dir.file("st.dat")), text);
+    EXPECT_EQ(run.code, 70);
+    EXPECT_NE(run.log.console().find("Error converting the station coordinates into a grid"), std::string::npos);
+  }
+}
