@@ -90,8 +90,15 @@ class meteointerpol : public modelobject {
   // Point evaluation of the interpolation (precipitation correction), post-processed
   // only when valid: the same operations as the cell loop at (x, y).
   double PointValue(int file, double x, double y) const;
+  // The same at elevation z, for the methods that depend on it (2, 3, 10, 11 and 12); a
+  // position at the grid nodata value leaves out the plane of residuals.
+  double PointValue(int file, double x, double y, double z) const;
   // The regression parameters of the step (methods 2, 3, 10 and 11).
   const RegressionParameters& Regression() const {
+    return (interpolationMethod == 2 || interpolationMethod == 3) ? regressionFile.parameters : stationRegression;
+  }
+  // Precipitation correction rewrites them before the step's interpolation.
+  RegressionParameters& Regression() {
     return (interpolationMethod == 2 || interpolationMethod == 3) ? regressionFile.parameters : stationRegression;
   }
 
@@ -114,6 +121,10 @@ class meteointerpol : public modelobject {
   void NextGridListRecord();
   void ReadListedGrid();
   void WriteMissingStationWarnings();
+  // Inverse-distance value of station file `file` at a point (rotated with anisotropy).
+  double IdwPoint(int file, double x, double y) const;
+  // Scaling, limits and scenario of a valid point value; invalid values come back as they are.
+  double PostProcessPoint(double v, double x, double y) const;
   void OpenRegressionInput();
   void CheckSecondStationFile();
   void DetectStationGridOrientation();

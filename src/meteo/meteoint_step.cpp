@@ -215,18 +215,51 @@ double meteointerpol::PointValue(int file, double x, double y) const {
   const StationFile& f = stationFiles[file];
   StationPoints s{f.count, f.x.data(), f.y.data(), f.values.data()};
   double v;
-  if (interpolationMethod == 4) {
+  if (interpolationMethod == 4)
     v = ThiessenValue(s, nodataN, x, y);
-  } else if (anisotropyRatio < 1.0 && file == 0 && !stationXRot.empty()) {
+  else
+    v = IdwPoint(file, x, y);
+  return PostProcessPoint(v, x, y);
+}
+
+double meteointerpol::IdwPoint(int file, double x, double y) const {
+  const StationFile& f = stationFiles[file];
+  if (anisotropyRatio < 1.0 && file == 0 && !stationXRot.empty()) {
     double xr, yr;
     RotatePoint(x, y, geometry.xllcorner, geometry.yllcorner, anisotropySlope, xr, yr);
     StationPoints rs{f.count, stationXRot.data(), stationYRot.data(), f.values.data()};
-    v = IdwValueAnisotropic(rs, idw, nodataN, xr, yr, anisotropyRatio);
-  } else {
-    v = IdwValue(s, idw, nodataN, x, y);
+    return IdwValueAnisotropic(rs, idw, nodataN, xr, yr, anisotropyRatio);
   }
+  return IdwValue(StationPoints{f.count, f.x.data(), f.y.data(), f.values.data()}, idw, nodataN, x, y);
+}
+
+double meteointerpol::PostProcessPoint(double v, double x, double y) const {
   if (!IsValidStationValue(v, nodataN)) return v;
   const double scen = szenUse == 1 && !(szenMeth == 5 || szenMeth == 6) ? ScenarioStationValue(scenarioStations, x, y)
                                                                            : 0.0;
   return PostProcessValue(v, post, scen);
+}
+
+double meteointerpol::PointValue(int file, double x, double y, double z) const {
+  const int m = interpolationMethod;
+  if (file != 0 || !(m == 2 || m == 3 || m == 10 || m == 11 || m == 12)) return PointValue(file, x, y);
+  const StationFile& f = stationFiles[0];
+  if (m == 12)
+    return PostProcessPoint(ElevationGradientValue(gradient, f.count, f.x.data(), f.y.data(), f.values.data(),
+                                                   f.altitude.data(), nodataN, x, y, z),
+                            x, y);
+  const RegressionParameters& p = Regression();
+  const double g = p.intercept[1] >= -nodataN ? RegressionValue(p, nodataN, geometry.nodata_value, x, y, z)
+                                              : MissingResult(nodataN);
+  if (m == 2 || m == 10) return PostProcessPoint(g, x, y);
+  // 3 and 11: inverse distance and regression mixed; when only one is valid, that one.
+  const double w = IdwPoint(0, x, y);
+  double v;
+  if (!IsValidStationValue(w, nodataN))
+    v = g;
+  else if (!IsValidStationValue(g, nodataN))
+    v = w;
+  else
+    v = idwFraction * w + (1.0 - idwFraction) * g;
+  return PostProcessPoint(v, x, y);
 }

@@ -5,6 +5,7 @@
 #include "framework/logstream.h"
 #include "grids/grid_registry.h"
 #include "meteo/meteoint.h"
+#include "meteo/regression_file.h"
 
 namespace {
 
@@ -113,17 +114,17 @@ void precicorrclass::Construct(const std::vector<std::string>& names, bool switc
   }
 }
 
-double precicorrclass::ValueAtStation(double x, double y, double, const meteointerpol* source) const {
+double precicorrclass::ValueAtStation(double x, double y, double z, const meteointerpol* source) const {
   if (!source) return -1e300;
   if (source->GetMethod() == 9) {
     double** g = source->ResultGrid();
-    if (!g || geometry.nrows < 1 || geometry.ncols < 1) return source->PointValue(0, x, y);
+    if (!g || geometry.nrows < 1 || geometry.ncols < 1) return MissingResult(source->Nodata());
     int row, col;
     CellOfPoint(x, y, geometry.xllcorner, geometry.yllcorner, geometry.cellsize, geometry.nrows, geometry.ncols, row,
                 col);
     return g[row][col];
   }
-  return source->PointValue(0, x, y);
+  return source->PointValue(0, x, y, z);
 }
 
 void precicorrclass::WeatherAt(double x, double y, double z, double& t, double& u) const {
@@ -172,8 +173,20 @@ void precicorrclass::CorrectStationValues() {
 }
 
 void precicorrclass::CorrectRegression() {
-  // The interpolators of this build do not hold regression parameters yet (the regression
-  // methods are refused when an interpolator is built): nothing to correct.
+  meteointerpol* p = interpolators[precipitationIndex];
+  RegressionParameters& parameters = p->Regression();
+  const double nodata = p->Nodata();
+  if (!(parameters.intercept[1] >= -nodata)) return;  // no valid regression in this step
+  // Temperature and wind of a sample elevation are taken without a horizontal position
+  // (the grid nodata value): a regression then gives its value at that elevation alone.
+  const double nowhere = geometry.nodata_value;
+  RegressionSegments segments = SegmentsOf(parameters);
+  CorrectRegressionSegments(segments, maxElevation, nodata, [&](double z) {
+    double t, u;
+    WeatherAt(nowhere, nowhere, z, t, u);
+    return CorrectionFactor(factors, t, u);
+  });
+  StoreSegments(segments, parameters);
 }
 
 void precicorrclass::CorrectPrecipitation() {

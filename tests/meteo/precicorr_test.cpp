@@ -10,6 +10,7 @@
 
 #include "meteo/meteoint.h"
 #include "meteo/precicorr.h"
+#include "meteo/regression_file.h"
 #include "small_basin.h"
 #include "support/test_support.h"
 
@@ -180,8 +181,9 @@ TEST(PrecipitationGridCorrection, ValidCellsOnlyAndTheSameForAnyThreadCount) {
 
 // --- the module ------------------------------------------------------------------------
 
-std::string InterpolatorSection(const std::string& name, const std::string& stationFile) {
-  return "[" + name + "]\n1 # method\n" + stationFile + "\nnone.reg # regression file\n" + name +
+std::string InterpolatorSection(const std::string& name, const std::string& stationFile, int method = 1,
+                                const std::string& methodLine = "none.reg # regression file") {
+  return "[" + name + "]\n" + std::to_string(method) + " # method\n" + stationFile + "\n" + methodLine + "\n" + name +
          ".asc # result grid\n0 # write code\n1.0 # scaling\n" + name +
          ".stat 0 # statistics\n9999 # nodata\n2.0 # idw weight\n1.0 # fraction\n1e7 # max distance\n0 # slope\n"
          "1 # b/a\n-1000 # lower limit\n-1000 # lower replacement\n1000 # upper limit\n1000 # upper "
@@ -195,8 +197,8 @@ std::string CorrectionSection(int doIt) {
 }
 
 // One station in cell (3, 3); hourly rows from 1.1.2001 0:00.
-std::string OneStation(const std::vector<std::string>& rows) {
-  std::string t = "values\nYY MM DD HH 1200\nYY MM DD HH 2500\nYY MM DD HH 1500\nYY MM DD HH S1\n";
+std::string OneStation(const std::vector<std::string>& rows, const std::string& altitude = "1200") {
+  std::string t = "values\nYY MM DD HH " + altitude + "\nYY MM DD HH 2500\nYY MM DD HH 1500\nYY MM DD HH S1\n";
   for (size_t h = 0; h < rows.size(); ++h) t += "2001 1 1 " + std::to_string(h) + " " + rows[h] + "\n";
   return t;
 }
@@ -210,9 +212,11 @@ struct CorrectionRun {
   std::vector<std::string> names{""};
   std::string control;
 
-  void AddInterpolator(const std::string& name, const std::vector<std::string>& rows) {
-    WriteTextFile(dir.file(name + ".dat"), OneStation(rows));
-    control += InterpolatorSection(name, dir.file(name + ".dat"));
+  void AddInterpolator(const std::string& name, const std::vector<std::string>& rows, int method = 1,
+                       const std::string& methodLine = "none.reg # regression file",
+                       const std::string& altitude = "1200") {
+    WriteTextFile(dir.file(name + ".dat"), OneStation(rows, altitude));
+    control += InterpolatorSection(name, dir.file(name + ".dat"), method, methodLine);
     names.push_back(name);
   }
   void Build() {
@@ -265,6 +269,53 @@ TEST(PrecipitationCorrection, StationValuesByTemperatureAndWind) {
     EXPECT_EQ(p[2][5], -9999.0);
     run.NextAll();
   }
+  pc->DeleteModule();
+}
+
+TEST(PrecipitationCorrection, StationTemperatureAtTheStationsElevation) {
+  // Temperature by the nearest station with a lapse rate: 2 deg C at 1200 m are -0.6 deg C
+  // at the precipitation gauge's 1600 m, so its 10 mm count as snow.
+  CorrectionRun run;
+  run.AddInterpolator("temperature", {"2", "2"}, 12, "-0.0065 # lapse rate");
+  run.AddInterpolator("precipitation", {"10", "10"}, 1, "none.reg # regression file", "1600");
+  run.control += CorrectionSection(1);
+  run.Build();
+  int error = -1;
+  auto pc = run.Correction(error);
+  ASSERT_EQ(error, 0) << run.log.console();
+  pc->CorrectStationValues();
+  EXPECT_DOUBLE_EQ(run.table[2]->Station(0).values[1], 12.0);
+  pc->DeleteModule();
+}
+
+TEST(PrecipitationCorrection, RegressionParametersOfTheStep) {
+  // Precipitation from a regression file (segments joined at 500 m and 2000 m), snow
+  // everywhere and no wind: every cell gets 1.2 times its regression value.
+  CorrectionRun run;
+  std::string reg = "jr mo tg st a1 b1 L a2 b2 U a3 b3 c0 cx cy\n";
+  for (int h = 0; h < 3; ++h)
+    reg += "2001 1 1 " + std::to_string(h) + " 1 0.002 500 1 0.002 2000 0 0.0025 -10000 0 0\n";
+  WriteTextFile(run.dir.file("p.reg"), reg);
+  run.AddInterpolator("temperature", {"-5", "-5", "-5"});
+  run.AddInterpolator("precipitation", {"0", "0", "0"}, 2, run.dir.file("p.reg") + " # regression file");
+  run.control += CorrectionSection(1);
+  run.Build();
+  int error = -1;
+  auto pc = run.Correction(error);
+  ASSERT_EQ(error, 0) << run.log.console();
+  pc->SetInitValue(3000.0);
+  pc->CorrectStationValues();
+  const RegressionParameters& p = run.table[2]->Regression();
+  EXPECT_NEAR(p.intercept[1], 1.2, 1e-9);
+  EXPECT_NEAR(p.gradient[1], 0.0024, 1e-12);
+  EXPECT_NEAR(p.gradient[3], 0.003, 1e-12);
+  EXPECT_NEAR(p.gradient[2], 0.0024, 1e-12);
+  EXPECT_EQ(p.limit1, 500.0);
+  EXPECT_NEAR(p.limit2, 2000.0, 1e-9);
+  run.InterpolateAll(ModelDate{0, 1, 1, 1, 2001});
+  double** g = run.table[2]->ResultGrid();
+  EXPECT_NEAR(g[1][1], 1.2 * (1 + 0.002 * 1010), 1e-9);
+  EXPECT_NEAR(g[4][4], 1.2 * (1 + 0.002 * 1040), 1e-9);
   pc->DeleteModule();
 }
 
