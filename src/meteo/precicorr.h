@@ -35,7 +35,8 @@ class precicorrclass : public modelobject {
   void DeleteModule() override;
 
   // Value of another interpolator's variable at a point (x, y, elevation z), post-processed
-  // like its grid; invalid values come back as they are.
+  // like its grid; invalid values come back as they are. Methods 5 to 8 (station meshes)
+  // give the missing value.
   double ValueAtStation(double x, double y, double z, const meteointerpol* source) const;
 
   // --- read access for the application and tests ----------------------------------------
