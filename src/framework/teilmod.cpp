@@ -7,16 +7,8 @@
 #include <utility>
 
 #include "framework/logstream.h"
+#include "framework/solar_geometry.h"
 #include "grids/grid_registry.h"
-
-namespace {
-
-constexpr double kPi = 3.141592653;
-constexpr double kDegreesPerRadian = 57.29577952383886;
-constexpr std::array<double, 14> kEquationOfTime{
-    {11.3, -3.2, -13.6, -12.6, -4.2, 2.8, 2.5, -3.5, -6.3, -0.3, 10.0, 16.4, 11.3, -3.2}};
-
-}  // namespace
 
 std::string IntervalShorterThanShiftMessage(double interval, const std::string& moduleName, double shiftMinutes) {
   std::ostringstream s;
@@ -75,9 +67,9 @@ teilmodellklasse::teilmodellklasse(const ModuleInputs& in, const std::string& mo
     relCellArea = rel > 0 ? grids[rel].data : nullptr;
     zoneGrid = grids[1].data;
   }
-  pi = kPi;
+  pi = kSolarPi;
   degreesPerRadian = kDegreesPerRadian;
-  equationOfTimeTable = kEquationOfTime;
+  equationOfTimeTable = kEquationOfTimeTable;
 
   *log << "DEBUG: initializing module " << name << "[end-entry]";
   if (!OpenControlFile()) {
