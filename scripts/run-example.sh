@@ -9,7 +9,8 @@ if [ -f examples/basin/basin.ctl ]; then
   cd examples/basin
   mkdir -p output
   ../../build/orvelvco64 basin.ctl -diagfile:output/Orvel_Diag.xml
-  echo "outputs: examples/basin/output (diagnostics: examples/basin/output/Orvel_Diag.xml)"
+  echo "outputs: examples/basin/output (diagnostics: examples/basin/output/Orvel_Diag.xml);"
+  echo "         the preprocessed control file and the derived grids: examples/basin/*.intern*"
 else
   ./build/orvelvco64 || true
 fi
