@@ -73,3 +73,18 @@ void meteointerpol::ComputeStationRegression(int file) {
   stationRegression =
       StationRegression(s, f.count, f.altitude.data(), f.x.data(), f.y.data(), f.values.data(), nodataN);
 }
+
+double meteointerpol::RegressionCellValue(int, int, double x, double y, double z) const {
+  return RegressionValue(Regression(), nodataN, geometry.nodata_value, x, y, z);
+}
+
+double meteointerpol::ElevationGradientCellValue(double x, double y, double z, double g1, double H, double g2) const {
+  const StationFile& f = stationFiles[0];
+  ElevationGradientSettings g;
+  g.g1 = g1;
+  g.inversionHeight = g2 > -9998.0 ? H : -9999.0;
+  g.g2 = g2 > -9998.0 ? g2 : -9999.0;
+  g.pType = pTypeFlag;
+  return ElevationGradientValue(g, f.count, f.x.data(), f.y.data(), f.values.data(), f.altitude.data(), nodataN, x, y,
+                                z);
+}

@@ -72,6 +72,16 @@ class meteointerpol : public modelobject {
   virtual void ComputeStationRegression(int file);
   // Methods 2 and 3: takes the next record of the regression file (r = 1).
   virtual void AdvanceRegressionData(int r);
+  // Cell operations of the elevation and mesh methods, for callers outside the cell loop
+  // (the loop uses the same functions of elevation_regression.h and station_mesh.h).
+  virtual double RegressionCellValue(int row, int column, double x, double y, double z) const;
+  virtual double ElevationGradientCellValue(double x, double y, double z, double g1, double H, double g2) const;
+  virtual double BilinearCellValue(double x, double y, int file, int row, int column, double* buffer) const;
+  virtual int FindStationInWindow(double x, double y, double xFrom, double xTo, double yFrom, double yTo) const;
+  virtual int AnyFlagSet(const int* flags, int n) const;
+  static double Determinant3(const double a[4], const double b[4], const double c[4]) {
+    return ::Determinant3(a, b, c);
+  }
 
   int GetMethod() const { return interpolationMethod; }
   int interpolationMethod = 0;  // 1..12; 10 and 11 work from station regressions

@@ -99,3 +99,27 @@ void meteointerpol::RunSplinePass() {
     splines->Evaluate2D(nodeValues, nodeSecondDerivatives, file == 0 ? result : splineGradient);
   }
 }
+
+int meteointerpol::FindStationInWindow(double x, double y, double xFrom, double xTo, double yFrom, double yTo) const {
+  return ::FindStationInWindow(stationFiles[0].count, stationXRot.data(), stationYRot.data(), x, y, xFrom, xTo, yFrom,
+                               yTo);
+}
+
+int meteointerpol::AnyFlagSet(const int* flags, int n) const {
+  for (int i = 1; i <= n; ++i)
+    if (flags[i]) return 1;
+  return 0;
+}
+
+double meteointerpol::BilinearCellValue(double x, double y, int file, int row, int column, double*) const {
+  const StationFile& f = stationFiles[static_cast<size_t>(file)];
+  const StationPoints s{f.count, stationXRot.data(), stationYRot.data(), f.values.data()};
+  const size_t stride = static_cast<size_t>(geometry.ncols) + 1;
+  const size_t at = 4 * (stride * static_cast<size_t>(row) + static_cast<size_t>(column));
+  double v;
+  if (at + 3 < meshCorners.size()) {
+    const MeshCorners k{{meshCorners[at], meshCorners[at + 1], meshCorners[at + 2], meshCorners[at + 3]}};
+    if (BilinearValue(k, s.x, s.y, s.v, nodataN, x, y, v)) return v;
+  }
+  return IdwValue(s, idw, nodataN, x, y, anisotropyRatio < 1.0 ? anisotropyRatio : 1.0);
+}

@@ -247,7 +247,7 @@ struct ElevationLoop {
 };
 
 TEST(ElevationCellLoop, BitIdenticalForOneTwoAndEightThreads) {
-  for (int method : {2, 3, 11, 12, 5, 6}) {
+  for (int method : {2, 3, 11, 12, 5, 6, 7, 8}) {
     ElevationLoop f;
     f.loop.method = method;
     // Stations 1..6 and a 3 x 3 mesh of further stations 7..15 for the mesh methods.
@@ -269,9 +269,21 @@ TEST(ElevationCellLoop, BitIdenticalForOneTwoAndEightThreads) {
     f.reg.cx = 1e-4;
     f.reg.cy = -2e-4;
     std::vector<double> reference;
+    // Methods 7 and 8 find the spline values in the result grid (grid nodata where the
+    // mesh does not reach) and, for 8, the gradients in a second grid.
+    MatrixOwner splineGradient(f.rows, f.cols);
+    f.loop.splineGradient = splineGradient.get();
+    auto splinePass = [&]() {
+      for (int i = 1; i <= f.rows; ++i)
+        for (int j = 1; j <= f.cols; ++j) {
+          f.result[i][j] = j > 30 ? kGridNodata : 0.1 * i - 0.05 * j;
+          splineGradient[i][j] = i > 35 ? kGridNodata : 0.001 * j;
+        }
+    };
     for (int threads : {1, 2, 8}) {
       omp_set_num_threads(threads);
       omp_set_schedule(omp_sched_dynamic, 2);
+      if (method >= 7) splinePass();
       RunCellLoop(f.loop);
       const std::vector<double> got = f.Cells();
       if (reference.empty())
@@ -290,7 +302,9 @@ TEST(ElevationCellLoop, BitIdenticalForOneTwoAndEightThreads) {
         mesh = w;
       if (method == 6) mesh += 0.002 * z;
     }
-    const double expected = method == 5 || method == 6 ? mesh
+    if (method == 7) mesh = 0.1 * 3 - 0.05 * 4;
+    if (method == 8) mesh = 0.1 * 3 - 0.05 * 4 + 0.001 * 4 * z;
+    const double expected = method >= 5 && method <= 8 ? mesh
                             : method == 2 ? r
                             : method == 12
                                 ? ElevationGradientValue(f.g, f.st.n(), f.st.x.data(), f.st.y.data(), f.st.v.data(),

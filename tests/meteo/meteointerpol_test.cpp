@@ -374,6 +374,9 @@ TEST(Interpolator, StationRegressionAndLapseRateMethods) {
     } else {  // nearest station moved by -0.0065 per metre from 1000 m
       EXPECT_DOUBLE_EQ(g[4][1], 2.0 - 0.0065 * 40);
       EXPECT_DOUBLE_EQ(g[1][5], 6.0 - 0.0065 * 10);
+      // the same operation for callers outside the cell loop, with other lapse rates
+      EXPECT_DOUBLE_EQ(run.interp->ElevationGradientCellValue(500, 500, 1500, -0.005, 1200, 0.001),
+                       2.0 - 0.005 * 200 + 0.001 * 300);
     }
     EXPECT_NE(run.interp->Description().find(method == 12 ? "Thiessen plus elevation lapserate" : "elevation dependent"),
               std::string::npos);
