@@ -465,3 +465,27 @@ TEST(Interpolator, SplinesOverAStationMesh) {
     EXPECT_NE(run.log.console().find("Error converting the station coordinates into a grid"), std::string::npos);
   }
 }
+
+TEST(Interpolator, BilinearOnAMeshTurnedByThirtyDegrees) {
+  // 3 x 4 stations, 2000 m apart along a mesh row and 3000 m along a column, turned by 30
+  // degrees so that cell (3, 3) lies in the middle of the rectangle of stations 1, 2, 4, 5.
+  const double a = 30.0 * M_PI / 180.0;
+  const double ox = 2500 - 1000 * std::cos(a) + 1500 * std::sin(a), oy = 1500 - 1000 * std::sin(a) - 1500 * std::cos(a);
+  std::vector<std::pair<double, double>> mesh;
+  std::string row;
+  for (int j = 0; j < 4; ++j)
+    for (int i = 0; i < 3; ++i) {
+      mesh.push_back({ox + 2000 * i * std::cos(a) - 3000 * j * std::sin(a), oy + 2000 * i * std::sin(a) + 3000 * j * std::cos(a)});
+      row += " " + std::to_string(10 * j + i);
+    }
+  const std::string stations = StationText(mesh, {row, row});
+  InterpolatorRun run;
+  WriteTextFile(run.dir.file("st.dat"), stations);
+  run.Build(Section("temperature", 5, run.dir.file("st.dat")), stations);
+  ASSERT_EQ(run.code, 0) << run.log.console();
+  EXPECT_GT(run.basin.FindRegistered("CoordXRot_temperature"), 0);  // the turned mesh needs rotated cells
+  EXPECT_NEAR(run.interp->AverageHorizontalDistance(), 2000.0, 1e-3);
+  EXPECT_NEAR(run.interp->AverageVerticalDistance(), 3000.0, 1e-3);
+  run.interp->Interpolate(ModelDate{0, 1, 1, 1, 2001});
+  EXPECT_NEAR(run.interp->ResultGrid()[3][3], (0 + 1 + 10 + 11) / 4.0, 1e-6);
+}
