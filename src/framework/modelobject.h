@@ -69,6 +69,12 @@ class modelobject : public memory_handling {
   // --- module log, dates, report interval ---------------------------------------
   virtual void AppendModelLog(const std::string& text);
   virtual void SetEndDate(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute);
+  // Sets February's length in daysPerMonth for the year of the current step (years below 1,
+  // as in runs without dates, leave it as it is), so day arithmetic of a multi-year run
+  // follows each year's own calendar.
+  void UseFebruaryOf(int64_t year) {
+    if (year >= 1) daysPerMonth[1] = DaysInMonth(year, 2);
+  }
   virtual void SetReportInterval(int hours) { reportInterval = hours; }
   virtual int GetReportInterval() const { return reportInterval; }
   virtual double GetHourOffset() const { return hourOffset; }

@@ -156,6 +156,7 @@ void teilmodellklasse::LogProgress(int64_t minute, int64_t hour, int64_t day, in
   stepYear = year;
   stepDate = ModelDate{minute, hour, day, month, year};
   if (omp_in_parallel()) return;
+  UseFebruaryOf(year);
   if (!ProgressLineDue(reportInterval, timeInterval, minToIntEndHours, hour, minute)) return;
   const bool subHourly = timeInterval > 0.0 && timeInterval < 60.0;
   *log << std::setw(20) << (label ? std::string(label) : name) << " " << static_cast<long long>(day) << "."

@@ -52,6 +52,7 @@ void meteointerpol::Interpolate(ModelDate asked) {
     if (szenMeth == 5 || szenMeth == 6) {
       if (month != scenarioMonth) LoadScenarioGrid(month);
     } else {
+      UseFebruaryOf(year);
       UpdateScenarioDayValues(scenarioStations, month, day, daysPerMonth.data());
     }
   }

@@ -63,3 +63,17 @@ TEST(SolarModule, DaylightFractionOfTheStoredStep) {
   EXPECT_EQ(p.DaylightFraction(), 1);
   EXPECT_EQ(p.daylightPart, 0.0);
 }
+
+TEST(SolarModule, EachStepUsesTheFebruaryOfItsOwnYear) {
+  SolarModule s(47.0);
+  teilmodellklasse m(s.in, "snow_model", 1, SectionRequirement::Required);
+  m.daysPerMonth[1] = 29;  // as the start-up sets it for a run that ends in 2000
+  const std::array<int, 12> common{{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31}};
+  m.BeginTimeStep(0, 12, 1, 3, 1999);
+  EXPECT_EQ(m.daysPerMonth[1], 28);
+  EXPECT_DOUBLE_EQ(m.SolarDeclination(1, 3), SolarDeclinationDegrees(1, 3, common));
+  m.BeginTimeStep(0, 12, 1, 3, 2000);
+  EXPECT_EQ(m.daysPerMonth[1], 29);
+  m.BeginTimeStep(-9999, -9999, -9999, -9999, -9999);  // a run without dates keeps the table
+  EXPECT_EQ(m.daysPerMonth[1], 29);
+}
