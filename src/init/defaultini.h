@@ -30,6 +30,7 @@
 #include "framework/modelobject.h"
 #include "framework/zonalstatistic.h"
 #include "framework/zone_ranking.h"  // kMaxZoneCode
+#include "tables/landuse_parameter_grids.h"
 #include "tables/landuse_table.h"
 #include "tables/soil_table.h"
 
@@ -214,6 +215,13 @@ class defaultini : public modelobject {
                                        double** inactiveFieldCapacity, double** inactiveSoilMoisture,
                                        double** interflowStorage);
   virtual void generateMultiLayerParameterGrids(int layerCount);
+  // The daily update without the soil model's root zone, with "MeanThetaInRootZone".
+  virtual void UpdateLanduseParametersWithSoilMoisture(ModelDate date, int dt);
+  // Forcing and chilling sums and start days of the dynamic-phenology rows of one day.
+  virtual void UpdateDynamicPhenology(int dayOfYear, int layerCount);
+  // The table row of a land-use layer cell; null for no-data or a position outside the table.
+  const LanduseTableEntry* LanduseRowAt(int layer, int row, int column) const;
+  LanduseParameterGrids landuseGrids;  // landuse_parameter_grids.cpp, phenology.cpp
 
   // --- regions, zones, derived grids -------------------------------------------------
   virtual void MakeMPIRegions(std::vector<long>& quota, int& firstRow, int& lastRow);

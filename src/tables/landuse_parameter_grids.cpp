@@ -1,0 +1,392 @@
+// The per-layer land-use parameter grids: made and filled for the start date at start-up,
+// set to the table's values of the day once a day, with the seven-day mean temperature of
+// the dynamic phenology and the root zone of the soil model following the root depth.
+#include <omp.h>
+
+#include <algorithm>
+#include <iomanip>
+#include <string>
+
+#include "framework/logstream.h"
+#include "grids/grid_registry.h"
+#include "init/defaultini.h"
+#include "tables/phenology.h"
+
+const char* const kLanduseLayerGridNames[kLayerGridCount] = {
+    "root_depth", "vegetation_coverage_degree", "leaf_area_index", "SurfaceCanopyResistance",
+    "SurfaceIntercepResistance", "RoughnessLength", "VegetationStart", "VegetationStop", "VegetationDuration",
+    "SumOfForcingUnits", "Pheno_start", "SumOfChillingUnits", "FStar_ForcingThreshold"};
+
+namespace {
+
+// Parameter-mask bits of a row.
+constexpr int kMaskAlbedo = 0x01, kMaskEvaporation = 0x02, kMaskCanopy = 0x04, kMaskIntercep = 0x08,
+              kMaskLeafArea = 0x10, kMaskCoverage = 0x20, kMaskRootDepth = 0x40, kMaskRoughness = 0x80;
+
+bool IsDynamicMethod(int method) { return method >= 3 && method <= 6; }
+
+// Per-cell storage of `entries` doubles for rows 0..rows and columns 0..cols, addressed as
+// [row][column] -> entries.
+double*** MakeCellLists(std::vector<double>& store, std::vector<double*>& cells, std::vector<double**>& rows,
+                        int nrows, int ncols, int entries, double fill) {
+  const size_t r = static_cast<size_t>(nrows) + 1, c = static_cast<size_t>(ncols) + 1;
+  store.assign(r * c * static_cast<size_t>(entries), fill);
+  cells.resize(r * c);
+  rows.resize(r);
+  for (size_t i = 0; i < r; ++i) {
+    for (size_t j = 0; j < c; ++j) cells[i * c + j] = &store[(i * c + j) * static_cast<size_t>(entries)];
+    rows[i] = &cells[i * c];
+  }
+  return rows.data();
+}
+
+}  // namespace
+
+const LanduseTableEntry* defaultini::LanduseRowAt(int layer, int row, int column) const {
+  if (layer < 1 || layer >= static_cast<int>(landuseLayerGrids.size()) || !landuseLayerGrids[layer]) return nullptr;
+  const double c = landuseLayerGrids[layer][row][column];
+  if (!(c > geometry.nodata_value)) return nullptr;
+  if (!(c >= 1.0) || c >= static_cast<double>(landuseTable.size())) return nullptr;
+  return &landuseTable[static_cast<size_t>(c)];
+}
+
+namespace {
+
+// Columns of a row that hold cells of the region.
+void ColumnRange(const modelobject& m, int row, int& first, int& last) {
+  first = 1;
+  last = m.geometry.ncols;
+  if (!m.rowBounds.empty() && row < static_cast<int>(m.rowBounds.size())) {
+    first = std::max(1, static_cast<int>(m.rowBounds[row].first));
+    last = std::min(m.geometry.ncols, static_cast<int>(m.rowBounds[row].last));
+  }
+}
+
+}  // namespace
+
+void defaultini::generateMultiLayerParameterGrids(int layerCount) {
+  LanduseParameterGrids& g = landuseGrids;
+  if (layerCount < 1 || landuseLayerGrids.size() < 2 || !landuseLayerGrids[1] || landuseTable.size() < 2) return;
+  g.layers = std::min(layerCount, static_cast<int>(landuseLayerGrids.size()) - 1);
+  const int L = g.layers, nrows = geometry.nrows, ncols = geometry.ncols;
+  const double nodata = geometry.nodata_value;
+
+  // Rows: the largest fix-point count, the flags, the start shift of the dynamic rows.
+  for (size_t r = 1; r < landuseTable.size(); ++r) {
+    LanduseTableEntry& row = landuseTable[r];
+    g.maxFixPoints = std::max(g.maxFixPoints, row.GetFixPointCount());
+    if (IsDynamicMethod(row.method)) g.dynamic = true;
+    if (row.method == 5 || row.method == 6) g.perCell = true;
+    row.SetPhenologyStartDate(static_cast<int>(run.start.day), static_cast<int>(run.start.month),
+                              static_cast<int>(run.start.year));
+  }
+
+  const int albedoPosition = FindGrid("albedo");
+  if (albedoPosition == 0 || !grids[albedoPosition].data) {
+    if (log)
+      *log << "FATAL: Albedo Grid not found for use within Landuse-Table.\n This grid must be read in as standard "
+              "or variable grid (there, it can be created automatically)"
+           << "[end-entry]";
+    throw 12;
+  }
+  g.albedo = grids[albedoPosition].data;
+
+  // Uses a registered grid of the name or makes one filled with fill.
+  auto useOrCreate = [&](const std::string& internalName, const std::string& fileName, double fill) -> double** {
+    const int p = FindGrid(internalName);
+    if (p > 0 && grids[p].data) return grids[p].data;
+    const int free = FirstFreeGridPosition();
+    if (free < 1 || free > kMaxGridPosition) {
+      if (log) *log << "FATAL: no free grid found in memory (at position " << 1000 << ")\n" << "[end-entry]";
+      throw 12;
+    }
+    double** m = NewOwnedGrid(1, nrows);
+    for (int i = 1; i <= nrows; ++i) std::fill(m[i], m[i] + ncols + 1, fill);
+    Register(free, fileName, m, internalName, 0);
+    return m;
+  };
+
+  g.evaporationResistance = useOrCreate("SurfaceEvaporationResistance", "SurfaceEvaporationResistance.asc", 0.0);
+  if (g.dynamic) {
+    g.temperatureAvg = useOrCreate("TemperatureAVG", "TemperatureAVG.asc", 0.0);
+    g.leafFallStart = useOrCreate("StartDayOfLeaveFall", "StartDayOfLeaveFall.asc", 0.0);
+    g.movingAverage = useOrCreate("TemperatureMOVAVG7", "TemperatureMOVAVG7.asc", 0.0);
+    g.movingAveragePosition = FindGrid("TemperatureMOVAVG7");
+    g.movingStack = MakeCellLists(g.movingStackStore, g.movingStackCells, g.movingStackRows, nrows, ncols, 8, 0.0);
+  }
+
+  const int lastGrid = g.dynamic ? kLayerGridCount : kForcingSum;
+  for (auto& v : g.layer) v.assign(static_cast<size_t>(L) + 1, nullptr);
+  for (int k = 1; k <= L; ++k) {
+    for (int n = 0; n < lastGrid; ++n) {
+      const std::string base = kLanduseLayerGridNames[n];
+      double fill = 0.0;
+      if (n == kVegetationStart || n == kVegetationStop) fill = -1.0;
+      if (n >= kForcingSum) fill = nodata;  // below 0: initialised from the row below
+      g.layer[n][k] = useOrCreate(base + std::to_string(k), base + "_Layer_" + std::to_string(k) + ".asc", fill);
+    }
+  }
+  if (g.perCell) {
+    const int entries = g.maxFixPoints + 1;
+    g.fixDayStore.resize(static_cast<size_t>(L) + 1);
+    g.fixDayCells.resize(static_cast<size_t>(L) + 1);
+    g.fixDayRows.resize(static_cast<size_t>(L) + 1);
+    g.fixDays.assign(static_cast<size_t>(L) + 1, nullptr);
+    for (int k = 1; k <= L; ++k)
+      g.fixDays[k] = MakeCellLists(g.fixDayStore[k], g.fixDayCells[k], g.fixDayRows[k], nrows, ncols, entries, nodata);
+  }
+
+  // Fill for the start date (one thread: a supplied chilling sum changes a row's flag).
+  const int doy = landuseTable[1].DayOfYear(static_cast<int>(run.start.day), static_cast<int>(run.start.month),
+                                            static_cast<int>(run.start.year));
+  for (int i = 1; i <= nrows; ++i) {
+    int first, last;
+    ColumnRange(*this, i, first, last);
+    for (int j = first; j <= last; ++j) {
+      if (!zoneGrid || !(zoneGrid[i][j] > nodata)) continue;
+      const double altitude = elevationModel ? elevationModel[i][j] : 0.0;
+      for (int k = 1; k <= L; ++k) {
+        LanduseTableEntry* row = const_cast<LanduseTableEntry*>(LanduseRowAt(k, i, j));
+        if (!row) {
+          for (int n = 0; n < lastGrid; ++n) g.layer[n][k][i][j] = nodata;
+          if (k == 1) g.albedo[i][j] = g.evaporationResistance[i][j] = nodata;
+          continue;
+        }
+        if (g.dynamic && (row->method == 3 || row->method == 4 || row->method == 6)) {
+          if (g.layer[kForcingSum][k][i][j] < 0) g.layer[kForcingSum][k][i][j] = 0.0;
+          if (g.layer[kPhenoStart][k][i][j] < 0) g.layer[kPhenoStart][k][i][j] = row->GetDynamicStartShift();
+          if (g.layer[kChillingSum][k][i][j] < 0)
+            g.layer[kChillingSum][k][i][j] = 0.0;
+          else
+            row->SetDynamicStartSet(false);
+          if (g.layer[kForcingThreshold][k][i][j] < 0) g.layer[kForcingThreshold][k][i][j] = row->GetFStar();
+        }
+        if (g.perCell && (row->method == 5 || row->method == 6)) {
+          double* list = g.fixDays[k][i][j];
+          const int n = std::min(row->GetFixPointCount(), g.maxFixPoints);
+          list[0] = 0.0;
+          for (int e = 1; e <= n; ++e) {
+            const bool waits = row->method == 5 && row->GetForcingThreshold(e) >= 0 && row->GetFixDay(e) > doy;
+            list[e] = waits ? -1.0 : row->GetFixDay(e);
+          }
+        }
+        if (k == 1 && row->TestParameterMask(kMaskAlbedo))
+          g.albedo[i][j] = row->GetAlbedoAtDay(log, doy, k, i, j, altitude);
+        if (k == 1 && row->TestParameterMask(kMaskEvaporation))
+          g.evaporationResistance[i][j] = row->GetSurfaceEvaporationResistanceAtDay(log, doy, k, i, j, altitude);
+        if (row->TestParameterMask(kMaskCanopy))
+          g.layer[kCanopyResistance][k][i][j] = row->GetSurfaceCanopyResistanceAtDay(log, doy, k, i, j, altitude);
+        if (row->TestParameterMask(kMaskIntercep))
+          g.layer[kIntercepResistance][k][i][j] = row->GetSurfaceIntercepResistanceAtDay(log, doy, k, i, j, altitude);
+        if (row->TestParameterMask(kMaskLeafArea))
+          g.layer[kLeafAreaIndex][k][i][j] = row->GetLeafAreaIndexAtDay(log, doy, k, i, j, altitude);
+        if (row->TestParameterMask(kMaskCoverage))
+          g.layer[kCoverage][k][i][j] = row->GetVegetationCoverageDegreeAtDay(log, doy, k, i, j, altitude);
+        if (row->TestParameterMask(kMaskRootDepth))
+          g.layer[kRootDepth][k][i][j] = row->GetRootDepthAtDay(log, doy, k, i, j, altitude);
+        if (row->TestParameterMask(kMaskRoughness))
+          g.layer[kRoughness][k][i][j] = row->GetRoughnessLengthAtDay(log, doy, k, i, j, altitude);
+      }
+    }
+  }
+
+  // Link the dynamic rows to their per-cell grids.
+  for (size_t r = 1; r < landuseTable.size(); ++r) {
+    LanduseTableEntry& row = landuseTable[r];
+    if (!IsDynamicMethod(row.method)) continue;
+    row.SetStartDayGrids(g.layer[kPhenoStart].data());
+    row.SetForcingThresholdGrids(g.layer[kForcingThreshold].data());
+    row.SetForcingSumGrids(g.layer[kForcingSum].data());
+    if (g.perCell) row.SetPerCellFixDays(g.fixDays.data(), g.maxFixPoints);
+  }
+}
+
+void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, double** m2, double** m3,
+                                         double** m4) {
+  LanduseParameterGrids& g = landuseGrids;
+  const int nrows = geometry.nrows;
+  const double nodata = geometry.nodata_value;
+  if (!zoneGrid) return;
+
+  // 1. The step's share of the daily mean temperature.
+  if (g.dynamic && g.temperatureAvg) {
+    if (!g.temperature) {
+      const int p = FindGrid("temperature");
+      if (p == 0 || !grids[p].data) {
+        if (log)
+          *log << "FATAL: could not find grid with label \"" << "temperature" << "\". \nThis grid must be present "
+               << "(either by interpolating " << "or by reading or as standard grid) for using dynamic phenology"
+               << "[end-entry]";
+        throw 33;
+      }
+      g.temperature = grids[p].data;
+    }
+    const double share = dt / 1440.0;
+#pragma omp parallel for schedule(runtime)
+    for (int i = 1; i <= nrows; ++i) {
+      int first, last;
+      ColumnRange(*this, i, first, last);
+      for (int j = first; j <= last; ++j)
+        if (zoneGrid[i][j] > nodata) g.temperatureAvg[i][j] += share * g.temperature[i][j];
+    }
+  }
+
+  // 2. The daily part at the end of the day.
+  const bool daily = date.hour + static_cast<int64_t>(hourOffset) == 24;
+  if (daily) {
+    // 3. Progress line.
+    if (!omp_in_parallel() && log) {
+      if (reportInterval <= 1) {
+        *log << "INFO: " << std::setw(20) << "actual parameters" << " " << static_cast<long>(date.day) << "."
+             << static_cast<long>(date.month) << "." << static_cast<long>(date.year) << " "
+             << static_cast<long>(date.hour) << ". h" << "[end-entry]";
+      } else if ((static_cast<int>(hourOffset) + g.lastHour) % reportInterval == 0) {
+        *log << "INFO: " << std::setw(20) << "actual parameters" << " " << g.lastDay << "." << g.lastMonth << "."
+             << g.lastYear << " " << g.lastHour << ". h " << "(time of meteo data)" << "[end-entry]";
+      }
+    }
+    // 4. Seven-day mean temperature.
+    if (g.dynamic && g.movingStack) {
+      g.dayCounter = std::min(g.dayCounter + 1, 7);
+      const int counter = g.dayCounter;
+#pragma omp parallel for schedule(runtime)
+      for (int i = 1; i <= nrows; ++i) {
+        int first, last;
+        ColumnRange(*this, i, first, last);
+        for (int j = first; j <= last; ++j)
+          if (zoneGrid[i][j] > nodata)
+            g.movingAverage[i][j] = phenology::ShiftMovingAverage(g.movingStack[i][j], g.temperatureAvg[i][j], counter);
+      }
+      if (g.movingAveragePosition > 0) WriteGrids(g.movingAveragePosition, 0, false);
+    }
+    // 5. Day of year and the dynamic phenology.
+    if (g.layers > 0 && m1 && m2 && m3 && m4) {
+      const int doy = landuseTable[1].DayOfYear(static_cast<int>(date.day), static_cast<int>(date.month),
+                                                static_cast<int>(date.year));
+      g.lastHour = static_cast<int>(date.hour);
+      g.lastDay = static_cast<int>(date.day);
+      g.lastMonth = static_cast<int>(date.month);
+      g.lastYear = static_cast<int>(date.year);
+      if (g.dynamic) UpdateDynamicPhenology(doy, g.layers);
+
+      // 6.-8. Parameters of the day, vegetation markers and the root zone.
+      const int L = g.layers;
+#pragma omp parallel for schedule(runtime)
+      for (int i = 1; i <= nrows; ++i) {
+        int first, last;
+        ColumnRange(*this, i, first, last);
+        for (int j = first; j <= last; ++j) {
+          if (!(zoneGrid[i][j] > nodata)) continue;
+          const double altitude = elevationModel ? elevationModel[i][j] : 0.0;
+          const LanduseTableEntry* top = LanduseRowAt(1, i, j);
+          if (!top) {
+            if (g.albedo) g.albedo[i][j] = nodata;
+            if (g.evaporationResistance) g.evaporationResistance[i][j] = nodata;
+          } else {
+            if (g.albedo && top->TestParameterMask(kMaskAlbedo))
+              g.albedo[i][j] = top->GetAlbedoAtDay(log, doy, 1, i, j, altitude);
+            if (g.evaporationResistance && top->TestParameterMask(kMaskEvaporation))
+              g.evaporationResistance[i][j] =
+                  top->GetSurfaceEvaporationResistance(log, static_cast<int>(date.day), static_cast<int>(date.month),
+                                                       static_cast<int>(date.year), 1, i, j, altitude);
+          }
+          double oldDepth = -1.0, newDepth = -1.0;
+          int deepest = 0;
+          for (int k = 1; k <= L; ++k) {
+            const LanduseTableEntry* row = LanduseRowAt(k, i, j);
+            if (!row) {
+              for (int n = kRootDepth; n <= kVegetationStop; ++n) g.layer[n][k][i][j] = nodata;
+              continue;
+            }
+            double& depth = g.layer[kRootDepth][k][i][j];
+            if (depth > oldDepth) {
+              oldDepth = depth;
+              deepest = k;
+            }
+            if (row->TestParameterMask(kMaskRootDepth)) depth = row->GetRootDepthAtDay(log, doy, k, i, j, altitude);
+            if (row->TestParameterMask(kMaskLeafArea))
+              g.layer[kLeafAreaIndex][k][i][j] = row->GetLeafAreaIndexAtDay(log, doy, k, i, j, altitude);
+            if (row->TestParameterMask(kMaskCoverage))
+              g.layer[kCoverage][k][i][j] = row->GetVegetationCoverageDegreeAtDay(log, doy, k, i, j, altitude);
+            if (row->TestParameterMask(kMaskCanopy))
+              g.layer[kCanopyResistance][k][i][j] = row->GetSurfaceCanopyResistanceAtDay(log, doy, k, i, j, altitude);
+            if (row->TestParameterMask(kMaskIntercep))
+              g.layer[kIntercepResistance][k][i][j] =
+                  row->GetSurfaceIntercepResistanceAtDay(log, doy, k, i, j, altitude);
+            if (row->TestParameterMask(kMaskRoughness))
+              g.layer[kRoughness][k][i][j] = row->GetRoughnessLengthAtDay(log, doy, k, i, j, altitude);
+            double& start = g.layer[kVegetationStart][k][i][j];
+            double& stop = g.layer[kVegetationStop][k][i][j];
+            if (doy == row->GetJDVegetationResetForBalance()) {
+              start = stop = -1.0;
+              g.layer[kVegetationDuration][k][i][j] = 0.0;
+            }
+            if (start < 0) start = row->GetVegetationPeriodDayAtDay(log, doy, k, i, j, altitude);
+            if (stop < 0) stop = row->GetVegetationStopDayAtDay(log, doy, k, i, j, altitude);
+            depth = phenology::BoundRootDepth(depth);
+            g.layer[kCoverage][k][i][j] = phenology::BoundCoverage(g.layer[kCoverage][k][i][j]);
+            g.layer[kLeafAreaIndex][k][i][j] = phenology::BoundNonNegative(g.layer[kLeafAreaIndex][k][i][j]);
+            g.layer[kCanopyResistance][k][i][j] = phenology::BoundNonNegative(g.layer[kCanopyResistance][k][i][j]);
+            g.layer[kIntercepResistance][k][i][j] =
+                phenology::BoundNonNegative(g.layer[kIntercepResistance][k][i][j]);
+            g.layer[kRoughness][k][i][j] = phenology::BoundRoughness(g.layer[kRoughness][k][i][j]);
+          }
+          if (deepest > 0) newDepth = g.layer[kRootDepth][deepest][i][j];
+          if (g.rootZoneCapacity && g.rootZoneFraction && deepest > 0 && oldDepth > 0 && newDepth > 0 &&
+              g.rootZoneCapacity[i][j] > nodata) {
+            phenology::RootZone z{g.rootZoneCapacity[i][j], g.rootZoneFraction[i][j], m1[i][j], m2[i][j], m3[i][j],
+                                  m4[i][j]};
+            phenology::AdjustRootZone(z, oldDepth, newDepth);
+            g.rootZoneCapacity[i][j] = z.capacity;
+            g.rootZoneFraction[i][j] = z.fraction;
+            m1[i][j] = z.m1;
+            m2[i][j] = z.m2;
+            m3[i][j] = z.m3;
+            m4[i][j] = z.m4;
+          }
+        }
+      }
+    }
+    if (g.dynamic && g.temperatureAvg) {
+#pragma omp parallel for schedule(runtime)
+      for (int i = 1; i <= nrows; ++i) {
+        int first, last;
+        ColumnRange(*this, i, first, last);
+        for (int j = first; j <= last; ++j)
+          if (zoneGrid[i][j] > nodata) g.temperatureAvg[i][j] = 0.0;
+      }
+    }
+  }
+
+  // 9. Days inside the vegetation period.
+  if (g.layers > 0 && !g.layer[kVegetationDuration].empty()) {
+    const int L = g.layers;
+#pragma omp parallel for schedule(runtime)
+    for (int i = 1; i <= nrows; ++i) {
+      int first, last;
+      ColumnRange(*this, i, first, last);
+      for (int j = first; j <= last; ++j)
+        for (int k = 1; k <= L; ++k) {
+          if (!(zoneGrid[i][j] > nodata)) {
+            g.layer[kVegetationDuration][k][i][j] = nodata;
+          } else if (g.layer[kVegetationStart][k][i][j] >= 0 && g.layer[kVegetationStop][k][i][j] <= 0) {
+            g.layer[kVegetationDuration][k][i][j] += 1.0;
+          }
+        }
+    }
+  }
+}
+
+void defaultini::UpdateLanduseParametersWithSoilMoisture(ModelDate date, int dt) {
+  const int p = FindGrid("MeanThetaInRootZone");
+  landuseGrids.meanTheta = p > 0 ? grids[p].data : nullptr;
+  // Without the soil model's matrices the root zone stays as it is; the parameters of the
+  // day need the four matrices present, so hand over the row-zone grids of this object.
+  double** c = landuseGrids.rootZoneCapacity;
+  double** r = landuseGrids.rootZoneFraction;
+  landuseGrids.rootZoneCapacity = landuseGrids.rootZoneFraction = nullptr;
+  double** any = zoneGrid;
+  UpdateLanduseParameters(date, dt, any, any, any, any);
+  landuseGrids.rootZoneCapacity = c;
+  landuseGrids.rootZoneFraction = r;
+}

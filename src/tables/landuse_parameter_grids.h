@@ -1,0 +1,49 @@
+// State of the per-layer land-use parameter grids that defaultini creates at start-up and
+// refreshes once a day (landuse_parameter_grids.cpp), and of the dynamic vegetation start
+// (phenology.cpp). Grids are registered in the grid registry; matrices are owned by
+// defaultini, the per-cell fix-day lists by this object.
+#pragma once
+
+#include <vector>
+
+// The per-layer grids, in the order in which start-up makes them.
+enum LanduseLayerGrid {
+  kRootDepth, kCoverage, kLeafAreaIndex, kCanopyResistance, kIntercepResistance, kRoughness,
+  kVegetationStart, kVegetationStop, kVegetationDuration,
+  kForcingSum, kPhenoStart, kChillingSum, kForcingThreshold,
+  kLayerGridCount
+};
+
+// Base names of the per-layer grids (the layer number is appended).
+extern const char* const kLanduseLayerGridNames[kLayerGridCount];
+
+struct LanduseParameterGrids {
+  int layers = 0;
+  // [grid][layer 1..layers]; null where a grid is not made (phenology without the flag)
+  std::vector<double**> layer[kLayerGridCount];
+  double** albedo = nullptr;
+  double** evaporationResistance = nullptr;
+  double** temperatureAvg = nullptr;
+  double** leafFallStart = nullptr;
+  double** movingAverage = nullptr;
+  std::vector<double> movingStackStore;  // per cell 8 entries, row-major
+  std::vector<double*> movingStackCells;
+  std::vector<double**> movingStackRows;
+  double*** movingStack = nullptr;  // [row][column] -> 8 entries
+  int movingAveragePosition = 0;
+  // Per-cell fix-day lists of the methods 5 and 6: [layer][row][column] -> n + 1 entries.
+  std::vector<std::vector<double>> fixDayStore;
+  std::vector<std::vector<double*>> fixDayCells;
+  std::vector<std::vector<double**>> fixDayRows;
+  std::vector<double***> fixDays;  // [layer]
+  bool dynamic = false;   // a row of method 3..6 exists
+  bool perCell = false;   // a row of method 5 or 6 exists
+  int maxFixPoints = 0;
+  int dayCounter = 0;     // of the moving average, 1..7
+  int lastHour = 0, lastDay = 0, lastMonth = 0, lastYear = 0;
+  double** temperature = nullptr;
+  double** meanTheta = nullptr;  // "MeanThetaInRootZone", only with the soil-moisture variant
+  // Root-zone grids of the soil model (C and R), set by the soil-grid start-up step.
+  double** rootZoneCapacity = nullptr;
+  double** rootZoneFraction = nullptr;
+};
