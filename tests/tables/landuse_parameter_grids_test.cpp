@@ -1,0 +1,155 @@
+// The per-layer land-use parameter grids: made for the start date, set once a day,
+// vegetation markers counted, guarded against codes outside the table.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include "framework/text_helpers.h"
+#include "init/init_harness.h"
+
+namespace {
+
+constexpr double kNo = -9999.0;
+
+std::string Section(const std::string& method, const std::string& extra) {
+  return "1\n10 grassland { method = " + method +
+         ";\n RootDist = 1.0; TReduWet = 0.95; HReduDry = 3.45;\n JulDays = 1 100 200 366;\n"
+         "Albedo = 0.2 0.2 0.3 0.2;\n rsc = 80 70 60 80;\n LAI = 1 2 4 1;\n Z0 = 0.1 0.1 0.2 0.1;\n"
+         " VCF = 0.5 0.6 0.9 0.5;\n RootDepth = 0.2 0.3 0.5 0.2;\n AltDep = 0 0 0 0;\n" +
+         extra + "}\n";
+}
+
+struct Basin {
+  InitHarness h;
+  double** landuse = nullptr;
+  MatrixOwner m1, m2, m3, m4;
+  explicit Basin(const std::string& extra = "", const std::string& method = "VariableDayCount") {
+    h.Domain(3, 2);
+    h.AllBasin();
+    h.Put(2, "[elevation_model]", h.Filled(300.0));
+    h.Put(3, "albedo", h.Filled(0.5));
+    landuse = h.Put(4, "landuse1", Rows{{1, 1, kNo}, {1, 7, 1}});  // 7: no such row
+    TextCursor c(Section(method, extra));
+    h.d->landuseTable = ReadLanduseSection(&h.log.log(), c, 1);
+    h.d->landuseLayerGrids = {nullptr, landuse};
+    h.d->landuseLayerCount = 1;
+    h.d->run.start.day = 1;
+    h.d->run.start.month = 1;
+    h.d->run.start.year = 2023;
+    m1.reset(h.d->matrix(1, 2, 0, 3, 0.0));
+    m2.reset(h.d->matrix(1, 2, 0, 3, 0.0));
+    m3.reset(h.d->matrix(1, 2, 0, 3, 0.0));
+    m4.reset(h.d->matrix(1, 2, 0, 3, 0.0));
+  }
+  double** Grid(const std::string& name) {
+    const int p = h.d->FindGrid(name);
+    return p > 0 ? h.d->grids[p].data : nullptr;
+  }
+  void Step(int day, int month, int hour) {
+    ModelDate d;
+    d.year = 2023, d.month = month, d.day = day, d.hour = hour, d.minute = 0;
+    h.d->UpdateLanduseParameters(d, 60, m1.get(), m2.get(), m3.get(), m4.get());
+  }
+};
+
+}  // namespace
+
+TEST(LanduseParameterGrids, StartUpFillsLayerGridsAndLeavesNoDataCodesEmpty) {
+  Basin b;
+  b.h.d->generateMultiLayerParameterGrids(1);
+  double** root = b.Grid("root_depth1");
+  ASSERT_NE(root, nullptr);
+  EXPECT_NEAR(root[1][1], 0.2, 1e-12);
+  EXPECT_EQ(root[1][3], kNo);  // no-data code
+  EXPECT_EQ(root[2][2], kNo);  // a code outside the table is not used as a row
+  EXPECT_NEAR(b.Grid("albedo")[1][1], 0.2, 1e-12);
+  EXPECT_EQ(b.Grid("albedo")[1][3], kNo);
+  EXPECT_EQ(b.Grid("VegetationStart1")[1][1], -1.0);
+  EXPECT_EQ(b.Grid("VegetationStop1")[1][1], -1.0);
+  EXPECT_NE(b.Grid("SurfaceEvaporationResistance"), nullptr);
+  EXPECT_EQ(b.Grid("SumOfForcingUnits1"), nullptr);  // no dynamic row
+}
+
+TEST(LanduseParameterGrids, MissingAlbedoEndsTheStartUp) {
+  Basin b;
+  b.h.d->FreeGrid(3);
+  b.h.d->grids[3].internalName.clear();
+  EXPECT_EQ(ThrownCode([&] { b.h.d->generateMultiLayerParameterGrids(1); }), 12);
+  EXPECT_NE(b.h.Console().find("Albedo Grid not found"), std::string::npos);
+}
+
+TEST(LanduseParameterGrids, ClearedAlbedoBitKeepsTheReadAlbedo) {
+  Basin b("useInternalParameters = 11111110;\n");
+  b.h.d->generateMultiLayerParameterGrids(1);
+  EXPECT_EQ(b.Grid("albedo")[1][1], 0.5);
+  b.Step(10, 4, 24);
+  EXPECT_EQ(b.Grid("albedo")[1][1], 0.5);
+}
+
+TEST(LanduseParameterGrids, DailyPartRunsAtHour24AndBoundsValues) {
+  Basin b;
+  b.h.d->generateMultiLayerParameterGrids(1);
+  b.Step(10, 4, 12);  // day 100, not yet the end of the day
+  EXPECT_NEAR(b.Grid("root_depth1")[1][1], 0.2, 1e-12);
+  b.Step(10, 4, 24);
+  EXPECT_NEAR(b.Grid("root_depth1")[1][1], 0.3, 1e-12);
+  EXPECT_NEAR(b.Grid("leaf_area_index1")[1][1], 2.0, 1e-12);
+  EXPECT_NEAR(b.Grid("vegetation_coverage_degree1")[1][1], 0.6, 1e-12);
+  EXPECT_EQ(b.Grid("root_depth1")[1][3], kNo);
+  EXPECT_NE(b.h.Console().find("actual parameters"), std::string::npos);
+}
+
+TEST(LanduseParameterGrids, ResultsDoNotDependOnTheThreadCount) {
+  std::vector<double> first;
+  for (int threads : {1, 2, 8}) {
+    omp_set_num_threads(threads);
+    Basin b;
+    b.h.d->generateMultiLayerParameterGrids(1);
+    for (int d = 1; d <= 5; ++d) b.Step(d, 5, 24);
+    std::vector<double> v;
+    for (const char* name : {"root_depth1", "VegetationDuration1", "VegetationStart1", "RoughnessLength1"})
+      for (int i = 1; i <= 2; ++i)
+        for (int j = 1; j <= 3; ++j) v.push_back(b.Grid(name)[i][j]);
+    if (first.empty())
+      first = v;
+    else
+      EXPECT_EQ(v, first) << threads << " threads";
+  }
+  omp_set_num_threads(1);
+}
+
+TEST(LanduseParameterGrids, ForcingSumStartsTheVegetationOfADynamicRow) {
+  Basin b("DP1_t1_dorm = 50; DP1_T_Bf = 5; JDReset_TStart = 300; maxStartJDforDP1 = 150; F* = 20;\n",
+          "DynamicPhenology_1");
+  b.h.Put(5, "temperature", b.h.Filled(23.4));  // 14.2 forcing units a day
+  b.h.d->generateMultiLayerParameterGrids(1);
+  ASSERT_NE(b.Grid("SumOfForcingUnits1"), nullptr);
+  EXPECT_EQ(b.Grid("SumOfForcingUnits1")[1][1], 0.0);
+  EXPECT_EQ(b.Grid("Pheno_start1")[1][1], -1.0);
+  EXPECT_EQ(b.Grid("FStar_ForcingThreshold1")[1][1], 20.0);
+  EXPECT_EQ(b.Grid("SumOfForcingUnits1")[1][3], kNo);
+  ModelDate d;
+  d.year = 2023, d.month = 4, d.day = 10, d.hour = 24, d.minute = 0;
+  auto day = [&](int dd) {
+    d.day = dd;
+    b.h.d->UpdateLanduseParameters(d, 1440, b.m1.get(), b.m2.get(), b.m3.get(), b.m4.get());
+  };
+  day(10);  // day 100
+  EXPECT_NEAR(b.Grid("SumOfForcingUnits1")[1][1], 14.2, 1e-9);
+  EXPECT_NEAR(b.Grid("TemperatureMOVAVG7")[1][1], 23.4, 1e-9);
+  EXPECT_EQ(b.Grid("TemperatureAVG")[1][1], 0.0);  // restarted after the daily part
+  EXPECT_EQ(b.Grid("Pheno_start1")[1][1], -1.0);
+  day(11);
+  EXPECT_NEAR(b.Grid("SumOfForcingUnits1")[1][1], 28.4, 1e-9);
+  EXPECT_EQ(b.Grid("Pheno_start1")[1][1], 101.0);
+  day(12);  // the start stays, no more forcing
+  EXPECT_NEAR(b.Grid("SumOfForcingUnits1")[1][1], 28.4, 1e-9);
+  EXPECT_EQ(b.Grid("Pheno_start1")[1][1], 101.0);
+}
+
+TEST(LanduseParameterGrids, DynamicRowWithoutTemperatureEndsTheRun) {
+  Basin b("DP1_t1_dorm = 50; DP1_T_Bf = 5; JDReset_TStart = 300; maxStartJDforDP1 = 150; F* = 20;\n",
+          "DynamicPhenology_1");
+  b.h.d->generateMultiLayerParameterGrids(1);
+  EXPECT_EQ(ThrownCode([&] { b.Step(10, 4, 1); }), 33);
+  EXPECT_NE(b.h.Console().find("for using dynamic phenology"), std::string::npos);
+}
