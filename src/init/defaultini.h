@@ -221,6 +221,8 @@ class defaultini : public modelobject {
   virtual void UpdateDynamicPhenology(int dayOfYear, int layerCount);
   // The table row of a land-use layer cell; null for no-data or a position outside the table.
   const LanduseTableEntry* LanduseRowAt(int layer, int row, int column) const;
+  // Raises the vegetation-period flags of the grids with period sums on the balance days.
+  void RaiseVegetationPeriodFlags(int dayOfYear);
   LanduseParameterGrids landuseGrids;  // landuse_parameter_grids.cpp, phenology.cpp
 
   // --- regions, zones, derived grids -------------------------------------------------

@@ -64,6 +64,21 @@ void ColumnRange(const modelobject& m, int row, int& first, int& last) {
 
 }  // namespace
 
+// The table-wide balance days tell the period-grid writer when the vegetation-period sums
+// end (written) and begin again (restarted).
+void defaultini::RaiseVegetationPeriodFlags(int dayOfYear) {
+  if (landuseTable.empty() || !grids) return;
+  const bool ends = dayOfYear == landuseTable[0].GetJDVegetationWriteForBalance();
+  const bool begins = dayOfYear == landuseTable[0].GetJDVegetationResetForBalance();
+  if (!ends && !begins) return;
+  for (int p = 1; p <= kMaxGridPosition; ++p) {
+    GridRecord& r = grids[p];
+    if (r.thousands == 0) continue;
+    if (ends) r.vegetationPeriodEnded = 1;
+    if (begins) r.vegetationPeriodBegins = 1;
+  }
+}
+
 void defaultini::generateMultiLayerParameterGrids(int layerCount) {
   LanduseParameterGrids& g = landuseGrids;
   if (layerCount < 1 || landuseLayerGrids.size() < 2 || !landuseLayerGrids[1] || landuseTable.size() < 2) return;
@@ -268,6 +283,7 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
       g.lastMonth = static_cast<int>(date.month);
       g.lastYear = static_cast<int>(date.year);
       if (g.dynamic) UpdateDynamicPhenology(doy, g.layers);
+      RaiseVegetationPeriodFlags(doy);
 
       // 6.-8. Parameters of the day, vegetation markers and the root zone.
       const int L = g.layers;

@@ -153,3 +153,20 @@ TEST(LanduseParameterGrids, DynamicRowWithoutTemperatureEndsTheRun) {
   EXPECT_EQ(ThrownCode([&] { b.Step(10, 4, 1); }), 33);
   EXPECT_NE(b.h.Console().find("for using dynamic phenology"), std::string::npos);
 }
+
+TEST(LanduseParameterGrids, BalanceDaysRaiseTheVegetationPeriodFlags) {
+  Basin b;
+  b.h.d->landuseTable[0].SetJDVegetationWriteForBalance(100);
+  b.h.d->landuseTable[0].SetJDVegetationResetForBalance(101);
+  b.h.d->generateMultiLayerParameterGrids(1);
+  GridRecord& sums = b.h.d->grids[b.h.d->FindGrid("root_depth1")];
+  sums.thousands = 1;
+  b.Step(9, 4, 24);
+  EXPECT_EQ(sums.vegetationPeriodEnded, 0);
+  b.Step(10, 4, 24);  // day 100
+  EXPECT_EQ(sums.vegetationPeriodEnded, 1);
+  EXPECT_EQ(sums.vegetationPeriodBegins, 0);
+  b.Step(11, 4, 24);
+  EXPECT_EQ(sums.vegetationPeriodBegins, 1);
+  EXPECT_EQ(b.h.d->grids[3].vegetationPeriodEnded + b.h.d->grids[3].vegetationPeriodBegins, 0);  // no period sums
+}
