@@ -4,6 +4,7 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <iomanip>
 #include <string>
 
@@ -287,11 +288,14 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
 
       // 6.-8. Parameters of the day, vegetation markers and the root zone.
       const int L = g.layers;
+      // A bad fix day ends the run with its code; it must not leave the parallel loop.
+      std::atomic<int> failure{0};
 #pragma omp parallel for schedule(runtime)
       for (int i = 1; i <= nrows; ++i) {
         int first, last;
         ColumnRange(*this, i, first, last);
-        for (int j = first; j <= last; ++j) {
+        for (int j = first; j <= last; ++j) try {
+          if (failure.load(std::memory_order_relaxed) != 0) break;
           if (!(zoneGrid[i][j] > nodata)) continue;
           const double altitude = elevationModel ? elevationModel[i][j] : 0.0;
           const LanduseTableEntry* top = LanduseRowAt(1, i, j);
@@ -360,8 +364,15 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
             m3[i][j] = z.m3;
             m4[i][j] = z.m4;
           }
+        } catch (int code) {
+          int none = 0;
+          failure.compare_exchange_strong(none, code != 0 ? code : 103);
+        } catch (...) {
+          int none = 0;
+          failure.compare_exchange_strong(none, 103);
         }
       }
+      if (failure.load() != 0) throw failure.load();
     }
     if (g.dynamic && g.temperatureAvg) {
 #pragma omp parallel for schedule(runtime)

@@ -133,7 +133,7 @@ void Method6(const LanduseTableEntry& row, CellState& c, int day, int n) {
     const int s = row.GetDP4_SPSLF();
     const bool fixReached = s >= 1 && s <= n && row.GetFixDay(s) <= day;
     const bool cold = c.coldDays && *c.coldDays >= 5;
-    if (cold || fixReached || (s > n && c.coldDays && *c.coldDays >= 5)) {
+    if (cold || fixReached) {
       if (c.list && s >= 1 && s <= n) {
         const double shift = day - c.list[s];
         c.list[s] = day;
