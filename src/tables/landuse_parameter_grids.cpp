@@ -131,6 +131,21 @@ void defaultini::generateMultiLayerParameterGrids(int layerCount) {
     g.movingStack = MakeCellLists(g.movingStackStore, g.movingStackCells, g.movingStackRows, nrows, ncols, 8, 0.0);
   }
 
+  // ArcVeg grids must exist for the vectors that the multilayer table gives.
+  bool arcVegGiven[3] = {false, false, false};
+  for (size_t r = 1; r < multiLayerTable.size(); ++r) {
+    arcVegGiven[0] = arcVegGiven[0] || multiLayerTable[r].fractionCount > 0;
+    arcVegGiven[1] = arcVegGiven[1] || multiLayerTable[r].biomassCount > 0;
+    arcVegGiven[2] = arcVegGiven[2] || multiLayerTable[r].retransCount > 0;
+  }
+  static const char* const kArcVegNames[3] = {"ArcVeg_Fraction_", "ArcVeg_Biomass_", "ArcVeg_Retrans_"};
+  for (int a = 0; a < 3; ++a) {
+    g.arcVeg[a].clear();
+    if (!arcVegGiven[a]) continue;
+    g.arcVeg[a].assign(static_cast<size_t>(L) + 1, nullptr);
+    for (int k = 1; k <= L; ++k) g.arcVeg[a][k] = grids[RequireGrid(kArcVegNames[a] + std::to_string(k))].data;
+  }
+
   const int lastGrid = g.dynamic ? kLayerGridCount : kForcingSum;
   for (auto& v : g.layer) v.assign(static_cast<size_t>(L) + 1, nullptr);
   for (int k = 1; k <= L; ++k) {
@@ -166,6 +181,8 @@ void defaultini::generateMultiLayerParameterGrids(int layerCount) {
         if (!row) {
           for (int n = 0; n < lastGrid; ++n) g.layer[n][k][i][j] = nodata;
           if (k == 1) g.albedo[i][j] = g.evaporationResistance[i][j] = nodata;
+          for (auto& arc : g.arcVeg)
+            if (!arc.empty() && arc[k] && arc[k][i][j] < 0) arc[k][i][j] = nodata;
           continue;
         }
         if (g.dynamic && (row->method == 3 || row->method == 4 || row->method == 6)) {

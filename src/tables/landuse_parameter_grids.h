@@ -21,6 +21,9 @@ struct LanduseParameterGrids {
   int layers = 0;
   // [grid][layer 1..layers]; null where a grid is not made (phenology without the flag)
   std::vector<double**> layer[kLayerGridCount];
+  // "ArcVeg_Fraction_", "ArcVeg_Biomass_", "ArcVeg_Retrans_" per layer, when the multilayer
+  // table gives their initial vectors (else empty).
+  std::vector<double**> arcVeg[3];
   double** albedo = nullptr;
   double** evaporationResistance = nullptr;
   double** temperatureAvg = nullptr;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <cmath>
+
 #include "framework/text_helpers.h"
 #include "init/init_harness.h"
 
@@ -169,4 +171,45 @@ TEST(LanduseParameterGrids, BalanceDaysRaiseTheVegetationPeriodFlags) {
   b.Step(11, 4, 24);
   EXPECT_EQ(sums.vegetationPeriodBegins, 1);
   EXPECT_EQ(b.h.d->grids[3].vegetationPeriodEnded + b.h.d->grids[3].vegetationPeriodBegins, 0);  // no period sums
+}
+
+TEST(LanduseParameterGrids, ChillingRowFollowsTheForcingRuleUntilItsDormancyBegins) {
+  Basin b("DP1_t1_dorm = 50; DP1_T_Bf = 5; JDReset_TStart = 300; maxStartJDforDP1 = 150; F* = 20;\n"
+          "DP2_t0_dorm = 280; DP2_t1_dorm = 30; DP2_T_Bf = 5; DP2_T_Bc = 2; DP2_Par_a = 300; DP2_Par_b = -0.01;\n",
+          "DynamicPhenology_2");
+  b.h.Put(5, "temperature", b.h.Filled(2.0));  // one chilling unit a day, no forcing
+  b.h.d->generateMultiLayerParameterGrids(1);
+  ModelDate d;
+  d.hour = 24, d.minute = 0;
+  auto day = [&](int dd, int mm, int yy) {
+    d.day = dd, d.month = mm, d.year = yy;
+    b.h.d->UpdateLanduseParameters(d, 1440, b.m1.get(), b.m2.get(), b.m3.get(), b.m4.get());
+  };
+  EXPECT_TRUE(b.h.d->landuseTable[1].GetDynamicStartSet());
+  day(6, 10, 2023);  // day 279: still the forcing rule, no chilling
+  EXPECT_EQ(b.Grid("SumOfChillingUnits1")[1][1], 0.0);
+  day(7, 10, 2023);  // day 280: dormancy begins
+  EXPECT_FALSE(b.h.d->landuseTable[1].GetDynamicStartSet());
+  EXPECT_EQ(b.Grid("SumOfChillingUnits1")[1][1], 1.0);
+  day(8, 10, 2023);
+  EXPECT_EQ(b.Grid("SumOfChillingUnits1")[1][1], 2.0);
+  day(29, 1, 2024);  // the day before forcing starts sets the threshold
+  EXPECT_EQ(b.Grid("SumOfChillingUnits1")[1][1], 3.0);
+  EXPECT_NEAR(b.Grid("FStar_ForcingThreshold1")[1][1], 300.0 * std::exp(-0.03), 1e-9);
+  EXPECT_EQ(b.Grid("Pheno_start1")[1][1], -1.0);
+}
+
+TEST(LanduseParameterGrids, ArcVegGridsAreRequiredWhenTheLayerTableGivesThem) {
+  Basin b;
+  b.h.d->multiLayerTable.resize(2);
+  b.h.d->multiLayerTable[1].fractionCount = 2;
+  EXPECT_NE(ThrownCode([&] { b.h.d->generateMultiLayerParameterGrids(1); }), -1);
+
+  Basin c;
+  c.h.d->multiLayerTable.resize(2);
+  c.h.d->multiLayerTable[1].fractionCount = 2;
+  double** arc = c.h.Put(6, "ArcVeg_Fraction_1", Rows{{0.5, -1, -1}, {0.5, 0.5, 0.5}});
+  c.h.d->generateMultiLayerParameterGrids(1);
+  EXPECT_EQ(arc[1][2], -1.0);  // a land-use cell keeps its value
+  EXPECT_EQ(arc[1][3], kNo);   // a cell without land use loses the negative value
 }
