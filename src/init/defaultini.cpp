@@ -133,6 +133,7 @@ void defaultini::RunStep(int step) {
       CheckLanduseCodes(p);
       if (p == 0) {
         landuseLayerGrids.assign(1, nullptr);
+        landuseLayerPositions.assign(1, 0);
         landuseLayerCount = 0;
       } else if (multiLayerTable.size() > 1) {
         MakeLanduseLayerGrids();
@@ -140,6 +141,8 @@ void defaultini::RunStep(int step) {
       } else {
         landuseLayerGrids.assign(2, nullptr);
         landuseLayerGrids[1] = grids[p].data;
+        landuseLayerPositions.assign(2, 0);
+        landuseLayerPositions[1] = p;
         grids[p].internalName = "landuse1";
         landuseLayerCount = 1;
       }
@@ -151,12 +154,12 @@ void defaultini::RunStep(int step) {
       break;
     case 15:
       if (irrigationCount != 0)
-        logged("check_irrig_Codes", [this] { check_irrig_Codes(); });
+        logged("check_irrig_Codes", [this] { check_irrig_Codes(FindGrid("irrigation_codes")); });
       else
         irrigationTable = nullptr;
       break;
     case 16:
-      logged("check_SOIL_Codes...", [this] { check_SOIL_Codes(); });
+      logged("check_SOIL_Codes...", [this] { check_SOIL_Codes(FindGrid("soil_types")); });
       break;
     case 17:
       if (mode == 1) logged("make_nFK_kWert_and_Na...", [this] { make_nFK_kWert_and_Na(); });

@@ -13,7 +13,9 @@
 //   defaultini_geometry.cpp        cell sizes, coordinates, slope and aspect
 //   defaultini_regression.cpp      regression regions and their weights
 //   defaultini_run_values.cpp      hand-over of the run values
-//   defaultini_codes.cpp           code checks, soil grids, irrigation, coupling (least bodies)
+//   defaultini_code_checks.cpp     code checks of the land-use, soil and irrigation grids
+//   defaultini_soil_grids.cpp      land-use layer grids and the derived soil grids
+//   defaultini_codes.cpp           irrigation sections, coupling (least bodies)
 //   defaultini_output.cpp          per-step output and zonal statistics
 //   defaultini_variable_grids.cpp  [variable_grids] and periodic input
 //   ../tables/*.cpp                the parameter-table readers
@@ -151,6 +153,25 @@ std::string DatedInputFileName(const std::string& base, const ModelDate& date);
 // True for the grids whose user codes the start-up replaces by table rows.
 bool IsCodeGrid(const std::string& internalName);
 
+// --- code checks (defaultini_code_checks.cpp) -------------------------------------------
+// The code of a cell value: its integer part; false for NaN and values beyond int.
+bool CellCode(double value, int& code);
+// Looks at the basin cells (zone value above nodata; with positiveOnly only values above
+// 0) for a code that is in none of codes[1..n]; gives the first such cell value.
+bool FindCodeOutsideTable(double** grid, double** zones, const GridGeometry& geometry,
+                          const std::vector<int>& codes, bool positiveOnly, double& value);
+// Every cell of the grid (basin or not) whose code is codes[i] gets the row number i.
+void ReplaceCodesByRows(double** grid, const GridGeometry& geometry, const std::vector<int>& codes);
+
+// --- derived land-use and soil grids (defaultini_soil_grids.cpp) ------------------------
+// Code of land-use layer k of the multilayer row given by a checked "landuse" cell value;
+// -9999.0 when the row has fewer layers (or the value is no row).
+double LanduseLayerCode(const std::vector<MultiLayerLanduseEntry>& table, double landuseRow, int layer);
+enum class SoilGridKind { AvailableSoilMoisture, HydraulicConductivity, FillablePorosity };
+// The value of one derived soil grid in a basin cell of the soil row (rootDepth: the cell's
+// first-layer root depth, used by the available soil moisture only).
+double SoilGridValue(const SoilTableEntry& row, SoilGridKind kind, double rootDepth);
+
 // One cell of a river link.
 struct RiverLinkCell {
   int32_t row = 0;
@@ -239,11 +260,24 @@ class defaultini : public modelobject {
   virtual void GenerateRegionWeightGrids();
 
   // --- code checks, soil and land-use grids, coupling --------------------------------
+  // Each takes the grid position (0: no grid, nothing to do).
   virtual void CheckLanduseCodes(int index);
-  virtual void check_SOIL_Codes();
-  virtual void check_irrig_Codes();
+  virtual void check_SOIL_Codes(int index);
+  virtual void check_irrig_Codes(int index);
   virtual void make_nFK_kWert_and_Na();
   virtual void MakeLanduseLayerGrids();
+  // Checks the codes of a grid against codes[1..n] (failing with failureCode and a message
+  // naming what and tableText) and replaces them by row numbers.
+  void CheckAndReplaceCodes(int position, const std::vector<int>& codes, bool positiveOnly, const char* checkLine,
+                            const char* replaceLine, const char* what, const char* tableText, int failureCode);
+  // The layer codes of the multilayer rows against the land-use table; the codes in use
+  // become land-use rows.
+  void CheckMultiLayerCodes(const std::vector<int>& landuseCodes);
+  // Sets every land-use layer grid anew from the (checked) "landuse" grid.
+  void FillLanduseLayerGrids();
+  // After a code grid was read again during the run: the same check as at start-up, and
+  // for land use the layer grids anew.
+  void RecheckCodeGrid(int position);
   virtual void GetCouplingParameters();
   virtual bool IsCoupled() const { return couplingMode == 1; }
 
@@ -274,7 +308,6 @@ class defaultini : public modelobject {
   int firstVariableGridPosition = 0;       // 0 without variable grids
   std::vector<int> variableGridReadFlags;  // 1-based
   double** soilStorage = nullptr;          // the variable grid "soil_storage", if any
-  bool periodicInputChecked = false;
 
   // --- hand-over and queries -----------------------------------------------------------
   // Hands the working control-file name and the run values over; returns 0. Names and
@@ -321,6 +354,7 @@ class defaultini : public modelobject {
   std::vector<MultiLayerLanduseEntry> multiLayerTable;    // rows by code; empty: none
   IrrigationTableEntry* irrigationTable = nullptr;
   int irrigationCount = 0;
+  std::vector<int> irrigationCodes;  // 1..irrigationCount: the code of each irrigation-table row
   int radiationCorrection = 0;
 
   double** zoneGrid = nullptr;       // position 1: valid cells are the basin
@@ -329,7 +363,14 @@ class defaultini : public modelobject {
   double maxElevation = -9999.0;
 
   int landuseLayerCount = 0;
-  std::vector<double**> landuseLayerGrids;  // 1-based
+  std::vector<double**> landuseLayerGrids;  // 1-based; element 0: grid "landuse"
+  std::vector<int> landuseLayerPositions;   // registry positions of the layer grids, 1-based
+
+  // derived soil grids
+  double** availableSoilMoisture = nullptr;
+  double** hydraulicConductivity = nullptr;
+  double** fillablePorosity = nullptr;
+  int availableSoilMoisturePosition = 0, hydraulicConductivityPosition = 0, fillablePorosityPosition = 0;
 
   // region decomposition
   int mpiRegionsPosition = 0, mpiHelperPosition = 0, mpiHaloPosition = 0;

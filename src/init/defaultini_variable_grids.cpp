@@ -143,22 +143,6 @@ void defaultini::ReadVariableGrids() {
 
 void defaultini::UpdatePeriodicGrids(ModelDate date, double /*dtMinutes*/) {
   const int last = std::min(standardGridCount + 2, static_cast<int>(standardGrids.size()) - 1);
-  if (!periodicInputChecked) {
-    // Code grids hold table rows after the start-up; a re-read file would bring user
-    // codes back. Until the re-read is followed by the code check, refuse it.
-    for (int p = 3; p <= last; ++p) {
-      const StandardGridSpec& spec = standardGrids[static_cast<size_t>(p)];
-      if (spec.periodBlocks > 0 && IsCodeGrid(spec.internalName)) {
-        if (log)
-          *log << "FATAL: the code grid " << spec.internalName << " (" << spec.fileName
-               << ") has a periodicity: re-reading land-use, soil or irrigation code grids during the run is "
-                  "not supported; remove its periodicity key from [standard_grids]"
-               << "[end-entry]";
-        throw 17;
-      }
-    }
-    periodicInputChecked = true;
-  }
   for (int p = 3; p <= last; ++p) {
     StandardGridSpec& spec = standardGrids[static_cast<size_t>(p)];
     if (spec.periodBlocks <= 0) continue;
@@ -168,6 +152,8 @@ void defaultini::UpdatePeriodicGrids(ModelDate date, double /*dtMinutes*/) {
     if (action == PeriodicInputAction::Read) {
       const std::string file = DatedInputFileName(spec.fileName, date);
       ReadGrid(file, data, spec.fillCode, false, true, false, spec.defaultValue);
+      // A code grid brings user codes back: they become table rows again.
+      if (IsCodeGrid(spec.internalName)) RecheckCodeGrid(p);
       MPIUpdateGrid(p, data);
     } else if (action == PeriodicInputAction::Restore && spec.startValues) {
       const std::vector<RowBounds>& bounds = run.rowBounds.empty() ? rowBounds : run.rowBounds;
@@ -180,7 +166,21 @@ void defaultini::UpdatePeriodicGrids(ModelDate date, double /*dtMinutes*/) {
         }
         for (int c = first; c <= lastColumn; ++c) data[r][c] = spec.startValues[r][c];
       }
+      // The starting values were kept before the start-up's code check.
+      if (IsCodeGrid(spec.internalName)) RecheckCodeGrid(p);
       MPIUpdateGrid(p, data);
     }
+  }
+}
+
+void defaultini::RecheckCodeGrid(int position) {
+  const std::string& name = standardGrids[static_cast<size_t>(position)].internalName;
+  if (name == "landuse") {
+    CheckLanduseCodes(position);
+    if (multiLayerTable.size() > 1) FillLanduseLayerGrids();
+  } else if (name == "soil_types") {
+    check_SOIL_Codes(position);
+  } else if (name == "irrigation_codes" && irrigationCount != 0) {
+    check_irrig_Codes(position);
   }
 }

@@ -271,17 +271,24 @@ TEST(StandardGridOutput, PeriodicGridIsReadFromItsDatedFilesAndRestored) {
   EXPECT_EQ(b.lai[2][4], kNodata);
 }
 
-TEST(StandardGridOutput, PeriodicReReadOfACodeGridIsRefused) {
+TEST(StandardGridOutput, ReReadLandUseGridGetsItsCodesCheckedAndReplacedAgain) {
   Basin b;
-  b.d->standardGrids[4].internalName = "landuse";
-  b.d->standardGrids[4].periodBlocks = 1;
-  b.d->standardGrids[4].periodUnit = "D";
-  b.d->standardGrids[4].periodStep = 1;
-  try {
-    b.Step(1, 0);
-    FAIL() << "no error";
-  } catch (int code) {
-    EXPECT_EQ(code, 17);
-  }
-  EXPECT_NE(b.log.console().find("the code grid landuse ("), std::string::npos);
+  // Land-use table with codes 7 and 3: code 7 is row 1, code 3 row 2.
+  b.d->landuseTable.resize(3);
+  b.d->landuseTable[1].code = 7;
+  b.d->landuseTable[2].code = 3;
+  WriteTextFile(b.dir.file("lai_2020010100"), AsciiGrid(3.0));
+  WriteTextFile(b.dir.file("lai_2020010200"), AsciiGrid(5.0));
+  StandardGridSpec& s = b.d->standardGrids[4];
+  s.internalName = "landuse";
+  s.periodBlocks = 1;
+  s.periodUnit = "D";
+  s.periodStep = 1;
+  b.Step(1, 0);
+  EXPECT_EQ(b.lai[2][2], 2.0);  // code 3 read again, replaced by its row
+  EXPECT_EQ(b.lai[2][4], kNodata);
+  for (int h = 1; h < 24; ++h) b.Step(1, h);
+  EXPECT_EQ(b.lai[2][2], 2.0);
+  EXPECT_THROW(b.Step(2, 0), int);  // code 5 is in no row
+  EXPECT_NE(b.log.console().find("land use 5 in grid "), std::string::npos) << b.log.console();
 }

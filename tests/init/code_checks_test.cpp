@@ -1,0 +1,184 @@
+// Code checks of the land-use, soil-type and irrigation grids on small hand-made grids and
+// tables: codes must have a table row and become row numbers.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "init/init_harness.h"
+
+namespace {
+
+const double N = -9999.0;
+
+// 2 x 3 domain; the right column lies outside the basin.
+struct CodeBasin : InitHarness {
+  CodeBasin() {
+    Domain(3, 2);
+    Put(1, "[zone_grid]", {{1, 1, N}, {1, 1, N}});
+  }
+  void SoilTable(const std::vector<int>& codes) {
+    d->soilTable.assign(1, SoilTableEntry(static_cast<int32_t>(codes.size())));
+    for (int c : codes) d->soilTable.emplace_back(c);
+  }
+  void LanduseTable(const std::vector<int>& codes) {
+    d->landuseTable.assign(1, LanduseTableEntry(static_cast<int>(codes.size())));
+    for (int c : codes) d->landuseTable.emplace_back(c);
+  }
+  // Multilayer rows: code and layer codes of each row.
+  void MultiLayer(const std::vector<std::pair<int, std::vector<int>>>& rows) {
+    d->multiLayerTable.assign(1, MultiLayerLanduseEntry(static_cast<int32_t>(rows.size())));
+    for (const auto& row : rows) {
+      MultiLayerLanduseEntry e(row.first);
+      e.layerCount = static_cast<int32_t>(row.second.size());
+      e.layerCodes.assign(1, 0);
+      for (int c : row.second) e.layerCodes.push_back(c);
+      e.layerCodesCopy = e.layerCodes;
+      d->multiLayerTable.push_back(e);
+    }
+  }
+  size_t Count(const std::string& text) const {
+    size_t n = 0;
+    const std::string log = Console();
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  }
+};
+
+}  // namespace
+
+TEST(CodeChecks, SoilCodesBecomeRowNumbersAndOnlyChangedRowsAreLogged) {
+  CodeBasin b;
+  b.SoilTable({10, 20, 30});
+  double** g = b.Put(5, "soil_types", {{10, 20, 99}, {30, 10, 20}});
+  b.d->check_SOIL_Codes(5);
+  EXPECT_EQ(g[1][1], 1.0);
+  EXPECT_EQ(g[1][2], 2.0);
+  EXPECT_EQ(g[2][1], 3.0);
+  EXPECT_EQ(g[2][3], 2.0);  // outside the basin, but equal to a replaced code
+  EXPECT_EQ(g[1][3], 99.0);  // outside the basin and in no row: passes and stays
+  EXPECT_EQ(b.Count(" replaced by "), 3u);
+  EXPECT_NE(b.Console().find("10 replaced by 1 ..."), std::string::npos);
+  EXPECT_NE(b.Console().find("2.:replacing soil type codes "), std::string::npos);
+
+  CodeBasin same;
+  same.SoilTable({1, 2, 3});
+  same.Put(5, "soil_types", {{1, 2, N}, {3, 3, N}});
+  same.d->check_SOIL_Codes(5);
+  EXPECT_EQ(same.Count(" replaced by "), 0u);
+  EXPECT_NE(same.Console().find("1.: checking soil type codes"), std::string::npos);
+}
+
+TEST(CodeChecks, SwappedCodesAreEachComparedWithTheGridAsRead) {
+  CodeBasin b;
+  b.SoilTable({2, 1});
+  double** g = b.Put(5, "soil_types", {{1, 2, N}, {2, 2, N}});
+  b.d->check_SOIL_Codes(5);
+  EXPECT_EQ(g[1][1], 2.0);
+  EXPECT_EQ(g[1][2], 1.0);
+  EXPECT_EQ(g[2][1], 1.0);
+  // A fractional code counts by its integer part and gets its row too.
+  CodeBasin f;
+  f.SoilTable({10, 20});
+  double** h = f.Put(5, "soil_types", {{20.7, 10, N}, {10, 10, N}});
+  f.d->check_SOIL_Codes(5);
+  EXPECT_EQ(h[1][1], 2.0);
+}
+
+TEST(CodeChecks, UnknownCodesInTheBasinFailWithTheirTableMessage) {
+  CodeBasin soil;
+  soil.SoilTable({10});
+  soil.Put(5, "soil_types", {{10, 40, N}, {10, 10, N}});
+  EXPECT_EQ(ThrownCode([&] { soil.d->check_SOIL_Codes(5); }), 32);
+  EXPECT_NE(soil.Console().find("soil type 40 in grid "), std::string::npos) << soil.Console();
+  EXPECT_NE(soil.Console().find("(soil_types)\nis not present in the control file \n-------"), std::string::npos);
+
+  // A value that is no number has no code: it fails instead of being cast.
+  CodeBasin nan;
+  nan.SoilTable({10});
+  nan.Put(5, "soil_types", {{10, std::nan(""), N}, {10, 10, N}});
+  EXPECT_EQ(ThrownCode([&] { nan.d->check_SOIL_Codes(5); }), 32);
+
+  CodeBasin landuse;
+  landuse.LanduseTable({1, 2});
+  landuse.Put(5, "landuse", {{1, 2, N}, {3, 1, N}});
+  EXPECT_EQ(ThrownCode([&] { landuse.d->CheckLanduseCodes(5); }), 31);
+  EXPECT_NE(landuse.Console().find("land use 3 in grid "), std::string::npos);
+  EXPECT_NE(landuse.Console().find("is not present in the land use table in the control file"), std::string::npos);
+
+  // Without a table every basin code is unknown.
+  CodeBasin none;
+  none.Put(5, "soil_types", {{1, 1, N}, {1, 1, N}});
+  EXPECT_EQ(ThrownCode([&] { none.d->check_SOIL_Codes(5); }), 32);
+  // Position 0: no grid, nothing to check.
+  EXPECT_EQ(ThrownCode([&] { none.d->check_SOIL_Codes(0); }), -1);
+}
+
+TEST(CodeChecks, IrrigationGridLooksUpOnlyIrrigatedCells) {
+  CodeBasin b;
+  b.d->irrigationCount = 2;
+  b.d->irrigationCodes = {0, 5, 8};
+  double** g = b.Put(5, "irrigation_codes", {{0, 8, N}, {5, -3, N}});
+  b.d->check_irrig_Codes(5);
+  EXPECT_EQ(g[1][1], 0.0);
+  EXPECT_EQ(g[1][2], 2.0);
+  EXPECT_EQ(g[2][1], 1.0);
+  EXPECT_EQ(g[2][2], -3.0);
+  b.Put(6, "irrigation_codes2", {{0, 9, N}, {5, 5, N}});
+  EXPECT_EQ(ThrownCode([&] { b.d->check_irrig_Codes(6); }), 31);
+  EXPECT_NE(b.Console().find("\nirrigation type 9 in grid "), std::string::npos);
+  EXPECT_NE(b.Console().find("is not present in the irrigation table in the control file"), std::string::npos);
+}
+
+TEST(CodeChecks, MultilayerTableTakesTheGridCodesAndItsLayerCodesBecomeLanduseRows) {
+  CodeBasin b;
+  b.LanduseTable({20, 30, 40});
+  b.MultiLayer({{100, {20, 30}}, {200, {40, static_cast<int>(N)}}});
+  double** g = b.Put(5, "landuse", {{100, 200, N}, {200, 100, N}});
+  b.d->CheckLanduseCodes(5);
+  EXPECT_EQ(g[1][1], 1.0);
+  EXPECT_EQ(g[1][2], 2.0);
+  const auto& rows = b.d->multiLayerTable;
+  EXPECT_EQ(rows[1].layerCodes[1], 1);
+  EXPECT_EQ(rows[1].layerCodes[2], 2);
+  EXPECT_EQ(rows[2].layerCodes[1], 3);
+  EXPECT_EQ(rows[2].layerCodes[2], static_cast<int>(N));  // an empty lower layer is allowed
+  EXPECT_EQ(rows[1].layerCodesCopy[1], 20);              // the codes as read stay
+  EXPECT_NE(b.Console().find("Code replacement in MultiLayer-Landuse 1: changed Layer-Code #2 from 30 to 2"),
+            std::string::npos)
+      << b.Console();
+}
+
+TEST(CodeChecks, MultilayerFailures) {
+  CodeBasin notInTable;
+  notInTable.LanduseTable({20});
+  notInTable.MultiLayer({{100, {20}}});
+  notInTable.Put(5, "landuse", {{100, 20, N}, {100, 100, N}});
+  EXPECT_EQ(ThrownCode([&] { notInTable.d->CheckLanduseCodes(5); }), 311);
+  EXPECT_NE(notInTable.Console().find("is not present in the multilayer-landuse-table in the control file"),
+            std::string::npos);
+
+  CodeBasin emptyFirst;
+  emptyFirst.LanduseTable({20});
+  emptyFirst.MultiLayer({{100, {20}}, {200, {static_cast<int>(N), 20}}});
+  emptyFirst.Put(5, "landuse", {{100, 100, N}, {100, 100, N}});
+  EXPECT_EQ(ThrownCode([&] { emptyFirst.d->CheckLanduseCodes(5); }), 312);
+  EXPECT_NE(emptyFirst.Console().find("Here, line 2 contains -9999 as first layer code."), std::string::npos);
+
+  CodeBasin noLayers;
+  noLayers.LanduseTable({20});
+  noLayers.MultiLayer({{100, {}}});
+  noLayers.Put(5, "landuse", {{100, 100, N}, {100, 100, N}});
+  EXPECT_EQ(ThrownCode([&] { noLayers.d->CheckLanduseCodes(5); }), 312);
+
+  CodeBasin missingLayer;
+  missingLayer.LanduseTable({20});
+  missingLayer.MultiLayer({{100, {20, 50}}});
+  missingLayer.Put(5, "landuse", {{100, 100, N}, {100, 100, N}});
+  EXPECT_EQ(ThrownCode([&] { missingLayer.d->CheckLanduseCodes(5); }), 312);
+  EXPECT_NE(missingLayer.Console().find("not all layer codes from landuse 100 from MultiLayer_Landuse-Table\n"
+                                        "are present in the landuse-table in the control file: Here, code 50 is "
+                                        "missing."),
+            std::string::npos);
+}

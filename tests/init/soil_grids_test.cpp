@@ -1,0 +1,110 @@
+// Land-use layer grids and the soil grids derived from the soil-type grid.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "grids/grid_registry.h"
+#include "init/init_harness.h"
+
+namespace {
+
+const double N = -9999.0;
+
+struct SoilBasin : InitHarness {
+  SoilBasin() {
+    Domain(3, 2);
+    Put(1, "[zone_grid]", {{1, 1, N}, {1, 1, N}});
+    d->RankZones(nullptr);
+  }
+};
+
+}  // namespace
+
+TEST(LanduseLayerGrids, OneCodeGridPerLayerWithMissingLayersAsMinus9999) {
+  SoilBasin b;
+  b.d->multiLayerTable.assign(3, MultiLayerLanduseEntry(2));
+  auto& t = b.d->multiLayerTable;
+  t[1] = MultiLayerLanduseEntry(100);
+  t[1].layerCount = 3;
+  t[1].layerCodes = {0, 4, 5, 6};
+  t[2] = MultiLayerLanduseEntry(200);
+  t[2].layerCount = 2;
+  t[2].layerCodes = {0, 7, 8};
+  b.Put(2, "landuse", {{1, 2, 1}, {2, 1, N}});  // codes already replaced by rows
+  b.d->MakeLanduseLayerGrids();
+  ASSERT_EQ(b.d->landuseLayerGrids.size(), 4u);
+  for (int k = 1; k <= 3; ++k) EXPECT_GT(b.d->FindGrid("landuse" + std::to_string(k)), 0) << k;
+  double** l1 = b.d->landuseLayerGrids[1];
+  double** l3 = b.d->landuseLayerGrids[3];
+  EXPECT_EQ(l1[1][1], 4.0);
+  EXPECT_EQ(l1[1][2], 7.0);
+  EXPECT_EQ(l1[1][3], N);  // outside the basin
+  EXPECT_EQ(l3[1][1], 6.0);
+  EXPECT_EQ(l3[1][2], N);  // the type has two layers only
+  EXPECT_EQ(b.d->GridFileName(b.d->FindGrid("landuse2")), "landuse2");
+  // A re-read land-use grid sets the layers anew.
+  b.d->landuseLayerGrids[0][1][1] = 2.0;
+  b.d->FillLanduseLayerGrids();
+  EXPECT_EQ(l1[1][1], 7.0);
+  EXPECT_EQ(l3[1][1], N);
+}
+
+TEST(SoilGrids, ValuesFromTheSoilRowsAndNodataOutsideTheBasin) {
+  SoilBasin b;
+  b.d->soilTable.assign(3, SoilTableEntry(2));
+  auto& t = b.d->soilTable;
+  t[1].FCap = 15.0;
+  t[1].mSB = 40.0;
+  t[1].ksat_vevurada = 1e-5;
+  t[2].FCap = 20.0;
+  t[2].mSB = 30.0;
+  t[2].ksat_vevurada = 2e-6;
+  b.Put(2, "soil_types", {{1, 2, 1}, {2, 1, N}}, b.dir.file("soil.asc"));
+  b.Put(3, "root_depth1", {{0.5, 1.0, N}, {2.0, 0.1, N}});
+  b.d->make_nFK_kWert_and_Na();
+  const int fk = b.d->FindGrid("available_soil_moisture");
+  const int k = b.d->FindGrid("hydraulic_conductivity");
+  const int na = b.d->FindGrid("fillable_porosity");
+  ASSERT_GT(fk, 0);
+  ASSERT_GT(k, 0);
+  ASSERT_GT(na, 0);
+  EXPECT_EQ(b.d->GridFileName(fk), b.dir.file("soil.intern.fk"));
+  EXPECT_EQ(b.d->GridFileName(k), b.dir.file("soil.intern.k"));
+  double** gfk = b.d->GridData(fk);
+  double** gk = b.d->GridData(k);
+  double** gna = b.d->GridData(na);
+  EXPECT_DOUBLE_EQ(gfk[1][1], 15.0 * 0.5 * 10.0);
+  EXPECT_DOUBLE_EQ(gfk[2][1], 20.0 * 2.0 * 10.0);
+  EXPECT_DOUBLE_EQ(gk[1][2], 2e-6);
+  EXPECT_DOUBLE_EQ(gna[2][2], 0.4);
+  for (double** g : {gfk, gk, gna}) {
+    EXPECT_EQ(g[1][3], N);  // beyond the row's last basin column: nodata, not 0
+    EXPECT_EQ(g[2][3], N);
+  }
+}
+
+TEST(SoilGrids, ASuppliedGridIsKeptAndTheOthersAreDerived) {
+  SoilBasin b;
+  b.d->soilTable.assign(2, SoilTableEntry(1));
+  b.d->soilTable[1].ksat_vevurada = 3.0;
+  b.d->soilTable[1].mSB = 50.0;
+  b.Put(2, "soil_types", {{1, 1, N}, {1, 1, N}}, b.dir.file("soil.asc"));
+  double** supplied = b.Put(3, "hydraulic_conductivity", b.Filled(7.0));
+  b.Put(4, "root_depth1", b.Filled(1.0));
+  b.d->make_nFK_kWert_and_Na();
+  EXPECT_EQ(b.d->FindGrid("hydraulic_conductivity"), 3);
+  EXPECT_EQ(supplied[1][1], 7.0);
+  EXPECT_EQ(b.d->hydraulicConductivity, supplied);
+  EXPECT_DOUBLE_EQ(b.d->GridData(b.d->FindGrid("fillable_porosity"))[1][1], 0.5);
+
+  // Without a root-depth grid the available soil moisture cannot be derived.
+  SoilBasin noRoots;
+  noRoots.d->soilTable.assign(2, SoilTableEntry(1));
+  noRoots.Put(2, "soil_types", {{1, 1, N}, {1, 1, N}});
+  EXPECT_EQ(ThrownCode([&] { noRoots.d->make_nFK_kWert_and_Na(); }), 33);
+  // Without a soil-type grid nothing is made.
+  SoilBasin none;
+  none.d->make_nFK_kWert_and_Na();
+  EXPECT_EQ(none.d->FindGrid("fillable_porosity"), 0);
+}
