@@ -302,6 +302,16 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
       g.lastYear = static_cast<int>(date.year);
       if (g.dynamic) UpdateDynamicPhenology(doy, g.layers);
       RaiseVegetationPeriodFlags(doy);
+      if (g.withRootZone && !g.rootZoneCapacity) {
+        const int p = FindGrid("available_soil_moisture");
+        if (p > 0) g.rootZoneCapacity = grids[p].data;
+      }
+      if (g.withRootZone && !g.rootZoneFraction) {
+        const int p = FindGrid("soil_storage");
+        if (p > 0) g.rootZoneFraction = grids[p].data;
+      }
+      double** const capacity = g.withRootZone ? g.rootZoneCapacity : nullptr;
+      double** const fraction = g.withRootZone ? g.rootZoneFraction : nullptr;
 
       // 6.-8. Parameters of the day, vegetation markers and the root zone.
       const int L = g.layers;
@@ -369,13 +379,12 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
             g.layer[kRoughness][k][i][j] = phenology::BoundRoughness(g.layer[kRoughness][k][i][j]);
           }
           if (deepest > 0) newDepth = g.layer[kRootDepth][deepest][i][j];
-          if (g.rootZoneCapacity && g.rootZoneFraction && deepest > 0 && oldDepth > 0 && newDepth > 0 &&
-              g.rootZoneCapacity[i][j] > nodata) {
-            phenology::RootZone z{g.rootZoneCapacity[i][j], g.rootZoneFraction[i][j], m1[i][j], m2[i][j], m3[i][j],
-                                  m4[i][j]};
+          if (capacity && fraction && deepest > 0 && oldDepth > 0 && newDepth > 0 && capacity[i][j] > nodata &&
+              fraction[i][j] > nodata) {
+            phenology::RootZone z{capacity[i][j], fraction[i][j], m1[i][j], m2[i][j], m3[i][j], m4[i][j]};
             phenology::AdjustRootZone(z, oldDepth, newDepth);
-            g.rootZoneCapacity[i][j] = z.capacity;
-            g.rootZoneFraction[i][j] = z.fraction;
+            capacity[i][j] = z.capacity;
+            fraction[i][j] = z.fraction;
             m1[i][j] = z.m1;
             m2[i][j] = z.m2;
             m3[i][j] = z.m3;
@@ -424,13 +433,15 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
 void defaultini::UpdateLanduseParametersWithSoilMoisture(ModelDate date, int dt) {
   const int p = FindGrid("MeanThetaInRootZone");
   landuseGrids.meanTheta = p > 0 ? grids[p].data : nullptr;
-  // Without the soil model's matrices the root zone stays as it is; the parameters of the
-  // day need the four matrices present, so hand over the row-zone grids of this object.
-  double** c = landuseGrids.rootZoneCapacity;
-  double** r = landuseGrids.rootZoneFraction;
-  landuseGrids.rootZoneCapacity = landuseGrids.rootZoneFraction = nullptr;
+  // Without the soil model's matrices the root zone stays as it is; the daily part only
+  // asks for four present matrices, which are then never touched.
+  landuseGrids.withRootZone = false;
   double** any = zoneGrid;
-  UpdateLanduseParameters(date, dt, any, any, any, any);
-  landuseGrids.rootZoneCapacity = c;
-  landuseGrids.rootZoneFraction = r;
+  try {
+    UpdateLanduseParameters(date, dt, any, any, any, any);
+  } catch (...) {
+    landuseGrids.withRootZone = true;
+    throw;
+  }
+  landuseGrids.withRootZone = true;
 }

@@ -46,7 +46,10 @@ struct LanduseParameterGrids {
   int lastHour = 0, lastDay = 0, lastMonth = 0, lastYear = 0;
   double** temperature = nullptr;
   double** meanTheta = nullptr;  // "MeanThetaInRootZone", only with the soil-moisture variant
-  // Root-zone grids of the soil model (C and R), set by the soil-grid start-up step.
+  // Root-zone grids of the soil model: C ("available_soil_moisture", scales with the root
+  // depth) and R ("soil_storage", relative soil moisture), looked up by the daily update
+  // because the start-up derives them after the parameter grids.
   double** rootZoneCapacity = nullptr;
   double** rootZoneFraction = nullptr;
+  bool withRootZone = true;  // false in the soil-moisture variant of the daily update
 };
