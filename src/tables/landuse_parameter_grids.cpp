@@ -84,6 +84,7 @@ void defaultini::generateMultiLayerParameterGrids(int layerCount) {
   LanduseParameterGrids& g = landuseGrids;
   if (layerCount < 1 || landuseLayerGrids.size() < 2 || !landuseLayerGrids[1] || landuseTable.size() < 2) return;
   g.layers = std::min(layerCount, static_cast<int>(landuseLayerGrids.size()) - 1);
+  g.hourOffset = hourOffset != 0.0 ? hourOffset : run.minToIntEnd / 60.0;
   const int L = g.layers, nrows = geometry.nrows, ncols = geometry.ncols;
   const double nodata = geometry.nodata_value;
 
@@ -265,7 +266,7 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
   }
 
   // 2. The daily part at the end of the day.
-  const bool daily = date.hour + static_cast<int64_t>(hourOffset) == 24;
+  const bool daily = date.hour + static_cast<int64_t>(g.hourOffset) == 24;
   if (daily) {
     // 3. Progress line.
     if (!omp_in_parallel() && log) {
@@ -273,7 +274,7 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
         *log << "INFO: " << std::setw(20) << "actual parameters" << " " << static_cast<long>(date.day) << "."
              << static_cast<long>(date.month) << "." << static_cast<long>(date.year) << " "
              << static_cast<long>(date.hour) << ". h" << "[end-entry]";
-      } else if ((static_cast<int>(hourOffset) + g.lastHour) % reportInterval == 0) {
+      } else if ((static_cast<int>(g.hourOffset) + g.lastHour) % reportInterval == 0) {
         *log << "INFO: " << std::setw(20) << "actual parameters" << " " << g.lastDay << "." << g.lastMonth << "."
              << g.lastYear << " " << g.lastHour << ". h " << "(time of meteo data)" << "[end-entry]";
       }

@@ -42,6 +42,10 @@ struct LanduseParameterGrids {
   bool dynamic = false;   // a row of method 3..6 exists
   bool perCell = false;   // a row of method 5 or 6 exists
   int maxFixPoints = 0;
+  // Hours from the hour stamp of the data to the end of the step (the run's min_to_int_end
+  // / 60, or the object's own hour offset when one is set): the day ends when the stamp plus
+  // this offset reaches 24.
+  double hourOffset = 0.0;
   int dayCounter = 0;     // of the moving average, 1..7
   int lastHour = 0, lastDay = 0, lastMonth = 0, lastYear = 0;
   double** temperature = nullptr;

@@ -232,3 +232,13 @@ TEST(LanduseParameterGrids, DeeperRootsRescaleTheSoilModelsRootZone) {
   b.h.d->UpdateLanduseParametersWithSoilMoisture(ModelDate{0, 24, 20, 5, 2023}, 60);  // variant: no root zone
   EXPECT_NEAR(c[1][1], 100.0 * 0.2 / 0.3, 1e-9);
 }
+
+TEST(LanduseParameterGrids, DataStampedAtTheStepStartEndTheDayAtHour23) {
+  Basin b;
+  b.h.d->run.minToIntEnd = 60.0;  // hourly data stamped one hour before the end of the step
+  b.h.d->generateMultiLayerParameterGrids(1);
+  b.Step(10, 4, 22);
+  EXPECT_NEAR(b.Grid("root_depth1")[1][1], 0.2, 1e-12);
+  b.Step(10, 4, 23);
+  EXPECT_NEAR(b.Grid("root_depth1")[1][1], 0.3, 1e-12);
+}
