@@ -242,3 +242,35 @@ TEST(LanduseParameterGrids, DataStampedAtTheStepStartEndTheDayAtHour23) {
   b.Step(10, 4, 23);
   EXPECT_NEAR(b.Grid("root_depth1")[1][1], 0.3, 1e-12);
 }
+
+TEST(LanduseParameterGrids, DegreeDayRowStartsAndSetsLeafFallAfterFiveColdDays) {
+  Basin b("DP1_t1_dorm = 50; DP1_T_Bf = 5; JDReset_TStart = 300; maxStartJDforDP1 = 150; F* = 12;\n"
+          "DP4_t0_dorm = 280; DP4_t1_dorm = 50; DP4_T0 = 0; DP4_T1 = 5; DP4_Par_a = 12; DP4_Par_b = 1;\n"
+          "DP4_T_xylstop = 15; DP4_t_xs1 = 103; DP4_SPSLF = 9;\n",
+          "DynamicPhenology_4");
+  b.h.Put(5, "temperature", b.h.Filled(10.0));  // 5 degree-days, no chilling, a cold week
+  b.h.d->generateMultiLayerParameterGrids(1);
+  b.h.d->landuseTable[1].SetDynamicStartSet(false);  // as after the first dormancy
+  ModelDate d;
+  d.year = 2023, d.month = 4, d.hour = 24, d.minute = 0;
+  auto day = [&](int dd) {
+    d.day = dd;
+    b.h.d->UpdateLanduseParameters(d, 1440, b.m1.get(), b.m2.get(), b.m3.get(), b.m4.get());
+  };
+  day(10);  // 100
+  day(11);
+  EXPECT_NEAR(b.Grid("SumOfForcingUnits1")[1][1], 10.0, 1e-12);
+  EXPECT_EQ(b.Grid("Pheno_start1")[1][1], -1.0);
+  EXPECT_EQ(b.Grid("FStar_ForcingThreshold1")[1][1], 12.0);  // no chilling: a
+  day(12);  // 102: 15 > 12
+  EXPECT_EQ(b.Grid("Pheno_start1")[1][1], 102.0);
+  const double* list = b.h.d->landuseGrids.fixDays[1][1][1];
+  EXPECT_EQ(list[3], 102.0);  // the first fix day not before the start
+  for (int dd = 13; dd <= 16; ++dd) day(dd);  // days 103..106: four cold days
+  EXPECT_EQ(b.Grid("StartDayOfLeaveFall")[1][1], 0.0);
+  day(17);  // 107: the fifth
+  EXPECT_EQ(b.Grid("StartDayOfLeaveFall")[1][1], 107.0);
+  EXPECT_EQ(list[3], 102.0);  // the shift point lies beyond the list: the list stays
+  day(18);
+  EXPECT_EQ(b.Grid("StartDayOfLeaveFall")[1][1], 107.0);
+}
