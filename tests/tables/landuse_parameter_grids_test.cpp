@@ -105,11 +105,14 @@ TEST(LanduseParameterGrids, ResultsDoNotDependOnTheThreadCount) {
   std::vector<double> first;
   for (int threads : {1, 2, 8}) {
     omp_set_num_threads(threads);
-    Basin b;
+    Basin b("DP1_t1_dorm = 50; DP1_T_Bf = 5; JDReset_TStart = 300; maxStartJDforDP1 = 150; F* = 30;\n",
+            "DynamicPhenology_1");
+    b.h.Put(5, "temperature", Rows{{20, 24, 28}, {10, 23.4, 30}});
     b.h.d->generateMultiLayerParameterGrids(1);
     for (int d = 1; d <= 5; ++d) b.Step(d, 5, 24);
     std::vector<double> v;
-    for (const char* name : {"root_depth1", "VegetationDuration1", "VegetationStart1", "RoughnessLength1"})
+    for (const char* name : {"root_depth1", "VegetationDuration1", "VegetationStart1", "RoughnessLength1",
+                             "SumOfForcingUnits1", "Pheno_start1", "TemperatureMOVAVG7"})
       for (int i = 1; i <= 2; ++i)
         for (int j = 1; j <= 3; ++j) v.push_back(b.Grid(name)[i][j]);
     if (first.empty())
