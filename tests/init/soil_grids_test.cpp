@@ -1,6 +1,7 @@
 // Land-use layer grids and the soil grids derived from the soil-type grid.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -107,4 +108,51 @@ TEST(SoilGrids, ASuppliedGridIsKeptAndTheOthersAreDerived) {
   SoilBasin none;
   none.d->make_nFK_kWert_and_Na();
   EXPECT_EQ(none.d->FindGrid("fillable_porosity"), 0);
+}
+
+namespace {
+
+const std::string kStartupBasin = std::string(ORVEL_TEST_DATA) + "/startup/";
+
+}  // namespace
+
+TEST(SoilGrids, StartupChecksTheSoilCodesAndDerivesTheGridsFromTheReplacedRows) {
+  TempDir dir;
+  for (const char* f : {"basin.ctl", "zones.asc", "dem.asc"})
+    std::filesystem::copy_file(kStartupBasin + f, dir.file(f));
+  std::string text = ReadTextFile(dir.file("basin.ctl"));
+  auto edit = [&](const std::string& from, const std::string& to) {
+    const size_t p = text.find(from);
+    ASSERT_NE(p, std::string::npos) << from;
+    text.replace(p, from.size(), to);
+  };
+  edit("$set $dir = ./", "$set $dir = " + dir.path() + "/");
+  edit("1       # number of standard grids\n",
+       "3       # number of standard grids\n"
+       "$dir//soil.asc  soil_types  fillcode = 0  readcode = 0  defaultValue = 7\n"
+       "$dir//roots.asc  root_depth1  fillcode = 0  readcode = 0  defaultValue = 0.5\n");
+  edit("1 loam 25 35 1e-5", "7 loam 25 35 1e-5");
+  WriteTextFile(dir.file("basin.ctl"), text);
+
+  InitHarness h(1, dir.file("basin.ctl"));
+  ASSERT_EQ(h.error, 0);
+  bool done = false;
+  ASSERT_EQ(ThrownCode([&] {
+              for (int n = 0; n < 100 && !done; ++n) h.d->InitStep(done);
+            }),
+            -1)
+      << h.Console();
+  defaultini& d = *h.d;
+  double** soil = d.GridData(d.FindGrid("soil_types"));
+  ASSERT_NE(soil, nullptr);
+  EXPECT_EQ(soil[4][1], 1.0);  // code 7 is row 1
+  EXPECT_NE(h.Console().find("7 replaced by 1 ..."), std::string::npos) << h.Console();
+  double** fk = d.GridData(d.FindGrid("available_soil_moisture"));
+  ASSERT_NE(fk, nullptr);
+  EXPECT_DOUBLE_EQ(fk[4][1], 25.0 * 0.5 * 10.0);
+  EXPECT_EQ(fk[1][1], -9999.0);
+  EXPECT_DOUBLE_EQ(d.GridData(d.FindGrid("fillable_porosity"))[4][1], 0.35);
+  EXPECT_DOUBLE_EQ(d.GridData(d.FindGrid("hydraulic_conductivity"))[4][1], 1e-5);
+  for (const char* f : {"soil.intern.fk", "soil.intern.k", "soil.intern.na"})
+    EXPECT_TRUE(std::filesystem::exists(dir.file(f))) << f;
 }
