@@ -271,6 +271,30 @@ TEST(StandardGridOutput, PeriodicGridIsReadFromItsDatedFilesAndRestored) {
   EXPECT_EQ(b.lai[2][4], kNodata);
 }
 
+TEST(StandardGridOutput, RestoredStartingValuesOfASoilGridAreCheckedToo) {
+  Basin b;
+  // The starting values were kept before the start-up replaced the codes: 30 is row 2.
+  b.d->soilTable.resize(3);
+  b.d->soilTable[1].code = 20;
+  b.d->soilTable[2].code = 30;
+  WriteTextFile(b.dir.file("lai_2020010100"), AsciiGrid(20.0));
+  StandardGridSpec& s = b.d->standardGrids[4];
+  s.internalName = "soil_types";
+  s.periodBlocks = 1;
+  s.periodUnit = "D";
+  s.periodStep = 1;
+  s.persistent = false;
+  s.holdSteps = 1;
+  s.startValues.reset(AllocateMatrix(nullptr, 1, 3, 4, 0));
+  for (int r = 1; r <= 3; ++r)
+    for (int c = 1; c <= 4; ++c) s.startValues[r][c] = c == 4 ? kNodata : 30.0;
+  b.Step(1, 0);
+  EXPECT_EQ(b.lai[1][1], 1.0);
+  b.Step(1, 1);
+  EXPECT_EQ(b.lai[1][1], 2.0);  // restored 30, then replaced by its row
+  EXPECT_EQ(b.lai[1][4], kNodata);
+}
+
 TEST(StandardGridOutput, ReReadLandUseGridGetsItsCodesCheckedAndReplacedAgain) {
   Basin b;
   // Land-use table with codes 7 and 3: code 7 is row 1, code 3 row 2.
