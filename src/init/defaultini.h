@@ -15,7 +15,9 @@
 //   defaultini_run_values.cpp      hand-over of the run values
 //   defaultini_code_checks.cpp     code checks of the land-use, soil and irrigation grids
 //   defaultini_soil_grids.cpp      land-use layer grids and the derived soil grids
-//   defaultini_codes.cpp           irrigation sections, coupling (least bodies)
+//   irrigation_reader.cpp          [irrigation], [irrigation_table]
+//   irrigation_schedule.cpp        schedule texts of the irrigation rules
+//   defaultini_codes.cpp           coupling (least body)
 //   defaultini_output.cpp          per-step output and zonal statistics
 //   defaultini_variable_grids.cpp  [variable_grids] and periodic input
 //   ../tables/*.cpp                the parameter-table readers
@@ -32,6 +34,7 @@
 #include "framework/modelobject.h"
 #include "framework/zonalstatistic.h"
 #include "framework/zone_ranking.h"  // kMaxZoneCode
+#include "init/irrigation_table.h"
 #include "tables/landuse_parameter_grids.h"
 #include "tables/landuse_table.h"
 #include "tables/soil_table.h"
@@ -39,7 +42,6 @@
 // ZoneTableEntry (five doubles per zone) and StatisticsTableEntry live with the statistics
 // writers that use them.
 using StatisticsEntry = StatisticsTableEntry;
-struct IrrigationTableEntry;  // one row of [irrigation_table]
 
 // Limits of the control file and of the zones and regions (codes up to kMaxZoneCode).
 constexpr int kMaxZones = 16000;
@@ -352,7 +354,8 @@ class defaultini : public modelobject {
   std::vector<LanduseTableEntry> landuseTable;            // rows 1..count; empty: none
   std::vector<SoilTableEntry> soilTable;                  // rows 1..count; empty: none
   std::vector<MultiLayerLanduseEntry> multiLayerTable;    // rows by code; empty: none
-  IrrigationTableEntry* irrigationTable = nullptr;
+  std::vector<IrrigationTableEntry> irrigationRows;  // rows 0..irrigationCount; empty: none
+  IrrigationTableEntry* irrigationTable = nullptr;  // irrigationRows.data() when read
   int irrigationCount = 0;
   std::vector<int> irrigationCodes;  // 1..irrigationCount: the code of each irrigation-table row
   int radiationCorrection = 0;

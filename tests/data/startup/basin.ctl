@@ -46,6 +46,9 @@ $year   # start year
 1       # end month
 $year   # end year
 
+[irrigation]
+0       # no irrigation
+
 [radiation_correction]
 0       # no radiation correction
 
