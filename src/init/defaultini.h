@@ -20,6 +20,7 @@
 //   defaultini_codes.cpp           coupling (least body)
 //   defaultini_output.cpp          per-step output and zonal statistics
 //   defaultini_variable_grids.cpp  [variable_grids] and periodic input
+//   hru_spinup.cpp                 [SpinUp] and the response-unit grids
 //   ../tables/*.cpp                the parameter-table readers
 #pragma once
 
@@ -34,6 +35,7 @@
 #include "framework/modelobject.h"
 #include "framework/zonalstatistic.h"
 #include "framework/zone_ranking.h"  // kMaxZoneCode
+#include "init/hru.h"
 #include "init/irrigation_table.h"
 #include "tables/landuse_parameter_grids.h"
 #include "tables/landuse_table.h"
@@ -281,6 +283,10 @@ class defaultini : public modelobject {
   // for land use the layer grids anew.
   void RecheckCodeGrid(int position);
   virtual void GetCouplingParameters();
+  // [SpinUp]: the spin-up settings and, with the switch on, the HRU grids
+  // "HydrologicResponseUnits" and "MasterHydrologicResponseUnits" (hru_spinup.cpp).
+  // hrus receives a new list (element 0 a placeholder). Call after the standard grids.
+  void CreateHRUs(int& spinUp, int& doTemperaturePreSpinUp, int& repeatCount, std::unique_ptr<HruList>& hrus);
   virtual bool IsCoupled() const { return couplingMode == 1; }
 
   // --- per-step output and statistics (defaultini_output.cpp) -----------------------

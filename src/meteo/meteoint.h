@@ -25,6 +25,7 @@
 
 #include "framework/model_date.h"
 #include "framework/modelobject.h"
+#include "init/hru.h"
 #include "meteo/elevation_regression.h"
 #include "meteo/interpolation_kernels.h"
 #include "meteo/regression_file.h"
@@ -183,6 +184,7 @@ class meteointerpol : public modelobject {
   double** mpiHelper = nullptr;
   double** hruGrid = nullptr;
   double** masterHruGrid = nullptr;
+  std::vector<HruRecord> hruMasters;  // master cell of each HRU, found at the first step
   bool hruMode = false;
   bool regionsLooked = false;
   int rotatedXPosition = 0, rotatedYPosition = 0;  // registry positions of the rotated grids

@@ -130,6 +130,20 @@ void meteointerpol::Interpolate(ModelDate asked) {
   const long missing = RunCellLoop(loop);
   if (warn && missing > 0) WriteMissingStationWarnings();
 
+  // Cells of a response unit that are not its master cell take the master cell's value.
+  if (hruMode && hruGrid && masterHruGrid) {
+    HruCellScope scope;
+    scope.geometry = &geometry;
+    scope.rowBounds = &bounds;
+    scope.zone = zoneGrid;
+    scope.regions = mpiRegions;
+    scope.instance = instanceNumber;
+    scope.firstRow = firstRow;
+    scope.lastRow = lastRow;
+    if (hruMasters.empty()) hruMasters = MasterCellsFromGrid(masterHruGrid, scope);
+    CopyFromHruMasters(result, hruGrid, masterHruGrid, hruMasters, scope);
+  }
+
   if (statistics && zoneGrid) {
     const bool haveBounds = !bounds.empty();
     for (int r = firstRow; r <= lastRow; ++r) {
