@@ -120,18 +120,6 @@ int teilmodellklasse::ReportFPE(int i1, int i2, int i3, int i4, double a1, doubl
   return fpeFlag;
 }
 
-void teilmodellklasse::InitTracers(int& error, int count, TracerRecord* table, StatisticsTableEntry*, int) {
-  error = 0;
-  tracerCount = count;
-  if (count <= 0) return;
-  tracerTable = table;
-}
-
-void teilmodellklasse::DeleteTracers() {
-  tracerCount = 0;
-  tracerTable = nullptr;
-}
-
 double teilmodellklasse::WeightedMean(double a, double b, double wa, double wb) const {
   const double w = wa + wb;
   return w == 0.0 ? 0.0 : (wa * a + wb * b) / w;

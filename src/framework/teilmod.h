@@ -8,6 +8,7 @@
 //   teilmod.cpp          construction, flow control, progress line, small numeric helpers
 //   solar_geometry.cpp   declination, equation of time, sun position, day length
 //   zone_ranking.cpp     ranking of a module's own zone grid ("zonegrid_soilmodel")
+//   tracer_grids.cpp     tracer storage and flux grids, their statistics and decay
 #pragma once
 
 #include <array>
@@ -17,10 +18,10 @@
 
 #include "framework/model_date.h"
 #include "framework/modelobject.h"
+#include "framework/tracer_grids.h"
 
 struct ZoneTableEntry;        // one zone of the start-up's zone table (five doubles)
 struct StatisticsTableEntry;  // one entry of the application's statistics table
-struct TracerRecord;          // one tracer of [substance_transport]
 struct RunValues;             // everything the start-up hands to the application
 class StorageFile;            // the storage file of the warm start
 
@@ -83,10 +84,14 @@ class teilmodellklasse : public modelobject {
   // --- solar geometry: declared and defined in solar_geometry.cpp's section below ------
   //     (see the block "solar geometry" at the end of this class)
 
-  // --- tracers -------------------------------------------------------------------------
-  // Keeps the tracer count and table; the application hands every module a count of 0.
+  // --- tracer grids (tracer_grids.cpp) ---------------------------------------------------
+  // Per tracer 1..count: the decay factor for this module's step (radioactive tracers),
+  // a statistics writer over a copy of the zone table, and the registered storage and flux
+  // grids. The table stays the tracer settings'. error is 0, or the code the operation
+  // also throws. The application hands every module a count of 0.
   virtual void InitTracers(int& error, int count, TracerRecord* table, StatisticsTableEntry* statisticsTable,
                            int statisticsSize);
+  // Releases what InitTracers created (statistics rows still buffered are written).
   virtual void DeleteTracers();
 
   // --- small numeric helpers -------------------------------------------------------------
@@ -147,9 +152,13 @@ class teilmodellklasse : public modelobject {
   double daylightPart = 0.0, nightPart = 0.0, nightBeforeSunrise = 0.0, nightAfterSunset = 0.0;
   int nightFlag = 0;
 
-  // Tracers (count 0 in a run; the table belongs to the tracer settings).
+  // --- tracer grids (tracer_grids.cpp) ---------------------------------------------------
+  // Count 0 in a run; the table belongs to the tracer settings, moduleTracers (1..count,
+  // entry 0 unused) to the module.
   int tracerCount = 0;
   TracerRecord* tracerTable = nullptr;
+  std::vector<ModuleTracer> moduleTracers;
+  // --- end of tracer grids ---------------------------------------------------------------
 
   // --- solar geometry (solar_geometry.cpp) -----------------------------------------------
   // Site from latitude, longitude (degrees) and the reference meridian; clock time in

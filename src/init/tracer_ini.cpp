@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "framework/logstream.h"
+#include "framework/text_helpers.h"
 
 std::string TracerKey(const std::string& name) {
   std::string key = name.substr(0, 3);
@@ -32,6 +33,102 @@ tracer_ini_class::tracer_ini_class(int& error, LogStream* logStream, const std::
 
 tracer_ini_class::~tracer_ini_class() = default;
 
+namespace {
+
+// The text behind the first occurrence of word in line; false when the line lacks it.
+bool After(const std::string& line, const std::string& word, TextCursor& rest) {
+  const size_t at = line.find(word);
+  if (at == std::string::npos) return false;
+  rest.SetText(line.substr(at + word.size()));
+  return true;
+}
+
+bool NextWordIs(TextCursor& c, const char* expected) {
+  std::string w;
+  return c.ReadWord(w) && w == expected;
+}
+
+// A word of at most 299 characters (the longest path or extension kept).
+bool ReadShortText(TextCursor& c, std::string& text) { return c.ReadWord(text) && text.size() <= 299; }
+
+}  // namespace
+
+void tracer_ini_class::Fail(const std::string& message) {
+  *log << message << "[end-entry]";
+  throw 56;
+}
+
+void tracer_ini_class::ParseLine(int i, const std::string& line, TracerRecord& t) {
+  const std::string n = std::to_string(i);
+  TextCursor c;
+
+  // Radioactive decay: "non_radioactive" wins over the "radioactive" it contains.
+  if (line.find("non_radioactive") != std::string::npos) {
+    t.radioactive = 0;
+    t.halfTime = -9999.0;
+  } else if (line.find("radioactive") != std::string::npos) {
+    t.radioactive = 1;
+    if (!After(line, "half_time", c))
+      Fail("FATAL: error in tracer_info_table tracer " + n + ": need a \"half_time = xxxx d\" sequence!");
+    if (!NextWordIs(c, "="))
+      Fail("FATAL: error reading half_time for tracer " + n + ": no \"half_time =\" found!");
+    double days = 0.0;
+    std::string unit;
+    if (!c.ReadDouble(days) || !c.ReadWord(unit)) Fail("FATAL: error reading half_time for tracer " + n);
+    if (unit != "d") Fail("FATAL: error reading half_time for tracer " + n + ": no \"d\" for measure found!");
+    if (!(days > 0.0)) Fail("FATAL: error in half_time for tracer " + n + ": must be greater than 0!");
+    t.halfTime = days;
+  } else {
+    Fail("FATAL: error reading parameters for tracer " + n +
+         ":\n need a key word \"radioactive\" or \"non_radioactive\"\n(may be, the number of tracers (" +
+         std::to_string(count) + ") is wrong?\n");
+  }
+
+  if (line.find("non_evaporating") != std::string::npos) {
+    t.evaporating = 0;
+  } else if (line.find("evaporating") != std::string::npos) {
+    t.evaporating = 1;
+  } else {
+    Fail("FATAL: error reading parameters for tracer " + n +
+         ":\n need a key word \"evaporating\" or \"non_evaporating\"\n(may be, the number of tracers (" +
+         std::to_string(count) + ") is wrong?\n");
+  }
+
+  // "key = number"; readEnd closes the message of an unreadable number.
+  auto number = [&](const std::string& key, double& value, const char* readEnd) {
+    if (!After(line, key, c))
+      Fail("FATAL: error reading parameters for tracer " + n + ":\nneed a key word \"" + key + " = xxxx\"");
+    if (!NextWordIs(c, "=")) Fail("FATAL: error reading " + key + " for tracer " + n + ": no \"" + key + " =\" found!");
+    if (!c.ReadDouble(value)) Fail("FATAL: error reading " + key + " for tracer " + n + readEnd);
+  };
+  number("min_conc", t.minConc, "");
+  number("max_conc", t.maxConc, "");
+  // The unit after max_conc only has to be one of the known ones; none means kg/kg.
+  std::string unit;
+  if (c.ReadWord(unit) && unit != "mg/l" && unit != "g/l" && unit != "kg/kg" && unit != "Kg/Kg")
+    Fail("FATAL: error reading max_conc for tracer " + n +
+         ":\nwrong measure (only mg/l, g/l or kg/kg resp. no measure are allowed!)\nread here: " + unit);
+  number("soilini", t.soilini, "!");
+  number("gwini", t.gwini, "!");
+
+  auto whole = [&](const std::string& key, int& value) {
+    if (!After(line, key + " =", c))
+      Fail("FATAL: error reading " + key + " for tracer " + n + ":\nneed a key word \"" + key + " = xxxx\"");
+    if (!c.ReadInt(value)) Fail("FATAL: error reading " + key + " for tracer " + n + "!");
+  };
+  whole("statcode", t.statcode);
+  whole("gridcode", t.gridcode);
+
+  auto text = [&](const std::string& key, std::string& value) {
+    if (!After(line, key + " =", c))
+      Fail("FATAL: error reading " + key + " for tracer " + n + ":\nneed a key word \"" + key + " = xxxx\"");
+    if (!ReadShortText(c, value)) Fail("FATAL: error reading " + key + " for tracer " + n + "!");
+  };
+  text("path", t.path);
+  text("statext", t.statext);
+  text("gridext", t.gridext);
+}
+
 void tracer_ini_class::Read() {
   if (!OpenControlFile()) {
     *log << "FATAL: error opening " << controlFileName << "[end-entry]";
@@ -46,8 +143,8 @@ void tracer_ini_class::Read() {
     throw 58;
   }
   if (n > 0) {
+    count = n;
     tracers.assign(static_cast<size_t>(n) + 1, TracerRecord());
-    // Only the keys are taken here: no module carries tracers in this version.
     for (int i = 1; i <= n; ++i) {
       *log << "reading parameters for tracer " << i << " ..." << "[end-entry]";
       std::string line;
@@ -62,12 +159,11 @@ void tracer_ini_class::Read() {
                << " and substance #" << j << " have the same\nfirst 3 chars (lowercase) in its name ("
                << tracers[i].key << " <-> " << tracers[j].key
                << ")\n\n--------------------------------------------------\n" << "[end-entry]";
-          count = i - 1;
           throw 59;
         }
       }
+      ParseLine(i, line, tracers[i]);
       *log << "done." << "[end-entry]";
-      count = i;
     }
   }
   count = n > 0 ? n : 0;

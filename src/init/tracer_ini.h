@@ -5,22 +5,7 @@
 #include <vector>
 
 #include "framework/modelobject.h"
-
-// One tracer species.
-struct TracerRecord {
-  std::string key;  // first three characters of the name, lower case, padded with "_"
-  int radioactive = 0;
-  int evaporating = 0;
-  double minConc = 0.0;
-  double maxConc = 0.0;
-  double halfTime = -9999.0;  // days
-  double gwini = 0.0;
-  double soilini = 0.0;
-  double decayFactor = 0.0;  // filled by the modules for their time step
-  std::string path, statext, gridext;
-  int statcode = 0;
-  int gridcode = 0;
-};
+#include "framework/tracer_grids.h"  // TracerRecord
 
 constexpr int kMaxTracers = 9;
 
@@ -38,6 +23,9 @@ class tracer_ini_class : public modelobject {
 
  private:
   void Read();
+  // The items of tracer i's line after its name, found anywhere in the line.
+  void ParseLine(int i, const std::string& line, TracerRecord& t);
+  [[noreturn]] void Fail(const std::string& message);  // message, then code 56
 };
 
 // The key of a tracer name: its first three characters in lower case, padded with "_".
