@@ -81,7 +81,11 @@ TEST(AppInit, OptionalModulesWithoutSectionsOnlyWarn) {
 TEST(AppInit, TracerSettingsAreReadButTheModulesCarryNone) {
   BasinCopy basin;
   basin.Edit("[substance_transport]\n0       # number of tracers",
-             "[substance_transport]\n2\nChloride non_radioactive\nOxygen non_radioactive");
+             "[substance_transport]\n2\n"
+             "Chloride non_radioactive non_evaporating min_conc = 0 max_conc = 100 mg/l soilini = 5 gwini = 10 "
+             "statcode = 1001 gridcode = 11 path = ./ statext = sta gridext = grd\n"
+             "Oxygen radioactive half_time = 2 d evaporating min_conc = 0 max_conc = 9 g/l soilini = 0 gwini = 0 "
+             "statcode = 0 gridcode = 0 path = ./ statext = sta gridext = grd");
   AppSeams s;
   CapturedLog log;
   auto app = MakeApplication(log.log(), basin.ControlFile());
