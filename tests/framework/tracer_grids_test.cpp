@@ -2,8 +2,8 @@
 // grids, and their release.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
-#include <fstream>
 
 #include "framework/teilmod.h"
 #include "framework/tracer_grids.h"
