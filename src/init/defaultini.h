@@ -17,7 +17,7 @@
 //   defaultini_soil_grids.cpp      land-use layer grids and the derived soil grids
 //   irrigation_reader.cpp          [irrigation], [irrigation_table]
 //   irrigation_schedule.cpp        schedule texts of the irrigation rules
-//   defaultini_codes.cpp           coupling (least body)
+//   coupling_*.cpp, summary_output.cpp  file exchange with an outside program
 //   defaultini_output.cpp          per-step output and zonal statistics
 //   defaultini_variable_grids.cpp  [variable_grids] and periodic input
 //   hru_spinup.cpp                 [SpinUp] and the response-unit grids
@@ -35,6 +35,7 @@
 #include "framework/modelobject.h"
 #include "framework/zonalstatistic.h"
 #include "framework/zone_ranking.h"  // kMaxZoneCode
+#include "init/coupling.h"
 #include "init/hru.h"
 #include "init/irrigation_table.h"
 #include "tables/landuse_parameter_grids.h"
@@ -282,12 +283,34 @@ class defaultini : public modelobject {
   // After a code grid was read again during the run: the same check as at start-up, and
   // for land use the layer grids anew.
   void RecheckCodeGrid(int position);
+
+  // --- external coupling (coupling_settings.cpp, coupling_exchange.cpp) ---------------
+  virtual bool IsCoupled() const { return coupling.mode == 1; }
   virtual void GetCouplingParameters();
+  virtual void ExchangeExternalGrids(long year, long month, long day, long hour);
+  virtual const std::string& GetSemaphoreFileName() const { return coupling.semaphoreFile; }
+  virtual const std::string& GetInformSemaphoreFileName() const { return coupling.informSemaphoreFile; }
+  virtual const std::string& GetInformSemaphoreContent() const { return coupling.informSemaphoreContent; }
+  virtual long GetWaitInterval() const { return coupling.waitInterval; }
+  virtual char GetExternalGridMode() const { return coupling.gridMode; }
+  // Resolves the grids to their registered matrices and (instance 0) the statistics to
+  // records of the list, whose first count entries are searched.
+  virtual void FindExternalEntities(std::vector<ExternalStatisticRecord>& records, int count);
+  virtual void AccumulateExternalGrids();
+  // Writes the grids and statistics listed for the outside program (summary_output.cpp);
+  // the flags say which period ends with this exchange. The fifth value is not used.
+  virtual void WriteSumTotal(int hour, int day, int month, int year, int unused, bool endOfDay, bool endOfMonth,
+                             bool endOfYear);
+  virtual bool HasGWTableExtern() const;
+  virtual int GetExternalTimeStep() const { return coupling.externalTimeStep; }
+  // Cell of a sum grid that neither belongs to the basin nor to this instance.
+  bool OutsideThisInstance(int row, int column) const;
+  [[noreturn]] void CouplingReadError(const char* text, bool extraLineBreak = false);
+
   // [SpinUp]: the spin-up settings and, with the switch on, the HRU grids
   // "HydrologicResponseUnits" and "MasterHydrologicResponseUnits" (hru_spinup.cpp).
   // hrus receives a new list (element 0 a placeholder). Call after the standard grids.
   void CreateHRUs(int& spinUp, int& doTemperaturePreSpinUp, int& repeatCount, std::unique_ptr<HruList>& hrus);
-  virtual bool IsCoupled() const { return couplingMode == 1; }
 
   // --- per-step output and statistics (defaultini_output.cpp) -----------------------
   virtual void CreateZonalStatistics();
@@ -408,8 +431,7 @@ class defaultini : public modelobject {
   double** weightGrids[4] = {nullptr, nullptr, nullptr, nullptr};
 
   // external coupling
-  int couplingMode = 0;
-  char externalGridMode = 'I';
+  CouplingSettings coupling;
 
  private:
   void RunStep(int step);
