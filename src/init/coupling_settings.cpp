@@ -29,6 +29,11 @@ void defaultini::GetCouplingParameters() {
     if (log) *log << "FATAL: error opening " << controlFileName << "[end-entry]";
     throw 14;
   }
+  ReadCouplingSection();
+}
+
+void defaultini::ReadCouplingSection() {
+  coupling = CouplingSettings();
   if (!SeekControlKey("[ExternalCoupling]", false)) return;
 
   TextCursor& c = controlFile;

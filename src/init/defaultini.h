@@ -287,6 +287,8 @@ class defaultini : public modelobject {
   // --- external coupling (coupling_settings.cpp, coupling_exchange.cpp) ---------------
   virtual bool IsCoupled() const { return coupling.mode == 1; }
   virtual void GetCouplingParameters();
+  // [ExternalCoupling] from the open control file (optional section).
+  void ReadCouplingSection();
   virtual void ExchangeExternalGrids(long year, long month, long day, long hour);
   virtual const std::string& GetSemaphoreFileName() const { return coupling.semaphoreFile; }
   virtual const std::string& GetInformSemaphoreFileName() const { return coupling.informSemaphoreFile; }
