@@ -184,3 +184,18 @@ int teilmodellklasse::ReadFlowControl(const std::string& sectionName) {
   CloseControlFile();
   return otherInterval;
 }
+
+ZoneCells teilmodellklasse::StatisticsCells() const {
+  ZoneCells cells;
+  cells.zone = zoneGrid;
+  cells.nodata = geometry.nodata_value;
+  cells.codeMap = zoneCodeMap;
+  cells.maxCode = zoneCodeMap ? maxZoneCode : -1;
+  cells.firstRow = firstRow;
+  cells.lastRow = lastRow;
+  cells.ncols = geometry.ncols;
+  cells.rowBounds = &rowBounds;
+  if (const int p = grids ? FindGrid("MPIRegions") : 0) cells.regions = grids[p].data;
+  cells.instance = instanceNumber;
+  return cells;
+}

@@ -19,6 +19,7 @@
 #include "framework/model_date.h"
 #include "framework/modelobject.h"
 #include "framework/tracer_grids.h"
+#include "framework/zonalstatistic.h"
 
 struct ZoneTableEntry;        // one zone of the start-up's zone table (five doubles)
 struct StatisticsTableEntry;  // one entry of the application's statistics table
@@ -112,6 +113,11 @@ class teilmodellklasse : public modelobject {
   // Stores the date and writes the progress line (see ProgressLineDue).
   void LogProgress(int64_t minute, int64_t hour, int64_t day, int64_t month, int64_t year,
                    const char* label = nullptr, const char* extra = nullptr);
+
+  // The cells that count for this module's zone statistics (hand it to AddGrid or
+  // AddCells): the zone grid and code map, the module's rows and their active columns, and
+  // with a grid "MPIRegions" only the cells of this instance.
+  ZoneCells StatisticsCells() const;
 
   // --- state ---------------------------------------------------------------------------
   std::string sectionHeader;  // "[" + name + "]" of the last section sought

@@ -260,6 +260,43 @@ void zonalstatistic::AddCellValue(int row, int col, int zoneIndex, double value,
   }
 }
 
+void zonalstatistic::PrepareBlocks(int firstRow, int lastRow) {
+  const int rows = lastRow - firstRow + 1;
+  BlockSums& b = blockSums;
+  b.firstRow = firstRow;
+  b.lastRow = lastRow;
+  b.rowsPerBlock = (rows + kMaxBlocks - 1) / kMaxBlocks;
+  b.blocks = (rows + b.rowsPerBlock - 1) / b.rowsPerBlock;
+  const size_t slots = static_cast<size_t>(b.blocks) * (static_cast<size_t>(zoneCount) + 1);
+  if (b.touched.size() < slots) {
+    b.sums.assign(slots * 3, 0.0);
+    b.touched.assign(slots, 0);
+    b.touchedZones.assign(slots, 0);
+  }
+  if (b.touchedCount.size() < static_cast<size_t>(b.blocks)) b.touchedCount.assign(static_cast<size_t>(b.blocks), 0);
+}
+
+void zonalstatistic::FoldBlocks() {
+  BlockSums& b = blockSums;
+  const size_t perBlock = static_cast<size_t>(zoneCount) + 1;
+  for (int k = 0; k < b.blocks; ++k) {
+    const size_t base = static_cast<size_t>(k) * perBlock;
+    const int n = b.touchedCount[static_cast<size_t>(k)];
+    for (int i = 0; i < n; ++i) {
+      const int z = b.touchedZones[base + static_cast<size_t>(i)];
+      const size_t slot = base + static_cast<size_t>(z);
+      double* s = &b.sums[slot * 3];
+      ZoneTableEntry& e = zones[z];
+      e.areaSum += s[0];
+      ValueSum(e) += s[1];
+      WeightedAreaSum(e) += s[2];
+      s[0] = s[1] = s[2] = 0.0;
+      b.touched[slot] = 0;
+    }
+    b.touchedCount[static_cast<size_t>(k)] = 0;
+  }
+}
+
 bool zonalstatistic::AggregateZones(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute,
                                     bool routing) {
   if (period >= 2) {
@@ -392,5 +429,6 @@ void zonalstatistic::Release() {
   carriedValueSums = {};
   carriedAreaSums = {};
   carriedWeightedAreaSums = {};
+  blockSums = BlockSums{};
   filledRows = 0;
 }

@@ -3,15 +3,30 @@
 // (routstatistic, in routstatistic.h).
 //
 // Calling order per writer: construct -> WriteHeader once -> every step ClearZoneSums,
-// AddCellValue for every cell, AggregateAndWrite with the step's date -> WriteRow when the
-// owner wants the buffer flushed -> Release at the end.
+// AddCells (or AddGrid) with the step's values, AggregateAndWrite with the step's date ->
+// WriteRow when the owner wants the buffer flushed -> Release at the end.
+//
+// Adding a step's values: describe once which cells count and in which zone (ZoneCells),
+// then after the (parallel) cell loop of the step
+//
+//     statistics->AddGrid(cells, resultGrid);                     // a grid of values, or
+//     statistics->AddCells(cells, [&](int r, int c) { return flux[r][c] * f; });
+//
+// Both run in parallel over fixed blocks of rows: each block sums its cells in row and
+// column order, and the block sums are added to the zones in block order. The sums are
+// therefore the same for every thread count. Call them outside any parallel region; the
+// value function is called concurrently and must only read.
 #pragma once
+
+#include <omp.h>
 
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "framework/modelobject.h"
 
 class LogStream;
 
@@ -49,6 +64,39 @@ struct StatisticsTableEntry {
 // Size of the row buffer in bytes; rows are written in blocks of this size.
 constexpr long kStatisticsBufferBytes = 2097152;
 
+// The cells that count for zone statistics and the zone index of each. A cell counts when
+// it lies in the rows firstRow..lastRow and its row's active columns, its zone code is a
+// code 0..maxCode whose zone index (codeMap) is above 0, and, with regions, the region
+// grid holds this instance's number there. Zone codes at or below nodata (and NaN) lie
+// outside the basin.
+struct ZoneCells {
+  double** zone = nullptr;
+  double nodata = -9999.0;
+  const int* codeMap = nullptr;  // zone code -> zone index (0: no zone), codes 0..maxCode
+  int maxCode = -1;
+  int firstRow = 1, lastRow = 0, ncols = 0;
+  const std::vector<RowBounds>* rowBounds = nullptr;  // optional: active columns per row
+  double** regions = nullptr;                         // optional
+  int instance = 0;
+
+  // Zone index of a cell of a held row (0: the cell does not count).
+  int ZoneIndex(int r, int c) const {
+    const double z = zone[r][c];
+    if (!(z > nodata) || !(z >= 0.0 && z < maxCode + 1.0)) return 0;
+    if (regions && !(regions[r] && regions[r][c] == instance)) return 0;
+    return codeMap[static_cast<int>(z)];
+  }
+  // Active columns of row r, clamped to 1..ncols.
+  void Columns(int r, int& first, int& last) const {
+    first = 1;
+    last = ncols;
+    if (rowBounds && static_cast<size_t>(r) < rowBounds->size()) {
+      first = (*rowBounds)[static_cast<size_t>(r)].first > 1 ? (*rowBounds)[static_cast<size_t>(r)].first : 1;
+      last = (*rowBounds)[static_cast<size_t>(r)].last < ncols ? (*rowBounds)[static_cast<size_t>(r)].last : ncols;
+    }
+  }
+};
+
 class zonalstatistic {
  public:
   // code <= 1000 builds an inactive writer. decimals > 98 writes values as "%.6g". An
@@ -66,7 +114,21 @@ class zonalstatistic {
   virtual void CloseFile();
   // Appends every buffered row to the file and empties the buffer.
   virtual void WriteRow();
+  // Adds one cell on the calling thread (the sums then depend on the order of the calls).
+  // Cell loops use AddCells or AddGrid instead.
   virtual void AddCellValue(int row, int col, int zoneIndex, double value, double weight);
+  // Adds value(r, c) with the given weight for every counting cell (see the top of this
+  // file). value is any callable double(int row, int col).
+  template <typename ValueAt>
+  void AddCells(const ZoneCells& cells, ValueAt value, double weight = 1.0) {
+    AddBlocks(cells, value, [](int) { return true; }, weight);
+  }
+  // The same for the values of a grid; rows the grid does not hold are left out.
+  void AddGrid(const ZoneCells& cells, double** values, double weight = 1.0) {
+    if (values == nullptr) return;
+    AddBlocks(cells, [values](int r, int c) { return values[r][c]; },
+              [values](int r) { return values[r] != nullptr; }, weight);
+  }
   virtual void ClearZoneSums();
   virtual void AggregateAndWrite(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute);
   // Creates the file with its three header lines and enters the writer into the table;
@@ -109,6 +171,68 @@ class zonalstatistic {
   // values into the row. Returns true when a row began.
   bool AggregateZones(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute, bool routing);
   void FinishRow();
+
+  // Block sums of AddCells: per block of rows and zone the area, value and weighted area
+  // sums, a mark for the zones the block touched and their list in order of first touch.
+  struct BlockSums {
+    int blocks = 0, rowsPerBlock = 1, firstRow = 1, lastRow = 0;
+    std::vector<double> sums;       // blocks * (zoneCount + 1) * 3
+    std::vector<uint8_t> touched;   // blocks * (zoneCount + 1)
+    std::vector<int> touchedZones;  // blocks * (zoneCount + 1)
+    std::vector<int> touchedCount;  // blocks
+  };
+  // Most blocks of rows a pass is split into: enough to spread over the threads, few
+  // enough that the block sums stay small beside the grids.
+  static constexpr int kMaxBlocks = 64;
+  // Lays out the blocks of a row range (allocates only when the range grows).
+  void PrepareBlocks(int firstRow, int lastRow);
+  // Adds the block sums to the zones in block order and leaves the blocks cleared.
+  void FoldBlocks();
+  // One cell into the sums of a block, weighted like AddCellValue.
+  void AddToBlock(int block, int zoneIndex, int row, int col, double value, double weight) {
+    const size_t slot = static_cast<size_t>(block) * (static_cast<size_t>(zoneCount) + 1) + zoneIndex;
+    if (!blockSums.touched[slot]) {
+      blockSums.touched[slot] = 1;
+      const size_t base = static_cast<size_t>(block) * (static_cast<size_t>(zoneCount) + 1);
+      blockSums.touchedZones[base + static_cast<size_t>(blockSums.touchedCount[static_cast<size_t>(block)]++)] =
+          zoneIndex;
+    }
+    double* s = &blockSums.sums[slot * 3];
+    s[0] += weight;
+    if (weightGrid != nullptr && row >= 1 && row <= weightRows && col >= 1 && col <= weightCols &&
+        weightGrid[row] != nullptr && weightGrid[row][col] > weightNodata) {
+      const double w = weightGrid[row][col];
+      s[2] += w * weight;
+      s[1] += weight * value * w;
+    } else {
+      s[2] += weight;
+      s[1] += weight * value;
+    }
+  }
+  template <typename ValueAt, typename RowHeld>
+  void AddBlocks(const ZoneCells& cells, ValueAt value, RowHeld rowHeld, double weight) {
+    if (!active || cells.zone == nullptr || cells.codeMap == nullptr || cells.lastRow < cells.firstRow) return;
+    PrepareBlocks(cells.firstRow, cells.lastRow);
+    const int blocks = blockSums.blocks, height = blockSums.rowsPerBlock;
+    const bool parallel = static_cast<long>(cells.lastRow - cells.firstRow + 1) * cells.ncols >= 4096;
+#pragma omp parallel for schedule(runtime) if (parallel)
+    for (int b = 0; b < blocks; ++b) {
+      const int r0 = cells.firstRow + b * height;
+      const int r1 = r0 + height - 1 < cells.lastRow ? r0 + height - 1 : cells.lastRow;
+      for (int r = r0; r <= r1; ++r) {
+        if (cells.zone[r] == nullptr || !rowHeld(r)) continue;
+        int first, last;
+        cells.Columns(r, first, last);
+        for (int c = first; c <= last; ++c) {
+          const int zi = cells.ZoneIndex(r, c);
+          if (zi <= 0 || zi > zoneCount) continue;
+          AddToBlock(b, zi, r, c, value(r, c), weight);
+        }
+      }
+    }
+    FoldBlocks();
+  }
+  BlockSums blockSums;
   void Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
   std::string FormatValue(double v) const;
 

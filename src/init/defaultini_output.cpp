@@ -75,31 +75,17 @@ void defaultini::ResetZonalStatistics() {
 void defaultini::AccumulateZonalStatistics() {
   double** zones = GridValues(1);
   if (zones == nullptr) return;
-  const double nodata = geometry.nodata_value;
-  const std::vector<RowBounds>& bounds = run.rowBounds.empty() ? rowBounds : run.rowBounds;
-  const int maxCode = static_cast<int>(run.zoneCodeMap.size()) - 1;
-  for (size_t p = 0; p < zonalStatistics.size(); ++p) {
-    zonalstatistic* writer = zonalStatistics[p].get();
-    if (writer == nullptr) continue;
-    double** values = GridValues(static_cast<int>(p));
-    if (values == nullptr) continue;
-    for (int r = 1; r <= geometry.nrows; ++r) {
-      if (zones[r] == nullptr || values[r] == nullptr) continue;
-      int first = 1, last = geometry.ncols;
-      if (static_cast<int>(bounds.size()) > r) {
-        first = std::max(bounds[r].first, 1);
-        last = std::min(bounds[r].last, static_cast<int32_t>(geometry.ncols));
-      }
-      for (int c = first; c <= last; ++c) {
-        const double v = zones[r][c];
-        if (!(v > nodata)) continue;  // outside the basin (no data, or not a number)
-        // A code outside the ranked codes has no zone (the ranking saw every basin cell).
-        const int code = static_cast<int>(v);
-        if (code < 0 || code > maxCode) continue;
-        writer->AddCellValue(r, c, run.zoneCodeMap[static_cast<size_t>(code)], values[r][c], 1.0);
-      }
-    }
-  }
+  ZoneCells cells;
+  cells.zone = zones;
+  cells.nodata = geometry.nodata_value;
+  cells.codeMap = run.zoneCodeMap.data();
+  cells.maxCode = static_cast<int>(run.zoneCodeMap.size()) - 1;
+  cells.firstRow = 1;
+  cells.lastRow = geometry.nrows;
+  cells.ncols = geometry.ncols;
+  cells.rowBounds = run.rowBounds.empty() ? &rowBounds : &run.rowBounds;
+  for (size_t p = 0; p < zonalStatistics.size(); ++p)
+    if (zonalstatistic* writer = zonalStatistics[p].get()) writer->AddGrid(cells, GridValues(static_cast<int>(p)));
 }
 
 void defaultini::AggregateZonalStatistics(ModelDate date) {

@@ -145,24 +145,18 @@ void meteointerpol::Interpolate(ModelDate asked) {
   }
 
   if (statistics && zoneGrid) {
-    const bool haveBounds = !bounds.empty();
-    for (int r = firstRow; r <= lastRow; ++r) {
-      int c0 = 1, c1 = geometry.ncols;
-      if (haveBounds && static_cast<size_t>(r) < bounds.size()) {
-        c0 = bounds[r].first;
-        c1 = bounds[r].last;
-      }
-      for (int c = c0; c <= c1; ++c) {
-        const double z = zoneGrid[r][c];
-        if (z == geometry.nodata_value) continue;
-        if (mpiRegions && mpiRegions[r][c] != instanceNumber) continue;
-        const long code = static_cast<long>(z);
-        const int zoneIndex =
-            code >= 0 && static_cast<size_t>(code) < zoneCodeMap.size() ? zoneCodeMap[static_cast<size_t>(code)] : 0;
-        if (zoneIndex <= 0) continue;
-        statistics->AddCellValue(r, c, zoneIndex, result[r][c], 1.0);
-      }
-    }
+    ZoneCells cells;
+    cells.zone = zoneGrid;
+    cells.nodata = geometry.nodata_value;
+    cells.codeMap = zoneCodeMap.data();
+    cells.maxCode = static_cast<int>(zoneCodeMap.size()) - 1;
+    cells.firstRow = firstRow;
+    cells.lastRow = lastRow;
+    cells.ncols = geometry.ncols;
+    cells.rowBounds = &bounds;
+    cells.regions = mpiRegions;
+    cells.instance = instanceNumber;
+    statistics->AddGrid(cells, result);
     statistics->AggregateAndWrite(year, month, day, hour, minute);
   }
 }

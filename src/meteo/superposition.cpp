@@ -206,24 +206,10 @@ void cSuperposition::WriteResults() {
   if (!output) return;
   owner.WriteGrids(outputPosition, 1, false);
   if (!statistics || !owner.zoneGrid) return;
-  const double nodata = owner.geometry.nodata_value;
-  const bool haveBounds = !owner.rowBounds.empty();
-  for (int r = owner.firstRow; r <= owner.lastRow; ++r) {
-    int c0 = 1, c1 = owner.geometry.ncols;
-    if (haveBounds && static_cast<size_t>(r) < owner.rowBounds.size()) {
-      c0 = std::max(1, owner.rowBounds[r].first);
-      c1 = std::min(owner.geometry.ncols, owner.rowBounds[r].last);
-    }
-    for (int c = c0; c <= c1; ++c) {
-      const double z = owner.zoneGrid[r][c];
-      if (z == nodata) continue;
-      if (mpiRegions && mpiRegions[r][c] != owner.instanceNumber) continue;
-      if (!(z >= 0.0 && z <= owner.maxZoneCode)) continue;
-      const int zoneIndex = owner.zoneCodeMap[static_cast<int>(z)];
-      if (zoneIndex <= 0) continue;
-      statistics->AddCellValue(r, c, zoneIndex, output[r][c], 1.0);
-    }
-  }
+  ZoneCells cells = owner.StatisticsCells();
+  cells.zone = owner.zoneGrid;
+  cells.regions = mpiRegions;
+  statistics->AddGrid(cells, output);
   statistics->AggregateAndWrite(date.year, date.month, date.day, date.hour, date.minute);
 }
 
