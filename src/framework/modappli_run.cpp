@@ -14,6 +14,7 @@
 #include "framework/logstream.h"
 #include "framework/modappli.h"
 #include "framework/point_output.h"
+#include "grids/grid_output_thread.h"
 #include "meteo/meteoint.h"
 #include "meteo/precicorr.h"
 #include "meteo/superposition.h"
@@ -209,9 +210,13 @@ void ModellApplication::RunPass() {
 }
 
 int ModellApplication::run() {
+  // Grid files are written on their own thread while the steps go on; it has written
+  // every grid handed to it when run() returns, also when the run fails.
+  GridOutputThread gridOutput(log);
   try {
     int pass = 0;
     while (endFlag != 1) {
+      gridOutput.RaiseFailure();  // a grid of the last step that could not be written
       if (CtrlCState == 1) ShowCtrlCMenu();
       ++pass;
       RunPass();
@@ -231,6 +236,8 @@ int ModellApplication::run() {
       for (int i = 1; i <= interpolatorCount; ++i)
         if (modules.interpolators[i]->IsEndOfPeriod() == 0) endFlag = 0;
     }
+    gridOutput.Drain();
+    gridOutput.RaiseFailure();
   } catch (int code) {
     *log << "FATAL: Exception in Modellapplication::run() caught!" << "[end-entry]";
     throw;

@@ -176,6 +176,20 @@ void modelobject::AddToStatistics(double x, double w) {
   }
 }
 
+void modelobject::AddStatisticsPart(double count, double sum, double sumSq, double minimum, double maximum) {
+  statCount += count;
+  statSum += sum;
+  statSumSq += sumSq;
+  if (!statHasValue) {
+    statHasValue = true;
+    statMin = minimum;
+    statMax = maximum;
+  } else {
+    if (minimum < statMin) statMin = minimum;
+    if (maximum > statMax) statMax = maximum;
+  }
+}
+
 void modelobject::GetStatistics(double& count, double& minimum, double& maximum, double& sum, double& mean,
                                 double& stddev) const {
   count = statCount;

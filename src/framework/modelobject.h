@@ -110,6 +110,9 @@ class modelobject : public memory_handling {
   // --- running statistics -----------------------------------------------------------
   virtual void ResetStatistics(double nodata);
   virtual void AddToStatistics(double x, double w);
+  // Adds the sums of a part of the values (weights, weighted values and squares, their
+  // minimum and maximum), as if its values had been added one by one.
+  void AddStatisticsPart(double count, double sum, double sumSq, double minimum, double maximum);
   virtual void GetStatistics(double& count, double& minimum, double& maximum, double& sum, double& mean,
                              double& stddev) const;
 

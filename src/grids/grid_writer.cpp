@@ -1,8 +1,8 @@
 // Writing one grid as an ASCII grid, a binary grid in single or double precision, or a
 // record of a netCDF file.
 //
-// ASCII and binary files are written to "name.tmp" and renamed when complete, so a
-// reader never sees a half-written grid.
+// ASCII and binary files are prepared here and written to "name.tmp" and renamed when
+// complete (grid_output_thread.h), so a reader never sees a half-written grid.
 #include <charconv>
 #include <cstdio>
 #include <string>
@@ -11,6 +11,7 @@
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
 #include "grids/grid_io_internal.h"
+#include "grids/grid_output_thread.h"
 #include "grids/grid_path.h"
 #include "grids/grid_registry.h"
 #include "grids/netcdf_grid_io.h"
@@ -18,12 +19,6 @@
 namespace {
 
 using grid_io::ActiveColumns;
-using grid_io::PendingFile;
-
-[[noreturn]] void CloseError(modelobject& o, const std::string& name) {
-  if (o.log) *o.log << "FATAL: error closing " << name << "[end-entry]";
-  throw 27;
-}
 
 // Sets the cells outside the active columns of every held row to nodata (the blanking of
 // WriteGridDouble).
@@ -49,64 +44,84 @@ void HandToNetcdf(modelobject& o, const std::string& path, double** grid, bool a
   WriteModuleGridNetcdf(o, path, grid, asDouble, date[0], date[1], date[2], date[3], date[4], latitude, longitude);
 }
 
-void WriteAscii(modelobject& o, const std::string& path, double** grid, bool doubleVariant) {
-  const GridGeometry& g = o.geometry;
-  PendingFile f(path, "w");
-  if (!f) {
-    if (o.log) *o.log << "FATAL: error creating " << path << " for writing in text mode." << "[end-entry]";
-    throw 26;
-  }
-  if (std::fprintf(f.get(), "ncols\t%d\nnrows\t%d\nxllcorner\t%lf\nyllcorner\t%lf\ncellsize\t%lf\nnodata_value\t%lf\n",
-                   g.ncols, g.nrows, g.xllcorner, g.yllcorner, g.cellsize, g.nodata_value) < 0)
-    o.WriteError(path, 18);
-  std::string line;
-  char value[64];
-  for (int r = 1; r <= g.nrows; ++r) {
-    line.clear();
-    for (int c = 1; c <= g.ncols; ++c) {
-      // to_chars in general format with precision 6 prints exactly what "%g" prints.
-      const double v = grid[r] ? grid[r][c] : (doubleVariant ? g.nodata_value : -9999.0);
-      const std::to_chars_result res = std::to_chars(value, value + sizeof value, v, std::chars_format::general, 6);
-      line.append(value, static_cast<size_t>(res.ptr - value));
-      line.push_back(c < g.ncols ? '\t' : '\n');
-    }
-    if (std::fwrite(line.data(), 1, line.size(), f.get()) != line.size()) o.WriteError(path, 18);
-  }
-  if (!f.Commit()) CloseError(o, path);
-}
+// Per-row partial header statistics, added in row order after the parallel pass so that
+// the sums do not depend on the thread count.
+struct RowStatistics {
+  double count = 0.0, sum = 0.0, sumSq = 0.0, minimum = 0.0, maximum = 0.0;
+  bool hasValue = false;
+};
 
-template <typename T>
-void WriteBinary(modelobject& o, const std::string& path, double** grid, bool doubleVariant) {
+// The file job of a grid: one parallel pass over the rows copies the cells in the file's
+// number format and, for binary files, sums the header statistics of the active columns.
+GridFileJob MakeJob(modelobject& o, const std::string& path, double** grid, GridFileJob::Format format,
+                    bool doubleVariant) {
   const GridGeometry& g = o.geometry;
-  PendingFile f(path, "wb");
-  if (!f) {
-    if (o.log) *o.log << "FATAL: error creating " << path << " for writing in binary mode." << "[end-entry]";
-    throw 26;
-  }
-  o.binaryHeader = {static_cast<double>(g.ncols), static_cast<double>(g.nrows), g.xllcorner, g.yllcorner,
-                    g.cellsize, g.nodata_value, 0, 0, 0, 0, 0, 0};
-  T header[12];
-  for (int i = 0; i < 12; ++i) header[i] = static_cast<T>(o.binaryHeader[static_cast<size_t>(i)]);
-  if (std::fwrite(header, sizeof(T), 12, f.get()) != 12) o.WriteError(path, 18);
-
-  o.ResetStatistics(g.nodata_value);
-  std::vector<T> row(static_cast<size_t>(g.ncols));
+  GridFileJob job;
+  job.path = path;
+  job.format = format;
+  job.geometry = g;
+  const size_t cols = static_cast<size_t>(g.ncols), cells = static_cast<size_t>(g.nrows) * cols;
+  const bool ascii = format == GridFileJob::Format::Ascii;
+  if (format == GridFileJob::Format::Float)
+    job.floats.resize(cells);
+  else
+    job.doubles.resize(cells);
+  std::vector<RowStatistics> rows(ascii ? 0 : static_cast<size_t>(g.nrows) + 1);
+  const double nodata = g.nodata_value, countedAbove = nodata + 1;
+  float* floats = job.floats.data();
+  double* doubles = job.doubles.data();
+#pragma omp parallel for schedule(runtime) if (cells >= 65536)
   for (int r = 1; r <= g.nrows; ++r) {
-    if (!grid[r]) {
-      std::fill(row.begin(), row.end(), static_cast<T>(g.nodata_value));
-    } else {
-      int first, last;
-      ActiveColumns(o, r, first, last);
-      if (last < 1 && !doubleVariant) {
-        first = 1;
-        last = g.ncols;
+    const size_t at = static_cast<size_t>(r - 1) * cols;
+    const double* in = grid[r];
+    if (!in) {
+      // A row the grid does not hold: nodata (an ASCII file of a period grid writes -9999).
+      const double fill = ascii && !doubleVariant ? -9999.0 : nodata;
+      for (size_t c = 0; c < cols; ++c) {
+        if (floats)
+          floats[at + c] = static_cast<float>(fill);
+        else
+          doubles[at + c] = fill;
       }
-      const double* weights = o.relCellArea ? o.relCellArea[r] : nullptr;
-      for (int c = first; c <= last; ++c) o.AddToStatistics(grid[r][c], weights ? weights[c] : 1.0);
-      for (int c = 1; c <= g.ncols; ++c) row[static_cast<size_t>(c - 1)] = static_cast<T>(grid[r][c]);
+      continue;
     }
-    if (std::fwrite(row.data(), sizeof(T), row.size(), f.get()) != row.size()) o.WriteError(path, 18);
+    if (floats)
+      for (size_t c = 0; c < cols; ++c) floats[at + c] = static_cast<float>(in[c + 1]);
+    else
+      for (size_t c = 0; c < cols; ++c) doubles[at + c] = in[c + 1];
+    if (ascii) continue;
+    int first, last;
+    ActiveColumns(o, r, first, last);
+    if (last < 1 && !doubleVariant) {
+      first = 1;
+      last = g.ncols;
+    }
+    const double* weights = o.relCellArea ? o.relCellArea[r] : nullptr;
+    RowStatistics& s = rows[static_cast<size_t>(r)];
+    for (int c = first; c <= last; ++c) {
+      const double x = in[c], w = weights ? weights[c] : 1.0;
+      if (!(x > countedAbove)) continue;
+      s.count += w;
+      s.sum += w * x;
+      s.sumSq += w * x * x;
+      if (!s.hasValue) {
+        s.hasValue = true;
+        s.minimum = s.maximum = x;
+      } else if (x < s.minimum) {
+        s.minimum = x;
+      } else if (x > s.maximum) {
+        s.maximum = x;
+      }
+    }
   }
+  if (ascii) return job;
+
+  // The header: geometry, then the statistics of the counted cells.
+  o.ResetStatistics(nodata);
+  for (const RowStatistics& s : rows)
+    if (s.hasValue) o.AddStatisticsPart(s.count, s.sum, s.sumSq, s.minimum, s.maximum);
+  o.binaryHeader = {static_cast<double>(g.ncols), static_cast<double>(g.nrows), g.xllcorner, g.yllcorner,
+                    g.cellsize, nodata, 0, 0, 0, 0, 0, 0};
   double count, minimum, maximum, sum, mean, stddev;
   o.GetStatistics(count, minimum, maximum, sum, mean, stddev);
   o.binaryHeader[6] = count;
@@ -115,12 +130,8 @@ void WriteBinary(modelobject& o, const std::string& path, double** grid, bool do
   o.binaryHeader[9] = sum;
   o.binaryHeader[10] = mean;
   o.binaryHeader[11] = stddev;
-  T stats[6];
-  for (int i = 0; i < 6; ++i) stats[i] = static_cast<T>(o.binaryHeader[static_cast<size_t>(6 + i)]);
-  if (std::fseek(f.get(), static_cast<long>(6 * sizeof(T)), SEEK_SET) != 0 ||
-      std::fwrite(stats, sizeof(T), 6, f.get()) != 6)
-    o.WriteError(path, 18);
-  if (!f.Commit()) CloseError(o, path);
+  job.header = o.binaryHeader;
+  return job;
 }
 
 void WriteOneGrid(modelobject& o, const std::string& fileName, double** grid, bool ascii, bool asDouble,
@@ -136,12 +147,19 @@ void WriteOneGrid(modelobject& o, const std::string& fileName, double** grid, bo
     return;
   }
   if (doubleVariant) BlankInactiveCells(o, grid);
-  if (ascii) {
-    WriteAscii(o, path, grid, doubleVariant);
-  } else if (asDouble) {
-    WriteBinary<double>(o, path, grid, doubleVariant);
-  } else {
-    WriteBinary<float>(o, path, grid, doubleVariant);
+  const GridFileJob::Format format =
+      ascii ? GridFileJob::Format::Ascii : asDouble ? GridFileJob::Format::Double : GridFileJob::Format::Float;
+  GridFileJob job = MakeJob(o, path, grid, format, doubleVariant);
+  // During the time loop the writer thread writes the file; a failure ends the run at the
+  // next step (GridOutputThread::RaiseFailure).
+  if (GridOutputThread* writer = GridOutputThread::Active()) {
+    writer->Hand(std::move(job));
+    return;
+  }
+  const GridWriteResult r = WriteGridFile(job);
+  if (r.code != 0) {
+    if (o.log) *o.log << r.message << "[end-entry]";
+    throw r.code;
   }
 }
 

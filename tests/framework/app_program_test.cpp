@@ -35,3 +35,16 @@ TEST(AppProgram, AFailingFirstControlFileEndsTheProcessWithItsCode) {
   EXPECT_EQ(Occurrences(out, "file modappli"), 1);  // the second control file never starts
   EXPECT_NE(out.find("Execption 17 caught at top level!"), std::string::npos);
 }
+
+TEST(AppProgram, AGridThatCannotBeWrittenEndsTheRunWithItsCodeAtTheNextStep) {
+  BasinCopy basin;
+  basin.Edit("output/temperature.asc", "no_such_folder/temperature.asc");
+  const std::string command =
+      "cd " + basin.dir().path() + " && " + ORVEL_BINARY + " basin.ctl -diagfile:d.xml </dev/null";
+  std::string out;
+  EXPECT_EQ(RunCommand(command, &out), 26) << out;
+  EXPECT_NE(out.find("no_such_folder/temperature_19850101.2300 for writing in text mode."), std::string::npos) << out;
+  EXPECT_EQ(out.find("end of simulation reached successfully!"), std::string::npos);
+  // The precipitation grid of the same day was written all the same.
+  EXPECT_TRUE(std::filesystem::exists(basin.dir().file("output/precipitation_19850101.2300")));
+}

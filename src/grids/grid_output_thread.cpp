@@ -1,0 +1,145 @@
+#include "grids/grid_output_thread.h"
+
+#include <pthread.h>
+
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+
+#include "framework/logstream.h"
+#include "grids/grid_io_internal.h"
+
+namespace {
+
+GridOutputThread* activeThread = nullptr;
+
+std::string WriteErrorText(const std::string& path) { return "FATAL: write error " + path + " ! (18)"; }
+
+GridWriteResult Failed(int code, std::string message) { return GridWriteResult{code, std::move(message)}; }
+
+GridWriteResult WriteAscii(const GridFileJob& job, grid_io::PendingFile& f) {
+  const GridGeometry& g = job.geometry;
+  if (std::fprintf(f.get(), "ncols\t%d\nnrows\t%d\nxllcorner\t%lf\nyllcorner\t%lf\ncellsize\t%lf\nnodata_value\t%lf\n",
+                   g.ncols, g.nrows, g.xllcorner, g.yllcorner, g.cellsize, g.nodata_value) < 0)
+    return Failed(18, WriteErrorText(job.path));
+  std::string line;
+  char value[64];
+  const size_t cols = static_cast<size_t>(g.ncols);
+  for (size_t r = 0; r < static_cast<size_t>(g.nrows); ++r) {
+    line.clear();
+    const double* row = job.doubles.data() + r * cols;
+    for (size_t c = 0; c < cols; ++c) {
+      // to_chars in general format with precision 6 prints exactly what "%g" prints.
+      const std::to_chars_result res = std::to_chars(value, value + sizeof value, row[c], std::chars_format::general, 6);
+      line.append(value, static_cast<size_t>(res.ptr - value));
+      line.push_back(c + 1 < cols ? '\t' : '\n');
+    }
+    if (std::fwrite(line.data(), 1, line.size(), f.get()) != line.size()) return Failed(18, WriteErrorText(job.path));
+  }
+  return {};
+}
+
+template <typename T>
+GridWriteResult WriteBinary(const GridFileJob& job, const std::vector<T>& cells, grid_io::PendingFile& f) {
+  T header[12];
+  for (int i = 0; i < 12; ++i) header[i] = static_cast<T>(job.header[static_cast<size_t>(i)]);
+  if (std::fwrite(header, sizeof(T), 12, f.get()) != 12 ||
+      std::fwrite(cells.data(), sizeof(T), cells.size(), f.get()) != cells.size())
+    return Failed(18, WriteErrorText(job.path));
+  return {};
+}
+
+}  // namespace
+
+GridWriteResult WriteGridFile(const GridFileJob& job) {
+  const bool ascii = job.format == GridFileJob::Format::Ascii;
+  grid_io::PendingFile f(job.path, ascii ? "w" : "wb");
+  if (!f)
+    return Failed(26, "FATAL: error creating " + job.path + (ascii ? " for writing in text mode." : " for writing in binary mode."));
+  GridWriteResult r;
+  if (ascii)
+    r = WriteAscii(job, f);
+  else if (job.format == GridFileJob::Format::Double)
+    r = WriteBinary(job, job.doubles, f);
+  else
+    r = WriteBinary(job, job.floats, f);
+  if (r.code != 0) return r;
+  if (!f.Commit()) return Failed(27, "FATAL: error closing " + job.path);
+  return {};
+}
+
+GridOutputThread::GridOutputThread(LogStream* logStream, size_t maxPending)
+    : log(logStream), maxPendingBytes(maxPending) {
+  // The writer thread never takes Ctrl-C: the main thread's handler and menu see it.
+  sigset_t block, old;
+  sigemptyset(&block);
+  sigaddset(&block, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &block, &old);
+  thread = std::thread([this] { Loop(); });
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  previous = activeThread;
+  activeThread = this;
+}
+
+GridOutputThread::~GridOutputThread() {
+  activeThread = previous;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    stopping = true;
+  }
+  changed.notify_all();
+  thread.join();
+  if (failure.code != 0 && !failureRaised && log) *log << failure.message << "[end-entry]";
+}
+
+GridOutputThread* GridOutputThread::Active() { return activeThread; }
+
+void GridOutputThread::Hand(GridFileJob job) {
+  const size_t bytes = job.Bytes();
+  std::unique_lock<std::mutex> lock(mutex);
+  // One job always fits, however large.
+  changed.wait(lock, [&] { return pendingBytes == 0 || pendingBytes + bytes <= maxPendingBytes; });
+  pendingBytes += bytes;
+  jobs.push_back(std::move(job));
+  lock.unlock();
+  changed.notify_all();
+}
+
+void GridOutputThread::Drain() {
+  std::unique_lock<std::mutex> lock(mutex);
+  changed.wait(lock, [&] { return jobs.empty() && !busy; });
+}
+
+void GridOutputThread::RaiseFailure() {
+  int code = 0;
+  std::string message;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (failure.code == 0 || failureRaised) return;
+    failureRaised = true;
+    code = failure.code;
+    message = failure.message;
+  }
+  if (log) *log << message << "[end-entry]";
+  throw code;
+}
+
+void GridOutputThread::Loop() {
+  std::unique_lock<std::mutex> lock(mutex);
+  for (;;) {
+    changed.wait(lock, [&] { return stopping || !jobs.empty(); });
+    if (jobs.empty()) return;  // stopping, and nothing left to write
+    GridFileJob job = std::move(jobs.front());
+    jobs.pop_front();
+    busy = true;
+    lock.unlock();
+    GridWriteResult r = WriteGridFile(job);
+    const size_t bytes = job.Bytes();
+    job = GridFileJob{};  // the copy is freed before the next one is taken
+    lock.lock();
+    busy = false;
+    pendingBytes -= bytes;
+    if (r.code != 0 && failure.code == 0) failure = std::move(r);
+    changed.notify_all();
+  }
+}
