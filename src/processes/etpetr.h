@@ -1,9 +1,62 @@
-// Evapotranspiration: potential and real evapotranspiration, snow and lake evaporation.
+// Evapotranspiration: potential transpiration, interception and soil evaporation per
+// vegetation layer (Penman-Monteith, Hamon, Wendling or Haude), evaporation from the snow
+// pack, and the real evapotranspiration that the soil storage (or the ponding water of
+// lakes) gives after the soil model's step. Implementation in processes/evapotranspiration/:
+//   etpetr.cpp          construction, wiring, open water, release
+//   etpetr_section.cpp  the control section and its checks
+//   etpetr_potential.cpp  the potential step
+//   etpetr_real.cpp     snow evaporation and real evapotranspiration
+//   et_kernels.*        the cell physics
 #pragma once
 
+#include <array>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/teilmod.h"
+#include "framework/zonalstatistic.h"
+
+class LanduseTableEntry;
+class MultiLayerLanduseEntry;
+
+// A grid file name with its statistics file and code.
+struct EtOutputName {
+  std::string grid;
+  int writeCode = 0;
+  std::string statFile;
+  int statCode = 0;
+};
+
+// The values of the section "evapotranspiration" after the flow control parameter and
+// the time interval, as read and checked.
+struct EtSection {
+  int method = 1;
+  std::array<double, 14> pec{};  // 0 = December, 1..12, 13 = January
+  std::array<double, 14> fh{};
+  double fk = 0.0;
+  EtOutputName etp, etr, evaporation, realEvaporation, snowEvaporation, eip;
+  std::string radiationStatFile;
+  int radiationStatCode = 0;
+  double c[4] = {0, 0, 0, 0};
+  double cs[4] = {0, 0, 0, 0};
+  double x0 = 0.0;
+  double transmissivityA = 0.0, transmissivityB = 0.0;
+  double elevationScale = 0.0;  // H
+  std::array<double, 14> amplitude{};  // M
+  double dayFraction = 0.5;     // f
+  double annualVariation = 0.0; // v
+  std::string cloudinessStatFile = "cloudiness";
+  int cloudinessStatCode = 0;
+  double hamonOpenWater = 1.0;
+};
+
+// Reads and checks the section from the object's open control file (positioned after the
+// time interval). Errors are logged ("FATAL: ...") and thrown as their code.
+void ReadEtSection(modelobject& o, EtSection& s, double dtMinutes);
+// The threshold of relative radiation below which the sunshine cubic gives no sunshine;
+// false when there is none in 0..1 (error kind in why: 1 not even linear, 2 no root).
+bool SunshineThreshold(const double cs[4], double& x0, int& why);
 
 class verdunstungsmodellklasse : public teilmodellklasse {
  public:
@@ -21,11 +74,97 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   virtual void SnowEvaporation(ModelDate date);
   virtual void RealET(ModelDate date);
   virtual void WriteStatistics();
+  virtual double SatVapPress(double t) const;
+  virtual int SolveQuadratic(double& x1, double& x2, double p, double q) const;
   void DeleteModule() override;
 
+  // --- configuration ------------------------------------------------------------------
+  EtSection section;
+  int layers = 1;  // N
+  int inputMask = 0;
+  bool netRadiation = false;
+  bool arcVeg = false;
+  int pineforestRow = 0;
+  const std::vector<LanduseTableEntry>* landuseTable = nullptr;
+  const std::vector<MultiLayerLanduseEntry>* multiLayerTable = nullptr;
+
+  // --- grids read (per layer vectors hold 1..N; element 0 unused unless stated) ------
+  double** temperature = nullptr;
+  double** nightTemperature = nullptr;
+  double** dem = nullptr;
+  double** wind = nullptr;
+  double** albedo = nullptr;
+  double** radiation = nullptr;  // net or global radiation
+  double** sunshine = nullptr;
+  double** vapourPressure = nullptr;
+  double** humidity = nullptr;
+  double** airPressure = nullptr;
+  double** soilResistance = nullptr;
+  double** glacier = nullptr;
+  std::vector<double**> landuse, lai, rootDepth, cover, canopyResistance, interceptionResistance, roughness,
+      arcVegFraction;  // landuse[0]: the layer-0 land use when N > 1
+
+  // --- grids of other modules ------------------------------------------------------------
   double** soilStorage = nullptr;
   double** availableSoilMoisture = nullptr;
   double** radiationCorrection = nullptr;
   double** snowStorageSolid = nullptr;
   int snowModelMethod = 0;
+  double** lakeCodes = nullptr;
+  double** ponding = nullptr;
+  double** interceptionEvaporation = nullptr;
+  double** glacierSnowEvaporation = nullptr;
+  double** glacierSnowStorage = nullptr;
+  bool glacierLinked = false;
+  bool glacierChecked = false;
+
+  // --- open water ------------------------------------------------------------------------
+  int lakeFlowControl = 0;
+  int lakeInitMethod = 1;
+  double albedoOpenWater = 0.08;
+  double z0OpenWater = 0.001;
+
+  // --- outputs: per layer 0..N, then the single grids ---------------------------------
+  std::vector<double**> potTranspiration, realTranspiration, potInterception;
+  std::vector<int> potTranspirationPos, realTranspirationPos, potInterceptionPos;
+  double** potEvaporation = nullptr;
+  double** realEvaporation = nullptr;
+  double** snowEvaporation = nullptr;
+  double** correctedRadiation = nullptr;
+  double** cloudiness = nullptr;
+  double** sunshineSum = nullptr;  // "SSDTemp"
+  int potEvaporationPos = 0, realEvaporationPos = 0, snowEvaporationPos = 0, correctedRadiationPos = 0,
+      cloudinessPos = 0, sunshineSumPos = 0;
+  std::vector<MatrixOwner> owned;
+  std::vector<int> registered;
+
+  // Statistics: per layer 0..N, then the single writers; each with its own zone table.
+  std::vector<std::unique_ptr<zonalstatistic>> potTranspirationStat, realTranspirationStat, potInterceptionStat;
+  std::unique_ptr<zonalstatistic> potEvaporationStat, realEvaporationStat, snowEvaporationStat, radiationStat,
+      cloudinessStat;
+  std::vector<std::vector<ZoneTableEntry>> zoneTables;
+
+  // --- per step ------------------------------------------------------------------------
+  std::vector<double> cosZenith;  // sub-steps 1..n of the step (element 0 unused)
+  int dayStepCount = 0;
+  bool nightState = true;
+
+  // Whether a cell belongs to the basin.
+  bool IsBasinCell(int r, int c) const { return zoneGrid && zoneGrid[r][c] != geometry.nodata_value; }
+  // Zone index of a basin cell for the statistics, 0 when it has none.
+  int ZoneIndex(int r, int c) const;
+  // Glacier fraction of a cell, 0..1.
+  double GlacierFraction(int r, int c) const;
+  // Whether the cell is a lake cell (lake set-up on and a lake code).
+  bool IsLakeCell(int r, int c) const;
+
+ private:
+  void LookUpGrids();
+  void CreateOutputs(const ModuleInputs& in);
+  double** NewGrid(double fill);
+  int Register(const std::string& fileName, double** data, const std::string& internalName, int writeCode);
+  std::unique_ptr<zonalstatistic> NewWriter(const ModuleInputs& in, const std::string& file, int code,
+                                            const std::string& title);
+  void PotentialCellLoop(int dayOfYear, double mDay, double wAnnual, double tau, int subSteps, double subStepHours);
+  void PotentialStatistics();
 };

@@ -1,5 +1,11 @@
-// Radiation correction: corrects radiation and temperature for slope and aspect.
+// Radiation correction: the factor by which direct radiation on every cell's slope,
+// aspect and terrain shading differs from that on a horizontal surface, integrated over
+// sub-steps of the time step, and the air temperature corrected by that exposure.
+// Implementation in processes/radiation/.
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include "framework/teilmod.h"
 
@@ -8,10 +14,44 @@ class expokorrklasse : public teilmodellklasse {
   expokorrklasse(int& error, const ModuleInputs& in);
   ~expokorrklasse() override;
 
-  // The correction data of the module when it is active, else null.
+  // The correction grid when the flow control parameter is 1, else null.
   virtual double** GetCorrection();
   virtual void Run(ModelDate date);
   void DeleteModule() override;
 
+  // --- section values ---------------------------------------------------------------
+  int correctionMethod = 2;  // 1..4
+  std::string temperatureFile, correctionFile, shadowFile;
+  int temperatureWriteCode = 0, correctionWriteCode = 0, shadowWriteCode = 0;
+  double temperatureScale = 0.0;
+  int skipSteps = 1;  // compute in every skipSteps-th step
+  int subSteps = 1;   // sub-steps per time step
+
+  // --- grids (registry positions 0 when absent) ------------------------------------
   double** correction = nullptr;
+  double** shadow = nullptr;
+  double** effectiveRadiation = nullptr;  // "Ieff_max"
+  double** correctedTemperature = nullptr;
+  double** nightTemperature = nullptr;
+  int correctionPosition = 0, shadowPosition = 0, effectivePosition = 0, temperaturePosition = 0,
+      nightPosition = 0;
+  double** temperature = nullptr;  // the air temperature read
+  double** sunshine = nullptr;
+  double** dem = nullptr;
+  double** aspect = nullptr;
+  double** slope = nullptr;
+  std::vector<MatrixOwner> owned;
+
+  // --- state ---------------------------------------------------------------------------
+  int stepCounter = 0;
+  double horizontalSum = 0.0;  // of the last computed step
+  double relativeSunHeight = 0.0;  // of the last sub-step of the last computed step
+  bool computed = false;
+
+ private:
+  bool CastsShadows() const;
+  bool IsModuleCell(int r, int c) const;
+  double** NewGrid(int rows, double fill);
+  int Register(const std::string& fileName, double** data, const std::string& internalName, int writeCode);
+  void CorrectTemperature();
 };

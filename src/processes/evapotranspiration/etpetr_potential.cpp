@@ -1,0 +1,300 @@
+// The potential step: radiation geometry of the step, the parallel cell loop (radiation,
+// sunshine, day and night temperatures, the method's potential amounts per layer), then
+// the statistics and the grid output on one thread.
+#include <omp.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "processes/etpetr.h"
+#include "processes/evapotranspiration/et_kernels.h"
+#include "tables/landuse_table.h"
+#include "tables/multilayer_table.h"
+
+namespace {
+
+bool Valid(double v, double nodata) { return v > nodata; }
+
+}  // namespace
+
+void verdunstungsmodellklasse::PotentialET(ModelDate date) {
+  if (flowControl == 0) return;
+  BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year, "pot. evaptranspir.");
+  const int month = static_cast<int>(std::clamp<int64_t>(date.month, 1, 12));
+  const int day = static_cast<int>(date.day);
+  int dayOfYear = day;
+  for (int m = 1; m < month; ++m) dayOfYear += daysPerMonth[m - 1];
+
+  for (size_t k = 0; k < potTranspirationStat.size(); ++k) {
+    potTranspirationStat[k]->ClearZoneSums();
+    potInterceptionStat[k]->ClearZoneSums();
+  }
+  potEvaporationStat->ClearZoneSums();
+  radiationStat->ClearZoneSums();
+  cloudinessStat->ClearZoneSums();
+
+  DaylightFraction();
+  const double ld = daylightPart;
+  const double dtHours = timeInterval / 60.0;
+
+  // Clear-sky geometry: the sun's cosine at the middle of each daylight sub-step.
+  std::fill(cosZenith.begin(), cosZenith.end(), 0.0);
+  int subSteps = 0;
+  double subStepHours = 0.0, tau = 0.0;
+  const bool radiationMethod = method == 1 || method == 3;
+  if (radiationMethod && !(sunshine && radiation)) {
+    subSteps = static_cast<int>(std::ceil(dtHours * ld - 0.001));
+    subSteps = std::clamp(subSteps, 0, static_cast<int>(cosZenith.size()) - 2);
+    if (subSteps > 0) subStepHours = dtHours * ld / subSteps;
+    for (int m = 1; m <= subSteps; ++m) {
+      const double t = static_cast<double>(date.hour) + minToIntEndHours - dtHours + nightBeforeSunrise +
+                       subStepHours * (m - 0.5);
+      double azimuth = 0.0, elevation = 0.0;
+      SunPosition(date.day, month, azimuth, elevation, latitude, longitude, t);
+      cosZenith[m] = std::cos(M_PI / 2.0 - elevation);
+    }
+    tau = section.transmissivityA +
+          section.transmissivityB * std::cos(2.0 * M_PI * (day + 30.5 * (month - 1) + 10.0) / 365.0);
+  }
+
+  // Relative sunshine of short steps is summed over the daylight steps of a day.
+  if (timeInterval < 720.0) {
+    if (ld <= 0.05) {
+      if (!nightState) {
+        const double divisor = dayStepCount < 1 ? 0.5 : static_cast<double>(dayStepCount);
+        for (int r = 1; r <= geometry.nrows; ++r)
+          for (int c = 1; c <= geometry.ncols; ++c)
+            if (IsBasinCell(r, c)) sunshineSum[r][c] /= divisor;
+        nightState = true;
+      }
+    } else if (nightState) {
+      for (int r = 1; r <= geometry.nrows; ++r)
+        for (int c = 1; c <= geometry.ncols; ++c)
+          if (IsBasinCell(r, c)) sunshineSum[r][c] = 0.0;
+      dayStepCount = 1;
+      nightState = false;
+    } else {
+      ++dayStepCount;
+    }
+  }
+
+  double mDay = 0.0, wAnnual = 0.0;
+  if (method == 1 && timeInterval > 720.0) {
+    const int dom = daysPerMonth[month - 1];
+    mDay = MonthlyValue(section.amplitude.data(), month, day, dom, -15.5, 15.0);
+    wAnnual = section.annualVariation * std::cos(2.0 * M_PI * dayOfYear / 365.0);
+  }
+
+  PotentialCellLoop(dayOfYear, mDay, wAnnual, tau, subSteps, subStepHours);
+  PotentialStatistics();
+}
+
+void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay, double wAnnual, double tau,
+                                                 int subSteps, double subStepHours) {
+  const double nodata = geometry.nodata_value;
+  const int nrows = geometry.nrows, ncols = geometry.ncols, n = layers;
+  const double ld = daylightPart, ln = nightPart, dt = timeInterval;
+  const int month = static_cast<int>(std::clamp<int64_t>(stepMonth, 1, 12));
+  const int day = static_cast<int>(stepDay);
+  const bool radiationMethod = method == 1 || method == 3;
+  const bool lakes = lakeCodes && ponding;
+
+  RadiationSettings rs;
+  std::copy(section.c, section.c + 4, rs.c);
+  std::copy(section.cs, section.cs + 4, rs.cs);
+  rs.x0 = section.x0;
+  rs.haveSunshine = sunshine != nullptr;
+  rs.haveRadiation = radiation != nullptr;
+  const double maxRadiation = 1260.0 * (dt / 60.0) * ld;
+  const int middle = subSteps / 2 + 1;
+  const bool clearSkyNeeded = radiationMethod && !(rs.haveSunshine && rs.haveRadiation) && subSteps > 0 &&
+                              cosZenith[static_cast<size_t>(middle)] > 0.017;
+
+  PmSettings pm;
+  pm.dtMinutes = dt;
+  pm.c0 = section.c[0];
+  pm.netRadiationInput = netRadiation;
+  pm.arcVeg = arcVeg;
+  pm.layers = n;
+  const double pecToday = MonthlyValue(section.pec.data(), month, day, daysPerMonth[month - 1], -15.0, 16.0);
+  const double fhToday = section.fh[static_cast<size_t>(month)];
+
+#pragma omp parallel for schedule(runtime)
+  for (int r = 1; r <= nrows; ++r) {
+    for (int c = 1; c <= ncols; ++c) {
+      if (!IsBasinCell(r, c)) {
+        for (int k = 0; k <= n; ++k) potTranspiration[k][r][c] = potInterception[k][r][c] = nodata;
+        potEvaporation[r][c] = nodata;
+        continue;
+      }
+      const double t = temperature[r][c];
+      const double z = dem[r][c];
+      const bool openWaterCell = lakes && lakeCodes[r][c] > 0.0 && ponding[r][c] > 0.0;
+
+      // Radiation and sunshine.
+      double relative = 0.0, rg = 0.0, shortwave = 0.0, s;
+      double alpha = albedo ? albedo[r][c] : 0.0;
+      if (openWaterCell) alpha = albedoOpenWater;
+      if (radiationMethod) {
+        double clearSky = 0.0;
+        if (clearSkyNeeded) {
+          const double p = airPressure ? airPressure[r][c] : BarometricPressure(z, t);
+          for (int m = 1; m <= subSteps; ++m) {
+            const double cz = cosZenith[static_cast<size_t>(m)];
+            // Sub-steps with the sun at or below the horizon bring no direct radiation.
+            if (cz > 0.0) clearSky += 1367.0 * std::pow(tau, (p / 1013.0) / cz) * cz * subStepHours;
+          }
+        }
+        const double k = radiationCorrection ? radiationCorrection[r][c] : -1.0;
+        const RadiationResult rad = CellRadiation(rs, clearSky, sunshine ? sunshine[r][c] : 0.0,
+                                                  radiation ? radiation[r][c] : 0.0, k, maxRadiation);
+        if (radiation && radiationCorrection) radiation[r][c] = rad.correctedInput;
+        s = rad.sunshine;
+        rg = rad.rg;
+        relative = rad.relative;
+        correctedRadiation[r][c] = rg;
+        sunshineSum[r][c] += s;
+        shortwave = (1.0 - alpha) * rg;
+        cloudiness[r][c] = rad.cloudiness;
+      } else {
+        correctedRadiation[r][c] = 0.0;
+        s = sunshineSum[r][c];
+        cloudiness[r][c] = 0.5;
+      }
+      potEvaporation[r][c] = 0.0;
+      realEvaporation[r][c] = 0.0;
+      snowEvaporation[r][c] = 0.0;
+
+      if (method == 1) {
+        double tDay = t, tNight = t;
+        if (dt > 720.0) {
+          const double a = relative * mDay * std::exp(-z / section.elevationScale);
+          tDay = t + a * (section.dayFraction + wAnnual);
+          tNight = nightTemperature[r][c] - a * ((1.0 - section.dayFraction) - wAnnual);
+          temperature[r][c] = tDay;
+          nightTemperature[r][c] = tNight;
+        }
+        potTranspiration[0][r][c] = potInterception[0][r][c] = realTranspiration[0][r][c] = 0.0;
+        PmCarry carry;
+        carry.sunshine = s;
+        carry.shortwave = shortwave;
+        PmWeather w;
+        w.pressure = airPressure ? airPressure[r][c] : -1.0;
+        w.elevation = z;
+        w.vapourPressure = vapourPressure ? vapourPressure[r][c] : -1.0;
+        w.humidity = humidity ? humidity[r][c] : 0.0;
+        w.wind = wind[r][c];
+        w.netRadiation = netRadiation ? radiation[r][c] : 0.0;
+        for (int k = 1; k <= n; ++k) {
+          if (!Valid(landuse[k][r][c], nodata)) {
+            potTranspiration[k][r][c] = potInterception[k][r][c] = 0.0;
+            continue;
+          }
+          if (k > 1 && Valid(lai[k - 1][r][c], nodata)) carry.laiAbove += lai[k - 1][r][c];
+          PmLayer layer;
+          layer.k = k;
+          layer.lai = lai[k][r][c];
+          layer.cover = cover[k][r][c];
+          layer.canopyResistance = canopyResistance[k][r][c];
+          layer.z0 = roughness[k][r][c];
+          layer.interceptionResistance = interceptionResistance[k][r][c];
+          layer.soilResistance = soilResistance[r][c];
+          layer.lowest = n == 1 || k == n || !Valid(lai[k + 1] ? lai[k + 1][r][c] : nodata, nodata) || arcVeg;
+          layer.openWater = lakes && !arcVeg && layer.lowest && lakeCodes[r][c] > 0.0 && ponding[r][c] > 0.0;
+          if (layer.openWater) layer.z0 = z0OpenWater;
+          if (n >= 2 && !arcVeg && landuse[0] && multiLayerTable) {
+            const double row = landuse[0][r][c];
+            if (row >= 1.0 && row < static_cast<double>(multiLayerTable->size())) {
+              const MultiLayerLanduseEntry& e = (*multiLayerTable)[static_cast<size_t>(row)];
+              layer.extinction = e.k_extinct;
+              layer.laiScale = e.LAI_scale;
+            }
+          }
+          PmResult night, dayPart;
+          if (ln >= 0.01) {
+            w.t = tNight;
+            w.share = ln;
+            w.day = false;
+            night = CellPenmanMonteith(pm, w, layer, carry);
+          }
+          if (ld >= 0.01) {
+            w.t = tDay;
+            w.share = ld;
+            w.day = true;
+            dayPart = CellPenmanMonteith(pm, w, layer, carry);
+          }
+          const double f = arcVeg ? arcVegFraction[k][r][c] : 1.0;
+          const double et = std::max(0.0, (night.transpiration + dayPart.transpiration) * f);
+          const double ei = std::max(0.0, (night.interception + dayPart.interception) * f);
+          potTranspiration[k][r][c] = et;
+          potInterception[k][r][c] = ei;
+          potEvaporation[r][c] += (night.soil + dayPart.soil) * f;
+          realTranspiration[k][r][c] = 0.0;
+          potTranspiration[0][r][c] += et;
+          potInterception[0][r][c] += ei;
+        }
+        potTranspiration[0][r][c] += potEvaporation[r][c];
+        continue;
+      }
+
+      // Hamon, Wendling, Haude: one layer.
+      double e = 0.0;
+      const double vegetation = std::clamp(cover[1][r][c], 0.0, 1.0);
+      if (method == 2) {
+        e = HamonEvaporation(pecToday, ld, t, dt);
+        double factor = 1.0;
+        const double row = landuse[1][r][c];
+        if (landuseTable && row >= 1.0 && row < static_cast<double>(landuseTable->size()))
+          factor = (*landuseTable)[static_cast<size_t>(row)].GetETPHamonFactor();
+        if (factor == 1.0 && lakeFlowControl == 1 && ponding && ponding[r][c] > 5.0 && lakeCodes &&
+            lakeCodes[r][c] != nodata)
+          e *= section.hamonOpenWater;
+        else
+          e *= factor;
+      } else if (method == 3) {
+        e = WendlingEvaporation(rg, alpha, section.fk, t, dt);
+      } else {
+        e = HaudeEvaporation(t, vapourPressure ? vapourPressure[r][c] : -1.0, humidity ? humidity[r][c] : 0.0, fhToday,
+                             dt);
+      }
+      e = std::max(e, 0.0);
+      potEvaporation[r][c] = (1.0 - vegetation) * e;
+      for (int k = 0; k <= 1; ++k) {
+        potTranspiration[k][r][c] = e;
+        potInterception[k][r][c] = e;
+        realTranspiration[k][r][c] = 0.0;
+      }
+    }
+  }
+}
+
+void verdunstungsmodellklasse::PotentialStatistics() {
+  const int nrows = geometry.nrows, ncols = geometry.ncols;
+  const double nodata = geometry.nodata_value;
+  for (int r = 1; r <= nrows; ++r)
+    for (int c = 1; c <= ncols; ++c) {
+      if (!IsBasinCell(r, c)) continue;
+      const int zone = ZoneIndex(r, c);
+      for (int k = 1; k <= layers; ++k) {
+        const bool used = Valid(landuse[k][r][c], nodata);
+        potTranspirationStat[k]->AddCellValue(r, c, zone, used ? potTranspiration[k][r][c] : 0.0, 1.0);
+        potInterceptionStat[k]->AddCellValue(r, c, zone, used ? potInterception[k][r][c] : 0.0, 1.0);
+      }
+      potTranspirationStat[0]->AddCellValue(r, c, zone, potTranspiration[0][r][c], 1.0);
+      potInterceptionStat[0]->AddCellValue(r, c, zone, potInterception[0][r][c], 1.0);
+      potEvaporationStat->AddCellValue(r, c, zone, potEvaporation[r][c], 1.0);
+      radiationStat->AddCellValue(r, c, zone, correctedRadiation[r][c], 1.0);
+      cloudinessStat->AddCellValue(r, c, zone, cloudiness[r][c], 1.0);
+    }
+  const ModelDate& d = stepDate;
+  for (int k = 0; k <= layers; ++k) {
+    potTranspirationStat[k]->AggregateAndWrite(d.year, d.month, d.day, d.hour, d.minute);
+    potInterceptionStat[k]->AggregateAndWrite(d.year, d.month, d.day, d.hour, d.minute);
+    WriteGrids(potTranspirationPos[k], 1, false);
+    WriteGrids(potInterceptionPos[k], 1, false);
+  }
+  potEvaporationStat->AggregateAndWrite(d.year, d.month, d.day, d.hour, d.minute);
+  WriteGrids(potEvaporationPos, 1, false);
+  radiationStat->AggregateAndWrite(d.year, d.month, d.day, d.hour, d.minute);
+  cloudinessStat->AggregateAndWrite(d.year, d.month, d.day, d.hour, d.minute);
+}

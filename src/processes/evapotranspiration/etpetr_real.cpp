@@ -1,0 +1,150 @@
+// Snow evaporation (after the potential step) and real evapotranspiration (after the soil
+// model): the potential amounts are taken from the snow pack, the ponding water of lakes
+// and the soil storage. Both run on one thread.
+#include <algorithm>
+#include <vector>
+
+#include "framework/logstream.h"
+#include "grids/grid_registry.h"
+#include "processes/etpetr.h"
+#include "processes/evapotranspiration/et_kernels.h"
+
+void verdunstungsmodellklasse::SnowEvaporation(ModelDate date) {
+  if (flowControl == 0) return;
+  BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year, "snow_evaporation");
+  if (!glacierChecked) {
+    glacierChecked = true;
+    if (FindGrid("SnowEvaporation_onGlacier") > 0 && FindGrid("TotalSnowStorage_onGlacier") > 0) {
+      glacierSnowEvaporation = grids[RequireGrid("SnowEvaporation_onGlacier")].data;
+      glacierSnowStorage = grids[RequireGrid("SolidSnowStorage_onGlacier")].data;
+      glacierLinked = true;
+    } else if (glacier) {
+      *log << "INFO: " << name << ": a glacier fraction grid is there, but not the snow model's glacier snow grids "
+           << "(SnowEvaporation_onGlacier, TotalSnowStorage_onGlacier): no snow evaporates on glaciers"
+           << "[end-entry]";
+    }
+  }
+  snowEvaporationStat->ClearZoneSums();
+  const bool ownSnowEvaporation =
+      !(snowModelMethod == 5 || snowModelMethod == 6 || snowModelMethod == 7 || snowModelMethod == 11);
+  const double nodata = geometry.nodata_value;
+  std::vector<double> demands(static_cast<size_t>(layers) + 1);
+  std::vector<int> slot(static_cast<size_t>(layers) + 1);
+  for (int r = 1; r <= geometry.nrows; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c) {
+      if (!IsBasinCell(r, c)) continue;
+      // Without a snow model there is no snow to evaporate.
+      if (snowStorageSolid) {
+        double& s = snowStorageSolid[r][c];
+        if (!ownSnowEvaporation) {
+          if (s > 0.0) {
+            for (int k = 1; k <= layers; ++k)
+              if (landuse[k][r][c] > nodata) potTranspiration[k][r][c] = 0.0;
+            potEvaporation[r][c] = 0.0;
+          }
+        } else {
+          const double g = GlacierFraction(r, c);
+          snowEvaporation[r][c] = 0.0;
+          if (glacierLinked) glacierSnowEvaporation[r][c] = 0.0;
+          // Demands in order: the layers with a land use, then the soil.
+          int count = 0;
+          for (int k = 1; k <= layers; ++k)
+            if (landuse[k][r][c] > nodata) {
+              slot[static_cast<size_t>(count)] = k;
+              demands[static_cast<size_t>(count++)] = potTranspiration[k][r][c];
+            }
+          slot[static_cast<size_t>(count)] = 0;
+          demands[static_cast<size_t>(count++)] = potEvaporation[r][c];
+          if (g < 1.0 && s > 0.0) {
+            snowEvaporation[r][c] = TakeFromSnow(s, demands.data(), count);
+            for (int i = 0; i < count; ++i) {
+              const int k = slot[static_cast<size_t>(i)];
+              (k > 0 ? potTranspiration[k][r][c] : potEvaporation[r][c]) = demands[static_cast<size_t>(i)];
+            }
+          }
+          if (g > 0.0 && glacierLinked && glacierSnowStorage[r][c] > 0.0) {
+            std::vector<double> copy(demands.begin(), demands.begin() + count);
+            glacierSnowEvaporation[r][c] = TakeFromSnow(glacierSnowStorage[r][c], copy.data(), count);
+          }
+        }
+      }
+      snowEvaporationStat->AddCellValue(r, c, ZoneIndex(r, c), snowEvaporation[r][c], 1.0);
+    }
+  snowEvaporationStat->AggregateAndWrite(date.year, date.month, date.day, date.hour, date.minute);
+  WriteGrids(snowEvaporationPos, 1, false);
+}
+
+void verdunstungsmodellklasse::RealET(ModelDate date) {
+  if (flowControl == 0) return;
+  BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year, "real evapotranspir.");
+  if (!interceptionEvaporation) {
+    const int p = FindGrid("interception_evaporation0");
+    if (p > 0) interceptionEvaporation = grids[p].data;
+  }
+  for (auto& w : realTranspirationStat) w->ClearZoneSums();
+  realEvaporationStat->ClearZoneSums();
+  const double nodata = geometry.nodata_value;
+  for (int r = 1; r <= geometry.nrows; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c) {
+      if (!IsBasinCell(r, c)) {
+        for (int k = 0; k <= layers; ++k) realTranspiration[k][r][c] = nodata;
+        continue;
+      }
+      const double g = GlacierFraction(r, c);
+      if (g >= 1.0) continue;
+      const int zone = ZoneIndex(r, c);
+      const double w = availableSoilMoisture ? availableSoilMoisture[r][c] : 0.0;
+      double dummy = 1.0;
+      double& theta = (soilStorage && w > 0.0) ? soilStorage[r][c] : dummy;
+      const double thetaStart = w > 0.0 ? theta : 1.0;
+      const bool pond = IsLakeCell(r, c) && ponding[r][c] > 1.0;
+      realTranspiration[0][r][c] = 0.0;
+      bool anyLanduse = false;
+      for (int k = 1; k <= layers; ++k) {
+        if (!(landuse[k][r][c] > nodata)) {
+          realTranspiration[k][r][c] = 0.0;
+          realTranspirationStat[k]->AddCellValue(r, c, zone, 0.0, 1.0);
+          continue;
+        }
+        anyLanduse = true;
+        double e = potTranspiration[k][r][c];
+        if (pond) {
+          double& lp = ponding[r][c];
+          if (e < lp) {
+            lp -= e;
+            potTranspiration[k][r][c] = 0.0;
+          } else {
+            potTranspiration[k][r][c] = e - lp;
+            e = lp;
+            lp = 0.0;
+          }
+        } else {
+          if (thetaStart < 0.6) e *= thetaStart / 0.6;
+          e = WithdrawFromSoil(theta, w, e);
+        }
+        realTranspiration[k][r][c] += e;
+        realTranspirationStat[k]->AddCellValue(r, c, zone, realTranspiration[k][r][c], 1.0 - g);
+        realTranspirationStat[k]->AddCellValue(r, c, zone, 0.0, g);
+        realTranspiration[0][r][c] += realTranspiration[k][r][c];
+      }
+      // The soil evaporates once per cell, whatever the number of layers above it.
+      if (anyLanduse) {
+        double ev = 0.0;
+        if (!pond) ev = WithdrawFromSoil(theta, w, potEvaporation[r][c]);
+        realEvaporation[r][c] = pond ? 0.0 : realEvaporation[r][c] + ev;
+        realEvaporationStat->AddCellValue(r, c, zone, ev, 1.0 - g);
+        realEvaporationStat->AddCellValue(r, c, zone, 0.0, g);
+      }
+      double total = realTranspiration[0][r][c] + snowEvaporation[r][c] + realEvaporation[r][c];
+      if (interceptionEvaporation) total += interceptionEvaporation[r][c];
+      realTranspiration[0][r][c] = total;
+      realTranspirationStat[0]->AddCellValue(r, c, zone, total, 1.0 - g);
+      realTranspirationStat[0]->AddCellValue(r, c, zone, 0.0, g);
+    }
+  for (int k = 0; k <= layers; ++k) {
+    realTranspirationStat[k]->AggregateAndWrite(date.year, date.month, date.day, date.hour, date.minute);
+    WriteGrids(realTranspirationPos[k], 1, false);
+  }
+  realEvaporationStat->AggregateAndWrite(date.year, date.month, date.day, date.hour, date.minute);
+  WriteGrids(realEvaporationPos, 1, false);
+}

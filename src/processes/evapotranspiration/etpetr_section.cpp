@@ -1,0 +1,238 @@
+// The control section "evapotranspiration": positional values, the tables of monthly
+// values and the checks of the radiation and sunshine coefficients.
+#include <cmath>
+#include <sstream>
+#include <string>
+
+#include "framework/logstream.h"
+#include "processes/etpetr.h"
+#include "processes/evapotranspiration/et_kernels.h"
+
+namespace {
+
+[[noreturn]] void Fail(modelobject& o, const std::string& text, int code) {
+  if (o.log) *o.log << text << "[end-entry]";
+  throw code;
+}
+
+// A file name and a statistics code on one line.
+void ReadNameAndCode(modelobject& o, std::string& name, int& code, const std::string& label) {
+  if (!o.controlFile.ReadWord(name) || !o.controlFile.ReadInt(code)) o.ControlFileKeyError(label, o.name);
+  o.restOfLine = o.controlFile.RestOfLine();
+}
+
+// count numbers from one line of the section; returns how many the line gave.
+int ReadNumbersOfLine(modelobject& o, double* values, int count) {
+  o.controlFile.SkipBlanks();
+  TextCursor line(o.controlFile.RestOfLine());
+  int n = 0;
+  while (n < count && line.ReadDouble(values[n])) ++n;
+  return n;
+}
+
+const char* const kRule = "\n-----------------------------------------------------------------------\n";
+
+// Twelve monthly values into a table of 14 (0 = December before, 13 = January after).
+void ReadMonthly(modelobject& o, std::array<double, 14>& table, const std::string& what, const std::string& methodName) {
+  double v[12];
+  if (ReadNumbersOfLine(o, v, 12) < 12)
+    Fail(o,
+         "FATAL: \n---------------------- error in evapotranspiration model ------------------- \nthere have to be 12 "
+         "(monthly) values for the " +
+             what + "-parameter for \n" + methodName + " in the control file.\n" + kRule,
+         45);
+  for (int m = 1; m <= 12; ++m) table[m] = v[m - 1];
+  table[0] = v[11];
+  table[13] = v[0];
+}
+
+void ReadFixed(modelobject& o, double* values, int count, const std::string& what) {
+  if (ReadNumbersOfLine(o, values, count) < count) {
+    std::ostringstream s;
+    s << "FATAL: error reading " << what << " in the section [" << o.name << "] of " << o.controlFileName
+      << ": " << count << " values expected on one line";
+    Fail(o, s.str(), 10);
+  }
+}
+
+std::string CoefficientList(const double cs[4]) {
+  std::ostringstream s;
+  s << "CS[0]=" << cs[0] << ", CS[1]=" << cs[1] << ", CS[2]=" << cs[2] << ", CS[3]=" << cs[3];
+  return s.str();
+}
+
+}  // namespace
+
+bool SunshineThreshold(const double cs[4], double& x0, int& why) {
+  double x1 = 0.0, x2 = 0.0;
+  int roots;
+  why = 0;
+  if (cs[3] != 0.0) {
+    roots = SolveQuadraticRoots(x1, x2, 2.0 * cs[2] / (3.0 * cs[3]), cs[1] / (3.0 * cs[3]));
+  } else if (cs[2] != 0.0) {
+    roots = SolveQuadraticRoots(x1, x2, cs[1] / cs[2], cs[0] / cs[2]);
+  } else if (cs[1] != 0.0) {
+    roots = 1;
+    x1 = x2 = -cs[0] / cs[1];
+  } else {
+    why = 1;
+    return false;
+  }
+  const auto inside = [](double x) { return x >= 0.0 && x <= 1.0; };
+  if (roots == 1 && inside(x1)) {
+    x0 = x1;
+    return true;
+  }
+  if (roots == 2) {
+    if (inside(x2)) {
+      x0 = x2;
+      return true;
+    }
+    if (inside(x1)) {
+      x0 = x1;
+      return true;
+    }
+  }
+  why = 2;
+  return false;
+}
+
+void ReadEtSection(modelobject& o, EtSection& s, double dtMinutes) {
+  o.ReadControlValue(s.method, "Methode fuer ");
+  ReadMonthly(o, s.pec, "PEC", "HAMON-evaporation");
+  ReadMonthly(o, s.fh, "fh", "HAUDE-evaporation");
+  o.ReadControlValue(s.fk, "fk - Coastfactor (WENDLING) for");
+  o.ReadControlValue(s.etp.grid, "Name of the ETP-Grids for ");
+  o.ReadControlValue(s.etp.writeCode, "Writegrid ETP for ");
+  ReadNameAndCode(o, s.etp.statFile, s.etp.statCode, "Name of ETP-stat.file for ");
+  o.ReadControlValue(s.etr.grid, "Name of the ETR-Grids for ");
+  o.ReadControlValue(s.etr.writeCode, "Writegrid ETR for    ");
+  ReadNameAndCode(o, s.etr.statFile, s.etr.statCode, "Name of the ETR-stat.file for ");
+  o.ReadControlValue(s.evaporation.grid, "Name of the evaporation_potential-grid for ");
+  o.ReadControlValue(s.evaporation.writeCode, "Writegrid EVAP for    ");
+  ReadNameAndCode(o, s.evaporation.statFile, s.evaporation.statCode,
+                  "Name of the evaporation_potential-stat.files for ");
+  o.ReadControlValue(s.realEvaporation.grid, "Name of the evaporation_real grid for ");
+  o.ReadControlValue(s.realEvaporation.writeCode, "Writegrid evaporation real for    ");
+  ReadNameAndCode(o, s.realEvaporation.statFile, s.realEvaporation.statCode,
+                  "Name of the evaporation_real-stat.files for ");
+  o.ReadControlValue(s.snowEvaporation.grid, "Name of the snow evaporation grid for ");
+  o.ReadControlValue(s.snowEvaporation.writeCode, "Writegrid snow evaporation for    ");
+  ReadNameAndCode(o, s.snowEvaporation.statFile, s.snowEvaporation.statCode,
+                  "Name of the snow evaporation-stat.files for ");
+  o.ReadControlValue(s.eip.grid, "Name of the EIP-Grids for ");
+  o.ReadControlValue(s.eip.writeCode, "Writegrid EIP for ");
+  ReadNameAndCode(o, s.eip.statFile, s.eip.statCode, "Name of EIP-stat.file for ");
+  ReadNameAndCode(o, s.radiationStatFile, s.radiationStatCode, "Name of the RGEX-stat.file for ");
+  ReadFixed(o, s.c, 4, "the four coefficients of global radiation from sunshine duration");
+  ReadFixed(o, s.cs, 4, "the four coefficients of sunshine duration from global radiation");
+  double ab[2];
+  ReadFixed(o, ab, 2, "the two coefficients of the atmospheric transmissivity");
+  s.transmissivityA = ab[0];
+  s.transmissivityB = ab[1];
+  ReadFixed(o, &s.elevationScale, 1, "the elevation scale of the temperature amplitude");
+  ReadMonthly(o, s.amplitude, "temperature amplitude (M)", "the day/night temperatures");
+  double fv[2];
+  if (ReadNumbersOfLine(o, fv, 2) < 2)
+    Fail(o, "FATAL: error reading fraction for temperature amplitude for day/night\nor the annual variability\n", 10);
+  s.dayFraction = fv[0];
+  s.annualVariation = fv[1];
+
+  // Optional lines: the cloudiness statistics, then the Hamon factor of open water.
+  s.cloudinessStatFile = "cloudiness";
+  s.cloudinessStatCode = 0;
+  s.hamonOpenWater = 1.0;
+  std::string line;
+  const size_t mark = o.controlFile.Pos();
+  bool haveLine = o.controlFile.ReadLine(line);
+  const auto isHamonLine = [](const std::string& l) {
+    return l.find("HamonCorrectionOpenWater") != std::string::npos && l.find('=') != std::string::npos;
+  };
+  if (haveLine && !isHamonLine(line)) {
+    TextCursor c(line);
+    std::string word;
+    const bool isSection = line.find('[') != std::string::npos && line.find('[') == line.find_first_not_of(" \t");
+    if (line.size() > 2 && !isSection && c.ReadWord(word) && word[0] != '#') {
+      s.cloudinessStatFile = word;
+      if (!c.ReadInt(s.cloudinessStatCode)) s.cloudinessStatCode = 0;
+    }
+    if (isSection) {
+      o.controlFile.Seek(mark);
+      haveLine = false;
+    } else {
+      haveLine = o.controlFile.ReadLine(line);
+    }
+  }
+  if (haveLine && isHamonLine(line)) {
+    std::string value = line.substr(line.find('=') + 1);
+    value = value.substr(0, value.find_first_of("#;"));
+    if (!ParseDouble(value, s.hamonOpenWater))
+      Fail(o, "FATAL: the value of HamonCorrectionOpenWater in " + o.controlFileName + " is not a number: " + line, 10);
+  }
+
+  // Checks.
+  if (s.method < 1 || s.method > 4) {
+    std::ostringstream m;
+    m << "FATAL: the method of evapotranspiration in " << o.controlFileName << " must be 1 (Penman/Monteith), 2 "
+      << "(Hamon), 3 (Wendling) or 4 (Haude), read " << s.method;
+    Fail(o, m.str(), 46);
+  }
+  if (s.dayFraction < 0.0 || s.dayFraction > 1.0) {
+    std::ostringstream m;
+    m << "FATAL: \n---------------------------- error in control file --------------------\n\nThe splitting of the "
+         "temperature amplitude between day and night\nhas to be done in a way that the fraction for the bright "
+         "day is between 0..1\nread: amplitude_fraction_day: "
+      << s.dayFraction << "\n\n-----------------------------------------------------------------------\n";
+    Fail(o, m.str(), 10);
+  }
+  if (s.c[0] < 0.05) {
+    std::ostringstream m;
+    m << "FATAL: fraction of diffuse radiation is too small: " << s.c[0] << " (should be 0.05 ... 0.5)\n";
+    Fail(o, m.str(), 10);
+  }
+  if (s.c[0] > 0.5) {
+    std::ostringstream m;
+    m << "FATAL: fraction of diffuse radiation is too large: " << s.c[0] << " (should be 0.05 ... 0.5)\n";
+    Fail(o, m.str(), 10);
+  }
+  const double sum = s.c[0] + s.c[1] + s.c[2] + s.c[3];
+  if (std::fabs(sum - 1.0) > 0.01) {
+    std::ostringstream m;
+    m << "FATAL: die Koeffizienten fuer die Modellierung der Globalstrahlung muessen in ihrer Summe 1 ergeben\n"
+      << " derzeitige Summe: " << s.c[0] << " + " << s.c[1] << " + " << s.c[2] << " + " << s.c[3] << " = " << sum;
+    Fail(o, m.str(), 10);
+  }
+  int why = 0;
+  if (!SunshineThreshold(s.cs, s.x0, why)) {
+    if (why == 1)
+      Fail(o,
+           "FATAL: The coefficients for sunshine duration modelling are wrong!\nThere must be at minimum a linear "
+           "relationship\nbetween radiation and sunshine duration\n" +
+               CoefficientList(s.cs) + "\n\n",
+           10);
+    Fail(o,
+         "FATAL: \n----------------------------!! Error !! -----------------------\nThe coefficients for sunshine "
+         "duration modelling are wrong!\nNo null point (root) was found between 0 and 1!\n" +
+             CoefficientList(s.cs) +
+             "\n\nuse e.g.: CS[0]=0.072, CS[1]=-0.808, CS[2]=1.749, "
+             "CS[3]=-0.239\n----------------------------------------------------------------",
+         10);
+  }
+  if (s.method == 1 || s.method == 3) {
+    // The transmissivity A + B·cos(...) must stay positive all year.
+    if (!(s.transmissivityA - std::fabs(s.transmissivityB) > 0.0)) {
+      std::ostringstream m;
+      m << "FATAL: the atmospheric transmissivity A + B cos(...) of " << o.controlFileName
+        << " must stay above 0 all year: A - |B| = " << s.transmissivityA - std::fabs(s.transmissivityB)
+        << " (A = " << s.transmissivityA << ", B = " << s.transmissivityB << ")";
+      Fail(o, m.str(), 10);
+    }
+  }
+  if (s.method == 1 && dtMinutes > 720.0 && !(s.elevationScale > 0.0)) {
+    std::ostringstream m;
+    m << "FATAL: the elevation scale H of the day/night temperature amplitude in " << o.controlFileName
+      << " must be greater than 0 m for Penman/Monteith with time steps over 720 minutes, read "
+      << s.elevationScale;
+    Fail(o, m.str(), 10);
+  }
+}

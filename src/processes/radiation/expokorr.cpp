@@ -1,0 +1,230 @@
+#include "processes/expokorr.h"
+
+#include <omp.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "framework/logstream.h"
+#include "grids/grid_registry.h"
+#include "processes/radiation/radiation_kernels.h"
+
+expokorrklasse::expokorrklasse(int& error, const ModuleInputs& in)
+    : teilmodellklasse(in, "radiation_correction", 1, SectionRequirement::Required) {
+  error = 0;
+  if (!in.zoneCodeMap || !grids) return;
+  try {
+    if (flowControl != 0) {
+      ReadControlValue(correctionMethod, "methode of correction for ");
+      ReadControlValue(temperatureFile, "name of the TKORR-Grid for");
+      ReadControlValue(temperatureWriteCode, "Writegrid EXKORR for ");
+      ReadControlValue(temperatureScale, "scaling factor for Tkorr for ");
+      ReadControlValue(correctionFile, "name of the EXKORR-Grids for");
+      ReadControlValue(correctionWriteCode, "Writegrid EXKORR for ");
+      ReadControlValue(shadowFile, "name of the SHAPE-Grid for");
+      ReadControlValue(shadowWriteCode, "Writegrid SHAPE for ");
+      ReadControlValue(skipSteps, "number if timesteps for ");
+      ReadControlValue(subSteps, "number of splittings for ");
+      CloseControlFile();
+      if (correctionMethod < 1 || correctionMethod > 4) {
+        *log << "WARNING: method of the radiation correction " << correctionMethod << " in " << controlFileName
+             << " is not 1 to 4: the correction runs as method 2 (with shading and temperature correction)"
+             << "[end-entry]";
+        correctionMethod = 2;
+      }
+      if (subSteps < 1) {
+        *log << "FATAL: the number of sub-steps (splittings) of the radiation correction in " << controlFileName
+             << " must be at least 1, read " << subSteps << "[end-entry]";
+        throw 10;
+      }
+      if (skipSteps < 1) skipSteps = 1;
+      method = correctionMethod;
+    }
+
+    int p = FindGrid("temperature");
+    if (p == 0) p = FindGrid("temperature_14");
+    temperature = p > 0 ? grids[p].data : nullptr;
+
+    // The night temperature of long steps is kept even while the correction is off: the
+    // evapotranspiration of daily steps reads it.
+    if (temperature && timeInterval > 720.0) {
+      nightTemperature = NewGrid(geometry.nrows, 0.0);
+      nightPosition = Register("$$temperature_night$$", nightTemperature, "temperature_night", 0);
+    }
+    if (flowControl == 0) return;
+
+    dem = grids[RequireGrid("[elevation_model]")].data;
+    aspect = grids[RequireGrid("slope_aspect")].data;
+    slope = grids[RequireGrid("slope_angle")].data;
+    p = FindGrid("sunshine_duration");
+    sunshine = p > 0 ? grids[p].data : nullptr;
+
+    correction = NewGrid(geometry.nrows, 0.0);
+    correctionPosition = Register(correctionFile, correction, "radiation_correction", correctionWriteCode);
+    shadow = NewGrid(geometry.nrows, 0.0);
+    shadowPosition = Register(shadowFile, shadow, "Shadow", shadowWriteCode);
+    effectiveRadiation = NewGrid(geometry.nrows, 0.0);
+    effectivePosition = Register("Ieff_max", effectiveRadiation, "Ieff_max", 0);
+    if ((correctionMethod == 2 || correctionMethod == 4) && temperature) {
+      correctedTemperature = NewGrid(geometry.nrows, 0.0);
+      temperaturePosition = Register(temperatureFile, correctedTemperature, "corr_temperature", temperatureWriteCode);
+    }
+    // The first step computes; then every skipSteps-th.
+    stepCounter = skipSteps;
+  } catch (int code) {
+    error = code;
+  } catch (...) {
+    error = 103;
+  }
+}
+
+expokorrklasse::~expokorrklasse() = default;
+
+double** expokorrklasse::NewGrid(int rows, double fill) {
+  MatrixOwner m(rows, geometry.ncols, log);
+  for (int r = 1; r <= rows; ++r)
+    for (int c = 0; c <= geometry.ncols; ++c) m[r][c] = zoneGrid && zoneGrid[r][c] == geometry.nodata_value ? geometry.nodata_value : fill;
+  owned.push_back(std::move(m));
+  return owned.back().get();
+}
+
+int expokorrklasse::Register(const std::string& fileName, double** data, const std::string& internalName,
+                             int writeCode) {
+  const int p = FirstFreeGridPosition();
+  if (p < 1) {
+    *log << "FATAL: no free grid in memory,(max. " << 1000 << ")!" << "[end-entry]";
+    throw 12;
+  }
+  RegisterGrid(p, fileName, data, nullptr, 0, internalName, writeCode, 1, geometry.nrows);
+  return p;
+}
+
+double** expokorrklasse::GetCorrection() { return flowControl == 1 ? correction : nullptr; }
+
+bool expokorrklasse::CastsShadows() const {
+  return (correctionMethod == 1 || correctionMethod == 2) && instanceCount <= 1 && output.hruMode == 0;
+}
+
+bool expokorrklasse::IsModuleCell(int r, int c) const {
+  return zoneGrid && zoneGrid[r][c] != geometry.nodata_value;
+}
+
+void expokorrklasse::CorrectTemperature() {
+  if (!correctedTemperature || !temperature) return;
+  const int nrows = geometry.nrows, ncols = geometry.ncols;
+  const double nodata = geometry.nodata_value;
+#pragma omp parallel for schedule(runtime)
+  for (int r = 1; r <= nrows; ++r)
+    for (int c = 1; c <= ncols; ++c) {
+      if (!IsModuleCell(r, c)) {
+        correctedTemperature[r][c] = nodata;
+        continue;
+      }
+      const double sigma = sunshine ? sunshine[r][c] : 0.5;
+      correctedTemperature[r][c] = ExposureTemperature(temperature[r][c], correction[r][c], temperatureScale, sigma,
+                                                       horizontalSum > 0.0, relativeSunHeight, subSteps == 1);
+    }
+}
+
+void expokorrklasse::Run(ModelDate date) {
+  const int nrows = geometry.nrows, ncols = geometry.ncols;
+  if (nightTemperature && temperature)
+    for (int r = 1; r <= nrows; ++r)
+      for (int c = 1; c <= ncols; ++c)
+        if (IsModuleCell(r, c)) nightTemperature[r][c] = temperature[r][c];
+  if (flowControl == 0) return;
+
+  if (stepCounter < skipSteps) {
+    ++stepCounter;
+    // Between two computations the factor stays, but the temperature follows the air's.
+    if (computed) CorrectTemperature();
+    if (temperaturePosition > 0) WriteGrids(temperaturePosition, 1, false);
+    return;
+  }
+  stepCounter = 1;
+  BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year);
+
+  const int month = static_cast<int>(date.month);
+  double tr = 0.0, ts = 0.0;
+  SunriseSunset(date.day, month, tr, ts, latitude, longitude);
+  tr = std::fmod(tr + 24.0, 24.0);
+  ts = std::fmod(ts + 24.0, 24.0);
+  double noonAzimuth = 0.0, noonElevation = 0.0;
+  SunPosition(date.day, month, noonAzimuth, noonElevation, latitude, longitude, (tr + ts) / 2.0);
+
+  for (int r = 1; r <= nrows; ++r)
+    for (int c = 1; c <= ncols; ++c)
+      if (IsModuleCell(r, c)) correction[r][c] = effectiveRadiation[r][c] = 0.0;
+
+  const double t0 = minToIntEndHours + static_cast<double>(date.hour) + static_cast<double>(date.minute) / 60.0;
+  const double span = timeInterval / 60.0;
+  const double delta = span / subSteps;
+  const double tEnd = t0 + 0.01 + hourOffset;
+  const double nodata = geometry.nodata_value;
+  const bool shading = CastsShadows();
+  double h = 0.0;
+  relativeSunHeight = 0.0;
+  for (double t = t0 - span * (1.0 - 0.5 / subSteps) + hourOffset; t < tEnd; t += delta) {
+    // Sub-steps of a step that began the day before are compared with that day's light.
+    const double tDay = t - 24.0 * std::floor(t / 24.0);
+    const SubStepLight light = SubStepDarkness(tDay, delta, tr, ts);
+    double azimuth = 0.0, zenith = M_PI / 2.0, radiation = 0.0, horizontal = 0.0;
+    relativeSunHeight = 0.0;
+    if (!light.night) {
+      double elevation = 0.0;
+      SunPosition(date.day, month, azimuth, elevation, latitude, longitude,
+                  t + delta / 2.0 * (light.light - 1.0) + light.darkBefore);
+      zenith = M_PI / 2.0 - elevation;
+      const double ratio = noonElevation > 0.0 ? elevation / noonElevation : 0.0;
+      relativeSunHeight = ratio > 0.0 ? std::sqrt(ratio) : 0.0;
+      radiation = SubStepRadiation(delta, light.light, zenith);
+      if (radiation > 0.0) {
+        horizontal = radiation * std::cos(zenith);
+      } else {
+        azimuth = 0.0;
+        relativeSunHeight = 0.0;
+      }
+    }
+    h += horizontal;
+    const bool lit = radiation > 0.0;
+
+    for (int r = 1; r <= nrows; ++r)
+      for (int c = 1; c <= ncols; ++c)
+        if (IsModuleCell(r, c)) shadow[r][c] = 0.0;
+    if (lit && shading) CastShadows(dem, zoneGrid, nodata, nrows, ncols, geometry.cellsize, azimuth, M_PI / 2.0 - zenith, shadow);
+
+    if (lit) {
+      const double cosZ = std::cos(zenith);
+#pragma omp parallel for schedule(runtime)
+      for (int r = 1; r <= nrows; ++r)
+        for (int c = 1; c <= ncols; ++c) {
+          if (!IsModuleCell(r, c) || shadow[r][c] >= 0.5) continue;
+          const double ci = CosIncidenceAngle(M_PI * aspect[r][c] / 180.0, M_PI * slope[r][c] / 180.0, azimuth, zenith);
+          correction[r][c] += DirectWeight(ci, cosZ, sunshine ? sunshine[r][c] : -1.0) * radiation;
+        }
+    }
+    WriteGrids(shadowPosition, 1, false);
+  }
+  horizontalSum = h;
+
+#pragma omp parallel for schedule(runtime)
+  for (int r = 1; r <= nrows; ++r)
+    for (int c = 1; c <= ncols; ++c) {
+      if (!IsModuleCell(r, c)) continue;
+      effectiveRadiation[r][c] = correction[r][c];
+      correction[r][c] = h > 0.0 ? correction[r][c] / h : 0.0;
+    }
+  computed = true;
+  CorrectTemperature();
+  WriteGrids(correctionPosition, 1, false);
+  if (temperaturePosition > 0) WriteGrids(temperaturePosition, 1, false);
+}
+
+void expokorrklasse::DeleteModule() {
+  for (int p : {nightPosition, temperaturePosition, shadowPosition, correctionPosition, effectivePosition})
+    if (p > 0) FreeGrid(p);
+  nightPosition = temperaturePosition = shadowPosition = correctionPosition = effectivePosition = 0;
+  owned.clear();
+  correction = shadow = effectiveRadiation = correctedTemperature = nightTemperature = nullptr;
+  modelobject::DeleteModule();
+}

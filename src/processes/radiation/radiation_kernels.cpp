@@ -1,0 +1,107 @@
+#include "processes/radiation/radiation_kernels.h"
+
+#include <algorithm>
+#include <cmath>
+
+SubStepLight SubStepDarkness(double t, double delta, double tr, double ts) {
+  SubStepLight s;
+  const double lo = t - delta / 2.0, hi = t + delta / 2.0;
+  const double pre = (lo <= tr && tr < hi) ? tr - lo : 0.0;
+  double post;
+  if (ts <= tr) {
+    if (ts > hi)
+      post = 0.0;
+    else if (lo < ts)
+      post = hi - ts;
+    else if (hi < tr)
+      post = delta;
+    else
+      post = 0.0;
+  } else if (ts <= hi) {
+    post = (lo < ts && ts < hi) ? hi - ts : delta;
+  } else {
+    post = hi <= tr ? delta : 0.0;
+  }
+  double f = (pre + post) / delta;
+  if (f > 1.0) f -= 1.0;
+  s.darkBefore = pre;
+  s.dark = f;
+  if (f > 0.95 || 1.0 - f < 0.05) return s;
+  s.light = 1.0 - f;
+  s.night = false;
+  return s;
+}
+
+double SubStepRadiation(double delta, double light, double zenith) {
+  if (!(M_PI / 2.0 - zenith > 0.017)) return 0.0;
+  return delta * light * 1367.0 * std::pow(0.86, 0.9 / std::cos(zenith));
+}
+
+void CastShadows(double** dem, double** zone, double nodata, int nrows, int ncols, double cellsize, double azimuth,
+                 double elevation, double** shadow) {
+  if (nrows < 1 || ncols < 1) return;
+  // The grid edges toward the sun and the directions away from it (row 1 is north).
+  int edgeRow, edgeCol, dRow, dCol;
+  if (azimuth <= M_PI / 2.0) {
+    edgeRow = 1, edgeCol = ncols, dRow = 1, dCol = -1;
+  } else if (azimuth <= M_PI) {
+    edgeRow = nrows, edgeCol = ncols, dRow = -1, dCol = -1;
+  } else if (azimuth <= 4.7123889803850005) {
+    edgeRow = nrows, edgeCol = 1, dRow = -1, dCol = 1;
+  } else {
+    edgeRow = 1, edgeCol = 1, dRow = 1, dCol = 1;
+  }
+  const double ca = std::cos(azimuth), sa = std::sin(azimuth), te = std::tan(elevation);
+  const bool alongRows = std::fabs(ca) > 0.707106781;
+  const double drop = alongRows ? std::fabs(cellsize / ca) * te : std::fabs(cellsize / sa) * te;
+  const long n = alongRows ? nrows : ncols;
+  const long m = alongRows ? static_cast<long>(std::fabs(nrows * sa / ca)) : static_cast<long>(std::fabs(ncols * ca / sa));
+
+  const auto ray = [&](int r, int c) {
+    double h = dem[r][c];
+    long e = -n / 2;
+    while (true) {
+      if (zone[r][c] != nodata) {
+        if (dem[r][c] >= h) {
+          shadow[r][c] = 0.0;
+          h = dem[r][c];
+        } else {
+          shadow[r][c] = 1.0;
+        }
+      }
+      if (alongRows || h > nodata) h -= drop;
+      e += m;
+      if (e >= 0) {
+        e -= n;
+        if (alongRows)
+          c += dCol;
+        else
+          r += dRow;
+      }
+      if (alongRows)
+        r += dRow;
+      else
+        c += dCol;
+      if (r < 1 || r > nrows || c < 1 || c > ncols) return;
+    }
+  };
+  for (int c = 1; c <= ncols; ++c) ray(edgeRow, c);
+  for (int r = 1; r <= nrows; ++r) ray(r, edgeCol);
+}
+
+double DirectWeight(double cosIncidence, double cosZ, double sunshine) {
+  double c = cosIncidence > 0.0 ? cosIncidence : 0.0;
+  if (c > 0.0 && sunshine >= 0.0 && sunshine < 0.1) c = cosZ;
+  return std::min(c, 5.0 * cosZ);
+}
+
+double ExposureTemperature(double t, double r, double s, double sigma, bool sunStep, double rho, bool singleSubStep) {
+  if (r > 0.2) {
+    double add = std::log(r) * s * sigma;
+    if (singleSubStep) add *= rho;
+    return t + add;
+  }
+  double drop = s * 1.6094 * sigma * (sunStep ? 1.0 : 0.0);
+  if (singleSubStep) drop *= rho;
+  return t - drop;
+}

@@ -1,0 +1,33 @@
+// Geometry of the radiation correction: the dark part of a sub-step, terrain shading cast
+// along rays from the sunward grid edges, the direct-radiation weight of a sloped cell and
+// the exposure correction of the air temperature. No I/O; matrices are 1-based.
+#pragma once
+
+// Light of one sub-step of length delta (hours) centred at t (clock hours, wrapped into
+// the day) between sunrise tr and sunset ts.
+struct SubStepLight {
+  double darkBefore = 0.0;  // hours of the sub-step before sunrise
+  double dark = 0.0;        // dark fraction 0..1
+  double light = 0.0;       // light fraction; 0 at night
+  bool night = true;
+};
+SubStepLight SubStepDarkness(double t, double delta, double tr, double ts);
+
+// Direct clear-sky radiation (W/m² × hours) of a sub-step of length delta with light
+// fraction light at zenith angle z; 0 when the sun is below 0.017 rad.
+double SubStepRadiation(double delta, double light, double zenith);
+
+// Shading of the grid for a sun at azimuth (from north, clockwise) and elevation
+// (radians): shadow[r][c] is 1 for shaded, 0 for lit cells whose zone is valid; other
+// cells are left as they are. Rays run from the sunward grid edges across the grid.
+void CastShadows(double** dem, double** zone, double nodata, int nrows, int ncols, double cellsize, double azimuth,
+                 double elevation, double** shadow);
+
+// Weight of the direct radiation on a cell: cosIncidence (of the sloped surface), cosZ
+// (of a horizontal one), the cell's relative sunshine (below 0: none). Overcast cells
+// count as horizontal; the weight is at most five times the horizontal one.
+double DirectWeight(double cosIncidence, double cosZ, double sunshine);
+
+// Exposure-corrected temperature: factor r, scale s, relative sunshine sigma, whether the
+// step had sun (k), the relative sun height rho (applied with a single sub-step only).
+double ExposureTemperature(double t, double r, double s, double sigma, bool sunStep, double rho, bool singleSubStep);

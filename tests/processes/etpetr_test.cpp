@@ -1,0 +1,455 @@
+// The evapotranspiration module on small basins: construction checks, the grids and files
+// it makes, the potential step for every method, snow evaporation and the water balance of
+// real evapotranspiration.
+#include <gtest/gtest.h>
+
+#include <omp.h>
+
+#include <cmath>
+#include <filesystem>
+#include <memory>
+#include <random>
+
+#include "process_basin.h"
+#include "processes/etpetr.h"
+#include "support/test_support.h"
+
+namespace {
+
+// The section as a list of lines, so that a test can replace one.
+std::vector<std::string> SectionLines(int method, int interval) {
+  return {"[evapotranspiration]",
+          "1 # flow control",
+          std::to_string(interval) + " # interval",
+          std::to_string(method) + " # method",
+          "1 1 1 1 1 1 1 1 1 1 1 1 # PEC",
+          "0.2 0.2 0.2 0.3 0.3 0.3 0.3 0.3 0.3 0.2 0.2 0.2 # fh",
+          "1.0 # fk",
+          "etp.asc",
+          "0",
+          "etp.stat 2001",
+          "etr.asc",
+          "0",
+          "etr.stat 2001",
+          "evap.asc",
+          "0",
+          "evap.stat 2001",
+          "evar.asc",
+          "0",
+          "evar.stat 2001",
+          "snowev.asc",
+          "0",
+          "snowev.stat 2001",
+          "eip.asc",
+          "0",
+          "eip.stat 2001",
+          "rgex.stat 2001",
+          "0.2 0.8 0 0 # c0..c3",
+          "0.072 -0.808 1.749 -0.239 # CS",
+          "0.7 0.1 # A B",
+          "1000 # H",
+          "3 4 5 6 7 8 8 7 6 5 4 3 # M",
+          "0.6 0.1 # f v"};
+}
+// Line numbers (in SectionLines) of values that tests replace.
+constexpr int kMethodLine = 3, kPecLine = 4, kFhLine = 5, kEtpStatLine = 9, kCLine = 26, kCsLine = 27, kABLine = 28,
+              kHLine = 29, kMLine = 30, kFvLine = 31;
+
+std::string Join(const std::vector<std::string>& lines) {
+  std::string t;
+  for (auto& l : lines) t += l + "\n";
+  return t;
+}
+
+// A basin of rows x cols cells with every input of the four methods.
+struct EtBasin {
+  TempDir dir;
+  CapturedLog log;
+  ProcessBasin basin;
+  std::unique_ptr<verdunstungsmodellklasse> et;
+
+  EtBasin(int rows = 3, int cols = 4, int layers = 1) : basin(rows, cols) {
+    basin.landuse.resize(2);
+    basin.Add("temperature", 15.0);
+    basin.Add("temperature_14", 18.0);
+    basin.Add("wind_speed", 2.0);
+    basin.Add("air_humidity", 0.6);
+    basin.Add("air_humidity_14", 0.5);
+    basin.Add("global_radiation", 150.0);
+    basin.Add("albedo", 0.2);
+    basin.Add("SurfaceEvaporationResistance", 150.0);
+    basin.Add("landuse", 1.0);
+    for (int k = 1; k <= layers; ++k) {
+      const std::string s = std::to_string(k);
+      if (layers > 1) basin.Add("landuse" + s, 1.0);
+      basin.Add("leaf_area_index" + s, 3.0);
+      basin.Add("root_depth" + s, 0.5);
+      basin.Add("vegetation_coverage_degree" + s, 0.8);
+      basin.Add("SurfaceCanopyResistance" + s, 60.0);
+      basin.Add("SurfaceIntercepResistance" + s, 0.0);
+      basin.Add("RoughnessLength" + s, 0.1);
+    }
+    if (layers > 1) {
+      basin.multiLayer.resize(2);
+      basin.multiLayer[1].layerCount = layers;
+      basin.multiLayer[1].k_extinct = 0.5;
+      basin.multiLayer[1].LAI_scale = 8.0;
+    }
+    basin.Add("soil_storage", 0.8);
+    basin.Add("available_soil_moisture", 120.0);
+  }
+  int Build(const std::vector<std::string>& lines, const std::string& extra = "") {
+    WriteTextFile(dir.file("run.ctl"), Join(lines) + extra);
+    ModuleInputs in = basin.Inputs(log.log(), dir.file("run.ctl"), dir.path() + "/");
+    int error = -1;
+    et = std::make_unique<verdunstungsmodellklasse>(error, in);
+    return error;
+  }
+  ~EtBasin() {
+    if (et) et->DeleteModule();
+  }
+  double** Grid(const std::string& name) { return basin.Grid(name); }
+};
+
+TEST(EvapotranspirationConstruction, BadSectionsStopWithTheirCodes) {
+  struct Case {
+    const char* what;
+    int line;  // replaced line (-1: none)
+    const char* text;
+    int method;
+    int interval;
+    int layers;
+    int code;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"method 5", kMethodLine, "5", 1, 60, 1, 46, "must be 1 (Penman/Monteith)"},
+      {"11 PEC values", kPecLine, "1 1 1 1 1 1 1 1 1 1 1 # PEC", 1, 60, 1, 45, "12 (monthly) values for the PEC"},
+      {"11 fh values", kFhLine, "1 1 1 1 1 1 1 1 1 1 1", 1, 60, 1, 45, "fh-parameter"},
+      {"11 amplitudes", kMLine, "1 1 1 1 1 1 1 1 1 1 1", 1, 60, 1, 45, "12 (monthly) values"},
+      {"no statistics code", kEtpStatLine, "etp.stat", 1, 60, 1, 17, "Name of ETP-stat.file for"},
+      {"f above 1", kFvLine, "1.5 0.1", 1, 60, 1, 10, "amplitude_fraction_day: 1.5"},
+      {"one value for f and v", kFvLine, "0.5", 1, 60, 1, 10, "fraction for temperature amplitude"},
+      {"c0 too small", kCLine, "0.04 0.96 0 0", 1, 60, 1, 10, "too small: 0.04"},
+      {"c0 too large", kCLine, "0.6 0.4 0 0", 1, 60, 1, 10, "too large: 0.6"},
+      {"c sum", kCLine, "0.2 0.7 0 0", 1, 60, 1, 10, "in ihrer Summe 1"},
+      {"three radiation coefficients", kCLine, "0.2 0.8 0", 1, 60, 1, 10, "four coefficients"},
+      {"CS constant", kCsLine, "0.5 0 0 0", 1, 60, 1, 10, "at minimum a linear relationship"},
+      {"CS without root", kCsLine, "0.5 0.5 0 0", 1, 60, 1, 10, "No null point (root)"},
+      {"transmissivity", kABLine, "0.3 0.4", 1, 60, 1, 10, "transmissivity"},
+      {"one transmissivity value", kABLine, "0.7", 1, 60, 1, 10, "two coefficients"},
+      {"H 0 in daily PM", kHLine, "0", 1, 1440, 1, 10, "elevation scale H"},
+      {"Hamon with two layers", -1, "", 2, 1440, 2, 44, "only possible\nfor unlayered"},
+  };
+  for (const Case& c : cases) {
+    EtBasin b(3, 4, c.layers);
+    if (c.interval > 720) b.basin.Add("temperature_night", 5.0);
+    auto lines = SectionLines(c.method, c.interval);
+    if (c.line >= 0) lines[static_cast<size_t>(c.line)] = c.text;
+    EXPECT_EQ(b.Build(lines), c.code) << c.what;
+    EXPECT_NE(b.log.console().find(c.message), std::string::npos) << c.what << ": " << b.log.console();
+  }
+  {  // H = 0 is fine for hourly steps; Hamon hourly only warns.
+    EtBasin b;
+    auto lines = SectionLines(1, 60);
+    lines[kHLine] = "0";
+    EXPECT_EQ(b.Build(lines), 0);
+    EtBasin h;
+    EXPECT_EQ(h.Build(SectionLines(2, 60)), 0);
+    EXPECT_NE(h.log.console().find("should only be used\nfor daily time steps"),
+              std::string::npos);
+  }
+  {  // Missing inputs: Wendling without radiation or sunshine, PM without humidity.
+    EtBasin b;
+    b.basin.registry[b.basin.Position("global_radiation")].internalName = "gone";
+    EXPECT_EQ(b.Build(SectionLines(3, 1440)), 46);
+    EXPECT_NE(b.log.console().find("erlative sunshine duration"), std::string::npos);
+    EtBasin p;
+    p.basin.registry[p.basin.Position("air_humidity")].internalName = "gone";
+    EXPECT_EQ(p.Build(SectionLines(1, 60)), 46);
+    EXPECT_NE(p.log.console().find("vapor pressure (e, in mbar)"), std::string::npos);
+  }
+  {  // ArcVeg switched on without its fraction grids.
+    EtBasin b;
+    EXPECT_EQ(b.Build(SectionLines(1, 60), "[ArcVegIntegration]\n1\n"), 1400);
+    EtBasin off;
+    EXPECT_EQ(off.Build(SectionLines(1, 60), "[ArcVegIntegration]\n0\n"), 0);
+  }
+}
+
+TEST(EvapotranspirationConstruction, OptionalLinesAndTheSunshineThreshold) {
+  EtBasin b;
+  ASSERT_EQ(b.Build(SectionLines(1, 60)), 0);
+  EXPECT_EQ(b.et->section.cloudinessStatFile, "cloudiness");
+  EXPECT_EQ(b.et->section.cloudinessStatCode, 0);
+  EXPECT_EQ(b.et->section.hamonOpenWater, 1.0);
+  EXPECT_NEAR(b.et->section.x0, 0.243, 0.0005);
+  // Monthly tables wrap around the year.
+  EXPECT_EQ(b.et->section.fh[0], 0.2);
+  EXPECT_EQ(b.et->section.amplitude[13], 3.0);
+  EXPECT_EQ(b.et->section.amplitude[12], 3.0);
+  EXPECT_EQ(b.et->section.amplitude[6], 8.0);
+
+  EtBasin o;
+  auto lines = SectionLines(2, 1440);
+  lines[kCsLine] = "0 1 0 0";
+  lines.push_back("clouds.stat 2001");
+  lines.push_back("HamonCorrectionOpenWater = 1.3 ;");
+  lines.push_back("[snow_model]");
+  ASSERT_EQ(o.Build(lines), 0);
+  EXPECT_EQ(o.et->section.cloudinessStatFile, "clouds.stat");
+  EXPECT_EQ(o.et->section.cloudinessStatCode, 2001);
+  EXPECT_EQ(o.et->section.hamonOpenWater, 1.3);
+  EXPECT_EQ(o.et->section.x0, 0.0);
+}
+
+TEST(EvapotranspirationConstruction, OneLayerGridsNamesAndFiles) {
+  EtBasin b;
+  ASSERT_EQ(b.Build(SectionLines(2, 1440)), 0);
+  for (const char* n : {"pot_transpiration0", "pot_transpiration1", "real_transpiration0", "real_transpiration1",
+                        "potential_InterceptionEvap0", "potential_InterceptionEvap1", "potential_evaporation",
+                        "real_evaporation", "snow_evaporation", "AspectCorrectedGlobalRadiation", "cloudiness",
+                        "SSDTemp"})
+    EXPECT_NE(b.basin.Position(n), 0) << n;
+  EXPECT_EQ(b.basin.registry[b.basin.Position("pot_transpiration0")].fileName, "etp.asc");
+  EXPECT_EQ(b.basin.registry[b.basin.Position("pot_transpiration1")].fileName, "etp_Layer_1.asc");
+  EXPECT_EQ(b.basin.registry[b.basin.Position("potential_InterceptionEvap1")].fileName, "eip_Layer_1.asc");
+
+  b.et->PotentialET(ModelDate{0, 24, 15, 7, 2001});
+  double** p0 = b.Grid("pot_transpiration0");
+  double** p1 = b.Grid("pot_transpiration1");
+  for (int r = 1; r <= 3; ++r)
+    for (int c = 1; c <= 4; ++c) {
+      EXPECT_GT(p0[r][c], 0.0);
+      EXPECT_EQ(p0[r][c], p1[r][c]);
+    }
+  // The statistics header carries the method.
+  EXPECT_NE(ReadTextFile(b.dir.file("etp.stat")).find("(HAMON)_"), std::string::npos);
+}
+
+TEST(EvapotranspirationPotential, EmpiricalMethodsOnTheGrid) {
+  const ModelDate july{0, 24, 15, 7, 2001};
+  {  // Hamon: the open-water factor on lake cells with more than 5 mm of ponding.
+    EtBasin b;
+    double** lake = b.basin.Add("lake_codes", -9999.0);
+    double** pond = b.basin.Add("ponding_storage", 0.0);
+    lake[1][1] = lake[1][2] = 1.0;
+    pond[1][1] = 10.0;
+    pond[1][2] = 5.0;
+    auto lines = SectionLines(2, 1440);
+    lines.push_back("cloudiness 0");
+    lines.push_back("HamonCorrectionOpenWater = 1.5");
+    ASSERT_EQ(b.Build(lines, "[lake_model]\n1\n1\n0.08\n0.001\n"), 0);
+    b.et->InitLakes("[lake_model]");
+    b.et->PotentialET(july);
+    double** e = b.Grid("pot_transpiration1");
+    EXPECT_NEAR(e[1][1], 1.5 * e[2][2], 1e-12);
+    EXPECT_EQ(e[1][2], e[2][2]);
+    EXPECT_NEAR(b.Grid("potential_evaporation")[2][2], 0.2 * e[2][2], 1e-12);
+  }
+  {  // Haude from the 14 h grids; Wendling from the radiation.
+    EtBasin h;
+    ASSERT_EQ(h.Build(SectionLines(4, 1440)), 0);
+    h.et->PotentialET(july);
+    const double es = 6.11 * std::exp(17.62 * 18.0 / (243.12 + 18.0));
+    EXPECT_NEAR(h.Grid("pot_transpiration0")[2][2], es * 0.3 * 0.5, 1e-9);
+    EtBasin w;
+    ASSERT_EQ(w.Build(SectionLines(3, 1440)), 0);
+    w.et->PotentialET(july);
+    EXPECT_GT(w.Grid("pot_transpiration0")[2][2], 0.0);
+    EXPECT_GT(w.Grid("AspectCorrectedGlobalRadiation")[2][2], 0.0);
+  }
+}
+
+TEST(EvapotranspirationPotential, PenmanMonteithDayAndNightAndThreads) {
+  // Daily steps: the day part warmer than the input, the night part colder; the shared
+  // temperature grids take the part temperatures.
+  EtBasin d(6, 7);
+  d.basin.Add("temperature_night", 10.0);
+  ASSERT_EQ(d.Build(SectionLines(1, 1440)), 0);
+  d.et->PotentialET(ModelDate{0, 24, 15, 7, 2001});
+  EXPECT_GT(d.Grid("temperature")[2][2], 15.0);
+  EXPECT_LT(d.Grid("temperature_night")[2][2], 10.0);
+  EXPECT_GT(d.Grid("pot_transpiration1")[2][2], 0.5);
+  EXPECT_GT(d.Grid("potential_evaporation")[2][2], 0.0);
+  EXPECT_NEAR(d.Grid("pot_transpiration0")[2][2],
+              d.Grid("pot_transpiration1")[2][2] + d.Grid("potential_evaporation")[2][2], 1e-12);
+
+  // Hourly over a day: night steps give little; results identical at any thread count.
+  const int saved = omp_get_max_threads();
+  std::vector<std::vector<double>> runs;
+  for (int threads : {1, 2, 8}) {
+    omp_set_num_threads(threads);
+    EtBasin h(9, 11, 2);
+    h.basin.Fill(h.Grid("temperature"), [](int r, int c) { return 5.0 + r + 0.3 * c; });
+    h.basin.Fill(h.Grid("wind_speed"), [](int r, int c) { return 0.5 * ((r * c) % 7) - 2.0; });
+    ASSERT_EQ(h.Build(SectionLines(1, 60)), 0);
+    std::vector<double> all;
+    for (int hour = 1; hour <= 24; ++hour) {
+      h.et->PotentialET(ModelDate{0, hour, 15, 7, 2001});
+      for (const char* n : {"pot_transpiration0", "pot_transpiration2", "potential_InterceptionEvap1",
+                            "potential_evaporation", "AspectCorrectedGlobalRadiation"})
+        for (int r = 1; r <= 9; ++r)
+          for (int c = 1; c <= 11; ++c) {
+            const double v = h.Grid(n)[r][c];
+            ASSERT_TRUE(std::isfinite(v)) << n;
+            all.push_back(v);
+          }
+    }
+    runs.push_back(all);
+  }
+  omp_set_num_threads(saved);
+  EXPECT_EQ(runs[0], runs[1]);
+  EXPECT_EQ(runs[0], runs[2]);
+}
+
+TEST(EvapotranspirationReal, SnowTakesTheDemandFirst) {
+  EtBasin b;
+  ASSERT_EQ(b.Build(SectionLines(2, 1440)), 0);
+  // Without a snow model nothing evaporates from snow.
+  b.et->PotentialET(ModelDate{0, 24, 15, 7, 2001});
+  b.et->SnowEvaporation(ModelDate{0, 24, 15, 7, 2001});
+  EXPECT_EQ(b.Grid("snow_evaporation")[2][2], 0.0);
+
+  double** snow = b.basin.Add("snowstorage_solid", 0.0);
+  b.et->SetSnowStorageGrid(snow);
+  double** pt = b.Grid("pot_transpiration1");
+  double** pe = b.Grid("potential_evaporation");
+  pt[2][2] = 2.0;
+  pe[2][2] = 2.0;
+  snow[2][2] = 3.0;
+  b.et->SnowEvaporation(ModelDate{0, 24, 15, 7, 2001});
+  EXPECT_EQ(b.Grid("snow_evaporation")[2][2], 3.0);
+  EXPECT_EQ(pt[2][2], 0.0);
+  EXPECT_EQ(pe[2][2], 1.0);
+  EXPECT_EQ(snow[2][2], 0.0);
+  // Snow models with their own snow evaporation: demands vanish where there is snow.
+  b.et->SetSnowMethod(6);
+  pt[2][2] = 2.0;
+  snow[2][2] = 1.0;
+  b.et->SnowEvaporation(ModelDate{0, 24, 16, 7, 2001});
+  EXPECT_EQ(pt[2][2], 0.0);
+  EXPECT_EQ(snow[2][2], 1.0);
+}
+
+TEST(EvapotranspirationReal, WaterBalanceOverRandomCellsAndSteps) {
+  for (int layers : {1, 3}) {
+    EtBasin b(8, 9, layers);
+    double** lake = b.basin.Add("lake_codes", -9999.0);
+    double** pond = b.basin.Add("ponding_storage", 0.0);
+    b.basin.Add("temperature_night", 10.0);
+    double** theta = b.Grid("soil_storage");
+    double** w = b.Grid("available_soil_moisture");
+    std::mt19937 rng(7 + layers);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    b.basin.Fill(w, [&](int r, int c) { return (r + c) % 11 == 0 ? 0.0 : 200.0 * u(rng); });
+    for (int r = 1; r <= 8; r += 3) lake[r][r] = 1.0;
+    if (layers > 1) b.Grid("landuse3")[4][4] = -9999.0;
+    ASSERT_EQ(b.Build(SectionLines(1, 1440), "[lake_model]\n1\n1\n0.08\n0.001\n"), 0);
+    b.et->InitLakes("[lake_model]");
+    b.et->LinkSoilGrids();
+    for (int step = 0; step < 20; ++step) {
+      b.basin.Fill(theta, [&](int, int) { return u(rng) < 0.1 ? 0.0 : u(rng); });
+      b.basin.Fill(pond, [&](int, int) { return 4.0 * u(rng); });
+      b.basin.Fill(b.Grid("temperature"), [&](int, int) { return 30.0 * u(rng); });
+      b.basin.Fill(b.Grid("temperature_night"), [&](int, int) { return 10.0 * u(rng); });
+      const ModelDate d{0, 24, 1 + step, 6, 2001};
+      b.et->PotentialET(d);
+      std::vector<double> before(100 * 100);
+      for (int r = 1; r <= 8; ++r)
+        for (int c = 1; c <= 9; ++c) before[static_cast<size_t>(r * 100 + c)] = theta[r][c] * w[r][c] + pond[r][c];
+      b.et->RealET(d);
+      for (int r = 1; r <= 8; ++r)
+        for (int c = 1; c <= 9; ++c) {
+          double out = b.Grid("real_evaporation")[r][c];
+          for (int k = 1; k <= layers; ++k) out += b.Grid("real_transpiration" + std::to_string(k))[r][c];
+          const double after = theta[r][c] * w[r][c] + pond[r][c];
+          EXPECT_NEAR(before[static_cast<size_t>(r * 100 + c)] - after, out, 1e-9) << r << "," << c;
+          EXPECT_GE(theta[r][c], 0.0);
+          EXPECT_GE(pond[r][c], 0.0);
+          EXPECT_TRUE(std::isfinite(out));
+          if (w[r][c] == 0.0 && !(lake[r][c] > 0.0)) {
+            EXPECT_EQ(out, 0.0);
+          }
+        }
+    }
+  }
+}
+
+TEST(EvapotranspirationReal, LakesGlaciersAndSoilLimits) {
+  EtBasin b;
+  double** lake = b.basin.Add("lake_codes", -9999.0);
+  double** pond = b.basin.Add("ponding_storage", 0.0);
+  double** glacier = b.basin.Add("GlacierizedCells", 0.0);
+  ASSERT_EQ(b.Build(SectionLines(2, 1440), "[lake_model]\n1\n1\n0.08\n0.001\n"), 0);
+  b.et->InitLakes("[lake_model]");
+  b.et->LinkSoilGrids();
+  double** theta = b.Grid("soil_storage");
+  double** pt = b.Grid("pot_transpiration1");
+  double** pe = b.Grid("potential_evaporation");
+  double** rt = b.Grid("real_transpiration1");
+  lake[1][1] = lake[1][2] = 1.0;
+  pond[1][1] = 0.5;
+  pond[1][2] = 3.0;
+  glacier[3][4] = 1.0;
+  b.et->PotentialET(ModelDate{0, 24, 15, 7, 2001});
+  b.basin.Fill(pt, 2.0);
+  b.basin.Fill(pe, 1.0);
+  pt[1][2] = 4.0;
+  theta[2][1] = 0.3;
+  theta[2][2] = 0.01;
+  pe[2][2] = 2.0;
+  rt[3][4] = 7.0;
+  b.et->SnowEvaporation(ModelDate{0, 24, 15, 7, 2001});  // first call: INFO on the glacier grids
+  EXPECT_NE(b.log.console().find("no snow evaporates on glaciers"), std::string::npos);
+  b.et->RealET(ModelDate{0, 24, 15, 7, 2001});
+  // 0.5 mm of ponding: from the soil.
+  EXPECT_EQ(pond[1][1], 0.5);
+  EXPECT_NEAR(theta[1][1], 0.8 - 3.0 / 120.0, 1e-12);
+  // 3 mm of ponding: up to 3 mm from the pond, the rest stays a demand, no soil evaporation.
+  EXPECT_EQ(rt[1][2], 3.0);
+  EXPECT_EQ(pond[1][2], 0.0);
+  EXPECT_EQ(pt[1][2], 1.0);
+  EXPECT_EQ(b.Grid("real_evaporation")[1][2], 0.0);
+  EXPECT_EQ(theta[1][2], 0.8);
+  // θ = 0.3 halves the transpiration.
+  EXPECT_NEAR(rt[2][1], 1.0, 1e-12);
+  // A dry soil gives what it has.
+  EXPECT_NEAR(rt[2][2] + b.Grid("real_evaporation")[2][2], 1.2, 1e-12);
+  EXPECT_EQ(theta[2][2], 0.0);
+  // A glacier cell keeps its values.
+  EXPECT_EQ(rt[3][4], 7.0);
+}
+
+TEST(EvapotranspirationReal, LakeSetUp) {
+  {
+    EtBasin b;
+    ASSERT_EQ(b.Build(SectionLines(2, 1440)), 0);
+    b.et->InitLakes("[lake_model]");
+    EXPECT_NE(b.log.console().find("no LAKE-grid was found in"), std::string::npos);
+  }
+  struct Case {
+    const char* section;
+    bool pond;
+    int code;
+  } cases[] = {{"[lake_model]\n1\n1\n0.08\n0.001\n", false, 28},
+               {"[lake_model]\n1\n3\n0.08\n0.001\n", true, 211},
+               {"[lake_model]\n1\n1\n0.08\n0\n", true, 10},
+               {"[lake_model]\n1\n1\n0.08\n", true, 17},
+               {"[lake_model]\n0\n", true, 0}};
+  for (const Case& c : cases) {
+    EtBasin b;
+    b.basin.Add("lake_codes", 1.0);
+    if (c.pond) b.basin.Add("ponding_storage_top", 0.0);
+    ASSERT_EQ(b.Build(SectionLines(2, 1440), c.section), 0);
+    int code = 0;
+    try {
+      b.et->InitLakes("[lake_model]");
+    } catch (int e) {
+      code = e;
+    }
+    EXPECT_EQ(code, c.code) << c.section;
+  }
+}
+
+}  // namespace
