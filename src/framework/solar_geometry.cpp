@@ -122,6 +122,33 @@ DaylightPart ComputeDaylightPart(const SunTimes& sun, int64_t hour, double inter
 
   const double sr = p.sunrise;
   const double ss = p.sunset;
+  if (ts < 0.0 || te > 24.0) {
+    // The step reaches into another day (a daily step stamped 07:00, say): its daylight is the
+    // evening of one day and the morning of the next. The daylight is then told
+    // from sunrise on, in clock time of the day.
+    const double setAfterRise = ss > sr ? ss : ss + 24.0;
+    double light = 0.0;
+    for (int k = -2; k <= 1; ++k)
+      light += std::max(0.0, std::min(te, setAfterRise + 24.0 * k) - std::max(ts, sr + 24.0 * k));
+    light = std::min(light, stepHours);
+    if (light > 0.0) {
+      p.nightBeforeSunrise = std::fmod(sr - ts + 48.0, 24.0);
+      p.nightAfterSunset = std::max(0.0, stepHours - light - p.nightBeforeSunrise);
+    } else {
+      p.nightAfterSunset = intervalHours;
+    }
+    const double r = 1.0 - light / stepHours;
+    if (r > 0.95) {
+      p.daylightPart = 0.0;
+      p.nightPart = 1.0;
+      p.nightFlag = 1;
+    } else {
+      p.daylightPart = 1.0 - r;
+      p.nightPart = r;
+      p.nightFlag = p.daylightPart < 0.05 ? 1 : 0;
+    }
+    return p;
+  }
   double a = 0.0;
   if (ts <= sr && sr < te) a = sr - ts;
   double b;

@@ -147,6 +147,8 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   // --- per step ------------------------------------------------------------------------
   std::vector<double> cosZenith;  // sub-steps 1..n of the step (element 0 unused)
   int dayStepCount = 0;
+  // Grids smaller than this run the cell loop on one thread (threads cost more there).
+  long minParallelCells = 4096;
   bool nightState = true;
 
   // Whether a cell belongs to the basin.

@@ -47,9 +47,12 @@ class expokorrklasse : public teilmodellklasse {
   double horizontalSum = 0.0;  // of the last computed step
   double relativeSunHeight = 0.0;  // of the last sub-step of the last computed step
   bool computed = false;
+  // Grids smaller than this run their cell loops on one thread (threads cost more there).
+  long minParallelCells = 4096;
 
  private:
   bool CastsShadows() const;
+  bool Parallel() const;
   bool IsModuleCell(int r, int c) const;
   double** NewGrid(int rows, double fill);
   int Register(const std::string& fileName, double** data, const std::string& internalName, int writeCode);

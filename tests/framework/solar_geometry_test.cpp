@@ -163,3 +163,24 @@ TEST(SolarGeometry, DailyAndLongerSteps) {
   EXPECT_DOUBLE_EQ(w.sunset, 1.0);
   EXPECT_EQ(w.daylightPart, 1.0);
 }
+
+TEST(SolarGeometry, DailyStepsStampedInTheMorningReachIntoTheDayBefore) {
+  SunTimes sun{5.0, 20.0, 0};
+  DaylightPart midnight = ComputeDaylightPart(sun, 24, 1440.0, 0.0);
+  DaylightPart morning = ComputeDaylightPart(sun, 7, 1440.0, 0.0);  // 07:00 the day before to 07:00
+  EXPECT_DOUBLE_EQ(midnight.daylightPart, 15.0 / 24.0);
+  EXPECT_DOUBLE_EQ(morning.daylightPart, 15.0 / 24.0);
+  EXPECT_EQ(morning.nightFlag, 0);
+  // Daylight told from sunrise on: the step start plus the dark part is 05:00 of a day.
+  EXPECT_DOUBLE_EQ(std::fmod(7.0 - 24.0 + morning.nightBeforeSunrise + 48.0, 24.0), 5.0);
+  // A stamp of 07:00 with the data hour marking the step start ends the step at 07:00 + 24.
+  DaylightPart shifted = ComputeDaylightPart(sun, 7, 1440.0, 24.0);
+  EXPECT_DOUBLE_EQ(shifted.daylightPart, 15.0 / 24.0);
+  // An hourly step that began before midnight stays a night step.
+  DaylightPart early = ComputeDaylightPart(sun, 0, 60.0, 0.0);
+  EXPECT_EQ(early.nightFlag, 1);
+  EXPECT_EQ(early.daylightPart, 0.0);
+  // A late sunset lights half of the last hour of the day before.
+  DaylightPart late = ComputeDaylightPart(SunTimes{7.0, 23.5, 0}, 0, 60.0, 0.0);
+  EXPECT_DOUBLE_EQ(late.daylightPart, 0.5);
+}

@@ -119,7 +119,7 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
   const double pecToday = MonthlyValue(section.pec.data(), month, day, daysPerMonth[month - 1], -15.0, 16.0);
   const double fhToday = section.fh[static_cast<size_t>(month)];
 
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (static_cast<long>(nrows) * ncols >= minParallelCells)
   for (int r = 1; r <= nrows; ++r) {
     for (int c = 1; c <= ncols; ++c) {
       if (!IsBasinCell(r, c)) {

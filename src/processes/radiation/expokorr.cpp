@@ -105,6 +105,10 @@ bool expokorrklasse::CastsShadows() const {
   return (correctionMethod == 1 || correctionMethod == 2) && instanceCount <= 1 && output.hruMode == 0;
 }
 
+bool expokorrklasse::Parallel() const {
+  return static_cast<long>(geometry.nrows) * geometry.ncols >= minParallelCells;
+}
+
 bool expokorrklasse::IsModuleCell(int r, int c) const {
   return zoneGrid && zoneGrid[r][c] != geometry.nodata_value;
 }
@@ -113,7 +117,7 @@ void expokorrklasse::CorrectTemperature() {
   if (!correctedTemperature || !temperature) return;
   const int nrows = geometry.nrows, ncols = geometry.ncols;
   const double nodata = geometry.nodata_value;
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (Parallel())
   for (int r = 1; r <= nrows; ++r)
     for (int c = 1; c <= ncols; ++c) {
       if (!IsModuleCell(r, c)) {
@@ -195,7 +199,7 @@ void expokorrklasse::Run(ModelDate date) {
 
     if (lit) {
       const double cosZ = std::cos(zenith);
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (Parallel())
       for (int r = 1; r <= nrows; ++r)
         for (int c = 1; c <= ncols; ++c) {
           if (!IsModuleCell(r, c) || shadow[r][c] >= 0.5) continue;
@@ -207,7 +211,7 @@ void expokorrklasse::Run(ModelDate date) {
   }
   horizontalSum = h;
 
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (Parallel())
   for (int r = 1; r <= nrows; ++r)
     for (int c = 1; c <= ncols; ++c) {
       if (!IsModuleCell(r, c)) continue;
