@@ -98,6 +98,19 @@ SunTimes SunriseSunsetHours(double declinationDeg, double eotHours, const SolarS
   return t;
 }
 
+// Night share r of a step: almost all night (above 0.95) counts as night.
+static void SetNightShare(DaylightPart& p, double r) {
+  if (r > 0.95) {
+    p.daylightPart = 0.0;
+    p.nightPart = 1.0;
+    p.nightFlag = 1;
+  } else {
+    p.daylightPart = 1.0 - r;
+    p.nightPart = r;
+    p.nightFlag = p.daylightPart < 0.05 ? 1 : 0;
+  }
+}
+
 DaylightPart ComputeDaylightPart(const SunTimes& sun, int64_t hour, double intervalMinutes, double shiftHours) {
   DaylightPart p;
   const double te = static_cast<double>(hour) + shiftHours;
@@ -137,16 +150,7 @@ DaylightPart ComputeDaylightPart(const SunTimes& sun, int64_t hour, double inter
     } else {
       p.nightAfterSunset = intervalHours;
     }
-    const double r = 1.0 - light / stepHours;
-    if (r > 0.95) {
-      p.daylightPart = 0.0;
-      p.nightPart = 1.0;
-      p.nightFlag = 1;
-    } else {
-      p.daylightPart = 1.0 - r;
-      p.nightPart = r;
-      p.nightFlag = p.daylightPart < 0.05 ? 1 : 0;
-    }
+    SetNightShare(p, 1.0 - light / stepHours);
     return p;
   }
   double a = 0.0;
@@ -173,15 +177,7 @@ DaylightPart ComputeDaylightPart(const SunTimes& sun, int64_t hour, double inter
   p.nightAfterSunset = b;
   double r = (a + b) / stepHours;
   if (r > 1.0) r -= 1.0;
-  if (r > 0.95) {
-    p.daylightPart = 0.0;
-    p.nightPart = 1.0;
-    p.nightFlag = 1;
-  } else {
-    p.daylightPart = 1.0 - r;
-    p.nightPart = r;
-    p.nightFlag = p.daylightPart < 0.05 ? 1 : 0;
-  }
+  SetNightShare(p, r);
   return p;
 }
 
