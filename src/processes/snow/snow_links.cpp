@@ -1,0 +1,125 @@
+// The snow model's links with the rest of the run: input grids, lakes, tracers, the
+// soil model's runoff record, the statistics flush and the tear-down.
+#include "framework/logstream.h"
+#include "grids/grid_registry.h"
+#include "processes/snow/snowmod.h"
+
+void schneemodellklasse::SetRadiationCorrection(double** correctionData) {
+  if (flowControl != 0) radiationCorrection = correctionData;
+}
+
+double** schneemodellklasse::GetSnowStorageSolid() { return flowControl != 0 ? grid[kSolid] : nullptr; }
+
+int schneemodellklasse::SetSubbasinRunoff(SubbasinRunoff* runoff) {
+  if (flowControl != 0) {
+    subbasinRunoff = runoff;
+    linked = 1;
+  }
+  return flowControl;
+}
+
+void schneemodellklasse::ReadStorageFile(const char*, int) {}
+
+void schneemodellklasse::SetSnowInterceptionFlag(int flag) {
+  snowInterception = flag;
+  if (flowControl != 0 && !inputsLinked) LinkInputs();
+}
+
+void schneemodellklasse::LinkInputs() {
+  const std::string never = "ungueltiger_Name";
+  auto data = [&](int position) { return grids[position].data; };
+  if (snowInterception)
+    precipitation = data(RequireOneOf3Grids("throughfall0", "precipitation", never));
+  else
+    precipitation = data(RequireGrid("precipitation"));
+  canopyUnload = Registered("Snow_canopy_unload_solid");
+  canopyLongwave = Registered("Snow_canopy_IR_radiation");
+  if (snow::UsesWind(method)) wind = data(RequireOneOf3Grids("Snow_canopy_wind", "wind_speed", never));
+  if (snow::IsEnergyBalance(method)) {
+    humidity = data(RequireOneOf3Grids("Snow_canopy_rh", "air_humidity", never));
+    radiation = data(RequireOneOf3Grids("Snow_canopy_rad", "AspectCorrectedGlobalRadiation", never));
+  }
+  temperature = data(RequireOneOf4Grids("Snow_canopy_temperature", "corr_temperature", "temperature", "temperature_14"));
+  inputsLinked = true;
+}
+
+void schneemodellklasse::InitLakes(const std::string& lakeSection) {
+  if (flowControl == 0) return;
+  if (FindGrid("lake_codes") == 0) {
+    *log << "INFO: no LAKE-grid was found in " << name << "\n"
+         << "Lake modelling is switched off for " << name << "." << "[end-entry]";
+    return;
+  }
+  if (!OpenControlFile()) {
+    *log << "FATAL: error opening " << controlFileName << "[end-entry]";
+    throw 28;
+  }
+  SeekControlKey(lakeSection, true);
+  ReadControlValue(lakeFlowControl, "flow control parameter for ");
+  if (lakeFlowControl != 0) {
+    lakeCodes = grids[RequireGrid("lake_codes")].data;
+    pondingStorage = Registered("ponding_storage");
+    if (!pondingStorage) pondingStorage = Registered("ponding_storage_top");
+    if (!pondingStorage) {
+      CloseControlFile();
+      *log << "FATAL: \n\n=======================================\n"
+           << "!!!! ERROR !!!! \n\n"
+           << "\nLAKE-grid was found, but no POND-Grid. For using lakes,"
+           << "\nboth grids as well as the MAXPOND grid must be present."
+           << "\n\n=======================================\n" << "[end-entry]";
+      throw 28;
+    }
+  }
+  CloseControlFile();
+}
+
+void schneemodellklasse::InitTracers(int& error, int count, TracerRecord* table,
+                                     StatisticsTableEntry* statisticsTableIn, int statisticsSizeIn) {
+  error = 0;
+  if (flowControl == 0) return;
+  teilmodellklasse::InitTracers(error, count, table, statisticsTableIn, statisticsSizeIn);
+  if (error != 0) throw error;
+  tracerInputs.assign(static_cast<size_t>(tracerCount) + 1, nullptr);
+  for (int i = 1; i <= tracerCount; ++i)
+    tracerInputs[i] = grids[RequireOneOf3Grids(FormatText("concflux_tracer_%1d_%s", i, "irrigation"),
+                                               FormatText("concflux_tracer_%1d_%s", i, "input"), "!!_no_entry_!!")]
+                          .data;
+}
+
+void schneemodellklasse::DeleteTracers() {
+  if (flowControl != 0) teilmodellklasse::DeleteTracers();
+}
+
+void schneemodellklasse::WriteStatistics() {
+  if (flowControl == 0) return;
+  for (auto& s : statistics)
+    if (s) s->WriteRow();
+  for (ModuleTracer& t : moduleTracers)
+    if (t.statistics) t.statistics->WriteRow();
+}
+
+void schneemodellklasse::FreeEverything() {
+  for (auto& s : statistics)
+    if (s) {
+      s->Release();
+      s.reset();
+    }
+  for (int g = 0; g < kGridCount; ++g) {
+    if (gridOwned[g] && grid[g]) {
+      if (grids && gridPosition[g] > 0 && grids[gridPosition[g]].data == grid[g]) FreeGrid(gridPosition[g]);
+      FreeMatrix(grid[g]);
+    }
+    grid[g] = nullptr;
+    gridOwned[g] = false;
+    gridPosition[g] = 0;
+  }
+  snowStorageSolid = nullptr;
+}
+
+void schneemodellklasse::DeleteModule() {
+  if (flowControl != 0) {
+    DeleteTracers();
+    FreeEverything();
+  }
+  modelobject::DeleteModule();
+}

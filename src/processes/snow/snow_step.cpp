@@ -1,0 +1,321 @@
+// The snow step: values of the day, the parallel cell loop (Run), and the second phase
+// (PostRun): HRU copy, slides, statistics and output grids.
+#include <omp.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "framework/logstream.h"
+#include "grids/grid_registry.h"
+#include "init/hru.h"
+#include "processes/snow/snowmod.h"
+#include "tables/landuse_table.h"
+
+namespace {
+
+// Albedo of the snow cover, or of the land below it when there is (almost) no snow.
+constexpr double kSnowfreeBefore = 2.5;  // mm, at the start of the step
+constexpr double kSnowfreeAfter = 5.0;   // mm, at its end
+constexpr double kSnowCovered = 5.0;     // mm: a snow-covered cell and step
+constexpr double kFreshSnowfall = 1.0;   // mm: precipitation that renews the snow surface
+
+}  // namespace
+
+double schneemodellklasse::BandValue(int day, int month) const {
+  return snow::SeasonalValue(rmfMean, rmfAmplitude, day, month);
+}
+
+bool schneemodellklasse::CellComputed(int row, int col) const {
+  if (!(zoneGrid[row][col] != geometry.nodata_value)) return false;
+  if (mpiRegions && mpiRegions[row][col] != instanceNumber) return false;
+  if (hruGrid && masterHruGrid && masterHruGrid[row][col] == geometry.nodata_value) return false;
+  return true;
+}
+
+int schneemodellklasse::ZoneIndex(int row, int col) const {
+  const double z = zoneGrid[row][col];
+  if (!(z >= 0.0) || z > static_cast<double>(maxZoneCode) || !zoneCodeMap) return 0;
+  return zoneCodeMap[static_cast<int>(z)];
+}
+
+double schneemodellklasse::LanduseAlbedo(int row, int col) const {
+  if (!landuseTable || landuseLayers.size() < 2 || !landuseLayers[1]) return albedo[row][col];
+  const double c = landuseLayers[1][row][col];
+  if (!(c >= 1.0) || c >= static_cast<double>(landuseTable->size())) return albedo[row][col];
+  const double z = elevation ? elevation[row][col] : 0.0;
+  return (*landuseTable)[static_cast<size_t>(c)].GetAlbedoAtDay(log, dayOfYear, 1, row, col, z);
+}
+
+double schneemodellklasse::CellStep(int row, int col, double T, double w, double sAdd, snow::CellState& s,
+                                    bool noNewPrecipitation, snow::CellNotes& notes) {
+  snow::CellInputs in;
+  in.P = precipitation[row][col];
+  if (wind) in.u = wind[row][col];
+  if (humidity) in.RH = humidity[row][col];
+  if (radiation) in.G = radiation[row][col];
+  if (cloudiness) in.N = cloudiness[row][col];
+  if (elevation) in.z = elevation[row][col];
+  if (albedo) in.albedo = albedo[row][col];
+  if (depositionIndex) in.DI = depositionIndex[row][col];
+  if (vapourPressure) in.vapourPressure = vapourPressure[row][col];
+  if (radiationCorrection) {
+    in.radCorrection = radiationCorrection[row][col];
+    in.hasRadCorrection = true;
+  }
+  if (lakeFlowControl != 0 && lakeCodes && pondingStorage)
+    in.lakeWater = lakeCodes[row][col] > 0.0 && pondingStorage[row][col] > 0.0;
+  if (surfaceTemperature) in.surfaceTemperature = surfaceTemperature[row][col];
+  if (canopyLongwave) {
+    in.canopyLongwave = canopyLongwave[row][col];
+    in.hasCanopyLongwave = true;
+  }
+  const double result = snow::CellStep(params, dayValues, in, s, T, w, sAdd, noNewPrecipitation, notes);
+  precipitation[row][col] = in.P;
+  return result;
+}
+
+void schneemodellklasse::CellSequence(int r, int c, snow::CellNotes& notes) {
+  double** solidGrid = grid[kSolid];
+  double** liquidGrid = grid[kLiquid];
+  const double T = temperature[r][c];
+  grid[kOutflow][r][c] = 0.0;
+  grid[kMeltOnly][r][c] = 0.0;
+
+  snow::CellState s;
+  s.solid = solidGrid[r][c];
+  s.liquid = liquidGrid[r][c];
+  s.total = s.solid + s.liquid;
+  s.snowfall = grid[kSnowfall][r][c];
+  s.rainfall = grid[kRainfall][r][c];
+  const bool energyBalance = snow::IsEnergyBalance(method);
+  if (energyBalance) {
+    s.snowTemp = grid[kSnowTemp][r][c];
+    s.surfTemp = grid[kSurfTemp][r][c];
+  }
+  if (albedo) {
+    albedo[r][c] = s.total <= kSnowfreeBefore ? LanduseAlbedo(r, c)
+                                               : snow::SnowAlbedo(ALBsnow_min, ALBsnow_max, grid[kSnowAge][r][c], T);
+  }
+  const double sAdd = canopyUnload ? canopyUnload[r][c] : 0.0;
+
+  double result;
+  if (timeInterval <= 720.0) {
+    result = CellStep(r, c, T, 1.0, sAdd, s, false, notes);
+  } else {
+    // Night and day of a long step: the night temperature for the night part.
+    const double night = CellStep(r, c, temperatureNight[r][c], nightPart, sAdd, s, false, notes);
+    const double nightEvaporation = s.evaporation;
+    result = night + CellStep(r, c, T, daylightPart, sAdd, s, false, notes);
+    s.evaporation += nightEvaporation;
+  }
+  if (energyBalance) {
+    grid[kSnowTemp][r][c] = s.snowTemp;
+    grid[kSurfTemp][r][c] = s.surfTemp;
+    if (snowEvaporation) snowEvaporation[r][c] = s.evaporation;
+  }
+
+  const double taken = snow::ApplyMelt(result, s.solid, s.liquid);
+  const double outflow = snow::Retain(CWH, s.solid, s.liquid);
+  if (outflow > 0.0) {
+    grid[kOutflow][r][c] = outflow;
+    if (taken > 0.0) grid[kMeltOnly][r][c] = taken;
+  }
+  const double swe = s.solid + s.liquid;
+  const double n = params.stepsPerDay;
+  grid[kDaysSnow][r][c] = swe > kSnowCovered ? 1.0 / n : 0.0;
+  const double P = precipitation[r][c];
+  double& age = grid[kSnowAge][r][c];
+  if (T <= T0R + transzone && P > kFreshSnowfall && swe > kSnowCovered)
+    age = 0.0;
+  else
+    age += 1.0 / n;
+  if (albedo)
+    albedo[r][c] = swe <= kSnowfreeAfter ? LanduseAlbedo(r, c) : snow::SnowAlbedo(ALBsnow_min, ALBsnow_max, age, T);
+  solidGrid[r][c] = s.solid;
+  liquidGrid[r][c] = s.liquid;
+  grid[kTotal][r][c] = swe;
+  grid[kSnowfall][r][c] = s.snowfall;
+  grid[kRainfall][r][c] = s.rainfall;
+
+  if (permafrost && thawCoefficient[r][c] > geometry.nodata_value) {
+    snow::PermafrostCell p;
+    p.snowFreeDays = grid[kSnowFreeDays][r][c];
+    p.snowCoverDays = grid[kSnowCoverDays][r][c];
+    p.thawDepth = std::max(0.0, thawDepth[r][c]);
+    const bool rootValid = rootDepth1[r][c] > geometry.nodata_value;
+    p.rootDepth = rootValid ? rootDepth1[r][c] : 0.0;
+    snow::PermafrostStep(swe, maxSweSnowFree, minSnowAgeRefreeze, thawCoefficient[r][c], n, p);
+    grid[kSnowFreeDays][r][c] = p.snowFreeDays;
+    grid[kSnowCoverDays][r][c] = p.snowCoverDays;
+    thawDepth[r][c] = p.thawDepth;
+    if (rootValid) rootDepth1[r][c] = p.rootDepth;
+  }
+}
+
+void schneemodellklasse::Run(ModelDate date) {
+  BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year);
+  if (flowControl == 0) return;
+  if (!inputsLinked) LinkInputs();
+  const int day = static_cast<int>(date.day), month = static_cast<int>(date.month);
+  dayValues.DDF = snow::MonthlyValue(ddfTable.data(), day, month);
+  dayValues.a = snow::MonthlyValue(aTable.data(), day, month);
+  dayValues.b = snow::MonthlyValue(bTable.data(), day, month);
+  dayValues.RMF = BandValue(day, month);
+  DaylightFraction();
+  dayOfYear = landuseTable && landuseTable->size() > 1
+                  ? (*landuseTable)[1].DayOfYear(day, month, static_cast<int>(date.year))
+                  : snow::SeasonDay(day, month);
+  for (auto& s : statistics)
+    if (s) s->ClearZoneSums();
+
+  long clamped = 0;
+  const int first = std::max(1, firstModuleRow), last = std::min(static_cast<int>(geometry.nrows), lastModuleRow);
+#pragma omp parallel for schedule(runtime) reduction(+ : clamped)
+  for (int r = first; r <= last; ++r) {
+    int c0 = 1, c1 = geometry.ncols;
+    if (static_cast<size_t>(r) < rowBounds.size()) {
+      c0 = std::max(1, static_cast<int>(rowBounds[r].first));
+      c1 = std::min(static_cast<int>(geometry.ncols), static_cast<int>(rowBounds[r].last));
+    }
+    snow::CellNotes notes;
+    for (int c = c0; c <= c1; ++c)
+      if (CellComputed(r, c)) CellSequence(r, c, notes);
+    clamped += notes.humidityClamped;
+  }
+  humidityClamped = clamped;
+  if (clamped > 0)
+    *log << "WARNING: " << name << ": relative humidity outside 0..1 or a vapour pressure below "
+         << snow::kMinVapourPressure << " hPa in " << clamped << " cells of the step " << day << "." << month << "."
+         << date.year << " " << date.hour << " h; limited to the valid range" << "[end-entry]";
+}
+
+// --- second phase -------------------------------------------------------------------------
+
+void schneemodellklasse::CopyHruMasters() {
+  HruCellScope scope;
+  scope.geometry = &geometry;
+  scope.rowBounds = rowBounds.empty() ? nullptr : &rowBounds;
+  scope.zone = zoneGrid;
+  scope.regions = mpiRegions;
+  scope.instance = instanceNumber;
+  scope.firstRow = firstModuleRow;
+  scope.lastRow = lastModuleRow;
+  const std::vector<HruRecord> masters = MasterCellsFromGrid(masterHruGrid, scope);
+  std::vector<double**> copied = {grid[kTotal], grid[kSolid],    grid[kLiquid],   grid[kDaysSnow], grid[kSnowAge],
+                                  grid[kSnowfall], grid[kRainfall], albedo,      grid[kOutflow],  grid[kMeltOnly],
+                                  grid[kSnowTemp], grid[kSurfTemp], grid[kInputMass], grid[kMobileMass],
+                                  grid[kDeposition]};
+  for (double** g : copied)
+    if (g) CopyFromHruMasters(g, hruGrid, masterHruGrid, masters, scope);
+}
+
+void schneemodellklasse::AddStatistics() {
+  // Values of every statistics file for a cell; energy-balance temperatures count only
+  // where there is snow.
+  std::array<double**, kStatCount> source{};
+  source[sOutflow] = grid[kOutflow];
+  source[sMeltOnly] = grid[kMeltOnly];
+  source[sTotal] = grid[kTotal];
+  source[sDaysSnow] = grid[kDaysSnow];
+  source[sSnowAge] = grid[kSnowAge];
+  source[sSnowfall] = grid[kSnowfall];
+  source[sRainfall] = grid[kRainfall];
+  source[sAlbedo] = albedo;
+  source[sSnowTemp] = grid[kSnowTemp];
+  source[sSurfTemp] = grid[kSurfTemp];
+  source[sInputMass] = grid[kInputMass];
+  source[sMobileMass] = grid[kMobileMass];
+  source[sDeposition] = grid[kDeposition];
+  source[sThawDepth] = permafrost ? thawDepth : nullptr;
+  std::array<int, kStatCount> used{};
+  int usedCount = 0;
+  for (int s = 0; s < kStatCount; ++s)
+    if (statistics[s] && statistics[s]->Active() && source[s]) used[usedCount++] = s;
+  if (usedCount == 0 || zoneCount <= 0) return;
+
+  // Rows are summed in fixed blocks (independent of the thread count) and the blocks are
+  // folded in row order, so the sums are the same for every number of threads.
+  const int rows = std::max(0, lastModuleRow - firstModuleRow + 1);
+  const size_t perBlock = static_cast<size_t>(zoneCount + 1) * static_cast<size_t>(usedCount) * 3;
+  const size_t budget = 4u << 20;  // doubles
+  const int blocks = std::max(1, std::min(rows, static_cast<int>(budget / perBlock)));
+  const int rowsPerBlock = (rows + blocks - 1) / std::max(1, blocks);
+  rowPartials.assign(perBlock * static_cast<size_t>(blocks), 0.0);
+  const double nodata = geometry.nodata_value;
+  const double wNodata = -9999.0;
+  double* partials = rowPartials.data();
+
+#pragma omp parallel for schedule(runtime)
+  for (int b = 0; b < blocks; ++b) {
+    double* block = partials + perBlock * static_cast<size_t>(b);
+    const int r0 = firstModuleRow + b * rowsPerBlock;
+    const int r1 = std::min(lastModuleRow, r0 + rowsPerBlock - 1);
+    for (int r = r0; r <= r1; ++r) {
+      int c0 = 1, c1 = geometry.ncols;
+      if (static_cast<size_t>(r) < rowBounds.size()) {
+        c0 = std::max(1, static_cast<int>(rowBounds[r].first));
+        c1 = std::min(static_cast<int>(geometry.ncols), static_cast<int>(rowBounds[r].last));
+      }
+      for (int c = c0; c <= c1; ++c) {
+        if (!(zoneGrid[r][c] > nodata)) continue;
+        if (mpiRegions && mpiRegions[r][c] != instanceNumber) continue;
+        const int z = ZoneIndex(r, c);
+        if (z < 0 || z > zoneCount) continue;
+        const bool weighted = relCellArea && relCellArea[r] && relCellArea[r][c] > wNodata;
+        const double w = weighted ? relCellArea[r][c] : 1.0;
+        for (int k = 0; k < usedCount; ++k) {
+          const int s = used[k];
+          const double v = source[s][r][c];
+          if ((s == sSnowTemp || s == sSurfTemp || s == sThawDepth) && !(v > nodata + 1.0)) continue;
+          double* e = block + (static_cast<size_t>(z) * static_cast<size_t>(usedCount) + k) * 3;
+          e[0] += 1.0;
+          e[1] += w;
+          e[2] += v * w;
+        }
+      }
+    }
+  }
+  for (int b = 0; b < blocks; ++b) {
+    const double* block = partials + perBlock * static_cast<size_t>(b);
+    for (int z = 0; z <= zoneCount; ++z)
+      for (int k = 0; k < usedCount; ++k) {
+        const double* e = block + (static_cast<size_t>(z) * static_cast<size_t>(usedCount) + k) * 3;
+        ZoneTableEntry& entry = statisticsZones[used[k]][z];
+        entry.areaSum += e[0];
+        WeightedAreaSum(entry) += e[1];
+        ValueSum(entry) += e[2];
+      }
+  }
+}
+
+void schneemodellklasse::WriteOutputGrids() {
+  for (int g = 0; g < kGridCount; ++g)
+    if (gridOwned[g] && gridPosition[g] > 0) WriteGrids(gridPosition[g], 0, false);
+}
+
+void schneemodellklasse::PostRun(ModelDate date) {
+  BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year);
+  if (flowControl == 0) return;
+  if (hruGrid && masterHruGrid) CopyHruMasters();
+  if (snow::HasSlides(method) && !hruGrid) {
+    SlideGrids s;
+    s.reference = grids[1].data;
+    s.zone = zoneGrid;
+    s.orderRow = grid[kElevOrderRow];
+    s.orderCol = grid[kElevOrderCol];
+    s.slope = slopeAngle;
+    for (int k = 1; k <= 4; ++k) s.fraction[k] = slideFraction[k];
+    s.maxDeposition = grid[kMaxDeposition];
+    s.solid = grid[kSolid];
+    s.liquid = grid[kLiquid];
+    s.total = grid[kTotal];
+    s.inputMass = grid[kInputMass];
+    s.mobileMass = grid[kMobileMass];
+    s.deposition = grid[kDeposition];
+    SnowSlides(s, geometry, minSlideSlope, slideMassFrac);
+  }
+  AddStatistics();
+  for (auto& s : statistics)
+    if (s) s->AggregateAndWrite(date.year, date.month, date.day, date.hour, date.minute);
+  WriteOutputGrids();
+}

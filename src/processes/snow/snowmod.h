@@ -1,0 +1,221 @@
+// The snow model: accumulation and melt of the snow cover (temperature index, temperature
+// and wind index, combination method, snow-surface energy balance), snow slides down steep
+// slopes and permafrost thaw. Its "snowcover_outflow" is the water input of the soil model
+// (or of the interception model, as the order flag says).
+//
+// Member functions by file:
+//   snow_config.cpp     construction: [snow_model], grids, statistics, lookups, [permafrost]
+//   snow_links.cpp      input links, lakes, tracers, statistics flush, tear-down
+//   snow_step.cpp       Run (day values, parallel cell loop) and PostRun (HRU copy,
+//                       statistics, output)
+//   snow_slides.cpp     elevation order, deposition limit and the slides
+//   snow_physics.cpp    the cell physics (free functions, namespace snow)
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/teilmod.h"
+#include "framework/zonalstatistic.h"
+#include "processes/snow/snow_physics.h"
+
+struct SubbasinRunoff;  // the soil model's runoff per sub-basin
+class LanduseTableEntry;
+
+class schneemodellklasse : public teilmodellklasse {
+ public:
+  schneemodellklasse(int& error, const ModuleInputs& in);
+  ~schneemodellklasse() override;
+
+  // --- links with the other modules -------------------------------------------------
+  virtual void SetRadiationCorrection(double** correctionData);
+  // The data of the grid "snowstorage_solid" when active, else null.
+  virtual double** GetSnowStorageSolid();
+  // The method when active, else 0.
+  virtual int GetMethod() const { return flowControl >= 1 ? method : 0; }
+  // Keeps the flag that interception with canopy snow runs first and links the input grids.
+  virtual void SetSnowInterceptionFlag(int flag);
+  virtual void InitLakes(const std::string& lakeSection);
+  // Keeps the soil model's runoff record (glacier sub-basins are filled into it); returns
+  // the flow control parameter.
+  virtual int SetSubbasinRunoff(SubbasinRunoff* runoff);
+  // The snow model keeps no state in the storage file while it has no glacier storages.
+  virtual void ReadStorageFile(const char* storageFileName, int initialGrids);
+  virtual void SetModeFlag(int flag) { modeFlag = static_cast<unsigned char>(flag & 0xff); }
+  virtual int GetModeFlag() const { return modeFlag; }
+  void InitTracers(int& error, int count, TracerRecord* table, StatisticsTableEntry* statisticsTable,
+                   int statisticsSize) override;
+  void DeleteTracers() override;
+
+  // --- per step ---------------------------------------------------------------------
+  virtual void Run(ModelDate date);
+  virtual void PostRun(ModelDate date);
+  virtual void WriteStatistics();
+  // One call of the cell physics for cell (row, col); see snow::CellStep.
+  virtual double CellStep(int row, int col, double T, double w, double sAdd, snow::CellState& s,
+                          bool noNewPrecipitation, snow::CellNotes& notes);
+  // Seasonal melt factor of a date.
+  virtual double BandValue(int day, int month) const;
+  virtual double SatVapPressIce(double T) const { return snow::SatVapPressIce(T); }
+  void DeleteModule() override;
+
+  // --- parameters of [snow_model] ----------------------------------------------------
+  // Read under the labels "transzone for " and "T0R for "; interception takes them over.
+  double transzone = 0.0;
+  double T0R = 0.0;
+  double T0 = 0.0, CWH = 0.0, CRFR = 0.0, z0 = 0.0, RMFMIN = 0.0, RMFMAX = 0.0;
+  double ALBsnow_min = 0.0, ALBsnow_max = 0.0;
+  double maxDepositionSlope = 55.0, maxDepositionFactor = 1.0, minSlideSlope = 30.0, slideMassFrac = 0.01;
+  double LWINcorr = 1.0, LWOUTcorr = 1.0, EnBalScaling = 1.0;
+  // Monthly tables, January..December at 1..12, December before at 0, January after at 13.
+  std::array<double, 14> ddfTable{}, aTable{}, bTable{};
+  double rmfMean = 0.0, rmfAmplitude = 0.0;
+  // [permafrost]
+  int permafrostMethod = 0;
+  double minSnowAgeRefreeze = 0.0, maxSweSnowFree = 0.0, reducedKsat = 0.0;
+
+  // --- links ------------------------------------------------------------------------
+  double** radiationCorrection = nullptr;
+  double** snowStorageSolid = nullptr;
+  int snowInterception = 0;
+  SubbasinRunoff* subbasinRunoff = nullptr;
+  int linked = 0;
+  unsigned char modeFlag = 0;
+  int lakeFlowControl = 0;
+
+  // --- output names -----------------------------------------------------------------
+  struct GridName {
+    std::string file;
+    int writeCode = 0;
+  };
+  struct StatName {
+    std::string file;
+    int code = 0;
+  };
+  // Grids and statistics of the module, in the order of their registration.
+  enum Grid {
+    kSolid, kLiquid, kTotal, kDaysSnow, kSnowAge, kSnowfall, kRainfall, kOutflow, kMeltOnly,
+    kSnowTemp, kSurfTemp, kEnergyBalance, kInputMass, kMobileMass, kDeposition, kMaxDeposition,
+    kElevOrderRow, kElevOrderCol, kSnowFreeDays, kSnowCoverDays, kGridCount
+  };
+  enum Stat {
+    sOutflow, sMeltOnly, sTotal, sDaysSnow, sSnowAge, sSnowfall, sRainfall, sAlbedo, sSnowTemp, sSurfTemp,
+    sInputMass, sMobileMass, sDeposition, sThawDepth, kStatCount
+  };
+  std::array<GridName, kGridCount> gridNames{};
+  std::array<StatName, kStatCount> statNames{};
+  std::array<int, kGridCount> gridPosition{};        // 0: not used
+  std::array<double**, kGridCount> grid{};           // data of each grid
+  std::array<bool, kGridCount> gridOwned{};          // created (and freed) by this module
+  std::array<std::unique_ptr<zonalstatistic>, kStatCount> statistics;
+  std::array<std::vector<ZoneTableEntry>, kStatCount> statisticsZones;
+
+  // --- grids of other modules -------------------------------------------------------
+  double** precipitation = nullptr;
+  double** temperature = nullptr;
+  double** temperatureNight = nullptr;
+  double** wind = nullptr;
+  double** humidity = nullptr;
+  double** radiation = nullptr;
+  double** cloudiness = nullptr;
+  double** surfaceTemperature = nullptr;
+  double** canopyUnload = nullptr;
+  double** canopyLongwave = nullptr;
+  double** albedo = nullptr;
+  double** snowEvaporation = nullptr;
+  double** vapourPressure = nullptr;
+  double** depositionIndex = nullptr;
+  std::array<double**, 5> slideFraction{};  // 1..4: upper, left, right, lower neighbour
+  double** slopeAngle = nullptr;
+  double** elevation = nullptr;
+  double** lakeCodes = nullptr;
+  double** pondingStorage = nullptr;
+  double** hruGrid = nullptr;
+  double** masterHruGrid = nullptr;
+  double** mpiRegions = nullptr;
+  double** rootDepth1 = nullptr;
+  double** thawCoefficient = nullptr;
+  double** thawDepth = nullptr;
+  std::vector<double**> landuseLayers;  // 1..N
+  std::vector<double**> tracerInputs;   // 1..tracers
+  const std::vector<LanduseTableEntry>* landuseTable = nullptr;
+  bool inputsLinked = false;
+
+  // Glacier part of a cell (0..1; null without glaciers) and the sub-basins of
+  // "zonegrid_soilmodel", for the glacier storages that fill the soil model's runoff.
+  double** glacierFraction = nullptr;
+  double** subbasinGrid = nullptr;
+  std::vector<ZoneTableEntry> subbasinTable;
+  std::vector<int> subbasinCodeMap;
+  int subbasinCount = 0;
+  int largestSubbasinCode = 0;
+
+  // --- values of the step -----------------------------------------------------------
+  snow::Parameters params;
+  snow::DayValues dayValues;
+  int permafrost = 0;       // the permafrost grids exist and [permafrost] was read
+  bool wholeDomain = false;
+  int dayOfYear = 1;        // for the land-use albedo
+  long humidityClamped = 0;  // cells of the last step whose humidity was limited
+
+  // The grid of the module (0 when not used).
+  double** G(Grid g) const { return grid[g]; }
+
+ private:
+  void Construct(const ModuleInputs& in);
+  void ReadSection();
+  void ReadSecondBlock();
+  void ReadMonthlyTable(std::array<double, 14>& table, int which);
+  void ReadStat(StatName& s, const std::string& label);
+  void ReadGridName(GridName& g, const std::string& nameLabel, const std::string& codeLabel);
+  void CreateStatistics(const ModuleInputs& in);
+  void LookUpGrids();
+  void CreateGrids();
+  void ReadPermafrost(const ModuleInputs& in);
+  void MakeStatistic(Stat s, int decimals, const std::string& title, const ModuleInputs& in);
+  // Registers (or, with readgrids 1, reads) a grid of the module at the first free position.
+  void UseOrCreateGrid(Grid g, const std::string& internalName, double initial, bool readable,
+                       double readDefault);
+  void LinkInputs();
+  double** Registered(const std::string& internalName) const;
+  bool CellComputed(int row, int col) const;
+  int ZoneIndex(int row, int col) const;
+  void CellSequence(int row, int col, snow::CellNotes& notes);
+  double LanduseAlbedo(int row, int col) const;
+  void CopyHruMasters();
+  void AddStatistics();
+  void WriteOutputGrids();
+  void FreeEverything();
+
+  std::vector<int> monthlyMissing;  // tables whose line held no number
+  std::string outputDirectory;
+  int firstModuleRow = 1, lastModuleRow = 0;
+  std::vector<double> rowPartials;  // per-row statistics sums, folded in row order
+};
+
+// Elevation order of the snow slides: the k-th valid cell in row-major order receives the
+// row and column of the k-th lowest valid cell (stable for equal elevations).
+void SnowElevationOrder(double** reference, double** elevation, const GridGeometry& g, double** orderRow,
+                        double** orderCol);
+// Deposition limit of a cell on a slope s (degrees).
+double SnowDepositionLimit(double slope, double maxDepositionSlope, double maxDepositionFactor);
+
+// The snow slides of one step (sequential, fixed order). A glacier fraction grid may be null.
+struct SlideGrids {
+  double** reference = nullptr;  // valid cells of the basin
+  double** zone = nullptr;
+  double** orderRow = nullptr;
+  double** orderCol = nullptr;
+  double** slope = nullptr;
+  double** fraction[5] = {};  // 1..4
+  double** maxDeposition = nullptr;
+  double** solid = nullptr;
+  double** liquid = nullptr;
+  double** total = nullptr;
+  double** inputMass = nullptr;
+  double** mobileMass = nullptr;
+  double** deposition = nullptr;
+};
+void SnowSlides(const SlideGrids& s, const GridGeometry& g, double minSlideSlope, double slideMassFrac);
