@@ -91,3 +91,13 @@ std::unique_ptr<schneemodellklasse> MakeSnowModel(SnowBasin& basin, LogStream& l
   }
   return nullptr;
 }
+
+ModelDate StepDate(int step, int interval) {
+  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const long minutes = static_cast<long>(step) * interval;
+  long day = minutes / 1440;
+  const long minuteOfDay = minutes % 1440;
+  int month = 1;
+  while (day >= kDays[month - 1]) day -= kDays[month++ - 1];
+  return ModelDate{minuteOfDay % 60, minuteOfDay / 60, day + 1, month, 2001};
+}

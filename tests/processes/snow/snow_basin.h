@@ -114,3 +114,6 @@ std::string JoinLines(const std::vector<std::string>& lines);
 // Builds the module from a control file in dir; fails the test on a construction error.
 std::unique_ptr<schneemodellklasse> MakeSnowModel(SnowBasin& basin, LogStream& log, const std::string& dir,
                                                   const std::string& controlText, int& error);
+
+// Date of step k (from 1) of a run from 1 January 2001 with the given interval in minutes.
+ModelDate StepDate(int step, int interval);
