@@ -32,12 +32,6 @@ bool schneemodellklasse::CellComputed(int row, int col) const {
   return true;
 }
 
-int schneemodellklasse::ZoneIndex(int row, int col) const {
-  const double z = zoneGrid[row][col];
-  if (!(z >= 0.0) || z > static_cast<double>(maxZoneCode) || !zoneCodeMap) return 0;
-  return zoneCodeMap[static_cast<int>(z)];
-}
-
 double schneemodellklasse::LanduseAlbedo(int row, int col) const {
   if (!landuseTable || landuseLayers.size() < 2 || !landuseLayers[1]) return albedo[row][col];
   const double c = landuseLayers[1][row][col];
@@ -210,8 +204,6 @@ void schneemodellklasse::CopyHruMasters() {
 }
 
 void schneemodellklasse::AddStatistics() {
-  // Values of every statistics file for a cell; energy-balance temperatures count only
-  // where there is snow.
   std::array<double**, kStatCount> source{};
   source[sOutflow] = grid[kOutflow];
   source[sMeltOnly] = grid[kMeltOnly];
@@ -227,64 +219,36 @@ void schneemodellklasse::AddStatistics() {
   source[sMobileMass] = grid[kMobileMass];
   source[sDeposition] = grid[kDeposition];
   source[sThawDepth] = permafrost ? thawDepth : nullptr;
-  std::array<int, kStatCount> used{};
-  int usedCount = 0;
-  for (int s = 0; s < kStatCount; ++s)
-    if (statistics[s] && statistics[s]->Active() && source[s]) used[usedCount++] = s;
-  if (usedCount == 0 || zoneCount <= 0) return;
 
-  // Rows are summed in fixed blocks (independent of the thread count) and the blocks are
-  // folded in row order, so the sums are the same for every number of threads.
-  const int rows = std::max(0, lastModuleRow - firstModuleRow + 1);
-  const size_t perBlock = static_cast<size_t>(zoneCount + 1) * static_cast<size_t>(usedCount) * 3;
-  const size_t budget = 4u << 20;  // doubles
-  const int blocks = std::max(1, std::min(rows, static_cast<int>(budget / perBlock)));
-  const int rowsPerBlock = (rows + blocks - 1) / std::max(1, blocks);
-  rowPartials.assign(perBlock * static_cast<size_t>(blocks), 0.0);
+  ZoneCells cells;
+  cells.zone = zoneGrid;
+  cells.nodata = geometry.nodata_value;
+  cells.codeMap = zoneCodeMap;
+  cells.maxCode = maxZoneCode;
+  cells.firstRow = firstModuleRow;
+  cells.lastRow = lastModuleRow;
+  cells.ncols = geometry.ncols;
+  cells.rowBounds = rowBounds.empty() ? nullptr : &rowBounds;
+  cells.regions = mpiRegions;
+  cells.instance = instanceNumber;
   const double nodata = geometry.nodata_value;
-  const double wNodata = -9999.0;
-  double* partials = rowPartials.data();
-
-#pragma omp parallel for schedule(runtime)
-  for (int b = 0; b < blocks; ++b) {
-    double* block = partials + perBlock * static_cast<size_t>(b);
-    const int r0 = firstModuleRow + b * rowsPerBlock;
-    const int r1 = std::min(lastModuleRow, r0 + rowsPerBlock - 1);
-    for (int r = r0; r <= r1; ++r) {
-      int c0 = 1, c1 = geometry.ncols;
-      if (static_cast<size_t>(r) < rowBounds.size()) {
-        c0 = std::max(1, static_cast<int>(rowBounds[r].first));
-        c1 = std::min(static_cast<int>(geometry.ncols), static_cast<int>(rowBounds[r].last));
-      }
+  for (int s = 0; s < kStatCount; ++s) {
+    zonalstatistic* w = statistics[s].get();
+    if (!w || !w->Active() || !source[s]) continue;
+    if (s != sSnowTemp && s != sSurfTemp && s != sThawDepth) {
+      w->AddGrid(cells, source[s]);
+      continue;
+    }
+    // Temperatures and thaw depths count only where they are defined (snow, permafrost).
+    double** v = source[s];
+    for (int r = cells.firstRow; r <= cells.lastRow; ++r) {
+      int c0, c1;
+      cells.Columns(r, c0, c1);
       for (int c = c0; c <= c1; ++c) {
-        if (!(zoneGrid[r][c] > nodata)) continue;
-        if (mpiRegions && mpiRegions[r][c] != instanceNumber) continue;
-        const int z = ZoneIndex(r, c);
-        if (z < 0 || z > zoneCount) continue;
-        const bool weighted = relCellArea && relCellArea[r] && relCellArea[r][c] > wNodata;
-        const double w = weighted ? relCellArea[r][c] : 1.0;
-        for (int k = 0; k < usedCount; ++k) {
-          const int s = used[k];
-          const double v = source[s][r][c];
-          if ((s == sSnowTemp || s == sSurfTemp || s == sThawDepth) && !(v > nodata + 1.0)) continue;
-          double* e = block + (static_cast<size_t>(z) * static_cast<size_t>(usedCount) + k) * 3;
-          e[0] += 1.0;
-          e[1] += w;
-          e[2] += v * w;
-        }
+        const int z = cells.ZoneIndex(r, c);
+        if (z > 0 && v[r][c] > nodata + 1.0) w->AddCellValue(r, c, z, v[r][c], 1.0);
       }
     }
-  }
-  for (int b = 0; b < blocks; ++b) {
-    const double* block = partials + perBlock * static_cast<size_t>(b);
-    for (int z = 0; z <= zoneCount; ++z)
-      for (int k = 0; k < usedCount; ++k) {
-        const double* e = block + (static_cast<size_t>(z) * static_cast<size_t>(usedCount) + k) * 3;
-        ZoneTableEntry& entry = statisticsZones[used[k]][z];
-        entry.areaSum += e[0];
-        WeightedAreaSum(entry) += e[1];
-        ValueSum(entry) += e[2];
-      }
   }
 }
 

@@ -181,7 +181,6 @@ class schneemodellklasse : public teilmodellklasse {
   void LinkInputs();
   double** Registered(const std::string& internalName) const;
   bool CellComputed(int row, int col) const;
-  int ZoneIndex(int row, int col) const;
   void CellSequence(int row, int col, snow::CellNotes& notes);
   double LanduseAlbedo(int row, int col) const;
   void CopyHruMasters();
@@ -192,7 +191,6 @@ class schneemodellklasse : public teilmodellklasse {
   std::vector<int> monthlyMissing;  // tables whose line held no number
   std::string outputDirectory;
   int firstModuleRow = 1, lastModuleRow = 0;
-  std::vector<double> rowPartials;  // per-row statistics sums, folded in row order
 };
 
 // Elevation order of the snow slides: the k-th valid cell in row-major order receives the
