@@ -1,6 +1,8 @@
 // Inverse-distance interpolation of a 1000 x 1000 grid from 50 stations over several
-// steps: cell-steps per second on one thread and on all threads, and the GIS gridding
-// tool's inverse distance on the same points and grid (when it is installed).
+// steps: cell-steps per second on one thread for every vector instruction set of the CPU
+// and on all threads, and the GIS gridding tool's inverse distance on the same points and
+// grid (when it is installed): its whole process, and its compute part (a 1000 x 1000
+// call minus a 10 x 10 call), on one thread and on all.
 #include <omp.h>
 
 #include <algorithm>
@@ -13,6 +15,8 @@
 #include <vector>
 
 #include "framework/memory_handling.h"
+#include "framework/thread_policy.h"
+#include "meteo/idw_vector_kernels.h"
 #include "meteo/interpolation_kernels.h"
 
 namespace {
@@ -37,6 +41,7 @@ double RunSteps(CellLoop& loop, std::vector<double>& values, int steps, int thre
 }  // namespace
 
 int main(int argc, char** argv) {
+  ApplyWaitPolicy(argv);  // the workers wait as in the program
   const int steps = argc > 1 ? std::atoi(argv[1]) : 5;
   MatrixOwner cx(kRows, kCols), cy(kRows, kCols), zone(kRows, kCols), result(kRows, kCols);
   for (int r = 1; r <= kRows; ++r)
@@ -68,19 +73,27 @@ int main(int argc, char** argv) {
   const int all = omp_get_num_procs();
   const double cells = double(kRows) * kCols * steps;
   RunSteps(loop, v, 1, all);  // warm-up
-  // One and all threads in turn, three times; the fastest of each counts, so that a
-  // moment of load from other programs spoils neither side alone.
-  double t1 = 1e300, tn = 1e300;
-  for (int round = 0; round < 3; ++round) {
-    t1 = std::min(t1, RunSteps(loop, v, steps, 1));
-    tn = std::min(tn, RunSteps(loop, v, steps, all));
-  }
+  // Each measurement is the fastest of three, so that a moment of load from other
+  // programs does not spoil one side alone.
+  auto best = [&](int threads) {
+    double t = 1e300;
+    for (int round = 0; round < 3; ++round) t = std::min(t, RunSteps(loop, v, steps, threads));
+    return t;
+  };
   omp_sched_t kind;
   int chunk;
   omp_get_schedule(&kind, &chunk);
   std::printf("inverse distance, %d x %d cells, %d stations, %d steps, schedule %d chunk %d\n", kRows, kCols,
               kStations, steps, static_cast<int>(kind), chunk);
-  std::printf("  1 thread : %.3f s, %.3e cell-steps/s\n", t1, cells / t1);
+  const IdwInstructionSet widest = ActiveIdwInstructionSet();
+  for (IdwInstructionSet set : {IdwInstructionSet::Sse2, IdwInstructionSet::Avx2, IdwInstructionSet::Avx512}) {
+    if (!SelectIdwInstructionSet(set)) continue;
+    const double t = best(1);
+    std::printf("  1 thread, %-7s: %.3f s, %.3e cell-steps/s\n", IdwInstructionSetName(set), t, cells / t);
+  }
+  SelectIdwInstructionSet(widest);
+  const double t1 = best(1), tn = best(all);
+  std::printf("  1 thread, %-7s: %.3f s, %.3e cell-steps/s\n", IdwInstructionSetName(widest), t1, cells / t1);
   std::printf("  %d threads: %.3f s, %.3e cell-steps/s, speed-up %.2f\n", all, tn, cells / tn, t1 / tn);
 
   // The GIS gridding tool on the same points and grid, one grid per step.
@@ -99,18 +112,35 @@ int main(int argc, char** argv) {
           << "/p.csv</SrcDataSource><GeometryType>wkbPoint</GeometryType><GeometryField "
              "encoding=\"PointFromColumns\" x=\"x\" y=\"y\" z=\"v\"/></OGRVRTLayer></OGRVRTDataSource>\n";
       vrt.close();
-      char cmd[1024];
-      std::snprintf(cmd, sizeof cmd,
-                    "gdal_grid -q -a invdist:power=2.0:smoothing=0.0 -txe %.1f %.1f -tye %.1f %.1f -outsize %d %d "
-                    "-ot Float64 -of GTiff -l p %s/p.vrt %s/out.tif",
-                    kXll, kXll + kCols * kCell, kYll + kRows * kCell, kYll, kCols, kRows, dir, dir);
-      auto t0 = std::chrono::steady_clock::now();
-      int failed = 0;
-      for (int s = 0; s < steps && !failed; ++s) failed = std::system(cmd);
-      const double tg = Seconds(t0);
-      if (!failed)
-        std::printf("  gdal_grid invdist: %.3f s, %.3e cell-steps/s (this model on %d threads: %.2f times faster)\n",
-                    tg, cells / tg, all, tg / tn);
+      // Seconds for `steps` calls on an n x n grid over the same extent (best of three).
+      auto gdal = [&](int n, const char* threads) {
+        char cmd[1024];
+        std::snprintf(cmd, sizeof cmd,
+                      "gdal_grid -q --config GDAL_NUM_THREADS %s -a invdist:power=2.0:smoothing=0.0 -txe %.1f %.1f "
+                      "-tye %.1f %.1f -outsize %d %d -ot Float64 -of GTiff -l p %s/p.vrt %s/out.tif",
+                      threads, kXll, kXll + kCols * kCell, kYll + kRows * kCell, kYll, n, n, dir, dir);
+        double t = 1e300;
+        for (int round = 0; round < 3; ++round) {
+          auto t0 = std::chrono::steady_clock::now();
+          for (int s = 0; s < steps; ++s)
+            if (std::system(cmd) != 0) return -1.0;
+          t = std::min(t, Seconds(t0));
+        }
+        return t;
+      };
+      for (const char* threads : {"1", "ALL_CPUS"}) {
+        const double whole = gdal(kRows, threads), small = gdal(10, threads);
+        if (whole < 0 || small < 0) {
+          std::printf("  gdal_grid failed\n");
+          break;
+        }
+        const double compute = whole - small;
+        const double ours = std::string(threads) == "1" ? t1 : tn;
+        std::printf("  gdal_grid invdist, %s thread(s): whole %.3f s (%.3e cell-steps/s), compute part %.3f s "
+                    "(%.3e cell-steps/s); this model on %s: %.2f times the whole, %.2f times the compute part\n",
+                    threads, whole, cells / whole, compute, cells / compute, std::string(threads) == "1" ? "1 thread" : "all threads",
+                    whole / ours, compute / ours);
+      }
       std::system(("rm -rf " + d).c_str());
     }
   } else {

@@ -1,12 +1,10 @@
 #include "meteo/interpolation_kernels.h"
 
 #include <omp.h>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "framework/modelobject.h"
 #include "meteo/elevation_regression.h"
+#include "meteo/idw_vector_kernels.h"
 #include "meteo/station_mesh.h"
 
 IdwSettings MakeIdwSettings(double power, double maxDistance) {
@@ -64,54 +62,6 @@ double ScenarioStationValue(const ScenarioStations& s, double x, double y) {
 }
 
 namespace {
-
-// Cells interpolated together by the inverse-distance kernel below.
-constexpr int kLanes = 4;
-
-// Inverse distance at kLanes points at once (modes 2000 and 1000). Every point sums its
-// weights over the stations in the same order and with the same operations as IdwValue,
-// so each value has the same bits; a station out of reach adds +0.0, which leaves a sum
-// unchanged. The points are independent, so their divisions and sums overlap.
-template <bool Squared>
-void IdwLanes(const StationPoints& s, const IdwSettings& w, double nodata, double ratio, const double* px,
-              const double* py, double* out) {
-#if defined(__SSE2__)
-  const double valid = -nodata;
-  const double limit = Squared ? w.maxDistanceSquared : w.maxDistance;
-  // Two points per register: the same IEEE operations, two at a time.
-  const __m128d one = _mm_set1_pd(1.0), zero = _mm_setzero_pd(), lim = _mm_set1_pd(limit),
-                rat = _mm_set1_pd(ratio);
-  const __m128d x0 = _mm_loadu_pd(px), x1 = _mm_loadu_pd(px + 2), y0 = _mm_loadu_pd(py), y1 = _mm_loadu_pd(py + 2);
-  __m128d sumW0 = zero, sumW1 = zero, sumWV0 = zero, sumWV1 = zero;
-  auto add = [&](__m128d xs, __m128d ys, __m128d vs, __m128d x, __m128d y, __m128d& sumW, __m128d& sumWV) {
-    const __m128d dx = _mm_mul_pd(_mm_sub_pd(xs, x), rat);
-    const __m128d dy = _mm_sub_pd(ys, y);
-    __m128d d = _mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy));
-    if (!Squared) d = _mm_sqrt_pd(d);
-    const __m128d atCell = _mm_cmpeq_pd(d, zero);
-    d = _mm_or_pd(_mm_andnot_pd(atCell, d), _mm_and_pd(atCell, one));
-    const __m128d weight = _mm_div_pd(one, d);
-    const __m128d take = _mm_and_pd(_mm_cmple_pd(d, lim), _mm_cmpgt_pd(weight, zero));
-    sumW = _mm_add_pd(sumW, _mm_and_pd(take, weight));
-    sumWV = _mm_add_pd(sumWV, _mm_and_pd(take, _mm_mul_pd(weight, vs)));
-  };
-  for (int i = 1; i <= s.n; ++i) {
-    const double v = s.v[i];
-    if (!(v >= valid)) continue;
-    const __m128d xs = _mm_set1_pd(s.x[i]), ys = _mm_set1_pd(s.y[i]), vs = _mm_set1_pd(v);
-    add(xs, ys, vs, x0, y0, sumW0, sumWV0);
-    add(xs, ys, vs, x1, y1, sumW1, sumWV1);
-  }
-  double sumW[kLanes], sumWV[kLanes];
-  _mm_storeu_pd(sumW, sumW0);
-  _mm_storeu_pd(sumW + 2, sumW1);
-  _mm_storeu_pd(sumWV, sumWV0);
-  _mm_storeu_pd(sumWV + 2, sumWV1);
-  for (int l = 0; l < kLanes; ++l) out[l] = sumW[l] == 0.0 ? MissingResult(nodata) : sumWV[l] / sumW[l];
-#else
-  for (int l = 0; l < kLanes; ++l) out[l] = IdwValue(s, w, nodata, px[l], py[l], ratio);
-#endif
-}
 
 inline double InverseDistanceAt(const CellLoop& L, int r, int c) {
   return L.ratio < 1.0 ? IdwValueAnisotropic(L.rotated, L.idw, L.nodata, L.distX[r][c], L.distY[r][c], L.ratio)
@@ -253,7 +203,10 @@ long RunCellLoop(const CellLoop& L) {
   long missingCells = 0;
   const bool parallel =
       static_cast<long>(L.lastRow - L.firstRow + 1) * static_cast<long>(L.ncols) >= L.minParallelCells;
-  // Inverse distance with power 1 or 2 runs through the kernel that takes kLanes cells at once.
+  // Inverse distance with power 1 or 2 runs through the vector kernel of the CPU, a batch
+  // of cells at once.
+  const IdwInstructionSet vectorSet = ActiveIdwInstructionSet();
+  const int batch = IdwBatchSize(vectorSet);
   const bool lanes = !L.useCommonValue && StartsFromInverseDistance(L.method) &&
                      (L.idw.mode == 2000 || L.idw.mode == 1000);
   const bool mixed = L.method == 3 || L.method == 11;
@@ -270,20 +223,17 @@ long RunCellLoop(const CellLoop& L) {
     uint8_t* miss = L.missMask ? L.missMask + stride * static_cast<size_t>(r) : nullptr;
     if (miss)
       for (size_t c = 0; c < stride; ++c) miss[c] = 0;
-    int pending[kLanes];
+    int pending[kMaxIdwBatch];
     int waiting = 0;
-    // Interpolates the waiting cells (the last one repeated to fill the lanes).
+    // Interpolates the waiting cells (the last one repeated to fill the batch).
     auto flush = [&]() {
-      double px[kLanes], py[kLanes], w[kLanes];
-      for (int l = 0; l < kLanes; ++l) {
+      double px[kMaxIdwBatch], py[kMaxIdwBatch], w[kMaxIdwBatch];
+      for (int l = 0; l < batch; ++l) {
         const int c = pending[l < waiting ? l : waiting - 1];
         px[l] = L.distX[r][c];
         py[l] = L.distY[r][c];
       }
-      if (L.idw.mode == 2000)
-        IdwLanes<true>(laneStations, L.idw, L.nodata, laneRatio, px, py, w);
-      else
-        IdwLanes<false>(laneStations, L.idw, L.nodata, laneRatio, px, py, w);
+      IdwBatch(vectorSet, laneStations, L.idw, L.nodata, laneRatio, px, py, w);
       for (int l = 0; l < waiting; ++l) {
         const int c = pending[l];
         const double v = mixed ? MixWithRegression(L, r, c, w[l]) : w[l];
@@ -301,7 +251,7 @@ long RunCellLoop(const CellLoop& L) {
       }
       if (lanes) {
         pending[waiting++] = c;
-        if (waiting == kLanes) flush();
+        if (waiting == batch) flush();
         continue;
       }
       double v;
