@@ -7,6 +7,7 @@
 // values, and finally gives every model cell the sampling node at its position.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "framework/memory_handling.h"
@@ -46,11 +47,32 @@ class TSplines : public memory_handling {
   virtual bool MarkNeededNodes(int r, int c, int& row, int& column) const;
 
   static void NaturalSecondDerivatives(const double* x, const double* y, int first, int last, double* y2);
+  // The same with the caller's scratch u (last - first + 1 values); allocates nothing.
+  static void NaturalSecondDerivatives(const double* x, const double* y, int first, int last, double* y2, double* u);
 
   int SamplingRows() const { return rows_; }
   int SamplingColumns() const { return columns_; }
 
  private:
+  // Scratch series of one thread, 1-based.
+  struct Scratch {
+    std::vector<double> x, v, y2, u;
+  };
+  static constexpr int kNoFailure = 1 << 30;
+  // Two equal abscissae met by a spline evaluation (index: the mesh column or sampling row).
+  struct SplineFailure {
+    int index = kNoFailure;
+    double xLo = 0.0, xHi = 0.0;
+    int lo = 0, hi = 0;
+  };
+  // Evaluate1D without its report: false (and nothing else done) for equal abscissae.
+  static bool SplineValue(const double* x, const double* y, int& lo, int& hi, const double* y2, int n, double& value,
+                          double xv, double missingMark, double fallback);
+  [[noreturn]] static void ReportEqualAbscissae(const double* x, int lo, int hi);
+  // Reports the first failure that holds one and ends the run with code 82.
+  static void RaiseFirstFailure(const std::vector<SplineFailure>& failures);
+  Scratch& ScratchOfThread();
+
   double& Sample(int row, int column) { return sample_[static_cast<size_t>(row) * (columns_ + 1) + column]; }
   double SampleAt(int row, int column) const { return sample_[static_cast<size_t>(row) * (columns_ + 1) + column]; }
 
@@ -67,5 +89,6 @@ class TSplines : public memory_handling {
   std::vector<char> needed_;          // the same layout: nodes that model cells use
   std::vector<double> columnValue_;   // per sampling row and mesh column: pass 1 value
   std::vector<double> columnX_;       // ... and its x
-  std::vector<double> sx_, sv_, s2_;  // scratch series, 1-based
+  std::vector<Scratch> scratch_;      // one per thread
+  std::vector<int64_t> cellNode_;     // model cell (r, c) at r * (gridColumns + 1) + c: its sampling node or -1
 };

@@ -3,7 +3,10 @@
 #include "meteo/splines.h"
 
 #include <gtest/gtest.h>
+#include <omp.h>
 
+#include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -105,6 +108,81 @@ TEST(Splines, MeshSplineReproducesALinearField) {
   EXPECT_EQ(y2[4], kMissing);
   s.Evaluate2D(values, y2, out.get());
   EXPECT_NEAR(out[12][1], field(50, 50), 1e-9);
+}
+
+// A curved field on a 9 x 11 mesh over a grid of 150 x 170 cells, sampled at half the
+// cell size, with a few nodes without a value.
+struct CurvedMesh {
+  static constexpr int kRows = 150, kCols = 170, kMeshRows = 9, kMeshCols = 11;
+  MatrixOwner cx{kRows, kCols}, cy{kRows, kCols}, zone{kRows, kCols};
+  std::vector<double> mx, my, values;
+  explicit CurvedMesh(double topRowY = -1.0) {
+    for (int r = 1; r <= kRows; ++r)
+      for (int c = 1; c <= kCols; ++c) {
+        cx[r][c] = (c - 0.5) * 100;
+        cy[r][c] = (kRows - r + 0.5) * 100;
+        zone[r][c] = (r * c) % 13 == 0 ? kMissing : 1;
+      }
+    for (int i = 0; i < kMeshRows; ++i)
+      for (int j = 0; j < kMeshCols; ++j) {
+        const double x = 50 + j * 1690.0 + (i % 2) * 30.0, y = 14850 - i * 1850.0;
+        mx.push_back(x);
+        my.push_back(i == 1 && topRowY > 0 ? topRowY : y);
+        values.push_back((i * 7 + j * 3) % 17 == 0 ? kMissing : std::sin(x / 3000.0) * std::cos(y / 4000.0) * 10.0);
+      }
+  }
+  TSplines Make() {
+    return TSplines(mx, my, cx.get(), cy.get(), kMeshRows, kMeshCols, kRows, kCols, 50, 50, 1690, 1850, kMissing, 0, 0,
+                    100, kMissing, 0, 2.0, zone.get());
+  }
+};
+
+TEST(Splines, MeshSplineHasTheSameBitsForEveryThreadCount) {
+  CurvedMesh m;
+  TSplines s = m.Make();
+  std::vector<double> y2;
+  s.SecondDerivatives2D(m.values, y2);
+  const int before = omp_get_max_threads();
+  std::vector<double> first;
+  for (int threads : {1, 3, 8}) {
+    omp_set_num_threads(threads);
+    MatrixOwner out(CurvedMesh::kRows, CurvedMesh::kCols);
+    s.Evaluate2D(m.values, y2, out.get());
+    std::vector<double> got;
+    for (int r = 1; r <= CurvedMesh::kRows; ++r) got.insert(got.end(), out[r] + 1, out[r] + CurvedMesh::kCols + 1);
+    if (first.empty()) {
+      first = got;
+      long valued = 0;
+      for (double v : got) valued += v != kMissing;
+      EXPECT_GT(valued, CurvedMesh::kRows * CurvedMesh::kCols / 2);
+    } else {
+      EXPECT_EQ(0, std::memcmp(first.data(), got.data(), got.size() * sizeof(double))) << threads << " threads";
+    }
+  }
+  omp_set_num_threads(before);
+}
+
+TEST(Splines, EqualNodeCoordinatesEndTheParallelPassWithCode82) {
+  // The two top mesh rows at the same y: the column splines meet two equal abscissae at
+  // the top sampling row.
+  CurvedMesh m(14850.0);
+  for (double& v : m.values) v = v == kMissing ? 1.0 : v;
+  TSplines s = m.Make();
+  std::vector<double> y2;
+  s.SecondDerivatives2D(m.values, y2);
+  const int before = omp_get_max_threads();
+  for (int threads : {1, 4}) {
+    omp_set_num_threads(threads);
+    MatrixOwner out(CurvedMesh::kRows, CurvedMesh::kCols);
+    int code = 0;
+    try {
+      s.Evaluate2D(m.values, y2, out.get());
+    } catch (int c) {
+      code = c;
+    }
+    EXPECT_EQ(code, 82) << threads << " threads";
+  }
+  omp_set_num_threads(before);
 }
 
 }  // namespace
