@@ -63,6 +63,19 @@ double ScenarioStationValue(const ScenarioStations& s, double x, double y) {
 
 namespace {
 
+// Whether a loop over the rows is worth threads, and the columns of row r it visits.
+inline bool ParallelLoop(const CellLoop& L) {
+  return static_cast<long>(L.lastRow - L.firstRow + 1) * static_cast<long>(L.ncols) >= L.minParallelCells;
+}
+inline void LoopColumns(const CellLoop& L, int r, int& c0, int& c1) {
+  c0 = 1;
+  c1 = L.ncols;
+  if (L.rowBounds && static_cast<size_t>(r) < L.rowBounds->size()) {
+    c0 = (*L.rowBounds)[static_cast<size_t>(r)].first;
+    c1 = (*L.rowBounds)[static_cast<size_t>(r)].last;
+  }
+}
+
 inline double InverseDistanceAt(const CellLoop& L, int r, int c) {
   return L.ratio < 1.0 ? IdwValueAnisotropic(L.rotated, L.idw, L.nodata, L.distX[r][c], L.distY[r][c], L.ratio)
                        : IdwValue(L.stations, L.idw, L.nodata, L.distX[r][c], L.distY[r][c]);
@@ -70,6 +83,10 @@ inline double InverseDistanceAt(const CellLoop& L, int r, int c) {
 
 inline double GradientAt(const CellLoop& L, int r, int c) {
   const StationPoints& s = L.stations;
+  if (L.nearest) {
+    const int k = L.nearest[static_cast<size_t>(r) * (static_cast<size_t>(L.ncols) + 1) + static_cast<size_t>(c)];
+    return k ? ShiftByLapseRates(*L.gradient, s.v[k], L.stationAltitude[k], L.elevation[r][c]) : MissingResult(L.nodata);
+  }
   return ElevationGradientValue(*L.gradient, s.n, s.x, s.y, s.v, L.stationAltitude, L.nodata, L.coordX[r][c],
                                 L.coordY[r][c], L.elevation[r][c]);
 }
@@ -140,7 +157,12 @@ inline bool CellValue(const CellLoop& L, int r, int c, double& value, bool& miss
       value = L.result[r][c];  // the grid read for this step
       return true;
     case 4:
-      value = ThiessenValue(L.stations, L.nodata, L.coordX[r][c], L.coordY[r][c]);
+      if (L.nearest) {
+        const int k = L.nearest[static_cast<size_t>(r) * (static_cast<size_t>(L.ncols) + 1) + static_cast<size_t>(c)];
+        value = k ? L.stations.v[k] : MissingResult(L.nodata);
+      } else {
+        value = ThiessenValue(L.stations, L.nodata, L.coordX[r][c], L.coordY[r][c]);
+      }
       break;
     case 12:
       value = GradientAt(L, r, c);
@@ -198,11 +220,9 @@ inline void FinishCell(const CellLoop& L, int r, int c, double v, bool missing, 
 }  // namespace
 
 long RunCellLoop(const CellLoop& L) {
-  const bool haveBounds = L.rowBounds && !L.rowBounds->empty();
   const size_t stride = static_cast<size_t>(L.ncols) + 1;
   long missingCells = 0;
-  const bool parallel =
-      static_cast<long>(L.lastRow - L.firstRow + 1) * static_cast<long>(L.ncols) >= L.minParallelCells;
+  const bool parallel = ParallelLoop(L);
   // Inverse distance with power 1 or 2 runs through the vector kernel of the CPU, a batch
   // of cells at once.
   const IdwInstructionSet vectorSet = ActiveIdwInstructionSet();
@@ -214,11 +234,8 @@ long RunCellLoop(const CellLoop& L) {
   const double laneRatio = L.ratio < 1.0 ? L.ratio : 1.0;
 #pragma omp parallel for schedule(runtime) reduction(+ : missingCells) if (parallel)
   for (int r = L.firstRow; r <= L.lastRow; ++r) {
-    int c0 = 1, c1 = L.ncols;
-    if (haveBounds && static_cast<size_t>(r) < L.rowBounds->size()) {
-      c0 = (*L.rowBounds)[r].first;
-      c1 = (*L.rowBounds)[r].last;
-    }
+    int c0, c1;
+    LoopColumns(L, r, c0, c1);
     double* out = L.result[r];
     uint8_t* miss = L.missMask ? L.missMask + stride * static_cast<size_t>(r) : nullptr;
     if (miss)
@@ -262,4 +279,47 @@ long RunCellLoop(const CellLoop& L) {
     if (waiting > 0) flush();
   }
   return missingCells;
+}
+
+bool NearestStationIndex::Update(const CellLoop& L) {
+  const StationPoints& s = L.stations;
+  const size_t n = static_cast<size_t>(s.n > 0 ? s.n : 0);
+  bool same = built_ && method_ == L.method && valid_.size() == n + 1;
+  if (valid_.size() != n + 1) valid_.assign(n + 1, 0);
+  for (size_t i = 1; i <= n; ++i) {
+    const uint8_t v = s.v[i] >= -L.nodata ? 1 : 0;
+    if (valid_[i] != v) same = false;
+    valid_[i] = v;
+  }
+  if (same) return false;
+  const size_t stride = static_cast<size_t>(L.ncols) + 1;
+  index_.assign(stride * (static_cast<size_t>(L.lastRow > 0 ? L.lastRow : 0) + 1), 0);
+  const bool higherWins = L.method == 4;
+  const uint8_t* valid = valid_.data();
+#pragma omp parallel for schedule(runtime) if (ParallelLoop(L))
+  for (int r = L.firstRow; r <= L.lastRow; ++r) {
+    int c0, c1;
+    LoopColumns(L, r, c0, c1);
+    int32_t* out = index_.data() + stride * static_cast<size_t>(r);
+    for (int c = c0 < 1 ? 1 : c0; c <= c1 && c <= L.ncols; ++c) {
+      const double x = L.coordX[r][c], y = L.coordY[r][c];
+      // The searches of ThiessenValue (ties: the higher number) and of
+      // ElevationGradientValue (ties: the lower number), both from 1e20.
+      double best = 1e20;
+      int32_t found = 0;
+      for (int i = 1; i <= s.n; ++i) {
+        if (!valid[i]) continue;
+        const double dx = s.x[i] - x, dy = s.y[i] - y;
+        const double d2 = dx * dx + dy * dy;
+        if (higherWins ? best >= d2 : d2 < best) {
+          best = d2;
+          found = i;
+        }
+      }
+      out[c] = found;
+    }
+  }
+  method_ = L.method;
+  built_ = true;
+  return true;
 }

@@ -200,6 +200,27 @@ struct CellLoop {
   long minParallelCells = 4096;
   // Optional, (nrows + 1) * (ncols + 1) bytes: set to 1 where a cell found no station, 0 elsewhere.
   uint8_t* missMask = nullptr;
+  // Optional for methods 4 and 12: the nearest valid station of every cell (a current
+  // NearestStationIndex of the same stations and cells), so the cells need not search.
+  const int32_t* nearest = nullptr;
+};
+
+// The nearest valid station of every cell of a cell loop (at (r * (ncols + 1) + c); 0: no
+// valid station), searched again only when the set of valid stations changes. The cells'
+// coordinates and the station positions are the same for the whole run.
+class NearestStationIndex {
+ public:
+  // Makes the index current for the loop's stations (L.stations, the cells at L.coordX,
+  // L.coordY): of equally near stations the higher number wins for method 4 and the lower
+  // for method 12, as in the searches of each cell. Returns true when it searched.
+  bool Update(const CellLoop& L);
+  const int32_t* Data() const { return index_.data(); }
+
+ private:
+  std::vector<int32_t> index_;
+  std::vector<uint8_t> valid_;  // 1..n: the valid stations of the last search
+  int method_ = 0;
+  bool built_ = false;
 };
 
 // Runs the cell loop over the rows in an OpenMP parallel loop with the run-time schedule.

@@ -225,6 +225,7 @@ class meteointerpol : public modelobject {
   int zoneCount = 0;
   std::string description;
   std::vector<uint8_t> missMask;
+  NearestStationIndex nearestIndex;  // methods 4 and 12
   double avgHorizontal = -9999.0, avgVertical = -9999.0;
   double meshCoefficient = 0.0;
   bool deleted = false;

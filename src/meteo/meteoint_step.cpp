@@ -127,6 +127,10 @@ void meteointerpol::Interpolate(ModelDate asked) {
   if (warn && missMask.empty())
     missMask.assign(static_cast<size_t>(geometry.nrows + 1) * static_cast<size_t>(geometry.ncols + 1), 0);
   loop.missMask = warn ? missMask.data() : nullptr;
+  if (m == 4 || m == 12) {
+    nearestIndex.Update(loop);  // searches again only when other stations are valid
+    loop.nearest = nearestIndex.Data();
+  }
   const long missing = RunCellLoop(loop);
   if (warn && missing > 0) WriteMissingStationWarnings();
 

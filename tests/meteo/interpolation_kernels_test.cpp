@@ -8,6 +8,7 @@
 
 #include "framework/memory_handling.h"
 #include "framework/modelobject.h"
+#include "meteo/elevation_regression.h"
 
 namespace {
 
@@ -269,6 +270,61 @@ TEST(CellLoop, SameBitsAsTheOneCellOperation) {
                 << expected << " vs " << f.result[i][j];
           }
       }
+    }
+  }
+}
+
+TEST(NearestStationIndex, SameBitsAsTheSearchOfEveryCellWhileStationsComeAndGo) {
+  ElevationGradientSettings gradient;
+  gradient.g1 = -0.0065;
+  gradient.inversionHeight = 900.0;
+  gradient.g2 = 0.002;
+  for (int method : {4, 12}) {
+    LoopFixture f(23, 31);
+    // Two stations at the same distance from a column of cells: ties decide.
+    f.st.Add(5.0 + 10.0 * 8, 400.0, 3.0);
+    f.st.Add(5.0 + 10.0 * 8, -170.0, 4.0);
+    MatrixOwner elevation(f.rows, f.cols);
+    for (int i = 1; i <= f.rows; ++i)
+      for (int j = 1; j <= f.cols; ++j) elevation[i][j] = 500.0 + 31.0 * i - 7.0 * j;
+    std::vector<double> altitude(f.st.x.size());
+    for (size_t k = 1; k < altitude.size(); ++k) altitude[k] = 400.0 + 50.0 * static_cast<double>(k);
+    MatrixOwner expected(f.rows, f.cols);
+    CellLoop& loop = f.loop;
+    loop.method = method;
+    loop.elevation = elevation.get();
+    loop.gradient = &gradient;
+    loop.stationAltitude = altitude.data();
+    loop.minParallelCells = 0;
+    NearestStationIndex index;
+    std::vector<double>& v = f.st.v;
+    const std::vector<double> original = v;
+    // Records: all valid, one station missing, two missing (the tie pair's one), the same
+    // set again with other values, all valid again, none valid.
+    const std::vector<std::vector<int>> missing = {{}, {3}, {3, 14}, {3, 14}, {}, {}};
+    const bool searches[] = {true, true, true, false, true, false};
+    for (size_t record = 0; record <= missing.size(); ++record) {
+      v = original;
+      for (size_t k = 1; k < v.size(); ++k) v[k] += static_cast<double>(record);
+      if (record < missing.size()) {
+        for (int k : missing[record]) v[static_cast<size_t>(k)] = -N - 1.0;
+      } else {
+        for (size_t k = 1; k < v.size(); ++k) v[k] = -N - 1.0;
+      }
+      loop.stations = loop.rotated = f.st.Points();
+      loop.nearest = nullptr;
+      loop.result = expected.get();
+      RunCellLoop(loop);
+      const bool searched = index.Update(loop);
+      if (record < missing.size()) {
+        EXPECT_EQ(searched, searches[record]) << "record " << record;
+      }
+      loop.nearest = index.Data();
+      loop.result = f.result.get();
+      RunCellLoop(loop);
+      for (int i = 1; i <= f.rows; ++i)
+        ASSERT_EQ(0, std::memcmp(expected[i] + 1, f.result[i] + 1, sizeof(double) * static_cast<size_t>(f.cols)))
+            << "method " << method << " record " << record << " row " << i;
     }
   }
 }
