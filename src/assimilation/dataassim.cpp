@@ -2,10 +2,10 @@
 
 #include "framework/module_stub.h"
 
-data_assimilation::data_assimilation(int& error, const ModuleInputs& in, std::vector<routingclass*>& list,
+data_assimilation::data_assimilation(int& error, const ModuleInputs& in, std::vector<SP_class*>& list,
                                      int m, int intParam)
     : teilmodellklasse(in, "data_assimilation", intParam, SectionRequirement::Optional),
-      routingObjects(&list),
+      reservoirs(&list),
       mode(m) {
   error = RefuseActiveModule(*this);
 }

@@ -6,12 +6,12 @@
 
 #include "framework/teilmod.h"
 
-class routingclass;
+class SP_class;  // a reservoir or lake of a routing object
 
 class data_assimilation : public teilmodellklasse {
  public:
   // The section is optional: without it the module is switched off.
-  data_assimilation(int& error, const ModuleInputs& in, std::vector<routingclass*>& routingObjects, int mode,
+  data_assimilation(int& error, const ModuleInputs& in, std::vector<SP_class*>& reservoirs, int mode,
                     int intParam);
   ~data_assimilation() override;
 
@@ -21,6 +21,6 @@ class data_assimilation : public teilmodellklasse {
   virtual void WriteStatistics() {}
   void DeleteModule() override;
 
-  std::vector<routingclass*>* routingObjects = nullptr;  // the application's list
+  std::vector<SP_class*>* reservoirs = nullptr;  // the application's reservoir list
   int mode = 0;
 };

@@ -35,7 +35,7 @@ class expokorrklasse;
 class RegionalSuperposition;
 class SpecialOutputClass;
 class tracer_ini_class;
-class routingclass;
+class SP_class;  // a reservoir or lake of a routing object
 
 // Size of the statistics table (entries 0..200).
 constexpr int kStatisticsTableSize = 200;
@@ -106,7 +106,7 @@ class ModellApplication : public memory_handling {
   int interceptionMethod = 0;
   unsigned char interceptionBeforeSnow = 0;
   ModelDate stepDate;
-  std::vector<routingclass*> routingObjects;  // the objects belong to the routing module
+  std::vector<SP_class*> reservoirs;  // every reservoir of every routing object, owned by routing
   ModuleTable modules;
   StorageFile storage;
   ApplicationSeams seams;

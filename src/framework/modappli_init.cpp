@@ -278,8 +278,8 @@ void ModellApplication::BuildModules() {
 
   m.specialOutput = new SpecialOutputClass(error, in, 1);
   Check(error, m.specialOutput);
-  if (m.routing->GetFlowControl() != 0) m.routing->CollectRoutingObjects(routingObjects);
+  if (m.routing->GetFlowControl() != 0) m.routing->CollectRoutingObjects(reservoirs);
 
-  m.assimilation = new data_assimilation(error, in, routingObjects, 0, 1);
+  m.assimilation = new data_assimilation(error, in, reservoirs, 0, 1);
   Check(error, m.assimilation);
 }

@@ -1,41 +1,260 @@
 #include "routing/abfluss.h"
 
+#include <cmath>
+
+#include "framework/build_info.h"
 #include "framework/logstream.h"
-#include "framework/module_stub.h"
+#include "framework/timeseries_table.h"
+#include "framework/zonalstatistic.h"
+#include "grids/grid_registry.h"
+#include "routing/routingclass.h"
+
+namespace {
+
+[[noreturn]] void Fail(LogStream* log, const std::string& text, int code) {
+  if (log) *log << "FATAL: " << text << "[end-entry]";
+  throw code;
+}
+
+}  // namespace
 
 abflussmodellklasse::abflussmodellklasse(int& error, const ModuleInputs& in, const RoutingInputs& r)
     : teilmodellklasse(in, "routing_model", 1, SectionRequirement::Required), routing(r) {
-  error = RefuseActiveModule(*this);
+  error = 0;
+  if (flowControl == 0) return;
+  try {
+    if (flowControl < 0 || flowControl > 3)
+      Fail(log,
+           "the flow control parameter of [routing_model] is " + std::to_string(flowControl) +
+               ", but only 0 (off), 1 (routing), 2 (observed discharge in mm) and 3 (in m3/s) are defined",
+           17);
+    *log << "file abfluss, compiled at " << BuildDate() << ", " << BuildTime() << "[end-entry]";
+    replacementMode = flowControl - 1;
+    if (!(timeInterval > 0.0))
+      Fail(log, "the time interval of [routing_model] must be positive (" + std::to_string(timeInterval) + ")", 17);
+    if (routing.soilInterval <= 0)
+      Fail(log, "routing needs the time interval of the soil model, which is " + std::to_string(routing.soilInterval),
+           17);
+    stepRatio = routing.soilInterval / timeInterval;
+    if (static_cast<int>(stepRatio) == 0)
+      Fail(log,
+           "the soil model's time interval (" + std::to_string(routing.soilInterval) +
+               " min) is shorter than the routing interval (" + std::to_string(timeInterval) + " min)",
+           17);
+    if (stepRatio != std::floor(stepRatio))
+      *log << "WARNING: the soil model's time interval (" << routing.soilInterval
+           << " min) is not a whole multiple of the routing interval (" << timeInterval << " min)" << "[end-entry]";
+
+    if (routing.soilZoneCodeMap != nullptr) {
+      codes = SubbasinCodes{routing.soilZoneCodeMap, routing.soilMaxZoneCode};
+      subbasinCount = routing.soilZoneCount;
+    } else {
+      routing.soilZoneTable = zoneTable;
+      codes = SubbasinCodes{zoneCodeMap, maxZoneCode};
+      subbasinCount = zoneCount;
+    }
+    readInitialStates = routing.soilInitialGrids;
+    startDate = in.start;
+
+    ReadSettings();
+    ReadDescriptions();
+    CreateStatistics(in);
+    OpenObservedDischarge();
+    stepCounter = 0;
+    CloseControlFile();
+  } catch (int code) {
+    CloseControlFile();
+    error = code;
+    throw;
+  }
 }
 
-abflussmodellklasse::~abflussmodellklasse() = default;
+abflussmodellklasse::~abflussmodellklasse() {
+  for (routingclass* o : routingObjects) delete o;
+}
 
-void abflussmodellklasse::SetInputGridNames(int) {}
+void abflussmodellklasse::ReadSettings() {
+  const char* missing =
+      "values for min/max specific discharge and/or discharge and time interval splitting   \nnot found in control "
+      "file";
+  if (!controlFile.ReadDouble(qmin) || !controlFile.ReadDouble(qmax) || !controlFile.ReadDouble(intervals) ||
+      !controlFile.ReadInt(subint))
+    Fail(log, missing, 17);
+  controlFile.RestOfLine();
+  if (!(qmin > 0.0) || !(qmax >= qmin) || !(intervals >= 1.0) || subint < 1)
+    Fail(log,
+         FormatText("the routing table needs 0 < qmin <= qmax, at least one interval and at least one time "
+                    "sub-interval; read qmin %g, qmax %g, intervals %g, sub-intervals %d",
+                    qmin, qmax, intervals, subint),
+         17);
+
+  std::string code;
+  ReadTwoControlValues(statisticsFileName, code, "name of the Qstatfiles for ");
+  long value = 0;
+  if (!ParseLong(code, value) || value < INT32_MIN || value > INT32_MAX)
+    Fail(log, "the write code of the discharge statistics file is not a whole number: " + code, 17);
+  statisticsCode = static_cast<int>(value);
+  ReadControlValue(observedFileName, "name of spec.discharge files for ");
+  int descriptors = 0;
+  ReadControlValue(descriptors, "number column descriptors for");
+
+  observedColumn.assign(subbasinCount + 1, 0);
+  for (int i = 1; i <= descriptors; ++i) {
+    if (i > subbasinCount)
+      Fail(log,
+           "too much column descriptors (" + std::to_string(descriptors) + ") in routing model (more than sub basins: " +
+               std::to_string(subbasinCount) + ")",
+           17);
+    int c = 0, column = 0;
+    if (!controlFile.ReadInt(c)) Fail(log, "error reading a subbasin index for column indexing in routing model", 17);
+    if (!codes.Exists(c))
+      Fail(log, "there is no subbasin with code " + std::to_string(c) + " for column indexing in routing model", 17);
+    if (!controlFile.ReadInt(column) || column < 0)
+      Fail(log, "error reading a column number for column indexing in routing model", 17);
+    observedColumn[codes.Internal(c)] = column;
+  }
+  if (descriptors > 0) controlFile.RestOfLine();
+  ReadControlValue(rSquareOffset, "Zeitoffset fuer Beginn der R-square-Berechnung fuer ");
+}
+
+void abflussmodellklasse::ReadGrids(const std::string& sectionName) {
+  if (FindGrid("lake_codes") <= 0) {
+    *log << "INFO: no LAKE-grid was found in " << name << "\n"
+         << "Lake modelling is switched off for " << name << ".\n"
+         << "[end-entry]";
+    return;
+  }
+  SeekControlKey(sectionName, true);
+  ReadControlValue(lakeSwitch, "flow control parameter for ");
+  if (lakeSwitch != 0) {
+    for (int k = 0; k < 3; ++k) controlFile.RestOfLine();
+    ReadControlValue(readInitialStates, "readgrids for ");
+  } else {
+    readInitialStates = 0;
+  }
+}
+
+void abflussmodellklasse::ReadDescriptions() {
+  // The list is read twice: counted first, then read; both from the line after the
+  // R-square offset.
+  const size_t listStart = controlFile.Pos();
+  totals = CountRoutingDescriptions(controlFile, log);
+  *log << "number inbetween areas (routings)    : " << totals.descriptions << "[end-entry]";
+  *log << "number tributaries  total      (OL)  : " << totals.joins + totals.ol + totals.sumtrib << "[end-entry]";
+  *log << " - flowing into another at the end   : " << totals.ol << "[end-entry]";
+  *log << " - flowing into another at the start : " << totals.sumtrib + totals.joins << "[end-entry]";
+  *log << "so the total of routingchannels is   : " << totals.sumtrib + totals.ol << "[end-entry]";
+  *log << "number of inflows              (ZL)  : " << totals.zl << "[end-entry]";
+  *log << "number of abstractions         (AL)  : " << totals.al << "[end-entry]";
+  *log << "number reservoirs              (SP)  : " << totals.sp << "[end-entry]";
+
+  ReadGrids("[lake_model]");
+
+  controlFile.Seek(listStart);
+  const std::vector<std::string> texts = JoinRoutingDescriptions(controlFile, log);
+  std::vector<RoutingDescription> list;
+  for (size_t k = 0; k < texts.size(); ++k) {
+    *log << "reading routing description " << static_cast<int>(k + 1) << "[end-entry]";
+    list.push_back(ParseRoutingDescription(texts[k], static_cast<int>(k + 1), codes, totals.zl, log));
+  }
+  CheckRoutingNetwork(list, log);
+  for (const RoutingDescription& d : list) {
+    if (!d.abstractionCodes.empty())
+      Fail(log,
+           "routing description " + std::to_string(d.number) + " (TG " + std::to_string(d.code) + "): abstraction AL " +
+               std::to_string(d.abstractionCodes.front()) +
+               " cannot be routed: this version has no abstractions; remove the AL entry",
+           17);
+    if (!d.reservoirCodes.empty())
+      Fail(log,
+           "routing description " + std::to_string(d.number) + " (TG " + std::to_string(d.code) + "): reservoir SP " +
+               std::to_string(d.reservoirCodes.front()) +
+               " cannot be routed: this version has no reservoirs or lakes; remove the SP entry",
+           17);
+  }
+
+  const int zones = subbasinCount + totals.zl;
+  cellCounts.assign(zones + 1, 0.0);
+  zoneAreaFactors.assign(zones + 1, 1.0);
+  cellCounts[0] = geometry.cellsize * geometry.cellsize / 1e6;
+  for (int i = 1; i <= subbasinCount; ++i) cellCounts[i] = routing.soilZoneTable[i].cellCount;
+  downstream.assign(subbasinCount + 1, 0);
+  objectOf.assign(subbasinCount + 1, 0);
+
+  RoutingSetup setup;
+  setup.dt = timeInterval;
+  setup.subint = subint;
+  setup.qmin = qmin;
+  setup.qmax = qmax;
+  setup.intervals = intervals;
+  setup.replacementMode = replacementMode;
+  setup.codes = codes;
+  setup.subbasinCount = subbasinCount;
+  setup.cellCounts = cellCounts.data();
+  setup.zoneAreaFactors = zoneAreaFactors.data();
+  setup.start = startDate;
+  setup.nodata = geometry.nodata_value;
+  for (const RoutingDescription& d : list) {
+    routingObjects.push_back(new routingclass(log, d, setup));
+    const int own = codes.Internal(d.code);
+    objectOf[own] = d.number;
+    for (const ChannelEntry& c : d.ol) downstream[codes.Internal(c.code)] = own;
+    for (const ChannelEntry& c : d.sumtrib) {
+      downstream[codes.Internal(c.code)] = own;
+      for (int m : c.members) downstream[codes.Internal(m)] = own;
+    }
+  }
+  for (routingclass* o : routingObjects) {
+    o->CheckSubbasinAreas();
+    o->WriteWQTable(output.defaultOutputDirectory);
+  }
+  input.assign(zones + 3, 0.0);
+  subRunoff = MatrixOwner(subint, zones, log);
+  for (int s = 1; s <= subint; ++s)
+    for (int z = 0; z <= zones; ++z) subRunoff[s][z] = 0.0;
+}
+
+void abflussmodellklasse::CreateStatistics(const ModuleInputs& in) {
+  if (SeekControlKey("[output_interval]", false)) {
+    controlFile.RestOfLine();
+    controlFile.RestOfLine();
+    if (!controlFile.ReadInt(unitCode)) unitCode = 0;
+    controlFile.RestOfLine();
+  }
+  if (statisticsCode <= 1000) return;
+  statisticsZones.assign(routing.soilZoneTable, routing.soilZoneTable + subbasinCount + 1);
+  int err = 0;
+  statistics = std::make_unique<routstatistic>(
+      &err, log, in.statisticsTable, in.statisticsSize, nullptr, 0, 0, statisticsZones.data(), subbasinCount,
+      statisticsCode, 3, statisticsFileName,
+      in.output.defaultOutputDirectory.empty() ? nullptr : in.output.defaultOutputDirectory.c_str(),
+      in.outputListCount, in.outputList, timeInterval < 60.0, cellCounts.data());
+  if (err) throw err;
+  const char* title = unitCode == 0   ? "routed discharge [mm per subbasin] "
+                      : unitCode == 1 ? "routed discharge [ m3 per sec ] "
+                                      : "routed discharge (unknown measure)";
+  statistics->WriteHeader(title, name, in.statisticsTable, in.statisticsSize);
+}
+
+void abflussmodellklasse::SetInputGridNames(int) {
+  // Lakes belong to the reservoirs, which this version does not route: no grid is needed.
+}
 
 void abflussmodellklasse::SetSubbasinRunoff(SubbasinRunoff* runoff) {
   if (flowControl == 0) return;
   if (runoff == nullptr) {
     *log << "FATAL: No valid discharges for discharge routing!\nYou have to run the model including at least "
-            "precipitation interpolation and soil model\n"
+            "precipitation interpolation and soil model\nif discharges are wished."
          << "[end-entry]";
     throw 43;
   }
   subbasinRunoff = runoff;
 }
 
-void abflussmodellklasse::InitRouting() {}
 void abflussmodellklasse::SetInitialDischarge(double) {}
+
 void abflussmodellklasse::ReadStorageFile(const char*, int) {}
 
-void abflussmodellklasse::CollectRoutingObjects(std::vector<routingclass*>& list) {
-  list.insert(list.end(), routingObjects.begin(), routingObjects.end());
+void abflussmodellklasse::CollectRoutingObjects(std::vector<SP_class*>& list) {
+  for (const routingclass* o : routingObjects) o->AppendTo(list);
 }
-
-void abflussmodellklasse::RunTimeStep(ModelDate date, int, int) {
-  if (flowControl == 0) return;
-  BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year);
-}
-
-void abflussmodellklasse::WriteStatistics() {}
-
-void abflussmodellklasse::DeleteModule() { modelobject::DeleteModule(); }

@@ -1,13 +1,24 @@
 // Runoff routing through channels, lakes and reservoirs, with abstractions, to the
 // discharge at every sub-basin outlet.
+//
+// Member functions by file:
+//   abfluss.cpp            construction: settings, routing descriptions, objects, outputs
+//   abfluss_step.cpp       start-up routing, the time step, statistics and tear-down
+//   abfluss_observed.cpp   observed discharge: the window of rows and the efficiency sums
 #pragma once
 
+#include <memory>
 #include <vector>
 
+#include "framework/memory_handling.h"
+#include "framework/routstatistic.h"
 #include "framework/teilmod.h"
+#include "routing/routing_description.h"
 
 struct SubbasinRunoff;  // the soil model's runoff per sub-basin
-class routingclass;     // one routing object (channel, lake, reservoir, abstraction)
+class routingclass;     // one routing object (channels and inflows of one sub-basin)
+class SP_class;         // reservoirs and lakes (not part of this version)
+class TimeSeriesTable;
 
 // What the routing module takes besides the common module inputs.
 struct RoutingInputs {
@@ -20,6 +31,10 @@ struct RoutingInputs {
   int soilInitialGrids = 0;  // 1 when the soil model starts from initial grids
 };
 
+// Observed discharge: rows -10..+10 steps around the current one (row 10), each holding
+// the file's columns at entries 1..columns.
+constexpr int kObservedWindowRows = 21;
+
 class abflussmodellklasse : public teilmodellklasse {
  public:
   abflussmodellklasse(int& error, const ModuleInputs& in, const RoutingInputs& routing);
@@ -29,18 +44,68 @@ class abflussmodellklasse : public teilmodellklasse {
   virtual void SetInputGridNames(int interceptionBeforeSnow);
   // When active: keeps the runoff per sub-basin; without it the run cannot route (43).
   virtual void SetSubbasinRunoff(SubbasinRunoff* runoff);
+  // Start-up: flow arrays, the steady initial state and the initialisation routing.
   virtual void InitRouting();
   virtual void SetInitialDischarge(double q);
-  // Reads the routing part ("[routing_model_v2]", else "[routing_model]") of the storage file.
+  // Warm start from the routing part of the storage file: not part of this version, so
+  // routing always starts from the initialisation routing.
   virtual void ReadStorageFile(const char* storageFileName, int initialGrids);
-  // Appends every routing object to the list.
-  virtual void CollectRoutingObjects(std::vector<routingclass*>& list);
+  // Appends every reservoir of every routing object, in order.
+  virtual void CollectRoutingObjects(std::vector<SP_class*>& list);
   virtual void RunTimeStep(ModelDate date, int a, int b);
   virtual void WriteStatistics();
-  // With run flag 1: end-of-run output and the routing part of the storage file.
+  // End-of-run output (the efficiency block) and release.
   void DeleteModule() override;
 
+  // --- settings --------------------------------------------------------------------------
   RoutingInputs routing;
   SubbasinRunoff* subbasinRunoff = nullptr;
-  std::vector<routingclass*> routingObjects;  // owned by the routing module
+  SubbasinCodes codes;
+  int subbasinCount = 0;
+  double qmin = 0.0, qmax = 0.0, intervals = 0.0;
+  int subint = 1;
+  double stepRatio = 1.0;  // soil interval / own interval
+  int replacementMode = 0;
+  std::string statisticsFileName, observedFileName;
+  int statisticsCode = 0;
+  int unitCode = 0;  // 0: mm per sub-basin, 1: m³/s
+  std::vector<int> observedColumn;  // 1..n, 0 = none
+  int rSquareOffset = 0;
+  int lakeSwitch = 0;
+  int readInitialStates = 0;
+  DescriptionTotals totals;
+
+  // --- routing objects and shared arrays ----------------------------------------------------
+  std::vector<routingclass*> routingObjects;  // owned, in the order of the descriptions
+  std::vector<int> downstream;     // per sub-basin: the sub-basin it flows into (0 none)
+  std::vector<int> objectOf;       // per sub-basin: the number of its description (0 none)
+  std::vector<double> cellCounts;  // per zone; entry 0: cell area, km²
+  std::vector<double> zoneAreaFactors;
+  std::vector<double> input;       // step values per zone: 1..n sub-basins, n+1.. inflows
+  MatrixOwner subRunoff;           // [s][zone]
+  std::vector<double> savedInput;  // initialisation routing
+
+  // --- statistics and observed discharge -------------------------------------------------
+  std::vector<ZoneTableEntry> statisticsZones;  // the writer's own copy
+  std::unique_ptr<routstatistic> statistics;
+  std::unique_ptr<TimeSeriesTable> observed;
+  int observedColumns = 0;
+  std::vector<std::vector<double>> window;  // kObservedWindowRows rows
+  int readsPastEnd = 0;
+  int stepCounter = 0;
+  std::vector<std::vector<EfficiencyRecord>> linearSums, logSums;  // [shift][zone]
+
+  // Observed-discharge set-up (at construction) and one step of it.
+  void OpenObservedDischarge();
+  void CompareObservedDischarge();
+
+ private:
+  void ReadSettings();
+  void ReadDescriptions();
+  void ReadGrids(const std::string& sectionName);
+  void CreateStatistics(const ModuleInputs& in);
+  void FillWindowRow(std::vector<double>& row);
+  void AdvanceObserved();
+  void CopyInputToSubintervals();
+  double Discharge(int zone, double depth) const;  // mm per step -> m³/s
 };

@@ -34,7 +34,7 @@ TEST(AppInit, EveryModuleIsBuiltSwitchedOffWithItsRunFlag) {
   EXPECT_EQ(m.assimilation->runFlag, 0);
   EXPECT_EQ(m.superposition->runFlag, 0);
   EXPECT_EQ(app->tracerCount, 0);
-  EXPECT_TRUE(app->routingObjects.empty());
+  EXPECT_TRUE(app->reservoirs.empty());
   EXPECT_EQ(m.routing->routing.soilInterval, 60);
   app->run();
   app->ClearMemory();

@@ -1,0 +1,121 @@
+#include <cmath>
+
+#include "framework/logstream.h"
+#include "framework/timeseries_table.h"
+#include "processes/subbasin_runoff.h"
+#include "routing/abfluss.h"
+#include "routing/routingclass.h"
+
+namespace {
+
+[[noreturn]] void Fail(LogStream* log, const std::string& text, int code) {
+  if (log) *log << "FATAL: " << text << "[end-entry]";
+  throw code;
+}
+
+}  // namespace
+
+void abflussmodellklasse::CopyInputToSubintervals() {
+  const int zones = subbasinCount + totals.zl;
+  for (int s = 1; s <= subint; ++s)
+    for (int z = 1; z <= zones; ++z) subRunoff[s][z] = input[z];
+}
+
+void abflussmodellklasse::InitRouting() {
+  if (flowControl == 0) return;
+  const int zones = subbasinCount + totals.zl;
+  for (int i = 1; i <= subbasinCount; ++i) input[i] = subbasinRunoff ? subbasinRunoff->table[0][i] : 0.0;
+  for (int z = subbasinCount + 1; z <= zones; ++z) input[z] = 0.0;
+  const std::vector<double>* row = window.empty() ? nullptr : &window[10];
+  for (routingclass* o : routingObjects) o->ComputeFlowArrays(input.data(), subRunoff.get(), row, observedColumn.data());
+  CopyInputToSubintervals();
+
+  *log << "checking connection of internal inflows and abstractions" << "[end-entry]";
+  for (routingclass* o : routingObjects)
+    for (const InflowState& z : o->inflows)
+      if (z.mode == kInflowIntern)
+        Fail(log,
+             "\n ---> Error in connecting internal abstractions with internal inflows:\nin routing description " +
+                 std::to_string(o->number) + " for TG " + std::to_string(o->code) + ":\nInternal Inflow ZL " +
+                 std::to_string(z.number) + " has no conenction to an internal abstraction.\nthis is not allowed\n",
+             302);
+
+  for (routingclass* o : routingObjects) o->RouteInitialDischarge();
+  long travelHours = 0;
+  for (const routingclass* o : routingObjects) travelHours += o->MaxTravelHours();
+  if (readInitialStates) return;
+
+  const long times = std::max(1L, static_cast<long>(std::ceil(travelHours / timeInterval * 60.0)));
+  *log << "routing the initialization discharges (" << times << " times)";
+  savedInput.assign(input.begin(), input.begin() + zones + 1);
+  for (long k = 0; k < times; ++k) {
+    std::copy(savedInput.begin(), savedInput.end(), input.begin());
+    CopyInputToSubintervals();
+    for (routingclass* o : routingObjects) o->Route();
+    *log << ".";
+  }
+  std::copy(savedInput.begin(), savedInput.begin() + subbasinCount + 1, input.begin());
+  *log << "[end-entry]";
+  savedInput = {};
+}
+
+double abflussmodellklasse::Discharge(int zone, double depth) const {
+  // m³/s over the area upstream of the sub-basin's outlet.
+  const double k = cellCounts[0] * cellCounts[zone] * 16.6666667;
+  const double factor = objectOf[zone] > 0 ? routingObjects[objectOf[zone] - 1]->areaFactor : 1.0;
+  return k / timeInterval * depth / factor;
+}
+
+void abflussmodellklasse::RunTimeStep(ModelDate date, int, int) {
+  stepHour = date.hour;
+  stepDay = date.day;
+  stepMonth = date.month;
+  stepYear = date.year;
+  if (flowControl == 0) return;
+  BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year);
+
+  for (int i = 1; i <= subbasinCount; ++i) input[i] = subbasinRunoff->table[0][i] / stepRatio;
+  for (routingclass* o : routingObjects) o->ReadInflows(date);
+  CopyInputToSubintervals();
+  for (routingclass* o : routingObjects) o->Route();
+
+  if (observed) CompareObservedDischarge();
+
+  if (statistics) {
+    statistics->ClearZoneSums();
+    for (int i = 1; i <= subbasinCount; ++i) {
+      ZoneTableEntry& e = statisticsZones[static_cast<size_t>(i)];
+      e.areaSum += 1.0;
+      WeightedAreaSum(e) += 1.0;
+      ValueSum(e) += unitCode == 1 ? Discharge(i, input[i]) : input[i];
+    }
+    statistics->AggregateAndWriteRouting(date.year, date.month, date.day, date.hour, date.minute);
+  }
+}
+
+void abflussmodellklasse::WriteStatistics() {
+  if (flowControl == 0) return;
+  if (statistics) statistics->WriteRow();
+}
+
+void abflussmodellklasse::DeleteModule() {
+  if (flowControl != 0) {
+    if (observed && statistics && runFlag) {
+      std::vector<EfficiencyRecord*> lin, lg;
+      for (int s = 0; s < kObservedWindowRows; ++s) {
+        lin.push_back(linearSums[static_cast<size_t>(s)].data());
+        lg.push_back(logSums[static_cast<size_t>(s)].data());
+      }
+      statistics->WriteEfficiency(lin.data(), lg.data());
+    }
+    observed.reset();
+    if (statistics) statistics->Release();
+    statistics.reset();
+    for (routingclass* o : routingObjects) {
+      o->DeleteModule();
+      delete o;
+    }
+    routingObjects.clear();
+  }
+  modelobject::DeleteModule();
+}

@@ -1,0 +1,323 @@
+#include "routing/routing_description.h"
+
+#include <map>
+
+#include "framework/logstream.h"
+#include "framework/text_helpers.h"
+
+namespace {
+
+const char* const kKeywords[] = {"TG", "OL", "SUMTRIB", "ZL", "AL", "SP"};
+
+[[noreturn]] void Fail(LogStream* log, const std::string& text, int code) {
+  if (log) *log << "FATAL: " << text << "[end-entry]";
+  throw code;
+}
+
+std::string Where(int number, int code) {
+  return "routing description " + std::to_string(number) + " (TG " + std::to_string(code) + ")";
+}
+
+// The next line of the list; a line longer than the limit is error 40, the end of the file
+// inside the list error 38.
+std::string NextListLine(TextCursor& cursor, LogStream* log) {
+  std::string line;
+  if (!cursor.ReadLine(line))
+    Fail(log, "unexpected end of control file reached reading routing descriptions", 38);
+  if (line.size() > kMaxDescriptionLine)
+    Fail(log, "string is too long (max. " + std::to_string(kMaxDescriptionLine) + " chars):\n" + line, 40);
+  return line;
+}
+
+// Reads the description text with checked numbers; every failure names the description
+// and the entry being read.
+class DescriptionReader {
+ public:
+  DescriptionReader(const std::string& text, int number, LogStream* log) : t_(text), number_(number), log_(log) {}
+
+  // Moves behind the next occurrence of key from the current position.
+  void Find(const std::string& key, const std::string& entry) {
+    const size_t p = t_.Text().find(key, t_.Pos());
+    if (p == std::string::npos) SyntaxError("the entry " + key + " was not found", entry);
+    t_.Seek(p + key.size());
+  }
+  int Int(const std::string& what, const std::string& entry, int code = 38) {
+    int v = 0;
+    if (!t_.ReadInt(v)) Error("cannot read " + what, entry, code);
+    return v;
+  }
+  double Double(const std::string& what, const std::string& entry, int code = 38) {
+    double v = 0.0;
+    if (!t_.ReadDouble(v)) Error("cannot read " + what, entry, code);
+    return v;
+  }
+  std::string Word(const std::string& what, const std::string& entry, int code = 38) {
+    std::string w;
+    if (!t_.ReadWord(w)) Error("cannot read " + what, entry, code);
+    return w;
+  }
+  // The number after the next "=".
+  double AfterEquals(const std::string& what, const std::string& entry) {
+    Find("=", entry);
+    return Double(what, entry);
+  }
+  ChannelParameters Channel(const std::string& entry) {
+    ChannelParameters p;
+    double* fields[] = {&p.km, &p.kf, &p.bm, &p.bf, &p.hm, &p.kstm, &p.kstf, &p.slope, &p.length, &p.area};
+    const char* names[] = {"km", "kf", "bm", "bf", "hm", "kstm", "kstf", "I", "L", "A"};
+    for (int k = 0; k < 10; ++k) *fields[k] = AfterEquals("the channel value " + std::string(names[k]), entry);
+    return p;
+  }
+  [[noreturn]] void SyntaxError(const std::string& what, const std::string& entry) { Error(what, entry, 38); }
+  [[noreturn]] void Error(const std::string& what, const std::string& entry, int code) {
+    Fail(log_, "routing description " + std::to_string(number_) + ", entry " + entry + ": " + what, code);
+  }
+
+  TextCursor t_;
+  int number_;
+  LogStream* log_;
+};
+
+void CheckTributary(const SubbasinCodes& codes, int code, int tg, int k, bool lineBreak, LogStream* log) {
+  if (!codes.Exists(code))
+    Fail(log,
+         "there cant be a tributary with code " + std::to_string(code) + " for no subbasin (according to zones)" +
+             (lineBreak ? "\n" : ""),
+         41);
+  if (code == tg)
+    Fail(log,
+         "subbasin " + std::to_string(tg) + ": code of tributary " + std::to_string(k) + " (" + std::to_string(code) +
+             ") is equal to subbasin code!\nIt is not allowed to rout the outflow of a subbasin back into \nthe same "
+             "subbasin. Use a reservoir instead." +
+             (lineBreak ? "\n" : ""),
+         41);
+}
+
+}  // namespace
+
+int CountSubstring(const std::string& text, const std::string& pattern) {
+  if (pattern.empty()) return 0;
+  int n = 0;
+  for (size_t p = text.find(pattern); p != std::string::npos; p = text.find(pattern, p + 1)) ++n;
+  return n;
+}
+
+bool IsDescriptionLine(const std::string& line) {
+  for (const char* k : kKeywords)
+    if (line.find(k) != std::string::npos) return true;
+  return false;
+}
+
+DescriptionTotals CountRoutingDescriptions(TextCursor& cursor, LogStream* log) {
+  const char* eof = "error reading a routing description from control file! (eof reached).";
+  if (cursor.AtEnd()) Fail(log, eof, 38);
+  DescriptionTotals n;
+  for (;;) {
+    std::string line;
+    if (!cursor.ReadLine(line)) Fail(log, eof, 38);
+    if (line.size() > kMaxDescriptionLine)
+      Fail(log, "string is too long (max. " + std::to_string(kMaxDescriptionLine) + " chars):\n" + line, 40);
+    if (!IsDescriptionLine(line)) return n;
+    if (line.find("TG") != std::string::npos) ++n.descriptions;
+    n.ol += CountSubstring(line, "OL");
+    n.joins += CountSubstring(line, "&");
+    n.sumtrib += CountSubstring(line, "SUMTRIB");
+    n.zl += CountSubstring(line, "ZL");
+    n.al += CountSubstring(line, "AL");
+    n.sp += CountSubstring(line, "SP");
+  }
+}
+
+std::vector<std::string> JoinRoutingDescriptions(TextCursor& cursor, LogStream* log) {
+  std::vector<std::string> texts;
+  if (cursor.AtEnd()) Fail(log, "rerror reading routing description \n2nd run, (1st run: o.k.)", 38);
+  std::string pending = NextListLine(cursor, log);
+  while (pending.find("TG") != std::string::npos) {
+    std::string text = pending;
+    for (;;) {
+      pending = NextListLine(cursor, log);
+      if (!IsDescriptionLine(pending) || pending.find("TG") != std::string::npos) break;
+      text += ' ';
+      text += pending;
+    }
+    texts.push_back(std::move(text));
+  }
+  return texts;
+}
+
+RoutingDescription ParseRoutingDescription(const std::string& text, int number, const SubbasinCodes& codes,
+                                           int totalInflows, LogStream* log) {
+  RoutingDescription d;
+  d.number = number;
+  DescriptionReader r(text, number, log);
+
+  r.Find("TG", "TG");
+  d.code = r.Int("the sub-basin code", "TG");
+  if (!codes.Exists(d.code)) Fail(log, "there is no subbasin with code " + std::to_string(d.code), 41);
+  const std::string tg = "TG " + std::to_string(d.code);
+  d.area = r.AfterEquals("the sub-basin area", tg);
+  d.areaFactor = r.AfterEquals("the area factor", tg);
+  if (!(d.area > 0.0)) r.Error("the sub-basin area must be positive", tg, 41);
+  if (!(d.areaFactor > 0.0)) r.Error("the area factor must be positive", tg, 41);
+
+  const int olCount = CountSubstring(text, "OL");
+  const int sumCount = CountSubstring(text, "SUMTRIB");
+  const int zlCount = CountSubstring(text, "ZL");
+  const int alCount = CountSubstring(text, "AL");
+  const int spCount = CountSubstring(text, "SP");
+  d.joins = CountSubstring(text, "&");
+
+  // Channels are numbered in the order OL, SUMTRIB, ZL.
+  int k = 0;
+  for (int e = 1; e <= olCount; ++e) {
+    const std::string entry = "OL " + std::to_string(e);
+    r.Find("OL", entry);
+    ++k;
+    ChannelEntry c;
+    c.code = r.Int("the tributary code", entry, 41);
+    CheckTributary(codes, c.code, d.code, k, true, log);
+    c.p = r.Channel(entry);
+    d.ol.push_back(std::move(c));
+  }
+
+  r.t_.Rewind();
+  for (int e = 1; e <= sumCount; ++e) {
+    const std::string entry = "SUMTRIB " + std::to_string(e);
+    r.Find("SUMTRIB", entry);
+    ++k;
+    ChannelEntry c;
+    c.code = r.Int("the first tributary code", entry, 41);
+    CheckTributary(codes, c.code, d.code, k, false, log);
+    // Further tributaries: "&code" up to the next blank, "(" or "k".
+    const std::string& s = r.t_.Text();
+    while (r.t_.Pos() < s.size()) {
+      const char ch = s[r.t_.Pos()];
+      if (ch == ' ' || ch == '\t' || ch == '(' || ch == 'k') break;
+      if (ch != '&') {
+        r.t_.Seek(r.t_.Pos() + 1);
+        continue;
+      }
+      r.t_.Seek(r.t_.Pos() + 1);
+      if (static_cast<int>(c.members.size()) == kMaxJoinedTributaries)
+        r.Error("more than " + std::to_string(kMaxJoinedTributaries) + " tributaries joined with &", entry, 41);
+      const char next = r.t_.Peek();
+      if (!(next >= '0' && next <= '9') && next != '-' && next != '+')
+        r.Error("a tributary code must follow & without a blank", entry, 41);
+      const int member = r.Int("a tributary code after &", entry, 41);
+      CheckTributary(codes, member, d.code, k, false, log);
+      c.members.push_back(member);
+    }
+    c.p = r.Channel(entry);
+    d.sumtrib.push_back(std::move(c));
+  }
+
+  r.t_.Rewind();
+  for (int e = 1; e <= zlCount; ++e) {
+    const std::string entry = "ZL " + std::to_string(e);
+    r.Find("ZL", entry);
+    ++k;
+    InflowEntry z;
+    z.number = r.Int("the inflow number", entry, 42);
+    if (z.number > totalInflows)
+      Fail(log,
+           "there is/are only " + std::to_string(totalInflows) +
+               " inflow(s) for the entire basin,\n but the codes ranges from 1 to at least " +
+               std::to_string(z.number) + "! in routing_model",
+           42);
+    if (z.number < 1) r.Error("inflow numbers begin at 1, not " + std::to_string(z.number), entry, 42);
+    r.Find("=", entry);
+    const std::string mode = r.Word("the inflow mode", entry, 42);
+    if (mode == "constant") {
+      z.mode = kInflowConstant;
+      z.constant = r.Double("the constant inflow", entry, 42);
+    } else if (mode == "extern") {
+      z.mode = kInflowExtern;
+      z.fileName = r.Word("the inflow file name", entry, 42);
+      z.startRow = r.Int("the first row of the inflow file", entry, 42);
+      z.column = r.Int("the column of the inflow file", entry, 42);
+      if (z.startRow < 0 || z.column < 0) r.Error("row and column of an inflow file must not be negative", entry, 42);
+    } else if (mode == "intern") {
+      z.mode = kInflowIntern;
+    } else {
+      Fail(log, "the modus \"" + mode + "\" is not supported for inflow " + std::to_string(z.number), 42);
+    }
+    z.p = r.Channel(entry);
+    d.zl.push_back(std::move(z));
+  }
+
+  r.t_.Rewind();
+  for (int e = 1; e <= alCount; ++e) {
+    const std::string entry = "AL " + std::to_string(e);
+    r.Find("AL", entry);
+    d.abstractionCodes.push_back(r.Int("the abstraction's target code", entry));
+  }
+  r.t_.Rewind();
+  for (int e = 1; e <= spCount; ++e) {
+    const std::string entry = "SP " + std::to_string(e);
+    r.Find("SP", entry);
+    d.reservoirCodes.push_back(r.Int("the reservoir code", entry));
+  }
+  return d;
+}
+
+void CheckRoutingNetwork(const std::vector<RoutingDescription>& list, LogStream* log) {
+  std::map<int, int> descriptionOf;  // TG code -> position in the list
+  std::map<int, int> downstreamOf;   // tributary code -> TG code
+  std::map<int, int> inflowOwner;    // inflow number -> description number
+  for (size_t i = 0; i < list.size(); ++i) {
+    const RoutingDescription& d = list[i];
+    if (!descriptionOf.emplace(d.code, static_cast<int>(i)).second)
+      Fail(log,
+           Where(d.number, d.code) + ": sub-basin " + std::to_string(d.code) + " already has routing description " +
+               std::to_string(list[descriptionOf[d.code]].number),
+           41);
+    auto addTributary = [&](int t) {
+      auto done = downstreamOf.emplace(t, d.code);
+      if (!done.second)
+        Fail(log,
+             Where(d.number, d.code) + ": sub-basin " + std::to_string(t) + " is listed as tributary of " +
+                 std::to_string(done.first->second) + " and of " + std::to_string(d.code) +
+                 "; a sub-basin flows into one sub-basin only",
+             41);
+    };
+    for (const ChannelEntry& c : d.ol) addTributary(c.code);
+    for (const ChannelEntry& c : d.sumtrib) {
+      addTributary(c.code);
+      for (int m : c.members) addTributary(m);
+    }
+    for (const InflowEntry& z : d.zl) {
+      auto done = inflowOwner.emplace(z.number, d.number);
+      if (!done.second)
+        Fail(log,
+             Where(d.number, d.code) + ": inflow ZL " + std::to_string(z.number) +
+                 " is already described in routing description " + std::to_string(done.first->second),
+             42);
+    }
+  }
+  // Cycles: follow every sub-basin downstream; a path longer than the number of links
+  // has come back to a sub-basin it passed.
+  for (const auto& start : downstreamOf) {
+    int at = start.first;
+    for (size_t steps = 0; downstreamOf.count(at); ++steps) {
+      const int next = downstreamOf[at];
+      if (next == start.first || steps > downstreamOf.size())
+        Fail(log,
+             "the routing network has a cycle: sub-basin " + std::to_string(at) + " flows into " +
+                 std::to_string(next) + ", which flows back into it",
+             41);
+      at = next;
+    }
+  }
+  // Order: upstream descriptions first.
+  for (const auto& link : downstreamOf) {
+    auto up = descriptionOf.find(link.first);
+    auto down = descriptionOf.find(link.second);
+    if (up == descriptionOf.end() || down == descriptionOf.end()) continue;
+    if (up->second > down->second)
+      Fail(log,
+           Where(list[down->second].number, link.second) + " takes the outflow of sub-basin " +
+               std::to_string(link.first) + ", whose " + Where(list[up->second].number, link.first) +
+               " comes later; the upstream description must come first",
+           41);
+  }
+}

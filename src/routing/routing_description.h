@@ -1,0 +1,104 @@
+// The routing descriptions of "[routing_model]": one group of lines per routing sub-basin
+// (TG) with its channels (OL, SUMTRIB), inflows (ZL), abstractions (AL) and reservoirs
+// (SP). Reading them is pure text work: the functions here know nothing of grids or
+// routing objects, so that they can be tested and fuzzed alone.
+//
+// Every failure writes a "FATAL: " message (ending in "[end-entry]") to the log and throws
+// the error code as an int: 38 syntax, 40 length, 41 sub-basin codes and the network,
+// 42 inflows.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class LogStream;
+class TextCursor;
+
+// The ten numbers of a channel, in the order in which they follow their entry.
+struct ChannelParameters {
+  double km = 0.0;      // storage constant of the mean channel, h
+  double kf = 0.0;      // storage constant of the flood plains, h
+  double bm = 0.0;      // width of the mean channel, m
+  double bf = 0.0;      // width of the flood plains, m
+  double hm = 0.0;      // depth of the mean channel, m
+  double kstm = 0.0;    // Manning-Strickler coefficient of the mean channel
+  double kstf = 0.0;    // the same of the flood plains
+  double slope = 0.0;   // 1/1
+  double length = 0.0;  // m
+  double area = 0.0;    // catchment area, km²
+};
+
+// An OL channel (code = the tributary) or a SUMTRIB channel (code = its first tributary,
+// members = the further tributaries joined by "&").
+struct ChannelEntry {
+  int code = 0;
+  std::vector<int> members;
+  ChannelParameters p;
+};
+
+// Inflow kinds as the routing object stores them.
+enum InflowMode : int { kInflowConstant = 1, kInflowIntern = 3, kInflowExtern = 4 };
+
+struct InflowEntry {
+  int number = 0;  // 1..total number of inflows of the basin
+  int mode = 0;
+  double constant = 0.0;  // m³/s, kInflowConstant
+  std::string fileName;   // kInflowExtern
+  int startRow = 0;
+  int column = 0;
+  ChannelParameters p;
+};
+
+struct RoutingDescription {
+  int number = 0;  // 1-based position in the list
+  int code = 0;    // the routing sub-basin (TG)
+  double area = 0.0;        // km², from the control file
+  double areaFactor = 0.0;  // discharges of the tables may be divided by it
+  std::vector<ChannelEntry> ol, sumtrib;
+  std::vector<InflowEntry> zl;
+  std::vector<int> abstractionCodes;  // AL entries (target codes)
+  std::vector<int> reservoirCodes;    // SP entries
+  int joins = 0;                      // "&" in the text
+};
+
+// Counts over the whole list, as the first pass finds them.
+struct DescriptionTotals {
+  int descriptions = 0, ol = 0, joins = 0, sumtrib = 0, zl = 0, al = 0, sp = 0;
+};
+
+// Positions at which pattern begins in text; overlapping matches count.
+int CountSubstring(const std::string& text, const std::string& pattern);
+// Whether a line belongs to the description list (holds one of the six keywords).
+bool IsDescriptionLine(const std::string& line);
+
+// Longest accepted line of the list, without its line break.
+constexpr size_t kMaxDescriptionLine = 2400;
+// Most tributaries joined to one SUMTRIB entry with "&".
+constexpr int kMaxJoinedTributaries = 9;
+
+// First pass: from the cursor's position, counts the list up to its first line without a
+// keyword. The cursor is left behind that line.
+DescriptionTotals CountRoutingDescriptions(TextCursor& cursor, LogStream* log);
+// Second pass: from the cursor's position, the descriptions' texts, each made of its lines
+// joined with one blank.
+std::vector<std::string> JoinRoutingDescriptions(TextCursor& cursor, LogStream* log);
+
+// Sub-basin codes as the routing knows them: codeMap[code] > 0 is the internal number of
+// an existing sub-basin, for 0 <= code <= maxCode.
+struct SubbasinCodes {
+  const int* codeMap = nullptr;
+  int maxCode = 0;
+  bool Exists(int code) const { return code >= 1 && code <= maxCode && codeMap[code] > 0; }
+  int Internal(int code) const { return codeMap[code]; }
+};
+
+// Reads one joined description (number: its position in the list). totalInflows is the
+// number of ZL entries of the whole list.
+RoutingDescription ParseRoutingDescription(const std::string& text, int number, const SubbasinCodes& codes,
+                                           int totalInflows, LogStream* log);
+
+// The network of the whole list: a sub-basin has one description at most and flows into
+// one sub-basin at most, the network has no cycle, and every description comes after the
+// descriptions of the sub-basins that flow into it (else their water would be read
+// before it is routed).
+void CheckRoutingNetwork(const std::vector<RoutingDescription>& list, LogStream* log);

@@ -1,0 +1,109 @@
+// One routing object: the routing sub-basin (TG) of one routing description with the
+// channels that bring water to its outlet (OL, SUMTRIB) and its inflows (ZL).
+//
+// Member functions by file:
+//   routingclass.cpp         construction from a description, tables, areas, table files
+//   routingclass_step.cpp    flow arrays, initial state, inflows and the routing step
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/model_date.h"
+#include "framework/modelobject.h"
+#include "routing/routing_channel.h"
+#include "routing/routing_description.h"
+
+class TimeSeriesTable;
+class SP_class;  // reservoirs and lakes (not part of this version)
+
+// What every routing object takes from the routing module.
+struct RoutingSetup {
+  double dt = 60.0;  // time step, minutes
+  int subint = 1;    // sub-intervals per step
+  double qmin = 0.0, qmax = 0.0, intervals = 0.0;
+  int replacementMode = 0;  // observed-discharge replacement: 0 none, 1 mm per step, 2 m³/s
+  SubbasinCodes codes;
+  int subbasinCount = 0;  // n: inflow zones are n + inflow number
+  // Shared area tables, indexed by zone: cell counts (entry 0: cell area in km²) and area
+  // factors.
+  double* cellCounts = nullptr;
+  double* zoneAreaFactors = nullptr;
+  ModelDate start;
+  double nodata = -9999.0;
+};
+
+// One inflow (ZL) of the object.
+struct InflowState {
+  int number = 0;
+  int mode = 0;
+  int zone = 0;
+  int channel = 0;          // index into the channels
+  double constant = 0.0;    // m³/s
+  std::unique_ptr<TimeSeriesTable> table;
+  std::string fileName;
+  int column = 0;  // 0-based value column of the file
+};
+
+class routingclass : public modelobject {
+ public:
+  // Builds the object with its tables. Failures: a FATAL message and the code thrown.
+  routingclass(LogStream* log, const RoutingDescription& description, const RoutingSetup& setup);
+  ~routingclass() override;
+
+  // --- set-up ------------------------------------------------------------------------
+  // Channel shares from the zone cell counts; the sub-basin area becomes the grid's.
+  void CheckSubbasinAreas();
+  // One table file per channel into directory ("wq_table.%.3d" or "wq_tabZL.%.3d").
+  void WriteWQTable(const std::string& directory);
+  // The step arrays of the module (step[zone], subRunoff[s][zone], mm per step) and the
+  // observed values (row[column], may be null); fills every queue with its zone's value.
+  void ComputeFlowArrays(double* step, double** subRunoff, const std::vector<double>* observedRow,
+                         const int* observedColumn);
+  // Steady state of queues and storages from the zones' step values.
+  void RouteInitialDischarge();
+  // The largest travel time (h, truncated) at the smallest discharge over the channels.
+  int MaxTravelHours() const;
+  // Appends each reservoir to the list (this version builds none).
+  void AppendTo(std::vector<SP_class*>& list) const { (void)list; }
+
+  // --- per step ----------------------------------------------------------------------
+  // Values of the inflows for the step (file rows must carry the step's date).
+  void ReadInflows(const ModelDate& date);
+  // Routes the object's channels into its own zone's step and sub-interval values.
+  void Route();
+
+  double DischargeToDepth(double q, double area) const { return q * 0.06 * dt / area; }
+  double DepthToDischarge(double x, double area) const { return x * area * 16.6666667 / dt; }
+
+  void DeleteModule() override;
+
+  // --- state ---------------------------------------------------------------------------
+  int code = 0;
+  int number = 0;  // position of the description
+  int ownZone = 0;
+  double area = 0.0;        // km²
+  double areaFactor = 1.0;
+  double dt = 60.0;
+  int subint = 1;
+  int olCount = 0, sumtribCount = 0;
+  std::vector<ChannelTable> channels;  // OL, then SUMTRIB, then ZL
+  std::vector<double> areaShare;       // 0: own share, i: channel i (1-based)
+  std::vector<InflowState> inflows;
+
+ private:
+  void BuildWQTable(ChannelTable& c, const ChannelParameters& p, bool perAreaFactor);
+  void OpenInflow(InflowState& z, const InflowEntry& e);
+  std::string ChannelName(const ChannelTable& c) const;
+  [[noreturn]] void FailInflow(const std::string& text) const;  // error 38
+  // Observed value (mm per step) of zone z when the replacement applies, else false.
+  bool ObservedDepth(int zone, double area, double& value) const;
+
+  RoutingSetup setup;
+  double* step = nullptr;        // not owned
+  double** subRunoff = nullptr;  // not owned
+  const std::vector<double>* observedRow = nullptr;
+  const int* observedColumn = nullptr;
+  std::vector<double> outlet, flow;  // 1..subint
+};

@@ -1,0 +1,218 @@
+// Reading [routing_model] and its routing descriptions: what is read, and every refusal
+// with its code and the words of its message.
+#include <gtest/gtest.h>
+
+#include "framework/text_helpers.h"
+#include "routing/routing_description.h"
+#include "routing/routingclass.h"
+#include "routing_fixture.h"
+
+namespace {
+
+TEST(RoutingDescription, CountsOverlappingMatchesAndKeywordLines) {
+  EXPECT_EQ(CountSubstring("OLOL OL", "OL"), 3);
+  EXPECT_EQ(CountSubstring("aaa", "aa"), 2);
+  EXPECT_EQ(CountSubstring("abc", ""), 0);
+  EXPECT_TRUE(IsDescriptionLine("x # a comment naming SP"));
+  EXPECT_FALSE(IsDescriptionLine("[lake_model]"));
+}
+
+TEST(RoutingDescription, ReadsEveryKindOfEntry) {
+  int map[] = {0, 1, 2, 3, 4, 5};
+  const SubbasinCodes codes{map, 5};
+  const std::string text = "TG 5 (AE=12.5, AF=2.0) OL 1 " + ChannelText(100, 3) + " SUMTRIB 2&3&4 " +
+                           ChannelText(200, 7) + " ZL 2 = extern flows.txt 3 4 " + ChannelText(50, 1) +
+                           " ZL 1 = constant 0.25 " + ChannelText(60, 2);
+  const RoutingDescription d = ParseRoutingDescription(text, 1, codes, 2, nullptr);
+  EXPECT_EQ(d.code, 5);
+  EXPECT_DOUBLE_EQ(d.area, 12.5);
+  EXPECT_DOUBLE_EQ(d.areaFactor, 2.0);
+  ASSERT_EQ(d.ol.size(), 1u);
+  EXPECT_EQ(d.ol[0].code, 1);
+  EXPECT_DOUBLE_EQ(d.ol[0].p.length, 100.0);
+  EXPECT_DOUBLE_EQ(d.ol[0].p.slope, 0.01);
+  ASSERT_EQ(d.sumtrib.size(), 1u);
+  EXPECT_EQ(d.sumtrib[0].code, 2);
+  EXPECT_EQ(d.sumtrib[0].members, (std::vector<int>{3, 4}));
+  EXPECT_DOUBLE_EQ(d.sumtrib[0].p.area, 7.0);
+  ASSERT_EQ(d.zl.size(), 2u);
+  EXPECT_EQ(d.zl[0].number, 2);
+  EXPECT_EQ(d.zl[0].mode, kInflowExtern);
+  EXPECT_EQ(d.zl[0].fileName, "flows.txt");
+  EXPECT_EQ(d.zl[0].startRow, 3);
+  EXPECT_EQ(d.zl[0].column, 4);
+  EXPECT_EQ(d.zl[1].mode, kInflowConstant);
+  EXPECT_DOUBLE_EQ(d.zl[1].constant, 0.25);
+  EXPECT_DOUBLE_EQ(d.zl[1].p.area, 2.0);
+}
+
+TEST(RoutingDescription, JoinsTheLinesOfADescriptionWithABlank) {
+  TextCursor c("TG 1 (AE=1,\nAF=1)\nTG 2 (AE=1, AF=1)\nOL 1 (x)\nnothing\nTG 9\n");
+  const std::vector<std::string> texts = JoinRoutingDescriptions(c, nullptr);
+  ASSERT_EQ(texts.size(), 1u);  // "AF=1)" holds no keyword: the list ends there
+  EXPECT_EQ(texts[0], "TG 1 (AE=1,");
+  TextCursor d("TG 2 (AE=1,\nOL 1 AF=1)\nend\n");
+  EXPECT_EQ(JoinRoutingDescriptions(d, nullptr)[0], "TG 2 (AE=1, OL 1 AF=1)");
+}
+
+struct BadCase {
+  const char* what;
+  std::string settings;
+  std::string list;
+  int code;
+  const char* message;
+};
+
+// Every refusal of the module's construction, one row each.
+TEST(RoutingDescription, RefusesBadControlFilesWithCodeAndMessage) {
+  const std::string ok = RoutingBasin::Settings();
+  const std::string ch = ChannelText(1000, 10);
+  const std::string tg12 = "TG 1 (AE=10, AF=1)\nTG 2 (AE=20, AF=1)\n";
+  const std::vector<BadCase> cases = {
+      {"three of four table values", "1.0 100.0 10\n", "", 17, "values for min/max specific discharge"},
+      {"qmin zero", RoutingBasin::Settings("0 100 10 1"), "", 17, "0 < qmin <= qmax"},
+      {"qmax below qmin", RoutingBasin::Settings("10 1 10 1"), "", 17, "0 < qmin <= qmax"},
+      {"no interval", RoutingBasin::Settings("1 100 0.5 1"), "", 17, "at least one interval"},
+      {"no sub-interval", RoutingBasin::Settings("1 100 10 0"), "", 17, "at least one time"},
+      {"write code", RoutingBasin::Settings("1 100 10 1", "q.txt x"), "", 17, "write code"},
+      {"too many column descriptors", RoutingBasin::Settings("1 100 10 1", "q.txt 0", "none", "4\n1 1\n2 2\n3 3\n1 4"),
+       "", 17, "too much column descriptors (4)"},
+      {"descriptor code unknown", RoutingBasin::Settings("1 100 10 1", "q.txt 0", "none", "1\n7 1"), "", 17,
+       "no subbasin with code 7 for column"},
+      {"descriptor code negative", RoutingBasin::Settings("1 100 10 1", "q.txt 0", "none", "1\n-1 1"), "", 17,
+       "no subbasin with code -1"},
+      {"descriptor column negative", RoutingBasin::Settings("1 100 10 1", "q.txt 0", "none", "1\n1 -2"), "", 17,
+       "error reading a column number"},
+      {"end of file in the list", ok, "EOF:TG 1 (AE=10, AF=1)\n", 38, "eof reached"},
+      {"end of file before the list", ok, "EOF:", 38, "eof reached"},
+      {"line too long", ok, "TG 1 (AE=10, AF=1) " + std::string(2400, 'x') + "\nend\n", 40, "string is too long"},
+      {"TG code unknown", ok, "TG 4 (AE=10, AF=1)\nend\n", 41, "there is no subbasin with code 4"},
+      {"TG code zero", ok, "TG 0 (AE=10, AF=1)\nend\n", 41, "there is no subbasin with code 0"},
+      {"TG code unreadable", ok, "TG x (AE=10, AF=1)\nend\n", 38, "entry TG: cannot read the sub-basin code"},
+      {"TG area missing", ok, "TG 1 (AE 10)\nend\n", 38, "entry TG 1: the entry = was not found"},
+      {"TG area zero", ok, "TG 1 (AE=0, AF=1)\nend\n", 41, "sub-basin area must be positive"},
+      {"TG area factor zero", ok, "TG 1 (AE=10, AF=0)\nend\n", 41, "area factor must be positive"},
+      {"OL code unknown", ok, "TG 3 (AE=60, AF=1)\nOL 8 " + ch + "\nend\n", 41, "tributary with code 8"},
+      {"OL into itself", ok, "TG 3 (AE=60, AF=1)\nOL 3 " + ch + "\nend\n", 41, "is equal to subbasin code"},
+      {"OL value unreadable", ok, "TG 3 (AE=60, AF=1)\nOL 1 (km=x)\nend\n", 38, "entry OL 1: cannot read the channel"},
+      {"OL values missing", ok, "TG 3 (AE=60, AF=1)\nOL 1 (km=1, kf=1)\nend\n", 38, "entry OL 1: the entry ="},
+      {"SUMTRIB member unknown", ok, "TG 3 (AE=60, AF=1)\nSUMTRIB 1&9 " + ch + "\nend\n", 41, "tributary with code 9"},
+      {"SUMTRIB member with blank", ok, "TG 3 (AE=60, AF=1)\nSUMTRIB 1&x " + ch + "\nend\n", 41,
+       "must follow & without a blank"},
+      {"ten joined tributaries", ok, "TG 3 (AE=60, AF=1)\nSUMTRIB 1&2&2&2&2&2&2&2&2&2&2 " + ch + "\nend\n", 41,
+       "more than 9 tributaries"},
+      {"ZL number too high", ok, "TG 1 (AE=10, AF=1)\nZL 2 = constant 1 " + ch + "\nend\n", 42,
+       "there is/are only 1 inflow(s)"},
+      {"ZL number zero", ok, "TG 1 (AE=10, AF=1)\nZL 0 = constant 1 " + ch + "\nend\n", 42, "begin at 1"},
+      {"ZL mode unknown", ok, "TG 1 (AE=10, AF=1)\nZL 1 = pumped 1 " + ch + "\nend\n", 42,
+       "the modus \"pumped\" is not supported for inflow 1"},
+      {"ZL constant unreadable", ok, "TG 1 (AE=10, AF=1)\nZL 1 = constant x " + ch + "\nend\n", 42,
+       "cannot read the constant inflow"},
+      {"ZL file missing", ok, "TG 1 (AE=10, AF=1)\nZL 1 = extern nofile.txt 0 1 " + ch + "\nend\n", 37,
+       "error opening nofile.txt for inflow 1"},
+      {"ZL described twice", ok,
+       "TG 1 (AE=10, AF=1)\nZL 1 = constant 1 " + ch + "\nZL 1 = constant 1 " + ch + "\nend\n", 42,
+       "inflow ZL 1 is already described"},
+      {"internal inflow without abstraction", ok, "TG 1 (AE=10, AF=1)\nZL 1 = intern " + ch + "\nend\n", 302,
+       "Internal Inflow ZL 1 has no conenction"},
+      {"tributary of two sub-basins", ok,
+       tg12 + "TG 3 (AE=60, AF=1)\nOL 1 " + ch + "\nOL 1 " + ch + "\nend\n", 41,
+       "sub-basin 1 is listed as tributary of 3 and of 3"},
+      {"sub-basin described twice", ok, tg12 + "TG 1 (AE=10, AF=1)\nend\n", 41, "already has routing description 1"},
+      {"downstream before upstream", ok,
+       "TG 3 (AE=60, AF=1)\nOL 1 " + ch + "\nTG 1 (AE=10, AF=1)\nend\n", 41,
+       "takes the outflow of sub-basin 1, whose routing description 2 (TG 1) comes later"},
+      {"cycle", ok, "TG 1 (AE=10, AF=1)\nOL 2 " + ch + "\nTG 2 (AE=20, AF=1)\nOL 1 " + ch + "\nend\n", 41,
+       "has a cycle"},
+      {"abstraction", ok, "TG 1 (AE=10, AF=1)\nAL 4 (anything)\nend\n", 17, "abstraction AL 4 cannot be routed"},
+      {"reservoir", ok, "TG 1 (AE=10, AF=1)\nSP 2 (anything)\nend\n", 17, "reservoir SP 2 cannot be routed"},
+      {"travel time not finite", ok, "TG 3 (AE=60, AF=1)\nOL 1 " + ChannelText(1e308, 10) + "\nend\n", 17,
+       "give no usable table"},
+      {"queue too long", ok, "TG 3 (AE=60, AF=1)\nOL 1 " + ChannelText(1e12, 10) + "\nend\n", 17,
+       "no more than 10000000 queue slots"},
+  };
+  for (const BadCase& c : cases) {
+    CapturedLog log;
+    RoutingBasin b;
+    int code = 0;
+    try {
+      // A list beginning with "EOF:" ends the control file.
+      const bool atEnd = c.list.rfind("EOF:", 0) == 0;
+      b.Start(atEnd ? "[routing_model]\n1\n60\n" + c.settings + c.list.substr(4) : b.Control(c.settings, c.list),
+              log.log());
+    } catch (int e) {
+      code = e;
+    }
+    EXPECT_EQ(code, c.code) << c.what << "\n" << log.console();
+    EXPECT_NE(log.console().find(c.message), std::string::npos) << c.what << "\n" << log.console();
+  }
+}
+
+TEST(RoutingDescription, FlowControlOutsideZeroToThreeIsRefused) {
+  CapturedLog log;
+  RoutingBasin b;
+  int code = 0;
+  try {
+    b.Build(b.Control(RoutingBasin::Settings(), ThreeBasinDescriptions(), 0, 4), log.log());
+  } catch (int e) {
+    code = e;
+  }
+  EXPECT_EQ(code, 17);
+  EXPECT_NE(log.console().find("only 0 (off), 1 (routing)"), std::string::npos);
+}
+
+TEST(RoutingDescription, SoilIntervalShorterThanRoutingIsRefused) {
+  CapturedLog log;
+  RoutingBasin b(30);
+  int code = 0;
+  try {
+    b.Build(b.Control(RoutingBasin::Settings(), ThreeBasinDescriptions()), log.log());
+  } catch (int e) {
+    code = e;
+  }
+  EXPECT_EQ(code, 17);
+  CapturedLog log2;
+  RoutingBasin c(90);
+  c.Build(c.Control(RoutingBasin::Settings(), ThreeBasinDescriptions()), log2.log());
+  EXPECT_NE(log2.console().find("the soil model's time interval (90 min) is not a whole multiple"),
+            std::string::npos);
+}
+
+// The list is read again from where the first pass began, even though the lake section
+// was sought in between; a comment naming a keyword keeps its line in the list.
+TEST(RoutingDescription, SecondPassStartsWhereTheFirstBegan) {
+  CapturedLog log;
+  RoutingBasin b;
+  const std::string list = "TG 1 (AE=10, AF=1)\nTG 3 (AE=40, AF=1)\nOL 1 " + ChannelText(1000, 10) + "\n# the list ends here\n";
+  std::unique_ptr<abflussmodellklasse> m;
+  try {
+    m = b.Start(b.Control(RoutingBasin::Settings("1 100 10 1", "q.txt 0", "none", "2\n1 1\n3 2"), list), log.log());
+  } catch (int e) {
+    FAIL() << e << log.console();
+  }
+  ASSERT_EQ(m->routingObjects.size(), 2u);
+  EXPECT_EQ(m->routingObjects[1]->code, 3);
+  EXPECT_EQ(m->observedColumn[3], 2);
+
+  CapturedLog log2;
+  RoutingBasin c;
+  int code = 0;
+  try {
+    c.Start(c.Control(RoutingBasin::Settings(), "TG 1 (AE=10, AF=1)  # no SP here\nend\n"), log2.log());
+  } catch (int e) {
+    code = e;
+  }
+  EXPECT_EQ(code, 38);
+  EXPECT_NE(log2.console().find("number reservoirs              (SP)  : 1"), std::string::npos);
+  EXPECT_NE(log2.console().find("entry SP 1: cannot read the reservoir code"), std::string::npos);
+}
+
+TEST(RoutingDescription, ListWithoutDescriptionsBuildsNoObject) {
+  CapturedLog log;
+  RoutingBasin b;
+  auto m = b.Start(b.Control(RoutingBasin::Settings(), "no routing here\n"), log.log());
+  EXPECT_TRUE(m->routingObjects.empty());
+  m->RunTimeStep(StepDate(0), 1, 1);
+}
+
+}  // namespace

@@ -1,0 +1,134 @@
+// The routing module over the three-basin network: mass over a pulse, steady state, the
+// statistics file and the start-up routing.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "routing/routingclass.h"
+#include "routing_fixture.h"
+
+namespace {
+
+// Outlet volume of a step in mm·km² (over the whole basin of 60 km²).
+double OutletVolume(const abflussmodellklasse& m) { return m.input[3] * m.cellCounts[3] * m.cellCounts[0]; }
+
+TEST(RoutingModule, BuildsOneObjectPerDescriptionWithCumulativeAreas) {
+  CapturedLog log;
+  RoutingBasin b;
+  auto m = b.Start(b.Control(RoutingBasin::Settings(), ThreeBasinDescriptions()), log.log());
+  ASSERT_EQ(m->routingObjects.size(), 3u);
+  EXPECT_EQ(m->routingObjects[2]->channels.size(), 2u);
+  EXPECT_DOUBLE_EQ(m->cellCounts[3], 60.0);  // 30 own cells and its two tributaries
+  EXPECT_EQ(m->downstream[1], 3);
+  EXPECT_EQ(m->downstream[2], 3);
+  EXPECT_EQ(m->objectOf[3], 3);
+  const routingclass& o = *m->routingObjects[2];
+  EXPECT_DOUBLE_EQ(o.areaShare[0] + o.areaShare[1] + o.areaShare[2], 1.0);
+  // The description's area matched the grid: no adjustment message.
+  EXPECT_EQ(log.console().find("adjusted to the latter"), std::string::npos);
+  EXPECT_NE(log.console().find("routing the initialization discharges"), std::string::npos);
+}
+
+TEST(RoutingModule, SteadyRunoffGivesSteadyOutletEqualToIt) {
+  CapturedLog log;
+  RoutingBasin b;
+  b.SetRunoff(0.3, 0.3, 0.3);
+  auto m = b.Start(b.Control(RoutingBasin::Settings(), ThreeBasinDescriptions()), log.log());
+  for (int h = 0; h < 50; ++h) {
+    m->RunTimeStep(StepDate(h), 1, 1);
+    EXPECT_NEAR(m->input[3], 0.3, 1e-12) << "step " << h;
+    EXPECT_NEAR(m->input[1], 0.3, 1e-12);
+  }
+}
+
+// A pulse of runoff leaves the basin whole: every mm·km² that the sub-basins give comes
+// out at the outlet once the channels have drained. With qmin = qmax every discharge
+// maps to the same table row, so the translation stays constant and the channel keeps its
+// water exactly.
+TEST(RoutingModule, PulseIsConservedAtTheOutlet) {
+  CapturedLog log;
+  RoutingBasin b;
+  auto m = b.Start(b.Control(RoutingBasin::Settings("20 20 4 3"), ThreeBasinDescriptions()), log.log());
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> u(0.0, 5.0);
+  double in = 0.0, out = 0.0;
+  for (int h = 0; h < 2000; ++h) {
+    if (h < 30) {
+      b.SetRunoff(u(rng), u(rng), u(rng));
+    } else {
+      b.SetRunoff(0, 0, 0);
+    }
+    in += b.rows[0][1] * 10 + b.rows[0][2] * 20 + b.rows[0][3] * 30;
+    m->RunTimeStep(StepDate(h), 1, 1);
+    out += OutletVolume(*m);
+    ASSERT_TRUE(std::isfinite(m->input[3]));
+    ASSERT_GE(m->input[3], 0.0);
+  }
+  EXPECT_NEAR(out, in, 1e-9 * in);
+}
+
+TEST(RoutingModule, SoilIntervalLongerThanRoutingSplitsTheRunoff) {
+  CapturedLog log;
+  RoutingBasin b(180);
+  b.SetRunoff(0.9, 0.9, 0.9);
+  auto m = b.Start(b.Control(RoutingBasin::Settings(), ThreeBasinDescriptions()), log.log());
+  EXPECT_DOUBLE_EQ(m->stepRatio, 3.0);
+  m->RunTimeStep(StepDate(0), 1, 1);
+  EXPECT_NEAR(m->input[1], 0.3, 1e-12);
+}
+
+TEST(RoutingModule, WritesDischargeInMillimetresOrCubicMetres) {
+  for (int unit : {0, 1}) {
+    CapturedLog log;
+    RoutingBasin b;
+    b.SetRunoff(0.36, 0.36, 0.36);
+    auto m = b.Start(b.Control(RoutingBasin::Settings(), ThreeBasinDescriptions(), unit), log.log());
+    for (int h = 0; h < 3; ++h) m->RunTimeStep(StepDate(h), 1, 1);
+    m->WriteStatistics();
+    m->DeleteModule();
+    const std::string text = ReadTextFile(b.dir.file("qstat.txt"));
+    // 0.36 mm per hour over 60 km² is 6 m³/s; over 10 km² 1 m³/s.
+    const std::string row = unit == 0 ? "\t0.360\t0.360\t0.360" : "\t1.000\t2.000\t6.000";
+    EXPECT_NE(text.find(row), std::string::npos) << text;
+    EXPECT_NE(text.find(unit == 0 ? "routed discharge [mm per subbasin]" : "routed discharge [ m3 per sec ]"),
+              std::string::npos);
+  }
+}
+
+TEST(RoutingModule, ConstantInflowIsAddedEveryStep) {
+  CapturedLog log;
+  RoutingBasin b;
+  const std::string list = "TG 1 (AE=10, AF=1.0)\n"
+                           "ZL 1 = constant 1.0 " + ChannelText(10, 5) + "\n"
+                           "end\n";
+  auto m = b.Start(b.Control(RoutingBasin::Settings("20 20 4 1"), list), log.log());
+  for (int h = 0; h < 200; ++h) m->RunTimeStep(StepDate(h), 1, 1);
+  // 1 m³/s over 10 km² in an hour is 0.36 mm; the zone itself gives nothing.
+  EXPECT_NEAR(m->input[1], 0.36, 1e-9);
+}
+
+TEST(RoutingModule, FileInflowFollowsTheDatesOfItsRows) {
+  CapturedLog log;
+  RoutingBasin b;
+  WriteTextFile(b.dir.file("inflow.txt"),
+                "YY MM DD HH Q\n2001 1 1 1 2.0\n2001 1 1 2 -9999\n2001 1 1 3 4.0\n2001 1 1 5 1.0\n");
+  const std::string list = "TG 1 (AE=10, AF=1.0)\n"
+                           "ZL 1 = extern " + b.dir.file("inflow.txt") + " 0 1 " + ChannelText(10, 10) + "\n"
+                           "end\n";
+  auto m = b.Start(b.Control(RoutingBasin::Settings("20 20 4 1"), list), log.log());
+  m->RunTimeStep(StepDate(0), 1, 1);
+  EXPECT_NEAR(m->input[4], 0.72, 1e-12);  // 2 m³/s over 10 km²
+  m->RunTimeStep(StepDate(1), 1, 1);
+  EXPECT_EQ(m->input[4], 0.0);  // a missing value counts as 0
+  m->RunTimeStep(StepDate(2), 1, 1);
+  try {
+    m->RunTimeStep(StepDate(3), 1, 1);  // the file jumps to hour 5
+    FAIL() << "a row of another date must stop the run";
+  } catch (int code) {
+    EXPECT_EQ(code, 38);
+  }
+  EXPECT_NE(log.console().find("error comparing dates in"), std::string::npos);
+}
+
+}  // namespace
