@@ -81,11 +81,12 @@ void abflussmodellklasse::ReadSettings() {
       !controlFile.ReadInt(subint))
     Fail(log, missing, 17);
   controlFile.RestOfLine();
-  if (!(qmin > 0.0) || !(qmax >= qmin) || !(intervals >= 1.0) || subint < 1)
+  if (!(qmin > 0.0) || !(qmax >= qmin) || !(intervals >= 1.0) || !(intervals <= kMaxTableIntervals) || subint < 1 ||
+      subint > kMaxSubintervals)
     Fail(log,
-         FormatText("the routing table needs 0 < qmin <= qmax, at least one interval and at least one time "
-                    "sub-interval; read qmin %g, qmax %g, intervals %g, sub-intervals %d",
-                    qmin, qmax, intervals, subint),
+         FormatText("the routing table needs 0 < qmin <= qmax, 1 to %d intervals and 1 to %d time "
+                    "sub-intervals; read qmin %g, qmax %g, intervals %g, sub-intervals %d",
+                    kMaxTableIntervals, kMaxSubintervals, qmin, qmax, intervals, subint),
          17);
 
   std::string code;

@@ -34,6 +34,9 @@ struct RoutingInputs {
 // Observed discharge: rows -10..+10 steps around the current one (row 10), each holding
 // the file's columns at entries 1..columns.
 constexpr int kObservedWindowRows = 21;
+// Limits of the table intervals and the sub-intervals of a step, far beyond any use.
+constexpr int kMaxTableIntervals = 100000;
+constexpr int kMaxSubintervals = 10000;
 
 class abflussmodellklasse : public teilmodellklasse {
  public:

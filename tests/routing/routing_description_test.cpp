@@ -71,9 +71,11 @@ TEST(RoutingDescription, RefusesBadControlFilesWithCodeAndMessage) {
   const std::vector<BadCase> cases = {
       {"three of four table values", "1.0 100.0 10\n", "", 17, "values for min/max specific discharge"},
       {"qmin zero", RoutingBasin::Settings("0 100 10 1"), "", 17, "0 < qmin <= qmax"},
+      {"too many intervals", RoutingBasin::Settings("1 100 1e9 1"), "", 17, "1 to 100000 intervals"},
+      {"too many sub-intervals", RoutingBasin::Settings("1 100 10 20000"), "", 17, "1 to 10000 time"},
       {"qmax below qmin", RoutingBasin::Settings("10 1 10 1"), "", 17, "0 < qmin <= qmax"},
-      {"no interval", RoutingBasin::Settings("1 100 0.5 1"), "", 17, "at least one interval"},
-      {"no sub-interval", RoutingBasin::Settings("1 100 10 0"), "", 17, "at least one time"},
+      {"no interval", RoutingBasin::Settings("1 100 0.5 1"), "", 17, "1 to 100000 intervals"},
+      {"no sub-interval", RoutingBasin::Settings("1 100 10 0"), "", 17, "1 to 10000 time"},
       {"write code", RoutingBasin::Settings("1 100 10 1", "q.txt x"), "", 17, "write code"},
       {"too many column descriptors", RoutingBasin::Settings("1 100 10 1", "q.txt 0", "none", "4\n1 1\n2 2\n3 3\n1 4"),
        "", 17, "too much column descriptors (4)"},

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <random>
 
 #include "routing/routingclass.h"
@@ -129,6 +130,25 @@ TEST(RoutingModule, FileInflowFollowsTheDatesOfItsRows) {
     EXPECT_EQ(code, 38);
   }
   EXPECT_NE(log.console().find("error comparing dates in"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// The table files of the two channels of sub-basin 3 against golden files checked with
+// tests/data/routing/wq_table_check.py.
+TEST(RoutingModule, WritesTheLevelDischargeTables) {
+  CapturedLog log;
+  RoutingBasin b;
+  b.Start(b.Control(RoutingBasin::Settings("1.0 100.0 10 2"), ThreeBasinDescriptions()), log.log());
+  for (const char* name : {"wq_table.001", "wq_table.002"}) {
+    const std::string golden = ReadTextFile(std::string(ORVEL_TEST_DATA) + "/routing/" + name);
+    if (std::getenv("ORVEL_WRITE_GOLDEN"))
+      WriteTextFile(std::string(ORVEL_TEST_DATA) + "/routing/" + name, ReadTextFile(b.dir.file(name)));
+    ASSERT_FALSE(golden.empty()) << name;
+    EXPECT_EQ(ReadTextFile(b.dir.file(name)), golden) << name;
+  }
 }
 
 }  // namespace

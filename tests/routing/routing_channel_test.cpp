@@ -1,0 +1,183 @@
+// Channel hydraulics and the routing of one channel: Manning-Strickler, the table rows,
+// sub-channels and translations, the storage recursion and the channel's water balance.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "routing/routing_channel.h"
+
+namespace {
+
+ChannelParameters Parameters(double length, double km = 2.0, double hm = 5.0) {
+  ChannelParameters p;
+  p.km = km;
+  p.kf = 5.0;
+  p.bm = 5.0;
+  p.bf = 50.0;
+  p.hm = hm;
+  p.kstm = 25.0;
+  p.kstf = 10.0;
+  p.slope = 0.01;
+  p.length = length;
+  p.area = 10.0;
+  return p;
+}
+
+ChannelTable Channel(double length, int subint, double qmin, double qmax, double n, double km = 2.0,
+                     double hm = 5.0) {
+  ChannelTable c;
+  SetChannelParameters(c, Parameters(length, km, hm), qmin, qmax, n, true);
+  ComputeTableRows(c, 60.0, 1.0);
+  EXPECT_TRUE(LayOutChannel(c, subint, 60.0));
+  return c;
+}
+
+TEST(ChannelHydraulics, ManningIterationReachesTheFixedPoint) {
+  // 10 m³/s in a 5 m wide channel: the result satisfies v = kst R^0.66667 sqrt(I) with
+  // R = A / (2h + b), A = Q / v, within the tolerance.
+  double h = 0, R = 0, v = 1.0;
+  ManningIteration(10.0, 5.0, h, R, v, 500, 25.0, 0.1, 1e-12);
+  const double a = 10.0 / v;
+  EXPECT_NEAR(h, a / 5.0, 1e-9);
+  EXPECT_NEAR(v, 25.0 * std::pow(a / (2 * h + 5.0), 0.66667) * 0.1, 1e-9);
+  // Nothing flowing: depth and velocity 0.
+  double h0 = 1, R0 = 1, v0 = 0.0;
+  ManningIteration(0.0, 5.0, h0, R0, v0, 50, 25.0, 0.1, 0.005);
+  EXPECT_EQ(h0, 0.0);
+  EXPECT_EQ(v0, 0.0);
+}
+
+TEST(ChannelHydraulics, TableRowsFollowTheLogarithmicSpacing) {
+  const ChannelTable c = Channel(10000, 1, 1.0, 1000.0, 3);
+  ASSERT_EQ(c.Rows(), 4);
+  EXPECT_NEAR(c.q[1], 1.0, 1e-12);
+  EXPECT_NEAR(c.q[2], 10.0, 1e-9);
+  EXPECT_NEAR(c.q[4], 1000.0, 1e-9);
+  EXPECT_NEAR(c.depth[4], 1000 * 0.0036, 1e-12);  // mm per hour
+  EXPECT_NEAR(c.Q[4], 1000 / 1000.0 * 10.0, 1e-12);
+  for (int j = 1; j <= 4; ++j) {
+    EXPECT_NEAR(c.t[j], c.length / c.v[j] / 3600.0, 1e-12);
+    EXPECT_EQ(c.share[j], 0.0);  // 5 m deep: the flood plains stay dry
+    EXPECT_EQ(c.v[j], c.vm[j]);
+  }
+  EXPECT_NEAR(c.cm, std::exp(-1.0 / 2.0), 1e-15);
+  // Table rows of discharges: below qmin row 1, above qmax the last row.
+  EXPECT_EQ(TableRow(c, 0.0, 60.0), 1);
+  EXPECT_EQ(TableRow(c, 5.0 * 0.0036, 60.0), 1);   // 5 l/(s km²) lies between rows 1 and 2
+  EXPECT_EQ(TableRow(c, 50.0 * 0.0036, 60.0), 2);  // 50 between rows 2 and 3
+  EXPECT_EQ(TableRow(c, 1e9, 60.0), 4);
+  // qmin = qmax: every discharge maps to row 1.
+  const ChannelTable flat = Channel(10000, 1, 20.0, 20.0, 4);
+  EXPECT_EQ(TableRow(flat, 1e3, 60.0), 1);
+}
+
+TEST(ChannelHydraulics, SubchannelsAndTranslations) {
+  EXPECT_EQ(SubchannelCount(0.5, 0.2, 1.0), 1);  // short channel
+  EXPECT_EQ(SubchannelCount(5.0, 1.0, 1.0), 4);  // 4 / 4 <= 1
+  EXPECT_EQ(SubchannelCount(5.5, 1.0, 1.0), 5);
+  EXPECT_EQ(SubchannelCount(NAN, 1.0, 1.0), 0);
+  EXPECT_EQ(SubchannelCount(INFINITY, 1.0, 1.0), 0);
+  // A travel time of 2.5 h in one sub-channel with one sub-interval of an hour: 2 slots.
+  ChannelTable c = Channel(10000, 1, 20.0, 20.0, 1);
+  c.t.assign(3, 2.5);
+  ASSERT_TRUE(LayOutChannel(c, 1, 60.0));
+  EXPECT_EQ(c.subchannels, 1);
+  EXPECT_EQ(c.delta[1], 2);
+  EXPECT_EQ(c.storageElements, 3);
+  // A row with a longer translation than the smallest discharge's is clamped to it.
+  c.t = {0, 2.5, 3.9};
+  ASSERT_TRUE(LayOutChannel(c, 1, 60.0));
+  EXPECT_TRUE(c.deltaClamped);
+  EXPECT_EQ(c.delta[2], 2);
+}
+
+// One sub-interval and one sub-channel without translation: each step is the single
+// linear storage O = I (1 - c) + O' c.
+TEST(ChannelRouting, ReproducesTheStorageRecursion) {
+  ChannelTable c = Channel(1.0, 1, 20.0, 20.0, 2, 3.0);
+  ASSERT_EQ(c.subchannels, 1);
+  ASSERT_EQ(c.delta[1], 0);
+  SetSteadyState(c, 0.0, 60.0);
+  const double cm = std::exp(-1.0 / 3.0);
+  const double inputs[] = {0.0, 4.0, 2.0, 0.0, 0.0, 1.0, 0.0};
+  double expected = 0.0;
+  for (double in : inputs) {
+    double flow[2] = {0.0, in};
+    RouteChannel(c, flow, 60.0);
+    expected = in * (1 - cm) + expected * cm;
+    EXPECT_NEAR(flow[1], expected, 1e-15);
+  }
+}
+
+// Water held by a channel whose translation stays constant: the values in transit in the
+// queue and the linear storages c / (1 - c) * O of every sub-channel and sub-interval.
+double Held(const ChannelTable& c) {
+  double held = 0.0;
+  for (int m = 1; m <= c.subchannels; ++m) {
+    const int b = (m - 1) * c.BlockSize();
+    for (int k = b + c.subint + 1; k <= c.lastSlot[m]; ++k) held += c.queue[static_cast<size_t>(k)];
+    for (int s = 1; s <= c.subint; ++s) held += c.cm / (1 - c.cm) * c.Qaus(m, s);
+  }
+  return held / c.subint;
+}
+
+TEST(ChannelRouting, ConstantTranslationKeepsTheWaterBalance) {
+  for (int subint : {1, 3}) {
+    ChannelTable c = Channel(30000, subint, 20.0, 20.0, 3, 1.5);
+    ASSERT_GT(c.subchannels * c.delta[1], 0) << "the case needs translation";
+    SetSteadyState(c, 0.0, 60.0);
+    std::mt19937 rng(11 + subint);
+    std::uniform_real_distribution<double> u(0.0, 3.0);
+    double before = Held(c);
+    std::vector<double> flow(subint + 1);
+    for (int step = 0; step < 500; ++step) {
+      double in = 0.0, out = 0.0;
+      for (int s = 1; s <= subint; ++s) in += flow[s] = step < 100 ? u(rng) : 0.0;
+      RouteChannel(c, flow.data(), 60.0);
+      for (int s = 1; s <= subint; ++s) out += flow[s];
+      const double after = Held(c);
+      ASSERT_NEAR(in / subint, after - before + out / subint, 1e-12) << "step " << step;
+      before = after;
+    }
+    EXPECT_LT(before, 1e-9);  // drained
+  }
+}
+
+TEST(ChannelRouting, SteadyInflowGivesTheSameOutflow) {
+  ChannelTable c = Channel(40000, 2, 1.0, 500.0, 8, 4.0);
+  SetSteadyState(c, 0.7, 60.0);
+  for (double& slot : c.queue) slot = 0.7;
+  for (int step = 0; step < 20; ++step) {
+    double flow[3] = {0, 0.7, 0.7};
+    RouteChannel(c, flow, 60.0);
+    EXPECT_NEAR(flow[1], 0.7, 1e-14);
+    EXPECT_NEAR(flow[2], 0.7, 1e-14);
+  }
+}
+
+TEST(ChannelRouting, GrowingTranslationFillsTheGapShrinkingOverwrites) {
+  ChannelTable c = Channel(1.0, 1, 20.0, 20.0, 1);
+  c.t = {0, 1.2, 0.5};  // row 1 (up to 40 l/(s km²)): one slot of translation, row 2: none
+  c.dlog = std::log(2.0);
+  c.qmax = 40.0;
+  ASSERT_TRUE(LayOutChannel(c, 1, 60.0));
+  ASSERT_EQ(c.subchannels, 1);
+  SetSteadyState(c, 0.0, 60.0);
+  EXPECT_EQ(c.lastSlot[1], 2);
+  for (double& slot : c.queue) slot = 0.0;
+  // A large inflow (row 2) is not translated: it overwrites the queued slot and leaves at once.
+  double big[2] = {0, 0.2};
+  RouteSubchannel(c, 1, big, 60.0);
+  EXPECT_EQ(c.lastSlot[1], 1);
+  EXPECT_DOUBLE_EQ(c.queue[1], 0.2);
+  // A small inflow again: translation 1; the gap before the new slot takes the smaller of
+  // the last queued value and the new inflow.
+  double small[2] = {0, 0.01};
+  RouteSubchannel(c, 1, small, 60.0);
+  EXPECT_EQ(c.lastSlot[1], 2);
+  EXPECT_DOUBLE_EQ(c.queue[1], 0.01);
+  EXPECT_DOUBLE_EQ(c.queue[2], 0.01);
+}
+
+}  // namespace

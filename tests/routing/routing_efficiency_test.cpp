@@ -1,0 +1,70 @@
+// Comparison with observed discharge: the efficiency sums of every time shift against an
+// independent two-pass computation (tests/data/routing/efficiency_reference.py).
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "routing_fixture.h"
+
+namespace {
+
+std::string DataFile(const std::string& name) { return std::string(ORVEL_TEST_DATA) + "/routing/" + name; }
+
+TEST(RoutingEfficiency, MatchesTheTwoPassReference) {
+  CapturedLog log;
+  RoutingBasin b;
+  std::vector<double> simulated;
+  {
+    std::ifstream in(DataFile("efficiency_simulated.txt"));
+    for (double x; in >> x;) simulated.push_back(x);
+  }
+  ASSERT_EQ(simulated.size(), 40u);
+  b.SetRunoff(simulated[0], 0, 0);
+  const std::string settings =
+      RoutingBasin::Settings("1 100 10 1", "qstat.txt 2001", DataFile("efficiency_observed.txt"), "1\n1 1");
+  auto m = b.Start(b.Control(settings, "TG 1 (AE=10, AF=1)\nend\n"), log.log());
+  ASSERT_TRUE(m->observed != nullptr) << log.console();
+  for (size_t t = 0; t < simulated.size(); ++t) {
+    b.SetRunoff(simulated[t], 0, 0);
+    m->RunTimeStep(StepDate(static_cast<int>(t)), 1, 1);
+    // The output record carries the observation of the step itself.
+    EXPECT_DOUBLE_EQ(m->statistics->ObservedValues()[1], m->window[9][1]) << t;
+  }
+  std::ifstream expected(DataFile("efficiency_expected.txt"));
+  std::string line;
+  std::getline(expected, line);
+  int rows = 0;
+  while (std::getline(expected, line)) {
+    std::istringstream f(line);
+    int shift;
+    double linR2, logR2, linCv, logCv;
+    f >> shift >> linR2 >> logR2 >> linCv >> logCv;
+    const EfficiencyRecord& lin = m->linearSums[static_cast<size_t>(shift + 10)][1];
+    const EfficiencyRecord& lg = m->logSums[static_cast<size_t>(shift + 10)][1];
+    EXPECT_NEAR(EfficiencyRSquare(lin), linR2, 1e-10) << "shift " << shift;
+    EXPECT_NEAR(EfficiencyRSquare(lg), logR2, 1e-10) << "shift " << shift;
+    EXPECT_NEAR(EfficiencyCoefficientOfVariation(lin), linCv, 1e-10) << "shift " << shift;
+    EXPECT_NEAR(EfficiencyCoefficientOfVariation(lg), logCv, 1e-10) << "shift " << shift;
+    ++rows;
+  }
+  EXPECT_EQ(rows, 21);
+  m->DeleteModule();
+  const std::string text = ReadTextFile(b.dir.file("qstat.txt"));
+  EXPECT_NE(text.find("LIN. R-SQUARE\t0"), std::string::npos);
+}
+
+TEST(RoutingEfficiency, MissingObservedFileMeansNoComparison) {
+  CapturedLog log;
+  RoutingBasin b;
+  const std::string settings = RoutingBasin::Settings("1 100 10 1", "qstat.txt 2001", "absent.txt", "1\n1 1");
+  auto m = b.Start(b.Control(settings, "TG 1 (AE=10, AF=1)\nend\n"), log.log());
+  EXPECT_EQ(m->observed, nullptr);
+  EXPECT_NE(log.console().find("Routing will be done without comparison to observed discharge data!"),
+            std::string::npos);
+  m->RunTimeStep(StepDate(0), 1, 1);
+  m->DeleteModule();
+  EXPECT_EQ(ReadTextFile(b.dir.file("qstat.txt")).find("R-SQUARE"), std::string::npos);
+}
+
+}  // namespace
