@@ -167,6 +167,9 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   int Register(const std::string& fileName, double** data, const std::string& internalName, int writeCode);
   std::unique_ptr<zonalstatistic> NewWriter(const ModuleInputs& in, const std::string& file, int code,
                                             const std::string& title);
+
+ public:
+  // The two halves of the potential step after its geometry (public for the benchmark).
   void PotentialCellLoop(int dayOfYear, double mDay, double wAnnual, double tau, int subSteps, double subStepHours);
   void PotentialStatistics();
 };

@@ -140,8 +140,9 @@ verdunstungsmodellklasse::verdunstungsmodellklasse(int& error, const ModuleInput
     int p = FindGrid("GlacierizedCells");
     if (p == 0) p = FindGrid("ice_firn");
     glacier = p > 0 ? grids[p].data : nullptr;
-    // Sub-steps of the clear-sky radiation: at most one per hour of the step.
-    cosZenith.assign(static_cast<size_t>(std::ceil(timeInterval / 60.0)) + 2, 0.0);
+    // Sub-steps of the clear-sky radiation: at most one per daylight hour of the step
+    // (steps are taken as at most a month long).
+    cosZenith.assign(static_cast<size_t>(std::ceil(std::min(timeInterval, 31.0 * 1440.0) / 60.0)) + 2, 0.0);
   } catch (int code) {
     error = code;
   } catch (...) {

@@ -43,8 +43,8 @@ void verdunstungsmodellklasse::PotentialET(ModelDate date) {
   double subStepHours = 0.0, tau = 0.0;
   const bool radiationMethod = method == 1 || method == 3;
   if (radiationMethod && !(sunshine && radiation)) {
-    subSteps = static_cast<int>(std::ceil(dtHours * ld - 0.001));
-    subSteps = std::clamp(subSteps, 0, static_cast<int>(cosZenith.size()) - 2);
+    const double wanted = std::ceil(dtHours * ld - 0.001);
+    subSteps = static_cast<int>(std::clamp(wanted, 0.0, static_cast<double>(cosZenith.size()) - 2.0));
     if (subSteps > 0) subStepHours = dtHours * ld / subSteps;
     for (int m = 1; m <= subSteps; ++m) {
       const double t = static_cast<double>(date.hour) + minToIntEndHours - dtHours + nightBeforeSunrise +
@@ -269,23 +269,20 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
 }
 
 void verdunstungsmodellklasse::PotentialStatistics() {
-  const int nrows = geometry.nrows, ncols = geometry.ncols;
   const double nodata = geometry.nodata_value;
-  for (int r = 1; r <= nrows; ++r)
-    for (int c = 1; c <= ncols; ++c) {
-      if (!IsBasinCell(r, c)) continue;
-      const int zone = ZoneIndex(r, c);
-      for (int k = 1; k <= layers; ++k) {
-        const bool used = Valid(landuse[k][r][c], nodata);
-        potTranspirationStat[k]->AddCellValue(r, c, zone, used ? potTranspiration[k][r][c] : 0.0, 1.0);
-        potInterceptionStat[k]->AddCellValue(r, c, zone, used ? potInterception[k][r][c] : 0.0, 1.0);
-      }
-      potTranspirationStat[0]->AddCellValue(r, c, zone, potTranspiration[0][r][c], 1.0);
-      potInterceptionStat[0]->AddCellValue(r, c, zone, potInterception[0][r][c], 1.0);
-      potEvaporationStat->AddCellValue(r, c, zone, potEvaporation[r][c], 1.0);
-      radiationStat->AddCellValue(r, c, zone, correctedRadiation[r][c], 1.0);
-      cloudinessStat->AddCellValue(r, c, zone, cloudiness[r][c], 1.0);
-    }
+  const ZoneCells cells = StatisticsCells();
+  for (int k = 1; k <= layers; ++k) {
+    double** used = landuse[k];
+    double** pt = potTranspiration[k];
+    double** pi = potInterception[k];
+    potTranspirationStat[k]->AddCells(cells, [=](int r, int c) { return Valid(used[r][c], nodata) ? pt[r][c] : 0.0; });
+    potInterceptionStat[k]->AddCells(cells, [=](int r, int c) { return Valid(used[r][c], nodata) ? pi[r][c] : 0.0; });
+  }
+  potTranspirationStat[0]->AddGrid(cells, potTranspiration[0]);
+  potInterceptionStat[0]->AddGrid(cells, potInterception[0]);
+  potEvaporationStat->AddGrid(cells, potEvaporation);
+  radiationStat->AddGrid(cells, correctedRadiation);
+  cloudinessStat->AddGrid(cells, cloudiness);
   const ModelDate& d = stepDate;
   for (int k = 0; k <= layers; ++k) {
     potTranspirationStat[k]->AggregateAndWrite(d.year, d.month, d.day, d.hour, d.minute);

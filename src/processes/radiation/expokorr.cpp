@@ -32,9 +32,9 @@ expokorrklasse::expokorrklasse(int& error, const ModuleInputs& in)
              << "[end-entry]";
         correctionMethod = 2;
       }
-      if (subSteps < 1) {
+      if (subSteps < 1 || subSteps > 1440) {
         *log << "FATAL: the number of sub-steps (splittings) of the radiation correction in " << controlFileName
-             << " must be at least 1, read " << subSteps << "[end-entry]";
+             << " must be 1 to 1440, read " << subSteps << "[end-entry]";
         throw 10;
       }
       if (skipSteps < 1) skipSteps = 1;
@@ -168,7 +168,9 @@ void expokorrklasse::Run(ModelDate date) {
   const bool shading = CastsShadows();
   double h = 0.0;
   relativeSunHeight = 0.0;
-  for (double t = t0 - span * (1.0 - 0.5 / subSteps) + hourOffset; t < tEnd; t += delta) {
+  const double tFirst = t0 - span * (1.0 - 0.5 / subSteps) + hourOffset;
+  for (int m = 0; m < subSteps && tFirst + m * delta < tEnd; ++m) {
+    const double t = tFirst + m * delta;
     // Sub-steps of a step that began the day before are compared with that day's light.
     const double tDay = t - 24.0 * std::floor(t / 24.0);
     const SubStepLight light = SubStepDarkness(tDay, delta, tr, ts);

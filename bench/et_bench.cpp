@@ -1,0 +1,129 @@
+// The Penman-Monteith cell loop of the evapotranspiration module on a 1000 x 1000 grid of
+// one land-use layer, hourly steps in daylight: cell-steps per second on one thread and on
+// all threads, and the time of the statistics pass after the loop beside that of the loop.
+//
+//   et_bench [steps]     (default 5)
+#include <omp.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "framework/logstream.h"
+#include "framework/teilmod.h"
+#include "grids/grid_registry.h"
+#include "init/defaultini.h"
+#include "processes/etpetr.h"
+
+namespace {
+
+constexpr int kRows = 1000, kCols = 1000;
+
+double Seconds(std::chrono::steady_clock::time_point a) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count();
+}
+
+const char* kSection =
+    "[evapotranspiration]\n1\n60\n1\n1 1 1 1 1 1 1 1 1 1 1 1\n0.2 0.2 0.2 0.3 0.3 0.3 0.3 0.3 0.3 0.2 0.2 0.2\n1.0\n"
+    "etp.asc\n0\netp.stat 2001\netr.asc\n0\netr.stat 2001\nevap.asc\n0\nevap.stat 2001\nevar.asc\n0\n"
+    "evar.stat 2001\nsnowev.asc\n0\nsnowev.stat 2001\neip.asc\n0\neip.stat 2001\nrgex.stat 2001\n0.2 0.8 0 0\n"
+    "0.072 -0.808 1.749 -0.239\n0.7 0.1\n1000\n3 4 5 6 7 8 8 7 6 5 4 3\n0.6 0.1\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int steps = argc > 1 ? std::atoi(argv[1]) : 5;
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / "orvel-et-bench";
+  fs::create_directories(dir);
+  std::ofstream((dir / "run.ctl").string()) << kSection;
+
+  std::ostringstream sink;
+  LogStream log(sink, (dir / "diag.xml").string(), 0);
+  GridRegistry registry;
+  std::vector<MatrixOwner> owned;
+  int position = 0;
+  const auto add = [&](const std::string& name, auto value) {
+    owned.emplace_back(kRows, kCols);
+    double** m = owned.back().get();
+    for (int r = 1; r <= kRows; ++r)
+      for (int c = 1; c <= kCols; ++c) m[r][c] = value(r, c);
+    ++position;
+    registry[position].data = m;
+    registry[position].internalName = name;
+    registry[position].registered = true;
+  };
+  const auto constant = [](double v) { return [v](int, int) { return v; }; };
+  add("zone_grid", [](int r, int c) { return 1.0 + (r / 200) * 5 + c / 200; });
+  add("[elevation_model]", [](int r, int c) { return 800.0 + 600.0 * std::sin(r * 0.01) * std::cos(c * 0.007); });
+  add("temperature", [](int r, int c) { return 12.0 + 0.005 * r - 0.003 * c; });
+  add("wind_speed", [](int r, int) { return 1.0 + 0.002 * r; });
+  add("air_humidity", constant(0.65));
+  add("global_radiation", [](int, int c) { return 300.0 + 0.2 * c; });
+  add("albedo", constant(0.2));
+  add("SurfaceEvaporationResistance", constant(150.0));
+  add("landuse", constant(1.0));
+  for (const char* n : {"leaf_area_index1", "root_depth1", "vegetation_coverage_degree1", "SurfaceCanopyResistance1",
+                        "SurfaceIntercepResistance1", "RoughnessLength1"})
+    add(n, constant(std::string(n).find("Resistance") != std::string::npos ? 60.0 : 0.6));
+
+  std::vector<ZoneTableEntry> zones(26);
+  std::vector<int> codeMap(26);
+  for (int z = 1; z <= 25; ++z) zones[z].code = codeMap[z] = z;
+  RunValues run;
+  ModuleInputs in;
+  in.log = &log;
+  in.controlFileName = (dir / "run.ctl").string();
+  in.grids = registry.Records();
+  in.zoneTable = zones.data();
+  in.zoneCodeMap = codeMap.data();
+  in.zoneCount = 25;
+  in.maxZoneCode = 25;
+  in.firstRow = 1;
+  in.lastRow = kRows;
+  in.geometry = GridGeometry{kCols, kRows, 500000.0, 4000000.0, 100.0, -9999.0};
+  in.start = ModelDate{0, 1, 1, 7, 2001};
+  in.end = ModelDate{0, 24, 31, 7, 2001};
+  in.latitude = 47.0;
+  in.longitude = 8.0;
+  in.referenceMeridian = 15.0;
+  in.output.defaultOutputDirectory = dir.string() + "/";
+  in.output.outputDirectory = dir.string() + "/";
+  in.run = &run;
+  int error = 0;
+  verdunstungsmodellklasse et(error, in);
+  if (error) {
+    std::printf("construction failed with %d\n%s\n", error, sink.str().c_str());
+    return 1;
+  }
+
+  const int all = omp_get_max_threads();
+  double one = 0.0;
+  for (int threads : {1, all}) {
+    omp_set_num_threads(threads);
+    double loop = 0.0, statistics = 0.0;
+    for (int s = 0; s < steps; ++s) {
+      const ModelDate d{0, 10 + s % 6, 15, 7, 2001};
+      et.PotentialET(d);  // geometry of the step, then the two halves timed alone
+      auto t0 = std::chrono::steady_clock::now();
+      et.PotentialCellLoop(0, 0.0, 0.0, 0.75, 1, 1.0);
+      loop += Seconds(t0);
+      t0 = std::chrono::steady_clock::now();
+      et.PotentialStatistics();
+      statistics += Seconds(t0);
+    }
+    const double rate = static_cast<double>(kRows) * kCols * steps / loop;
+    if (threads == 1) one = rate;
+    std::printf("threads %2d: PM cell loop %.3g cell-steps/s (%.3f s/step), statistics pass %.3f s/step%s\n", threads,
+                rate, loop / steps, statistics / steps,
+                threads == 1 ? "" : (" speed-up " + std::to_string(rate / one).substr(0, 4)).c_str());
+  }
+  et.DeleteModule();
+  return 0;
+}
