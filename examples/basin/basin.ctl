@@ -1,7 +1,8 @@
 # Example basin: Huerfano River above Gardner, Colorado (1 km grid, 370 cells, 5 sub-basins)
 # Run from this folder:  ../../build/orvelvco64 basin.ctl -diagfile:output/Orvel_Diag.xml
-# Every process module is present and switched off (flow control 0), except the special
-# output, which writes output/points.txt: elevation, slope and x coordinate at three cells.
+# Every process module is present and switched off (flow control 0), except the radiation
+# correction and the special output, which writes output/points.txt: elevation, slope and x
+# coordinate at three cells.
 
 [output_interval]
 24      # reporting interval of the progress lines in hours
@@ -117,8 +118,18 @@ dem.asc elevation fillcode = 0 statfile = elevation_stat.txt statcode = 2001
 }
 
 [radiation_correction]
-0       # flow control parameter
+1       # flow control parameter
 60      # time interval in minutes
+2       # method: terrain shading and temperature correction
+output/corr_temperature.asc     # exposure-corrected temperature
+0       # its write code
+1.0     # scale of the temperature correction in K
+output/radiation_correction.asc # factor of direct radiation on the slope
+0       # its write code
+output/shadow.asc               # terrain shading of the last sub-step
+0       # its write code
+1       # compute in every step
+4       # sub-steps per step
 
 [region_transition_distance]
 10000   # transition distance between regression regions in m
