@@ -100,11 +100,24 @@ zones.asc       # sub-basin codes 1..5
 dem.asc         # elevation in m
 
 [standard_grids]
-1       # number of standard grids
+2       # number of standard grids
 dem.asc elevation fillcode = 0 statfile = elevation_stat.txt statcode = 2001
+zones.asc zonegrid_soilmodel fillcode = 0
 
 [variable_grids]
-0       # number of variable grids
+4       # number of variable grids: file, internal name, fill code, value; write code; read flag
+soil_types.asc soil_types 0 1
+0
+0
+root_depth.asc root_depth1 0 0.8
+0
+0
+soil_storage.asc soil_storage 0 0.6
+0
+0
+topographic_index.asc topographic_faktor 0 7.0
+0
+0
 
 [landuse_table]
 2       # number of land use classes (no land-use grid in this example: the table is only read)
@@ -150,12 +163,64 @@ output/shadow.asc               # terrain shading of the last sub-step
 60      # time interval in minutes
 
 [infiltration_model]
-0       # flow control parameter
-60      # time interval in minutes
+1       # 1 runs the infiltration (needs the soil model)
+60      # time interval in minutes (the same as the soil model's)
+output/infex.asc        # infiltration excess grid
+0       # its write code
+infex.stat 2001         # statistics file of the infiltration excess
+output/infsat.asc       # saturation marker grid
+0       # its write code
+0.3     # share of the infiltration excess that enters the soil through macropores
 
+# The soil water balance; the grids it needs are variable grids above (constant values),
+# the soil type's conductivity (mm per step) and porosities come from [soil_table].
 [soil_model]
-0       # flow control parameter
+1       # flow control parameter (1: routing may read the runoff)
 60      # time interval in minutes
+1       # method (2: with the slow baseflow storage)
+output/sd.asc           # saturation deficit grid
+0       # its write code
+output/suz.asc          # unsaturated zone storage grid
+0
+output/sif.asc          # interflow storage grid
+0
+output/sbia.asc         # inactive soil moisture grid
+0
+output/nfkia.asc        # inactive field capacity grid
+0
+output/ssp.asc          # saturated soil partition grid
+0
+output/qd.asc           # direct runoff grid
+0
+output/qi.asc           # interflow grid
+0
+output/peakflow.asc     # largest direct runoff, written at the end of the run
+QD.stat 2001            # statistics files: direct runoff,
+QI.stat 2001            # interflow (with baseflow),
+QB.stat 2001            # baseflow,
+QBB.stat 0              # slow baseflow (method 2 only),
+Qg.stat 2001            # total runoff,
+SB.stat 2001            # soil storage,
+SUZ.stat 2001           # unsaturated zone,
+SIF.stat 2001           # interflow storage,
+SD.stat 2001            # mean saturation deficit
+1       5       # sub-basin codes: 1 holds for 1 to 4, 5 for itself
+0.02    0.025   # m: recession parameter in m
+1e-7    1e-7    # Tkorr: transmissivity scaling (baseflow)
+1.0     1.0     # Kkorr: conductivity scaling (drainage)
+2.0     2.0     # k_ELS_QD: direct runoff storage coefficient in h
+20.0    20.0    # SHmax: interflow storage capacity in mm
+24.0    24.0    # k_ELS_QI: interflow storage coefficient in h
+500.0   500.0   # k_ELS_QBB: slow baseflow storage coefficient in h
+0.01    0.01    # alpha: slow baseflow inflow per h
+0.0     0.0     # QBBini: initial slow baseflow in mm per step
+5.0     5.0     # SUZini: initial interflow storage in mm
+0.5     0.5     # SDini: initial saturation deficit as a fraction of the usable field capacity
+5.0     5.0     # Pgrenz: input above this (mm per step) bypasses the soil storage
+0.5     0.5     # Rrueck: reinfiltrating fraction
+0.1     0.1     # QDsnow: direct runoff share of the input under more than 10 mm of snow
+0       # read the state grids and the storage file (1), only the storage file (2), neither (0)
+soil_state.txt          # storage file
 
 [routing_model]
 0       # flow control parameter
@@ -185,4 +250,4 @@ entity { ID = CoordX; Symbol = X; Xcoords = 476300; Ycoords = 4171500; }
 
 [soil_table]
 1       # number of soil types
-1 loam 25 35 1e-5 300  1  0.45 0.05 2.0 1.4  3 0.2  1000 0.5
+1 loam 25 35 3.6 300  1  0.45 0.05 2.0 1.4  3 0.2  1000 0.5

@@ -1,0 +1,174 @@
+// The soil model: the VEVURADA soil water balance with baseflow, interflow and capillary
+// rise, per cell and per sub-basin.
+//
+// Member functions by file:
+//   soil_setup.cpp   construction from "[soil_model]", grids, topographic index, travel-time
+//                    zones, lakes, the water input grid, tear-down
+//   soil_step.cpp    the time step (parallel cell loop, then the sub-basin balance)
+//   soil_state.cpp   the "[soil_model]" part of the storage file
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/teilmod.h"
+#include "framework/zonalstatistic.h"
+#include "processes/soil/soil_cell.h"
+#include "processes/subbasin_runoff.h"
+#include "tables/soil_table.h"
+
+// One travel-time zone of a sub-basin: water in transit towards the outlet.
+struct TravelTimeZoneRecord {
+  double n = 0.0;           // cells in the zone and the zones behind it
+  double sx = 0.0;          // weighted direct runoff in transit
+  double zonenwert = 0.0;   // the zone number
+  double rel = 0.0;         // share of the sub-basin's cells (at construction)
+  double RelCellSum = 0.0;  // weight of the zone and the zones behind it
+};
+
+// Weighted sums of one sub-basin in a step.
+struct SubbasinSums {
+  double count = 0.0;
+  double sum = 0.0;
+  double weight = 0.0;
+  void Add(double value, double w) {
+    count += 1.0;
+    sum += value * w;
+    weight += w;
+  }
+  double Mean() const { return weight > 0.0 ? sum / weight : 0.0; }
+};
+
+class bodenmodellklasse : public teilmodellklasse {
+ public:
+  bodenmodellklasse(int& error, const ModuleInputs& in, const std::string& sectionName);
+  ~bodenmodellklasse() override;
+
+  // Reads one value of the storage section and compares it with the current one.
+  virtual void CheckStorageValue(TextCursor& file, double current, const std::string& label);
+  [[noreturn]] virtual void StorageValueMismatch(const std::string& label, double current, double stored);
+  // Hands the "[soil_model]" part to the storage file of the run.
+  virtual void WriteStorageFile();
+  // Reads the "[soil_model]" part back (warm start).
+  virtual void ReadStorageFile();
+  // The storage file name when active, else null.
+  virtual const char* GetStorageFileName() const;
+  // The runoff per sub-basin when the flow control parameter is 1, else null.
+  virtual SubbasinRunoff* GetSubbasinRunoff();
+  virtual void Run(ModelDate date);
+  virtual void WriteStatistics();
+  virtual void InitLakes(const std::string& section);
+  // When active: chooses once the grid that gives the soil its water input.
+  virtual void SetInputGrid(int interceptionBeforeSnow);
+  // Writes the state section and "peakflow" (when the storage flag is set), frees the grids.
+  void DeleteModule() override;
+
+  // The text of the "[soil_model]" part of the storage file.
+  std::string StorageSectionText() const;
+  // Restores the part from its text (what ReadStorageFile does after opening the file).
+  void RestoreStorageSection(const std::string& text, const std::string& fileName);
+
+  // The soil model's own zone tables (sub-basins of "zonegrid_soilmodel").
+  ZoneTableEntry* soilZoneTable = nullptr;
+  int* soilZoneCodeMap = nullptr;
+  int soilZoneCount = 0;
+  int soilMaxZoneCode = 0;
+  // Grids read by the daily land-use update.
+  double** saturatedSoilPartition = nullptr;
+  double** inactiveFieldCapacity = nullptr;
+  double** inactiveSoilMoisture = nullptr;
+  double** interflowStorage = nullptr;
+  std::string storageFileName;
+  SubbasinRunoff* subbasinRunoff = nullptr;
+  int inputGrid = 0;  // registry position of the water input
+
+  // --- configuration --------------------------------------------------------------------
+  std::string gridNames[9];  // SD, SUZ, SIF, SBia, nFKia, SSP, QD, QI, peakflow
+  int gridWriteCodes[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+  std::string statisticsNames[9];  // QD, QI, QB, QBB, Qg, SB, SUZ, SIF, SD
+  int statisticsCodes[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
+  int readgrids = 0;
+  bool storageWrite = false;  // the state is left in the storage file at tear-down
+  int layerCount = 1;
+  unsigned char inputGridFlag = 0;
+  bool inputGridChosen = false;
+
+  // --- sub-basins (index 1..n) ------------------------------------------------------------
+  int subbasins = 0;
+  std::vector<int> subbasinCodes;
+  std::vector<int> codeMapStore;
+  std::vector<ZoneTableEntry> zoneTableStore;
+  std::vector<SubbasinParameters> params;
+  std::vector<double> meanTopographicIndex, Q0, meanDeficit, QD, QI, QB, QBB, QBBin, QV;
+  std::vector<double> weightSum;  // weight of the sub-basin's cells
+  std::vector<int> glacierSubbasin;
+  std::vector<int> maxzeit;
+  std::vector<std::vector<TravelTimeZoneRecord>> zoneFZT;  // [i][0..maxzeit]
+  MatrixOwner runoffTable;
+  SubbasinRunoff runoffRecord;
+
+  // --- grids -------------------------------------------------------------------------------
+  double** soilZoneGrid = nullptr;
+  double** conductivity = nullptr;
+  double** topographicOffset = nullptr;  // "topographic_faktor", turned into deficit offsets
+  double** soilStorage = nullptr;
+  double** availableSoilMoisture = nullptr;
+  double** soilTypes = nullptr;
+  std::vector<double**> rootDepth;  // 1..layerCount
+  double** snowSolid = nullptr;
+  double** flowTimes = nullptr;  // travel-time zone per cell after construction
+  double** iceFirn = nullptr;
+  double** lakeCodes = nullptr;
+  double** pondingTop = nullptr;
+  double** maxPonding = nullptr;
+  double** waterInput = nullptr;
+  double** infiltrationExcess = nullptr;  // set by the infiltration model
+  double** saturationDeficit = nullptr;
+  double** unsaturatedZone = nullptr;
+  double** soilStorageOld = nullptr;
+  double** directFlow = nullptr;
+  double** interflowGrid = nullptr;
+  double** peakFlow = nullptr;
+  double** stabilityIndex = nullptr;
+  double** stability[6] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};  // root/soil cohesion, density, friction, depth, slope
+  bool slopeStability = false;
+  std::vector<int> ownGridPositions;  // registry positions of the created grids (freed at tear-down)
+  std::vector<double> drainableporosityByRow;  // per soil row
+  MatrixOwner cellDrainage, cellSlowInflow;   // per-cell scratch of the step
+  int lakeFlowControl = 0;
+  int lakeMethod = 0;
+  int largestCode = 0;
+  int peakFlowPosition = 0;
+  const std::vector<SoilTableEntry>* soilRows = nullptr;  // rows 1..count of [soil_table]
+  std::vector<double**> ownGrids;  // matrices of the created grids
+
+  std::vector<SubbasinSums> deficitSums, interflowSums, slowInflowSums, drainageSums;
+  std::unique_ptr<zonalstatistic> statistics[9];
+  std::vector<ZoneTableEntry> statisticsZones[9];
+
+ protected:
+  // Construction steps (soil_setup.cpp).
+  void ReadSection();
+  void FindInputGrids();
+  void SetUpTravelTimeZones();
+  void CreateStatistics();
+  void CreateStateGrids();
+  void InitialiseDeficits();
+  void ReleaseGrids();
+  // The step's parts (soil_step.cpp).
+  void ShiftTravelTimeZones();
+  void StepCells();
+  void SumCells();
+  void StepSubbasins();
+  void WriteStepStatistics();
+  double** NewGrid(const std::string& internalName, const std::string& fileName, int writeCode, double value,
+                   bool zoneCellsOnly, int readIndex);
+  double CellWeight(int r, int c) const { return relCellArea ? relCellArea[r][c] : 1.0; }
+  void ColumnRange(int r, int& first, int& last) const;
+  int SubbasinOf(int r, int c) const;
+  double DrainablePorosity(int r, int c) const;
+  double Suction(int r, int c) const;
+  double RootDepthOf(int r, int c) const;
+  friend class infiltrationsmodellklasse;
+};

@@ -1,0 +1,160 @@
+#include "processes/soil/infilt.h"
+
+#include <algorithm>
+
+#include "framework/build_info.h"
+#include "framework/logstream.h"
+#include "grids/grid_registry.h"
+
+infiltrationsmodellklasse::infiltrationsmodellklasse(int& error, const ModuleInputs& in)
+    : bodenmodellklasse(error, in, "soil_model") {
+  if (error != 0) throw error;
+  if (in.zoneCodeMap == nullptr) return;
+  *log << "initialisieren " << moduleName << "[end-entry]";
+  if (!OpenControlFile()) {
+    *log << "ERROR: error opening " << controlFileName << "[end-entry]";
+    throw 28;
+  }
+  const std::string section = "[" + moduleName + "]";
+  SeekControlKey(section, true);
+  ReadControlValue(infiltrationFlowControl, "ignoranzparameter fuer Infiltrationsmodell, dem Vorfahr vom " + moduleName);
+  if (flowControl == 0 && infiltrationFlowControl == 1) {
+    CloseControlFile();
+    *log << "ERROR: ------------ Fehler in der Steuerdatei! ----------------\n"
+         << "Das Infiltrationsmodell kann nur ausgefuehrt werden, wenn\n"
+         << "auch das Bodenmodell ausgefuehrt wird. Da hier das Bodenmodell\n"
+         << "nicht ausgefuehrt werden soll, kann das Modell nicht ordentlich\n" << "abgearbeitet werden. Ende..."
+         << "[end-entry]";
+    throw 47;
+  }
+  if (flowControl == 0) infiltrationFlowControl = 0;
+  if (infiltrationFlowControl == 0) {
+    CloseControlFile();
+    return;
+  }
+  *log << "file " << "infilt" << ", compiled at " << BuildDate() << ", " << BuildTime() << "[end-entry]";
+  ReadControlValue(infiltrationInterval, "Intervall fuer " + moduleName);
+  // Both sections describe one step: they must agree on its length.
+  if (infiltrationInterval != timeInterval) {
+    CloseControlFile();
+    *log << "FATAL: error in control file " << controlFileName << ": the time interval of " << section << " ("
+         << infiltrationInterval << " minutes) differs from the one of [soil_model] (" << timeInterval
+         << " minutes); both must be the same" << "[end-entry]";
+    throw 17;
+  }
+  ReadControlValue(excessGridName, "Name des Infiltrations-Ueberschuss-Grids fuer " + moduleName);
+  ReadControlValue(excessWriteCode, "Writegrid INFEX in " + moduleName);
+  std::string flag;
+  ReadTwoControlValues(excessStatisticsName, flag, "Name des INFEXstatfiles fuer " + moduleName);
+  long code = 0;
+  if (!ParseLong(flag, code) || code < -2147483647L || code > 2147483647L)
+    ControlFileKeyError("Name des INFEXstatfiles fuer ", moduleName);
+  excessStatisticsCode = static_cast<int>(code);
+  ReadControlValue(markerGridName, "Name des Saettigungs-Merker-Grids fuer " + moduleName);
+  ReadControlValue(markerWriteCode, "Writegrid Satt-Merker in " + moduleName);
+  ReadControlValue(macroporeFraction, "Durch Makroporen versickernder Anteil P fuer " + moduleName);
+
+  fillablePorosity = grids[RequireGrid("fillable_porosity")].data;
+  auto create = [&](const std::string& internalName, const std::string& fileName, int writeCode, int& position) {
+    position = FirstFreeGridPosition();
+    if (position == 0) {
+      CloseControlFile();
+      *log << "ERROR: no free grid in memeory at " << 1000 << "[end-entry]";
+      throw 12;
+    }
+    double** g = matrix(1, geometry.nrows, 1, geometry.ncols);
+    for (int r = 1; r <= geometry.nrows; ++r)
+      for (int c = 1; c <= geometry.ncols; ++c) g[r][c] = SubbasinOf(r, c) > 0 ? 0.0 : geometry.nodata_value;
+    RegisterGrid(position, fileName, g, nullptr, 0, internalName, writeCode, 1, geometry.nrows);
+    return g;
+  };
+  infiltrationExcess = create("infiltration_excess", excessGridName, excessWriteCode, excessPosition);
+  saturationMarker = create("infiltration_saturation", markerGridName, markerWriteCode, markerPosition);
+
+  excessZones = zoneTableStore;
+  int err = 0;
+  excessStatistics = std::make_unique<zonalstatistic>(
+      &err, log, statisticsTable, statisticsSize, relCellArea, geometry.nrows, geometry.ncols, excessZones.data(),
+      subbasins, excessStatisticsCode, 3, excessStatisticsName,
+      output.defaultOutputDirectory.empty() ? nullptr : output.defaultOutputDirectory.c_str(), outputListCount,
+      outputList, timeInterval < 60.0);
+  if (err) throw err;
+  excessStatistics->WriteHeader("Infiltrationueberschuss in mm je Zone  ", moduleName, statisticsTable, statisticsSize);
+  CloseControlFile();
+}
+
+infiltrationsmodellklasse::~infiltrationsmodellklasse() {
+  if (saturationMarker) FreeMatrix(saturationMarker);
+  if (infiltrationExcess) FreeMatrix(infiltrationExcess);
+}
+
+void infiltrationsmodellklasse::Infiltrate() {
+  const int nrows = geometry.nrows;
+  const double nodata = geometry.nodata_value;
+#pragma omp parallel for schedule(runtime)
+  for (int r = 1; r <= nrows; ++r) {
+    int first, last;
+    ColumnRange(r, first, last);
+    for (int c = first; c <= last; ++c) {
+      if (SubbasinOf(r, c) <= 0) continue;
+      if (iceFirn && iceFirn[r][c] > nodata) {
+        infiltrationExcess[r][c] = 0.0;
+        saturationMarker[r][c] = 0.0;
+        continue;
+      }
+      const double nFK = std::max(0.0, availableSoilMoisture[r][c]);
+      const double f = soilcell::FreePoreFraction(unsaturatedZone[r][c], saturationDeficit[r][c],
+                                                  DrainablePorosity(r, c), soilStorage[r][c], nFK, RootDepthOf(r, c));
+      fillablePorosity[r][c] = f;
+      const double P = waterInput && waterInput[r][c] > nodata ? waterInput[r][c] : 0.0;
+      const double K = conductivity[r][c] > nodata ? conductivity[r][c] : 0.0;
+      double input = P;
+      infiltrationExcess[r][c] =
+          soilcell::Infiltration(P, K, f, Suction(r, c), macroporeFraction, saturationMarker[r][c], input);
+      if (waterInput && waterInput[r][c] > nodata) waterInput[r][c] = input;
+    }
+  }
+  if (excessStatistics) {
+    excessStatistics->ClearZoneSums();
+    for (int r = 1; r <= nrows; ++r) {
+      int first, last;
+      ColumnRange(r, first, last);
+      for (int c = first; c <= last; ++c) {
+        const int i = SubbasinOf(r, c);
+        if (i > 0) excessStatistics->AddCellValue(r, c, i, infiltrationExcess[r][c], 1.0);
+      }
+    }
+    excessStatistics->AggregateAndWrite(stepYear, stepMonth, stepDay, stepHour, stepMinute);
+  }
+  WriteGrids(excessPosition, 1, false);
+  WriteGrids(markerPosition, 1, false);
+}
+
+void infiltrationsmodellklasse::Run(ModelDate date) {
+  if (flowControl != 0 && infiltrationFlowControl == 1) {
+    BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year, moduleName.c_str());
+    Infiltrate();
+  }
+  bodenmodellklasse::Run(date);
+}
+
+void infiltrationsmodellklasse::WriteStatistics() {
+  if (infiltrationFlowControl > 0 && excessStatistics) excessStatistics->WriteRow();
+  bodenmodellklasse::WriteStatistics();
+}
+
+void infiltrationsmodellklasse::DeleteModule() {
+  if (infiltrationFlowControl > 0) {
+    if (excessStatistics) {
+      excessStatistics->Release();
+      excessStatistics.reset();
+    }
+    if (markerPosition > 0) FreeGrid(markerPosition);
+    if (excessPosition > 0) FreeGrid(excessPosition);
+    markerPosition = excessPosition = 0;
+    if (saturationMarker) FreeMatrix(saturationMarker);
+    if (infiltrationExcess) FreeMatrix(infiltrationExcess);
+    saturationMarker = infiltrationExcess = nullptr;
+  }
+  bodenmodellklasse::DeleteModule();
+}

@@ -1,0 +1,583 @@
+// Construction of the soil model from "[soil_model]", its grids, travel-time zones, lakes
+// and water input, and its tear-down.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "framework/build_info.h"
+#include "framework/logstream.h"
+#include "grids/grid_registry.h"
+#include "init/defaultini.h"
+#include "processes/soil/bodenmod.h"
+#include "processes/soil/soil_parameters.h"
+
+namespace {
+
+const char* const kStatisticsTitles[9] = {
+    "gebildeter Direktabfluss in mm je Zone (QD)",
+    "gebildeter Interflow in mm je Zone (Summe aus QBB, QB und QI)",
+    "gebildeter schneller Basisabfluss in mm je Zone (Summe aus QBB und QB)",
+    "gebildeter verzoegerter Basisabfluss in mm je Zone (QBB)",
+    "gebildeter Gesamtabfluss in mm je Zone (Summe aus QBB, QB, QI und QD)",
+    "Bodenspeicher in 1/1 je Zone ",
+    "Drainspeicher in mm je Zone ",
+    "Interflowspeicher in mm je Zone ",
+    "Saettigungsdefizit in mm je Zone  "};
+
+const char* const kStatisticsLabels[9] = {
+    "Name des QDstatfiles fuer ", "Name des QIstatfiles fuer ",  "Name des QBstatfiles fuer ",
+    "Name des QBstatfiles fuer ", "Name des Qgstatfiles fuer ",  "Name des SBstatfiles fuer ",
+    "Name des SUZstatfiles fuer ", "Name des SIFstatfiles fuer ", "Name des SDstatfiles fuer "};
+
+const char* const kNoTravelTimeInfo =
+    "INFO: \n------------------------------------------------------------------------\n\nWarning! There was no "
+    "flow travel time grid for surface runoff read in\nAll surface runoof will be routed immediately to the outlet "
+    "of the sub-basin\n(except the effects of a linear reservoir).\nA flow travel time grid may be created by "
+    "PELTRIX, writing the\nflow travel times for each grid cell to the sub basins outlet in secounds\nwhich are "
+    "reclassified into model time steps in Orvel.\n\n------------------------------------------------------------"
+    "------------\n";
+
+bool Valid(double** g, int r, int c, double nodata) { return g && g[r][c] > nodata; }
+
+}  // namespace
+
+bodenmodellklasse::bodenmodellklasse(int& error, const ModuleInputs& in, const std::string& sectionName)
+    : teilmodellklasse(in, sectionName, 1, SectionRequirement::Required) {
+  error = 0;
+  soilZoneTable = zoneTable;
+  soilZoneCodeMap = zoneCodeMap;
+  soilZoneCount = zoneCount;
+  soilMaxZoneCode = maxZoneCode;
+  if (in.zoneCodeMap == nullptr || flowControl == 0) {
+    flowControl = 0;
+    CloseControlFile();
+    return;
+  }
+  *log << "file " << "bodenmod" << ", compiled at " << BuildDate() << ", " << BuildTime() << "[end-entry]";
+
+  layerCount = 1;
+  if (in.run && in.run->multiLayerTable && in.run->multiLayerTable->size() > 1)
+    layerCount = std::max(1, static_cast<int>((*in.run->multiLayerTable)[1].layerCount));
+  soilRows = in.run ? in.run->soilTable : nullptr;
+
+  ReadSection();
+
+  // Step arrays and the runoff record (rows 0 and 1, columns 0..n+1, all 0).
+  const size_t n1 = static_cast<size_t>(subbasins) + 1;
+  for (auto* v : {&meanTopographicIndex, &Q0, &meanDeficit, &QD, &QI, &QB, &QBB, &QBBin, &QV, &weightSum})
+    v->assign(n1, 0.0);
+  glacierSubbasin.assign(n1, 0);
+  runoffTable.reset(matrix(0, 1, 0, subbasins + 1));
+  for (int r = 0; r <= 1; ++r)
+    for (int c = 0; c <= subbasins + 1; ++c) runoffTable[r][c] = 0.0;
+  runoffRecord.table = runoffTable.get();
+  runoffRecord.subbasinCount = subbasins;
+  runoffRecord.tracerCount = 0;
+  subbasinRunoff = &runoffRecord;
+  for (int i = 1; i <= subbasins; ++i) QBB[static_cast<size_t>(i)] = params[static_cast<size_t>(i)].QBBini;
+
+  FindInputGrids();
+  *log << "looking for longest flow travel time" << "[end-entry]";
+  SetUpTravelTimeZones();
+  CreateStatistics();
+  CreateStateGrids();
+  InitialiseDeficits();
+
+  const int ice = FindGrid("ice_firn");
+  if (ice > 0) {
+    iceFirn = grids[ice].data;
+    const double nodata = geometry.nodata_value;
+    for (int r = 1; r <= geometry.nrows; ++r) {
+      int first, last;
+      ColumnRange(r, first, last);
+      for (int c = first; c <= last; ++c) {
+        const int i = SubbasinOf(r, c);
+        if (i > 0 && Valid(iceFirn, r, c, nodata)) glacierSubbasin[static_cast<size_t>(i)] = 1;
+      }
+    }
+  }
+  InitLakes("[lake_model]");
+  if (readgrids != 0) ReadStorageFile();
+
+  static const char* const kStabilityGrids[6] = {"root_cohesion",           "soil_cohesion", "wet_soil_density",
+                                                 "internal_friction_angle", "soil_depth",    "slope_angle"};
+  int positions[7] = {FindGrid("soil_stability_index"), 0, 0, 0, 0, 0, 0};
+  bool all = positions[0] > 0;
+  for (int k = 0; k < 6 && all; ++k) {
+    positions[k + 1] = FindGrid(kStabilityGrids[k]);
+    all = positions[k + 1] > 0;
+  }
+  if (all) {
+    slopeStability = true;
+    stabilityIndex = grids[positions[0]].data;
+    for (int k = 0; k < 6; ++k) stability[k] = grids[positions[k + 1]].data;
+  }
+
+  soilZoneTable = zoneTableStore.data();
+  soilZoneCodeMap = codeMapStore.data();
+  soilZoneCount = subbasins;
+  soilMaxZoneCode = largestCode;
+  storageWrite = true;
+}
+
+bodenmodellklasse::~bodenmodellklasse() {
+  // The registry may be gone by now: only the matrices are freed here.
+  for (double** g : ownGrids) FreeMatrix(g);
+}
+
+void bodenmodellklasse::ReadSection() {
+  int m = 0;
+  ReadControlValue(m, "Methode fuer ");
+  method = m;
+  static const char* const kGridLabels[17] = {
+      "Name des Saettigungsdefizit-Grids fuer ", "Writegrid Saettigungsdefizit in ", "Name des SUZ-Grids fuer ",
+      "Writegrid Drainage in ",                  "Name des SIF-Grids fuer ",         "Writegrid Drainage in ",
+      "Name des SBia-Grids fuer ",               "Writegrid SBia-Grid in ",          "Name des nFKia-Grids fuer ",
+      "Writegrid nFKia-Grid in ",                "Name des SSP-Grids fuer ",         "Writegrid SSP-Grid in ",
+      "Name des QD-Grids fuer ",                 "Writegrid QD-Grid in ",            "Name des QI-Grids fuer ",
+      "Writegrid QI-Grid in ",                   "Name des Peakflow-Grids fuer "};
+  for (int k = 0; k < 8; ++k) {
+    ReadControlValue(gridNames[k], kGridLabels[2 * k]);
+    ReadControlValue(gridWriteCodes[k], kGridLabels[2 * k + 1]);
+  }
+  ReadControlValue(gridNames[8], kGridLabels[16]);
+  for (int k = 0; k < 9; ++k) {
+    std::string flag;
+    ReadTwoControlValues(statisticsNames[k], flag, kStatisticsLabels[k]);
+    long value = 0;
+    if (!ParseLong(flag, value) || value < -2147483647L || value > 2147483647L)
+      ControlFileKeyError(kStatisticsLabels[k], name);
+    statisticsCodes[k] = static_cast<int>(value);
+  }
+
+  // The sub-basins of the soil model's own zone grid.
+  int largest = 0;
+  RankZones(soilZoneGrid, zoneTableStore, codeMapStore, subbasins, largest);
+  largestCode = largest;
+  subbasinCodes.assign(static_cast<size_t>(subbasins) + 1, 0);
+  for (int i = 1; i <= subbasins; ++i)
+    subbasinCodes[static_cast<size_t>(i)] = static_cast<int>(zoneTableStore[static_cast<size_t>(i)].code);
+
+  SubbasinTableContext context;
+  context.codeMap = &codeMapStore;
+  context.codes = &subbasinCodes;
+  context.largestCode = largestCode;
+  context.dtMinutes = timeInterval;
+  context.moduleName = name;
+  context.controlFileName = controlFileName;
+  context.log = log;
+  ReadSubbasinParameterTable(controlFile, context, params);
+
+  ReadControlValue(readgrids, "read control parameter for storage grids for ");
+  ReadControlValue(storageFileName, "name of the storage content file ");
+  readInitialGrids = readgrids;
+  CloseControlFile();
+}
+
+void bodenmodellklasse::FindInputGrids() {
+  conductivity = grids[RequireGrid("hydraulic_conductivity")].data;
+  topographicOffset = grids[RequireGrid("topographic_faktor")].data;
+  soilStorage = grids[RequireGrid("soil_storage")].data;
+  availableSoilMoisture = grids[RequireGrid("available_soil_moisture")].data;
+  rootDepth.assign(static_cast<size_t>(layerCount) + 1, nullptr);
+  for (int k = 1; k <= layerCount; ++k)
+    rootDepth[static_cast<size_t>(k)] = grids[RequireGrid("root_depth" + std::to_string(k))].data;
+  soilTypes = grids[RequireGrid("soil_types")].data;
+  const int snow = FindGrid("snowstorage_solid");
+  snowSolid = snow > 0 ? grids[snow].data : nullptr;
+  const int times = FindGrid("flow_times");
+  flowTimes = times > 0 ? grids[times].data : nullptr;
+
+  // The conductivity is taken as mm per step; values that look like m/s deserve a word.
+  double sum = 0.0, count = 0.0;
+  const double nodata = geometry.nodata_value;
+  for (int r = 1; r <= geometry.nrows; ++r) {
+    int first, last;
+    ColumnRange(r, first, last);
+    for (int c = first; c <= last; ++c)
+      if (SubbasinOf(r, c) > 0 && Valid(conductivity, r, c, nodata)) {
+        sum += conductivity[r][c];
+        count += 1.0;
+      }
+  }
+  if (count > 0.0 && sum / count < 1e-3)
+    *log << "WARNING: the mean of \"hydraulic_conductivity\" in " << name << " is " << sum / count
+         << ": the soil model takes it as mm per time step (values in m/s are far too small)" << "[end-entry]";
+}
+
+void bodenmodellklasse::ColumnRange(int r, int& first, int& last) const {
+  first = 1;
+  last = geometry.ncols;
+  if (static_cast<size_t>(r) < rowBounds.size() && rowBounds.size() > static_cast<size_t>(geometry.nrows)) {
+    first = std::max(1, rowBounds[static_cast<size_t>(r)].first);
+    last = std::min(geometry.ncols, rowBounds[static_cast<size_t>(r)].last);
+  }
+}
+
+int bodenmodellklasse::SubbasinOf(int r, int c) const {
+  const double v = soilZoneGrid[r][c];
+  if (!(v > geometry.nodata_value)) return 0;
+  const double code = std::floor(v + 0.5);
+  if (!(code >= 0.0) || code > static_cast<double>(largestCode)) return 0;
+  return codeMapStore[static_cast<size_t>(code)];
+}
+
+namespace {
+
+const SoilTableEntry* SoilRowOf(const std::vector<SoilTableEntry>* rows, double value) {
+  if (!rows || !(value >= 1.0)) return nullptr;
+  const double row = std::floor(value + 0.5);
+  if (row >= static_cast<double>(rows->size())) return nullptr;
+  return &(*rows)[static_cast<size_t>(row)];
+}
+
+}  // namespace
+
+double bodenmodellklasse::DrainablePorosity(int r, int c) const {
+  const SoilTableEntry* row = SoilRowOf(soilRows, soilTypes[r][c]);
+  return row ? row->mSBFCapDifference : 0.0;
+}
+
+double bodenmodellklasse::Suction(int r, int c) const {
+  const SoilTableEntry* row = SoilRowOf(soilRows, soilTypes[r][c]);
+  return row ? row->suction : 300.0;
+}
+
+double bodenmodellklasse::RootDepthOf(int r, int c) const {
+  double depth = 0.0;
+  const double nodata = geometry.nodata_value;
+  for (int k = 1; k <= layerCount; ++k) {
+    double** g = rootDepth[static_cast<size_t>(k)];
+    if (Valid(g, r, c, nodata)) depth = std::max(depth, g[r][c]);
+  }
+  return depth;
+}
+
+void bodenmodellklasse::SetUpTravelTimeZones() {
+  const size_t n1 = static_cast<size_t>(subbasins) + 1;
+  maxzeit.assign(n1, 1);
+  zoneFZT.assign(n1, std::vector<TravelTimeZoneRecord>());
+  if (!flowTimes) {
+    for (int i = 1; i <= subbasins; ++i) {
+      zoneFZT[static_cast<size_t>(i)].assign(2, TravelTimeZoneRecord());
+      TravelTimeZoneRecord& z = zoneFZT[static_cast<size_t>(i)][1];
+      z.n = 1.0;
+      z.rel = 1.0;
+      z.zonenwert = 1.0;
+    }
+    AppendModelLog("Fliesszeitverteilung wird nicht berechnet (kein FZT-Grid eingelesen)\n");
+    *log << kNoTravelTimeInfo << "[end-entry]";
+    return;
+  }
+
+  // Travel times in seconds become zones (steps); a cell without one goes to zone 1.
+  const double nodata = geometry.nodata_value;
+  std::vector<long> validCells(n1, 0);
+  long missing = 0;
+  for (int r = 1; r <= geometry.nrows; ++r) {
+    int first, last;
+    ColumnRange(r, first, last);
+    for (int c = first; c <= last; ++c) {
+      const int i = SubbasinOf(r, c);
+      if (i <= 0) continue;
+      const double t = flowTimes[r][c];
+      int zone = 1;
+      if (t > nodata && std::isfinite(t)) {
+        zone = soilcell::TravelTimeZone(t, timeInterval);
+        ++validCells[static_cast<size_t>(i)];
+      } else {
+        ++missing;
+      }
+      flowTimes[r][c] = zone;
+      maxzeit[static_cast<size_t>(i)] = std::max(maxzeit[static_cast<size_t>(i)], zone);
+    }
+  }
+  for (int i = 1; i <= subbasins; ++i)
+    if (validCells[static_cast<size_t>(i)] == 0) {
+      *log << "FATAL: all cells in flow time grid " << "flow_times" << ", sub basin " << subbasinCodes[static_cast<size_t>(i)]
+           << " are NODATA!" << "[end-entry]";
+      throw 6;
+    }
+  if (missing > 0)
+    *log << "WARNING: " << missing << " cells of " << name
+         << " have no value in the flow time grid flow_times: their direct runoff reaches the outlet in the same step"
+         << "[end-entry]";
+
+  for (int i = 1; i <= subbasins; ++i) {
+    auto& zones = zoneFZT[static_cast<size_t>(i)];
+    zones.assign(static_cast<size_t>(maxzeit[static_cast<size_t>(i)]) + 1, TravelTimeZoneRecord());
+    for (size_t k = 0; k < zones.size(); ++k) zones[k].zonenwert = static_cast<double>(k);
+  }
+  for (int r = 1; r <= geometry.nrows; ++r) {
+    int first, last;
+    ColumnRange(r, first, last);
+    for (int c = first; c <= last; ++c) {
+      const int i = SubbasinOf(r, c);
+      if (i <= 0) continue;
+      TravelTimeZoneRecord& z = zoneFZT[static_cast<size_t>(i)][static_cast<size_t>(flowTimes[r][c])];
+      const double w = CellWeight(r, c);
+      z.n += w;
+      z.RelCellSum += w;
+    }
+  }
+  std::string text = "Fliesszeitverteilung:\n";
+  char buffer[64];
+  for (int i = 1; i <= subbasins; ++i) {
+    auto& zones = zoneFZT[static_cast<size_t>(i)];
+    const int mz = maxzeit[static_cast<size_t>(i)];
+    double total = 0.0;
+    for (int k = 1; k <= mz; ++k) total += zones[static_cast<size_t>(k)].n;
+    const int code = subbasinCodes[static_cast<size_t>(i)];
+    if (mz < 1 || total == 0.0) {
+      *log << "FATAL: all cells in flow time grid " << "flow_times" << ", sub basin " << code << " are NODATA!"
+           << "[end-entry]";
+      throw 6;
+    }
+    std::snprintf(buffer, sizeof buffer, "TG\t%4d\t(%3d\tZonen):", code, mz);
+    text += buffer;
+    for (int k = 1; k <= mz; ++k) {
+      zones[static_cast<size_t>(k)].rel = zones[static_cast<size_t>(k)].n / total;
+      std::snprintf(buffer, sizeof buffer, "\t%5.3f", zones[static_cast<size_t>(k)].rel);
+      text += buffer;
+    }
+    text += "\n";
+    if (!(zones[1].rel > 0.0)) {
+      *log << "FATAL: Error in flow-travel-time grid: the first time zone of subbasin " << code << " has no cells!"
+           << "[end-entry]";
+      throw 61;
+    }
+    for (int k = mz - 1; k >= 1; --k) {
+      zones[static_cast<size_t>(k)].n += zones[static_cast<size_t>(k) + 1].n;
+      zones[static_cast<size_t>(k)].RelCellSum += zones[static_cast<size_t>(k) + 1].RelCellSum;
+    }
+  }
+  AppendModelLog(text);
+}
+
+void bodenmodellklasse::CreateStatistics() {
+  const char* directory = output.defaultOutputDirectory.empty() ? nullptr : output.defaultOutputDirectory.c_str();
+  for (int k = 0; k < 9; ++k) {
+    if (k == 3 && method != 2) continue;
+    statisticsZones[k] = zoneTableStore;
+    int err = 0;
+    statistics[k] = std::make_unique<zonalstatistic>(
+        &err, log, statisticsTable, statisticsSize, relCellArea, geometry.nrows, geometry.ncols,
+        statisticsZones[k].data(), subbasins, statisticsCodes[k], 3, statisticsNames[k], directory, outputListCount,
+        outputList, timeInterval < 60.0);
+    if (err) throw err;
+    statistics[k]->WriteHeader(kStatisticsTitles[k], name, statisticsTable, statisticsSize);
+  }
+}
+
+double** bodenmodellklasse::NewGrid(const std::string& internalName, const std::string& fileName, int writeCode,
+                                    double value, bool zoneCellsOnly, int readIndex) {
+  const int position = FirstFreeGridPosition();
+  if (position == 0) {
+    *log << "FATAL: no free grid left in memory at position " << 1000 << "[end-entry]";
+    throw 12;
+  }
+  double** g = nullptr;
+  if (readIndex >= 0 && readgrids == 1) {
+    ReadGrid(fileName, g, 0, true, true, false, value);
+  } else {
+    g = matrix(1, geometry.nrows, 1, geometry.ncols);
+    double** reference = zoneCellsOnly ? soilZoneGrid : grids[1].data;
+    const double nodata = geometry.nodata_value;
+    for (int r = 1; r <= geometry.nrows; ++r)
+      for (int c = 1; c <= geometry.ncols; ++c) g[r][c] = Valid(reference, r, c, nodata) ? value : nodata;
+  }
+  RegisterGrid(position, fileName, g, nullptr, 0, internalName, writeCode, 1, geometry.nrows);
+  ownGridPositions.push_back(position);
+  ownGrids.push_back(g);
+  return g;
+}
+
+void bodenmodellklasse::CreateStateGrids() {
+  const double nodata = geometry.nodata_value;
+  saturationDeficit = NewGrid("saturation_deficite", gridNames[0], gridWriteCodes[0], 0.0, false, 0);
+  if (readgrids != 1) {
+    for (int r = 1; r <= geometry.nrows; ++r)
+      for (int c = 1; c <= geometry.ncols; ++c) {
+        const int i = SubbasinOf(r, c);
+        if (i > 0 && saturationDeficit[r][c] > nodata && Valid(availableSoilMoisture, r, c, nodata))
+          saturationDeficit[r][c] = params[static_cast<size_t>(i)].SDini * availableSoilMoisture[r][c];
+      }
+  }
+  unsaturatedZone = NewGrid("unsaturated_zone_storage", gridNames[1], gridWriteCodes[1], 0.0, false, 1);
+  interflowStorage = NewGrid("interflow_storage", gridNames[2], gridWriteCodes[2], 0.0, false, 2);
+  if (readgrids != 1) {
+    for (int r = 1; r <= geometry.nrows; ++r)
+      for (int c = 1; c <= geometry.ncols; ++c) {
+        const int i = SubbasinOf(r, c);
+        if (i > 0 && interflowStorage[r][c] > nodata) interflowStorage[r][c] = params[static_cast<size_t>(i)].SUZini;
+      }
+  }
+  inactiveSoilMoisture = NewGrid("inaktive_soil_moisture", gridNames[3], gridWriteCodes[3], 1.0, false, 3);
+  inactiveFieldCapacity = NewGrid("inaktive_field_capacity", gridNames[4], gridWriteCodes[4], 0.0, false, 4);
+  saturatedSoilPartition = NewGrid("saturated_soil_partition", gridNames[5], gridWriteCodes[5], 0.0, false, 5);
+  soilStorageOld = NewGrid("soil_storage_old", "$$sbold_grid$$", 0, 0.0, false, -1);
+  for (int r = 1; r <= geometry.nrows; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c)
+      if (soilStorageOld[r][c] > nodata) soilStorageOld[r][c] = soilStorage[r][c];
+  directFlow = NewGrid("directflow", gridNames[6], gridWriteCodes[6], 0.0, true, -1);
+  interflowGrid = NewGrid("interflow", gridNames[7], gridWriteCodes[7], 0.0, true, -1);
+  peakFlowPosition = FirstFreeGridPosition();
+  peakFlow = NewGrid("peakflow", gridNames[8], 1, 0.0, true, -1);
+  cellDrainage.reset(matrix(1, geometry.nrows, 1, geometry.ncols));
+  cellSlowInflow.reset(matrix(1, geometry.nrows, 1, geometry.ncols));
+}
+
+void bodenmodellklasse::InitialiseDeficits() {
+  const double nodata = geometry.nodata_value;
+  const size_t n1 = static_cast<size_t>(subbasins) + 1;
+  std::vector<double> topoSum(n1, 0.0), topoWeight(n1, 0.0), sdSum(n1, 0.0), sdWeight(n1, 0.0);
+  for (int r = 1; r <= geometry.nrows; ++r) {
+    int first, last;
+    ColumnRange(r, first, last);
+    for (int c = first; c <= last; ++c) {
+      const size_t i = static_cast<size_t>(SubbasinOf(r, c));
+      if (i == 0) continue;
+      const double w = CellWeight(r, c);
+      weightSum[i] += w;
+      if (Valid(topographicOffset, r, c, nodata)) {
+        topoSum[i] += topographicOffset[r][c] * w;
+        topoWeight[i] += w;
+      }
+      if (Valid(saturationDeficit, r, c, nodata)) {
+        sdSum[i] += saturationDeficit[r][c] * w;
+        sdWeight[i] += w;
+      }
+    }
+  }
+  int empty = 0;
+  for (size_t i = 1; i < n1; ++i) {
+    const SubbasinParameters& p = params[i];
+    if (topoWeight[i] > 0.0) {
+      meanTopographicIndex[i] = topoSum[i] / topoWeight[i];
+      Q0[i] = p.Tkorr > 0.0 ? std::exp(std::log(timeInterval * 60000000.0 * p.Tkorr) - meanTopographicIndex[i]) : 0.0;
+    } else {
+      meanTopographicIndex[i] = -9999.0;
+      Q0[i] = 0.0;
+      ++empty;
+    }
+    meanDeficit[i] = sdWeight[i] > 0.0 ? sdSum[i] / sdWeight[i] : 0.0;
+    QB[i] = Q0[i] * std::exp(-meanDeficit[i] / p.m);
+  }
+  if (empty > 0)
+    *log << "WARNING: " << empty << " sub-basins of " << name
+         << " have no cell weight with a topographic index: their baseflow is 0 and their means are 0" << "[end-entry]";
+
+  std::vector<double> sifSum(n1, 0.0);
+  for (int r = 1; r <= geometry.nrows; ++r) {
+    int first, last;
+    ColumnRange(r, first, last);
+    for (int c = first; c <= last; ++c) {
+      const size_t i = static_cast<size_t>(SubbasinOf(r, c));
+      if (i == 0) continue;
+      double offset = 0.0;
+      if (Valid(topographicOffset, r, c, nodata) && topoWeight[i] > 0.0)
+        offset = (topographicOffset[r][c] - meanTopographicIndex[i]) * params[i].m;
+      topographicOffset[r][c] = offset;
+      saturationDeficit[r][c] = meanDeficit[i] - offset;
+      if (Valid(interflowStorage, r, c, nodata)) sifSum[i] += (1.0 - params[i].kQI) * interflowStorage[r][c] * CellWeight(r, c);
+    }
+  }
+  for (size_t i = 1; i < n1; ++i)
+    runoffTable[0][i] = (weightSum[i] > 0.0 ? sifSum[i] / weightSum[i] : 0.0) + QB[i];
+}
+
+void bodenmodellklasse::InitLakes(const std::string& section) {
+  if (flowControl == 0) return;
+  const int lakes = FindGrid("lake_codes");
+  if (lakes == 0) {
+    *log << "INFO: --> no LAKE-grid was found in " << name << "\n" << "Lake modelling is switched off for " << name
+         << "[end-entry]";
+    return;
+  }
+  if (!OpenControlFile()) {
+    *log << "FATAL: error opening " << controlFileName << "[end-entry]";
+    throw 28;
+  }
+  SeekControlKey(section, true);
+  ReadControlValue(lakeFlowControl, "flow control parameter for ");
+  if (lakeFlowControl == 0) {
+    CloseControlFile();
+    return;
+  }
+  ReadControlValue(lakeMethod, "initialization method for ");
+  CloseControlFile();
+  lakeCodes = grids[lakes].data;
+  if (lakeMethod != 1 && lakeMethod != 2) {
+    *log << "\n\n=======================================\n" << "!!!! ERROR !!!! \n\n " << "Error in initialization method for "
+         << section << ".\n" << "Allowed values are 1 (no change of grids) or 2 (adjust DEM, SLOPE, DRAIN).\n"
+         << "In either case, theta_soil will be set to saturation,\n"
+         << "if the cell is marked as lake and POND is > 0. Also, the groudwater level\n" << "will be set to 0."
+         << "[end-entry]";
+    throw 211;
+  }
+  pondingTop = grids[RequireGrid("ponding_storage_top")].data;
+  maxPonding = grids[RequireGrid("max_ponding_storage")].data;
+  const double nodata = geometry.nodata_value;
+  for (int r = 1; r <= geometry.nrows; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c)
+      if (SubbasinOf(r, c) > 0 && maxPonding[r][c] > nodata) maxPonding[r][c] *= 1000.0;
+  if (lakeMethod == 2) {
+    const int dem = FindGrid("[elevation_model]");
+    double** elevation = dem > 0 ? grids[dem].data : nullptr;
+    if (elevation)
+      for (int r = 1; r <= geometry.nrows; ++r)
+        for (int c = 1; c <= geometry.ncols; ++c)
+          if (lakeCodes[r][c] >= 0 && elevation[r][c] > nodata && maxPonding[r][c] > nodata)
+            elevation[r][c] -= maxPonding[r][c] / 1000.0;
+  }
+}
+
+void bodenmodellklasse::SetInputGrid(int interceptionBeforeSnow) {
+  if (flowControl == 0 || inputGridChosen) return;
+  inputGridFlag = static_cast<unsigned char>(interceptionBeforeSnow);
+  const std::string throughfall = "throughfall" + std::to_string(0);
+  inputGrid = interceptionBeforeSnow ? RequireOneOf3Grids("snowcover_outflow", throughfall, "precipitation")
+                                     : RequireOneOf3Grids(throughfall, "snowcover_outflow", "precipitation");
+  waterInput = grids[inputGrid].data;
+  inputGridChosen = true;
+}
+
+SubbasinRunoff* bodenmodellklasse::GetSubbasinRunoff() { return flowControl == 1 ? subbasinRunoff : nullptr; }
+
+const char* bodenmodellklasse::GetStorageFileName() const {
+  return flowControl != 0 && !storageFileName.empty() ? storageFileName.c_str() : nullptr;
+}
+
+void bodenmodellklasse::WriteStatistics() {
+  if (flowControl == 0) return;
+  for (auto& s : statistics)
+    if (s) s->WriteRow();
+}
+
+void bodenmodellklasse::ReleaseGrids() {
+  for (int p : ownGridPositions)
+    if (p >= 1 && p <= kMaxGridPosition) FreeGrid(p);
+  ownGridPositions.clear();
+  for (double** g : ownGrids) FreeMatrix(g);
+  ownGrids.clear();
+  saturationDeficit = unsaturatedZone = interflowStorage = inactiveSoilMoisture = inactiveFieldCapacity =
+      saturatedSoilPartition = soilStorageOld = directFlow = interflowGrid = peakFlow = nullptr;
+}
+
+void bodenmodellklasse::DeleteModule() {
+  if (flowControl != 0) {
+    if (storageWrite) {
+      if (peakFlowPosition > 0 && peakFlow) WriteGrids(peakFlowPosition, 1, false);
+      WriteStorageFile();
+    }
+    for (auto& s : statistics)
+      if (s) {
+        s->Release();
+        s.reset();
+      }
+    ReleaseGrids();
+    subbasinRunoff = nullptr;
+  }
+  DeleteTracers();
+  modelobject::DeleteModule();
+}

@@ -1,0 +1,201 @@
+// The soil model's part of the storage file: the sub-basin parameters (checked at a warm
+// start), the water in transit in the travel-time zones and the direct-runoff storages.
+// Values are written with round-trip precision. After the last sub-basin follow the slow
+// baseflow and the mean deficit of every sub-basin, which a reader of the older layout
+// never reaches; a file without them starts those two from the control file and the grids.
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+
+#include "framework/logstream.h"
+#include "framework/storage_file.h"
+#include "grids/grid_path.h"
+#include "processes/soil/bodenmod.h"
+
+namespace {
+
+const char* const kCarriedHeader = "(QBB and mean saturation deficit per subbasin)";
+
+struct ParameterRow {
+  const char* label;      // label of the mismatch message
+  const char* labelLine;  // line after the values
+};
+
+const ParameterRow kRows[11] = {
+    {"m", "(m:\trecession constant)\n"},
+    {"Tkorr", "(Tkorr:\ttransmissivity scaling for saturated zone)\n"},
+    {"Kkorr", "(Kkorr:\ttransmissivity scaling for unsaturated zone)\n"},
+    {"k_ELS_QD", "(k_ELS_QD:\trecession constant surface flow)\n"},
+    {"SD_QI_lim", "(SD_QI_lim:\tmaximum interflow storage capacity)\n"},
+    {"k_ELS_QI", "(k_ELS_QI:\trecession constant interflow)\n"},
+    {"anffuell", "(anffuell:\tinitial interflow storage content)\n"},
+    {"anfdefi", "(anfdefi:\tinitial saturation deficit)\n"},
+    {"Pgrenz", "(Pgrenz:\tthreshold precipitation intensity for starting macropore flow)\n"},
+    {"rueck", "(rueck:\treinfiltrating fraction of infiltration excess)\n"},
+    {"SR_Anteil", "(SR_Anteil:\tsurface runoff fraction of snowmelt)\n"},
+};
+
+double RowValue(const SubbasinParameters& p, int row) {
+  switch (row) {
+    case 0: return p.m;
+    case 1: return p.Tkorr;
+    case 2: return p.Kkorr;
+    case 3: return p.kQD;
+    case 4: return p.SHmax;
+    case 5: return p.kQI;
+    case 6: return p.SUZini;
+    case 7: return p.SDini;
+    case 8: return p.Pgrenz;
+    case 9: return p.Rrueck;
+    default: return p.QDsnow;
+  }
+}
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  char buffer[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  return buffer;
+}
+
+// A stored value differs from the current one (relative 1e-5; a stored 0 only matches 0).
+bool Mismatch(double stored, double current) {
+  if (stored == 0.0) return current != 0.0;
+  return std::fabs((stored - current) / stored) > 0.00001;
+}
+
+}  // namespace
+
+std::string bodenmodellklasse::StorageSectionText() const {
+  std::string t = "[soil_model]\n";
+  t += Format("%d (number of subasins)\n", subbasins);
+  for (int i = 1; i <= subbasins; ++i) t += Format("%.0f\t", static_cast<double>(subbasinCodes[static_cast<size_t>(i)]));
+  t += "(code)\n";
+  for (int row = 0; row < 11; ++row) {
+    for (int i = 1; i <= subbasins; ++i) t += Format("%.17g\t", RowValue(params[static_cast<size_t>(i)], row));
+    t += kRows[row].labelLine;
+  }
+  for (int i = 1; i <= subbasins; ++i) {
+    const size_t ii = static_cast<size_t>(i);
+    t += Format("%d %d (zone %d and maxzeit)\n", i, maxzeit[ii], i);
+    for (int k = 1; k <= maxzeit[ii]; ++k) {
+      const TravelTimeZoneRecord& z = zoneFZT[ii][static_cast<size_t>(k)];
+      t += Format("%.17g %.17g %.17g %.17g %.17g (zoneFZT.n/.sx/.zonenwert/.rel/.RelCellSum)\n", z.n, z.sx, z.zonenwert,
+                  z.rel, z.RelCellSum);
+    }
+    t += Format("%.17g (QD[%d])\n", QD[ii], i);
+  }
+  t += std::string(kCarriedHeader) + "\n";
+  for (int i = 1; i <= subbasins; ++i)
+    t += Format("%d %.17g %.17g (QBB[%d] and mean deficit)\n", i, QBB[static_cast<size_t>(i)],
+                meanDeficit[static_cast<size_t>(i)], i);
+  t += "\n";
+  return t;
+}
+
+void bodenmodellklasse::WriteStorageFile() {
+  if (flowControl == 0 || storageFileName.empty() || !storage) return;
+  storage->AddPart(MakePath(output.defaultOutputDirectory, storageFileName), StorageSectionText());
+}
+
+void bodenmodellklasse::StorageValueMismatch(const std::string& label, double current, double stored) {
+  *log << "FATAL: error in storage file content reading " << label << ":\nvalue in actual control is:   " << current
+       << "\nbut value in storage file is: " << stored << "\nOrvel throws..." << "[end-entry]";
+  throw 71;
+}
+
+void bodenmodellklasse::CheckStorageValue(TextCursor& file, double current, const std::string& label) {
+  double stored = 0.0;
+  if (!file.ReadDouble(stored)) StorageValueMismatch(label, current, 0.0);
+  if (Mismatch(stored, current)) StorageValueMismatch(label, current, stored);
+}
+
+void bodenmodellklasse::ReadStorageFile() {
+  if (flowControl == 0) return;
+  const std::string path = MakePath(output.initialStateDirectory, storageFileName);
+  TextCursor file;
+  if (!file.LoadFile(path)) {
+    *log << "FATAL: error opening storage content file " << path << "[end-entry]";
+    throw 64;
+  }
+  RestoreStorageSection(file.Text(), path);
+}
+
+void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std::string& fileName) {
+  TextCursor f(text);
+  std::string line;
+  bool found = false;
+  while (f.ReadLine(line)) {
+    // Only the exact header: other parts of the file merely mention the name.
+    size_t a = line.find_first_not_of(" \t");
+    size_t b = line.find_last_not_of(" \t");
+    if (a != std::string::npos && line.substr(a, b - a + 1) == "[soil_model]") {
+      found = true;
+      break;
+    }
+  }
+  if (!found) {
+    *log << "FATAL: error locking for the section soil_model in " << fileName << "[end-entry]";
+    throw 71;
+  }
+  auto readInt = [&](int current, const char* label) {
+    long v = 0;
+    if (!f.ReadLong(v)) StorageValueMismatch(label, current, 0.0);
+    if (v != current) StorageValueMismatch(label, current, static_cast<double>(v));
+  };
+  readInt(subbasins, "number of subbasins");
+  f.RestOfLine();
+  for (int i = 1; i <= subbasins; ++i) readInt(subbasinCodes[static_cast<size_t>(i)], "subbasin code");
+  f.RestOfLine();
+  for (int row = 0; row < 11; ++row) {
+    for (int i = 1; i <= subbasins; ++i)
+      CheckStorageValue(f, RowValue(params[static_cast<size_t>(i)], row), kRows[row].label);
+    f.RestOfLine();
+  }
+  // Read everything first: nothing is restored from a part that does not fit.
+  std::vector<std::vector<TravelTimeZoneRecord>> zones = zoneFZT;
+  std::vector<double> qd = QD;
+  for (int i = 1; i <= subbasins; ++i) {
+    const size_t ii = static_cast<size_t>(i);
+    readInt(i, "actual zone");
+    readInt(maxzeit[ii], "maxzeit of actual subbasin");
+    f.RestOfLine();
+    for (int k = 1; k <= maxzeit[ii]; ++k) {
+      TravelTimeZoneRecord& z = zones[ii][static_cast<size_t>(k)];
+      double v[5];
+      int count = 0;
+      while (count < 5 && f.ReadDouble(v[count])) ++count;
+      if (count != 5) StorageValueMismatch("number of fields for zonal statistics QD", 5, count);
+      z.n = v[0];
+      z.sx = v[1];
+      z.zonenwert = v[2];
+      z.rel = v[3];
+      z.RelCellSum = v[4];
+      f.RestOfLine();
+    }
+    if (!f.ReadDouble(qd[ii])) StorageValueMismatch("QD", QD[ii], 0.0);
+    f.RestOfLine();
+  }
+  zoneFZT = std::move(zones);
+  QD = std::move(qd);
+
+  // The carried slow baseflow and mean deficits, when the file has them.
+  const size_t mark = f.Pos();
+  if (!f.ReadLine(line) || line.find(kCarriedHeader) == std::string::npos) {
+    f.Seek(mark);
+    return;
+  }
+  std::vector<double> qbb = QBB, deficit = meanDeficit;
+  for (int i = 1; i <= subbasins; ++i) {
+    const size_t ii = static_cast<size_t>(i);
+    readInt(i, "actual zone");
+    if (!f.ReadDouble(qbb[ii]) || !f.ReadDouble(deficit[ii]))
+      StorageValueMismatch("QBB and mean deficit", 0.0, 0.0);
+    f.RestOfLine();
+  }
+  QBB = std::move(qbb);
+  meanDeficit = std::move(deficit);
+}

@@ -1,0 +1,214 @@
+// The soil model's time step: a parallel loop over the cells (physics only), a pass in row
+// order that forms the sub-basin sums (so the results are the same for every thread
+// count), then the sub-basin balance, the runoff record and the statistics.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "framework/logstream.h"
+#include "processes/soil/bodenmod.h"
+
+namespace {
+
+// A cell whose capillary exchange failed, for the report after the loop.
+struct CapillaryFailure {
+  int column = 0;
+  double sspNew = 0.0, flow = 0.0, SSP = 0.0, nFK = 0.0, SB = 0.0, SD = 0.0;
+};
+
+}  // namespace
+
+void bodenmodellklasse::Run(ModelDate date) {
+  if (flowControl == 0) return;
+  BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year);
+  ShiftTravelTimeZones();
+  StepCells();
+  SumCells();
+  StepSubbasins();
+  WriteStepStatistics();
+}
+
+void bodenmodellklasse::ShiftTravelTimeZones() {
+  for (int i = 1; i <= subbasins; ++i) {
+    auto& zones = zoneFZT[static_cast<size_t>(i)];
+    const int mz = maxzeit[static_cast<size_t>(i)];
+    for (int k = 1; k < mz; ++k) {
+      zones[static_cast<size_t>(k)].n = zones[static_cast<size_t>(k) + 1].n;
+      zones[static_cast<size_t>(k)].sx = zones[static_cast<size_t>(k) + 1].sx;
+      zones[static_cast<size_t>(k)].RelCellSum = zones[static_cast<size_t>(k) + 1].RelCellSum;
+    }
+    zones[static_cast<size_t>(mz)].n = 0.0;
+    zones[static_cast<size_t>(mz)].sx = 0.0;
+    zones[static_cast<size_t>(mz)].RelCellSum = 0.0;
+  }
+}
+
+void bodenmodellklasse::StepCells() {
+  const int nrows = geometry.nrows;
+  const double nodata = geometry.nodata_value;
+  const bool slow = method == 2;
+  std::vector<CapillaryFailure> failures(static_cast<size_t>(nrows) + 1);
+
+#pragma omp parallel for schedule(runtime)
+  for (int r = 1; r <= nrows; ++r) {
+    int first, last;
+    ColumnRange(r, first, last);
+    for (int c = first; c <= last; ++c) {
+      const int i = SubbasinOf(r, c);
+      if (i <= 0) continue;
+      const bool lake = lakeCodes && lakeCodes[r][c] > nodata;
+      const bool glacier = iceFirn && iceFirn[r][c] > nodata;
+      if (lake || glacier) {
+        if (infiltrationExcess) infiltrationExcess[r][c] = 0.0;
+        directFlow[r][c] = peakFlow[r][c] = interflowGrid[r][c] = 0.0;
+        saturationDeficit[r][c] = unsaturatedZone[r][c] = interflowStorage[r][c] = 0.0;
+        if (slopeStability) stabilityIndex[r][c] = 0.0;
+        soilStorage[r][c] = inactiveFieldCapacity[r][c] = inactiveSoilMoisture[r][c] = soilStorageOld[r][c] =
+            saturatedSoilPartition[r][c] = 1.0;
+        cellDrainage[r][c] = cellSlowInflow[r][c] = 0.0;
+        continue;
+      }
+      const SubbasinParameters& p = params[static_cast<size_t>(i)];
+      SoilCellState s;
+      s.SB = soilStorage[r][c];
+      s.SBia = inactiveSoilMoisture[r][c];
+      s.nFKia = inactiveFieldCapacity[r][c];
+      s.SSP = saturatedSoilPartition[r][c];
+      s.SBold = soilStorageOld[r][c];
+      s.SUZ = unsaturatedZone[r][c];
+      s.SIF = interflowStorage[r][c];
+      s.SD = meanDeficit[static_cast<size_t>(i)] - topographicOffset[r][c];
+
+      SoilCellInputs in;
+      in.water = waterInput ? waterInput[r][c] : 0.0;
+      if (!(in.water > nodata)) in.water = 0.0;
+      in.snowSolid = snowSolid ? snowSolid[r][c] : -1.0;
+      in.infiltrationExcess = infiltrationExcess ? infiltrationExcess[r][c] : 0.0;
+      in.nFK = std::max(0.0, availableSoilMoisture[r][c]);
+      in.rootDepth = RootDepthOf(r, c);
+      in.porosity = DrainablePorosity(r, c);
+      in.conductivity = conductivity[r][c] > nodata ? conductivity[r][c] : 0.0;
+      in.slowBaseflow = slow;
+      SoilCellOutputs out;
+      soilcell::Step(s, in, p, out);
+      if (out.capillaryFailed) {
+        CapillaryFailure& f = failures[static_cast<size_t>(r)];
+        if (f.column == 0) f = {c, out.sspNew, out.capillaryFlow, s.SSP, in.nFK, s.SB, s.SD};
+        continue;
+      }
+      if (waterInput) waterInput[r][c] = out.waterLeft;
+      soilStorage[r][c] = s.SB;
+      inactiveSoilMoisture[r][c] = s.SBia;
+      inactiveFieldCapacity[r][c] = s.nFKia;
+      saturatedSoilPartition[r][c] = s.SSP;
+      soilStorageOld[r][c] = s.SBold;
+      unsaturatedZone[r][c] = s.SUZ;
+      interflowStorage[r][c] = s.SIF;
+      saturationDeficit[r][c] = s.SD;
+      directFlow[r][c] = out.QD;
+      peakFlow[r][c] = std::max(peakFlow[r][c], out.QD);
+      interflowGrid[r][c] = out.QI;
+      cellDrainage[r][c] = out.QSUZ;
+      cellSlowInflow[r][c] = out.QBBin;
+      if (slopeStability)
+        stabilityIndex[r][c] = soilcell::StabilityIndex(stability[4][r][c], stability[2][r][c],
+                                                        stability[0][r][c] + stability[1][r][c], stability[3][r][c],
+                                                        stability[5][r][c], s.SD, in.porosity);
+    }
+  }
+
+  for (int r = 1; r <= nrows; ++r) {
+    const CapillaryFailure& f = failures[static_cast<size_t>(r)];
+    if (f.column == 0) continue;
+    const int c = f.column;
+    *log << "FATAL: Fehler bei Kapillarflow in Zelle " << r << "," << c << "\n" << "dump: SSPneu = " << f.sspNew
+         << ", kapillarflow = " << f.flow << "\n      SSP[" << r << "][" << c << "] = " << f.SSP << ", nFK[" << r
+         << "][" << c << "] = " << f.nFK << "\n      SB[" << r << "][" << c << "]  = " << f.SB << ", SD[" << r << "]["
+         << c << "] = " << f.SD << "[end-entry]";
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "\nFehler bei Kapillarflow in Zelle %d, %d\ndump: SSPneu = %lf, kapillarflow = %lf \n      "
+                  "SSP[%d][%d] = %lf, nFK[%d][%d] = %lf\n      SB[%d][%d]  = %lf, SD[%d][%d] = %lf\n\n",
+                  r, c, f.sspNew, f.flow, r, c, f.SSP, r, c, f.nFK, r, c, f.SB, r, c, f.SD);
+    AppendModelLog(text);
+    throw 55;
+  }
+}
+
+void bodenmodellklasse::SumCells() {
+  const size_t n1 = static_cast<size_t>(subbasins) + 1;
+  deficitSums.assign(n1, SubbasinSums());
+  interflowSums.assign(n1, SubbasinSums());
+  slowInflowSums.assign(n1, SubbasinSums());
+  drainageSums.assign(n1, SubbasinSums());
+  for (int k : {5, 6, 7})
+    if (statistics[k]) statistics[k]->ClearZoneSums();
+  const double nodata = geometry.nodata_value;
+  for (int r = 1; r <= geometry.nrows; ++r) {
+    int first, last;
+    ColumnRange(r, first, last);
+    for (int c = first; c <= last; ++c) {
+      const int i = SubbasinOf(r, c);
+      if (i <= 0) continue;
+      const size_t ii = static_cast<size_t>(i);
+      const double w = CellWeight(r, c);
+      const bool lake = (lakeCodes && lakeCodes[r][c] > nodata) || (iceFirn && iceFirn[r][c] > nodata);
+      deficitSums[ii].Add(lake ? 0.0 : saturationDeficit[r][c], w);
+      interflowSums[ii].Add(lake ? 0.0 : interflowGrid[r][c], w);
+      slowInflowSums[ii].Add(lake ? 0.0 : cellSlowInflow[r][c], w);
+      drainageSums[ii].Add(lake ? 0.0 : cellDrainage[r][c], w);
+      const int zone = flowTimes ? static_cast<int>(flowTimes[r][c]) : 1;
+      TravelTimeZoneRecord& z = zoneFZT[ii][static_cast<size_t>(zone)];
+      z.sx += (lake ? 0.0 : directFlow[r][c]) * w;
+      z.RelCellSum += w;
+      z.n += 1.0;
+      if (statistics[5]) statistics[5]->AddCellValue(r, c, i, soilStorage[r][c], 1.0);
+      if (statistics[6]) statistics[6]->AddCellValue(r, c, i, unsaturatedZone[r][c], 1.0);
+      if (statistics[7]) statistics[7]->AddCellValue(r, c, i, interflowStorage[r][c], 1.0);
+    }
+  }
+}
+
+void bodenmodellklasse::StepSubbasins() {
+  for (int i = 1; i <= subbasins; ++i) {
+    const size_t ii = static_cast<size_t>(i);
+    const SubbasinParameters& p = params[ii];
+    const TravelTimeZoneRecord& z1 = zoneFZT[ii][1];
+    const double inflow = z1.RelCellSum > 0.0 ? z1.sx / z1.RelCellSum : 0.0;
+    QD[ii] = soilcell::LinearStorage(QD[ii], inflow, std::exp(-timeInterval / p.kQD));
+    QI[ii] = interflowSums[ii].Mean();
+    QV[ii] = drainageSums[ii].Mean();
+    if (glacierSubbasin[ii]) {
+      QB[ii] = QBB[ii] = QBBin[ii] = meanDeficit[ii] = 0.0;
+      continue;
+    }
+    QB[ii] = Q0[ii] * std::exp(-meanDeficit[ii] / p.m);
+    if (method == 2) {
+      QBBin[ii] = slowInflowSums[ii].Mean();
+      QBB[ii] = soilcell::LinearStorage(QBB[ii], QBBin[ii], std::exp(-timeInterval / p.kQBB));
+    } else {
+      QBB[ii] = QBBin[ii] = 0.0;
+    }
+    meanDeficit[ii] = deficitSums[ii].Mean() + QB[ii] - QV[ii] + QBBin[ii];
+    runoffTable[0][i] = QD[ii] + QI[ii] + QB[ii] + QBB[ii];
+  }
+}
+
+void bodenmodellklasse::WriteStepStatistics() {
+  for (int k : {0, 1, 2, 3, 4, 8})
+    if (statistics[k]) statistics[k]->ClearZoneSums();
+  for (int i = 1; i <= subbasins; ++i) {
+    const size_t ii = static_cast<size_t>(i);
+    const double values[9] = {QD[ii], QI[ii] + QB[ii] + QBB[ii], QB[ii] + QBB[ii], QBB[ii], runoffTable[0][i],
+                              0.0,    0.0,                       0.0,              meanDeficit[ii]};
+    for (int k : {0, 1, 2, 3, 4, 8})
+      if (statistics[k]) statistics[k]->AddCellValue(0, 0, i, values[k], 1.0);
+  }
+  for (auto& s : statistics)
+    if (s) s->AggregateAndWrite(stepYear, stepMonth, stepDay, stepHour, stepMinute);
+
+  for (int k : {1, 2, 5, 0, 7, 8, 3, 4}) {
+    const int position = ownGridPositions[static_cast<size_t>(k)];
+    WriteGrids(position, 1, false);
+  }
+}
