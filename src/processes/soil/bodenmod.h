@@ -66,6 +66,8 @@ class bodenmodellklasse : public teilmodellklasse {
 
   // The text of the "[soil_model]" part of the storage file.
   std::string StorageSectionText() const;
+  // Sub-basin index 1..n of a cell of the soil zone grid; 0 outside.
+  int SubbasinOf(int r, int c) const;
   // Restores the part from its text (what ReadStorageFile does after opening the file).
   void RestoreStorageSection(const std::string& text, const std::string& fileName);
 
@@ -166,7 +168,6 @@ class bodenmodellklasse : public teilmodellklasse {
                    bool zoneCellsOnly, int readIndex);
   double CellWeight(int r, int c) const { return relCellArea ? relCellArea[r][c] : 1.0; }
   void ColumnRange(int r, int& first, int& last) const;
-  int SubbasinOf(int r, int c) const;
   double DrainablePorosity(int r, int c) const;
   double Suction(int r, int c) const;
   double RootDepthOf(int r, int c) const;

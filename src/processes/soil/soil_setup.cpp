@@ -303,10 +303,13 @@ void bodenmodellklasse::SetUpTravelTimeZones() {
          << " have no value in the flow time grid flow_times: their direct runoff reaches the outlet in the same step"
          << "[end-entry]";
 
+  // Cells per zone besides their weights: a sub-basin without weight still has its shares.
+  std::vector<std::vector<double>> cells(n1);
   for (int i = 1; i <= subbasins; ++i) {
     auto& zones = zoneFZT[static_cast<size_t>(i)];
     zones.assign(static_cast<size_t>(maxzeit[static_cast<size_t>(i)]) + 1, TravelTimeZoneRecord());
     for (size_t k = 0; k < zones.size(); ++k) zones[k].zonenwert = static_cast<double>(k);
+    cells[static_cast<size_t>(i)].assign(zones.size(), 0.0);
   }
   for (int r = 1; r <= geometry.nrows; ++r) {
     int first, last;
@@ -314,10 +317,12 @@ void bodenmodellklasse::SetUpTravelTimeZones() {
     for (int c = first; c <= last; ++c) {
       const int i = SubbasinOf(r, c);
       if (i <= 0) continue;
-      TravelTimeZoneRecord& z = zoneFZT[static_cast<size_t>(i)][static_cast<size_t>(flowTimes[r][c])];
+      const size_t zone = static_cast<size_t>(flowTimes[r][c]);
+      TravelTimeZoneRecord& z = zoneFZT[static_cast<size_t>(i)][zone];
       const double w = CellWeight(r, c);
       z.n += w;
       z.RelCellSum += w;
+      cells[static_cast<size_t>(i)][zone] += 1.0;
     }
   }
   std::string text = "Fliesszeitverteilung:\n";
@@ -325,10 +330,13 @@ void bodenmodellklasse::SetUpTravelTimeZones() {
   for (int i = 1; i <= subbasins; ++i) {
     auto& zones = zoneFZT[static_cast<size_t>(i)];
     const int mz = maxzeit[static_cast<size_t>(i)];
-    double total = 0.0;
-    for (int k = 1; k <= mz; ++k) total += zones[static_cast<size_t>(k)].n;
+    double total = 0.0, count = 0.0;
+    for (int k = 1; k <= mz; ++k) {
+      total += zones[static_cast<size_t>(k)].n;
+      count += cells[static_cast<size_t>(i)][static_cast<size_t>(k)];
+    }
     const int code = subbasinCodes[static_cast<size_t>(i)];
-    if (mz < 1 || total == 0.0) {
+    if (mz < 1 || count == 0.0) {
       *log << "FATAL: all cells in flow time grid " << "flow_times" << ", sub basin " << code << " are NODATA!"
            << "[end-entry]";
       throw 6;
@@ -336,7 +344,8 @@ void bodenmodellklasse::SetUpTravelTimeZones() {
     std::snprintf(buffer, sizeof buffer, "TG\t%4d\t(%3d\tZonen):", code, mz);
     text += buffer;
     for (int k = 1; k <= mz; ++k) {
-      zones[static_cast<size_t>(k)].rel = zones[static_cast<size_t>(k)].n / total;
+      zones[static_cast<size_t>(k)].rel = total > 0.0 ? zones[static_cast<size_t>(k)].n / total
+                                                      : cells[static_cast<size_t>(i)][static_cast<size_t>(k)] / count;
       std::snprintf(buffer, sizeof buffer, "\t%5.3f", zones[static_cast<size_t>(k)].rel);
       text += buffer;
     }

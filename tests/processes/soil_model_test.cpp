@@ -1,0 +1,409 @@
+// The soil model on a small basin: construction and its failures, the sub-basin water
+// balance, travel-time zones, lakes, thread counts and the warm start.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <cmath>
+#include <functional>
+#include <random>
+
+#include "processes/soil_basin.h"
+
+namespace {
+
+// Rows of a configuration in which the capillary exchange stays idle (no reach, the
+// water table always below the soil).
+SoilSectionOptions IdleOptions() {
+  SoilSectionOptions o;
+  o.rows[0] = "0.02 0.02";  // m
+  o.rows[10] = "0.9 0.9";   // SDini
+  return o;
+}
+
+// Deterministic rain: heavy bursts on some cells, dry steps between.
+void Rain(SoilBasin& b, int step) {
+  double** p = b.Grid("precipitation");
+  for (int r = 1; r <= SoilBasin::kRows; ++r)
+    for (int c = 1; c <= SoilBasin::kCols; ++c)
+      p[r][c] = step % 4 == 3 ? 0.0 : std::fmod(1.7 * r + 2.3 * c + 5.1 * step, 13.0) * (step % 5 == 0 ? 3.0 : 0.5);
+}
+
+struct SubbasinState {
+  double storage = 0.0;  // mm over the sub-basin
+  double input = 0.0;
+};
+
+// Everything the sub-basin holds, in mm: cell storages, less the mean deficit, water in
+// transit in the zones behind the first, and the contents of the two linear storages.
+double SubbasinStorage(SoilBasin& b, infiltrationsmodellklasse& m, int i) {
+  double sum = 0.0, weight = 0.0;
+  double** w = b.Grid("RelCellArea");
+  for (int r = 1; r <= SoilBasin::kRows; ++r)
+    for (int c = 1; c <= SoilBasin::kCols; ++c) {
+      if (m.SubbasinOf(r, c) != i) continue;
+      sum += w[r][c] * (m.soilStorage[r][c] * m.availableSoilMoisture[r][c] +
+                        m.inactiveSoilMoisture[r][c] * m.inactiveFieldCapacity[r][c] + m.unsaturatedZone[r][c] +
+                        m.interflowStorage[r][c]);
+      weight += w[r][c];
+    }
+  double transit = 0.0;
+  const auto& zones = m.zoneFZT[static_cast<size_t>(i)];
+  for (size_t k = 2; k < zones.size(); ++k) transit += zones[k].sx;
+  const SubbasinParameters& p = m.params[static_cast<size_t>(i)];
+  return sum / weight - m.meanDeficit[static_cast<size_t>(i)] + transit / weight +
+         soilcell::LinearStorageContent(m.QD[static_cast<size_t>(i)], std::exp(-60.0 / p.kQD)) +
+         soilcell::LinearStorageContent(m.QBB[static_cast<size_t>(i)], std::exp(-60.0 / p.kQBB));
+}
+
+double SubbasinInput(SoilBasin& b, infiltrationsmodellklasse& m, int i) {
+  double sum = 0.0, weight = 0.0;
+  double** w = b.Grid("RelCellArea");
+  double** p = b.Grid("precipitation");
+  for (int r = 1; r <= SoilBasin::kRows; ++r)
+    for (int c = 1; c <= SoilBasin::kCols; ++c)
+      if (m.SubbasinOf(r, c) == i) {
+        sum += w[r][c] * p[r][c];
+        weight += w[r][c];
+      }
+  return sum / weight;
+}
+
+void AddTravelTimes(SoilBasin& b) {
+  double** t = b.Add("flow_times", 0.0);
+  for (int r = 1; r <= SoilBasin::kRows; ++r)
+    for (int c = 1; c <= SoilBasin::kCols; ++c) t[r][c] = 1800.0 * ((r + c) % 6);  // zones 1 to 3
+}
+
+ModelDate Step(int k) { return ModelDate{0, k % 24, 1 + k / 24, 1, 2001}; }
+
+}  // namespace
+
+TEST(SoilModel, BuildsItsGridsRecordAndDeficits) {
+  SoilBasin b;
+  auto m = b.Build(SoilSectionOptions());
+  ASSERT_EQ(m->subbasins, 2);
+  EXPECT_EQ(m->subbasinCodes[2], 3);
+  for (const char* g : {"saturation_deficite", "unsaturated_zone_storage", "interflow_storage", "inaktive_soil_moisture",
+                        "inaktive_field_capacity", "saturated_soil_partition", "soil_storage_old", "directflow",
+                        "interflow", "peakflow", "infiltration_excess", "infiltration_saturation"})
+    EXPECT_NE(b.Grid(g), nullptr) << g;
+  SubbasinRunoff* record = m->GetSubbasinRunoff();
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record->subbasinCount, 2);
+  // The record holds the interflow and baseflow before the first step; edges stay 0.
+  const double qb = m->Q0[1] * std::exp(-m->meanDeficit[1] / 50.0);
+  EXPECT_NEAR(record->Water(1), (1.0 - std::exp(-60.0 / 600.0)) * 5.0 + qb, 1e-12);
+  EXPECT_EQ(record->table[0][0], 0.0);
+  EXPECT_EQ(record->table[0][3], 0.0);
+  EXPECT_EQ(record->table[1][1], 0.0);
+  // Mean deficit from SDini x nFK; offsets weigh to 0 in every sub-basin.
+  EXPECT_NEAR(m->meanDeficit[1], 0.4 * 120.0, 1e-12);
+  EXPECT_NEAR(m->Q0[2], std::exp(std::log(60.0 * 6e7 * 2e-6) - m->meanTopographicIndex[2]), 1e-9);
+  double offsets = 0.0;
+  double** w = b.Grid("RelCellArea");
+  for (int r = 1; r <= SoilBasin::kRows; ++r)
+    for (int c = 1; c <= SoilBasin::kCols; ++c)
+      if (m->SubbasinOf(r, c) == 2) offsets += w[r][c] * m->topographicOffset[r][c];
+  EXPECT_NEAR(offsets, 0.0, 1e-9);
+  m->DeleteModule();
+
+  // Flow control 2 runs the model but hands no record on.
+  SoilBasin b2;
+  SoilSectionOptions two;
+  two.flowControl = 2;
+  auto m2 = b2.Build(two);
+  EXPECT_EQ(m2->GetSubbasinRunoff(), nullptr);
+  EXPECT_NE(m2->GetStorageFileName(), nullptr);
+  m2->DeleteModule();
+}
+
+TEST(SoilModel, BadSectionsAndGridsEndTheRun) {
+  struct Case {
+    const char* what;
+    std::function<void(SoilBasin&, SoilSectionOptions&)> setup;
+    int code;
+    const char* message;
+  } cases[] = {
+      {"travel times missing in a whole sub-basin",
+       [](SoilBasin& b, SoilSectionOptions&) {
+         double** t = b.Add("flow_times", 3600.0);
+         for (int r = 1; r <= 6; ++r) t[r][1] = t[r][2] = -9999.0;
+       },
+       6, "all cells in flow time grid flow_times, sub basin 1 are NODATA!"},
+      {"no cell in the first travel-time zone",
+       [](SoilBasin& b, SoilSectionOptions&) { b.Add("flow_times", 7000.0); }, 61,
+       "the first time zone of subbasin 1 has no cells!"},
+      {"infiltration without the soil model",
+       [](SoilBasin&, SoilSectionOptions& o) { o.flowControl = 0; }, 47, "auch das Bodenmodell ausgefuehrt wird"},
+      {"infiltration interval differs",
+       [](SoilBasin&, SoilSectionOptions& o) { o.infiltrationInterval = 30; }, 17,
+       "differs from the one of [soil_model]"},
+      {"unknown lake initialisation",
+       [](SoilBasin& b, SoilSectionOptions& o) {
+         b.Add("lake_codes", -9999.0);
+         o.extra = "[lake_model]\n1\n3\n";
+       },
+       211, "Error in initialization method for [lake_model]"},
+      {"sub-basin code missing in the table",
+       [](SoilBasin&, SoilSectionOptions& o) { o.codeRow = "1 2 3"; }, 10, "there is no code 2"},
+      {"negative recession parameter",
+       [](SoilBasin&, SoilSectionOptions& o) { o.rows[0] = "0.05 -1"; }, 1, "m for subbasin 3 is negative"},
+      {"missing root depth", [](SoilBasin& b, SoilSectionOptions&) { b.registry[5].internalName = "x"; }, 33,
+       "root_depth1 not found in memory"},
+  };
+  for (const Case& c : cases) {
+    SoilBasin b;
+    SoilSectionOptions o;
+    c.setup(b, o);
+    int code = 0;
+    try {
+      auto m = b.Build(o);
+    } catch (int e) {
+      code = e;
+    }
+    EXPECT_EQ(code, c.code) << c.what;
+    EXPECT_NE(b.log.console().find(c.message), std::string::npos) << c.what << ": " << b.log.console();
+  }
+}
+
+TEST(SoilModel, WarnsAboutEmptyMeansSmallConductivityAndMissingTravelTimes) {
+  SoilBasin b;
+  double** w = b.Grid("RelCellArea");
+  for (int r = 1; r <= 6; ++r) w[r][1] = w[r][2] = 0.0;  // sub-basin 1 weighs nothing
+  double** k = b.Grid("hydraulic_conductivity");
+  for (int r = 1; r <= 6; ++r)
+    for (int c = 1; c <= 5; ++c) k[r][c] = 1e-5;
+  double** t = b.Add("flow_times", 3600.0);
+  t[2][3] = -9999.0;
+  t[3][3] = NAN;
+  SoilSectionOptions o;
+  o.rows[1] = "1e-6 0";  // Tkorr 0: no baseflow
+  std::unique_ptr<infiltrationsmodellklasse> m;
+  try {
+    m = b.Build(o);
+  } catch (int e) {
+    FAIL() << e << b.log.console();
+  }
+  const std::string log = b.log.console();
+  EXPECT_NE(log.find("1 sub-basins of soil_model have no cell weight"), std::string::npos) << log;
+  EXPECT_NE(log.find("mean of \"hydraulic_conductivity\""), std::string::npos);
+  EXPECT_NE(log.find("2 cells of soil_model have no value in the flow time grid"), std::string::npos);
+  EXPECT_EQ(m->Q0[1], 0.0);
+  EXPECT_EQ(m->Q0[2], 0.0);
+  EXPECT_EQ(m->flowTimes[2][3], 1.0);
+  for (int s = 0; s < 5; ++s) {
+    Rain(b, s);
+    m->Run(Step(s));
+    for (int i = 1; i <= 2; ++i) ASSERT_TRUE(std::isfinite(m->GetSubbasinRunoff()->Water(i)));
+  }
+  // Means over no weight are 0; what is left is the slow baseflow storage running out.
+  EXPECT_EQ(m->QD[1], 0.0);
+  EXPECT_EQ(m->QI[1], 0.0);
+  EXPECT_EQ(m->QB[1], 0.0);
+  EXPECT_EQ(m->GetSubbasinRunoff()->Water(1), m->QBB[1]);
+  m->DeleteModule();
+}
+
+// input = change of storages (cells, deficit, zones in transit, linear storages) + runoff.
+TEST(SoilModel, SubbasinWaterBalanceClosesEveryStep) {
+  SoilBasin b;
+  AddTravelTimes(b);
+  auto m = b.Build(IdleOptions());
+  double before[3] = {0, SubbasinStorage(b, *m, 1), SubbasinStorage(b, *m, 2)};
+  for (int s = 0; s < 200; ++s) {
+    Rain(b, s);
+    const double input[3] = {0, SubbasinInput(b, *m, 1), SubbasinInput(b, *m, 2)};
+    m->Run(Step(s));
+    for (int i = 1; i <= 2; ++i) {
+      const double after = SubbasinStorage(b, *m, i);
+      const double runoff = m->GetSubbasinRunoff()->Water(i);
+      ASSERT_NEAR(input[i], after - before[i] + runoff, 1e-9 * (std::fabs(after) + input[i] + 1.0))
+          << "step " << s << " sub-basin " << i;
+      before[i] = after;
+      ASSERT_NEAR(m->zoneFZT[static_cast<size_t>(i)][1].RelCellSum, m->weightSum[static_cast<size_t>(i)], 1e-12);
+    }
+  }
+  m->DeleteModule();
+}
+
+TEST(SoilModel, DirectRunoffTravelsThroughItsZoneUndiminished) {
+  SoilBasin b;
+  double** t = b.Add("flow_times", 600.0);
+  t[1][4] = 3 * 3600.0 - 1.0;  // zone 3
+  SoilSectionOptions o = IdleOptions();
+  o.macropores = 0.0;
+  auto m = b.Build(o);
+  double** p = b.Grid("precipitation");
+  p[1][4] = 40.0;  // far above the conductivity: infiltration excess
+  const double w = b.Grid("RelCellArea")[1][4];
+  m->Run(Step(0));
+  const double qd = m->directFlow[1][4];
+  ASSERT_GT(qd, 1.0);
+  EXPECT_EQ(m->zoneFZT[2][3].sx, qd * w);
+  p[1][4] = 0.0;
+  m->Run(Step(1));
+  EXPECT_EQ(m->zoneFZT[2][2].sx, qd * w);
+  const double q2 = m->QD[2];
+  m->Run(Step(2));
+  EXPECT_EQ(m->zoneFZT[2][1].sx, qd * w);
+  const double e = std::exp(-60.0 / m->params[2].kQD);
+  EXPECT_NEAR(m->QD[2], q2 * e + (qd * w / m->weightSum[2]) * (1 - e), 1e-12);
+  m->DeleteModule();
+}
+
+TEST(SoilModel, LakeCellsAddNothingButKeepTheOthersRunoff) {
+  SoilBasin b;
+  double** lakes = b.Add("lake_codes", -9999.0);
+  lakes[2][3] = 1.0;
+  b.Add("ponding_storage_top", 0.0);
+  b.Add("max_ponding_storage", 0.5);
+  SoilSectionOptions o = IdleOptions();
+  o.macropores = 0.0;
+  o.extra = "[lake_model]\n1\n1\n";
+  auto m = b.Build(o);
+  EXPECT_EQ(b.Grid("max_ponding_storage")[1][1], 500.0);
+  double** p = b.Grid("precipitation");
+  p[1][4] = 40.0;  // runoff of another cell of the sub-basin, in zone 1 like the lake
+  m->Run(Step(0));
+  double** w = b.Grid("RelCellArea");
+  EXPECT_EQ(m->zoneFZT[2][1].sx, m->directFlow[1][4] * w[1][4]);
+  EXPECT_GT(m->zoneFZT[2][1].sx, 0.0);
+  EXPECT_EQ(m->zoneFZT[2][1].RelCellSum, m->weightSum[2]);
+  EXPECT_EQ(m->soilStorage[2][3], 1.0);
+  EXPECT_EQ(m->saturationDeficit[2][3], 0.0);
+  m->DeleteModule();
+}
+
+TEST(SoilModel, ResultsDoNotDependOnTheThreadCount) {
+  const int saved = omp_get_max_threads();
+  std::vector<double> results[2];
+  for (int run = 0; run < 2; ++run) {
+    omp_set_num_threads(run == 0 ? 1 : 4);
+    SoilBasin b;
+    AddTravelTimes(b);
+    SoilSectionOptions o;
+    o.rows[12] = "0.4 0.7";  // capillary exchange on
+    auto m = b.Build(o);
+    for (int s = 0; s < 60; ++s) {
+      Rain(b, s);
+      m->Run(Step(s));
+      for (int i = 1; i <= 2; ++i) results[run].push_back(m->GetSubbasinRunoff()->Water(i));
+    }
+    for (double** g : {m->soilStorage, m->saturationDeficit, m->unsaturatedZone, m->interflowStorage, m->directFlow})
+      for (int r = 1; r <= SoilBasin::kRows; ++r)
+        for (int c = 1; c <= SoilBasin::kCols; ++c) results[run].push_back(g[r][c]);
+    m->DeleteModule();
+  }
+  omp_set_num_threads(saved);
+  ASSERT_EQ(results[0].size(), results[1].size());
+  for (size_t k = 0; k < results[0].size(); ++k) ASSERT_EQ(results[0][k], results[1][k]) << k;
+}
+
+// 2N steps equal N steps, the state written, and N steps from a warm start.
+TEST(SoilModel, WarmStartContinuesTheRunExactly) {
+  const int N = 30;
+  SoilSectionOptions o = IdleOptions();
+  o.method = 2;
+  o.infiltration = 0;
+
+  SoilBasin whole;
+  AddTravelTimes(whole);
+  auto a = whole.Build(o);
+  for (int s = 0; s < 2 * N; ++s) {
+    Rain(whole, s);
+    a->Run(Step(s));
+  }
+
+  SoilBasin first;
+  AddTravelTimes(first);
+  o.gridDir = first.dir.path() + "/";
+  auto b = first.Build(o);
+  for (int s = 0; s < N; ++s) {
+    Rain(first, s);
+    b->Run(Step(s));
+  }
+  const char* names[6] = {"sd", "suz", "sif", "sbia", "nfkia", "ssp"};
+  double** state[6] = {b->saturationDeficit,     b->unsaturatedZone,       b->interflowStorage,
+                       b->inactiveSoilMoisture, b->inactiveFieldCapacity, b->saturatedSoilPartition};
+  for (int k = 0; k < 6; ++k) b->WriteGridDouble(o.gridDir + names[k] + ".bin", state[k], false, true, false);
+  WriteTextFile(first.dir.file("state.txt"), "[snow_model_v2]\nsoil_model\n\n" + b->StorageSectionText());
+
+  SoilBasin second;
+  AddTravelTimes(second);
+  double** sb = second.Grid("soil_storage");
+  for (int r = 1; r <= SoilBasin::kRows; ++r)
+    for (int c = 1; c <= SoilBasin::kCols; ++c) sb[r][c] = b->soilStorage[r][c];
+  WriteTextFile(second.dir.file("state.txt"), ReadTextFile(first.dir.file("state.txt")));
+  o.readgrids = 1;
+  auto c = second.Build(o);
+  for (int s = N; s < 2 * N; ++s) {
+    Rain(second, s);
+    c->Run(Step(s));
+  }
+  auto close = [](double x, double y) { return std::fabs(x - y) <= 1e-9 * std::max(1.0, std::fabs(x)); };
+  for (int i = 1; i <= 2; ++i) {
+    EXPECT_TRUE(close(a->GetSubbasinRunoff()->Water(i), c->GetSubbasinRunoff()->Water(i))) << i;
+    EXPECT_TRUE(close(a->meanDeficit[static_cast<size_t>(i)], c->meanDeficit[static_cast<size_t>(i)]));
+    EXPECT_TRUE(close(a->QBB[static_cast<size_t>(i)], c->QBB[static_cast<size_t>(i)]));
+    EXPECT_TRUE(close(a->QD[static_cast<size_t>(i)], c->QD[static_cast<size_t>(i)]));
+  }
+  for (int r = 1; r <= SoilBasin::kRows; ++r)
+    for (int col = 1; col <= SoilBasin::kCols; ++col) {
+      if (!whole.Inside(r, col)) continue;
+      EXPECT_TRUE(close(a->soilStorage[r][col], c->soilStorage[r][col]));
+      EXPECT_TRUE(close(a->unsaturatedZone[r][col], c->unsaturatedZone[r][col]));
+      EXPECT_TRUE(close(a->interflowStorage[r][col], c->interflowStorage[r][col]));
+      EXPECT_TRUE(close(a->saturationDeficit[r][col], c->saturationDeficit[r][col]));
+    }
+  a->DeleteModule();
+  b->DeleteModule();
+  c->DeleteModule();
+}
+
+TEST(SoilModel, StorageSectionMismatchesStopTheWarmStart) {
+  SoilBasin b;
+  AddTravelTimes(b);
+  auto m = b.Build(IdleOptions());
+  const std::string text = m->StorageSectionText();
+  EXPECT_EQ(text.rfind("[soil_model]\n2 (number of subasins)\n1\t3\t(code)\n", 0), 0u);
+  struct Case {
+    std::string from, to, label;
+  } cases[] = {
+      {"20\t20\t(m:", "20\t20.01\t(m:", "m"},
+      {"(code)", "\n", "subbasin code"},
+      {"1 3 (zone 1", "1 4 (zone 1", "maxzeit of actual subbasin"},
+      {"\t(k_ELS_QI", "0.5\t(k_ELS_QI", "k_ELS_QI"},
+  };
+  for (const Case& c : cases) {
+    std::string changed = text;
+    const size_t at = changed.find(c.from);
+    ASSERT_NE(at, std::string::npos) << c.from;
+    if (c.label == "subbasin code") changed.replace(changed.find("3\t(code)"), 1, "4");
+    else if (c.label == "k_ELS_QI") changed.replace(changed.rfind("\t", at - 1) + 1, at - changed.rfind("\t", at - 1) - 1, "0.5");
+    else changed.replace(at, c.from.size(), c.to);
+    int code = 0;
+    try {
+      m->RestoreStorageSection(changed, "state.txt");
+    } catch (int e) {
+      code = e;
+    }
+    EXPECT_EQ(code, 71) << c.label;
+    EXPECT_NE(b.log.console().find("error in storage file content reading " + c.label + ":"), std::string::npos)
+        << c.label;
+  }
+  int code = 0;
+  try {
+    m->RestoreStorageSection("[soil_model_old]\n", "state.txt");
+  } catch (int e) {
+    code = e;
+  }
+  EXPECT_EQ(code, 71);
+  // A file without the carried lines leaves the slow baseflow and the mean deficit as built.
+  const double deficit = m->meanDeficit[1];
+  std::string old = text.substr(0, text.find("(QBB and mean"));
+  old.replace(old.find("0 (QD[1])"), 1, "0.25");
+  m->RestoreStorageSection(old, "state.txt");
+  EXPECT_EQ(m->QD[1], 0.25);
+  EXPECT_EQ(m->meanDeficit[1], deficit);
+  m->DeleteModule();
+}
