@@ -152,6 +152,8 @@ class bodenmodellklasse : public teilmodellklasse {
  protected:
   // Construction steps (soil_setup.cpp).
   void ReadSection();
+  // Everything after the section: grids, travel-time zones, statistics, state, lakes.
+  void BuildGridsAndState();
   void FindInputGrids();
   void SetUpTravelTimeZones();
   void CreateStatistics();

@@ -10,6 +10,18 @@ infiltrationsmodellklasse::infiltrationsmodellklasse(int& error, const ModuleInp
     : bodenmodellklasse(error, in, "soil_model") {
   if (error != 0) throw error;
   if (in.zoneCodeMap == nullptr) return;
+  try {
+    ReadOwnSection();
+  } catch (...) {
+    // The soil model's grids leave the registry with the failed module.
+    ReleaseGrids();
+    if (markerPosition > 0) FreeGrid(markerPosition);
+    if (excessPosition > 0) FreeGrid(excessPosition);
+    throw;
+  }
+}
+
+void infiltrationsmodellklasse::ReadOwnSection() {
   *log << "initialisieren " << moduleName << "[end-entry]";
   if (!OpenControlFile()) {
     *log << "ERROR: error opening " << controlFileName << "[end-entry]";

@@ -35,5 +35,6 @@ class infiltrationsmodellklasse : public bodenmodellklasse {
   std::vector<ZoneTableEntry> excessZones;
 
  private:
+  void ReadOwnSection();
   void Infiltrate();
 };

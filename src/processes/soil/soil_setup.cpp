@@ -76,6 +76,22 @@ bodenmodellklasse::bodenmodellklasse(int& error, const ModuleInputs& in, const s
   subbasinRunoff = &runoffRecord;
   for (int i = 1; i <= subbasins; ++i) QBB[static_cast<size_t>(i)] = params[static_cast<size_t>(i)].QBBini;
 
+  try {
+    BuildGridsAndState();
+  } catch (...) {
+    // Nothing of a half-built model stays in the registry.
+    ReleaseGrids();
+    throw;
+  }
+
+  soilZoneTable = zoneTableStore.data();
+  soilZoneCodeMap = codeMapStore.data();
+  soilZoneCount = subbasins;
+  soilMaxZoneCode = largestCode;
+  storageWrite = true;
+}
+
+void bodenmodellklasse::BuildGridsAndState() {
   FindInputGrids();
   *log << "looking for longest flow travel time" << "[end-entry]";
   SetUpTravelTimeZones();
@@ -112,12 +128,6 @@ bodenmodellklasse::bodenmodellklasse(int& error, const ModuleInputs& in, const s
     stabilityIndex = grids[positions[0]].data;
     for (int k = 0; k < 6; ++k) stability[k] = grids[positions[k + 1]].data;
   }
-
-  soilZoneTable = zoneTableStore.data();
-  soilZoneCodeMap = codeMapStore.data();
-  soilZoneCount = subbasins;
-  soilMaxZoneCode = largestCode;
-  storageWrite = true;
 }
 
 bodenmodellklasse::~bodenmodellklasse() {
