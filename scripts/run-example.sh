@@ -9,6 +9,11 @@ if [ -f examples/basin/basin.ctl ]; then
   cd examples/basin
   mkdir -p output
   ../../build/orvelvco64 basin.ctl -diagfile:output/Orvel_Diag.xml
+  # The outlet hydrographs, when routing ran: the picture of the README.
+  if [ -s output/discharge.stat ] && python3 -c "import matplotlib" 2>/dev/null; then
+    python3 ../../scripts/plot_hydrograph.py output/discharge.stat hydrograph.png \
+      "Huerfano example: routed discharge at the sub-basin outlets" && echo "hydrograph: examples/basin/hydrograph.png"
+  fi
   echo "outputs: examples/basin/output (diagnostics: examples/basin/output/Orvel_Diag.xml);"
   echo "         the preprocessed control file and the derived grids: examples/basin/*.intern*"
 else

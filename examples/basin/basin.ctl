@@ -7,7 +7,7 @@
 [output_interval]
 24      # reporting interval of the progress lines in hours
 0       # second value: option of the interpolators
-0       # third value
+1       # third value: discharge of the routing in m3/s (0: mm per step)
 60      # min_to_int_end: minutes from the hour stamp of the data to the end of the step
 WriteAsciiGrids = 1
 DefaultOutputDirectory = output/
@@ -223,8 +223,22 @@ SD.stat 2001            # mean saturation deficit
 soil_state.txt          # storage file
 
 [routing_model]
-0       # flow control parameter
+0       # flow control parameter (1: route the soil model's runoff)
 60      # time interval in minutes
+1.0 2000.0 20 2          # qmin, qmax (l/s/km2), table intervals, sub-intervals per step
+discharge.stat 2001      # discharge at every sub-basin outlet, every step
+none                     # no observed discharge here
+0                        # column descriptors of the observed discharge
+0                        # steps before the model efficiency begins
+TG 1 (AE=50, AF=1.0)     # routing descriptions, upstream first: 1 and 3 into 4, 2 and 4 into 5
+TG 2 (AE=64, AF=1.0)
+TG 3 (AE=113, AF=1.0)
+TG 4 (AE=120, AF=1.0)
+OL 1 (kh=3, kf=10, bm=4, bf=30, hm=1.0, kstm=25, kstf=15, I=0.030, L=9000, A=50)
+OL 3 (kh=4, kf=12, bm=6, bf=40, hm=1.2, kstm=25, kstf=15, I=0.025, L=14000, A=113)
+TG 5 (AE=23, AF=1.0)
+OL 2 (kh=3, kf=10, bm=5, bf=30, hm=1.0, kstm=25, kstf=15, I=0.020, L=11000, A=64)
+OL 4 (kh=5, kf=15, bm=8, bf=50, hm=1.5, kstm=30, kstf=15, I=0.010, L=7000, A=283)
 
 [RegionalSuperposition]
 0       # flow control parameter

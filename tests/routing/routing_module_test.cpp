@@ -152,3 +152,66 @@ TEST(RoutingModule, WritesTheLevelDischargeTables) {
 }
 
 }  // namespace
+
+namespace {
+
+// The routing section of the example basin, switched on, over its five sub-basins: every
+// description builds, the network runs 1 and 3 into 4, 2 and 4 into 5, and steady runoff
+// leaves the outlet unchanged.
+TEST(RoutingModule, ExampleBasinSectionRoutesItsFiveSubbasins) {
+  std::string control = ReadTextFile(std::string(ORVEL_SOURCE_DIR) + "/examples/basin/basin.ctl");
+  const std::string off = "[routing_model]\n0 ";
+  ASSERT_NE(control.find(off), std::string::npos);
+  control.replace(control.find(off), off.size(), "[routing_model]\n1 ");
+  CapturedLog log;
+  RoutingBasin b;
+  const double cells[] = {0, 50, 64, 113, 120, 23};
+  b.zones.resize(6);
+  for (int i = 1; i <= 5; ++i) {
+    b.zones[i].code = i;
+    b.zones[i].cellCount = cells[i];
+  }
+  b.codeMap = {0, 1, 2, 3, 4, 5};
+  b.rows.assign(2, std::vector<double>(7, 0.2));
+  b.rowPointers = {b.rows[0].data(), b.rows[1].data()};
+  b.runoff.table = b.rowPointers.data();
+  b.runoff.subbasinCount = 5;
+  WriteTextFile(b.dir.file("basin.ctl"), control);
+  ModuleInputs in;
+  in.log = &log.log();
+  in.controlFileName = b.dir.file("basin.ctl");
+  in.grids = b.registry.Records();
+  in.statisticsTable = b.statistics.data();
+  in.statisticsSize = 200;
+  in.zoneTable = b.zones.data();
+  in.zoneCodeMap = b.codeMap.data();
+  in.zoneCount = 5;
+  in.maxZoneCode = 5;
+  in.geometry = b.geometry;
+  in.start = ModelDate{0, 1, 1, 1, 1985};
+  in.output.defaultOutputDirectory = b.dir.path() + "/";
+  RoutingInputs r;
+  r.soilInterval = 60;
+  r.soilZoneTable = b.zones.data();
+  r.soilZoneCodeMap = b.codeMap.data();
+  r.soilZoneCount = 5;
+  r.soilMaxZoneCode = 5;
+  int error = 0;
+  abflussmodellklasse m(error, in, r);
+  m.SetSubbasinRunoff(&b.runoff);
+  m.InitRouting();
+  ASSERT_EQ(m.routingObjects.size(), 5u) << log.console();
+  EXPECT_EQ(m.downstream[1], 4);
+  EXPECT_EQ(m.downstream[3], 4);
+  EXPECT_EQ(m.downstream[2], 5);
+  EXPECT_EQ(m.downstream[4], 5);
+  EXPECT_DOUBLE_EQ(m.cellCounts[5], 370.0);
+  for (int h = 0; h < 24; ++h) m.RunTimeStep(StepDate(h), 1, 1);
+  EXPECT_NEAR(m.input[5], 0.2, 1e-12);
+  EXPECT_EQ(m.unitCode, 1);
+  m.DeleteModule();
+  // 0.2 mm per hour over 370 km² is 20.56 m³/s at the outlet.
+  EXPECT_NE(ReadTextFile(b.dir.file("discharge.stat")).find("\t20.556"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,57 @@
+#!/usr/bin/env python3
+"""Draws the routed discharge of a run: one line per sub-basin outlet from the routing
+module's statistics file (a tab-separated table: title row with the sub-basin codes,
+a description row, an area row, then YY MM DD HH [mm] and one value per sub-basin).
+
+    scripts/plot_hydrograph.py <discharge.stat> <picture.png> [title]
+"""
+import datetime
+import sys
+
+import matplotlib
+
+matplotlib.use("Agg")
+import matplotlib.pyplot as plt  # noqa: E402
+
+
+def read_table(path):
+    with open(path) as f:
+        lines = f.read().splitlines()
+    titles = lines[0].split("\t")
+    minute = len(titles) > 4 and titles[4] == "mm"
+    first = 5 if minute else 4
+    codes = [t.strip('"') for t in titles[first:]]
+    unit = lines[1]
+    times, series = [], [[] for _ in codes]
+    for line in lines[3:]:
+        f = line.split("\t")
+        if len(f) < first + len(codes) or not f[0].strip().lstrip("-").isdigit():
+            break  # the efficiency block follows the rows
+        y, mo, d, h = (int(x) for x in f[:4])
+        mi = int(f[4]) if minute else 0
+        times.append(datetime.datetime(y, mo, d) + datetime.timedelta(hours=h, minutes=mi))
+        for k in range(len(codes)):
+            series[k].append(float(f[first + k]))
+    return codes, unit, times, series
+
+
+def main():
+    if len(sys.argv) < 3:
+        sys.exit(__doc__)
+    codes, unit, times, series = read_table(sys.argv[1])
+    if not times:
+        sys.exit(f"{sys.argv[1]}: no rows")
+    fig, ax = plt.subplots(figsize=(9, 4))
+    for code, values in zip(codes, series):
+        ax.plot(times, values, lw=1.6 if code == codes[-1] else 0.9, label=f"sub-basin {code}")
+    ax.set_ylabel("m³/s" if "m3 per sec" in unit else "mm per step")
+    ax.set_title(sys.argv[3] if len(sys.argv) > 3 else "routed discharge at the sub-basin outlets")
+    ax.grid(alpha=0.3)
+    ax.legend(fontsize=8, ncol=len(codes))
+    fig.autofmt_xdate()
+    fig.tight_layout()
+    fig.savefig(sys.argv[2], dpi=110)
+
+
+if __name__ == "__main__":
+    main()
