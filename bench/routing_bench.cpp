@@ -1,0 +1,118 @@
+// The routing step of a 1000 x 1000 basin of 20 sub-basins (50000 cells of 100 m each), in
+// a tree of channels, hourly with 2 sub-intervals: time per step and, as cells of the basin
+// per second of routing, the figure to set beside the cell loops of the other modules.
+// Routing runs per sub-basin on the calling thread, so the thread count does not change it.
+//
+//   routing_bench [steps]     (default 20000)
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "framework/logstream.h"
+#include "framework/teilmod.h"
+#include "framework/zonalstatistic.h"
+#include "grids/grid_registry.h"
+#include "processes/subbasin_runoff.h"
+#include "routing/abfluss.h"
+
+namespace {
+
+constexpr int kSubbasins = 20;
+constexpr double kCellsPerSubbasin = 50000.0;
+
+// Sub-basin i (1..20) flows into (i + 1) / 2 + 10 for i <= 18, 19 into 20: two headwater
+// levels joining towards the outlet 20. Descriptions are written upstream first.
+std::string Control() {
+  std::ostringstream s;
+  s << "[output_interval]\n24\n0\n1\n\n[routing_model]\n1\n60\n1.0 5000.0 30 2\nnone 0\nnone\n0\n0\n";
+  std::vector<std::vector<int>> tributaries(kSubbasins + 1);
+  for (int i = 1; i <= kSubbasins - 1; ++i) tributaries[i <= 18 ? (i + 1) / 2 + 10 : 20].push_back(i);
+  for (int i = 1; i <= kSubbasins; ++i) {
+    double area = 5.0;
+    s << "TG " << i << " (AE=" << area << ", AF=1.0)\n";
+    for (int t : tributaries[i])
+      s << "OL " << t << " (kh=3, kf=10, bm=6, bf=40, hm=1.2, kstm=25, kstf=15, I=0.01, L=" << 4000 + 500 * t
+        << ", A=" << 5.0 * t << ")\n";
+  }
+  s << "end of the list\n";
+  return s.str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int steps = argc > 1 ? std::atoi(argv[1]) : 20000;
+  const std::string dir = std::filesystem::temp_directory_path() / "routing_bench";
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir + "/bench.ctl") << Control();
+
+  std::ostringstream console;
+  LogStream log(console, "/dev/null", 0);
+  GridRegistry registry;
+  std::vector<ZoneTableEntry> zones(kSubbasins + 1);
+  std::vector<int> codeMap(kSubbasins + 1);
+  for (int i = 1; i <= kSubbasins; ++i) {
+    zones[i].code = i;
+    zones[i].cellCount = kCellsPerSubbasin;
+    codeMap[i] = i;
+  }
+  std::vector<StatisticsTableEntry> statistics(201);
+  ModuleInputs in;
+  in.log = &log;
+  in.controlFileName = dir + "/bench.ctl";
+  in.grids = registry.Records();
+  in.statisticsTable = statistics.data();
+  in.statisticsSize = 200;
+  in.zoneTable = zones.data();
+  in.zoneCodeMap = codeMap.data();
+  in.zoneCount = kSubbasins;
+  in.maxZoneCode = kSubbasins;
+  in.geometry.ncols = 1000;
+  in.geometry.nrows = 1000;
+  in.geometry.cellsize = 100.0;
+  in.start = ModelDate{0, 1, 1, 1, 2001};
+  in.output.defaultOutputDirectory = dir + "/";
+  RoutingInputs r;
+  r.soilInterval = 60;
+  r.soilZoneTable = zones.data();
+  r.soilZoneCodeMap = codeMap.data();
+  r.soilZoneCount = kSubbasins;
+  r.soilMaxZoneCode = kSubbasins;
+
+  std::vector<double> water(kSubbasins + 2, 0.1);
+  double* rows[] = {water.data()};
+  SubbasinRunoff runoff;
+  runoff.table = rows;
+  runoff.subbasinCount = kSubbasins;
+  try {
+    int error = 0;
+    abflussmodellklasse m(error, in, r);
+    m.SetSubbasinRunoff(&runoff);
+    m.InitRouting();
+    auto t0 = std::chrono::steady_clock::now();
+    for (int s = 0; s < steps; ++s) {
+      // A storm every 200 steps, so that the table rows and translations change.
+      for (int i = 1; i <= kSubbasins; ++i) water[i] = 0.05 + 2.0 * std::exp(-std::pow((s % 200 - 40) / 8.0, 2));
+      ModelDate d{0, (s + 1) % 24, 1 + ((s + 1) / 24) % 28, 1, 2001};
+      m.RunTimeStep(d, 1, 1);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double cells = kSubbasins * kCellsPerSubbasin;
+    std::printf("routing of %d sub-basins (%.0f cells), %d hourly steps: %.2f us per step, %.3g cell-steps/s\n",
+                kSubbasins, cells, steps, seconds / steps * 1e6, cells * steps / seconds);
+    std::printf("share of a whole step at 2e6 cell-steps/s: %.3f %%; at 1e7: %.3f %%\n",
+                100.0 * (seconds / steps) / (cells / 2e6), 100.0 * (seconds / steps) / (cells / 1e7));
+    m.DeleteModule();
+  } catch (int code) {
+    std::fprintf(stderr, "routing failed with code %d\n%s\n", code, console.str().c_str());
+    return 1;
+  }
+  std::filesystem::remove_all(dir);
+  return 0;
+}
