@@ -10,8 +10,11 @@ if [ -f examples/basin/basin.ctl ]; then
   mkdir -p output
   ../../build/orvelvco64 basin.ctl -diagfile:output/Orvel_Diag.xml
   # The outlet hydrographs, when routing ran: the picture of the README.
-  if [ -s output/discharge.stat ] && python3 -c "import matplotlib" 2>/dev/null; then
-    python3 ../../scripts/plot_hydrograph.py output/discharge.stat hydrograph.png \
+  # matplotlib comes from the distribution's package (python3-matplotlib).
+  py=/usr/bin/python3
+  [ -x "$py" ] || py=python3
+  if [ -s output/discharge.stat ] && "$py" -c "import matplotlib" 2>/dev/null; then
+    "$py" ../../scripts/plot_hydrograph.py output/discharge.stat hydrograph.png \
       "Huerfano example: routed discharge at the sub-basin outlets" && echo "hydrograph: examples/basin/hydrograph.png"
   fi
   echo "outputs: examples/basin/output (diagnostics: examples/basin/output/Orvel_Diag.xml);"
