@@ -53,6 +53,9 @@ void AddSnow(double& solid, double& liquid, double amount) {
 
 void SnowSlides(const SlideGrids& s, const GridGeometry& g, double minSlideSlope, double slideMassFrac) {
   const double nodata = g.nodata_value;
+  // Clearing the slide grids and adding the moved snow back touch every cell on its own;
+  // only the visit of the cells in elevation order is sequential.
+#pragma omp parallel for schedule(runtime)
   for (int r = 1; r <= g.nrows; ++r)
     for (int c = 1; c <= g.ncols; ++c) {
       const double v = s.reference[r][c] != nodata ? 0.0 : nodata;
@@ -68,6 +71,8 @@ void SnowSlides(const SlideGrids& s, const GridGeometry& g, double minSlideSlope
       const int c = static_cast<int>(s.orderCol[pr][pc]);
       if (r < 1 || r > g.nrows || c < 1 || c > g.ncols || s.reference[r][c] == nodata) continue;
 
+      // Nothing to give and nothing passed on: the visit would change nothing.
+      if (!(s.solid[r][c] + s.liquid[r][c] > 0.0) && !(s.mobileMass[r][c] > 0.0)) continue;
       double weight[5] = {0, 0, 0, 0, 0};
       double W = 0.0;
       for (int k = 1; k <= 4; ++k) {
@@ -121,6 +126,7 @@ void SnowSlides(const SlideGrids& s, const GridGeometry& g, double minSlideSlope
       }
     }
 
+#pragma omp parallel for schedule(runtime)
   for (int r = 1; r <= g.nrows; ++r)
     for (int c = 1; c <= g.ncols; ++c) {
       if (s.reference[r][c] == nodata) continue;

@@ -1,0 +1,156 @@
+// The snow step (Run and PostRun) on 1000 x 1000 cells, hourly, for the temperature-index
+// method 1 and the energy-balance method 6 (with slides): cell-steps per second on one
+// thread and on all threads, each measured three times in turn, the fastest run reported.
+#include <omp.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "framework/logstream.h"
+#include "grids/grid_registry.h"
+#include "processes/snow/snowmod.h"
+
+namespace {
+
+constexpr int kRows = 1000, kCols = 1000;
+
+std::string Section(int method) {
+  std::ostringstream s;
+  s << "[snow_model]\n1\n60\n" << method << "\n1.0\n0.5\n0.0\n0.1\n0.05\n"
+    << "2.0 2.2 2.5 3.0 3.5 4.0 4.5 4.5 4.0 3.5 3.0 2.5\n1.5 1.6 1.8 2.0 2.2 2.4 2.6 2.6 2.4 2.2 2.0 1.8\n"
+    << "0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3\n0.01\n1.0\n3.0\n0.45\n0.9\n";
+  for (const char* g : {"rain", "snow", "snowdays", "snowage"}) s << g << ".asc\n0\n" << g << ".stat 0\n";
+  s << "albedo.stat 0\nout.asc\n0\nout.stat 0\nmelt.asc\n0\nmelt.stat 0\nsolid.asc\n0\nliquid.asc\n0\n"
+    << "total.stat 0\ntotal.asc\n0\n0\n";
+  if (method > 4) {
+    for (const char* g : {"snowtemp", "surftemp", "input", "mobile", "deposition"})
+      s << g << ".asc\n0\n" << g << ".stat 0\n";
+    s << "55\n1\n30\n0.01\n1\n1\n1\n";
+  }
+  return s.str();
+}
+
+double Seconds(std::chrono::steady_clock::time_point a) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count();
+}
+
+struct Basin {
+  GridRegistry registry;
+  std::vector<MatrixOwner> owned;
+  double** Add(const char* name, double value) {
+    owned.emplace_back(kRows, kCols);
+    for (int r = 1; r <= kRows; ++r)
+      for (int c = 1; c <= kCols; ++c) owned.back()[r][c] = value;
+    const int p = static_cast<int>(owned.size());
+    registry[p].data = owned.back().get();
+    registry[p].internalName = name;
+    registry[p].registered = true;
+    return owned.back().get();
+  }
+};
+
+// Cell-steps per second of `steps` steps of the method on `threads` threads.
+double Measure(int method, int threads, int steps, const std::string& dir) {
+  Basin b;
+  for (const char* n : {"zone_grid", "zonegrid_soilmodel", "[elevation_model]", "albedo", "landuse1",
+                        "precipitation", "temperature", "wind_speed", "air_humidity",
+                        "AspectCorrectedGlobalRadiation", "cloudiness", "slope_angle", "slidefraction1",
+                        "slidefraction2", "slidefraction3", "slidefraction4"})
+    b.Add(n, 1.0);
+  double** elevation = b.registry[3].data;
+  double** T = b.registry[7].data;
+  double** P = b.registry[6].data;
+  double** slope = b.registry[12].data;
+  for (int r = 1; r <= kRows; ++r)
+    for (int c = 1; c <= kCols; ++c) {
+      elevation[r][c] = 500.0 + 2.0 * r + std::fmod(c * 7.0, 50.0);
+      slope[r][c] = std::fmod(r * 13.0 + c * 7.0, 60.0);
+    }
+  const std::string control = dir + "/snow" + std::to_string(method) + ".ctl";
+  if (FILE* f = std::fopen(control.c_str(), "w")) {
+    std::fputs(Section(method).c_str(), f);
+    std::fclose(f);
+  }
+  std::ostringstream console;
+  LogStream log(console, "/dev/null", 0);
+  std::vector<ZoneTableEntry> zones(2);
+  zones[1].code = 1;
+  int codeMap[2] = {0, 1};
+  std::vector<StatisticsTableEntry> table(50);
+  ModuleInputs in;
+  in.log = &log;
+  in.controlFileName = control;
+  in.grids = b.registry.Records();
+  in.zoneTable = zones.data();
+  in.zoneCodeMap = codeMap;
+  in.zoneCount = 1;
+  in.maxZoneCode = 1;
+  in.lastRow = kRows;
+  in.reportInterval = 1000000;
+  in.geometry = GridGeometry{kCols, kRows, 0.0, 0.0, 100.0, -9999.0};
+  in.statisticsTable = table.data();
+  in.statisticsSize = 50;
+  in.output.defaultOutputDirectory = dir + "/";
+  int error = 0;
+  schneemodellklasse m(error, in);
+  if (error != 0) {
+    std::fprintf(stderr, "snow model failed with code %d:\n%s\n", error, console.str().c_str());
+    std::exit(1);
+  }
+  m.SetSnowInterceptionFlag(0);
+  omp_set_num_threads(threads);
+  double best = 1e30;
+  int step = 0;
+  // A winter day's swing around 0 °C: snow falls, settles and melts in every step.
+  auto weather = [&](int k) {
+    const double t = -2.0 + 4.0 * std::sin(k * 0.26);
+#pragma omp parallel for schedule(static)
+    for (int r = 1; r <= kRows; ++r)
+      for (int c = 1; c <= kCols; ++c) {
+        T[r][c] = t + 0.002 * (c - r);
+        P[r][c] = (k % 3 == 0) ? 0.5 : 0.0;
+      }
+  };
+  for (int round = 0; round < 3; ++round) {
+    double spent = 0.0;
+    for (int s = 0; s < steps; ++s) {
+      weather(++step);
+      const ModelDate d{0, step % 24, 1 + (step / 24) % 28, 1, 2001};
+      auto t0 = std::chrono::steady_clock::now();
+      m.Run(d);
+      m.PostRun(d);
+      spent += Seconds(t0);
+    }
+    best = std::min(best, spent);
+  }
+  m.DeleteModule();
+  return static_cast<double>(kRows) * kCols * steps / best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int steps = argc > 1 ? std::atoi(argv[1]) : 5;
+  char pattern[] = "/tmp/snow_bench_XXXXXX";
+  if (!mkdtemp(pattern)) return 1;
+  const int all = omp_get_num_procs();
+  // Rows in chunks of 8 unless OMP_SCHEDULE says otherwise (the program leaves it to the
+  // environment).
+  if (!std::getenv("OMP_SCHEDULE")) omp_set_schedule(omp_sched_dynamic, 8);
+  for (int method : {1, 6}) {
+    const double one = Measure(method, 1, steps, pattern);
+    const double many = Measure(method, all, steps, pattern);
+    std::printf("snow method %d, %d x %d cells, %d hourly steps: %.3g cell-steps/s on 1 thread, %.3g on %d threads "
+                "(speed-up %.1f)\n",
+                method, kRows, kCols, steps, one, many, all, many / one);
+  }
+  return 0;
+}
