@@ -1,8 +1,9 @@
 # Example basin: Huerfano River above Gardner, Colorado (1 km grid, 370 cells, 5 sub-basins)
 # Run from this folder:  ../../build/orvelvco64 basin.ctl -diagfile:output/Orvel_Diag.xml
-# Every process module is present and switched off (flow control 0), except the radiation
-# correction and the special output, which writes output/points.txt: elevation, slope and x
-# coordinate at three cells.
+# Every process module is present; the radiation correction and the snow model run (snow
+# storage and outflow statistics per sub-basin), and the special output writes
+# output/points.txt: elevation, slope and x coordinate at three cells. The other process
+# modules are switched off (flow control 0).
 
 [output_interval]
 24      # reporting interval of the progress lines in hours
@@ -100,12 +101,13 @@ zones.asc       # sub-basin codes 1..5
 dem.asc         # elevation in m
 
 [standard_grids]
-2       # number of standard grids
+3       # number of standard grids
 dem.asc elevation fillcode = 0 statfile = elevation_stat.txt statcode = 2001
 zones.asc zonegrid_soilmodel fillcode = 0
+landuse.asc landuse fillcode = 0
 
 [variable_grids]
-4       # number of variable grids: file, internal name, fill code, value; write code; read flag
+5       # number of variable grids: file, internal name, fill code, value; write code; read flag
 soil_types.asc soil_types 0 1
 0
 0
@@ -118,9 +120,12 @@ soil_storage.asc soil_storage 0 0.6
 topographic_index.asc topographic_faktor 0 7.0
 0
 0
+output/albedo.asc albedo 0 0.2  # albedo (snow model)
+0
+0
 
 [landuse_table]
-2       # number of land use classes (no land-use grid in this example: the table is only read)
+2       # number of land use classes (landuse.asc: 1 below 3300 m, 2 above)
 1 conifer_forest 0.12 70 70 70 65 60 55 55 55 60 65 70 70 110 150 250 280 6 7 7 6 1.2 1.2 1.2 1.2 0.9 0.9 0.9 0.9 1.0 1.0 1.0 1.0
 2 grassland { method = VariableDayCount;
   RootDist = 1.0; TReduWet = 0.95; LimitReduWet = 0.5; HReduDry = 3.45; IntercepCap = 0.3;
@@ -155,8 +160,49 @@ output/shadow.asc               # terrain shading of the last sub-step
 60      # time interval in minutes
 
 [snow_model]
-0       # flow control parameter
+1       # flow control parameter
 60      # time interval in minutes
+1       # method: temperature index (degree-day factor of the month)
+1.0     # transzone: half-width of the rain/snow transition in K
+0.5     # T0R: rain/snow threshold temperature in deg C
+0.0     # T0: melt threshold temperature in deg C
+0.1     # CWH: liquid water the pack holds, relative to its snow
+0.05    # CRFR: refreezing coefficient (methods 3 and 4)
+2.0 2.0 2.5 3.0 3.5 4.0 4.5 4.5 4.0 3.0 2.5 2.0   # DDF in mm/(deg C day), January to December
+1.5 1.5 1.8 2.0 2.2 2.4 2.6 2.6 2.4 2.0 1.8 1.5   # a of the temperature and wind index
+0.2 0.2 0.2 0.2 0.2 0.2 0.2 0.2 0.2 0.2 0.2 0.2   # b of the temperature and wind index
+0.01    # z0: roughness length in m
+1.0     # RMFMIN: seasonal melt factor, minimum
+3.0     # RMFMAX: seasonal melt factor, maximum
+0.45    # ALBsnow_min: albedo of old snow
+0.9     # ALBsnow_max: albedo of fresh snow
+output/rain.asc         # rainfall grid
+0                       # its write code (0: not written)
+rain.stat 0             # rainfall statistics (0: none)
+output/snowfall.asc     # snowfall grid
+0
+snowfall.stat 0
+output/snowdays.asc     # snow-covered days grid
+0
+snowdays.stat 0
+output/snowage.asc      # snow age grid
+0
+snowage.stat 0
+albedo.stat 0           # albedo statistics
+output/snowoutflow.asc  # outflow from the snow cover
+0
+snowoutflow.stat 2001   # its statistics: mean per sub-basin and step
+output/snowmelt.asc     # melt only
+0
+snowmelt.stat 0
+output/snowsolid.asc    # snow water equivalent, solid
+5                       # written at the end of every day
+output/snowliquid.asc   # liquid water in the snow
+0
+snowstorage.stat 2001   # snow storage statistics: mean per sub-basin and step
+output/snowtotal.asc    # total snow storage
+0
+0       # readgrids: 0 starts without snow
 
 [interception_model]
 0       # flow control parameter

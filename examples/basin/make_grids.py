@@ -1,18 +1,22 @@
 #!/usr/bin/env python3
 """Derives the example basin's 1 km grids from the 200 m grids of the Huerfano example.
 
-Usage: make_grids.py <folder with dem.asc and zones.asc>   (writes dem.asc, zones.asc here)
+Usage: make_grids.py <folder with dem.asc and zones.asc>   (writes dem.asc, zones.asc and
+landuse.asc here)
 
 Each 1 km cell is a block of 5 x 5 source cells. The southernmost source row is dropped so
 that the 126 rows divide into 25 blocks. Elevation: mean of the block, to 0.1 m. Zone: the
 code held by most cells of the block when at least 13 of its 25 cells lie in the catchment,
-otherwise no data. Plain Python, no other module needed.
+otherwise no data. Land use (the source has none): conifer forest (code 1) in the basin's
+cells below 3300 m, alpine grassland (code 2) from 3300 m up. Plain Python, no other module
+needed.
 """
 import os
 import sys
 from collections import Counter
 
 BLOCK = 5
+TREELINE = 3300.0  # m: conifer forest below, alpine grassland above
 
 
 def read_ascii_grid(path):
@@ -61,6 +65,10 @@ def main():
     write_ascii_grid(os.path.join(here, "dem.asc"), ncols, nrows, hd["xllcorner"], yll, cs, out_dem,
                      lambda v: "%.1f" % v)
     write_ascii_grid(os.path.join(here, "zones.asc"), ncols, nrows, hd["xllcorner"], yll, cs, out_zones,
+                     lambda v: "%d" % v)
+    landuse = [[-9999 if z == -9999 else (1 if d < TREELINE else 2) for d, z in zip(drow, zrow)]
+               for drow, zrow in zip(out_dem, out_zones)]
+    write_ascii_grid(os.path.join(here, "landuse.asc"), ncols, nrows, hd["xllcorner"], yll, cs, landuse,
                      lambda v: "%d" % v)
     counts = Counter(v for row in out_zones for v in row if v != -9999)
     print("%d x %d cells, %d in the basin, per zone %s" % (ncols, nrows, sum(counts.values()), dict(sorted(counts.items()))))

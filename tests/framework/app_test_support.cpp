@@ -36,7 +36,7 @@ meteointerpol* MakeClock(const ModuleInputs& in, const std::string& name, int, i
 }  // namespace
 
 BasinCopy::BasinCopy() {
-  for (const char* f : {"basin.ctl", "zones.asc", "dem.asc", "temperature.dat", "precipitation.dat"})
+  for (const char* f : {"basin.ctl", "zones.asc", "dem.asc", "landuse.asc", "temperature.dat", "precipitation.dat"})
     std::filesystem::copy_file(kBasin + f, dir_.file(f));
   std::filesystem::create_directories(dir_.file("output"));
   // These tests drive the frame with clock interpolators that make no grids: the example's
@@ -109,7 +109,19 @@ AppSeams::~AppSeams() {
   std::signal(SIGINT, SIG_DFL);
 }
 
+// The runs built here have clock interpolators only, which give the snow model (switched on
+// in the example) no meteorological grids: they run the frame with the snow model off.
+static void SnowModelOff(const std::string& controlFile) {
+  std::string text = ReadTextFile(controlFile);
+  const std::string on = "[snow_model]\n1 ";
+  const size_t p = text.find(on);
+  if (p == std::string::npos) return;
+  text[p + on.size() - 2] = '0';
+  WriteTextFile(controlFile, text);
+}
+
 std::unique_ptr<ModellApplication> MakeApplication(LogStream& log, const std::string& controlFile) {
+  SnowModelOff(controlFile);
   std::string program = "orvelvco64";
   std::string file = controlFile;
   char* argv[] = {program.data(), file.data(), nullptr};

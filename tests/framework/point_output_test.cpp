@@ -153,6 +153,7 @@ TEST(SpecialOutput, TheExampleBasinWritesItsPoints) {
   TempDir dir;
   const std::string basin = std::string(ORVEL_SOURCE_DIR) + "/examples/basin/";
   ASSERT_EQ(RunCommand("cp '" + basin + "basin.ctl' '" + basin + "zones.asc' '" + basin + "dem.asc' '" + basin +
+                       "landuse.asc' '" + basin +
                        "temperature.dat' '" + basin + "precipitation.dat' '" + dir.path() +
                        "' && mkdir '" + dir.file("output") + "'"),
             0);
