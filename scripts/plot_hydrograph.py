@@ -45,6 +45,9 @@ def main():
     for code, values in zip(codes, series):
         ax.plot(times, values, lw=1.6 if code == codes[-1] else 0.9, label=f"sub-basin {code}")
     ax.set_ylabel("m³/s" if "m3 per sec" in unit else "mm per step")
+    # A logarithmic axis keeps the small events beside a large recession readable.
+    if all(v > 0 for values in series for v in values):
+        ax.set_yscale("log")
     ax.set_title(sys.argv[3] if len(sys.argv) > 3 else "routed discharge at the sub-basin outlets")
     ax.grid(alpha=0.3)
     ax.legend(fontsize=8, ncol=len(codes))

@@ -1,9 +1,9 @@
 # Example basin: Huerfano River above Gardner, Colorado (1 km grid, 370 cells, 5 sub-basins)
 # Run from this folder:  ../../build/orvelvco64 basin.ctl -diagfile:output/Orvel_Diag.xml
-# Every process module is present; the radiation correction and the snow model run (snow
-# storage and outflow statistics per sub-basin), and the special output writes
-# output/points.txt: elevation, slope and x coordinate at three cells. The other process
-# modules are switched off (flow control 0).
+# Every process module is present; the radiation correction, the snow model, the soil model
+# and routing run (discharge at the five outlets in output/discharge.stat), and the special
+# output writes output/points.txt: elevation, slope and x coordinate at three cells. The other
+# process modules are switched off (flow control 0).
 
 [output_interval]
 24      # reporting interval of the progress lines in hours
@@ -269,7 +269,7 @@ SD.stat 2001            # mean saturation deficit
 soil_state.txt          # storage file
 
 [routing_model]
-0       # flow control parameter (1: route the soil model's runoff)
+1       # flow control parameter (1: route the soil model's runoff)
 60      # time interval in minutes
 1.0 2000.0 20 2          # qmin, qmax (l/s/km2), table intervals, sub-intervals per step
 discharge.stat 2001      # discharge at every sub-basin outlet, every step
