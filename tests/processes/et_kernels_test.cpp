@@ -176,7 +176,7 @@ TEST(EtPhysics, PenmanMonteithLayersAndParts) {
   const double passed = two.rnDay;
   EXPECT_GT(passed, 0.0);
   PmLayer below = grass;
-  below.k = 2;
+  below.top = false;
   two.laiAbove = top.lai;
   const PmResult b = CellPenmanMonteith(s, w, below, two);
   EXPECT_LT(two.rnDay, passed);

@@ -304,6 +304,46 @@ TEST(EvapotranspirationPotential, PenmanMonteithDayAndNightAndThreads) {
   EXPECT_EQ(runs[0], runs[2]);
 }
 
+TEST(EvapotranspirationPotential, LongStepsEmptyLayersMorningStampsAndGlaciers) {
+  {  // Two-day steps: the sub-step table holds them; every value finite.
+    EtBasin b;
+    b.basin.Add("temperature_night", 8.0);
+    ASSERT_EQ(b.Build(SectionLines(1, 2880)), 0);
+    b.et->PotentialET(ModelDate{0, 24, 15, 7, 2001});
+    EXPECT_TRUE(std::isfinite(b.Grid("pot_transpiration0")[2][2]));
+    EXPECT_GT(b.Grid("pot_transpiration1")[2][2], 0.0);
+  }
+  {  // An upper layer without land use (LAI no-data) does not shade the one below.
+    EtBasin b(3, 4, 2);
+    b.Grid("landuse1")[2][2] = -9999.0;
+    b.Grid("leaf_area_index1")[2][2] = -9999.0;
+    ASSERT_EQ(b.Build(SectionLines(1, 60)), 0);
+    b.et->PotentialET(ModelDate{0, 13, 15, 7, 2001});
+    EXPECT_EQ(b.Grid("pot_transpiration1")[2][2], 0.0);
+    const double below = b.Grid("pot_transpiration2")[2][2];
+    EXPECT_TRUE(std::isfinite(below));
+    EXPECT_GT(below, 0.0);
+  }
+  {  // Daily Hamon stamped at 07:00 sees about the daylight of a day, like one stamped 24:00.
+    EtBasin a, m;
+    ASSERT_EQ(a.Build(SectionLines(2, 1440)), 0);
+    ASSERT_EQ(m.Build(SectionLines(2, 1440)), 0);
+    a.et->PotentialET(ModelDate{0, 24, 15, 7, 2001});
+    m.et->PotentialET(ModelDate{0, 7, 16, 7, 2001});
+    EXPECT_NEAR(m.et->daylightPart, a.et->daylightPart, 0.02);
+    EXPECT_GT(a.et->daylightPart, 0.6);
+    EXPECT_NEAR(m.Grid("pot_transpiration0")[1][1], a.Grid("pot_transpiration0")[1][1],
+                0.03 * a.Grid("pot_transpiration0")[1][1]);
+  }
+  {  // The glacier fraction comes from "GlacierizedCells" before "ice_firn".
+    EtBasin b;
+    b.basin.Add("ice_firn", 0.0);
+    b.basin.Add("GlacierizedCells", 0.0)[1][1] = 1.0;
+    ASSERT_EQ(b.Build(SectionLines(2, 1440)), 0);
+    EXPECT_EQ(b.et->GlacierFraction(1, 1), 1.0);
+  }
+}
+
 TEST(EvapotranspirationReal, SnowTakesTheDemandFirst) {
   EtBasin b;
   ASSERT_EQ(b.Build(SectionLines(2, 1440)), 0);
@@ -356,9 +396,12 @@ TEST(EvapotranspirationReal, WaterBalanceOverRandomCellsAndSteps) {
       b.basin.Fill(b.Grid("temperature_night"), [&](int, int) { return 10.0 * u(rng); });
       const ModelDate d{0, 24, 1 + step, 6, 2001};
       b.et->PotentialET(d);
-      std::vector<double> before(100 * 100);
+      std::vector<double> before(100 * 100), demand(100 * 100);
       for (int r = 1; r <= 8; ++r)
-        for (int c = 1; c <= 9; ++c) before[static_cast<size_t>(r * 100 + c)] = theta[r][c] * w[r][c] + pond[r][c];
+        for (int c = 1; c <= 9; ++c) {
+          before[static_cast<size_t>(r * 100 + c)] = theta[r][c] * w[r][c] + pond[r][c];
+          demand[static_cast<size_t>(r * 100 + c)] = b.Grid("potential_evaporation")[r][c];
+        }
       b.et->RealET(d);
       for (int r = 1; r <= 8; ++r)
         for (int c = 1; c <= 9; ++c) {
@@ -366,6 +409,8 @@ TEST(EvapotranspirationReal, WaterBalanceOverRandomCellsAndSteps) {
           for (int k = 1; k <= layers; ++k) out += b.Grid("real_transpiration" + std::to_string(k))[r][c];
           const double after = theta[r][c] * w[r][c] + pond[r][c];
           EXPECT_NEAR(before[static_cast<size_t>(r * 100 + c)] - after, out, 1e-9) << r << "," << c;
+          // The soil evaporates once per cell, whatever the number of layers.
+          EXPECT_LE(b.Grid("real_evaporation")[r][c], demand[static_cast<size_t>(r * 100 + c)] + 1e-12);
           EXPECT_GE(theta[r][c], 0.0);
           EXPECT_GE(pond[r][c], 0.0);
           EXPECT_TRUE(std::isfinite(out));

@@ -26,6 +26,7 @@ struct Terrain {
   CapturedLog log;
   ProcessBasin basin;
   std::unique_ptr<expokorrklasse> rc;
+  double latitude = 47.0;
 
   Terrain(int rows, int cols, double cellsize = 100.0) : basin(rows, cols, cellsize) {
     basin.Add("slope_aspect", 180.0);
@@ -35,7 +36,7 @@ struct Terrain {
   int Build(const std::string& section) {
     WriteTextFile(dir.file("run.ctl"), section);
     ModuleInputs in = basin.Inputs(log.log(), dir.file("run.ctl"), dir.path() + "/");
-    in.latitude = 47.0;
+    in.latitude = latitude;
     in.longitude = 15.0;
     in.referenceMeridian = 15.0;
     int error = -1;
@@ -179,6 +180,26 @@ TEST(RadiationCorrection, SectionChecksAndMethods) {
     t.Grid("temperature")[2][2] = 3.5;
     t.rc->Run(ModelDate{0, 24, 1, 7, 2001});
     EXPECT_EQ(t.Grid("temperature_night")[2][2], 3.5);
+  }
+}
+
+TEST(RadiationCorrection, PolarNightAndMidnightSun) {
+  // No sun at noon: nothing to correct, nothing undefined.
+  for (int month : {12, 6}) {
+    Terrain t(5, 5);
+    t.latitude = 80.0;
+    t.basin.Fill(t.Grid("slope_angle"), 25.0);
+    ASSERT_EQ(t.Build(Section(2, 1, 1)), 0);
+    for (int hour : {1, 12, 18}) {
+      t.rc->Run(ModelDate{0, hour, 21, month, 2001});
+      for (const char* n : {"radiation_correction", "corr_temperature"}) {
+        EXPECT_TRUE(std::isfinite(t.Grid(n)[3][3])) << n << month << hour;
+      }
+      if (month == 12) {
+        EXPECT_EQ(t.Grid("radiation_correction")[3][3], 0.0);
+        EXPECT_EQ(t.Grid("corr_temperature")[3][3], 10.0);
+      }
+    }
   }
 }
 

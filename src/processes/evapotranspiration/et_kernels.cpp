@@ -70,7 +70,7 @@ PmResult CellPenmanMonteith(const PmSettings& s, const PmWeather& w, const PmLay
   // Net radiation (mm) of the part: the top layer gets it from the input or from the
   // radiation balance, lower layers what the layer above passed down.
   const double latent = LatentHeatWhPerMm(t);
-  const bool top = layer.k == 1 || s.arcVeg;
+  const bool top = layer.top || s.arcVeg;
   double& passed = w.day ? carry.rnDay : carry.rnNight;
   double rn;
   if (top) {

@@ -56,7 +56,7 @@ struct PmWeather {
 
 // One vegetation layer of the cell.
 struct PmLayer {
-  int k = 1;
+  bool top = true;          // the uppermost layer of the cell with a land use
   double lai = 0.0;
   double cover = 0.0;
   double canopyResistance = 0.0;

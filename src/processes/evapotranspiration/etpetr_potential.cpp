@@ -185,6 +185,7 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
         w.humidity = humidity ? humidity[r][c] : 0.0;
         w.wind = wind[r][c];
         w.netRadiation = netRadiation ? radiation[r][c] : 0.0;
+        bool anyLayerAbove = false;
         for (int k = 1; k <= n; ++k) {
           if (!Valid(landuse[k][r][c], nodata)) {
             potTranspiration[k][r][c] = potInterception[k][r][c] = 0.0;
@@ -192,7 +193,9 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
           }
           if (k > 1 && Valid(lai[k - 1][r][c], nodata)) carry.laiAbove += lai[k - 1][r][c];
           PmLayer layer;
-          layer.k = k;
+          // A cell whose upper layers have no land use gets the sky on its first used layer.
+          layer.top = !anyLayerAbove;
+          anyLayerAbove = true;
           layer.lai = lai[k][r][c];
           layer.cover = cover[k][r][c];
           layer.canopyResistance = canopyResistance[k][r][c];
