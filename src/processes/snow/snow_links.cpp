@@ -43,6 +43,28 @@ void schneemodellklasse::LinkInputs() {
   inputsLinked = true;
 }
 
+void schneemodellklasse::LinkSnowStackGrids(int enable, void* reference, double value) {
+  if (flowControl == 0) return;
+  snowStackFlag = static_cast<unsigned char>(enable != 0);
+  if (!snowStackFlag) return;
+  snowStackReference = reference;
+  snowStackPositions[0] = RequireGrid("SnowWaterEquivalentSolid");
+  snowStackPositions[1] = RequireGrid("SnowWaterEquivalentLiquid");
+  snowStackPositions[5] = RequireGrid("upperIndexSnow");
+  snowStackPositions[2] = RequireGrid("SnowLayerThickness");
+  snowStackPositions[3] = RequireGrid("SnowDensity");
+  if (modeFlag) snowStackPositions[4] = RequireGrid("Temperature_Stack_Snow");
+  snowStackValue = value;
+}
+
+int schneemodellklasse::SetStackParameters(int first, int second, int third, int64_t fourth) {
+  stackBytes[0] = static_cast<unsigned char>(first & 0xff);
+  stackBytes[1] = static_cast<unsigned char>(second & 0xff);
+  stackBytes[2] = static_cast<unsigned char>(third & 0xff);
+  stackValue = fourth;
+  return stackBytes[0] | (stackBytes[1] << 8);
+}
+
 void schneemodellklasse::InitLakes(const std::string& lakeSection) {
   if (flowControl == 0) return;
   if (FindGrid("lake_codes") == 0) {

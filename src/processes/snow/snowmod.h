@@ -13,6 +13,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +46,13 @@ class schneemodellklasse : public teilmodellklasse {
   virtual void ReadStorageFile(const char* storageFileName, int initialGrids);
   virtual void SetModeFlag(int flag) { modeFlag = static_cast<unsigned char>(flag & 0xff); }
   virtual int GetModeFlag() const { return modeFlag; }
+  // Links of a multilayer snow stack (no module of this program makes one): keeps the flag
+  // and, when it is set, the reference and requires the stack grids.
+  virtual void LinkSnowStackGrids(int enable, void* reference, double value);
+  virtual int GetSnowStackFlag() const { return snowStackFlag; }
+  // Keeps two bytes, the low byte of the third value and the fourth; returns the first two
+  // bytes as one value (the first in the low byte).
+  virtual int SetStackParameters(int first, int second, int third, int64_t fourth);
   void InitTracers(int& error, int count, TracerRecord* table, StatisticsTableEntry* statisticsTable,
                    int statisticsSize) override;
   void DeleteTracers() override;
@@ -83,6 +91,14 @@ class schneemodellklasse : public teilmodellklasse {
   SubbasinRunoff* subbasinRunoff = nullptr;
   int linked = 0;
   unsigned char modeFlag = 0;
+  unsigned char snowStackFlag = 0;
+  void* snowStackReference = nullptr;
+  double snowStackValue = 0.0;
+  // Levels of the stacks "SnowWaterEquivalentSolid", "SnowWaterEquivalentLiquid",
+  // "SnowLayerThickness", "SnowDensity", "Temperature_Stack_Snow" and the grid "upperIndexSnow".
+  std::array<int, 6> snowStackPositions{};
+  std::array<unsigned char, 3> stackBytes{};
+  int64_t stackValue = 0;
   int lakeFlowControl = 0;
 
   // --- output names -----------------------------------------------------------------

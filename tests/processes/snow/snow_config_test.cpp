@@ -194,3 +194,29 @@ TEST(SnowConfig, LakeSetUp) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SnowConfig, SnowStackLinksAndParameters) {
+  TempDir dir;
+  CapturedLog log;
+  SnowBasin basin(3, 4);
+  int error = 0;
+  auto m = MakeSnowModel(basin, log.log(), dir.path(), JoinLines(SnowSectionLines(1)), error);
+  ASSERT_EQ(error, 0);
+  EXPECT_EQ(m->SetStackParameters(0x1203, 0x45, 0x1ff, 7), 0x4503);  // low bytes only
+  m->LinkSnowStackGrids(0, nullptr, 1.0);
+  EXPECT_EQ(m->GetSnowStackFlag(), 0);
+  EXPECT_THROW(m->LinkSnowStackGrids(1, nullptr, 1.0), int);  // the stacks are not there
+  for (const char* g : {"SnowWaterEquivalentSolid", "SnowWaterEquivalentLiquid", "upperIndexSnow",
+                        "SnowLayerThickness", "SnowDensity"})
+    basin.Add(g, 0.0);
+  m->LinkSnowStackGrids(1, nullptr, 2.0);
+  EXPECT_EQ(m->GetSnowStackFlag(), 1);
+  m->SetModeFlag(0x101);  // the temperature stack is then required as well
+  EXPECT_EQ(m->GetModeFlag(), 1);
+  EXPECT_THROW(m->LinkSnowStackGrids(1, nullptr, 2.0), int);
+  m->DeleteModule();
+}
+
+}  // namespace

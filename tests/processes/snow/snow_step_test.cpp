@@ -147,13 +147,13 @@ TEST(SnowStep, LongStepsSplitIntoNightAndDayKeepTheBalance) {
 }
 
 TEST(SnowStep, ResultsAreTheSameForEveryThreadCount) {
-  for (int method : {1, 6, 9}) {
+  for (int method : {6, 9}) {
     Scenario s;
     s.method = method;
     s.slopes = true;
     s.checkBalance = false;  // slides move snow between cells
     s.statCode = "2001";
-    s.steps = 15;
+    s.steps = 12;
     std::string stat1, stat2, stat8;
     const std::vector<double> one = RunScenario(s, 1, &stat1);
     const std::vector<double> two = RunScenario(s, 2, &stat2);
