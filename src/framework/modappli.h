@@ -61,6 +61,7 @@ struct ModuleTable {
 // is simulated, where menu answers come from and how interpolators are made.
 struct ApplicationSeams {
   std::vector<std::string>* calls = nullptr;  // receives "class::operation" per call
+  std::vector<double>* callSeconds = nullptr;  // with calls: the steady clock (s) after each call
   int ctrlCAfterPass = 0;                    // raise SIGINT at the end of this pass (0: never)
   std::vector<int> moreCtrlCAfterPasses;     // further passes with a SIGINT
   std::istream* answers = nullptr;           // menu answers (default: standard input)

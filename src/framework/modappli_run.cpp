@@ -2,6 +2,7 @@
 // menu between two passes.
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -47,7 +48,11 @@ int ParseMenuAnswer(const std::string& word) {
 }
 
 void ModellApplication::Trace(const char* call) {
-  if (seams.calls) seams.calls->emplace_back(call);
+  if (!seams.calls) return;
+  seams.calls->emplace_back(call);
+  if (seams.callSeconds)
+    seams.callSeconds->push_back(
+        std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count());
 }
 
 int ModellApplication::ReadMenuAnswer() {
