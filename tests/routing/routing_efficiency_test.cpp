@@ -2,6 +2,7 @@
 // independent two-pass computation (tests/data/routing/efficiency_reference.py).
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -65,6 +66,44 @@ TEST(RoutingEfficiency, MissingObservedFileMeansNoComparison) {
   m->RunTimeStep(StepDate(0), 1, 1);
   m->DeleteModule();
   EXPECT_EQ(ReadTextFile(b.dir.file("qstat.txt")).find("R-SQUARE"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// Flow control 2: where sub-basin 1 has an observed column, its channel carries the
+// observation of the step (mm per step) in place of the routed runoff.
+TEST(RoutingEfficiency, ObservedDischargeReplacesTheTributaryRunoff) {
+  CapturedLog log;
+  RoutingBasin b;
+  std::string observed = "YY\tMM\tDD\tHH\tQ1\n";
+  for (int h = 1; h <= 200; ++h)
+    observed += "2001\t1\t" + std::to_string(1 + h / 24) + "\t" + std::to_string(h % 24) + "\t0.8\n";
+  WriteTextFile(b.dir.file("observed.txt"), observed);
+  b.SetRunoff(0.2, 0.2, 0.2);
+  const std::string settings =
+      RoutingBasin::Settings("20 20 4 1", "q.txt 0", b.dir.file("observed.txt"), "1\n1 1");
+  auto m = b.Start(b.Control(settings, ThreeBasinDescriptions(), 0, 2), log.log());
+  EXPECT_EQ(m->replacementMode, 1);
+  for (int h = 0; h < 150; ++h) m->RunTimeStep(StepDate(h), 1, 1);
+  // Outlet: 10 cells at 0.8 and 50 at 0.2 over 60 cells.
+  EXPECT_NEAR(m->input[3], (10 * 0.8 + 50 * 0.2) / 60.0, 1e-9);
+}
+
+// The level-discharge tables are only a view for the user: a table file that cannot be
+// written is a warning, and the run goes on.
+TEST(RoutingEfficiency, UnwritableTableFileOnlyWarns) {
+  CapturedLog log;
+  RoutingBasin b;
+  std::string control = b.Control(RoutingBasin::Settings("1 100 10 1", "q.txt 0"), ThreeBasinDescriptions());
+  WriteTextFile(b.dir.file("wq_table.001"), "");
+  std::filesystem::remove(b.dir.file("wq_table.001"));
+  std::filesystem::create_directory(b.dir.file("wq_table.001"));  // a folder in the file's place
+  auto m = b.Start(control, log.log());
+  EXPECT_EQ(m->routingObjects.size(), 3u);
+  EXPECT_NE(log.console().find("error opening file " + b.dir.file("wq_table.001")), std::string::npos);
+  EXPECT_FALSE(ReadTextFile(b.dir.file("wq_table.002")).empty());
 }
 
 }  // namespace
