@@ -151,6 +151,9 @@ int main(int argc, char** argv) {
     if (s.first / many.seconds >= 0.0005)
       std::printf("  %6.2f %%  (%6.2f %%)  %s\n", 100.0 * s.first / many.seconds,
                   100.0 * one.perCall[s.second] / one.seconds, s.second.c_str());
+  const char* routing = "abflussmodellklasse::RunTimeStep";
+  std::printf("routing: %.4f %% of the time loop at %d threads, %.4f %% at 1 thread\n",
+              100.0 * many.perCall[routing] / many.seconds, all, 100.0 * one.perCall[routing] / one.seconds);
   fs::current_path(fs::temp_directory_path());
   fs::remove_all(dir);
   return 0;
