@@ -73,6 +73,11 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   virtual void PotentialET(ModelDate date);
   virtual void SnowEvaporation(ModelDate date);
   virtual void RealET(ModelDate date);
+  // Begins a step of real evapotranspiration without computing it (the sums of its
+  // writers cleared), and writes what the grids hold; the application calls neither.
+  virtual void RealETReset(ModelDate date);
+  virtual void DoNothing() {}
+  virtual void WriteOutput(ModelDate date);
   virtual void WriteStatistics();
   virtual double SatVapPress(double t) const;
   virtual int SolveQuadratic(double& x1, double& x2, double p, double q) const;

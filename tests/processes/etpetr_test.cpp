@@ -467,6 +467,26 @@ TEST(EvapotranspirationReal, LakesGlaciersAndSoilLimits) {
   EXPECT_EQ(rt[3][4], 7.0);
 }
 
+TEST(EvapotranspirationReal, ResetAndOutputWithoutAStep) {
+  EtBasin b;
+  ASSERT_EQ(b.Build(SectionLines(2, 1440)), 0);
+  b.et->LinkSoilGrids();
+  const ModelDate d1{0, 24, 15, 7, 2001}, d2{0, 24, 16, 7, 2001};
+  b.et->PotentialET(d1);
+  b.et->RealET(d1);
+  const double theta = b.Grid("soil_storage")[2][2];
+  const double real = b.Grid("real_transpiration1")[2][2];
+  b.et->RealETReset(d2);
+  b.et->WriteOutput(d2);
+  b.et->WriteStatistics();
+  // Nothing more was withdrawn; both steps have their row.
+  EXPECT_EQ(b.Grid("soil_storage")[2][2], theta);
+  EXPECT_EQ(b.Grid("real_transpiration1")[2][2], real);
+  const std::string table = ReadTextFile(b.dir.file("etr_Layer_1.stat"));
+  EXPECT_NE(table.find("2001\t 7\t15\t24\t2.796"), std::string::npos) << table;
+  EXPECT_NE(table.find("2001\t 7\t16\t24\t2.796"), std::string::npos) << table;
+}
+
 TEST(EvapotranspirationReal, LakeSetUp) {
   {
     EtBasin b;

@@ -148,3 +148,41 @@ void verdunstungsmodellklasse::RealET(ModelDate date) {
   realEvaporationStat->AggregateAndWrite(date.year, date.month, date.day, date.hour, date.minute);
   WriteGrids(realEvaporationPos, 1, false);
 }
+
+void verdunstungsmodellklasse::RealETReset(ModelDate date) {
+  if (flowControl == 0) return;
+  BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year, "real evapotranspir.");
+  if (!interceptionEvaporation) {
+    const int p = FindGrid("interception_evaporation0");
+    if (p > 0) interceptionEvaporation = grids[p].data;
+  }
+  for (auto& w : realTranspirationStat) w->ClearZoneSums();
+  realEvaporationStat->ClearZoneSums();
+}
+
+void verdunstungsmodellklasse::WriteOutput(ModelDate date) {
+  if (flowControl == 0) return;
+  for (int r = 1; r <= geometry.nrows; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c) {
+      if (!IsBasinCell(r, c)) continue;
+      const int zone = ZoneIndex(r, c);
+      const double g = GlacierFraction(r, c);
+      double total = snowEvaporation[r][c];
+      for (int k = 1; k <= layers; ++k) {
+        realTranspirationStat[k]->AddCellValue(r, c, zone, realTranspiration[k][r][c], 1.0 - g);
+        realTranspirationStat[k]->AddCellValue(r, c, zone, 0.0, g);
+        total += realTranspiration[k][r][c];
+      }
+      if (interceptionEvaporation) total += interceptionEvaporation[r][c] + realEvaporation[r][c];
+      const double onGlacier = glacierLinked ? glacierSnowEvaporation[r][c] : snowEvaporation[r][c];
+      realTranspirationStat[0]->AddCellValue(r, c, zone, (1.0 - g) * total + g * onGlacier, 1.0);
+      realEvaporationStat->AddCellValue(r, c, zone, realEvaporation[r][c], 1.0 - g);
+      realEvaporationStat->AddCellValue(r, c, zone, 0.0, g);
+    }
+  for (int k = 0; k <= layers; ++k) {
+    realTranspirationStat[k]->AggregateAndWrite(date.year, date.month, date.day, date.hour, date.minute);
+    WriteGrids(realTranspirationPos[k], 1, false);
+  }
+  realEvaporationStat->AggregateAndWrite(date.year, date.month, date.day, date.hour, date.minute);
+  WriteGrids(realEvaporationPos, 1, false);
+}
