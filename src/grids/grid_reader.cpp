@@ -110,13 +110,26 @@ void ReadBinaryValues(ReadContext& ctx, double** m, int nrows, int ncols, double
                       const char* shortReadText) {
   if (std::fseek(ctx.file, static_cast<long>(12 * sizeof(T)), SEEK_SET) != 0)
     Fail(ctx.o, shortReadText + ctx.path, 22);
-  std::vector<T> row(static_cast<size_t>(ncols));
+  const size_t n = static_cast<size_t>(ncols);
+  std::vector<T> skipped;  // only for rows the matrix does not hold
   for (int r = 1; r <= nrows; ++r) {
-    if (std::fread(row.data(), sizeof(T), row.size(), ctx.file) != row.size())
-      Fail(ctx.o, shortReadText + ctx.path, 22);
-    if (!m[r]) continue;
-    for (int c = 1; c <= ncols; ++c)
-      m[r][c] = MapNodata(static_cast<double>(row[static_cast<size_t>(c - 1)]), fileNodata, modelNodata);
+    if (!m[r]) {
+      skipped.resize(n);
+      if (std::fread(skipped.data(), sizeof(T), n, ctx.file) != n) Fail(ctx.o, shortReadText + ctx.path, 22);
+      continue;
+    }
+    // The row's values go straight into the matrix row (1..ncols). Single values are read
+    // into the upper half of the row's memory and widened from the front: a double written
+    // at column c never reaches a single value not yet widened.
+    double* row = m[r];
+    unsigned char* bytes = reinterpret_cast<unsigned char*>(row + 1);
+    const size_t offset = (sizeof(double) - sizeof(T)) * n;
+    if (std::fread(bytes + offset, sizeof(T), n, ctx.file) != n) Fail(ctx.o, shortReadText + ctx.path, 22);
+    for (size_t c = 0; c < n; ++c) {
+      T v;
+      std::memcpy(&v, bytes + offset + c * sizeof(T), sizeof(T));
+      row[c + 1] = MapNodata(static_cast<double>(v), fileNodata, modelNodata);
+    }
   }
 }
 
@@ -368,8 +381,11 @@ void modelobject::ReadGrid(const std::string& fileName, double**& grid, int fill
   MatrixOwner allocated;
   if (allocate) {
     allocated.reset(matrix(1, g.nrows, 1, g.ncols));
-    for (int r = 1; r <= g.nrows; ++r)
-      for (int c = 1; c <= g.ncols; ++c) allocated[r][c] = g.nodata_value;
+    // A grid file of the model's geometry sets every cell; other sources may leave cells.
+    const bool setsEveryCell = gridFile && fits;
+    if (!setsEveryCell)
+      for (int r = 1; r <= g.nrows; ++r)
+        for (int c = 1; c <= g.ncols; ++c) allocated[r][c] = g.nodata_value;
   } else if (!grid) {
     Fail(*this,
          "FATAL: error reading grid " + path + " no memory allocated (pointer given to function is NULL)", 22);
