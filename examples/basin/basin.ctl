@@ -1,9 +1,9 @@
 # Example basin: Huerfano River above Gardner, Colorado (1 km grid, 370 cells, 5 sub-basins)
 # Run from this folder:  ../../build/orvelvco64 basin.ctl -diagfile:output/Orvel_Diag.xml
-# Every process module is present; the radiation correction, the snow model, the soil model
-# and routing run (discharge at the five outlets in output/discharge.stat), and the special
-# output writes output/points.txt: elevation, slope and x coordinate at three cells. The other
-# process modules are switched off (flow control 0).
+# Every process module is present; the radiation correction, evapotranspiration, the snow model,
+# the soil model and routing run (discharge at the five outlets in output/discharge.stat), and the
+# special output writes output/points.txt: elevation, slope and x coordinate at three cells. The
+# other process modules are switched off (flow control 0).
 
 [output_interval]
 24      # reporting interval of the progress lines in hours
@@ -107,7 +107,7 @@ zones.asc zonegrid_soilmodel fillcode = 0
 landuse.asc landuse fillcode = 0
 
 [variable_grids]
-5       # number of variable grids: file, internal name, fill code, value; write code; read flag
+10      # number of variable grids: file, internal name, fill code, value; write code; read flag
 soil_types.asc soil_types 0 1
 0
 0
@@ -121,6 +121,21 @@ topographic_index.asc topographic_faktor 0 7.0
 0
 0
 output/albedo.asc albedo 0 0.2  # albedo (snow model)
+0
+0
+leaf_area_index1.asc leaf_area_index1 0 2.0   # land-use parameters of the layer (evapotranspiration)
+0
+0
+vegetation_coverage_degree1.asc vegetation_coverage_degree1 0 0.7
+0
+0
+SurfaceCanopyResistance1.asc SurfaceCanopyResistance1 0 70
+0
+0
+SurfaceIntercepResistance1.asc SurfaceIntercepResistance1 0 0
+0
+0
+RoughnessLength1.asc RoughnessLength1 0 0.1
 0
 0
 
@@ -156,8 +171,37 @@ output/shadow.asc               # terrain shading of the last sub-step
 0       # number of tracers
 
 [evapotranspiration]
-0       # flow control parameter
+1       # flow control parameter
 60      # time interval in minutes
+2       # method: 1 Penman-Monteith, 2 Hamon, 3 Wendling, 4 Haude
+0.9 0.9 1.0 1.1 1.2 1.25 1.25 1.2 1.1 1.0 0.9 0.9   # Hamon coefficient per month
+0.22 0.22 0.22 0.29 0.29 0.28 0.26 0.25 0.23 0.22 0.22 0.22   # Haude factor per month
+1.0     # Wendling coast factor
+output/etp.asc          # potential transpiration (layer 0: cell total)
+0       # its write code
+etp.stat 2001           # its statistics: every zone and the total, mean of every step
+output/etr.asc          # real transpiration (layer 0: real evapotranspiration of the cell)
+0       # its write code
+etr.stat 2001
+output/evap.asc         # potential soil evaporation
+0
+evap.stat 0
+output/evar.asc         # real soil evaporation
+0
+evar.stat 2001
+output/snowevap.asc     # snow evaporation
+0
+snowevap.stat 2001
+output/eip.asc          # potential interception evaporation
+0
+eip.stat 0
+rgex.stat 0             # statistics of the corrected global radiation
+0.23 0.77 0 0           # relative radiation from relative sunshine: c0 + c1 s + c2 s^2 + c3 s^3
+0.072 -0.808 1.749 -0.239 # relative sunshine from relative radiation
+0.75 0.05               # transmissivity A + B cos(day of the year)
+1500                    # elevation scale of the day/night temperature amplitude in m
+4 5 6 7 7 8 8 8 7 6 5 4 # monthly day/night temperature amplitude in K
+0.6 0.1                 # share of the amplitude by day and its annual variation
 
 [snow_model]
 1       # flow control parameter
