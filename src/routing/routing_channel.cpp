@@ -175,6 +175,19 @@ void RouteChannel(ChannelTable& c, double* flow, double dt) {
   for (int m = c.subchannels; m >= 1; --m) RouteSubchannel(c, m, flow, dt);
 }
 
+double ChannelContent(const ChannelTable& c) {
+  double held = 0.0;
+  for (int m = 1; m <= c.subchannels; ++m) {
+    const int b = (m - 1) * c.BlockSize();
+    for (int k = b + c.subint + 1; k <= c.lastSlot[m]; ++k) held += c.queue[static_cast<size_t>(k)];
+    // The two storages act as one of coefficient (1 - p) cm + p cf on the outflow series.
+    const double k = (1.0 - c.qvzuq[m]) * c.cm + c.qvzuq[m] * c.cf;
+    const double store = k / (1.0 - k);
+    for (int s = 1; s <= c.subint; ++s) held += store * c.Qaus(m, s);
+  }
+  return held / c.subint;
+}
+
 void SetSteadyState(ChannelTable& c, double x, double dt) {
   const int d = c.delta[TableRow(c, x, dt)];
   for (int m = 1; m <= c.subchannels; ++m) {

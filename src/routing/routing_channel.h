@@ -87,5 +87,10 @@ inline double StorageOutflow(double I, double Oprev, double p, double pprev, dou
 void RouteSubchannel(ChannelTable& c, int m, double* flow, double dt);
 // Routes flow[1..subint] through all sub-channels in flow order.
 void RouteChannel(ChannelTable& c, double* flow, double dt);
+// Water held by the channel (mm per step over its source zone, summed over the sub-intervals
+// and divided by their number): the values in transit in the queue and the contents
+// c / (1 - c) * O of the linear storages. Exact while the translation and the flood-plain
+// share stay as they are (a changing translation fills or overwrites queue slots).
+double ChannelContent(const ChannelTable& c);
 // Steady state for a discharge x (mm per step): queue, outflow series, shares and slots.
 void SetSteadyState(ChannelTable& c, double x, double dt);

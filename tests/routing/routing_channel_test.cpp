@@ -110,18 +110,6 @@ TEST(ChannelRouting, ReproducesTheStorageRecursion) {
   }
 }
 
-// Water held by a channel whose translation stays constant: the values in transit in the
-// queue and the linear storages c / (1 - c) * O of every sub-channel and sub-interval.
-double Held(const ChannelTable& c) {
-  double held = 0.0;
-  for (int m = 1; m <= c.subchannels; ++m) {
-    const int b = (m - 1) * c.BlockSize();
-    for (int k = b + c.subint + 1; k <= c.lastSlot[m]; ++k) held += c.queue[static_cast<size_t>(k)];
-    for (int s = 1; s <= c.subint; ++s) held += c.cm / (1 - c.cm) * c.Qaus(m, s);
-  }
-  return held / c.subint;
-}
-
 TEST(ChannelRouting, ConstantTranslationKeepsTheWaterBalance) {
   for (int subint : {1, 3}) {
     ChannelTable c = Channel(30000, subint, 20.0, 20.0, 3, 1.5);
@@ -129,14 +117,14 @@ TEST(ChannelRouting, ConstantTranslationKeepsTheWaterBalance) {
     SetSteadyState(c, 0.0, 60.0);
     std::mt19937 rng(11 + subint);
     std::uniform_real_distribution<double> u(0.0, 3.0);
-    double before = Held(c);
+    double before = ChannelContent(c);
     std::vector<double> flow(subint + 1);
     for (int step = 0; step < 500; ++step) {
       double in = 0.0, out = 0.0;
       for (int s = 1; s <= subint; ++s) in += flow[s] = step < 100 ? u(rng) : 0.0;
       RouteChannel(c, flow.data(), 60.0);
       for (int s = 1; s <= subint; ++s) out += flow[s];
-      const double after = Held(c);
+      const double after = ChannelContent(c);
       ASSERT_NEAR(in / subint, after - before + out / subint, 1e-12) << "step " << step;
       before = after;
     }
