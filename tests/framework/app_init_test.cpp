@@ -50,7 +50,7 @@ TEST(AppInit, MissingSectionsAndTheIntervalCheck) {
                         Case{"[substance_transport]\n0", "[substance_transport]\n10", 58},
                         Case{"[interception_model]\n0       # flow control parameter\n60", "[interception_model]\n0\n30",
                              63},
-                        Case{"[evapotranspiration]\n0", "[evapotranspiration]\n1", 17}}) {
+                        Case{"[evapotranspiration]\n0", "[evapotranspiration]\n1", 33}}) {  // no temperature grid
     BasinCopy basin;
     basin.Edit(c.from, c.to);
     AppSeams s;
