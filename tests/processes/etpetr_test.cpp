@@ -169,6 +169,12 @@ TEST(EvapotranspirationConstruction, BadSectionsStopWithTheirCodes) {
     EXPECT_EQ(p.Build(SectionLines(1, 60)), 46);
     EXPECT_NE(p.log.console().find("vapor pressure (e, in mbar)"), std::string::npos);
   }
+  {  // A registry without a free position.
+    EtBasin b;
+    for (int i = b.basin.Position("available_soil_moisture") + 1; i <= 999; ++i) b.basin.Add("filler", 0.0);
+    EXPECT_EQ(b.Build(SectionLines(2, 1440)), 12);
+    EXPECT_NE(b.log.console().find("no free grid left"), std::string::npos);
+  }
   {  // ArcVeg switched on without its fraction grids.
     EtBasin b;
     EXPECT_EQ(b.Build(SectionLines(1, 60), "[ArcVegIntegration]\n1\n"), 1400);
