@@ -214,31 +214,30 @@ void schneemodellklasse::ReadSecondBlock() {
   ReadGridName(gridNames[kDeposition], "Name of the deposition grid for ", "Writegrid of the deposition grid for ");
   ReadStat(statNames[sDeposition], "Name of the deposition statistics for ");
 
-  auto bounded = [&](double& value, const char* label, bool ok, const char* message, int code) {
-    (void)label;
+  auto bounded = [&](double value, bool ok, const char* message, int code) {
     if (!ok) {
       *log << "FATAL: " << message << value << "[end-entry]";
       throw code;
     }
   };
   ReadControlValue(maxDepositionSlope, "maximum slope for deposition for ");
-  bounded(maxDepositionSlope, "", maxDepositionSlope >= 0.0 && maxDepositionSlope <= 90.0,
+  bounded(maxDepositionSlope, maxDepositionSlope >= 0.0 && maxDepositionSlope <= 90.0,
           "maxDepositionSlope not within parameter bounds of [0...90] Here: ", 405);
   ReadControlValue(maxDepositionFactor, "maximum deposition factor for ");
-  bounded(maxDepositionFactor, "", maxDepositionFactor > 0.0,
+  bounded(maxDepositionFactor, maxDepositionFactor > 0.0,
           "maxDepositionFactor not within parameter bounds of (0...inf). Here: ", 406);
   ReadControlValue(minSlideSlope, "minimum slope for slides for ");
-  bounded(minSlideSlope, "", minSlideSlope >= 0.0 && minSlideSlope <= 90.0,
+  bounded(minSlideSlope, minSlideSlope >= 0.0 && minSlideSlope <= 90.0,
           "minSlideSlope not within parameter bounds of [0...90]. Here: ", 407);
   ReadControlValue(slideMassFrac, "slide mass fraction for ");
-  bounded(slideMassFrac, "", slideMassFrac > 0.0 && slideMassFrac <= 1.0,
+  bounded(slideMassFrac, slideMassFrac > 0.0 && slideMassFrac <= 1.0,
           "slideMassFrac not within parameter bounds of (0...1.0]. Here: ", 408);
   ReadControlValue(LWINcorr, "incoming long wave radiation correction factor for ");
-  bounded(LWINcorr, "", LWINcorr > 0.0 && LWINcorr <= 3.0,
+  bounded(LWINcorr, LWINcorr > 0.0 && LWINcorr <= 3.0,
           "incoming long wave radiation correction factor LWINcorr not within parameter bounds of (0...3.0]. Here: ",
           408);
   ReadControlValue(LWOUTcorr, "outgoing long wave radiation correction factor for ");
-  bounded(LWOUTcorr, "", LWOUTcorr > 0.0 && LWOUTcorr <= 3.0,
+  bounded(LWOUTcorr, LWOUTcorr > 0.0 && LWOUTcorr <= 3.0,
           "outgoing long wave radiation correction factor LWOUTcorr not within parameter bounds of (0...3.0]. Here: ",
           408);
   // Optional: the scaling of the energy balance.

@@ -45,6 +45,8 @@ TEST(SnowConfig, BadSectionsEndConstructionWithTheirCodes) {
       {"slides without slope", 8, -1, "", "slope_angle", 33, "slope_angle"},
       {"deposition index missing", 10, -1, "", "deposition_index", 33, "deposition_index"},
       {"no albedo grid", 1, -1, "", "albedo", 33, "albedo"},
+      {"no land-use layer", 1, -1, "", "landuse1", 33, "landuse1"},
+      {"daily steps without night temperature", 1, 2, "1440", "temperature_night", 33, "temperature_night"},
       {"no sub-basin grid", 1, -1, "", "zonegrid_soilmodel", 33, "zonegrid_soilmodel"},
       {"glaciers in the basin", 1, -1, "", nullptr, 17, "does not model glaciers"},
   };
