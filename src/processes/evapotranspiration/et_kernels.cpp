@@ -75,6 +75,7 @@ PmResult CellPenmanMonteith(const PmSettings& s, const PmWeather& w, const PmLay
   double rn;
   if (top) {
     if (s.netRadiationInput) {
+      // The input is the net radiation of the whole step; each part takes it in full.
       rn = w.netRadiation / latent;
     } else {
       const double tk = t + 273.15;
