@@ -17,7 +17,7 @@
 #include "processes/etpetr.h"
 #include "processes/expokorr.h"
 #include "processes/infilt.h"
-#include "processes/interzep.h"
+#include "processes/interception/interzep.h"
 #include "processes/snowmod.h"
 #include "routing/abfluss.h"
 
@@ -227,8 +227,8 @@ void ModellApplication::BuildModules() {
     interceptionMethod = m.interception->method;
     interceptionBeforeSnow = static_cast<unsigned char>(InterceptionBeforeSnow(1, interceptionMethod));
     if (interceptionBeforeSnow) {
-      m.interception->transzone = m.snow->transzone;
-      m.interception->T0R = m.snow->T0R;
+      m.interception->transZone = m.snow->transzone;
+      m.interception->thresholdTemperature = m.snow->T0R;
     }
   } else {
     interceptionMethod = 0;

@@ -22,7 +22,7 @@
 #include "processes/etpetr.h"
 #include "processes/expokorr.h"
 #include "processes/infilt.h"
-#include "processes/interzep.h"
+#include "processes/interception/interzep.h"
 #include "processes/snowmod.h"
 #include "routing/abfluss.h"
 

@@ -1,0 +1,278 @@
+// The step of the interception module: the canopy snow (methods above 20), the liquid
+// balance of every layer, the glacier share, the zone statistics and the output grids.
+//
+// The cell loop runs in parallel over rows. Every row sums its zone statistics on its own;
+// the sums are folded in row order afterwards, so results and statistics are the same for
+// any number of threads.
+#include <algorithm>
+#include <cmath>
+
+#include "framework/logstream.h"
+#include "processes/interception/canopy_snow.h"
+#include "processes/interception/interception_physics.h"
+#include "processes/interception/interzep.h"
+#include "tables/landuse_table.h"
+
+namespace {
+
+void ClearSums(InterceptionStatistics& s) {
+  if (s.writer) s.writer->ClearZoneSums();
+}
+
+}  // namespace
+
+void interzeptionsmodellklasse::Run(ModelDate date) {
+  if (flowControl == 0) return;
+  BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year);
+  for (InterceptionLayer& l : layers)
+    for (InterceptionStatistics* s : {&l.evaporationStats, &l.storageStats, &l.throughfallStats}) ClearSums(*s);
+  for (size_t t = 1; t < moduleTracers.size(); ++t)
+    if (moduleTracers[t].statistics) moduleTracers[t].statistics->ClearZoneSums();
+  if (canopySnowModel) {
+    const bool sameHour = lastStepDate[1] == date.hour && lastStepDate[2] == date.day &&
+                          lastStepDate[3] == date.month && lastStepDate[4] == date.year;
+    if (!sameHour) PushTemperatureGrid();
+    for (int g = 0; g < CanopyGridCount(); ++g) ClearSums(canopyGrids[static_cast<size_t>(g)].stats);
+  }
+
+#pragma omp parallel for schedule(runtime)
+  for (int r = firstRow; r <= lastRow; ++r) ComputeRow(r);
+
+  for (InterceptionLayer& l : layers)
+    for (InterceptionStatistics* s : {&l.evaporationStats, &l.storageStats, &l.throughfallStats}) FoldStatistics(*s);
+  if (canopySnowModel)
+    for (int g = 0; g < CanopyGridCount(); ++g) FoldStatistics(canopyGrids[static_cast<size_t>(g)].stats);
+
+  WriteOutputs();
+  lastStepDate = {{static_cast<int>(date.minute), static_cast<int>(date.hour), static_cast<int>(date.day),
+                   static_cast<int>(date.month), static_cast<int>(date.year)}};
+}
+
+void interzeptionsmodellklasse::PushTemperatureGrid() {
+  double** g = snowCanopyStack->NewGrid();
+  for (int r = firstRow; r <= lastRow; ++r) {
+    if (!airTemperature[r]) continue;
+    for (int c = 1; c <= geometry.ncols; ++c)
+      if (!mpiRegions || !mpiRegions[r] || mpiRegions[r][c] == instanceNumber) g[r][c] = airTemperature[r][c];
+  }
+  snowCanopyStack->Push(g);
+}
+
+void interzeptionsmodellklasse::FoldStatistics(InterceptionStatistics& s) {
+  if (s.Active()) s.rows.FoldInto(s.zones.data());
+}
+
+void interzeptionsmodellklasse::ComputeRow(int r) {
+  const double nodata = geometry.nodata_value;
+  const size_t N = static_cast<size_t>(layerCount);
+  const EvaporationRule rule = RuleOfMethod(method);
+  const bool arcVeg = arcVegActive > 0 && layerCount > 1;
+
+  // This row's statistics start from zero.
+  for (InterceptionLayer& l : layers)
+    for (InterceptionStatistics* s : {&l.evaporationStats, &l.storageStats, &l.throughfallStats})
+      if (s->Active()) s->rows.ClearRow(r);
+  if (canopySnowModel)
+    for (int g = 0; g < CanopyGridCount(); ++g)
+      if (canopyGrids[static_cast<size_t>(g)].stats.Active()) canopyGrids[static_cast<size_t>(g)].stats.rows.ClearRow(r);
+  auto add = [r](InterceptionStatistics& s, int c, int zone, double value, double weight) {
+    if (s.Active()) s.rows.Add(r, c, zone, value, weight);
+  };
+
+  int first = 1, last = geometry.ncols;
+  if (!rowBounds.empty() && r < static_cast<int>(rowBounds.size())) {
+    first = std::max(1, static_cast<int>(rowBounds[static_cast<size_t>(r)].first));
+    last = std::min(geometry.ncols, static_cast<int>(rowBounds[static_cast<size_t>(r)].last));
+  }
+  for (int c = first; c <= last; ++c) {
+    if (!OwnCell(r, c)) {
+      for (InterceptionLayer& l : layers) l.evaporation[r][c] = l.throughfall[r][c] = nodata;
+      continue;
+    }
+    const double zoneValue = zoneGrid[r][c];
+    const int code = zoneValue >= 0.0 && zoneValue <= maxZoneCode ? static_cast<int>(zoneValue) : -1;
+    const int zone = code >= 0 && zoneCodeMap ? zoneCodeMap[code] : -1;
+
+    double g = 0.0;
+    if (glacierGrid) g = std::max(0.0, glacierGrid[r][c]);
+    // The water input is read first: a fully glaciated cell passes it straight through.
+    double P = inputGrid[r][c];
+    const double P0 = P;
+    if (g >= 1.0) {
+      g = 1.0;
+    } else {
+      if (canopySnowModel) {
+        CanopySnowCell(r, c, P);
+        for (int k = 0; k < CanopyGridCount(); ++k) {
+          CanopySnowGrid& x = canopyGrids[static_cast<size_t>(k)];
+          add(x.stats, c, zone, x.data[r][c], 1.0 - g);
+        }
+      }
+      InterceptionLayer& top = layers[0];
+      top.evaporation[r][c] = top.throughfall[r][c] = top.storage[r][c] = 0.0;
+      double layerInput = P;
+      for (size_t k = 1; k <= N; ++k) {
+        InterceptionLayer& l = layers[k];
+        const double f = arcVeg ? l.arcVegFraction[r][c] : 1.0;
+        const double input = k == 1 || arcVeg ? P : layerInput;
+        const double landuse = l.landuse[r][c];
+        const LanduseTableEntry* row = nullptr;
+        if (landuse > nodata && landuseTable && landuse >= 0.0 &&
+            landuse < static_cast<double>(landuseTable->size()))
+          row = &(*landuseTable)[static_cast<size_t>(landuse)];
+        // A layer without a land use holds no canopy: it passes its input on, and what it
+        // may still hold from an earlier land use drains with it.
+        double E = 0.0, S = 0.0, T = input + std::max(0.0, l.storage[r][c]);
+        if (row) {
+          S = l.storage[r][c];
+          const double C = LayerCapacity(l.leafAreaIndex[r][c], row->GetIntercepCap(), maxWaterLayer);
+          T = FillLayer(input, l.coverage[r][c], C, S);
+          double reduction = 0.0;
+          E = EvaporateLayer(rule, f, S, l.potTranspiration[r][c], l.potInterceptionEvap[r][c], reduction);
+          if (N > 1) top.potTranspiration[r][c] -= reduction;
+        }
+        l.evaporation[r][c] = E;
+        l.storage[r][c] = S;
+        l.throughfall[r][c] = T;
+        layerInput = T;
+        top.evaporation[r][c] += E;
+        if (arcVeg) {
+          top.throughfall[r][c] += f * T;
+          top.storage[r][c] += f * S;
+        } else {
+          top.throughfall[r][c] = T;
+          top.storage[r][c] += S;
+        }
+        if (N == 1) top.potTranspiration[r][c] = l.potTranspiration[r][c];
+        add(l.evaporationStats, c, zone, E, 1.0 - g);
+        add(l.storageStats, c, zone, S, 1.0 - g);
+        add(l.throughfallStats, c, zone, T, 1.0 - g);
+      }
+      add(top.evaporationStats, c, zone, top.evaporation[r][c], 1.0 - g);
+      add(top.storageStats, c, zone, top.storage[r][c], 1.0 - g);
+      add(top.throughfallStats, c, zone, top.throughfall[r][c], 1.0 - g);
+    }
+    if (g > 0.0) {
+      // The glaciated part passes its water input straight through.
+      if (g >= 0.99999) {
+        for (InterceptionLayer& l : layers) {
+          l.evaporation[r][c] = l.storage[r][c] = 0.0;
+          if (g >= 1.0) l.throughfall[r][c] = 0.0;  // no layer was computed in this cell
+        }
+        layers[0].throughfall[r][c] = 0.0;
+      }
+      layers[0].throughfall[r][c] = (1.0 - g) * layers[0].throughfall[r][c] + g * P0;
+      for (InterceptionLayer& l : layers)
+        for (InterceptionStatistics* s : {&l.evaporationStats, &l.storageStats, &l.throughfallStats})
+          add(*s, c, zone, 0.0, g);
+    }
+  }
+}
+
+void interzeptionsmodellklasse::CanopySnowCell(int r, int c, double& P) {
+  double laiSum = 0.0, maxZ0 = -1e300, minRc = 3000.0, minRi = 3000.0, maxStorage = -1e300;
+  for (int k = 1; k <= layerCount; ++k) {
+    const InterceptionLayer& l = layers[static_cast<size_t>(k)];
+    laiSum += l.leafAreaIndex[r][c];
+    maxZ0 = std::max(maxZ0, l.roughnessLength[r][c]);
+    minRc = std::min(minRc, l.canopyResistance[r][c]);
+    minRi = std::min(minRi, l.interceptionResistance[r][c]);
+    maxStorage = std::max(maxStorage, l.storage[r][c]);
+  }
+  auto grid = [this, r, c](CanopyGrid g) -> double& { return canopyGrids[g].data[r][c]; };
+  const double T = airTemperature[r][c];
+  const double lai = laiSum * laiScaleSnowCanopy;
+  if (!(laiSum > minLAISnowCanopy && maxZ0 > minZ0SnowCanopy && lai > 0.0)) {
+    grid(kCanopyUnloadLiquid) = P;
+    grid(kCanopyTemperatureGrid) = T;
+    grid(kCanopyHumidity) = airHumidity[r][c];
+    grid(kCanopyRadiation) = globalRadiation[r][c];
+    grid(kCanopyWind) = windSpeed[r][c];
+    grid(kCanopyIRRadiation) = 0.0;
+    grid(kCanopyUnloadSolid) = 0.0;
+    grid(kCanopyAlbedo) = 0.2;
+    grid(kCanopyLoad) = 0.0;
+    grid(kCanopyAge) = 0.0;
+    grid(kCanopySublimation) = 0.0;
+    if (canopyEnergyBalance) {
+      grid(kCanopyEnergyBalanceGrid) = 0.0;
+      grid(kCEBTemperature) = grid(kCEBTemperatureOld) = T + 273.15;
+      grid(kCEBDummy) = 0.0;
+    }
+    return;
+  }
+  CanopySnowState s;
+  s[kAirTemperature] = T + 273.16;
+  s[kMeanAirTemperature24h] = snowCanopyStack->Mean(r, c) + 273.16;
+  s[kTemperatureOffset] = std::min(2.0, std::max(-2.0, (s[kMeanAirTemperature24h] - 273.16) / 3.0));
+  s[kRelativeHumidity] = airHumidity[r][c] * 100.0;
+  s[kPrecipitation] = P;
+  s[kGlobalRadiation] = globalRadiation[r][c];
+  s[kWindSpeed] = windSpeed[r][c];
+  s[kCloudCover] = cloudiness[r][c];
+  s[kTimeStep] = timeInterval * 60.0;
+  s[kElevation] = elevationGrid[r][c];
+  s[kLeafAreaIndex] = lai;
+  s[kCanopySnowAlbedo] = grid(kCanopyAlbedo);
+  s[kLoadBefore] = grid(kCanopyLoad);
+  s[kCanopySnowAge] = grid(kCanopyAge);
+  const double albedoBefore = grid(kCanopyAlbedo);
+
+  SplitRainSnow(s[kSnow], s[kRain], T, thresholdTemperature, transZone, s[kPrecipitation]);
+  InterceptedSnowStep(s);
+
+  if (canopyEnergyBalance) {
+    s[kCanopyAlbedoForBalance] = albedoBefore;
+    s[kGroundSnowAlbedo] = groundAlbedo[r][c];
+    s[kSnowSurfaceTemperature] = surfaceTemperature[r][c];
+    s[kCanopyTemperature] = s[kAirTemperature] + 0.5;
+    const double old = grid(kCEBTemperatureOld);
+    s[kCanopyTemperatureOld] = old != 0.0 ? old : s[kAirTemperature] + 0.5;
+    s[kGlobalRadiationAbove] = globalRadiation[r][c];
+    s[kMinCanopyResistance] = minRc;
+    s[kMinInterceptionResistance] = minRi;
+    s[kMaxRoughnessLength] = maxZ0;
+    s[kMaxInterceptionStorage] = maxStorage;
+    s[kCapacityMember] = layerCapacity;
+    if (snowStorageTotal[r][c] > 0.0) {
+      CanopySnowModel(s);
+      grid(kCanopyEnergyBalanceGrid) = s[kBalanceResidual];
+      grid(kCEBTemperature) = grid(kCEBTemperatureOld) = s[kCanopyTemperature];
+    } else {
+      grid(kCanopyEnergyBalanceGrid) = 0.0;
+      grid(kCEBTemperature) = grid(kCEBTemperatureOld) = s[kAirTemperature];
+    }
+    grid(kCEBDummy) = s[kCanopyMinusAirTemperature];
+  }
+
+  grid(kCanopyUnloadLiquid) = s[kRain];
+  grid(kCanopyUnloadSolid) = s[kSnow];
+  grid(kCanopyTemperatureGrid) = s[kAirTemperature] - 273.16;
+  grid(kCanopyHumidity) = s[kRelativeHumidity] / 100.0;
+  grid(kCanopyRadiation) = s[kGlobalRadiation];
+  grid(kCanopyWind) = s[kWindSpeed];
+  grid(kCanopyIRRadiation) = s[kLongwaveRadiation];
+  grid(kCanopyAlbedo) = s[kCanopySnowAlbedo];
+  grid(kCanopyLoad) = s[kLoadAfter];
+  grid(kCanopyAge) = s[kCanopySnowAge];
+  grid(kCanopySublimation) = s[kSublimation];
+  P = s[kRain];
+}
+
+void interzeptionsmodellklasse::WriteOutputs() {
+  const ModelDate& d = stepDate;
+  if (canopySnowModel) {
+    for (int g = 0; g < CanopyGridCount(); ++g) WriteGrids(canopyGrids[static_cast<size_t>(g)].position, 1, false);
+    for (int g = 0; g < CanopyGridCount(); ++g) {
+      InterceptionStatistics& s = canopyGrids[static_cast<size_t>(g)].stats;
+      if (s.writer) s.writer->AggregateAndWrite(d.year, d.month, d.day, d.hour, d.minute);
+    }
+  }
+  for (InterceptionLayer& l : layers) {
+    for (InterceptionStatistics* s : {&l.evaporationStats, &l.storageStats, &l.throughfallStats})
+      if (s->writer) s->writer->AggregateAndWrite(d.year, d.month, d.day, d.hour, d.minute);
+    WriteGrids(l.evaporationPosition, 1, false);
+    WriteGrids(l.storagePosition, 1, false);
+    WriteGrids(l.throughfallPosition, 1, false);
+  }
+}

@@ -1,0 +1,158 @@
+// Interception: the storage of rain (and, with the methods above 10, of snow) on the
+// vegetation canopy of every layer, its evaporation and the throughfall that reaches the
+// ground. With the methods above 20 the canopy also holds snow (canopy_snow.h), above 30
+// with the canopy energy balance.
+//
+// Member functions by file:
+//   interception_config.cpp   construction of the section and the per-layer grids,
+//                             statistics flush, tracers, deletion
+//   canopy_snow_config.cpp    what the canopy snow methods add to the construction
+//   interception_step.cpp     the step: canopy snow, layer balances, statistics, output
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/teilmod.h"
+#include "framework/zonalstatistic.h"
+#include "processes/interception/grid_stack.h"
+#include "processes/interception/zone_row_sums.h"
+
+class LanduseTableEntry;
+
+// A statistics writer of the module with its own zone table and the per-row sums of the
+// parallel step.
+struct InterceptionStatistics {
+  std::vector<ZoneTableEntry> zones;
+  std::unique_ptr<zonalstatistic> writer;
+  ZoneRowSums rows;
+  bool Active() const { return writer && writer->Active(); }
+};
+
+// Everything the module keeps per layer k = 0..N (0 is the cell as a whole).
+struct InterceptionLayer {
+  std::string throughfallFile, evaporationFile, storageFile;
+  std::string throughfallStatFile, evaporationStatFile, storageStatFile;
+  // land-use parameter grids (layers 1..N only)
+  double** landuse = nullptr;
+  double** leafAreaIndex = nullptr;
+  double** coverage = nullptr;
+  double** roughnessLength = nullptr;
+  double** canopyResistance = nullptr;
+  double** interceptionResistance = nullptr;
+  double** arcVegFraction = nullptr;  // with the ArcVeg integration (layers 1..N)
+  // evapotranspiration grids
+  double** potTranspiration = nullptr;
+  double** potInterceptionEvap = nullptr;
+  double** realTranspiration = nullptr;
+  // own grids and their registry positions
+  double** storage = nullptr;
+  double** evaporation = nullptr;
+  double** throughfall = nullptr;
+  int storagePosition = 0, evaporationPosition = 0, throughfallPosition = 0;
+  InterceptionStatistics evaporationStats, storageStats, throughfallStats;
+};
+
+// The canopy snow grids in registry order.
+enum CanopyGrid {
+  kCanopyLoad, kCanopyAlbedo, kCanopyAge, kCanopySublimation, kCanopyUnloadSolid, kCanopyUnloadLiquid,
+  kCanopyTemperatureGrid, kCanopyHumidity, kCanopyRadiation, kCanopyWind, kCanopyIRRadiation,
+  kCanopyEnergyBalanceGrid, kCEBTemperature, kCEBTemperatureOld, kCEBDummy,
+  kCanopyGridCount
+};
+constexpr int kCanopyGridsWithoutBalance = kCanopyEnergyBalanceGrid;
+
+struct CanopySnowGrid {
+  std::string fileName;
+  int writeCode = 0;
+  std::string statFile;
+  int statCode = 0;
+  double** data = nullptr;
+  int position = 0;
+  InterceptionStatistics stats;
+};
+
+class interzeptionsmodellklasse : public teilmodellklasse {
+ public:
+  interzeptionsmodellklasse(int& error, const ModuleInputs& in);
+  ~interzeptionsmodellklasse() override;
+
+  void InitTracers(int& error, int count, TracerRecord* table, StatisticsTableEntry* statisticsTable,
+                   int statisticsSize) override;
+  void DeleteTracers() override;
+  // Appends the buffered rows of every statistics writer to its file.
+  virtual void WriteStatistics();
+  virtual void Run(ModelDate date);
+  // The method when the module is switched on, else 0.
+  virtual int GetMethod() const { return flowControl > 0 ? method : 0; }
+  void DeleteModule() override;
+
+  // --- configuration ---------------------------------------------------------------------
+  int layerCount = 1;  // N
+  std::vector<InterceptionLayer> layers;  // 0..N
+  int throughfallWriteCode = 0, evaporationWriteCode = 0, storageWriteCode = 0;
+  int throughfallStatCode = 0, evaporationStatCode = 0, storageStatCode = 0;
+  double maxWaterLayer = 0.0;
+  bool canopySnowModel = false;
+  bool canopyEnergyBalance = false;
+  // Rain/snow threshold (°C) and transition half-width (K) of the snow model; the
+  // application copies them in when the method is above 10.
+  double transZone = 0.0;
+  double thresholdTemperature = 0.0;
+  int arcVegActive = 0;
+  std::array<int, 5> lastStepDate{{0, -1, -1, -1, -1}};  // minute, hour, day, month, year
+  double layerCapacity = 0.0;  // capacity of the last layer computed
+
+  const std::vector<LanduseTableEntry>* landuseTable = nullptr;
+  double** inputGrid = nullptr;
+  double** elevationGrid = nullptr;
+  double** glacierGrid = nullptr;
+  double** mpiRegions = nullptr;
+  double** mpiHelper = nullptr;
+  double** hruGrid = nullptr;
+  double** masterHruGrid = nullptr;
+  std::vector<double**> tracerInputFlux;  // 1..tracerCount
+
+  // --- canopy snow (methods above 20) ---------------------------------------------------
+  double minLAISnowCanopy = 0.0;
+  double minZ0SnowCanopy = 0.0;
+  double laiScaleSnowCanopy = 0.0;
+  std::array<CanopySnowGrid, kCanopyGridCount> canopyGrids;
+  double** airTemperature = nullptr;
+  double** globalRadiation = nullptr;
+  double** windSpeed = nullptr;
+  double** airHumidity = nullptr;
+  double** cloudiness = nullptr;
+  double** groundAlbedo = nullptr;
+  double** snowStorageTotal = nullptr;
+  double** surfaceTemperature = nullptr;
+  std::unique_ptr<GridStack> snowCanopyStack;
+
+ private:
+  void Construct(const ModuleInputs& in);
+  void ReadSection();
+  // A file name and a code on one line.
+  void ReadNameAndCode(std::string& fileName, int& code, const std::string& label);
+  void ReadCanopySnowSection();
+  void LookUpGrids();
+  void LookUpCanopySnowInputs();
+  void CreateLayerGrids(const ModuleInputs& in);
+  void CreateCanopySnowGrids(const ModuleInputs& in);
+  // A registry position that holds no grid yet; fails with 12 otherwise.
+  void RequireFreePosition(int position) const;
+  void MakeStatistics(InterceptionStatistics& s, const ModuleInputs& in, const std::string& fileName, int code,
+                      const std::string& header);
+  // A new grid of the module's rows, no-data outside the zone grid and value inside.
+  double** NewGrid(double value);
+  bool OwnCell(int r, int c) const;
+  int CanopyGridCount() const { return canopyEnergyBalance ? kCanopyGridCount : kCanopyGridsWithoutBalance; }
+
+  // the step (interception_step.cpp)
+  void PushTemperatureGrid();
+  void ComputeRow(int r);
+  void CanopySnowCell(int r, int c, double& P);
+  void FoldStatistics(InterceptionStatistics& s);
+  void WriteOutputs();
+};

@@ -1,0 +1,337 @@
+// The interception step over a basin: water balance per cell, layer and step, the glacier
+// share, cells outside the basin, the temperature stack, thread invariance and the warm
+// start from the written storage grids.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <cmath>
+#include <random>
+
+#include "interception_basin.h"
+
+namespace {
+
+ModelDate Hour(int h) { return ModelDate{0, h % 24, 1 + h / 24, 1, 2001}; }
+
+// Fresh random forcing and vegetation for a step (the evapotranspiration module sets its
+// demands anew every step).
+void Randomise(InterceptionBasin& b, std::mt19937& rng, bool withEmptyLayers) {
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (int r = 1; r <= b.rows; ++r)
+    for (int c = 1; c <= b.cols; ++c) {
+      b.Grid("precipitation")[r][c] = u(rng) < 0.3 ? 0.0 : 4.0 * u(rng);
+      for (int k = 0; k <= b.layers; ++k) {
+        b.Grid("pot_transpiration" + std::to_string(k))[r][c] = 0.4 * u(rng);
+        b.Grid("potential_InterceptionEvap" + std::to_string(k))[r][c] = 0.4 * u(rng);
+      }
+      for (int k = 1; k <= b.layers; ++k) {
+        const std::string n = std::to_string(k);
+        const double x = u(rng);
+        b.Grid("landuse" + n)[r][c] = withEmptyLayers && x < 0.15 ? -9999.0 : 1.0 + static_cast<int>(3 * u(rng));
+        b.Grid("leaf_area_index" + n)[r][c] = 6.0 * u(rng);
+        b.Grid("vegetation_coverage_degree" + n)[r][c] = u(rng);
+      }
+    }
+}
+
+struct Snapshot {
+  std::vector<double> storage;  // per layer 0..N, row-major
+};
+
+std::vector<double> Storage(interzeptionsmodellklasse& m, int k, int rows, int cols) {
+  std::vector<double> v;
+  for (int r = 1; r <= rows; ++r)
+    for (int c = 1; c <= cols; ++c) v.push_back(m.layers[static_cast<size_t>(k)].storage[r][c]);
+  return v;
+}
+
+}  // namespace
+
+TEST(InterceptionStep, WaterBalancePerCellLayerAndStep) {
+  struct Case {
+    int method, layers;
+    bool arcVeg;
+  };
+  for (const Case& cs : {Case{1, 1, false}, Case{2, 1, false}, Case{12, 2, false}, Case{1, 3, false},
+                         Case{2, 2, true}, Case{11, 3, true}}) {
+    SCOPED_TRACE("method " + std::to_string(cs.method) + ", layers " + std::to_string(cs.layers) +
+                 (cs.arcVeg ? ", side by side" : ", stacked"));
+    InterceptionBasin b(9, 8, cs.layers);
+    std::string section = InterceptionBasin::Section(cs.method, 0.35);
+    if (cs.arcVeg) {
+      section += "[ArcVegIntegration]\n1\n";
+      std::mt19937 frng(3);
+      std::vector<double**> f;
+      for (int k = 1; k <= cs.layers; ++k) f.push_back(b.Add("ArcVeg_Fraction_" + std::to_string(k), 0.0));
+      for (int r = 1; r <= b.rows; ++r)
+        for (int c = 1; c <= b.cols; ++c) {
+          double left = 1.0;
+          for (int k = 0; k + 1 < cs.layers; ++k) {
+            f[static_cast<size_t>(k)][r][c] = left * std::uniform_real_distribution<double>(0.0, 1.0)(frng);
+            left -= f[static_cast<size_t>(k)][r][c];
+          }
+          f.back()[r][c] = left;
+        }
+    }
+    b.WriteControl(section);
+    int error = -1;
+    auto m = b.Make(error);
+    ASSERT_EQ(error, 0) << b.log.console();
+    std::mt19937 rng(17);
+    const size_t N = static_cast<size_t>(cs.layers);
+    for (int step = 0; step < 30; ++step) {
+      Randomise(b, rng, cs.layers > 1);
+      std::vector<std::vector<double>> before(N + 1), potBefore(N + 1);
+      for (size_t k = 0; k <= N; ++k) {
+        before[k] = Storage(*m, static_cast<int>(k), b.rows, b.cols);
+        potBefore[k] = {};
+        for (int r = 1; r <= b.rows; ++r)
+          for (int c = 1; c <= b.cols; ++c) potBefore[k].push_back(m->layers[k].potTranspiration[r][c]);
+      }
+      m->Run(Hour(step));
+      size_t i = 0;
+      for (int r = 1; r <= b.rows; ++r)
+        for (int c = 1; c <= b.cols; ++c, ++i) {
+          if (r == 2 && c == b.cols) continue;  // outside
+          const double P = b.Grid("precipitation")[r][c];
+          const InterceptionLayer& top = m->layers[0];
+          double dS = top.storage[r][c] - before[0][i];
+          if (cs.arcVeg) {
+            // the cell storage is the fraction-weighted layer storage, recomputed each step
+            dS = 0.0;
+            for (size_t k = 1; k <= N; ++k)
+              dS += b.Grid("ArcVeg_Fraction_" + std::to_string(k))[r][c] * (m->layers[k].storage[r][c] - before[k][i]);
+          }
+          ASSERT_NEAR(P, top.throughfall[r][c] + dS + top.evaporation[r][c], 1e-12 * (1 + P)) << r << "," << c;
+          double input = P, evaporation = 0.0, reduction = 0.0;
+          for (size_t k = 1; k <= N; ++k) {
+            const InterceptionLayer& l = m->layers[k];
+            const double f = cs.arcVeg ? b.Grid("ArcVeg_Fraction_" + std::to_string(k))[r][c] : 1.0;
+            const double in = cs.arcVeg ? P : input;
+            ASSERT_NEAR(f * in, f * l.throughfall[r][c] + f * (l.storage[r][c] - before[k][i]) + l.evaporation[r][c],
+                        1e-12 * (1 + in));
+            ASSERT_GE(l.storage[r][c], 0.0);
+            ASSERT_GE(l.potTranspiration[r][c], -1e-15);
+            input = l.throughfall[r][c];
+            evaporation += l.evaporation[r][c];
+            reduction += potBefore[k][i] - l.potTranspiration[r][c];
+          }
+          ASSERT_NEAR(top.evaporation[r][c], evaporation, 1e-14);
+          if (N > 1)
+            ASSERT_NEAR(potBefore[0][i] - top.potTranspiration[r][c], reduction, 1e-12);
+          else
+            ASSERT_EQ(top.potTranspiration[r][c], m->layers[1].potTranspiration[r][c]);
+        }
+    }
+    m->DeleteModule();
+  }
+}
+
+TEST(InterceptionStep, GlacierShareOutsideCellsAndLayersWithoutLandUse) {
+  InterceptionBasin b(3, 4, 2);
+  double** glacier = b.Add("GlacierizedCells", 0.0);
+  glacier[1][1] = 1.0;
+  glacier[1][2] = 1.7;  // more than the whole cell counts as the whole cell
+  glacier[1][3] = 0.5;
+  b.Grid("precipitation")[1][3] = 2.0;
+  b.Grid("landuse1")[3][1] = -9999.0;  // an upper layer without land use passes its input on
+  b.Grid("landuse2")[3][2] = -9999.0;
+  b.Grid("landuse1")[3][3] = -9999.0;
+  b.Grid("landuse2")[3][3] = -9999.0;
+  b.WriteControl(InterceptionBasin::Section(1, 0.5));
+  int error = -1;
+  auto m = b.Make(error);
+  ASSERT_EQ(error, 0) << b.log.console();
+  // a stored amount that the glacier must not keep
+  m->layers[1].storage[1][1] = 0.3;
+  m->Run(Hour(1));
+  for (int c : {1, 2}) {
+    EXPECT_EQ(m->layers[0].throughfall[1][c], 1.0);
+    for (const InterceptionLayer& l : m->layers) {
+      EXPECT_EQ(l.storage[1][c], 0.0);
+      EXPECT_EQ(l.evaporation[1][c], 0.0);
+    }
+    EXPECT_EQ(m->layers[2].throughfall[1][c], 0.0);
+  }
+  // half glaciated: the computed throughfall and the input mixed by the share
+  EXPECT_DOUBLE_EQ(m->layers[0].throughfall[1][3], 0.5 * m->layers[2].throughfall[1][3] + 0.5 * 2.0);
+  EXPECT_GT(m->layers[1].storage[1][3], 0.0);
+  // layers without land use
+  EXPECT_EQ(m->layers[1].throughfall[3][1], 1.0);
+  EXPECT_EQ(m->layers[1].storage[3][1], 0.0);
+  EXPECT_EQ(m->layers[1].evaporation[3][1], 0.0);
+  EXPECT_GT(m->layers[2].storage[3][1], 0.0);
+  EXPECT_EQ(m->layers[2].throughfall[3][2], m->layers[1].throughfall[3][2]);
+  EXPECT_EQ(m->layers[0].throughfall[3][3], 1.0);
+  // outside the basin
+  for (const InterceptionLayer& l : m->layers) {
+    EXPECT_EQ(l.evaporation[2][4], -9999.0);
+    EXPECT_EQ(l.throughfall[2][4], -9999.0);
+  }
+  m->DeleteModule();
+}
+
+TEST(InterceptionStep, SameHourTwicePushesOneTemperatureGrid) {
+  InterceptionBasin b(2, 3);
+  b.WriteControl(InterceptionBasin::Section(21) + InterceptionBasin::CanopySection(1.0, 0.5, 1.0, false));
+  int error = -1;
+  auto m = b.Make(error);
+  ASSERT_EQ(error, 0) << b.log.console();
+  m->Run(ModelDate{0, 5, 1, 1, 2001});
+  m->Run(ModelDate{30, 5, 1, 1, 2001});  // the minute is not compared
+  EXPECT_EQ(m->snowCanopyStack->Count(), 1);
+  m->Run(ModelDate{0, 6, 1, 1, 2001});
+  EXPECT_EQ(m->snowCanopyStack->Count(), 2);
+  m->DeleteModule();
+}
+
+TEST(InterceptionStep, CanopySnowBalanceAndTheLiquidBalanceBelowIt) {
+  for (int method : {21, 32}) {
+    SCOPED_TRACE(method);
+    InterceptionBasin b(6, 7);
+    b.Add("albedo", 0.7);
+    double** snow = b.Add("snow_storage_total", 5.0);
+    b.Add("surftemp", 271.0);
+    snow[1][1] = 0.0;
+    b.Grid("leaf_area_index1")[3][3] = 0.5;  // too sparse: passes through
+    b.WriteControl(InterceptionBasin::Section(method) + InterceptionBasin::CanopySection(1.0, 0.5, 1.2, method > 30));
+    int error = -1;
+    auto m = b.Make(error);
+    ASSERT_EQ(error, 0) << b.log.console();
+    m->thresholdTemperature = 0.5;
+    m->transZone = 1.0;
+    std::mt19937 rng(23);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    double** load = b.Grid("Snow_canopy_load");
+    for (int step = 0; step < 48; ++step) {
+      std::vector<double> loadBefore, storageBefore;
+      for (int r = 1; r <= b.rows; ++r)
+        for (int c = 1; c <= b.cols; ++c) {
+          b.Grid("temperature")[r][c] = -8.0 + 14.0 * u(rng);
+          b.Grid("precipitation")[r][c] = u(rng) < 0.4 ? 0.0 : 3.0 * u(rng);
+          b.Grid("AspectCorrectedGlobalRadiation")[r][c] = 500.0 * u(rng);
+          b.Grid("wind_speed")[r][c] = step % 7 == 0 ? 0.0 : 6.0 * u(rng);
+          b.Grid("air_humidity")[r][c] = u(rng);
+          loadBefore.push_back(load[r][c]);
+          storageBefore.push_back(m->layers[1].storage[r][c]);
+        }
+      m->Run(Hour(step));
+      size_t i = 0;
+      for (int r = 1; r <= b.rows; ++r)
+        for (int c = 1; c <= b.cols; ++c, ++i) {
+          if (r == 2 && c == b.cols) continue;
+          const double P = b.Grid("precipitation")[r][c];
+          const double liquid = b.Grid("Snow_canopy_unload_liquid")[r][c];
+          const double out = liquid + b.Grid("Snow_canopy_unload_solid")[r][c] + load[r][c] - loadBefore[i] +
+                             b.Grid("Snow_canopy_sublim")[r][c];
+          ASSERT_NEAR(P, out, 1e-11 * (1 + P + loadBefore[i])) << r << "," << c << " step " << step;
+          const InterceptionLayer& top = m->layers[0];
+          ASSERT_NEAR(liquid, top.throughfall[r][c] + top.storage[r][c] - storageBefore[i] + top.evaporation[r][c],
+                      1e-12 * (1 + liquid));
+          ASSERT_TRUE(std::isfinite(b.Grid("Snow_canopy_IR_radiation")[r][c]));
+        }
+      EXPECT_EQ(b.Grid("Snow_canopy_unload_liquid")[3][3], b.Grid("precipitation")[3][3]);
+      EXPECT_EQ(load[3][3], 0.0);
+    }
+    if (method > 30) {
+      EXPECT_EQ(b.Grid("Canopy_Energy_balance")[1][1], 0.0);  // no snow on the ground
+      EXPECT_NE(b.Grid("CEB_Canopy_Temperature")[4][4], 0.0);
+    }
+    m->DeleteModule();
+  }
+}
+
+namespace {
+
+// Runs a canopy snow basin with statistics for steps hours on the given thread count and
+// returns every grid of the module and its statistics files.
+std::vector<std::string> RunWithThreads(int threads, int steps) {
+  omp_set_num_threads(threads);
+  omp_set_schedule(omp_sched_dynamic, 1);
+  InterceptionBasin b(23, 17, 2);
+  b.WriteControl(InterceptionBasin::Section(22, 0.3, 0, 2001) + InterceptionBasin::CanopySection(1.0, 0.5, 1.0, false));
+  int error = -1;
+  auto m = b.Make(error);
+  EXPECT_EQ(error, 0) << b.log.console();
+  m->thresholdTemperature = 0.0;
+  m->transZone = 1.0;
+  std::mt19937 rng(99);
+  for (int s = 0; s < steps; ++s) {
+    Randomise(b, rng, true);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (int r = 1; r <= b.rows; ++r)
+      for (int c = 1; c <= b.cols; ++c) b.Grid("temperature")[r][c] = -6.0 + 10.0 * u(rng);
+    m->Run(Hour(s));
+  }
+  std::vector<std::string> out;
+  for (int p = 1; p < kGridRegistrySize; ++p) {
+    const GridRecord& g = b.registry[p];
+    if (!g.registered || !g.data) continue;
+    std::string bytes;
+    for (int r = 1; r <= b.rows; ++r) bytes.append(reinterpret_cast<const char*>(&g.data[r][1]), sizeof(double) * b.cols);
+    out.push_back(g.internalName + ":" + bytes);
+  }
+  m->DeleteModule();
+  for (const char* f : {"thr.stat", "thr_Layer_1.stat", "evap_Layer_2.stat", "stor.stat"})
+    out.push_back(ReadTextFile(b.dir.file(f)));
+  omp_set_num_threads(2);
+  return out;
+}
+
+}  // namespace
+
+TEST(InterceptionStep, ResultsAndStatisticsAreTheSameForEveryThreadCount) {
+  const std::vector<std::string> one = RunWithThreads(1, 12);
+  ASSERT_GT(one.size(), 10u);
+  EXPECT_GT(one.back().size(), 100u);  // the statistics were written
+  EXPECT_EQ(one, RunWithThreads(8, 12));
+  EXPECT_EQ(one, RunWithThreads(3, 12));
+}
+
+TEST(InterceptionStep, TwoDaysEqualOneDayAndAWarmStartFromTheWrittenStorage) {
+  for (int layers : {1, 2}) {
+    SCOPED_TRACE(layers);
+    auto forcing = [](InterceptionBasin& b, int step) {
+      std::mt19937 rng(1000 + step);
+      Randomise(b, rng, false);
+    };
+    // two days in one run
+    InterceptionBasin whole(5, 6, layers);
+    whole.WriteControl(InterceptionBasin::Section(2, 0.4));
+    int error = -1;
+    auto a = whole.Make(error);
+    ASSERT_EQ(error, 0) << whole.log.console();
+    for (int s = 0; s < 48; ++s) {
+      forcing(whole, s);
+      a->Run(Hour(s));
+    }
+    // one day, the storage written at its end, then a warm start for the second day
+    InterceptionBasin first(5, 6, layers);
+    first.WriteControl(InterceptionBasin::Section(2, 0.4));
+    auto b1 = first.Make(error);
+    ASSERT_EQ(error, 0);
+    b1->SetEndDate(2001, 1, 1, 23, 0);
+    for (int s = 0; s < 24; ++s) {
+      forcing(first, s);
+      b1->Run(Hour(s));
+    }
+    b1->DeleteModule();
+    InterceptionBasin second(5, 6, layers);
+    for (int k = 0; k <= layers; ++k) {
+      const std::string name = k == 0 ? "stor.asc" : "stor_Layer_" + std::to_string(k) + ".asc";
+      ASSERT_EQ(RunCommand("cp " + first.dir.file(name) + " " + second.dir.file(name)), 0) << name;
+    }
+    second.WriteControl(InterceptionBasin::Section(2, 0.4, 1));
+    auto b2 = second.Make(error);
+    ASSERT_EQ(error, 0) << second.log.console();
+    for (int s = 24; s < 48; ++s) {
+      forcing(second, s);
+      b2->Run(Hour(s));
+    }
+    for (int k = 0; k <= layers; ++k) EXPECT_EQ(Storage(*a, k, 5, 6), Storage(*b2, k, 5, 6)) << "layer " << k;
+    for (int r = 1; r <= 5; ++r)
+      for (int c = 1; c <= 6; ++c) EXPECT_EQ(a->layers[0].throughfall[r][c], b2->layers[0].throughfall[r][c]);
+    a->DeleteModule();
+    b2->DeleteModule();
+  }
+}
