@@ -1,0 +1,154 @@
+// The interception step on 1000 x 1000 cells: liquid interception alone (method 2), with
+// the canopy snow (method 22) and with the canopy energy balance (method 32); cell-steps
+// per second on one thread and on all threads.
+#include <omp.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "framework/logstream.h"
+#include "framework/memory_handling.h"
+#include "grids/grid_registry.h"
+#include "init/defaultini.h"
+#include "processes/interception/interzep.h"
+
+namespace {
+
+constexpr int kRows = 1000, kCols = 1000;
+
+class NullBuffer : public std::streambuf {
+ protected:
+  int overflow(int c) override { return c; }
+};
+
+struct Basin {
+  NullBuffer buffer;
+  std::ostream sink{&buffer};
+  LogStream log{sink, "/dev/null", 0};
+  GridRegistry registry;
+  std::vector<std::unique_ptr<MatrixOwner>> owned;
+  std::vector<ZoneTableEntry> zones = std::vector<ZoneTableEntry>(3);
+  std::vector<int> codeMap = {0, 1, 2};
+  std::vector<RowBounds> bounds = std::vector<RowBounds>(kRows + 1, RowBounds{1, kCols});
+  std::vector<LanduseTableEntry> landuse = std::vector<LanduseTableEntry>(2);
+  RunValues run;
+  int next = 1;
+
+  Basin() {
+    zones[1].code = 1;
+    zones[2].code = 2;
+    run.landuseTable = &landuse;
+    unsigned seed = 7;
+    auto rnd = [&] { return (seed = seed * 1103515245u + 12345u) / 4294967296.0; };
+    auto add = [&](const char* name, double lo, double hi) {
+      owned.push_back(std::make_unique<MatrixOwner>(kRows, kCols));
+      double** m = owned.back()->get();
+      for (int r = 1; r <= kRows; ++r)
+        for (int c = 0; c <= kCols; ++c) m[r][c] = lo + (hi - lo) * rnd();
+      GridRecord& rec = registry[next++];
+      rec.data = m;
+      rec.internalName = name;
+      rec.registered = true;
+    };
+    add("zones", 1.0, 2.999);
+    for (int r = 1; r <= kRows; ++r)
+      for (int c = 1; c <= kCols; ++c) registry[1].data[r][c] = static_cast<int>(registry[1].data[r][c]);
+    add("[elevation_model]", 500, 2500);
+    add("RelCellArea", 1, 1);
+    add("landuse1", 1, 1);
+    add("leaf_area_index1", 0, 6);
+    add("vegetation_coverage_degree1", 0.3, 1);
+    add("RoughnessLength1", 0.1, 2);
+    add("SurfaceCanopyResistance1", 50, 100);
+    add("SurfaceIntercepResistance1", 50, 100);
+    for (const char* n : {"pot_transpiration0", "pot_transpiration1", "potential_InterceptionEvap0",
+                          "potential_InterceptionEvap1", "real_transpiration0", "real_transpiration1"})
+      add(n, 0, 0.3);
+    add("precipitation", 0, 3);
+    add("temperature", -6, 4);
+    add("AspectCorrectedGlobalRadiation", 0, 500);
+    add("wind_speed", 0, 6);
+    add("air_humidity", 0.4, 1);
+    add("cloudiness", 0, 1);
+    add("albedo", 0.5, 0.9);
+    add("snow_storage_total", 0, 20);
+    add("surftemp", 265, 273);
+  }
+};
+
+double Seconds(std::chrono::steady_clock::time_point a) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count();
+}
+
+double Run(int method, int threads, int steps) {
+  Basin b;
+  char dir[] = "/tmp/orvel-bench-XXXXXX";
+  if (!mkdtemp(dir)) return 0.0;
+  const std::string control = std::string(dir) + "/bench.ctl";
+  std::string text = "[interception_model]\n1\n60\n" + std::to_string(method) +
+                     "\nthr.asc\n0\nthr.stat 2001\nevap.asc\n0\nevap.stat 2001\nstor.asc\n0\nstor.stat 2001\n0.3\n0\n";
+  if (method > 20) {
+    for (const char* g : {"t", "rh", "rad", "wind", "load", "age", "alb", "subl", "solid", "liquid"})
+      text += std::string(g) + ".asc\n0\n" + g + ".stat 2001\n";
+    text += "1.0\n0.5\n1.0\n";
+    if (method > 30)
+      for (const char* g : {"ceb", "cebt", "cebo", "cebd"}) text += std::string(g) + ".asc\n0\n" + g + ".stat 2001\n";
+  }
+  std::FILE* f = std::fopen(control.c_str(), "w");
+  std::fputs(text.c_str(), f);
+  std::fclose(f);
+  ModuleInputs in;
+  in.log = &b.log;
+  in.controlFileName = control;
+  in.grids = b.registry.Records();
+  in.reportInterval = 1000000;
+  in.zoneTable = b.zones.data();
+  in.zoneCodeMap = b.codeMap.data();
+  in.zoneCount = 2;
+  in.maxZoneCode = 2;
+  in.rowBounds = &b.bounds;
+  in.firstRow = 1;
+  in.lastRow = kRows;
+  in.geometry = GridGeometry{kCols, kRows, 0.0, 0.0, 100.0, -9999.0};
+  in.start = ModelDate{0, 0, 1, 1, 2001};
+  in.end = ModelDate{0, 0, 1, 2, 2001};
+  in.output.defaultOutputDirectory = std::string(dir) + "/";
+  in.run = &b.run;
+  int error = 0;
+  interzeptionsmodellklasse m(error, in);
+  if (error) {
+    std::fprintf(stderr, "construction failed with %d\n", error);
+    std::exit(1);
+  }
+  m.thresholdTemperature = 0.0;
+  m.transZone = 1.0;
+  omp_set_num_threads(threads);
+  m.Run(ModelDate{0, 0, 1, 1, 2001});  // warm-up
+  auto t0 = std::chrono::steady_clock::now();
+  for (int s = 1; s <= steps; ++s) m.Run(ModelDate{0, s % 24, 1 + s / 24, 1, 2001});
+  const double t = Seconds(t0);
+  m.DeleteModule();
+  std::system(("rm -rf " + std::string(dir)).c_str());
+  return static_cast<double>(kRows) * kCols * steps / t;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int steps = argc > 1 ? std::atoi(argv[1]) : 5;
+  const int all = omp_get_max_threads();
+  std::printf("interception step, %d x %d cells, %d steps, 1 and %d threads (cell-steps/s)\n", kRows, kCols, steps,
+              all);
+  for (int method : {2, 22, 32}) {
+    const double one = Run(method, 1, steps);
+    const double many = Run(method, all, steps);
+    std::printf("method %2d: %12.0f  %12.0f  speed-up %.2f\n", method, one, many, many / one);
+  }
+  return 0;
+}
