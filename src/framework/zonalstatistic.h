@@ -121,13 +121,18 @@ class zonalstatistic {
   // file). value is any callable double(int row, int col).
   template <typename ValueAt>
   void AddCells(const ZoneCells& cells, ValueAt value, double weight = 1.0) {
-    AddBlocks(cells, value, [](int) { return true; }, weight);
+    AddBlocks(cells, value, [](int) { return true; }, [weight](int, int) { return weight; });
   }
   // The same for the values of a grid; rows the grid does not hold are left out.
   void AddGrid(const ZoneCells& cells, double** values, double weight = 1.0) {
     if (values == nullptr) return;
     AddBlocks(cells, [values](int r, int c) { return values[r][c]; },
-              [values](int r) { return values[r] != nullptr; }, weight);
+              [values](int r) { return values[r] != nullptr; }, [weight](int, int) { return weight; });
+  }
+  // The same as AddCells with a weight per cell: weight(r, c), called like value.
+  template <typename ValueAt, typename WeightAt>
+  void AddWeightedCells(const ZoneCells& cells, ValueAt value, WeightAt weight) {
+    AddBlocks(cells, value, [](int) { return true; }, weight);
   }
   virtual void ClearZoneSums();
   virtual void AggregateAndWrite(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute);
@@ -209,8 +214,8 @@ class zonalstatistic {
       s[1] += weight * value;
     }
   }
-  template <typename ValueAt, typename RowHeld>
-  void AddBlocks(const ZoneCells& cells, ValueAt value, RowHeld rowHeld, double weight) {
+  template <typename ValueAt, typename RowHeld, typename WeightAt>
+  void AddBlocks(const ZoneCells& cells, ValueAt value, RowHeld rowHeld, WeightAt weight) {
     if (!active || cells.zone == nullptr || cells.codeMap == nullptr || cells.lastRow < cells.firstRow) return;
     PrepareBlocks(cells.firstRow, cells.lastRow);
     const int blocks = blockSums.blocks, height = blockSums.rowsPerBlock;
@@ -226,7 +231,7 @@ class zonalstatistic {
         for (int c = first; c <= last; ++c) {
           const int zi = cells.ZoneIndex(r, c);
           if (zi <= 0 || zi > zoneCount) continue;
-          AddToBlock(b, zi, r, c, value(r, c), weight);
+          AddToBlock(b, zi, r, c, value(r, c), weight(r, c));
         }
       }
     }

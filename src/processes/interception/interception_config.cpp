@@ -179,7 +179,7 @@ void interzeptionsmodellklasse::LookUpGrids() {
 }
 
 bool interzeptionsmodellklasse::OwnCell(int r, int c) const {
-  if (!zoneGrid || !zoneGrid[r] || !(zoneGrid[r][c] != geometry.nodata_value)) return false;
+  if (!zoneGrid || !zoneGrid[r] || !(zoneGrid[r][c] > geometry.nodata_value)) return false;
   return !mpiRegions || !mpiRegions[r] || mpiRegions[r][c] == instanceNumber;
 }
 
@@ -215,8 +215,6 @@ void interzeptionsmodellklasse::MakeStatistics(InterceptionStatistics& s, const 
       outputList, timeInterval < 60.0);
   if (err) throw err;
   s.writer->WriteHeader(header, "", statisticsTable, statisticsSize);
-  // Row sums only for writers that write: an inactive one would hold them for nothing.
-  if (s.writer->Active()) s.rows.Reset(firstRow, lastRow, zoneCount, relCellArea, -9999.0);
 }
 
 void interzeptionsmodellklasse::CreateLayerGrids(const ModuleInputs& in) {

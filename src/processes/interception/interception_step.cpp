@@ -1,9 +1,9 @@
 // The step of the interception module: the canopy snow (methods above 20), the liquid
 // balance of every layer, the glacier share, the zone statistics and the output grids.
 //
-// The cell loop runs in parallel over rows. Every row sums its zone statistics on its own;
-// the sums are folded in row order afterwards, so results and statistics are the same for
-// any number of threads.
+// The cell loop runs in parallel over rows and writes only grids; the zone statistics are
+// summed from the grids afterwards (zonalstatistic::AddWeightedCells), so results and
+// statistics are the same for any number of threads.
 #include <algorithm>
 #include <cmath>
 
@@ -37,11 +37,7 @@ void interzeptionsmodellklasse::Run(ModelDate date) {
 
 #pragma omp parallel for schedule(runtime)
   for (int r = firstRow; r <= lastRow; ++r) ComputeRow(r);
-
-  for (InterceptionLayer& l : layers)
-    for (InterceptionStatistics* s : {&l.evaporationStats, &l.storageStats, &l.throughfallStats}) FoldStatistics(*s);
-  if (canopySnowModel)
-    for (int g = 0; g < CanopyGridCount(); ++g) FoldStatistics(canopyGrids[static_cast<size_t>(g)].stats);
+  AddStatistics();
 
   WriteOutputs();
   lastStepDate = {{static_cast<int>(date.minute), static_cast<int>(date.hour), static_cast<int>(date.day),
@@ -58,8 +54,48 @@ void interzeptionsmodellklasse::PushTemperatureGrid() {
   snowCanopyStack->Push(g);
 }
 
-void interzeptionsmodellklasse::FoldStatistics(InterceptionStatistics& s) {
-  if (s.Active()) s.rows.FoldInto(s.zones.data());
+void interzeptionsmodellklasse::AddStatistics() {
+  const ZoneCells cells = StatisticsCells();
+  // Canopy values count for the part of the cell without glacier.
+  if (canopySnowModel)
+    for (int k = 0; k < CanopyGridCount(); ++k) {
+      InterceptionStatistics& s = canopyGrids[static_cast<size_t>(k)].stats;
+      if (!s.Active()) continue;
+      double** grid = canopyGrids[static_cast<size_t>(k)].data;
+      s.writer->AddWeightedCells(
+          cells, [grid](int r, int c) { return grid[r][c]; },
+          [this](int r, int c) { return 1.0 - GlacierShare(r, c); });
+    }
+  // Layer values count for the part without glacier, the glacier's part adds zeros: each
+  // cell counts whole with (1 - g) times its value.
+  const size_t N = static_cast<size_t>(layerCount);
+  const bool arcVeg = arcVegActive > 0 && layerCount > 1;
+  for (size_t k = 0; k <= N; ++k) {
+    InterceptionLayer& l = layers[k];
+    for (InterceptionStatistics* s : {&l.evaporationStats, &l.storageStats})
+      if (s->Active()) {
+        double** grid = s == &l.evaporationStats ? l.evaporation : l.storage;
+        s->writer->AddCells(cells, [this, grid](int r, int c) { return (1.0 - GlacierShare(r, c)) * grid[r][c]; });
+      }
+    if (!l.throughfallStats.Active()) continue;
+    if (k > 0) {
+      double** grid = l.throughfall;
+      l.throughfallStats.writer->AddCells(
+          cells, [this, grid](int r, int c) { return (1.0 - GlacierShare(r, c)) * grid[r][c]; });
+      continue;
+    }
+    // The cell's throughfall as the layers left it, before the glacier's part was mixed in.
+    l.throughfallStats.writer->AddCells(cells, [this, N, arcVeg](int r, int c) {
+      const double g = GlacierShare(r, c);
+      if (g == 0.0) return layers[0].throughfall[r][c];
+      double t = 0.0;
+      if (arcVeg)
+        for (size_t j = 1; j <= N; ++j) t += layers[j].arcVegFraction[r][c] * layers[j].throughfall[r][c];
+      else
+        t = layers[N].throughfall[r][c];
+      return (1.0 - g) * t;
+    });
+  }
 }
 
 void interzeptionsmodellklasse::ComputeRow(int r) {
@@ -67,17 +103,6 @@ void interzeptionsmodellklasse::ComputeRow(int r) {
   const size_t N = static_cast<size_t>(layerCount);
   const EvaporationRule rule = RuleOfMethod(method);
   const bool arcVeg = arcVegActive > 0 && layerCount > 1;
-
-  // This row's statistics start from zero.
-  for (InterceptionLayer& l : layers)
-    for (InterceptionStatistics* s : {&l.evaporationStats, &l.storageStats, &l.throughfallStats})
-      if (s->Active()) s->rows.ClearRow(r);
-  if (canopySnowModel)
-    for (int g = 0; g < CanopyGridCount(); ++g)
-      if (canopyGrids[static_cast<size_t>(g)].stats.Active()) canopyGrids[static_cast<size_t>(g)].stats.rows.ClearRow(r);
-  auto add = [r](InterceptionStatistics& s, int c, int zone, double value, double weight) {
-    if (s.Active()) s.rows.Add(r, c, zone, value, weight);
-  };
 
   int first = 1, last = geometry.ncols;
   if (!rowBounds.empty() && r < static_cast<int>(rowBounds.size())) {
@@ -89,25 +114,12 @@ void interzeptionsmodellklasse::ComputeRow(int r) {
       for (InterceptionLayer& l : layers) l.evaporation[r][c] = l.throughfall[r][c] = nodata;
       continue;
     }
-    const double zoneValue = zoneGrid[r][c];
-    const int code = zoneValue >= 0.0 && zoneValue <= maxZoneCode ? static_cast<int>(zoneValue) : -1;
-    const int zone = code >= 0 && zoneCodeMap ? zoneCodeMap[code] : -1;
-
-    double g = 0.0;
-    if (glacierGrid) g = std::max(0.0, glacierGrid[r][c]);
+    const double g = GlacierShare(r, c);
     // The water input is read first: a fully glaciated cell passes it straight through.
     double P = inputGrid[r][c];
     const double P0 = P;
-    if (g >= 1.0) {
-      g = 1.0;
-    } else {
-      if (canopySnowModel) {
-        CanopySnowCell(r, c, P);
-        for (int k = 0; k < CanopyGridCount(); ++k) {
-          CanopySnowGrid& x = canopyGrids[static_cast<size_t>(k)];
-          add(x.stats, c, zone, x.data[r][c], 1.0 - g);
-        }
-      }
+    if (g < 1.0) {
+      if (canopySnowModel) CanopySnowCell(r, c, P);
       InterceptionLayer& top = layers[0];
       top.evaporation[r][c] = top.throughfall[r][c] = top.storage[r][c] = 0.0;
       double layerInput = P;
@@ -144,13 +156,7 @@ void interzeptionsmodellklasse::ComputeRow(int r) {
           top.storage[r][c] += S;
         }
         if (N == 1) top.potTranspiration[r][c] = l.potTranspiration[r][c];
-        add(l.evaporationStats, c, zone, E, 1.0 - g);
-        add(l.storageStats, c, zone, S, 1.0 - g);
-        add(l.throughfallStats, c, zone, T, 1.0 - g);
       }
-      add(top.evaporationStats, c, zone, top.evaporation[r][c], 1.0 - g);
-      add(top.storageStats, c, zone, top.storage[r][c], 1.0 - g);
-      add(top.throughfallStats, c, zone, top.throughfall[r][c], 1.0 - g);
     }
     if (g > 0.0) {
       // The glaciated part passes its water input straight through.
@@ -162,9 +168,6 @@ void interzeptionsmodellklasse::ComputeRow(int r) {
         layers[0].throughfall[r][c] = 0.0;
       }
       layers[0].throughfall[r][c] = (1.0 - g) * layers[0].throughfall[r][c] + g * P0;
-      for (InterceptionLayer& l : layers)
-        for (InterceptionStatistics* s : {&l.evaporationStats, &l.storageStats, &l.throughfallStats})
-          add(*s, c, zone, 0.0, g);
     }
   }
 }

@@ -18,16 +18,13 @@
 #include "framework/teilmod.h"
 #include "framework/zonalstatistic.h"
 #include "processes/interception/grid_stack.h"
-#include "processes/interception/zone_row_sums.h"
 
 class LanduseTableEntry;
 
-// A statistics writer of the module with its own zone table and the per-row sums of the
-// parallel step.
+// A statistics writer of the module with its own zone table.
 struct InterceptionStatistics {
   std::vector<ZoneTableEntry> zones;
   std::unique_ptr<zonalstatistic> writer;
-  ZoneRowSums rows;
   bool Active() const { return writer && writer->Active(); }
 };
 
@@ -153,6 +150,12 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   void PushTemperatureGrid();
   void ComputeRow(int r);
   void CanopySnowCell(int r, int c, double& P);
-  void FoldStatistics(InterceptionStatistics& s);
+  // The glacierised share of a cell, 0..1.
+  double GlacierShare(int r, int c) const {
+    if (!glacierGrid) return 0.0;
+    const double g = glacierGrid[r][c];
+    return g >= 1.0 ? 1.0 : g > 0.0 ? g : 0.0;
+  }
+  void AddStatistics();
   void WriteOutputs();
 };
