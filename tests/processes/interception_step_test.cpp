@@ -335,3 +335,26 @@ TEST(InterceptionStep, TwoDaysEqualOneDayAndAWarmStartFromTheWrittenStorage) {
     b2->DeleteModule();
   }
 }
+
+TEST(InterceptionStep, StatisticsCountTheGlacierPartAsZeroAndLeaveOutsideCellsOut) {
+  InterceptionBasin b(2, 4);
+  double** glacier = b.Add("GlacierizedCells", 0.0);
+  glacier[1][1] = 0.5;
+  glacier[1][3] = 1.0;
+  b.Grid("precipitation")[2][4] = 1000.0;  // outside: must not count
+  b.WriteControl(InterceptionBasin::Section(2, 0.5, 0, 2001));
+  int error = -1;
+  auto m = b.Make(error);
+  ASSERT_EQ(error, 0) << b.log.console();
+  m->Run(Hour(1));
+  // LAI 3 x IntercepCap 0.4 holds 1.2 mm; 0.8 of the 1 mm input is caught, 0.15 evaporates
+  const InterceptionLayer& top = m->layers[0];
+  EXPECT_DOUBLE_EQ(top.throughfall[2][2], 0.2);
+  EXPECT_DOUBLE_EQ(top.throughfall[1][1], 0.5 * 0.2 + 0.5 * 1.0);
+  EXPECT_DOUBLE_EQ(top.evaporation[2][2], 0.15);
+  const zonalstatistic& t = *top.throughfallStats.writer;
+  EXPECT_NEAR(t.CurrentValue(1), (0.5 * 0.2 + 3 * 0.2) / 4, 1e-12);  // zone 1: half a cell of glacier
+  EXPECT_NEAR(t.CurrentValue(2), (0.0 + 2 * 0.2) / 3, 1e-12);        // zone 2: a glacier cell, one outside
+  EXPECT_NEAR(m->layers[1].evaporationStats.writer->CurrentValue(1), (0.5 * 0.15 + 3 * 0.15) / 4, 1e-12);
+  m->DeleteModule();
+}
