@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "grids/grid_reader.h"
 #include "interception_basin.h"
 #include "processes/interception/layer_names.h"
 
@@ -205,4 +206,46 @@ TEST(InterceptionConfig, ArcVegNeedsAFractionGridPerLayer) {
   auto m2 = off.Make(error);
   EXPECT_EQ(error, 0) << off.log.console();
   m2->DeleteModule();
+}
+
+TEST(InterceptionConfig, WarmStartReadsTheStorageOfEveryLayerAndFourCanopyGrids) {
+  InterceptionBasin b(2, 3);
+  auto grid = [&](const std::string& name, double v) {
+    std::string text = "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1000\nnodata_value -9999\n";
+    for (int r = 1; r <= 2; ++r) text += std::to_string(v) + " " + std::to_string(v + 1) + " " + std::to_string(v + 2) + "\n";
+    WriteTextFile(b.dir.file(name), text);
+  };
+  grid("stor.asc", 1.0);
+  grid("stor_Layer_1.asc", 2.0);
+  grid("scn_load.asc", 3.0);
+  grid("scn_alb.asc", 4.0);
+  grid("scn_age.asc", 5.0);
+  grid("ceb_told.asc", 6.0);
+  b.Add("albedo", 0.6);
+  b.Add("snow_storage_total", 1.0);
+  b.Add("surftemp", 270.0);
+  b.WriteControl(InterceptionBasin::Section(31, 0.5, 1) + InterceptionBasin::CanopySection(1.0, 0.5, 1.0, true));
+  int error = -1;
+  auto m = b.Make(error);
+  ASSERT_EQ(error, 0) << b.log.console();
+  EXPECT_EQ(m->layers[0].storage[1][2], 2.0);
+  EXPECT_EQ(m->layers[1].storage[2][3], 4.0);
+  EXPECT_EQ(m->layers[1].throughfall[1][3], 0.0);
+  EXPECT_EQ(b.Grid("Snow_canopy_load")[1][1], 3.0);
+  EXPECT_EQ(b.Grid("Snow_canopy_albedo")[1][1], 4.0);
+  EXPECT_EQ(b.Grid("Snow_canopy_age")[1][1], 5.0);
+  EXPECT_EQ(b.Grid("CEB_Canopy_Temperature_Old")[1][1], 6.0);
+  EXPECT_EQ(b.Grid("Snow_canopy_sublim")[1][1], 0.0);
+  EXPECT_EQ(b.Grid("CEB_Canopy_Temperature")[1][1], 0.0);
+  m->DeleteModule();
+
+  // a missing layer file is an error of the grid reader, not a silent empty storage
+  SetGridRetrySleeper([](int) {});
+  InterceptionBasin missing(2, 3, 2);
+  WriteTextFile(missing.dir.file("stor.asc"), ReadTextFile(b.dir.file("stor.asc")));
+  missing.WriteControl(InterceptionBasin::Section(1, 0.5, 1));
+  auto n = missing.Make(error);
+  EXPECT_NE(error, 0);
+  EXPECT_NE(missing.log.console().find("stor_Layer_1.asc"), std::string::npos);
+  n->DeleteModule();
 }
