@@ -91,7 +91,12 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
   try {
     try {
       WriteBanner(*log);
-      if (argc < 2) {
+      // A command line of options alone names no run: that is the same mistake as an
+      // empty one.
+      int controlFiles = 0;
+      for (int i = 1; i < argc; ++i)
+        if (i != cl.levelOptionPosition && i != cl.fileOptionPosition) ++controlFiles;
+      if (controlFiles == 0) {
         *log << kUsage << "[end-entry]";
         throw 2;
       }

@@ -120,6 +120,17 @@ class ModellApplication : public memory_handling {
   void Trace(const char* call);
   void SetEndDates(const ModelDate& date);
   void RunPass();
+  // Logs an ERROR for every interpolator whose input ran out before the end date and keeps
+  // the closing line that replaces the success line.
+  void ReportEarlyEnd();
+  // Adds to the date-mismatch failure of interpolator i which inputs disagree.
+  void ExplainDateMismatch(int i);
+  // Writes every buffered statistics and point row; each failure is logged and the first
+  // code kept in firstError.
+  void FlushBuffers(int& firstError);
+  // After a failure in the time loop: the rows of the steps done are not lost.
+  void SaveBuffersAfterFailure();
+  std::string earlyEnd;  // closing line of a run whose input ended early; empty: none did
   // Best-effort shutdown step: runs f, logs and keeps the first failure's code.
   template <typename F>
   void Attempt(int& firstError, F&& f);

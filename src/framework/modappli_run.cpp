@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
@@ -146,7 +147,12 @@ void ModellApplication::RunPass() {
     Trace("precicorrclass::CorrectStationValues");
   }
   for (int i = 1; i <= n; ++i) {
-    ip[i]->Interpolate(d);
+    try {
+      ip[i]->Interpolate(d);
+    } catch (int code) {
+      if (code == 52) ExplainDateMismatch(i);
+      throw;
+    }
     Trace("meteointerpol::Interpolate");
   }
   m.superposition->Run(d);
@@ -243,13 +249,61 @@ int ModellApplication::run() {
     }
     gridOutput.Drain();
     gridOutput.RaiseFailure();
+    if (CtrlCState != 99) ReportEarlyEnd();
   } catch (int code) {
     *log << "FATAL: Exception in Modellapplication::run() caught!" << "[end-entry]";
+    if (code != 98) SaveBuffersAfterFailure();
     throw;
   } catch (const std::exception& e) {
     *log << "FATAL: " << e.what() << "[end-entry]";
     *log << "FATAL: Exception in Modellapplication::run() caught!" << "[end-entry]";
+    SaveBuffersAfterFailure();
     throw 103;
   }
   return CtrlCState;
+}
+
+static std::string StepDateText(const ModelDate& d) {
+  char text[80];
+  std::snprintf(text, sizeof text, "%02lld.%02lld.%lld %02lld:%02lld", static_cast<long long>(d.day),
+                static_cast<long long>(d.month), static_cast<long long>(d.year), static_cast<long long>(d.hour),
+                static_cast<long long>(d.minute));
+  return text;
+}
+
+void ModellApplication::ReportEarlyEnd() {
+  earlyEnd.clear();
+  for (int i = 1; i <= interpolatorCount; ++i) {
+    const meteointerpol& ip = *modules.interpolators[i];
+    if (ip.InputEndedEarly().empty()) continue;
+    const ModelDate planned{ip.endMinute, ip.endHour, ip.endDay, ip.endMonth, ip.endYear};
+    *log << "ERROR: the input file " << ip.InputEndedEarly() << " of " << interpolatorNames[static_cast<size_t>(i)]
+         << " ends before the planned end of the simulation: the run ends with the step of " << StepDateText(stepDate)
+         << " instead of " << StepDateText(planned) << "[end-entry]";
+    if (earlyEnd.empty())
+      earlyEnd = "end of simulation reached early, at " + StepDateText(stepDate) + " (planned end " +
+                 StepDateText(planned) + ")!";
+  }
+}
+
+void ModellApplication::ExplainDateMismatch(int i) {
+  auto& ip = modules.interpolators;
+  ModelDate other;
+  ip[i]->GetCurrentTime(other.minute, other.hour, other.day, other.month, other.year);
+  *log << "FATAL: the step date " << StepDateText(stepDate) << " comes from " << interpolatorNames[1] << " (file "
+       << ip[1]->DateSourceFile() << "), but " << interpolatorNames[static_cast<size_t>(i)] << " (file "
+       << ip[i]->DateSourceFile() << ") is at " << StepDateText(other)
+       << ": every meteorological input has to hold the same dates, one record per step";
+  for (int k = 1; k <= interpolatorCount; ++k)
+    if (!ip[k]->InputEndedEarly().empty())
+      *log << "\nthe input file " << ip[k]->InputEndedEarly() << " of " << interpolatorNames[static_cast<size_t>(k)]
+           << " has ended before the planned end of the simulation, while the others go on";
+  *log << "[end-entry]";
+}
+
+void ModellApplication::SaveBuffersAfterFailure() {
+  *log << "ERROR: the run failed; the buffered statistics and point rows of the steps done so far are written"
+       << "[end-entry]";
+  int ignored = 0;  // the failure that ends the run is the one reported
+  FlushBuffers(ignored);
 }

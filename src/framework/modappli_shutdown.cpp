@@ -51,15 +51,9 @@ void Destroy(T*& module) {
 
 }  // namespace
 
-void ModellApplication::ClearMemory() {
+void ModellApplication::FlushBuffers(int& firstError) {
   ModuleTable& m = modules;
   auto& ip = m.interpolators;
-  int firstError = 0;
-
-  *log << "end of simulation reached successfully!" << "[end-entry]";
-  *log << "free memory ..." << "[end-entry]";
-
-  // Final flush.
   for (int i = 1; i <= interpolatorCount; ++i)
     if (ip[i])
       Attempt(firstError, [&] {
@@ -111,6 +105,16 @@ void ModellApplication::ClearMemory() {
       Trace("defaultini::WriteZonalStatistics");
       m.defaults->WriteZonalStatistics();
     });
+}
+
+void ModellApplication::ClearMemory() {
+  ModuleTable& m = modules;
+  auto& ip = m.interpolators;
+  int firstError = 0;
+
+  *log << (earlyEnd.empty() ? std::string("end of simulation reached successfully!") : earlyEnd) << "[end-entry]";
+  *log << "free memory ..." << "[end-entry]";
+  FlushBuffers(firstError);
 
   // Interpolators from n down to 1.
   for (int i = interpolatorCount; i >= 1; --i) {

@@ -146,6 +146,9 @@ struct RunValues {
 // Year, month and day corrections of a simulation period; sets February of the
 // month-length table from the end year.
 void NormaliseModelTime(ModelDate& start, ModelDate& end, std::array<int, 12>& daysPerMonth);
+// The first field of a read [model_time] outside its range ("the end month (13) has to lie
+// between 1 and 12"); empty when every field is in range.
+std::string ModelTimeFault(const ModelDate& start, const ModelDate& end);
 
 // --- periodic grid input (defaultini_variable_grids.cpp) --------------------------------
 // What a periodic standard grid needs in a step.

@@ -156,6 +156,12 @@ void defaultini::ReadOutputSections(RunValues& v) {
 
   SeekControlKey("[meteo_data_count]", true);
   ReadControlValue(v.meteoCount, "number of meteorological variables");
+  if (v.meteoCount < 0) {
+    if (log)
+      *log << "FATAL: error in control file " << controlFileName << ", section [meteo_data_count]: the number of "
+           << "meteorological variables (" << v.meteoCount << ") cannot be negative" << "[end-entry]";
+    throw 17;
+  }
   SeekControlKey("[meteo_names]", true);
   v.meteoNames.assign(1, std::string());
   for (int i = 1; i <= v.meteoCount; ++i) {
@@ -220,7 +226,41 @@ void defaultini::ReadModelTime() {
       throw 1301;
     }
   }
+  const std::string fault = ModelTimeFault(s, e);
+  if (!fault.empty()) {
+    if (log) *log << "FATAL: error in control file " << controlFileName << ", section [model_time]: " << fault << "[end-entry]";
+    throw 17;
+  }
   NormaliseModelTime(s, e, daysPerMonth);
+  if (e.Key() < s.Key()) {
+    if (log)
+      *log << "FATAL: error in control file " << controlFileName << ", section [model_time]: the end of the simulation ("
+           << e.day << "." << e.month << "." << e.year << " " << e.hour << ":" << e.minute
+           << ") lies before its start (" << s.day << "." << s.month << "." << s.year << " " << s.hour << ":"
+           << s.minute << ")" << "[end-entry]";
+    throw 17;
+  }
+}
+
+std::string ModelTimeFault(const ModelDate& s, const ModelDate& e) {
+  struct Field {
+    const char* label;
+    int64_t value, low, high;
+  };
+  // Years below 1000 are two-digit years of the 1900s (the reader adds 1900); days past
+  // the end of their month are taken as its last day.
+  const auto year = [](int64_t y) { return y >= 0 && y < 1000 ? y + 1900 : y; };
+  const Field fields[] = {
+      {"start minute", s.minute, 0, 59}, {"start hour", s.hour, 0, 24},   {"start day", s.day, 1, 31},
+      {"start month", s.month, 1, 12},   {"start year", year(s.year), 1000, 9999},
+      {"end minute", e.minute, 0, 59},   {"end hour", e.hour, 0, 24},     {"end day", e.day, 1, 31},
+      {"end month", e.month, 1, 12},     {"end year", year(e.year), 1000, 9999},
+  };
+  for (const Field& f : fields)
+    if (f.value < f.low || f.value > f.high)
+      return std::string("the ") + f.label + " (" + std::to_string(f.value) + ") has to lie between " +
+             std::to_string(f.low) + " and " + std::to_string(f.high);
+  return std::string();
 }
 
 void NormaliseModelTime(ModelDate& s, ModelDate& e, std::array<int, 12>& daysPerMonth) {

@@ -37,6 +37,7 @@ void meteointerpol::AdvanceRegressionData(int r) {
     if (endFlag) return;
     if (NextRegressionRecord(*log, name, endDateKey, f)) {
       endFlag = true;
+      if (f.current.Key() < endDateKey) NoteEarlyEnd(f.fileName);
       return;
     }
     current = f.current;
@@ -48,6 +49,7 @@ void meteointerpol::AdvanceRegressionData(int r) {
   if (endFlag) return;
   if (NextRegressionRecord(*log, name, INT64_MAX, f)) {
     endFlag = true;
+    NoteEarlyEnd(f.fileName);  // the station files go on
     return;
   }
   const ModelDate& s = stationFiles[0].recordDate;

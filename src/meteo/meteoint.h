@@ -64,6 +64,12 @@ class meteointerpol : public modelobject {
   }
   virtual void ReadNextRecord();
   virtual int IsEndOfPeriod() const { return endFlag ? 1 : 0; }
+  // The input file that ran out before the end date; empty while none has.
+  const std::string& InputEndedEarly() const { return inputEndedEarly; }
+  // The file whose records give the interpolator its dates.
+  const std::string& DateSourceFile() const {
+    return interpolationMethod == 2 || stationFiles.empty() ? regressionFile.fileName : stationFiles[0].fileName;
+  }
   virtual void SetEndDateToCurrent();
   virtual void WriteStatistics();
   virtual void WriteResultGrid();
@@ -207,6 +213,8 @@ class meteointerpol : public modelobject {
   ModelDate start;
   ModelDate current;
   bool endFlag = false;
+  std::string inputEndedEarly;
+  void NoteEarlyEnd(const std::string& file);
   double timeStepMinutes = 60.0;
   int warningSwitch = 0;
   int firstRow = 1, lastRow = 0;

@@ -175,6 +175,7 @@ void meteointerpol::NextGridListRecord() {
   while (true) {
     if (!in.NextLine(line)) {
       endFlag = true;
+      NoteEarlyEnd(f.fileName);
       *log << "WARNING: grid list " << f.fileName << " of interpolator " << name << " ends with the date "
            << f.lastDateRead.day << "." << f.lastDateRead.month << "." << f.lastDateRead.year << " "
            << f.lastDateRead.hour << ":" << f.lastDateRead.minute << " before the end of the simulation period"

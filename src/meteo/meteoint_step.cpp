@@ -187,7 +187,11 @@ void meteointerpol::ReadNextRecord() {
     return;
   }
   for (int i = 0; i < stationFileCount; ++i) {
-    if (NextStationRecord(*log, name, nodataN, endDateKey, stationFiles[i])) endFlag = true;
+    if (NextStationRecord(*log, name, nodataN, endDateKey, stationFiles[i])) {
+      endFlag = true;
+      // A file whose last record lies before the end date has run out.
+      if (stationFiles[i].recordDate.Key() < endDateKey) NoteEarlyEnd(stationFiles[i].fileName);
+    }
     if (i == 0) current = stationFiles[0].recordDate;
   }
   if (endFlag) return;
@@ -208,9 +212,14 @@ void meteointerpol::ReadNextRecord() {
   }
 }
 
+void meteointerpol::NoteEarlyEnd(const std::string& file) {
+  if (inputEndedEarly.empty()) inputEndedEarly = file;
+}
+
 void meteointerpol::RewindInputFiles() {
   if (!result) return;
   endFlag = false;
+  inputEndedEarly.clear();
   if (interpolationMethod == 9) {
     FindStartDateGridList();
     current = listDate;

@@ -35,14 +35,16 @@ TEST(Entry, NoArgumentsShowsUsageAndFailsWithCode2) {
   EXPECT_TRUE(IsWellFormedXml(dir.file("Orvel_Diag.xml")));
 }
 
-TEST(Entry, OnlyOptionsRunNothingAndSucceed) {
+TEST(Entry, OptionsWithoutControlFileShowUsageAndFailWithCode2) {
   TempDir dir;
   ProgramRun r = RunProgram(dir, "-diaglevel:warning -diagfile:d.xml", "d.xml");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.output.find("exitcode 0\no.k.\n\nthe end.\n"), std::string::npos);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.output.find("usage: orvelvc[o]<32|64> <1st cntrl-file>"), std::string::npos);
+  EXPECT_EQ(r.output.find("exitcode 0"), std::string::npos);
   // WARNING keeps the banner (level 4) out of the file but not off the console.
   EXPECT_NE(r.output.find("64-bit Version on Linux"), std::string::npos);
   EXPECT_EQ(r.diag.find("64-bit Version"), std::string::npos);
+  EXPECT_NE(r.diag.find("Execption 2 caught at top level!"), std::string::npos);
   EXPECT_TRUE(IsWellFormedXml(dir.file("d.xml")));
 }
 
@@ -50,11 +52,11 @@ TEST(Entry, DiagFileInSubfolderAndEmptyNameFallsBackToDefault) {
   TempDir dir;
   RunCommand("mkdir -p '" + dir.file("out") + "'");
   ProgramRun r = RunProgram(dir, "-diagfile:out/x.xml", "out/x.xml");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.diag.find("exitcode 0"), std::string::npos);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.diag.find("Program aborted with exit code 2"), std::string::npos);
   ProgramRun d = RunProgram(dir, "-diagfile:");
-  EXPECT_EQ(d.status, 0);
-  EXPECT_NE(d.diag.find("exitcode 0"), std::string::npos);
+  EXPECT_EQ(d.status, 2);
+  EXPECT_NE(d.diag.find("Program aborted with exit code 2"), std::string::npos);
 }
 
 TEST(Entry, UnopenableDiagnosticsFileEndsWith320OnStderr) {

@@ -1,6 +1,8 @@
 // [output_interval] .. [meteo_names] and [model_time].
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "init_harness.h"
 
 namespace {
@@ -89,6 +91,9 @@ TEST(OutputControl, MalformedInputFails) {
        "[output_list]\n0\n[coordinates]\n1\n2\n3\n4\n[meteo_data_count]\n1\n[meteo_names]\n" +
            std::string(201, 'n') + "\n",
        "longer than 200", 17},
+      {"[output_interval]\n1\n",
+       "[output_list]\n0\n[coordinates]\n1\n2\n3\n4\n[meteo_data_count]\n-1\n[meteo_names]\n",
+       "section [meteo_data_count]: the number of meteorological variables (-1) cannot be negative", 17},
   };
   for (const Case& c : cases) {
     Settings s(c.interval, c.rest);
@@ -115,7 +120,7 @@ struct ModelTime {
 };
 
 TEST(ModelTimeSection, LegacyFormWithCorrections) {
-  ModelTime t("[model_time]\n6 # h\n31\n0\n95\n23\n31\n13\n2004\n");
+  ModelTime t("[model_time]\n6 # h\n31\n1\n95\n23\n31\n12\n2004\n");
   ASSERT_EQ(t.code, -1) << t.h.Console();
   EXPECT_EQ(t.s().year, 1995);
   EXPECT_EQ(t.s().month, 1);
@@ -176,6 +181,44 @@ TEST(ModelTimeSection, MalformedValuesFail) {
   EXPECT_EQ(keyWord.code, 17);
   ModelTime noSection("[other]\n1\n");
   EXPECT_EQ(noSection.code, 17);
+}
+
+// Every field is checked before the date key is formed, so that a wild year cannot
+// overflow it; the message names the field and its range.
+TEST(ModelTimeSection, FieldsOutOfRangeAndEndBeforeStartFail) {
+  struct Case {
+    const char* values;  // start hour day month year, end hour day month year
+    const char* message;
+  } cases[] = {
+      {"1 1 1 1985 24 31 13 1985", "the end month (13) has to lie between 1 and 12"},
+      {"1 1 0 1985 24 31 1 1985", "the start month (0) has to lie between 1 and 12"},
+      {"1 1 1 1985 24 31 1 9223372036854775807", "the end year (9223372036854775807) has to lie between 1000 and 9999"},
+      {"1 1 1 1985 24 31 1 10000", "the end year (10000)"},
+      {"1 1 1 -5 24 31 1 1985", "the start year (-5)"},
+      {"25 1 1 1985 24 31 1 1985", "the start hour (25) has to lie between 0 and 24"},
+      {"1 1 1 1985 -1 31 1 1985", "the end hour (-1)"},
+      {"1 0 1 1985 24 31 1 1985", "the start day (0) has to lie between 1 and 31"},
+      {"1 1 1 1985 24 32 1 1985", "the end day (32)"},
+      {"1 2 1 1985 24 1 1 1985", "the end of the simulation (1.1.1985 24:0) lies before its start (2.1.1985 1:0)"},
+      {"1 1 1 1986 24 31 12 85", "the end of the simulation (31.12.1985 24:0) lies before its start"},
+  };
+  for (const Case& c : cases) {
+    std::string text = "[model_time]\n";
+    std::istringstream values(c.values);
+    for (std::string v; values >> v;) text += v + "\n";
+    ModelTime t(text);
+    EXPECT_EQ(t.code, 17) << c.values;
+    EXPECT_NE(t.h.Console().find("section [model_time]: " + std::string(c.message)), std::string::npos)
+        << c.values << "\n" << t.h.Console();
+  }
+  ModelTime minute("[model_time]\nstartminute = 60\nstarthour = 1\nstartday = 2\nstartmonth = 3\n"
+                   "startyear = 2001\nendminute = 0\nendhour = 4\nendday = 5\nendmonth = 6\nendyear = 2002\n",
+                   15);
+  EXPECT_EQ(minute.code, 17);
+  EXPECT_NE(minute.h.Console().find("the start minute (60) has to lie between 0 and 59"), std::string::npos);
+  // One step (start = end) is a period.
+  ModelTime oneStep("[model_time]\n5\n1\n1\n2000\n5\n1\n1\n2000\n");
+  EXPECT_EQ(oneStep.code, -1) << oneStep.h.Console();
 }
 
 }  // namespace
