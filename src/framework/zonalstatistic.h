@@ -193,20 +193,20 @@ class zonalstatistic {
   void PrepareBlocks(int firstRow, int lastRow);
   // Adds the block sums to the zones in block order and leaves the blocks cleared.
   void FoldBlocks();
-  // One cell into the sums of a block, weighted like AddCellValue.
-  void AddToBlock(int block, int zoneIndex, int row, int col, double value, double weight) {
-    const size_t slot = static_cast<size_t>(block) * (static_cast<size_t>(zoneCount) + 1) + zoneIndex;
+  // One cell into the sums of a block, weighted like AddCellValue; weightRow is the
+  // weight grid's row of the cell (null: no weight grid there), valid up to weightCols.
+  void AddToBlock(int block, int zoneIndex, const double* weightRow, int col, double value, double weight) {
+    const size_t base = static_cast<size_t>(block) * (static_cast<size_t>(zoneCount) + 1);
+    const size_t slot = base + static_cast<size_t>(zoneIndex);
     if (!blockSums.touched[slot]) {
       blockSums.touched[slot] = 1;
-      const size_t base = static_cast<size_t>(block) * (static_cast<size_t>(zoneCount) + 1);
       blockSums.touchedZones[base + static_cast<size_t>(blockSums.touchedCount[static_cast<size_t>(block)]++)] =
           zoneIndex;
     }
     double* s = &blockSums.sums[slot * 3];
     s[0] += weight;
-    if (weightGrid != nullptr && row >= 1 && row <= weightRows && col >= 1 && col <= weightCols &&
-        weightGrid[row] != nullptr && weightGrid[row][col] > weightNodata) {
-      const double w = weightGrid[row][col];
+    if (weightRow != nullptr && col <= weightCols && weightRow[col] > weightNodata) {
+      const double w = weightRow[col];
       s[2] += w * weight;
       s[1] += weight * value * w;
     } else {
@@ -220,18 +220,27 @@ class zonalstatistic {
     PrepareBlocks(cells.firstRow, cells.lastRow);
     const int blocks = blockSums.blocks, height = blockSums.rowsPerBlock;
     const bool parallel = static_cast<long>(cells.lastRow - cells.firstRow + 1) * cells.ncols >= 4096;
+    const double nodata = cells.nodata, codeLimit = cells.maxCode + 1.0;
 #pragma omp parallel for schedule(runtime) if (parallel)
     for (int b = 0; b < blocks; ++b) {
       const int r0 = cells.firstRow + b * height;
       const int r1 = r0 + height - 1 < cells.lastRow ? r0 + height - 1 : cells.lastRow;
       for (int r = r0; r <= r1; ++r) {
-        if (cells.zone[r] == nullptr || !rowHeld(r)) continue;
+        const double* zoneRow = cells.zone[r];
+        if (zoneRow == nullptr || !rowHeld(r)) continue;
+        const double* regionRow = cells.regions ? cells.regions[r] : nullptr;
+        if (cells.regions && regionRow == nullptr) continue;  // no cell of this row is this instance's
+        const double* weightRow = weightGrid != nullptr && r >= 1 && r <= weightRows ? weightGrid[r] : nullptr;
         int first, last;
         cells.Columns(r, first, last);
         for (int c = first; c <= last; ++c) {
-          const int zi = cells.ZoneIndex(r, c);
+          // ZoneCells::ZoneIndex with the row's pointers held.
+          const double z = zoneRow[c];
+          if (!(z > nodata) || !(z >= 0.0 && z < codeLimit)) continue;
+          if (regionRow && regionRow[c] != cells.instance) continue;
+          const int zi = cells.codeMap[static_cast<int>(z)];
           if (zi <= 0 || zi > zoneCount) continue;
-          AddToBlock(b, zi, r, c, value(r, c), weight(r, c));
+          AddToBlock(b, zi, weightRow, c, value(r, c), weight(r, c));
         }
       }
     }

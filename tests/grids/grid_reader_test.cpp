@@ -176,6 +176,44 @@ TEST_F(Reader, OtherNodataOfTheModelGeometryIsMappedNotSmeared) {
   EXPECT_EQ(grid[2][2], 12.0);
 }
 
+// Binary grids (no-data -9999 marks them) are read straight into the matrix rows: single
+// values widened in place, rows the matrix does not hold skipped without shifting the rows
+// after them.
+TEST_F(Reader, BinaryValuesGoIntoTheirRowsInBothPrecisions) {
+  const double values[6] = {1.5, -9999.0, 3.25e7, -2.0, 0.0, 7.0};
+  auto file = [&](bool asDouble) {
+    std::string bytes;
+    auto put = [&](double v) {
+      if (asDouble) {
+        bytes.append(reinterpret_cast<const char*>(&v), sizeof v);
+      } else {
+        const float f = static_cast<float>(v);
+        bytes.append(reinterpret_cast<const char*>(&f), sizeof f);
+      }
+    };
+    for (double h : {3.0, 2.0, 1000.0, 2000.0, 50.0, -9999.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0}) put(h);
+    for (double v : values) put(v);
+    return bytes;
+  };
+  for (bool asDouble : {false, true}) {
+    const std::string name = asDouble ? "g.dbl" : "g.bin";
+    Write(name, file(asDouble));
+    ASSERT_EQ(Read(name), 0) << name;
+    for (int k = 0; k < 6; ++k)
+      EXPECT_EQ(grid[1 + k / 3][1 + k % 3], asDouble ? values[k] : static_cast<double>(static_cast<float>(values[k])))
+          << name << " value " << k;
+
+    // Into a given matrix whose first row is not held.
+    MatrixOwner mine(2, 3);
+    std::vector<double*> rows = {mine[0], nullptr, mine[2]};
+    double** target = rows.data();
+    ASSERT_EQ(GridModule::CodeOf([&] { m.obj.ReadGrid(name, target, 0, false, false, false, 0); }), 0);
+    EXPECT_EQ(mine[2][1], -2.0);
+    EXPECT_EQ(mine[2][2], 0.0);
+    EXPECT_EQ(mine[2][3], 7.0);
+  }
+}
+
 TEST_F(Reader, GridsOfAnotherGeometryAreResampled) {
   // One extra column: not rejected, placed with the resampling (lower-left sample points).
   Write("wide.asc", AsciiGrid(4, 2, 1000, 2000, 50, -9999, "1 2 3 4\n5 6 7 8\n"));
