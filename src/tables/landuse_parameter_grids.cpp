@@ -382,14 +382,14 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
           if (deepest > 0) newDepth = g.layer[kRootDepth][deepest][i][j];
           if (capacity && fraction && deepest > 0 && oldDepth > 0 && newDepth > 0 && capacity[i][j] > nodata &&
               fraction[i][j] > nodata) {
-            phenology::RootZone z{capacity[i][j], fraction[i][j], m1[i][j], m2[i][j], m3[i][j], m4[i][j]};
+            // m2 and m3 are the soil model's inactive field capacity and soil moisture; its
+            // saturated partition (m1) and interflow storage (m4) do not depend on the roots.
+            phenology::RootZone z{capacity[i][j], fraction[i][j], m2[i][j], m3[i][j]};
             phenology::AdjustRootZone(z, oldDepth, newDepth);
             capacity[i][j] = z.capacity;
             fraction[i][j] = z.fraction;
-            m1[i][j] = z.m1;
-            m2[i][j] = z.m2;
-            m3[i][j] = z.m3;
-            m4[i][j] = z.m4;
+            m2[i][j] = z.inactiveCapacity;
+            m3[i][j] = z.inactiveFraction;
           }
         } catch (int code) {
           int none = 0;

@@ -50,8 +50,8 @@ struct LanduseParameterGrids {
   int lastHour = 0, lastDay = 0, lastMonth = 0, lastYear = 0;
   double** temperature = nullptr;
   double** meanTheta = nullptr;  // "MeanThetaInRootZone", only with the soil-moisture variant
-  // Root-zone grids of the soil model: C ("available_soil_moisture", scales with the root
-  // depth) and R ("soil_storage", relative soil moisture), looked up by the daily update
+  // Root-zone grids of the soil model: its usable field capacity ("available_soil_moisture",
+  // grows with the root depth) and its relative filling ("soil_storage"), looked up by the daily update
   // because the start-up derives them after the parameter grids.
   double** rootZoneCapacity = nullptr;
   double** rootZoneFraction = nullptr;

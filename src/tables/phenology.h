@@ -24,14 +24,18 @@ double LogarithmicThreshold(double a, double b, double chilling);
 // mean into entry 1 and returns the mean of entries 1..7 divided by dayCount (1..7).
 double ShiftMovingAverage(double* stack, double today, int dayCount);
 
-// The soil model's root-zone state of one cell.
+// The soil model's root zone of one cell: the active part (usable field capacity, which
+// grows with the root depth, and its relative filling) and the inactive part below it.
 struct RootZone {
-  double capacity;  // C, scales inversely with the root depth
-  double fraction;  // R, 0..1
-  double m1, m2, m3, m4;
+  double capacity;          // "available_soil_moisture", mm
+  double fraction;          // "soil_storage", 0..1
+  double inactiveCapacity;  // "inaktive_field_capacity", mm
+  double inactiveFraction;  // "inaktive_soil_moisture", 0..1
 };
-// Rescales C from the old to the new root depth and moves the difference between the root
-// zone and the storage M3 (mixed with the fraction M4). Depths must be positive.
+// Rescales the active capacity from the old to the new root depth. Shallower roots hand the
+// lost capacity with its water to the inactive part; deeper roots take capacity with its
+// water from the inactive part first, and what lies beyond it enters dry. The water of the
+// root zone (active plus inactive) stays the same. Depths must be positive.
 void AdjustRootZone(RootZone& z, double oldDepth, double newDepth);
 
 // The bounds of the daily parameter values.

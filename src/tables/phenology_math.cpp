@@ -47,25 +47,20 @@ double ShiftMovingAverage(double* stack, double today, int dayCount) {
 void AdjustRootZone(RootZone& z, double oldDepth, double newDepth) {
   if (!(oldDepth > 0.0) || !(newDepth > 0.0)) return;
   const double cOld = z.capacity;
-  const double cNew = cOld * oldDepth / newDepth;
-  z.capacity = cNew;
-  if (!(cNew > 0.0) || !(cOld > 0.0)) return;
+  if (!(cOld > 0.0)) return;
+  const double cNew = cOld * newDepth / oldDepth;
+  const double inactive = std::max(0.0, z.inactiveCapacity);
   if (cNew < cOld) {
-    const double moved = cOld - cNew;
-    z.m4 = (moved * z.fraction + z.m3 * z.m4) / (z.m3 + moved);
-    z.m3 += moved;
+    const double handed = cOld - cNew;
+    z.inactiveFraction = (handed * z.fraction + inactive * z.inactiveFraction) / (inactive + handed);
+    z.inactiveCapacity = inactive + handed;
   } else if (cNew > cOld) {
-    if (z.m3 + cOld < cNew) {
-      z.fraction = (cNew + (z.fraction - 1.0) * cOld + (z.m4 - 1.0) * z.m3) / cNew;
-      z.m3 = 0.0;
-      z.m4 = 1.0;
-    } else {
-      z.fraction = (z.fraction * cOld + (cNew - cOld) * z.m4) / cNew;
-      z.m3 -= cNew - cOld;
-    }
+    const double taken = std::min(cNew - cOld, inactive);
+    z.fraction = (z.fraction * cOld + taken * z.inactiveFraction) / cNew;
+    z.inactiveCapacity = inactive - taken;
+    if (z.inactiveCapacity == 0.0) z.inactiveFraction = 1.0;
   }
-  z.m2 = (z.m2 - 1.0) * cOld / cNew + 1.0;
-  z.m1 = z.fraction;
+  z.capacity = cNew;
 }
 
 double BoundRootDepth(double v) { return v < 0.01 ? 0.01 : v; }

@@ -224,17 +224,20 @@ TEST(LanduseParameterGrids, DeeperRootsRescaleTheSoilModelsRootZone) {
   double** c = b.h.Put(7, "available_soil_moisture", b.h.Filled(100.0));
   double** r = b.h.Put(8, "soil_storage", b.h.Filled(0.4));
   for (int i = 1; i <= 2; ++i)
-    for (int j = 1; j <= 3; ++j) b.m2.get()[i][j] = 0.8, b.m3.get()[i][j] = 10.0, b.m4.get()[i][j] = 0.5;
+    for (int j = 1; j <= 3; ++j)
+      b.m1.get()[i][j] = 0.3, b.m2.get()[i][j] = 10.0, b.m3.get()[i][j] = 0.5, b.m4.get()[i][j] = 7.0;
   b.Step(10, 4, 24);  // day 100: root depth 0.3
-  EXPECT_NEAR(c[1][1], 100.0 * 0.2 / 0.3, 1e-9);
-  const double moved = 100.0 - 100.0 * 0.2 / 0.3;
-  EXPECT_NEAR(b.m3.get()[1][1], 10.0 + moved, 1e-9);
-  EXPECT_NEAR(b.m4.get()[1][1], (moved * 0.4 + 10.0 * 0.5) / (10.0 + moved), 1e-9);
-  EXPECT_EQ(b.m1.get()[1][1], 0.4);
+  EXPECT_NEAR(c[1][1], 100.0 * 0.3 / 0.2, 1e-9);
+  // The inactive zone (10 mm at 0.5) joins the active one, the remaining 40 mm enter dry.
+  EXPECT_NEAR(r[1][1], (100.0 * 0.4 + 10.0 * 0.5) / 150.0, 1e-9);
+  EXPECT_EQ(b.m2.get()[1][1], 0.0);
+  EXPECT_EQ(b.m3.get()[1][1], 1.0);
+  EXPECT_EQ(b.m1.get()[1][1], 0.3);  // saturated partition and interflow storage stay
+  EXPECT_EQ(b.m4.get()[1][1], 7.0);
+  EXPECT_NEAR(c[1][1] * r[1][1] + b.m2.get()[1][1] * b.m3.get()[1][1], 45.0, 1e-9);
   EXPECT_EQ(c[1][3], 100.0);  // no land use: nothing moves
-  EXPECT_EQ(r[1][1], 0.4);
   b.h.d->UpdateLanduseParametersWithSoilMoisture(ModelDate{0, 24, 20, 5, 2023}, 60);  // variant: no root zone
-  EXPECT_NEAR(c[1][1], 100.0 * 0.2 / 0.3, 1e-9);
+  EXPECT_NEAR(c[1][1], 150.0, 1e-9);
 }
 
 TEST(LanduseParameterGrids, DataStampedAtTheStepStartEndTheDayAtHour23) {

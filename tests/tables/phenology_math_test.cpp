@@ -2,6 +2,7 @@
 // checked against hand values.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "tables/phenology.h"
@@ -48,33 +49,54 @@ TEST(PhenologyMath, MovingAverageOverTheLastSevenDays) {
   EXPECT_EQ(stack[1], 14.0);
 }
 
-TEST(PhenologyMath, DeeperRootsMoveTheRootZoneDifferenceIntoStorage) {
-  RootZone z{100.0, 0.4, 0.0, 0.8, 10.0, 0.5};
-  AdjustRootZone(z, 0.5, 1.0);
+TEST(PhenologyMath, RootDepthMovesCapacityAndWaterBetweenActiveAndInactiveZone) {
+  // Shallower roots: the lost capacity joins the inactive zone with the active filling.
+  RootZone z{100.0, 0.4, 10.0, 0.5};
+  AdjustRootZone(z, 1.0, 0.5);
   EXPECT_DOUBLE_EQ(z.capacity, 50.0);
-  EXPECT_NEAR(z.m4, (50.0 * 0.4 + 10.0 * 0.5) / 60.0, 1e-12);
-  EXPECT_DOUBLE_EQ(z.m3, 60.0);
-  EXPECT_NEAR(z.m2, 0.6, 1e-12);
-  EXPECT_EQ(z.m1, 0.4);
-}
+  EXPECT_EQ(z.fraction, 0.4);
+  EXPECT_DOUBLE_EQ(z.inactiveCapacity, 60.0);
+  EXPECT_NEAR(z.inactiveFraction, (50.0 * 0.4 + 10.0 * 0.5) / 60.0, 1e-12);
 
-TEST(PhenologyMath, ShallowerRootsTakeFromStorageOrEmptyIt) {
-  RootZone small{50.0, 0.4, 0.0, 0.8, 10.0, 0.5};  // 10 + 50 < 100: storage emptied
-  AdjustRootZone(small, 1.0, 0.5);
+  // Deeper roots take the inactive zone first (with its filling), the rest enters dry.
+  RootZone small{50.0, 0.4, 10.0, 0.5};
+  AdjustRootZone(small, 0.5, 1.0);
   EXPECT_DOUBLE_EQ(small.capacity, 100.0);
-  EXPECT_NEAR(small.fraction, 0.65, 1e-12);
-  EXPECT_EQ(small.m3, 0.0);
-  EXPECT_EQ(small.m4, 1.0);
-  EXPECT_NEAR(small.m2, 0.9, 1e-12);
-  EXPECT_NEAR(small.m1, 0.65, 1e-12);
-  RootZone big{50.0, 0.4, 0.0, 0.8, 80.0, 0.5};
-  AdjustRootZone(big, 1.0, 0.5);
-  EXPECT_NEAR(big.fraction, 0.45, 1e-12);
-  EXPECT_DOUBLE_EQ(big.m3, 30.0);
-  RootZone same{50.0, 0.4, 0.0, 0.8, 80.0, 0.5};
+  EXPECT_NEAR(small.fraction, (20.0 + 5.0) / 100.0, 1e-12);
+  EXPECT_EQ(small.inactiveCapacity, 0.0);
+  EXPECT_EQ(small.inactiveFraction, 1.0);
+  RootZone big{50.0, 0.4, 80.0, 0.5};
+  AdjustRootZone(big, 0.5, 1.0);
+  EXPECT_NEAR(big.fraction, (20.0 + 25.0) / 100.0, 1e-12);
+  EXPECT_DOUBLE_EQ(big.inactiveCapacity, 30.0);
+  EXPECT_EQ(big.inactiveFraction, 0.5);
+
+  RootZone same{50.0, 0.4, 80.0, 0.5};
   AdjustRootZone(same, 0.0, 0.5);  // no old depth: nothing moves, nothing divides by zero
   EXPECT_EQ(same.capacity, 50.0);
-  EXPECT_EQ(same.m3, 80.0);
+  EXPECT_EQ(same.inactiveCapacity, 80.0);
+}
+
+// A season of daily root depths: the rescaling alone neither creates nor loses water, and
+// capacities and fillings stay in their ranges.
+TEST(PhenologyMath, RootZoneWaterIsConservedOverASeason) {
+  for (double inactive : {0.0, 15.0, 200.0}) {
+    RootZone z{120.0, 0.55, inactive, 0.7};
+    const double water = z.capacity * z.fraction + z.inactiveCapacity * z.inactiveFraction;
+    double depth = 0.2;
+    for (int day = 1; day <= 365; ++day) {
+      const double next = 0.2 + 0.9 * std::sin(3.14159265358979 * day / 365.0) * (day % 7 == 3 ? 0.5 : 1.0);
+      AdjustRootZone(z, depth, std::max(0.01, next));
+      depth = std::max(0.01, next);
+      const double now = z.capacity * z.fraction + z.inactiveCapacity * z.inactiveFraction;
+      ASSERT_NEAR(now, water, 1e-9 * water) << "day " << day;
+      ASSERT_GE(z.fraction, 0.0);
+      ASSERT_LE(z.fraction, 1.0 + 1e-12);
+      ASSERT_GE(z.inactiveCapacity, 0.0);
+      ASSERT_GE(z.inactiveFraction, 0.0);
+      ASSERT_LE(z.inactiveFraction, 1.0 + 1e-12);
+    }
+  }
 }
 
 TEST(PhenologyMath, BoundsAndCurrentFixEntry) {
