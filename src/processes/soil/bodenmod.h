@@ -146,6 +146,7 @@ class bodenmodellklasse : public teilmodellklasse {
   std::vector<double**> ownGrids;  // matrices of the created grids
 
   std::vector<SubbasinSums> deficitSums, interflowSums, slowInflowSums, drainageSums;
+  std::vector<double> blockSums;  // per block of rows: sub-basin and zone sums of the step
   std::unique_ptr<zonalstatistic> statistics[9];
   std::vector<ZoneTableEntry> statisticsZones[9];
 
@@ -164,6 +165,7 @@ class bodenmodellklasse : public teilmodellklasse {
   void ShiftTravelTimeZones();
   void StepCells();
   void SumCells();
+  void AddCellStatistics();
   void StepSubbasins();
   void WriteStepStatistics();
   double** NewGrid(const std::string& internalName, const std::string& fileName, int writeCode, double value,

@@ -24,6 +24,7 @@ void bodenmodellklasse::Run(ModelDate date) {
   ShiftTravelTimeZones();
   StepCells();
   SumCells();
+  AddCellStatistics();
   StepSubbasins();
   WriteStepStatistics();
 }
@@ -135,6 +136,9 @@ void bodenmodellklasse::StepCells() {
   }
 }
 
+// The sub-basin and travel-time zone sums of the step, over fixed blocks of rows in
+// parallel: each block sums its cells in row and column order, the block sums are added in
+// block order, so the sums are the same for every thread count.
 void bodenmodellklasse::SumCells() {
   const size_t n1 = static_cast<size_t>(subbasins) + 1;
   deficitSums.assign(n1, SubbasinSums());
@@ -143,30 +147,81 @@ void bodenmodellklasse::SumCells() {
   drainageSums.assign(n1, SubbasinSums());
   for (int k : {5, 6, 7})
     if (statistics[k]) statistics[k]->ClearZoneSums();
+
+  std::vector<size_t> zoneOffset(n1 + 1, 0);
+  for (size_t i = 1; i < n1; ++i) zoneOffset[i + 1] = zoneOffset[i] + zoneFZT[i].size();
+  const size_t subbasinPart = n1 * 12, stride = subbasinPart + zoneOffset[n1] * 3;
+  const int nrows = geometry.nrows;
+  int blocks = std::max(1, std::min(64, nrows));
+  if (static_cast<double>(blocks) * static_cast<double>(stride) > 16.0e6) blocks = 1;  // keeps the memory bounded
+  const int rowsPerBlock = (nrows + blocks - 1) / blocks;
+  blockSums.assign(static_cast<size_t>(blocks) * stride, 0.0);
   const double nodata = geometry.nodata_value;
-  for (int r = 1; r <= geometry.nrows; ++r) {
-    int first, last;
-    ColumnRange(r, first, last);
-    for (int c = first; c <= last; ++c) {
-      const int i = SubbasinOf(r, c);
-      if (i <= 0) continue;
-      const size_t ii = static_cast<size_t>(i);
-      const double w = CellWeight(r, c);
-      const bool lake = (lakeCodes && lakeCodes[r][c] > nodata) || (iceFirn && iceFirn[r][c] > nodata);
-      deficitSums[ii].Add(lake ? 0.0 : saturationDeficit[r][c], w);
-      interflowSums[ii].Add(lake ? 0.0 : interflowGrid[r][c], w);
-      slowInflowSums[ii].Add(lake ? 0.0 : cellSlowInflow[r][c], w);
-      drainageSums[ii].Add(lake ? 0.0 : cellDrainage[r][c], w);
-      const int zone = flowTimes ? static_cast<int>(flowTimes[r][c]) : 1;
-      TravelTimeZoneRecord& z = zoneFZT[ii][static_cast<size_t>(zone)];
-      z.sx += (lake ? 0.0 : directFlow[r][c]) * w;
-      z.RelCellSum += w;
-      z.n += 1.0;
-      if (statistics[5]) statistics[5]->AddCellValue(r, c, i, soilStorage[r][c], 1.0);
-      if (statistics[6]) statistics[6]->AddCellValue(r, c, i, unsaturatedZone[r][c], 1.0);
-      if (statistics[7]) statistics[7]->AddCellValue(r, c, i, interflowStorage[r][c], 1.0);
+
+#pragma omp parallel for schedule(runtime)
+  for (int b = 0; b < blocks; ++b) {
+    double* P = blockSums.data() + static_cast<size_t>(b) * stride;
+    const int r0 = 1 + b * rowsPerBlock, r1 = std::min(nrows, (b + 1) * rowsPerBlock);
+    for (int r = r0; r <= r1; ++r) {
+      int first, last;
+      ColumnRange(r, first, last);
+      for (int c = first; c <= last; ++c) {
+        const int i = SubbasinOf(r, c);
+        if (i <= 0) continue;
+        const size_t ii = static_cast<size_t>(i);
+        const double w = CellWeight(r, c);
+        const bool lake = (lakeCodes && lakeCodes[r][c] > nodata) || (iceFirn && iceFirn[r][c] > nodata);
+        const double values[4] = {lake ? 0.0 : saturationDeficit[r][c], lake ? 0.0 : interflowGrid[r][c],
+                                  lake ? 0.0 : cellSlowInflow[r][c], lake ? 0.0 : cellDrainage[r][c]};
+        for (int k = 0; k < 4; ++k) {
+          double* s3 = P + (ii * 4 + static_cast<size_t>(k)) * 3;
+          s3[0] += 1.0;
+          s3[1] += values[k] * w;
+          s3[2] += w;
+        }
+        const size_t zone = flowTimes ? static_cast<size_t>(flowTimes[r][c]) : 1;
+        double* z3 = P + subbasinPart + (zoneOffset[ii] + zone) * 3;
+        z3[0] += (lake ? 0.0 : directFlow[r][c]) * w;
+        z3[1] += w;
+        z3[2] += 1.0;
+      }
     }
   }
+
+  SubbasinSums* sums[4] = {deficitSums.data(), interflowSums.data(), slowInflowSums.data(), drainageSums.data()};
+  for (int b = 0; b < blocks; ++b) {
+    const double* P = blockSums.data() + static_cast<size_t>(b) * stride;
+    for (size_t i = 1; i < n1; ++i) {
+      for (int k = 0; k < 4; ++k) {
+        const double* s3 = P + (i * 4 + static_cast<size_t>(k)) * 3;
+        sums[k][i].count += s3[0];
+        sums[k][i].sum += s3[1];
+        sums[k][i].weight += s3[2];
+      }
+      auto& zones = zoneFZT[i];
+      for (size_t z = 1; z < zones.size(); ++z) {
+        const double* z3 = P + subbasinPart + (zoneOffset[i] + z) * 3;
+        zones[z].sx += z3[0];
+        zones[z].RelCellSum += z3[1];
+        zones[z].n += z3[2];
+      }
+    }
+  }
+}
+
+void bodenmodellklasse::AddCellStatistics() {
+  ZoneCells cells;
+  cells.zone = soilZoneGrid;
+  cells.nodata = geometry.nodata_value;
+  cells.codeMap = codeMapStore.data();
+  cells.maxCode = largestCode;
+  cells.firstRow = 1;
+  cells.lastRow = geometry.nrows;
+  cells.ncols = geometry.ncols;
+  cells.rowBounds = rowBounds.size() > static_cast<size_t>(geometry.nrows) ? &rowBounds : nullptr;
+  if (statistics[5]) statistics[5]->AddGrid(cells, soilStorage);
+  if (statistics[6]) statistics[6]->AddGrid(cells, unsaturatedZone);
+  if (statistics[7]) statistics[7]->AddGrid(cells, interflowStorage);
 }
 
 void bodenmodellklasse::StepSubbasins() {
