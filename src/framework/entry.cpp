@@ -60,6 +60,13 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   return cl;
 }
 
+int ControlFileCount(int argc, const CommandLine& cl) {
+  int count = 0;
+  for (int i = 1; i < argc; ++i)
+    if (i != cl.levelOptionPosition && i != cl.fileOptionPosition) ++count;
+  return count;
+}
+
 std::string VersionText() {
   std::string v = std::string("Vevurada 11.00.10d, last change: December, 11, 2025 12:00 compiled at ") +
                   BuildDate() + ", " + BuildTime();
@@ -93,10 +100,7 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
       WriteBanner(*log);
       // A command line of options alone names no run: that is the same mistake as an
       // empty one.
-      int controlFiles = 0;
-      for (int i = 1; i < argc; ++i)
-        if (i != cl.levelOptionPosition && i != cl.fileOptionPosition) ++controlFiles;
-      if (controlFiles == 0) {
+      if (ControlFileCount(argc, cl) == 0) {
         *log << kUsage << "[end-entry]";
         throw 2;
       }

@@ -15,6 +15,8 @@ struct CommandLine {
 
 // Reads the "-diaglevel:" and "-diagfile:" options; every other argument is a control file.
 CommandLine ParseCommandLine(int argc, char** argv);
+// The arguments that name control files (all but the two options the reader kept).
+int ControlFileCount(int argc, const CommandLine& cl);
 // Level of a "-diaglevel:" value (case-insensitive FATAL, ERROR, WARNING, INFO; else 4).
 int DiagLevelFromName(const std::string& value);
 // The version text of the banner.

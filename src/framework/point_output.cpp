@@ -46,7 +46,13 @@ void SpecialOutputClass::Build() {
   if (log) *log << "file teilmod, compiled at " << BuildDate() << ", " << BuildTime() << "[end-entry]";
 
   std::string line;
-  if (!controlFile.ReadLine(line) || !GetKeyValueInt(line, "numfiles", fileCount)) throw 104;
+  if (!controlFile.ReadLine(line) || !GetKeyValueInt(line, "numfiles", fileCount)) {
+    if (log)
+      *log << "FATAL: Error in section [special_output] of " << controlFileName
+           << ": the line after the time interval has to be \"numfiles = <number of files>;\", found: "
+           << line.substr(0, 200) << "[end-entry]";
+    throw 104;
+  }
   for (int k = 0; k < fileCount; ++k) files.push_back(std::make_unique<SpecialOutputFile>(context, ReadFileBlock()));
 }
 
@@ -69,7 +75,10 @@ std::string SpecialOutputClass::ReadFileBlock() {
     }
     if (opened && depth <= 0) return block;
   }
-  throw 104;  // the control file ends inside the block
+  if (log)
+    *log << "FATAL: Error in section [special_output] of " << controlFileName
+         << ": the control file ends inside a file block; every \"{\" needs its \"}\"" << "[end-entry]";
+  throw 104;
 }
 
 void SpecialOutputClass::CollectValues(int64_t minute, int64_t hour, int64_t day, int64_t month, int64_t year) {

@@ -58,7 +58,11 @@ int PointRow(double y, double yllcorner, double cellsize, int nrows) {
 // --- entities ---------------------------------------------------------------------------
 
 SpecialOutputEntity::SpecialOutputEntity(const SpecialOutputContext& context, const std::string& text) {
-  if (!GetKeyValueString(text, "ID", id) || !GetKeyValueString(text, "Symbol", symbol)) throw 104;
+  if (!GetKeyValueString(text, "ID", id) || !GetKeyValueString(text, "Symbol", symbol))
+    Fail(context.log,
+         "FATAL: Error in section [special_output]: an entity needs \"ID = <grid>;\" and \"Symbol = <column "
+         "name>;\", found: " + text.substr(0, 200),
+         104);
   GetKeyValueDoubles(text, "Xcoords", x);
   GetKeyValueDoubles(text, "Ycoords", y);
   GetKeyValueInts(text, "Level", levels);
@@ -157,13 +161,20 @@ SpecialOutputFile::SpecialOutputFile(const SpecialOutputContext& ctx, const std:
   std::string name;
   if (!GetKeyValueString(blockText, "header", header) || !GetKeyValueString(blockText, "filename", name) ||
       name.empty())
-    throw 104;
+    Fail(ctx.log,
+         "FATAL: Error in section [special_output]: a file block needs \"filename = <name>;\" and \"header = "
+         "<text>;\", found: " + blockText.substr(0, 200),
+         104);
   fileName = MakePath(context.outputDirectory, name);
 
   std::string work = blockText;
   std::string entityText;
   while (ContainsOptionWord(work, "entity")) {
-    if (!GetBracedText(work, entityText)) throw 104;  // "entity" without its braces
+    if (!GetBracedText(work, entityText))
+      Fail(context.log,
+           "FATAL: Error in section [special_output]: \"entity\" has to be followed by its settings in braces, "
+           "entity { ID = ...; Symbol = ...; Xcoords = ...; Ycoords = ...; }, in the block of " + name,
+           104);
     entities.emplace_back(context, entityText);
   }
 

@@ -214,6 +214,8 @@ class zonalstatistic {
       s[1] += weight * value;
     }
   }
+  // No-data (the model's value) and NaN are no values.
+  static bool IsNoValue(double v, double nodata) { return v != v || v == nodata; }
   template <typename ValueAt, typename RowHeld, typename WeightAt>
   void AddBlocks(const ZoneCells& cells, ValueAt value, RowHeld rowHeld, WeightAt weight) {
     if (!active || cells.zone == nullptr || cells.codeMap == nullptr || cells.lastRow < cells.firstRow) return;
@@ -240,7 +242,9 @@ class zonalstatistic {
           if (regionRow && regionRow[c] != cells.instance) continue;
           const int zi = cells.codeMap[static_cast<int>(z)];
           if (zi <= 0 || zi > zoneCount) continue;
-          AddToBlock(b, zi, weightRow, c, value(r, c), weight(r, c));
+          const double v = value(r, c);
+          if (IsNoValue(v, nodata)) continue;  // a hole in the grid is no part of the mean
+          AddToBlock(b, zi, weightRow, c, v, weight(r, c));
         }
       }
     }

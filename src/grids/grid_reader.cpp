@@ -4,6 +4,8 @@
 // holes inside the basin.
 #include "grids/grid_reader.h"
 
+#include <cctype>
+
 #include <sys/stat.h>
 
 #include <chrono>
@@ -77,7 +79,9 @@ void CheckHeader(const modelobject& o, const std::string& path, const FileHeader
 }
 
 // Values of the file that mean no-data become the model's no-data value.
+// NaN (which a binary file can hold) is no value either.
 inline double MapNodata(double v, double fileNodata, double modelNodata) {
+  if (std::isnan(v)) return modelNodata;
   return (fileNodata != modelNodata && v <= fileNodata) ? modelNodata : v;
 }
 
@@ -270,7 +274,9 @@ GridFileFormat DetectGridFormat(const std::string& b) {
     for (int i = 0; i < 4; ++i)
       if (b[static_cast<size_t>(i)] != '\0') ++nonZero;
     if (nonZero >= 3 && (b.compare(1, 3, "HDF") == 0 || b.compare(0, 3, "CDF") == 0)) return GridFileFormat::Netcdf;
-    if (b.compare(0, 4, "ncol") == 0 || b.compare(0, 4, "NCOL") == 0) return GridFileFormat::Ascii;
+    std::string head = b.substr(0, 4);
+    for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (head == "ncol") return GridFileFormat::Ascii;
   }
   if (b.size() >= 6 * sizeof(double)) {
     double nodata;
@@ -284,6 +290,16 @@ GridFileFormat DetectGridFormat(const std::string& b) {
   }
   if (b.size() >= 4 && b.compare(0, 4, "GIF8") == 0) return GridFileFormat::Gif;
   return GridFileFormat::Unknown;
+}
+
+double LowerLeftCorner(const std::string& keyword, double value, double cellsize) {
+  std::string k = keyword;
+  for (char& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return k == "xllcenter" || k == "yllcenter" ? value - 0.5 * cellsize : value;
+}
+
+bool AsciiGridCanHold(long long bytes, double ncols, double nrows) {
+  return static_cast<double>(bytes) >= 2.0 * ncols * nrows - 1.0;
 }
 
 bool FindRingValue(double** grid, int nrows, int ncols, int row, int col, double nodata, double& value) {
@@ -333,10 +349,12 @@ void modelobject::ReadGrid(const std::string& fileName, double**& grid, int fill
     text.resize(std::fread(&text[0], 1, text.size(), file.get()));
     cursor.SetText(std::move(text));
     double* fields[6] = {&h.ncols, &h.nrows, &h.xll, &h.yll, &h.cellsize, &h.nodata};
-    std::string word;
+    std::string words[6];
     for (int k = 0; k < 6; ++k)
-      if (!cursor.ReadWord(word) || !cursor.ReadDouble(*fields[k]))
+      if (!cursor.ReadWord(words[k]) || !cursor.ReadDouble(*fields[k]))
         Fail(*this, "FATAL: error reading ascii value #" + std::to_string(k + 1) + " from " + path, 22);
+    h.xll = LowerLeftCorner(words[2], h.xll, h.cellsize);
+    h.yll = LowerLeftCorner(words[3], h.yll, h.cellsize);
   } else if (format == GridFileFormat::BinarySingle) {
     if (prefix.size() < 12 * sizeof(float))
       Fail(*this,
@@ -358,6 +376,13 @@ void modelobject::ReadGrid(const std::string& fileName, double**& grid, int fill
                         format == GridFileFormat::BinaryDouble;
   if (gridFile) {
     CheckHeader(*this, path, h);
+    if (format == GridFileFormat::Ascii &&
+        !AsciiGridCanHold(static_cast<long long>(cursor.Text().size() - cursor.Pos()), h.ncols, h.nrows))
+      Fail(*this,
+           "FATAL: error reading ascii grid " + path + ": the file is too short for the " +
+               std::to_string(static_cast<long long>(h.ncols)) + " x " + std::to_string(static_cast<long long>(h.nrows)) +
+               " values of its header",
+           22);
     if (format != GridFileFormat::Ascii) {
       const long long w = format == GridFileFormat::BinaryDouble ? 8 : 4;
       const long long expected = 12 * w + static_cast<long long>(h.ncols) * static_cast<long long>(h.nrows) * w;
@@ -413,15 +438,6 @@ void modelobject::ReadGrid(const std::string& fileName, double**& grid, int fill
         // A grid of another geometry is read whole and resampled onto the model grid; its
         // no-data cells become the model's first, so the resampler never blends them as values.
         const int fileCols = static_cast<int>(h.ncols), fileRows = static_cast<int>(h.nrows);
-        if (format == GridFileFormat::Ascii) {
-          // Every value takes at least one character and one separator.
-          const double cells = h.ncols * h.nrows;
-          if (static_cast<double>(cursor.Text().size() - cursor.Pos()) < 2.0 * cells - 1.0)
-            Fail(*this,
-                 "FATAL: error reading ascii grid " + path + ": the file is too short for the " +
-                     std::to_string(fileCols) + " x " + std::to_string(fileRows) + " values of its header",
-                 22);
-        }
         MatrixOwner source(fileRows, fileCols, log);
         if (format == GridFileFormat::Ascii)
           ReadAsciiValues(ctx, cursor, source.get(), fileRows, fileCols, h.nodata, g.nodata_value);

@@ -21,5 +21,14 @@ GridFileFormat DetectGridFormat(const std::string& firstBytes);
 // False when none of the rings holds one.
 bool FindRingValue(double** grid, int nrows, int ncols, int row, int col, double nodata, double& value);
 
+// The lower-left corner of an ASCII grid header from its "xllcorner"/"yllcorner" value, or
+// from an "xllcenter"/"yllcenter" value (the centre of the lower-left cell, half a cell in).
+// Keywords count in any case.
+double LowerLeftCorner(const std::string& keyword, double value, double cellsize);
+
+// Whether `bytes` of ASCII values can hold ncols x nrows values: each needs at least one
+// character and a separator. Checked before a grid is allocated for them.
+bool AsciiGridCanHold(long long bytes, double ncols, double nrows);
+
 // Largest number of columns or rows a grid file may declare.
 constexpr double kMaxGridDimension = 1.0e7;

@@ -13,6 +13,7 @@
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
 #include "framework/text_helpers.h"
+#include "grids/netcdf_file_check.h"
 #include "grids/netcdf_grid_io.h"
 
 using namespace netCDF;
@@ -80,6 +81,12 @@ struct NetcdfCacheAccess {
       }
       auto entry = std::make_unique<NetcdfFileCache::OpenFile>();
       entry->key = FileKey(fileName);
+      const std::string problem = NetcdfFileProblem(fileName);
+      if (!problem.empty()) {
+        // Refused like a file the library cannot open.
+        if (cache.log) *cache.log << "FATAL: netCDF file " << fileName << " cannot be read: " << problem << "[end-entry]";
+        throw kNetcdfErrorCode;
+      }
       entry->file = std::make_unique<NcFile>(fileName, NcFile::read);
       it = cache.files_.emplace(fileName, std::move(entry)).first;
     }

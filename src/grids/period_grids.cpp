@@ -167,6 +167,11 @@ void modelobject::WriteGrids(int position, int onlyThisInstance, bool noPeriodOu
       double** found[3];
       const char* names[3] = {"VegetationStart", "VegetationStop", "VegetationDuration"};
       for (int i = 0; i < 3; ++i) {
+        if (FindGrid(names[i] + k, true) == 0 && log)
+          *log << "FATAL: the write code of grid " << rec.internalName << " (file " << rec.firstFileName
+               << ") asks for vegetation-period sums (its thousands digit is " << rec.thousands
+               << "), which need the grid " << names[i] << k
+               << " that only a run with a land-use grid makes; the write code counts modulo 10000" << "[end-entry]";
         const int p = RequireGrid(names[i] + k);
         found[i] = grids[p].data;
         if (!found[i]) {

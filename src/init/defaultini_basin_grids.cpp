@@ -11,6 +11,7 @@
 #include "framework/text_helpers.h"
 #include "grids/grid_path.h"
 #include "grids/grid_registry.h"
+#include "grids/grid_reader.h"
 #include "init/defaultini.h"
 
 namespace {
@@ -206,17 +207,25 @@ void defaultini::ReadGridHeader(GridGeometry& header) {
 
   unsigned char head[96] = {};
   const size_t got = std::fread(head, 1, sizeof head, f);
+  long long fileSize = -1;
+  if (std::fseek(f, 0, SEEK_END) == 0) fileSize = std::ftell(f);
   double values[12] = {};
-  if (got >= 4 && std::memcmp(head, "ncol", 4) == 0) {
+  long long valueBytes = 0;  // bytes after the header
+  int valueWidth = 0;        // bytes of a binary value; 0: ASCII
+  std::string words[6];
+  if (DetectGridFormat(std::string(reinterpret_cast<char*>(head), got)) == GridFileFormat::Ascii) {
     // ASCII: six pairs of a word and a number in the first lines.
     std::string text(reinterpret_cast<char*>(head), got);
     char more[4096];
+    std::fseek(f, static_cast<long>(got), SEEK_SET);
     const size_t extra = std::fread(more, 1, sizeof more, f);
     text.append(more, extra);
     TextCursor c(text);
-    std::string word;
     for (int k = 0; k < 6; ++k)
-      if (!c.ReadWord(word) || !c.ReadDouble(values[k])) fail("error reading " + file, 22);
+      if (!c.ReadWord(words[k]) || !c.ReadDouble(values[k])) fail("error reading " + file, 22);
+    values[2] = LowerLeftCorner(words[2], values[2], values[4]);
+    values[3] = LowerLeftCorner(words[3], values[3], values[4]);
+    valueBytes = fileSize - static_cast<long long>(c.Pos());
   } else {
     double d[12];
     float fl[12];
@@ -225,7 +234,9 @@ void defaultini::ReadGridHeader(GridGeometry& header) {
     if (got >= 48 && d[5] == -9999.0) {
       if (got < sizeof d) fail("error reading double value from the header of " + file, 22);
       for (int k = 0; k < 12; ++k) values[k] = d[k];
+      valueWidth = 8;
     } else if (got >= 24 && fl[5] == -9999.0f) {
+      valueWidth = 4;
       for (int k = 0; k < 12; ++k) {
         if (got < (k + 1) * sizeof(float))
           fail("error reading double value #" + std::to_string(k + 1) + " from the header of " + file, 22);
@@ -244,6 +255,15 @@ void defaultini::ReadGridHeader(GridGeometry& header) {
         std::isfinite(values[3]) && values[4] > 0 && std::isfinite(values[4]) && std::isfinite(values[5])))
     fail("error reading " + file + ": the header does not describe a grid (ncols and nrows at least 1, "
          "cellsize above 0)", 22);
+  // The file must hold the cells its header claims before the model domain is allocated for them.
+  const double cells = std::floor(values[0]) * std::floor(values[1]);
+  const bool holds = valueWidth == 0 ? AsciiGridCanHold(valueBytes, std::floor(values[0]), std::floor(values[1]))
+                                     : static_cast<double>(fileSize) == (12.0 + cells) * valueWidth;
+  if (!holds)
+    fail("error reading " + file + ": the file holds " + std::to_string(fileSize) + " bytes, which cannot be the " +
+             std::to_string(static_cast<long long>(values[0])) + " x " +
+             std::to_string(static_cast<long long>(values[1])) + " cells of its header",
+         22);
   header.ncols = static_cast<int32_t>(std::floor(values[0]));
   header.nrows = static_cast<int32_t>(std::floor(values[1]));
   header.xllcorner = values[2];

@@ -203,6 +203,11 @@ void meteointerpol::ReadControlSection() {
   std::string section = name.substr(0, name.find(' '));
   SeekControlKey("[" + section + "]", true);
   ReadControlValue(interpolationMethod, kMethodLabel + name);
+  // Checked before the rest of the section is read: its lines depend on the method.
+  if (interpolationMethod < 1 || interpolationMethod > 12)
+    Fatal("error! interpolation method has to range from 1..12 (here: " + std::to_string(interpolationMethod) +
+              "), section [" + section + "] of control file " + controlFileName,
+          53);
   stationFileCount = (interpolationMethod == 6 || interpolationMethod == 8) ? 2 : 1;
   for (int i = 0; i < stationFileCount; ++i) {
     controlFile.SkipBlanks();

@@ -205,3 +205,19 @@ TEST(ZoneCells, RowsTheValueGridDoesNotHoldAndInactiveWritersAddNothing) {
   p.w->AddGrid(basin.Cells(), basin.values.get());
   EXPECT_EQ(p.zones[1].areaSum, 12.0);
 }
+
+// A cell of the basin whose value is missing (the model's nodata or NaN) is a hole in the
+// grid: it adds neither value nor area, so the zone's mean is that of the cells with values.
+TEST(ZoneCells, MissingValuesInsideTheBasinAreLeftOut) {
+  for (double missing : {-9999.0, std::numeric_limits<double>::quiet_NaN()}) {
+    Basin basin(3, 4, 3u);
+    basin.Uniform(2.0);
+    basin.values[2][3] = missing;
+    ParallelWriter p;
+    p.w->ClearZoneSums();
+    p.w->AddGrid(basin.Cells(), basin.values.get());
+    EXPECT_EQ(p.zones[1].areaSum, 11.0) << missing;
+    EXPECT_EQ(ValueSum(p.zones[1]), 22.0) << missing;
+    EXPECT_EQ(ValueSum(p.zones[1]) / WeightedAreaSum(p.zones[1]), 2.0);
+  }
+}

@@ -311,3 +311,46 @@ TEST_F(Holes, ValidCellsOutsideTheBasinBecomeNodataOnlyWhenAHoleWasFound) {
 }
 
 }  // namespace
+
+namespace {
+
+// Values that are no data, whatever the file's format says: NaN of a binary grid; and the
+// header forms every reader takes: keywords in any case, centre instead of corner.
+TEST_F(Reader, NanIsNoDataAndCentreHeadersAreCorners) {
+  const double nan = std::nan("");
+  Write("nan.bin", Raw(std::vector<float>{3, 2, 1000, 2000, 50, -9999, 0, 0, 0, 0, 0, 0, 1, static_cast<float>(nan),
+                                          3, 4, 5, 6}));
+  ASSERT_EQ(Read("nan.bin"), 0) << m.log.console();
+  EXPECT_EQ(grid[1][2], -9999.0);
+  EXPECT_EQ(grid[2][3], 6.0);
+  Write("nan.dbl", Raw(std::vector<double>{3, 2, 1000, 2000, 50, -9999, 0, 0, 0, 0, 0, 0, nan, 2, 3, 4, 5, 6}));
+  ASSERT_EQ(Read("nan.dbl"), 0);
+  EXPECT_EQ(grid[1][1], -9999.0);
+
+  // The centre of the lower-left cell lies half a cell (25 m) inside the corner: this is
+  // the model domain itself, read without resampling.
+  Write("centre.asc", "NCOLS 3\nNROWS 2\nXLLCENTER 1025\nyllcenter 2025\nCELLSIZE 50\nNODATA_VALUE -9999\n1 2 3\n4 5 6\n");
+  ASSERT_EQ(Read("centre.asc"), 0) << m.log.console();
+  EXPECT_EQ(grid[1][1], 1.0);
+  EXPECT_EQ(grid[2][3], 6.0);
+  EXPECT_EQ(m.obj.binaryHeader[2], 1000.0);
+  EXPECT_EQ(m.obj.binaryHeader[3], 2000.0);
+
+  EXPECT_DOUBLE_EQ(LowerLeftCorner("xllcorner", 100.0, 10.0), 100.0);
+  EXPECT_DOUBLE_EQ(LowerLeftCorner("YLLCENTER", 100.0, 10.0), 95.0);
+  EXPECT_EQ(DetectGridFormat("NcOlS 3"), GridFileFormat::Ascii);
+}
+
+// A header that claims more cells than the file can hold fails before anything is
+// allocated for them, in the model domain as in a grid of another geometry.
+TEST_F(Reader, AsciiHeaderClaimingMoreCellsThanTheFileHoldsFailsEarly) {
+  for (const char* head : {"ncols 3\nnrows 2\n", "ncols 12000\nnrows 12000\n", "ncols 40000\nnrows 40000\n"}) {
+    Write("big.asc", std::string(head) + "xllcorner 1000\nyllcorner 2000\ncellsize 50\nnodata_value -9999\n1 2 3\n");
+    EXPECT_EQ(Read("big.asc"), 22) << head;
+  }
+  EXPECT_NE(m.log.console().find("is too short for the 40000 x 40000 values of its header"), std::string::npos);
+  EXPECT_TRUE(AsciiGridCanHold(11, 3, 2));
+  EXPECT_FALSE(AsciiGridCanHold(10, 3, 2));
+}
+
+}  // namespace

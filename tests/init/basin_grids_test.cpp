@@ -102,7 +102,12 @@ struct Header {
 
 TEST(GridHeader, AsciiDoubleAndSingleHeaders) {
   Header ascii([](const std::string& p) {
-    WriteTextFile(p, "ncols 10.7\nnrows 4\nxllcorner 100.5\nyllcorner 20\ncellsize 25\nnodata_value -1\n1 2 3\n");
+    WriteTextFile(p, "ncols 10.7\nnrows 4\nxllcorner 100.5\nyllcorner 20\ncellsize 25\nnodata_value -1\n" +
+                         [] {
+                           std::string values;  // the 10 x 4 cells
+                           for (int k = 0; k < 40; ++k) values += "1 ";
+                           return values + "\n";
+                         }());
   });
   ASSERT_EQ(ascii.code, -1) << ascii.h.Console();
   EXPECT_EQ(ascii.g.ncols, 10);
@@ -112,7 +117,7 @@ TEST(GridHeader, AsciiDoubleAndSingleHeaders) {
   EXPECT_DOUBLE_EQ(ascii.g.nodata_value, -1);
 
   Header dbl([](const std::string& p) {
-    double v[14] = {3, 2, 1, 2, 50, -9999, 0, 0, 0, 0, 0, 0, 7, 8};
+    double v[18] = {3, 2, 1, 2, 50, -9999, 0, 0, 0, 0, 0, 0, 7, 8, 9, 10, 11, 12};
     WriteBytes(p, v, sizeof v);
   });
   ASSERT_EQ(dbl.code, -1) << dbl.h.Console();
@@ -120,7 +125,7 @@ TEST(GridHeader, AsciiDoubleAndSingleHeaders) {
   EXPECT_DOUBLE_EQ(dbl.g.cellsize, 50);
 
   Header flt([](const std::string& p) {
-    float v[14] = {5, 6, 1, 2, 10, -9999, 0, 0, 0, 0, 0, 0, 7, 8};
+    float v[42] = {5, 6, 1, 2, 10, -9999};
     WriteBytes(p, v, sizeof v);
   });
   ASSERT_EQ(flt.code, -1) << flt.h.Console();
@@ -142,6 +147,48 @@ TEST(GridHeader, UnreadableHeadersFail) {
   EXPECT_EQ(empty.code, 22);
   Header missing([](const std::string&) {});
   EXPECT_EQ(missing.code, 21);
+}
+
+// The header must describe cells the file can hold, before the domain is allocated for
+// them: an ASCII value takes at least two bytes, a binary file holds exactly its cells.
+TEST(GridHeader, CellsTheFileCannotHoldAreRefused) {
+  struct Case {
+    std::string text;
+    const char* message;
+  } cases[] = {
+      {"ncols 12000\nnrows 12000\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n1 2 3\n",
+       "cannot be the 12000 x 12000 cells of its header"},
+      {"ncols 40000\nnrows 40000\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n",
+       "cannot be the 40000 x 40000 cells of its header"},
+      {"ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n1 2 3 4 5", "3 x 2 cells"},
+  };
+  for (const Case& c : cases) {
+    Header t([&](const std::string& p) { WriteTextFile(p, c.text); });
+    EXPECT_EQ(t.code, 22) << c.text;
+    EXPECT_NE(t.h.Console().find(c.message), std::string::npos) << t.h.Console();
+  }
+  Header exact([](const std::string& p) {
+    WriteTextFile(p, "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n1 2 3\n4 5 6");
+  });
+  EXPECT_EQ(exact.code, -1) << exact.h.Console();
+  Header shortDouble([](const std::string& p) {
+    double v[17] = {3, 2, 1, 2, 50, -9999};
+    WriteBytes(p, v, sizeof v);
+  });
+  EXPECT_EQ(shortDouble.code, 22);
+  EXPECT_NE(shortDouble.h.Console().find("holds 136 bytes, which cannot be the 3 x 2 cells"), std::string::npos);
+}
+
+// Keywords count in any case; a centre coordinate is half a cell inside the corner.
+TEST(GridHeader, KeywordsInAnyCaseAndCentreCoordinates) {
+  Header upper([](const std::string& p) {
+    WriteTextFile(p, "NCOLS 3\nNROWS 2\nXLLCENTER 1025\nYllCenter 2025\nCELLSIZE 50\nNODATA_VALUE -1\n1 2 3 4 5 6\n");
+  });
+  ASSERT_EQ(upper.code, -1) << upper.h.Console();
+  EXPECT_EQ(upper.g.ncols, 3);
+  EXPECT_DOUBLE_EQ(upper.g.xllcorner, 1000);
+  EXPECT_DOUBLE_EQ(upper.g.yllcorner, 2000);
+  EXPECT_DOUBLE_EQ(upper.g.nodata_value, -1);
 }
 
 }  // namespace
