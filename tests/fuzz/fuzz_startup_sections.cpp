@@ -1,6 +1,7 @@
 // Feeds arbitrary preprocessed control-file text to the start-up's section readers: the
-// output settings, both forms of [model_time], the basin and standard grid sections and
-// [radiation_correction]. Each ends in values or in a control-file error code.
+// output settings, both forms of [model_time] (up to the end date key), the basin and
+// standard grid sections and [radiation_correction]. Each ends in values or in a
+// control-file error code.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -34,7 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Guarded([&] { d.ReadOutputSections(v); });
   for (int timestep : {0, 15}) {
     d.output.subHourTimeStep = timestep;
-    Guarded([&] { d.ReadModelTime(); });
+    Guarded([&] {
+      // As the start-up does: the end date key is formed from what the reader accepted.
+      d.ReadModelTime();
+      d.SetEndDate(d.run.end.year, d.run.end.month, d.run.end.day, d.run.end.hour, d.run.end.minute);
+    });
   }
   Guarded([&] { d.ReadStandardGrids(); });
   Guarded([&] { d.ReadRadiationCorrection(); });

@@ -1,0 +1,175 @@
+// The program run on malformed variants of the example basin. Each file of
+// tests/data/bad-inputs is one case: the edits that spoil a copy of examples/basin, the
+// error code the run must end with and the words its log must hold.
+//
+//   # what the case spoils
+//   code: 17                      error code (0: the run succeeds)
+//   expect: section [model_time]  words the log must hold (any number of lines)
+//   args: basin.ctl               command line (default: basin.ctl -diagfile:output/d.xml)
+//   in: basin.ctl                 the file the following edits change
+//   replace: 1       # end month  text to replace (first occurrence; \n, \t and \\ escapes)
+//   with: 13      # end month
+//   keep-lines: 6                 keep the first lines of the file
+//   cut-at: [zone_grid]           keep the text before the first occurrence
+//   write: text                   the file's whole content (escapes as above)
+//   hex: 43444601                 the file's whole content as bytes
+//   remove:                       delete the file
+//   mkdir: name / rmdir: name     make or remove a folder of the basin copy
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "framework/entry.h"
+#include "support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kCaseFolder = std::string(ORVEL_TEST_DATA) + "/bad-inputs";
+const std::string kBasinFolder = std::string(ORVEL_SOURCE_DIR) + "/examples/basin";
+
+std::string Unescape(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '\\' || i + 1 == s.size()) {
+      out += s[i];
+      continue;
+    }
+    const char c = s[++i];
+    out += c == 'n' ? '\n' : c == 't' ? '\t' : c;
+  }
+  return out;
+}
+
+std::string FromHex(const std::string& hex) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return bytes;
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+struct Case {
+  std::string what;
+  std::string args = "basin.ctl -diagfile:output/d.xml";
+  int code = -1;
+  std::vector<std::string> expect;
+};
+
+// Reads the case and applies its edits to the basin copy in dir; a malformed case fails
+// the test.
+Case PrepareCase(const std::string& caseFile, const std::string& dir) {
+  Case c;
+  std::istringstream in(ReadTextFile(kCaseFolder + "/" + caseFile));
+  std::string file, line, pendingReplace;
+  bool replacing = false;
+  while (std::getline(in, line)) {
+    if (line.empty()) continue;
+    if (line[0] == '#') {
+      if (c.what.empty()) c.what = line.substr(1);
+      continue;
+    }
+    const size_t colon = line.find(':');
+    EXPECT_NE(colon, std::string::npos) << caseFile << ": " << line;
+    if (colon == std::string::npos) continue;
+    const std::string key = line.substr(0, colon);
+    std::string value = line.substr(colon + 1);
+    if (!value.empty() && value[0] == ' ') value.erase(0, 1);
+    const std::string path = dir + "/" + file;
+    EXPECT_TRUE(!replacing || key == "with") << caseFile << ": \"replace\" without \"with\"";
+    if (key == "code") {
+      c.code = std::stoi(value);
+    } else if (key == "expect") {
+      c.expect.push_back(value);
+    } else if (key == "args") {
+      c.args = value;
+    } else if (key == "in") {
+      file = value;
+    } else if (key == "replace") {
+      pendingReplace = Unescape(value);
+      replacing = true;
+    } else if (key == "with") {
+      std::string text = ReadBytes(path);
+      const size_t p = text.find(pendingReplace);
+      EXPECT_NE(p, std::string::npos) << caseFile << ": not in " << file << ": " << pendingReplace;
+      if (p != std::string::npos) text.replace(p, pendingReplace.size(), Unescape(value));
+      WriteBytes(path, text);
+      replacing = false;
+    } else if (key == "keep-lines") {
+      std::istringstream lines(ReadBytes(path));
+      std::string kept, l;
+      for (int n = std::stoi(value); n > 0 && std::getline(lines, l); --n) kept += l + "\n";
+      WriteBytes(path, kept);
+    } else if (key == "cut-at") {
+      std::string text = ReadBytes(path);
+      const size_t p = text.find(Unescape(value));
+      EXPECT_NE(p, std::string::npos) << caseFile << ": not in " << file << ": " << value;
+      WriteBytes(path, text.substr(0, p));
+    } else if (key == "write") {
+      WriteBytes(path, Unescape(value));
+    } else if (key == "hex") {
+      WriteBytes(path, FromHex(value));
+    } else if (key == "remove") {
+      fs::remove(path);
+    } else if (key == "mkdir") {
+      fs::create_directories(dir + "/" + value);
+    } else if (key == "rmdir") {
+      fs::remove_all(dir + "/" + value);
+    } else {
+      ADD_FAILURE() << caseFile << ": unknown line " << line;
+    }
+  }
+  EXPECT_GE(c.code, 0) << caseFile << ": no \"code\" line";
+  return c;
+}
+
+std::vector<std::string> CaseFiles() {
+  std::vector<std::string> names;
+  std::error_code ignored;
+  for (const auto& e : fs::directory_iterator(kCaseFolder, ignored))
+    if (e.path().extension() == ".case") names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class BadInput : public testing::TestWithParam<std::string> {};
+
+TEST_P(BadInput, EndsWithItsCodeAndNamesTheFault) {
+  TempDir dir;
+  for (const auto& e : fs::directory_iterator(kBasinFolder))
+    if (e.is_regular_file() && e.path().filename().string().find(".intern") == std::string::npos)
+      fs::copy_file(e.path(), dir.file(e.path().filename().string()));
+  fs::create_directories(dir.file("output"));
+  const Case c = PrepareCase(GetParam(), dir.path());
+  std::string out;
+  const int status = RunCommand("cd '" + dir.path() + "' && '" ORVEL_BINARY "' " + c.args + " </dev/null", &out);
+  SCOPED_TRACE(c.what);
+  EXPECT_EQ(status, ExitStatus(c.code)) << out;
+  if (c.code != 0) {
+    EXPECT_NE(out.find("Program aborted with exit code " + std::to_string(c.code) + "\n"), std::string::npos) << out;
+  }
+  for (const std::string& words : c.expect) EXPECT_NE(out.find(words), std::string::npos) << words << "\n" << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, BadInput, testing::ValuesIn(CaseFiles()),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                           std::string name = info.param.substr(0, info.param.find('.'));
+                           for (char& ch : name)
+                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                           return name;
+                         });
+
+TEST(BadInputCorpus, HoldsAtLeast150Cases) { EXPECT_GE(CaseFiles().size(), 150u); }
+
+}  // namespace
