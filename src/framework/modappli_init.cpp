@@ -270,6 +270,9 @@ void ModellApplication::BuildModules() {
     m.routing->SetRunFlag(1);
   }
 
+  // One set of glacier sub-basins: those whose runoff the snow model fills.
+  m.soil->SetGlacierSubbasins(m.snow->GetFlowControl() > 0 ? m.snow->GlacierSubbasins()
+                                                           : std::vector<unsigned char>());
   if (m.snow->GetFlowControl() > 0) {
     m.snow->SetSubbasinRunoff(m.soil->GetSubbasinRunoff());
     m.snow->ReadStorageFile(m.soil->GetStorageFileName(), m.soil->readInitialGrids);

@@ -79,7 +79,9 @@ void schneemodellklasse::Construct(const ModuleInputs& in) {
   rmfMean = RMFMIN + (RMFMAX - RMFMIN) * 0.5;
   rmfAmplitude = (RMFMAX - RMFMIN) * 0.5;
   LookUpGrids();
+  if (FindGrid("ice_firn") > 0 || FindGrid("GlacierizedCells") > 0) ReadIceFirn();
   CreateGrids();
+  if (glacierMethod != 0) CreateGlacierGrids();
   if (FindGrid("ThawCoeffPermaFrost") > 0 && FindGrid("PermafrostThawDepth") > 0) ReadPermafrost(in);
 
   if (T0R < T0) {
@@ -305,13 +307,6 @@ void schneemodellklasse::LookUpGrids() {
   while (FindGrid("landuse" + std::to_string(layers + 1)) > 0) ++layers;
   landuseLayers.assign(static_cast<size_t>(layers) + 1, nullptr);
   for (int k = 1; k <= layers; ++k) landuseLayers[k] = grids[RequireGrid("landuse" + std::to_string(k))].data;
-
-  if (FindGrid("ice_firn") > 0 || FindGrid("GlacierizedCells") > 0) {
-    *log << "FATAL: the basin has glacier grids (\"ice_firn\" or \"GlacierizedCells\"), but this version of the "
-         << name << " does not model glaciers ([ice_firn] in " << controlFileName
-         << "): remove the glacier grids or run a version with glaciers" << "[end-entry]";
-    throw 17;
-  }
 
   elevation = Registered("[elevation_model]");
   if (method == 4) vapourPressure = grids[RequireGrid("vapor_pressure")].data;

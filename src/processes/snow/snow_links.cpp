@@ -18,8 +18,6 @@ int schneemodellklasse::SetSubbasinRunoff(SubbasinRunoff* runoff) {
   return flowControl;
 }
 
-void schneemodellklasse::ReadStorageFile(const char*, int) {}
-
 void schneemodellklasse::SetSnowInterceptionFlag(int flag) {
   snowInterception = flag;
   if (flowControl != 0 && !inputsLinked) LinkInputs();
@@ -140,6 +138,7 @@ void schneemodellklasse::FreeEverything() {
 
 void schneemodellklasse::DeleteModule() {
   if (flowControl != 0) {
+    if (linked) WriteStorageFile(true);
     DeleteTracers();
     FreeEverything();
   }

@@ -161,6 +161,15 @@ void schneemodellklasse::Run(ModelDate date) {
                   : snow::SeasonDay(day, month);
   for (auto& s : statistics)
     if (s) s->ClearZoneSums();
+  if (glacierMethod != 0) {
+    aIceDay.assign(glacierParams.size(), 0.0);
+    aSnowDay.assign(glacierParams.size(), 0.0);
+    for (size_t k = 1; k < glacierParams.size(); ++k) {
+      const glacier::SubbasinParameters& p = glacierParams[k];
+      aIceDay[k] = snow::SeasonalValue(p.aiceMean, p.aiceAmplitude, day, month);
+      aSnowDay[k] = snow::SeasonalValue(p.asnowMean, p.asnowAmplitude, day, month);
+    }
+  }
 
   long clamped = 0;
   const int first = std::max(1, firstModuleRow), last = std::min(static_cast<int>(geometry.nrows), lastModuleRow);
@@ -172,8 +181,17 @@ void schneemodellklasse::Run(ModelDate date) {
       c1 = std::min(static_cast<int>(geometry.ncols), static_cast<int>(rowBounds[r].last));
     }
     snow::CellNotes notes;
-    for (int c = c0; c <= c1; ++c)
-      if (CellComputed(r, c)) CellSequence(r, c, notes);
+    for (int c = c0; c <= c1; ++c) {
+      if (!CellComputed(r, c)) continue;
+      if (glacierFraction) {
+        grid[kMeltFirn][r][c] = grid[kMeltIce][r][c] = grid[kSnowMeltOnGlacier][r][c] = 0.0;
+        if (GlacierShareOfCell(r, c) > 0.0 && SubbasinIndex(r, c) > 0) {
+          GlacierCell(r, c);
+          continue;
+        }
+      }
+      CellSequence(r, c, notes);
+    }
     clamped += notes.humidityClamped;
   }
   humidityClamped = clamped;
@@ -198,7 +216,7 @@ void schneemodellklasse::CopyHruMasters() {
   std::vector<double**> copied = {grid[kTotal], grid[kSolid],    grid[kLiquid],   grid[kDaysSnow], grid[kSnowAge],
                                   grid[kSnowfall], grid[kRainfall], albedo,      grid[kOutflow],  grid[kMeltOnly],
                                   grid[kSnowTemp], grid[kSurfTemp], grid[kInputMass], grid[kMobileMass],
-                                  grid[kDeposition]};
+                                  grid[kDeposition], grid[kMeltFirn], grid[kMeltIce], grid[kSnowMeltOnGlacier]};
   for (double** g : copied)
     if (g) CopyFromHruMasters(g, hruGrid, masterHruGrid, masters, scope);
 }
@@ -281,5 +299,6 @@ void schneemodellklasse::PostRun(ModelDate date) {
   AddStatistics();
   for (auto& s : statistics)
     if (s) s->AggregateAndWrite(date.year, date.month, date.day, date.hour, date.minute);
+  if (glacierMethod != 0 && instanceNumber == 0) RouteGlacierMelt();
   WriteOutputGrids();
 }

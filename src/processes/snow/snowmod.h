@@ -10,6 +10,10 @@
 //                       statistics, output)
 //   snow_slides.cpp     elevation order, deposition limit and the slides
 //   snow_physics.cpp    the cell physics (free functions, namespace snow)
+//   glacier_config.cpp  construction of the glaciers: [ice_firn], glacier grids and shares
+//   glacier_step.cpp    glacier cells of the loop and the glacier outflow storages
+//   glacier_state.cpp   the section "[snow_model_v2]" of the storage file
+//   glacier_physics.cpp the glacier cell physics and storages (free functions, namespace glacier)
 #pragma once
 
 #include <array>
@@ -20,6 +24,7 @@
 
 #include "framework/teilmod.h"
 #include "framework/zonalstatistic.h"
+#include "processes/snow/glacier_physics.h"
 #include "processes/snow/snow_physics.h"
 
 struct SubbasinRunoff;  // the soil model's runoff per sub-basin
@@ -42,8 +47,11 @@ class schneemodellklasse : public teilmodellklasse {
   // Keeps the soil model's runoff record (glacier sub-basins are filled into it); returns
   // the flow control parameter.
   virtual int SetSubbasinRunoff(SubbasinRunoff* runoff);
-  // The snow model keeps no state in the storage file while it has no glacier storages.
+  // Keeps the storage file's name (its section is written at the end of the run) and, with
+  // the read flag 1 or 3, restores the glacier storages from the file.
   virtual void ReadStorageFile(const char* storageFileName, int initialGrids);
+  // Hands the section "[snow_model_v2]" to the storage file (when linked and named).
+  virtual void WriteStorageFile(bool append);
   virtual void SetModeFlag(int flag) { modeFlag = static_cast<unsigned char>(flag & 0xff); }
   virtual int GetModeFlag() const { return modeFlag; }
   // Links of a multilayer snow stack (no module of this program makes one): keeps the flag
@@ -114,7 +122,8 @@ class schneemodellklasse : public teilmodellklasse {
   enum Grid {
     kSolid, kLiquid, kTotal, kDaysSnow, kSnowAge, kSnowfall, kRainfall, kOutflow, kMeltOnly,
     kSnowTemp, kSurfTemp, kEnergyBalance, kInputMass, kMobileMass, kDeposition, kMaxDeposition,
-    kElevOrderRow, kElevOrderCol, kSnowFreeDays, kSnowCoverDays, kGridCount
+    kElevOrderRow, kElevOrderCol, kSnowFreeDays, kSnowCoverDays, kMeltFirn, kMeltIce, kSnowMeltOnGlacier,
+    kGridCount
   };
   enum Stat {
     sOutflow, sMeltOnly, sTotal, sDaysSnow, sSnowAge, sSnowfall, sRainfall, sAlbedo, sSnowTemp, sSurfTemp,
@@ -168,6 +177,42 @@ class schneemodellklasse : public teilmodellklasse {
   int subbasinCount = 0;
   int largestSubbasinCode = 0;
 
+  // --- glaciers ([ice_firn]) -------------------------------------------------------------
+  int glacierMethod = 0;  // 0: no glaciers; 1, 2 static; 11..13 dynamic
+  int glacierPerSubbasin = 0;
+  std::vector<glacier::SubbasinParameters> glacierParams;  // 1..n
+  double** glacierDebris = nullptr;
+  double** glacierRadiation = nullptr;
+  double** glacierCodes = nullptr;
+  double debrisScaling = 1.0;
+  int firnLevels = 0, glacierReadGrids = 0;
+  int GMBEvalDay = 0, GMBEvalMonth = 0;
+  double VAscaling = 28.5, VAexponent = 1.36;
+  int numElevBands = 1, extraWeightFactorBand0 = 0;
+  double maxSnowPackToCreateGlacier = 1000.0, relSizeNewGlacier = 0.25;
+  enum GlacierStat { gFirn, gIce, gSnowOnIce, gTotal, gSnowOnGlacier, gFirnWE, gBalance1, gBalance2,
+                     gSnowStorage, kGlacierStatCount };
+  std::array<StatName, kGlacierStatCount> glacierStatNames{};
+  // Per sub-basin 1..n: whether it holds glacier, its glaciated and glacier-free cell sums,
+  // its cell count and the outflows of its ice, firn and snow storages (mm per step).
+  std::vector<unsigned char> hasGlacier;
+  std::vector<double> glacierSum, freeSum, glacierCellCount;
+  std::vector<double> Qice, Qfirn, Qsnow;
+  std::vector<double> aIceDay, aSnowDay;  // seasonal radiation factors of the day, per sub-basin
+  std::string storageFileName;  // kept by ReadStorageFile; empty: no section written
+  // Sub-basins (1..n) whose runoff the snow model writes into the soil model's record; the
+  // soil model leaves them alone. Empty without glaciers.
+  const std::vector<unsigned char>& GlacierSubbasins() const { return hasGlacier; }
+  // The section "[snow_model_v2]" as written to the storage file.
+  std::string StorageSectionText() const;
+  // Restores the glacier storages from the text of a storage file (path for the messages).
+  void RestoreStorageSection(const std::string& text, const std::string& path);
+  // The glacier share of each sub-basin from the glacier grid.
+  void CountGlacierShares();
+  // Routes the step's glacier melt through the storages of each glacier sub-basin into
+  // the soil model's runoff record.
+  void RouteGlacierMelt();
+
   // --- values of the step -----------------------------------------------------------
   snow::Parameters params;
   snow::DayValues dayValues;
@@ -203,6 +248,16 @@ class schneemodellklasse : public teilmodellklasse {
   void AddStatistics();
   void WriteOutputGrids();
   void FreeEverything();
+  void ReadIceFirn();
+  void ReadGlacierParameters();
+  void ReadDynamicSettings();
+  void CheckDynamicGrids();
+  void CreateGlacierGrids();
+  void GlacierCell(int row, int col);
+  // Internal sub-basin of a cell (0: none) and the glacier part of a cell (0..1).
+  int SubbasinIndex(int row, int col) const;
+  double GlacierShareOfCell(int row, int col) const;
+  [[noreturn]] void StorageValueMismatch(const std::string& label, double control, double stored);
 
   std::vector<int> monthlyMissing;  // tables whose line held no number
   std::string outputDirectory;

@@ -56,6 +56,10 @@ class bodenmodellklasse : public teilmodellklasse {
   virtual const char* GetStorageFileName() const;
   // The runoff per sub-basin when the flow control parameter is 1, else null.
   virtual SubbasinRunoff* GetSubbasinRunoff();
+  // The sub-basins (1..n, nonzero = yes) whose runoff the snow model fills from its glacier
+  // storages; the soil model leaves their runoff alone. Without the snow model's set (empty)
+  // the soil model fills every sub-basin.
+  void SetGlacierSubbasins(const std::vector<unsigned char>& filledBySnow);
   virtual void Run(ModelDate date);
   virtual void WriteStatistics();
   virtual void InitLakes(const std::string& section);

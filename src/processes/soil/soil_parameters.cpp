@@ -44,16 +44,13 @@ double& Field(SubbasinParameters& p, int row) {
 
 }  // namespace
 
+const char* SubbasinGroupHelpText() { return kGroupHelp; }
+
 double StorageCoefficientMinutes(double hours) { return hours < 0.001 ? 60.0 : hours * 60.0; }
 
-void ReadSubbasinParameterTable(TextCursor& cursor, const SubbasinTableContext& c,
-                                std::vector<SubbasinParameters>& params) {
+std::vector<bool> ReadSubbasinColumns(TextCursor& cursor, const SubbasinTableContext& c) {
   const std::vector<int>& map = *c.codeMap;
-  const std::vector<int>& codes = *c.codes;
-  const int n = static_cast<int>(codes.size()) - 1;
-  params.assign(static_cast<size_t>(n) + 1, SubbasinParameters());
-
-  // Row of codes: which sub-basin indices hold a column of their own.
+  const int n = static_cast<int>(c.codes->size()) - 1;
   std::vector<bool> column(static_cast<size_t>(n) + 1, false);
   int last = 0;
   int lastIndex = 0;
@@ -78,6 +75,17 @@ void ReadSubbasinParameterTable(TextCursor& cursor, const SubbasinTableContext& 
     if (code == c.largestCode) break;
   }
   cursor.RestOfLine();
+  return column;
+}
+
+void ReadSubbasinParameterTable(TextCursor& cursor, const SubbasinTableContext& c,
+                                std::vector<SubbasinParameters>& params) {
+  const std::vector<int>& codes = *c.codes;
+  const int n = static_cast<int>(codes.size()) - 1;
+  params.assign(static_cast<size_t>(n) + 1, SubbasinParameters());
+
+  // Row of codes: which sub-basin indices hold a column of their own.
+  const std::vector<bool> column = ReadSubbasinColumns(cursor, c);
 
   for (int row = 0; row < 14; ++row) {
     for (int i = 1; i <= n; ++i) {

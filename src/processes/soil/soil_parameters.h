@@ -28,5 +28,13 @@ struct SubbasinTableContext {
 void ReadSubbasinParameterTable(TextCursor& cursor, const SubbasinTableContext& context,
                                 std::vector<SubbasinParameters>& params);
 
+// Reads the row of codes (the cursor stands at it) and skips the rest of its line; returns,
+// per sub-basin index 1..n, whether it has a column of its own (the others take the values
+// of the sub-basin before them). A bad row writes its FATAL message and throws 10.
+std::vector<bool> ReadSubbasinColumns(TextCursor& cursor, const SubbasinTableContext& context);
+
+// The explanation on groups of sub-basins that ends every message on a bad table.
+const char* SubbasinGroupHelpText();
+
 // A storage coefficient in hours as minutes: below 0.001 h counts as one hour.
 double StorageCoefficientMinutes(double hours);

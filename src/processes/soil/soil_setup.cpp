@@ -561,6 +561,10 @@ void bodenmodellklasse::SetInputGrid(int interceptionBeforeSnow) {
   inputGridChosen = true;
 }
 
+void bodenmodellklasse::SetGlacierSubbasins(const std::vector<unsigned char>& filledBySnow) {
+  for (size_t i = 1; i < glacierSubbasin.size(); ++i) glacierSubbasin[i] = i < filledBySnow.size() && filledBySnow[i];
+}
+
 SubbasinRunoff* bodenmodellklasse::GetSubbasinRunoff() { return flowControl == 1 ? subbasinRunoff : nullptr; }
 
 const char* bodenmodellklasse::GetStorageFileName() const {

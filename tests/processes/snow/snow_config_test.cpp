@@ -48,7 +48,7 @@ TEST(SnowConfig, BadSectionsEndConstructionWithTheirCodes) {
       {"no land-use layer", 1, -1, "", "landuse1", 33, "landuse1"},
       {"daily steps without night temperature", 1, 2, "1440", "temperature_night", 33, "temperature_night"},
       {"no sub-basin grid", 1, -1, "", "zonegrid_soilmodel", 33, "zonegrid_soilmodel"},
-      {"glaciers in the basin", 1, -1, "", nullptr, 17, "does not model glaciers"},
+      {"glaciers in the basin without [ice_firn]", 1, -1, "", nullptr, 17, "[ice_firn]"},
   };
   for (const BadSection& c : cases) {
     SCOPED_TRACE(c.what);
@@ -59,7 +59,7 @@ TEST(SnowConfig, BadSectionsEndConstructionWithTheirCodes) {
       for (int p = 1; p <= kMaxGridPosition && basin.registry[p].registered; ++p)
         if (basin.registry[p].internalName == c.missingGrid) basin.registry[p].internalName = "renamed";
     }
-    if (std::string(c.what) == "glaciers in the basin") basin.Add("GlacierizedCells", 0.0);
+    if (std::string(c.what) == "glaciers in the basin without [ice_firn]") basin.Add("GlacierizedCells", 0.0);
     std::vector<std::string> lines = SnowSectionLines(c.method);
     if (c.line >= 0) lines[c.line] = c.replacement;
     int error = 0;

@@ -1,0 +1,303 @@
+// Construction of the glaciers: the section [ice_firn] with its global or per-sub-basin
+// parameters, the checks of the glacier grids, the glacier grids and the glacier share of
+// every sub-basin.
+#include <algorithm>
+#include <cmath>
+
+#include "framework/logstream.h"
+#include "grids/grid_registry.h"
+#include "processes/snow/snowmod.h"
+#include "processes/soil/soil_parameters.h"
+
+namespace {
+
+const char* const kDynamicHeading = "FATAL: \n------------- Fatal Error: -------------\n";
+
+bool Valid(double v, double nodata) { return v != nodata && std::isfinite(v); }
+
+}  // namespace
+
+void schneemodellklasse::ReadIceFirn() {
+  if (!OpenControlFile()) {
+    *log << "FATAL: error opening " << controlFileName << "[end-entry]";
+    throw 28;
+  }
+  SeekControlKey("[ice_firn]", true);
+  ReadControlValue(glacierMethod, "Glacier-Method for ");
+  if (glacierMethod > 100) {
+    glacierMethod -= 100;
+    glacierPerSubbasin = 1;
+  }
+  if (glacierMethod != 1 && glacierMethod != 2 && (glacierMethod < 11 || glacierMethod > 13)) {
+    *log << "FATAL: \n-----------Fatal Error:----------\nMethod for glacier melt must be 1(resp 11 for dynamic model; "
+            "t-index)\n or 2 (resp. 12 for dynamic model; t-index with correction by radiation) or 13 (dynamic "
+            "glaciers with T-Index for ice and firn and the melt method used for snow as in the snow model)"
+         << "[end-entry]";
+    throw 80;
+  }
+  glacierDebris = Registered("debris_on_glaciers");
+  if (glacierMethod <= 2) {
+    glacierFraction = grids[RequireGrid("ice_firn")].data;
+  } else {
+    wholeDomain = true;
+    glacierFraction = grids[RequireGrid("GlacierizedCells")].data;
+    glacierCodes = grids[RequireGrid("GlacierCodes")].data;
+    CheckDynamicGrids();
+  }
+
+  ReadGlacierParameters();
+  ReadGridName(gridNames[kMeltFirn], "name of the firn grid for ", "write code for firn grid for ");
+  ReadStat(glacierStatNames[gFirn], "name of the qfirn-statistic-file for ");
+  ReadGridName(gridNames[kMeltIce], "name of the ice grid for ", "write code for ice grid for ");
+  ReadStat(glacierStatNames[gIce], "name of the qice-statistic-file for ");
+  ReadStat(glacierStatNames[gTotal], "name of the qglac-statistic-file for ");
+  if (glacierMethod <= 2) {
+    // A name without "." gets "_qsgl_" at its end instead of failing.
+    glacierStatNames[gSnowOnIce].file = glacier::SnowOnIceFileName(glacierStatNames[gTotal].file);
+    glacierStatNames[gSnowOnIce].code = glacierStatNames[gTotal].code;
+  } else {
+    ReadDynamicSettings();
+  }
+  CloseControlFile();
+
+  for (size_t i = 1; i < glacierParams.size(); ++i) glacier::DeriveSeasonalFactors(glacierParams[i]);
+  if (glacierMethod == 2 || glacierMethod == 12 || glacierMethod == 13)
+    glacierRadiation = grids[RequireOneOf3Grids("global_radiation", "Ieff_max", "ungueltiger_Name")].data;
+
+  if (glacierMethod >= 11) {
+    // The inventory of single glaciers and their annual volume-area update are not part of
+    // this version: a run with them would keep every glacier at its first extent.
+    *log << "FATAL: dynamic glaciers (Glacier-Method " << glacierMethod << " in [ice_firn] of " << controlFileName
+         << ") are not modelled by this version of the " << name
+         << "; use the static glacier methods 1 or 2 with an \"ice_firn\" grid" << "[end-entry]";
+    throw 17;
+  }
+}
+
+void schneemodellklasse::CheckDynamicGrids() {
+  const double nodata = geometry.nodata_value;
+  bool anyGlacier = false, anyCode = false;
+  for (int r = 1; r <= geometry.nrows; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c) {
+      const double g = glacierFraction[r][c];
+      const double code = glacierCodes[r][c];
+      if (Valid(g, nodata) && g > 0.0) {
+        anyGlacier = true;
+        if (!Valid(code, nodata) || code != std::floor(code)) {
+          *log << "FATAL: \n-----------Fatal Error:----------\nThere is a cell in the GlacierizedCells-grid having no "
+                  "valid value in \n"
+               << "GlacierCodes" << " (must be an integer ID for each separate glacier) at row " << r << " and col "
+               << c << "[end-entry]";
+          throw 80;
+        }
+      }
+      if (subbasinGrid && Valid(subbasinGrid[r][c], nodata) && Valid(code, nodata) && code > 0.0) anyCode = true;
+    }
+  if (!anyGlacier) {
+    *log << "FATAL: \n-----------Fatal Error:----------\nThere are no glacierized cells in GlacierizedCells-grid (all "
+            "nodata or equal to 0)!"
+         << "[end-entry]";
+    throw 80;
+  }
+  if (!anyCode) {
+    *log << "FATAL: \n----------- Fatal Error: ----------\nThe " << "GlacierCodes" << " grid ("
+         << FindGrid("GlacierCodes") << ")contains nodata values only. \n"
+         << "Dynamic glacier modelling will not be possible without \n"
+         << "distinct glacier codes for each glacier" << "[end-entry]";
+    throw 80;
+  }
+}
+
+void schneemodellklasse::ReadGlacierParameters() {
+  const int n = subbasinCount;
+  glacierParams.assign(static_cast<size_t>(n) + 1, glacier::SubbasinParameters());
+  if (glacierPerSubbasin) {
+    std::vector<int> codes(static_cast<size_t>(n) + 1, 0);
+    for (int i = 1; i <= n && static_cast<size_t>(i) < subbasinTable.size(); ++i)
+      codes[static_cast<size_t>(i)] = subbasinTable[static_cast<size_t>(i)].code;
+    SubbasinTableContext context;
+    context.codeMap = &subbasinCodeMap;
+    context.codes = &codes;
+    context.largestCode = largestSubbasinCode;
+    context.moduleName = name;
+    context.controlFileName = controlFileName;
+    context.log = log;
+    const std::vector<bool> column = ReadSubbasinColumns(controlFile, context);
+    for (int row = 0; row < glacier::kTableRows; ++row) {
+      for (int i = 1; i <= n; ++i) {
+        double& v = glacier::Row(glacierParams[static_cast<size_t>(i)], row);
+        if (!column[static_cast<size_t>(i)]) {
+          v = glacier::Row(glacierParams[static_cast<size_t>(i) - 1], row);
+          continue;
+        }
+        if (!controlFile.ReadDouble(v) || !std::isfinite(v)) {
+          *log << "FATAL: \n-----------------error------------\nerror reading kelsqd[" << codes[static_cast<size_t>(i)]
+               << "] for " << name << SubbasinGroupHelpText() << "[end-entry]";
+          throw 10;
+        }
+      }
+      controlFile.RestOfLine();
+    }
+  } else {
+    glacier::SubbasinParameters global;
+    for (int row = 0; row < glacier::kParameterRows; ++row)
+      ReadControlValue(glacier::Row(global, row), glacier::RowLabel(row));
+    for (int i = 1; i <= n; ++i) glacierParams[static_cast<size_t>(i)] = global;
+  }
+  // A negative constant would make the storage grow without end.
+  for (int i = 1; i <= n; ++i) {
+    glacier::SubbasinParameters& p = glacierParams[static_cast<size_t>(i)];
+    const double k[3] = {p.kice_els, p.kfirn_els, p.ksnow_els};
+    const char* labels[3] = {"kice_els", "kfirn_els", "ksnow_els"};
+    for (int j = 0; j < 3; ++j)
+      if (!(k[j] >= 0.0)) {
+        *log << "FATAL: the storage constant " << labels[j] << " of sub-basin "
+             << (static_cast<size_t>(i) < subbasinTable.size() ? subbasinTable[static_cast<size_t>(i)].code : i)
+             << " in [ice_firn] of " << controlFileName << " is " << k[j]
+             << "; it must be 0 (no storage) or more hours" << "[end-entry]";
+        throw 80;
+      }
+  }
+}
+
+void schneemodellklasse::ReadDynamicSettings() {
+  ReadStat(glacierStatNames[gSnowOnIce], "name of the qSnowOnGlac-statistic-file for ");
+  ReadControlValue(glacierReadGrids, "read grid parameter for glacier model ");
+
+  std::string line;
+  if (!controlFile.ReadLine(line)) line.clear();
+  TextCursor firn(line);
+  double base = 0.0, delta = 0.0;
+  if (!firn.ReadInt(firnLevels) || !firn.ReadDouble(base) || !firn.ReadDouble(delta)) {
+    *log << kDynamicHeading << "Could not read the three parameters firn_levels (int),\n"
+         << "firn_base (double), and deltafirnper100m (double)  \n" << "for dynamic glacier modelling " << "[end-entry]";
+    throw 80;
+  }
+  glacierParams[0].firn_base = base;
+  glacierParams[0].deltafirnper100m = delta;
+  if (!glacierPerSubbasin)
+    for (auto& p : glacierParams) {
+      p.firn_base = base;
+      p.deltafirnper100m = delta;
+    }
+
+  if (!controlFile.ReadLine(line)) line.clear();
+  TextCursor date(line);
+  if (!date.ReadInt(GMBEvalDay) || !date.ReadInt(GMBEvalMonth)) {
+    *log << kDynamicHeading << "Could not read the two parameters GMBEvalDay (int 1...31)\n"
+         << "and GMBEvalMonth (int 1..12) for dynamic glacier modelling " << "[end-entry]";
+    throw 80;
+  }
+  if (!glacier::ValidDayMonth(GMBEvalDay, GMBEvalMonth)) {
+    if (glacier::ValidDayMonth(GMBEvalMonth, GMBEvalDay))
+      *log << "WARNING: the evaluation date of the glacier mass balance in [ice_firn] of " << controlFileName
+           << " reads " << GMBEvalDay << " " << GMBEvalMonth << "; the line holds the day first and then the month ("
+           << GMBEvalMonth << " " << GMBEvalDay << " would be a date)" << "[end-entry]";
+    *log << kDynamicHeading << "the evaluation date GMBEvalDay " << GMBEvalDay << " and GMBEvalMonth " << GMBEvalMonth
+         << " in [ice_firn] of " << controlFileName << " is not a date (day 1...31, month 1..12)" << "[end-entry]";
+    throw 80;
+  }
+
+  if (!controlFile.ReadLine(line)) line.clear();
+  TextCursor va(line);
+  if (!va.ReadDouble(VAscaling) || !va.ReadDouble(VAexponent) || !va.ReadInt(numElevBands) ||
+      !va.ReadInt(extraWeightFactorBand0)) {
+    *log << kDynamicHeading
+         << "Could not read the four parameters VAscaling, VAexponent, numElevBands and extraWeightFactorBand0\n"
+         << "for Volume-Area-Relation in dynamic glacier modelling " << "[end-entry]";
+    throw 80;
+  }
+  if (!(VAscaling > 0.0) || !(VAexponent > 0.0) || !std::isfinite(VAscaling) || !std::isfinite(VAexponent) ||
+      extraWeightFactorBand0 < 0) {
+    *log << kDynamicHeading << "the volume-area relation in [ice_firn] of " << controlFileName
+         << " needs VAscaling > 0 and VAexponent > 0 and an extraWeightFactorBand0 of 0 or more (read: " << VAscaling
+         << ", " << VAexponent << ", " << extraWeightFactorBand0 << ")" << "[end-entry]";
+    throw 80;
+  }
+
+  GridName unused;
+  ReadGridName(unused, "name of the firn stack for ", "write code for the firn stack in ");
+  ReadStat(glacierStatNames[gFirnWE], "name of the firn-statistic-file for ");
+  ReadGridName(unused, "name of the glacier mass balance grid for ", "write code for glacier mass balance grid in ");
+  ReadGridName(unused, "name of the glacier mass balance grid (old reference) for ",
+               "write code for glacier mass balance grid (old reference) in ");
+  ReadStat(glacierStatNames[gBalance1], "name of the glacier mass balance statistics file (1) for ");
+  ReadStat(glacierStatNames[gBalance2], "name of the glacier mass balance statistics file (2) for ");
+  ReadControlValue(debrisScaling,
+                   "global debris scaling factor (requirede when using a debris_on_glaciers grid) ");
+  ReadStat(glacierStatNames[gSnowOnGlacier], "name of the snow statistics for snow on glacier for ");
+  static const char* const kPairs[7][2] = {
+      {"name of the snow storage grid (solid fraction of WE, glacierized fraction of cell) for ",
+       "write code for snow storage grid (solid fraction of WE, glacierized fraction of cell) in "},
+      {"name of the snow storage grid (liquid fraction of WE, glacierized fraction of cell) for ",
+       "write code for snow storage grid (liquid fraction of WE, glacierized fraction of cell) in "},
+      {"name of the snow storage grid (total on glacierized fraction of cell) for ",
+       "write code for snow storage grid (total on glacierized fraction of cell) in "},
+      {"name of the snow snow melt grid (incl. rain, total on glacierized fraction of cell) for ",
+       "write code for snow melt grid (incl. rain, total on glacierized fraction of cell) in "},
+      {"name of the snow surface temperature grid (incl. rain, total on glacierized fraction of cell) for ",
+       "write code for snow surface temperature  (incl. rain, total on glacierized fraction of cell) in "},
+      {"name of the snow temperature grid (incl. rain, total on glacierized fraction of cell) for ",
+       "write code for snow temperature grid (incl. rain, total on glacierized fraction of cell) in "},
+      {"name of the snow evaporation grid (incl. rain, total on glacierized fraction of cell) for ",
+       "write code for snow evaporation grid (incl. rain, total on glacierized fraction of cell) in "}};
+  for (const auto& pair : kPairs) ReadGridName(unused, pair[0], pair[1]);
+
+  // Optional: the settings of new glaciers.
+  if (!controlFile.ReadLine(line)) line.clear();
+  TextCursor optional(line);
+  double maxPack = 0.0, relSize = 0.0;
+  if (optional.ReadDouble(maxPack) && optional.ReadDouble(relSize)) {
+    maxSnowPackToCreateGlacier = maxPack;
+    relSizeNewGlacier = relSize;
+  } else {
+    *log << "WARNING: \n------------- warning: -------------\n"
+         << "Could not read the two optional parameters maxSnowPackToCreateGlacier (double),\n"
+         << "and relSizeNewGlacier (double) for dynamic glacier modelling that will be used for creating new "
+            "glaciers\n"
+         << "Setting default values of 1000 and 0.25, i.e. 1000 mm SWE will rmain on a cell that is partly "
+            "glacierized already, the rest is put into the glacier.\n"
+         << "For cells with no existing glacier, the amount > 1000 will be used to create a glacier that "
+            "encompasses 25% of the cell"
+         << "[end-entry]";
+  }
+}
+
+void schneemodellklasse::CreateGlacierGrids() {
+  UseOrCreateGrid(kMeltFirn, "melt_from_firn", 0.0, false, 0.0);
+  UseOrCreateGrid(kMeltIce, "melt_from_ice", 0.0, false, 0.0);
+  UseOrCreateGrid(kSnowMeltOnGlacier, "SnowMelt_onGlacier", 0.0, false, 0.0);
+  const size_t n1 = static_cast<size_t>(subbasinCount) + 1;
+  Qice.assign(n1, 0.0);
+  Qfirn.assign(n1, 0.0);
+  Qsnow.assign(n1, 0.0);
+  for (size_t i = 1; i < n1; ++i) {
+    Qice[i] = glacierParams[i].Qice_els;
+    Qfirn[i] = glacierParams[i].Qfirn_els;
+    Qsnow[i] = glacierParams[i].Qsnow_els;
+  }
+  CountGlacierShares();
+}
+
+void schneemodellklasse::CountGlacierShares() {
+  const size_t n1 = static_cast<size_t>(subbasinCount) + 1;
+  hasGlacier.assign(n1, 0);
+  glacierSum.assign(n1, 0.0);
+  freeSum.assign(n1, 0.0);
+  glacierCellCount.assign(n1, 0.0);
+  if (!glacierFraction || !subbasinGrid) return;
+  const double nodata = geometry.nodata_value;
+  for (int r = 1; r <= geometry.nrows; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c) {
+      const double code = subbasinGrid[r][c];
+      if (!Valid(code, nodata) || code < 1.0 || code > largestSubbasinCode) continue;
+      const int i = subbasinCodeMap[static_cast<size_t>(std::floor(code + 0.5))];
+      if (i <= 0) continue;
+      const double v = glacierFraction[r][c];
+      const double g = Valid(v, nodata) ? std::min(1.0, std::max(0.0, v)) : 0.0;
+      glacierSum[static_cast<size_t>(i)] += g;
+      freeSum[static_cast<size_t>(i)] += 1.0 - g;
+      glacierCellCount[static_cast<size_t>(i)] += 1.0;
+      if (g > 0.0) hasGlacier[static_cast<size_t>(i)] = 1;
+    }
+}

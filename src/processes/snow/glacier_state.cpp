@@ -1,0 +1,134 @@
+// The snow model's part of the storage file: the outflows of the three glacier storages of
+// every sub-basin, per time step. A run with another time step rescales them; the older
+// section "[snow_model]" (without the time step) is read when the newer one is missing.
+#include <cmath>
+#include <cstdio>
+
+#include "framework/logstream.h"
+#include "framework/storage_file.h"
+#include "grids/grid_path.h"
+#include "processes/snow/snowmod.h"
+
+namespace {
+
+constexpr size_t kMaxStorageName = 2400;
+
+std::string Line(const char* format, int i, double v) {
+  char buffer[96];
+  std::snprintf(buffer, sizeof buffer, format, i, v);
+  return buffer;
+}
+
+// Moves the cursor past the first line that is exactly the header (blanks around it
+// allowed); false when there is none.
+bool SeekHeader(TextCursor& f, const char* header) {
+  f.Seek(0);
+  std::string line;
+  while (f.ReadLine(line)) {
+    const size_t a = line.find_first_not_of(" \t\r");
+    const size_t b = line.find_last_not_of(" \t\r");
+    if (a != std::string::npos && line.compare(a, b - a + 1, header) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string schneemodellklasse::StorageSectionText() const {
+  const int n = subbasinCount;
+  char head[160];
+  std::snprintf(head, sizeof head, "[snow_model_v2]\n%d (number of subasins)\n%.3lf (timestep in minutes)\n", n,
+                timeInterval);
+  std::string t = head;
+  auto value = [](const std::vector<double>& a, int i) {
+    return static_cast<size_t>(i) < a.size() ? a[static_cast<size_t>(i)] : 0.0;
+  };
+  for (int i = 1; i <= n; ++i) {
+    t += Line("%d\t%.17g(TG code and Qice_slr value)\n", i, value(Qice, i));
+    t += Line("%d\t%.17g(TG code and Qfirn_slr value)\n", i, value(Qfirn, i));
+    t += Line("%d\t%.17g(TG code and Qsnow_slr value)\n", i, value(Qsnow, i));
+  }
+  t += "\n";
+  return t;
+}
+
+void schneemodellklasse::WriteStorageFile(bool) {
+  // The storage file starts anew with the first part of the run and the snow model's part
+  // comes last, so appending and creating are the same here.
+  if (flowControl == 0 || !linked || storageFileName.empty() || !storage) return;
+  storage->AddPart(MakePath(output.defaultOutputDirectory, storageFileName), StorageSectionText());
+}
+
+void schneemodellklasse::StorageValueMismatch(const std::string& label, double control, double stored) {
+  *log << "FATAL: (snow model) error in storage file content reading " << label
+       << ":\nvalue in actual control is:   " << control << "\nbut value in storage file is: " << stored
+       << "\nOrvel throws..." << "[end-entry]";
+  throw 71;
+}
+
+void schneemodellklasse::ReadStorageFile(const char* fileName, int initialGrids) {
+  if (flowControl == 0 || !fileName || !*fileName) return;
+  // The name is kept whatever the read flag, so that the state of this run is written.
+  storageFileName = std::string(fileName).substr(0, kMaxStorageName);
+  if (initialGrids == 0 || initialGrids == 2 || initialGrids == 4) return;
+  if (Qice.empty() || Qfirn.empty() || Qsnow.empty()) return;
+  const std::string path = MakePath(output.initialStateDirectory, storageFileName);
+  TextCursor file;
+  if (!file.LoadFile(path)) {
+    *log << "WARNING: in snow/glacier model: error opening storage content file " << path << "[end-entry]";
+    *log << "WARNING: glacier model will be run with cold start initialization values" << "[end-entry]";
+    return;
+  }
+  RestoreStorageSection(file.Text(), path);
+}
+
+void schneemodellklasse::RestoreStorageSection(const std::string& text, const std::string& path) {
+  TextCursor f(text);
+  bool v2 = SeekHeader(f, "[snow_model_v2]");
+  if (!v2) {
+    *log << "INFORMATION: couldn't find section [snow_model_v2], looking now for [snow_model] in " << path
+         << "[end-entry]";
+    if (!SeekHeader(f, "[snow_model]")) {
+      *log << "FATAL: (snow model) the storage file " << path
+           << " holds neither the section [snow_model_v2] nor [snow_model]" << "[end-entry]";
+      throw 71;
+    }
+  }
+  auto unreadable = [&](const std::string& item) {
+    *log << "FATAL: (snow model) error in storage file content reading " << item << " in " << path
+         << ": no number where it was expected" << "[end-entry]";
+    throw 71;
+  };
+  int stored = 0;
+  if (!f.ReadInt(stored)) unreadable("number of subbasins");
+  f.RestOfLine();
+  if (stored != subbasinCount) StorageValueMismatch("number of subbasins", subbasinCount, stored);
+  double factor = 1.0;
+  if (v2) {
+    double step = 0.0;
+    if (!f.ReadDouble(step)) unreadable("timestep in minutes");
+    if (!(step > 0.0) || !std::isfinite(step)) {
+      *log << "FATAL: (snow model) error in storage file content reading timestep in minutes in " << path
+           << ": the time step must be above 0, it is " << step << "[end-entry]";
+      throw 71;
+    }
+    f.RestOfLine();
+    factor = step / timeInterval;
+  }
+  std::vector<double>* arrays[3] = {&Qice, &Qfirn, &Qsnow};
+  const char* labels[3] = {"Qice_slr", "Qfirn_slr", "Qsnow_slr"};
+  std::vector<double> values[3] = {Qice, Qfirn, Qsnow};
+  for (int i = 1; i <= subbasinCount; ++i)
+    for (int a = 0; a < 3; ++a) {
+      const std::string item = std::string(labels[a]) + " of subbasin " + std::to_string(i);
+      int code = 0;
+      if (!f.ReadInt(code)) unreadable("subbasin code of " + item);
+      if (code != i) StorageValueMismatch("subbasin code", i, code);
+      double v = 0.0;
+      if (!f.ReadDouble(v) || !std::isfinite(v)) unreadable(item);
+      values[a][static_cast<size_t>(i)] = v / factor;
+      f.RestOfLine();
+    }
+  // Only a section read whole replaces the initial values.
+  for (int a = 0; a < 3; ++a) *arrays[a] = values[a];
+}

@@ -1,0 +1,448 @@
+// Glaciers of the snow model: the glacier cell physics and storages, the section
+// [ice_firn], the glacier runoff of the sub-basins and the storage-file section.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "framework/storage_file.h"
+#include "processes/snow/snow_basin.h"
+#include "processes/subbasin_runoff.h"
+#include "support/test_support.h"
+
+namespace {
+
+// --- cell physics and storages -----------------------------------------------------------
+
+TEST(GlacierPhysics, StorageReleasesAPulseExactlyAndZeroPassesThrough) {
+  for (double k : {0.0, 0.5, 3.0, 48.0, 400.0}) {
+    SCOPED_TRACE(k);
+    const double e = glacier::Recession(k, 60.0);
+    double S = glacier::StorageStep(0.0, 10.0, e), released = S;
+    for (int step = 0; step < 200000 && S > 1e-300; ++step) {
+      S = glacier::StorageStep(S, 0.0, e);
+      released += S;
+    }
+    EXPECT_NEAR(released, 10.0, 1e-9);
+    if (k == 0.0) {
+      EXPECT_EQ(glacier::StorageStep(3.0, 7.0, e), 7.0);
+    }
+  }
+  EXPECT_DOUBLE_EQ(glacier::Recession(2.0, 30.0), std::exp(-0.25));
+}
+
+TEST(GlacierPhysics, StorageBalanceEveryStep) {
+  // input = change of the water held + outflow, for random inputs and constants.
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (int trial = 0; trial < 200; ++trial) {
+    const double e = glacier::Recession(0.1 + 100.0 * u(rng), 15.0 + 1425.0 * u(rng));
+    double S = 5.0 * u(rng);
+    for (int step = 0; step < 50; ++step) {
+      const double I = u(rng) < 0.3 ? 0.0 : 20.0 * u(rng);
+      const double held = glacier::StoredWater(S, e);
+      S = glacier::StorageStep(S, I, e);
+      ASSERT_NEAR(I, glacier::StoredWater(S, e) - held + S, 1e-9 * (1.0 + I + held));
+    }
+  }
+}
+
+TEST(GlacierPhysics, NamesAndDates) {
+  EXPECT_EQ(glacier::SnowOnIceFileName("q.txt"), "q_qsgl_.txt");
+  EXPECT_EQ(glacier::SnowOnIceFileName("out/glac.v1.out"), "out/glac.v1_qsgl_.out");
+  EXPECT_EQ(glacier::SnowOnIceFileName("qglac"), "qglac_qsgl_");
+  EXPECT_TRUE(glacier::ValidDayMonth(30, 9));
+  EXPECT_TRUE(glacier::ValidDayMonth(29, 2));
+  EXPECT_FALSE(glacier::ValidDayMonth(9, 30));
+  EXPECT_FALSE(glacier::ValidDayMonth(31, 4));
+  EXPECT_FALSE(glacier::ValidDayMonth(0, 1));
+}
+
+glacier::CellParameters CellParams(int method) {
+  glacier::CellParameters p;
+  p.method = method;
+  p.T0 = 0.0;
+  p.T0R = 1.0;
+  p.transzone = 1.0;
+  p.CWH = 0.1;
+  p.stepsPerDay = 24.0;
+  p.DDFice = 7.2;
+  p.DDFfirn = 4.8;
+  p.DDFsnow = 2.4;
+  p.MF = 1.2;
+  p.Aice = 0.02;
+  p.Asnow = 0.01;
+  return p;
+}
+
+TEST(GlacierPhysics, IceAndFirnMeltOnlyOnceTheSnowIsGone) {
+  struct Case {
+    const char* what;
+    int method;
+    bool firn;
+    double T, R, debris, solid;
+    double ice, firnMelt;
+  } cases[] = {
+      // Bare ice from the first degree: 7.2 mm/(°C d) over an hour at 1 °C.
+      {"bare ice, method 1", 1, false, 1.0, 0.0, 1.0, 0.0, 0.3, 0.0},
+      {"bare ice under debris", 1, false, 2.0, 0.0, 0.5, 0.0, 0.3, 0.0},
+      {"bare firn, method 1", 1, true, 1.0, 0.0, 1.0, 0.0, 0.0, 0.2},
+      {"ice with radiation, method 2", 2, false, 2.0, 100.0, 1.0, 0.0, 2.0 * (1.2 / 24.0 + 2.0), 0.0},
+      {"firn with radiation, method 2", 2, true, 2.0, 100.0, 1.0, 0.0, 0.0, 2.0 * (1.2 / 24.0 + 1.0)},
+      {"snow left on the ice", 1, false, 3.0, 0.0, 1.0, 50.0, 0.0, 0.0},
+      {"below T0", 1, false, -0.5, 0.0, 1.0, 0.0, 0.0, 0.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    double solid = c.solid, liquid = 0.0;
+    glacier::CellResult out;
+    glacier::CellStep(CellParams(c.method), c.T, 0.0, c.R, c.debris, c.firn, solid, liquid, out);
+    EXPECT_NEAR(out.iceMelt, c.ice, 1e-12);
+    EXPECT_NEAR(out.firnMelt, c.firnMelt, 1e-12);
+  }
+  // Snow melting away in the step: the ice melts only by what the snow did not take.
+  double solid = 0.05, liquid = 0.0;
+  glacier::CellResult out;
+  glacier::CellStep(CellParams(1), 2.0, 0.0, 0.0, 1.0, false, solid, liquid, out);
+  EXPECT_DOUBLE_EQ(out.snowMelt, 0.05);
+  EXPECT_NEAR(out.iceMelt, 0.6 - 0.05, 1e-12);
+  EXPECT_NEAR(out.snowOutflow, 0.05, 1e-15);
+}
+
+// --- the module -------------------------------------------------------------------------
+
+const char* const kTail = "firn.asc\n0\nqfirn.stat 0\nice.asc\n0\nqice.stat 0\nqglac.out 0\n";
+
+// The [ice_firn] section: global parameters, or a row of codes and one row per parameter.
+std::string IceFirn(const std::string& method = "1", const std::string& k = "2.0") {
+  return "[ice_firn]\n" + method +
+         " # Glacier-Method\n7.2 # DDFice\n4.8 # DDFfirn\n2.4 # DDFsnow\n1.2 # MF\n0.01 # Aice_min\n0.03 # "
+         "Aice_max\n0.005 # Asnow_min\n0.015 # Asnow_max\n" +
+         k + " # kice_els\n5.0 # kfirn_els\n10.0 # ksnow_els\n0.5 # Qice\n0.25 # Qfirn\n0.125 # Qsnow\n" + kTail;
+}
+const char* const kTableRows =
+    "1 2 # codes\n7.2 3.6\n4.8 2.4\n2.4 1.2\n1.2 0.6\n0.01 0.01\n0.03 0.03\n0.005 0.005\n0.015 0.015\n"
+    "2.0 4.0\n5.0 5.0\n10.0 10.0\n0.5 0.0\n0.25 0.0\n0.125 0.0\n2000 2000\n0.1 0.1\n";
+
+struct GlacierBasin {
+  // Sub-basin 1 (left half) carries ice in row 1 and firn in row 2; sub-basin 2 none.
+  GlacierBasin() : b(3, 4) {
+    iceFirn = b.Add("ice_firn", SnowBasin::N);
+    iceFirn[1][1] = 1.0;
+    iceFirn[1][2] = 1.0;
+    iceFirn[2][1] = 2.0;
+    row.assign(4, 0.0);
+    rows[0] = row.data();
+    runoff.table = rows;
+    runoff.subbasinCount = 2;
+  }
+  std::unique_ptr<schneemodellklasse> Make(LogStream& log, const std::string& dir, const std::string& section,
+                                           int& error) {
+    auto m = MakeSnowModel(b, log, dir, JoinLines(SnowSectionLines(1)) + section, error);
+    if (m) m->SetSubbasinRunoff(&runoff);
+    return m;
+  }
+  SnowBasin b;
+  double** iceFirn;
+  std::vector<double> row;
+  double* rows[1];
+  SubbasinRunoff runoff;
+};
+
+TEST(GlacierSection, BadSectionsEndConstruction) {
+  struct Case {
+    const char* what;
+    std::string section;
+    int code;
+    const char* message;
+  } cases[] = {
+      {"section missing", "", 17, "[ice_firn]"},
+      {"method 3", IceFirn("3"), 80, "Method for glacier melt must be 1"},
+      {"method 103", IceFirn("103"), 80, "Method for glacier melt must be 1"},
+      {"negative storage constant", IceFirn("1", "-1.0"), 80, "kice_els of sub-basin 1"},
+      {"value missing", IceFirn("1", "two"), 17, "kice_els"},
+      {"unknown code in the codes row", std::string("[ice_firn]\n101\n1 7\n"), 10, "there is no code 7"},
+      {"code row unreadable", std::string("[ice_firn]\n101\nx\n"), 10, "error reading code[0]"},
+      {"value row short", std::string("[ice_firn]\n101\n1 2\n7.2\n"), 10, "error reading kelsqd[2]"},
+      {"dynamic without its grids", "[ice_firn]\n11\n", 33, "GlacierizedCells not found"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    CapturedLog log;
+    GlacierBasin g;
+    int error = 0;
+    auto m = g.Make(log.log(), dir.path(), c.section, error);
+    EXPECT_EQ(error, c.code);
+    EXPECT_NE(log.console().find(c.message), std::string::npos) << log.console();
+    if (m) m->DeleteModule();
+  }
+}
+
+// The dynamic settings: read and checked, then refused as not modelled.
+TEST(GlacierSection, DynamicSettingsAreCheckedThenRefused) {
+  auto section = [](const std::string& date, const std::string& va) {
+    std::string s = "[ice_firn]\n11\n";
+    for (int row = 0; row < glacier::kParameterRows; ++row) s += "1.0\n";
+    s += std::string(kTail) + "qsog.stat 0\n0 # readgrid\n3 2000 0.1\n" + date + "\n" + va + "\n";
+    s += "firnstack.asc\n0\nfirn.stat 0\nmb.asc\n0\nmbold.asc\n0\nmb1.stat 0\nmb2.stat 0\n1.0\nsog.stat 0\n";
+    for (int k = 0; k < 7; ++k) s += "g.asc\n0\n";
+    return s + "1000 0.25\n";
+  };
+  struct Case {
+    const char* what;
+    std::string section;
+    int code;
+    const char* message;
+  } cases[] = {
+      {"valid settings", section("30 9", "28.5 1.36 4 0"), 17, "dynamic glaciers"},
+      {"day and month swapped", section("9 30", "28.5 1.36 4 0"), 80, "the day first and then the month"},
+      {"no such day", section("31 4", "28.5 1.36 4 0"), 80, "is not a date"},
+      {"date line short", section("30", "28.5 1.36 4 0"), 80, "GMBEvalDay (int 1...31)"},
+      {"scaling 0", section("30 9", "0 1.36 4 0"), 80, "VAscaling > 0"},
+      {"exponent 0", section("30 9", "28.5 0 4 0"), 80, "VAscaling > 0"},
+      {"negative extra weight", section("30 9", "28.5 1.36 4 -1"), 80, "extraWeightFactorBand0 of 0 or more"},
+      {"volume-area line short", section("30 9", "28.5 1.36 4"), 80, "Could not read the four parameters"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    CapturedLog log;
+    GlacierBasin g;
+    double** fraction = g.b.Add("GlacierizedCells", 0.0);
+    double** codes = g.b.Add("GlacierCodes", SnowBasin::N);
+    fraction[1][1] = 0.5;
+    codes[1][1] = 3.0;
+    int error = 0;
+    auto m = g.Make(log.log(), dir.path(), c.section, error);
+    EXPECT_EQ(error, c.code);
+    EXPECT_NE(log.console().find(c.message), std::string::npos) << log.console();
+    if (m) m->DeleteModule();
+  }
+  // A glaciated cell without a code.
+  TempDir dir;
+  CapturedLog log;
+  GlacierBasin g;
+  g.b.Add("GlacierizedCells", 0.0)[3][3] = 0.4;
+  g.b.Add("GlacierCodes", SnowBasin::N);
+  int error = 0;
+  auto m = g.Make(log.log(), dir.path(), section("30 9", "28.5 1.36 4 0"), error);
+  EXPECT_EQ(error, 80);
+  EXPECT_NE(log.console().find("at row 3 and col 3"), std::string::npos) << log.console();
+}
+
+TEST(GlacierSection, PerSubbasinRowsAndDerivedNames) {
+  TempDir dir;
+  CapturedLog log;
+  GlacierBasin g;
+  int error = 0;
+  auto m = g.Make(log.log(), dir.path(), std::string("[ice_firn]\n101\n") + kTableRows + kTail, error);
+  ASSERT_EQ(error, 0) << log.console();
+  EXPECT_EQ(m->glacierMethod, 1);
+  EXPECT_EQ(m->glacierParams[1].DDFice, 7.2);
+  EXPECT_EQ(m->glacierParams[2].DDFice, 3.6);
+  EXPECT_EQ(m->glacierParams[2].kice_els, 4.0);
+  EXPECT_EQ(m->glacierParams[1].deltafirnper100m, 0.1);
+  EXPECT_DOUBLE_EQ(m->glacierParams[1].aiceMean, 0.02);
+  EXPECT_DOUBLE_EQ(m->glacierParams[1].aiceAmplitude, 0.01);
+  EXPECT_EQ(m->glacierStatNames[schneemodellklasse::gSnowOnIce].file, "qglac_qsgl_.out");
+  EXPECT_EQ(m->Qice[1], 0.5);
+  EXPECT_EQ(m->Qice[2], 0.0);
+  // Sub-basin 1 holds three glacier cells out of six.
+  EXPECT_EQ(m->GlacierSubbasins(), (std::vector<unsigned char>{0, 1, 0}));
+  EXPECT_DOUBLE_EQ(m->glacierSum[1] / m->glacierCellCount[1], 0.5);
+  m->DeleteModule();
+}
+
+TEST(GlacierStep, MeltReachesOnlyTheGlacierSubbasinsAndBalances) {
+  TempDir dir;
+  CapturedLog log;
+  GlacierBasin g;
+  int error = 0;
+  auto m = g.Make(log.log(), dir.path(), IceFirn(), error);
+  ASSERT_EQ(error, 0) << log.console();
+  double** T = g.b.Grid("temperature");
+  double** P = g.b.Grid("precipitation");
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  const double share = 0.5;  // three glacier cells of six
+  for (int step = 1; step <= 300; ++step) {
+    for (int r = 1; r <= 3; ++r)
+      for (int c = 1; c <= 4; ++c) {
+        T[r][c] = -5.0 + 15.0 * u(rng);
+        P[r][c] = u(rng) < 0.5 ? 0.0 : 3.0 * u(rng);
+      }
+    g.row[2] = -77.0;  // the soil model's value of the glacier-free sub-basin
+    const glacier::SubbasinParameters& p = m->glacierParams[1];
+    const double e[3] = {glacier::Recession(p.kice_els, 60.0), glacier::Recession(p.kfirn_els, 60.0),
+                         glacier::Recession(p.ksnow_els, 60.0)};
+    const double heldBefore = glacier::StoredWater(m->Qice[1], e[0]) + glacier::StoredWater(m->Qfirn[1], e[1]) +
+                              glacier::StoredWater(m->Qsnow[1], e[2]);
+    const ModelDate d = StepDate(step, 60);
+    m->Run(d);
+    m->PostRun(d);
+    // Input of the storages: the melt and snow outflow of the glacier cells, per glacier area.
+    double input = 0.0;
+    for (int r = 1; r <= 2; ++r)
+      for (int c = 1; c <= 2; ++c)
+        if (g.iceFirn[r][c] > 0.0)
+          input += g.b.Grid("melt_from_ice")[r][c] + g.b.Grid("melt_from_firn")[r][c] +
+                   g.b.Grid("SnowMelt_onGlacier")[r][c];
+    input /= 3.0;
+    const double held = glacier::StoredWater(m->Qice[1], e[0]) + glacier::StoredWater(m->Qfirn[1], e[1]) +
+                        glacier::StoredWater(m->Qsnow[1], e[2]);
+    const double out = m->Qice[1] + m->Qfirn[1] + m->Qsnow[1];
+    ASSERT_NEAR(input, held - heldBefore + out, 1e-9 * (1.0 + input + held)) << "step " << step;
+    ASSERT_DOUBLE_EQ(g.row[1], out * share);
+    ASSERT_EQ(g.row[2], -77.0);
+    // Glacier cells give nothing to the soil.
+    ASSERT_EQ(g.b.Grid("snowcover_outflow")[1][1], 0.0);
+  }
+  EXPECT_GT(g.row[1], 0.0);
+  m->DeleteModule();
+}
+
+// --- the storage file -------------------------------------------------------------------
+
+TEST(GlacierState, SectionRoundTripsAndRescales) {
+  TempDir dir;
+  CapturedLog log;
+  GlacierBasin g;
+  int error = 0;
+  auto m = g.Make(log.log(), dir.path(), IceFirn(), error);
+  ASSERT_EQ(error, 0) << log.console();
+  m->Qice[1] = 0.1 + 1.0 / 3.0;
+  m->Qfirn[2] = 1e-300;
+  m->Qsnow[1] = 12345.678901234567;
+  const std::string text = m->StorageSectionText();
+  EXPECT_EQ(text.rfind("[snow_model_v2]\n2 (number of subasins)\n60.000 (timestep in minutes)\n1\t0.43333333333333335(TG", 0), 0u);
+  EXPECT_NE(text.find("\t0.125(TG code and Qsnow_slr value)\n"), std::string::npos);
+  m->Qice[1] = m->Qfirn[2] = m->Qsnow[1] = 0.0;
+  m->RestoreStorageSection("[routing_model_v2]\nx\n" + text, "s.txt");
+  EXPECT_EQ(m->StorageSectionText(), text);
+
+  // Written by a 60-minute run, read by a 15-minute one: outflows per step divided by 4.
+  TempDir dir15;
+  GlacierBasin g15;
+  auto m15 = MakeSnowModel(g15.b, log.log(), dir15.path(), JoinLines(SnowSectionLines(1, 15)) + IceFirn(), error);
+  ASSERT_EQ(error, 0) << log.console();
+  m15->RestoreStorageSection(text, "s.txt");
+  EXPECT_EQ(m15->Qice[1], (0.1 + 1.0 / 3.0) / 4.0);
+  EXPECT_EQ(m15->Qsnow[2], 0.125 / 4.0);
+
+  // The older section: no time step, the values as stored.
+  m15->RestoreStorageSection("[snow_model]\n2\n1 1.5\n1 2\n1 3\n2 4\n2 5\n2 6\n", "old.txt");
+  EXPECT_EQ(m15->Qice[1], 1.5);
+  EXPECT_EQ(m15->Qsnow[2], 6.0);
+  EXPECT_NE(log.console().find("looking now for [snow_model] in old.txt"), std::string::npos);
+  m15->DeleteModule();
+  m->DeleteModule();
+}
+
+TEST(GlacierState, BadSectionsStopTheRun) {
+  const std::string good = "[snow_model_v2]\n2 (n)\n60.000 (dt)\n1\t1(a)\n1\t1(b)\n1\t1(c)\n2\t1(a)\n2\t1(b)\n2\t1(c)\n";
+  struct Case {
+    const char* what;
+    std::string text;
+    const char* message;
+  } cases[] = {
+      {"no section", "[soil_model]\n1\n", "neither the section"},
+      {"other count", "[snow_model_v2]\n3\n60\n", "number of subbasins:\nvalue in actual control is:   2"},
+      {"count unreadable", "[snow_model_v2]\nthree\n", "reading number of subbasins in s.txt"},
+      {"step 0", "[snow_model_v2]\n2\n0\n", "must be above 0"},
+      {"step unreadable", "[snow_model_v2]\n2\n\n", "timestep in minutes in s.txt"},
+      {"wrong position", "[snow_model_v2]\n2\n60\n2\t1\n", "subbasin code:\nvalue in actual control is:   1"},
+      {"value missing", "[snow_model_v2]\n2\n60\n1\t1\n1\n", "Qfirn_slr of subbasin 1"},
+      {"section cut short", good.substr(0, good.size() - 12), "Qfirn_slr of subbasin 2"},
+  };
+  TempDir dir;
+  CapturedLog log;
+  GlacierBasin g;
+  int error = 0;
+  auto m = g.Make(log.log(), dir.path(), IceFirn(), error);
+  ASSERT_EQ(error, 0) << log.console();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    int code = 0;
+    try {
+      m->RestoreStorageSection(c.text, "s.txt");
+    } catch (int e) {
+      code = e;
+    }
+    EXPECT_EQ(code, 71);
+    EXPECT_NE(log.console().find(c.message), std::string::npos) << log.console();
+    // A section that failed leaves the initial values.
+    EXPECT_EQ(m->Qice[1], 0.5);
+  }
+  m->DeleteModule();
+}
+
+TEST(GlacierState, ReadFlagsAndTheWriteAtTheEnd) {
+  TempDir dir;
+  CapturedLog log;
+  GlacierBasin g;
+  int error = 0;
+  StorageFile storage;
+  auto m = g.Make(log.log(), dir.path(), IceFirn(), error);
+  ASSERT_EQ(error, 0) << log.console();
+  m->storage = &storage;
+  // A missing file: cold start with a warning.
+  m->output.initialStateDirectory = dir.path() + "/";
+  m->ReadStorageFile("absent.txt", 1);
+  EXPECT_NE(log.console().find("glacier model will be run with cold start initialization values"),
+            std::string::npos);
+  // Flag 2 reads nothing but keeps the name: the state of this run is written.
+  m->ReadStorageFile("state.txt", 2);
+  EXPECT_EQ(m->Qice[1], 0.5);
+  m->Qice[1] = 0.75;
+  const std::string expected = m->StorageSectionText();
+  m->DeleteModule();
+  EXPECT_EQ(storage.Text(dir.path() + "/state.txt"), expected);
+}
+
+// A run of 2N steps equals a run of N steps, its storage section and N more steps.
+TEST(GlacierState, WarmStartContinuesTheRun) {
+  auto weather = [](GlacierBasin& g, int step) {
+    for (int r = 1; r <= 3; ++r)
+      for (int c = 1; c <= 4; ++c) {
+        g.b.Grid("temperature")[r][c] = 2.0 + 3.0 * std::sin(0.1 * step + r + c);
+        g.b.Grid("precipitation")[r][c] = 0.0;
+      }
+  };
+  const int N = 200;
+  CapturedLog log;
+  TempDir d1, d2, d3;
+  int error = 0;
+  GlacierBasin whole, first, second;
+  auto a = whole.Make(log.log(), d1.path(), IceFirn(), error);
+  for (int s = 1; s <= 2 * N; ++s) {
+    weather(whole, s);
+    a->Run(StepDate(s, 60));
+    a->PostRun(StepDate(s, 60));
+  }
+  auto b = first.Make(log.log(), d2.path(), IceFirn(), error);
+  for (int s = 1; s <= N; ++s) {
+    weather(first, s);
+    b->Run(StepDate(s, 60));
+    b->PostRun(StepDate(s, 60));
+  }
+  auto c = second.Make(log.log(), d3.path(), IceFirn(), error);
+  ASSERT_EQ(error, 0) << log.console();
+  c->RestoreStorageSection(b->StorageSectionText(), "state");
+  for (int s = N + 1; s <= 2 * N; ++s) {
+    weather(second, s);
+    c->Run(StepDate(s, 60));
+    c->PostRun(StepDate(s, 60));
+  }
+  for (int k = 1; k <= 2; ++k) {
+    EXPECT_NEAR(c->Qice[k], a->Qice[k], 1e-12 * std::fabs(a->Qice[k]));
+    EXPECT_NEAR(c->Qfirn[k], a->Qfirn[k], 1e-12 * std::fabs(a->Qfirn[k]));
+    EXPECT_NEAR(c->Qsnow[k], a->Qsnow[k], 1e-12 * std::fabs(a->Qsnow[k]));
+  }
+  EXPECT_EQ(second.row[1], whole.row[1]);
+  a->DeleteModule();
+  b->DeleteModule();
+  c->DeleteModule();
+}
+
+}  // namespace
