@@ -259,6 +259,7 @@ void ModellApplication::BuildModules() {
   routing.soilZoneCount = m.soil->soilZoneCount;
   routing.soilMaxZoneCode = m.soil->soilMaxZoneCode;
   routing.soilInitialGrids = m.soil->readInitialGrids;
+  if (const char* name = m.soil->GetStorageFileName()) routing.storageFileName = name;
   m.routing = new abflussmodellklasse(error, in, routing);
   Check(error, m.routing);
   m.routing->SetInputGridNames(interceptionBeforeSnow);

@@ -164,9 +164,7 @@ void ModellApplication::ClearMemory() {
   release(m.specialOutput, "SpecialOutputClass::DeleteModule");
   release(m.assimilation, "data_assimilation::DeleteModule");
   release(m.defaults, "defaultini::DeleteModule");
-  if (const int code = storage.Commit(log)) {
-    if (firstError == 0) firstError = code;
-  }
+  storage.Commit(log);
 
   registry.reset();
   controlFileName.clear();

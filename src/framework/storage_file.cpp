@@ -34,8 +34,8 @@ int StorageFile::Commit(LogStream* log) {
     EnableCtrlCHandler();
     if (!ok) {
       std::remove(tmp.c_str());
-      if (log) *log << "FATAL: cannot write the storage file " << f.first << "[end-entry]";
-      if (result == 0) result = 18;
+      if (log) *log << "ERROR: cannot write the storage file " << f.first << "[end-entry]";
+      ++result;
     }
   }
   files_.clear();

@@ -19,8 +19,9 @@ class StorageFile {
   bool Empty() const { return files_.empty(); }
   // The text collected for a file so far (empty when it has no part).
   std::string Text(const std::string& fileName) const;
-  // Writes every file. Returns 0, or 18 after a FATAL message when a file cannot be
-  // written completely (the earlier file of that name is then left as it was).
+  // Writes every file. A file that cannot be written completely gets an ERROR naming it
+  // (the earlier file of that name is then left as it was); returns the number of such
+  // files. A lost warm start does not fail the run that computed it.
   int Commit(LogStream* log);
 
  private:

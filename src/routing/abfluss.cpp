@@ -53,7 +53,7 @@ abflussmodellklasse::abflussmodellklasse(int& error, const ModuleInputs& in, con
       codes = SubbasinCodes{zoneCodeMap, maxZoneCode};
       subbasinCount = zoneCount;
     }
-    readInitialStates = routing.soilInitialGrids;
+    readInitialStates = ReadsStoredState(routing.storageFileName.c_str(), routing.soilInitialGrids) ? 1 : 0;
     startDate = in.start;
 
     ReadSettings();
@@ -129,9 +129,7 @@ void abflussmodellklasse::ReadGrids(const std::string& sectionName) {
   ReadControlValue(lakeSwitch, "flow control parameter for ");
   if (lakeSwitch != 0) {
     for (int k = 0; k < 3; ++k) controlFile.RestOfLine();
-    ReadControlValue(readInitialStates, "readgrids for ");
-  } else {
-    readInitialStates = 0;
+    ReadControlValue(lakeReadFlag, "readgrids for ");
   }
 }
 
@@ -253,8 +251,6 @@ void abflussmodellklasse::SetSubbasinRunoff(SubbasinRunoff* runoff) {
 }
 
 void abflussmodellklasse::SetInitialDischarge(double) {}
-
-void abflussmodellklasse::ReadStorageFile(const char*, int) {}
 
 void abflussmodellklasse::CollectRoutingObjects(std::vector<SP_class*>& list) {
   for (const routingclass* o : routingObjects) o->AppendTo(list);

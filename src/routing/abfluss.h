@@ -5,6 +5,7 @@
 //   abfluss.cpp            construction: settings, routing descriptions, objects, outputs
 //   abfluss_step.cpp       start-up routing, the time step, statistics and tear-down
 //   abfluss_observed.cpp   observed discharge: the window of rows and the efficiency sums
+//   abfluss_storage.cpp    the routing part of the storage file (warm start)
 #pragma once
 
 #include <memory>
@@ -28,7 +29,8 @@ struct RoutingInputs {
   int* soilZoneCodeMap = nullptr;
   int soilZoneCount = 0;
   int soilMaxZoneCode = 0;
-  int soilInitialGrids = 0;  // 1 when the soil model starts from initial grids
+  int soilInitialGrids = 0;  // the soil model's read flag (1: initial grids and stored state)
+  std::string storageFileName;  // the soil model's storage file name (empty: none)
 };
 
 // Observed discharge: rows -10..+10 steps around the current one (row 10), each holding
@@ -50,9 +52,18 @@ class abflussmodellklasse : public teilmodellklasse {
   // Start-up: flow arrays, the steady initial state and the initialisation routing.
   virtual void InitRouting();
   virtual void SetInitialDischarge(double q);
-  // Warm start from the routing part of the storage file: not part of this version, so
-  // routing always starts from the initialisation routing.
+  // Warm start from the routing part of the storage file. The name is kept for writing;
+  // nothing is read without a name or with the read flag 0, 2 or 4.
   virtual void ReadStorageFile(const char* storageFileName, int initialGrids);
+  // Hands the routing part to the run's storage file (named, else "storage.ftz").
+  virtual void WriteStorageFile();
+  // The text of the routing part.
+  std::string StorageSectionText() const;
+  // Restores every routing object from the text of a storage file (path names it in
+  // messages); a failure is FATAL 71 and leaves the objects as they were.
+  void RestoreStorageSection(const std::string& text, const std::string& path);
+  // True when the read flag asks routing to start from the storage file.
+  static bool ReadsStoredState(const char* storageFileName, int readFlag);
   // Appends every reservoir of every routing object, in order.
   virtual void CollectRoutingObjects(std::vector<SP_class*>& list);
   virtual void RunTimeStep(ModelDate date, int a, int b);
@@ -75,7 +86,9 @@ class abflussmodellklasse : public teilmodellklasse {
   std::vector<int> observedColumn;  // 1..n, 0 = none
   int rSquareOffset = 0;
   int lakeSwitch = 0;
-  int readInitialStates = 0;
+  int readInitialStates = 0;  // 1: the state comes from the storage file
+  int lakeReadFlag = 0;       // "readgrids" of [lake_model] (not used: one read flag for routing)
+  std::string storageName;    // the storage file name handed by the soil model
   DescriptionTotals totals;
 
   // --- routing objects and shared arrays ----------------------------------------------------

@@ -100,6 +100,8 @@ void abflussmodellklasse::WriteStatistics() {
 
 void abflussmodellklasse::DeleteModule() {
   if (flowControl != 0) {
+    // Only a run that started routing leaves a state for the next one.
+    if (runFlag) WriteStorageFile();
     if (observed && statistics && runFlag) {
       std::vector<EfficiencyRecord*> lin, lg;
       for (int s = 0; s < kObservedWindowRows; ++s) {

@@ -4,6 +4,7 @@
 // Member functions by file:
 //   routingclass.cpp         construction from a description, tables, areas, table files
 //   routingclass_step.cpp    flow arrays, initial state, inflows and the routing step
+//   routing_state.cpp        the object's state in the storage file
 #pragma once
 
 #include <memory>
@@ -17,6 +18,7 @@
 
 class TimeSeriesTable;
 class SP_class;  // reservoirs and lakes (not part of this version)
+class StateReader;
 
 // What every routing object takes from the routing module.
 struct RoutingSetup {
@@ -79,6 +81,15 @@ class routingclass : public modelobject {
 
   void DeleteModule() override;
 
+  // --- storage file (routing_state.cpp) -------------------------------------------------
+  // Appends the object's queues and sub-channel states.
+  void WriteState(std::string& text) const;
+  // Reads them back from a file of the given version (1 or 2) written with a time step of
+  // storedStep minutes; a channel stored with another layout is resampled.
+  void ReadState(StateReader& reader, int version, double storedStep);
+  void ResampleSubchannels(StateReader& reader, ChannelTable& c, int storedSubint, int storedDelta,
+                           int storedChannels, double storedStep);
+
   // --- state ---------------------------------------------------------------------------
   int code = 0;
   int number = 0;  // position of the description
@@ -93,6 +104,8 @@ class routingclass : public modelobject {
   std::vector<InflowState> inflows;
 
  private:
+  void ReadChannel(StateReader& reader, ChannelTable& c, int expectedIndex, int version, double storedStep,
+                   const char* indexName);
   void BuildWQTable(ChannelTable& c, const ChannelParameters& p, bool perAreaFactor);
   void OpenInflow(InflowState& z, const InflowEntry& e);
   std::string ChannelName(const ChannelTable& c) const;

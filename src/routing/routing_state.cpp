@@ -1,0 +1,239 @@
+// The state of one routing object in the storage file: per channel the translation queue,
+// the outflow series and flood-plain shares of its sub-channels. Values are written with
+// round-trip precision, so that a warm start goes on exactly where the run stopped.
+#include <cmath>
+#include <string>
+
+#include "framework/logstream.h"
+#include "framework/text_helpers.h"
+#include "routing/routing_state.h"
+#include "routing/routingclass.h"
+
+namespace {
+
+const char* const kQueueHeader[2] = {
+    " (tracer/flow index and tributary subbasin, subint, maxdelta, num-subchannels)\n",
+    " (tracer/flow index and external inflow, subint, maxdelta, num-subchannels)\n"};
+
+// One channel's block: the queue of tracer 0 and the sub-channel lines.
+void WriteChannel(std::string& t, const ChannelTable& c, int index, int sub, bool inflow, bool blankSeparated) {
+  const int subint = c.subint;
+  const int block = c.BlockSize();
+  t += "\n";
+  t += FormatText("%d %d %d %d %.0lf", 0, index, subint, c.deltaMax, static_cast<double>(c.subchannels));
+  t += kQueueHeader[inflow ? 1 : 0];
+  const char* separator = blankSeparated ? " " : "\t";
+  const int entries = subint + c.storageElements;
+  for (int k = 1; k <= entries; ++k) {
+    t += FormatText("%.17g", c.queue[static_cast<size_t>(k)]);
+    t += separator;
+    if (k == subint || (k > subint && (k - subint) % block == 0)) t += "\n";
+  }
+  t += "\n";
+  const char* what = inflow ? "inflow" : "local tributary";
+  for (int m = 1; m <= c.subchannels; ++m) {
+    for (int s = 1; s <= subint; ++s) t += FormatText("%.17g ", c.Qaus(m, s));
+    t += FormatText(" (wqtab[%s %d].Qaus[subchannel %d][1..%d])\n", what, sub, m, subint);
+    t += FormatText("%.17g (wqtab[%s %d].qvzuq[subchannel %d])\n", c.qvzuq[static_cast<size_t>(m)], what, sub, m);
+  }
+}
+
+}  // namespace
+
+StateReader::StateReader(TextCursor& file, std::string path, LogStream* log)
+    : file_(file), path_(std::move(path)), log_(log) {}
+
+void StateReader::Fail(const std::string& what) const {
+  if (log_) *log_ << "FATAL: " << what << " in file " << path_ << " (position " << position_ << ")" << "[end-entry]";
+  throw 71;
+}
+
+int StateReader::Int(const std::string& what) {
+  ++position_;
+  int v = 0;
+  if (!file_.ReadInt(v)) Fail("error reading " + what);
+  return v;
+}
+
+double StateReader::Double(const std::string& what) {
+  ++position_;
+  double v = 0.0;
+  if (!file_.ReadDouble(v)) Fail("error reading " + what);
+  return v;
+}
+
+void StateReader::SkipLine() { file_.RestOfLine(); }
+
+double StateReader::LineMean(int expected, const std::string& what) {
+  ++position_;
+  std::string line;
+  do {
+    if (!file_.ReadLine(line)) Fail("error reading " + what + " (end of file)");
+  } while (line.find_first_not_of(" \t") == std::string::npos);
+  TextCursor values(line);
+  double sum = 0.0, v = 0.0;
+  int count = 0;
+  while (values.ReadDouble(v)) {
+    sum += v;
+    ++count;
+  }
+  if (count != expected)
+    Fail("error reading " + what + " (expected " + std::to_string(expected) + " values, read " + std::to_string(count) +
+         ")");
+  return sum / count;
+}
+
+void RestoreLastSlots(ChannelTable& c, double dt) {
+  // A sub-channel's last translation follows from its inflow of the last step: for all but
+  // the first sub-channel in flow order that is the outflow of the one before it, for the
+  // first the inflow that stands in the queue right behind the translation.
+  const int subint = c.subint;
+  const int block = c.BlockSize();
+  for (int m = 1; m < c.subchannels; ++m) {
+    double inflow = c.Qaus(m + 1, 1);
+    for (int s = 2; s <= subint; ++s) inflow = std::max(inflow, c.Qaus(m + 1, s));
+    c.lastSlot[static_cast<size_t>(m)] = (m - 1) * block + subint + c.delta[static_cast<size_t>(TableRow(c, inflow, dt))];
+  }
+  const int m = c.subchannels;
+  const int b = (m - 1) * block;
+  for (int d = c.delta[1]; d >= 0; --d) {
+    const double inflow = MaxValue(c.queue.data() + b + d, subint);
+    if (c.delta[static_cast<size_t>(TableRow(c, inflow, dt))] == d) {
+      c.lastSlot[static_cast<size_t>(m)] = b + subint + d;
+      return;
+    }
+  }
+}
+
+void routingclass::WriteState(std::string& t) const {
+  t += FormatText("%d (routing subbasin with tributaries", code);
+  for (int i = 0; i < olCount; ++i) t += FormatText(" %d", channels[static_cast<size_t>(i)].code);
+  t += ")\n";
+  const size_t routed = static_cast<size_t>(olCount + sumtribCount);
+  for (size_t j = 0; j < routed; ++j) {
+    const ChannelTable& c = channels[j];
+    if (!c.members.empty()) {
+      for (int zone : c.memberZones) WriteChannel(t, c, zone, static_cast<int>(j + 1), false, true);
+    } else {
+      WriteChannel(t, c, c.sourceZone, static_cast<int>(j + 1), false, false);
+    }
+  }
+  for (size_t z = 0; z < inflows.size(); ++z) {
+    const ChannelTable& c = channels[static_cast<size_t>(inflows[z].channel)];
+    WriteChannel(t, c, c.sourceZone, static_cast<int>(z + 1), true, true);
+  }
+  t += "0 (number of reservoirs)\n";
+  t += "\n";
+}
+
+void routingclass::ReadState(StateReader& r, int version, double storedStep) {
+  const int stored = r.Int("subbasin code");
+  if (stored != code) r.Fail("error reading subbasin code (expected " + std::to_string(code) + ", read " + std::to_string(stored) + ")");
+  r.SkipLine();
+  const size_t routed = static_cast<size_t>(olCount + sumtribCount);
+  for (size_t j = 0; j < routed; ++j) {
+    ChannelTable& c = channels[j];
+    if (!c.members.empty()) {
+      for (int zone : c.memberZones) ReadChannel(r, c, zone, version, storedStep, "tributary index");
+    } else {
+      ReadChannel(r, c, c.sourceZone, version, storedStep, "tributary index");
+    }
+  }
+  for (const InflowState& z : inflows) {
+    ChannelTable& c = channels[static_cast<size_t>(z.channel)];
+    ReadChannel(r, c, c.sourceZone, version, storedStep, "external inflow index");
+  }
+  const int reservoirs = r.Int("number of reservoirs");
+  if (reservoirs != 0)
+    r.Fail("error reading reservoir code (expected 0 reservoirs, read " + std::to_string(reservoirs) + ")");
+  r.SkipLine();
+}
+
+void routingclass::ReadChannel(StateReader& r, ChannelTable& c, int expectedIndex, int version, double storedStep,
+                               const char* indexName) {
+  const int tracer = r.Int("tracer code");
+  if (tracer != 0) r.Fail("error reading tracer code (expected 0, read " + std::to_string(tracer) + ")");
+  const int index = r.Int(indexName);
+  if (index != expectedIndex)
+    r.Fail(std::string("error reading ") + indexName + " (expected " + std::to_string(expectedIndex) + ", read " +
+           std::to_string(index) + ")");
+  int storedSubint = c.subint, storedDelta = c.deltaMax, storedChannels = c.subchannels;
+  if (version >= 2) {
+    const std::string what = "routing_model_v2 extensions src_subint, src_maxdelta and src_numchannels for routing channel " +
+                             std::to_string(expectedIndex);
+    storedSubint = r.Int(what);
+    storedDelta = r.Int(what);
+    storedChannels = r.Int(what);
+    if (storedSubint < 1 || storedDelta < 0 || storedChannels < 1)
+      r.Fail("error reading " + what + " (sub-intervals and sub-channels must be at least 1, the translation at least 0;" +
+             " read " + std::to_string(storedSubint) + ", " + std::to_string(storedDelta) + ", " +
+             std::to_string(storedChannels) + ")");
+  }
+  r.SkipLine();
+  if (storedSubint == c.subint && storedDelta == c.deltaMax && storedChannels == c.subchannels) {
+    // Depths per step of another step length are converted to the own one.
+    const double scale = dt / storedStep;
+    const int entries = c.subint + c.storageElements;
+    for (int k = 1; k <= entries; ++k) c.queue[static_cast<size_t>(k)] = scale * r.Double("translation queue");
+    for (int m = 1; m <= c.subchannels; ++m) {
+      for (int s = 1; s <= c.subint; ++s) c.Qaus(m, s) = scale * r.Double("outflow of a sub-channel");
+      r.SkipLine();
+      c.qvzuq[static_cast<size_t>(m)] = r.Double("flood-plain share of a sub-channel");
+      r.SkipLine();
+    }
+  } else {
+    ResampleSubchannels(r, c, storedSubint, storedDelta, storedChannels, storedStep);
+  }
+  // A value that overflowed in the conversion to the own time step.
+  auto finite = [](const std::vector<double>& v) {
+    for (double x : v)
+      if (!std::isfinite(x)) return false;
+    return true;
+  };
+  if (!finite(c.queue) || !finite(c.qaus))
+    r.Fail("error reading the state of routing channel " + std::to_string(expectedIndex) +
+           " (a value too large for the model's time step)");
+}
+
+void routingclass::ResampleSubchannels(StateReader& r, ChannelTable& c, int storedSubint, int storedDelta,
+                                       int storedChannels, double storedStep) {
+  const double scale = dt / storedStep;
+  const int own = c.subchannels;
+  const int block = c.BlockSize();
+  const long S = storedChannels;
+  // Stored item g covers the own sub-channels from (g - 1) * N / S + 1 to g * N / S; an
+  // empty range carries its value on to the next item.
+  auto spread = [&](auto&& readItem, auto&& fill) {
+    double sum = 0.0;
+    int count = 0;
+    for (long g = 1; g <= S; ++g) {
+      sum += readItem();
+      ++count;
+      const long from = (g - 1) * own / S + 1, to = g * own / S;
+      if (from > to) continue;
+      for (long k = from; k <= to; ++k) fill(static_cast<int>(k), sum / count);
+      sum = 0.0;
+      count = 0;
+    }
+  };
+  const double outputs = r.LineMean(storedSubint, "translation queue");
+  for (int k = 1; k <= c.subint; ++k) c.queue[static_cast<size_t>(k)] = scale * outputs;
+  spread([&] { return r.LineMean(storedSubint + storedDelta, "translation queue"); },
+         [&](int k, double v) {
+           for (int i = 1; i <= block; ++i) c.queue[static_cast<size_t>(c.subint + (k - 1) * block + i)] = scale * v;
+         });
+  // The outflow series and the flood-plain share of each stored sub-channel, a pair of
+  // lines each: the outflow is a depth per step, the share stays as it is.
+  std::vector<double> shares;
+  spread(
+      [&] {
+        const double q = r.LineMean(storedSubint, "outflow of a sub-channel");
+        shares.push_back(r.LineMean(1, "flood-plain share of a sub-channel"));
+        return q;
+      },
+      [&](int k, double v) {
+        for (int s = 1; s <= c.subint; ++s) c.Qaus(k, s) = scale * v;
+      });
+  spread([&, i = size_t{0}]() mutable { return shares[i++]; },
+         [&](int k, double v) { c.qvzuq[static_cast<size_t>(k)] = v; });
+}

@@ -1,0 +1,123 @@
+// Feeds arbitrary text as a storage file to the routing module's warm start over a basin of
+// three sub-basins (two joined into the third, one inflow): the part must be restored or
+// refused with an error code, never crash or leave values that are not finite; a restored
+// state must write back as text that reads to the same state.
+#include <unistd.h>
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "framework/logstream.h"
+#include "framework/zonalstatistic.h"
+#include "grids/grid_registry.h"
+#include "processes/subbasin_runoff.h"
+#include "routing/abfluss.h"
+#include "routing/routingclass.h"
+
+namespace {
+
+struct Basin {
+  std::ostringstream console;
+  LogStream log{console, "/dev/null", 0};
+  GridRegistry registry;
+  std::vector<ZoneTableEntry> zones = std::vector<ZoneTableEntry>(4);
+  int codeMap[4] = {0, 1, 2, 3};
+  std::vector<StatisticsTableEntry> statistics = std::vector<StatisticsTableEntry>(201);
+  double rows[2][5] = {{0, 0.7, 1.3, 0.2, 0}, {0, 0, 0, 0, 0}};
+  double* rowPointers[2] = {rows[0], rows[1]};
+  SubbasinRunoff runoff;
+  std::unique_ptr<abflussmodellklasse> module;
+
+  Basin() {
+    const std::string dir = "fuzz_storage_" + std::to_string(getpid());
+    if (std::system(("mkdir -p " + dir).c_str()) != 0) std::abort();
+    const std::string path = dir + "/basin.ctl";
+    const std::string channel = "(km=2, kf=5, bm=5, bf=50, hm=5, kstm=25, kstf=10, I=0.01, L=9000, A=";
+    const std::string control = "[routing_model]\n1\n60\n1.0 3000.0 20 2\nnone 0\nnone\n0\n0\n"
+                                "TG 1 (AE=10, AF=1.0)\nZL 1 = constant 0.5 " + channel + "4)\n"
+                                "TG 2 (AE=20, AF=1.0)\nTG 3 (AE=60, AF=1.0)\nOL 1 " + channel + "10)\n"
+                                "SUMTRIB 2 " + channel + "20)\nend\n";
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) std::abort();
+    std::fwrite(control.data(), 1, control.size(), f);
+    std::fclose(f);
+    for (int i = 1; i <= 3; ++i) {
+      zones[i].code = i;
+      zones[i].cellCount = 10.0 * i;
+      zones[i].areaSum = 10.0 * i;
+    }
+    runoff.table = rowPointers;
+    runoff.subbasinCount = 3;
+    ModuleInputs in;
+    in.log = &log;
+    in.controlFileName = path;
+    in.grids = registry.Records();
+    in.statisticsTable = statistics.data();
+    in.statisticsSize = 200;
+    in.zoneTable = zones.data();
+    in.zoneCodeMap = codeMap;
+    in.zoneCount = 3;
+    in.maxZoneCode = 3;
+    in.geometry.ncols = 6;
+    in.geometry.nrows = 10;
+    in.geometry.cellsize = 1000.0;
+    in.start = ModelDate{0, 1, 1, 1, 2001};
+    in.output.defaultOutputDirectory = dir + "/";
+    RoutingInputs r;
+    r.soilInterval = 60;
+    r.soilZoneTable = zones.data();
+    r.soilZoneCodeMap = codeMap;
+    r.soilZoneCount = 3;
+    r.soilMaxZoneCode = 3;
+    int error = 0;
+    module = std::make_unique<abflussmodellklasse>(error, in, r);
+    module->readInitialStates = 1;
+    module->SetSubbasinRunoff(&runoff);
+    module->InitRouting();
+  }
+};
+
+Basin& TheBasin() {
+  static Basin b;
+  return b;
+}
+
+}  // namespace
+
+// The text of a valid part, as a seed for the corpus.
+std::string FuzzStorageSeed() { return TheBasin().module->StorageSectionText(); }
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  Basin& b = TheBasin();
+  b.console.str("");
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  try {
+    b.module->RestoreStorageSection(text, "fuzz.txt");
+  } catch (int) {
+    return 0;
+  }
+  for (const routingclass* o : b.module->routingObjects)
+    for (const ChannelTable& c : o->channels) {
+      for (double v : c.queue)
+        if (!std::isfinite(v)) std::abort();
+      for (double v : c.qaus)
+        if (!std::isfinite(v)) std::abort();
+      for (size_t m = 1; m < c.lastSlot.size(); ++m)
+        if (c.lastSlot[m] < 0 || c.lastSlot[m] > static_cast<int>(c.queue.size()) - 1) std::abort();
+    }
+  const std::string first = b.module->StorageSectionText();
+  try {
+    b.module->RestoreStorageSection(first, "fuzz.txt");
+  } catch (int) {
+    std::abort();
+  }
+  if (b.module->StorageSectionText() != first) std::abort();
+  return 0;
+}
