@@ -14,7 +14,9 @@ namespace {
 
 const char* const kUsage =
     "FATAL: \nusage: orvelvc[o]<32|64> <1st cntrl-file> [<2nd cntrl-file> ... [n-th cntrl-file]] "
-    "[-diagfile:<diagnostics_file> [-diaglevel:<FATAL|ERROR|WARNING|INFO|DEBUG>]]\n";
+    "[-diagfile:<diagnostics_file> [-diaglevel:<FATAL|ERROR|WARNING|INFO|DEBUG>]] [-mode:routing]\n"
+    "  -mode:routing routes the total runoff per subbasin that a former run wrote, without meteorology and soil "
+    "model\n";
 
 void WriteBanner(LogStream& log) {
   log << std::string(76, '-') << "[end-entry]";
@@ -55,6 +57,9 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     } else if (arg.compare(0, 10, "-diagfile:") == 0) {
       cl.diagFile = arg.substr(10);
       cl.fileOptionPosition = i;
+    } else if (arg == kRoutingModeOption) {
+      cl.routingOnly = true;
+      cl.modeOptionPosition = i;
     }
   }
   return cl;
@@ -63,7 +68,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
 int ControlFileCount(int argc, const CommandLine& cl) {
   int count = 0;
   for (int i = 1; i < argc; ++i)
-    if (i != cl.levelOptionPosition && i != cl.fileOptionPosition) ++count;
+    if (!cl.IsOption(i)) ++count;
   return count;
 }
 
@@ -105,7 +110,7 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
         throw 2;
       }
       for (int i = 1; i < argc; ++i) {
-        if (i == cl.levelOptionPosition || i == cl.fileOptionPosition) continue;
+        if (cl.IsOption(i)) continue;
         app = new ModellApplication(log.get(), argc, argv, i);
         exitCode = 0;
         CtrlCState = 0;

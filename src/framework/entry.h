@@ -11,9 +11,17 @@ struct CommandLine {
   std::string diagFile;
   int levelOptionPosition = 0;
   int fileOptionPosition = 0;
+  bool routingOnly = false;  // "-mode:routing": route the total runoff of a former run
+  int modeOptionPosition = 0;
+  // True for the position of an option (not a control file).
+  bool IsOption(int i) const { return i == levelOptionPosition || i == fileOptionPosition || i == modeOptionPosition; }
 };
 
-// Reads the "-diaglevel:" and "-diagfile:" options; every other argument is a control file.
+// The option of routing alone.
+constexpr const char* kRoutingModeOption = "-mode:routing";
+
+// Reads the "-diaglevel:", "-diagfile:" and "-mode:routing" options; every other argument
+// is a control file.
 CommandLine ParseCommandLine(int argc, char** argv);
 // The arguments that name control files (all but the two options the reader kept).
 int ControlFileCount(int argc, const CommandLine& cl);

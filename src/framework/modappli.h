@@ -92,6 +92,7 @@ class ModellApplication : public memory_handling {
 
   // --- state -----------------------------------------------------------------------
   int initComplete = 0;
+  bool routingOnly = false;  // "-mode:routing": routing alone, clocked by its runoff table
   int16_t endFlag = 0;
   std::string controlFileName;
   std::string workingControlFileName;
@@ -120,6 +121,8 @@ class ModellApplication : public memory_handling {
   void Trace(const char* call);
   void SetEndDates(const ModelDate& date);
   void RunPass();
+  // One step of routing alone, at the date of the routing module's runoff table.
+  void RunRoutingPass();
   // Logs an ERROR for every interpolator whose input ran out before the end date and keeps
   // the closing line that replaces the success line.
   void ReportEarlyEnd();

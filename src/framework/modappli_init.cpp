@@ -6,6 +6,7 @@
 #include "assimilation/dataassim.h"
 #include "framework/build_info.h"
 #include "framework/ctrl_c.h"
+#include "framework/entry.h"
 #include "framework/logstream.h"
 #include "framework/modappli.h"
 #include "framework/point_output.h"
@@ -125,12 +126,14 @@ ModuleInputs ModellApplication::CommonInputs() {
   return in;
 }
 
-void ModellApplication::init(int, char** argv, int position) {
+void ModellApplication::init(int argc, char** argv, int position) {
   try {
     *log << "file " << "modappli" << ", compiled at " << BuildDate() << ", " << BuildTime() << "[end-entry]";
     endFlag = 0;
     CtrlCState = 0;
     controlFileName = argv[position] ? argv[position] : "";
+    for (int i = 1; i < argc; ++i)
+      if (argv[i] && std::string(argv[i]) == kRoutingModeOption) routingOnly = true;
     try {
       registry = std::make_unique<GridRegistry>();
     } catch (const std::bad_alloc&) {
@@ -173,6 +176,16 @@ void ModellApplication::BuildModules() {
   if (outputListCount > 0) outputList.resize(static_cast<size_t>(outputListCount) + 1);
 
   const ModuleInputs in = CommonInputs();
+  // Routing alone: no meteorology, and the process modules before routing are built
+  // switched off (the soil model would start the statistics files that routing reads).
+  ModuleInputs switchedOff = in;
+  switchedOff.zoneCodeMap = nullptr;
+  const ModuleInputs& processIn = routingOnly ? switchedOff : in;
+  if (routingOnly) {
+    *log << "INFO: routing only (" << kRoutingModeOption
+         << "): no meteorological input, the process modules before routing are switched off" << "[end-entry]";
+    interpolatorCount = 0;
+  }
 
   // Interpolators 1..n, each with its result grid at the first free registry position.
   m.interpolators.assign(static_cast<size_t>(interpolatorCount) + 1, nullptr);
@@ -205,23 +218,23 @@ void ModellApplication::BuildModules() {
   m.precipitationCorrection->SetInitValue(m.defaults->GetMaxElevation());
   m.precipitationCorrection->SetRunFlag(1);
 
-  m.radiationCorrection = new expokorrklasse(error, in);
+  m.radiationCorrection = new expokorrklasse(error, processIn);
   Check(error, m.radiationCorrection);
   m.radiationCorrection->SetRunFlag(1);
 
-  m.evapotranspiration = new verdunstungsmodellklasse(error, in);
+  m.evapotranspiration = new verdunstungsmodellklasse(error, processIn);
   Check(error, m.evapotranspiration);
   m.evapotranspiration->LinkSoilGrids();
   m.evapotranspiration->SetRadiationCorrection(m.radiationCorrection->GetCorrection());
 
-  m.snow = new schneemodellklasse(error, in);
+  m.snow = new schneemodellklasse(error, processIn);
   Check(error, m.snow);
   m.snow->SetRadiationCorrection(m.radiationCorrection->GetCorrection());
   m.evapotranspiration->SetSnowStorageGrid(m.snow->GetSnowStorageSolid());
   m.evapotranspiration->SetSnowMethod(m.snow->GetMethod());
   m.evapotranspiration->SetRunFlag(1);
 
-  m.interception = new interzeptionsmodellklasse(error, in);
+  m.interception = new interzeptionsmodellklasse(error, processIn);
   Check(error, m.interception);
   if (m.interception->GetFlowControl() > 0) {
     interceptionMethod = m.interception->method;
@@ -236,7 +249,7 @@ void ModellApplication::BuildModules() {
   }
   m.snow->SetSnowInterceptionFlag(interceptionBeforeSnow);
 
-  m.soil = new infiltrationsmodellklasse(error, in);
+  m.soil = new infiltrationsmodellklasse(error, processIn);
   Check(error, m.soil);
   m.soil->SetInputGrid(interceptionBeforeSnow);
   m.snow->InitTracers(error, tracerCount, tracerTable, statisticsTable.data(), kStatisticsTableSize);
@@ -249,7 +262,8 @@ void ModellApplication::BuildModules() {
   m.soil->SetRunFlag(1);
   m.evapotranspiration->InitLakes("[lake_model]");
   m.snow->InitLakes("[lake_model]");
-  const int soilInterval = m.soil->ReadFlowControl("");
+  const int soilInterval =
+      routingOnly ? m.radiationCorrection->ReadFlowControl("soil_model") : m.soil->ReadFlowControl("");
 
   RoutingInputs routing;
   routing.soilInterval = soilInterval;
@@ -260,11 +274,12 @@ void ModellApplication::BuildModules() {
   routing.soilMaxZoneCode = m.soil->soilMaxZoneCode;
   routing.soilInitialGrids = m.soil->readInitialGrids;
   if (const char* name = m.soil->GetStorageFileName()) routing.storageFileName = name;
+  routing.routingOnly = routingOnly;
   m.routing = new abflussmodellklasse(error, in, routing);
   Check(error, m.routing);
   m.routing->SetInputGridNames(interceptionBeforeSnow);
   if (m.routing->GetFlowControl() > 0) {
-    m.routing->SetSubbasinRunoff(m.soil->GetSubbasinRunoff());
+    m.routing->SetSubbasinRunoff(routingOnly ? nullptr : m.soil->GetSubbasinRunoff());
     m.routing->InitRouting();
     m.routing->SetInitialDischarge(0.0);
     m.routing->ReadStorageFile(m.soil->GetStorageFileName(), m.soil->readInitialGrids);

@@ -220,6 +220,13 @@ void ModellApplication::RunPass() {
   Trace("SpecialOutputClass::CollectValues");
 }
 
+void ModellApplication::RunRoutingPass() {
+  modules.routing->GetCurrentTime(stepDate.minute, stepDate.hour, stepDate.day, stepDate.month, stepDate.year);
+  Trace("abflussmodellklasse::GetCurrentTime");
+  modules.routing->RunTimeStep(stepDate, 1, 1);
+  Trace("abflussmodellklasse::RunTimeStep");
+}
+
 int ModellApplication::run() {
   // Grid files are written on their own thread while the steps go on; it has written
   // every grid handed to it when run() returns, also when the run fails.
@@ -230,6 +237,15 @@ int ModellApplication::run() {
       gridOutput.RaiseFailure();  // a grid of the last step that could not be written
       if (CtrlCState == 1) ShowCtrlCMenu();
       ++pass;
+      if (routingOnly) {
+        // The step of the end date (or the table's last row) is the last one.
+        RunRoutingPass();
+        const int end = modules.routing->IsEndOfPeriod();
+        modules.routing->ReadNextRecord();
+        Trace("abflussmodellklasse::ReadNextRecord");
+        if (end || modules.routing->modeReadsPastEnd > 0 || modules.routing->GetFlowControl() == 0) break;
+        continue;
+      }
       RunPass();
       if (pass == seams.ctrlCAfterPass ||
           std::find(seams.moreCtrlCAfterPasses.begin(), seams.moreCtrlCAfterPasses.end(), pass) !=

@@ -241,6 +241,10 @@ void abflussmodellklasse::SetInputGridNames(int) {
 
 void abflussmodellklasse::SetSubbasinRunoff(SubbasinRunoff* runoff) {
   if (flowControl == 0) return;
+  if (runoff == nullptr && routing.routingOnly) {
+    InitRoutingMode();
+    runoff = modeRunoff.get();
+  }
   if (runoff == nullptr) {
     *log << "FATAL: No valid discharges for discharge routing!\nYou have to run the model including at least "
             "precipitation interpolation and soil model\nif discharges are wished."

@@ -6,6 +6,7 @@
 //   abfluss_step.cpp       start-up routing, the time step, statistics and tear-down
 //   abfluss_observed.cpp   observed discharge: the window of rows and the efficiency sums
 //   abfluss_storage.cpp    the routing part of the storage file (warm start)
+//   routing_only.cpp       routing alone, from the total runoff of a former run
 #pragma once
 
 #include <memory>
@@ -14,9 +15,9 @@
 #include "framework/memory_handling.h"
 #include "framework/routstatistic.h"
 #include "framework/teilmod.h"
+#include "processes/subbasin_runoff.h"
 #include "routing/routing_description.h"
 
-struct SubbasinRunoff;  // the soil model's runoff per sub-basin
 class routingclass;     // one routing object (channels and inflows of one sub-basin)
 class SP_class;         // reservoirs and lakes (not part of this version)
 class TimeSeriesTable;
@@ -31,6 +32,7 @@ struct RoutingInputs {
   int soilMaxZoneCode = 0;
   int soilInitialGrids = 0;  // the soil model's read flag (1: initial grids and stored state)
   std::string storageFileName;  // the soil model's storage file name (empty: none)
+  bool routingOnly = false;     // route the total runoff that a former run's soil model wrote
 };
 
 // Observed discharge: rows -10..+10 steps around the current one (row 10), each holding
@@ -68,6 +70,27 @@ class abflussmodellklasse : public teilmodellklasse {
   virtual void CollectRoutingObjects(std::vector<SP_class*>& list);
   virtual void RunTimeStep(ModelDate date, int a, int b);
   virtual void WriteStatistics();
+
+  // --- routing alone (routing_only.cpp) ---------------------------------------------------
+  // Opens the soil model's total-runoff statistics file of a former run, finds the start
+  // date in it and fills the runoff record from that row (1400, 1410, 1420 on failure).
+  virtual void InitRoutingMode();
+  // The date of the table's current row: the run's clock in this mode.
+  virtual void GetCurrentTime(int64_t& minute, int64_t& hour, int64_t& day, int64_t& month, int64_t& year) const;
+  // Advances the table by one row and takes its runoff.
+  virtual void ReadNextRecord();
+  // 1 at the end of the table or when the current row carries the end date.
+  virtual int IsEndOfPeriod() const;
+  virtual void FreeInputBuffer();
+  std::unique_ptr<TimeSeriesTable> modeTable;
+  std::string modeFileName;
+  std::vector<std::vector<double>> modeRows;  // the runoff record of this mode: [tracer][1..n]
+  std::vector<double*> modeRowPointers;
+  std::unique_ptr<SubbasinRunoff> modeRunoff;
+  ModelDate modeDate;
+  int modeReadsPastEnd = 0;
+  int64_t lastMessageDay = -1;
+
   // End-of-run output (the efficiency block) and release.
   void DeleteModule() override;
 

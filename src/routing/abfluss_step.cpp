@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "framework/logstream.h"
+#include "framework/text_helpers.h"
 #include "framework/timeseries_table.h"
 #include "processes/subbasin_runoff.h"
 #include "routing/abfluss.h"
@@ -71,8 +72,15 @@ void abflussmodellklasse::RunTimeStep(ModelDate date, int, int) {
   stepDay = date.day;
   stepMonth = date.month;
   stepYear = date.year;
+  std::string message;
+  if (routing.routingOnly && date.day != lastMessageDay) {
+    message = FormatText("routing only for day %.04lld-%.02lld-%.02lld", static_cast<long long>(date.year),
+                         static_cast<long long>(date.month), static_cast<long long>(date.day));
+    lastMessageDay = date.day;
+  }
   if (flowControl == 0) return;
-  BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year);
+  BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year, nullptr,
+                message.empty() ? nullptr : (" " + message).c_str());
 
   for (int i = 1; i <= subbasinCount; ++i) input[i] = subbasinRunoff->table[0][i] / stepRatio;
   for (routingclass* o : routingObjects) o->ReadInflows(date);

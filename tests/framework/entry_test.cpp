@@ -97,3 +97,16 @@ TEST(Entry, VersionTextHasNoDollarAndExitStatusKeepsFailuresVisible) {
   EXPECT_EQ(ExitStatus(256), 255);
   EXPECT_EQ(ExitStatus(512), 255);
 }
+
+TEST(Entry, TheRoutingModeIsAnOptionNotAControlFileAndTheUsageNamesIt) {
+  TempDir dir;
+  ProgramRun r = RunProgram(dir, "-mode:routing");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.output.find("[-mode:routing]"), std::string::npos);
+  char program[] = "orvel", mode[] = "-mode:routing", file[] = "basin.ctl";
+  char* argv[] = {program, file, mode};
+  const CommandLine cl = ParseCommandLine(3, argv);
+  EXPECT_TRUE(cl.routingOnly);
+  EXPECT_TRUE(cl.IsOption(2));
+  EXPECT_FALSE(cl.IsOption(1));
+}

@@ -3,6 +3,7 @@
 // the soil model's.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -91,6 +92,7 @@ class RoutingBasin {
     r.soilZoneCodeMap = codeMap.data();
     r.soilZoneCount = 3;
     r.soilMaxZoneCode = 3;
+    r.routingOnly = routingOnly;
     int error = 0;
     auto m = std::make_unique<abflussmodellklasse>(error, in, r);
     return m;
@@ -111,6 +113,7 @@ class RoutingBasin {
   }
 
   int soilInterval;
+  bool routingOnly = false;  // build the module for routing alone
   TempDir dir;
   GridGeometry geometry;
   GridRegistry registry;
@@ -121,6 +124,16 @@ class RoutingBasin {
   SubbasinRunoff runoff;
   std::vector<StatisticsTableEntry> statistics;
 };
+
+// The integer code that f throws; 0 when it throws none.
+inline int ThrownCode(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (int code) {
+    return code;
+  }
+  return 0;
+}
 
 // The step date of hour h (0-based) after the start of the fixture's run.
 inline ModelDate StepDate(int h) {

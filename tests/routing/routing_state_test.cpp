@@ -62,15 +62,6 @@ std::unique_ptr<abflussmodellklasse> StartWarm(RoutingBasin& b, const std::strin
   return m;
 }
 
-int ThrownCode(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (int code) {
-    return code;
-  }
-  return 0;
-}
-
 TEST(RoutingState, WarmStartGoesOnExactlyAndWritesBackByteForByte) {
   const int N = 40;
   CapturedLog log;
