@@ -41,11 +41,12 @@ BasinCopy::BasinCopy() {
   std::filesystem::create_directories(dir_.file("output"));
   // These tests drive the frame with clock interpolators that make no grids: the example's
   // soil model (which needs the precipitation grid), routing (which needs the soil
-  // model's runoff) and evapotranspiration (which needs the temperature grid) are switched
-  // off in the copy.
+  // model's runoff), evapotranspiration (which needs the temperature grid) and interception
+  // (which needs the grids of evapotranspiration) are switched off in the copy.
   std::string text = ReadTextFile(dir_.file("basin.ctl"));
   for (const char* section :
-       {"[evapotranspiration]\n", "[infiltration_model]\n", "[soil_model]\n", "[routing_model]\n"}) {
+       {"[evapotranspiration]\n", "[interception_model]\n", "[infiltration_model]\n", "[soil_model]\n",
+        "[routing_model]\n"}) {
     const size_t p = text.find(section);
     if (p != std::string::npos && text.compare(p + std::strlen(section), 1, "1") == 0)
       text[p + std::strlen(section)] = '0';
