@@ -1,0 +1,81 @@
+#include <cstdio>
+
+#include "framework/ctrl_c.h"
+#include "framework/logstream.h"
+#include "routing/reservoir.h"
+
+namespace {
+
+constexpr long kOutputBufferBytes = 2097152;
+
+const char* const kBalanceColumns =
+    "\tW[m]\tA[m2]\tV[m3]\tQin[m3]\tQin[mm]\tQin[m3s]\tQout[m3]\tQout[mm]\tQout[m3s]\tIrrig[m3]\tIrrig[mm]\tIrrig[m3s]"
+    "\tQGW[m3]\tQGW[mm]\tQGW[m3s]\tETR[m3]\tETR[mm]\tETR[m3s]\tPREC[m3]\tPREC[mm]\tPREC[m3s]\tdV[m3]\tdV[mm]\tdV[m3s]"
+    "\tAbstr[m3]\tAbstr[mm]\tAbstr[m3s]\tErr[m3]\tErr[mm]\tErr[m3s]";
+
+}  // namespace
+
+bool AppendBufferedRows(const std::string& fileName, std::vector<std::vector<double>>& rows, int dateFields,
+                        LogStream* log) {
+  IgnoreCtrlC();
+  if (log) *log << "flushing to disk: " << fileName << " (" << kOutputBufferBytes << " buffersize)" << "[end-entry]";
+  FILE* f = std::fopen(fileName.c_str(), "a+");
+  if (!f) {
+    EnableCtrlCHandler();
+    return false;
+  }
+  for (const std::vector<double>& row : rows) {
+    for (int i = 0; i < dateFields && i < static_cast<int>(row.size()); ++i)
+      std::fprintf(f, i == 0 ? "%2.0lf" : "\t%2.0lf", row[i]);
+    for (size_t i = dateFields; i < row.size(); ++i) std::fprintf(f, "\t%lg", row[i]);
+    std::fputc('\n', f);
+  }
+  const bool ok = std::fclose(f) == 0;
+  rows.clear();
+  EnableCtrlCHandler();
+  return ok;
+}
+
+void SP_class::WriteOutputHeader() {
+  std::string line = "YY\tMM\tDD\tHH";
+  if (c_.dt >= 1 && c_.dt <= 59) line += "\tmm";
+  line += kBalanceColumns;
+  for (int k = 0; k < c_.tracers; ++k)
+    line += "\t" + (k < static_cast<int>(c_.tracerNames.size()) ? c_.tracerNames[k] : std::string());
+  FILE* f = std::fopen(fileName.c_str(), "w");
+  if (!f) {
+    if (c_.log) *c_.log << "FATAL: error opening " << fileName << " for reservoir " << number << "[end-entry]";
+    throw 37;
+  }
+  std::fprintf(f, "%s\nreservoir_%d\n%s\n", line.c_str(), number, line.c_str());
+  std::fclose(f);
+}
+
+void SP_class::StoreOutputRow(const StepDate& date) {
+  if (rows.size() >= rowCapacity) FlushToDisk(1);
+  std::vector<double> row;
+  row.reserve(36 + c_.tracers);
+  const bool minutes = c_.dt >= 1 && c_.dt <= 59;
+  row.insert(row.end(), {double(date.year), double(date.month), double(date.day), double(date.hour)});
+  if (minutes) row.push_back(date.minute);
+  row.push_back(lake ? InterpolateForward(state[0]) : 0.0);
+  row.push_back(A);
+  row.push_back(state[0]);
+  for (const BalanceTerm* t : {&Qin, &QoutTerm, &Irrig, &QGW, &ETR, &PREC, &dV, &Abstr, &Err})
+    row.insert(row.end(), {t->m3, t->mm, t->m3s});
+  for (int k = 1; k <= c_.tracers; ++k) row.push_back(state[k]);
+  rows.push_back(std::move(row));
+}
+
+void SP_class::FlushToDisk(int flag) {
+  if (flag < 1 || rows.empty()) return;
+  if (DiscardBufferedOutput) {
+    rows.clear();
+    return;
+  }
+  const int dateFields = c_.dt >= 1 && c_.dt <= 59 ? 5 : 4;
+  if (!AppendBufferedRows(fileName, rows, dateFields, c_.log)) {
+    if (c_.log) *c_.log << "FATAL: error opening reservoir file " << fileName << "[end-entry]";
+    throw 65;
+  }
+}

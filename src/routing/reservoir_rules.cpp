@@ -1,0 +1,256 @@
+#include "routing/reservoir_rules.h"
+
+#include <cmath>
+#include <ctime>
+
+#include "framework/logstream.h"
+#include "framework/text_helpers.h"
+#include "grids/netcdf_grid_io.h"
+
+namespace {
+
+[[noreturn]] void Fail(LogStream* log, const std::string& text, int code) {
+  if (log) *log << "FATAL: " << text << "[end-entry]";
+  throw code;
+}
+
+std::vector<std::string> Words(const std::string& line) {
+  std::vector<std::string> words;
+  GetToken(line, " \t\r", words);
+  return words;
+}
+
+bool IsBlank(const std::string& line) { return line.find_first_not_of(" \t\r") == std::string::npos; }
+
+// The numbers of a line; FATAL 29 naming the section and line when a word is no number.
+std::vector<double> Numbers(const std::vector<std::string>& words, size_t from, const std::string& where, long line,
+                            LogStream* log) {
+  std::vector<double> v;
+  for (size_t i = from; i < words.size(); ++i) {
+    double x = 0.0;
+    if (!ParseDouble(words[i], x))
+      Fail(log,
+           "in " + where + ", line " + std::to_string(line) + ": \"" + words[i] + "\" is not a number", 29);
+    v.push_back(x);
+  }
+  return v;
+}
+
+const int kMonthStart[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+
+}  // namespace
+
+int DayOfYear(int month, int day) {
+  if (month < 1 || month > 12) return day;
+  return day + kMonthStart[month - 1];
+}
+
+int WeekdayOf(int year, int month, int day, int hour, int minute, double offsetHours) {
+  const time_t at = static_cast<time_t>(std::llround(MinutesSinceEpoch(year, month, day, hour, minute) * 60.0 -
+                                                    offsetHours * 3600.0));
+  std::tm out{};
+  gmtime_r(&at, &out);
+  return out.tm_wday == 0 ? 7 : out.tm_wday;
+}
+
+RuleChoice ChooseRule(const OperatingRules& rules, int d) {
+  RuleChoice c;
+  const int m = rules.Rules();
+  if (m <= 1 || d <= rules.startDay[0]) return c;
+  int r = 1;
+  while (r < m - 1 && rules.startDay[r] < d) ++r;
+  c.r = r;
+  const double span = rules.startDay[r] - rules.startDay[r - 1];
+  double w = span > 0.0 ? (d - rules.startDay[r - 1]) / span : 1.0;
+  c.w = w < 0.0 ? 0.0 : (w > 1.0 ? 1.0 : w);
+  return c;
+}
+
+bool VolumeTableValue(const OperatingRules& t, const RuleChoice& ch, double x, double& q) {
+  const int r = ch.r;
+  for (int i = t.rows - 2; i >= 0; --i) {
+    if (!(t.first[i] < x)) continue;
+    q = t.column[r][i] + t.slope[r][i] * (x - t.first[i]);
+    if (r > 0) q = ch.w * q + (1.0 - ch.w) * (t.column[r - 1][i] + t.slope[r - 1][i] * (x - t.first[i]));
+    return true;
+  }
+  return false;
+}
+
+double FlowTableValue(const OperatingRules& t, const RuleChoice& ch, double x) {
+  const int r = ch.r;
+  const double w = ch.w, w1 = 1.0 - ch.w;
+  for (int i = t.rows - 2; i >= 0; --i) {
+    const double v = r > 0 ? w * t.column[r][i] + w1 * t.column[r - 1][i] : t.column[r][i];
+    if (v < x) return t.first[i] + (r > 0 ? w * t.slope[r][i] + w1 * t.slope[r - 1][i] : t.slope[r][i]) * (x - v);
+  }
+  return 0.0;
+}
+
+bool RuleActive(const OperatingRules& rules, int r, int weekday, int hour) {
+  const int64_t days = rules.weekDays[r];
+  if (days == -1) return true;
+  if (std::to_string(days).find(static_cast<char>('0' + weekday)) == std::string::npos) return false;
+  const int a = rules.startHour[r], b = rules.stopHour[r];
+  if (a <= b) return a <= hour && hour <= b;
+  return hour >= a || hour <= b;
+}
+
+void FindRuleSection(TextCursor& file, const std::string& header, LogStream* log) {
+  file.Rewind();
+  std::string line;
+  while (file.ReadLine(line)) {
+    const std::vector<std::string> w = Words(line);
+    if (!w.empty() && w[0] == header) return;
+  }
+  Fail(log, "section " + header + " not found in control file", 34);
+}
+
+OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStream* log) {
+  OperatingRules t;
+  std::string line;
+  const long firstLine = file.LineNumber();
+  if (!file.ReadLine(line)) Fail(log, where + ": the line with the number of table rows is missing", 29);
+  std::vector<std::string> words = Words(line);
+  if (words.empty()) Fail(log, where + ", line " + std::to_string(firstLine) + ": number of table rows expected", 29);
+  long n = 0;
+  if (!ParseLong(words[0], n) || n > 100000)
+    Fail(log, where + ", line " + std::to_string(firstLine) + ": \"" + words[0] + "\" is no number of table rows", 29);
+  const std::vector<double> days = Numbers(words, 1, where, firstLine, log);
+  const int m = days.size() > 1 ? static_cast<int>(days.size()) : 1;
+  t.startDay.assign(m, 1);
+  if (m > 1) {
+    for (int r = 0; r < m; ++r) {
+      const double d = days[r];
+      if (d != std::floor(d) || d < 1 || d > 365 || (r > 0 && d <= t.startDay[r - 1]))
+        Fail(log,
+             where + ", line " + std::to_string(firstLine) +
+                 ": the start days of the rules must be whole days of the year 1..365 in increasing order",
+             29);
+      t.startDay[r] = static_cast<int>(d);
+    }
+  }
+  t.targetCap.assign(m, -1.0);
+  t.weekDays.assign(m, -1);
+  t.startHour.assign(m, -1);
+  t.stopHour.assign(m, -1);
+  t.column.assign(m, {});
+  t.slope.assign(m, {});
+  if (n <= 0) return t;
+  t.rows = static_cast<int>(n);
+  for (int i = 0; i < t.rows; ++i) {
+    const long at = file.LineNumber();
+    if (!file.ReadLine(line)) Fail(log, where + ": the table ends after " + std::to_string(i) + " of " + std::to_string(n) + " rows", 29);
+    const std::vector<double> v = Numbers(Words(line), 0, where, at, log);
+    if (static_cast<int>(v.size()) < m + 1)
+      Fail(log, where + ", line " + std::to_string(at) + ": " + std::to_string(m + 1) + " values expected", 29);
+    t.first.push_back(v[0]);
+    for (int r = 0; r < m; ++r) t.column[r].push_back(v[r + 1]);
+  }
+  bool weekDaysGiven = false, hoursGiven = false;
+  while (true) {
+    const long at = file.LineNumber();
+    if (!file.ReadLine(line) || line.find('[') != std::string::npos || IsBlank(line)) break;
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = line.substr(0, eq);
+    const std::string rest = line.substr(eq + 1);
+    if (key.find("TableIndex") != std::string::npos) {
+      t.flowTable = rest.find("Flow") != std::string::npos;
+      continue;
+    }
+    enum { kCap, kDays, kStart, kStop, kNone } which = kNone;
+    if (key.find("TargetCap") != std::string::npos) which = kCap;
+    else if (key.find("WeekDays") != std::string::npos) which = kDays;
+    else if (key.find("start_hour") != std::string::npos) which = kStart;
+    else if (key.find("stop_hour") != std::string::npos) which = kStop;
+    if (which == kNone) continue;
+    const std::vector<double> v = Numbers(Words(rest), 0, where, at, log);
+    if (static_cast<int>(v.size()) < m)
+      Fail(log, where + ", line " + std::to_string(at) + ": one value per rule (" + std::to_string(m) + ") expected", 29);
+    for (int r = 0; r < m; ++r) {
+      if (which == kCap) t.targetCap[r] = v[r];
+      if (which == kDays) t.weekDays[r] = static_cast<int64_t>(v[r]);
+      if (which == kStart) t.startHour[r] = static_cast<int>(v[r]);
+      if (which == kStop) t.stopHour[r] = static_cast<int>(v[r]);
+    }
+    weekDaysGiven |= which == kDays;
+    hoursGiven |= which == kStart || which == kStop;
+  }
+  if (weekDaysGiven && !hoursGiven && log)
+    *log << "WARNING: " << where << ": WeekDays without start_hour and stop_hour: such a rule is never active"
+         << "[end-entry]";
+  for (int r = 0; r < m; ++r) {
+    t.slope[r].assign(t.rows, 0.0);
+    for (int i = 0; i + 1 < t.rows; ++i) {
+      const double dc = t.first[i + 1] - t.first[i];
+      const double dq = t.column[r][i + 1] - t.column[r][i];
+      const double den = t.flowTable ? dq : dc;
+      t.slope[r][i] = den == 0.0 ? 0.0 : (t.flowTable ? dc : dq) / den;
+    }
+  }
+  return t;
+}
+
+HydraulicConnection ReadHydraulicConnection(TextCursor& file, int reservoir, LogStream* log) {
+  HydraulicConnection c;
+  const size_t start = file.Pos();
+  std::string line;
+  if (!file.ReadLine(line) || line.find("HydraulicConnection") == std::string::npos) {
+    file.Seek(start);
+    return c;
+  }
+  const std::string failure =
+      "reading HydraulicConnection parameters for SP " + std::to_string(reservoir) + ": some values could not be read\n";
+  std::string text = line;
+  while (text.find('}') == std::string::npos) {
+    if (!file.ReadLine(line)) Fail(log, failure + "(no closing \"}\")", 29);
+    text += "\n" + line;
+  }
+  auto value = [&](const std::string& key) {
+    const size_t k = text.find(key);
+    if (k == std::string::npos) Fail(log, failure, 29);
+    const size_t eq = text.find('=', k);
+    if (eq == std::string::npos) Fail(log, failure, 29);
+    const size_t end = text.find_first_of(";\n}", eq + 1);
+    double x = 0.0;
+    if (!ParseDouble(text.substr(eq + 1, end == std::string::npos ? std::string::npos : end - eq - 1), x))
+      Fail(log, failure, 29);
+    return x;
+  };
+  c.target = static_cast<int>(value("TargetReservoir"));
+  c.width = value("ChannelWidth");
+  c.bottom = value("ChannelBottom");
+  c.length = value("ChannelLength");
+  c.roughness = value("RoughnessCoeff");
+  if (!(c.length > 0.0)) Fail(log, failure + "(ChannelLength must be positive)", 29);
+  c.on = true;
+  return c;
+}
+
+double ConnectionFlow(const HydraulicConnection& c, double w, double wt) {
+  const double zb = c.bottom;
+  double h = 0.0, slope = 0.0, sign = 1.0;
+  if (w > zb && wt <= zb) {
+    h = w - zb;
+    slope = h / c.length;
+  } else if (w > zb && wt > zb) {
+    const double i = (w - wt) / c.length;
+    if (i > 0.0) {
+      h = w - zb;
+      slope = i;
+    } else {
+      h = wt - zb;
+      slope = -i;
+      sign = -1.0;
+    }
+  } else if (w <= zb && wt > zb) {
+    h = wt - zb;
+    slope = h / c.length;
+    sign = -1.0;
+  }
+  if (h <= 0.0 || slope == 0.0) return 0.0;
+  const double area = c.width * h;
+  const double radius = area / (c.width + 2.0 * h);
+  return sign * c.roughness * area * std::pow(radius, 2.0 / 3.0) * std::sqrt(slope);
+}
