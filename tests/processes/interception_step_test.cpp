@@ -171,17 +171,19 @@ TEST(InterceptionStep, GlacierShareOutsideCellsAndLayersWithoutLandUse) {
   m->DeleteModule();
 }
 
-TEST(InterceptionStep, SameHourTwicePushesOneTemperatureGrid) {
+TEST(InterceptionStep, OneTemperatureGridPerStepDateMinutesIncluded) {
   InterceptionBasin b(2, 3);
   b.WriteControl(InterceptionBasin::Section(21) + InterceptionBasin::CanopySection(1.0, 0.5, 1.0, false));
   int error = -1;
   auto m = b.Make(error);
   ASSERT_EQ(error, 0) << b.log.console();
   m->Run(ModelDate{0, 5, 1, 1, 2001});
-  m->Run(ModelDate{30, 5, 1, 1, 2001});  // the minute is not compared
+  m->Run(ModelDate{0, 5, 1, 1, 2001});  // the same step date again
   EXPECT_EQ(m->snowCanopyStack->Count(), 1);
-  m->Run(ModelDate{0, 6, 1, 1, 2001});
+  m->Run(ModelDate{30, 5, 1, 1, 2001});  // a step within the same hour
   EXPECT_EQ(m->snowCanopyStack->Count(), 2);
+  m->Run(ModelDate{0, 6, 1, 1, 2001});
+  EXPECT_EQ(m->snowCanopyStack->Count(), 3);
   m->DeleteModule();
 }
 

@@ -29,9 +29,12 @@ void interzeptionsmodellklasse::Run(ModelDate date) {
   for (size_t t = 1; t < moduleTracers.size(); ++t)
     if (moduleTracers[t].statistics) moduleTracers[t].statistics->ClearZoneSums();
   if (canopySnowModel) {
-    const bool sameHour = lastStepDate[1] == date.hour && lastStepDate[2] == date.day &&
-                          lastStepDate[3] == date.month && lastStepDate[4] == date.year;
-    if (!sameHour) PushTemperatureGrid();
+    // The stack holds one grid per step of the last day: steps shorter than an hour differ
+    // in the minute only, so the minute is compared too (else a 15-minute run averaged 4 days).
+    const bool sameStep = lastStepDate[0] == date.minute && lastStepDate[1] == date.hour &&
+                          lastStepDate[2] == date.day && lastStepDate[3] == date.month &&
+                          lastStepDate[4] == date.year;
+    if (!sameStep) PushTemperatureGrid();
     for (int g = 0; g < CanopyGridCount(); ++g) ClearSums(canopyGrids[static_cast<size_t>(g)].stats);
   }
 
