@@ -1,23 +1,174 @@
 #include "assimilation/dataassim.h"
 
-#include "framework/module_stub.h"
+#include "assimilation/assim_grid.h"
+#include "assimilation/assim_lists.h"
+#include "assimilation/assim_reservoir.h"
+#include "framework/build_info.h"
+#include "framework/logstream.h"
+#include "framework/option_text.h"
+#include "grids/grid_registry.h"
+
+const char* const kAssimilationRule = "-----------------------------------------------------------------------\n";
+
+void AssimilationFailure(LogStream* log, const std::string& message, int code) {
+  if (log)
+    *log << "FATAL: \n---------------------- error in data assimilation model ------------------- \n" << message
+         << "[end-entry]";
+  throw code;
+}
+
+// --- the module ------------------------------------------------------------------------
 
 data_assimilation::data_assimilation(int& error, const ModuleInputs& in, std::vector<SP_class*>& list,
-                                     int m, int intParam)
+                                     int routingOnly, int intParam, ReservoirLookup lookup)
     : teilmodellklasse(in, "data_assimilation", intParam, SectionRequirement::Optional),
       reservoirs(&list),
-      mode(m) {
-  error = RefuseActiveModule(*this);
+      findReservoir(std::move(lookup)) {
+  error = 0;
+  if (routingOnly != 0) {
+    flowControl = 0;
+    CloseControlFile();
+    return;
+  }
+  if (flowControl == 0) return;
+  try {
+    *log << "file dataassim, compiled at " << BuildDate() << ", " << BuildTime() << "[end-entry]";
+    if (int p = FindGrid("MPIRegions")) {
+      mpiRegions = grids[p].data;
+      if (int h = FindGrid("MPIHelper")) mpiHelper = grids[h].data;
+    }
+    if (!findReservoir) findReservoir = DefaultReservoirLookup(list);
+    ReadRules();
+    CloseControlFile();
+  } catch (int code) {
+    CloseControlFile();
+    error = code;
+  } catch (...) {
+    CloseControlFile();
+    error = 103;
+  }
 }
 
 data_assimilation::~data_assimilation() = default;
 
+void data_assimilation::ReadRules() {
+  SeekControlKey("[data_assimilation]", true);
+  int flow = 0;
+  double interval = 0.0;
+  ReadControlValue(flow, "");
+  ReadControlValue(interval, "");
+  // The count stands behind its label on the line ("number of data-assimilation rules 2").
+  static const std::string kCountLabel = "number of data-assimilation rules";
+  controlFile.SkipBlanks();
+  if (controlFile.Text().compare(controlFile.Pos(), kCountLabel.size(), kCountLabel) == 0)
+    controlFile.Seek(controlFile.Pos() + kCountLabel.size());
+  ReadControlValue(ruleCount, kCountLabel + " ");
+  for (int i = 1; i <= ruleCount; ++i) {
+    std::string rule;
+    if (!ReadRuleText(controlFile, rule))
+      AssimilationFailure(log,
+                          "data-assimilation rule " + std::to_string(i) + " of " + std::to_string(ruleCount) +
+                              " in " + controlFileName +
+                              " is not complete: the file ends before its block is closed with \"}\"\n" +
+                              kAssimilationRule,
+                          17);
+    if (rule.compare(0, 4, "grid") == 0) {
+      entities.push_back(std::make_unique<data_assimilation_grid_entity>(*this, rule));
+    } else if (rule.compare(0, 9, "reservoir") == 0) {
+      if (pondingIndex == 0) {
+        pondingIndex = RequireGrid("ponding_storage");
+        lakeCodesIndex = RequireGrid("lake_codes");
+      }
+      if (instanceNumber == 0)
+        entities.push_back(std::make_unique<data_assimilation_reservoir_entity>(*this, rule));
+    } else if (!rule.empty()) {
+      std::string word = rule.substr(0, rule.find_first_of(" \t\r\n{"));
+      *log << "WARNING: data-assimilation rule " << i << " in " << controlFileName << " begins with \"" << word
+           << "\", neither \"grid\" nor \"reservoir\": the rule is passed over" << "[end-entry]";
+    }
+  }
+}
+
 void data_assimilation::Run(ModelDate date) {
   if (flowControl == 0) return;
   BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year);
+  for (auto& e : entities)
+    if (e->Type() == "grid") e->Apply(date);
+  if (instanceNumber == 0)
+    for (auto& e : entities)
+      if (e->Type() == "reservoir") e->Apply(date);
+  if (pondingIndex > 0 && lakeCodesIndex > 0) {
+    MPIExchangeMatrix(pondingIndex, 0, grids[pondingIndex].data);
+    MPIExchangeMatrix(lakeCodesIndex, 0, grids[lakeCodesIndex].data);
+  }
 }
 
 void data_assimilation::DeleteModule() {
+  if (flowControl != 0) entities.clear();
   DeleteTracers();
   modelobject::DeleteModule();
+}
+
+void data_assimilation::InitTracers(int& error, int count, TracerRecord* table,
+                                    StatisticsTableEntry* statisticsTable, int statisticsSize) {
+  error = 0;
+  if (flowControl == 0) return;
+  teilmodellklasse::InitTracers(error, count, table, statisticsTable, statisticsSize);
+  if (error != 0) throw error;
+}
+
+int data_assimilation::FirstColumn(int row) const {
+  return static_cast<size_t>(row) < rowBounds.size() ? rowBounds[row].first : 1;
+}
+
+int data_assimilation::LastColumn(int row) const {
+  return static_cast<size_t>(row) < rowBounds.size() ? rowBounds[row].last : geometry.ncols;
+}
+
+bool data_assimilation::InDomain(int row, int col) const {
+  double** reference = grids[1].data;
+  if (!reference || reference[row][col] == geometry.nodata_value) return false;
+  return !mpiRegions || mpiRegions[row][col] == instanceNumber;
+}
+
+// --- the base of a rule ------------------------------------------------------------------
+
+data_assimilation_entity::data_assimilation_entity(data_assimilation& m, const std::string& t,
+                                                   const std::string& text)
+    : module(m),
+      log(m.log),
+      type(t),
+      ruleText(text),
+      grids(m.grids),
+      geometry(m.geometry),
+      firstRow(m.firstRow),
+      lastRow(m.lastRow > 0 ? m.lastRow : m.geometry.nrows),
+      start(m.startDate),
+      timeInterval(m.timeIntervalMinutes) {
+  // Only the text inside the rule's braces holds its keys.
+  std::string rest = ruleText, block;
+  ruleText = GetBracedText(rest, block) ? block : std::string();
+}
+
+void data_assimilation_entity::Fail(const std::string& message, int code) const {
+  AssimilationFailure(log, message, code);
+}
+
+bool data_assimilation_entity::OpenList() {
+  if (!listFile.LoadFile(listFileName)) return false;
+  startTime = CalendarSeconds(start.year, start.month, start.day, start.hour);
+  return true;
+}
+
+bool data_assimilation_entity::Due(ModelDate date) {
+  if (!pendingValid) return false;
+  const int64_t now = CalendarSeconds(date.year, date.month, date.day, date.hour);
+  if (now == pendingTime) return true;
+  if (now > pendingTime && !passedWarned) {
+    passedWarned = true;
+    *log << "WARNING: data assimilation: the record of " << pendingYear << "-" << pendingMonth << "-" << pendingDay
+         << " " << pendingHour << "h in " << listFileName
+         << " falls on no step of the run; the rule applies nothing more" << "[end-entry]";
+  }
+  return false;
 }

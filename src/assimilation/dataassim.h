@@ -1,18 +1,78 @@
 // Data assimilation: replaces snow grids and lake water levels by observed values at the
-// listed times.
+// listed times. The module reads its rules from "[data_assimilation]" and builds one rule
+// object (entity) per rule; each step it applies the grid rules, then the reservoir rules.
+//
+// Files:
+//   dataassim.cpp            the module: section, rule texts, dispatch, step
+//   assim_lists.h/.cpp       rule texts and list files: records, dates, fixed columns
+//   assim_grid.h/.cpp        grid rules and the split of a snow total into its storages
+//   assim_reservoir.h/.cpp   reservoir rules: observed levels into a lake or reservoir
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "framework/teilmod.h"
 
 class SP_class;  // a reservoir or lake of a routing object
+class data_assimilation;
+class LevelTarget;
+
+// Base of a rule: what grid and reservoir rules share (the module, its geometry and rows,
+// the run's start, the open list file and its pending record).
+class data_assimilation_entity {
+ public:
+  data_assimilation_entity(data_assimilation& module, const std::string& type, const std::string& ruleText);
+  virtual ~data_assimilation_entity() = default;
+
+  // Applies the pending record when its time is the step's (year, month, day and hour).
+  virtual void Apply(ModelDate date) = 0;
+
+  const std::string& Type() const { return type; }
+  bool HasPending() const { return pendingValid; }
+  int64_t PendingTime() const { return pendingTime; }
+
+ protected:
+  // Writes the FATAL block of the module with message and throws code.
+  [[noreturn]] void Fail(const std::string& message, int code) const;
+  // Loads the list file into listFile; false when it cannot be read.
+  bool OpenList();
+  // Seconds of the step's hour, and whether the pending record is due at it. A record
+  // that the steps have passed without meeting it stops the rule with one WARNING.
+  bool Due(ModelDate date);
+
+  data_assimilation& module;
+  LogStream* log = nullptr;
+  std::string type;
+  std::string ruleText;
+  GridRecord* grids = nullptr;
+  GridGeometry geometry;
+  int firstRow = 1, lastRow = 0;
+  ModelDate start;
+  int timeInterval = 0;  // minutes
+
+  std::string listFileName;
+  TextCursor listFile;
+  int64_t startTime = 0;    // calendar seconds of the run's start hour
+  int64_t pendingTime = 0;  // calendar seconds of the pending record
+  int pendingYear = 0, pendingMonth = 0, pendingDay = 0, pendingHour = 0;
+  bool pendingValid = false;  // false once the list file holds no further record
+  bool passedWarned = false;
+};
 
 class data_assimilation : public teilmodellklasse {
  public:
-  // The section is optional: without it the module is switched off.
-  data_assimilation(int& error, const ModuleInputs& in, std::vector<SP_class*>& reservoirs, int mode,
-                    int intParam);
+  // Finds the reservoir or lake with a number among the application's reservoirs; null
+  // when there is none.
+  using ReservoirLookup = std::function<std::unique_ptr<LevelTarget>(int number)>;
+
+  // The section is optional: without it the module is switched off; so is it in a
+  // routing-only run (routingOnly != 0).
+  data_assimilation(int& error, const ModuleInputs& in, std::vector<SP_class*>& reservoirs, int routingOnly,
+                    int intParam, ReservoirLookup lookup = nullptr);
   ~data_assimilation() override;
 
   // The grid entities, then the reservoir entities, whose observations are due.
@@ -20,7 +80,30 @@ class data_assimilation : public teilmodellklasse {
   // Nothing is buffered.
   virtual void WriteStatistics() {}
   void DeleteModule() override;
+  void InitTracers(int& error, int count, TracerRecord* table, StatisticsTableEntry* statisticsTable,
+                   int statisticsSize) override;
+
+  // Per-row column range of the cells (all columns when the module has no row bounds).
+  int FirstColumn(int row) const;
+  int LastColumn(int row) const;
+  // Whether a cell belongs to the domain (registry position 1 holds a value) and to this
+  // instance.
+  bool InDomain(int row, int col) const;
 
   std::vector<SP_class*>* reservoirs = nullptr;  // the application's reservoir list
-  int mode = 0;
+  ReservoirLookup findReservoir;
+  int ruleCount = 0;
+  std::vector<std::unique_ptr<data_assimilation_entity>> entities;
+  int pondingIndex = 0;     // "ponding_storage", 0 until the first reservoir rule
+  int lakeCodesIndex = 0;   // "lake_codes"
+  double** mpiRegions = nullptr;
+  double** mpiHelper = nullptr;
+
+ private:
+  void ReadRules();
 };
+
+// The FATAL block of this module: heading, message, "[end-entry]"; then throws code.
+[[noreturn]] void AssimilationFailure(LogStream* log, const std::string& message, int code);
+// The closing rule line of the module's FATAL messages.
+extern const char* const kAssimilationRule;

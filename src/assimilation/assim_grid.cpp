@@ -1,0 +1,151 @@
+#include "assimilation/assim_grid.h"
+
+#include "assimilation/assim_lists.h"
+#include "framework/logstream.h"
+#include "framework/option_text.h"
+#include "grids/grid_registry.h"
+
+namespace assim {
+
+void AssimilateSnowCell(double total, double defaultLiquidPercent, bool weighing, double glacierFraction,
+                        SnowCell& cell) {
+  SplitSnowTotal(total, defaultLiquidPercent, cell.liquid, cell.solid);
+  if (!weighing) return;
+  SplitSnowTotal(total, defaultLiquidPercent, cell.glacierLiquid, cell.glacierSolid);
+  cell.glacierTotal = total;
+  if (glacierFraction >= 1.0) {
+    cell.liquid = 0.0;
+    cell.solid = 0.0;
+  } else if (glacierFraction <= 0.0) {
+    cell.glacierTotal = 0.0;
+    cell.glacierLiquid = 0.0;
+    cell.glacierSolid = 0.0;
+  }
+}
+
+bool IsSnowStorageGrid(const std::string& name) {
+  for (const char* n : {"snowstorage_liquid", "snowstorage_solid", "snow_storage_total", "TotalSnowStorage_onGlacier",
+                        "SolidSnowStorage_onGlacier", "LiquidSnowStorage_onGlacier"})
+    if (name == n) return true;
+  return false;
+}
+
+}  // namespace assim
+
+data_assimilation_grid_entity::data_assimilation_grid_entity(data_assimilation& m, const std::string& text)
+    : data_assimilation_entity(m, "grid", text) {
+  GetKeyValueString(ruleText, "grid-ID", gridName);
+  gridIndex = module.FindGrid(gridName);
+  if (gridIndex <= 0)
+    Fail("entity " + gridName + " not available as grid in the actual model configuration\n" + kAssimilationRule,
+         1210);
+  target = grids[gridIndex].data;
+  GetKeyValueString(ruleText, "listfilename", listFileName);
+
+  const size_t at = ruleText.find("options");
+  if (at != std::string::npos) {
+    std::string rest = ruleText.substr(at), options;
+    GetBracedText(rest, options);
+    std::string word;
+    if (GetKeyValueString(options, "split-into-liquid-and-solid", word)) split = word == "true";
+    word.clear();
+    if (GetKeyValueString(options, "weighing-by-glacierized-fraction", word)) weighing = word == "true";
+    if (split) {
+      GetKeyValueDouble(options, "default-liquid-percentage", defaultLiquidPercent);
+      if (!(defaultLiquidPercent >= 0.0 && defaultLiquidPercent <= 100.0))
+        Fail("default-liquid-percentage " + FormatText("%g", defaultLiquidPercent) + " for entity " + gridName +
+                 " must lie between 0 and 100\n" + kAssimilationRule,
+             1213);
+    }
+  }
+  if (split) {
+    liquid = Require("snowstorage_liquid", 1211, false);
+    solid = Require("snowstorage_solid", 1212, false);
+  }
+  if (weighing) {
+    glacierTotal = Require("TotalSnowStorage_onGlacier", 1214, true);
+    glacierSolid = Require("SolidSnowStorage_onGlacier", 1215, true);
+    glacierLiquid = Require("LiquidSnowStorage_onGlacier", 1216, true);
+    glacierFraction = Require("GlacierizedCells", 1214, true);
+  }
+
+  if (!OpenList())
+    Fail("error opening input list file " + listFileName + " for grid-type data assimilation in entity " +
+             gridName + "\n" + kAssimilationRule,
+         1200);
+  pendingValid = SkipListHeader(listFile);
+  if (pendingValid) ReadNextRecord();
+  while (pendingValid && pendingTime < startTime) ReadNextRecord();
+}
+
+double** data_assimilation_grid_entity::Require(const std::string& name, int code, bool glacierHint) {
+  const int p = module.FindGrid(name);
+  if (p <= 0)
+    Fail("entity " + name + " not available as grid in the actual model configuration\n" +
+             (glacierHint ? "set \"weighing-by-glacierized-fraction\" to false when glacier model is inactive \n"
+                          : "") +
+             kAssimilationRule,
+         code);
+  return grids[p].data;
+}
+
+void data_assimilation_grid_entity::ReadNextRecord() {
+  if (!pendingValid) return;
+  pendingValid = ReadRecordDate(listFile, pendingYear, pendingMonth, pendingDay, pendingHour) &&
+                 listFile.ReadWord(pendingFile);
+  if (pendingValid) pendingTime = CalendarSeconds(pendingYear, pendingMonth, pendingDay, pendingHour);
+}
+
+void data_assimilation_grid_entity::Apply(ModelDate date) {
+  if (!Due(date)) return;
+  module.ReadGrid(pendingFile, target, 0, false, false, false, geometry.nodata_value);
+  grids[gridIndex].data = target;
+  if (split || assim::IsSnowStorageGrid(gridName)) ClampNegative();
+  if (split) SplitCells();
+  ReadNextRecord();
+}
+
+// Snow storages cannot be negative: such values of the file become 0, with one warning.
+void data_assimilation_grid_entity::ClampNegative() {
+  long count = 0;
+  const double nodata = geometry.nodata_value;
+  for (int r = 1; r <= geometry.nrows; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c)
+      if (target[r][c] > nodata && target[r][c] < 0.0) {
+        target[r][c] = 0.0;
+        ++count;
+      }
+  if (count > 0)
+    *log << "WARNING: data assimilation: " << count << " negative values of " << pendingFile << " for "
+         << gridName << " set to 0" << "[end-entry]";
+}
+
+void data_assimilation_grid_entity::SplitCells() {
+  const double nodata = geometry.nodata_value;
+#pragma omp parallel for schedule(runtime)
+  for (int r = firstRow; r <= lastRow; ++r) {
+    for (int c = module.FirstColumn(r); c <= module.LastColumn(r); ++c) {
+      if (!module.InDomain(r, c)) continue;
+      const double total = target[r][c];
+      if (total <= nodata) continue;  // no observation in this cell
+      assim::SnowCell cell;
+      cell.liquid = liquid[r][c];
+      cell.solid = solid[r][c];
+      double g = 0.0;
+      if (weighing) {
+        cell.glacierLiquid = glacierLiquid[r][c];
+        cell.glacierSolid = glacierSolid[r][c];
+        cell.glacierTotal = glacierTotal[r][c];
+        g = glacierFraction[r][c];
+      }
+      assim::AssimilateSnowCell(total, defaultLiquidPercent, weighing, g, cell);
+      liquid[r][c] = cell.liquid;
+      solid[r][c] = cell.solid;
+      if (weighing) {
+        glacierLiquid[r][c] = cell.glacierLiquid;
+        glacierSolid[r][c] = cell.glacierSolid;
+        glacierTotal[r][c] = cell.glacierTotal;
+      }
+    }
+  }
+}

@@ -1,0 +1,30 @@
+// Rule texts of "[data_assimilation]" and the list files of the rules: dated records read
+// word by word, and the fixed-column lines of the provider layout of lake levels.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "framework/text_helpers.h"
+
+// Reads one rule from the position of file: its first line, then lines until the braces
+// opened since the first line are closed again (a line with "{" adds one, a line with "}"
+// takes one away). Lines are joined with "\n". Returns false when the text ends first.
+bool ReadRuleText(TextCursor& file, std::string& rule);
+
+// Calendar seconds (UTC) of an hour; values out of range roll over as the calendar does
+// (month 13 is January of the next year). -1 when the date cannot be represented.
+int64_t CalendarSeconds(int64_t year, int64_t month, int64_t day, int64_t hour);
+
+// Skips the first line and the four header entries of a list file (four words and a
+// value each). False when the file ends first.
+bool SkipListHeader(TextCursor& file);
+
+// A dated record: year, month, day, hour. False when one of them cannot be read.
+bool ReadRecordDate(TextCursor& file, int& year, int& month, int& day, int& hour);
+
+// One line of the provider layout: year in columns 23-26, month 28-29, day 31-32, hour
+// 34-35, level from column 40 (to 49). The result tells what was wrong.
+enum class FixedLineResult { Ok, TooShort, BadDate, BadLevel };
+FixedLineResult ParseFixedLevelLine(const std::string& line, int& year, int& month, int& day, int& hour,
+                                    double& level);

@@ -1,0 +1,113 @@
+#include "assimilation/assim_reservoir.h"
+
+#include "assimilation/assim_lists.h"
+#include "framework/logstream.h"
+#include "framework/option_text.h"
+
+data_assimilation_reservoir_entity::data_assimilation_reservoir_entity(data_assimilation& m,
+                                                                       const std::string& text)
+    : data_assimilation_entity(m, "reservoir", text) {
+  GetKeyValueInt(ruleText, "lake-ID", lakeId);
+  const std::string number = std::to_string(lakeId);
+  if (module.findReservoir) reservoir = module.findReservoir(lakeId);
+  if (!reservoir)
+    Fail("reservoir " + number + " as defined for data assimilation not found in the actual model configuration\n" +
+             kAssimilationRule,
+         1220);
+  // A level means nothing without a level-volume table: assimilating it would empty the lake.
+  if (!reservoir->HasLevelVolumeTable())
+    Fail("reservoir " + number +
+             " has no level-volume table, so an observed level cannot be turned into a volume: "
+             "level assimilation needs a lake or reservoir with a level-volume table\n" +
+             kAssimilationRule,
+         1220);
+  GetKeyValueDouble(ruleText, "AverageWaterTable", averageWaterTable);
+  GetKeyValueString(ruleText, "listfilename", listFileName);
+
+  const size_t at = ruleText.find("options");
+  if (at != std::string::npos) {
+    std::string rest = ruleText.substr(at), options;
+    GetBracedText(rest, options);
+    formatWord = "orvel";
+    GetKeyValueString(options, "format", formatWord);
+    const bool bafu = formatWord.find("bafu") != std::string::npos;
+    if (!bafu && formatWord.find("orvel") == std::string::npos)
+      Fail("for reservoir " + number + ": format " + formatWord + "not defined \n" + kAssimilationRule, 1220);
+    layout = bafu ? Layout::Bafu : Layout::Orvel;
+    GetKeyValueInt(options, "skiprows", skipRows);
+    if (skipRows < 0) skipRows = 0;
+  }
+
+  if (!OpenList())
+    Fail("error opening input list file " + listFileName +
+             " for reservoir-type data assimilation for reservoir " + number + "\n" + kAssimilationRule,
+         1200);
+  if (layout == Layout::Bafu) {
+    SkipLines(3);
+    pendingValid = true;
+  } else {
+    pendingValid = SkipListHeader(listFile);
+  }
+  ReadNextRecord(true);
+  while (pendingValid && pendingTime < startTime) ReadNextRecord(true);
+  *log << "[end-entry]";
+}
+
+void data_assimilation_reservoir_entity::DateError(const std::string& what) {
+  Fail("error reading datetime format in " + listFileName + " for reservoir-type data assimilation for reservoir " +
+           std::to_string(lakeId) + what + "\n" + kAssimilationRule,
+       1205);
+}
+
+void data_assimilation_reservoir_entity::SkipLines(int n) {
+  std::string line;
+  for (int i = 0; i < n; ++i)
+    if (!listFile.ReadLine(line)) return;
+}
+
+void data_assimilation_reservoir_entity::ReadNextRecord(bool atConstruction) {
+  if (!pendingValid) return;
+  if (layout == Layout::Bafu) {
+    std::string line;
+    if (!listFile.ReadLine(line)) {
+      pendingValid = false;
+      return;
+    }
+    switch (ParseFixedLevelLine(line, pendingYear, pendingMonth, pendingDay, pendingHour, pendingLevel)) {
+      case FixedLineResult::Ok:
+        break;
+      case FixedLineResult::TooShort:
+        DateError(" (line " + std::to_string(listFile.LineNumber() - 1) +
+                  " is shorter than its date columns 23 to 35)");
+      case FixedLineResult::BadDate:
+        DateError(" (line " + std::to_string(listFile.LineNumber() - 1) +
+                  ": columns 23 to 35 hold no date)");
+      case FixedLineResult::BadLevel:
+        DateError(" (line " + std::to_string(listFile.LineNumber() - 1) +
+                  ": columns 40 to 49 hold no water level)");
+    }
+  } else {
+    pendingValid = ReadRecordDate(listFile, pendingYear, pendingMonth, pendingDay, pendingHour) &&
+                   listFile.ReadDouble(pendingLevel);
+    if (!pendingValid) return;
+  }
+  pendingTime = CalendarSeconds(pendingYear, pendingMonth, pendingDay, pendingHour);
+  if (pendingTime == -1) DateError("");
+  if (atConstruction && pendingMonth != lastMonth) {
+    *log << ".";
+    lastMonth = pendingMonth;
+  }
+}
+
+void data_assimilation_reservoir_entity::Apply(ModelDate date) {
+  if (!Due(date)) return;
+  if (pendingLevel > geometry.nodata_value) {
+    double volume = reservoir->VolumeAtLevel(pendingLevel);
+    if (!(volume >= 0.0)) volume = 0.0;  // a level below the table's bottom holds no water
+    reservoir->SetState(volume, pendingLevel);
+  }
+  // The record just applied ends its line; skipped records are whole lines after it.
+  if (layout == Layout::Orvel && skipRows > 0) listFile.RestOfLine();
+  SkipLines(skipRows);
+  ReadNextRecord(false);
+}
