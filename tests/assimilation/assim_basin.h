@@ -65,7 +65,7 @@ class AssimBasin : public ProcessBasin {
   // A grid list file in the model's layout: records of (year month day hour file).
   void WriteGridList(const std::string& name, const std::vector<std::string>& records) const {
     std::string t = "snow grids for assimilation\nnumber of columns : 4\nnumber of rows : 3\n"
-                    "cell size in m : 1000\nunit of values used : mm\n";
+                    "grid cell size : 1000\nunit of values : mm\n";
     for (auto& r : records) t += r + "\n";
     WriteFile(name, t);
   }

@@ -1,0 +1,168 @@
+// Grid rules: the replaced grid on exactly its dates, the split of the new snow total into
+// liquid and solid storages and between the parts on and off the glacier.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "assim_basin.h"
+#include "assimilation/assim_grid.h"
+
+namespace {
+
+const std::string kSplit = "split-into-liquid-and-solid = true;\ndefault-liquid-percentage = 30;\n";
+const std::string kSplitWeigh = kSplit + "weighing-by-glacierized-fraction = true;\n";
+
+}  // namespace
+
+TEST(GridAssimilation, GridIsReplacedInPlaceOnExactlyTheListedDates) {
+  AssimBasin b;
+  b.AddSnowGrids(false);
+  double** solid = b.Grid("snowstorage_solid");
+  b.WriteGrid("a.asc", 11.0);
+  b.WriteGrid("b.asc", 22.0);
+  b.WriteGrid("old.asc", 99.0);
+  // The run starts 2001-07-01 01h: the first record lies before it and is skipped.
+  b.WriteGridList("g.txt", {"2001 6 30 23 " + b.Path("old.asc"), "2001 7 1 3 " + b.Path("a.asc"),
+                            "2001 7 1 5 " + b.Path("b.asc")});
+  b.WriteControl({AssimBasin::GridRule("snowstorage_solid", b.Path("g.txt"))});
+  int error = -1;
+  auto m = b.Make(error);
+  ASSERT_EQ(error, 0) << b.log.console();
+  const double expected[] = {0, 0, 11, 11, 22, 22, 22};  // hours 1..7
+  for (int h = 1; h <= 7; ++h) {
+    m->Run(AssimBasin::Date(2001, 7, 1, h));
+    EXPECT_EQ(solid[2][3], expected[h - 1]) << "hour " << h;
+  }
+  // The matrix is the one the registry and every other module hold.
+  EXPECT_EQ(b.Grid("snowstorage_solid"), solid);
+  // Sub-hourly steps: the minute is not compared, a record applies at its hour's first step.
+  b.WriteGridList("g.txt", {"2001 7 1 2 " + b.Path("a.asc")});
+  auto again = b.Make(error);
+  b.Fill(solid, 0.0);
+  again->Run(ModelDate{30, 1, 1, 7, 2001});
+  EXPECT_EQ(solid[1][1], 0.0);
+  again->Run(ModelDate{0, 2, 1, 7, 2001});
+  EXPECT_EQ(solid[1][1], 11.0);
+}
+
+TEST(GridAssimilation, RecordBetweenTwoStepsStopsTheRuleWithOneWarning) {
+  AssimBasin b;
+  b.AddSnowGrids(false);
+  double** solid = b.Grid("snowstorage_solid");
+  b.WriteGrid("a.asc", 11.0);
+  b.WriteGridList("g.txt", {"2001 7 1 2 " + b.Path("a.asc"), "2001 7 1 6 " + b.Path("a.asc")});
+  b.WriteControl({AssimBasin::GridRule("snowstorage_solid", b.Path("g.txt"))});
+  int error = -1;
+  auto m = b.Make(error);
+  ASSERT_EQ(error, 0);
+  for (int h = 1; h <= 9; h += 2) m->Run(AssimBasin::Date(2001, 7, 1, h));  // odd hours only
+  EXPECT_EQ(solid[1][1], 0.0);
+  const std::string console = b.log.console();
+  const size_t first = console.find("falls on no step of the run");
+  ASSERT_NE(first, std::string::npos) << console;
+  EXPECT_EQ(console.find("falls on no step", first + 1), std::string::npos);
+}
+
+TEST(GridAssimilation, SplitAndGlacierWeighingKeepTheAssimilatedTotalInEveryCell) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (int i = 0; i < 20000; ++i) {
+    const double total = 500.0 * u(rng);
+    const double p = 100.0 * u(rng);
+    assim::SnowCell cell;
+    // Every third cell has no solid storage and takes the default percentage.
+    cell.liquid = i % 5 == 0 ? 0.0 : 50.0 * u(rng);
+    cell.solid = i % 3 == 0 ? 0.0 : 200.0 * u(rng);
+    cell.glacierLiquid = 20.0 * u(rng);
+    cell.glacierSolid = i % 4 == 0 ? 0.0 : 300.0 * u(rng);
+    const double g = i % 7 == 0 ? 0.0 : (i % 11 == 0 ? 1.0 : u(rng));
+    const double fraction = cell.solid > 0.0 ? cell.liquid / (cell.liquid + cell.solid) : p / 100.0;
+    assim::AssimilateSnowCell(total, p, true, g, cell);
+    ASSERT_GE(cell.liquid, 0.0);
+    ASSERT_GE(cell.solid, 0.0);
+    ASSERT_GE(cell.glacierLiquid, 0.0);
+    ASSERT_GE(cell.glacierSolid, 0.0);
+    // The glacier-free and glacier parts, weighed by 1 - g and g, hold the total.
+    const double off = cell.liquid + cell.solid, on = cell.glacierTotal;
+    ASSERT_NEAR((1.0 - g) * off + g * on, total, 1e-12 * (1.0 + total)) << i;
+    if (g > 0.0) {
+      ASSERT_NEAR(cell.glacierLiquid + cell.glacierSolid, total, 1e-12 * (1.0 + total));
+    }
+    if (g < 1.0) {
+      ASSERT_NEAR(cell.liquid, fraction * total, 1e-12 * (1.0 + total));
+    }
+  }
+  // Hand values: no storage and 0 % liquid puts all into solid; storages of 1 and 3 keep 25 % liquid.
+  assim::SnowCell c;
+  assim::AssimilateSnowCell(80.0, 0.0, false, 0.0, c);
+  EXPECT_EQ(c.liquid, 0.0);
+  EXPECT_EQ(c.solid, 80.0);
+  c.liquid = 1.0;
+  c.solid = 3.0;
+  assim::AssimilateSnowCell(80.0, 0.0, false, 0.0, c);
+  EXPECT_EQ(c.liquid, 20.0);
+  EXPECT_EQ(c.solid, 60.0);
+  // A glacier cell (g = 1) loses its storages off the glacier, a free cell (g = 0) those on it.
+  assim::SnowCell on{5, 5, 9, 1, 1}, off{5, 5, 9, 1, 1};
+  assim::AssimilateSnowCell(40.0, 50.0, true, 1.0, on);
+  assim::AssimilateSnowCell(40.0, 50.0, true, 0.0, off);
+  EXPECT_EQ(on.liquid + on.solid, 0.0);
+  EXPECT_EQ(on.glacierTotal, 40.0);
+  EXPECT_EQ(on.glacierLiquid, 20.0);
+  EXPECT_EQ(off.glacierTotal + off.glacierLiquid + off.glacierSolid, 0.0);
+  EXPECT_EQ(off.liquid, 20.0);
+}
+
+TEST(GridAssimilation, SplitActsOnDomainCellsOnlyAndNegativeValuesBecomeZero) {
+  AssimBasin b(3, 4);
+  b.SetOutside(3, 4);
+  b.AddSnowGrids(true);
+  double** total = b.Grid("snow_storage_total");
+  double** liquid = b.Grid("snowstorage_liquid");
+  double** solid = b.Grid("snowstorage_solid");
+  double** onGlacier = b.Grid("TotalSnowStorage_onGlacier");
+  b.Fill(b.Grid("GlacierizedCells"), [](int r, int) { return r == 1 ? 1.0 : (r == 2 ? 0.5 : 0.0); });
+  b.Fill(liquid, 2.0);
+  b.Fill(solid, 6.0);
+  liquid[3][4] = solid[3][4] = 7.0;  // outside the basin: must stay
+  std::string grid = "ncols 4\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 1000\nnodata_value -9999\n"
+                     "40 40 40 40\n40 -5 40 40\n40 40 40 40\n";
+  b.WriteFile("obs.asc", grid);
+  b.WriteGridList("g.txt", {"2001 7 1 1 " + b.Path("obs.asc")});
+  b.WriteControl({AssimBasin::GridRule("snow_storage_total", b.Path("g.txt"), kSplitWeigh)});
+  int error = -1;
+  auto m = b.Make(error);
+  ASSERT_EQ(error, 0) << b.log.console();
+  m->Run(AssimBasin::Date(2001, 7, 1, 1));
+  EXPECT_NE(b.log.console().find("data assimilation: 1 negative values"), std::string::npos)
+      << b.log.console();
+  EXPECT_EQ(total[2][2], 0.0);
+  EXPECT_EQ(liquid[2][2] + solid[2][2], 0.0);
+  EXPECT_EQ(total[3][4], 40.0);  // the grid is replaced as a whole ...
+  EXPECT_EQ(liquid[3][4], 7.0);  // ... its storages outside the basin are not
+  EXPECT_EQ(liquid[1][1] + solid[1][1], 0.0);  // glacier row
+  EXPECT_EQ(onGlacier[1][1], 40.0);
+  EXPECT_EQ(liquid[2][1], 10.0);  // partly glacier: both parts hold the total
+  EXPECT_EQ(solid[2][1], 30.0);
+  EXPECT_EQ(onGlacier[2][1], 40.0);
+  EXPECT_EQ(liquid[3][1], 10.0);  // glacier-free row
+  EXPECT_EQ(onGlacier[3][1], 0.0);
+}
+
+TEST(GridAssimilation, WeighingWithoutSplittingChangesOnlyTheReplacedGrid) {
+  AssimBasin b;
+  b.AddSnowGrids(true);
+  b.Fill(b.Grid("snowstorage_liquid"), 2.0);
+  b.Fill(b.Grid("TotalSnowStorage_onGlacier"), 3.0);
+  b.WriteGrid("obs.asc", 40.0);
+  b.WriteGridList("g.txt", {"2001 7 1 1 " + b.Path("obs.asc")});
+  b.WriteControl({AssimBasin::GridRule("snow_storage_total", b.Path("g.txt"),
+                                       "weighing-by-glacierized-fraction = true;\n")});
+  int error = -1;
+  auto m = b.Make(error);
+  ASSERT_EQ(error, 0) << b.log.console();
+  m->Run(AssimBasin::Date(2001, 7, 1, 1));
+  EXPECT_EQ(b.Grid("snow_storage_total")[2][2], 40.0);
+  EXPECT_EQ(b.Grid("snowstorage_liquid")[2][2], 2.0);
+  EXPECT_EQ(b.Grid("TotalSnowStorage_onGlacier")[2][2], 3.0);
+}
