@@ -299,6 +299,6 @@ void ModellApplication::BuildModules() {
   Check(error, m.specialOutput);
   if (m.routing->GetFlowControl() != 0) m.routing->CollectRoutingObjects(reservoirs);
 
-  m.assimilation = new data_assimilation(error, in, reservoirs, 0, 1);
+  m.assimilation = new data_assimilation(error, in, reservoirs, routingOnly ? 1 : 0, 1);
   Check(error, m.assimilation);
 }
