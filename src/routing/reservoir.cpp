@@ -80,12 +80,13 @@ void SP_class::ReadParameters(int reservoir, const std::string& entry) {
   const size_t afterC0 = t.Pos();
   if (entry.find("dTmin") != std::string::npos && SeekKey(t, "dTmin")) number35("dTmin", dTmin);
   else t.Seek(afterC0);
-  if (!(dTmin > 0.0)) Fail(log, who + "the sub-step length dTmin must be positive", 35);
+  if (!(dTmin >= 1.0)) Fail(log, who + "the sub-step length dTmin must be at least 1 s", 35);
   if (dTmin > 60.0 * c_.dt && log)
     *log << "WARNING: reservoir " << number << ": dTmin (" << dTmin << " s) is longer than the time step; "
          << "the reservoir releases nothing" << "[end-entry]";
   if (entry.find("UseRunningAvg") != std::string::npos && SeekKey(t, "UseRunningAvg")) {
-    if (!t.ReadInt(useRunningAvg)) Fail(log, who + "the value of \"UseRunningAvg =\" is not a whole number", 35);
+    if (!t.ReadInt(useRunningAvg) || useRunningAvg < 0 || useRunningAvg > 87600)
+      Fail(log, who + "\"UseRunningAvg =\" takes a whole number of hours 0..87600", 35);
   }
 
   state.assign(c_.tracers + 1, 0.0);

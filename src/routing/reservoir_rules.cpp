@@ -169,6 +169,11 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
     if (static_cast<int>(v.size()) < m)
       Fail(log, where + ", line " + std::to_string(at) + ": one value per rule (" + std::to_string(m) + ") expected", 29);
     for (int r = 0; r < m; ++r) {
+      const bool whole = v[r] == std::floor(v[r]);
+      if ((which == kStart || which == kStop) && (!whole || v[r] < -1 || v[r] > 23))
+        Fail(log, where + ", line " + std::to_string(at) + ": hours are whole numbers 0..23", 29);
+      if (which == kDays && (!whole || v[r] < -1 || v[r] > 1e10))
+        Fail(log, where + ", line " + std::to_string(at) + ": WeekDays are digits 1..7 (or -1 for every day)", 29);
       if (which == kCap) t.targetCap[r] = v[r];
       if (which == kDays) t.weekDays[r] = static_cast<int64_t>(v[r]);
       if (which == kStart) t.startHour[r] = static_cast<int>(v[r]);
@@ -218,7 +223,9 @@ HydraulicConnection ReadHydraulicConnection(TextCursor& file, int reservoir, Log
       Fail(log, failure, 29);
     return x;
   };
-  c.target = static_cast<int>(value("TargetReservoir"));
+  const double target = value("TargetReservoir");
+  if (!(std::fabs(target) < 2e9)) Fail(log, failure, 29);
+  c.target = static_cast<int>(target);
   c.width = value("ChannelWidth");
   c.bottom = value("ChannelBottom");
   c.length = value("ChannelLength");

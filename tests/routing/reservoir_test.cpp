@@ -106,6 +106,8 @@ TEST(Reservoir, BadEntriesAndLakesAreRefusedWithTheirCodes) {
       {"(file = a V0 = x" + c0 + ")", 35},                 // no number
       {"(file = a V0 = 1 C0 = 0 0 0 0 0 0 0 0)", 35},      // eight concentrations
       {"(file = a V0 = 1" + c0 + " dTmin = 0)", 35},       // no sub-steps
+      {"(file = a V0 = 1" + c0 + " dTmin = 1e-300)", 35},  // endless sub-steps
+      {"(file = a V0 = 1" + c0 + " UseRunningAvg = -2)", 35},
       {"(file = a V0 = 1" + c0 + " dTmin = 30)", 0},
   };
   for (const auto& t : cases) {
@@ -244,6 +246,8 @@ TEST(ReservoirRules, ReadingAndRefusals) {
       "2 1 100\n0 0 0\n1 1\n",            // too few values in a row
       "1 1 100\n0 0 0\nTargetCap = 3\n",  // a value per rule
       "x\n",
+      "1 1\n0 0\nstart_hour = 24\n",         // no hour of the day
+      "1 1\n0 0\nWeekDays = 1e300\n",        // no weekdays
   };
   for (const char* text : bad) {
     TextCursor t(text);
@@ -256,6 +260,8 @@ TEST(ReservoirRules, ReadingAndRefusals) {
       "HydraulicConnection {\nTargetReservoir = 2; ChannelWidth = y; ChannelBottom = 1; ChannelLength = 5;"
       " RoughnessCoeff = 3;\n}",
       "HydraulicConnection {\nTargetReservoir = 2; ChannelWidth = 3; ChannelBottom = 1; ChannelLength = 5;\n",
+      "HydraulicConnection {\nTargetReservoir = 1e30; ChannelWidth = 3; ChannelBottom = 1; ChannelLength = 5;"
+      " RoughnessCoeff = 3;\n}",
   };
   for (const char* text : badConnection) {
     TextCursor t(text);
