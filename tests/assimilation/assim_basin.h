@@ -86,8 +86,10 @@ class AssimBasin : public ProcessBasin {
     for (auto& r : rules) t += r;
     WriteFile("run.ctl", t + "\n[other_section]\n1\n");
   }
-  std::unique_ptr<data_assimilation> Make(int& error, int routingOnly = 0) {
+  // With realReservoirs the rules look up reservoirList, else the fake lakes.
+  std::unique_ptr<data_assimilation> Make(int& error, int routingOnly = 0, bool realReservoirs = false) {
     ModuleInputs in = Inputs(log.log(), Path("run.ctl"), dir.path());
+    if (realReservoirs) return std::make_unique<data_assimilation>(error, in, reservoirList, routingOnly, 1);
     auto lookup = [this](int number) -> std::unique_ptr<LevelTarget> {
       for (auto& l : lakes)
         if (l.number == number) return std::make_unique<FakeLevelTarget>(l);

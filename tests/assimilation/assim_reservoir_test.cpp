@@ -4,6 +4,7 @@
 
 #include "assim_basin.h"
 #include "assimilation/assim_lists.h"
+#include "routing/reservoir.h"
 
 namespace {
 
@@ -113,4 +114,36 @@ TEST(ReservoirAssimilation, RuleKeepsItsKeysAndAStartAfterTheLastRecordAppliesNo
   EXPECT_EQ(rule->Format(), data_assimilation_reservoir_entity::Layout::Orvel);
   for (int h = 1; h <= 5; ++h) m->Run(AssimBasin::Date(2001, 7, 1, h));
   EXPECT_EQ(b.lakes[0].updates, 0);
+}
+
+TEST(ReservoirAssimilation, RoutingLakeTakesVolumeAndLevelAndAReservoirWithoutTableIsRefused) {
+  SP_class reservoir, lake;
+  reservoir.number = 2;  // no level-volume table: a level would empty it
+  lake.number = 3;
+  lake.lake = true;
+  lake.levels = {410.0, 400.0};
+  lake.volumes = {1.0e7, 0.0};
+  lake.state = {2.0e6};
+  for (int id : {2, 3}) {
+    SCOPED_TRACE(id);
+    AssimBasin b;
+    b.Add("ponding_storage", 0.0);
+    b.Add("lake_codes", 0.0);
+    b.reservoirList = {&reservoir, &lake};
+    b.WriteFile("levels.txt", std::string(kOrvelHeader) + "2001 7 1 2 405.0\n");
+    b.WriteControl({AssimBasin::ReservoirRule(id, b.Path("levels.txt"))});
+    int error = -1;
+    auto m = b.Make(error, 0, true);
+    if (id == 2) {
+      EXPECT_EQ(error, 1220);
+      EXPECT_NE(b.log.console().find("reservoir 2 has no level-volume table"), std::string::npos);
+      continue;
+    }
+    ASSERT_EQ(error, 0) << b.log.console();
+    m->Run(AssimBasin::Date(2001, 7, 1, 2));
+    EXPECT_DOUBLE_EQ(lake.state[0], lake.InterpolateBackward(405.0));
+    EXPECT_GT(lake.state[0], 0.0);
+    EXPECT_EQ(lake.W, 405.0);
+    EXPECT_DOUBLE_EQ(lake.InterpolateForward(lake.state[0]), 405.0);  // volume and level agree
+  }
 }
