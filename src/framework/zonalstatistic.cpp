@@ -1,5 +1,7 @@
+#include "framework/file_reason.h"
 #include "framework/zonalstatistic.h"
 
+#include <cerrno>
 #include <algorithm>
 #include <cstdarg>
 #include <new>
@@ -128,7 +130,9 @@ int zonalstatistic::ColumnsForMode() const {
 void zonalstatistic::OpenFile(const char* openMode) {
   file = std::fopen(fileName.c_str(), openMode);
   if (file == nullptr) {
-    if (log) *log << "FATAL: error opening \n" << fileName << "[end-entry]";
+    const int e = errno;
+    const bool writing = openMode && openMode[0] != 'r';
+    if (log) *log << "FATAL: error opening \n" << fileName << FileOpenReason(fileName, writing, e) << "[end-entry]";
     throw 15;
   }
 }

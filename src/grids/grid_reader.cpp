@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
 #include "framework/text_helpers.h"
@@ -51,8 +53,9 @@ std::FILE* OpenWithRetries(const modelobject& o, const std::string& path) {
   for (int attempt = 1;; ++attempt) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (f) return f;
+    const int e = errno;
     int left = kOpenAttempts - attempt;
-    if (left <= 0) Fail(o, "FATAL: still error opening " + path + " - no retry.", 21);
+    if (left <= 0) Fail(o, "FATAL: still error opening " + path + " - no retry." + FileOpenReason(path, false, e), 21);
     if (o.log)
       *o.log << "WARNING: error opening " << path << ". Will try again in " << kRetryWaitMs
              << " ms... (retriesleft = " << left << ")" << "[end-entry]";

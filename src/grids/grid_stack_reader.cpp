@@ -1,11 +1,13 @@
 // Reading grid stacks: ASCII, binary single and double precision and netCDF stack files,
 // checked against the model domain before anything is allocated.
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
 #include "framework/text_helpers.h"
@@ -85,7 +87,7 @@ int LevelCount(modelobject& o, const std::string& path, double numlevels, double
 
 int ReadAsciiStack(modelobject& o, const std::string& path, double***& stack) {
   std::string text;
-  if (!ReadWholeFile(path, text)) Fail(o, "FATAL: error opening " + path, 21);
+  if (!ReadWholeFile(path, text)) Fail(o, "FATAL: error opening " + path + FileOpenReason(path, false, 0), 21);
   TextCursor cur(std::move(text));
   double h[12];
   std::string word;
@@ -181,7 +183,7 @@ int modelobject::ReadStack(const std::string& fileName, double***& stack, int /*
   grid_io::SigintGuard guard;
   const std::string path = MakePath(output.inputDirectory, fileName);
   grid_io::File f(path, "rb");
-  if (!f) Fail(*this, "FATAL: error opening " + path, 21);
+  if (!f) Fail(*this, "FATAL: error opening " + path + FileOpenReason(path, false, errno), 21);
   if (log) *log << "reading " << path << " for " << name << "..." << "[end-entry]";
   unsigned char head[12 * sizeof(double)];
   const size_t got = std::fread(head, 1, sizeof head, f.get());

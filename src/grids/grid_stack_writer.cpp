@@ -1,11 +1,13 @@
 // Writing grid stacks: ASCII and binary stack files, netCDF stacks (one record per level),
 // and the registry-driven output of stacks under fixed or dated names.
+#include <cerrno>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
 #include "grids/grid_io_internal.h"
@@ -25,7 +27,8 @@ const double* CellLevels(double*** stack, int r, int c) {
 void WriteAsciiStack(modelobject& o, const std::string& path, double*** stack, int levels) {
   PendingFile f(path, "w");
   if (!f) {
-    if (o.log) *o.log << "FATAL: error opening " << path << "[end-entry]";
+    const int e = errno;
+    if (o.log) *o.log << "FATAL: error opening " << path << FileOpenReason(path, true, e) << "[end-entry]";
     throw 26;
   }
   const auto& h = o.binaryHeader;
@@ -51,7 +54,8 @@ template <typename T>
 void WriteBinaryStack(modelobject& o, const std::string& path, double*** stack, int levels) {
   PendingFile f(path, "wb");
   if (!f) {
-    if (o.log) *o.log << "FATAL: error opening " << path << "[end-entry]";
+    const int e = errno;
+    if (o.log) *o.log << "FATAL: error opening " << path << FileOpenReason(path, true, e) << "[end-entry]";
     throw 26;
   }
   if (sizeof(T) == sizeof(double)) {

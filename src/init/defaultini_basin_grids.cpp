@@ -1,11 +1,13 @@
 // The basin grids: the zone grid, the elevation model and the standard grids, their
 // descriptions in the control file, the geometry from the zone grid's header, and their
 // reading or creation during the start-up.
+#include <cerrno>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
+#include "framework/file_reason.h"
 #include "framework/ctrl_c.h"
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
@@ -189,9 +191,11 @@ void defaultini::ReadGridHeader(GridGeometry& header) {
     ~Restore() { DisableCtrlCHandler(); }
   } restore;
 
-  std::FILE* f = std::fopen(MakePath(output.inputDirectory, file).c_str(), "rb");
+  const std::string path = MakePath(output.inputDirectory, file);
+  std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) {
-    if (log) *log << "FATAL: error opening " << file << "[end-entry]";
+    const int e = errno;
+    if (log) *log << "FATAL: error opening " << file << FileOpenReason(path, false, e) << "[end-entry]";
     throw 21;
   }
   struct Closer {
@@ -342,6 +346,7 @@ void defaultini::MakeStandardGrids() {
       AdoptGrid(g);
     }
     Register(p, s.fileName, g, s.internalName, s.writeCode);
+    UseOutputName(p);
     if (!s.persistent) {
       s.startValues.reset(matrix(firstRow, lastRow, 0, geometry.ncols));
       for (int r = firstRow; r <= lastRow; ++r)
@@ -350,6 +355,7 @@ void defaultini::MakeStandardGrids() {
   }
   if (log) *log << "before reading variable grids" << instanceNumber << "[end-entry]";
   ReadVariableGrids();
+  CheckOutputsAgainstInputs();
   for (int p = 3; p <= last; ++p)
     if (standardGrids[p].writeCode == 8) WriteGridOnce(p);
 }

@@ -1,6 +1,8 @@
 // Start-up step 0: the preprocessed copy of the control file.
+#include <cerrno>
 #include <cstdio>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
 #include "init/control_preprocessor.h"
@@ -13,7 +15,7 @@ void defaultini::CompileSymbols(std::string& controlFile) {
 
   std::string text;
   if (!ReadWholeFile(source, text)) {
-    if (log) *log << "FATAL: error opening " << source << "[end-entry]";
+    if (log) *log << "FATAL: error opening " << source << FileOpenReason(source, false, 0) << "[end-entry]";
     throw 28;
   }
   const std::string result = PreprocessControlText(log, text);
@@ -22,7 +24,8 @@ void defaultini::CompileSymbols(std::string& controlFile) {
   const std::string temporary = copy + ".tmp";
   std::FILE* f = std::fopen(temporary.c_str(), "wb");
   if (!f) {
-    if (log) *log << "FATAL: error opening " << copy << "[end-entry]";
+    const int e = errno;
+    if (log) *log << "FATAL: error opening " << copy << FileOpenReason(copy, true, e) << "[end-entry]";
     throw 28;
   }
   const bool written = std::fwrite(result.data(), 1, result.size(), f) == result.size();

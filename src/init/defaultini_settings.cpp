@@ -1,7 +1,9 @@
 // The global settings of a run: [output_interval] with its keys, [output_list],
 // [coordinates], [meteo_data_count], [meteo_names] and the simulation period [model_time].
+#include <cerrno>
 #include <cstring>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
 #include "init/defaultini.h"
@@ -51,7 +53,7 @@ long KeyInteger(LogStream* log, const std::string& section, const std::string& k
 
 void defaultini::ReadOutputControl(const std::string& file, RunValues& v) {
   if (!OpenControlFile(file)) {
-    if (log) *log << "FATAL: Error opening " << file << "[end-entry]";
+    if (log) *log << "FATAL: Error opening " << file << FileOpenReason(file, false, 0) << "[end-entry]";
     throw 28;
   }
   ReadOutputSections(v);
@@ -176,6 +178,8 @@ void defaultini::ReadOutputSections(RunValues& v) {
   output.writeNetcdfGrids = v.writeNetcdfGrids;
   output.initialStateDirectory = v.initialStateDirectory;
   output.defaultOutputDirectory = v.defaultOutputDirectory;
+  // Every grid the run writes goes to the output directory.
+  output.outputDirectory = v.defaultOutputDirectory;
   output.subHourTimeStep = v.timestep;
 }
 

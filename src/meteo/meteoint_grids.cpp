@@ -4,6 +4,7 @@
 #include <iomanip>
 #include <sstream>
 
+#include "framework/file_reason.h"
 #include "framework/ctrl_c.h"
 #include "grids/grid_registry.h"
 #include "framework/logstream.h"
@@ -128,7 +129,7 @@ void meteointerpol::FindStartDateGridList() {
   *log << "looking for starting date " << Two(start.day) << "." << Two(start.month) << "." << start.year << " for "
        << name << " in " << f.fileName << "[end-entry]";
   LineReader in(f.fileName);
-  if (!in.Ok()) Fatal("\nerror opening file " + f.fileName, 49);
+  if (!in.Ok()) Fatal("\nerror opening file " + f.fileName + FileOpenReason(f.fileName, false, 0), 49);
   std::string line;
   long lineNo = 0;
   for (int k = 0; k < 5; ++k)
@@ -169,7 +170,7 @@ void meteointerpol::NextGridListRecord() {
   }
   if (endFlag) return;
   LineReader in(f.fileName, f.readPosition);
-  if (!in.Ok()) Fatal("\nerror opening file " + f.fileName, 49);
+  if (!in.Ok()) Fatal("\nerror opening file " + f.fileName + FileOpenReason(f.fileName, false, 0), 49);
   std::string line;
   TextCursor c;
   while (true) {

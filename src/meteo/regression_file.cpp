@@ -5,6 +5,7 @@
 #include <iomanip>
 #include <sstream>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
 #include "meteo/station_file.h"
@@ -101,7 +102,7 @@ bool ParseRegressionLine(const std::string& line, RegressionRecord& r, int* bad)
 void FindRegressionStart(LogStream& log, const std::string& name, const ModelDate& start, RegressionFile& f) {
   log << "looking for starting date " << DayText(start) << " for " << name << " in " << f.fileName << "[end-entry]";
   std::ifstream probe(f.fileName, std::ios::binary);
-  if (!probe) Fail(log, "\nerror opening file " + f.fileName, 49);
+  if (!probe) Fail(log, "\nerror opening file " + f.fileName + FileOpenReason(f.fileName, false, 0), 49);
   char head[5] = {0, 0, 0, 0, 0};
   probe.read(head, 5);
   f.textForm = IsTextRegressionHeader(std::string(head, static_cast<size_t>(probe.gcount())));
@@ -170,7 +171,7 @@ bool ReadRegressionBlock(LogStream& log, RegressionFile& f) {
   int n = 0;
   if (f.textForm) {
     LineReader in(f.fileName, f.readPosition);
-    if (!in.Ok()) Fail(log, "\nerror opening file " + f.fileName, 49);
+    if (!in.Ok()) Fail(log, "\nerror opening file " + f.fileName + FileOpenReason(f.fileName, false, 0), 49);
     std::string line;
     while (n < kRegressionBlockSize) {
       if (!in.NextLine(line)) {
@@ -192,7 +193,7 @@ bool ReadRegressionBlock(LogStream& log, RegressionFile& f) {
     f.readPosition = in.Offset();
   } else {
     std::ifstream in(f.fileName, std::ios::binary);
-    if (!in) Fail(log, "error opening regression file " + f.fileName + " in binary mode", 49);
+    if (!in) Fail(log, "error opening regression file " + f.fileName + " in binary mode" + FileOpenReason(f.fileName, false, 0), 49);
     in.seekg(static_cast<std::streamoff>(f.readPosition));
     char buf[kBinaryRecordBytes];
     while (n < kRegressionBlockSize) {

@@ -5,6 +5,7 @@
 #include <iomanip>
 #include <sstream>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "meteo/interpolation_kernels.h"
 
@@ -244,7 +245,7 @@ void AnalyzeStationFile(LogStream& log, const std::string& name, double nodata, 
   log << "analyzing station data for interpolator " << name << " from " << f.fileName << " ..."
       << "[end-entry]";
   LineReader in(f.fileName);
-  if (!in.Ok()) Fail(log, "\nerror opening " + f.fileName, 49);
+  if (!in.Ok()) Fail(log, "\nerror opening " + f.fileName + FileOpenReason(f.fileName, false, 0), 49);
   std::string lines[4];
   int got = 0;
   while (got < 4 && in.NextLine(lines[got])) ++got;
@@ -270,7 +271,7 @@ void FindStartDate(LogStream& log, const std::string& name, double nodata, const
   log << "looking for starting date " << Two(start.day) << "." << Two(start.month) << "." << start.year << " "
       << Two(start.hour) << ":" << Two(start.minute) << " for " << name << " in " << f.fileName << "[end-entry]";
   LineReader in(f.fileName);
-  if (!in.Ok()) Fail(log, "\nerror opening file " + f.fileName, 49);
+  if (!in.Ok()) Fail(log, "\nerror opening file " + f.fileName + FileOpenReason(f.fileName, false, 0), 49);
   std::string line;
   long lineNo = 0;
   for (int k = 0; k < 5; ++k)
@@ -326,7 +327,7 @@ bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, St
     return false;
   }
   LineReader in(f.fileName, f.readPosition);
-  if (!in.Ok()) Fail(log, "\nerror opening file " + f.fileName, 49);
+  if (!in.Ok()) Fail(log, "\nerror opening file " + f.fileName + FileOpenReason(f.fileName, false, 0), 49);
   const size_t stride = static_cast<size_t>(f.count) + 1;
   if (f.blockDates.size() != static_cast<size_t>(f.blockSize) + 1) {
     f.blockDates.assign(static_cast<size_t>(f.blockSize) + 1, ModelDate());

@@ -1,0 +1,48 @@
+#include "framework/file_reason.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The folder part of a path ("." for a bare name), without its trailing separator.
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string Shown(const std::string& folder) { return folder == "/" ? folder : folder + "/"; }
+
+std::string Reason(int e) { return e != 0 ? std::strerror(e) : std::string(); }
+
+}  // namespace
+
+std::string FileOpenReason(const std::string& path, bool forWriting, int errnoValue) {
+  std::string reason = Reason(errnoValue);
+  if (forWriting) {
+    const std::string folder = FolderOf(path);
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) {
+      const int e = errno;
+      if (reason.empty()) reason = Reason(e);
+      reason += "; the folder " + Shown(folder) + " does not exist";
+    } else if (!S_ISDIR(st.st_mode)) {
+      if (reason.empty()) reason = Reason(ENOTDIR);
+      reason += "; " + Shown(folder) + " is not a folder";
+    }
+  } else if (reason.empty()) {
+    errno = 0;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    const int e = errno;
+    if (f)
+      std::fclose(f);
+    else
+      reason = Reason(e);
+  }
+  return reason.empty() ? std::string() : " (" + reason + ")";
+}
