@@ -39,7 +39,7 @@ precipitation
 1                       # method: 1 inverse distance, 4 nearest station, 9 ready-made grids
 temperature.dat AdditionalColumns=0     # station file
 none                    # regression file (methods 2 and 3 only)
-output/temperature.asc  # result grid (written at the end of every day under a dated name)
+temperature.asc         # result grid (written at the end of every day under a dated name)
 5                       # grid write code
 1.0                     # scaling factor
 temperature.stat 2001   # statistics file: every zone and the total, mean of every step
@@ -59,7 +59,7 @@ temperature.stat 2001   # statistics file: every zone and the total, mean of eve
 1                       # method
 precipitation.dat AdditionalColumns=0   # station file
 none                    # regression file
-output/precipitation.asc # result grid
+precipitation.asc       # result grid
 5                       # grid write code
 1.0                     # scaling factor
 precipitation.stat 2001 # statistics file

@@ -2,10 +2,12 @@
 
 #include <pthread.h>
 
+#include <cerrno>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "grids/grid_io_internal.h"
 
@@ -54,8 +56,12 @@ GridWriteResult WriteBinary(const GridFileJob& job, const std::vector<T>& cells,
 GridWriteResult WriteGridFile(const GridFileJob& job) {
   const bool ascii = job.format == GridFileJob::Format::Ascii;
   grid_io::PendingFile f(job.path, ascii ? "w" : "wb");
-  if (!f)
-    return Failed(26, "FATAL: error creating " + job.path + (ascii ? " for writing in text mode." : " for writing in binary mode."));
+  if (!f) {
+    const int e = errno;
+    return Failed(26, "FATAL: error creating " + job.path +
+                          (ascii ? " for writing in text mode." : " for writing in binary mode.") +
+                          FileOpenReason(job.path, true, e));
+  }
   GridWriteResult r;
   if (ascii)
     r = WriteAscii(job, f);

@@ -101,6 +101,9 @@ GridFileJob MakeJob(modelobject& o, const std::string& path, double** grid, Grid
     for (int c = first; c <= last; ++c) {
       const double x = in[c], w = weights ? weights[c] : 1.0;
       if (!(x > countedAbove)) continue;
+      // A cell whose area weight is no-data lies outside the weighted area: not counted
+      // (its weight would add -9999 to the count).
+      if (weights && !(w > nodata)) continue;
       s.count += w;
       s.sum += w * x;
       s.sumSq += w * x * x;

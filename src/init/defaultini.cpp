@@ -1,6 +1,8 @@
 // Construction of the start-up object, the start-up steps one per call, and release.
+#include "framework/file_reason.h"
 #include "init/defaultini.h"
 
+#include <cerrno>
 #include <algorithm>
 
 #include "framework/build_info.h"
@@ -70,7 +72,8 @@ void defaultini::RunStep(int step) {
       break;
     case 1:
       if (!OpenControlFile()) {
-        if (log) *log << "FATAL: error opening " << controlFileName << "[end-entry]";
+        if (log) *log << "FATAL: error opening " << controlFileName << FileOpenReason(controlFileName, false, 0)
+                      << "[end-entry]";
         throw 28;
       }
       ReadStandardGrids();
@@ -149,7 +152,9 @@ void defaultini::RunStep(int step) {
       break;
     }
     case 14:
-      if (FindGrid("landuse") > 0)
+      // The land-use grid of a one-layer run is registered as "landuse1" by now; the
+      // parameter grids are made for every run that has land-use layer grids.
+      if (landuseLayerCount > 0 && landuseLayerGrids.size() > 1 && landuseLayerGrids[1])
         logged("generateMultiLayerParameterGrids...", [this] { generateMultiLayerParameterGrids(landuseLayerCount); });
       break;
     case 15:
@@ -249,7 +254,7 @@ void defaultini::Register(int position, const std::string& fileName, double** da
 
 void defaultini::WriteGridOnce(int position) {
   const GridRecord& r = grids[position];
-  WriteGrid(r.fileName, r.data, output.writeAsciiGrids, output.writeDoubleGrids, output.writeNetcdfGrids);
+  WriteGrid(r.firstFileName.empty() ? r.fileName : r.firstFileName, r.data, output.writeAsciiGrids, output.writeDoubleGrids, output.writeNetcdfGrids);
 }
 
 bool defaultini::IsBasinCell(int row, int column) const {

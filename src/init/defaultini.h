@@ -244,6 +244,11 @@ class defaultini : public modelobject {
                                        double** inactiveFieldCapacity, double** inactiveSoilMoisture,
                                        double** interflowStorage);
   virtual void generateMultiLayerParameterGrids(int layerCount);
+  // Length of the run's time step in minutes, as the daily land-use update takes it.
+  int StepMinutes() const;
+  // The soil model hands over its root-zone grids C and R (either may be null: no
+  // root-zone adjustment).
+  void SetRootZoneGrids(double** capacity, double** fraction);
   // The daily update without the soil model's root zone, with "MeanThetaInRootZone".
   virtual void UpdateLanduseParametersWithSoilMoisture(ModelDate date, int dt);
   // Forcing and chilling sums and start days of the dynamic-phenology rows of one day.
@@ -442,6 +447,10 @@ class defaultini : public modelobject {
   void RunStep(int step);
   void ReadBasinGrids();
   void MakeStandardGrids();
+  // A standard or variable grid is written under its output name ("outname").
+  void UseOutputName(int position);
+  // Stops the run when a grid that is written would land on a file that the run reads.
+  void CheckOutputsAgainstInputs() const;
 
   bool initialised_ = false;
   std::vector<MatrixOwner> ownedGrids_;

@@ -2,11 +2,26 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 
 #include "framework/app_test_support.h"
 
+namespace {
+
+// Every file under a folder with its contents, by path relative to the folder.
+std::map<std::string, std::string> FilesUnder(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+    if (entry.is_regular_file())
+      files[std::filesystem::relative(entry.path(), folder).string()] = ReadTextFile(entry.path().string());
+  return files;
+}
+
+}  // namespace
+
 TEST(AppProgram, TheExampleRunsToExitCodeZeroAndTwoControlFilesShareOneBanner) {
   BasinCopy basin;
+  const std::map<std::string, std::string> before = FilesUnder(basin.dir().path());
   const std::string command = "cd " + basin.dir().path() + " && " + ORVEL_BINARY +
                               " basin.ctl basin.ctl -diagfile:output/Orvel_Diag.xml";
   std::string out;
@@ -17,12 +32,24 @@ TEST(AppProgram, TheExampleRunsToExitCodeZeroAndTwoControlFilesShareOneBanner) {
   EXPECT_NE(out.rfind("exitcode 0\no.k.\n\nthe end."), std::string::npos);
   EXPECT_TRUE(std::filesystem::exists(basin.dir().file("basin.ctl.intern")));
   int derivedGrids = 0;  // cell sizes, coordinates, slope, aspect, region weights
-  for (const auto& entry : std::filesystem::directory_iterator(basin.dir().path()))
+  for (const auto& entry : std::filesystem::directory_iterator(basin.dir().file("output")))
     if (entry.path().filename().string().find(".intern.") != std::string::npos) ++derivedGrids;
   EXPECT_GE(derivedGrids, 5);
   std::string why;
   EXPECT_TRUE(IsWellFormedXml(basin.dir().file("output/Orvel_Diag.xml"), &why)) << why;
   EXPECT_EQ(ReadTextFile(basin.dir().file("output/Orvel_Diag.xml")).find("level=\"0\""), std::string::npos);
+
+  // Every input is left as it was; the run writes into its output folder, and beside the
+  // control file only its preprocessed copy.
+  const std::map<std::string, std::string> after = FilesUnder(basin.dir().path());
+  for (const auto& [name, contents] : before) {
+    ASSERT_TRUE(after.count(name)) << name;
+    EXPECT_TRUE(after.at(name) == contents) << name << " was changed";
+  }
+  for (const auto& [name, contents] : after) {
+    if (before.count(name)) continue;
+    EXPECT_TRUE(name.rfind("output/", 0) == 0 || name == "basin.ctl.intern") << name;
+  }
 }
 
 TEST(AppProgram, AFailingFirstControlFileEndsTheProcessWithItsCode) {

@@ -79,6 +79,19 @@ TEST_F(SmallGrid, FractionalWeightsStartMinimumAndMaximumFromTheFirstValue) {
   EXPECT_DOUBLE_EQ(v[3], 0.5 * 2 * (11 + 12 + 13));
 }
 
+// Cells outside the basin carry no-data in the area-weight grid: they count for nothing,
+// whatever value the written grid holds there.
+TEST_F(SmallGrid, CellsWithoutAreaWeightAreNotCounted) {
+  MatrixOwner w = m.Grid([](int r, int) { return r == 1 ? 1.0 : -9999.0; });
+  m.obj.relCellArea = w.get();
+  MatrixOwner values = m.Grid([](int, int c) { return 1.0 * c; });
+  m.obj.WriteGrid("o.bin", values.get(), false, false, false);
+  std::string b = ReadTextFile(m.file("o.bin"));
+  std::vector<float> v(6);
+  std::memcpy(v.data(), b.data() + 24, 24);
+  EXPECT_EQ(v, (std::vector<float>{3, 1, 3, 6, 2, 1}));
+}
+
 TEST_F(SmallGrid, ActiveColumnsDecideStatisticsAndBlanking) {
   m.obj.rowBounds.assign(3, RowBounds{});
   m.obj.rowBounds[1] = {2, 2};
@@ -134,7 +147,19 @@ TEST_F(SmallGrid, UnwritableTargetFailsWith26AndLeavesNoFile) {
   m.obj.output.outputDirectory = m.file("missing_dir") + "/";
   EXPECT_EQ(GridModule::CodeOf([&] { m.obj.WriteGrid("x.asc", g.get(), true, false, false); }), 26);
   EXPECT_EQ(GridModule::CodeOf([&] { m.obj.WriteGrid("x.bin", g.get(), false, false, false); }), 26);
-  EXPECT_NE(m.log.console().find("for writing in binary mode."), std::string::npos);
+  EXPECT_NE(m.log.console().find("for writing in binary mode. (No such file or directory; the folder " +
+                                 m.file("missing_dir") + "/ does not exist)"),
+            std::string::npos)
+      << m.log.console();
+}
+
+TEST_F(SmallGrid, AMissingInputFileIsReportedWithTheSystemReason) {
+  double** back = nullptr;
+  EXPECT_EQ(GridModule::CodeOf([&] { m.obj.ReadGrid("absent.asc", back, 0, true, false, false, 0.0); }), 21);
+  EXPECT_NE(m.log.console().find("still error opening " + m.file("absent.asc") +
+                                 " - no retry. (No such file or directory)"),
+            std::string::npos)
+      << m.log.console();
 }
 
 TEST_F(SmallGrid, GdalReadsOurAsciiGrid) {

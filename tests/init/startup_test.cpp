@@ -163,6 +163,43 @@ TEST(Startup, MalformedControlFilesAndGridsFail) {
   }
 }
 
+// Grids are written into the output folder, a standard grid under its outname; a grid
+// that would be written over a file the run reads stops the start-up before anything is
+// written.
+TEST(Startup, GridsAreWrittenIntoTheOutputFolderAndNeverOverAnInput) {
+  const std::string listed =
+      "2       # number of standard grids\n$dir//dem.asc  elevation  fillcode = 0  writecode = 8";
+  auto withGrid = [&](Basin& b, const std::string& keys) {
+    b.Edit("1       # number of standard grids", listed + keys + "\n");
+  };
+  {  // no output folder: the absolute name of the elevation model is written as it stands
+    Basin b;
+    withGrid(b, "");
+    const std::string dem = ReadTextFile(b.dir.file("dem.asc"));
+    InitHarness h(1, b.control());
+    EXPECT_EQ(RunStartup(h), 26);
+    EXPECT_NE(h.Console().find("[standard_grids] elevation (writecode 8) would be written to " + b.dir.file("dem.asc") +
+                               ", the file read for [elevation_model]"),
+              std::string::npos)
+        << h.Console();
+    EXPECT_EQ(ReadTextFile(b.dir.file("dem.asc")), dem);
+  }
+  {  // a relative outname lands in the output folder, as do relative derived names
+    Basin b;
+    std::filesystem::create_directory(b.dir.file("out"));
+    withGrid(b, "  outname = dem_filled.asc");
+    b.Edit("WriteAsciiGrids = 1", "WriteAsciiGrids = 1\nDefaultOutputDirectory = " + b.dir.file("out") + "/");
+    const std::string dem = ReadTextFile(b.dir.file("dem.asc"));
+    InitHarness h(1, b.control());
+    ASSERT_EQ(RunStartup(h), -1) << h.Console();
+    EXPECT_EQ(ReadTextFile(b.dir.file("dem.asc")), dem);
+    EXPECT_NE(ReadTextFile(b.dir.file("out/dem_filled.asc")).find("ncols\t8\n"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(b.dir.file("dem_filled.asc")));
+    h.d->WriteGrid("relative.asc", h.d->GridData(2), true, false, false);
+    EXPECT_TRUE(std::filesystem::exists(b.dir.file("out/relative.asc")));
+  }
+}
+
 TEST(Startup, GridsOfOtherGeometryOrBadZoneCodesFail) {
   {
     Basin b;
