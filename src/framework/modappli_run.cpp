@@ -162,7 +162,7 @@ void ModellApplication::RunPass() {
     Trace("precicorrclass::CorrectPrecipitation");
   }
 
-  const int dt = m.evapotranspiration->GetFlowControl() != 0 ? m.evapotranspiration->GetTimeInterval() : 1440;
+  const int dt = m.defaults->StepMinutes();
   m.defaults->UpdatePeriodicGrids(d, dt);
   Trace("defaultini::UpdatePeriodicGrids");
   m.defaults->UpdateLanduseParameters(d, dt, m.soil->saturatedSoilPartition, m.soil->inactiveFieldCapacity,

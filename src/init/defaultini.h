@@ -246,9 +246,6 @@ class defaultini : public modelobject {
   virtual void generateMultiLayerParameterGrids(int layerCount);
   // Length of the run's time step in minutes, as the daily land-use update takes it.
   int StepMinutes() const;
-  // The soil model hands over its root-zone grids C and R (either may be null: no
-  // root-zone adjustment).
-  void SetRootZoneGrids(double** capacity, double** fraction);
   // The daily update without the soil model's root zone, with "MeanThetaInRootZone".
   virtual void UpdateLanduseParametersWithSoilMoisture(ModelDate date, int dt);
   // Forcing and chilling sums and start days of the dynamic-phenology rows of one day.

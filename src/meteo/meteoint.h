@@ -110,6 +110,11 @@ class meteointerpol : public modelobject {
   // The same at elevation z, for the methods that depend on it (2, 3, 10, 11 and 12); a
   // position at the grid nodata value leaves out the plane of residuals.
   double PointValue(int file, double x, double y, double z) const;
+  // The value of a station mesh (methods 5 to 8) at a point: the bilinear value of the
+  // point's cell corners (6: plus the gradient's bilinear value times the cell's
+  // elevation), or for the spline methods the nearest valid station at the cell's
+  // coordinates. Post-processed when valid.
+  double MeshPointValue(double x, double y) const;
   // The regression parameters of the step (methods 2, 3, 10 and 11).
   const RegressionParameters& Regression() const {
     return (interpolationMethod == 2 || interpolationMethod == 3) ? regressionFile.parameters : stationRegression;

@@ -8,6 +8,7 @@
 #include "framework/logstream.h"
 #include "framework/zonalstatistic.h"
 #include "meteo/meteoint.h"
+#include "meteo/precicorr_kernels.h"
 
 namespace {
 
@@ -262,8 +263,35 @@ double meteointerpol::PostProcessPoint(double v, double x, double y) const {
   return PostProcessValue(v, post, scen);
 }
 
+double meteointerpol::MeshPointValue(double x, double y) const {
+  const int m = interpolationMethod;
+  if (m < 5 || m > 8 || geometry.nrows < 1 || geometry.ncols < 1) return MissingResult(nodataN);
+  int row, column;
+  CellOfPoint(x, y, geometry.xllcorner, geometry.yllcorner, geometry.cellsize, geometry.nrows, geometry.ncols, row,
+              column);
+  const StationFile& f = stationFiles[0];
+  if (m == 7 || m == 8) {
+    if (!coordX || !coordY || !coordX[row] || !coordY[row]) return MissingResult(nodataN);
+    const StationPoints s{f.count, f.x.data(), f.y.data(), f.values.data()};
+    return PostProcessPoint(ThiessenValue(s, nodataN, coordX[row][column], coordY[row][column]), x, y);
+  }
+  // The point is rotated like the station coordinates of the mesh.
+  double px = x, py = y;
+  if (anisotropyRatio < 1.0) RotatePoint(x, y, geometry.xllcorner, geometry.yllcorner, anisotropySlope, px, py);
+  double v = BilinearCellValue(px, py, 0, row, column, nullptr);
+  if (m == 6) {
+    const double gradient = BilinearCellValue(px, py, 1, row, column, nullptr);
+    const double elevation = elevationGrid && elevationGrid[row] ? elevationGrid[row][column] : geometry.nodata_value;
+    v = v < -nodataN || gradient < -nodataN || !(elevation > geometry.nodata_value)
+            ? MissingResult(nodataN)
+            : v + gradient * elevation;
+  }
+  return PostProcessPoint(v, x, y);
+}
+
 double meteointerpol::PointValue(int file, double x, double y, double z) const {
   const int m = interpolationMethod;
+  if (file == 0 && m >= 5 && m <= 8) return MeshPointValue(x, y);
   if (file != 0 || !(m == 2 || m == 3 || m == 10 || m == 11 || m == 12)) return PointValue(file, x, y);
   const StationFile& f = stationFiles[0];
   if (m == 12)

@@ -116,8 +116,6 @@ void precicorrclass::Construct(const std::vector<std::string>& names, bool switc
 
 double precicorrclass::ValueAtStation(double x, double y, double z, const meteointerpol* source) const {
   if (!source) return -1e300;
-  // Station meshes (bilinear and spline methods) have no point value here: missing.
-  if (source->GetMethod() >= 5 && source->GetMethod() <= 8) return MissingResult(source->Nodata());
   if (source->GetMethod() == 9) {
     double** g = source->ResultGrid();
     if (!g || geometry.nrows < 1 || geometry.ncols < 1) return MissingResult(source->Nodata());

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <iomanip>
 #include <string>
 
@@ -356,11 +357,16 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
               g.layer[kLeafAreaIndex][k][i][j] = row->GetLeafAreaIndexAtDay(log, doy, k, i, j, altitude);
             if (row->TestParameterMask(kMaskCoverage))
               g.layer[kCoverage][k][i][j] = row->GetVegetationCoverageDegreeAtDay(log, doy, k, i, j, altitude);
+            // The resistances of the day come from the calendar date: monthly rows follow
+            // the month lengths of the date's own year.
             if (row->TestParameterMask(kMaskCanopy))
-              g.layer[kCanopyResistance][k][i][j] = row->GetSurfaceCanopyResistanceAtDay(log, doy, k, i, j, altitude);
+              g.layer[kCanopyResistance][k][i][j] =
+                  row->GetSurfaceCanopyResistance(log, static_cast<int>(date.day), static_cast<int>(date.month),
+                                                  static_cast<int>(date.year), k, i, j, altitude);
             if (row->TestParameterMask(kMaskIntercep))
               g.layer[kIntercepResistance][k][i][j] =
-                  row->GetSurfaceIntercepResistanceAtDay(log, doy, k, i, j, altitude);
+                  row->GetSurfaceIntercepResistance(log, static_cast<int>(date.day), static_cast<int>(date.month),
+                                                    static_cast<int>(date.year), k, i, j, altitude);
             if (row->TestParameterMask(kMaskRoughness))
               g.layer[kRoughness][k][i][j] = row->GetRoughnessLengthAtDay(log, doy, k, i, j, altitude);
             double& start = g.layer[kVegetationStart][k][i][j];
@@ -429,6 +435,11 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
         }
     }
   }
+}
+
+int defaultini::StepMinutes() const {
+  const double minutes = output.timeStepMinutes;
+  return minutes >= 1.0 ? static_cast<int>(std::lround(minutes)) : 60;
 }
 
 void defaultini::UpdateLanduseParametersWithSoilMoisture(ModelDate date, int dt) {

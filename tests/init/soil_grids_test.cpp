@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -114,34 +115,41 @@ namespace {
 
 const std::string kStartupBasin = std::string(ORVEL_TEST_DATA) + "/startup/";
 
+// The start-up of the small test basin in dir, with edits of its control file and text
+// appended to it; fails the test unless every step runs.
+std::unique_ptr<InitHarness> StartUp(const TempDir& dir, const std::vector<std::pair<std::string, std::string>>& edits,
+                                     const std::string& appended = "") {
+  for (const char* f : {"basin.ctl", "zones.asc", "dem.asc"})
+    std::filesystem::copy_file(kStartupBasin + f, dir.file(f));
+  std::string text = ReadTextFile(dir.file("basin.ctl"));
+  for (const auto& [from, to] : edits) {
+    const size_t p = text.find(from);
+    EXPECT_NE(p, std::string::npos) << from;
+    if (p != std::string::npos) text.replace(p, from.size(), to);
+  }
+  WriteTextFile(dir.file("basin.ctl"), text + appended);
+  auto h = std::make_unique<InitHarness>(1, dir.file("basin.ctl"));
+  EXPECT_EQ(h->error, 0);
+  bool done = false;
+  EXPECT_EQ(ThrownCode([&] {
+              for (int n = 0; n < 100 && !done; ++n) h->d->InitStep(done);
+            }),
+            -1)
+      << h->Console();
+  return h;
+}
+
 }  // namespace
 
 TEST(SoilGrids, StartupChecksTheSoilCodesAndDerivesTheGridsFromTheReplacedRows) {
   TempDir dir;
-  for (const char* f : {"basin.ctl", "zones.asc", "dem.asc"})
-    std::filesystem::copy_file(kStartupBasin + f, dir.file(f));
-  std::string text = ReadTextFile(dir.file("basin.ctl"));
-  auto edit = [&](const std::string& from, const std::string& to) {
-    const size_t p = text.find(from);
-    ASSERT_NE(p, std::string::npos) << from;
-    text.replace(p, from.size(), to);
-  };
-  edit("$set $dir = ./", "$set $dir = " + dir.path() + "/");
-  edit("1       # number of standard grids\n",
-       "3       # number of standard grids\n"
-       "$dir//soil.asc  soil_types  fillcode = 0  readcode = 0  defaultValue = 7\n"
-       "$dir//roots.asc  root_depth1  fillcode = 0  readcode = 0  defaultValue = 0.5\n");
-  edit("1 loam 25 35 1e-5", "7 loam 25 35 1e-5");
-  WriteTextFile(dir.file("basin.ctl"), text);
-
-  InitHarness h(1, dir.file("basin.ctl"));
-  ASSERT_EQ(h.error, 0);
-  bool done = false;
-  ASSERT_EQ(ThrownCode([&] {
-              for (int n = 0; n < 100 && !done; ++n) h.d->InitStep(done);
-            }),
-            -1)
-      << h.Console();
+  auto harness = StartUp(dir, {{"$set $dir = ./", "$set $dir = " + dir.path() + "/"},
+                               {"1       # number of standard grids\n",
+                                "3       # number of standard grids\n"
+                                "$dir//soil.asc  soil_types  fillcode = 0  readcode = 0  defaultValue = 7\n"
+                                "$dir//roots.asc  root_depth1  fillcode = 0  readcode = 0  defaultValue = 0.5\n"},
+                               {"1 loam 25 35 1e-5", "7 loam 25 35 1e-5"}});
+  InitHarness& h = *harness;
   defaultini& d = *h.d;
   double** soil = d.GridData(d.FindGrid("soil_types"));
   ASSERT_NE(soil, nullptr);
@@ -155,4 +163,33 @@ TEST(SoilGrids, StartupChecksTheSoilCodesAndDerivesTheGridsFromTheReplacedRows) 
   EXPECT_DOUBLE_EQ(d.GridData(d.FindGrid("hydraulic_conductivity"))[4][1], 1e-5);
   for (const char* f : {"soil.intern.fk", "soil.intern.k", "soil.intern.na"})
     EXPECT_TRUE(std::filesystem::exists(dir.file(f))) << f;
+}
+
+// The most common set-up: one land-use grid and no multilayer table. The grid becomes the
+// only layer and the per-layer parameter grids are made, so the soil grids can use the root
+// depth of layer 1.
+TEST(SoilGrids, OneLanduseLayerWithoutMultilayerTableMakesTheParameterGrids) {
+  TempDir dir;
+  auto harness = StartUp(
+      dir,
+      {{"$set $dir = ./", "$set $dir = " + dir.path() + "/"},
+       {"1       # number of standard grids\n$dir//albedo.asc  fixed_albedo",
+        "3       # number of standard grids\n"
+        "$dir//soil.asc  soil_types  fillcode = 0  readcode = 0  defaultValue = 1\n"
+        "$dir//landuse.asc  landuse  fillcode = 0  readcode = 0  defaultValue = 5\n"
+        "$dir//albedo.asc  albedo"}},
+      "\n[landuse_table]\n1\n5 conifer_forest 0.12 70 70 70 65 60 55 55 55 60 65 70 70 110 150 250 280 6 7 7 6 "
+      "1.2 1.2 1.2 1.2 0.9 0.9 0.9 0.9 1.0 1.0 1.0 1.0\n");
+  InitHarness& h = *harness;
+  defaultini& d = *h.d;
+  EXPECT_EQ(d.landuseLayerCount, 1);
+  EXPECT_GT(d.FindGrid("landuse1"), 0);
+  const int roots = d.FindGrid("root_depth1");
+  ASSERT_GT(roots, 0) << h.Console();
+  double** rootDepth = d.GridData(roots);
+  EXPECT_DOUBLE_EQ(rootDepth[4][1], 1.0);  // the row's root depth on 1 January
+  double** fk = d.GridData(d.FindGrid("available_soil_moisture"));
+  ASSERT_NE(fk, nullptr);
+  EXPECT_DOUBLE_EQ(fk[4][1], 25.0 * rootDepth[4][1] * 10.0);
+  EXPECT_EQ(fk[1][1], -9999.0);
 }

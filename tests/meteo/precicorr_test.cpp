@@ -232,6 +232,19 @@ struct CorrectionRun {
                                             static_cast<int>(names.size()) - 1, basin.registry.Records(),
                                             basin.geometry, switchOff);
   }
+  // Builds the run with correction switched on, corrects the station values of the first
+  // step once and returns the first value of interpolator i's station file (NAN on failure).
+  double CorrectedStationValue(int i) {
+    control += CorrectionSection(1);
+    Build();
+    int error = -1;
+    auto pc = Correction(error);
+    EXPECT_EQ(error, 0) << log.console();
+    if (error != 0) return NAN;
+    pc->CorrectStationValues();
+    pc->DeleteModule();
+    return table[static_cast<size_t>(i)]->Station(0).values[1];
+  }
   void InterpolateAll(ModelDate d) {
     for (size_t i = 1; i < table.size(); ++i) table[i]->Interpolate(d);
   }
@@ -278,14 +291,7 @@ TEST(PrecipitationCorrection, StationTemperatureAtTheStationsElevation) {
   CorrectionRun run;
   run.AddInterpolator("temperature", {"2", "2"}, 12, "-0.0065 # lapse rate");
   run.AddInterpolator("precipitation", {"10", "10"}, 1, "none.reg # regression file", "1600");
-  run.control += CorrectionSection(1);
-  run.Build();
-  int error = -1;
-  auto pc = run.Correction(error);
-  ASSERT_EQ(error, 0) << run.log.console();
-  pc->CorrectStationValues();
-  EXPECT_DOUBLE_EQ(run.table[2]->Station(0).values[1], 12.0);
-  pc->DeleteModule();
+  EXPECT_DOUBLE_EQ(run.CorrectedStationValue(2), 12.0);
 }
 
 TEST(PrecipitationCorrection, RegressionParametersOfTheStep) {
@@ -356,6 +362,44 @@ TEST(PrecipitationCorrection, WithoutWindTheConstantsAloneAndWithoutTemperatureR
   run.InterpolateAll(ModelDate{0, 1, 1, 1, 2001});
   EXPECT_DOUBLE_EQ(run.table[1]->ResultGrid()[2][2], 10.5);
   pc->DeleteModule();
+}
+
+// A temperature interpolated over a station mesh has a value at the gauge: the bilinear
+// value between the mesh corners (5) or the nearest station at the gauge's cell (7). Here
+// that value is below the threshold, so the gauge's 10 mm are snow (12 mm), not rain.
+TEST(PrecipitationCorrection, TemperatureOverAStationMeshAtTheGauge) {
+  auto stationText = [&](const std::vector<std::pair<double, double>>& xy, const std::vector<double>& t) {
+    std::string alt = "YY MM DD HH", x = alt, y = alt, names = x, row = "2001 1 1 0", row1 = "2001 1 1 1";
+    for (size_t k = 0; k < xy.size(); ++k) {
+      alt += " 1000";
+      x += " " + std::to_string(xy[k].first);
+      y += " " + std::to_string(xy[k].second);
+      names += " S" + std::to_string(k + 1);
+      row += " " + std::to_string(t[k]);
+      row1 += " " + std::to_string(t[k]);
+    }
+    return "stations\n" + alt + "\n" + x + "\n" + y + "\n" + names + "\n" + row + "\n" + row1 + "\n";
+  };
+  // Method 5: four corners, -3 in the north and 0 in the south: -1 at the gauge (2500, 1500).
+  const std::string bilinear =
+      stationText({{500, 3500}, {4500, 3500}, {500, 500}, {4500, 500}}, {-3.0, -3.0, 0.0, 0.0});
+  // Method 7: a 3 x 4 mesh on cell centres; only the station on the gauge's cell is cold.
+  std::vector<std::pair<double, double>> mesh;
+  std::vector<double> temperatures;
+  for (double y : {3500.0, 2500.0, 1500.0, 500.0})
+    for (double x : {500.0, 2500.0, 4500.0}) {
+      mesh.push_back({x, y});
+      temperatures.push_back(x == 2500.0 && y == 1500.0 ? -2.0 : 5.0);
+    }
+  const std::string spline = stationText(mesh, temperatures);
+  for (int method : {5, 7}) {
+    CorrectionRun run;
+    WriteTextFile(run.dir.file("temperature.dat"), method == 5 ? bilinear : spline);
+    run.control += InterpolatorSection("temperature", run.dir.file("temperature.dat"), method);
+    run.names.push_back("temperature");
+    run.AddInterpolator("precipitation", {"10", "10"});
+    EXPECT_DOUBLE_EQ(run.CorrectedStationValue(2), 12.0) << method;
+  }
 }
 
 TEST(PrecipitationCorrection, GridFormOnRegisteredGrids) {

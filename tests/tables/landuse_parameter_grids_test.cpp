@@ -281,3 +281,42 @@ TEST(LanduseParameterGrids, DegreeDayRowStartsAndSetsLeafFallAfterFiveColdDays) 
   day(18);
   EXPECT_EQ(b.Grid("StartDayOfLeaveFall")[1][1], 107.0);
 }
+
+// In an hourly run every step adds its share of the day: the daily mean temperature and
+// the seven-day mean are means, not sums of the hours.
+TEST(LanduseParameterGrids, HourlyStepsOfTheRunGiveTheDailyMeanTemperature) {
+  Basin b("DP1_t1_dorm = 50; DP1_T_Bf = 5; JDReset_TStart = 300; maxStartJDforDP1 = 150; F* = 12;\n"
+          "DP4_t0_dorm = 280; DP4_t1_dorm = 50; DP4_T0 = 0; DP4_T1 = 5; DP4_Par_a = 12; DP4_Par_b = 1;\n"
+          "DP4_T_xylstop = 15; DP4_t_xs1 = 103; DP4_SPSLF = 9;\n",
+          "DynamicPhenology_4");
+  b.h.Put(5, "temperature", b.h.Filled(10.0));
+  b.h.d->generateMultiLayerParameterGrids(1);
+  b.h.d->output.timeStepMinutes = 60.0;
+  ASSERT_EQ(b.h.d->StepMinutes(), 60);
+  ModelDate d;
+  d.year = 2023, d.month = 4, d.day = 10, d.minute = 0;
+  for (int hour = 1; hour <= 24; ++hour) {
+    d.hour = hour;
+    b.h.d->UpdateLanduseParameters(d, b.h.d->StepMinutes(), b.m1.get(), b.m2.get(), b.m3.get(), b.m4.get());
+  }
+  EXPECT_NEAR(b.Grid("TemperatureMOVAVG7")[1][1], 10.0, 1e-12);
+  b.h.d->output.timeStepMinutes = 0.0;  // no step set: hourly
+  EXPECT_EQ(b.h.d->StepMinutes(), 60);
+}
+
+// Monthly resistances (the old positional rows) follow the calendar of the date: on
+// 14 March of a leap year the interval from mid-February is 29 + 14 - 1 = 42 days long,
+// not the 15 March of a 365-day table.
+TEST(LanduseParameterGrids, MonthlyResistancesOfTheDayFollowTheCalendarDate) {
+  Basin b;
+  TextCursor c(
+      "1\n10 grass 0.2 20 100 50 40 50 60 60 60 50 40 30 60 100 150 250 300 1 2 3 1 0.01 0.02 0.03 0.01 "
+      "0.5 0.8 0.8 0.5 0.3 0.4 0.4 0.3\n");
+  b.h.d->landuseTable = ReadLanduseSection(&b.h.log.log(), c, 1);
+  b.h.d->generateMultiLayerParameterGrids(1);
+  ModelDate d;
+  d.year = 2024, d.month = 3, d.day = 14, d.hour = 24, d.minute = 0;
+  b.h.d->UpdateLanduseParameters(d, 60, b.m1.get(), b.m2.get(), b.m3.get(), b.m4.get());
+  EXPECT_NEAR(b.Grid("SurfaceCanopyResistance1")[1][1], 100.0 + (50.0 - 100.0) * (42.0 - 15.0) / 31.0, 1e-9);
+  EXPECT_EQ(b.Grid("SurfaceIntercepResistance1")[1][1], 20.0);
+}
