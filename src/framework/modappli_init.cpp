@@ -206,6 +206,11 @@ void ModellApplication::BuildModules() {
   // Tracer settings: read and checked; the modules carry no tracers.
   m.tracers = new tracer_ini_class(error, log, workingControlFileName, tracerCount, tracerTable, in.output);
   Check(error, m.tracers);
+  if (tracerCount > 0)
+    *log << "WARNING: [substance_transport] lists " << tracerCount
+         << " tracers, but no module carries tracers: this run computes no tracer concentrations and writes no "
+            "tracer grids or statistics"
+         << "[end-entry]";
   tracerCount = 0;
   m.tracers->SetRunFlag(1);
 
@@ -301,4 +306,6 @@ void ModellApplication::BuildModules() {
 
   m.assimilation = new data_assimilation(error, in, reservoirs, routingOnly ? 1 : 0, 1);
   Check(error, m.assimilation);
+  // Every grid a coupled run exchanges must be a grid of the run.
+  if (m.defaults->IsCoupled()) m.defaults->ResolveExternalGrids();
 }

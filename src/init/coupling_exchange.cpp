@@ -67,28 +67,7 @@ std::string ExchangedGridName(const std::string& fileName, long year, long month
 }
 
 void defaultini::FindExternalEntities(std::vector<ExternalStatisticRecord>& records, int count) {
-  for (ExternalReadGrid& g : coupling.readGrids) {
-    const int p = FindGrid(g.internalName);
-    if (p <= 0) {
-      if (log)
-        *log << kErrorHead << "error looking for internal grid to read from " << g.fileName
-             << ", with internal name \"" << g.internalName
-             << "\"\npossible reason: internal name of the grid is wrong (case sensitive!)" << "[end-entry]";
-      throw 1003;
-    }
-    g.data = grids[p].data;
-  }
-  for (ExternalWriteGrid& g : coupling.writeGrids) {
-    const int p = FindGrid(g.internalName);
-    if (p <= 0) {
-      if (log)
-        *log << kErrorHead << "error looking for internal grid to write to " << g.fileName
-             << " with internal name \"" << g.internalName
-             << "\"\npossible reason: internal name of the grid is wrong (case sensitive!)" << "[end-entry]";
-      throw 1004;
-    }
-    g.data = grids[p].data;
-  }
+  ResolveExternalGrids();
   if (instanceNumber != 0) return;
 
   // Searched: the first count records, up to the first one without values.
@@ -117,6 +96,31 @@ void defaultini::FindExternalEntities(std::vector<ExternalStatisticRecord>& reco
       found = i;
     }
     s.record = &records[found];
+  }
+}
+
+void defaultini::ResolveExternalGrids() {
+  for (ExternalReadGrid& g : coupling.readGrids) {
+    const int p = FindGrid(g.internalName);
+    if (p <= 0) {
+      if (log)
+        *log << kErrorHead << "error looking for internal grid to read from " << g.fileName
+             << ", with internal name \"" << g.internalName
+             << "\"\npossible reason: internal name of the grid is wrong (case sensitive!)" << "[end-entry]";
+      throw 1003;
+    }
+    g.data = grids[p].data;
+  }
+  for (ExternalWriteGrid& g : coupling.writeGrids) {
+    const int p = FindGrid(g.internalName);
+    if (p <= 0) {
+      if (log)
+        *log << kErrorHead << "error looking for internal grid to write to " << g.fileName
+             << " with internal name \"" << g.internalName
+             << "\"\npossible reason: internal name of the grid is wrong (case sensitive!)" << "[end-entry]";
+      throw 1004;
+    }
+    g.data = grids[p].data;
   }
 }
 

@@ -30,6 +30,23 @@ void defaultini::GetCouplingParameters() {
     throw 14;
   }
   ReadCouplingSection();
+  if (coupling.mode == 1 && log)
+    *log << "WARNING: [ExternalCoupling] asks for coupling mode 1, but this run exchanges nothing with the outside "
+            "program: it writes no informing semaphore file, waits for no semaphore file and reads none of its grids; "
+            "it runs uncoupled"
+         << "[end-entry]";
+  WarnAboutSpinUp();
+}
+
+void defaultini::WarnAboutSpinUp() {
+  if (!SeekControlKey("[SpinUp]", false)) return;
+  int spinUp = 0;
+  if (!controlFile.ReadInt(spinUp) || spinUp == 0) return;
+  restOfLine = controlFile.RestOfLine();
+  if (log)
+    *log << "WARNING: [SpinUp] switch " << spinUp << ": this run makes no spin-up (no repeated periods, no "
+            "temperature pre-spin-up, no hydrologic response units); it runs the period once"
+         << "[end-entry]";
 }
 
 void defaultini::ReadCouplingSection() {

@@ -303,6 +303,11 @@ class defaultini : public modelobject {
   // Resolves the grids to their registered matrices and (instance 0) the statistics to
   // records of the list, whose first count entries are searched.
   virtual void FindExternalEntities(std::vector<ExternalStatisticRecord>& records, int count);
+  // Resolves the grids read from and written for the outside program to the run's grids;
+  // a name that names no grid ends the run (1003, 1004).
+  void ResolveExternalGrids();
+  // Warns about a [SpinUp] section that asks for a spin-up, which the run does not make.
+  void WarnAboutSpinUp();
   virtual void AccumulateExternalGrids();
   // Writes the grids and statistics listed for the outside program (summary_output.cpp);
   // the flags say which period ends with this exchange. The fifth value is not used.

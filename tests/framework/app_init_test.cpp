@@ -91,5 +91,39 @@ TEST(AppInit, TracerSettingsAreReadButTheModulesCarryNone) {
   auto app = MakeApplication(log.log(), basin.ControlFile());
   EXPECT_EQ(app->tracerCount, 0);
   EXPECT_EQ(app->modules.soil->tracerCount, 0);
+  EXPECT_EQ(Occurrences(log.console(), "[substance_transport] lists 2 tracers, but no module carries"), 1)
+      << log.console();
   app->ClearMemory();
+}
+
+// Settings the run reads but does not carry out are named once each; the grids a coupled
+// run would exchange must be grids of the run.
+TEST(AppInit, CouplingAndSpinUpThatTheRunDoesNotMakeAreWarnedAbout) {
+  const std::string coupling =
+      "[ExternalCoupling]\n1\nsema.txt\n30\nD\n1440\n1\ngw.asc %s 0 1\n1\nout.asc elevation Sum\n0\n"
+      "inform.txt\nready\n[SpinUp]\n1\n0\n1\n0\n";
+  auto section = [&](const char* readGrid) {
+    std::string text = coupling;
+    text.replace(text.find("%s"), 2, readGrid);
+    return text;
+  };
+  {
+    BasinCopy basin;
+    basin.Edit("[radiation_correction]", section("elevation") + "[radiation_correction]");
+    AppSeams s;
+    CapturedLog log;
+    auto app = MakeApplication(log.log(), basin.ControlFile());
+    const std::string out = log.console();
+    EXPECT_EQ(Occurrences(out, "[ExternalCoupling] asks for coupling mode 1"), 1) << out;
+    EXPECT_EQ(Occurrences(out, "[SpinUp] switch 1: this run makes no spin-up"), 1) << out;
+    app->ClearMemory();
+  }
+  {
+    BasinCopy basin;
+    basin.Edit("[radiation_correction]", section("GWTableExtern") + "[radiation_correction]");
+    AppSeams s;
+    CapturedLog log;
+    EXPECT_EQ(ThrownCode([&] { MakeApplication(log.log(), basin.ControlFile()); }), 1003);
+    EXPECT_NE(log.console().find("with internal name \"GWTableExtern\""), std::string::npos) << log.console();
+  }
 }
