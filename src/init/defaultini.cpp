@@ -201,6 +201,7 @@ void defaultini::check_ice_firn_grid() {
 }
 
 void defaultini::DeleteModule() {
+  WritePhenologyState();
   FinishZonalStatistics();
   landuseTable.clear();
   soilTable.clear();
@@ -220,6 +221,18 @@ void defaultini::DeleteModule() {
   relCellArea = nullptr;
   riverLinks.clear();
   modelobject::DeleteModule();
+}
+
+// The seven-day temperature history of the dynamic phenology (eight levels per cell) is
+// kept at the end of the run as one stack, "<file name of TemperatureMOVAVG7>_End", from
+// which a later run can start its phenology.
+void defaultini::WritePhenologyState() {
+  const LanduseParameterGrids& g = landuseGrids;
+  if (!grids || !g.movingStack || g.movingAveragePosition < 1 || g.movingAveragePosition > kMaxGridPosition) return;
+  const GridRecord& r = grids[g.movingAveragePosition];
+  if (!r.registered || r.fileName.empty()) return;
+  WriteStack(r.fileName + "_End", g.movingStack, kPhenologyStateLevels, output.writeAsciiGrids, output.writeDoubleGrids,
+             output.writeNetcdfGrids);
 }
 
 // --- helpers ---------------------------------------------------------------------

@@ -449,6 +449,8 @@ class defaultini : public modelobject {
   void RunStep(int step);
   void ReadBasinGrids();
   void MakeStandardGrids();
+  // Writes the dynamic phenology's state stack at the end of the run (none without it).
+  void WritePhenologyState();
   // A standard or variable grid is written under its output name ("outname").
   void UseOutputName(int position);
   // Stops the run when a grid that is written would land on a file that the run reads.

@@ -130,7 +130,8 @@ void defaultini::generateMultiLayerParameterGrids(int layerCount) {
     g.leafFallStart = useOrCreate("StartDayOfLeaveFall", "StartDayOfLeaveFall.asc", 0.0);
     g.movingAverage = useOrCreate("TemperatureMOVAVG7", "TemperatureMOVAVG7.asc", 0.0);
     g.movingAveragePosition = FindGrid("TemperatureMOVAVG7");
-    g.movingStack = MakeCellLists(g.movingStackStore, g.movingStackCells, g.movingStackRows, nrows, ncols, 8, 0.0);
+    g.movingStack = MakeCellLists(g.movingStackStore, g.movingStackCells, g.movingStackRows, nrows, ncols,
+                                  kPhenologyStateLevels + 1, 0.0);
   }
 
   // ArcVeg grids must exist for the vectors that the multilayer table gives.

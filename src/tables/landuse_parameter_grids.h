@@ -17,6 +17,9 @@ enum LanduseLayerGrid {
 // Base names of the per-layer grids (the layer number is appended).
 extern const char* const kLanduseLayerGridNames[kLayerGridCount];
 
+// Highest level of the per-cell temperature history of the dynamic phenology (levels 0..7).
+constexpr int kPhenologyStateLevels = 7;
+
 struct LanduseParameterGrids {
   int layers = 0;
   // [grid][layer 1..layers]; null where a grid is not made (phenology without the flag)
@@ -32,7 +35,7 @@ struct LanduseParameterGrids {
   std::vector<double> movingStackStore;  // per cell 8 entries, row-major
   std::vector<double*> movingStackCells;
   std::vector<double**> movingStackRows;
-  double*** movingStack = nullptr;  // [row][column] -> 8 entries
+  double*** movingStack = nullptr;  // [row][column] -> 8 entries (levels 0..kPhenologyStateLevels)
   int movingAveragePosition = 0;
   // Per-cell fix-day lists of the methods 5 and 6: [layer][row][column] -> n + 1 entries.
   std::vector<std::vector<double>> fixDayStore;

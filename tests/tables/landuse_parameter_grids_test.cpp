@@ -320,3 +320,35 @@ TEST(LanduseParameterGrids, MonthlyResistancesOfTheDayFollowTheCalendarDate) {
   EXPECT_NEAR(b.Grid("SurfaceCanopyResistance1")[1][1], 100.0 + (50.0 - 100.0) * (42.0 - 15.0) / 31.0, 1e-9);
   EXPECT_EQ(b.Grid("SurfaceIntercepResistance1")[1][1], 20.0);
 }
+
+// At the end of the run the seven-day temperature history of every cell is kept as one
+// stack beside the moving-average grid's name, so that a later run can start from it.
+TEST(LanduseParameterGrids, TheEndOfTheRunKeepsThePhenologyStateAsAStack) {
+  Basin b("DP1_t1_dorm = 50; DP1_T_Bf = 5; JDReset_TStart = 300; maxStartJDforDP1 = 150; F* = 12;\n"
+          "DP4_t0_dorm = 280; DP4_t1_dorm = 50; DP4_T0 = 0; DP4_T1 = 5; DP4_Par_a = 12; DP4_Par_b = 1;\n"
+          "DP4_T_xylstop = 15; DP4_t_xs1 = 103; DP4_SPSLF = 9;\n",
+          "DynamicPhenology_4");
+  double** t = b.h.Put(5, "temperature", b.h.Filled(4.0));
+  b.h.d->generateMultiLayerParameterGrids(1);
+  b.h.d->output.outputDirectory = b.h.dir.path() + "/";
+  ModelDate d;
+  d.year = 2023, d.month = 4, d.hour = 24, d.minute = 0;
+  for (int day = 10; day <= 11; ++day) {
+    d.day = day;
+    for (int i = 1; i <= 2; ++i)
+      for (int j = 1; j <= 3; ++j) t[i][j] = day;
+    b.h.d->UpdateLanduseParameters(d, 1440, b.m1.get(), b.m2.get(), b.m3.get(), b.m4.get());
+  }
+  b.h.d->DeleteModule();
+  const std::string file = b.h.dir.file("TemperatureMOVAVG7.asc_End");
+  ASSERT_EQ(ReadTextFile(file).size(), 48u + 2 * 3 * 8 * 4) << b.h.Console();  // single precision, 8 levels
+
+  modelobject reader(&b.h.log.log(), "");
+  reader.geometry = GridGeometry{3, 2, 0.0, 0.0, 100.0, -9999.0};
+  double*** stack = nullptr;
+  ASSERT_EQ(reader.ReadStack(file, stack, 0), kPhenologyStateLevels);
+  EXPECT_EQ(stack[1][1][1], 11.0);  // the last day first
+  EXPECT_EQ(stack[1][1][2], 10.0);
+  EXPECT_EQ(stack[1][1][3], 0.0);
+  reader.Free3DMatrix(stack);
+}
