@@ -46,12 +46,13 @@ bool FindCodeOutsideTable(double** grid, double** zones, const GridGeometry& geo
 
 void ReplaceCodesByRows(double** grid, const GridGeometry& geometry, const std::vector<int>& codes) {
   if (grid == nullptr) return;
-  // Rows are taken in order, so when two rows share a code the later one wins; each cell
-  // is looked at once, so one replacement never feeds the next.
+  // Every row whose code differs from its number replaces that code (and says so in the
+  // log); when two such rows share a code the later one wins, and a row whose code is its
+  // own number replaces nothing, so the cells always end at the row of the last message.
+  // Each cell is looked at once, so one replacement never feeds the next.
   std::unordered_map<int, int> rowOf;
   for (size_t i = 1; i < codes.size(); ++i)
     if (codes[i] != static_cast<int>(i)) rowOf[codes[i]] = static_cast<int>(i);
-    else rowOf.erase(codes[i]);
   if (rowOf.empty()) return;
   for (int r = 1; r <= geometry.nrows; ++r) {
     if (grid[r] == nullptr) continue;

@@ -1,9 +1,12 @@
 // The reader of [soil_table] and [GlobalSoilParameters], and the two row parsers: keyword
 // entries of the method "MultipleHorizons" (layered profiles built from horizons) and the
 // positional lines of the old format.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <sstream>
 #include <stdexcept>
+#include <string>
 
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
@@ -18,6 +21,27 @@ namespace {
 struct RowFailure {
   std::string message;
 };
+
+// The van Genuchten parameters of every layer must describe a retention curve: n above 1
+// (m = 1 - 1/n then lies in (0, 1)), a saturated water content above the residual one and a
+// positive alpha. Otherwise the tables would give water contents above saturation.
+void CheckVanGenuchten(const SoilTableEntry& row) {
+  const size_t count = std::min({row.Par_n.size(), row.theta_sat.size(), row.theta_res.size(), row.alpha.size()});
+  const size_t first = row.layerCount >= 1 ? 1 : 0;
+  const size_t last = std::min(static_cast<size_t>(std::max<int32_t>(row.layerCount, 0)), count == 0 ? 0 : count - 1);
+  for (size_t l = first; l <= last && l < count; ++l) {
+    const double n = row.Par_n[l], ts = row.theta_sat[l], tr = row.theta_res[l], a = row.alpha[l];
+    if (n > 1.0 && ts > tr && a > 0.0 && std::isfinite(n) && std::isfinite(ts) && std::isfinite(tr) &&
+        std::isfinite(a))
+      continue;
+    std::ostringstream text;
+    text << "FATAL: soil type " << row.code << " (" << row.name << "), layer " << l
+         << ": the van Genuchten parameters describe no retention curve: Par_n = " << n
+         << " (must be above 1), theta_sat = " << ts << " (must be above theta_res = " << tr << "), alpha = " << a
+         << " (must be above 0)";
+    throw RowFailure{text.str()};
+  }
+}
 
 // Blanks in place of list separators, so that a cursor reads the values one by one.
 std::string Separated(std::string value) {
@@ -210,6 +234,7 @@ void SoilTableEntry::ReadNewFormat(SoilTableEntry& row, LogStream* log, const st
       for (size_t l = 0; l < row.Par_m.size(); ++l) row.Par_m[l] = row.Par_n[l] != 0.0 ? 1.0 - 1.0 / row.Par_n[l] : 0.0;
     single("MaxInterflowDepth", row.MaxInterflowDepth, 2.0);
 
+    CheckVanGenuchten(row);
     row.BuildTables();
 
     // Conductivity falls with the depth of each layer's centre below the top of its horizon,
@@ -281,6 +306,7 @@ void SoilTableEntry::ReadOldFormat(SoilTableEntry& row, LogStream* log, const st
     }
     if (!c.ReadDouble(t) || !c.ReadDouble(row.maxratio) || !c.ReadDouble(row.kReduction)) throw RowFailure{};
     row.thickness[0] = t;
+    CheckVanGenuchten(row);
     row.BuildTables();
     if (t < 0.1) {
       if (log) {

@@ -78,6 +78,15 @@ TEST(CodeChecks, SwappedCodesAreEachComparedWithTheGridAsRead) {
   EXPECT_EQ(g[1][1], 2.0);
   EXPECT_EQ(g[1][2], 1.0);
   EXPECT_EQ(g[2][1], 1.0);
+  // Two rows of one code: the cells go where the log says ("2 replaced by 1"), although
+  // row 2 carries the code 2 as well.
+  CodeBasin twice;
+  twice.SoilTable({2, 2});
+  double** t = twice.Put(5, "soil_types", {{2, 2, N}, {2, 2, N}});
+  twice.d->check_SOIL_Codes(5);
+  EXPECT_NE(twice.Console().find("2 replaced by 1 ..."), std::string::npos);
+  EXPECT_EQ(twice.Count(" replaced by "), 1u);
+  EXPECT_EQ(t[1][1], 1.0);
   // A fractional code counts by its integer part and gets its row too.
   CodeBasin f;
   f.SoilTable({10, 20});

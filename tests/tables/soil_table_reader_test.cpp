@@ -154,6 +154,32 @@ TEST(SoilTableReader, BadKeywordEntriesEndTheRunWithCode29) {
             std::string::npos);
 }
 
+// A van Genuchten curve needs n > 1, theta_sat > theta_res and alpha > 0 in every layer;
+// otherwise the row is refused before its tables give water contents above saturation.
+TEST(SoilTableReader, VanGenuchtenParametersWithoutARetentionCurveAreRefused) {
+  struct Case {
+    std::string row;
+    int mode, code;
+    std::string message;
+  };
+  const std::string head = "1 silt { method = MultipleHorizons; layers = 1 1; ksat = 1e-4; thickness = 0.3; ";
+  for (const Case& c : std::vector<Case>{
+           {head + "theta_sat = 0.4; theta_res = 0.05; alpha = 3; Par_n = 2 1; }", 1, 29,
+            "soil type 1 (silt), layer 2: the van Genuchten parameters describe no retention curve: Par_n = 1 "
+            "(must be above 1)"},
+           {head + "theta_sat = 0.4 0.04; theta_res = 0.05; alpha = 3; Par_n = 2; }", 1, 29,
+            "theta_sat = 0.04 (must be above theta_res = 0.05)"},
+           {head + "theta_sat = 0.4; theta_res = 0.05; alpha = 0 3; Par_n = 2; }", 1, 29, "layer 1"},
+           {"3 peat 20 30 1e-5 250  1 0.5 0.1 2.0 0.9 4 0.1 900 0.5", 2, 30,
+            "soil type 3 (peat), layer 1: the van Genuchten parameters"},
+           {"3 peat 20 30 1e-5 250  1 0.1 0.5 2.0 1.25 4 0.1 900 0.5", 2, 30, "must be above theta_res"},
+       }) {
+    SoilReader r(Table(c.row + "\n"));
+    EXPECT_EQ(r.Read(c.mode), c.code) << c.row;
+    EXPECT_NE(r.log.console().find(c.message), std::string::npos) << r.log.console();
+  }
+}
+
 TEST(SoilTableReader, OldFormatRowsAndTheirLayeredPart) {
   const std::string rows = "3 peat 20 30 1e-5 250  1 0.5 0.1 2.0 1.25 4 0.1 900 0.5 trailing text\n"
                            "4 sand 10 20 2e-5 100\n";
