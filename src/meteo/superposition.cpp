@@ -155,6 +155,10 @@ cSuperposition::cSuperposition(RegionalSuperposition& m, const SuperpositionEnti
   while (p <= kMaxGridPosition && owner.grids[p].data != nullptr) ++p;
   if (p > kMaxGridPosition) fatal("no free grid anymore, allowed number of grids is " + std::to_string(1000) + "!", 12);
   output = owner.matrix(owner.firstRow, owner.lastRow, 0, g.ncols, g.nrows);
+  // Cells outside the basin are never computed: they hold no-data, like every other grid.
+  for (int r = owner.firstRow; r <= owner.lastRow; ++r)
+    if (output[r])
+      for (int c = 0; c <= g.ncols; ++c) output[r][c] = g.nodata_value;
   outputPosition = p;
   owner.RegisterGrid(p, outputName, output, nullptr, 1, outputName, writeCode, owner.firstRow, owner.lastRow);
 

@@ -282,10 +282,15 @@ TEST(RegionalSuperpositionModule, OneRegionTwoInputsOutputGridAndStatistics) {
   double** out = e.Output();
   EXPECT_DOUBLE_EQ(out[1][1], 0.3 * 1 + 0.7 * 10);
   EXPECT_DOUBLE_EQ(out[4][3], 0.3 * 4 + 0.7 * 30);
-  EXPECT_EQ(out[2][5], 0.0);  // outside the basin: as allocated
+  EXPECT_EQ(out[2][5], -9999.0);  // outside the basin: no-data
   s.module->WriteResults();
   s.module->WriteStatistics();
   EXPECT_TRUE(std::filesystem::exists(s.dir.file("mixed_out"))) << s.log.console();
+  double** written = nullptr;
+  s.module->ReadGrid(s.dir.file("mixed_out"), written, 0, true, false, false, 0.0);
+  MatrixOwner back(written);
+  EXPECT_EQ(written[2][5], -9999.0);
+  EXPECT_DOUBLE_EQ(written[1][1], 0.3 * 1 + 0.7 * 10);
   const std::string stat = ReadTextFile(s.dir.file("mixed.stat"));
   EXPECT_NE(stat.find("2001"), std::string::npos) << stat;
   s.module->DeleteModule();
