@@ -65,12 +65,15 @@ TEST(AppProgram, AFailingFirstControlFileEndsTheProcessWithItsCode) {
 
 TEST(AppProgram, AGridThatCannotBeWrittenEndsTheRunWithItsCodeAtTheNextStep) {
   BasinCopy basin;
-  basin.Edit("output/temperature.asc", "no_such_folder/temperature.asc");
+  basin.Edit("temperature.asc         # result grid", "no_such_folder/temperature.asc  # result grid");
   const std::string command =
       "cd " + basin.dir().path() + " && " + ORVEL_BINARY + " basin.ctl -diagfile:d.xml </dev/null";
   std::string out;
   EXPECT_EQ(RunCommand(command, &out), 26) << out;
-  EXPECT_NE(out.find("no_such_folder/temperature_19850101.2300 for writing in text mode."), std::string::npos) << out;
+  EXPECT_NE(out.find("output/no_such_folder/temperature_19850101.2300 for writing in text mode. (No such file or "
+                     "directory; the folder output/no_such_folder/ does not exist)"),
+            std::string::npos)
+      << out;
   EXPECT_EQ(out.find("end of simulation reached successfully!"), std::string::npos);
   // The precipitation grid of the same day was written all the same.
   EXPECT_TRUE(std::filesystem::exists(basin.dir().file("output/precipitation_19850101.2300")));
