@@ -6,6 +6,7 @@
 #include <sstream>
 #include <utility>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/solar_geometry.h"
 #include "grids/grid_registry.h"
@@ -73,7 +74,7 @@ teilmodellklasse::teilmodellklasse(const ModuleInputs& in, const std::string& mo
 
   *log << "DEBUG: initializing module " << name << "[end-entry]";
   if (!OpenControlFile()) {
-    *log << "FATAL: error opening " << controlFileName << "[end-entry]";
+    *log << "FATAL: error opening " << controlFileName << FileOpenReason(controlFileName, false, 0) << "[end-entry]";
     throw 28;
   }
   sectionHeader = "[" + name + "]";
@@ -173,7 +174,7 @@ int teilmodellklasse::ReadFlowControl(const std::string& sectionName) {
     }
   } restore{*this, saved, savedOpen};
   if (!OpenControlFile()) {
-    *log << "FATAL: error opening " << controlFileName << "[end-entry]";
+    *log << "FATAL: error opening " << controlFileName << FileOpenReason(controlFileName, false, 0) << "[end-entry]";
     throw 28;
   }
   sectionHeader = "[" + sectionName + "]";

@@ -148,7 +148,7 @@ void FillHoles(modelobject& o, double** grid, const std::string& path, double fi
   char logName[32];
   std::snprintf(logName, sizeof logName, "modell_%d.log", o.instanceNumber);
   grid_io::File logFile(logName, "a");
-  if (!logFile) Fail(o, std::string("FATAL: error opening log file ") + logName, 5);
+  if (!logFile) Fail(o, std::string("FATAL: error opening log file ") + logName + FileOpenReason(logName, true, errno), 5);
 
   MatrixOwner copy(g.nrows, g.ncols, o.log);
   for (int r = 1; r <= g.nrows; ++r) {

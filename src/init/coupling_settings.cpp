@@ -1,6 +1,7 @@
 // [ExternalCoupling]: whether the model exchanges grids with an outside program, and which.
 #include <string>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
 #include "init/coupling.h"
@@ -26,7 +27,7 @@ void defaultini::CouplingReadError(const char* text, bool extraLineBreak) {
 void defaultini::GetCouplingParameters() {
   coupling = CouplingSettings();
   if (!OpenControlFile()) {
-    if (log) *log << "FATAL: error opening " << controlFileName << "[end-entry]";
+    if (log) *log << "FATAL: error opening " << controlFileName << FileOpenReason(controlFileName, false, 0) << "[end-entry]";
     throw 14;
   }
   ReadCouplingSection();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
@@ -175,7 +176,7 @@ int defaultini::ReadSubstepCount() {
   modelobject reader(log, controlFileName);
   reader.name = name;
   if (!reader.OpenControlFile()) {
-    if (log) *log << "FATAL: Error opening " << controlFileName << "[end-entry]";
+    if (log) *log << "FATAL: Error opening " << controlFileName << FileOpenReason(controlFileName, false, 0) << "[end-entry]";
     throw 28;
   }
   int count = 1;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
@@ -43,7 +44,7 @@ void defaultini::MakeRegionWeightGrids() {
     modelobject reader(log, controlFileName);
     reader.name = name;
     if (!reader.OpenControlFile()) {
-      if (log) *log << "FATAL: error opening " << controlFileName << "[end-entry]";
+      if (log) *log << "FATAL: error opening " << controlFileName << FileOpenReason(controlFileName, false, 0) << "[end-entry]";
       throw 28;
     }
     reader.SeekControlKey("[region_transition_distance]", true);

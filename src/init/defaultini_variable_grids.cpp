@@ -1,6 +1,7 @@
 // [variable_grids] and the periodic re-reading of standard grids.
 #include <cstdio>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "init/defaultini.h"
 
@@ -73,7 +74,7 @@ void defaultini::ReadVariableGrids() {
   } restore{*this, savedCursor, wasOpen};
 
   if (!OpenControlFile()) {
-    if (log) *log << "FATAL: error opening " << controlFileName << "[end-entry]";
+    if (log) *log << "FATAL: error opening " << controlFileName << FileOpenReason(controlFileName, false, 0) << "[end-entry]";
     throw 28;
   }
   variableGridCount = 0;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
@@ -32,7 +33,7 @@ void defaultini::CreateHRUs(int& spinUp, int& doTemperaturePreSpinUp, int& repea
   modelobject reader(log, controlFileName);
   reader.name = name;
   if (!reader.OpenControlFile()) {
-    if (log) *log << "FATAL: Error opening " << controlFileName << "[end-entry]";
+    if (log) *log << "FATAL: Error opening " << controlFileName << FileOpenReason(controlFileName, false, 0) << "[end-entry]";
     throw 28;
   }
   if (!reader.SeekControlKey("[SpinUp]", false)) return;

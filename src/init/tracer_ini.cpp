@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
 
@@ -131,7 +132,7 @@ void tracer_ini_class::ParseLine(int i, const std::string& line, TracerRecord& t
 
 void tracer_ini_class::Read() {
   if (!OpenControlFile()) {
-    *log << "FATAL: error opening " << controlFileName << "[end-entry]";
+    *log << "FATAL: error opening " << controlFileName << FileOpenReason(controlFileName, false, 0) << "[end-entry]";
     throw 28;
   }
   SeekControlKey("[substance_transport]", true);

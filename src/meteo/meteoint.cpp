@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "framework/build_info.h"
+#include "framework/file_reason.h"
 #include "grids/grid_registry.h"
 #include "framework/logstream.h"
 #include "framework/teilmod.h"
@@ -199,7 +200,7 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
 }
 
 void meteointerpol::ReadControlSection() {
-  if (!OpenControlFile(controlFileName)) Fatal("error opening " + controlFileName, 28);
+  if (!OpenControlFile(controlFileName)) Fatal("error opening " + controlFileName + FileOpenReason(controlFileName, false, 0), 28);
   std::string section = name.substr(0, name.find(' '));
   SeekControlKey("[" + section + "]", true);
   ReadControlValue(interpolationMethod, kMethodLabel + name);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "grids/grid_registry.h"
 #include "meteo/meteoint.h"
@@ -36,7 +37,7 @@ precicorrclass::~precicorrclass() = default;
 
 void precicorrclass::ReadSection() {
   if (!OpenControlFile(controlFileName)) {
-    if (log) *log << "FATAL: error opening " << controlFileName << "[end-entry]";
+    if (log) *log << "FATAL: error opening " << controlFileName << FileOpenReason(controlFileName, false, 0) << "[end-entry]";
     throw 28;
   }
   const std::string section = "[" + name.substr(0, name.find(' ')) + "]";

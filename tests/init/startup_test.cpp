@@ -200,6 +200,15 @@ TEST(Startup, GridsAreWrittenIntoTheOutputFolderAndNeverOverAnInput) {
   }
 }
 
+TEST(Startup, AMissingControlFileIsReportedWithTheSystemReason) {
+  TempDir dir;
+  InitHarness h(1, dir.file("absent.ctl"));
+  EXPECT_EQ(RunStartup(h), 28);
+  EXPECT_NE(h.Console().find("error opening " + dir.file("absent.ctl") + " (No such file or directory)"),
+            std::string::npos)
+      << h.Console();
+}
+
 TEST(Startup, GridsOfOtherGeometryOrBadZoneCodesFail) {
   {
     Basin b;
