@@ -154,12 +154,12 @@ RoughnessLength1.asc RoughnessLength1 0 0.1
 1       # flow control parameter
 60      # time interval in minutes
 2       # method: terrain shading and temperature correction
-output/corr_temperature.asc     # exposure-corrected temperature
+corr_temperature.asc            # exposure-corrected temperature
 0       # its write code
 1.0     # scale of the temperature correction in K
-output/radiation_correction.asc # factor of direct radiation on the slope
+radiation_correction.asc        # factor of direct radiation on the slope
 0       # its write code
-output/shadow.asc               # terrain shading of the last sub-step
+shadow.asc                      # terrain shading of the last sub-step
 0       # its write code
 1       # compute in every step
 4       # sub-steps per step
