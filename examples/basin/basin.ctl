@@ -120,7 +120,7 @@ soil_storage.asc soil_storage 0 0.6
 topographic_index.asc topographic_faktor 0 7.0
 0
 0
-output/albedo.asc albedo 0 0.2  # albedo (snow model)
+albedo.asc        albedo 0 0.2  # albedo (snow model)
 0
 0
 leaf_area_index1.asc leaf_area_index1 0 2.0   # land-use parameters of the layer (evapotranspiration)
@@ -220,31 +220,31 @@ rgex.stat 0             # statistics of the corrected global radiation
 3.0     # RMFMAX: seasonal melt factor, maximum
 0.45    # ALBsnow_min: albedo of old snow
 0.9     # ALBsnow_max: albedo of fresh snow
-output/rain.asc         # rainfall grid
+rain.asc                # rainfall grid
 0                       # its write code (0: not written)
 rain.stat 0             # rainfall statistics (0: none)
-output/snowfall.asc     # snowfall grid
+snowfall.asc            # snowfall grid
 0
 snowfall.stat 0
-output/snowdays.asc     # snow-covered days grid
+snowdays.asc            # snow-covered days grid
 0
 snowdays.stat 0
-output/snowage.asc      # snow age grid
+snowage.asc             # snow age grid
 0
 snowage.stat 0
 albedo.stat 0           # albedo statistics
-output/snowoutflow.asc  # outflow from the snow cover
+snowoutflow.asc         # outflow from the snow cover
 0
 snowoutflow.stat 2001   # its statistics: mean per sub-basin and step
-output/snowmelt.asc     # melt only
+snowmelt.asc            # melt only
 0
 snowmelt.stat 0
-output/snowsolid.asc    # snow water equivalent, solid
+snowsolid.asc           # snow water equivalent, solid
 5                       # written at the end of every day
-output/snowliquid.asc   # liquid water in the snow
+snowliquid.asc          # liquid water in the snow
 0
 snowstorage.stat 2001   # snow storage statistics: mean per sub-basin and step
-output/snowtotal.asc    # total snow storage
+snowtotal.asc           # total snow storage
 0
 0       # readgrids: 0 starts without snow
 
@@ -267,10 +267,10 @@ interception_storage.stat 2001
 [infiltration_model]
 1       # 1 runs the infiltration (needs the soil model)
 60      # time interval in minutes (the same as the soil model's)
-output/infex.asc        # infiltration excess grid
+infex.asc               # infiltration excess grid
 0       # its write code
 infex.stat 2001         # statistics file of the infiltration excess
-output/infsat.asc       # saturation marker grid
+infsat.asc              # saturation marker grid
 0       # its write code
 0.3     # share of the infiltration excess that enters the soil through macropores
 
@@ -280,23 +280,23 @@ output/infsat.asc       # saturation marker grid
 1       # flow control parameter (1: routing may read the runoff)
 60      # time interval in minutes
 1       # method (2: with the slow baseflow storage)
-output/sd.asc           # saturation deficit grid
+sd.asc                  # saturation deficit grid
 0       # its write code
-output/suz.asc          # unsaturated zone storage grid
+suz.asc                 # unsaturated zone storage grid
 0
-output/sif.asc          # interflow storage grid
+sif.asc                 # interflow storage grid
 0
-output/sbia.asc         # inactive soil moisture grid
+sbia.asc                # inactive soil moisture grid
 0
-output/nfkia.asc        # inactive field capacity grid
+nfkia.asc               # inactive field capacity grid
 0
-output/ssp.asc          # saturated soil partition grid
+ssp.asc                 # saturated soil partition grid
 0
-output/qd.asc           # direct runoff grid
+qd.asc                  # direct runoff grid
 0
-output/qi.asc           # interflow grid
+qi.asc                  # interflow grid
 0
-output/peakflow.asc     # largest direct runoff, written at the end of the run
+peakflow.asc            # largest direct runoff, written at the end of the run
 QD.stat 2001            # statistics files: direct runoff,
 QI.stat 2001            # interflow (with baseflow),
 QB.stat 2001            # baseflow,
