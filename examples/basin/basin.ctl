@@ -177,22 +177,22 @@ shadow.asc                      # terrain shading of the last sub-step
 0.9 0.9 1.0 1.1 1.2 1.25 1.25 1.2 1.1 1.0 0.9 0.9   # Hamon coefficient per month
 0.22 0.22 0.22 0.29 0.29 0.28 0.26 0.25 0.23 0.22 0.22 0.22   # Haude factor per month
 1.0     # Wendling coast factor
-output/etp.asc          # potential transpiration (layer 0: cell total)
+etp.asc                 # potential transpiration (layer 0: cell total)
 0       # its write code
 etp.stat 2001           # its statistics: every zone and the total, mean of every step
-output/etr.asc          # real transpiration (layer 0: real evapotranspiration of the cell)
+etr.asc                 # real transpiration (layer 0: real evapotranspiration of the cell)
 0       # its write code
 etr.stat 2001
-output/evap.asc         # potential soil evaporation
+evap.asc                # potential soil evaporation
 0
 evap.stat 0
-output/evar.asc         # real soil evaporation
+evar.asc                # real soil evaporation
 0
 evar.stat 2001
-output/snowevap.asc     # snow evaporation
+snowevap.asc            # snow evaporation
 0
 snowevap.stat 2001
-output/eip.asc          # potential interception evaporation
+eip.asc                 # potential interception evaporation
 0
 eip.stat 0
 rgex.stat 0             # statistics of the corrected global radiation
