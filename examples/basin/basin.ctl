@@ -252,13 +252,13 @@ snowtotal.asc           # total snow storage
 1       # flow control parameter
 60      # time interval in minutes
 2       # method: one storage per layer below the snow, evaporating by the potential interception evaporation
-output/throughfall.asc          # throughfall grid (layer files get "_Layer_k")
+throughfall.asc                 # throughfall grid (layer files get "_Layer_k")
 0                               # its write code (0: not written)
 throughfall.stat 2001           # throughfall statistics: mean per sub-basin and step
-output/interception_evap.asc    # interception evaporation grid
+interception_evap.asc           # interception evaporation grid
 0
 interception_evap.stat 2001
-output/interception_storage.asc # interception storage grid
+interception_storage.asc        # interception storage grid
 3                               # written at the end of the run (a later run can start from it)
 interception_storage.stat 2001
 0.3     # maximum water layer thickness per unit of leaf area in mm (rows without IntercepCap)
