@@ -13,6 +13,7 @@
 //   glacier_config.cpp  construction of the glaciers: [ice_firn], glacier grids and shares
 //   glacier_step.cpp    glacier cells of the loop and the glacier outflow storages
 //   glacier_state.cpp   the section "[snow_model_v2]" of the storage file
+//   glacier_inventory.cpp  single glaciers, their elevation bands and the annual update
 //   glacier_physics.cpp the glacier cell physics and storages (free functions, namespace glacier)
 #pragma once
 
