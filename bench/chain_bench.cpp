@@ -1,16 +1,21 @@
-// The whole chain of the program on the example basin refined to a grid of about a million
-// cells: every module that the example switches on, hourly, with its grid and statistics
-// output. Prints cell-steps per second of the time loop at 1 thread and at all threads, and
-// the share of each call of the loop (from the application's call trace).
+// The whole chain of the program on a synthetic basin of 1000 x 1000 cells of 100 m in 20
+// sub-basins (blocks of 250 x 200 cells, each draining into the next): 50 stations, hourly,
+// five interpolated variables (temperature, precipitation, wind, humidity, global radiation),
+// radiation correction, Penman-Monteith, interception, the temperature-index snow model, the
+// soil model with infiltration and the routing of the 20 sub-basins. Prints cell-steps per
+// second of the time loop at 1 thread and at all threads, and the share of each call of the
+// loop (from the application's call trace).
 //
-//   chain_bench [steps] [refinement]     (defaults 24 and 40: 1280 x 1000 cells of 25 m)
+//   chain_bench [steps]     (default 24)
 #include <omp.h>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -24,36 +29,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// An ASCII grid refined by k: every cell becomes k x k cells of a k-th of its size.
-std::string Refine(const std::string& text, int k, long* validCells) {
-  TextCursor c(text);
-  std::string key;
-  double header[6];
-  for (double& h : header) {
-    c.ReadWord(key);
-    c.ReadDouble(h);
-  }
-  const int ncols = static_cast<int>(header[0]), nrows = static_cast<int>(header[1]);
-  std::vector<std::string> cells(static_cast<size_t>(ncols) * nrows);
-  for (std::string& v : cells) c.ReadWord(v);
-  std::ostringstream out;
-  out << "ncols " << ncols * k << "\nnrows " << nrows * k << "\nxllcorner " << header[2] << "\nyllcorner "
-      << header[3] << "\ncellsize " << header[4] / k << "\nnodata_value " << header[5] << "\n";
-  long valid = 0;
-  for (int r = 0; r < nrows; ++r) {
-    std::string row;
-    for (int col = 0; col < ncols; ++col) {
-      const std::string& v = cells[static_cast<size_t>(r) * ncols + col];
-      for (int i = 0; i < k; ++i) row += v + " ";
-      if (v != "-9999") valid += k;
-    }
-    row.back() = '\n';
-    for (int i = 0; i < k; ++i) out << row;
-  }
-  if (validCells) *validCells = valid * k;
-  return out.str();
-}
 
 void Replace(std::string& text, const std::string& from, const std::string& to) {
   const size_t p = text.find(from);
@@ -105,38 +80,161 @@ Result Run(const std::string& control, int threads) {
   return r;
 }
 
+constexpr int kRows = 1000, kCols = 1000, kStations = 50, kSubbasins = 20;
+constexpr double kCell = 100.0, kXll = 500000.0, kYll = 4000000.0;
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  std::ofstream f(path, std::ios::binary);
+  f << text;
+  if (!f) {
+    std::fprintf(stderr, "cannot write %s\n", path.c_str());
+    std::exit(2);
+  }
+}
+
+// An ASCII grid of the basin with the value of every cell.
+template <typename F>
+void WriteGrid(const fs::path& path, F&& value) {
+  std::string t = "ncols " + std::to_string(kCols) + "\nnrows " + std::to_string(kRows) + "\nxllcorner " +
+                  std::to_string(kXll) + "\nyllcorner " + std::to_string(kYll) + "\ncellsize " + std::to_string(kCell) +
+                  "\nnodata_value -9999\n";
+  char buffer[32];
+  for (int r = 0; r < kRows; ++r) {
+    for (int c = 0; c < kCols; ++c) {
+      std::snprintf(buffer, sizeof buffer, c + 1 < kCols ? "%.6g " : "%.6g\n", value(r, c));
+      t += buffer;
+    }
+  }
+  WriteFile(path, t);
+}
+
+// Sub-basin of a cell: 4 bands of 250 rows from north to south, 5 blocks of 200 columns;
+// the numbers run from the north-west block to the south-east one.
+int SubbasinOf(int r, int c) { return (r / 250) * 5 + c / 200 + 1; }
+
+// Hourly station values of one variable from 1 January 1985, hour 0, for the given hours.
+template <typename F>
+std::string StationFile(const std::string& title, int hours, F&& value) {
+  std::string elevation = "YY MM DD HH", x = "YY MM DD HH", y = "YY MM DD HH", names = "YY MM DD HH";
+  char b[64];
+  for (int k = 0; k < kStations; ++k) {
+    const double sx = kXll + kCell * (50 + 900 * ((k * 37) % kStations) / double(kStations));
+    const double sy = kYll + kCell * (50 + 900 * ((k * 11) % kStations) / double(kStations));
+    std::snprintf(b, sizeof b, " %.0f", 1500.0 + 20.0 * k);
+    elevation += b;
+    std::snprintf(b, sizeof b, " %.1f", sx);
+    x += b;
+    std::snprintf(b, sizeof b, " %.1f", sy);
+    y += b;
+    names += " S" + std::to_string(k + 1);
+  }
+  std::string t = title + "\n" + elevation + "\n" + x + "\n" + y + "\n" + names + "\n";
+  for (int h = 0; h < hours; ++h) {
+    std::snprintf(b, sizeof b, "1985 1 %d %d", 1 + h / 24, h % 24);
+    t += b;
+    for (int k = 0; k < kStations; ++k) {
+      std::snprintf(b, sizeof b, " %.2f", value(h, k));
+      t += b;
+    }
+    t += "\n";
+  }
+  return t;
+}
+
+// The meteorological section of a variable, as the example's temperature section with the
+// variable's name and limits.
+std::string MeteoSection(const std::string& name, double low, double high) {
+  char limits[160];
+  std::snprintf(limits, sizeof limits, "%g\n%g\n%g\n%g\n", low, low, high, high);
+  return "[" + name + "]\n1\n" + name + ".dat AdditionalColumns=0\nnone\noutput/" + name + ".asc\n0\n1.0\n" + name +
+         ".stat 2001\n9999\n2.0\n1.0\n100000\n0\n1.0\n" + limits + "0\n\n";
+}
+
+// Cuts the control file's section [name] out and puts text in its place.
+void ReplaceSection(std::string& control, const std::string& name, const std::string& text) {
+  const size_t a = control.find("[" + name + "]\n");
+  if (a == std::string::npos) {
+    std::fprintf(stderr, "control file: [%s] not found\n", name.c_str());
+    std::exit(2);
+  }
+  const size_t b = control.find("\n[", a + 1);
+  control.replace(a, b == std::string::npos ? std::string::npos : b + 1 - a, text);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const int steps = argc > 1 ? std::atoi(argv[1]) : 24;
-  const int k = argc > 2 ? std::atoi(argv[2]) : 40;
   const std::string basin = std::string(ORVEL_SOURCE_DIR) + "/examples/basin/";
   const fs::path dir = fs::temp_directory_path() / "chain_bench";
   fs::remove_all(dir);
   fs::create_directories(dir / "output");
-  long cells = 0;
-  for (const char* g : {"zones.asc", "dem.asc", "landuse.asc"}) {
-    std::string text;
-    if (!ReadWholeFile(basin + g, text)) continue;
-    std::string refined = Refine(text, k, std::string(g) == "zones.asc" ? &cells : nullptr);
-    FILE* f = std::fopen((dir / g).c_str(), "w");
-    std::fwrite(refined.data(), 1, refined.size(), f);
-    std::fclose(f);
-  }
-  for (const char* s : {"temperature.dat", "precipitation.dat"}) fs::copy_file(basin + s, dir / s);
+
+  // A valley falling from west to east and to its middle row; land use 2 above 1700 m.
+  auto elevation = [](int r, int c) { return 1500.0 + 0.4 * (kCols - c) + 0.3 * std::fabs(r - kRows / 2.0); };
+  WriteGrid(dir / "dem.asc", elevation);
+  WriteGrid(dir / "zones.asc", [](int r, int c) { return double(SubbasinOf(r, c)); });
+  WriteGrid(dir / "landuse.asc", [&](int r, int c) { return elevation(r, c) > 1700.0 ? 2.0 : 1.0; });
+
+  const int hours = steps + 3;
+  WriteFile(dir / "temperature.dat", StationFile("Air temperature in deg C", hours, [](int h, int k) {
+              return 2.0 - 0.05 * k + 6.0 * std::sin(2.0 * M_PI * (h - 9) / 24.0);
+            }));
+  WriteFile(dir / "precipitation.dat", StationFile("Precipitation in mm", hours, [](int h, int k) {
+              return (h / 6 + k) % 3 == 0 ? 0.2 + 0.05 * (k % 7) : 0.0;
+            }));
+  WriteFile(dir / "wind_speed.dat", StationFile("Wind speed in m/s", hours, [](int h, int k) {
+              return 2.0 + 0.04 * k + std::sin(0.3 * h);
+            }));
+  WriteFile(dir / "air_humidity.dat", StationFile("Relative humidity in %", hours, [](int h, int k) {
+              return 70.0 + 0.2 * k - 10.0 * std::sin(2.0 * M_PI * (h - 9) / 24.0);
+            }));
+  WriteFile(dir / "global_radiation.dat", StationFile("Global radiation in Wh/m2", hours, [](int h, int k) {
+              return std::max(0.0, (500.0 + k) * std::sin(2.0 * M_PI * (h % 24 - 6) / 24.0));
+            }));
+
   std::string control;
-  ReadWholeFile(basin + "basin.ctl", control);
+  if (!ReadWholeFile(basin + "basin.ctl", control)) {
+    std::fprintf(stderr, "cannot read %sbasin.ctl\n", basin.c_str());
+    return 2;
+  }
+  const char* variables[] = {"temperature", "precipitation", "wind_speed", "air_humidity", "global_radiation"};
+  ReplaceSection(control, "meteo_data_count", "[meteo_data_count]\n5\n\n");
+  std::string names = "[meteo_names]\n";
+  for (const char* v : variables) names += std::string(v) + "\n";
+  ReplaceSection(control, "meteo_names", names + "\n");
+  ReplaceSection(control, "temperature", MeteoSection("temperature", -60, 60) + MeteoSection("wind_speed", 0, 60) +
+                                             MeteoSection("air_humidity", 0, 100) +
+                                             MeteoSection("global_radiation", 0, 1500));
+  ReplaceSection(control, "precipitation", MeteoSection("precipitation", 0, 500));
   // The run ends after the given number of hours of 1 January 1985.
   const int endHour = 1 + steps;
   Replace(control, "24      # end hour\n31      # end day", std::to_string(endHour % 24) + "  # end hour\n" +
                                                              std::to_string(1 + endHour / 24) + "  # end day");
-  FILE* f = std::fopen((dir / "basin.ctl").c_str(), "w");
-  std::fwrite(control.data(), 1, control.size(), f);
-  std::fclose(f);
+  Replace(control, "2       # method: 1 Penman-Monteith", "1       # method: 1 Penman-Monteith");
+  Replace(control, "[interception_model]\n0       # flow control parameter\n60      # time interval in minutes\n",
+          "[interception_model]\n1\n60\n1\noutput/ithr.asc\n0\nithr.stat 0\noutput/ievap.asc\n0\nievap.stat 0\n"
+          "output/istor.asc\n0\nistor.stat 0\n0.3\n0\n");
+  Replace(control, "1       5       # sub-basin codes", "1       20      # sub-basin codes");
+  // Sub-basin i drains into i + 1; the channels carry the area above them.
+  std::string routing;
+  for (int i = 1; i <= kSubbasins; ++i) {
+    routing += "TG " + std::to_string(i) + " (AE=500, AF=1.0)\n";
+    if (i > 1)
+      routing += "OL " + std::to_string(i - 1) +
+                 " (kh=4, kf=12, bm=6, bf=40, hm=1.2, kstm=25, kstf=15, I=0.01, L=20000, A=" +
+                 std::to_string(500 * (i - 1)) + ")\n";
+  }
+  const size_t a = control.find("TG 1 (AE=50");
+  const size_t b = control.find("\n[", a);
+  control.replace(a, b + 1 - a, routing + "\n");
+  WriteFile(dir / "basin.ctl", control);
   fs::current_path(dir);
 
+  const long cells = long(kRows) * kCols;
   const int all = omp_get_num_procs();
-  std::printf("example basin refined %dx: %ld cells in the basin, %d hourly steps\n", k, cells, steps);
+  std::printf("synthetic basin: %ld cells in %d sub-basins, %d stations, %d hourly steps\n", cells, kSubbasins,
+              kStations, steps);
   Result one = Run("basin.ctl", 1);
   Result many = Run("basin.ctl", all);
   const double work = double(cells) * steps;
@@ -151,9 +249,9 @@ int main(int argc, char** argv) {
     if (s.first / many.seconds >= 0.0005)
       std::printf("  %6.2f %%  (%6.2f %%)  %s\n", 100.0 * s.first / many.seconds,
                   100.0 * one.perCall[s.second] / one.seconds, s.second.c_str());
-  const char* routing = "abflussmodellklasse::RunTimeStep";
+  const char* routingCall = "abflussmodellklasse::RunTimeStep";
   std::printf("routing: %.4f %% of the time loop at %d threads, %.4f %% at 1 thread\n",
-              100.0 * many.perCall[routing] / many.seconds, all, 100.0 * one.perCall[routing] / one.seconds);
+              100.0 * many.perCall[routingCall] / many.seconds, all, 100.0 * one.perCall[routingCall] / one.seconds);
   fs::current_path(fs::temp_directory_path());
   fs::remove_all(dir);
   return 0;

@@ -35,6 +35,7 @@ class expokorrklasse;
 class RegionalSuperposition;
 class SpecialOutputClass;
 class tracer_ini_class;
+class ModellApplication;
 class SP_class;  // a reservoir or lake of a routing object
 
 // Size of the statistics table (entries 0..200).
@@ -70,6 +71,9 @@ struct ApplicationSeams {
                                      int option) = nullptr;
   // Changes the run values right after the start-up has handed them over; null: none.
   void (*adjustRunValues)(RunValues& values) = nullptr;
+  // Called after every pass of the time loop with afterPassContext; null: none.
+  void (*afterPass)(ModellApplication& app, void* context) = nullptr;
+  void* afterPassContext = nullptr;
 };
 
 // The seams that the next applications pick up (tests set them before constructing one).

@@ -247,6 +247,7 @@ int ModellApplication::run() {
         continue;
       }
       RunPass();
+      if (seams.afterPass) seams.afterPass(*this, seams.afterPassContext);
       if (pass == seams.ctrlCAfterPass ||
           std::find(seams.moreCtrlCAfterPasses.begin(), seams.moreCtrlCAfterPasses.end(), pass) !=
               seams.moreCtrlCAfterPasses.end())
