@@ -212,9 +212,15 @@ int main(int argc, char** argv) {
   Replace(control, "24      # end hour\n31      # end day", std::to_string(endHour % 24) + "  # end hour\n" +
                                                              std::to_string(1 + endHour / 24) + "  # end day");
   Replace(control, "2       # method: 1 Penman-Monteith", "1       # method: 1 Penman-Monteith");
-  Replace(control, "[interception_model]\n0       # flow control parameter\n60      # time interval in minutes\n",
-          "[interception_model]\n1\n60\n1\noutput/ithr.asc\n0\nithr.stat 0\noutput/ievap.asc\n0\nievap.stat 0\n"
-          "output/istor.asc\n0\nistor.stat 0\n0.3\n0\n");
+  const std::string interceptionOff =
+      "[interception_model]\n0       # flow control parameter\n60      # time interval in minutes\n";
+  if (control.find(interceptionOff) != std::string::npos)
+    Replace(control, interceptionOff,
+            "[interception_model]\n1\n60\n1\noutput/ithr.asc\n0\nithr.stat 0\noutput/ievap.asc\n0\nievap.stat 0\n"
+            "output/istor.asc\n0\nistor.stat 0\n0.3\n0\n");
+  // Penman-Monteith needs the soil's surface resistance: one more constant variable grid.
+  Replace(control, "10      # number of variable grids: file, internal name, fill code, value; write code; read flag\n",
+          "11\nSurfaceEvaporationResistance.asc SurfaceEvaporationResistance 0 250\n0\n0\n");
   Replace(control, "1       5       # sub-basin codes", "1       20      # sub-basin codes");
   // Sub-basin i drains into i + 1; the channels carry the area above them.
   std::string routing;

@@ -130,7 +130,9 @@ struct Balance {
   void Step() {
     verdunstungsmodellklasse& et = *app->modules.evapotranspiration;
     interzeptionsmodellklasse& ic = *app->modules.interception;
-    precipitation += Cells([&](int r, int c) { return ic.inputGrid[r][c]; });
+    // The snow model reads the precipitation grid first (interception below the snow).
+    double** p = app->modules.snow->precipitation;
+    precipitation += Cells([&](int r, int c) { return p[r][c]; });
     // The cell's real evapotranspiration (transpiration of every layer, soil and snow
     // evaporation, and the interception evaporation when the module links it) and its parts.
     total += Cells([&](int r, int c) { return et.realTranspiration[0][r][c]; });
@@ -152,7 +154,7 @@ struct Balance {
 
 void AfterPass(ModellApplication&, void* context) { static_cast<Balance*>(context)->Step(); }
 
-TEST(BasinBalance, ThreeMonthsWithEveryModuleCloseToAMillionthOfThePrecipitation) {
+TEST(BasinBalance, ThreeMonthsWithEveryModuleTermByTerm) {
   TempDir dir;
   for (const auto& e : std::filesystem::directory_iterator(kBasin)) {
     const std::string name = e.path().filename().string();
@@ -163,9 +165,12 @@ TEST(BasinBalance, ThreeMonthsWithEveryModuleCloseToAMillionthOfThePrecipitation
     WriteTextFile(dir.file(f), ThreeMonths(ReadTextFile(kBasin + f)));
   std::string control = ReadTextFile(dir.file("basin.ctl"));
   Replace(control, "31      # end day\n1       # end month", "31      # end day\n3       # end month");
-  Replace(control, "[interception_model]\n0       # flow control parameter\n60      # time interval in minutes\n",
-          "[interception_model]\n1\n60\n1   # method\noutput/ithr.asc\n0\nithr.stat 0\noutput/ievap.asc\n0\n"
-          "ievap.stat 0\noutput/istor.asc\n0\nistor.stat 0\n0.3 # max water layer\n0 # readgrids\n");
+  // Interception on where the example leaves it off.
+  const std::string off = "[interception_model]\n0       # flow control parameter\n60      # time interval in minutes\n";
+  if (control.find(off) != std::string::npos)
+    Replace(control, off,
+            "[interception_model]\n1\n60\n1   # method\noutput/ithr.asc\n0\nithr.stat 0\noutput/ievap.asc\n0\n"
+            "ievap.stat 0\noutput/istor.asc\n0\nistor.stat 0\n0.3 # max water layer\n0 # readgrids\n");
   WriteTextFile(dir.file("basin.ctl"), control);
   std::filesystem::create_directories(dir.file("output"));
 
