@@ -221,6 +221,8 @@ int main(int argc, char** argv) {
   // Penman-Monteith needs the soil's surface resistance: one more constant variable grid.
   Replace(control, "10      # number of variable grids: file, internal name, fill code, value; write code; read flag\n",
           "11\nSurfaceEvaporationResistance.asc SurfaceEvaporationResistance 0 250\n0\n0\n");
+  // No point output: its points lie in the example basin.
+  ReplaceSection(control, "special_output", "[special_output]\n0\n60\n\n");
   Replace(control, "1       5       # sub-basin codes", "1       20      # sub-basin codes");
   // Sub-basin i drains into i + 1; the channels carry the area above them.
   std::string routing;
