@@ -358,8 +358,19 @@ entity { ID = CoordX; Symbol = X; Xcoords = 476300; Ycoords = 4171500; }
 }
 
 [data_assimilation]
-0       # flow control parameter
+1       # flow control parameter
 60      # time interval in minutes
+number of data-assimilation rules 1
+# The snow water equivalent of snow_swe.asc (made by make_grids.py) replaces the snow cover
+# on 15 January 1985, 12 h, split into 10 % liquid and 90 % solid water.
+grid {
+  grid-ID = snow_storage_total;
+  listfilename = snow_assim.txt;
+  options = {
+    split-into-liquid-and-solid = true;
+    default-liquid-percentage = 10;
+  }
+}
 
 [ExternalCoupling]
 0       # coupling mode (0: no coupling)

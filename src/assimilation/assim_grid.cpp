@@ -102,6 +102,8 @@ void data_assimilation_grid_entity::Apply(ModelDate date) {
   grids[gridIndex].data = target;
   if (split || assim::IsSnowStorageGrid(gridName)) ClampNegative();
   if (split) SplitCells();
+  *log << "data assimilation: " << gridName << " replaced by " << pendingFile << " at " << date.day << "."
+       << date.month << "." << date.year << " " << date.hour << " h" << "[end-entry]";
   ReadNextRecord();
 }
 

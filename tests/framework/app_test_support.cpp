@@ -36,17 +36,19 @@ meteointerpol* MakeClock(const ModuleInputs& in, const std::string& name, int, i
 }  // namespace
 
 BasinCopy::BasinCopy() {
-  for (const char* f : {"basin.ctl", "zones.asc", "dem.asc", "landuse.asc", "temperature.dat", "precipitation.dat"})
+  for (const char* f : {"basin.ctl", "zones.asc", "dem.asc", "landuse.asc", "temperature.dat", "precipitation.dat",
+                        "snow_swe.asc", "snow_assim.txt"})
     std::filesystem::copy_file(kBasin + f, dir_.file(f));
   std::filesystem::create_directories(dir_.file("output"));
   // These tests drive the frame with clock interpolators that make no grids: the example's
   // soil model (which needs the precipitation grid), routing (which needs the soil
   // model's runoff), evapotranspiration (which needs the temperature grid) and interception
-  // (which needs the grids of evapotranspiration) are switched off in the copy.
+  // (which needs the grids of evapotranspiration) and data assimilation (which replaces a
+  // grid of the snow model) are switched off in the copy.
   std::string text = ReadTextFile(dir_.file("basin.ctl"));
   for (const char* section :
        {"[evapotranspiration]\n", "[interception_model]\n", "[infiltration_model]\n", "[soil_model]\n",
-        "[routing_model]\n"}) {
+        "[routing_model]\n", "[data_assimilation]\n"}) {
     const size_t p = text.find(section);
     if (p != std::string::npos && text.compare(p + std::strlen(section), 1, "1") == 0)
       text[p + std::strlen(section)] = '0';

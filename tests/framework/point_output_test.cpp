@@ -153,7 +153,8 @@ TEST(SpecialOutput, TheExampleBasinWritesItsPoints) {
   TempDir dir;
   const std::string basin = std::string(ORVEL_SOURCE_DIR) + "/examples/basin/";
   ASSERT_EQ(RunCommand("cp '" + basin + "basin.ctl' '" + basin + "zones.asc' '" + basin + "dem.asc' '" + basin +
-                       "landuse.asc' '" + basin +
+                       "landuse.asc' '" + basin + "snow_swe.asc' '" + basin +
+                       "snow_assim.txt' '" + basin +
                        "temperature.dat' '" + basin + "precipitation.dat' '" + dir.path() +
                        "' && mkdir '" + dir.file("output") + "'"),
             0);

@@ -461,7 +461,7 @@ TEST(PrecipitationCorrection, WholeRunOnTheExampleBasin) {
   for (int doIt : {0, 1}) {
     TempDir dir;
     ASSERT_EQ(RunCommand("cp '" + basin + "basin.ctl' '" + basin + "zones.asc' '" + basin + "dem.asc' '" + basin +
-                         "landuse.asc' '" + basin +
+                         "landuse.asc' '" + basin + "snow_swe.asc' '" + basin + "snow_assim.txt' '" + basin +
                          "temperature.dat' '" + basin + "precipitation.dat' '" + dir.path() + "/' && mkdir -p '" +
                          dir.path() + "/output'"),
               0);

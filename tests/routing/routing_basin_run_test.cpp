@@ -47,7 +47,8 @@ std::string ThreeMonths(const std::string& january) {
 std::string RunBasin(const TempDir& dir, int threads) {
   for (const auto& e : std::filesystem::directory_iterator(kBasin)) {
     const std::string name = e.path().filename().string();
-    if (e.is_regular_file() && (name.size() > 4 && (name.substr(name.size() - 4) == ".asc" || name == "basin.ctl")))
+    const bool grid = name.size() > 4 && name.substr(name.size() - 4) == ".asc";
+    if (e.is_regular_file() && (grid || name == "basin.ctl" || name == "snow_assim.txt"))
       std::filesystem::copy_file(e.path(), dir.file(name));
   }
   for (const char* f : {"temperature.dat", "precipitation.dat"})
