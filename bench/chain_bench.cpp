@@ -223,6 +223,8 @@ int main(int argc, char** argv) {
           "11\nSurfaceEvaporationResistance.asc SurfaceEvaporationResistance 0 250\n0\n0\n");
   // No point output: its points lie in the example basin.
   ReplaceSection(control, "special_output", "[special_output]\n0\n60\n\n");
+  // No snow grid rule: its grid has the example basin's geometry.
+  ReplaceSection(control, "data_assimilation", "[data_assimilation]\n0\n60\n\n");
   Replace(control, "1       5       # sub-basin codes", "1       20      # sub-basin codes");
   // Sub-basin i drains into i + 1; the channels carry the area above them.
   std::string routing;

@@ -86,6 +86,7 @@ def make_case(folder, steps):
     text = open(os.path.join(ROOT, "examples", "basin", "basin.ctl")).read()
     text = text.replace("WriteAsciiGrids = 1", "WriteAsciiGrids = 0")
     text = text.replace("24      # reporting interval", "1000    # reporting interval")
+    text = text.replace("[data_assimilation]\n1       # flow control", "[data_assimilation]\n0       # flow control")
     head, rest = text.split("[meteo_data_count]", 1)
     tail = rest[rest.index("# Precipitation gauges"):]
     template = rest[rest.index("[temperature]"):rest.index("[precipitation]")]
