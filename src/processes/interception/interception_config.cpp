@@ -39,7 +39,15 @@ interzeptionsmodellklasse::interzeptionsmodellklasse(int& error, const ModuleInp
   if (ControlFileIsOpen()) CloseControlFile();
 }
 
-interzeptionsmodellklasse::~interzeptionsmodellklasse() = default;
+interzeptionsmodellklasse::~interzeptionsmodellklasse() {
+  // A run that failed before its tear-down deletes the module without DeleteModule: give
+  // the matrices back (the registry may be gone by now, so only the matrices).
+  for (CanopySnowGrid& g : canopyGrids)
+    if (g.data) FreeMatrix(g.data, firstRow, lastRow, 0, geometry.ncols);
+  for (InterceptionLayer& l : layers)
+    for (double** g : {l.evaporation, l.storage, l.throughfall})
+      if (g) FreeMatrix(g, firstRow, lastRow, 0, geometry.ncols);
+}
 
 void interzeptionsmodellklasse::Construct(const ModuleInputs& in) {
   *log << "file interzep, compiled at " << BuildDate() << ", " << BuildTime() << "[end-entry]";
