@@ -64,14 +64,6 @@ void schneemodellklasse::ReadIceFirn() {
   if (glacierMethod == 2 || glacierMethod == 12 || glacierMethod == 13)
     glacierRadiation = grids[RequireOneOf3Grids("global_radiation", "Ieff_max", "ungueltiger_Name")].data;
 
-  if (glacierMethod >= 11) {
-    // The inventory of single glaciers and their annual volume-area update are not part of
-    // this version: a run with them would keep every glacier at its first extent.
-    *log << "FATAL: dynamic glaciers (Glacier-Method " << glacierMethod << " in [ice_firn] of " << controlFileName
-         << ") are not modelled by this version of the " << name
-         << "; use the static glacier methods 1 or 2 with an \"ice_firn\" grid" << "[end-entry]";
-    throw 17;
-  }
 }
 
 void schneemodellklasse::CheckDynamicGrids() {
@@ -215,11 +207,11 @@ void schneemodellklasse::ReadDynamicSettings() {
     throw 80;
   }
 
-  GridName unused;
-  ReadGridName(unused, "name of the firn stack for ", "write code for the firn stack in ");
+  ReadGridName(gridNames[kFirnTotal], "name of the firn stack for ", "write code for the firn stack in ");
   ReadStat(glacierStatNames[gFirnWE], "name of the firn-statistic-file for ");
-  ReadGridName(unused, "name of the glacier mass balance grid for ", "write code for glacier mass balance grid in ");
-  ReadGridName(unused, "name of the glacier mass balance grid (old reference) for ",
+  ReadGridName(gridNames[kMassBalance], "name of the glacier mass balance grid for ",
+               "write code for glacier mass balance grid in ");
+  ReadGridName(gridNames[kOldMassBalance], "name of the glacier mass balance grid (old reference) for ",
                "write code for glacier mass balance grid (old reference) in ");
   ReadStat(glacierStatNames[gBalance1], "name of the glacier mass balance statistics file (1) for ");
   ReadStat(glacierStatNames[gBalance2], "name of the glacier mass balance statistics file (2) for ");
@@ -241,7 +233,10 @@ void schneemodellklasse::ReadDynamicSettings() {
        "write code for snow temperature grid (incl. rain, total on glacierized fraction of cell) in "},
       {"name of the snow evaporation grid (incl. rain, total on glacierized fraction of cell) for ",
        "write code for snow evaporation grid (incl. rain, total on glacierized fraction of cell) in "}};
-  for (const auto& pair : kPairs) ReadGridName(unused, pair[0], pair[1]);
+  static const Grid kPairGrids[7] = {kSolidOnGlacier,    kLiquidOnGlacier,   kTotalOnGlacier,
+                                     kSnowMeltOnGlacier, kSurfTempOnGlacier, kSnowTempOnGlacier,
+                                     kSnowEvaporationOnGlacier};
+  for (int k = 0; k < 7; ++k) ReadGridName(gridNames[kPairGrids[k]], kPairs[k][0], kPairs[k][1]);
 
   // Optional: the settings of new glaciers.
   if (!controlFile.ReadLine(line)) line.clear();
@@ -266,7 +261,12 @@ void schneemodellklasse::ReadDynamicSettings() {
 void schneemodellklasse::CreateGlacierGrids() {
   UseOrCreateGrid(kMeltFirn, "melt_from_firn", 0.0, false, 0.0);
   UseOrCreateGrid(kMeltIce, "melt_from_ice", 0.0, false, 0.0);
+  if (DynamicGlaciers()) CreateDynamicGlacierGrids();
   UseOrCreateGrid(kSnowMeltOnGlacier, "SnowMelt_onGlacier", 0.0, false, 0.0);
+  if (DynamicGlaciers()) {
+    UseOrCreateGrid(kSnowEvaporationOnGlacier, "SnowEvaporation_onGlacier", 0.0, false, 0.0);
+    BuildInventory();
+  }
   const size_t n1 = static_cast<size_t>(subbasinCount) + 1;
   Qice.assign(n1, 0.0);
   Qfirn.assign(n1, 0.0);
@@ -300,4 +300,139 @@ void schneemodellklasse::CountGlacierShares() {
       glacierCellCount[static_cast<size_t>(i)] += 1.0;
       if (g > 0.0) hasGlacier[static_cast<size_t>(i)] = 1;
     }
+}
+
+// --- dynamic glaciers ----------------------------------------------------------------------
+
+void schneemodellklasse::CreateDynamicGlacierGrids() {
+  const int read = glacierReadGrids == 1 ? 1 : 0;
+  CreateFirnStack();
+  UseOrCreateGrid(kMassBalance, "GlacierMassBalance", 0.0, true, 0.0, read);
+  UseOrCreateGrid(kOldMassBalance, "OldGlacierMassBalance", 0.0, true, 0.0, read);
+  if (read && gridOwned[kMassBalance] && gridOwned[kOldMassBalance]) {
+    // A cell missing in one of the two files takes the other's value.
+    const double nodata = geometry.nodata_value;
+    double** mb = grid[kMassBalance];
+    double** old = grid[kOldMassBalance];
+    for (int r = 1; r <= geometry.nrows; ++r)
+      for (int c = 1; c <= geometry.ncols; ++c) {
+        if (mb[r][c] == nodata && old[r][c] != nodata) mb[r][c] = old[r][c];
+        if (old[r][c] == nodata && mb[r][c] != nodata) old[r][c] = mb[r][c];
+      }
+  }
+  UseOrCreateGrid(kSolidOnGlacier, "SolidSnowStorage_onGlacier", 0.0, true, 0.0, read);
+  UseOrCreateGrid(kLiquidOnGlacier, "LiquidSnowStorage_onGlacier", 0.0, true, 0.0, read);
+  UseOrCreateGrid(kTotalOnGlacier, "TotalSnowStorage_onGlacier", 0.0, true, 0.0, read);
+  if (snow::IsEnergyBalance(method)) {
+    UseOrCreateGrid(kSurfTempOnGlacier, "surftemp_onGlacier", 0.0, true, snow::kMeltingPoint, read, 0);
+    UseOrCreateGrid(kSnowTempOnGlacier, "snowtemp_onGlacier", 0.0, true, snow::kMeltingPoint, read, 0);
+    gridNames[kEnergyBalanceOnGlacier].file = "EnergyBalance_onGlacier";
+    UseOrCreateGrid(kEnergyBalanceOnGlacier, "EnergyBalance_onGlacier", 0.0, false, 0.0);
+  }
+  gridNames[kFractionOld].file = "GlacierizedCellsOld";
+  gridNames[kCodesOld].file = "GlacierCodesOld";
+  UseOrCreateGrid(kFractionOld, "GlacierizedCellsOld", 0.0, false, 0.0);
+  UseOrCreateGrid(kCodesOld, "GlacierCodesOld", 0.0, false, 0.0);
+  for (int r = 1; r <= geometry.nrows; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c) {
+      grid[kFractionOld][r][c] = glacierFraction[r][c];
+      grid[kCodesOld][r][c] = glacierCodes[r][c];
+    }
+}
+
+void schneemodellklasse::CreateFirnStack() {
+  const double nodata = geometry.nodata_value;
+  const int rows = geometry.nrows, cols = geometry.ncols;
+  if (glacierReadGrids == 1) {
+    firnLevels = ReadStack(gridNames[kFirnTotal].file, firnStack, 0);
+    firnStackOwned = true;
+  } else {
+    if (firnLevels < 0) {
+      *log << "FATAL: \n------------- Fatal Error: -------------\n" << "firn_levels in [ice_firn] of "
+           << controlFileName << " is " << firnLevels << "; it must be 0 or more" << "[end-entry]";
+      throw 80;
+    }
+    firnStack = d3_matrix(1, rows, 1, cols, firnLevels);
+    firnStackOwned = true;
+    for (int r = 1; r <= rows; ++r)
+      for (int c = 1; c <= cols; ++c) {
+        double* layers = firnStack[r][c];
+        const int k = SubbasinIndex(r, c);
+        const double g = glacierFraction[r][c];
+        if (k <= 0 || !(g != nodata && g > 0.0)) {
+          for (int l = 0; l <= firnLevels; ++l) layers[l] = nodata;
+          continue;
+        }
+        const glacier::SubbasinParameters& p = glacierParams[static_cast<size_t>(k)];
+        const double z = elevation ? elevation[r][c] : 0.0;
+        const double level = std::max(0.0, (z - p.firn_base) * p.deltafirnper100m);
+        for (int l = 1; l <= firnLevels; ++l) layers[l] = level;
+        layers[0] = glacier::FirnSum(layers, firnLevels, nodata);
+      }
+  }
+  double** total = matrix(1, rows, 1, cols);
+  for (int r = 1; r <= rows; ++r)
+    for (int c = 1; c <= cols; ++c) total[r][c] = firnStack[r][c][0];
+  const int p = FirstFreeGridPosition();
+  if (p == 0) {
+    FreeMatrix(total);
+    *log << "FATAL: no free grid left for firn_WE_stack (max. " << 1000 << ")" << "[end-entry]";
+    throw 12;
+  }
+  RegisterGrid(p, gridNames[kFirnTotal].file, total, firnStack, firnLevels, "firn_WE_stack",
+               gridNames[kFirnTotal].writeCode, firstModuleRow, lastModuleRow);
+  gridPosition[kFirnTotal] = p;
+  grid[kFirnTotal] = total;
+  gridOwned[kFirnTotal] = true;
+}
+
+void schneemodellklasse::BuildInventory() {
+  GlacierGrids g;
+  g.nrows = geometry.nrows;
+  g.ncols = geometry.ncols;
+  g.nodata = geometry.nodata_value;
+  g.cellSize = geometry.cellsize;
+  g.fraction = glacierFraction;
+  g.code = glacierCodes;
+  g.fractionOld = grid[kFractionOld];
+  g.codeOld = grid[kCodesOld];
+  g.massBalance = grid[kMassBalance];
+  g.oldMassBalance = grid[kOldMassBalance];
+  g.firnTotal = grid[kFirnTotal];
+  g.firnStack = firnStack;
+  g.firnLevels = firnLevels;
+  g.elevation = elevation ? elevation : grids[RequireGrid("[elevation_model]")].data;
+  g.subbasin = subbasinGrid;
+  GlacierSettings s;
+  s.c = VAscaling;
+  s.gamma = VAexponent;
+  s.bands = numElevBands;
+  s.extraWeightBand0 = extraWeightFactorBand0;
+  s.relSizeNewGlacier = relSizeNewGlacier;
+  glacierInventory = std::make_unique<GlacierInventory>(g, s, log);
+  glacierInventory->Build();
+}
+
+void schneemodellklasse::CreateGlacierStatistics(const ModuleInputs& in) {
+  struct Writer {
+    GlacierStat which;
+    int decimals;
+    const char* title;
+    bool perSubbasin;
+  };
+  static const Writer kWriters[] = {
+      {gFirn, 5, "glacier_melt_from_firn_areas__", true},
+      {gIce, 5, "glacier_melt_from_ice_areas__", true},
+      {gSnowOnIce, 5, "snow_melt_from_ice_areas__", true},
+      {gTotal, 5, "glacier_melt_total(firn+ice)__", true},
+      {gSnowOnGlacier, 3, "snow_storage_in_mm_WITHOUT_GLACIERS_", false},
+      {gFirnWE, 4, "WE_in_firn_[mm_per_subbasin]", true},
+      {gBalance1, 5, "glacier_mass_balance_[mm_per_subbasin]", true},
+      {gBalance2, 5, "glacier_mass_balance_[mm_GlacierPartOfSubbasin]", true},
+  };
+  for (const Writer& w : kWriters) {
+    if (!DynamicGlaciers() && (w.which == gSnowOnGlacier || w.which >= gFirnWE)) continue;
+    glacierStatistics[w.which] = MakeWriter(glacierStatNames[w.which], w.decimals, w.title, in, w.perSubbasin,
+                                            glacierStatisticsZones[w.which]);
+  }
 }

@@ -64,33 +64,59 @@ bool ValidDayMonth(int day, int month) {
   return month >= 1 && month <= 12 && day >= 1 && day <= kDays[month];
 }
 
+double DegreeDaySnow(const CellParameters& p, double T, double R, double snowfall, double rainfall, double& solid,
+                     double& liquid, double& melt) {
+  const bool hadSnow = solid + liquid > 0.0;
+  solid += snowfall;
+  liquid += rainfall;
+  melt = 0.0;
+  const double dT = T - p.T0;
+  if (dT > 0.0 && hadSnow) {
+    const double n = p.stepsPerDay;
+    const double M = UsesRadiation(p.method) ? (p.MF / n + p.Asnow * R) * dT : dT * p.DDFsnow / n;
+    melt = std::max(0.0, std::min(solid, M));
+    solid -= melt;
+    liquid += melt;
+  }
+  return snow::Retain(p.CWH, solid, liquid);
+}
+
+double BareMelt(const CellParameters& p, double T, double R, double debris, bool firn) {
+  const double dT = T - p.T0;
+  if (!(dT > 0.0)) return 0.0;
+  const double n = p.stepsPerDay;
+  if (firn) return UsesRadiation(p.method) ? dT * (p.MF / n + p.Asnow * R) : dT * p.DDFfirn / n;
+  return UsesRadiation(p.method) ? dT * debris * (p.MF / n + p.Aice * R) : debris * p.DDFice * dT / n;
+}
+
+double FirnSum(const double* layers, int count, double nodata) {
+  double sum = 0.0;
+  for (int l = 1; l <= count; ++l)
+    if (layers[l] != nodata) sum += layers[l];
+  return sum;
+}
+
+double TakeFromFirnLayers(double* layers, int count, double melt, double nodata) {
+  double rest = melt;
+  for (int l = 1; l <= count && rest > 0.0; ++l) {
+    const double held = layers[l] == nodata ? 0.0 : std::max(0.0, layers[l]);
+    const double take = std::min(held, rest);
+    layers[l] = held - take;
+    rest -= take;
+  }
+  layers[0] = FirnSum(layers, count, nodata);
+  return melt - rest;
+}
+
 void CellStep(const CellParameters& p, double T, double P, double R, double debris, bool firn, double& solid,
               double& liquid, CellResult& out) {
-  const double before = solid + liquid;
   const double s = snow::SnowShare(T, p.T0R, p.transzone, false);
   out = CellResult();
   out.snowfall = s * P;
   out.rainfall = (1.0 - s) * P;
-  solid += out.snowfall;
-  liquid += out.rainfall;
-
-  const double dT = T - p.T0;
-  const double n = p.stepsPerDay;
-  if (dT > 0.0 && before > 0.0) {
-    const double M = p.method == 2 ? (p.MF / n + p.Asnow * R) * dT : dT * p.DDFsnow / n;
-    out.snowMelt = std::max(0.0, std::min(solid, M));
-    solid -= out.snowMelt;
-    liquid += out.snowMelt;
-  }
-  out.snowOutflow = snow::Retain(p.CWH, solid, liquid);
-
-  if (dT > 0.0 && !(solid > 0.0)) {
-    double melt;
-    if (firn)
-      melt = p.method == 2 ? dT * (p.MF / n + p.Asnow * R) : dT * p.DDFfirn / n;
-    else
-      melt = p.method == 2 ? dT * debris * (p.MF / n + p.Aice * R) : debris * p.DDFice * dT / n;
-    melt -= out.snowMelt;
+  out.snowOutflow = DegreeDaySnow(p, T, R, out.snowfall, out.rainfall, solid, liquid, out.snowMelt);
+  if (T - p.T0 > 0.0 && !(solid > 0.0)) {
+    const double melt = BareMelt(p, T, R, debris, firn) - out.snowMelt;
     if (melt > 0.0) (firn ? out.firnMelt : out.iceMelt) = melt;
   }
 }

@@ -43,6 +43,9 @@ std::string SnowOnIceFileName(const std::string& qglacFile);
 // The evaluation date of the glacier mass balance, read as day and month.
 bool ValidDayMonth(int day, int month);
 
+// Methods whose snow and bare-glacier melt take the radiation term (MF/n + A·R).
+inline bool UsesRadiation(int method) { return method == 2 || method == 12 || method == 13; }
+
 // One step of a glacier cell of the static methods (1: temperature index, 2: temperature
 // index with radiation). The whole cell is glacier; its snow cover lies on the glacier.
 struct CellParameters {
@@ -62,5 +65,23 @@ struct CellResult {
 // factor (1 without debris), firn whether the cell is firn (else ice).
 void CellStep(const CellParameters& p, double T, double P, double R, double debris, bool firn, double& solid,
               double& liquid, CellResult& out);
+
+// Degree-day snow of one part of a cell (glacier methods 1, 2, 11, 12): the part receives
+// the step's snowfall and rainfall, melts when T > T0 and it held snow before the step, and
+// releases the liquid water above CWH times its solid water. melt is the water taken from
+// the solid storage, the result the water leaving the part.
+double DegreeDaySnow(const CellParameters& p, double T, double R, double snowfall, double rainfall, double& solid,
+                     double& liquid, double& melt);
+
+// Melt of bare firn or ice in a step (mm), before the snow melt of the step is subtracted;
+// 0 at or below T0.
+double BareMelt(const CellParameters& p, double T, double R, double debris, bool firn);
+
+// Takes a firn melt from the firn layers of a cell, layer 1 (top) first; a layer holding
+// the no-data value counts as empty. layers[1..count] are updated, layers[0] becomes their
+// sum. Returns the melt taken; what the layers cannot supply is left to the ice.
+double TakeFromFirnLayers(double* layers, int count, double melt, double nodata);
+// Sum of the firn layers 1..count (no-data layers count as empty).
+double FirnSum(const double* layers, int count, double nodata);
 
 }  // namespace glacier

@@ -1,6 +1,7 @@
 // Glaciers in the snow step: the glacier cells of the parallel loop (snow on the glacier,
-// then firn or ice melt once the snow is gone) and, after the loop, the three linear
-// storages of every glacier sub-basin that carry the melt into the soil model's runoff.
+// then firn or ice melt once the snow is gone), the glacier statistics and, after the loop,
+// the three linear storages of every glacier sub-basin that carry the melt into the soil
+// model's runoff.
 #include <algorithm>
 #include <cmath>
 
@@ -20,8 +21,12 @@ double schneemodellklasse::GlacierShareOfCell(int row, int col) const {
   return std::min(1.0, std::max(0.0, v));
 }
 
-void schneemodellklasse::GlacierCell(int r, int c) {
-  const int k = SubbasinIndex(r, c);
+bool schneemodellklasse::CellOnFirn(int row, int col) const {
+  if (!DynamicGlaciers()) return glacierFraction[row][col] > 1.5;  // "ice_firn": 1 ice, 2 firn
+  return grid[kFirnTotal] && grid[kFirnTotal][row][col] > 0.0;
+}
+
+glacier::CellParameters schneemodellklasse::GlacierCellParameters(int k) const {
   const glacier::SubbasinParameters& gp = glacierParams[static_cast<size_t>(k)];
   glacier::CellParameters p;
   p.method = glacierMethod;
@@ -36,15 +41,22 @@ void schneemodellklasse::GlacierCell(int r, int c) {
   p.MF = gp.MF;
   p.Aice = aIceDay[static_cast<size_t>(k)];
   p.Asnow = aSnowDay[static_cast<size_t>(k)];
-  const double R = glacierRadiation ? glacierRadiation[r][c] : 0.0;
+  return p;
+}
+
+double schneemodellklasse::GlacierDebris(int r, int c) const {
   double debris = 1.0;
   if (glacierDebris && glacierDebris[r][c] != geometry.nodata_value) debris = glacierDebris[r][c];
-  debris *= debrisScaling;
-  const bool firn = glacierFraction[r][c] > 1.5;  // "ice_firn": 1 ice, 2 firn
+  return debris * debrisScaling;
+}
 
+void schneemodellklasse::GlacierCell(int r, int c) {
+  const glacier::CellParameters p = GlacierCellParameters(SubbasinIndex(r, c));
+  const double R = glacierRadiation ? glacierRadiation[r][c] : 0.0;
   double solid = grid[kSolid][r][c], liquid = grid[kLiquid][r][c];
   glacier::CellResult out;
-  glacier::CellStep(p, temperature[r][c], precipitation[r][c], R, debris, firn, solid, liquid, out);
+  glacier::CellStep(p, temperature[r][c], precipitation[r][c], R, GlacierDebris(r, c), CellOnFirn(r, c), solid,
+                    liquid, out);
 
   grid[kSolid][r][c] = solid;
   grid[kLiquid][r][c] = liquid;
@@ -67,7 +79,139 @@ void schneemodellklasse::GlacierCell(int r, int c) {
     age += 1.0 / n;
 }
 
-void schneemodellklasse::RouteGlacierMelt() {
+// A cell of a dynamic glacier: the glacier-free part keeps the ordinary snow storages, the
+// glacier part (fraction g) its own; both receive the same snowfall and rainfall. Once the
+// glacier part has no solid snow left, firn melts from the cell's firn layers, and ice
+// where there is no firn (or the layers ran out).
+void schneemodellklasse::DynamicGlacierCell(int r, int c, snow::CellNotes& notes) {
+  const glacier::CellParameters p = GlacierCellParameters(SubbasinIndex(r, c));
+  const double T = temperature[r][c];
+  const double R = glacierRadiation ? glacierRadiation[r][c] : 0.0;
+  grid[kOutflow][r][c] = 0.0;
+  grid[kMeltOnly][r][c] = 0.0;
+
+  snow::CellState s, sg;  // glacier-free part, glacier part
+  s.solid = grid[kSolid][r][c];
+  s.liquid = grid[kLiquid][r][c];
+  s.total = s.solid + s.liquid;
+  s.snowfall = grid[kSnowfall][r][c];
+  s.rainfall = grid[kRainfall][r][c];
+  sg.solid = grid[kSolidOnGlacier][r][c];
+  sg.liquid = grid[kLiquidOnGlacier][r][c];
+  sg.total = sg.solid + sg.liquid;
+  SetAlbedoBefore(r, c, s.total);
+
+  double taken = 0.0, takenG = 0.0, outflow, outflowG;
+  if (glacierMethod == 13) {
+    // The module's own snow method on both parts; the glacier part takes the snowfall and
+    // rainfall of the free part's call.
+    const bool energyBalance = snow::IsEnergyBalance(method);
+    if (energyBalance) {
+      s.snowTemp = grid[kSnowTemp][r][c];
+      s.surfTemp = grid[kSurfTemp][r][c];
+      sg.snowTemp = grid[kSnowTempOnGlacier][r][c];
+      sg.surfTemp = grid[kSurfTempOnGlacier][r][c];
+    }
+    const double sAdd = canopyUnload ? canopyUnload[r][c] : 0.0;
+    const double result = SnowCalls(r, c, s, sAdd, false, notes);
+    sg.snowfall = s.snowfall;
+    sg.rainfall = s.rainfall;
+    const double resultG = SnowCalls(r, c, sg, sAdd, true, notes);
+    if (energyBalance) {
+      grid[kSnowTemp][r][c] = s.snowTemp;
+      grid[kSurfTemp][r][c] = s.surfTemp;
+      if (snowEvaporation) snowEvaporation[r][c] = s.evaporation;
+      grid[kSnowTempOnGlacier][r][c] = sg.snowTemp;
+      grid[kSurfTempOnGlacier][r][c] = sg.surfTemp;
+      grid[kSnowEvaporationOnGlacier][r][c] = sg.evaporation;
+    }
+    taken = snow::ApplyMelt(result, s.solid, s.liquid);
+    outflow = snow::Retain(CWH, s.solid, s.liquid);
+    takenG = snow::ApplyMelt(resultG, sg.solid, sg.liquid);
+    outflowG = snow::Retain(CWH, sg.solid, sg.liquid);
+  } else {
+    const double share = snow::SnowShare(T, T0R, transzone, false);
+    s.snowfall = sg.snowfall = share * precipitation[r][c];
+    s.rainfall = sg.rainfall = (1.0 - share) * precipitation[r][c];
+    outflow = glacier::DegreeDaySnow(p, T, R, s.snowfall, s.rainfall, s.solid, s.liquid, taken);
+    outflowG = glacier::DegreeDaySnow(p, T, R, sg.snowfall, sg.rainfall, sg.solid, sg.liquid, takenG);
+  }
+  if (outflow > 0.0) {
+    grid[kOutflow][r][c] = outflow;
+    if (taken > 0.0) grid[kMeltOnly][r][c] = taken;
+  }
+
+  double firnMelt = 0.0, iceMelt = 0.0;
+  if (T > T0 && !(sg.solid > 0.0)) {
+    const bool onFirn = CellOnFirn(r, c) && firnStack && firnLevels > 0;
+    const double melt = glacier::BareMelt(p, T, R, GlacierDebris(r, c), onFirn) - takenG;
+    if (melt > 0.0) {
+      if (onFirn) {
+        firnMelt = glacier::TakeFromFirnLayers(firnStack[r][c], firnLevels, melt, geometry.nodata_value);
+        grid[kFirnTotal][r][c] = firnStack[r][c][0];
+      }
+      iceMelt = melt - firnMelt;
+    }
+  }
+  grid[kMeltFirn][r][c] = firnMelt;
+  grid[kMeltIce][r][c] = iceMelt;
+  grid[kSnowMeltOnGlacier][r][c] = outflowG;
+  grid[kSolidOnGlacier][r][c] = sg.solid;
+  grid[kLiquidOnGlacier][r][c] = sg.liquid;
+  grid[kTotalOnGlacier][r][c] = sg.solid + sg.liquid;
+  // Mass balance of the glacier part (mm water equivalent), summed up to the evaluation date.
+  grid[kMassBalance][r][c] += s.snowfall + s.rainfall - outflowG - firnMelt - iceMelt - sg.evaporation;
+  FinishSnowCell(r, c, s);
+}
+
+// --- statistics -----------------------------------------------------------------------------
+
+ZoneCells schneemodellklasse::SubbasinCells() const {
+  ZoneCells cells = ModuleZoneCells();
+  cells.zone = subbasinGrid;
+  cells.codeMap = subbasinCodeMap.data();
+  cells.maxCode = largestSubbasinCode;
+  return cells;
+}
+
+void schneemodellklasse::AddGlacierStatistics() {
+  auto active = [this](int k) { return glacierStatistics[k] && glacierStatistics[k]->Active(); };
+  // Glacier values count with the glacier share g of their cell, and 0 with 1 - g.
+  const ZoneCells sub = SubbasinCells();
+  if (active(gFirn))
+    glacierStatistics[gFirn]->AddCells(sub, [this](int r, int c) {
+      const double snowMelt = CellOnFirn(r, c) ? grid[kSnowMeltOnGlacier][r][c] : 0.0;
+      return GlacierShareOfCell(r, c) * (grid[kMeltFirn][r][c] + snowMelt);
+    });
+  if (active(gIce))
+    glacierStatistics[gIce]->AddCells(
+        sub, [this](int r, int c) { return GlacierShareOfCell(r, c) * grid[kMeltIce][r][c]; });
+  if (active(gSnowOnIce))
+    glacierStatistics[gSnowOnIce]->AddCells(sub, [this](int r, int c) {
+      return CellOnFirn(r, c) ? 0.0 : GlacierShareOfCell(r, c) * grid[kSnowMeltOnGlacier][r][c];
+    });
+  if (active(gSnowOnGlacier))
+    glacierStatistics[gSnowOnGlacier]->AddCells(ModuleZoneCells(), [this](int r, int c) {
+      return (1.0 - GlacierShareOfCell(r, c)) * (grid[kSolid][r][c] + grid[kLiquid][r][c]);
+    });
+  if (!DynamicGlaciers()) return;
+  if (active(gFirnWE))
+    glacierStatistics[gFirnWE]->AddCells(sub, [this](int r, int c) {
+      const double firn = grid[kFirnTotal][r][c];
+      return firn > 0.0 ? GlacierShareOfCell(r, c) * firn : 0.0;
+    });
+  if (active(gBalance1))
+    glacierStatistics[gBalance1]->AddCells(
+        sub, [this](int r, int c) { return GlacierShareOfCell(r, c) * grid[kMassBalance][r][c]; });
+  if (active(gBalance2))
+    glacierStatistics[gBalance2]->AddWeightedCells(
+        sub, [this](int r, int c) { return grid[kMassBalance][r][c]; },
+        [this](int r, int c) { return GlacierShareOfCell(r, c); });
+}
+
+// --- glacier outflow storages -----------------------------------------------------------------
+
+void schneemodellklasse::RouteGlacierMelt(ModelDate date) {
   const size_t n1 = static_cast<size_t>(subbasinCount) + 1;
   std::vector<double> ice(n1, 0.0), firn(n1, 0.0), snowOnIce(n1, 0.0);
   const double nodata = geometry.nodata_value;
@@ -80,11 +224,12 @@ void schneemodellklasse::RouteGlacierMelt() {
       const double g = GlacierShareOfCell(r, c);
       if (!(g > 0.0)) continue;
       const double snowMelt = grid[kSnowMeltOnGlacier][r][c];
-      const bool hasFirn = glacierFraction[r][c] > 1.5;
+      const bool hasFirn = CellOnFirn(r, c);
       ice[static_cast<size_t>(k)] += g * grid[kMeltIce][r][c];
       firn[static_cast<size_t>(k)] += g * (grid[kMeltFirn][r][c] + (hasFirn ? snowMelt : 0.0));
       snowOnIce[static_cast<size_t>(k)] += g * (hasFirn ? 0.0 : snowMelt);
     }
+  std::vector<double> outflow(n1, 0.0);  // per unit area of the sub-basin
   for (size_t k = 1; k < n1; ++k) {
     if (!hasGlacier[k]) continue;
     const double share = glacierSum[k];  // sum of g; the input per glacier area is sum / share
@@ -96,9 +241,17 @@ void schneemodellklasse::RouteGlacierMelt() {
       Qfirn[k] = glacier::StorageStep(Qfirn[k], firn[k] / share, glacier::Recession(p.kfirn_els, timeInterval));
       Qsnow[k] = glacier::StorageStep(Qsnow[k], snowOnIce[k] / share, glacier::Recession(p.ksnow_els, timeInterval));
     }
-    if (linked && subbasinRunoff && subbasinRunoff->table && static_cast<int>(k) <= subbasinRunoff->subbasinCount) {
-      const double r = glacierCellCount[k] > 0.0 ? share / glacierCellCount[k] : 0.0;
-      subbasinRunoff->Water(static_cast<int>(k)) = (Qice[k] + Qfirn[k] + Qsnow[k]) * r;
-    }
+    const double r = glacierCellCount[k] > 0.0 ? share / glacierCellCount[k] : 0.0;
+    outflow[k] = (Qice[k] + Qfirn[k] + Qsnow[k]) * r;
+    if (linked && subbasinRunoff && subbasinRunoff->table && static_cast<int>(k) <= subbasinRunoff->subbasinCount)
+      subbasinRunoff->Water(static_cast<int>(k)) = outflow[k];
   }
+  zonalstatistic* total = glacierStatistics[gTotal].get();
+  if (!total) return;
+  if (total->Active())
+    total->AddCells(SubbasinCells(), [this, &outflow](int r, int c) {
+      const int k = SubbasinIndex(r, c);
+      return k > 0 ? outflow[static_cast<size_t>(k)] : 0.0;
+    });
+  total->AggregateAndWrite(date.year, date.month, date.day, date.hour, date.minute);
 }

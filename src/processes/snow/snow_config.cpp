@@ -81,7 +81,10 @@ void schneemodellklasse::Construct(const ModuleInputs& in) {
   LookUpGrids();
   if (FindGrid("ice_firn") > 0 || FindGrid("GlacierizedCells") > 0) ReadIceFirn();
   CreateGrids();
-  if (glacierMethod != 0) CreateGlacierGrids();
+  if (glacierMethod != 0) {
+    CreateGlacierGrids();
+    CreateGlacierStatistics(in);
+  }
   if (FindGrid("ThawCoeffPermaFrost") > 0 && FindGrid("PermafrostThawDepth") > 0) ReadPermafrost(in);
 
   if (T0R < T0) {
@@ -261,21 +264,31 @@ void schneemodellklasse::ReadSecondBlock() {
 
 // --- statistics files ---------------------------------------------------------------------
 
-void schneemodellklasse::MakeStatistic(Stat s, int decimals, const std::string& title, const ModuleInputs& in) {
-  std::vector<ZoneTableEntry>& zones = statisticsZones[s];
-  zones.assign(static_cast<size_t>(zoneCount) + 1, ZoneTableEntry{});
-  for (int z = 0; z <= zoneCount && zoneTable; ++z) {
-    zones[z].code = zoneTable[z].code;
-    zones[z].fraction = zoneTable[z].fraction;
-    zones[z].areaSum2 = zoneTable[z].areaSum2;
+std::unique_ptr<zonalstatistic> schneemodellklasse::MakeWriter(const StatName& s, int decimals,
+                                                               const std::string& title, const ModuleInputs& in,
+                                                               bool perSubbasin, std::vector<ZoneTableEntry>& zones) {
+  const int count = perSubbasin ? subbasinCount : zoneCount;
+  zones.assign(static_cast<size_t>(count) + 1, ZoneTableEntry{});
+  for (int z = 0; z <= count; ++z) {
+    const ZoneTableEntry* from = perSubbasin ? (static_cast<size_t>(z) < subbasinTable.size() ? &subbasinTable[z] : nullptr)
+                                             : (zoneTable ? &zoneTable[z] : nullptr);
+    if (!from) continue;
+    zones[z].code = from->code;
+    zones[z].fraction = from->fraction;
+    zones[z].areaSum2 = from->areaSum2;
   }
   int writerError = 0;
-  statistics[s] = std::make_unique<zonalstatistic>(
+  auto w = std::make_unique<zonalstatistic>(
       &writerError, log, in.statisticsTable, in.statisticsSize, relCellArea, geometry.nrows, geometry.ncols,
-      zones.data(), zoneCount, statNames[s].code, decimals, statNames[s].file,
-      outputDirectory.empty() ? nullptr : outputDirectory.c_str(), outputListCount, outputList, timeInterval < 60.0);
+      zones.data(), count, s.code, decimals, s.file, outputDirectory.empty() ? nullptr : outputDirectory.c_str(),
+      outputListCount, outputList, timeInterval < 60.0);
   if (writerError != 0) throw writerError;
-  statistics[s]->WriteHeader(title, name, in.statisticsTable, in.statisticsSize);
+  w->WriteHeader(title, name, in.statisticsTable, in.statisticsSize);
+  return w;
+}
+
+void schneemodellklasse::MakeStatistic(Stat s, int decimals, const std::string& title, const ModuleInputs& in) {
+  statistics[s] = MakeWriter(statNames[s], decimals, title, in, false, statisticsZones[s]);
 }
 
 void schneemodellklasse::CreateStatistics(const ModuleInputs& in) {
@@ -326,7 +339,7 @@ void schneemodellklasse::LookUpGrids() {
 // --- grids of the module ----------------------------------------------------------------------
 
 void schneemodellklasse::UseOrCreateGrid(Grid g, const std::string& internalName, double initial, bool readable,
-                                         double readDefault) {
+                                         double readDefault, int readFlag, int fill) {
   if (readable || g == kEnergyBalance || g == kMaxDeposition) {
     if (const int p = FindGrid(internalName)) {
       gridPosition[g] = p;
@@ -345,8 +358,8 @@ void schneemodellklasse::UseOrCreateGrid(Grid g, const std::string& internalName
   double** data = nullptr;
   const double nodata = geometry.nodata_value;
   double** reference = grids[1].data;
-  if (readable && readInitialGrids == 1) {
-    ReadGrid(gridNames[g].file, data, 1, true, true, false, readDefault);
+  if (readable && (readFlag < 0 ? readInitialGrids : readFlag) == 1) {
+    ReadGrid(gridNames[g].file, data, fill, true, true, false, readDefault);
   } else {
     data = matrix(1, geometry.nrows, 1, geometry.ncols);
     for (int r = 1; r <= geometry.nrows; ++r)

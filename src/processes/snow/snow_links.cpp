@@ -114,6 +114,8 @@ void schneemodellklasse::WriteStatistics() {
   if (flowControl == 0) return;
   for (auto& s : statistics)
     if (s) s->WriteRow();
+  for (auto& s : glacierStatistics)
+    if (s) s->WriteRow();
   for (ModuleTracer& t : moduleTracers)
     if (t.statistics) t.statistics->WriteRow();
 }
@@ -124,6 +126,12 @@ void schneemodellklasse::FreeEverything() {
       s->Release();
       s.reset();
     }
+  for (auto& s : glacierStatistics)
+    if (s) {
+      s->Release();
+      s.reset();
+    }
+  glacierInventory.reset();  // refers into the glacier grids
   for (int g = 0; g < kGridCount; ++g) {
     if (gridOwned[g] && grid[g]) {
       if (grids && gridPosition[g] > 0 && grids[gridPosition[g]].data == grid[g]) FreeGrid(gridPosition[g]);
@@ -133,6 +141,9 @@ void schneemodellklasse::FreeEverything() {
     gridOwned[g] = false;
     gridPosition[g] = 0;
   }
+  if (firnStackOwned) Free3DMatrix(firnStack);
+  firnStack = nullptr;
+  firnStackOwned = false;
   snowStorageSolid = nullptr;
 }
 

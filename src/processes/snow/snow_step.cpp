@@ -68,16 +68,32 @@ double schneemodellklasse::CellStep(int row, int col, double T, double w, double
   return result;
 }
 
-void schneemodellklasse::CellSequence(int r, int c, snow::CellNotes& notes) {
-  double** solidGrid = grid[kSolid];
-  double** liquidGrid = grid[kLiquid];
+double schneemodellklasse::SnowCalls(int r, int c, snow::CellState& s, double sAdd, bool noNewPrecipitation,
+                                     snow::CellNotes& notes) {
   const double T = temperature[r][c];
+  if (timeInterval <= 720.0) return CellStep(r, c, T, 1.0, sAdd, s, noNewPrecipitation, notes);
+  // Night and day of a long step: the night temperature for the night part.
+  const double night = CellStep(r, c, temperatureNight[r][c], nightPart, sAdd, s, noNewPrecipitation, notes);
+  const double nightEvaporation = s.evaporation;
+  const double result = night + CellStep(r, c, T, daylightPart, sAdd, s, noNewPrecipitation, notes);
+  s.evaporation += nightEvaporation;
+  return result;
+}
+
+void schneemodellklasse::SetAlbedoBefore(int r, int c, double total) {
+  if (!albedo) return;
+  albedo[r][c] = total <= kSnowfreeBefore
+                     ? LanduseAlbedo(r, c)
+                     : snow::SnowAlbedo(ALBsnow_min, ALBsnow_max, grid[kSnowAge][r][c], temperature[r][c]);
+}
+
+void schneemodellklasse::CellSequence(int r, int c, snow::CellNotes& notes) {
   grid[kOutflow][r][c] = 0.0;
   grid[kMeltOnly][r][c] = 0.0;
 
   snow::CellState s;
-  s.solid = solidGrid[r][c];
-  s.liquid = liquidGrid[r][c];
+  s.solid = grid[kSolid][r][c];
+  s.liquid = grid[kLiquid][r][c];
   s.total = s.solid + s.liquid;
   s.snowfall = grid[kSnowfall][r][c];
   s.rainfall = grid[kRainfall][r][c];
@@ -86,22 +102,9 @@ void schneemodellklasse::CellSequence(int r, int c, snow::CellNotes& notes) {
     s.snowTemp = grid[kSnowTemp][r][c];
     s.surfTemp = grid[kSurfTemp][r][c];
   }
-  if (albedo) {
-    albedo[r][c] = s.total <= kSnowfreeBefore ? LanduseAlbedo(r, c)
-                                               : snow::SnowAlbedo(ALBsnow_min, ALBsnow_max, grid[kSnowAge][r][c], T);
-  }
+  SetAlbedoBefore(r, c, s.total);
   const double sAdd = canopyUnload ? canopyUnload[r][c] : 0.0;
-
-  double result;
-  if (timeInterval <= 720.0) {
-    result = CellStep(r, c, T, 1.0, sAdd, s, false, notes);
-  } else {
-    // Night and day of a long step: the night temperature for the night part.
-    const double night = CellStep(r, c, temperatureNight[r][c], nightPart, sAdd, s, false, notes);
-    const double nightEvaporation = s.evaporation;
-    result = night + CellStep(r, c, T, daylightPart, sAdd, s, false, notes);
-    s.evaporation += nightEvaporation;
-  }
+  const double result = SnowCalls(r, c, s, sAdd, false, notes);
   if (energyBalance) {
     grid[kSnowTemp][r][c] = s.snowTemp;
     grid[kSurfTemp][r][c] = s.surfTemp;
@@ -114,6 +117,11 @@ void schneemodellklasse::CellSequence(int r, int c, snow::CellNotes& notes) {
     grid[kOutflow][r][c] = outflow;
     if (taken > 0.0) grid[kMeltOnly][r][c] = taken;
   }
+  FinishSnowCell(r, c, s);
+}
+
+void schneemodellklasse::FinishSnowCell(int r, int c, const snow::CellState& s) {
+  const double T = temperature[r][c];
   const double swe = s.solid + s.liquid;
   const double n = params.stepsPerDay;
   grid[kDaysSnow][r][c] = swe > kSnowCovered ? 1.0 / n : 0.0;
@@ -125,8 +133,8 @@ void schneemodellklasse::CellSequence(int r, int c, snow::CellNotes& notes) {
     age += 1.0 / n;
   if (albedo)
     albedo[r][c] = swe <= kSnowfreeAfter ? LanduseAlbedo(r, c) : snow::SnowAlbedo(ALBsnow_min, ALBsnow_max, age, T);
-  solidGrid[r][c] = s.solid;
-  liquidGrid[r][c] = s.liquid;
+  grid[kSolid][r][c] = s.solid;
+  grid[kLiquid][r][c] = s.liquid;
   grid[kTotal][r][c] = swe;
   grid[kSnowfall][r][c] = s.snowfall;
   grid[kRainfall][r][c] = s.rainfall;
@@ -161,6 +169,8 @@ void schneemodellklasse::Run(ModelDate date) {
                   : snow::SeasonDay(day, month);
   for (auto& s : statistics)
     if (s) s->ClearZoneSums();
+  for (auto& s : glacierStatistics)
+    if (s) s->ClearZoneSums();
   if (glacierMethod != 0) {
     aIceDay.assign(glacierParams.size(), 0.0);
     aSnowDay.assign(glacierParams.size(), 0.0);
@@ -185,8 +195,12 @@ void schneemodellklasse::Run(ModelDate date) {
       if (!CellComputed(r, c)) continue;
       if (glacierFraction) {
         grid[kMeltFirn][r][c] = grid[kMeltIce][r][c] = grid[kSnowMeltOnGlacier][r][c] = 0.0;
+        if (grid[kFractionOld]) grid[kFractionOld][r][c] = glacierFraction[r][c];
         if (GlacierShareOfCell(r, c) > 0.0 && SubbasinIndex(r, c) > 0) {
-          GlacierCell(r, c);
+          if (DynamicGlaciers())
+            DynamicGlacierCell(r, c, notes);
+          else
+            GlacierCell(r, c);
           continue;
         }
       }
@@ -216,9 +230,27 @@ void schneemodellklasse::CopyHruMasters() {
   std::vector<double**> copied = {grid[kTotal], grid[kSolid],    grid[kLiquid],   grid[kDaysSnow], grid[kSnowAge],
                                   grid[kSnowfall], grid[kRainfall], albedo,      grid[kOutflow],  grid[kMeltOnly],
                                   grid[kSnowTemp], grid[kSurfTemp], grid[kInputMass], grid[kMobileMass],
-                                  grid[kDeposition], grid[kMeltFirn], grid[kMeltIce], grid[kSnowMeltOnGlacier]};
+                                  grid[kDeposition], grid[kMeltFirn], grid[kMeltIce], grid[kSnowMeltOnGlacier],
+                                  grid[kSolidOnGlacier], grid[kLiquidOnGlacier], grid[kTotalOnGlacier],
+                                  grid[kSnowTempOnGlacier], grid[kSurfTempOnGlacier], grid[kSnowEvaporationOnGlacier],
+                                  grid[kMassBalance], grid[kOldMassBalance], grid[kFirnTotal]};
   for (double** g : copied)
     if (g) CopyFromHruMasters(g, hruGrid, masterHruGrid, masters, scope);
+}
+
+ZoneCells schneemodellklasse::ModuleZoneCells() const {
+  ZoneCells cells;
+  cells.zone = zoneGrid;
+  cells.nodata = geometry.nodata_value;
+  cells.codeMap = zoneCodeMap;
+  cells.maxCode = maxZoneCode;
+  cells.firstRow = firstModuleRow;
+  cells.lastRow = lastModuleRow;
+  cells.ncols = geometry.ncols;
+  cells.rowBounds = rowBounds.empty() ? nullptr : &rowBounds;
+  cells.regions = mpiRegions;
+  cells.instance = instanceNumber;
+  return cells;
 }
 
 void schneemodellklasse::AddStatistics() {
@@ -238,17 +270,7 @@ void schneemodellklasse::AddStatistics() {
   source[sDeposition] = grid[kDeposition];
   source[sThawDepth] = permafrost ? thawDepth : nullptr;
 
-  ZoneCells cells;
-  cells.zone = zoneGrid;
-  cells.nodata = geometry.nodata_value;
-  cells.codeMap = zoneCodeMap;
-  cells.maxCode = maxZoneCode;
-  cells.firstRow = firstModuleRow;
-  cells.lastRow = lastModuleRow;
-  cells.ncols = geometry.ncols;
-  cells.rowBounds = rowBounds.empty() ? nullptr : &rowBounds;
-  cells.regions = mpiRegions;
-  cells.instance = instanceNumber;
+  const ZoneCells cells = ModuleZoneCells();
   const double nodata = geometry.nodata_value;
   for (int s = 0; s < kStatCount; ++s) {
     zonalstatistic* w = statistics[s].get();
@@ -297,8 +319,12 @@ void schneemodellklasse::PostRun(ModelDate date) {
     SnowSlides(s, geometry, minSlideSlope, slideMassFrac);
   }
   AddStatistics();
+  if (glacierMethod != 0) AddGlacierStatistics();
   for (auto& s : statistics)
     if (s) s->AggregateAndWrite(date.year, date.month, date.day, date.hour, date.minute);
-  if (glacierMethod != 0 && instanceNumber == 0) RouteGlacierMelt();
+  for (int k = 0; k < kGlacierStatCount; ++k)
+    if (glacierStatistics[k] && k != gTotal)
+      glacierStatistics[k]->AggregateAndWrite(date.year, date.month, date.day, date.hour, date.minute);
+  if (glacierMethod != 0 && instanceNumber == 0) RouteGlacierMelt(date);
   WriteOutputGrids();
 }

@@ -25,6 +25,7 @@
 
 #include "framework/teilmod.h"
 #include "framework/zonalstatistic.h"
+#include "processes/snow/glacier_inventory.h"
 #include "processes/snow/glacier_physics.h"
 #include "processes/snow/snow_physics.h"
 
@@ -124,6 +125,11 @@ class schneemodellklasse : public teilmodellklasse {
     kSolid, kLiquid, kTotal, kDaysSnow, kSnowAge, kSnowfall, kRainfall, kOutflow, kMeltOnly,
     kSnowTemp, kSurfTemp, kEnergyBalance, kInputMass, kMobileMass, kDeposition, kMaxDeposition,
     kElevOrderRow, kElevOrderCol, kSnowFreeDays, kSnowCoverDays, kMeltFirn, kMeltIce, kSnowMeltOnGlacier,
+    // dynamic glaciers: firn total, mass balances, the snow on the glacier part of a cell
+    // with its temperatures and evaporation, and the reference copies of the glacier grids
+    kFirnTotal, kMassBalance, kOldMassBalance, kSolidOnGlacier, kLiquidOnGlacier, kTotalOnGlacier,
+    kSurfTempOnGlacier, kSnowTempOnGlacier, kEnergyBalanceOnGlacier, kFractionOld, kCodesOld,
+    kSnowEvaporationOnGlacier,
     kGridCount
   };
   enum Stat {
@@ -191,9 +197,18 @@ class schneemodellklasse : public teilmodellklasse {
   double VAscaling = 28.5, VAexponent = 1.36;
   int numElevBands = 1, extraWeightFactorBand0 = 0;
   double maxSnowPackToCreateGlacier = 1000.0, relSizeNewGlacier = 0.25;
+  // Glacier statistics; gSnowOnGlacier holds the snow storage without the glacier parts.
   enum GlacierStat { gFirn, gIce, gSnowOnIce, gTotal, gSnowOnGlacier, gFirnWE, gBalance1, gBalance2,
-                     gSnowStorage, kGlacierStatCount };
+                     kGlacierStatCount };
   std::array<StatName, kGlacierStatCount> glacierStatNames{};
+  std::array<std::unique_ptr<zonalstatistic>, kGlacierStatCount> glacierStatistics;
+  std::array<std::vector<ZoneTableEntry>, kGlacierStatCount> glacierStatisticsZones;
+  // Firn layers of the dynamic glaciers, [row][col][level]: level 0 the cell's total, levels
+  // 1..firnLevels from the top down (registered with the total grid as "firn_WE_stack").
+  double*** firnStack = nullptr;
+  bool firnStackOwned = false;
+  std::unique_ptr<GlacierInventory> glacierInventory;
+  bool DynamicGlaciers() const { return glacierMethod >= 11; }
   // Per sub-basin 1..n: whether it holds glacier, its glaciated and glacier-free cell sums,
   // its cell count and the outflows of its ice, firn and snow storages (mm per step).
   std::vector<unsigned char> hasGlacier;
@@ -211,8 +226,11 @@ class schneemodellklasse : public teilmodellklasse {
   // The glacier share of each sub-basin from the glacier grid.
   void CountGlacierShares();
   // Routes the step's glacier melt through the storages of each glacier sub-basin into
-  // the soil model's runoff record.
-  void RouteGlacierMelt();
+  // the soil model's runoff record and writes the glacier discharge statistics.
+  void RouteGlacierMelt(ModelDate date);
+  // Whether the glacier part of a cell lies on firn (static: "ice_firn" code 2; dynamic:
+  // firn left in its layers).
+  bool CellOnFirn(int row, int col) const;
 
   // --- values of the step -----------------------------------------------------------
   snow::Parameters params;
@@ -238,8 +256,10 @@ class schneemodellklasse : public teilmodellklasse {
   void ReadPermafrost(const ModuleInputs& in);
   void MakeStatistic(Stat s, int decimals, const std::string& title, const ModuleInputs& in);
   // Registers (or, with readgrids 1, reads) a grid of the module at the first free position.
+  // readFlag -1 follows the module's readgrids flag; fill 0 leaves holes of a read grid at
+  // the default value.
   void UseOrCreateGrid(Grid g, const std::string& internalName, double initial, bool readable,
-                       double readDefault);
+                       double readDefault, int readFlag = -1, int fill = 1);
   void LinkInputs();
   double** Registered(const std::string& internalName) const;
   bool CellComputed(int row, int col) const;
@@ -255,6 +275,28 @@ class schneemodellklasse : public teilmodellklasse {
   void CheckDynamicGrids();
   void CreateGlacierGrids();
   void GlacierCell(int row, int col);
+  void DynamicGlacierCell(int row, int col, snow::CellNotes& notes);
+  glacier::CellParameters GlacierCellParameters(int subbasin) const;
+  double GlacierDebris(int row, int col) const;
+  // One or (steps over 720 minutes) two calls of the cell physics on the storages s; the
+  // summed potential melt. Energy-balance temperatures and evaporation stay in s.
+  double SnowCalls(int row, int col, snow::CellState& s, double sAdd, bool noNewPrecipitation,
+                   snow::CellNotes& notes);
+  // Items after the melt of a cell's snow (or of its glacier-free part): snow days, age,
+  // albedo, storages and permafrost.
+  void FinishSnowCell(int row, int col, const snow::CellState& s);
+  // Albedo of a cell before its step: the land's below 2.5 mm of snow, else the snow's.
+  void SetAlbedoBefore(int row, int col, double total);
+  void CreateDynamicGlacierGrids();
+  void CreateFirnStack();
+  void BuildInventory();
+  void CreateGlacierStatistics(const ModuleInputs& in);
+  std::unique_ptr<zonalstatistic> MakeWriter(const StatName& s, int decimals, const std::string& title,
+                                             const ModuleInputs& in, bool perSubbasin,
+                                             std::vector<ZoneTableEntry>& zones);
+  void AddGlacierStatistics();
+  ZoneCells SubbasinCells() const;
+  ZoneCells ModuleZoneCells() const;
   // Internal sub-basin of a cell (0: none) and the glacier part of a cell (0..1).
   int SubbasinIndex(int row, int col) const;
   double GlacierShareOfCell(int row, int col) const;

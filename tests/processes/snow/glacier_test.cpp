@@ -179,56 +179,129 @@ TEST(GlacierSection, BadSectionsEndConstruction) {
   }
 }
 
-// The dynamic settings: read and checked, then refused as not modelled.
-TEST(GlacierSection, DynamicSettingsAreCheckedThenRefused) {
-  auto section = [](const std::string& date, const std::string& va) {
-    std::string s = "[ice_firn]\n11\n";
-    for (int row = 0; row < glacier::kParameterRows; ++row) s += "1.0\n";
-    s += std::string(kTail) + "qsog.stat 0\n0 # readgrid\n3 2000 0.1\n" + date + "\n" + va + "\n";
-    s += "firnstack.asc\n0\nfirn.stat 0\nmb.asc\n0\nmbold.asc\n0\nmb1.stat 0\nmb2.stat 0\n1.0\nsog.stat 0\n";
-    for (int k = 0; k < 7; ++k) s += "g.asc\n0\n";
-    return s + "1000 0.25\n";
-  };
+// A dynamic [ice_firn] section (methods 11 to 13) with its settings lines.
+std::string DynamicIceFirn(const std::string& method = "11", const std::string& date = "30 9",
+                           const std::string& va = "28.5 1.36 4 0", const std::string& firn = "3 1100 0.01",
+                           const std::string& stat = "0") {
+  std::string s = "[ice_firn]\n" + method + "\n";
+  for (int row = 0; row < glacier::kParameterRows; ++row) s += row == 8 || row == 9 || row == 10 ? "3.0\n" : "1.0\n";
+  s += "firn.asc\n0\nqfirn.stat " + stat + "\nice.asc\n0\nqice.stat " + stat + "\nqglac.out " + stat + "\n";
+  s += "qsog.stat " + stat + "\n0 # readgrid\n" + firn + "\n" + date + "\n" + va + "\n";
+  s += "firnstack.asc\n0\nfirn.stat " + stat + "\nmb.asc\n0\nmbold.asc\n0\nmb1.stat " + stat + "\nmb2.stat " + stat +
+       "\n1.0\nsog.stat " + stat + "\n";
+  for (int k = 0; k < 7; ++k) s += "g" + std::to_string(k) + ".asc\n0\n";
+  return s + "1000 0.25\n";
+}
+
+// Glacier 3 in sub-basin 1 (three cells), glacier 5 in sub-basin 2 (two cells).
+struct DynamicBasin : GlacierBasin {
+  DynamicBasin() {
+    fraction = b.Add("GlacierizedCells", 0.0);
+    codes = b.Add("GlacierCodes", SnowBasin::N);
+    const struct {
+      int r, c;
+      double g, code;
+    } cells[] = {{1, 1, 1.0, 3}, {1, 2, 0.6, 3}, {2, 1, 0.3, 3}, {1, 3, 0.8, 5}, {3, 4, 0.5, 5}};
+    for (const auto& x : cells) {
+      fraction[x.r][x.c] = x.g;
+      codes[x.r][x.c] = x.code;
+    }
+  }
+  double** fraction;
+  double** codes;
+};
+
+TEST(GlacierSection, DynamicSettingsAreChecked) {
   struct Case {
     const char* what;
     std::string section;
     int code;
     const char* message;
+    void (*change)(DynamicBasin&);
   } cases[] = {
-      {"valid settings", section("30 9", "28.5 1.36 4 0"), 17, "dynamic glaciers"},
-      {"day and month swapped", section("9 30", "28.5 1.36 4 0"), 80, "the day first and then the month"},
-      {"no such day", section("31 4", "28.5 1.36 4 0"), 80, "is not a date"},
-      {"date line short", section("30", "28.5 1.36 4 0"), 80, "GMBEvalDay (int 1...31)"},
-      {"scaling 0", section("30 9", "0 1.36 4 0"), 80, "VAscaling > 0"},
-      {"exponent 0", section("30 9", "28.5 0 4 0"), 80, "VAscaling > 0"},
-      {"negative extra weight", section("30 9", "28.5 1.36 4 -1"), 80, "extraWeightFactorBand0 of 0 or more"},
-      {"volume-area line short", section("30 9", "28.5 1.36 4"), 80, "Could not read the four parameters"},
+      {"valid settings", DynamicIceFirn(), 0, "", nullptr},
+      {"day and month swapped", DynamicIceFirn("11", "9 30"), 80, "the day first and then the month", nullptr},
+      {"no such day", DynamicIceFirn("11", "31 4"), 80, "is not a date", nullptr},
+      {"date line short", DynamicIceFirn("11", "30"), 80, "GMBEvalDay (int 1...31)", nullptr},
+      {"scaling 0", DynamicIceFirn("11", "30 9", "0 1.36 4 0"), 80, "VAscaling > 0", nullptr},
+      {"exponent 0", DynamicIceFirn("11", "30 9", "28.5 0 4 0"), 80, "VAscaling > 0", nullptr},
+      {"negative extra weight", DynamicIceFirn("11", "30 9", "28.5 1.36 4 -1"), 80,
+       "extraWeightFactorBand0 of 0 or more", nullptr},
+      {"volume-area line short", DynamicIceFirn("11", "30 9", "28.5 1.36 4"), 80,
+       "Could not read the four parameters", nullptr},
+      {"firn line short", DynamicIceFirn("11", "30 9", "28.5 1.36 4 0", "3 1100"), 80, "firn_levels (int)", nullptr},
+      {"negative firn levels", DynamicIceFirn("11", "30 9", "28.5 1.36 4 0", "-2 1100 0.1"), 80,
+       "firn_levels in [ice_firn]", nullptr},
+      {"glaciated cell without a code", DynamicIceFirn(), 80, "at row 3 and col 3",
+       [](DynamicBasin& d) { d.fraction[3][3] = 0.4; }},
+      {"no glaciated cell", DynamicIceFirn(), 80, "There are no glacierized cells",
+       [](DynamicBasin& d) {
+         for (int r = 1; r <= 3; ++r)
+           for (int c = 1; c <= 4; ++c) d.fraction[r][c] = 0.0;
+       }},
+      {"glacier in two sub-basins", DynamicIceFirn(), 84, "glacier 3 is located in more than one subbasin",
+       [](DynamicBasin& d) {
+         d.fraction[3][3] = 0.2;
+         d.codes[3][3] = 3;
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TempDir dir;
     CapturedLog log;
-    GlacierBasin g;
-    double** fraction = g.b.Add("GlacierizedCells", 0.0);
-    double** codes = g.b.Add("GlacierCodes", SnowBasin::N);
-    fraction[1][1] = 0.5;
-    codes[1][1] = 3.0;
+    DynamicBasin d;
+    if (c.change) c.change(d);
     int error = 0;
-    auto m = g.Make(log.log(), dir.path(), c.section, error);
-    EXPECT_EQ(error, c.code);
+    auto m = d.Make(log.log(), dir.path(), c.section, error);
+    EXPECT_EQ(error, c.code) << log.console();
     EXPECT_NE(log.console().find(c.message), std::string::npos) << log.console();
     if (m) m->DeleteModule();
   }
-  // A glaciated cell without a code.
+}
+
+TEST(GlacierDynamic, ConstructionBuildsTheGlacierGridsAndInventory) {
   TempDir dir;
   CapturedLog log;
-  GlacierBasin g;
-  g.b.Add("GlacierizedCells", 0.0)[3][3] = 0.4;
-  g.b.Add("GlacierCodes", SnowBasin::N);
+  DynamicBasin d;
   int error = 0;
-  auto m = g.Make(log.log(), dir.path(), section("30 9", "28.5 1.36 4 0"), error);
-  EXPECT_EQ(error, 80);
-  EXPECT_NE(log.console().find("at row 3 and col 3"), std::string::npos) << log.console();
+  auto m = d.Make(log.log(), dir.path(), DynamicIceFirn(), error);
+  ASSERT_EQ(error, 0) << log.console();
+  // Firn: three levels of (z - 1100) * 0.01 on glacier cells, no-data elsewhere.
+  const int p = m->FindGrid("firn_WE_stack");
+  ASSERT_GT(p, 0);
+  const GridRecord& firn = m->grids[p];
+  EXPECT_EQ(firn.stackLevels, 3);
+  double** z = d.b.Grid("[elevation_model]");
+  for (int r = 1; r <= 3; ++r)
+    for (int c = 1; c <= 4; ++c) {
+      if (!d.b.Inside(r, c)) continue;
+      SCOPED_TRACE(std::to_string(r) + "," + std::to_string(c));
+      if (d.fraction[r][c] > 0.0) {
+        const double level = std::max(0.0, (z[r][c] - 1100.0) * 0.01);
+        EXPECT_DOUBLE_EQ(firn.stack[r][c][2], level);
+        EXPECT_DOUBLE_EQ(firn.data[r][c], 3.0 * level);
+        EXPECT_DOUBLE_EQ(firn.stack[r][c][0], firn.data[r][c]);
+      } else {
+        EXPECT_EQ(firn.data[r][c], SnowBasin::N);
+      }
+    }
+  // The grids that evapotranspiration and data assimilation look for.
+  for (const char* name : {"SolidSnowStorage_onGlacier", "LiquidSnowStorage_onGlacier", "TotalSnowStorage_onGlacier",
+                           "SnowMelt_onGlacier", "SnowEvaporation_onGlacier", "GlacierMassBalance",
+                           "OldGlacierMassBalance", "GlacierizedCellsOld", "GlacierCodesOld"})
+    EXPECT_GT(m->FindGrid(name), 0) << name;
+  EXPECT_EQ(d.b.Grid("GlacierCodesOld")[1][3], 5.0);
+  // The inventory: one glacier per code, in the sub-basin of its cells.
+  ASSERT_TRUE(m->glacierInventory);
+  const auto& glaciers = m->glacierInventory->Glaciers();
+  ASSERT_EQ(glaciers.size(), 2u);
+  EXPECT_EQ(glaciers[0]->code, 3);
+  EXPECT_EQ(glaciers[0]->subbasin, 1);
+  EXPECT_EQ(glaciers[0]->cells, 3u);
+  EXPECT_DOUBLE_EQ(glaciers[0]->area, 1.9);  // km² of 1 km cells
+  EXPECT_EQ(glaciers[1]->subbasin, 2);
+  EXPECT_DOUBLE_EQ(m->glacierSum[2], 1.3);
+  m->DeleteModule();
 }
 
 TEST(GlacierSection, PerSubbasinRowsAndDerivedNames) {
@@ -300,6 +373,101 @@ TEST(GlacierStep, MeltReachesOnlyTheGlacierSubbasinsAndBalances) {
   }
   EXPECT_GT(g.row[1], 0.0);
   m->DeleteModule();
+}
+
+// Every step and glacier cell: each part's snow balances its snowfall and rainfall, the
+// firn layers lose exactly the firn melt, and the mass balance grows by the glacier part's
+// input less its outflow, firn and ice melt and evaporation.
+TEST(GlacierDynamic, CellWaterBalanceOfBothPartsEveryStep) {
+  struct Case {
+    const char* glacierMethod;
+    int snowMethod, interval;
+  } cases[] = {{"11", 1, 60}, {"12", 1, 60}, {"13", 2, 60}, {"13", 11, 60}, {"113", 5, 1440}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string("glacier method ") + k.glacierMethod + ", snow method " + std::to_string(k.snowMethod));
+    TempDir dir;
+    CapturedLog log;
+    DynamicBasin d;
+    d.b.Add("global_radiation", 0.0);
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (int r = 1; r <= 3; ++r)
+      for (int c = 1; c <= 4; ++c)
+        if (d.fraction[r][c] == 0.0 && u(rng) < 0.5) {
+          d.fraction[r][c] = u(rng);
+          d.codes[r][c] = c <= 2 ? 3 : 5;
+        }
+    std::string section = DynamicIceFirn(k.glacierMethod);
+    if (std::string(k.glacierMethod) == "113") {
+      // Per-sub-basin rows: the 16 rows of the codes 1 and 2, then the dynamic settings.
+      const std::string global = DynamicIceFirn("113");
+      const size_t tail = global.find("firn.asc");
+      std::string rows = kTableRows;
+      rows.replace(rows.find("2000 2000\n0.1 0.1"), 17, "1100 1100\n0.01 0.01");
+      section = "[ice_firn]\n113\n" + rows + global.substr(tail);
+    }
+    int error = 0;
+    auto m = MakeSnowModel(d.b, log.log(), dir.path(), JoinLines(SnowSectionLines(k.snowMethod, k.interval)) + section,
+                           error);
+    ASSERT_EQ(error, 0) << log.console();
+    m->SetSubbasinRunoff(&d.runoff);
+    const char* names[] = {"snowstorage_solid", "snowstorage_liquid", "SolidSnowStorage_onGlacier",
+                           "LiquidSnowStorage_onGlacier", "firn_WE_stack", "GlacierMassBalance"};
+    double** g[6];
+    for (int n = 0; n < 6; ++n) g[n] = d.b.Grid(names[n]);
+    auto value = [&](int n, int r, int c) { return g[n][r][c] == SnowBasin::N ? 0.0 : g[n][r][c]; };
+    double iceMelt = 0.0, firnMelt = 0.0, glacierOutflow = 0.0;
+    for (int step = 1; step <= 400; ++step) {
+      for (int r = 1; r <= 3; ++r)
+        for (int c = 1; c <= 4; ++c) {
+          d.b.Grid("temperature")[r][c] = -8.0 + 20.0 * u(rng);
+          d.b.Grid("temperature_night")[r][c] = -10.0 + 14.0 * u(rng);
+          d.b.Grid("precipitation")[r][c] = u(rng) < 0.6 ? 0.0 : 3.0 * u(rng);
+          d.b.Grid("wind_speed")[r][c] = 5.0 * u(rng);
+          d.b.Grid("AspectCorrectedGlobalRadiation")[r][c] = 600.0 * u(rng);
+          d.b.Grid("global_radiation")[r][c] = 600.0 * u(rng);
+          d.b.Grid("deposition_index")[r][c] = 0.2 * u(rng);
+        }
+      double before[13][6];
+      for (int r = 1; r <= 3; ++r)
+        for (int c = 1; c <= 4; ++c)
+          for (int n = 0; n < 6; ++n) before[r * 4 + c - 4][n] = value(n, r, c);
+      const ModelDate date = StepDate(step, k.interval);
+      m->Run(date);
+      m->PostRun(date);
+      for (int r = 1; r <= 3; ++r)
+        for (int c = 1; c <= 4; ++c) {
+          if (!d.b.Inside(r, c) || !(d.fraction[r][c] > 0.0)) continue;
+          const double* was = before[r * 4 + c - 4];
+          const double input = d.b.Grid("snow_fraction")[r][c] + d.b.Grid("rain_fraction")[r][c];
+          const double evaporation = snow::IsEnergyBalance(k.snowMethod) && std::string(k.glacierMethod).back() == '3'
+                                         ? d.b.Grid("snow_evaporation")[r][c] : 0.0;
+          const double evaporationOnGlacier = d.b.Grid("SnowEvaporation_onGlacier")[r][c];
+          const double out = d.b.Grid("snowcover_outflow")[r][c];
+          const double outG = d.b.Grid("SnowMelt_onGlacier")[r][c];
+          const double firn = d.b.Grid("melt_from_firn")[r][c], ice = d.b.Grid("melt_from_ice")[r][c];
+          const double tolerance = 1e-9 * (1.0 + std::fabs(was[5]) + was[0] + was[2]);
+          ASSERT_NEAR(input, value(0, r, c) + value(1, r, c) - was[0] - was[1] + out + evaporation, tolerance)
+              << "free part, step " << step << " cell " << r << "," << c;
+          ASSERT_NEAR(input, value(2, r, c) + value(3, r, c) - was[2] - was[3] + outG + evaporationOnGlacier, tolerance)
+              << "glacier part, step " << step << " cell " << r << "," << c;
+          ASSERT_NEAR(was[4] - value(4, r, c), firn, tolerance) << "firn, step " << step;
+          ASSERT_NEAR(value(5, r, c) - was[5], input - outG - firn - ice - evaporationOnGlacier, tolerance)
+              << "mass balance, step " << step;
+          ASSERT_GE(ice, 0.0);
+          ASSERT_GE(firn, 0.0);
+          iceMelt += ice;
+          firnMelt += firn;
+          glacierOutflow += outG;
+        }
+    }
+    // Each path was taken: ice, firn and snow melt on the glacier.
+    EXPECT_GT(iceMelt, 0.0);
+    EXPECT_GT(firnMelt, 0.0);
+    EXPECT_GT(glacierOutflow, 0.0);
+    EXPECT_GT(d.row[1], 0.0);
+    m->DeleteModule();
+  }
 }
 
 // --- the storage file -------------------------------------------------------------------
