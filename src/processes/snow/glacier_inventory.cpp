@@ -396,7 +396,7 @@ bool GlacierInventory::GrowthPass(GlacierRecord& g, bool exactZero, bool firnTes
       g_.fraction[r][c] = 0.0;
       if (g_.firnTotal) g_.firnTotal[r][c] = firn;
       if (g_.firnStack && g_.firnLevels > 0)
-        for (int l = 0; l <= g_.firnLevels; ++l) g_.firnStack[l][r][c] = firnTest ? 0.0 : firn / g_.firnLevels;
+        for (int l = 0; l <= g_.firnLevels; ++l) g_.firnStack[r][c][l] = firnTest ? 0.0 : firn / g_.firnLevels;
       g.AssignCellToBand(&g_.fraction[r][c], &g_.code[r][c], g_.elevation[r][c]);
       took = true;
     }

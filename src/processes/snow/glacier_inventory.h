@@ -88,7 +88,7 @@ struct GlacierGrids {
   double** massBalance = nullptr;     // "GlacierMassBalance"
   double** oldMassBalance = nullptr;  // "OldGlacierMassBalance"
   double** firnTotal = nullptr;       // may be null: no firn
-  double*** firnStack = nullptr;      // [level 0..levels][row][col], may be null
+  double*** firnStack = nullptr;      // [row][col][level 0..levels] as a grid stack, may be null
   int firnLevels = 0;
   double** elevation = nullptr;
   double** subbasin = nullptr;        // a cell is inside the basin when it holds data
