@@ -64,6 +64,9 @@ abflussmodellklasse::abflussmodellklasse(int& error, const ModuleInputs& in, con
     CloseControlFile();
   } catch (int code) {
     CloseControlFile();
+    // The destructor does not run for a constructor that throws.
+    for (routingclass* o : routingObjects) delete o;
+    routingObjects.clear();
     error = code;
     throw;
   }
@@ -158,12 +161,6 @@ void abflussmodellklasse::ReadDescriptions() {
   }
   CheckRoutingNetwork(list, log);
   for (const RoutingDescription& d : list) {
-    if (!d.abstractionCodes.empty())
-      Fail(log,
-           "routing description " + std::to_string(d.number) + " (TG " + std::to_string(d.code) + "): abstraction AL " +
-               std::to_string(d.abstractionCodes.front()) +
-               " cannot be routed: this version has no abstractions; remove the AL entry",
-           17);
     if (!d.reservoirCodes.empty())
       Fail(log,
            "routing description " + std::to_string(d.number) + " (TG " + std::to_string(d.code) + "): reservoir SP " +
@@ -193,6 +190,8 @@ void abflussmodellklasse::ReadDescriptions() {
   setup.zoneAreaFactors = zoneAreaFactors.data();
   setup.start = startDate;
   setup.nodata = geometry.nodata_value;
+  setup.outputDirectory = output.defaultOutputDirectory;
+  setup.timeOffsetHours = routing.routingTimeOffset / 60.0;
   for (const RoutingDescription& d : list) {
     routingObjects.push_back(new routingclass(log, d, setup));
     const int own = codes.Internal(d.code);
@@ -207,6 +206,11 @@ void abflussmodellklasse::ReadDescriptions() {
     o->CheckSubbasinAreas();
     o->WriteWQTable(output.defaultOutputDirectory);
   }
+  // Abstractions convert with the checked areas; their rule sections lie anywhere in the
+  // control file.
+  const size_t listEnd = controlFile.Pos();
+  for (size_t k = 0; k < list.size(); ++k) routingObjects[k]->SetAblaufModus(list[k], controlFile);
+  controlFile.Seek(listEnd);
   input.assign(zones + 3, 0.0);
   subRunoff = MatrixOwner(subint, zones, log);
   for (int s = 1; s <= subint; ++s)

@@ -32,14 +32,7 @@ void abflussmodellklasse::InitRouting() {
   CopyInputToSubintervals();
 
   *log << "checking connection of internal inflows and abstractions" << "[end-entry]";
-  for (routingclass* o : routingObjects)
-    for (const InflowState& z : o->inflows)
-      if (z.mode == kInflowIntern)
-        Fail(log,
-             "\n ---> Error in connecting internal abstractions with internal inflows:\nin routing description " +
-                 std::to_string(o->number) + " for TG " + std::to_string(o->code) + ":\nInternal Inflow ZL " +
-                 std::to_string(z.number) + " has no conenction to an internal abstraction.\nthis is not allowed\n",
-             302);
+  ConnectInternalAbstractions(routingObjects, log);
 
   for (routingclass* o : routingObjects) o->RouteInitialDischarge();
   long travelHours = 0;
@@ -49,10 +42,12 @@ void abflussmodellklasse::InitRouting() {
   const long times = std::max(1L, static_cast<long>(std::ceil(travelHours / timeInterval * 60.0)));
   *log << "routing the initialization discharges (" << times << " times)";
   savedInput.assign(input.begin(), input.begin() + zones + 1);
+  const StepDate initDate{0, static_cast<int>(startDate.month), static_cast<int>(startDate.day),
+                          static_cast<int>(startDate.hour), 0};
   for (long k = 0; k < times; ++k) {
     std::copy(savedInput.begin(), savedInput.end(), input.begin());
     CopyInputToSubintervals();
-    for (routingclass* o : routingObjects) o->Route();
+    for (routingclass* o : routingObjects) o->Route(initDate);
     *log << ".";
   }
   std::copy(savedInput.begin(), savedInput.begin() + subbasinCount + 1, input.begin());
@@ -85,7 +80,9 @@ void abflussmodellklasse::RunTimeStep(ModelDate date, int, int) {
   for (int i = 1; i <= subbasinCount; ++i) input[i] = subbasinRunoff->table[0][i] / stepRatio;
   for (routingclass* o : routingObjects) o->ReadInflows(date);
   CopyInputToSubintervals();
-  for (routingclass* o : routingObjects) o->Route();
+  const StepDate stepDate{static_cast<int>(date.year), static_cast<int>(date.month), static_cast<int>(date.day),
+                          static_cast<int>(date.hour), static_cast<int>(date.minute)};
+  for (routingclass* o : routingObjects) o->Route(stepDate);
 
   if (observed) CompareObservedDischarge();
 
@@ -104,6 +101,7 @@ void abflussmodellklasse::RunTimeStep(ModelDate date, int, int) {
 void abflussmodellklasse::WriteStatistics() {
   if (flowControl == 0) return;
   if (statistics) statistics->WriteRow();
+  for (routingclass* o : routingObjects) o->FlushOutputFiles();
 }
 
 void abflussmodellklasse::DeleteModule() {

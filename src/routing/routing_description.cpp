@@ -250,6 +250,8 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
     const std::string entry = "AL " + std::to_string(e);
     r.Find("AL", entry);
     d.abstractionCodes.push_back(r.Int("the abstraction's target code", entry));
+    // The abstraction reads its mode and values from here on.
+    d.abstractionTexts.push_back(text.substr(r.t_.Pos()));
   }
   r.t_.Rewind();
   for (int e = 1; e <= spCount; ++e) {

@@ -57,6 +57,7 @@ struct RoutingDescription {
   std::vector<ChannelEntry> ol, sumtrib;
   std::vector<InflowEntry> zl;
   std::vector<int> abstractionCodes;  // AL entries (target codes)
+  std::vector<std::string> abstractionTexts;  // per AL entry: the text after its code
   std::vector<int> reservoirCodes;    // SP entries
   int joins = 0;                      // "&" in the text
 };

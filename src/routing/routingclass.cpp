@@ -235,7 +235,13 @@ void routingclass::DeleteModule() {
       for (int m : c.members) *log << ", " << m;
       *log << ")";
     }
-    *log << ", --> ZLs..." << " Rest..." << " ok" << "[end-entry]";
+    *log << ", --> ZLs..." << ", --> ALs...";
+  }
+  FlushOutputFiles();
+  abstractionList.clear();
+  abstractions.clear();
+  if (log) {
+    *log << " Rest..." << " ok" << "[end-entry]";
   }
   channels.clear();
   inflows.clear();

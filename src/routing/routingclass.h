@@ -5,6 +5,7 @@
 //   routingclass.cpp         construction from a description, tables, areas, table files
 //   routingclass_step.cpp    flow arrays, initial state, inflows and the routing step
 //   routing_state.cpp        the object's state in the storage file
+//   routingclass_abstractions.cpp  abstractions (AL): creation, links, the step's amounts
 #pragma once
 
 #include <memory>
@@ -13,6 +14,7 @@
 
 #include "framework/model_date.h"
 #include "framework/modelobject.h"
+#include "routing/abstraction.h"
 #include "routing/routing_channel.h"
 #include "routing/routing_description.h"
 
@@ -34,6 +36,8 @@ struct RoutingSetup {
   double* zoneAreaFactors = nullptr;
   ModelDate start;
   double nodata = -9999.0;
+  std::string outputDirectory;  // abstraction output files go here
+  double timeOffsetHours = 0.0;  // the weekday of a step is that of its date minus this
 };
 
 // One inflow (ZL) of the object.
@@ -47,6 +51,11 @@ struct InflowState {
   std::string fileName;
   int column = 0;  // 0-based value column of the file
 };
+
+class routingclass;
+// Connects every internal inflow (ZL "intern") with the one internal abstraction (modes 3,
+// 6 and 8) that names it; FATAL 300 to 303 when they do not pair up.
+void ConnectInternalAbstractions(const std::vector<routingclass*>& objects, LogStream* log);
 
 class routingclass : public modelobject {
  public:
@@ -73,11 +82,33 @@ class routingclass : public modelobject {
   // --- per step ----------------------------------------------------------------------
   // Values of the inflows for the step (file rows must carry the step's date).
   void ReadInflows(const ModelDate& date);
-  // Routes the object's channels into its own zone's step and sub-interval values.
-  void Route();
+  // Routes the object's channels into its own zone's step and sub-interval values, then
+  // takes the abstractions out. date: the step's (year 0 in the initialisation routing).
+  void Route(const StepDate& date);
 
+  // Exact inverses of each other, so that water handed between objects keeps its volume.
   double DischargeToDepth(double q, double area) const { return q * 0.06 * dt / area; }
-  double DepthToDischarge(double x, double area) const { return x * area * 16.6666667 / dt; }
+  double DepthToDischarge(double x, double area) const { return x * area / (0.06 * dt); }
+
+  // --- abstractions (routingclass_abstractions.cpp) ----------------------------------------
+  // Builds the AL entries of the description (after the areas are checked) and reads their
+  // rule sections from the control file.
+  void SetAblaufModus(const RoutingDescription& description, TextCursor& controlFile);
+  // Links internal abstraction k to inflowZone of object target (the target's own
+  // sub-basin and first OL tributary give its cap's values).
+  void ConnectAbstraction(size_t k, const routingclass& target, int inflowZone);
+  // Abstractions of the step (modes 3 to 7) from the outflow available (mm per step),
+  // summed in abstractionResult. reduceOwnZone: take them out of the own zone's step and
+  // sub-interval values (else the reservoir books them).
+  void ApplyAbstractions(const StepDate& date, double available, bool reduceOwnZone);
+  // Hands the amounts of the mode-8 abstractions (set by the reservoir's step) to their
+  // targets.
+  void DeliverReservoirAbstractions();
+  // The amount q (m³/s) of abstraction k goes to its target inflow zone, if it has one.
+  void DeliverToTarget(size_t k, double q);
+  void FlushOutputFiles();
+  // The area (km²) the object's outlet values refer to.
+  double OutletArea() const { return area / areaFactor; }
 
   void DeleteModule() override;
 
@@ -102,6 +133,10 @@ class routingclass : public modelobject {
   std::vector<ChannelTable> channels;  // OL, then SUMTRIB, then ZL
   std::vector<double> areaShare;       // 0: own share, i: channel i (1-based)
   std::vector<InflowState> inflows;
+  std::vector<std::unique_ptr<AL_class>> abstractions;
+  std::vector<AL_class*> abstractionList;  // the same, as the reservoirs take them
+  std::vector<int> abstractionTarget;      // per abstraction: its inflow zone (0: none)
+  double abstractionResult = 0.0;          // mm per step booked in the step
 
  private:
   void ReadChannel(StateReader& reader, ChannelTable& c, int expectedIndex, int version, double storedStep,

@@ -33,6 +33,7 @@ void routingclass::ComputeFlowArrays(double* stepArray, double** subRunoffArray,
   subRunoff = subRunoffArray;
   observedRow = observed;
   observedColumn = columns;
+  for (AL_class* a : abstractionList) a->zoneValues = step;
   for (ChannelTable& c : channels) {
     double value = step[c.sourceZone];
     double o = 0.0;
@@ -75,9 +76,16 @@ void routingclass::FailInflow(const std::string& text) const {
   throw 38;
 }
 
-void routingclass::Route() {
+void routingclass::Route(const StepDate& date) {
   const double* n = setup.cellCounts;
   const double* af = setup.zoneAreaFactors;
+  // An internal inflow zone holds what its abstraction delivered, in m³/s.
+  for (const InflowState& z : inflows) {
+    if (z.mode != kInflowIntern) continue;
+    const double a = channels[static_cast<size_t>(z.channel)].area;
+    for (int s = 1; s <= subint; ++s) subRunoff[s][z.zone] = DischargeToDepth(subRunoff[s][z.zone], a);
+    step[z.zone] = subRunoff[1][z.zone];
+  }
   for (int s = 1; s <= subint; ++s) outlet[s] = subRunoff[s][ownZone] * areaShare[0];
 
   for (size_t i = 0; i < channels.size(); ++i) {
@@ -118,4 +126,5 @@ void routingclass::Route() {
     sum += outlet[s];
   }
   step[ownZone] = sum / subint;
+  ApplyAbstractions(date, step[ownZone], true);
 }

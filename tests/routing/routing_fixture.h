@@ -93,6 +93,7 @@ class RoutingBasin {
     r.soilZoneCount = 3;
     r.soilMaxZoneCode = 3;
     r.routingOnly = routingOnly;
+    r.routingTimeOffset = routingTimeOffset;
     int error = 0;
     auto m = std::make_unique<abflussmodellklasse>(error, in, r);
     return m;
@@ -114,6 +115,7 @@ class RoutingBasin {
 
   int soilInterval;
   bool routingOnly = false;  // build the module for routing alone
+  double routingTimeOffset = 0.0;  // minutes, as [output_interval] gives it
   TempDir dir;
   GridGeometry geometry;
   GridRegistry registry;
