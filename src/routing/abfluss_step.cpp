@@ -7,15 +7,6 @@
 #include "routing/abfluss.h"
 #include "routing/routingclass.h"
 
-namespace {
-
-[[noreturn]] void Fail(LogStream* log, const std::string& text, int code) {
-  if (log) *log << "FATAL: " << text << "[end-entry]";
-  throw code;
-}
-
-}  // namespace
-
 void abflussmodellklasse::CopyInputToSubintervals() {
   const int zones = subbasinCount + totals.zl;
   for (int s = 1; s <= subint; ++s)
