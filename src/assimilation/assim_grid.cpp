@@ -69,6 +69,14 @@ data_assimilation_grid_entity::data_assimilation_grid_entity(data_assimilation& 
     glacierFraction = Require("GlacierizedCells", 1214, true);
   }
 
+  if (assim::IsSnowStorageGrid(gridName)) {
+    const int l = module.FindGrid("snowstorage_liquid"), s = module.FindGrid("snowstorage_solid");
+    if (l > 0 && s > 0) {
+      snowLiquid = grids[l].data;
+      snowSolid = grids[s].data;
+    }
+  }
+
   if (!OpenList())
     Fail("error opening input list file " + listFileName + " for grid-type data assimilation in entity " +
              gridName + "\n" + kAssimilationRule,
@@ -98,10 +106,12 @@ void data_assimilation_grid_entity::ReadNextRecord() {
 
 void data_assimilation_grid_entity::Apply(ModelDate date) {
   if (!Due(date)) return;
+  if (snowLiquid) module.BookSnowWater(snowLiquid, snowSolid, -1.0);
   module.ReadGrid(pendingFile, target, 0, false, false, false, geometry.nodata_value);
   grids[gridIndex].data = target;
   if (split || assim::IsSnowStorageGrid(gridName)) ClampNegative();
   if (split) SplitCells();
+  if (snowLiquid) module.BookSnowWater(snowLiquid, snowSolid, 1.0);
   *log << "data assimilation: " << gridName << " replaced by " << pendingFile << " at " << date.day << "."
        << date.month << "." << date.year << " " << date.hour << " h" << "[end-entry]";
   ReadNextRecord();

@@ -74,5 +74,8 @@ class data_assimilation_grid_entity : public data_assimilation_entity {
   double** glacierSolid = nullptr;
   double** glacierTotal = nullptr;
   double** glacierFraction = nullptr;
+  // The snow cover's storages, booked before and after a replacement of a snow storage.
+  double** snowLiquid = nullptr;
+  double** snowSolid = nullptr;
   std::string pendingFile;
 };

@@ -1,5 +1,7 @@
 #include "assimilation/dataassim.h"
 
+#include <algorithm>
+
 #include "assimilation/assim_grid.h"
 #include "assimilation/assim_lists.h"
 #include "assimilation/assim_reservoir.h"
@@ -129,6 +131,22 @@ bool data_assimilation::InDomain(int row, int col) const {
   double** reference = grids[1].data;
   if (!reference || reference[row][col] == geometry.nodata_value) return false;
   return !mpiRegions || mpiRegions[row][col] == instanceNumber;
+}
+
+void data_assimilation::BookSnowWater(double** liquid, double** solid, double sign) {
+  if (!assimilatedSnow) assimilatedSnow = MatrixOwner(geometry.nrows, geometry.ncols, log);
+  double** booked = assimilatedSnow.get();
+  const double nodata = geometry.nodata_value;
+  const int first = std::max(1, firstRow), last = lastRow > 0 ? lastRow : static_cast<int>(geometry.nrows);
+#pragma omp parallel for schedule(runtime)
+  for (int r = first; r <= last; ++r)
+    for (int c = FirstColumn(r); c <= LastColumn(r); ++c) {
+      if (!InDomain(r, c)) continue;
+      double held = 0.0;
+      if (liquid[r][c] > nodata) held += liquid[r][c];
+      if (solid[r][c] > nodata) held += solid[r][c];
+      booked[r][c] += sign * held;
+    }
 }
 
 // --- the base of a rule ------------------------------------------------------------------

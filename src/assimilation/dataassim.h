@@ -90,6 +90,14 @@ class data_assimilation : public teilmodellklasse {
   // instance.
   bool InDomain(int row, int col) const;
 
+  // The water that grid rules put into the snow cover (or took out of it): per cell, the
+  // change of liquid plus solid snow storage at each replacement, summed over the run (mm).
+  // Null until a rule replaced a snow storage. This water enters the basin from outside its
+  // balance; a balance of the run books it as an input.
+  double** AssimilatedSnowWater() const { return assimilatedSnow.get(); }
+  // Adds sign * (liquid + solid) of every domain cell to AssimilatedSnowWater.
+  void BookSnowWater(double** liquid, double** solid, double sign);
+
   std::vector<SP_class*>* reservoirs = nullptr;  // the application's reservoir list
   ReservoirLookup findReservoir;
   int ruleCount = 0;
@@ -100,6 +108,7 @@ class data_assimilation : public teilmodellklasse {
   double** mpiHelper = nullptr;
 
  private:
+  MatrixOwner assimilatedSnow;
   void ReadRules();
 };
 

@@ -157,6 +157,13 @@ void RouteSubchannel(ChannelTable& c, int m, double* flow, double dt) {
     const double fill = std::min(queue[p], flow[1]);
     for (int k = p + 1; k < first; ++k) queue[k] = fill;
   }
+  // The queue holds slots b + subint + 1 .. p; after the new values it holds them up to
+  // first + subint - 1. Slots before first that were free now count; slots from first to p
+  // are overwritten or, beyond the new values, left behind.
+  double gain = 0.0;
+  for (int k = std::max(p + 1, b + subint + 1); k < first; ++k) gain += queue[k];
+  for (int k = first; k <= p; ++k) gain -= queue[k];
+  c.translationGain += gain / subint;
   for (int s = 1; s <= subint; ++s) queue[first - 1 + s] = flow[s];
   for (int k = b + 1; k <= b + c.BlockSize(); ++k) queue[k] = queue[k + subint];
   c.lastSlot[m] = b + subint + d;

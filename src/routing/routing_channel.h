@@ -43,6 +43,10 @@ struct ChannelTable {
   std::vector<double> qvzuq;   // 1..subchannels
   std::vector<double> qaus;    // [m][s], m 1..subchannels, s 1..subint
   std::vector<double> queue;   // slots 1..subint + 1 + storageElements
+  // Water that the queue made (+) or dropped (-) since the run began, because a translation
+  // that grew filled its gap and one that shrank overwrote queued values; in the units of
+  // ChannelContent. Not part of the stored state: it accounts for one run.
+  double translationGain = 0.0;
 
   int Rows() const { return intervals + 1; }
   int BlockSize() const { return delta[1] + subint; }
@@ -89,8 +93,9 @@ void RouteSubchannel(ChannelTable& c, int m, double* flow, double dt);
 void RouteChannel(ChannelTable& c, double* flow, double dt);
 // Water held by the channel (mm per step over its source zone, summed over the sub-intervals
 // and divided by their number): the values in transit in the queue and the contents
-// c / (1 - c) * O of the linear storages. Exact while the translation and the flood-plain
-// share stay as they are (a changing translation fills or overwrites queue slots).
+// c / (1 - c) * O of the linear storages. Its change over a step is the inflow less the
+// outflow plus what translationGain booked in that step, while the flood-plain share stays
+// as it is.
 double ChannelContent(const ChannelTable& c);
 // Steady state for a discharge x (mm per step): queue, outflow series, shares and slots.
 void SetSteadyState(ChannelTable& c, double x, double dt);

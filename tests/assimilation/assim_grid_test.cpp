@@ -147,6 +147,14 @@ TEST(GridAssimilation, SplitActsOnDomainCellsOnlyAndNegativeValuesBecomeZero) {
   EXPECT_EQ(onGlacier[2][1], 40.0);
   EXPECT_EQ(liquid[3][1], 10.0);  // glacier-free row
   EXPECT_EQ(onGlacier[3][1], 0.0);
+  // The snow cover's change is booked per domain cell, as water from outside the balance.
+  double** booked = m->AssimilatedSnowWater();
+  ASSERT_NE(booked, nullptr);
+  EXPECT_EQ(booked[2][2], -8.0);
+  EXPECT_EQ(booked[1][1], -8.0);
+  EXPECT_EQ(booked[2][1], 32.0);
+  EXPECT_EQ(booked[3][3], 32.0);
+  EXPECT_EQ(booked[3][4], 0.0);  // outside the basin
 }
 
 TEST(GridAssimilation, WeighingWithoutSplittingChangesOnlyTheReplacedGrid) {
