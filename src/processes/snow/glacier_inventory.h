@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 class LogStream;
+class TextCursor;
 
 // One elevation band of a glacier. It refers to the grid cells themselves: a change made
 // through the band changes the grids.
@@ -72,6 +74,12 @@ class GlacierRecord {
   void ResetCells();
 };
 
+// The step on which the glaciers are evaluated: the one that ends the evaluation day
+// (day, month) at 24:00 of the clock shifted by the hour offset. A clock that stamps
+// midnight as 0:00 of the next day reaches it there.
+bool GlacierEvaluationDue(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute, int evalDay,
+                          int evalMonth, double hourOffset);
+
 // The smallest glacier area (km²) of the volume-area relation.
 constexpr double kMinGlacierArea = 0.0543;
 // Mass balance (mm water equivalent) per volume change: ice density relative to water.
@@ -115,6 +123,19 @@ class GlacierInventory {
   void DistributeLostAreaMassBalance(int64_t code);
   // The annual update.
   void Glacierbalance();
+  // The annual update and what follows it: the mass balance of the area lost goes to the
+  // remaining cells, and the mass balance becomes the reference of the next year (both 0
+  // outside the sub-basins and in cells without glacier).
+  void AnnualUpdate();
+
+  // What a warm start needs besides the grids: per glacier, in list order, its code, its
+  // sub-basin, the area of its cells in the grids and its area and volume at the last
+  // evaluation (the grids give the area only to the tolerance of the update).
+  std::string StateText() const;
+  // Reads the part written by StateText, the cursor standing after its header line. A
+  // glacier whose cells no longer cover the area written keeps the area and volume of its
+  // grid (with a WARNING); a part that cannot be read stops the run (FATAL, 71).
+  void RestoreState(TextCursor& f, const std::string& path);
 
   const std::vector<std::unique_ptr<GlacierRecord>>& Glaciers() const { return list_; }
   GlacierRecord* Find(int64_t code);
@@ -124,6 +145,9 @@ class GlacierInventory {
   double Firn(int r, int c) const { return g_.firnTotal ? g_.firnTotal[r][c] : 0.0; }
   bool OnEdge(int r, int c) const;
   GlacierRecord& Create(int64_t code, int r, int c);
+  GlacierRecord& Create(int64_t code, int32_t subbasin);
+  // Area (km²) of each glacier's cells in the grids, summed as the list is built.
+  std::map<int64_t, double> GridAreas() const;
   void AddNewCellToOldArea(GlacierRecord& g, double fraction);
   void RangeByFirn(GlacierRecord& g, bool first, double z, int r, int c);
   // Moves a cell into glacier g's bands with the firn given (passes of the growth search).

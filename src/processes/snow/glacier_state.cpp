@@ -49,6 +49,7 @@ std::string schneemodellklasse::StorageSectionText() const {
     t += Line("%d\t%.17g(TG code and Qsnow_slr value)\n", i, value(Qsnow, i));
   }
   t += "\n";
+  if (glacierInventory) t += glacierInventory->StateText();
   return t;
 }
 
@@ -131,4 +132,10 @@ void schneemodellklasse::RestoreStorageSection(const std::string& text, const st
     }
   // Only a section read whole replaces the initial values.
   for (int a = 0; a < 3; ++a) *arrays[a] = values[a];
+  if (!glacierInventory) return;
+  if (SeekHeader(f, "[glacier_inventory]"))
+    glacierInventory->RestoreState(f, path);
+  else
+    *log << "INFORMATION: couldn't find section [glacier_inventory] in " << path
+         << "; the glaciers start from the areas of their cells" << "[end-entry]";
 }

@@ -145,6 +145,7 @@ void schneemodellklasse::FreeEverything() {
   firnStack = nullptr;
   firnStackOwned = false;
   snowStorageSolid = nullptr;
+  glacierInventory.reset();  // it refers to the glacier grids
 }
 
 void schneemodellklasse::DeleteModule() {

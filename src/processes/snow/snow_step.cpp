@@ -326,5 +326,6 @@ void schneemodellklasse::PostRun(ModelDate date) {
     if (glacierStatistics[k] && k != gTotal)
       glacierStatistics[k]->AggregateAndWrite(date.year, date.month, date.day, date.hour, date.minute);
   if (glacierMethod != 0 && instanceNumber == 0) RouteGlacierMelt(date);
+  UpdateGlaciersIfDue(date);
   WriteOutputGrids();
 }

@@ -14,6 +14,8 @@
 //   glacier_step.cpp    glacier cells of the loop and the glacier outflow storages
 //   glacier_state.cpp   the section "[snow_model_v2]" of the storage file
 //   glacier_inventory.cpp  single glaciers, their elevation bands and the annual update
+//   glacier_update.cpp  the evaluation date, the annual update and the glaciers' part of
+//                       the storage file
 //   glacier_physics.cpp the glacier cell physics and storages (free functions, namespace glacier)
 #pragma once
 
@@ -27,6 +29,7 @@
 #include "framework/zonalstatistic.h"
 #include "processes/snow/glacier_inventory.h"
 #include "processes/snow/glacier_physics.h"
+#include "processes/snow/glacier_inventory.h"
 #include "processes/snow/snow_physics.h"
 
 struct SubbasinRunoff;  // the soil model's runoff per sub-basin
@@ -225,6 +228,8 @@ class schneemodellklasse : public teilmodellklasse {
   void RestoreStorageSection(const std::string& text, const std::string& path);
   // The glacier share of each sub-basin from the glacier grid.
   void CountGlacierShares();
+  // The annual update, on the step that ends the evaluation day.
+  void UpdateGlaciersIfDue(const ModelDate& date);
   // Routes the step's glacier melt through the storages of each glacier sub-basin into
   // the soil model's runoff record and writes the glacier discharge statistics.
   void RouteGlacierMelt(ModelDate date);

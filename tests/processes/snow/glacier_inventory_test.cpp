@@ -2,9 +2,15 @@
 // glacier cells, the lost-area mass balance and the annual volume-area update.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <functional>
+#include <memory>
+#include <vector>
 
 #include "framework/logstream.h"
+#include "framework/model_date.h"
+#include "framework/text_helpers.h"
 #include "grids/grid_registry.h"
 #include "processes/snow/glacier_inventory.h"
 #include "support/test_support.h"
@@ -220,6 +226,242 @@ TEST(GlacierRecord, VolumeAreaRelation) {
   // Without bands the sweeps place nothing.
   EXPECT_EQ(g.ChangeCellsInBands(-1, 0.5), 0.0);
   EXPECT_EQ(g.CellFractionPerSweepFor(true, 3.0), 0.0);
+}
+
+// --- the evaluation date and the years between -----------------------------------------
+
+TEST(GlacierEvaluation, DueOnceOnTheStepThatEndsTheDay) {
+  struct Case {
+    int64_t y, m, d, h, min;
+    int evalDay, evalMonth;
+    double offset;
+    bool due;
+  } cases[] = {
+      {2001, 9, 30, 24, 0, 30, 9, 0.0, true},   // a clock that runs to 24:00
+      {2001, 10, 1, 0, 0, 30, 9, 0.0, true},    // the same instant stamped 0:00 of the day after
+      {2001, 9, 30, 23, 0, 30, 9, 1.0, true},   // one hour ahead of the clock
+      {2001, 10, 1, 0, 0, 30, 9, 1.0, false},
+      {2001, 9, 30, 0, 0, 30, 9, 0.0, false},   // the start of the day
+      {2001, 9, 30, 12, 0, 30, 9, 0.0, false},
+      {2001, 9, 29, 24, 0, 30, 9, 0.0, false},
+      {2002, 1, 1, 0, 0, 31, 12, 0.0, true},    // across the year
+      {2004, 2, 29, 0, 0, 28, 2, 0.0, true},    // leap year
+      {2004, 3, 1, 0, 0, 28, 2, 0.0, false},
+      {2001, 3, 1, 0, 0, 28, 2, 0.0, true},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(GlacierEvaluationDue(c.y, c.m, c.d, c.h, c.min, c.evalDay, c.evalMonth, c.offset), c.due)
+        << c.y << "-" << c.m << "-" << c.d << " " << c.h << ":" << c.min << " offset " << c.offset;
+  // Whatever the step, a year stamped 0..23 h has exactly one evaluation step.
+  for (int minutes : {15, 60, 180, 1440}) {
+    int due = 0;
+    int64_t y = 2003, m = 1, d = 1, t = 0;
+    while (y == 2003) {
+      t += minutes;
+      if (t >= 1440) {
+        t -= 1440;
+        if (++d > DaysInMonth(y, m)) d = 1, m = m == 12 ? (++y, 1) : m + 1;
+      }
+      if (y == 2003 && GlacierEvaluationDue(y, m, d, t / 60, t % 60, 30, 9, 0.0)) ++due;
+    }
+    EXPECT_EQ(due, 1) << minutes;
+  }
+}
+
+// Hourly steps of the inventory basin with the parts of the snow step the update relies on:
+// the fractions of the step before are the reference, the glacier cells gather their mass
+// balance (mm per hour), and the update runs on the evaluation date (30 September).
+struct YearsOfGlacier {
+  explicit YearsOfGlacier(InventoryBasin& basin) : b(basin) {}
+  void Start(bool build = true) {
+    b.KeepOld();
+    inv = std::make_unique<GlacierInventory>(b.grids, b.settings, &log.log());
+    if (build) inv->Build();
+  }
+  // Runs the hours up to 0:00 of 1 January of the year given.
+  void RunTo(int64_t endYear) {
+    while (y < endYear) {
+      if (++h == 24) {
+        h = 0;
+        if (++d > DaysInMonth(y, m)) d = 1, m = m == 12 ? (++y, 1) : m + 1;
+      }
+      ++step;
+      for (int r = 1; r <= InventoryBasin::kSize; ++r)
+        for (int c = 1; c <= InventoryBasin::kSize; ++c) {
+          b.fractionOld[r][c] = b.fraction[r][c];
+          if (b.fraction[r][c] > 0.0) b.mb[r][c] += balance(r, c, step);
+        }
+      // Snow piling up marks a cell to start or join a glacier.
+      for (const auto& mark : marks)
+        if (mark[0] == step) {
+          b.code[mark[1]][mark[2]] = -1.0;
+          b.fraction[mark[1]][mark[2]] = N;
+        }
+      if (GlacierEvaluationDue(y, m, d, h, 0, 30, 9, 0.0)) {
+        inv->AnnualUpdate();
+        updateSteps.push_back(step);
+      }
+    }
+  }
+  InventoryBasin& b;
+  CapturedLog log;
+  std::unique_ptr<GlacierInventory> inv;
+  std::function<double(int, int, long)> balance = [](int, int, long) { return 0.0; };
+  std::vector<std::array<long, 3>> marks;  // step, row, column
+  int64_t y = 2001, m = 1, d = 1, h = 0;
+  long step = 0;
+  std::vector<long> updateSteps;
+};
+
+TEST(GlacierEvaluation, AYearOfLossShrinksTheGlacierOnTheEvaluationDate) {
+  InventoryBasin b;
+  YearsOfGlacier run(b);
+  // 1 January 1:00 to 1 October 0:00 are 6552 hours; they lose 8.5 m water equivalent,
+  // 10 m of ice over the glacier's 1 km². Nothing is lost after the evaluation.
+  run.balance = [](int, int, long step) { return step <= 6552 ? -8500.0 / 6552.0 : 0.0; };
+  run.Start();
+  run.RunTo(2002);
+  ASSERT_EQ(run.updateSteps, std::vector<long>{6552});
+  GlacierRecord* g = run.inv->Find(5);
+  EXPECT_NEAR(g->volume, 18.5, 1e-9);
+  EXPECT_NEAR(g->area, AreaOf(18.5), 1e-9);
+  EXPECT_NEAR(b.Area(5.0), AreaOf(18.5), 1e-6);
+  EXPECT_EQ(g->oldArea, g->area);
+  EXPECT_NE(run.log.console().find("glaciers changed, updating glaicerlist now..."), std::string::npos);
+  // The balance of the next year starts from the reference; cells that left keep none.
+  int left = 0;
+  for (int r = 1; r <= InventoryBasin::kSize; ++r)
+    for (int c = 1; c <= InventoryBasin::kSize; ++c) {
+      EXPECT_EQ(b.oldMb[r][c], b.mb[r][c]);
+      if (!(b.fraction[r][c] > 0.0)) {
+        EXPECT_EQ(b.mb[r][c], 0.0);
+      }
+      if (b.code[r][c] == -9999.0) ++left;
+    }
+  EXPECT_GT(left, 0);
+}
+
+// Two years in one run equal a year, a warm start from the grids and the storage part, and
+// the second year: the glacier shrinks at its tongue, grows at its top and gains new cells;
+// a small glacier boxed into a corner sub-basin of its own cannot grow to its area.
+TEST(GlacierEvaluation, TwoYearsEqualAYearAndAWarmStart) {
+  auto balance = [](int r, int c, long step) {
+    if (r <= 2 && c >= 19) return 3.0;
+    return -1.6 + 0.12 * (15 - r) + 0.01 * c + 0.6 * std::sin(2.0 * M_PI * static_cast<double>(step) / 8760.0);
+  };
+  const std::vector<std::array<long, 3>> marks = {{1000, 5, 8}, {9500, 2, 2}, {12000, 16, 10}};
+  InventoryBasin whole, first;
+  for (InventoryBasin* basin : {&whole, &first})
+    for (int r = 1; r <= 2; ++r)
+      for (int c = 19; c <= 20; ++c) {
+        basin->code[r][c] = 7.0;
+        basin->fraction[r][c] = 1.0;
+        basin->subbasin[r][c] = 2.0;
+      }
+  YearsOfGlacier a(whole), b(first);
+  for (YearsOfGlacier* r : {&a, &b}) {
+    r->balance = balance;
+    r->marks = marks;
+    r->Start();
+  }
+  a.RunTo(2003);
+  b.RunTo(2002);
+  ASSERT_EQ(a.updateSteps.size(), 2u);
+
+  // The warm start reads the grids that the first run ended with and its storage part.
+  InventoryBasin second;
+  for (int r = 1; r <= InventoryBasin::kSize; ++r)
+    for (int c = 1; c <= InventoryBasin::kSize; ++c) {
+      second.fraction[r][c] = first.fraction[r][c];
+      second.code[r][c] = first.code[r][c];
+      second.mb[r][c] = first.mb[r][c];
+      second.oldMb[r][c] = first.oldMb[r][c];
+      second.subbasin[r][c] = first.subbasin[r][c];
+    }
+  YearsOfGlacier c(second);
+  c.balance = balance;
+  c.marks = marks;
+  c.y = b.y, c.m = b.m, c.d = b.d, c.h = b.h, c.step = b.step;
+  c.Start();
+  TextCursor state(b.inv->StateText());
+  ASSERT_EQ(state.RestOfLine(), "[glacier_inventory]");
+  c.inv->RestoreState(state, "state.txt");
+  EXPECT_EQ(c.inv->StateText(), b.inv->StateText());
+  c.RunTo(2003);
+
+  auto same = [](double x, double y) { return std::fabs(x - y) <= 1e-12 * std::max(std::fabs(x), 1.0); };
+  MatrixOwner* grids[][2] = {{&whole.fraction, &second.fraction}, {&whole.code, &second.code},
+                             {&whole.mb, &second.mb}, {&whole.oldMb, &second.oldMb}};
+  for (auto& pair : grids)
+    for (int r = 1; r <= InventoryBasin::kSize; ++r)
+      for (int col = 1; col <= InventoryBasin::kSize; ++col)
+        ASSERT_PRED2(same, (*pair[0])[r][col], (*pair[1])[r][col]) << "row " << r << " col " << col;
+  ASSERT_EQ(c.inv->Glaciers().size(), a.inv->Glaciers().size());
+  for (size_t p = 0; p < a.inv->Glaciers().size(); ++p) {
+    const GlacierRecord& x = *a.inv->Glaciers()[p];
+    const GlacierRecord& y = *c.inv->Glaciers()[p];
+    EXPECT_EQ(x.code, y.code);
+    EXPECT_PRED2(same, x.oldArea, y.oldArea);
+    EXPECT_PRED2(same, x.oldVolume, y.oldVolume);
+  }
+  // The years did change the glacier both ways and made new ones.
+  EXPECT_GE(a.inv->Glaciers().size(), 3u);
+  // Glacier 7 keeps more ice than its four cells would give.
+  EXPECT_GT(a.inv->Find(7)->oldVolume, 2.0 * 28.5 * std::pow(kMinGlacierArea, 1.36));
+  EXPECT_NE(a.log.console().find("growing the glacier"), std::string::npos);
+  EXPECT_NE(a.log.console().find("shrinking the glacier"), std::string::npos);
+}
+
+TEST(GlacierEvaluation, StoredStateIsCheckedBeforeItIsTaken) {
+  struct Case {
+    const char* what;
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {"count unreadable", "x\n", "reading number of glaciers in s.txt: no number"},
+      {"negative count", "-1\n", "the number is negative"},
+      {"code changes", "1\n5\t1\n6\t1\n", "glacier code in s.txt: expected 5, read 6"},
+      {"value missing", "1\n5\t1\n5\n", "area of its cells of glacier 5 in s.txt: no number"},
+      {"negative volume", "1\n5\t1\n5\t1\n5\t1\n5\t-2\n", "volume of glacier 5 in s.txt: the value is negative"},
+      {"twice", "2\n5\t1\n5\t1\n5\t1\n5\t2\n5\t1\n5\t1\n5\t1\n5\t2\n", "glacier 5 appears twice"},
+      {"cut short", "2\n5\t1\n5\t1\n5\t1\n5\t2\n", "reading glacier code in s.txt"},
+  };
+  InventoryBasin b;
+  CapturedLog log;
+  GlacierInventory inv(b.grids, b.settings, &log.log());
+  inv.Build();
+  const double built = inv.Find(5)->oldVolume;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TextCursor f(c.text);
+    int code = 0;
+    try {
+      inv.RestoreState(f, "s.txt");
+    } catch (int e) {
+      code = e;
+    }
+    EXPECT_EQ(code, 71);
+    EXPECT_NE(log.console().find(c.message), std::string::npos) << log.console();
+    EXPECT_EQ(inv.Find(5)->oldVolume, built);  // a part that failed changes nothing
+  }
+
+  // Grids that do not belong to the state: glacier 5 keeps what its cells give, glacier 8
+  // (cells in the state, none in the grids) is left out, glacier 9 (no cell left when the
+  // state was written) keeps its place and its code stays taken.
+  TextCursor f("3\n9\t1\n9\t0\n9\t0.0543\n9\t0.6\n5\t1\n5\t0.7\n5\t0.7\n5\t17\n"
+               "8\t1\n8\t0.2\n8\t0.2\n8\t3\n");
+  inv.RestoreState(f, "s.txt");
+  EXPECT_NE(log.console().find("the cells of glacier 5 cover 1 km2 in subbasin 1 of the glacier grids, but 0.7 km2"),
+            std::string::npos);
+  EXPECT_NE(log.console().find("glacier 8 of the storage file s.txt has no cell"), std::string::npos);
+  ASSERT_EQ(inv.Glaciers().size(), 2u);
+  EXPECT_EQ(inv.Glaciers()[0]->code, 9);
+  EXPECT_EQ(inv.Glaciers()[0]->oldVolume, 0.6);
+  EXPECT_EQ(inv.Find(5)->oldVolume, built);
+  b.code[1][1] = -1.0;
+  b.fraction[1][1] = N;
+  inv.RecountGlaciers(-1, false);
+  EXPECT_EQ(b.code[1][1], 10.0);
 }
 
 }  // namespace

@@ -417,7 +417,9 @@ TEST(GlacierDynamic, CellWaterBalanceOfBothPartsEveryStep) {
     for (int n = 0; n < 6; ++n) g[n] = d.b.Grid(names[n]);
     auto value = [&](int n, int r, int c) { return g[n][r][c] == SnowBasin::N ? 0.0 : g[n][r][c]; };
     double iceMelt = 0.0, firnMelt = 0.0, glacierOutflow = 0.0;
-    for (int step = 1; step <= (k.interval == 1440 ? 300 : 400); ++step) {
+    // The daily case stops before the evaluation on 30 September: the annual update moves
+    // mass balance between cells.
+    for (int step = 1; step <= (k.interval == 1440 ? 272 : 400); ++step) {
       for (int r = 1; r <= 3; ++r)
         for (int c = 1; c <= 4; ++c) {
           d.b.Grid("temperature")[r][c] = -8.0 + 20.0 * u(rng);
