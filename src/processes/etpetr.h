@@ -16,6 +16,7 @@
 
 #include "framework/teilmod.h"
 #include "framework/zonalstatistic.h"
+#include "processes/zone_sums.h"
 
 class LanduseTableEntry;
 class MultiLayerLanduseEntry;
@@ -148,6 +149,12 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   std::unique_ptr<zonalstatistic> potEvaporationStat, realEvaporationStat, snowEvaporationStat, radiationStat,
       cloudinessStat;
   std::vector<std::vector<ZoneTableEntry>> zoneTables;
+  std::vector<const zonalstatistic*> zoneTableWriters;  // the writer of each table
+  // Zone sums that the cell loops add up (potential step, snow evaporation, real ET) and
+  // the zone tables of their writers in the loops' order (null: the writer is off).
+  ZoneSums potentialSums, snowSums, realSums;
+  std::vector<ZoneTableEntry*> potentialTables, snowTables, realTables;
+  std::vector<double> snowScratch;  // per thread: the demands of a cell, their layers, a copy
 
   // --- per step ------------------------------------------------------------------------
   std::vector<double> cosZenith;  // sub-steps 1..n of the step (element 0 unused)
@@ -177,4 +184,10 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   // The two halves of the potential step after its geometry (public for the benchmark).
   void PotentialCellLoop(int dayOfYear, double mDay, double wAnnual, double tau, int subSteps, double subStepHours);
   void PotentialStatistics();
+
+ private:
+  // The zone sums of row r (of block b) of the potential step.
+  void AddPotentialRow(int b, int r);
+  // The zone table of a writer that is on, else null.
+  ZoneTableEntry* TableOf(const std::unique_ptr<zonalstatistic>& writer);
 };

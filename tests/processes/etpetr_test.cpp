@@ -281,22 +281,38 @@ TEST(EvapotranspirationPotential, PenmanMonteithDayAndNightAndThreads) {
   EXPECT_NEAR(d.Grid("pot_transpiration0")[2][2],
               d.Grid("pot_transpiration1")[2][2] + d.Grid("potential_evaporation")[2][2], 1e-12);
 
-  // Hourly steps of a day: results identical at any thread count.
+  // Hourly steps of a day with snow evaporation and real ET on a basin of several zones:
+  // grids and statistics files identical at any thread count.
   const int saved = omp_get_max_threads();
   std::vector<std::vector<double>> runs;
+  std::vector<std::string> tables;
   for (int threads : {1, 2, 8}) {
     omp_set_num_threads(threads);
-    EtBasin h(9, 11, 2);
-    h.basin.Fill(h.Grid("temperature"), [](int r, int c) { return 5.0 + r + 0.3 * c; });
+    EtBasin h(70, 11, 2);
+    h.basin.zoneTable.resize(4);
+    h.basin.codeMap = {0, 1, 2, 3};
+    for (int z = 1; z <= 3; ++z) h.basin.zoneTable[static_cast<size_t>(z)].code = z;
+    h.basin.Fill(h.Grid("zone_grid"), [](int r, int c) { return 1.0 + (r * 7 + c) % 3; });
+    h.basin.Fill(h.Grid("temperature"), [](int r, int c) { return 5.0 + 0.2 * r + 0.3 * c; });
     h.basin.Fill(h.Grid("wind_speed"), [](int r, int c) { return 0.5 * ((r * c) % 7) - 2.0; });
+    h.basin.Fill(h.Grid("soil_storage"), [](int r, int c) { return 0.1 * ((r + c) % 10); });
+    double** snow = h.basin.Add("snow_storage", 0.0);
+    h.basin.Fill(snow, [](int r, int c) { return (r + 2 * c) % 5 == 0 ? 0.3 : 0.0; });
     ASSERT_EQ(h.Build(SectionLines(1, 60)), 0);
     h.et->minParallelCells = 0;
+    h.et->LinkSoilGrids();
+    h.et->SetSnowStorageGrid(snow);
+    h.et->SetSnowMethod(1);
     std::vector<double> all;
     for (int hour : {2, 6, 7, 12, 17, 21}) {
-      h.et->PotentialET(ModelDate{0, hour, 15, 7, 2001});
+      const ModelDate d{0, hour, 15, 7, 2001};
+      h.et->PotentialET(d);
+      h.et->SnowEvaporation(d);
+      h.et->RealET(d);
       for (const char* n : {"pot_transpiration0", "pot_transpiration2", "potential_InterceptionEvap1",
-                            "potential_evaporation", "AspectCorrectedGlobalRadiation"})
-        for (int r = 1; r <= 9; ++r)
+                            "potential_evaporation", "AspectCorrectedGlobalRadiation", "real_transpiration0",
+                            "snow_evaporation", "soil_storage"})
+        for (int r = 1; r <= 70; ++r)
           for (int c = 1; c <= 11; ++c) {
             const double v = h.Grid(n)[r][c];
             ASSERT_TRUE(std::isfinite(v)) << n;
@@ -304,10 +320,19 @@ TEST(EvapotranspirationPotential, PenmanMonteithDayAndNightAndThreads) {
           }
     }
     runs.push_back(all);
+    h.et->WriteStatistics();
+    std::string files;
+    for (const char* f : {"etp.stat", "etp_Layer_2.stat", "eip_Layer_1.stat", "evap.stat", "rgex.stat", "etr.stat",
+                          "etr_Layer_1.stat", "evar.stat", "snowev.stat"})
+      files += ReadTextFile(h.dir.file(f));
+    tables.push_back(files);
   }
   omp_set_num_threads(saved);
   EXPECT_EQ(runs[0], runs[1]);
   EXPECT_EQ(runs[0], runs[2]);
+  EXPECT_GT(tables[0].size(), 900u);  // 9 files of 3 zones, 6 rows each
+  EXPECT_EQ(tables[0], tables[1]);
+  EXPECT_EQ(tables[0], tables[2]);
 }
 
 TEST(EvapotranspirationPotential, LongStepsEmptyLayersMorningStampsAndGlaciers) {

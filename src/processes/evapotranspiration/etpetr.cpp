@@ -217,6 +217,7 @@ int verdunstungsmodellklasse::Register(const std::string& fileName, double** dat
 std::unique_ptr<zonalstatistic> verdunstungsmodellklasse::NewWriter(const ModuleInputs& in, const std::string& file,
                                                                     int code, const std::string& title) {
   zoneTables.emplace_back();
+  zoneTableWriters.push_back(nullptr);
   if (zoneTable) zoneTables.back().assign(zoneTable, zoneTable + zoneCount + 1);
   int err = 0;
   auto w = std::make_unique<zonalstatistic>(
@@ -226,7 +227,15 @@ std::unique_ptr<zonalstatistic> verdunstungsmodellklasse::NewWriter(const Module
       outputList, timeInterval < 60.0);
   if (err) throw err;
   w->WriteHeader(title, "", statisticsTable, statisticsSize);
+  zoneTableWriters.back() = w.get();
   return w;
+}
+
+ZoneTableEntry* verdunstungsmodellklasse::TableOf(const std::unique_ptr<zonalstatistic>& writer) {
+  if (!writer || !writer->Active()) return nullptr;
+  for (size_t i = 0; i < zoneTableWriters.size(); ++i)
+    if (zoneTableWriters[i] == writer.get()) return zoneTables[i].data();
+  return nullptr;
 }
 
 void verdunstungsmodellklasse::CreateOutputs(const ModuleInputs& in) {
@@ -286,6 +295,18 @@ void verdunstungsmodellklasse::CreateOutputs(const ModuleInputs& in) {
   radiationStat = NewWriter(in, section.radiationStatFile, section.radiationStatCode,
                             "Global_Radiation_corrected_by_Exposition_" + tag);
   cloudinessStat = NewWriter(in, section.cloudinessStatFile, section.cloudinessStatCode, "cloudiness" + tag);
+  // The order in which the cell loops add to the writers.
+  potentialTables.clear();
+  for (int k = 0; k <= layers; ++k) {
+    potentialTables.push_back(TableOf(potTranspirationStat[k]));
+    potentialTables.push_back(TableOf(potInterceptionStat[k]));
+  }
+  potentialTables.insert(potentialTables.end(),
+                         {TableOf(potEvaporationStat), TableOf(radiationStat), TableOf(cloudinessStat)});
+  snowTables = {TableOf(snowEvaporationStat)};
+  realTables.clear();
+  for (int k = 0; k <= layers; ++k) realTables.push_back(TableOf(realTranspirationStat[k]));
+  realTables.push_back(TableOf(realEvaporationStat));
 }
 
 void verdunstungsmodellklasse::LinkSoilGrids() {

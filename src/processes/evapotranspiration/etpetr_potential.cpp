@@ -1,6 +1,6 @@
 // The potential step: radiation geometry of the step, the parallel cell loop (radiation,
-// sunshine, day and night temperatures, the method's potential amounts per layer), then
-// the statistics and the grid output on one thread.
+// sunshine, day and night temperatures, the method's potential amounts per layer, each
+// row's zone sums), then the statistics rows and the grid output on one thread.
 #include <omp.h>
 
 #include <algorithm>
@@ -119,173 +119,186 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
   const double pecToday = MonthlyValue(section.pec.data(), month, day, daysPerMonth[month - 1], -15.0, 16.0);
   const double fhToday = section.fh[static_cast<size_t>(month)];
 
+  // Blocks of rows in parallel; each row's statistics are summed as soon as it is done.
+  potentialSums.Prepare(StatisticsCells(), relCellArea, nrows, ncols, 2 * n + 5, zoneCount, 1, nrows);
+  const int blocks = potentialSums.Blocks();
 #pragma omp parallel for schedule(runtime) if (static_cast<long>(nrows) * ncols >= minParallelCells)
-  for (int r = 1; r <= nrows; ++r) {
-    for (int c = 1; c <= ncols; ++c) {
-      if (!IsBasinCell(r, c)) {
-        for (int k = 0; k <= n; ++k) potTranspiration[k][r][c] = potInterception[k][r][c] = nodata;
-        potEvaporation[r][c] = nodata;
-        continue;
-      }
-      const double t = temperature[r][c];
-      const double z = dem[r][c];
-      const bool openWaterCell = lakes && lakeCodes[r][c] > 0.0 && ponding[r][c] > 0.0;
-
-      // Radiation and sunshine.
-      double relative = 0.0, rg = 0.0, shortwave = 0.0, s;
-      double alpha = albedo ? albedo[r][c] : 0.0;
-      if (openWaterCell) alpha = albedoOpenWater;
-      if (radiationMethod) {
-        double clearSky = 0.0;
-        if (clearSkyNeeded) {
-          const double p = airPressure ? airPressure[r][c] : BarometricPressure(z, t);
-          for (int m = 1; m <= subSteps; ++m) {
-            const double cz = cosZenith[static_cast<size_t>(m)];
-            // Sub-steps with the sun at or below the horizon bring no direct radiation.
-            if (cz > 0.0) clearSky += 1367.0 * std::pow(tau, (p / 1013.0) / cz) * cz * subStepHours;
-          }
+  for (int b = 0; b < blocks; ++b) {
+    for (int r = potentialSums.FirstRow(b); r <= potentialSums.LastRow(b); ++r) {
+      for (int c = 1; c <= ncols; ++c) {
+        if (!IsBasinCell(r, c)) {
+          for (int k = 0; k <= n; ++k) potTranspiration[k][r][c] = potInterception[k][r][c] = nodata;
+          potEvaporation[r][c] = nodata;
+          continue;
         }
-        const double k = radiationCorrection ? radiationCorrection[r][c] : -1.0;
-        const RadiationResult rad = CellRadiation(rs, clearSky, sunshine ? sunshine[r][c] : 0.0,
-                                                  radiation ? radiation[r][c] : 0.0, k, maxRadiation);
-        if (radiation && radiationCorrection) radiation[r][c] = rad.correctedInput;
-        s = rad.sunshine;
-        rg = rad.rg;
-        relative = rad.relative;
-        correctedRadiation[r][c] = rg;
-        sunshineSum[r][c] += s;
-        shortwave = (1.0 - alpha) * rg;
-        cloudiness[r][c] = rad.cloudiness;
-      } else {
-        correctedRadiation[r][c] = 0.0;
-        s = sunshineSum[r][c];
-        cloudiness[r][c] = 0.5;
-      }
-      potEvaporation[r][c] = 0.0;
-      realEvaporation[r][c] = 0.0;
-      snowEvaporation[r][c] = 0.0;
+        const double t = temperature[r][c];
+        const double z = dem[r][c];
+        const bool openWaterCell = lakes && lakeCodes[r][c] > 0.0 && ponding[r][c] > 0.0;
 
-      if (method == 1) {
-        double tDay = t, tNight = t;
-        if (dt > 720.0) {
-          const double a = relative * mDay * std::exp(-z / section.elevationScale);
-          tDay = t + a * (section.dayFraction + wAnnual);
-          tNight = nightTemperature[r][c] - a * ((1.0 - section.dayFraction) - wAnnual);
-          temperature[r][c] = tDay;
-          nightTemperature[r][c] = tNight;
-        }
-        potTranspiration[0][r][c] = potInterception[0][r][c] = realTranspiration[0][r][c] = 0.0;
-        PmCarry carry;
-        carry.sunshine = s;
-        carry.shortwave = shortwave;
-        PmWeather w;
-        w.pressure = airPressure ? airPressure[r][c] : -1.0;
-        w.elevation = z;
-        w.vapourPressure = vapourPressure ? vapourPressure[r][c] : -1.0;
-        w.humidity = humidity ? humidity[r][c] : 0.0;
-        w.wind = wind[r][c];
-        w.netRadiation = netRadiation ? radiation[r][c] : 0.0;
-        bool anyLayerAbove = false;
-        for (int k = 1; k <= n; ++k) {
-          if (!Valid(landuse[k][r][c], nodata)) {
-            potTranspiration[k][r][c] = potInterception[k][r][c] = 0.0;
-            continue;
-          }
-          if (k > 1 && Valid(lai[k - 1][r][c], nodata)) carry.laiAbove += lai[k - 1][r][c];
-          PmLayer layer;
-          // A cell whose upper layers have no land use gets the sky on its first used layer.
-          layer.top = !anyLayerAbove;
-          anyLayerAbove = true;
-          layer.lai = lai[k][r][c];
-          layer.cover = cover[k][r][c];
-          layer.canopyResistance = canopyResistance[k][r][c];
-          layer.z0 = roughness[k][r][c];
-          layer.interceptionResistance = interceptionResistance[k][r][c];
-          layer.soilResistance = soilResistance[r][c];
-          layer.lowest = n == 1 || k == n || !Valid(lai[k + 1] ? lai[k + 1][r][c] : nodata, nodata) || arcVeg;
-          layer.openWater = lakes && !arcVeg && layer.lowest && lakeCodes[r][c] > 0.0 && ponding[r][c] > 0.0;
-          if (layer.openWater) layer.z0 = z0OpenWater;
-          if (n >= 2 && !arcVeg && landuse[0] && multiLayerTable) {
-            const double row = landuse[0][r][c];
-            if (row >= 1.0 && row < static_cast<double>(multiLayerTable->size())) {
-              const MultiLayerLanduseEntry& e = (*multiLayerTable)[static_cast<size_t>(row)];
-              layer.extinction = e.k_extinct;
-              layer.laiScale = e.LAI_scale;
+        // Radiation and sunshine.
+        double relative = 0.0, rg = 0.0, shortwave = 0.0, s;
+        double alpha = albedo ? albedo[r][c] : 0.0;
+        if (openWaterCell) alpha = albedoOpenWater;
+        if (radiationMethod) {
+          double clearSky = 0.0;
+          if (clearSkyNeeded) {
+            const double p = airPressure ? airPressure[r][c] : BarometricPressure(z, t);
+            for (int m = 1; m <= subSteps; ++m) {
+              const double cz = cosZenith[static_cast<size_t>(m)];
+              // Sub-steps with the sun at or below the horizon bring no direct radiation.
+              if (cz > 0.0) clearSky += 1367.0 * std::pow(tau, (p / 1013.0) / cz) * cz * subStepHours;
             }
           }
-          PmResult night, dayPart;
-          if (ln >= 0.01) {
-            w.t = tNight;
-            w.share = ln;
-            w.day = false;
-            night = CellPenmanMonteith(pm, w, layer, carry);
-          }
-          if (ld >= 0.01) {
-            w.t = tDay;
-            w.share = ld;
-            w.day = true;
-            dayPart = CellPenmanMonteith(pm, w, layer, carry);
-          }
-          const double f = arcVeg ? arcVegFraction[k][r][c] : 1.0;
-          const double et = std::max(0.0, (night.transpiration + dayPart.transpiration) * f);
-          const double ei = std::max(0.0, (night.interception + dayPart.interception) * f);
-          potTranspiration[k][r][c] = et;
-          potInterception[k][r][c] = ei;
-          potEvaporation[r][c] += (night.soil + dayPart.soil) * f;
-          realTranspiration[k][r][c] = 0.0;
-          potTranspiration[0][r][c] += et;
-          potInterception[0][r][c] += ei;
+          const double k = radiationCorrection ? radiationCorrection[r][c] : -1.0;
+          const RadiationResult rad = CellRadiation(rs, clearSky, sunshine ? sunshine[r][c] : 0.0,
+                                                    radiation ? radiation[r][c] : 0.0, k, maxRadiation);
+          if (radiation && radiationCorrection) radiation[r][c] = rad.correctedInput;
+          s = rad.sunshine;
+          rg = rad.rg;
+          relative = rad.relative;
+          correctedRadiation[r][c] = rg;
+          sunshineSum[r][c] += s;
+          shortwave = (1.0 - alpha) * rg;
+          cloudiness[r][c] = rad.cloudiness;
+        } else {
+          correctedRadiation[r][c] = 0.0;
+          s = sunshineSum[r][c];
+          cloudiness[r][c] = 0.5;
         }
-        potTranspiration[0][r][c] += potEvaporation[r][c];
-        continue;
-      }
+        potEvaporation[r][c] = 0.0;
+        realEvaporation[r][c] = 0.0;
+        snowEvaporation[r][c] = 0.0;
 
-      // Hamon, Wendling, Haude: one layer.
-      double e = 0.0;
-      const double vegetation = std::clamp(cover[1][r][c], 0.0, 1.0);
-      if (method == 2) {
-        e = HamonEvaporation(pecToday, ld, t, dt);
-        double factor = 1.0;
-        const double row = landuse[1][r][c];
-        if (landuseTable && row >= 1.0 && row < static_cast<double>(landuseTable->size()))
-          factor = (*landuseTable)[static_cast<size_t>(row)].GetETPHamonFactor();
-        if (factor == 1.0 && lakeFlowControl == 1 && ponding && ponding[r][c] > 5.0 && lakeCodes &&
-            lakeCodes[r][c] != nodata)
-          e *= section.hamonOpenWater;
-        else
-          e *= factor;
-      } else if (method == 3) {
-        e = WendlingEvaporation(rg, alpha, section.fk, t, dt);
-      } else {
-        e = HaudeEvaporation(t, vapourPressure ? vapourPressure[r][c] : -1.0, humidity ? humidity[r][c] : 0.0, fhToday,
-                             dt);
+        if (method == 1) {
+          double tDay = t, tNight = t;
+          if (dt > 720.0) {
+            const double a = relative * mDay * std::exp(-z / section.elevationScale);
+            tDay = t + a * (section.dayFraction + wAnnual);
+            tNight = nightTemperature[r][c] - a * ((1.0 - section.dayFraction) - wAnnual);
+            temperature[r][c] = tDay;
+            nightTemperature[r][c] = tNight;
+          }
+          potTranspiration[0][r][c] = potInterception[0][r][c] = realTranspiration[0][r][c] = 0.0;
+          PmCarry carry;
+          carry.sunshine = s;
+          carry.shortwave = shortwave;
+          PmWeather w;
+          w.pressure = airPressure ? airPressure[r][c] : -1.0;
+          w.elevation = z;
+          w.vapourPressure = vapourPressure ? vapourPressure[r][c] : -1.0;
+          w.humidity = humidity ? humidity[r][c] : 0.0;
+          w.wind = wind[r][c];
+          w.netRadiation = netRadiation ? radiation[r][c] : 0.0;
+          bool anyLayerAbove = false;
+          for (int k = 1; k <= n; ++k) {
+            if (!Valid(landuse[k][r][c], nodata)) {
+              potTranspiration[k][r][c] = potInterception[k][r][c] = 0.0;
+              continue;
+            }
+            if (k > 1 && Valid(lai[k - 1][r][c], nodata)) carry.laiAbove += lai[k - 1][r][c];
+            PmLayer layer;
+            // A cell whose upper layers have no land use gets the sky on its first used layer.
+            layer.top = !anyLayerAbove;
+            anyLayerAbove = true;
+            layer.lai = lai[k][r][c];
+            layer.cover = cover[k][r][c];
+            layer.canopyResistance = canopyResistance[k][r][c];
+            layer.z0 = roughness[k][r][c];
+            layer.interceptionResistance = interceptionResistance[k][r][c];
+            layer.soilResistance = soilResistance[r][c];
+            layer.lowest = n == 1 || k == n || !Valid(lai[k + 1] ? lai[k + 1][r][c] : nodata, nodata) || arcVeg;
+            layer.openWater = lakes && !arcVeg && layer.lowest && lakeCodes[r][c] > 0.0 && ponding[r][c] > 0.0;
+            if (layer.openWater) layer.z0 = z0OpenWater;
+            if (n >= 2 && !arcVeg && landuse[0] && multiLayerTable) {
+              const double row = landuse[0][r][c];
+              if (row >= 1.0 && row < static_cast<double>(multiLayerTable->size())) {
+                const MultiLayerLanduseEntry& e = (*multiLayerTable)[static_cast<size_t>(row)];
+                layer.extinction = e.k_extinct;
+                layer.laiScale = e.LAI_scale;
+              }
+            }
+            PmResult night, dayPart;
+            if (ln >= 0.01) {
+              w.t = tNight;
+              w.share = ln;
+              w.day = false;
+              night = CellPenmanMonteith(pm, w, layer, carry);
+            }
+            if (ld >= 0.01) {
+              w.t = tDay;
+              w.share = ld;
+              w.day = true;
+              dayPart = CellPenmanMonteith(pm, w, layer, carry);
+            }
+            const double f = arcVeg ? arcVegFraction[k][r][c] : 1.0;
+            const double et = std::max(0.0, (night.transpiration + dayPart.transpiration) * f);
+            const double ei = std::max(0.0, (night.interception + dayPart.interception) * f);
+            potTranspiration[k][r][c] = et;
+            potInterception[k][r][c] = ei;
+            potEvaporation[r][c] += (night.soil + dayPart.soil) * f;
+            realTranspiration[k][r][c] = 0.0;
+            potTranspiration[0][r][c] += et;
+            potInterception[0][r][c] += ei;
+          }
+          potTranspiration[0][r][c] += potEvaporation[r][c];
+          continue;
+        }
+
+        // Hamon, Wendling, Haude: one layer.
+        double e = 0.0;
+        const double vegetation = std::clamp(cover[1][r][c], 0.0, 1.0);
+        if (method == 2) {
+          e = HamonEvaporation(pecToday, ld, t, dt);
+          double factor = 1.0;
+          const double row = landuse[1][r][c];
+          if (landuseTable && row >= 1.0 && row < static_cast<double>(landuseTable->size()))
+            factor = (*landuseTable)[static_cast<size_t>(row)].GetETPHamonFactor();
+          if (factor == 1.0 && lakeFlowControl == 1 && ponding && ponding[r][c] > 5.0 && lakeCodes &&
+              lakeCodes[r][c] != nodata)
+            e *= section.hamonOpenWater;
+          else
+            e *= factor;
+        } else if (method == 3) {
+          e = WendlingEvaporation(rg, alpha, section.fk, t, dt);
+        } else {
+          e = HaudeEvaporation(t, vapourPressure ? vapourPressure[r][c] : -1.0, humidity ? humidity[r][c] : 0.0, fhToday,
+                               dt);
+        }
+        e = std::max(e, 0.0);
+        potEvaporation[r][c] = (1.0 - vegetation) * e;
+        for (int k = 0; k <= 1; ++k) {
+          potTranspiration[k][r][c] = e;
+          potInterception[k][r][c] = e;
+          realTranspiration[k][r][c] = 0.0;
+        }
       }
-      e = std::max(e, 0.0);
-      potEvaporation[r][c] = (1.0 - vegetation) * e;
-      for (int k = 0; k <= 1; ++k) {
-        potTranspiration[k][r][c] = e;
-        potInterception[k][r][c] = e;
-        realTranspiration[k][r][c] = 0.0;
-      }
+      AddPotentialRow(b, r);
     }
   }
 }
 
-void verdunstungsmodellklasse::PotentialStatistics() {
+void verdunstungsmodellklasse::AddPotentialRow(int b, int r) {
+  // Writers: potential transpiration and interception of layer k at 2k and 2k + 1, then
+  // potential evaporation, radiation and cloudiness.
   const double nodata = geometry.nodata_value;
-  const ZoneCells cells = StatisticsCells();
-  for (int k = 1; k <= layers; ++k) {
-    double** used = landuse[k];
-    double** pt = potTranspiration[k];
-    double** pi = potInterception[k];
-    potTranspirationStat[k]->AddCells(cells, [=](int r, int c) { return Valid(used[r][c], nodata) ? pt[r][c] : 0.0; });
-    potInterceptionStat[k]->AddCells(cells, [=](int r, int c) { return Valid(used[r][c], nodata) ? pi[r][c] : 0.0; });
-  }
-  potTranspirationStat[0]->AddGrid(cells, potTranspiration[0]);
-  potInterceptionStat[0]->AddGrid(cells, potInterception[0]);
-  potEvaporationStat->AddGrid(cells, potEvaporation);
-  radiationStat->AddGrid(cells, correctedRadiation);
-  cloudinessStat->AddGrid(cells, cloudiness);
+  const int n = layers;
+  potentialSums.AddRow(b, r, [&](int c, const ZoneSums::Cell& cell) {
+    for (int k = 1; k <= n; ++k) {
+      const bool used = Valid(landuse[k][r][c], nodata);
+      cell.AddValue(2 * k, used ? potTranspiration[k][r][c] : 0.0);
+      cell.AddValue(2 * k + 1, used ? potInterception[k][r][c] : 0.0);
+    }
+    cell.AddValue(0, potTranspiration[0][r][c]);
+    cell.AddValue(1, potInterception[0][r][c]);
+    cell.AddValue(2 * n + 2, potEvaporation[r][c]);
+    cell.AddValue(2 * n + 3, correctedRadiation[r][c]);
+    cell.AddValue(2 * n + 4, cloudiness[r][c]);
+  });
+}
+
+void verdunstungsmodellklasse::PotentialStatistics() {
+  // The cell loop summed the zones of every writer; they go to the writers' tables here.
+  potentialSums.Fold(potentialTables.data());
   const ModelDate& d = stepDate;
   for (int k = 0; k <= layers; ++k) {
     potTranspirationStat[k]->AggregateAndWrite(d.year, d.month, d.day, d.hour, d.minute);

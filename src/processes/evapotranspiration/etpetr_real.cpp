@@ -1,6 +1,9 @@
 // Snow evaporation (after the potential step) and real evapotranspiration (after the soil
 // model): the potential amounts are taken from the snow pack, the ponding water of lakes
-// and the soil storage. Both run on one thread.
+// and the soil storage. Both run in parallel over blocks of rows and sum their zone
+// statistics as they go (processes/zone_sums.h).
+#include <omp.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -28,48 +31,64 @@ void verdunstungsmodellklasse::SnowEvaporation(ModelDate date) {
   const bool ownSnowEvaporation =
       !(snowModelMethod == 5 || snowModelMethod == 6 || snowModelMethod == 7 || snowModelMethod == 11);
   const double nodata = geometry.nodata_value;
-  std::vector<double> demands(static_cast<size_t>(layers) + 1);
-  std::vector<int> slot(static_cast<size_t>(layers) + 1);
-  for (int r = 1; r <= geometry.nrows; ++r)
-    for (int c = 1; c <= geometry.ncols; ++c) {
-      if (!IsBasinCell(r, c)) continue;
-      // Without a snow model there is no snow to evaporate.
-      if (snowStorageSolid) {
-        double& s = snowStorageSolid[r][c];
-        if (!ownSnowEvaporation) {
-          if (s > 0.0) {
-            for (int k = 1; k <= layers; ++k)
-              if (landuse[k][r][c] > nodata) potTranspiration[k][r][c] = 0.0;
-            potEvaporation[r][c] = 0.0;
-          }
-        } else {
-          const double g = GlacierFraction(r, c);
-          snowEvaporation[r][c] = 0.0;
-          if (glacierLinked) glacierSnowEvaporation[r][c] = 0.0;
-          // Demands in order: the layers with a land use, then the soil.
-          int count = 0;
-          for (int k = 1; k <= layers; ++k)
-            if (landuse[k][r][c] > nodata) {
-              slot[static_cast<size_t>(count)] = k;
-              demands[static_cast<size_t>(count++)] = potTranspiration[k][r][c];
+  const int nrows = geometry.nrows, ncols = geometry.ncols;
+  // Each thread's demands, their layers and the glacier's copy, N + 1 each.
+  const size_t perThread = 3 * (static_cast<size_t>(layers) + 1);
+  const size_t threads = static_cast<size_t>(omp_get_max_threads());
+  if (snowScratch.size() < threads * perThread) snowScratch.assign(threads * perThread, 0.0);
+  snowSums.Prepare(StatisticsCells(), relCellArea, nrows, ncols, 1, zoneCount, 1, nrows);
+  const int blocks = snowSums.Blocks();
+#pragma omp parallel if (static_cast<long>(nrows) * ncols >= minParallelCells)
+  {
+    double* demands = &snowScratch[static_cast<size_t>(omp_get_thread_num()) * perThread];
+    double* slot = demands + layers + 1;
+    double* copy = slot + layers + 1;
+#pragma omp for schedule(runtime)
+    for (int b = 0; b < blocks; ++b)
+      for (int r = snowSums.FirstRow(b); r <= snowSums.LastRow(b); ++r) {
+        ZoneSums::Row row = snowSums.RowOf(b, r);
+        for (int c = 1; c <= ncols; ++c) {
+          if (!IsBasinCell(r, c)) continue;
+          // Without a snow model there is no snow to evaporate.
+          if (snowStorageSolid) {
+            double& s = snowStorageSolid[r][c];
+            if (!ownSnowEvaporation) {
+              if (s > 0.0) {
+                for (int k = 1; k <= layers; ++k)
+                  if (landuse[k][r][c] > nodata) potTranspiration[k][r][c] = 0.0;
+                potEvaporation[r][c] = 0.0;
+              }
+            } else {
+              const double g = GlacierFraction(r, c);
+              snowEvaporation[r][c] = 0.0;
+              if (glacierLinked) glacierSnowEvaporation[r][c] = 0.0;
+              // Demands in order: the layers with a land use, then the soil.
+              int count = 0;
+              for (int k = 1; k <= layers; ++k)
+                if (landuse[k][r][c] > nodata) {
+                  slot[count] = k;
+                  demands[count++] = potTranspiration[k][r][c];
+                }
+              slot[count] = 0;
+              demands[count++] = potEvaporation[r][c];
+              if (g < 1.0 && s > 0.0) {
+                snowEvaporation[r][c] = TakeFromSnow(s, demands, count);
+                for (int i = 0; i < count; ++i) {
+                  const int k = static_cast<int>(slot[i]);
+                  (k > 0 ? potTranspiration[k][r][c] : potEvaporation[r][c]) = demands[i];
+                }
+              }
+              if (g > 0.0 && glacierLinked && glacierSnowStorage[r][c] > 0.0) {
+                std::copy(demands, demands + count, copy);
+                glacierSnowEvaporation[r][c] = TakeFromSnow(glacierSnowStorage[r][c], copy, count);
+              }
             }
-          slot[static_cast<size_t>(count)] = 0;
-          demands[static_cast<size_t>(count++)] = potEvaporation[r][c];
-          if (g < 1.0 && s > 0.0) {
-            snowEvaporation[r][c] = TakeFromSnow(s, demands.data(), count);
-            for (int i = 0; i < count; ++i) {
-              const int k = slot[static_cast<size_t>(i)];
-              (k > 0 ? potTranspiration[k][r][c] : potEvaporation[r][c]) = demands[static_cast<size_t>(i)];
-            }
           }
-          if (g > 0.0 && glacierLinked && glacierSnowStorage[r][c] > 0.0) {
-            std::vector<double> copy(demands.begin(), demands.begin() + count);
-            glacierSnowEvaporation[r][c] = TakeFromSnow(glacierSnowStorage[r][c], copy.data(), count);
-          }
+          row.At(c).Add(0, snowEvaporation[r][c]);
         }
       }
-      snowEvaporationStat->AddCellValue(r, c, ZoneIndex(r, c), snowEvaporation[r][c], 1.0);
-    }
+  }
+  snowSums.Fold(snowTables.data());
   snowEvaporationStat->AggregateAndWrite(date.year, date.month, date.day, date.hour, date.minute);
   WriteGrids(snowEvaporationPos, 1, false);
 }
@@ -84,63 +103,72 @@ void verdunstungsmodellklasse::RealET(ModelDate date) {
   for (auto& w : realTranspirationStat) w->ClearZoneSums();
   realEvaporationStat->ClearZoneSums();
   const double nodata = geometry.nodata_value;
-  for (int r = 1; r <= geometry.nrows; ++r)
-    for (int c = 1; c <= geometry.ncols; ++c) {
-      if (!IsBasinCell(r, c)) {
-        for (int k = 0; k <= layers; ++k) realTranspiration[k][r][c] = nodata;
-        continue;
-      }
-      const double g = GlacierFraction(r, c);
-      if (g >= 1.0) continue;
-      const int zone = ZoneIndex(r, c);
-      const double w = availableSoilMoisture ? availableSoilMoisture[r][c] : 0.0;
-      double dummy = 1.0;
-      double& theta = (soilStorage && w > 0.0) ? soilStorage[r][c] : dummy;
-      const double thetaStart = w > 0.0 ? theta : 1.0;
-      const bool pond = IsLakeCell(r, c) && ponding[r][c] > 1.0;
-      realTranspiration[0][r][c] = 0.0;
-      bool anyLanduse = false;
-      for (int k = 1; k <= layers; ++k) {
-        if (!(landuse[k][r][c] > nodata)) {
-          realTranspiration[k][r][c] = 0.0;
-          realTranspirationStat[k]->AddCellValue(r, c, zone, 0.0, 1.0);
+  const int nrows = geometry.nrows, ncols = geometry.ncols, n = layers;
+  // Writers: real transpiration of layer k at k, then real evaporation.
+  realSums.Prepare(StatisticsCells(), relCellArea, nrows, ncols, n + 2, zoneCount, 1, nrows);
+  const int blocks = realSums.Blocks();
+#pragma omp parallel for schedule(runtime) if (static_cast<long>(nrows) * ncols >= minParallelCells)
+  for (int b = 0; b < blocks; ++b)
+    for (int r = realSums.FirstRow(b); r <= realSums.LastRow(b); ++r) {
+      ZoneSums::Row row = realSums.RowOf(b, r);
+      for (int c = 1; c <= ncols; ++c) {
+        if (!IsBasinCell(r, c)) {
+          for (int k = 0; k <= n; ++k) realTranspiration[k][r][c] = nodata;
           continue;
         }
-        anyLanduse = true;
-        double e = potTranspiration[k][r][c];
-        if (pond) {
-          double& lp = ponding[r][c];
-          if (e < lp) {
-            lp -= e;
-            potTranspiration[k][r][c] = 0.0;
-          } else {
-            potTranspiration[k][r][c] = e - lp;
-            e = lp;
-            lp = 0.0;
+        const double g = GlacierFraction(r, c);
+        if (g >= 1.0) continue;
+        const ZoneSums::Cell cell = row.At(c);
+        const double w = availableSoilMoisture ? availableSoilMoisture[r][c] : 0.0;
+        double dummy = 1.0;
+        double& theta = (soilStorage && w > 0.0) ? soilStorage[r][c] : dummy;
+        const double thetaStart = w > 0.0 ? theta : 1.0;
+        const bool pond = IsLakeCell(r, c) && ponding[r][c] > 1.0;
+        realTranspiration[0][r][c] = 0.0;
+        bool anyLanduse = false;
+        for (int k = 1; k <= n; ++k) {
+          if (!(landuse[k][r][c] > nodata)) {
+            realTranspiration[k][r][c] = 0.0;
+            cell.Add(k, 0.0, 1.0);
+            continue;
           }
-        } else {
-          if (thetaStart < 0.6) e *= thetaStart / 0.6;
-          e = WithdrawFromSoil(theta, w, e);
+          anyLanduse = true;
+          double e = potTranspiration[k][r][c];
+          if (pond) {
+            double& lp = ponding[r][c];
+            if (e < lp) {
+              lp -= e;
+              potTranspiration[k][r][c] = 0.0;
+            } else {
+              potTranspiration[k][r][c] = e - lp;
+              e = lp;
+              lp = 0.0;
+            }
+          } else {
+            if (thetaStart < 0.6) e *= thetaStart / 0.6;
+            e = WithdrawFromSoil(theta, w, e);
+          }
+          realTranspiration[k][r][c] += e;
+          cell.Add(k, realTranspiration[k][r][c], 1.0 - g);
+          cell.Add(k, 0.0, g);
+          realTranspiration[0][r][c] += realTranspiration[k][r][c];
         }
-        realTranspiration[k][r][c] += e;
-        realTranspirationStat[k]->AddCellValue(r, c, zone, realTranspiration[k][r][c], 1.0 - g);
-        realTranspirationStat[k]->AddCellValue(r, c, zone, 0.0, g);
-        realTranspiration[0][r][c] += realTranspiration[k][r][c];
+        // The soil evaporates once per cell, whatever the number of layers above it.
+        if (anyLanduse) {
+          double ev = 0.0;
+          if (!pond) ev = WithdrawFromSoil(theta, w, potEvaporation[r][c]);
+          realEvaporation[r][c] = pond ? 0.0 : realEvaporation[r][c] + ev;
+          cell.Add(n + 1, ev, 1.0 - g);
+          cell.Add(n + 1, 0.0, g);
+        }
+        double total = realTranspiration[0][r][c] + snowEvaporation[r][c] + realEvaporation[r][c];
+        if (interceptionEvaporation) total += interceptionEvaporation[r][c];
+        realTranspiration[0][r][c] = total;
+        cell.Add(0, total, 1.0 - g);
+        cell.Add(0, 0.0, g);
       }
-      // The soil evaporates once per cell, whatever the number of layers above it.
-      if (anyLanduse) {
-        double ev = 0.0;
-        if (!pond) ev = WithdrawFromSoil(theta, w, potEvaporation[r][c]);
-        realEvaporation[r][c] = pond ? 0.0 : realEvaporation[r][c] + ev;
-        realEvaporationStat->AddCellValue(r, c, zone, ev, 1.0 - g);
-        realEvaporationStat->AddCellValue(r, c, zone, 0.0, g);
-      }
-      double total = realTranspiration[0][r][c] + snowEvaporation[r][c] + realEvaporation[r][c];
-      if (interceptionEvaporation) total += interceptionEvaporation[r][c];
-      realTranspiration[0][r][c] = total;
-      realTranspirationStat[0]->AddCellValue(r, c, zone, total, 1.0 - g);
-      realTranspirationStat[0]->AddCellValue(r, c, zone, 0.0, g);
     }
+  realSums.Fold(realTables.data());
   for (int k = 0; k <= layers; ++k) {
     realTranspirationStat[k]->AggregateAndWrite(date.year, date.month, date.day, date.hour, date.minute);
     WriteGrids(realTranspirationPos[k], 1, false);

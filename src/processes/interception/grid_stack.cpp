@@ -13,6 +13,13 @@ GridStack::~GridStack() {
   for (auto it = held.rbegin(); it != held.rend(); ++it) FreeMatrix(*it, firstRow, lastRow, 0, columns);
 }
 
+double** GridStack::NewGrid() {
+  if (static_cast<int>(held.size()) < depth) return matrix(firstRow, lastRow, 0, columns, rows);
+  double** oldest = held.front();
+  held.erase(held.begin());
+  return oldest;
+}
+
 int GridStack::Push(double** grid) {
   held.push_back(grid);
   if (static_cast<int>(held.size()) > depth) {

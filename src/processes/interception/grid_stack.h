@@ -26,8 +26,10 @@ class GridStack : public modelobject {
   }
   int Count() const { return static_cast<int>(held.size()); }
   int Depth() const { return depth; }
-  // A new grid of the stack's bounds, for the caller to fill and push.
-  double** NewGrid() { return matrix(firstRow, lastRow, 0, columns, rows); }
+  // A grid of the stack's bounds for the caller to fill (every cell) and push. A full stack
+  // hands back its oldest grid instead of allocating a new one, so a run allocates its
+  // grids in the first day only.
+  double** NewGrid();
 
  private:
   std::vector<double**> held;

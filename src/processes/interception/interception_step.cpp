@@ -1,9 +1,10 @@
 // The step of the interception module: the canopy snow (methods above 20), the liquid
 // balance of every layer, the glacier share, the zone statistics and the output grids.
 //
-// The cell loop runs in parallel over rows and writes only grids; the zone statistics are
-// summed from the grids afterwards (zonalstatistic::AddWeightedCells), so results and
-// statistics are the same for any number of threads.
+// The cell loop runs in parallel over fixed blocks of rows and writes only grids; each row's
+// zone statistics are summed from its grids right after it (processes/zone_sums.h) and
+// added to the writers in block order, so results and statistics are the same for any
+// number of threads.
 #include <algorithm>
 #include <cmath>
 
@@ -38,9 +39,16 @@ void interzeptionsmodellklasse::Run(ModelDate date) {
     for (int g = 0; g < CanopyGridCount(); ++g) ClearSums(canopyGrids[static_cast<size_t>(g)].stats);
   }
 
+  // Blocks of rows in parallel; each row's statistics are summed as soon as it is done.
+  PrepareStatistics();
+  const int blocks = statisticsSums.Blocks();
 #pragma omp parallel for schedule(runtime)
-  for (int r = firstRow; r <= lastRow; ++r) ComputeRow(r);
-  AddStatistics();
+  for (int b = 0; b < blocks; ++b)
+    for (int r = statisticsSums.FirstRow(b); r <= statisticsSums.LastRow(b); ++r) {
+      ComputeRow(r);
+      AddStatisticsRow(b, r);
+    }
+  statisticsSums.Fold(statisticsTables.data());
 
   WriteOutputs();
   lastStepDate = {{static_cast<int>(date.minute), static_cast<int>(date.hour), static_cast<int>(date.day),
@@ -48,57 +56,66 @@ void interzeptionsmodellklasse::Run(ModelDate date) {
 }
 
 void interzeptionsmodellklasse::PushTemperatureGrid() {
+  // The grid may be the stack's oldest one given back: every cell is written (0 where the
+  // cell is not this instance's, as in a new grid).
   double** g = snowCanopyStack->NewGrid();
+#pragma omp parallel for schedule(runtime)
   for (int r = firstRow; r <= lastRow; ++r) {
-    if (!airTemperature[r]) continue;
-    for (int c = 1; c <= geometry.ncols; ++c)
-      if (!mpiRegions || !mpiRegions[r] || mpiRegions[r][c] == instanceNumber) g[r][c] = airTemperature[r][c];
+    const double* t = airTemperature[r];
+    for (int c = 0; c <= geometry.ncols; ++c)
+      g[r][c] = t && c > 0 && (!mpiRegions || !mpiRegions[r] || mpiRegions[r][c] == instanceNumber) ? t[c] : 0.0;
   }
   snowCanopyStack->Push(g);
 }
 
-void interzeptionsmodellklasse::AddStatistics() {
-  const ZoneCells cells = StatisticsCells();
-  // Canopy values count for the part of the cell without glacier.
-  if (canopySnowModel)
-    for (int k = 0; k < CanopyGridCount(); ++k) {
-      InterceptionStatistics& s = canopyGrids[static_cast<size_t>(k)].stats;
-      if (!s.Active()) continue;
-      double** grid = canopyGrids[static_cast<size_t>(k)].data;
-      s.writer->AddWeightedCells(
-          cells, [grid](int r, int c) { return grid[r][c]; },
-          [this](int r, int c) { return 1.0 - GlacierShare(r, c); });
-    }
-  // Layer values count for the part without glacier, the glacier's part adds zeros: each
-  // cell counts whole with (1 - g) times its value.
+void interzeptionsmodellklasse::PrepareStatistics() {
+  // Writers: evaporation, storage and throughfall of layer k at 3k, 3k + 1 and 3k + 2, then
+  // the canopy grids.
   const size_t N = static_cast<size_t>(layerCount);
+  const int canopyCount = canopySnowModel ? CanopyGridCount() : 0;
+  statisticsTables.clear();
+  const auto table = [](InterceptionStatistics& s) { return s.Active() ? s.zones.data() : nullptr; };
+  for (size_t k = 0; k <= N; ++k)
+    for (InterceptionStatistics* s : {&layers[k].evaporationStats, &layers[k].storageStats, &layers[k].throughfallStats})
+      statisticsTables.push_back(table(*s));
+  for (int g = 0; g < canopyCount; ++g) statisticsTables.push_back(table(canopyGrids[static_cast<size_t>(g)].stats));
+  statisticsSums.Prepare(StatisticsCells(), relCellArea, geometry.nrows, geometry.ncols,
+                         static_cast<int>(statisticsTables.size()), zoneCount, firstRow, lastRow);
+}
+
+void interzeptionsmodellklasse::AddStatisticsRow(int b, int r) {
+  const int N = layerCount;
   const bool arcVeg = arcVegActive > 0 && layerCount > 1;
-  for (size_t k = 0; k <= N; ++k) {
-    InterceptionLayer& l = layers[k];
-    for (InterceptionStatistics* s : {&l.evaporationStats, &l.storageStats})
-      if (s->Active()) {
-        double** grid = s == &l.evaporationStats ? l.evaporation : l.storage;
-        s->writer->AddCells(cells, [this, grid](int r, int c) { return (1.0 - GlacierShare(r, c)) * grid[r][c]; });
+  const int canopyCount = canopySnowModel ? CanopyGridCount() : 0;
+  statisticsSums.AddRow(b, r, [&](int c, const ZoneSums::Cell& cell) {
+    const double g = GlacierShare(r, c);
+    // Canopy values count for the part of the cell without glacier.
+    for (int k = 0; k < canopyCount; ++k)
+      cell.AddValue(3 * (N + 1) + k, canopyGrids[static_cast<size_t>(k)].data[r][c], 1.0 - g);
+    // Layer values count for the part without glacier, the glacier's part adds zeros: each
+    // cell counts whole with (1 - g) times its value.
+    for (int k = 0; k <= N; ++k) {
+      const InterceptionLayer& l = layers[static_cast<size_t>(k)];
+      cell.AddValue(3 * k, (1.0 - g) * l.evaporation[r][c]);
+      cell.AddValue(3 * k + 1, (1.0 - g) * l.storage[r][c]);
+      if (k > 0) {
+        cell.AddValue(3 * k + 2, (1.0 - g) * l.throughfall[r][c]);
+        continue;
       }
-    if (!l.throughfallStats.Active()) continue;
-    if (k > 0) {
-      double** grid = l.throughfall;
-      l.throughfallStats.writer->AddCells(
-          cells, [this, grid](int r, int c) { return (1.0 - GlacierShare(r, c)) * grid[r][c]; });
-      continue;
-    }
-    // The cell's throughfall as the layers left it, before the glacier's part was mixed in.
-    l.throughfallStats.writer->AddCells(cells, [this, N, arcVeg](int r, int c) {
-      const double g = GlacierShare(r, c);
-      if (g == 0.0) return layers[0].throughfall[r][c];
+      // The cell's throughfall as the layers left it, before the glacier's part was mixed in.
+      if (g == 0.0) {
+        cell.AddValue(2, l.throughfall[r][c]);
+        continue;
+      }
       double t = 0.0;
       if (arcVeg)
-        for (size_t j = 1; j <= N; ++j) t += layers[j].arcVegFraction[r][c] * layers[j].throughfall[r][c];
+        for (int j = 1; j <= N; ++j)
+          t += layers[static_cast<size_t>(j)].arcVegFraction[r][c] * layers[static_cast<size_t>(j)].throughfall[r][c];
       else
-        t = layers[N].throughfall[r][c];
-      return (1.0 - g) * t;
-    });
-  }
+        t = layers[static_cast<size_t>(N)].throughfall[r][c];
+      cell.AddValue(2, (1.0 - g) * t);
+    }
+  });
 }
 
 void interzeptionsmodellklasse::ComputeRow(int r) {

@@ -18,6 +18,7 @@
 #include "framework/teilmod.h"
 #include "framework/zonalstatistic.h"
 #include "processes/interception/grid_stack.h"
+#include "processes/zone_sums.h"
 
 class LanduseTableEntry;
 
@@ -156,6 +157,10 @@ class interzeptionsmodellklasse : public teilmodellklasse {
     const double g = glacierGrid[r][c];
     return g >= 1.0 ? 1.0 : g > 0.0 ? g : 0.0;
   }
-  void AddStatistics();
+  // The zone sums of the step's writers, and those of row r (of block b) of the step.
+  void PrepareStatistics();
+  void AddStatisticsRow(int b, int r);
+  ZoneSums statisticsSums;
+  std::vector<ZoneTableEntry*> statisticsTables;  // in the order of AddStatisticsRow (null: off)
   void WriteOutputs();
 };
