@@ -132,10 +132,12 @@ void expokorrklasse::CorrectTemperature() {
 
 void expokorrklasse::Run(ModelDate date) {
   const int nrows = geometry.nrows, ncols = geometry.ncols;
-  if (nightTemperature && temperature)
+  if (nightTemperature && temperature) {
+#pragma omp parallel for schedule(runtime) if (Parallel())
     for (int r = 1; r <= nrows; ++r)
       for (int c = 1; c <= ncols; ++c)
         if (IsModuleCell(r, c)) nightTemperature[r][c] = temperature[r][c];
+  }
   if (flowControl == 0) return;
 
   if (stepCounter < skipSteps) {
@@ -156,6 +158,7 @@ void expokorrklasse::Run(ModelDate date) {
   double noonAzimuth = 0.0, noonElevation = 0.0;
   SunPosition(date.day, month, noonAzimuth, noonElevation, latitude, longitude, (tr + ts) / 2.0);
 
+#pragma omp parallel for schedule(runtime) if (Parallel())
   for (int r = 1; r <= nrows; ++r)
     for (int c = 1; c <= ncols; ++c)
       if (IsModuleCell(r, c)) correction[r][c] = effectiveRadiation[r][c] = 0.0;
@@ -194,10 +197,13 @@ void expokorrklasse::Run(ModelDate date) {
     h += horizontal;
     const bool lit = radiation > 0.0;
 
+#pragma omp parallel for schedule(runtime) if (Parallel())
     for (int r = 1; r <= nrows; ++r)
       for (int c = 1; c <= ncols; ++c)
         if (IsModuleCell(r, c)) shadow[r][c] = 0.0;
-    if (lit && shading) CastShadows(dem, zoneGrid, nodata, nrows, ncols, geometry.cellsize, azimuth, M_PI / 2.0 - zenith, shadow);
+    if (lit && shading)
+      CastShadows(dem, zoneGrid, nodata, nrows, ncols, geometry.cellsize, azimuth, M_PI / 2.0 - zenith, shadow,
+                  Parallel());
 
     if (lit) {
       const double cosZ = std::cos(zenith);

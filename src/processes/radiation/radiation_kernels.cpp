@@ -38,7 +38,7 @@ double SubStepRadiation(double delta, double light, double zenith) {
 }
 
 void CastShadows(double** dem, double** zone, double nodata, int nrows, int ncols, double cellsize, double azimuth,
-                 double elevation, double** shadow) {
+                 double elevation, double** shadow, bool parallel) {
   if (nrows < 1 || ncols < 1) return;
   // The grid edges toward the sun and the directions away from it (row 1 is north).
   int edgeRow, edgeCol, dRow, dCol;
@@ -85,8 +85,18 @@ void CastShadows(double** dem, double** zone, double nodata, int nrows, int ncol
       if (r < 1 || r > nrows || c < 1 || c > ncols) return;
     }
   };
-  for (int c = 1; c <= ncols; ++c) ray(edgeRow, c);
-  for (int r = 1; r <= nrows; ++r) ray(r, edgeCol);
+  // Rays from the edge row step one row at a time when the sun runs along the rows, so two
+  // of them never meet; rays from the edge column then cross them and must follow in
+  // order. With the sun along the columns it is the other way round.
+  if (alongRows) {
+#pragma omp parallel for schedule(runtime) if (parallel)
+    for (int c = 1; c <= ncols; ++c) ray(edgeRow, c);
+    for (int r = 1; r <= nrows; ++r) ray(r, edgeCol);
+  } else {
+    for (int c = 1; c <= ncols; ++c) ray(edgeRow, c);
+#pragma omp parallel for schedule(runtime) if (parallel)
+    for (int r = 1; r <= nrows; ++r) ray(r, edgeCol);
+  }
 }
 
 double DirectWeight(double cosIncidence, double cosZ, double sunshine) {

@@ -19,9 +19,11 @@ double SubStepRadiation(double delta, double light, double zenith);
 
 // Shading of the grid for a sun at azimuth (from north, clockwise) and elevation
 // (radians): shadow[r][c] is 1 for shaded, 0 for lit cells whose zone is valid; other
-// cells are left as they are. Rays run from the sunward grid edges across the grid.
+// cells are left as they are. Rays run from the sunward grid edges across the grid. With
+// parallel the rays of the edge across the sun's main direction, which never share a
+// cell, run on all threads; the result is the same as on one thread.
 void CastShadows(double** dem, double** zone, double nodata, int nrows, int ncols, double cellsize, double azimuth,
-                 double elevation, double** shadow);
+                 double elevation, double** shadow, bool parallel = false);
 
 // Weight of the direct radiation on a cell: cosIncidence (of the sloped surface), cosZ
 // (of a horizontal one), the cell's relative sunshine (below 0: none). Overcast cells

@@ -271,25 +271,37 @@ void schneemodellklasse::AddStatistics() {
   source[sThawDepth] = permafrost ? thawDepth : nullptr;
 
   const ZoneCells cells = ModuleZoneCells();
-  const double nodata = geometry.nodata_value;
+  // Every writer's zone sums in one parallel pass over the cells (processes/zone_sums.h).
+  std::array<ZoneTableEntry*, kStatCount> tables{};
+  std::array<int, kStatCount> active{};
+  int count = 0;
   for (int s = 0; s < kStatCount; ++s) {
-    zonalstatistic* w = statistics[s].get();
+    const zonalstatistic* w = statistics[s].get();
     if (!w || !w->Active() || !source[s]) continue;
-    if (s != sSnowTemp && s != sSurfTemp && s != sThawDepth) {
-      w->AddGrid(cells, source[s]);
-      continue;
-    }
-    // Temperatures and thaw depths count only where they are defined (snow, permafrost).
-    double** v = source[s];
-    for (int r = cells.firstRow; r <= cells.lastRow; ++r) {
-      int c0, c1;
-      cells.Columns(r, c0, c1);
-      for (int c = c0; c <= c1; ++c) {
-        const int z = cells.ZoneIndex(r, c);
-        if (z > 0 && v[r][c] > nodata + 1.0) w->AddCellValue(r, c, z, v[r][c], 1.0);
-      }
-    }
+    tables[s] = statisticsZones[s].data();
+    active[count++] = s;
   }
+  if (count == 0) return;
+  const double nodata = geometry.nodata_value;
+  statisticsSums.Prepare(cells, relCellArea, geometry.nrows, geometry.ncols, kStatCount, zoneCount, cells.firstRow,
+                         cells.lastRow);
+  const int blocks = statisticsSums.Blocks();
+#pragma omp parallel for schedule(runtime)
+  for (int b = 0; b < blocks; ++b)
+    for (int r = statisticsSums.FirstRow(b); r <= statisticsSums.LastRow(b); ++r)
+      statisticsSums.AddRow(b, r, [&](int c, const ZoneSums::Cell& cell) {
+        for (int i = 0; i < count; ++i) {
+          const int s = active[i];
+          const double v = source[s][r][c];
+          // Temperatures and thaw depths count only where they are defined (snow, permafrost).
+          if (s == sSnowTemp || s == sSurfTemp || s == sThawDepth) {
+            if (v > nodata + 1.0) cell.Add(s, v);
+          } else {
+            cell.AddValue(s, v);
+          }
+        }
+      });
+  statisticsSums.Fold(tables.data());
 }
 
 void schneemodellklasse::WriteOutputGrids() {

@@ -31,6 +31,7 @@
 #include "processes/snow/glacier_physics.h"
 #include "processes/snow/glacier_inventory.h"
 #include "processes/snow/snow_physics.h"
+#include "processes/zone_sums.h"
 
 struct SubbasinRunoff;  // the soil model's runoff per sub-basin
 class LanduseTableEntry;
@@ -146,6 +147,7 @@ class schneemodellklasse : public teilmodellklasse {
   std::array<bool, kGridCount> gridOwned{};          // created (and freed) by this module
   std::array<std::unique_ptr<zonalstatistic>, kStatCount> statistics;
   std::array<std::vector<ZoneTableEntry>, kStatCount> statisticsZones;
+  ZoneSums statisticsSums;  // the zone sums of every writer, summed in one pass
 
   // --- grids of other modules -------------------------------------------------------
   double** precipitation = nullptr;
