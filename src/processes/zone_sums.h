@@ -71,12 +71,17 @@ class ZoneSums {
       const double z = zoneRow[c];
       if (!(z > cells.nodata) || !(z >= 0.0 && z < cells.maxCode + 1.0)) return cell;
       if (regionRow && regionRow[c] != cells.instance) return cell;
-      const int zi = cells.codeMap[static_cast<int>(z)];
-      if (zi <= 0 || zi > owner->zoneCount) return cell;
+      return InZone(c, cells.codeMap[static_cast<int>(z)]);
+    }
+    // Cell c of the row in the zone index zi the caller found (as AddCellValue takes it);
+    // it counts when zi is a zone and c lies in the row's cells.
+    Cell InZone(int c, int zi) {
+      Cell cell;
+      if (owner == nullptr || c < first || c > last || zi <= 0 || zi > owner->zoneCount) return cell;
       cell.sums = owner->Touch(block, zi);
       cell.weighted = weightRow != nullptr && c <= owner->weightCols && weightRow[c] > kWeightNodata;
       cell.cellWeight = cell.weighted ? weightRow[c] : 1.0;
-      cell.nodata = cells.nodata;
+      cell.nodata = owner->cells.nodata;
       return cell;
     }
     int First() const { return first; }

@@ -87,14 +87,14 @@ ModuleInputs SoilBasin::Inputs(const std::string& controlFile) {
 
 std::string SoilBasin::ControlText(const SoilSectionOptions& o) const {
   std::string t = "[infiltration_model]\n" + std::to_string(o.infiltration) + "\n" +
-                  std::to_string(o.infiltrationInterval) + "\ninfex.asc\n0\ninfex.stat 0\ninfsat.asc\n0\n" +
+                  std::to_string(o.infiltrationInterval) + "\ninfex.asc\n0\ninfex.stat " + o.statCode + "\ninfsat.asc\n0\n" +
                   std::to_string(o.macropores) + "\n\n";
   t += "[soil_model]\n" + std::to_string(o.flowControl) + "\n" + std::to_string(o.interval) + "\n" +
        std::to_string(o.method) + "\n";
   const char* names[8] = {"sd", "suz", "sif", "sbia", "nfkia", "ssp", "qd", "qi"};
   for (const char* n : names) t += o.gridDir + n + ".bin\n0\n";
   t += "peak.asc\n";
-  for (const char* s : {"QD", "QI", "QB", "QBB", "Qg", "SB", "SUZ", "SIF", "SD"}) t += std::string(s) + ".stat 0\n";
+  for (const char* s : {"QD", "QI", "QB", "QBB", "Qg", "SB", "SUZ", "SIF", "SD"}) t += std::string(s) + ".stat " + o.statCode + "\n";
   t += o.codeRow + " # codes\n";
   for (const std::string& row : o.rows) t += row + " # row\n";
   t += std::to_string(o.readgrids) + "\nstate.txt\n\n" + o.extra;

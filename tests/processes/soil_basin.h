@@ -29,6 +29,7 @@ struct SoilSectionOptions {
   int infiltrationInterval = 60;
   double macropores = 0.3;
   std::string extra;  // appended to the control file
+  std::string statCode = "0";  // of every statistics file
 };
 
 class SoilBasin {

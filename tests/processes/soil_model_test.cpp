@@ -277,12 +277,14 @@ TEST(SoilModel, LakeCellsAddNothingButKeepTheOthersRunoff) {
 TEST(SoilModel, ResultsDoNotDependOnTheThreadCount) {
   const int saved = omp_get_max_threads();
   std::vector<double> results[2];
+  std::string tables[2];
   for (int run = 0; run < 2; ++run) {
     omp_set_num_threads(run == 0 ? 1 : 4);
     SoilBasin b;
     AddTravelTimes(b);
     SoilSectionOptions o;
     o.rows[12] = "0.4 0.7";  // capillary exchange on
+    o.statCode = "2001";
     auto m = b.Build(o);
     for (int s = 0; s < 60; ++s) {
       Rain(b, s);
@@ -292,9 +294,13 @@ TEST(SoilModel, ResultsDoNotDependOnTheThreadCount) {
     for (double** g : {m->soilStorage, m->saturationDeficit, m->unsaturatedZone, m->interflowStorage, m->directFlow})
       for (int r = 1; r <= SoilBasin::kRows; ++r)
         for (int c = 1; c <= SoilBasin::kCols; ++c) results[run].push_back(g[r][c]);
+    m->WriteStatistics();
+    for (const char* f : {"infex.stat", "SB.stat", "SUZ.stat", "SIF.stat"}) tables[run] += ReadTextFile(b.dir.file(f));
     m->DeleteModule();
   }
   omp_set_num_threads(saved);
+  EXPECT_GT(tables[0].size(), 4u * 60u * 10u);  // 60 rows in each file
+  EXPECT_EQ(tables[0], tables[1]);
   ASSERT_EQ(results[0].size(), results[1].size());
   for (size_t k = 0; k < results[0].size(); ++k) ASSERT_EQ(results[0][k], results[1][k]) << k;
 }

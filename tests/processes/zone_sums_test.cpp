@@ -98,7 +98,7 @@ std::vector<double> Loop(Basin& b, ZoneSums& sums, bool rowsAsTheyGo) {
     for (int r = sums.FirstRow(k); r <= sums.LastRow(k); ++r) {
       if (rowsAsTheyGo) {
         ZoneSums::Row row = sums.RowOf(k, r);
-        for (int c = 0; c <= kCols + 1; ++c) AddCell(b, r, c, row.At(c));  // cells outside count nowhere
+        for (int c = 0; c <= kCols; ++c) AddCell(b, r, c, row.At(c));  // column 0 counts nowhere
       } else {
         sums.AddRow(k, r, [&](int c, const ZoneSums::Cell& cell) { AddCell(b, r, c, cell); });
       }

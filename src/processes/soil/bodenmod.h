@@ -16,6 +16,7 @@
 #include "framework/zonalstatistic.h"
 #include "processes/soil/soil_cell.h"
 #include "processes/subbasin_runoff.h"
+#include "processes/zone_sums.h"
 #include "tables/soil_table.h"
 
 // One travel-time zone of a sub-basin: water in transit towards the outlet.
@@ -153,6 +154,7 @@ class bodenmodellklasse : public teilmodellklasse {
   std::vector<double> blockSums;  // per block of rows: sub-basin and zone sums of the step
   std::unique_ptr<zonalstatistic> statistics[9];
   std::vector<ZoneTableEntry> statisticsZones[9];
+  ZoneSums cellSums;  // zone sums of the storage writers, in one pass
 
  protected:
   // Construction steps (soil_setup.cpp).

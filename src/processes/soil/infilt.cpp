@@ -103,43 +103,57 @@ infiltrationsmodellklasse::~infiltrationsmodellklasse() {
 void infiltrationsmodellklasse::Infiltrate() {
   const int nrows = geometry.nrows;
   const double nodata = geometry.nodata_value;
+  // The excess's zone sums are added as the rows are done, in fixed blocks of rows.
+  ZoneTableEntry* excessTable = excessStatistics && excessStatistics->Active() ? excessZones.data() : nullptr;
+  if (excessTable) excessStatistics->ClearZoneSums();
+  ZoneCells cells;
+  cells.zone = soilZoneGrid;
+  cells.nodata = nodata;
+  cells.codeMap = codeMapStore.data();
+  cells.maxCode = largestCode;
+  cells.firstRow = 1;
+  cells.lastRow = nrows;
+  cells.ncols = geometry.ncols;
+  excessSums.Prepare(cells, relCellArea, nrows, geometry.ncols, 1, subbasins, 1, nrows);
+  const int blocks = excessSums.Blocks();
 #pragma omp parallel for schedule(runtime)
-  for (int r = 1; r <= nrows; ++r) {
-    int first, last;
-    ColumnRange(r, first, last);
-    for (int c = first; c <= last; ++c) {
-      if (SubbasinOf(r, c) <= 0) continue;
-      if (iceFirn && iceFirn[r][c] > nodata) {
-        infiltrationExcess[r][c] = 0.0;
-        saturationMarker[r][c] = 0.0;
-        continue;
-      }
-      const double nFK = std::max(0.0, availableSoilMoisture[r][c]);
-      const double f = soilcell::FreePoreFraction(unsaturatedZone[r][c], saturationDeficit[r][c],
-                                                  DrainablePorosity(r, c), soilStorage[r][c], nFK, RootDepthOf(r, c));
-      fillablePorosity[r][c] = f;
-      const double P = waterInput && waterInput[r][c] > nodata ? waterInput[r][c] : 0.0;
-      const double K = conductivity[r][c] > nodata ? conductivity[r][c] : 0.0;
-      double input = P;
-      infiltrationExcess[r][c] =
-          soilcell::Infiltration(P, K, f, Suction(r, c), macroporeFraction, saturationMarker[r][c], input);
-      if (waterInput && waterInput[r][c] > nodata) waterInput[r][c] = input;
-    }
-  }
-  if (excessStatistics) {
-    excessStatistics->ClearZoneSums();
-    for (int r = 1; r <= nrows; ++r) {
+  for (int b = 0; b < blocks; ++b)
+    for (int r = excessSums.FirstRow(b); r <= excessSums.LastRow(b); ++r) {
       int first, last;
       ColumnRange(r, first, last);
+      ZoneSums::Row row = excessSums.RowOf(b, r);
       for (int c = first; c <= last; ++c) {
         const int i = SubbasinOf(r, c);
-        if (i > 0) excessStatistics->AddCellValue(r, c, i, infiltrationExcess[r][c], 1.0);
+        if (i <= 0) continue;
+        InfiltrateCell(r, c);
+        if (excessTable) row.InZone(c, i).Add(0, infiltrationExcess[r][c]);
       }
     }
+  if (excessTable) {
+    excessSums.Fold(&excessTable);
     excessStatistics->AggregateAndWrite(stepYear, stepMonth, stepDay, stepHour, stepMinute);
   }
   WriteGrids(excessPosition, 1, false);
   WriteGrids(markerPosition, 1, false);
+}
+
+void infiltrationsmodellklasse::InfiltrateCell(int r, int c) {
+  const double nodata = geometry.nodata_value;
+  if (iceFirn && iceFirn[r][c] > nodata) {
+    infiltrationExcess[r][c] = 0.0;
+    saturationMarker[r][c] = 0.0;
+    return;
+  }
+  const double nFK = std::max(0.0, availableSoilMoisture[r][c]);
+  const double f = soilcell::FreePoreFraction(unsaturatedZone[r][c], saturationDeficit[r][c], DrainablePorosity(r, c),
+                                              soilStorage[r][c], nFK, RootDepthOf(r, c));
+  fillablePorosity[r][c] = f;
+  const double P = waterInput && waterInput[r][c] > nodata ? waterInput[r][c] : 0.0;
+  const double K = conductivity[r][c] > nodata ? conductivity[r][c] : 0.0;
+  double input = P;
+  infiltrationExcess[r][c] =
+      soilcell::Infiltration(P, K, f, Suction(r, c), macroporeFraction, saturationMarker[r][c], input);
+  if (waterInput && waterInput[r][c] > nodata) waterInput[r][c] = input;
 }
 
 void infiltrationsmodellklasse::Run(ModelDate date) {

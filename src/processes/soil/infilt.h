@@ -33,8 +33,11 @@ class infiltrationsmodellklasse : public bodenmodellklasse {
   int excessPosition = 0, markerPosition = 0;
   std::unique_ptr<zonalstatistic> excessStatistics;
   std::vector<ZoneTableEntry> excessZones;
+  ZoneSums excessSums;  // the excess's zone sums, added as the rows are done
 
  private:
   void ReadOwnSection();
   void Infiltrate();
+  // One cell of the basin: its infiltration and excess, the water input reduced.
+  void InfiltrateCell(int r, int c);
 };

@@ -219,9 +219,22 @@ void bodenmodellklasse::AddCellStatistics() {
   cells.lastRow = geometry.nrows;
   cells.ncols = geometry.ncols;
   cells.rowBounds = rowBounds.size() > static_cast<size_t>(geometry.nrows) ? &rowBounds : nullptr;
-  if (statistics[5]) statistics[5]->AddGrid(cells, soilStorage);
-  if (statistics[6]) statistics[6]->AddGrid(cells, unsaturatedZone);
-  if (statistics[7]) statistics[7]->AddGrid(cells, interflowStorage);
+  // The three storages' zone sums in one parallel pass (processes/zone_sums.h).
+  double** const grids[3] = {soilStorage, unsaturatedZone, interflowStorage};
+  ZoneTableEntry* tables[3] = {};
+  for (int k = 0; k < 3; ++k)
+    if (statistics[5 + k] && statistics[5 + k]->Active() && grids[k]) tables[k] = statisticsZones[5 + k].data();
+  if (!tables[0] && !tables[1] && !tables[2]) return;
+  cellSums.Prepare(cells, relCellArea, geometry.nrows, geometry.ncols, 3, subbasins, 1, geometry.nrows);
+  const int blocks = cellSums.Blocks();
+#pragma omp parallel for schedule(runtime)
+  for (int b = 0; b < blocks; ++b)
+    for (int r = cellSums.FirstRow(b); r <= cellSums.LastRow(b); ++r)
+      cellSums.AddRow(b, r, [&](int c, const ZoneSums::Cell& cell) {
+        for (int k = 0; k < 3; ++k)
+          if (tables[k]) cell.AddValue(k, grids[k][r][c]);
+      });
+  cellSums.Fold(tables);
 }
 
 void bodenmodellklasse::StepSubbasins() {
