@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 
 #include "framework/ctrl_c.h"
 #include "framework/logstream.h"
@@ -137,6 +138,9 @@ int AL_class::ReadParameters(const std::string& entry, int abstraction, const St
   }
   if (HasOutputFile()) {
     outputFile = MakeFilePath(outputDirectory_, outputFile);
+    std::error_code ec;
+    if (!inputFile.empty() && std::filesystem::equivalent(outputFile, inputFile, ec))
+      Fail(log_, "error opening " + outputFile + " for " + who + ": it is the abstraction's input file", 37);
     std::string line = dt < 60.0 ? "YY\tMM\tDD\tHH\tmm\tm^3/s" : "YY\tMM\tDD\tHH\tm^3/s";
     for (int k = 0; k < tracers_; ++k)
       line += "\t" + (k < static_cast<int>(tracerNames_.size()) ? tracerNames_[k] : std::string());

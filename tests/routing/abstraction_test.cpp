@@ -83,6 +83,7 @@ TEST(Abstraction, BadEntriesAreRefusedWithTheirCodes) {
       {"= from_file input_file = " + file + " col = 0 out = o.txt", 44},
       {"= extern_with_rule " + b.dir.path() + "/missing/o.txt", 37},
       {"= from_file input_file = " + file + " col = 2 out = o.txt", 0},
+      {"= from_file input_file = " + file + " col = 2 out = in.txt", 37},  // would overwrite its input
   };
   for (const auto& c : cases) EXPECT_EQ(Code([&] { b.Make(c.entry); }), c.code) << c.entry;
   b.start = StepDate{2023, 1, 1, 0, 0};
