@@ -1,6 +1,6 @@
 // Routing alone on the example basin: the total runoff that a full run's soil model wrote,
-// routed again with -mode:routing and the same control file, gives the full run's dates and,
-// within what the file's three printed decimals of runoff allow, its discharges.
+// routed again with -mode:routing and the same control file, gives the full run's dates and
+// its discharges as printed.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,16 +15,16 @@ namespace {
 
 const std::string kExample = std::string(ORVEL_SOURCE_DIR) + "/examples/basin/";
 
-// The rows of a discharge statistics file: date and the five outlets.
-std::vector<std::vector<double>> Rows(const std::string& text) {
+// The rows of a discharge statistics file as printed: date and the five outlets.
+std::vector<std::vector<std::string>> Rows(const std::string& text) {
   std::istringstream in(text);
   std::string line;
-  std::vector<std::vector<double>> rows;
+  std::vector<std::vector<std::string>> rows;
   for (int k = 0; k < 3; ++k) std::getline(in, line);
   while (std::getline(in, line)) {
     std::istringstream f(line);
-    std::vector<double> row(9);
-    for (double& v : row) f >> v;
+    std::vector<std::string> row(9);
+    for (std::string& v : row) f >> v;
     if (f) rows.push_back(row);
   }
   return rows;
@@ -47,12 +47,25 @@ TEST(RoutingOnlyBasin, TheFullRunsTotalRunoffRoutedAloneGivesItsDischarges) {
   EXPECT_NE(log.find("looking for starting date in output/Qg.stat"), std::string::npos);
   const auto alone = Rows(ReadTextFile(dir.file("output/discharge.stat")));
   ASSERT_EQ(alone.size(), full.size());
+  // Sub-basins 1 to 3 have no channel: their outlet is their runoff of the step. Sub-basins 4
+  // and 5 route through channels whose initialisation routing starts, in this mode, from the
+  // file's first row and, in the full run, from the soil model's record before its first step.
+  // That start fades within the first days: after five days the two agree to the printed
+  // precision (a last digit may still round the other way), and from the tenth day every
+  // printed digit agrees.
+  const size_t fading = 5 * 24, forgotten = 10 * 24;
+  ASSERT_GT(full.size(), forgotten + 100);
   for (size_t k = 0; k < full.size(); ++k) {
-    for (int c = 0; c < 4; ++c) ASSERT_EQ(alone[k][c], full[k][c]) << "row " << k;
-    // The first day differs by the start of the initialisation routing; later the runoff's
-    // rounding to 0.001 mm per step (a tenth of the lowest flows here) is all that differs.
-    if (k < 48) continue;
-    for (int c = 4; c < 9; ++c) EXPECT_NEAR(alone[k][c], full[k][c], 0.01 + 0.15 * full[k][c]) << "row " << k;
+    for (int c = 0; c < 7; ++c) ASSERT_EQ(alone[k][c], full[k][c]) << "row " << k << " column " << c;
+    for (int c = 7; c < 9; ++c) {
+      const double a = std::stod(alone[k][c]), f = std::stod(full[k][c]);
+      if (k >= forgotten)
+        ASSERT_EQ(alone[k][c], full[k][c]) << "row " << k << " column " << c;
+      else if (k >= fading)
+        ASSERT_LE(std::fabs(a - f), 0.001 + 1e-9) << "row " << k << " column " << c;
+      else
+        EXPECT_NEAR(a, f, 0.15 * f) << "row " << k << " column " << c;
+    }
   }
 }
 
