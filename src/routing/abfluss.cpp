@@ -160,14 +160,6 @@ void abflussmodellklasse::ReadDescriptions() {
     list.push_back(ParseRoutingDescription(texts[k], static_cast<int>(k + 1), codes, totals.zl, log));
   }
   CheckRoutingNetwork(list, log);
-  for (const RoutingDescription& d : list) {
-    if (!d.reservoirCodes.empty())
-      Fail(log,
-           "routing description " + std::to_string(d.number) + " (TG " + std::to_string(d.code) + "): reservoir SP " +
-               std::to_string(d.reservoirCodes.front()) +
-               " cannot be routed: this version has no reservoirs or lakes; remove the SP entry",
-           17);
-  }
 
   const int zones = subbasinCount + totals.zl;
   cellCounts.assign(zones + 1, 0.0);
@@ -192,6 +184,19 @@ void abflussmodellklasse::ReadDescriptions() {
   setup.nodata = geometry.nodata_value;
   setup.outputDirectory = output.defaultOutputDirectory;
   setup.timeOffsetHours = routing.routingTimeOffset / 60.0;
+  setup.runoffFactor = std::max(1, static_cast<int>(stepRatio));
+  if (totals.sp > 0) {
+    ReservoirContext& rc = setup.reservoirs;
+    rc.log = log;
+    rc.geometry = geometry;
+    rc.rows = rowBounds.empty() ? nullptr : &rowBounds;
+    rc.grids = FindLakeGrids();
+    rc.lakes = rc.grids.lakeCodes != nullptr;
+    rc.outputDirectory = output.defaultOutputDirectory;
+    rc.tableDirectory = output.defaultOutputDirectory;
+    rc.dt = static_cast<int>(timeInterval);
+    rc.timeOffset = setup.timeOffsetHours;
+  }
   for (const RoutingDescription& d : list) {
     routingObjects.push_back(new routingclass(log, d, setup));
     const int own = codes.Internal(d.code);
@@ -202,6 +207,7 @@ void abflussmodellklasse::ReadDescriptions() {
       for (int m : c.members) downstream[codes.Internal(m)] = own;
     }
   }
+  BuildReservoirs(list);
   for (routingclass* o : routingObjects) {
     o->CheckSubbasinAreas();
     o->WriteWQTable(output.defaultOutputDirectory);

@@ -6,9 +6,11 @@
 //   abfluss_step.cpp       start-up routing, the time step, statistics and tear-down
 //   abfluss_observed.cpp   observed discharge: the window of rows and the efficiency sums
 //   abfluss_storage.cpp    the routing part of the storage file (warm start)
+//   abfluss_lakes.cpp      reservoirs and lakes: their grids and their construction
 //   routing_only.cpp       routing alone, from the total runoff of a former run
 #pragma once
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -16,10 +18,10 @@
 #include "framework/routstatistic.h"
 #include "framework/teilmod.h"
 #include "processes/subbasin_runoff.h"
+#include "routing/reservoir.h"
 #include "routing/routing_description.h"
 
 class routingclass;     // one routing object (channels and inflows of one sub-basin)
-class SP_class;         // reservoirs and lakes (not part of this version)
 class TimeSeriesTable;
 
 // What the routing module takes besides the common module inputs.
@@ -134,6 +136,21 @@ class abflussmodellklasse : public teilmodellklasse {
   int stepCounter = 0;
   std::vector<std::vector<EfficiencyRecord>> linearSums, logSums;  // [shift][zone]
 
+  // --- reservoirs and lakes (abfluss_lakes.cpp) --------------------------------------------
+  ReservoirRegistry reservoirRegistry;  // every reservoir of the run, by number
+  std::map<int, int> reservoirZones;    // zone -> its last reservoir has a hydraulic connection
+  int lakeCount = 0;                    // reservoirs with lake cells
+  MatrixOwner precipitationOnLakes;     // "PrecOnLakes", mm per step
+  int precipitationOnLakesPosition = 0;
+  double** waterInput = nullptr;        // where "PrecOnLakes" comes from
+  double** lakeCodeGrid = nullptr;
+  // The grids the lakes read and write (none when lakes are off).
+  LakeGrids FindLakeGrids();
+  // The reservoirs of every SP entry, their rules and links, and a first step of each.
+  void BuildReservoirs(const std::vector<RoutingDescription>& list);
+  void FillPrecipitationOnLakes();
+  void ReleaseLakeGrids();
+
   // Observed-discharge set-up (at construction) and one step of it.
   void OpenObservedDischarge();
   void CompareObservedDischarge();
@@ -147,4 +164,5 @@ class abflussmodellklasse : public teilmodellklasse {
   void AdvanceObserved();
   void CopyInputToSubintervals();
   double Discharge(int zone, double depth) const;  // mm per step -> m³/s
+  double** LakeGrid(const std::string& gridName) const;  // null when not registered
 };

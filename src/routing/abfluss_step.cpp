@@ -38,7 +38,7 @@ void abflussmodellklasse::InitRouting() {
   for (long k = 0; k < times; ++k) {
     std::copy(savedInput.begin(), savedInput.end(), input.begin());
     CopyInputToSubintervals();
-    for (routingclass* o : routingObjects) o->Route(initDate);
+    for (routingclass* o : routingObjects) o->Route(initDate, 0, 1);
     *log << ".";
   }
   std::copy(savedInput.begin(), savedInput.begin() + subbasinCount + 1, input.begin());
@@ -71,9 +71,10 @@ void abflussmodellklasse::RunTimeStep(ModelDate date, int, int) {
   for (int i = 1; i <= subbasinCount; ++i) input[i] = subbasinRunoff->table[0][i] / stepRatio;
   for (routingclass* o : routingObjects) o->ReadInflows(date);
   CopyInputToSubintervals();
+  FillPrecipitationOnLakes();
   const StepDate stepDate{static_cast<int>(date.year), static_cast<int>(date.month), static_cast<int>(date.day),
                           static_cast<int>(date.hour), static_cast<int>(date.minute)};
-  for (routingclass* o : routingObjects) o->Route(stepDate);
+  for (routingclass* o : routingObjects) o->Route(stepDate, 1, 1);
 
   if (observed) CompareObservedDischarge();
 
@@ -115,6 +116,7 @@ void abflussmodellklasse::DeleteModule() {
       delete o;
     }
     routingObjects.clear();
+    ReleaseLakeGrids();
   }
   modelobject::DeleteModule();
 }

@@ -95,6 +95,8 @@ void abflussmodellklasse::RestoreStorageSection(const std::string& text, const s
     for (size_t k = 0; k < routingObjects.size(); ++k) routingObjects[k]->channels = std::move(before[k]);
     throw;
   }
-  for (routingclass* o : routingObjects)
+  for (routingclass* o : routingObjects) {
     for (ChannelTable& c : o->channels) RestoreLastSlots(c, timeInterval);
+    o->ApplyStoredReservoirs();
+  }
 }

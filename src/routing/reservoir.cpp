@@ -92,6 +92,7 @@ void SP_class::ReadParameters(int reservoir, const std::string& entry) {
   state.assign(c_.tracers + 1, 0.0);
   previous.assign(c_.tracers + 1, 0.0);
   state[0] = v0;
+  V0 = v0;
   for (int k = 1; k <= c_.tracers && k <= 9; ++k) state[k] = c0[k - 1];
   const size_t rowBytes = 8 * static_cast<size_t>(c_.tracers + 35);
   rowCapacity = rowBytes > kOutputBufferBytes ? 1 : kOutputBufferBytes / rowBytes;

@@ -127,6 +127,7 @@ class SP_class {
   std::vector<double> state;     // V (m3), then the tracer concentrations
   std::vector<double> previous;  // the state at the start of the step
   double W = 0.0, A = 0.0, W0 = 0.0, A0 = 0.0;
+  double V0 = 0.0;  // initial volume of the entry
   double Qout = 0.0;             // m3/s
   double dTmin = 60.0;           // s
   int useRunningAvg = 0;         // hours

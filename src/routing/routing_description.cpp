@@ -254,10 +254,19 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
     d.abstractionTexts.push_back(text.substr(r.t_.Pos()));
   }
   r.t_.Rewind();
+  std::vector<size_t> starts;  // where each reservoir's keys begin, and the next "SP"
   for (int e = 1; e <= spCount; ++e) {
     const std::string entry = "SP " + std::to_string(e);
     r.Find("SP", entry);
+    if (e > 1) starts.push_back(r.t_.Pos() - 2);
     d.reservoirCodes.push_back(r.Int("the reservoir code", entry));
+    starts.push_back(r.t_.Pos());
+  }
+  // A reservoir's keys are those of its own entry: it never takes a key of the next one.
+  for (int e = 0; e < spCount; ++e) {
+    const size_t from = starts[static_cast<size_t>(2 * e)];
+    const size_t to = e + 1 < spCount ? starts[static_cast<size_t>(2 * e + 1)] : text.size();
+    d.reservoirEntries.push_back(text.substr(from, to - from));
   }
   return d;
 }

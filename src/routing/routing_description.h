@@ -59,6 +59,7 @@ struct RoutingDescription {
   std::vector<int> abstractionCodes;  // AL entries (target codes)
   std::vector<std::string> abstractionTexts;  // per AL entry: the text after its code
   std::vector<int> reservoirCodes;    // SP entries
+  std::vector<std::string> reservoirEntries;  // their texts after the code
   int joins = 0;                      // "&" in the text
 };
 

@@ -64,6 +64,17 @@ double StateReader::Double(const std::string& what) {
 
 void StateReader::SkipLine() { file_.RestOfLine(); }
 
+std::string StateReader::Line(const std::string& what) {
+  ++position_;
+  std::string line;
+  if (!file_.ReadLine(line)) Fail("error reading " + what + " (end of file)");
+  return line;
+}
+
+size_t StateReader::Mark() const { return file_.Pos(); }
+
+void StateReader::Return(size_t mark) { file_.Seek(mark); }
+
 double StateReader::LineMean(int expected, const std::string& what) {
   ++position_;
   std::string line;
@@ -122,7 +133,19 @@ void routingclass::WriteState(std::string& t) const {
     const ChannelTable& c = channels[static_cast<size_t>(inflows[z].channel)];
     WriteChannel(t, c, c.sourceZone, static_cast<int>(z + 1), true, true);
   }
-  t += "0 (number of reservoirs)\n";
+  t += FormatText("%d (number of reservoirs)\n", static_cast<int>(reservoirs.size()));
+  for (size_t k = 0; k < reservoirs.size(); ++k) {
+    const SP_class& sp = *reservoirs[k];
+    const int r = static_cast<int>(k + 1);
+    for (double v : sp.state) t += FormatText("%.17g ", v);
+    t += FormatText(" (reservoir %d)\n", r);
+    t += FormatText("%d (useRunningAvg reservoir %d)\n", sp.useRunningAvg, r);
+    // The running-average list stands on a line of its own.
+    if (sp.useRunningAvg > 0) {
+      for (double v : sp.runningAvg) t += FormatText("%.17g ", v);
+      t += "\n";
+    }
+  }
   t += "\n";
 }
 
@@ -143,10 +166,67 @@ void routingclass::ReadState(StateReader& r, int version, double storedStep) {
     ChannelTable& c = channels[static_cast<size_t>(z.channel)];
     ReadChannel(r, c, c.sourceZone, version, storedStep, "external inflow index");
   }
-  const int reservoirs = r.Int("number of reservoirs");
-  if (reservoirs != 0)
-    r.Fail("error reading reservoir code (expected 0 reservoirs, read " + std::to_string(reservoirs) + ")");
+  ReadReservoirStates(r);
+}
+
+void routingclass::ReadReservoirStates(StateReader& r) {
+  const int count = r.Int("number of reservoirs");
+  if (count != static_cast<int>(reservoirs.size()))
+    r.Fail("error reading reservoir code (expected " + std::to_string(reservoirs.size()) + " reservoirs, read " +
+           std::to_string(count) + ")");
   r.SkipLine();
+  storedReservoirs.clear();
+  for (size_t k = 0; k < reservoirs.size(); ++k) {
+    const SP_class& sp = *reservoirs[k];
+    const std::string which = "reservoir " + std::to_string(k + 1);
+    StoredReservoir stored;
+    for (size_t i = 0; i < sp.state.size(); ++i) {
+      const double v = r.Double("the state of " + which);
+      if (!std::isfinite(v) || (i == 0 && v < 0.0))
+        r.Fail("error reading the state of " + which + " (a volume must be a finite number of at least 0)");
+      stored.state.push_back(v);
+    }
+    r.SkipLine();
+    stored.runningAvg = sp.runningAvg;
+    // Older files have no running-average line.
+    const size_t mark = r.Mark();
+    const std::string flagLine = r.Line("the useRunningAvg line of " + which);
+    if (flagLine.find("useRunningAvg") == std::string::npos) {
+      r.Return(mark);
+    } else {
+      TextCursor flag(flagLine);
+      int storedFlag = 0;
+      if (!flag.ReadInt(storedFlag)) r.Fail("error reading the useRunningAvg flag of " + which);
+      if (storedFlag > 0) {
+        TextCursor list(r.Line("the running averages of " + which));
+        stored.runningAvg.clear();
+        double v = 0.0;
+        while (list.ReadDouble(v)) {
+          if (!std::isfinite(v) || v < 0.0) r.Fail("error reading the running averages of " + which);
+          stored.runningAvg.push_back(v);
+        }
+        list.SkipBlanks();
+        if (!list.AtEnd()) r.Fail("error reading the running averages of " + which + " (not a number)");
+      }
+    }
+    storedReservoirs.push_back(std::move(stored));
+  }
+}
+
+void routingclass::ApplyStoredReservoirs() {
+  for (size_t k = 0; k < storedReservoirs.size() && k < reservoirs.size(); ++k) {
+    SP_class& sp = *reservoirs[k];
+    StoredReservoir& stored = storedReservoirs[k];
+    sp.state = stored.state;
+    sp.runningAvg = std::move(stored.runningAvg);
+    if (sp.lake) {
+      sp.UpdateLakeLevel(sp.state[0]);
+    } else if (sp.A > 0.0) {
+      // The level follows the stored volume, not the initial one.
+      sp.W = sp.W0 + (sp.state[0] - sp.V0) / sp.A;
+    }
+  }
+  storedReservoirs.clear();
 }
 
 void routingclass::ReadChannel(StateReader& r, ChannelTable& c, int expectedIndex, int version, double storedStep,

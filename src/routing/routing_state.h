@@ -19,6 +19,10 @@ class StateReader {
   // values (a comment may follow them).
   double LineMean(int expected, const std::string& what);
   void SkipLine();
+  // The next whole line (may be empty); FATAL at the end of the file.
+  std::string Line(const std::string& what);
+  size_t Mark() const;
+  void Return(size_t mark);
   // "FATAL: " what " in file " path " (position " n ")", error 71.
   [[noreturn]] void Fail(const std::string& what) const;
   long Position() const { return position_; }

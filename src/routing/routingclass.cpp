@@ -5,6 +5,7 @@
 
 #include "framework/logstream.h"
 #include "framework/timeseries_table.h"
+#include "routing/abstraction.h"
 
 namespace {
 
@@ -235,11 +236,12 @@ void routingclass::DeleteModule() {
       for (int m : c.members) *log << ", " << m;
       *log << ")";
     }
-    *log << ", --> ZLs..." << ", --> ALs...";
+    *log << ", --> ZLs..." << ", --> ALs..." << ", --> SPs...";
   }
   FlushOutputFiles();
   abstractionList.clear();
   abstractions.clear();
+  reservoirs.clear();
   if (log) {
     *log << " Rest..." << " ok" << "[end-entry]";
   }

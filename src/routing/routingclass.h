@@ -4,10 +4,13 @@
 // Member functions by file:
 //   routingclass.cpp         construction from a description, tables, areas, table files
 //   routingclass_step.cpp    flow arrays, initial state, inflows and the routing step
+//   routingclass_reservoirs.cpp  the reservoirs and lakes of the object and their steps
 //   routing_state.cpp        the object's state in the storage file
 //   routingclass_abstractions.cpp  abstractions (AL): creation, links, the step's amounts
 #pragma once
 
+#include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,12 +18,13 @@
 #include "framework/model_date.h"
 #include "framework/modelobject.h"
 #include "routing/abstraction.h"
+#include "routing/reservoir.h"
 #include "routing/routing_channel.h"
 #include "routing/routing_description.h"
 
 class TimeSeriesTable;
-class SP_class;  // reservoirs and lakes (not part of this version)
 class StateReader;
+class AL_class;
 
 // What every routing object takes from the routing module.
 struct RoutingSetup {
@@ -30,6 +34,7 @@ struct RoutingSetup {
   int replacementMode = 0;  // observed-discharge replacement: 0 none, 1 mm per step, 2 m³/s
   SubbasinCodes codes;
   int subbasinCount = 0;  // n: inflow zones are n + inflow number
+  int runoffFactor = 1;   // steps of the routing per step of the soil model
   // Shared area tables, indexed by zone: cell counts (entry 0: cell area in km²) and area
   // factors.
   double* cellCounts = nullptr;
@@ -38,6 +43,9 @@ struct RoutingSetup {
   double nodata = -9999.0;
   std::string outputDirectory;  // abstraction output files go here
   double timeOffsetHours = 0.0;  // the weekday of a step is that of its date minus this
+  // What every reservoir of the object shares (grids, geometry, directories, the log);
+  // the object adds its own sub-basin.
+  ReservoirContext reservoirs;
 };
 
 // One inflow (ZL) of the object.
@@ -76,15 +84,33 @@ class routingclass : public modelobject {
   void RouteInitialDischarge();
   // The largest travel time (h, truncated) at the smallest discharge over the channels.
   int MaxTravelHours() const;
-  // Appends each reservoir to the list (this version builds none).
-  void AppendTo(std::vector<SP_class*>& list) const { (void)list; }
+  // Appends each reservoir to the list, in order.
+  void AppendTo(std::vector<SP_class*>& list) const;
+
+  // --- reservoirs (routingclass_reservoirs.cpp) ---------------------------------------
+  // Builds reservoir `code` from the text of its entry: keys, lake, output header.
+  void SetSpeicherParams(int code, const std::string& entry);
+  // "[abstraction_rule_reservoir_<n>]" of every reservoir.
+  void ReadReservoirRules(TextCursor& controlFile);
+  void AttachReservoirRegistry(ReservoirRegistry* registry);
+  // Only the last reservoir enters the object's zone and its connection flag.
+  void AttachReservoirIndex(std::map<int, int>* zones);
+  // A first step of every reservoir (no date), its outflow limited to its volume.
+  void RunReservoirs();
+  // Every reservoir in turn takes the outlet discharge and releases its outflow there.
+  void RouteReservoirs(const StepDate& date, int conversion, int secondFlag);
+  // The outlet discharge (mm per step) that abstractions see: the last reservoir's volume
+  // per step when there are reservoirs.
+  double OutflowBeforeAbstractions() const;
 
   // --- per step ----------------------------------------------------------------------
   // Values of the inflows for the step (file rows must carry the step's date).
   void ReadInflows(const ModelDate& date);
   // Routes the object's channels into its own zone's step and sub-interval values, then
-  // takes the abstractions out. date: the step's (year 0 in the initialisation routing).
-  void Route(const StepDate& date);
+  // takes the abstractions out, then lets its reservoirs act on the outlet. date: the
+  // step's (year 0 in the initialisation routing); conversion and secondFlag are handed
+  // to the reservoirs' steps.
+  void Route(const StepDate& date, int conversion = 0, int secondFlag = 1);
 
   // Exact inverses of each other, so that water handed between objects keeps its volume.
   double DischargeToDepth(double q, double area) const { return q * 0.06 * dt / area; }
@@ -118,6 +144,9 @@ class routingclass : public modelobject {
   // Reads them back from a file of the given version (1 or 2) written with a time step of
   // storedStep minutes; a channel stored with another layout is resampled.
   void ReadState(StateReader& reader, int version, double storedStep);
+  // The reservoir lines are kept aside until the whole section has been read.
+  void ReadReservoirStates(StateReader& reader);
+  void ApplyStoredReservoirs();
   void ResampleSubchannels(StateReader& reader, ChannelTable& c, int storedSubint, int storedDelta,
                            int storedChannels, double storedStep);
 
@@ -137,6 +166,12 @@ class routingclass : public modelobject {
   std::vector<AL_class*> abstractionList;  // the same, as the reservoirs take them
   std::vector<int> abstractionTarget;      // per abstraction: its inflow zone (0: none)
   double abstractionResult = 0.0;          // mm per step booked in the step
+  std::vector<std::unique_ptr<SP_class>> reservoirs;  // SP entries, in order
+  struct StoredReservoir {
+    std::vector<double> state;
+    std::deque<double> runningAvg;
+  };
+  std::vector<StoredReservoir> storedReservoirs;
 
  private:
   void ReadChannel(StateReader& reader, ChannelTable& c, int expectedIndex, int version, double storedStep,
@@ -154,4 +189,8 @@ class routingclass : public modelobject {
   const std::vector<double>* observedRow = nullptr;
   const int* observedColumn = nullptr;
   std::vector<double> outlet, flow;  // 1..subint
+  std::map<int, int>* reservoirZones = nullptr;  // zone -> its last reservoir is connected
+  // A zone whose last reservoir exchanges through a hydraulic connection passes its
+  // runoff untranslated.
+  bool Bypassed(int zone) const;
 };

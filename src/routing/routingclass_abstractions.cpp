@@ -129,4 +129,5 @@ void routingclass::DeliverToTarget(size_t k, double q) {
 
 void routingclass::FlushOutputFiles() {
   for (AL_class* a : abstractionList) a->FlushToDisk(1);
+  for (auto& sp : reservoirs) sp->FlushToDisk(1);
 }

@@ -76,7 +76,7 @@ void routingclass::FailInflow(const std::string& text) const {
   throw 38;
 }
 
-void routingclass::Route(const StepDate& date) {
+void routingclass::Route(const StepDate& date, int conversion, int secondFlag) {
   const double* n = setup.cellCounts;
   const double* af = setup.zoneAreaFactors;
   // An internal inflow zone holds what its abstraction delivered, in m³/s.
@@ -108,7 +108,11 @@ void routingclass::Route(const StepDate& date) {
       for (int s = 1; s <= subint; ++s) flow[s] = subRunoff[s][z];
     }
 
-    RouteChannel(c, flow.data(), dt);
+    if (Bypassed(z)) {
+      for (int k = 1; k <= subint; ++k) c.queue[static_cast<size_t>(k)] = flow[k];
+    } else {
+      RouteChannel(c, flow.data(), dt);
+    }
 
     double weight = 0.0;
     if (c.kind == kChannelOL)
@@ -126,5 +130,8 @@ void routingclass::Route(const StepDate& date) {
     sum += outlet[s];
   }
   step[ownZone] = sum / subint;
-  ApplyAbstractions(date, step[ownZone], true);
+  // With reservoirs the abstractions draw on the last reservoir's volume, which books
+  // them: they are not taken from its inflow as well.
+  ApplyAbstractions(date, OutflowBeforeAbstractions(), reservoirs.empty());
+  if (!reservoirs.empty()) RouteReservoirs(date, conversion, secondFlag);
 }

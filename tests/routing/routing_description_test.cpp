@@ -142,7 +142,7 @@ TEST(RoutingDescription, RefusesBadControlFilesWithCodeAndMessage) {
       {"external abstraction feeds no inflow", ok,
        "TG 1 (AE=10, AF=1)\nAL 1 (mode = extern o.txt 0 1 9 mm)\nTG 3 (AE=60, AF=1)\nZL 1 = intern " + ch + "\nend\n",
        302, "in routing description 2 for TG 3:\nInternal Inflow ZL 1 has no conenction"},
-      {"reservoir", ok, "TG 1 (AE=10, AF=1)\nSP 2 (anything)\nend\n", 17, "reservoir SP 2 cannot be routed"},
+      {"reservoir without its keys", ok, "TG 1 (AE=10, AF=1)\nSP 2 (anything)\nend\n", 35, "for reservoir 2: no \"file =\" found!"},
       {"travel time not finite", ok, "TG 3 (AE=60, AF=1)\nOL 1 " + ChannelText(1e308, 10) + "\nend\n", 17,
        "give no usable table"},
       {"queue too long", ok, "TG 3 (AE=60, AF=1)\nOL 1 " + ChannelText(1e12, 10) + "\nend\n", 17,

@@ -1,0 +1,158 @@
+// Reservoirs in the routing: a reservoir at the outlet of a sub-basin takes the routed
+// discharge, releases its outflow there, writes its balance rows, and leaves its volume
+// and running averages in the storage file for a warm start.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <random>
+
+#include "framework/text_helpers.h"
+#include "routing/routingclass.h"
+#include "routing_fixture.h"
+
+namespace {
+
+const char* kRules =
+    "\n[abstraction_rule_reservoir_7]\n"
+    "3 1\n"
+    "0 0\n"
+    "1e6 5\n"
+    "1e8 50\n"
+    "\n";
+
+std::string Descriptions(const std::string& reservoir) {
+  std::string d = ThreeBasinDescriptions();
+  const std::string end = "end of the list\n";
+  return d.replace(d.find(end), end.size(), reservoir + end);
+}
+
+const std::string kReservoir =
+    "SP 7 (file = res7.txt V0 = 500000 A0 = 2e6 W0 = 400 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600 UseRunningAvg = 3)\n";
+
+std::string Control(const RoutingBasin& b, const std::string& reservoir = kReservoir) {
+  return b.Control(RoutingBasin::Settings("1.0 3000.0 20 2", "none 0"), Descriptions(reservoir)) + kRules;
+}
+
+void SetStepRunoff(RoutingBasin& b, int h) {
+  std::mt19937 rng(static_cast<unsigned>(7 + h));
+  std::uniform_real_distribution<double> u(0.0, 3.0);
+  const double x = u(rng), y = u(rng), z = u(rng);
+  b.SetRunoff(x, y, z);
+}
+
+SP_class& Reservoir(abflussmodellklasse& m) { return *m.routingObjects.back()->reservoirs.front(); }
+
+}  // namespace
+
+// The reservoir changes nothing upstream: it receives exactly what the basin without it
+// delivers at the outlet, and the outlet then carries its outflow; its volume closes
+// with inflow and outflow step by step.
+TEST(RoutingReservoir, TakesTheRoutedDischargeAndReleasesItsOutflow) {
+  CapturedLog log;
+  RoutingBasin plain, dammed;
+  SetStepRunoff(plain, 0);
+  SetStepRunoff(dammed, 0);
+  auto without = plain.Start(plain.Control(RoutingBasin::Settings("1.0 3000.0 20 2", "none 0"), Descriptions("")),
+                             log.log());
+  auto with = dammed.Start(Control(dammed), log.log());
+  routingclass& outlet = *with->routingObjects.back();
+  SP_class& sp = Reservoir(*with);
+  EXPECT_EQ(sp.number, 7);
+  EXPECT_EQ(sp.fileName, dammed.dir.path() + "/res7.txt");
+  const int steps = 60;
+  for (int h = 0; h < steps; ++h) {
+    SetStepRunoff(plain, h);
+    SetStepRunoff(dammed, h);
+    without->RunTimeStep(StepDate(h), 1, 1);
+    const double before = sp.state[0];
+    with->RunTimeStep(StepDate(h), 1, 1);
+    for (int z = 1; z <= 2; ++z) ASSERT_DOUBLE_EQ(with->input[z], without->input[z]);
+    ASSERT_NEAR(sp.Qin.m3s, outlet.DepthToDischarge(without->input[3], outlet.area), 1e-9 * (1 + sp.Qin.m3s));
+    ASSERT_NEAR(with->input[3], outlet.DischargeToDepth(sp.Qout, outlet.area), 1e-12);
+    ASSERT_NEAR(sp.state[0], before + sp.Qin.m3 - sp.QoutTerm.m3, 1e-9 * (before + sp.Qin.m3)) << h;
+    ASSERT_GE(sp.state[0], 0.0);
+    // The level of a reservoir without cells moves by dV / A.
+    ASSERT_NEAR(sp.W, 400 + (sp.state[0] - 500000) / 2e6, 1e-9);
+  }
+  with->routingObjects.back()->FlushOutputFiles();
+  std::ifstream f(sp.fileName);
+  std::string line;
+  int rows = 0;
+  std::getline(f, line);
+  EXPECT_EQ(line.rfind("YY\tMM\tDD\tHH\tW[m]\tA[m2]\tV[m3]", 0), 0u);
+  for (int k = 0; k < 2; ++k) std::getline(f, line);
+  while (std::getline(f, line)) {
+    EXPECT_EQ(line.rfind("2001\t 1\t ", 0), 0u) << line;  // no rows of the start-up routing
+    ++rows;
+  }
+  EXPECT_EQ(rows, steps);
+}
+
+// Write -> read -> write gives the same text, and a warm start goes on exactly.
+TEST(RoutingReservoir, StorageFileKeepsVolumeAndRunningAverages) {
+  const int N = 30;
+  CapturedLog log;
+  RoutingBasin b;
+  const std::string control = Control(b);
+  SetStepRunoff(b, 0);
+  auto whole = b.Start(control, log.log());
+  std::string atHalf;
+  std::vector<double> expected;
+  for (int h = 0; h < 2 * N; ++h) {
+    if (h == N) atHalf = whole->StorageSectionText();
+    SetStepRunoff(b, h);
+    whole->RunTimeStep(StepDate(h), 1, 1);
+    expected.push_back(whole->input[3]);
+  }
+  EXPECT_NE(atHalf.find(" (reservoir 1)\n3 (useRunningAvg reservoir 1)\n"), std::string::npos) << atHalf;
+
+  RoutingBasin b2;
+  SetStepRunoff(b2, N);
+  auto warm = b2.Build(control, log.log());
+  warm->readInitialStates = 1;
+  warm->SetSubbasinRunoff(&b2.runoff);
+  warm->InitRouting();
+  warm->RestoreStorageSection(atHalf, "stored.txt");
+  EXPECT_EQ(warm->StorageSectionText(), atHalf);
+  EXPECT_EQ(Reservoir(*warm).runningAvg.size(), 3u);
+  for (int h = N; h < 2 * N; ++h) {
+    SetStepRunoff(b2, h);
+    warm->RunTimeStep(StepDate(h), 1, 1);
+    ASSERT_NEAR(warm->input[3], expected[h], 1e-12 * std::fabs(expected[h])) << "step " << h;
+  }
+
+  // Damaged reservoir lines stop the run and keep the state; a file of an older version
+  // without the running-average line is read.
+  const std::string before = warm->StorageSectionText();
+  auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string t = before;
+    const size_t p = t.find(from);
+    EXPECT_NE(p, std::string::npos) << from;
+    return t.replace(p, from.size(), to);
+  };
+  const size_t vAt = before.find("1 (number of reservoirs)\n") + 25;
+  const std::string volume = before.substr(vAt, before.find(' ', vAt) - vAt);
+  const size_t listAt = before.find("(useRunningAvg reservoir 1)\n") + 28;
+  const std::string list = before.substr(listAt, before.find('\n', listAt) - listAt);
+  const struct {
+    const char* name;
+    std::string text;
+    const char* message;
+  } bad[] = {
+      {"count", replaced("1 (number of reservoirs)", "2 (number of reservoirs)"), "expected 1 reservoirs, read 2"},
+      {"negative volume", replaced(volume + " ", "-5 "), "the state of reservoir 1"},
+      {"damaged list", replaced(list, "1 2 x"), "running averages of reservoir 1 (not a number)"},
+      {"cut list", before.substr(0, listAt), "running averages of reservoir 1 (end of file)"},
+  };
+  for (const auto& c : bad) {
+    CapturedLog l;
+    warm->log = &l.log();
+    EXPECT_EQ(ThrownCode([&] { warm->RestoreStorageSection(c.text, "stored.txt"); }), 71) << c.name;
+    EXPECT_NE(l.console().find(c.message), std::string::npos) << c.name << l.console();
+    EXPECT_EQ(warm->StorageSectionText(), before) << c.name;
+  }
+  const std::string old = replaced("3 (useRunningAvg reservoir 1)\n" + list + "\n", "");
+  warm->RestoreStorageSection(old, "stored.txt");
+  EXPECT_EQ(std::stod(volume), Reservoir(*warm).state[0]);
+}
