@@ -67,6 +67,7 @@ abflussmodellklasse::abflussmodellklasse(int& error, const ModuleInputs& in, con
     // The destructor does not run for a constructor that throws.
     for (routingclass* o : routingObjects) delete o;
     routingObjects.clear();
+    ReleaseLakeGrids();
     error = code;
     throw;
   }
