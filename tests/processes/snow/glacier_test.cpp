@@ -5,6 +5,7 @@
 #include <cmath>
 #include <random>
 
+#include "framework/model_date.h"
 #include "framework/storage_file.h"
 #include "processes/snow/snow_basin.h"
 #include "processes/subbasin_runoff.h"
@@ -610,6 +611,102 @@ TEST(GlacierState, WarmStartContinuesTheRun) {
     EXPECT_NEAR(c->Qsnow[k], a->Qsnow[k], 1e-12 * std::fabs(a->Qsnow[k]));
   }
   EXPECT_EQ(second.row[1], whole.row[1]);
+  a->DeleteModule();
+  b->DeleteModule();
+  c->DeleteModule();
+}
+
+// Dynamic glaciers over two years of daily steps equal a year, a warm start and the second
+// year: the grids carry the state of the cells (copied here as the module's grid files
+// would give them back; "GlacierizedCellsOld" and "GlacierCodesOld" start as copies), the
+// storage file the glacier storages and the glaciers' areas and volumes. Both years pass
+// the evaluation date, on which the glaciers change.
+TEST(GlacierState, DynamicGlaciersContinueAcrossAWarmStart) {
+  auto date = [](int step) {
+    int64_t y = 2001, m = 1, d = 1 + step;
+    while (d > DaysInMonth(y, m)) d -= DaysInMonth(y, m), m = m == 12 ? (++y, 1) : m + 1;
+    return ModelDate{0, 0, d, m, y};
+  };
+  auto run = [&](DynamicBasin& basin, schneemodellklasse& m, int from, int to) {
+    for (int step = from; step <= to; ++step) {
+      for (int r = 1; r <= 3; ++r)
+        for (int c = 1; c <= 4; ++c) {
+          const double season = std::cos(2.0 * M_PI * (step - 200) / 365.0);
+          basin.b.Grid("temperature")[r][c] = -2.0 + 9.0 * season + std::sin(0.7 * step + r) - 0.4 * c;
+          basin.b.Grid("temperature_night")[r][c] = basin.b.Grid("temperature")[r][c] - 4.0;
+          basin.b.Grid("precipitation")[r][c] = step % 3 == 0 ? 4.0 + r : 0.0;
+        }
+      m.Run(date(step));
+      m.PostRun(date(step));
+    }
+  };
+  const std::string control = JoinLines(SnowSectionLines(1, 1440)) + DynamicIceFirn("11", "30 9");
+  CapturedLog log;
+  TempDir d1, d2, d3;
+  int error = 0;
+  DynamicBasin whole, first, second;
+  auto a = MakeSnowModel(whole.b, log.log(), d1.path(), control, error);
+  auto b = MakeSnowModel(first.b, log.log(), d2.path(), control, error);
+  ASSERT_EQ(error, 0) << log.console();
+  a->SetSubbasinRunoff(&whole.runoff);
+  b->SetSubbasinRunoff(&first.runoff);
+  run(whole, *a, 1, 730);
+  run(first, *b, 1, 365);
+  size_t updates = 0;
+  for (size_t at = 0; (at = log.console().find("glaciers changed", at)) != std::string::npos; ++at) ++updates;
+  EXPECT_EQ(updates, 3u);  // two years and one
+
+  for (int r = 1; r <= 3; ++r)
+    for (int c = 1; c <= 4; ++c) {
+      second.fraction[r][c] = first.fraction[r][c];
+      second.codes[r][c] = first.codes[r][c];
+    }
+  auto c = MakeSnowModel(second.b, log.log(), d3.path(), control, error);
+  ASSERT_EQ(error, 0) << log.console();
+  c->SetSubbasinRunoff(&second.runoff);
+  auto record = [](SnowBasin& basin, const std::string& name) -> GridRecord* {
+    for (int p = 1; p <= kMaxGridPosition && basin.registry[p].registered; ++p)
+      if (basin.registry[p].internalName == name) return &basin.registry[p];
+    return nullptr;
+  };
+  for (int p = 1; p <= kMaxGridPosition && first.b.registry[p].registered; ++p) {
+    const GridRecord& from = first.b.registry[p];
+    GridRecord* to = record(second.b, from.internalName);
+    if (!to || from.internalName == "GlacierizedCellsOld" || from.internalName == "GlacierCodesOld") continue;
+    for (int r = 1; r <= 3; ++r)
+      for (int col = 1; col <= 4; ++col) {
+        to->data[r][col] = from.data[r][col];
+        for (int l = 0; from.stack && l <= from.stackLevels; ++l) to->stack[r][col][l] = from.stack[r][col][l];
+      }
+  }
+  const std::string state = b->StorageSectionText();
+  ASSERT_NE(state.find("\n\n[glacier_inventory]\n2 (number of glaciers)\n3\t1(glacier code and subbasin)\n"),
+            std::string::npos)
+      << state;
+  c->RestoreStorageSection(state, "state.txt");
+  EXPECT_EQ(c->StorageSectionText(), state);
+  run(second, *c, 366, 730);
+
+  auto same = [](double x, double y) { return std::fabs(x - y) <= 1e-12 * std::max(std::fabs(x), 1.0); };
+  for (int p = 1; p <= kMaxGridPosition && whole.b.registry[p].registered; ++p) {
+    const GridRecord& x = whole.b.registry[p];
+    const GridRecord* y = record(second.b, x.internalName);
+    if (x.internalName == "GlacierCodesOld") continue;  // a warm start starts it from the codes
+    ASSERT_NE(y, nullptr);
+    for (int r = 1; r <= 3; ++r)
+      for (int col = 1; col <= 4; ++col) {
+        ASSERT_PRED2(same, x.data[r][col], y->data[r][col]) << x.internalName << " " << r << "," << col;
+        for (int l = 0; x.stack && l <= x.stackLevels; ++l)
+          ASSERT_PRED2(same, x.stack[r][col][l], y->stack[r][col][l]) << x.internalName << " level " << l;
+      }
+  }
+  for (int k = 1; k <= 2; ++k) {
+    EXPECT_PRED2(same, a->Qice[k], c->Qice[k]);
+    EXPECT_PRED2(same, a->Qfirn[k], c->Qfirn[k]);
+    EXPECT_PRED2(same, a->Qsnow[k], c->Qsnow[k]);
+    EXPECT_PRED2(same, whole.row[k], second.row[k]);
+  }
+  EXPECT_EQ(c->glacierInventory->StateText(), a->glacierInventory->StateText());
   a->DeleteModule();
   b->DeleteModule();
   c->DeleteModule();
