@@ -1,6 +1,7 @@
 // The Penman-Monteith cell loop of the evapotranspiration module on a 1000 x 1000 grid of
 // one land-use layer, hourly steps in daylight: cell-steps per second on one thread and on
-// all threads, and the time of the statistics pass after the loop beside that of the loop.
+// all threads (the loop sums the zone statistics of its rows as it goes), and the time of
+// the statistics step after the loop (block sums to the writers, rows, grids) beside it.
 //
 //   et_bench [steps]     (default 5)
 #include <omp.h>
@@ -120,7 +121,7 @@ int main(int argc, char** argv) {
     }
     const double rate = static_cast<double>(kRows) * kCols * steps / loop;
     if (threads == 1) one = rate;
-    std::printf("threads %2d: PM cell loop %.3g cell-steps/s (%.3f s/step), statistics pass %.3f s/step%s\n", threads,
+    std::printf("threads %2d: PM cell loop %.3g cell-steps/s (%.3f s/step), statistics after it %.4f s/step%s\n", threads,
                 rate, loop / steps, statistics / steps,
                 threads == 1 ? "" : (" speed-up " + std::to_string(rate / one).substr(0, 4)).c_str());
   }

@@ -62,12 +62,14 @@ void verdunstungsmodellklasse::PotentialET(ModelDate date) {
     if (ld <= 0.05) {
       if (!nightState) {
         const double divisor = dayStepCount < 1 ? 0.5 : static_cast<double>(dayStepCount);
+#pragma omp parallel for schedule(runtime) if (static_cast<long>(geometry.nrows) * geometry.ncols >= minParallelCells)
         for (int r = 1; r <= geometry.nrows; ++r)
           for (int c = 1; c <= geometry.ncols; ++c)
             if (IsBasinCell(r, c)) sunshineSum[r][c] /= divisor;
         nightState = true;
       }
     } else if (nightState) {
+#pragma omp parallel for schedule(runtime) if (static_cast<long>(geometry.nrows) * geometry.ncols >= minParallelCells)
       for (int r = 1; r <= geometry.nrows; ++r)
         for (int c = 1; c <= geometry.ncols; ++c)
           if (IsBasinCell(r, c)) sunshineSum[r][c] = 0.0;
