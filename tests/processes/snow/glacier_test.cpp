@@ -2,7 +2,11 @@
 // [ice_firn], the glacier runoff of the sub-basins and the storage-file section.
 #include <gtest/gtest.h>
 
+#include <omp.h>
+
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <random>
 
 #include "framework/model_date.h"
@@ -471,6 +475,63 @@ TEST(GlacierDynamic, CellWaterBalanceOfBothPartsEveryStep) {
     EXPECT_GT(d.row[1], 0.0);
     m->DeleteModule();
   }
+}
+
+// The glacier grids and statistics files of a run are the same for every thread count,
+// and the total glacier melt file holds the runoff given to the soil model's record.
+TEST(GlacierDynamic, StatisticsFilesAndThreadCounts) {
+  auto run = [](int threads, std::vector<double>& grids, std::string& files, std::vector<double>& runoff) {
+    const int saved = omp_get_max_threads();
+    omp_set_num_threads(threads);
+    TempDir dir;
+    CapturedLog log;
+    DynamicBasin d;
+    d.b.Add("global_radiation", 200.0);
+    int error = 0;
+    auto m = d.Make(log.log(), dir.path(), DynamicIceFirn("13", "30 9", "28.5 1.36 4 0", "3 1100 0.01", "2001"), error);
+    ASSERT_EQ(error, 0) << log.console();
+    for (int step = 1; step <= 48; ++step) {
+      for (int r = 1; r <= 3; ++r)
+        for (int c = 1; c <= 4; ++c) {
+          d.b.Grid("temperature")[r][c] = 3.0 * std::sin(0.3 * step + r) + c;
+          d.b.Grid("precipitation")[r][c] = step % 5 == 0 ? 2.0 + r : 0.0;
+        }
+      m->Run(StepDate(step, 60));
+      m->PostRun(StepDate(step, 60));
+      runoff.push_back(d.row[1]);
+      runoff.push_back(d.row[2]);
+    }
+    for (const char* name : {"SolidSnowStorage_onGlacier", "LiquidSnowStorage_onGlacier", "SnowMelt_onGlacier",
+                             "melt_from_ice", "melt_from_firn", "firn_WE_stack", "GlacierMassBalance",
+                             "snowstorage_solid"})
+      for (int r = 1; r <= 3; ++r)
+        for (int c = 1; c <= 4; ++c) grids.push_back(d.b.Grid(name)[r][c]);
+    m->WriteStatistics();
+    m->DeleteModule();
+    for (const char* f : {"qfirn.stat", "qice.stat", "qglac.out", "qsog.stat", "firn.stat", "mb1.stat", "mb2.stat",
+                          "sog.stat"})
+      files += std::string(f) + ":\n" + ReadTextFile(dir.file(f));
+    omp_set_num_threads(saved);
+  };
+  std::vector<double> grids1, grids4, runoff1, runoff4;
+  std::string files1, files4;
+  run(1, grids1, files1, runoff1);
+  run(4, grids4, files4, runoff4);
+  ASSERT_EQ(grids1.size(), grids4.size());
+  EXPECT_EQ(std::memcmp(grids1.data(), grids4.data(), grids1.size() * sizeof(double)), 0);
+  EXPECT_EQ(runoff1, runoff4);
+  EXPECT_EQ(files1, files4);
+  for (const char* title : {"glacier_melt_total(firn+ice)__", "WE_in_firn_[mm_per_subbasin]",
+                            "glacier_mass_balance_[mm_GlacierPartOfSubbasin]", "snow_storage_in_mm_WITHOUT_GLACIERS_"})
+    EXPECT_NE(files1.find(title), std::string::npos) << title;
+  // The last row of the total glacier melt: the runoff of both sub-basins at 5 decimals.
+  const size_t start = files1.find("qglac.out:\n"), end = files1.find("qsog.stat:\n");
+  const std::string qglac = files1.substr(start, end - start);
+  const std::string last = qglac.substr(qglac.rfind('\n', qglac.size() - 2) + 1);
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "\t%.5f\t%.5f", runoff1[runoff1.size() - 2], runoff1.back());
+  EXPECT_NE(last.find(expected), std::string::npos) << last << " expected " << expected;
+  EXPECT_GT(runoff1.back(), 0.0);
 }
 
 // --- the storage file -------------------------------------------------------------------
