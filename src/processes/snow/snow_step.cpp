@@ -305,8 +305,14 @@ void schneemodellklasse::AddStatistics() {
 }
 
 void schneemodellklasse::WriteOutputGrids() {
-  for (int g = 0; g < kGridCount; ++g)
-    if (gridOwned[g] && gridPosition[g] > 0) WriteGrids(gridPosition[g], 0, false);
+  for (int g = 0; g < kGridCount; ++g) {
+    if (!gridOwned[g] || gridPosition[g] <= 0) continue;
+    // The firn layers go out as a stack (a later run reads them back with the glacier readgrid flag).
+    if (g == kFirnTotal)
+      WriteStackGrids(gridPosition[g]);
+    else
+      WriteGrids(gridPosition[g], 0, false);
+  }
 }
 
 void schneemodellklasse::PostRun(ModelDate date) {
