@@ -92,10 +92,12 @@ void GlacierInventory::RestoreState(TextCursor& f, const std::string& path) {
     long code = 0;
     double subbasin = 0.0, cells = 0.0, area = 0.0, volume = 0.0;
   };
-  std::vector<Stored> stored(static_cast<size_t>(n));
+  // Grown entry by entry: the count alone does not size anything.
+  std::vector<Stored> stored;
   std::set<long> seen;
   static const char* const kItems[4] = {"subbasin", "area of its cells", "area", "volume"};
-  for (Stored& s : stored) {
+  for (int e = 0; e < n; ++e) {
+    Stored s;
     double* values[4] = {&s.subbasin, &s.cells, &s.area, &s.volume};
     for (int k = 0; k < 4; ++k) {
       long code = 0;
@@ -109,6 +111,7 @@ void GlacierInventory::RestoreState(TextCursor& f, const std::string& path) {
       f.RestOfLine();
     }
     if (!seen.insert(s.code).second) fail("glacier code", "glacier " + std::to_string(s.code) + " appears twice");
+    stored.push_back(s);
   }
 
   // The part was read whole: the glaciers take their state, in the order written.

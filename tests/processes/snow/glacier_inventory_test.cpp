@@ -425,6 +425,7 @@ TEST(GlacierEvaluation, StoredStateIsCheckedBeforeItIsTaken) {
       {"negative volume", "1\n5\t1\n5\t1\n5\t1\n5\t-2\n", "volume of glacier 5 in s.txt: the value is negative"},
       {"twice", "2\n5\t1\n5\t1\n5\t1\n5\t2\n5\t1\n5\t1\n5\t1\n5\t2\n", "glacier 5 appears twice"},
       {"cut short", "2\n5\t1\n5\t1\n5\t1\n5\t2\n", "reading glacier code in s.txt"},
+      {"huge count", "999999999\n5\t1\n", "area of its cells of glacier 5 in s.txt"},
   };
   InventoryBasin b;
   CapturedLog log;
