@@ -49,6 +49,25 @@ void AddSnow(double& solid, double& liquid, double amount) {
   solid = newTotal - liquid;
 }
 
+// The glacier part of a cell, 0..1 (0 without glacier grids).
+double GlacierShare(const SlideGrids& s, int r, int c, double nodata) {
+  if (!s.glacierFraction || !s.solidOnGlacier) return 0.0;
+  const double v = s.glacierFraction[r][c];
+  if (v == nodata || !(v > 0.0)) return 0.0;
+  return std::min(1.0, v);
+}
+
+// Gives up the share frac of a part's snow; the liquid water keeps its share. Returns the
+// snow given (per unit area of the part).
+double GiveUp(double& solid, double& liquid, double frac) {
+  const double total = solid + liquid;
+  const double given = total * frac;
+  const double kept = total - given;
+  liquid = liquid * (kept / total);
+  solid = kept - liquid;
+  return given;
+}
+
 }  // namespace
 
 void SnowSlides(const SlideGrids& s, const GridGeometry& g, double minSlideSlope, double slideMassFrac) {
@@ -71,8 +90,11 @@ void SnowSlides(const SlideGrids& s, const GridGeometry& g, double minSlideSlope
       const int c = static_cast<int>(s.orderCol[pr][pc]);
       if (r < 1 || r > g.nrows || c < 1 || c > g.ncols || s.reference[r][c] == nodata) continue;
 
+      const double share = GlacierShare(s, r, c, nodata);
+      const double totalOnGlacier = share > 0.0 ? s.solidOnGlacier[r][c] + s.liquidOnGlacier[r][c] : 0.0;
       // Nothing to give and nothing passed on: the visit would change nothing.
-      if (!(s.solid[r][c] + s.liquid[r][c] > 0.0) && !(s.mobileMass[r][c] > 0.0)) continue;
+      if (!(s.solid[r][c] + s.liquid[r][c] > 0.0) && !(totalOnGlacier > 0.0) && !(s.mobileMass[r][c] > 0.0))
+        continue;
       double weight[5] = {0, 0, 0, 0, 0};
       double W = 0.0;
       for (int k = 1; k <= 4; ++k) {
@@ -91,12 +113,18 @@ void SnowSlides(const SlideGrids& s, const GridGeometry& g, double minSlideSlope
       double& liquid = s.liquid[r][c];
       const double total = solid + liquid;
       double input = 0.0;
-      if (total > 0.0 && !(s.slope[r][c] < minSlideSlope)) {
-        input = total * slideMassFrac;
-        const double kept = total - input;
-        liquid = liquid * (kept / total);
-        solid = kept - liquid;
-        s.total[r][c] = solid + liquid;
+      if (!(s.slope[r][c] < minSlideSlope)) {
+        if (total > 0.0) {
+          // Per unit area of the cell: the glacier-free part covers 1 - g of it.
+          input = GiveUp(solid, liquid, slideMassFrac) * (1.0 - share);
+          s.total[r][c] = solid + liquid;
+        }
+        if (totalOnGlacier > 0.0) {
+          const double given = GiveUp(s.solidOnGlacier[r][c], s.liquidOnGlacier[r][c], slideMassFrac);
+          s.totalOnGlacier[r][c] = s.solidOnGlacier[r][c] + s.liquidOnGlacier[r][c];
+          if (s.massBalance) s.massBalance[r][c] -= given;
+          input += share * given;
+        }
       }
       s.inputMass[r][c] = input;
 
@@ -130,7 +158,17 @@ void SnowSlides(const SlideGrids& s, const GridGeometry& g, double minSlideSlope
   for (int r = 1; r <= g.nrows; ++r)
     for (int c = 1; c <= g.ncols; ++c) {
       if (s.reference[r][c] == nodata) continue;
-      AddSnow(s.solid[r][c], s.liquid[r][c], s.deposition[r][c] + s.mobileMass[r][c]);
-      s.total[r][c] = s.solid[r][c] + s.liquid[r][c];
+      // Snow that came to rest covers both parts of a cell alike.
+      const double received = s.deposition[r][c] + s.mobileMass[r][c];
+      const double share = GlacierShare(s, r, c, nodata);
+      if (share < 1.0) {
+        AddSnow(s.solid[r][c], s.liquid[r][c], received);
+        s.total[r][c] = s.solid[r][c] + s.liquid[r][c];
+      }
+      if (share > 0.0) {
+        AddSnow(s.solidOnGlacier[r][c], s.liquidOnGlacier[r][c], received);
+        s.totalOnGlacier[r][c] = s.solidOnGlacier[r][c] + s.liquidOnGlacier[r][c];
+        if (s.massBalance) s.massBalance[r][c] += received;
+      }
     }
 }

@@ -334,6 +334,13 @@ void schneemodellklasse::PostRun(ModelDate date) {
     s.inputMass = grid[kInputMass];
     s.mobileMass = grid[kMobileMass];
     s.deposition = grid[kDeposition];
+    if (DynamicGlaciers()) {
+      s.glacierFraction = glacierFraction;
+      s.solidOnGlacier = grid[kSolidOnGlacier];
+      s.liquidOnGlacier = grid[kLiquidOnGlacier];
+      s.totalOnGlacier = grid[kTotalOnGlacier];
+      s.massBalance = grid[kMassBalance];
+    }
     SnowSlides(s, geometry, minSlideSlope, slideMassFrac);
   }
   AddStatistics();

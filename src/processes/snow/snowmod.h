@@ -336,5 +336,12 @@ struct SlideGrids {
   double** inputMass = nullptr;
   double** mobileMass = nullptr;
   double** deposition = nullptr;
+  // Dynamic glaciers: the glacier part of a cell (fraction g) slides and takes up snow on
+  // its own storages; the mass balance follows its snow. All null without them.
+  double** glacierFraction = nullptr;
+  double** solidOnGlacier = nullptr;
+  double** liquidOnGlacier = nullptr;
+  double** totalOnGlacier = nullptr;
+  double** massBalance = nullptr;
 };
 void SnowSlides(const SlideGrids& s, const GridGeometry& g, double minSlideSlope, double slideMassFrac);
