@@ -2,7 +2,9 @@
 // (radiation correction, evapotranspiration, interception, snow, soil with infiltration,
 // routing, and the example's snow grid rule): what falls on the sub-basins, with the snow that
 // data assimilation put in and the water that the translation queues made or dropped, is
-// what evaporates, what the storages gained and what left the outlet.
+// what evaporates (snow in the canopy included), what the storages gained and what left the
+// outlet. Three months with the interception below the snow cover, January with snow held in
+// the canopy.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -66,7 +68,7 @@ void Replace(std::string& text, const std::string& from, const std::string& to) 
 struct Balance {
   ModellApplication* app = nullptr;
   double precipitation = 0.0, transpiration = 0.0, soilEvaporation = 0.0, interceptionEvaporation = 0.0,
-         snowEvaporation = 0.0, outflow = 0.0, total = 0.0;
+         snowEvaporation = 0.0, canopySublimation = 0.0, outflow = 0.0, total = 0.0;
   double snow0 = 0.0, interception0 = 0.0, soil0 = 0.0, channels0 = 0.0;
   int outlet = 0;
   int passes = 0;
@@ -92,7 +94,7 @@ struct Balance {
   double InterceptionHeld() const {
     const interzeptionsmodellklasse& ic = *app->modules.interception;
     return Cells([&](int r, int c) {
-      double v = 0.0;
+      double v = ic.canopySnowModel ? ic.canopyGrids[kCanopyLoad].data[r][c] : 0.0;  // snow in the canopy
       for (size_t k = 1; k < ic.layers.size(); ++k) v += ic.layers[k].storage[r][c];
       return v;
     });
@@ -147,8 +149,9 @@ struct Balance {
   void Step() {
     verdunstungsmodellklasse& et = *app->modules.evapotranspiration;
     interzeptionsmodellklasse& ic = *app->modules.interception;
-    // The snow model reads the precipitation grid first (interception below the snow).
-    double** p = app->modules.snow->precipitation;
+    // The module on top reads the precipitation grid: the snow model with the interception
+    // below it, the interception when its canopy holds snow.
+    double** p = ic.canopySnowModel ? ic.inputGrid : app->modules.snow->precipitation;
     precipitation += Cells([&](int r, int c) { return p[r][c]; });
     // The cell's real evapotranspiration (transpiration of every layer, soil and snow
     // evaporation, and the interception evaporation when the module links it) and its parts.
@@ -162,6 +165,8 @@ struct Balance {
     });
     soilEvaporation += Cells([&](int r, int c) { return et.realEvaporation[r][c]; });
     interceptionEvaporation += Cells([&](int r, int c) { return ic.layers[0].evaporation[r][c]; });
+    if (ic.canopySnowModel)
+      canopySublimation += Cells([&](int r, int c) { return ic.canopyGrids[kCanopySublimation].data[r][c]; });
     snowEvaporation += Cells([&](int r, int c) { return et.snowEvaporation[r][c]; });
     const abflussmodellklasse& routing = *app->modules.routing;
     outflow += routing.input[static_cast<size_t>(outlet)] * routing.cellCounts[static_cast<size_t>(outlet)];
@@ -171,7 +176,10 @@ struct Balance {
 
 void AfterPass(ModellApplication&, void* context) { static_cast<Balance*>(context)->Step(); }
 
-TEST(BasinBalance, ThreeMonthsWithEveryModuleTermByTerm) {
+// Runs the example for three months (or its January) with the interception method given (2: below the snow
+// cover; 22: snow held in the canopy above it, with constant wind, humidity and radiation
+// grids for the canopy) and checks the balance term by term.
+void CheckBalance(int interceptionMethod, int months) {
   TempDir dir;
   for (const auto& e : std::filesystem::directory_iterator(kBasin)) {
     const std::string name = e.path().filename().string();
@@ -182,13 +190,27 @@ TEST(BasinBalance, ThreeMonthsWithEveryModuleTermByTerm) {
   for (const char* f : {"temperature.dat", "precipitation.dat"})
     WriteTextFile(dir.file(f), ThreeMonths(ReadTextFile(kBasin + f)));
   std::string control = ReadTextFile(dir.file("basin.ctl"));
-  Replace(control, "31      # end day\n1       # end month", "31      # end day\n3       # end month");
+  if (months == 3) Replace(control, "31      # end day\n1       # end month", "31      # end day\n3       # end month");
   // Interception on where the example leaves it off.
   const std::string off = "[interception_model]\n0       # flow control parameter\n60      # time interval in minutes\n";
   if (control.find(off) != std::string::npos)
     Replace(control, off,
             "[interception_model]\n1\n60\n1   # method\noutput/ithr.asc\n0\nithr.stat 0\noutput/ievap.asc\n0\n"
             "ievap.stat 0\noutput/istor.asc\n0\nistor.stat 0\n0.3 # max water layer\n0 # readgrids\n");
+  if (interceptionMethod != 2) {
+    Replace(control, "2       # method: one storage per layer below",
+            std::to_string(interceptionMethod) + "       # method: one storage per layer below");
+    std::string canopy;
+    for (const char* g : {"scn_temp", "scn_rh", "scn_rad", "scn_wind", "scn_load", "scn_age", "scn_alb", "scn_subl",
+                          "scn_solid", "scn_liquid"})
+      canopy += std::string("output/") + g + ".asc\n0\n" + g + ".stat 0\n";
+    canopy += "0.5 # min LAI\n0.01 # min z0\n1.0 # LAI scale\n";
+    const std::string readgrids = "0       # readgrids: 0 starts with empty storages\n";
+    Replace(control, readgrids, readgrids + canopy);
+    Replace(control, "10      # number of variable grids",
+            "13      # number of variable grids\nwind.asc wind_speed 0 2.0\n0\n0\nrh.asc air_humidity 0 0.7\n0\n0\n"
+            "rad.asc global_radiation 0 150\n0\n0");
+  }
   WriteTextFile(dir.file("basin.ctl"), control);
   std::filesystem::create_directories(dir.file("output"));
 
@@ -216,23 +238,25 @@ TEST(BasinBalance, ThreeMonthsWithEveryModuleTermByTerm) {
     app.run();
     const double snow = b.SnowHeld() - b.snow0, interception = b.InterceptionHeld() - b.interception0,
                  soil = b.SoilHeld() - b.soil0, channels = b.ChannelsHeld() - b.channels0;
-    const double et = b.transpiration + b.soilEvaporation + b.interceptionEvaporation + b.snowEvaporation;
+    const double et =
+        b.transpiration + b.soilEvaporation + b.interceptionEvaporation + b.snowEvaporation + b.canopySublimation;
     const double fromTotal = b.total + b.interceptionEvaporation;
     const double gain = b.TranslationGain();
     const double assimilated = b.Assimilated();
     const double residual =
         b.precipitation + assimilated - et - snow - interception - soil - channels - b.outflow + gain;
-    std::printf("passes %d  P %.9g  ET %.9g (T %.9g, soil %.9g, interception %.9g, snow %.9g)\n"
+    std::printf("passes %d  P %.9g  ET %.9g (T %.9g, soil %.9g, interception %.9g, snow %.9g, canopy snow %.9g)\n"
                 "dSnow %.9g  dInterception %.9g  dSoil %.9g  dChannels %.9g  outflow %.9g\ntranslation gain %.9g  assimilated %.9g\nresidual %.3g (%.3g of P)\nET from the cell totals %.9g\n",
                 b.passes, b.precipitation, et, b.transpiration, b.soilEvaporation, b.interceptionEvaporation,
-                b.snowEvaporation, snow, interception, soil, channels, b.outflow, gain, assimilated, residual, residual / b.precipitation, fromTotal);
-    EXPECT_EQ(b.passes, (31 + 28 + 31) * 24);
+                b.snowEvaporation, b.canopySublimation, snow, interception, soil, channels, b.outflow, gain, assimilated, residual, residual / b.precipitation, fromTotal);
+    EXPECT_EQ(b.passes, (months == 3 ? 31 + 28 + 31 : 31) * 24);
     EXPECT_GT(b.precipitation, 0.0);
     EXPECT_GT(b.outflow, 0.0);
     EXPECT_TRUE(std::isfinite(residual));
     EXPECT_LT(b.outflow, b.precipitation);
     EXPECT_GT(assimilated, 0.0) << "the example's snow grid rule adds snow";
     EXPECT_NE(gain, 0.0) << "the translation changes on this basin";
+    EXPECT_EQ(b.canopySublimation > 0.0, interceptionMethod > 20);
     EXPECT_LE(std::fabs(residual), 1e-6 * b.precipitation);
     app.ClearMemory();
   } catch (int code) {
@@ -242,5 +266,9 @@ TEST(BasinBalance, ThreeMonthsWithEveryModuleTermByTerm) {
   std::filesystem::current_path(previous);
   EXPECT_EQ(thrown, 0) << console.str().substr(console.str().size() > 3000 ? console.str().size() - 3000 : 0);
 }
+
+TEST(BasinBalance, ThreeMonthsWithEveryModuleTermByTerm) { CheckBalance(2, 3); }
+
+TEST(BasinBalance, JanuaryWithSnowHeldInTheCanopyAboveTheSnowCover) { CheckBalance(22, 1); }
 
 }  // namespace
