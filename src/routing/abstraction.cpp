@@ -165,7 +165,8 @@ void AL_class::SetRuleParameters(int target, int value, double area) {
   targetIndex = target;
   valueIndex = value;
   targetArea = area;
-  if (target > 0 && value > 0 && (mode == kAbstractInternRule || mode == kAbstractExternRule))
+  if (target > 0 && value > 0 &&
+      (mode == kAbstractInternRule || mode == kAbstractExternRule || mode == kAbstractReservoirRule))
     for (int r = 0; r < rules.Rules(); ++r)
       if (rules.targetCap[r] <= 0.0 && log_) {
         *log_ << "WARNING: abstraction " << number << ": rule " << r + 1
