@@ -24,6 +24,16 @@ std::string TransferDescriptions(const std::string& external = "extern taken.txt
          "end of the list\n";
 }
 
+// Random runoff for the first 40 steps, none after; returns the step's runoff in mm·km².
+double PulseOfRunoff(RoutingBasin& b, std::mt19937& rng, int h) {
+  std::uniform_real_distribution<double> u(0.0, 5.0);
+  if (h < 40)
+    b.SetRunoff(u(rng), u(rng), u(rng));
+  else
+    b.SetRunoff(0, 0, 0);
+  return b.rows[0][1] * 10 + b.rows[0][2] * 20 + b.rows[0][3] * 30;
+}
+
 // Every mm·km² of runoff leaves at the outlet or through the external abstraction. With
 // qmin = qmax every channel keeps one translation, so the channels hold their water
 // exactly and the sums close to rounding once they have drained.
@@ -37,14 +47,9 @@ TEST(RoutingAbstraction, NetworkWithTransferAndExternalAbstractionConservesWater
   EXPECT_EQ(source.abstractionTarget[0], 3 + 1);  // inflow 1 after the three sub-basins
   EXPECT_EQ(source.abstractions[0]->targetIndex, 2);
   std::mt19937 rng(11);
-  std::uniform_real_distribution<double> u(0.0, 5.0);
   double in = 0.0, out = 0.0, taken = 0.0, moved = 0.0;
   for (int h = 0; h < 3000; ++h) {
-    if (h < 40)
-      b.SetRunoff(u(rng), u(rng), u(rng));
-    else
-      b.SetRunoff(0, 0, 0);
-    in += b.rows[0][1] * 10 + b.rows[0][2] * 20 + b.rows[0][3] * 30;
+    in += PulseOfRunoff(b, rng, h);
     m->RunTimeStep(StepDate(h), 1, 1);
     out += m->input[3] * m->cellCounts[3] * m->cellCounts[0];
     taken += middle.abstractionResult * middle.OutletArea();
@@ -92,14 +97,9 @@ TEST(RoutingAbstraction, NetworkWithReservoirAndAbstractionsConservesWater) {
   const AL_class& fromReservoir = *middle.abstractions[1];
   EXPECT_EQ(middle.abstractionTarget[1], 3 + 2);
   std::mt19937 rng(5);
-  std::uniform_real_distribution<double> u(0.0, 5.0);
   double in = 0.0, out = 0.0, taken = 0.0, drawn = 0.0;
   for (int h = 0; h < 3000; ++h) {
-    if (h < 40)
-      b.SetRunoff(u(rng), u(rng), u(rng));
-    else
-      b.SetRunoff(0, 0, 0);
-    in += 1e3 * (b.rows[0][1] * 10 + b.rows[0][2] * 20 + b.rows[0][3] * 30);
+    in += 1e3 * PulseOfRunoff(b, rng, h);
     const double before = sp.state[0];
     m->RunTimeStep(StepDate(h), 1, 1);
     out += 1e3 * m->input[3] * m->cellCounts[3] * m->cellCounts[0];
