@@ -213,21 +213,40 @@ void schneemodellklasse::AddGlacierStatistics() {
 
 void schneemodellklasse::RouteGlacierMelt(ModelDate date) {
   const size_t n1 = static_cast<size_t>(subbasinCount) + 1;
-  std::vector<double> ice(n1, 0.0), firn(n1, 0.0), snowOnIce(n1, 0.0);
   const double nodata = geometry.nodata_value;
-  // Sequential in row order: the sums are the same for every thread count.
-  for (int r = 1; r <= geometry.nrows; ++r)
-    for (int c = 1; c <= geometry.ncols; ++c) {
-      if (zoneGrid[r][c] == nodata) continue;
-      const int k = SubbasinIndex(r, c);
-      if (k <= 0) continue;
-      const double g = GlacierShareOfCell(r, c);
-      if (!(g > 0.0)) continue;
-      const double snowMelt = grid[kSnowMeltOnGlacier][r][c];
-      const bool hasFirn = CellOnFirn(r, c);
-      ice[static_cast<size_t>(k)] += g * grid[kMeltIce][r][c];
-      firn[static_cast<size_t>(k)] += g * (grid[kMeltFirn][r][c] + (hasFirn ? snowMelt : 0.0));
-      snowOnIce[static_cast<size_t>(k)] += g * (hasFirn ? 0.0 : snowMelt);
+  // Melt of the glacier parts per sub-basin (ice, firn, snow on ice), summed per fixed block
+  // of rows in parallel and the blocks added in order: the same sums for every thread count.
+  const int rows = geometry.nrows;
+  const int blocks = std::max(1, std::min(rows, 64));
+  const int rowsPerBlock = (rows + blocks - 1) / blocks;
+  const size_t width = 3 * n1;
+  glacierBlockSums.assign(static_cast<size_t>(blocks) * width, 0.0);
+#pragma omp parallel for schedule(runtime)
+  for (int b = 0; b < blocks; ++b) {
+    double* sums = &glacierBlockSums[static_cast<size_t>(b) * width];
+    const int r1 = std::min(rows, (b + 1) * rowsPerBlock);
+    for (int r = b * rowsPerBlock + 1; r <= r1; ++r)
+      for (int c = 1; c <= geometry.ncols; ++c) {
+        if (zoneGrid[r][c] == nodata) continue;
+        const int k = SubbasinIndex(r, c);
+        if (k <= 0) continue;
+        const double g = GlacierShareOfCell(r, c);
+        if (!(g > 0.0)) continue;
+        const double snowMelt = grid[kSnowMeltOnGlacier][r][c];
+        const bool hasFirn = CellOnFirn(r, c);
+        double* s = sums + 3 * static_cast<size_t>(k);
+        s[0] += g * grid[kMeltIce][r][c];
+        s[1] += g * (grid[kMeltFirn][r][c] + (hasFirn ? snowMelt : 0.0));
+        s[2] += g * (hasFirn ? 0.0 : snowMelt);
+      }
+  }
+  std::vector<double> ice(n1, 0.0), firn(n1, 0.0), snowOnIce(n1, 0.0);
+  for (int b = 0; b < blocks; ++b)
+    for (size_t k = 1; k < n1; ++k) {
+      const double* s = &glacierBlockSums[static_cast<size_t>(b) * width + 3 * k];
+      ice[k] += s[0];
+      firn[k] += s[1];
+      snowOnIce[k] += s[2];
     }
   std::vector<double> outflow(n1, 0.0);  // per unit area of the sub-basin
   for (size_t k = 1; k < n1; ++k) {

@@ -213,6 +213,7 @@ class schneemodellklasse : public teilmodellklasse {
   double*** firnStack = nullptr;
   bool firnStackOwned = false;
   std::unique_ptr<GlacierInventory> glacierInventory;
+  std::vector<double> glacierBlockSums;  // melt sums per block of rows (RouteGlacierMelt)
   bool DynamicGlaciers() const { return glacierMethod >= 11; }
   // Per sub-basin 1..n: whether it holds glacier, its glaciated and glacier-free cell sums,
   // its cell count and the outflows of its ice, firn and snow storages (mm per step).
