@@ -497,6 +497,55 @@ TEST(GlacierDynamic, CellWaterBalanceOfBothPartsEveryStep) {
   }
 }
 
+// With the glacier readgrid flag 1 the firn stack, the mass balances and the snow on the
+// glaciers come from files: the stack's levels replace firn_levels of the control file.
+TEST(GlacierDynamic, GlacierStateGridsAreReadBack) {
+  TempDir dir;
+  CapturedLog log;
+  DynamicBasin first, second;
+  int error = 0;
+  auto a = first.Make(log.log(), dir.path(), DynamicIceFirn("11", "30 9", "28.5 1.36 4 0", "5 1100 0.01"), error);
+  ASSERT_EQ(error, 0) << log.console();
+  for (int step = 1; step <= 30; ++step) {
+    for (int r = 1; r <= 3; ++r)
+      for (int c = 1; c <= 4; ++c) {
+        first.b.Grid("temperature")[r][c] = 4.0 * std::sin(0.4 * step) + r;
+        first.b.Grid("precipitation")[r][c] = step % 4 == 0 ? 5.0 : 0.0;
+      }
+    a->Run(StepDate(step, 60));
+    a->PostRun(StepDate(step, 60));
+  }
+  const GridRecord& stack = a->grids[a->FindGrid("firn_WE_stack")];
+  a->WriteStack(dir.file("firnstack.asc"), stack.stack, stack.stackLevels, true, false, false);
+  const char* state[][2] = {{"GlacierMassBalance", "mb.asc"},
+                            {"OldGlacierMassBalance", "mbold.asc"},
+                            {"SolidSnowStorage_onGlacier", "g0.asc"},
+                            {"LiquidSnowStorage_onGlacier", "g1.asc"},
+                            {"TotalSnowStorage_onGlacier", "g2.asc"}};
+  for (const auto& g : state) a->WriteGrid(dir.file(g[1]), first.b.Grid(g[0]), true, false, false);
+
+  std::string section = DynamicIceFirn("11", "30 9", "28.5 1.36 4 0", "3 1100 0.01");
+  section.replace(section.find("0 # readgrid"), 1, "1");
+  for (const char* name : {"firnstack.asc", "mb.asc", "mbold.asc", "g0.asc", "g1.asc", "g2.asc"})
+    section.replace(section.find(std::string("\n") + name) + 1, std::strlen(name), dir.file(name));
+  auto b = second.Make(log.log(), dir.path(), section, error);
+  ASSERT_EQ(error, 0) << log.console();
+  EXPECT_EQ(b->firnLevels, 5);
+  const GridRecord& read = b->grids[b->FindGrid("firn_WE_stack")];
+  EXPECT_EQ(read.stackLevels, 5);
+  for (int r = 1; r <= 3; ++r)
+    for (int c = 1; c <= 4; ++c) {
+      for (int l = 0; l <= 5; ++l)
+        EXPECT_NEAR(read.stack[r][c][l], stack.stack[r][c][l], 1e-5 * (1.0 + std::fabs(stack.stack[r][c][l])));
+      EXPECT_EQ(read.data[r][c], read.stack[r][c][0]);
+      if (!first.b.Inside(r, c)) continue;
+      for (const auto& g : state) EXPECT_NEAR(second.b.Grid(g[0])[r][c], first.b.Grid(g[0])[r][c], 1e-4) << g[0];
+    }
+  EXPECT_GT(first.b.Grid("GlacierMassBalance")[1][1], 1.0);
+  a->DeleteModule();
+  b->DeleteModule();
+}
+
 // The glacier grids and statistics files of a run are the same for every thread count,
 // and the total glacier melt file holds the runoff given to the soil model's record.
 TEST(GlacierDynamic, StatisticsFilesAndThreadCounts) {
