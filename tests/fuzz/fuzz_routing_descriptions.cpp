@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       travelHours += o->MaxTravelHours();
       for (const ChannelTable& c : o->channels) slots += static_cast<double>(c.queue.size());
     }
-    if ((travelHours + 3.0) * slots > 2e7) {
+    if ((travelHours + 3.0) * slots > 1e6) {
       m.DeleteModule();
       return 0;
     }
