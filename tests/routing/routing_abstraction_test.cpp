@@ -2,6 +2,7 @@
 // handed to an internal inflow of another, or out of the model into a file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -12,12 +13,12 @@ namespace {
 
 // Sub-basin 1 gives half its outflow above 0.2 mm to inflow 1 of sub-basin 2, which sends a
 // tenth of its own outflow out of the model; 1 and 2 flow into 3.
-std::string TransferDescriptions(const std::string& external = "extern taken.txt 0 0.1 1000 mm") {
+std::string TransferDescriptions() {
   return "TG 1 (AE=10, AF=1.0)\n"
          "AL 1 (mode = intern 0.2 0.5 1000 mm)\n"
          "TG 2 (AE=20, AF=1.0)\n"
          "ZL 1 = intern " + ChannelText(5000, 5) + "\n"
-         "AL 2 (mode = " + external + ")\n"
+         "AL 2 (mode = extern taken.txt 0 0.1 1000 mm)\n"
          "TG 3 (AE=60, AF=1.0)\n"
          "OL 1 " + ChannelText(8000, 10) + "\n"
          "OL 2 " + ChannelText(20000, 20) + "\n"
@@ -36,7 +37,9 @@ double PulseOfRunoff(RoutingBasin& b, std::mt19937& rng, int h) {
 
 // Every mm·km² of runoff leaves at the outlet or through the external abstraction. With
 // qmin = qmax every channel keeps one translation, so the channels hold their water
-// exactly and the sums close to rounding once they have drained.
+// exactly and the sums close to rounding once they have drained. The external
+// abstraction's file holds one row per step of the run (none for the start-up routing),
+// in m³/s.
 TEST(RoutingAbstraction, NetworkWithTransferAndExternalAbstractionConservesWater) {
   CapturedLog log;
   RoutingBasin b;
@@ -48,11 +51,15 @@ TEST(RoutingAbstraction, NetworkWithTransferAndExternalAbstractionConservesWater
   EXPECT_EQ(source.abstractions[0]->targetIndex, 2);
   std::mt19937 rng(11);
   double in = 0.0, out = 0.0, taken = 0.0, moved = 0.0;
+  std::string rows = "YY\tMM\tDD\tHH\tm^3/s\nabstraction_2\nYY\tMM\tDD\tHH\tm^3/s\n";
   for (int h = 0; h < 3000; ++h) {
     in += PulseOfRunoff(b, rng, h);
     m->RunTimeStep(StepDate(h), 1, 1);
     out += m->input[3] * m->cellCounts[3] * m->cellCounts[0];
     taken += middle.abstractionResult * middle.OutletArea();
+    if (h < 3)
+      rows += FormatText("2001\t 1\t 1\t%2d\t%g\n", h + 1,
+                         middle.DepthToDischarge(middle.abstractionResult, middle.OutletArea()));
     moved += source.abstractionResult * source.OutletArea();
     ASSERT_GE(m->input[1], 0.0);
     ASSERT_GE(m->input[2], 0.0);
@@ -60,6 +67,11 @@ TEST(RoutingAbstraction, NetworkWithTransferAndExternalAbstractionConservesWater
   EXPECT_GT(moved, 0.05 * in);
   EXPECT_GT(taken, 0.01 * in);
   EXPECT_NEAR(out + taken, in, 1e-9 * in);
+  m->WriteStatistics();
+  m->WriteStatistics();  // a second flush adds nothing
+  const std::string text = ReadTextFile(b.dir.file("taken.txt"));
+  EXPECT_EQ(text.substr(0, rows.size()), rows);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3 + 3000);
 }
 
 // Sub-basin 2 ends in an empty reservoir: sub-basin 1 still hands it water through inflow
@@ -89,6 +101,7 @@ std::string ReservoirDescriptions() {
 TEST(RoutingAbstraction, NetworkWithReservoirAndAbstractionsConservesWater) {
   CapturedLog log;
   RoutingBasin b;
+  b.routingTimeOffset = 1440.0;  // minutes; the rules' weekdays are a day earlier
   auto m = b.Start(b.Control(RoutingBasin::Settings("20 20 4 3"), ReservoirDescriptions()), log.log());
   routingclass& middle = *m->routingObjects[1];
   ASSERT_EQ(middle.reservoirs.size(), 1u);
@@ -96,6 +109,7 @@ TEST(RoutingAbstraction, NetworkWithReservoirAndAbstractionsConservesWater) {
   const SP_class& sp = *middle.reservoirs[0];
   const AL_class& fromReservoir = *middle.abstractions[1];
   EXPECT_EQ(middle.abstractionTarget[1], 3 + 2);
+  EXPECT_DOUBLE_EQ(fromReservoir.timeOffset, 24.0);
   std::mt19937 rng(5);
   double in = 0.0, out = 0.0, taken = 0.0, drawn = 0.0;
   for (int h = 0; h < 3000; ++h) {
@@ -116,43 +130,6 @@ TEST(RoutingAbstraction, NetworkWithReservoirAndAbstractionsConservesWater) {
   EXPECT_GT(drawn, 0.01 * in);
   EXPECT_GT(taken, 0.01 * in);
   EXPECT_NEAR(out + taken + sp.state[0], in, 1e-9 * in);
-}
-
-// The external abstraction's file: its header, one row per step of the run (none for the
-// initialisation routing), the amount in m³/s.
-TEST(RoutingAbstraction, ExternalAbstractionWritesItsRowsInMetresPerSecond) {
-  CapturedLog log;
-  RoutingBasin b;
-  b.SetRunoff(1.0, 2.0, 0.5);
-  auto m = b.Start(b.Control(RoutingBasin::Settings(), TransferDescriptions()), log.log());
-  std::vector<double> amounts;
-  for (int h = 0; h < 3; ++h) {
-    m->RunTimeStep(StepDate(h), 1, 1);
-    const routingclass& o = *m->routingObjects[1];
-    amounts.push_back(o.DepthToDischarge(o.abstractionResult, o.OutletArea()));
-  }
-  m->WriteStatistics();
-  const std::string text = ReadTextFile(b.dir.file("taken.txt"));
-  std::string expected = "YY\tMM\tDD\tHH\tm^3/s\nabstraction_2\nYY\tMM\tDD\tHH\tm^3/s\n";
-  for (int h = 0; h < 3; ++h) expected += FormatText("2001\t 1\t 1\t%2d\t%g\n", h + 1, amounts[h]);
-  EXPECT_EQ(text, expected);
-  EXPECT_GT(amounts[0], 0.0);
-  // A second flush adds nothing.
-  m->WriteStatistics();
-  EXPECT_EQ(ReadTextFile(b.dir.file("taken.txt")), expected);
-}
-
-// Rule tables of internal abstractions see the weekday of [output_interval]'s routing offset
-// (minutes), in hours.
-TEST(RoutingAbstraction, RulesTakeTheRoutingTimeOffsetInHours) {
-  CapturedLog log;
-  RoutingBasin b;
-  b.routingTimeOffset = 1440.0;
-  auto m = b.Start(b.Control(RoutingBasin::Settings(), TransferDescriptions("extern_with_rule r.txt") +
-                                                           "[abstraction_rule_abstraction_2]\n1 1\n0 0\n"),
-                   log.log());
-  EXPECT_DOUBLE_EQ(m->routingObjects[1]->abstractions[0]->timeOffset, 24.0);
-  EXPECT_EQ(m->routingObjects[1]->abstractions[0]->mode, kAbstractExternRule);
 }
 
 }  // namespace
