@@ -6,6 +6,7 @@
 #include <omp.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -333,6 +334,60 @@ TEST(EvapotranspirationPotential, PenmanMonteithDayAndNightAndThreads) {
   EXPECT_GT(tables[0].size(), 900u);  // 9 files of 3 zones, 6 rows each
   EXPECT_EQ(tables[0], tables[1]);
   EXPECT_EQ(tables[0], tables[2]);
+}
+
+TEST(EvapotranspirationPotential, EveryStatisticsFileHoldsTheZoneMeansOfItsGrid) {
+  // Two zones, two layers; one step of potential, snow and real ET. Each file's row holds
+  // the mean of its own grid per zone (a writer summed into another's slot shows here).
+  EtBasin b(6, 7, 2);
+  b.basin.zoneTable.resize(3);
+  b.basin.codeMap = {0, 1, 2};
+  b.basin.zoneTable[2].code = 2;
+  b.basin.Fill(b.Grid("zone_grid"), [](int r, int) { return r <= 2 ? 1.0 : 2.0; });
+  b.basin.Fill(b.Grid("temperature"), [](int r, int c) { return 8.0 + r + 0.5 * c; });
+  b.basin.Fill(b.Grid("global_radiation"), [](int r, int c) { return 100.0 + 40.0 * r + c; });
+  b.basin.Fill(b.Grid("soil_storage"), [](int r, int c) { return 0.1 * ((r * c) % 9); });
+  b.basin.Fill(b.Grid("leaf_area_index2"), [](int r, int c) { return 0.5 + 0.2 * ((r + c) % 7); });
+  b.Grid("landuse2")[5][5] = -9999.0;  // counts as 0 in its layer's files
+  ASSERT_EQ(b.Build(SectionLines(1, 60)), 0);
+  b.et->LinkSoilGrids();
+  const ModelDate d{0, 13, 15, 7, 2001};
+  b.et->PotentialET(d);
+  b.et->RealET(d);
+  b.et->WriteStatistics();
+  const struct {
+    const char* file;
+    const char* grid;
+    const char* landuse;  // cells without it count as 0
+  } files[] = {{"etp.stat", "pot_transpiration0", nullptr},
+               {"etp_Layer_2.stat", "pot_transpiration2", "landuse2"},
+               {"eip.stat", "potential_InterceptionEvap0", nullptr},
+               {"eip_Layer_1.stat", "potential_InterceptionEvap1", "landuse1"},
+               {"evap.stat", "potential_evaporation", nullptr},
+               {"rgex.stat", "AspectCorrectedGlobalRadiation", nullptr},
+               {"etr.stat", "real_transpiration0", nullptr},
+               {"etr_Layer_2.stat", "real_transpiration2", nullptr},
+               {"evar.stat", "real_evaporation", nullptr}};
+  for (const auto& f : files) {
+    SCOPED_TRACE(f.file);
+    double sum[3] = {0, 0, 0}, n[3] = {0, 0, 0};
+    for (int r = 1; r <= 6; ++r)
+      for (int c = 1; c <= 7; ++c) {
+        const int z = r <= 2 ? 1 : 2;
+        const bool used = !f.landuse || b.Grid(f.landuse)[r][c] > -9999.0;
+        sum[z] += used ? b.Grid(f.grid)[r][c] : 0.0;
+        n[z] += 1.0;
+      }
+    const std::string text = ReadTextFile(b.dir.file(f.file));
+    const std::string row = text.substr(text.rfind("2001\t"));
+    double v[3] = {0, 0, 0};
+    int y, m, dd, h;
+    ASSERT_EQ(std::sscanf(row.c_str(), "%d %d %d %d %lf %lf", &y, &m, &dd, &h, &v[1], &v[2]), 6) << row;
+    for (int z : {1, 2}) EXPECT_NEAR(v[z], sum[z] / n[z], 6e-4) << "zone " << z;
+    if (f.grid == std::string("pot_transpiration0")) {
+      EXPECT_GT(std::fabs(v[1] - v[2]), 1e-2);  // the zones lie apart
+    }
+  }
 }
 
 TEST(EvapotranspirationPotential, LongStepsEmptyLayersMorningStampsAndGlaciers) {

@@ -105,14 +105,16 @@ std::string InterceptionBasin::Section(int method, double maxWaterLayer, int rea
 }
 
 std::string InterceptionBasin::CanopySection(double minLai, double minZ0, double laiScale, bool balance,
-                                             const std::string& names) {
+                                             const std::string& names, int statCode) {
+  const std::string code = std::to_string(statCode);
   std::string s;
   const char* grids[] = {"scn_temp", "scn_rh", "scn_rad", "scn_wind", "scn_load", "scn_age", "scn_alb", "scn_subl",
                          "scn_solid", "scn_liquid"};
-  for (const char* g : grids) s += names + g + ".asc\n3\n" + names + g + ".stat 0\n";
+  for (const char* g : grids) s += names + g + ".asc\n3\n" + names + g + ".stat " + code + "\n";
   s += FormatText("%.17g\n%.17g\n%.17g\n", minLai, minZ0, laiScale);
   if (balance)
-    for (const char* g : {"ceb", "ceb_t", "ceb_told", "ceb_dummy"}) s += names + g + ".asc\n3\n" + names + g + ".stat 0\n";
+    for (const char* g : {"ceb", "ceb_t", "ceb_told", "ceb_dummy"})
+      s += names + g + ".asc\n3\n" + names + g + ".stat " + code + "\n";
   return s;
 }
 

@@ -33,7 +33,7 @@ class InterceptionBasin {
                              const std::string& names = "");
   // The canopy snow values of methods above 20 (and above 30 with balance).
   static std::string CanopySection(double minLai, double minZ0, double laiScale, bool balance,
-                                   const std::string& names = "");
+                                   const std::string& names = "", int statCode = 0);
   void WriteControl(const std::string& text);
   ModuleInputs Inputs();
   std::unique_ptr<interzeptionsmodellklasse> Make(int& error);

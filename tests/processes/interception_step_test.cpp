@@ -359,4 +359,49 @@ TEST(InterceptionStep, StatisticsCountTheGlacierPartAsZeroAndLeaveOutsideCellsOu
   EXPECT_NEAR(t.CurrentValue(2), (0.0 + 2 * 0.2) / 3, 1e-12);        // zone 2: a glacier cell, one outside
   EXPECT_NEAR(m->layers[1].evaporationStats.writer->CurrentValue(1), (0.5 * 0.15 + 3 * 0.15) / 4, 1e-12);
   m->DeleteModule();
+
+  // Canopy snow with its energy balance: each canopy writer holds the mean of its own grid
+  // over the glacier-free part of the zone's cells, the storage writers that of theirs.
+  InterceptionBasin c(5, 6, 2);
+  c.Add("albedo", 0.7);
+  c.Add("snow_storage_total", 5.0);
+  c.Add("surftemp", 271.0);
+  double** share = c.Add("GlacierizedCells", 0.0);
+  share[1][1] = 0.5;
+  share[4][5] = 1.0;
+  c.WriteControl(InterceptionBasin::Section(32, 0.5, 0, 2001) +
+                 InterceptionBasin::CanopySection(1.0, 0.05, 1.0, true, "", 2001));
+  auto snowy = c.Make(error);
+  ASSERT_EQ(error, 0) << c.log.console();
+  snowy->thresholdTemperature = 0.5;
+  snowy->transZone = 1.0;
+  std::mt19937 rng(5);
+  for (int s = 0; s < 3; ++s) {
+    Randomise(c, rng, true);
+    snowy->Run(Hour(s));
+  }
+  const auto mean = [&](double** grid, int zone, bool weighted) {
+    double sum = 0.0, weight = 0.0;
+    for (int r = 1; r <= 5; ++r)
+      for (int col = 1; col <= 6; ++col) {
+        if ((r == 2 && col == 6) || (col <= 3 ? 1 : 2) != zone) continue;
+        const double g = share[r][col];
+        sum += weighted ? (1.0 - g) * grid[r][col] : (1.0 - g) * grid[r][col];
+        weight += weighted ? 1.0 - g : 1.0;
+      }
+    return sum / weight;
+  };
+  for (int z : {1, 2}) {
+    int written = 0;
+    for (const CanopySnowGrid& g : snowy->canopyGrids) {
+      if (!g.stats.Active()) continue;  // the longwave grid has no statistics file
+      ++written;
+      EXPECT_NEAR(g.stats.writer->CurrentValue(z), mean(g.data, z, true), 1e-9 * (1.0 + std::fabs(mean(g.data, z, true))))
+          << g.fileName << " zone " << z;
+    }
+    EXPECT_EQ(written, 14);
+    for (const InterceptionLayer& l : snowy->layers)
+      EXPECT_NEAR(l.storageStats.writer->CurrentValue(z), mean(l.storage, z, false), 1e-12) << "zone " << z;
+  }
+  snowy->DeleteModule();
 }

@@ -75,8 +75,8 @@ class ProcessBasin {
     in.reportInterval = 24;
     in.zoneTable = zoneTable.data();
     in.zoneCodeMap = codeMap.data();
-    in.zoneCount = 1;
-    in.maxZoneCode = 1;
+    in.zoneCount = static_cast<int>(zoneTable.size()) - 1;
+    in.maxZoneCode = static_cast<int>(codeMap.size()) - 1;
     in.firstRow = 1;
     in.lastRow = rows_;
     in.geometry = geometry;
