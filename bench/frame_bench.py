@@ -15,6 +15,7 @@ Plain Python; needs git, cmake and a compiler for the earlier build.
 import argparse
 import math
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -86,7 +87,12 @@ def make_case(folder, steps):
     text = open(os.path.join(ROOT, "examples", "basin", "basin.ctl")).read()
     text = text.replace("WriteAsciiGrids = 1", "WriteAsciiGrids = 0")
     text = text.replace("24      # reporting interval", "1000    # reporting interval")
-    text = text.replace("[data_assimilation]\n1       # flow control", "[data_assimilation]\n0       # flow control")
+    # The frame only: every process module, the point output and the assimilation off, and
+    # no land-use grid (the case has none).
+    text = re.sub(r"(?m)^1(\s+# flow control parameter)", r"0\1", text)
+    text = text.replace("[infiltration_model]\n1 ", "[infiltration_model]\n0 ")
+    text = re.sub(r"(?m)^(\d+)(\s+# number of standard grids\n)((?:.*\n)*?)landuse\.asc landuse .*\n",
+                  lambda m: "%d%s%s" % (int(m.group(1)) - 1, m.group(2), m.group(3)), text)
     head, rest = text.split("[meteo_data_count]", 1)
     tail = rest[rest.index("# Precipitation gauges"):]
     template = rest[rest.index("[temperature]"):rest.index("[precipitation]")]
@@ -95,8 +101,7 @@ def make_case(folder, steps):
     for v in range(1, VARIABLES + 1):
         s = template.replace("[temperature]", "[v%d]" % v)
         s = s.replace("temperature.dat", "v%d.dat" % v)
-        s = s.replace("output/temperature.asc  # result grid (written at the end of every day under a dated name)",
-                      "output/v%d.bin # result grid, written every step" % v)
+        s = re.sub(r"(?m)^\S*temperature\.asc\s+# result grid.*$", "v%d.bin # result grid, written every step" % v, s)
         s = s.replace("5                       # grid write code", "1                       # grid write code")
         s = s.replace("temperature.stat 2001", "v%d.stat 2001" % v)
         s = s.replace("100000                  # maximum distance", "1000000                 # maximum distance")

@@ -121,18 +121,17 @@ class zonalstatistic {
   // file). value is any callable double(int row, int col).
   template <typename ValueAt>
   void AddCells(const ZoneCells& cells, ValueAt value, double weight = 1.0) {
-    AddBlocks(cells, value, [](int) { return true; }, [weight](int, int) { return weight; });
+    AddBlocks(cells, CellsOfRow<ValueAt>{value}, ConstantOfRow{weight});
   }
   // The same for the values of a grid; rows the grid does not hold are left out.
   void AddGrid(const ZoneCells& cells, double** values, double weight = 1.0) {
     if (values == nullptr) return;
-    AddBlocks(cells, [values](int r, int c) { return values[r][c]; },
-              [values](int r) { return values[r] != nullptr; }, [weight](int, int) { return weight; });
+    AddBlocks(cells, GridRows{values}, ConstantOfRow{weight});
   }
   // The same as AddCells with a weight per cell: weight(r, c), called like value.
   template <typename ValueAt, typename WeightAt>
   void AddWeightedCells(const ZoneCells& cells, ValueAt value, WeightAt weight) {
-    AddBlocks(cells, value, [](int) { return true; }, weight);
+    AddBlocks(cells, CellsOfRow<ValueAt>{value}, CellsOfRow<WeightAt>{weight});
   }
   virtual void ClearZoneSums();
   virtual void AggregateAndWrite(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute);
@@ -193,9 +192,14 @@ class zonalstatistic {
   void PrepareBlocks(int firstRow, int lastRow);
   // Adds the block sums to the zones in block order and leaves the blocks cleared.
   void FoldBlocks();
-  // One cell into the sums of a block, weighted like AddCellValue; weightRow is the
-  // weight grid's row of the cell (null: no weight grid there), valid up to weightCols.
-  void AddToBlock(int block, int zoneIndex, const double* weightRow, int col, double value, double weight) {
+  // The sums of one zone in one block, held in registers while a run of the zone's cells
+  // is added, then stored back: every cell is added to its zone's block sums in row and
+  // column order, with the operations of AddCellValue.
+  struct RunSums {
+    double area, value, weightedArea;
+  };
+  // Loads the block's sums of a zone (and lists the zone as touched by the block).
+  RunSums OpenRun(int block, int zoneIndex) {
     const size_t base = static_cast<size_t>(block) * (static_cast<size_t>(zoneCount) + 1);
     const size_t slot = base + static_cast<size_t>(zoneIndex);
     if (!blockSums.touched[slot]) {
@@ -203,50 +207,114 @@ class zonalstatistic {
       blockSums.touchedZones[base + static_cast<size_t>(blockSums.touchedCount[static_cast<size_t>(block)]++)] =
           zoneIndex;
     }
+    const double* s = &blockSums.sums[slot * 3];
+    return RunSums{s[0], s[1], s[2]};
+  }
+  void CloseRun(int block, int zoneIndex, const RunSums& run) {
+    const size_t slot = static_cast<size_t>(block) * (static_cast<size_t>(zoneCount) + 1) + static_cast<size_t>(zoneIndex);
     double* s = &blockSums.sums[slot * 3];
-    s[0] += weight;
-    if (weightRow != nullptr && col <= weightCols && weightRow[col] > weightNodata) {
-      const double w = weightRow[col];
-      s[2] += w * weight;
-      s[1] += weight * value * w;
-    } else {
-      s[2] += weight;
-      s[1] += weight * value;
-    }
+    s[0] = run.area;
+    s[1] = run.value;
+    s[2] = run.weightedArea;
   }
   // No-data (the model's value) and NaN are no values.
   static bool IsNoValue(double v, double nodata) { return v != v || v == nodata; }
-  template <typename ValueAt, typename RowHeld, typename WeightAt>
-  void AddBlocks(const ZoneCells& cells, ValueAt value, RowHeld rowHeld, WeightAt weight) {
+  // The values of one row, as the block loop reads them: held() tells whether the row is
+  // there at all, v(c) is the value of column c. A row of a grid is read through its own
+  // pointer; a callable value(r, c) is read cell by cell.
+  struct GridRow {
+    const double* row;
+    bool held() const { return row != nullptr; }
+    double operator()(int c) const { return row[c]; }
+  };
+  template <typename ValueAt>
+  struct CallableRow {
+    const ValueAt* value;
+    int r;
+    bool held() const { return true; }
+    double operator()(int c) const { return (*value)(r, c); }
+  };
+  template <typename ValueAt>
+  struct CellsOfRow {
+    const ValueAt& value;
+    CallableRow<ValueAt> operator()(int r) const { return CallableRow<ValueAt>{&value, r}; }
+  };
+  struct ConstantRow {
+    double value;
+    bool held() const { return true; }
+    double operator()(int) const { return value; }
+  };
+  struct ConstantOfRow {
+    double value;
+    ConstantRow operator()(int) const { return ConstantRow{value}; }
+  };
+  struct GridRows {
+    double** values;
+    GridRow operator()(int r) const { return GridRow{values[r]}; }
+  };
+  // Adds the counting cells of the rows r0..r1 to block b; cells of one zone that follow
+  // each other in a row are added in registers. rowValues(r) and rowWeights(r) give the
+  // row accessors of row r.
+  template <typename RowValues, typename RowWeights>
+  void AddRowsToBlock(const ZoneCells& cells, int b, int r0, int r1, const RowValues& rowValues,
+                      const RowWeights& rowWeights) {
+    const double nodata = cells.nodata, codeLimit = cells.maxCode + 1.0, weightLimit = weightNodata;
+    const double instance = cells.instance;
+    const int* codeMap = cells.codeMap;
+    const int zones = zoneCount;
+    for (int r = r0; r <= r1; ++r) {
+      const double* zoneRow = cells.zone[r];
+      const auto value = rowValues(r);
+      if (zoneRow == nullptr || !value.held()) continue;
+      const auto weight = rowWeights(r);
+      const double* regionRow = cells.regions ? cells.regions[r] : nullptr;
+      if (cells.regions && regionRow == nullptr) continue;  // no cell of this row is this instance's
+      const double* weightRow = weightGrid != nullptr && r >= 1 && r <= weightRows ? weightGrid[r] : nullptr;
+      int first, last;
+      cells.Columns(r, first, last);
+      // Weights of the weight grid apply up to its last column.
+      const int weightedLast = weightRow != nullptr ? (last < weightCols ? last : weightCols) : first - 1;
+      int open = 0;  // zone of the run in registers (0: none)
+      RunSums run{0.0, 0.0, 0.0};
+      for (int c = first; c <= last; ++c) {
+        // ZoneCells::ZoneIndex with the row's pointers held.
+        const double z = zoneRow[c];
+        if (!(z > nodata) || !(z >= 0.0 && z < codeLimit)) continue;
+        if (regionRow && regionRow[c] != instance) continue;
+        const int zi = codeMap[static_cast<int>(z)];
+        if (zi <= 0 || zi > zones) continue;
+        const double v = value(c);
+        if (IsNoValue(v, nodata)) continue;  // a hole in the grid is no part of the mean
+        if (zi != open) {
+          if (open) CloseRun(b, open, run);
+          open = zi;
+          run = OpenRun(b, zi);
+        }
+        const double cellWeight = weight(c);
+        run.area += cellWeight;
+        if (c <= weightedLast && weightRow[c] > weightLimit) {
+          const double w = weightRow[c];
+          run.weightedArea += w * cellWeight;
+          run.value += cellWeight * v * w;
+        } else {
+          run.weightedArea += cellWeight;
+          run.value += cellWeight * v;
+        }
+      }
+      if (open) CloseRun(b, open, run);
+    }
+  }
+  template <typename RowValues, typename RowWeights>
+  void AddBlocks(const ZoneCells& cells, const RowValues& rowValues, const RowWeights& rowWeights) {
     if (!active || cells.zone == nullptr || cells.codeMap == nullptr || cells.lastRow < cells.firstRow) return;
     PrepareBlocks(cells.firstRow, cells.lastRow);
     const int blocks = blockSums.blocks, height = blockSums.rowsPerBlock;
     const bool parallel = static_cast<long>(cells.lastRow - cells.firstRow + 1) * cells.ncols >= 4096;
-    const double nodata = cells.nodata, codeLimit = cells.maxCode + 1.0;
 #pragma omp parallel for schedule(runtime) if (parallel)
     for (int b = 0; b < blocks; ++b) {
       const int r0 = cells.firstRow + b * height;
       const int r1 = r0 + height - 1 < cells.lastRow ? r0 + height - 1 : cells.lastRow;
-      for (int r = r0; r <= r1; ++r) {
-        const double* zoneRow = cells.zone[r];
-        if (zoneRow == nullptr || !rowHeld(r)) continue;
-        const double* regionRow = cells.regions ? cells.regions[r] : nullptr;
-        if (cells.regions && regionRow == nullptr) continue;  // no cell of this row is this instance's
-        const double* weightRow = weightGrid != nullptr && r >= 1 && r <= weightRows ? weightGrid[r] : nullptr;
-        int first, last;
-        cells.Columns(r, first, last);
-        for (int c = first; c <= last; ++c) {
-          // ZoneCells::ZoneIndex with the row's pointers held.
-          const double z = zoneRow[c];
-          if (!(z > nodata) || !(z >= 0.0 && z < codeLimit)) continue;
-          if (regionRow && regionRow[c] != cells.instance) continue;
-          const int zi = cells.codeMap[static_cast<int>(z)];
-          if (zi <= 0 || zi > zoneCount) continue;
-          const double v = value(r, c);
-          if (IsNoValue(v, nodata)) continue;  // a hole in the grid is no part of the mean
-          AddToBlock(b, zi, weightRow, c, v, weight(r, c));
-        }
-      }
+      AddRowsToBlock(cells, b, r0, r1, rowValues, rowWeights);
     }
     FoldBlocks();
   }
