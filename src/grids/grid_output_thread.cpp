@@ -42,7 +42,7 @@ GridWriteResult WriteAscii(const GridFileJob& job, grid_io::PendingFile& f) {
 }
 
 template <typename T>
-GridWriteResult WriteBinary(const GridFileJob& job, const std::vector<T>& cells, grid_io::PendingFile& f) {
+GridWriteResult WriteBinary(const GridFileJob& job, const CellBuffer<T>& cells, grid_io::PendingFile& f) {
   T header[12];
   for (int i = 0; i < 12; ++i) header[i] = static_cast<T>(job.header[static_cast<size_t>(i)]);
   if (std::fwrite(header, sizeof(T), 12, f.get()) != 12 ||
@@ -74,8 +74,8 @@ GridWriteResult WriteGridFile(const GridFileJob& job) {
   return {};
 }
 
-GridOutputThread::GridOutputThread(LogStream* logStream, size_t maxPending)
-    : log(logStream), maxPendingBytes(maxPending) {
+GridOutputThread::GridOutputThread(LogStream* logStream, size_t maxPending, size_t maxSpare)
+    : log(logStream), maxPendingBytes(maxPending), maxSpareBytes(maxSpare) {
   // The writer thread never takes Ctrl-C: the main thread's handler and menu see it.
   sigset_t block, old;
   sigemptyset(&block);
@@ -111,6 +111,39 @@ void GridOutputThread::Hand(GridFileJob job) {
   changed.notify_all();
 }
 
+namespace {
+
+// Moves a kept buffer of the given size into the job's buffer; returns its bytes (0: none).
+template <typename T>
+size_t TakeSpare(std::vector<CellBuffer<T>>& spares, CellBuffer<T>& into, size_t cells) {
+  for (size_t i = spares.size(); i-- > 0;) {
+    if (spares[i].size() != cells) continue;
+    into = std::move(spares[i]);
+    spares.erase(spares.begin() + static_cast<std::ptrdiff_t>(i));
+    return cells * sizeof(T);
+  }
+  return 0;
+}
+
+// Keeps the buffer when it fits into the bound of kept bytes.
+template <typename T>
+void KeepSpare(std::vector<CellBuffer<T>>& spares, CellBuffer<T>& buffer, size_t& spareBytes, size_t maxSpare) {
+  const size_t bytes = buffer.size() * sizeof(T);
+  if (bytes == 0 || spareBytes + bytes > maxSpare) return;
+  spares.push_back(std::move(buffer));
+  spareBytes += bytes;
+}
+
+}  // namespace
+
+bool GridOutputThread::TakeSpareBuffer(GridFileJob& job, size_t cells) {
+  std::lock_guard<std::mutex> lock(mutex);
+  const size_t bytes = job.format == GridFileJob::Format::Float ? TakeSpare(spareFloats, job.floats, cells)
+                                                                 : TakeSpare(spareDoubles, job.doubles, cells);
+  spareBytes -= bytes;
+  return bytes > 0;
+}
+
 void GridOutputThread::Drain() {
   std::unique_lock<std::mutex> lock(mutex);
   changed.wait(lock, [&] { return jobs.empty() && !busy; });
@@ -141,7 +174,13 @@ void GridOutputThread::Loop() {
     lock.unlock();
     GridWriteResult r = WriteGridFile(job);
     const size_t bytes = job.Bytes();
-    job = GridFileJob{};  // the copy is freed before the next one is taken
+    lock.lock();
+    // The cell buffer is kept for a later job of the same size, or freed with the job
+    // before the next one is taken.
+    KeepSpare(spareFloats, job.floats, spareBytes, maxSpareBytes);
+    KeepSpare(spareDoubles, job.doubles, spareBytes, maxSpareBytes);
+    lock.unlock();
+    job = GridFileJob{};
     lock.lock();
     busy = false;
     pendingBytes -= bytes;

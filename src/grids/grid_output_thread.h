@@ -17,11 +17,35 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "framework/modelobject.h"
 
 class LogStream;
+
+// Allocates the cells of a job without filling them: the preparing pass writes every cell,
+// so sizing a buffer costs no pass of its own over the memory.
+template <typename T>
+struct UnfilledAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UnfilledAllocator<U>;
+  };
+  UnfilledAllocator() = default;
+  template <typename U>
+  UnfilledAllocator(const UnfilledAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+template <typename T>
+using CellBuffer = std::vector<T, UnfilledAllocator<T>>;
 
 struct GridFileJob {
   enum class Format { Ascii, Float, Double };
@@ -29,8 +53,8 @@ struct GridFileJob {
   Format format = Format::Float;
   GridGeometry geometry;
   std::array<double, 12> header{};  // binary files: geometry and statistics
-  std::vector<double> doubles;      // Ascii and Double: nrows * ncols cells, row by row
-  std::vector<float> floats;        // Float
+  CellBuffer<double> doubles;       // Ascii and Double: nrows * ncols cells, row by row
+  CellBuffer<float> floats;         // Float
   size_t Bytes() const { return doubles.size() * sizeof(double) + floats.size() * sizeof(float); }
 };
 
@@ -48,7 +72,8 @@ class GridOutputThread {
   // Starts the writer thread and makes it the one that grid writes are handed to. The log
   // receives the FATAL message of a failed write when it is raised. maxPendingBytes bounds
   // the memory of the jobs waiting: a hand-over waits while it is exceeded.
-  explicit GridOutputThread(LogStream* log, size_t maxPendingBytes = size_t(512) << 20);
+  explicit GridOutputThread(LogStream* log, size_t maxPendingBytes = size_t(512) << 20,
+                            size_t maxSpareBytes = size_t(64) << 20);
   // Writes every job still waiting, then stops the thread. A failure not raised yet is
   // logged (the run ends with another code already).
   ~GridOutputThread();
@@ -59,6 +84,11 @@ class GridOutputThread {
   static GridOutputThread* Active();
 
   void Hand(GridFileJob job);
+  // Gives the job the cell buffer of a written job of the same format and size when one is
+  // kept (the writer keeps up to maxSpareBytes of them), so that a grid written every step
+  // reuses its memory instead of mapping and clearing new pages each time. Returns false
+  // when none was there; the job is left as it was.
+  bool TakeSpareBuffer(GridFileJob& job, size_t cells);
   // Waits until every job handed over is written.
   void Drain();
   // When a write failed: logs its FATAL message and throws its code (once).
@@ -73,6 +103,10 @@ class GridOutputThread {
   std::condition_variable changed;
   std::deque<GridFileJob> jobs;
   size_t pendingBytes = 0;
+  size_t maxSpareBytes;
+  size_t spareBytes = 0;
+  std::vector<CellBuffer<float>> spareFloats;
+  std::vector<CellBuffer<double>> spareDoubles;
   bool busy = false;
   bool stopping = false;
   GridWriteResult failure;  // the first failure

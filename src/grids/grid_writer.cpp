@@ -62,10 +62,14 @@ GridFileJob MakeJob(modelobject& o, const std::string& path, double** grid, Grid
   job.geometry = g;
   const size_t cols = static_cast<size_t>(g.ncols), cells = static_cast<size_t>(g.nrows) * cols;
   const bool ascii = format == GridFileJob::Format::Ascii;
-  if (format == GridFileJob::Format::Float)
-    job.floats.resize(cells);
-  else
-    job.doubles.resize(cells);
+  // A buffer of an earlier file of this size when the writer thread kept one.
+  GridOutputThread* writer = GridOutputThread::Active();
+  if (!writer || !writer->TakeSpareBuffer(job, cells)) {
+    if (format == GridFileJob::Format::Float)
+      job.floats.resize(cells);
+    else
+      job.doubles.resize(cells);
+  }
   std::vector<RowStatistics> rows(ascii ? 0 : static_cast<size_t>(g.nrows) + 1);
   const double nodata = g.nodata_value, countedAbove = nodata + 1;
   float* floats = job.floats.data();

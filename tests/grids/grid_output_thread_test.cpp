@@ -63,6 +63,8 @@ TEST(GridOutputThread, WritesTheBytesOfADirectWriteForEveryFormatAndThreadCount)
   double* saved[2] = {v[5], v[200]};
   v.get()[5] = nullptr;
   v.get()[200] = nullptr;
+  // An earlier grid of the same size whose cells the writer's reused buffer still holds.
+  MatrixOwner earlier = d.Values(-7.0);
   const int threadsBefore = omp_get_max_threads();
   for (const Case& k : kCases) {
     omp_set_num_threads(1);
@@ -74,6 +76,8 @@ TEST(GridOutputThread, WritesTheBytesOfADirectWriteForEveryFormatAndThreadCount)
       const std::string name = std::string("thread") + std::to_string(threads) + "_" + k.name;
       {
         GridOutputThread writer(&d.m.log.log());
+        d.Write(k, "earlier_" + name, earlier.get());
+        writer.Drain();
         d.Write(k, name, v.get());
         writer.Drain();
         EXPECT_EQ(d.Read(name), direct) << name;
@@ -155,4 +159,37 @@ TEST(GridOutputThread, GridsAreWrittenInTheOrderHandedOverAndAllBeforeTheThreadE
   }
   EXPECT_NE(d.m.log.console().find("missing_folder/y.asc for writing in text mode."), std::string::npos);
   EXPECT_EQ(GridOutputThread::Active(), nullptr);
+}
+
+TEST(GridOutputThread, KeepsTheBuffersOfWrittenFilesWithinItsBoundAndGivesEachOnce) {
+  Domain d;
+  MatrixOwner v = d.Values(1.0);
+  const size_t cells = static_cast<size_t>(kRows) * kCols;
+  auto job = [](GridFileJob::Format f) {
+    GridFileJob j;
+    j.format = f;
+    return j;
+  };
+  {
+    GridOutputThread writer(&d.m.log.log());
+    d.m.obj.WriteGrid("a.bin", v.get(), false, false, false);
+    d.m.obj.WriteGrid("b.dbl", v.get(), false, true, false);
+    writer.Drain();
+    GridFileJob other = job(GridFileJob::Format::Float);
+    EXPECT_FALSE(writer.TakeSpareBuffer(other, cells + 1));  // another size
+    GridFileJob f = job(GridFileJob::Format::Float), g = job(GridFileJob::Format::Double);
+    EXPECT_TRUE(writer.TakeSpareBuffer(f, cells));
+    EXPECT_EQ(f.floats.size(), cells);
+    EXPECT_FALSE(writer.TakeSpareBuffer(f, cells));  // each kept buffer once
+    EXPECT_TRUE(writer.TakeSpareBuffer(g, cells));
+    EXPECT_EQ(g.doubles.size(), cells);
+  }
+  {
+    // A bound below one grid keeps nothing.
+    GridOutputThread writer(&d.m.log.log(), size_t(512) << 20, cells * sizeof(float) - 1);
+    d.m.obj.WriteGrid("c.bin", v.get(), false, false, false);
+    writer.Drain();
+    GridFileJob f = job(GridFileJob::Format::Float);
+    EXPECT_FALSE(writer.TakeSpareBuffer(f, cells));
+  }
 }
