@@ -91,6 +91,8 @@ def make_case(folder, steps):
     # no land-use grid (the case has none).
     text = re.sub(r"(?m)^1(\s+# flow control parameter)", r"0\1", text)
     text = text.replace("[infiltration_model]\n1 ", "[infiltration_model]\n0 ")
+    # No variable grids: the modules that read them are off.
+    text = re.sub(r"(?m)^\d+(\s+# number of variable grids.*\n)(?:.*\n)*?\n", r"0\1\n", text, count=1)
     text = re.sub(r"(?m)^(\d+)(\s+# number of standard grids\n)((?:.*\n)*?)landuse\.asc landuse .*\n",
                   lambda m: "%d%s%s" % (int(m.group(1)) - 1, m.group(2), m.group(3)), text)
     head, rest = text.split("[meteo_data_count]", 1)
