@@ -164,6 +164,34 @@ void schneemodellklasse::DynamicGlacierCell(int r, int c, snow::CellNotes& notes
   FinishSnowCell(r, c, s);
 }
 
+// When the annual update moves a cell's glacier fraction from g0 to g, the area that changes
+// side takes its snow along: the snow of the cell, (1 - g)·free + g·glacier, stays the same.
+void schneemodellklasse::KeepSnowOfChangedGlacierParts() {
+  if (!DynamicGlaciers() || !grid[kFractionOld]) return;
+  const double nodata = geometry.nodata_value;
+  auto share = [nodata](double v) { return v == nodata || !(v > 0.0) ? 0.0 : std::min(1.0, v); };
+  const std::pair<Grid, Grid> parts[2] = {{kSolid, kSolidOnGlacier}, {kLiquid, kLiquidOnGlacier}};
+#pragma omp parallel for schedule(runtime)
+  for (int r = 1; r <= geometry.nrows; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c) {
+      if (zoneGrid[r][c] == nodata) continue;
+      const double g0 = share(grid[kFractionOld][r][c]), g = share(glacierFraction[r][c]);
+      if (g == g0) continue;
+      for (const auto& part : parts) {
+        double& free = grid[part.first][r][c];
+        double& onGlacier = grid[part.second][r][c];
+        if (free == nodata || onGlacier == nodata) continue;
+        if (g < g0)
+          free = ((1.0 - g0) * free + (g0 - g) * onGlacier) / (1.0 - g);
+        else
+          onGlacier = (g0 * onGlacier + (g - g0) * free) / g;
+      }
+      grid[kTotal][r][c] = grid[kSolid][r][c] + grid[kLiquid][r][c];
+      grid[kTotalOnGlacier][r][c] = grid[kSolidOnGlacier][r][c] + grid[kLiquidOnGlacier][r][c];
+      grid[kFractionOld][r][c] = glacierFraction[r][c];
+    }
+}
+
 // --- statistics -----------------------------------------------------------------------------
 
 ZoneCells schneemodellklasse::SubbasinCells() const {

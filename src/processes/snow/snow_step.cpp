@@ -352,5 +352,6 @@ void schneemodellklasse::PostRun(ModelDate date) {
       glacierStatistics[k]->AggregateAndWrite(date.year, date.month, date.day, date.hour, date.minute);
   if (glacierMethod != 0 && instanceNumber == 0) RouteGlacierMelt(date);
   UpdateGlaciersIfDue(date);
+  KeepSnowOfChangedGlacierParts();
   WriteOutputGrids();
 }

@@ -284,6 +284,7 @@ class schneemodellklasse : public teilmodellklasse {
   void CreateGlacierGrids();
   void GlacierCell(int row, int col);
   void DynamicGlacierCell(int row, int col, snow::CellNotes& notes);
+  void KeepSnowOfChangedGlacierParts();
   glacier::CellParameters GlacierCellParameters(int subbasin) const;
   double GlacierDebris(int row, int col) const;
   // One or (steps over 720 minutes) two calls of the cell physics on the storages s; the

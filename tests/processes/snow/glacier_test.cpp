@@ -497,6 +497,53 @@ TEST(GlacierDynamic, CellWaterBalanceOfBothPartsEveryStep) {
   }
 }
 
+// A glacier fraction that changes (as the annual update changes it) moves the snow of the
+// area that changes side: the snow of every cell stays what it was.
+TEST(GlacierDynamic, ChangedGlacierFractionKeepsTheSnowOfTheCell) {
+  TempDir dir;
+  CapturedLog log;
+  DynamicBasin d;
+  int error = 0;
+  auto m = d.Make(log.log(), dir.path(), DynamicIceFirn(), error);
+  ASSERT_EQ(error, 0) << log.console();
+  for (int r = 1; r <= 3; ++r)
+    for (int c = 1; c <= 4; ++c) {
+      d.b.Grid("temperature")[r][c] = r == 2 ? 0.8 : -3.0;  // liquid water in row 2
+      d.b.Grid("precipitation")[r][c] = 10.0 + r + c;
+    }
+  for (int step = 1; step <= 3; ++step) {
+    m->Run(StepDate(step, 60));
+    m->PostRun(StepDate(step, 60));
+  }
+  // Parts with different snow (as melt on the glacier and slides make them).
+  for (int r = 1; r <= 3; ++r)
+    for (int c = 1; c <= 4; ++c) d.b.Grid("SolidSnowStorage_onGlacier")[r][c] *= 2.0 + r;
+  m->Run(StepDate(4, 60));
+  // (1,1) shrinks from 1 to 0.3, (1,2) grows from 0.6 to 1, (2,1) leaves, (1,4) joins.
+  const double changed[][3] = {{1, 1, 0.3}, {1, 2, 1.0}, {2, 1, 0.0}, {1, 4, 0.45}};
+  double snowBefore[4];
+  auto cellSnow = [&](int r, int c) {
+    const double g = d.fraction[r][c];
+    return (1.0 - g) * d.b.Grid("snow_storage_total")[r][c] + g * d.b.Grid("TotalSnowStorage_onGlacier")[r][c];
+  };
+  for (int k = 0; k < 4; ++k) {
+    const int r = static_cast<int>(changed[k][0]), c = static_cast<int>(changed[k][1]);
+    snowBefore[k] = cellSnow(r, c);
+    d.fraction[r][c] = changed[k][2];
+  }
+  m->PostRun(StepDate(4, 60));
+  for (int k = 0; k < 4; ++k) {
+    const int r = static_cast<int>(changed[k][0]), c = static_cast<int>(changed[k][1]);
+    SCOPED_TRACE(std::to_string(r) + "," + std::to_string(c));
+    EXPECT_NEAR(cellSnow(r, c), snowBefore[k], 1e-12 * snowBefore[k]);
+    EXPECT_DOUBLE_EQ(d.b.Grid("snow_storage_total")[r][c],
+                     d.b.Grid("snowstorage_solid")[r][c] + d.b.Grid("snowstorage_liquid")[r][c]);
+  }
+  EXPECT_GT(snowBefore[0], 0.0);
+  EXPECT_GT(d.b.Grid("LiquidSnowStorage_onGlacier")[2][1], 0.0);
+  m->DeleteModule();
+}
+
 // With the glacier readgrid flag 1 the firn stack, the mass balances and the snow on the
 // glaciers come from files: the stack's levels replace firn_levels of the control file.
 TEST(GlacierDynamic, GlacierStateGridsAreReadBack) {
