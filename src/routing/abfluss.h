@@ -139,11 +139,12 @@ class abflussmodellklasse : public teilmodellklasse {
   // --- reservoirs and lakes (abfluss_lakes.cpp) --------------------------------------------
   ReservoirRegistry reservoirRegistry;  // every reservoir of the run, by number
   std::map<int, int> reservoirZones;    // zone -> its last reservoir has a hydraulic connection
-  int lakeCount = 0;                    // reservoirs with lake cells
+  std::vector<int> lakeNumbers;         // reservoirs with lake cells
   MatrixOwner precipitationOnLakes;     // "PrecOnLakes", mm per step
   int precipitationOnLakesPosition = 0;
   double** waterInput = nullptr;        // where "PrecOnLakes" comes from
   double** lakeCodeGrid = nullptr;
+  double** pondingGrid = nullptr;
   // The grids the lakes read and write (none when lakes are off).
   LakeGrids FindLakeGrids();
   // The reservoirs of every SP entry, their rules and links, and a first step of each.

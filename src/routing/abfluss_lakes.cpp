@@ -51,6 +51,7 @@ LakeGrids abflussmodellklasse::FindLakeGrids() {
   precipitationOnLakesPosition = position;
   g.precipitation = precipitationOnLakes.get();
   lakeCodeGrid = g.lakeCodes;
+  pondingGrid = g.ponding;
   return g;
 }
 
@@ -75,19 +76,27 @@ void abflussmodellklasse::BuildReservoirs(const std::vector<RoutingDescription>&
              29);
   for (routingclass* o : routingObjects) o->RunReservoirs();
   for (routingclass* o : routingObjects)
-    for (const auto& sp : o->reservoirs) lakeCount += sp->lake ? 1 : 0;
+    for (const auto& sp : o->reservoirs)
+      if (sp->lake) lakeNumbers.push_back(sp->number);
 }
 
 void abflussmodellklasse::FillPrecipitationOnLakes() {
-  if (lakeCount == 0 || !waterInput || !lakeCodeGrid) return;
+  if (lakeNumbers.empty() || !waterInput || !lakeCodeGrid || !pondingGrid) return;
+  // The soil model passes over lake cells: the water input of a lake cell falls on the
+  // lake surface, where the lake's step gathers it with the water depth.
   const double nodata = geometry.nodata_value;
+  const std::vector<int>& lakes = lakeNumbers;
   double** p = precipitationOnLakes.get();
+  double** pond = pondingGrid;
 #pragma omp parallel for schedule(runtime)
   for (int r = 1; r <= geometry.nrows; ++r)
     for (int c = 1; c <= geometry.ncols; ++c) {
       const double code = lakeCodeGrid[r][c];
       const double x = waterInput[r][c];
-      p[r][c] = code != nodata && code > 0.0 && x != nodata ? x : 0.0;
+      bool lake = false;
+      for (int n : lakes) lake = lake || code == n;
+      p[r][c] = lake && x != nodata && x > 0.0 ? x : 0.0;
+      if (lake) pond[r][c] += p[r][c];
     }
 }
 

@@ -1,5 +1,6 @@
 // Feeds arbitrary text as a storage file to the routing module's warm start over a basin of
-// three sub-basins (two joined into the third, one inflow): the part must be restored or
+// three sub-basins (two joined into the third, one inflow, a reservoir with running
+// averages at the outlet): the part must be restored or
 // refused with an error code, never crash or leave values that are not finite; a restored
 // state must write back as text that reads to the same state.
 #include <unistd.h>
@@ -43,7 +44,10 @@ struct Basin {
     const std::string control = "[routing_model]\n1\n60\n1.0 3000.0 20 2\nnone 0\nnone\n0\n0\n"
                                 "TG 1 (AE=10, AF=1.0)\nZL 1 = constant 0.5 " + channel + "4)\n"
                                 "TG 2 (AE=20, AF=1.0)\nTG 3 (AE=60, AF=1.0)\nOL 1 " + channel + "10)\n"
-                                "SUMTRIB 2 " + channel + "20)\nend\n";
+                                "SUMTRIB 2 " + channel + "20)\n"
+                                "SP 1 (file = res1.txt V0 = 1000 A0 = 1e5 W0 = 10 C0 = 0 0 0 0 0 0 0 0 0 "
+                                "UseRunningAvg = 2)\nend\n"
+                                "[abstraction_rule_reservoir_1]\n2 1\n0 0\n1e6 5\n\n";
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) std::abort();
     std::fwrite(control.data(), 1, control.size(), f);
@@ -111,6 +115,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!std::isfinite(v)) std::abort();
       for (size_t m = 1; m < c.lastSlot.size(); ++m)
         if (c.lastSlot[m] < 0 || c.lastSlot[m] > static_cast<int>(c.queue.size()) - 1) std::abort();
+    }
+  for (const routingclass* o : b.module->routingObjects)
+    for (const auto& sp : o->reservoirs) {
+      if (!(sp->state[0] >= 0.0) || !std::isfinite(sp->state[0]) || !std::isfinite(sp->W)) std::abort();
+      for (double v : sp->runningAvg)
+        if (!std::isfinite(v)) std::abort();
     }
   const std::string first = b.module->StorageSectionText();
   try {

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <random>
 
 #include "framework/text_helpers.h"
@@ -155,4 +156,74 @@ TEST(RoutingReservoir, StorageFileKeepsVolumeAndRunningAverages) {
   const std::string old = replaced("3 (useRunningAvg reservoir 1)\n" + list + "\n", "");
   warm->RestoreStorageSection(old, "stored.txt");
   EXPECT_EQ(std::stod(volume), Reservoir(*warm).state[0]);
+}
+
+// A lake of four cells at the outlet of sub-basin 3: its level-volume table comes from the
+// elevation model, its water depths go to the ponding grid that evapotranspiration draws
+// on, the water input of its cells falls on it, and its volume closes step by step.
+TEST(RoutingReservoir, LakeCellsCarryTheLevelAndGatherTheirWater) {
+  CapturedLog log;
+  RoutingBasin b;
+  const int rows = b.geometry.nrows, cols = b.geometry.ncols;
+  std::vector<MatrixOwner> owned;
+  int position = 0;
+  auto add = [&](const std::string& name, const std::function<double(int, int)>& f) {
+    owned.emplace_back(rows, cols);
+    double** m = owned.back().get();
+    for (int r = 1; r <= rows; ++r)
+      for (int c = 0; c <= cols; ++c) m[r][c] = c >= 1 ? f(r, c) : -9999.0;
+    ++position;
+    b.registry[position].data = m;
+    b.registry[position].internalName = name;
+    b.registry[position].registered = true;
+    return m;
+  };
+  // Lake cells (2,2) (2,3) (3,2) (3,3) at 100..103 m, all topped at 105 m; water at 103 m.
+  auto lakeCell = [](int r, int c) { return (r == 2 || r == 3) && (c == 2 || c == 3); };
+  auto dem = [](int r, int c) { return 100.0 + (r - 2) * 2 + (c - 2); };
+  double** codes = add("lake_codes", [&](int r, int c) { return lakeCell(r, c) ? 7.0 : -9999.0; });
+  add("zonegrid_soilmodel", [](int, int) { return 3.0; });
+  add("[elevation_model]", [&](int r, int c) { return lakeCell(r, c) ? dem(r, c) : 120.0; });
+  add("max_ponding_storage", [&](int r, int c) { return lakeCell(r, c) ? (105.0 - dem(r, c)) * 1000 : 0.0; });
+  double** pond = add("ponding_storage_top",
+                      [&](int r, int c) { return lakeCell(r, c) ? std::max(0.0, 103.0 - dem(r, c)) * 1000 : 0.0; });
+  double** input = add("precipitation", [](int, int) { return 2.0; });
+  std::string control = Control(b);
+  const std::string lakesOff = "[lake_model]\n0\n";
+  control.replace(control.find(lakesOff), lakesOff.size(), "[lake_model]\n1\n60\n1\n2\n0  # readgrids\n");
+  b.SetRunoff(0.5, 0.5, 0.5);
+  auto m = b.Start(control, log.log());
+  SP_class& sp = Reservoir(*m);
+  ASSERT_TRUE(sp.lake) << log.console();
+  EXPECT_DOUBLE_EQ(sp.levels.front(), 105.0);
+  EXPECT_DOUBLE_EQ(sp.levels.back(), 100.0);
+  EXPECT_EQ(sp.levels.size(), 451u);  // 400 steps of 0.01 m, 50 of 0.02 m and the bottom
+  EXPECT_NEAR(sp.InterpolateBackward(103.0), (3 + 2 + 1) * 1e6, 1e-3);
+  EXPECT_NEAR(sp.state[0], 6e6, 1e-3);  // gathered from the water depths at start-up
+  EXPECT_NEAR(sp.W, 103.0, 1e-9);
+  std::ifstream table(b.dir.path() + "/W_V_Table_07.dat");
+  std::string first;
+  std::getline(table, first);
+  EXPECT_EQ(first, "waterlevel-volume-table lake 7");
+
+  for (int h = 0; h < 24; ++h) {
+    const double before = sp.state[0];
+    // Evaporation takes 1 mm from every wet lake cell, as evapotranspiration does.
+    double evaporated = 0.0;
+    for (int r = 2; r <= 3; ++r)
+      for (int c = 2; c <= 3; ++c)
+        if (pond[r][c] > 1.0) {
+          pond[r][c] -= 1.0;
+          evaporated += 1e3;
+        }
+    input[2][2] = 1.0 + h;
+    m->RunTimeStep(StepDate(h), 1, 1);
+    ASSERT_NEAR(sp.PREC.m3, 1e3 * (1.0 + h + 3 * 2.0), 1e-6) << h;  // every cell is wet
+    ASSERT_NEAR(sp.state[0], before - evaporated + sp.PREC.m3 + sp.Qin.m3 - sp.QoutTerm.m3, 1e-6 * before) << h;
+    ASSERT_NEAR(sp.W, sp.InterpolateForward(sp.state[0]), 1e-9);
+    for (int r = 2; r <= 3; ++r)
+      for (int c = 2; c <= 3; ++c)
+        ASSERT_NEAR(pond[r][c], std::max(0.0, sp.W - dem(r, c)) * 1000, 1e-9) << r << " " << c;
+    ASSERT_EQ(codes[1][1], -9999.0);
+  }
 }
