@@ -185,6 +185,9 @@ void schneemodellklasse::KeepSnowOfChangedGlacierParts() {
           free = ((1.0 - g0) * free + (g0 - g) * onGlacier) / (1.0 - g);
         else
           onGlacier = (g0 * onGlacier + (g - g0) * free) / g;
+        // A part without area holds no snow.
+        if (g == 0.0) onGlacier = 0.0;
+        if (g == 1.0) free = 0.0;
       }
       grid[kTotal][r][c] = grid[kSolid][r][c] + grid[kLiquid][r][c];
       grid[kTotalOnGlacier][r][c] = grid[kSolidOnGlacier][r][c] + grid[kLiquidOnGlacier][r][c];

@@ -540,7 +540,11 @@ TEST(GlacierDynamic, ChangedGlacierFractionKeepsTheSnowOfTheCell) {
                      d.b.Grid("snowstorage_solid")[r][c] + d.b.Grid("snowstorage_liquid")[r][c]);
   }
   EXPECT_GT(snowBefore[0], 0.0);
-  EXPECT_GT(d.b.Grid("LiquidSnowStorage_onGlacier")[2][1], 0.0);
+  // The cell that left its glacier holds its snow, liquid water too, in the free part only;
+  // the cell now wholly glacier in the glacier part only.
+  EXPECT_GT(d.b.Grid("snowstorage_liquid")[2][1], 0.0);
+  EXPECT_EQ(d.b.Grid("TotalSnowStorage_onGlacier")[2][1], 0.0);
+  EXPECT_EQ(d.b.Grid("snow_storage_total")[1][2], 0.0);
   m->DeleteModule();
 }
 
