@@ -341,6 +341,15 @@ OL 3 (kh=4, kf=12, bm=6, bf=40, hm=1.2, kstm=25, kstf=15, I=0.025, L=14000, A=11
 TG 5 (AE=23, AF=1.0)
 OL 2 (kh=3, kf=10, bm=5, bf=30, hm=1.0, kstm=25, kstf=15, I=0.020, L=11000, A=64)
 OL 4 (kh=5, kf=15, bm=8, bf=50, hm=1.5, kstm=30, kstf=15, I=0.010, L=7000, A=283)
+SP 1 (file = reservoir_1.txt V0 = 1000000 A0 = 500000 W0 = 300 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)
+
+# The reservoir at the outlet of sub-basin 5 (made up, see README.md): released outflow
+# (m3/s) against stored volume (m3), one rule all year.
+[abstraction_rule_reservoir_1]
+3 1
+0 0
+100000 5
+2000000 60
 
 [RegionalSuperposition]
 0       # flow control parameter

@@ -121,6 +121,9 @@ struct Balance {
     double v = 0.0;
     for (const routingclass* o : r.routingObjects)
       for (const ChannelTable& c : o->channels) v += ChannelContent(c) * r.cellCounts[static_cast<size_t>(c.sourceZone)];
+    // Reservoirs hold their volume in m³, 1000 m³ being 1 mm over 1 km².
+    for (const routingclass* o : r.routingObjects)
+      for (const auto& sp : o->reservoirs) v += sp->state[0] / 1000.0;
     return v;
   }
 
