@@ -1,9 +1,11 @@
 // Abstractions inside the routing network: water taken from one sub-basin's outlet and
 // handed to an internal inflow of another, or out of the model into a file.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <random>
 
 #include "routing/routingclass.h"
@@ -76,14 +78,17 @@ TEST(RoutingAbstraction, NetworkWithTransferAndExternalAbstractionConservesWater
 
 // Sub-basin 2 ends in an empty reservoir: sub-basin 1 still hands it water through inflow
 // 1; the reservoir gives part of its volume by rule to inflow 2 of sub-basin 3 (mode 8) and
-// a tenth of it out of the model (mode 4, booked against the reservoir alone).
-std::string ReservoirDescriptions() {
+// a tenth of it out of the model (mode 4, booked against the reservoir alone); a file
+// prescribes its outflow while it has values (mode 9).
+std::string ReservoirDescriptions(const std::string& prescription) {
   return "TG 1 (AE=10, AF=1.0)\n"
          "AL 1 (mode = intern 0.2 0.5 1000 mm)\n"
          "TG 2 (AE=20, AF=1.0)\n"
          "ZL 1 = intern " + ChannelText(5000, 5) + "\n"
          "AL 3 (mode = extern taken.txt 0 0.1 1000 mm)\n"
          "AL 2 (mode = intern_with_rule_from_reservoir)\n"
+         "AL 6 (mode = intern_from_file_from_reservoir externalAbstractionFile = " + prescription +
+         " 1 replaced_Abstractions = { 0 })\n"
          "SP 4 (file = res4.txt V0 = 0 A0 = 2e6 W0 = 400 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)\n"
          "TG 3 (AE=60, AF=1.0)\n"
          "OL 1 " + ChannelText(8000, 10) + "\n"
@@ -102,10 +107,23 @@ TEST(RoutingAbstraction, NetworkWithReservoirAndAbstractionsConservesWater) {
   CapturedLog log;
   RoutingBasin b;
   b.routingTimeOffset = 1440.0;  // minutes; the rules' weekdays are a day earlier
-  auto m = b.Start(b.Control(RoutingBasin::Settings("20 20 4 3"), ReservoirDescriptions()), log.log());
+  // 0.5 m³/s for the first 50 steps, missing after. The folder's name must hold no
+  // keyword of the descriptions.
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("orvel-prescription-" + std::to_string(getpid()));
+  std::filesystem::create_directories(folder);
+  std::string rows = "YY MM DD HH Q\n";
+  for (int h = 0; h < 3000; ++h) {
+    const ModelDate d = StepDate(h);
+    rows += FormatText("2001 1 %d %d %g\n", static_cast<int>(d.day), static_cast<int>(d.hour), h < 50 ? 0.5 : -9999.0);
+  }
+  WriteTextFile((folder / "p.txt").string(), rows);
+  auto m = b.Start(b.Control(RoutingBasin::Settings("20 20 4 3"), ReservoirDescriptions((folder / "p.txt").string())),
+                   log.log());
+  std::filesystem::remove_all(folder);
   routingclass& middle = *m->routingObjects[1];
   ASSERT_EQ(middle.reservoirs.size(), 1u);
-  ASSERT_EQ(middle.abstractions.size(), 2u);
+  ASSERT_EQ(middle.abstractions.size(), 3u);
   const SP_class& sp = *middle.reservoirs[0];
   const AL_class& fromReservoir = *middle.abstractions[1];
   EXPECT_EQ(middle.abstractionTarget[1], 3 + 2);
@@ -126,6 +144,9 @@ TEST(RoutingAbstraction, NetworkWithReservoirAndAbstractionsConservesWater) {
     ASSERT_GE(sp.state[0], 0.0);
     taken += external;
     drawn += rule;
+    if (h == 45) {
+      EXPECT_DOUBLE_EQ(sp.Qout, 0.5);
+    }
   }
   EXPECT_GT(drawn, 0.01 * in);
   EXPECT_GT(taken, 0.01 * in);
