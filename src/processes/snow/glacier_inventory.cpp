@@ -289,8 +289,8 @@ void GlacierInventory::AddNewCellToOldArea(GlacierRecord& g, double fraction) {
 
 void GlacierInventory::RecountGlaciers(int64_t code, bool trackRange) {
   const double cellArea = g_.cellSize * g_.cellSize;
-  for (int r = 1; r <= g_.nrows; ++r)
-    for (int c = 1; c <= g_.ncols; ++c) {
+  for (int r = scan_.r0; r <= scan_.r1; ++r)
+    for (int c = scan_.c0; c <= scan_.c1; ++c) {
       if (!Inside(r, c) || g_.code[r][c] < -1.0) continue;
       const int64_t cellCode = static_cast<int64_t>(g_.code[r][c]);
       const double z = g_.elevation[r][c];
@@ -348,8 +348,8 @@ bool GlacierInventory::OnEdge(int r, int c) const {
 void GlacierInventory::AssignGlacierCellsToBands(int64_t code) {
   for (auto& g : list_)
     if (code < 0 || g->code == code) g->ClearBands();
-  for (int r = 1; r <= g_.nrows; ++r)
-    for (int c = 1; c <= g_.ncols; ++c) {
+  for (int r = scan_.r0; r <= scan_.r1; ++r)
+    for (int c = scan_.c0; c <= scan_.c1; ++c) {
       const double f = g_.fraction[r][c];
       if (!Inside(r, c) || !(f > 0.0) || !(g_.code[r][c] > 0.0) || Firn(r, c) > 0.0) continue;
       const int64_t cellCode = static_cast<int64_t>(g_.code[r][c]);
@@ -360,8 +360,13 @@ void GlacierInventory::AssignGlacierCellsToBands(int64_t code) {
   for (auto& g : list_) {
     if ((code >= 0 && g->code != code) || g->cellsInBands > 0) continue;
     // No cell without firn: take the changeable cells of this glacier whatever their firn.
-    for (int r = 1; r <= g_.nrows; ++r)
-      for (int c = 1; c <= g_.ncols; ++c) {
+    Box box = scan_;
+    if (boxes_ && code < 0) {
+      const auto it = boxes_->find(g->code);
+      box = it == boxes_->end() ? Box{1, 0, 1, 0} : it->second;
+    }
+    for (int r = box.r0; r <= box.r1; ++r)
+      for (int c = box.c0; c <= box.c1; ++c) {
         const double f = g_.fraction[r][c];
         if (!Inside(r, c) || !(g_.code[r][c] > 0.0)) continue;
         if (static_cast<int64_t>(g_.code[r][c]) != g->code) continue;
@@ -375,8 +380,8 @@ bool GlacierInventory::GrowthPass(GlacierRecord& g, bool exactZero, bool firnTes
   static const int kDr[4] = {-1, 0, 1, 0};
   static const int kDc[4] = {0, 1, 0, -1};
   bool took = false;
-  for (int r = 1; r <= g_.nrows; ++r)
-    for (int c = 1; c <= g_.ncols; ++c) {
+  for (int r = scan_.r0; r <= scan_.r1; ++r)
+    for (int c = scan_.c0; c <= scan_.c1; ++c) {
       const double f = g_.fraction[r][c];
       if (!Inside(r, c) || !(exactZero ? f == 0.0 : f <= 0.0)) continue;
       if (!anyCode && !(g_.code[r][c] < 0.0)) continue;
@@ -461,6 +466,8 @@ void GlacierInventory::Glacierbalance() {
     }
     g.BuildElevationBands();
   }
+  const std::map<int64_t, Box> boxes = GlacierBoxes();
+  boxes_ = &boxes;
   AssignGlacierCellsToBands(-1);
   const double cellArea = g_.cellSize * g_.cellSize;
   for (int r = 1; r <= g_.nrows; ++r)
@@ -485,6 +492,8 @@ void GlacierInventory::Glacierbalance() {
             << "[end-entry]";
     double R = g.cellsToAdd;
     int k = 0;
+    const auto own = boxes.find(g.code);
+    Box box = own == boxes.end() ? Box{1, 0, 1, 0} : Around(own->second, 1);
     for (;;) {
       if (std::fabs(R) <= kTolerance) break;
       const uint64_t C = g.CountChangeableCells(R);
@@ -505,6 +514,7 @@ void GlacierInventory::Glacierbalance() {
         }
       }
       if (regroup) {
+        scan_ = box;
         g.ResetCells();
         if (R > 0.0) {
           if (log_) *log_ << "DEBUG: " << "growing the glacier..." << "[end-entry]";
@@ -519,6 +529,8 @@ void GlacierInventory::Glacierbalance() {
         }
         g.BuildElevationBands();
         AssignGlacierCellsToBands(g.code);
+        scan_ = Full();
+        if (R > 0.0) box = Around(box, 1);  // the cells taken may lie on its edge
       }
       if (++k >= kMaxIterations) {
         if (log_)
@@ -532,4 +544,31 @@ void GlacierInventory::Glacierbalance() {
     g.oldArea = g.area;
     g.oldVolume = g.volume;
   }
+  boxes_ = nullptr;
+}
+
+GlacierInventory::Box GlacierInventory::Around(const Box& b, int margin) const {
+  return Box{std::max(1, b.r0 - margin), std::min(g_.nrows, b.r1 + margin), std::max(1, b.c0 - margin),
+             std::min(g_.ncols, b.c1 + margin)};
+}
+
+std::map<int64_t, GlacierInventory::Box> GlacierInventory::GlacierBoxes() const {
+  std::map<int64_t, Box> boxes;
+  for (int r = 1; r <= g_.nrows; ++r)
+    for (int c = 1; c <= g_.ncols; ++c) {
+      if (!Inside(r, c) || !(g_.code[r][c] > 0.0)) continue;
+      const int64_t code = static_cast<int64_t>(g_.code[r][c]);
+      if (index_.find(code) == index_.end()) continue;
+      auto it = boxes.find(code);
+      if (it == boxes.end()) {
+        boxes.emplace(code, Box{r, r, c, c});
+      } else {
+        Box& b = it->second;
+        b.r0 = std::min(b.r0, r);
+        b.r1 = std::max(b.r1, r);
+        b.c0 = std::min(b.c0, c);
+        b.c1 = std::max(b.c1, c);
+      }
+    }
+  return boxes;
 }

@@ -111,7 +111,7 @@ struct GlacierSettings {
 class GlacierInventory {
  public:
   GlacierInventory(const GlacierGrids& grids, const GlacierSettings& settings, LogStream* log)
-      : g_(grids), s_(settings), log_(log) {}
+      : g_(grids), s_(settings), log_(log), scan_(Full()) {}
 
   // Builds the list from the grids and sets each glacier's volume, old area and bands
   // (throws 84 after a FATAL message when a glacier lies in two sub-basins).
@@ -153,9 +153,23 @@ class GlacierInventory {
   // Moves a cell into glacier g's bands with the firn given (passes of the growth search).
   bool GrowthPass(GlacierRecord& g, bool exactZero, bool firnTest, bool anyCode);
 
+  // Rows and columns that a scan for one glacier visits. While the annual update works on
+  // one glacier after the other, no cell outside a glacier's box (its cells and one cell
+  // around them, widened with every growth) can change for it, so its scans visit the box
+  // only; everywhere else they visit the whole grid.
+  struct Box {
+    int r0, r1, c0, c1;
+  };
+  Box Full() const { return Box{1, g_.nrows, 1, g_.ncols}; }
+  Box Around(const Box& b, int margin) const;
+  // The box of every glacier's cells, from one scan.
+  std::map<int64_t, Box> GlacierBoxes() const;
+
   GlacierGrids g_;
   GlacierSettings s_;
   LogStream* log_;
+  Box scan_;
+  const std::map<int64_t, Box>* boxes_ = nullptr;  // during the annual update
   std::vector<std::unique_ptr<GlacierRecord>> list_;
   std::map<int64_t, size_t> index_;
 };

@@ -112,6 +112,24 @@ TEST(GlacierInventory, GrowthAndTheMinimumArea) {
     EXPECT_NE(log.console().find("growing the glacier"), std::string::npos);
   }
   {
+    // Four cells growing to some forty: ring after ring around them.
+    InventoryBasin b;
+    for (int r = 1; r <= InventoryBasin::kSize; ++r)
+      for (int c = 1; c <= InventoryBasin::kSize; ++c)
+        if (r < 10 || r > 11 || c < 10 || c > 11) b.code[r][c] = N, b.fraction[r][c] = 0.0;
+    CapturedLog log;
+    GlacierInventory inv(b.grids, b.settings, &log.log());
+    inv.Build();
+    const double start = inv.Find(5)->oldVolume;
+    for (int r = 10; r <= 11; ++r)
+      for (int c = 10; c <= 11; ++c) b.mb[r][c] = (8.0 - start) * 0.85 * 1000.0 / 0.04;
+    inv.Glacierbalance();
+    EXPECT_NEAR(inv.Find(5)->volume, 8.0, 1e-9);
+    // The glacier counted as the smallest area of the relation, 0.0543 km², and gains the
+    // difference to its new area on top of the 0.04 km² of its cells.
+    EXPECT_NEAR(b.Area(5.0), AreaOf(8.0) - (kMinGlacierArea - 0.04), 1e-6);
+  }
+  {
     // Nine cells losing nearly all their ice keep the minimum area and volume.
     InventoryBasin b;
     for (int r = 1; r <= InventoryBasin::kSize; ++r)
