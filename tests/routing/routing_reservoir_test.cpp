@@ -227,3 +227,41 @@ TEST(RoutingReservoir, LakeCellsCarryTheLevelAndGatherTheirWater) {
     ASSERT_EQ(codes[1][1], -9999.0);
   }
 }
+
+// A sub-basin whose last reservoir drains through a hydraulic connection hands its outflow
+// on untranslated: the channel below passes it to the next outlet in the same step, and the
+// water that leaves the one reservoir reaches the other.
+TEST(RoutingReservoir, ConnectedReservoirBypassesTheChannelBelow) {
+  CapturedLog log;
+  RoutingBasin b;
+  const std::string descriptions =
+      "TG 1 (AE=10, AF=1.0)\n"
+      "SP 1 (file = r1.txt V0 = 3e6 A0 = 1e6 W0 = 102 C0 = 0 0 0 0 0 0 0 0 0)\n"
+      "TG 3 (AE=60, AF=1.0)\n"
+      "OL 1 " + ChannelText(20000, 10) + "\n"
+      "SP 2 (file = r2.txt V0 = 1e6 A0 = 1e6 W0 = 100 C0 = 0 0 0 0 0 0 0 0 0)\n"
+      "end of the list\n";
+  const std::string rules =
+      "\n[abstraction_rule_reservoir_1]\n0\n"
+      "HydraulicConnection {\nTargetReservoir = 2; ChannelWidth = 5; ChannelBottom = 99; ChannelLength = 500; "
+      "RoughnessCoeff = 30;\n}\n"
+      "\n[abstraction_rule_reservoir_2]\n2 1\n0 0\n1e7 1\n\n";
+  b.SetRunoff(0.0, 0.0, 0.0);
+  auto m = b.Start(b.Control(RoutingBasin::Settings("1.0 3000.0 20 2", "none 0"), descriptions) + rules, log.log());
+  SP_class& upper = *m->routingObjects.front()->reservoirs.front();
+  SP_class& lower = *m->routingObjects.back()->reservoirs.front();
+  ASSERT_TRUE(upper.connection.on);
+  EXPECT_EQ(m->reservoirZones.at(1), 1);
+  double before = upper.state[0] + lower.state[0], released = 0.0;
+  for (int h = 0; h < 48; ++h) {
+    m->RunTimeStep(StepDate(h), 1, 1);
+    if (h == 0) {
+      ASSERT_GT(upper.Qout, 0.0);  // 102 m above 100 m, downhill
+    }
+    ASSERT_NEAR(lower.Qin.m3s, upper.Qout, 1e-9 * std::fabs(upper.Qout)) << h;
+    released += lower.QoutTerm.m3;
+    ASSERT_NEAR(upper.state[0] + lower.state[0] + released, before, 1e-6 * before) << h;
+  }
+  // The levels have met: the exchange goes back and forth around a common level.
+  EXPECT_LT(std::fabs(upper.W - lower.W), 0.1);
+}
