@@ -78,8 +78,9 @@ class AL_class {
   // WARNING.
   static void ResolveAbstractionCodes(std::vector<AL_class*>& list, LogStream* log);
 
+  // The routing object's conversions: exact inverses of each other.
   double DischargeToDepth(double q, double area, double dtMinutes) const { return q * 0.06 * dtMinutes / area; }
-  double DepthToDischarge(double x, double area, double dtMinutes) const { return x * area * 16.6666667 / dtMinutes; }
+  double DepthToDischarge(double x, double area, double dtMinutes) const { return x * area / (0.06 * dtMinutes); }
   static std::string MakeFilePath(const std::string& directory, const std::string& name);
 
   bool HasOutputFile() const {

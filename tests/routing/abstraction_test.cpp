@@ -67,6 +67,8 @@ TEST(Abstraction, ResidualFlowShareAndCap) {
   EXPECT_EQ(e->mode, kAbstractExtern);
   EXPECT_EQ(e->outputFile, b.dir.path() + "/out.txt");
   EXPECT_DOUBLE_EQ(e->area, 36.0);
+  // Water handed on in m³/s and back in mm keeps its volume.
+  for (double x : {1e-3, 0.7, 123.4}) EXPECT_NEAR(e->DischargeToDepth(e->DepthToDischarge(x, 36, 60), 36, 60), x, 1e-14 * x);
 }
 
 TEST(Abstraction, BadEntriesAreRefusedWithTheirCodes) {
