@@ -79,6 +79,29 @@ double** AllocateMatrix(LogStream* log, int64_t nrl, int64_t nrh, int64_t nch, i
   return m;
 }
 
+double** AllocateRepeatedRowMatrix(LogStream* log, int64_t nrl, int64_t nrh, int64_t nch, double value) {
+  if (nch < 0) nch = 0;
+  if ((nch + 1) * static_cast<int64_t>(sizeof(double)) + 24 > kMaxBlockBytes)
+    MatrixFailure(log, "FATAL: too long matrix rows", 1);
+  if (nrl < 0 || nrh < nrl - 1) MatrixFailure(log, "FATAL: memory allocation error 1 in matrix()", 1);
+  // The header of AllocateMatrix with one block: the row.
+  const int64_t header = 3, entries = nrh + 1;
+  double** base = static_cast<double**>(std::calloc(static_cast<size_t>(header + entries), sizeof(double*)));
+  if (!base) MatrixFailure(log, "FATAL: memory allocation error 1 in matrix()", 1);
+  double* row = static_cast<double*>(std::malloc(static_cast<size_t>(nch + 1) * sizeof(double)));
+  if (!row) {
+    std::free(base);
+    MatrixFailure(log, "FATAL: memory allocation error 2 in matrix()", 1);
+  }
+  for (int64_t c = 0; c <= nch; ++c) row[c] = value;
+  double** m = base + header;
+  m[-1] = reinterpret_cast<double*>(kMatrixMagic);
+  m[-2] = reinterpret_cast<double*>(static_cast<uintptr_t>(1));
+  m[-3] = row;
+  for (int64_t r = nrl; r <= nrh; ++r) m[r] = row;
+  return m;
+}
+
 int MatrixBlockCount(double** m) {
   if (!m) return 0;
   return static_cast<int>(reinterpret_cast<uintptr_t>(m[-2]));

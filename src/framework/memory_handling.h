@@ -19,6 +19,10 @@ using Matrix3D = double***;
 // A null log stream is allowed (messages are then dropped, the code is still thrown).
 double** AllocateMatrix(LogStream* log, int64_t nrl, int64_t nrh, int64_t nch, int64_t nrmax);
 void ReleaseMatrix(double** m);
+// A matrix of rows nrl..nrh whose row pointers all lead to one row of columns 0..nch
+// filled with value: a grid that holds the same value everywhere at the cost of a row.
+// Writing a cell writes that column of every row. Freed by ReleaseMatrix.
+double** AllocateRepeatedRowMatrix(LogStream* log, int64_t nrl, int64_t nrh, int64_t nch, double value);
 double*** Allocate3DMatrix(LogStream* log, int64_t nl, int64_t nh, int nrl, int64_t nrh, int64_t nch,
                            int64_t nlmax);
 void Release3DMatrix(double*** m);

@@ -65,7 +65,15 @@ void defaultini::MakeMPIRegions(std::vector<long>& quota, int& firstRow, int& la
   grids[mpiHelperPosition].data = mpiHelper;
   mpiHaloPosition = position();
   Register(mpiHaloPosition, "", nullptr, "MPIHalo", 0);
-  mpiHalo = NewOwnedGrid(1, nrows);
+  // With one instance no cell has a neighbour of another region: the halo is no-data
+  // everywhere, one row of it serves every row.
+  const bool oneInstance = instanceCount <= 1;
+  if (oneInstance) {
+    ownedGrids_.emplace_back(AllocateRepeatedRowMatrix(log, 1, nrows, ncols, nodata));
+    mpiHalo = ownedGrids_.back().get();
+  } else {
+    mpiHalo = NewOwnedGrid(1, nrows);
+  }
   grids[mpiHaloPosition].data = mpiHalo;
   // The three grids count as standard grids; their descriptions keep the table in step
   // with the registry positions.
@@ -78,7 +86,10 @@ void defaultini::MakeMPIRegions(std::vector<long>& quota, int& firstRow, int& la
   standardGridCount += 3;
   run.standardGridCount = standardGridCount;
   for (int r = 1; r <= nrows; ++r)
-    for (int c = 0; c <= ncols; ++c) mpiRegions[r][c] = mpiHalo[r][c] = nodata;
+    for (int c = 0; c <= ncols; ++c) mpiRegions[r][c] = nodata;
+  if (!oneInstance)
+    for (int r = 1; r <= nrows; ++r)
+      for (int c = 0; c <= ncols; ++c) mpiHalo[r][c] = nodata;
 
   // Regular and river cells.
   const int linksPosition = StandardGridPosition("river_links");
@@ -155,7 +166,8 @@ void defaultini::MakeMPIRegions(std::vector<long>& quota, int& firstRow, int& la
 
   for (int r = 1; r <= nrows; ++r) DescribeRow(mpiRegions[r], ncols, nodata, mpiHelper[r]);
 
-  // Halo: cells of other regions next to this instance's cells.
+  // Halo: cells of other regions next to this instance's cells (none with one instance).
+  if (oneInstance) return;
   const double own = instanceNumber;
   for (int r = 1; r <= nrows; ++r) {
     for (int c = 1; c <= ncols; ++c) {

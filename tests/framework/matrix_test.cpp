@@ -42,6 +42,18 @@ TEST(Matrix, LargeMatrixIsSplitIntoPowerOfTwoBlocksOfWholeRows) {
   mh.FreeMatrix(m);
 }
 
+TEST(Matrix, RepeatedRowMatrixHoldsOneValueEverywhereAndFreesLikeAnyMatrix) {
+  double** m = AllocateRepeatedRowMatrix(nullptr, 1, 500, 7, -9999.0);
+  EXPECT_EQ(m[0], nullptr);
+  EXPECT_EQ(MatrixBlockCount(m), 1);
+  for (int r = 1; r <= 500; ++r) {
+    EXPECT_EQ(m[r], m[1]);
+    for (int c = 0; c <= 7; ++c) EXPECT_EQ(m[r][c], -9999.0);
+  }
+  MatrixOwner owner(m);  // released through the common path
+  EXPECT_THROW(AllocateRepeatedRowMatrix(nullptr, 1, 2, int64_t(1) << 29, 0.0), int);
+}
+
 TEST(Matrix, TooLongRowsFailBeforeAllocating) {
   CapturedLog cap;
   memory_handling mh;
