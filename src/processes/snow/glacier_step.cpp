@@ -160,7 +160,10 @@ void schneemodellklasse::DynamicGlacierCell(int r, int c, snow::CellNotes& notes
   grid[kLiquidOnGlacier][r][c] = sg.liquid;
   grid[kTotalOnGlacier][r][c] = sg.solid + sg.liquid;
   // Mass balance of the glacier part (mm water equivalent), summed up to the evaluation date.
-  grid[kMassBalance][r][c] += s.snowfall + s.rainfall - outflowG - firnMelt - iceMelt - sg.evaporation;
+  // Its snow evaporation is the energy balance's, or what evapotranspiration took from the
+  // glacier's snow before this step.
+  grid[kMassBalance][r][c] +=
+      s.snowfall + s.rainfall - outflowG - firnMelt - iceMelt - grid[kSnowEvaporationOnGlacier][r][c];
   FinishSnowCell(r, c, s);
 }
 
