@@ -875,6 +875,26 @@ TEST(GlacierState, DynamicGlaciersContinueAcrossAWarmStart) {
       << state;
   c->RestoreStorageSection(state, "state.txt");
   EXPECT_EQ(c->StorageSectionText(), state);
+  {
+    // Read by an hourly run: the outflows per step are divided by 24, the glaciers the same.
+    DynamicBasin hourly;
+    for (int r = 1; r <= 3; ++r)
+      for (int col = 1; col <= 4; ++col) {
+        hourly.fraction[r][col] = first.fraction[r][col];
+        hourly.codes[r][col] = first.codes[r][col];
+      }
+    TempDir d4;
+    auto h = MakeSnowModel(hourly.b, log.log(), d4.path(),
+                           JoinLines(SnowSectionLines(1, 60)) + DynamicIceFirn("11", "30 9"), error);
+    ASSERT_EQ(error, 0) << log.console();
+    const double kept = b->Qsnow[2];
+    b->Qsnow[2] = 2.4;
+    h->RestoreStorageSection(b->StorageSectionText(), "state.txt");
+    b->Qsnow[2] = kept;
+    EXPECT_DOUBLE_EQ(h->Qsnow[2], 0.1);
+    EXPECT_EQ(h->glacierInventory->StateText(), b->glacierInventory->StateText());
+    h->DeleteModule();
+  }
   run(second, *c, 366, 730);
 
   auto same = [](double x, double y) { return std::fabs(x - y) <= 1e-12 * std::max(std::fabs(x), 1.0); };
