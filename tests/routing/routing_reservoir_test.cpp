@@ -117,6 +117,9 @@ TEST(RoutingReservoir, StorageFileKeepsVolumeAndRunningAverages) {
   warm->RestoreStorageSection(atHalf, "stored.txt");
   EXPECT_EQ(warm->StorageSectionText(), atHalf);
   EXPECT_EQ(Reservoir(*warm).runningAvg.size(), 3u);
+  // The level of a reservoir without cells follows the stored volume, not the initial one.
+  EXPECT_NEAR(Reservoir(*warm).W, 400 + (Reservoir(*warm).state[0] - 500000) / 2e6, 1e-12);
+  EXPECT_NE(Reservoir(*warm).state[0], 500000.0);
   for (int h = N; h < 2 * N; ++h) {
     SetStepRunoff(b2, h);
     warm->RunTimeStep(StepDate(h), 1, 1);
