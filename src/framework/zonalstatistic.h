@@ -16,6 +16,10 @@
 // column order, and the block sums are added to the zones in block order. The sums are
 // therefore the same for every thread count. Call them outside any parallel region; the
 // value function is called concurrently and must only read.
+//
+// A module whose cell loop feeds several writers over the same cells sums them in one pass
+// while the loop runs, with the same block layout and the same result: ZoneSums
+// (framework/zone_sums.h).
 #pragma once
 
 #include <omp.h>

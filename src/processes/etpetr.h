@@ -16,7 +16,7 @@
 
 #include "framework/teilmod.h"
 #include "framework/zonalstatistic.h"
-#include "processes/zone_sums.h"
+#include "framework/zone_sums.h"
 
 class LanduseTableEntry;
 class MultiLayerLanduseEntry;

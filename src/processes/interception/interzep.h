@@ -18,7 +18,7 @@
 #include "framework/teilmod.h"
 #include "framework/zonalstatistic.h"
 #include "processes/interception/grid_stack.h"
-#include "processes/zone_sums.h"
+#include "framework/zone_sums.h"
 
 class LanduseTableEntry;
 

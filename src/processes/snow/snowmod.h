@@ -31,7 +31,7 @@
 #include "processes/snow/glacier_physics.h"
 #include "processes/snow/glacier_inventory.h"
 #include "processes/snow/snow_physics.h"
-#include "processes/zone_sums.h"
+#include "framework/zone_sums.h"
 
 struct SubbasinRunoff;  // the soil model's runoff per sub-basin
 class LanduseTableEntry;

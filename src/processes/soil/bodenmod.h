@@ -16,7 +16,7 @@
 #include "framework/zonalstatistic.h"
 #include "processes/soil/soil_cell.h"
 #include "processes/subbasin_runoff.h"
-#include "processes/zone_sums.h"
+#include "framework/zone_sums.h"
 #include "tables/soil_table.h"
 
 // One travel-time zone of a sub-basin: water in transit towards the outlet.

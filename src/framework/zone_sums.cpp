@@ -1,4 +1,4 @@
-#include "processes/zone_sums.h"
+#include "framework/zone_sums.h"
 
 #include <algorithm>
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "framework/memory_handling.h"
-#include "processes/zone_sums.h"
+#include "framework/zone_sums.h"
 #include "support/test_support.h"
 
 namespace {
