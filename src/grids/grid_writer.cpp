@@ -101,7 +101,8 @@ GridFileJob MakeJob(modelobject& o, const std::string& path, double** grid, Grid
       last = g.ncols;
     }
     const double* weights = o.relCellArea ? o.relCellArea[r] : nullptr;
-    RowStatistics& s = rows[static_cast<size_t>(r)];
+    // Summed in locals and stored once: the rows of neighbouring threads share cache lines.
+    RowStatistics s;
     for (int c = first; c <= last; ++c) {
       const double x = in[c], w = weights ? weights[c] : 1.0;
       if (!(x > countedAbove)) continue;
@@ -120,6 +121,7 @@ GridFileJob MakeJob(modelobject& o, const std::string& path, double** grid, Grid
         s.maximum = x;
       }
     }
+    rows[static_cast<size_t>(r)] = s;
   }
   if (ascii) return job;
 
