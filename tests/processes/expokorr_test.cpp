@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <memory>
+#include <utility>
 
 #include "process_basin.h"
 #include "processes/expokorr.h"
@@ -129,25 +130,32 @@ TEST(RadiationCorrection, RidgeCastsItsGeometricShadow) {
   EXPECT_NEAR(shaded, 500.0 / std::tan(e) * std::fabs(std::sin(az)) / 100.0, 1.0);
 
   // Rays cast on all threads shade like rays cast one after the other, for suns along the
-  // rows and along the columns from every quarter, on rough terrain.
-  ProcessBasin rough(47, 31, 100.0);
-  rough.Fill(rough.Grid("[elevation_model]"), [](int r, int c) { return 300.0 * std::sin(r * 0.7) * std::cos(c * 0.45) + 7.0 * ((r * c) % 5); });
-  MatrixOwner one(47, 31), all(47, 31);
+  // rows and along the columns from every quarter and straight along the axes, on rough
+  // terrain of a tall and of a wide grid.
   const int saved = omp_get_max_threads();
   omp_set_num_threads(8);
-  for (double azDeg : {20.0, 60.0, 100.0, 170.0, 200.0, 250.0, 300.0, 340.0}) {
-    for (int r = 1; r <= 47; ++r)
-      for (int c = 1; c <= 31; ++c) one[r][c] = all[r][c] = 0.0;
-    const double a = azDeg * M_PI / 180.0, low = 12.0 * M_PI / 180.0;
-    CastShadows(rough.Grid("[elevation_model]"), rough.Grid("zone_grid"), -9999.0, 47, 31, 100.0, a, low, one.get());
-    CastShadows(rough.Grid("[elevation_model]"), rough.Grid("zone_grid"), -9999.0, 47, 31, 100.0, a, low, all.get(), true);
-    int shadedCells = 0;
-    for (int r = 1; r <= 47; ++r)
-      for (int c = 1; c <= 31; ++c) {
-        ASSERT_EQ(one[r][c], all[r][c]) << azDeg << " " << r << "," << c;
-        shadedCells += one[r][c] == 1.0;
-      }
-    EXPECT_GT(shadedCells, 20) << azDeg;
+  for (const auto& shape : {std::pair<int, int>{47, 31}, std::pair<int, int>{31, 47}}) {
+    const int rows = shape.first, cols = shape.second;
+    ProcessBasin rough(rows, cols, 100.0);
+    rough.Fill(rough.Grid("[elevation_model]"),
+               [](int r, int c) { return 300.0 * std::sin(r * 0.7) * std::cos(c * 0.45) + 7.0 * ((r * c) % 5); });
+    MatrixOwner one(rows, cols), all(rows, cols);
+    for (double azDeg : {20.0, 60.0, 90.0, 100.0, 170.0, 180.0, 200.0, 250.0, 270.0, 300.0, 340.0, 360.0}) {
+      for (int r = 1; r <= rows; ++r)
+        for (int c = 1; c <= cols; ++c) one[r][c] = all[r][c] = 0.5;
+      const double a = azDeg * M_PI / 180.0, low = 12.0 * M_PI / 180.0;
+      CastShadows(rough.Grid("[elevation_model]"), rough.Grid("zone_grid"), -9999.0, rows, cols, 100.0, a, low,
+                  one.get());
+      CastShadows(rough.Grid("[elevation_model]"), rough.Grid("zone_grid"), -9999.0, rows, cols, 100.0, a, low,
+                  all.get(), true);
+      int shadedCells = 0;
+      for (int r = 1; r <= rows; ++r)
+        for (int c = 1; c <= cols; ++c) {
+          ASSERT_EQ(one[r][c], all[r][c]) << rows << "x" << cols << " " << azDeg << " " << r << "," << c;
+          shadedCells += one[r][c] == 1.0;
+        }
+      EXPECT_GT(shadedCells, 20) << azDeg;
+    }
   }
   omp_set_num_threads(saved);
 }

@@ -57,22 +57,34 @@ void CastShadows(double** dem, double** zone, double nodata, int nrows, int ncol
   const long n = alongRows ? nrows : ncols;
   const long m = alongRows ? static_cast<long>(std::fabs(nrows * sa / ca)) : static_cast<long>(std::fabs(ncols * ca / sa));
 
-  const auto ray = [&](int r, int c) {
+  // A ray writes every cell it crosses (all), or only the cells no later ray of its edge
+  // would write again when the rays of that edge run one after the other: rays of one
+  // edge are copies of one path, shifted by a cell per ray, so when they run forward the
+  // last writer of a cell is the ray that reached it first on its side offset (first),
+  // when they run backward the one that leaves that offset there (lastOfOffset), and on
+  // the edge's last ray every cell (lastRay).
+  enum class Writes { all, first, lastOfOffset };
+  const auto ray = [&](int r, int c, Writes writes, bool lastRay) {
     double h = dem[r][c];
     long e = -n / 2;
+    bool fresh = true;
     while (true) {
+      const bool turn = e + m >= 0;
+      const bool write = writes == Writes::all || (writes == Writes::first ? fresh : lastRay || turn);
       if (zone[r][c] != nodata) {
         if (dem[r][c] >= h) {
-          shadow[r][c] = 0.0;
+          if (write) shadow[r][c] = 0.0;
           h = dem[r][c];
-        } else {
+        } else if (write) {
           shadow[r][c] = 1.0;
         }
       }
       if (alongRows || h > nodata) h -= drop;
       e += m;
+      fresh = false;
       if (e >= 0) {
         e -= n;
+        fresh = true;
         if (alongRows)
           c += dCol;
         else
@@ -86,16 +98,31 @@ void CastShadows(double** dem, double** zone, double nodata, int nrows, int ncol
     }
   };
   // Rays from the edge row step one row at a time when the sun runs along the rows, so two
-  // of them never meet; rays from the edge column then cross them and must follow in
-  // order. With the sun along the columns it is the other way round.
-  if (alongRows) {
-#pragma omp parallel for schedule(runtime) if (parallel)
-    for (int c = 1; c <= ncols; ++c) ray(edgeRow, c);
-    for (int r = 1; r <= nrows; ++r) ray(r, edgeCol);
-  } else {
-    for (int c = 1; c <= ncols; ++c) ray(edgeRow, c);
-#pragma omp parallel for schedule(runtime) if (parallel)
-    for (int r = 1; r <= nrows; ++r) ray(r, edgeCol);
+  // of them never meet; rays from the edge column then cross them and overwrite them in
+  // order. With the sun along the columns it is the other way round. On threads the
+  // crossing rays run after the others, each writing only the cells it would be the last
+  // to write in order, so the grid is the same as on one thread.
+  if (!parallel) {
+    for (int c = 1; c <= ncols; ++c) ray(edgeRow, c, Writes::all, false);
+    for (int r = 1; r <= nrows; ++r) ray(r, edgeCol, Writes::all, false);
+    return;
+  }
+  // Threads take bundles of neighbouring rays: rays of a bundle share the cache lines of
+  // the rows they cross, and threads seldom write into the same line.
+  constexpr int kBundle = 32;
+  const auto bundles = [](int count) { return (count + kBundle - 1) / kBundle; };
+  const auto last = [](int b, int count) { return std::min(count, (b + 1) * kBundle); };
+  const int rowBundles = bundles(nrows), colBundles = bundles(ncols);
+  const Writes crossing = (alongRows ? dRow : dCol) > 0 ? Writes::first : Writes::lastOfOffset;
+  const Writes fromRow = alongRows ? Writes::all : crossing, fromCol = alongRows ? crossing : Writes::all;
+#pragma omp parallel
+  {
+#pragma omp for schedule(runtime)
+    for (int b = 0; b < colBundles; ++b)
+      for (int c = b * kBundle + 1; c <= last(b, ncols); ++c) ray(edgeRow, c, fromRow, c == ncols);
+#pragma omp for schedule(runtime)
+    for (int b = 0; b < rowBundles; ++b)
+      for (int r = b * kBundle + 1; r <= last(b, nrows); ++r) ray(r, edgeCol, fromCol, r == nrows);
   }
 }
 

@@ -20,8 +20,8 @@ double SubStepRadiation(double delta, double light, double zenith);
 // Shading of the grid for a sun at azimuth (from north, clockwise) and elevation
 // (radians): shadow[r][c] is 1 for shaded, 0 for lit cells whose zone is valid; other
 // cells are left as they are. Rays run from the sunward grid edges across the grid. With
-// parallel the rays of the edge across the sun's main direction, which never share a
-// cell, run on all threads; the result is the same as on one thread.
+// parallel the rays of both edges run on all threads, those that cross others writing only
+// the cells they would write last in order; the result is the same as on one thread.
 void CastShadows(double** dem, double** zone, double nodata, int nrows, int ncols, double cellsize, double azimuth,
                  double elevation, double** shadow, bool parallel = false);
 
