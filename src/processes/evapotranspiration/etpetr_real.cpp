@@ -32,8 +32,9 @@ void verdunstungsmodellklasse::SnowEvaporation(ModelDate date) {
       !(snowModelMethod == 5 || snowModelMethod == 6 || snowModelMethod == 7 || snowModelMethod == 11);
   const double nodata = geometry.nodata_value;
   const int nrows = geometry.nrows, ncols = geometry.ncols;
-  // Each thread's demands, their layers and the glacier's copy, N + 1 each.
-  const size_t perThread = 3 * (static_cast<size_t>(layers) + 1);
+  // Each thread's demands, their layers and the glacier's copy, N + 1 each, rounded up to
+  // whole cache lines and a line apart, so no two threads write into one line.
+  const size_t perThread = (3 * (static_cast<size_t>(layers) + 1) + 7) / 8 * 8 + 8;
   const size_t threads = static_cast<size_t>(omp_get_max_threads());
   if (snowScratch.size() < threads * perThread) snowScratch.assign(threads * perThread, 0.0);
   snowSums.Prepare(StatisticsCells(), relCellArea, nrows, ncols, 1, zoneCount, 1, nrows);
