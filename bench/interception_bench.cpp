@@ -142,10 +142,12 @@ double Run(int method, int threads, int steps) {
 
 int main(int argc, char** argv) {
   const int steps = argc > 1 ? std::atoi(argv[1]) : 5;
+  const int only = argc > 2 ? std::atoi(argv[2]) : 0;  // one method alone (0: all three)
   const int all = omp_get_max_threads();
   std::printf("interception step, %d x %d cells, %d steps, 1 and %d threads (cell-steps/s)\n", kRows, kCols, steps,
               all);
   for (int method : {2, 22, 32}) {
+    if (only != 0 && method != only) continue;
     const double one = Run(method, 1, steps);
     const double many = Run(method, all, steps);
     std::printf("method %2d: %12.0f  %12.0f  speed-up %.2f\n", method, one, many, many / one);

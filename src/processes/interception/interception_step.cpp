@@ -29,22 +29,30 @@ void interzeptionsmodellklasse::Run(ModelDate date) {
     for (InterceptionStatistics* s : {&l.evaporationStats, &l.storageStats, &l.throughfallStats}) ClearSums(*s);
   for (size_t t = 1; t < moduleTracers.size(); ++t)
     if (moduleTracers[t].statistics) moduleTracers[t].statistics->ClearZoneSums();
+  double** temperatureGrid = nullptr;  // the step's grid on the stack, filled row by row
   if (canopySnowModel) {
     // The stack holds one grid per step of the last day: steps shorter than an hour differ
     // in the minute only, so the minute is compared too (else a 15-minute run averaged 4 days).
     const bool sameStep = lastStepDate[0] == date.minute && lastStepDate[1] == date.hour &&
                           lastStepDate[2] == date.day && lastStepDate[3] == date.month &&
                           lastStepDate[4] == date.year;
-    if (!sameStep) PushTemperatureGrid();
+    if (!sameStep) {
+      // The grid may be the stack's oldest one given back; every row of it is written in the
+      // cell loop below before any cell of the row reads the mean.
+      temperatureGrid = snowCanopyStack->NewGrid();
+      snowCanopyStack->Push(temperatureGrid);
+    }
     for (int g = 0; g < CanopyGridCount(); ++g) ClearSums(canopyGrids[static_cast<size_t>(g)].stats);
   }
 
-  // Blocks of rows in parallel; each row's statistics are summed as soon as it is done.
+  // Blocks of rows in parallel; each row's statistics are summed as soon as it is done. The
+  // temperature row is filled in the same pass, so the step walks its grids once.
   PrepareStatistics();
   const int blocks = statisticsSums.Blocks();
 #pragma omp parallel for schedule(runtime)
   for (int b = 0; b < blocks; ++b)
     for (int r = statisticsSums.FirstRow(b); r <= statisticsSums.LastRow(b); ++r) {
+      if (temperatureGrid) FillTemperatureRow(temperatureGrid, r);
       ComputeRow(r);
       AddStatisticsRow(b, r);
     }
@@ -55,17 +63,12 @@ void interzeptionsmodellklasse::Run(ModelDate date) {
                    static_cast<int>(date.month), static_cast<int>(date.year)}};
 }
 
-void interzeptionsmodellklasse::PushTemperatureGrid() {
-  // The grid may be the stack's oldest one given back: every cell is written (0 where the
-  // cell is not this instance's, as in a new grid).
-  double** g = snowCanopyStack->NewGrid();
-#pragma omp parallel for schedule(runtime)
-  for (int r = firstRow; r <= lastRow; ++r) {
-    const double* t = airTemperature[r];
-    for (int c = 0; c <= geometry.ncols; ++c)
-      g[r][c] = t && c > 0 && (!mpiRegions || !mpiRegions[r] || mpiRegions[r][c] == instanceNumber) ? t[c] : 0.0;
-  }
-  snowCanopyStack->Push(g);
+void interzeptionsmodellklasse::FillTemperatureRow(double** grid, int r) const {
+  // Every cell is written (0 where the cell is not this instance's, as in a new grid).
+  const double* t = airTemperature[r];
+  double* g = grid[r];
+  for (int c = 0; c <= geometry.ncols; ++c)
+    g[c] = t && c > 0 && (!mpiRegions || !mpiRegions[r] || mpiRegions[r][c] == instanceNumber) ? t[c] : 0.0;
 }
 
 void interzeptionsmodellklasse::PrepareStatistics() {

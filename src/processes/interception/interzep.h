@@ -148,7 +148,9 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   int CanopyGridCount() const { return canopyEnergyBalance ? kCanopyGridCount : kCanopyGridsWithoutBalance; }
 
   // the step (interception_step.cpp)
-  void PushTemperatureGrid();
+  // Row r of the step's air temperature grid on the stack (0 where the cell is not this
+  // instance's); the cell loop fills each row just before the row's cells read the mean.
+  void FillTemperatureRow(double** grid, int r) const;
   void ComputeRow(int r);
   void CanopySnowCell(int r, int c, double& P);
   // The glacierised share of a cell, 0..1.
