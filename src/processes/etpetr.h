@@ -174,6 +174,7 @@ class verdunstungsmodellklasse : public teilmodellklasse {
 
  private:
   void LookUpGrids();
+  void BeginRealET(const ModelDate& date);
   void CreateOutputs(const ModuleInputs& in);
   double** NewGrid(double fill);
   int Register(const std::string& fileName, double** data, const std::string& internalName, int writeCode);

@@ -25,37 +25,10 @@
 #include "routing/abfluss.h"
 #include "routing/routing_channel.h"
 #include "routing/routingclass.h"
+#include "routing/example_basin_months.h"
 #include "support/test_support.h"
 
 namespace {
-
-const std::string kBasin = std::string(ORVEL_SOURCE_DIR) + "/examples/basin/";
-
-// January's station hours repeated for February and March.
-std::string ThreeMonths(const std::string& january) {
-  std::istringstream in(january);
-  std::string line, head;
-  std::vector<std::string> rows;
-  while (std::getline(in, line)) {
-    if (line.rfind("1985 ", 0) == 0)
-      rows.push_back(line);
-    else
-      head += line + "\n";
-  }
-  const int days[] = {31, 28, 31};
-  std::string out = head;
-  for (int m = 1; m <= 3; ++m)
-    for (const std::string& r : rows) {
-      std::istringstream f(r);
-      int y, mo, d, h;
-      f >> y >> mo >> d >> h;
-      if (mo != 1 || d > days[m - 1]) continue;
-      std::string values;
-      std::getline(f, values);
-      out += "1985 " + std::to_string(m) + " " + std::to_string(d) + " " + std::to_string(h) + values + "\n";
-    }
-  return out + "1985 4 1 0" + rows.back().substr(rows.back().find(' ', 11)) + "\n";
-}
 
 void Replace(std::string& text, const std::string& from, const std::string& to) {
   const size_t p = text.find(from);
@@ -184,16 +157,7 @@ void AfterPass(ModellApplication&, void* context) { static_cast<Balance*>(contex
 // grids for the canopy) and checks the balance term by term.
 void CheckBalance(int interceptionMethod, int months) {
   TempDir dir;
-  for (const auto& e : std::filesystem::directory_iterator(kBasin)) {
-    const std::string name = e.path().filename().string();
-    const bool input = name.size() > 4 && name.substr(name.size() - 4) == ".asc";
-    if (e.is_regular_file() && (input || name == "basin.ctl" || name == "snow_assim.txt"))
-      std::filesystem::copy_file(e.path(), dir.file(name));
-  }
-  for (const char* f : {"temperature.dat", "precipitation.dat"})
-    WriteTextFile(dir.file(f), ThreeMonths(ReadTextFile(kBasin + f)));
-  std::string control = ReadTextFile(dir.file("basin.ctl"));
-  if (months == 3) Replace(control, "31      # end day\n1       # end month", "31      # end day\n3       # end month");
+  std::string control = CopyExampleBasin(dir, months);
   // Interception on where the example leaves it off.
   const std::string off = "[interception_model]\n0       # flow control parameter\n60      # time interval in minutes\n";
   if (control.find(off) != std::string::npos)

@@ -10,53 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "routing/example_basin_months.h"
 #include "support/test_support.h"
 
 namespace {
 
-const std::string kBasin = std::string(ORVEL_SOURCE_DIR) + "/examples/basin/";
-
-// A station file of January made into three months: each month repeats January's hours from
-// its first day on.
-std::string ThreeMonths(const std::string& january) {
-  std::istringstream in(january);
-  std::string line, head, body;
-  std::vector<std::string> rows;
-  while (std::getline(in, line)) {
-    if (line.rfind("1985 ", 0) == 0)
-      rows.push_back(line);
-    else
-      head += line + "\n";
-  }
-  const int days[] = {31, 28, 31};
-  std::string out = head;
-  for (int m = 1; m <= 3; ++m)
-    for (const std::string& r : rows) {
-      std::istringstream f(r);
-      int y, mo, d, h;
-      f >> y >> mo >> d >> h;
-      if (mo != 1 || d > days[m - 1]) continue;
-      std::string values;
-      std::getline(f, values);
-      out += "1985 " + std::to_string(m) + " " + std::to_string(d) + " " + std::to_string(h) + values + "\n";
-    }
-  return out + "1985 4 1 0" + rows.back().substr(rows.back().find(' ', 11)) + "\n";
-}
-
 // Runs the basin in a fresh folder with the thread count; returns the folder's output.
 std::string RunBasin(const TempDir& dir, int threads) {
-  for (const auto& e : std::filesystem::directory_iterator(kBasin)) {
-    const std::string name = e.path().filename().string();
-    const bool grid = name.size() > 4 && name.substr(name.size() - 4) == ".asc";
-    if (e.is_regular_file() && (grid || name == "basin.ctl" || name == "snow_assim.txt"))
-      std::filesystem::copy_file(e.path(), dir.file(name));
-  }
-  for (const char* f : {"temperature.dat", "precipitation.dat"})
-    WriteTextFile(dir.file(f), ThreeMonths(ReadTextFile(kBasin + f)));
-  std::string control = ReadTextFile(dir.file("basin.ctl"));
-  const std::string end = "24      # end hour\n31      # end day\n1       # end month";
-  EXPECT_NE(control.find(end), std::string::npos);
-  control.replace(control.find(end), end.size(), "24      # end hour\n31      # end day\n3       # end month");
+  const std::string control = CopyExampleBasin(dir, 3);
   WriteTextFile(dir.file("basin.ctl"), control);
   std::filesystem::create_directories(dir.file("output"));
   std::string log;

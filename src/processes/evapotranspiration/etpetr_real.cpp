@@ -94,8 +94,9 @@ void verdunstungsmodellklasse::SnowEvaporation(ModelDate date) {
   WriteGrids(snowEvaporationPos, 1, false);
 }
 
-void verdunstungsmodellklasse::RealET(ModelDate date) {
-  if (flowControl == 0) return;
+// The start of a real-ET step: the step's clock, the interception evaporation grid once the
+// interception module has registered it, and cleared statistics.
+void verdunstungsmodellklasse::BeginRealET(const ModelDate& date) {
   BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year, "real evapotranspir.");
   if (!interceptionEvaporation) {
     const int p = FindGrid("interception_evaporation0");
@@ -103,6 +104,11 @@ void verdunstungsmodellklasse::RealET(ModelDate date) {
   }
   for (auto& w : realTranspirationStat) w->ClearZoneSums();
   realEvaporationStat->ClearZoneSums();
+}
+
+void verdunstungsmodellklasse::RealET(ModelDate date) {
+  if (flowControl == 0) return;
+  BeginRealET(date);
   const double nodata = geometry.nodata_value;
   const int nrows = geometry.nrows, ncols = geometry.ncols, n = layers;
   // Writers: real transpiration of layer k at k, then real evaporation.
@@ -180,13 +186,7 @@ void verdunstungsmodellklasse::RealET(ModelDate date) {
 
 void verdunstungsmodellklasse::RealETReset(ModelDate date) {
   if (flowControl == 0) return;
-  BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year, "real evapotranspir.");
-  if (!interceptionEvaporation) {
-    const int p = FindGrid("interception_evaporation0");
-    if (p > 0) interceptionEvaporation = grids[p].data;
-  }
-  for (auto& w : realTranspirationStat) w->ClearZoneSums();
-  realEvaporationStat->ClearZoneSums();
+  BeginRealET(date);
 }
 
 void verdunstungsmodellklasse::WriteOutput(ModelDate date) {

@@ -1,0 +1,64 @@
+// The example basin copied into a fresh folder for runs longer than its January: its grids,
+// control file and snow grid rule, with January's station hours repeated for February and
+// March.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+inline const std::string kExampleBasin = std::string(ORVEL_SOURCE_DIR) + "/examples/basin/";
+
+// A station file of January made into three months: each month repeats January's hours from
+// its first day on.
+inline std::string ThreeMonths(const std::string& january) {
+  std::istringstream in(january);
+  std::string line, head;
+  std::vector<std::string> rows;
+  while (std::getline(in, line)) {
+    if (line.rfind("1985 ", 0) == 0)
+      rows.push_back(line);
+    else
+      head += line + "\n";
+  }
+  const int days[] = {31, 28, 31};
+  std::string out = head;
+  for (int m = 1; m <= 3; ++m)
+    for (const std::string& r : rows) {
+      std::istringstream f(r);
+      int y, mo, d, h;
+      f >> y >> mo >> d >> h;
+      if (mo != 1 || d > days[m - 1]) continue;
+      std::string values;
+      std::getline(f, values);
+      out += "1985 " + std::to_string(m) + " " + std::to_string(d) + " " + std::to_string(h) + values + "\n";
+    }
+  return out + "1985 4 1 0" + rows.back().substr(rows.back().find(' ', 11)) + "\n";
+}
+
+// Copies the example into dir with three months of station hours and returns its control
+// file, ending on 31 March when months is 3 and on 31 January otherwise.
+inline std::string CopyExampleBasin(const TempDir& dir, int months) {
+  for (const auto& e : std::filesystem::directory_iterator(kExampleBasin)) {
+    const std::string name = e.path().filename().string();
+    const bool grid = name.size() > 4 && name.substr(name.size() - 4) == ".asc";
+    if (e.is_regular_file() && (grid || name == "basin.ctl" || name == "snow_assim.txt"))
+      std::filesystem::copy_file(e.path(), dir.file(name));
+  }
+  for (const char* f : {"temperature.dat", "precipitation.dat"})
+    WriteTextFile(dir.file(f), ThreeMonths(ReadTextFile(kExampleBasin + f)));
+  std::string control = ReadTextFile(dir.file("basin.ctl"));
+  const std::string end = "31      # end day\n1       # end month";
+  const size_t p = control.find(end);
+  if (p == std::string::npos) {
+    ADD_FAILURE() << "the example's control file does not end on 31 January";
+  } else if (months == 3) {
+    control.replace(p, end.size(), "31      # end day\n3       # end month");
+  }
+  return control;
+}
