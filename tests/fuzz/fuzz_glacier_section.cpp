@@ -2,20 +2,13 @@
 // as the body of [ice_firn] (construction must end in a module or an error code, never a
 // crash; a module that was built steps once); with it odd, as a storage file read by a
 // module with a valid [ice_firn] (a section is restored or error 71 is thrown).
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "framework/logstream.h"
-#include "grids/grid_registry.h"
-#include "processes/snow/snowmod.h"
 #include "processes/subbasin_runoff.h"
+#include "snow_fuzz_support.h"
 
 namespace {
 
@@ -30,73 +23,30 @@ const char* const kIceFirn =
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static std::string dir;
-  if (dir.empty()) {
-    char pattern[] = "/tmp/fuzz_glacier_XXXXXX";
-    if (!mkdtemp(pattern)) return 0;
-    dir = std::string(pattern) + "/";
-  }
-  if (size == 0) return 0;
+  static const std::string dir = ScratchFolder("/tmp/fuzz_glacier_XXXXXX");
+  if (dir.empty() || size == 0) return 0;
   const bool storage = data[0] & 1;
   std::string body(reinterpret_cast<const char*>(data) + 1, size - 1);
   for (char& ch : body)
     if (ch == '/' || ch == '~' || ch == '\0') ch = '_';
   const std::string path = dir + "glacier.ctl";
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return 0;
-  const std::string text = std::string(kSnow) + (storage ? std::string(kIceFirn) : "[ice_firn]\n" + body);
-  std::fwrite(text.data(), 1, text.size(), f);
-  std::fclose(f);
+  if (!WriteWhole(path, std::string(kSnow) + (storage ? std::string(kIceFirn) : "[ice_firn]\n" + body))) return 0;
 
-  constexpr int kRows = 3, kCols = 4;
-  GridRegistry registry;
-  std::vector<MatrixOwner> owned;
-  auto add = [&](const char* name, double value) {
-    owned.emplace_back(kRows, kCols);
-    for (int r = 1; r <= kRows; ++r)
-      for (int c = 1; c <= kCols; ++c) owned.back()[r][c] = value;
-    const int p = static_cast<int>(owned.size());
-    registry[p].data = owned.back().get();
-    registry[p].internalName = name;
-    registry[p].registered = true;
-    return owned.back().get();
-  };
+  SnowFuzzDomain domain;
   for (const char* n : {"zone_grid", "[elevation_model]", "albedo", "landuse1", "precipitation", "temperature",
                         "snowstorage_solid", "snowstorage_liquid", "snow_storage_total", "days_snow", "snow_age",
                         "global_radiation", "debris_on_glaciers"})
-    add(n, 1.0);
-  double** subbasins = add("zonegrid_soilmodel", 1.0);
-  for (int r = 1; r <= kRows; ++r) subbasins[r][4] = 3.0;
-  double** ice = add("ice_firn", -9999.0);
+    domain.Add(n, 1.0);
+  double** subbasins = domain.Add("zonegrid_soilmodel", 1.0);
+  for (int r = 1; r <= SnowFuzzDomain::kRows; ++r) subbasins[r][4] = 3.0;
+  double** ice = domain.Add("ice_firn", -9999.0);
   ice[1][1] = 1.0;
   ice[2][1] = 2.0;
-  double** fraction = add("GlacierizedCells", 0.0);
-  double** codes = add("GlacierCodes", -9999.0);
+  double** fraction = domain.Add("GlacierizedCells", 0.0);
+  double** codes = domain.Add("GlacierCodes", -9999.0);
   fraction[1][2] = 0.5;
   codes[1][2] = 4.0;
-  owned[0][2][4] = -9999.0;
-
-  std::ostringstream console;
-  LogStream log(console, "/dev/null", 0);
-  std::vector<ZoneTableEntry> zones(2);
-  zones[1].code = 1;
-  int codeMap[2] = {0, 1};
-  std::vector<StatisticsTableEntry> statisticsTable(50);
-  ModuleInputs in;
-  in.log = &log;
-  in.controlFileName = path;
-  in.grids = registry.Records();
-  in.zoneTable = zones.data();
-  in.zoneCodeMap = codeMap;
-  in.zoneCount = 1;
-  in.maxZoneCode = 1;
-  in.lastRow = kRows;
-  in.geometry = GridGeometry{kCols, kRows, 0.0, 0.0, 1000.0, -9999.0};
-  in.statisticsTable = statisticsTable.data();
-  in.statisticsSize = static_cast<int>(statisticsTable.size());
-  in.output.defaultOutputDirectory = dir;
-  in.output.outputDirectory = dir;
-  in.output.inputDirectory = dir;
+  ModuleInputs in = domain.Inputs(path, dir);
   int error = 0;
   try {
     schneemodellklasse m(error, in);
