@@ -20,7 +20,7 @@
 #include "framework/teilmod.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
-#include "processes/etpetr.h"
+#include "processes/evapotranspiration/etpetr.h"
 
 namespace {
 

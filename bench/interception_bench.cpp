@@ -118,7 +118,7 @@ double Run(int method, int threads, int steps) {
   in.geometry = GridGeometry{kCols, kRows, 0.0, 0.0, 100.0, -9999.0};
   in.start = ModelDate{0, 0, 1, 1, 2001};
   in.end = ModelDate{0, 0, 1, 2, 2001};
-  in.output.defaultOutputDirectory = std::string(dir) + "/";
+  in.output.defaultOutputDirectory = in.output.outputDirectory = std::string(dir) + "/";
   in.run = &b.run;
   int error = 0;
   interzeptionsmodellklasse m(error, in);

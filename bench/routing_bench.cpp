@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
   in.geometry.nrows = 1000;
   in.geometry.cellsize = 100.0;
   in.start = ModelDate{0, 1, 1, 1, 2001};
-  in.output.defaultOutputDirectory = dir + "/";
+  in.output.defaultOutputDirectory = in.output.outputDirectory = dir + "/";
   RoutingInputs r;
   r.soilInterval = 60;
   r.soilZoneTable = zones.data();

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -123,7 +124,7 @@ double Measure(int method, int threads, int steps, const std::string& dir, int g
   in.geometry = GridGeometry{kCols, kRows, 0.0, 0.0, 100.0, -9999.0};
   in.statisticsTable = table.data();
   in.statisticsSize = 50;
-  in.output.defaultOutputDirectory = dir + "/";
+  in.output.defaultOutputDirectory = in.output.outputDirectory = dir + "/";
   int error = 0;
   schneemodellklasse m(error, in);
   if (error != 0) {
@@ -183,5 +184,6 @@ int main(int argc, char** argv) {
   std::printf("snow method 1 with glacier method 13 on half the cells, %d x %d cells, %d hourly steps: %.3g "
               "cell-steps/s on 1 thread, %.3g on %d threads (speed-up %.1f)\n",
               kRows, kCols, steps, one, many, all, many / one);
+  std::filesystem::remove_all(pattern);
   return 0;
 }

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -104,7 +105,7 @@ double Measure(int threads, int steps, const std::string& dir) {
   in.geometry = GridGeometry{kCols, kRows, 0.0, 0.0, 100.0, -9999.0};
   in.statisticsTable = table.data();
   in.statisticsSize = 50;
-  in.output.defaultOutputDirectory = dir + "/";
+  in.output.defaultOutputDirectory = in.output.outputDirectory = dir + "/";
   in.run = &run;
   int error = 0;
   infiltrationsmodellklasse m(error, in);
@@ -144,5 +145,6 @@ int main(int argc, char** argv) {
   std::printf("soil step with infiltration, %d x %d cells, %d sub-basins, %d hourly steps: %.3g cell-steps/s on 1 "
               "thread, %.3g on %d threads (speed-up %.1f)\n",
               kRows, kCols, kSubbasins, steps, one, many, all, many / one);
+  std::filesystem::remove_all(pattern);
   return 0;
 }

@@ -15,11 +15,11 @@
 #include "meteo/meteoint.h"
 #include "meteo/precicorr.h"
 #include "meteo/superposition.h"
-#include "processes/etpetr.h"
-#include "processes/expokorr.h"
-#include "processes/infilt.h"
+#include "processes/evapotranspiration/etpetr.h"
+#include "processes/radiation/expokorr.h"
+#include "processes/soil/infilt.h"
 #include "processes/interception/interzep.h"
-#include "processes/snowmod.h"
+#include "processes/snow/snowmod.h"
 #include "routing/abfluss.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include "assimilation/dataassim.h"
 #include "framework/point_output.h"
 #include "meteo/superposition.h"
-#include "processes/infilt.h"
-#include "processes/snowmod.h"
+#include "processes/soil/infilt.h"
+#include "processes/snow/snowmod.h"
 #include "routing/abfluss.h"
 
 TEST(AppInit, EveryModuleIsBuiltSwitchedOffWithItsRunFlag) {

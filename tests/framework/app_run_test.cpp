@@ -6,7 +6,7 @@
 
 #include "framework/app_test_support.h"
 #include "framework/point_output.h"
-#include "processes/snowmod.h"
+#include "processes/snow/snowmod.h"
 
 namespace {
 

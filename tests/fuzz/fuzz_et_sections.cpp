@@ -15,8 +15,8 @@
 #include "framework/teilmod.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
-#include "processes/etpetr.h"
-#include "processes/expokorr.h"
+#include "processes/evapotranspiration/etpetr.h"
+#include "processes/radiation/expokorr.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = "fuzz_et_sections_" + std::to_string(getpid()) + ".ctl";

@@ -12,7 +12,7 @@
 #include <random>
 
 #include "process_basin.h"
-#include "processes/etpetr.h"
+#include "processes/evapotranspiration/etpetr.h"
 #include "support/test_support.h"
 
 namespace {

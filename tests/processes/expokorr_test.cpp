@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "process_basin.h"
-#include "processes/expokorr.h"
+#include "processes/radiation/expokorr.h"
 #include "processes/radiation/radiation_kernels.h"
 #include "support/test_support.h"
 

@@ -1,6 +1,6 @@
 // Evapotranspiration module: construction (section, inputs, output grids and statistics
 // writers), the wiring operations of the application, open water and release.
-#include "processes/etpetr.h"
+#include "processes/evapotranspiration/etpetr.h"
 
 #include <algorithm>
 #include <cmath>

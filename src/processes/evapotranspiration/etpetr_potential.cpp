@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "processes/etpetr.h"
+#include "processes/evapotranspiration/etpetr.h"
 #include "processes/evapotranspiration/et_kernels.h"
 #include "tables/landuse_table.h"
 #include "tables/multilayer_table.h"

@@ -9,7 +9,7 @@
 
 #include "framework/logstream.h"
 #include "grids/grid_registry.h"
-#include "processes/etpetr.h"
+#include "processes/evapotranspiration/etpetr.h"
 #include "processes/evapotranspiration/et_kernels.h"
 
 void verdunstungsmodellklasse::SnowEvaporation(ModelDate date) {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "framework/logstream.h"
-#include "processes/etpetr.h"
+#include "processes/evapotranspiration/etpetr.h"
 #include "processes/evapotranspiration/et_kernels.h"
 
 namespace {

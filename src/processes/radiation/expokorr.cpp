@@ -1,4 +1,4 @@
-#include "processes/expokorr.h"
+#include "processes/radiation/expokorr.h"
 
 #include <omp.h>
 

@@ -1,7 +1,7 @@
 // Evapotranspiration: potential transpiration, interception and soil evaporation per
 // vegetation layer (Penman-Monteith, Hamon, Wendling or Haude), evaporation from the snow
 // pack, and the real evapotranspiration that the soil storage (or the ponding water of
-// lakes) gives after the soil model's step. Implementation in processes/evapotranspiration/:
+// lakes) gives after the soil model's step. Implemented beside this header:
 //   etpetr.cpp          construction, wiring, open water, release
 //   etpetr_section.cpp  the control section and its checks
 //   etpetr_potential.cpp  the potential step

@@ -1,7 +1,7 @@
 // Radiation correction: the factor by which direct radiation on every cell's slope,
 // aspect and terrain shading differs from that on a horizontal surface, integrated over
 // sub-steps of the time step, and the air temperature corrected by that exposure.
-// Implementation in processes/radiation/.
+// Implemented beside this header.
 #pragma once
 
 #include <string>

@@ -1,4 +1,0 @@
-// The infiltration model lives in processes/soil/.
-#pragma once
-
-#include "processes/soil/infilt.h"

@@ -1,4 +1,0 @@
-// The snow model lives in processes/snow/.
-#pragma once
-
-#include "processes/snow/snowmod.h"
