@@ -82,8 +82,9 @@ std::string VersionText() {
 }
 
 int ExitStatus(int code) {
-  if (code != 0 && (code & 0xFF) == 0) return 255;
-  return code & 0xFF;
+  const int status = code & 0xFF;
+  if (code != 0 && (status == 0 || status >= 126)) return kReplacedExitStatus;
+  return status;
 }
 
 int RunOrvel(int argc, char** argv, std::ostream& console) {

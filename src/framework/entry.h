@@ -32,6 +32,9 @@ std::string VersionText();
 
 // Runs the whole program and returns its exit code (the full error code; see ExitStatus).
 int RunOrvel(int argc, char** argv, std::ostream& console);
-// The process exit status for a code: Linux keeps 8 bits, so a non-zero code whose low
-// byte is 0 becomes 255 rather than a false success.
+// The exit status of a failure whose code would not survive as itself: the shell reads
+// 126 to 255 as "cannot run" or a signal (137 a kill, 143 a SIGTERM) and 0 as success.
+constexpr int kReplacedExitStatus = 120;
+// The process exit status for a code. Linux keeps 8 bits: a code whose low byte is 0 or
+// lies in 126..255 exits with kReplacedExitStatus; the log keeps the full code.
 int ExitStatus(int code);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
 #include "grids/netcdf_grid_io.h"
@@ -208,9 +209,11 @@ void WriteNetcdfGrid(NetcdfWriteOptions& options, bool asDouble, const double* d
     }
   } catch (const std::exception& e) {
     std::remove((fileName + ".tmp").c_str());
+    // The library says "Permission denied" for a folder that is not there: name the folder.
+    const std::string folder = FileOpenReason(fileName, true, 0);
     if (options.log)
-      *options.log << "FATAL: error creating " << fileName << " for writing in netCDF: " << e.what()
-                   << "[end-entry]";
+      *options.log << "FATAL: error creating " << fileName << " for writing in netCDF: "
+                   << (folder.empty() ? std::string(e.what()) : folder.substr(2, folder.size() - 3)) << "[end-entry]";
     throw kNetcdfErrorCode;
   }
 }

@@ -170,7 +170,9 @@ TEST(NetcdfWrite, FailureIsFatal26AndLeavesNoTemporaryFile) {
               WriteNetcdfGrid(o, true, v.data(), nullptr, f, "g", 2, 3, -1, -1, -1, -1, -1, -9999, 10);
             }),
             26);
-  EXPECT_TRUE(HasLine(log.console(), "error creating " + f + " for writing in netCDF: ")) << log.console();
+  EXPECT_TRUE(HasLine(log.console(), "error creating " + f + " for writing in netCDF: No such file or directory; the folder " +
+                                         dir.file("missing/dir/") + " does not exist"))
+      << log.console();
   EXPECT_TRUE(o.writtenFiles.empty());
   EXPECT_EQ(ThrownCode([&] {
               WriteNetcdfGrid(o, true, nullptr, nullptr, dir.file("n.nc"), "n", 2, 3, -1, -1, -1, -1, -1, -9999, 1);
