@@ -11,6 +11,7 @@
 #include <memory>
 #include <random>
 
+#include "interception_basin.h"
 #include "process_basin.h"
 #include "processes/evapotranspiration/etpetr.h"
 #include "support/test_support.h"
@@ -605,3 +606,128 @@ TEST(EvapotranspirationReal, LakeSetUp) {
 }
 
 }  // namespace
+
+// One evaporative demand per layer and step, taken in the step's order by snow evaporation,
+// the interception storage and the soil: each take counts as a share of its own rate (the
+// potential transpiration, or the potential interception evaporation under the second
+// interception rule), and the shares of a layer never add up to more than 1. The soil
+// evaporates at most its potential. Every method, random cells and steps, with snow.
+TEST(EvaporationDemand, IsUsedOnceInEveryCellLayerAndStep) {
+  struct Case {
+    int etMethod, layers, interception;
+    bool arcVeg;
+  };
+  for (const Case& cs : {Case{1, 1, 2, false}, Case{1, 1, 1, false}, Case{1, 3, 12, false}, Case{1, 2, 2, true},
+                         Case{2, 1, 2, false}, Case{2, 1, 1, false}, Case{3, 1, 12, false}, Case{4, 1, 2, false}}) {
+    SCOPED_TRACE("ET method " + std::to_string(cs.etMethod) + ", interception " + std::to_string(cs.interception) +
+                 ", layers " + std::to_string(cs.layers) + (cs.arcVeg ? " side by side" : ""));
+    const int rows = 7, cols = 8, n = cs.layers;
+    EtBasin b(rows, cols, n);
+    std::mt19937 rng(31 + cs.etMethod * 7 + cs.interception);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    b.basin.Add("temperature_night", 5.0);
+    b.basin.Add("precipitation", 0.0);
+    if (n == 1) b.basin.Add("landuse1", 1.0);
+    double** snow = b.basin.Add("snowstorage_solid", 0.0);
+    std::string extra = InterceptionBasin::Section(cs.interception, 0.4);
+    if (cs.arcVeg) {
+      extra += "[ArcVegIntegration]\n1\n";
+      double** f1 = b.basin.Add("ArcVeg_Fraction_1", 0.0);
+      double** f2 = b.basin.Add("ArcVeg_Fraction_2", 0.0);
+      b.basin.Fill(f1, [&](int, int) { return u(rng); });
+      b.basin.Fill(f2, [&](int r, int c) { return 1.0 - f1[r][c]; });
+    }
+    ASSERT_EQ(b.Build(SectionLines(cs.etMethod, 1440), extra), 0) << b.log.console();
+    b.et->LinkSoilGrids();
+    b.et->SetSnowStorageGrid(snow);
+    b.et->SetSnowMethod(1);
+    int error = -1;
+    auto icpt = std::make_unique<interzeptionsmodellklasse>(
+        error, b.basin.Inputs(b.log.log(), b.dir.file("run.ctl"), b.dir.path() + "/"));
+    ASSERT_EQ(error, 0) << b.log.console();
+    const bool ruleA = cs.interception % 10 == 1;
+    const auto layerGrid = [&](const char* base, int k) { return b.Grid(base + std::to_string(k)); };
+    double** theta = b.Grid("soil_storage");
+    double** w = b.Grid("available_soil_moisture");
+    size_t checked = 0, bound = 0;
+    for (int step = 0; step < 24; ++step) {
+      // Fresh weather, vegetation, snow and soil.
+      b.basin.Fill(b.Grid("temperature"), [&](int, int) { return -5.0 + 30.0 * u(rng); });
+      b.basin.Fill(b.Grid("temperature_14"), [&](int, int) { return -2.0 + 30.0 * u(rng); });
+      b.basin.Fill(b.Grid("temperature_night"), [&](int, int) { return -8.0 + 15.0 * u(rng); });
+      b.basin.Fill(b.Grid("air_humidity"), [&](int, int) { return 0.2 + 0.8 * u(rng); });
+      b.basin.Fill(b.Grid("air_humidity_14"), [&](int, int) { return 0.2 + 0.8 * u(rng); });
+      b.basin.Fill(b.Grid("wind_speed"), [&](int, int) { return 6.0 * u(rng); });
+      b.basin.Fill(b.Grid("global_radiation"), [&](int, int) { return 4000.0 * u(rng); });
+      b.basin.Fill(b.Grid("precipitation"), [&](int, int) { return u(rng) < 0.3 ? 0.0 : 6.0 * u(rng); });
+      b.basin.Fill(snow, [&](int, int) { return u(rng) < 0.4 ? 0.0 : 3.0 * u(rng); });
+      b.basin.Fill(theta, [&](int, int) { return u(rng); });
+      b.basin.Fill(w, [&](int, int) { return 200.0 * u(rng); });
+      for (int k = 1; k <= n; ++k) {
+        if (n > 1) b.basin.Fill(layerGrid("landuse", k), [&](int, int) { return u(rng) < 0.2 ? -9999.0 : 1.0; });
+        b.basin.Fill(layerGrid("leaf_area_index", k), [&](int, int) { return 6.0 * u(rng); });
+        b.basin.Fill(layerGrid("vegetation_coverage_degree", k), [&](int, int) { return u(rng); });
+        // Wet canopy faster or slower than the dry one.
+        b.basin.Fill(layerGrid("SurfaceCanopyResistance", k), [&](int, int) { return 300.0 * u(rng); });
+        b.basin.Fill(layerGrid("SurfaceIntercepResistance", k), [&](int, int) { return 300.0 * u(rng); });
+      }
+      const ModelDate d{0, 24, 1 + step, 1 + step % 12, 2001};
+      b.et->PotentialET(d);
+      const auto at = [&](int r, int c) { return static_cast<size_t>((r - 1) * cols + c - 1); };
+      const size_t cells = static_cast<size_t>(rows * cols);
+      std::vector<std::vector<double>> et(n + 1, std::vector<double>(cells)), eint = et, afterSnow = et;
+      std::vector<double> ev(cells), snowBefore(cells), soilBefore(cells);
+      for (int r = 1; r <= rows; ++r)
+        for (int c = 1; c <= cols; ++c) {
+          for (int k = 1; k <= n; ++k) {
+            et[k][at(r, c)] = layerGrid("pot_transpiration", k)[r][c];
+            eint[k][at(r, c)] = layerGrid("potential_InterceptionEvap", k)[r][c];
+          }
+          ev[at(r, c)] = b.Grid("potential_evaporation")[r][c];
+          snowBefore[at(r, c)] = snow[r][c];
+        }
+      b.et->SnowEvaporation(d);
+      for (int r = 1; r <= rows; ++r)
+        for (int c = 1; c <= cols; ++c)
+          for (int k = 1; k <= n; ++k) afterSnow[k][at(r, c)] = layerGrid("pot_transpiration", k)[r][c];
+      icpt->Run(d);
+      for (int r = 1; r <= rows; ++r)
+        for (int c = 1; c <= cols; ++c) soilBefore[at(r, c)] = theta[r][c] * w[r][c];
+      b.et->RealET(d);
+      for (int r = 1; r <= rows; ++r)
+        for (int c = 1; c <= cols; ++c) {
+          const size_t i = at(r, c);
+          const double snowTaken = snowBefore[i] - snow[r][c];
+          ASSERT_NEAR(snowTaken, b.Grid("snow_evaporation")[r][c], 1e-12);
+          double snowLeft = snowTaken, potential = ev[i];
+          for (int k = 1; k <= n; ++k) {
+            const double Et = et[k][i], Eint = eint[k][i];
+            const double fromSnow = Et - afterSnow[k][i];
+            snowLeft -= fromSnow;
+            const double E = layerGrid("interception_evaporation", k)[r][c];
+            const double T = layerGrid("real_transpiration", k)[r][c];
+            const double rate = ruleA ? Et : Eint;
+            const auto share = [](double take, double of) { return of > 0.0 ? take / of : (take > 0.0 ? 2.0 : 0.0); };
+            const double used = share(fromSnow, Et) + share(E, rate) + share(T, Et);
+            ASSERT_LE(used, 1.0 + 1e-12) << r << "," << c << " layer " << k << ": snow " << fromSnow << ", interception "
+                                         << E << ", transpiration " << T << " of " << Et << " / " << Eint;
+            bound += used > 0.999;
+            ++checked;
+            potential += Et;
+          }
+          // The soil takes what the snow left of its own potential.
+          ASSERT_LE(b.Grid("real_evaporation")[r][c] + snowLeft, ev[i] + 1e-12 * (1.0 + ev[i])) << r << "," << c;
+          // One rate per layer: the cell's real evapotranspiration stays within its potential.
+          if (cs.etMethod > 1) {
+            ASSERT_LE(b.Grid("real_transpiration0")[r][c], potential + 1e-12) << r << "," << c;
+          }
+          // The soil gave what transpired and evaporated from it.
+          double fromSoil = b.Grid("real_evaporation")[r][c];
+          for (int k = 1; k <= n; ++k) fromSoil += layerGrid("real_transpiration", k)[r][c];
+          ASSERT_NEAR(soilBefore[i] - theta[r][c] * w[r][c], fromSoil, 1e-9);
+        }
+    }
+    EXPECT_GT(bound, checked / 20) << "too few layers used their whole demand to test the bound";
+    icpt->DeleteModule();
+  }
+}

@@ -243,6 +243,30 @@ TEST(InterceptionStep, CanopySnowBalanceAndTheLiquidBalanceBelowIt) {
   }
 }
 
+TEST(InterceptionStep, CanopySnowLeavesOutLayersWithoutLandUse) {
+  // A second layer without land use (its parameter grids hold no-data) holds no canopy: the
+  // canopy snow of the cell is that of its one real layer.
+  std::vector<double> loads[2];
+  for (int layers : {1, 2}) {
+    InterceptionBasin b(3, 4, layers);
+    if (layers == 2)
+      for (const char* g : {"landuse2", "leaf_area_index2", "vegetation_coverage_degree2", "RoughnessLength2",
+                            "SurfaceCanopyResistance2", "SurfaceIntercepResistance2"})
+        b.Grid(g)[1][1] = b.Grid(g)[3][2] = -9999.0;
+    b.WriteControl(InterceptionBasin::Section(22) + InterceptionBasin::CanopySection(1.0, 0.5, 1.0, false));
+    int error = -1;
+    auto m = b.Make(error);
+    ASSERT_EQ(error, 0) << b.log.console();
+    m->thresholdTemperature = 0.5;
+    m->transZone = 1.0;
+    for (int s = 0; s < 3; ++s) m->Run(Hour(s));
+    for (int c : {1, 2}) loads[layers - 1].push_back(b.Grid("Snow_canopy_load")[c == 1 ? 1 : 3][c]);
+    m->DeleteModule();
+  }
+  EXPECT_GT(loads[0][0], 0.0);
+  EXPECT_EQ(loads[0], loads[1]);
+}
+
 namespace {
 
 // Runs a canopy snow basin with statistics for steps hours on the given thread count and

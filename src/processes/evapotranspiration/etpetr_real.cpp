@@ -54,9 +54,11 @@ void verdunstungsmodellklasse::SnowEvaporation(ModelDate date) {
           if (snowStorageSolid) {
             double& s = snowStorageSolid[r][c];
             if (!ownSnowEvaporation) {
+              // The snow model's own evaporation takes the whole demand where there is snow:
+              // at the dry and the wet canopy's rate alike.
               if (s > 0.0) {
                 for (int k = 1; k <= layers; ++k)
-                  if (landuse[k][r][c] > nodata) potTranspiration[k][r][c] = 0.0;
+                  if (landuse[k][r][c] > nodata) potTranspiration[k][r][c] = potInterception[k][r][c] = 0.0;
                 potEvaporation[r][c] = 0.0;
               }
             } else {
@@ -76,7 +78,15 @@ void verdunstungsmodellklasse::SnowEvaporation(ModelDate date) {
                 snowEvaporation[r][c] = TakeFromSnow(s, demands, count);
                 for (int i = 0; i < count; ++i) {
                   const int k = static_cast<int>(slot[i]);
-                  (k > 0 ? potTranspiration[k][r][c] : potEvaporation[r][c]) = demands[i];
+                  if (k == 0) {
+                    potEvaporation[r][c] = demands[i];
+                    continue;
+                  }
+                  // The snow took a share of the layer's demand: the same share of its wet
+                  // canopy rate is gone for the interception storage.
+                  double& pt = potTranspiration[k][r][c];
+                  if (pt > 0.0 && demands[i] < pt) potInterception[k][r][c] *= demands[i] / pt;
+                  pt = demands[i];
                 }
               }
               if (g > 0.0 && glacierLinked && glacierSnowStorage[r][c] > 0.0) {

@@ -5,9 +5,10 @@
 
 #include <algorithm>
 
-// Which demand drives the evaporation from the storage: rule A consumes the potential
-// transpiration itself, rule B the separate potential interception evaporation (and
-// reduces the potential transpiration by the same amount, never below 0).
+// Which demand drives the evaporation from the storage: rule A the layer's potential
+// transpiration, rule B its potential interception evaporation. The two are rates of one
+// evaporative demand (dry and wet canopy): whatever takes a share of one rate takes the same
+// share of the other, so each process of the step uses only what the ones before it left.
 enum class EvaporationRule { FromTranspiration, FromInterceptionDemand };
 
 // Rule A for methods 1, 11, 21, 31; rule B for 2, 12, 22, 32.
@@ -35,32 +36,27 @@ inline double FillLayer(double P, double cover, double capacity, double& S) {
 }
 
 // Evaporation from the storage S of a layer lying on the fraction f of the cell (f = 1 for
-// stacked layers): the demand D meets the stored water f * S. potT is the layer's potential
-// transpiration, reduced in place; potIE its potential interception evaporation. Returns
-// the evaporation E (mm over the cell); reduction receives what potT lost, for the cell
-// total of several layers.
-inline double EvaporateLayer(EvaporationRule rule, double f, double& S, double& potT, double potIE,
-                             double& reduction) {
-  reduction = 0.0;
+// stacked layers): the demand D of the rule meets the stored water f * S. potT and potIE are
+// the layer's remaining potential transpiration and interception evaporation (mm over the
+// cell); both lose the share E / D of the demand that the evaporation used. Returns E.
+inline double EvaporateLayer(EvaporationRule rule, double f, double& S, double& potT, double& potIE) {
   if (!(f > 0.0)) return 0.0;  // a layer without area in the cell evaporates nothing
   const double Sf = f * S;
-  const double D = rule == EvaporationRule::FromTranspiration ? potT : potIE;
+  double& demand = rule == EvaporationRule::FromTranspiration ? potT : potIE;
+  double& other = rule == EvaporationRule::FromTranspiration ? potIE : potT;
+  const double D = demand;
+  if (!(D > 0.0)) return 0.0;  // no demand left: nothing evaporates, nothing is used
   double E;
   if (D >= Sf) {
     E = Sf;
     S = 0.0;
+    demand = D - Sf;
+    other *= demand / D;
   } else {
     E = D;
     S -= E / f;
-  }
-  if (rule == EvaporationRule::FromTranspiration) {
-    // Under rule A the whole demand is the transpiration: what the storage did not take
-    // is left, when the storage took all of it nothing is.
-    reduction = D >= Sf ? Sf : potT;
-    potT = D >= Sf ? potT - Sf : 0.0;
-  } else {
-    reduction = std::min(potT, E);
-    potT -= reduction;
+    demand = 0.0;
+    other = 0.0;
   }
   return E;
 }

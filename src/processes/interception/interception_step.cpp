@@ -162,9 +162,14 @@ void interzeptionsmodellklasse::ComputeRow(int r) {
           S = l.storage[r][c];
           const double C = LayerCapacity(l.leafAreaIndex[r][c], row->GetIntercepCap(), maxWaterLayer);
           T = FillLayer(input, l.coverage[r][c], C, S);
-          double reduction = 0.0;
-          E = EvaporateLayer(rule, f, S, l.potTranspiration[r][c], l.potInterceptionEvap[r][c], reduction);
-          if (N > 1) top.potTranspiration[r][c] -= reduction;
+          double& potT = l.potTranspiration[r][c];
+          double& potIE = l.potInterceptionEvap[r][c];
+          const double potTBefore = potT, potIEBefore = potIE;
+          E = EvaporateLayer(rule, f, S, potT, potIE);
+          if (N > 1) {
+            top.potTranspiration[r][c] -= potTBefore - potT;
+            top.potInterceptionEvap[r][c] -= potIEBefore - potIE;
+          }
         }
         l.evaporation[r][c] = E;
         l.storage[r][c] = S;
@@ -178,7 +183,10 @@ void interzeptionsmodellklasse::ComputeRow(int r) {
           top.throughfall[r][c] = T;
           top.storage[r][c] += S;
         }
-        if (N == 1) top.potTranspiration[r][c] = l.potTranspiration[r][c];
+        if (N == 1) {
+          top.potTranspiration[r][c] = l.potTranspiration[r][c];
+          top.potInterceptionEvap[r][c] = l.potInterceptionEvap[r][c];
+        }
       }
     }
     if (g > 0.0) {
@@ -199,6 +207,8 @@ void interzeptionsmodellklasse::CanopySnowCell(int r, int c, double& P) {
   double laiSum = 0.0, maxZ0 = -1e300, minRc = 3000.0, minRi = 3000.0, maxStorage = -1e300;
   for (int k = 1; k <= layerCount; ++k) {
     const InterceptionLayer& l = layers[static_cast<size_t>(k)];
+    // A layer without a land use has no canopy: its parameter grids hold no-data.
+    if (!(l.landuse[r][c] > geometry.nodata_value)) continue;
     laiSum += l.leafAreaIndex[r][c];
     maxZ0 = std::max(maxZ0, l.roughnessLength[r][c]);
     minRc = std::min(minRc, l.canopyResistance[r][c]);
