@@ -18,7 +18,7 @@ if [ -f examples/basin/basin.ctl ]; then
       "Huerfano example: routed discharge at the sub-basin outlets" && echo "hydrograph: examples/basin/hydrograph.png"
   fi
   echo "outputs: examples/basin/output (diagnostics: examples/basin/output/Orvel_Diag.xml);"
-  echo "         the preprocessed control file and the derived grids: examples/basin/*.intern*"
+  echo "         beside basin.ctl: its preprocessed copy basin.ctl.intern and the module log modell_0.log"
 else
   ./build/orvelvco64 || true
 fi

@@ -111,7 +111,7 @@ landuse.asc landuse fillcode = 0
 soil_types.asc soil_types 0 1
 0
 0
-root_depth.asc root_depth1 0 0.8
+root_depth.asc root_depth1 0 0.8   # [landuse_table] sets the root depth
 0
 0
 soil_storage.asc soil_storage 0 0.6
@@ -120,10 +120,10 @@ soil_storage.asc soil_storage 0 0.6
 topographic_index.asc topographic_faktor 0 7.0
 0
 0
-albedo.asc        albedo 0 0.2  # albedo (snow model)
+albedo.asc        albedo 0 0.2  # albedo (snow model; [landuse_table] sets its values)
 0
 0
-leaf_area_index1.asc leaf_area_index1 0 2.0   # land-use parameters of the layer (evapotranspiration)
+leaf_area_index1.asc leaf_area_index1 0 2.0   # land-use parameters of the layer: [landuse_table] sets their values
 0
 0
 vegetation_coverage_degree1.asc vegetation_coverage_degree1 0 0.7
@@ -274,8 +274,8 @@ infsat.asc              # saturation marker grid
 0       # its write code
 0.3     # share of the infiltration excess that enters the soil through macropores
 
-# The soil water balance; the grids it needs are variable grids above (constant values),
-# the soil type's conductivity (mm per step) and porosities come from [soil_table].
+# The soil water balance; the grids it needs are variable grids above (constant values;
+# the root depth comes from [landuse_table]), the soil type's conductivity (mm per step) and porosities come from [soil_table].
 [soil_model]
 1       # flow control parameter (1: routing may read the runoff)
 60      # time interval in minutes
