@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <cctype>
 #include <cmath>
+#include <filesystem>
+#include <map>
 #include <random>
+#include <sstream>
 
 #include "interception_basin.h"
 
@@ -360,6 +364,93 @@ TEST(InterceptionStep, TwoDaysEqualOneDayAndAWarmStartFromTheWrittenStorage) {
     a->DeleteModule();
     b2->DeleteModule();
   }
+}
+
+namespace {
+
+// Every grid of the module by name, and the rows of its statistics files after the header.
+std::map<std::string, std::string> ModuleGrids(InterceptionBasin& b) {
+  std::map<std::string, std::string> out;
+  for (int p = 1; p < kGridRegistrySize; ++p) {
+    const GridRecord& g = b.registry[p];
+    if (!g.registered || !g.data || p < b.nextPosition) continue;  // the basin's own inputs
+    std::string bytes;
+    for (int r = 1; r <= b.rows; ++r) bytes.append(reinterpret_cast<const char*>(&g.data[r][1]), sizeof(double) * b.cols);
+    out[g.internalName] = bytes;
+  }
+  return out;
+}
+std::vector<std::string> LastRows(const std::string& file, size_t count) {
+  std::vector<std::string> rows;
+  std::istringstream in(ReadTextFile(file));
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0]))) rows.push_back(line);
+  return rows.size() < count ? rows : std::vector<std::string>(rows.end() - static_cast<long>(count), rows.end());
+}
+
+}  // namespace
+
+TEST(InterceptionStep, CanopySnowTwoDaysEqualOneDayAndAWarmStart) {
+  // The canopy snow with its energy balance: two days in one run against one day, its state
+  // written at the end, and a second day started from it. The state: the storage of every
+  // layer, the canopy load, albedo, age and old canopy temperature, and the air temperature
+  // grids of the last day whose mean drives the sub-canopy temperature.
+  const std::string section = InterceptionBasin::CanopySection(1.0, 0.5, 1.2, true, "", 2001);
+  const auto make = [&](InterceptionBasin& b, int readGrids) {
+    b.Add("albedo", 0.7);
+    b.Add("snow_storage_total", 5.0);
+    b.Add("surftemp", 271.0);
+    b.WriteControl(InterceptionBasin::Section(32, 0.4, readGrids, 2001) + section);
+    int error = -1;
+    auto m = b.Make(error);
+    EXPECT_EQ(error, 0) << b.log.console();
+    m->thresholdTemperature = 0.5;
+    m->transZone = 1.0;
+    return m;
+  };
+  const auto step = [](InterceptionBasin& b, interzeptionsmodellklasse& m, int s) {
+    std::mt19937 rng(500 + s);
+    Randomise(b, rng, true);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (int r = 1; r <= b.rows; ++r)
+      for (int c = 1; c <= b.cols; ++c) b.Grid("temperature")[r][c] = -7.0 + 10.0 * u(rng) + 0.2 * s;
+    m.Run(Hour(s));
+  };
+  InterceptionBasin whole(5, 6, 2);
+  auto a = make(whole, 0);
+  for (int s = 0; s < 48; ++s) step(whole, *a, s);
+  const std::map<std::string, std::string> wholeGrids = ModuleGrids(whole);
+  a->DeleteModule();
+
+  InterceptionBasin first(5, 6, 2);
+  auto b1 = make(first, 0);
+  b1->SetEndDate(2001, 1, 1, 23, 0);
+  for (int s = 0; s < 24; ++s) step(first, *b1, s);
+  b1->DeleteModule();
+  InterceptionBasin second(5, 6, 2);
+  for (const char* f : {"stor.asc", "stor_Layer_1.asc", "stor_Layer_2.asc", "scn_load.asc", "scn_alb.asc",
+                        "scn_age.asc", "ceb_told.asc", "scn_load_temperature_stack.bin"})
+    ASSERT_EQ(RunCommand("cp " + first.dir.file(f) + " " + second.dir.file(f)), 0) << f;
+  EXPECT_FALSE(std::filesystem::exists(first.dir.file("scn_load_temperature_stack.bin.tmp")));
+  auto b2 = make(second, 1);
+  EXPECT_EQ(b2->snowCanopyStack->Count(), 24);
+  for (int s = 24; s < 48; ++s) step(second, *b2, s);
+  EXPECT_EQ(ModuleGrids(second), wholeGrids);
+  b2->DeleteModule();
+  for (const char* f : {"scn_temp.stat", "scn_load.stat", "scn_subl.stat", "ceb_t.stat", "thr.stat", "stor_Layer_2.stat"})
+    EXPECT_EQ(LastRows(second.dir.file(f), 24), LastRows(whole.dir.file(f), 24)) << f;
+
+  // A state without the stack (a first run's, or an older one) starts as before, with a word.
+  InterceptionBasin older(5, 6, 2);
+  for (const char* f : {"stor.asc", "stor_Layer_1.asc", "stor_Layer_2.asc", "scn_load.asc", "scn_alb.asc",
+                        "scn_age.asc", "ceb_told.asc"})
+    ASSERT_EQ(RunCommand("cp " + first.dir.file(f) + " " + older.dir.file(f)), 0) << f;
+  auto c = make(older, 1);
+  EXPECT_EQ(c->snowCanopyStack->Count(), 0);
+  EXPECT_NE(older.log.console().find("no air temperature stack " + older.dir.file("scn_load_temperature_stack.bin")),
+            std::string::npos)
+      << older.log.console();
+  c->DeleteModule();
 }
 
 TEST(InterceptionStep, StatisticsCountTheGlacierPartAsZeroAndLeaveOutsideCellsOut) {

@@ -134,4 +134,5 @@ void interzeptionsmodellklasse::CreateCanopySnowGrids(const ModuleInputs& in) {
     CanopySnowGrid& x = canopyGrids[w.grid];
     MakeStatistics(x.stats, in, x.statFile, x.statCode, w.header);
   }
+  if (readInitialGrids == 1) ReadTemperatureStack();
 }

@@ -25,6 +25,8 @@ class GridStack : public modelobject {
     return sum / static_cast<double>(held.size());
   }
   int Count() const { return static_cast<int>(held.size()); }
+  // The i-th held grid, 0 the oldest.
+  double** Grid(int i) const { return held[static_cast<size_t>(i)]; }
   int Depth() const { return depth; }
   // A grid of the stack's bounds for the caller to fill (every cell) and push. A full stack
   // hands back its oldest grid instead of allocating a new one, so a run allocates its

@@ -59,6 +59,7 @@ void interzeptionsmodellklasse::Run(ModelDate date) {
   statisticsSums.Fold(statisticsTables.data());
 
   WriteOutputs();
+  if (canopySnowModel) WriteTemperatureStackAtEnd();
   lastStepDate = {{static_cast<int>(date.minute), static_cast<int>(date.hour), static_cast<int>(date.day),
                    static_cast<int>(date.month), static_cast<int>(date.year)}};
 }

@@ -8,6 +8,7 @@
 //                             statistics flush, tracers, deletion
 //   canopy_snow_config.cpp    what the canopy snow methods add to the construction
 //   interception_step.cpp     the step: canopy snow, layer balances, statistics, output
+//   temperature_stack_state.cpp  the canopy snow's temperature stack carried between runs
 #pragma once
 
 #include <array>
@@ -71,6 +72,10 @@ struct CanopySnowGrid {
   int position = 0;
   InterceptionStatistics stats;
 };
+
+// The file of the canopy snow's air temperature stack carried to the next run: the canopy
+// load grid's file name with "_temperature_stack.bin" in place of its extension.
+std::string TemperatureStackName(const std::string& canopyLoadFile);
 
 class interzeptionsmodellklasse : public teilmodellklasse {
  public:
@@ -165,4 +170,8 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   ZoneSums statisticsSums;
   std::vector<ZoneTableEntry*> statisticsTables;  // in the order of AddStatisticsRow (null: off)
   void WriteOutputs();
+  // The temperature stack of the last day (temperature_stack_state.cpp): read at start-up
+  // when the module starts from its stored grids, written in the run's last step.
+  void ReadTemperatureStack();
+  void WriteTemperatureStackAtEnd();
 };
