@@ -72,11 +72,24 @@ double schneemodellklasse::SnowCalls(int r, int c, snow::CellState& s, double sA
                                      snow::CellNotes& notes) {
   const double T = temperature[r][c];
   if (timeInterval <= 720.0) return CellStep(r, c, T, 1.0, sAdd, s, noNewPrecipitation, notes);
-  // Night and day of a long step: the night temperature for the night part.
+  // Night and day of a long step: the night temperature for the night part. Each part
+  // splits the step's own precipitation; the deposition index raises the precipitation by
+  // the snow of each part, weighted like the part, so the step's precipitation is raised
+  // once and holds what entered the storages, and the step's snowfall and rainfall are
+  // those of the two parts together.
+  double& P = precipitation[r][c];
+  const double P0 = P;
   const double night = CellStep(r, c, temperatureNight[r][c], nightPart, sAdd, s, noNewPrecipitation, notes);
   const double nightEvaporation = s.evaporation;
+  const double nightP = P, nightSnowfall = s.snowfall, nightRainfall = s.rainfall;
+  P = P0;
   const double result = night + CellStep(r, c, T, daylightPart, sAdd, s, noNewPrecipitation, notes);
   s.evaporation += nightEvaporation;
+  if (!noNewPrecipitation) {
+    P = P0 + nightPart * (nightP - P0) + daylightPart * (P - P0);
+    s.snowfall = nightPart * nightSnowfall + daylightPart * s.snowfall;
+    s.rainfall = nightPart * nightRainfall + daylightPart * s.rainfall;
+  }
   return result;
 }
 

@@ -389,7 +389,8 @@ TEST(GlacierDynamic, CellWaterBalanceOfBothPartsEveryStep) {
     int snowMethod, interval;
     bool slides;
   } cases[] = {{"11", 1, 60, false},  {"12", 1, 60, false},     {"13", 2, 60, false},
-               {"13", 11, 60, false}, {"113", 5, 1440, false}, {"13", 8, 60, true}};
+               {"13", 11, 60, false}, {"113", 5, 1440, false}, {"13", 10, 1440, false},
+               {"13", 8, 60, true}};
   for (const Case& k : cases) {
     SCOPED_TRACE(std::string("glacier method ") + k.glacierMethod + ", snow method " + std::to_string(k.snowMethod));
     TempDir dir;

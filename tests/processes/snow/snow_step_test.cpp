@@ -135,14 +135,50 @@ TEST(SnowStep, EveryMethodKeepsTheWaterBalanceOfEveryCell) {
 }
 
 TEST(SnowStep, LongStepsSplitIntoNightAndDayKeepTheBalance) {
-  // Methods without the deposition index (with it, the second call sees the raised
-  // precipitation of the first, so the grid's precipitation is no longer the input).
-  for (int method : {1, 2, 3, 4, 5, 6}) {
+  // With the deposition index (7, 9, 10, 11, 13, 14) each part raises the precipitation
+  // by its own snow: the grid's precipitation is what entered the storages.
+  for (int method = 1; method <= 14; ++method) {
     Scenario s;
     s.method = method;
     s.interval = 1440;
     s.steps = 40;
     RunScenario(s, 2);
+  }
+}
+
+// Snowfall raised by the deposition index: a daily step (night and day part) gives the
+// snow of two 12-hour steps, and the precipitation grid says how much that is.
+TEST(SnowStep, DepositionIndexRaisesADailyStepLikeTwoHalfDays) {
+  for (int method : {10, 14}) {
+    SCOPED_TRACE(method);
+    double snow[2] = {0.0, 0.0}, precipitation[2] = {0.0, 0.0};
+    for (int k = 0; k < 2; ++k) {
+      const int interval = k == 0 ? 1440 : 720;
+      TempDir dir;
+      CapturedLog log;
+      SnowBasin b(3, 4);
+      int error = 0;
+      auto m = MakeSnowModel(b, log.log(), dir.path(), JoinLines(SnowSectionLines(method, interval)), error);
+      ASSERT_EQ(error, 0) << log.console();
+      for (int step = 1; step <= 1440 / interval; ++step) {
+        for (int r = 1; r <= 3; ++r)
+          for (int c = 1; c <= 4; ++c) {
+            b.Grid("temperature")[r][c] = -6.0;
+            b.Grid("temperature_night")[r][c] = -9.0;
+            b.Grid("precipitation")[r][c] = 10.0 * interval / 1440.0;
+            b.Grid("deposition_index")[r][c] = 0.2;
+          }
+        m->Run(StepDate(step, interval));
+        m->PostRun(StepDate(step, interval));
+        precipitation[k] += b.Grid("precipitation")[1][1];
+      }
+      snow[k] = b.Grid("snowstorage_solid")[1][1];
+      m->DeleteModule();
+    }
+    EXPECT_NEAR(snow[0], 12.0, 1e-12);
+    EXPECT_NEAR(snow[1], 12.0, 1e-12);
+    EXPECT_NEAR(precipitation[0], 12.0, 1e-12);
+    EXPECT_NEAR(precipitation[1], 12.0, 1e-12);
   }
 }
 
