@@ -6,9 +6,11 @@
 #include <omp.h>
 
 #include <cmath>
+#include <filesystem>
 #include <memory>
 #include <utility>
 
+#include "grids/period_grids.h"
 #include "process_basin.h"
 #include "processes/radiation/expokorr.h"
 #include "processes/radiation/radiation_kernels.h"
@@ -16,9 +18,10 @@
 
 namespace {
 
-std::string Section(int method, int skip, int subSteps, int interval = 60, double scale = 1.0) {
+std::string Section(int method, int skip, int subSteps, int interval = 60, double scale = 1.0,
+                    int temperatureCode = 0) {
   return "[radiation_correction]\n1\n" + std::to_string(interval) + "\n" + std::to_string(method) +
-         " # method\ntkorr.asc\n0\n" + std::to_string(scale) + "\nexkorr.asc\n0\nshape.asc\n0\n" +
+         " # method\ntkorr.asc\n" + std::to_string(temperatureCode) + "\n" + std::to_string(scale) + "\nexkorr.asc\n0\nshape.asc\n0\n" +
          std::to_string(skip) + "\n" + std::to_string(subSteps) + "\n";
 }
 
@@ -237,7 +240,7 @@ TEST(RadiationCorrection, PolarNightAndMidnightSun) {
 TEST(RadiationCorrection, SkippedStepsKeepTheFactorAndFollowTheTemperature) {
   Terrain t(6, 6);
   t.basin.Fill(t.Grid("slope_angle"), 30.0);
-  ASSERT_EQ(t.Build(Section(4, 3, 2, 60, 2.0)), 0);
+  ASSERT_EQ(t.Build(Section(4, 3, 2, 60, 2.0, 2)), 0);
   // The first step computes (no step runs on a correction of 0).
   t.rc->Run(ModelDate{0, 12, 21, 6, 2001});
   const double factor = t.Grid("radiation_correction")[3][3];
@@ -254,6 +257,12 @@ TEST(RadiationCorrection, SkippedStepsKeepTheFactorAndFollowTheTemperature) {
   // The fourth step computes again.
   t.rc->Run(ModelDate{0, 15, 21, 6, 2001});
   EXPECT_NE(t.Grid("radiation_correction")[3][3], factor);
+  // Each step's corrected temperature is written under its own date, computed or not.
+  for (int hour = 12; hour <= 15; ++hour) {
+    const std::string dated = DatedGridName("tkorr.asc", ModelDate{0, hour, 21, 6, 2001}, 0, false);
+    EXPECT_TRUE(std::filesystem::exists(t.dir.file(dated))) << dated;
+    EXPECT_FALSE(std::filesystem::exists(t.dir.file(DatedGridName("tkorr.asc", ModelDate{0, hour, 21, 6, 2001}, 1, false))));
+  }
 }
 
 TEST(RadiationCorrection, SameBitsForEveryThreadCount) {

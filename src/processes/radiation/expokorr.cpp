@@ -142,6 +142,7 @@ void expokorrklasse::Run(ModelDate date) {
 
   if (stepCounter < skipSteps) {
     ++stepCounter;
+    stepDate = date;  // the grid writers date the corrected temperature by it
     // Between two computations the factor stays, but the temperature follows the air's.
     if (computed) CorrectTemperature();
     if (temperaturePosition > 0) WriteGrids(temperaturePosition, 1, false);
