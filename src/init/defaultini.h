@@ -338,9 +338,13 @@ class defaultini : public modelobject {
 
   // --- per-step output, zonal statistics, variable grids and periodic input ------------
   //     (defaultini_output.cpp, defaultini_variable_grids.cpp)
-  // Position of the last standard grid written by WriteStandardGrids (the standard-grid
-  // count includes the variable grids after start-up).
-  int LastStandardGridPosition() const { return standardGridCount + 2 - variableGridCount; }
+  // Position of the last grid of the block from the elevation model on that
+  // WriteStandardGrids writes in order. The standard-grid count also holds the variable
+  // grids (written by WriteVariableGrids) and the land-use grids made at start-up, which
+  // lie further on and are written by their own positions.
+  int LastStandardGridPosition() const {
+    return standardGridCount + 2 - variableGridCount - static_cast<int>(landuseGrids.createdPositions.size());
+  }
   // The zonal statistic of the standard grid at a position; null when it has none.
   zonalstatistic* ZonalStatisticAt(int position) const;
   // The values of the registered grid at a position (null when none).

@@ -59,6 +59,10 @@ void defaultini::CreateZonalStatistics() {
 void defaultini::WriteStandardGrids(ModelDate date) {
   stepDate = date;
   for (int p = 2; p <= LastStandardGridPosition(); ++p) WriteGrids(p, 1, false);
+  // The land-use grids made at start-up; the moving-average temperature is written by the
+  // daily update that sets it.
+  for (int p : landuseGrids.createdPositions)
+    if (p != landuseGrids.movingAveragePosition) WriteGrids(p, 1, false);
 }
 
 void defaultini::WriteVariableGrids(ModelDate date) {

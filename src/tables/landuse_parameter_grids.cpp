@@ -42,6 +42,19 @@ double*** MakeCellLists(std::vector<double>& store, std::vector<double*>& cells,
   return rows.data();
 }
 
+// The plain grid of every "MultipleStartTimes<k>" record follows level 1 of the lists.
+void CopyFirstFixDays(LanduseParameterGrids& g, int nrows, int ncols) {
+  if (g.maxFixPoints < 1) return;
+  for (size_t k = 1; k < g.firstFixDay.size() && k < g.fixDays.size(); ++k) {
+    double** first = g.firstFixDay[k];
+    double*** lists = g.fixDays[k];
+    if (!first || !lists) continue;
+#pragma omp parallel for schedule(runtime)
+    for (int i = 1; i <= nrows; ++i)
+      for (int j = 1; j <= ncols; ++j) first[i][j] = lists[i][j][1];
+  }
+}
+
 }  // namespace
 
 const LanduseTableEntry* defaultini::LanduseRowAt(int layer, int row, int column) const {
@@ -109,10 +122,10 @@ void defaultini::generateMultiLayerParameterGrids(int layerCount) {
   }
   g.albedo = grids[albedoPosition].data;
 
-  // Uses a registered grid of the name or makes one filled with fill.
-  auto useOrCreate = [&](const std::string& internalName, const std::string& fileName, double fill) -> double** {
-    const int p = FindGrid(internalName);
-    if (p > 0 && grids[p].data) return grids[p].data;
+  // Makes a grid filled with fill and registers it; every grid made here counts as a
+  // standard grid, so the per-step output writes it by its write code.
+  g.createdPositions.clear();
+  auto create = [&](const std::string& internalName, const std::string& fileName, double fill) -> int {
     const int free = FirstFreeGridPosition();
     if (free < 1 || free > kMaxGridPosition) {
       if (log) *log << "FATAL: no free grid found in memory (at position " << 1000 << ")\n" << "[end-entry]";
@@ -121,7 +134,15 @@ void defaultini::generateMultiLayerParameterGrids(int layerCount) {
     double** m = NewOwnedGrid(1, nrows);
     for (int i = 1; i <= nrows; ++i) std::fill(m[i], m[i] + ncols + 1, fill);
     Register(free, fileName, m, internalName, 0);
-    return m;
+    g.createdPositions.push_back(free);
+    run.standardGridCount = ++standardGridCount;
+    return free;
+  };
+  // Uses a registered grid of the name or makes one.
+  auto useOrCreate = [&](const std::string& internalName, const std::string& fileName, double fill) -> double** {
+    const int p = FindGrid(internalName);
+    if (p > 0 && grids[p].data) return grids[p].data;
+    return grids[create(internalName, fileName, fill)].data;
   };
 
   g.evaporationResistance = useOrCreate("SurfaceEvaporationResistance", "SurfaceEvaporationResistance.asc", 0.0);
@@ -161,13 +182,22 @@ void defaultini::generateMultiLayerParameterGrids(int layerCount) {
     }
   }
   if (g.perCell) {
+    // Per layer the grid stack "MultipleStartTimes<k>" of levels 0..n: each cell's fix-day
+    // list, level 0 the lower bound of the first interval.
     const int entries = g.maxFixPoints + 1;
     g.fixDayStore.resize(static_cast<size_t>(L) + 1);
     g.fixDayCells.resize(static_cast<size_t>(L) + 1);
     g.fixDayRows.resize(static_cast<size_t>(L) + 1);
     g.fixDays.assign(static_cast<size_t>(L) + 1, nullptr);
-    for (int k = 1; k <= L; ++k)
+    g.firstFixDay.assign(static_cast<size_t>(L) + 1, nullptr);
+    for (int k = 1; k <= L; ++k) {
       g.fixDays[k] = MakeCellLists(g.fixDayStore[k], g.fixDayCells[k], g.fixDayRows[k], nrows, ncols, entries, nodata);
+      const int p = create("MultipleStartTimes" + std::to_string(k), "MultipleStartTimes_Layer_" + std::to_string(k) + ".asc",
+                           nodata);
+      grids[p].stack = g.fixDays[k];
+      grids[p].stackLevels = g.maxFixPoints;
+      g.firstFixDay[k] = grids[p].data;
+    }
   }
 
   // Fill for the start date (one thread: a supplied chilling sum changes a row's flag).
@@ -225,6 +255,8 @@ void defaultini::generateMultiLayerParameterGrids(int layerCount) {
       }
     }
   }
+
+  CopyFirstFixDays(g, nrows, ncols);
 
   // Link the dynamic rows to their per-cell grids.
   for (size_t r = 1; r < landuseTable.size(); ++r) {
@@ -304,6 +336,7 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
       g.lastMonth = static_cast<int>(date.month);
       g.lastYear = static_cast<int>(date.year);
       if (g.dynamic) UpdateDynamicPhenology(doy, g.layers);
+      CopyFirstFixDays(g, nrows, geometry.ncols);
       RaiseVegetationPeriodFlags(doy);
       if (g.withRootZone && !g.rootZoneCapacity) {
         const int p = FindGrid("available_soil_moisture");

@@ -42,6 +42,12 @@ struct LanduseParameterGrids {
   std::vector<std::vector<double*>> fixDayCells;
   std::vector<std::vector<double**>> fixDayRows;
   std::vector<double***> fixDays;  // [layer]
+  // The fix-day lists of each layer registered as the stack "MultipleStartTimes<k>"; the
+  // record's plain grid holds level 1 (the first fix day), set again after each daily part.
+  std::vector<double**> firstFixDay;  // [layer]
+  // Registry positions of the grids the start-up made (not those supplied by the control
+  // file): they count as standard grids and are written every step by their write codes.
+  std::vector<int> createdPositions;
   bool dynamic = false;   // a row of method 3..6 exists
   bool perCell = false;   // a row of method 5 or 6 exists
   int maxFixPoints = 0;

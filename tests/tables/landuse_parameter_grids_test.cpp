@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
+#include <fstream>
 
 #include "framework/text_helpers.h"
 #include "init/init_harness.h"
@@ -351,4 +353,68 @@ TEST(LanduseParameterGrids, TheEndOfTheRunKeepsThePhenologyStateAsAStack) {
   EXPECT_EQ(stack[1][1][2], 10.0);
   EXPECT_EQ(stack[1][1][3], 0.0);
   reader.Free3DMatrix(stack);
+}
+
+// The grids the start-up makes (not those the control file supplies) count as standard
+// grids: the per-step output writes them by their write codes, without moving the block of
+// standard grids it writes in order.
+TEST(LanduseParameterGrids, GridsMadeAtStartUpCountAsStandardGridsAndAreWrittenByTheirWriteCodes) {
+  Basin b;
+  b.h.d->standardGridCount = 2;  // the albedo and land-use grids of [standard_grids]
+  b.h.d->output.outputDirectory = b.h.dir.path() + "/";
+  b.h.d->output.writeAsciiGrids = true;
+  const int lastBefore = b.h.d->LastStandardGridPosition();
+  b.h.Put(5, "leaf_area_index1", b.h.Filled(3.0));  // supplied: used, not made
+  b.h.d->generateMultiLayerParameterGrids(1);
+  const std::vector<int>& made = b.h.d->landuseGrids.createdPositions;
+  ASSERT_EQ(made.size(), 9u);  // SurfaceEvaporationResistance and eight of the nine layer grids
+  EXPECT_EQ(b.h.d->standardGridCount, 11);
+  EXPECT_EQ(b.h.d->run.standardGridCount, 11);
+  EXPECT_EQ(b.h.d->LastStandardGridPosition(), lastBefore);
+  EXPECT_EQ(std::count(made.begin(), made.end(), 5), 0);
+
+  const int root = b.h.d->FindGrid("root_depth1");
+  b.h.d->grids[root].units = 1;
+  b.h.d->WriteStandardGrids(ModelDate{0, 24, 10, 4, 2023});
+  EXPECT_NE(ReadTextFile(b.h.dir.file("root_depth_Layer_1.asc")).find("ncols"), std::string::npos);
+  EXPECT_FALSE(std::ifstream(b.h.dir.file("RoughnessLength_Layer_1.asc")).good());  // write code 0
+}
+
+// Rows of methods 5 and 6 keep each cell's fix days in the grid stack "MultipleStartTimes<k>"
+// (levels 0..n), which other modules find by name; its plain grid is level 1.
+TEST(LanduseParameterGrids, PerCellFixDaysAreTheGridStackMultipleStartTimes) {
+  Basin plain;
+  plain.h.d->generateMultiLayerParameterGrids(1);
+  EXPECT_EQ(plain.h.d->FindGrid("MultipleStartTimes1"), 0);  // no row of method 5 or 6
+
+  Basin b("DP1_t1_dorm = 50; DP1_T_Bf = 5; JDReset_TStart = 300; maxStartJDforDP1 = 150; F* = 12;\n"
+          "DP4_t0_dorm = 280; DP4_t1_dorm = 50; DP4_T0 = 0; DP4_T1 = 5; DP4_Par_a = 12; DP4_Par_b = 1;\n"
+          "DP4_T_xylstop = 15; DP4_t_xs1 = 103; DP4_SPSLF = 9;\n",
+          "DynamicPhenology_4");
+  b.h.Put(5, "temperature", b.h.Filled(10.0));
+  const int before = b.h.d->standardGridCount;
+  b.h.d->generateMultiLayerParameterGrids(1);
+  const int p = b.h.d->FindGrid("MultipleStartTimes1");
+  ASSERT_GT(p, 0);
+  const GridRecord& rec = b.h.d->grids[p];
+  EXPECT_EQ(rec.stack, b.h.d->landuseGrids.fixDays[1]);
+  EXPECT_EQ(rec.stackLevels, 4);  // four fix days
+  EXPECT_EQ(rec.stack[1][1][1], 1.0);
+  EXPECT_EQ(rec.data[1][1], 1.0);
+  EXPECT_EQ(rec.stack[1][3][1], kNo);  // no land use
+  EXPECT_EQ(rec.data[1][3], kNo);
+  EXPECT_EQ(b.h.d->standardGridCount - before, static_cast<int>(b.h.d->landuseGrids.createdPositions.size()));
+  // A grid registered behind the stack is still found.
+  b.h.d->Register(b.h.d->FirstFreeGridPosition(), "later.asc", b.h.d->NewOwnedGrid(1, 2), "later", 0);
+  EXPECT_GT(b.h.d->FindGrid("later"), p);
+
+  b.h.d->landuseTable[1].SetDynamicStartSet(false);
+  ModelDate d;
+  d.year = 2023, d.month = 4, d.hour = 24, d.minute = 0;
+  for (int day = 10; day <= 12; ++day) {
+    d.day = day;
+    b.h.d->UpdateLanduseParameters(d, 1440, b.m1.get(), b.m2.get(), b.m3.get(), b.m4.get());
+  }
+  EXPECT_EQ(rec.stack[1][1][3], 102.0);  // the start, set by the phenology in the stack itself
+  EXPECT_EQ(rec.data[1][1], rec.stack[1][1][1]);
 }
