@@ -3,6 +3,7 @@
 // every sub-basin.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "framework/logstream.h"
 #include "grids/grid_registry.h"
@@ -14,6 +15,8 @@ namespace {
 const char* const kDynamicHeading = "FATAL: \n------------- Fatal Error: -------------\n";
 
 bool Valid(double v, double nodata) { return v != nodata && std::isfinite(v); }
+
+constexpr int kMaxFirnLevels = 1000;
 
 }  // namespace
 
@@ -207,6 +210,8 @@ void schneemodellklasse::ReadDynamicSettings() {
     throw 80;
   }
 
+  CheckElevationBands();
+
   ReadGridName(gridNames[kFirnTotal], "name of the firn stack for ", "write code for the firn stack in ");
   ReadStat(glacierStatNames[gFirnWE], "name of the firn-statistic-file for ");
   ReadGridName(gridNames[kMassBalance], "name of the glacier mass balance grid for ",
@@ -255,6 +260,28 @@ void schneemodellklasse::ReadDynamicSettings() {
          << "For cells with no existing glacier, the amount > 1000 will be used to create a glacier that "
             "encompasses 25% of the cell"
          << "[end-entry]";
+  }
+}
+
+void schneemodellklasse::CheckElevationBands() {
+  // A band narrower than a metre of the basin's elevations holds no cell of its own; more
+  // bands only cost time (every sweep visits the bands below it).
+  double** z = elevation ? elevation : grids[RequireGrid("[elevation_model]")].data;
+  const double nodata = geometry.nodata_value;
+  double lowest = std::numeric_limits<double>::infinity(), highest = -lowest;
+  for (int r = 1; r <= geometry.nrows; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c) {
+      if (!subbasinGrid || !Valid(subbasinGrid[r][c], nodata) || !Valid(z[r][c], nodata)) continue;
+      lowest = std::min(lowest, z[r][c]);
+      highest = std::max(highest, z[r][c]);
+    }
+  const double span = highest >= lowest ? highest - lowest : 0.0;
+  const double limit = std::max(1.0, std::ceil(span));
+  if (numElevBands > limit) {
+    *log << kDynamicHeading << "numElevBands in [ice_firn] of " << controlFileName << " is " << numElevBands
+         << "; the basin's elevations span " << span << " m, which hold at most " << limit
+         << " bands of a metre or more" << "[end-entry]";
+    throw 80;
   }
 }
 
@@ -347,9 +374,11 @@ void schneemodellklasse::CreateFirnStack() {
     firnLevels = ReadStack(gridNames[kFirnTotal].file, firnStack, 0);
     firnStackOwned = true;
   } else {
-    if (firnLevels < 0) {
+    // Firn older than a thousand years is ice: no glacier has more levels (and each level
+    // costs a grid).
+    if (firnLevels < 0 || firnLevels > kMaxFirnLevels) {
       *log << "FATAL: \n------------- Fatal Error: -------------\n" << "firn_levels in [ice_firn] of "
-           << controlFileName << " is " << firnLevels << "; it must be 0 or more" << "[end-entry]";
+           << controlFileName << " is " << firnLevels << "; it must be 0 to " << kMaxFirnLevels << "[end-entry]";
       throw 80;
     }
     firnStack = d3_matrix(1, rows, 1, cols, firnLevels);

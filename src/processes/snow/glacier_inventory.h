@@ -32,6 +32,16 @@ class ElevationBand {
   // Adds the fraction to every changeable cell, in up to five passes; returns the part of
   // the band's target it could not place.
   double ChangeCells(double fractionPerCell);
+  // ChangeCells `times` times in a row; returns the sum of what each could not place. The
+  // applications before a cell reaches 0 or 1 change every cell alike and are made at
+  // once, so the work grows with the cells, not with the count.
+  double ChangeCellsRepeatedly(double fractionPerCell, uint64_t times);
+
+ private:
+  // What one application would do when no cell reaches a bound in it: the change of every
+  // cell that takes its share and the part it leaves unplaced. False when a cell would
+  // reach a bound (or leave the glacier), or the passes would run out.
+  bool SteadyApplication(double fractionPerCell, double& change, double& remainder) const;
 };
 
 class GlacierRecord {
@@ -64,6 +74,9 @@ class GlacierRecord {
   double CellFractionPerSweep() { return CellFractionPerSweepFor(false, 0.0); }
   double CellFractionPerSweepFor(bool useGiven, double delta);
   double ChangeCellsInBands(int lastBand, double fractionPerCell);
+  // The sweeps 0..bands-1 with the fraction per cell; returns the sum of their remainders
+  // (bands without cells are passed over: they take nothing and leave nothing).
+  double SweepBands(double fractionPerCell);
   void VolumeFromArea();
   // The area step of the annual update on area and volume, and the same on the old ones.
   void AreaFromVolume();

@@ -281,6 +281,7 @@ class schneemodellklasse : public teilmodellklasse {
   void ReadGlacierParameters();
   void ReadDynamicSettings();
   void CheckDynamicGrids();
+  void CheckElevationBands();
   void CreateGlacierGrids();
   void GlacierCell(int row, int col);
   void DynamicGlacierCell(int row, int col, snow::CellNotes& notes);

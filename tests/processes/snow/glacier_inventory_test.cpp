@@ -6,6 +6,7 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "framework/logstream.h"
@@ -229,6 +230,66 @@ TEST(GlacierInventory, AGlacierInTwoSubbasinsStopsTheRun) {
   EXPECT_EQ(code, 84);
   EXPECT_NE(log.console().find("glacier 5 is located in more than one subbasin"), std::string::npos);
   EXPECT_NE(log.console().find("whereas the cell in row 6 and col 11 belongs to subbasin 2"), std::string::npos);
+}
+
+// A band changed many times in a row gives what as many single changes give: runs of
+// changes in which no cell reaches 0 or 1 are made at once.
+TEST(GlacierInventory, RepeatedBandChangesEqualSingleOnes) {
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (int trial = 0; trial < 300; ++trial) {
+    SCOPED_TRACE(trial);
+    const int cells = 1 + trial % 9;
+    std::vector<double> f(cells), code(cells), f1, code1;
+    for (int i = 0; i < cells; ++i) {
+      const double kind = u(rng);
+      f[i] = kind < 0.15 ? 1.0 : kind < 0.25 ? 0.0 : u(rng);
+      code[i] = u(rng) < 0.1 ? -9999.0 : 3.0;
+    }
+    f1 = f;
+    code1 = code;
+    const double grow = u(rng) < 0.5 ? 1.0 : -1.0;
+    const double step = grow * std::pow(10.0, -1.0 - 6.0 * u(rng));
+    const uint64_t times = 1 + static_cast<uint64_t>(400.0 * u(rng));
+    ElevationBand merged, single;
+    for (int i = 0; i < cells; ++i) {
+      merged.AddCell(&f[i], &code[i]);
+      single.AddCell(&f1[i], &code1[i]);
+    }
+    merged.CountChangeableCells(grow);
+    single.CountChangeableCells(grow);
+    const double left = merged.ChangeCellsRepeatedly(step, times);
+    double left1 = 0.0;
+    for (uint64_t k = 0; k < times; ++k) left1 += single.ChangeCells(step);
+    ASSERT_NEAR(left, left1, 1e-9 * (1.0 + std::fabs(left1)));
+    for (int i = 0; i < cells; ++i) {
+      ASSERT_NEAR(f[i], f1[i], 1e-9) << i;
+      ASSERT_EQ(code[i], code1[i]) << i;
+    }
+  }
+}
+
+// Counts that make the update's work huge: a band 0 weighed 2e9 times more still takes its
+// share at once, and a thousand bands cost the sweeps over the bands that hold cells only.
+TEST(GlacierInventory, HugeWeightsAndManyBandsReachTheArea) {
+  struct Case {
+    int bands, extra;
+    double balance;
+  } cases[] = {{4, 2000000000, -8500.0}, {4, 2000000000, 4250.0}, {1000, 0, -8500.0}, {1000, 7, 4250.0}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::to_string(k.bands) + " bands, extra weight " + std::to_string(k.extra));
+    InventoryBasin b;
+    b.settings.bands = k.bands;
+    b.settings.extraWeightBand0 = k.extra;
+    CapturedLog log;
+    GlacierInventory inv(b.grids, b.settings, &log.log());
+    inv.Build();
+    for (int r = 6; r <= 15; ++r)
+      for (int c = 6; c <= 15; ++c) b.mb[r][c] = k.balance;
+    inv.Glacierbalance();
+    EXPECT_NEAR(b.Area(5.0), AreaOf(inv.Find(5)->volume), 1e-6);
+    EXPECT_EQ(log.console().find("too many iterations"), std::string::npos) << log.console();
+  }
 }
 
 TEST(GlacierRecord, VolumeAreaRelation) {
