@@ -451,7 +451,11 @@ void GlacierInventory::AssignGlacierCellsToBands(int64_t code) {
   for (int r = scan_.r0; r <= scan_.r1; ++r)
     for (int c = scan_.c0; c <= scan_.c1; ++c) {
       const double f = g_.fraction[r][c];
-      if (!Inside(r, c) || !(f > 0.0) || !(g_.code[r][c] > 0.0) || Firn(r, c) > 0.0) continue;
+      if (!Inside(r, c) || !(g_.code[r][c] > 0.0)) continue;
+      // Cells of the glacier without firn, and the cells of fraction 0 that carry its code
+      // (those collected around it to grow into, whatever firn they were given): without
+      // them a glacier of whole cells could not grow.
+      if (!(f == 0.0 || (f > 0.0 && !(Firn(r, c) > 0.0)))) continue;
       const int64_t cellCode = static_cast<int64_t>(g_.code[r][c]);
       if (code >= 0 && cellCode != code) continue;
       GlacierRecord* g = Find(cellCode);
@@ -644,6 +648,9 @@ void GlacierInventory::Glacierbalance() {
       }
     }
     if (log_) *log_ << "DEBUG: " << "---------------------------------\n\n" << "[end-entry]";
+    // The area reached: the new area less what its cells could not take. (A regrouping
+    // recounts the area of the cells before they take their share.)
+    g.area = std::fabs(R) <= kTolerance ? newArea : newArea - R * cellArea / 1e6;
     g.oldArea = g.area;
     g.oldVolume = g.volume;
   }

@@ -150,6 +150,84 @@ TEST(GlacierInventory, GrowthAndTheMinimumArea) {
   }
 }
 
+// Glaciers of whole cells (fraction 1 everywhere, as real masks are) grow into the cells
+// collected around them wherever they lie: against the grid's edge, another sub-basin,
+// another glacier, or with firn on every cell. One that has no room left says so.
+TEST(GlacierInventory, WholeCellGlaciersGrowToTheirArea) {
+  struct Case {
+    const char* what;
+    void (*change)(InventoryBasin&, MatrixOwner&);
+    bool room;
+  } cases[] = {
+      {"in the middle", [](InventoryBasin&, MatrixOwner&) {}, true},
+      {"against the edge of the grid",
+       [](InventoryBasin& b, MatrixOwner&) {
+         for (int r = 1; r <= 20; ++r)
+           for (int c = 1; c <= 20; ++c) {
+             const bool ice = r <= 10 && c >= 6 && c <= 15;
+             b.fraction[r][c] = ice ? 1.0 : 0.0;
+             b.code[r][c] = ice ? 5.0 : N;
+           }
+       },
+       true},
+      {"next to another sub-basin",
+       [](InventoryBasin& b, MatrixOwner&) {
+         for (int r = 1; r <= 20; ++r)
+           for (int c = 16; c <= 20; ++c) b.subbasin[r][c] = 2.0;
+       },
+       true},
+      {"next to another glacier",
+       [](InventoryBasin& b, MatrixOwner&) {
+         for (int r = 6; r <= 15; ++r)
+           for (int c = 16; c <= 18; ++c) b.fraction[r][c] = 1.0, b.code[r][c] = 7.0;
+       },
+       true},
+      {"with firn on every cell",
+       [](InventoryBasin& b, MatrixOwner& firn) {
+         firn = MatrixOwner(20, 20);
+         for (int r = 1; r <= 20; ++r)
+           for (int c = 1; c <= 20; ++c) firn[r][c] = b.code[r][c] == 5.0 ? 300.0 : 0.0;
+         b.grids.firnTotal = firn.get();
+       },
+       true},
+      {"filling the basin",
+       [](InventoryBasin& b, MatrixOwner&) {
+         for (int r = 1; r <= 20; ++r)
+           for (int c = 1; c <= 20; ++c) b.fraction[r][c] = 1.0, b.code[r][c] = 5.0;
+       },
+       false},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    InventoryBasin b;
+    MatrixOwner firn;
+    k.change(b, firn);
+    CapturedLog log;
+    GlacierInventory inv(b.grids, b.settings, &log.log());
+    inv.Build();
+    const double before = b.Area(5.0);
+    for (int r = 1; r <= 20; ++r)
+      for (int c = 1; c <= 20; ++c)
+        if (b.code[r][c] == 5.0) b.mb[r][c] = 1700.0;  // +2 m of ice
+    inv.Glacierbalance();
+    GlacierRecord* g = inv.Find(5);
+    const double target = AreaOf(g->volume);
+    EXPECT_GT(target, before + 0.05);
+    if (k.room) {
+      EXPECT_NEAR(b.Area(5.0), target, 1e-6);
+      EXPECT_NEAR(g->area, b.Area(5.0), 1e-6);
+      EXPECT_EQ(log.console().find("too many iterations"), std::string::npos) << log.console();
+    } else {
+      EXPECT_NE(log.console().find("glacier 5 stopped after 31 iterations"), std::string::npos) << log.console();
+    }
+    if (b.grids.code[6][17] == 7.0) {
+      EXPECT_NEAR(b.Area(7.0), 0.3, 1e-12);
+    }
+    for (int r = 1; r <= 20; ++r)
+      for (int c = 1; c <= 20; ++c) ASSERT_TRUE(b.fraction[r][c] >= 0.0 && b.fraction[r][c] <= 1.0);
+  }
+}
+
 TEST(GlacierInventory, BandsRemoveCellsThatFallBelowZero) {
   double f[3] = {0.1, 0.8, 0.5}, code[3] = {3.0, 3.0, -1.0};
   ElevationBand band;
