@@ -52,17 +52,19 @@ double routingclass::OutflowBeforeAbstractions() const {
 
 void routingclass::RouteReservoirs(const StepDate& date, int conversion, int secondFlag) {
   const double objectArea = OutletArea();
+  std::vector<AL_class*> none;
   for (size_t k = 0; k < reservoirs.size(); ++k) {
     SP_class& sp = *reservoirs[k];
     const bool last = k + 1 == reservoirs.size();
     const double inflow = DepthToDischarge(step[ownZone], objectArea);
-    // The abstractions of the step draw on the last reservoir only.
+    // The abstractions of the description draw on its last reservoir alone: it books the
+    // step's abstractions at the outlet, evaluates the rule and file abstractions (modes 8
+    // and 9) once, and what it gives them is what their inflows receive.
     const double withdrawal =
         last && date.month >= 1 ? 60.0 * dt * DepthToDischarge(abstractionResult, objectArea) : 0.0;
-    sp.BeginStep(inflow, nullptr, abstractionList, date, setup.runoffFactor, conversion, secondFlag, dt, 0.0,
-                 withdrawal);
-    // What the reservoir gave to its mode-8 abstractions reaches their inflows elsewhere.
-    DeliverReservoirAbstractions();
+    sp.BeginStep(inflow, nullptr, last ? abstractionList : none, date, setup.runoffFactor, conversion, secondFlag,
+                 dt, 0.0, withdrawal);
+    if (last) DeliverReservoirAbstractions();
 
     const double out = DischargeToDepth(sp.Qout, objectArea);
     step[ownZone] = out;

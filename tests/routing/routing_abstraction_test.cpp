@@ -100,6 +100,24 @@ std::string ReservoirDescriptions(const std::string& prescription) {
          "WeekDays = 1234567\nstart_hour = 0\nstop_hour = 23\nTargetCap = 1000\n\n";
 }
 
+// A prescription file of 0.5 m³/s for the first 50 steps, missing after, in a folder whose
+// name holds no keyword of the descriptions.
+struct Prescription {
+  std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("orvel-prescription-" + std::to_string(getpid()));
+  std::string file = (folder / "p.txt").string();
+  Prescription() {
+    std::filesystem::create_directories(folder);
+    std::string rows = "YY MM DD HH Q\n";
+    for (int h = 0; h < 3000; ++h) {
+      const ModelDate d = StepDate(h);
+      rows += FormatText("2001 1 %d %d %g\n", static_cast<int>(d.day), static_cast<int>(d.hour), h < 50 ? 0.5 : -9999.0);
+    }
+    WriteTextFile(file, rows);
+  }
+  ~Prescription() { std::filesystem::remove_all(folder); }
+};
+
 // The basin with a reservoir, a mode-8 abstraction from it, an external abstraction at it
 // and a transfer into its sub-basin: every m³ of runoff leaves at the outlet, leaves
 // through the external abstraction, or is still in the reservoir.
@@ -107,20 +125,8 @@ TEST(RoutingAbstraction, NetworkWithReservoirAndAbstractionsConservesWater) {
   CapturedLog log;
   RoutingBasin b;
   b.routingTimeOffset = 1440.0;  // minutes; the rules' weekdays are a day earlier
-  // 0.5 m³/s for the first 50 steps, missing after. The folder's name must hold no
-  // keyword of the descriptions.
-  const std::filesystem::path folder =
-      std::filesystem::temp_directory_path() / ("orvel-prescription-" + std::to_string(getpid()));
-  std::filesystem::create_directories(folder);
-  std::string rows = "YY MM DD HH Q\n";
-  for (int h = 0; h < 3000; ++h) {
-    const ModelDate d = StepDate(h);
-    rows += FormatText("2001 1 %d %d %g\n", static_cast<int>(d.day), static_cast<int>(d.hour), h < 50 ? 0.5 : -9999.0);
-  }
-  WriteTextFile((folder / "p.txt").string(), rows);
-  auto m = b.Start(b.Control(RoutingBasin::Settings("20 20 4 3"), ReservoirDescriptions((folder / "p.txt").string())),
-                   log.log());
-  std::filesystem::remove_all(folder);
+  const Prescription p;
+  auto m = b.Start(b.Control(RoutingBasin::Settings("20 20 4 3"), ReservoirDescriptions(p.file)), log.log());
   routingclass& middle = *m->routingObjects[1];
   ASSERT_EQ(middle.reservoirs.size(), 1u);
   ASSERT_EQ(middle.abstractions.size(), 3u);
@@ -154,3 +160,69 @@ TEST(RoutingAbstraction, NetworkWithReservoirAndAbstractionsConservesWater) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two reservoirs in one description: the first starts full and releases by rule into the
+// second, which starts empty; a rule abstraction draws on the second, its amount replaced by
+// a file for the first 50 steps, and sends the water to inflow 1. The inflow lies in a
+// description after the reservoirs' or before it.
+std::string TwoReservoirDescriptions(const std::string& prescription, bool targetFirst) {
+  const std::string source =
+      "AL 1 (mode = intern_with_rule_from_reservoir)\n"
+      "AL 6 (mode = intern_from_file_from_reservoir externalAbstractionFile = " + prescription +
+      " 1 replaced_Abstractions = { 1 })\n"
+      "SP 4 (file = res4.txt V0 = 3e6 A0 = 2e6 W0 = 400 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)\n"
+      "SP 5 (file = res5.txt V0 = 0 A0 = 1e6 W0 = 380 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 900)\n";
+  const std::string target = "ZL 1 = intern " + ChannelText(3000, 4) + "\n";
+  const std::string outlet =
+      "TG 3 (AE=60, AF=1.0)\nOL 1 " + ChannelText(8000, 10) + "\nOL 2 " + ChannelText(20000, 20) + "\n";
+  return "TG 1 (AE=10, AF=1.0)\n" + (targetFirst ? target : source) + "TG 2 (AE=20, AF=1.0)\n" +
+         (targetFirst ? source : target) + outlet + "end of the list\n";
+}
+
+const char* kTwoReservoirRules =
+    "[abstraction_rule_reservoir_4]\n3 1\n0 0\n1e6 5\n1e8 50\n\n"
+    "[abstraction_rule_reservoir_5]\n3 1\n0 0\n1e6 2\n1e8 40\n\n"
+    "[abstraction_rule_abstraction_1]\n2 1\n0 0\n1e6 3\n"
+    "WeekDays = 1234567\nstart_hour = 0\nstop_hour = 23\nTargetCap = 1000\n\n";
+
+}  // namespace
+
+// Every m³ of runoff and of the first reservoir's volume leaves at the outlet or is still in
+// a reservoir: only the last reservoir evaluates the rule and file abstractions, once per
+// step, and what it gives them is what the inflow receives, in both orders of the
+// descriptions.
+TEST(RoutingAbstraction, TwoReservoirsInOneDescriptionDeliverWhatTheyGive) {
+  for (bool targetFirst : {false, true}) {
+    CapturedLog log;
+    RoutingBasin b;
+    const Prescription p;
+    auto m = b.Start(b.Control(RoutingBasin::Settings("20 20 4 3"), TwoReservoirDescriptions(p.file, targetFirst)) +
+                         kTwoReservoirRules,
+                     log.log());
+    const routingclass& source = *m->routingObjects[targetFirst ? 1 : 0];
+    ASSERT_EQ(source.reservoirs.size(), 2u);
+    const SP_class& first = *source.reservoirs[0];
+    const SP_class& last = *source.reservoirs[1];
+    const AL_class& rule = *source.abstractions[0];
+    std::mt19937 rng(9);
+    const double stored0 = first.state[0] + last.state[0];
+    double in = 0.0, out = 0.0, drawn = 0.0;
+    for (int h = 0; h < 3000; ++h) {
+      in += 1e3 * PulseOfRunoff(b, rng, h);
+      m->RunTimeStep(StepDate(h), 1, 1);
+      out += 1e3 * m->input[3] * m->cellCounts[3] * m->cellCounts[0];
+      ASSERT_EQ(first.Abstr.m3, 0.0) << h;
+      ASSERT_NEAR(last.Abstr.m3, 3600.0 * rule.amount, 1e-9 * (1.0 + last.Abstr.m3)) << h;
+      if (h < 50) {
+        ASSERT_LE(rule.amount, 0.5 + 1e-12) << h;  // the file's value, or what the reservoir spares
+      }
+      drawn += last.Abstr.m3;
+    }
+    EXPECT_GT(drawn, 0.05 * (in + stored0)) << targetFirst;
+    // The reservoirs and channels have drained.
+    EXPECT_LT(first.state[0] + last.state[0], 1e-6 * stored0);
+    EXPECT_NEAR(out + first.state[0] + last.state[0], in + stored0, 1e-9 * (in + stored0)) << targetFirst;
+  }
+}
