@@ -269,12 +269,41 @@ void defaultini::generateMultiLayerParameterGrids(int layerCount) {
   }
 }
 
+namespace {
+
+// Notes the cell's deepest root depth over the layers (the first layer that holds it) as
+// the depth its root zone stands for.
+void KeepRootZoneDepth(LanduseParameterGrids& g, int i, int j, size_t cell, double nodata) {
+  double depth = -1.0;
+  int layer = 0;
+  for (int k = 1; k <= g.layers; ++k) {
+    double** grid = g.layer[kRootDepth][static_cast<size_t>(k)];
+    if (grid && grid[i][j] > nodata && grid[i][j] > depth) {
+      depth = grid[i][j];
+      layer = k;
+    }
+  }
+  g.rootZoneDepth[cell] = layer > 0 ? depth : 0.0;
+  g.rootZoneLayer[cell] = layer;
+}
+
+}  // namespace
+
 void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, double** m2, double** m3,
                                          double** m4) {
   LanduseParameterGrids& g = landuseGrids;
   const int nrows = geometry.nrows;
   const double nodata = geometry.nodata_value;
   if (!zoneGrid) return;
+  if (g.withRootZone && g.rootZoneLayer.empty() && g.layers > 0 && m1 && m2 && m3 && m4) {
+    // The root zone stands for the depths of the start-up until the first day ends (the
+    // first call comes before any module of the step has run).
+    const size_t stride = static_cast<size_t>(geometry.ncols) + 1;
+    g.rootZoneDepth.assign((static_cast<size_t>(nrows) + 1) * stride, 0.0);
+    g.rootZoneLayer.assign(g.rootZoneDepth.size(), 0);
+    for (int i = 1; i <= nrows; ++i)
+      for (int j = 1; j <= geometry.ncols; ++j) KeepRootZoneDepth(g, i, j, static_cast<size_t>(i) * stride + j, nodata);
+  }
 
   // 1. The step's share of the daily mean temperature.
   if (g.dynamic && g.temperatureAvg) {
@@ -351,6 +380,7 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
 
       // 6.-8. Parameters of the day, vegetation markers and the root zone.
       const int L = g.layers;
+      const size_t stride = static_cast<size_t>(geometry.ncols) + 1;
       // A bad fix day ends the run with its code; it must not leave the parallel loop.
       std::atomic<int> failure{0};
 #pragma omp parallel for schedule(runtime)
@@ -375,6 +405,8 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
           }
           double oldDepth = -1.0, newDepth = -1.0;
           int deepest = 0;
+          const size_t cell = static_cast<size_t>(i) * stride + static_cast<size_t>(j);
+          const bool kept = !g.rootZoneLayer.empty() && g.rootZoneLayer[cell] > 0;
           for (int k = 1; k <= L; ++k) {
             const LanduseTableEntry* row = LanduseRowAt(k, i, j);
             if (!row) {
@@ -419,7 +451,11 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
                 phenology::BoundNonNegative(g.layer[kIntercepResistance][k][i][j]);
             g.layer[kRoughness][k][i][j] = phenology::BoundRoughness(g.layer[kRoughness][k][i][j]);
           }
-          if (deepest > 0) newDepth = g.layer[kRootDepth][deepest][i][j];
+          if (kept) {
+            oldDepth = g.rootZoneDepth[cell];
+            deepest = g.rootZoneLayer[cell];
+          }
+          if (deepest > 0 && LanduseRowAt(deepest, i, j)) newDepth = g.layer[kRootDepth][deepest][i][j];
           if (capacity && fraction && deepest > 0 && oldDepth > 0 && newDepth > 0 && capacity[i][j] > nodata &&
               fraction[i][j] > nodata) {
             // m2 and m3 are the soil model's inactive field capacity and soil moisture; its
@@ -431,6 +467,7 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
             m2[i][j] = z.inactiveCapacity;
             m3[i][j] = z.inactiveFraction;
           }
+          if (!g.rootZoneLayer.empty()) KeepRootZoneDepth(g, i, j, cell, nodata);
         } catch (int code) {
           int none = 0;
           failure.compare_exchange_strong(none, code != 0 ? code : 103);

@@ -65,4 +65,10 @@ struct LanduseParameterGrids {
   double** rootZoneCapacity = nullptr;
   double** rootZoneFraction = nullptr;
   bool withRootZone = true;  // false in the soil-moisture variant of the daily update
+  // Per cell ((nrows + 1) x (ncols + 1), row-major) the root depth that the root zone stands
+  // for and the layer that gives it, as the last daily update (or the start-up) set them.
+  // The snow model lowers "root_depth1" to the permafrost's thaw depth between two days;
+  // that lowering must not count as the old depth from which the next day rescales.
+  std::vector<double> rootZoneDepth;
+  std::vector<int> rootZoneLayer;
 };

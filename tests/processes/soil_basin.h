@@ -47,6 +47,12 @@ class SoilBasin {
   bool Inside(int r, int c) const { return zone[r][c] > -9999.0; }
 
   TempDir dir;
+  // The module's log file ("modell_0.log") goes to the working folder: the temporary one.
+  struct WorkingFolder {
+    explicit WorkingFolder(const std::string& path);
+    ~WorkingFolder();
+    std::string previous;
+  } here{dir.path()};
   CapturedLog log;
   GridGeometry geometry;
   GridRegistry registry;

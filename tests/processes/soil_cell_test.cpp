@@ -6,6 +6,7 @@
 #include <random>
 
 #include "processes/soil/soil_cell.h"
+#include "tables/phenology.h"
 
 using namespace soilcell;
 
@@ -25,7 +26,8 @@ TEST(SoilCell, LinearStorageAndTravelTimeZones) {
 }
 
 TEST(SoilCell, CapillaryBranches) {
-  // Saturated cell: the soil storage fills from below, the inactive store joins.
+  // Saturated cell: the soil storage fills from below, the inactive store (10 mm at 0.5)
+  // joins the saturated zone with its 5 mm of water.
   SoilCellState s;
   s.SB = 0.4; s.SD = 0.05; s.nFKia = 10; s.SBia = 0.5;
   double ssp, flow;
@@ -34,16 +36,25 @@ TEST(SoilCell, CapillaryBranches) {
   EXPECT_DOUBLE_EQ(s.SBia, 1.0);
   EXPECT_DOUBLE_EQ(s.nFKia, 0.0);
   EXPECT_DOUBLE_EQ(s.SSP, 1.0);
-  EXPECT_DOUBLE_EQ(s.SD, 0.05 + 60.0 + 5.0);
+  EXPECT_DOUBLE_EQ(s.SD, 0.05 + 60.0 - 5.0);
 
-  // Water table below the reach without any reach (R = 0): the inactive capacity never turns
-  // negative, and only the water missing in it is counted.
+  // Water table below the reach without any reach (R = 0): the whole store goes, its water
+  // into the saturated zone; the capacity never turns negative.
   SoilCellState t;
   t.SD = 30; t.nFKia = 20; t.SBia = 0.25;
   ASSERT_TRUE(CapillaryExchange(t, 100.0, 0.0, ssp, flow));
   EXPECT_EQ(t.nFKia, 0.0);
-  EXPECT_DOUBLE_EQ(t.SD, 30 + 0.75 * 20);
+  EXPECT_DOUBLE_EQ(t.SD, 30 - 0.25 * 20);
   EXPECT_EQ(t.SSP, 1.0);
+
+  // A store deeper than the water table allows (above (SD / R) nFK = 110 mm) shrinks to
+  // -SSPneu nFK = 10 mm; the 140 mm it gives up take their 56 mm of water along.
+  SoilCellState v;
+  v.SD = 110; v.nFKia = 150; v.SBia = 0.4;
+  ASSERT_TRUE(CapillaryExchange(v, 100.0, 100.0, ssp, flow));
+  EXPECT_NEAR(v.nFKia, 10.0, 1e-12);
+  EXPECT_DOUBLE_EQ(v.SBia, 0.4);
+  EXPECT_NEAR(v.SD, 110 - 56.0, 1e-12);
 
   // Within the reach: flow from the previous drying, by hand.
   SoilCellState u;
@@ -77,6 +88,13 @@ TEST(SoilCell, ReflowFillingAndSnowShare) {
   EXPECT_DOUBLE_EQ(s.SB, 1.0);
   EXPECT_NEAR(s.SUZ, 10.0 + 5.0, 1e-12);
   EXPECT_EQ(s.SBold, 1.0);
+  // An inactive store that overflows stays full with its capacity; the rest goes to SUZ.
+  SoilCellState full;
+  full.SB = 0.95; full.nFKia = 8; full.SBia = 0.75;
+  FillSoilStorage(full, 9.0, 15.0, 100.0);  // 4 mm over the soil storage, 2 fill the store
+  EXPECT_EQ(full.nFKia, 8.0);
+  EXPECT_EQ(full.SBia, 1.0);
+  EXPECT_NEAR(full.SUZ, 2.0, 1e-12);
 
   SubbasinParameters p;
   p.m = 50; p.QDsnow = 0.5; p.Pgrenz = 100; p.SHmax = 10; p.kQI = 0.9;
@@ -138,12 +156,15 @@ TEST(SoilCell, InfiltrationCases) {
   }
 }
 
-// Many random cells and steps: ranges hold in every branch, and where the capillary branch
-// is idle (no reach, no inactive store) the cell's water balance closes to rounding.
+// Many random cells and steps in every branch: with capillary exchange, without any reach
+// (Rrueck 0), both with an inactive root zone that shrinking roots feed, and idle. Ranges
+// hold, and input = change of the cell's storages (soil, inactive zone, unsaturated zone,
+// interflow storage, less the deficit) + direct runoff + interflow + drainage.
 TEST(SoilCell, RandomCellsKeepRangesAndBalance) {
   std::mt19937 rng(11);
   std::uniform_real_distribution<double> u(0.0, 1.0);
-  for (int idle = 0; idle <= 1; ++idle) {
+  enum { kCapillary, kNoReach, kIdle };
+  for (int config : {kCapillary, kNoReach, kIdle}) {
     for (int cell = 0; cell < 2000; ++cell) {
       SubbasinParameters p;
       p.m = 10 + 100 * u(rng);
@@ -152,7 +173,7 @@ TEST(SoilCell, RandomCellsKeepRangesAndBalance) {
       p.kQI = u(rng);
       p.alpha = u(rng);
       p.Pgrenz = 10 * u(rng);
-      p.Rrueck = idle ? 0.0 : 1.5 * u(rng);
+      p.Rrueck = config == kCapillary ? u(rng) : 0.0;
       p.QDsnow = u(rng);
       SoilCellInputs in;
       in.nFK = u(rng) < 0.1 ? 0.0 : 200 * u(rng);
@@ -164,29 +185,39 @@ TEST(SoilCell, RandomCellsKeepRangesAndBalance) {
       s.SB = u(rng);
       s.SBold = u(rng);
       s.SBia = u(rng);
-      s.nFKia = idle ? 0.0 : 50 * u(rng);
-      s.SSP = idle ? 0.0 : 0.9 * u(rng);
+      s.nFKia = config == kIdle ? 0.0 : 50 * u(rng);
+      s.SSP = config == kIdle ? 0.0 : 0.9 * u(rng);
       s.SIF = p.SHmax * u(rng);
+      auto held = [&] { return s.SB * in.nFK + s.SBia * s.nFKia + s.SUZ + s.SIF - s.SD; };
       for (int step = 0; step < 30; ++step) {
+        if (config != kIdle && step % 4 == 3 && in.nFK > 0.0 && in.rootDepth > 0.1) {
+          // The roots shrink: capacity moves with its water into the inactive zone.
+          phenology::RootZone z{in.nFK, s.SB, s.nFKia, s.SBia};
+          phenology::AdjustRootZone(z, in.rootDepth, 0.8 * in.rootDepth);
+          in.nFK = z.capacity, s.SB = z.fraction, s.nFKia = z.inactiveCapacity, s.SBia = z.inactiveFraction;
+          in.rootDepth *= 0.8;
+        }
         in.water = u(rng) < 0.3 ? 0.0 : 30 * u(rng);
         in.snowSolid = 20 * u(rng);
-        s.SD = idle ? 300 * u(rng) : 300 * u(rng) - 20;
-        const double before = s.SB * in.nFK + s.SBia * s.nFKia + s.SUZ + s.SIF;
+        s.SD = config == kIdle ? 300 * u(rng) : 300 * u(rng) - 20;
+        const double before = held();
         SoilCellOutputs out;
         Step(s, in, p, out);
-        if (out.capillaryFailed) break;
+        ASSERT_FALSE(out.capillaryFailed);
         ASSERT_GE(s.SB, 0.0);
         ASSERT_LE(s.SB, 1.0 + 1e-12);
+        ASSERT_GE(s.SBia, 0.0);
+        ASSERT_LE(s.SBia, 1.0 + 1e-12);
         ASSERT_GE(s.SUZ, 0.0);
         ASSERT_GE(s.SIF, 0.0);
         ASSERT_LE(s.SIF, p.SHmax + 1e-12);
         ASSERT_GE(s.nFKia, 0.0);
         for (double v : {s.SB, s.SBia, s.nFKia, s.SSP, s.SUZ, s.SIF, s.SD, out.QD, out.QI, out.QSUZ, out.QBBin})
           ASSERT_TRUE(std::isfinite(v));
-        if (idle) {
-          const double after = s.SB * in.nFK + s.SBia * s.nFKia + s.SUZ + s.SIF;
-          ASSERT_NEAR(in.water, after - before + out.QD + out.QI + out.QSUZ, 1e-9 * (1.0 + before + in.water));
-        }
+        const double after = held();
+        ASSERT_NEAR(in.water, after - before + out.QD + out.QI + out.QSUZ,
+                    1e-9 * (1.0 + std::fabs(before) + in.water))
+            << "config " << config << " cell " << cell << " step " << step;
       }
     }
   }

@@ -181,19 +181,9 @@ void CheckBalance(int interceptionMethod, int months) {
   WriteTextFile(dir.file("basin.ctl"), control);
   std::filesystem::create_directories(dir.file("output"));
 
-  const std::string previous = std::filesystem::current_path().string();
-  std::filesystem::current_path(dir.path());
-  std::ostringstream console;
-  LogStream log(console, "/dev/null", 0);
   Balance b;
-  ApplicationSeams& seams = NextApplicationSeams();
-  seams.afterPass = AfterPass;
-  seams.afterPassContext = &b;
-  int thrown = 0;
-  try {
-    std::string program = "orvelvco64", file = "basin.ctl";
-    char* argv[] = {program.data(), file.data(), nullptr};
-    ModellApplication app(&log, 2, argv, 1);
+  std::string console;
+  const auto started = [&](ModellApplication& app) {
     b.app = &app;
     ASSERT_NE(app.modules.interception, nullptr);
     ASSERT_NE(app.modules.snow, nullptr);
@@ -202,7 +192,8 @@ void CheckBalance(int interceptionMethod, int months) {
     ASSERT_NE(app.modules.evapotranspiration, nullptr);
     b.outlet = app.modules.soil->soilZoneCodeMap[5];
     b.Start();
-    app.run();
+  };
+  const auto finished = [&](ModellApplication&) {
     const double snow = b.SnowHeld() - b.snow0, interception = b.InterceptionHeld() - b.interception0,
                  soil = b.SoilHeld() - b.soil0, channels = b.ChannelsHeld() - b.channels0;
     const double et =
@@ -225,13 +216,8 @@ void CheckBalance(int interceptionMethod, int months) {
     EXPECT_NE(gain, 0.0) << "the translation changes on this basin";
     EXPECT_EQ(b.canopySublimation > 0.0, interceptionMethod > 20);
     EXPECT_LE(std::fabs(residual), 1e-6 * b.precipitation);
-    app.ClearMemory();
-  } catch (int code) {
-    thrown = code;
-  }
-  NextApplicationSeams() = ApplicationSeams();
-  std::filesystem::current_path(previous);
-  EXPECT_EQ(thrown, 0) << console.str().substr(console.str().size() > 3000 ? console.str().size() - 3000 : 0);
+  };
+  EXPECT_EQ(RunExampleInProcess(dir, started, AfterPass, &b, finished, &console), 0) << console;
 }
 
 TEST(BasinBalance, ThreeMonthsWithEveryModuleTermByTerm) { CheckBalance(2, 3); }

@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "framework/logstream.h"
+#include "framework/modappli.h"
 #include "support/test_support.h"
 
 inline const std::string kExampleBasin = std::string(ORVEL_SOURCE_DIR) + "/examples/basin/";
@@ -61,4 +64,36 @@ inline std::string CopyExampleBasin(const TempDir& dir, int months) {
     control.replace(p, end.size(), "31      # end day\n3       # end month");
   }
   return control;
+}
+
+// Runs dir's "basin.ctl" in this process, dir being the working folder: `started` sees the
+// built application before its time loop, afterPass (with context) is called after every
+// pass and `finished` after the loop. Returns the error code the run threw (0: none), with
+// the end of its console in *console.
+inline int RunExampleInProcess(const TempDir& dir, const std::function<void(ModellApplication&)>& started,
+                               void (*afterPass)(ModellApplication&, void*), void* context,
+                               const std::function<void(ModellApplication&)>& finished, std::string* console) {
+  const std::string previous = std::filesystem::current_path().string();
+  std::filesystem::current_path(dir.path());
+  std::ostringstream text;
+  LogStream log(text, "/dev/null", 0);
+  ApplicationSeams& seams = NextApplicationSeams();
+  seams.afterPass = afterPass;
+  seams.afterPassContext = context;
+  int thrown = 0;
+  try {
+    std::string program = "orvelvco64", file = "basin.ctl";
+    char* argv[] = {program.data(), file.data(), nullptr};
+    ModellApplication app(&log, 2, argv, 1);
+    if (started) started(app);
+    app.run();
+    if (finished) finished(app);
+    app.ClearMemory();
+  } catch (int code) {
+    thrown = code;
+  }
+  NextApplicationSeams() = ApplicationSeams();
+  std::filesystem::current_path(previous);
+  if (console) *console = text.str().substr(text.str().size() > 3000 ? text.str().size() - 3000 : 0);
+  return thrown;
 }

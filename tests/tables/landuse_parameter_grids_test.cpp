@@ -242,6 +242,27 @@ TEST(LanduseParameterGrids, DeeperRootsRescaleTheSoilModelsRootZone) {
   EXPECT_NEAR(c[1][1], 150.0, 1e-9);
 }
 
+// The snow model lowers "root_depth1" to the permafrost's thaw depth in every step; the
+// next day rescales the root zone from the depth it stood for, not from the lowered one, so
+// half a year of thin thaw layers neither grows the capacity nor changes the water.
+TEST(LanduseParameterGrids, PermafrostLoweringBetweenDaysLeavesTheRootZoneAlone) {
+  Basin b;
+  b.h.d->generateMultiLayerParameterGrids(1);  // root depth 0.2 on day 1
+  double** c = b.h.Put(7, "available_soil_moisture", b.h.Filled(100.0));
+  double** r = b.h.Put(8, "soil_storage", b.h.Filled(0.4));
+  double** root = b.Grid("root_depth1");
+  b.Step(1, 1, 1);  // the first step comes before the snow model
+  const int days[] = {31, 28, 31, 30, 31, 30};
+  for (int month = 1; month <= 6; ++month)
+    for (int day = month == 1 ? 2 : 1; day <= days[month - 1]; ++day) {
+      root[1][1] = 0.05;  // the thaw depth of the day's steps
+      b.Step(day, month, 24);
+      ASSERT_NEAR(c[1][1], 100.0 * root[1][1] / 0.2, 1e-9) << month << "/" << day;
+      ASSERT_NEAR(c[1][1] * r[1][1] + b.m2.get()[1][1] * b.m3.get()[1][1], 40.0, 1e-9) << month << "/" << day;
+    }
+  EXPECT_NEAR(root[1][1], 0.3 + 0.2 * (181.0 - 100.0) / 100.0, 1e-9);  // the table's depth of 30 June
+}
+
 TEST(LanduseParameterGrids, DataStampedAtTheStepStartEndTheDayAtHour23) {
   Basin b;
   b.h.d->run.minToIntEnd = 60.0;  // hourly data stamped one hour before the end of the step

@@ -16,10 +16,16 @@ double Reflow(double SIF, double SB, double nFK, double SHmax, double Rrueck) {
 
 namespace {
 
+// The inactive store hands capacity to the saturated zone: the water held in that capacity
+// goes with it and lowers the deficit; the store keeps its relative filling.
+void ShrinkInactiveStore(SoilCellState& s, double newCapacity) {
+  s.SD -= s.SBia * (s.nFKia - newCapacity);
+  s.nFKia = newCapacity;
+}
+
 // The cell is saturated up to the soil storage: the inactive store joins the saturated zone.
 void MergeInactiveStore(SoilCellState& s) {
-  s.SD += (1.0 - s.SBia) * s.nFKia;
-  s.nFKia = 0.0;
+  ShrinkInactiveStore(s, 0.0);
   s.SBia = 1.0;
 }
 
@@ -31,12 +37,7 @@ bool CapillaryExchange(SoilCellState& s, double nFK, double R, double& sspNew, d
     // Water table below the reach: the saturated partition may shrink the inactive store.
     sspNew = R > 0.0 ? 1.0 - s.SD / R : 1.0;
     const double limit = nFK > 0.0 ? 1.0 - s.nFKia / nFK : 1.0;
-    if (sspNew > limit) {
-      const double newCapacity = std::max(0.0, -sspNew * nFK);  // never a negative capacity
-      const double filled = (1.0 - s.SBia) * (s.nFKia - newCapacity);
-      s.SD += filled;
-      s.nFKia = newCapacity;
-    }
+    if (sspNew > limit) ShrinkInactiveStore(s, std::max(0.0, -sspNew * nFK));  // never a negative capacity
     s.SSP = sspNew;
     return true;
   }
@@ -87,9 +88,9 @@ void FillSoilStorage(SoilCellState& s, double water, double Pgrenz, double nFK) 
     } else {
       s.SBia += excess / s.nFKia;
       if (s.SBia > 1.0) {
+        // The full store keeps its capacity and its water; only what it cannot hold moves on.
         s.SUZ += (s.SBia - 1.0) * s.nFKia;
         s.SBia = 1.0;
-        s.nFKia = 0.0;
       }
     }
   }
