@@ -90,15 +90,19 @@ teilmodellklasse::teilmodellklasse(const ModuleInputs& in, const std::string& mo
   }
   ReadControlValue(flowControl, "flow control parameter for ");
   ReadControlValue(timeInterval, "time interval for ");
-  timeIntervalMinutes = static_cast<int>(timeInterval);
+  // The interval is also kept in whole minutes: a value that no int holds (or NaN) is no
+  // interval. A module switched off never uses it.
+  const bool wholeMinutesFit = timeInterval > -2147483649.0 && timeInterval < 2147483648.0;
+  if (flowControl != 0 && !(timeInterval > 0.0 && wholeMinutesFit)) {
+    *log << "FATAL: the time interval of the module " << name
+         << " must be greater than 0 minutes and below 2147483648 minutes, read " << timeInterval
+         << " in the section " << sectionHeader << " of " << controlFileName << "[end-entry]";
+    throw 17;
+  }
+  timeIntervalMinutes = wholeMinutesFit ? static_cast<int>(timeInterval) : 0;
   output.timeStepMinutes = timeIntervalMinutes;
   minToIntEndHours = minToIntEnd / 60.0;
 
-  if (flowControl != 0 && !(timeInterval > 0.0)) {
-    *log << "FATAL: the time interval of the module " << name << " must be greater than 0 minutes, read "
-         << timeInterval << " in the section " << sectionHeader << " of " << controlFileName << "[end-entry]";
-    throw 17;
-  }
   if (minToIntEnd / 60.0 > timeInterval / 60.0 + 0.00001 && name != "routing_model") {
     *log << IntervalShorterThanShiftMessage(timeInterval, name, minToIntEnd) << "[end-entry]";
     throw 63;

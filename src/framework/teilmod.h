@@ -76,7 +76,7 @@ class teilmodellklasse : public modelobject {
 
   // --- flow control --------------------------------------------------------------------
   virtual int GetFlowControl() const { return flowControl; }
-  virtual int GetTimeInterval() const { return static_cast<int>(timeInterval); }
+  virtual int GetTimeInterval() const { return timeIntervalMinutes; }
   virtual int GetIntParameter() const { return intParameter; }
   virtual void SetIntParameter(int value) { intParameter = value; }
   // When the FPE flag is pending (1) logs the values and sets it to 2, else clears it.

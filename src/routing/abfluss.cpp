@@ -195,7 +195,7 @@ void abflussmodellklasse::ReadDescriptions() {
     rc.lakes = rc.grids.lakeCodes != nullptr;
     rc.outputDirectory = output.defaultOutputDirectory;
     rc.tableDirectory = output.defaultOutputDirectory;
-    rc.dt = static_cast<int>(timeInterval);
+    rc.dt = timeIntervalMinutes;
     rc.timeOffset = setup.timeOffsetHours;
   }
   for (const RoutingDescription& d : list) {

@@ -126,6 +126,17 @@ TEST(AppModuleBase, IntervalChecks) {
     EXPECT_EQ(soil.GetTimeInterval(), 0);
     EXPECT_EQ(soil.stepsPerDay, 0.0);
   }
+  {
+    // Whole minutes must fit an int: an active module is refused with the section, a
+    // switched-off one keeps 0 whole minutes.
+    ModuleFixture f("[snow_model]\n1\n3e9\n[soil_model]\n0\n1e300\n");
+    EXPECT_EQ(Thrown([&] { teilmodellklasse m(f.in, "snow_model", 1, SectionRequirement::Required); }), 17);
+    EXPECT_NE(f.log.console().find("below 2147483648 minutes, read 3e+09 in the section [snow_model]"),
+              std::string::npos)
+        << f.log.console();
+    teilmodellklasse soil(f.in, "soil_model", 1, SectionRequirement::Required);
+    EXPECT_EQ(soil.GetTimeInterval(), 0);
+  }
 }
 
 TEST(AppModuleBase, ReadFlowControlOfAnotherSectionKeepsTheOwnReadingPosition) {

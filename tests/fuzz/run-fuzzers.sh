@@ -1,25 +1,35 @@
 #!/usr/bin/env bash
 # Builds every libFuzzer target tests/fuzz/fuzz_*.cpp with clang against the model
-# library (instrumented, with AddressSanitizer and UndefinedBehaviorSanitizer) and runs
-# each for the given number of seconds (default 60), one after the other. Not part of CI.
+# library (instrumented, with AddressSanitizer and UndefinedBehaviorSanitizer including
+# float-cast-overflow) and runs each for the given number of seconds (default 60). Not
+# part of CI.
 #
 #   tests/fuzz/run-fuzzers.sh [seconds] [target-name ...]
 #
-# Each target's log goes to build-fuzz/log-<target>.txt and whatever it finds (crash-*,
-# leak-*, timeout-*, oom-* inputs) to build-fuzz/findings-<target>/. The closing table
-# gives the executions and the findings of every target; the exit status is 1 when any
-# target found something. ORVEL_FUZZ_NO_BUILD=1 reuses the library already built (so that
-# a second run can go on beside the first one).
+# A target stops at its first sanitizer report (memory error, leak, undefined behaviour)
+# or crash, and the input that caused it is left in build-fuzz/findings-<target>/
+# (crash-*, leak-*, timeout-*, oom-*); its log goes to build-fuzz/log-<target>.txt. The
+# closing table gives the executions and the findings of every target; the exit status
+# is 1 when any target found something.
+#
+#   ORVEL_FUZZ_NO_BUILD=1   reuse the library already built (a second run beside the first)
+#   ORVEL_FUZZ_PARALLEL=N   run N targets at a time (default 1)
+#   ORVEL_FUZZ_RUNNER=cmd   run each target's build and run through cmd (e.g. a job-slot
+#                           wrapper that limits how many run on a shared machine)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-60}
 shift || true
 build=build-fuzz
-flags="-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -g -O1"
+sanitizers="address,undefined,float-cast-overflow"
+flags="-fsanitize=fuzzer-no-link,$sanitizers -fno-sanitize-recover=undefined,float-cast-overflow"
+flags="$flags -fno-omit-frame-pointer -g -O1"
+parallel=${ORVEL_FUZZ_PARALLEL:-1}
+read -r -a runner <<<"${ORVEL_FUZZ_RUNNER:-}"
 if [ "${ORVEL_FUZZ_NO_BUILD:-0}" != 1 ]; then
   CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DORVEL_TESTS=OFF \
     -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" >/dev/null
-  cmake --build "$build" -j "${ORVEL_FUZZ_JOBS:-4}" --target orvel_core >/dev/null
+  ${runner[@]+"${runner[@]}"} cmake --build "$build" -j "${ORVEL_FUZZ_JOBS:-4}" --target orvel_core >/dev/null
 fi
 libs="$build/liborvel_core.a $(pkg-config --libs netcdf-cxx4) -fopenmp"
 targets=("$@")
@@ -36,26 +46,49 @@ executions() {
   echo "${n:-0}"
 }
 
-status=0
-summary=()
-for t in "${targets[@]}"; do
-  bin="$build/$t"
-  clang++ -std=c++17 $flags -fsanitize=fuzzer -Isrc "tests/fuzz/$t.cpp" $libs -o "$bin"
-  corpus="$build/corpus-$t"
-  findings="$build/findings-$t"
-  log="$build/log-$t.txt"
+# Builds and runs one target; its line of the closing table goes to summary-<target>.txt.
+run_target() {
+  local t=$1 bin="$build/$1" corpus="$build/corpus-$1" findings="$build/findings-$1" log="$build/log-$1.txt"
+  local rc=0 found
   rm -rf "$findings"
   mkdir -p "$corpus" "$findings"
   [ -d "tests/fuzz/corpus/$t" ] && cp -n tests/fuzz/corpus/"$t"/* "$corpus"/ 2>/dev/null || true
   echo "== $t: ${seconds}s"
-  rc=0
-  (cd "$build" && "./$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 \
-    -artifact_prefix="findings-$t/" "corpus-$t") >"$log" 2>&1 || rc=$?
+  {
+    clang++ -std=c++17 $flags -fsanitize=fuzzer -Isrc "tests/fuzz/$t.cpp" $libs -o "$bin" &&
+      (cd "$build" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+        "./$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 \
+        -artifact_prefix="findings-$t/" "corpus-$t")
+  } >"$log" 2>&1 || rc=$?
   found=$(find "$findings" -type f | wc -l)
-  [ "$rc" -eq 0 ] && [ "$found" -eq 0 ] || status=1
-  summary+=("$(printf '%-28s %14s executions %4s findings (exit %s)' "$t" "$(executions "$log")" "$found" "$rc")")
-  echo "${summary[-1]}"
+  printf '%-32s %14s executions %4s findings (exit %s)\n' "$t" "$(executions "$log")" "$found" "$rc" \
+    >"$build/summary-$t.txt"
+  cat "$build/summary-$t.txt"
+}
+export -f run_target executions
+export build seconds flags libs
+
+running=0
+for t in "${targets[@]}"; do
+  rm -f "$build/summary-$t.txt"
+  if [ "$parallel" -le 1 ]; then
+    ${runner[@]+"${runner[@]}"} bash -c 'run_target "$0"' "$t"
+    continue
+  fi
+  if [ "$running" -ge "$parallel" ]; then
+    wait -n || true
+    running=$((running - 1))
+  fi
+  ${runner[@]+"${runner[@]}"} bash -c 'run_target "$0"' "$t" &
+  running=$((running + 1))
 done
+wait || true
+
+status=0
 echo "== summary (${seconds}s each)"
-printf '%s\n' "${summary[@]}"
+for t in "${targets[@]}"; do
+  line=$(cat "$build/summary-$t.txt" 2>/dev/null || printf '%-32s did not run\n' "$t")
+  echo "$line"
+  case "$line" in *" 0 findings (exit 0)") ;; *) status=1 ;; esac
+done
 exit $status
