@@ -408,31 +408,3 @@ void schneemodellklasse::CreateGrids() {
     SnowElevationOrder(grids[1].data, elevation, geometry, grid[kElevOrderRow], grid[kElevOrderCol]);
   }
 }
-
-// --- [permafrost] ------------------------------------------------------------------------------
-
-void schneemodellklasse::ReadPermafrost(const ModuleInputs& in) {
-  UseOrCreateGrid(kSnowFreeDays, "SnowFreeDaysGrid", 0.0, false, 0.0);
-  UseOrCreateGrid(kSnowCoverDays, "SnowCoverDaysGrid", 0.0, false, 0.0);
-  thawCoefficient = grids[RequireGrid("ThawCoeffPermaFrost")].data;
-  thawDepth = grids[RequireGrid("PermafrostThawDepth")].data;
-  rootDepth1 = grids[RequireGrid("root_depth1")].data;
-
-  if (!OpenControlFile()) {
-    *log << "FATAL: error opening " << controlFileName << "[end-entry]";
-    throw 28;
-  }
-  SeekControlKey("[permafrost]", true);
-  ReadControlValue(permafrostMethod, "Permafrost-Method for ");
-  if (permafrostMethod != 1) {
-    *log << "FATAL: method for permafrost melt must be 1 (alpha*sqrt(time))" << "[end-entry]";
-    throw 80;
-  }
-  ReadControlValue(minSnowAgeRefreeze, "Min_Snow_Age_Refreeze for ");
-  ReadControlValue(maxSweSnowFree, "Max_SWE_SnowFree for ");
-  ReadStat(statNames[sThawDepth], "name of thaw depth statistics file ");
-  ReadControlValue(reducedKsat, "reduced k_sat (in m/s)");
-  MakeStatistic(sThawDepth, 4, "thaw_depth_in_m_", in);
-  CloseControlFile();
-  permafrost = 1;
-}

@@ -367,4 +367,5 @@ void schneemodellklasse::PostRun(ModelDate date) {
   UpdateGlaciersIfDue(date);
   KeepSnowOfChangedGlacierParts();
   WriteOutputGrids();
+  WritePermafrostDaysAtEnd(date);
 }

@@ -4,7 +4,8 @@
 // (or of the interception model, as the order flag says).
 //
 // Member functions by file:
-//   snow_config.cpp     construction: [snow_model], grids, statistics, lookups, [permafrost]
+//   snow_config.cpp     construction: [snow_model], grids, statistics, lookups
+//   permafrost.cpp      [permafrost] and the permafrost days carried to the next run
 //   snow_links.cpp      input links, lakes, tracers, statistics flush, tear-down
 //   snow_step.cpp       Run (day values, parallel cell loop) and PostRun (HRU copy,
 //                       statistics, output)
@@ -29,7 +30,6 @@
 #include "framework/zonalstatistic.h"
 #include "processes/snow/glacier_inventory.h"
 #include "processes/snow/glacier_physics.h"
-#include "processes/snow/glacier_inventory.h"
 #include "processes/snow/snow_physics.h"
 #include "framework/zone_sums.h"
 
@@ -262,6 +262,8 @@ class schneemodellklasse : public teilmodellklasse {
   void LookUpGrids();
   void CreateGrids();
   void ReadPermafrost(const ModuleInputs& in);
+  void ReadPermafrostDays();
+  void WritePermafrostDaysAtEnd(const ModelDate& date);
   void MakeStatistic(Stat s, int decimals, const std::string& title, const ModuleInputs& in);
   // Registers (or, with readgrids 1, reads) a grid of the module at the first free position.
   // readFlag -1 follows the module's readgrids flag; fill 0 leaves holes of a read grid at
@@ -316,6 +318,11 @@ class schneemodellklasse : public teilmodellklasse {
   std::string outputDirectory;
   int firstModuleRow = 1, lastModuleRow = 0;
 };
+
+// File of the permafrost snow-free (or snow-cover) days carried beside the solid snow
+// storage grid: its name with "_snow_free_days.bin" ("_snow_cover_days.bin") in place of
+// its extension.
+std::string PermafrostDaysFileName(const std::string& solidStorageFile, bool snowFree);
 
 // Elevation order of the snow slides: the k-th valid cell in row-major order receives the
 // row and column of the k-th lowest valid cell (stable for equal elevations).

@@ -4,9 +4,12 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <sstream>
 #include <random>
 
 #include "framework/model_date.h"
@@ -926,6 +929,130 @@ TEST(GlacierState, DynamicGlaciersContinueAcrossAWarmStart) {
   a->DeleteModule();
   b->DeleteModule();
   c->DeleteModule();
+}
+
+// Dynamic glaciers with permafrost over two years of daily steps equal a year, a warm start
+// and the second year, with the state going through the files the module writes at the end
+// of the first year (double grids) and reads with its readgrids flags: the snow and glacier
+// storages, the firn stack, the mass balances and the permafrost days. The glacier masks and
+// the thaw depth's own grid are copied as their entries would carry them; the root depth
+// is set anew every day, as the land-use update does.
+TEST(GlacierState, DynamicGlaciersWithPermafrostContinueThroughTheirFiles) {
+  auto date = [](int step) {
+    int64_t y = 2001, m = 1, d = 1 + step;
+    while (d > DaysInMonth(y, m)) d -= DaysInMonth(y, m), m = m == 12 ? (++y, 1) : m + 1;
+    return ModelDate{0, 0, d, m, y};
+  };
+  TempDir state;
+  auto control = [&](bool read) {
+    std::vector<std::string> lines = SnowSectionLines(1, 1440, "2001");
+    for (const char* name : {"solid.asc", "liquid.asc", "total.asc", "snowdays.asc", "snowage.asc"}) {
+      const auto at = std::find(lines.begin(), lines.end(), name);
+      *at = state.file(name);
+      *(at + 1) = "3";
+    }
+    lines.back() = read ? "1 # readgrids" : "0 # readgrids";
+    std::string glacier = DynamicIceFirn("13", "30 9", "28.5 1.36 4 0", "3 1100 0.01", "2001");
+    glacier.replace(glacier.find("0 # readgrid"), 1, read ? "1" : "0");
+    for (const char* name : {"firnstack.asc", "mb.asc", "mbold.asc", "g0.asc", "g1.asc", "g2.asc"})
+      glacier.replace(glacier.find(std::string("\n") + name + "\n0\n"), std::strlen(name) + 4,
+                      "\n" + state.file(name) + "\n3\n");
+    return JoinLines(lines) + glacier +
+           "[permafrost]\n1 # method\n20.0 # Min_Snow_Age_Refreeze\n5.0 # Max_SWE_SnowFree\nthaw.stat 2001\n1e-6\n";
+  };
+  struct Run {
+    DynamicBasin d;
+    TempDir out;
+    std::unique_ptr<schneemodellklasse> m;
+    double** thaw = nullptr;
+  };
+  CapturedLog log;
+  auto start = [&](Run& run, bool read, int endStep) {
+    run.d.b.Add("ThawCoeffPermaFrost", 0.04);
+    run.thaw = run.d.b.Add("PermafrostThawDepth", 0.3);
+    run.d.b.Add("root_depth1", 0.6);
+    run.d.b.Add("global_radiation", 150.0);
+    int error = 0;
+    run.m = MakeSnowModel(run.d.b, log.log(), run.out.path(), control(read), error);
+    ASSERT_EQ(error, 0) << log.console();
+    run.m->SetSubbasinRunoff(&run.d.runoff);
+    run.m->output.writeDoubleGrids = true;
+    const ModelDate end = date(endStep);
+    run.m->SetEndDate(end.year, end.month, end.day, end.hour, end.minute);
+  };
+  auto steps = [&](Run& run, int from, int to) {
+    for (int step = from; step <= to; ++step) {
+      for (int r = 1; r <= 3; ++r)
+        for (int c = 1; c <= 4; ++c) {
+          const double season = std::cos(2.0 * M_PI * (step - 200) / 365.0);
+          run.d.b.Grid("temperature")[r][c] = -2.0 + 11.0 * season + std::sin(0.7 * step + r) - 0.4 * c;
+          run.d.b.Grid("temperature_night")[r][c] = run.d.b.Grid("temperature")[r][c] - 4.0;
+          run.d.b.Grid("precipitation")[r][c] = step % 3 == 0 ? 4.0 + r : 0.0;
+          run.d.b.Grid("root_depth1")[r][c] = 0.6;
+        }
+      run.m->Run(date(step));
+      run.m->PostRun(date(step));
+    }
+  };
+  Run whole, first, second;
+  start(whole, false, 730);
+  start(first, false, 365);
+  steps(whole, 1, 730);
+  steps(first, 1, 365);
+  const std::string storage = first.m->StorageSectionText();
+  for (int r = 1; r <= 3; ++r)
+    for (int c = 1; c <= 4; ++c) {
+      second.d.fraction[r][c] = first.d.fraction[r][c];
+      second.d.codes[r][c] = first.d.codes[r][c];
+    }
+  start(second, true, 730);
+  second.m->RestoreStorageSection(storage, "state.txt");
+  steps(second, 366, 730);
+  whole.m->WriteStatistics();
+  second.m->WriteStatistics();
+
+  // The permafrost thawed and refroze in both years (a thaw depth of the first year was
+  // carried into the second's first days).
+  EXPECT_GT(whole.d.b.Grid("SnowFreeDaysGrid")[1][1] + whole.d.b.Grid("SnowCoverDaysGrid")[1][1], 0.0);
+  EXPECT_NE(first.thaw[2][2], 0.3);
+  for (int p = 1; p <= kMaxGridPosition && whole.d.b.registry[p].registered; ++p) {
+    const GridRecord& x = whole.d.b.registry[p];
+    if (x.internalName == "GlacierCodesOld") continue;  // a warm start starts it from the codes
+    const GridRecord* y = nullptr;
+    for (int q = 1; q <= kMaxGridPosition && second.d.b.registry[q].registered; ++q)
+      if (second.d.b.registry[q].internalName == x.internalName) y = &second.d.b.registry[q];
+    ASSERT_NE(y, nullptr) << x.internalName;
+    for (int r = 1; r <= 3; ++r)
+      for (int c = 1; c <= 4; ++c) {
+        ASSERT_EQ(std::memcmp(&x.data[r][c], &y->data[r][c], sizeof(double)), 0)
+            << x.internalName << " " << r << "," << c << ": " << x.data[r][c] << " against " << y->data[r][c];
+        for (int l = 0; x.stack && l <= x.stackLevels; ++l)
+          ASSERT_EQ(x.stack[r][c][l], y->stack[r][c][l]) << x.internalName << " level " << l;
+      }
+  }
+  EXPECT_EQ(whole.m->StorageSectionText(), second.m->StorageSectionText());
+  for (int k = 1; k <= 2; ++k) EXPECT_EQ(whole.d.row[k], second.d.row[k]);
+  // Every statistics file of the second year holds the whole run's last rows.
+  auto rows = [](const std::string& text) {
+    std::vector<std::string> dated;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+      if (line.size() > 4 && line.compare(0, 3, "200") == 0) dated.push_back(line);
+    return dated;
+  };
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(second.out.path())) {
+    const std::string name = entry.path().filename().string();
+    const std::vector<std::string> restarted = rows(ReadTextFile(entry.path().string()));
+    if (restarted.empty()) continue;
+    ++files;
+    std::vector<std::string> all = rows(ReadTextFile(whole.out.file(name)));
+    ASSERT_EQ(all.size(), 730u) << name;
+    all.erase(all.begin(), all.begin() + 365);
+    EXPECT_EQ(all, restarted) << name;
+  }
+  EXPECT_GE(files, 10);
+  for (Run* run : {&whole, &first, &second}) run->m->DeleteModule();
 }
 
 }  // namespace

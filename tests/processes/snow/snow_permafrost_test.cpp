@@ -2,7 +2,9 @@
 // under a lasting snow cover, and the root depth it lowers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 #include "processes/snow/snow_basin.h"
 #include "support/test_support.h"
@@ -95,6 +97,64 @@ TEST(SnowPermafrost, ThawGrowsWithTheRootOfSnowFreeDaysAndRefreezesUnderSnow) {
       if (p.b.Inside(r, c)) {
         EXPECT_GE(p.root[r][c], 0.0);
       }
+  m->DeleteModule();
+}
+
+// The days without and with snow go beside the solid snow storage when the run writes it at
+// its end, and a run that reads its storage grids takes them back with the thaw depth they
+// imply; without them (an older state) it starts them at 0 and says so.
+TEST(SnowPermafrost, DaysAreCarriedBesideTheSolidStorage) {
+  EXPECT_EQ(PermafrostDaysFileName("out/snow.v1.asc", true), "out/snow.v1_snow_free_days.bin");
+  EXPECT_EQ(PermafrostDaysFileName("a.b/solid", false), "a.b/solid_snow_cover_days.bin");
+  TempDir dir;
+  auto control = [&](const std::string& writeCode, bool read) {
+    std::vector<std::string> lines = SnowSectionLines(1, 1440);
+    for (const char* name : {"solid.asc", "liquid.asc", "total.asc", "snowdays.asc", "snowage.asc"}) {
+      const auto at = std::find(lines.begin(), lines.end(), name);
+      *at = dir.file(name);
+      *(at + 1) = name == std::string("solid.asc") ? writeCode : "3";
+    }
+    lines.back() = read ? "1 # readgrids" : "0 # readgrids";
+    return JoinLines(lines) + kPermafrost;
+  };
+  CapturedLog log;
+  for (const char* code : {"0", "4", "3"}) {
+    SCOPED_TRACE(code);
+    PermafrostBasin p;
+    int error = 0;
+    auto m = MakeSnowModel(p.b, log.log(), dir.path(), control(code, false), error);
+    ASSERT_EQ(error, 0) << log.console();
+    m->SetEndDate(2001, 1, 6, 0, 0);
+    for (int day = 1; day <= 5; ++day) {
+      for (int r = 1; r <= 3; ++r)
+        for (int c = 1; c <= 4; ++c) {
+          p.b.Grid("temperature")[r][c] = p.b.Grid("temperature_night")[r][c] = c == 4 ? -5.0 : 5.0;
+          p.b.Grid("precipitation")[r][c] = c == 4 ? 10.0 : 0.0;
+        }
+      m->Run(StepDate(day, 1440));
+      m->PostRun(StepDate(day, 1440));
+    }
+    EXPECT_EQ(std::filesystem::exists(dir.file("solid_snow_free_days.bin")), std::string(code) == "3");
+    m->DeleteModule();
+  }
+  PermafrostBasin warm;
+  int error = 0;
+  auto m = MakeSnowModel(warm.b, log.log(), dir.path(), control("3", true), error);
+  ASSERT_EQ(error, 0) << log.console();
+  EXPECT_DOUBLE_EQ(warm.b.Grid("SnowFreeDaysGrid")[1][1], 5.0);
+  EXPECT_DOUBLE_EQ(warm.depth[1][1], 0.05 * std::sqrt(5.0));
+  EXPECT_DOUBLE_EQ(warm.b.Grid("SnowCoverDaysGrid")[1][4], 5.0);
+  EXPECT_EQ(warm.depth[1][4], 0.0);  // refrozen after two days under snow
+  EXPECT_EQ(warm.b.Grid("SnowFreeDaysGrid")[2][4], SnowBasin::N);  // outside the basin
+  m->DeleteModule();
+  std::filesystem::remove(dir.file("solid_snow_cover_days.bin"));
+  PermafrostBasin older;
+  m = MakeSnowModel(older.b, log.log(), dir.path(), control("3", true), error);
+  ASSERT_EQ(error, 0) << log.console();
+  EXPECT_NE(log.console().find("no permafrost snow-cover days " + dir.file("solid_snow_cover_days.bin")),
+            std::string::npos);
+  EXPECT_EQ(older.b.Grid("SnowCoverDaysGrid")[1][4], 0.0);
+  EXPECT_DOUBLE_EQ(older.b.Grid("SnowFreeDaysGrid")[1][1], 5.0);
   m->DeleteModule();
 }
 

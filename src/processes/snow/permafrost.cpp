@@ -1,0 +1,99 @@
+// Permafrost of the snow model: the section [permafrost], and the days without and with
+// snow of every permafrost cell carried from one run to the next. The thaw depth follows
+// the root of the snow-free days and drops to 0 once the snow has lain long enough, so those
+// two counts are the state: a run that writes the solid snow storage under its own name at
+// its end writes them beside it (double precision whatever the output format: a warm start
+// must continue with the same bits), and a run that starts from its stored grids
+// (readgrids 1) reads them back and sets the thaw depth they imply.
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+#include "framework/logstream.h"
+#include "grids/grid_path.h"
+#include "grids/grid_registry.h"
+#include "processes/snow/snowmod.h"
+
+std::string PermafrostDaysFileName(const std::string& solidStorageFile, bool snowFree) {
+  const size_t slash = solidStorageFile.find_last_of('/');
+  size_t dot = solidStorageFile.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = solidStorageFile.size();
+  return solidStorageFile.substr(0, dot) + (snowFree ? "_snow_free_days.bin" : "_snow_cover_days.bin");
+}
+
+void schneemodellklasse::ReadPermafrost(const ModuleInputs& in) {
+  UseOrCreateGrid(kSnowFreeDays, "SnowFreeDaysGrid", 0.0, false, 0.0);
+  UseOrCreateGrid(kSnowCoverDays, "SnowCoverDaysGrid", 0.0, false, 0.0);
+  thawCoefficient = grids[RequireGrid("ThawCoeffPermaFrost")].data;
+  thawDepth = grids[RequireGrid("PermafrostThawDepth")].data;
+  rootDepth1 = grids[RequireGrid("root_depth1")].data;
+
+  if (!OpenControlFile()) {
+    *log << "FATAL: error opening " << controlFileName << "[end-entry]";
+    throw 28;
+  }
+  SeekControlKey("[permafrost]", true);
+  ReadControlValue(permafrostMethod, "Permafrost-Method for ");
+  if (permafrostMethod != 1) {
+    *log << "FATAL: method for permafrost melt must be 1 (alpha*sqrt(time))" << "[end-entry]";
+    throw 80;
+  }
+  ReadControlValue(minSnowAgeRefreeze, "Min_Snow_Age_Refreeze for ");
+  ReadControlValue(maxSweSnowFree, "Max_SWE_SnowFree for ");
+  ReadStat(statNames[sThawDepth], "name of thaw depth statistics file ");
+  ReadControlValue(reducedKsat, "reduced k_sat (in m/s)");
+  MakeStatistic(sThawDepth, 4, "thaw_depth_in_m_", in);
+  CloseControlFile();
+  permafrost = 1;
+  if (readInitialGrids == 1) ReadPermafrostDays();
+}
+
+void schneemodellklasse::ReadPermafrostDays() {
+  // Grids another module registered under these names are theirs, not read here.
+  bool read = false;
+  for (const Grid g : {kSnowFreeDays, kSnowCoverDays}) {
+    if (!gridOwned[g]) continue;
+    const std::string file = PermafrostDaysFileName(gridNames[kSolid].file, g == kSnowFreeDays);
+    const std::string path = MakePath(output.inputDirectory, file);
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+      *log << "INFO: " << name << ": no permafrost " << (g == kSnowFreeDays ? "snow-free" : "snow-cover")
+           << " days " << path
+           << " to start from (a first run, or a state written before they were kept): they start at 0"
+           << "[end-entry]";
+      continue;
+    }
+    double** days = nullptr;
+    ReadGrid(file, days, 0, true, true, false, 0.0);
+    const double nodata = geometry.nodata_value;
+    for (int r = 1; r <= geometry.nrows; ++r)
+      for (int c = 1; c <= geometry.ncols; ++c)
+        if (grid[g][r][c] != nodata && days[r][c] != nodata) grid[g][r][c] = days[r][c];
+    FreeMatrix(days);
+    read = true;
+  }
+  if (!read) return;
+  // The thaw depth the days imply: the root of the snow-free days once the ground has thawed,
+  // 0 once it has refrozen; a cell that has lain under snow since the first run began keeps
+  // the thaw depth it was given.
+  for (int r = 1; r <= geometry.nrows; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c) {
+      if (!(thawCoefficient[r][c] > geometry.nodata_value) || grid[kSnowFreeDays][r][c] == geometry.nodata_value)
+        continue;
+      const double free = grid[kSnowFreeDays][r][c], cover = grid[kSnowCoverDays][r][c];
+      if (free > 0.0)
+        thawDepth[r][c] = std::max(0.0, thawCoefficient[r][c]) * std::sqrt(free);
+      else if (cover > 0.0 && cover >= minSnowAgeRefreeze)
+        thawDepth[r][c] = 0.0;
+    }
+}
+
+void schneemodellklasse::WritePermafrostDaysAtEnd(const ModelDate& date) {
+  if (!permafrost || date.Key() < endDateKey || gridPosition[kSolid] <= 0) return;
+  // Only beside a solid snow storage written under its own name in the last step.
+  const int units = grids[gridPosition[kSolid]].units;
+  if (!(units == 1 || units == 2 || units == 3 || (units >= 5 && units <= 7))) return;
+  for (const Grid g : {kSnowFreeDays, kSnowCoverDays})
+    WriteGrid(PermafrostDaysFileName(gridNames[kSolid].file, g == kSnowFreeDays), grid[g], false, true, false);
+}
