@@ -35,6 +35,7 @@ LakeGrids abflussmodellklasse::FindLakeGrids() {
   g.dem = LakeGrid("[elevation_model]");
   g.evaporation = LakeGrid("real_transpiration0");
   g.interceptionEvaporation = LakeGrid("interception_evaporation0");
+  g.snowEvaporation = LakeGrid("snow_evaporation");
   g.qDown = LakeGrid("q_down");
   g.baseflow = LakeGrid("baseflow");
   waterInput = LakeGrid("throughfall0");

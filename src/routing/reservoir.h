@@ -34,11 +34,16 @@ struct LakeGrids {
   double** dem = nullptr;         // m
   double** evaporation = nullptr;              // "real_transpiration", layer 0
   double** interceptionEvaporation = nullptr;  // layer 0
+  double** snowEvaporation = nullptr;          // "snow_evaporation"
   double** qDown = nullptr;
   double** baseflow = nullptr;
   double** precipitation = nullptr;  // "PrecOnLakes"
   std::vector<double**> tracers;     // per tracer, cell values
 };
+
+// Evapotranspiration draws on the water of a lake cell only where it stands deeper than this
+// (mm); a shallower lake cell evaporates from its soil.
+constexpr double kLakeEvaporationDepth = 1.0;
 
 // What a reservoir takes from its routing object.
 struct ReservoirContext {
@@ -152,6 +157,7 @@ class SP_class {
 
   StepDate date_;
   ReservoirContext c_;
+  double cellLevel_ = 0.0;  // the level the lake cells' water depths were last written from
   ReservoirRegistry* registry_ = nullptr;
   std::map<int, int>* connected_ = nullptr;
 };

@@ -156,6 +156,7 @@ int SP_class::UpdateLakeLevel(double v) {
   if (!lake) return 0;
   const LakeGrids& g = c_.grids;
   W = InterpolateForward(v);
+  cellLevel_ = W;
   int flooded = 0;
   for (int r = firstRow; r <= lastRow; ++r)
     for (int c = firstCol; c <= lastCol; ++c) {

@@ -177,10 +177,16 @@ void SP_class::BeginStep(double inflow, const double* cin, std::vector<AL_class*
     const bool groundwater = g.qDown && g.baseflow;
     for (int r = firstRow; r <= lastRow; ++r)
       for (int c = firstCol; c <= lastCol; ++c) {
-        if (g.lakeCodes[r][c] != number || !(g.ponding[r][c] > 0.0)) continue;
-        if (g.evaporation)
-          ETR.m3 += (g.evaporation[r][c] - (g.interceptionEvaporation ? g.interceptionEvaporation[r][c] : 0.0)) * c2 /
-                    1000.0 / f;
+        if (g.lakeCodes[r][c] != number) continue;
+        // The lake's evaporation is what evapotranspiration took from the water the cells
+        // held before the step (the depths written from cellLevel_): not the soil
+        // evaporation of a cell that the step's rain wetted, nor that of a shallow cell, nor
+        // the evaporation of snow lying on the water. A cell the step emptied still counts.
+        if (g.evaporation && (cellLevel_ - g.dem[r][c]) * 1000.0 > kLakeEvaporationDepth)
+          ETR.m3 += (g.evaporation[r][c] - (g.interceptionEvaporation ? g.interceptionEvaporation[r][c] : 0.0) -
+                     (g.snowEvaporation ? g.snowEvaporation[r][c] : 0.0)) *
+                    c2 / 1000.0 / f;
+        if (!(g.ponding[r][c] > 0.0)) continue;
         if (groundwater) {
           const double q = g.qDown[r][c];
           if (std::fabs(q) <= 1e-10) QGW.m3 -= ts * c2 * g.baseflow[r][c];

@@ -450,6 +450,41 @@ TEST(ReservoirBalance, LakeBalanceWithPrecipitation) {
   }
 }
 
+// The lake's evaporation is what evapotranspiration took from its water: a deep cell, and a
+// cell of 1.2 mm that the step empties, count; a cell of 0.5 mm (which evaporates from its
+// soil) and snow evaporating on the water do not.
+TEST(ReservoirBalance, LakeEvaporationIsWhatLeftTheWater) {
+  ReservoirBench b;
+  MatrixOwner transpiration{5, 5}, interception{5, 5}, snow{5, 5};
+  b.Lake({{{1, 1, 100}}, {{1, 2, 100.9988}}, {{1, 3, 100.9995}}}, 102);
+  b.ctx.grids.evaporation = transpiration.get();
+  b.ctx.grids.interceptionEvaporation = interception.get();
+  b.ctx.grids.snowEvaporation = snow.get();
+  auto sp = b.Make("(file = r.txt V0 = 0 C0 = 0 0 0 0 0 0 0 0 0)");
+  sp->state[0] = sp->InterpolateBackward(101.0);
+  sp->UpdateLakeLevel(sp->state[0]);
+  double taken = 0.0;
+  for (int c = 1; c <= 3; ++c) {
+    double& pond = b.ponding[1][c];
+    const bool fromWater = pond > 1.0;
+    const double e = fromWater ? std::min(1.5, pond) : 1.5;
+    if (fromWater) {
+      pond -= e;
+      taken += e;
+    }
+    snow[1][c] = c == 1 ? 0.4 : 0.0;
+    interception[1][c] = 0.3;
+    transpiration[1][c] = e + snow[1][c] + interception[1][c];
+  }
+  EXPECT_NEAR(taken, 2.7, 1e-9);
+  EXPECT_EQ(b.ponding[1][2], 0.0);
+  const double v = sp->state[0];
+  std::vector<AL_class*> none;
+  sp->BeginStep(0.0, nullptr, none, StepDate{2024, 5, 1, 0, 0}, 1, 1, 1, 60.0, 0.0, 0.0);
+  EXPECT_NEAR(sp->ETR.m3, taken * 10.0, 1e-9);
+  EXPECT_NEAR(sp->Err.m3, 0.0, 1e-9 * v);
+}
+
 TEST(ReservoirBalance, HydraulicConnectionExchangesFromHighToLow) {
   ReservoirBench b;
   const std::string link = [](int target) {

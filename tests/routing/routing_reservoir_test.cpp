@@ -191,6 +191,8 @@ TEST(RoutingReservoir, LakeCellsCarryTheLevelAndGatherTheirWater) {
   double** pond = add("ponding_storage_top",
                       [&](int r, int c) { return lakeCell(r, c) ? std::max(0.0, 103.0 - dem(r, c)) * 1000 : 0.0; });
   double** input = add("precipitation", [](int, int) { return 2.0; });
+  double** transpiration = add("real_transpiration0", [](int, int) { return 0.0; });
+  double** interception = add("interception_evaporation0", [](int, int) { return 0.0; });
   std::string control = Control(b);
   const std::string lakesOff = "[lake_model]\n0\n";
   control.replace(control.find(lakesOff), lakesOff.size(), "[lake_model]\n1\n60\n1\n2\n0  # readgrids\n");
@@ -211,18 +213,27 @@ TEST(RoutingReservoir, LakeCellsCarryTheLevelAndGatherTheirWater) {
 
   for (int h = 0; h < 24; ++h) {
     const double before = sp.state[0];
-    // Evaporation takes 1 mm from every wet lake cell, as evapotranspiration does.
+    // Evapotranspiration as its module does it: 0.3 mm from the canopy, and 1.5 mm of
+    // transpiration taken from the water of a lake cell deeper than 1 mm, from the soil
+    // elsewhere (the cell at 103 m, dry before the step, which the step's rain wets).
     double evaporated = 0.0;
     for (int r = 2; r <= 3; ++r)
-      for (int c = 2; c <= 3; ++c)
+      for (int c = 2; c <= 3; ++c) {
+        double e = 1.5;
         if (pond[r][c] > 1.0) {
-          pond[r][c] -= 1.0;
-          evaporated += 1e3;
+          e = std::min(e, pond[r][c]);
+          pond[r][c] -= e;
+          evaporated += 1e3 * e;
         }
+        interception[r][c] = 0.3;
+        transpiration[r][c] = e + interception[r][c];
+      }
     input[2][2] = 1.0 + h;
     m->RunTimeStep(StepDate(h), 1, 1);
     ASSERT_NEAR(sp.PREC.m3, 1e3 * (1.0 + h + 3 * 2.0), 1e-6) << h;  // every cell is wet
-    ASSERT_NEAR(sp.state[0], before - evaporated + sp.PREC.m3 + sp.Qin.m3 - sp.QoutTerm.m3, 1e-6 * before) << h;
+    ASSERT_NEAR(sp.ETR.m3, evaporated, 1e-9 * evaporated) << h;
+    ASSERT_NEAR(sp.Err.m3, 0.0, 1e-9 * before) << h;
+    ASSERT_NEAR(sp.state[0], before - evaporated + sp.PREC.m3 + sp.Qin.m3 - sp.QoutTerm.m3, 1e-9 * before) << h;
     ASSERT_NEAR(sp.W, sp.InterpolateForward(sp.state[0]), 1e-9);
     for (int r = 2; r <= 3; ++r)
       for (int c = 2; c <= 3; ++c)
