@@ -29,10 +29,12 @@ void Rain(SoilBasin& b, int step) {
       p[r][c] = step % 4 == 3 ? 0.0 : std::fmod(1.7 * r + 2.3 * c + 5.1 * step, 13.0) * (step % 5 == 0 ? 3.0 : 0.5);
 }
 
-struct SubbasinState {
-  double storage = 0.0;  // mm over the sub-basin
-  double input = 0.0;
-};
+ModelDate Step(int k) { return ModelDate{0, k % 24, 1 + k / 24, 1, 2001}; }
+
+// Lake and glacier cells have no soil: the soil model passes their water on.
+bool PassedOver(const infiltrationsmodellklasse& m, int r, int c) {
+  return (m.lakeCodes && m.lakeCodes[r][c] > -9999.0) || (m.iceFirn && m.iceFirn[r][c] > -9999.0);
+}
 
 // Everything the sub-basin holds, in mm: cell storages, less the mean deficit, water in
 // transit in the zones behind the first, and the contents of the two linear storages.
@@ -42,9 +44,10 @@ double SubbasinStorage(SoilBasin& b, infiltrationsmodellklasse& m, int i) {
   for (int r = 1; r <= SoilBasin::kRows; ++r)
     for (int c = 1; c <= SoilBasin::kCols; ++c) {
       if (m.SubbasinOf(r, c) != i) continue;
-      sum += w[r][c] * (m.soilStorage[r][c] * m.availableSoilMoisture[r][c] +
-                        m.inactiveSoilMoisture[r][c] * m.inactiveFieldCapacity[r][c] + m.unsaturatedZone[r][c] +
-                        m.interflowStorage[r][c]);
+      if (!PassedOver(m, r, c))
+        sum += w[r][c] * (m.soilStorage[r][c] * m.availableSoilMoisture[r][c] +
+                          m.inactiveSoilMoisture[r][c] * m.inactiveFieldCapacity[r][c] + m.unsaturatedZone[r][c] +
+                          m.interflowStorage[r][c]);
       weight += w[r][c];
     }
   double transit = 0.0;
@@ -56,6 +59,8 @@ double SubbasinStorage(SoilBasin& b, infiltrationsmodellklasse& m, int i) {
          soilcell::LinearStorageContent(m.QBB[static_cast<size_t>(i)], std::exp(-60.0 / p.kQBB));
 }
 
+// The water input of the cells the soil model steps (lake and glacier cells pass theirs on),
+// per unit area of the sub-basin.
 double SubbasinInput(SoilBasin& b, infiltrationsmodellklasse& m, int i) {
   double sum = 0.0, weight = 0.0;
   double** w = b.Grid("RelCellArea");
@@ -63,10 +68,34 @@ double SubbasinInput(SoilBasin& b, infiltrationsmodellklasse& m, int i) {
   for (int r = 1; r <= SoilBasin::kRows; ++r)
     for (int c = 1; c <= SoilBasin::kCols; ++c)
       if (m.SubbasinOf(r, c) == i) {
-        sum += w[r][c] * p[r][c];
+        if (!PassedOver(m, r, c)) sum += w[r][c] * p[r][c];
         weight += w[r][c];
       }
   return sum / weight;
+}
+
+// Runs the steps from..to-1 with the deterministic rain, beforeStep (when given) just before
+// each step and afterStep after it, and checks per sub-basin and step: input = change of
+// storage + the soil runoff in the record (the record less glacier[i], the glacier outflow
+// put there before the step).
+void ExpectBalanceEveryStep(SoilBasin& b, infiltrationsmodellklasse& m, int from, int to,
+                            const std::function<void(int)>& beforeStep = nullptr, const double* glacier = nullptr,
+                            const std::function<void(int)>& afterStep = nullptr) {
+  double before[3] = {0, SubbasinStorage(b, m, 1), SubbasinStorage(b, m, 2)};
+  for (int s = from; s < to; ++s) {
+    Rain(b, s);
+    if (beforeStep) beforeStep(s);
+    const double input[3] = {0, SubbasinInput(b, m, 1), SubbasinInput(b, m, 2)};
+    m.Run(Step(s));
+    for (int i = 1; i <= 2; ++i) {
+      const double after = SubbasinStorage(b, m, i);
+      const double runoff = m.GetSubbasinRunoff()->Water(i) - (glacier ? glacier[i] : 0.0);
+      ASSERT_NEAR(input[i], after - before[i] + runoff, 1e-9 * (std::fabs(after) + input[i] + 1.0))
+          << "step " << s << " sub-basin " << i;
+      before[i] = after;
+    }
+    if (afterStep) afterStep(s);
+  }
 }
 
 void AddTravelTimes(SoilBasin& b) {
@@ -74,8 +103,6 @@ void AddTravelTimes(SoilBasin& b) {
   for (int r = 1; r <= SoilBasin::kRows; ++r)
     for (int c = 1; c <= SoilBasin::kCols; ++c) t[r][c] = 1800.0 * ((r + c) % 6);  // zones 1 to 3
 }
-
-ModelDate Step(int k) { return ModelDate{0, k % 24, 1 + k / 24, 1, 2001}; }
 
 }  // namespace
 
@@ -210,20 +237,10 @@ TEST(SoilModel, SubbasinWaterBalanceClosesEveryStep) {
   SoilBasin b;
   AddTravelTimes(b);
   auto m = b.Build(IdleOptions());
-  double before[3] = {0, SubbasinStorage(b, *m, 1), SubbasinStorage(b, *m, 2)};
-  for (int s = 0; s < 200; ++s) {
-    Rain(b, s);
-    const double input[3] = {0, SubbasinInput(b, *m, 1), SubbasinInput(b, *m, 2)};
-    m->Run(Step(s));
-    for (int i = 1; i <= 2; ++i) {
-      const double after = SubbasinStorage(b, *m, i);
-      const double runoff = m->GetSubbasinRunoff()->Water(i);
-      ASSERT_NEAR(input[i], after - before[i] + runoff, 1e-9 * (std::fabs(after) + input[i] + 1.0))
-          << "step " << s << " sub-basin " << i;
-      before[i] = after;
+  ExpectBalanceEveryStep(b, *m, 0, 200, [&](int) {
+    for (int i = 1; i <= 2; ++i)
       ASSERT_NEAR(m->zoneFZT[static_cast<size_t>(i)][1].RelCellSum, m->weightSum[static_cast<size_t>(i)], 1e-12);
-    }
-  }
+  });
   m->DeleteModule();
 }
 
@@ -427,8 +444,7 @@ TEST(SoilModel, InactiveRootZoneKeepsItsWater) {
     o.rows[12] = rrueck;
     auto m = b.Build(o);
     double** depth = b.Grid("root_depth1");
-    double before[3] = {0, SubbasinStorage(b, *m, 1), SubbasinStorage(b, *m, 2)};
-    for (int s = 0; s < 200; ++s) {
+    ExpectBalanceEveryStep(b, *m, 0, 200, [&](int s) {
       for (int r = 1; r <= SoilBasin::kRows && s % 10 == 9; ++r)
         for (int c = 1; c <= SoilBasin::kCols; ++c) {
           if (!b.Inside(r, c)) continue;
@@ -439,17 +455,7 @@ TEST(SoilModel, InactiveRootZoneKeepsItsWater) {
           m->inactiveFieldCapacity[r][c] = z.inactiveCapacity, m->inactiveSoilMoisture[r][c] = z.inactiveFraction;
           depth[r][c] *= 0.9;
         }
-      Rain(b, s);
-      const double input[3] = {0, SubbasinInput(b, *m, 1), SubbasinInput(b, *m, 2)};
-      m->Run(Step(s));
-      for (int i = 1; i <= 2; ++i) {
-        const double after = SubbasinStorage(b, *m, i);
-        ASSERT_NEAR(input[i], after - before[i] + m->GetSubbasinRunoff()->Water(i),
-                    1e-9 * (std::fabs(after) + input[i] + 1.0))
-            << "step " << s << " sub-basin " << i;
-        before[i] = after;
-      }
-    }
+    });
     double inactive = 0.0;
     for (int r = 1; r <= SoilBasin::kRows; ++r)
       for (int c = 1; c <= SoilBasin::kCols; ++c)
@@ -459,4 +465,47 @@ TEST(SoilModel, InactiveRootZoneKeepsItsWater) {
     }
     m->DeleteModule();
   }
+}
+
+// Lake cells with the infiltration on: their whole input stays in the input grid (the lake
+// takes it), and the sub-basin balance of the other cells closes; the saturated zone below
+// the lake keeps its part of the mean deficit.
+TEST(SoilModel, LakeCellsPassTheirWholeInputToTheLake) {
+  SoilBasin b;
+  AddTravelTimes(b);
+  double** lakes = b.Add("lake_codes", -9999.0);
+  lakes[2][3] = lakes[3][3] = lakes[5][1] = 1.0;
+  b.Add("ponding_storage_top", 0.0);
+  b.Add("max_ponding_storage", 0.5);
+  SoilSectionOptions o;
+  o.rows[12] = "0.4 0.7";
+  o.extra = "[lake_model]\n1\n1\n";
+  auto m = b.Build(o);
+  double** p = b.Grid("precipitation");
+  double** marker = b.Grid("infiltration_saturation");
+  ExpectBalanceEveryStep(
+      b, *m, 0, 100, [&](int s) { p[2][3] = 40.0 + s % 7; }, nullptr,  // far above the conductivity
+      [&](int s) {
+        ASSERT_EQ(p[2][3], 40.0 + s % 7) << "the lake's input after step " << s;
+        ASSERT_EQ(m->infiltrationExcess[2][3], 0.0);
+        ASSERT_EQ(marker[2][3], 0.0);
+      });
+  m->DeleteModule();
+}
+
+// A glacier sub-basin: the snow model has put its glacier outflow into the record before the
+// soil step; the soil runoff of the glacier-free cells (with their baseflow) adds to it.
+TEST(SoilModel, GlacierSubbasinAddsTheRunoffOfItsGlacierFreeCells) {
+  SoilBasin b;
+  AddTravelTimes(b);
+  double** ice = b.Add("ice_firn", -9999.0);
+  ice[1][4] = ice[1][5] = ice[2][5] = 1.0;
+  auto m = b.Build(SoilSectionOptions());
+  const std::vector<unsigned char> flags = {0, 0, 1};
+  m->SetGlacierSubbasins(&flags);
+  const double glacier[3] = {0.0, 0.0, 1.25};
+  ExpectBalanceEveryStep(b, *m, 0, 100, [&](int) { m->GetSubbasinRunoff()->Water(2) = glacier[2]; }, glacier);
+  EXPECT_GT(m->QB[2], 0.0);
+  EXPECT_GT(m->GetSubbasinRunoff()->Water(2), glacier[2] + m->QB[2]);
+  m->DeleteModule();
 }

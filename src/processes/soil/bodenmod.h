@@ -57,10 +57,15 @@ class bodenmodellklasse : public teilmodellklasse {
   virtual const char* GetStorageFileName() const;
   // The runoff per sub-basin when the flow control parameter is 1, else null.
   virtual SubbasinRunoff* GetSubbasinRunoff();
-  // The sub-basins (1..n, nonzero = yes) whose runoff the snow model fills from its glacier
-  // storages; the soil model leaves their runoff alone. Without the snow model's set (empty)
-  // the soil model fills every sub-basin.
-  void SetGlacierSubbasins(const std::vector<unsigned char>& filledBySnow);
+  // The snow model's flags of the sub-basins (1..n, nonzero = yes) with glaciers, read in
+  // every step (the annual glacier update may change them). When the snow model holds the
+  // runoff record (flow control 1) it writes the glacier storages' outflow of such a
+  // sub-basin into it before the soil step, and the soil runoff adds to it. Null: no glaciers.
+  void SetGlacierSubbasins(const std::vector<unsigned char>* filledBySnow);
+  bool FilledBySnow(int i) const {
+    return flowControl == 1 && glacierFlags && static_cast<size_t>(i) < glacierFlags->size() &&
+           (*glacierFlags)[static_cast<size_t>(i)] != 0;
+  }
   virtual void Run(ModelDate date);
   virtual void WriteStatistics();
   virtual void InitLakes(const std::string& section);
@@ -109,7 +114,7 @@ class bodenmodellklasse : public teilmodellklasse {
   std::vector<SubbasinParameters> params;
   std::vector<double> meanTopographicIndex, Q0, meanDeficit, QD, QI, QB, QBB, QBBin, QV;
   std::vector<double> weightSum;  // weight of the sub-basin's cells
-  std::vector<int> glacierSubbasin;
+  const std::vector<unsigned char>* glacierFlags = nullptr;
   std::vector<int> maxzeit;
   std::vector<std::vector<TravelTimeZoneRecord>> zoneFZT;  // [i][0..maxzeit]
   MatrixOwner runoffTable;

@@ -139,7 +139,8 @@ void infiltrationsmodellklasse::Infiltrate() {
 
 void infiltrationsmodellklasse::InfiltrateCell(int r, int c) {
   const double nodata = geometry.nodata_value;
-  if (iceFirn && iceFirn[r][c] > nodata) {
+  // Water on a glacier or lake cell goes to the glacier or the lake, not into a soil.
+  if ((iceFirn && iceFirn[r][c] > nodata) || (lakeCodes && lakeCodes[r][c] > nodata)) {
     infiltrationExcess[r][c] = 0.0;
     saturationMarker[r][c] = 0.0;
     return;

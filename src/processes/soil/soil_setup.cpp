@@ -67,7 +67,6 @@ bodenmodellklasse::bodenmodellklasse(int& error, const ModuleInputs& in, const s
   const size_t n1 = static_cast<size_t>(subbasins) + 1;
   for (auto* v : {&meanTopographicIndex, &Q0, &meanDeficit, &QD, &QI, &QB, &QBB, &QBBin, &QV, &weightSum})
     v->assign(n1, 0.0);
-  glacierSubbasin.assign(n1, 0);
   runoffTable.reset(matrix(0, 1, 0, subbasins + 1));
   for (int r = 0; r <= 1; ++r)
     for (int c = 0; c <= subbasins + 1; ++c) runoffTable[r][c] = 0.0;
@@ -101,18 +100,7 @@ void bodenmodellklasse::BuildGridsAndState() {
   InitialiseDeficits();
 
   const int ice = FindGrid("ice_firn");
-  if (ice > 0) {
-    iceFirn = grids[ice].data;
-    const double nodata = geometry.nodata_value;
-    for (int r = 1; r <= geometry.nrows; ++r) {
-      int first, last;
-      ColumnRange(r, first, last);
-      for (int c = first; c <= last; ++c) {
-        const int i = SubbasinOf(r, c);
-        if (i > 0 && Valid(iceFirn, r, c, nodata)) glacierSubbasin[static_cast<size_t>(i)] = 1;
-      }
-    }
-  }
+  if (ice > 0) iceFirn = grids[ice].data;
   InitLakes("[lake_model]");
   if (readgrids != 0) ReadStorageFile();
 
@@ -566,8 +554,8 @@ void bodenmodellklasse::SetInputGrid(int interceptionBeforeSnow) {
   inputGridChosen = true;
 }
 
-void bodenmodellklasse::SetGlacierSubbasins(const std::vector<unsigned char>& filledBySnow) {
-  for (size_t i = 1; i < glacierSubbasin.size(); ++i) glacierSubbasin[i] = i < filledBySnow.size() && filledBySnow[i];
+void bodenmodellklasse::SetGlacierSubbasins(const std::vector<unsigned char>* filledBySnow) {
+  glacierFlags = filledBySnow;
 }
 
 SubbasinRunoff* bodenmodellklasse::GetSubbasinRunoff() { return flowControl == 1 ? subbasinRunoff : nullptr; }

@@ -171,7 +171,10 @@ void bodenmodellklasse::SumCells() {
         const size_t ii = static_cast<size_t>(i);
         const double w = CellWeight(r, c);
         const bool lake = (lakeCodes && lakeCodes[r][c] > nodata) || (iceFirn && iceFirn[r][c] > nodata);
-        const double values[4] = {lake ? 0.0 : saturationDeficit[r][c], lake ? 0.0 : interflowGrid[r][c],
+        // Below a lake or glacier cell the saturated zone exchanges nothing in the step: its
+        // part of the mean deficit stays (its grid value 0 is what the cell shows).
+        const double deficit = lake ? meanDeficit[ii] - topographicOffset[r][c] : saturationDeficit[r][c];
+        const double values[4] = {deficit, lake ? 0.0 : interflowGrid[r][c],
                                   lake ? 0.0 : cellSlowInflow[r][c], lake ? 0.0 : cellDrainage[r][c]};
         for (int k = 0; k < 4; ++k) {
           double* s3 = P + (ii * 4 + static_cast<size_t>(k)) * 3;
@@ -246,10 +249,6 @@ void bodenmodellklasse::StepSubbasins() {
     QD[ii] = soilcell::LinearStorage(QD[ii], inflow, std::exp(-timeInterval / p.kQD));
     QI[ii] = interflowSums[ii].Mean();
     QV[ii] = drainageSums[ii].Mean();
-    if (glacierSubbasin[ii]) {
-      QB[ii] = QBB[ii] = QBBin[ii] = meanDeficit[ii] = 0.0;
-      continue;
-    }
     QB[ii] = Q0[ii] * std::exp(-meanDeficit[ii] / p.m);
     if (method == 2) {
       QBBin[ii] = slowInflowSums[ii].Mean();
@@ -258,7 +257,11 @@ void bodenmodellklasse::StepSubbasins() {
       QBB[ii] = QBBin[ii] = 0.0;
     }
     meanDeficit[ii] = deficitSums[ii].Mean() + QB[ii] - QV[ii] + QBBin[ii];
-    runoffTable[0][i] = QD[ii] + QI[ii] + QB[ii] + QBB[ii];
+    // In a glacier sub-basin the record holds the glacier storages' outflow of this step
+    // already: the runoff of the cells the soil model steps (the glacier-free ones, weighted
+    // by their share of the sub-basin) adds to it.
+    const double soilRunoff = QD[ii] + QI[ii] + QB[ii] + QBB[ii];
+    runoffTable[0][i] = FilledBySnow(i) ? runoffTable[0][i] + soilRunoff : soilRunoff;
   }
 }
 
