@@ -142,6 +142,21 @@ TEST(EvapotranspirationConstruction, BadSectionsStopWithTheirCodes) {
       {"one transmissivity value", kABLine, "0.7", 1, 60, 1, 10, "two coefficients"},
       {"H 0 in daily PM", kHLine, "0", 1, 1440, 1, 10, "elevation scale H"},
       {"Hamon with two layers", -1, "", 2, 1440, 2, 44, "only possible\nfor unlayered"},
+      {"f not a number", kFvLine, "nan 0.1", 1, 60, 1, 10, "fraction for temperature amplitude"},
+      {"c0 not a number", kCLine, "nan 0.8 0 0", 1, 60, 1, 10, "four coefficients"},
+      {"transmissivity above 1", kABLine, "0.9 0.2", 1, 60, 1, 10, "A + |B| is 1.1; it must lie in 0 .. 1"},
+      {"negative PEC", kPecLine, "1 1 -0.5 1 1 1 1 1 1 1 1 1", 2, 1440, 1, 10,
+       "the Hamon coefficient (PEC) of month 3 is -0.5; it must be 0 or more"},
+      {"negative PEC unused by Penman/Monteith", kPecLine, "-1 -1 -1 -1 -1 -1 -1 -1 -1 -1 -1 -1", 1, 60, 1, 0, ""},
+      {"large PEC", kPecLine, "1 1 1 1 1 1 4 1 1 1 1 1", 2, 1440, 1, 0, "(PEC) of month 7 is 4, far above"},
+      {"negative open-water factor", kFvLine, "0.6 0.1\nHamonCorrectionOpenWater = -1", 2, 1440, 1, 10,
+       "HamonCorrectionOpenWater is -1"},
+      {"negative fh with Haude", kFhLine, "0.2 0.2 0.2 0.3 0.3 0.3 0.3 0.3 0.3 0.2 0.2 -0.1", 4, 1440, 1, 10,
+       "Haude factor (fh) of month 12 is -0.1"},
+      {"negative coast factor with Wendling", kFhLine + 1, "-1", 3, 1440, 1, 10, "coast factor fk (WENDLING) is -1"},
+      {"negative amplitude in daily PM", kMLine, "3 4 5 6 7 8 -8 7 6 5 4 3", 1, 1440, 1, 10,
+       "amplitude (M) of month 7 is -8"},
+      {"v moves the day's share out of 0..1", kFvLine, "0.9 0.2", 1, 1440, 1, 0, "annual variation v"},
   };
   for (const Case& c : cases) {
     EtBasin b(3, 4, c.layers);
@@ -588,6 +603,7 @@ TEST(EvapotranspirationReal, LakeSetUp) {
   } cases[] = {{"[lake_model]\n1\n1\n0.08\n0.001\n", false, 28},
                {"[lake_model]\n1\n3\n0.08\n0.001\n", true, 211},
                {"[lake_model]\n1\n1\n0.08\n0\n", true, 10},
+               {"[lake_model]\n1\n1\n1.08\n0.001\n", true, 10},  // an albedo above 1
                {"[lake_model]\n1\n1\n0.08\n", true, 17},
                {"[lake_model]\n0\n", true, 0}};
   for (const Case& c : cases) {

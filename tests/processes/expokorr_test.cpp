@@ -193,9 +193,17 @@ TEST(RadiationCorrection, SectionChecksAndMethods) {
     EXPECT_NE(t.log.console().find("runs as method 2"), std::string::npos);
     EXPECT_NE(t.basin.Position("corr_temperature"), 0);
   }
-  {  // No sub-step: refused.
+  {  // No sub-step: refused. A negative or large temperature scale: a warning.
     Terrain t(4, 4);
     EXPECT_EQ(t.Build(Section(1, 1, 0)), 10);
+    for (double scale : {-1.0, 12.0}) {
+      Terrain w(4, 4);
+      EXPECT_EQ(w.Build(Section(2, 1, 2, 60, scale)), 0);
+      EXPECT_NE(w.log.console().find("[radiation_correction] in " + w.dir.file("run.ctl") +
+                                     ": the scale of the temperature correction is"),
+                std::string::npos)
+          << w.log.console();
+    }
   }
   {  // A value missing: the control-file error.
     Terrain t(4, 4);

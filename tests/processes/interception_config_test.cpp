@@ -2,6 +2,7 @@
 // and every way a section or a basin can be refused.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 
 #include "grids/grid_reader.h"
@@ -144,6 +145,10 @@ TEST(InterceptionConfig, BadSectionsAndBasinsAreRefusedWithTheirCodes) {
       {"statistics code missing", [] { return std::string("[interception_model]\n1\n60\n1\nthr.asc\n3\nthr.stat\n"); },
        none, 17, "name outflow statistics file for "},
       {"negative water layer", [] { return InterceptionBasin::Section(1, -0.1); }, none, 17,
+       "maximum water layer thickness"},
+      {"thick water layer", [] { return InterceptionBasin::Section(1, 3.5); }, none, 0,
+       "maximum water layer thickness is 3.5, mm per unit of leaf area"},
+      {"water layer not a number", [] { return InterceptionBasin::Section(1, NAN); }, none, 17,
        "maximum water layer thickness"},
       {"canopy values missing", [] { return InterceptionBasin::Section(21) + "a.asc\n3\n"; }, none, 17,
        "sub-canopy stemperature statistics file"},

@@ -8,6 +8,7 @@
 
 #include "framework/build_info.h"
 #include "framework/logstream.h"
+#include "framework/value_checks.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
 #include "processes/evapotranspiration/et_kernels.h"
@@ -396,6 +397,12 @@ void verdunstungsmodellklasse::InitLakes(const std::string& lakeSection) {
            << " must be greater than 0 m, read " << z0OpenWater << "[end-entry]";
       throw 10;
     }
+    if (!(albedoOpenWater >= 0.0 && albedoOpenWater <= 1.0)) {
+      CloseControlFile();
+      RequireWithin(*this, lakeSection, "Albedo_OpenWater", albedoOpenWater, 0.0, 1.0, 10);
+    }
+    WarnIf(z0OpenWater > 0.1, *this, lakeSection, "z0_OpenWater", z0OpenWater,
+           "m: far above the roughness of open water (about 0.001 m)");
   }
   CloseControlFile();
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "framework/logstream.h"
+#include "framework/value_checks.h"
 #include "processes/evapotranspiration/etpetr.h"
 #include "processes/evapotranspiration/et_kernels.h"
 
@@ -52,6 +53,35 @@ void ReadFixed(modelobject& o, double* values, int count, const std::string& wha
     s << "FATAL: error reading " << what << " in the section [" << o.name << "] of " << o.controlFileName
       << ": " << count << " values expected on one line";
     Fail(o, s.str(), 10);
+  }
+}
+
+const char* const kSection = "[evapotranspiration]";
+
+// The values that only some methods use, checked where they are used: monthly factors and
+// amplitudes are never negative, and the day's share of the amplitude stays in 0..1.
+void CheckMethodValues(modelobject& o, const EtSection& s, double dtMinutes) {
+  const auto monthly = [&](const std::array<double, 14>& table, const std::string& what, double suspicious,
+                           const std::string& why) {
+    for (int m = 1; m <= 12; ++m) {
+      const std::string key = what + " of month " + std::to_string(m);
+      if (!(table[m] >= 0.0)) RefuseValue(o, kSection, key, table[m], "it must be 0 or more", 10);
+      WarnIf(table[m] > suspicious, o, kSection, key, table[m], why);
+    }
+  };
+  if (s.method == 2) {
+    monthly(s.pec, "the Hamon coefficient (PEC)", 3.0, "far above the usual 0.5 .. 1.5");
+    if (!(s.hamonOpenWater >= 0.0))
+      RefuseValue(o, kSection, "HamonCorrectionOpenWater", s.hamonOpenWater, "it must be 0 or more", 10);
+  }
+  if (s.method == 3 && !(s.fk >= 0.0))
+    RefuseValue(o, kSection, "the coast factor fk (WENDLING)", s.fk, "it must be 0 or more", 10);
+  if (s.method == 4) monthly(s.fh, "the Haude factor (fh)", 1.0, "far above the usual 0.2 .. 0.4 mm/hPa");
+  if (s.method == 1 && dtMinutes > 720.0) {
+    monthly(s.amplitude, "the day/night temperature amplitude (M)", 25.0, "K: far above what a day and night differ");
+    WarnIf(s.dayFraction - std::fabs(s.annualVariation) < 0.0 || s.dayFraction + std::fabs(s.annualVariation) > 1.0,
+           o, kSection, "the annual variation v of the day's share of the amplitude", s.annualVariation,
+           "so that the day's share leaves 0 .. 1 in part of the year");
   }
 }
 
@@ -177,7 +207,7 @@ void ReadEtSection(modelobject& o, EtSection& s, double dtMinutes) {
       << "(Hamon), 3 (Wendling) or 4 (Haude), read " << s.method;
     Fail(o, m.str(), 46);
   }
-  if (s.dayFraction < 0.0 || s.dayFraction > 1.0) {
+  if (!(s.dayFraction >= 0.0 && s.dayFraction <= 1.0)) {
     std::ostringstream m;
     m << "FATAL: \n---------------------------- error in control file --------------------\n\nThe splitting of the "
          "temperature amplitude between day and night\nhas to be done in a way that the fraction for the bright "
@@ -185,7 +215,7 @@ void ReadEtSection(modelobject& o, EtSection& s, double dtMinutes) {
       << s.dayFraction << "\n\n-----------------------------------------------------------------------\n";
     Fail(o, m.str(), 10);
   }
-  if (s.c[0] < 0.05) {
+  if (!(s.c[0] >= 0.05)) {
     std::ostringstream m;
     m << "FATAL: fraction of diffuse radiation is too small: " << s.c[0] << " (should be 0.05 ... 0.5)\n";
     Fail(o, m.str(), 10);
@@ -196,7 +226,7 @@ void ReadEtSection(modelobject& o, EtSection& s, double dtMinutes) {
     Fail(o, m.str(), 10);
   }
   const double sum = s.c[0] + s.c[1] + s.c[2] + s.c[3];
-  if (std::fabs(sum - 1.0) > 0.01) {
+  if (!(std::fabs(sum - 1.0) <= 0.01)) {
     std::ostringstream m;
     m << "FATAL: die Koeffizienten fuer die Modellierung der Globalstrahlung muessen in ihrer Summe 1 ergeben\n"
       << " derzeitige Summe: " << s.c[0] << " + " << s.c[1] << " + " << s.c[2] << " + " << s.c[3] << " = " << sum;
@@ -219,7 +249,7 @@ void ReadEtSection(modelobject& o, EtSection& s, double dtMinutes) {
          10);
   }
   if (s.method == 1 || s.method == 3) {
-    // The transmissivity A + B·cos(...) must stay positive all year.
+    // The transmissivity A + B·cos(...) must stay within 0..1 all year.
     if (!(s.transmissivityA - std::fabs(s.transmissivityB) > 0.0)) {
       std::ostringstream m;
       m << "FATAL: the atmospheric transmissivity A + B cos(...) of " << o.controlFileName
@@ -227,7 +257,10 @@ void ReadEtSection(modelobject& o, EtSection& s, double dtMinutes) {
         << " (A = " << s.transmissivityA << ", B = " << s.transmissivityB << ")";
       Fail(o, m.str(), 10);
     }
+    RequireWithin(o, kSection, "the highest atmospheric transmissivity of the year A + |B|",
+                  s.transmissivityA + std::fabs(s.transmissivityB), 0.0, 1.0, 10);
   }
+  CheckMethodValues(o, s, dtMinutes);
   if (s.method == 1 && dtMinutes > 720.0 && !(s.elevationScale > 0.0)) {
     std::ostringstream m;
     m << "FATAL: the elevation scale H of the day/night temperature amplitude in " << o.controlFileName

@@ -6,6 +6,7 @@
 
 #include "framework/build_info.h"
 #include "framework/logstream.h"
+#include "framework/value_checks.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
 #include "processes/interception/interzep.h"
@@ -155,6 +156,8 @@ void interzeptionsmodellklasse::ReadSection() {
          << controlFileName << " must be 0 or more, read " << maxWaterLayer << "[end-entry]";
     throw 17;
   }
+  WarnIf(maxWaterLayer > 2.0, *this, sectionHeader, "the interception storage maximum water layer thickness",
+         maxWaterLayer, "mm per unit of leaf area: far above the usual 0.1 .. 0.5");
   ReadControlValue(readInitialGrids, "readgrid parameter for ");
   canopySnowModel = method > 20;
   canopyEnergyBalance = method > 30;

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "framework/logstream.h"
+#include "framework/value_checks.h"
 #include "grids/grid_registry.h"
 #include "processes/radiation/radiation_kernels.h"
 
@@ -37,6 +38,9 @@ expokorrklasse::expokorrklasse(int& error, const ModuleInputs& in)
              << " must be 1 to 1440, read " << subSteps << "[end-entry]";
         throw 10;
       }
+      WarnIf(!(temperatureScale >= 0.0 && temperatureScale <= 10.0), *this, sectionHeader,
+             "the scale of the temperature correction", temperatureScale,
+             "K: outside the usual 0 .. 10 (a negative scale makes slopes facing the sun colder)");
       if (skipSteps < 1) skipSteps = 1;
       method = correctionMethod;
     }
