@@ -101,6 +101,10 @@ void schneemodellklasse::DynamicGlacierCell(int r, int c, snow::CellNotes& notes
   sg.total = sg.solid + sg.liquid;
   SetAlbedoBefore(r, c, s.total);
 
+  // Snow unloaded from the canopy falls on the part without glacier only: the interception
+  // module already gave the glacier part its share of the precipitation in "throughfall0".
+  // Both parts take the same input, so the cell takes (1 - g) of the unloaded snow.
+  const double sAdd = canopyUnload ? (1.0 - GlacierShareOfCell(r, c)) * canopyUnload[r][c] : 0.0;
   double taken = 0.0, takenG = 0.0, outflow, outflowG;
   if (glacierMethod == 13) {
     // The module's own snow method on both parts; the glacier part takes the snowfall and
@@ -112,7 +116,6 @@ void schneemodellklasse::DynamicGlacierCell(int r, int c, snow::CellNotes& notes
       sg.snowTemp = grid[kSnowTempOnGlacier][r][c];
       sg.surfTemp = grid[kSurfTempOnGlacier][r][c];
     }
-    const double sAdd = canopyUnload ? canopyUnload[r][c] : 0.0;
     const double result = SnowCalls(r, c, s, sAdd, false, notes);
     sg.snowfall = s.snowfall;
     sg.rainfall = s.rainfall;
@@ -131,7 +134,7 @@ void schneemodellklasse::DynamicGlacierCell(int r, int c, snow::CellNotes& notes
     outflowG = snow::Retain(CWH, sg.solid, sg.liquid);
   } else {
     const double share = snow::SnowShare(T, T0R, transzone, false);
-    s.snowfall = sg.snowfall = share * precipitation[r][c];
+    s.snowfall = sg.snowfall = share * precipitation[r][c] + sAdd;
     s.rainfall = sg.rainfall = (1.0 - share) * precipitation[r][c];
     outflow = glacier::DegreeDaySnow(p, T, R, s.snowfall, s.rainfall, s.solid, s.liquid, taken);
     outflowG = glacier::DegreeDaySnow(p, T, R, sg.snowfall, sg.rainfall, sg.solid, sg.liquid, takenG);

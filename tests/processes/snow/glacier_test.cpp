@@ -515,6 +515,56 @@ TEST(GlacierDynamic, CellWaterBalanceOfBothPartsEveryStep) {
   }
 }
 
+// With snow held in the canopy, the interception module hands the snow model "throughfall0",
+// in which the glacier part of a cell already has its share of the precipitation, and the
+// snow unloaded from the canopy of the part without glacier. A partly glaciated cell takes
+// that snow once: per cell, throughfall + (1 - g) x unloaded snow enter its two parts.
+TEST(GlacierDynamic, CanopySnowOfAPartlyGlaciatedCellCountsOnce) {
+  for (const char* method : {"11", "12", "13"}) {
+    SCOPED_TRACE(std::string("glacier method ") + method);
+    TempDir dir;
+    CapturedLog log;
+    DynamicBasin d;
+    d.b.Add("global_radiation", 100.0);
+    double** throughfall = d.b.Add("throughfall0", 0.0);
+    double** unload = d.b.Grid("Snow_canopy_unload_solid");
+    int error = 0;
+    auto m = d.Make(log.log(), dir.path(), DynamicIceFirn(method), error);
+    ASSERT_EQ(error, 0) << log.console();
+    m->inputsLinked = false;
+    m->SetSnowInterceptionFlag(1);
+    const char* names[] = {"snowstorage_solid", "snowstorage_liquid", "SolidSnowStorage_onGlacier",
+                           "LiquidSnowStorage_onGlacier"};
+    auto cellSnow = [&](int r, int c) {
+      const double g = std::min(1.0, d.fraction[r][c]);
+      return (1.0 - g) * (d.b.Grid(names[0])[r][c] + d.b.Grid(names[1])[r][c]) +
+             g * (d.b.Grid(names[2])[r][c] + d.b.Grid(names[3])[r][c]);
+    };
+    for (int step = 1; step <= 48; ++step) {
+      double before[4][5];
+      for (int r = 1; r <= 3; ++r)
+        for (int c = 1; c <= 4; ++c) {
+          d.b.Grid("temperature")[r][c] = step < 24 ? -4.0 : 1.0 + 0.1 * c;
+          throughfall[r][c] = 1.0 + 0.2 * r;
+          unload[r][c] = step % 2 == 0 ? 0.7 : 0.0;
+          before[r][c] = cellSnow(r, c);
+        }
+      m->Run(StepDate(step, 60));
+      m->PostRun(StepDate(step, 60));
+      for (int r = 1; r <= 3; ++r)
+        for (int c = 1; c <= 4; ++c) {
+          if (!d.b.Inside(r, c)) continue;
+          const double g = std::min(1.0, d.fraction[r][c]);
+          const double out = (1.0 - g) * d.b.Grid("snowcover_outflow")[r][c] + g * d.b.Grid("SnowMelt_onGlacier")[r][c];
+          const double input = throughfall[r][c] + (1.0 - g) * unload[r][c];
+          ASSERT_NEAR(cellSnow(r, c) - before[r][c] + out, input, 1e-12 * (1.0 + before[r][c]))
+              << "step " << step << " cell " << r << "," << c << " glacier part " << g;
+        }
+    }
+    m->DeleteModule();
+  }
+}
+
 // A glacier fraction that changes (as the annual update changes it) moves the snow of the
 // area that changes side: the snow of every cell stays what it was.
 TEST(GlacierDynamic, ChangedGlacierFractionKeepsTheSnowOfTheCell) {
