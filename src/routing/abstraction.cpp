@@ -165,8 +165,8 @@ void AL_class::SetRuleParameters(int target, int value, double area) {
   targetIndex = target;
   valueIndex = value;
   targetArea = area;
-  if (target > 0 && value > 0 &&
-      (mode == kAbstractInternRule || mode == kAbstractExternRule || mode == kAbstractReservoirRule))
+  // Only the discharge rules are capped by their target (see ComputeAbstraction).
+  if (target > 0 && value > 0 && (mode == kAbstractInternRule || mode == kAbstractExternRule))
     for (int r = 0; r < rules.Rules(); ++r)
       if (rules.targetCap[r] <= 0.0 && log_) {
         *log_ << "WARNING: abstraction " << number << ": rule " << r + 1
@@ -249,7 +249,7 @@ double AL_class::TimeStep(double x, const double* zoneStep, const StepDate& date
   return area > 0.0 ? DischargeToDepth(r, area, dt) : 0.0;
 }
 
-double AL_class::ComputeAbstraction(double x, const double* zoneStep, const StepDate& date) {
+double AL_class::ComputeAbstraction(double x, const StepDate& date) {
   date_ = date;
   if (date.month <= 0 || rules.Rules() == 0) return 0.0;
   const RuleChoice ch = ChooseRule(rules, DayOfYear(date.month, date.day));
@@ -261,7 +261,7 @@ double AL_class::ComputeAbstraction(double x, const double* zoneStep, const Step
   const int a = rules.startHour[ch.r], b = rules.stopHour[ch.r];
   const bool hour = a <= b ? (a <= date.hour && date.hour <= b) : (date.hour >= a || date.hour <= b);
   if (!day || !hour) return 0.0;
-  return std::max(0.0, Cap(RuleValue(x, ch), ch.r, zoneStep));
+  return std::max(0.0, RuleValue(x, ch));
 }
 
 void AL_class::ApplyRule(const double* zoneStep, double& result, double available, const StepDate& date) {

@@ -65,8 +65,10 @@ class AL_class {
   void ApplyRule(const double* zoneStep, double& result, double available, const StepDate& date);
   // Rule amount in mm per step for the discharge x (m3/s), modes 6 and 7.
   double TimeStep(double x, const double* zoneStep, const StepDate& date);
-  // Rule amount in m3/s for the reservoir volume x, mode 8, gated by weekday and hour.
-  double ComputeAbstraction(double x, const double* zoneStep, const StepDate& date);
+  // Rule amount in m3/s for the reservoir volume x, mode 8, gated by weekday and hour. The
+  // target's TargetCap would cap it by per-zone inflow records that routing does not keep:
+  // a reservoir's rule abstraction takes its rule amount whatever its target carries.
+  double ComputeAbstraction(double x, const StepDate& date);
 
   // Mode 9: the prescribed value of the current file row (m3/s); false when the row's
   // value is missing. The row's date must be the step's (FATAL 38 otherwise).
@@ -105,7 +107,6 @@ class AL_class {
   int targetIndex = -1, valueIndex = 0;
   double targetArea = 0.0;
   std::string outputFile, inputFile;
-  const double* zoneValues = nullptr;  // step values of the zones (mm), for the cap of mode 8
   std::vector<std::vector<double>> rows;  // buffered output rows
   size_t rowCapacity = 1;
 

@@ -35,7 +35,7 @@ void SP_class::Abstractions(std::vector<AL_class*>& abstractions, std::vector<do
   for (size_t k = 0; k < abstractions.size(); ++k) {
     AL_class* al = abstractions[k];
     if (!al || al->mode != kAbstractReservoirRule) continue;
-    double a = dTmin * al->ComputeAbstraction(reference, al->zoneValues, date);
+    double a = dTmin * al->ComputeAbstraction(reference, date);
     double file = 0.0;
     bool first = false;
     if (Prescribed(abstractions, static_cast<int>(k) + 1, date, file, first)) a = first ? dTmin * file : 0.0;

@@ -33,7 +33,6 @@ void routingclass::ComputeFlowArrays(double* stepArray, double** subRunoffArray,
   subRunoff = subRunoffArray;
   observedRow = observed;
   observedColumn = columns;
-  for (AL_class* a : abstractionList) a->zoneValues = step;
   for (ChannelTable& c : channels) {
     double value = step[c.sourceZone];
     double o = 0.0;

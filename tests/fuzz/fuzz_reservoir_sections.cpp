@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     al.ReadAbstractionRules(control);
     double result = 0.0;
     al.ApplyRule(nullptr, result, 3.0, StepDate{2024, 1, 1, 1, 0});
-    al.ComputeAbstraction(5.0, nullptr, StepDate{2024, 1, 1, 1, 0});
+    al.ComputeAbstraction(5.0, StepDate{2024, 1, 1, 1, 0});
   } catch (int) {
   }
   return 0;

@@ -147,10 +147,18 @@ TEST(Abstraction, RuleTablesCapsAndWindows) {
     double expected;
   } windows[] = {{1, 23, 10}, {1, 3, 10}, {1, 12, 0}, {6, 23, 0}, {5, 6, 10}};
   for (const auto& w : windows)
-    EXPECT_EQ(r->ComputeAbstraction(100, nullptr, StepDate{2024, 1, w.day, w.hour, 0}), w.expected) << w.day;
+    EXPECT_EQ(r->ComputeAbstraction(100, StepDate{2024, 1, w.day, w.hour, 0}), w.expected) << w.day;
+  // Its target does not cap it: connected to a target that carries 4 m³/s, without a
+  // TargetCap, it takes its rule amount, and no warning says otherwise.
+  AbstractionBench b8;
+  auto fromReservoir = b8.Make("= intern_with_rule_from_reservoir", 60.0,
+                               table + "WeekDays = 1234567\nstart_hour = 0\nstop_hour = 23\n");
+  fromReservoir->SetRuleParameters(1, 2, 9.0);
+  EXPECT_EQ(fromReservoir->ComputeAbstraction(100, d), 10.0);
+  EXPECT_EQ(b8.log.console().find("TargetCap"), std::string::npos);
   auto never = b.Make("= intern_with_rule_from_reservoir", 60.0, table);
-  EXPECT_EQ(never->ComputeAbstraction(100, nullptr, d), 0.0);  // no hours: never active
-  EXPECT_EQ(r->ComputeAbstraction(100, nullptr, StepDate{0, 0, 1, 23, 0}), 0.0);
+  EXPECT_EQ(never->ComputeAbstraction(100, d), 0.0);  // no hours: never active
+  EXPECT_EQ(r->ComputeAbstraction(100, StepDate{0, 0, 1, 23, 0}), 0.0);
   TextCursor none("[x]\n");
   EXPECT_EQ(Code([&] { r->ReadAbstractionRules(none); }), 34);
 }
