@@ -246,10 +246,6 @@ void abflussmodellklasse::CreateStatistics(const ModuleInputs& in) {
   statistics->WriteHeader(title, name, in.statisticsTable, in.statisticsSize);
 }
 
-void abflussmodellklasse::SetInputGridNames(int) {
-  // Lakes belong to the reservoirs, which this version does not route: no grid is needed.
-}
-
 void abflussmodellklasse::SetSubbasinRunoff(SubbasinRunoff* runoff) {
   if (flowControl == 0) return;
   if (runoff == nullptr && routing.routingOnly) {

@@ -49,7 +49,9 @@ class abflussmodellklasse : public teilmodellklasse {
   abflussmodellklasse(int& error, const ModuleInputs& in, const RoutingInputs& routing);
   ~abflussmodellklasse() override;
 
-  // Names and looks up the grids that routing reads.
+  // With lakes on: the grids the lakes read in every step (evaporation and interception
+  // evaporation of layer 0 and a water input are required, FATAL 33), handed to every
+  // reservoir; logs the number of lake cells.
   virtual void SetInputGridNames(int interceptionBeforeSnow);
   // When active: keeps the runoff per sub-basin; without it the run cannot route (43).
   virtual void SetSubbasinRunoff(SubbasinRunoff* runoff);
@@ -166,4 +168,9 @@ class abflussmodellklasse : public teilmodellklasse {
   void CopyInputToSubintervals();
   double Discharge(int zone, double depth) const;  // mm per step -> m³/s
   double** LakeGrid(const std::string& gridName) const;  // null when not registered
+  // "ponding_storage", else "ponding_storage_top" (FATAL 28 without either).
+  double** RequirePondingGrid() const;
+  // Lakes are modelled: routing is on, "[lake_model]" switches them on, not routing alone,
+  // and there is a "lake_codes" grid.
+  bool LakesOn() const;
 };

@@ -19,28 +19,30 @@ double** abflussmodellklasse::LakeGrid(const std::string& gridName) const {
   return p > 0 ? grids[p].data : nullptr;
 }
 
-LakeGrids abflussmodellklasse::FindLakeGrids() {
-  LakeGrids g;
-  if (lakeSwitch == 0 || routing.routingOnly || FindGrid("lake_codes") <= 0) return g;
-  g.lakeCodes = grids[RequireGrid("lake_codes")].data;
-  g.ponding = LakeGrid("ponding_storage");
-  if (!g.ponding) g.ponding = LakeGrid("ponding_storage_top");
-  if (!g.ponding)
+double** abflussmodellklasse::RequirePondingGrid() const {
+  double** ponding = LakeGrid("ponding_storage");
+  if (!ponding) ponding = LakeGrid("ponding_storage_top");
+  if (!ponding)
     Fail(log,
          "the lake grid \"lake_codes\" was found, but no water depth grid of the lake cells "
          "(\"ponding_storage\" or \"ponding_storage_top\"); lakes need both grids and \"max_ponding_storage\"",
          28);
+  return ponding;
+}
+
+bool abflussmodellklasse::LakesOn() const {
+  return flowControl != 0 && lakeSwitch != 0 && !routing.routingOnly && FindGrid("lake_codes") > 0;
+}
+
+LakeGrids abflussmodellklasse::FindLakeGrids() {
+  LakeGrids g;
+  if (!LakesOn()) return g;
+  // What the lakes' set-up needs; the grids of the step follow in SetInputGridNames.
+  g.lakeCodes = grids[RequireGrid("lake_codes")].data;
+  g.ponding = RequirePondingGrid();
   g.maxPonding = LakeGrid("max_ponding_storage");
   g.zones = LakeGrid("zonegrid_soilmodel");
   g.dem = LakeGrid("[elevation_model]");
-  g.evaporation = LakeGrid("real_transpiration0");
-  g.interceptionEvaporation = LakeGrid("interception_evaporation0");
-  g.snowEvaporation = LakeGrid("snow_evaporation");
-  g.qDown = LakeGrid("q_down");
-  g.baseflow = LakeGrid("baseflow");
-  waterInput = LakeGrid("throughfall0");
-  if (!waterInput) waterInput = LakeGrid("snowcover_outflow");
-  if (!waterInput) waterInput = LakeGrid("precipitation");
 
   // The precipitation on the lake cells, filled from the water input in every step.
   const int position = FirstFreeGridPosition();
@@ -54,6 +56,33 @@ LakeGrids abflussmodellklasse::FindLakeGrids() {
   lakeCodeGrid = g.lakeCodes;
   pondingGrid = g.ponding;
   return g;
+}
+
+void abflussmodellklasse::SetInputGridNames(int) {
+  // The flag (interception before the snow model) does not change the choice: a lake cell's
+  // water input is the first grid there is of the canopy's throughfall, the snow cover's
+  // outflow and the precipitation.
+  if (!LakesOn()) return;
+  double** codes = grids[RequireGrid("lake_codes")].data;
+  RequirePondingGrid();
+  LakeGrids g;
+  g.evaporation = grids[RequireGrid("real_transpiration0")].data;
+  g.interceptionEvaporation = grids[RequireGrid("interception_evaporation0")].data;
+  g.snowEvaporation = LakeGrid("snow_evaporation");
+  g.qDown = LakeGrid("q_downext");
+  g.baseflow = LakeGrid("baseflow");
+  waterInput = grids[RequireOneOf3Grids("throughfall0", "snowcover_outflow", "precipitation")].data;
+  for (routingclass* o : routingObjects)
+    for (auto& sp : o->reservoirs) sp->LinkLakeInputs(g);
+
+  // One instance runs the whole basin: all lake cells are its own.
+  const double nodata = geometry.nodata_value;
+  double** regions = LakeGrid("MPIRegions");
+  long cells = 0;
+  for (int r = 1; r <= geometry.nrows; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c)
+      cells += codes[r][c] > nodata && (!regions || regions[r][c] > nodata);
+  *log << "DEBUG: lakeCellsPerMPIRank[0] " << cells << "[end-entry]";
 }
 
 void abflussmodellklasse::BuildReservoirs(const std::vector<RoutingDescription>& list) {

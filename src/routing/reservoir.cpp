@@ -106,6 +106,15 @@ void SP_class::ReadAbstractionRules(TextCursor& controlFile) {
   connection = ReadHydraulicConnection(controlFile, number, c_.log);
 }
 
+void SP_class::LinkLakeInputs(const LakeGrids& inputs) {
+  LakeGrids& g = c_.grids;
+  g.evaporation = inputs.evaporation;
+  g.interceptionEvaporation = inputs.interceptionEvaporation;
+  g.snowEvaporation = inputs.snowEvaporation;
+  g.qDown = inputs.qDown;
+  g.baseflow = inputs.baseflow;
+}
+
 void SP_class::AttachRegistry(ReservoirRegistry* registry) {
   registry_ = registry;
   if (registry_) (*registry_)[number] = ReservoirLevels{&W, &dV.m3s, &A};

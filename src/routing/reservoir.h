@@ -94,6 +94,9 @@ class SP_class {
   void InitLake();
   // Reads "[abstraction_rule_reservoir_<number>]".
   void ReadAbstractionRules(TextCursor& controlFile);
+  // The grids of the step a lake reads: evaporation, interception and snow evaporation,
+  // and groundwater.
+  void LinkLakeInputs(const LakeGrids& inputs);
   void AttachRegistry(ReservoirRegistry* registry);
   void AttachIndex(std::map<int, int>* connected);
 

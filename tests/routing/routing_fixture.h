@@ -101,6 +101,7 @@ class RoutingBasin {
   // Builds and starts the module with the record's current runoff.
   std::unique_ptr<abflussmodellklasse> Start(const std::string& control, LogStream& log) {
     auto m = Build(control, log);
+    m->SetInputGridNames(0);
     m->SetSubbasinRunoff(&runoff);
     m->InitRouting();
     m->SetInitialDischarge(0.0);

@@ -3,6 +3,7 @@
 // and running averages in the storage file for a warm start.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <functional>
@@ -161,43 +162,62 @@ TEST(RoutingReservoir, StorageFileKeepsVolumeAndRunningAverages) {
   EXPECT_EQ(std::stod(volume), Reservoir(*warm).state[0]);
 }
 
+// Sub-basin 3 with lake 7 of four cells (2,2) (2,3) (3,2) (3,3) at 100..103 m, all topped
+// at 105 m, water at 103 m, and the grids of the other modules that a lake reads; the grids
+// named in `without` are not registered.
+struct LakeBasin {
+  RoutingBasin b;
+  std::vector<MatrixOwner> owned;
+  int position = 0;
+  double **codes = nullptr, **pond = nullptr, **input = nullptr, **transpiration = nullptr,
+         **interception = nullptr;
+  static bool LakeCell(int r, int c) { return (r == 2 || r == 3) && (c == 2 || c == 3); }
+  static double Dem(int r, int c) { return 100.0 + (r - 2) * 2 + (c - 2); }
+
+  explicit LakeBasin(const std::vector<std::string>& without = {}) {
+    auto add = [&](const std::string& name, const std::function<double(int, int)>& f) -> double** {
+      if (std::find(without.begin(), without.end(), name) != without.end()) return nullptr;
+      owned.emplace_back(b.geometry.nrows, b.geometry.ncols);
+      double** m = owned.back().get();
+      for (int r = 1; r <= b.geometry.nrows; ++r)
+        for (int c = 0; c <= b.geometry.ncols; ++c) m[r][c] = c >= 1 ? f(r, c) : -9999.0;
+      ++position;
+      b.registry[position].data = m;
+      b.registry[position].internalName = name;
+      b.registry[position].registered = true;
+      return m;
+    };
+    codes = add("lake_codes", [&](int r, int c) { return LakeCell(r, c) ? 7.0 : -9999.0; });
+    add("zonegrid_soilmodel", [](int, int) { return 3.0; });
+    add("[elevation_model]", [&](int r, int c) { return LakeCell(r, c) ? Dem(r, c) : 120.0; });
+    add("max_ponding_storage", [&](int r, int c) { return LakeCell(r, c) ? (105.0 - Dem(r, c)) * 1000 : 0.0; });
+    pond = add("ponding_storage_top",
+               [&](int r, int c) { return LakeCell(r, c) ? std::max(0.0, 103.0 - Dem(r, c)) * 1000 : 0.0; });
+    input = add("precipitation", [](int, int) { return 2.0; });
+    transpiration = add("real_transpiration0", [](int, int) { return 0.0; });
+    interception = add("interception_evaporation0", [](int, int) { return 0.0; });
+    b.SetRunoff(0.5, 0.5, 0.5);
+  }
+  std::string LakeControl(bool lakesOn = true) {
+    std::string control = Control(b);
+    const std::string lakesOff = "[lake_model]\n0\n";
+    if (lakesOn) control.replace(control.find(lakesOff), lakesOff.size(), "[lake_model]\n1\n60\n1\n2\n0  # readgrids\n");
+    return control;
+  }
+};
+
 // A lake of four cells at the outlet of sub-basin 3: its level-volume table comes from the
 // elevation model, its water depths go to the ponding grid that evapotranspiration draws
 // on, the water input of its cells falls on it, and its volume closes step by step.
 TEST(RoutingReservoir, LakeCellsCarryTheLevelAndGatherTheirWater) {
   CapturedLog log;
-  RoutingBasin b;
-  const int rows = b.geometry.nrows, cols = b.geometry.ncols;
-  std::vector<MatrixOwner> owned;
-  int position = 0;
-  auto add = [&](const std::string& name, const std::function<double(int, int)>& f) {
-    owned.emplace_back(rows, cols);
-    double** m = owned.back().get();
-    for (int r = 1; r <= rows; ++r)
-      for (int c = 0; c <= cols; ++c) m[r][c] = c >= 1 ? f(r, c) : -9999.0;
-    ++position;
-    b.registry[position].data = m;
-    b.registry[position].internalName = name;
-    b.registry[position].registered = true;
-    return m;
-  };
-  // Lake cells (2,2) (2,3) (3,2) (3,3) at 100..103 m, all topped at 105 m; water at 103 m.
-  auto lakeCell = [](int r, int c) { return (r == 2 || r == 3) && (c == 2 || c == 3); };
-  auto dem = [](int r, int c) { return 100.0 + (r - 2) * 2 + (c - 2); };
-  double** codes = add("lake_codes", [&](int r, int c) { return lakeCell(r, c) ? 7.0 : -9999.0; });
-  add("zonegrid_soilmodel", [](int, int) { return 3.0; });
-  add("[elevation_model]", [&](int r, int c) { return lakeCell(r, c) ? dem(r, c) : 120.0; });
-  add("max_ponding_storage", [&](int r, int c) { return lakeCell(r, c) ? (105.0 - dem(r, c)) * 1000 : 0.0; });
-  double** pond = add("ponding_storage_top",
-                      [&](int r, int c) { return lakeCell(r, c) ? std::max(0.0, 103.0 - dem(r, c)) * 1000 : 0.0; });
-  double** input = add("precipitation", [](int, int) { return 2.0; });
-  double** transpiration = add("real_transpiration0", [](int, int) { return 0.0; });
-  double** interception = add("interception_evaporation0", [](int, int) { return 0.0; });
-  std::string control = Control(b);
-  const std::string lakesOff = "[lake_model]\n0\n";
-  control.replace(control.find(lakesOff), lakesOff.size(), "[lake_model]\n1\n60\n1\n2\n0  # readgrids\n");
-  b.SetRunoff(0.5, 0.5, 0.5);
-  auto m = b.Start(control, log.log());
+  LakeBasin lb;
+  RoutingBasin& b = lb.b;
+  double **codes = lb.codes, **pond = lb.pond, **input = lb.input, **transpiration = lb.transpiration,
+         **interception = lb.interception;
+  auto dem = LakeBasin::Dem;
+  auto m = b.Start(lb.LakeControl(), log.log());
+  EXPECT_NE(log.console().find("lakeCellsPerMPIRank[0] 4\n"), std::string::npos);
   SP_class& sp = Reservoir(*m);
   ASSERT_TRUE(sp.lake) << log.console();
   EXPECT_DOUBLE_EQ(sp.levels.front(), 105.0);
@@ -278,4 +298,27 @@ TEST(RoutingReservoir, ConnectedReservoirBypassesTheChannelBelow) {
   }
   // The levels have met: the exchange goes back and forth around a common level.
   EXPECT_LT(std::fabs(upper.W - lower.W), 0.1);
+}
+
+// With lakes on, a lake needs the evaporation and interception evaporation of layer 0 and a
+// water input from the other modules; without them the run stops (33) naming the grid.
+// Lakes switched off look up nothing.
+TEST(RoutingReservoir, LakesRequireTheGridsOfTheOtherModules) {
+  const struct {
+    std::vector<std::string> without;
+    bool lakesOn;
+    int code;
+    const char* message;
+  } cases[] = {
+      {{"real_transpiration0"}, true, 33, "real_transpiration0 not found in memory"},
+      {{"interception_evaporation0"}, true, 33, "interception_evaporation0 not found in memory"},
+      {{"precipitation"}, true, 33, "throughfall0, snowcover_outflow or precipitation"},
+      {{"real_transpiration0", "interception_evaporation0", "precipitation"}, false, 0, ""},
+  };
+  for (const auto& c : cases) {
+    CapturedLog log;
+    LakeBasin lb(c.without);
+    EXPECT_EQ(ThrownCode([&] { lb.b.Start(lb.LakeControl(c.lakesOn), log.log()); }), c.code) << c.message;
+    EXPECT_NE(log.console().find(c.message), std::string::npos) << log.console();
+  }
 }
