@@ -8,6 +8,7 @@
 #include "framework/build_info.h"
 #include "framework/logstream.h"
 #include "framework/option_text.h"
+#include "framework/run_files.h"
 #include "grids/grid_registry.h"
 
 const char* const kAssimilationRule = "-----------------------------------------------------------------------\n";
@@ -173,6 +174,7 @@ void data_assimilation_entity::Fail(const std::string& message, int code) const 
 }
 
 bool data_assimilation_entity::OpenList() {
+  RunFiles::Current().Read("[data_assimilation] list file of a " + type + " rule", listFileName);
   if (!listFile.LoadFile(listFileName)) return false;
   startTime = CalendarSeconds(start.year, start.month, start.day, start.hour);
   return true;

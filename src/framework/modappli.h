@@ -119,6 +119,9 @@ class ModellApplication : public memory_handling {
 
  private:
   void BuildModules();
+  // Declares the files the modules did not declare themselves and checks every file the run
+  // writes against every file it reads (framework/run_files.h).
+  void SealRunFiles();
   void ReleaseModules();
   void ShowCtrlCMenu();
   int ReadMenuAnswer();

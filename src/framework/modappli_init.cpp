@@ -10,6 +10,8 @@
 #include "framework/logstream.h"
 #include "framework/modappli.h"
 #include "framework/point_output.h"
+#include "framework/run_files.h"
+#include "grids/grid_path.h"
 #include "grids/grid_registry.h"
 #include "init/tracer_ini.h"
 #include "meteo/meteoint.h"
@@ -57,7 +59,8 @@ ModellApplication::ModellApplication(LogStream* logStream, int argc, char** argv
     init(argc, argv, position);
   } catch (...) {
     // A failed construction runs no destructor: give back what was built (without any
-    // end-of-run output) before the code travels on.
+    // end-of-run output) before the code travels on. The files it began are removed.
+    RunFiles::Current().Abandon();
     ReleaseModules();
     throw;
   }
@@ -141,7 +144,11 @@ void ModellApplication::init(int argc, char** argv, int position) {
       throw 1;
     }
     statisticsTable.assign(kStatisticsTableSize + 1, StatisticsTableEntry());
+    // Every reader and writer declares its files while the run is built; nothing is written
+    // over a file until the check at the end of the build has found no clash.
+    RunFiles::Current().Begin();
     BuildModules();
+    SealRunFiles();
     initComplete = 1;
   } catch (int code) {
     *log << "FATAL: exceptions in ModellApplication::init() caught!" << "[end-entry]";
@@ -307,4 +314,19 @@ void ModellApplication::BuildModules() {
   Check(error, m.assimilation);
   // Every grid a coupled run exchanges must be a grid of the run.
   if (m.defaults->IsCoupled()) m.defaults->ResolveExternalGrids();
+}
+
+void ModellApplication::SealRunFiles() {
+  RunFiles& files = RunFiles::Current();
+  files.Read("the control file", controlFileName);
+  files.Read("the control file", workingControlFileName);
+  if (modules.defaults) modules.defaults->DeclareRunFiles();
+  DeclareRegisteredGridFiles(registry ? registry->Records() : nullptr);
+  // The storage file is written once at the end of the run, through "<name>.tmp": it may
+  // replace the file the run started from.
+  if (modules.soil)
+    if (const char* name = modules.soil->GetStorageFileName())
+      files.Write("the storage file of [soil_model]", MakePath(runValues.defaultOutputDirectory, name),
+                  RunFiles::When::EndOnly, &storage);
+  files.Seal(log);
 }

@@ -6,6 +6,7 @@
 
 #include "framework/ctrl_c.h"
 #include "framework/logstream.h"
+#include "framework/run_files.h"
 #include "framework/option_text.h"
 #include "framework/point_output.h"
 #include "grids/grid_registry.h"
@@ -191,7 +192,7 @@ SpecialOutputFile::SpecialOutputFile(const SpecialOutputContext& ctx, const std:
   for (const SpecialOutputEntity& e : entities) text += e.CoordinateTitles();
   text += "\n";
   IgnoreCtrlC();
-  std::FILE* f = std::fopen(fileName.c_str(), "wt");
+  std::FILE* f = std::fopen(RunFiles::Current().Create("[special_output] " + name, fileName).c_str(), "wt");
   bool ok = f != nullptr;
   if (f) {
     ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();

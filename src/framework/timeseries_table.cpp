@@ -1,4 +1,5 @@
 #include "framework/timeseries_table.h"
+#include "framework/run_files.h"
 
 #include <fstream>
 
@@ -126,6 +127,7 @@ bool ParseTitleLine(const std::string& line, bool& minute) {
 }  // namespace
 
 TimeSeriesTable::TimeSeriesTable(const std::string& fileName, int option, int64_t blockSizeBytes) {
+  RunFiles::Current().Read("the time series " + fileName, fileName, RunFiles::When::Run, nullptr, true);
   ParseHeader(fileName, option, blockSizeBytes);
 }
 

@@ -8,6 +8,7 @@
 
 #include "framework/ctrl_c.h"
 #include "framework/logstream.h"
+#include "framework/run_files.h"
 
 namespace {
 // Rows of the buffer of a writer without zone columns (the total only).
@@ -128,7 +129,19 @@ int zonalstatistic::ColumnsForMode() const {
 }
 
 void zonalstatistic::OpenFile(const char* openMode) {
-  file = std::fopen(fileName.c_str(), openMode);
+  // The file is created once, with its header; while the run is built under a staged name.
+  const bool creating = openMode && openMode[0] == 'w';
+  std::string path = fileName;
+  if (creating) {
+    // The title is "<what>_submodel:<module>".
+    const size_t cut = title.find("_submodel:");
+    const std::string what = title.substr(0, cut);
+    const std::string module = cut == std::string::npos ? std::string() : title.substr(cut + 10);
+    path = RunFiles::Current().Create("the statistics file " + fileName + " of " + what +
+                                          (module.empty() || module[0] == '(' ? "" : " in [" + module + "]"),
+                                      fileName);
+  }
+  file = std::fopen(path.c_str(), openMode);
   if (file == nullptr) {
     const int e = errno;
     const bool writing = openMode && openMode[0] != 'r';

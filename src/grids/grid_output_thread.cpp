@@ -55,7 +55,7 @@ GridWriteResult WriteBinary(const GridFileJob& job, const CellBuffer<T>& cells, 
 
 GridWriteResult WriteGridFile(const GridFileJob& job) {
   const bool ascii = job.format == GridFileJob::Format::Ascii;
-  grid_io::PendingFile f(job.path, ascii ? "w" : "wb");
+  grid_io::PendingFile f(job.writeTo.empty() ? job.path : job.writeTo, ascii ? "w" : "wb");
   if (!f) {
     const int e = errno;
     return Failed(26, "FATAL: error creating " + job.path +

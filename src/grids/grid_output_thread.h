@@ -50,6 +50,7 @@ using CellBuffer = std::vector<T, UnfilledAllocator<T>>;
 struct GridFileJob {
   enum class Format { Ascii, Float, Double };
   std::string path;
+  std::string writeTo;  // the name the file is written under when not its path (a staged file); messages name the path
   Format format = Format::Float;
   GridGeometry geometry;
   std::array<double, 12> header{};  // binary files: geometry and statistics

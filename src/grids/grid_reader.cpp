@@ -19,6 +19,7 @@
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
+#include "framework/run_files.h"
 #include "framework/text_helpers.h"
 #include "grids/gif_reader.h"
 #include "grids/grid_io_internal.h"
@@ -460,4 +461,6 @@ void modelobject::ReadGrid(const std::string& fileName, double**& grid, int fill
     // Every no-data value of the file is the model's by now (mapped or resampled).
     FillHoles(*this, target, path, g.nodata_value, fillCode, announce, report, defaultValue);
   if (allocate) grid = allocated.release();
+  // A grid read while the run is built is read at its start; the registry names it later.
+  RunFiles::Current().Read("[" + name + "] grid " + fileName, path, RunFiles::When::StartOnly, grid, true);
 }

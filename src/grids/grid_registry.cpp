@@ -119,6 +119,9 @@ void modelobject::RegisterGrid(int position, const std::string& fileName, double
   r.thousands = d.thousands;
   r.firstRow = firstRow;
   r.lastRow = lastRow;
+  r.section = name;
+  r.outputDirectory = output.outputDirectory;
+  r.netcdf = output.writeNetcdfGrids;
   r.periodStarted = 0;
   r.accumulatedSteps = 0.0;
   r.registered = true;

@@ -49,6 +49,12 @@ struct GridRecord {
   std::string firstFileName;  // the file name of the first registration at this position
   bool firstFileNameOwned = false;
 
+  // Who writes the grid: the section of the registering module (messages name the grid as
+  // "[section] internal name"), its output folder and whether it writes netCDF files.
+  std::string section;
+  std::string outputDirectory;
+  bool netcdf = false;
+
   int firstRow = 0, lastRow = 0;  // row range of the period grids
 
   // True from registration until the record is freed; a free record ends every search.
@@ -84,3 +90,14 @@ struct WriteCodeDigits {
   int h1 = 0, h2 = 0;
 };
 WriteCodeDigits SplitWriteCode(int writeCode);
+
+// The control-file entry of a registered grid: "[section] internal name", or the internal
+// name itself when it is a section ("[zone_grid]").
+std::string GridEntry(const GridRecord& record);
+// The write code that the record's digits stand for.
+int RecordWriteCode(const GridRecord& record);
+
+// Declares to the files of the run (framework/run_files.h) the names under which every
+// registered grid with a write code will be written (dated and period names as patterns),
+// and names the grids that the grid reader read for the registry entries holding them.
+void DeclareRegisteredGridFiles(const GridRecord* records);

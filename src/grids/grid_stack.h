@@ -15,6 +15,8 @@ constexpr int64_t kMaxStackLevels = 100000;
 // YYYYMMDD.HHH; a repeat above 0 adds "_" and the repeat with at least three digits.
 std::string DatedStackName(const std::string& fileName, int64_t year, int64_t month, int64_t day, int64_t hour,
                            int64_t repeat);
+// The same name with its date digits standing for any digit (framework/run_files.h).
+std::string DatedStackPattern(const std::string& fileName, bool repeated);
 
 // Kinds of stack files, recognised by their first bytes.
 enum class StackFileKind { Ascii, BinaryDouble, BinarySingle, Netcdf, Unknown };

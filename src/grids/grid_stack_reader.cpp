@@ -10,6 +10,7 @@
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
+#include "framework/run_files.h"
 #include "framework/text_helpers.h"
 #include "grids/grid_io_internal.h"
 #include "grids/grid_path.h"
@@ -215,5 +216,6 @@ int modelobject::ReadStack(const std::string& fileName, double***& stack, int /*
     stack = nullptr;
     Fail(*this, "FATAL: error closing stack (3) " + path, 23);
   }
+  RunFiles::Current().Read("[" + name + "] stack " + fileName, path, RunFiles::When::StartOnly, stack, true);
   return n;
 }

@@ -1,5 +1,7 @@
 // Writing grid stacks: ASCII and binary stack files, netCDF stacks (one record per level),
 // and the registry-driven output of stacks under fixed or dated names.
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <cmath>
@@ -10,6 +12,7 @@
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
+#include "framework/run_files.h"
 #include "grids/grid_io_internal.h"
 #include "grids/grid_path.h"
 #include "grids/grid_registry.h"
@@ -134,18 +137,34 @@ std::string DatedStackName(const std::string& fileName, int64_t year, int64_t mo
   return name;
 }
 
+std::string DatedStackPattern(const std::string& fileName, bool repeated) {
+  std::string name = DatedStackName(fileName, 1111, 11, 11, 11, repeated ? 1 : 0);
+  // The characters kept from the base name keep their digits; every digit behind them is the date's.
+  const size_t slash = fileName.find_last_of('/');
+  const size_t dir = slash == std::string::npos ? 0 : slash + 1;
+  const size_t dot = fileName.find('.', dir);
+  const size_t kept = dir + std::min<size_t>(4, (dot == std::string::npos ? fileName.size() : dot) - dir);
+  for (size_t i = kept; i < name.size(); ++i)
+    if (std::isdigit(static_cast<unsigned char>(name[i]))) name[i] = RunFiles::kAnyDigit;
+  return name;
+}
+
 void modelobject::WriteStack(const std::string& fileName, double*** stack, int levels, bool ascii, bool asDouble,
                              bool netcdf) {
   grid_io::SigintGuard guard;
-  const std::string path = MakePath(output.outputDirectory, fileName);
+  std::string path = MakePath(output.outputDirectory, fileName);
   if (levels < 0 || levels > kMaxStackLevels) {
     if (log) *log << "FATAL: error opening " << path << ": a stack of " << levels << " levels" << "[end-entry]";
     throw 26;
   }
+  const std::string entry = "[" + name + "] stack " + fileName;
   if (netcdf) {
+    RunFiles::Current().Write(entry, AddNcExtension(path));
     WriteNetcdfStack(*this, path, stack, levels, asDouble);
     return;
   }
+  // A stack written while the run is built waits under a staged name for the check of the run's files.
+  path = RunFiles::Current().Create(entry, path);
   binaryHeader = {static_cast<double>(geometry.ncols), static_cast<double>(geometry.nrows), geometry.xllcorner,
                   geometry.yllcorner, geometry.cellsize, geometry.nodata_value, 0, 0, 0, 0, 0,
                   static_cast<double>(levels)};

@@ -10,6 +10,7 @@
 
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
+#include "framework/run_files.h"
 #include "grids/grid_io_internal.h"
 #include "grids/grid_output_thread.h"
 #include "grids/grid_path.h"
@@ -151,14 +152,22 @@ void WriteOneGrid(modelobject& o, const std::string& fileName, double** grid, bo
     if (o.log) *o.log << "FATAL: cannot write grid " << path << ": no grid given" << "[end-entry]";
     throw 18;
   }
+  RunFiles& files = RunFiles::Current();
+  const std::string entry = files.Building() ? "[" + o.name + "] grid " + fileName : std::string();
   if (netcdf) {
+    files.Write(entry, AddNcExtension(path));
     HandToNetcdf(o, path, grid, asDouble, date);
     return;
   }
+
   if (doubleVariant) BlankInactiveCells(o, grid);
   const GridFileJob::Format format =
       ascii ? GridFileJob::Format::Ascii : asDouble ? GridFileJob::Format::Double : GridFileJob::Format::Float;
   GridFileJob job = MakeJob(o, path, grid, format, doubleVariant);
+  // A grid written while the run is built (a derived grid) waits under a staged name until
+  // the run's files are checked.
+  const std::string staged = files.Create(entry, path, grid, true);
+  if (staged != path) job.writeTo = staged;
   // During the time loop the writer thread writes the file; a failure ends the run at the
   // next step (GridOutputThread::RaiseFailure).
   if (GridOutputThread* writer = GridOutputThread::Active()) {

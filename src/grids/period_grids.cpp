@@ -3,11 +3,13 @@
 // their time has come, under names derived from the registered file names.
 #include "grids/period_grids.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
+#include "framework/run_files.h"
 #include "framework/text_helpers.h"
 #include "grids/grid_io_internal.h"
 #include "grids/grid_registry.h"
@@ -275,4 +277,41 @@ void modelobject::WriteGrids(int position, int onlyThisInstance, bool noPeriodOu
       });
     }
   }
+}
+
+namespace {
+
+// A name made for a sample date with every digit behind its first `kept` characters turned
+// into an any-digit place: the stem keeps its own digits, the date part matches every date.
+std::string DigitsFreeAfter(const std::string& name, size_t kept) {
+  std::string pattern = name;
+  for (size_t i = kept; i < pattern.size(); ++i)
+    if (std::isdigit(static_cast<unsigned char>(pattern[i]))) pattern[i] = RunFiles::kAnyDigit;
+  return pattern;
+}
+
+size_t StemEnd(const std::string& source) {
+  const PeriodNameParts p = SplitPeriodName(source);
+  return p.directory.size() + p.stem.size();
+}
+
+ModelDate SampleDate() {
+  ModelDate d;
+  d.year = 1111;
+  d.month = d.day = d.hour = d.minute = 11;
+  return d;
+}
+
+}  // namespace
+
+std::string DatedGridPattern(const std::string& source, bool repeated) {
+  return DigitsFreeAfter(DatedGridName(source, SampleDate(), repeated ? 1 : 0, false), StemEnd(source));
+}
+
+std::string PeriodSumPattern(const std::string& source, int tensDigit) {
+  return DigitsFreeAfter(PeriodSumName(source, tensDigit, SampleDate()), StemEnd(source));
+}
+
+std::string VegetationPeriodPattern(const std::string& source, int thousandsDigit) {
+  return DigitsFreeAfter(VegetationPeriodName(source, thousandsDigit, SampleDate().year), StemEnd(source));
 }

@@ -36,3 +36,9 @@ struct PeriodClock {
   bool endOfRun = false;
 };
 PeriodClock PeriodClockAt(const ModelDate& date, double timeStepHours, int64_t endDateKey);
+
+// The names above as patterns of the files of the run (framework/run_files.h): the date
+// digits behind the stem stand for any digit, so that one pattern covers every date.
+std::string DatedGridPattern(const std::string& source, bool repeated);
+std::string PeriodSumPattern(const std::string& source, int tensDigit);
+std::string VegetationPeriodPattern(const std::string& source, int thousandsDigit);

@@ -449,6 +449,11 @@ class defaultini : public modelobject {
   // external coupling
   CouplingSettings coupling;
 
+  // Declares the files of the start-up's grids that the registry does not tell: the dated
+  // names of periodic grids, the phenology's state stack and the grids of the coupling
+  // (framework/run_files.h); names the sections of the standard and variable grids.
+  void DeclareRunFiles();
+
  private:
   void RunStep(int step);
   void ReadBasinGrids();
@@ -457,8 +462,6 @@ class defaultini : public modelobject {
   void WritePhenologyState();
   // A standard or variable grid is written under its output name ("outname").
   void UseOutputName(int position);
-  // Stops the run when a grid that is written would land on a file that the run reads.
-  void CheckOutputsAgainstInputs() const;
 
   bool initialised_ = false;
   std::vector<MatrixOwner> ownedGrids_;

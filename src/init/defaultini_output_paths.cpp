@@ -1,33 +1,12 @@
-// Where the standard and variable grids are written, and the guard that no written grid
-// replaces a file the run reads.
-#include <filesystem>
+// Where the standard and variable grids are written, and the files of the start-up that the
+// check of the run's files (framework/run_files.h) learns from here.
+#include <cctype>
 #include <string>
-#include <vector>
 
-#include "framework/logstream.h"
+#include "framework/run_files.h"
 #include "grids/grid_path.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
-
-namespace {
-
-// One path that the run reads or writes, with the control-file key that names it.
-struct NamedPath {
-  std::string key;
-  std::string path;     // as the run opens it (joined with its directory)
-  std::string compare;  // absolute and normalised, for comparing
-};
-
-NamedPath Named(const std::string& key, const std::string& directory, const std::string& fileName) {
-  NamedPath n{key, MakePath(directory, fileName), std::string()};
-  std::error_code error;
-  std::filesystem::path p = std::filesystem::absolute(n.path, error);
-  if (!error) p = std::filesystem::weakly_canonical(p, error);
-  n.compare = error ? n.path : p.lexically_normal().string();
-  return n;
-}
-
-}  // namespace
 
 void defaultini::UseOutputName(int position) {
   if (!grids || position < 1 || position > kMaxGridPosition || position >= static_cast<int>(standardGrids.size()))
@@ -40,40 +19,37 @@ void defaultini::UseOutputName(int position) {
     if (!periodName->empty()) *periodName = out;
 }
 
-void defaultini::CheckOutputsAgainstInputs() const {
+std::string DatedInputPattern(const std::string& base) {
+  ModelDate sample;
+  sample.year = 1111;
+  sample.month = sample.day = sample.hour = sample.minute = 11;
+  std::string pattern = DatedInputFileName(base, sample);
+  for (size_t i = base.size(); i < pattern.size(); ++i)
+    if (std::isdigit(static_cast<unsigned char>(pattern[i]))) pattern[i] = RunFiles::kAnyDigit;
+  return pattern;
+}
+
+void defaultini::DeclareRunFiles() {
   const int last = std::min(standardGridCount + 2, static_cast<int>(standardGrids.size()) - 1);
   const int firstVariable = firstVariableGridPosition > 0 ? firstVariableGridPosition : last + 1;
-  auto keyOf = [&](int p) {
-    if (p == 1 || p == 2) return standardGrids[static_cast<size_t>(p)].internalName;
-    const char* section = p >= firstVariable ? "[variable_grids] " : "[standard_grids] ";
-    return section + standardGrids[static_cast<size_t>(p)].internalName;
-  };
-  auto isRead = [&](int p) {
-    if (p <= 2) return true;
-    if (p >= firstVariable) {
-      const size_t i = static_cast<size_t>(p - firstVariable + 1);
-      return i < variableGridReadFlags.size() && variableGridReadFlags[i] == 1;
-    }
-    return standardGrids[static_cast<size_t>(p)].readCode >= 1;
-  };
-
-  std::vector<NamedPath> reads, writes;
+  RunFiles& files = RunFiles::Current();
   for (int p = 1; p <= last; ++p) {
     const StandardGridSpec& s = standardGrids[static_cast<size_t>(p)];
-    if (s.fileName.empty()) continue;
-    if (isRead(p)) reads.push_back(Named(keyOf(p), output.inputDirectory, s.fileName));
-    if (p >= 2 && s.writeCode != 0)
-      writes.push_back(Named(keyOf(p) + " (writecode " + std::to_string(s.writeCode) + ")", output.outputDirectory,
-                             s.outName.empty() ? s.fileName : s.outName));
+    if (grids && grids[p].registered) grids[p].section = p >= firstVariable ? "variable_grids" : "standard_grids";
+    // A periodic grid is read again during the run from dated files.
+    if (s.periodBlocks > 0)
+      files.Read("[standard_grids] " + s.internalName + " (periodicity)",
+                 DatedInputPattern(MakePath(output.inputDirectory, s.fileName)));
   }
-  for (const NamedPath& w : writes)
-    for (const NamedPath& r : reads) {
-      if (w.compare != r.compare) continue;
-      if (log)
-        *log << "FATAL: " << w.key << " would be written to " << w.path << ", the file read for " << r.key
-             << ": the run never writes over its input. Give the grid an outname or set DefaultOutputDirectory "
-                "in [output_interval]."
-             << "[end-entry]";
-      throw 26;
-    }
+  const LanduseParameterGrids& g = landuseGrids;
+  if (grids && g.movingStack && g.movingAveragePosition >= 1 && g.movingAveragePosition <= kMaxGridPosition &&
+      !grids[g.movingAveragePosition].fileName.empty())
+    files.Write("the phenology's state stack", MakePath(output.outputDirectory,
+                                                        grids[g.movingAveragePosition].fileName + "_End"));
+  for (const ExternalReadGrid& e : coupling.readGrids)
+    files.Read("[ExternalCoupling] grid " + e.internalName, MakePath(output.inputDirectory, e.fileName));
+  for (const ExternalWriteGrid& e : coupling.writeGrids)
+    files.Write("[ExternalCoupling] grid " + e.internalName, MakePath(output.outputDirectory, e.fileName));
+  for (const ExternalWriteStatistic& e : coupling.statistics)
+    files.Write("[ExternalCoupling] statistic " + e.entityName, e.fileName);
 }

@@ -4,6 +4,7 @@
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "init/defaultini.h"
+#include "init/grid_keys.h"
 
 std::string DatedInputFileName(const std::string& base, const ModelDate& date) {
   char stamp[96];
@@ -113,11 +114,12 @@ void defaultini::ReadVariableGrids() {
       ControlFileKeyError(text, name);
     }
     restOfLine = controlFile.RestOfLine();
+    // Behind the four values the line may name the file to write to, as a standard grid does.
+    KeyReader(*this, restOfLine, "variable grid", i).Word("outname", spec.outName, spec.fileName, kMaxFileName);
     ReadControlValue(spec.writeCode, "Writegrid for a variable grid ");
     int readFlag = 0;
     ReadControlValue(readFlag, "Readgrid for a variable grid ");
     variableGridReadFlags[static_cast<size_t>(i)] = readFlag;
-    spec.outName = spec.fileName;
 
     double** g = nullptr;
     if (readFlag == 1) {
@@ -136,6 +138,7 @@ void defaultini::ReadVariableGrids() {
     if (spec.internalName == "soil_storage") soilStorage = g;
     if (static_cast<int>(standardGrids.size()) <= position) standardGrids.resize(static_cast<size_t>(position) + 1);
     standardGrids[static_cast<size_t>(position)] = std::move(spec);
+    UseOutputName(position);
   }
   variableGridCount = count;
   standardGridCount += count;

@@ -8,6 +8,8 @@
 #include "framework/file_reason.h"
 #include "grids/grid_registry.h"
 #include "framework/logstream.h"
+#include "framework/run_files.h"
+#include "grids/grid_path.h"
 #include "framework/teilmod.h"
 #include "framework/zonalstatistic.h"
 
@@ -175,6 +177,7 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
     StationFile& f = stationFiles[0];
     AnalyzeStationFile(*log, name, nodataN, f);
     FindStartDateGridList();
+    DeclareListedGrids("[" + name.substr(0, name.find(' ')) + "] ");
     if (f.count > 0) SetPosition(0, f.x[1], f.y[1], f.altitude[1]);
     f.equalValues = false;
     current = listDate;
@@ -299,6 +302,19 @@ void meteointerpol::ReadControlSection() {
   post.scale = scalingFactor;
   ReadScenarioSettings();
   CloseControlFile();
+  DeclareInputFiles(section);
+}
+
+void meteointerpol::DeclareInputFiles(const std::string& section) {
+  RunFiles& files = RunFiles::Current();
+  if (!files.Building()) return;
+  const std::string entry = "[" + section + "] ";
+  for (int i = 0; i < stationFileCount; ++i)
+    files.Read(entry + (interpolationMethod == 9 ? "grid list" : "station file"), stationFiles[i].fileName);
+  if (interpolationMethod == 2 || interpolationMethod == 3) files.Read(entry + "regression file", regressionFileName);
+  for (size_t m = 0; m < scenarioFiles.size(); ++m)
+    files.Read(entry + "scenario grid of month " + std::to_string(m + 1),
+               MakePath(output.inputDirectory, scenarioFiles[m]));
 }
 
 void meteointerpol::ReadScenarioSettings() {

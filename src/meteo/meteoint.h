@@ -132,6 +132,10 @@ class meteointerpol : public modelobject {
   void Construct(const ModuleInputs& in, int resultPosition);
   void Release();
   void ReadControlSection();
+  // Declares the station, regression, scenario and grid-list files (and the listed grids)
+  // to the check of the run's files.
+  void DeclareInputFiles(const std::string& section);
+  void DeclareListedGrids(const std::string& entry);
   void ReadScenarioSettings();
   void BuildDescription();
   void CreateStatistics(const ModuleInputs& in);

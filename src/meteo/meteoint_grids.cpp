@@ -2,12 +2,15 @@
 // anisotropy, the monthly scenario grids, and the ready-made grids of a grid list.
 #include <cmath>
 #include <iomanip>
+#include <set>
 #include <sstream>
 
 #include "framework/file_reason.h"
 #include "framework/ctrl_c.h"
-#include "grids/grid_registry.h"
 #include "framework/logstream.h"
+#include "framework/run_files.h"
+#include "grids/grid_path.h"
+#include "grids/grid_registry.h"
 #include "meteo/meteoint.h"
 
 namespace {
@@ -160,6 +163,28 @@ void meteointerpol::FindStartDateGridList() {
   *log << "FATAL: \nfile " << f.fileName << " dosnt contain date " << Two(start.day) << "." << Two(start.month)
        << "." << start.year << ", hour " << start.hour << "(feof)!" << "[end-entry]";
   throw 51;
+}
+
+// Every grid a grid list names is read during the run: each is declared to the check of the
+// run's files once. A row that cannot be read ends the scan (the reader reports it).
+void meteointerpol::DeclareListedGrids(const std::string& entry) {
+  if (!RunFiles::Current().Building()) return;
+  const StationFile& f = stationFiles[0];
+  LineReader in(f.fileName);
+  if (!in.Ok()) return;
+  std::set<std::string> seen;
+  std::string line, gridName;
+  for (int k = 0; k < 5; ++k) in.NextLine(line);
+  TextCursor c;
+  while (in.NextLine(line)) {
+    c.SetText(line);
+    c.SkipBlanks();
+    if (c.AtEnd()) continue;
+    ModelDate d;
+    if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d) || !ReadListedName(c, gridName)) return;
+    if (gridName != "-9999" && seen.insert(gridName).second)
+      RunFiles::Current().Read(entry + "grid of the grid list " + f.fileName, MakePath(output.inputDirectory, gridName));
+  }
 }
 
 void meteointerpol::NextGridListRecord() {

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "framework/logstream.h"
+#include "framework/run_files.h"
 #include "framework/timeseries_table.h"
 #include "routing/abfluss.h"
 #include "routing/routingclass.h"
@@ -29,6 +30,7 @@ void abflussmodellklasse::AdvanceObserved() {
 
 void abflussmodellklasse::OpenObservedDischarge() {
   if (observedFileName.empty()) return;
+  RunFiles::Current().Read("[routing_model] observed discharge", observedFileName);
   auto table = TimeSeriesTable::Open(observedFileName, 0, kObservedBlockBytes);
   const int state = table->GetState();
   if (state == TimeSeriesTable::kCannotOpen || state == TimeSeriesTable::kNotOpened) {

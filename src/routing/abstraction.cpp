@@ -6,6 +6,7 @@
 
 #include "framework/ctrl_c.h"
 #include "framework/logstream.h"
+#include "framework/run_files.h"
 #include "framework/text_helpers.h"
 #include "framework/timeseries_table.h"
 #include "routing/reservoir.h"
@@ -119,6 +120,7 @@ int AL_class::ReadParameters(const std::string& entry, int abstraction, const St
     Fail(log_, who + ": the column of the input file must be 1 or more", 44);
 
   if (mode == kAbstractFromFile || mode == kAbstractReservoirFile) {
+    RunFiles::Current().Read("[routing_model] " + who + " input file", inputFile);
     table_ = TimeSeriesTable::Open(inputFile, 0, kInputBlockBytes);
     if (table_->GetState() == TimeSeriesTable::kCannotOpen || table_->GetState() == TimeSeriesTable::kReadError)
       Fail(log_, "error opening " + inputFile + " for " + who, 37);
@@ -144,7 +146,7 @@ int AL_class::ReadParameters(const std::string& entry, int abstraction, const St
     std::string line = dt < 60.0 ? "YY\tMM\tDD\tHH\tmm\tm^3/s" : "YY\tMM\tDD\tHH\tm^3/s";
     for (int k = 0; k < tracers_; ++k)
       line += "\t" + (k < static_cast<int>(tracerNames_.size()) ? tracerNames_[k] : std::string());
-    FILE* file = std::fopen(outputFile.c_str(), "w");
+    FILE* file = std::fopen(RunFiles::Current().Create("[routing_model] " + who + " output file", outputFile).c_str(), "w");
     if (!file) Fail(log_, "error opening " + outputFile + " for " + who, 37);
     std::fprintf(file, "%s\nabstraction_%d\n%s\n", line.c_str(), number, line.c_str());
     std::fclose(file);

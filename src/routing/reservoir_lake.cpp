@@ -4,6 +4,7 @@
 #include <iomanip>
 
 #include "framework/logstream.h"
+#include "framework/run_files.h"
 #include "framework/text_helpers.h"
 #include "routing/reservoir.h"
 
@@ -134,7 +135,10 @@ void SP_class::InitLake() {
          213);
 
   const std::string table = MakeFilePath(c_.tableDirectory, FormatText("W_V_Table_%02d.dat", number));
-  const std::string tmp = table + ".tmp";
+  // While the run is built the table goes to its staged name (framework/run_files.h).
+  const std::string target =
+      RunFiles::Current().Create("[lake_model] level-volume table of lake " + std::to_string(number), table);
+  const std::string tmp = target + ".tmp";
   {
     std::ofstream out(tmp);
     if (out) {
@@ -144,7 +148,7 @@ void SP_class::InitLake() {
     if (!out || !out.flush())
       Fail(log, "error opening " + table + " for writing the waterlevel-volume-relation to disk.", 225);
   }
-  if (std::rename(tmp.c_str(), table.c_str()) != 0)
+  if (std::rename(tmp.c_str(), target.c_str()) != 0)
     Fail(log, "error opening " + table + " for writing the waterlevel-volume-relation to disk.", 225);
 }
 

@@ -2,6 +2,7 @@
 
 #include "framework/ctrl_c.h"
 #include "framework/logstream.h"
+#include "framework/run_files.h"
 #include "routing/reservoir.h"
 
 namespace {
@@ -42,7 +43,9 @@ void SP_class::WriteOutputHeader() {
   line += kBalanceColumns;
   for (int k = 0; k < c_.tracers; ++k)
     line += "\t" + (k < static_cast<int>(c_.tracerNames.size()) ? c_.tracerNames[k] : std::string());
-  FILE* f = std::fopen(fileName.c_str(), "w");
+  FILE* f = std::fopen(
+      RunFiles::Current().Create("[routing_model] output file of reservoir " + std::to_string(number), fileName).c_str(),
+      "w");
   if (!f) {
     if (c_.log) *c_.log << "FATAL: error opening " << fileName << " for reservoir " << number << "[end-entry]";
     throw 37;

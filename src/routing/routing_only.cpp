@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "framework/logstream.h"
+#include "framework/run_files.h"
 #include "framework/text_helpers.h"
 #include "framework/timeseries_table.h"
 #include "grids/grid_path.h"
@@ -47,6 +48,7 @@ void abflussmodellklasse::InitRoutingMode() {
   CloseControlFile();
 
   const std::string& name = modeFileName;
+  RunFiles::Current().Read("[routing_model] total runoff of the earlier run (routing only)", name);
   modeTable = TimeSeriesTable::Open(name, 0, kModeBlockBytes);
   if (!modeTable || modeTable->GetState() == TimeSeriesTable::kCannotOpen ||
       modeTable->GetState() == TimeSeriesTable::kReadError) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "framework/logstream.h"
+#include "framework/run_files.h"
 #include "framework/timeseries_table.h"
 #include "routing/abstraction.h"
 
@@ -100,6 +101,7 @@ void routingclass::OpenInflow(InflowState& z, const InflowEntry& e) {
   if (e.mode != kInflowExtern) return;
   z.fileName = e.fileName;
   z.column = e.column - 1;
+  RunFiles::Current().Read("[routing_model] file of inflow " + std::to_string(e.number), z.fileName);
   z.table = TimeSeriesTable::Open(z.fileName, 0, kInflowBlockBytes);
   TimeSeriesTable& t = *z.table;
   if (t.GetState() == TimeSeriesTable::kCannotOpen || t.GetState() == TimeSeriesTable::kReadError)
@@ -171,7 +173,7 @@ void routingclass::WriteWQTable(const std::string& directory) {
   for (const ChannelTable& c : channels) {
     const std::string name =
         directory + FormatText(c.kind == kChannelInflow ? "wq_tabZL.%.3d" : "wq_table.%.3d", c.code);
-    std::FILE* f = std::fopen(name.c_str(), "wt");
+    std::FILE* f = std::fopen(RunFiles::Current().Create("[routing_model] level-discharge table", name).c_str(), "wt");
     if (f == nullptr) {
       // Only a view of the table for the user: the run goes on without it.
       if (log) *log << "WARNING: error opening file " << name << " (check user rights or disk space)" << "[end-entry]";

@@ -4,6 +4,8 @@
 #include <set>
 
 #include "grid_fixture.h"
+#include "framework/run_files.h"
+#include "grids/grid_stack.h"
 #include "grids/period_grids.h"
 
 namespace {
@@ -238,6 +240,35 @@ TEST_F(PeriodRun, NothingHappensWithoutDigitsDataOrValidPosition) {
   m.obj.WriteGrids(0, 1, false);
   m.obj.WriteGrids(1000, 1, false);
   EXPECT_EQ(Files(), (std::set<std::string>{}));
+}
+
+// The patterns declared for the check of the run's files match every name the writers make
+// from them, and no name of another stem.
+TEST(PeriodNames, PatternsMatchTheNamesOfEveryDate) {
+  auto matches = [](const std::string& pattern, const std::string& name) {
+    RunFiles files;
+    files.Begin();
+    files.Read("r", "/o/" + name);
+    files.Write("w", "/o/" + pattern);
+    const bool clash = !files.FirstClash().empty();
+    files.Abandon();
+    return clash;
+  };
+  for (const ModelDate& d : {At(1985, 1, 1, 23), At(2024, 12, 31, 0, 30)}) {
+    for (const char* source : {"t2m.asc", "out/snow", "a.b.c"}) {
+      SCOPED_TRACE(source);
+      EXPECT_TRUE(matches(DatedGridPattern(source, false), DatedGridName(source, d, 0, false)));
+      EXPECT_TRUE(matches(DatedGridPattern(source, true), DatedGridName(source, d, 7, false)));
+      for (int tens = 1; tens <= 8; ++tens)
+        EXPECT_TRUE(matches(PeriodSumPattern(source, tens), PeriodSumName(source, tens, d))) << tens;
+      for (int k = 1; k <= 2; ++k)
+        EXPECT_TRUE(matches(VegetationPeriodPattern(source, k), VegetationPeriodName(source, k, d.year)));
+      EXPECT_TRUE(matches(DatedStackPattern(source, false), DatedStackName(source, d.year, d.month, d.day, d.hour, 0)));
+      EXPECT_TRUE(matches(DatedStackPattern(source, true), DatedStackName(source, d.year, d.month, d.day, d.hour, 3)));
+    }
+    // The stem keeps its own digits.
+    EXPECT_FALSE(matches(DatedGridPattern("t2m.asc", false), DatedGridName("t3m.asc", d, 0, false)));
+  }
 }
 
 }  // namespace

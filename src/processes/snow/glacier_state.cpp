@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "framework/logstream.h"
+#include "framework/run_files.h"
 #include "framework/storage_file.h"
 #include "grids/grid_path.h"
 #include "processes/snow/snowmod.h"
@@ -74,6 +75,7 @@ void schneemodellklasse::ReadStorageFile(const char* fileName, int initialGrids)
   if (initialGrids == 0 || initialGrids == 2 || initialGrids == 4) return;
   if (Qice.empty() || Qfirn.empty() || Qsnow.empty()) return;
   const std::string path = MakePath(output.initialStateDirectory, storageFileName);
+  RunFiles::Current().Read("the storage file of [soil_model]", path, RunFiles::When::StartOnly, storage);
   TextCursor file;
   if (!file.LoadFile(path)) {
     *log << "WARNING: in snow/glacier model: error opening storage content file " << path << "[end-entry]";

@@ -1,0 +1,172 @@
+#include "framework/run_files.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "framework/logstream.h"
+
+namespace {
+
+// Equal texts, where an any-digit place matches any digit (or another such place).
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const char x = a[i], y = b[i];
+    if (x == y) continue;
+    const bool xAny = x == RunFiles::kAnyDigit, yAny = y == RunFiles::kAnyDigit;
+    if ((xAny && std::isdigit(static_cast<unsigned char>(y))) || (yAny && std::isdigit(static_cast<unsigned char>(x))))
+      continue;
+    return false;
+  }
+  return true;
+}
+
+std::string Shown(const std::string& path) {
+  std::string s = path;
+  for (char& c : s)
+    if (c == RunFiles::kAnyDigit) c = '#';
+  return s;
+}
+
+}  // namespace
+
+RunFiles& RunFiles::Current() {
+  static RunFiles files;
+  return files;
+}
+
+void RunFiles::Begin() {
+  Abandon();
+  reads_.clear();
+  writes_.clear();
+  building_ = true;
+}
+
+RunFiles::File RunFiles::Make(const std::string& entry, const std::string& path, When when, const void* state) {
+  File f;
+  f.entry = entry;
+  f.path = path;
+  f.when = when;
+  f.state = state;
+  std::error_code error;
+  std::filesystem::path p = std::filesystem::absolute(path, error);
+  if (!error) p = std::filesystem::weakly_canonical(p, error);
+  f.compare = error ? path : p.lexically_normal().string();
+  struct stat st;
+  if (path.find(kAnyDigit) == std::string::npos && ::stat(path.c_str(), &st) == 0) {
+    f.device = static_cast<unsigned long long>(st.st_dev);
+    f.inode = static_cast<unsigned long long>(st.st_ino);
+  }
+  return f;
+}
+
+bool RunFiles::SameFile(const File& a, const File& b) {
+  // Two names of one existing file (a hard link) are one file too.
+  if (a.inode != 0 && a.inode == b.inode && a.device == b.device) return true;
+  return SameName(a.compare, b.compare);
+}
+
+void RunFiles::Read(const std::string& entry, const std::string& path, When when, const void* state,
+                    bool automatic) {
+  if (!building_ || path.empty()) return;
+  File f = Make(entry, path, when, state);
+  f.automatic = automatic;
+  for (File& r : reads_) {
+    if (r.state != state || r.compare != f.compare) continue;
+    if (r.automatic && !automatic) {
+      r.entry = entry;
+      r.automatic = false;
+    }
+    // A file read again during the run is no start-up state.
+    if (when == When::Run) r.when = When::Run;
+    return;
+  }
+  reads_.push_back(std::move(f));
+}
+
+void RunFiles::Write(const std::string& entry, const std::string& path, When when, const void* state,
+                     bool automatic) {
+  if (!building_ || path.empty()) return;
+  File f = Make(entry, path, when, state);
+  f.automatic = automatic;
+  for (const File& w : writes_)
+    if (w.state == state && w.when == when && w.compare == f.compare && w.entry == entry) return;
+  writes_.push_back(std::move(f));
+}
+
+std::string RunFiles::Create(const std::string& entry, const std::string& path, const void* state, bool automatic) {
+  if (!building_) return path;
+  Write(entry, path, When::Run, state, automatic);
+  const std::string staged = path + ".tmp";
+  for (const auto& s : staged_)
+    if (s.first == staged) return staged;
+  staged_.emplace_back(staged, path);
+  return staged;
+}
+
+void RunFiles::NameState(const void* state, const std::string& entry) {
+  if (!state) return;
+  for (std::vector<File>* list : {&reads_, &writes_})
+    for (File& f : *list)
+      if (f.state == state && f.automatic) {
+        f.entry = entry;
+        f.automatic = false;
+      }
+}
+
+std::string RunFiles::FirstClash() const {
+  for (const File& w : writes_)
+    for (const File& r : reads_) {
+      if (!SameFile(w, r)) continue;
+      const bool sameState = w.state != nullptr && w.state == r.state;
+      if (sameState && r.when == When::StartOnly && w.when == When::EndOnly) continue;  // state carried in place
+      std::string text = w.entry + " would be written to " + Shown(w.path) + ", the file read for " + r.entry +
+                         ": the run never writes over its input.";
+      if (sameState)
+        text += " A grid read at the start is written back over its file only at the end of the run (units digit 3 "
+                "of its write code).";
+      else
+        text += " Give the output another name (a standard or variable grid: its outname) or set "
+                "DefaultOutputDirectory in [output_interval].";
+      return text;
+    }
+  return std::string();
+}
+
+void RunFiles::Seal(LogStream* log) {
+  if (!building_) return;
+  const std::string clash = FirstClash();
+  if (!clash.empty()) {
+    Abandon();
+    if (log) *log << "FATAL: " << clash << "[end-entry]";
+    throw 26;
+  }
+  building_ = false;
+  auto staged = std::move(staged_);
+  staged_.clear();
+  reads_.clear();
+  writes_.clear();
+  for (size_t i = 0; i < staged.size(); ++i) {
+    if (std::rename(staged[i].first.c_str(), staged[i].second.c_str()) == 0) continue;
+    const int e = errno;
+    // A writer that skipped its file (a table it could not open) left nothing to move.
+    struct stat st;
+    if (::stat(staged[i].first.c_str(), &st) != 0) continue;
+    for (size_t k = i; k < staged.size(); ++k) std::remove(staged[k].first.c_str());
+    if (log)
+      *log << "FATAL: cannot move " << staged[i].first << " to " << staged[i].second << " (" << std::strerror(e)
+           << ")" << "[end-entry]";
+    throw 26;
+  }
+}
+
+void RunFiles::Abandon() {
+  for (const auto& s : staged_) std::remove(s.first.c_str());
+  staged_.clear();
+  building_ = false;
+}

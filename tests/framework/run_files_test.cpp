@@ -1,0 +1,224 @@
+// The files of a run: every file the run writes is checked against every file it reads
+// before anything is written; a clash ends the start-up with code 26 naming both entries
+// and leaves every file as it was, and a state read at the start is written back over its
+// file only at the end of the run.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+
+#include "framework/run_files.h"
+#include "routing/example_basin_months.h"
+#include "support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using When = RunFiles::When;
+
+// Every file under a folder with its contents, by path relative to the folder.
+std::map<std::string, std::string> FilesUnder(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(folder))
+    if (e.is_regular_file()) files[fs::relative(e.path(), folder).string()] = ReadTextFile(e.path().string());
+  return files;
+}
+
+TEST(RunFiles, AWriteClashesWithARead) {
+  TempDir dir;
+  WriteTextFile(dir.file("a.asc"), "a");
+  ASSERT_EQ(::link(dir.file("a.asc").c_str(), dir.file("hard.asc").c_str()), 0);
+  const int state = 0, other = 0;
+  struct Case {
+    std::string read;
+    When readWhen;
+    const void* readState;
+    std::string write;
+    When writeWhen;
+    const void* writeState;
+    bool clash;
+    const char* why;
+  };
+  const std::string any8 = RunFiles::AnyDigits(8), any4 = RunFiles::AnyDigits(4);
+  const Case cases[] = {
+      {dir.file("a.asc"), When::Run, nullptr, dir.file("sub/../a.asc"), When::Run, nullptr, true, "one file, two names"},
+      {dir.file("a.asc"), When::Run, nullptr, dir.file("hard.asc"), When::Run, nullptr, true, "a hard link"},
+      {dir.file("a.asc"), When::Run, nullptr, dir.file("b.asc"), When::Run, nullptr, false, "another file"},
+      {dir.file("t_19850101.2300"), When::Run, nullptr, dir.file("t_" + any8 + "." + any4), When::Run, nullptr, true,
+       "a dated name"},
+      {dir.file("t_1985011.2300"), When::Run, nullptr, dir.file("t_" + any8 + "." + any4), When::Run, nullptr, false,
+       "a date too short"},
+      {dir.file("l_" + RunFiles::AnyDigits(10)), When::Run, nullptr, dir.file("l_" + any8 + "." + any4), When::Run,
+       nullptr, false, "dated names of other shapes"},
+      {dir.file("a.asc"), When::StartOnly, &state, dir.file("a.asc"), When::EndOnly, &state, false,
+       "the state carried in place"},
+      {dir.file("a.asc"), When::StartOnly, &state, dir.file("a.asc"), When::EndOnly, &other, true,
+       "another entry's state"},
+      {dir.file("a.asc"), When::StartOnly, &state, dir.file("a.asc"), When::Run, &state, true,
+       "written during the run"},
+      {dir.file("a.asc"), When::Run, &state, dir.file("a.asc"), When::EndOnly, &state, true, "read during the run"},
+  };
+  for (const Case& c : cases) {
+    RunFiles files;
+    files.Begin();
+    files.Read("[r] reader", c.read, c.readWhen, c.readState);
+    files.Write("[w] writer", c.write, c.writeWhen, c.writeState);
+    const std::string clash = files.FirstClash();
+    EXPECT_EQ(!clash.empty(), c.clash) << c.why << ": " << clash;
+    if (c.clash) {
+      EXPECT_EQ(clash.find("[w] writer would be written to "), 0u) << clash;
+      EXPECT_NE(clash.find(", the file read for [r] reader: the run never writes over its input."), std::string::npos);
+    }
+    files.Abandon();
+  }
+}
+
+TEST(RunFiles, FilesCreatedWhileTheRunIsBuiltAppearOnlyWhenNothingClashes) {
+  TempDir dir;
+  const std::string out = dir.file("out.stat"), input = dir.file("in.dat");
+  WriteTextFile(input, "station values");
+  CapturedLog log;
+  {  // no clash: the staged file takes its place
+    RunFiles files;
+    files.Begin();
+    const std::string staged = files.Create("[w] statistics", out);
+    EXPECT_EQ(staged, out + ".tmp");
+    WriteTextFile(staged, "header");
+    files.Read("[r] station file", input);
+    files.Seal(&log.log());
+    EXPECT_EQ(ReadTextFile(out), "header");
+    EXPECT_FALSE(fs::exists(staged));
+    EXPECT_FALSE(files.Building());
+    EXPECT_EQ(files.Create("[w] statistics", out), out);  // after the build: the name itself
+  }
+  {  // a clash with a read declared later: code 26, the input as it was, nothing staged left
+    RunFiles files;
+    files.Begin();
+    WriteTextFile(files.Create("[w] statistics", input), "header");
+    files.Read("[r] station file", input);
+    try {
+      files.Seal(&log.log());
+      ADD_FAILURE() << "no clash";
+    } catch (int code) {
+      EXPECT_EQ(code, 26);
+    }
+    EXPECT_EQ(ReadTextFile(input), "station values");
+    EXPECT_FALSE(fs::exists(input + ".tmp"));
+    EXPECT_NE(log.console().find("[w] statistics would be written to " + input + ", the file read for [r] station file"),
+              std::string::npos)
+        << log.console();
+  }
+  {  // a failed build removes what it staged; outside a build nothing is declared
+    RunFiles files;
+    files.Begin();
+    WriteTextFile(files.Create("[w] statistics", out), "new header");
+    files.Abandon();
+    EXPECT_EQ(ReadTextFile(out), "header");
+    EXPECT_FALSE(fs::exists(out + ".tmp"));
+    files.Read("[r] station file", out);
+    files.Write("[w] statistics", out);
+    EXPECT_EQ(files.FirstClash(), "");
+  }
+}
+
+// The example basin in a folder of its own, run by the program.
+class ExampleRun {
+ public:
+  ExampleRun() : control_(CopyExampleBasin(dir_, 1)) {
+    fs::create_directories(dir_.file("output"));
+    // Two days are enough to reach the end of a run.
+    Edit("31      # end day", "2       # end day");
+  }
+  void Edit(const std::string& from, const std::string& to) {
+    const size_t p = control_.find(from);
+    ASSERT_NE(p, std::string::npos) << from;
+    control_.replace(p, from.size(), to);
+  }
+  int Run(std::string* out) {
+    WriteTextFile(dir_.file("basin.ctl"), control_);
+    return RunCommand("cd '" + dir_.path() + "' && '" ORVEL_BINARY "' basin.ctl -diagfile:output/d.xml </dev/null",
+                      out);
+  }
+  const TempDir& dir() const { return dir_; }
+
+ private:
+  TempDir dir_;
+  std::string control_;
+};
+
+TEST(RunFilesProgram, AWriteOverAnInputEndsTheStartUpBeforeAnythingIsWritten) {
+  struct Case {
+    const char* from;
+    const char* to;
+    const char* words;
+  };
+  const Case cases[] = {
+      {"snowevap.stat 2001", "../precipitation.dat 2001",
+       "would be written to output/../precipitation.dat, the file read for [precipitation] station file"},
+      {"statfile = elevation_stat.txt", "statfile = ../dem.asc", "the file read for [elevation_model]"},
+      {"temperature.asc         # result grid (written at the end of every day under a dated name)\n5 ",
+       "../dem.asc\n3 ", "[temperature] temperature (writecode 3) would be written to output/../dem.asc"},
+      {"dem.asc elevation fillcode = 0", "dem.asc elevation fillcode = 0 writecode = 8 outname = ../dem.asc",
+       "[standard_grids] elevation would be written to output/../dem.asc, the file read for [elevation_model]"},
+      {"soil_types.asc soil_types 0 1\n0\n", "soil_types.asc soil_types 0 1 outname = ../landuse.asc\n1\n",
+       "[variable_grids] soil_types (writecode 1) would be written to output/../landuse.asc, the file read for "
+       "[standard_grids] landuse"},
+      {"filename = points.txt;", "filename = ../snow_assim.txt;",
+       "[special_output] ../snow_assim.txt would be written to output/../snow_assim.txt, the file read for "
+       "[data_assimilation] list file of a grid rule"},
+      {"soil_state.txt          # storage file", "../temperature.dat # storage file",
+       "the storage file of [soil_model] would be written to output/../temperature.dat"},
+      {"listfilename = snow_assim.txt;", "listfilename = output/wq_table.003;",
+       "[routing_model] level-discharge table would be written to output/wq_table.003, the file read for "
+       "[data_assimilation] list file of a grid rule"},
+  };
+  for (const Case& c : cases) {
+    ExampleRun run;
+    run.Edit(c.from, c.to);
+    // A list file where the routing writes a level-discharge table at its start.
+    fs::copy_file(run.dir().file("snow_assim.txt"), run.dir().file("output/wq_table.003"));
+    const std::map<std::string, std::string> before = FilesUnder(run.dir().path());
+    std::string out;
+    EXPECT_EQ(run.Run(&out), 26) << c.to << "\n" << out;
+    EXPECT_NE(out.find(c.words), std::string::npos) << c.words << "\n" << out;
+    // Nothing but the logs and the preprocessed control file was written.
+    const std::map<std::string, std::string> after = FilesUnder(run.dir().path());
+    for (const auto& [name, contents] : after) {
+      if (name == "output/d.xml" || name == "modell_0.log" || name == "basin.ctl.intern" || name == "basin.ctl")
+        continue;
+      EXPECT_TRUE(before.count(name) && before.at(name) == contents) << c.to << ": " << name << " was written";
+    }
+  }
+}
+
+// The usual chaining of runs: a state grid is read from the output folder at the start and
+// written back under the same name at the end of the run (units digit 3); written during
+// the run it is refused.
+TEST(RunFilesProgram, AStateGridIsWrittenBackInPlaceOnlyAtTheEndOfTheRun) {
+  ExampleRun run;
+  run.Edit("soil_storage.asc soil_storage 0 0.6\n0\n0",
+           "output/soil_storage.asc soil_storage 0 0.6 outname = soil_storage.asc\n3\n0");
+  std::string out;
+  ASSERT_EQ(run.Run(&out), 0) << out;
+  const std::string first = ReadTextFile(run.dir().file("output/soil_storage.asc"));
+  ASSERT_NE(first.find("ncols"), std::string::npos);
+
+  run.Edit("soil_storage.asc\n3\n0", "soil_storage.asc\n3\n1");
+  ASSERT_EQ(run.Run(&out), 0) << out;
+  const std::string second = ReadTextFile(run.dir().file("output/soil_storage.asc"));
+  EXPECT_NE(second, first);  // the state of two more days
+  EXPECT_FALSE(fs::exists(run.dir().file("output/soil_storage.asc.tmp")));
+
+  run.Edit("soil_storage.asc\n3\n1", "soil_storage.asc\n1\n1");
+  EXPECT_EQ(run.Run(&out), 26) << out;
+  EXPECT_NE(out.find("[variable_grids] soil_storage (writecode 1) would be written to output/soil_storage.asc, the "
+                     "file read for [variable_grids] soil_storage"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("written back over its file only at the end of the run"), std::string::npos);
+  EXPECT_EQ(ReadTextFile(run.dir().file("output/soil_storage.asc")), second);
+}
+
+}  // namespace
