@@ -127,6 +127,7 @@ bool LayOutChannel(ChannelTable& c, int subint, double dt) {
   c.qvzuq.assign(c.subchannels + 1, 0.0);
   c.qaus.assign(static_cast<size_t>(c.subchannels + 1) * (subint + 1), 0.0);
   c.queue.assign(static_cast<size_t>(subint) + 2 + c.storageElements, 0.0);
+  c.scratch.assign(static_cast<size_t>(c.delta[1] + subint), 0.0);
   return true;
 }
 
@@ -145,26 +146,42 @@ double MaxValue(const double* series, int n) {
   return m;
 }
 
+void Respread(const double* from, int n, double* to, int m) {
+  // Measured in n * m parts of the whole length, value i of from covers [i m, (i + 1) m)
+  // and value j of to covers [j n, (j + 1) n).
+  const long nl = n, ml = m;
+  long pos = 0;
+  int i = 0;
+  for (int j = 0; j < m; ++j) {
+    const long end = (j + 1) * nl;
+    double v = 0.0;
+    while (pos < end) {
+      const long fromEnd = (i + 1) * ml;
+      const long upTo = std::min(end, fromEnd);
+      v += from[i] * static_cast<double>(upTo - pos) / static_cast<double>(ml);
+      pos = upTo;
+      if (pos == fromEnd) ++i;
+    }
+    to[j] = v;
+  }
+}
+
 void RouteSubchannel(ChannelTable& c, int m, double* flow, double dt) {
   const int subint = c.subint;
   double* queue = c.queue.data();
   const int d = c.delta[TableRow(c, MaxValue(flow, subint), dt)];
   const int b = (m - 1) * c.BlockSize();
-  const int first = b + subint + d + 1;
-  // Gap left by a translation that grew since the last step.
-  const int p = c.lastSlot[m];
-  if (p >= 1) {
-    const double fill = std::min(queue[p], flow[1]);
-    for (int k = p + 1; k < first; ++k) queue[k] = fill;
+  // Slots b + subint + 1 .. lastSlot hold the water on its way; the new values follow it.
+  double* transit = queue + b + subint + 1;
+  const int last = c.lastSlot[m] - (b + subint);
+  for (int s = 1; s <= subint; ++s) transit[(last >= 0 ? last : d) + s - 1] = flow[s];
+  if (last >= 0 && last != d) {
+    // The water on its way and the new inflow, in their order, spread over the new
+    // translation and the step.
+    double* spread = c.scratch.data();
+    Respread(transit, last + subint, spread, d + subint);
+    std::copy(spread, spread + d + subint, transit);
   }
-  // The queue holds slots b + subint + 1 .. p; after the new values it holds them up to
-  // first + subint - 1. Slots before first that were free now count; slots from first to p
-  // are overwritten or, beyond the new values, left behind.
-  double gain = 0.0;
-  for (int k = std::max(p + 1, b + subint + 1); k < first; ++k) gain += queue[k];
-  for (int k = first; k <= p; ++k) gain -= queue[k];
-  c.translationGain += gain / subint;
-  for (int s = 1; s <= subint; ++s) queue[first - 1 + s] = flow[s];
   for (int k = b + 1; k <= b + c.BlockSize(); ++k) queue[k] = queue[k + subint];
   c.lastSlot[m] = b + subint + d;
 

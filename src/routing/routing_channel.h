@@ -43,10 +43,7 @@ struct ChannelTable {
   std::vector<double> qvzuq;   // 1..subchannels
   std::vector<double> qaus;    // [m][s], m 1..subchannels, s 1..subint
   std::vector<double> queue;   // slots 1..subint + 1 + storageElements
-  // Water that the queue made (+) or dropped (-) since the run began, because a translation
-  // that grew filled its gap and one that shrank overwrote queued values; in the units of
-  // ChannelContent. Not part of the stored state: it accounts for one run.
-  double translationGain = 0.0;
+  std::vector<double> scratch;  // room for one sub-channel's water in transit, see RouteSubchannel
 
   int Rows() const { return intervals + 1; }
   int BlockSize() const { return delta[1] + subint; }
@@ -86,16 +83,20 @@ double MaxValue(const double* series, int n);
 inline double StorageOutflow(double I, double Oprev, double p, double pprev, double cm, double cf) {
   return (1.0 - p) * I * (1.0 - cm) + (1.0 - pprev) * Oprev * cm + p * I * (1.0 - cf) + pprev * Oprev * cf;
 }
+// Spreads the n values of from over the m values of to, in order: to[j] takes the part of
+// from that lies in the j-th of m equal pieces of its length, so that the sum is kept.
+void Respread(const double* from, int n, double* to, int m);
 // Routes flow[1..subint] through sub-channel m: translation in the queue, then storage; the
-// outflow replaces flow.
+// outflow replaces flow. When the translation differs from the last step's, the water on its
+// way in the queue and the new inflow are spread, in their order, over the new translation
+// and the step's sub-intervals, so that the queue neither makes nor loses water.
 void RouteSubchannel(ChannelTable& c, int m, double* flow, double dt);
 // Routes flow[1..subint] through all sub-channels in flow order.
 void RouteChannel(ChannelTable& c, double* flow, double dt);
 // Water held by the channel (mm per step over its source zone, summed over the sub-intervals
 // and divided by their number): the values in transit in the queue and the contents
 // c / (1 - c) * O of the linear storages. Its change over a step is the inflow less the
-// outflow plus what translationGain booked in that step, while the flood-plain share stays
-// as it is.
+// outflow, while the flood-plain share stays as it is.
 double ChannelContent(const ChannelTable& c);
 // Steady state for a discharge x (mm per step): queue, outflow series, shares and slots.
 void SetSteadyState(ChannelTable& c, double x, double dt);
