@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "framework/logstream.h"
+#include "framework/value_checks.h"
 #include "grids/grid_registry.h"
 #include "processes/snow/snowmod.h"
 #include "processes/soil/soil_parameters.h"
@@ -13,6 +14,7 @@
 namespace {
 
 const char* const kDynamicHeading = "FATAL: \n------------- Fatal Error: -------------\n";
+const char* const kIceFirn = "[ice_firn]";
 
 bool Valid(double v, double nodata) { return v != nodata && std::isfinite(v); }
 
@@ -26,18 +28,22 @@ void schneemodellklasse::ReadIceFirn() {
     throw 28;
   }
   SeekControlKey("[ice_firn]", true);
-  ReadControlValue(glacierMethod, "Glacier-Method for ");
-  if (glacierMethod > 100) {
-    glacierMethod -= 100;
-    glacierPerSubbasin = 1;
-  }
-  if (glacierMethod != 1 && glacierMethod != 2 && (glacierMethod < 11 || glacierMethod > 13)) {
+  // Read as a word, so that a number no int holds (or no number) is named as what it is.
+  std::string word;
+  ReadControlValue(word, "Glacier-Method for ");
+  long method = 0;
+  if (!ParseLong(word, method)) method = 0;
+  glacierPerSubbasin = method > 100 ? 1 : 0;
+  const long base = method > 100 ? method - 100 : method;
+  if (base != 1 && base != 2 && (base < 11 || base > 13)) {
     *log << "FATAL: \n-----------Fatal Error:----------\nMethod for glacier melt must be 1(resp 11 for dynamic model; "
             "t-index)\n or 2 (resp. 12 for dynamic model; t-index with correction by radiation) or 13 (dynamic "
-            "glaciers with T-Index for ice and firn and the melt method used for snow as in the snow model)"
-         << "[end-entry]";
+            "glaciers with T-Index for ice and firn and the melt method used for snow as in the snow model)\n"
+         << "(Glacier-Method in [ice_firn] of " << controlFileName << " is " << word
+         << "; 100 more selects one row of values per sub-basin)" << "[end-entry]";
     throw 80;
   }
+  glacierMethod = static_cast<int>(base);
   glacierDebris = Registered("debris_on_glaciers");
   if (glacierMethod <= 2) {
     glacierFraction = grids[RequireGrid("ice_firn")].data;
@@ -62,6 +68,7 @@ void schneemodellklasse::ReadIceFirn() {
     ReadDynamicSettings();
   }
   CloseControlFile();
+  CheckGlacierParameters();
 
   for (size_t i = 1; i < glacierParams.size(); ++i) glacier::DeriveSeasonalFactors(glacierParams[i]);
   if (glacierMethod == 2 || glacierMethod == 12 || glacierMethod == 13)
@@ -86,7 +93,15 @@ void schneemodellklasse::CheckDynamicGrids() {
           throw 80;
         }
       }
-      if (subbasinGrid && Valid(subbasinGrid[r][c], nodata) && Valid(code, nodata) && code > 0.0) anyCode = true;
+      const bool inside = subbasinGrid && Valid(subbasinGrid[r][c], nodata);
+      // The update takes a glacier's code as an int: a code no int holds names no glacier.
+      if (inside && code != nodata && !(std::isfinite(code) && code <= 2147483647.0)) {
+        *log << "FATAL: \n-----------Fatal Error:----------\nThe GlacierCodes grid holds " << code << " at row " << r
+             << " and col " << c << "; a glacier code is a whole number from 1 to 2147483647 (-1: a cell to join or "
+             << "start a glacier)" << "[end-entry]";
+        throw 80;
+      }
+      if (inside && Valid(code, nodata) && code > 0.0) anyCode = true;
     }
   if (!anyGlacier) {
     *log << "FATAL: \n-----------Fatal Error:----------\nThere are no glacierized cells in GlacierizedCells-grid (all "
@@ -139,19 +154,29 @@ void schneemodellklasse::ReadGlacierParameters() {
       ReadControlValue(glacier::Row(global, row), glacier::RowLabel(row));
     for (int i = 1; i <= n; ++i) glacierParams[static_cast<size_t>(i)] = global;
   }
-  // A negative constant would make the storage grow without end.
-  for (int i = 1; i <= n; ++i) {
+}
+
+void schneemodellklasse::CheckGlacierParameters() {
+  // Melt factors, radiation factors, storage constants (0: no storage; a negative one would
+  // make the storage grow without end) and initial outflows are never negative.
+  for (int i = 1; i < static_cast<int>(glacierParams.size()); ++i) {
     glacier::SubbasinParameters& p = glacierParams[static_cast<size_t>(i)];
-    const double k[3] = {p.kice_els, p.kfirn_els, p.ksnow_els};
-    const char* labels[3] = {"kice_els", "kfirn_els", "ksnow_els"};
-    for (int j = 0; j < 3; ++j)
-      if (!(k[j] >= 0.0)) {
-        *log << "FATAL: the storage constant " << labels[j] << " of sub-basin "
-             << (static_cast<size_t>(i) < subbasinTable.size() ? subbasinTable[static_cast<size_t>(i)].code : i)
-             << " in [ice_firn] of " << controlFileName << " is " << k[j]
-             << "; it must be 0 (no storage) or more hours" << "[end-entry]";
-        throw 80;
-      }
+    const int code = static_cast<size_t>(i) < subbasinTable.size() ? subbasinTable[static_cast<size_t>(i)].code : i;
+    auto key = [&](int row) {
+      return std::string(glacier::RowName(row)) + (glacierPerSubbasin ? " of sub-basin " + std::to_string(code) : "");
+    };
+    for (int row = 0; row < glacier::kTableRows; ++row) {
+      const double v = glacier::Row(p, row);
+      if (row < glacier::kParameterRows && !(v >= 0.0))
+        RefuseValue(*this, kIceFirn, key(row), v,
+                    row >= 8 && row <= 10 ? "it must be 0 (no storage) or more hours" : "it must be 0 or more", 80);
+    }
+    WarnIf(p.Aice_min > p.Aice_max, *this, kIceFirn, key(4), p.Aice_min, "above Aice_max: the seasonal cycle turns over");
+    WarnIf(p.Asnow_min > p.Asnow_max, *this, kIceFirn, key(6), p.Asnow_min,
+           "above Asnow_max: the seasonal cycle turns over");
+    WarnIf(p.deltafirnper100m < 0.0, *this, kIceFirn, key(15), p.deltafirnper100m,
+           "so that firn thins upwards (cells below firn_base get firn)");
+    if (!glacierPerSubbasin) break;  // the same values in every sub-basin
   }
 }
 
@@ -243,6 +268,9 @@ void schneemodellklasse::ReadDynamicSettings() {
                                      kSnowEvaporationOnGlacier};
   for (int k = 0; k < 7; ++k) ReadGridName(gridNames[kPairGrids[k]], kPairs[k][0], kPairs[k][1]);
 
+  if (!(debrisScaling >= 0.0))
+    RefuseValue(*this, kIceFirn, "the global debris scaling factor", debrisScaling, "it must be 0 or more", 80);
+
   // Optional: the settings of new glaciers.
   if (!controlFile.ReadLine(line)) line.clear();
   TextCursor optional(line);
@@ -250,6 +278,8 @@ void schneemodellklasse::ReadDynamicSettings() {
   if (optional.ReadDouble(maxPack) && optional.ReadDouble(relSize)) {
     maxSnowPackToCreateGlacier = maxPack;
     relSizeNewGlacier = relSize;
+    if (!(maxPack >= 0.0)) RefuseValue(*this, kIceFirn, "maxSnowPackToCreateGlacier", maxPack, "it must be 0 or more", 80);
+    RequireWithin(*this, kIceFirn, "relSizeNewGlacier", relSize, 0.0, 1.0, 80);
   } else {
     *log << "WARNING: \n------------- warning: -------------\n"
          << "Could not read the two optional parameters maxSnowPackToCreateGlacier (double),\n"

@@ -37,6 +37,13 @@ const char* RowLabel(int row) {
   return row >= 0 && row < kParameterRows ? kLabels[row] : "";
 }
 
+const char* RowName(int row) {
+  static const char* const kNames[kTableRows] = {
+      "DDFice",   "DDFfirn",  "DDFsnow",   "MF",        "Aice_min",  "Aice_max",  "Asnow_min",        "Asnow_max",
+      "kice_els", "kfirn_els", "ksnow_els", "Qice_els", "Qfirn_els", "Qsnow_els", "firn_base", "deltafirnper100m"};
+  return row >= 0 && row < kTableRows ? kNames[row] : "";
+}
+
 void DeriveSeasonalFactors(SubbasinParameters& p) {
   p.aiceMean = p.Aice_min + (p.Aice_max - p.Aice_min) * 0.5;
   p.aiceAmplitude = (p.Aice_max - p.Aice_min) * 0.5;

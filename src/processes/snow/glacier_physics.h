@@ -22,6 +22,8 @@ constexpr int kTableRows = 16;      // and firn_base, deltafirnper100m in the pe
 double& Row(SubbasinParameters& p, int row);
 // Label of a row in [ice_firn] (the global form of the section).
 const char* RowLabel(int row);
+// Name of the parameter of a row (0..kTableRows-1), as messages give it.
+const char* RowName(int row);
 // Computes the means and amplitudes of the radiation factors from their bounds.
 void DeriveSeasonalFactors(SubbasinParameters& p);
 

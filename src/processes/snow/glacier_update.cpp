@@ -107,7 +107,10 @@ void GlacierInventory::RestoreState(TextCursor& f, const std::string& path) {
         fail("glacier code", "expected " + std::to_string(s.code) + ", read " + std::to_string(code));
       const std::string item = std::string(kItems[k]) + " of glacier " + std::to_string(code);
       if (!f.ReadDouble(*values[k])) fail(item, "no number where it was expected");
-      if (*values[k] < 0.0 && k > 0) fail(item, "the value is negative");
+      if (*values[k] < 0.0) fail(item, "the value is negative");
+      // The sub-basin becomes the glacier's index: a whole number an int holds.
+      if (k == 0 && (*values[k] != std::floor(*values[k]) || *values[k] > INT32_MAX))
+        fail(item, "the value " + FormatText("%.17g", *values[k]) + " is not a sub-basin index");
       f.RestOfLine();
     }
     if (!seen.insert(s.code).second) fail("glacier code", "glacier " + std::to_string(s.code) + " appears twice");

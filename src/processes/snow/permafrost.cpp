@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
 #include "framework/logstream.h"
+#include "framework/value_checks.h"
 #include "grids/grid_path.h"
 #include "grids/grid_registry.h"
 #include "processes/snow/snowmod.h"
@@ -43,6 +45,12 @@ void schneemodellklasse::ReadPermafrost(const ModuleInputs& in) {
   ReadControlValue(maxSweSnowFree, "Max_SWE_SnowFree for ");
   ReadStat(statNames[sThawDepth], "name of thaw depth statistics file ");
   ReadControlValue(reducedKsat, "reduced k_sat (in m/s)");
+  for (const auto& v : {std::make_pair("Min_Snow_Age_Refreeze", minSnowAgeRefreeze),
+                        std::make_pair("Max_SWE_SnowFree", maxSweSnowFree), std::make_pair("reduced k_sat", reducedKsat)})
+    if (!(v.second >= 0.0 && v.second < std::numeric_limits<double>::infinity()))
+      RefuseValue(*this, "[permafrost]", v.first, v.second, "it must be 0 or more", 80);
+  WarnIf(reducedKsat > 1e-3, *this, "[permafrost]", "reduced k_sat", reducedKsat,
+         "m/s: more than a frozen soil conducts (a value in another unit?)");
   MakeStatistic(sThawDepth, 4, "thaw_depth_in_m_", in);
   CloseControlFile();
   permafrost = 1;

@@ -6,6 +6,7 @@
 
 #include "framework/build_info.h"
 #include "framework/logstream.h"
+#include "framework/value_checks.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
 #include "processes/snow/snowmod.h"
@@ -55,15 +56,16 @@ void schneemodellklasse::Construct(const ModuleInputs& in) {
   mpiRegions = Registered("MPIRegions");
 
   ReadSection();
-  if (snow::HasSlides(method)) wholeDomain = true;
-  if (method > 4) ReadSecondBlock();
-  CloseControlFile();
-
+  // Before the second block, which only the methods above 4 have.
   if (!snow::IsKnownMethod(method)) {
     *log << "FATAL: snow model method " << method << " in " << controlFileName
          << ": the method must be one of 1 to 14" << "[end-entry]";
     throw 17;
   }
+  if (snow::HasSlides(method)) wholeDomain = true;
+  if (method > 4) ReadSecondBlock();
+  CloseControlFile();
+
   for (int t : monthlyMissing) {
     if (UsesMonthlyTable(method, t)) {
       *log << "FATAL: error in control file, the monthly table of the " << kTableNames[t]
@@ -74,6 +76,8 @@ void schneemodellklasse::Construct(const ModuleInputs& in) {
     *log << "WARNING: the monthly table of the " << kTableNames[t] << " in [snow_model] of " << controlFileName
          << " holds no number; method " << method << " does not use it, it is set to 0" << "[end-entry]";
   }
+
+  CheckSectionValues();
 
   CreateStatistics(in);
   rmfMean = RMFMIN + (RMFMAX - RMFMIN) * 0.5;
@@ -260,6 +264,43 @@ void schneemodellklasse::ReadSecondBlock() {
     EnBalScaling = 1.0;
   }
   controlFile.RestOfLine();
+}
+
+void schneemodellklasse::CheckSectionValues() {
+  const char* const section = "[snow_model]";
+  auto atLeastZero = [&](const std::string& key, double v) {
+    if (!(v >= 0.0)) RefuseValue(*this, section, key, v, "it must be 0 or more", 17);
+  };
+  atLeastZero("transzone", transzone);
+  WarnIf(transzone > 10.0, *this, section, "transzone", transzone, "K: rain and snow would mix over more than 20 K");
+  for (const auto& t : {std::make_pair("T0R", T0R), std::make_pair("T0", T0)}) {
+    RequireWithin(*this, section, t.first, t.second, -273.15, 1000.0, 17);
+    WarnIf(std::fabs(t.second) > 10.0, *this, section, t.first, t.second, "degrees Celsius: far from 0");
+  }
+  RequireWithin(*this, section, "CWH", CWH, 0.0, 1.0, 17);
+  WarnIf(CWH > 0.5, *this, section, "CWH", CWH, "the pack would hold more than half its snow as liquid water");
+  atLeastZero("CRFR", CRFR);
+  for (int t = 0; t < 3; ++t) {
+    if (!UsesMonthlyTable(method, t)) continue;
+    const std::array<double, 14>& table = t == 0 ? ddfTable : t == 1 ? aTable : bTable;
+    for (int m = 1; m <= 12; ++m) {
+      const std::string key = std::string("the ") + kTableNames[t] + " of month " + std::to_string(m);
+      atLeastZero(key, table[m]);
+      WarnIf(table[m] > 20.0, *this, section, key, table[m], "far above the usual 1 .. 10 mm/(degree C day)");
+    }
+  }
+  atLeastZero("z0", z0);
+  atLeastZero("RMFMIN", RMFMIN);
+  atLeastZero("RMFMAX", RMFMAX);
+  WarnIf(RMFMIN > RMFMAX, *this, section, "RMFMIN", RMFMIN, "above RMFMAX: the seasonal melt factor turns over");
+  RequireWithin(*this, section, "ALBsnow_min", ALBsnow_min, 0.0, 1.0, 17);
+  RequireWithin(*this, section, "ALBsnow_max", ALBsnow_max, 0.0, 1.0, 17);
+  WarnIf(ALBsnow_min > ALBsnow_max, *this, section, "ALBsnow_min", ALBsnow_min,
+         "above ALBsnow_max: old snow would be brighter than fresh snow");
+  if (method > 4) {
+    atLeastZero("EnBalScaling", EnBalScaling);
+    WarnIf(EnBalScaling == 0.0, *this, section, "EnBalScaling", EnBalScaling, "so that no energy melts snow");
+  }
 }
 
 // --- statistics files ---------------------------------------------------------------------

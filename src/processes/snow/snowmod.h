@@ -255,6 +255,8 @@ class schneemodellklasse : public teilmodellklasse {
   void Construct(const ModuleInputs& in);
   void ReadSection();
   void ReadSecondBlock();
+  // Refuses impossible values of [snow_model] (FATAL 17) and warns about suspicious ones.
+  void CheckSectionValues();
   void ReadMonthlyTable(std::array<double, 14>& table, int which);
   void ReadStat(StatName& s, const std::string& label);
   void ReadGridName(GridName& g, const std::string& nameLabel, const std::string& codeLabel);
@@ -281,6 +283,7 @@ class schneemodellklasse : public teilmodellklasse {
   void FreeEverything();
   void ReadIceFirn();
   void ReadGlacierParameters();
+  void CheckGlacierParameters();
   void ReadDynamicSettings();
   void CheckDynamicGrids();
   void CheckElevationBands();

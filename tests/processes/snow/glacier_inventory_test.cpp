@@ -583,6 +583,8 @@ TEST(GlacierEvaluation, StoredStateIsCheckedBeforeItIsTaken) {
       {"twice", "2\n5\t1\n5\t1\n5\t1\n5\t2\n5\t1\n5\t1\n5\t1\n5\t2\n", "glacier 5 appears twice"},
       {"cut short", "2\n5\t1\n5\t1\n5\t1\n5\t2\n", "reading glacier code in s.txt"},
       {"huge count", "999999999\n5\t1\n", "area of its cells of glacier 5 in s.txt"},
+      {"sub-basin beyond an int", "1\n5\t1e30\n", "subbasin of glacier 5 in s.txt: the value 1e+30 is not"},
+      {"sub-basin not whole", "1\n5\t1.5\n", "subbasin of glacier 5 in s.txt: the value 1.5 is not"},
   };
   InventoryBasin b;
   CapturedLog log;

@@ -167,12 +167,26 @@ TEST(GlacierSection, BadSectionsEndConstruction) {
       {"section missing", "", 17, "[ice_firn]"},
       {"method 3", IceFirn("3"), 80, "Method for glacier melt must be 1"},
       {"method 103", IceFirn("103"), 80, "Method for glacier melt must be 1"},
-      {"negative storage constant", IceFirn("1", "-1.0"), 80, "kice_els of sub-basin 1"},
+      {"negative storage constant", IceFirn("1", "-1.0"), 80, "kice_els is -1; it must be 0 (no storage) or more"},
       {"value missing", IceFirn("1", "two"), 17, "kice_els"},
       {"unknown code in the codes row", std::string("[ice_firn]\n101\n1 7\n"), 10, "there is no code 7"},
       {"code row unreadable", std::string("[ice_firn]\n101\nx\n"), 10, "error reading code[0]"},
       {"value row short", std::string("[ice_firn]\n101\n1 2\n7.2\n"), 10, "error reading kelsqd[2]"},
       {"dynamic without its grids", "[ice_firn]\n11\n", 33, "GlacierizedCells not found"},
+      {"a method no int holds", IceFirn("99999999999"), 80, "Glacier-Method in [ice_firn] of"},
+      {"a method no int holds (named)", IceFirn("99999999999"), 80, " is 99999999999; 100 more selects"},
+      {"a method that is a word", IceFirn("ice"), 80, " is ice; 100 more selects"},
+      {"negative ice melt factor", IceFirn("1", "2.0").replace(IceFirn("1").find("7.2"), 3, "-7.2"), 80,
+       "[ice_firn] in "},
+      {"negative initial outflow", IceFirn("1", "2.0").replace(IceFirn("1").find("0.5 # Qice"), 3, "-0.5"), 80,
+       "Qice_els is -0.5; it must be 0 or more"},
+      {"negative radiation factor of a sub-basin",
+       [] {
+         std::string rows = kTableRows;
+         rows.replace(rows.find("0.015 0.015"), 11, "0.015 -0.015");
+         return "[ice_firn]\n101\n" + rows + kTail;
+       }(),
+       80, "Asnow_max of sub-basin 2 is -0.015"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -252,6 +266,8 @@ TEST(GlacierSection, DynamicSettingsAreChecked) {
          for (int r = 1; r <= 3; ++r)
            for (int c = 1; c <= 4; ++c) d.fraction[r][c] = 0.0;
        }},
+      {"a glacier code no int holds", DynamicIceFirn(), 80, "The GlacierCodes grid holds 1e+12 at row 3 and col 1",
+       [](DynamicBasin& d) { d.codes[3][1] = 1e12; }},
       {"glacier in two sub-basins", DynamicIceFirn(), 84, "glacier 3 is located in more than one subbasin",
        [](DynamicBasin& d) {
          d.fraction[3][3] = 0.2;

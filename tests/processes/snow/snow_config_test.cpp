@@ -49,6 +49,17 @@ TEST(SnowConfig, BadSectionsEndConstructionWithTheirCodes) {
       {"daily steps without night temperature", 1, 2, "1440", "temperature_night", 33, "temperature_night"},
       {"no sub-basin grid", 1, -1, "", "zonegrid_soilmodel", 33, "zonegrid_soilmodel"},
       {"glaciers in the basin without [ice_firn]", 1, -1, "", nullptr, 17, "[ice_firn]"},
+      {"transzone below 0", 1, 4, "-1", nullptr, 17, "[snow_model] in "},
+      {"transzone below 0 (named)", 1, 4, "-1", nullptr, 17, ": transzone is -1; it must be 0 or more"},
+      {"CWH above 1", 1, 7, "1.5", nullptr, 17, "CWH is 1.5; it must lie in 0 .. 1"},
+      {"CRFR below 0", 3, 8, "-0.05", nullptr, 17, "CRFR is -0.05"},
+      {"negative degree-day factor", 1, kDdfLine, "2 -2.2 2 2 2 2 2 2 2 2 2 2", nullptr, 17,
+       "the degree-day factor DDF of month 2 is -2.2"},
+      {"negative coefficient b of the wind index", 2, kALine + 1, "-0.3", nullptr, 17,
+       "the coefficient b of month 1 is -0.3"},
+      {"snow albedo above 1", 1, 16, "1.2", nullptr, 17, "ALBsnow_max is 1.2"},
+      {"RMFMIN below 0", 3, 13, "-1", nullptr, 17, "RMFMIN is -1"},
+      {"EnBalScaling below 0", 5, kEnBalLine, "-1", nullptr, 17, "EnBalScaling is -1"},
   };
   for (const BadSection& c : cases) {
     SCOPED_TRACE(c.what);
@@ -85,6 +96,10 @@ TEST(SnowConfig, BoundaryValuesAndOptionalLinesAreAccepted) {
       {"EnBalScaling missing", 5, kEnBalLine, "# nothing", "Could not read the optional parameter EnBalScaling"},
       {"unused empty monthly table", 1, kALine, "", "coefficient a in [snow_model]"},
       {"methods 1 to 4 stop after the readgrid flag", 2, -1, "", nullptr},
+      {"transzone 0", 1, 4, "0", nullptr},
+      {"a negative table the method does not use", 1, kALine, "-1.5", nullptr},
+      {"RMFMIN above RMFMAX", 3, 13, "4.0", "RMFMIN is 4, above RMFMAX"},
+      {"a degree-day factor of 25", 1, kDdfLine, "25", "of month 12 is 25, far above"},
   };
   for (const Good& c : cases) {
     SCOPED_TRACE(c.what);

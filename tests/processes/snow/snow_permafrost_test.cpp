@@ -37,6 +37,13 @@ TEST(SnowPermafrost, SectionFailures) {
       {"section missing", "", 17, "[permafrost]"},
       {"method 2", "[permafrost]\n2\n2.0\n1.0\nthaw.stat 0\n1e-6\n", 80, "must be 1 (alpha*sqrt(time))"},
       {"statistics flag missing", "[permafrost]\n1\n2.0\n1.0\nthaw.stat\n", 17, "thaw depth statistics"},
+      {"refreeze age below 0", "[permafrost]\n1\n-2.0\n1.0\nthaw.stat 0\n1e-6\n", 80,
+       "[permafrost] in "},
+      {"snow-free limit below 0", "[permafrost]\n1\n2.0\n-1.0\nthaw.stat 0\n1e-6\n", 80,
+       "Max_SWE_SnowFree is -1; it must be 0 or more"},
+      {"conductivity below 0", "[permafrost]\n1\n2.0\n1.0\nthaw.stat 0\n-1e-6\n", 80, "reduced k_sat is -1e-06"},
+      {"a conductivity in mm per hour", "[permafrost]\n1\n2.0\n1.0\nthaw.stat 0\n36\n", 0,
+       "reduced k_sat is 36, m/s: more than"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
