@@ -8,7 +8,7 @@ PKGS=(
   libnetcdf-dev libnetcdf-c++4-dev netcdf-bin cdo
   libxml2-utils gdal-bin
   clang libclang-rt-dev
-  python3-matplotlib
+  python3 python3-matplotlib
 )
 missing=()
 for p in "${PKGS[@]}"; do

@@ -163,8 +163,8 @@ TEST_F(SmallGrid, AMissingInputFileIsReportedWithTheSystemReason) {
 }
 
 TEST_F(SmallGrid, GdalReadsOurAsciiGrid) {
+  ORVEL_NEEDS_TOOLS("gdalinfo");
   std::string out;
-  if (RunCommand("command -v gdalinfo", &out) != 0) GTEST_SKIP() << "gdalinfo is not installed";
   m.obj.WriteGrid("gdal.asc", g.get(), true, false, false);
   ASSERT_EQ(RunCommand("gdalinfo '" + m.file("gdal.asc") + "'", &out), 0) << out;
   EXPECT_NE(out.find("Driver: AAIGrid"), std::string::npos) << out;

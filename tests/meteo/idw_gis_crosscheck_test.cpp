@@ -25,8 +25,7 @@ const Station kStations[] = {
 };
 
 TEST(InverseDistanceCrossCheck, MatchesGisGriddingToolOnRealStations) {
-  if (RunCommand("command -v gdal_grid >/dev/null 2>&1 && command -v gdal_translate >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "gdal_grid is not installed";
+  ORVEL_NEEDS_TOOLS("gdal_grid gdal_translate");
   const int ncols = 160, nrows = 126;
   const double xll = 454800.0, yll = 4157800.0, cs = 200.0;
   TempDir dir;

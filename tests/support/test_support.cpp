@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -42,6 +43,19 @@ CapturedLog::~CapturedLog() = default;
 std::string CapturedLog::CloseAndReadDiag() {
   log_.reset();
   return ReadTextFile(diagPath_);
+}
+
+bool ToolsInstalled(const std::string& commands) {
+  std::istringstream words(commands);
+  std::string tool;
+  while (words >> tool)
+    if (RunCommand("command -v '" + tool + "' >/dev/null") != 0) return false;
+  return true;
+}
+
+bool ToolsRequired() {
+  const char* v = std::getenv("ORVEL_REQUIRE_TOOLS");
+  return v != nullptr && v[0] != '\0' && std::string(v) != "0";
 }
 
 int RunCommand(const std::string& command, std::string* output) {

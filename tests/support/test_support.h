@@ -49,3 +49,19 @@ bool IsWellFormedXml(const std::string& path, std::string* why = nullptr);
 
 // Runs a shell command, returns its exit status and its standard output and error.
 int RunCommand(const std::string& command, std::string* output = nullptr);
+
+// True when the shell finds every command named in the blank-separated list.
+bool ToolsInstalled(const std::string& commands);
+// True when the outside tools of the tests are promised: ORVEL_REQUIRE_TOOLS is set (and not
+// "0"), as scripts/run-tests.sh sets it after the install script has installed them.
+bool ToolsRequired();
+
+// A test that checks against an outside tool skips when the tool is missing, unless the
+// tools are promised: then the missing tool fails the test instead of passing it unchecked.
+#define ORVEL_NEEDS_TOOLS(commands)                                                           \
+  do {                                                                                        \
+    if (!ToolsInstalled(commands)) {                                                          \
+      if (ToolsRequired()) FAIL() << "not installed: " << (commands) << " (ORVEL_REQUIRE_TOOLS is set)"; \
+      GTEST_SKIP() << "not installed: " << (commands);                                       \
+    }                                                                                         \
+  } while (0)

@@ -11,7 +11,7 @@
 namespace {
 
 TEST(SnowCrossCheck, SyntheticWinterMatchesTheIndependentComputation) {
-  if (RunCommand("python3 -c pass") != 0) GTEST_SKIP() << "python3 is not available";
+  ORVEL_NEEDS_TOOLS("python3");
   constexpr int kInterval = 720, kSteps = 300;  // two steps a day, January to May
   for (int method : {1, 2}) {
     SCOPED_TRACE(method);
