@@ -90,6 +90,13 @@ int AL_class::ReadParameters(const std::string& entry, int abstraction, const St
     std::string unit;
     if (!t.ReadDouble(R) || !t.ReadDouble(f) || !t.ReadDouble(M) || !t.ReadWord(unit))
       Fail(log_, who + ": residual flow, share, maximum and unit expected after \"" + word + "\"", 44);
+    // A residual flow or maximum below 0 would take more than the river carries.
+    if (R < 0.0 || M < 0.0 || f < 0.0 || f > 1.0)
+      Fail(log_,
+           who + FormatText(": \"%s\" takes a residual flow and a maximum of at least 0 and a share of 0..1, read "
+                            "R = %g, f = %g, M = %g",
+                            word.c_str(), R, f, M),
+           44);
     if (unit.find("m^3/s") != std::string::npos || unit.find("m3/s") != std::string::npos ||
         unit.find("m3s") != std::string::npos) {
       R = DischargeToDepth(R, area, dt);
@@ -120,13 +127,28 @@ int AL_class::ReadParameters(const std::string& entry, int abstraction, const St
     Fail(log_, who + ": the column of the input file must be 1 or more", 44);
 
   if (mode == kAbstractFromFile || mode == kAbstractReservoirFile) {
+    const std::string key = mode == kAbstractFromFile ? "input_file" : "externalAbstractionFile";
+    const std::string unreadable = "error reading " + inputFile + " (\"" + key + " =\" of " + who +
+                                   "): its first row holds something other than a date and numbers";
     RunFiles::Current().Read("[routing_model] " + who + " input file", inputFile);
-    table_ = TimeSeriesTable::Open(inputFile, 0, kInputBlockBytes);
-    if (table_->GetState() == TimeSeriesTable::kCannotOpen || table_->GetState() == TimeSeriesTable::kReadError)
+    try {
+      table_ = TimeSeriesTable::Open(inputFile, 0, kInputBlockBytes);
+    } catch (int) {
+      Fail(log_, unreadable, 37);
+    }
+    if (table_->GetState() == TimeSeriesTable::kCannotOpen)
       Fail(log_, "error opening " + inputFile + " for " + who, 37);
+    // Rows before one that cannot be read stay usable (NextFileRow stops at that row).
+    if (table_->GetState() == TimeSeriesTable::kReadError && table_->RowCount() == 0) Fail(log_, unreadable, 37);
+    if (column > table_->ColumnCount())
+      Fail(log_,
+           FormatText("%s: the column %d of \"%s =\" lies beyond the %lld value columns of ", who.c_str(), column,
+                      key.c_str(), static_cast<long long>(table_->ColumnCount())) +
+               inputFile,
+           44);
     table_->MoveRow(-1);
     for (;;) {
-      table_->Next();
+      NextFileRow();
       if (table_->GetState() == TimeSeriesTable::kEnd || table_->CurrentRow() >= table_->RowCount())
         Fail(log_,
              FormatText("starting date %d.%d.%d, %d. h in ", start.day, start.month, start.year, start.hour) +
@@ -222,7 +244,23 @@ bool AL_class::FileValue(const StepDate& date, double& value) {
 }
 
 void AL_class::AdvanceFileRow() {
-  if (table_) table_->Next();
+  if (table_) NextFileRow();
+}
+
+void AL_class::NextFileRow() {
+  TimeSeriesTable& t = *table_;
+  // The rows before a row that cannot be read stay usable; that row ends the run.
+  if (t.GetState() == TimeSeriesTable::kReadError && t.CurrentRow() + 1 >= t.RowCount()) {
+    int y, mo, d, h, mi;
+    t.GetDate(y, mo, d, h, mi);
+    const std::string after =
+        t.CurrentRow() < 0 ? "the first row" : FormatText("the row after %d.%d.%d, %d:%02d h", d, mo, y, h, mi);
+    Fail(log_,
+         "error reading " + inputFile + " for abstraction " + std::to_string(number) + ": " + after +
+             " holds something other than a date and " + std::to_string(t.ColumnCount()) + " numbers",
+         38);
+  }
+  t.Next();
 }
 
 double AL_class::RuleValue(double x, const RuleChoice& ch) const {

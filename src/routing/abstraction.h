@@ -112,6 +112,8 @@ class AL_class {
 
  private:
   double RuleValue(double x, const RuleChoice& choice) const;
+  // Advances the input table; a row that cannot be read is FATAL 38.
+  void NextFileRow();
   double Cap(double r, int rule, const double* zoneStep) const;
 
   LogStream* log_ = nullptr;

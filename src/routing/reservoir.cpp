@@ -67,6 +67,7 @@ void SP_class::ReadParameters(int reservoir, const std::string& entry) {
   const size_t afterA0 = t.Pos();
   if (entry.find("W0") != std::string::npos && SeekKey(t, "W0")) number35("W0", W0);
   else t.Seek(afterA0);
+  if (A0 < 0.0) Fail(log, who + FormatText("the initial area A0 = %g must not be negative", A0), 35);
   A = A0;
   W = W0;
 

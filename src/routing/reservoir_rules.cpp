@@ -138,8 +138,10 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
   t.slope.assign(m, {});
   if (n <= 0) return t;
   t.rows = static_cast<int>(n);
+  std::vector<long> tableLines;
   for (int i = 0; i < t.rows; ++i) {
     const long at = file.LineNumber();
+    tableLines.push_back(at);
     if (!file.ReadLine(line)) Fail(log, where + ": the table ends after " + std::to_string(i) + " of " + std::to_string(n) + " rows", 29);
     const std::vector<double> v = Numbers(Words(line), 0, where, at, log);
     if (static_cast<int>(v.size()) < m + 1)
@@ -181,6 +183,25 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
     }
     weekDaysGiven |= which == kDays;
     hoursGiven |= which == kStart || which == kStop;
+  }
+  // Volumes, discharges and amounts are never negative, and the column a table is looked
+  // up by (the first; each rule column of a flow table) must not fall (equal neighbours are
+  // a flat segment).
+  for (int i = 0; i < t.rows; ++i) {
+    auto bad = [&](const std::string& what) {
+      Fail(log, "in " + where + ", line " + std::to_string(tableLines[static_cast<size_t>(i)]) + ": " + what, 29);
+    };
+    if (t.first[i] < 0.0)
+      bad(FormatText("the first column holds %g: volumes, discharges and amounts are at least 0", t.first[i]));
+    if (i > 0 && !t.flowTable && t.first[i] < t.first[i - 1])
+      bad(FormatText("the first column falls from %g to %g: it must rise from row to row", t.first[i - 1], t.first[i]));
+    for (int r = 0; r < m; ++r) {
+      const double q = t.column[r][i];
+      if (q < 0.0) bad(FormatText("rule %d holds %g: volumes, discharges and amounts are at least 0", r + 1, q));
+      if (i > 0 && t.flowTable && q < t.column[r][i - 1])
+        bad(FormatText("rule %d falls from %g to %g: with TableIndex = Flow its column must rise from row to row", r + 1,
+                       t.column[r][i - 1], q));
+    }
   }
   if (weekDaysGiven && !hoursGiven && log)
     *log << "WARNING: " << where << ": WeekDays without start_hour and stop_hour: such a rule is never active"
@@ -230,7 +251,12 @@ HydraulicConnection ReadHydraulicConnection(TextCursor& file, int reservoir, Log
   c.bottom = value("ChannelBottom");
   c.length = value("ChannelLength");
   c.roughness = value("RoughnessCoeff");
-  if (!(c.length > 0.0)) Fail(log, failure + "(ChannelLength must be positive)", 29);
+  const struct {
+    const char* key;
+    double value;
+  } positive[] = {{"ChannelWidth", c.width}, {"ChannelLength", c.length}, {"RoughnessCoeff", c.roughness}};
+  for (const auto& p : positive)
+    if (!(p.value > 0.0)) Fail(log, failure + FormatText("(%s = %g: it must be positive)", p.key, p.value), 29);
   c.on = true;
   return c;
 }

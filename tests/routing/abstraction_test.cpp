@@ -74,10 +74,20 @@ TEST(Abstraction, ResidualFlowShareAndCap) {
 TEST(Abstraction, BadEntriesAreRefusedWithTheirCodes) {
   AbstractionBench b;
   const std::string file = b.File("in.txt", "2024 1 1 0 1 2\n2024 1 1 1 1 2\n");
+  const std::string text = b.File("text.txt", "2024 1 1 0 1 two\n");
   const struct {
     std::string entry;
     int code;
+    const char* message = "";
   } cases[] = {
+      {"= intern 1 1.5 10 mm", 44, "a share of 0..1, read R = 1, f = 1.5, M = 10"},
+      {"= extern o.txt 0 -0.1 10 mm", 44, "f = -0.1"},
+      {"= intern -1 0.5 10 mm", 44, "R = -1"},
+      {"= intern 1 0.5 -10 m3/s", 44, "M = -10"},
+      {"= from_file input_file = " + file + " col = 3 out = o.txt", 44,
+       "the column 3 of \"input_file =\" lies beyond the 2 value columns"},
+      {"= from_file input_file = " + text + " col = 1 out = o.txt", 37,
+       "(\"input_file =\" of abstraction 1): its first row holds something other than a date and numbers"},
       {"= intern_something", 44},
       {"no mode word", 44},
       {"= intern 1 2", 44},
@@ -87,7 +97,17 @@ TEST(Abstraction, BadEntriesAreRefusedWithTheirCodes) {
       {"= from_file input_file = " + file + " col = 2 out = o.txt", 0},
       {"= from_file input_file = " + file + " col = 2 out = in.txt", 37},  // would overwrite its input
   };
-  for (const auto& c : cases) EXPECT_EQ(Code([&] { b.Make(c.entry); }), c.code) << c.entry;
+  for (const auto& c : cases) {
+    EXPECT_EQ(Code([&] { b.Make(c.entry); }), c.code) << c.entry;
+    EXPECT_NE(b.log.console().find(c.message), std::string::npos) << c.message;
+  }
+  // A later row with text ends the run when the table moves to it, naming the row before.
+  const std::string late = b.File("late.txt", "2024 1 1 0 1 2\n2024 1 1 1 1 x\n");
+  auto a = b.Make("= from_file input_file = " + late + " col = 1 out = o.txt");
+  double result = 0.0;
+  EXPECT_EQ(Code([&] { a->ApplyRule(nullptr, result, 5.0, StepDate{2024, 1, 1, 0, 0}); }), 38);
+  EXPECT_NE(b.log.console().find("the row after 1.1.2024, 0:00 h holds something other than a date and 2 numbers"),
+            std::string::npos);
   b.start = StepDate{2023, 1, 1, 0, 0};
   EXPECT_EQ(Code([&] { b.Make("= from_file input_file = " + file + " col = 1 out = o.txt"); }), 38);
   b.start = StepDate{2024, 1, 1, 0, 0};

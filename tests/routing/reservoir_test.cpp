@@ -108,6 +108,7 @@ TEST(Reservoir, BadEntriesAndLakesAreRefusedWithTheirCodes) {
       {"(file = a V0 = 1" + c0 + " dTmin = 0)", 35},       // no sub-steps
       {"(file = a V0 = 1" + c0 + " dTmin = 1e-300)", 35},  // endless sub-steps
       {"(file = a V0 = 1" + c0 + " UseRunningAvg = -2)", 35},
+      {"(file = a V0 = 1 A0 = -2e5" + c0 + ")", 35},
       {"(file = a V0 = 1" + c0 + " dTmin = 30)", 0},
   };
   for (const auto& t : cases) {
@@ -253,6 +254,23 @@ TEST(ReservoirRules, ReadingAndRefusals) {
     TextCursor t(text);
     EXPECT_EQ(Code([&] { ReadRuleTable(t, "[s]", nullptr); }), 29) << text;
   }
+  // Impossible tables name the section, the line and the value; equal volumes are allowed.
+  const struct {
+    const char* text;
+    const char* message;
+  } impossible[] = {
+      {"3 1\n0 0\n2e6 60\n1e5 5\n", "[s], line 4: the first column falls from 2e+06 to 100000"},
+      {"2 1\n0 0\n1e5 -5\n", "[s], line 3: rule 1 holds -5"},
+      {"2 1\n-1 0\n1e5 5\n", "[s], line 2: the first column holds -1"},
+      {"3 1 100\n0 0 0\n10 5e6 4e6\n10 1e6 5e6\nTableIndex = Flow\n",
+       "[s], line 4: rule 1 falls from 5e+06 to 1e+06"},
+  };
+  for (const auto& c : impossible) {
+    CapturedLog l;
+    TextCursor t(c.text);
+    EXPECT_EQ(Code([&] { ReadRuleTable(t, "[s]", &l.log()); }), 29) << c.text;
+    EXPECT_NE(l.console().find(c.message), std::string::npos) << l.console();
+  }
   const char* badConnection[] = {
       "HydraulicConnection {\nTargetReservoir = 2; ChannelWidth = 3; ChannelBottom = 1; RoughnessCoeff = 3;\n}",
       "HydraulicConnection {\nTargetReservoir = 2; ChannelWidth = 3; ChannelBottom = 1; ChannelLength = 0;"
@@ -262,6 +280,10 @@ TEST(ReservoirRules, ReadingAndRefusals) {
       "HydraulicConnection {\nTargetReservoir = 2; ChannelWidth = 3; ChannelBottom = 1; ChannelLength = 5;\n",
       "HydraulicConnection {\nTargetReservoir = 1e30; ChannelWidth = 3; ChannelBottom = 1; ChannelLength = 5;"
       " RoughnessCoeff = 3;\n}",
+      "HydraulicConnection {\nTargetReservoir = 2; ChannelWidth = 0; ChannelBottom = 1; ChannelLength = 5;"
+      " RoughnessCoeff = 3;\n}",
+      "HydraulicConnection {\nTargetReservoir = 2; ChannelWidth = 3; ChannelBottom = 1; ChannelLength = 5;"
+      " RoughnessCoeff = -3;\n}",
   };
   for (const char* text : badConnection) {
     TextCursor t(text);
