@@ -58,7 +58,8 @@ void ComputeTableRows(ChannelTable& c, double dt, double areaFactor) {
     ManningIteration(Qm, c.bm, dm, Rm, vm, 50, c.kstm, c.sqrtSlope, 0.005);
     if (dm > c.hm) {
       // The water leaves the mean channel: exchange with the flood plains towards a
-      // common level.
+      // common level, the flood plains starting from the mean channel's first velocity.
+      vf = 1.0;
       for (int i = 0; i < 50; ++i) {
         const double level = (dm + df + c.hm) / 2.0;
         df = level - c.hm;

@@ -79,9 +79,15 @@ int TableRow(const ChannelTable& c, double x, double dt);
 // The largest of series[1..n].
 double MaxValue(const double* series, int n);
 // One sub-interval of the two parallel linear storages: inflow I, outflow O' of the same
-// sub-interval in the previous step, flood-plain shares p (now) and p' (before).
+// sub-interval in the previous step, flood-plain shares p (now) and p' (before). Together
+// they act as one storage of coefficient k = (1 - p) cm + p cf that holds k / (1 - k) O;
+// when the share changes, what the storages held under the old share passes whole into the
+// new split, O = (1 - k) (I + k' / (1 - k') O'), so that they keep their water.
 inline double StorageOutflow(double I, double Oprev, double p, double pprev, double cm, double cf) {
-  return (1.0 - p) * I * (1.0 - cm) + (1.0 - pprev) * Oprev * cm + p * I * (1.0 - cf) + pprev * Oprev * cf;
+  if (p == pprev)
+    return (1.0 - p) * I * (1.0 - cm) + (1.0 - pprev) * Oprev * cm + p * I * (1.0 - cf) + pprev * Oprev * cf;
+  const double k = (1.0 - p) * cm + p * cf, kprev = (1.0 - pprev) * cm + pprev * cf;
+  return (1.0 - k) * (I + kprev / (1.0 - kprev) * Oprev);
 }
 // Spreads the n values of from over the m values of to, in order: to[j] takes the part of
 // from that lies in the j-th of m equal pieces of its length, so that the sum is kept.
@@ -95,8 +101,8 @@ void RouteSubchannel(ChannelTable& c, int m, double* flow, double dt);
 void RouteChannel(ChannelTable& c, double* flow, double dt);
 // Water held by the channel (mm per step over its source zone, summed over the sub-intervals
 // and divided by their number): the values in transit in the queue and the contents
-// c / (1 - c) * O of the linear storages. Its change over a step is the inflow less the
-// outflow, while the flood-plain share stays as it is.
+// k / (1 - k) * O of the linear storages. Its change over a step is the inflow less the
+// outflow.
 double ChannelContent(const ChannelTable& c);
 // Steady state for a discharge x (mm per step): queue, outflow series, shares and slots.
 void SetSteadyState(ChannelTable& c, double x, double dt);

@@ -22,12 +22,13 @@ inline std::string ChannelText(double length, double area, double km = 2.0, doub
          ", kstm=25, kstf=10, I=0.01, L=" + std::to_string(length) + ", A=" + std::to_string(area) + ")";
 }
 
-// The usual network: 1 and 2 into 3.
-inline std::string ThreeBasinDescriptions() {
+// The usual network: 1 and 2 into 3; the mean channel of 1 is hm1 deep (5 m keeps every
+// discharge of the tests in it).
+inline std::string ThreeBasinDescriptions(double hm1 = 5.0) {
   return "TG 1 (AE=10, AF=1.0)\n"
          "TG 2 (AE=20, AF=1.0)\n"
          "TG 3 (AE=60, AF=1.0)\n"
-         "OL 1 " + ChannelText(8000, 10) + "\n"
+         "OL 1 " + ChannelText(8000, 10, 2.0, hm1) + "\n"
          "OL 2 " + ChannelText(20000, 20) + "\n"
          "end of the list\n";
 }
