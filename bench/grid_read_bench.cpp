@@ -1,6 +1,7 @@
 // Reading and writing large grids: a 4000 x 4000 ASCII grid read by the model's grid
 // reader and, side by side in the same run, by GDAL's AAIGrid driver (gdal_translate to
-// ENVI, when GDAL is installed); binary single and double grids written and read.
+// ENVI, when GDAL is installed); binary single and double grids written and read; the
+// retry wait of the reader for a file that does not appear.
 //
 //   grid_read_bench [size] [folder]     (default 4000, the system's temporary folder)
 #include <fcntl.h>
@@ -109,6 +110,16 @@ int main(int argc, char** argv) {
     std::printf("binary %s  write %8.3f s   read %8.3f s   plain read() %8.3f s (%.2f times)\n",
                 asDouble ? "double" : "single", w, r, plain, r / plain);
   }
+  // A grid file that never appears: the reader waits between its attempts before it gives up.
+  t = Best(1, [&] {
+    double** g = nullptr;
+    try {
+      obj.ReadGrid("missing.asc", g, 0, true, false, false, 0.0);
+    } catch (int) {
+    }
+    MatrixOwner owner(g);
+  });
+  std::printf("missing grid given up after %8.3f s   (5 waits of 200 ms between 6 attempts)\n", t);
   fs::remove_all(dir);
   return 0;
 }
