@@ -6,6 +6,7 @@
 //   code: 17                      error code (0: the run succeeds)
 //   status: 120                   exit status, where 8 bits do not keep the code itself
 //   expect: section [model_time]  words the log must hold (any number of lines)
+//   writes: output/a.asc          a grid file the run must leave in the basin copy (any number)
 //   args: basin.ctl               command line (default: basin.ctl -diagfile:output/d.xml)
 //   in: basin.ctl                 the file the following edits change
 //   replace: 1       # end month  text to replace (first occurrence; \n, \t and \\ escapes)
@@ -67,6 +68,7 @@ struct Case {
   int code = -1;
   int status = -1;  // -1: ExitStatus(code)
   std::vector<std::string> expect;
+  std::vector<std::string> writes;
 };
 
 // Reads the case and applies its edits to the basin copy in dir; a malformed case fails
@@ -96,6 +98,8 @@ Case PrepareCase(const std::string& caseFile, const std::string& dir) {
       c.status = std::stoi(value);
     } else if (key == "expect") {
       c.expect.push_back(value);
+    } else if (key == "writes") {
+      c.writes.push_back(value);
     } else if (key == "args") {
       c.args = value;
     } else if (key == "in") {
@@ -164,6 +168,8 @@ TEST_P(BadInput, EndsWithItsCodeAndNamesTheFault) {
     EXPECT_NE(out.find("Program aborted with exit code " + std::to_string(c.code) + "\n"), std::string::npos) << out;
   }
   for (const std::string& words : c.expect) EXPECT_NE(out.find(words), std::string::npos) << words << "\n" << out;
+  for (const std::string& file : c.writes)
+    EXPECT_EQ(ReadTextFile(dir.file(file)).rfind("ncols", 0), 0u) << file << " is not a written grid";
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, BadInput, testing::ValuesIn(CaseFiles()),
