@@ -12,43 +12,17 @@
 #include <string>
 #include <vector>
 
-#include "framework/logstream.h"
-#include "grids/grid_registry.h"
-#include "init/defaultini.h"
-#include "processes/soil/infilt.h"
+#include "soil_fuzz_support.h"
 
 namespace {
 
-struct Basin {
-  static constexpr int kRows = 3, kCols = 4;
-  GridRegistry registry;
-  std::vector<std::unique_ptr<MatrixOwner>> grids;
-  std::vector<SoilTableEntry> soilRows{2};
-  RunValues run;
+struct Basin : soilfuzz::SoilGrids {
   std::vector<ZoneTableEntry> zones{2};
   std::vector<int> map{0, 1};
-  int next = 1;
-  void Add(const char* name, double value) {
-    grids.push_back(std::make_unique<MatrixOwner>(kRows, kCols));
-    for (int r = 1; r <= kRows; ++r)
-      for (int c = 1; c <= kCols; ++c) (*grids.back())[r][c] = value;
-    registry[next].data = grids.back()->get();
-    registry[next].internalName = name;
-    registry[next].registered = true;
-    ++next;
-  }
   Basin() {
-    Add("zone_grid", 1.0);
-    Add("zonegrid_soilmodel", 1.0);
-    (*grids.back())[1][1] = 2.0;
-    (*grids.back())[2][2] = 4.0;
-    (*grids.back())[3][4] = -9999.0;
-    for (const char* g : {"hydraulic_conductivity", "topographic_faktor", "soil_storage", "available_soil_moisture",
-                          "root_depth1", "soil_types", "precipitation", "fillable_porosity"})
-      Add(g, 0.5);
-    soilRows[1].mSBFCapDifference = 0.1;
-    soilRows[1].suction = 300;
-    run.soilTable = &soilRows;
+    soilZones[1][1] = 2.0;
+    soilZones[2][2] = 4.0;
+    soilZones[3][4] = -9999.0;
   }
 };
 

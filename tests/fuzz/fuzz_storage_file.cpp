@@ -1,4 +1,5 @@
-// Feeds arbitrary text as a storage file to the routing module's warm start over a basin of
+// Feeds arbitrary text as a storage file to the soil model's warm start (see
+// soil_fuzz_support.h) and to the routing module's warm start over a basin of
 // three sub-basins (two joined into the third, one inflow, a reservoir with running
 // averages at the outlet): the part must be restored or
 // refused with an error code, never crash or leave values that are not finite; a restored
@@ -21,6 +22,7 @@
 #include "processes/subbasin_runoff.h"
 #include "routing/abfluss.h"
 #include "routing/routingclass.h"
+#include "soil_fuzz_support.h"
 
 namespace {
 
@@ -102,6 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Basin& b = TheBasin();
   b.console.str("");
   const std::string text(reinterpret_cast<const char*>(data), size);
+  soilfuzz::SoilStorageFuzz(text);
   try {
     b.module->RestoreStorageSection(text, "fuzz.txt");
   } catch (int) {

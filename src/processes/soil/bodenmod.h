@@ -78,6 +78,14 @@ class bodenmodellklasse : public teilmodellklasse {
   std::string StorageSectionText() const;
   // Sub-basin index 1..n of a cell of the soil zone grid; 0 outside.
   int SubbasinOf(int r, int c) const;
+  // Calls f(r, c) for every cell of the sub-basins, row by row from the top, columns from the
+  // left: the order of the cells in the storage file.
+  template <typename F>
+  void ForEachCell(F&& f) const {
+    for (int r = 1; r <= geometry.nrows; ++r)
+      for (int c = 1; c <= geometry.ncols; ++c)
+        if (SubbasinOf(r, c) > 0) f(r, c);
+  }
   // Restores the part from its text (what ReadStorageFile does after opening the file).
   void RestoreStorageSection(const std::string& text, const std::string& fileName);
 
@@ -136,6 +144,10 @@ class bodenmodellklasse : public teilmodellklasse {
   double** maxPonding = nullptr;
   double** waterInput = nullptr;
   double** infiltrationExcess = nullptr;  // set by the infiltration model
+  double** saturationMarker = nullptr;    // set by the infiltration model
+  // The saturation marker of every cell read from the storage file (cells in the order of
+  // ForEachCell), for the infiltration model, which makes its grid after the soil model.
+  std::vector<double> restoredMarker;
   double** saturationDeficit = nullptr;
   double** unsaturatedZone = nullptr;
   double** soilStorageOld = nullptr;

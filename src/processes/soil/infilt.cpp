@@ -82,6 +82,12 @@ void infiltrationsmodellklasse::ReadOwnSection() {
   };
   infiltrationExcess = create("infiltration_excess", excessGridName, excessWriteCode, excessPosition);
   saturationMarker = create("infiltration_saturation", markerGridName, markerWriteCode, markerPosition);
+  if (!restoredMarker.empty()) {
+    // A warm start continues the saturation of the cells.
+    size_t k = 0;
+    ForEachCell([&](int r, int c) { saturationMarker[r][c] = restoredMarker[k++]; });
+    restoredMarker.clear();
+  }
 
   excessZones = zoneTableStore;
   int err = 0;

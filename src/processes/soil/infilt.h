@@ -29,7 +29,6 @@ class infiltrationsmodellklasse : public bodenmodellklasse {
   int excessWriteCode = 0, excessStatisticsCode = 0, markerWriteCode = 0;
   double macroporeFraction = 0.0;
   double** fillablePorosity = nullptr;
-  double** saturationMarker = nullptr;
   int excessPosition = 0, markerPosition = 0;
   std::unique_ptr<zonalstatistic> excessStatistics;
   std::vector<ZoneTableEntry> excessZones;

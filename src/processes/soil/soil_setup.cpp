@@ -490,7 +490,9 @@ void bodenmodellklasse::InitialiseDeficits() {
       if (Valid(topographicOffset, r, c, nodata) && topoWeight[i] > 0.0)
         offset = (topographicOffset[r][c] - meanTopographicIndex[i]) * params[i].m;
       topographicOffset[r][c] = offset;
-      saturationDeficit[r][c] = meanDeficit[i] - offset;
+      // A deficit grid read back holds each cell's deficit at the end of the former run (the
+      // infiltration's first step reads it); a new run starts every cell from the mean.
+      if (readgrids != 1 || !Valid(saturationDeficit, r, c, nodata)) saturationDeficit[r][c] = meanDeficit[i] - offset;
       if (Valid(interflowStorage, r, c, nodata)) sifSum[i] += (1.0 - params[i].kQI) * interflowStorage[r][c] * CellWeight(r, c);
     }
   }

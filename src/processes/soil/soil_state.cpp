@@ -1,8 +1,12 @@
 // The soil model's part of the storage file: the sub-basin parameters (checked at a warm
 // start), the water in transit in the travel-time zones and the direct-runoff storages.
-// Values are written with round-trip precision. After the last sub-basin follow the slow
-// baseflow and the mean deficit of every sub-basin, which a reader of the older layout
-// never reaches; a file without them starts those two from the control file and the grids.
+// Values are written with round-trip precision. After the last sub-basin follow two blocks
+// that a reader of the older layout never reaches: the slow baseflow and the mean deficit
+// of every sub-basin, then, for every cell of the sub-basins, the soil storage of the
+// previous step (the capillary exchange's reference), the infiltration's saturation marker
+// and the largest direct runoff so far. A file without a block starts its states as a cold
+// start does (slow baseflow from the control file, mean deficit from the grids, previous
+// soil storage = "soil_storage", cells unsaturated, peak flow 0) and says so in one INFO.
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -16,6 +20,8 @@
 namespace {
 
 const char* const kCarriedHeader = "(QBB and mean saturation deficit per subbasin)";
+const char* const kCellsHeader =
+    "(cells: soil storage of the previous step, infiltration saturation marker, peak flow)";
 
 struct ParameterRow {
   const char* label;      // label of the mismatch message
@@ -93,6 +99,13 @@ std::string bodenmodellklasse::StorageSectionText() const {
   for (int i = 1; i <= subbasins; ++i)
     t += Format("%d %.17g %.17g (QBB[%d] and mean deficit)\n", i, QBB[static_cast<size_t>(i)],
                 meanDeficit[static_cast<size_t>(i)], i);
+  long cells = 0;
+  ForEachCell([&](int, int) { ++cells; });
+  t += Format("%ld %s\n", cells, kCellsHeader);
+  ForEachCell([&](int r, int c) {
+    t += Format("%.17g %.17g %.17g\n", soilStorageOld[r][c], saturationMarker ? saturationMarker[r][c] : 0.0,
+                peakFlow[r][c]);
+  });
   t += "\n";
   return t;
 }
@@ -143,6 +156,16 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
     *log << "FATAL: error locking for the section soil_model in " << fileName << "[end-entry]";
     throw 71;
   }
+  // A stored state must be a number (a damaged file must not start the run with NaN).
+  auto notFinite = [&](const char* label, double value) {
+    *log << "FATAL: error in storage file content reading " << label << " in " << fileName << ": " << value
+         << " is not a number of the state" << "[end-entry]";
+    throw 71;
+  };
+  auto readFinite = [&](double& value, const char* label) {
+    if (!f.ReadDouble(value)) StorageValueMismatch(label, 0.0, 0.0);
+    if (!std::isfinite(value)) notFinite(label, value);
+  };
   auto readInt = [&](int current, const char* label) {
     long v = 0;
     if (!f.ReadLong(v)) StorageValueMismatch(label, current, 0.0);
@@ -171,6 +194,8 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
       int count = 0;
       while (count < 5 && f.ReadDouble(v[count])) ++count;
       if (count != 5) StorageValueMismatch("number of fields for zonal statistics QD", 5, count);
+      for (double x : v)
+        if (!std::isfinite(x)) notFinite("zoneFZT", x);
       z.n = v[0];
       z.sx = v[1];
       z.zonenwert = v[2];
@@ -178,26 +203,57 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
       z.RelCellSum = v[4];
       f.RestOfLine();
     }
-    if (!f.ReadDouble(qd[ii])) StorageValueMismatch("QD", QD[ii], 0.0);
+    readFinite(qd[ii], "QD");
     f.RestOfLine();
   }
   zoneFZT = std::move(zones);
   QD = std::move(qd);
 
-  // The carried slow baseflow and mean deficits, when the file has them.
-  const size_t mark = f.Pos();
-  if (!f.ReadLine(line) || line.find(kCarriedHeader) == std::string::npos) {
+  // The blocks a file of the older layouts does not have.
+  std::vector<std::string> missing;
+  size_t mark = f.Pos();
+  if (f.ReadLine(line) && line.find(kCarriedHeader) != std::string::npos) {
+    std::vector<double> qbb = QBB, deficit = meanDeficit;
+    for (int i = 1; i <= subbasins; ++i) {
+      const size_t ii = static_cast<size_t>(i);
+      readInt(i, "actual zone");
+      readFinite(qbb[ii], "QBB and mean deficit");
+      readFinite(deficit[ii], "QBB and mean deficit");
+      f.RestOfLine();
+    }
+    QBB = std::move(qbb);
+    meanDeficit = std::move(deficit);
+    mark = f.Pos();
+  } else {
+    missing.push_back("the slow baseflow and mean deficit of the sub-basins");
+  }
+  f.Seek(mark);
+  if (f.ReadLine(line) && line.find(kCellsHeader) != std::string::npos) {
+    long cells = 0;
+    ForEachCell([&](int, int) { ++cells; });
+    long stored = 0;
+    TextCursor head(line);
+    if (!head.ReadLong(stored) || stored != cells)
+      StorageValueMismatch("number of cells", static_cast<double>(cells), static_cast<double>(stored));
+    std::vector<double> values(static_cast<size_t>(3 * cells));
+    for (double& v : values) readFinite(v, "soil storage of the previous step, saturation marker and peak flow");
+    size_t k = 0;
+    restoredMarker.assign(static_cast<size_t>(cells), 0.0);
+    ForEachCell([&](int r, int c) {
+      soilStorageOld[r][c] = values[3 * k];
+      restoredMarker[k] = values[3 * k + 1];
+      if (saturationMarker) saturationMarker[r][c] = values[3 * k + 1];
+      peakFlow[r][c] = values[3 * k + 2];
+      ++k;
+    });
+  } else {
     f.Seek(mark);
-    return;
+    missing.push_back("the soil storage of the previous step, the infiltration saturation marker and the peak flow "
+                      "of the cells");
   }
-  std::vector<double> qbb = QBB, deficit = meanDeficit;
-  for (int i = 1; i <= subbasins; ++i) {
-    const size_t ii = static_cast<size_t>(i);
-    readInt(i, "actual zone");
-    if (!f.ReadDouble(qbb[ii]) || !f.ReadDouble(deficit[ii]))
-      StorageValueMismatch("QBB and mean deficit", 0.0, 0.0);
-    f.RestOfLine();
+  if (!missing.empty()) {
+    *log << "INFO: the part [soil_model] of the storage file " << fileName << " does not hold";
+    for (size_t k = 0; k < missing.size(); ++k) *log << (k == 0 ? " " : " nor ") << missing[k];
+    *log << " (an older layout): they start as in a cold start" << "[end-entry]";
   }
-  QBB = std::move(qbb);
-  meanDeficit = std::move(deficit);
 }
