@@ -107,7 +107,7 @@ void data_assimilation_grid_entity::ReadNextRecord() {
 void data_assimilation_grid_entity::Apply(ModelDate date) {
   if (!Due(date)) return;
   if (snowLiquid) module.BookSnowWater(snowLiquid, snowSolid, -1.0);
-  module.ReadGrid(pendingFile, target, 0, false, false, false, geometry.nodata_value);
+  module.ReadBasinGrid(pendingFile, target, 0, false, false, false, geometry.nodata_value);
   grids[gridIndex].data = target;
   if (split || assim::IsSnowStorageGrid(gridName)) ClampNegative();
   if (split) SplitCells();

@@ -135,12 +135,26 @@ class modelobject : public memory_handling {
   // --- grid files (src/grids) ----------------------------------------------------------
   void ReadGrid(const std::string& fileName, double**& grid, int fillCode, bool allocate, bool announce,
                 bool report, double defaultValue);
+  // ReadGrid for a grid that must lie exactly on the basin (every grid read during the run,
+  // and the state grids): an ASCII or binary grid of other rows, columns, cell size or
+  // lower-left corner, or an ASCII row of another number of values than its header's
+  // columns, ends the run with a FATAL naming the file and what differs (code 24; a
+  // malformed row 22) instead of being resampled. GIF and netCDF grids are placed as
+  // ReadGrid places them (by the module's georeference or the file's coordinates).
+  void ReadBasinGrid(const std::string& fileName, double**& grid, int fillCode, bool allocate, bool announce,
+                     bool report, double defaultValue);
   void WriteGrid(const std::string& fileName, double** grid, bool ascii, bool asDouble, bool netcdf,
                  int64_t year = -1, int64_t month = -1, int64_t day = -1, int64_t hour = -1,
                  int64_t minute = -1);
   void WriteGridDouble(const std::string& fileName, double** grid, bool ascii, bool asDouble, bool netcdf);
   void WriteGrids(int position, int onlyThisInstance, bool noPeriodOutput);
   int ReadStack(const std::string& fileName, double***& stack, int flag);
+
+ private:
+  void ReadGridFile(const std::string& fileName, double**& grid, int fillCode, bool allocate, bool announce,
+                    bool report, double defaultValue, bool basinOnly);
+
+ public:
   void WriteStack(const std::string& fileName, double*** stack, int levels, bool ascii, bool asDouble,
                   bool netcdf);
   void WriteStackGrids(int position);

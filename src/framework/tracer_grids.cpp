@@ -78,7 +78,7 @@ void teilmodellklasse::InitTracers(int& error, int count, TracerRecord* table, S
     const std::string storageName = FormatText("concstor_tracer_%d_%s", i, name.c_str());
     if (readInitialGrids == 1) {
       double** g = nullptr;
-      ReadGrid(m.gridFileName, g, 0, true, true, false, 0.0);
+      ReadBasinGrid(m.gridFileName, g, 0, true, true, false, 0.0);
       m.storage.reset(g);
     } else {
       m.storage.reset(matrix(1, nrows, 1, ncols));

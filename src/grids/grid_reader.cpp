@@ -1,13 +1,14 @@
 // modelobject::ReadGrid: opens a grid file (waiting and trying again while it cannot be
 // opened), recognises its format by its first bytes, reads ASCII, binary, GIF or netCDF
 // grids onto the model grid (resampling grids of another geometry) and fills no-data
-// holes inside the basin.
+// holes inside the basin. modelobject::ReadBasinGrid reads grids that must lie on the
+// basin's grid and refuses every other.
 #include "grids/grid_reader.h"
-
-#include <cctype>
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -96,21 +97,86 @@ struct ReadContext {
   long long fileSize;
 };
 
+// Number of words between from and to.
+int WordsIn(const std::string& text, size_t from, size_t to) {
+  int words = 0;
+  bool inWord = false;
+  for (size_t i = from; i < to && i < text.size(); ++i) {
+    const bool blank = std::isspace(static_cast<unsigned char>(text[i])) != 0;
+    if (!blank && !inWord) ++words;
+    inWord = !blank;
+  }
+  return words;
+}
+
+[[noreturn]] void RowDiffers(ReadContext& ctx, int r, int words, int ncols) {
+  Fail(ctx.o,
+       "FATAL: error reading ascii grid " + ctx.path + ": row " + std::to_string(r) + " holds " +
+           std::to_string(words) + " values, its header gives " + std::to_string(ncols) + " columns",
+       22);
+}
+
 // ASCII values into rows 1..nrows, columns 1..ncols of m (null rows are read and dropped).
+// With rowsOnLines each row must fill one line of its own and nothing may follow the last.
 void ReadAsciiValues(ReadContext& ctx, TextCursor& cursor, double** m, int nrows, int ncols, double fileNodata,
-                     double modelNodata) {
+                     double modelNodata, bool rowsOnLines = false) {
+  const std::string& text = cursor.Text();
   double v;
   for (int r = 1; r <= nrows; ++r) {
     double* row = m[r];
+    size_t lineStart = 0, lineEnd = 0;
+    if (rowsOnLines) {
+      cursor.SkipBlanks();
+      lineStart = cursor.Pos();
+      lineEnd = std::min(text.find('\n', lineStart), text.size());
+    }
     for (int c = 1; c <= ncols; ++c) {
-      if (!cursor.ReadDouble(v))
+      if (!cursor.ReadDouble(v)) {
+        if (rowsOnLines) RowDiffers(ctx, r, WordsIn(text, lineStart, lineEnd), ncols);
         Fail(ctx.o,
              "FATAL: error reading ascii grid " + ctx.path + " in ASCII-Format in row " + std::to_string(r) +
                  ", col " + std::to_string(c),
              22);
+      }
       if (row) row[c] = MapNodata(v, fileNodata, modelNodata);
     }
+    if (rowsOnLines && (cursor.Pos() > lineEnd || WordsIn(text, cursor.Pos(), lineEnd) > 0))
+      RowDiffers(ctx, r, WordsIn(text, lineStart, lineEnd), ncols);
   }
+  if (rowsOnLines && WordsIn(text, cursor.Pos(), text.size()) > 0)
+    Fail(ctx.o,
+         "FATAL: error reading ascii grid " + ctx.path + ": values follow its last row (its header gives " +
+             std::to_string(nrows) + " rows)",
+         22);
+}
+
+std::string Number(double v) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.10g", v);
+  return text;
+}
+
+// A grid read during the run is not resampled: its rows, columns, cell size and lower-left
+// corner must be the basin's (the corner within a hundredth of a cell).
+void RequireBasinGeometry(const modelobject& o, const std::string& path, double ncols, double nrows, double xll,
+                          double yll, double cellsize) {
+  const GridGeometry& g = o.geometry;
+  std::string differs;
+  auto add = [&](const std::string& what) { differs += (differs.empty() ? "" : ", ") + what; };
+  if (ncols != g.ncols) add(Number(ncols) + " columns (the basin has " + std::to_string(g.ncols) + ")");
+  if (nrows != g.nrows) add(Number(nrows) + " rows (the basin has " + std::to_string(g.nrows) + ")");
+  if (!(std::fabs(cellsize - g.cellsize) <= 1e-9 * g.cellsize))
+    add("cell size " + Number(cellsize) + " (the basin's is " + Number(g.cellsize) + ")");
+  const double tolerance = 0.01 * g.cellsize;
+  if (!(std::fabs(xll - g.xllcorner) <= tolerance && std::fabs(yll - g.yllcorner) <= tolerance))
+    add("lower-left corner " + Number(xll) + "/" + Number(yll) + " (the basin's is " + Number(g.xllcorner) + "/" +
+        Number(g.yllcorner) + ")");
+  if (differs.empty()) return;
+  Fail(o,
+       "FATAL: the grid " + path + " read by " + o.name + " does not lie on the basin's grid: " + differs +
+           ". A grid read during the run (or a state grid) is not resampled: it must have the zone grid's columns, "
+           "rows, cell size and lower-left corner",
+       24);
 }
 
 template <typename T>
@@ -240,6 +306,7 @@ void ReadNetcdfIntoGrid(ReadContext& ctx, const std::string& fullName, double** 
   const ModelDate& d = o.stepDate;
   NetcdfGrid nc = ReadNetcdfForModule(o, fullName, -1, d.year, d.month, d.day, d.hour, d.minute);
   const bool ownGeoreference = !(o.positionX == 9999.0 && o.positionY == 9999.0 && o.positionZ == 9999.0);
+
   if (!ownGeoreference) {
     if (nc.ncols != g.ncols || nc.nrows != g.nrows)
       Fail(o,
@@ -325,6 +392,16 @@ bool FindRingValue(double** grid, int nrows, int ncols, int row, int col, double
 
 void modelobject::ReadGrid(const std::string& fileName, double**& grid, int fillCode, bool allocate, bool announce,
                            bool report, double defaultValue) {
+  ReadGridFile(fileName, grid, fillCode, allocate, announce, report, defaultValue, false);
+}
+
+void modelobject::ReadBasinGrid(const std::string& fileName, double**& grid, int fillCode, bool allocate,
+                                bool announce, bool report, double defaultValue) {
+  ReadGridFile(fileName, grid, fillCode, allocate, announce, report, defaultValue, true);
+}
+
+void modelobject::ReadGridFile(const std::string& fileName, double**& grid, int fillCode, bool allocate,
+                               bool announce, bool report, double defaultValue, bool basinOnly) {
   grid_io::SigintGuard sigint;
   const size_t lt = fileName.find('<');
   const std::string path = MakePath(output.inputDirectory, lt == std::string::npos ? fileName : fileName.substr(0, lt));
@@ -397,6 +474,7 @@ void modelobject::ReadGrid(const std::string& fileName, double**& grid, int fill
              22);
     }
   }
+  if (gridFile && basinOnly) RequireBasinGeometry(*this, path, h.ncols, h.nrows, h.xll, h.yll, h.cellsize);
   binaryHeader[0] = h.ncols;
   binaryHeader[1] = h.nrows;
   binaryHeader[2] = h.xll = std::floor(h.xll);
@@ -404,8 +482,9 @@ void modelobject::ReadGrid(const std::string& fileName, double**& grid, int fill
   binaryHeader[4] = h.cellsize;
   binaryHeader[5] = h.nodata;
 
-  const bool fits = h.ncols == g.ncols && h.nrows == g.nrows && h.xll == std::floor(g.xllcorner) &&
-                    h.yll == std::floor(g.yllcorner) && h.cellsize == g.cellsize;
+  // A grid that must lie on the basin was checked above (within a small tolerance).
+  const bool fits = basinOnly || (h.ncols == g.ncols && h.nrows == g.nrows && h.xll == std::floor(g.xllcorner) &&
+                                  h.yll == std::floor(g.yllcorner) && h.cellsize == g.cellsize);
 
   MatrixOwner allocated;
   if (allocate) {
@@ -431,7 +510,7 @@ void modelobject::ReadGrid(const std::string& fileName, double**& grid, int fill
     default:
       if (fits) {
         if (format == GridFileFormat::Ascii)
-          ReadAsciiValues(ctx, cursor, target, g.nrows, g.ncols, h.nodata, g.nodata_value);
+          ReadAsciiValues(ctx, cursor, target, g.nrows, g.ncols, h.nodata, g.nodata_value, basinOnly);
         else if (format == GridFileFormat::BinaryDouble)
           ReadBinaryValues<double>(ctx, target, g.nrows, g.ncols, h.nodata, g.nodata_value,
                                    "FATAL: error reading double grid ");

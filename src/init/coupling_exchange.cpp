@@ -161,7 +161,7 @@ void defaultini::ExchangeExternalGrids(long year, long month, long day, long hou
       const int p = FindGrid(g.internalName);
       target = p > 0 ? grids[p].data : nullptr;
     }
-    ReadGrid(g.fileName, target, g.fillCode, false, true, false, geometry.nodata_value);
+    ReadBasinGrid(g.fileName, target, g.fillCode, false, true, false, geometry.nodata_value);
     EnableCtrlCHandler();
     if (instanceNumber != 0) continue;
     const std::string path = MakePath(output.inputDirectory, g.fileName);

@@ -155,7 +155,7 @@ void defaultini::UpdatePeriodicGrids(ModelDate date, double /*dtMinutes*/) {
     if (data == nullptr) continue;  // a grid that was never filled has nothing to re-read into
     if (action == PeriodicInputAction::Read) {
       const std::string file = DatedInputFileName(spec.fileName, date);
-      ReadGrid(file, data, spec.fillCode, false, true, false, spec.defaultValue);
+      ReadBasinGrid(file, data, spec.fillCode, false, true, false, spec.defaultValue);
       // A code grid brings user codes back: they become table rows again.
       if (IsCodeGrid(spec.internalName)) RecheckCodeGrid(p);
       MPIUpdateGrid(p, data);

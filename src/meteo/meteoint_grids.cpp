@@ -109,7 +109,7 @@ void meteointerpol::LoadScenarioGrid(int64_t month) {
     scenarioGrid = nullptr;
     scenarioPosition = 0;
   }
-  ReadGrid(scenarioFiles[m - 1], scenarioGrid, 0, true, true, true, 0.0);
+  ReadBasinGrid(scenarioFiles[m - 1], scenarioGrid, 0, true, true, true, 0.0);
   scenarioPosition = FirstFreeGridPosition();
   if (scenarioPosition <= 0 || scenarioPosition > kMaxGridPosition)
     Fatal("no more free grids in memeory, (max. " + std::to_string(kGridRegistrySize - 1) + ")!", 12);
@@ -236,7 +236,7 @@ void meteointerpol::ReadListedGrid() {
   }
   DisableCtrlCHandler();
   try {
-    ReadGrid(gridName, result, 0, false, false, false, geometry.nodata_value);
+    ReadBasinGrid(gridName, result, 0, false, false, false, geometry.nodata_value);
   } catch (...) {
     EnableCtrlCHandler();
     throw;

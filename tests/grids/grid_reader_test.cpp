@@ -223,6 +223,53 @@ TEST_F(Reader, GridsOfAnotherGeometryAreResampled) {
   EXPECT_DOUBLE_EQ(grid[2][2], 5.0);
 }
 
+// A grid read during the run must lie on the basin: nothing is resampled, and every ASCII
+// row holds exactly its header's number of values on a line of its own.
+TEST_F(Reader, GridsReadDuringTheRunMustLieOnTheBasin) {
+  struct Case {
+    std::string file;
+    int code;
+    const char* words;
+  };
+  const std::string rows = "1 2 3\n4 5 6\n";
+  const Case cases[] = {
+      {AsciiGrid(3, 2, 1000.4, 2000, 50, -9999, rows), 0, ""},  // within a hundredth of a cell
+      {"ncols 3\nnrows 2\nxllcenter 1025\nyllcenter 2025\ncellsize 50\nNODATA_value -9999\n" + rows, 0, ""},
+      {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3 \r\n4 5 6\n\n"), 0, ""},
+      {AsciiGrid(4, 2, 1000, 2000, 50, -9999, "1 2 3 4\n5 6 7 8\n"), 24, "4 columns (the basin has 3)"},
+      {AsciiGrid(3, 3, 1000, 2000, 50, -9999, rows + "7 8 9\n"), 24, "3 rows (the basin has 2)"},
+      {AsciiGrid(3, 2, 1000, 2000, 25, -9999, rows), 24, "cell size 25 (the basin's is 50)"},
+      {AsciiGrid(3, 2, 51000, 2000, 50, -9999, rows), 24,
+       "lower-left corner 51000/2000 (the basin's is 1000/2000)"},
+      {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3 4 5 6\n"), 22, "row 1 holds 6 values, its header gives 3 columns"},
+      {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3\n4 5\n6\n"), 22, "row 2 holds 2 values"},
+      {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3\n4 5\n"), 22, "row 2 holds 2 values"},
+      {AsciiGrid(3, 2, 1000, 2000, 50, -9999, rows + "7\n"), 22, "values follow its last row"},
+  };
+  for (const Case& c : cases) {
+    Write("b.asc", c.file);
+    owner.reset();
+    grid = nullptr;
+    EXPECT_EQ(GridModule::CodeOf([&] { m.obj.ReadBasinGrid("b.asc", grid, 0, true, false, false, 0.0); }), c.code)
+        << c.file;
+    owner.reset(grid);
+    EXPECT_NE(m.log.console().find(c.words), std::string::npos) << c.words << "\n" << m.log.console();
+    if (c.code == 0) {
+      EXPECT_EQ(grid[2][3], 6.0) << c.file;
+    }
+  }
+  EXPECT_NE(m.log.console().find("the grid " + m.file("b.asc") +
+                                 " read by test_module does not lie on the basin's grid: 4 columns"),
+            std::string::npos);
+  // A binary grid of another geometry likewise.
+  std::vector<float> binary = {4, 2, 1000, 2000, 50, -9999, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+  Write("b.bin", Raw(binary));
+  owner.reset();
+  grid = nullptr;
+  EXPECT_EQ(GridModule::CodeOf([&] { m.obj.ReadBasinGrid("b.bin", grid, 0, true, false, false, 0.0); }), 24);
+  owner.reset(grid);
+}
+
 // Hole filling: the model domain 5 x 5, zone grid valid everywhere except the corner (1,1).
 struct Holes : ::testing::Test {
   GridModule m{5, 5, 0, 0, 1};

@@ -199,8 +199,7 @@ TEST_F(Exchange, CellsOfAnotherInstanceAreNoData) {
 void WriteGridFile(const std::string& path, double value) {
   std::ofstream f(path);
   f << "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 100\nNODATA_value -9999\n";
-  for (int i = 0; i < 6; ++i) f << value << " ";
-  f << "\n";
+  for (int r = 0; r < 2; ++r) f << value << " " << value << " " << value << "\n";
 }
 
 bool Exists(const std::string& path) { return std::ifstream(path).good(); }
