@@ -164,13 +164,12 @@ void interzeptionsmodellklasse::ComputeRow(int r) {
           const double C = LayerCapacity(l.leafAreaIndex[r][c], row->GetIntercepCap(), maxWaterLayer);
           T = FillLayer(input, l.coverage[r][c], C, S);
           double& potT = l.potTranspiration[r][c];
-          double& potIE = l.potInterceptionEvap[r][c];
-          const double potTBefore = potT, potIEBefore = potIE;
+          const double potTBefore = potT;
+          // What the storage leaves of the wet canopy's rate has no taker after it in the
+          // step: it is not stored back (a grid fewer to write per cell).
+          double potIE = l.potInterceptionEvap[r][c];
           E = EvaporateLayer(rule, f, S, potT, potIE);
-          if (N > 1) {
-            top.potTranspiration[r][c] -= potTBefore - potT;
-            top.potInterceptionEvap[r][c] -= potIEBefore - potIE;
-          }
+          if (N > 1) top.potTranspiration[r][c] -= potTBefore - potT;
         }
         l.evaporation[r][c] = E;
         l.storage[r][c] = S;
@@ -184,10 +183,7 @@ void interzeptionsmodellklasse::ComputeRow(int r) {
           top.throughfall[r][c] = T;
           top.storage[r][c] += S;
         }
-        if (N == 1) {
-          top.potTranspiration[r][c] = l.potTranspiration[r][c];
-          top.potInterceptionEvap[r][c] = l.potInterceptionEvap[r][c];
-        }
+        if (N == 1) top.potTranspiration[r][c] = l.potTranspiration[r][c];
       }
     }
     if (g > 0.0) {
