@@ -73,7 +73,7 @@ void schneemodellklasse::ReadPermafrostDays() {
       continue;
     }
     double** days = nullptr;
-    ReadGrid(file, days, 0, true, true, false, 0.0);
+    ReadBasinGrid(file, days, 0, true, true, false, 0.0);
     const double nodata = geometry.nodata_value;
     for (int r = 1; r <= geometry.nrows; ++r)
       for (int c = 1; c <= geometry.ncols; ++c)

@@ -400,7 +400,7 @@ void schneemodellklasse::UseOrCreateGrid(Grid g, const std::string& internalName
   const double nodata = geometry.nodata_value;
   double** reference = grids[1].data;
   if (readable && (readFlag < 0 ? readInitialGrids : readFlag) == 1) {
-    ReadGrid(gridNames[g].file, data, fill, true, true, false, readDefault);
+    ReadBasinGrid(gridNames[g].file, data, fill, true, true, false, readDefault);
   } else {
     data = matrix(1, geometry.nrows, 1, geometry.ncols);
     for (int r = 1; r <= geometry.nrows; ++r)

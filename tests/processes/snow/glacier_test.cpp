@@ -679,6 +679,15 @@ TEST(GlacierDynamic, GlacierStateGridsAreReadBack) {
   EXPECT_GT(first.b.Grid("GlacierMassBalance")[1][1], 1.0);
   a->DeleteModule();
   b->DeleteModule();
+
+  // A state grid that does not lie on the basin is refused, not resampled.
+  WriteTextFile(dir.file("g1.asc"), "ncols 2\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1000\nNODATA_value -9999\n"
+                                    "0 0\n0 0\n");
+  DynamicBasin third;
+  auto c = third.Make(log.log(), dir.path(), section, error);
+  EXPECT_EQ(error, 24);
+  EXPECT_NE(log.console().find(dir.file("g1.asc")), std::string::npos) << log.console();
+  if (c) c->DeleteModule();
 }
 
 // The glacier grids and statistics files of a run are the same for every thread count,
