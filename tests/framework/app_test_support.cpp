@@ -55,14 +55,10 @@ BasinCopy::BasinCopy() {
   }
   WriteTextFile(dir_.file("basin.ctl"), text);
   // The control file names its grids relative to the folder the model runs in.
-  previousDirectory_ = std::filesystem::current_path().string();
-  std::filesystem::current_path(dir_.path());
+  here_ = std::make_unique<WorkingDirectory>(dir_.path());
 }
 
-BasinCopy::~BasinCopy() {
-  std::error_code ignored;
-  std::filesystem::current_path(previousDirectory_, ignored);
-}
+BasinCopy::~BasinCopy() = default;
 
 void BasinCopy::Edit(const std::string& from, const std::string& to) {
   std::string text = ReadTextFile(ControlFile());

@@ -29,7 +29,7 @@ class BasinCopy {
 
  private:
   TempDir dir_;
-  std::string previousDirectory_;
+  std::unique_ptr<WorkingDirectory> here_;  // the copy is the working folder
 };
 
 // Hourly clock of one interpolator: starts at hour startHour of 1 January 1990 and reaches

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "framework/logstream.h"
 #include "support/test_support.h"
 
@@ -116,14 +114,12 @@ TEST(LogStream, WholeMessageInOnePiece) {
 
 TEST(LogStream, UnwritablePathFallsBackToDefaultNameInWorkingDirectory) {
   TempDir dir;
-  std::string cwd = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
   std::ostringstream console;
   {
+    WorkingDirectory here(dir.path());
     LogStream log(console, "/nonexistent-dir/x/diag.xml", 4);
     EXPECT_EQ(log.FileName(), "Orvel_Diag.xml");
   }
-  std::filesystem::current_path(cwd);
   EXPECT_NE(console.str().find("error opening diagnostics output file /nonexistent-dir/x/diag.xml"),
             std::string::npos);
   EXPECT_TRUE(IsWellFormedXml(dir.file("Orvel_Diag.xml")));

@@ -45,6 +45,15 @@ std::string CapturedLog::CloseAndReadDiag() {
   return ReadTextFile(diagPath_);
 }
 
+WorkingDirectory::WorkingDirectory(const std::string& path) : previous_(fs::current_path().string()) {
+  fs::current_path(path);
+}
+
+WorkingDirectory::~WorkingDirectory() {
+  std::error_code ignored;
+  fs::current_path(previous_, ignored);
+}
+
 bool ToolsInstalled(const std::string& commands) {
   std::istringstream words(commands);
   std::string tool;

@@ -22,6 +22,20 @@ class TempDir {
   std::string path_;
 };
 
+// Makes a folder the working folder for the lifetime of the object and returns to the
+// previous one after, also when a failed check ends the test early. The program writes its
+// module log (and, without a named diagnostics file, that file) into the working folder.
+class WorkingDirectory {
+ public:
+  explicit WorkingDirectory(const std::string& path);
+  ~WorkingDirectory();
+  WorkingDirectory(const WorkingDirectory&) = delete;
+  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+ private:
+  std::string previous_;
+};
+
 void WriteTextFile(const std::string& path, const std::string& text);
 std::string ReadTextFile(const std::string& path);
 

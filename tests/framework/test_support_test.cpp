@@ -1,9 +1,12 @@
-// Checks against outside tools: skipped where a tool is missing, but failed where the
-// install script promised the tools (ORVEL_REQUIRE_TOOLS, set by scripts/run-tests.sh).
+// The helpers the tests share where a slip would let tests pass unchecked or spoil the
+// tests after them: checks against outside tools, skipped where a tool is missing but
+// failed where the install script promised the tools (ORVEL_REQUIRE_TOOLS, set by
+// scripts/run-tests.sh); the working folder of a test, left again however the test ends.
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "support/test_support.h"
@@ -11,6 +14,12 @@
 namespace {
 
 void NeedsAMissingTool() { ORVEL_NEEDS_TOOLS("sh orvel-no-such-tool"); }
+
+std::string scratch;  // the folder FailsInAFolder works in
+void FailsInAFolder() {
+  WorkingDirectory here(scratch);
+  ASSERT_TRUE(false) << "a failed check in " << scratch;
+}
 
 // Sets ORVEL_REQUIRE_TOOLS for the scope and restores it after.
 class RequireTools {
@@ -43,4 +52,12 @@ TEST(ToolChecks, AMissingToolFailsWhereTheToolsArePromised) {
   }
   RequireTools notPromised("0");
   EXPECT_FALSE(ToolsRequired());
+}
+
+TEST(WorkingDirectoryOfATest, AFailedCheckReturnsToThePreviousFolder) {
+  const std::filesystem::path before = std::filesystem::current_path();
+  TempDir dir;
+  scratch = dir.path();
+  EXPECT_FATAL_FAILURE(FailsInAFolder(), "a failed check in");
+  EXPECT_EQ(std::filesystem::current_path(), before);
 }
