@@ -2,8 +2,6 @@
 // tests of the grid store.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstring>
 #include <functional>
 #include <string>
@@ -53,23 +51,6 @@ struct GridModule {
     }
     return 0;
   }
-};
-
-// Changes the working directory for the lifetime of the object.
-class ScopedChdir {
- public:
-  explicit ScopedChdir(const std::string& dir) {
-    char buf[4096];
-    if (getcwd(buf, sizeof buf)) old_ = buf;
-    if (chdir(dir.c_str()) != 0) old_.clear();
-  }
-  ~ScopedChdir() {
-    if (!old_.empty() && chdir(old_.c_str()) != 0) {
-    }
-  }
-
- private:
-  std::string old_;
 };
 
 inline std::vector<unsigned char> Bytes(const std::string& s) { return {s.begin(), s.end()}; }

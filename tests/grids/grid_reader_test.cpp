@@ -281,7 +281,7 @@ struct Holes : ::testing::Test {
     owner.reset();
     grid = nullptr;
     WriteTextFile(m.file("h.asc"), AsciiGrid(5, 5, 0, 0, 1, -9999, rows));
-    ScopedChdir here(m.dir.path());
+    WorkingDirectory here(m.dir.path());
     int code = GridModule::CodeOf([&] { m.obj.ReadGrid("h.asc", grid, fill, true, true, report, def); });
     owner.reset(grid);
     return code;
