@@ -205,6 +205,7 @@ void WriteGridFile(const std::string& path, double value) {
 bool Exists(const std::string& path) { return std::ifstream(path).good(); }
 
 TEST_F(Exchange, ReadsTheOutsideGridsRenamesOrDeletesThemAndRemovesTheSemaphore) {
+  WorkingDirectory here(h.dir.path());  // the grid reader notes its filled cells in the working folder
   for (auto& g : h.d->coupling.readGrids) g.fileName = h.dir.file(g.fileName);
   h.d->coupling.semaphoreFile = h.dir.file("sema.txt");
   WriteGridFile(h.d->coupling.readGrids[0].fileName, 7.5);
