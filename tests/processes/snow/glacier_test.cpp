@@ -636,6 +636,7 @@ TEST(GlacierDynamic, ChangedGlacierFractionKeepsTheSnowOfTheCell) {
 // glaciers come from files: the stack's levels replace firn_levels of the control file.
 TEST(GlacierDynamic, GlacierStateGridsAreReadBack) {
   TempDir dir;
+  WorkingDirectory here(dir.path());  // the grid reader notes its filled cells in the working folder
   CapturedLog log;
   DynamicBasin first, second;
   int error = 0;
@@ -1019,6 +1020,7 @@ TEST(GlacierState, DynamicGlaciersWithPermafrostContinueThroughTheirFiles) {
     return ModelDate{0, 0, d, m, y};
   };
   TempDir state;
+  WorkingDirectory here(state.path());  // the grid reader notes its filled cells in the working folder
   auto control = [&](bool read) {
     std::vector<std::string> lines = SnowSectionLines(1, 1440, "2001");
     for (const char* name : {"solid.asc", "liquid.asc", "total.asc", "snowdays.asc", "snowage.asc"}) {

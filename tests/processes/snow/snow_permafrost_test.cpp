@@ -114,6 +114,7 @@ TEST(SnowPermafrost, DaysAreCarriedBesideTheSolidStorage) {
   EXPECT_EQ(PermafrostDaysFileName("out/snow.v1.asc", true), "out/snow.v1_snow_free_days.bin");
   EXPECT_EQ(PermafrostDaysFileName("a.b/solid", false), "a.b/solid_snow_cover_days.bin");
   TempDir dir;
+  WorkingDirectory here(dir.path());  // the grid reader notes its filled cells in the working folder
   auto control = [&](const std::string& writeCode, bool read) {
     std::vector<std::string> lines = SnowSectionLines(1, 1440);
     for (const char* name : {"solid.asc", "liquid.asc", "total.asc", "snowdays.asc", "snowage.asc"}) {
