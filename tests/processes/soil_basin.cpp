@@ -1,17 +1,5 @@
 #include "processes/soil_basin.h"
 
-#include <filesystem>
-
-SoilBasin::WorkingFolder::WorkingFolder(const std::string& path)
-    : previous(std::filesystem::current_path().string()) {
-  std::filesystem::current_path(path);
-}
-
-SoilBasin::WorkingFolder::~WorkingFolder() {
-  std::error_code ignored;
-  std::filesystem::current_path(previous, ignored);
-}
-
 SoilBasin::SoilBasin() : zone(kRows, kCols) {
   geometry.ncols = kCols;
   geometry.nrows = kRows;

@@ -48,11 +48,7 @@ class SoilBasin {
 
   TempDir dir;
   // The module's log file ("modell_0.log") goes to the working folder: the temporary one.
-  struct WorkingFolder {
-    explicit WorkingFolder(const std::string& path);
-    ~WorkingFolder();
-    std::string previous;
-  } here{dir.path()};
+  WorkingDirectory here{dir.path()};
   CapturedLog log;
   GridGeometry geometry;
   GridRegistry registry;
