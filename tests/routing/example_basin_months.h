@@ -73,8 +73,7 @@ inline std::string CopyExampleBasin(const TempDir& dir, int months) {
 inline int RunExampleInProcess(const TempDir& dir, const std::function<void(ModellApplication&)>& started,
                                void (*afterPass)(ModellApplication&, void*), void* context,
                                const std::function<void(ModellApplication&)>& finished, std::string* console) {
-  const std::string previous = std::filesystem::current_path().string();
-  std::filesystem::current_path(dir.path());
+  WorkingDirectory here(dir.path());
   std::ostringstream text;
   LogStream log(text, "/dev/null", 0);
   ApplicationSeams& seams = NextApplicationSeams();
@@ -93,7 +92,6 @@ inline int RunExampleInProcess(const TempDir& dir, const std::function<void(Mode
     thrown = code;
   }
   NextApplicationSeams() = ApplicationSeams();
-  std::filesystem::current_path(previous);
   if (console) *console = text.str().substr(text.str().size() > 3000 ? text.str().size() - 3000 : 0);
   return thrown;
 }
