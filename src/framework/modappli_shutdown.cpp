@@ -4,9 +4,11 @@
 //
 // The shutdown goes on past a failing step, so that one file that cannot be written does
 // not cost the others (the statistics, the storage file of the warm start); every failure
-// is logged where it happens and the first code is raised at the end.
+// is logged where it happens and the first code is raised at the end. The success line
+// and "o.k." are written only once every buffer has reached its file.
 #include <exception>
 
+#include "framework/append_file.h"
 #include "assimilation/dataassim.h"
 #include "framework/logstream.h"
 #include "framework/modappli.h"
@@ -105,6 +107,11 @@ void ModellApplication::FlushBuffers(int& firstError) {
       Trace("defaultini::WriteZonalStatistics");
       m.defaults->WriteZonalStatistics();
     });
+  // A module stops its flush at its first file that fails: the rows of its other files
+  // are written here.
+  Attempt(firstError, [] {
+    if (const int code = zonalstatistic::WriteEveryBuffer()) throw code;
+  });
 }
 
 void ModellApplication::ClearMemory() {
@@ -112,7 +119,7 @@ void ModellApplication::ClearMemory() {
   auto& ip = m.interpolators;
   int firstError = 0;
 
-  *log << (earlyEnd.empty() ? std::string("end of simulation reached successfully!") : earlyEnd) << "[end-entry]";
+  TakeUnraisedWriteFailure();  // one of an earlier run, raised there already
   *log << "free memory ..." << "[end-entry]";
   FlushBuffers(firstError);
 
@@ -172,7 +179,13 @@ void ModellApplication::ClearMemory() {
   if (outputListCount > 0) outputList.clear();
   outputListCount = 0;
 
-  *log << "o.k." << "[end-entry]";
+  // A release that could not raise its failure noted it.
+  if (const int code = TakeUnraisedWriteFailure())
+    if (firstError == 0) firstError = code;
+  if (firstError == 0) {
+    *log << (earlyEnd.empty() ? std::string("end of simulation reached successfully!") : earlyEnd) << "[end-entry]";
+    *log << "o.k." << "[end-entry]";
+  }
   *log << "now removing modules...";
   for (int i = interpolatorCount; i >= 1; --i) Destroy(ip[static_cast<size_t>(i)]);
   ip.clear();
@@ -190,7 +203,9 @@ void ModellApplication::ClearMemory() {
   Destroy(m.assimilation);
   Destroy(m.defaults);
   initComplete = 0;
-  *log << "o.k.\n\nthe end." << "[end-entry]";
+  if (const int code = TakeUnraisedWriteFailure())
+    if (firstError == 0) firstError = code;
+  *log << (firstError == 0 ? "o.k.\n\nthe end." : "") << "[end-entry]";
 
   if (firstError != 0) {
     *log << "FATAL: Exception in Modellapplication::ClearMemory() caught!" << "[end-entry]";

@@ -3,6 +3,7 @@
 
 #include <exception>
 
+#include "framework/append_file.h"
 #include "framework/build_info.h"
 #include "framework/logstream.h"
 #include "framework/option_text.h"
@@ -87,8 +88,10 @@ void SpecialOutputClass::CollectValues(int64_t minute, int64_t hour, int64_t day
 }
 
 void SpecialOutputClass::FlushAll() {
+  WriteEach each;
   for (auto& f : files)
-    if (f->RowCount() > 0) f->WriteRows();
+    if (f->RowCount() > 0) each([&] { f->WriteRows(); });
+  each.Raise();
 }
 
 void SpecialOutputClass::DeleteModule() {

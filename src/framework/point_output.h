@@ -78,8 +78,8 @@ class SpecialOutputFile {
   // instance 0, creates the file with its three title lines. Throws like the entities,
   // 104 for a missing filename or header, 1007 when the file cannot be created.
   SpecialOutputFile(const SpecialOutputContext& context, const std::string& blockText);
-  // Writes the rows still buffered (a failure is logged; it cannot travel further),
-  // unless DiscardBufferedOutput is set.
+  // Writes the rows still buffered, unless DiscardBufferedOutput is set or the last write
+  // failed; a failure is named and noted for the end of the run (NoteUnraisedWriteFailure).
   ~SpecialOutputFile();
   SpecialOutputFile(const SpecialOutputFile&) = delete;
   SpecialOutputFile& operator=(const SpecialOutputFile&) = delete;
@@ -91,7 +91,8 @@ class SpecialOutputFile {
   // WriteRows when rows are buffered.
   void Flush();
   // Appends the buffered rows to the file and empties the buffer; throws 65 when the
-  // file cannot be opened or written.
+  // file cannot be opened or written (the file then keeps whole rows only and the rows
+  // stay buffered).
   void WriteRows();
 
   int64_t RowCount() const { return rowCount; }
@@ -113,6 +114,7 @@ class SpecialOutputFile {
   std::vector<std::array<int64_t, 5>> dates;  // year, month, day, hour, minute of rows 1..capacity
   std::vector<double> values;                 // rows 1..capacity of values 0..valueCount (0 unused)
   bool newRow = true;
+  bool writeFailed = false;  // the last WriteRows failed
 };
 
 class SpecialOutputClass : public teilmodellklasse {
@@ -125,7 +127,8 @@ class SpecialOutputClass : public teilmodellklasse {
 
   // One row per file for the current step.
   virtual void CollectValues(int64_t minute, int64_t hour, int64_t day, int64_t month, int64_t year);
-  // Writes the buffered rows of every file (throws 65 on a write failure).
+  // Writes the buffered rows of every file, each also after another one failed; throws
+  // the first failure's code (65).
   virtual void FlushAll();
   // Releases every file (each writes its remaining rows first).
   void DeleteModule() override;

@@ -4,10 +4,13 @@
 #include <cstdio>
 #include <limits>
 
+#include "framework/append_file.h"
 #include "framework/ctrl_c.h"
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/run_files.h"
 #include "framework/option_text.h"
+#include "framework/text_helpers.h"
 #include "framework/point_output.h"
 #include "grids/grid_registry.h"
 
@@ -207,11 +210,12 @@ SpecialOutputFile::SpecialOutputFile(const SpecialOutputContext& ctx, const std:
 }
 
 SpecialOutputFile::~SpecialOutputFile() {
-  if (DiscardBufferedOutput) return;  // a run given up: its rows are not written
+  // A run given up: its rows are not written; rows whose write failed are named already.
+  if (DiscardBufferedOutput || writeFailed) return;
   try {
     Flush();
-  } catch (int) {
-    // already reported by WriteRows; a release has no caller to pass the code to
+  } catch (int code) {
+    NoteUnraisedWriteFailure(code);  // named by WriteRows; the end of the run raises it
   }
 }
 
@@ -234,33 +238,31 @@ void SpecialOutputFile::Flush() {
 }
 
 void SpecialOutputFile::WriteRows() {
-  IgnoreCtrlC();
   if (context.instanceNumber == 0) {
     LogStream* log = context.log;
     if (log) *log << "write " << fileName << "[end-entry]";
-    std::FILE* f = std::fopen(fileName.c_str(), "a+");
-    if (!f) {
-      EnableCtrlCHandler();
-      Fail(log, "FATAL: \nerror opening file " + fileName, 65);
-    }
-    bool ok = true;
-    for (int64_t r = 1; r <= rowCount && ok; ++r) {
+    std::string text;
+    for (int64_t r = 1; r <= rowCount; ++r) {
       const std::array<int64_t, 5>& d = dates[static_cast<size_t>(r - 1)];
-      ok = std::fprintf(f, "%ld\t%ld\t%ld\t%ld", static_cast<long>(d[0]), static_cast<long>(d[1]),
-                        static_cast<long>(d[2]), static_cast<long>(d[3])) > 0;
+      text += FormatText("%ld\t%ld\t%ld\t%ld", static_cast<long>(d[0]), static_cast<long>(d[1]),
+                         static_cast<long>(d[2]), static_cast<long>(d[3]));
       const double* v = RowValues(r);
-      for (int k = 1; k <= valueCount && ok; ++k) ok = std::fprintf(f, "\t%g", v[k]) > 0;
-      ok = ok && std::fputc('\n', f) != EOF;
+      for (int k = 1; k <= valueCount; ++k) text += FormatText("\t%g", v[k]);
+      text += '\n';
     }
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) {
-      EnableCtrlCHandler();
-      Fail(log, "FATAL: \nerror writing file " + fileName, 65);
-    }
+    bool opened = false;
+    const int e = AppendWhole(fileName, text, opened);
+    // On a failure the file keeps whole rows only and the rows stay buffered.
+    writeFailed = e != 0;
+    if (!opened) Fail(log, "FATAL: \nerror opening file " + fileName + FileOpenReason(fileName, true, e), 65);
+    if (e != 0)
+      Fail(log,
+           "FATAL: \nerror writing file " + fileName + FileOpenReason(fileName, true, e) + ": its " +
+               std::to_string(rowCount) + " rows are not written",
+           65);
     if (log)
       *log << "(" << static_cast<long long>((valueCount + 4) * rowCount * 8) << " of "
            << static_cast<long long>(kSpecialOutputBufferBytes) << " buffer-bytes)" << "[end-entry]";
   }
   rowCount = 0;
-  EnableCtrlCHandler();
 }

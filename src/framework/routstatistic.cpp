@@ -106,7 +106,8 @@ void routstatistic::WriteMeasureBlock(const char* lower, const char* upper, Effi
 }
 
 void routstatistic::WriteEfficiency(EfficiencyRecord* const* linear, EfficiencyRecord* const* logarithmic) {
-  if (!active) return;
+  // A file whose rows could not all be written (named already) gets no block behind them.
+  if (!active || writeFailed) return;
   WriteRow();
   IgnoreCtrlC();
   try {

@@ -1,8 +1,10 @@
 #include "framework/storage_file.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "framework/ctrl_c.h"
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 
 void StorageFile::AddPart(const std::string& fileName, const std::string& text) {
@@ -25,16 +27,18 @@ int StorageFile::Commit(LogStream* log) {
   int result = 0;
   for (const auto& f : files_) {
     const std::string tmp = f.first + ".tmp";
+    const auto failure = [] { return errno != 0 ? errno : EIO; };
     IgnoreCtrlC();
+    errno = 0;
     std::FILE* out = std::fopen(tmp.c_str(), "w");
-    bool ok = out != nullptr;
-    if (ok) ok = std::fwrite(f.second.data(), 1, f.second.size(), out) == f.second.size();
-    if (out && std::fclose(out) != 0) ok = false;
-    if (ok) ok = std::rename(tmp.c_str(), f.first.c_str()) == 0;
+    int e = out != nullptr ? 0 : failure();
+    if (e == 0 && std::fwrite(f.second.data(), 1, f.second.size(), out) != f.second.size()) e = failure();
+    if (out && std::fclose(out) != 0 && e == 0) e = failure();
+    if (e == 0 && std::rename(tmp.c_str(), f.first.c_str()) != 0) e = failure();
     EnableCtrlCHandler();
-    if (!ok) {
+    if (e != 0) {
       std::remove(tmp.c_str());
-      if (log) *log << "ERROR: cannot write the storage file " << f.first << "[end-entry]";
+      if (log) *log << "ERROR: cannot write the storage file " << f.first << FileOpenReason(tmp, true, e) << "[end-entry]";
       ++result;
     }
   }

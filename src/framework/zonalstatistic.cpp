@@ -4,15 +4,35 @@
 #include <cerrno>
 #include <algorithm>
 #include <cstdarg>
+#include <mutex>
 #include <new>
 
+#include "framework/append_file.h"
 #include "framework/ctrl_c.h"
 #include "framework/logstream.h"
+#include "framework/text_helpers.h"
 #include "framework/run_files.h"
 
 namespace {
 // Rows of the buffer of a writer without zone columns (the total only).
 constexpr long kTotalOnlyCapacity = 43690;
+
+// Every active writer of the process, in the order they were built.
+std::mutex liveMutex;
+std::vector<zonalstatistic*>& LiveWriters() {
+  static std::vector<zonalstatistic*> writers;
+  return writers;
+}
+void Forget(zonalstatistic* w) {
+  std::lock_guard<std::mutex> lock(liveMutex);
+  auto& all = LiveWriters();
+  all.erase(std::remove(all.begin(), all.end(), w), all.end());
+}
+
+std::string RowDateText(const std::array<int64_t, 5>& d) {
+  return FormatText("%02lld.%02lld.%lld %02lld:%02lld", static_cast<long long>(d[2]), static_cast<long long>(d[1]),
+                    static_cast<long long>(d[0]), static_cast<long long>(d[3]), static_cast<long long>(d[4]));
+}
 }  // namespace
 
 zonalstatistic::zonalstatistic(int* errorFlag, LogStream* logStream, StatisticsTableEntry* /*table*/,
@@ -110,6 +130,8 @@ zonalstatistic::zonalstatistic(int* errorFlag, LogStream* logStream, StatisticsT
     }
     active = true;
     ok = true;
+    std::lock_guard<std::mutex> lock(liveMutex);
+    LiveWriters().push_back(this);
   } catch (...) {
     // The owner learns of the failure through the error flag.
     *error = 1;
@@ -119,7 +141,20 @@ zonalstatistic::zonalstatistic(int* errorFlag, LogStream* logStream, StatisticsT
 }
 
 zonalstatistic::~zonalstatistic() {
+  Forget(this);
   if (file != nullptr) std::fclose(file);
+}
+
+int zonalstatistic::WriteEveryBuffer() {
+  std::vector<zonalstatistic*> writers;
+  {
+    std::lock_guard<std::mutex> lock(liveMutex);
+    writers = LiveWriters();
+  }
+  WriteEach each;
+  for (zonalstatistic* w : writers)
+    if (w->active && w->filledRows > 0 && !w->writeFailed) each([&] { w->WriteRow(); });
+  return each.First();
 }
 
 int zonalstatistic::ColumnsForMode() const {
@@ -129,6 +164,7 @@ int zonalstatistic::ColumnsForMode() const {
 }
 
 void zonalstatistic::OpenFile(const char* openMode) {
+  streamErrno = 0;
   // The file is created once, with its header; while the run is built under a staged name.
   const bool creating = openMode && openMode[0] == 'w';
   std::string path = fileName;
@@ -153,11 +189,19 @@ void zonalstatistic::OpenFile(const char* openMode) {
 void zonalstatistic::CloseFile() {
   if (file == nullptr) return;
   // A failed write shows as an error of the stream or of the final flush.
+  int e = streamErrno;
   bool failed = std::ferror(file) != 0;
-  failed = (std::fclose(file) != 0) || failed;
+  if (std::fflush(file) != 0) {
+    failed = true;
+    if (e == 0) e = errno;
+  }
+  if (std::fclose(file) != 0) {
+    failed = true;
+    if (e == 0) e = errno;
+  }
   file = nullptr;
   if (failed) {
-    if (log) *log << "FATAL: cannot close " << fileName << "[end-entry]";
+    if (log) *log << "FATAL: cannot close " << fileName << FileOpenReason(fileName, true, e) << "[end-entry]";
     throw 16;
   }
 }
@@ -165,7 +209,7 @@ void zonalstatistic::CloseFile() {
 void zonalstatistic::Printf(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vfprintf(file, format, args);
+  if (std::vfprintf(file, format, args) < 0 && streamErrno == 0) streamErrno = errno;
   va_end(args);
 }
 
@@ -405,35 +449,46 @@ std::string zonalstatistic::FormatValue(double v) const {
 
 void zonalstatistic::WriteRow() {
   if (!active || filledRows == 0) return;
-  IgnoreCtrlC();
-  try {
-    OpenFile("a+");
-    for (long r = 0; r < filledRows; ++r) {
-      const auto& d = rowDates[r];
-      Printf("%2ld\t%2ld\t%2ld\t%2ld", static_cast<long>(d[0]), static_cast<long>(d[1]), static_cast<long>(d[2]),
-             static_cast<long>(d[3]));
-      if (minuteColumn) Printf("\t%2ld", static_cast<long>(d[4]));
-      const double* row = &rowValues[static_cast<size_t>(r) * valueSlots];
-      std::string line;
-      for (int c = 1; c <= valuesPerRow; ++c) line += FormatValue(row[c]);
-      line += '\n';
-      std::fputs(line.c_str(), file);
-    }
-    CloseFile();
-  } catch (...) {
-    EnableCtrlCHandler();
-    throw;
+  std::string text;
+  for (long r = 0; r < filledRows; ++r) {
+    const auto& d = rowDates[r];
+    text += FormatText("%2ld\t%2ld\t%2ld\t%2ld", static_cast<long>(d[0]), static_cast<long>(d[1]),
+                       static_cast<long>(d[2]), static_cast<long>(d[3]));
+    if (minuteColumn) text += FormatText("\t%2ld", static_cast<long>(d[4]));
+    const double* row = &rowValues[static_cast<size_t>(r) * valueSlots];
+    for (int c = 1; c <= valuesPerRow; ++c) text += FormatValue(row[c]);
+    text += '\n';
+  }
+  bool opened = false;
+  const int e = AppendWhole(fileName, text, opened);
+  writeFailed = e != 0;
+  if (!opened) {
+    if (log) *log << "FATAL: error opening \n" << fileName << FileOpenReason(fileName, true, e) << "[end-entry]";
+    throw 15;
+  }
+  if (e != 0) {
+    if (log)
+      *log << "FATAL: cannot close " << fileName << FileOpenReason(fileName, true, e) << ": its " << filledRows
+           << " rows from " << RowDateText(rowDates[0]) << " on are not written" << "[end-entry]";
+    throw 16;
   }
   const long bytes = (static_cast<long>(valuesPerRow) + 4) * filledRows * 8;
   if (log) *log << "write " << fileName << "(" << bytes << " of " << kStatisticsBufferBytes << " buffer-bytes)"
                 << "[end-entry]";
   filledRows = 0;
   valuesInRow = 0;
-  EnableCtrlCHandler();
 }
 
 void zonalstatistic::Release() {
-  if (ok && !DiscardBufferedOutput) WriteRow();  // a run given up drops its rows
+  // A run given up drops its rows; rows whose write failed are named already.
+  if (ok && !DiscardBufferedOutput && !writeFailed) {
+    try {
+      WriteRow();
+    } catch (int code) {
+      NoteUnraisedWriteFailure(code);
+    }
+  }
+  Forget(this);
   ClearTableEntries();
   active = false;
   rowDates = {};

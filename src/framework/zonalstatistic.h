@@ -116,7 +116,9 @@ class zonalstatistic {
 
   virtual void OpenFile(const char* mode);
   virtual void CloseFile();
-  // Appends every buffered row to the file and empties the buffer.
+  // Appends every buffered row to the file and empties the buffer. A failure leaves the
+  // file with whole rows only and the rows in the buffer, names the file, what is missing
+  // and why, and throws 15 (cannot open) or 16 (cannot write).
   virtual void WriteRow();
   // Adds one cell on the calling thread (the sums then depend on the order of the calls).
   // Cell loops use AddCells or AddGrid instead.
@@ -143,13 +145,20 @@ class zonalstatistic {
   // returns the entry's index, or -1 when no entry was free (or the writer is inactive).
   virtual int WriteHeader(const std::string& title1, const std::string& title2, StatisticsTableEntry* table,
                           int tableSize);
-  // Writes the buffered rows (not while DiscardBufferedOutput is set) and frees the
-  // buffers; the writer is inactive afterwards.
+  // Writes the buffered rows (not while DiscardBufferedOutput is set, nor again after the
+  // last write failed) and frees the buffers; the writer is inactive afterwards. Never
+  // throws: a failure is named and noted for the end of the run (NoteUnraisedWriteFailure).
   virtual void Release();
+  // Writes the buffered rows of every active writer of the process whose last write did
+  // not fail, each also after another one failed; returns the first failure's code (0:
+  // none). The end of a run calls it after the modules' own flushes, so that a module
+  // that stopped at its first failing file costs no other file its rows.
+  static int WriteEveryBuffer();
 
   // --- read access for owners and tests --------------------------------------------
   bool Active() const { return active; }
   bool Ok() const { return ok; }
+  bool LastWriteFailed() const { return writeFailed; }
   int Mode() const { return mode; }
   int Period() const { return period; }
   int Columns() const { return columns; }
@@ -330,8 +339,10 @@ class zonalstatistic {
   LogStream* log = nullptr;
   bool ok = false;
   bool active = false;
+  bool writeFailed = false;  // the last WriteRow failed (its rows are still buffered)
   std::string fileName;
   std::FILE* file = nullptr;
+  int streamErrno = 0;  // errno of the first failed print to file
 
   ZoneTableEntry* zones = nullptr;  // not owned
   double** weightGrid = nullptr;

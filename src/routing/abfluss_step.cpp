@@ -1,5 +1,6 @@
 #include <cmath>
 
+#include "framework/append_file.h"
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
 #include "framework/timeseries_table.h"
@@ -92,31 +93,38 @@ void abflussmodellklasse::RunTimeStep(ModelDate date, int, int) {
 
 void abflussmodellklasse::WriteStatistics() {
   if (flowControl == 0) return;
-  if (statistics) statistics->WriteRow();
-  for (routingclass* o : routingObjects) o->FlushOutputFiles();
+  WriteEach each;  // a file that cannot be written costs no other file its rows
+  if (statistics) each([&] { statistics->WriteRow(); });
+  for (routingclass* o : routingObjects) each([&] { o->FlushOutputFiles(); });
+  each.Raise();
 }
 
 void abflussmodellklasse::DeleteModule() {
   if (flowControl != 0) {
     // Only a run that started routing leaves a state for the next one.
     if (runFlag) WriteStorageFile();
+    // Every output is written, also after one of them failed.
+    WriteEach each;
     if (observed && statistics && runFlag) {
       std::vector<EfficiencyRecord*> lin, lg;
       for (int s = 0; s < kObservedWindowRows; ++s) {
         lin.push_back(linearSums[static_cast<size_t>(s)].data());
         lg.push_back(logSums[static_cast<size_t>(s)].data());
       }
-      statistics->WriteEfficiency(lin.data(), lg.data());
+      each([&] { statistics->WriteEfficiency(lin.data(), lg.data()); });
     }
     observed.reset();
     if (statistics) statistics->Release();
     statistics.reset();
     for (routingclass* o : routingObjects) {
-      o->DeleteModule();
+      each([&] { o->DeleteModule(); });
       delete o;
     }
     routingObjects.clear();
     ReleaseLakeGrids();
+    modelobject::DeleteModule();
+    each.Raise();
+    return;
   }
   modelobject::DeleteModule();
 }

@@ -350,6 +350,5 @@ void AL_class::FlushToDisk(int flag) {
     rows.clear();
     return;
   }
-  if (!AppendBufferedRows(outputFile, rows, dt < 60.0 ? 5 : 4, log_))
-    Fail(log_, "error opening reservoir file " + outputFile, 65);
+  AppendBufferedRows(outputFile, rows, dt < 60.0 ? 5 : 4, log_);
 }

@@ -78,8 +78,9 @@ struct BalanceTerm {
 };
 
 // Appends buffered rows to a file: the first dateFields values as "%2.0lf", the rest as
-// "\t%lg"; rows are emptied. False when the file cannot be opened.
-bool AppendBufferedRows(const std::string& fileName, std::vector<std::vector<double>>& rows, int dateFields,
+// "\t%lg"; rows are emptied. On a failure the file keeps whole rows only; the FATAL
+// message names the file, the reason and the rows lost, and code 65 is thrown.
+void AppendBufferedRows(const std::string& fileName, std::vector<std::vector<double>>& rows, int dateFields,
                         LogStream* log);
 
 class SP_class {

@@ -1,8 +1,11 @@
 #include <cstdio>
 
+#include "framework/append_file.h"
 #include "framework/ctrl_c.h"
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/run_files.h"
+#include "framework/text_helpers.h"
 #include "routing/reservoir.h"
 
 namespace {
@@ -16,25 +19,25 @@ const char* const kBalanceColumns =
 
 }  // namespace
 
-bool AppendBufferedRows(const std::string& fileName, std::vector<std::vector<double>>& rows, int dateFields,
+void AppendBufferedRows(const std::string& fileName, std::vector<std::vector<double>>& rows, int dateFields,
                         LogStream* log) {
-  IgnoreCtrlC();
   if (log) *log << "flushing to disk: " << fileName << " (" << kOutputBufferBytes << " buffersize)" << "[end-entry]";
-  FILE* f = std::fopen(fileName.c_str(), "a+");
-  if (!f) {
-    EnableCtrlCHandler();
-    return false;
-  }
+  std::string text;
   for (const std::vector<double>& row : rows) {
-    for (int i = 0; i < dateFields && i < static_cast<int>(row.size()); ++i)
-      std::fprintf(f, i == 0 ? "%2.0lf" : "\t%2.0lf", row[i]);
-    for (size_t i = dateFields; i < row.size(); ++i) std::fprintf(f, "\t%lg", row[i]);
-    std::fputc('\n', f);
+    for (size_t i = 0; i < row.size(); ++i)
+      text += FormatText(static_cast<int>(i) >= dateFields ? "\t%lg" : i == 0 ? "%2.0lf" : "\t%2.0lf", row[i]);
+    text += '\n';
   }
-  const bool ok = std::fclose(f) == 0;
+  const size_t count = rows.size();
   rows.clear();
-  EnableCtrlCHandler();
-  return ok;
+  bool opened = false;
+  const int e = AppendWhole(fileName, text, opened);
+  if (e == 0) return;
+  if (log)
+    *log << "FATAL: error " << (opened ? "writing" : "opening") << " the output file " << fileName
+         << FileOpenReason(fileName, true, e) << ": its last " << static_cast<unsigned long>(count)
+         << " rows are not written" << "[end-entry]";
+  throw 65;
 }
 
 void SP_class::WriteOutputHeader() {
@@ -76,9 +79,5 @@ void SP_class::FlushToDisk(int flag) {
     rows.clear();
     return;
   }
-  const int dateFields = c_.dt >= 1 && c_.dt <= 59 ? 5 : 4;
-  if (!AppendBufferedRows(fileName, rows, dateFields, c_.log)) {
-    if (c_.log) *c_.log << "FATAL: error opening reservoir file " << fileName << "[end-entry]";
-    throw 65;
-  }
+  AppendBufferedRows(fileName, rows, c_.dt >= 1 && c_.dt <= 59 ? 5 : 4, c_.log);
 }

@@ -1,3 +1,4 @@
+#include "framework/append_file.h"
 #include "framework/logstream.h"
 #include "routing/routingclass.h"
 
@@ -128,6 +129,8 @@ void routingclass::DeliverToTarget(size_t k, double q) {
 }
 
 void routingclass::FlushOutputFiles() {
-  for (AL_class* a : abstractionList) a->FlushToDisk(1);
-  for (auto& sp : reservoirs) sp->FlushToDisk(1);
+  WriteEach each;  // every file, also after one failed
+  for (AL_class* a : abstractionList) each([&] { a->FlushToDisk(1); });
+  for (auto& sp : reservoirs) each([&] { sp->FlushToDisk(1); });
+  each.Raise();
 }

@@ -66,8 +66,10 @@ TEST(AppShutdown, FlushAndReleaseInTheirFixedOrderWithTheLogSequence) {
 
   const std::string console = log.console();
   size_t p = 0;
-  for (const char* line : {"end of simulation reached successfully!\n", "free memory ...\n",
-                           "meteointerpolators are freed...\n", "o.k.\n", "now removing modules...o.k.\n\nthe end.\n"}) {
+  // The success line only once every buffer and end-of-run file is written.
+  for (const char* line : {"free memory ...\n", "meteointerpolators are freed...\n",
+                           "end of simulation reached successfully!\n", "o.k.\n",
+                           "now removing modules...o.k.\n\nthe end.\n"}) {
     p = After(console, line, p);
     ASSERT_NE(p, std::string::npos) << line;
   }
@@ -97,9 +99,11 @@ TEST(AppShutdown, AFailingReleaseDoesNotStopTheOthersAndItsCodeIsRaisedAtTheEnd)
   EXPECT_EQ(ThrownCode([&] { app->ClearMemory(); }), 18);  // the first failure (interpolator 2)
   EXPECT_EQ(s.calls, kShutdown);
   EXPECT_EQ(app->modules.defaults, nullptr);
+  // A failed end is no success: neither the success line nor an "o.k." is written.
   const std::string console = log.console();
-  EXPECT_LT(console.find("now removing modules...o.k.\n\nthe end."),
-            console.find("Exception in Modellapplication::ClearMemory() caught!"));
+  EXPECT_LT(console.find("now removing modules...\n"), console.find("Exception in Modellapplication::ClearMemory() caught!"));
+  EXPECT_EQ(console.find("successfully"), std::string::npos);
+  EXPECT_EQ(console.find("o.k."), std::string::npos);
 }
 
 TEST(StorageFile, TheFirstPartOfARunStartsTheFileAnewAndLaterPartsFollowIt) {

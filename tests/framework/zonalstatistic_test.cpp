@@ -5,6 +5,14 @@
 #include <cmath>
 #include <vector>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+
+#include "framework/append_file.h"
 #include "framework/memory_handling.h"
 #include "support/test_support.h"
 
@@ -294,4 +302,63 @@ TEST(ZonalStatistic, AFileThatCannotBeWrittenEndsWithTheCloseFailure) {
   w.AggregateAndWrite(2020, 1, 1, 0, 0);
   EXPECT_THROW(w.WriteRow(), int);
   EXPECT_EQ(w.BufferedRows(), 1);  // the rows stay for a later attempt
+  EXPECT_NE(log.console().find("cannot close /dev/full (No space left on device): its 1 rows from 01.01.2020 00:00 on"),
+            std::string::npos)
+      << log.console();
+  // The release neither throws nor tries (and names) the file a second time.
+  TakeUnraisedWriteFailure();
+  const size_t named = log.console().size();
+  EXPECT_NO_THROW(w.Release());
+  EXPECT_EQ(log.console().size(), named);
+  EXPECT_EQ(TakeUnraisedWriteFailure(), 0);
+}
+
+// At the end of a run every writer with rows is written, each also after another one
+// failed, and a release that fails notes its code instead of throwing it.
+TEST(ZonalStatistic, AFailingFileCostsNoOtherFileItsRowsAndAReleaseNeverThrows) {
+  Writer full(2001, 2), fine(2001, 2);
+  for (Writer* s : {&full, &fine}) {
+    s->w->WriteHeader("t", "u", s->table.data(), 200);
+    s->Step({{1}, {2}, {3}}, 1, 0);
+  }
+  std::remove(full.path().c_str());
+  ASSERT_EQ(symlink("/dev/full", full.path().c_str()), 0);
+  TakeUnraisedWriteFailure();
+  EXPECT_EQ(zonalstatistic::WriteEveryBuffer(), 16);
+  EXPECT_TRUE(full.w->LastWriteFailed());
+  EXPECT_EQ(fine.w->BufferedRows(), 0);
+  EXPECT_NE(fine.text().find(" 1\t 0\t1.00\t2.00\t3.00\t"), std::string::npos) << fine.text();
+  // A writer whose write was never tried fails in its release: noted, not thrown.
+  Writer never(2001, 2);
+  never.w->WriteHeader("t", "u", never.table.data(), 200);
+  never.Step({{1}, {2}, {3}}, 1, 0);
+  std::remove(never.path().c_str());
+  ASSERT_EQ(symlink("/dev/full", never.path().c_str()), 0);
+  EXPECT_NO_THROW(never.w->Release());
+  EXPECT_EQ(TakeUnraisedWriteFailure(), 16);
+  EXPECT_NE(never.log.console().find("cannot close " + never.path()), std::string::npos);
+}
+
+TEST(AppendWhole, AnAppendThatDoesNotFitLeavesTheFileWithItsWholeRows) {
+  TempDir dir;
+  const std::string path = dir.file("rows.txt");
+  WriteTextFile(path, "row 1\n");
+  // A file size limit stands in for a full disk: the write stops part way.
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = 10;
+  std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  bool opened = false;
+  const int e = AppendWhole(path, "row 2 is longer\n", opened);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, SIG_DFL);
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(e, EFBIG);
+  EXPECT_EQ(ReadTextFile(path), "row 1\n");
+  EXPECT_EQ(AppendWhole(path, "row 2\n", opened), 0);
+  EXPECT_EQ(ReadTextFile(path), "row 1\nrow 2\n");
+  EXPECT_EQ(AppendWhole(dir.file("no/such/rows.txt"), "x", opened), ENOENT);
+  EXPECT_FALSE(opened);
 }

@@ -1,0 +1,40 @@
+// Appending buffered rows to an output file so that the file holds whole rows only, and
+// the bookkeeping of write failures at the end of a run.
+#pragma once
+
+#include <string>
+
+// Appends text to the file (created when missing) as one piece: either all of it reaches
+// the file, or the file is cut back to its length before the call, so that a reader never
+// finds half a row. SIGINT is ignored while the file is open and the program's Ctrl-C
+// handler installed again afterwards. Returns 0, or the errno of the failure; opened tells
+// whether the file could be opened at all.
+int AppendWhole(const std::string& path, const std::string& text, bool& opened);
+
+// A writer that cannot raise a failure where it happens (a release, a destructor) notes its
+// code here, after its FATAL message; the end of the run raises it.
+void NoteUnraisedWriteFailure(int code);
+// The first code noted since the last call (0: none); forgets it.
+int TakeUnraisedWriteFailure();
+
+// Runs every write of a set, each also after an earlier one failed (every failure has
+// written its FATAL message), and keeps the first code for Raise.
+class WriteEach {
+ public:
+  template <typename Write>
+  void operator()(Write&& write) {
+    try {
+      write();
+    } catch (int code) {
+      if (first_ == 0) first_ = code;
+    }
+  }
+  int First() const { return first_; }
+  // Throws the first failure's code, if any.
+  void Raise() const {
+    if (first_ != 0) throw first_;
+  }
+
+ private:
+  int first_ = 0;
+};
