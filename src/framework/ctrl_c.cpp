@@ -6,6 +6,8 @@
 ModellApplication* CurrentApplication = nullptr;
 std::atomic<int> CtrlCState{0};
 bool DiscardBufferedOutput = false;
+bool RoutineFlush = false;
+std::atomic<int> TerminationSignal{0};
 
 static_assert(std::atomic<int>::is_always_lock_free, "the Ctrl-C state must be usable in a signal handler");
 
@@ -27,3 +29,26 @@ extern "C" void CtrlCHandler(int signum) {
 void EnableCtrlCHandler() { std::signal(SIGINT, CtrlCHandler); }
 void DisableCtrlCHandler() { std::signal(SIGINT, SIG_DFL); }
 void IgnoreCtrlC() { std::signal(SIGINT, SIG_IGN); }
+
+extern "C" void TerminationHandler(int signum) {
+  int none = 0;
+  if (!TerminationSignal.compare_exchange_strong(none, signum)) return;  // one notice
+  static const char kTerm[] =
+      "\nSIGTERM received: the run ends after the next time step, writing every buffer and grid...\n\n";
+  static const char kHup[] =
+      "\nSIGHUP received: the run ends after the next time step, writing every buffer and grid...\n\n";
+  const char* text = signum == SIGHUP ? kHup : kTerm;
+  ssize_t ignored = write(STDOUT_FILENO, text, (signum == SIGHUP ? sizeof kHup : sizeof kTerm) - 1);
+  (void)ignored;
+}
+
+void InstallTerminationHandlers() {
+  struct sigaction action {};
+  action.sa_handler = TerminationHandler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;  // a file being read or written goes on undisturbed
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+}
+
+const char* TerminationSignalName() { return TerminationSignal == SIGHUP ? "SIGHUP" : "SIGTERM"; }

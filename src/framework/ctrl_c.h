@@ -1,5 +1,6 @@
 // SIGINT handling: the handler only records the request (an atomic flag) and writes its
-// notice with write(2); the time loop shows the menu between passes.
+// notice with write(2); the time loop shows the menu between passes. SIGTERM and SIGHUP
+// are recorded the same way and end the run cleanly.
 #pragma once
 
 #include <atomic>
@@ -17,6 +18,22 @@ extern std::atomic<int> CtrlCState;
 // 2 "cancel now without saving buffers") are given back: the writers of buffered rows
 // then drop them instead of writing them. Main thread only.
 extern bool DiscardBufferedOutput;
+
+// True while the time loop writes the buffered rows of the day: the writers do not
+// announce each file in the log. Main thread only.
+extern bool RoutineFlush;
+
+// SIGTERM and SIGHUP (a batch system, `timeout`, a container stop, a closed terminal): the
+// handler only records the first such signal; the time loop then ends the run like Ctrl-C
+// choice 1, after the next step with every buffer and grid written, no later control file
+// is started, and the program exits with kTerminatedCode.
+extern std::atomic<int> TerminationSignal;  // 0, or the number of the first such signal
+constexpr int kTerminatedCode = 96;
+extern "C" void TerminationHandler(int signum);
+// Installs TerminationHandler for SIGTERM and SIGHUP.
+void InstallTerminationHandlers();
+// "SIGTERM" or "SIGHUP" for the recorded signal.
+const char* TerminationSignalName();
 
 extern "C" void CtrlCHandler(int signum);
 // Installs CtrlCHandler for SIGINT.

@@ -99,6 +99,8 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
     return code;
   }
   CurrentApplication = nullptr;
+  TerminationSignal = 0;
+  InstallTerminationHandlers();
   int exitCode = 0;
   ModellApplication* app = nullptr;
   try {
@@ -112,6 +114,7 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
       }
       for (int i = 1; i < argc; ++i) {
         if (cl.IsOption(i)) continue;
+        if (TerminationSignal != 0) break;  // asked to stop: no further control file
         app = new ModellApplication(log.get(), argc, argv, i);
         exitCode = 0;
         CtrlCState = 0;
@@ -123,6 +126,7 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
         delete app;
         app = nullptr;
       }
+      if (TerminationSignal != 0) exitCode = kTerminatedCode;
     } catch (const std::exception& e) {
       *log << "FATAL: " << e.what() << "[end-entry]";
       throw 103;

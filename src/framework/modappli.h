@@ -124,6 +124,14 @@ class ModellApplication : public memory_handling {
   void SealRunFiles();
   void ReleaseModules();
   void ShowCtrlCMenu();
+  // Ctrl-C choice 1, and SIGTERM or SIGHUP: every module ends with the interval that comes
+  // next (interpolators and modules get it as their end date).
+  void EndWithNextInterval();
+  // Between the steps of the build: a recorded SIGTERM or SIGHUP ends the run before it
+  // starts (kTerminatedCode).
+  void StopIfTerminated();
+  // Writes the buffered rows of every file once per simulated day (see run()).
+  void FlushTheDay();
   int ReadMenuAnswer();
   void Trace(const char* call);
   void SetEndDates(const ModelDate& date);
@@ -135,15 +143,15 @@ class ModellApplication : public memory_handling {
   void ReportEarlyEnd();
   // Adds to the date-mismatch failure of interpolator i which inputs disagree.
   void ExplainDateMismatch(int i);
-  // Writes every buffered statistics and point row; each failure is logged and the first
-  // code kept in firstError.
-  void FlushBuffers(int& firstError);
+  // Writes every buffered statistics and point row; each failure is logged (with an ERROR
+  // that the run is ending when ending is set) and the first code kept in firstError.
+  void FlushBuffers(int& firstError, bool ending = true);
   // After a failure in the time loop: the rows of the steps done are not lost.
   void SaveBuffersAfterFailure();
   std::string earlyEnd;  // closing line of a run whose input ended early; empty: none did
   // Best-effort shutdown step: runs f, logs and keeps the first failure's code.
   template <typename F>
-  void Attempt(int& firstError, F&& f);
+  void Attempt(int& firstError, F&& f, bool ending = true);
 };
 
 // The interception-before-snow flag: 1 when interception is active with a method above 10.

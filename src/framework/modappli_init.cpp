@@ -148,6 +148,7 @@ void ModellApplication::init(int argc, char** argv, int position) {
     // over a file until the check at the end of the build has found no clash.
     RunFiles::Current().Begin();
     BuildModules();
+    StopIfTerminated();
     SealRunFiles();
     initComplete = 1;
   } catch (int code) {
@@ -161,6 +162,13 @@ void ModellApplication::init(int argc, char** argv, int position) {
   }
 }
 
+void ModellApplication::StopIfTerminated() {
+  if (TerminationSignal == 0) return;
+  *log << "FATAL: " << TerminationSignalName() << " received while the run of " << controlFileName
+       << " was being built: it ends before its first time step" << "[end-entry]";
+  throw kTerminatedCode;
+}
+
 void ModellApplication::BuildModules() {
   int error = 0;
   ModuleTable& m = modules;
@@ -170,7 +178,10 @@ void ModellApplication::BuildModules() {
                               registry->Records());
   Check(error, m.defaults);
   bool done = false;
-  while (!done) m.defaults->InitStep(done);
+  while (!done) {
+    m.defaults->InitStep(done);
+    StopIfTerminated();
+  }
   m.defaults->CreateZonalStatistics();
   m.defaults->GetInitValues(workingControlFileName, runValues);
   if (seams.adjustRunValues) seams.adjustRunValues(runValues);

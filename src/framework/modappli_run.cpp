@@ -29,6 +29,26 @@
 
 namespace {
 
+std::string StepDateText(const ModelDate& d) {
+  char text[80];
+  std::snprintf(text, sizeof text, "%02lld.%02lld.%lld %02lld:%02lld", static_cast<long long>(d.day),
+                static_cast<long long>(d.month), static_cast<long long>(d.year), static_cast<long long>(d.hour),
+                static_cast<long long>(d.minute));
+  return text;
+}
+
+// True when date lies on another day than the one of the last flush (remembered in
+// flushed; the first date only starts the count).
+bool NewDay(ModelDate& flushed, const ModelDate& date) {
+  if (flushed.IsMissing()) {
+    flushed = date;
+    return false;
+  }
+  if (date.day == flushed.day && date.month == flushed.month && date.year == flushed.year) return false;
+  flushed = date;
+  return true;
+}
+
 // Longest answer kept; the rest of a longer word is read and dropped.
 constexpr size_t kAnswerLength = 300;
 
@@ -82,6 +102,27 @@ void ModellApplication::SetEndDates(const ModelDate& d) {
   Trace("SetEndDate");
 }
 
+void ModellApplication::EndWithNextInterval() {
+  auto& ip = modules.interpolators;
+  for (int i = 1; i <= interpolatorCount; ++i) ip[i]->SetEndDateToCurrent();
+  // Without interpolators the step date stays as it is (-9999 before the first pass).
+  if (interpolatorCount > 0)
+    ip[1]->GetCurrentTime(stepDate.minute, stepDate.hour, stepDate.day, stepDate.month, stepDate.year);
+  SetEndDates(stepDate);
+}
+
+void ModellApplication::FlushTheDay() {
+  // Not one of the module protocol's calls: the call record of the tests leaves it out.
+  std::vector<std::string>* calls = seams.calls;
+  seams.calls = nullptr;
+  RoutineFlush = true;
+  int firstError = 0;
+  FlushBuffers(firstError, false);
+  RoutineFlush = false;
+  seams.calls = calls;
+  if (firstError != 0) throw firstError;
+}
+
 void ModellApplication::ShowCtrlCMenu() {
   CtrlCState = 0;
   *log << kMenu << "[end-entry]";
@@ -90,11 +131,7 @@ void ModellApplication::ShowCtrlCMenu() {
   auto& ip = modules.interpolators;
   switch (choice) {
     case 1:
-      for (int i = 1; i <= interpolatorCount; ++i) ip[i]->SetEndDateToCurrent();
-      // Without interpolators the step date stays as it is (-9999 before the first pass).
-      if (interpolatorCount > 0)
-        ip[1]->GetCurrentTime(stepDate.minute, stepDate.hour, stepDate.day, stepDate.month, stepDate.year);
-      SetEndDates(stepDate);
+      EndWithNextInterval();
       CtrlCState = 99;
       EnableCtrlCHandler();
       break;
@@ -231,11 +268,20 @@ int ModellApplication::run() {
   // Grid files are written on their own thread while the steps go on; it has written
   // every grid handed to it when run() returns, also when the run fails.
   GridOutputThread gridOutput(log);
+  bool terminating = false;
   try {
     int pass = 0;
+    ModelDate flushed;  // the day of the last pass whose rows were written
     while (endFlag != 1) {
       gridOutput.RaiseFailure();  // a grid of the last step that could not be written
       if (CtrlCState == 1) ShowCtrlCMenu();
+      if (TerminationSignal != 0 && !terminating) {
+        terminating = true;
+        if (!routingOnly) EndWithNextInterval();  // routing alone just stops after its step
+        *log << "WARNING: " << TerminationSignalName()
+             << " received: the run ends after the next time step, with every buffer and grid written"
+             << "[end-entry]";
+      }
       ++pass;
       if (routingOnly) {
         // The step of the end date (or the table's last row) is the last one.
@@ -243,7 +289,9 @@ int ModellApplication::run() {
         const int end = modules.routing->IsEndOfPeriod();
         modules.routing->ReadNextRecord();
         Trace("abflussmodellklasse::ReadNextRecord");
-        if (end || modules.routing->modeReadsPastEnd > 0 || modules.routing->GetFlowControl() == 0) break;
+        if (end || terminating || modules.routing->modeReadsPastEnd > 0 || modules.routing->GetFlowControl() == 0)
+          break;
+        if (NewDay(flushed, stepDate)) FlushTheDay();
         continue;
       }
       RunPass();
@@ -260,13 +308,20 @@ int ModellApplication::run() {
         Trace("meteointerpol::ReadNextRecord");
       }
       endFlag = 1;
-      if (interpolatorCount == 0) break;
+      if (interpolatorCount == 0 || terminating) break;
       for (int i = 1; i <= interpolatorCount; ++i)
         if (modules.interpolators[i]->IsEndOfPeriod() == 0) endFlag = 0;
+      // Rows reach their files at least once per simulated day, so that a run killed
+      // outright (SIGKILL, the node lost) keeps all but the rows of its last day; the rows
+      // of the last pass go with the end of the run.
+      if (endFlag != 1 && NewDay(flushed, stepDate)) FlushTheDay();
     }
     gridOutput.Drain();
     gridOutput.RaiseFailure();
     if (CtrlCState != 99) ReportEarlyEnd();
+    if (terminating)
+      earlyEnd = "end of simulation reached early, at " + StepDateText(stepDate) + ", on " +
+                 TerminationSignalName() + " (planned end " + StepDateText(runValues.end) + ")!";
   } catch (int code) {
     *log << "FATAL: Exception in Modellapplication::run() caught!" << "[end-entry]";
     if (code != 98) SaveBuffersAfterFailure();
@@ -277,16 +332,9 @@ int ModellApplication::run() {
     SaveBuffersAfterFailure();
     throw 103;
   }
-  return CtrlCState;
+  return terminating ? kTerminatedCode : CtrlCState.load();
 }
 
-static std::string StepDateText(const ModelDate& d) {
-  char text[80];
-  std::snprintf(text, sizeof text, "%02lld.%02lld.%lld %02lld:%02lld", static_cast<long long>(d.day),
-                static_cast<long long>(d.month), static_cast<long long>(d.year), static_cast<long long>(d.hour),
-                static_cast<long long>(d.minute));
-  return text;
-}
 
 void ModellApplication::ReportEarlyEnd() {
   earlyEnd.clear();

@@ -26,7 +26,7 @@
 #include "routing/abfluss.h"
 
 template <typename F>
-void ModellApplication::Attempt(int& firstError, F&& f) {
+void ModellApplication::Attempt(int& firstError, F&& f, bool ending) {
   int code = 0;
   try {
     f();
@@ -37,8 +37,9 @@ void ModellApplication::Attempt(int& firstError, F&& f) {
     code = 103;
   }
   if (code != 0) {
-    *log << "ERROR: failure " << code << " while ending the run; the remaining modules are still released"
-         << "[end-entry]";
+    if (ending)
+      *log << "ERROR: failure " << code << " while ending the run; the remaining modules are still released"
+           << "[end-entry]";
     if (firstError == 0) firstError = code;
   }
 }
@@ -53,7 +54,7 @@ void Destroy(T*& module) {
 
 }  // namespace
 
-void ModellApplication::FlushBuffers(int& firstError) {
+void ModellApplication::FlushBuffers(int& firstError, bool ending) {
   ModuleTable& m = modules;
   auto& ip = m.interpolators;
   for (int i = 1; i <= interpolatorCount; ++i)
@@ -61,57 +62,57 @@ void ModellApplication::FlushBuffers(int& firstError) {
       Attempt(firstError, [&] {
         Trace("meteointerpol::WriteStatistics");
         ip[i]->WriteStatistics();
-      });
+      }, ending);
   if (m.evapotranspiration)
     Attempt(firstError, [&] {
       Trace("verdunstungsmodellklasse::WriteStatistics");
       m.evapotranspiration->WriteStatistics();
-    });
+    }, ending);
   if (m.snow)
     Attempt(firstError, [&] {
       Trace("schneemodellklasse::WriteStatistics");
       m.snow->WriteStatistics();
-    });
+    }, ending);
   if (m.interception)
     Attempt(firstError, [&] {
       Trace("interzeptionsmodellklasse::WriteStatistics");
       m.interception->WriteStatistics();
-    });
+    }, ending);
   if (m.soil)
     Attempt(firstError, [&] {
       Trace("infiltrationsmodellklasse::WriteStatistics");
       m.soil->WriteStatistics();
-    });
+    }, ending);
   if (m.routing)
     Attempt(firstError, [&] {
       Trace("abflussmodellklasse::WriteStatistics");
       m.routing->WriteStatistics();
-    });
+    }, ending);
   if (m.superposition)
     Attempt(firstError, [&] {
       Trace("RegionalSuperposition::WriteStatistics");
       m.superposition->WriteStatistics();
-    });
+    }, ending);
   if (m.specialOutput)
     Attempt(firstError, [&] {
       Trace("SpecialOutputClass::FlushAll");
       m.specialOutput->FlushAll();
-    });
+    }, ending);
   if (m.assimilation)
     Attempt(firstError, [&] {
       Trace("data_assimilation::WriteStatistics");
       m.assimilation->WriteStatistics();
-    });
+    }, ending);
   if (m.defaults)
     Attempt(firstError, [&] {
       Trace("defaultini::WriteZonalStatistics");
       m.defaults->WriteZonalStatistics();
-    });
+    }, ending);
   // A module stops its flush at its first file that fails: the rows of its other files
   // are written here.
   Attempt(firstError, [] {
     if (const int code = zonalstatistic::WriteEveryBuffer()) throw code;
-  });
+  }, ending);
 }
 
 void ModellApplication::ClearMemory() {

@@ -240,7 +240,7 @@ void SpecialOutputFile::Flush() {
 void SpecialOutputFile::WriteRows() {
   if (context.instanceNumber == 0) {
     LogStream* log = context.log;
-    if (log) *log << "write " << fileName << "[end-entry]";
+    if (log && !RoutineFlush) *log << "write " << fileName << "[end-entry]";
     std::string text;
     for (int64_t r = 1; r <= rowCount; ++r) {
       const std::array<int64_t, 5>& d = dates[static_cast<size_t>(r - 1)];
@@ -260,7 +260,7 @@ void SpecialOutputFile::WriteRows() {
            "FATAL: \nerror writing file " + fileName + FileOpenReason(fileName, true, e) + ": its " +
                std::to_string(rowCount) + " rows are not written",
            65);
-    if (log)
+    if (log && !RoutineFlush)
       *log << "(" << static_cast<long long>((valueCount + 4) * rowCount * 8) << " of "
            << static_cast<long long>(kSpecialOutputBufferBytes) << " buffer-bytes)" << "[end-entry]";
   }

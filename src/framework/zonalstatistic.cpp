@@ -473,8 +473,9 @@ void zonalstatistic::WriteRow() {
     throw 16;
   }
   const long bytes = (static_cast<long>(valuesPerRow) + 4) * filledRows * 8;
-  if (log) *log << "write " << fileName << "(" << bytes << " of " << kStatisticsBufferBytes << " buffer-bytes)"
-                << "[end-entry]";
+  if (log && !RoutineFlush)
+    *log << "write " << fileName << "(" << bytes << " of " << kStatisticsBufferBytes << " buffer-bytes)"
+         << "[end-entry]";
   filledRows = 0;
   valuesInRow = 0;
 }

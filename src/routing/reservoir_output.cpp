@@ -21,7 +21,7 @@ const char* const kBalanceColumns =
 
 void AppendBufferedRows(const std::string& fileName, std::vector<std::vector<double>>& rows, int dateFields,
                         LogStream* log) {
-  if (log) *log << "flushing to disk: " << fileName << " (" << kOutputBufferBytes << " buffersize)" << "[end-entry]";
+  if (log && !RoutineFlush) *log << "flushing to disk: " << fileName << " (" << kOutputBufferBytes << " buffersize)" << "[end-entry]";
   std::string text;
   for (const std::vector<double>& row : rows) {
     for (size_t i = 0; i < row.size(); ++i)

@@ -1,19 +1,28 @@
-// Whole runs of the example basin (every module on) that an operator's bad luck ends: the
-// disk filling up at the end of the run.
+// Whole runs of the example basin (every module on) that an operator or bad luck ends: the
+// disk filling up at the end of the run, SIGTERM or SIGHUP (a batch system, `timeout`, a
+// container stop), and SIGKILL.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <omp.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <vector>
 
+#include "framework/app_test_support.h"
+#include "framework/ctrl_c.h"
 #include "framework/entry.h"
 #include "framework/modappli.h"
 #include "grids/grid_output_thread.h"
+#include "routing/example_basin_months.h"
 #include "support/test_support.h"
 
 namespace {
@@ -47,22 +56,26 @@ class ExampleRun {
   }
   ~ExampleRun() {
     NextApplicationSeams() = ApplicationSeams();
+    TerminationSignal = 0;
     std::error_code ignored;
     fs::current_path(previous_, ignored);
   }
   std::string Output() const { return dir_.file("output"); }
   std::string Diag() const { return diagDir_.file("d.xml"); }
-  // Runs the program in this process (so that the application seams apply); returns its
-  // exit code and the console in *console.
-  int Run(std::string* console) {
+  // Runs the program in this process (so that the application seams apply) on the control
+  // file given `runs` times; returns its exit code and the console in *console.
+  int Run(std::string* console, int runs = 1) {
     // One thread: spinning OpenMP workers of a test process (the program itself makes them
     // sleep) would cost minutes on a loaded machine.
     const int threads = omp_get_max_threads();
     omp_set_num_threads(1);
-    std::string program = "orvelvco64", control = "basin.ctl", diag = "-diagfile:" + Diag();
-    char* argv[] = {program.data(), control.data(), diag.data(), nullptr};
+    std::vector<std::string> args = {"orvelvco64", "-diagfile:" + Diag()};
+    args.insert(args.end(), static_cast<size_t>(runs), "basin.ctl");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     std::ostringstream out;
-    const int code = RunOrvel(3, argv, out);
+    const int code = RunOrvel(static_cast<int>(args.size()), argv.data(), out);
     omp_set_num_threads(threads);
     *console = out.str();
     return code;
@@ -144,4 +157,138 @@ TEST(RunFaults, AFullDiskAtTheEndNamesEveryFileItCostsAndIsNoSuccess) {
     EXPECT_TRUE(text.empty() || text.back() == '\n') << file << " ends in half a row";
   }
   EXPECT_GE(short_, 20);  // the statistics, point and reservoir files of the example
+}
+
+namespace {
+
+// The example over three months, run as its own process with its console in a file.
+class ProgramRun {
+ public:
+  ProgramRun() {
+    WriteTextFile(dir_.file("basin.ctl"), CopyExampleBasin(dir_, 3));
+    fs::create_directories(dir_.file("output"));
+    const std::string console = dir_.file("console.txt");
+    pid_ = fork();
+    if (pid_ == 0) {
+      const int fd = ::open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int in = ::open("/dev/null", O_RDONLY);
+      if (fd < 0 || in < 0 || chdir(dir_.path().c_str()) != 0) _exit(127);
+      dup2(fd, 1);
+      dup2(fd, 2);
+      dup2(in, 0);
+      execl(ORVEL_BINARY, "orvelvco64", "basin.ctl", "-diagfile:output/d.xml", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  ~ProgramRun() {
+    if (pid_ > 0 && !waited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  // Waits until the console holds text; false when the program ended first or after 120 s.
+  bool WaitFor(const std::string& text) {
+    for (int i = 0; i < 12000; ++i) {
+      if (Console().find(text) != std::string::npos) return true;
+      if (waitpid(pid_, &status_, WNOHANG) == pid_) {
+        waited_ = true;
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+  // Sends the signal and returns the exit status, or 128 + the signal that ended it.
+  int Signal(int signum) {
+    kill(pid_, signum);
+    waitpid(pid_, &status_, 0);
+    waited_ = true;
+    return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
+  }
+  std::string Console() const { return ReadTextFile(dir_.file("console.txt")); }
+  std::string Path(const std::string& name) const { return dir_.file(name); }
+  std::string File(const std::string& name) const { return ReadTextFile(dir_.file(name)); }
+  std::vector<std::string> RowFiles() const { return RowFilesIn(dir_.file("output")); }
+
+ private:
+  TempDir dir_;
+  pid_t pid_ = -1;
+  int status_ = 0;
+  bool waited_ = false;
+};
+
+// The last line of a text that ends with a line feed.
+std::string LastLine(const std::string& text) {
+  const size_t end = text.size() > 0 && text.back() == '\n' ? text.size() - 1 : text.size();
+  const size_t start = text.rfind('\n', end > 0 ? end - 1 : 0);
+  return text.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1));
+}
+
+// The date columns of a statistics row ("1985\t 1\t11\t 0..." -> "1985 1 11 0").
+std::string RowDate(const std::string& row) {
+  std::istringstream in(row);
+  int y = 0, m = 0, d = 0, h = 0;
+  in >> y >> m >> d >> h;
+  return std::to_string(y) + " " + std::to_string(m) + " " + std::to_string(d) + " " + std::to_string(h);
+}
+
+}  // namespace
+
+// SIGTERM in the time loop: the run ends after the next step as with Ctrl-C choice 1. Every
+// file of rows holds the rows of every step done, all up to the same step, the end-of-run
+// outputs are written, the diagnostics file is whole and the exit status is the
+// terminated run's own.
+TEST(RunFaults, SigtermInTheTimeLoopEndsTheRunWithTheRowsOfEveryStepDone) {
+  ProgramRun run;
+  ASSERT_TRUE(run.WaitFor("routing_model 10.1.1985 23. h")) << run.Console();
+  EXPECT_EQ(run.Signal(SIGTERM), kTerminatedCode) << run.Console();
+  const std::string console = run.Console();
+  EXPECT_NE(console.find("SIGTERM received: the run ends after the next time step"), std::string::npos) << console;
+  const size_t early = console.find("end of simulation reached early, at ");
+  ASSERT_NE(early, std::string::npos) << console;
+  EXPECT_NE(console.find(", on SIGTERM (planned end 31.03.1985 24:00)!", early), std::string::npos);
+  EXPECT_NE(console.find("exitcode " + std::to_string(kTerminatedCode) + "\no.k.\n\nthe end."), std::string::npos);
+  std::string why;
+  EXPECT_TRUE(IsWellFormedXml(run.Path("output/d.xml"), &why)) << why;
+
+  const std::string discharge = run.File("output/discharge.stat");
+  const std::string last = RowDate(LastLine(discharge));
+  const size_t lines = LineCount(discharge);
+  EXPECT_GT(lines, 3u + 10 * 24) << "the run ended before the signal";
+  EXPECT_LT(lines, 3u + 59 * 24) << "the run went on to its end";
+  const std::vector<std::string> files = run.RowFiles();
+  EXPECT_GE(files.size(), 20u);
+  for (const std::string& file : files) {
+    const std::string text = run.File(file);
+    EXPECT_EQ(RowDate(LastLine(text)), last) << file;
+    EXPECT_EQ(LineCount(text), lines) << file;
+  }
+  EXPECT_FALSE(run.File("output/soil_state.txt").empty());  // the storage file of the warm start
+  EXPECT_FALSE(run.File("output/peakflow.asc").empty());   // a grid of the end of the run
+}
+
+// SIGKILL cannot be caught: the rows reach their files once per simulated day, so a run
+// killed on 10 January keeps every row up to 10 January 0 h at least.
+TEST(RunFaults, SigkillCostsNoMoreThanTheRowsOfTheLastDay) {
+  ProgramRun run;
+  ASSERT_TRUE(run.WaitFor("routing_model 10.1.1985 23. h")) << run.Console();
+  EXPECT_EQ(run.Signal(SIGKILL), 128 + SIGKILL);
+  const std::vector<std::string> files = run.RowFiles();
+  EXPECT_GE(files.size(), 20u);
+  for (const std::string& file : files) EXPECT_GE(LineCount(run.File(file)), 3u + 9 * 24) << file;
+}
+
+// SIGHUP while the run is being built: it stops before its first step, through the
+// failure path (the diagnostics file is closed), and no later control file starts.
+TEST(RunFaults, SighupWhileTheRunIsBuiltEndsItBeforeItsFirstStep) {
+  ExampleRun run;
+  NextApplicationSeams().adjustRunValues = [](RunValues&) { std::raise(SIGHUP); };
+  std::string console;
+  EXPECT_EQ(run.Run(&console, 2), kTerminatedCode) << console;
+  EXPECT_NE(console.find("SIGHUP received while the run of basin.ctl was being built"), std::string::npos) << console;
+  EXPECT_EQ(Occurrences(console, "file modappli"), 1);
+  EXPECT_NE(console.find("Program aborted with exit code " + std::to_string(kTerminatedCode)), std::string::npos);
+  std::string why;
+  EXPECT_TRUE(IsWellFormedXml(run.Diag(), &why)) << why;
+  for (const std::string& file : run.RowFiles()) EXPECT_LE(LineCount(ReadTextFile(file)), 3u) << file;
 }
