@@ -35,8 +35,14 @@ int main(int argc, char** argv) {
       prec[r][c] = 1.0;
       evap[r][c] = 0.2;
     }
-  ctx.grids = LakeGrids{codes.get(), ponding.get(), maxPonding.get(), zones.get(), dem.get(), evap.get(),
-                        nullptr,     nullptr,       nullptr,          prec.get(),  {}};
+  LakeGrids& g = ctx.grids;
+  g.lakeCodes = codes.get();
+  g.ponding = ponding.get();
+  g.maxPonding = maxPonding.get();
+  g.zones = zones.get();
+  g.dem = dem.get();
+  g.evaporation = evap.get();
+  g.precipitation = prec.get();
   SP_class sp;
   sp.SetParameters(ctx);
   sp.ReadParameters(1, "file = /tmp/reservoir_bench.txt V0 = 1e8 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600");

@@ -161,7 +161,9 @@ class SP_class {
 
   StepDate date_;
   ReservoirContext c_;
-  double cellLevel_ = 0.0;  // the level the lake cells' water depths were last written from
+  // Per cell of the lake's bounding box, row by row: its water stood deeper than
+  // kLakeEvaporationDepth when the depths were last written (evapotranspiration draws on it).
+  std::vector<unsigned char> drawnOn_;
   ReservoirRegistry* registry_ = nullptr;
   std::map<int, int>* connected_ = nullptr;
 };

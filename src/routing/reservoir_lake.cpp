@@ -160,17 +160,28 @@ int SP_class::UpdateLakeLevel(double v) {
   if (!lake) return 0;
   const LakeGrids& g = c_.grids;
   W = InterpolateForward(v);
-  cellLevel_ = W;
+  const size_t boxCells = static_cast<size_t>(lastRow - firstRow + 1) * static_cast<size_t>(lastCol - firstCol + 1);
+  if (drawnOn_.size() != boxCells) drawnOn_.assign(boxCells, 0);
+  // Locals: the byte stores into drawnOn_ may alias anything the loop reads through members.
+  const double w = W, code = number;
+  const int tracers = std::min(c_.tracers, static_cast<int>(g.tracers.size()));
+  unsigned char* drawn = drawnOn_.data();
   int flooded = 0;
-  for (int r = firstRow; r <= lastRow; ++r)
-    for (int c = firstCol; c <= lastCol; ++c) {
-      if (g.lakeCodes[r][c] != number) continue;
-      const bool wet = W > g.dem[r][c];
-      g.ponding[r][c] = wet ? (W - g.dem[r][c]) * 1000.0 : 0.0;
-      for (int k = 1; k <= c_.tracers && k <= static_cast<int>(g.tracers.size()); ++k)
+  for (int r = firstRow; r <= lastRow; ++r) {
+    const double* codes = g.lakeCodes[r];
+    const double* dem = g.dem[r];
+    double* pond = g.ponding[r];
+    for (int c = firstCol; c <= lastCol; ++c, ++drawn) {
+      if (codes[c] != code) continue;
+      const bool wet = w > dem[c];
+      const double depth = wet ? (w - dem[c]) * 1000.0 : 0.0;
+      pond[c] = depth;
+      *drawn = depth > kLakeEvaporationDepth;
+      for (int k = 1; k <= tracers; ++k)
         if (g.tracers[k - 1]) g.tracers[k - 1][r][c] = wet ? state[k] : 0.0;
       flooded += wet;
     }
+  }
   return flooded;
 }
 

@@ -175,14 +175,17 @@ void SP_class::BeginStep(double inflow, const double* cin, std::vector<AL_class*
   previous = state;
   if (lake) {
     const bool groundwater = g.qDown && g.baseflow;
+    const bool drawnOnKnown = !drawnOn_.empty();
+    size_t i = 0;
     for (int r = firstRow; r <= lastRow; ++r)
-      for (int c = firstCol; c <= lastCol; ++c) {
-        if (g.lakeCodes[r][c] != number) continue;
+      for (int c = firstCol; c <= lastCol; ++c, ++i) {
+        const bool drawnOn = drawnOnKnown && drawnOn_[i] != 0;
+        if ((!drawnOn && !(g.ponding[r][c] > 0.0)) || g.lakeCodes[r][c] != number) continue;
         // The lake's evaporation is what evapotranspiration took from the water the cells
-        // held before the step (the depths written from cellLevel_): not the soil
-        // evaporation of a cell that the step's rain wetted, nor that of a shallow cell, nor
-        // the evaporation of snow lying on the water. A cell the step emptied still counts.
-        if (g.evaporation && (cellLevel_ - g.dem[r][c]) * 1000.0 > kLakeEvaporationDepth)
+        // held before the step: not the soil evaporation of a cell that the step's rain
+        // wetted, nor that of a shallow cell, nor the evaporation of snow lying on the
+        // water. A cell the step emptied still counts.
+        if (drawnOn && g.evaporation)
           ETR.m3 += (g.evaporation[r][c] - (g.interceptionEvaporation ? g.interceptionEvaporation[r][c] : 0.0) -
                      (g.snowEvaporation ? g.snowEvaporation[r][c] : 0.0)) *
                     c2 / 1000.0 / f;
