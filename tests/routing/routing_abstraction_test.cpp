@@ -226,3 +226,45 @@ TEST(RoutingAbstraction, TwoReservoirsInOneDescriptionDeliverWhatTheyGive) {
     EXPECT_NEAR(out + first.state[0] + last.state[0], in + stored0, 1e-9 * (in + stored0)) << targetFirst;
   }
 }
+
+// A warm start from the storage file written after N steps goes on as the run of 2N steps:
+// the file abstraction finds its rows again at the warm run's first step, and the rule
+// abstraction keeps nothing from step to step.
+TEST(RoutingAbstraction, TwoReservoirsRestartFromTheStorageFileAsTheyRan) {
+  const int N = 40;
+  const Prescription p;
+  CapturedLog log;
+  RoutingBasin b;
+  const std::string control =
+      b.Control(RoutingBasin::Settings("20 20 4 3"), TwoReservoirDescriptions(p.file, false)) + kTwoReservoirRules;
+  auto whole = b.Start(control, log.log());
+  std::mt19937 rng(4);
+  std::string atHalf;
+  std::vector<std::vector<double>> runoff, expected;
+  for (int h = 0; h < 2 * N; ++h) {
+    if (h == N) atHalf = whole->StorageSectionText();
+    PulseOfRunoff(b, rng, h);
+    runoff.push_back(b.rows[0]);
+    whole->RunTimeStep(StepDate(h), 1, 1);
+    const routingclass& o = *whole->routingObjects[0];
+    expected.push_back({whole->input[3], o.reservoirs[0]->state[0], o.reservoirs[1]->state[0], o.abstractions[0]->amount});
+  }
+  RoutingBasin b2;
+  b2.start = StepDate(N);
+  std::copy(runoff[N].begin(), runoff[N].end(), b2.rows[0].begin());
+  auto warm = b2.Build(control, log.log());
+  warm->readInitialStates = 1;
+  warm->SetInputGridNames(0);
+  warm->SetSubbasinRunoff(&b2.runoff);
+  warm->InitRouting();
+  warm->RestoreStorageSection(atHalf, "stored.txt");
+  for (int h = N; h < 2 * N; ++h) {
+    std::copy(runoff[static_cast<size_t>(h)].begin(), runoff[static_cast<size_t>(h)].end(), b2.rows[0].begin());
+    warm->RunTimeStep(StepDate(h), 1, 1);
+    const routingclass& o = *warm->routingObjects[0];
+    const std::vector<double> got = {warm->input[3], o.reservoirs[0]->state[0], o.reservoirs[1]->state[0],
+                                     o.abstractions[0]->amount};
+    for (size_t k = 0; k < got.size(); ++k)
+      ASSERT_NEAR(got[k], expected[static_cast<size_t>(h)][k], 1e-12 * (1.0 + std::fabs(got[k]))) << h << " " << k;
+  }
+}

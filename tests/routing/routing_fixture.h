@@ -83,7 +83,7 @@ class RoutingBasin {
     in.maxZoneCode = 3;
     in.lastRow = geometry.nrows;
     in.geometry = geometry;
-    in.start = ModelDate{0, 1, 1, 1, 2001};
+    in.start = start;
     in.end = ModelDate{0, 1, 1, 1, 2002};
     in.output.defaultOutputDirectory = dir.path() + "/";
     in.output.timeStepMinutes = 60.0;
@@ -117,6 +117,7 @@ class RoutingBasin {
 
   int soilInterval;
   bool routingOnly = false;  // build the module for routing alone
+  ModelDate start{0, 1, 1, 1, 2001};  // the run's first step
   double routingTimeOffset = 0.0;  // minutes, as [output_interval] gives it
   TempDir dir;
   GridGeometry geometry;
