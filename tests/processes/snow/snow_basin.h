@@ -8,19 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "framework/teilmod.h"
-#include "framework/zonalstatistic.h"
-#include "grids/grid_registry.h"
 #include "processes/snow/snowmod.h"
+#include "support/module_basin.h"
 
-class SnowBasin {
+class SnowBasin : public ModuleBasin {
  public:
   static constexpr double N = -9999.0;
-  SnowBasin(int rows, int cols) : rows(rows), cols(cols) {
-    geometry.ncols = cols;
-    geometry.nrows = rows;
-    geometry.cellsize = 1000.0;
-    geometry.nodata_value = N;
+  SnowBasin(int rows, int cols) : ModuleBasin(rows, cols, 1000.0, N), rows(rows), cols(cols) {
     const char* names[] = {"zone_grid",       "[elevation_model]", "RelCellArea",  "zonegrid_soilmodel",
                            "albedo",          "landuse1",          "precipitation", "temperature",
                            "wind_speed",      "air_humidity",      "AspectCorrectedGlobalRadiation",
@@ -39,31 +33,21 @@ class SnowBasin {
         Grid("cloudiness")[r][c] = 0.5;
       }
     SetOutside(2, cols);
-    zoneTable.resize(3);
-    zoneTable[1].code = 1;
-    zoneTable[1].fraction = 0.5;
-    zoneTable[2].code = 2;
-    zoneTable[2].fraction = 0.5;
-    codeMap = {0, 1, 2};
+    SetZones({{1, 0.5}, {2, 0.5}});
     statisticsTable.resize(200);
+    start = ModelDate{0, 1, 1, 1, 2001};
+    end = ModelDate{0, 0, 1, 6, 2001};
+    latitude = 47.0;
+    longitude = 11.0;
+    referenceMeridian = 15.0;
   }
 
   // Registers a grid filled with a value at the next position.
   double** Add(const std::string& name, double value) {
-    owned.emplace_back(rows, cols);
-    double** m = owned.back().get();
+    double** m = Register(name);
     for (int r = 1; r <= rows; ++r)
       for (int c = 1; c <= cols; ++c) m[r][c] = value;
-    const int p = static_cast<int>(owned.size());
-    registry[p].data = m;
-    registry[p].internalName = name;
-    registry[p].registered = true;
     return m;
-  }
-  double** Grid(const std::string& name) {
-    for (int p = 1; p <= kMaxGridPosition && registry[p].registered; ++p)
-      if (registry[p].internalName == name) return registry[p].data;
-    return nullptr;
   }
   // A cell outside the basin: no-data in every grid read as a mask.
   void SetOutside(int r, int c) {
@@ -71,39 +55,7 @@ class SnowBasin {
   }
   bool Inside(int r, int c) { return Grid("zone_grid")[r][c] != N; }
 
-  ModuleInputs Inputs(LogStream& log, const std::string& control, const std::string& outDir) {
-    ModuleInputs in;
-    in.log = &log;
-    in.controlFileName = control;
-    in.grids = registry.Records();
-    in.reportInterval = 24;
-    in.statisticsTable = statisticsTable.data();
-    in.statisticsSize = static_cast<int>(statisticsTable.size());
-    in.zoneTable = zoneTable.data();
-    in.zoneCodeMap = codeMap.data();
-    in.zoneCount = 2;
-    in.maxZoneCode = 2;
-    in.firstRow = 1;
-    in.lastRow = rows;
-    in.geometry = geometry;
-    in.start = ModelDate{0, 1, 1, 1, 2001};
-    in.end = ModelDate{0, 0, 1, 6, 2001};
-    in.latitude = 47.0;
-    in.longitude = 11.0;
-    in.referenceMeridian = 15.0;
-    in.output.defaultOutputDirectory = outDir;
-    in.output.outputDirectory = outDir;
-    in.output.timeStepMinutes = 60.0;
-    return in;
-  }
-
   int rows, cols;
-  GridGeometry geometry;
-  GridRegistry registry;
-  std::vector<MatrixOwner> owned;
-  std::vector<ZoneTableEntry> zoneTable;
-  std::vector<int> codeMap;
-  std::vector<StatisticsTableEntry> statisticsTable;
 };
 
 // The lines of a [snow_model] section (header first); line k of the section is
