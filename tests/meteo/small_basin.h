@@ -4,20 +4,15 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
-#include "framework/teilmod.h"
-#include "framework/zonalstatistic.h"
-#include "grids/grid_registry.h"
+#include "../support/module_basin.h"
 
-class SmallBasin {
+class SmallBasin : public ModuleBasin {
  public:
   static constexpr int kRows = 4, kCols = 5;
-  SmallBasin() : zone(kRows, kCols), dem(kRows, kCols), area(kRows, kCols), cx(kRows, kCols), cy(kRows, kCols) {
-    geometry.ncols = kCols;
-    geometry.nrows = kRows;
-    geometry.cellsize = 1000.0;
-    geometry.nodata_value = -9999.0;
+  SmallBasin()
+      : ModuleBasin(kRows, kCols), zone(kRows, kCols), dem(kRows, kCols), area(kRows, kCols), cx(kRows, kCols),
+        cy(kRows, kCols) {
     for (int r = 1; r <= kRows; ++r)
       for (int c = 1; c <= kCols; ++c) {
         zone[r][c] = c <= 2 ? 1.0 : 2.0;
@@ -32,42 +27,13 @@ class SmallBasin {
     Register(3, area.get(), "RelCellArea");
     Register(4, cx.get(), "CoordX");
     Register(5, cy.get(), "CoordY");
-    zoneTable.resize(3);
-    zoneTable[1].code = 1;
-    zoneTable[1].fraction = 0.4;
-    zoneTable[2].code = 2;
-    zoneTable[2].fraction = 0.6;
-    codeMap = {0, 1, 2};
+    SetZones({{1, 0.4}, {2, 0.6}});
+    start = ModelDate{0, 1, 1, 1, 2001};
+    end = ModelDate{0, 3, 1, 1, 2001};
+    writeAsciiGrids = true;
   }
-  void Register(int p, double** m, const std::string& internalName) {
-    registry[p].data = m;
-    registry[p].internalName = internalName;
-    registry[p].registered = true;
-  }
-  ModuleInputs Inputs(LogStream& log, const std::string& control, const std::string& outDir) {
-    ModuleInputs in;
-    in.log = &log;
-    in.controlFileName = control;
-    in.grids = registry.Records();
-    in.reportInterval = 24;
-    in.zoneTable = zoneTable.data();
-    in.zoneCodeMap = codeMap.data();
-    in.zoneCount = 2;
-    in.maxZoneCode = 2;
-    in.firstRow = 1;
-    in.lastRow = kRows;
-    in.geometry = geometry;
-    in.start = ModelDate{0, 1, 1, 1, 2001};
-    in.end = ModelDate{0, 3, 1, 1, 2001};
-    in.output.defaultOutputDirectory = outDir;
-    in.output.outputDirectory = outDir;
-    in.output.writeAsciiGrids = true;
-    in.output.timeStepMinutes = 60.0;
-    return in;
-  }
-  GridGeometry geometry;
-  GridRegistry registry;
+  using ModuleBasin::Register;
+  void Register(int p, double** m, const std::string& internalName) { RegisterAt(p, m, internalName); }
+
   MatrixOwner zone, dem, area, cx, cy;
-  std::vector<ZoneTableEntry> zoneTable;
-  std::vector<int> codeMap;
 };
