@@ -4,44 +4,28 @@
 // averages at the outlet): the part must be restored or
 // refused with an error code, never crash or leave values that are not finite; a restored
 // state must write back as text that reads to the same state.
-#include <unistd.h>
-
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <vector>
 
-#include "framework/logstream.h"
-#include "framework/zonalstatistic.h"
-#include "grids/grid_registry.h"
 #include "processes/subbasin_runoff.h"
-#include "routing/abfluss.h"
 #include "routing/routingclass.h"
+#include "routing_fuzz_support.h"
 #include "soil_fuzz_support.h"
 
 namespace {
 
-struct Basin {
-  std::ostringstream console;
-  LogStream log{console, "/dev/null", 0};
-  GridRegistry registry;
-  std::vector<ZoneTableEntry> zones = std::vector<ZoneTableEntry>(4);
-  int codeMap[4] = {0, 1, 2, 3};
-  std::vector<StatisticsTableEntry> statistics = std::vector<StatisticsTableEntry>(201);
+struct Basin : RoutingFuzzBasin {
   double rows[2][5] = {{0, 0.7, 1.3, 0.2, 0}, {0, 0, 0, 0, 0}};
   double* rowPointers[2] = {rows[0], rows[1]};
   SubbasinRunoff runoff;
   std::unique_ptr<abflussmodellklasse> module;
 
-  Basin() {
-    const std::string dir = "fuzz_storage_" + std::to_string(getpid());
-    if (std::system(("mkdir -p " + dir).c_str()) != 0) std::abort();
-    const std::string path = dir + "/basin.ctl";
+  Basin() : RoutingFuzzBasin(6, 10, "/tmp/fuzz_storage_XXXXXX") {
+    const std::string path = dir + "basin.ctl";
     const std::string channel = "(km=2, kf=5, bm=5, bf=50, hm=5, kstm=25, kstf=10, I=0.01, L=9000, A=";
     const std::string control = "[routing_model]\n1\n60\n1.0 3000.0 20 2\nnone 0\nnone\n0\n0\n"
                                 "TG 1 (AE=10, AF=1.0)\nZL 1 = constant 0.5 " + channel + "4)\n"
@@ -50,40 +34,11 @@ struct Basin {
                                 "SP 1 (file = res1.txt V0 = 1000 A0 = 1e5 W0 = 10 C0 = 0 0 0 0 0 0 0 0 0 "
                                 "UseRunningAvg = 2)\nend\n"
                                 "[abstraction_rule_reservoir_1]\n2 1\n0 0\n1e6 5\n\n";
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) std::abort();
-    std::fwrite(control.data(), 1, control.size(), f);
-    std::fclose(f);
-    for (int i = 1; i <= 3; ++i) {
-      zones[i].code = i;
-      zones[i].cellCount = 10.0 * i;
-      zones[i].areaSum = 10.0 * i;
-    }
+    if (dir.empty() || !WriteWhole(path, control)) std::abort();
     runoff.table = rowPointers;
     runoff.subbasinCount = 3;
-    ModuleInputs in;
-    in.log = &log;
-    in.controlFileName = path;
-    in.grids = registry.Records();
-    in.statisticsTable = statistics.data();
-    in.statisticsSize = 200;
-    in.zoneTable = zones.data();
-    in.zoneCodeMap = codeMap;
-    in.zoneCount = 3;
-    in.maxZoneCode = 3;
-    in.geometry.ncols = 6;
-    in.geometry.nrows = 10;
-    in.geometry.cellsize = 1000.0;
-    in.start = ModelDate{0, 1, 1, 1, 2001};
-    in.output.defaultOutputDirectory = dir + "/";
-    RoutingInputs r;
-    r.soilInterval = 60;
-    r.soilZoneTable = zones.data();
-    r.soilZoneCodeMap = codeMap;
-    r.soilZoneCount = 3;
-    r.soilMaxZoneCode = 3;
     int error = 0;
-    module = std::make_unique<abflussmodellklasse>(error, in, r);
+    module = std::make_unique<abflussmodellklasse>(error, Inputs(path), Routing());
     module->readInitialStates = 1;
     module->SetSubbasinRunoff(&runoff);
     module->InitRouting();
