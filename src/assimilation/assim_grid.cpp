@@ -3,6 +3,8 @@
 #include "assimilation/assim_lists.h"
 #include "framework/logstream.h"
 #include "framework/option_text.h"
+#include "framework/run_files.h"
+#include "grids/grid_path.h"
 #include "grids/grid_registry.h"
 
 namespace assim {
@@ -52,6 +54,11 @@ data_assimilation_grid_entity::data_assimilation_grid_entity(data_assimilation& 
     if (GetKeyValueString(options, "weighing-by-glacierized-fraction", word)) weighing = word == "true";
     if (split) {
       GetKeyValueDouble(options, "default-liquid-percentage", defaultLiquidPercent);
+      word.clear();
+      if (GetKeyValueString(options, "default-liquid-percentage", word) && !ParseDouble(word, defaultLiquidPercent))
+        Fail("default-liquid-percentage \"" + word + "\" for entity " + gridName + " is not a number\n" +
+                 kAssimilationRule,
+             1213);
       if (!(defaultLiquidPercent >= 0.0 && defaultLiquidPercent <= 100.0))
         Fail("default-liquid-percentage " + FormatText("%g", defaultLiquidPercent) + " for entity " + gridName +
                  " must lie between 0 and 100\n" + kAssimilationRule,
@@ -82,6 +89,14 @@ data_assimilation_grid_entity::data_assimilation_grid_entity(data_assimilation& 
              gridName + "\n" + kAssimilationRule,
          1200);
   pendingValid = SkipListHeader(listFile);
+  std::vector<ListRecord> records;
+  const long unread = pendingValid ? ScanListRecords(listFile, false, records) : 0;
+  CheckListRecords(records, unread);
+  // The listed grids are read during the run: the check of the run's files learns them now.
+  RunFiles& files = RunFiles::Current();
+  for (const ListRecord& r : records)
+    files.Read("[data_assimilation] grid of the list file " + listFileName,
+               MakePath(module.output.inputDirectory, r.gridFile));
   if (pendingValid) ReadNextRecord();
   while (pendingValid && pendingTime < startTime) ReadNextRecord();
 }

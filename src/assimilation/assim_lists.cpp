@@ -3,6 +3,8 @@
 #include <cctype>
 #include <ctime>
 
+#include "framework/model_date.h"
+
 bool ReadRuleText(TextCursor& file, std::string& rule) {
   if (!file.ReadLine(rule)) return false;
   int depth = 1;
@@ -45,6 +47,26 @@ bool ReadRecordDate(TextCursor& file, int& year, int& month, int& day, int& hour
   return file.ReadInt(year) && file.ReadInt(month) && file.ReadInt(day) && file.ReadInt(hour);
 }
 
+bool IsCalendarDate(int year, int month, int day, int hour, std::string& field, std::string& expected) {
+  if (month < 1 || month > 12) {
+    field = "month " + std::to_string(month);
+    expected = "1 to 12";
+    return false;
+  }
+  const int days = DaysInMonth(year, month);
+  if (day < 1 || day > days) {
+    field = "day " + std::to_string(day);
+    expected = "1 to " + std::to_string(days) + " in " + std::to_string(year) + "-" + std::to_string(month);
+    return false;
+  }
+  if (hour < 0 || hour > 24) {
+    field = "hour " + std::to_string(hour);
+    expected = "0 to 24";
+    return false;
+  }
+  return true;
+}
+
 namespace {
 
 // A decimal integer in columns first..last (1-based), blanks around it allowed.
@@ -68,4 +90,69 @@ FixedLineResult ParseFixedLevelLine(const std::string& line, int& year, int& mon
   TextCursor levelText(line.substr(39, 10));
   if (!levelText.ReadDouble(level)) return FixedLineResult::BadLevel;
   return FixedLineResult::Ok;
+}
+
+namespace {
+
+// Line numbers of a cursor moving forwards, counted from where it stood first.
+class LineCounter {
+ public:
+  explicit LineCounter(const TextCursor& c) : line_(c.LineNumber()), pos_(c.Pos()) {}
+  long At(const TextCursor& c) {
+    const std::string& text = c.Text();
+    for (; pos_ < c.Pos() && pos_ < text.size(); ++pos_)
+      if (text[pos_] == '\n') ++line_;
+    return line_;
+  }
+
+ private:
+  long line_;
+  size_t pos_;
+};
+
+}  // namespace
+
+long ScanListRecords(TextCursor file, bool levels, std::vector<ListRecord>& records) {
+  LineCounter lines(file);
+  while (true) {
+    file.SkipBlanks();
+    if (file.AtEnd()) return 0;
+    ListRecord r;
+    r.line = lines.At(file);
+    double level = 0.0;
+    const bool read = ReadRecordDate(file, r.year, r.month, r.day, r.hour) &&
+                      (levels ? file.ReadDouble(level) : file.ReadWord(r.gridFile));
+    if (!read) return r.line;
+    records.push_back(std::move(r));
+  }
+}
+
+std::string FixedLineProblem(FixedLineResult result, long line) {
+  const std::string at = " (line " + std::to_string(line);
+  switch (result) {
+    case FixedLineResult::TooShort: return at + " is shorter than its date columns 23 to 35)";
+    case FixedLineResult::BadDate: return at + ": columns 23 to 35 hold no date)";
+    case FixedLineResult::BadLevel: return at + ": columns 40 to 49 hold no water level)";
+    default: return std::string();
+  }
+}
+
+long ScanFixedLevelRecords(TextCursor file, std::vector<ListRecord>& records, FixedLineResult& problem) {
+  LineCounter lines(file);
+  std::string line;
+  while (!file.AtEnd()) {
+    ListRecord r;
+    r.line = lines.At(file);
+    file.ReadLine(line);
+    double level = 0.0;
+    problem = ParseFixedLevelLine(line, r.year, r.month, r.day, r.hour, level);
+    if (problem != FixedLineResult::Ok) {
+      bool blank = true;
+      for (char c : line) blank = blank && std::isspace(static_cast<unsigned char>(c));
+      if (blank) continue;
+      return r.line;
+    }
+    records.push_back(std::move(r));
+  }
+  return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "framework/text_helpers.h"
 
@@ -28,3 +29,25 @@ bool ReadRecordDate(TextCursor& file, int& year, int& month, int& day, int& hour
 enum class FixedLineResult { Ok, TooShort, BadDate, BadLevel };
 FixedLineResult ParseFixedLevelLine(const std::string& line, int& year, int& month, int& day, int& hour,
                                     double& level);
+
+// Whether a record's date is one of the calendar: month 1 to 12, a day of that month, hour
+// 0 to 24 (24 ends the day). Otherwise the field that is not, and what it must be.
+bool IsCalendarDate(int year, int month, int day, int hour, std::string& field, std::string& expected);
+
+// A record of a list file as the check before the run sees it.
+struct ListRecord {
+  int year = 0, month = 0, day = 0, hour = 0;
+  long line = 0;         // line of the list file where the record begins
+  std::string gridFile;  // grid rules: the file that replaces the grid
+};
+
+// The records of a list in the model's own layout from the cursor's position on (the
+// cursor is a copy): a date and a grid file name, or with levels set a date and a level.
+// Returns the line of the first text behind the records that is no record (0 when the
+// records reach the end of the file).
+long ScanListRecords(TextCursor file, bool levels, std::vector<ListRecord>& records);
+// The same for the provider layout (one record per line in fixed columns); problem tells
+// what is wrong with the line returned.
+long ScanFixedLevelRecords(TextCursor file, std::vector<ListRecord>& records, FixedLineResult& problem);
+// What is wrong with a line of the provider layout, as the messages say it.
+std::string FixedLineProblem(FixedLineResult result, long line);

@@ -3,6 +3,7 @@
 #include "assimilation/assim_lists.h"
 #include "framework/logstream.h"
 #include "framework/option_text.h"
+#include "framework/text_helpers.h"
 
 data_assimilation_reservoir_entity::data_assimilation_reservoir_entity(data_assimilation& m,
                                                                        const std::string& text)
@@ -34,8 +35,15 @@ data_assimilation_reservoir_entity::data_assimilation_reservoir_entity(data_assi
     if (!bafu && formatWord.find("orvel") == std::string::npos)
       Fail("for reservoir " + number + ": format " + formatWord + "not defined \n" + kAssimilationRule, 1220);
     layout = bafu ? Layout::Bafu : Layout::Orvel;
-    GetKeyValueInt(options, "skiprows", skipRows);
-    if (skipRows < 0) skipRows = 0;
+    std::string word;
+    if (GetKeyValueString(options, "skiprows", word)) {
+      long rows = 0;
+      if (!ParseLong(word, rows) || rows < 0 || rows > 1000000000)
+        Fail("for reservoir " + number + ": skiprows \"" + word + "\" is no number of lines (0 or more)\n" +
+                 kAssimilationRule,
+             1220);
+      skipRows = static_cast<int>(rows);
+    }
   }
 
   if (!OpenList())
@@ -47,6 +55,21 @@ data_assimilation_reservoir_entity::data_assimilation_reservoir_entity(data_assi
     pendingValid = true;
   } else {
     pendingValid = SkipListHeader(listFile);
+  }
+  // With skiprows the lines between the records used are never read as records.
+  if (skipRows == 0) {
+    std::vector<ListRecord> records;
+    long unread = 0;
+    if (layout == Layout::Bafu) {
+      // A line of the provider layout without its date and level ends the run when it is
+      // reached: it is refused before the run.
+      FixedLineResult problem = FixedLineResult::Ok;
+      unread = ScanFixedLevelRecords(listFile, records, problem);
+      if (unread > 0) DateError(FixedLineProblem(problem, unread));
+    } else if (pendingValid) {
+      unread = ScanListRecords(listFile, true, records);
+    }
+    CheckListRecords(records, unread);
   }
   ReadNextRecord(true);
   while (pendingValid && pendingTime < startTime) ReadNextRecord(true);
@@ -73,19 +96,9 @@ void data_assimilation_reservoir_entity::ReadNextRecord(bool atConstruction) {
       pendingValid = false;
       return;
     }
-    switch (ParseFixedLevelLine(line, pendingYear, pendingMonth, pendingDay, pendingHour, pendingLevel)) {
-      case FixedLineResult::Ok:
-        break;
-      case FixedLineResult::TooShort:
-        DateError(" (line " + std::to_string(listFile.LineNumber() - 1) +
-                  " is shorter than its date columns 23 to 35)");
-      case FixedLineResult::BadDate:
-        DateError(" (line " + std::to_string(listFile.LineNumber() - 1) +
-                  ": columns 23 to 35 hold no date)");
-      case FixedLineResult::BadLevel:
-        DateError(" (line " + std::to_string(listFile.LineNumber() - 1) +
-                  ": columns 40 to 49 hold no water level)");
-    }
+    const FixedLineResult result =
+        ParseFixedLevelLine(line, pendingYear, pendingMonth, pendingDay, pendingHour, pendingLevel);
+    if (result != FixedLineResult::Ok) DateError(FixedLineProblem(result, listFile.LineNumber() - 1));
   } else {
     pendingValid = ReadRecordDate(listFile, pendingYear, pendingMonth, pendingDay, pendingHour) &&
                    listFile.ReadDouble(pendingLevel);

@@ -180,6 +180,46 @@ bool data_assimilation_entity::OpenList() {
   return true;
 }
 
+void data_assimilation_entity::CheckListRecords(const std::vector<ListRecord>& records, long unreadLine) {
+  auto dated = [](const ListRecord& r) {
+    return std::to_string(r.year) + " " + std::to_string(r.month) + " " + std::to_string(r.day) + " " +
+           std::to_string(r.hour);
+  };
+  const std::string where = "[data_assimilation], list file " + listFileName;
+  const int64_t end = CalendarSeconds(module.endYear, module.endMonth, module.endDay, module.endHour);
+  size_t inside = 0;
+  int64_t previous = 0;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const ListRecord& r = records[i];
+    std::string field, expected;
+    if (!IsCalendarDate(r.year, r.month, r.day, r.hour, field, expected))
+      Fail(where + ", line " + std::to_string(r.line) + ": the record " + dated(r) +
+               " has no date of the calendar: its " + field + " is not " + expected + "\n" + kAssimilationRule,
+           1205);
+    const int64_t time = CalendarSeconds(r.year, r.month, r.day, r.hour);
+    if (i > 0 && time < previous)
+      Fail(where + ", line " + std::to_string(r.line) + ": the record " + dated(r) +
+               " is dated before the record above it (" + dated(records[i - 1]) +
+               "); the records must be in ascending date order\n" + kAssimilationRule,
+           1205);
+    previous = time;
+    if (time >= startTime && time <= end) ++inside;
+  }
+  if (unreadLine > 0)
+    *log << "WARNING: data assimilation: line " << unreadLine << " of " << listFileName
+         << " is no record of the list (year, month, day, hour and a " << (type == "grid" ? "grid file" : "level")
+         << "): the rule ends there" << "[end-entry]";
+  if (records.empty())
+    *log << "WARNING: data assimilation: the list file " << listFileName << " holds no record: the " << type
+         << " rule applies nothing" << "[end-entry]";
+  else if (inside == 0)
+    *log << "WARNING: data assimilation: none of the " << static_cast<unsigned long>(records.size())
+         << " records of " << listFileName << " (" << dated(records.front()) << " to " << dated(records.back())
+         << ") lies within the run (" << start.year << " " << start.month << " " << start.day << " " << start.hour
+         << " to " << module.endYear << " " << module.endMonth << " " << module.endDay << " " << module.endHour
+         << "): the " << type << " rule applies nothing" << "[end-entry]";
+}
+
 bool data_assimilation_entity::Due(ModelDate date) {
   if (!pendingValid) return false;
   const int64_t now = CalendarSeconds(date.year, date.month, date.day, date.hour);

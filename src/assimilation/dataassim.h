@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "assimilation/assim_lists.h"
 #include "framework/teilmod.h"
 
 class SP_class;  // a reservoir or lake of a routing object
@@ -43,6 +44,11 @@ class data_assimilation_entity {
   // Seconds of the step's hour, and whether the pending record is due at it. A record
   // that the steps have passed without meeting it stops the rule with one WARNING.
   bool Due(ModelDate date);
+  // Checks every record of the list file before the run: a date that no calendar has, or a
+  // record dated before the one above it, ends the run (1205, naming the file, line, field
+  // and value); a list without records, without a record inside the run, or whose records
+  // end at a line that is no record gets one WARNING. unreadLine is that line (0: none).
+  void CheckListRecords(const std::vector<ListRecord>& records, long unreadLine);
 
   data_assimilation& module;
   LogStream* log = nullptr;

@@ -87,8 +87,16 @@ void defaultini::ReadVariableGrids() {
   if (count < 1) return;
 
   const int first = FirstFreeGridPosition();
-  if (first <= 0 || first >= 1000 || count > kMaxGridPosition - first + 1) {
+  if (first <= 0 || first >= 1000) {
     if (log) *log << "FATAL: no free grid found in memory (an Position " << 1000 << ")\n" << "[end-entry]";
+    throw 12;
+  }
+  // A count beyond the registry is refused before anything is read or allocated for it.
+  if (count > kMaxGridPosition - first + 1) {
+    if (log)
+      *log << "FATAL: error in control file " << controlFileName << ", [variable_grids]: the number of variable grids "
+           << count << " does not fit the " << kMaxGridPosition - first + 1
+           << " free positions of the grid registry" << "[end-entry]";
     throw 12;
   }
   firstVariableGridPosition = first;

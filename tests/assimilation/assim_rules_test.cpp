@@ -174,6 +174,57 @@ TEST(AssimilationRules, EveryRefusedRuleEndsTheConstructionWithItsCode) {
        1205, "columns 23 to 35 hold no date"},
       {"end of file inside a rule", [](AssimBasin&) { return std::string("grid {\n  grid-ID = x;\n"); }, 17,
        "data-assimilation rule 1 of 1"},
+      {"default percentage that is no number",
+       [](AssimBasin& b) {
+         b.AddSnowGrids(false);
+         return AssimBasin::GridRule("snow_storage_total", b.Path("g.txt"),
+                                     "split-into-liquid-and-solid = true;\ndefault-liquid-percentage = abc;\n");
+       },
+       1213, "default-liquid-percentage \"abc\" for entity snow_storage_total is not a number"},
+      {"default percentage NaN",
+       [](AssimBasin& b) {
+         b.AddSnowGrids(false);
+         return AssimBasin::GridRule("snow_storage_total", b.Path("g.txt"),
+                                     "split-into-liquid-and-solid = true;\ndefault-liquid-percentage = nan;\n");
+       },
+       1213, "default-liquid-percentage \"nan\" for entity snow_storage_total is not a number"},
+      // Dates that no calendar has are not rolled over into another day.
+      {"hour 99",
+       [](AssimBasin& b) {
+         b.AddSnowGrids(false);
+         b.WriteGridList("h.txt", {"2001 7 2 3 a.asc", "2001 7 3 99 a.asc"});
+         return AssimBasin::GridRule("snowstorage_solid", b.Path("h.txt"));
+       },
+       1205, "h.txt, line 7: the record 2001 7 3 99 has no date of the calendar: its hour 99 is not 0 to 24"},
+      {"31 June",
+       [](AssimBasin& b) {
+         b.AddSnowGrids(false);
+         b.WriteGridList("h.txt", {"2001 6 31 3 a.asc"});
+         return AssimBasin::GridRule("snowstorage_solid", b.Path("h.txt"));
+       },
+       1205, "the record 2001 6 31 3 has no date of the calendar: its day 31 is not 1 to 30 in 2001-6"},
+      {"month 13 of a level list",
+       [](AssimBasin& b) {
+         b.WriteFile("m.txt", "levels\na b c d 1\na b c d 2\na b c d 3\na b c d w\n2001 13 1 0 405\n");
+         return AssimBasin::ReservoirRule(1, b.Path("m.txt"));
+       },
+       1205, "m.txt, line 6: the record 2001 13 1 0 has no date of the calendar: its month 13 is not 1 to 12"},
+      {"records out of order",
+       [](AssimBasin& b) {
+         b.AddSnowGrids(false);
+         b.WriteGridList("h.txt", {"2001 7 3 3 a.asc", "2001 7 2 3 a.asc"});
+         return AssimBasin::GridRule("snowstorage_solid", b.Path("h.txt"));
+       },
+       1205, "line 7: the record 2001 7 2 3 is dated before the record above it (2001 7 3 3)"},
+      {"bafu line after the start without a date",
+       [](AssimBasin& b) {
+         b.WriteFile("late.txt", "h1\nh2\nh3\n                      2001 07 02 03    405.20\nnote\n");
+         return AssimBasin::ReservoirRule(1, b.Path("late.txt"), " format = bafu; ");
+       },
+       1205, "late.txt for reservoir-type data assimilation for reservoir 1 (line 5 is shorter"},
+      {"negative skiprows",
+       [](AssimBasin& b) { return AssimBasin::ReservoirRule(1, b.Path("r.txt"), " format = orvel; skiprows = -2; "); },
+       1220, "for reservoir 1: skiprows \"-2\" is no number of lines (0 or more)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -204,4 +255,45 @@ TEST(AssimilationRules, AMissingRuleCountEndsTheRun) {
   int error = -1;
   auto m = b.Make(error);
   EXPECT_NE(error, 0);
+}
+
+// Lists that are possible but apply nothing get one WARNING each; the listed grids are read
+// during the run and must lie on the basin.
+TEST(AssimilationRules, ListsThatApplyNothingAreWarnedAbout) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> records;
+    const char* warning;  // empty: none
+  };
+  const Case cases[] = {
+      {"no record", {}, "the list file {list} holds no record: the grid rule applies nothing"},
+      {"every record before the start", {"2000 7 1 3 a.asc", "2001 6 30 23 a.asc"},
+       "none of the 2 records of {list} (2000 7 1 3 to 2001 6 30 23) lies within the run (2001 7 1 1 to 2001 12 "
+       "31 24): the grid rule applies nothing"},
+      {"every record after the end", {"2002 1 1 1 a.asc"}, "none of the 1 records of {list}"},
+      {"an unreadable line", {"2001 7 2 3 a.asc", "2001 7 x"},
+       "line 7 of {list} is no record of the list (year, month, day, hour and a grid file): the rule ends there"},
+      {"records inside the run", {"2001 7 2 3 a.asc", "2001 12 31 24 a.asc"}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    AssimBasin b;
+    b.AddSnowGrids(false);
+    b.WriteGridList("l.txt", c.records);
+    b.WriteControl({AssimBasin::GridRule("snowstorage_solid", b.Path("l.txt"))});
+    int error = -1;
+    auto m = b.Make(error);
+    ASSERT_EQ(error, 0) << b.log.console();
+    std::string warning = c.warning;
+    const size_t at = warning.find("{list}");
+    if (at != std::string::npos) warning.replace(at, 6, b.Path("l.txt"));
+    const std::string console = b.log.console();
+    size_t warnings = 0;
+    // The console shows messages without their level.
+    for (size_t p = console.find("data assimilation: "); p != std::string::npos;
+         p = console.find("data assimilation: ", p + 1))
+      ++warnings;
+    EXPECT_EQ(warnings, warning.empty() ? 0u : 1u) << console;
+    EXPECT_NE(console.find(warning), std::string::npos) << warning << "\n" << console;
+  }
 }
