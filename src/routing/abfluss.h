@@ -12,6 +12,8 @@
 
 #include <map>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/memory_handling.h"
@@ -23,6 +25,7 @@
 
 class routingclass;     // one routing object (channels and inflows of one sub-basin)
 class TimeSeriesTable;
+class StateReader;
 
 // What the routing module takes besides the common module inputs.
 struct RoutingInputs {
@@ -68,6 +71,8 @@ class abflussmodellklasse : public teilmodellklasse {
   // Restores every routing object from the text of a storage file (path names it in
   // messages); a failure is FATAL 71 and leaves the objects as they were.
   void RestoreStorageSection(const std::string& text, const std::string& path);
+  // The transfers on their way to internal inflows at the end of the stored run.
+  std::vector<std::pair<int, double>> ReadPendingTransfers(StateReader& reader) const;
   // True when the read flag asks routing to start from the storage file.
   static bool ReadsStoredState(const char* storageFileName, int readFlag);
   // Appends every reservoir of every routing object, in order.

@@ -42,7 +42,8 @@ void abflussmodellklasse::InitRouting() {
     for (routingclass* o : routingObjects) o->Route(initDate, 0, 1);
     *log << ".";
   }
-  std::copy(savedInput.begin(), savedInput.begin() + subbasinCount + 1, input.begin());
+  // The inflow zones too: the first step receives nothing made from start-up discharges.
+  std::copy(savedInput.begin(), savedInput.end(), input.begin());
   *log << "[end-entry]";
   savedInput = {};
 }

@@ -1,6 +1,8 @@
 // The routing part of the storage file: written at the end of a run, read at the start of
 // the next one instead of the initialisation routing.
+#include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/logstream.h"
@@ -38,6 +40,11 @@ std::string abflussmodellklasse::StorageSectionText() const {
   std::string t = std::string(kHeader) + "\n";
   t += FormatText("%.3lf (timestep in minutes)\n", timeInterval);
   for (const routingclass* o : routingObjects) o->WriteState(t);
+  std::vector<std::pair<int, double>> pending;
+  for (const routingclass* o : routingObjects)
+    for (const auto& p : o->PendingTransfers()) pending.push_back(p);
+  t += FormatText("%d (%s)\n", static_cast<int>(pending.size()), kTransferMark);
+  for (const auto& p : pending) t += FormatText("%d %.17g (m3/s for inflow ZL %d)\n", p.first, p.second, p.first);
   t += "\n";
   return t;
 }
@@ -91,14 +98,56 @@ void abflussmodellklasse::RestoreStorageSection(const std::string& text, const s
   // Nothing of a part that does not fit is kept.
   std::vector<std::vector<ChannelTable>> before;
   for (const routingclass* o : routingObjects) before.push_back(o->channels);
+  std::vector<std::pair<int, double>> transfers;
   try {
     for (routingclass* o : routingObjects) o->ReadState(reader, version, storedStep);
+    transfers = ReadPendingTransfers(reader);
   } catch (...) {
     for (size_t k = 0; k < routingObjects.size(); ++k) routingObjects[k]->channels = std::move(before[k]);
     throw;
   }
   for (routingclass* o : routingObjects) {
-    for (ChannelTable& c : o->channels) RestoreLastSlots(c, timeInterval);
     o->ApplyStoredReservoirs();
+    // What the file does not name waits for nothing.
+    for (const auto& p : o->PendingTransfers()) o->SetPendingTransfer(p.first, 0.0);
   }
+  for (const auto& p : transfers)
+    for (routingclass* o : routingObjects)
+      if (o->SetPendingTransfer(p.first, p.second)) break;
+  if (!reader.Absent().empty()) {
+    std::string what;
+    for (const std::string& a : reader.Absent()) what += (what.empty() ? "" : "; ") + a;
+    *log << "INFO: the routing section of " << path << " was written by an older version and does not hold " << what
+         << "[end-entry]";
+  }
+}
+
+std::vector<std::pair<int, double>> abflussmodellklasse::ReadPendingTransfers(StateReader& reader) const {
+  std::vector<std::pair<int, double>> transfers;
+  std::string line;
+  if (!reader.NewerLine(kTransferMark, "the " + std::string(kTransferMark),
+                        "the transfers on their way to internal inflows (taken as 0)", line))
+    return transfers;
+  size_t waiting = 0;
+  for (const routingclass* o : routingObjects) waiting += o->PendingTransfers().size();
+  TextCursor head(line);
+  int count = -1;
+  if (!head.ReadInt(count) || count < 0 || static_cast<size_t>(count) > waiting)
+    reader.Fail("error reading the number of " + std::string(kTransferMark) + " (" + std::to_string(waiting) +
+                " inflows of this run wait for water; read: " + line.substr(0, 40) + ")");
+  for (int k = 0; k < count; ++k) {
+    const int number = reader.Int("the inflow number of a transfer");
+    const double q = reader.Double("the transfer to inflow ZL " + std::to_string(number));
+    reader.SkipLine();
+    bool known = false;
+    for (const routingclass* o : routingObjects)
+      for (const auto& p : o->PendingTransfers()) known = known || p.first == number;
+    if (!known)
+      reader.Fail("error reading the transfer to inflow ZL " + std::to_string(number) +
+                  " (no internal inflow of that number waits for its abstraction's water in this run)");
+    if (!std::isfinite(q))
+      reader.Fail("error reading the transfer to inflow ZL " + std::to_string(number) + " (not a finite number)");
+    transfers.emplace_back(number, q);
+  }
+  return transfers;
 }

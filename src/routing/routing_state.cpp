@@ -9,6 +9,9 @@
 #include "routing/routing_state.h"
 #include "routing/routingclass.h"
 
+const char* const kTranslationMark = ".translation[subchannel";
+const char* const kTransferMark = "transfers on their way to internal inflows";
+
 namespace {
 
 const char* const kQueueHeader[2] = {
@@ -35,6 +38,8 @@ void WriteChannel(std::string& t, const ChannelTable& c, int index, int sub, boo
     for (int s = 1; s <= subint; ++s) t += FormatText("%.17g ", c.Qaus(m, s));
     t += FormatText(" (wqtab[%s %d].Qaus[subchannel %d][1..%d])\n", what, sub, m, subint);
     t += FormatText("%.17g (wqtab[%s %d].qvzuq[subchannel %d])\n", c.qvzuq[static_cast<size_t>(m)], what, sub, m);
+    t += FormatText("%d (wqtab[%s %d]%s %d])\n", c.lastSlot[static_cast<size_t>(m)] - ((m - 1) * block + subint), what,
+                    sub, kTranslationMark, m);
   }
 }
 
@@ -72,6 +77,36 @@ std::string StateReader::Line(const std::string& what) {
 }
 
 size_t StateReader::Mark() const { return file_.Pos(); }
+
+bool StateReader::LineWith(const std::string& marker, std::string& line) {
+  const size_t mark = Mark();
+  do {
+    if (!file_.ReadLine(line)) {
+      Return(mark);
+      return false;
+    }
+  } while (line.find_first_not_of(" \t") == std::string::npos);
+  if (line.find(marker) != std::string::npos) {
+    ++position_;
+    return true;
+  }
+  Return(mark);
+  return false;
+}
+
+bool StateReader::NewerLine(const std::string& marker, const std::string& what, const std::string& absent,
+                            std::string& line) {
+  if (LineWith(marker, line)) {
+    if (layout_ == Layout::kOlder)
+      Fail("error reading " + what + " (a line of the newer layout after the older layout's)");
+    layout_ = Layout::kNewer;
+    return true;
+  }
+  if (layout_ == Layout::kNewer) Fail("error reading " + what + " (the part is cut short or damaged here)");
+  layout_ = Layout::kOlder;
+  absent_.insert(absent);
+  return false;
+}
 
 void StateReader::Return(size_t mark) { file_.Seek(mark); }
 
@@ -250,20 +285,26 @@ void routingclass::ReadChannel(StateReader& r, ChannelTable& c, int expectedInde
              std::to_string(storedChannels) + ")");
   }
   r.SkipLine();
+  bool translations = false;
   if (storedSubint == c.subint && storedDelta == c.deltaMax && storedChannels == c.subchannels) {
     // Depths per step of another step length are converted to the own one.
     const double scale = dt / storedStep;
     const int entries = c.subint + c.storageElements;
     for (int k = 1; k <= entries; ++k) c.queue[static_cast<size_t>(k)] = scale * r.Double("translation queue");
+    translations = true;
     for (int m = 1; m <= c.subchannels; ++m) {
       for (int s = 1; s <= c.subint; ++s) c.Qaus(m, s) = scale * r.Double("outflow of a sub-channel");
       r.SkipLine();
       c.qvzuq[static_cast<size_t>(m)] = r.Double("flood-plain share of a sub-channel");
       r.SkipLine();
+      translations = ReadTranslation(r, c, m) && translations;
     }
   } else {
     ResampleSubchannels(r, c, storedSubint, storedDelta, storedChannels, storedStep);
   }
+  // Older files keep no translations; a resampled channel's do not fit: each sub-channel's
+  // is then taken from its queue and outflows.
+  if (!translations) RestoreLastSlots(c, dt);
   // A value that overflowed in the conversion to the own time step.
   auto finite = [](const std::vector<double>& v) {
     for (double x : v)
@@ -309,6 +350,9 @@ void routingclass::ResampleSubchannels(StateReader& r, ChannelTable& c, int stor
       [&] {
         const double q = r.LineMean(storedSubint, "outflow of a sub-channel");
         shares.push_back(r.LineMean(1, "flood-plain share of a sub-channel"));
+        std::string translation;
+        r.NewerLine(kTranslationMark, "the translation of a sub-channel",
+                    "the translations of the sub-channels (taken from their queues)", translation);
         return q;
       },
       [&](int k, double v) {
@@ -316,4 +360,18 @@ void routingclass::ResampleSubchannels(StateReader& r, ChannelTable& c, int stor
       });
   spread([&, i = size_t{0}]() mutable { return shares[i++]; },
          [&](int k, double v) { c.qvzuq[static_cast<size_t>(k)] = v; });
+}
+
+bool routingclass::ReadTranslation(StateReader& r, ChannelTable& c, int m) {
+  std::string line;
+  if (!r.NewerLine(kTranslationMark, "the translation of sub-channel " + std::to_string(m),
+                   "the translations of the sub-channels (taken from their queues)", line))
+    return false;
+  TextCursor value(line);
+  int d = -1;
+  if (!value.ReadInt(d) || d < 0 || d > c.delta[1])
+    r.Fail("error reading the translation of sub-channel " + std::to_string(m) + " (" + line.substr(0, 40) +
+           "; a whole number of sub-intervals from 0 to " + std::to_string(c.delta[1]) + ")");
+  c.lastSlot[static_cast<size_t>(m)] = (m - 1) * c.BlockSize() + c.subint + d;
+  return true;
 }

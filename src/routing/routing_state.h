@@ -3,6 +3,7 @@
 // truncated file never leaves half-read state behind a running model.
 #pragma once
 
+#include <set>
 #include <string>
 
 #include "routing/routing_channel.h"
@@ -23,6 +24,15 @@ class StateReader {
   std::string Line(const std::string& what);
   size_t Mark() const;
   void Return(size_t mark);
+  // Reads the next line that is not empty when it holds marker, else leaves the file where
+  // it was; false then.
+  bool LineWith(const std::string& marker, std::string& line);
+  // A line that older files lack (what: its content, absent: what the run does without
+  // it). The first such line tells the layout: once one was there, every later one must be
+  // (a part cut short is refused); once one was missing, none may follow.
+  bool NewerLine(const std::string& marker, const std::string& what, const std::string& absent, std::string& line);
+  // The lines of the older layout that were missing, for one INFO line.
+  const std::set<std::string>& Absent() const { return absent_; }
   // "FATAL: " what " in file " path " (position " n ")", error 71.
   [[noreturn]] void Fail(const std::string& what) const;
   long Position() const { return position_; }
@@ -32,7 +42,13 @@ class StateReader {
   std::string path_;
   LogStream* log_;
   long position_ = 0;
+  enum class Layout { kUnknown, kOlder, kNewer } layout_ = Layout::kUnknown;
+  std::set<std::string> absent_;
 };
+
+// Marks of the lines that older storage files lack.
+extern const char* const kTranslationMark;  // a sub-channel's translation of its last step
+extern const char* const kTransferMark;     // the transfers waiting for internal inflows
 
 // Sets each sub-channel's last occupied queue slot from the restored queue and outflows
 // (the translation the sub-channel used in its last step).

@@ -58,6 +58,9 @@ struct InflowState {
   std::unique_ptr<TimeSeriesTable> table;
   std::string fileName;
   int column = 0;  // 0-based value column of the file
+  // Internal: its abstraction's object is routed after this one, so the water waits in
+  // the inflow zone (m³/s) until the next step.
+  bool deliveredLater = false;
 };
 
 class routingclass;
@@ -147,6 +150,10 @@ class routingclass : public modelobject {
   // The reservoir lines are kept aside until the whole section has been read.
   void ReadReservoirStates(StateReader& reader);
   void ApplyStoredReservoirs();
+  // Water on its way to the internal inflows that wait for it: (inflow number, m³/s).
+  std::vector<std::pair<int, double>> PendingTransfers() const;
+  // Sets the water waiting for inflow number; false when no inflow of the object waits.
+  bool SetPendingTransfer(int number, double q);
   void ResampleSubchannels(StateReader& reader, ChannelTable& c, int storedSubint, int storedDelta,
                            int storedChannels, double storedStep);
 
@@ -176,6 +183,8 @@ class routingclass : public modelobject {
  private:
   void ReadChannel(StateReader& reader, ChannelTable& c, int expectedIndex, int version, double storedStep,
                    const char* indexName);
+  // The stored translation of sub-channel m of c; false when the file has none there.
+  bool ReadTranslation(StateReader& reader, ChannelTable& c, int m);
   void BuildWQTable(ChannelTable& c, const ChannelParameters& p, bool perAreaFactor);
   void OpenInflow(InflowState& z, const InflowEntry& e);
   std::string ChannelName(const ChannelTable& c) const;

@@ -52,8 +52,8 @@ void routingclass::ConnectAbstraction(size_t k, const routingclass& target, int 
 }
 
 void ConnectInternalAbstractions(const std::vector<routingclass*>& objects, LogStream* log) {
-  for (const routingclass* target : objects)
-    for (const InflowState& z : target->inflows) {
+  for (routingclass* target : objects)
+    for (InflowState& z : target->inflows) {
       if (z.mode != kInflowIntern) continue;
       bool matched = false;
       for (routingclass* b : objects)
@@ -75,6 +75,7 @@ void ConnectInternalAbstractions(const std::vector<routingclass*>& objects, LogS
                      ".\nthis is not allowed\n",
                  301);
           b->ConnectAbstraction(k, *target, z.zone);
+          z.deliveredLater = b->number > target->number;
           matched = true;
         }
       if (!matched)
@@ -126,6 +127,23 @@ void routingclass::DeliverToTarget(size_t k, double q) {
   // The inflow zone holds m³/s until its own object routes it (see Route).
   step[zone] = q;
   for (int s = 1; s <= subint; ++s) subRunoff[s][zone] = q;
+}
+
+std::vector<std::pair<int, double>> routingclass::PendingTransfers() const {
+  std::vector<std::pair<int, double>> pending;
+  for (const InflowState& z : inflows)
+    if (z.deliveredLater) pending.emplace_back(z.number, step[z.zone]);
+  return pending;
+}
+
+bool routingclass::SetPendingTransfer(int inflowNumber, double q) {
+  for (const InflowState& z : inflows)
+    if (z.deliveredLater && z.number == inflowNumber) {
+      step[z.zone] = q;
+      for (int s = 1; s <= subint; ++s) subRunoff[s][z.zone] = q;
+      return true;
+    }
+  return false;
 }
 
 void routingclass::FlushOutputFiles() {

@@ -64,7 +64,8 @@ void routingclass::RouteReservoirs(const StepDate& date, int conversion, int sec
         last && date.month >= 1 ? 60.0 * dt * DepthToDischarge(abstractionResult, objectArea) : 0.0;
     sp.BeginStep(inflow, nullptr, last ? abstractionList : none, date, setup.runoffFactor, conversion, secondFlag,
                  dt, 0.0, withdrawal);
-    if (last) DeliverReservoirAbstractions();
+    // The start-up routing (no calendar year) takes no abstraction.
+    if (last && date.year >= 1) DeliverReservoirAbstractions();
 
     const double out = DischargeToDepth(sp.Qout, objectArea);
     step[ownZone] = out;

@@ -130,7 +130,9 @@ void routingclass::Route(const StepDate& date, int conversion, int secondFlag) {
   }
   step[ownZone] = sum / subint;
   // With reservoirs the abstractions draw on the last reservoir's volume, which books
-  // them: they are not taken from its inflow as well.
-  ApplyAbstractions(date, OutflowBeforeAbstractions(), reservoirs.empty());
+  // them: they are not taken from its inflow as well. The start-up routing (no calendar
+  // year) only fills the channels: it takes no abstraction, as it writes no row.
+  abstractionResult = 0.0;
+  if (date.year >= 1) ApplyAbstractions(date, OutflowBeforeAbstractions(), reservoirs.empty());
   if (!reservoirs.empty()) RouteReservoirs(date, conversion, secondFlag);
 }

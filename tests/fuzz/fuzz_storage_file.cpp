@@ -1,7 +1,8 @@
 // Feeds arbitrary text as a storage file to the soil model's warm start (see
 // soil_fuzz_support.h) and to the routing module's warm start over a basin of
-// three sub-basins (two joined into the third, one inflow, a reservoir with running
-// averages at the outlet): the part must be restored or
+// three sub-basins (two joined into the third, a reservoir with running averages at the
+// outlet that gives part of its volume to an internal inflow described before it, so that
+// its water waits a step): the part must be restored or
 // refused with an error code, never crash or leave values that are not finite; a restored
 // state must write back as text that reads to the same state.
 #include <cmath>
@@ -28,9 +29,9 @@ struct Basin : RoutingFuzzBasin {
     const std::string path = dir + "basin.ctl";
     const std::string channel = "(km=2, kf=5, bm=5, bf=50, hm=5, kstm=25, kstf=10, I=0.01, L=9000, A=";
     const std::string control = "[routing_model]\n1\n60\n1.0 3000.0 20 2\nnone 0\nnone\n0\n0\n"
-                                "TG 1 (AE=10, AF=1.0)\nZL 1 = constant 0.5 " + channel + "4)\n"
+                                "TG 1 (AE=10, AF=1.0)\nZL 1 = intern " + channel + "4)\n"
                                 "TG 2 (AE=20, AF=1.0)\nTG 3 (AE=60, AF=1.0)\nOL 1 " + channel + "10)\n"
-                                "SUMTRIB 2 " + channel + "20)\n"
+                                "SUMTRIB 2 " + channel + "20)\nAL 1 (mode = intern 0 0.1 1000 mm)\n"
                                 "SP 1 (file = res1.txt V0 = 1000 A0 = 1e5 W0 = 10 C0 = 0 0 0 0 0 0 0 0 0 "
                                 "UseRunningAvg = 2)\nend\n"
                                 "[abstraction_rule_reservoir_1]\n2 1\n0 0\n1e6 5\n\n";
