@@ -15,7 +15,11 @@ namespace {
 
 GridOutputThread* activeThread = nullptr;
 
-std::string WriteErrorText(const std::string& path) { return "FATAL: write error " + path + " ! (18)"; }
+// The message of a failed write, with the system's reason (a full disk) when errno has one.
+std::string WriteErrorText(const std::string& path) {
+  const int e = errno;
+  return "FATAL: write error " + path + " ! (18)" + FileOpenReason(path, true, e);
+}
 
 GridWriteResult Failed(int code, std::string message) { return GridWriteResult{code, std::move(message)}; }
 
@@ -54,6 +58,7 @@ GridWriteResult WriteBinary(const GridFileJob& job, const CellBuffer<T>& cells, 
 }  // namespace
 
 GridWriteResult WriteGridFile(const GridFileJob& job) {
+  errno = 0;  // a reason given with a failure is this file's
   const bool ascii = job.format == GridFileJob::Format::Ascii;
   grid_io::PendingFile f(job.writeTo.empty() ? job.path : job.writeTo, ascii ? "w" : "wb");
   if (!f) {
@@ -70,7 +75,10 @@ GridWriteResult WriteGridFile(const GridFileJob& job) {
   else
     r = WriteBinary(job, job.floats, f);
   if (r.code != 0) return r;
-  if (!f.Commit()) return Failed(27, "FATAL: error closing " + job.path);
+  if (!f.Commit()) {
+    const int e = errno;
+    return Failed(27, "FATAL: error closing " + job.path + FileOpenReason(job.path, true, e));
+  }
   return {};
 }
 

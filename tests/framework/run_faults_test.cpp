@@ -157,6 +157,12 @@ TEST(RunFaults, AFullDiskAtTheEndNamesEveryFileItCostsAndIsNoSuccess) {
     EXPECT_TRUE(text.empty() || text.back() == '\n') << file << " ends in half a row";
   }
   EXPECT_GE(short_, 20);  // the statistics, point and reservoir files of the example
+  if (filler.tmpfs) {
+    // A grid of the end of the run says why it could not be written either.
+    const size_t grid = console.find("output/peakflow.asc ! (18) (No space left on device)");
+    const size_t closing = console.find("error closing output/peakflow.asc (No space left on device)");
+    EXPECT_TRUE(grid != std::string::npos || closing != std::string::npos) << console;
+  }
 }
 
 namespace {
