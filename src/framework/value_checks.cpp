@@ -5,12 +5,17 @@
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
 
+void RefuseValue(LogStream* log, const std::string& controlFile, const std::string& section, const std::string& key,
+                 double value, const std::string& expected, int code) {
+  if (log)
+    *log << "FATAL: " << section << " in " << controlFile << ": " << key << " is " << value << "; " << expected
+         << "[end-entry]";
+  throw code;
+}
+
 void RefuseValue(const modelobject& o, const std::string& section, const std::string& key, double value,
                  const std::string& expected, int code) {
-  if (o.log)
-    *o.log << "FATAL: " << section << " in " << o.controlFileName << ": " << key << " is " << value << "; "
-           << expected << "[end-entry]";
-  throw code;
+  RefuseValue(o.log, o.controlFileName, section, key, value, expected, code);
 }
 
 void RequireWithin(const modelobject& o, const std::string& section, const std::string& key, double value, double lo,
@@ -29,9 +34,14 @@ void RequireAbove(const modelobject& o, const std::string& section, const std::s
   RefuseValue(o, section, key, value, expected.str(), code);
 }
 
+void WarnIf(bool suspicious, LogStream* log, const std::string& controlFile, const std::string& section,
+            const std::string& key, double value, const std::string& why) {
+  if (suspicious && log)
+    *log << "WARNING: " << section << " in " << controlFile << ": " << key << " is " << value << ", " << why
+         << "[end-entry]";
+}
+
 void WarnIf(bool suspicious, const modelobject& o, const std::string& section, const std::string& key, double value,
             const std::string& why) {
-  if (suspicious && o.log)
-    *o.log << "WARNING: " << section << " in " << o.controlFileName << ": " << key << " is " << value << ", " << why
-           << "[end-entry]";
+  WarnIf(suspicious, o.log, o.controlFileName, section, key, value, why);
 }

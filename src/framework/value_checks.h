@@ -6,11 +6,15 @@
 
 #include <string>
 
+class LogStream;
 class modelobject;
 
 // Logs "FATAL: <section> in <control file>: <key> is <value>; <expected>" and throws code.
 [[noreturn]] void RefuseValue(const modelobject& o, const std::string& section, const std::string& key,
                               double value, const std::string& expected, int code);
+// The same for a reader that is no module: the log stream and the control file's name.
+[[noreturn]] void RefuseValue(LogStream* log, const std::string& controlFile, const std::string& section,
+                              const std::string& key, double value, const std::string& expected, int code);
 // Refuses the value unless lo <= value <= hi.
 void RequireWithin(const modelobject& o, const std::string& section, const std::string& key, double value, double lo,
                    double hi, int code);
@@ -20,3 +24,5 @@ void RequireAbove(const modelobject& o, const std::string& section, const std::s
 // Logs "WARNING: <section> in <control file>: <key> is <value>, <why>" when suspicious holds.
 void WarnIf(bool suspicious, const modelobject& o, const std::string& section, const std::string& key, double value,
             const std::string& why);
+void WarnIf(bool suspicious, LogStream* log, const std::string& controlFile, const std::string& section,
+            const std::string& key, double value, const std::string& why);

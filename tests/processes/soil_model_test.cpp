@@ -164,6 +164,10 @@ TEST(SoilModel, BadSectionsAndGridsEndTheRun) {
        "the first time zone of subbasin 1 has no cells!"},
       {"infiltration without the soil model",
        [](SoilBasin&, SoilSectionOptions& o) { o.flowControl = 0; }, 47, "auch das Bodenmodell ausgefuehrt wird"},
+      {"macropore share above 1", [](SoilBasin&, SoilSectionOptions& o) { o.macropores = 2.0; }, 17,
+       "the share of the infiltration excess through macropores is 2; it must lie in 0 .. 1"},
+      {"macropore share not a number", [](SoilBasin&, SoilSectionOptions& o) { o.macropores = NAN; }, 17,
+       "Durch Makroporen versickernder Anteil P fuer infiltration_model"},
       {"infiltration interval differs",
        [](SoilBasin&, SoilSectionOptions& o) { o.infiltrationInterval = 30; }, 17,
        "differs from the one of [soil_model]"},
@@ -176,7 +180,7 @@ TEST(SoilModel, BadSectionsAndGridsEndTheRun) {
       {"sub-basin code missing in the table",
        [](SoilBasin&, SoilSectionOptions& o) { o.codeRow = "1 2 3"; }, 10, "there is no code 2"},
       {"negative recession parameter",
-       [](SoilBasin&, SoilSectionOptions& o) { o.rows[0] = "0.05 -1"; }, 1, "m for subbasin 3 is negative"},
+       [](SoilBasin&, SoilSectionOptions& o) { o.rows[0] = "0.05 -1"; }, 1, "the recession parameter m of sub-basin 3 is -1"},
       {"missing root depth", [](SoilBasin& b, SoilSectionOptions&) { b.registry[5].internalName = "x"; }, 33,
        "root_depth1 not found in memory"},
   };
@@ -450,6 +454,7 @@ TEST(SoilModel, StorageSectionMismatchesStopTheWarmStart) {
     EXPECT_EQ(code, 71) << c.label;
     EXPECT_NE(b.log.console().find("error in storage file content reading " + c.label), std::string::npos)
         << c.label << b.log.console();
+    EXPECT_NE(b.log.console().find("state.txt"), std::string::npos) << c.label;
   }
   int code = 0;
   try {

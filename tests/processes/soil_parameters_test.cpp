@@ -28,10 +28,15 @@ struct Table {
   }
 };
 
-std::string Rows(int columns, double first = 0.05) {
+// Fourteen rows of valid values (the shares of rows 12 and 13 below 1); row `bad` holds
+// `value` in its last column when given.
+std::string Rows(int columns, double first = 0.05, int bad = -1, const std::string& value = "") {
   std::string t;
   for (int row = 0; row < 14; ++row) {
-    for (int c = 0; c < columns; ++c) t += std::to_string(row == 0 ? first + 0.01 * c : row + 0.5 * c) + "\t";
+    for (int c = 0; c < columns; ++c) {
+      const double v = row == 0 ? first + 0.01 * c : row >= 12 ? 0.1 * (c + 1) : row + 0.5 * c;
+      t += (row == bad && c == columns - 1 ? value : std::to_string(v)) + "\t";
+    }
     t += "# row\n";
   }
   return t;
@@ -67,8 +72,6 @@ TEST(SoilParameterTable, ListedCodesHoldUpToTheNextListedCode) {
 }
 
 TEST(SoilParameterTable, BadTablesEndTheRunWithTheirCodes) {
-  std::string negativeTkorr = Rows(2);
-  negativeTkorr.replace(negativeTkorr.find("1.000000\t1.500000"), 17, "1 -0.5");
   struct Case {
     const char* what;
     std::string text;
@@ -78,13 +81,25 @@ TEST(SoilParameterTable, BadTablesEndTheRunWithTheirCodes) {
       {"code that is no sub-basin", "1 4 8\n" + Rows(3), 10, "there is no code 4 (from basin.ctl)"},
       {"code above the largest", "1 9\n" + Rows(2), 10, "there is no code 9"},
       {"code below 1", "0 8\n" + Rows(2), 10, "there is no code 0"},
-      {"unreadable code", "1 x 8\n" + Rows(3), 10, "error reading code[1] for soil_model"},
+      {"unreadable code", "1 x 8\n" + Rows(3), 10, "[soil_model] in basin.ctl: error reading code[1] for soil_model"},
       {"row of codes without the largest", "1 5\n", 10, "error reading code[5]"},
       {"codes out of order", "5 2 8\n" + Rows(3), 10, "ascending order"},
-      {"short value row", "1 8\n0.05 # m\n", 10, "error reading m[8] for soil_model"},
-      {"value that is no number", "1 8\n0.05 nan\n", 10, "error reading m[8]"},
-      {"m of zero", "1 8\n" + Rows(2, 0.0), 1, "recession parameter m for subbasin 1 is negative! (0)"},
-      {"negative Tkorr", "1 8\n" + negativeTkorr, 10, "Tkorr[8]"},
+      {"short first row", "1 8\n0.05 # m\n", 10, "error reading m[8] for soil_model: the row \"0.05 # m\" holds 1 of the 2"},
+      {"short row in the middle", "1 8\n" + Rows(2, 0.05, 2, ""), 10, "error reading Kkorr[8] for soil_model: the row"},
+      {"value that is no number", "1 8\n" + Rows(2, 0.05, 4, "abc"), 10, "error reading SHmax[8] for soil_model: \"abc\" is not"},
+      {"value that is NaN", "1 8\n0.05 nan\n", 10, "error reading m[8]"},
+      {"m of zero", "1 8\n" + Rows(2, 0.0), 1,
+       "[soil_model] in basin.ctl: the recession parameter m of sub-basin 1 is 0; it must be greater than 0"},
+      {"negative Tkorr", "1 8\n" + Rows(2, 0.05, 1, "-0.5"), 10, "Tkorr of sub-basin 8 is -0.5; it must be 0 or more"},
+      {"negative Kkorr", "1 8\n" + Rows(2, 0.05, 2, "-1"), 10, "Kkorr of sub-basin 8 is -1"},
+      {"negative SHmax", "1 8\n" + Rows(2, 0.05, 4, "-20"), 10, "SHmax of sub-basin 8 is -20"},
+      {"negative alpha", "1 8\n" + Rows(2, 0.05, 7, "-0.01"), 10, "alpha of sub-basin 8 is -0.01"},
+      {"negative QBBini", "1 8\n" + Rows(2, 0.05, 8, "-1"), 10, "QBBini of sub-basin 8 is -1"},
+      {"negative SUZini", "1 8\n" + Rows(2, 0.05, 9, "-5"), 10, "SUZini of sub-basin 8 is -5"},
+      {"negative initial deficit", "1 8\n" + Rows(2, 0.05, 10, "-0.2"), 10, "SDini of sub-basin 8 is -0.2"},
+      {"negative Pgrenz", "1 8\n" + Rows(2, 0.05, 11, "-1"), 10, "Pgrenz of sub-basin 8 is -1"},
+      {"Rrueck above 1", "1 8\n" + Rows(2, 0.05, 12, "1.5"), 10, "Rrueck of sub-basin 8 is 1.5; it must lie in 0 .. 1"},
+      {"negative snow share", "1 8\n" + Rows(2, 0.05, 13, "-0.1"), 10, "QDsnow of sub-basin 8 is -0.1"},
   };
   for (const Case& c : cases) {
     Table t;
@@ -99,4 +114,21 @@ TEST(SoilParameterTable, BadTablesEndTheRunWithTheirCodes) {
     EXPECT_EQ(code, c.code) << c.what;
     EXPECT_NE(t.log.console().find(c.message), std::string::npos) << c.what << ": " << t.log.console();
   }
+}
+
+// Possible but suspicious values: one WARNING each, and the table is read.
+TEST(SoilParameterTable, SuspiciousValuesGetAWarning) {
+  Table t;
+  std::vector<SubbasinParameters> p;
+  std::string rows = Rows(2, 0.05, 0, "20");
+  rows.replace(rows.find("3.000000\t3.500000"), 17, "-2 3");  // k_ELS_QD of code 1
+  TextCursor c2("1 8\n\n" + rows);  // a blank line before the rows is passed over
+  ReadSubbasinParameterTable(c2, t.Context(), p);
+  const std::string log = t.log.console();
+  EXPECT_NE(log.find("[soil_model] in basin.ctl: the recession parameter m of sub-basin 8 is 20, far above"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("the storage coefficient k_ELS_QD of sub-basin 1 is -2, taken as one hour"), std::string::npos);
+  EXPECT_EQ(p[1].kQD, 60.0);
+  EXPECT_EQ(p[5].m, 20000.0);
 }

@@ -100,6 +100,7 @@ class bodenmodellklasse : public teilmodellklasse {
   double** inactiveSoilMoisture = nullptr;
   double** interflowStorage = nullptr;
   std::string storageFileName;
+  std::string storageFileBeingRead;  // named by the messages of a warm start
   SubbasinRunoff* subbasinRunoff = nullptr;
   int inputGrid = 0;  // registry position of the water input
 

@@ -4,6 +4,7 @@
 
 #include "framework/build_info.h"
 #include "framework/logstream.h"
+#include "framework/value_checks.h"
 #include "grids/grid_registry.h"
 
 infiltrationsmodellklasse::infiltrationsmodellklasse(int& error, const ModuleInputs& in)
@@ -65,6 +66,11 @@ void infiltrationsmodellklasse::ReadOwnSection() {
   ReadControlValue(markerGridName, "Name des Saettigungs-Merker-Grids fuer " + moduleName);
   ReadControlValue(markerWriteCode, "Writegrid Satt-Merker in " + moduleName);
   ReadControlValue(macroporeFraction, "Durch Makroporen versickernder Anteil P fuer " + moduleName);
+  if (!(macroporeFraction >= 0.0 && macroporeFraction <= 1.0)) {
+    CloseControlFile();
+    RequireWithin(*this, section, "the share of the infiltration excess through macropores", macroporeFraction, 0.0,
+                  1.0, 17);
+  }
 
   fillablePorosity = grids[RequireGrid("fillable_porosity")].data;
   auto create = [&](const std::string& internalName, const std::string& fileName, int writeCode, int& position) {

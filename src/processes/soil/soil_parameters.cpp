@@ -4,8 +4,11 @@
 
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
+#include "framework/value_checks.h"
 
 namespace {
+
+const char* const kSection = "[soil_model]";
 
 const char* const kGroupHelp =
     "\npossible error by using the same parameters\nfor groups of subbasins:\nat least the first AND the last "
@@ -19,8 +22,37 @@ const char* const kRowNames[14] = {"m",      "Tkorr",  "Kkorr",  "k_ELS_QD", "SH
 std::string HelpText(int row) { return row == 0 ? std::string(kGroupHelp) + "\n" : std::string(kGroupHelp); }
 
 [[noreturn]] void Fail(const SubbasinTableContext& c, const std::string& what, int code) {
-  if (c.log) *c.log << "FATAL: \n-----------------error------------\n" << what << "[end-entry]";
+  if (c.log)
+    *c.log << "FATAL: \n-----------------error------------\n" << kSection << " in " << c.controlFileName << ": "
+           << what << "[end-entry]";
   throw code;
+}
+
+// A table value as the control file gives it: plainly impossible values end the run (the
+// recession parameter with code 1, the others with 10), suspicious ones get a WARNING. The
+// storage coefficients may be anything: below 0.001 h they stand for one hour.
+void CheckTableValue(const SubbasinTableContext& c, int row, const std::string& code, double v) {
+  const std::string key = std::string(kRowNames[row]) + " of sub-basin " + code;
+  switch (row) {
+    case 0:
+      if (!(v > 0.0)) RefuseValue(c.log, c.controlFileName, kSection, "the recession parameter " + key, v,
+                                  "it must be greater than 0 (m)", 1);
+      WarnIf(v > 1.0, c.log, c.controlFileName, kSection, "the recession parameter " + key, v,
+             "far above the usual 0.001 to 1 (it is in m, not mm)");
+      return;
+    case 3:
+    case 5:
+    case 6:
+      WarnIf(v < 0.0, c.log, c.controlFileName, kSection, "the storage coefficient " + key, v,
+             "taken as one hour (0 is the usual way to say so)");
+      return;
+    case 12:
+    case 13:
+      if (!(v >= 0.0 && v <= 1.0)) RefuseValue(c.log, c.controlFileName, kSection, key, v, "it must lie in 0 .. 1", 10);
+      return;
+    default:
+      if (!(v >= 0.0)) RefuseValue(c.log, c.controlFileName, kSection, key, v, "it must be 0 or more", 10);
+  }
 }
 
 double& Field(SubbasinParameters& p, int row) {
@@ -86,29 +118,37 @@ void ReadSubbasinParameterTable(TextCursor& cursor, const SubbasinTableContext& 
 
   // Row of codes: which sub-basin indices hold a column of their own.
   const std::vector<bool> column = ReadSubbasinColumns(cursor, c);
+  int listed = 0;
+  for (int i = 1; i <= n; ++i) listed += column[static_cast<size_t>(i)] ? 1 : 0;
 
   for (int row = 0; row < 14; ++row) {
+    // Each row holds its values on its own line (blank lines between rows are passed over),
+    // so that a short row is reported as itself.
+    std::string line;
+    bool found = false;
+    while ((found = cursor.ReadLine(line)) && line.find_first_not_of(" \t\r") == std::string::npos) {
+    }
+    TextCursor values(found ? line : std::string());
+    int read = 0;
     for (int i = 1; i <= n; ++i) {
       double& v = Field(params[static_cast<size_t>(i)], row);
       if (!column[static_cast<size_t>(i)]) {
         v = Field(params[static_cast<size_t>(i) - 1], row);
         continue;
       }
-      if (!cursor.ReadDouble(v) || !std::isfinite(v))
-        Fail(c, std::string("error reading ") + kRowNames[row] + "[" + std::to_string(codes[static_cast<size_t>(i)]) +
-                    "] for " + c.moduleName + HelpText(row), 10);
       const std::string code = std::to_string(codes[static_cast<size_t>(i)]);
-      if (row == 0 && !(v > 0.0)) {
-        if (c.log)
-          *c.log << "FATAL: recession parameter m for subbasin " << code << " is negative! (" << v << ")"
-                 << "[end-entry]";
-        throw 1;
+      const std::string where = std::string("error reading ") + kRowNames[row] + "[" + code + "] for " + c.moduleName;
+      if (!values.ReadDouble(v)) {
+        std::string word;
+        if (!values.ReadWord(word) || word[0] == '#')
+          Fail(c, where + ": the row \"" + line + "\" holds " + std::to_string(read) + " of the " +
+                      std::to_string(listed) + " values of the listed sub-basin codes" + HelpText(row), 10);
+        Fail(c, where + ": \"" + word + "\" is not a number" + HelpText(row), 10);
       }
-      if (row == 1 && v < 0.0)
-        Fail(c, "error: Tkorr[" + code + "] = " + std::to_string(v) + " is negative for " + c.moduleName +
-                    " (the transmissivity scaling must be 0 or more)", 10);
+      if (!std::isfinite(v)) Fail(c, where + ": " + std::to_string(v) + " is not a number" + HelpText(row), 10);
+      ++read;
+      CheckTableValue(c, row, code, v);
     }
-    cursor.RestOfLine();
   }
 
   // Internal units.

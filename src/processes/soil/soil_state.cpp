@@ -117,7 +117,8 @@ void bodenmodellklasse::WriteStorageFile() {
 
 void bodenmodellklasse::StorageValueMismatch(const std::string& label, double current, double stored) {
   *log << "FATAL: error in storage file content reading " << label << ":\nvalue in actual control is:   " << current
-       << "\nbut value in storage file is: " << stored << "\nOrvel throws..." << "[end-entry]";
+       << "\nbut value in storage file is: " << stored << "\n(part [soil_model] of the storage file "
+       << storageFileBeingRead << ")\nOrvel throws..." << "[end-entry]";
   throw 71;
 }
 
@@ -140,6 +141,7 @@ void bodenmodellklasse::ReadStorageFile() {
 }
 
 void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std::string& fileName) {
+  storageFileBeingRead = fileName;
   TextCursor f(text);
   std::string line;
   bool found = false;
