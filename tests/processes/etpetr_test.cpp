@@ -68,7 +68,7 @@ struct EtBasin {
   TempDir dir;
   CapturedLog log;
   ProcessBasin basin;
-  std::unique_ptr<verdunstungsmodellklasse> et;
+  ModuleOwner<verdunstungsmodellklasse> et;
 
   EtBasin(int rows = 3, int cols = 4, int layers = 1) : basin(rows, cols) {
     basin.landuse.resize(2);
@@ -104,11 +104,8 @@ struct EtBasin {
     WriteTextFile(dir.file("run.ctl"), Join(lines) + extra);
     ModuleInputs in = basin.Inputs(log.log(), dir.file("run.ctl"), dir.path() + "/");
     int error = -1;
-    et = std::make_unique<verdunstungsmodellklasse>(error, in);
+    et = MakeModule<verdunstungsmodellklasse>(error, in);
     return error;
-  }
-  ~EtBasin() {
-    if (et) et->DeleteModule();
   }
   double** Grid(const std::string& name) { return basin.Grid(name); }
 };
@@ -658,7 +655,7 @@ TEST(EvaporationDemand, IsUsedOnceInEveryCellLayerAndStep) {
     b.et->SetSnowStorageGrid(snow);
     b.et->SetSnowMethod(1);
     int error = -1;
-    auto icpt = std::make_unique<interzeptionsmodellklasse>(
+    auto icpt = MakeModule<interzeptionsmodellklasse>(
         error, b.basin.Inputs(b.log.log(), b.dir.file("run.ctl"), b.dir.path() + "/"));
     ASSERT_EQ(error, 0) << b.log.console();
     const bool ruleA = cs.interception % 10 == 1;
@@ -744,6 +741,6 @@ TEST(EvaporationDemand, IsUsedOnceInEveryCellLayerAndStep) {
         }
     }
     EXPECT_GT(bound, checked / 20) << "too few layers used their whole demand to test the bound";
-    icpt->DeleteModule();
+    icpt.Release();
   }
 }

@@ -29,7 +29,7 @@ struct Terrain {
   TempDir dir;
   CapturedLog log;
   ProcessBasin basin;
-  std::unique_ptr<expokorrklasse> rc;
+  ModuleOwner<expokorrklasse> rc;
   double latitude = 47.0;
 
   Terrain(int rows, int cols, double cellsize = 100.0) : basin(rows, cols, cellsize) {
@@ -44,11 +44,8 @@ struct Terrain {
     in.longitude = 15.0;
     in.referenceMeridian = 15.0;
     int error = -1;
-    rc = std::make_unique<expokorrklasse>(error, in);
+    rc = MakeModule<expokorrklasse>(error, in);
     return error;
-  }
-  ~Terrain() {
-    if (rc) rc->DeleteModule();
   }
   double** Grid(const std::string& n) { return basin.Grid(n); }
 };

@@ -145,6 +145,6 @@ ModuleInputs InterceptionBasin::Inputs() {
   return in;
 }
 
-std::unique_ptr<interzeptionsmodellklasse> InterceptionBasin::Make(int& error) {
-  return std::make_unique<interzeptionsmodellklasse>(error, Inputs());
+ModuleOwner<interzeptionsmodellklasse> InterceptionBasin::Make(int& error) {
+  return MakeModule<interzeptionsmodellklasse>(error, Inputs());
 }

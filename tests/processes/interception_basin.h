@@ -13,6 +13,7 @@
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
 #include "processes/interception/interzep.h"
+#include "support/module_owner.h"
 #include "support/test_support.h"
 #include "tables/landuse_table.h"
 
@@ -36,7 +37,7 @@ class InterceptionBasin {
                                    const std::string& names = "", int statCode = 0);
   void WriteControl(const std::string& text);
   ModuleInputs Inputs();
-  std::unique_ptr<interzeptionsmodellklasse> Make(int& error);
+  ModuleOwner<interzeptionsmodellklasse> Make(int& error);
 
   int rows, cols, layers;
   CapturedLog log;

@@ -39,7 +39,7 @@ TEST(InterceptionConfig, LayerGridsTakeConsecutivePositionsWithLayerFileNames) {
   // no-data outside the basin, 0 inside
   EXPECT_EQ(m->layers[1].storage[2][4], -9999.0);
   EXPECT_EQ(m->layers[1].throughfall[1][1], 0.0);
-  m->DeleteModule();
+  m.Release();
   EXPECT_EQ(PositionOf(b, "throughfall2"), 0);
 }
 
@@ -59,7 +59,6 @@ TEST(InterceptionConfig, SwitchedOffModuleReadsNothingAndAnswersMethodZero) {
   EXPECT_EQ(m->GetMethod(), 0);
   EXPECT_EQ(PositionOf(b, "throughfall0"), 0);
   m->Run(ModelDate{0, 1, 1, 1, 2001});  // does nothing
-  m->DeleteModule();
 }
 
 TEST(InterceptionConfig, MethodsAboveTenTakePrecipitationBelowTenTheSnowOutflow) {
@@ -71,7 +70,7 @@ TEST(InterceptionConfig, MethodsAboveTenTakePrecipitationBelowTenTheSnowOutflow)
     auto m = b.Make(error);
     ASSERT_EQ(error, 0) << b.log.console();
     EXPECT_EQ(m->inputGrid == outflow, method == 1) << method;
-    m->DeleteModule();
+    m.Release();
   }
 }
 
@@ -101,7 +100,7 @@ TEST(InterceptionConfig, CanopySnowAddsItsGridsBehindTheLayersWithTheirStartValu
   EXPECT_EQ(b.registry[i + 1].data[1][1], 0.2);
   EXPECT_EQ(b.registry[i + 1].data[2][4], -9999.0);
   EXPECT_EQ(m->snowCanopyStack->Depth(), 24);
-  m->DeleteModule();
+  m.Release();
 
   InterceptionBasin daily(2, 3);
   daily.WriteControl(InterceptionBasin::Section(21) + InterceptionBasin::CanopySection(1.0, 0.5, 1.0, false));
@@ -113,7 +112,6 @@ TEST(InterceptionConfig, CanopySnowAddsItsGridsBehindTheLayersWithTheirStartValu
   ASSERT_EQ(error, 0) << daily.log.console();
   EXPECT_EQ(d->snowCanopyStack->Depth(), 1);
   EXPECT_EQ(PositionOf(daily, "Canopy_Energy_balance"), 0);
-  d->DeleteModule();
 }
 
 TEST(InterceptionConfig, BadSectionsAndBasinsAreRefusedWithTheirCodes) {
@@ -188,7 +186,7 @@ TEST(InterceptionConfig, BadSectionsAndBasinsAreRefusedWithTheirCodes) {
     auto m = b.Make(error);
     EXPECT_EQ(error, c.code) << c.what << "\n" << b.log.console();
     EXPECT_NE(b.log.console().find(c.message), std::string::npos) << c.what << "\n" << b.log.console();
-    m->DeleteModule();
+    m.Release();
   }
 }
 
@@ -199,18 +197,17 @@ TEST(InterceptionConfig, ArcVegNeedsAFractionGridPerLayer) {
   int error = -1;
   auto m = b.Make(error);
   EXPECT_EQ(error, 1400);
-  m->DeleteModule();
+  m.Release();
   b.Add("ArcVeg_Fraction_2", 0.5);
   auto ok = b.Make(error);
   EXPECT_EQ(error, 0) << b.log.console();
   EXPECT_EQ(ok->arcVegActive, 1);
-  ok->DeleteModule();
+  ok.Release();
 
   InterceptionBasin off(2, 3, 2);
   off.WriteControl(InterceptionBasin::Section(1) + "[ArcVegIntegration]\n0\n");
   auto m2 = off.Make(error);
   EXPECT_EQ(error, 0) << off.log.console();
-  m2->DeleteModule();
 }
 
 TEST(InterceptionConfig, WarmStartReadsTheStorageOfEveryLayerAndFourCanopyGrids) {
@@ -242,7 +239,7 @@ TEST(InterceptionConfig, WarmStartReadsTheStorageOfEveryLayerAndFourCanopyGrids)
   EXPECT_EQ(b.Grid("CEB_Canopy_Temperature_Old")[1][1], 6.0);
   EXPECT_EQ(b.Grid("Snow_canopy_sublim")[1][1], 0.0);
   EXPECT_EQ(b.Grid("CEB_Canopy_Temperature")[1][1], 0.0);
-  m->DeleteModule();
+  m.Release();
 
   // a missing layer file is an error of the grid reader, not a silent empty storage
   SetGridRetrySleeper([](int) {});
@@ -252,5 +249,4 @@ TEST(InterceptionConfig, WarmStartReadsTheStorageOfEveryLayerAndFourCanopyGrids)
   auto n = missing.Make(error);
   EXPECT_NE(error, 0);
   EXPECT_NE(missing.log.console().find("stor_Layer_1.asc"), std::string::npos);
-  n->DeleteModule();
 }

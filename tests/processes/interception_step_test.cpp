@@ -127,7 +127,7 @@ TEST(InterceptionStep, WaterBalancePerCellLayerAndStep) {
             ASSERT_EQ(top.potTranspiration[r][c], m->layers[1].potTranspiration[r][c]);
         }
     }
-    m->DeleteModule();
+    m.Release();
   }
 }
 
@@ -172,7 +172,6 @@ TEST(InterceptionStep, GlacierShareOutsideCellsAndLayersWithoutLandUse) {
     EXPECT_EQ(l.evaporation[2][4], -9999.0);
     EXPECT_EQ(l.throughfall[2][4], -9999.0);
   }
-  m->DeleteModule();
 }
 
 TEST(InterceptionStep, OneTemperatureGridPerStepDateMinutesIncluded) {
@@ -188,7 +187,6 @@ TEST(InterceptionStep, OneTemperatureGridPerStepDateMinutesIncluded) {
   EXPECT_EQ(m->snowCanopyStack->Count(), 2);
   m->Run(ModelDate{0, 6, 1, 1, 2001});
   EXPECT_EQ(m->snowCanopyStack->Count(), 3);
-  m->DeleteModule();
 }
 
 TEST(InterceptionStep, CanopySnowBalanceAndTheLiquidBalanceBelowIt) {
@@ -243,7 +241,7 @@ TEST(InterceptionStep, CanopySnowBalanceAndTheLiquidBalanceBelowIt) {
       EXPECT_EQ(b.Grid("Canopy_Energy_balance")[1][1], 0.0);  // no snow on the ground
       EXPECT_NE(b.Grid("CEB_Canopy_Temperature")[4][4], 0.0);
     }
-    m->DeleteModule();
+    m.Release();
   }
 }
 
@@ -265,7 +263,7 @@ TEST(InterceptionStep, CanopySnowLeavesOutLayersWithoutLandUse) {
     m->transZone = 1.0;
     for (int s = 0; s < 3; ++s) m->Run(Hour(s));
     for (int c : {1, 2}) loads[layers - 1].push_back(b.Grid("Snow_canopy_load")[c == 1 ? 1 : 3][c]);
-    m->DeleteModule();
+    m.Release();
   }
   EXPECT_GT(loads[0][0], 0.0);
   EXPECT_EQ(loads[0], loads[1]);
@@ -301,7 +299,7 @@ std::vector<std::string> RunWithThreads(int threads, int steps) {
     for (int r = 1; r <= b.rows; ++r) bytes.append(reinterpret_cast<const char*>(&g.data[r][1]), sizeof(double) * b.cols);
     out.push_back(g.internalName + ":" + bytes);
   }
-  m->DeleteModule();
+  m.Release();
   for (const char* f : {"thr.stat", "thr_Layer_1.stat", "evap_Layer_2.stat", "stor.stat"})
     out.push_back(ReadTextFile(b.dir.file(f)));
   omp_set_num_threads(2);
@@ -345,7 +343,7 @@ TEST(InterceptionStep, TwoDaysEqualOneDayAndAWarmStartFromTheWrittenStorage) {
       forcing(first, s);
       b1->Run(Hour(s));
     }
-    b1->DeleteModule();
+    b1.Release();
     InterceptionBasin second(5, 6, layers);
     for (int k = 0; k <= layers; ++k) {
       const std::string name = k == 0 ? "stor.asc" : "stor_Layer_" + std::to_string(k) + ".asc";
@@ -361,8 +359,8 @@ TEST(InterceptionStep, TwoDaysEqualOneDayAndAWarmStartFromTheWrittenStorage) {
     for (int k = 0; k <= layers; ++k) EXPECT_EQ(Storage(*a, k, 5, 6), Storage(*b2, k, 5, 6)) << "layer " << k;
     for (int r = 1; r <= 5; ++r)
       for (int c = 1; c <= 6; ++c) EXPECT_EQ(a->layers[0].throughfall[r][c], b2->layers[0].throughfall[r][c]);
-    a->DeleteModule();
-    b2->DeleteModule();
+    a.Release();
+    b2.Release();
   }
 }
 
@@ -420,13 +418,13 @@ TEST(InterceptionStep, CanopySnowTwoDaysEqualOneDayAndAWarmStart) {
   auto a = make(whole, 0);
   for (int s = 0; s < 48; ++s) step(whole, *a, s);
   const std::map<std::string, std::string> wholeGrids = ModuleGrids(whole);
-  a->DeleteModule();
+  a.Release();
 
   InterceptionBasin first(5, 6, 2);
   auto b1 = make(first, 0);
   b1->SetEndDate(2001, 1, 1, 23, 0);
   for (int s = 0; s < 24; ++s) step(first, *b1, s);
-  b1->DeleteModule();
+  b1.Release();
   InterceptionBasin second(5, 6, 2);
   for (const char* f : {"stor.asc", "stor_Layer_1.asc", "stor_Layer_2.asc", "scn_load.asc", "scn_alb.asc",
                         "scn_age.asc", "ceb_told.asc", "scn_load_temperature_stack.bin"})
@@ -436,7 +434,7 @@ TEST(InterceptionStep, CanopySnowTwoDaysEqualOneDayAndAWarmStart) {
   EXPECT_EQ(b2->snowCanopyStack->Count(), 24);
   for (int s = 24; s < 48; ++s) step(second, *b2, s);
   EXPECT_EQ(ModuleGrids(second), wholeGrids);
-  b2->DeleteModule();
+  b2.Release();
   for (const char* f : {"scn_temp.stat", "scn_load.stat", "scn_subl.stat", "ceb_t.stat", "thr.stat", "stor_Layer_2.stat"})
     EXPECT_EQ(LastRows(second.dir.file(f), 24), LastRows(whole.dir.file(f), 24)) << f;
 
@@ -450,7 +448,6 @@ TEST(InterceptionStep, CanopySnowTwoDaysEqualOneDayAndAWarmStart) {
   EXPECT_NE(older.log.console().find("no air temperature stack " + older.dir.file("scn_load_temperature_stack.bin")),
             std::string::npos)
       << older.log.console();
-  c->DeleteModule();
 }
 
 TEST(InterceptionStep, StatisticsCountTheGlacierPartAsZeroAndLeaveOutsideCellsOut) {
@@ -473,7 +470,7 @@ TEST(InterceptionStep, StatisticsCountTheGlacierPartAsZeroAndLeaveOutsideCellsOu
   EXPECT_NEAR(t.CurrentValue(1), (0.5 * 0.2 + 3 * 0.2) / 4, 1e-12);  // zone 1: half a cell of glacier
   EXPECT_NEAR(t.CurrentValue(2), (0.0 + 2 * 0.2) / 3, 1e-12);        // zone 2: a glacier cell, one outside
   EXPECT_NEAR(m->layers[1].evaporationStats.writer->CurrentValue(1), (0.5 * 0.15 + 3 * 0.15) / 4, 1e-12);
-  m->DeleteModule();
+  m.Release();
 
   // Canopy snow with its energy balance: each canopy writer holds the mean of its own grid
   // over the glacier-free part of the zone's cells, the storage writers that of theirs.
@@ -518,5 +515,4 @@ TEST(InterceptionStep, StatisticsCountTheGlacierPartAsZeroAndLeaveOutsideCellsOu
     for (const InterceptionLayer& l : snowy->layers)
       EXPECT_NEAR(l.storageStats.writer->CurrentValue(z), mean(l.storage, z, false), 1e-12) << "zone " << z;
   }
-  snowy->DeleteModule();
 }

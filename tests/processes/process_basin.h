@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "init/defaultini.h"
+#include "support/module_owner.h"
 #include "support/module_basin.h"
 
 class ProcessBasin : public ModuleBasin {

@@ -101,11 +101,11 @@ std::string SoilBasin::ControlText(const SoilSectionOptions& o) const {
   return t;
 }
 
-std::unique_ptr<infiltrationsmodellklasse> SoilBasin::Build(const SoilSectionOptions& o, int* error) {
+ModuleOwner<infiltrationsmodellklasse> SoilBasin::Build(const SoilSectionOptions& o, int* error) {
   const std::string path = dir.file("soil.ctl");
   WriteTextFile(path, ControlText(o));
   int err = 0;
-  auto m = std::make_unique<infiltrationsmodellklasse>(err, Inputs(path));
+  auto m = MakeModule<infiltrationsmodellklasse>(err, Inputs(path));
   if (error) *error = err;
   m->SetInputGrid(0);
   return m;

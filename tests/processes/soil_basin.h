@@ -13,6 +13,7 @@
 #include "framework/storage_file.h"
 #include "init/defaultini.h"
 #include "processes/soil/infilt.h"
+#include "support/module_owner.h"
 #include "support/test_support.h"
 
 struct SoilSectionOptions {
@@ -43,7 +44,7 @@ class SoilBasin {
   ModuleInputs Inputs(const std::string& controlFile);
   std::string ControlText(const SoilSectionOptions& o) const;
   // Builds the soil object from the options (control file in the temporary folder).
-  std::unique_ptr<infiltrationsmodellklasse> Build(const SoilSectionOptions& o, int* error = nullptr);
+  ModuleOwner<infiltrationsmodellklasse> Build(const SoilSectionOptions& o, int* error = nullptr);
   bool Inside(int r, int c) const { return zone[r][c] > -9999.0; }
 
   TempDir dir;

@@ -134,7 +134,7 @@ TEST(SoilModel, BuildsItsGridsRecordAndDeficits) {
     for (int c = 1; c <= SoilBasin::kCols; ++c)
       if (m->SubbasinOf(r, c) == 2) offsets += w[r][c] * m->topographicOffset[r][c];
   EXPECT_NEAR(offsets, 0.0, 1e-9);
-  m->DeleteModule();
+  m.Release();
 
   // Flow control 2 runs the model but hands no record on.
   SoilBasin b2;
@@ -143,7 +143,6 @@ TEST(SoilModel, BuildsItsGridsRecordAndDeficits) {
   auto m2 = b2.Build(two);
   EXPECT_EQ(m2->GetSubbasinRunoff(), nullptr);
   EXPECT_NE(m2->GetStorageFileName(), nullptr);
-  m2->DeleteModule();
 }
 
 TEST(SoilModel, BadSectionsAndGridsEndTheRun) {
@@ -211,7 +210,7 @@ TEST(SoilModel, WarnsAboutEmptyMeansSmallConductivityAndMissingTravelTimes) {
   t[3][3] = NAN;
   SoilSectionOptions o;
   o.rows[1] = "1e-6 0";  // Tkorr 0: no baseflow
-  std::unique_ptr<infiltrationsmodellklasse> m;
+  ModuleOwner<infiltrationsmodellklasse> m;
   try {
     m = b.Build(o);
   } catch (int e) {
@@ -234,7 +233,6 @@ TEST(SoilModel, WarnsAboutEmptyMeansSmallConductivityAndMissingTravelTimes) {
   EXPECT_EQ(m->QI[1], 0.0);
   EXPECT_EQ(m->QB[1], 0.0);
   EXPECT_EQ(m->GetSubbasinRunoff()->Water(1), m->QBB[1]);
-  m->DeleteModule();
 }
 
 // input = change of storages (cells, deficit, zones in transit, linear storages) + runoff.
@@ -246,7 +244,6 @@ TEST(SoilModel, SubbasinWaterBalanceClosesEveryStep) {
     for (int i = 1; i <= 2; ++i)
       ASSERT_NEAR(m->zoneFZT[static_cast<size_t>(i)][1].RelCellSum, m->weightSum[static_cast<size_t>(i)], 1e-12);
   });
-  m->DeleteModule();
 }
 
 TEST(SoilModel, DirectRunoffTravelsThroughItsZoneUndiminished) {
@@ -271,7 +268,6 @@ TEST(SoilModel, DirectRunoffTravelsThroughItsZoneUndiminished) {
   EXPECT_EQ(m->zoneFZT[2][1].sx, qd * w);
   const double e = std::exp(-60.0 / m->params[2].kQD);
   EXPECT_NEAR(m->QD[2], q2 * e + (qd * w / m->weightSum[2]) * (1 - e), 1e-12);
-  m->DeleteModule();
 }
 
 TEST(SoilModel, LakeCellsAddNothingButKeepTheOthersRunoff) {
@@ -294,7 +290,6 @@ TEST(SoilModel, LakeCellsAddNothingButKeepTheOthersRunoff) {
   EXPECT_NEAR(m->zoneFZT[2][1].RelCellSum, m->weightSum[2], 1e-12);
   EXPECT_EQ(m->soilStorage[2][3], 1.0);
   EXPECT_EQ(m->saturationDeficit[2][3], 0.0);
-  m->DeleteModule();
 }
 
 TEST(SoilModel, ResultsDoNotDependOnTheThreadCount) {
@@ -319,7 +314,7 @@ TEST(SoilModel, ResultsDoNotDependOnTheThreadCount) {
         for (int c = 1; c <= SoilBasin::kCols; ++c) results[run].push_back(g[r][c]);
     m->WriteStatistics();
     for (const char* f : {"infex.stat", "SB.stat", "SUZ.stat", "SIF.stat"}) tables[run] += ReadTextFile(b.dir.file(f));
-    m->DeleteModule();
+    m.Release();
   }
   omp_set_num_threads(saved);
   EXPECT_GT(tables[0].size(), 4u * 60u * 10u);  // 60 rows in each file
@@ -416,9 +411,6 @@ TEST(SoilModel, WarmStartContinuesTheRunExactly) {
     ASSERT_EQ(all.size(), static_cast<size_t>(2 * N)) << f;
     EXPECT_EQ(std::vector<std::string>(all.begin() + N, all.end()), late) << f;
   }
-  a->DeleteModule();
-  b->DeleteModule();
-  c->DeleteModule();
 }
 
 TEST(SoilModel, StorageSectionMismatchesStopTheWarmStart) {
@@ -481,7 +473,6 @@ TEST(SoilModel, StorageSectionMismatchesStopTheWarmStart) {
     }
     EXPECT_EQ(m->soilStorageOld[1][1], 0.75);
   }
-  m->DeleteModule();
 }
 
 // The balance above with the capillary exchange on (and without any reach, Rrueck 0) and
@@ -515,7 +506,7 @@ TEST(SoilModel, InactiveRootZoneKeepsItsWater) {
     if (rrueck[0] != '0') {
       EXPECT_GT(inactive, 0.0) << "the inactive zone takes part";
     }
-    m->DeleteModule();
+    m.Release();
   }
 }
 
@@ -542,7 +533,6 @@ TEST(SoilModel, LakeCellsPassTheirWholeInputToTheLake) {
         ASSERT_EQ(m->infiltrationExcess[2][3], 0.0);
         ASSERT_EQ(marker[2][3], 0.0);
       });
-  m->DeleteModule();
 }
 
 // A glacier sub-basin: the snow model has put its glacier outflow into the record before the
@@ -559,5 +549,4 @@ TEST(SoilModel, GlacierSubbasinAddsTheRunoffOfItsGlacierFreeCells) {
   ExpectBalanceEveryStep(b, *m, 0, 100, [&](int) { m->GetSubbasinRunoff()->Water(2) = glacier[2]; }, glacier);
   EXPECT_GT(m->QB[2], 0.0);
   EXPECT_GT(m->GetSubbasinRunoff()->Water(2), glacier[2] + m->QB[2]);
-  m->DeleteModule();
 }

@@ -43,11 +43,11 @@ TEST(SoilRoutingChain, BasinWaterBalanceClosesEveryStep) {
   ri.soilZoneCount = soil->soilZoneCount;
   ri.soilMaxZoneCode = soil->soilMaxZoneCode;
   int error = 0;
-  abflussmodellklasse routing(error, in, ri);
-  routing.SetSubbasinRunoff(soil->GetSubbasinRunoff());
-  routing.InitRouting();
-  ASSERT_EQ(routing.routingObjects.size(), 2u);
-  ASSERT_DOUBLE_EQ(routing.cellCounts[2], soil->weightSum[1] + soil->weightSum[2]);
+  auto routing = MakeModule<abflussmodellklasse>(error, in, ri);
+  routing->SetSubbasinRunoff(soil->GetSubbasinRunoff());
+  routing->InitRouting();
+  ASSERT_EQ(routing->routingObjects.size(), 2u);
+  ASSERT_DOUBLE_EQ(routing->cellCounts[2], soil->weightSum[1] + soil->weightSum[2]);
 
   double** p = b.Grid("precipitation");
   double** w = b.Grid("RelCellArea");
@@ -73,7 +73,7 @@ TEST(SoilRoutingChain, BasinWaterBalanceClosesEveryStep) {
     return v;
   };
 
-  double held = soilContent() + RoutingContent(routing);
+  double held = soilContent() + RoutingContent(*routing);
   double rain = 0.0, out = 0.0;
   for (int s = 0; s < 200; ++s) {
     double input = 0.0;
@@ -84,18 +84,16 @@ TEST(SoilRoutingChain, BasinWaterBalanceClosesEveryStep) {
       }
     const ModelDate d{0, s % 24, 1 + s / 24, 1, 2001};
     soil->Run(d);
-    routing.RunTimeStep(d, 1, 1);
-    const double outlet = routing.input[2] * routing.cellCounts[2];
-    const double now = soilContent() + RoutingContent(routing);
+    routing->RunTimeStep(d, 1, 1);
+    const double outlet = routing->input[2] * routing->cellCounts[2];
+    const double now = soilContent() + RoutingContent(*routing);
     ASSERT_NEAR(input, now - held + outlet, 1e-9 * (std::fabs(now) + input + 1.0)) << "step " << s;
     held = now;
     rain += input;
     out += outlet;
-    ASSERT_TRUE(std::isfinite(routing.input[2]) && routing.input[2] >= 0.0);
+    ASSERT_TRUE(std::isfinite(routing->input[2]) && routing->input[2] >= 0.0);
   }
   EXPECT_GT(out, 0.1 * rain);  // the basin drains
-  routing.DeleteModule();
-  soil->DeleteModule();
 }
 
 }  // namespace

@@ -144,7 +144,7 @@ struct GlacierBasin {
     runoff.table = rows;
     runoff.subbasinCount = 2;
   }
-  std::unique_ptr<schneemodellklasse> Make(LogStream& log, const std::string& dir, const std::string& section,
+  ModuleOwner<schneemodellklasse> Make(LogStream& log, const std::string& dir, const std::string& section,
                                            int& error) {
     auto m = MakeSnowModel(b, log, dir, JoinLines(SnowSectionLines(1)) + section, error);
     if (m) m->SetSubbasinRunoff(&runoff);
@@ -197,7 +197,7 @@ TEST(GlacierSection, BadSectionsEndConstruction) {
     auto m = g.Make(log.log(), dir.path(), c.section, error);
     EXPECT_EQ(error, c.code);
     EXPECT_NE(log.console().find(c.message), std::string::npos) << log.console();
-    if (m) m->DeleteModule();
+    m.Release();
   }
 }
 
@@ -284,7 +284,7 @@ TEST(GlacierSection, DynamicSettingsAreChecked) {
     auto m = d.Make(log.log(), dir.path(), c.section, error);
     EXPECT_EQ(error, c.code) << log.console();
     EXPECT_NE(log.console().find(c.message), std::string::npos) << log.console();
-    if (m) m->DeleteModule();
+    m.Release();
   }
 }
 
@@ -330,7 +330,6 @@ TEST(GlacierDynamic, ConstructionBuildsTheGlacierGridsAndInventory) {
   EXPECT_DOUBLE_EQ(glaciers[0]->area, 1.9);  // km² of 1 km cells
   EXPECT_EQ(glaciers[1]->subbasin, 2);
   EXPECT_DOUBLE_EQ(m->glacierSum[2], 1.3);
-  m->DeleteModule();
 }
 
 TEST(GlacierSection, PerSubbasinRowsAndDerivedNames) {
@@ -353,7 +352,6 @@ TEST(GlacierSection, PerSubbasinRowsAndDerivedNames) {
   // Sub-basin 1 holds three glacier cells out of six.
   EXPECT_EQ(m->GlacierSubbasins(), (std::vector<unsigned char>{0, 1, 0}));
   EXPECT_DOUBLE_EQ(m->glacierSum[1] / m->glacierCellCount[1], 0.5);
-  m->DeleteModule();
 }
 
 TEST(GlacierStep, MeltReachesOnlyTheGlacierSubbasinsAndBalances) {
@@ -401,7 +399,6 @@ TEST(GlacierStep, MeltReachesOnlyTheGlacierSubbasinsAndBalances) {
     ASSERT_EQ(g.b.Grid("snowcover_outflow")[1][1], 0.0);
   }
   EXPECT_GT(g.row[1], 0.0);
-  m->DeleteModule();
 }
 
 // Every step and glacier cell: each part's snow balances its snowfall and rainfall (over the
@@ -527,7 +524,7 @@ TEST(GlacierDynamic, CellWaterBalanceOfBothPartsEveryStep) {
     EXPECT_GT(firnMelt, 0.0);
     EXPECT_GT(glacierOutflow, 0.0);
     EXPECT_GT(d.row[1], 0.0);
-    m->DeleteModule();
+    m.Release();
   }
 }
 
@@ -577,7 +574,7 @@ TEST(GlacierDynamic, CanopySnowOfAPartlyGlaciatedCellCountsOnce) {
               << "step " << step << " cell " << r << "," << c << " glacier part " << g;
         }
     }
-    m->DeleteModule();
+    m.Release();
   }
 }
 
@@ -629,7 +626,6 @@ TEST(GlacierDynamic, ChangedGlacierFractionKeepsTheSnowOfTheCell) {
   EXPECT_GT(d.b.Grid("snowstorage_liquid")[2][1], 0.0);
   EXPECT_EQ(d.b.Grid("TotalSnowStorage_onGlacier")[2][1], 0.0);
   EXPECT_EQ(d.b.Grid("snow_storage_total")[1][2], 0.0);
-  m->DeleteModule();
 }
 
 // With the glacier readgrid flag 1 the firn stack, the mass balances and the snow on the
@@ -678,8 +674,8 @@ TEST(GlacierDynamic, GlacierStateGridsAreReadBack) {
       for (const auto& g : state) EXPECT_NEAR(second.b.Grid(g[0])[r][c], first.b.Grid(g[0])[r][c], 1e-4) << g[0];
     }
   EXPECT_GT(first.b.Grid("GlacierMassBalance")[1][1], 1.0);
-  a->DeleteModule();
-  b->DeleteModule();
+  a.Release();
+  b.Release();
 
   // A state grid that does not lie on the basin is refused, not resampled.
   WriteTextFile(dir.file("g1.asc"), "ncols 2\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1000\nNODATA_value -9999\n"
@@ -688,7 +684,6 @@ TEST(GlacierDynamic, GlacierStateGridsAreReadBack) {
   auto c = third.Make(log.log(), dir.path(), section, error);
   EXPECT_EQ(error, 24);
   EXPECT_NE(log.console().find(dir.file("g1.asc")), std::string::npos) << log.console();
-  if (c) c->DeleteModule();
 }
 
 // The glacier grids and statistics files of a run are the same for every thread count,
@@ -721,7 +716,7 @@ TEST(GlacierDynamic, StatisticsFilesAndThreadCounts) {
       for (int r = 1; r <= 3; ++r)
         for (int c = 1; c <= 4; ++c) grids.push_back(d.b.Grid(name)[r][c]);
     m->WriteStatistics();
-    m->DeleteModule();
+    m.Release();
     for (const char* f : {"qfirn.stat", "qice.stat", "qglac.out", "qsog.stat", "firn.stat", "mb1.stat", "mb2.stat",
                           "sog.stat"})
       files += std::string(f) + ":\n" + ReadTextFile(dir.file(f));
@@ -781,8 +776,6 @@ TEST(GlacierState, SectionRoundTripsAndRescales) {
   EXPECT_EQ(m15->Qice[1], 1.5);
   EXPECT_EQ(m15->Qsnow[2], 6.0);
   EXPECT_NE(log.console().find("looking now for [snow_model] in old.txt"), std::string::npos);
-  m15->DeleteModule();
-  m->DeleteModule();
 }
 
 TEST(GlacierState, BadSectionsStopTheRun) {
@@ -820,7 +813,6 @@ TEST(GlacierState, BadSectionsStopTheRun) {
     // A section that failed leaves the initial values.
     EXPECT_EQ(m->Qice[1], 0.5);
   }
-  m->DeleteModule();
 }
 
 TEST(GlacierState, ReadFlagsAndTheWriteAtTheEnd) {
@@ -842,7 +834,7 @@ TEST(GlacierState, ReadFlagsAndTheWriteAtTheEnd) {
   EXPECT_EQ(m->Qice[1], 0.5);
   m->Qice[1] = 0.75;
   const std::string expected = m->StorageSectionText();
-  m->DeleteModule();
+  m.Release();
   EXPECT_EQ(storage.Text(dir.path() + "/state.txt"), expected);
 }
 
@@ -886,9 +878,6 @@ TEST(GlacierState, WarmStartContinuesTheRun) {
     EXPECT_NEAR(c->Qsnow[k], a->Qsnow[k], 1e-12 * std::fabs(a->Qsnow[k]));
   }
   EXPECT_EQ(second.row[1], whole.row[1]);
-  a->DeleteModule();
-  b->DeleteModule();
-  c->DeleteModule();
 }
 
 // Dynamic glaciers over two years of daily steps equal a year, a warm start and the second
@@ -978,7 +967,7 @@ TEST(GlacierState, DynamicGlaciersContinueAcrossAWarmStart) {
     b->Qsnow[2] = kept;
     EXPECT_DOUBLE_EQ(h->Qsnow[2], 0.1);
     EXPECT_EQ(h->glacierInventory->StateText(), b->glacierInventory->StateText());
-    h->DeleteModule();
+    h.Release();
   }
   run(second, *c, 366, 730);
 
@@ -1002,9 +991,6 @@ TEST(GlacierState, DynamicGlaciersContinueAcrossAWarmStart) {
     EXPECT_PRED2(same, whole.row[k], second.row[k]);
   }
   EXPECT_EQ(c->glacierInventory->StateText(), a->glacierInventory->StateText());
-  a->DeleteModule();
-  b->DeleteModule();
-  c->DeleteModule();
 }
 
 // Dynamic glaciers with permafrost over two years of daily steps equal a year, a warm start
@@ -1040,7 +1026,7 @@ TEST(GlacierState, DynamicGlaciersWithPermafrostContinueThroughTheirFiles) {
   struct Run {
     DynamicBasin d;
     TempDir out;
-    std::unique_ptr<schneemodellklasse> m;
+    ModuleOwner<schneemodellklasse> m;
     double** thaw = nullptr;
   };
   CapturedLog log;
@@ -1129,7 +1115,7 @@ TEST(GlacierState, DynamicGlaciersWithPermafrostContinueThroughTheirFiles) {
     EXPECT_EQ(all, restarted) << name;
   }
   EXPECT_GE(files, 10);
-  for (Run* run : {&whole, &first, &second}) run->m->DeleteModule();
+  for (Run* run : {&whole, &first, &second}) run->m.Release();
 }
 
 }  // namespace

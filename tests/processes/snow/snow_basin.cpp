@@ -76,20 +76,20 @@ std::string JoinLines(const std::vector<std::string>& lines) {
   return text;
 }
 
-std::unique_ptr<schneemodellklasse> MakeSnowModel(SnowBasin& basin, LogStream& log, const std::string& dir,
+ModuleOwner<schneemodellklasse> MakeSnowModel(SnowBasin& basin, LogStream& log, const std::string& dir,
                                                   const std::string& controlText, int& error) {
   const std::string control = dir + "/run.ctl";
   WriteTextFile(control, controlText);
   ModuleInputs in = basin.Inputs(log, control, dir + "/");
   error = 0;
   try {
-    auto m = std::make_unique<schneemodellklasse>(error, in);
+    auto m = MakeModule<schneemodellklasse>(error, in);
     if (error == 0) m->SetSnowInterceptionFlag(0);
     return m;
   } catch (int code) {
     error = code;
   }
-  return nullptr;
+  return {};
 }
 
 ModelDate StepDate(int step, int interval) {

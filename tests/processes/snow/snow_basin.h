@@ -10,6 +10,7 @@
 
 #include "processes/snow/snowmod.h"
 #include "support/module_basin.h"
+#include "support/module_owner.h"
 
 class SnowBasin : public ModuleBasin {
  public:
@@ -64,7 +65,7 @@ std::vector<std::string> SnowSectionLines(int method, int interval = 60, const s
 std::string JoinLines(const std::vector<std::string>& lines);
 
 // Builds the module from a control file in dir; fails the test on a construction error.
-std::unique_ptr<schneemodellklasse> MakeSnowModel(SnowBasin& basin, LogStream& log, const std::string& dir,
+ModuleOwner<schneemodellklasse> MakeSnowModel(SnowBasin& basin, LogStream& log, const std::string& dir,
                                                   const std::string& controlText, int& error);
 
 // Date of step k (from 1) of a run from 1 January 2001 with the given interval in minutes.

@@ -77,7 +77,7 @@ TEST(SnowConfig, BadSectionsEndConstructionWithTheirCodes) {
     auto m = MakeSnowModel(basin, log.log(), dir.path(), JoinLines(lines), error);
     EXPECT_EQ(error, c.code) << log.console();
     EXPECT_NE(log.console().find(c.message), std::string::npos) << log.console();
-    if (m) m->DeleteModule();
+    m.Release();
   }
 }
 
@@ -119,7 +119,7 @@ TEST(SnowConfig, BoundaryValuesAndOptionalLinesAreAccepted) {
     if (std::string(c.what) == "EnBalScaling missing") {
       EXPECT_EQ(m->EnBalScaling, 1.0);
     }
-    m->DeleteModule();
+    m.Release();
   }
 }
 
@@ -149,7 +149,7 @@ TEST(SnowConfig, MonthlyTablesThresholdsAndGrids) {
     EXPECT_NE(basin.Grid(g), nullptr) << g;
   EXPECT_EQ(solid[2][4], SnowBasin::N);  // outside the basin
   EXPECT_EQ(solid[1][1], 0.0);
-  m->DeleteModule();
+  m.Release();
   EXPECT_EQ(basin.Grid("snowstorage_solid"), nullptr);
 }
 
@@ -165,7 +165,6 @@ TEST(SnowConfig, SwitchedOffModuleReadsNothing) {
   EXPECT_EQ(basin.Grid("snowstorage_solid"), nullptr);
   m->Run(ModelDate{0, 1, 1, 1, 2001});
   m->PostRun(ModelDate{0, 1, 1, 1, 2001});
-  m->DeleteModule();
 }
 
 TEST(SnowConfig, ExistingStateGridIsUsedInsteadOfReadingAFile) {
@@ -185,7 +184,7 @@ TEST(SnowConfig, ExistingStateGridIsUsedInsteadOfReadingAFile) {
   auto m = MakeSnowModel(basin, log.log(), dir.path(), JoinLines(lines), error);
   ASSERT_EQ(error, 0) << log.console();
   EXPECT_EQ(m->GetSnowStorageSolid(), mine);
-  m->DeleteModule();
+  m.Release();
   EXPECT_EQ(basin.Grid("snowstorage_solid"), mine);  // not ours: not freed
 }
 
@@ -207,7 +206,6 @@ TEST(SnowConfig, LakeSetUp) {
   m->InitLakes("[lake_model]");
   EXPECT_EQ(m->lakeFlowControl, 1);
   EXPECT_EQ(m->pondingStorage, basin.Grid("ponding_storage_top"));
-  m->DeleteModule();
 }
 
 }  // namespace
@@ -233,7 +231,6 @@ TEST(SnowConfig, SnowStackLinksAndParameters) {
   m->SetModeFlag(0x101);  // the temperature stack is then required as well
   EXPECT_EQ(m->GetModeFlag(), 1);
   EXPECT_THROW(m->LinkSnowStackGrids(1, nullptr, 2.0), int);
-  m->DeleteModule();
 }
 
 }  // namespace

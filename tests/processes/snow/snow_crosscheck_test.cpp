@@ -46,7 +46,7 @@ TEST(SnowCrossCheck, SyntheticWinterMatchesTheIndependentComputation) {
       model.push_back({b.Grid("snowstorage_solid")[1][1], b.Grid("snowstorage_liquid")[1][1],
                        b.Grid("snowcover_outflow")[1][1], b.Grid("melt_from_snowcover")[1][1]});
     }
-    m->DeleteModule();
+    m.Release();
     WriteTextFile(dir.file("forcing.txt"), forcing.str());
     WriteTextFile(dir.file("parameters.txt"), parameters.str());
     std::string output;

@@ -54,7 +54,7 @@ TEST(SnowPermafrost, SectionFailures) {
     auto m = MakeSnowModel(p.b, log.log(), dir.path(), JoinLines(SnowSectionLines(1)) + c.section, error);
     EXPECT_EQ(error, c.code);
     EXPECT_NE(log.console().find(c.message), std::string::npos) << log.console();
-    if (m) m->DeleteModule();
+    m.Release();
   }
 }
 
@@ -104,7 +104,6 @@ TEST(SnowPermafrost, ThawGrowsWithTheRootOfSnowFreeDaysAndRefreezesUnderSnow) {
       if (p.b.Inside(r, c)) {
         EXPECT_GE(p.root[r][c], 0.0);
       }
-  m->DeleteModule();
 }
 
 // The days without and with snow go beside the solid snow storage when the run writes it at
@@ -143,7 +142,7 @@ TEST(SnowPermafrost, DaysAreCarriedBesideTheSolidStorage) {
       m->PostRun(StepDate(day, 1440));
     }
     EXPECT_EQ(std::filesystem::exists(dir.file("solid_snow_free_days.bin")), std::string(code) == "3");
-    m->DeleteModule();
+    m.Release();
   }
   PermafrostBasin warm;
   int error = 0;
@@ -154,16 +153,15 @@ TEST(SnowPermafrost, DaysAreCarriedBesideTheSolidStorage) {
   EXPECT_DOUBLE_EQ(warm.b.Grid("SnowCoverDaysGrid")[1][4], 5.0);
   EXPECT_EQ(warm.depth[1][4], 0.0);  // refrozen after two days under snow
   EXPECT_EQ(warm.b.Grid("SnowFreeDaysGrid")[2][4], SnowBasin::N);  // outside the basin
-  m->DeleteModule();
+  m.Release();
   std::filesystem::remove(dir.file("solid_snow_cover_days.bin"));
   PermafrostBasin older;
-  m = MakeSnowModel(older.b, log.log(), dir.path(), control("3", true), error);
+  auto n = MakeSnowModel(older.b, log.log(), dir.path(), control("3", true), error);
   ASSERT_EQ(error, 0) << log.console();
   EXPECT_NE(log.console().find("no permafrost snow-cover days " + dir.file("solid_snow_cover_days.bin")),
             std::string::npos);
   EXPECT_EQ(older.b.Grid("SnowCoverDaysGrid")[1][4], 0.0);
   EXPECT_DOUBLE_EQ(older.b.Grid("SnowFreeDaysGrid")[1][1], 5.0);
-  m->DeleteModule();
 }
 
 }  // namespace

@@ -114,7 +114,7 @@ std::vector<double> RunScenario(const Scenario& s, int threads, std::string* sta
       }
   }
   m->WriteStatistics();
-  m->DeleteModule();
+  m.Release();
   if (statistics) {
     std::string out;
     for (const char* f : {"outflow.stat", "total.stat", "albedo.stat", "snowtemp.stat", "deposition.stat"})
@@ -173,7 +173,7 @@ TEST(SnowStep, DepositionIndexRaisesADailyStepLikeTwoHalfDays) {
         precipitation[k] += b.Grid("precipitation")[1][1];
       }
       snow[k] = b.Grid("snowstorage_solid")[1][1];
-      m->DeleteModule();
+      m.Release();
     }
     EXPECT_NEAR(snow[0], 12.0, 1e-12);
     EXPECT_NEAR(snow[1], 12.0, 1e-12);
