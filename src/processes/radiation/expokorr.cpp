@@ -60,6 +60,15 @@ expokorrklasse::expokorrklasse(int& error, const ModuleInputs& in)
     dem = grids[RequireGrid("[elevation_model]")].data;
     aspect = grids[RequireGrid("slope_aspect")].data;
     slope = grids[RequireGrid("slope_angle")].data;
+    const size_t stride = static_cast<size_t>(geometry.ncols) + 1;
+    slopeCosSin.assign((static_cast<size_t>(geometry.nrows) + 1) * stride * 2, 0.0);
+    for (int r = 1; r <= geometry.nrows; ++r)
+      for (int c = 1; c <= geometry.ncols; ++c) {
+        const double s = M_PI * slope[r][c] / 180.0;
+        double* k = &slopeCosSin[(static_cast<size_t>(r) * stride + static_cast<size_t>(c)) * 2];
+        k[0] = std::cos(s);
+        k[1] = std::sin(s);
+      }
     p = FindGrid("sunshine_duration");
     sunshine = p > 0 ? grids[p].data : nullptr;
 
@@ -211,12 +220,14 @@ void expokorrklasse::Run(ModelDate date) {
                   Parallel());
 
     if (lit) {
-      const double cosZ = std::cos(zenith);
+      const double cosZ = std::cos(zenith), sinZ = std::sin(zenith);
+      const size_t stride = static_cast<size_t>(ncols) + 1;
 #pragma omp parallel for schedule(runtime) if (Parallel())
       for (int r = 1; r <= nrows; ++r)
         for (int c = 1; c <= ncols; ++c) {
           if (!IsModuleCell(r, c) || shadow[r][c] >= 0.5) continue;
-          const double ci = CosIncidenceAngle(M_PI * aspect[r][c] / 180.0, M_PI * slope[r][c] / 180.0, azimuth, zenith);
+          const double* k = &slopeCosSin[(static_cast<size_t>(r) * stride + static_cast<size_t>(c)) * 2];
+          const double ci = CosIncidence(k[0], k[1], aspect[r][c], cosZ, sinZ, azimuth);
           correction[r][c] += DirectWeight(ci, cosZ, sunshine ? sunshine[r][c] : -1.0) * radiation;
         }
     }
@@ -242,6 +253,8 @@ void expokorrklasse::DeleteModule() {
     if (p > 0) FreeGrid(p);
   nightPosition = temperaturePosition = shadowPosition = correctionPosition = effectivePosition = 0;
   owned.clear();
+  slopeCosSin.clear();
+  slopeCosSin.shrink_to_fit();
   correction = shadow = effectiveRadiation = correctedTemperature = nightTemperature = nullptr;
   modelobject::DeleteModule();
 }

@@ -40,6 +40,9 @@ class expokorrklasse : public teilmodellklasse {
   double** dem = nullptr;
   double** aspect = nullptr;
   double** slope = nullptr;
+  // Cosine and sine of every cell's slope at (r * (ncols + 1) + c) * 2: the slope does not
+  // change during a run, so they are made once at start-up rather than in every sub-step.
+  std::vector<double> slopeCosSin;
   std::vector<MatrixOwner> owned;
 
   // --- state ---------------------------------------------------------------------------

@@ -3,6 +3,8 @@
 // the exposure correction of the air temperature. No I/O; matrices are 1-based.
 #pragma once
 
+#include <cmath>
+
 // Light of one sub-step of length delta (hours) centred at t (clock hours, wrapped into
 // the day) between sunrise tr and sunset ts.
 struct SubStepLight {
@@ -24,6 +26,15 @@ double SubStepRadiation(double delta, double light, double zenith);
 // the cells they would write last in order; the result is the same as on one thread.
 void CastShadows(double** dem, double** zone, double nodata, int nrows, int ncols, double cellsize, double azimuth,
                  double elevation, double** shadow, bool parallel = false);
+
+// Cosine of the angle of incidence of the sun (zenith angle given by its cosine and sine,
+// azimuth in radians) on a cell of slope angle s (given by cos s and sin s) and aspect in
+// degrees: the operations of CosAngleBetween(aspect, s, azimuth, zenith) in their order,
+// so that the bits are the same while the slope's cosine and sine are made once.
+inline double CosIncidence(double cosSlope, double sinSlope, double aspectDegrees, double cosZenith,
+                           double sinZenith, double azimuth) {
+  return cosSlope * cosZenith + sinSlope * sinZenith * std::cos(azimuth - M_PI * aspectDegrees / 180.0);
+}
 
 // Weight of the direct radiation on a cell: cosIncidence (of the sloped surface), cosZ
 // (of a horizontal one), the cell's relative sunshine (below 0: none). Overcast cells
