@@ -146,6 +146,9 @@ void schneemodellklasse::FreeEverything() {
   firnStackOwned = false;
   snowStorageSolid = nullptr;
   glacierInventory.reset();  // it refers to the glacier grids
+  landAlbedo.clear();
+  landAlbedoCode.clear();
+  landAlbedoDay = -1;
 }
 
 void schneemodellklasse::DeleteModule() {

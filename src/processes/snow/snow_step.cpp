@@ -3,7 +3,9 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <limits>
 
 #include "framework/logstream.h"
 #include "grids/grid_registry.h"
@@ -32,12 +34,65 @@ bool schneemodellklasse::CellComputed(int row, int col) const {
   return true;
 }
 
-double schneemodellklasse::LanduseAlbedo(int row, int col) const {
+double schneemodellklasse::LanduseAlbedoOfDay(int row, int col, LogStream* to) const {
   if (!landuseTable || landuseLayers.size() < 2 || !landuseLayers[1]) return albedo[row][col];
   const double c = landuseLayers[1][row][col];
   if (!(c >= 1.0) || c >= static_cast<double>(landuseTable->size())) return albedo[row][col];
   const double z = elevation ? elevation[row][col] : 0.0;
-  return (*landuseTable)[static_cast<size_t>(c)].GetAlbedoAtDay(log, dayOfYear, 1, row, col, z);
+  return (*landuseTable)[static_cast<size_t>(c)].GetAlbedoAtDay(to, dayOfYear, 1, row, col, z);
+}
+
+double schneemodellklasse::LanduseAlbedo(int row, int col) const {
+  if (landAlbedoDay == dayOfYear && landuseLayers.size() > 1 && landuseLayers[1]) {
+    const size_t k = static_cast<size_t>(row) * (static_cast<size_t>(geometry.ncols) + 1) + static_cast<size_t>(col);
+    if (static_cast<double>(landAlbedoCode[k]) == landuseLayers[1][row][col]) return landAlbedo[k];
+  }
+  return LanduseAlbedoOfDay(row, col, log);
+}
+
+void schneemodellklasse::TakeLanduseAlbedoOfDay() {
+  if (landAlbedoDay == dayOfYear || !albedo || !landuseTable || landuseLayers.size() < 2 || !landuseLayers[1])
+    return;
+  const size_t stride = static_cast<size_t>(geometry.ncols) + 1;
+  const float none = std::numeric_limits<float>::quiet_NaN();
+  landAlbedo.resize((static_cast<size_t>(geometry.nrows) + 1) * stride);
+  landAlbedoCode.assign(landAlbedo.size(), none);
+  landAlbedoDay = -1;
+  const int first = std::max(1, firstModuleRow), last = std::min(static_cast<int>(geometry.nrows), lastModuleRow);
+  // A fix day that the altitude moves out of the year ends the run: the loop notes the
+  // first such cell (in row order, for every thread count the same) without a message, and
+  // that cell is taken again on this thread, which writes the message and throws.
+  std::atomic<size_t> firstFailure{std::numeric_limits<size_t>::max()};
+#pragma omp parallel for schedule(runtime)
+  for (int r = first; r <= last; ++r) {
+    int c0 = 1, c1 = geometry.ncols;
+    if (static_cast<size_t>(r) < rowBounds.size()) {
+      c0 = std::max(1, static_cast<int>(rowBounds[r].first));
+      c1 = std::min(static_cast<int>(geometry.ncols), static_cast<int>(rowBounds[r].last));
+    }
+    for (int c = c0; c <= c1; ++c) {
+      const double code = landuseLayers[1][r][c];
+      if (!CellComputed(r, c) || !(code >= 1.0) || code >= static_cast<double>(landuseTable->size())) continue;
+      // Dynamic phenology and per-cell fix days may change the row's days within a day.
+      const int method = (*landuseTable)[static_cast<size_t>(code)].method;
+      if (method >= 3 && method <= 6) continue;
+      const size_t k = static_cast<size_t>(r) * stride + static_cast<size_t>(c);
+      try {
+        landAlbedo[k] = LanduseAlbedoOfDay(r, c, nullptr);
+        landAlbedoCode[k] = static_cast<float>(code);
+      } catch (...) {
+        size_t seen = firstFailure.load();
+        while (k < seen && !firstFailure.compare_exchange_weak(seen, k)) {
+        }
+      }
+    }
+  }
+  const size_t bad = firstFailure.load();
+  if (bad != std::numeric_limits<size_t>::max()) {
+    LanduseAlbedoOfDay(static_cast<int>(bad / stride), static_cast<int>(bad % stride), log);
+    throw 152;  // the table's check failed without a message in the loop only
+  }
+  landAlbedoDay = dayOfYear;
 }
 
 double schneemodellklasse::CellStep(int row, int col, double T, double w, double sAdd, snow::CellState& s,
@@ -180,6 +235,7 @@ void schneemodellklasse::Run(ModelDate date) {
   dayOfYear = landuseTable && landuseTable->size() > 1
                   ? (*landuseTable)[1].DayOfYear(day, month, static_cast<int>(date.year))
                   : snow::SeasonDay(day, month);
+  TakeLanduseAlbedoOfDay();
   for (auto& s : statistics)
     if (s) s->ClearZoneSums();
   for (auto& s : glacierStatistics)

@@ -246,6 +246,13 @@ class schneemodellklasse : public teilmodellklasse {
   int permafrost = 0;       // the permafrost grids exist and [permafrost] was read
   bool wholeDomain = false;
   int dayOfYear = 1;        // for the land-use albedo
+  // The land-use albedo changes once a day: per cell (r * (ncols + 1) + c) the value of
+  // the day landAlbedoDay and the land-use code it was taken for (a cell whose code has
+  // changed since, or whose row follows a phenology that may move within the day, takes
+  // the table's value again).
+  std::vector<double> landAlbedo;
+  std::vector<float> landAlbedoCode;
+  int landAlbedoDay = -1;
   long humidityClamped = 0;  // cells of the last step whose humidity was limited
 
   // The grid of the module (0 when not used).
@@ -277,6 +284,11 @@ class schneemodellklasse : public teilmodellklasse {
   bool CellComputed(int row, int col) const;
   void CellSequence(int row, int col, snow::CellNotes& notes);
   double LanduseAlbedo(int row, int col) const;
+  // The table's albedo of the cell's land use on dayOfYear (albedo[row][col] without one);
+  // a failure is written to `to` (none: nullptr) and thrown.
+  double LanduseAlbedoOfDay(int row, int col, LogStream* to) const;
+  // Takes the land-use albedo of every cell of the module for dayOfYear, once a day.
+  void TakeLanduseAlbedoOfDay();
   void CopyHruMasters();
   void AddStatistics();
   void WriteOutputGrids();

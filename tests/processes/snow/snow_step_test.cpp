@@ -7,8 +7,11 @@
 #include <cstring>
 #include <random>
 
+#include "framework/text_helpers.h"
+#include "init/defaultini.h"
 #include "processes/snow/snow_basin.h"
 #include "support/test_support.h"
+#include "tables/landuse_table.h"
 
 namespace {
 
@@ -208,3 +211,85 @@ TEST(SnowStep, ResultsAreTheSameForEveryThreadCount) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two land uses whose albedo moves with the day and the altitude (meadow's fix days by
+// meadowAltitudeDays per m).
+std::vector<LanduseTableEntry> TwoLanduses(LogStream* log, const std::string& meadowAltitudeDays) {
+  const std::string table =
+      "2\n"
+      "1 meadow { method = VariableDayCount;\n RootDist = 1.0; TReduWet = 0.95; HReduDry = 3.45;\n"
+      " JulDays = 1 100 200 366;\n Albedo = 0.10 0.20 0.30 0.10;\n rsc = 80 70 60 80;\n LAI = 1 2 4 1;\n"
+      " Z0 = 0.1 0.1 0.2 0.1;\n VCF = 0.5 0.6 0.9 0.5;\n RootDepth = 0.2 0.3 0.5 0.2;\n AltDep = " +
+      meadowAltitudeDays +
+      ";\n}\n"
+      "2 forest { method = VariableDayCount;\n RootDist = 1.0; TReduWet = 0.95; HReduDry = 3.45;\n"
+      " JulDays = 1 150 250 366;\n Albedo = 0.05 0.15 0.12 0.05;\n rsc = 80 70 60 80;\n LAI = 1 2 4 1;\n"
+      " Z0 = 0.1 0.1 0.2 0.1;\n VCF = 0.5 0.6 0.9 0.5;\n RootDepth = 0.2 0.3 0.5 0.2;\n AltDep = 0.02 0 0 0;\n}\n";
+  TextCursor cursor(table);
+  return ReadLanduseSection(log, cursor, 1);
+}
+
+}  // namespace
+
+TEST(SnowStep, SnowFreeCellsTakeTheLanduseAlbedoOfTheDayAndOfTheirCurrentCode) {
+  // The albedo of the day is taken once a day; a cell changes its land use in the middle
+  // of a day (a periodic land-use grid read again) and must take its new land's albedo.
+  // A fix day moved out of the year by the altitude ends the step with one message.
+  for (const char* altitudeDays : {"0.01 0.01 0.01 0", "0.01 0.01 0.01 0.01"}) {
+    const bool outOfYear = std::string(altitudeDays).back() == '1';
+    TempDir dir;
+    CapturedLog log;
+    SnowBasin b(5, 6);
+    std::vector<LanduseTableEntry> rows = TwoLanduses(&log.log(), altitudeDays);
+    ASSERT_EQ(rows.size(), 3u) << log.console();
+    RunValues run;
+    run.landuseTable = &rows;
+    double** landuse = b.Grid("landuse1");
+    for (int r = 1; r <= b.rows; ++r)
+      for (int c = 1; c <= b.cols; ++c) {
+        landuse[r][c] = c <= 3 ? 1.0 : 2.0;
+        b.Grid("temperature")[r][c] = 15.0;  // no snow: every cell takes its land's albedo
+      }
+    WriteTextFile(dir.file("run.ctl"), JoinLines(SnowSectionLines(1)));
+    ModuleInputs in = b.Inputs(log.log(), dir.file("run.ctl"), dir.path() + "/");
+    in.run = &run;
+    int error = 0;
+    schneemodellklasse m(error, in);
+    ASSERT_EQ(error, 0) << log.console();
+    m.SetSnowInterceptionFlag(0);
+    if (outOfYear) {
+      int code = 0;
+      try {
+        m.Run(StepDate(1, 60));
+      } catch (int e) {
+        code = e;
+      }
+      EXPECT_EQ(code, 152);
+      const std::string text = log.console(), message = "altitude correction resulted in a Julian day of";
+      const size_t at = text.find(message);
+      EXPECT_NE(at, std::string::npos) << text;
+      EXPECT_EQ(text.find(message, at + 1), std::string::npos) << text;  // once, not per cell
+      m.DeleteModule();
+      continue;
+    }
+    double** albedo = b.Grid("albedo");
+    for (int step = 1; step <= 60; ++step) {
+      if (step == 30) landuse[3][2] = 2.0;
+      const ModelDate d = StepDate(step, 60);
+      m.Run(d);
+      m.PostRun(d);
+      const int day = rows[1].DayOfYear(static_cast<int>(d.day), static_cast<int>(d.month), static_cast<int>(d.year));
+      for (int r = 1; r <= b.rows; ++r)
+        for (int c = 1; c <= b.cols; ++c) {
+          if (!b.Inside(r, c)) continue;
+          const LanduseTableEntry& row = rows[static_cast<size_t>(landuse[r][c])];
+          ASSERT_EQ(albedo[r][c], row.GetAlbedoAtDay(nullptr, day, 1, r, c, b.Grid("[elevation_model]")[r][c]))
+              << "step " << step << " cell " << r << "," << c;
+        }
+    }
+    EXPECT_NE(albedo[3][2], albedo[3][1]);
+    m.DeleteModule();
+  }
+}
