@@ -74,6 +74,8 @@ struct ApplicationSeams {
   // Called after every pass of the time loop with afterPassContext; null: none.
   void (*afterPass)(ModellApplication& app, void* context) = nullptr;
   void* afterPassContext = nullptr;
+  // Every interpolator weighs its stations itself (the results are the same; tests compare).
+  bool separateInverseDistance = false;
 };
 
 // The seams that the next applications pick up (tests set them before constructing one).

@@ -183,6 +183,8 @@ void ModellApplication::RunPass() {
     m.precipitationCorrection->CorrectStationValues();
     Trace("precicorrclass::CorrectStationValues");
   }
+  if (n > 1 && !seams.separateInverseDistance && ShareInverseDistance(ip.data() + 1, n, d) > 0)
+    Trace("ShareInverseDistance");
   for (int i = 1; i <= n; ++i) {
     try {
       ip[i]->Interpolate(d);

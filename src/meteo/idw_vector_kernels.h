@@ -28,3 +28,18 @@ const char* IdwInstructionSetName(IdwInstructionSet set);
 // of mode 2000 or 1000. ratio scales the x differences (1.0: isotropic).
 void IdwBatch(IdwInstructionSet set, const StationPoints& s, const IdwSettings& w, double nodata, double ratio,
               const double* px, const double* py, double* out);
+
+// Value sets of stations that stand at the same places and are valid in the same sets
+// (variables of one station file, say): the weight of a station at a point is made once
+// for all of them.
+constexpr int kMaxIdwSets = 6;
+struct IdwSets {
+  int count = 0;                   // 1..kMaxIdwSets
+  const double* v[kMaxIdwSets]{};  // values 1..n of each set
+  double nodata[kMaxIdwSets]{};    // each set's nodata value N
+};
+// IdwBatch of every set into out[k * kMaxIdwBatch + l] (set k, point l), with the bits of
+// IdwBatch of that set alone. The stations that count are those valid in set 0
+// (s.v must be sets.v[0]); they must be the valid ones of every set.
+void IdwBatchSets(IdwInstructionSet set, const StationPoints& s, const IdwSets& sets, const IdwSettings& w,
+                  double ratio, const double* px, const double* py, double* out);

@@ -76,6 +76,17 @@ inline void LoopColumns(const CellLoop& L, int r, int& c0, int& c1) {
   }
 }
 
+// Whether the loop computes cell (r, c); the others take the grid's nodata value.
+inline bool Interpolated(const CellLoop& L, int r, int c) {
+  const double cx = L.coordX[r][c], cy = L.coordY[r][c];
+  return !(cx < L.xmin || cx > L.xmax || cy < L.ymin || cy > L.ymax || !(L.zone[r][c] != L.gridNodata) ||
+           (L.mpiRegions && L.mpiRegions[r][c] != L.rank) || (L.masterHru && L.masterHru[r][c] == L.gridNodata));
+}
+
+// The stations the vector kernel reads (rotated with anisotropy) and the scale of its x differences.
+inline const StationPoints& LaneStations(const CellLoop& L) { return L.ratio < 1.0 ? L.rotated : L.stations; }
+inline double LaneRatio(const CellLoop& L) { return L.ratio < 1.0 ? L.ratio : 1.0; }
+
 inline double InverseDistanceAt(const CellLoop& L, int r, int c) {
   return L.ratio < 1.0 ? IdwValueAnisotropic(L.rotated, L.idw, L.nodata, L.distX[r][c], L.distY[r][c], L.ratio)
                        : IdwValue(L.stations, L.idw, L.nodata, L.distX[r][c], L.distY[r][c]);
@@ -227,11 +238,10 @@ long RunCellLoop(const CellLoop& L) {
   // of cells at once.
   const IdwInstructionSet vectorSet = ActiveIdwInstructionSet();
   const int batch = IdwBatchSize(vectorSet);
-  const bool lanes = !L.useCommonValue && StartsFromInverseDistance(L.method) &&
-                     (L.idw.mode == 2000 || L.idw.mode == 1000);
+  const bool lanes = InverseDistanceOnLanes(L);
   const bool mixed = L.method == 3 || L.method == 11;
-  const StationPoints& laneStations = L.ratio < 1.0 ? L.rotated : L.stations;
-  const double laneRatio = L.ratio < 1.0 ? L.ratio : 1.0;
+  const StationPoints& laneStations = LaneStations(L);
+  const double laneRatio = LaneRatio(L);
 #pragma omp parallel for schedule(runtime) reduction(+ : missingCells) if (parallel)
   for (int r = L.firstRow; r <= L.lastRow; ++r) {
     int c0, c1;
@@ -259,11 +269,13 @@ long RunCellLoop(const CellLoop& L) {
       waiting = 0;
     };
     for (int c = c0; c <= c1; ++c) {
-      const double cx = L.coordX[r][c], cy = L.coordY[r][c];
-      if (cx < L.xmin || cx > L.xmax || cy < L.ymin || cy > L.ymax || !(L.zone[r][c] != L.gridNodata) ||
-          (L.mpiRegions && L.mpiRegions[r][c] != L.rank) ||
-          (L.masterHru && L.masterHru[r][c] == L.gridNodata)) {
+      if (!Interpolated(L, r, c)) {
         out[c] = L.gridNodata;
+        continue;
+      }
+      if (lanes && L.inverseDistanceInResult) {
+        const double w = out[c];
+        FinishCell(L, r, c, mixed ? MixWithRegression(L, r, c, w) : w, w < -L.nodata, miss, missingCells);
         continue;
       }
       if (lanes) {
@@ -279,6 +291,78 @@ long RunCellLoop(const CellLoop& L) {
     if (waiting > 0) flush();
   }
   return missingCells;
+}
+
+bool InverseDistanceOnLanes(const CellLoop& L) {
+  return !L.useCommonValue && StartsFromInverseDistance(L.method) && (L.idw.mode == 2000 || L.idw.mode == 1000);
+}
+
+bool SharesInverseDistance(const CellLoop& a, const CellLoop& b) {
+  if (!InverseDistanceOnLanes(a) || !InverseDistanceOnLanes(b)) return false;
+  // The same cells ...
+  if (a.firstRow != b.firstRow || a.lastRow != b.lastRow || a.ncols != b.ncols || a.coordX != b.coordX ||
+      a.coordY != b.coordY || a.distX != b.distX || a.distY != b.distY || a.zone != b.zone ||
+      a.gridNodata != b.gridNodata || a.mpiRegions != b.mpiRegions || a.rank != b.rank ||
+      a.masterHru != b.masterHru || a.xmin != b.xmin || a.xmax != b.xmax || a.ymin != b.ymin || a.ymax != b.ymax)
+    return false;
+  const bool aBounds = a.rowBounds && !a.rowBounds->empty(), bBounds = b.rowBounds && !b.rowBounds->empty();
+  if (aBounds != bBounds) return false;
+  if (aBounds && a.rowBounds != b.rowBounds) {
+    if (a.rowBounds->size() != b.rowBounds->size()) return false;
+    for (size_t r = 0; r < a.rowBounds->size(); ++r)
+      if ((*a.rowBounds)[r].first != (*b.rowBounds)[r].first || (*a.rowBounds)[r].last != (*b.rowBounds)[r].last)
+        return false;
+  }
+  // ... the same weights ...
+  if (a.idw.mode != b.idw.mode || a.idw.maxDistance != b.idw.maxDistance ||
+      a.idw.maxDistanceSquared != b.idw.maxDistanceSquared || LaneRatio(a) != LaneRatio(b))
+    return false;
+  // ... from stations at the same places, valid in both.
+  const StationPoints& s = LaneStations(a);
+  const StationPoints& t = LaneStations(b);
+  if (s.n != t.n) return false;
+  for (int i = 1; i <= s.n; ++i)
+    if (s.x[i] != t.x[i] || s.y[i] != t.y[i] || (s.v[i] >= -a.nodata) != (t.v[i] >= -b.nodata)) return false;
+  return true;
+}
+
+void RunSharedInverseDistance(const CellLoop* const* loops, int count) {
+  if (count < 1 || count > kMaxIdwSets) return;
+  const CellLoop& L = *loops[0];
+  const IdwInstructionSet vectorSet = ActiveIdwInstructionSet();
+  const int batch = IdwBatchSize(vectorSet);
+  const StationPoints& stations = LaneStations(L);
+  IdwSets sets;
+  sets.count = count;
+  for (int k = 0; k < count; ++k) {
+    sets.v[k] = LaneStations(*loops[k]).v;
+    sets.nodata[k] = loops[k]->nodata;
+  }
+#pragma omp parallel for schedule(runtime) if (ParallelLoop(L))
+  for (int r = L.firstRow; r <= L.lastRow; ++r) {
+    int c0, c1;
+    LoopColumns(L, r, c0, c1);
+    int pending[kMaxIdwBatch];
+    int waiting = 0;
+    auto flush = [&]() {
+      double px[kMaxIdwBatch], py[kMaxIdwBatch], w[kMaxIdwSets * kMaxIdwBatch];
+      for (int l = 0; l < batch; ++l) {
+        const int c = pending[l < waiting ? l : waiting - 1];
+        px[l] = L.distX[r][c];
+        py[l] = L.distY[r][c];
+      }
+      IdwBatchSets(vectorSet, stations, sets, L.idw, LaneRatio(L), px, py, w);
+      for (int k = 0; k < count; ++k)
+        for (int l = 0; l < waiting; ++l) loops[k]->result[r][pending[l]] = w[k * kMaxIdwBatch + l];
+      waiting = 0;
+    };
+    for (int c = c0; c <= c1; ++c) {
+      if (!Interpolated(L, r, c)) continue;
+      pending[waiting++] = c;
+      if (waiting == batch) flush();
+    }
+    if (waiting > 0) flush();
+  }
 }
 
 bool NearestStationIndex::Update(const CellLoop& L) {

@@ -195,6 +195,9 @@ struct CellLoop {
   double** scalingGrid = nullptr;
 
   double** result = nullptr;
+  // Set when RunSharedInverseDistance has put the cells' inverse-distance values into
+  // result already: the loop takes them from there, mixes and post-processes them.
+  bool inverseDistanceInResult = false;
   // Grids with fewer cells run on one thread: thread start-up and barriers would cost more
   // than the cells (the results are the same either way).
   long minParallelCells = 4096;
@@ -222,6 +225,18 @@ class NearestStationIndex {
   int method_ = 0;
   bool built_ = false;
 };
+
+// Whether the loop's cells start from inverse distance of power 1 or 2 on the vector
+// kernel (methods 1, 3 and 11, the record's values not all equal).
+bool InverseDistanceOnLanes(const CellLoop& L);
+// Whether two such loops visit the same cells at the same distance coordinates, with the
+// same settings, from stations at the same places that are valid in both: then one pass
+// can weigh each station once per cell for both (RunSharedInverseDistance).
+bool SharesInverseDistance(const CellLoop& a, const CellLoop& b);
+// The inverse-distance values of up to kMaxIdwSets loops that share them, in one pass over
+// the cells: each loop's values into its result grid, with the bits each loop would make
+// alone. Each loop's own RunCellLoop (with inverseDistanceInResult) then finishes its cells.
+void RunSharedInverseDistance(const CellLoop* const* loops, int count);
 
 // Runs the cell loop over the rows in an OpenMP parallel loop with the run-time schedule.
 // Each thread writes only the cells of its rows; no locks, no messages, no allocation.

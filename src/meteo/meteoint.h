@@ -41,6 +41,14 @@ class zonalstatistic;
 // Name of method m as the control file's method label lists it ("idw", "thiessen", ...).
 const char* InterpolationMethodName(int method);
 
+// Before the interpolators of a step run (the records read, the precipitation corrected):
+// interpolators whose stations stand at the same places and are valid alike have their
+// inverse-distance values made in one pass per group, which weighs each station once per
+// cell for all of them. Each one's Interpolate then finishes its own values; the results
+// have the bits of each interpolator run alone. Returns how many interpolators share.
+class meteointerpol;
+int ShareInverseDistance(meteointerpol* const* interpolators, int count, ModelDate date);
+
 class meteointerpol : public modelobject {
  public:
   // Builds the interpolator from its section "[name]" with its result grid at registry
@@ -63,6 +71,13 @@ class meteointerpol : public modelobject {
     Interpolate(ModelDate{minute, hour, day, month, year});
   }
   virtual void ReadNextRecord();
+  // When this step's cell loop is inverse distance on the vector kernel that another
+  // interpolator's may share (methods 1, 3 and 11 of power 1 or 2, the record for the
+  // date, its values not all equal): fills loop and returns true.
+  bool SharedInverseDistanceLoop(ModelDate date, CellLoop& loop);
+  // The inverse-distance values of the step are in the result grid already (made with
+  // other interpolators' in one pass): the step finishes them.
+  void TakeInverseDistanceFromResult() { inverseDistanceInResult = true; }
   virtual int IsEndOfPeriod() const { return endFlag ? 1 : 0; }
   // The input file that ran out before the end date; empty while none has.
   const std::string& InputEndedEarly() const { return inputEndedEarly; }
@@ -147,6 +162,9 @@ class meteointerpol : public modelobject {
   void NextGridListRecord();
   void ReadListedGrid();
   void WriteMissingStationWarnings();
+  // The cell loop of the current settings and record, apart from the shortcut of a record
+  // whose values are all equal.
+  void FillCellLoop(CellLoop& loop) const;
   // Inverse-distance value of station file `file` at a point (rotated with anisotropy).
   double IdwPoint(int file, double x, double y) const;
   // Scaling, limits and scenario of a valid point value; invalid values come back as they are.
@@ -243,6 +261,7 @@ class meteointerpol : public modelobject {
   std::string description;
   std::vector<uint8_t> missMask;
   NearestStationIndex nearestIndex;  // methods 4 and 12
+  bool inverseDistanceInResult = false;
   double avgHorizontal = -9999.0, avgVertical = -9999.0;
   double meshCoefficient = 0.0;
   bool deleted = false;

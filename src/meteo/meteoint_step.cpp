@@ -7,6 +7,7 @@
 
 #include "framework/logstream.h"
 #include "framework/zonalstatistic.h"
+#include "meteo/idw_vector_kernels.h"
 #include "meteo/meteoint.h"
 #include "meteo/precicorr_kernels.h"
 
@@ -64,6 +65,64 @@ void meteointerpol::Interpolate(ModelDate asked) {
   // Everything the parallel loop reads is settled here, on one thread.
   StationFile& f0 = stationFiles[0];
   CellLoop loop;
+  FillCellLoop(loop);
+  const int m = interpolationMethod;
+  if (m != 9 && m != 2 && f0.equalValues) {
+    loop.useCommonValue = true;
+    for (int k = 1; k <= f0.count; ++k)
+      if (IsValidStationValue(f0.values[k], nodataN)) {
+        loop.commonValueValid = true;
+        loop.commonValue = f0.values[k];
+        f0.values[1] = f0.values[k];
+        break;
+      }
+  }
+  loop.inverseDistanceInResult = inverseDistanceInResult && InverseDistanceOnLanes(loop);
+  inverseDistanceInResult = false;
+  const bool warn = warningSwitch != 0 && (m == 1 || m == 3 || m == 11);
+  if (warn && missMask.empty())
+    missMask.assign(static_cast<size_t>(geometry.nrows + 1) * static_cast<size_t>(geometry.ncols + 1), 0);
+  loop.missMask = warn ? missMask.data() : nullptr;
+  if (m == 4 || m == 12) {
+    nearestIndex.Update(loop);  // searches again only when other stations are valid
+    loop.nearest = nearestIndex.Data();
+  }
+  const long missing = RunCellLoop(loop);
+  if (warn && missing > 0) WriteMissingStationWarnings();
+
+  // Cells of a response unit that are not its master cell take the master cell's value.
+  if (hruMode && hruGrid && masterHruGrid) {
+    HruCellScope scope;
+    scope.geometry = &geometry;
+    scope.rowBounds = &bounds;
+    scope.zone = zoneGrid;
+    scope.regions = mpiRegions;
+    scope.instance = instanceNumber;
+    scope.firstRow = firstRow;
+    scope.lastRow = lastRow;
+    if (hruMasters.empty()) hruMasters = MasterCellsFromGrid(masterHruGrid, scope);
+    CopyFromHruMasters(result, hruGrid, masterHruGrid, hruMasters, scope);
+  }
+
+  if (statistics && zoneGrid) {
+    ZoneCells cells;
+    cells.zone = zoneGrid;
+    cells.nodata = geometry.nodata_value;
+    cells.codeMap = zoneCodeMap.data();
+    cells.maxCode = static_cast<int>(zoneCodeMap.size()) - 1;
+    cells.firstRow = firstRow;
+    cells.lastRow = lastRow;
+    cells.ncols = geometry.ncols;
+    cells.rowBounds = &bounds;
+    cells.regions = mpiRegions;
+    cells.instance = instanceNumber;
+    statistics->AddGrid(cells, result);
+    statistics->AggregateAndWrite(year, month, day, hour, minute);
+  }
+}
+
+void meteointerpol::FillCellLoop(CellLoop& loop) const {
+  const StationFile& f0 = stationFiles[0];
   loop.firstRow = firstRow;
   loop.lastRow = lastRow;
   loop.ncols = geometry.ncols;
@@ -107,16 +166,6 @@ void meteointerpol::Interpolate(ModelDate asked) {
                                : loop.stations;
     loop.ratio = anisotropic ? anisotropyRatio : 1.0;
     loop.idw = idw;
-    if (f0.equalValues) {
-      loop.useCommonValue = true;
-      for (int k = 1; k <= f0.count; ++k)
-        if (IsValidStationValue(f0.values[k], nodataN)) {
-          loop.commonValueValid = true;
-          loop.commonValue = f0.values[k];
-          f0.values[1] = f0.values[k];
-          break;
-        }
-    }
   }
   loop.postProcess = true;
   loop.post = post;
@@ -124,46 +173,51 @@ void meteointerpol::Interpolate(ModelDate asked) {
   loop.scenarioGrid = szenUse == 1 && (szenMeth == 5 || szenMeth == 6) ? scenarioGrid : nullptr;
   loop.scalingGrid = scalingGrid;
   loop.result = result;
-  const bool warn = warningSwitch != 0 && (m == 1 || m == 3 || m == 11);
-  if (warn && missMask.empty())
-    missMask.assign(static_cast<size_t>(geometry.nrows + 1) * static_cast<size_t>(geometry.ncols + 1), 0);
-  loop.missMask = warn ? missMask.data() : nullptr;
-  if (m == 4 || m == 12) {
-    nearestIndex.Update(loop);  // searches again only when other stations are valid
-    loop.nearest = nearestIndex.Data();
-  }
-  const long missing = RunCellLoop(loop);
-  if (warn && missing > 0) WriteMissingStationWarnings();
+}
 
-  // Cells of a response unit that are not its master cell take the master cell's value.
-  if (hruMode && hruGrid && masterHruGrid) {
-    HruCellScope scope;
-    scope.geometry = &geometry;
-    scope.rowBounds = &bounds;
-    scope.zone = zoneGrid;
-    scope.regions = mpiRegions;
-    scope.instance = instanceNumber;
-    scope.firstRow = firstRow;
-    scope.lastRow = lastRow;
-    if (hruMasters.empty()) hruMasters = MasterCellsFromGrid(masterHruGrid, scope);
-    CopyFromHruMasters(result, hruGrid, masterHruGrid, hruMasters, scope);
+bool meteointerpol::SharedInverseDistanceLoop(ModelDate date, CellLoop& loop) {
+  const int m = interpolationMethod;
+  if (!result || stationFiles.empty() || stationFiles[0].equalValues || !(m == 1 || m == 3 || m == 11) ||
+      hruMode || (idw.mode != 2000 && idw.mode != 1000))
+    return false;
+  if (date.minute != current.minute || date.hour != current.hour || date.day != current.day ||
+      date.month != current.month || date.year != current.year)
+    return false;  // its own step reports the date
+  if (!regionsLooked) {
+    regionsLooked = true;
+    if (int p = FindGrid("MPIRegions")) mpiRegions = GridData(p);
+    if (int p = FindGrid("MPIHelper")) mpiHelper = GridData(p);
   }
+  FillCellLoop(loop);
+  return InverseDistanceOnLanes(loop);
+}
 
-  if (statistics && zoneGrid) {
-    ZoneCells cells;
-    cells.zone = zoneGrid;
-    cells.nodata = geometry.nodata_value;
-    cells.codeMap = zoneCodeMap.data();
-    cells.maxCode = static_cast<int>(zoneCodeMap.size()) - 1;
-    cells.firstRow = firstRow;
-    cells.lastRow = lastRow;
-    cells.ncols = geometry.ncols;
-    cells.rowBounds = &bounds;
-    cells.regions = mpiRegions;
-    cells.instance = instanceNumber;
-    statistics->AddGrid(cells, result);
-    statistics->AggregateAndWrite(year, month, day, hour, minute);
+int ShareInverseDistance(meteointerpol* const* interpolators, int count, ModelDate date) {
+  int shared = 0;
+  std::vector<CellLoop> loops(static_cast<size_t>(count > 0 ? count : 0));
+  std::vector<int> open;
+  for (int i = 0; i < count; ++i)
+    if (interpolators[i] && interpolators[i]->SharedInverseDistanceLoop(date, loops[static_cast<size_t>(i)]))
+      open.push_back(i);
+  // Groups in the interpolators' order, each of at most kMaxIdwSets; one alone runs its own step.
+  while (open.size() > 1) {
+    std::vector<int> group = {open.front()}, rest;
+    for (size_t k = 1; k < open.size(); ++k)
+      if (static_cast<int>(group.size()) < kMaxIdwSets &&
+          SharesInverseDistance(loops[static_cast<size_t>(group.front())], loops[static_cast<size_t>(open[k])]))
+        group.push_back(open[k]);
+      else
+        rest.push_back(open[k]);
+    if (group.size() > 1) {
+      const CellLoop* members[kMaxIdwSets];
+      for (size_t k = 0; k < group.size(); ++k) members[k] = &loops[static_cast<size_t>(group[k])];
+      RunSharedInverseDistance(members, static_cast<int>(group.size()));
+      for (int i : group) interpolators[i]->TakeInverseDistanceFromResult();
+      shared += static_cast<int>(group.size());
+    }
+    open = rest;
   }
+  return shared;
 }
 
 void meteointerpol::WriteMissingStationWarnings() {

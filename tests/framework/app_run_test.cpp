@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <map>
 
 #include "framework/app_test_support.h"
 #include "framework/point_output.h"
@@ -253,4 +255,38 @@ TEST(AppRun, CtrlCInTheLastPassEndsTheRunWithOneAndNoMenu) {
   EXPECT_EQ(app->run(), 1);
   EXPECT_EQ(Occurrences(log.console(), kMenuTitle), 0);
   app->ClearMemory();
+}
+
+TEST(AppRun, InterpolatorsSharingTheirStationWeightsLeaveEveryOutputOfTheExampleAsItIs) {
+  // The example's temperature and precipitation come from the same six stations: their
+  // inverse-distance weights are made once per step. Every file of the run must have the
+  // bits of a run in which each interpolator weighs its stations itself.
+  const std::string example = std::string(ORVEL_SOURCE_DIR) + "/examples/basin/";
+  std::map<std::string, std::string> outputs[2];
+  for (int separate = 0; separate <= 1; ++separate) {
+    TempDir dir;
+    for (const auto& e : std::filesystem::directory_iterator(example))
+      if (e.is_regular_file()) std::filesystem::copy_file(e.path(), dir.file(e.path().filename().string()));
+    std::filesystem::create_directories(dir.file("output"));
+    WorkingDirectory here(dir.path());
+    std::vector<std::string> calls;
+    NextApplicationSeams() = ApplicationSeams();
+    NextApplicationSeams().calls = &calls;
+    NextApplicationSeams().separateInverseDistance = separate == 1;
+    {
+      CapturedLog log;
+      std::string program = "orvelvco64", file = "basin.ctl";
+      char* argv[] = {program.data(), file.data(), nullptr};
+      ModellApplication app(&log.log(), 2, argv, 1);
+      EXPECT_EQ(app.run(), 0);
+      app.ClearMemory();
+    }
+    NextApplicationSeams() = ApplicationSeams();
+    EXPECT_EQ(Count(calls, "ShareInverseDistance") > 0, separate == 0);
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir.file("output")))
+      if (e.is_regular_file()) outputs[separate][e.path().filename().string()] = ReadTextFile(e.path().string());
+  }
+  EXPECT_GT(outputs[0].size(), 10u);
+  ASSERT_EQ(outputs[0].size(), outputs[1].size());
+  for (const auto& f : outputs[0]) EXPECT_TRUE(f.second == outputs[1][f.first]) << f.first;
 }

@@ -115,3 +115,49 @@ TEST(IdwVectorKernels, ABatchWithoutAnyStationInReachIsMissingAndUnavailableSets
   }
   EXPECT_TRUE(IdwInstructionSetAvailable(IdwInstructionSet::Sse2));
 }
+
+TEST(IdwVectorKernels, ValueSetsOnTheSameStationsGetTheBitsOfEachSetAlone) {
+  // One to six variables of one station file: the weights are made once per point, every
+  // set's value must still be what IdwBatch gives it alone (each with its own nodata value).
+  Grid g;
+  const double nodata[kMaxIdwSets] = {N, 999.0, 99.0, N, 9999.5, 500.0};
+  std::vector<std::vector<double>> values(kMaxIdwSets, std::vector<double>(8, 0.0));
+  for (int k = 0; k < kMaxIdwSets; ++k) {
+    for (int i = 1; i <= 7; ++i) values[k][i] = std::sin(1.7 * i + k) * (10.0 + 5 * k);
+    values[k][4] = -nodata[k] - 1.0;  // missing in every set
+  }
+  double px[kMaxIdwBatch], py[kMaxIdwBatch];
+  for (int l = 0; l < kMaxIdwBatch; ++l) {
+    px[l] = g.cx[3 + l][5 + 2 * l];
+    py[l] = g.cy[3 + l][5 + 2 * l];
+  }
+  px[3] = g.x[7];  // at a station
+  py[3] = g.y[7];
+  for (IdwInstructionSet set : {IdwInstructionSet::Sse2, IdwInstructionSet::Avx2, IdwInstructionSet::Avx512}) {
+    if (!IdwInstructionSetAvailable(set)) continue;
+    for (double power : {2.0, 1.0})
+      for (double ratio : {1.0, 0.6})
+        for (double reach : {1e9, 20000.0, 10.0})
+          for (int count = 1; count <= kMaxIdwSets; ++count) {
+            const IdwSettings w = MakeIdwSettings(power, reach);
+            IdwSets sets;
+            sets.count = count;
+            for (int k = 0; k < count; ++k) {
+              sets.v[k] = values[k].data();
+              sets.nodata[k] = nodata[k];
+            }
+            double together[kMaxIdwSets * kMaxIdwBatch];
+            const StationPoints first{7, g.x.data(), g.y.data(), values[0].data()};
+            IdwBatchSets(set, first, sets, w, ratio, px, py, together);
+            for (int k = 0; k < count; ++k) {
+              double alone[kMaxIdwBatch];
+              IdwBatch(set, StationPoints{7, g.x.data(), g.y.data(), values[k].data()}, w, nodata[k], ratio, px, py,
+                       alone);
+              for (int l = 0; l < IdwBatchSize(set); ++l)
+                ASSERT_EQ(0, std::memcmp(&alone[l], &together[k * kMaxIdwBatch + l], sizeof(double)))
+                    << IdwInstructionSetName(set) << " power " << power << " b/a " << ratio << " reach " << reach
+                    << " sets " << count << " set " << k << " point " << l;
+            }
+          }
+  }
+}

@@ -330,3 +330,103 @@ TEST(NearestStationIndex, SameBitsAsTheSearchOfEveryCellWhileStationsComeAndGo) 
 }
 
 }  // namespace
+
+namespace {
+
+// Three variables of one station file on the fixture's grid, each with its own values,
+// nodata value and post-processing.
+struct ThreeVariables {
+  LoopFixture a{23, 19}, b{23, 19}, c{23, 19};
+  std::vector<double> vb, vc;
+  ThreeVariables() {
+    for (LoopFixture* f : {&a, &b, &c}) {
+      f->st.Add(15.0, 45.0, 1.0);     // on a cell centre
+      f->st.Add(40.0, 40.0, -N - 1);  // missing
+      f->loop.stations = f->loop.rotated = f->st.Points();
+      f->loop.minParallelCells = 0;
+    }
+    vb = b.st.v;
+    vc = c.st.v;
+    for (size_t i = 1; i < vb.size(); ++i) {
+      vb[i] = vb[i] < -N ? -1000.0 : 3.0 * vb[i] + 1.0;  // nodata 999 in b
+      vc[i] = vc[i] < -N ? vc[i] : 0.5 * vc[i] * vc[i];
+    }
+    b.loop.stations = b.loop.rotated = StationPoints{b.st.Points().n, b.st.x.data(), b.st.y.data(), vb.data()};
+    c.loop.stations = c.loop.rotated = StationPoints{c.st.Points().n, c.st.x.data(), c.st.y.data(), vc.data()};
+    b.loop.nodata = 999.0;
+    b.loop.post.scale = 0.1;
+    c.loop.post.upper = 40.0;
+    c.loop.post.upperReplacement = 40.0;
+    // One grid of cells and distances, as interpolators of one basin have.
+    for (LoopFixture* f : {&b, &c}) {
+      f->loop.coordX = f->loop.distX = a.cx.get();
+      f->loop.coordY = f->loop.distY = a.cy.get();
+      f->loop.zone = a.zone.get();
+    }
+  }
+  std::vector<double> Results() const {
+    std::vector<double> all;
+    for (const LoopFixture* f : {&a, &b, &c})
+      for (int i = 1; i <= f->rows; ++i) all.insert(all.end(), f->result[i] + 1, f->result[i] + f->cols + 1);
+    return all;
+  }
+};
+
+}  // namespace
+
+TEST(SharedInverseDistance, OnePassForSeveralVariablesGivesTheBitsOfEachAlone) {
+  for (double power : {2.0, 1.0})
+    for (double reach : {1e9, 60.0}) {
+      ThreeVariables alone, shared;
+      std::vector<uint8_t> maskAlone(24 * 20), maskShared(24 * 20);
+      for (ThreeVariables* t : {&alone, &shared})
+        for (LoopFixture* f : {&t->a, &t->b, &t->c}) f->loop.idw = MakeIdwSettings(power, reach);
+      alone.c.loop.missMask = maskAlone.data();
+      shared.c.loop.missMask = maskShared.data();
+      long missingAlone = 0, missingShared = 0;
+      for (LoopFixture* f : {&alone.a, &alone.b, &alone.c}) missingAlone += RunCellLoop(f->loop);
+
+      ASSERT_TRUE(SharesInverseDistance(shared.a.loop, shared.b.loop));
+      ASSERT_TRUE(SharesInverseDistance(shared.a.loop, shared.c.loop));
+      const CellLoop* loops[] = {&shared.a.loop, &shared.b.loop, &shared.c.loop};
+      RunSharedInverseDistance(loops, 3);
+      for (LoopFixture* f : {&shared.a, &shared.b, &shared.c}) {
+        f->loop.inverseDistanceInResult = true;
+        missingShared += RunCellLoop(f->loop);
+      }
+      const std::vector<double> x = alone.Results(), y = shared.Results();
+      ASSERT_EQ(x.size(), y.size());
+      EXPECT_EQ(0, std::memcmp(x.data(), y.data(), x.size() * sizeof(double))) << power << " " << reach;
+      EXPECT_EQ(missingAlone, missingShared);
+      EXPECT_EQ(maskAlone, maskShared);
+      if (reach < 100.0) {
+        EXPECT_GT(missingShared, 0);
+      }
+    }
+}
+
+TEST(SharedInverseDistance, OnlyLoopsOfTheSameCellsStationsAndValidStationsShare) {
+  struct Case {
+    const char* what;
+    void (*change)(ThreeVariables&);
+    bool shares;
+  };
+  const Case cases[] = {
+      {"the same", [](ThreeVariables&) {}, true},
+      {"another station valid", [](ThreeVariables& t) { t.vb[t.vb.size() - 1] = 5.0; }, false},
+      {"a station missing", [](ThreeVariables& t) { t.vb[2] = -1000.0; }, false},
+      {"a station elsewhere", [](ThreeVariables& t) { t.b.st.x[3] += 1.0; }, false},
+      {"another power", [](ThreeVariables& t) { t.b.loop.idw = MakeIdwSettings(1.0, 1e9); }, false},
+      {"another reach", [](ThreeVariables& t) { t.b.loop.idw = MakeIdwSettings(2.0, 100.0); }, false},
+      {"other distance grids", [](ThreeVariables& t) { t.b.loop.distX = t.b.cx.get(); }, false},
+      {"another window", [](ThreeVariables& t) { t.b.loop.xmax = 50.0; }, false},
+      {"all values equal", [](ThreeVariables& t) { t.b.loop.useCommonValue = true; }, false},
+      {"nearest station", [](ThreeVariables& t) { t.b.loop.method = 4; }, false},
+      {"power 3", [](ThreeVariables& t) { t.b.loop.idw = MakeIdwSettings(3.0, 1e9); t.a.loop.idw = t.b.loop.idw; }, false},
+  };
+  for (const Case& k : cases) {
+    ThreeVariables t;
+    k.change(t);
+    EXPECT_EQ(SharesInverseDistance(t.a.loop, t.b.loop), k.shares) << k.what;
+  }
+}
