@@ -106,7 +106,8 @@ class SP_class {
   // --- lake ------------------------------------------------------------------------------
   double InterpolateForward(double v) const;   // level from volume
   double InterpolateBackward(double w) const;  // volume from level
-  // Sets W from v and the water depth of the lake cells; returns the flooded cells.
+  // Sets W from v and the water depths of the lake cells, which hold v; returns the
+  // flooded cells.
   int UpdateLakeLevel(double v);
   // Volume and concentrations held in the lake cells; returns the wet cells.
   int SumLakeCells(std::vector<double>& out) const;
@@ -155,6 +156,7 @@ class SP_class {
 
  private:
   bool IsLakeCell(int row, int col) const;
+  double HeldBelow(double level) const;  // water (m summed over the cells) below a level
   double TableOutflow(double vx, double v, double qin, const RuleChoice& choice) const;
   void Abstractions(std::vector<AL_class*>& abstractions, std::vector<double>& acc, double reference, double& v,
                     const StepDate& date) const;
@@ -164,6 +166,11 @@ class SP_class {
   // Per cell of the lake's bounding box, row by row: its water stood deeper than
   // kLakeEvaporationDepth when the depths were last written (evapotranspiration draws on it).
   std::vector<unsigned char> drawnOn_;
+  // The ground of the lake cells, lowest first, and per entry k the water that a level at
+  // ground_[k] holds over the cells below it: sum over i < k of ground_[k] - ground_[i] (m).
+  // Any level's water then follows without a pass over the cells.
+  std::vector<double> ground_, heldAtGround_;
+  int lowestRow_ = 0, lowestCol_ = 0;  // a lake cell of the lowest ground
   ReservoirRegistry* registry_ = nullptr;
   std::map<int, int>* connected_ = nullptr;
 };

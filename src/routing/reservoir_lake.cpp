@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -40,6 +41,8 @@ void SP_class::InitLake() {
   lake = false;
   levels.clear();
   volumes.clear();
+  ground_.clear();
+  heldAtGround_.clear();
   const LakeGrids& g = c_.grids;
   if (!c_.lakes || !g.lakeCodes || !g.zones || !g.dem || !g.ponding) return;
   LogStream* log = c_.log;
@@ -61,6 +64,8 @@ void SP_class::InitLake() {
       if (!found) {
         reference = top;
         zmin = g.dem[r][c];
+        lowestRow_ = r;
+        lowestCol_ = c;
         zmax = top;
         found = true;
       } else if (std::fabs(top - reference) > 0.01) {
@@ -78,7 +83,11 @@ void SP_class::InitLake() {
              " error in routing description or LAKE grid:\n Lake " + std::to_string(number) +
                  " must be located completely within subbasin " + std::to_string(c_.subbasin) + ".",
              224);
-      zmin = std::min(zmin, g.dem[r][c]);
+      if (g.dem[r][c] <= zmin) {
+        zmin = g.dem[r][c];
+        lowestRow_ = r;
+        lowestCol_ = c;
+      }
       zmax = std::max(zmax, top);
       firstRow = std::min(firstRow, r);
       lastRow = std::max(lastRow, r);
@@ -93,6 +102,14 @@ void SP_class::InitLake() {
     return;
   }
   lake = true;
+  // The cells whose depths the lake writes: those of its code in its bounding box.
+  for (int r = firstRow; r <= lastRow; ++r)
+    for (int c = firstCol; c <= lastCol; ++c)
+      if (g.lakeCodes[r][c] == number) ground_.push_back(g.dem[r][c]);
+  std::sort(ground_.begin(), ground_.end());
+  heldAtGround_.assign(ground_.size(), 0.0);
+  for (size_t k = 1; k < ground_.size(); ++k)
+    heldAtGround_[k] = heldAtGround_[k - 1] + static_cast<double>(k) * (ground_[k] - ground_[k - 1]);
 
   // Levels from the top down: 4 m in steps of 1 cm, 10 m in steps of 2 cm, then 5 cm.
   const double H = zmax - zmin;
@@ -162,8 +179,16 @@ int SP_class::UpdateLakeLevel(double v) {
   W = InterpolateForward(v);
   const size_t boxCells = static_cast<size_t>(lastRow - firstRow + 1) * static_cast<size_t>(lastCol - firstCol + 1);
   if (drawnOn_.size() != boxCells) drawnOn_.assign(boxCells, 0);
+  // The level comes from the table by linear interpolation, so where a cell's ground lies
+  // inside a table step the depths below that level hold a little more or less than the
+  // volume (nearly all of it for a lake that is almost empty). The volume is the lake's
+  // state and evapotranspiration draws on the depths: they are scaled to hold it exactly.
+  // Water too shallow to lift the level above any ground lies on the lowest cell.
+  const double c2 = c_.geometry.cellsize * c_.geometry.cellsize;
+  const double want = v > 0.0 ? v / c2 * 1000.0 : 0.0;  // mm summed over the cells
+  const double held = HeldBelow(W);                      // m summed over the cells
   // Locals: the byte stores into drawnOn_ may alias anything the loop reads through members.
-  const double w = W, code = number;
+  const double w = W, code = number, perMetre = held > 0.0 ? want / held : 0.0;
   const int tracers = std::min(c_.tracers, static_cast<int>(g.tracers.size()));
   unsigned char* drawn = drawnOn_.data();
   int flooded = 0;
@@ -174,7 +199,7 @@ int SP_class::UpdateLakeLevel(double v) {
     for (int c = firstCol; c <= lastCol; ++c, ++drawn) {
       if (codes[c] != code) continue;
       const bool wet = w > dem[c];
-      const double depth = wet ? (w - dem[c]) * 1000.0 : 0.0;
+      const double depth = wet ? (w - dem[c]) * perMetre : 0.0;
       pond[c] = depth;
       *drawn = depth > kLakeEvaporationDepth;
       for (int k = 1; k <= tracers; ++k)
@@ -182,7 +207,23 @@ int SP_class::UpdateLakeLevel(double v) {
       flooded += wet;
     }
   }
+  if (!(held > 0.0) && want > 0.0 && lastRow >= firstRow) {
+    const int r = lowestRow_, c = lowestCol_;
+    g.ponding[r][c] = want;
+    drawnOn_[static_cast<size_t>(r - firstRow) * static_cast<size_t>(lastCol - firstCol + 1) + (c - firstCol)] =
+        want > kLakeEvaporationDepth;
+    for (int k = 1; k <= tracers; ++k)
+      if (g.tracers[k - 1]) g.tracers[k - 1][r][c] = state[k];
+    ++flooded;
+  }
   return flooded;
+}
+
+double SP_class::HeldBelow(double level) const {
+  // k: the number of cells whose ground lies below the level.
+  const size_t k = static_cast<size_t>(std::lower_bound(ground_.begin(), ground_.end(), level) - ground_.begin());
+  if (k == 0) return 0.0;
+  return heldAtGround_[k - 1] + static_cast<double>(k) * (level - ground_[k - 1]);
 }
 
 int SP_class::SumLakeCells(std::vector<double>& out) const {

@@ -507,6 +507,62 @@ TEST(ReservoirBalance, LakeEvaporationIsWhatLeftTheWater) {
   EXPECT_NEAR(sp->Err.m3, 0.0, 1e-9 * v);
 }
 
+// The water depths a lake writes hold its volume, also where the ground of a cell lies
+// inside a step of the level-volume table (100.004 and 100.013 m inside the 1 cm steps):
+// from nearly empty to above full, at the level the table gives. A step in which
+// evapotranspiration takes all the water of every cell closes its balance and leaves the
+// lake empty, not below it.
+TEST(ReservoirBalance, LakeDepthsHoldTheVolumeAtTheTableLevel) {
+  ReservoirBench b;
+  MatrixOwner transpiration{5, 5}, interception{5, 5};
+  b.Lake({{{2, 2, 100.0}}, {{2, 3, 100.004}}, {{3, 2, 100.013}}, {{3, 3, 101.2}}}, 102.5);
+  b.ctx.grids.evaporation = transpiration.get();
+  b.ctx.grids.interceptionEvaporation = interception.get();
+  auto sp = b.Make("(file = r.txt V0 = 0 C0 = 0 0 0 0 0 0 0 0 0)");
+  const double c2 = 1e4;
+  auto held = [&] {
+    double v = 0.0;
+    for (int r = 1; r <= 5; ++r)
+      for (int c = 1; c <= 5; ++c) v += b.ponding[r][c] / 1000.0 * c2;
+    return v;
+  };
+  std::vector<AL_class*> none;
+  for (double v : {0.05, 0.3, 0.8, 1.0, 4.0, 60.0, 170.0, 1e3, 1.2e4, 4e4, 9e4}) {
+    SCOPED_TRACE(v);
+    sp->state[0] = v;
+    const int flooded = sp->UpdateLakeLevel(v);
+    EXPECT_EQ(sp->W, sp->InterpolateForward(v));
+    EXPECT_NEAR(held(), v, 1e-13 * v);
+    int wet = 0;
+    for (int r = 2; r <= 3; ++r)
+      for (int c = 2; c <= 3; ++c) {
+        wet += b.ponding[r][c] > 0.0;
+        EXPECT_EQ(b.ponding[r][c] > 0.0, sp->W > b.dem[r][c]) << r << "," << c;
+      }
+    EXPECT_EQ(flooded, wet);
+
+    // Evapotranspiration takes all the water of every cell deeper than 1 mm, as its module
+    // draws on a lake.
+    double taken = 0.0;
+    for (int r = 2; r <= 3; ++r)
+      for (int c = 2; c <= 3; ++c) {
+        const double e = b.ponding[r][c] > 1.0 ? b.ponding[r][c] : 0.0;
+        transpiration[r][c] = e;
+        taken += e / 1000.0 * c2;
+        b.ponding[r][c] -= e;
+      }
+    sp->BeginStep(0.0, nullptr, none, StepDate{2024, 5, 1, 0, 0}, 1, 1, 1, 60.0, 0.0, 0.0);
+    EXPECT_NEAR(sp->ETR.m3, taken, 1e-13 * v);
+    EXPECT_NEAR(sp->state[0], v - taken, 1e-13 * v);
+    EXPECT_GE(sp->state[0], 0.0);
+    EXPECT_NEAR(sp->Err.m3, 0.0, 1e-13 * v);
+  }
+  // Water too shallow to lift the level above the ground stays on the lowest cell.
+  sp->UpdateLakeLevel(1e-9);
+  EXPECT_NEAR(b.ponding[2][2], 1e-9 / c2 * 1000.0, 1e-25);
+  EXPECT_EQ(b.ponding[2][3] + b.ponding[3][2] + b.ponding[3][3], 0.0);
+}
+
 TEST(ReservoirBalance, HydraulicConnectionExchangesFromHighToLow) {
   ReservoirBench b;
   const std::string link = [](int target) {
