@@ -127,7 +127,8 @@ bool ParseTitleLine(const std::string& line, bool& minute) {
 }  // namespace
 
 TimeSeriesTable::TimeSeriesTable(const std::string& fileName, int option, int64_t blockSizeBytes) {
-  RunFiles::Current().Read("the time series " + fileName, fileName, RunFiles::When::Run, nullptr, true);
+  RunFiles& files = RunFiles::Current();
+  if (files.Building()) files.Read("the time series " + fileName, fileName, RunFiles::When::Run, nullptr, true);
   ParseHeader(fileName, option, blockSizeBytes);
 }
 

@@ -541,5 +541,6 @@ void modelobject::ReadGridFile(const std::string& fileName, double**& grid, int 
     FillHoles(*this, target, path, g.nodata_value, fillCode, announce, report, defaultValue);
   if (allocate) grid = allocated.release();
   // A grid read while the run is built is read at its start; the registry names it later.
-  RunFiles::Current().Read("[" + name + "] grid " + fileName, path, RunFiles::When::StartOnly, grid, true);
+  RunFiles& files = RunFiles::Current();
+  if (files.Building()) files.Read("[" + name + "] grid " + fileName, path, RunFiles::When::StartOnly, grid, true);
 }

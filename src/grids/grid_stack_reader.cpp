@@ -216,6 +216,7 @@ int modelobject::ReadStack(const std::string& fileName, double***& stack, int /*
     stack = nullptr;
     Fail(*this, "FATAL: error closing stack (3) " + path, 23);
   }
-  RunFiles::Current().Read("[" + name + "] stack " + fileName, path, RunFiles::When::StartOnly, stack, true);
+  RunFiles& files = RunFiles::Current();
+  if (files.Building()) files.Read("[" + name + "] stack " + fileName, path, RunFiles::When::StartOnly, stack, true);
   return n;
 }

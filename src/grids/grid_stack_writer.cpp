@@ -157,14 +157,15 @@ void modelobject::WriteStack(const std::string& fileName, double*** stack, int l
     if (log) *log << "FATAL: error opening " << path << ": a stack of " << levels << " levels" << "[end-entry]";
     throw 26;
   }
-  const std::string entry = "[" + name + "] stack " + fileName;
+  RunFiles& files = RunFiles::Current();
+  const std::string entry = files.Building() ? "[" + name + "] stack " + fileName : std::string();
   if (netcdf) {
-    RunFiles::Current().Write(entry, AddNcExtension(path));
+    files.Write(entry, AddNcExtension(path));
     WriteNetcdfStack(*this, path, stack, levels, asDouble);
     return;
   }
   // A stack written while the run is built waits under a staged name for the check of the run's files.
-  path = RunFiles::Current().Create(entry, path);
+  path = files.Create(entry, path);
   binaryHeader = {static_cast<double>(geometry.ncols), static_cast<double>(geometry.nrows), geometry.xllcorner,
                   geometry.yllcorner, geometry.cellsize, geometry.nodata_value, 0, 0, 0, 0, 0,
                   static_cast<double>(levels)};

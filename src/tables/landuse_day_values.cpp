@@ -12,7 +12,9 @@ namespace landuse_days {
 namespace {
 
 double Line(double x0, double y0, double x1, double y1, double x) {
-  if (x1 == x0) return y0;
+  // Between two equal values the value holds exactly: the weighted sum would move it by
+  // a rounding step from day to day, and every move of a root depth reshapes the root zone.
+  if (x1 == x0 || y1 == y0) return y0;
   return y0 * (x1 - x) / (x1 - x0) + y1 * (x - x0) / (x1 - x0);
 }
 

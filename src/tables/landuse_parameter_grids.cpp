@@ -10,6 +10,7 @@
 #include <string>
 
 #include "framework/logstream.h"
+#include "framework/model_date.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
 #include "tables/phenology.h"
@@ -200,9 +201,20 @@ void defaultini::generateMultiLayerParameterGrids(int layerCount) {
     }
   }
 
-  // Fill for the start date (one thread: a supplied chilling sum changes a row's flag).
-  const int doy = landuseTable[1].DayOfYear(static_cast<int>(run.start.day), static_cast<int>(run.start.month),
-                                            static_cast<int>(run.start.year));
+  // Fill for the day whose parameters are in force at the first step: the time loop sets them
+  // at the end of each day (below), so before that hour of the start date they are the day
+  // before's. A run started from the state of an earlier one thus continues it exactly. One
+  // thread: a supplied chilling sum changes a row's flag.
+  int64_t fillYear = run.start.year, fillMonth = run.start.month, fillDay = run.start.day;
+  if (run.start.hour + static_cast<int64_t>(g.hourOffset) <= 24 && --fillDay < 1) {
+    if (--fillMonth < 1) {
+      fillMonth = 12;
+      --fillYear;
+    }
+    fillDay = DaysInMonth(fillYear, fillMonth);
+  }
+  const int doy = landuseTable[1].DayOfYear(static_cast<int>(fillDay), static_cast<int>(fillMonth),
+                                            static_cast<int>(fillYear));
   for (int i = 1; i <= nrows; ++i) {
     int first, last;
     ColumnRange(*this, i, first, last);

@@ -86,6 +86,16 @@ TEST(LanduseDays, FixPointValuesAreLinearAndWrapOverTheYear) {
   EXPECT_NEAR(ValueFromFixPoints(days, v, 2, 250, -1), 698.0 / 266.0, 1e-12);
   const int flat[3] = {-166, 200, 200};
   EXPECT_DOUBLE_EQ(ValueFromFixPoints(flat, v, 2, 200, -1), 1.0);
+  // Between equal values every day holds the value itself, not a rounding step beside it.
+  const int year[5] = {-86, 110, 150, 250, 280};
+  const double depth[5] = {0.2, 0.2, 0.4, 0.4, 0.2};
+  for (int day = 1; day <= 366; ++day) {
+    if (day <= 110 || day >= 280) {
+      ASSERT_EQ(ValueFromFixPoints(year, depth, 4, day, -1), 0.2) << day;
+    } else if (day >= 150 && day <= 250) {
+      ASSERT_EQ(ValueFromFixPoints(year, depth, 4, day, -1), 0.4) << day;
+    }
+  }
 }
 
 TEST(LanduseDays, DynamicRowHoldsTheDormantValueUntilItsStart) {

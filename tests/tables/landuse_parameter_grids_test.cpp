@@ -36,7 +36,9 @@ struct Basin {
     h.d->landuseTable = ReadLanduseSection(&h.log.log(), c, 1);
     h.d->landuseLayerGrids = {nullptr, landuse};
     h.d->landuseLayerCount = 1;
-    h.d->run.start.day = 1;
+    // The first step on 2 January: the parameters in force are those of 1 January.
+    h.d->run.start.hour = 1;
+    h.d->run.start.day = 2;
     h.d->run.start.month = 1;
     h.d->run.start.year = 2023;
     m1.reset(h.d->matrix(1, 2, 0, 3, 0.0));
@@ -71,6 +73,29 @@ TEST(LanduseParameterGrids, StartUpFillsLayerGridsAndLeavesNoDataCodesEmpty) {
   EXPECT_EQ(b.Grid("VegetationStop1")[1][1], -1.0);
   EXPECT_NE(b.Grid("SurfaceEvaporationResistance"), nullptr);
   EXPECT_EQ(b.Grid("SumOfForcingUnits1"), nullptr);  // no dynamic row
+}
+
+// The time loop sets the parameters at the end of each day; a run that starts before that
+// hour begins with the day before's, as the run it continues holds them, also across the
+// turn of the year.
+TEST(LanduseParameterGrids, StartUpFillsTheParametersInForceAtTheFirstStep) {
+  struct Case {
+    int hour, day, month, year;
+    double minToIntEnd, depth;
+  } cases[] = {
+      {1, 10, 4, 2023, 0.0, 0.2 * 1.0 / 99.0 + 0.3 * 98.0 / 99.0},  // day 99
+      {24, 10, 4, 2023, 0.0, 0.2 * 1.0 / 99.0 + 0.3 * 98.0 / 99.0},  // the first step ends the day
+      {24, 10, 4, 2023, 60.0, 0.3},                                    // day 100 ended at hour 23
+      {1, 1, 1, 2023, 0.0, 0.5 * 1.0 / 166.0 + 0.2 * 165.0 / 166.0},  // 31 December 2022
+  };
+  for (const Case& k : cases) {
+    Basin b;
+    b.h.d->run.start.hour = k.hour, b.h.d->run.start.day = k.day, b.h.d->run.start.month = k.month;
+    b.h.d->run.start.year = k.year;
+    b.h.d->run.minToIntEnd = k.minToIntEnd;
+    b.h.d->generateMultiLayerParameterGrids(1);
+    EXPECT_NEAR(b.Grid("root_depth1")[1][1], k.depth, 1e-12) << k.hour << " " << k.day << "." << k.month;
+  }
 }
 
 TEST(LanduseParameterGrids, MissingAlbedoEndsTheStartUp) {

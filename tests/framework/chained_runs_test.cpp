@@ -1,0 +1,149 @@
+// Runs chained through their state in place: the example basin run as two halves, the
+// second starting from the state grids and the storage file that the first wrote at its end
+// under the very names it reads them by, gives the outputs of the whole run.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "routing/example_basin_months.h"
+#include "support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The start of the line that begins with `word` (npos when there is none).
+size_t LineStartingWith(const std::string& text, const std::string& word) {
+  for (size_t p = 0; p < text.size(); p = text.find('\n', p) + 1) {
+    if (text.compare(p, word.size(), word) == 0 &&
+        (p + word.size() == text.size() || std::isspace(static_cast<unsigned char>(text[p + word.size()]))))
+      return p;
+    if (text.find('\n', p) == std::string::npos) break;
+  }
+  return std::string::npos;
+}
+
+// Replaces the first word of the line at p and returns the start of the next line.
+size_t SetFirstWord(std::string& text, size_t p, const std::string& word) {
+  const size_t end = text.find_first_of(" \t\n", p);
+  text.replace(p, end - p, word);
+  return text.find('\n', p) + 1;
+}
+
+// The example's control file for a run from start day to end day of January whose state
+// lives in stateDir: every state grid of the snow, interception and soil models and the
+// variable grids they change are written there at the end of the run (write code 3) and,
+// with readState, read from there at its start, as is the storage file from the output folder.
+std::string ChainedControl(std::string control, const std::string& stateDir, int startDay, int endDay,
+                           bool readState) {
+  auto replace = [&](const std::string& from, const std::string& to) {
+    const size_t p = control.find(from);
+    if (p == std::string::npos) {
+      ADD_FAILURE() << "not in the example's control file: " << from;
+      return;
+    }
+    control.replace(p, from.size(), to);
+  };
+  // Grids as doubles, so that a state read back is the state written.
+  replace("WriteAsciiGrids = 1", "WriteAsciiGrids = 0\nWriteDoubleGrids = 1\nInitialStateDirectory = output/");
+  replace("1       # start day", std::to_string(startDay) + "       # start day");
+  replace("31      # end day", std::to_string(endDay) + "      # end day");
+  const std::string flag = readState ? "1" : "0";
+  // Module grids: the name, then its write code on the next line.
+  for (const char* name : {"snowdays.asc", "snowage.asc", "snowsolid.asc", "snowliquid.asc", "snowtotal.asc",
+                           "interception_storage.asc", "sd.asc", "suz.asc", "sif.asc", "sbia.asc", "nfkia.asc",
+                           "ssp.asc"}) {
+    const size_t p = LineStartingWith(control, name);
+    if (p == std::string::npos) {
+      ADD_FAILURE() << name;
+      continue;
+    }
+    SetFirstWord(control, SetFirstWord(control, p, stateDir + name), "3");
+  }
+  // Variable grids: the names, then the write code and the read flag on the next lines.
+  for (const char* name : {"soil_storage.asc", "albedo.asc"}) {
+    const size_t p = LineStartingWith(control, name);
+    if (p == std::string::npos) {
+      ADD_FAILURE() << name;
+      continue;
+    }
+    SetFirstWord(control, SetFirstWord(control, SetFirstWord(control, p, stateDir + name), "3"), flag);
+  }
+  for (const char* marker : {"# readgrids: 0 starts without snow", "# readgrids: 0 starts with empty storages",
+                             "# read the state grids and the storage file"}) {
+    const size_t at = control.find(marker);
+    if (at == std::string::npos) {
+      ADD_FAILURE() << marker;
+      continue;
+    }
+    SetFirstWord(control, control.rfind('\n', at) + 1, flag);
+  }
+  return control;
+}
+
+int RunIn(const TempDir& dir, const std::string& control, std::string* out) {
+  WriteTextFile(dir.file("basin.ctl"), control);
+  return RunCommand("cd '" + dir.path() + "' && '" ORVEL_BINARY "' basin.ctl -diagfile:output/d.xml </dev/null", out);
+}
+
+// The dated rows of a table file (statistics, points, reservoir balance) by their date.
+std::map<std::string, std::string> DatedRows(const std::string& path) {
+  std::map<std::string, std::string> rows;
+  std::istringstream in(ReadTextFile(path));
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("1985", 0) == 0 || line.rfind(" 1985", 0) == 0) {
+      std::istringstream fields(line);
+      std::string y, m, d, h;
+      fields >> y >> m >> d >> h;
+      rows[y + "-" + m + "-" + (d.size() < 2 ? "0" : "") + d + " " + (h.size() < 2 ? "0" : "") + h] = line;
+    }
+  return rows;
+}
+
+// Bit for bit: the state grids are doubles, the tables are compared as text, and the state
+// grids and the storage file that the two runs leave are the whole run's, byte for byte.
+TEST(ChainedRuns, TwoHalvesThroughTheirStateInPlaceGiveTheWholeRun) {
+  TempDir whole, chain;
+  const std::string control = CopyExampleBasin(whole, 1);
+  CopyExampleBasin(chain, 1);
+  for (const TempDir* d : {&whole, &chain}) {
+    fs::create_directories(d->file("output"));
+    fs::create_directories(d->file("state"));
+  }
+  std::string out;
+  ASSERT_EQ(RunIn(whole, ChainedControl(control, whole.file("state/"), 1, 31, false), &out), 0) << out;
+  ASSERT_EQ(RunIn(chain, ChainedControl(control, chain.file("state/"), 1, 15, false), &out), 0) << out;
+  ASSERT_EQ(RunIn(chain, ChainedControl(control, chain.file("state/"), 16, 31, true), &out), 0) << out;
+  EXPECT_NE(out.find("reading " + chain.file("state/snowsolid.asc")), std::string::npos) << out;
+
+  // Every table of the second half holds the whole run's rows of its dates.
+  int tables = 0;
+  for (const auto& e : fs::directory_iterator(chain.file("output"))) {
+    const std::string name = e.path().filename().string();
+    const std::map<std::string, std::string> second = DatedRows(e.path().string());
+    if (second.empty()) continue;
+    ++tables;
+    const std::map<std::string, std::string> all = DatedRows(whole.file("output/" + name));
+    size_t differing = 0;
+    std::string first;
+    for (const auto& [date, row] : second) {
+      const auto it = all.find(date);
+      if (it != all.end() && it->second == row) continue;
+      if (differing++ == 0) first = date + "\n  whole: " + (it == all.end() ? "-" : it->second) + "\n  halves: " + row;
+    }
+    EXPECT_EQ(differing, 0u) << name << ": " << differing << " of " << second.size() << " rows differ, first "
+                             << first;
+  }
+  EXPECT_GE(tables, 25);
+  // The state at the end and the storage file are the whole run's, byte for byte.
+  for (const auto& e : fs::directory_iterator(whole.file("state")))
+    EXPECT_TRUE(ReadTextFile(e.path().string()) == ReadTextFile(chain.file("state/" + e.path().filename().string())))
+        << e.path().filename() << " differs";
+  EXPECT_TRUE(ReadTextFile(whole.file("output/soil_state.txt")) == ReadTextFile(chain.file("output/soil_state.txt")))
+      << "the storage file differs";
+}
+
+}  // namespace
