@@ -1,9 +1,9 @@
 // The water balance of the example basin over three months with every process module on
 // (radiation correction, evapotranspiration, interception, snow, soil with infiltration,
-// routing with the outlet's reservoir giving water out of the model, and the example's snow
-// grid rule): what falls on the sub-basins, with the snow that data assimilation put in, is
-// what evaporates (snow in the canopy included), what the storages gained, what left the
-// outlet and what the abstraction took out of the basin, to 1e-9 of the precipitation, with
+// glaciers on the highest cells, routing with the outlet's reservoir giving water out of the
+// model, and the example's snow grid rule): what falls on the sub-basins, with the snow that data assimilation put in, is
+// what evaporates (snow in the canopy included), what the storages gained (the glaciers losing
+// what their ice and firn melt), what left the outlet and what the abstraction took out of the basin, to 1e-9 of the precipitation, with
 // no term that books a difference. Three months with the interception below the snow cover,
 // January with snow held in the canopy.
 #include <gtest/gtest.h>
@@ -43,7 +43,8 @@ struct Balance {
   ModellApplication* app = nullptr;
   double precipitation = 0.0, transpiration = 0.0, soilEvaporation = 0.0, interceptionEvaporation = 0.0,
          snowEvaporation = 0.0, canopySublimation = 0.0, outflow = 0.0, abstracted = 0.0, total = 0.0;
-  double snow0 = 0.0, interception0 = 0.0, soil0 = 0.0, channels0 = 0.0, reservoirs0 = 0.0;
+  double glacierMelt = 0.0;
+  double snow0 = 0.0, interception0 = 0.0, soil0 = 0.0, channels0 = 0.0, reservoirs0 = 0.0, glacier0 = 0.0;
   int outlet = 0;
   int passes = 0;
 
@@ -65,6 +66,20 @@ struct Balance {
       return sn.grid[schneemodellklasse::kSolid][r][c] + sn.grid[schneemodellklasse::kLiquid][r][c];
     });
   }
+  // The glaciers' outflow storages (mm over the glacier part of each sub-basin).
+  double GlacierHeld() const {
+    const schneemodellklasse& sn = *app->modules.snow;
+    double v = 0.0;
+    for (size_t k = 1; k < sn.hasGlacier.size(); ++k) {
+      if (!sn.hasGlacier[k]) continue;
+      const glacier::SubbasinParameters& q = sn.glacierParams[k];
+      const double dt = sn.timeInterval;
+      v += sn.glacierSum[k] * (glacier::StoredWater(sn.Qice[k], glacier::Recession(q.kice_els, dt)) +
+                               glacier::StoredWater(sn.Qfirn[k], glacier::Recession(q.kfirn_els, dt)) +
+                               glacier::StoredWater(sn.Qsnow[k], glacier::Recession(q.ksnow_els, dt)));
+    }
+    return v;
+  }
   double InterceptionHeld() const {
     const interzeptionsmodellklasse& ic = *app->modules.interception;
     return Cells([&](int r, int c) {
@@ -73,9 +88,13 @@ struct Balance {
       return v;
     });
   }
+  // Glacier and lake cells have no soil: the soil model passes over them and keeps fixed
+  // values in their grids.
   double SoilHeld() const {
     const infiltrationsmodellklasse& s = Soil();
+    const double nodata = s.geometry.nodata_value;
     double v = Cells([&](int r, int c) {
+      if ((s.iceFirn && s.iceFirn[r][c] > nodata) || (s.lakeCodes && s.lakeCodes[r][c] > nodata)) return 0.0;
       return s.soilStorage[r][c] * s.availableSoilMoisture[r][c] +
              s.inactiveSoilMoisture[r][c] * s.inactiveFieldCapacity[r][c] + s.unsaturatedZone[r][c] +
              s.interflowStorage[r][c];
@@ -121,6 +140,7 @@ struct Balance {
     soil0 = SoilHeld();
     channels0 = ChannelsHeld();
     reservoirs0 = ReservoirsHeld();
+    glacier0 = GlacierHeld();
   }
 
   void Step() {
@@ -145,6 +165,13 @@ struct Balance {
     if (ic.canopySnowModel)
       canopySublimation += Cells([&](int r, int c) { return ic.canopyGrids[kCanopySublimation].data[r][c]; });
     snowEvaporation += Cells([&](int r, int c) { return et.snowEvaporation[r][c]; });
+    schneemodellklasse& sn = *app->modules.snow;
+    if (sn.glacierMethod != 0)
+      glacierMelt += Cells([&](int r, int c) {
+        return sn.glacierFraction[r][c] > sn.geometry.nodata_value
+                   ? sn.grid[schneemodellklasse::kMeltIce][r][c] + sn.grid[schneemodellklasse::kMeltFirn][r][c]
+                   : 0.0;
+      });
     const abflussmodellklasse& routing = *app->modules.routing;
     outflow += routing.input[static_cast<size_t>(outlet)] * routing.cellCounts[static_cast<size_t>(outlet)];
     // What the reservoirs gave to abstractions (all of them leave the model here).
@@ -156,12 +183,32 @@ struct Balance {
 
 void AfterPass(ModellApplication&, void* context) { static_cast<Balance*>(context)->Step(); }
 
+// Cells above 3600 m carry ice, those above 3430 m firn (sub-basins 3 and 4, each with
+// glacier-free cells), as a grid beside the example's elevations.
+void AddGlaciers(const TempDir& dir, std::string& control) {
+  std::istringstream dem(ReadTextFile(dir.file("dem.asc")));
+  std::string line, grid;
+  for (int k = 0; k < 6 && std::getline(dem, line); ++k) grid += line + "\n";
+  double z;
+  int n = 0;
+  while (dem >> z) grid += std::string(z > 3600.0 ? "1" : z > 3430.0 ? "2" : "-9999") + (++n % 32 ? " " : "\n");
+  WriteTextFile(dir.file("ice_firn.asc"), grid);
+  Replace(control, "3       # number of standard grids", "4       # number of standard grids");
+  Replace(control, "landuse.asc landuse fillcode = 0\n", "landuse.asc landuse fillcode = 0\nice_firn.asc ice_firn fillcode = 0\n");
+  Replace(control, "[interception_model]",
+          "[ice_firn]\n1 # Glacier-Method\n7.2 # DDFice\n4.8 # DDFfirn\n2.4 # DDFsnow\n1.2 # MF\n0.01 # Aice_min\n"
+          "0.03 # Aice_max\n0.005 # Asnow_min\n0.015 # Asnow_max\n20 # kice_els\n50 # kfirn_els\n10 # ksnow_els\n"
+          "0 # Qice\n0 # Qfirn\n0 # Qsnow\nfirn.asc\n0\nqfirn.stat 0\nice.asc\n0\nqice.stat 0\nqglac.stat 0\n\n"
+          "[interception_model]");
+}
+
 // Runs the example for three months (or its January) with the interception method given (2: below the snow
 // cover; 22: snow held in the canopy above it, with constant wind, humidity and radiation
 // grids for the canopy) and checks the balance term by term.
-void CheckBalance(int interceptionMethod, int months) {
+void CheckBalance(int interceptionMethod, int months, bool glaciers) {
   TempDir dir;
   std::string control = CopyExampleBasin(dir, months);
+  if (glaciers) AddGlaciers(dir, control);
   // Interception on where the example leaves it off.
   const std::string off = "[interception_model]\n0       # flow control parameter\n60      # time interval in minutes\n";
   if (control.find(off) != std::string::npos)
@@ -203,21 +250,22 @@ void CheckBalance(int interceptionMethod, int months) {
   const auto finished = [&](ModellApplication&) {
     const double snow = b.SnowHeld() - b.snow0, interception = b.InterceptionHeld() - b.interception0,
                  soil = b.SoilHeld() - b.soil0, channels = b.ChannelsHeld() - b.channels0,
-                 reservoirs = b.ReservoirsHeld() - b.reservoirs0;
+                 reservoirs = b.ReservoirsHeld() - b.reservoirs0,
+                 glacier = b.GlacierHeld() - b.glacier0 - b.glacierMelt;
     const double et =
         b.transpiration + b.soilEvaporation + b.interceptionEvaporation + b.snowEvaporation + b.canopySublimation;
     const double fromTotal = b.total + b.interceptionEvaporation;
     const double assimilated = b.Assimilated();
     const double residual =
-        b.precipitation + assimilated - et - snow - interception - soil - channels - reservoirs - b.outflow -
+        b.precipitation + assimilated - et - snow - glacier - interception - soil - channels - reservoirs - b.outflow -
         b.abstracted;
     std::printf("passes %d (mm times cells)\nP %.9g  assimilated snow %.9g\n"
                 "ET %.9g (transpiration %.9g, soil %.9g, interception %.9g, snow %.9g, canopy snow %.9g)\n"
-                "dSnow %.9g  dGlacier 0 (no glaciers)  dInterception %.9g  dSoil %.9g  dChannels %.9g  "
+                "dSnow %.9g  dGlacier %.9g (melt of ice and firn %.9g)  dInterception %.9g  dSoil %.9g  dChannels %.9g  "
                 "dReservoirs %.9g\noutlet discharge %.9g  abstraction out of the basin %.9g\n"
                 "residual %.3g (%.3g of P)\nET from the cell totals %.9g\n",
                 b.passes, b.precipitation, assimilated, et, b.transpiration, b.soilEvaporation,
-                b.interceptionEvaporation, b.snowEvaporation, b.canopySublimation, snow, interception, soil, channels,
+                b.interceptionEvaporation, b.snowEvaporation, b.canopySublimation, snow, glacier, b.glacierMelt, interception, soil, channels,
                 reservoirs, b.outflow, b.abstracted, residual, residual / b.precipitation, fromTotal);
     EXPECT_EQ(b.passes, (months == 3 ? 31 + 28 + 31 : 31) * 24);
     EXPECT_GT(b.precipitation, 0.0);
@@ -227,6 +275,7 @@ void CheckBalance(int interceptionMethod, int months) {
     EXPECT_GT(assimilated, 0.0) << "the example's snow grid rule adds snow";
     EXPECT_EQ(b.canopySublimation > 0.0, interceptionMethod > 20);
     EXPECT_GT(b.abstracted, 0.0);
+    EXPECT_EQ(b.glacierMelt > 0.0, glaciers);
     EXPECT_LE(std::fabs(residual), 1e-9 * b.precipitation);
   };
   EXPECT_EQ(RunExampleInProcess(dir, started, AfterPass, &b, finished, &console), 0) << console;
@@ -244,8 +293,8 @@ void CheckBalance(int interceptionMethod, int months) {
   EXPECT_NEAR(written / 1000.0, b.abstracted, 1e-5 * b.abstracted) << "six digits per row";
 }
 
-TEST(BasinBalance, ThreeMonthsWithEveryModuleTermByTerm) { CheckBalance(2, 3); }
+TEST(BasinBalance, ThreeMonthsWithEveryModuleTermByTerm) { CheckBalance(2, 3, true); }
 
-TEST(BasinBalance, JanuaryWithSnowHeldInTheCanopyAboveTheSnowCover) { CheckBalance(22, 1); }
+TEST(BasinBalance, JanuaryWithSnowHeldInTheCanopyAboveTheSnowCover) { CheckBalance(22, 1, false); }
 
 }  // namespace
