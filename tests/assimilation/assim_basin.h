@@ -87,15 +87,15 @@ class AssimBasin : public ProcessBasin {
     WriteFile("run.ctl", t + "\n[other_section]\n1\n");
   }
   // With realReservoirs the rules look up reservoirList, else the fake lakes.
-  std::unique_ptr<data_assimilation> Make(int& error, int routingOnly = 0, bool realReservoirs = false) {
+  ModuleOwner<data_assimilation> Make(int& error, int routingOnly = 0, bool realReservoirs = false) {
     ModuleInputs in = Inputs(log.log(), Path("run.ctl"), dir.path());
-    if (realReservoirs) return std::make_unique<data_assimilation>(error, in, reservoirList, routingOnly, 1);
+    if (realReservoirs) return MakeModule<data_assimilation>(error, in, reservoirList, routingOnly, 1);
     auto lookup = [this](int number) -> std::unique_ptr<LevelTarget> {
       for (auto& l : lakes)
         if (l.number == number) return std::make_unique<FakeLevelTarget>(l);
       return nullptr;
     };
-    return std::make_unique<data_assimilation>(error, in, reservoirList, routingOnly, 1, lookup);
+    return MakeModule<data_assimilation>(error, in, reservoirList, routingOnly, 1, lookup);
   }
   static ModelDate Date(int year, int month, int day, int hour) { return ModelDate{0, hour, day, month, year}; }
 

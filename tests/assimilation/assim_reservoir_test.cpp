@@ -15,8 +15,8 @@ std::string BafuLine(int y, int mo, int d, int h, double level) {
   return FormatText("%-22s%04d %02d %02d %02d    %10.3f\n", "2104 Lake gauge", y, mo, d, h, level);
 }
 
-std::unique_ptr<data_assimilation> MakeLakeRule(AssimBasin& b, const std::string& list, const std::string& options,
-                                                int& error) {
+ModuleOwner<data_assimilation> MakeLakeRule(AssimBasin& b, const std::string& list, const std::string& options,
+                                            int& error) {
   b.Add("ponding_storage", 0.0);
   b.Add("lake_codes", 0.0);
   b.lakes.push_back(FakeLake{});

@@ -49,7 +49,6 @@ TEST(AssimilationRules, SwitchedOffOrRoutingOnlyModuleReadsNoRule) {
   EXPECT_EQ(error, 0);
   EXPECT_EQ(routingOnly->GetFlowControl(), 0);
   EXPECT_TRUE(routingOnly->entities.empty());
-  routingOnly->DeleteModule();
 }
 
 TEST(AssimilationRules, RulesAreDispatchedByTheirFirstWordAndUnknownOnesPassedOver) {
@@ -72,7 +71,7 @@ TEST(AssimilationRules, RulesAreDispatchedByTheirFirstWordAndUnknownOnesPassedOv
   EXPECT_GT(m->pondingIndex, 0);
   EXPECT_GT(m->lakeCodesIndex, 0);
   EXPECT_NE(b.log.console().find("begins with \"lake\""), std::string::npos);
-  m->DeleteModule();
+  m.Release();
   EXPECT_TRUE(m->entities.empty());
 }
 

@@ -3,6 +3,7 @@
 
 #include "framework/point_output.h"
 #include "grids/grid_registry.h"
+#include "support/module_owner.h"
 #include "support/test_support.h"
 
 namespace {
@@ -42,9 +43,9 @@ struct SpecialFixture {
     registry[p].data = data;
     registry[p].registered = true;
   }
-  std::unique_ptr<SpecialOutputClass> Build(const std::string& section, int& error) {
+  ModuleOwner<SpecialOutputClass> Build(const std::string& section, int& error) {
     WriteTextFile(dir.file("run.ctl"), "[model_time]\n1\n" + section + "[next_section]\n1\n");
-    return std::make_unique<SpecialOutputClass>(error, in, 1);
+    return MakeModule<SpecialOutputClass>(error, in, 1);
   }
 };
 
@@ -71,7 +72,7 @@ TEST(SpecialOutput, WritesTheExampleSection) {
   m->CollectValues(0, 2, 1, 1, 1990);
   m->FlushAll();
   m->CollectValues(0, 3, 1, 1, 1990);
-  m->DeleteModule();  // writes the third row
+  m.Release();  // writes the third row
   EXPECT_TRUE(m->Files().empty());
   EXPECT_EQ(ReadTextFile(f.dir.file("points_a.txt")),
             "YY\tMM\tDD\tHH\tSO/2/1\tSO/3/3\tSX/3/1\n"

@@ -1,12 +1,12 @@
 // A start-up object on a registry of its own, with helpers that put small grids into it.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
+#include "support/module_owner.h"
 #include "support/test_support.h"
 
 using Rows = std::vector<std::vector<double>>;
@@ -14,7 +14,10 @@ using Rows = std::vector<std::vector<double>>;
 class InitHarness {
  public:
   explicit InitHarness(int mode = 1, const std::string& controlFile = "none.ctl") {
-    d = std::make_unique<defaultini>(error, &log.log(), controlFile, nullptr, 200, mode, registry.Records());
+    d = MakeModule<defaultini>(error, &log.log(), controlFile, nullptr, 200, mode, registry.Records());
+    // What the release at the end writes (the phenology state) lands here, not in the
+    // working folder.
+    d->output.outputDirectory = dir.path() + "/";
   }
 
   // Sets the geometry of the model domain.
@@ -58,7 +61,7 @@ class InitHarness {
   CapturedLog log;
   GridRegistry registry;
   int error = 0;
-  std::unique_ptr<defaultini> d;
+  ModuleOwner<defaultini> d;
 };
 
 // Runs f and returns the integer it throws (-1 when it throws nothing).

@@ -5,13 +5,13 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "framework/zonalstatistic.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
+#include "support/module_owner.h"
 #include "support/test_support.h"
 
 namespace {
@@ -25,15 +25,15 @@ struct Basin {
   GridRegistry registry;
   std::vector<StatisticsTableEntry> table = std::vector<StatisticsTableEntry>(201);
   int error = -1;
-  std::unique_ptr<defaultini> d;
   MatrixOwner zone{3, 4};
   MatrixOwner temp{3, 4};
   MatrixOwner lai{3, 4};
+  ModuleOwner<defaultini> d;
 
   explicit Basin(const std::string& control = "") {
     const std::string ctl = dir.file("basin.ctl");
     WriteTextFile(ctl, control);
-    d = std::make_unique<defaultini>(error, &log.log(), ctl, table.data(), 200, 1, registry.Records());
+    d = MakeModule<defaultini>(error, &log.log(), ctl, table.data(), 200, 1, registry.Records());
     d->geometry.ncols = 4;
     d->geometry.nrows = 3;
     d->geometry.cellsize = 1000;
@@ -133,7 +133,7 @@ TEST(StandardGridOutput, ReleaseAtTheEndOfTheRunWritesTheBufferedRows) {
   b.d->CreateZonalStatistics();
   b.Step(1, 0);
   b.Step(1, 1);
-  b.d->DeleteModule();
+  b.d.Release();
   EXPECT_EQ(ReadTextFile(b.dir.file("temp.stat")),
             "YY\tMM\tDD\tHH\ttot_average\ntemp_submodel:(default)\n--\t--\t--\t--\t1.0000\n"
             "2020\t 1\t 1\t 0\t22.00000\n2020\t 1\t 1\t 1\t22.00000\n");

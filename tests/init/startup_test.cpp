@@ -130,7 +130,7 @@ TEST(Startup, EveryStepOnTheSmallBasin) {
   EXPECT_EQ(v.instanceQuota, std::vector<long>{27});
   EXPECT_TRUE(d.run.outputList.empty());
 
-  d.DeleteModule();
+  h.d.Release();
   EXPECT_EQ(d.FindGrid("[zone_grid]"), 0);
 }
 

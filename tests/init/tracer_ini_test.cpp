@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "init/tracer_ini.h"
+#include "support/module_owner.h"
 #include "support/test_support.h"
 
 namespace {
@@ -20,15 +21,14 @@ Read ReadTracers(const std::string& text) {
   CapturedLog log;
   Read r;
   TracerRecord* table = nullptr;
-  tracer_ini_class t(r.error, &log.log(), dir.file("t.ctl"), r.count, table, OutputSettings());
+  auto t = MakeModule<tracer_ini_class>(r.error, &log.log(), dir.file("t.ctl"), r.count, table, OutputSettings());
   if (r.count > 0) {
-    EXPECT_EQ(table, t.tracers.data());
+    EXPECT_EQ(table, t->tracers.data());
   } else {
     EXPECT_EQ(table, nullptr);
   }
-  r.tracers = t.tracers;
+  r.tracers = t->tracers;
   r.console = log.console();
-  t.DeleteModule();
   return r;
 }
 

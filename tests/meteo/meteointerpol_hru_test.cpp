@@ -39,9 +39,9 @@ TEST(InterpolatorHru, NonMasterCellsTakeTheirMastersValue) {
                     "-100\n-100\n100\n100\n0 # SzenUse\n");
   ModuleInputs in = basin.Inputs(log.log(), dir.file("run.ctl"), dir.path() + "/");
   in.output.hruMode = 1;
-  std::unique_ptr<meteointerpol> interp;
+  ModuleOwner<meteointerpol> interp;
   try {
-    interp = std::make_unique<meteointerpol>(in, "temperature", 10, 0);
+    interp = MakeModule<meteointerpol>(in, "temperature", 10, 0);
   } catch (int code) {
     FAIL() << code << "\n" << log.console();
   }
@@ -53,7 +53,6 @@ TEST(InterpolatorHru, NonMasterCellsTakeTheirMastersValue) {
       EXPECT_EQ(g[r][c], 10.0) << r << "," << c;  // (4, 5) lies on station 2 but follows (1, 3)
     }
   EXPECT_EQ(g[2][5], N);
-  interp->DeleteModule();
 }
 
 }  // namespace

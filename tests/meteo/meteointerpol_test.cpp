@@ -62,14 +62,13 @@ struct InterpolatorRun {
   TempDir dir;
   CapturedLog log;
   Basin basin;
-  std::unique_ptr<meteointerpol> interp;
+  ModuleOwner<meteointerpol> interp;
   int code = 0;
   void Build(const std::string& control, const std::string& stations, const std::string& name = "temperature") {
     WriteTextFile(dir.file("run.ctl"), control);
     WriteTextFile(dir.file("st.dat"), stations);
     try {
-      interp = std::make_unique<meteointerpol>(basin.Inputs(log.log(), dir.file("run.ctl"), dir.path() + "/"), name,
-                                               10, 0);
+      interp = MakeModule<meteointerpol>(basin.Inputs(log.log(), dir.file("run.ctl"), dir.path() + "/"), name, 10, 0);
     } catch (int c) {
       code = c;
     }
@@ -111,7 +110,7 @@ TEST(Interpolator, SingleStationEverywhereAndTheRunEndsAtTheEndDate) {
   const std::string stat = ReadTextFile(run.dir.file("temperature.stat"));
   EXPECT_NE(stat.find("tot_average"), std::string::npos) << stat;
   EXPECT_NE(stat.find("4.500"), std::string::npos) << stat;
-  run.interp->DeleteModule();
+  run.interp.Release();
   EXPECT_FALSE(run.basin.registry[10].registered);
 }
 
@@ -170,7 +169,7 @@ TEST(Interpolator, AnisotropyRegistersRotatedCoordinatesAtFreePositions) {
   // Cell (4, 1) centre (500, 500): station 1 on it, station 2 4000 m east counts as 2000 m.
   const double w2 = 1.0 / 4e6;
   EXPECT_DOUBLE_EQ(run.interp->ResultGrid()[4][1], (1.0 + w2 * 2) / (1.0 + w2));
-  run.interp->DeleteModule();
+  run.interp.Release();
   EXPECT_FALSE(run.basin.registry[7].registered);
 
   InterpolatorRun iso;
@@ -257,7 +256,7 @@ TEST(Interpolator, MonthlyScenarioGridsTakeFreePositions) {
   run.interp->Interpolate(ModelDate{0, 1, 1, 1, 2001});
   EXPECT_DOUBLE_EQ(run.interp->ResultGrid()[1][1], 10.5);
   EXPECT_DOUBLE_EQ(run.interp->ResultGrid()[1][5], 11.0);  // January's grid holds 1 in column 5
-  run.interp->DeleteModule();
+  run.interp.Release();
   EXPECT_EQ(run.basin.FindRegistered("scenariogrid_temperature"), 0);
 }
 

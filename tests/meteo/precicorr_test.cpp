@@ -207,7 +207,7 @@ struct CorrectionRun {
   TempDir dir;
   CapturedLog log;
   SmallBasin basin;
-  std::vector<std::unique_ptr<meteointerpol>> owned;
+  std::vector<ModuleOwner<meteointerpol>> owned;
   std::vector<meteointerpol*> table{nullptr};
   std::vector<std::string> names{""};
   std::string control;
@@ -223,14 +223,14 @@ struct CorrectionRun {
     WriteTextFile(dir.file("run.ctl"), control);
     const ModuleInputs in = basin.Inputs(log.log(), dir.file("run.ctl"), dir.path() + "/");
     for (size_t i = 1; i < names.size(); ++i) {
-      owned.push_back(std::make_unique<meteointerpol>(in, names[i], static_cast<int>(5 + i), 0));
+      owned.push_back(MakeModule<meteointerpol>(in, names[i], static_cast<int>(5 + i), 0));
       table.push_back(owned.back().get());
     }
   }
-  std::unique_ptr<precicorrclass> Correction(int& error, bool switchOff = false) {
-    return std::make_unique<precicorrclass>(error, &log.log(), table.data(), names, dir.file("run.ctl"),
-                                            static_cast<int>(names.size()) - 1, basin.registry.Records(),
-                                            basin.geometry, switchOff);
+  ModuleOwner<precicorrclass> Correction(int& error, bool switchOff = false) {
+    return MakeModule<precicorrclass>(error, &log.log(), table.data(), names, dir.file("run.ctl"),
+                                      static_cast<int>(names.size()) - 1, basin.registry.Records(), basin.geometry,
+                                      switchOff);
   }
   // Builds the run with correction switched on, corrects the station values of the first
   // step once and returns the first value of interpolator i's station file (NAN on failure).
@@ -242,7 +242,7 @@ struct CorrectionRun {
     EXPECT_EQ(error, 0) << log.console();
     if (error != 0) return NAN;
     pc->CorrectStationValues();
-    pc->DeleteModule();
+    pc.Release();
     return table[static_cast<size_t>(i)]->Station(0).values[1];
   }
   void InterpolateAll(ModelDate d) {
@@ -250,9 +250,6 @@ struct CorrectionRun {
   }
   void NextAll() {
     for (size_t i = 1; i < table.size(); ++i) table[i]->ReadNextRecord();
-  }
-  ~CorrectionRun() {
-    for (auto& p : owned) p->DeleteModule();
   }
 };
 
@@ -282,7 +279,6 @@ TEST(PrecipitationCorrection, StationValuesByTemperatureAndWind) {
     EXPECT_EQ(p[2][5], -9999.0);
     run.NextAll();
   }
-  pc->DeleteModule();
 }
 
 TEST(PrecipitationCorrection, StationTemperatureAtTheStationsElevation) {
@@ -322,7 +318,6 @@ TEST(PrecipitationCorrection, RegressionParametersOfTheStep) {
   double** g = run.table[2]->ResultGrid();
   EXPECT_NEAR(g[1][1], 1.2 * (1 + 0.002 * 1010), 1e-9);
   EXPECT_NEAR(g[4][4], 1.2 * (1 + 0.002 * 1040), 1e-9);
-  pc->DeleteModule();
 }
 
 TEST(PrecipitationCorrection, SwitchedOffOrWithoutSectionNothingChanges) {
@@ -343,7 +338,6 @@ TEST(PrecipitationCorrection, SwitchedOffOrWithoutSectionNothingChanges) {
     if (variant == 2) {
       EXPECT_NE(run.log.console().find("no section [precipitation_correction]"), std::string::npos);
     }
-    pc->DeleteModule();
   }
 }
 
@@ -361,7 +355,6 @@ TEST(PrecipitationCorrection, WithoutWindTheConstantsAloneAndWithoutTemperatureR
   pc->CorrectStationValues();
   run.InterpolateAll(ModelDate{0, 1, 1, 1, 2001});
   EXPECT_DOUBLE_EQ(run.table[1]->ResultGrid()[2][2], 10.5);
-  pc->DeleteModule();
 }
 
 // A temperature interpolated over a station mesh has a value at the gauge: the bilinear
@@ -428,7 +421,6 @@ TEST(PrecipitationCorrection, GridFormOnRegisteredGrids) {
   EXPECT_DOUBLE_EQ(p[1][1], 10.7);
   EXPECT_DOUBLE_EQ(p[1][3], 14.0);
   EXPECT_EQ(p[2][5], -9999.0);
-  pc->DeleteModule();
 }
 
 TEST(PrecipitationCorrection, ConstructionFailuresGoToTheErrorCode) {

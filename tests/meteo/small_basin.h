@@ -6,6 +6,7 @@
 #include <string>
 
 #include "../support/module_basin.h"
+#include "../support/module_owner.h"
 
 class SmallBasin : public ModuleBasin {
  public:

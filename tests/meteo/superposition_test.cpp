@@ -227,7 +227,9 @@ struct SuperpositionRun {
   RunValues run;
   MatrixOwner a{SmallBasin::kRows, SmallBasin::kCols}, b{SmallBasin::kRows, SmallBasin::kCols};
   MatrixOwner regions{SmallBasin::kRows, SmallBasin::kCols}, weights{SmallBasin::kRows, SmallBasin::kCols};
-  std::unique_ptr<RegionalSuperposition> module;
+  // Two regions, codes 4 (columns 1 and 2) and 8, with the level-2 grids.
+  MatrixOwner regions2{SmallBasin::kRows, SmallBasin::kCols}, weights2{SmallBasin::kRows, SmallBasin::kCols};
+  ModuleOwner<RegionalSuperposition> module;
   int code = 0;
 
   SuperpositionRun() {
@@ -245,8 +247,6 @@ struct SuperpositionRun {
     run.regionCount = 1;
     run.regionCodeMap = {0, 0, 0, 0, 1};
   }
-  // Two regions, codes 4 (columns 1 and 2) and 8, with the level-2 grids.
-  MatrixOwner regions2{SmallBasin::kRows, SmallBasin::kCols}, weights2{SmallBasin::kRows, SmallBasin::kCols};
   void TwoRegions() {
     run.regionCount = 2;
     run.regionCodeMap = {0, 0, 0, 0, 1, 0, 0, 0, 2};
@@ -261,7 +261,7 @@ struct SuperpositionRun {
     ModuleInputs in = basin.Inputs(log.log(), dir.file("run.ctl"), dir.path() + "/");
     in.run = &run;
     try {
-      module = std::make_unique<RegionalSuperposition>(in);
+      module = MakeModule<RegionalSuperposition>(in);
     } catch (int c) {
       code = c;
     }
@@ -293,7 +293,7 @@ TEST(RegionalSuperpositionModule, OneRegionTwoInputsOutputGridAndStatistics) {
   EXPECT_DOUBLE_EQ(written[1][1], 0.3 * 1 + 0.7 * 10);
   const std::string stat = ReadTextFile(s.dir.file("mixed.stat"));
   EXPECT_NE(stat.find("2001"), std::string::npos) << stat;
-  s.module->DeleteModule();
+  s.module.Release();
   EXPECT_FALSE(s.basin.registry[10].registered);
   EXPECT_EQ(s.basin.registry[10].data, nullptr);
 }
@@ -317,7 +317,6 @@ TEST(RegionalSuperpositionModule, TwoLevelsBlendRegions) {
   EXPECT_DOUBLE_EQ(out[2][1], 2.0);                     // region 4: gridA
   EXPECT_DOUBLE_EQ(out[2][4], 40.0);                    // region 8: gridB
   EXPECT_DOUBLE_EQ(out[2][3], 0.6 * 30.0 + 0.4 * 2.0);  // transition
-  s.module->DeleteModule();
 }
 
 TEST(RegionalSuperpositionModule, SectionErrorsEndTheRunWithTheirCodes) {
@@ -356,7 +355,6 @@ TEST(RegionalSuperpositionModule, ZeroEntitiesOrSwitchedOffDoNothing) {
     s.module->Run(ModelDate{0, 1, 1, 1, 2001});
     s.module->WriteResults();
     s.module->WriteStatistics();
-    s.module->DeleteModule();
   }
 }
 

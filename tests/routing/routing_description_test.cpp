@@ -201,7 +201,7 @@ TEST(RoutingDescription, SecondPassStartsWhereTheFirstBegan) {
   CapturedLog log;
   RoutingBasin b;
   const std::string list = "TG 1 (AE=10, AF=1)\nTG 3 (AE=40, AF=1)\nOL 1 " + ChannelText(1000, 10) + "\n# the list ends here\n";
-  std::unique_ptr<abflussmodellklasse> m;
+  ModuleOwner<abflussmodellklasse> m;
   try {
     m = b.Start(b.Control(RoutingBasin::Settings("1 100 10 1", "q.txt 0", "none", "2\n1 1\n3 2"), list), log.log());
   } catch (int e) {

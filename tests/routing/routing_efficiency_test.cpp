@@ -50,7 +50,7 @@ TEST(RoutingEfficiency, MatchesTheTwoPassReference) {
     ++rows;
   }
   EXPECT_EQ(rows, 21);
-  m->DeleteModule();
+  m.Release();
   const std::string text = ReadTextFile(b.dir.file("qstat.txt"));
   EXPECT_NE(text.find("LIN. R-SQUARE\t0"), std::string::npos);
 }
@@ -64,7 +64,7 @@ TEST(RoutingEfficiency, MissingObservedFileMeansNoComparison) {
   EXPECT_NE(log.console().find("Routing will be done without comparison to observed discharge data!"),
             std::string::npos);
   m->RunTimeStep(StepDate(0), 1, 1);
-  m->DeleteModule();
+  m.Release();
   EXPECT_EQ(ReadTextFile(b.dir.file("qstat.txt")).find("R-SQUARE"), std::string::npos);
 }
 

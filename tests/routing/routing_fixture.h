@@ -13,6 +13,7 @@
 #include "grids/grid_registry.h"
 #include "processes/subbasin_runoff.h"
 #include "routing/abfluss.h"
+#include "support/module_owner.h"
 #include "support/test_support.h"
 
 // Channel values of a description entry: storage constants, widths, depth, Manning
@@ -68,7 +69,7 @@ class RoutingBasin {
            "  # observed\n" + columns + "  # column descriptors\n" + std::to_string(offset) + "  # R-square offset\n";
   }
 
-  std::unique_ptr<abflussmodellklasse> Build(const std::string& control, LogStream& log) {
+  ModuleOwner<abflussmodellklasse> Build(const std::string& control, LogStream& log) {
     WriteTextFile(dir.file("basin.ctl"), control);
     ModuleInputs in;
     in.log = &log;
@@ -96,11 +97,10 @@ class RoutingBasin {
     r.routingOnly = routingOnly;
     r.routingTimeOffset = routingTimeOffset;
     int error = 0;
-    auto m = std::make_unique<abflussmodellklasse>(error, in, r);
-    return m;
+    return MakeModule<abflussmodellklasse>(error, in, r);
   }
   // Builds and starts the module with the record's current runoff.
-  std::unique_ptr<abflussmodellklasse> Start(const std::string& control, LogStream& log) {
+  ModuleOwner<abflussmodellklasse> Start(const std::string& control, LogStream& log) {
     auto m = Build(control, log);
     m->SetInputGridNames(0);
     m->SetSubbasinRunoff(&runoff);

@@ -129,7 +129,7 @@ TEST(RoutingModule, WritesDischargeInMillimetresOrCubicMetres) {
     auto m = b.Start(b.Control(RoutingBasin::Settings(), ThreeBasinDescriptions(), unit), log.log());
     for (int h = 0; h < 3; ++h) m->RunTimeStep(StepDate(h), 1, 1);
     m->WriteStatistics();
-    m->DeleteModule();
+    m.Release();
     const std::string text = ReadTextFile(b.dir.file("qstat.txt"));
     // 0.36 mm per hour over 60 km² is 6 m³/s; over 10 km² 1 m³/s.
     const std::string row = unit == 0 ? "\t0.360\t0.360\t0.360" : "\t1.000\t2.000\t6.000";
@@ -243,31 +243,31 @@ TEST(RoutingModule, ExampleBasinSectionRoutesItsFiveSubbasins) {
   r.soilZoneCount = 5;
   r.soilMaxZoneCode = 5;
   int error = 0;
-  abflussmodellklasse m(error, in, r);
-  m.SetSubbasinRunoff(&b.runoff);
-  m.InitRouting();
-  ASSERT_EQ(m.routingObjects.size(), 5u) << log.console();
-  EXPECT_EQ(m.downstream[1], 4);
-  EXPECT_EQ(m.downstream[3], 4);
-  EXPECT_EQ(m.downstream[2], 5);
-  EXPECT_EQ(m.downstream[4], 5);
-  EXPECT_DOUBLE_EQ(m.cellCounts[5], 370.0);
+  auto m = MakeModule<abflussmodellklasse>(error, in, r);
+  m->SetSubbasinRunoff(&b.runoff);
+  m->InitRouting();
+  ASSERT_EQ(m->routingObjects.size(), 5u) << log.console();
+  EXPECT_EQ(m->downstream[1], 4);
+  EXPECT_EQ(m->downstream[3], 4);
+  EXPECT_EQ(m->downstream[2], 5);
+  EXPECT_EQ(m->downstream[4], 5);
+  EXPECT_DOUBLE_EQ(m->cellCounts[5], 370.0);
   // The reservoir at the outlet takes the 0.2 mm per hour over 370 km² (20.56 m³/s) that
   // reach it and releases by its rule, drawing down towards the volume that releases as much.
-  ASSERT_EQ(m.routingObjects.back()->reservoirs.size(), 1u);
-  const SP_class& sp = *m.routingObjects.back()->reservoirs.front();
+  ASSERT_EQ(m->routingObjects.back()->reservoirs.size(), 1u);
+  const SP_class& sp = *m->routingObjects.back()->reservoirs.front();
   double released = 0.0;
   for (int h = 0; h < 24; ++h) {
-    m.RunTimeStep(StepDate(h), 1, 1);
+    m->RunTimeStep(StepDate(h), 1, 1);
     EXPECT_NEAR(sp.Qin.m3s, 0.2 * 370 / 0.06 / 60, 1e-9);
-    EXPECT_NEAR(m.input[5], sp.Qout * 0.06 * 60 / 370, 1e-12);
+    EXPECT_NEAR(m->input[5], sp.Qout * 0.06 * 60 / 370, 1e-12);
     released += sp.QoutTerm.m3;
   }
   EXPECT_NEAR(sp.state[0], 1e6 + 24 * 3600 * 0.2 * 370 / 0.06 / 60 - released, 1e-6);
   EXPECT_GT(sp.Qout, 20.56);
   EXPECT_LT(sp.Qout, 5 + 55 * 0.9 / 1.9);  // its release at the start
-  EXPECT_EQ(m.unitCode, 1);
-  m.DeleteModule();
+  EXPECT_EQ(m->unitCode, 1);
+  m.Release();
   EXPECT_NE(ReadTextFile(b.dir.file("reservoir_1.txt")).find("reservoir_1\n"), std::string::npos);
 }
 

@@ -387,7 +387,7 @@ TEST(LanduseParameterGrids, TheEndOfTheRunKeepsThePhenologyStateAsAStack) {
       for (int j = 1; j <= 3; ++j) t[i][j] = day;
     b.h.d->UpdateLanduseParameters(d, 1440, b.m1.get(), b.m2.get(), b.m3.get(), b.m4.get());
   }
-  b.h.d->DeleteModule();
+  b.h.d.Release();
   const std::string file = b.h.dir.file("TemperatureMOVAVG7.asc_End");
   ASSERT_EQ(ReadTextFile(file).size(), 48u + 2 * 3 * 8 * 4) << b.h.Console();  // single precision, 8 levels
 
