@@ -158,7 +158,7 @@ void abflussmodellklasse::ReadDescriptions() {
   std::vector<RoutingDescription> list;
   for (size_t k = 0; k < texts.size(); ++k) {
     *log << "reading routing description " << static_cast<int>(k + 1) << "[end-entry]";
-    list.push_back(ParseRoutingDescription(texts[k], static_cast<int>(k + 1), codes, totals.zl, log));
+    list.push_back(ParseRoutingDescription(texts[k], static_cast<int>(k + 1), codes, totals.zl, log, controlFileName));
   }
   CheckRoutingNetwork(list, log);
 

@@ -1,9 +1,11 @@
 #include "routing/routing_description.h"
 
+#include <algorithm>
 #include <map>
 
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
+#include "framework/value_checks.h"
 
 namespace {
 
@@ -33,7 +35,8 @@ std::string NextListLine(TextCursor& cursor, LogStream* log) {
 // and the entry being read.
 class DescriptionReader {
  public:
-  DescriptionReader(const std::string& text, int number, LogStream* log) : t_(text), number_(number), log_(log) {}
+  DescriptionReader(const std::string& text, int number, LogStream* log, const std::string& file)
+      : t_(text), number_(number), log_(log), file_(file.empty() ? "the control file" : file) {}
 
   // Moves behind the next occurrence of key from the current position.
   void Find(const std::string& key, const std::string& entry) {
@@ -48,8 +51,14 @@ class DescriptionReader {
   }
   double Double(const std::string& what, const std::string& entry, int code = 38) {
     double v = 0.0;
-    if (!t_.ReadDouble(v)) Error("cannot read " + what, entry, code);
+    if (!t_.ReadDouble(v)) Error("cannot read " + what + " (a finite number expected at \"" + Ahead() + "\")", entry, code);
     return v;
+  }
+  // The text at the cursor, for messages.
+  std::string Ahead() const {
+    const std::string& s = t_.Text();
+    const size_t from = std::min(s.find_first_not_of(" \t", t_.Pos()), s.size());
+    return s.substr(from, std::min<size_t>(20, s.find_first_of(",)\n", from) - from));
   }
   std::string Word(const std::string& what, const std::string& entry, int code = 38) {
     std::string w;
@@ -61,11 +70,39 @@ class DescriptionReader {
     Find("=", entry);
     return Double(what, entry);
   }
+  // The ten channel values. Values no channel can have are refused: a catchment area, a
+  // slope, the mean channel's width and roughness not above 0, a negative length, width or
+  // roughness of the flood plains (what is no finite number is not read at all). A value of
+  // 0 where it stays allowed (storage constants, depth, length, flood plains) takes its
+  // default.
   ChannelParameters Channel(const std::string& entry) {
     ChannelParameters p;
-    double* fields[] = {&p.km, &p.kf, &p.bm, &p.bf, &p.hm, &p.kstm, &p.kstf, &p.slope, &p.length, &p.area};
-    const char* names[] = {"km", "kf", "bm", "bf", "hm", "kstm", "kstf", "I", "L", "A"};
-    for (int k = 0; k < 10; ++k) *fields[k] = AfterEquals("the channel value " + std::string(names[k]), entry);
+    struct Field {
+      double* value;
+      const char* key;
+      const char* what;
+      bool zeroAllowed;
+      bool negativeAllowed;
+    } fields[] = {{&p.km, "km", "the storage constant of the mean channel (h)", true, true},
+                  {&p.kf, "kf", "the storage constant of the flood plains (h)", true, true},
+                  {&p.bm, "bm", "the width of the mean channel (m)", false, false},
+                  {&p.bf, "bf", "the width of the flood plains (m)", true, false},
+                  {&p.hm, "hm", "the depth of the mean channel (m)", true, true},
+                  {&p.kstm, "kstm", "the Manning-Strickler coefficient of the mean channel", false, false},
+                  {&p.kstf, "kstf", "the Manning-Strickler coefficient of the flood plains", true, false},
+                  {&p.slope, "I", "the slope (1/1)", false, false},
+                  {&p.length, "L", "the channel length (m)", true, false},
+                  {&p.area, "A", "the catchment area (km2)", false, false}};
+    for (Field& f : fields) {
+      const double v = *f.value = AfterEquals("the channel value " + std::string(f.key), entry);
+      const char* expected = v < 0.0 && !f.negativeAllowed ? (f.zeroAllowed ? "0 or more" : "above 0")
+                             : v == 0.0 && !f.zeroAllowed    ? "above 0"
+                                                             : nullptr;
+      if (expected)
+        RefuseValue(log_, file_, "[routing_model]",
+                    std::string(f.key) + " of " + entry + " in routing description " + std::to_string(number_), v,
+                    std::string(f.what) + " must be " + expected, 41);
+    }
     return p;
   }
   [[noreturn]] void SyntaxError(const std::string& what, const std::string& entry) { Error(what, entry, 38); }
@@ -76,6 +113,7 @@ class DescriptionReader {
   TextCursor t_;
   int number_;
   LogStream* log_;
+  std::string file_;
 };
 
 void CheckTributary(const SubbasinCodes& codes, int code, int tg, int k, bool lineBreak, LogStream* log) {
@@ -146,10 +184,10 @@ std::vector<std::string> JoinRoutingDescriptions(TextCursor& cursor, LogStream* 
 }
 
 RoutingDescription ParseRoutingDescription(const std::string& text, int number, const SubbasinCodes& codes,
-                                           int totalInflows, LogStream* log) {
+                                           int totalInflows, LogStream* log, const std::string& file) {
   RoutingDescription d;
   d.number = number;
-  DescriptionReader r(text, number, log);
+  DescriptionReader r(text, number, log, file);
 
   r.Find("TG", "TG");
   d.code = r.Int("the sub-basin code", "TG");
@@ -176,7 +214,8 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
     ChannelEntry c;
     c.code = r.Int("the tributary code", entry, 41);
     CheckTributary(codes, c.code, d.code, k, true, log);
-    c.p = r.Channel(entry);
+    // The values are named with the tributary the user wrote.
+    c.p = r.Channel("OL " + std::to_string(c.code));
     d.ol.push_back(std::move(c));
   }
 
@@ -207,7 +246,7 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
       CheckTributary(codes, member, d.code, k, false, log);
       c.members.push_back(member);
     }
-    c.p = r.Channel(entry);
+    c.p = r.Channel("SUMTRIB " + std::to_string(c.code));
     d.sumtrib.push_back(std::move(c));
   }
 
@@ -241,7 +280,7 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
     } else {
       Fail(log, "the modus \"" + mode + "\" is not supported for inflow " + std::to_string(z.number), 42);
     }
-    z.p = r.Channel(entry);
+    z.p = r.Channel("ZL " + std::to_string(z.number));
     d.zl.push_back(std::move(z));
   }
 

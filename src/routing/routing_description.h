@@ -95,9 +95,9 @@ struct SubbasinCodes {
 };
 
 // Reads one joined description (number: its position in the list). totalInflows is the
-// number of ZL entries of the whole list.
+// number of ZL entries of the whole list; file is the control file the messages name.
 RoutingDescription ParseRoutingDescription(const std::string& text, int number, const SubbasinCodes& codes,
-                                           int totalInflows, LogStream* log);
+                                           int totalInflows, LogStream* log, const std::string& file = "");
 
 // The network of the whole list: a sub-basin has one description at most and flows into
 // one sub-basin at most, the network has no cycle, and every description comes after the
