@@ -4,6 +4,7 @@
 #include "framework/logstream.h"
 #include "framework/option_text.h"
 #include "framework/run_files.h"
+#include "framework/thread_policy.h"
 #include "grids/grid_path.h"
 #include "grids/grid_registry.h"
 
@@ -149,7 +150,7 @@ void data_assimilation_grid_entity::ClampNegative() {
 
 void data_assimilation_grid_entity::SplitCells() {
   const double nodata = geometry.nodata_value;
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(lastRow - firstRow + 1, geometry.ncols))
   for (int r = firstRow; r <= lastRow; ++r) {
     for (int c = module.FirstColumn(r); c <= module.LastColumn(r); ++c) {
       if (!module.InDomain(r, c)) continue;

@@ -9,6 +9,7 @@
 #include "framework/logstream.h"
 #include "framework/option_text.h"
 #include "framework/run_files.h"
+#include "framework/thread_policy.h"
 #include "grids/grid_registry.h"
 
 const char* const kAssimilationRule = "-----------------------------------------------------------------------\n";
@@ -139,7 +140,7 @@ void data_assimilation::BookSnowWater(double** liquid, double** solid, double si
   double** booked = assimilatedSnow.get();
   const double nodata = geometry.nodata_value;
   const int first = std::max(1, firstRow), last = lastRow > 0 ? lastRow : static_cast<int>(geometry.nrows);
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(last - first + 1, geometry.ncols))
   for (int r = first; r <= last; ++r)
     for (int c = FirstColumn(r); c <= LastColumn(r); ++c) {
       if (!InDomain(r, c)) continue;

@@ -16,3 +16,15 @@ void ApplyWaitPolicy(char** argv) {
   execv("/proc/self/exe", argv);
   // Still here: the restart failed. The variable stays set for child processes only.
 }
+
+namespace {
+long minParallelCells = kMinParallelCells;
+}  // namespace
+
+long MinParallelCells() { return minParallelCells; }
+
+ScopedMinParallelCells::ScopedMinParallelCells(long cells) : previous_(minParallelCells) {
+  minParallelCells = cells;
+}
+
+ScopedMinParallelCells::~ScopedMinParallelCells() { minParallelCells = previous_; }

@@ -16,3 +16,35 @@ const char* WaitPolicyToSet(const char* waitPolicy, const char* spinCount);
 // is to be done, or when the restart is not possible (the run then goes on with the
 // runtime's default policy).
 void ApplyWaitPolicy(char** argv);
+
+// When a parallel region forks its threads.
+//
+// Waking the workers and the barrier at the end of a loop cost more than a loop over a few
+// thousand cells: a small basin would run slower on more threads than on one. Every
+// parallel region over cells or rows therefore asks ForkCells with the number of cells it
+// visits. The results do not depend on the answer: every loop writes only the cells of its
+// own rows, and partial sums are folded in the order of their rows.
+
+// Cells below which a region runs on the calling thread alone.
+constexpr long kMinParallelCells = 4096;
+
+// The threshold now in force (kMinParallelCells unless a ScopedMinParallelCells lowers it).
+long MinParallelCells();
+// Whether a region over `cells` cells forks, by the threshold in force or the one given.
+inline bool ForkCells(long cells, long minCells) { return cells >= minCells; }
+inline bool ForkCells(long cells) { return ForkCells(cells, MinParallelCells()); }
+// The same for `rows` rows of `cols` cells.
+inline bool ForkRows(long rows, long cols) { return ForkCells(rows * cols); }
+
+// While alive, regions fork from `cells` cells on (0: always), so that tests of small
+// basins run the parallel path at every thread count. Not for concurrent use.
+class ScopedMinParallelCells {
+ public:
+  explicit ScopedMinParallelCells(long cells);
+  ~ScopedMinParallelCells();
+  ScopedMinParallelCells(const ScopedMinParallelCells&) = delete;
+  ScopedMinParallelCells& operator=(const ScopedMinParallelCells&) = delete;
+
+ private:
+  long previous_;
+};

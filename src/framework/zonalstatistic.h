@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "framework/modelobject.h"
+#include "framework/thread_policy.h"
 
 class LogStream;
 
@@ -322,7 +323,7 @@ class zonalstatistic {
     if (!active || cells.zone == nullptr || cells.codeMap == nullptr || cells.lastRow < cells.firstRow) return;
     PrepareBlocks(cells.firstRow, cells.lastRow);
     const int blocks = blockSums.blocks, height = blockSums.rowsPerBlock;
-    const bool parallel = static_cast<long>(cells.lastRow - cells.firstRow + 1) * cells.ncols >= 4096;
+    const bool parallel = ForkRows(cells.lastRow - cells.firstRow + 1, cells.ncols);
 #pragma omp parallel for schedule(runtime) if (parallel)
     for (int b = 0; b < blocks; ++b) {
       const int r0 = cells.firstRow + b * height;

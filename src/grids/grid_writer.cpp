@@ -11,6 +11,7 @@
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
 #include "framework/run_files.h"
+#include "framework/thread_policy.h"
 #include "grids/grid_io_internal.h"
 #include "grids/grid_output_thread.h"
 #include "grids/grid_path.h"
@@ -75,7 +76,7 @@ GridFileJob MakeJob(modelobject& o, const std::string& path, double** grid, Grid
   const double nodata = g.nodata_value, countedAbove = nodata + 1;
   float* floats = job.floats.data();
   double* doubles = job.doubles.data();
-#pragma omp parallel for schedule(runtime) if (cells >= 65536)
+#pragma omp parallel for schedule(runtime) if (ForkCells(static_cast<long>(cells), 16 * kMinParallelCells))
   for (int r = 1; r <= g.nrows; ++r) {
     const size_t at = static_cast<size_t>(r - 1) * cols;
     const double* in = grid[r];

@@ -65,7 +65,7 @@ namespace {
 
 // Whether a loop over the rows is worth threads, and the columns of row r it visits.
 inline bool ParallelLoop(const CellLoop& L) {
-  return static_cast<long>(L.lastRow - L.firstRow + 1) * static_cast<long>(L.ncols) >= L.minParallelCells;
+  return ForkCells(static_cast<long>(L.lastRow - L.firstRow + 1) * static_cast<long>(L.ncols), L.minParallelCells);
 }
 inline void LoopColumns(const CellLoop& L, int r, int& c0, int& c1) {
   c0 = 1;

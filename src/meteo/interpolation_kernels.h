@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "framework/thread_policy.h"
+
 struct RowBounds;
 struct RegressionParameters;
 struct ElevationGradientSettings;
@@ -200,7 +202,7 @@ struct CellLoop {
   bool inverseDistanceInResult = false;
   // Grids with fewer cells run on one thread: thread start-up and barriers would cost more
   // than the cells (the results are the same either way).
-  long minParallelCells = 4096;
+  long minParallelCells = MinParallelCells();
   // Optional, (nrows + 1) * (ncols + 1) bytes: set to 1 where a cell found no station, 0 elsewhere.
   uint8_t* missMask = nullptr;
   // Optional for methods 4 and 12: the nearest valid station of every cell (a current

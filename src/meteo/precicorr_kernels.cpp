@@ -106,7 +106,7 @@ void RunPrecipitationGridCorrection(const PrecipitationGridLoop& L) {
   if (!L.precipitation) return;
   const bool haveBounds = L.rowBounds && !L.rowBounds->empty();
   const bool parallel =
-      static_cast<long>(L.lastRow - L.firstRow + 1) * static_cast<long>(L.ncols) >= L.minParallelCells;
+      ForkCells(static_cast<long>(L.lastRow - L.firstRow + 1) * static_cast<long>(L.ncols), L.minParallelCells);
 #pragma omp parallel for schedule(runtime) if (parallel)
   for (int r = L.firstRow; r <= L.lastRow; ++r) {
     int c0 = 1, c1 = L.ncols;

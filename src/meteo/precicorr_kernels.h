@@ -8,6 +8,8 @@
 #include <functional>
 #include <vector>
 
+#include "framework/thread_policy.h"
+
 struct RowBounds;
 struct RegressionParameters;
 
@@ -73,7 +75,7 @@ struct PrecipitationGridLoop {
   double** temperature = nullptr;  // null: rain factor everywhere
   double** wind = nullptr;         // null: wind 0
   PrecipitationFactors factors;
-  long minParallelCells = 4096;
+  long minParallelCells = MinParallelCells();
 };
 
 // Corrects every valid precipitation cell in an OpenMP loop over the rows (run-time

@@ -6,6 +6,8 @@
 
 #include <omp.h>
 
+#include "framework/thread_policy.h"
+
 TSplines::TSplines(const std::vector<double>& meshX, const std::vector<double>& meshY, double** cellX, double** cellY,
                    int meshRows, int meshColumns, int gridRows, int gridColumns, double firstX, double firstY,
                    double dx, double dy, double missingMark, double xllcorner, double yllcorner, double cellsize,
@@ -236,7 +238,7 @@ void TSplines::Evaluate2D(const std::vector<double>& values, const std::vector<d
   bool failed = false;
 
   // 1. Column splines over y, sampled at every sampling row (each column on its own).
-#pragma omp parallel for schedule(runtime) reduction(|| : failed)
+#pragma omp parallel for schedule(runtime) reduction(|| : failed) if (ForkRows(meshColumns_, meshRows_))
   for (int c = 1; c <= meshColumns_; ++c) {
     Scratch& t = ScratchOfThread();
     int n = 0;
@@ -278,7 +280,7 @@ void TSplines::Evaluate2D(const std::vector<double>& values, const std::vector<d
   // 2. Row splines over x through the column values, at the needed sampling nodes (each
   // sampling row on its own; rows outside rowFrom..rowTo hold no needed node and keep the
   // nodata value they were made with).
-#pragma omp parallel for schedule(runtime) reduction(|| : failed)
+#pragma omp parallel for schedule(runtime) reduction(|| : failed) if (ForkRows(rowTo_ - rowFrom_ + 1, meshColumns_))
   for (int row = rowFrom_; row <= rowTo_; ++row) {
     Scratch& t = ScratchOfThread();
     std::fill(&Sample(row, 0), &Sample(row, 0) + columns_ + 1, gridNodata_);
@@ -324,7 +326,7 @@ void TSplines::Evaluate2D(const std::vector<double>& values, const std::vector<d
 
 void TSplines::SampleToModelGrid(double** result) const {
   const size_t stride = static_cast<size_t>(gridColumns_) + 1;
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(gridRows_, gridColumns_))
   for (int r = 1; r <= gridRows_; ++r) {
     const int64_t* node = cellNode_.data() + static_cast<size_t>(r) * stride;
     double* out = result[r];

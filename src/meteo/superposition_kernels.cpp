@@ -194,7 +194,7 @@ void RunSuperposition(const SuperpositionLoop& L) {
   const int K = std::min(L.levels, 3);
   const int R = L.regionCount;
   const bool parallel =
-      static_cast<long>(L.lastRow - L.firstRow + 1) * static_cast<long>(L.ncols) >= L.minParallelCells;
+      ForkCells(static_cast<long>(L.lastRow - L.firstRow + 1) * static_cast<long>(L.ncols), L.minParallelCells);
 #pragma omp parallel for schedule(runtime) if (parallel)
   for (int r = L.firstRow; r <= L.lastRow; ++r) {
     int c0 = 1, c1 = L.ncols;

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "framework/thread_policy.h"
+
 struct RowBounds;
 
 struct SuperpositionInput {
@@ -64,7 +66,7 @@ struct SuperpositionLoop {
   double** const* inputs = nullptr;       // 0..inputCount-1
   const double* weights = nullptr;        // input e, region r (1..R) at e * R + r - 1
   double** out = nullptr;
-  long minParallelCells = 4096;
+  long minParallelCells = MinParallelCells();
 };
 
 // out = sum over levels k of w_k * sum over inputs e of weight_e(region_k) * input_e, for

@@ -1,6 +1,7 @@
 // The reservoirs and lakes of the routing module: their grids, their construction from the
 // SP entries and the precipitation that falls on the lake cells.
 #include "framework/logstream.h"
+#include "framework/thread_policy.h"
 #include "grids/grid_registry.h"
 #include "routing/abfluss.h"
 #include "routing/routingclass.h"
@@ -118,7 +119,7 @@ void abflussmodellklasse::FillPrecipitationOnLakes() {
   const std::vector<int>& lakes = lakeNumbers;
   double** p = precipitationOnLakes.get();
   double** pond = pondingGrid;
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(geometry.nrows, geometry.ncols))
   for (int r = 1; r <= geometry.nrows; ++r)
     for (int c = 1; c <= geometry.ncols; ++c) {
       const double code = lakeCodeGrid[r][c];

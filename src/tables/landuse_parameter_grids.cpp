@@ -11,6 +11,7 @@
 
 #include "framework/logstream.h"
 #include "framework/model_date.h"
+#include "framework/thread_policy.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
 #include "tables/phenology.h"
@@ -50,7 +51,7 @@ void CopyFirstFixDays(LanduseParameterGrids& g, int nrows, int ncols) {
     double** first = g.firstFixDay[k];
     double*** lists = g.fixDays[k];
     if (!first || !lists) continue;
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, ncols))
     for (int i = 1; i <= nrows; ++i)
       for (int j = 1; j <= ncols; ++j) first[i][j] = lists[i][j][1];
   }
@@ -331,7 +332,7 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
       g.temperature = grids[p].data;
     }
     const double share = dt / 1440.0;
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
     for (int i = 1; i <= nrows; ++i) {
       int first, last;
       ColumnRange(*this, i, first, last);
@@ -358,7 +359,7 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
     if (g.dynamic && g.movingStack) {
       g.dayCounter = std::min(g.dayCounter + 1, 7);
       const int counter = g.dayCounter;
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
       for (int i = 1; i <= nrows; ++i) {
         int first, last;
         ColumnRange(*this, i, first, last);
@@ -395,7 +396,7 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
       const size_t stride = static_cast<size_t>(geometry.ncols) + 1;
       // A bad fix day ends the run with its code; it must not leave the parallel loop.
       std::atomic<int> failure{0};
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
       for (int i = 1; i <= nrows; ++i) {
         int first, last;
         ColumnRange(*this, i, first, last);
@@ -491,7 +492,7 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
       if (failure.load() != 0) throw failure.load();
     }
     if (g.dynamic && g.temperatureAvg) {
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
       for (int i = 1; i <= nrows; ++i) {
         int first, last;
         ColumnRange(*this, i, first, last);
@@ -504,7 +505,7 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
   // 9. Days inside the vegetation period.
   if (g.layers > 0 && !g.layer[kVegetationDuration].empty()) {
     const int L = g.layers;
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
     for (int i = 1; i <= nrows; ++i) {
       int first, last;
       ColumnRange(*this, i, first, last);

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "init/defaultini.h"
+#include "framework/thread_policy.h"
 
 namespace {
 
@@ -160,7 +161,7 @@ void defaultini::UpdateDynamicPhenology(int dayOfYear, int layerCount) {
   if (L < 1 || g.layer[kForcingSum].size() <= static_cast<size_t>(L) || !g.temperatureAvg || !zoneGrid) return;
   const int nrows = geometry.nrows;
   const double nodata = geometry.nodata_value;
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
   for (int i = 1; i <= nrows; ++i) {
     int first = 1, last = geometry.ncols;
     if (!rowBounds.empty() && i < static_cast<int>(rowBounds.size())) {

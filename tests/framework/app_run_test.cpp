@@ -1,6 +1,7 @@
 // The time loop: the order of the module operations in a pass, the end test, and the
 // Ctrl-C menu reached through a simulated SIGINT with fed answers.
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -8,6 +9,7 @@
 
 #include "framework/app_test_support.h"
 #include "framework/point_output.h"
+#include "framework/thread_policy.h"
 #include "processes/snow/snowmod.h"
 
 namespace {
@@ -257,36 +259,64 @@ TEST(AppRun, CtrlCInTheLastPassEndsTheRunWithOneAndNoMenu) {
   app->ClearMemory();
 }
 
+namespace {
+
+// Every file a whole run of the example in this process writes into its output folder, by
+// name, at `threads` threads; *shared: whether interpolators shared their station weights.
+std::map<std::string, std::string> ExampleOutputs(int threads, bool separateInverseDistance, bool* shared) {
+  const std::string example = std::string(ORVEL_SOURCE_DIR) + "/examples/basin/";
+  std::map<std::string, std::string> outputs;
+  TempDir dir;
+  for (const auto& e : std::filesystem::directory_iterator(example))
+    if (e.is_regular_file()) std::filesystem::copy_file(e.path(), dir.file(e.path().filename().string()));
+  std::filesystem::create_directories(dir.file("output"));
+  WorkingDirectory here(dir.path());
+  std::vector<std::string> calls;
+  NextApplicationSeams() = ApplicationSeams();
+  NextApplicationSeams().calls = &calls;
+  NextApplicationSeams().separateInverseDistance = separateInverseDistance;
+  const int savedThreads = omp_get_max_threads();
+  omp_set_num_threads(threads);
+  {
+    CapturedLog log;
+    std::string program = "orvelvco64", file = "basin.ctl";
+    char* argv[] = {program.data(), file.data(), nullptr};
+    ModellApplication app(&log.log(), 2, argv, 1);
+    EXPECT_EQ(app.run(), 0);
+    app.ClearMemory();
+  }
+  omp_set_num_threads(savedThreads);
+  NextApplicationSeams() = ApplicationSeams();
+  *shared = Count(calls, "ShareInverseDistance") > 0;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir.file("output")))
+    if (e.is_regular_file()) outputs[e.path().filename().string()] = ReadTextFile(e.path().string());
+  EXPECT_GT(outputs.size(), 10u);
+  return outputs;
+}
+
+void ExpectSameFiles(const std::map<std::string, std::string>& a, const std::map<std::string, std::string>& b) {
+  ASSERT_EQ(a.size(), b.size());
+  for (const auto& f : a) EXPECT_TRUE(b.count(f.first) && f.second == b.at(f.first)) << f.first;
+}
+
+}  // namespace
+
 TEST(AppRun, InterpolatorsSharingTheirStationWeightsLeaveEveryOutputOfTheExampleAsItIs) {
   // The example's temperature and precipitation come from the same six stations: their
   // inverse-distance weights are made once per step. Every file of the run must have the
   // bits of a run in which each interpolator weighs its stations itself.
-  const std::string example = std::string(ORVEL_SOURCE_DIR) + "/examples/basin/";
-  std::map<std::string, std::string> outputs[2];
-  for (int separate = 0; separate <= 1; ++separate) {
-    TempDir dir;
-    for (const auto& e : std::filesystem::directory_iterator(example))
-      if (e.is_regular_file()) std::filesystem::copy_file(e.path(), dir.file(e.path().filename().string()));
-    std::filesystem::create_directories(dir.file("output"));
-    WorkingDirectory here(dir.path());
-    std::vector<std::string> calls;
-    NextApplicationSeams() = ApplicationSeams();
-    NextApplicationSeams().calls = &calls;
-    NextApplicationSeams().separateInverseDistance = separate == 1;
-    {
-      CapturedLog log;
-      std::string program = "orvelvco64", file = "basin.ctl";
-      char* argv[] = {program.data(), file.data(), nullptr};
-      ModellApplication app(&log.log(), 2, argv, 1);
-      EXPECT_EQ(app.run(), 0);
-      app.ClearMemory();
-    }
-    NextApplicationSeams() = ApplicationSeams();
-    EXPECT_EQ(Count(calls, "ShareInverseDistance") > 0, separate == 0);
-    for (const auto& e : std::filesystem::recursive_directory_iterator(dir.file("output")))
-      if (e.is_regular_file()) outputs[separate][e.path().filename().string()] = ReadTextFile(e.path().string());
-  }
-  EXPECT_GT(outputs[0].size(), 10u);
-  ASSERT_EQ(outputs[0].size(), outputs[1].size());
-  for (const auto& f : outputs[0]) EXPECT_TRUE(f.second == outputs[1][f.first]) << f.first;
+  bool shared = false, sharedSeparately = true;
+  const auto together = ExampleOutputs(2, false, &shared);
+  const auto separately = ExampleOutputs(2, true, &sharedSeparately);
+  EXPECT_TRUE(shared);
+  EXPECT_FALSE(sharedSeparately);
+  ExpectSameFiles(together, separately);
+}
+
+TEST(AppRun, EveryOutputOfTheExampleHasTheSameBitsOnOneThreadAndOnThreeWithEveryLoopForked) {
+  // The example is too small for any loop to fork by itself: every loop is made to, so the
+  // whole chain's parallel paths are compared with one thread.
+  const ScopedMinParallelCells forkAlways(0);
+  bool shared = false;
+  ExpectSameFiles(ExampleOutputs(1, false, &shared), ExampleOutputs(3, false, &shared));
 }

@@ -9,6 +9,7 @@
 #include "framework/memory_handling.h"
 #include "framework/zonalstatistic.h"
 #include "support/test_support.h"
+#include "framework/thread_policy.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ std::vector<double> Sums(const std::vector<ZoneTableEntry>& zones) {
 }  // namespace
 
 TEST(ZoneWeightedCells, PerCellWeightsSumLikeSingleCells) {
+  const ScopedMinParallelCells forkAlways(0);  // small grids run the parallel path too
   const int rows = 90, cols = 70;
   MatrixOwner zone(rows, cols), value(rows, cols), share(rows, cols), area(rows, cols);
   std::mt19937 gen(4);

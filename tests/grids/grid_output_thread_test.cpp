@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "grid_fixture.h"
+#include "framework/thread_policy.h"
 
 namespace {
 
@@ -57,6 +58,7 @@ struct Domain {
 }  // namespace
 
 TEST(GridOutputThread, WritesTheBytesOfADirectWriteForEveryFormatAndThreadCount) {
+  const ScopedMinParallelCells forkAlways(0);  // small grids run the parallel path too
   Domain d;
   MatrixOwner v = d.Values(3.0);
   // Two rows the grid does not hold.

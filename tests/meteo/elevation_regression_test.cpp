@@ -11,6 +11,7 @@
 #include "framework/memory_handling.h"
 #include "meteo/interpolation_kernels.h"
 #include "meteo/station_mesh.h"
+#include "framework/thread_policy.h"
 
 namespace {
 
@@ -247,6 +248,7 @@ struct ElevationLoop {
 };
 
 TEST(ElevationCellLoop, BitIdenticalForOneTwoAndEightThreads) {
+  const ScopedMinParallelCells forkAlways(0);  // small grids run the parallel path too
   for (int method : {2, 3, 11, 12, 5, 6, 7, 8}) {
     ElevationLoop f;
     f.loop.method = method;

@@ -9,6 +9,7 @@
 #include "framework/memory_handling.h"
 #include "framework/modelobject.h"
 #include "meteo/elevation_regression.h"
+#include "framework/thread_policy.h"
 
 namespace {
 
@@ -176,6 +177,7 @@ struct LoopFixture {
 };
 
 TEST(CellLoop, BitIdenticalForOneTwoAndEightThreads) {
+  const ScopedMinParallelCells forkAlways(0);  // small grids run the parallel path too
   for (int method : {1, 4, 11}) {  // 11 here: inverse distance with anisotropy
     LoopFixture f(57, 43);
     f.loop.method = method == 4 ? 4 : 1;

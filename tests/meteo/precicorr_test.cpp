@@ -13,6 +13,7 @@
 #include "meteo/regression_file.h"
 #include "small_basin.h"
 #include "support/test_support.h"
+#include "framework/thread_policy.h"
 
 namespace {
 
@@ -132,6 +133,7 @@ TEST(PrecipitationFactor, CellOfAPointIsClamped) {
 }
 
 TEST(PrecipitationGridCorrection, ValidCellsOnlyAndTheSameForAnyThreadCount) {
+  const ScopedMinParallelCells forkAlways(0);  // small grids run the parallel path too
   const int rows = 97, cols = 83;
   MatrixOwner p(rows, cols), t(rows, cols), u(rows, cols), mpi(rows, cols);
   auto fill = [&]() {

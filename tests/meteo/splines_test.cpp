@@ -1,6 +1,7 @@
 // Cubic splines: one-dimensional pieces against hand values, and the mesh spline
 // reproducing a linear field at the model cells.
 #include "meteo/splines.h"
+#include "framework/thread_policy.h"
 
 #include <gtest/gtest.h>
 #include <omp.h>
@@ -138,6 +139,7 @@ struct CurvedMesh {
 };
 
 TEST(Splines, MeshSplineHasTheSameBitsForEveryThreadCount) {
+  const ScopedMinParallelCells forkAlways(0);  // small grids run the parallel path too
   CurvedMesh m;
   TSplines s = m.Make();
   std::vector<double> y2;
@@ -163,6 +165,7 @@ TEST(Splines, MeshSplineHasTheSameBitsForEveryThreadCount) {
 }
 
 TEST(Splines, EqualNodeCoordinatesEndTheParallelPassWithCode82) {
+  const ScopedMinParallelCells forkAlways(0);  // small grids run the parallel path too
   // The two top mesh rows at the same y: the column splines meet two equal abscissae at
   // the top sampling row.
   CurvedMesh m(14850.0);

@@ -11,6 +11,7 @@
 #include "meteo/superposition.h"
 #include "small_basin.h"
 #include "support/test_support.h"
+#include "framework/thread_policy.h"
 
 namespace {
 
@@ -171,6 +172,7 @@ TEST(SuperpositionCells, WeightedSumsOverLevels) {
 }
 
 TEST(SuperpositionCells, TheSameForAnyThreadCount) {
+  const ScopedMinParallelCells forkAlways(0);  // small grids run the parallel path too
   const int rows = 101, cols = 67, R = 3;
   MatrixOwner zone = Grid(rows, cols, [](int r, int c) { return (r + c) % 17 == 0 ? -9999.0 : 1.0; });
   MatrixOwner a = Grid(rows, cols, [](int r, int c) { return 0.1 * r + 0.37 * c; });

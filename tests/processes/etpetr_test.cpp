@@ -15,6 +15,7 @@
 #include "process_basin.h"
 #include "processes/evapotranspiration/etpetr.h"
 #include "support/test_support.h"
+#include "framework/thread_policy.h"
 
 namespace {
 
@@ -282,6 +283,7 @@ TEST(EvapotranspirationPotential, EmpiricalMethodsOnTheGrid) {
 }
 
 TEST(EvapotranspirationPotential, PenmanMonteithDayAndNightAndThreads) {
+  const ScopedMinParallelCells forkAlways(0);  // small grids run the parallel path too
   // Daily steps: the day part warmer than the input, the night part colder; the shared
   // temperature grids take the part temperatures.
   EtBasin d(6, 7);

@@ -16,6 +16,7 @@
 #include "processes/radiation/expokorr.h"
 #include "processes/radiation/radiation_kernels.h"
 #include "support/test_support.h"
+#include "framework/thread_policy.h"
 
 namespace {
 
@@ -103,6 +104,7 @@ TEST(RadiationCorrection, TiltedPlaneFollowsItsNormal) {
 }
 
 TEST(RadiationCorrection, RidgeCastsItsGeometricShadow) {
+  const ScopedMinParallelCells forkAlways(0);  // small grids run the parallel path too
   // An east-west ridge 500 m above a plain of 100 m cells; the sun from the south.
   const int rows = 60, cols = 20;
   ProcessBasin b(rows, cols, 100.0);
@@ -287,6 +289,7 @@ TEST(RadiationCorrection, SkippedStepsKeepTheFactorAndFollowTheTemperature) {
 }
 
 TEST(RadiationCorrection, SameBitsForEveryThreadCount) {
+  const ScopedMinParallelCells forkAlways(0);  // small grids run the parallel path too
   const int saved = omp_get_max_threads();
   std::vector<std::vector<double>> runs;
   for (int threads : {1, 2, 8}) {

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "interception_basin.h"
+#include "framework/thread_policy.h"
 
 namespace {
 
@@ -246,6 +247,7 @@ TEST(InterceptionStep, CanopySnowBalanceAndTheLiquidBalanceBelowIt) {
 }
 
 TEST(InterceptionStep, CanopySnowLeavesOutLayersWithoutLandUse) {
+  const ScopedMinParallelCells forkAlways(0);  // small grids run the parallel path too
   // A second layer without land use (its parameter grids hold no-data) holds no canopy: the
   // canopy snow of the cell is that of its one real layer.
   std::vector<double> loads[2];

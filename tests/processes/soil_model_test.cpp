@@ -10,6 +10,7 @@
 
 #include "processes/soil_basin.h"
 #include "tables/phenology.h"
+#include "framework/thread_policy.h"
 
 namespace {
 
@@ -293,6 +294,7 @@ TEST(SoilModel, LakeCellsAddNothingButKeepTheOthersRunoff) {
 }
 
 TEST(SoilModel, ResultsDoNotDependOnTheThreadCount) {
+  const ScopedMinParallelCells forkAlways(0);  // small grids run the parallel path too
   const int saved = omp_get_max_threads();
   std::vector<double> results[2];
   std::string tables[2];

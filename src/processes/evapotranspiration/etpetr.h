@@ -17,6 +17,7 @@
 #include "framework/teilmod.h"
 #include "framework/zonalstatistic.h"
 #include "framework/zone_sums.h"
+#include "framework/thread_policy.h"
 
 class LanduseTableEntry;
 class MultiLayerLanduseEntry;
@@ -160,7 +161,7 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   std::vector<double> cosZenith;  // sub-steps 1..n of the step (element 0 unused)
   int dayStepCount = 0;
   // Grids smaller than this run the cell loop on one thread (threads cost more there).
-  long minParallelCells = 4096;
+  long minParallelCells = MinParallelCells();
   bool nightState = true;
 
   // Whether a cell belongs to the basin.

@@ -62,14 +62,14 @@ void verdunstungsmodellklasse::PotentialET(ModelDate date) {
     if (ld <= 0.05) {
       if (!nightState) {
         const double divisor = dayStepCount < 1 ? 0.5 : static_cast<double>(dayStepCount);
-#pragma omp parallel for schedule(runtime) if (static_cast<long>(geometry.nrows) * geometry.ncols >= minParallelCells)
+#pragma omp parallel for schedule(runtime) if (ForkCells(static_cast<long>(geometry.nrows) * geometry.ncols, minParallelCells))
         for (int r = 1; r <= geometry.nrows; ++r)
           for (int c = 1; c <= geometry.ncols; ++c)
             if (IsBasinCell(r, c)) sunshineSum[r][c] /= divisor;
         nightState = true;
       }
     } else if (nightState) {
-#pragma omp parallel for schedule(runtime) if (static_cast<long>(geometry.nrows) * geometry.ncols >= minParallelCells)
+#pragma omp parallel for schedule(runtime) if (ForkCells(static_cast<long>(geometry.nrows) * geometry.ncols, minParallelCells))
       for (int r = 1; r <= geometry.nrows; ++r)
         for (int c = 1; c <= geometry.ncols; ++c)
           if (IsBasinCell(r, c)) sunshineSum[r][c] = 0.0;
@@ -124,7 +124,7 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
   // Blocks of rows in parallel; each row's statistics are summed as soon as it is done.
   potentialSums.Prepare(StatisticsCells(), relCellArea, nrows, ncols, 2 * n + 5, zoneCount, 1, nrows);
   const int blocks = potentialSums.Blocks();
-#pragma omp parallel for schedule(runtime) if (static_cast<long>(nrows) * ncols >= minParallelCells)
+#pragma omp parallel for schedule(runtime) if (ForkCells(static_cast<long>(nrows) * ncols, minParallelCells))
   for (int b = 0; b < blocks; ++b) {
     for (int r = potentialSums.FirstRow(b); r <= potentialSums.LastRow(b); ++r) {
       for (int c = 1; c <= ncols; ++c) {

@@ -39,7 +39,7 @@ void verdunstungsmodellklasse::SnowEvaporation(ModelDate date) {
   if (snowScratch.size() < threads * perThread) snowScratch.assign(threads * perThread, 0.0);
   snowSums.Prepare(StatisticsCells(), relCellArea, nrows, ncols, 1, zoneCount, 1, nrows);
   const int blocks = snowSums.Blocks();
-#pragma omp parallel if (static_cast<long>(nrows) * ncols >= minParallelCells)
+#pragma omp parallel if (ForkCells(static_cast<long>(nrows) * ncols, minParallelCells))
   {
     double* demands = &snowScratch[static_cast<size_t>(omp_get_thread_num()) * perThread];
     double* slot = demands + layers + 1;
@@ -124,7 +124,7 @@ void verdunstungsmodellklasse::RealET(ModelDate date) {
   // Writers: real transpiration of layer k at k, then real evaporation.
   realSums.Prepare(StatisticsCells(), relCellArea, nrows, ncols, n + 2, zoneCount, 1, nrows);
   const int blocks = realSums.Blocks();
-#pragma omp parallel for schedule(runtime) if (static_cast<long>(nrows) * ncols >= minParallelCells)
+#pragma omp parallel for schedule(runtime) if (ForkCells(static_cast<long>(nrows) * ncols, minParallelCells))
   for (int b = 0; b < blocks; ++b)
     for (int r = realSums.FirstRow(b); r <= realSums.LastRow(b); ++r) {
       ZoneSums::Row row = realSums.RowOf(b, r);

@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "framework/logstream.h"
+#include "framework/thread_policy.h"
 #include "processes/interception/canopy_snow.h"
 #include "processes/interception/interception_physics.h"
 #include "processes/interception/interzep.h"
@@ -49,7 +50,7 @@ void interzeptionsmodellklasse::Run(ModelDate date) {
   // temperature row is filled in the same pass, so the step walks its grids once.
   PrepareStatistics();
   const int blocks = statisticsSums.Blocks();
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(geometry.nrows, geometry.ncols))
   for (int b = 0; b < blocks; ++b)
     for (int r = statisticsSums.FirstRow(b); r <= statisticsSums.LastRow(b); ++r) {
       if (temperatureGrid) FillTemperatureRow(temperatureGrid, r);

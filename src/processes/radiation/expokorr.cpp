@@ -119,7 +119,7 @@ bool expokorrklasse::CastsShadows() const {
 }
 
 bool expokorrklasse::Parallel() const {
-  return static_cast<long>(geometry.nrows) * geometry.ncols >= minParallelCells;
+  return ForkCells(static_cast<long>(geometry.nrows) * geometry.ncols, minParallelCells);
 }
 
 bool expokorrklasse::IsModuleCell(int r, int c) const {

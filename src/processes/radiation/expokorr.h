@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/teilmod.h"
+#include "framework/thread_policy.h"
 
 class expokorrklasse : public teilmodellklasse {
  public:
@@ -51,7 +52,7 @@ class expokorrklasse : public teilmodellklasse {
   double relativeSunHeight = 0.0;  // of the last sub-step of the last computed step
   bool computed = false;
   // Grids smaller than this run their cell loops on one thread (threads cost more there).
-  long minParallelCells = 4096;
+  long minParallelCells = MinParallelCells();
 
  private:
   bool CastsShadows() const;

@@ -7,6 +7,7 @@
 
 #include "processes/snow/snowmod.h"
 #include "processes/subbasin_runoff.h"
+#include "framework/thread_policy.h"
 
 int schneemodellklasse::SubbasinIndex(int row, int col) const {
   if (!subbasinGrid) return 0;
@@ -177,7 +178,7 @@ void schneemodellklasse::KeepSnowOfChangedGlacierParts() {
   const double nodata = geometry.nodata_value;
   auto share = [nodata](double v) { return v == nodata || !(v > 0.0) ? 0.0 : std::min(1.0, v); };
   const std::pair<Grid, Grid> parts[2] = {{kSolid, kSolidOnGlacier}, {kLiquid, kLiquidOnGlacier}};
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(geometry.nrows, geometry.ncols))
   for (int r = 1; r <= geometry.nrows; ++r)
     for (int c = 1; c <= geometry.ncols; ++c) {
       if (zoneGrid[r][c] == nodata) continue;
@@ -258,7 +259,7 @@ void schneemodellklasse::RouteGlacierMelt(ModelDate date) {
   const int rowsPerBlock = (rows + blocks - 1) / blocks;
   const size_t width = 3 * n1;
   glacierBlockSums.assign(static_cast<size_t>(blocks) * width, 0.0);
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(rows, geometry.ncols))
   for (int b = 0; b < blocks; ++b) {
     double* sums = &glacierBlockSums[static_cast<size_t>(b) * width];
     const int r1 = std::min(rows, (b + 1) * rowsPerBlock);

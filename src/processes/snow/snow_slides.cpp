@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "processes/snow/snowmod.h"
+#include "framework/thread_policy.h"
 
 void SnowElevationOrder(double** reference, double** elevation, const GridGeometry& g, double** orderRow,
                         double** orderCol) {
@@ -74,7 +75,7 @@ void SnowSlides(const SlideGrids& s, const GridGeometry& g, double minSlideSlope
   const double nodata = g.nodata_value;
   // Clearing the slide grids and adding the moved snow back touch every cell on its own;
   // only the visit of the cells in elevation order is sequential.
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(g.nrows, g.ncols))
   for (int r = 1; r <= g.nrows; ++r)
     for (int c = 1; c <= g.ncols; ++c) {
       const double v = s.reference[r][c] != nodata ? 0.0 : nodata;
@@ -154,7 +155,7 @@ void SnowSlides(const SlideGrids& s, const GridGeometry& g, double minSlideSlope
       }
     }
 
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(g.nrows, g.ncols))
   for (int r = 1; r <= g.nrows; ++r)
     for (int c = 1; c <= g.ncols; ++c) {
       if (s.reference[r][c] == nodata) continue;

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "framework/logstream.h"
+#include "framework/thread_policy.h"
 #include "grids/grid_registry.h"
 #include "init/hru.h"
 #include "processes/snow/snowmod.h"
@@ -63,7 +64,7 @@ void schneemodellklasse::TakeLanduseAlbedoOfDay() {
   // first such cell (in row order, for every thread count the same) without a message, and
   // that cell is taken again on this thread, which writes the message and throws.
   std::atomic<size_t> firstFailure{std::numeric_limits<size_t>::max()};
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(last - first + 1, geometry.ncols))
   for (int r = first; r <= last; ++r) {
     int c0 = 1, c1 = geometry.ncols;
     if (static_cast<size_t>(r) < rowBounds.size()) {
@@ -252,7 +253,7 @@ void schneemodellklasse::Run(ModelDate date) {
 
   long clamped = 0;
   const int first = std::max(1, firstModuleRow), last = std::min(static_cast<int>(geometry.nrows), lastModuleRow);
-#pragma omp parallel for schedule(runtime) reduction(+ : clamped)
+#pragma omp parallel for schedule(runtime) reduction(+ : clamped) if (ForkRows(last - first + 1, geometry.ncols))
   for (int r = first; r <= last; ++r) {
     int c0 = 1, c1 = geometry.ncols;
     if (static_cast<size_t>(r) < rowBounds.size()) {
@@ -355,7 +356,7 @@ void schneemodellklasse::AddStatistics() {
   statisticsSums.Prepare(cells, relCellArea, geometry.nrows, geometry.ncols, kStatCount, zoneCount, cells.firstRow,
                          cells.lastRow);
   const int blocks = statisticsSums.Blocks();
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(cells.lastRow - cells.firstRow + 1, geometry.ncols))
   for (int b = 0; b < blocks; ++b)
     for (int r = statisticsSums.FirstRow(b); r <= statisticsSums.LastRow(b); ++r)
       statisticsSums.AddRow(b, r, [&](int c, const ZoneSums::Cell& cell) {

@@ -5,6 +5,7 @@
 #include "framework/build_info.h"
 #include "framework/logstream.h"
 #include "framework/value_checks.h"
+#include "framework/thread_policy.h"
 #include "grids/grid_registry.h"
 
 infiltrationsmodellklasse::infiltrationsmodellklasse(int& error, const ModuleInputs& in)
@@ -128,7 +129,7 @@ void infiltrationsmodellklasse::Infiltrate() {
   cells.ncols = geometry.ncols;
   excessSums.Prepare(cells, relCellArea, nrows, geometry.ncols, 1, subbasins, 1, nrows);
   const int blocks = excessSums.Blocks();
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
   for (int b = 0; b < blocks; ++b)
     for (int r = excessSums.FirstRow(b); r <= excessSums.LastRow(b); ++r) {
       int first, last;

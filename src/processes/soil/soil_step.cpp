@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "framework/logstream.h"
+#include "framework/thread_policy.h"
 #include "processes/soil/bodenmod.h"
 
 namespace {
@@ -50,7 +51,7 @@ void bodenmodellklasse::StepCells() {
   const bool slow = method == 2;
   std::vector<CapillaryFailure> failures(static_cast<size_t>(nrows) + 1);
 
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
   for (int r = 1; r <= nrows; ++r) {
     int first, last;
     ColumnRange(r, first, last);
@@ -158,7 +159,7 @@ void bodenmodellklasse::SumCells() {
   blockSums.assign(static_cast<size_t>(blocks) * stride, 0.0);
   const double nodata = geometry.nodata_value;
 
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
   for (int b = 0; b < blocks; ++b) {
     double* P = blockSums.data() + static_cast<size_t>(b) * stride;
     const int r0 = 1 + b * rowsPerBlock, r1 = std::min(nrows, (b + 1) * rowsPerBlock);
@@ -230,7 +231,7 @@ void bodenmodellklasse::AddCellStatistics() {
   if (!tables[0] && !tables[1] && !tables[2]) return;
   cellSums.Prepare(cells, relCellArea, geometry.nrows, geometry.ncols, 3, subbasins, 1, geometry.nrows);
   const int blocks = cellSums.Blocks();
-#pragma omp parallel for schedule(runtime)
+#pragma omp parallel for schedule(runtime) if (ForkRows(geometry.nrows, geometry.ncols))
   for (int b = 0; b < blocks; ++b)
     for (int r = cellSums.FirstRow(b); r <= cellSums.LastRow(b); ++r)
       cellSums.AddRow(b, r, [&](int c, const ZoneSums::Cell& cell) {

@@ -17,6 +17,7 @@
 #include "processes/snow/snow_basin.h"
 #include "processes/subbasin_runoff.h"
 #include "support/test_support.h"
+#include "framework/thread_policy.h"
 
 namespace {
 
@@ -689,6 +690,7 @@ TEST(GlacierDynamic, GlacierStateGridsAreReadBack) {
 // The glacier grids and statistics files of a run are the same for every thread count,
 // and the total glacier melt file holds the runoff given to the soil model's record.
 TEST(GlacierDynamic, StatisticsFilesAndThreadCounts) {
+  const ScopedMinParallelCells forkAlways(0);  // small grids run the parallel path too
   auto run = [](int threads, std::vector<double>& grids, std::string& files, std::vector<double>& runoff) {
     const int saved = omp_get_max_threads();
     omp_set_num_threads(threads);

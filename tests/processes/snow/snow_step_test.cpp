@@ -11,6 +11,7 @@
 #include "init/defaultini.h"
 #include "processes/snow/snow_basin.h"
 #include "support/test_support.h"
+#include "framework/thread_policy.h"
 #include "tables/landuse_table.h"
 
 namespace {
@@ -56,6 +57,7 @@ struct Scenario {
 std::vector<double> RunScenario(const Scenario& s, int threads, std::string* statistics = nullptr) {
   const int savedThreads = omp_get_max_threads();
   omp_set_num_threads(threads);
+  const ScopedMinParallelCells forkAlways(0);  // the small basin runs the parallel path too
   TempDir dir;
   CapturedLog log;
   SnowBasin b(9, 8);
