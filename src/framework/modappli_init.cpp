@@ -155,8 +155,12 @@ void ModellApplication::init(int argc, char** argv, int position) {
     *log << "FATAL: exceptions in ModellApplication::init() caught!" << "[end-entry]";
     throw;
   } catch (const std::exception& e) {
-    // Anything else (a failed allocation, a library error) ends the run the same way.
-    *log << "FATAL: " << e.what() << "[end-entry]";
+    // Anything else (a failed allocation, a library error) ends the run the same way,
+    // naming where the control file was being read: a count there may ask too much.
+    *log << "FATAL: " << e.what() << " while the start-up read " << controlFileName
+         << (modelobject::LastSoughtSection().empty() ? std::string()
+                                                       : ", section " + modelobject::LastSoughtSection())
+         << ": a number or size there may ask for more memory than the machine has" << "[end-entry]";
     *log << "FATAL: exceptions in ModellApplication::init() caught!" << "[end-entry]";
     throw 103;
   }

@@ -65,7 +65,17 @@ void modelobject::ReadError(const std::string& file, int code) {
   throw 19;
 }
 
+namespace {
+std::string& SoughtSection() {
+  static std::string section;
+  return section;
+}
+}  // namespace
+
+const std::string& modelobject::LastSoughtSection() { return SoughtSection(); }
+
 bool modelobject::SeekControlKey(const std::string& key, bool mustExist) {
+  SoughtSection() = key;
   controlFile.Rewind();
   std::string word;
   while (controlFile.ReadWord(word)) {

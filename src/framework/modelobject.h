@@ -93,6 +93,9 @@ class modelobject : public memory_handling {
   // Rewinds and finds the line whose first word equals key; the file then stands at the
   // start of the next line. A missing key with mustExist set is error 17.
   virtual bool SeekControlKey(const std::string& key, bool mustExist);
+  // The section the start-up sought last (empty before any), so that a failure no reader
+  // foresaw (memory exhausted by a count) can name where the control file was being read.
+  static const std::string& LastSoughtSection();
   // One positional value, then the rest of its line into restOfLine. A value that cannot
   // be read is error 17 with the label and the object's name. Returns 1.
   int ReadControlValue(int& value, const std::string& label);

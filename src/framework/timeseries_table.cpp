@@ -1,6 +1,7 @@
 #include "framework/timeseries_table.h"
 #include "framework/run_files.h"
 
+#include <algorithm>
 #include <fstream>
 
 #include "framework/text_helpers.h"
@@ -55,6 +56,12 @@ class ChunkReader {
       Fill();
     }
     return cursor_.ReadLine(line);
+  }
+
+  // File offset of the next word (of the end of the file when none is left).
+  uint64_t WordOffset() {
+    SkipToData();
+    return Offset();
   }
 
   bool ReadLong(long& value) {
@@ -155,6 +162,8 @@ void TimeSeriesTable::ParseHeader(const std::string& fileName, int option, int64
     std::string line;
     if (c < 0 || !reader.ReadLine(line)) {  // the header ends before any data
       state_ = kReadError;
+      failed_ = true;
+      failedNumber_ = false;
       return;
     }
     bool minute = false;
@@ -166,11 +175,13 @@ void TimeSeriesTable::ParseHeader(const std::string& fileName, int option, int64
   long field = 0;
   const int dateFields = minuteColumn_ ? 5 : 4;
   for (int k = 0; k < dateFields; ++k) {
+    const uint64_t at = reader.WordOffset();
     if (!reader.ReadLong(field)) {
-      state_ = kReadError;
+      Failed(at, true);
       return;
     }
   }
+  const uint64_t restStart = reader.Offset();
   std::string rest;
   reader.ReadLine(rest);
   TextCursor values(rest);
@@ -178,8 +189,13 @@ void TimeSeriesTable::ParseHeader(const std::string& fileName, int option, int64
   for (;;) {
     values.SkipBlanks();
     if (values.AtEnd()) break;
+    const size_t at = values.Pos();
     double v;
-    if (!values.ReadDouble(v) || !(values.AtEnd() || IsBlank(values.Peek()))) throw 201;
+    if (!values.ReadDouble(v) || !(values.AtEnd() || IsBlank(values.Peek()))) {
+      Failed(restStart + at, false);
+      columns_ = 0;
+      return;
+    }
     ++columns_;
   }
 
@@ -212,19 +228,26 @@ void TimeSeriesTable::ReadBlock() {
     std::array<int64_t, 5>& date = dates_[static_cast<size_t>(rows)];
     double* values = values_.data() + rows * columns_;
     bool ok = true;
+    uint64_t at = 0;
+    bool dateField = true;
     for (int k = 0; k < 5 && ok; ++k) {
       long field = 0;
       if (k == 4 && !minuteColumn_) {
         date[4] = 0;
         break;
       }
+      at = reader.WordOffset();
       ok = reader.ReadLong(field);
       date[static_cast<size_t>(k)] = field;
     }
-    for (int64_t j = 0; j < columns_ && ok; ++j) ok = reader.ReadDouble(values[j]);
+    for (int64_t j = 0; j < columns_ && ok; ++j) {
+      dateField = false;
+      at = reader.WordOffset();
+      ok = reader.ReadDouble(values[j]);
+    }
     if (!ok) {
       // The rows read so far stay usable; the rest of the file is not.
-      state_ = kReadError;
+      Failed(at, dateField);
       rowCount_ = rows;
       return;
     }
@@ -233,6 +256,50 @@ void TimeSeriesTable::ReadBlock() {
   state_ = atEnd ? kLastBlock : kMoreRows;
   rowCount_ = rows;
   nextBlock_ = reader.Offset();
+}
+
+void TimeSeriesTable::Failed(uint64_t offset, bool dateField) {
+  state_ = kReadError;
+  failed_ = true;
+  failedNumber_ = true;
+  failedDate_ = dateField;
+  failedOffset_ = offset;
+}
+
+std::string TimeSeriesTable::ErrorPlace() const {
+  if (state_ != kReadError || !failed_) return std::string();
+  if (!failedNumber_) return "no data row";
+  // Counted only now, once: the lines before the field and the fields before it on its line.
+  std::ifstream in(fileName_, std::ios::in | std::ios::binary);
+  long long line = 1, column = 1;
+  bool inWord = false;
+  char buffer[1 << 14];
+  uint64_t left = failedOffset_;
+  while (in && left > 0) {
+    in.read(buffer, static_cast<std::streamsize>(std::min<uint64_t>(left, sizeof buffer)));
+    const std::streamsize got = in.gcount();
+    if (got <= 0) break;
+    for (std::streamsize i = 0; i < got; ++i) {
+      const char c = buffer[i];
+      if (c == '\n') {
+        ++line;
+        column = 1;
+        inWord = false;
+      } else if (IsBlank(c)) {
+        inWord = false;
+      } else if (!inWord) {
+        inWord = true;
+        ++column;
+      }
+    }
+    left -= static_cast<uint64_t>(got);
+  }
+  std::string word;
+  for (int c = in.get(); in && c != EOF && !IsBlank(static_cast<char>(c)) && word.size() < 40; c = in.get())
+    word += c < 32 || c == 127 ? '?' : static_cast<char>(c);
+  if (word.empty()) return "line " + std::to_string(line) + ": the file ends inside a row";
+  return "line " + std::to_string(line) + ", column " + std::to_string(column) + ": \"" + word +
+         (failedDate_ ? "\" is no whole number of the date" : "\" is no number");
 }
 
 void TimeSeriesTable::Next() {

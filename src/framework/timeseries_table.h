@@ -36,8 +36,8 @@ class TimeSeriesTable {
 
   // Reads the header and the first block; does nothing unless the state is kNotOpened.
   // The block holds floor(blockSizeBytes / (8 * columns + 16)) rows, at least one.
-  // Throws 201 when the first data row holds something other than numbers after its
-  // date.
+  // A first data row that holds something other than numbers after its date leaves the
+  // state kReadError with no rows, like any other row that cannot be read.
   void ParseHeader(const std::string& fileName, int option, int64_t blockSizeBytes);
   // Loads the next block from where the previous one ended.
   void ReadBlock();
@@ -66,9 +66,15 @@ class TimeSeriesTable {
   bool HasMinuteColumn() const { return minuteColumn_; }
   int Option() const { return option_; }
   const std::string& FileName() const { return fileName_; }
+  // With kReadError, where the file stops being a table: "line 4, column 5: \"n/a\" is no
+  // number" (the column counts the fields of the line; a date field "is no whole number of
+  // the date"), "line 4: the file ends inside a row", or "no data row" for a file whose
+  // header is all there is; empty otherwise.
+  std::string ErrorPlace() const;
 
  private:
   bool RowIsLoaded() const { return row_ >= 0 && row_ < rowCount_; }
+  void Failed(uint64_t offset, bool dateField);
 
   std::string fileName_;
   int option_ = 0;
@@ -83,4 +89,9 @@ class TimeSeriesTable {
   int64_t row_ = 0;
   int64_t rowCount_ = 0;
   int state_ = kNotOpened;
+  // The field that could not be read: its file offset (the end of the file for a row cut short).
+  bool failed_ = false;
+  uint64_t failedOffset_ = 0;
+  bool failedNumber_ = true;  // a value or date field (false: the header ran to the end)
+  bool failedDate_ = false;   // one of the date fields
 };

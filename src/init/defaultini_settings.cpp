@@ -11,6 +11,8 @@
 namespace {
 
 constexpr size_t kMaxMeteoName = 200;
+// More sub-basins than any basin has: a count beyond is a typing error, not a basin.
+constexpr int kMaxOutputList = 100000;
 
 // The next line of the cursor with leading blanks and tabs removed; hasBreak tells
 // whether it ended with a line break. False at the end of the text.
@@ -131,6 +133,12 @@ void defaultini::ReadOutputSections(RunValues& v) {
 
   SeekControlKey("[output_list]", true);
   ReadControlValue(v.outputListCount, "number of subbasins in output list");
+  if (v.outputListCount > kMaxOutputList) {
+    if (log)
+      *log << "FATAL: error in control file " << controlFileName << ", section [output_list]: the number of "
+           << "sub-basins (" << v.outputListCount << ") must be at most " << kMaxOutputList << "[end-entry]";
+    throw 17;
+  }
   v.outputList.assign(1, 0);
   for (int i = 1; i <= v.outputListCount; ++i) {
     int code = 0;
@@ -158,10 +166,12 @@ void defaultini::ReadOutputSections(RunValues& v) {
 
   SeekControlKey("[meteo_data_count]", true);
   ReadControlValue(v.meteoCount, "number of meteorological variables");
-  if (v.meteoCount < 0) {
+  // Each variable takes a position of the grid registry for its result grid.
+  if (v.meteoCount < 0 || v.meteoCount > kMaxGridPosition) {
     if (log)
       *log << "FATAL: error in control file " << controlFileName << ", section [meteo_data_count]: the number of "
-           << "meteorological variables (" << v.meteoCount << ") cannot be negative" << "[end-entry]";
+           << "meteorological variables (" << v.meteoCount << ") must be 0 to " << kMaxGridPosition
+           << ", the positions of the grid registry" << "[end-entry]";
     throw 17;
   }
   SeekControlKey("[meteo_names]", true);

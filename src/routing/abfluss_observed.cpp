@@ -42,7 +42,7 @@ void abflussmodellklasse::OpenObservedDischarge() {
   if (state == TimeSeriesTable::kReadError) {
     *log << "FATAL: error analysing or reading " << observedFileName << " at row "
          << static_cast<long>(table->RowCount()) << " or before \n(e.g. due to wrong formatting or wrong number of "
-         << "columns or start date not found)" << "[end-entry]";
+         << "columns or start date not found): " << table->ErrorPlace() << "[end-entry]";
     throw 203;
   }
   observed = std::move(table);

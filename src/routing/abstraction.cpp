@@ -128,14 +128,11 @@ int AL_class::ReadParameters(const std::string& entry, int abstraction, const St
 
   if (mode == kAbstractFromFile || mode == kAbstractReservoirFile) {
     const std::string key = mode == kAbstractFromFile ? "input_file" : "externalAbstractionFile";
-    const std::string unreadable = "error reading " + inputFile + " (\"" + key + " =\" of " + who +
-                                   "): its first row holds something other than a date and numbers";
     RunFiles::Current().Read("[routing_model] " + who + " input file", inputFile);
-    try {
-      table_ = TimeSeriesTable::Open(inputFile, 0, kInputBlockBytes);
-    } catch (int) {
-      Fail(log_, unreadable, 37);
-    }
+    table_ = TimeSeriesTable::Open(inputFile, 0, kInputBlockBytes);
+    const std::string unreadable = "error reading " + inputFile + " (\"" + key + " =\" of " + who +
+                                   "): its first row holds something other than a date and numbers (" +
+                                   table_->ErrorPlace() + ")";
     if (table_->GetState() == TimeSeriesTable::kCannotOpen)
       Fail(log_, "error opening " + inputFile + " for " + who, 37);
     // Rows before one that cannot be read stay usable (NextFileRow stops at that row).
@@ -258,7 +255,8 @@ void AL_class::NextFileRow() {
         t.CurrentRow() < 0 ? "the first row" : FormatText("the row after %d.%d.%d, %d:%02d h", d, mo, y, h, mi);
     Fail(log_,
          "error reading " + inputFile + " for abstraction " + std::to_string(number) + ": " + after +
-             " holds something other than a date and " + std::to_string(t.ColumnCount()) + " numbers",
+             " holds something other than a date and " + std::to_string(t.ColumnCount()) + " numbers (" +
+             t.ErrorPlace() + ")",
          38);
   }
   t.Next();

@@ -55,7 +55,7 @@ void abflussmodellklasse::InitRoutingMode() {
     *log << "ERROR: error opening " << name
          << "\nseparate routing with -mode:routing can only be done with valid input data as result of a former model "
             "run (total runoff for each subbasin)!"
-         << "[end-entry]";
+         << (modeTable ? " " + modeTable->ErrorPlace() : std::string()) << "[end-entry]";
     throw 1400;
   }
   *log << "INFO: looking for starting date in " << name << "[end-entry]";

@@ -104,8 +104,10 @@ void routingclass::OpenInflow(InflowState& z, const InflowEntry& e) {
   RunFiles::Current().Read("[routing_model] file of inflow " + std::to_string(e.number), z.fileName);
   z.table = TimeSeriesTable::Open(z.fileName, 0, kInflowBlockBytes);
   TimeSeriesTable& t = *z.table;
-  if (t.GetState() == TimeSeriesTable::kCannotOpen || t.GetState() == TimeSeriesTable::kReadError)
+  if (t.GetState() == TimeSeriesTable::kCannotOpen)
     Fail(log, "error opening " + z.fileName + " for inflow " + std::to_string(e.number), 37);
+  if (t.GetState() == TimeSeriesTable::kReadError)
+    Fail(log, "error reading " + z.fileName + " for inflow " + std::to_string(e.number) + ": " + t.ErrorPlace(), 37);
   t.SetRow(0);
   for (int r = 0; r < e.startRow; ++r) {
     t.Next();

@@ -2,6 +2,7 @@
 // like an error code: a FATAL line with the text, the method's FATAL line, and code 103.
 #include <gtest/gtest.h>
 
+#include <new>
 #include <stdexcept>
 
 #include "framework/app_test_support.h"
@@ -18,7 +19,29 @@ meteointerpol* MakeThrowingClock(const ModuleInputs& in, const std::string& name
   return new ThrowingClock(in, name, 1, 3);
 }
 
+meteointerpol* MakeNoMemory(const ModuleInputs&, const std::string&, int, int) { throw std::bad_alloc(); }
+
 }  // namespace
+
+// Memory that runs out while the run is built (a count no reader bounded) names the control
+// file's section being read.
+TEST(AppExceptions, MemoryExhaustedAtStartUpNamesTheSectionBeingRead) {
+  BasinCopy basin;
+  AppSeams s;
+  NextClockPlan().count = 1;
+  NextApplicationSeams().makeInterpolator = MakeNoMemory;
+  CapturedLog log;
+  int code = 0;
+  try {
+    MakeApplication(log.log(), basin.ControlFile());
+  } catch (int c) {
+    code = c;
+  }
+  EXPECT_EQ(code, 103);
+  EXPECT_NE(log.console().find("bad_alloc while the start-up read " + basin.ControlFile() + ", section ["),
+            std::string::npos)
+      << log.console();
+}
 
 TEST(AppExceptions, ALibraryExceptionInTheTimeLoopEndsWithCode103) {
   BasinCopy basin;

@@ -112,7 +112,9 @@ TEST(TimeSeriesTable, Failures) {
   EXPECT_EQ(TimeSeriesTable(dir.file("e.txt"), 0, 1000).GetState(), TimeSeriesTable::kReadError);
 
   WriteTextFile(dir.file("f.txt"), "2000 1 1 1 3 x\n");
-  EXPECT_THROW(TimeSeriesTable(dir.file("f.txt"), 0, 1000), int);
+  TimeSeriesTable first(dir.file("f.txt"), 0, 1000);
+  EXPECT_EQ(first.GetState(), TimeSeriesTable::kReadError);
+  EXPECT_EQ(first.RowCount(), 0);
 
   // a broken third row: the two rows before it stay readable
   WriteTextFile(dir.file("g.txt"), "2000 1 1 1 3\n2000 1 1 2 4\n2000 1 1 x 5\n2000 1 1 4 6\n");
@@ -127,6 +129,32 @@ TEST(TimeSeriesTable, Failures) {
   TimeSeriesTable k(dir.file("k.txt"), 0, 1000);
   EXPECT_EQ(k.GetState(), TimeSeriesTable::kReadError);
   EXPECT_EQ(k.RowCount(), 1);
+}
+
+// A file that stops being a table names where: the line, the field of that line and its text,
+// also when the broken row lies blocks behind the first and the rows wrap over lines.
+TEST(TimeSeriesTable, ReadErrorNamesLineAndColumn) {
+  TempDir dir;
+  std::string many = "YY MM DD HH Q\n";
+  for (int h = 1; h <= 24; ++h) many += "2000 1 1 " + std::to_string(h) + " 2.5\n";
+  const struct {
+    std::string text, place;
+  } cases[] = {
+      {"title\nYY MM DD HH Q\n2000 1 1 1 two\n", "line 3, column 5: \"two\" is no number"},
+      {"YY MM DD HH Q R\n2000 1 1 1 2.5 3\n2000 1 1 2\n  2.5 n/a\n", "line 4, column 2: \"n/a\" is no number"},
+      {"2000 1 1 1 3\n2000 1 1.5 2 4\n", "line 2, column 3: \"1.5\" is no whole number of the date"},
+      {"2000 1 1 1 3 4\n2000 1 1 2 5", "line 2: the file ends inside a row"},
+      {"YY MM DD HH\n", "no data row"},
+      {many + "2000 1 2 1 \x01" "bad\n", "line 26, column 5: \"?bad\" is no number"},
+  };
+  for (const auto& c : cases) {
+    WriteTextFile(dir.file("t.txt"), c.text);
+    TimeSeriesTable t(dir.file("t.txt"), 0, 64);
+    while (t.GetState() != TimeSeriesTable::kReadError && t.GetState() != TimeSeriesTable::kEnd) t.Next();
+    EXPECT_EQ(t.ErrorPlace(), c.place) << c.text;
+  }
+  WriteTextFile(dir.file("t.txt"), "2000 1 1 1 3\n");
+  EXPECT_EQ(TimeSeriesTable(dir.file("t.txt"), 0, 64).ErrorPlace(), "");
 }
 
 TEST(TimeSeriesTable, CursorBoundsAndValueColumns) {

@@ -93,7 +93,7 @@ TEST(OutputControl, MalformedInputFails) {
        "longer than 200", 17},
       {"[output_interval]\n1\n",
        "[output_list]\n0\n[coordinates]\n1\n2\n3\n4\n[meteo_data_count]\n-1\n[meteo_names]\n",
-       "section [meteo_data_count]: the number of meteorological variables (-1) cannot be negative", 17},
+       "section [meteo_data_count]: the number of meteorological variables (-1) must be 0 to 999", 17},
   };
   for (const Case& c : cases) {
     Settings s(c.interval, c.rest);
