@@ -314,7 +314,7 @@ int ModellApplication::run() {
       for (int i = 1; i <= interpolatorCount; ++i)
         if (modules.interpolators[i]->IsEndOfPeriod() == 0) endFlag = 0;
       // Rows reach their files at least once per simulated day, so that a run killed
-      // outright (SIGKILL, the node lost) keeps all but the rows of its last day; the rows
+      // outright (SIGKILL, an out-of-memory kill) keeps all but the rows of its last day; the rows
       // of the last pass go with the end of the run.
       if (endFlag != 1 && NewDay(flushed, stepDate)) FlushTheDay();
     }

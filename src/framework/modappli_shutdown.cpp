@@ -172,7 +172,9 @@ void ModellApplication::ClearMemory() {
   release(m.specialOutput, "SpecialOutputClass::DeleteModule");
   release(m.assimilation, "data_assimilation::DeleteModule");
   release(m.defaults, "defaultini::DeleteModule");
-  storage.Commit(log);
+  // The next run starts from this state: a storage file that could not be written is no
+  // success, or that run would start from the earlier state without a word.
+  if (storage.Commit(log) != 0 && firstError == 0) firstError = kStorageWriteFailed;
 
   registry.reset();
   controlFileName.clear();

@@ -38,7 +38,7 @@ int StorageFile::Commit(LogStream* log) {
     EnableCtrlCHandler();
     if (e != 0) {
       std::remove(tmp.c_str());
-      if (log) *log << "ERROR: cannot write the storage file " << f.first << FileOpenReason(tmp, true, e) << "[end-entry]";
+      if (log) *log << "FATAL: cannot write the storage file " << f.first << FileOpenReason(tmp, true, e) << "[end-entry]";
       ++result;
     }
   }

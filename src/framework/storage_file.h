@@ -12,6 +12,10 @@
 
 class LogStream;
 
+// The code of a run whose storage file could not be written (as for a file of rows that
+// cannot be written at the end).
+constexpr int kStorageWriteFailed = 16;
+
 class StorageFile {
  public:
   // Appends a part to the file of that name (the first part of a run starts it anew).
@@ -19,9 +23,10 @@ class StorageFile {
   bool Empty() const { return files_.empty(); }
   // The text collected for a file so far (empty when it has no part).
   std::string Text(const std::string& fileName) const;
-  // Writes every file. A file that cannot be written completely gets an ERROR naming it
-  // (the earlier file of that name is then left as it was); returns the number of such
-  // files. A lost warm start does not fail the run that computed it.
+  // Writes every file. A file that cannot be written completely gets a FATAL message naming
+  // it (the earlier file of that name is then left as it was) and the others are still
+  // written; returns the number of such files. The run then ends with kStorageWriteFailed:
+  // the next run would otherwise start from the earlier state.
   int Commit(LogStream* log);
 
  private:

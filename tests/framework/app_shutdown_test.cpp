@@ -130,7 +130,7 @@ TEST(StorageFile, AFileThatCannotBeWrittenIsReportedAndTheEarlierOneStays) {
   storage.AddPart(dir.file("no-such-folder/storage.txt"), "[routing_model_v2]\n");
   storage.AddPart(good, "new\n");
   CapturedLog log;
-  EXPECT_EQ(storage.Commit(&log.log()), 1);  // reported, but the run keeps its exit code
+  EXPECT_EQ(storage.Commit(&log.log()), 1);
   EXPECT_NE(log.console().find("cannot write the storage file " + dir.file("no-such-folder/storage.txt")),
             std::string::npos);
   EXPECT_EQ(ReadTextFile(good), "new\n");  // the other file is still written

@@ -21,6 +21,7 @@
 #include "framework/ctrl_c.h"
 #include "framework/entry.h"
 #include "framework/modappli.h"
+#include "framework/storage_file.h"
 #include "grids/grid_output_thread.h"
 #include "routing/example_basin_months.h"
 #include "support/test_support.h"
@@ -169,6 +170,20 @@ void RunIntoAFullDisk(bool tryTmpfs) {
 TEST(RunFaults, AFullDiskAtTheEndNamesEveryFileItCostsAndIsNoSuccess) { RunIntoAFullDisk(true); }
 
 TEST(RunFaults, RowsThatCannotBeWrittenAtTheEndAloneMakeTheRunFail) { RunIntoAFullDisk(false); }
+
+// The storage file alone cannot be written at the end: the run is no success, for the
+// next run would start from the earlier state without a word; the earlier file stays.
+TEST(RunFaults, AStorageFileThatCannotBeWrittenFailsTheRun) {
+  ExampleRun run;
+  WriteTextFile(run.Output() + "/soil_state.txt", "the state of an earlier run\n");
+  fs::create_directories(run.Output() + "/soil_state.txt.tmp");  // where the file is written first
+  std::string console;
+  EXPECT_EQ(run.Run(&console), kStorageWriteFailed) << console;
+  EXPECT_NE(console.find("cannot write the storage file output/soil_state.txt (Is a directory)"), std::string::npos) << console;
+  EXPECT_EQ(console.find("end of simulation reached successfully!"), std::string::npos);
+  EXPECT_EQ(ReadTextFile(run.Output() + "/soil_state.txt"), "the state of an earlier run\n");
+  for (const std::string& file : run.RowFiles()) EXPECT_EQ(LineCount(ReadTextFile(file)), kFullStatisticsLines) << file;
+}
 
 namespace {
 
