@@ -395,7 +395,7 @@ TEST(SoilModel, WarmStartContinuesTheRunExactly) {
   WriteTextFile(second.dir.file("state.txt"), "[snow_model_v2]\nsoil_model\n\n" + b->StorageSectionText());
   o.readgrids = 1;
   auto c = second.Build(o);
-  EXPECT_EQ(second.log.console().find("holds no"), std::string::npos) << second.log.console();
+  EXPECT_EQ(second.log.console().find("does not hold"), std::string::npos) << second.log.console();
   run(second, *c, N, 2 * N, halves);
 
   ASSERT_EQ(whole.size(), halves.size());

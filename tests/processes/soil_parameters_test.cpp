@@ -22,6 +22,7 @@ struct Table {
     c.largestCode = 8;
     c.dtMinutes = 60.0;
     c.moduleName = "soil_model";
+    c.section = "[soil_model]";
     c.controlFileName = "basin.ctl";
     c.log = &log.log();
     return c;
@@ -114,6 +115,16 @@ TEST(SoilParameterTable, BadTablesEndTheRunWithTheirCodes) {
     EXPECT_EQ(code, c.code) << c.what;
     EXPECT_NE(t.log.console().find(c.message), std::string::npos) << c.what << ": " << t.log.console();
   }
+  // The row of codes of another section's table (the glaciers' read it too) is not reported
+  // as one of [soil_model].
+  Table t;
+  SubbasinTableContext glaciers = t.Context();
+  glaciers.section.clear();
+  glaciers.moduleName = "snow_model";
+  TextCursor cursor("1 4 8\n");
+  EXPECT_THROW(ReadSubbasinColumns(cursor, glaciers), int);
+  EXPECT_NE(t.log.console().find("there is no code 4 (from basin.ctl) for a subbasin in snow_model"), std::string::npos);
+  EXPECT_EQ(t.log.console().find("[soil_model]"), std::string::npos) << t.log.console();
 }
 
 // Possible but suspicious values: one WARNING each, and the table is read.

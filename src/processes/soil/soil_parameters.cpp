@@ -8,8 +8,6 @@
 
 namespace {
 
-const char* const kSection = "[soil_model]";
-
 const char* const kGroupHelp =
     "\npossible error by using the same parameters\nfor groups of subbasins:\nat least the first AND the last "
     "subbasin code have\nto be specified with all their parameters like this:\n(if the smallest code is 1 and the "
@@ -22,9 +20,11 @@ const char* const kRowNames[14] = {"m",      "Tkorr",  "Kkorr",  "k_ELS_QD", "SH
 std::string HelpText(int row) { return row == 0 ? std::string(kGroupHelp) + "\n" : std::string(kGroupHelp); }
 
 [[noreturn]] void Fail(const SubbasinTableContext& c, const std::string& what, int code) {
-  if (c.log)
-    *c.log << "FATAL: \n-----------------error------------\n" << kSection << " in " << c.controlFileName << ": "
-           << what << "[end-entry]";
+  if (c.log) {
+    *c.log << "FATAL: \n-----------------error------------\n";
+    if (!c.section.empty()) *c.log << c.section << " in " << c.controlFileName << ": ";
+    *c.log << what << "[end-entry]";
+  }
   throw code;
 }
 
@@ -35,23 +35,23 @@ void CheckTableValue(const SubbasinTableContext& c, int row, const std::string& 
   const std::string key = std::string(kRowNames[row]) + " of sub-basin " + code;
   switch (row) {
     case 0:
-      if (!(v > 0.0)) RefuseValue(c.log, c.controlFileName, kSection, "the recession parameter " + key, v,
+      if (!(v > 0.0)) RefuseValue(c.log, c.controlFileName, c.section, "the recession parameter " + key, v,
                                   "it must be greater than 0 (m)", 1);
-      WarnIf(v > 1.0, c.log, c.controlFileName, kSection, "the recession parameter " + key, v,
+      WarnIf(v > 1.0, c.log, c.controlFileName, c.section, "the recession parameter " + key, v,
              "far above the usual 0.001 to 1 (it is in m, not mm)");
       return;
     case 3:
     case 5:
     case 6:
-      WarnIf(v < 0.0, c.log, c.controlFileName, kSection, "the storage coefficient " + key, v,
+      WarnIf(v < 0.0, c.log, c.controlFileName, c.section, "the storage coefficient " + key, v,
              "taken as one hour (0 is the usual way to say so)");
       return;
     case 12:
     case 13:
-      if (!(v >= 0.0 && v <= 1.0)) RefuseValue(c.log, c.controlFileName, kSection, key, v, "it must lie in 0 .. 1", 10);
+      if (!(v >= 0.0 && v <= 1.0)) RefuseValue(c.log, c.controlFileName, c.section, key, v, "it must lie in 0 .. 1", 10);
       return;
     default:
-      if (!(v >= 0.0)) RefuseValue(c.log, c.controlFileName, kSection, key, v, "it must be 0 or more", 10);
+      if (!(v >= 0.0)) RefuseValue(c.log, c.controlFileName, c.section, key, v, "it must be 0 or more", 10);
   }
 }
 

@@ -18,6 +18,7 @@ struct SubbasinTableContext {
   int largestCode = 0;
   double dtMinutes = 60.0;  // the soil section's time interval
   std::string moduleName;
+  std::string section;  // e.g. "[soil_model]", named by the messages when given
   std::string controlFileName;
   LogStream* log = nullptr;
 };

@@ -163,6 +163,7 @@ void bodenmodellklasse::ReadSection() {
   context.largestCode = largestCode;
   context.dtMinutes = timeInterval;
   context.moduleName = name;
+  context.section = "[soil_model]";
   context.controlFileName = controlFileName;
   context.log = log;
   ReadSubbasinParameterTable(controlFile, context, params);
