@@ -6,6 +6,26 @@
 #include "framework/ctrl_c.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
+#include "framework/text_helpers.h"
+
+std::string StorageFileEnd(const std::string& text, const std::string& missing) {
+  TextCursor f(text);
+  std::string line, last;
+  int number = 0, start = 0;
+  while (f.ReadLine(line)) {
+    ++number;
+    const size_t a = line.find_first_not_of(" \t");
+    const size_t b = line.find_last_not_of(" \t");
+    // A part begins with a line that is its bracketed header alone.
+    if (a != std::string::npos && line[a] == '[' && line[b] == ']') {
+      last = line.substr(a, b - a + 1);
+      start = number;
+    }
+  }
+  if (last.empty()) return std::string();
+  return "; the file ends in its part " + last + ", which begins at line " + std::to_string(start) + " of " +
+         std::to_string(number) + ": it was cut short in that part, or written by a run without " + missing;
+}
 
 void StorageFile::AddPart(const std::string& fileName, const std::string& text) {
   for (auto& f : files_) {

@@ -16,6 +16,13 @@ class LogStream;
 // cannot be written at the end).
 constexpr int kStorageWriteFailed = 16;
 
+// For the message of a reader that does not find its part (named by missing) in the text
+// of a storage file: where the file ends, when it ends in another part ("; the file ends
+// in its part [routing_model_v2], which begins at line 1: ..."); empty when it holds none.
+// A file cut short inside the routing part is so reported at that part, not as a missing
+// soil or snow part.
+std::string StorageFileEnd(const std::string& text, const std::string& missing);
+
 class StorageFile {
  public:
   // Appends a part to the file of that name (the first part of a run starts it anew).

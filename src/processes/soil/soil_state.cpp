@@ -155,7 +155,8 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
     }
   }
   if (!found) {
-    *log << "FATAL: error locking for the section soil_model in " << fileName << "[end-entry]";
+    *log << "FATAL: error locking for the section soil_model in " << fileName << StorageFileEnd(text, "[soil_model]")
+         << "[end-entry]";
     throw 71;
   }
   // A stored state must be a number (a damaged file must not start the run with NaN).
