@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <exception>
+#include <fstream>
 #include <iostream>
 #include <memory>
 
@@ -87,8 +88,31 @@ int ExitStatus(int code) {
   return status;
 }
 
+namespace {
+
+// The diagnostics file is opened before the control file is read, so before the run knows
+// its inputs: an existing file that holds no diagnostics may be one of them and is never
+// emptied. False after the FATAL line on the console.
+bool DiagnosticsFileIsFree(const std::string& name, std::ostream& console) {
+  if (name.empty()) return true;
+  std::ifstream in(name, std::ios::binary);
+  if (!in) return true;
+  char head[5] = {0, 0, 0, 0, 0};
+  in.read(head, sizeof head);
+  const size_t got = static_cast<size_t>(in.gcount());
+  if (got == 0 || std::string("<?xml").compare(0, got, head, got) == 0) return true;  // empty, or diagnostics
+  console << "FATAL: -diagfile:" << name
+          << " names an existing file that holds no diagnostics (it may be an input of the run); the run never "
+             "writes over its input: name another diagnostics file\n"
+          << "FATAL: Program aborted with exit code 26\n";
+  return false;
+}
+
+}  // namespace
+
 int RunOrvel(int argc, char** argv, std::ostream& console) {
   CommandLine cl = ParseCommandLine(argc, argv);
+  if (!DiagnosticsFileIsFree(cl.diagFile, console)) return 26;
   std::unique_ptr<LogStream> log;
   try {
     log = std::make_unique<LogStream>(console, cl.diagFile, cl.diagLevel);

@@ -135,6 +135,16 @@ std::string RunFiles::FirstClash() const {
                 "DefaultOutputDirectory in [output_interval].";
       return text;
     }
+  // Two outputs in one file: the later would take the earlier's place (a statistics file
+  // named like the storage file). One entry writing its file at several times is one output.
+  for (size_t i = 0; i < writes_.size(); ++i)
+    for (size_t k = i + 1; k < writes_.size(); ++k) {
+      const File& a = writes_[i];
+      const File& b = writes_[k];
+      if (a.entry == b.entry || (a.state != nullptr && a.state == b.state) || !SameFile(a, b)) continue;
+      return a.entry + " and " + b.entry + " would both be written to " + Shown(b.path) +
+             ": one would take the other's place. Give one of them another name.";
+    }
   return std::string();
 }
 

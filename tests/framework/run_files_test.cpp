@@ -75,6 +75,24 @@ TEST(RunFiles, AWriteClashesWithARead) {
   }
 }
 
+// Two outputs in one file clash too; one entry writing its file at several times does not.
+TEST(RunFiles, TwoOutputsInOneFileClash) {
+  TempDir dir;
+  const int state = 0;
+  RunFiles files;
+  files.Begin();
+  files.Write("[a] grid", dir.file("g.asc"), When::Run, &state);
+  files.Write("[a] grid at the end", dir.file("g.asc"), When::EndOnly, &state);
+  files.Write("[s] statistics", dir.file("s.stat"));
+  files.Write("[s] statistics", dir.file("s.stat"), When::EndOnly);
+  EXPECT_EQ(files.FirstClash(), "");
+  files.Write("the storage file", dir.file("sub/../s.stat"));
+  EXPECT_EQ(files.FirstClash(), "[s] statistics and the storage file would both be written to " +
+                                    dir.file("sub/../s.stat") + ": one would take the other's place. Give one of "
+                                                                "them another name.");
+  files.Abandon();
+}
+
 TEST(RunFiles, FilesCreatedWhileTheRunIsBuiltAppearOnlyWhenNothingClashes) {
   TempDir dir;
   const std::string out = dir.file("out.stat"), input = dir.file("in.dat");
