@@ -124,7 +124,7 @@ void interzeptionsmodellklasse::CreateCanopySnowGrids(const ModuleInputs& in) {
     RequireFreePosition(x.position);
     const bool stored = g == kCanopyLoad || g == kCanopyAlbedo || g == kCanopyAge || g == kCEBTemperatureOld;
     if (readInitialGrids == 1 && stored)
-      ReadGrid(x.fileName, x.data, 0, true, true, false, 0.0);
+      ReadBasinGrid(x.fileName, x.data, 0, true, true, false, 0.0);
     else
       x.data = NewGrid(kCanopyGridStart[g]);
     RegisterGrid(x.position, x.fileName, x.data, nullptr, 1, kCanopyGridNames[g], x.writeCode, firstRow, lastRow);

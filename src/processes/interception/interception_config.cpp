@@ -239,7 +239,7 @@ void interzeptionsmodellklasse::CreateLayerGrids(const ModuleInputs& in) {
 
     RequireFreePosition(l.storagePosition);
     if (readInitialGrids == 1)
-      ReadGrid(l.storageFile, l.storage, 0, true, true, false, 0.0);
+      ReadBasinGrid(l.storageFile, l.storage, 0, true, true, false, 0.0);
     else
       l.storage = NewGrid(0.0);
     RegisterGrid(l.storagePosition, l.storageFile, l.storage, nullptr, 1, Numbered("interception_storage", k),

@@ -391,7 +391,7 @@ double** bodenmodellklasse::NewGrid(const std::string& internalName, const std::
   }
   double** g = nullptr;
   if (readIndex >= 0 && readgrids == 1) {
-    ReadGrid(fileName, g, 0, true, true, false, value);
+    ReadBasinGrid(fileName, g, 0, true, true, false, value);
   } else {
     g = matrix(1, geometry.nrows, 1, geometry.ncols);
     double** reference = zoneCellsOnly ? soilZoneGrid : grids[1].data;
