@@ -1,17 +1,27 @@
-// The whole chain of the program on a synthetic basin of 1000 x 1000 cells of 100 m in 20
-// sub-basins (blocks of 250 x 200 cells, each draining into the next): 50 stations, hourly,
-// five interpolated variables (temperature, precipitation, wind, humidity, global radiation),
-// radiation correction, Penman-Monteith, interception, the temperature-index snow model, the
-// soil model with infiltration and the routing of the 20 sub-basins. Prints cell-steps per
-// second of the time loop at 1 thread and at all threads, and the share of each call of the
-// loop (from the application's call trace).
+// The whole chain of the program on a synthetic basin of N x N cells of 100 m (default
+// 1000) in 20 sub-basins (4 x 5 blocks, each draining into the next): 50 stations, hourly,
+// five interpolated variables (temperature, precipitation, wind, humidity, global
+// radiation), radiation correction, Penman-Monteith, interception, the temperature-index
+// snow model, the soil model with infiltration and the routing of the 20 sub-basins.
+// Every measurement runs the same hours from 1 January, hour 1 (the cost of a step
+// depends on the hour: night steps cast no shadows), so the thread counts compare equal work.
 //
-//   chain_bench [steps]     (default 24)
+// In this process (default): cell-steps per second of the time loop per thread count
+// (minimum and median over the rounds), the share of each call of the loop, and the bytes
+// of grids the run holds per cell (--memory: per module and grid).
+// With --program BIN (repeatable): each program is run on the same basin, in turn, with
+// its own settings; a measurement is the time of the run of all steps less that of a run
+// of one step (the start-up drops out), and its peak memory per cell is printed.
+// With --example the basin is a copy of examples/basin and a measurement is its whole run.
+//
+//   chain_bench [common options] [--memory] [--example] [--program BIN]...
 #include <omp.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -21,14 +31,20 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "framework/ctrl_c.h"
 #include "framework/logstream.h"
+#include "framework/memory_handling.h"
 #include "framework/modappli.h"
 #include "framework/text_helpers.h"
+#include "grids/grid_registry.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr int kStations = 50, kSubbasins = 20;
+constexpr double kCell = 100.0, kXll = 500000.0, kYll = 4000000.0;
 
 void Replace(std::string& text, const std::string& from, const std::string& to) {
   const size_t p = text.find(from);
@@ -39,50 +55,6 @@ void Replace(std::string& text, const std::string& from, const std::string& to) 
   text.replace(p, from.size(), to);
 }
 
-struct Result {
-  double seconds = 0.0;
-  std::map<std::string, double> perCall;
-};
-
-Result Run(const std::string& control, int threads) {
-  omp_set_num_threads(threads);
-  std::vector<std::string> calls;
-  std::vector<double> times;
-  ApplicationSeams& seams = NextApplicationSeams();
-  seams.calls = &calls;
-  seams.callSeconds = &times;
-  std::ostringstream console;
-  LogStream log(console, "/dev/null", 0);
-  std::string program = "orvelvco64", file = control;
-  char* argv[] = {program.data(), file.data(), nullptr};
-  Result r;
-  try {
-    ModellApplication app(&log, 2, argv, 1);
-    CurrentApplication = &app;
-    calls.clear();
-    times.clear();
-    const auto t0 = std::chrono::steady_clock::now();
-    const double start = std::chrono::duration<double>(t0.time_since_epoch()).count();
-    app.run();
-    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    double before = start;
-    for (size_t i = 0; i < calls.size(); ++i) {
-      r.perCall[calls[i]] += times[i] - before;
-      before = times[i];
-    }
-    app.ClearMemory();
-    CurrentApplication = nullptr;
-  } catch (int code) {
-    std::fprintf(stderr, "the run failed with code %d\n%s\n", code, console.str().c_str());
-    std::exit(1);
-  }
-  seams = ApplicationSeams();
-  return r;
-}
-
-constexpr int kRows = 1000, kCols = 1000, kStations = 50, kSubbasins = 20;
-constexpr double kCell = 100.0, kXll = 500000.0, kYll = 4000000.0;
-
 void WriteFile(const fs::path& path, const std::string& text) {
   std::ofstream f(path, std::ios::binary);
   f << text;
@@ -92,34 +64,30 @@ void WriteFile(const fs::path& path, const std::string& text) {
   }
 }
 
-// An ASCII grid of the basin with the value of every cell.
+// An ASCII grid of n x n cells with the value of every cell.
 template <typename F>
-void WriteGrid(const fs::path& path, F&& value) {
-  std::string t = "ncols " + std::to_string(kCols) + "\nnrows " + std::to_string(kRows) + "\nxllcorner " +
+void WriteGrid(const fs::path& path, int n, F&& value) {
+  std::string t = "ncols " + std::to_string(n) + "\nnrows " + std::to_string(n) + "\nxllcorner " +
                   std::to_string(kXll) + "\nyllcorner " + std::to_string(kYll) + "\ncellsize " + std::to_string(kCell) +
                   "\nnodata_value -9999\n";
   char buffer[32];
-  for (int r = 0; r < kRows; ++r) {
-    for (int c = 0; c < kCols; ++c) {
-      std::snprintf(buffer, sizeof buffer, c + 1 < kCols ? "%.6g " : "%.6g\n", value(r, c));
+  for (int r = 0; r < n; ++r)
+    for (int c = 0; c < n; ++c) {
+      std::snprintf(buffer, sizeof buffer, c + 1 < n ? "%.6g " : "%.6g\n", value(r, c));
       t += buffer;
     }
-  }
   WriteFile(path, t);
 }
 
-// Sub-basin of a cell: 4 bands of 250 rows from north to south, 5 blocks of 200 columns;
-// the numbers run from the north-west block to the south-east one.
-int SubbasinOf(int r, int c) { return (r / 250) * 5 + c / 200 + 1; }
-
-// Hourly station values of one variable from 1 January 1985, hour 0, for the given hours.
+// Hourly station values of one variable from 1 January 1985, hour 0, for the given hours;
+// the stations spread over the basin.
 template <typename F>
-std::string StationFile(const std::string& title, int hours, F&& value) {
+std::string StationFile(const std::string& title, int n, int hours, F&& value) {
   std::string elevation = "YY MM DD HH", x = "YY MM DD HH", y = "YY MM DD HH", names = "YY MM DD HH";
   char b[64];
   for (int k = 0; k < kStations; ++k) {
-    const double sx = kXll + kCell * (50 + 900 * ((k * 37) % kStations) / double(kStations));
-    const double sy = kYll + kCell * (50 + 900 * ((k * 11) % kStations) / double(kStations));
+    const double sx = kXll + kCell * n * (0.05 + 0.9 * ((k * 37) % kStations) / double(kStations));
+    const double sy = kYll + kCell * n * (0.05 + 0.9 * ((k * 11) % kStations) / double(kStations));
     std::snprintf(b, sizeof b, " %.0f", 1500.0 + 20.0 * k);
     elevation += b;
     std::snprintf(b, sizeof b, " %.1f", sx);
@@ -147,7 +115,7 @@ std::string MeteoSection(const std::string& name, double low, double high) {
   char limits[160];
   std::snprintf(limits, sizeof limits, "%g\n%g\n%g\n%g\n", low, low, high, high);
   return "[" + name + "]\n1\n" + name + ".dat AdditionalColumns=0\nnone\noutput/" + name + ".asc\n0\n1.0\n" + name +
-         ".stat 2001\n9999\n2.0\n1.0\n100000\n0\n1.0\n" + limits + "0\n\n";
+         ".stat 2001\n9999\n2.0\n1.0\n1000000\n0\n1.0\n" + limits + "0\n\n";
 }
 
 // Cuts the control file's section [name] out and puts text in its place.
@@ -161,42 +129,12 @@ void ReplaceSection(std::string& control, const std::string& name, const std::st
   control.replace(a, b == std::string::npos ? std::string::npos : b + 1 - a, text);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const int steps = argc > 1 ? std::atoi(argv[1]) : 24;
-  const std::string basin = std::string(ORVEL_SOURCE_DIR) + "/examples/basin/";
-  const fs::path dir = fs::temp_directory_path() / "chain_bench";
-  fs::remove_all(dir);
-  fs::create_directories(dir / "output");
-
-  // A valley falling from west to east and to its middle row; land use 2 above 1700 m.
-  auto elevation = [](int r, int c) { return 1500.0 + 0.4 * (kCols - c) + 0.3 * std::fabs(r - kRows / 2.0); };
-  WriteGrid(dir / "dem.asc", elevation);
-  WriteGrid(dir / "zones.asc", [](int r, int c) { return double(SubbasinOf(r, c)); });
-  WriteGrid(dir / "landuse.asc", [&](int r, int c) { return elevation(r, c) > 1700.0 ? 2.0 : 1.0; });
-
-  const int hours = steps + 3;
-  WriteFile(dir / "temperature.dat", StationFile("Air temperature in deg C", hours, [](int h, int k) {
-              return 2.0 - 0.05 * k + 6.0 * std::sin(2.0 * M_PI * (h - 9) / 24.0);
-            }));
-  WriteFile(dir / "precipitation.dat", StationFile("Precipitation in mm", hours, [](int h, int k) {
-              return (h / 6 + k) % 3 == 0 ? 0.2 + 0.05 * (k % 7) : 0.0;
-            }));
-  WriteFile(dir / "wind_speed.dat", StationFile("Wind speed in m/s", hours, [](int h, int k) {
-              return 2.0 + 0.04 * k + std::sin(0.3 * h);
-            }));
-  WriteFile(dir / "air_humidity.dat", StationFile("Relative humidity in %", hours, [](int h, int k) {
-              return 70.0 + 0.2 * k - 10.0 * std::sin(2.0 * M_PI * (h - 9) / 24.0);
-            }));
-  WriteFile(dir / "global_radiation.dat", StationFile("Global radiation in Wh/m2", hours, [](int h, int k) {
-              return std::max(0.0, (500.0 + k) * std::sin(2.0 * M_PI * (h % 24 - 6) / 24.0));
-            }));
-
+// The control file of the example for the synthetic basin, ending after `steps` hours.
+std::string ChainControl(const std::string& example, int n, int steps) {
   std::string control;
-  if (!ReadWholeFile(basin + "basin.ctl", control)) {
-    std::fprintf(stderr, "cannot read %sbasin.ctl\n", basin.c_str());
-    return 2;
+  if (!ReadWholeFile(example + "basin.ctl", control)) {
+    std::fprintf(stderr, "cannot read %sbasin.ctl\n", example.c_str());
+    std::exit(2);
   }
   const char* variables[] = {"temperature", "precipitation", "wind_speed", "air_humidity", "global_radiation"};
   ReplaceSection(control, "meteo_data_count", "[meteo_data_count]\n5\n\n");
@@ -207,10 +145,10 @@ int main(int argc, char** argv) {
                                              MeteoSection("air_humidity", 0, 100) +
                                              MeteoSection("global_radiation", 0, 1500));
   ReplaceSection(control, "precipitation", MeteoSection("precipitation", 0, 500));
-  // The run ends after the given number of hours of 1 January 1985.
-  const int endHour = 1 + steps;
-  Replace(control, "24      # end hour\n31      # end day", std::to_string(endHour % 24) + "  # end hour\n" +
-                                                             std::to_string(1 + endHour / 24) + "  # end day");
+  const int endHour = steps % 24 == 0 ? 24 : steps % 24;
+  const int endDay = 1 + (steps - 1) / 24;
+  Replace(control, "24      # end hour\n31      # end day",
+          std::to_string(endHour) + "  # end hour\n" + std::to_string(endDay) + "  # end day");
   Replace(control, "2       # method: 1 Penman-Monteith", "1       # method: 1 Penman-Monteith");
   const std::string interceptionOff =
       "[interception_model]\n0       # flow control parameter\n60      # time interval in minutes\n";
@@ -221,48 +159,244 @@ int main(int argc, char** argv) {
   // Penman-Monteith needs the soil's surface resistance: one more constant variable grid.
   Replace(control, "10      # number of variable grids: file, internal name, fill code, value; write code; read flag\n",
           "11\nSurfaceEvaporationResistance.asc SurfaceEvaporationResistance 0 250\n0\n0\n");
-  // No point output: its points lie in the example basin.
+  // No point output and no snow-grid rule: their points and grid belong to the example.
   ReplaceSection(control, "special_output", "[special_output]\n0\n60\n\n");
-  // No snow grid rule: its grid has the example basin's geometry.
   ReplaceSection(control, "data_assimilation", "[data_assimilation]\n0\n60\n\n");
   Replace(control, "1       5       # sub-basin codes", "1       20      # sub-basin codes");
   // Sub-basin i drains into i + 1; the channels carry the area above them.
+  const double area = 0.01 * n * n / kSubbasins;  // km² per sub-basin
   std::string routing;
+  char text[200];
   for (int i = 1; i <= kSubbasins; ++i) {
-    routing += "TG " + std::to_string(i) + " (AE=500, AF=1.0)\n";
-    if (i > 1)
-      routing += "OL " + std::to_string(i - 1) +
-                 " (kh=4, kf=12, bm=6, bf=40, hm=1.2, kstm=25, kstf=15, I=0.01, L=20000, A=" +
-                 std::to_string(500 * (i - 1)) + ")\n";
+    std::snprintf(text, sizeof text, "TG %d (AE=%.2f, AF=1.0)\n", i, area);
+    routing += text;
+    if (i > 1) {
+      std::snprintf(text, sizeof text,
+                    "OL %d (kh=4, kf=12, bm=6, bf=40, hm=1.2, kstm=25, kstf=15, I=0.01, L=20000, A=%.2f)\n", i - 1,
+                    area * (i - 1));
+      routing += text;
+    }
   }
   const size_t a = control.find("TG 1 (AE=50");
   const size_t b = control.find("\n[", a);
   control.replace(a, b + 1 - a, routing + "\n");
-  WriteFile(dir / "basin.ctl", control);
-  fs::current_path(dir);
+  return control;
+}
 
-  const long cells = long(kRows) * kCols;
-  const int all = omp_get_num_procs();
-  std::printf("synthetic basin: %ld cells in %d sub-basins, %d stations, %d hourly steps\n", cells, kSubbasins,
-              kStations, steps);
-  Result one = Run("basin.ctl", 1);
-  Result many = Run("basin.ctl", all);
+// Writes the synthetic basin of n x n cells and its control files for `steps` steps
+// (chain.ctl) and one step (chain1.ctl).
+void WriteChainCase(const fs::path& dir, const std::string& example, int n, int steps) {
+  fs::create_directories(dir / "output");
+  const double scale = 1000.0 / n;  // the valley of the 1000 x 1000 basin on any size
+  // A valley falling from west to east and to its middle row; land use 2 above 1700 m.
+  auto elevation = [&](int r, int c) { return 1500.0 + 0.4 * (n - c) * scale + 0.3 * std::fabs(r - n / 2.0) * scale; };
+  WriteGrid(dir / "dem.asc", n, elevation);
+  WriteGrid(dir / "zones.asc", n, [&](int r, int c) { return double((r * 4 / n) * 5 + c * 5 / n + 1); });
+  WriteGrid(dir / "landuse.asc", n, [&](int r, int c) { return elevation(r, c) > 1700.0 ? 2.0 : 1.0; });
+  const int hours = steps + 3;
+  WriteFile(dir / "temperature.dat", StationFile("Air temperature in deg C", n, hours, [](int h, int k) {
+              return 2.0 - 0.05 * k + 6.0 * std::sin(2.0 * M_PI * (h - 9) / 24.0);
+            }));
+  WriteFile(dir / "precipitation.dat", StationFile("Precipitation in mm", n, hours, [](int h, int k) {
+              return (h / 6 + k) % 3 == 0 ? 0.2 + 0.05 * (k % 7) : 0.0;
+            }));
+  WriteFile(dir / "wind_speed.dat", StationFile("Wind speed in m/s", n, hours, [](int h, int k) {
+              return 2.0 + 0.04 * k + std::sin(0.3 * h);
+            }));
+  WriteFile(dir / "air_humidity.dat", StationFile("Relative humidity in %", n, hours, [](int h, int k) {
+              return 70.0 + 0.2 * k - 10.0 * std::sin(2.0 * M_PI * (h - 9) / 24.0);
+            }));
+  WriteFile(dir / "global_radiation.dat", StationFile("Global radiation in Wh/m2", n, hours, [](int h, int k) {
+              return std::max(0.0, (500.0 + k) * std::sin(2.0 * M_PI * (h % 24 - 6) / 24.0));
+            }));
+  WriteFile(dir / "chain.ctl", ChainControl(example, n, steps));
+  WriteFile(dir / "chain1.ctl", ChainControl(example, n, 1));
+}
+
+// One run in this process: the seconds of its time loop, the time of each call of the
+// loop, the peak bytes of grids, and the bytes each part of the start-up left allocated.
+struct Result {
+  double seconds = 0.0;
+  std::map<std::string, double> perCall;
+  long long peakBytes = 0, startBytes = 0;
+  std::vector<std::pair<std::string, long long>> built;  // part of the start-up, bytes it allocated
+  std::vector<std::string> grids;                        // registered grids: "section / name"
+};
+
+Result RunHere(const std::string& control) {
+  std::vector<std::string> calls;
+  std::vector<double> times;
+  std::vector<long long> bytes;
+  ApplicationSeams& seams = NextApplicationSeams();
+  seams.calls = &calls;
+  seams.callSeconds = &times;
+  seams.callBytes = &bytes;
+  std::ostringstream console;
+  LogStream log(console, "/dev/null", 0);
+  std::string program = "orvelvco64", file = control;
+  char* argv[] = {program.data(), file.data(), nullptr};
+  Result r;
+  const long long before = LiveMatrixBytes();
+  ResetPeakMatrixBytes();
+  try {
+    ModellApplication app(&log, 2, argv, 1);
+    CurrentApplication = &app;
+    long long last = before;
+    for (size_t i = 0; i < calls.size() && i < bytes.size(); ++i) {
+      r.built.emplace_back(calls[i], bytes[i] - last);
+      last = bytes[i];
+    }
+    r.startBytes = LiveMatrixBytes() - before;
+    for (int p = 1; p < kGridRegistrySize; ++p) {
+      const GridRecord& g = app.registry->Records()[p];
+      if (g.registered && g.data) r.grids.push_back(GridEntry(g));
+    }
+    calls.clear();
+    times.clear();
+    bytes.clear();
+    const double start = bench::Now();
+    app.run();
+    r.seconds = bench::Now() - start;
+    r.peakBytes = PeakMatrixBytes() - before;
+    double previous = start;
+    for (size_t i = 0; i < calls.size(); ++i) {
+      r.perCall[calls[i]] += times[i] - previous;
+      previous = times[i];
+    }
+    app.ClearMemory();
+    CurrentApplication = nullptr;
+  } catch (int code) {
+    std::fprintf(stderr, "the run failed with code %d\n%s\n", code, console.str().c_str());
+    std::exit(1);
+  }
+  seams = ApplicationSeams();
+  return r;
+}
+
+// A run of a program in its own process: wall seconds and peak resident bytes.
+std::pair<double, long long> RunProgram(const std::string& binary, const std::string& dir, const std::string& control,
+                                        int threads) {
+  std::fflush(stdout);  // the child must not write what this process has buffered
+  const double t0 = bench::Now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    setenv("OMP_NUM_THREADS", std::to_string(threads).c_str(), 1);
+    if (!freopen("output/console.txt", "w", stdout) || !freopen("/dev/null", "r", stdin)) _exit(127);
+    dup2(fileno(stdout), fileno(stderr));
+    const std::string diag = "-diagfile:output/diag.xml";
+    execl(binary.c_str(), binary.c_str(), control.c_str(), diag.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "%s %s failed (status %d); see %s/output/console.txt\n", binary.c_str(), control.c_str(),
+                 WIFEXITED(status) ? WEXITSTATUS(status) : -1, dir.c_str());
+    std::exit(1);
+  }
+  return {bench::Now() - t0, static_cast<long long>(usage.ru_maxrss) * 1024};
+}
+
+// Cells of the basin: the cells of the zone grid with a value.
+long CountCells(const fs::path& zones) {
+  std::ifstream f(zones);
+  std::string word;
+  double nodata = -9999.0;
+  for (int i = 0; i < 6 && f >> word; ++i) {
+    std::string value;
+    f >> value;
+    if (word == "nodata_value" || word == "NODATA_value") nodata = std::atof(value.c_str());
+  }
+  long cells = 0;
+  double v;
+  while (f >> v) cells += v != nodata;
+  return cells;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bench::Options o =
+      bench::Start(argc, argv, 24, 1000, {"memory!", "example!", "program"}, "[--memory] [--example] [--program BIN]...");
+  const bool example = !o.Extra("example").empty();
+  const std::vector<std::string> programs = o.ExtraAll("program");
+  const std::string source = std::string(ORVEL_SOURCE_DIR) + "/examples/basin/";
+  bench::Folder folder(o.folder, "chain_bench");
+  const fs::path dir = folder.Path();
+  std::string control = "chain.ctl", oneStep = "chain1.ctl";
+  long cells = 0;
+  int steps = o.steps;
+  if (steps > 28 * 24) {
+    std::fprintf(stderr, "chain_bench: at most %d steps (the station files hold January)\n", 28 * 24);
+    return 2;
+  }
+  if (example) {
+    for (const auto& e : fs::directory_iterator(source))
+      if (e.is_regular_file()) fs::copy_file(e.path(), dir / e.path().filename(), fs::copy_options::overwrite_existing);
+    fs::create_directories(dir / "output");
+    control = "basin.ctl";
+    cells = CountCells(dir / "zones.asc");
+    steps = 31 * 24;
+    std::printf("example basin: %ld cells, %d hourly steps (%s)\n", cells, steps, bench::LoadText().c_str());
+  } else {
+    WriteChainCase(dir, source, o.size, steps);
+    cells = long(o.size) * o.size;
+    std::printf("synthetic basin: %d x %d cells in %d sub-basins, %d stations, %d hourly steps (%s)\n", o.size, o.size,
+                kSubbasins, kStations, steps, bench::LoadText().c_str());
+  }
   const double work = double(cells) * steps;
-  std::printf("1 thread:   %.3g cell-steps/s (%.2f s)\n", work / one.seconds, one.seconds);
-  std::printf("%d threads: %.3g cell-steps/s (%.2f s), speed-up %.2f\n", all, work / many.seconds, many.seconds,
-              one.seconds / many.seconds);
+
+  if (!programs.empty()) {
+    // Every program and thread count in turn within each round.
+    std::map<std::string, std::map<int, bench::Timing>> times;
+    std::map<std::string, std::vector<long long>> peaks;
+    for (int round = 0; round < o.repeats; ++round)
+      for (int threads : o.threads)
+        for (const std::string& p : programs) {
+          const auto full = RunProgram(p, dir.string(), control, threads);
+          double t = full.first;
+          if (!example) t -= RunProgram(p, dir.string(), oneStep, threads).first;
+          times[p][threads].seconds.push_back(t);
+          peaks[p].push_back(full.second);
+        }
+    for (const std::string& p : programs) {
+      std::vector<long long>& k = peaks[p];
+      std::sort(k.begin(), k.end());
+      bench::PrintTimings(p + (example ? ": whole run" : ": all steps less one step"), o.threads, times[p], work,
+                          "cell-steps");
+      std::printf("  peak memory %.0f MB, %.0f bytes per cell\n", k[k.size() / 2] / 1e6, double(k[k.size() / 2]) / cells);
+    }
+    return 0;
+  }
+
+  std::map<int, Result> last;
+  const auto timing = bench::TimeThreadCounts(o, [&](int threads) {
+    last[threads] = RunHere(control);
+    return last[threads].seconds;
+  });
+  bench::PrintTimings("time loop", o.threads, timing, work, "cell-steps");
+  const Result& any = last.begin()->second;
+  std::printf("grids: %.0f bytes per cell after the start-up, %.0f at the peak of the run\n",
+              double(any.startBytes) / cells, double(any.peakBytes) / cells);
+  if (!o.Extra("memory").empty()) {
+    std::printf("bytes per cell each part of the start-up left allocated:\n");
+    for (const auto& b : any.built)
+      if (b.second != 0) std::printf("  %8.1f  %s\n", double(b.second) / cells, b.first.c_str());
+    std::printf("registered grids (%zu):\n", any.grids.size());
+    for (const std::string& g : any.grids) std::printf("  %s\n", g.c_str());
+  }
+  const int first = o.threads.front(), final = o.threads.back();
+  const Result& a = last[first];
+  const Result& b = last[final];
   std::vector<std::pair<double, std::string>> shares;
-  for (const auto& c : many.perCall) shares.emplace_back(c.second, c.first);
+  for (const auto& c : b.perCall) shares.emplace_back(c.second, c.first);
   std::sort(shares.rbegin(), shares.rend());
-  std::printf("share of the time loop at %d threads (and at 1 thread):\n", all);
+  std::printf("share of the time loop at %d threads (and at %d) in the last round:\n", final, first);
   for (const auto& s : shares)
-    if (s.first / many.seconds >= 0.0005)
-      std::printf("  %6.2f %%  (%6.2f %%)  %s\n", 100.0 * s.first / many.seconds,
-                  100.0 * one.perCall[s.second] / one.seconds, s.second.c_str());
-  const char* routingCall = "abflussmodellklasse::RunTimeStep";
-  std::printf("routing: %.4f %% of the time loop at %d threads, %.4f %% at 1 thread\n",
-              100.0 * many.perCall[routingCall] / many.seconds, all, 100.0 * one.perCall[routingCall] / one.seconds);
-  fs::current_path(fs::temp_directory_path());
-  fs::remove_all(dir);
+    if (s.first / b.seconds >= 0.0005)
+      std::printf("  %6.2f %%  (%6.2f %%)  %s\n", 100.0 * s.first / b.seconds,
+                  a.perCall.count(s.second) ? 100.0 * a.perCall.at(s.second) / a.seconds : 0.0,
+                  s.second.c_str());
   return 0;
 }

@@ -1,12 +1,10 @@
-// The Penman-Monteith cell loop of the evapotranspiration module on a 1000 x 1000 grid of
-// one land-use layer, hourly steps in daylight: cell-steps per second on one thread and on
-// all threads (the loop sums the zone statistics of its rows as it goes), and the time of
-// the statistics step after the loop (block sums to the writers, rows, grids) beside it.
+// The Penman-Monteith cell loop of the evapotranspiration module on an N x N grid (default
+// 1000) of one land-use layer, hourly steps in daylight (every measurement the same hours,
+// 10 to 15 h): cell-steps per second per thread count (the loop sums the zone statistics
+// of its rows as it goes), and the time of the statistics step after the loop (block sums
+// to the writers, rows, grids) beside it.
 //
-//   et_bench [steps]     (default 5)
-#include <omp.h>
-
-#include <chrono>
+//   et_bench [common options of bench_support.h]     (default 5 steps)
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "framework/logstream.h"
 #include "framework/teilmod.h"
 #include "grids/grid_registry.h"
@@ -23,12 +22,6 @@
 #include "processes/evapotranspiration/etpetr.h"
 
 namespace {
-
-constexpr int kRows = 1000, kCols = 1000;
-
-double Seconds(std::chrono::steady_clock::time_point a) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count();
-}
 
 const char* kSection =
     "[evapotranspiration]\n1\n60\n1\n1 1 1 1 1 1 1 1 1 1 1 1\n0.2 0.2 0.2 0.3 0.3 0.3 0.3 0.3 0.3 0.2 0.2 0.2\n1.0\n"
@@ -39,10 +32,11 @@ const char* kSection =
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int steps = argc > 1 ? std::atoi(argv[1]) : 5;
+  const bench::Options o = bench::Start(argc, argv, 5, 1000, {}, "");
+  const int kRows = o.size, kCols = o.size, steps = o.steps;
   namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / "orvel-et-bench";
-  fs::create_directories(dir);
+  bench::Folder folder(o.folder, "et_bench");
+  const fs::path dir = folder.Path();
   std::ofstream((dir / "run.ctl").string()) << kSection;
 
   std::ostringstream sink;
@@ -104,27 +98,26 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  const int all = omp_get_max_threads();
-  double one = 0.0;
-  for (int threads : {1, all}) {
-    omp_set_num_threads(threads);
-    double loop = 0.0, statistics = 0.0;
+  double statistics = 0.0;
+  const auto timing = bench::TimeThreadCounts(o, [&](int) {
+    double loop = 0.0;
     for (int s = 0; s < steps; ++s) {
       const ModelDate d{0, 10 + s % 6, 15, 7, 2001};
       et.PotentialET(d);  // geometry of the step, then the two halves timed alone
-      auto t0 = std::chrono::steady_clock::now();
+      double t0 = bench::Now();
       et.PotentialCellLoop(0, 0.0, 0.0, 0.75, 1, 1.0);
-      loop += Seconds(t0);
-      t0 = std::chrono::steady_clock::now();
+      loop += bench::Now() - t0;
+      t0 = bench::Now();
       et.PotentialStatistics();
-      statistics += Seconds(t0);
+      statistics += bench::Now() - t0;
     }
-    const double rate = static_cast<double>(kRows) * kCols * steps / loop;
-    if (threads == 1) one = rate;
-    std::printf("threads %2d: PM cell loop %.3g cell-steps/s (%.3f s/step), statistics after it %.4f s/step%s\n", threads,
-                rate, loop / steps, statistics / steps,
-                threads == 1 ? "" : (" speed-up " + std::to_string(rate / one).substr(0, 4)).c_str());
-  }
+    return loop;
+  });
+  bench::PrintTimings("Penman-Monteith cell loop, " + std::to_string(kRows) + " x " + std::to_string(kCols) +
+                          " cells, " + std::to_string(steps) + " steps",
+                      o.threads, timing, static_cast<double>(kRows) * kCols * steps, "cell-steps");
+  std::printf("  statistics after the loop: %.4f s per step (mean over all)\n",
+              statistics / (steps * o.repeats * static_cast<double>(o.threads.size())));
   et.DeleteModule();
   return 0;
 }

@@ -1,13 +1,13 @@
 // Reading and writing large grids: a 4000 x 4000 ASCII grid read by the model's grid
 // reader and, side by side in the same run, by GDAL's AAIGrid driver (gdal_translate to
 // ENVI, when GDAL is installed); binary single and double grids written and read; the
-// retry wait of the reader for a file that does not appear.
+// retry wait of the reader for a file that does not appear. Each time is the least of the
+// rounds (--repeats).
 //
-//   grid_read_bench [size] [folder]     (default 4000, the system's temporary folder)
+//   grid_read_bench [common options of bench_support.h]     (default 4000 x 4000 cells)
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string>
 
+#include "bench_support.h"
 #include "framework/logstream.h"
 #include "framework/memory_handling.h"
 #include "framework/modelobject.h"
@@ -23,17 +24,13 @@
 
 namespace {
 
-double Seconds(std::chrono::steady_clock::time_point a) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count();
-}
-
 template <typename F>
 double Best(int runs, F&& f) {
   double best = 1e300;
   for (int i = 0; i < runs; ++i) {
-    auto t0 = std::chrono::steady_clock::now();
+    const double t0 = bench::Now();
     f();
-    best = std::min(best, Seconds(t0));
+    best = std::min(best, bench::Now() - t0);
   }
   return best;
 }
@@ -41,10 +38,11 @@ double Best(int runs, F&& f) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int n = argc > 1 ? std::atoi(argv[1]) : 4000;
+  const bench::Options o = bench::Start(argc, argv, 1, 4000, {}, "");
+  const int n = o.size, runs = o.repeats;
   namespace fs = std::filesystem;
-  const fs::path dir = fs::path(argc > 2 ? argv[2] : fs::temp_directory_path().string()) / "orvel-grid-bench";
-  fs::create_directories(dir);
+  bench::Folder folder(o.folder, "grid_read_bench");
+  const fs::path dir = folder.Path();
 
   std::ostringstream sink;
   LogStream log(sink, (dir / "diag.xml").string(), 0);
@@ -64,9 +62,10 @@ int main(int argc, char** argv) {
       grid[r][c] = (r < 10 || c < 10) ? -9999.0 : 500.0 + 300.0 * std::sin(r * 0.003) * std::cos(c * 0.002) + 0.01 * c;
 
   double t = Best(1, [&] { obj.WriteGrid("dem.asc", grid.get(), true, false, false); });
-  std::printf("grid %d x %d, ASCII file %.0f MB\n", n, n, fs::file_size(dir / "dem.asc") / 1e6);
+  std::printf("grid %d x %d, ASCII file %.0f MB (%s)\n", n, n, fs::file_size(dir / "dem.asc") / 1e6,
+              bench::LoadText().c_str());
   std::printf("write ASCII           %8.3f s\n", t);
-  t = Best(3, [&] {
+  t = Best(runs, [&] {
     double** g = nullptr;
     obj.ReadGrid("dem.asc", g, 0, true, false, false, 0.0);
     MatrixOwner owner(g);
@@ -76,7 +75,7 @@ int main(int argc, char** argv) {
   if (std::system("command -v gdal_translate >/dev/null 2>&1") == 0) {
     const std::string cmd = "gdal_translate -q -of ENVI '" + (dir / "dem.asc").string() + "' '" +
                             (dir / "dem.envi").string() + "'";
-    double g = Best(3, [&] {
+    double g = Best(runs, [&] {
       if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "gdal_translate failed\n");
     });
     std::printf("read ASCII (GDAL)     %8.3f s   (gdal_translate -of ENVI, AAIGrid driver)\n", g);
@@ -86,8 +85,8 @@ int main(int argc, char** argv) {
 
   for (bool asDouble : {false, true}) {
     const char* name = asDouble ? "dem.dbl" : "dem.bin";
-    double w = Best(3, [&] { obj.WriteGrid(name, grid.get(), false, asDouble, false); });
-    double r = Best(3, [&] {
+    double w = Best(runs, [&] { obj.WriteGrid(name, grid.get(), false, asDouble, false); });
+    double r = Best(runs, [&] {
       double** g = nullptr;
       obj.ReadGrid(name, g, 0, true, false, false, 0.0);
       MatrixOwner owner(g);
@@ -96,7 +95,7 @@ int main(int argc, char** argv) {
     // reader that makes its grid.
     const std::string path = (dir / name).string();
     const size_t size = static_cast<size_t>(fs::file_size(path));
-    double plain = Best(3, [&] {
+    double plain = Best(runs, [&] {
       std::unique_ptr<char[]> bytes(new char[size]);
       const int fd = open(path.c_str(), O_RDONLY);
       size_t got = 0;
@@ -120,6 +119,5 @@ int main(int argc, char** argv) {
     MatrixOwner owner(g);
   });
   std::printf("missing grid given up after %8.3f s   (5 waits of 200 ms between 6 attempts)\n", t);
-  fs::remove_all(dir);
   return 0;
 }

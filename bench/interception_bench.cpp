@@ -1,10 +1,8 @@
-// The interception step on 1000 x 1000 cells: liquid interception alone (method 2), with
-// the canopy snow (method 22) and with the canopy energy balance (method 32); cell-steps
-// per second on one thread and on all threads.
-#include <omp.h>
-#include <unistd.h>
-
-#include <chrono>
+// The interception step on N x N cells (default 1000): liquid interception alone (method
+// 2), with the canopy snow (method 22) and with the canopy energy balance (method 32);
+// cell-steps per second per thread count, every measurement the same hours.
+//
+//   interception_bench [common options of bench_support.h] [--method 2|22|32]   (default 5 steps)
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -12,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "framework/logstream.h"
 #include "framework/memory_handling.h"
 #include "grids/grid_registry.h"
@@ -20,14 +19,13 @@
 
 namespace {
 
-constexpr int kRows = 1000, kCols = 1000;
-
 class NullBuffer : public std::streambuf {
  protected:
   int overflow(int c) override { return c; }
 };
 
 struct Basin {
+  int kRows, kCols;
   NullBuffer buffer;
   std::ostream sink{&buffer};
   LogStream log{sink, "/dev/null", 0};
@@ -35,12 +33,12 @@ struct Basin {
   std::vector<std::unique_ptr<MatrixOwner>> owned;
   std::vector<ZoneTableEntry> zones = std::vector<ZoneTableEntry>(3);
   std::vector<int> codeMap = {0, 1, 2};
-  std::vector<RowBounds> bounds = std::vector<RowBounds>(kRows + 1, RowBounds{1, kCols});
+  std::vector<RowBounds> bounds;
   std::vector<LanduseTableEntry> landuse = std::vector<LanduseTableEntry>(2);
   RunValues run;
   int next = 1;
 
-  Basin() {
+  explicit Basin(int n) : kRows(n), kCols(n), bounds(n + 1, RowBounds{1, n}) {
     zones[1].code = 1;
     zones[2].code = 2;
     run.landuseTable = &landuse;
@@ -82,15 +80,11 @@ struct Basin {
   }
 };
 
-double Seconds(std::chrono::steady_clock::time_point a) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count();
-}
-
-double Run(int method, int threads, int steps) {
-  Basin b;
-  char dir[] = "/tmp/orvel-bench-XXXXXX";
-  if (!mkdtemp(dir)) return 0.0;
-  const std::string control = std::string(dir) + "/bench.ctl";
+// Builds the module of the method in the folder and times `steps` steps per thread count.
+void Measure(const bench::Options& o, int method, const std::string& dir) {
+  Basin b(o.size);
+  const int kRows = o.size, kCols = o.size;
+  const std::string control = dir + "/bench" + std::to_string(method) + ".ctl";
   std::string text = "[interception_model]\n1\n60\n" + std::to_string(method) +
                      "\nthr.asc\n0\nthr.stat 2001\nevap.asc\n0\nevap.stat 2001\nstor.asc\n0\nstor.stat 2001\n0.3\n0\n";
   if (method > 20) {
@@ -118,7 +112,7 @@ double Run(int method, int threads, int steps) {
   in.geometry = GridGeometry{kCols, kRows, 0.0, 0.0, 100.0, -9999.0};
   in.start = ModelDate{0, 0, 1, 1, 2001};
   in.end = ModelDate{0, 0, 1, 2, 2001};
-  in.output.defaultOutputDirectory = in.output.outputDirectory = std::string(dir) + "/";
+  in.output.defaultOutputDirectory = in.output.outputDirectory = dir + "/";
   in.run = &b.run;
   int error = 0;
   interzeptionsmodellklasse m(error, in);
@@ -128,29 +122,25 @@ double Run(int method, int threads, int steps) {
   }
   m.thresholdTemperature = 0.0;
   m.transZone = 1.0;
-  omp_set_num_threads(threads);
   m.Run(ModelDate{0, 0, 1, 1, 2001});  // warm-up
-  auto t0 = std::chrono::steady_clock::now();
-  for (int s = 1; s <= steps; ++s) m.Run(ModelDate{0, s % 24, 1 + s / 24, 1, 2001});
-  const double t = Seconds(t0);
+  const auto timing = bench::TimeThreadCounts(o, [&](int) {
+    const double t0 = bench::Now();
+    for (int s = 1; s <= o.steps; ++s) m.Run(ModelDate{0, s % 24, 1 + s / 24, 1, 2001});
+    return bench::Now() - t0;
+  });
+  bench::PrintTimings("interception method " + std::to_string(method) + ", " + std::to_string(kRows) + " x " +
+                          std::to_string(kCols) + " cells, " + std::to_string(o.steps) + " steps",
+                      o.threads, timing, static_cast<double>(kRows) * kCols * o.steps, "cell-steps");
   m.DeleteModule();
-  std::system(("rm -rf " + std::string(dir)).c_str());
-  return static_cast<double>(kRows) * kCols * steps / t;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int steps = argc > 1 ? std::atoi(argv[1]) : 5;
-  const int only = argc > 2 ? std::atoi(argv[2]) : 0;  // one method alone (0: all three)
-  const int all = omp_get_max_threads();
-  std::printf("interception step, %d x %d cells, %d steps, 1 and %d threads (cell-steps/s)\n", kRows, kCols, steps,
-              all);
-  for (int method : {2, 22, 32}) {
-    if (only != 0 && method != only) continue;
-    const double one = Run(method, 1, steps);
-    const double many = Run(method, all, steps);
-    std::printf("method %2d: %12.0f  %12.0f  speed-up %.2f\n", method, one, many, many / one);
-  }
+  const bench::Options o = bench::Start(argc, argv, 5, 1000, {"method"}, "[--method 2|22|32]");
+  const int only = std::atoi(o.Extra("method", "0").c_str());  // one method alone (0: all three)
+  bench::Folder folder(o.folder, "interception_bench");
+  for (int method : {2, 22, 32})
+    if (only == 0 || method == only) Measure(o, method, folder.Path());
   return 0;
 }

@@ -1,12 +1,13 @@
-// Inverse-distance interpolation of a 1000 x 1000 grid from 50 stations over several
-// steps: cell-steps per second on one thread for every vector instruction set of the CPU
-// and on all threads, and the GIS gridding tool's inverse distance on the same points and
-// grid (when it is installed): its whole process, and its compute part (a 1000 x 1000
-// call minus a 10 x 10 call), on one thread and on all.
+// Inverse-distance interpolation of an N x N grid (default 1000) from 50 stations over
+// several steps: cell-steps per second on one thread for every vector instruction set of
+// the CPU, then per thread count, and the GIS gridding tool's inverse distance on the same
+// points and grid (when it is installed, with --gdal): its whole process, and its compute
+// part (an N x N call minus a 10 x 10 call), on one thread and on all.
+//
+//   interpolation_bench [common options of bench_support.h] [--gdal]     (default 5 steps)
 #include <omp.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -14,35 +15,30 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "framework/memory_handling.h"
-#include "framework/thread_policy.h"
 #include "meteo/idw_vector_kernels.h"
 #include "meteo/interpolation_kernels.h"
 
 namespace {
 
-constexpr int kRows = 1000, kCols = 1000, kStations = 50;
+constexpr int kStations = 50;
 constexpr double kCell = 100.0, kXll = 500000.0, kYll = 4000000.0;
 
-double Seconds(std::chrono::steady_clock::time_point a) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count();
-}
-
-double RunSteps(CellLoop& loop, std::vector<double>& values, int steps, int threads) {
-  omp_set_num_threads(threads);
-  auto t0 = std::chrono::steady_clock::now();
+double RunSteps(CellLoop& loop, std::vector<double>& values, int steps) {
+  const double t0 = bench::Now();
   for (int s = 0; s < steps; ++s) {
     for (int k = 1; k <= kStations; ++k) values[k] = 10.0 * std::sin(0.1 * k + s);  // a new record per step
     RunCellLoop(loop);
   }
-  return Seconds(t0);
+  return bench::Now() - t0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  ApplyWaitPolicy(argv);  // the workers wait as in the program
-  const int steps = argc > 1 ? std::atoi(argv[1]) : 5;
+  const bench::Options o = bench::Start(argc, argv, 5, 1000, {"gdal!"}, "[--gdal]");
+  const int steps = o.steps, kRows = o.size, kCols = o.size;
   MatrixOwner cx(kRows, kCols), cy(kRows, kCols), zone(kRows, kCols), result(kRows, kCols);
   for (int r = 1; r <= kRows; ++r)
     for (int c = 1; c <= kCols; ++c) {
@@ -66,41 +62,32 @@ int main(int argc, char** argv) {
   loop.stations = loop.rotated = StationPoints{kStations, x.data(), y.data(), v.data()};
   loop.idw = MakeIdwSettings(2.0, 1e12);
   loop.result = result.get();
-  // The cell loop takes its schedule from OMP_SCHEDULE; without it rows are handed out in
-  // chunks of 8, which keeps threads busy when other programs share the cores.
-  if (!std::getenv("OMP_SCHEDULE")) omp_set_schedule(omp_sched_dynamic, 8);
-
-  const int all = omp_get_num_procs();
   const double cells = double(kRows) * kCols * steps;
-  RunSteps(loop, v, 1, all);  // warm-up
-  // Each measurement is the fastest of three, so that a moment of load from other
-  // programs does not spoil one side alone.
-  auto best = [&](int threads) {
-    double t = 1e300;
-    for (int round = 0; round < 3; ++round) t = std::min(t, RunSteps(loop, v, steps, threads));
-    return t;
-  };
-  omp_sched_t kind;
-  int chunk;
-  omp_get_schedule(&kind, &chunk);
-  std::printf("inverse distance, %d x %d cells, %d stations, %d steps, schedule %d chunk %d\n", kRows, kCols,
-              kStations, steps, static_cast<int>(kind), chunk);
+  RunSteps(loop, v, 1);  // warm-up
+  std::printf("inverse distance, %d x %d cells, %d stations, %d steps (%s)\n", kRows, kCols, kStations, steps,
+              bench::LoadText().c_str());
   const IdwInstructionSet widest = ActiveIdwInstructionSet();
   for (IdwInstructionSet set : {IdwInstructionSet::Sse2, IdwInstructionSet::Avx2, IdwInstructionSet::Avx512}) {
     if (!SelectIdwInstructionSet(set)) continue;
-    const double t = best(1);
-    std::printf("  1 thread, %-7s: %.3f s, %.3e cell-steps/s\n", IdwInstructionSetName(set), t, cells / t);
+    bench::Options one = o;
+    one.threads = {1};
+    const bench::Timing t = bench::TimeThreadCounts(one, [&](int) { return RunSteps(loop, v, steps); }).at(1);
+    std::printf("  1 thread, %-7s: min %.3f s, median %.3f s, %.3e cell-steps/s\n", IdwInstructionSetName(set),
+                t.Min(), t.Median(), cells / t.Min());
   }
   SelectIdwInstructionSet(widest);
-  const double t1 = best(1), tn = best(all);
-  std::printf("  1 thread, %-7s: %.3f s, %.3e cell-steps/s\n", IdwInstructionSetName(widest), t1, cells / t1);
-  std::printf("  %d threads: %.3f s, %.3e cell-steps/s, speed-up %.2f\n", all, tn, cells / tn, t1 / tn);
+  const auto timing = bench::TimeThreadCounts(o, [&](int) { return RunSteps(loop, v, steps); });
+  bench::PrintTimings(std::string("inverse distance, ") + IdwInstructionSetName(widest), o.threads, timing, cells,
+                      "cell-steps");
+  const double t1 = timing.count(1) ? timing.at(1).Min() : 0.0;
+  const double tn = timing.at(o.threads.back()).Min();
 
   // The GIS gridding tool on the same points and grid, one grid per step.
+  if (o.Extra("gdal").empty()) return 0;
   if (std::system("command -v gdal_grid >/dev/null 2>&1") == 0) {
-    char dirTemplate[] = "/tmp/orvel_bench_XXXXXX";
-    const char* dir = mkdtemp(dirTemplate);
-    if (dir) {
+    bench::Folder folder(o.folder, "interpolation_bench");
+    const char* dir = folder.Path().c_str();
+    {
       std::string d(dir);
       std::ofstream csv(d + "/p.csv");
       csv.precision(17);
@@ -120,11 +107,11 @@ int main(int argc, char** argv) {
                       "-tye %.1f %.1f -outsize %d %d -ot Float64 -of GTiff -l p %s/p.vrt %s/out.tif",
                       threads, kXll, kXll + kCols * kCell, kYll + kRows * kCell, kYll, n, n, dir, dir);
         double t = 1e300;
-        for (int round = 0; round < 3; ++round) {
-          auto t0 = std::chrono::steady_clock::now();
+        for (int round = 0; round < o.repeats; ++round) {
+          const double t0 = bench::Now();
           for (int s = 0; s < steps; ++s)
             if (std::system(cmd) != 0) return -1.0;
-          t = std::min(t, Seconds(t0));
+          t = std::min(t, bench::Now() - t0);
         }
         return t;
       };
@@ -141,7 +128,6 @@ int main(int argc, char** argv) {
                     threads, whole, cells / whole, compute, cells / compute, std::string(threads) == "1" ? "1 thread" : "all threads",
                     whole / ours, compute / ours);
       }
-      std::system(("rm -rf " + d).c_str());
     }
   } else {
     std::printf("  gdal_grid not installed: no comparison\n");

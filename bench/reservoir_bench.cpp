@@ -1,22 +1,23 @@
 // A lake of n x n cells (default 500 x 500, DEM sloping from 100 to 120 m, top level 121 m):
 // the time to build its level-volume table, then lake steps per second (gathering the
 // cells' fluxes, the level and the water depths of every cell) and lake-cell-steps per
-// second. The lake loops run on one thread.
+// second (minimum and median of the rounds). The lake loops run on one thread.
 //
-//   reservoir_bench [n] [steps]
-#include <chrono>
+//   reservoir_bench [common options of bench_support.h]     (default 500 x 500 cells, 50 steps)
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "bench_support.h"
 #include "framework/logstream.h"
 #include "framework/memory_handling.h"
 #include "routing/abstraction.h"
 #include "routing/reservoir.h"
 
 int main(int argc, char** argv) {
-  const int n = argc > 1 ? std::atoi(argv[1]) : 500;
-  const int steps = argc > 2 ? std::atoi(argv[2]) : 50;
+  const bench::Options o = bench::Start(argc, argv, 50, 500, {}, "");
+  const int n = o.size, steps = o.steps;
+  bench::Folder folder(o.folder, "reservoir_bench");
   LogStream log;
   ReservoirContext ctx;
   ctx.log = &log;
@@ -24,7 +25,7 @@ int main(int argc, char** argv) {
   ctx.geometry.ncols = ctx.geometry.nrows = n;
   ctx.geometry.cellsize = 25.0;
   ctx.lakes = true;
-  ctx.tableDirectory = "/tmp/";
+  ctx.tableDirectory = folder.Path() + "/";
   MatrixOwner codes(n, n), ponding(n, n), maxPonding(n, n), zones(n, n), dem(n, n), prec(n, n), evap(n, n);
   for (int r = 1; r <= n; ++r)
     for (int c = 0; c <= n; ++c) {
@@ -45,19 +46,20 @@ int main(int argc, char** argv) {
   g.precipitation = prec.get();
   SP_class sp;
   sp.SetParameters(ctx);
-  sp.ReadParameters(1, "file = /tmp/reservoir_bench.txt V0 = 1e8 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600");
-  auto t0 = std::chrono::steady_clock::now();
+  sp.ReadParameters(1, "file = " + folder.Path() + "/reservoir_bench.txt V0 = 1e8 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600");
+  const double t0 = bench::Now();
   sp.InitLake();
-  auto t1 = std::chrono::steady_clock::now();
+  const double init = bench::Now() - t0;
   sp.UpdateLakeLevel(sp.state[0]);
   std::vector<AL_class*> none;
-  for (int s = 0; s < steps; ++s)
-    sp.BeginStep(5.0, nullptr, none, StepDate{2024, 1, 1, s % 24, 0}, 1, 1, 1, 60.0, 0.0, 0.0);
-  auto t2 = std::chrono::steady_clock::now();
-  const double init = std::chrono::duration<double>(t1 - t0).count();
-  const double run = std::chrono::duration<double>(t2 - t1).count();
   std::printf("lake %d x %d cells, table of %zu levels built in %.2f s\n", n, n, sp.levels.size(), init);
-  std::printf("%d steps in %.3f s: %.1f steps/s, %.3g lake-cell-steps/s\n", steps, run, steps / run,
-              double(n) * n * steps / run);
+  const auto timing = bench::TimeThreadCounts(o, [&](int) {
+    const double t = bench::Now();
+    for (int s = 0; s < steps; ++s)
+      sp.BeginStep(5.0, nullptr, none, StepDate{2024, 1, 1, s % 24, 0}, 1, 1, 1, 60.0, 0.0, 0.0);
+    return bench::Now() - t;
+  });
+  bench::PrintTimings(std::to_string(steps) + " lake steps", o.threads, timing, double(n) * n * steps,
+                      "lake-cell-steps");
   return 0;
 }

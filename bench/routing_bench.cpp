@@ -1,10 +1,10 @@
 // The routing step of a 1000 x 1000 basin of 20 sub-basins (50000 cells of 100 m each), in
 // a tree of channels, hourly with 2 sub-intervals: time per step and, as cells of the basin
 // per second of routing, the figure to set beside the cell loops of the other modules.
-// Routing runs per sub-basin on the calling thread, so the thread count does not change it.
+// Routing runs per sub-basin on the calling thread, so the thread count does not change it;
+// the rounds give the minimum and median.
 //
-//   routing_bench [steps]     (default 20000)
-#include <chrono>
+//   routing_bench [common options of bench_support.h]     (default 20000 steps)
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "framework/logstream.h"
 #include "framework/teilmod.h"
 #include "framework/zonalstatistic.h"
@@ -47,9 +48,10 @@ std::string Control() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int steps = argc > 1 ? std::atoi(argv[1]) : 20000;
-  const std::string dir = std::filesystem::temp_directory_path() / "routing_bench";
-  std::filesystem::create_directories(dir);
+  const bench::Options o = bench::Start(argc, argv, 20000, 1000, {}, "");
+  const int steps = o.steps;
+  bench::Folder folder(o.folder, "routing_bench");
+  const std::string dir = folder.Path();
   std::ofstream(dir + "/bench.ctl") << Control();
 
   std::ostringstream console;
@@ -95,24 +97,30 @@ int main(int argc, char** argv) {
     abflussmodellklasse m(error, in, r);
     m.SetSubbasinRunoff(&runoff);
     m.InitRouting();
-    auto t0 = std::chrono::steady_clock::now();
-    for (int s = 0; s < steps; ++s) {
-      // A storm every 200 steps, so that the table rows and translations change.
-      for (int i = 1; i <= kSubbasins; ++i) water[i] = 0.05 + 2.0 * std::exp(-std::pow((s % 200 - 40) / 8.0, 2));
-      ModelDate d{0, (s + 1) % 24, 1 + ((s + 1) / 24) % 28, 1, 2001};
-      m.RunTimeStep(d, 1, 1);
-    }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    int s = 0;
+    const auto timing = bench::TimeThreadCounts(o, [&](int) {
+      const double t0 = bench::Now();
+      for (int k = 0; k < steps; ++k, ++s) {
+        // A storm every 200 steps, so that the table rows and translations change.
+        for (int i = 1; i <= kSubbasins; ++i) water[i] = 0.05 + 2.0 * std::exp(-std::pow((s % 200 - 40) / 8.0, 2));
+        ModelDate d{0, (s + 1) % 24, 1 + ((s + 1) / 24) % 28, 1, 2001};
+        m.RunTimeStep(d, 1, 1);
+      }
+      return bench::Now() - t0;
+    });
     const double cells = kSubbasins * kCellsPerSubbasin;
-    std::printf("routing of %d sub-basins (%.0f cells), %d hourly steps: %.2f us per step, %.3g cell-steps/s\n",
-                kSubbasins, cells, steps, seconds / steps * 1e6, cells * steps / seconds);
-    std::printf("share of a whole step at 2e6 cell-steps/s: %.3f %%; at 1e7: %.3f %%\n",
-                100.0 * (seconds / steps) / (cells / 2e6), 100.0 * (seconds / steps) / (cells / 1e7));
+    bench::PrintTimings("routing of " + std::to_string(kSubbasins) + " sub-basins (" +
+                            std::to_string(static_cast<long>(cells)) + " cells), " + std::to_string(steps) +
+                            " hourly steps",
+                        o.threads, timing, cells * steps, "cell-steps");
+    const double seconds = timing.at(o.threads.front()).Median();
+    std::printf("median %.2f us per step; share of a whole step at 2e6 cell-steps/s: %.3f %%; at 1e7: %.3f %%\n",
+                seconds / steps * 1e6, 100.0 * (seconds / steps) / (cells / 2e6),
+                100.0 * (seconds / steps) / (cells / 1e7));
     m.DeleteModule();
   } catch (int code) {
     std::fprintf(stderr, "routing failed with code %d\n%s\n", code, console.str().c_str());
     return 1;
   }
-  std::filesystem::remove_all(dir);
   return 0;
 }

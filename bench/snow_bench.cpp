@@ -1,14 +1,10 @@
-// The snow step (Run and PostRun) on 1000 x 1000 cells, hourly, for the temperature-index
-// method 1, the energy balance (method 5) and the energy balance with slides (method 6, whose
-// slides visit the cells one after the other), and method 1 with dynamic glaciers (glacier
-// method 13) on half of the cells: cell-steps per second on one thread and on all threads,
-// each measured three times in turn, the fastest run reported.
-#include <omp.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
+// The snow step (Run and PostRun) on N x N cells (default 1000), hourly, for the
+// temperature-index method 1, the energy balance (method 5) and the energy balance with
+// slides (method 6, whose slides visit the cells one after the other), and method 1 with
+// dynamic glaciers (glacier method 13) on half of the cells: cell-steps per second per
+// thread count, every measurement the same hours and weather.
+//
+//   snow_bench [common options of bench_support.h]     (default 5 steps)
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,14 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "framework/logstream.h"
-#include "framework/thread_policy.h"
 #include "grids/grid_registry.h"
 #include "processes/snow/snowmod.h"
 
 namespace {
-
-constexpr int kRows = 1000, kCols = 1000;
 
 std::string Section(int method) {
   std::ostringstream s;
@@ -54,11 +48,8 @@ std::string IceFirn(int glacierMethod) {
   return s.str();
 }
 
-double Seconds(std::chrono::steady_clock::time_point a) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count();
-}
-
 struct Basin {
+  int kRows, kCols;
   GridRegistry registry;
   std::vector<MatrixOwner> owned;
   double** Add(const char* name, double value) {
@@ -73,9 +64,10 @@ struct Basin {
   }
 };
 
-// Cell-steps per second of `steps` steps of the method on `threads` threads.
-double Measure(int method, int threads, int steps, const std::string& dir, int glacierMethod = 0) {
-  Basin b;
+// Times `steps` steps of the method per thread count.
+void Measure(const bench::Options& o, int method, const std::string& dir, int glacierMethod = 0) {
+  const int kRows = o.size, kCols = o.size, steps = o.steps;
+  Basin b{kRows, kCols, {}, {}};
   for (const char* n : {"zone_grid", "zonegrid_soilmodel", "[elevation_model]", "albedo", "landuse1",
                         "precipitation", "temperature", "wind_speed", "air_humidity",
                         "AspectCorrectedGlobalRadiation", "cloudiness", "slope_angle", "slidefraction1",
@@ -132,58 +124,41 @@ double Measure(int method, int threads, int steps, const std::string& dir, int g
     std::exit(1);
   }
   m.SetSnowInterceptionFlag(0);
-  omp_set_num_threads(threads);
-  double best = 1e30;
-  int step = 0;
   // A winter day's swing around 0 °C: snow falls, settles and melts in every step.
   auto weather = [&](int k) {
     const double t = -2.0 + 4.0 * std::sin(k * 0.26);
-#pragma omp parallel for schedule(static)
     for (int r = 1; r <= kRows; ++r)
       for (int c = 1; c <= kCols; ++c) {
         T[r][c] = t + 0.002 * (c - r);
         P[r][c] = (k % 3 == 0) ? 0.5 : 0.0;
       }
   };
-  for (int round = 0; round < 3; ++round) {
+  const auto timing = bench::TimeThreadCounts(o, [&](int) {
     double spent = 0.0;
-    for (int s = 0; s < steps; ++s) {
-      weather(++step);
+    for (int step = 1; step <= steps; ++step) {
+      weather(step);
       const ModelDate d{0, step % 24, 1 + (step / 24) % 28, 1, 2001};
-      auto t0 = std::chrono::steady_clock::now();
+      const double t0 = bench::Now();
       m.Run(d);
       m.PostRun(d);
-      spent += Seconds(t0);
+      spent += bench::Now() - t0;
     }
-    best = std::min(best, spent);
-  }
+    return spent;
+  });
+  std::string label = "snow method " + std::to_string(method);
+  if (glacierMethod != 0) label += " with glacier method " + std::to_string(glacierMethod) + " on half the cells";
+  bench::PrintTimings(label + ", " + std::to_string(kRows) + " x " + std::to_string(kCols) + " cells, " +
+                          std::to_string(steps) + " hourly steps",
+                      o.threads, timing, static_cast<double>(kRows) * kCols * steps, "cell-steps");
   m.DeleteModule();
-  return static_cast<double>(kRows) * kCols * steps / best;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  ApplyWaitPolicy(argv);  // as the program does: idle threads sleep unless the environment says otherwise
-  const int steps = argc > 1 ? std::atoi(argv[1]) : 5;
-  char pattern[] = "/tmp/snow_bench_XXXXXX";
-  if (!mkdtemp(pattern)) return 1;
-  const int all = omp_get_num_procs();
-  // Rows in chunks of 8 unless OMP_SCHEDULE says otherwise (the program leaves it to the
-  // environment).
-  if (!std::getenv("OMP_SCHEDULE")) omp_set_schedule(omp_sched_dynamic, 8);
-  for (int method : {1, 5, 6}) {
-    const double one = Measure(method, 1, steps, pattern);
-    const double many = Measure(method, all, steps, pattern);
-    std::printf("snow method %d, %d x %d cells, %d hourly steps: %.3g cell-steps/s on 1 thread, %.3g on %d threads "
-                "(speed-up %.1f)\n",
-                method, kRows, kCols, steps, one, many, all, many / one);
-  }
-  const double one = Measure(1, 1, steps, pattern, 13);
-  const double many = Measure(1, all, steps, pattern, 13);
-  std::printf("snow method 1 with glacier method 13 on half the cells, %d x %d cells, %d hourly steps: %.3g "
-              "cell-steps/s on 1 thread, %.3g on %d threads (speed-up %.1f)\n",
-              kRows, kCols, steps, one, many, all, many / one);
-  std::filesystem::remove_all(pattern);
+  const bench::Options o = bench::Start(argc, argv, 5, 1000, {}, "");
+  bench::Folder folder(o.folder, "snow_bench");
+  for (int method : {1, 5, 6}) Measure(o, method, folder.Path());
+  Measure(o, 1, folder.Path(), 13);
   return 0;
 }

@@ -1,46 +1,42 @@
-// The soil step (infiltration and the soil water balance) on 1000 x 1000 cells in 20
-// sub-basins with travel-time zones, hourly: cell-steps per second on one thread and on all
-// threads, each measured three times, the fastest run reported.
-#include <omp.h>
-#include <stdlib.h>
-
+// The soil step (infiltration and the soil water balance) on N x N cells (default 1000) in
+// 20 sub-basins with travel-time zones, hourly: cell-steps per second per thread count,
+// every measurement the same hours and rain.
+//
+//   soil_bench [common options of bench_support.h]     (default 5 steps)
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "framework/logstream.h"
-#include "framework/thread_policy.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
 #include "processes/soil/infilt.h"
 
 namespace {
 
-constexpr int kRows = 1000, kCols = 1000, kSubbasins = 20;
+constexpr int kSubbasins = 20;
 
 std::string Section() {
   std::ostringstream s;
   s << "[infiltration_model]\n1\n60\ninfex.asc\n0\ninfex.stat 0\nsat.asc\n0\n0.3\n\n";
   s << "[soil_model]\n1\n60\n2\n";
   for (const char* g : {"sd", "suz", "sif", "sbia", "nfkia", "ssp", "qd", "qi"}) s << g << ".asc\n0\n";
-  s << "peak.asc\n";
+  s << "peak.asc\n";  // relative names land in the output folder
   for (const char* g : {"QD", "QI", "QB", "QBB", "Qg", "SB", "SUZ", "SIF", "SD"}) s << g << ".stat 0\n";
   s << "1 " << kSubbasins << "\n0.05 0.05\n1e-6 1e-6\n1 1\n2 2\n20 20\n10 10\n100 100\n0.01 0.01\n0.1 0.1\n"
     << "5 5\n0.5 0.5\n4 4\n0.5 0.5\n0.1 0.1\n0\nstate.txt\n";
   return s.str();
 }
 
-double Seconds(std::chrono::steady_clock::time_point a) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count();
-}
-
 struct Basin {
+  int kRows, kCols;
   GridRegistry registry;
   std::vector<MatrixOwner> owned;
   double** Add(const char* name, double value) {
@@ -55,8 +51,9 @@ struct Basin {
   }
 };
 
-double Measure(int threads, int steps, const std::string& dir) {
-  Basin b;
+void Measure(const bench::Options& o, const std::string& dir) {
+  const int kRows = o.size, kCols = o.size, steps = o.steps;
+  Basin b{kRows, kCols, {}, {}};
   b.owned.reserve(20);
   double** zone = b.Add("zone_grid", 1.0);
   double** soilZones = b.Add("zonegrid_soilmodel", 1.0);
@@ -67,11 +64,14 @@ double Measure(int threads, int steps, const std::string& dir) {
                         "soil_types", "fillable_porosity"})
     b.Add(n, 1.0);
   b.registry[6].data[1][1] = 2.0;  // conductivity, mm per step
+  // Sub-basins are bands of columns; in each the travel time grows across the band, so
+  // every sub-basin has cells in its first time zone at any size.
+  const int band = std::max(1, kCols / kSubbasins);
   for (int r = 1; r <= kRows; ++r)
     for (int c = 1; c <= kCols; ++c) {
-      zone[r][c] = soilZones[r][c] = 1 + (c - 1) / (kCols / kSubbasins);
+      zone[r][c] = soilZones[r][c] = std::min(kSubbasins, 1 + (c - 1) / band);
       topo[r][c] = 6.0 + std::fmod(r * 0.37 + c * 0.11, 3.0);
-      times[r][c] = 3600.0 * std::fmod(r * 0.013 + (c % 50) * 0.1, 8.0);
+      times[r][c] = 3600.0 * std::fmod(r * 0.013 + ((c - 1) % band) * 8.0 / band, 8.0);
       b.registry[6].data[r][c] = 2.0;
       b.registry[7].data[r][c] = 0.5;
       b.registry[8].data[r][c] = 150.0;
@@ -108,43 +108,42 @@ double Measure(int threads, int steps, const std::string& dir) {
   in.output.defaultOutputDirectory = in.output.outputDirectory = dir + "/";
   in.run = &run;
   int error = 0;
-  infiltrationsmodellklasse m(error, in);
+  std::unique_ptr<infiltrationsmodellklasse> built;
+  try {
+    built = std::make_unique<infiltrationsmodellklasse>(error, in);
+  } catch (int code) {
+    error = code;
+  }
+  if (error != 0 || !built) {
+    std::fprintf(stderr, "soil_bench: the soil model refused the basin (code %d)\n%s\n", error, console.str().c_str());
+    std::exit(1);
+  }
+  infiltrationsmodellklasse& m = *built;
   m.SetInputGrid(0);
-  omp_set_num_threads(threads);
-  double best = 1e30;
-  int step = 0;
-  for (int round = 0; round < 3; ++round) {
+  const auto timing = bench::TimeThreadCounts(o, [&](int) {
     double spent = 0.0;
-    for (int s = 0; s < steps; ++s) {
-      ++step;
-#pragma omp parallel for schedule(static)
+    for (int step = 1; step <= steps; ++step) {
       for (int r = 1; r <= kRows; ++r)
         for (int c = 1; c <= kCols; ++c) P[r][c] = step % 3 == 0 ? 0.0 : 0.5 + 8.0 * ((r + c + step) % 5 == 0);
       const ModelDate d{0, step % 24, 1 + (step / 24) % 28, 1, 2001};
-      auto t0 = std::chrono::steady_clock::now();
+      const double t0 = bench::Now();
       m.Run(d);
-      spent += Seconds(t0);
+      spent += bench::Now() - t0;
     }
-    best = std::min(best, spent);
-  }
+    return spent;
+  });
+  bench::PrintTimings("soil step with infiltration, " + std::to_string(kRows) + " x " + std::to_string(kCols) +
+                          " cells, " + std::to_string(kSubbasins) + " sub-basins, " + std::to_string(steps) +
+                          " hourly steps",
+                      o.threads, timing, static_cast<double>(kRows) * kCols * steps, "cell-steps");
   m.DeleteModule();
-  return static_cast<double>(kRows) * kCols * steps / best;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  ApplyWaitPolicy(argv);
-  const int steps = argc > 1 ? std::atoi(argv[1]) : 5;
-  char pattern[] = "/tmp/soil_bench_XXXXXX";
-  if (!mkdtemp(pattern)) return 1;
-  const int all = omp_get_num_procs();
-  if (!std::getenv("OMP_SCHEDULE")) omp_set_schedule(omp_sched_dynamic, 8);
-  const double one = Measure(1, steps, pattern);
-  const double many = Measure(all, steps, pattern);
-  std::printf("soil step with infiltration, %d x %d cells, %d sub-basins, %d hourly steps: %.3g cell-steps/s on 1 "
-              "thread, %.3g on %d threads (speed-up %.1f)\n",
-              kRows, kCols, kSubbasins, steps, one, many, all, many / one);
-  std::filesystem::remove_all(pattern);
+  const bench::Options o = bench::Start(argc, argv, 5, 1000, {}, "");
+  bench::Folder folder(o.folder, "soil_bench");
+  Measure(o, folder.Path());
   return 0;
 }

@@ -1,31 +1,28 @@
-// Zone statistics of a step (AddGrid, AddCells, AddWeightedCells) on 1000 x 1000 cells in
-// 20 sub-basins with a weight grid and the instance-region grid the program passes, as
-// the process modules call them after their cell loops: milliseconds per call and cells
-// per second on 1, 2, 4 and all threads, each the fastest of several repeats.
-#include <omp.h>
+// Zone statistics of a step (AddGrid, AddCells, AddWeightedCells) on N x N cells (default
+// 1000) in 20 sub-basins with a weight grid and the instance-region grid the program
+// passes, as the process modules call them after their cell loops: time per call (minimum
+// and median of the rounds) per thread count, and the CPU time of all threads per call.
+//
+//   statistics_bench [common options of bench_support.h]     (--steps: calls per measurement, default 20)
 #include <time.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "framework/memory_handling.h"
-#include "framework/thread_policy.h"
 #include "framework/zonalstatistic.h"
 
 namespace {
 
-constexpr int kRows = 1000, kCols = 1000, kZones = 20, kCalls = 20, kRepeats = 5;
-
-double Seconds(std::chrono::steady_clock::time_point a) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count();
-}
+constexpr int kZones = 20;
 
 // CPU seconds of every thread of the process so far (workers that sleep add nothing).
 double CpuSeconds() {
@@ -36,8 +33,9 @@ double CpuSeconds() {
 
 }  // namespace
 
-int main(int, char** argv) {
-  ApplyWaitPolicy(argv);
+int main(int argc, char** argv) {
+  const bench::Options o = bench::Start(argc, argv, 20, 1000, {}, "");
+  const int kRows = o.size, kCols = o.size, kCalls = o.steps;
   MatrixOwner zone(kRows, kCols), values(kRows, kCols), weights(kRows, kCols), regions(kRows, kCols);
   for (int r = 1; r <= kRows; ++r)
     for (int c = 1; c <= kCols; ++c) {
@@ -61,8 +59,8 @@ int main(int, char** argv) {
   cells.rowBounds = &bounds;
   cells.regions = regions.get();
 
-  const std::string dir = (std::filesystem::temp_directory_path() / "orvel_statistics_bench").string() + "/";
-  std::filesystem::create_directories(dir);
+  bench::Folder folder(o.folder, "statistics_bench");
+  const std::string dir = folder.Path() + "/";
   std::vector<ZoneTableEntry> table(kZones + 1);
   for (int z = 1; z <= kZones; ++z) {
     table[static_cast<size_t>(z)].code = z;
@@ -91,33 +89,26 @@ int main(int, char** argv) {
       {"AddWeightedCells", [&] { plain.AddWeightedCells(cells, [v](int r, int c) { return v[r][c]; },
                                                         [w](int r, int c) { return w[r][c]; }); }},
   };
-  const int all = omp_get_max_threads();
-  std::vector<int> counts = {1, 2, 4, all};
-  counts.erase(std::unique(counts.begin(), counts.end()), counts.end());
-  std::printf("zone statistics, %d x %d cells, %d zones, region grid; ms per call and CPU ms of all threads per call (best of %d x %d calls)\n", kRows,
-              kCols, kZones, kRepeats, kCalls);
   for (const Case& k : cases) {
-    double one = 0.0;
-    std::printf("  %-22s", k.name);
-    for (int threads : counts) {
-      omp_set_num_threads(threads);
-      double best = 1e30, cpu = 1e30;
-      for (int rep = 0; rep < kRepeats; ++rep) {
-        plain.ClearZoneSums();
-        weighted.ClearZoneSums();
-        const double c0 = CpuSeconds();
-        const auto t0 = std::chrono::steady_clock::now();
-        for (int i = 0; i < kCalls; ++i) k.call();
-        best = std::min(best, Seconds(t0) / kCalls);
-        cpu = std::min(cpu, (CpuSeconds() - c0) / kCalls);
-      }
-      if (threads == 1) one = best;
-      std::printf("  %d thr %5.2f ms x%.2f cpu %5.2f", threads, 1e3 * best, one / best, 1e3 * cpu);
-    }
-    std::printf("\n");
+    std::map<int, std::vector<double>> cpu;
+    const auto timing = bench::TimeThreadCounts(o, [&](int threads) {
+      plain.ClearZoneSums();
+      weighted.ClearZoneSums();
+      const double c0 = CpuSeconds();
+      const double t0 = bench::Now();
+      for (int i = 0; i < kCalls; ++i) k.call();
+      const double t = (bench::Now() - t0) / kCalls;
+      cpu[threads].push_back((CpuSeconds() - c0) / kCalls);
+      return t;
+    });
+    bench::PrintTimings(std::string(k.name) + ", " + std::to_string(kRows) + " x " + std::to_string(kCols) +
+                            " cells, " + std::to_string(kZones) + " zones, region grid, per call",
+                        o.threads, timing, double(kRows) * kCols, "cells");
+    for (auto& c : cpu)
+      std::printf("  %2d thread%s: CPU of all threads per call, least %.2f ms\n", c.first, c.first == 1 ? " " : "s",
+                  1e3 * *std::min_element(c.second.begin(), c.second.end()));
   }
   plain.Release();
   weighted.Release();
-  std::filesystem::remove_all(dir);
   return 0;
 }

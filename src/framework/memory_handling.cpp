@@ -1,5 +1,6 @@
 #include "framework/memory_handling.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -10,6 +11,16 @@ namespace {
 
 const int64_t kMaxBlockBytes = 2147480000;
 const uintptr_t kMatrixMagic = 0x4f52564c4d415432ULL;  // marks a header written by AllocateMatrix
+
+// Bytes of the values of every matrix allocated and not yet released, and their peak.
+std::atomic<long long> liveBytes{0}, peakBytes{0};
+
+void CountAllocated(long long bytes) {
+  const long long now = liveBytes.fetch_add(bytes) + bytes;
+  long long peak = peakBytes.load();
+  while (now > peak && !peakBytes.compare_exchange_weak(peak, now)) {
+  }
+}
 
 [[noreturn]] void MatrixFailure(LogStream* log, const char* text, int code) {
   if (log) *log << text << "[end-entry]";
@@ -60,22 +71,31 @@ double** AllocateMatrix(LogStream* log, int64_t nrl, int64_t nrh, int64_t nch, i
   if (nrl < 0 || nrh < nrl - 1) MatrixFailure(log, "FATAL: memory allocation error 1 in matrix()", 1);
   std::vector<int64_t> blocks = nrh >= nrl ? SplitRows(nrl, nrh, rowbytes) : std::vector<int64_t>{};
   int64_t entries = (nrmax > 0 ? std::max(nrmax, nrh) : nrh) + 1;
-  // Header in front of the row pointers: block addresses, then the block count and a magic word.
-  int64_t header = static_cast<int64_t>(blocks.size()) + 2;
+  // Header in front of the row pointers: block addresses, the bytes of the values, the
+  // block count and a magic word.
+  int64_t header = static_cast<int64_t>(blocks.size()) + 3;
   double** base = static_cast<double**>(std::calloc(static_cast<size_t>(header + entries), sizeof(double*)));
   if (!base) MatrixFailure(log, "FATAL: memory allocation error 1 in matrix()", 1);
   double** m = base + header;
   m[-1] = reinterpret_cast<double*>(kMatrixMagic);
   m[-2] = reinterpret_cast<double*>(static_cast<uintptr_t>(blocks.size()));
   int64_t r = nrl;
+  uintptr_t bytes = 0;
   for (size_t b = 0; b < blocks.size(); ++b) {
     int64_t k = blocks[b];
     double* block = static_cast<double*>(std::calloc(static_cast<size_t>(k * (nch + 1)), sizeof(double)));
-    if (!block) MatrixFailure(log, "FATAL: memory allocation error 2 in matrix()", 1);
-    m[-3 - static_cast<int64_t>(b)] = block;
+    if (!block) {
+      for (size_t done = 0; done < b; ++done) std::free(m[-4 - static_cast<int64_t>(done)]);
+      std::free(base);
+      MatrixFailure(log, "FATAL: memory allocation error 2 in matrix()", 1);
+    }
+    m[-4 - static_cast<int64_t>(b)] = block;
+    bytes += static_cast<uintptr_t>(k * (nch + 1)) * sizeof(double);
     for (int64_t i = 0; i < k; ++i) m[r + i] = block + i * (nch + 1);
     r += k;
   }
+  m[-3] = reinterpret_cast<double*>(bytes);
+  CountAllocated(static_cast<long long>(bytes));
   return m;
 }
 
@@ -85,7 +105,7 @@ double** AllocateRepeatedRowMatrix(LogStream* log, int64_t nrl, int64_t nrh, int
     MatrixFailure(log, "FATAL: too long matrix rows", 1);
   if (nrl < 0 || nrh < nrl - 1) MatrixFailure(log, "FATAL: memory allocation error 1 in matrix()", 1);
   // The header of AllocateMatrix with one block: the row.
-  const int64_t header = 3, entries = nrh + 1;
+  const int64_t header = 4, entries = nrh + 1;
   double** base = static_cast<double**>(std::calloc(static_cast<size_t>(header + entries), sizeof(double*)));
   if (!base) MatrixFailure(log, "FATAL: memory allocation error 1 in matrix()", 1);
   double* row = static_cast<double*>(std::malloc(static_cast<size_t>(nch + 1) * sizeof(double)));
@@ -97,7 +117,10 @@ double** AllocateRepeatedRowMatrix(LogStream* log, int64_t nrl, int64_t nrh, int
   double** m = base + header;
   m[-1] = reinterpret_cast<double*>(kMatrixMagic);
   m[-2] = reinterpret_cast<double*>(static_cast<uintptr_t>(1));
-  m[-3] = row;
+  const uintptr_t bytes = static_cast<uintptr_t>(nch + 1) * sizeof(double);
+  m[-3] = reinterpret_cast<double*>(bytes);
+  m[-4] = row;
+  CountAllocated(static_cast<long long>(bytes));
   for (int64_t r = nrl; r <= nrh; ++r) m[r] = row;
   return m;
 }
@@ -111,21 +134,27 @@ void ReleaseMatrix(double** m) {
   if (!m) return;
   if (reinterpret_cast<uintptr_t>(m[-1]) != kMatrixMagic) std::abort();  // not one of ours: never free blindly
   int64_t nb = static_cast<int64_t>(reinterpret_cast<uintptr_t>(m[-2]));
-  for (int64_t b = 0; b < nb; ++b) std::free(m[-3 - b]);
+  for (int64_t b = 0; b < nb; ++b) std::free(m[-4 - b]);
+  liveBytes.fetch_sub(static_cast<long long>(reinterpret_cast<uintptr_t>(m[-3])));
   m[-1] = nullptr;
-  std::free(m - (nb + 2));
+  std::free(m - (nb + 3));
 }
+
+long long LiveMatrixBytes() { return liveBytes.load(); }
+long long PeakMatrixBytes() { return peakBytes.load(); }
+void ResetPeakMatrixBytes() { peakBytes.store(liveBytes.load()); }
 
 double*** Allocate3DMatrix(LogStream* log, int64_t nl, int64_t nh, int nrl, int64_t nrh, int64_t nch,
                            int64_t nlmax) {
   if (nch < 0) nch = 0;
   if (nl < 0 || nh < nl - 1 || nrh < 0) MatrixFailure(log, "FATAL: memory allocation error (1) in 3_d_matrix()", 1);
   int64_t entries = (nlmax > 0 ? std::max(nlmax, nh) : nh) + 1;
-  // One hidden slot in front holds the number of first-level entries.
-  double*** base = static_cast<double***>(std::calloc(static_cast<size_t>(entries + 1), sizeof(double**)));
+  // Two hidden slots in front hold the number of first-level entries and the bytes of the values.
+  double*** base = static_cast<double***>(std::calloc(static_cast<size_t>(entries + 2), sizeof(double**)));
   if (!base) MatrixFailure(log, "FATAL: memory allocation error (1) in 3_d_matrix()", 1);
-  double*** m = base + 1;
+  double*** m = base + 2;
   m[-1] = reinterpret_cast<double**>(static_cast<uintptr_t>(entries));
+  const uintptr_t levelBytes = static_cast<uintptr_t>((nrh + 1) * (nch + 1)) * sizeof(double);
   for (int64_t i = nl; i <= nh; ++i) {
     double** second = static_cast<double**>(std::calloc(static_cast<size_t>(nrh + 1), sizeof(double*)));
     if (!second) MatrixFailure(log, "FATAL: memory allocation error (2) in 3_d_matrix()", 1);
@@ -137,6 +166,8 @@ double*** Allocate3DMatrix(LogStream* log, int64_t nl, int64_t nh, int nrl, int6
     second[0] = block;
     for (int64_t j = std::max<int64_t>(nrl, 0); j <= nrh; ++j) second[j] = block + j * (nch + 1);
     m[i] = second;
+    m[-2] = reinterpret_cast<double**>(reinterpret_cast<uintptr_t>(m[-2]) + levelBytes);
+    CountAllocated(static_cast<long long>(levelBytes));
   }
   return m;
 }
@@ -150,7 +181,8 @@ void Release3DMatrix(double*** m) {
       std::free(m[i]);
     }
   }
-  std::free(m - 1);
+  liveBytes.fetch_sub(static_cast<long long>(reinterpret_cast<uintptr_t>(m[-2])));
+  std::free(m - 2);
 }
 
 double*** memory_handling::d3_matrix(int64_t nl, int64_t nh, int nrl, int64_t nrh, int64_t nch, int64_t nlmax) {

@@ -63,6 +63,7 @@ struct ModuleTable {
 struct ApplicationSeams {
   std::vector<std::string>* calls = nullptr;  // receives "class::operation" per call
   std::vector<double>* callSeconds = nullptr;  // with calls: the steady clock (s) after each call
+  std::vector<long long>* callBytes = nullptr;  // with calls: LiveMatrixBytes() after each call
   int ctrlCAfterPass = 0;                    // raise SIGINT at the end of this pass (0: never)
   std::vector<int> moreCtrlCAfterPasses;     // further passes with a SIGINT
   std::istream* answers = nullptr;           // menu answers (default: standard input)
@@ -136,6 +137,10 @@ class ModellApplication : public memory_handling {
   void FlushTheDay();
   int ReadMenuAnswer();
   void Trace(const char* call);
+  // The same for a part of the start-up, traced only while the grids' bytes are counted.
+  void TraceBuilt(const char* part) {
+    if (seams.callBytes) Trace(part);
+  }
   void SetEndDates(const ModelDate& date);
   void RunPass();
   // One step of routing alone, at the date of the routing module's runoff table.

@@ -190,6 +190,7 @@ void ModellApplication::BuildModules() {
   m.defaults->GetInitValues(workingControlFileName, runValues);
   if (seams.adjustRunValues) seams.adjustRunValues(runValues);
   m.defaults->SetRunFlag(1);
+  TraceBuilt("start-up: defaultini");
   interpolatorCount = runValues.meteoCount > 0 ? runValues.meteoCount : 0;
   interpolatorNames = std::move(runValues.meteoNames);
   interpolatorNames.resize(static_cast<size_t>(interpolatorCount) + 1);
@@ -224,6 +225,7 @@ void ModellApplication::BuildModules() {
     m.interpolators[i]->SetHourOffset(runValues.minToIntEnd / 60.0);
     m.interpolators[i]->SetRunFlag(1);
   }
+  TraceBuilt("meteointerpol");
 
   // Tracer settings: read and checked; the modules carry no tracers.
   m.tracers = new tracer_ini_class(error, log, workingControlFileName, tracerCount, tracerTable, in.output);
@@ -237,6 +239,7 @@ void ModellApplication::BuildModules() {
   m.tracers->SetRunFlag(1);
 
   m.superposition = new RegionalSuperposition(in);
+  TraceBuilt("RegionalSuperposition");
 
   m.precipitationCorrection =
       new precicorrclass(error, log, m.interpolators.data(), interpolatorNames, workingControlFileName,
@@ -244,15 +247,18 @@ void ModellApplication::BuildModules() {
   Check(error, m.precipitationCorrection);
   m.precipitationCorrection->SetInitValue(m.defaults->GetMaxElevation());
   m.precipitationCorrection->SetRunFlag(1);
+  TraceBuilt("precicorrclass");
 
   m.radiationCorrection = new expokorrklasse(error, processIn);
   Check(error, m.radiationCorrection);
   m.radiationCorrection->SetRunFlag(1);
+  TraceBuilt("expokorrklasse");
 
   m.evapotranspiration = new verdunstungsmodellklasse(error, processIn);
   Check(error, m.evapotranspiration);
   m.evapotranspiration->LinkSoilGrids();
   m.evapotranspiration->SetRadiationCorrection(m.radiationCorrection->GetCorrection());
+  TraceBuilt("verdunstungsmodellklasse");
 
   m.snow = new schneemodellklasse(error, processIn);
   Check(error, m.snow);
@@ -260,6 +266,7 @@ void ModellApplication::BuildModules() {
   m.evapotranspiration->SetSnowStorageGrid(m.snow->GetSnowStorageSolid());
   m.evapotranspiration->SetSnowMethod(m.snow->GetMethod());
   m.evapotranspiration->SetRunFlag(1);
+  TraceBuilt("schneemodellklasse");
 
   m.interception = new interzeptionsmodellklasse(error, processIn);
   Check(error, m.interception);
@@ -275,6 +282,7 @@ void ModellApplication::BuildModules() {
     interceptionBeforeSnow = 0;
   }
   m.snow->SetSnowInterceptionFlag(interceptionBeforeSnow);
+  TraceBuilt("interzeptionsmodellklasse");
 
   m.soil = new infiltrationsmodellklasse(error, processIn);
   Check(error, m.soil);
@@ -287,6 +295,7 @@ void ModellApplication::BuildModules() {
   m.soil->InitTracers(error, tracerCount, tracerTable, statisticsTable.data(), kStatisticsTableSize);
   if (error) throw error;
   m.soil->SetRunFlag(1);
+  TraceBuilt("infiltrationsmodellklasse");
   m.evapotranspiration->InitLakes("[lake_model]");
   m.snow->InitLakes("[lake_model]");
   const int soilInterval =
@@ -312,6 +321,7 @@ void ModellApplication::BuildModules() {
     m.routing->ReadStorageFile(m.soil->GetStorageFileName(), m.soil->readInitialGrids);
     m.routing->SetRunFlag(1);
   }
+  TraceBuilt("abflussmodellklasse");
 
   // One set of glacier sub-basins: those whose runoff the snow model fills.
   m.soil->SetGlacierSubbasins(m.snow->GetFlowControl() > 0 ? &m.snow->GlacierSubbasins() : nullptr);
@@ -320,13 +330,16 @@ void ModellApplication::BuildModules() {
     m.snow->ReadStorageFile(m.soil->GetStorageFileName(), m.soil->readInitialGrids);
     m.snow->SetRunFlag(1);
   }
+  TraceBuilt("schneemodellklasse: storage file");
 
   m.specialOutput = new SpecialOutputClass(error, in, 1);
   Check(error, m.specialOutput);
+  TraceBuilt("SpecialOutputClass");
   if (m.routing->GetFlowControl() != 0) m.routing->CollectRoutingObjects(reservoirs);
 
   m.assimilation = new data_assimilation(error, in, reservoirs, routingOnly ? 1 : 0, 1);
   Check(error, m.assimilation);
+  TraceBuilt("data_assimilation");
   // Every grid a coupled run exchanges must be a grid of the run.
   if (m.defaults->IsCoupled()) m.defaults->ResolveExternalGrids();
 }

@@ -14,6 +14,7 @@
 #include "assimilation/dataassim.h"
 #include "framework/ctrl_c.h"
 #include "framework/logstream.h"
+#include "framework/memory_handling.h"
 #include "framework/modappli.h"
 #include "framework/point_output.h"
 #include "grids/grid_output_thread.h"
@@ -74,6 +75,7 @@ void ModellApplication::Trace(const char* call) {
   if (seams.callSeconds)
     seams.callSeconds->push_back(
         std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count());
+  if (seams.callBytes) seams.callBytes->push_back(LiveMatrixBytes());
 }
 
 int ModellApplication::ReadMenuAnswer() {

@@ -114,3 +114,23 @@ TEST(Matrix, CountHalvingsAndAllocError) {
   }
   EXPECT_NE(cap.console().find("memory allocation error in snow_model (7"), std::string::npos);
 }
+
+TEST(Matrix, LiveAndPeakBytesCountTheValuesOfEveryKindOfMatrixUntilReleased) {
+  // The benchmarks' bytes per cell rest on this count: a matrix of rows 1..r and columns
+  // 0..c holds r (c + 1) doubles, a repeated row one row, a 3-D matrix one block of rows
+  // 0..r per level; releasing gives them back and the peak keeps the most.
+  const long long before = LiveMatrixBytes();
+  ResetPeakMatrixBytes();
+  double** a = AllocateMatrix(nullptr, 1, 9, 4, 0);
+  EXPECT_EQ(LiveMatrixBytes() - before, 9 * 5 * 8);
+  double** row = AllocateRepeatedRowMatrix(nullptr, 1, 1000, 4, 2.0);
+  EXPECT_EQ(LiveMatrixBytes() - before, 9 * 5 * 8 + 5 * 8);
+  double*** cube = Allocate3DMatrix(nullptr, 1, 3, 1, 4, 5, 0);
+  const long long all = 9 * 5 * 8 + 5 * 8 + 3 * 5 * 6 * 8;
+  EXPECT_EQ(LiveMatrixBytes() - before, all);
+  ReleaseMatrix(a);
+  ReleaseMatrix(row);
+  Release3DMatrix(cube);
+  EXPECT_EQ(LiveMatrixBytes(), before);
+  EXPECT_EQ(PeakMatrixBytes() - before, all);
+}
