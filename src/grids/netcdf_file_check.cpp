@@ -1,5 +1,7 @@
 #include "grids/netcdf_file_check.h"
 
+#include <netcdf.h>
+
 #include <cstdint>
 #include <fstream>
 
@@ -91,6 +93,9 @@ class ClassicHeader {
   }
   bool Name() {
     const uint64_t n = Count();
+    // The library copies every name into a buffer of NC_MAX_NAME + 1 characters unchecked.
+    if (!stop_ && n > NC_MAX_NAME)
+      return Fail("a name of " + std::to_string(n) + " characters, more than " + std::to_string(NC_MAX_NAME));
     return Skip((n + 3) / 4 * 4);
   }
   template <typename Entry>
