@@ -10,9 +10,19 @@
 
 namespace {
 
+// Runs of equal region numbers after the leading no-data cells of a row.
+int RunCount(const double* regions, int ncols, double nodata) {
+  int c = 1;
+  while (c <= ncols && regions[c] == nodata) ++c;
+  int runs = c <= ncols ? 1 : 0;
+  for (++c; c <= ncols; ++c)
+    if (regions[c] != regions[c - 1]) ++runs;
+  return runs;
+}
+
 // Run-length description of one row of region numbers: element 0 counts the leading
 // no-data cells, then each run k takes elements 2k+1 (value) and 2k+2 (length).
-// The row has room for 2 * ncols + 1 elements (columns 0..2 * ncols), so any row fits.
+// A row of k runs takes 2 * k + 1 elements (at most 2 * ncols + 1).
 void DescribeRow(const double* regions, int ncols, double nodata, double* helper) {
   int c = 1;
   int leading = 0;
@@ -59,10 +69,7 @@ void defaultini::MakeMPIRegions(std::vector<long>& quota, int& firstRow, int& la
   grids[mpiRegionsPosition].data = mpiRegions;
   mpiHelperPosition = position();
   Register(mpiHelperPosition, "", nullptr, "MPIHelper", 0);
-  // The helper rows need 2 * ncols + 1 elements; allocate them as 2 * ncols columns.
-  ownedGrids_.emplace_back(matrix(1, nrows, 0, 2 * static_cast<int64_t>(ncols)));
-  mpiHelper = ownedGrids_.back().get();
-  grids[mpiHelperPosition].data = mpiHelper;
+  // The helper is allocated once the regions are known, as wide as its longest row needs.
   mpiHaloPosition = position();
   Register(mpiHaloPosition, "", nullptr, "MPIHalo", 0);
   // With one instance no cell has a neighbour of another region: the halo is no-data
@@ -164,6 +171,14 @@ void defaultini::MakeMPIRegions(std::vector<long>& quota, int& firstRow, int& la
     }
   }
 
+  // A row of k runs needs 2 * k + 1 elements (at most 2 * ncols + 1); a basin row holds a
+  // few runs, so the helper is as wide as its longest description, never narrower than
+  // the other grids (a point output may read any column of it).
+  int64_t widest = ncols;
+  for (int r = 1; r <= nrows; ++r) widest = std::max(widest, 2 * static_cast<int64_t>(RunCount(mpiRegions[r], ncols, nodata)));
+  ownedGrids_.emplace_back(matrix(1, nrows, 0, widest));
+  mpiHelper = ownedGrids_.back().get();
+  grids[mpiHelperPosition].data = mpiHelper;
   for (int r = 1; r <= nrows; ++r) DescribeRow(mpiRegions[r], ncols, nodata, mpiHelper[r]);
 
   // Halo: cells of other regions next to this instance's cells (none with one instance).

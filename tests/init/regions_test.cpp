@@ -1,6 +1,7 @@
 // Region decomposition: MPIRegions, MPIHelper, MPIHalo and the river links.
 #include <gtest/gtest.h>
 
+#include "framework/memory_handling.h"
 #include "init_harness.h"
 
 namespace {
@@ -23,8 +24,11 @@ struct Decomposition {
       h.d->standardGrids[3].internalName = "river_links";
       h.Put(3, "river_links", links);
     }
+    const long long before = LiveMatrixBytes();
     h.d->MakeMPIRegions(quota, first, last);
+    bytes = LiveMatrixBytes() - before;
   }
+  long long bytes = 0;
   double helper(int r, int k) const { return h.d->mpiHelper[r][k]; }
 };
 
@@ -57,6 +61,18 @@ TEST(Decompose, AlternatingRowFitsTheHelper) {
   EXPECT_EQ(d.helper(1, 0), 0);
   EXPECT_EQ(d.helper(1, 15), N);
   EXPECT_EQ(d.helper(1, 16), 1);
+}
+
+TEST(Decompose, HelperIsAsWideAsItsLongestRowNeeds) {
+  // A whole basin of one region: one run a row, so the helper takes no more than the
+  // region grid (plus the halo's one row); it used to take twice the width of every row.
+  constexpr int rows = 40, cols = 100;
+  Decomposition d(cols, Rows(rows, Rows::value_type(cols, 1)));
+  const long long grid = static_cast<long long>(rows) * (cols + 1) * 8;
+  EXPECT_LE(d.bytes, 2 * grid + 4 * (cols + 1) * 8);
+  EXPECT_EQ(d.helper(rows, 0), 0);
+  EXPECT_EQ(d.helper(rows, 1), 0);
+  EXPECT_EQ(d.helper(rows, 2), cols);
 }
 
 TEST(Decompose, RiverLinksLargestFirstUpstreamFirst) {
