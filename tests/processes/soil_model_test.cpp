@@ -489,6 +489,7 @@ TEST(SoilModel, InactiveRootZoneKeepsItsWater) {
     o.rows[12] = rrueck;
     auto m = b.Build(o);
     double** depth = b.Grid("root_depth1");
+    long reached = 0;  // cell-steps with the water table within the capillary reach
     ExpectBalanceEveryStep(b, *m, 0, 200, [&](int s) {
       for (int r = 1; r <= SoilBasin::kRows && s % 10 == 9; ++r)
         for (int c = 1; c <= SoilBasin::kCols; ++c) {
@@ -500,6 +501,10 @@ TEST(SoilModel, InactiveRootZoneKeepsItsWater) {
           m->inactiveFieldCapacity[r][c] = z.inactiveCapacity, m->inactiveSoilMoisture[r][c] = z.inactiveFraction;
           depth[r][c] *= 0.9;
         }
+    }, nullptr, [&](int) {
+      m->ForEachCell([&](int r, int c) {
+        reached += m->saturatedSoilPartition[r][c] > 0.0 && m->saturatedSoilPartition[r][c] < 1.0;
+      });
     });
     double inactive = 0.0;
     for (int r = 1; r <= SoilBasin::kRows; ++r)
@@ -507,6 +512,7 @@ TEST(SoilModel, InactiveRootZoneKeepsItsWater) {
         if (b.Inside(r, c)) inactive += m->inactiveFieldCapacity[r][c];
     if (rrueck[0] != '0') {
       EXPECT_GT(inactive, 0.0) << "the inactive zone takes part";
+      EXPECT_GT(reached, 0) << "the capillary exchange takes part";
     }
     m.Release();
   }
