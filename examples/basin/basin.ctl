@@ -3,7 +3,8 @@
 # Every process module is present; the radiation correction, evapotranspiration, the snow model,
 # the soil model and routing run (discharge at the five outlets in output/discharge.stat), and the
 # special output writes output/points.txt: elevation, slope and x coordinate at three cells. The
-# other process modules are switched off (flow control 0).
+# other process modules are switched off (flow control 0). The run starts from the state that
+# make_state.py wrote by a spin-up: the snow, interception and soil grids and soil_state.txt.
 
 [output_interval]
 24      # reporting interval of the progress lines in hours
@@ -114,15 +115,15 @@ soil_types.asc soil_types 0 1
 root_depth.asc root_depth1 0 0.8   # [landuse_table] sets the root depth
 0
 0
-soil_storage.asc soil_storage 0 0.6
+soil_storage.asc soil_storage 0 0.6   # read from the spin-up's state
 0
-0
+1
 topographic_index.asc topographic_faktor 0 7.0
 0
 0
-albedo.asc        albedo 0 0.2  # albedo (snow model; [landuse_table] sets its values)
+albedo.asc        albedo 0 0.2  # albedo (snow model; [landuse_table] sets its values), read from the spin-up's state
 0
-0
+1
 leaf_area_index1.asc leaf_area_index1 0 2.0   # land-use parameters of the layer: [landuse_table] sets their values
 0
 0
@@ -246,7 +247,7 @@ snowliquid.asc          # liquid water in the snow
 snowstorage.stat 2001   # snow storage statistics: mean per sub-basin and step
 snowtotal.asc           # total snow storage
 0
-0       # readgrids: 0 starts without snow
+1       # readgrids: 1 starts from the spin-up's snow state (make_state.py)
 
 [interception_model]
 1       # flow control parameter
@@ -262,7 +263,7 @@ interception_storage.asc        # interception storage grid
 3                               # written at the end of the run (a later run can start from it)
 interception_storage.stat 2001
 0.3     # maximum water layer thickness per unit of leaf area in mm (rows without IntercepCap)
-0       # readgrids: 0 starts with empty storages
+1       # readgrids: 1 starts from the spin-up's storages (make_state.py)
 
 [infiltration_model]
 1       # 1 runs the infiltration (needs the soil model)
@@ -321,7 +322,7 @@ SD.stat 2001            # mean saturation deficit
 5.0     5.0     # Pgrenz: input above this (mm per step) bypasses the soil storage
 0.5     0.5     # Rrueck: reinfiltrating fraction
 0.1     0.1     # QDsnow: direct runoff share of the input under more than 10 mm of snow
-0       # read the state grids and the storage file (1), only the storage file (2), neither (0)
+1       # read the state grids and the storage file (1), only the storage file (2), neither (0)
 soil_state.txt          # storage file
 
 [routing_model]

@@ -1,8 +1,11 @@
 // Whole runs of the program on the example basin.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
+#include <sstream>
+#include <vector>
 
 #include "framework/app_test_support.h"
 
@@ -40,7 +43,7 @@ TEST(AppProgram, TheExampleRunsToExitCodeZeroAndTwoControlFilesShareOneBanner) {
   EXPECT_EQ(ReadTextFile(basin.dir().file("output/Orvel_Diag.xml")).find("level=\"0\""), std::string::npos);
 
   // Every input is left as it was; the run writes into its output folder, and beside the
-  // control file only its preprocessed copy.
+  // control file only its preprocessed copy and the module log (the working folder's).
   const std::map<std::string, std::string> after = FilesUnder(basin.dir().path());
   for (const auto& [name, contents] : before) {
     ASSERT_TRUE(after.count(name)) << name;
@@ -48,8 +51,31 @@ TEST(AppProgram, TheExampleRunsToExitCodeZeroAndTwoControlFilesShareOneBanner) {
   }
   for (const auto& [name, contents] : after) {
     if (before.count(name)) continue;
-    EXPECT_TRUE(name.rfind("output/", 0) == 0 || name == "basin.ctl.intern") << name;
+    EXPECT_TRUE(name.rfind("output/", 0) == 0 || name == "basin.ctl.intern" || name == "modell_0.log") << name;
   }
+}
+
+// The example starts from the state its spin-up left (state grids and storage file beside
+// its control file) and writes nothing over it; so its outlet starts where its forcing keeps
+// it, not with a recession from initial storages.
+TEST(AppProgram, TheExampleStartsFromItsSpinUpStateAndLeavesItAsItWas) {
+  TempDir dir;
+  CopyExampleInputs(std::string(ORVEL_SOURCE_DIR) + "/examples/basin/", dir.path());
+  std::filesystem::create_directories(dir.file("output"));
+  const std::map<std::string, std::string> before = FilesUnder(dir.path());
+  std::string out;
+  ASSERT_EQ(RunCommand("cd '" + dir.path() + "' && '" ORVEL_BINARY "' basin.ctl </dev/null", &out), 0) << out;
+  for (const char* words : {"reading snowsolid.asc for snow_model", "read flag 1: routing starts from the state in"})
+    EXPECT_NE(out.find(words), std::string::npos) << words;
+  for (const auto& [name, contents] : before) EXPECT_TRUE(FilesUnder(dir.path()).at(name) == contents) << name;
+  // The outlet (last column) over the month: its first hour is no peak above the rest.
+  std::istringstream rows(ReadTextFile(dir.file("output/discharge.stat")));
+  std::string line;
+  std::vector<double> outlet;
+  while (std::getline(rows, line))
+    if (line.rfind("1985", 0) == 0) outlet.push_back(std::stod(line.substr(line.rfind('\t') + 1)));
+  ASSERT_EQ(outlet.size(), 31u * 24u);
+  EXPECT_LT(outlet.front(), 0.5 * *std::max_element(outlet.begin() + 72, outlet.end()));
 }
 
 TEST(AppProgram, AFailingFirstControlFileEndsTheProcessWithItsCode) {

@@ -36,9 +36,7 @@ meteointerpol* MakeClock(const ModuleInputs& in, const std::string& name, int, i
 }  // namespace
 
 BasinCopy::BasinCopy() {
-  for (const char* f : {"basin.ctl", "zones.asc", "dem.asc", "landuse.asc", "temperature.dat", "precipitation.dat",
-                        "snow_swe.asc", "snow_assim.txt"})
-    std::filesystem::copy_file(kBasin + f, dir_.file(f));
+  CopyExampleInputs(kBasin, dir_.path());
   std::filesystem::create_directories(dir_.file("output"));
   // These tests drive the frame with clock interpolators that make no grids: the example's
   // soil model (which needs the precipitation grid), routing (which needs the soil

@@ -155,9 +155,7 @@ class BadInput : public testing::TestWithParam<std::string> {};
 
 TEST_P(BadInput, EndsWithItsCodeAndNamesTheFault) {
   TempDir dir;
-  for (const auto& e : fs::directory_iterator(kBasinFolder))
-    if (e.is_regular_file() && e.path().filename().string().find(".intern") == std::string::npos)
-      fs::copy_file(e.path(), dir.file(e.path().filename().string()));
+  CopyExampleInputs(kBasinFolder, dir.path());
   fs::create_directories(dir.file("output"));
   const Case c = PrepareCase(GetParam(), dir.path());
   std::string out;

@@ -1,6 +1,8 @@
 // The special output module: its section, the file blocks and the per-step rows.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "framework/point_output.h"
 #include "grids/grid_registry.h"
 #include "support/module_owner.h"
@@ -153,12 +155,8 @@ TEST(SpecialOutput, FailuresBecomeTheErrorCode) {
 TEST(SpecialOutput, TheExampleBasinWritesItsPoints) {
   TempDir dir;
   const std::string basin = std::string(ORVEL_SOURCE_DIR) + "/examples/basin/";
-  ASSERT_EQ(RunCommand("cp '" + basin + "basin.ctl' '" + basin + "zones.asc' '" + basin + "dem.asc' '" + basin +
-                       "landuse.asc' '" + basin + "snow_swe.asc' '" + basin +
-                       "snow_assim.txt' '" + basin +
-                       "temperature.dat' '" + basin + "precipitation.dat' '" + dir.path() +
-                       "' && mkdir '" + dir.file("output") + "'"),
-            0);
+  CopyExampleInputs(basin, dir.path());
+  std::filesystem::create_directories(dir.file("output"));
   std::string out;
   ASSERT_EQ(RunCommand("cd '" + dir.path() + "' && '" ORVEL_BINARY "' basin.ctl -diagfile:output/d.xml", &out), 0)
       << out;

@@ -50,8 +50,7 @@ std::vector<std::string> RowFilesIn(const std::string& output) {
 class ExampleRun {
  public:
   ExampleRun() : previous_(fs::current_path().string()) {
-    for (const auto& e : fs::directory_iterator(std::string(ORVEL_SOURCE_DIR) + "/examples/basin"))
-      if (e.is_regular_file()) fs::copy_file(e.path(), dir_.file(e.path().filename().string()));
+    CopyExampleInputs(std::string(ORVEL_SOURCE_DIR) + "/examples/basin", dir_.path());
     fs::create_directories(Output());
     fs::current_path(dir_.path());
   }

@@ -5,7 +5,7 @@
 #include <omp.h>
 
 #include <cmath>
-#include <memory>
+#include <filesystem>
 #include <sstream>
 
 #include "meteo/meteoint.h"
@@ -454,11 +454,8 @@ TEST(PrecipitationCorrection, WholeRunOnTheExampleBasin) {
   std::vector<std::string> totals[2];
   for (int doIt : {0, 1}) {
     TempDir dir;
-    ASSERT_EQ(RunCommand("cp '" + basin + "basin.ctl' '" + basin + "zones.asc' '" + basin + "dem.asc' '" + basin +
-                         "landuse.asc' '" + basin + "snow_swe.asc' '" + basin + "snow_assim.txt' '" + basin +
-                         "temperature.dat' '" + basin + "precipitation.dat' '" + dir.path() + "/' && mkdir -p '" +
-                         dir.path() + "/output'"),
-              0);
+    CopyExampleInputs(basin, dir.path());
+    std::filesystem::create_directories(dir.file("output"));
     std::string ctl = ReadTextFile(dir.file("basin.ctl"));
     const std::string key = "0       # do_it";
     ASSERT_NE(ctl.find(key), std::string::npos);

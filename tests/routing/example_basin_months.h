@@ -9,6 +9,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/logstream.h"
@@ -44,18 +45,37 @@ inline std::string ThreeMonths(const std::string& january) {
   return out + "1985 4 1 0" + rows.back().substr(rows.back().find(' ', 11)) + "\n";
 }
 
-// Copies the example into dir with three months of station hours and returns its control
-// file, ending on 31 March when months is 3 and on 31 January otherwise.
-inline std::string CopyExampleBasin(const TempDir& dir, int months) {
-  for (const auto& e : std::filesystem::directory_iterator(kExampleBasin)) {
-    const std::string name = e.path().filename().string();
-    const bool grid = name.size() > 4 && name.substr(name.size() - 4) == ".asc";
-    if (e.is_regular_file() && (grid || name == "basin.ctl" || name == "snow_assim.txt"))
-      std::filesystem::copy_file(e.path(), dir.file(name));
+// The example's control file started cold: no state grid, variable grid or storage file is
+// read, and every storage starts from its initial value in the control file (the example
+// itself starts from the state of its spin-up).
+inline std::string ColdStart(std::string control) {
+  const std::pair<std::string, std::string> lines[] = {
+      {"1       # readgrids: 1 starts from the spin-up's snow state (make_state.py)",
+       "0       # readgrids: 0 starts without snow"},
+      {"1       # readgrids: 1 starts from the spin-up's storages (make_state.py)",
+       "0       # readgrids: 0 starts with empty storages"},
+      {"1       # read the state grids and the storage file", "0       # read the state grids and the storage file"},
+      {"soil_storage.asc soil_storage 0 0.6   # read from the spin-up's state\n0\n1",
+       "soil_storage.asc soil_storage 0 0.6\n0\n0"},
+      {"its values), read from the spin-up's state\n0\n1", "its values)\n0\n0"}};
+  for (const auto& [from, to] : lines) {
+    const size_t p = control.find(from);
+    if (p == std::string::npos) {
+      ADD_FAILURE() << "not in the example's control file: " << from;
+      continue;
+    }
+    control.replace(p, from.size(), to);
   }
+  return control;
+}
+
+// Copies the example into dir with three months of station hours and returns its control
+// file started cold, ending on 31 March when months is 3 and on 31 January otherwise.
+inline std::string CopyExampleBasin(const TempDir& dir, int months) {
+  CopyExampleInputs(kExampleBasin, dir.path());
   for (const char* f : {"temperature.dat", "precipitation.dat"})
     WriteTextFile(dir.file(f), ThreeMonths(ReadTextFile(kExampleBasin + f)));
-  std::string control = ReadTextFile(dir.file("basin.ctl"));
+  std::string control = ColdStart(ReadTextFile(dir.file("basin.ctl")));
   const std::string end = "31      # end day\n1       # end month";
   const size_t p = control.find(end);
   if (p == std::string::npos) {

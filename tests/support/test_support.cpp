@@ -54,6 +54,17 @@ WorkingDirectory::~WorkingDirectory() {
   fs::current_path(previous_, ignored);
 }
 
+void CopyExampleInputs(const std::string& exampleFolder, const std::string& dir) {
+  for (const auto& e : fs::directory_iterator(exampleFolder)) {
+    const std::string name = e.path().filename().string();
+    const std::string ext = e.path().extension().string();
+    if (!e.is_regular_file() || name == "README.md" || ext == ".py" || ext == ".png" || ext == ".tmp" ||
+        name.find(".intern") != std::string::npos || name.rfind("modell_", 0) == 0)
+      continue;
+    fs::copy_file(e.path(), fs::path(dir) / name, fs::copy_options::overwrite_existing);
+  }
+}
+
 bool ToolsInstalled(const std::string& commands) {
   std::istringstream words(commands);
   std::string tool;

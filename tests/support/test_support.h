@@ -64,6 +64,11 @@ bool IsWellFormedXml(const std::string& path, std::string* why = nullptr);
 // Runs a shell command, returns its exit status and its standard output and error.
 int RunCommand(const std::string& command, std::string* output = nullptr);
 
+// Copies what a run of the example basin reads (control file, grids, station and list
+// files, the start state) from its folder into dir; its README, scripts, picture and what
+// a run left there stay behind.
+void CopyExampleInputs(const std::string& exampleFolder, const std::string& dir);
+
 // True when the shell finds every command named in the blank-separated list.
 bool ToolsInstalled(const std::string& commands);
 // True when the outside tools of the tests are promised: ORVEL_REQUIRE_TOOLS is set (and not
