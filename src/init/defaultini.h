@@ -458,6 +458,9 @@ class defaultini : public modelobject {
   void RunStep(int step);
   void ReadBasinGrids();
   void MakeStandardGrids();
+  // Reads a standard or variable grid at the start-up: resampled onto the basin, except
+  // the glacier grids, which describe the basin's cells one by one and must lie on them.
+  void ReadStartupGrid(const StandardGridSpec& spec, double**& grid);
   // Writes the dynamic phenology's state stack at the end of the run (none without it).
   void WritePhenologyState();
   // A standard or variable grid is written under its output name ("outname").

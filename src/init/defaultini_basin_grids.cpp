@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <cstdio>
 #include <cstring>
 
@@ -252,6 +253,18 @@ void defaultini::ReadBasinGrids() {
   }
 }
 
+void defaultini::ReadStartupGrid(const StandardGridSpec& spec, double**& grid) {
+  // A glacier's cells are listed by code and fraction cell by cell: a resampled grid would
+  // move or smear glaciers over the basin (and a grid of another size is a wrong file).
+  static const char* const kCellByCell[] = {"ice_firn", "GlacierizedCells", "GlacierCodes"};
+  const bool cellByCell = std::find(std::begin(kCellByCell), std::end(kCellByCell), spec.internalName) !=
+                          std::end(kCellByCell);
+  if (cellByCell)
+    ReadBasinGrid(spec.fileName, grid, spec.fillCode, true, true, false, spec.defaultValue);
+  else
+    ReadGrid(spec.fileName, grid, spec.fillCode, true, true, false, spec.defaultValue);
+}
+
 // Start-up step 8: every other standard grid, the variable grids, and the grids that ask
 // to be written once.
 void defaultini::MakeStandardGrids() {
@@ -267,7 +280,7 @@ void defaultini::MakeStandardGrids() {
         for (int c = 1; c <= geometry.ncols; ++c)
           g[r][c] = IsBasinCell(r, c) ? s.defaultValue : geometry.nodata_value;
     } else {
-      ReadGrid(s.fileName, g, s.fillCode, true, true, false, s.defaultValue);
+      ReadStartupGrid(s, g);
       AdoptGrid(g);
     }
     Register(p, s.fileName, g, s.internalName, s.writeCode);

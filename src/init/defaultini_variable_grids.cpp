@@ -131,7 +131,7 @@ void defaultini::ReadVariableGrids() {
 
     double** g = nullptr;
     if (readFlag == 1) {
-      ReadGrid(spec.fileName, g, spec.fillCode, true, true, false, spec.defaultValue);
+      ReadStartupGrid(spec, g);
       AdoptGrid(g);
     } else {
       g = NewOwnedGrid(firstRow, lastRow);
