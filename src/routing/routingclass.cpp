@@ -93,6 +93,19 @@ void routingclass::BuildWQTable(ChannelTable& c, const ChannelParameters& p, boo
          << "[end-entry]";
 }
 
+void routingclass::NextInflowRow(TimeSeriesTable& t) {
+  if (t.GetState() == TimeSeriesTable::kReadError && t.CurrentRow() + 1 >= t.RowCount())
+    t.SetRow(t.RowCount());
+  else
+    t.Next();
+}
+
+void routingclass::RequireInflowRow(const InflowState& z) const {
+  const TimeSeriesTable& t = *z.table;
+  if (t.GetState() == TimeSeriesTable::kReadError && t.CurrentRow() >= t.RowCount())
+    Fail(log, "error reading " + z.fileName + " for inflow " + std::to_string(z.number) + ": " + t.ErrorPlace(), 37);
+}
+
 void routingclass::OpenInflow(InflowState& z, const InflowEntry& e) {
   z.number = e.number;
   z.mode = e.mode;
@@ -110,7 +123,8 @@ void routingclass::OpenInflow(InflowState& z, const InflowEntry& e) {
     Fail(log, "error reading " + z.fileName + " for inflow " + std::to_string(e.number) + ": " + t.ErrorPlace(), 37);
   t.SetRow(0);
   for (int r = 0; r < e.startRow; ++r) {
-    t.Next();
+    NextInflowRow(t);
+    RequireInflowRow(z);
     if (t.GetState() == TimeSeriesTable::kEnd)
       Fail(log,
            "error searching in " + z.fileName + " for row " + std::to_string(e.startRow) +
@@ -119,6 +133,7 @@ void routingclass::OpenInflow(InflowState& z, const InflowEntry& e) {
   }
   const ModelDate& s = setup.start;
   for (;;) {
+    RequireInflowRow(z);
     if (t.GetState() == TimeSeriesTable::kEnd)
       Fail(log,
            FormatText("starting date %ld.%ld.%ld, %ld:%ld h in ", static_cast<long>(s.year),
@@ -130,7 +145,7 @@ void routingclass::OpenInflow(InflowState& z, const InflowEntry& e) {
     t.GetDate(y, mo, da, h, mi);
     if (y >= 0 && y <= 999) y += 1900;
     if (y == s.year && mo == s.month && da == s.day && h == s.hour && (mi == s.minute || mi == -9999)) break;
-    t.Next();
+    NextInflowRow(t);
   }
   if (z.column < 0 || z.column >= t.ColumnCount())
     Fail(log,

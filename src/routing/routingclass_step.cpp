@@ -54,6 +54,7 @@ void routingclass::ReadInflows(const ModelDate& date) {
     }
     if (z.mode != kInflowExtern) continue;
     TimeSeriesTable& t = *z.table;
+    RequireInflowRow(z);
     if (t.GetState() == TimeSeriesTable::kEnd || t.CurrentRow() >= t.RowCount())
       FailInflow("error reading from " + z.fileName + " for inflow " + std::to_string(z.number) + "\nreached end of file!");
     int y, mo, d, h, mi;
@@ -66,7 +67,7 @@ void routingclass::ReadInflows(const ModelDate& date) {
     double q = t.GetValue(z.column);
     if (q <= -9998.0) q = 0.0;
     step[z.zone] = DischargeToDepth(q, c.area);
-    t.Next();
+    NextInflowRow(t);
   }
 }
 

@@ -174,6 +174,51 @@ TEST(RoutingModule, FileInflowFollowsTheDatesOfItsRows) {
   EXPECT_NE(log.console().find("error comparing dates in"), std::string::npos);
 }
 
+// Inflow files are read in blocks of some 266 000 rows; a row that cannot be read in a
+// later block ends the run naming its line and column, as one in the first block does,
+// whether the start-up search or a step reaches it.
+TEST(RoutingModule, InflowRowThatCannotBeReadPastTheFirstBlockIsNamed) {
+  const std::string filler = [] {
+    std::string text = "YY MM DD HH Q\n";
+    for (int i = 0; i < 300000; ++i) text += "1990 1 1 0 1.0\n";
+    return text;
+  }();
+  struct Case {
+    const char* what;
+    std::string tail;
+    int startRow;
+    int stepsBefore;  // steps that still read good rows
+    const char* place;
+  };
+  const Case cases[] = {
+      {"a step", "2001 1 1 1 2.0\n2001 1 1 2 3.0\n2001 1 1 3 4.0\n2001 1 1 4 n/a\n", 300000, 3,
+       "line 300005, column 5: \"n/a\" is no number"},
+      {"the search for the start", "1990 1 x 0 1.0\n2001 1 1 1 2.0\n", 0, 0,
+       "line 300002, column 3"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    CapturedLog log;
+    RoutingBasin b;
+    WriteTextFile(b.dir.file("inflow.txt"), filler + k.tail);
+    const std::string list = "TG 1 (AE=10, AF=1.0)\n"
+                             "ZL 1 = extern " + b.dir.file("inflow.txt") + " " + std::to_string(k.startRow) +
+                             " 1 " + ChannelText(10, 10) + "\n"
+                             "end\n";
+    int code = 0;
+    try {
+      auto m = b.Start(b.Control(RoutingBasin::Settings("20 20 4 1"), list), log.log());
+      for (int h = 0; h < k.stepsBefore; ++h) m->RunTimeStep(StepDate(h), 1, 1);
+      EXPECT_NEAR(m->input[4], k.stepsBefore == 0 ? 0.0 : 1.44, 1e-12);  // 4 m³/s over 10 km²
+      m->RunTimeStep(StepDate(k.stepsBefore), 1, 1);
+    } catch (int c) {
+      code = c;
+    }
+    EXPECT_EQ(code, 37);
+    EXPECT_NE(log.console().find(std::string("inflow 1: ") + k.place), std::string::npos) << log.console();
+  }
+}
+
 }  // namespace
 
 namespace {
