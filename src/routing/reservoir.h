@@ -144,6 +144,7 @@ class SP_class {
   std::deque<double> runningAvg;
   double storedBalance = 0.0;    // m3
   BalanceTerm Qin, QoutTerm, Irrig, QGW, ETR, PREC, dV, Abstr, Err;
+  double withdrawalGiven = 0.0;  // m3 of the step's outside abstraction volume it could give
   std::vector<double> levels, volumes;  // level-volume table, highest level first
   int firstRow = 0, lastRow = -1, firstCol = 0, lastCol = -1;  // bounding box of the lake
   OperatingRules rules;

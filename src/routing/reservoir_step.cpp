@@ -217,6 +217,7 @@ void SP_class::BeginStep(double inflow, const double* cin, std::vector<AL_class*
   V = std::max(0.0, V - Irrig.m3);
   Abstr.m3 = std::min(Abstr.m3, V);
   V -= Abstr.m3;
+  withdrawalGiven = Abstr.m3;
 
   date_ = date;
   if (date.year >= 1) {

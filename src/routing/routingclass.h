@@ -133,6 +133,11 @@ class routingclass : public modelobject {
   // Hands the amounts of the mode-8 abstractions (set by the reservoir's step) to their
   // targets.
   void DeliverReservoirAbstractions();
+  // With a reservoir, the abstractions of ApplyAbstractions draw on its volume: asked and
+  // given are the m³ they took and the m³ the reservoir could give. Each abstraction's
+  // amount is scaled by given / asked when the reservoir gave less, then written to its
+  // row and handed to its target.
+  void DeliverOutletAbstractions(const StepDate& date, double asked, double given);
   // The amount q (m³/s) of abstraction k goes to its target inflow zone, if it has one.
   void DeliverToTarget(size_t k, double q);
   void FlushOutputFiles();
@@ -173,6 +178,7 @@ class routingclass : public modelobject {
   std::vector<AL_class*> abstractionList;  // the same, as the reservoirs take them
   std::vector<int> abstractionTarget;      // per abstraction: its inflow zone (0: none)
   double abstractionResult = 0.0;          // mm per step booked in the step
+  std::vector<double> outletAmounts;       // per abstraction: mm taken by ApplyAbstractions
   std::vector<std::unique_ptr<SP_class>> reservoirs;  // SP entries, in order
   struct StoredReservoir {
     std::vector<double> state;

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "framework/append_file.h"
 #include "framework/logstream.h"
 #include "routing/routingclass.h"
@@ -35,6 +37,7 @@ void routingclass::SetAblaufModus(const RoutingDescription& d, TextCursor& contr
     abstractions.push_back(std::move(a));
   }
   abstractionTarget.assign(abstractions.size(), 0);
+  outletAmounts.assign(abstractions.size(), 0.0);
   AL_class::ResolveAbstractionCodes(abstractionList, log);
   for (AL_class* a : abstractionList) a->ReadAbstractionRules(controlFile);
 }
@@ -105,13 +108,31 @@ void routingclass::ApplyAbstractions(const StepDate& date, double available, boo
     const double before = abstractionResult;
     a.ApplyRule(step, abstractionResult, available, date);
     const double amount = abstractionResult - before;
+    if (!reduceOwnZone) {
+      // Booked against the reservoir, which may hold less: delivered after its step.
+      outletAmounts[k] = amount;
+      continue;
+    }
     const double q = DepthToDischarge(amount, outletArea);
     // The initialisation routing (year 0) writes no rows.
     if (date.year >= 1 && date.month >= 1) a.StoreOutputRow(date, {q});
-    if (reduceOwnZone) {
-      step[ownZone] -= amount;
-      for (int s = 1; s <= subint; ++s) subRunoff[s][ownZone] -= amount;
-    }
+    step[ownZone] -= amount;
+    for (int s = 1; s <= subint; ++s) subRunoff[s][ownZone] -= amount;
+    DeliverToTarget(k, q);
+  }
+}
+
+void routingclass::DeliverOutletAbstractions(const StepDate& date, double asked, double given) {
+  const double outletArea = OutletArea();
+  const bool capped = given < asked;
+  const double share = capped && asked > 0.0 ? std::max(0.0, given) / asked : 1.0;
+  if (capped) abstractionResult *= share;
+  for (size_t k = 0; k < abstractions.size(); ++k) {
+    const AL_class& a = *abstractions[k];
+    if (a.mode == kAbstractReservoirRule || a.mode == kAbstractReservoirFile) continue;
+    double q = DepthToDischarge(outletAmounts[k], outletArea);
+    if (capped) q *= share;
+    if (date.month >= 1) abstractions[k]->StoreOutputRow(date, {q});
     DeliverToTarget(k, q);
   }
 }

@@ -65,7 +65,10 @@ void routingclass::RouteReservoirs(const StepDate& date, int conversion, int sec
     sp.BeginStep(inflow, nullptr, last ? abstractionList : none, date, setup.runoffFactor, conversion, secondFlag,
                  dt, 0.0, withdrawal);
     // The start-up routing (no calendar year) takes no abstraction.
-    if (last && date.year >= 1) DeliverReservoirAbstractions();
+    if (last && date.year >= 1) {
+      DeliverOutletAbstractions(date, withdrawal, sp.withdrawalGiven);
+      DeliverReservoirAbstractions();
+    }
 
     const double out = DischargeToDepth(sp.Qout, objectArea);
     step[ownZone] = out;
