@@ -325,6 +325,7 @@ void ModellApplication::BuildModules() {
 
   // One set of glacier sub-basins: those whose runoff the snow model fills.
   m.soil->SetGlacierSubbasins(m.snow->GetFlowControl() > 0 ? &m.snow->GlacierSubbasins() : nullptr);
+  m.soil->SetRootZoneReference(&m.defaults->landuseGrids);
   if (m.snow->GetFlowControl() > 0) {
     m.snow->SetSubbasinRunoff(m.soil->GetSubbasinRunoff());
     m.snow->ReadStorageFile(m.soil->GetStorageFileName(), m.soil->readInitialGrids);

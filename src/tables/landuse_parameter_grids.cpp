@@ -302,21 +302,24 @@ void KeepRootZoneDepth(LanduseParameterGrids& g, int i, int j, size_t cell, doub
 
 }  // namespace
 
+void StartRootZoneDepths(LanduseParameterGrids& g, int nrows, int ncols, double nodata) {
+  const size_t stride = static_cast<size_t>(ncols) + 1;
+  g.rootZoneDepth.assign((static_cast<size_t>(nrows) + 1) * stride, 0.0);
+  g.rootZoneLayer.assign(g.rootZoneDepth.size(), 0);
+  for (int i = 1; i <= nrows; ++i)
+    for (int j = 1; j <= ncols; ++j) KeepRootZoneDepth(g, i, j, static_cast<size_t>(i) * stride + j, nodata);
+}
+
 void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, double** m2, double** m3,
                                          double** m4) {
   LanduseParameterGrids& g = landuseGrids;
   const int nrows = geometry.nrows;
   const double nodata = geometry.nodata_value;
   if (!zoneGrid) return;
-  if (g.withRootZone && g.rootZoneLayer.empty() && g.layers > 0 && m1 && m2 && m3 && m4) {
-    // The root zone stands for the depths of the start-up until the first day ends (the
-    // first call comes before any module of the step has run).
-    const size_t stride = static_cast<size_t>(geometry.ncols) + 1;
-    g.rootZoneDepth.assign((static_cast<size_t>(nrows) + 1) * stride, 0.0);
-    g.rootZoneLayer.assign(g.rootZoneDepth.size(), 0);
-    for (int i = 1; i <= nrows; ++i)
-      for (int j = 1; j <= geometry.ncols; ++j) KeepRootZoneDepth(g, i, j, static_cast<size_t>(i) * stride + j, nodata);
-  }
+  // The root zone stands for the depths of the start-up until the first day ends (the first
+  // call comes before any module of the step has run), unless a warm start restored them.
+  if (g.withRootZone && g.rootZoneLayer.empty() && g.layers > 0 && m1 && m2 && m3 && m4)
+    StartRootZoneDepths(g, nrows, geometry.ncols, nodata);
 
   // 1. The step's share of the daily mean temperature.
   if (g.dynamic && g.temperatureAvg) {

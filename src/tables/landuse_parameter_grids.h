@@ -69,6 +69,11 @@ struct LanduseParameterGrids {
   // for and the layer that gives it, as the last daily update (or the start-up) set them.
   // The snow model lowers "root_depth1" to the permafrost's thaw depth between two days;
   // that lowering must not count as the old depth from which the next day rescales.
+  // The soil model carries both across a warm start in its part of the storage file.
   std::vector<double> rootZoneDepth;
   std::vector<int> rootZoneLayer;
 };
+
+// Sets every cell's root-zone depth and layer from the current root-depth grids (the
+// deepest layer of the cell); cells without a root depth get layer 0 (none kept).
+void StartRootZoneDepths(LanduseParameterGrids& g, int nrows, int ncols, double nodata);

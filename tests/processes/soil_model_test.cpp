@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "processes/soil_basin.h"
+#include "tables/landuse_parameter_grids.h"
 #include "tables/phenology.h"
 #include "framework/thread_policy.h"
 
@@ -431,6 +432,9 @@ TEST(SoilModel, StorageSectionMismatchesStopTheWarmStart) {
       {"29 (cells:", "28 (cells:", "number of cells"},
       {"\n0.5 0 0\n", "\n0.5 nan 0\n", "soil storage of the previous step, saturation marker and peak flow"},
       {"subbasin)\n1 ", "subbasin)\n1 inf ", "QBB and mean deficit"},
+      // cut short inside the root-zone block; a layer that is no whole number
+      {" 0 0\n\n", " 0\n\n", "usable field capacity, root depth and layer of the root zone"},
+      {" 0 0\n\n", " 0 1.5\n\n", "the layer of the root zone"},
   };
   for (const Case& c : cases) {
     std::string changed = text;
@@ -462,19 +466,54 @@ TEST(SoilModel, StorageSectionMismatchesStopTheWarmStart) {
   std::string old = text.substr(0, text.find("(QBB and mean"));
   old.replace(old.find("0 (QD[1])"), 1, "0.25");
   m->soilStorageOld[1][1] = 0.75;
-  for (const std::string& file : {old, text.substr(0, text.find("29 (cells:"))}) {
+  const double capacity = m->availableSoilMoisture[1][1];
+  m->availableSoilMoisture[1][1] = 123.0;
+  const std::string withCells = text.substr(0, text.rfind('\n', text.find("(cells: usable")) + 1);
+  for (const std::string& file : {old, text.substr(0, text.find("29 (cells:")), withCells}) {
     const size_t before = b.log.console().size();
     m->RestoreStorageSection(file, "state.txt");
     const std::string said = b.log.console().substr(before);
     EXPECT_EQ(said.find("INFO"), said.rfind("INFO")) << said;
     EXPECT_EQ(said.find("the slow baseflow and mean deficit of the sub-basins nor") != std::string::npos, file == old);
-    EXPECT_NE(said.find("previous step, the infiltration saturation marker and the peak flow"), std::string::npos);
+    EXPECT_EQ(said.find("previous step, the infiltration saturation marker and the peak flow") != std::string::npos,
+              file != withCells);
+    EXPECT_NE(said.find("the usable field capacity and the root depth of the root zone"), std::string::npos) << said;
+    EXPECT_EQ(m->availableSoilMoisture[1][1], 123.0);
     if (file == old) {
       EXPECT_EQ(m->QD[1], 0.25);
       EXPECT_EQ(m->meanDeficit[1], deficit);
     }
-    EXPECT_EQ(m->soilStorageOld[1][1], 0.75);
+    if (file != withCells) {
+      EXPECT_EQ(m->soilStorageOld[1][1], 0.75);
+    }
   }
+  // The whole part gives back the capacity, and the root zone's depth and layer go to the
+  // daily update only for a layer the land-use table has.
+  std::string rooted = text;
+  rooted.replace(rooted.rfind(" 0 0\n\n"), 4, " 0.7 1");
+  m->RestoreStorageSection(rooted, "state.txt");
+  EXPECT_EQ(m->availableSoilMoisture[1][1], capacity);
+  LanduseParameterGrids g;
+  g.layers = 1;
+  g.layer[kRootDepth].assign(2, nullptr);
+  m->SetRootZoneReference(&g);
+  size_t last = 0;
+  m->ForEachCell([&](int r, int c) { last = static_cast<size_t>(r) * (SoilBasin::kCols + 1) + static_cast<size_t>(c); });
+  ASSERT_EQ(g.rootZoneLayer.size(), (SoilBasin::kRows + 1u) * (SoilBasin::kCols + 1u));
+  EXPECT_EQ(g.rootZoneDepth[last], 0.7);
+  EXPECT_EQ(g.rootZoneLayer[last], 1);
+  EXPECT_NE(m->StorageSectionText().find(" 0.69999999999999996 1\n\n"), std::string::npos);
+  rooted.replace(rooted.rfind(" 0.7 1\n"), 6, " 0.7 2");
+  m->RestoreStorageSection(rooted, "state.txt");
+  int layerCode = 0;
+  try {
+    m->SetRootZoneReference(&g);
+  } catch (int e) {
+    layerCode = e;
+  }
+  EXPECT_EQ(layerCode, 71);
+  EXPECT_NE(b.log.console().find("layer 2 but the land-use table has 1 layers"), std::string::npos);
+  m->SetRootZoneReference(nullptr);  // the module writes its part once more when it ends
 }
 
 // The balance above with the capillary exchange on (and without any reach, Rrueck 0) and

@@ -19,6 +19,8 @@
 #include "framework/zone_sums.h"
 #include "tables/soil_table.h"
 
+struct LanduseParameterGrids;
+
 // One travel-time zone of a sub-basin: water in transit towards the outlet.
 struct TravelTimeZoneRecord {
   double n = 0.0;           // cells in the zone and the zones behind it
@@ -62,6 +64,10 @@ class bodenmodellklasse : public teilmodellklasse {
   // runoff record (flow control 1) it writes the glacier storages' outflow of such a
   // sub-basin into it before the soil step, and the soil runoff adds to it. Null: no glaciers.
   void SetGlacierSubbasins(const std::vector<unsigned char>* filledBySnow);
+  // The daily land-use update's root-zone reference: per cell the root depth (and its layer)
+  // from which the next day rescales the root zone. The storage file carries it; a warm
+  // start hands the depths it read to it here (code 71 for a layer the run does not have).
+  void SetRootZoneReference(LanduseParameterGrids* reference);
   bool FilledBySnow(int i) const {
     return flowControl == 1 && glacierFlags && static_cast<size_t>(i) < glacierFlags->size() &&
            (*glacierFlags)[static_cast<size_t>(i)] != 0;
@@ -149,6 +155,11 @@ class bodenmodellklasse : public teilmodellklasse {
   // The saturation marker of every cell read from the storage file (cells in the order of
   // ForEachCell), for the infiltration model, which makes its grid after the soil model.
   std::vector<double> restoredMarker;
+  // The root-zone reference read from the storage file (cells in the order of ForEachCell)
+  // until SetRootZoneReference takes it, and the reference itself (null: none).
+  std::vector<double> restoredRootDepth;
+  std::vector<int> restoredRootLayer;
+  LanduseParameterGrids* rootZoneReference = nullptr;
   double** saturationDeficit = nullptr;
   double** unsaturatedZone = nullptr;
   double** soilStorageOld = nullptr;

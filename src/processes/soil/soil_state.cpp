@@ -4,9 +4,13 @@
 // that a reader of the older layout never reaches: the slow baseflow and the mean deficit
 // of every sub-basin, then, for every cell of the sub-basins, the soil storage of the
 // previous step (the capillary exchange's reference), the infiltration's saturation marker
-// and the largest direct runoff so far. A file without a block starts its states as a cold
-// start does (slow baseflow from the control file, mean deficit from the grids, previous
-// soil storage = "soil_storage", cells unsaturated, peak flow 0) and says so in one INFO.
+// and the largest direct runoff so far, then, for every cell again, the usable field
+// capacity ("available_soil_moisture", which the daily land-use update rescales with the
+// root depth) and the root depth and layer the root zone stands for (from which the next
+// day rescales). A file without a block starts its states as a cold start does (slow
+// baseflow from the control file, mean deficit from the grids, previous soil storage =
+// "soil_storage", cells unsaturated, peak flow 0, field capacity from the soil table, root
+// zone at the start-up's root depths) and says so in one INFO.
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -16,12 +20,14 @@
 #include "framework/storage_file.h"
 #include "grids/grid_path.h"
 #include "processes/soil/bodenmod.h"
+#include "tables/landuse_parameter_grids.h"
 
 namespace {
 
 const char* const kCarriedHeader = "(QBB and mean saturation deficit per subbasin)";
 const char* const kCellsHeader =
     "(cells: soil storage of the previous step, infiltration saturation marker, peak flow)";
+const char* const kRootZoneHeader = "(cells: usable field capacity, root depth of the root zone, its layer)";
 
 struct ParameterRow {
   const char* label;      // label of the mismatch message
@@ -105,6 +111,16 @@ std::string bodenmodellklasse::StorageSectionText() const {
   ForEachCell([&](int r, int c) {
     t += Format("%.17g %.17g %.17g\n", soilStorageOld[r][c], saturationMarker ? saturationMarker[r][c] : 0.0,
                 peakFlow[r][c]);
+  });
+  // Without land-use layers no depth is kept (layer 0).
+  const LanduseParameterGrids* g = rootZoneReference;
+  const bool kept = g && !g->rootZoneLayer.empty();
+  const size_t stride = static_cast<size_t>(geometry.ncols) + 1;
+  t += Format("%ld %s\n", cells, kRootZoneHeader);
+  ForEachCell([&](int r, int c) {
+    const size_t cell = static_cast<size_t>(r) * stride + static_cast<size_t>(c);
+    t += Format("%.17g %.17g %d\n", availableSoilMoisture[r][c], kept ? g->rootZoneDepth[cell] : 0.0,
+                kept ? g->rootZoneLayer[cell] : 0);
   });
   t += "\n";
   return t;
@@ -230,14 +246,18 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
   } else {
     missing.push_back("the slow baseflow and mean deficit of the sub-basins");
   }
+  // The cells of a block: its first line must give the count of the sub-basins' cells.
+  auto cellCount = [&](const std::string& head) {
+    long cells = 0, stored = 0;
+    ForEachCell([&](int, int) { ++cells; });
+    TextCursor t(head);
+    if (!t.ReadLong(stored) || stored != cells)
+      StorageValueMismatch("number of cells", static_cast<double>(cells), static_cast<double>(stored));
+    return cells;
+  };
   f.Seek(mark);
   if (f.ReadLine(line) && line.find(kCellsHeader) != std::string::npos) {
-    long cells = 0;
-    ForEachCell([&](int, int) { ++cells; });
-    long stored = 0;
-    TextCursor head(line);
-    if (!head.ReadLong(stored) || stored != cells)
-      StorageValueMismatch("number of cells", static_cast<double>(cells), static_cast<double>(stored));
+    const long cells = cellCount(line);
     std::vector<double> values(static_cast<size_t>(3 * cells));
     for (double& v : values) readFinite(v, "soil storage of the previous step, saturation marker and peak flow");
     size_t k = 0;
@@ -249,14 +269,62 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
       peakFlow[r][c] = values[3 * k + 2];
       ++k;
     });
+    f.RestOfLine();
+    mark = f.Pos();
   } else {
-    f.Seek(mark);
     missing.push_back("the soil storage of the previous step, the infiltration saturation marker and the peak flow "
                       "of the cells");
+  }
+  f.Seek(mark);
+  if (f.ReadLine(line) && line.find(kRootZoneHeader) != std::string::npos) {
+    const long cells = cellCount(line);
+    std::vector<double> capacity(static_cast<size_t>(cells)), depth(capacity.size());
+    std::vector<int> layer(capacity.size());
+    for (size_t k = 0; k < capacity.size(); ++k) {
+      readFinite(capacity[k], "usable field capacity, root depth and layer of the root zone");
+      readFinite(depth[k], "usable field capacity, root depth and layer of the root zone");
+      double l = 0.0;
+      readFinite(l, "usable field capacity, root depth and layer of the root zone");
+      if (!(l >= 0.0 && l <= 1.0e6 && l == std::floor(l))) notFinite("the layer of the root zone", l);
+      layer[k] = static_cast<int>(l);
+    }
+    size_t k = 0;
+    ForEachCell([&](int r, int c) { availableSoilMoisture[r][c] = capacity[k++]; });
+    restoredRootDepth = std::move(depth);
+    restoredRootLayer = std::move(layer);
+  } else {
+    f.Seek(mark);
+    missing.push_back("the usable field capacity and the root depth of the root zone of the cells");
   }
   if (!missing.empty()) {
     *log << "INFO: the part [soil_model] of the storage file " << fileName << " does not hold";
     for (size_t k = 0; k < missing.size(); ++k) *log << (k == 0 ? " " : " nor ") << missing[k];
     *log << " (an older layout): they start as in a cold start" << "[end-entry]";
   }
+}
+
+void bodenmodellklasse::SetRootZoneReference(LanduseParameterGrids* reference) {
+  rootZoneReference = reference;
+  if (!reference || restoredRootLayer.empty()) return;
+  LanduseParameterGrids& g = *reference;
+  if (g.layers > 0) {
+    if (g.rootZoneLayer.empty()) StartRootZoneDepths(g, geometry.nrows, geometry.ncols, geometry.nodata_value);
+    const size_t stride = static_cast<size_t>(geometry.ncols) + 1;
+    size_t k = 0;
+    ForEachCell([&](int r, int c) {
+      const int layer = restoredRootLayer[k];
+      if (layer > g.layers) {
+        *log << "FATAL: error in storage file content reading the root zone of row " << r << ", column " << c
+             << " in " << storageFileBeingRead << ": layer " << layer << " but the land-use table has " << g.layers
+             << " layers" << "[end-entry]";
+        throw 71;
+      }
+      const size_t cell = static_cast<size_t>(r) * stride + static_cast<size_t>(c);
+      g.rootZoneDepth[cell] = restoredRootDepth[k];
+      g.rootZoneLayer[cell] = layer;
+      ++k;
+    });
+  }
+  restoredRootDepth.clear();
+  restoredRootLayer.clear();
 }
