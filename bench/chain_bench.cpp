@@ -159,6 +159,13 @@ std::string ChainControl(const std::string& example, int n, int steps) {
   // Penman-Monteith needs the soil's surface resistance: one more constant variable grid.
   Replace(control, "10      # number of variable grids: file, internal name, fill code, value; write code; read flag\n",
           "11\nSurfaceEvaporationResistance.asc SurfaceEvaporationResistance 0 250\n0\n0\n");
+  // The synthetic basin starts from the variable grids' values, not the example's spin-up state.
+  Replace(control, "soil_storage.asc soil_storage 0 0.6   # read from the spin-up's state\n0\n1\n",
+          "soil_storage.asc soil_storage 0 0.6\n0\n0\n");
+  Replace(control, "read from the spin-up's state\n0\n1\n", "\n0\n0\n");
+  Replace(control, "1       # readgrids: 1 starts from the spin-up's snow state", "0  # readgrids");
+  Replace(control, "1       # readgrids: 1 starts from the spin-up's storages", "0  # readgrids");
+  Replace(control, "1       # read the state grids and the storage file", "0  # read the state grids and the storage file");
   // No point output and no snow-grid rule: their points and grid belong to the example.
   ReplaceSection(control, "special_output", "[special_output]\n0\n60\n\n");
   ReplaceSection(control, "data_assimilation", "[data_assimilation]\n0\n60\n\n");
