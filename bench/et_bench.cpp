@@ -16,9 +16,9 @@
 
 #include "bench_support.h"
 #include "framework/logstream.h"
-#include "framework/teilmod.h"
-#include "grids/grid_registry.h"
 #include "init/defaultini.h"
+#include "module_basin.h"
+#include "module_owner.h"
 #include "processes/evapotranspiration/etpetr.h"
 
 namespace {
@@ -41,18 +41,11 @@ int main(int argc, char** argv) {
 
   std::ostringstream sink;
   LogStream log(sink, (dir / "diag.xml").string(), 0);
-  GridRegistry registry;
-  std::vector<MatrixOwner> owned;
-  int position = 0;
+  ModuleBasin b(kRows, kCols, 100.0);
   const auto add = [&](const std::string& name, auto value) {
-    owned.emplace_back(kRows, kCols);
-    double** m = owned.back().get();
+    double** m = b.Register(name);
     for (int r = 1; r <= kRows; ++r)
       for (int c = 1; c <= kCols; ++c) m[r][c] = value(r, c);
-    ++position;
-    registry[position].data = m;
-    registry[position].internalName = name;
-    registry[position].registered = true;
   };
   const auto constant = [](double v) { return [v](int, int) { return v; }; };
   add("zone_grid", [](int r, int c) { return 1.0 + (r / 200) * 5 + c / 200; });
@@ -68,31 +61,21 @@ int main(int argc, char** argv) {
                         "SurfaceIntercepResistance1", "RoughnessLength1"})
     add(n, constant(std::string(n).find("Resistance") != std::string::npos ? 60.0 : 0.6));
 
-  std::vector<ZoneTableEntry> zones(26);
-  std::vector<int> codeMap(26);
-  for (int z = 1; z <= 25; ++z) zones[z].code = codeMap[z] = z;
+  std::vector<std::pair<int, double>> zones;
+  for (int z = 1; z <= 25; ++z) zones.emplace_back(z, 0.0);
+  b.SetZones(zones);
   RunValues run;
-  ModuleInputs in;
-  in.log = &log;
-  in.controlFileName = (dir / "run.ctl").string();
-  in.grids = registry.Records();
-  in.zoneTable = zones.data();
-  in.zoneCodeMap = codeMap.data();
-  in.zoneCount = 25;
-  in.maxZoneCode = 25;
-  in.firstRow = 1;
-  in.lastRow = kRows;
-  in.geometry = GridGeometry{kCols, kRows, 500000.0, 4000000.0, 100.0, -9999.0};
-  in.start = ModelDate{0, 1, 1, 7, 2001};
-  in.end = ModelDate{0, 24, 31, 7, 2001};
-  in.latitude = 47.0;
-  in.longitude = 8.0;
-  in.referenceMeridian = 15.0;
-  in.output.defaultOutputDirectory = dir.string() + "/";
-  in.output.outputDirectory = dir.string() + "/";
-  in.run = &run;
+  b.runValues = &run;
+  b.geometry.xllcorner = 500000.0;
+  b.geometry.yllcorner = 4000000.0;
+  b.start = ModelDate{0, 1, 1, 7, 2001};
+  b.end = ModelDate{0, 24, 31, 7, 2001};
+  b.latitude = 47.0;
+  b.longitude = 8.0;
+  b.referenceMeridian = 15.0;
+  const ModuleInputs in = b.Inputs(log, (dir / "run.ctl").string(), dir.string() + "/");
   int error = 0;
-  verdunstungsmodellklasse et(error, in);
+  const ModuleOwner<verdunstungsmodellklasse> et = MakeModule<verdunstungsmodellklasse>(error, in);
   if (error) {
     std::printf("construction failed with %d\n%s\n", error, sink.str().c_str());
     return 1;
@@ -103,12 +86,12 @@ int main(int argc, char** argv) {
     double loop = 0.0;
     for (int s = 0; s < steps; ++s) {
       const ModelDate d{0, 10 + s % 6, 15, 7, 2001};
-      et.PotentialET(d);  // geometry of the step, then the two halves timed alone
+      et->PotentialET(d);  // geometry of the step, then the two halves timed alone
       double t0 = bench::Now();
-      et.PotentialCellLoop(0, 0.0, 0.0, 0.75, 1, 1.0);
+      et->PotentialCellLoop(0, 0.0, 0.0, 0.75, 1, 1.0);
       loop += bench::Now() - t0;
       t0 = bench::Now();
-      et.PotentialStatistics();
+      et->PotentialStatistics();
       statistics += bench::Now() - t0;
     }
     return loop;
@@ -118,6 +101,5 @@ int main(int argc, char** argv) {
                       o.threads, timing, static_cast<double>(kRows) * kCols * steps, "cell-steps");
   std::printf("  statistics after the loop: %.4f s per step (mean over all)\n",
               statistics / (steps * o.repeats * static_cast<double>(o.threads.size())));
-  et.DeleteModule();
   return 0;
 }

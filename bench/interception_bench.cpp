@@ -5,16 +5,15 @@
 //   interception_bench [common options of bench_support.h] [--method 2|22|32]   (default 5 steps)
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "bench_support.h"
 #include "framework/logstream.h"
-#include "framework/memory_handling.h"
-#include "grids/grid_registry.h"
 #include "init/defaultini.h"
+#include "module_basin.h"
+#include "module_owner.h"
 #include "processes/interception/interzep.h"
 
 namespace {
@@ -24,39 +23,32 @@ class NullBuffer : public std::streambuf {
   int overflow(int c) override { return c; }
 };
 
-struct Basin {
+struct Basin : ModuleBasin {
   int kRows, kCols;
   NullBuffer buffer;
   std::ostream sink{&buffer};
   LogStream log{sink, "/dev/null", 0};
-  GridRegistry registry;
-  std::vector<std::unique_ptr<MatrixOwner>> owned;
-  std::vector<ZoneTableEntry> zones = std::vector<ZoneTableEntry>(3);
-  std::vector<int> codeMap = {0, 1, 2};
   std::vector<RowBounds> bounds;
   std::vector<LanduseTableEntry> landuse = std::vector<LanduseTableEntry>(2);
   RunValues run;
-  int next = 1;
 
-  explicit Basin(int n) : kRows(n), kCols(n), bounds(n + 1, RowBounds{1, n}) {
-    zones[1].code = 1;
-    zones[2].code = 2;
+  explicit Basin(int n) : ModuleBasin(n, n, 100.0), kRows(n), kCols(n), bounds(n + 1, RowBounds{1, n}) {
+    SetZones({{1, 0.0}, {2, 0.0}});
     run.landuseTable = &landuse;
+    runValues = &run;
+    start = ModelDate{0, 0, 1, 1, 2001};
+    end = ModelDate{0, 0, 1, 2, 2001};
     unsigned seed = 7;
     auto rnd = [&] { return (seed = seed * 1103515245u + 12345u) / 4294967296.0; };
     auto add = [&](const char* name, double lo, double hi) {
-      owned.push_back(std::make_unique<MatrixOwner>(kRows, kCols));
-      double** m = owned.back()->get();
+      double** m = Register(name);
       for (int r = 1; r <= kRows; ++r)
         for (int c = 0; c <= kCols; ++c) m[r][c] = lo + (hi - lo) * rnd();
-      GridRecord& rec = registry[next++];
-      rec.data = m;
-      rec.internalName = name;
-      rec.registered = true;
+      return m;
     };
-    add("zones", 1.0, 2.999);
+    double** zones = add("zones", 1.0, 2.999);
     for (int r = 1; r <= kRows; ++r)
-      for (int c = 1; c <= kCols; ++c) registry[1].data[r][c] = static_cast<int>(registry[1].data[r][c]);
+      for (int c = 1; c <= kCols; ++c) zones[r][c] = static_cast<int>(zones[r][c]);
     add("[elevation_model]", 500, 2500);
     add("RelCellArea", 1, 1);
     add("landuse1", 1, 1);
@@ -97,41 +89,26 @@ void Measure(const bench::Options& o, int method, const std::string& dir) {
   std::FILE* f = std::fopen(control.c_str(), "w");
   std::fputs(text.c_str(), f);
   std::fclose(f);
-  ModuleInputs in;
-  in.log = &b.log;
-  in.controlFileName = control;
-  in.grids = b.registry.Records();
+  ModuleInputs in = b.Inputs(b.log, control, dir + "/");
   in.reportInterval = 1000000;
-  in.zoneTable = b.zones.data();
-  in.zoneCodeMap = b.codeMap.data();
-  in.zoneCount = 2;
-  in.maxZoneCode = 2;
   in.rowBounds = &b.bounds;
-  in.firstRow = 1;
-  in.lastRow = kRows;
-  in.geometry = GridGeometry{kCols, kRows, 0.0, 0.0, 100.0, -9999.0};
-  in.start = ModelDate{0, 0, 1, 1, 2001};
-  in.end = ModelDate{0, 0, 1, 2, 2001};
-  in.output.defaultOutputDirectory = in.output.outputDirectory = dir + "/";
-  in.run = &b.run;
   int error = 0;
-  interzeptionsmodellklasse m(error, in);
+  const ModuleOwner<interzeptionsmodellklasse> m = MakeModule<interzeptionsmodellklasse>(error, in);
   if (error) {
     std::fprintf(stderr, "construction failed with %d\n", error);
     std::exit(1);
   }
-  m.thresholdTemperature = 0.0;
-  m.transZone = 1.0;
-  m.Run(ModelDate{0, 0, 1, 1, 2001});  // warm-up
+  m->thresholdTemperature = 0.0;
+  m->transZone = 1.0;
+  m->Run(ModelDate{0, 0, 1, 1, 2001});  // warm-up
   const auto timing = bench::TimeThreadCounts(o, [&](int) {
     const double t0 = bench::Now();
-    for (int s = 1; s <= o.steps; ++s) m.Run(ModelDate{0, s % 24, 1 + s / 24, 1, 2001});
+    for (int s = 1; s <= o.steps; ++s) m->Run(ModelDate{0, s % 24, 1 + s / 24, 1, 2001});
     return bench::Now() - t0;
   });
   bench::PrintTimings("interception method " + std::to_string(method) + ", " + std::to_string(kRows) + " x " +
                           std::to_string(kCols) + " cells, " + std::to_string(o.steps) + " steps",
                       o.threads, timing, static_cast<double>(kRows) * kCols * o.steps, "cell-steps");
-  m.DeleteModule();
 }
 
 }  // namespace

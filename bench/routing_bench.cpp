@@ -16,9 +16,8 @@
 
 #include "bench_support.h"
 #include "framework/logstream.h"
-#include "framework/teilmod.h"
-#include "framework/zonalstatistic.h"
-#include "grids/grid_registry.h"
+#include "module_basin.h"
+#include "module_owner.h"
 #include "processes/subbasin_runoff.h"
 #include "routing/abfluss.h"
 
@@ -56,34 +55,18 @@ int main(int argc, char** argv) {
 
   std::ostringstream console;
   LogStream log(console, "/dev/null", 0);
-  GridRegistry registry;
-  std::vector<ZoneTableEntry> zones(kSubbasins + 1);
-  std::vector<int> codeMap(kSubbasins + 1);
-  for (int i = 1; i <= kSubbasins; ++i) {
-    zones[i].code = i;
-    zones[i].cellCount = kCellsPerSubbasin;
-    codeMap[i] = i;
-  }
-  std::vector<StatisticsTableEntry> statistics(201);
-  ModuleInputs in;
-  in.log = &log;
-  in.controlFileName = dir + "/bench.ctl";
-  in.grids = registry.Records();
-  in.statisticsTable = statistics.data();
+  ModuleBasin b(1000, 1000, 100.0);
+  std::vector<std::pair<int, double>> subbasins;
+  for (int i = 1; i <= kSubbasins; ++i) subbasins.emplace_back(i, 0.0);
+  b.SetZones(subbasins);
+  for (int i = 1; i <= kSubbasins; ++i) b.zoneTable[i].cellCount = kCellsPerSubbasin;
+  b.statisticsTable.resize(201);
+  ModuleInputs in = b.Inputs(log, dir + "/bench.ctl", dir + "/");
   in.statisticsSize = 200;
-  in.zoneTable = zones.data();
-  in.zoneCodeMap = codeMap.data();
-  in.zoneCount = kSubbasins;
-  in.maxZoneCode = kSubbasins;
-  in.geometry.ncols = 1000;
-  in.geometry.nrows = 1000;
-  in.geometry.cellsize = 100.0;
-  in.start = ModelDate{0, 1, 1, 1, 2001};
-  in.output.defaultOutputDirectory = in.output.outputDirectory = dir + "/";
   RoutingInputs r;
   r.soilInterval = 60;
-  r.soilZoneTable = zones.data();
-  r.soilZoneCodeMap = codeMap.data();
+  r.soilZoneTable = b.zoneTable.data();
+  r.soilZoneCodeMap = b.codeMap.data();
   r.soilZoneCount = kSubbasins;
   r.soilMaxZoneCode = kSubbasins;
 
@@ -94,9 +77,9 @@ int main(int argc, char** argv) {
   runoff.subbasinCount = kSubbasins;
   try {
     int error = 0;
-    abflussmodellklasse m(error, in, r);
-    m.SetSubbasinRunoff(&runoff);
-    m.InitRouting();
+    const ModuleOwner<abflussmodellklasse> m = MakeModule<abflussmodellklasse>(error, in, r);
+    m->SetSubbasinRunoff(&runoff);
+    m->InitRouting();
     int s = 0;
     const auto timing = bench::TimeThreadCounts(o, [&](int) {
       const double t0 = bench::Now();
@@ -104,7 +87,7 @@ int main(int argc, char** argv) {
         // A storm every 200 steps, so that the table rows and translations change.
         for (int i = 1; i <= kSubbasins; ++i) water[i] = 0.05 + 2.0 * std::exp(-std::pow((s % 200 - 40) / 8.0, 2));
         ModelDate d{0, (s + 1) % 24, 1 + ((s + 1) / 24) % 28, 1, 2001};
-        m.RunTimeStep(d, 1, 1);
+        m->RunTimeStep(d, 1, 1);
       }
       return bench::Now() - t0;
     });
@@ -117,7 +100,6 @@ int main(int argc, char** argv) {
     std::printf("median %.2f us per step; share of a whole step at 2e6 cell-steps/s: %.3f %%; at 1e7: %.3f %%\n",
                 seconds / steps * 1e6, 100.0 * (seconds / steps) / (cells / 2e6),
                 100.0 * (seconds / steps) / (cells / 1e7));
-    m.DeleteModule();
   } catch (int code) {
     std::fprintf(stderr, "routing failed with code %d\n%s\n", code, console.str().c_str());
     return 1;

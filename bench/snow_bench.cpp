@@ -15,7 +15,8 @@
 
 #include "bench_support.h"
 #include "framework/logstream.h"
-#include "grids/grid_registry.h"
+#include "module_basin.h"
+#include "module_owner.h"
 #include "processes/snow/snowmod.h"
 
 namespace {
@@ -48,44 +49,28 @@ std::string IceFirn(int glacierMethod) {
   return s.str();
 }
 
-struct Basin {
-  int kRows, kCols;
-  GridRegistry registry;
-  std::vector<MatrixOwner> owned;
-  double** Add(const char* name, double value) {
-    owned.emplace_back(kRows, kCols);
-    for (int r = 1; r <= kRows; ++r)
-      for (int c = 1; c <= kCols; ++c) owned.back()[r][c] = value;
-    const int p = static_cast<int>(owned.size());
-    registry[p].data = owned.back().get();
-    registry[p].internalName = name;
-    registry[p].registered = true;
-    return owned.back().get();
-  }
-};
-
 // Times `steps` steps of the method per thread count.
 void Measure(const bench::Options& o, int method, const std::string& dir, int glacierMethod = 0) {
   const int kRows = o.size, kCols = o.size, steps = o.steps;
-  Basin b{kRows, kCols, {}, {}};
+  ModuleBasin b(kRows, kCols, 100.0);
   for (const char* n : {"zone_grid", "zonegrid_soilmodel", "[elevation_model]", "albedo", "landuse1",
                         "precipitation", "temperature", "wind_speed", "air_humidity",
                         "AspectCorrectedGlobalRadiation", "cloudiness", "slope_angle", "slidefraction1",
                         "slidefraction2", "slidefraction3", "slidefraction4"})
-    b.Add(n, 1.0);
-  double** elevation = b.registry[3].data;
-  double** T = b.registry[7].data;
-  double** P = b.registry[6].data;
-  double** slope = b.registry[12].data;
+    b.Register(n, 1.0);
+  double** elevation = b.Grid("[elevation_model]");
+  double** T = b.Grid("temperature");
+  double** P = b.Grid("precipitation");
+  double** slope = b.Grid("slope_angle");
   for (int r = 1; r <= kRows; ++r)
     for (int c = 1; c <= kCols; ++c) {
       elevation[r][c] = 500.0 + 2.0 * r + std::fmod(c * 7.0, 50.0);
       slope[r][c] = std::fmod(r * 13.0 + c * 7.0, 60.0);
     }
   if (glacierMethod != 0) {
-    double** fraction = b.Add("GlacierizedCells", 0.0);
-    double** codes = b.Add("GlacierCodes", -9999.0);
-    b.Add("global_radiation", 150.0);
+    double** fraction = b.Register("GlacierizedCells", 0.0);
+    double** codes = b.Register("GlacierCodes", -9999.0);
+    b.Register("global_radiation", 150.0);
     for (int r = 1; r <= kRows / 2; ++r)
       for (int c = 1; c <= kCols; ++c) {
         fraction[r][c] = 0.25 + 0.75 * std::fmod(r * 0.37 + c * 0.11, 1.0);
@@ -99,31 +84,17 @@ void Measure(const bench::Options& o, int method, const std::string& dir, int gl
   }
   std::ostringstream console;
   LogStream log(console, "/dev/null", 0);
-  std::vector<ZoneTableEntry> zones(2);
-  zones[1].code = 1;
-  int codeMap[2] = {0, 1};
-  std::vector<StatisticsTableEntry> table(50);
-  ModuleInputs in;
-  in.log = &log;
-  in.controlFileName = control;
-  in.grids = b.registry.Records();
-  in.zoneTable = zones.data();
-  in.zoneCodeMap = codeMap;
-  in.zoneCount = 1;
-  in.maxZoneCode = 1;
-  in.lastRow = kRows;
+  b.SetZones({{1, 0.0}});
+  b.statisticsTable.resize(50);
+  ModuleInputs in = b.Inputs(log, control, dir + "/");
   in.reportInterval = 1000000;
-  in.geometry = GridGeometry{kCols, kRows, 0.0, 0.0, 100.0, -9999.0};
-  in.statisticsTable = table.data();
-  in.statisticsSize = 50;
-  in.output.defaultOutputDirectory = in.output.outputDirectory = dir + "/";
   int error = 0;
-  schneemodellklasse m(error, in);
+  const ModuleOwner<schneemodellklasse> m = MakeModule<schneemodellklasse>(error, in);
   if (error != 0) {
     std::fprintf(stderr, "snow model failed with code %d:\n%s\n", error, console.str().c_str());
     std::exit(1);
   }
-  m.SetSnowInterceptionFlag(0);
+  m->SetSnowInterceptionFlag(0);
   // A winter day's swing around 0 °C: snow falls, settles and melts in every step.
   auto weather = [&](int k) {
     const double t = -2.0 + 4.0 * std::sin(k * 0.26);
@@ -139,8 +110,8 @@ void Measure(const bench::Options& o, int method, const std::string& dir, int gl
       weather(step);
       const ModelDate d{0, step % 24, 1 + (step / 24) % 28, 1, 2001};
       const double t0 = bench::Now();
-      m.Run(d);
-      m.PostRun(d);
+      m->Run(d);
+      m->PostRun(d);
       spent += bench::Now() - t0;
     }
     return spent;
@@ -150,7 +121,6 @@ void Measure(const bench::Options& o, int method, const std::string& dir, int gl
   bench::PrintTimings(label + ", " + std::to_string(kRows) + " x " + std::to_string(kCols) + " cells, " +
                           std::to_string(steps) + " hourly steps",
                       o.threads, timing, static_cast<double>(kRows) * kCols * steps, "cell-steps");
-  m.DeleteModule();
 }
 
 }  // namespace

@@ -9,14 +9,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "bench_support.h"
 #include "framework/logstream.h"
-#include "grids/grid_registry.h"
 #include "init/defaultini.h"
+#include "module_basin.h"
+#include "module_owner.h"
 #include "processes/soil/infilt.h"
 
 namespace {
@@ -35,35 +35,20 @@ std::string Section() {
   return s.str();
 }
 
-struct Basin {
-  int kRows, kCols;
-  GridRegistry registry;
-  std::vector<MatrixOwner> owned;
-  double** Add(const char* name, double value) {
-    owned.emplace_back(kRows, kCols);
-    for (int r = 1; r <= kRows; ++r)
-      for (int c = 1; c <= kCols; ++c) owned.back()[r][c] = value;
-    const int p = static_cast<int>(owned.size());
-    registry[p].data = owned.back().get();
-    registry[p].internalName = name;
-    registry[p].registered = true;
-    return owned.back().get();
-  }
-};
-
 void Measure(const bench::Options& o, const std::string& dir) {
   const int kRows = o.size, kCols = o.size, steps = o.steps;
-  Basin b{kRows, kCols, {}, {}};
-  b.owned.reserve(20);
-  double** zone = b.Add("zone_grid", 1.0);
-  double** soilZones = b.Add("zonegrid_soilmodel", 1.0);
-  double** topo = b.Add("topographic_faktor", 7.0);
-  double** times = b.Add("flow_times", 0.0);
-  double** P = b.Add("precipitation", 0.0);
+  ModuleBasin b(kRows, kCols, 100.0);
+  double** zone = b.Register("zone_grid", 1.0);
+  double** soilZones = b.Register("zonegrid_soilmodel", 1.0);
+  double** topo = b.Register("topographic_faktor", 7.0);
+  double** times = b.Register("flow_times", 0.0);
+  double** P = b.Register("precipitation", 0.0);
   for (const char* n : {"hydraulic_conductivity", "soil_storage", "available_soil_moisture", "root_depth1",
                         "soil_types", "fillable_porosity"})
-    b.Add(n, 1.0);
-  b.registry[6].data[1][1] = 2.0;  // conductivity, mm per step
+    b.Register(n, 1.0);
+  double** conductivity = b.Grid("hydraulic_conductivity");  // mm per step
+  double** storage = b.Grid("soil_storage");
+  double** available = b.Grid("available_soil_moisture");
   // Sub-basins are bands of columns; in each the travel time grows across the band, so
   // every sub-basin has cells in its first time zone at any size.
   const int band = std::max(1, kCols / kSubbasins);
@@ -72,9 +57,9 @@ void Measure(const bench::Options& o, const std::string& dir) {
       zone[r][c] = soilZones[r][c] = std::min(kSubbasins, 1 + (c - 1) / band);
       topo[r][c] = 6.0 + std::fmod(r * 0.37 + c * 0.11, 3.0);
       times[r][c] = 3600.0 * std::fmod(r * 0.013 + ((c - 1) % band) * 8.0 / band, 8.0);
-      b.registry[6].data[r][c] = 2.0;
-      b.registry[7].data[r][c] = 0.5;
-      b.registry[8].data[r][c] = 150.0;
+      conductivity[r][c] = 2.0;
+      storage[r][c] = 0.5;
+      available[r][c] = 150.0;
     }
   const std::string control = dir + "/soil.ctl";
   if (FILE* f = std::fopen(control.c_str(), "w")) {
@@ -83,43 +68,28 @@ void Measure(const bench::Options& o, const std::string& dir) {
   }
   std::ostringstream console;
   LogStream log(console, "/dev/null", 0);
-  std::vector<ZoneTableEntry> zones(2);
-  zones[1].code = 1;
-  int codeMap[2] = {0, 1};
-  std::vector<StatisticsTableEntry> table(50);
+  b.SetZones({{1, 0.0}});
+  b.statisticsTable.resize(50);
   std::vector<SoilTableEntry> soilRows(2);
   soilRows[1].mSBFCapDifference = 0.1;
   soilRows[1].suction = 300;
   RunValues run;
   run.soilTable = &soilRows;
-  ModuleInputs in;
-  in.log = &log;
-  in.controlFileName = control;
-  in.grids = b.registry.Records();
-  in.zoneTable = zones.data();
-  in.zoneCodeMap = codeMap;
-  in.zoneCount = 1;
-  in.maxZoneCode = 1;
-  in.lastRow = kRows;
+  b.runValues = &run;
+  ModuleInputs in = b.Inputs(log, control, dir + "/");
   in.reportInterval = 1000000;
-  in.geometry = GridGeometry{kCols, kRows, 0.0, 0.0, 100.0, -9999.0};
-  in.statisticsTable = table.data();
-  in.statisticsSize = 50;
-  in.output.defaultOutputDirectory = in.output.outputDirectory = dir + "/";
-  in.run = &run;
   int error = 0;
-  std::unique_ptr<infiltrationsmodellklasse> built;
+  ModuleOwner<infiltrationsmodellklasse> m;
   try {
-    built = std::make_unique<infiltrationsmodellklasse>(error, in);
+    m = MakeModule<infiltrationsmodellklasse>(error, in);
   } catch (int code) {
     error = code;
   }
-  if (error != 0 || !built) {
+  if (error != 0 || !m) {
     std::fprintf(stderr, "soil_bench: the soil model refused the basin (code %d)\n%s\n", error, console.str().c_str());
     std::exit(1);
   }
-  infiltrationsmodellklasse& m = *built;
-  m.SetInputGrid(0);
+  m->SetInputGrid(0);
   const auto timing = bench::TimeThreadCounts(o, [&](int) {
     double spent = 0.0;
     for (int step = 1; step <= steps; ++step) {
@@ -127,7 +97,7 @@ void Measure(const bench::Options& o, const std::string& dir) {
         for (int c = 1; c <= kCols; ++c) P[r][c] = step % 3 == 0 ? 0.0 : 0.5 + 8.0 * ((r + c + step) % 5 == 0);
       const ModelDate d{0, step % 24, 1 + (step / 24) % 28, 1, 2001};
       const double t0 = bench::Now();
-      m.Run(d);
+      m->Run(d);
       spent += bench::Now() - t0;
     }
     return spent;
@@ -136,7 +106,6 @@ void Measure(const bench::Options& o, const std::string& dir) {
                           " cells, " + std::to_string(kSubbasins) + " sub-basins, " + std::to_string(steps) +
                           " hourly steps",
                       o.threads, timing, static_cast<double>(kRows) * kCols * steps, "cell-steps");
-  m.DeleteModule();
 }
 
 }  // namespace

@@ -6,25 +6,17 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "../support/module_basin.h"
 #include "assimilation/assim_reservoir.h"
 #include "assimilation/dataassim.h"
-#include "framework/logstream.h"
-#include "grids/grid_registry.h"
+#include "fuzz_folder.h"
+#include "fuzz_module.h"
 
 namespace {
-
-void WriteFile(const std::string& path, const std::string& text) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return;
-  std::fwrite(text.data(), 1, text.size(), f);
-  std::fclose(f);
-}
 
 class Lake : public LevelTarget {
  public:
@@ -41,32 +33,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   const size_t cut = input.find('\0');
   const std::string rules = input.substr(0, cut);
-  WriteFile(list, cut == std::string::npos ? std::string() : input.substr(cut + 1));
+  WriteWhole(list, cut == std::string::npos ? std::string() : input.substr(cut + 1));
 
-  const int rows = 2, cols = 3;
-  GridRegistry registry;
-  std::vector<MatrixOwner> owned;
-  const char* names[] = {"zone_grid", "snowstorage_liquid", "snowstorage_solid", "snow_storage_total",
-                         "ponding_storage", "lake_codes"};
-  for (int p = 1; p <= 6; ++p) {
-    owned.emplace_back(rows, cols);
-    registry[p].data = owned.back().get();
-    registry[p].internalName = names[p - 1];
-    registry[p].registered = true;
-  }
-  std::ostringstream console;
-  LogStream log(console, "/dev/null", 0);
-  int zoneCodes[2] = {0, 1};
-  ModuleInputs in;
-  in.log = &log;
-  in.controlFileName = control;
-  in.grids = registry.Records();
-  in.zoneCodeMap = zoneCodes;
-  in.geometry.nrows = rows;
-  in.geometry.ncols = cols;
-  in.geometry.cellsize = 1000.0;
-  in.lastRow = rows;
-  in.start = ModelDate{0, 1, 1, 1, 2000};
+  ModuleBasin basin(2, 3);
+  for (const char* name : {"zone_grid", "snowstorage_liquid", "snowstorage_solid", "snow_storage_total",
+                           "ponding_storage", "lake_codes"})
+    basin.Register(name);
+  basin.SetZones({{1, 1.0}});
+  basin.start = ModelDate{0, 1, 1, 1, 2000};
+  QuietLog quiet;
+  const ModuleInputs in = basin.Inputs(quiet.log, control, "");
   auto lookup = [](int number) -> std::unique_ptr<LevelTarget> {
     return number == 1 ? std::make_unique<Lake>() : nullptr;
   };
@@ -82,17 +58,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           ";\noptions = { format = bafu; }\n}\n",
       rules};
   for (const std::string& body : fixed) {
-    WriteFile(control, head + body);
+    WriteWhole(control, head + body);
     int error = 0;
-    data_assimilation m(error, in, reservoirs, 0, 1, lookup);
+    FuzzOwner<data_assimilation> m = MakeModule<data_assimilation>(error, in, reservoirs, 0, 1, lookup);
     // Grid rules are only built: applying one reads grid files, which have fuzzers of their own.
     if (error == 0 && &body != &fixed[0]) {
       try {
-        for (int h = 1; h <= 30; ++h) m.Run(ModelDate{0, h % 24, 1 + h / 24, 1, 2000});
+        for (int h = 1; h <= 30; ++h) m->Run(ModelDate{0, h % 24, 1 + h / 24, 1, 2000});
       } catch (int) {
       }
     }
-    m.DeleteModule();
   }
   return 0;
 }

@@ -6,30 +6,22 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <sstream>
 #include <string>
-#include <vector>
 
-#include "framework/logstream.h"
-#include "framework/teilmod.h"
-#include "grids/grid_registry.h"
+#include "../support/module_basin.h"
+#include "fuzz_folder.h"
+#include "fuzz_module.h"
 #include "init/defaultini.h"
 #include "processes/evapotranspiration/etpetr.h"
 #include "processes/radiation/expokorr.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = "fuzz_et_sections_" + std::to_string(getpid()) + ".ctl";
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return 0;
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
+  if (!WriteWhole(path, std::string(reinterpret_cast<const char*>(data), size))) return 0;
 
   constexpr int kRows = 4, kCols = 5;
-  std::ostringstream console;
-  LogStream log(console, "/dev/null", 0);
-  GridRegistry registry;
-  std::vector<MatrixOwner> owned;
+  QuietLog quiet;
+  ModuleBasin basin(kRows, kCols);
   const char* names[] = {"zone_grid", "[elevation_model]", "slope_aspect", "slope_angle", "temperature",
                          "temperature_14", "temperature_night", "wind_speed", "air_humidity", "air_humidity_14",
                          "vapor_pressure", "global_radiation", "sunshine_duration", "albedo",
@@ -39,62 +31,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                          "ponding_storage", "snowstorage_solid", "GlacierizedCells"};
   int p = 0;
   for (const char* n : names) {
-    owned.emplace_back(kRows, kCols);
+    double** m = basin.Register(n);
     for (int r = 1; r <= kRows; ++r)
-      for (int c = 1; c <= kCols; ++c) owned.back()[r][c] = (r + c) % 3 * 0.4 + (p == 1 ? 1000.0 * r : 0.5);
+      for (int c = 1; c <= kCols; ++c) m[r][c] = (r + c) % 3 * 0.4 + (p == 1 ? 1000.0 * r : 0.5);
     ++p;
-    registry[p].data = owned.back().get();
-    registry[p].internalName = n;
-    registry[p].registered = true;
   }
-  owned[0][2][2] = -9999.0;  // one cell outside the basin
-  std::vector<ZoneTableEntry> zones(2);
-  zones[1].code = 1;
-  int codeMap[2] = {0, 1};
+  basin.Grid("zone_grid")[2][2] = -9999.0;  // one cell outside the basin
+  basin.SetZones({{1, 0.0}});
+  basin.latitude = 47.0;
   RunValues run;
-  ModuleInputs in;
-  in.log = &log;
-  in.controlFileName = path;
-  in.grids = registry.Records();
-  in.zoneTable = zones.data();
-  in.zoneCodeMap = codeMap;
-  in.zoneCount = 1;
-  in.maxZoneCode = 1;
-  in.lastRow = kRows;
-  in.geometry = GridGeometry{kCols, kRows, 0.0, 0.0, 1000.0, -9999.0};
-  in.latitude = 47.0;
-  in.output.defaultOutputDirectory = "/dev/null/";  // no file can be written there
-  in.output.outputDirectory = "/dev/null/";
-  in.run = &run;
+  basin.runValues = &run;
+  const ModuleInputs in = basin.Inputs(quiet.log, path, "/dev/null/");  // no file can be written there
   const ModelDate date{0, 12, 15, 6, 2001};
 
   // The section itself must be there: its absence is thrown by the module base.
   try {
     int error = 0;
-    expokorrklasse correction(error, in);
-    try {
-      if (error == 0) correction.Run(date);
-    } catch (int) {
-    }
-    correction.DeleteModule();
+    FuzzOwner<expokorrklasse> correction = MakeModule<expokorrklasse>(error, in);
+    if (error == 0) correction->Run(date);
   } catch (int) {
   }
 
   try {
     int error = 0;
-    verdunstungsmodellklasse et(error, in);
+    FuzzOwner<verdunstungsmodellklasse> et = MakeModule<verdunstungsmodellklasse>(error, in);
     if (error == 0) {
-      try {
-        et.LinkSoilGrids();
-        et.SetSnowStorageGrid(registry[27].data);
-        et.InitLakes("[lake_model]");
-        et.PotentialET(date);
-        et.SnowEvaporation(date);
-        et.RealET(date);
-      } catch (int) {
-      }
+      et->LinkSoilGrids();
+      et->SetSnowStorageGrid(basin.Grid("snowstorage_solid"));
+      et->InitLakes("[lake_model]");
+      et->PotentialET(date);
+      et->SnowEvaporation(date);
+      et->RealET(date);
     }
-    et.DeleteModule();
   } catch (int) {
   }
   return 0;

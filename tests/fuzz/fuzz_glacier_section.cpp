@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_module.h"
 #include "processes/subbasin_runoff.h"
 #include "snow_fuzz_support.h"
 
@@ -48,28 +49,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   codes[1][2] = 4.0;
   ModuleInputs in = domain.Inputs(path, dir);
   int error = 0;
+  std::vector<double> row(4, 0.0);
+  double* rows[1] = {row.data()};
+  SubbasinRunoff runoff;
+  runoff.table = rows;
+  runoff.subbasinCount = 2;
   try {
-    schneemodellklasse m(error, in);
+    FuzzOwner<schneemodellklasse> m = MakeModule<schneemodellklasse>(error, in);
     if (error == 0) {
-      std::vector<double> row(4, 0.0);
-      double* rows[1] = {row.data()};
-      SubbasinRunoff runoff;
-      runoff.table = rows;
-      runoff.subbasinCount = 2;
-      m.SetSnowInterceptionFlag(0);
-      m.SetSubbasinRunoff(&runoff);
+      m->SetSnowInterceptionFlag(0);
+      m->SetSubbasinRunoff(&runoff);
       if (storage) {
         try {
-          m.RestoreStorageSection(body, "fuzz");
+          m->RestoreStorageSection(body, "fuzz");
         } catch (int) {
         }
       }
       const ModelDate d{0, 1, 1, 1, 2001};
-      m.Run(d);
-      m.PostRun(d);
-      m.SetSubbasinRunoff(nullptr);
+      m->Run(d);
+      m->PostRun(d);
     }
-    m.DeleteModule();
   } catch (int) {
   }
   return 0;

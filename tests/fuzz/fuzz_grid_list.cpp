@@ -19,19 +19,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
   meteo_fuzz::InWorkFolder inFolder;
-  meteo_fuzz::WriteFile("g1.asc", "ncols 5\nnrows 4\nxllcorner 0\nyllcorner 0\ncellsize 1000\nnodata_value -9999\n"
+  WriteWhole("g1.asc", "ncols 5\nnrows 4\nxllcorner 0\nyllcorner 0\ncellsize 1000\nnodata_value -9999\n"
                                   "1 2 3 4 5\n1 2 3 4 5\n1 2 3 4 5\n1 2 3 4 5\n");
-  meteo_fuzz::WriteFile("g2.asc", "ncols 5\nnrows 4\nxllcorner 0\nyllcorner 0\ncellsize 1000\n");
+  WriteWhole("g2.asc", "ncols 5\nnrows 4\nxllcorner 0\nyllcorner 0\ncellsize 1000\n");
   if (data[0] % 2 == 0) {
     if (bytes.find('/') != std::string::npos) return 0;  // listed grids stay in the work folder
-    meteo_fuzz::WriteFile("grids.list", bytes);
-    meteo_fuzz::WriteFile("run.ctl", std::string("[temperature]\n9\ngrids.list\n8.916787e-5 0.0767528404 127 6e-6 0.098\n") +
+    WriteWhole("grids.list", bytes);
+    WriteWhole("run.ctl", std::string("[temperature]\n9\ngrids.list\n8.916787e-5 0.0767528404 127 6e-6 0.098\n") +
                                          kTail + "0\n");
   } else {
-    meteo_fuzz::WriteFile("scenario.asc", bytes);
+    WriteWhole("scenario.asc", bytes);
     std::string months;
     for (int m = 0; m < 12; ++m) months += "scenario.asc\n";
-    meteo_fuzz::WriteFile("run.ctl", std::string("[temperature]\n1\nst.dat\nnone\n") + kTail + "1\n5\n" + months);
+    WriteWhole("run.ctl", std::string("[temperature]\n1\nst.dat\nnone\n") + kTail + "1\n5\n" + months);
   }
   meteo_fuzz::BuildAndStep(3);
   return 0;

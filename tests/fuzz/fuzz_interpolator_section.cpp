@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   if (text.find('/') != std::string::npos) return 0;  // files stay in the work folder
   meteo_fuzz::InWorkFolder inFolder;
-  meteo_fuzz::WriteFile("run.ctl", "[temperature]\n" + text);
+  WriteWhole("run.ctl", "[temperature]\n" + text);
   meteo_fuzz::BuildAndStep(3);
   return 0;
 }

@@ -5,23 +5,19 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <sstream>
 #include <string>
 
-#include "framework/logstream.h"
 #include "framework/teilmod.h"
+#include "fuzz_folder.h"
+#include "fuzz_module.h"
 #include "init/tracer_ini.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = "fuzz_module_section_" + std::to_string(getpid()) + ".ctl";
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return 0;
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
+  if (!WriteWhole(path, std::string(reinterpret_cast<const char*>(data), size))) return 0;
 
-  std::ostringstream console;
-  LogStream log(console, "/dev/null", 0);
+  QuietLog quiet;
+  LogStream& log = quiet.log;
   int zoneCodes[2] = {0, 1};
   ModuleInputs in;
   in.log = &log;
@@ -37,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   int error = 0, count = 0;
   TracerRecord* table = nullptr;
-  tracer_ini_class tracers(error, &log, path, count, table, OutputSettings());
-  tracers.DeleteModule();
+  const FuzzOwner<tracer_ini_class> tracers =
+      MakeModule<tracer_ini_class>(error, &log, path, count, table, OutputSettings());
   return 0;
 }

@@ -3,7 +3,6 @@
 // read and applied, or the construction must end in an error code.
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,32 +19,28 @@ std::string Section(const std::string& name) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static meteo_fuzz::NullBuffer buffer;
-  static std::ostream sink(&buffer);
-  static LogStream log(sink, "/dev/null", 0);
+  static QuietLog quiet;
   const std::string text(reinterpret_cast<const char*>(data), size);
   meteo_fuzz::InWorkFolder inFolder;
-  meteo_fuzz::WriteFile("run.ctl", Section("precipitation") + Section("temperature") +
-                                       "[precipitation_correction]\n" + text);
+  WriteWhole("run.ctl", Section("precipitation") + Section("temperature") + "[precipitation_correction]\n" + text);
   SmallBasin basin;
-  const ModuleInputs in = basin.Inputs(log, "run.ctl", meteo_fuzz::WorkFolder().path + "/");
+  const ModuleInputs in = basin.Inputs(quiet.log, "run.ctl", meteo_fuzz::WorkFolder().path + "/");
   try {
-    std::vector<std::unique_ptr<meteointerpol>> owned;
+    // Released after the correction, which reads their stations.
+    std::vector<FuzzOwner<meteointerpol>> owned;
     std::vector<meteointerpol*> table{nullptr};
     std::vector<std::string> names{"", "precipitation", "temperature"};
     for (int i = 1; i <= 2; ++i) {
-      owned.push_back(std::make_unique<meteointerpol>(in, names[static_cast<size_t>(i)], 5 + i, 0));
+      owned.push_back(MakeModule<meteointerpol>(in, names[static_cast<size_t>(i)], 5 + i, 0));
       table.push_back(owned.back().get());
     }
     int error = 0;
-    precicorrclass correction(error, &log, table.data(), names, "run.ctl", 2, basin.registry.Records(),
-                              basin.geometry);
+    const FuzzOwner<precicorrclass> correction = MakeModule<precicorrclass>(
+        error, &quiet.log, table.data(), names, "run.ctl", 2, basin.registry.Records(), basin.geometry);
     if (error == 0) {
-      correction.CorrectStationValues();
-      correction.CorrectPrecipitation();
+      correction->CorrectStationValues();
+      correction->CorrectPrecipitation();
     }
-    correction.DeleteModule();
-    for (auto& ip : owned) ip->DeleteModule();
   } catch (int) {
   }
   return 0;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_module.h"
 #include "routing/routing_description.h"
 #include "routing/routingclass.h"
 #include "routing_fuzz_support.h"
@@ -22,31 +23,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   basin.console.str("");
   const ModuleInputs in = basin.Inputs(path);
   const RoutingInputs r = basin.Routing();
+  std::vector<double> row{0.0, 1.0, 0.5, 2.0};
+  double* rows[1] = {row.data()};
+  SubbasinRunoff runoff;
+  runoff.table = rows;
+  runoff.subbasinCount = 3;
   try {
     int error = 0;
-    abflussmodellklasse m(error, in, r);
+    FuzzOwner<abflussmodellklasse> m = MakeModule<abflussmodellklasse>(error, in, r);
     // Long channels are valid but make the start-up routing (one pass per hour of travel
     // time over every queue slot) take minutes: only their construction is fuzzed.
     double travelHours = 0.0, slots = 0.0;
-    for (const routingclass* o : m.routingObjects) {
+    for (const routingclass* o : m->routingObjects) {
       travelHours += o->MaxTravelHours();
       for (const ChannelTable& c : o->channels) slots += static_cast<double>(c.queue.size());
     }
-    if ((travelHours + 3.0) * slots > 1e6) {
-      m.DeleteModule();
-      return 0;
+    if ((travelHours + 3.0) * slots <= 1e6) {
+      m->SetSubbasinRunoff(&runoff);
+      m->InitRouting();
+      m->RunTimeStep(ModelDate{0, 1, 1, 1, 2001}, 1, 1);
+      m->RunTimeStep(ModelDate{0, 2, 1, 1, 2001}, 1, 1);
+      m->WriteStatistics();
     }
-    std::vector<std::vector<double>> rows(1, std::vector<double>{0.0, 1.0, 0.5, 2.0});
-    std::vector<double*> rowPointers = {rows[0].data()};
-    SubbasinRunoff runoff;
-    runoff.table = rowPointers.data();
-    runoff.subbasinCount = 3;
-    m.SetSubbasinRunoff(&runoff);
-    m.InitRouting();
-    m.RunTimeStep(ModelDate{0, 1, 1, 1, 2001}, 1, 1);
-    m.RunTimeStep(ModelDate{0, 2, 1, 1, 2001}, 1, 1);
-    m.WriteStatistics();
-    m.DeleteModule();
   } catch (int) {
   }
   // The description reader alone, on the text as one description.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "fuzz_module.h"
 #include "snow_fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -28,14 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ModuleInputs in = domain.Inputs(path, dir);
   int error = 0;
   try {
-    schneemodellklasse m(error, in);
+    FuzzOwner<schneemodellklasse> m = MakeModule<schneemodellklasse>(error, in);
     if (error == 0) {
-      m.SetSnowInterceptionFlag(0);
+      m->SetSnowInterceptionFlag(0);
       const ModelDate d{0, 1, 1, 1, 2001};
-      m.Run(d);
-      m.PostRun(d);
+      m->Run(d);
+      m->PostRun(d);
     }
-    m.DeleteModule();
   } catch (int) {
   }
   return 0;

@@ -7,11 +7,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "fuzz_module.h"
 #include "soil_fuzz_support.h"
 
 namespace {
@@ -52,26 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Basin b;
   std::ostringstream console;
   LogStream log(console, "", 0);
-  ModuleInputs in;
-  in.log = &log;
-  in.controlFileName = gDirectory + "soil.ctl";
-  in.output.defaultOutputDirectory = in.output.outputDirectory = gDirectory;
-  in.output.inputDirectory = in.output.initialStateDirectory = gDirectory;
-  in.grids = b.registry.Records();
-  in.zoneTable = b.zones.data();
-  in.zoneCodeMap = b.map.data();
-  in.zoneCount = 1;
-  in.maxZoneCode = 1;
-  in.lastRow = Basin::kRows;
-  in.geometry.nrows = Basin::kRows;
-  in.geometry.ncols = Basin::kCols;
-  in.geometry.cellsize = 100;
-  in.run = &b.run;
-  in.reportInterval = 1000;
-  std::unique_ptr<infiltrationsmodellklasse> m;
+  const ModuleInputs in = b.Inputs(log, gDirectory + "soil.ctl", gDirectory, b.zones, b.map);
+  FuzzOwner<infiltrationsmodellklasse> m;
   try {
     int error = 0;
-    m = std::make_unique<infiltrationsmodellklasse>(error, in);
+    m = MakeModule<infiltrationsmodellklasse>(error, in);
     m->SetInputGrid(0);
   } catch (int) {
     return 0;
@@ -86,6 +71,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (int code) {
     if (code != 55) __builtin_trap();
   }
-  m->DeleteModule();
   return 0;
 }

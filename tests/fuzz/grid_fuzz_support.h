@@ -8,26 +8,18 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <ostream>
 #include <string>
 
-#include "framework/logstream.h"
 #include "framework/memory_handling.h"
 #include "framework/modelobject.h"
+#include "fuzz_module.h"
 #include "grids/grid_reader.h"
 #include "grids/grid_registry.h"
 
 namespace grid_fuzz {
 
-class NullBuffer : public std::streambuf {
- protected:
-  int overflow(int c) override { return c; }
-};
-
 struct Module {
-  NullBuffer buffer;
-  std::ostream sink{&buffer};
-  LogStream log{sink, "/dev/null", 4};
+  QuietLog quiet{4};
   GridRegistry registry;
   MatrixOwner zones{4, 5};
   modelobject obj;
@@ -40,7 +32,7 @@ struct Module {
     char cwd[4096];
     if (getcwd(cwd, sizeof cwd)) home = cwd;
     SetGridRetrySleeper([](int) {});
-    obj.log = &log;
+    obj.log = &quiet.log;
     obj.name = "fuzz";
     obj.grids = registry.Records();
     obj.geometry = GridGeometry{5, 4, 100.0, 200.0, 10.0, -9999.0};

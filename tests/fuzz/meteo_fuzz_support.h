@@ -4,29 +4,15 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <memory>
-#include <ostream>
 #include <string>
 
 #include "../meteo/small_basin.h"
-#include "framework/logstream.h"
+#include "fuzz_folder.h"
+#include "fuzz_module.h"
 #include "meteo/meteoint.h"
 
 namespace meteo_fuzz {
-
-class NullBuffer : public std::streambuf {
- protected:
-  int overflow(int c) override { return c; }
-};
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-  if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-  }
-}
 
 // Two stations with three hourly records from 1.1.2001 0:00.
 inline const char* StationText() {
@@ -44,7 +30,7 @@ struct Folder {
     char cwd[4096];
     if (!getcwd(cwd, sizeof cwd)) std::abort();
     home = cwd;
-    WriteFile(path + "/st.dat", StationText());
+    WriteWhole(path + "/st.dat", StationText());
   }
 };
 
@@ -66,20 +52,17 @@ struct InWorkFolder {
 // Builds the interpolator "temperature" from the control file run.ctl and steps it through
 // its records; every failure must be an error code.
 inline void BuildAndStep(int steps) {
-  static NullBuffer buffer;
-  static std::ostream sink(&buffer);
-  static LogStream log(sink, "/dev/null", 0);
+  static QuietLog quiet;
   SmallBasin basin;
-  const ModuleInputs in = basin.Inputs(log, "run.ctl", WorkFolder().path + "/");
+  const ModuleInputs in = basin.Inputs(quiet.log, "run.ctl", WorkFolder().path + "/");
   try {
-    meteointerpol ip(in, "temperature", 10, 0);
-    for (int k = 0; k < steps && !ip.IsEndOfPeriod(); ++k) {
+    const FuzzOwner<meteointerpol> ip = MakeModule<meteointerpol>(in, "temperature", 10, 0);
+    for (int k = 0; k < steps && !ip->IsEndOfPeriod(); ++k) {
       ModelDate d;
-      ip.GetCurrentTime(d.minute, d.hour, d.day, d.month, d.year);
-      ip.Interpolate(d);
-      ip.ReadNextRecord();
+      ip->GetCurrentTime(d.minute, d.hour, d.day, d.month, d.year);
+      ip->Interpolate(d);
+      ip->ReadNextRecord();
     }
-    ip.DeleteModule();
   } catch (int) {
   }
 }

@@ -23,12 +23,7 @@ struct SnowFuzzDomain : ModuleBasin {
 
   // Registers a grid of the value under the name at the next position; the first grid
   // added is the zone grid, whose cell 2,4 is then set outside the basin (see Inputs).
-  double** Add(const char* name, double value) {
-    double** m = Register(name);
-    for (int r = 1; r <= kRows; ++r)
-      for (int c = 1; c <= kCols; ++c) m[r][c] = value;
-    return m;
-  }
+  double** Add(const char* name, double value) { return Register(name, value); }
 
   ModuleInputs Inputs(const std::string& controlFile, const std::string& dir) {
     registry[1].data[2][4] = -9999.0;

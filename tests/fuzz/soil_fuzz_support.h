@@ -55,6 +55,29 @@ struct SoilGrids {
     soilRows[1].suction = 300;
     run.soilTable = &soilRows;
   }
+
+  // The inputs of a soil model built from the control file over the zones (code map `map`),
+  // its every file in dir (with its trailing "/").
+  ModuleInputs Inputs(LogStream& log, const std::string& control, const std::string& dir,
+                      std::vector<ZoneTableEntry>& zones, std::vector<int>& map) {
+    ModuleInputs in;
+    in.log = &log;
+    in.controlFileName = control;
+    in.output.defaultOutputDirectory = in.output.outputDirectory = dir;
+    in.output.inputDirectory = in.output.initialStateDirectory = dir;
+    in.grids = registry.Records();
+    in.zoneTable = zones.data();
+    in.zoneCodeMap = map.data();
+    in.zoneCount = static_cast<int>(zones.size()) - 1;
+    in.maxZoneCode = static_cast<int>(map.size()) - 1;
+    in.lastRow = kRows;
+    in.geometry.nrows = kRows;
+    in.geometry.ncols = kCols;
+    in.geometry.cellsize = 100;
+    in.run = &run;
+    in.reportInterval = 1000;
+    return in;
+  }
 };
 
 struct Basin : SoilGrids {
@@ -83,22 +106,7 @@ struct Basin : SoilGrids {
     if (!f) std::abort();
     std::fwrite(control.data(), 1, control.size(), f);
     std::fclose(f);
-    ModuleInputs in;
-    in.log = &log;
-    in.controlFileName = path;
-    in.output.defaultOutputDirectory = in.output.outputDirectory = dir + "/";
-    in.output.inputDirectory = in.output.initialStateDirectory = dir + "/";
-    in.grids = registry.Records();
-    in.zoneTable = zones.data();
-    in.zoneCodeMap = map.data();
-    in.zoneCount = 2;
-    in.maxZoneCode = 2;
-    in.lastRow = kRows;
-    in.geometry.nrows = kRows;
-    in.geometry.ncols = kCols;
-    in.geometry.cellsize = 100;
-    in.run = &run;
-    in.reportInterval = 1000;
+    const ModuleInputs in = Inputs(log, path, dir + "/", zones, map);
     // Built without reading its state (read flag 0): the fuzzed text is the state.
     int error = 0;
     module = std::make_unique<infiltrationsmodellklasse>(error, in);

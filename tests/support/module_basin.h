@@ -33,6 +33,12 @@ class ModuleBasin {
     RegisterAt(last_ + 1, m, internalName);
     return m;
   }
+  // The same, every cell of the domain holding value.
+  double** Register(const std::string& internalName, double value) {
+    double** m = Register(internalName);
+    for (int r = 1; r <= rows_; ++r) std::fill(m[r] + 1, m[r] + cols_ + 1, value);
+    return m;
+  }
   // Registers a matrix the caller keeps at a position.
   void RegisterAt(int position, double** data, const std::string& internalName) {
     registry[position].data = data;

@@ -44,12 +44,7 @@ class SnowBasin : public ModuleBasin {
   }
 
   // Registers a grid filled with a value at the next position.
-  double** Add(const std::string& name, double value) {
-    double** m = Register(name);
-    for (int r = 1; r <= rows; ++r)
-      for (int c = 1; c <= cols; ++c) m[r][c] = value;
-    return m;
-  }
+  double** Add(const std::string& name, double value) { return Register(name, value); }
   // A cell outside the basin: no-data in every grid read as a mask.
   void SetOutside(int r, int c) {
     for (const char* n : {"zone_grid", "zonegrid_soilmodel", "RelCellArea"}) Grid(n)[r][c] = N;
