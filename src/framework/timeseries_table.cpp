@@ -209,6 +209,7 @@ void TimeSeriesTable::ParseHeader(const std::string& fileName, int option, int64
 }
 
 void TimeSeriesTable::ReadBlock() {
+  rowsBefore_ += rowCount_;
   row_ = 0;
   if (capacity_ < 1) return;  // no header was parsed
   ChunkReader reader;
@@ -311,6 +312,13 @@ void TimeSeriesTable::Next() {
   } else {
     state_ = kEnd;
   }
+}
+
+void TimeSeriesTable::NextKeepingError() {
+  if (state_ == kReadError && row_ + 1 >= rowCount_)
+    SetRow(rowCount_);
+  else
+    Next();
 }
 
 void TimeSeriesTable::SetRow(int64_t index) {

@@ -44,6 +44,12 @@ class TimeSeriesTable {
   // Advances to the next row, loading the next block when the current one is used up;
   // after the last row of the file the state becomes kEnd.
   void Next();
+  // Next for a reader that must not take a row that cannot be read for the end of the
+  // file: after the last row before that row the table stands on it (CurrentRow() ==
+  // RowCount()) and keeps kReadError, so that AtUnreadableRow() names it.
+  void NextKeepingError();
+  // The current row is the one that could not be read: no row before it is left.
+  bool AtUnreadableRow() const { return state_ == kReadError && row_ >= rowCount_; }
   // Sets the current row when -1 <= index <= RowCount(); otherwise nothing.
   void SetRow(int64_t index);
   // Moves the current row by n when the result lies in -1..RowCount(); otherwise nothing.
@@ -61,6 +67,8 @@ class TimeSeriesTable {
   int GetState() const { return state_; }
   int64_t CurrentRow() const { return row_; }
   int64_t RowCount() const { return rowCount_; }
+  // Data rows of the file before the loaded block.
+  int64_t RowsBeforeBlock() const { return rowsBefore_; }
   int64_t ColumnCount() const { return columns_; }
   int64_t Capacity() const { return capacity_; }
   bool HasMinuteColumn() const { return minuteColumn_; }
@@ -88,6 +96,7 @@ class TimeSeriesTable {
   std::vector<double> values_;                 // capacity_ rows of columns_ values
   int64_t row_ = 0;
   int64_t rowCount_ = 0;
+  int64_t rowsBefore_ = 0;
   int state_ = kNotOpened;
   // The field that could not be read: its file offset (the end of the file for a row cut short).
   bool failed_ = false;

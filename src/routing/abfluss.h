@@ -91,6 +91,9 @@ class abflussmodellklasse : public teilmodellklasse {
   // 1 at the end of the table or when the current row carries the end date.
   virtual int IsEndOfPeriod() const;
   virtual void FreeInputBuffer();
+  // A row of the table that cannot be read past its first block ends the run (1400) when
+  // the run needs it, naming the file, the line and column of the row and what it holds.
+  [[noreturn]] void FailModeRow() const;
   std::unique_ptr<TimeSeriesTable> modeTable;
   std::string modeFileName;
   std::vector<std::vector<double>> modeRows;  // the runoff record of this mode: [tracer][1..n]
@@ -137,6 +140,8 @@ class abflussmodellklasse : public teilmodellklasse {
   std::vector<ZoneTableEntry> statisticsZones;  // the writer's own copy
   std::unique_ptr<routstatistic> statistics;
   std::unique_ptr<TimeSeriesTable> observed;
+  // Bytes of a block of the observed-discharge and the routing-only tables (tests make it small).
+  static int64_t tableBlockBytes;
   int observedColumns = 0;
   std::vector<std::vector<double>> window;  // kObservedWindowRows rows
   int readsPastEnd = 0;
@@ -170,6 +175,11 @@ class abflussmodellklasse : public teilmodellklasse {
   void CreateStatistics(const ModuleInputs& in);
   void FillWindowRow(std::vector<double>& row);
   void AdvanceObserved();
+  // A row of the observed discharge that cannot be read ends the run (203) naming the file
+  // and the place, whether it lies in the first block (found at start-up) or in a later one
+  // (found when a step needs the row).
+  [[noreturn]] void FailObservedFile(const TimeSeriesTable& t) const;
+  void RequireObservedRow() const;
   void CopyInputToSubintervals();
   double Discharge(int zone, double depth) const;  // mm per step -> m³/s
   double** LakeGrid(const std::string& gridName) const;  // null when not registered

@@ -8,20 +8,31 @@
 #include "routing/abfluss.h"
 #include "routing/routingclass.h"
 
-namespace {
+// About a million rows of a few columns.
+int64_t abflussmodellklasse::tableBlockBytes = 1000000LL * 64;
 
-constexpr int64_t kObservedBlockBytes = 1000000LL * 64;
+void abflussmodellklasse::FailObservedFile(const TimeSeriesTable& t) const {
+  *log << "FATAL: error analysing or reading " << observedFileName << " at row "
+       << static_cast<long>(t.RowsBeforeBlock() + t.RowCount()) << " or before \n(e.g. due to wrong formatting or "
+       << "wrong number of columns or start date not found): " << t.ErrorPlace() << "[end-entry]";
+  throw 203;
+}
 
-}  // namespace
+void abflussmodellklasse::RequireObservedRow() const {
+  if (observed->AtUnreadableRow()) FailObservedFile(*observed);
+}
 
 void abflussmodellklasse::FillWindowRow(std::vector<double>& row) {
+  RequireObservedRow();
   std::fill(row.begin(), row.end(), 0.0);
   for (int j = 0; j < observedColumns; ++j) row[static_cast<size_t>(j) + 1] = observed->GetValue(j);
 }
 
-// Moves the table one row on, counting reads past its end.
+// Moves the table one row on, counting reads past its end. A row that cannot be read is
+// no end: it ends the run when a step needs it (RequireObservedRow).
 void abflussmodellklasse::AdvanceObserved() {
-  observed->Next();
+  observed->NextKeepingError();
+  if (observed->AtUnreadableRow()) return;
   if (observed->GetState() == TimeSeriesTable::kEnd || observed->CurrentRow() >= observed->RowCount()) {
     *log << "INFO: end of discharge file reached!" << "[end-entry]";
     ++readsPastEnd;
@@ -31,7 +42,7 @@ void abflussmodellklasse::AdvanceObserved() {
 void abflussmodellklasse::OpenObservedDischarge() {
   if (observedFileName.empty()) return;
   RunFiles::Current().Read("[routing_model] observed discharge", observedFileName);
-  auto table = TimeSeriesTable::Open(observedFileName, 0, kObservedBlockBytes);
+  auto table = TimeSeriesTable::Open(observedFileName, 0, tableBlockBytes);
   const int state = table->GetState();
   if (state == TimeSeriesTable::kCannotOpen || state == TimeSeriesTable::kNotOpened) {
     *log << "INFO: error opening " << observedFileName
@@ -39,12 +50,7 @@ void abflussmodellklasse::OpenObservedDischarge() {
     readsPastEnd = 10;
     return;
   }
-  if (state == TimeSeriesTable::kReadError) {
-    *log << "FATAL: error analysing or reading " << observedFileName << " at row "
-         << static_cast<long>(table->RowCount()) << " or before \n(e.g. due to wrong formatting or wrong number of "
-         << "columns or start date not found): " << table->ErrorPlace() << "[end-entry]";
-    throw 203;
-  }
+  if (state == TimeSeriesTable::kReadError) FailObservedFile(*table);
   observed = std::move(table);
   *log << "INFO: looking for starting date in " << observedFileName;
   observedColumns = static_cast<int>(observed->ColumnCount());
@@ -57,6 +63,10 @@ void abflussmodellklasse::OpenObservedDischarge() {
   observed->SetRow(0);
   int lastDay = 0;
   for (;;) {
+    if (observed->AtUnreadableRow()) {
+      *log << "[end-entry]";
+      FailObservedFile(*observed);
+    }
     int y, mo, d, h, mi;
     observed->GetDate(y, mo, d, h, mi);
     if (y >= 0 && y <= 999) y += 1900;
@@ -142,6 +152,7 @@ void abflussmodellklasse::CompareObservedDischarge() {
     }
   }
   shift();
+  RequireObservedRow();
   if (observed->CurrentRow() < observed->RowCount()) {
     FillWindowRow(window[20]);
   } else {

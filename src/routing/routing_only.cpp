@@ -13,9 +13,6 @@
 
 namespace {
 
-// Bytes for a block of about 1000000 rows of a few columns.
-constexpr int64_t kModeBlockBytes = 1000000LL * 64;
-
 std::string DateText(int64_t y, int64_t mo, int64_t d, int64_t h, int64_t mi) {
   return FormatText("%04lld-%02lld-%02lld %02lld:%02lld", static_cast<long long>(y), static_cast<long long>(mo),
                     static_cast<long long>(d), static_cast<long long>(h), static_cast<long long>(mi));
@@ -49,7 +46,7 @@ void abflussmodellklasse::InitRoutingMode() {
 
   const std::string& name = modeFileName;
   RunFiles::Current().Read("[routing_model] total runoff of the earlier run (routing only)", name);
-  modeTable = TimeSeriesTable::Open(name, 0, kModeBlockBytes);
+  modeTable = TimeSeriesTable::Open(name, 0, tableBlockBytes);
   if (!modeTable || modeTable->GetState() == TimeSeriesTable::kCannotOpen ||
       modeTable->GetState() == TimeSeriesTable::kReadError) {
     *log << "ERROR: error opening " << name
@@ -69,7 +66,11 @@ void abflussmodellklasse::InitRoutingMode() {
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, previousDay = 0;
   bool found = false;
   for (;;) {
-    modeTable->Next();
+    modeTable->NextKeepingError();
+    if (modeTable->AtUnreadableRow()) {
+      *log << "[end-entry]";
+      FailModeRow();
+    }
     if (modeTable->GetState() == TimeSeriesTable::kEnd || modeTable->CurrentRow() >= modeTable->RowCount()) {
       ++modeReadsPastEnd;
       break;
@@ -104,9 +105,24 @@ void abflussmodellklasse::GetCurrentTime(int64_t& minute, int64_t& hour, int64_t
   year = modeDate.year;
 }
 
+void abflussmodellklasse::FailModeRow() const {
+  *log << "FATAL: error reading " << modeFileName << ": " << modeTable->ErrorPlace() << " (a row holds a date and " << static_cast<long>(modeTable->ColumnCount())
+       << " numbers)\nseparate routing with -mode:routing can only be done with valid input data as result of a "
+          "former model run (total runoff for each subbasin)!"
+       << "[end-entry]";
+  throw 1400;
+}
+
 void abflussmodellklasse::ReadNextRecord() {
   if (!modeTable) return;
-  modeTable->Next();
+  // After the step of the end date the run stops: a row after it is not needed.
+  const bool lastStep = IsEndOfPeriod() != 0;
+  modeTable->NextKeepingError();
+  if (modeTable->AtUnreadableRow()) {
+    if (!lastStep) FailModeRow();
+    ++modeReadsPastEnd;
+    return;
+  }
   if (modeTable->GetState() == TimeSeriesTable::kEnd || modeTable->CurrentRow() >= modeTable->RowCount()) {
     ++modeReadsPastEnd;
     return;

@@ -93,16 +93,9 @@ void routingclass::BuildWQTable(ChannelTable& c, const ChannelParameters& p, boo
          << "[end-entry]";
 }
 
-void routingclass::NextInflowRow(TimeSeriesTable& t) {
-  if (t.GetState() == TimeSeriesTable::kReadError && t.CurrentRow() + 1 >= t.RowCount())
-    t.SetRow(t.RowCount());
-  else
-    t.Next();
-}
-
 void routingclass::RequireInflowRow(const InflowState& z) const {
   const TimeSeriesTable& t = *z.table;
-  if (t.GetState() == TimeSeriesTable::kReadError && t.CurrentRow() >= t.RowCount())
+  if (t.AtUnreadableRow())
     Fail(log, "error reading " + z.fileName + " for inflow " + std::to_string(z.number) + ": " + t.ErrorPlace(), 37);
 }
 
@@ -123,7 +116,7 @@ void routingclass::OpenInflow(InflowState& z, const InflowEntry& e) {
     Fail(log, "error reading " + z.fileName + " for inflow " + std::to_string(e.number) + ": " + t.ErrorPlace(), 37);
   t.SetRow(0);
   for (int r = 0; r < e.startRow; ++r) {
-    NextInflowRow(t);
+    t.NextKeepingError();
     RequireInflowRow(z);
     if (t.GetState() == TimeSeriesTable::kEnd)
       Fail(log,
@@ -145,7 +138,7 @@ void routingclass::OpenInflow(InflowState& z, const InflowEntry& e) {
     t.GetDate(y, mo, da, h, mi);
     if (y >= 0 && y <= 999) y += 1900;
     if (y == s.year && mo == s.month && da == s.day && h == s.hour && (mi == s.minute || mi == -9999)) break;
-    NextInflowRow(t);
+    t.NextKeepingError();
   }
   if (z.column < 0 || z.column >= t.ColumnCount())
     Fail(log,

@@ -193,9 +193,6 @@ class routingclass : public modelobject {
   bool ReadTranslation(StateReader& reader, ChannelTable& c, int m);
   void BuildWQTable(ChannelTable& c, const ChannelParameters& p, bool perAreaFactor);
   void OpenInflow(InflowState& z, const InflowEntry& e);
-  // Moves an inflow file to its next row. Past the last row before a row that cannot be
-  // read, the file stays at that error, which RequireInflowRow then names.
-  static void NextInflowRow(TimeSeriesTable& t);
   // Ends the run (code 37) with the line and column where an inflow file stops being a
   // table once no row before that place is left.
   void RequireInflowRow(const InflowState& z) const;

@@ -67,7 +67,7 @@ void routingclass::ReadInflows(const ModelDate& date) {
     double q = t.GetValue(z.column);
     if (q <= -9998.0) q = 0.0;
     step[z.zone] = DischargeToDepth(q, c.area);
-    NextInflowRow(t);
+    t.NextKeepingError();
   }
 }
 

@@ -157,6 +157,25 @@ TEST(TimeSeriesTable, ReadErrorNamesLineAndColumn) {
   EXPECT_EQ(TimeSeriesTable(dir.file("t.txt"), 0, 64).ErrorPlace(), "");
 }
 
+// A reader that must not take a broken row for the end of the file stops on it: in a later
+// block Next ends the table there, NextKeepingError stands on the row and stays.
+TEST(TimeSeriesTable, NextKeepingErrorStopsOnTheBrokenRowOfALaterBlock) {
+  TempDir dir;
+  std::string text = "YY MM DD HH Q\n";
+  for (int h = 1; h <= 5; ++h) text += "2000 6 1 " + std::to_string(h) + " 1\n";
+  WriteTextFile(dir.file("q.txt"), text + "2000 6 1 6 n/a\n2000 6 1 7 1\n");
+  TimeSeriesTable plain(dir.file("q.txt"), 0, 48), kept(dir.file("q.txt"), 0, 48);
+  EXPECT_EQ(ReadAll(plain).size(), 5u);
+  EXPECT_EQ(plain.GetState(), TimeSeriesTable::kEnd);
+  int rows = 0;
+  for (; !kept.AtUnreadableRow() && rows < 10; kept.NextKeepingError()) ++rows;
+  EXPECT_EQ(rows, 5);
+  kept.NextKeepingError();
+  EXPECT_TRUE(kept.AtUnreadableRow());
+  EXPECT_EQ(kept.RowsBeforeBlock() + kept.RowCount(), 5);
+  EXPECT_EQ(kept.ErrorPlace(), "line 7, column 5: \"n/a\" is no number");
+}
+
 TEST(TimeSeriesTable, CursorBoundsAndValueColumns) {
   TempDir dir;
   WriteTextFile(dir.file("a.txt"), "2000 1 1 1 3 4\n2000 1 1 2 5 6\n");

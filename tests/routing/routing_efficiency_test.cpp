@@ -91,6 +91,40 @@ TEST(RoutingEfficiency, ObservedDischargeReplacesTheTributaryRunoff) {
   EXPECT_NEAR(m->input[3], (10 * 0.8 + 50 * 0.2) / 60.0, 1e-9);
 }
 
+// A row of the observed discharge that cannot be read past the first block ends the run
+// (203) naming its line, when the start-up search or a step's window reaches it.
+TEST(RoutingEfficiency, ObservedRowThatCannotBeReadPastTheFirstBlockIsNamed) {
+  const SmallTableBlocks blocks(48);  // two rows of one column; each broken row ends a block
+  std::string good = "YY\tMM\tDD\tHH\tQ1\n";
+  for (int h = 1; h <= 13; ++h) good += "2001\t1\t1\t" + std::to_string(h) + "\t0.8\n";
+  const struct {
+    const char* what;
+    std::string text;
+    int goodSteps;  // -1: the construction fails
+    const char* place;
+  } cases[] = {
+      {"a step", good + "2001\t1\t1\t14\tn/a\n", 2, "at row 13 or before"},
+      {"the search for the start", "2000 1 1 1 1\n2000 1 1 2 1\n2000 1 1 3 1\n2000 1 1 4 n/a\n", -1,
+       "at row 3 or before"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    CapturedLog log;
+    RoutingBasin b;
+    WriteTextFile(b.dir.file("observed.txt"), c.text);
+    const std::string settings = RoutingBasin::Settings("1 100 10 1", "q.txt 0", b.dir.file("observed.txt"), "1\n1 1");
+    const int code = ThrownCode([&] {
+      auto m = b.Start(b.Control(settings, ThreeBasinDescriptions()), log.log());
+      for (int h = 0; h < c.goodSteps; ++h) m->RunTimeStep(StepDate(h), 1, 1);
+      EXPECT_GE(c.goodSteps, 0);
+      m->RunTimeStep(StepDate(c.goodSteps), 1, 1);
+    });
+    EXPECT_EQ(code, 203);
+    EXPECT_NE(log.console().find(c.place), std::string::npos) << log.console();
+    EXPECT_NE(log.console().find("\"n/a\" is no number"), std::string::npos);
+  }
+}
+
 // The level-discharge tables are only a view for the user: a table file that cannot be
 // written is a warning, and the run goes on.
 TEST(RoutingEfficiency, UnwritableTableFileOnlyWarns) {

@@ -145,3 +145,11 @@ inline ModelDate StepDate(int h) {
   const int day = 1 + (h + 1) / 24;
   return ModelDate{0, (h + 1) % 24, day, 1, 2001};
 }
+
+// Blocks of the observed-discharge and routing-only tables of the given size while it
+// lives, so that a few rows span several blocks.
+struct SmallTableBlocks {
+  explicit SmallTableBlocks(int64_t bytes) { abflussmodellklasse::tableBlockBytes = bytes; }
+  ~SmallTableBlocks() { abflussmodellklasse::tableBlockBytes = saved; }
+  const int64_t saved = abflussmodellklasse::tableBlockBytes;
+};

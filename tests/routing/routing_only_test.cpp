@@ -89,4 +89,40 @@ TEST(RoutingOnly, AFileThatCannotServeEndsTheRunWithItsCode) {
   }
 }
 
+// A row of the former run's file that cannot be read past the first block ends the run
+// (1400) naming its line when the start-up search or a step needs it, instead of ending the
+// period there; one after the end date is not needed.
+TEST(RoutingOnly, ARowThatCannotBeReadPastTheFirstBlockEndsTheRun) {
+  const SmallTableBlocks blocks(96);  // two rows of four columns
+  const struct {
+    const char* what;
+    std::string file;
+    int goodReads;  // -1: the start-up fails
+    int code;
+    const char* place;
+  } cases[] = {
+      {"a step", TotalRunoff({0, 1, 2, 3}) + "2001\t1\t1\t4\t1\tx\t1\t1\n", 2, 1400, "line 8, column 6: \"x\""},
+      {"the search for the start", "2000 1 1 1 1 1 1 1\n2000 1 1 2 1 1 1 1\n2000 1 1 3 1 1 1 1\n2000 1 x", -1, 1400,
+       "line 4, column 3"},
+      {"after the end date", "2001 1 1 1 1 1 1 1\n2002 1 1 1 1 1 1 1\n2002 1 1 2 1 x 1 1\n", 1, 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    CapturedLog log;
+    RoutingBasin b;
+    b.routingOnly = true;
+    WriteTextFile(b.dir.file("Qg.stat"), c.file);
+    auto m = b.Build(b.Control(RoutingBasin::Settings(), ThreeBasinDescriptions()) + SoilSection("Qg.stat"), log.log());
+    const int code = ThrownCode([&] {
+      m->SetSubbasinRunoff(nullptr);
+      for (int k = 0; k < c.goodReads; ++k) m->ReadNextRecord();
+      EXPECT_GE(c.goodReads, 0);
+      EXPECT_EQ(m->IsEndOfPeriod(), c.code == 0);
+      m->ReadNextRecord();
+    });
+    EXPECT_EQ(code, c.code);
+    EXPECT_NE(log.console().find(c.place), std::string::npos) << log.console();
+  }
+}
+
 }  // namespace
