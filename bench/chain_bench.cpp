@@ -227,7 +227,7 @@ struct Result {
   std::map<std::string, double> perCall;
   long long peakBytes = 0, startBytes = 0;
   std::vector<std::pair<std::string, long long>> built;  // part of the start-up, bytes it allocated
-  std::vector<std::string> grids;                        // registered grids: "section / name"
+  std::vector<std::pair<std::string, long long>> grids;  // registered grids: "[section] name", bytes
 };
 
 Result RunHere(const std::string& control) {
@@ -256,7 +256,7 @@ Result RunHere(const std::string& control) {
     r.startBytes = LiveMatrixBytes() - before;
     for (int p = 1; p < kGridRegistrySize; ++p) {
       const GridRecord& g = app.registry->Records()[p];
-      if (g.registered && g.data) r.grids.push_back(GridEntry(g));
+      if (g.registered && g.data) r.grids.emplace_back(GridEntry(g), MatrixBytes(g.data));
     }
     calls.clear();
     times.clear();
@@ -391,7 +391,7 @@ int main(int argc, char** argv) {
     for (const auto& b : any.built)
       if (b.second != 0) std::printf("  %8.1f  %s\n", double(b.second) / cells, b.first.c_str());
     std::printf("registered grids (%zu):\n", any.grids.size());
-    for (const std::string& g : any.grids) std::printf("  %s\n", g.c_str());
+    for (const auto& g : any.grids) std::printf("  %8.1f  %s\n", double(g.second) / cells, g.first.c_str());
   }
   const int first = o.threads.front(), final = o.threads.back();
   const Result& a = last[first];

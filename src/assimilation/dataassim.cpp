@@ -37,10 +37,7 @@ data_assimilation::data_assimilation(int& error, const ModuleInputs& in, std::ve
   if (flowControl == 0) return;
   try {
     *log << "file dataassim, compiled at " << BuildDate() << ", " << BuildTime() << "[end-entry]";
-    if (int p = FindGrid("MPIRegions")) {
-      mpiRegions = grids[p].data;
-      if (int h = FindGrid("MPIHelper")) mpiHelper = grids[h].data;
-    }
+    if (int p = FindGrid("MPIRegions")) mpiRegions = grids[p].data;
     if (!findReservoir) findReservoir = DefaultReservoirLookup(list);
     ReadRules();
     CloseControlFile();

@@ -111,7 +111,6 @@ class data_assimilation : public teilmodellklasse {
   int pondingIndex = 0;     // "ponding_storage", 0 until the first reservoir rule
   int lakeCodesIndex = 0;   // "lake_codes"
   double** mpiRegions = nullptr;
-  double** mpiHelper = nullptr;
 
  private:
   MatrixOwner assimilatedSnow;

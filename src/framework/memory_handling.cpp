@@ -130,6 +130,11 @@ int MatrixBlockCount(double** m) {
   return static_cast<int>(reinterpret_cast<uintptr_t>(m[-2]));
 }
 
+long long MatrixBytes(double** m) {
+  if (!m) return 0;
+  return static_cast<long long>(reinterpret_cast<uintptr_t>(m[-3]));
+}
+
 void ReleaseMatrix(double** m) {
   if (!m) return;
   if (reinterpret_cast<uintptr_t>(m[-1]) != kMatrixMagic) std::abort();  // not one of ours: never free blindly

@@ -28,6 +28,8 @@ double*** Allocate3DMatrix(LogStream* log, int64_t nl, int64_t nh, int nrl, int6
 void Release3DMatrix(double*** m);
 // Number of blocks a matrix was allocated in (for tests and diagnostics).
 int MatrixBlockCount(double** m);
+// Bytes of the values of a matrix made by AllocateMatrix or AllocateRepeatedRowMatrix.
+long long MatrixBytes(double** m);
 // Bytes of the values of all matrices (2-D and 3-D) allocated and not yet released, the
 // most they came to, and a new start for that peak (the benchmarks' count of a run's grids).
 long long LiveMatrixBytes();

@@ -191,6 +191,8 @@ void ModellApplication::BuildModules() {
   if (seams.adjustRunValues) seams.adjustRunValues(runValues);
   m.defaults->SetRunFlag(1);
   TraceBuilt("start-up: defaultini");
+  // From here on a look-up by name is a reader's: the start-up's own do not count.
+  ForgetGridLookUps(registry->Records());
   interpolatorCount = runValues.meteoCount > 0 ? runValues.meteoCount : 0;
   interpolatorNames = std::move(runValues.meteoNames);
   interpolatorNames.resize(static_cast<size_t>(interpolatorCount) + 1);
@@ -343,6 +345,10 @@ void ModellApplication::BuildModules() {
   TraceBuilt("data_assimilation");
   // Every grid a coupled run exchanges must be a grid of the run.
   if (m.defaults->IsCoupled()) m.defaults->ResolveExternalGrids();
+  // Every reader of the run has looked its grids up: the start-up's grids kept only for
+  // readers that none of them asked for are given back.
+  m.defaults->ReleaseUnreadGrids();
+  TraceBuilt("start-up grids no module reads, given back");
 }
 
 void ModellApplication::SealRunFiles() {

@@ -110,7 +110,10 @@ int SpecialOutputEntity::FindGrid(const GridRecord* grids, const std::string& in
   if (!grids) return 0;
   // The whole registry: a freed record between two grids does not end the search.
   for (int p = 1; p <= kMaxGridPosition; ++p)
-    if ((grids[p].registered || grids[p].data || grids[p].stack) && grids[p].internalName == internalName) return p;
+    if ((grids[p].registered || grids[p].data || grids[p].stack) && grids[p].internalName == internalName) {
+      grids[p].lookedUp = true;
+      return p;
+    }
   return 0;
 }
 

@@ -16,11 +16,40 @@ WriteCodeDigits SplitWriteCode(int writeCode) {
   return d;
 }
 
+namespace {
+
+// A found record counts as looked up; one given back after the build must not be read.
+int Found(const GridRecord* grids, int p, LogStream* log) {
+  const GridRecord& g = grids[p];
+  if (!g.lookedUp) g.lookedUp = true;
+  if (g.released) {
+    if (log)
+      *log << "FATAL: the grid " << g.internalName << " was given back when the run was built, as no module of "
+           << "this run reads it, and is looked up now" << "[end-entry]";
+    throw 33;
+  }
+  return p;
+}
+
+}  // namespace
+
+void ForgetGridLookUps(GridRecord* records) {
+  if (!records) return;
+  for (int p = 0; p < kGridRegistrySize; ++p) records[p].lookedUp = false;
+}
+
+bool AnyVegetationPeriodSums(const GridRecord* records) {
+  if (!records) return false;
+  for (int p = 1; p <= kMaxGridPosition; ++p)
+    if (records[p].registered && records[p].thousands != 0) return true;
+  return false;
+}
+
 int modelobject::FindGrid(const std::string& internalName, bool includeUnfilled) const {
   if (!grids || !grids[1].registered) return 0;
   int p = 1;
   while (true) {
-    if (grids[p].internalName == internalName) return p;
+    if (grids[p].internalName == internalName) return Found(grids, p, log);
     ++p;
     if (p >= kGridRegistrySize - 1) return 0;
     if (!grids[p].data && !includeUnfilled) return 0;
@@ -31,17 +60,17 @@ int modelobject::FindGrid(const std::string& internalName, bool includeUnfilled)
 namespace {
 
 // The requiring search: from position 1 up to the first record that was never registered.
-int ScanForName(const GridRecord* grids, const std::string& name) {
+int ScanForName(const GridRecord* grids, const std::string& name, LogStream* log) {
   if (!grids) return 0;
   for (int p = 1; p < kGridRegistrySize - 1 && grids[p].registered; ++p)
-    if (grids[p].internalName == name) return p;
+    if (grids[p].internalName == name) return Found(grids, p, log);
   return 0;
 }
 
 }  // namespace
 
 int modelobject::RequireGrid(const std::string& internalName) const {
-  int p = ScanForName(grids, internalName);
+  int p = ScanForName(grids, internalName, log);
   if (p > 0) return p;
   if (log)
     *log << "FATAL: \n---------------- !!! ERROR !!!  --------------------------\n" << internalName
@@ -72,7 +101,7 @@ namespace {
 
 int modelobject::RequireOneOf3Grids(const std::string& n1, const std::string& n2, const std::string& n3) const {
   for (const std::string* n : {&n1, &n2, &n3}) {
-    int p = ScanForName(grids, *n);
+    int p = ScanForName(grids, *n, log);
     if (p > 0) return p;
   }
   ReportNoneOf(*this, n1 + ", " + n2 + " or " + n3);
@@ -81,7 +110,7 @@ int modelobject::RequireOneOf3Grids(const std::string& n1, const std::string& n2
 int modelobject::RequireOneOf4Grids(const std::string& n1, const std::string& n2, const std::string& n3,
                                     const std::string& n4) const {
   for (const std::string* n : {&n1, &n2, &n3, &n4}) {
-    int p = ScanForName(grids, *n);
+    int p = ScanForName(grids, *n, log);
     if (p > 0) return p;
   }
   ReportNoneOf(*this, n1 + ", " + n2 + ", " + n3 + " or " + n4);

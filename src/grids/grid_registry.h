@@ -60,6 +60,14 @@ struct GridRecord {
   // True from registration until the record is freed; a free record ends every search.
   bool registered = false;
 
+  // Set by every search by name that finds the record (FindGrid, the requiring searches,
+  // the point output). A grid the start-up derives only for its readers is given back
+  // after the run is built when nothing looked it up since the start-up ended; its record
+  // then holds one no-data row for every row (so searches go on past it) and released is
+  // set: a search that finds it later ends the run.
+  mutable bool lookedUp = false;
+  bool released = false;
+
   // Used in record 0 only: registry-wide references of the netCDF writer to the
   // latitude and longitude grids (0 = none).
   int latitudePosition = 0;
@@ -90,6 +98,12 @@ struct WriteCodeDigits {
   int h1 = 0, h2 = 0;
 };
 WriteCodeDigits SplitWriteCode(int writeCode);
+
+// Forgets every look-up so far (the start-up's own, before the modules are built).
+void ForgetGridLookUps(GridRecord* records);
+// True when a registered grid's write code asks for vegetation-period sums, which the
+// period writer takes from the grids "VegetationStart<k>" .. "VegetationDuration<k>".
+bool AnyVegetationPeriodSums(const GridRecord* records);
 
 // The control-file entry of a registered grid: "[section] internal name", or the internal
 // name itself when it is a section ("[zone_grid]").

@@ -265,6 +265,49 @@ void defaultini::Register(int position, const std::string& fileName, double** da
     registeredPositions_.push_back(position);
 }
 
+long long defaultini::ReleaseUnreadGrids() {
+  if (!grids) return 0;
+  auto unread = [&](double** data) {
+    for (const int p : forReadersOnly_)
+      if (grids[p].data == data) return !grids[p].lookedUp && RecordWriteCode(grids[p]) == 0;
+    return false;
+  };
+  // The land-use update writes the vegetation-period grids of a layer every day, all three
+  // together; they go only when no write code asks for vegetation-period sums and none of
+  // the three was looked up.
+  const bool periodSums = AnyVegetationPeriodSums(grids);
+  for (size_t k = 1; k < landuseGrids.layer[kVegetationDuration].size(); ++k) {
+    double** layer[3] = {landuseGrids.layer[kVegetationStart][k], landuseGrids.layer[kVegetationStop][k],
+                         landuseGrids.layer[kVegetationDuration][k]};
+    if (!periodSums && unread(layer[0]) && unread(layer[1]) && unread(layer[2]))
+      for (int n = kVegetationStart; n <= kVegetationDuration; ++n) landuseGrids.layer[n][k] = nullptr;
+  }
+  long long given = 0;
+  for (const int p : forReadersOnly_) {
+    GridRecord& rec = grids[p];
+    if (!rec.registered || rec.released || !rec.data || !unread(rec.data)) continue;
+    double** old = rec.data;
+    bool stillWritten = false;
+    for (int n = kVegetationStart; n <= kVegetationDuration; ++n)
+      for (double** m : landuseGrids.layer[n]) stillWritten = stillWritten || (m && m == old);
+    if (stillWritten) continue;
+    auto owner = std::find_if(ownedGrids_.begin(), ownedGrids_.end(),
+                              [&](const MatrixOwner& m) { return m.get() == old; });
+    if (owner == ownedGrids_.end()) continue;
+    given += MatrixBytes(old);
+    // One row of no-data serves every row: searches by name go on past the record.
+    owner->reset(AllocateRepeatedRowMatrix(log, 1, geometry.nrows, geometry.ncols, geometry.nodata_value));
+    given -= MatrixBytes(owner->get());
+    rec.data = owner->get();
+    rec.released = true;
+    for (double*** member : {&cellSizeX, &cellSizeY, &coordX, &coordY, &slopeAngle, &slopeAspect, &mpiHelper,
+                             &regionGrids[1], &regionGrids[2], &regionGrids[3], &weightGrids[1], &weightGrids[2],
+                             &weightGrids[3]})
+      if (*member == old) *member = nullptr;
+  }
+  return given;
+}
+
 void defaultini::WriteGridOnce(int position) {
   const GridRecord& r = grids[position];
   WriteGrid(r.firstFileName.empty() ? r.fileName : r.firstFileName, r.data, output.writeAsciiGrids, output.writeDoubleGrids, output.writeNetcdfGrids);

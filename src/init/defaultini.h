@@ -376,6 +376,13 @@ class defaultini : public modelobject {
   void WriteGridOnce(int position);
   // Takes ownership of a matrix allocated elsewhere (the grid reader); returns it.
   double** AdoptGrid(double** grid);
+  // Marks a grid made here as one kept only for its readers (coordinates, cell sizes,
+  // slope and aspect, the region description, regression grids, vegetation periods).
+  void KeepForReaders(int position) { forReadersOnly_.push_back(position); }
+  // After the run is built: gives back each grid kept for its readers that no module,
+  // output or coupling looked up since the start-up (and, for the vegetation-period grids,
+  // when no write code asks for vegetation-period sums). Returns the bytes given back.
+  long long ReleaseUnreadGrids();
   // Registers a grid over all rows and remembers the position for the release.
   void Register(int position, const std::string& fileName, double** data, const std::string& internalName,
                 int writeCode);
@@ -468,5 +475,6 @@ class defaultini : public modelobject {
 
   bool initialised_ = false;
   std::vector<MatrixOwner> ownedGrids_;
+  std::vector<int> forReadersOnly_;
   std::vector<int> registeredPositions_;
 };

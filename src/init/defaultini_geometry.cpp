@@ -37,6 +37,10 @@ void defaultini::CheckCellSizes() {
   cellSizeX = takeOrCreate("CellSizeX", "csx", cellSizeXPosition, cellSizeXGiven);
   cellSizeY = takeOrCreate("CellSizeY", "csy", cellSizeYPosition, cellSizeYGiven);
   double** area = takeOrCreate("RelCellArea", "rca", relCellAreaPosition, relCellAreaGiven);
+  // The cell sizes serve the coordinates below and their readers; the relative areas weigh
+  // every statistic of the run.
+  if (!cellSizeXGiven) KeepForReaders(cellSizeXPosition);
+  if (!cellSizeYGiven) KeepForReaders(cellSizeYPosition);
   // A relative area made here is 1.0 unless it follows from given cell sizes. With only
   // one cell size given, the other is the regular cell size.
   if (!relCellAreaGiven) {
@@ -130,6 +134,7 @@ void defaultini::MakeCoordinateGrids() {
     }
     double** g = NewOwnedGrid(first, last);
     Register(position, DerivedGridName(zoneFile, tag), g, internalName, 0);
+    KeepForReaders(position);
     return g;
   };
   coordX = create("CoordX", "cx", coordXPosition);
@@ -207,6 +212,7 @@ void defaultini::make_Slope_and_Aspect() {
     }
     slopeAngle = NewOwnedGrid(first, last);
     Register(slopeAnglePosition, DerivedGridName(demFile, "sl"), slopeAngle, "slope_angle", 0);
+    KeepForReaders(slopeAnglePosition);
   } else {
     slopeAngle = GridData(slopeAnglePosition);
   }
@@ -218,6 +224,7 @@ void defaultini::make_Slope_and_Aspect() {
     }
     slopeAspect = NewOwnedGrid(first, last);
     Register(slopeAspectPosition, DerivedGridName(demFile, "ex"), slopeAspect, "slope_aspect", 0);
+    KeepForReaders(slopeAspectPosition);
   } else {
     slopeAspect = GridData(slopeAspectPosition);
   }

@@ -69,6 +69,7 @@ void defaultini::MakeMPIRegions(std::vector<long>& quota, int& firstRow, int& la
   grids[mpiRegionsPosition].data = mpiRegions;
   mpiHelperPosition = position();
   Register(mpiHelperPosition, "", nullptr, "MPIHelper", 0);
+  KeepForReaders(mpiHelperPosition);
   // The helper is allocated once the regions are known, as wide as its longest row needs.
   mpiHaloPosition = position();
   Register(mpiHaloPosition, "", nullptr, "MPIHalo", 0);

@@ -38,6 +38,7 @@ void defaultini::MakeRegionWeightGrids() {
     for (int r = 1; r <= nrows; ++r)
       for (int c = 1; c <= ncols; ++c) regionGrids[1][r][c] = IsBasinCell(r, c) ? 1.0 : nodata;
     Register(regionGridPositions[1], DerivedGridName(GridFileName(1), "r1"), regionGrids[1], "regression_regions", 0);
+    KeepForReaders(regionGridPositions[1]);
   }
 
   {
@@ -62,6 +63,7 @@ void defaultini::MakeRegionWeightGrids() {
     for (int r = 1; r <= nrows; ++r)
       for (int c = 1; c <= ncols; ++c) grid[r][c] = nodata;
     Register(position, DerivedGridName(regionFile, tag), grid, internalName, 0);
+    KeepForReaders(position);
   };
   make(weightGrids[1], weightGridPositions[1], "regression_weights1", "w1");
   if (R > 1) {

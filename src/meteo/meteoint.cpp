@@ -117,7 +117,6 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
   hruMode = in.output.hruMode != 0;
 
   if (int p = FindGrid("MPIRegions")) mpiRegions = GridData(p);
-  if (int p = FindGrid("MPIHelper")) mpiHelper = GridData(p);
   if (hruMode) {
     hruGrid = GridData(RequireGrid("HydrologicResponseUnits"));
     masterHruGrid = GridData(RequireGrid("MasterHydrologicResponseUnits"));

@@ -214,7 +214,6 @@ class meteointerpol : public modelobject {
   double** zoneGrid = nullptr;
   double** elevationGrid = nullptr;  // registry position 2 (elevation methods)
   double** mpiRegions = nullptr;
-  double** mpiHelper = nullptr;
   double** hruGrid = nullptr;
   double** masterHruGrid = nullptr;
   std::vector<HruRecord> hruMasters;  // master cell of each HRU, found at the first step

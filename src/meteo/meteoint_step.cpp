@@ -36,7 +36,6 @@ void meteointerpol::Interpolate(ModelDate asked) {
   if (!regionsLooked) {
     regionsLooked = true;
     if (int p = FindGrid("MPIRegions")) mpiRegions = GridData(p);
-    if (int p = FindGrid("MPIHelper")) mpiHelper = GridData(p);
   }
   if (!omp_in_parallel() && reportInterval > 0) {
     const int64_t stamp = hour * 60 + static_cast<int64_t>(minute + 60.0 * hourOffset);
@@ -186,7 +185,6 @@ bool meteointerpol::SharedInverseDistanceLoop(ModelDate date, CellLoop& loop) {
   if (!regionsLooked) {
     regionsLooked = true;
     if (int p = FindGrid("MPIRegions")) mpiRegions = GridData(p);
-    if (int p = FindGrid("MPIHelper")) mpiHelper = GridData(p);
   }
   FillCellLoop(loop);
   return InverseDistanceOnLanes(loop);

@@ -120,7 +120,6 @@ cSuperposition::cSuperposition(RegionalSuperposition& m, const SuperpositionEnti
   };
   auto data = [&](int p) { return p > 0 ? owner.grids[p].data : nullptr; };
   mpiRegions = data(owner.FindGrid("MPIRegions"));
-  mpiHelper = data(owner.FindGrid("MPIHelper"));
   name = text.name;
   regionCount = owner.regionCount;
 

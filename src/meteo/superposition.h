@@ -55,7 +55,6 @@ class cSuperposition {
   std::unique_ptr<zonalstatistic> statistics;
   std::vector<ZoneTableEntry> zoneTableCopy;
   double** mpiRegions = nullptr;
-  double** mpiHelper = nullptr;
   int regionCount = 0;
   int levels = 0;
   double** regionGrids[4] = {nullptr, nullptr, nullptr, nullptr};

@@ -180,7 +180,11 @@ void defaultini::generateMultiLayerParameterGrids(int layerCount) {
       double fill = 0.0;
       if (n == kVegetationStart || n == kVegetationStop) fill = -1.0;
       if (n >= kForcingSum) fill = nodata;  // below 0: initialised from the row below
+      const size_t made = g.createdPositions.size();
       g.layer[n][k] = useOrCreate(base + std::to_string(k), base + "_Layer_" + std::to_string(k) + ".asc", fill);
+      // Vegetation periods made here serve only the period writer's vegetation sums.
+      if (g.createdPositions.size() > made && n >= kVegetationStart && n <= kVegetationDuration)
+        KeepForReaders(g.createdPositions.back());
     }
   }
   if (g.perCell) {
@@ -426,7 +430,8 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
           for (int k = 1; k <= L; ++k) {
             const LanduseTableEntry* row = LanduseRowAt(k, i, j);
             if (!row) {
-              for (int n = kRootDepth; n <= kVegetationStop; ++n) g.layer[n][k][i][j] = nodata;
+              for (int n = kRootDepth; n <= kVegetationStop; ++n)
+                if (g.layer[n][k]) g.layer[n][k][i][j] = nodata;
               continue;
             }
             double& depth = g.layer[kRootDepth][k][i][j];
@@ -451,14 +456,17 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
                                                     static_cast<int>(date.year), k, i, j, altitude);
             if (row->TestParameterMask(kMaskRoughness))
               g.layer[kRoughness][k][i][j] = row->GetRoughnessLengthAtDay(log, doy, k, i, j, altitude);
-            double& start = g.layer[kVegetationStart][k][i][j];
-            double& stop = g.layer[kVegetationStop][k][i][j];
-            if (doy == row->GetJDVegetationResetForBalance()) {
-              start = stop = -1.0;
-              g.layer[kVegetationDuration][k][i][j] = 0.0;
+            // The vegetation-period grids are given back in a run that sums no vegetation period.
+            if (g.layer[kVegetationDuration][k]) {
+              double& start = g.layer[kVegetationStart][k][i][j];
+              double& stop = g.layer[kVegetationStop][k][i][j];
+              if (doy == row->GetJDVegetationResetForBalance()) {
+                start = stop = -1.0;
+                g.layer[kVegetationDuration][k][i][j] = 0.0;
+              }
+              if (start < 0) start = row->GetVegetationPeriodDayAtDay(log, doy, k, i, j, altitude);
+              if (stop < 0) stop = row->GetVegetationStopDayAtDay(log, doy, k, i, j, altitude);
             }
-            if (start < 0) start = row->GetVegetationPeriodDayAtDay(log, doy, k, i, j, altitude);
-            if (stop < 0) stop = row->GetVegetationStopDayAtDay(log, doy, k, i, j, altitude);
             depth = phenology::BoundRootDepth(depth);
             g.layer[kCoverage][k][i][j] = phenology::BoundCoverage(g.layer[kCoverage][k][i][j]);
             g.layer[kLeafAreaIndex][k][i][j] = phenology::BoundNonNegative(g.layer[kLeafAreaIndex][k][i][j]);
@@ -506,7 +514,7 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
   }
 
   // 9. Days inside the vegetation period.
-  if (g.layers > 0 && !g.layer[kVegetationDuration].empty()) {
+  if (g.layers > 0 && !g.layer[kVegetationDuration].empty() && g.layer[kVegetationDuration][1]) {
     const int L = g.layers;
 #pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
     for (int i = 1; i <= nrows; ++i) {

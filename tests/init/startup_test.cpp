@@ -134,6 +134,30 @@ TEST(Startup, EveryStepOnTheSmallBasin) {
   EXPECT_EQ(d.FindGrid("[zone_grid]"), 0);
 }
 
+TEST(Startup, DerivedGridsNoReaderLookedUpAreGivenBackAndNoLongerFound) {
+  Basin b;
+  InitHarness h(1, b.control());
+  ASSERT_EQ(h.error, 0);
+  ASSERT_EQ(RunStartup(h), -1) << h.Console();
+  defaultini& d = *h.d;
+  ForgetGridLookUps(d.grids);
+  const double x = d.GridData(d.FindGrid("CoordX"))[4][3];  // a reader of the coordinates
+  const long long before = LiveMatrixBytes();
+  const long long given = d.ReleaseUnreadGrids();
+  EXPECT_EQ(before - LiveMatrixBytes(), given);
+  // Cell sizes, CoordY, slope, aspect, MPIHelper and the regression grids: eight grids of 6
+  // rows of 9 values, each now one row of 9.
+  EXPECT_EQ(given, 8 * (6 * 9 - 9) * 8);
+  EXPECT_EQ(d.GridData(d.FindGrid("CoordX"))[4][3], x);
+  // A grid given back keeps its place: the searches go on past it to the grids behind.
+  EXPECT_EQ(d.FindGrid("RelCellArea"), 9);
+  EXPECT_DOUBLE_EQ(d.GridData(9)[4][3], 1.0);
+  EXPECT_EQ(ThrownCode([&] { d.FindGrid("CellSizeY"); }), 33);
+  EXPECT_EQ(ThrownCode([&] { d.RequireGrid("regression_weights1"); }), 33);
+  EXPECT_NE(h.Console().find("the grid regression_weights1 was given back"), std::string::npos);
+  EXPECT_EQ(d.ReleaseUnreadGrids(), 0);
+}
+
 TEST(Startup, ModeTwoSkipsTheSoilGrids) {
   Basin b;
   InitHarness h(2, b.control());

@@ -56,7 +56,6 @@ void interzeptionsmodellklasse::Construct(const ModuleInputs& in) {
 
   if (!mpiRegions) {
     if (FindGrid("MPIRegions") > 0) mpiRegions = grids[RequireGrid("MPIRegions")].data;
-    if (FindGrid("MPIHelper") > 0) mpiHelper = grids[RequireGrid("MPIHelper")].data;
   }
 
   layerCount = 1;

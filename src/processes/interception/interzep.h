@@ -113,7 +113,6 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   double** elevationGrid = nullptr;
   double** glacierGrid = nullptr;
   double** mpiRegions = nullptr;
-  double** mpiHelper = nullptr;
   double** hruGrid = nullptr;
   double** masterHruGrid = nullptr;
   std::vector<double**> tracerInputFlux;  // 1..tracerCount
