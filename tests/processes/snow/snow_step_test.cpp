@@ -258,13 +258,13 @@ TEST(SnowStep, SnowFreeCellsTakeTheLanduseAlbedoOfTheDayAndOfTheirCurrentCode) {
     ModuleInputs in = b.Inputs(log.log(), dir.file("run.ctl"), dir.path() + "/");
     in.run = &run;
     int error = 0;
-    schneemodellklasse m(error, in);
+    const ModuleOwner<schneemodellklasse> m = MakeModule<schneemodellklasse>(error, in);
     ASSERT_EQ(error, 0) << log.console();
-    m.SetSnowInterceptionFlag(0);
+    m->SetSnowInterceptionFlag(0);
     if (outOfYear) {
       int code = 0;
       try {
-        m.Run(StepDate(1, 60));
+        m->Run(StepDate(1, 60));
       } catch (int e) {
         code = e;
       }
@@ -273,15 +273,14 @@ TEST(SnowStep, SnowFreeCellsTakeTheLanduseAlbedoOfTheDayAndOfTheirCurrentCode) {
       const size_t at = text.find(message);
       EXPECT_NE(at, std::string::npos) << text;
       EXPECT_EQ(text.find(message, at + 1), std::string::npos) << text;  // once, not per cell
-      m.DeleteModule();
       continue;
     }
     double** albedo = b.Grid("albedo");
     for (int step = 1; step <= 60; ++step) {
       if (step == 30) landuse[3][2] = 2.0;
       const ModelDate d = StepDate(step, 60);
-      m.Run(d);
-      m.PostRun(d);
+      m->Run(d);
+      m->PostRun(d);
       const int day = rows[1].DayOfYear(static_cast<int>(d.day), static_cast<int>(d.month), static_cast<int>(d.year));
       for (int r = 1; r <= b.rows; ++r)
         for (int c = 1; c <= b.cols; ++c) {
@@ -292,6 +291,5 @@ TEST(SnowStep, SnowFreeCellsTakeTheLanduseAlbedoOfTheDayAndOfTheirCurrentCode) {
         }
     }
     EXPECT_NE(albedo[3][2], albedo[3][1]);
-    m.DeleteModule();
   }
 }
