@@ -13,8 +13,10 @@
 // its own settings; a measurement is the time of the run of all steps less that of a run
 // of one step (the start-up drops out), and its peak memory per cell is printed.
 // With --example the basin is a copy of examples/basin and a measurement is its whole run.
+// With --digest a checksum of every grid after the run is printed (to compare builds and
+// thread counts bit for bit).
 //
-//   chain_bench [common options] [--memory] [--example] [--program BIN]...
+//   chain_bench [common options] [--memory] [--example] [--digest] [--program BIN]...
 #include <omp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -24,6 +26,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -38,6 +41,7 @@
 #include "framework/modappli.h"
 #include "framework/text_helpers.h"
 #include "grids/grid_registry.h"
+#include "init/defaultini.h"
 
 namespace {
 
@@ -224,13 +228,36 @@ void WriteChainCase(const fs::path& dir, const std::string& example, int n, int 
 // loop, the peak bytes of grids, and the bytes each part of the start-up left allocated.
 struct Result {
   double seconds = 0.0;
+  double cpuSeconds = 0.0;  // user and system time of every thread of the process in the loop
   std::map<std::string, double> perCall;
   long long peakBytes = 0, startBytes = 0;
   std::vector<std::pair<std::string, long long>> built;  // part of the start-up, bytes it allocated
   std::vector<std::pair<std::string, long long>> grids;  // registered grids: "[section] name", bytes
+  std::vector<std::pair<std::string, unsigned long long>> digests;  // grid, checksum of its bits
 };
 
-Result RunHere(const std::string& control) {
+// A checksum of the bits of the rows first..last, columns 1..ncols, of a grid (FNV-1a).
+unsigned long long GridDigest(double** g, int first, int last, int ncols) {
+  unsigned long long h = 1469598103934665603ULL;
+  for (int r = first; r <= last; ++r) {
+    if (!g[r]) continue;
+    for (int c = 1; c <= ncols; ++c) {
+      unsigned long long bits;
+      std::memcpy(&bits, &g[r][c], sizeof bits);
+      for (int k = 0; k < 8; ++k, bits >>= 8) h = (h ^ (bits & 0xff)) * 1099511628211ULL;
+    }
+  }
+  return h;
+}
+
+// User and system seconds of the whole process so far.
+double CpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + 1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
+
+Result RunHere(const std::string& control, bool digests = false) {
   std::vector<std::string> calls;
   std::vector<double> times;
   std::vector<long long> bytes;
@@ -261,9 +288,21 @@ Result RunHere(const std::string& control) {
     calls.clear();
     times.clear();
     bytes.clear();
+    const double cpuStart = CpuSeconds();
     const double start = bench::Now();
     app.run();
     r.seconds = bench::Now() - start;
+    r.cpuSeconds = CpuSeconds() - cpuStart;
+    if (digests) {
+      const int rows = app.modules.defaults->geometry.nrows, cols = app.modules.defaults->geometry.ncols;
+      for (int p = 1; p < kGridRegistrySize; ++p) {
+        const GridRecord& g = app.registry->Records()[p];
+        if (!g.registered || !g.data) continue;
+        const int first = g.lastRow >= g.firstRow && g.firstRow >= 1 ? g.firstRow : 1;
+        const int last = g.lastRow >= g.firstRow && g.firstRow >= 1 ? std::min(g.lastRow, rows) : rows;
+        r.digests.emplace_back(GridEntry(g), GridDigest(g.data, first, last, cols));
+      }
+    }
     r.peakBytes = PeakMatrixBytes() - before;
     double previous = start;
     for (size_t i = 0; i < calls.size(); ++i) {
@@ -325,8 +364,10 @@ long CountCells(const fs::path& zones) {
 
 int main(int argc, char** argv) {
   const bench::Options o =
-      bench::Start(argc, argv, 24, 1000, {"memory!", "example!", "program"}, "[--memory] [--example] [--program BIN]...");
+      bench::Start(argc, argv, 24, 1000, {"memory!", "example!", "digest!", "program"},
+                   "[--memory] [--example] [--digest] [--program BIN]...");
   const bool example = !o.Extra("example").empty();
+  const bool digest = !o.Extra("digest").empty();
   const std::vector<std::string> programs = o.ExtraAll("program");
   const std::string source = std::string(ORVEL_SOURCE_DIR) + "/examples/basin/";
   bench::Folder folder(o.folder, "chain_bench");
@@ -379,10 +420,17 @@ int main(int argc, char** argv) {
 
   std::map<int, Result> last;
   const auto timing = bench::TimeThreadCounts(o, [&](int threads) {
-    last[threads] = RunHere(control);
+    last[threads] = RunHere(control, digest);
     return last[threads].seconds;
   });
   bench::PrintTimings("time loop", o.threads, timing, work, "cell-steps");
+  // Processor seconds of the loop against its wall seconds: how many threads were busy on
+  // average, and how much more processor time the loop took than on the first count.
+  for (const auto& l : last)
+    std::printf("  %2d thread%s: %.2f cpu s in %.2f s (%.2f busy), cpu x%.2f of %d thread%s (last round)\n", l.first,
+                l.first == 1 ? " " : "s", l.second.cpuSeconds, l.second.seconds, l.second.cpuSeconds / l.second.seconds,
+                l.second.cpuSeconds / last[o.threads.front()].cpuSeconds, o.threads.front(),
+                o.threads.front() == 1 ? "" : "s");
   const Result& any = last.begin()->second;
   std::printf("grids: %.0f bytes per cell after the start-up, %.0f at the peak of the run\n",
               double(any.startBytes) / cells, double(any.peakBytes) / cells);
@@ -393,6 +441,17 @@ int main(int argc, char** argv) {
     std::printf("registered grids (%zu):\n", any.grids.size());
     for (const auto& g : any.grids) std::printf("  %8.1f  %s\n", double(g.second) / cells, g.first.c_str());
   }
+  if (digest) {
+    // The grids after the run, to compare builds and thread counts bit for bit.
+    std::printf("checksums of the grids after the run (%d threads):\n", last.begin()->first);
+    for (size_t i = 0; i < any.digests.size(); ++i) {
+      std::string differs;
+      for (const auto& l : last)
+        if (i >= l.second.digests.size() || l.second.digests[i] != any.digests[i])
+          differs += " DIFFERS at " + std::to_string(l.first) + " threads";
+      std::printf("  %016llx  %s%s\n", any.digests[i].second, any.digests[i].first.c_str(), differs.c_str());
+    }
+  }
   const int first = o.threads.front(), final = o.threads.back();
   const Result& a = last[first];
   const Result& b = last[final];
@@ -402,8 +461,9 @@ int main(int argc, char** argv) {
   std::printf("share of the time loop at %d threads (and at %d) in the last round:\n", final, first);
   for (const auto& s : shares)
     if (s.first / b.seconds >= 0.0005)
-      std::printf("  %6.2f %%  (%6.2f %%)  %s\n", 100.0 * s.first / b.seconds,
-                  a.perCall.count(s.second) ? 100.0 * a.perCall.at(s.second) / a.seconds : 0.0,
-                  s.second.c_str());
+      std::printf("  %6.2f %%  (%6.2f %%)  %8.4f s (%8.4f s, x%5.2f)  %s\n", 100.0 * s.first / b.seconds,
+                  a.perCall.count(s.second) ? 100.0 * a.perCall.at(s.second) / a.seconds : 0.0, s.first,
+                  a.perCall.count(s.second) ? a.perCall.at(s.second) : 0.0,
+                  a.perCall.count(s.second) ? a.perCall.at(s.second) / s.first : 0.0, s.second.c_str());
   return 0;
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 void ZoneSums::Prepare(const ZoneCells& cellsIn, double** weights, int rows, int cols, int writerCount,
-                       int zones, int first, int last) {
+                       int zones, int first, int last, ZoneTableEntry* const* tables) {
   cells = cellsIn;
   weightGrid = weights;
   weightRows = rows;
@@ -12,6 +12,15 @@ void ZoneSums::Prepare(const ZoneCells& cellsIn, double** weights, int rows, int
   const size_t perBlock = static_cast<size_t>(std::max(zones, 0)) + 1;
   const size_t width = 3 * static_cast<size_t>(std::max(writerCount, 0));
   const bool sameShape = writerCount == writers && zones == zoneCount;
+  active.assign(static_cast<size_t>(std::max(writerCount, 0)), 1);
+  anyActive = writerCount > 0;
+  if (tables != nullptr) {
+    anyActive = false;
+    for (int j = 0; j < writerCount; ++j) {
+      active[static_cast<size_t>(j)] = tables[j] != nullptr;
+      anyActive = anyActive || tables[j] != nullptr;
+    }
+  }
   writers = std::max(writerCount, 0);
   zoneCount = std::max(zones, 0);
   loopFirst = first;

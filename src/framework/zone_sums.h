@@ -35,7 +35,7 @@ class ZoneSums {
     // Adds value with the given weight to writer j's sums of the cell's zone (as
     // zonalstatistic::AddCellValue does).
     void Add(int j, double value, double weight = 1.0) const {
-      if (sums == nullptr) return;
+      if (sums == nullptr || !active[j]) return;
       double* s = sums + 3 * j;
       s[0] += weight;
       if (weighted) {
@@ -55,6 +55,7 @@ class ZoneSums {
    private:
     friend class ZoneSums;
     double* sums = nullptr;  // writer 0's three sums of the cell's zone in its block
+    const uint8_t* active = nullptr;  // per writer: 0 when its sums are not wanted
     double cellWeight = 1.0;
     bool weighted = false;
     double nodata = -9999.0;
@@ -78,7 +79,13 @@ class ZoneSums {
     Cell InZone(int c, int zi) {
       Cell cell;
       if (owner == nullptr || c < first || c > last || zi <= 0 || zi > owner->zoneCount) return cell;
-      cell.sums = owner->Touch(block, zi);
+      // Cells of a row mostly follow each other in one zone: its sums are looked up once.
+      if (zi != lastZone) {
+        lastZone = zi;
+        lastSums = owner->Touch(block, zi);
+      }
+      cell.sums = lastSums;
+      cell.active = owner->active.data();
       cell.weighted = weightRow != nullptr && c <= owner->weightCols && weightRow[c] > kWeightNodata;
       cell.cellWeight = cell.weighted ? weightRow[c] : 1.0;
       cell.nodata = owner->cells.nodata;
@@ -94,13 +101,17 @@ class ZoneSums {
     const double* regionRow = nullptr;
     const double* weightRow = nullptr;
     int block = 0, first = 1, last = 0;
+    int lastZone = 0;  // the zone of the last cell that counted, and its sums
+    double* lastSums = nullptr;
   };
 
   // Lays out the blocks of the loop rows loopFirst..loopLast for the given writers and
   // zones. weightGrid (rows 1..weightRows, columns 1..weightCols; may be null) is the
-  // writers' weight grid. Allocates only when the layout grows; the sums start cleared.
+  // writers' weight grid. tables (may be null: every writer) are the tables Fold will be
+  // given: what is added for a writer whose table is null is not summed, and with no
+  // table at all no cell counts. Allocates only when the layout grows; the sums start cleared.
   void Prepare(const ZoneCells& cells, double** weightGrid, int weightRows, int weightCols, int writers,
-               int zoneCount, int loopFirst, int loopLast);
+               int zoneCount, int loopFirst, int loopLast, ZoneTableEntry* const* tables = nullptr);
   int Blocks() const { return blocks; }
   int FirstRow(int b) const { return loopFirst + b * rowsPerBlock; }
   int LastRow(int b) const { return FirstRow(b) + rowsPerBlock - 1 < loopLast ? FirstRow(b) + rowsPerBlock - 1 : loopLast; }
@@ -108,7 +119,8 @@ class ZoneSums {
   // Row r of block b.
   Row RowOf(int b, int r) {
     Row row;
-    if (r < cells.firstRow || r > cells.lastRow || cells.zone == nullptr || cells.codeMap == nullptr) return row;
+    if (!anyActive || r < cells.firstRow || r > cells.lastRow || cells.zone == nullptr || cells.codeMap == nullptr)
+      return row;
     row.zoneRow = cells.zone[r];
     row.regionRow = cells.regions ? cells.regions[r] : nullptr;
     if (row.zoneRow == nullptr || (cells.regions && row.regionRow == nullptr)) return row;
@@ -122,6 +134,7 @@ class ZoneSums {
   template <typename CellFunction>
   void AddRow(int b, int r, CellFunction cellFunction) {
     Row row = RowOf(b, r);
+    if (row.owner == nullptr) return;
     for (int c = row.First(); c <= row.Last(); ++c) {
       const Cell cell = row.At(c);
       if (cell.Counts()) cellFunction(c, cell);
@@ -154,6 +167,8 @@ class ZoneSums {
   int weightRows = 0, weightCols = 0;
   int writers = 0, zoneCount = 0;
   int loopFirst = 1, loopLast = 0, rowsPerBlock = 1, blocks = 0;
+  std::vector<uint8_t> active;  // per writer
+  bool anyActive = false;
   std::vector<double> sums;       // blocks * (zoneCount + 1) * writers * 3
   std::vector<uint8_t> touched;   // blocks * (zoneCount + 1)
   std::vector<int> touchedZones;  // per block, the zones in order of first touch

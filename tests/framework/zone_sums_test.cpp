@@ -156,6 +156,28 @@ TEST(ZoneSums, EqualEachWritersOwnSumsForEveryThreadCountAndStepAfterStep) {
   omp_set_num_threads(saved);
   EXPECT_GT(expected[1], 0.0);
 
+  // Writers left out at Prepare (a null table) are not summed; the others keep their sums.
+  {
+    Writer w0(b.weights.get()), w2(b.weights.get());
+    ZoneTableEntry* tables[] = {w0.zones.data(), nullptr, w2.zones.data()};
+    sums.Prepare(b.Cells(), b.weights.get(), kRows, kCols, 3, kZones, 1, kRows, tables);
+    for (int k = 0; k < sums.Blocks(); ++k)
+      for (int r = sums.FirstRow(k); r <= sums.LastRow(k); ++r)
+        sums.AddRow(k, r, [&](int c, const ZoneSums::Cell& cell) { AddCell(b, r, c, cell); });
+    ZoneTableEntry* all[] = {w0.zones.data(), w0.zones.data(), w2.zones.data()};  // writer 1 would add twice
+    sums.Fold(all);
+    std::vector<double> kept = w0.Sums();
+    const std::vector<double> s2 = w2.Sums();
+    kept.insert(kept.end(), s2.begin(), s2.end());
+    std::vector<double> expectedKept(first.begin(), first.begin() + kZones * 3);
+    expectedKept.insert(expectedKept.end(), first.begin() + 2 * kZones * 3, first.end());
+    EXPECT_EQ(kept, expectedKept);
+    // With no table at all, no cell counts.
+    ZoneTableEntry* none[] = {nullptr, nullptr, nullptr};
+    sums.Prepare(b.Cells(), b.weights.get(), kRows, kCols, 3, kZones, 1, kRows, none);
+    EXPECT_FALSE(sums.RowOf(0, 10).At(5).Counts());
+  }
+
   // A step given up before its fold leaves nothing behind for the next one.
   sums.Prepare(b.Cells(), b.weights.get(), kRows, kCols, 3, kZones, 1, kRows);
   sums.AddRow(1, 5, [](int, const ZoneSums::Cell& cell) { cell.Add(0, 1e6); });

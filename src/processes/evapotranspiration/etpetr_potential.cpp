@@ -122,7 +122,8 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
   const double fhToday = section.fh[static_cast<size_t>(month)];
 
   // Blocks of rows in parallel; each row's statistics are summed as soon as it is done.
-  potentialSums.Prepare(StatisticsCells(), relCellArea, nrows, ncols, 2 * n + 5, zoneCount, 1, nrows);
+  potentialSums.Prepare(StatisticsCells(), relCellArea, nrows, ncols, 2 * n + 5, zoneCount, 1, nrows,
+                        potentialTables.data());
   const int blocks = potentialSums.Blocks();
 #pragma omp parallel for schedule(runtime) if (ForkCells(static_cast<long>(nrows) * ncols, minParallelCells))
   for (int b = 0; b < blocks; ++b) {

@@ -37,7 +37,7 @@ void verdunstungsmodellklasse::SnowEvaporation(ModelDate date) {
   const size_t perThread = (3 * (static_cast<size_t>(layers) + 1) + 7) / 8 * 8 + 8;
   const size_t threads = static_cast<size_t>(omp_get_max_threads());
   if (snowScratch.size() < threads * perThread) snowScratch.assign(threads * perThread, 0.0);
-  snowSums.Prepare(StatisticsCells(), relCellArea, nrows, ncols, 1, zoneCount, 1, nrows);
+  snowSums.Prepare(StatisticsCells(), relCellArea, nrows, ncols, 1, zoneCount, 1, nrows, snowTables.data());
   const int blocks = snowSums.Blocks();
 #pragma omp parallel if (ForkCells(static_cast<long>(nrows) * ncols, minParallelCells))
   {
@@ -122,7 +122,7 @@ void verdunstungsmodellklasse::RealET(ModelDate date) {
   const double nodata = geometry.nodata_value;
   const int nrows = geometry.nrows, ncols = geometry.ncols, n = layers;
   // Writers: real transpiration of layer k at k, then real evaporation.
-  realSums.Prepare(StatisticsCells(), relCellArea, nrows, ncols, n + 2, zoneCount, 1, nrows);
+  realSums.Prepare(StatisticsCells(), relCellArea, nrows, ncols, n + 2, zoneCount, 1, nrows, realTables.data());
   const int blocks = realSums.Blocks();
 #pragma omp parallel for schedule(runtime) if (ForkCells(static_cast<long>(nrows) * ncols, minParallelCells))
   for (int b = 0; b < blocks; ++b)

@@ -85,7 +85,8 @@ void interzeptionsmodellklasse::PrepareStatistics() {
       statisticsTables.push_back(table(*s));
   for (int g = 0; g < canopyCount; ++g) statisticsTables.push_back(table(canopyGrids[static_cast<size_t>(g)].stats));
   statisticsSums.Prepare(StatisticsCells(), relCellArea, geometry.nrows, geometry.ncols,
-                         static_cast<int>(statisticsTables.size()), zoneCount, firstRow, lastRow);
+                         static_cast<int>(statisticsTables.size()), zoneCount, firstRow, lastRow,
+                         statisticsTables.data());
 }
 
 void interzeptionsmodellklasse::AddStatisticsRow(int b, int r) {

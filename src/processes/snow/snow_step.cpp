@@ -354,7 +354,7 @@ void schneemodellklasse::AddStatistics() {
   if (count == 0) return;
   const double nodata = geometry.nodata_value;
   statisticsSums.Prepare(cells, relCellArea, geometry.nrows, geometry.ncols, kStatCount, zoneCount, cells.firstRow,
-                         cells.lastRow);
+                         cells.lastRow, tables.data());
   const int blocks = statisticsSums.Blocks();
 #pragma omp parallel for schedule(runtime) if (ForkRows(cells.lastRow - cells.firstRow + 1, geometry.ncols))
   for (int b = 0; b < blocks; ++b)

@@ -8,6 +8,8 @@
 //   soil_state.cpp   the "[soil_model]" part of the storage file
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -82,8 +84,15 @@ class bodenmodellklasse : public teilmodellklasse {
 
   // The text of the "[soil_model]" part of the storage file.
   std::string StorageSectionText() const;
-  // Sub-basin index 1..n of a cell of the soil zone grid; 0 outside.
-  int SubbasinOf(int r, int c) const;
+  // Sub-basin index 1..n of a cell of the soil zone grid; 0 outside. Inline: every cell
+  // loop of the step asks it.
+  int SubbasinOf(int r, int c) const {
+    const double v = soilZoneGrid[r][c];
+    if (!(v > geometry.nodata_value)) return 0;
+    const double code = std::floor(v + 0.5);
+    if (!(code >= 0.0) || code > static_cast<double>(largestCode)) return 0;
+    return codeMapStore[static_cast<size_t>(code)];
+  }
   // Calls f(r, c) for every cell of the sub-basins, row by row from the top, columns from the
   // left: the order of the cells in the storage file.
   template <typename F>
@@ -206,9 +215,40 @@ class bodenmodellklasse : public teilmodellklasse {
   double** NewGrid(const std::string& internalName, const std::string& fileName, int writeCode, double value,
                    bool zoneCellsOnly, int readIndex);
   double CellWeight(int r, int c) const { return relCellArea ? relCellArea[r][c] : 1.0; }
-  void ColumnRange(int r, int& first, int& last) const;
-  double DrainablePorosity(int r, int c) const;
-  double Suction(int r, int c) const;
-  double RootDepthOf(int r, int c) const;
+  // The cell loops' per-cell look-ups, inline.
+  void ColumnRange(int r, int& first, int& last) const {
+    first = 1;
+    last = geometry.ncols;
+    if (static_cast<size_t>(r) < rowBounds.size() && rowBounds.size() > static_cast<size_t>(geometry.nrows)) {
+      first = std::max(1, rowBounds[static_cast<size_t>(r)].first);
+      last = std::min(geometry.ncols, rowBounds[static_cast<size_t>(r)].last);
+    }
+  }
+  // The soil table's row of a cell's soil type (null: none).
+  const SoilTableEntry* SoilRowOf(int r, int c) const {
+    const double value = soilTypes[r][c];
+    if (!soilRows || !(value >= 1.0)) return nullptr;
+    const double row = std::floor(value + 0.5);
+    if (row >= static_cast<double>(soilRows->size())) return nullptr;
+    return &(*soilRows)[static_cast<size_t>(row)];
+  }
+  double DrainablePorosity(int r, int c) const {
+    const SoilTableEntry* row = SoilRowOf(r, c);
+    return row ? row->mSBFCapDifference : 0.0;
+  }
+  double Suction(int r, int c) const {
+    const SoilTableEntry* row = SoilRowOf(r, c);
+    return row ? row->suction : 300.0;
+  }
+  // The deepest root depth of the cell's layers (0 without one).
+  double RootDepthOf(int r, int c) const {
+    double depth = 0.0;
+    const double nodata = geometry.nodata_value;
+    for (int k = 1; k <= layerCount; ++k) {
+      double** g = rootDepth[static_cast<size_t>(k)];
+      if (g && g[r][c] > nodata) depth = std::max(depth, g[r][c]);
+    }
+    return depth;
+  }
   friend class infiltrationsmodellklasse;
 };

@@ -127,7 +127,7 @@ void infiltrationsmodellklasse::Infiltrate() {
   cells.firstRow = 1;
   cells.lastRow = nrows;
   cells.ncols = geometry.ncols;
-  excessSums.Prepare(cells, relCellArea, nrows, geometry.ncols, 1, subbasins, 1, nrows);
+  excessSums.Prepare(cells, relCellArea, nrows, geometry.ncols, 1, subbasins, 1, nrows, &excessTable);
   const int blocks = excessSums.Blocks();
 #pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
   for (int b = 0; b < blocks; ++b)

@@ -205,54 +205,6 @@ void bodenmodellklasse::FindInputGrids() {
          << ": the soil model takes it as mm per time step (values in m/s are far too small)" << "[end-entry]";
 }
 
-void bodenmodellklasse::ColumnRange(int r, int& first, int& last) const {
-  first = 1;
-  last = geometry.ncols;
-  if (static_cast<size_t>(r) < rowBounds.size() && rowBounds.size() > static_cast<size_t>(geometry.nrows)) {
-    first = std::max(1, rowBounds[static_cast<size_t>(r)].first);
-    last = std::min(geometry.ncols, rowBounds[static_cast<size_t>(r)].last);
-  }
-}
-
-int bodenmodellklasse::SubbasinOf(int r, int c) const {
-  const double v = soilZoneGrid[r][c];
-  if (!(v > geometry.nodata_value)) return 0;
-  const double code = std::floor(v + 0.5);
-  if (!(code >= 0.0) || code > static_cast<double>(largestCode)) return 0;
-  return codeMapStore[static_cast<size_t>(code)];
-}
-
-namespace {
-
-const SoilTableEntry* SoilRowOf(const std::vector<SoilTableEntry>* rows, double value) {
-  if (!rows || !(value >= 1.0)) return nullptr;
-  const double row = std::floor(value + 0.5);
-  if (row >= static_cast<double>(rows->size())) return nullptr;
-  return &(*rows)[static_cast<size_t>(row)];
-}
-
-}  // namespace
-
-double bodenmodellklasse::DrainablePorosity(int r, int c) const {
-  const SoilTableEntry* row = SoilRowOf(soilRows, soilTypes[r][c]);
-  return row ? row->mSBFCapDifference : 0.0;
-}
-
-double bodenmodellklasse::Suction(int r, int c) const {
-  const SoilTableEntry* row = SoilRowOf(soilRows, soilTypes[r][c]);
-  return row ? row->suction : 300.0;
-}
-
-double bodenmodellklasse::RootDepthOf(int r, int c) const {
-  double depth = 0.0;
-  const double nodata = geometry.nodata_value;
-  for (int k = 1; k <= layerCount; ++k) {
-    double** g = rootDepth[static_cast<size_t>(k)];
-    if (Valid(g, r, c, nodata)) depth = std::max(depth, g[r][c]);
-  }
-  return depth;
-}
-
 void bodenmodellklasse::SetUpTravelTimeZones() {
   const size_t n1 = static_cast<size_t>(subbasins) + 1;
   maxzeit.assign(n1, 1);

@@ -229,7 +229,7 @@ void bodenmodellklasse::AddCellStatistics() {
   for (int k = 0; k < 3; ++k)
     if (statistics[5 + k] && statistics[5 + k]->Active() && grids[k]) tables[k] = statisticsZones[5 + k].data();
   if (!tables[0] && !tables[1] && !tables[2]) return;
-  cellSums.Prepare(cells, relCellArea, geometry.nrows, geometry.ncols, 3, subbasins, 1, geometry.nrows);
+  cellSums.Prepare(cells, relCellArea, geometry.nrows, geometry.ncols, 3, subbasins, 1, geometry.nrows, tables);
   const int blocks = cellSums.Blocks();
 #pragma omp parallel for schedule(runtime) if (ForkRows(geometry.nrows, geometry.ncols))
   for (int b = 0; b < blocks; ++b)
