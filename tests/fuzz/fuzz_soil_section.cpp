@@ -5,11 +5,9 @@
 // or in an error code; '/' and '~' are replaced so that no name leaves its temporary folder.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "fuzz_module.h"
 #include "soil_fuzz_support.h"
@@ -17,9 +15,8 @@
 namespace {
 
 struct Basin : soilfuzz::SoilGrids {
-  std::vector<ZoneTableEntry> zones{2};
-  std::vector<int> map{0, 1};
   Basin() {
+    SetZones({{1, 0.0}});
     soilZones[1][1] = 2.0;
     soilZones[2][2] = 4.0;
     soilZones[3][4] = -9999.0;
@@ -42,17 +39,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
   for (char& ch : text)
     if (ch == '/' || ch == '~' || ch == '\0') ch = '_';
-  {
-    std::FILE* f = std::fopen((gDirectory + "soil.ctl").c_str(), "w");
-    if (!f) return 0;
-    std::fputs("[infiltration_model]\n1\n60\ninfex\n0\ninfex.stat 0\nsat\n0\n0.5\n\n[soil_model]\n1\n60\n", f);
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-  }
+  if (!WriteWhole(gDirectory + "soil.ctl",
+                  "[infiltration_model]\n1\n60\ninfex\n0\ninfex.stat 0\nsat\n0\n0.5\n\n[soil_model]\n1\n60\n" + text))
+    return 0;
   Basin b;
   std::ostringstream console;
   LogStream log(console, "", 0);
-  const ModuleInputs in = b.Inputs(log, gDirectory + "soil.ctl", gDirectory, b.zones, b.map);
+  const ModuleInputs in = b.Inputs(log, gDirectory + "soil.ctl", gDirectory);
   FuzzOwner<infiltrationsmodellklasse> m;
   try {
     int error = 0;

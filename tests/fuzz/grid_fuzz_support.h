@@ -12,6 +12,7 @@
 
 #include "framework/memory_handling.h"
 #include "framework/modelobject.h"
+#include "fuzz_folder.h"
 #include "fuzz_module.h"
 #include "grids/grid_reader.h"
 #include "grids/grid_registry.h"
@@ -50,12 +51,7 @@ struct Module {
 
   void ReadInFolder(const std::string& bytes, int fillCode) {
     const std::string path = "input.grid";
-    if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
-      std::fwrite(bytes.data(), 1, bytes.size(), f);
-      std::fclose(f);
-    } else {
-      return;
-    }
+    if (!WriteWhole(path, bytes)) return;
     std::remove("modell_0.log");
     double** grid = nullptr;
     try {

@@ -10,42 +10,30 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "../support/module_basin.h"
 #include "framework/logstream.h"
-#include "grids/grid_registry.h"
+#include "fuzz_folder.h"
 #include "init/defaultini.h"
 #include "processes/soil/infilt.h"
 
 namespace soilfuzz {
 
-struct SoilGrids {
+struct SoilGrids : ModuleBasin {
   static constexpr int kRows = 3, kCols = 4;
-  GridRegistry registry;
-  std::vector<std::unique_ptr<MatrixOwner>> owned;
   std::vector<SoilTableEntry> soilRows{2};
   RunValues run;
-  int next = 1;
   double** zone = nullptr;
   double** soilZones = nullptr;
 
-  double** Add(const char* name, double value) {
-    owned.push_back(std::make_unique<MatrixOwner>(kRows, kCols));
-    for (int r = 1; r <= kRows; ++r)
-      for (int c = 1; c <= kCols; ++c) (*owned.back())[r][c] = value;
-    registry[next].data = owned.back()->get();
-    registry[next].internalName = name;
-    registry[next].registered = true;
-    ++next;
-    return owned.back()->get();
-  }
+  double** Add(const char* name, double value) { return Register(name, value); }
 
-  SoilGrids() {
+  SoilGrids() : ModuleBasin(kRows, kCols, 100.0) {
     zone = Add("zone_grid", 1.0);
     soilZones = Add("zonegrid_soilmodel", 1.0);
     for (const char* g : {"hydraulic_conductivity", "topographic_faktor", "soil_storage", "available_soil_moisture",
@@ -54,27 +42,14 @@ struct SoilGrids {
     soilRows[1].mSBFCapDifference = 0.1;
     soilRows[1].suction = 300;
     run.soilTable = &soilRows;
+    runValues = &run;
   }
 
-  // The inputs of a soil model built from the control file over the zones (code map `map`),
+  // The inputs of a soil model built from the control file over the zones of SetZones,
   // its every file in dir (with its trailing "/").
-  ModuleInputs Inputs(LogStream& log, const std::string& control, const std::string& dir,
-                      std::vector<ZoneTableEntry>& zones, std::vector<int>& map) {
-    ModuleInputs in;
-    in.log = &log;
-    in.controlFileName = control;
-    in.output.defaultOutputDirectory = in.output.outputDirectory = dir;
+  ModuleInputs Inputs(LogStream& log, const std::string& control, const std::string& dir) {
+    ModuleInputs in = ModuleBasin::Inputs(log, control, dir);
     in.output.inputDirectory = in.output.initialStateDirectory = dir;
-    in.grids = registry.Records();
-    in.zoneTable = zones.data();
-    in.zoneCodeMap = map.data();
-    in.zoneCount = static_cast<int>(zones.size()) - 1;
-    in.maxZoneCode = static_cast<int>(map.size()) - 1;
-    in.lastRow = kRows;
-    in.geometry.nrows = kRows;
-    in.geometry.ncols = kCols;
-    in.geometry.cellsize = 100;
-    in.run = &run;
     in.reportInterval = 1000;
     return in;
   }
@@ -83,8 +58,6 @@ struct SoilGrids {
 struct Basin : SoilGrids {
   std::ostringstream console;
   LogStream log{console, "/dev/null", 0};
-  std::vector<ZoneTableEntry> zones{3};
-  std::vector<int> map{0, 1, 2};
   std::unique_ptr<infiltrationsmodellklasse> module;
 
   Basin() {
@@ -94,19 +67,15 @@ struct Basin : SoilGrids {
     for (int r = 1; r <= kRows; ++r)
       for (int c = 3; c <= kCols; ++c) soilZones[r][c] = 2.0, times[r][c] = 3600.0 * r;
     zone[3][4] = soilZones[3][4] = -9999.0;
-    zones[1].code = 1;
-    zones[2].code = 2;
+    SetZones({{1, 0.0}, {2, 0.0}});
     const std::string path = dir + "/soil.ctl";
     const std::string control =
         "[infiltration_model]\n1\n60\ninfex\n0\ninfex.stat 0\nsat\n0\n0.5\n\n[soil_model]\n1\n60\n2\n"
         "sd\n0\nsuz\n0\nsif\n0\nsbia\n0\nnfkia\n0\nssp\n0\nqd\n0\nqi\n0\npeak\n"
         "a 0\nb 0\nc 0\nd 0\ne 0\nf 0\ng 0\nh 0\ni 0\n1 2\n0.05 0.04\n1e-6 2e-6\n1 0.5\n1 2\n20 15\n10 5\n"
         "100 200\n0.01 0.02\n0.1 0.2\n5 4\n0.4 0.6\n4 6\n0.5 0.5\n0.2 0.1\n0\nstate\n";
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) std::abort();
-    std::fwrite(control.data(), 1, control.size(), f);
-    std::fclose(f);
-    const ModuleInputs in = Inputs(log, path, dir + "/", zones, map);
+    if (!WriteWhole(path, control)) std::abort();
+    const ModuleInputs in = Inputs(log, path, dir + "/");
     // Built without reading its state (read flag 0): the fuzzed text is the state.
     int error = 0;
     module = std::make_unique<infiltrationsmodellklasse>(error, in);
