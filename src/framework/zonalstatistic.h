@@ -128,12 +128,18 @@ class zonalstatistic {
   // file). value is any callable double(int row, int col).
   template <typename ValueAt>
   void AddCells(const ZoneCells& cells, ValueAt value, double weight = 1.0) {
-    AddBlocks(cells, CellsOfRow<ValueAt>{value}, ConstantOfRow{weight});
+    if (weight == 1.0)
+      AddBlocks(cells, CellsOfRow<ValueAt>{value}, UnitOfRow{});
+    else
+      AddBlocks(cells, CellsOfRow<ValueAt>{value}, ConstantOfRow{weight});
   }
   // The same for the values of a grid; rows the grid does not hold are left out.
   void AddGrid(const ZoneCells& cells, double** values, double weight = 1.0) {
     if (values == nullptr) return;
-    AddBlocks(cells, GridRows{values}, ConstantOfRow{weight});
+    if (weight == 1.0)
+      AddBlocks(cells, GridRows{values}, UnitOfRow{});
+    else
+      AddBlocks(cells, GridRows{values}, ConstantOfRow{weight});
   }
   // The same as AddCells with a weight per cell: weight(r, c), called like value.
   template <typename ValueAt, typename WeightAt>
@@ -261,6 +267,15 @@ class zonalstatistic {
   struct ConstantOfRow {
     double value;
     ConstantRow operator()(int) const { return ConstantRow{value}; }
+  };
+  // The weight 1 known to the compiler: 1 * x is x, so the sums are those of ConstantOfRow{1.0}
+  // with the multiplications left out.
+  struct UnitRow {
+    bool held() const { return true; }
+    double operator()(int) const { return 1.0; }
+  };
+  struct UnitOfRow {
+    UnitRow operator()(int) const { return UnitRow{}; }
   };
   struct GridRows {
     double** values;

@@ -340,16 +340,6 @@ int verdunstungsmodellklasse::ZoneIndex(int r, int c) const {
   return zoneCodeMap[static_cast<int>(z)];
 }
 
-double verdunstungsmodellklasse::GlacierFraction(int r, int c) const {
-  if (!glacier) return 0.0;
-  const double g = glacier[r][c];
-  return g > 0.0 ? std::min(g, 1.0) : 0.0;
-}
-
-bool verdunstungsmodellklasse::IsLakeCell(int r, int c) const {
-  return lakeFlowControl == 1 && lakeCodes && lakeCodes[r][c] != geometry.nodata_value;
-}
-
 void verdunstungsmodellklasse::InitLakes(const std::string& lakeSection) {
   if (flowControl == 0) return;
   const int codes = FindGrid("lake_codes");

@@ -9,6 +9,8 @@
 //   et_kernels.*        the cell physics
 #pragma once
 
+#include <algorithm>
+
 #include <array>
 #include <memory>
 #include <string>
@@ -169,9 +171,15 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   // Zone index of a basin cell for the statistics, 0 when it has none.
   int ZoneIndex(int r, int c) const;
   // Glacier fraction of a cell, 0..1.
-  double GlacierFraction(int r, int c) const;
+  double GlacierFraction(int r, int c) const {
+    if (!glacier) return 0.0;
+    const double g = glacier[r][c];
+    return g > 0.0 ? std::min(g, 1.0) : 0.0;
+  }
   // Whether the cell is a lake cell (lake set-up on and a lake code).
-  bool IsLakeCell(int r, int c) const;
+  bool IsLakeCell(int r, int c) const {
+    return lakeFlowControl == 1 && lakeCodes && lakeCodes[r][c] != geometry.nodata_value;
+  }
 
  private:
   void LookUpGrids();

@@ -167,7 +167,7 @@ void verdunstungsmodellklasse::RealET(ModelDate date) {
           }
           realTranspiration[k][r][c] += e;
           cell.Add(k, realTranspiration[k][r][c], 1.0 - g);
-          cell.Add(k, 0.0, g);
+          if (g != 0.0) cell.Add(k, 0.0, g);  // the glacier's zero part (a zero weight adds nothing)
           realTranspiration[0][r][c] += realTranspiration[k][r][c];
         }
         // The soil evaporates once per cell, whatever the number of layers above it.
@@ -176,13 +176,13 @@ void verdunstungsmodellklasse::RealET(ModelDate date) {
           if (!pond) ev = WithdrawFromSoil(theta, w, potEvaporation[r][c]);
           realEvaporation[r][c] = pond ? 0.0 : realEvaporation[r][c] + ev;
           cell.Add(n + 1, ev, 1.0 - g);
-          cell.Add(n + 1, 0.0, g);
+          if (g != 0.0) cell.Add(n + 1, 0.0, g);
         }
         double total = realTranspiration[0][r][c] + snowEvaporation[r][c] + realEvaporation[r][c];
         if (interceptionEvaporation) total += interceptionEvaporation[r][c];
         realTranspiration[0][r][c] = total;
         cell.Add(0, total, 1.0 - g);
-        cell.Add(0, 0.0, g);
+        if (g != 0.0) cell.Add(0, 0.0, g);
       }
     }
   realSums.Fold(realTables.data());

@@ -43,14 +43,6 @@ double schneemodellklasse::LanduseAlbedoOfDay(int row, int col, LogStream* to) c
   return (*landuseTable)[static_cast<size_t>(c)].GetAlbedoAtDay(to, dayOfYear, 1, row, col, z);
 }
 
-double schneemodellklasse::LanduseAlbedo(int row, int col) const {
-  if (landAlbedoDay == dayOfYear && landuseLayers.size() > 1 && landuseLayers[1]) {
-    const size_t k = static_cast<size_t>(row) * (static_cast<size_t>(geometry.ncols) + 1) + static_cast<size_t>(col);
-    if (static_cast<double>(landAlbedoCode[k]) == landuseLayers[1][row][col]) return landAlbedo[k];
-  }
-  return LanduseAlbedoOfDay(row, col, log);
-}
-
 void schneemodellklasse::TakeLanduseAlbedoOfDay() {
   if (landAlbedoDay == dayOfYear || !albedo || !landuseTable || landuseLayers.size() < 2 || !landuseLayers[1])
     return;

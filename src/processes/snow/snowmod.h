@@ -283,7 +283,15 @@ class schneemodellklasse : public teilmodellklasse {
   double** Registered(const std::string& internalName) const;
   bool CellComputed(int row, int col) const;
   void CellSequence(int row, int col, snow::CellNotes& notes);
-  double LanduseAlbedo(int row, int col) const;
+  // The land-use albedo of the cell on dayOfYear: the day's value taken once a day, or the
+  // table's value where that does not hold (inline: the cell loop asks it twice per cell).
+  double LanduseAlbedo(int row, int col) const {
+    if (landAlbedoDay == dayOfYear && landuseLayers.size() > 1 && landuseLayers[1]) {
+      const size_t k = static_cast<size_t>(row) * (static_cast<size_t>(geometry.ncols) + 1) + static_cast<size_t>(col);
+      if (static_cast<double>(landAlbedoCode[k]) == landuseLayers[1][row][col]) return landAlbedo[k];
+    }
+    return LanduseAlbedoOfDay(row, col, log);
+  }
   // The table's albedo of the cell's land use on dayOfYear (albedo[row][col] without one);
   // a failure is written to `to` (none: nullptr) and thrown.
   double LanduseAlbedoOfDay(int row, int col, LogStream* to) const;
