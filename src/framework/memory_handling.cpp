@@ -145,6 +145,26 @@ void ReleaseMatrix(double** m) {
   std::free(m - (nb + 3));
 }
 
+double** ScratchGrids::Slot(size_t k) {
+  while (slots_.size() <= k) slots_.emplace_back(AllocateMatrix(log_, 1, nrows_, ncols_, 0));
+  return slots_[k].get();
+}
+
+bool ScratchGrids::Holds(double** m) const {
+  for (const MatrixOwner& s : slots_)
+    if (m && s.get() == m) return true;
+  return false;
+}
+
+bool ReleaseHeld(std::vector<MatrixOwner>& owners, double** m) {
+  for (MatrixOwner& o : owners)
+    if (m && o.get() == m) {
+      o.reset();
+      return true;
+    }
+  return false;
+}
+
 long long LiveMatrixBytes() { return liveBytes.load(); }
 long long PeakMatrixBytes() { return peakBytes.load(); }
 void ResetPeakMatrixBytes() { peakBytes.store(liveBytes.load()); }

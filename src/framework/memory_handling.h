@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 class LogStream;
 
@@ -56,6 +57,12 @@ class memory_handling {
   std::string name;           // module name, used in messages
 };
 
+// Grids that modules need only within one of their calls, shared by every module of a run
+// (the modules run one after the other): a module takes slots 0, 1, ... for the grids it
+// uses at the same time. What a slot holds when a call begins is undefined. A slot is a
+// matrix of rows 1..nrows and columns 0..ncols, allocated when first taken.
+class ScratchGrids;
+
 // Owning handle of a 2-D matrix (RAII); exposes the 1-based row pointers.
 class MatrixOwner {
  public:
@@ -83,4 +90,20 @@ class MatrixOwner {
 
  private:
   double** m_ = nullptr;
+};
+
+// Frees the matrix m that one of owners holds (that owner is emptied); false when none does.
+bool ReleaseHeld(std::vector<MatrixOwner>& owners, double** m);
+
+class ScratchGrids {
+ public:
+  ScratchGrids(LogStream* log, int64_t nrows, int64_t ncols) : log_(log), nrows_(nrows), ncols_(ncols) {}
+  double** Slot(size_t k);
+  size_t Count() const { return slots_.size(); }
+  bool Holds(double** m) const;
+
+ private:
+  LogStream* log_;
+  int64_t nrows_, ncols_;
+  std::vector<MatrixOwner> slots_;
 };

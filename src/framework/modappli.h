@@ -105,6 +105,7 @@ class ModellApplication : public memory_handling {
   std::string workingControlFileName;
   std::vector<StatisticsTableEntry> statisticsTable;  // 0..kStatisticsTableSize
   std::unique_ptr<GridRegistry> registry;
+  std::unique_ptr<ScratchGrids> scratch;  // the modules' shared scratch grids
   RunValues runValues;
   int interpolatorCount = 0;
   std::vector<std::string> interpolatorNames;  // 1..n

@@ -126,6 +126,7 @@ ModuleInputs ModellApplication::CommonInputs() {
   in.output.defaultOutputDirectory = runValues.defaultOutputDirectory;
   in.run = &runValues;
   in.storage = &storage;
+  in.scratch = scratch.get();
   return in;
 }
 
@@ -193,6 +194,7 @@ void ModellApplication::BuildModules() {
   TraceBuilt("start-up: defaultini");
   // From here on a look-up by name is a reader's: the start-up's own do not count.
   ForgetGridLookUps(registry->Records());
+  scratch = std::make_unique<ScratchGrids>(log, runValues.geometry.nrows, runValues.geometry.ncols);
   interpolatorCount = runValues.meteoCount > 0 ? runValues.meteoCount : 0;
   interpolatorNames = std::move(runValues.meteoNames);
   interpolatorNames.resize(static_cast<size_t>(interpolatorCount) + 1);
@@ -349,6 +351,11 @@ void ModellApplication::BuildModules() {
   // readers that none of them asked for are given back.
   m.defaults->ReleaseUnreadGrids();
   TraceBuilt("start-up grids no module reads, given back");
+  for (teilmodellklasse* module : {static_cast<teilmodellklasse*>(m.radiationCorrection),
+                                   static_cast<teilmodellklasse*>(m.evapotranspiration),
+                                   static_cast<teilmodellklasse*>(m.interception)})
+    module->ShareScratchGrids();
+  TraceBuilt("per-call grids of the modules in shared scratch grids");
 }
 
 void ModellApplication::SealRunFiles() {

@@ -205,6 +205,7 @@ void ModellApplication::ClearMemory() {
   Destroy(m.specialOutput);
   Destroy(m.assimilation);
   Destroy(m.defaults);
+  scratch.reset();
   initComplete = 0;
   if (const int code = TakeUnraisedWriteFailure())
     if (firstError == 0) firstError = code;

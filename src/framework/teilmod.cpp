@@ -58,6 +58,7 @@ teilmodellklasse::teilmodellklasse(const ModuleInputs& in, const std::string& mo
   lastRow = in.lastRow;
   startDate = in.start;
   storage = in.storage;
+  scratch = in.scratch;
   SetEndDate(in.end.year, in.end.month, in.end.day, in.end.hour, in.end.minute);
   minToIntEnd = in.minToIntEnd;
   latitude = in.latitude;
@@ -203,4 +204,13 @@ ZoneCells teilmodellklasse::StatisticsCells() const {
   if (const int p = grids ? FindGrid("MPIRegions") : 0) cells.regions = grids[p].data;
   cells.instance = instanceNumber;
   return cells;
+}
+
+double** teilmodellklasse::ScratchFor(int position, size_t slot) {
+  if (!scratch || !grids || position < 1 || position > kMaxGridPosition) return nullptr;
+  GridRecord& rec = grids[position];
+  if (!rec.registered || rec.lookedUp || RecordWriteCode(rec) != 0 || rec.stack) return nullptr;
+  rec.data = scratch->Slot(slot);
+  rec.released = true;  // its own matrix is gone: a later look-up would read another module's values
+  return rec.data;
 }

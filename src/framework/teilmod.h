@@ -59,6 +59,7 @@ struct ModuleInputs {
 
   const RunValues* run = nullptr;  // the whole set, for modules that need more of it
   StorageFile* storage = nullptr;  // where routing, soil and snow leave their end-of-run state
+  ScratchGrids* scratch = nullptr;  // the run's shared scratch grids; null: each module its own
 };
 
 // The section of a module is required (a missing one ends the run) or optional (a missing
@@ -119,6 +120,15 @@ class teilmodellklasse : public modelobject {
   // with a grid "MPIRegions" only the cells of this instance.
   ZoneCells StatisticsCells() const;
 
+  // --- shared scratch grids ----------------------------------------------------------------
+  // Once the run is built: the grids this module registered that serve only one of its
+  // calls are taken from the run's scratch grids when nothing else looked them up and no
+  // write code asks for them (each module says which; none by default).
+  virtual void ShareScratchGrids() {}
+  // The scratch grid of slot for the grid registered at position, put into its record; null
+  // when the run has no scratch grids, the grid was looked up or is to be written.
+  double** ScratchFor(int position, size_t slot);
+
   // --- state ---------------------------------------------------------------------------
   std::string sectionHeader;  // "[" + name + "]" of the last section sought
   StatisticsTableEntry* statisticsTable = nullptr;
@@ -138,6 +148,7 @@ class teilmodellklasse : public modelobject {
   int64_t stepMinute = 0, stepHour = 0, stepDay = 0, stepMonth = 0, stepYear = 0;
   ModelDate startDate;
   StorageFile* storage = nullptr;
+  ScratchGrids* scratch = nullptr;  // the run's shared scratch grids (may be null)
 
   // Zone tables (shared, not owned), the zone grid (registry position 1; the soil model
   // replaces it with its own) and the row ranges of the basin.

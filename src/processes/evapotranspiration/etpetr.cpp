@@ -310,6 +310,23 @@ void verdunstungsmodellklasse::CreateOutputs(const ModuleInputs& in) {
   realTables.push_back(TableOf(realEvaporationStat));
 }
 
+void verdunstungsmodellklasse::ShareScratchGrids() {
+  if (flowControl == 0) return;
+  // The interception module is built by now: its evaporation is looked up here, before it
+  // shares the grids nobody looked up.
+  LinkInterceptionEvaporation();
+  // The corrected radiation and the cloudiness serve the potential step and its statistics;
+  // the sunshine sum is kept for its readers (no method reads it back).
+  size_t slot = 0;
+  for (const auto& g : {std::pair<double***, int>{&correctedRadiation, correctedRadiationPos},
+                        {&cloudiness, cloudinessPos}, {&sunshineSum, sunshineSumPos}})
+    if (double** shared = ScratchFor(g.second, slot)) {
+      ReleaseHeld(owned, *g.first);
+      *g.first = shared;
+      ++slot;
+    }
+}
+
 void verdunstungsmodellklasse::LinkSoilGrids() {
   if (flowControl == 0) return;
   soilStorage = grids[RequireGrid("soil_storage")].data;

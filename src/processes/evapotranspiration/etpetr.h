@@ -86,6 +86,9 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   virtual double SatVapPress(double t) const;
   virtual int SolveQuadratic(double& x1, double& x2, double p, double q) const;
   void DeleteModule() override;
+  void ShareScratchGrids() override;
+  // The interception evaporation grid, once the interception module has registered it.
+  void LinkInterceptionEvaporation();
 
   // --- configuration ------------------------------------------------------------------
   EtSection section;

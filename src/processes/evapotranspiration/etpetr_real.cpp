@@ -104,14 +104,17 @@ void verdunstungsmodellklasse::SnowEvaporation(ModelDate date) {
   WriteGrids(snowEvaporationPos, 1, false);
 }
 
+void verdunstungsmodellklasse::LinkInterceptionEvaporation() {
+  if (interceptionEvaporation) return;
+  const int p = FindGrid("interception_evaporation0");
+  if (p > 0) interceptionEvaporation = grids[p].data;
+}
+
 // The start of a real-ET step: the step's clock, the interception evaporation grid once the
 // interception module has registered it, and cleared statistics.
 void verdunstungsmodellklasse::BeginRealET(const ModelDate& date) {
   BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year, "real evapotranspir.");
-  if (!interceptionEvaporation) {
-    const int p = FindGrid("interception_evaporation0");
-    if (p > 0) interceptionEvaporation = grids[p].data;
-  }
+  LinkInterceptionEvaporation();
   for (auto& w : realTranspirationStat) w->ClearZoneSums();
   realEvaporationStat->ClearZoneSums();
 }

@@ -47,7 +47,7 @@ interzeptionsmodellklasse::~interzeptionsmodellklasse() {
     if (g.data) FreeMatrix(g.data, firstRow, lastRow, 0, geometry.ncols);
   for (InterceptionLayer& l : layers)
     for (double** g : {l.evaporation, l.storage, l.throughfall})
-      if (g) FreeMatrix(g, firstRow, lastRow, 0, geometry.ncols);
+      if (g && !(scratch && scratch->Holds(g))) FreeMatrix(g, firstRow, lastRow, 0, geometry.ncols);
 }
 
 void interzeptionsmodellklasse::Construct(const ModuleInputs& in) {
@@ -193,6 +193,21 @@ bool interzeptionsmodellklasse::OwnCell(int r, int c) const {
   return !mpiRegions || !mpiRegions[r] || mpiRegions[r][c] == instanceNumber;
 }
 
+void interzeptionsmodellklasse::ShareScratchGrids() {
+  if (flowControl == 0) return;
+  // Evaporation and throughfall of a layer serve the step that computes them (the cell's
+  // totals of layer 0 are read by the modules after it, which looked them up).
+  size_t slot = 0;
+  for (InterceptionLayer& l : layers)
+    for (const auto& g : {std::pair<double***, int>{&l.evaporation, l.evaporationPosition},
+                          {&l.throughfall, l.throughfallPosition}})
+      if (double** shared = ScratchFor(g.second, slot)) {
+        FreeMatrix(*g.first, firstRow, lastRow, 0, geometry.ncols);
+        *g.first = shared;
+        ++slot;
+      }
+}
+
 double** interzeptionsmodellklasse::NewGrid(double value) {
   double** g = matrix(firstRow, lastRow, 0, geometry.ncols, geometry.nrows);
   for (int r = firstRow; r <= lastRow; ++r)
@@ -336,7 +351,7 @@ void interzeptionsmodellklasse::DeleteModule() {
                    {l.throughfall, l.throughfallPosition}};
       for (Owned& o : owned) {
         if (!o.data) continue;
-        FreeMatrix(o.data, firstRow, lastRow, 0, geometry.ncols);
+        if (!scratch || !scratch->Holds(o.data)) FreeMatrix(o.data, firstRow, lastRow, 0, geometry.ncols);
         if (o.position > 0) FreeGrid(o.position);
         o.data = nullptr;
       }

@@ -91,6 +91,7 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   // The method when the module is switched on, else 0.
   virtual int GetMethod() const { return flowControl > 0 ? method : 0; }
   void DeleteModule() override;
+  void ShareScratchGrids() override;
 
   // --- configuration ---------------------------------------------------------------------
   int layerCount = 1;  // N

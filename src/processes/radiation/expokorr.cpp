@@ -93,6 +93,19 @@ expokorrklasse::expokorrklasse(int& error, const ModuleInputs& in)
 
 expokorrklasse::~expokorrklasse() = default;
 
+void expokorrklasse::ShareScratchGrids() {
+  if (flowControl == 0) return;
+  // The shading serves the step that casts it; the effective radiation is kept for its
+  // readers (the glacier model without an interpolated global radiation).
+  size_t slot = 0;
+  for (const auto& g : {std::pair<double***, int>{&shadow, shadowPosition}, {&effectiveRadiation, effectivePosition}})
+    if (double** shared = ScratchFor(g.second, slot)) {
+      ReleaseHeld(owned, *g.first);
+      *g.first = shared;
+      ++slot;
+    }
+}
+
 double** expokorrklasse::NewGrid(int rows, double fill) {
   MatrixOwner m(rows, geometry.ncols, log);
   for (int r = 1; r <= rows; ++r)

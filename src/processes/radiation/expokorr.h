@@ -19,6 +19,7 @@ class expokorrklasse : public teilmodellklasse {
   virtual double** GetCorrection();
   virtual void Run(ModelDate date);
   void DeleteModule() override;
+  void ShareScratchGrids() override;
 
   // --- section values ---------------------------------------------------------------
   int correctionMethod = 2;  // 1..4

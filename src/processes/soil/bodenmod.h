@@ -180,7 +180,10 @@ class bodenmodellklasse : public teilmodellklasse {
   bool slopeStability = false;
   std::vector<int> ownGridPositions;  // registry positions of the created grids (freed at tear-down)
   std::vector<double> drainableporosityByRow;  // per soil row
-  MatrixOwner cellDrainage, cellSlowInflow;   // per-cell scratch of the step
+  // Per-cell scratch of the step: the run's shared scratch grids, or the module's own.
+  double** cellDrainage = nullptr;
+  double** cellSlowInflow = nullptr;
+  MatrixOwner ownScratch[2];
   int lakeFlowControl = 0;
   int lakeMethod = 0;
   int largestCode = 0;

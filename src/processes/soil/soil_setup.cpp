@@ -388,8 +388,15 @@ void bodenmodellklasse::CreateStateGrids() {
   interflowGrid = NewGrid("interflow", gridNames[7], gridWriteCodes[7], 0.0, true, -1);
   peakFlowPosition = FirstFreeGridPosition();
   peakFlow = NewGrid("peakflow", gridNames[8], 1, 0.0, true, -1);
-  cellDrainage.reset(matrix(1, geometry.nrows, 1, geometry.ncols));
-  cellSlowInflow.reset(matrix(1, geometry.nrows, 1, geometry.ncols));
+  for (int k = 0; k < 2; ++k) {
+    double**& g = k == 0 ? cellDrainage : cellSlowInflow;
+    if (scratch) {
+      g = scratch->Slot(static_cast<size_t>(k));
+    } else {
+      ownScratch[k].reset(matrix(1, geometry.nrows, 1, geometry.ncols));
+      g = ownScratch[k].get();
+    }
+  }
 }
 
 void bodenmodellklasse::InitialiseDeficits() {
