@@ -353,6 +353,7 @@ void ModellApplication::BuildModules() {
   TraceBuilt("start-up grids no module reads, given back");
   for (teilmodellklasse* module : {static_cast<teilmodellklasse*>(m.radiationCorrection),
                                    static_cast<teilmodellklasse*>(m.evapotranspiration),
+                                   static_cast<teilmodellklasse*>(m.snow),
                                    static_cast<teilmodellklasse*>(m.interception)})
     module->ShareScratchGrids();
   TraceBuilt("per-call grids of the modules in shared scratch grids");

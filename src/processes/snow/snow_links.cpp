@@ -23,6 +23,21 @@ void schneemodellklasse::SetSnowInterceptionFlag(int flag) {
   if (flowControl != 0 && !inputsLinked) LinkInputs();
 }
 
+void schneemodellklasse::ShareScratchGrids() {
+  if (flowControl == 0) return;
+  // Snowfall, rainfall and melt are written by the step and read by its statistics in the
+  // second phase right after it (the cell takes its split of the precipitation anew).
+  size_t slot = 0;
+  for (const Grid g : {kSnowfall, kRainfall, kMeltOnly})
+    if (gridOwned[g] && grid[g])
+      if (double** shared = ScratchFor(gridPosition[g], slot)) {
+        FreeMatrix(grid[g]);
+        grid[g] = shared;
+        gridOwned[g] = false;
+        ++slot;
+      }
+}
+
 void schneemodellklasse::LinkInputs() {
   const std::string never = "ungueltiger_Name";
   auto data = [&](int position) { return grids[position].data; };

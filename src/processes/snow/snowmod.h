@@ -82,6 +82,7 @@ class schneemodellklasse : public teilmodellklasse {
   virtual double BandValue(int day, int month) const;
   virtual double SatVapPressIce(double T) const { return snow::SatVapPressIce(T); }
   void DeleteModule() override;
+  void ShareScratchGrids() override;
 
   // --- parameters of [snow_model] ----------------------------------------------------
   // Read under the labels "transzone for " and "T0R for "; interception takes them over.
