@@ -321,14 +321,10 @@ class zonalstatistic {
         }
         const double cellWeight = weight(c);
         run.area += cellWeight;
-        if (c <= weightedLast && weightRow[c] > weightLimit) {
-          const double w = weightRow[c];
-          run.weightedArea += w * cellWeight;
-          run.value += cellWeight * v * w;
-        } else {
-          run.weightedArea += cellWeight;
-          run.value += cellWeight * v;
-        }
+        // A cell the weight grid does not weigh counts with 1, which multiplies exactly.
+        const double w = c <= weightedLast && weightRow[c] > weightLimit ? weightRow[c] : 1.0;
+        run.weightedArea += w * cellWeight;
+        run.value += cellWeight * v * w;
       }
       if (open) CloseRun(b, open, run);
     }

@@ -36,15 +36,11 @@ class ZoneSums {
     // zonalstatistic::AddCellValue does).
     void Add(int j, double value, double weight = 1.0) const {
       if (sums == nullptr || !active[j]) return;
+      // A cell the weight grid does not weigh has cellWeight 1, which multiplies exactly.
       double* s = sums + 3 * j;
       s[0] += weight;
-      if (weighted) {
-        s[2] += cellWeight * weight;
-        s[1] += weight * value * cellWeight;
-      } else {
-        s[2] += weight;
-        s[1] += weight * value;
-      }
+      s[2] += cellWeight * weight;
+      s[1] += weight * value * cellWeight;
     }
     // The same, leaving out no-data and NaN (as zonalstatistic::AddCells does).
     void AddValue(int j, double value, double weight = 1.0) const {
@@ -56,8 +52,7 @@ class ZoneSums {
     friend class ZoneSums;
     double* sums = nullptr;  // writer 0's three sums of the cell's zone in its block
     const uint8_t* active = nullptr;  // per writer: 0 when its sums are not wanted
-    double cellWeight = 1.0;
-    bool weighted = false;
+    double cellWeight = 1.0;  // the weight grid's value, 1 where it holds none
     double nodata = -9999.0;
   };
 
@@ -86,8 +81,8 @@ class ZoneSums {
       }
       cell.sums = lastSums;
       cell.active = owner->active.data();
-      cell.weighted = weightRow != nullptr && c <= owner->weightCols && weightRow[c] > kWeightNodata;
-      cell.cellWeight = cell.weighted ? weightRow[c] : 1.0;
+      const bool weighted = weightRow != nullptr && c <= owner->weightCols && weightRow[c] > kWeightNodata;
+      cell.cellWeight = weighted ? weightRow[c] : 1.0;
       cell.nodata = owner->cells.nodata;
       return cell;
     }
