@@ -283,7 +283,9 @@ Result RunHere(const std::string& control, bool digests = false) {
     r.startBytes = LiveMatrixBytes() - before;
     for (int p = 1; p < kGridRegistrySize; ++p) {
       const GridRecord& g = app.registry->Records()[p];
-      if (g.registered && g.data) r.grids.emplace_back(GridEntry(g), MatrixBytes(g.data));
+      if (g.registered && g.data)
+        r.grids.emplace_back(GridEntry(g) + (g.released ? " (given back or shared)" : ""),
+                             g.released ? 0 : MatrixBytes(g.data));
     }
     calls.clear();
     times.clear();

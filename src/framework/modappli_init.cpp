@@ -354,7 +354,8 @@ void ModellApplication::BuildModules() {
   for (teilmodellklasse* module : {static_cast<teilmodellklasse*>(m.radiationCorrection),
                                    static_cast<teilmodellklasse*>(m.evapotranspiration),
                                    static_cast<teilmodellklasse*>(m.snow),
-                                   static_cast<teilmodellklasse*>(m.interception)})
+                                   static_cast<teilmodellklasse*>(m.interception),
+                                   static_cast<teilmodellklasse*>(m.soil)})
     module->ShareScratchGrids();
   TraceBuilt("per-call grids of the modules in shared scratch grids");
 }

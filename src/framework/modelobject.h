@@ -126,6 +126,9 @@ class modelobject : public memory_handling {
   // --- grid registry (src/grids/grid_registry.cpp) -----------------------------------
   int FindGrid(const std::string& internalName, bool includeUnfilled = false) const;
   int RequireGrid(const std::string& internalName) const;
+  // RequireGrid for a grid this module reads only while it is built: the look-up does not
+  // count as a reader's, so it does not keep the grid past the build (grids/grid_registry.h).
+  int RequireGridWhileBuilt(const std::string& internalName) const;
   int RequireOneOf3Grids(const std::string& n1, const std::string& n2, const std::string& n3) const;
   int RequireOneOf4Grids(const std::string& n1, const std::string& n2, const std::string& n3,
                          const std::string& n4) const;

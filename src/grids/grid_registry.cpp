@@ -60,14 +60,27 @@ int modelobject::FindGrid(const std::string& internalName, bool includeUnfilled)
 namespace {
 
 // The requiring search: from position 1 up to the first record that was never registered.
-int ScanForName(const GridRecord* grids, const std::string& name, LogStream* log) {
+int FirstNamed(const GridRecord* grids, const std::string& name) {
   if (!grids) return 0;
   for (int p = 1; p < kGridRegistrySize - 1 && grids[p].registered; ++p)
-    if (grids[p].internalName == name) return Found(grids, p, log);
+    if (grids[p].internalName == name) return p;
   return 0;
 }
 
+int ScanForName(const GridRecord* grids, const std::string& name, LogStream* log) {
+  const int p = FirstNamed(grids, name);
+  return p > 0 ? Found(grids, p, log) : 0;
+}
+
 }  // namespace
+
+int modelobject::RequireGridWhileBuilt(const std::string& internalName) const {
+  const int known = FirstNamed(grids, internalName);
+  const bool lookedUp = known > 0 && grids[known].lookedUp;
+  const int p = RequireGrid(internalName);
+  grids[p].lookedUp = lookedUp;
+  return p;
+}
 
 int modelobject::RequireGrid(const std::string& internalName) const {
   int p = ScanForName(grids, internalName, log);

@@ -195,17 +195,21 @@ bool interzeptionsmodellklasse::OwnCell(int r, int c) const {
 
 void interzeptionsmodellklasse::ShareScratchGrids() {
   if (flowControl == 0) return;
-  // Evaporation and throughfall of a layer serve the step that computes them (the cell's
-  // totals of layer 0 are read by the modules after it, which looked them up).
+  // Evaporation and throughfall of a layer, and the cell's total storage (layer 0), serve
+  // the step that computes them (the cell's evaporation and throughfall are read by the
+  // modules after it, which looked them up); a layer's own storage is kept between steps.
   size_t slot = 0;
-  for (InterceptionLayer& l : layers)
-    for (const auto& g : {std::pair<double***, int>{&l.evaporation, l.evaporationPosition},
-                          {&l.throughfall, l.throughfallPosition}})
+  for (InterceptionLayer& l : layers) {
+    std::vector<std::pair<double***, int>> perStep = {{&l.evaporation, l.evaporationPosition},
+                                                      {&l.throughfall, l.throughfallPosition}};
+    if (&l == &layers[0]) perStep.emplace_back(&l.storage, l.storagePosition);
+    for (const auto& g : perStep)
       if (double** shared = ScratchFor(g.second, slot)) {
         FreeMatrix(*g.first, firstRow, lastRow, 0, geometry.ncols);
         *g.first = shared;
         ++slot;
       }
+  }
 }
 
 double** interzeptionsmodellklasse::NewGrid(double value) {

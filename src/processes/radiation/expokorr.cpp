@@ -59,7 +59,8 @@ expokorrklasse::expokorrklasse(int& error, const ModuleInputs& in)
 
     dem = grids[RequireGrid("[elevation_model]")].data;
     aspect = grids[RequireGrid("slope_aspect")].data;
-    slope = grids[RequireGrid("slope_angle")].data;
+    // The slope serves only the cosine and sine kept here.
+    slope = grids[RequireGridWhileBuilt("slope_angle")].data;
     const size_t stride = static_cast<size_t>(geometry.ncols) + 1;
     slopeCosSin.assign((static_cast<size_t>(geometry.nrows) + 1) * stride * 2, 0.0);
     for (int r = 1; r <= geometry.nrows; ++r)
@@ -69,6 +70,7 @@ expokorrklasse::expokorrklasse(int& error, const ModuleInputs& in)
         k[0] = std::cos(s);
         k[1] = std::sin(s);
       }
+    slope = nullptr;
     p = FindGrid("sunshine_duration");
     sunshine = p > 0 ? grids[p].data : nullptr;
 

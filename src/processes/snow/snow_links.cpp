@@ -25,10 +25,11 @@ void schneemodellklasse::SetSnowInterceptionFlag(int flag) {
 
 void schneemodellklasse::ShareScratchGrids() {
   if (flowControl == 0) return;
-  // Snowfall, rainfall and melt are written by the step and read by its statistics in the
-  // second phase right after it (the cell takes its split of the precipitation anew).
+  // Snowfall, rainfall, melt and the snow-covered share of the day are written by the step
+  // and read by its statistics in the second phase right after it (the cell takes its split
+  // of the precipitation anew).
   size_t slot = 0;
-  for (const Grid g : {kSnowfall, kRainfall, kMeltOnly})
+  for (const Grid g : {kSnowfall, kRainfall, kMeltOnly, kDaysSnow})
     if (gridOwned[g] && grid[g])
       if (double** shared = ScratchFor(gridPosition[g], slot)) {
         FreeMatrix(grid[g]);

@@ -81,6 +81,7 @@ class bodenmodellklasse : public teilmodellklasse {
   virtual void SetInputGrid(int interceptionBeforeSnow);
   // Writes the state section and "peakflow" (when the storage flag is set), frees the grids.
   void DeleteModule() override;
+  void ShareScratchGrids() override;
 
   // The text of the "[soil_model]" part of the storage file.
   std::string StorageSectionText() const;

@@ -399,6 +399,22 @@ void bodenmodellklasse::CreateStateGrids() {
   }
 }
 
+void bodenmodellklasse::ShareScratchGrids() {
+  if (flowControl == 0) return;
+  // Direct flow and interflow are written by the cell step and summed per sub-basin right
+  // after it, beside the drainage and slow inflow (slots 0 and 1).
+  size_t slot = 2;
+  for (double*** g : {&directFlow, &interflowGrid})
+    for (size_t i = 0; i < ownGrids.size(); ++i)
+      if (*g && ownGrids[i] == *g)
+        if (double** shared = ScratchFor(ownGridPositions[i], slot)) {
+          FreeMatrix(ownGrids[i]);
+          ownGrids[i] = nullptr;
+          *g = shared;
+          ++slot;
+        }
+}
+
 void bodenmodellklasse::InitialiseDeficits() {
   const double nodata = geometry.nodata_value;
   const size_t n1 = static_cast<size_t>(subbasins) + 1;
