@@ -77,6 +77,9 @@ struct ApplicationSeams {
   void* afterPassContext = nullptr;
   // Every interpolator weighs its stations itself (the results are the same; tests compare).
   bool separateInverseDistance = false;
+  // Every module keeps every grid it made: none is given back or shared once the run is
+  // built (the tests compare the outputs of both).
+  bool keepEveryGrid = false;
 };
 
 // The seams that the next applications pick up (tests set them before constructing one).

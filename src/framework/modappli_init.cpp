@@ -194,7 +194,8 @@ void ModellApplication::BuildModules() {
   TraceBuilt("start-up: defaultini");
   // From here on a look-up by name is a reader's: the start-up's own do not count.
   ForgetGridLookUps(registry->Records());
-  scratch = std::make_unique<ScratchGrids>(log, runValues.geometry.nrows, runValues.geometry.ncols);
+  if (!seams.keepEveryGrid)
+    scratch = std::make_unique<ScratchGrids>(log, runValues.geometry.nrows, runValues.geometry.ncols);
   interpolatorCount = runValues.meteoCount > 0 ? runValues.meteoCount : 0;
   interpolatorNames = std::move(runValues.meteoNames);
   interpolatorNames.resize(static_cast<size_t>(interpolatorCount) + 1);
@@ -349,6 +350,7 @@ void ModellApplication::BuildModules() {
   if (m.defaults->IsCoupled()) m.defaults->ResolveExternalGrids();
   // Every reader of the run has looked its grids up: the start-up's grids kept only for
   // readers that none of them asked for are given back.
+  if (seams.keepEveryGrid) return;
   m.defaults->ReleaseUnreadGrids();
   TraceBuilt("start-up grids no module reads, given back");
   for (teilmodellklasse* module : {static_cast<teilmodellklasse*>(m.radiationCorrection),

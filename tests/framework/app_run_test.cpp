@@ -263,18 +263,29 @@ namespace {
 
 // Every file a whole run of the example in this process writes into its output folder, by
 // name, at `threads` threads; *shared: whether interpolators shared their station weights.
-std::map<std::string, std::string> ExampleOutputs(int threads, bool separateInverseDistance, bool* shared) {
+// edits: replacements in its control file.
+std::map<std::string, std::string> ExampleOutputs(int threads, bool separateInverseDistance, bool* shared,
+                                                  bool keepEveryGrid = false,
+                                                  const std::vector<std::pair<std::string, std::string>>& edits = {}) {
   const std::string example = std::string(ORVEL_SOURCE_DIR) + "/examples/basin/";
   std::map<std::string, std::string> outputs;
   TempDir dir;
   for (const auto& e : std::filesystem::directory_iterator(example))
     if (e.is_regular_file()) std::filesystem::copy_file(e.path(), dir.file(e.path().filename().string()));
   std::filesystem::create_directories(dir.file("output"));
+  std::string control = ReadTextFile(dir.file("basin.ctl"));
+  for (const auto& e : edits) {
+    const size_t p = control.find(e.first);
+    EXPECT_NE(p, std::string::npos) << e.first;
+    if (p != std::string::npos) control.replace(p, e.first.size(), e.second);
+  }
+  WriteTextFile(dir.file("basin.ctl"), control);
   WorkingDirectory here(dir.path());
   std::vector<std::string> calls;
   NextApplicationSeams() = ApplicationSeams();
   NextApplicationSeams().calls = &calls;
   NextApplicationSeams().separateInverseDistance = separateInverseDistance;
+  NextApplicationSeams().keepEveryGrid = keepEveryGrid;
   const int savedThreads = omp_get_max_threads();
   omp_set_num_threads(threads);
   {
@@ -319,4 +330,17 @@ TEST(AppRun, EveryOutputOfTheExampleHasTheSameBitsOnOneThreadAndOnThreeWithEvery
   const ScopedMinParallelCells forkAlways(0);
   bool shared = false;
   ExpectSameFiles(ExampleOutputs(1, false, &shared), ExampleOutputs(3, false, &shared));
+}
+
+TEST(AppRun, GridsGivenBackOrSharedOnceTheRunIsBuiltLeaveEveryOutputOfTheExampleAsItIs) {
+  // The example's snowfall and melt, the interception layer's grids, the soil's direct flow
+  // and the evapotranspiration's radiation share scratch grids, its cell sizes and regression
+  // grids are given back: every file must have the bits of a run that keeps them; with the
+  // snow statistics on, read grids take a slot each, unread ones share one.
+  bool shared = false;
+  ExpectSameFiles(ExampleOutputs(2, false, &shared), ExampleOutputs(2, false, &shared, true));
+  const std::vector<std::pair<std::string, std::string>> snowStatistics = {
+      {"rain.stat 0", "rain.stat 2001"}, {"snowdays.stat 0", "snowdays.stat 2001"}};
+  ExpectSameFiles(ExampleOutputs(2, false, &shared, false, snowStatistics),
+                  ExampleOutputs(2, false, &shared, true, snowStatistics));
 }

@@ -25,18 +25,28 @@ void schneemodellklasse::SetSnowInterceptionFlag(int flag) {
 
 void schneemodellklasse::ShareScratchGrids() {
   if (flowControl == 0) return;
-  // Snowfall, rainfall, melt and the snow-covered share of the day are written by the step
-  // and read by its statistics in the second phase right after it (the cell takes its split
-  // of the precipitation anew).
+  // The total storage, snowfall, rainfall, melt and the snow-covered share of the day are
+  // written by the step and read by its statistics in the second phase right after it (the
+  // cell takes its storage and its split of the precipitation anew; slides read the total).
+  // A grid whose statistics are off is read by nothing: all such grids share one slot.
+  const std::pair<Grid, Stat> perStep[] = {
+      {kTotal, sTotal}, {kSnowfall, sSnowfall}, {kRainfall, sRainfall}, {kMeltOnly, sMeltOnly}, {kDaysSnow, sDaysSnow}};
   size_t slot = 0;
-  for (const Grid g : {kSnowfall, kRainfall, kMeltOnly, kDaysSnow})
-    if (gridOwned[g] && grid[g])
-      if (double** shared = ScratchFor(gridPosition[g], slot)) {
-        FreeMatrix(grid[g]);
-        grid[g] = shared;
-        gridOwned[g] = false;
+  int unreadSlot = -1;
+  for (const auto& [g, s] : perStep) {
+    if (!gridOwned[g] || !grid[g]) continue;
+    const bool read = (statistics[s] && statistics[s]->Active()) || (g == kTotal && snow::HasSlides(method));
+    const size_t k = read || unreadSlot < 0 ? slot : static_cast<size_t>(unreadSlot);
+    if (double** shared = ScratchFor(gridPosition[g], k)) {
+      FreeMatrix(grid[g]);
+      grid[g] = shared;
+      gridOwned[g] = false;
+      if (k == slot) {
+        if (!read) unreadSlot = static_cast<int>(slot);
         ++slot;
       }
+    }
+  }
 }
 
 void schneemodellklasse::LinkInputs() {
