@@ -288,6 +288,41 @@ TEST(RadiationCorrection, SkippedStepsKeepTheFactorAndFollowTheTemperature) {
   }
 }
 
+TEST(RadiationCorrection, AStepOwesNothingToWhatItsGridsHeldBefore) {
+  // Shading, factor, effective radiation and corrected temperature may serve others
+  // between steps: whatever they hold then, each step leaves the bits of a module whose
+  // grids nobody touched, through night, dawn, day and dusk steps, and a step without sun
+  // leaves no shade, factor or effective radiation behind.
+  Terrain clean(19, 13), used(19, 13);
+  for (Terrain* t : {&clean, &used}) {
+    t->basin.Fill(t->Grid("[elevation_model]"), [](int r, int c) { return 900.0 + 250.0 * std::sin(r * 0.5) + 9.0 * c; });
+    t->basin.Fill(t->Grid("slope_angle"), [](int r, int c) { return (r * 5 + c * 11) % 35; });
+    t->basin.Fill(t->Grid("slope_aspect"), [](int r, int c) { return (r * 23 + c * 41) % 360; });
+    t->basin.SetOutside(2, 3);
+    ASSERT_EQ(t->Build(Section(2, 1, 4)), 0);
+  }
+  const char* names[] = {"Shadow", "radiation_correction", "Ieff_max", "corr_temperature"};
+  int sunSteps = 0;
+  for (int hour : {2, 5, 7, 12, 17, 20, 23, 13, 3}) {
+    for (const char* n : names) used.basin.Fill(used.Grid(n), 7.25);
+    used.Grid("Shadow")[2][3] = used.Grid("radiation_correction")[2][3] = -9999.0;
+    clean.rc->Run(ModelDate{0, hour, 21, 3, 2001});
+    used.rc->Run(ModelDate{0, hour, 21, 3, 2001});
+    for (const char* n : names) {
+      for (int r = 1; r <= 19; ++r) {
+        for (int c = 1; c <= 13; ++c) {
+          ASSERT_EQ(clean.Grid(n)[r][c], used.Grid(n)[r][c]) << n << " " << hour << " h " << r << "," << c;
+        }
+      }
+    }
+    sunSteps += clean.rc->horizontalSum > 0.0;
+    if (hour == 2 || hour == 23 || hour == 3) {
+      for (const char* n : {"Shadow", "radiation_correction", "Ieff_max"}) EXPECT_EQ(used.Grid(n)[9][6], 0.0) << n;
+    }
+  }
+  EXPECT_GE(sunSteps, 3);
+}
+
 TEST(RadiationCorrection, SameBitsForEveryThreadCount) {
   const ScopedMinParallelCells forkAlways(0);  // small grids run the parallel path too
   const int saved = omp_get_max_threads();

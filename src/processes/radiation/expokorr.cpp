@@ -141,21 +141,37 @@ bool expokorrklasse::IsModuleCell(int r, int c) const {
   return zoneGrid && zoneGrid[r][c] != geometry.nodata_value;
 }
 
+template <typename Row>
+void expokorrklasse::ForModuleRows(bool parallel, Row&& row) {
+  if (!zoneGrid) return;
+  const int nrows = geometry.nrows;
+#pragma omp parallel for schedule(runtime) if (parallel)
+  for (int r = 1; r <= nrows; ++r) row(r, zoneGrid[r]);
+}
+
+void expokorrklasse::CorrectTemperatureRow(int r) {
+  const int ncols = geometry.ncols;
+  const double nodata = geometry.nodata_value;
+  const double* zone = zoneGrid ? zoneGrid[r] : nullptr;
+  const double* t = temperature[r];
+  const double* k = correction[r];
+  const double* sun = sunshine ? sunshine[r] : nullptr;
+  double* out = correctedTemperature[r];
+  const bool sunStep = horizontalSum > 0.0, single = subSteps == 1;
+  for (int c = 1; c <= ncols; ++c) {
+    if (!zone || !(zone[c] != nodata)) {
+      out[c] = nodata;
+      continue;
+    }
+    out[c] = ExposureTemperature(t[c], k[c], temperatureScale, sun ? sun[c] : 0.5, sunStep, relativeSunHeight, single);
+  }
+}
+
 void expokorrklasse::CorrectTemperature() {
   if (!correctedTemperature || !temperature) return;
-  const int nrows = geometry.nrows, ncols = geometry.ncols;
-  const double nodata = geometry.nodata_value;
+  const int nrows = geometry.nrows;
 #pragma omp parallel for schedule(runtime) if (Parallel())
-  for (int r = 1; r <= nrows; ++r)
-    for (int c = 1; c <= ncols; ++c) {
-      if (!IsModuleCell(r, c)) {
-        correctedTemperature[r][c] = nodata;
-        continue;
-      }
-      const double sigma = sunshine ? sunshine[r][c] : 0.5;
-      correctedTemperature[r][c] = ExposureTemperature(temperature[r][c], correction[r][c], temperatureScale, sigma,
-                                                       horizontalSum > 0.0, relativeSunHeight, subSteps == 1);
-    }
+  for (int r = 1; r <= nrows; ++r) CorrectTemperatureRow(r);
 }
 
 void expokorrklasse::Run(ModelDate date) {
@@ -187,19 +203,20 @@ void expokorrklasse::Run(ModelDate date) {
   double noonAzimuth = 0.0, noonElevation = 0.0;
   SunPosition(date.day, month, noonAzimuth, noonElevation, latitude, longitude, (tr + ts) / 2.0);
 
-#pragma omp parallel for schedule(runtime) if (Parallel())
-  for (int r = 1; r <= nrows; ++r)
-    for (int c = 1; c <= ncols; ++c)
-      if (IsModuleCell(r, c)) correction[r][c] = effectiveRadiation[r][c] = 0.0;
-
   const double t0 = minToIntEndHours + static_cast<double>(date.hour) + static_cast<double>(date.minute) / 60.0;
   const double span = timeInterval / 60.0;
   const double delta = span / subSteps;
   const double tEnd = t0 + 0.01 + hourOffset;
   const double nodata = geometry.nodata_value;
   const bool shading = CastsShadows();
+  const bool parallel = Parallel();
   double h = 0.0;
   relativeSunHeight = 0.0;
+  // The factor is summed over the lit sub-steps: it is cleared before the first of them
+  // (a step without sun sets it at the end). The shading is cleared only where the last
+  // sub-step cast shadows or the step has not cleared it yet: every sub-step writes it out
+  // as it stands, and between steps it may serve others as scratch.
+  bool sumCleared = false, shadowCleared = false;
   const double tFirst = t0 - span * (1.0 - 0.5 / subSteps) + hourOffset;
   for (int m = 0; m < subSteps && tFirst + m * delta < tEnd; ++m) {
     const double t = tFirst + m * delta;
@@ -226,39 +243,60 @@ void expokorrklasse::Run(ModelDate date) {
     h += horizontal;
     const bool lit = radiation > 0.0;
 
-#pragma omp parallel for schedule(runtime) if (Parallel())
-    for (int r = 1; r <= nrows; ++r)
-      for (int c = 1; c <= ncols; ++c)
-        if (IsModuleCell(r, c)) shadow[r][c] = 0.0;
-    if (lit && shading)
+    if (!shadowCleared) {
+      ForModuleRows(parallel, [&](int r, const double* zone) {
+        double* s = shadow[r];
+        for (int c = 1; c <= geometry.ncols; ++c)
+          if (zone[c] != nodata) s[c] = 0.0;
+      });
+      shadowCleared = true;
+    }
+    if (lit && shading) {
       CastShadows(dem, zoneGrid, nodata, nrows, ncols, geometry.cellsize, azimuth, M_PI / 2.0 - zenith, shadow,
-                  Parallel());
+                  parallel);
+      shadowCleared = false;
+    }
 
     if (lit) {
       const double cosZ = std::cos(zenith), sinZ = std::sin(zenith);
       const size_t stride = static_cast<size_t>(ncols) + 1;
-#pragma omp parallel for schedule(runtime) if (Parallel())
-      for (int r = 1; r <= nrows; ++r)
+      const bool clear = !sumCleared;
+      ForModuleRows(parallel, [&](int r, const double* zone) {
+        const double* s = shadow[r];
+        const double* a = aspect[r];
+        const double* sun = sunshine ? sunshine[r] : nullptr;
+        const double* k = &slopeCosSin[static_cast<size_t>(r) * stride * 2];
+        double* sum = correction[r];
         for (int c = 1; c <= ncols; ++c) {
-          if (!IsModuleCell(r, c) || shadow[r][c] >= 0.5) continue;
-          const double* k = &slopeCosSin[(static_cast<size_t>(r) * stride + static_cast<size_t>(c)) * 2];
-          const double ci = CosIncidence(k[0], k[1], aspect[r][c], cosZ, sinZ, azimuth);
-          correction[r][c] += DirectWeight(ci, cosZ, sunshine ? sunshine[r][c] : -1.0) * radiation;
+          if (!(zone[c] != nodata)) continue;
+          if (clear) sum[c] = 0.0;
+          if (s[c] >= 0.5) continue;
+          const double ci = CosIncidence(k[2 * c], k[2 * c + 1], a[c], cosZ, sinZ, azimuth);
+          sum[c] += DirectWeight(ci, cosZ, sun ? sun[c] : -1.0) * radiation;
         }
+      });
+      sumCleared = true;
     }
     WriteGrids(shadowPosition, 1, false);
   }
   horizontalSum = h;
-
-#pragma omp parallel for schedule(runtime) if (Parallel())
-  for (int r = 1; r <= nrows; ++r)
-    for (int c = 1; c <= ncols; ++c) {
-      if (!IsModuleCell(r, c)) continue;
-      effectiveRadiation[r][c] = correction[r][c];
-      correction[r][c] = h > 0.0 ? correction[r][c] / h : 0.0;
-    }
   computed = true;
-  CorrectTemperature();
+
+  // The sums become the effective radiation and the factor, and the temperature follows,
+  // row by row in one pass.
+  const bool correctTemperature = correctedTemperature && temperature;
+  ForModuleRows(parallel, [&](int r, const double* zone) {
+    double* k = correction[r];
+    double* e = effectiveRadiation[r];
+    for (int c = 1; c <= ncols; ++c) {
+      if (!(zone[c] != nodata)) continue;
+      if (!sumCleared) k[c] = 0.0;
+      e[c] = k[c];
+      k[c] = h > 0.0 ? k[c] / h : 0.0;
+    }
+    if (correctTemperature) CorrectTemperatureRow(r);
+  });
+  if (!zoneGrid) CorrectTemperature();
   WriteGrids(correctionPosition, 1, false);
   if (temperaturePosition > 0) WriteGrids(temperaturePosition, 1, false);
 }

@@ -61,5 +61,10 @@ class expokorrklasse : public teilmodellklasse {
   bool IsModuleCell(int r, int c) const;
   double** NewGrid(int rows, double fill);
   int Register(const std::string& fileName, double** data, const std::string& internalName, int writeCode);
+  // Calls row(r, zone row r) for every row of the grid (on all threads when parallel);
+  // nothing without a zone grid.
+  template <typename Row>
+  void ForModuleRows(bool parallel, Row&& row);
   void CorrectTemperature();
+  void CorrectTemperatureRow(int r);
 };

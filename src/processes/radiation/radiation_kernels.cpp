@@ -125,20 +125,3 @@ void CastShadows(double** dem, double** zone, double nodata, int nrows, int ncol
       for (int r = b * kBundle + 1; r <= last(b, nrows); ++r) ray(r, edgeCol, fromCol, r == nrows);
   }
 }
-
-double DirectWeight(double cosIncidence, double cosZ, double sunshine) {
-  double c = cosIncidence > 0.0 ? cosIncidence : 0.0;
-  if (c > 0.0 && sunshine >= 0.0 && sunshine < 0.1) c = cosZ;
-  return std::min(c, 5.0 * cosZ);
-}
-
-double ExposureTemperature(double t, double r, double s, double sigma, bool sunStep, double rho, bool singleSubStep) {
-  if (r > 0.2) {
-    double add = std::log(r) * s * sigma;
-    if (singleSubStep) add *= rho;
-    return t + add;
-  }
-  double drop = s * 1.6094 * sigma * (sunStep ? 1.0 : 0.0);
-  if (singleSubStep) drop *= rho;
-  return t - drop;
-}

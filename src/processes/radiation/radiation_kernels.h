@@ -3,6 +3,7 @@
 // the exposure correction of the air temperature. No I/O; matrices are 1-based.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 
 // Light of one sub-step of length delta (hours) centred at t (clock hours, wrapped into
@@ -38,9 +39,24 @@ inline double CosIncidence(double cosSlope, double sinSlope, double aspectDegree
 
 // Weight of the direct radiation on a cell: cosIncidence (of the sloped surface), cosZ
 // (of a horizontal one), the cell's relative sunshine (below 0: none). Overcast cells
-// count as horizontal; the weight is at most five times the horizontal one.
-double DirectWeight(double cosIncidence, double cosZ, double sunshine);
+// count as horizontal; the weight is at most five times the horizontal one (inline: the
+// cell loop of every lit sub-step asks it).
+inline double DirectWeight(double cosIncidence, double cosZ, double sunshine) {
+  double c = cosIncidence > 0.0 ? cosIncidence : 0.0;
+  if (c > 0.0 && sunshine >= 0.0 && sunshine < 0.1) c = cosZ;
+  return std::min(c, 5.0 * cosZ);
+}
 
 // Exposure-corrected temperature: factor r, scale s, relative sunshine sigma, whether the
 // step had sun (k), the relative sun height rho (applied with a single sub-step only).
-double ExposureTemperature(double t, double r, double s, double sigma, bool sunStep, double rho, bool singleSubStep);
+inline double ExposureTemperature(double t, double r, double s, double sigma, bool sunStep, double rho,
+                                  bool singleSubStep) {
+  if (r > 0.2) {
+    double add = std::log(r) * s * sigma;
+    if (singleSubStep) add *= rho;
+    return t + add;
+  }
+  double drop = s * 1.6094 * sigma * (sunStep ? 1.0 : 0.0);
+  if (singleSubStep) drop *= rho;
+  return t - drop;
+}
