@@ -326,22 +326,33 @@ bool SharesInverseDistance(const CellLoop& a, const CellLoop& b) {
   return true;
 }
 
-void RunSharedInverseDistance(const CellLoop* const* loops, int count) {
+void RunSharedInverseDistance(const CellLoop* const* loops, int count, long* missing) {
   if (count < 1 || count > kMaxIdwSets) return;
   const CellLoop& L = *loops[0];
   const IdwInstructionSet vectorSet = ActiveIdwInstructionSet();
   const int batch = IdwBatchSize(vectorSet);
   const StationPoints& stations = LaneStations(L);
+  const size_t stride = static_cast<size_t>(L.ncols) + 1;
   IdwSets sets;
   sets.count = count;
+  bool anyFinished = false;
   for (int k = 0; k < count; ++k) {
     sets.v[k] = LaneStations(*loops[k]).v;
     sets.nodata[k] = loops[k]->nodata;
+    anyFinished = anyFinished || loops[k]->finishShared;
   }
-#pragma omp parallel for schedule(runtime) if (ParallelLoop(L))
+  long counts[kMaxIdwSets] = {};
+#pragma omp parallel for schedule(runtime) reduction(+ : counts[:kMaxIdwSets]) if (ParallelLoop(L))
   for (int r = L.firstRow; r <= L.lastRow; ++r) {
     int c0, c1;
     LoopColumns(L, r, c0, c1);
+    uint8_t* miss[kMaxIdwSets];
+    for (int k = 0; k < count; ++k) {
+      const CellLoop& K = *loops[k];
+      miss[k] = K.finishShared && K.missMask ? K.missMask + stride * static_cast<size_t>(r) : nullptr;
+      if (miss[k])
+        for (size_t c = 0; c < stride; ++c) miss[k][c] = 0;
+    }
     int pending[kMaxIdwBatch];
     int waiting = 0;
     auto flush = [&]() {
@@ -352,17 +363,37 @@ void RunSharedInverseDistance(const CellLoop* const* loops, int count) {
         py[l] = L.distY[r][c];
       }
       IdwBatchSets(vectorSet, stations, sets, L.idw, LaneRatio(L), px, py, w);
-      for (int k = 0; k < count; ++k)
-        for (int l = 0; l < waiting; ++l) loops[k]->result[r][pending[l]] = w[k * kMaxIdwBatch + l];
+      for (int k = 0; k < count; ++k) {
+        const CellLoop& K = *loops[k];
+        const double* wk = w + k * kMaxIdwBatch;
+        if (!K.finishShared) {
+          for (int l = 0; l < waiting; ++l) K.result[r][pending[l]] = wk[l];
+          continue;
+        }
+        const bool mixed = K.method == 3 || K.method == 11;
+        long found = 0;
+        for (int l = 0; l < waiting; ++l) {
+          const int c = pending[l];
+          FinishCell(K, r, c, mixed ? MixWithRegression(K, r, c, wk[l]) : wk[l], wk[l] < -K.nodata, miss[k], found);
+        }
+        counts[k] += found;
+      }
       waiting = 0;
     };
     for (int c = c0; c <= c1; ++c) {
-      if (!Interpolated(L, r, c)) continue;
+      if (!Interpolated(L, r, c)) {
+        if (anyFinished)
+          for (int k = 0; k < count; ++k)
+            if (loops[k]->finishShared) loops[k]->result[r][c] = loops[k]->gridNodata;
+        continue;
+      }
       pending[waiting++] = c;
       if (waiting == batch) flush();
     }
     if (waiting > 0) flush();
   }
+  if (missing)
+    for (int k = 0; k < count; ++k) missing[k] = counts[k];
 }
 
 bool NearestStationIndex::Update(const CellLoop& L) {

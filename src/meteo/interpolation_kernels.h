@@ -200,6 +200,11 @@ struct CellLoop {
   // Set when RunSharedInverseDistance has put the cells' inverse-distance values into
   // result already: the loop takes them from there, mixes and post-processes them.
   bool inverseDistanceInResult = false;
+  // Asks RunSharedInverseDistance to finish the cells itself, as this loop's RunCellLoop
+  // would (mixed, post-processed, flagged in missMask, grid nodata outside): for loops whose
+  // finishing reads nothing another interpolator's step could change before this one's
+  // (no scenario), so the grid is read and written once instead of twice.
+  bool finishShared = false;
   // Grids with fewer cells run on one thread: thread start-up and barriers would cost more
   // than the cells (the results are the same either way).
   long minParallelCells = MinParallelCells();
@@ -237,8 +242,10 @@ bool InverseDistanceOnLanes(const CellLoop& L);
 bool SharesInverseDistance(const CellLoop& a, const CellLoop& b);
 // The inverse-distance values of up to kMaxIdwSets loops that share them, in one pass over
 // the cells: each loop's values into its result grid, with the bits each loop would make
-// alone. Each loop's own RunCellLoop (with inverseDistanceInResult) then finishes its cells.
-void RunSharedInverseDistance(const CellLoop* const* loops, int count);
+// alone. A loop with finishShared gets its cells finished in the same pass (missing[k], when
+// given, counts its cells that found no station, as RunCellLoop returns); the others' own
+// RunCellLoop (with inverseDistanceInResult) finishes their cells.
+void RunSharedInverseDistance(const CellLoop* const* loops, int count, long* missing = nullptr);
 
 // Runs the cell loop over the rows in an OpenMP parallel loop with the run-time schedule.
 // Each thread writes only the cells of its rows; no locks, no messages, no allocation.

@@ -76,8 +76,13 @@ class meteointerpol : public modelobject {
   // date, its values not all equal): fills loop and returns true.
   bool SharedInverseDistanceLoop(ModelDate date, CellLoop& loop);
   // The inverse-distance values of the step are in the result grid already (made with
-  // other interpolators' in one pass): the step finishes them.
-  void TakeInverseDistanceFromResult() { inverseDistanceInResult = true; }
+  // other interpolators' in one pass): the step finishes them, or, when that pass finished
+  // them too (finished), takes its cells without a station in reach (missing) from it.
+  void TakeInverseDistanceFromResult(bool finished = false, long missing = 0) {
+    inverseDistanceInResult = true;
+    sharedPassFinished = finished;
+    sharedPassMissing = missing;
+  }
   virtual int IsEndOfPeriod() const { return endFlag ? 1 : 0; }
   // The input file that ran out before the end date; empty while none has.
   const std::string& InputEndedEarly() const { return inputEndedEarly; }
@@ -165,6 +170,9 @@ class meteointerpol : public modelobject {
   // The cell loop of the current settings and record, apart from the shortcut of a record
   // whose values are all equal.
   void FillCellLoop(CellLoop& loop) const;
+  // Points loop at the mask of cells without a station in reach when the step warns of them
+  // (made on first use); returns whether it does.
+  bool SetMissMask(CellLoop& loop);
   // Inverse-distance value of station file `file` at a point (rotated with anisotropy).
   double IdwPoint(int file, double x, double y) const;
   // Scaling, limits and scenario of a valid point value; invalid values come back as they are.
@@ -261,6 +269,8 @@ class meteointerpol : public modelobject {
   std::vector<uint8_t> missMask;
   NearestStationIndex nearestIndex;  // methods 4 and 12
   bool inverseDistanceInResult = false;
+  bool sharedPassFinished = false;  // the shared pass finished the step's cells
+  long sharedPassMissing = 0;       // and found this many without a station in reach
   double avgHorizontal = -9999.0, avgVertical = -9999.0;
   double meshCoefficient = 0.0;
   bool deleted = false;

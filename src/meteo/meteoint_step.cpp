@@ -77,16 +77,14 @@ void meteointerpol::Interpolate(ModelDate asked) {
       }
   }
   loop.inverseDistanceInResult = inverseDistanceInResult && InverseDistanceOnLanes(loop);
-  inverseDistanceInResult = false;
-  const bool warn = warningSwitch != 0 && (m == 1 || m == 3 || m == 11);
-  if (warn && missMask.empty())
-    missMask.assign(static_cast<size_t>(geometry.nrows + 1) * static_cast<size_t>(geometry.ncols + 1), 0);
-  loop.missMask = warn ? missMask.data() : nullptr;
+  const bool finished = loop.inverseDistanceInResult && sharedPassFinished;
+  inverseDistanceInResult = sharedPassFinished = false;
+  const bool warn = SetMissMask(loop);
   if (m == 4 || m == 12) {
     nearestIndex.Update(loop);  // searches again only when other stations are valid
     loop.nearest = nearestIndex.Data();
   }
-  const long missing = RunCellLoop(loop);
+  const long missing = finished ? sharedPassMissing : RunCellLoop(loop);
   if (warn && missing > 0) WriteMissingStationWarnings();
 
   // Cells of a response unit that are not its master cell take the master cell's value.
@@ -187,7 +185,20 @@ bool meteointerpol::SharedInverseDistanceLoop(ModelDate date, CellLoop& loop) {
     if (int p = FindGrid("MPIRegions")) mpiRegions = GridData(p);
   }
   FillCellLoop(loop);
+  // Without a scenario, finishing a cell reads only what stays as it is until this
+  // interpolator's step: the shared pass finishes the cells too.
+  loop.finishShared = szenUse != 1;
+  SetMissMask(loop);
   return InverseDistanceOnLanes(loop);
+}
+
+bool meteointerpol::SetMissMask(CellLoop& loop) {
+  const int m = interpolationMethod;
+  const bool warn = warningSwitch != 0 && (m == 1 || m == 3 || m == 11);
+  if (warn && missMask.empty())
+    missMask.assign(static_cast<size_t>(geometry.nrows + 1) * static_cast<size_t>(geometry.ncols + 1), 0);
+  loop.missMask = warn ? missMask.data() : nullptr;
+  return warn;
 }
 
 int ShareInverseDistance(meteointerpol* const* interpolators, int count, ModelDate date) {
@@ -208,9 +219,11 @@ int ShareInverseDistance(meteointerpol* const* interpolators, int count, ModelDa
         rest.push_back(open[k]);
     if (group.size() > 1) {
       const CellLoop* members[kMaxIdwSets];
+      long missing[kMaxIdwSets] = {};
       for (size_t k = 0; k < group.size(); ++k) members[k] = &loops[static_cast<size_t>(group[k])];
-      RunSharedInverseDistance(members, static_cast<int>(group.size()));
-      for (int i : group) interpolators[i]->TakeInverseDistanceFromResult();
+      RunSharedInverseDistance(members, static_cast<int>(group.size()), missing);
+      for (size_t k = 0; k < group.size(); ++k)
+        interpolators[group[k]]->TakeInverseDistanceFromResult(members[k]->finishShared, missing[k]);
       shared += static_cast<int>(group.size());
     }
     open = rest;

@@ -377,34 +377,41 @@ struct ThreeVariables {
 }  // namespace
 
 TEST(SharedInverseDistance, OnePassForSeveralVariablesGivesTheBitsOfEachAlone) {
-  for (double power : {2.0, 1.0})
-    for (double reach : {1e9, 60.0}) {
-      ThreeVariables alone, shared;
-      std::vector<uint8_t> maskAlone(24 * 20), maskShared(24 * 20);
-      for (ThreeVariables* t : {&alone, &shared})
-        for (LoopFixture* f : {&t->a, &t->b, &t->c}) f->loop.idw = MakeIdwSettings(power, reach);
-      alone.c.loop.missMask = maskAlone.data();
-      shared.c.loop.missMask = maskShared.data();
-      long missingAlone = 0, missingShared = 0;
-      for (LoopFixture* f : {&alone.a, &alone.b, &alone.c}) missingAlone += RunCellLoop(f->loop);
+  // The shared pass leaves the values for each loop to finish, or finishes b and c itself.
+  for (bool finish : {false, true})
+    for (double power : {2.0, 1.0})
+      for (double reach : {1e9, 60.0}) {
+        ThreeVariables alone, shared;
+        std::vector<uint8_t> maskAlone(24 * 20), maskShared(24 * 20);
+        std::fill(maskShared.begin() + 20, maskShared.end(), 7);  // rows 1.. hold an older step's flags
+        for (ThreeVariables* t : {&alone, &shared})
+          for (LoopFixture* f : {&t->a, &t->b, &t->c}) f->loop.idw = MakeIdwSettings(power, reach);
+        alone.c.loop.missMask = maskAlone.data();
+        shared.c.loop.missMask = maskShared.data();
+        shared.b.loop.finishShared = shared.c.loop.finishShared = finish;
+        long missingAlone = 0, missingShared = 0;
+        for (LoopFixture* f : {&alone.a, &alone.b, &alone.c}) missingAlone += RunCellLoop(f->loop);
 
-      ASSERT_TRUE(SharesInverseDistance(shared.a.loop, shared.b.loop));
-      ASSERT_TRUE(SharesInverseDistance(shared.a.loop, shared.c.loop));
-      const CellLoop* loops[] = {&shared.a.loop, &shared.b.loop, &shared.c.loop};
-      RunSharedInverseDistance(loops, 3);
-      for (LoopFixture* f : {&shared.a, &shared.b, &shared.c}) {
-        f->loop.inverseDistanceInResult = true;
-        missingShared += RunCellLoop(f->loop);
+        ASSERT_TRUE(SharesInverseDistance(shared.a.loop, shared.b.loop));
+        ASSERT_TRUE(SharesInverseDistance(shared.a.loop, shared.c.loop));
+        const CellLoop* loops[] = {&shared.a.loop, &shared.b.loop, &shared.c.loop};
+        long missing[3] = {-1, -1, -1};
+        RunSharedInverseDistance(loops, 3, missing);
+        int k = 0;
+        for (LoopFixture* f : {&shared.a, &shared.b, &shared.c}) {
+          f->loop.inverseDistanceInResult = true;
+          missingShared += f->loop.finishShared ? missing[k] : RunCellLoop(f->loop);
+          ++k;
+        }
+        const std::vector<double> x = alone.Results(), y = shared.Results();
+        ASSERT_EQ(x.size(), y.size());
+        EXPECT_EQ(0, std::memcmp(x.data(), y.data(), x.size() * sizeof(double))) << finish << " " << power << " " << reach;
+        EXPECT_EQ(missingAlone, missingShared);
+        EXPECT_EQ(maskAlone, maskShared);
+        if (reach < 100.0) {
+          EXPECT_GT(missingShared, 0);
+        }
       }
-      const std::vector<double> x = alone.Results(), y = shared.Results();
-      ASSERT_EQ(x.size(), y.size());
-      EXPECT_EQ(0, std::memcmp(x.data(), y.data(), x.size() * sizeof(double))) << power << " " << reach;
-      EXPECT_EQ(missingAlone, missingShared);
-      EXPECT_EQ(maskAlone, maskShared);
-      if (reach < 100.0) {
-        EXPECT_GT(missingShared, 0);
-      }
-    }
 }
 
 TEST(SharedInverseDistance, OnlyLoopsOfTheSameCellsStationsAndValidStationsShare) {
