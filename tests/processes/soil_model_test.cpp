@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <random>
 #include <sstream>
 
@@ -596,4 +597,59 @@ TEST(SoilModel, GlacierSubbasinAddsTheRunoffOfItsGlacierFreeCells) {
   ExpectBalanceEveryStep(b, *m, 0, 100, [&](int) { m->GetSubbasinRunoff()->Water(2) = glacier[2]; }, glacier);
   EXPECT_GT(m->QB[2], 0.0);
   EXPECT_GT(m->GetSubbasinRunoff()->Water(2), glacier[2] + m->QB[2]);
+}
+
+// A cell's sub-basin is its soil zone code rounded half up; a value that rounds to no listed
+// code, or to none at all, leaves the cell out.
+TEST(SoilModel, CellsTakeTheSubbasinOfTheirRoundedZoneCode) {
+  SoilBasin b;
+  auto m = b.Build(SoilSectionOptions());
+  double** zones = b.Grid("zonegrid_soilmodel");
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    double value;
+    int subbasin;  // codes 1 and 3 are sub-basins 1 and 2
+  } cases[] = {{0.5, 1},  {1.49, 1}, {2.5, 2},   {3.0, 2},   {3.49, 2}, {3.5, 0},          {2.49, 0},
+               {-0.5, 0}, {-0.6, 0}, {1e300, 0}, {inf, 0},   {-inf, 0}, {std::nan(""), 0}, {-9999.0, 0}};
+  for (const auto& k : cases) {
+    zones[1][1] = k.value;
+    EXPECT_EQ(m->SubbasinOf(1, 1), k.subbasin) << k.value;
+  }
+}
+
+// Each step's infiltration takes the free pores the previous step left (not those of the
+// step it feeds), with the drainable porosity of the cell's soil type rounded half up and
+// none for a type past the table or below the first row.
+TEST(SoilModel, InfiltrationTakesTheFreePoresThePreviousStepLeft) {
+  SoilBasin b;
+  AddTravelTimes(b);
+  double** types = b.Grid("soil_types");
+  types[1][1] = 1.49;
+  types[1][2] = 0.99;
+  types[2][1] = 1.5;
+  types[3][4] = 0.5;
+  SoilSectionOptions o;
+  o.rows[12] = "0.4 0.7";
+  auto m = b.Build(o);
+  double** fillable = b.Grid("fillable_porosity");
+  double** depth = b.Grid("root_depth1");
+  const auto freePores = [&](int r, int c) {
+    const double porosity = types[r][c] >= 1.0 && types[r][c] < 1.5 ? 0.1 : 0.0;
+    return soilcell::FreePoreFraction(m->unsaturatedZone[r][c], m->saturationDeficit[r][c], porosity,
+                                      m->soilStorage[r][c], std::max(0.0, m->availableSoilMoisture[r][c]),
+                                      depth[r][c]);
+  };
+  int changed = 0;  // cells whose free pores the step itself changed
+  for (int s = 0; s < 30; ++s) {
+    Rain(b, s);
+    std::vector<double> before;
+    m->ForEachCell([&](int r, int c) { before.push_back(freePores(r, c)); });
+    m->Run(Step(s));
+    size_t k = 0;
+    m->ForEachCell([&](int r, int c) {
+      EXPECT_EQ(fillable[r][c], before[k++]) << "step " << s << " cell " << r << "," << c;
+      changed += freePores(r, c) != fillable[r][c];
+    });
+  }
+  EXPECT_GT(changed, 0);
 }

@@ -90,9 +90,11 @@ class bodenmodellklasse : public teilmodellklasse {
   int SubbasinOf(int r, int c) const {
     const double v = soilZoneGrid[r][c];
     if (!(v > geometry.nodata_value)) return 0;
-    const double code = std::floor(v + 0.5);
-    if (!(code >= 0.0) || code > static_cast<double>(largestCode)) return 0;
-    return codeMapStore[static_cast<size_t>(code)];
+    // The code is v rounded half up, floor(v + 0.5): within 0..largestCode that is v + 0.5
+    // truncated, and v + 0.5 lies in [0, largestCode + 1) exactly when the code does.
+    const double x = v + 0.5;
+    if (!(x >= 0.0 && x < static_cast<double>(largestCode) + 1.0)) return 0;
+    return codeMapStore[static_cast<size_t>(static_cast<int>(x))];
   }
   // Calls f(r, c) for every cell of the sub-basins, row by row from the top, columns from the
   // left: the order of the cells in the storage file.
@@ -209,9 +211,27 @@ class bodenmodellklasse : public teilmodellklasse {
   void CreateStateGrids();
   void InitialiseDeficits();
   void ReleaseGrids();
+  // The infiltration of a step, which the cell loop runs on each cell just before its soil
+  // step (the infiltration model turns it on for its steps; off, the soil model runs alone).
+  struct CellInfiltration {
+    bool on = false;
+    double macroporeFraction = 0.0;
+    double** fillablePorosity = nullptr;
+    ZoneSums* excessSums = nullptr;  // its blocks of rows are the loop's
+    bool excessSummed = false;       // the excess is added to its zone sums
+  };
+  CellInfiltration stepInfiltration;
+  // Called once the cell loop is done, before a failed cell ends the run.
+  virtual void CellLoopDone() {}
+
   // The step's parts (soil_step.cpp).
   void ShiftTravelTimeZones();
   void StepCells();
+  struct CapillaryFailure;
+  // The cells of row r: the infiltration (when on) and the soil step; the excess goes to the
+  // row's zone sums.
+  template <bool kInfiltrate>
+  void StepRow(int r, ZoneSums::Row& excess, CapillaryFailure& failure);
   void SumCells();
   void AddCellStatistics();
   void StepSubbasins();
@@ -232,9 +252,11 @@ class bodenmodellklasse : public teilmodellklasse {
   const SoilTableEntry* SoilRowOf(int r, int c) const {
     const double value = soilTypes[r][c];
     if (!soilRows || !(value >= 1.0)) return nullptr;
-    const double row = std::floor(value + 0.5);
-    if (row >= static_cast<double>(soilRows->size())) return nullptr;
-    return &(*soilRows)[static_cast<size_t>(row)];
+    // The row is the value rounded half up, floor(value + 0.5): value + 0.5 truncated, as it
+    // is positive; the row is past the table exactly when value + 0.5 is.
+    const double x = value + 0.5;
+    if (!(x < static_cast<double>(soilRows->size()))) return nullptr;
+    return &(*soilRows)[static_cast<size_t>(static_cast<long long>(x))];
   }
   double DrainablePorosity(int r, int c) const {
     const SoilTableEntry* row = SoilRowOf(r, c);

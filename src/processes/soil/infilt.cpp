@@ -113,35 +113,28 @@ infiltrationsmodellklasse::~infiltrationsmodellklasse() {
   if (infiltrationExcess) FreeMatrix(infiltrationExcess);
 }
 
-void infiltrationsmodellklasse::Infiltrate() {
+void infiltrationsmodellklasse::PrepareInfiltration() {
   const int nrows = geometry.nrows;
-  const double nodata = geometry.nodata_value;
   // The excess's zone sums are added as the rows are done, in fixed blocks of rows.
-  ZoneTableEntry* excessTable = excessStatistics && excessStatistics->Active() ? excessZones.data() : nullptr;
+  excessTable = excessStatistics && excessStatistics->Active() ? excessZones.data() : nullptr;
   if (excessTable) excessStatistics->ClearZoneSums();
   ZoneCells cells;
   cells.zone = soilZoneGrid;
-  cells.nodata = nodata;
+  cells.nodata = geometry.nodata_value;
   cells.codeMap = codeMapStore.data();
   cells.maxCode = largestCode;
   cells.firstRow = 1;
   cells.lastRow = nrows;
   cells.ncols = geometry.ncols;
   excessSums.Prepare(cells, relCellArea, nrows, geometry.ncols, 1, subbasins, 1, nrows, &excessTable);
-  const int blocks = excessSums.Blocks();
-#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
-  for (int b = 0; b < blocks; ++b)
-    for (int r = excessSums.FirstRow(b); r <= excessSums.LastRow(b); ++r) {
-      int first, last;
-      ColumnRange(r, first, last);
-      ZoneSums::Row row = excessSums.RowOf(b, r);
-      for (int c = first; c <= last; ++c) {
-        const int i = SubbasinOf(r, c);
-        if (i <= 0) continue;
-        InfiltrateCell(r, c);
-        if (excessTable) row.InZone(c, i).Add(0, infiltrationExcess[r][c]);
-      }
-    }
+  stepInfiltration.macroporeFraction = macroporeFraction;
+  stepInfiltration.fillablePorosity = fillablePorosity;
+  stepInfiltration.excessSums = &excessSums;
+  stepInfiltration.excessSummed = excessTable != nullptr;
+}
+
+void infiltrationsmodellklasse::CellLoopDone() {
+  if (!stepInfiltration.on) return;
   if (excessTable) {
     excessSums.Fold(&excessTable);
     excessStatistics->AggregateAndWrite(stepYear, stepMonth, stepDay, stepHour, stepMinute);
@@ -150,30 +143,12 @@ void infiltrationsmodellklasse::Infiltrate() {
   WriteGrids(markerPosition, 1, false);
 }
 
-void infiltrationsmodellklasse::InfiltrateCell(int r, int c) {
-  const double nodata = geometry.nodata_value;
-  // Water on a glacier or lake cell goes to the glacier or the lake, not into a soil.
-  if ((iceFirn && iceFirn[r][c] > nodata) || (lakeCodes && lakeCodes[r][c] > nodata)) {
-    infiltrationExcess[r][c] = 0.0;
-    saturationMarker[r][c] = 0.0;
-    return;
-  }
-  const double nFK = std::max(0.0, availableSoilMoisture[r][c]);
-  const double f = soilcell::FreePoreFraction(unsaturatedZone[r][c], saturationDeficit[r][c], DrainablePorosity(r, c),
-                                              soilStorage[r][c], nFK, RootDepthOf(r, c));
-  fillablePorosity[r][c] = f;
-  const double P = waterInput && waterInput[r][c] > nodata ? waterInput[r][c] : 0.0;
-  const double K = conductivity[r][c] > nodata ? conductivity[r][c] : 0.0;
-  double input = P;
-  infiltrationExcess[r][c] =
-      soilcell::Infiltration(P, K, f, Suction(r, c), macroporeFraction, saturationMarker[r][c], input);
-  if (waterInput && waterInput[r][c] > nodata) waterInput[r][c] = input;
-}
-
 void infiltrationsmodellklasse::Run(ModelDate date) {
-  if (flowControl != 0 && infiltrationFlowControl == 1) {
+  // The soil model's cell loop infiltrates each cell's input just before its soil step.
+  stepInfiltration.on = flowControl != 0 && infiltrationFlowControl == 1;
+  if (stepInfiltration.on) {
     BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year, moduleName.c_str());
-    Infiltrate();
+    PrepareInfiltration();
   }
   bodenmodellklasse::Run(date);
 }

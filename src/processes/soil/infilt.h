@@ -1,7 +1,7 @@
 // Infiltration, built on the soil model: the application's soil model is this object. Each
 // step splits every cell's water input into infiltrating water and infiltration excess
-// (saturation-time approach with macropores), then runs the soil water balance, which adds
-// the excess to the direct runoff.
+// (saturation-time approach with macropores) and then runs the cell's soil water balance,
+// which adds the excess to the direct runoff, in one loop over the cells.
 #pragma once
 
 #include <memory>
@@ -36,7 +36,9 @@ class infiltrationsmodellklasse : public bodenmodellklasse {
 
  private:
   void ReadOwnSection();
-  void Infiltrate();
-  // One cell of the basin: its infiltration and excess, the water input reduced.
-  void InfiltrateCell(int r, int c);
+  // Readies the step's infiltration, which the soil model's cell loop runs.
+  void PrepareInfiltration();
+  // Writes the step's excess (its zone sums and grids).
+  void CellLoopDone() override;
+  ZoneTableEntry* excessTable = nullptr;  // the step's excess zone table (null: statistics off)
 };

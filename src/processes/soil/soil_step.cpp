@@ -9,15 +9,11 @@
 #include "framework/thread_policy.h"
 #include "processes/soil/bodenmod.h"
 
-namespace {
-
 // A cell whose capillary exchange failed, for the report after the loop.
-struct CapillaryFailure {
+struct bodenmodellklasse::CapillaryFailure {
   int column = 0;
   double sspNew = 0.0, flow = 0.0, SSP = 0.0, nFK = 0.0, SB = 0.0, SD = 0.0;
 };
-
-}  // namespace
 
 void bodenmodellklasse::Run(ModelDate date) {
   if (flowControl == 0) return;
@@ -45,79 +41,119 @@ void bodenmodellklasse::ShiftTravelTimeZones() {
   }
 }
 
-void bodenmodellklasse::StepCells() {
-  const int nrows = geometry.nrows;
+template <bool kInfiltrate>
+void bodenmodellklasse::StepRow(int r, ZoneSums::Row& excess, CapillaryFailure& failure) {
   const double nodata = geometry.nodata_value;
   const bool slow = method == 2;
+  int first, last;
+  ColumnRange(r, first, last);
+  for (int c = first; c <= last; ++c) {
+    const int i = SubbasinOf(r, c);
+    if (i <= 0) continue;
+    const bool lake = lakeCodes && lakeCodes[r][c] > nodata;
+    const bool glacier = iceFirn && iceFirn[r][c] > nodata;
+    if (lake || glacier) {
+      // Water on a glacier or lake cell goes to the glacier or the lake, not into a soil.
+      if (kInfiltrate) {
+        infiltrationExcess[r][c] = saturationMarker[r][c] = 0.0;
+        if (stepInfiltration.excessSummed) excess.InZone(c, i).Add(0, 0.0);
+      }
+      if (infiltrationExcess) infiltrationExcess[r][c] = 0.0;
+      directFlow[r][c] = peakFlow[r][c] = interflowGrid[r][c] = 0.0;
+      saturationDeficit[r][c] = unsaturatedZone[r][c] = interflowStorage[r][c] = 0.0;
+      if (slopeStability) stabilityIndex[r][c] = 0.0;
+      soilStorage[r][c] = inactiveFieldCapacity[r][c] = inactiveSoilMoisture[r][c] = soilStorageOld[r][c] =
+          saturatedSoilPartition[r][c] = 1.0;
+      cellDrainage[r][c] = cellSlowInflow[r][c] = 0.0;
+      continue;
+    }
+    const SoilTableEntry* soil = SoilRowOf(r, c);
+    const double porosity = soil ? soil->mSBFCapDifference : 0.0;
+    const double rootDepth = RootDepthOf(r, c);
+    const double nFK = std::max(0.0, availableSoilMoisture[r][c]);
+    const double K = conductivity[r][c] > nodata ? conductivity[r][c] : 0.0;
+    if (kInfiltrate) {
+      // The infiltration sees the state the previous step left.
+      const double f = soilcell::FreePoreFraction(unsaturatedZone[r][c], saturationDeficit[r][c], porosity,
+                                                  soilStorage[r][c], nFK, rootDepth);
+      stepInfiltration.fillablePorosity[r][c] = f;
+      const double P = waterInput && waterInput[r][c] > nodata ? waterInput[r][c] : 0.0;
+      double input = P;
+      infiltrationExcess[r][c] = soilcell::Infiltration(P, K, f, soil ? soil->suction : 300.0,
+                                                        stepInfiltration.macroporeFraction, saturationMarker[r][c],
+                                                        input);
+      if (waterInput && waterInput[r][c] > nodata) waterInput[r][c] = input;
+      if (stepInfiltration.excessSummed) excess.InZone(c, i).Add(0, infiltrationExcess[r][c]);
+    }
+    const SubbasinParameters& p = params[static_cast<size_t>(i)];
+    SoilCellState s;
+    s.SB = soilStorage[r][c];
+    s.SBia = inactiveSoilMoisture[r][c];
+    s.nFKia = inactiveFieldCapacity[r][c];
+    s.SSP = saturatedSoilPartition[r][c];
+    s.SBold = soilStorageOld[r][c];
+    s.SUZ = unsaturatedZone[r][c];
+    s.SIF = interflowStorage[r][c];
+    s.SD = meanDeficit[static_cast<size_t>(i)] - topographicOffset[r][c];
+
+    SoilCellInputs in;
+    in.water = waterInput ? waterInput[r][c] : 0.0;
+    if (!(in.water > nodata)) in.water = 0.0;
+    in.snowSolid = snowSolid ? snowSolid[r][c] : -1.0;
+    in.infiltrationExcess = infiltrationExcess ? infiltrationExcess[r][c] : 0.0;
+    in.nFK = nFK;
+    in.rootDepth = rootDepth;
+    in.porosity = porosity;
+    in.conductivity = K;
+    in.slowBaseflow = slow;
+    SoilCellOutputs out;
+    soilcell::Step(s, in, p, out);
+    if (out.capillaryFailed) {
+      if (failure.column == 0) failure = {c, out.sspNew, out.capillaryFlow, s.SSP, in.nFK, s.SB, s.SD};
+      continue;
+    }
+    if (waterInput) waterInput[r][c] = out.waterLeft;
+    soilStorage[r][c] = s.SB;
+    inactiveSoilMoisture[r][c] = s.SBia;
+    inactiveFieldCapacity[r][c] = s.nFKia;
+    saturatedSoilPartition[r][c] = s.SSP;
+    soilStorageOld[r][c] = s.SBold;
+    unsaturatedZone[r][c] = s.SUZ;
+    interflowStorage[r][c] = s.SIF;
+    saturationDeficit[r][c] = s.SD;
+    directFlow[r][c] = out.QD;
+    peakFlow[r][c] = std::max(peakFlow[r][c], out.QD);
+    interflowGrid[r][c] = out.QI;
+    cellDrainage[r][c] = out.QSUZ;
+    cellSlowInflow[r][c] = out.QBBin;
+    if (slopeStability)
+      stabilityIndex[r][c] = soilcell::StabilityIndex(stability[4][r][c], stability[2][r][c],
+                                                      stability[0][r][c] + stability[1][r][c], stability[3][r][c],
+                                                      stability[5][r][c], s.SD, in.porosity);
+  }
+}
+
+void bodenmodellklasse::StepCells() {
+  const int nrows = geometry.nrows;
   std::vector<CapillaryFailure> failures(static_cast<size_t>(nrows) + 1);
-
+  if (stepInfiltration.on) {
+    // The infiltration's zone sums take the cells in their fixed blocks of rows.
+    ZoneSums& sums = *stepInfiltration.excessSums;
+    const int blocks = sums.Blocks();
 #pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
-  for (int r = 1; r <= nrows; ++r) {
-    int first, last;
-    ColumnRange(r, first, last);
-    for (int c = first; c <= last; ++c) {
-      const int i = SubbasinOf(r, c);
-      if (i <= 0) continue;
-      const bool lake = lakeCodes && lakeCodes[r][c] > nodata;
-      const bool glacier = iceFirn && iceFirn[r][c] > nodata;
-      if (lake || glacier) {
-        if (infiltrationExcess) infiltrationExcess[r][c] = 0.0;
-        directFlow[r][c] = peakFlow[r][c] = interflowGrid[r][c] = 0.0;
-        saturationDeficit[r][c] = unsaturatedZone[r][c] = interflowStorage[r][c] = 0.0;
-        if (slopeStability) stabilityIndex[r][c] = 0.0;
-        soilStorage[r][c] = inactiveFieldCapacity[r][c] = inactiveSoilMoisture[r][c] = soilStorageOld[r][c] =
-            saturatedSoilPartition[r][c] = 1.0;
-        cellDrainage[r][c] = cellSlowInflow[r][c] = 0.0;
-        continue;
+    for (int b = 0; b < blocks; ++b)
+      for (int r = sums.FirstRow(b); r <= sums.LastRow(b); ++r) {
+        ZoneSums::Row excess = sums.RowOf(b, r);
+        StepRow<true>(r, excess, failures[static_cast<size_t>(r)]);
       }
-      const SubbasinParameters& p = params[static_cast<size_t>(i)];
-      SoilCellState s;
-      s.SB = soilStorage[r][c];
-      s.SBia = inactiveSoilMoisture[r][c];
-      s.nFKia = inactiveFieldCapacity[r][c];
-      s.SSP = saturatedSoilPartition[r][c];
-      s.SBold = soilStorageOld[r][c];
-      s.SUZ = unsaturatedZone[r][c];
-      s.SIF = interflowStorage[r][c];
-      s.SD = meanDeficit[static_cast<size_t>(i)] - topographicOffset[r][c];
-
-      SoilCellInputs in;
-      in.water = waterInput ? waterInput[r][c] : 0.0;
-      if (!(in.water > nodata)) in.water = 0.0;
-      in.snowSolid = snowSolid ? snowSolid[r][c] : -1.0;
-      in.infiltrationExcess = infiltrationExcess ? infiltrationExcess[r][c] : 0.0;
-      in.nFK = std::max(0.0, availableSoilMoisture[r][c]);
-      in.rootDepth = RootDepthOf(r, c);
-      in.porosity = DrainablePorosity(r, c);
-      in.conductivity = conductivity[r][c] > nodata ? conductivity[r][c] : 0.0;
-      in.slowBaseflow = slow;
-      SoilCellOutputs out;
-      soilcell::Step(s, in, p, out);
-      if (out.capillaryFailed) {
-        CapillaryFailure& f = failures[static_cast<size_t>(r)];
-        if (f.column == 0) f = {c, out.sspNew, out.capillaryFlow, s.SSP, in.nFK, s.SB, s.SD};
-        continue;
-      }
-      if (waterInput) waterInput[r][c] = out.waterLeft;
-      soilStorage[r][c] = s.SB;
-      inactiveSoilMoisture[r][c] = s.SBia;
-      inactiveFieldCapacity[r][c] = s.nFKia;
-      saturatedSoilPartition[r][c] = s.SSP;
-      soilStorageOld[r][c] = s.SBold;
-      unsaturatedZone[r][c] = s.SUZ;
-      interflowStorage[r][c] = s.SIF;
-      saturationDeficit[r][c] = s.SD;
-      directFlow[r][c] = out.QD;
-      peakFlow[r][c] = std::max(peakFlow[r][c], out.QD);
-      interflowGrid[r][c] = out.QI;
-      cellDrainage[r][c] = out.QSUZ;
-      cellSlowInflow[r][c] = out.QBBin;
-      if (slopeStability)
-        stabilityIndex[r][c] = soilcell::StabilityIndex(stability[4][r][c], stability[2][r][c],
-                                                        stability[0][r][c] + stability[1][r][c], stability[3][r][c],
-                                                        stability[5][r][c], s.SD, in.porosity);
+  } else {
+#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
+    for (int r = 1; r <= nrows; ++r) {
+      ZoneSums::Row none;
+      StepRow<false>(r, none, failures[static_cast<size_t>(r)]);
     }
   }
+  CellLoopDone();
 
   for (int r = 1; r <= nrows; ++r) {
     const CapillaryFailure& f = failures[static_cast<size_t>(r)];
