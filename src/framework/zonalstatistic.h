@@ -146,6 +146,25 @@ class zonalstatistic {
   void AddWeightedCells(const ZoneCells& cells, ValueAt value, WeightAt weight) {
     AddBlocks(cells, CellsOfRow<ValueAt>{value}, CellsOfRow<WeightAt>{weight});
   }
+  // A loop that computes a grid's rows and adds each as soon as it is done, with the sums
+  // AddGrid(cells, grid) makes: BeginRows lays out the blocks of rows (false: no cell
+  // counts, add nothing), the loop walks block b's rows in order (one thread a block) and
+  // calls AddGridRow for each, then EndRows adds the blocks to the zones.
+  bool BeginRows(const ZoneCells& cells) {
+    if (!active || cells.zone == nullptr || cells.codeMap == nullptr || cells.lastRow < cells.firstRow) return false;
+    PrepareBlocks(cells.firstRow, cells.lastRow);
+    return true;
+  }
+  int RowBlocks() const { return blockSums.blocks; }
+  int FirstRowOfBlock(int b) const { return blockSums.firstRow + b * blockSums.rowsPerBlock; }
+  int LastRowOfBlock(int b) const {
+    const int last = FirstRowOfBlock(b) + blockSums.rowsPerBlock - 1;
+    return last < blockSums.lastRow ? last : blockSums.lastRow;
+  }
+  void AddGridRow(const ZoneCells& cells, int b, int r, double** values) {
+    AddRowsToBlock(cells, b, r, r, GridRows{values}, UnitOfRow{});
+  }
+  void EndRows() { FoldBlocks(); }
   virtual void ClearZoneSums();
   virtual void AggregateAndWrite(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute);
   // Creates the file with its three header lines and enters the writer into the table;

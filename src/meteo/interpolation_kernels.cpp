@@ -326,74 +326,112 @@ bool SharesInverseDistance(const CellLoop& a, const CellLoop& b) {
   return true;
 }
 
-void RunSharedInverseDistance(const CellLoop* const* loops, int count, long* missing) {
-  if (count < 1 || count > kMaxIdwSets) return;
-  const CellLoop& L = *loops[0];
-  const IdwInstructionSet vectorSet = ActiveIdwInstructionSet();
-  const int batch = IdwBatchSize(vectorSet);
-  const StationPoints& stations = LaneStations(L);
-  const size_t stride = static_cast<size_t>(L.ncols) + 1;
+namespace {
+
+// What one pass of shared inverse distance reads, and row r of it: the values of every
+// loop, finished for the loops with finishShared (their cells without a station counted
+// in counts[k]) and added to the statistics of the loops in addRows (block b).
+struct SharedPass {
+  const CellLoop* const* loops;
+  int count;
+  IdwInstructionSet vectorSet;
+  int batch;
   IdwSets sets;
-  sets.count = count;
-  bool anyFinished = false;
-  for (int k = 0; k < count; ++k) {
-    sets.v[k] = LaneStations(*loops[k]).v;
-    sets.nodata[k] = loops[k]->nodata;
-    anyFinished = anyFinished || loops[k]->finishShared;
+  bool anyFinished;
+  bool addRows[kMaxIdwSets];
+};
+
+void SharedRow(const SharedPass& P, int r, int b, long* counts) {
+  const CellLoop& L = *P.loops[0];
+  const size_t stride = static_cast<size_t>(L.ncols) + 1;
+  int c0, c1;
+  LoopColumns(L, r, c0, c1);
+  uint8_t* miss[kMaxIdwSets];
+  for (int k = 0; k < P.count; ++k) {
+    const CellLoop& K = *P.loops[k];
+    miss[k] = K.finishShared && K.missMask ? K.missMask + stride * static_cast<size_t>(r) : nullptr;
+    if (miss[k])
+      for (size_t c = 0; c < stride; ++c) miss[k][c] = 0;
   }
-  long counts[kMaxIdwSets] = {};
-#pragma omp parallel for schedule(runtime) reduction(+ : counts[:kMaxIdwSets]) if (ParallelLoop(L))
-  for (int r = L.firstRow; r <= L.lastRow; ++r) {
-    int c0, c1;
-    LoopColumns(L, r, c0, c1);
-    uint8_t* miss[kMaxIdwSets];
-    for (int k = 0; k < count; ++k) {
-      const CellLoop& K = *loops[k];
-      miss[k] = K.finishShared && K.missMask ? K.missMask + stride * static_cast<size_t>(r) : nullptr;
-      if (miss[k])
-        for (size_t c = 0; c < stride; ++c) miss[k][c] = 0;
+  int pending[kMaxIdwBatch];
+  int waiting = 0;
+  auto flush = [&]() {
+    double px[kMaxIdwBatch], py[kMaxIdwBatch], w[kMaxIdwSets * kMaxIdwBatch];
+    for (int l = 0; l < P.batch; ++l) {
+      const int c = pending[l < waiting ? l : waiting - 1];
+      px[l] = L.distX[r][c];
+      py[l] = L.distY[r][c];
     }
-    int pending[kMaxIdwBatch];
-    int waiting = 0;
-    auto flush = [&]() {
-      double px[kMaxIdwBatch], py[kMaxIdwBatch], w[kMaxIdwSets * kMaxIdwBatch];
-      for (int l = 0; l < batch; ++l) {
-        const int c = pending[l < waiting ? l : waiting - 1];
-        px[l] = L.distX[r][c];
-        py[l] = L.distY[r][c];
-      }
-      IdwBatchSets(vectorSet, stations, sets, L.idw, LaneRatio(L), px, py, w);
-      for (int k = 0; k < count; ++k) {
-        const CellLoop& K = *loops[k];
-        const double* wk = w + k * kMaxIdwBatch;
-        if (!K.finishShared) {
-          for (int l = 0; l < waiting; ++l) K.result[r][pending[l]] = wk[l];
-          continue;
-        }
-        const bool mixed = K.method == 3 || K.method == 11;
-        long found = 0;
-        for (int l = 0; l < waiting; ++l) {
-          const int c = pending[l];
-          FinishCell(K, r, c, mixed ? MixWithRegression(K, r, c, wk[l]) : wk[l], wk[l] < -K.nodata, miss[k], found);
-        }
-        counts[k] += found;
-      }
-      waiting = 0;
-    };
-    for (int c = c0; c <= c1; ++c) {
-      if (!Interpolated(L, r, c)) {
-        if (anyFinished)
-          for (int k = 0; k < count; ++k)
-            if (loops[k]->finishShared) loops[k]->result[r][c] = loops[k]->gridNodata;
+    IdwBatchSets(P.vectorSet, LaneStations(L), P.sets, L.idw, LaneRatio(L), px, py, w);
+    for (int k = 0; k < P.count; ++k) {
+      const CellLoop& K = *P.loops[k];
+      const double* wk = w + k * kMaxIdwBatch;
+      if (!K.finishShared) {
+        for (int l = 0; l < waiting; ++l) K.result[r][pending[l]] = wk[l];
         continue;
       }
-      pending[waiting++] = c;
-      if (waiting == batch) flush();
+      const bool mixed = K.method == 3 || K.method == 11;
+      for (int l = 0; l < waiting; ++l) {
+        const int c = pending[l];
+        FinishCell(K, r, c, mixed ? MixWithRegression(K, r, c, wk[l]) : wk[l], wk[l] < -K.nodata, miss[k], counts[k]);
+      }
     }
-    if (waiting > 0) flush();
+    waiting = 0;
+  };
+  for (int c = c0; c <= c1; ++c) {
+    if (!Interpolated(L, r, c)) {
+      if (P.anyFinished)
+        for (int k = 0; k < P.count; ++k)
+          if (P.loops[k]->finishShared) P.loops[k]->result[r][c] = P.loops[k]->gridNodata;
+      continue;
+    }
+    pending[waiting++] = c;
+    if (waiting == P.batch) flush();
   }
-  if (missing)
-    for (int k = 0; k < count; ++k) missing[k] = counts[k];
+  if (waiting > 0) flush();
+  for (int k = 0; k < P.count; ++k)
+    if (P.addRows[k]) P.loops[k]->statistics->AddGridRow(P.loops[k]->statisticsCells, b, r, P.loops[k]->result);
+}
+
+}  // namespace
+
+void RunSharedInverseDistance(const CellLoop* const* loops, int count, SharedPassResult* results) {
+  if (count < 1 || count > kMaxIdwSets) return;
+  const CellLoop& L = *loops[0];
+  SharedPass P;
+  P.loops = loops;
+  P.count = count;
+  P.vectorSet = ActiveIdwInstructionSet();
+  P.batch = IdwBatchSize(P.vectorSet);
+  P.sets.count = count;
+  P.anyFinished = false;
+  // The rows go to the statistics by the blocks of the first loop that adds them; the
+  // loops' cells are the same rows, so their blocks are the same.
+  zonalstatistic* layout = nullptr;
+  for (int k = 0; k < count; ++k) {
+    const CellLoop& K = *loops[k];
+    P.sets.v[k] = LaneStations(K).v;
+    P.sets.nodata[k] = K.nodata;
+    P.anyFinished = P.anyFinished || K.finishShared;
+    P.addRows[k] = K.finishShared && K.statistics && K.statisticsCells.firstRow == L.firstRow &&
+                   K.statisticsCells.lastRow == L.lastRow && K.statistics->BeginRows(K.statisticsCells);
+    if (P.addRows[k] && !layout) layout = K.statistics;
+  }
+  long counts[kMaxIdwSets] = {};
+  if (layout) {
+    const int blocks = layout->RowBlocks();
+#pragma omp parallel for schedule(runtime) reduction(+ : counts[:kMaxIdwSets]) if (ParallelLoop(L))
+    for (int b = 0; b < blocks; ++b)
+      for (int r = layout->FirstRowOfBlock(b); r <= layout->LastRowOfBlock(b); ++r) SharedRow(P, r, b, counts);
+  } else {
+#pragma omp parallel for schedule(runtime) reduction(+ : counts[:kMaxIdwSets]) if (ParallelLoop(L))
+    for (int r = L.firstRow; r <= L.lastRow; ++r) SharedRow(P, r, 0, counts);
+  }
+  if (results)
+    for (int k = 0; k < count; ++k) {
+      results[k].missing = counts[k];
+      results[k].statisticsAdded = P.addRows[k];
+    }
 }
 
 bool NearestStationIndex::Update(const CellLoop& L) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "framework/thread_policy.h"
+#include "framework/zonalstatistic.h"
 
 struct RowBounds;
 struct RegressionParameters;
@@ -205,6 +206,10 @@ struct CellLoop {
   // finishing reads nothing another interpolator's step could change before this one's
   // (no scenario), so the grid is read and written once instead of twice.
   bool finishShared = false;
+  // With finishShared: the zone statistics of the finished grid (may be null) and their
+  // cells; the shared pass adds each row as it is done (see zonalstatistic::BeginRows).
+  zonalstatistic* statistics = nullptr;
+  ZoneCells statisticsCells;
   // Grids with fewer cells run on one thread: thread start-up and barriers would cost more
   // than the cells (the results are the same either way).
   long minParallelCells = MinParallelCells();
@@ -240,12 +245,17 @@ bool InverseDistanceOnLanes(const CellLoop& L);
 // same settings, from stations at the same places that are valid in both: then one pass
 // can weigh each station once per cell for both (RunSharedInverseDistance).
 bool SharesInverseDistance(const CellLoop& a, const CellLoop& b);
+// What the shared pass did for one loop with finishShared.
+struct SharedPassResult {
+  long missing = 0;              // cells without a station in reach, as RunCellLoop returns
+  bool statisticsAdded = false;  // every row went to its statistics: EndRows folds them
+};
 // The inverse-distance values of up to kMaxIdwSets loops that share them, in one pass over
 // the cells: each loop's values into its result grid, with the bits each loop would make
-// alone. A loop with finishShared gets its cells finished in the same pass (missing[k], when
-// given, counts its cells that found no station, as RunCellLoop returns); the others' own
+// alone. A loop with finishShared gets its cells finished in the same pass, and their rows
+// added to its statistics (results[k], when given, tells what was done); the others' own
 // RunCellLoop (with inverseDistanceInResult) finishes their cells.
-void RunSharedInverseDistance(const CellLoop* const* loops, int count, long* missing = nullptr);
+void RunSharedInverseDistance(const CellLoop* const* loops, int count, SharedPassResult* results = nullptr);
 
 // Runs the cell loop over the rows in an OpenMP parallel loop with the run-time schedule.
 // Each thread writes only the cells of its rows; no locks, no messages, no allocation.

@@ -77,11 +77,12 @@ class meteointerpol : public modelobject {
   bool SharedInverseDistanceLoop(ModelDate date, CellLoop& loop);
   // The inverse-distance values of the step are in the result grid already (made with
   // other interpolators' in one pass): the step finishes them, or, when that pass finished
-  // them too (finished), takes its cells without a station in reach (missing) from it.
-  void TakeInverseDistanceFromResult(bool finished = false, long missing = 0) {
+  // them too (finished), takes from it what it did (cells without a station in reach,
+  // rows added to the statistics).
+  void TakeInverseDistanceFromResult(bool finished = false, const SharedPassResult& pass = {}) {
     inverseDistanceInResult = true;
     sharedPassFinished = finished;
-    sharedPassMissing = missing;
+    sharedPass = pass;
   }
   virtual int IsEndOfPeriod() const { return endFlag ? 1 : 0; }
   // The input file that ran out before the end date; empty while none has.
@@ -173,6 +174,8 @@ class meteointerpol : public modelobject {
   // Points loop at the mask of cells without a station in reach when the step warns of them
   // (made on first use); returns whether it does.
   bool SetMissMask(CellLoop& loop);
+  // The cells of the zone statistics.
+  ZoneCells StatisticsCells() const;
   // Inverse-distance value of station file `file` at a point (rotated with anisotropy).
   double IdwPoint(int file, double x, double y) const;
   // Scaling, limits and scenario of a valid point value; invalid values come back as they are.
@@ -270,7 +273,7 @@ class meteointerpol : public modelobject {
   NearestStationIndex nearestIndex;  // methods 4 and 12
   bool inverseDistanceInResult = false;
   bool sharedPassFinished = false;  // the shared pass finished the step's cells
-  long sharedPassMissing = 0;       // and found this many without a station in reach
+  SharedPassResult sharedPass;      // and what else it did
   double avgHorizontal = -9999.0, avgVertical = -9999.0;
   double meshCoefficient = 0.0;
   bool deleted = false;

@@ -78,13 +78,15 @@ void meteointerpol::Interpolate(ModelDate asked) {
   }
   loop.inverseDistanceInResult = inverseDistanceInResult && InverseDistanceOnLanes(loop);
   const bool finished = loop.inverseDistanceInResult && sharedPassFinished;
+  const SharedPassResult pass = sharedPass;
   inverseDistanceInResult = sharedPassFinished = false;
+  sharedPass = SharedPassResult();
   const bool warn = SetMissMask(loop);
   if (m == 4 || m == 12) {
     nearestIndex.Update(loop);  // searches again only when other stations are valid
     loop.nearest = nearestIndex.Data();
   }
-  const long missing = finished ? sharedPassMissing : RunCellLoop(loop);
+  const long missing = finished ? pass.missing : RunCellLoop(loop);
   if (warn && missing > 0) WriteMissingStationWarnings();
 
   // Cells of a response unit that are not its master cell take the master cell's value.
@@ -102,20 +104,27 @@ void meteointerpol::Interpolate(ModelDate asked) {
   }
 
   if (statistics && zoneGrid) {
-    ZoneCells cells;
-    cells.zone = zoneGrid;
-    cells.nodata = geometry.nodata_value;
-    cells.codeMap = zoneCodeMap.data();
-    cells.maxCode = static_cast<int>(zoneCodeMap.size()) - 1;
-    cells.firstRow = firstRow;
-    cells.lastRow = lastRow;
-    cells.ncols = geometry.ncols;
-    cells.rowBounds = &bounds;
-    cells.regions = mpiRegions;
-    cells.instance = instanceNumber;
-    statistics->AddGrid(cells, result);
+    if (finished && pass.statisticsAdded)
+      statistics->EndRows();  // the shared pass added the rows
+    else
+      statistics->AddGrid(StatisticsCells(), result);
     statistics->AggregateAndWrite(year, month, day, hour, minute);
   }
+}
+
+ZoneCells meteointerpol::StatisticsCells() const {
+  ZoneCells cells;
+  cells.zone = zoneGrid;
+  cells.nodata = geometry.nodata_value;
+  cells.codeMap = zoneCodeMap.data();
+  cells.maxCode = static_cast<int>(zoneCodeMap.size()) - 1;
+  cells.firstRow = firstRow;
+  cells.lastRow = lastRow;
+  cells.ncols = geometry.ncols;
+  cells.rowBounds = &bounds;
+  cells.regions = mpiRegions;
+  cells.instance = instanceNumber;
+  return cells;
 }
 
 void meteointerpol::FillCellLoop(CellLoop& loop) const {
@@ -189,6 +198,10 @@ bool meteointerpol::SharedInverseDistanceLoop(ModelDate date, CellLoop& loop) {
   // interpolator's step: the shared pass finishes the cells too.
   loop.finishShared = szenUse != 1;
   SetMissMask(loop);
+  if (statistics && zoneGrid) {
+    loop.statistics = statistics.get();
+    loop.statisticsCells = StatisticsCells();
+  }
   return InverseDistanceOnLanes(loop);
 }
 
@@ -219,11 +232,11 @@ int ShareInverseDistance(meteointerpol* const* interpolators, int count, ModelDa
         rest.push_back(open[k]);
     if (group.size() > 1) {
       const CellLoop* members[kMaxIdwSets];
-      long missing[kMaxIdwSets] = {};
+      SharedPassResult passes[kMaxIdwSets];
       for (size_t k = 0; k < group.size(); ++k) members[k] = &loops[static_cast<size_t>(group[k])];
-      RunSharedInverseDistance(members, static_cast<int>(group.size()), missing);
+      RunSharedInverseDistance(members, static_cast<int>(group.size()), passes);
       for (size_t k = 0; k < group.size(); ++k)
-        interpolators[group[k]]->TakeInverseDistanceFromResult(members[k]->finishShared, missing[k]);
+        interpolators[group[k]]->TakeInverseDistanceFromResult(members[k]->finishShared, passes[k]);
       shared += static_cast<int>(group.size());
     }
     open = rest;

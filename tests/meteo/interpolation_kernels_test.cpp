@@ -395,13 +395,13 @@ TEST(SharedInverseDistance, OnePassForSeveralVariablesGivesTheBitsOfEachAlone) {
         ASSERT_TRUE(SharesInverseDistance(shared.a.loop, shared.b.loop));
         ASSERT_TRUE(SharesInverseDistance(shared.a.loop, shared.c.loop));
         const CellLoop* loops[] = {&shared.a.loop, &shared.b.loop, &shared.c.loop};
-        long missing[3] = {-1, -1, -1};
-        RunSharedInverseDistance(loops, 3, missing);
+        SharedPassResult passes[3];
+        RunSharedInverseDistance(loops, 3, passes);
         int k = 0;
         for (LoopFixture* f : {&shared.a, &shared.b, &shared.c}) {
           f->loop.inverseDistanceInResult = true;
-          missingShared += f->loop.finishShared ? missing[k] : RunCellLoop(f->loop);
-          ++k;
+          missingShared += f->loop.finishShared ? passes[k].missing : RunCellLoop(f->loop);
+          EXPECT_FALSE(passes[k++].statisticsAdded);  // none has statistics
         }
         const std::vector<double> x = alone.Results(), y = shared.Results();
         ASSERT_EQ(x.size(), y.size());
