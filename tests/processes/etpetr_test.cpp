@@ -13,6 +13,7 @@
 
 #include "interception_basin.h"
 #include "process_basin.h"
+#include "processes/evapotranspiration/et_kernels.h"
 #include "processes/evapotranspiration/etpetr.h"
 #include "support/test_support.h"
 #include "framework/thread_policy.h"
@@ -349,6 +350,68 @@ TEST(EvapotranspirationPotential, PenmanMonteithDayAndNightAndThreads) {
   EXPECT_GT(tables[0].size(), 900u);  // 9 files of 3 zones, 6 rows each
   EXPECT_EQ(tables[0], tables[1]);
   EXPECT_EQ(tables[0], tables[2]);
+}
+
+// The cell loop computes the air of a part once for all layers, once for both parts when
+// they share the temperature, and takes the clear sky's pressure: every layer and part
+// keeps the bits of a Penman-Monteith call of its own.
+TEST(EvapotranspirationPotential, SharedPartsKeepTheBitsOfSeparateCalls) {
+  // Three-hour steps: the sun of the sunrise step stands high enough for the clear sky.
+  for (int hour = 3; hour <= 24; hour += 3) {
+    EtBasin b(3, 4, 2);
+    b.basin.Fill(b.Grid("temperature"), [](int r, int c) { return 4.0 + 3.1 * r - 1.7 * c; });
+    b.basin.Fill(b.Grid("leaf_area_index1"), [](int r, int c) { return 0.5 * (r + c); });
+    b.basin.Fill(b.Grid("leaf_area_index2"), [](int r, int c) { return 0.3 * r * c; });
+    b.basin.Fill(b.Grid("RoughnessLength1"), [](int r, int c) { return 0.05 * r + 0.4 * c; });
+    b.basin.Fill(b.Grid("global_radiation"), [](int r, int c) { return 40.0 * r + 25.0 * c; });
+    ASSERT_EQ(b.Build(SectionLines(1, 180)), 0);
+    const ModelDate d{0, hour, 15, 7, 2001};
+    b.et->PotentialET(d);
+    const double ld = b.et->daylightPart, ln = b.et->nightPart;
+    if (ld < 0.05 || ln < 0.05) continue;  // a step of day and night is what this test needs
+    PmSettings s;
+    s.dtMinutes = 180.0;
+    s.layers = 2;
+    for (int r = 1; r <= 3; ++r)
+      for (int c = 1; c <= 4; ++c) {
+        PmWeather w;
+        w.elevation = b.Grid("[elevation_model]")[r][c];
+        w.humidity = 0.6;
+        w.wind = 2.0;
+        PmCarry carry;
+        carry.sunshine = b.Grid("SSDTemp")[r][c];
+        carry.shortwave = (1.0 - 0.2) * b.Grid("AspectCorrectedGlobalRadiation")[r][c];
+        double soil = 0.0;
+        for (int k = 1; k <= 2; ++k) {
+          const std::string n = std::to_string(k);
+          PmLayer layer;
+          layer.top = k == 1;
+          layer.lowest = k == 2;
+          layer.lai = b.Grid("leaf_area_index" + n)[r][c];
+          layer.cover = 0.8;
+          layer.canopyResistance = 60.0;
+          layer.z0 = b.Grid("RoughnessLength" + n)[r][c];
+          layer.soilResistance = 150.0;
+          layer.extinction = 0.5;
+          layer.laiScale = 8.0;
+          if (k == 2) carry.laiAbove = b.Grid("leaf_area_index1")[r][c];
+          w.t = b.Grid("temperature")[r][c];
+          w.share = ln;
+          w.day = false;
+          const PmResult night = CellPenmanMonteith(s, w, layer, carry);
+          w.share = ld;
+          w.day = true;
+          const PmResult day = CellPenmanMonteith(s, w, layer, carry);
+          EXPECT_EQ(b.Grid("pot_transpiration" + n)[r][c], std::max(0.0, night.transpiration + day.transpiration));
+          EXPECT_EQ(b.Grid("potential_InterceptionEvap" + n)[r][c],
+                    std::max(0.0, night.interception + day.interception));
+          soil += night.soil + day.soil;
+        }
+        EXPECT_EQ(b.Grid("potential_evaporation")[r][c], soil);
+      }
+    return;
+  }
+  FAIL() << "no step of the day holds day and night";
 }
 
 TEST(EvapotranspirationPotential, EveryStatisticsFileHoldsTheZoneMeansOfItsGrid) {

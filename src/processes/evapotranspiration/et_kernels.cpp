@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-double SaturationVapourPressure(double t) { return 6.1078 * std::exp(17.269 * t / (t + 237.3)); }
-
 int SolveQuadraticRoots(double& x1, double& x2, double p, double q) {
   const double d = p * p / 4.0 - q;
   if (d > 0.0) {
@@ -21,108 +19,10 @@ int SolveQuadraticRoots(double& x1, double& x2, double p, double q) {
   return 0;
 }
 
-double VapourPressureSlope(double t) {
-  const double d = t + 237.3;
-  return 25029.0 * std::exp(17.26 * t / d) / (d * d);
-}
-
-double PsychrometricConstant(double p, double t) { return 1.6158 * p / (2500.8 - 2.372 * t); }
-
-double BarometricPressure(double z, double t) { return 1013.0 * std::exp(-z / (7991.0 + 29.33 * t)); }
-
-double LatentHeatWhPerMm(double t) { return 694.67 - 0.6589 * t; }
-
-double AerodynamicResistance(double z0, double u) {
-  const double wind = std::max(u, 0.0);
-  if (z0 <= 2.0) {
-    const double l = std::log(20.0 / z0);
-    return 4.72 * l * l / (1.0 + 0.54 * wind);
-  }
-  return 25.0 / (1.0 + 0.54 * wind);
-}
-
-double CombinationEvaporation(double d, double a, double ea, double rs, double ra) {
-  return (d * a + ea) / (d + 1.0 + rs / ra);
-}
-
-double AerodynamicTerm(double share, double dtMinutes, double vpd, double t, double ra) {
-  return share * dtMinutes * 60.0 * 0.216876 * vpd / (t + 273.15) / ra;
-}
-
-PmResult CellPenmanMonteith(const PmSettings& s, const PmWeather& w, const PmLayer& in, PmCarry& carry) {
-  PmLayer layer = in;
-  if (layer.openWater) {
-    layer.canopyResistance = 0.0;
-    layer.lai = 0.0;
-    layer.cover = 0.0;
-  }
-  // A roughness of 0 or below would make the logarithm infinite.
-  if (!(layer.z0 > 0.0)) layer.z0 = 0.01;
-  const double t = w.t;
-  const double p = w.pressure >= 0.0 ? w.pressure : BarometricPressure(w.elevation, t);
-  const double es = SaturationVapourPressure(t);
-  const double e = w.vapourPressure >= 0.0 ? w.vapourPressure : es * w.humidity;
-
-  double kx = 0.3;
-  if (s.layers >= 2 && !s.arcVeg) kx = layer.extinction;
-  const double laiScale = (s.layers >= 2 && !s.arcVeg) ? layer.laiScale : 10.0;
-
-  // Net radiation (mm) of the part: the top layer gets it from the input or from the
-  // radiation balance, lower layers what the layer above passed down.
-  const double latent = LatentHeatWhPerMm(t);
-  const bool top = layer.top || s.arcVeg;
-  double& passed = w.day ? carry.rnDay : carry.rnNight;
-  double rn;
-  if (top) {
-    if (s.netRadiationInput) {
-      // The input is the net radiation of the whole step; each part takes it in full.
-      rn = w.netRadiation / latent;
-    } else {
-      const double tk = t + 273.15;
-      const double longwave = (0.48 - 0.065 * std::sqrt(std::max(e, 0.0))) *
-                              (s.c0 + (1.0 - s.c0) * carry.sunshine) * w.share *
-                              (s.dtMinutes / 60.0 * 5.67e-8) * tk * tk * tk * tk;
-      rn = w.day ? 0.9 * (carry.shortwave - longwave) / latent : -longwave / latent;
-    }
-  } else {
-    rn = passed;
-  }
-  const double absorbed = rn * layer.cover * (1.0 - std::exp(-kx * layer.lai));
-  passed = std::max(0.0, rn - absorbed);
-
-  const double d = VapourPressureSlope(t) / PsychrometricConstant(p, t);
-  const double vpd = std::max(0.0, es - e);
-
-  double ra;
-  if (top) {
-    ra = AerodynamicResistance(layer.z0, w.wind);
-    carry.raTop = ra;
-  } else {
-    ra = carry.raTop + laiScale * carry.laiAbove;
-  }
-
-  double rc;
-  const double lc = layer.lai * layer.cover;
-  if (layer.lai > 0.0 && layer.cover > 0.0 && layer.canopyResistance > 0.0)
-    rc = w.day ? layer.canopyResistance / (1.0 - std::pow(0.6, lc)) : 1.0 / (0.0004 * lc);
-  else if (layer.lai <= 0.0 || layer.cover <= 0.0)
-    rc = layer.canopyResistance > 0.0 ? 2500.0 : 0.0;
-  else
-    rc = 0.0;
-  const double ri = layer.interceptionResistance;
-  const double rss = layer.lowest ? layer.soilResistance : 0.0;
-
-  const double ea = AerodynamicTerm(w.share, s.dtMinutes, vpd, t, ra);
-  PmResult r;
-  if (layer.openWater) {
-    r.transpiration = CombinationEvaporation(d, absorbed + passed, ea, rc, ra);
-    passed = 0.0;
-    return r;
-  }
-  r.transpiration = CombinationEvaporation(d, absorbed, ea, rc, ra);
-  r.interception = CombinationEvaporation(d, absorbed, ea, ri, ra);
-  if (layer.lowest) r.soil = CombinationEvaporation(d, passed, ea, rss, ra);
-  return r;
+PmResult CellPenmanMonteith(const PmSettings& s, const PmWeather& w, const PmLayer& layer, PmCarry& carry) {
+  const PmPart part = PenmanMonteithPart(s, w, PenmanMonteithAir(w), carry);
+  const PmLayerTerms terms = PenmanMonteithLayer(s, layer, w.wind, carry);
+  return PenmanMonteithLayerPart(part, terms, carry);
 }
 
 double HamonEvaporation(double pec, double daylightShare, double t, double dtMinutes) {

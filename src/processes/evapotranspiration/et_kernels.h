@@ -7,29 +7,52 @@
 // Units: °C, hPa, Wh/m² per step, mm per step, s/m, m/s, m.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 
+// The small functions the Penman-Monteith cell loop calls for every cell are defined in
+// this header, so that the loop inlines them.
+
 // Saturation vapour pressure over water (hPa).
-double SaturationVapourPressure(double t);
+inline double SaturationVapourPressure(double t) { return 6.1078 * std::exp(17.269 * t / (t + 237.3)); }
 // Roots of x² + p·x + q = 0; returns their number (0, 1 or 2); x1 <= x2, both 0 without roots.
 int SolveQuadraticRoots(double& x1, double& x2, double p, double q);
 // Slope of the saturation vapour pressure curve (hPa/K).
-double VapourPressureSlope(double t);
+inline double VapourPressureSlope(double t) {
+  const double d = t + 237.3;
+  return 25029.0 * std::exp(17.26 * t / d) / (d * d);
+}
 // Psychrometric constant (hPa/K) at air pressure p (hPa).
-double PsychrometricConstant(double p, double t);
+inline double PsychrometricConstant(double p, double t) { return 1.6158 * p / (2500.8 - 2.372 * t); }
 // Air pressure (hPa) at elevation z (m) and air temperature t.
-double BarometricPressure(double z, double t);
+inline double BarometricPressure(double z, double t) { return 1013.0 * std::exp(-z / (7991.0 + 29.33 * t)); }
 // Latent heat of vaporisation as the radiation (Wh/m²) that evaporates 1 mm of water.
-double LatentHeatWhPerMm(double t);
+inline double LatentHeatWhPerMm(double t) { return 694.67 - 0.6589 * t; }
 // Aerodynamic resistance (s/m) of a surface of roughness z0 (m) at wind speed u (m/s),
 // measured at 20 m. Negative winds (missing-value markers) count as calm.
-double AerodynamicResistance(double z0, double u);
+inline double AerodynamicResistance(double z0, double u) {
+  const double wind = std::max(u, 0.0);
+  if (z0 <= 2.0) {
+    const double l = std::log(20.0 / z0);
+    return 4.72 * l * l / (1.0 + 0.54 * wind);
+  }
+  return 25.0 / (1.0 + 0.54 * wind);
+}
 // The combination step: radiation term a (mm), aerodynamic term ea (mm), D = Δ/γ, surface
 // and aerodynamic resistances.
-double CombinationEvaporation(double d, double a, double ea, double rs, double ra);
+inline double CombinationEvaporation(double d, double a, double ea, double rs, double ra) {
+  return (d * a + ea) / (d + 1.0 + rs / ra);
+}
+// The aerodynamic term times the aerodynamic resistance (the division by it comes last).
+inline double AerodynamicTermTimesRa(double share, double dtMinutes, double vpd, double t) {
+  return share * dtMinutes * 60.0 * 0.216876 * vpd / (t + 273.15);
+}
 // Aerodynamic term (mm) of a part of the step: share of the step, step length (minutes),
 // vapour pressure deficit (hPa), temperature, aerodynamic resistance.
-double AerodynamicTerm(double share, double dtMinutes, double vpd, double t, double ra);
+inline double AerodynamicTerm(double share, double dtMinutes, double vpd, double t, double ra) {
+  return AerodynamicTermTimesRa(share, dtMinutes, vpd, t) / ra;
+}
 
 // --- Penman-Monteith for one cell -----------------------------------------------------
 // Constants of the module for the whole run and the radiation geometry of the step.
@@ -88,6 +111,127 @@ struct PmResult {
 };
 
 PmResult CellPenmanMonteith(const PmSettings& s, const PmWeather& w, const PmLayer& layer, PmCarry& carry);
+
+// CellPenmanMonteith in the pieces a cell loop shares: the air of a part depends on the
+// part's temperature only, the part adds its share and the net radiation reaching the top
+// layer, and a layer's canopy and roughness terms serve both parts. Composed as
+//   PenmanMonteithLayerPart(PenmanMonteithPart(s, w, PenmanMonteithAir(w), carry),
+//                           PenmanMonteithLayer(s, layer, w.wind, carry), carry)
+// they give CellPenmanMonteith's result bit for bit.
+struct PmAir {
+  double t = 0.0;
+  double e = 0.0;       // vapour pressure
+  double vpd = 0.0;     // vapour pressure deficit
+  double d = 0.0;       // Δ/γ
+  double latent = 0.0;  // Wh/m² per mm
+};
+inline PmAir PenmanMonteithAir(const PmWeather& w) {
+  PmAir a;
+  const double t = w.t;
+  a.t = t;
+  const double p = w.pressure >= 0.0 ? w.pressure : BarometricPressure(w.elevation, t);
+  const double es = SaturationVapourPressure(t);
+  a.e = w.vapourPressure >= 0.0 ? w.vapourPressure : es * w.humidity;
+  a.latent = LatentHeatWhPerMm(t);
+  a.d = VapourPressureSlope(t) / PsychrometricConstant(p, t);
+  a.vpd = std::max(0.0, es - a.e);
+  return a;
+}
+
+struct PmPart {
+  PmAir air;
+  bool day = true;
+  double rnTop = 0.0;    // net radiation (mm) of the top layer
+  double eaPerRa = 0.0;  // the aerodynamic term times the aerodynamic resistance
+};
+// Reads the sunshine and net shortwave radiation of carry.
+inline PmPart PenmanMonteithPart(const PmSettings& s, const PmWeather& w, const PmAir& air, const PmCarry& carry) {
+  PmPart part;
+  part.air = air;
+  part.day = w.day;
+  const double t = air.t;
+  if (s.netRadiationInput) {
+    // The input is the net radiation of the whole step; each part takes it in full.
+    part.rnTop = w.netRadiation / air.latent;
+  } else {
+    const double tk = t + 273.15;
+    const double longwave = (0.48 - 0.065 * std::sqrt(std::max(air.e, 0.0))) *
+                            (s.c0 + (1.0 - s.c0) * carry.sunshine) * w.share * (s.dtMinutes / 60.0 * 5.67e-8) * tk *
+                            tk * tk * tk;
+    part.rnTop = w.day ? 0.9 * (carry.shortwave - longwave) / air.latent : -longwave / air.latent;
+  }
+  part.eaPerRa = AerodynamicTermTimesRa(w.share, s.dtMinutes, air.vpd, t);
+  return part;
+}
+
+struct PmLayerTerms {
+  bool top = true;
+  bool lowest = true;
+  bool openWater = false;
+  double lai = 0.0;
+  double cover = 0.0;
+  double canopyResistance = 0.0;
+  double absorbedShare = 0.0;  // share of the net radiation the canopy absorbs at full cover
+  double ra = 0.0;             // aerodynamic resistance
+  double ri = 0.0;             // interception resistance
+  double rss = 0.0;            // soil resistance (lowest layer)
+};
+// Sets carry.raTop on the top layer, reads it and the leaf area above on the others.
+inline PmLayerTerms PenmanMonteithLayer(const PmSettings& s, const PmLayer& layer, double wind, PmCarry& carry) {
+  PmLayerTerms l;
+  l.openWater = layer.openWater;
+  l.lowest = layer.lowest;
+  l.top = layer.top || s.arcVeg;
+  // Open water has no canopy.
+  l.lai = layer.openWater ? 0.0 : layer.lai;
+  l.cover = layer.openWater ? 0.0 : layer.cover;
+  l.canopyResistance = layer.openWater ? 0.0 : layer.canopyResistance;
+  const bool own = s.layers >= 2 && !s.arcVeg;
+  const double kx = own ? layer.extinction : 0.3;
+  const double laiScale = own ? layer.laiScale : 10.0;
+  l.absorbedShare = 1.0 - std::exp(-kx * l.lai);
+  if (l.top) {
+    // A roughness of 0 or below would make the logarithm infinite.
+    l.ra = AerodynamicResistance(layer.z0 > 0.0 ? layer.z0 : 0.01, wind);
+    carry.raTop = l.ra;
+  } else {
+    l.ra = carry.raTop + laiScale * carry.laiAbove;
+  }
+  l.ri = layer.interceptionResistance;
+  l.rss = layer.lowest ? layer.soilResistance : 0.0;
+  return l;
+}
+// Takes the part's net radiation from the top or from what the layer above passed down,
+// and passes on what is left.
+inline PmResult PenmanMonteithLayerPart(const PmPart& part, const PmLayerTerms& l, PmCarry& carry) {
+  double& passed = part.day ? carry.rnDay : carry.rnNight;
+  const double rn = l.top ? part.rnTop : passed;
+  const double absorbed = rn * l.cover * l.absorbedShare;
+  passed = std::max(0.0, rn - absorbed);
+
+  double rc;
+  const double lc = l.lai * l.cover;
+  if (l.lai > 0.0 && l.cover > 0.0 && l.canopyResistance > 0.0)
+    rc = part.day ? l.canopyResistance / (1.0 - std::pow(0.6, lc)) : 1.0 / (0.0004 * lc);
+  else if (l.lai <= 0.0 || l.cover <= 0.0)
+    rc = l.canopyResistance > 0.0 ? 2500.0 : 0.0;
+  else
+    rc = 0.0;
+
+  const double d = part.air.d;
+  const double ra = l.ra;
+  const double ea = part.eaPerRa / ra;
+  PmResult r;
+  if (l.openWater) {
+    r.transpiration = CombinationEvaporation(d, absorbed + passed, ea, rc, ra);
+    passed = 0.0;
+    return r;
+  }
+  r.transpiration = CombinationEvaporation(d, absorbed, ea, rc, ra);
+  r.interception = CombinationEvaporation(d, absorbed, ea, l.ri, ra);
+  if (l.lowest) r.soil = CombinationEvaporation(d, passed, ea, l.rss, ra);
+  return r;
+}
 
 // --- empirical methods (mm per step, before the vegetation split) --------------------
 // Hamon: monthly coefficient pec, daylight share of the step.

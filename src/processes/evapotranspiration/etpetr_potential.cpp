@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "processes/evapotranspiration/etpetr.h"
 #include "processes/evapotranspiration/et_kernels.h"
@@ -14,6 +16,14 @@
 namespace {
 
 bool Valid(double v, double nodata) { return v > nodata; }
+
+// Whether two values have the same bits: the same operations on them give the same results.
+bool SameBits(double a, double b) {
+  uint64_t x, y;
+  std::memcpy(&x, &a, sizeof x);
+  std::memcpy(&y, &b, sizeof y);
+  return x == y;
+}
 
 }  // namespace
 
@@ -138,6 +148,8 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
         const double z = dem[r][c];
         const bool openWaterCell = lakes && lakeCodes[r][c] > 0.0 && ponding[r][c] > 0.0;
 
+        // The pressure from the elevation at temperature t, once the clear sky needed it.
+        double pressureAtT = -1.0;
         // Radiation and sunshine.
         double relative = 0.0, rg = 0.0, shortwave = 0.0, s;
         double alpha = albedo ? albedo[r][c] : 0.0;
@@ -146,6 +158,7 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
           double clearSky = 0.0;
           if (clearSkyNeeded) {
             const double p = airPressure ? airPressure[r][c] : BarometricPressure(z, t);
+            if (!airPressure) pressureAtT = p;
             for (int m = 1; m <= subSteps; ++m) {
               const double cz = cosZenith[static_cast<size_t>(m)];
               // Sub-steps with the sun at or below the horizon bring no direct radiation.
@@ -186,12 +199,37 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
           carry.sunshine = s;
           carry.shortwave = shortwave;
           PmWeather w;
-          w.pressure = airPressure ? airPressure[r][c] : -1.0;
           w.elevation = z;
           w.vapourPressure = vapourPressure ? vapourPressure[r][c] : -1.0;
           w.humidity = humidity ? humidity[r][c] : 0.0;
           w.wind = wind[r][c];
           w.netRadiation = netRadiation ? radiation[r][c] : 0.0;
+          // The parts of the step, shared by the layers of the cell; made for its first layer
+          // with a land use.
+          const bool nightUsed = ln >= 0.01, dayUsed = ld >= 0.01;
+          PmPart nightPart, dayPart;
+          const auto makeParts = [&]() {
+            const auto air = [&](double tp) {
+              w.t = tp;
+              // The clear sky's pressure serves a part at its temperature.
+              w.pressure = airPressure ? airPressure[r][c] : (SameBits(tp, t) ? pressureAtT : -1.0);
+              return PenmanMonteithAir(w);
+            };
+            PmAir nightAir;
+            if (nightUsed) {
+              nightAir = air(tNight);
+              w.share = ln;
+              w.day = false;
+              nightPart = PenmanMonteithPart(pm, w, nightAir, carry);
+            }
+            if (dayUsed) {
+              // Day and night at one temperature (steps up to half a day) share their air.
+              const PmAir dayAir = nightUsed && SameBits(tDay, tNight) ? nightAir : air(tDay);
+              w.share = ld;
+              w.day = true;
+              dayPart = PenmanMonteithPart(pm, w, dayAir, carry);
+            }
+          };
           bool anyLayerAbove = false;
           for (int k = 1; k <= n; ++k) {
             if (!Valid(landuse[k][r][c], nodata)) {
@@ -202,6 +240,7 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
             PmLayer layer;
             // A cell whose upper layers have no land use gets the sky on its first used layer.
             layer.top = !anyLayerAbove;
+            if (!anyLayerAbove) makeParts();
             anyLayerAbove = true;
             layer.lai = lai[k][r][c];
             layer.cover = cover[k][r][c];
@@ -220,25 +259,18 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
                 layer.laiScale = e.LAI_scale;
               }
             }
-            PmResult night, dayPart;
-            if (ln >= 0.01) {
-              w.t = tNight;
-              w.share = ln;
-              w.day = false;
-              night = CellPenmanMonteith(pm, w, layer, carry);
-            }
-            if (ld >= 0.01) {
-              w.t = tDay;
-              w.share = ld;
-              w.day = true;
-              dayPart = CellPenmanMonteith(pm, w, layer, carry);
+            PmResult night, dayResult;
+            if (nightUsed || dayUsed) {
+              const PmLayerTerms terms = PenmanMonteithLayer(pm, layer, w.wind, carry);
+              if (nightUsed) night = PenmanMonteithLayerPart(nightPart, terms, carry);
+              if (dayUsed) dayResult = PenmanMonteithLayerPart(dayPart, terms, carry);
             }
             const double f = arcVeg ? arcVegFraction[k][r][c] : 1.0;
-            const double et = std::max(0.0, (night.transpiration + dayPart.transpiration) * f);
-            const double ei = std::max(0.0, (night.interception + dayPart.interception) * f);
+            const double et = std::max(0.0, (night.transpiration + dayResult.transpiration) * f);
+            const double ei = std::max(0.0, (night.interception + dayResult.interception) * f);
             potTranspiration[k][r][c] = et;
             potInterception[k][r][c] = ei;
-            potEvaporation[r][c] += (night.soil + dayPart.soil) * f;
+            potEvaporation[r][c] += (night.soil + dayResult.soil) * f;
             realTranspiration[k][r][c] = 0.0;
             potTranspiration[0][r][c] += et;
             potInterception[0][r][c] += ei;
