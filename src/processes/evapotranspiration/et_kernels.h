@@ -259,17 +259,67 @@ struct RadiationResult {
   double cloudiness = 0.0;
   double correctedInput = 0.0;  // the radiation input after the correction (when there is one)
 };
+// Cloudiness from the relative radiation.
+inline double Cloudiness(double r) { return r <= 1.0 ? std::min(1.0, 0.997 + 0.4473 * r - 1.4059 * r * r) : 0.0; }
 // clearSky: the clear-sky radiation of the step (0 when not computed); sunshine and
 // radiation: the input values when present; correction: the factor (below 0: none).
-RadiationResult CellRadiation(const RadiationSettings& s, double clearSky, double sunshine, double radiation,
-                              double correction, double maxRadiation);
-// Cloudiness from the relative radiation.
-double Cloudiness(double r);
+inline RadiationResult CellRadiation(const RadiationSettings& s, double clearSky, double sunshine,
+                                     double radiation, double correction, double maxRadiation) {
+  RadiationResult out;
+  const auto fromSunshine = [&s](double x) { return s.c[0] + x * (s.c[1] + x * (s.c[2] + x * s.c[3])); };
+  double r = 0.0;
+  const bool bothInputs = s.haveSunshine && s.haveRadiation;
+  if (bothInputs || clearSky <= 0.0) {
+    clearSky = 0.0;
+    out.sunshine = s.haveSunshine ? sunshine : 0.0;
+    if (s.haveSunshine) r = fromSunshine(out.sunshine);
+  } else if (s.haveSunshine) {
+    out.sunshine = sunshine;
+    r = fromSunshine(sunshine);
+  } else {
+    r = std::min(1.0, std::max(0.0, radiation / clearSky));
+    double x = 0.0;
+    if (r > s.x0) x = s.cs[0] + r * (s.cs[1] + r * (s.cs[2] + r * s.cs[3]));
+    out.sunshine = std::min(1.0, std::max(0.0, x));
+  }
+  const double x = out.sunshine;
+  double rg;
+  if (!s.haveRadiation) {
+    rg = correction < 0.0 ? r * clearSky
+                          : (s.c[0] + correction * (s.c[1] * x + s.c[2] * x * x + s.c[3] * x * x * x)) * clearSky;
+  } else {
+    rg = radiation;
+    if (correction >= 0.0) rg *= 1.0 + (1.0 - s.c[0]) * x * (correction - 1.0);
+    out.correctedInput = rg;
+  }
+  out.rg = std::min(rg, maxRadiation);
+  out.relative = r;
+  out.cloudiness = Cloudiness(r);
+  return out;
+}
 
 // --- withdrawals ------------------------------------------------------------------------
 // Snow evaporation: the snow storage takes the demands in order (each reduced in place);
 // returns what evaporated from the snow.
-double TakeFromSnow(double& storage, double* demands, int count);
+inline double TakeFromSnow(double& storage, double* demands, int count) {
+  double taken = 0.0;
+  for (int i = 0; i < count; ++i) {
+    const double d = std::min(storage, demands[i]);
+    if (!(d > 0.0)) continue;
+    taken += d;
+    storage -= d;
+    demands[i] -= d;
+  }
+  return taken;
+}
 // Takes demand (mm) from a relative storage theta of capacity w (mm): returns what was
 // taken; w <= 0 takes nothing.
-double WithdrawFromSoil(double& theta, double w, double demand);
+inline double WithdrawFromSoil(double& theta, double w, double demand) {
+  if (!(w > 0.0) || !(demand > 0.0)) return 0.0;
+  theta -= demand / w;
+  if (theta < 0.0) {
+    demand += theta * w;
+    theta = 0.0;
+  }
+  return demand;
+}
