@@ -314,28 +314,6 @@ double CellStep(const Parameters& p, const DayValues& d, CellInputs& in, CellSta
   return w * M;
 }
 
-double ApplyMelt(double potential, double& solid, double& liquid) {
-  const double taken = std::min(solid, std::max(potential, -liquid));
-  liquid += taken;
-  solid -= taken;
-  return taken;
-}
-
-double Retain(double CWH, double solid, double& liquid) {
-  const double H = CWH * solid;
-  if (liquid > H) {
-    const double out = liquid - H;
-    liquid = H;
-    return out;
-  }
-  return 0.0;
-}
-
-double SnowAlbedo(double albedoMin, double albedoMax, double age, double T) {
-  const double k = T <= 0.0 ? 0.12 : 0.05;
-  return albedoMin + (albedoMax - albedoMin) * std::exp(-k * age);
-}
-
 void PermafrostStep(double swe, double maxSweSnowFree, double minSnowAgeRefreeze, double thawCoefficient,
                     double stepsPerDay, PermafrostCell& c) {
   if (swe <= maxSweSnowFree) {

@@ -111,13 +111,13 @@ double AirPressure(double z);
 
 // Melt applied to the storages: the melt taken is limited to the solid storage, and a
 // negative melt (refreezing) to the liquid water present. Returns the melt taken.
-double ApplyMelt(double potential, double& solid, double& liquid);
+inline double ApplyMelt(double potential, double& solid, double& liquid);
 // Liquid water above CWH·solid leaves the pack; returns the outflow.
-double Retain(double CWH, double solid, double& liquid);
+inline double Retain(double CWH, double solid, double& liquid);
 
 // Snow albedo after `age` days; the land-use albedo is taken below the threshold by the
 // caller.
-double SnowAlbedo(double albedoMin, double albedoMax, double age, double T);
+inline double SnowAlbedo(double albedoMin, double albedoMax, double age, double T);
 
 // Permafrost: the days without snow, the days with snow and the thaw depth of a cell
 // after one step; the root depth is lowered to the thaw depth (never below 0).
@@ -129,6 +129,30 @@ void PermafrostStep(double swe, double maxSweSnowFree, double minSnowAgeRefreeze
 
 }  // namespace snow
 
+#include <algorithm>
 #include <cmath>
 
 inline double snow::SatVapPressIce(double T) { return 6.1078 * std::exp(21.874 * T / (T + 265.5)); }
+
+// Inline: the cell loop calls these for every cell and step.
+inline double snow::ApplyMelt(double potential, double& solid, double& liquid) {
+  const double taken = std::min(solid, std::max(potential, -liquid));
+  liquid += taken;
+  solid -= taken;
+  return taken;
+}
+
+inline double snow::Retain(double CWH, double solid, double& liquid) {
+  const double H = CWH * solid;
+  if (liquid > H) {
+    const double out = liquid - H;
+    liquid = H;
+    return out;
+  }
+  return 0.0;
+}
+
+inline double snow::SnowAlbedo(double albedoMin, double albedoMax, double age, double T) {
+  const double k = T <= 0.0 ? 0.12 : 0.05;
+  return albedoMin + (albedoMax - albedoMin) * std::exp(-k * age);
+}

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "framework/logstream.h"
 #include "framework/thread_policy.h"
@@ -88,50 +89,121 @@ void schneemodellklasse::TakeLanduseAlbedoOfDay() {
   landAlbedoDay = dayOfYear;
 }
 
+schneemodellklasse::RowGrids schneemodellklasse::GridsOfRow(int r) const {
+  const auto row = [r](double** m) { return m ? m[r] : nullptr; };
+  RowGrids g;
+  g.r = r;
+  using M = schneemodellklasse;
+  static constexpr std::pair<const double* RowGrids::*, double** M::*> kInputs[] = {
+      {&RowGrids::temperature, &M::temperature},
+      {&RowGrids::temperatureNight, &M::temperatureNight},
+      {&RowGrids::wind, &M::wind},
+      {&RowGrids::humidity, &M::humidity},
+      {&RowGrids::radiation, &M::radiation},
+      {&RowGrids::cloudiness, &M::cloudiness},
+      {&RowGrids::elevation, &M::elevation},
+      {&RowGrids::depositionIndex, &M::depositionIndex},
+      {&RowGrids::vapourPressure, &M::vapourPressure},
+      {&RowGrids::radiationCorrection, &M::radiationCorrection},
+      {&RowGrids::surfaceTemperature, &M::surfaceTemperature},
+      {&RowGrids::canopyLongwave, &M::canopyLongwave},
+      {&RowGrids::canopyUnload, &M::canopyUnload}};
+  for (const auto& input : kInputs) g.*input.first = row(this->*input.second);
+  g.precipitation = row(precipitation);
+  g.albedo = row(albedo);
+  g.snowEvaporation = row(snowEvaporation);
+  if (lakeFlowControl != 0 && lakeCodes && pondingStorage) {
+    g.lakeCodes = row(lakeCodes);
+    g.pondingStorage = row(pondingStorage);
+  }
+  if (permafrost) {
+    g.thawCoefficient = row(thawCoefficient);
+    g.thawDepth = row(thawDepth);
+    g.rootDepth = row(rootDepth1);
+    g.snowFreeDays = row(grid[kSnowFreeDays]);
+    g.snowCoverDays = row(grid[kSnowCoverDays]);
+  }
+  static constexpr std::pair<double* RowGrids::*, Grid> kOwn[] = {
+      {&RowGrids::solid, kSolid},       {&RowGrids::liquid, kLiquid},     {&RowGrids::total, kTotal},
+      {&RowGrids::daysSnow, kDaysSnow}, {&RowGrids::snowAge, kSnowAge},   {&RowGrids::snowfall, kSnowfall},
+      {&RowGrids::rainfall, kRainfall}, {&RowGrids::outflow, kOutflow},   {&RowGrids::meltOnly, kMeltOnly},
+      {&RowGrids::snowTemp, kSnowTemp}, {&RowGrids::surfTemp, kSurfTemp}};
+  for (const auto& own : kOwn) g.*own.first = row(grid[own.second]);
+  if (landAlbedoDay == dayOfYear && landuseLayers.size() > 1 && landuseLayers[1]) {
+    const size_t k = static_cast<size_t>(r) * (static_cast<size_t>(geometry.ncols) + 1);
+    g.landAlbedo = landAlbedo.data() + k;
+    g.landAlbedoCode = landAlbedoCode.data() + k;
+    g.landuse = landuseLayers[1][r];
+  }
+  return g;
+}
+
 double schneemodellklasse::CellStep(int row, int col, double T, double w, double sAdd, snow::CellState& s,
                                     bool noNewPrecipitation, snow::CellNotes& notes) {
-  snow::CellInputs in;
-  in.P = precipitation[row][col];
-  if (wind) in.u = wind[row][col];
-  if (humidity) in.RH = humidity[row][col];
-  if (radiation) in.G = radiation[row][col];
-  if (cloudiness) in.N = cloudiness[row][col];
-  if (elevation) in.z = elevation[row][col];
-  if (albedo) in.albedo = albedo[row][col];
-  if (depositionIndex) in.DI = depositionIndex[row][col];
-  if (vapourPressure) in.vapourPressure = vapourPressure[row][col];
-  if (radiationCorrection) {
-    in.radCorrection = radiationCorrection[row][col];
-    in.hasRadCorrection = true;
-  }
-  if (lakeFlowControl != 0 && lakeCodes && pondingStorage)
-    in.lakeWater = lakeCodes[row][col] > 0.0 && pondingStorage[row][col] > 0.0;
-  if (surfaceTemperature) in.surfaceTemperature = surfaceTemperature[row][col];
-  if (canopyLongwave) {
-    in.canopyLongwave = canopyLongwave[row][col];
-    in.hasCanopyLongwave = true;
-  }
-  const double result = snow::CellStep(params, dayValues, in, s, T, w, sAdd, noNewPrecipitation, notes);
-  precipitation[row][col] = in.P;
-  return result;
+  return CellStep(GridsOfRow(row), col, T, w, sAdd, s, noNewPrecipitation, notes);
 }
 
 double schneemodellklasse::SnowCalls(int r, int c, snow::CellState& s, double sAdd, bool noNewPrecipitation,
                                      snow::CellNotes& notes) {
-  const double T = temperature[r][c];
-  if (timeInterval <= 720.0) return CellStep(r, c, T, 1.0, sAdd, s, noNewPrecipitation, notes);
+  return SnowCalls(GridsOfRow(r), c, s, sAdd, noNewPrecipitation, notes);
+}
+
+void schneemodellklasse::SetAlbedoBefore(int r, int c, double total) { SetAlbedoBefore(GridsOfRow(r), c, total); }
+
+void schneemodellklasse::CellSequence(int r, int c, snow::CellNotes& notes) { CellSequence(GridsOfRow(r), c, notes); }
+
+void schneemodellklasse::FinishSnowCell(int r, int c, const snow::CellState& s) { FinishSnowCell(GridsOfRow(r), c, s); }
+
+// The cell functions of a row are inline: the cell loop below and the (row, col) functions
+// above are their only callers.
+inline double schneemodellklasse::CellStep(const RowGrids& g, int c, double T, double w, double sAdd,
+                                           snow::CellState& s, bool noNewPrecipitation, snow::CellNotes& notes) {
+  snow::CellInputs in;
+  in.P = g.precipitation[c];
+  if (g.wind) in.u = g.wind[c];
+  // The inputs only some methods read are taken for those (see snow::CellStep).
+  if (inputsOfMethod.energyBalance) {
+    if (g.humidity) in.RH = g.humidity[c];
+    if (g.radiation) in.G = g.radiation[c];
+    if (g.cloudiness) in.N = g.cloudiness[c];
+    if (g.elevation) in.z = g.elevation[c];
+    if (g.albedo) in.albedo = g.albedo[c];
+    if (g.surfaceTemperature) in.surfaceTemperature = g.surfaceTemperature[c];
+    if (g.canopyLongwave) {
+      in.canopyLongwave = g.canopyLongwave[c];
+      in.hasCanopyLongwave = true;
+    }
+  }
+  if (inputsOfMethod.depositionIndex && g.depositionIndex) in.DI = g.depositionIndex[c];
+  if (inputsOfMethod.combination) {
+    if (g.vapourPressure) in.vapourPressure = g.vapourPressure[c];
+    if (g.radiationCorrection) {
+      in.radCorrection = g.radiationCorrection[c];
+      in.hasRadCorrection = true;
+    }
+  }
+  if (g.lakeCodes) in.lakeWater = g.lakeCodes[c] > 0.0 && g.pondingStorage[c] > 0.0;
+  const double result = snow::CellStep(params, dayValues, in, s, T, w, sAdd, noNewPrecipitation, notes);
+  g.precipitation[c] = in.P;
+  return result;
+}
+
+inline double schneemodellklasse::SnowCalls(const RowGrids& g, int c, snow::CellState& s, double sAdd,
+                                            bool noNewPrecipitation, snow::CellNotes& notes) {
+  const double T = g.temperature[c];
+  if (timeInterval <= 720.0) return CellStep(g, c, T, 1.0, sAdd, s, noNewPrecipitation, notes);
   // Night and day of a long step: the night temperature for the night part. Each part
   // splits the step's own precipitation; the deposition index raises the precipitation by
   // the snow of each part, weighted like the part, so the step's precipitation is raised
   // once and holds what entered the storages, and the step's snowfall and rainfall are
   // those of the two parts together.
-  double& P = precipitation[r][c];
+  double& P = g.precipitation[c];
   const double P0 = P;
-  const double night = CellStep(r, c, temperatureNight[r][c], nightPart, sAdd, s, noNewPrecipitation, notes);
+  const double night = CellStep(g, c, g.temperatureNight[c], nightPart, sAdd, s, noNewPrecipitation, notes);
   const double nightEvaporation = s.evaporation;
   const double nightP = P, nightSnowfall = s.snowfall, nightRainfall = s.rainfall;
   P = P0;
-  const double result = night + CellStep(r, c, T, daylightPart, sAdd, s, noNewPrecipitation, notes);
+  const double result = night + CellStep(g, c, T, daylightPart, sAdd, s, noNewPrecipitation, notes);
   s.evaporation += nightEvaporation;
   if (!noNewPrecipitation) {
     P = P0 + nightPart * (nightP - P0) + daylightPart * (P - P0);
@@ -141,77 +213,76 @@ double schneemodellklasse::SnowCalls(int r, int c, snow::CellState& s, double sA
   return result;
 }
 
-void schneemodellklasse::SetAlbedoBefore(int r, int c, double total) {
-  if (!albedo) return;
-  albedo[r][c] = total <= kSnowfreeBefore
-                     ? LanduseAlbedo(r, c)
-                     : snow::SnowAlbedo(ALBsnow_min, ALBsnow_max, grid[kSnowAge][r][c], temperature[r][c]);
+inline void schneemodellklasse::SetAlbedoBefore(const RowGrids& g, int c, double total) {
+  if (!g.albedo) return;
+  g.albedo[c] = total <= kSnowfreeBefore ? LanduseAlbedo(g, c)
+                                         : snow::SnowAlbedo(ALBsnow_min, ALBsnow_max, g.snowAge[c], g.temperature[c]);
 }
 
-void schneemodellklasse::CellSequence(int r, int c, snow::CellNotes& notes) {
-  grid[kOutflow][r][c] = 0.0;
-  grid[kMeltOnly][r][c] = 0.0;
+inline void schneemodellklasse::CellSequence(const RowGrids& g, int c, snow::CellNotes& notes) {
+  g.outflow[c] = 0.0;
+  g.meltOnly[c] = 0.0;
 
   snow::CellState s;
-  s.solid = grid[kSolid][r][c];
-  s.liquid = grid[kLiquid][r][c];
+  s.solid = g.solid[c];
+  s.liquid = g.liquid[c];
   s.total = s.solid + s.liquid;
-  s.snowfall = grid[kSnowfall][r][c];
-  s.rainfall = grid[kRainfall][r][c];
+  s.snowfall = g.snowfall[c];
+  s.rainfall = g.rainfall[c];
   const bool energyBalance = snow::IsEnergyBalance(method);
   if (energyBalance) {
-    s.snowTemp = grid[kSnowTemp][r][c];
-    s.surfTemp = grid[kSurfTemp][r][c];
+    s.snowTemp = g.snowTemp[c];
+    s.surfTemp = g.surfTemp[c];
   }
-  SetAlbedoBefore(r, c, s.total);
-  const double sAdd = canopyUnload ? canopyUnload[r][c] : 0.0;
-  const double result = SnowCalls(r, c, s, sAdd, false, notes);
+  SetAlbedoBefore(g, c, s.total);
+  const double sAdd = g.canopyUnload ? g.canopyUnload[c] : 0.0;
+  const double result = SnowCalls(g, c, s, sAdd, false, notes);
   if (energyBalance) {
-    grid[kSnowTemp][r][c] = s.snowTemp;
-    grid[kSurfTemp][r][c] = s.surfTemp;
-    if (snowEvaporation) snowEvaporation[r][c] = s.evaporation;
+    g.snowTemp[c] = s.snowTemp;
+    g.surfTemp[c] = s.surfTemp;
+    if (g.snowEvaporation) g.snowEvaporation[c] = s.evaporation;
   }
 
   const double taken = snow::ApplyMelt(result, s.solid, s.liquid);
   const double outflow = snow::Retain(CWH, s.solid, s.liquid);
   if (outflow > 0.0) {
-    grid[kOutflow][r][c] = outflow;
-    if (taken > 0.0) grid[kMeltOnly][r][c] = taken;
+    g.outflow[c] = outflow;
+    if (taken > 0.0) g.meltOnly[c] = taken;
   }
-  FinishSnowCell(r, c, s);
+  FinishSnowCell(g, c, s);
 }
 
-void schneemodellklasse::FinishSnowCell(int r, int c, const snow::CellState& s) {
-  const double T = temperature[r][c];
+inline void schneemodellklasse::FinishSnowCell(const RowGrids& g, int c, const snow::CellState& s) {
+  const double T = g.temperature[c];
   const double swe = s.solid + s.liquid;
   const double n = params.stepsPerDay;
-  grid[kDaysSnow][r][c] = swe > kSnowCovered ? 1.0 / n : 0.0;
-  const double P = precipitation[r][c];
-  double& age = grid[kSnowAge][r][c];
+  g.daysSnow[c] = swe > kSnowCovered ? 1.0 / n : 0.0;
+  const double P = g.precipitation[c];
+  double& age = g.snowAge[c];
   if (T <= T0R + transzone && P > kFreshSnowfall && swe > kSnowCovered)
     age = 0.0;
   else
     age += 1.0 / n;
-  if (albedo)
-    albedo[r][c] = swe <= kSnowfreeAfter ? LanduseAlbedo(r, c) : snow::SnowAlbedo(ALBsnow_min, ALBsnow_max, age, T);
-  grid[kSolid][r][c] = s.solid;
-  grid[kLiquid][r][c] = s.liquid;
-  grid[kTotal][r][c] = swe;
-  grid[kSnowfall][r][c] = s.snowfall;
-  grid[kRainfall][r][c] = s.rainfall;
+  if (g.albedo)
+    g.albedo[c] = swe <= kSnowfreeAfter ? LanduseAlbedo(g, c) : snow::SnowAlbedo(ALBsnow_min, ALBsnow_max, age, T);
+  g.solid[c] = s.solid;
+  g.liquid[c] = s.liquid;
+  g.total[c] = swe;
+  g.snowfall[c] = s.snowfall;
+  g.rainfall[c] = s.rainfall;
 
-  if (permafrost && thawCoefficient[r][c] > geometry.nodata_value) {
+  if (g.thawCoefficient && g.thawCoefficient[c] > geometry.nodata_value) {
     snow::PermafrostCell p;
-    p.snowFreeDays = grid[kSnowFreeDays][r][c];
-    p.snowCoverDays = grid[kSnowCoverDays][r][c];
-    p.thawDepth = std::max(0.0, thawDepth[r][c]);
-    const bool rootValid = rootDepth1[r][c] > geometry.nodata_value;
-    p.rootDepth = rootValid ? rootDepth1[r][c] : 0.0;
-    snow::PermafrostStep(swe, maxSweSnowFree, minSnowAgeRefreeze, thawCoefficient[r][c], n, p);
-    grid[kSnowFreeDays][r][c] = p.snowFreeDays;
-    grid[kSnowCoverDays][r][c] = p.snowCoverDays;
-    thawDepth[r][c] = p.thawDepth;
-    if (rootValid) rootDepth1[r][c] = p.rootDepth;
+    p.snowFreeDays = g.snowFreeDays[c];
+    p.snowCoverDays = g.snowCoverDays[c];
+    p.thawDepth = std::max(0.0, g.thawDepth[c]);
+    const bool rootValid = g.rootDepth[c] > geometry.nodata_value;
+    p.rootDepth = rootValid ? g.rootDepth[c] : 0.0;
+    snow::PermafrostStep(swe, maxSweSnowFree, minSnowAgeRefreeze, g.thawCoefficient[c], n, p);
+    g.snowFreeDays[c] = p.snowFreeDays;
+    g.snowCoverDays[c] = p.snowCoverDays;
+    g.thawDepth[c] = p.thawDepth;
+    if (rootValid) g.rootDepth[c] = p.rootDepth;
   }
 }
 
@@ -220,6 +291,9 @@ void schneemodellklasse::Run(ModelDate date) {
   if (flowControl == 0) return;
   if (!inputsLinked) LinkInputs();
   const int day = static_cast<int>(date.day), month = static_cast<int>(date.month);
+  inputsOfMethod.energyBalance = snow::IsEnergyBalance(params.method);
+  inputsOfMethod.depositionIndex = snow::UsesDepositionIndex(params.method);
+  inputsOfMethod.combination = snow::IsCombination(params.method);
   dayValues.DDF = snow::MonthlyValue(ddfTable.data(), day, month);
   dayValues.a = snow::MonthlyValue(aTable.data(), day, month);
   dayValues.b = snow::MonthlyValue(bTable.data(), day, month);
@@ -253,6 +327,7 @@ void schneemodellklasse::Run(ModelDate date) {
       c1 = std::min(static_cast<int>(geometry.ncols), static_cast<int>(rowBounds[r].last));
     }
     snow::CellNotes notes;
+    const RowGrids g = GridsOfRow(r);
     for (int c = c0; c <= c1; ++c) {
       if (!CellComputed(r, c)) continue;
       if (glacierFraction) {
@@ -266,7 +341,7 @@ void schneemodellklasse::Run(ModelDate date) {
           continue;
         }
       }
-      CellSequence(r, c, notes);
+      CellSequence(g, c, notes);
     }
     clamped += notes.humidityClamped;
   }

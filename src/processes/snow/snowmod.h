@@ -247,6 +247,12 @@ class schneemodellklasse : public teilmodellklasse {
   int permafrost = 0;       // the permafrost grids exist and [permafrost] was read
   bool wholeDomain = false;
   int dayOfYear = 1;        // for the land-use albedo
+  // The cell inputs that only some methods read, taken for those (set in every step).
+  struct MethodInputs {
+    bool energyBalance = false;    // humidity, radiation, cloudiness, elevation, albedo, ...
+    bool depositionIndex = false;
+    bool combination = false;      // vapour pressure and the radiation correction
+  } inputsOfMethod;
   // The land-use albedo changes once a day: per cell (r * (ncols + 1) + c) the value of
   // the day landAlbedoDay and the land-use code it was taken for (a cell whose code has
   // changed since, or whose row follows a phenology that may move within the day, takes
@@ -284,14 +290,38 @@ class schneemodellklasse : public teilmodellklasse {
   double** Registered(const std::string& internalName) const;
   bool CellComputed(int row, int col) const;
   void CellSequence(int row, int col, snow::CellNotes& notes);
+  // Row r of every grid a cell of the snow sequence reads or writes (null: the grid is
+  // absent), taken once per row of the cell loop: the cell functions below index only
+  // columns. The (row, col) functions above and below take the row for one cell.
+  struct RowGrids {
+    int r = 0;
+    double* precipitation = nullptr;
+    const double *temperature = nullptr, *temperatureNight = nullptr, *wind = nullptr, *humidity = nullptr,
+                 *radiation = nullptr, *cloudiness = nullptr, *elevation = nullptr, *depositionIndex = nullptr,
+                 *vapourPressure = nullptr, *radiationCorrection = nullptr, *lakeCodes = nullptr,
+                 *pondingStorage = nullptr, *surfaceTemperature = nullptr, *canopyLongwave = nullptr,
+                 *canopyUnload = nullptr, *thawCoefficient = nullptr;
+    double *albedo = nullptr, *snowEvaporation = nullptr, *thawDepth = nullptr, *rootDepth = nullptr;
+    double *solid = nullptr, *liquid = nullptr, *total = nullptr, *daysSnow = nullptr, *snowAge = nullptr,
+           *snowfall = nullptr, *rainfall = nullptr, *outflow = nullptr, *meltOnly = nullptr, *snowTemp = nullptr,
+           *surfTemp = nullptr, *snowFreeDays = nullptr, *snowCoverDays = nullptr;
+    // The day's land-use albedo, its land-use codes and the land use (null unless taken today).
+    const double *landAlbedo = nullptr, *landuse = nullptr;
+    const float* landAlbedoCode = nullptr;
+  };
+  RowGrids GridsOfRow(int r) const;
+  void CellSequence(const RowGrids& g, int col, snow::CellNotes& notes);
+  double CellStep(const RowGrids& g, int col, double T, double w, double sAdd, snow::CellState& s,
+                  bool noNewPrecipitation, snow::CellNotes& notes);
+  double SnowCalls(const RowGrids& g, int col, snow::CellState& s, double sAdd, bool noNewPrecipitation,
+                   snow::CellNotes& notes);
+  void FinishSnowCell(const RowGrids& g, int col, const snow::CellState& s);
+  void SetAlbedoBefore(const RowGrids& g, int col, double total);
   // The land-use albedo of the cell on dayOfYear: the day's value taken once a day, or the
-  // table's value where that does not hold (inline: the cell loop asks it twice per cell).
-  double LanduseAlbedo(int row, int col) const {
-    if (landAlbedoDay == dayOfYear && landuseLayers.size() > 1 && landuseLayers[1]) {
-      const size_t k = static_cast<size_t>(row) * (static_cast<size_t>(geometry.ncols) + 1) + static_cast<size_t>(col);
-      if (static_cast<double>(landAlbedoCode[k]) == landuseLayers[1][row][col]) return landAlbedo[k];
-    }
-    return LanduseAlbedoOfDay(row, col, log);
+  // table's value where that does not hold.
+  double LanduseAlbedo(const RowGrids& g, int col) const {
+    if (g.landAlbedo && static_cast<double>(g.landAlbedoCode[col]) == g.landuse[col]) return g.landAlbedo[col];
+    return LanduseAlbedoOfDay(g.r, col, log);
   }
   // The table's albedo of the cell's land use on dayOfYear (albedo[row][col] without one);
   // a failure is written to `to` (none: nullptr) and thrown.

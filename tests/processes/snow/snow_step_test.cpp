@@ -187,6 +187,61 @@ TEST(SnowStep, DepositionIndexRaisesADailyStepLikeTwoHalfDays) {
   }
 }
 
+// The module hands each method only the inputs its physics reads: a cell's step must give
+// the bits of the physics handed every input the module has, for every method, melting
+// with and without precipitation (the combination methods read other inputs then).
+TEST(SnowStep, EveryMethodsCellStepHasTheBitsOfThePhysicsGivenEveryInput) {
+  for (int method = 1; method <= 14; ++method) {
+    SCOPED_TRACE(method);
+    TempDir dir;
+    CapturedLog log;
+    SnowBasin b(3, 4);
+    int error = 0;
+    auto m = MakeSnowModel(b, log.log(), dir.path(), JoinLines(SnowSectionLines(method, 60)), error);
+    ASSERT_EQ(error, 0) << log.console();
+    const std::pair<const char*, double> weather[] = {
+        {"temperature", 2.5}, {"wind_speed", 3.0}, {"air_humidity", 0.7}, {"AspectCorrectedGlobalRadiation", 320.0},
+        {"cloudiness", 0.4}, {"vapor_pressure", 8.0}, {"deposition_index", 0.2}};
+    MatrixOwner correction(3, 4);
+    for (int r = 1; r <= 3; ++r)
+      for (int c = 1; c <= 4; ++c) {
+        for (const auto& w : weather) b.Grid(w.first)[r][c] = w.second;
+        correction[r][c] = 1.4;
+      }
+    m->SetRadiationCorrection(correction.get());
+    m->Run(StepDate(1, 60));  // links the inputs
+    for (const double P : {0.0, 3.0}) {
+      const auto grid = [](double** g) { return g ? g[1][1] : 0.0; };
+      snow::CellInputs all;
+      all.u = grid(m->wind);
+      all.RH = m->humidity ? m->humidity[1][1] : 1.0;
+      all.G = grid(m->radiation);
+      all.N = grid(m->cloudiness);
+      all.z = grid(m->elevation);
+      all.albedo = grid(m->albedo);
+      all.DI = grid(m->depositionIndex);
+      all.vapourPressure = grid(m->vapourPressure);
+      all.radCorrection = 1.4;
+      all.hasRadCorrection = true;
+      all.P = P;
+      snow::CellState expected, got;
+      expected.solid = got.solid = 40.0;
+      expected.liquid = got.liquid = 1.0;
+      expected.total = got.total = 41.0;
+      expected.snowTemp = got.snowTemp = 271.0;
+      expected.surfTemp = got.surfTemp = 270.0;
+      snow::CellNotes notesExpected, notesGot;
+      const double melt =
+          snow::CellStep(m->params, m->dayValues, all, expected, 2.5, 1.0, 0.0, false, notesExpected);
+      b.Grid("precipitation")[1][1] = P;
+      EXPECT_EQ(m->CellStep(1, 1, 2.5, 1.0, 0.0, got, false, notesGot), melt);
+      EXPECT_EQ(b.Grid("precipitation")[1][1], all.P);
+      EXPECT_EQ(std::memcmp(&got, &expected, sizeof got), 0) << P;
+      EXPECT_EQ(notesGot.humidityClamped, notesExpected.humidityClamped);
+    }
+  }
+}
+
 TEST(SnowStep, ResultsAreTheSameForEveryThreadCount) {
   for (int method : {6, 9}) {
     Scenario s;
