@@ -653,3 +653,29 @@ TEST(SoilModel, InfiltrationTakesTheFreePoresThePreviousStepLeft) {
   }
   EXPECT_GT(changed, 0);
 }
+
+// With so many travel-time zones that per-block sums would take too much memory, the step
+// sums its cells in one block after the cell loop: the balance still closes every step and
+// the results do not depend on the thread count.
+TEST(SoilModel, ManyTravelTimeZonesSumInOneBlock) {
+  const ScopedMinParallelCells forkAlways(0);
+  const int saved = omp_get_max_threads();
+  std::vector<double> records[2];
+  for (int run = 0; run < 2; ++run) {
+    omp_set_num_threads(run == 0 ? 1 : 4);
+    SoilBasin b;
+    AddTravelTimes(b);
+    b.Grid("flow_times")[1][4] = 3.6e9 - 1.0;  // a million hourly zones
+    SoilSectionOptions o;
+    o.rows[12] = "0.4 0.7";
+    auto m = b.Build(o);
+    ExpectBalanceEveryStep(b, *m, 0, 6, nullptr, nullptr, [&](int) {
+      for (int i = 1; i <= 2; ++i) records[run].push_back(m->GetSubbasinRunoff()->Water(i));
+    });
+    EXPECT_EQ(m->sumBlocks, 1);
+    m->storageWrite = false;  // a million zones in the storage file would only take time
+    m.Release();
+  }
+  omp_set_num_threads(saved);
+  EXPECT_EQ(records[0], records[1]);
+}

@@ -196,6 +196,11 @@ class bodenmodellklasse : public teilmodellklasse {
 
   std::vector<SubbasinSums> deficitSums, interflowSums, slowInflowSums, drainageSums;
   std::vector<double> blockSums;  // per block of rows: sub-basin and zone sums of the step
+  // Their layout: blocks of rows; per block the sub-basin sums (3 per quantity, 4 quantities),
+  // then those of the travel-time zones (zone z of sub-basin i at zoneOffset[i] + z).
+  int sumBlocks = 1, sumRowsPerBlock = 1;
+  size_t subbasinPart = 0, sumStride = 0;
+  std::vector<size_t> zoneOffset;
   std::unique_ptr<zonalstatistic> statistics[9];
   std::vector<ZoneTableEntry> statisticsZones[9];
   ZoneSums cellSums;  // zone sums of the storage writers, in one pass
@@ -229,10 +234,38 @@ class bodenmodellklasse : public teilmodellklasse {
   void StepCells();
   struct CapillaryFailure;
   // The cells of row r: the infiltration (when on) and the soil step; the excess goes to the
-  // row's zone sums.
+  // row's zone sums, the cell's results to the step sums of its block (when given).
   template <bool kInfiltrate>
-  void StepRow(int r, ZoneSums::Row& excess, CapillaryFailure& failure);
-  void SumCells();
+  void StepRow(int r, ZoneSums::Row& excess, CapillaryFailure& failure, double* sums);
+  void PrepareSums();
+  // The zone sums' blocks of rows are the step sums' blocks.
+  bool SameBlocks(const ZoneSums& sums) const;
+  // Adds a cell of sub-basin i to its block's sums: its deficit, interflow, slow baseflow
+  // inflow, drainage and direct runoff after its step.
+  void AddCellSums(double* sums, int r, int c, int i, double deficit, double qi, double qbbin, double qsuz,
+                   double qd) {
+    const size_t ii = static_cast<size_t>(i);
+    const double w = CellWeight(r, c);
+    const double values[4] = {deficit, qi, qbbin, qsuz};
+    for (int k = 0; k < 4; ++k) {
+      double* s3 = sums + (ii * 4 + static_cast<size_t>(k)) * 3;
+      s3[0] += 1.0;
+      s3[1] += values[k] * w;
+      s3[2] += w;
+    }
+    const size_t zone = flowTimes ? static_cast<size_t>(flowTimes[r][c]) : 1;
+    double* z3 = sums + subbasinPart + (zoneOffset[ii] + zone) * 3;
+    z3[0] += qd * w;
+    z3[1] += w;
+    z3[2] += 1.0;
+  }
+  // A lake or glacier cell: the saturated zone below exchanges nothing in the step, its part
+  // of the mean deficit stays (its grid value 0 is what the cell shows); it gives no runoff.
+  void AddLakeCellSums(double* sums, int r, int c, int i) {
+    AddCellSums(sums, r, c, i, meanDeficit[static_cast<size_t>(i)] - topographicOffset[r][c], 0.0, 0.0, 0.0, 0.0);
+  }
+  // Adds the blocks' sums to the sub-basins and zones in block order.
+  void FoldSums();
   void AddCellStatistics();
   void StepSubbasins();
   void WriteStepStatistics();

@@ -20,7 +20,7 @@ void bodenmodellklasse::Run(ModelDate date) {
   BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year);
   ShiftTravelTimeZones();
   StepCells();
-  SumCells();
+  FoldSums();
   AddCellStatistics();
   StepSubbasins();
   WriteStepStatistics();
@@ -42,7 +42,7 @@ void bodenmodellklasse::ShiftTravelTimeZones() {
 }
 
 template <bool kInfiltrate>
-void bodenmodellklasse::StepRow(int r, ZoneSums::Row& excess, CapillaryFailure& failure) {
+void bodenmodellklasse::StepRow(int r, ZoneSums::Row& excess, CapillaryFailure& failure, double* sums) {
   const double nodata = geometry.nodata_value;
   const bool slow = method == 2;
   int first, last;
@@ -65,6 +65,7 @@ void bodenmodellklasse::StepRow(int r, ZoneSums::Row& excess, CapillaryFailure& 
       soilStorage[r][c] = inactiveFieldCapacity[r][c] = inactiveSoilMoisture[r][c] = soilStorageOld[r][c] =
           saturatedSoilPartition[r][c] = 1.0;
       cellDrainage[r][c] = cellSlowInflow[r][c] = 0.0;
+      if (sums) AddLakeCellSums(sums, r, c, i);
       continue;
     }
     const SoilTableEntry* soil = SoilRowOf(r, c);
@@ -130,27 +131,64 @@ void bodenmodellklasse::StepRow(int r, ZoneSums::Row& excess, CapillaryFailure& 
       stabilityIndex[r][c] = soilcell::StabilityIndex(stability[4][r][c], stability[2][r][c],
                                                       stability[0][r][c] + stability[1][r][c], stability[3][r][c],
                                                       stability[5][r][c], s.SD, in.porosity);
+    if (sums) AddCellSums(sums, r, c, i, s.SD, out.QI, out.QBBin, out.QSUZ, out.QD);
   }
 }
 
 void bodenmodellklasse::StepCells() {
   const int nrows = geometry.nrows;
   std::vector<CapillaryFailure> failures(static_cast<size_t>(nrows) + 1);
-  if (stepInfiltration.on) {
-    // The infiltration's zone sums take the cells in their fixed blocks of rows.
-    ZoneSums& sums = *stepInfiltration.excessSums;
-    const int blocks = sums.Blocks();
+  PrepareSums();
+  ZoneSums* excessSums = stepInfiltration.on ? stepInfiltration.excessSums : nullptr;
+  // The cells are added to the sums as they are done, unless the sums had to be laid out in
+  // one block (they would then leave the loop to one thread) or the infiltration's zone sums
+  // walk other blocks.
+  if (sumBlocks > 1 && (!excessSums || SameBlocks(*excessSums))) {
 #pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
-    for (int b = 0; b < blocks; ++b)
-      for (int r = sums.FirstRow(b); r <= sums.LastRow(b); ++r) {
-        ZoneSums::Row excess = sums.RowOf(b, r);
-        StepRow<true>(r, excess, failures[static_cast<size_t>(r)]);
+    for (int b = 0; b < sumBlocks; ++b) {
+      double* sums = blockSums.data() + static_cast<size_t>(b) * sumStride;
+      const int r0 = 1 + b * sumRowsPerBlock, r1 = std::min(nrows, (b + 1) * sumRowsPerBlock);
+      for (int r = r0; r <= r1; ++r) {
+        ZoneSums::Row excess = excessSums ? excessSums->RowOf(b, r) : ZoneSums::Row();
+        if (excessSums)
+          StepRow<true>(r, excess, failures[static_cast<size_t>(r)], sums);
+        else
+          StepRow<false>(r, excess, failures[static_cast<size_t>(r)], sums);
       }
+    }
   } else {
+    if (excessSums) {
 #pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
-    for (int r = 1; r <= nrows; ++r) {
-      ZoneSums::Row none;
-      StepRow<false>(r, none, failures[static_cast<size_t>(r)]);
+      for (int b = 0; b < excessSums->Blocks(); ++b)
+        for (int r = excessSums->FirstRow(b); r <= excessSums->LastRow(b); ++r) {
+          ZoneSums::Row excess = excessSums->RowOf(b, r);
+          StepRow<true>(r, excess, failures[static_cast<size_t>(r)], nullptr);
+        }
+    } else {
+#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
+      for (int r = 1; r <= nrows; ++r) {
+        ZoneSums::Row none;
+        StepRow<false>(r, none, failures[static_cast<size_t>(r)], nullptr);
+      }
+    }
+    const double nodata = geometry.nodata_value;
+#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
+    for (int b = 0; b < sumBlocks; ++b) {
+      double* sums = blockSums.data() + static_cast<size_t>(b) * sumStride;
+      const int r0 = 1 + b * sumRowsPerBlock, r1 = std::min(nrows, (b + 1) * sumRowsPerBlock);
+      for (int r = r0; r <= r1; ++r) {
+        int first, last;
+        ColumnRange(r, first, last);
+        for (int c = first; c <= last; ++c) {
+          const int i = SubbasinOf(r, c);
+          if (i <= 0) continue;
+          if ((lakeCodes && lakeCodes[r][c] > nodata) || (iceFirn && iceFirn[r][c] > nodata))
+            AddLakeCellSums(sums, r, c, i);
+          else
+            AddCellSums(sums, r, c, i, saturationDeficit[r][c], interflowGrid[r][c], cellSlowInflow[r][c],
+                        cellDrainage[r][c], directFlow[r][c]);
+        }
+      }
     }
   }
   CellLoopDone();
@@ -173,10 +211,32 @@ void bodenmodellklasse::StepCells() {
   }
 }
 
-// The sub-basin and travel-time zone sums of the step, over fixed blocks of rows in
-// parallel: each block sums its cells in row and column order, the block sums are added in
-// block order, so the sums are the same for every thread count.
-void bodenmodellklasse::SumCells() {
+// The sub-basin and travel-time zone sums of the step are formed over fixed blocks of rows:
+// each block sums its cells in row and column order, the block sums are added in block
+// order, so the sums are the same for every thread count.
+void bodenmodellklasse::PrepareSums() {
+  const size_t n1 = static_cast<size_t>(subbasins) + 1;
+  zoneOffset.assign(n1 + 1, 0);
+  for (size_t i = 1; i < n1; ++i) zoneOffset[i + 1] = zoneOffset[i] + zoneFZT[i].size();
+  subbasinPart = n1 * 12;
+  sumStride = subbasinPart + zoneOffset[n1] * 3;
+  const int nrows = geometry.nrows;
+  sumBlocks = std::max(1, std::min(64, nrows));
+  if (static_cast<double>(sumBlocks) * static_cast<double>(sumStride) > 16.0e6) sumBlocks = 1;  // keeps the memory bounded
+  sumRowsPerBlock = (nrows + sumBlocks - 1) / sumBlocks;
+  blockSums.assign(static_cast<size_t>(sumBlocks) * sumStride, 0.0);
+}
+
+bool bodenmodellklasse::SameBlocks(const ZoneSums& sums) const {
+  const int nrows = geometry.nrows;
+  if (sums.Blocks() > sumBlocks) return false;
+  for (int b = 0; b < sums.Blocks(); ++b)
+    if (sums.FirstRow(b) != 1 + b * sumRowsPerBlock || sums.LastRow(b) != std::min(nrows, (b + 1) * sumRowsPerBlock))
+      return false;
+  return true;
+}
+
+void bodenmodellklasse::FoldSums() {
   const size_t n1 = static_cast<size_t>(subbasins) + 1;
   deficitSums.assign(n1, SubbasinSums());
   interflowSums.assign(n1, SubbasinSums());
@@ -184,53 +244,9 @@ void bodenmodellklasse::SumCells() {
   drainageSums.assign(n1, SubbasinSums());
   for (int k : {5, 6, 7})
     if (statistics[k]) statistics[k]->ClearZoneSums();
-
-  std::vector<size_t> zoneOffset(n1 + 1, 0);
-  for (size_t i = 1; i < n1; ++i) zoneOffset[i + 1] = zoneOffset[i] + zoneFZT[i].size();
-  const size_t subbasinPart = n1 * 12, stride = subbasinPart + zoneOffset[n1] * 3;
-  const int nrows = geometry.nrows;
-  int blocks = std::max(1, std::min(64, nrows));
-  if (static_cast<double>(blocks) * static_cast<double>(stride) > 16.0e6) blocks = 1;  // keeps the memory bounded
-  const int rowsPerBlock = (nrows + blocks - 1) / blocks;
-  blockSums.assign(static_cast<size_t>(blocks) * stride, 0.0);
-  const double nodata = geometry.nodata_value;
-
-#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
-  for (int b = 0; b < blocks; ++b) {
-    double* P = blockSums.data() + static_cast<size_t>(b) * stride;
-    const int r0 = 1 + b * rowsPerBlock, r1 = std::min(nrows, (b + 1) * rowsPerBlock);
-    for (int r = r0; r <= r1; ++r) {
-      int first, last;
-      ColumnRange(r, first, last);
-      for (int c = first; c <= last; ++c) {
-        const int i = SubbasinOf(r, c);
-        if (i <= 0) continue;
-        const size_t ii = static_cast<size_t>(i);
-        const double w = CellWeight(r, c);
-        const bool lake = (lakeCodes && lakeCodes[r][c] > nodata) || (iceFirn && iceFirn[r][c] > nodata);
-        // Below a lake or glacier cell the saturated zone exchanges nothing in the step: its
-        // part of the mean deficit stays (its grid value 0 is what the cell shows).
-        const double deficit = lake ? meanDeficit[ii] - topographicOffset[r][c] : saturationDeficit[r][c];
-        const double values[4] = {deficit, lake ? 0.0 : interflowGrid[r][c],
-                                  lake ? 0.0 : cellSlowInflow[r][c], lake ? 0.0 : cellDrainage[r][c]};
-        for (int k = 0; k < 4; ++k) {
-          double* s3 = P + (ii * 4 + static_cast<size_t>(k)) * 3;
-          s3[0] += 1.0;
-          s3[1] += values[k] * w;
-          s3[2] += w;
-        }
-        const size_t zone = flowTimes ? static_cast<size_t>(flowTimes[r][c]) : 1;
-        double* z3 = P + subbasinPart + (zoneOffset[ii] + zone) * 3;
-        z3[0] += (lake ? 0.0 : directFlow[r][c]) * w;
-        z3[1] += w;
-        z3[2] += 1.0;
-      }
-    }
-  }
-
   SubbasinSums* sums[4] = {deficitSums.data(), interflowSums.data(), slowInflowSums.data(), drainageSums.data()};
-  for (int b = 0; b < blocks; ++b) {
-    const double* P = blockSums.data() + static_cast<size_t>(b) * stride;
+  for (int b = 0; b < sumBlocks; ++b) {
+    const double* P = blockSums.data() + static_cast<size_t>(b) * sumStride;
     for (size_t i = 1; i < n1; ++i) {
       for (int k = 0; k < 4; ++k) {
         const double* s3 = P + (i * 4 + static_cast<size_t>(k)) * 3;
