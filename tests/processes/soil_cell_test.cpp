@@ -111,6 +111,32 @@ TEST(SoilCell, ReflowFillingAndSnowShare) {
   }
 }
 
+// Drainage: the conductivity, scaled by exp(-SD/m) below a deficit, at most what the
+// unsaturated zone holds; an empty zone gives nothing whatever the deficit.
+TEST(SoilCell, DrainageCases) {
+  const double nan = std::nan("");
+  struct Case {
+    double SUZ, conductivity, SD, drained, SUZafter;
+  } cases[] = {
+      {5.0, 2.0, 10.0, 3.0 * std::exp(-0.5), 5.0 - 3.0 * std::exp(-0.5)},  // below the capacity
+      {1.0, 2.0, 10.0, 1.0, 0.0},                                          // the zone runs dry
+      {5.0, 2.0, -3.0, 3.0, 2.0},                                          // saturated: no recession
+      {0.0, 2.0, nan, 0.0, 0.0},
+      {0.0, 2.0, 1e300, 0.0, 0.0},
+      {0.0, 2.0, -3.0, 0.0, 0.0},
+      {-0.5, 2.0, 10.0, -0.5, 0.0},  // a zone below 0 is set to 0
+      {0.0, -1.0, 0.0, -1.5, 1.5},   // a negative conductivity fills the zone
+  };
+  for (const Case& c : cases) {
+    SoilCellState s;
+    s.SUZ = c.SUZ;
+    s.SD = c.SD;
+    const double drained = Drainage(s, c.conductivity, 1.5, 20.0);
+    EXPECT_DOUBLE_EQ(drained, c.drained) << c.SUZ << " " << c.SD;
+    EXPECT_DOUBLE_EQ(s.SUZ, c.SUZafter) << c.SUZ << " " << c.SD;
+  }
+}
+
 TEST(SoilCell, StabilityIndex) {
   EXPECT_EQ(StabilityIndex(1.0, 1800, 2000, 0.5, 90.0, 50, 0.1), -1.0);
   EXPECT_EQ(StabilityIndex(0.0, 1800, 2000, 0.5, 30.0, 50, 0.1), -1.0);

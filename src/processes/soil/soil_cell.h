@@ -188,7 +188,9 @@ inline double InterflowStep(SoilCellState& s, double SHmax, double kQI, double& 
 // Drainage to the saturated zone, at most what the unsaturated zone holds.
 inline double Drainage(SoilCellState& s, double conductivity, double Kkorr, double m) {
   double q = conductivity * Kkorr;
-  if (s.SD >= 0.0) q *= std::exp(-s.SD / m);
+  // An unsaturated zone holding nothing (or less) gives what it holds for any capacity of 0
+  // or more: the recession factor is only needed otherwise.
+  if ((s.SUZ > 0.0 || !(q >= 0.0)) && s.SD >= 0.0) q *= std::exp(-s.SD / m);
   const double drained = std::min(s.SUZ, q);
   s.SUZ -= drained;
   return drained;
