@@ -128,16 +128,22 @@ TEST(EtPhysics, RadiationAndCloudinessOfACell) {
   EXPECT_EQ(CellRadiation(s, 0.0, 0.5, 0.0, -1.0, 1e9).rg, 0.0);
 }
 
-TEST(EtPhysics, PenmanMonteithLayersAndParts) {
-  PmSettings s;
-  s.dtMinutes = 1440.0;
-  s.layers = 1;
+// A day of 16.9 °C at 100 m (the weather of the FAO example) for the Penman-Monteith tests.
+PmWeather SummerDay() {
   PmWeather w;
   w.t = 16.9;
   w.share = 1.0;
   w.elevation = 100.0;
   w.vapourPressure = 14.09;
   w.wind = 2.0;
+  return w;
+}
+
+TEST(EtPhysics, PenmanMonteithLayersAndParts) {
+  PmSettings s;
+  s.dtMinutes = 1440.0;
+  s.layers = 1;
+  PmWeather w = SummerDay();
   PmLayer grass;
   grass.lai = 2.88;
   grass.cover = 1.0;
@@ -197,6 +203,66 @@ TEST(EtPhysics, PenmanMonteithLayersAndParts) {
   smooth.z0 = 0.0;
   PmCarry c2;
   EXPECT_TRUE(std::isfinite(CellPenmanMonteith(s, w, smooth, c2).transpiration));
+}
+
+TEST(EtPhysics, CachedCallsRepeatOnlyTheSameArgument) {
+  int calls = 0;
+  const auto f = [&calls](double x) {
+    ++calls;
+    return std::exp(x);
+  };
+  LastCall cache;
+  EXPECT_EQ(CachedCall(&cache, 0.5, f), std::exp(0.5));
+  EXPECT_EQ(CachedCall(&cache, 0.5, f), std::exp(0.5));
+  EXPECT_EQ(calls, 1);
+  // Equal values of other bits are other arguments (a function may tell them apart).
+  CachedCall(&cache, 0.0, f);
+  CachedCall(&cache, -0.0, f);
+  EXPECT_EQ(calls, 3);
+  const double nan = std::nan("");
+  EXPECT_TRUE(std::isnan(CachedCall(&cache, nan, f)));
+  CachedCall(&cache, nan, f);
+  EXPECT_EQ(calls, 4);
+  CachedCall(nullptr, 0.5, f);
+  CachedCall(nullptr, 0.5, f);
+  EXPECT_EQ(calls, 6);
+}
+
+// A layer's cache carried from cell to cell gives the bits of uncached calls, whichever of
+// its land-use parameters changes.
+TEST(EtPhysics, PenmanMonteithLayerCacheKeepsTheBits) {
+  PmSettings s;
+  s.layers = 2;
+  PmWeather w = SummerDay();
+  struct Cell {
+    double lai, cover, z0, extinction;
+  } cells[] = {{2.0, 0.8, 0.1, 0.5},  {2.0, 0.8, 0.1, 0.5},  {2.0, 0.8, 0.3, 0.5}, {2.0, 0.8, 0.3, 0.4},
+               {4.0, 0.8, 0.3, 0.4},  {4.0, 0.6, 0.3, 0.4},  {4.0, 0.6, 0.0, 0.4}, {4.0, 0.6, -1.0, 0.4},
+               {0.0, 0.6, 3.0, 0.4},  {-0.0, 0.6, 3.0, 0.4}, {4.0, 0.6, 0.3, 0.4}};
+  PmLayerCache cache;
+  for (bool day : {true, false})
+    for (const Cell& cell : cells) {
+      w.day = day;
+      PmLayer layer;
+      layer.lai = cell.lai;
+      layer.cover = cell.cover;
+      layer.canopyResistance = 80.0;
+      layer.z0 = cell.z0;
+      layer.extinction = cell.extinction;
+      layer.soilResistance = 100.0;
+      PmCarry plain, cached;
+      plain.shortwave = cached.shortwave = 300.0;
+      const PmPart part = PenmanMonteithPart(s, w, PenmanMonteithAir(w), plain);
+      const PmLayerTerms a = PenmanMonteithLayer(s, layer, w.wind, plain);
+      const PmLayerTerms b = PenmanMonteithLayer(s, layer, w.wind, cached, &cache);
+      EXPECT_EQ(a.absorbedShare, b.absorbedShare);
+      EXPECT_EQ(a.ra, b.ra);
+      const PmResult x = PenmanMonteithLayerPart(part, a, plain);
+      const PmResult y = PenmanMonteithLayerPart(part, b, cached, &cache);
+      EXPECT_EQ(x.transpiration, y.transpiration) << cell.lai << " " << cell.cover << " " << cell.z0;
+      EXPECT_EQ(x.interception, y.interception);
+      EXPECT_EQ(x.soil, y.soil);
+    }
 }
 
 TEST(EtPhysics, WithdrawalsConserveWater) {

@@ -10,9 +10,33 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 // The small functions the Penman-Monteith cell loop calls for every cell are defined in
 // this header, so that the loop inlines them.
+
+// The last call of a function of one value and its result. The cell loops meet the same
+// land-use parameters in cell after cell: the same argument (bit for bit) gives the same
+// result without the call.
+struct LastCall {
+  uint64_t argument = 0;
+  double result = 0.0;
+  bool made = false;
+};
+// f(x), from the cache when its last call had the argument x (no cache: always called).
+template <typename F>
+inline double CachedCall(LastCall* cache, double x, F f) {
+  if (cache == nullptr) return f(x);
+  uint64_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  if (!cache->made || cache->argument != bits) {
+    cache->argument = bits;
+    cache->result = f(x);
+    cache->made = true;
+  }
+  return cache->result;
+}
 
 // Saturation vapour pressure over water (hPa).
 inline double SaturationVapourPressure(double t) { return 6.1078 * std::exp(17.269 * t / (t + 237.3)); }
@@ -30,11 +54,12 @@ inline double BarometricPressure(double z, double t) { return 1013.0 * std::exp(
 // Latent heat of vaporisation as the radiation (Wh/m²) that evaporates 1 mm of water.
 inline double LatentHeatWhPerMm(double t) { return 694.67 - 0.6589 * t; }
 // Aerodynamic resistance (s/m) of a surface of roughness z0 (m) at wind speed u (m/s),
-// measured at 20 m. Negative winds (missing-value markers) count as calm.
-inline double AerodynamicResistance(double z0, double u) {
+// measured at 20 m. Negative winds (missing-value markers) count as calm. logCache (may be
+// null) holds the logarithm of the last roughness.
+inline double AerodynamicResistance(double z0, double u, LastCall* logCache = nullptr) {
   const double wind = std::max(u, 0.0);
   if (z0 <= 2.0) {
-    const double l = std::log(20.0 / z0);
+    const double l = CachedCall(logCache, 20.0 / z0, [](double x) { return std::log(x); });
     return 4.72 * l * l / (1.0 + 0.54 * wind);
   }
   return 25.0 / (1.0 + 0.54 * wind);
@@ -176,8 +201,14 @@ struct PmLayerTerms {
   double ri = 0.0;             // interception resistance
   double rss = 0.0;            // soil resistance (lowest layer)
 };
+// The caches of a layer's functions of its land-use parameters (one set per thread).
+struct alignas(64) PmLayerCache {
+  LastCall extinction, roughness, canopy;
+};
+
 // Sets carry.raTop on the top layer, reads it and the leaf area above on the others.
-inline PmLayerTerms PenmanMonteithLayer(const PmSettings& s, const PmLayer& layer, double wind, PmCarry& carry) {
+inline PmLayerTerms PenmanMonteithLayer(const PmSettings& s, const PmLayer& layer, double wind, PmCarry& carry,
+                                        PmLayerCache* cache = nullptr) {
   PmLayerTerms l;
   l.openWater = layer.openWater;
   l.lowest = layer.lowest;
@@ -189,10 +220,11 @@ inline PmLayerTerms PenmanMonteithLayer(const PmSettings& s, const PmLayer& laye
   const bool own = s.layers >= 2 && !s.arcVeg;
   const double kx = own ? layer.extinction : 0.3;
   const double laiScale = own ? layer.laiScale : 10.0;
-  l.absorbedShare = 1.0 - std::exp(-kx * l.lai);
+  l.absorbedShare =
+      1.0 - CachedCall(cache ? &cache->extinction : nullptr, -kx * l.lai, [](double x) { return std::exp(x); });
   if (l.top) {
     // A roughness of 0 or below would make the logarithm infinite.
-    l.ra = AerodynamicResistance(layer.z0 > 0.0 ? layer.z0 : 0.01, wind);
+    l.ra = AerodynamicResistance(layer.z0 > 0.0 ? layer.z0 : 0.01, wind, cache ? &cache->roughness : nullptr);
     carry.raTop = l.ra;
   } else {
     l.ra = carry.raTop + laiScale * carry.laiAbove;
@@ -203,7 +235,8 @@ inline PmLayerTerms PenmanMonteithLayer(const PmSettings& s, const PmLayer& laye
 }
 // Takes the part's net radiation from the top or from what the layer above passed down,
 // and passes on what is left.
-inline PmResult PenmanMonteithLayerPart(const PmPart& part, const PmLayerTerms& l, PmCarry& carry) {
+inline PmResult PenmanMonteithLayerPart(const PmPart& part, const PmLayerTerms& l, PmCarry& carry,
+                                        PmLayerCache* cache = nullptr) {
   double& passed = part.day ? carry.rnDay : carry.rnNight;
   const double rn = l.top ? part.rnTop : passed;
   const double absorbed = rn * l.cover * l.absorbedShare;
@@ -212,7 +245,9 @@ inline PmResult PenmanMonteithLayerPart(const PmPart& part, const PmLayerTerms& 
   double rc;
   const double lc = l.lai * l.cover;
   if (l.lai > 0.0 && l.cover > 0.0 && l.canopyResistance > 0.0)
-    rc = part.day ? l.canopyResistance / (1.0 - std::pow(0.6, lc)) : 1.0 / (0.0004 * lc);
+    rc = part.day ? l.canopyResistance /
+                        (1.0 - CachedCall(cache ? &cache->canopy : nullptr, lc, [](double x) { return std::pow(0.6, x); }))
+                  : 1.0 / (0.0004 * lc);
   else if (l.lai <= 0.0 || l.cover <= 0.0)
     rc = l.canopyResistance > 0.0 ? 2500.0 : 0.0;
   else

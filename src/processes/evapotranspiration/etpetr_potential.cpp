@@ -131,12 +131,18 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
   const double pecToday = MonthlyValue(section.pec.data(), month, day, daysPerMonth[month - 1], -15.0, 16.0);
   const double fhToday = section.fh[static_cast<size_t>(month)];
 
+  // Each thread's caches of the layers' functions of their land-use parameters (1..N).
+  const size_t cachesPerThread = static_cast<size_t>(n) + 1;
+  const size_t threads = static_cast<size_t>(omp_get_max_threads());
+  if (layerCaches.size() < threads * cachesPerThread) layerCaches.resize(threads * cachesPerThread);
+
   // Blocks of rows in parallel; each row's statistics are summed as soon as it is done.
   potentialSums.Prepare(StatisticsCells(), relCellArea, nrows, ncols, 2 * n + 5, zoneCount, 1, nrows,
                         potentialTables.data());
   const int blocks = potentialSums.Blocks();
 #pragma omp parallel for schedule(runtime) if (ForkCells(static_cast<long>(nrows) * ncols, minParallelCells))
   for (int b = 0; b < blocks; ++b) {
+    PmLayerCache* caches = &layerCaches[static_cast<size_t>(omp_get_thread_num()) * cachesPerThread];
     for (int r = potentialSums.FirstRow(b); r <= potentialSums.LastRow(b); ++r) {
       for (int c = 1; c <= ncols; ++c) {
         if (!IsBasinCell(r, c)) {
@@ -261,9 +267,9 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
             }
             PmResult night, dayResult;
             if (nightUsed || dayUsed) {
-              const PmLayerTerms terms = PenmanMonteithLayer(pm, layer, w.wind, carry);
-              if (nightUsed) night = PenmanMonteithLayerPart(nightPart, terms, carry);
-              if (dayUsed) dayResult = PenmanMonteithLayerPart(dayPart, terms, carry);
+              const PmLayerTerms terms = PenmanMonteithLayer(pm, layer, w.wind, carry, &caches[k]);
+              if (nightUsed) night = PenmanMonteithLayerPart(nightPart, terms, carry, &caches[k]);
+              if (dayUsed) dayResult = PenmanMonteithLayerPart(dayPart, terms, carry, &caches[k]);
             }
             const double f = arcVeg ? arcVegFraction[k][r][c] : 1.0;
             const double et = std::max(0.0, (night.transpiration + dayResult.transpiration) * f);
