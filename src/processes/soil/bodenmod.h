@@ -87,14 +87,23 @@ class bodenmodellklasse : public teilmodellklasse {
   std::string StorageSectionText() const;
   // Sub-basin index 1..n of a cell of the soil zone grid; 0 outside. Inline: every cell
   // loop of the step asks it.
-  int SubbasinOf(int r, int c) const {
-    const double v = soilZoneGrid[r][c];
-    if (!(v > geometry.nodata_value)) return 0;
-    // The code is v rounded half up, floor(v + 0.5): within 0..largestCode that is v + 0.5
-    // truncated, and v + 0.5 lies in [0, largestCode + 1) exactly when the code does.
-    const double x = v + 0.5;
-    if (!(x >= 0.0 && x < static_cast<double>(largestCode) + 1.0)) return 0;
-    return codeMapStore[static_cast<size_t>(static_cast<int>(x))];
+  int SubbasinOf(int r, int c) const { return Codes().Of(soilZoneGrid[r][c]); }
+  // The sub-basin index of a soil zone grid value, for loops that take the grid's row.
+  struct SubbasinCodes {
+    double nodata = 0.0;
+    double limit = 0.0;  // largest code + 1
+    const int* map = nullptr;
+    int Of(double v) const {
+      if (!(v > nodata)) return 0;
+      // The code is v rounded half up, floor(v + 0.5): within 0..largest that is v + 0.5
+      // truncated, and v + 0.5 lies in [0, largest + 1) exactly when the code does.
+      const double x = v + 0.5;
+      if (!(x >= 0.0 && x < limit)) return 0;
+      return map[static_cast<int>(x)];
+    }
+  };
+  SubbasinCodes Codes() const {
+    return {geometry.nodata_value, static_cast<double>(largestCode) + 1.0, codeMapStore.data()};
   }
   // Calls f(r, c) for every cell of the sub-basins, row by row from the top, columns from the
   // left: the order of the cells in the storage file.
@@ -240,12 +249,11 @@ class bodenmodellklasse : public teilmodellklasse {
   void PrepareSums();
   // The zone sums' blocks of rows are the step sums' blocks.
   bool SameBlocks(const ZoneSums& sums) const;
-  // Adds a cell of sub-basin i to its block's sums: its deficit, interflow, slow baseflow
-  // inflow, drainage and direct runoff after its step.
-  void AddCellSums(double* sums, int r, int c, int i, double deficit, double qi, double qbbin, double qsuz,
-                   double qd) {
+  // Adds a cell of sub-basin i (weight w, travel-time zone zone) to its block's sums: its
+  // deficit, interflow, slow baseflow inflow, drainage and direct runoff after its step.
+  void AddCellSums(double* sums, int i, double w, size_t zone, double deficit, double qi, double qbbin,
+                   double qsuz, double qd) const {
     const size_t ii = static_cast<size_t>(i);
-    const double w = CellWeight(r, c);
     const double values[4] = {deficit, qi, qbbin, qsuz};
     for (int k = 0; k < 4; ++k) {
       double* s3 = sums + (ii * 4 + static_cast<size_t>(k)) * 3;
@@ -253,16 +261,10 @@ class bodenmodellklasse : public teilmodellklasse {
       s3[1] += values[k] * w;
       s3[2] += w;
     }
-    const size_t zone = flowTimes ? static_cast<size_t>(flowTimes[r][c]) : 1;
     double* z3 = sums + subbasinPart + (zoneOffset[ii] + zone) * 3;
     z3[0] += qd * w;
     z3[1] += w;
     z3[2] += 1.0;
-  }
-  // A lake or glacier cell: the saturated zone below exchanges nothing in the step, its part
-  // of the mean deficit stays (its grid value 0 is what the cell shows); it gives no runoff.
-  void AddLakeCellSums(double* sums, int r, int c, int i) {
-    AddCellSums(sums, r, c, i, meanDeficit[static_cast<size_t>(i)] - topographicOffset[r][c], 0.0, 0.0, 0.0, 0.0);
   }
   // Adds the blocks' sums to the sub-basins and zones in block order.
   void FoldSums();

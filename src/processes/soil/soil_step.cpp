@@ -45,93 +45,126 @@ template <bool kInfiltrate>
 void bodenmodellklasse::StepRow(int r, ZoneSums::Row& excess, CapillaryFailure& failure, double* sums) {
   const double nodata = geometry.nodata_value;
   const bool slow = method == 2;
+  const bool excessSummed = kInfiltrate && stepInfiltration.excessSummed;
+  const double macropores = stepInfiltration.macroporeFraction;
+  const SubbasinCodes codes = Codes();
+  const SubbasinParameters* const parameters = params.data();
+  const double* const deficits = meanDeficit.data();
+  // The row of each grid, taken once for all its cells (null: no such grid).
+  const auto row = [r](double** g) { return g ? g[r] : nullptr; };
+  const double* const zone = soilZoneGrid[r];
+  const double* const lakeRow = row(lakeCodes);
+  const double* const iceRow = row(iceFirn);
+  const double* const capacity = availableSoilMoisture[r];
+  const double* const conductivityRow = conductivity[r];
+  const double* const offset = topographicOffset[r];
+  const double* const snow = row(snowSolid);
+  const double* const weights = row(relCellArea);
+  const double* const times = row(flowTimes);
+  double* const input = row(waterInput);
+  double* const excessRow = row(infiltrationExcess);
+  double* const marker = kInfiltrate ? saturationMarker[r] : nullptr;
+  double* const fillable = kInfiltrate ? stepInfiltration.fillablePorosity[r] : nullptr;
+  double* const SB = soilStorage[r];
+  double* const SBia = inactiveSoilMoisture[r];
+  double* const nFKia = inactiveFieldCapacity[r];
+  double* const SSP = saturatedSoilPartition[r];
+  double* const SBold = soilStorageOld[r];
+  double* const SUZ = unsaturatedZone[r];
+  double* const SIF = interflowStorage[r];
+  double* const SD = saturationDeficit[r];
+  double* const QD = directFlow[r];
+  double* const peak = peakFlow[r];
+  double* const QI = interflowGrid[r];
+  double* const drainage = cellDrainage[r];
+  double* const slowInflow = cellSlowInflow[r];
+  double* const stabilityRow = slopeStability ? stabilityIndex[r] : nullptr;
   int first, last;
   ColumnRange(r, first, last);
   for (int c = first; c <= last; ++c) {
-    const int i = SubbasinOf(r, c);
+    const int i = codes.Of(zone[c]);
     if (i <= 0) continue;
-    const bool lake = lakeCodes && lakeCodes[r][c] > nodata;
-    const bool glacier = iceFirn && iceFirn[r][c] > nodata;
+    const double w = weights ? weights[c] : 1.0;
+    const size_t travelZone = times ? static_cast<size_t>(times[c]) : 1;
+    const bool lake = lakeRow && lakeRow[c] > nodata;
+    const bool glacier = iceRow && iceRow[c] > nodata;
     if (lake || glacier) {
       // Water on a glacier or lake cell goes to the glacier or the lake, not into a soil.
       if (kInfiltrate) {
-        infiltrationExcess[r][c] = saturationMarker[r][c] = 0.0;
-        if (stepInfiltration.excessSummed) excess.InZone(c, i).Add(0, 0.0);
+        excessRow[c] = marker[c] = 0.0;
+        if (excessSummed) excess.InZone(c, i).Add(0, 0.0);
       }
-      if (infiltrationExcess) infiltrationExcess[r][c] = 0.0;
-      directFlow[r][c] = peakFlow[r][c] = interflowGrid[r][c] = 0.0;
-      saturationDeficit[r][c] = unsaturatedZone[r][c] = interflowStorage[r][c] = 0.0;
-      if (slopeStability) stabilityIndex[r][c] = 0.0;
-      soilStorage[r][c] = inactiveFieldCapacity[r][c] = inactiveSoilMoisture[r][c] = soilStorageOld[r][c] =
-          saturatedSoilPartition[r][c] = 1.0;
-      cellDrainage[r][c] = cellSlowInflow[r][c] = 0.0;
-      if (sums) AddLakeCellSums(sums, r, c, i);
+      if (excessRow) excessRow[c] = 0.0;
+      QD[c] = peak[c] = QI[c] = 0.0;
+      SD[c] = SUZ[c] = SIF[c] = 0.0;
+      if (stabilityRow) stabilityRow[c] = 0.0;
+      SB[c] = nFKia[c] = SBia[c] = SBold[c] = SSP[c] = 1.0;
+      drainage[c] = slowInflow[c] = 0.0;
+      // The saturated zone below exchanges nothing in the step: its part of the mean
+      // deficit stays (its grid value 0 is what the cell shows).
+      if (sums) AddCellSums(sums, i, w, travelZone, deficits[i] - offset[c], 0.0, 0.0, 0.0, 0.0);
       continue;
     }
     const SoilTableEntry* soil = SoilRowOf(r, c);
     const double porosity = soil ? soil->mSBFCapDifference : 0.0;
     const double rootDepth = RootDepthOf(r, c);
-    const double nFK = std::max(0.0, availableSoilMoisture[r][c]);
-    const double K = conductivity[r][c] > nodata ? conductivity[r][c] : 0.0;
+    const double nFK = std::max(0.0, capacity[c]);
+    const double K = conductivityRow[c] > nodata ? conductivityRow[c] : 0.0;
     if (kInfiltrate) {
       // The infiltration sees the state the previous step left.
-      const double f = soilcell::FreePoreFraction(unsaturatedZone[r][c], saturationDeficit[r][c], porosity,
-                                                  soilStorage[r][c], nFK, rootDepth);
-      stepInfiltration.fillablePorosity[r][c] = f;
-      const double P = waterInput && waterInput[r][c] > nodata ? waterInput[r][c] : 0.0;
-      double input = P;
-      infiltrationExcess[r][c] = soilcell::Infiltration(P, K, f, soil ? soil->suction : 300.0,
-                                                        stepInfiltration.macroporeFraction, saturationMarker[r][c],
-                                                        input);
-      if (waterInput && waterInput[r][c] > nodata) waterInput[r][c] = input;
-      if (stepInfiltration.excessSummed) excess.InZone(c, i).Add(0, infiltrationExcess[r][c]);
+      const double f = soilcell::FreePoreFraction(SUZ[c], SD[c], porosity, SB[c], nFK, rootDepth);
+      fillable[c] = f;
+      const double P = input && input[c] > nodata ? input[c] : 0.0;
+      double left = P;
+      excessRow[c] = soilcell::Infiltration(P, K, f, soil ? soil->suction : 300.0, macropores, marker[c], left);
+      if (input && input[c] > nodata) input[c] = left;
+      if (excessSummed) excess.InZone(c, i).Add(0, excessRow[c]);
     }
-    const SubbasinParameters& p = params[static_cast<size_t>(i)];
     SoilCellState s;
-    s.SB = soilStorage[r][c];
-    s.SBia = inactiveSoilMoisture[r][c];
-    s.nFKia = inactiveFieldCapacity[r][c];
-    s.SSP = saturatedSoilPartition[r][c];
-    s.SBold = soilStorageOld[r][c];
-    s.SUZ = unsaturatedZone[r][c];
-    s.SIF = interflowStorage[r][c];
-    s.SD = meanDeficit[static_cast<size_t>(i)] - topographicOffset[r][c];
+    s.SB = SB[c];
+    s.SBia = SBia[c];
+    s.nFKia = nFKia[c];
+    s.SSP = SSP[c];
+    s.SBold = SBold[c];
+    s.SUZ = SUZ[c];
+    s.SIF = SIF[c];
+    s.SD = deficits[i] - offset[c];
 
     SoilCellInputs in;
-    in.water = waterInput ? waterInput[r][c] : 0.0;
+    in.water = input ? input[c] : 0.0;
     if (!(in.water > nodata)) in.water = 0.0;
-    in.snowSolid = snowSolid ? snowSolid[r][c] : -1.0;
-    in.infiltrationExcess = infiltrationExcess ? infiltrationExcess[r][c] : 0.0;
+    in.snowSolid = snow ? snow[c] : -1.0;
+    in.infiltrationExcess = excessRow ? excessRow[c] : 0.0;
     in.nFK = nFK;
     in.rootDepth = rootDepth;
     in.porosity = porosity;
     in.conductivity = K;
     in.slowBaseflow = slow;
     SoilCellOutputs out;
-    soilcell::Step(s, in, p, out);
+    soilcell::Step(s, in, parameters[i], out);
     if (out.capillaryFailed) {
       if (failure.column == 0) failure = {c, out.sspNew, out.capillaryFlow, s.SSP, in.nFK, s.SB, s.SD};
       continue;
     }
-    if (waterInput) waterInput[r][c] = out.waterLeft;
-    soilStorage[r][c] = s.SB;
-    inactiveSoilMoisture[r][c] = s.SBia;
-    inactiveFieldCapacity[r][c] = s.nFKia;
-    saturatedSoilPartition[r][c] = s.SSP;
-    soilStorageOld[r][c] = s.SBold;
-    unsaturatedZone[r][c] = s.SUZ;
-    interflowStorage[r][c] = s.SIF;
-    saturationDeficit[r][c] = s.SD;
-    directFlow[r][c] = out.QD;
-    peakFlow[r][c] = std::max(peakFlow[r][c], out.QD);
-    interflowGrid[r][c] = out.QI;
-    cellDrainage[r][c] = out.QSUZ;
-    cellSlowInflow[r][c] = out.QBBin;
-    if (slopeStability)
-      stabilityIndex[r][c] = soilcell::StabilityIndex(stability[4][r][c], stability[2][r][c],
-                                                      stability[0][r][c] + stability[1][r][c], stability[3][r][c],
-                                                      stability[5][r][c], s.SD, in.porosity);
-    if (sums) AddCellSums(sums, r, c, i, s.SD, out.QI, out.QBBin, out.QSUZ, out.QD);
+    if (input) input[c] = out.waterLeft;
+    SB[c] = s.SB;
+    SBia[c] = s.SBia;
+    nFKia[c] = s.nFKia;
+    SSP[c] = s.SSP;
+    SBold[c] = s.SBold;
+    SUZ[c] = s.SUZ;
+    SIF[c] = s.SIF;
+    SD[c] = s.SD;
+    QD[c] = out.QD;
+    peak[c] = std::max(peak[c], out.QD);
+    QI[c] = out.QI;
+    drainage[c] = out.QSUZ;
+    slowInflow[c] = out.QBBin;
+    if (stabilityRow)
+      stabilityRow[c] = soilcell::StabilityIndex(stability[4][r][c], stability[2][r][c],
+                                                 stability[0][r][c] + stability[1][r][c], stability[3][r][c],
+                                                 stability[5][r][c], s.SD, in.porosity);
+    if (sums) AddCellSums(sums, i, w, travelZone, s.SD, out.QI, out.QBBin, out.QSUZ, out.QD);
   }
 }
 
@@ -182,10 +215,13 @@ void bodenmodellklasse::StepCells() {
         for (int c = first; c <= last; ++c) {
           const int i = SubbasinOf(r, c);
           if (i <= 0) continue;
+          const double w = CellWeight(r, c);
+          const size_t zone = flowTimes ? static_cast<size_t>(flowTimes[r][c]) : 1;
           if ((lakeCodes && lakeCodes[r][c] > nodata) || (iceFirn && iceFirn[r][c] > nodata))
-            AddLakeCellSums(sums, r, c, i);
+            AddCellSums(sums, i, w, zone, meanDeficit[static_cast<size_t>(i)] - topographicOffset[r][c], 0.0, 0.0,
+                        0.0, 0.0);
           else
-            AddCellSums(sums, r, c, i, saturationDeficit[r][c], interflowGrid[r][c], cellSlowInflow[r][c],
+            AddCellSums(sums, i, w, zone, saturationDeficit[r][c], interflowGrid[r][c], cellSlowInflow[r][c],
                         cellDrainage[r][c], directFlow[r][c]);
         }
       }
