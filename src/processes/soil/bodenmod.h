@@ -268,7 +268,15 @@ class bodenmodellklasse : public teilmodellklasse {
   }
   // Adds the blocks' sums to the sub-basins and zones in block order.
   void FoldSums();
-  void AddCellStatistics();
+  // The storages' zone sums: readied before the cell loop, a row added once its cells are
+  // stepped (by the loop, or in a pass of their own when the loop could not), folded into the
+  // writers' tables.
+  void PrepareStorageSums();
+  void AddStorageRow(int b, int r);
+  void FoldStorageSums();
+  ZoneTableEntry* storageTables[3] = {nullptr, nullptr, nullptr};  // null: the writer is off
+  bool storageSummed = false;     // some writer is on
+  bool storageSumsAdded = false;  // the cell loop added the rows
   void StepSubbasins();
   void WriteStepStatistics();
   double** NewGrid(const std::string& internalName, const std::string& fileName, int writeCode, double value,

@@ -1,6 +1,7 @@
-// The soil model's time step: a parallel loop over the cells (physics only), a pass in row
-// order that forms the sub-basin sums (so the results are the same for every thread
-// count), then the sub-basin balance, the runoff record and the statistics.
+// The soil model's time step: a parallel loop over fixed blocks of rows that steps the cells
+// (physics only) and adds them, in row order, to the block's sub-basin and zone sums (so the
+// results are the same for every thread count), then the sub-basin balance, the runoff
+// record and the statistics.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -21,7 +22,7 @@ void bodenmodellklasse::Run(ModelDate date) {
   ShiftTravelTimeZones();
   StepCells();
   FoldSums();
-  AddCellStatistics();
+  FoldStorageSums();
   StepSubbasins();
   WriteStepStatistics();
 }
@@ -172,11 +173,14 @@ void bodenmodellklasse::StepCells() {
   const int nrows = geometry.nrows;
   std::vector<CapillaryFailure> failures(static_cast<size_t>(nrows) + 1);
   PrepareSums();
+  PrepareStorageSums();
   ZoneSums* excessSums = stepInfiltration.on ? stepInfiltration.excessSums : nullptr;
   // The cells are added to the sums as they are done, unless the sums had to be laid out in
-  // one block (they would then leave the loop to one thread) or the infiltration's zone sums
-  // walk other blocks.
-  if (sumBlocks > 1 && (!excessSums || SameBlocks(*excessSums))) {
+  // one block (they would then leave the loop to one thread) or the zone sums walk other
+  // blocks.
+  storageSumsAdded = sumBlocks > 1 && (!excessSums || SameBlocks(*excessSums)) &&
+                     (!storageSummed || SameBlocks(cellSums));
+  if (storageSumsAdded) {
 #pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
     for (int b = 0; b < sumBlocks; ++b) {
       double* sums = blockSums.data() + static_cast<size_t>(b) * sumStride;
@@ -187,6 +191,7 @@ void bodenmodellklasse::StepCells() {
           StepRow<true>(r, excess, failures[static_cast<size_t>(r)], sums);
         else
           StepRow<false>(r, excess, failures[static_cast<size_t>(r)], sums);
+        if (storageSummed) AddStorageRow(b, r);
       }
     }
   } else {
@@ -301,7 +306,17 @@ void bodenmodellklasse::FoldSums() {
   }
 }
 
-void bodenmodellklasse::AddCellStatistics() {
+// The zone sums of the three storages' writers (framework/zone_sums.h), added row by row
+// after the cells' steps.
+void bodenmodellklasse::PrepareStorageSums() {
+  double** const grids[3] = {soilStorage, unsaturatedZone, interflowStorage};
+  storageSummed = false;
+  for (int k = 0; k < 3; ++k) {
+    const bool on = statistics[5 + k] && statistics[5 + k]->Active() && grids[k];
+    storageTables[k] = on ? statisticsZones[5 + k].data() : nullptr;
+    storageSummed = storageSummed || on;
+  }
+  if (!storageSummed) return;
   ZoneCells cells;
   cells.zone = soilZoneGrid;
   cells.nodata = geometry.nodata_value;
@@ -311,22 +326,29 @@ void bodenmodellklasse::AddCellStatistics() {
   cells.lastRow = geometry.nrows;
   cells.ncols = geometry.ncols;
   cells.rowBounds = rowBounds.size() > static_cast<size_t>(geometry.nrows) ? &rowBounds : nullptr;
-  // The three storages' zone sums in one parallel pass (processes/zone_sums.h).
-  double** const grids[3] = {soilStorage, unsaturatedZone, interflowStorage};
-  ZoneTableEntry* tables[3] = {};
-  for (int k = 0; k < 3; ++k)
-    if (statistics[5 + k] && statistics[5 + k]->Active() && grids[k]) tables[k] = statisticsZones[5 + k].data();
-  if (!tables[0] && !tables[1] && !tables[2]) return;
-  cellSums.Prepare(cells, relCellArea, geometry.nrows, geometry.ncols, 3, subbasins, 1, geometry.nrows, tables);
-  const int blocks = cellSums.Blocks();
+  cellSums.Prepare(cells, relCellArea, geometry.nrows, geometry.ncols, 3, subbasins, 1, geometry.nrows,
+                   storageTables);
+}
+
+void bodenmodellklasse::AddStorageRow(int b, int r) {
+  const double* const rows[3] = {storageTables[0] ? soilStorage[r] : nullptr,
+                                 storageTables[1] ? unsaturatedZone[r] : nullptr,
+                                 storageTables[2] ? interflowStorage[r] : nullptr};
+  cellSums.AddRow(b, r, [&](int c, const ZoneSums::Cell& cell) {
+    for (int k = 0; k < 3; ++k)
+      if (rows[k]) cell.AddValue(k, rows[k][c]);
+  });
+}
+
+void bodenmodellklasse::FoldStorageSums() {
+  if (!storageSummed) return;
+  if (!storageSumsAdded) {
+    const int blocks = cellSums.Blocks();
 #pragma omp parallel for schedule(runtime) if (ForkRows(geometry.nrows, geometry.ncols))
-  for (int b = 0; b < blocks; ++b)
-    for (int r = cellSums.FirstRow(b); r <= cellSums.LastRow(b); ++r)
-      cellSums.AddRow(b, r, [&](int c, const ZoneSums::Cell& cell) {
-        for (int k = 0; k < 3; ++k)
-          if (tables[k]) cell.AddValue(k, grids[k][r][c]);
-      });
-  cellSums.Fold(tables);
+    for (int b = 0; b < blocks; ++b)
+      for (int r = cellSums.FirstRow(b); r <= cellSums.LastRow(b); ++r) AddStorageRow(b, r);
+  }
+  cellSums.Fold(storageTables);
 }
 
 void bodenmodellklasse::StepSubbasins() {
