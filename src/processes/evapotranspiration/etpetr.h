@@ -20,7 +20,6 @@
 #include "framework/zonalstatistic.h"
 #include "framework/zone_sums.h"
 #include "framework/thread_policy.h"
-#include "processes/evapotranspiration/et_kernels.h"
 
 class LanduseTableEntry;
 class MultiLayerLanduseEntry;
@@ -162,7 +161,6 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   ZoneSums potentialSums, snowSums, realSums;
   std::vector<ZoneTableEntry*> potentialTables, snowTables, realTables;
   std::vector<double> snowScratch;  // per thread: the demands of a cell, their layers, a copy
-  std::vector<PmLayerCache> layerCaches;  // per thread: layers 0..N (Penman-Monteith)
 
   // --- per step ------------------------------------------------------------------------
   std::vector<double> cosZenith;  // sub-steps 1..n of the step (element 0 unused)

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "processes/evapotranspiration/etpetr.h"
 #include "processes/evapotranspiration/et_kernels.h"
@@ -131,10 +132,6 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
   const double pecToday = MonthlyValue(section.pec.data(), month, day, daysPerMonth[month - 1], -15.0, 16.0);
   const double fhToday = section.fh[static_cast<size_t>(month)];
 
-  // Each thread's caches of the layers' functions of their land-use parameters (1..N).
-  const size_t cachesPerThread = static_cast<size_t>(n) + 1;
-  const size_t threads = static_cast<size_t>(omp_get_max_threads());
-  if (layerCaches.size() < threads * cachesPerThread) layerCaches.resize(threads * cachesPerThread);
 
   // Blocks of rows in parallel; each row's statistics are summed as soon as it is done.
   potentialSums.Prepare(StatisticsCells(), relCellArea, nrows, ncols, 2 * n + 5, zoneCount, 1, nrows,
@@ -142,7 +139,10 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
   const int blocks = potentialSums.Blocks();
 #pragma omp parallel for schedule(runtime) if (ForkCells(static_cast<long>(nrows) * ncols, minParallelCells))
   for (int b = 0; b < blocks; ++b) {
-    PmLayerCache* caches = &layerCaches[static_cast<size_t>(omp_get_thread_num()) * cachesPerThread];
+    // The thread's caches of the layers' functions of their land-use parameters (1..N); a
+    // cache gives what the call would, so any module and step may use it.
+    static thread_local std::vector<PmLayerCache> caches;
+    if (caches.size() < static_cast<size_t>(n) + 1) caches.resize(static_cast<size_t>(n) + 1);
     for (int r = potentialSums.FirstRow(b); r <= potentialSums.LastRow(b); ++r) {
       for (int c = 1; c <= ncols; ++c) {
         if (!IsBasinCell(r, c)) {
@@ -267,9 +267,10 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
             }
             PmResult night, dayResult;
             if (nightUsed || dayUsed) {
-              const PmLayerTerms terms = PenmanMonteithLayer(pm, layer, w.wind, carry, &caches[k]);
-              if (nightUsed) night = PenmanMonteithLayerPart(nightPart, terms, carry, &caches[k]);
-              if (dayUsed) dayResult = PenmanMonteithLayerPart(dayPart, terms, carry, &caches[k]);
+              PmLayerCache& cache = caches[static_cast<size_t>(k)];
+              const PmLayerTerms terms = PenmanMonteithLayer(pm, layer, w.wind, carry, &cache);
+              if (nightUsed) night = PenmanMonteithLayerPart(nightPart, terms, carry, &cache);
+              if (dayUsed) dayResult = PenmanMonteithLayerPart(dayPart, terms, carry, &cache);
             }
             const double f = arcVeg ? arcVegFraction[k][r][c] : 1.0;
             const double et = std::max(0.0, (night.transpiration + dayResult.transpiration) * f);
