@@ -301,14 +301,6 @@ class bodenmodellklasse : public teilmodellklasse {
     if (!(x < static_cast<double>(soilRows->size()))) return nullptr;
     return &(*soilRows)[static_cast<size_t>(static_cast<long long>(x))];
   }
-  double DrainablePorosity(int r, int c) const {
-    const SoilTableEntry* row = SoilRowOf(r, c);
-    return row ? row->mSBFCapDifference : 0.0;
-  }
-  double Suction(int r, int c) const {
-    const SoilTableEntry* row = SoilRowOf(r, c);
-    return row ? row->suction : 300.0;
-  }
   // The deepest root depth of the cell's layers (0 without one).
   double RootDepthOf(int r, int c) const {
     double depth = 0.0;
