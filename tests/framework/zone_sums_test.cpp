@@ -178,6 +178,32 @@ TEST(ZoneSums, EqualEachWritersOwnSumsForEveryThreadCountAndStepAfterStep) {
     EXPECT_FALSE(sums.RowOf(0, 10).At(5).Counts());
   }
 
+  // Other cells (the other instance's, fewer rows) given to the same sums: their counting
+  // cells are found anew, and adding a row at a time still equals adding cell by cell.
+  {
+    ZoneCells other = b.Cells();
+    other.instance = 1;
+    other.lastRow = kRows / 2;
+    std::vector<double> byRow, byCell;
+    for (bool rowsAsTheyGo : {false, true}) {
+      Writer w(b.weights.get());
+      ZoneTableEntry* tables[] = {w.zones.data()};
+      sums.Prepare(other, b.weights.get(), kRows, kCols, 1, kZones, 1, kRows, tables);
+      for (int k = 0; k < sums.Blocks(); ++k)
+        for (int r = sums.FirstRow(k); r <= sums.LastRow(k); ++r) {
+          ZoneSums::Row row = sums.RowOf(k, r);
+          if (rowsAsTheyGo)
+            sums.AddRow(k, r, [&](int c, const ZoneSums::Cell& cell) { cell.AddValue(0, b.a[r][c]); });
+          else
+            for (int c = 0; c <= kCols; ++c) row.At(c).AddValue(0, b.a[r][c]);
+        }
+      sums.Fold(tables);
+      (rowsAsTheyGo ? byRow : byCell) = w.Sums();
+    }
+    EXPECT_EQ(byRow, byCell);
+    EXPECT_GT(byRow[0] + byRow[3], 0.0);  // the other instance has cells in zone 1 or 2
+  }
+
   // A step given up before its fold leaves nothing behind for the next one.
   sums.Prepare(b.Cells(), b.weights.get(), kRows, kCols, 3, kZones, 1, kRows);
   sums.AddRow(1, 5, [](int, const ZoneSums::Cell& cell) { cell.Add(0, 1e6); });
