@@ -505,3 +505,33 @@ void zonalstatistic::Release() {
   blockSums = BlockSums{};
   filledRows = 0;
 }
+
+void ZoneRuns::Update(const ZoneCells& cells, int zones) {
+  if (zones == madeZones && cells.zone == made.zone && cells.nodata == made.nodata && cells.codeMap == made.codeMap &&
+      cells.maxCode == made.maxCode && cells.firstRow == made.firstRow && cells.lastRow == made.lastRow &&
+      cells.ncols == made.ncols && cells.rowBounds == made.rowBounds && cells.regions == made.regions &&
+      cells.instance == made.instance)
+    return;
+  runs.clear();
+  rowRuns.clear();
+  made = cells;
+  madeZones = zones;
+  if (cells.zone == nullptr || cells.codeMap == nullptr || cells.lastRow < cells.firstRow) return;
+  rowRuns.reserve(static_cast<size_t>(cells.lastRow - cells.firstRow) + 2);
+  for (int r = cells.firstRow; r <= cells.lastRow; ++r) {
+    const size_t rowStart = runs.size();
+    rowRuns.push_back(rowStart);
+    if (cells.zone[r] == nullptr || (cells.regions && cells.regions[r] == nullptr)) continue;
+    int first, last;
+    cells.Columns(r, first, last);
+    for (int c = first; c <= last; ++c) {
+      const int zi = cells.ZoneIndex(r, c);
+      if (zi <= 0 || zi > zones) continue;
+      if (runs.size() > rowStart && runs.back().zone == zi && runs.back().last == c - 1)
+        runs.back().last = c;
+      else
+        runs.push_back(Run{c, c, zi});
+    }
+  }
+  rowRuns.push_back(runs.size());
+}

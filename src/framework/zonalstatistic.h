@@ -102,6 +102,31 @@ struct ZoneCells {
   }
 };
 
+// The counting cells of a ZoneCells with zone indices 1..zones, row by row, as runs of
+// neighbours in one zone. A module's zones, regions and columns stay as they are for the
+// whole run, so its runs are made once (and again only for other cells).
+class ZoneRuns {
+ public:
+  struct Run {
+    int first, last, zone;
+  };
+  // Makes the runs unless they are made for these cells and zones already. Not while a
+  // loop reads them.
+  void Update(const ZoneCells& cells, int zones);
+  // The runs of row r, in column order (none outside the cells' rows).
+  const Run* Begin(int r) const { return Holds(r) ? runs.data() + rowRuns[static_cast<size_t>(r - made.firstRow)] : nullptr; }
+  const Run* End(int r) const {
+    return Holds(r) ? runs.data() + rowRuns[static_cast<size_t>(r - made.firstRow) + 1] : nullptr;
+  }
+
+ private:
+  bool Holds(int r) const { return !rowRuns.empty() && r >= made.firstRow && r <= made.lastRow; }
+  std::vector<Run> runs;
+  std::vector<size_t> rowRuns;  // row r's runs: rowRuns[r - firstRow] up to rowRuns[r - firstRow + 1]
+  ZoneCells made;               // the cells and zones the runs are made for
+  int madeZones = -1;
+};
+
 class zonalstatistic {
  public:
   // code <= 1000 builds an inactive writer. decimals > 98 writes values as "%.6g". An
@@ -153,6 +178,7 @@ class zonalstatistic {
   bool BeginRows(const ZoneCells& cells) {
     if (!active || cells.zone == nullptr || cells.codeMap == nullptr || cells.lastRow < cells.firstRow) return false;
     PrepareBlocks(cells.firstRow, cells.lastRow);
+    zoneRuns.Update(cells, zoneCount);
     return true;
   }
   int RowBlocks() const { return blockSums.blocks; }
@@ -306,44 +332,37 @@ class zonalstatistic {
   template <typename RowValues, typename RowWeights>
   void AddRowsToBlock(const ZoneCells& cells, int b, int r0, int r1, const RowValues& rowValues,
                       const RowWeights& rowWeights) {
-    const double nodata = cells.nodata, codeLimit = cells.maxCode + 1.0, weightLimit = weightNodata;
-    const double instance = cells.instance;
-    const int* codeMap = cells.codeMap;
-    const int zones = zoneCount;
+    const double nodata = cells.nodata, weightLimit = weightNodata;
     for (int r = r0; r <= r1; ++r) {
-      const double* zoneRow = cells.zone[r];
+      // The counting cells of the row (zoneRuns is made for cells).
+      const ZoneRuns::Run* const runsEnd = zoneRuns.End(r);
+      const ZoneRuns::Run* runOfRow = zoneRuns.Begin(r);
+      if (runOfRow == runsEnd) continue;
       const auto value = rowValues(r);
-      if (zoneRow == nullptr || !value.held()) continue;
+      if (!value.held()) continue;
       const auto weight = rowWeights(r);
-      const double* regionRow = cells.regions ? cells.regions[r] : nullptr;
-      if (cells.regions && regionRow == nullptr) continue;  // no cell of this row is this instance's
       const double* weightRow = weightGrid != nullptr && r >= 1 && r <= weightRows ? weightGrid[r] : nullptr;
-      int first, last;
-      cells.Columns(r, first, last);
-      // Weights of the weight grid apply up to its last column.
-      const int weightedLast = weightRow != nullptr ? (last < weightCols ? last : weightCols) : first - 1;
       int open = 0;  // zone of the run in registers (0: none)
       RunSums run{0.0, 0.0, 0.0};
-      for (int c = first; c <= last; ++c) {
-        // ZoneCells::ZoneIndex with the row's pointers held.
-        const double z = zoneRow[c];
-        if (!(z > nodata) || !(z >= 0.0 && z < codeLimit)) continue;
-        if (regionRow && regionRow[c] != instance) continue;
-        const int zi = codeMap[static_cast<int>(z)];
-        if (zi <= 0 || zi > zones) continue;
-        const double v = value(c);
-        if (IsNoValue(v, nodata)) continue;  // a hole in the grid is no part of the mean
-        if (zi != open) {
-          if (open) CloseRun(b, open, run);
-          open = zi;
-          run = OpenRun(b, zi);
+      for (; runOfRow != runsEnd; ++runOfRow) {
+        const int zi = runOfRow->zone, first = runOfRow->first, last = runOfRow->last;
+        // Weights of the weight grid apply up to its last column.
+        const int weightedLast = weightRow != nullptr ? (last < weightCols ? last : weightCols) : first - 1;
+        for (int c = first; c <= last; ++c) {
+          const double v = value(c);
+          if (IsNoValue(v, nodata)) continue;  // a hole in the grid is no part of the mean
+          if (zi != open) {
+            if (open) CloseRun(b, open, run);
+            open = zi;
+            run = OpenRun(b, zi);
+          }
+          const double cellWeight = weight(c);
+          run.area += cellWeight;
+          // A cell the weight grid does not weigh counts with 1, which multiplies exactly.
+          const double w = c <= weightedLast && weightRow[c] > weightLimit ? weightRow[c] : 1.0;
+          run.weightedArea += w * cellWeight;
+          run.value += cellWeight * v * w;
         }
-        const double cellWeight = weight(c);
-        run.area += cellWeight;
-        // A cell the weight grid does not weigh counts with 1, which multiplies exactly.
-        const double w = c <= weightedLast && weightRow[c] > weightLimit ? weightRow[c] : 1.0;
-        run.weightedArea += w * cellWeight;
-        run.value += cellWeight * v * w;
       }
       if (open) CloseRun(b, open, run);
     }
@@ -352,6 +371,7 @@ class zonalstatistic {
   void AddBlocks(const ZoneCells& cells, const RowValues& rowValues, const RowWeights& rowWeights) {
     if (!active || cells.zone == nullptr || cells.codeMap == nullptr || cells.lastRow < cells.firstRow) return;
     PrepareBlocks(cells.firstRow, cells.lastRow);
+    zoneRuns.Update(cells, zoneCount);
     const int blocks = blockSums.blocks, height = blockSums.rowsPerBlock;
     const bool parallel = ForkRows(cells.lastRow - cells.firstRow + 1, cells.ncols);
 #pragma omp parallel for schedule(runtime) if (parallel)
@@ -363,6 +383,7 @@ class zonalstatistic {
     FoldBlocks();
   }
   BlockSums blockSums;
+  ZoneRuns zoneRuns;  // the counting cells of the last cells added
   void Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
   std::string FormatValue(double v) const;
 

@@ -23,7 +23,7 @@ void ZoneSums::Prepare(const ZoneCells& cellsIn, double** weights, int rows, int
   }
   writers = std::max(writerCount, 0);
   zoneCount = std::max(zones, 0);
-  if (runZones != zoneCount || !SameCells(runCells, cells)) MakeRuns();
+  zoneRuns.Update(cells, zoneCount);
   loopFirst = first;
   loopLast = last;
   rowsPerBlock = std::max(1, (rowCount + kMaxBlocks - 1) / kMaxBlocks);
@@ -73,40 +73,3 @@ void ZoneSums::Fold(ZoneTableEntry* const* tables) {
   }
 }
 
-bool ZoneSums::SameCells(const ZoneCells& a, const ZoneCells& b) {
-  return a.zone == b.zone && a.nodata == b.nodata && a.codeMap == b.codeMap && a.maxCode == b.maxCode &&
-         a.firstRow == b.firstRow && a.lastRow == b.lastRow && a.ncols == b.ncols && a.rowBounds == b.rowBounds &&
-         a.regions == b.regions && a.instance == b.instance;
-}
-
-void ZoneSums::MakeRuns() {
-  runs.clear();
-  rowRuns.clear();
-  runCells = cells;
-  runZones = zoneCount;
-  if (cells.zone == nullptr || cells.codeMap == nullptr || cells.lastRow < cells.firstRow) return;
-  const double codeLimit = cells.maxCode + 1.0;
-  rowRuns.reserve(static_cast<size_t>(cells.lastRow - cells.firstRow) + 2);
-  for (int r = cells.firstRow; r <= cells.lastRow; ++r) {
-    const size_t rowStart = runs.size();
-    rowRuns.push_back(rowStart);
-    const double* zoneRow = cells.zone[r];
-    const double* regionRow = cells.regions ? cells.regions[r] : nullptr;
-    if (zoneRow == nullptr || (cells.regions && regionRow == nullptr)) continue;
-    int first, last;
-    cells.Columns(r, first, last);
-    for (int c = first; c <= last; ++c) {
-      // The cell counts as Row::At finds it.
-      const double z = zoneRow[c];
-      if (!(z > cells.nodata) || !(z >= 0.0 && z < codeLimit)) continue;
-      if (regionRow && regionRow[c] != cells.instance) continue;
-      const int zi = cells.codeMap[static_cast<int>(z)];
-      if (zi <= 0 || zi > zoneCount) continue;
-      if (runs.size() > rowStart && runs.back().zone == zi && runs.back().last == c - 1)
-        runs.back().last = c;
-      else
-        runs.push_back(Run{c, c, zi});
-    }
-  }
-  rowRuns.push_back(runs.size());
-}

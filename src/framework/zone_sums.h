@@ -126,16 +126,15 @@ class ZoneSums {
     return row;
   }
   // Calls cellFunction(c, cell) for every counting cell of row r (a row of block b), in
-  // column order: the cells RowOf(b, r).At(c) counts, found once for the run (see Run).
+  // column order: the cells RowOf(b, r).At(c) counts, found once for the run (ZoneRuns).
   template <typename CellFunction>
   void AddRow(int b, int r, CellFunction cellFunction) {
-    if (!anyActive || r < cells.firstRow || r > cells.lastRow || rowRuns.empty()) return;
-    const size_t i = static_cast<size_t>(r - cells.firstRow);
+    if (!anyActive) return;
     const double* weightRow = weightGrid != nullptr && r >= 1 && r <= weightRows ? weightGrid[r] : nullptr;
     const uint8_t* writerActive = active.data();
     const double nodata = cells.nodata;
-    for (size_t k = rowRuns[i]; k < rowRuns[i + 1]; ++k) {
-      const Run& run = runs[k];
+    for (const ZoneRuns::Run* k = zoneRuns.Begin(r); k != zoneRuns.End(r); ++k) {
+      const ZoneRuns::Run& run = *k;
       double* const zoneSums = Touch(b, run.zone);
       if (zoneSums == nullptr) __builtin_unreachable();  // lets the adds leave out their check
       // A cell the weight grid does not weigh counts with 1.
@@ -172,18 +171,7 @@ class ZoneSums {
   // that the block sums stay small beside the grids.
   static constexpr int kMaxBlocks = 64;
 
-  // The counting cells of every row as runs of neighbours in one zone. The zone, region and
-  // column layout of a module's cells stay as they are for the whole run, so the runs are
-  // made when Prepare is first given the cells (and again only for other cells).
-  struct Run {
-    int first, last, zone;
-  };
-  void MakeRuns();
-  static bool SameCells(const ZoneCells& a, const ZoneCells& b);
-  std::vector<Run> runs;
-  std::vector<size_t> rowRuns;  // row r's runs: rowRuns[r - firstRow] up to rowRuns[r - firstRow + 1]
-  ZoneCells runCells;           // the cells and zone count the runs were made for
-  int runZones = -1;
+  ZoneRuns zoneRuns;  // the counting cells of every row
 
   ZoneCells cells;
   double** weightGrid = nullptr;
