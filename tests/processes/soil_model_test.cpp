@@ -185,6 +185,9 @@ TEST(SoilModel, BadSectionsAndGridsEndTheRun) {
        [](SoilBasin&, SoilSectionOptions& o) { o.rows[0] = "0.05 -1"; }, 1, "the recession parameter m of sub-basin 3 is -1"},
       {"missing root depth", [](SoilBasin& b, SoilSectionOptions&) { b.registry[5].internalName = "x"; }, 33,
        "root_depth1 not found in memory"},
+      {"negative conductivity (it would drain water up out of nothing)",
+       [](SoilBasin& b, SoilSectionOptions&) { b.Grid("hydraulic_conductivity")[4][2] = -0.5; }, 10,
+       "\"hydraulic_conductivity\" is -0.5 in row 4, column 2 of soil_model; a conductivity cannot be negative"},
   };
   for (const Case& c : cases) {
     SoilBasin b;

@@ -188,7 +188,8 @@ void bodenmodellklasse::FindInputGrids() {
   const int times = FindGrid("flow_times");
   flowTimes = times > 0 ? grids[times].data : nullptr;
 
-  // The conductivity is taken as mm per step; values that look like m/s deserve a word.
+  // The conductivity is taken as mm per step; values that look like m/s deserve a word. A
+  // negative one would drain the saturated zone up into the unsaturated zone: it ends the run.
   double sum = 0.0, count = 0.0;
   const double nodata = geometry.nodata_value;
   for (int r = 1; r <= geometry.nrows; ++r) {
@@ -196,6 +197,11 @@ void bodenmodellklasse::FindInputGrids() {
     ColumnRange(r, first, last);
     for (int c = first; c <= last; ++c)
       if (SubbasinOf(r, c) > 0 && Valid(conductivity, r, c, nodata)) {
+        if (conductivity[r][c] < 0.0) {
+          *log << "FATAL: \"hydraulic_conductivity\" is " << conductivity[r][c] << " in row " << r << ", column " << c
+               << " of " << name << "; a conductivity cannot be negative" << "[end-entry]";
+          throw 10;
+        }
         sum += conductivity[r][c];
         count += 1.0;
       }
