@@ -44,6 +44,18 @@ double schneemodellklasse::LanduseAlbedoOfDay(int row, int col, LogStream* to) c
   return (*landuseTable)[static_cast<size_t>(c)].GetAlbedoAtDay(to, dayOfYear, 1, row, col, z);
 }
 
+double schneemodellklasse::LanduseAlbedoInLoop(int row, int col) const {
+  try {
+    return LanduseAlbedoOfDay(row, col, nullptr);
+  } catch (...) {
+    const size_t k = static_cast<size_t>(row) * (static_cast<size_t>(geometry.ncols) + 1) + static_cast<size_t>(col);
+    size_t seen = albedoFailure.load();
+    while (k < seen && !albedoFailure.compare_exchange_weak(seen, k)) {
+    }
+    return albedo[row][col];
+  }
+}
+
 void schneemodellklasse::TakeLanduseAlbedoOfDay() {
   if (landAlbedoDay == dayOfYear || !albedo || !landuseTable || landuseLayers.size() < 2 || !landuseLayers[1])
     return;
@@ -318,6 +330,7 @@ void schneemodellklasse::Run(ModelDate date) {
   }
 
   long clamped = 0;
+  albedoFailure.store(~size_t(0));
   const int first = std::max(1, firstModuleRow), last = std::min(static_cast<int>(geometry.nrows), lastModuleRow);
 #pragma omp parallel for schedule(runtime) reduction(+ : clamped) if (ForkRows(last - first + 1, geometry.ncols))
   for (int r = first; r <= last; ++r) {
@@ -344,6 +357,13 @@ void schneemodellklasse::Run(ModelDate date) {
       CellSequence(g, c, notes);
     }
     clamped += notes.humidityClamped;
+  }
+  // A cell whose land use changed during the day (or follows a dynamic phenology) and whose
+  // table albedo failed: taken again here, on this thread, which writes the message and throws.
+  if (const size_t bad = albedoFailure.load(); bad != ~size_t(0)) {
+    const size_t stride = static_cast<size_t>(geometry.ncols) + 1;
+    LanduseAlbedoOfDay(static_cast<int>(bad / stride), static_cast<int>(bad % stride), log);
+    throw 152;  // the table's check failed without a message in the loop only
   }
   humidityClamped = clamped;
   if (clamped > 0)

@@ -21,6 +21,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -260,6 +261,9 @@ class schneemodellklasse : public teilmodellklasse {
   std::vector<double> landAlbedo;
   std::vector<float> landAlbedoCode;
   int landAlbedoDay = -1;
+  // The first cell (r * (ncols + 1) + c) whose table albedo failed in the cell loop of the
+  // step (none: the largest size_t): the step names it and ends after the loop.
+  mutable std::atomic<size_t> albedoFailure{~size_t(0)};
   long humidityClamped = 0;  // cells of the last step whose humidity was limited
 
   // The grid of the module (0 when not used).
@@ -321,8 +325,11 @@ class schneemodellklasse : public teilmodellklasse {
   // table's value where that does not hold.
   double LanduseAlbedo(const RowGrids& g, int col) const {
     if (g.landAlbedo && static_cast<double>(g.landAlbedoCode[col]) == g.landuse[col]) return g.landAlbedo[col];
-    return LanduseAlbedoOfDay(g.r, col, log);
+    return LanduseAlbedoInLoop(g.r, col);
   }
+  // LanduseAlbedoOfDay within the cell loop: a failure writes nothing and throws nothing,
+  // it is noted in albedoFailure (the step ends after the loop) and the cell keeps its albedo.
+  double LanduseAlbedoInLoop(int row, int col) const;
   // The table's albedo of the cell's land use on dayOfYear (albedo[row][col] without one);
   // a failure is written to `to` (none: nullptr) and thrown.
   double LanduseAlbedoOfDay(int row, int col, LogStream* to) const;

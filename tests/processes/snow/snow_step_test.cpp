@@ -348,3 +348,42 @@ TEST(SnowStep, SnowFreeCellsTakeTheLanduseAlbedoOfTheDayAndOfTheirCurrentCode) {
     EXPECT_NE(albedo[3][2], albedo[3][1]);
   }
 }
+
+TEST(SnowStep, ALandUseTakenDuringTheDayWhoseAlbedoFailsEndsTheStepWithOneMessage) {
+  // Every cell is forest when the day's albedo is taken; during the day two cells turn into
+  // a meadow whose fix days the altitude moves out of the year. Their table albedo fails in
+  // the cell loop, forked on every thread: the step ends with code 152 and one message.
+  const ScopedMinParallelCells forkAlways(0);
+  TempDir dir;
+  CapturedLog log;
+  SnowBasin b(5, 6);
+  std::vector<LanduseTableEntry> rows = TwoLanduses(&log.log(), "0.01 0.01 0.01 0.01");
+  ASSERT_EQ(rows.size(), 3u) << log.console();
+  RunValues run;
+  run.landuseTable = &rows;
+  for (int r = 1; r <= b.rows; ++r)
+    for (int c = 1; c <= b.cols; ++c) {
+      b.Grid("landuse1")[r][c] = 2.0;
+      b.Grid("temperature")[r][c] = 15.0;
+    }
+  WriteTextFile(dir.file("run.ctl"), JoinLines(SnowSectionLines(1)));
+  ModuleInputs in = b.Inputs(log.log(), dir.file("run.ctl"), dir.path() + "/");
+  in.run = &run;
+  int error = 0;
+  const ModuleOwner<schneemodellklasse> m = MakeModule<schneemodellklasse>(error, in);
+  ASSERT_EQ(error, 0) << log.console();
+  m->SetSnowInterceptionFlag(0);
+  m->Run(StepDate(1, 60));
+  b.Grid("landuse1")[2][2] = b.Grid("landuse1")[4][5] = 1.0;
+  int code = 0;
+  try {
+    m->Run(StepDate(2, 60));
+  } catch (int e) {
+    code = e;
+  }
+  EXPECT_EQ(code, 152);
+  const std::string text = log.console(), message = "altitude correction resulted in a Julian day of";
+  const size_t at = text.find(message);
+  EXPECT_NE(at, std::string::npos) << text;
+  EXPECT_EQ(text.find(message, at + 1), std::string::npos) << text;  // once, not per cell
+}
