@@ -2,6 +2,7 @@
 
 #include "assimilation/assim_lists.h"
 #include "framework/logstream.h"
+#include "framework/zonalstatistic.h"
 #include "framework/option_text.h"
 #include "framework/run_files.h"
 #include "framework/thread_policy.h"
@@ -124,6 +125,7 @@ void data_assimilation_grid_entity::Apply(ModelDate date) {
   if (!Due(date)) return;
   if (snowLiquid) module.BookSnowWater(snowLiquid, snowSolid, -1.0);
   module.ReadBasinGrid(pendingFile, target, 0, false, false, false, geometry.nodata_value);
+  ZoneRuns::GridsRewritten();  // the target may be a zone or region grid
   grids[gridIndex].data = target;
   if (split || assim::IsSnowStorageGrid(gridName)) ClampNegative();
   if (split) SplitCells();

@@ -1,8 +1,9 @@
 #include "framework/file_reason.h"
 #include "framework/zonalstatistic.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <mutex>
 #include <new>
@@ -506,16 +507,25 @@ void zonalstatistic::Release() {
   filledRows = 0;
 }
 
+namespace {
+std::atomic<unsigned long> gridRewrites{1};
+}  // namespace
+
+void ZoneRuns::GridsRewritten() { gridRewrites.fetch_add(1); }
+unsigned long ZoneRuns::Rewrites() { return gridRewrites.load(); }
+
 void ZoneRuns::Update(const ZoneCells& cells, int zones) {
-  if (zones == madeZones && cells.zone == made.zone && cells.nodata == made.nodata && cells.codeMap == made.codeMap &&
-      cells.maxCode == made.maxCode && cells.firstRow == made.firstRow && cells.lastRow == made.lastRow &&
-      cells.ncols == made.ncols && cells.rowBounds == made.rowBounds && cells.regions == made.regions &&
-      cells.instance == made.instance)
+  const unsigned long rewrites = Rewrites();
+  if (rewrites == madeRewrites && zones == madeZones && cells.zone == made.zone && cells.nodata == made.nodata &&
+      cells.codeMap == made.codeMap && cells.maxCode == made.maxCode && cells.firstRow == made.firstRow &&
+      cells.lastRow == made.lastRow && cells.ncols == made.ncols && cells.rowBounds == made.rowBounds &&
+      cells.regions == made.regions && cells.instance == made.instance)
     return;
   runs.clear();
   rowRuns.clear();
   made = cells;
   madeZones = zones;
+  madeRewrites = rewrites;
   if (cells.zone == nullptr || cells.codeMap == nullptr || cells.lastRow < cells.firstRow) return;
   rowRuns.reserve(static_cast<size_t>(cells.lastRow - cells.firstRow) + 2);
   for (int r = cells.firstRow; r <= cells.lastRow; ++r) {

@@ -103,16 +103,23 @@ struct ZoneCells {
 };
 
 // The counting cells of a ZoneCells with zone indices 1..zones, row by row, as runs of
-// neighbours in one zone. A module's zones, regions and columns stay as they are for the
-// whole run, so its runs are made once (and again only for other cells).
+// neighbours in one zone. They are made once for a module's cells and made again for other
+// cells, or after a grid was rewritten in place during the run (GridsRewritten): a zone or
+// region grid can be a periodic grid or a target of data assimilation.
 class ZoneRuns {
  public:
   struct Run {
     int first, last, zone;
   };
-  // Makes the runs unless they are made for these cells and zones already. Not while a
-  // loop reads them.
+  // Makes the runs unless they are made for these cells and zones already and no grid was
+  // rewritten since. Not while a loop reads them.
   void Update(const ZoneCells& cells, int zones);
+  // Called by whatever rewrites a grid's values in place during the run (a periodic grid
+  // read again or restored, data assimilation): every ZoneRuns is made again at its next
+  // Update.
+  static void GridsRewritten();
+  // How often GridsRewritten was called (it starts at 1).
+  static unsigned long Rewrites();
   // The runs of row r, in column order (none outside the cells' rows).
   const Run* Begin(int r) const { return Holds(r) ? runs.data() + rowRuns[static_cast<size_t>(r - made.firstRow)] : nullptr; }
   const Run* End(int r) const {
@@ -125,6 +132,7 @@ class ZoneRuns {
   std::vector<size_t> rowRuns;  // row r's runs: rowRuns[r - firstRow] up to rowRuns[r - firstRow + 1]
   ZoneCells made;               // the cells and zones the runs are made for
   int madeZones = -1;
+  unsigned long madeRewrites = 0;  // the count of GridsRewritten when they were made
 };
 
 class zonalstatistic {

@@ -3,6 +3,7 @@
 
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
+#include "framework/zonalstatistic.h"
 #include "init/defaultini.h"
 #include "init/grid_keys.h"
 
@@ -164,6 +165,7 @@ void defaultini::UpdatePeriodicGrids(ModelDate date, double /*dtMinutes*/) {
     if (action == PeriodicInputAction::Read) {
       const std::string file = DatedInputFileName(spec.fileName, date);
       ReadBasinGrid(file, data, spec.fillCode, false, true, false, spec.defaultValue);
+      ZoneRuns::GridsRewritten();  // it may be a zone or region grid
       // A code grid brings user codes back: they become table rows again.
       if (IsCodeGrid(spec.internalName)) RecheckCodeGrid(p);
       MPIUpdateGrid(p, data);
@@ -178,6 +180,7 @@ void defaultini::UpdatePeriodicGrids(ModelDate date, double /*dtMinutes*/) {
         }
         for (int c = first; c <= lastColumn; ++c) data[r][c] = spec.startValues[r][c];
       }
+      ZoneRuns::GridsRewritten();
       // The starting values were kept before the start-up's code check.
       if (IsCodeGrid(spec.internalName)) RecheckCodeGrid(p);
       MPIUpdateGrid(p, data);

@@ -260,10 +260,17 @@ TEST(StandardGridOutput, PeriodicGridIsReadFromItsDatedFilesAndRestored) {
     for (int c = 1; c <= 4; ++c) s.startValues[r][c] = b.lai[r][c];
 
   std::vector<double> seen;
+  std::vector<unsigned long> rewrites;  // a periodic grid may be a zone grid: zone caches are told
   for (int h = 0; h < 27; ++h) {
+    const unsigned long before = ZoneRuns::Rewrites();
     b.Step(1 + h / 24, h % 24);
     seen.push_back(b.lai[2][2]);
+    rewrites.push_back(ZoneRuns::Rewrites() - before);
   }
+  EXPECT_GE(rewrites[0], 1u);   // read
+  EXPECT_GE(rewrites[2], 1u);   // restored
+  EXPECT_EQ(rewrites[3], 0u);   // left as it is
+  EXPECT_GE(rewrites[24], 1u);  // read again
   EXPECT_EQ(seen[0], 3.0);
   EXPECT_EQ(seen[1], 3.0);
   EXPECT_EQ(seen[2], 1.0);  // restored after two hold steps
