@@ -113,6 +113,24 @@ std::vector<double> Loop(Basin& b, ZoneSums& sums, bool rowsAsTheyGo) {
   return all;
 }
 
+// One writer's sums of the value grid over the given cells, added a row at a time
+// (AddRow) or cell by cell (RowOf(...).At).
+std::vector<double> OneWriter(Basin& b, ZoneSums& sums, const ZoneCells& cells, bool byRows) {
+  Writer w(b.weights.get());
+  ZoneTableEntry* tables[] = {w.zones.data()};
+  sums.Prepare(cells, b.weights.get(), kRows, kCols, 1, kZones, 1, kRows, tables);
+  for (int k = 0; k < sums.Blocks(); ++k)
+    for (int r = sums.FirstRow(k); r <= sums.LastRow(k); ++r) {
+      ZoneSums::Row row = sums.RowOf(k, r);
+      if (byRows)
+        sums.AddRow(k, r, [&](int c, const ZoneSums::Cell& cell) { cell.AddValue(0, b.a[r][c]); });
+      else
+        for (int c = 0; c <= kCols; ++c) row.At(c).AddValue(0, b.a[r][c]);
+    }
+  sums.Fold(tables);
+  return w.Sums();
+}
+
 }  // namespace
 
 TEST(ZoneSums, EqualEachWritersOwnSumsForEveryThreadCountAndStepAfterStep) {
@@ -184,22 +202,7 @@ TEST(ZoneSums, EqualEachWritersOwnSumsForEveryThreadCountAndStepAfterStep) {
     ZoneCells other = b.Cells();
     other.instance = 1;
     other.lastRow = kRows / 2;
-    std::vector<double> byRow, byCell;
-    for (bool rowsAsTheyGo : {false, true}) {
-      Writer w(b.weights.get());
-      ZoneTableEntry* tables[] = {w.zones.data()};
-      sums.Prepare(other, b.weights.get(), kRows, kCols, 1, kZones, 1, kRows, tables);
-      for (int k = 0; k < sums.Blocks(); ++k)
-        for (int r = sums.FirstRow(k); r <= sums.LastRow(k); ++r) {
-          ZoneSums::Row row = sums.RowOf(k, r);
-          if (rowsAsTheyGo)
-            sums.AddRow(k, r, [&](int c, const ZoneSums::Cell& cell) { cell.AddValue(0, b.a[r][c]); });
-          else
-            for (int c = 0; c <= kCols; ++c) row.At(c).AddValue(0, b.a[r][c]);
-        }
-      sums.Fold(tables);
-      (rowsAsTheyGo ? byRow : byCell) = w.Sums();
-    }
+    const std::vector<double> byRow = OneWriter(b, sums, other, true), byCell = OneWriter(b, sums, other, false);
     EXPECT_EQ(byRow, byCell);
     EXPECT_GT(byRow[0] + byRow[3], 0.0);  // the other instance has cells in zone 1 or 2
   }
@@ -215,21 +218,7 @@ TEST(ZoneSums, FollowAZoneGridRewrittenInPlaceDuringTheRun) {
   // keeps its matrix: the counting cells found once for the run are found again.
   Basin b;
   ZoneSums sums;
-  auto add = [&](bool byRuns) {
-    Writer w(b.weights.get());
-    ZoneTableEntry* tables[] = {w.zones.data()};
-    sums.Prepare(b.Cells(), b.weights.get(), kRows, kCols, 1, kZones, 1, kRows, tables);
-    for (int k = 0; k < sums.Blocks(); ++k)
-      for (int r = sums.FirstRow(k); r <= sums.LastRow(k); ++r) {
-        ZoneSums::Row row = sums.RowOf(k, r);
-        if (byRuns)
-          sums.AddRow(k, r, [&](int c, const ZoneSums::Cell& cell) { cell.AddValue(0, b.a[r][c]); });
-        else
-          for (int c = 0; c <= kCols; ++c) row.At(c).AddValue(0, b.a[r][c]);
-      }
-    sums.Fold(tables);
-    return w.Sums();
-  };
+  auto add = [&](bool byRows) { return OneWriter(b, sums, b.Cells(), byRows); };
   Writer before(b.weights.get());
   before.w->AddGrid(b.Cells(), b.a.get());
   const std::vector<double> first = add(true);
