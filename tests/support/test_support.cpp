@@ -1,20 +1,37 @@
 #include "support/test_support.h"
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
-  std::string tmpl = (fs::temp_directory_path() / "orvel-test-XXXXXX").string();
-  if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = tmpl;
+  // A name of small letters and digits only: a routing description counts its keywords (TG,
+  // OL, ZL, AL, SP) wherever they stand, also inside the file names it holds, so a name that
+  // mkdtemp gives (capitals too) could put one into a test's description.
+  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device seed;
+  std::mt19937 pick(seed());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = "orvel-test-";
+    for (int i = 0; i < 8; ++i) name += kChars[pick() % (sizeof kChars - 1)];
+    const fs::path p = fs::temp_directory_path() / name;
+    if (mkdir(p.c_str(), 0700) == 0) {
+      path_ = p.string();
+      return;
+    }
+    if (errno != EEXIST) break;
+  }
+  throw std::runtime_error("cannot make a temporary folder");
 }
 
 TempDir::~TempDir() {
