@@ -288,6 +288,51 @@ std::vector<LanduseTableEntry> TwoLanduses(LogStream* log, const std::string& me
   return ReadLanduseSection(log, cursor, 1);
 }
 
+// The snow model on warm cells (no snow: every cell takes its land's albedo) of the two
+// land uses, meadow (1) in the columns up to meadowUpTo and forest (2) beyond.
+struct TwoLanduseSnow {
+  TempDir dir;
+  CapturedLog log;
+  SnowBasin b{5, 6};
+  std::vector<LanduseTableEntry> rows;
+  RunValues run;
+  ModuleOwner<schneemodellklasse> m;
+  double** landuse = nullptr;
+
+  void Build(const std::string& meadowAltitudeDays, int meadowUpTo) {
+    rows = TwoLanduses(&log.log(), meadowAltitudeDays);
+    ASSERT_EQ(rows.size(), 3u) << log.console();
+    run.landuseTable = &rows;
+    landuse = b.Grid("landuse1");
+    for (int r = 1; r <= b.rows; ++r)
+      for (int c = 1; c <= b.cols; ++c) {
+        landuse[r][c] = c <= meadowUpTo ? 1.0 : 2.0;
+        b.Grid("temperature")[r][c] = 15.0;
+      }
+    WriteTextFile(dir.file("run.ctl"), JoinLines(SnowSectionLines(1)));
+    ModuleInputs in = b.Inputs(log.log(), dir.file("run.ctl"), dir.path() + "/");
+    in.run = &run;
+    int error = 0;
+    m = MakeModule<schneemodellklasse>(error, in);
+    ASSERT_EQ(error, 0) << log.console();
+    m->SetSnowInterceptionFlag(0);
+  }
+  // The step ends with code 152 and the message of the fix day out of the year, once.
+  void ExpectFixDayOutOfTheYear(ModelDate d) {
+    int code = 0;
+    try {
+      m->Run(d);
+    } catch (int e) {
+      code = e;
+    }
+    EXPECT_EQ(code, 152);
+    const std::string text = log.console(), message = "altitude correction resulted in a Julian day of";
+    const size_t at = text.find(message);
+    EXPECT_NE(at, std::string::npos) << text;
+    EXPECT_EQ(text.find(message, at + 1), std::string::npos) << text;  // once, not per cell
+  }
+};
+
 }  // namespace
 
 TEST(SnowStep, SnowFreeCellsTakeTheLanduseAlbedoOfTheDayAndOfTheirCurrentCode) {
@@ -295,53 +340,26 @@ TEST(SnowStep, SnowFreeCellsTakeTheLanduseAlbedoOfTheDayAndOfTheirCurrentCode) {
   // of a day (a periodic land-use grid read again) and must take its new land's albedo.
   // A fix day moved out of the year by the altitude ends the step with one message.
   for (const char* altitudeDays : {"0.01 0.01 0.01 0", "0.01 0.01 0.01 0.01"}) {
-    const bool outOfYear = std::string(altitudeDays).back() == '1';
-    TempDir dir;
-    CapturedLog log;
-    SnowBasin b(5, 6);
-    std::vector<LanduseTableEntry> rows = TwoLanduses(&log.log(), altitudeDays);
-    ASSERT_EQ(rows.size(), 3u) << log.console();
-    RunValues run;
-    run.landuseTable = &rows;
-    double** landuse = b.Grid("landuse1");
-    for (int r = 1; r <= b.rows; ++r)
-      for (int c = 1; c <= b.cols; ++c) {
-        landuse[r][c] = c <= 3 ? 1.0 : 2.0;
-        b.Grid("temperature")[r][c] = 15.0;  // no snow: every cell takes its land's albedo
-      }
-    WriteTextFile(dir.file("run.ctl"), JoinLines(SnowSectionLines(1)));
-    ModuleInputs in = b.Inputs(log.log(), dir.file("run.ctl"), dir.path() + "/");
-    in.run = &run;
-    int error = 0;
-    const ModuleOwner<schneemodellklasse> m = MakeModule<schneemodellklasse>(error, in);
-    ASSERT_EQ(error, 0) << log.console();
-    m->SetSnowInterceptionFlag(0);
-    if (outOfYear) {
-      int code = 0;
-      try {
-        m->Run(StepDate(1, 60));
-      } catch (int e) {
-        code = e;
-      }
-      EXPECT_EQ(code, 152);
-      const std::string text = log.console(), message = "altitude correction resulted in a Julian day of";
-      const size_t at = text.find(message);
-      EXPECT_NE(at, std::string::npos) << text;
-      EXPECT_EQ(text.find(message, at + 1), std::string::npos) << text;  // once, not per cell
+    TwoLanduseSnow s;
+    s.Build(altitudeDays, 3);
+    if (HasFatalFailure()) return;
+    if (std::string(altitudeDays).back() == '1') {
+      s.ExpectFixDayOutOfTheYear(StepDate(1, 60));
       continue;
     }
-    double** albedo = b.Grid("albedo");
+    double** albedo = s.b.Grid("albedo");
     for (int step = 1; step <= 60; ++step) {
-      if (step == 30) landuse[3][2] = 2.0;
+      if (step == 30) s.landuse[3][2] = 2.0;
       const ModelDate d = StepDate(step, 60);
-      m->Run(d);
-      m->PostRun(d);
-      const int day = rows[1].DayOfYear(static_cast<int>(d.day), static_cast<int>(d.month), static_cast<int>(d.year));
-      for (int r = 1; r <= b.rows; ++r)
-        for (int c = 1; c <= b.cols; ++c) {
-          if (!b.Inside(r, c)) continue;
-          const LanduseTableEntry& row = rows[static_cast<size_t>(landuse[r][c])];
-          ASSERT_EQ(albedo[r][c], row.GetAlbedoAtDay(nullptr, day, 1, r, c, b.Grid("[elevation_model]")[r][c]))
+      s.m->Run(d);
+      s.m->PostRun(d);
+      const int day =
+          s.rows[1].DayOfYear(static_cast<int>(d.day), static_cast<int>(d.month), static_cast<int>(d.year));
+      for (int r = 1; r <= s.b.rows; ++r)
+        for (int c = 1; c <= s.b.cols; ++c) {
+          if (!s.b.Inside(r, c)) continue;
+          const LanduseTableEntry& row = s.rows[static_cast<size_t>(s.landuse[r][c])];
+          ASSERT_EQ(albedo[r][c], row.GetAlbedoAtDay(nullptr, day, 1, r, c, s.b.Grid("[elevation_model]")[r][c]))
               << "step " << step << " cell " << r << "," << c;
         }
     }
@@ -354,36 +372,10 @@ TEST(SnowStep, ALandUseTakenDuringTheDayWhoseAlbedoFailsEndsTheStepWithOneMessag
   // a meadow whose fix days the altitude moves out of the year. Their table albedo fails in
   // the cell loop, forked on every thread: the step ends with code 152 and one message.
   const ScopedMinParallelCells forkAlways(0);
-  TempDir dir;
-  CapturedLog log;
-  SnowBasin b(5, 6);
-  std::vector<LanduseTableEntry> rows = TwoLanduses(&log.log(), "0.01 0.01 0.01 0.01");
-  ASSERT_EQ(rows.size(), 3u) << log.console();
-  RunValues run;
-  run.landuseTable = &rows;
-  for (int r = 1; r <= b.rows; ++r)
-    for (int c = 1; c <= b.cols; ++c) {
-      b.Grid("landuse1")[r][c] = 2.0;
-      b.Grid("temperature")[r][c] = 15.0;
-    }
-  WriteTextFile(dir.file("run.ctl"), JoinLines(SnowSectionLines(1)));
-  ModuleInputs in = b.Inputs(log.log(), dir.file("run.ctl"), dir.path() + "/");
-  in.run = &run;
-  int error = 0;
-  const ModuleOwner<schneemodellklasse> m = MakeModule<schneemodellklasse>(error, in);
-  ASSERT_EQ(error, 0) << log.console();
-  m->SetSnowInterceptionFlag(0);
-  m->Run(StepDate(1, 60));
-  b.Grid("landuse1")[2][2] = b.Grid("landuse1")[4][5] = 1.0;
-  int code = 0;
-  try {
-    m->Run(StepDate(2, 60));
-  } catch (int e) {
-    code = e;
-  }
-  EXPECT_EQ(code, 152);
-  const std::string text = log.console(), message = "altitude correction resulted in a Julian day of";
-  const size_t at = text.find(message);
-  EXPECT_NE(at, std::string::npos) << text;
-  EXPECT_EQ(text.find(message, at + 1), std::string::npos) << text;  // once, not per cell
+  TwoLanduseSnow s;
+  s.Build("0.01 0.01 0.01 0.01", 0);
+  if (HasFatalFailure()) return;
+  s.m->Run(StepDate(1, 60));
+  s.landuse[2][2] = s.landuse[4][5] = 1.0;
+  s.ExpectFixDayOutOfTheYear(StepDate(2, 60));
 }
