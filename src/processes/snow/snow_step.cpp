@@ -56,6 +56,16 @@ double schneemodellklasse::LanduseAlbedoInLoop(int row, int col) const {
   }
 }
 
+void schneemodellklasse::RaiseAlbedoFailure() const {
+  const size_t bad = albedoFailure.load();
+  if (bad == ~size_t(0)) return;
+  // The first failing cell in row order (the same for every thread count) is taken again on
+  // this thread, which writes the message and throws.
+  const size_t stride = static_cast<size_t>(geometry.ncols) + 1;
+  LanduseAlbedoOfDay(static_cast<int>(bad / stride), static_cast<int>(bad % stride), log);
+  throw 152;  // the table's check failed without a message in the loop only
+}
+
 void schneemodellklasse::TakeLanduseAlbedoOfDay() {
   if (landAlbedoDay == dayOfYear || !albedo || !landuseTable || landuseLayers.size() < 2 || !landuseLayers[1])
     return;
@@ -65,10 +75,8 @@ void schneemodellklasse::TakeLanduseAlbedoOfDay() {
   landAlbedoCode.assign(landAlbedo.size(), none);
   landAlbedoDay = -1;
   const int first = std::max(1, firstModuleRow), last = std::min(static_cast<int>(geometry.nrows), lastModuleRow);
-  // A fix day that the altitude moves out of the year ends the run: the loop notes the
-  // first such cell (in row order, for every thread count the same) without a message, and
-  // that cell is taken again on this thread, which writes the message and throws.
-  std::atomic<size_t> firstFailure{std::numeric_limits<size_t>::max()};
+  // A fix day that the altitude moves out of the year ends the run after the loop.
+  albedoFailure.store(~size_t(0));
 #pragma omp parallel for schedule(runtime) if (ForkRows(last - first + 1, geometry.ncols))
   for (int r = first; r <= last; ++r) {
     int c0 = 1, c1 = geometry.ncols;
@@ -83,21 +91,11 @@ void schneemodellklasse::TakeLanduseAlbedoOfDay() {
       const int method = (*landuseTable)[static_cast<size_t>(code)].method;
       if (method >= 3 && method <= 6) continue;
       const size_t k = static_cast<size_t>(r) * stride + static_cast<size_t>(c);
-      try {
-        landAlbedo[k] = LanduseAlbedoOfDay(r, c, nullptr);
-        landAlbedoCode[k] = static_cast<float>(code);
-      } catch (...) {
-        size_t seen = firstFailure.load();
-        while (k < seen && !firstFailure.compare_exchange_weak(seen, k)) {
-        }
-      }
+      landAlbedo[k] = LanduseAlbedoInLoop(r, c);
+      landAlbedoCode[k] = static_cast<float>(code);
     }
   }
-  const size_t bad = firstFailure.load();
-  if (bad != std::numeric_limits<size_t>::max()) {
-    LanduseAlbedoOfDay(static_cast<int>(bad / stride), static_cast<int>(bad % stride), log);
-    throw 152;  // the table's check failed without a message in the loop only
-  }
+  RaiseAlbedoFailure();
   landAlbedoDay = dayOfYear;
 }
 
@@ -359,12 +357,8 @@ void schneemodellklasse::Run(ModelDate date) {
     clamped += notes.humidityClamped;
   }
   // A cell whose land use changed during the day (or follows a dynamic phenology) and whose
-  // table albedo failed: taken again here, on this thread, which writes the message and throws.
-  if (const size_t bad = albedoFailure.load(); bad != ~size_t(0)) {
-    const size_t stride = static_cast<size_t>(geometry.ncols) + 1;
-    LanduseAlbedoOfDay(static_cast<int>(bad / stride), static_cast<int>(bad % stride), log);
-    throw 152;  // the table's check failed without a message in the loop only
-  }
+  // table albedo failed.
+  RaiseAlbedoFailure();
   humidityClamped = clamped;
   if (clamped > 0)
     *log << "WARNING: " << name << ": relative humidity outside 0..1 or a vapour pressure below "

@@ -330,6 +330,9 @@ class schneemodellklasse : public teilmodellklasse {
   // LanduseAlbedoOfDay within the cell loop: a failure writes nothing and throws nothing,
   // it is noted in albedoFailure (the step ends after the loop) and the cell keeps its albedo.
   double LanduseAlbedoInLoop(int row, int col) const;
+  // Ends the step after a cell loop in which LanduseAlbedoInLoop failed: writes the first
+  // failing cell's message and throws its code.
+  void RaiseAlbedoFailure() const;
   // The table's albedo of the cell's land use on dayOfYear (albedo[row][col] without one);
   // a failure is written to `to` (none: nullptr) and thrown.
   double LanduseAlbedoOfDay(int row, int col, LogStream* to) const;
