@@ -429,6 +429,7 @@ void RunSharedInverseDistance(const CellLoop* const* loops, int count, SharedPas
   }
   if (results)
     for (int k = 0; k < count; ++k) {
+      results[k].finished = loops[k]->finishShared;
       results[k].missing = counts[k];
       results[k].statisticsAdded = P.addRows[k];
     }

@@ -245,10 +245,11 @@ bool InverseDistanceOnLanes(const CellLoop& L);
 // same settings, from stations at the same places that are valid in both: then one pass
 // can weigh each station once per cell for both (RunSharedInverseDistance).
 bool SharesInverseDistance(const CellLoop& a, const CellLoop& b);
-// What the shared pass did for one loop with finishShared.
+// What the shared pass did for one loop.
 struct SharedPassResult {
-  long missing = 0;              // cells without a station in reach, as RunCellLoop returns
-  bool statisticsAdded = false;  // every row went to its statistics: EndRows folds them
+  bool finished = false;         // the cells are finished (the loop asked for finishShared)
+  long missing = 0;              // then: cells without a station in reach, as RunCellLoop returns
+  bool statisticsAdded = false;  // and every row went to its statistics: EndRows folds them
 };
 // The inverse-distance values of up to kMaxIdwSets loops that share them, in one pass over
 // the cells: each loop's values into its result grid, with the bits each loop would make

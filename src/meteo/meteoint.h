@@ -77,11 +77,10 @@ class meteointerpol : public modelobject {
   bool SharedInverseDistanceLoop(ModelDate date, CellLoop& loop);
   // The inverse-distance values of the step are in the result grid already (made with
   // other interpolators' in one pass): the step finishes them, or, when that pass finished
-  // them too (finished), takes from it what it did (cells without a station in reach,
+  // them too (pass.finished), takes from it what it did (cells without a station in reach,
   // rows added to the statistics).
-  void TakeInverseDistanceFromResult(bool finished = false, const SharedPassResult& pass = {}) {
+  void TakeInverseDistanceFromResult(const SharedPassResult& pass) {
     inverseDistanceInResult = true;
-    sharedPassFinished = finished;
     sharedPass = pass;
   }
   virtual int IsEndOfPeriod() const { return endFlag ? 1 : 0; }
@@ -272,8 +271,7 @@ class meteointerpol : public modelobject {
   std::vector<uint8_t> missMask;
   NearestStationIndex nearestIndex;  // methods 4 and 12
   bool inverseDistanceInResult = false;
-  bool sharedPassFinished = false;  // the shared pass finished the step's cells
-  SharedPassResult sharedPass;      // and what else it did
+  SharedPassResult sharedPass;  // what the shared pass did for this step
   double avgHorizontal = -9999.0, avgVertical = -9999.0;
   double meshCoefficient = 0.0;
   bool deleted = false;

@@ -77,9 +77,9 @@ void meteointerpol::Interpolate(ModelDate asked) {
       }
   }
   loop.inverseDistanceInResult = inverseDistanceInResult && InverseDistanceOnLanes(loop);
-  const bool finished = loop.inverseDistanceInResult && sharedPassFinished;
   const SharedPassResult pass = sharedPass;
-  inverseDistanceInResult = sharedPassFinished = false;
+  const bool finished = loop.inverseDistanceInResult && pass.finished;
+  inverseDistanceInResult = false;
   sharedPass = SharedPassResult();
   const bool warn = SetMissMask(loop);
   if (m == 4 || m == 12) {
@@ -236,7 +236,7 @@ int ShareInverseDistance(meteointerpol* const* interpolators, int count, ModelDa
       for (size_t k = 0; k < group.size(); ++k) members[k] = &loops[static_cast<size_t>(group[k])];
       RunSharedInverseDistance(members, static_cast<int>(group.size()), passes);
       for (size_t k = 0; k < group.size(); ++k)
-        interpolators[group[k]]->TakeInverseDistanceFromResult(members[k]->finishShared, passes[k]);
+        interpolators[group[k]]->TakeInverseDistanceFromResult(passes[k]);
       shared += static_cast<int>(group.size());
     }
     open = rest;

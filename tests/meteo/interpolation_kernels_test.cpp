@@ -400,7 +400,8 @@ TEST(SharedInverseDistance, OnePassForSeveralVariablesGivesTheBitsOfEachAlone) {
         int k = 0;
         for (LoopFixture* f : {&shared.a, &shared.b, &shared.c}) {
           f->loop.inverseDistanceInResult = true;
-          missingShared += f->loop.finishShared ? passes[k].missing : RunCellLoop(f->loop);
+          EXPECT_EQ(passes[k].finished, f->loop.finishShared);
+          missingShared += passes[k].finished ? passes[k].missing : RunCellLoop(f->loop);
           EXPECT_FALSE(passes[k++].statisticsAdded);  // none has statistics
         }
         const std::vector<double> x = alone.Results(), y = shared.Results();

@@ -191,7 +191,6 @@ class bodenmodellklasse : public teilmodellklasse {
   double** stability[6] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};  // root/soil cohesion, density, friction, depth, slope
   bool slopeStability = false;
   std::vector<int> ownGridPositions;  // registry positions of the created grids (freed at tear-down)
-  std::vector<double> drainableporosityByRow;  // per soil row
   // Per-cell scratch of the step: the run's shared scratch grids, or the module's own.
   double** cellDrainage = nullptr;
   double** cellSlowInflow = nullptr;
