@@ -250,8 +250,8 @@ void CheckWarmStart(const Row& row) {
   EXPECT_TRUE(active) << row.evidence << " holds only zeros in column " << row.column + 1 << ": the module did not act";
 }
 
-// Every value of the station file's rows raised by kelvin.
-std::string Warmer(const std::string& stations, double kelvin) {
+// Every value of the station file's rows times factor, plus add.
+std::string Rescaled(const std::string& stations, double factor, double add) {
   std::string out;
   for (const std::string& line : Lines(stations)) {
     if (!Dated(line)) {
@@ -260,7 +260,7 @@ std::string Warmer(const std::string& stations, double kelvin) {
     }
     const std::vector<std::string> t = Tokens(line);
     for (size_t i = 0; i < t.size(); ++i)
-      out += (i ? " " : "") + (i < 4 ? t[i] : std::to_string(std::stod(t[i]) + kelvin));
+      out += (i ? " " : "") + (i < 4 ? t[i] : std::to_string(std::stod(t[i]) * factor + add));
     out += "\n";
   }
   return out;
@@ -297,8 +297,18 @@ void WriteAscii(const std::string& path, const AsciiGrid& g) {
 // warmer, so that rain falls on thawed ground), a water table within the roots' capillary
 // reach (a small initial deficit) and the infiltration on.
 void EvapotranspirationAndCapillaryRise(const TempDir& dir, std::string& control) {
-  WriteTextFile(dir.file("temperature.dat"), Warmer(ReadTextFile(dir.file("temperature.dat")), 10.0));
+  WriteTextFile(dir.file("temperature.dat"), Rescaled(ReadTextFile(dir.file("temperature.dat")), 1.0, 10.0));
   Replace(control, "0.5     0.5     # SDini", "0.02    0.02    # SDini");
+  Replace(control, "infsat.asc              # saturation marker grid\n0", "infsat.asc\n2");
+}
+
+// Rain twenty times the example's on ground 10 K warmer, from 14 h of 4 January on, and a
+// loam of little suction: the break at 18 h falls while the input of most cells exceeds
+// what they take up, so the second half starts with saturated cells.
+void Downpour(const TempDir& dir, std::string& control) {
+  WriteTextFile(dir.file("temperature.dat"), Rescaled(ReadTextFile(dir.file("temperature.dat")), 1.0, 10.0));
+  WriteTextFile(dir.file("precipitation.dat"), Rescaled(ReadTextFile(dir.file("precipitation.dat")), 20.0, 0.0));
+  Replace(control, "1 loam 25 35 3.6 300", "1 loam 25 35 3.6 20");
   Replace(control, "infsat.asc              # saturation marker grid\n0", "infsat.asc\n2");
 }
 
@@ -332,7 +342,7 @@ void Lake(const TempDir& dir, std::string& control) {
 // at the end of 5 January (in the second half), and permafrost under them, the stations 12 K warmer so that the
 // ground thaws.
 void GlaciersWithPermafrost(const TempDir& dir, std::string& control) {
-  WriteTextFile(dir.file("temperature.dat"), Warmer(ReadTextFile(dir.file("temperature.dat")), 12.0));
+  WriteTextFile(dir.file("temperature.dat"), Rescaled(ReadTextFile(dir.file("temperature.dat")), 1.0, 12.0));
   fs::copy_file(dir.file("zones.asc"), dir.file("glaciercodes.asc"));
   AddToList(control, "# number of variable grids", 4,
             "glaciercodes.asc GlacierCodes 0 -1\n3\n1\nglacierized.asc GlacierizedCells 0 0.5\n3\n" + kRead +
@@ -414,6 +424,7 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
   const Row rows[] = {
       {"the example", [](const TempDir&, std::string&) {}, "snowstorage.stat", 4},
       {"evapotranspiration with capillary rise and infiltration", EvapotranspirationAndCapillaryRise, "evar.stat", 4},
+      {"infiltration with saturated cells, broken in a downpour", Downpour, "infex.stat", 4, kStart, 18},
       {"a lake", Lake, "reservoir_1.txt", 5},  // the level: 0 for a reservoir without cells
       {"dynamic glaciers with permafrost", GlaciersWithPermafrost, "thaw.stat", 4},
       {"interception with snow in the canopy", CanopySnow, "scn_load.stat", 4},

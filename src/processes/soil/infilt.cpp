@@ -159,11 +159,14 @@ void infiltrationsmodellklasse::WriteStatistics() {
 }
 
 void infiltrationsmodellklasse::DeleteModule() {
+  if (infiltrationFlowControl > 0 && excessStatistics) {
+    excessStatistics->Release();
+    excessStatistics.reset();
+  }
+  // The soil model leaves the saturation marker of the last step in the storage file: the
+  // marker goes after it.
+  bodenmodellklasse::DeleteModule();
   if (infiltrationFlowControl > 0) {
-    if (excessStatistics) {
-      excessStatistics->Release();
-      excessStatistics.reset();
-    }
     if (markerPosition > 0) FreeGrid(markerPosition);
     if (excessPosition > 0) FreeGrid(excessPosition);
     markerPosition = excessPosition = 0;
@@ -171,5 +174,4 @@ void infiltrationsmodellklasse::DeleteModule() {
     if (infiltrationExcess) FreeMatrix(infiltrationExcess);
     saturationMarker = infiltrationExcess = nullptr;
   }
-  bodenmodellklasse::DeleteModule();
 }
