@@ -131,10 +131,26 @@ void abflussmodellklasse::ReadGrids(const std::string& sectionName) {
   }
   SeekControlKey(sectionName, true);
   ReadControlValue(lakeSwitch, "flow control parameter for ");
-  if (lakeSwitch != 0) {
-    for (int k = 0; k < 3; ++k) controlFile.RestOfLine();
-    ReadControlValue(lakeReadFlag, "readgrids for ");
-  }
+  if (routing.routingOnly) lakeSwitch = 0;
+  // Lakes off: the soil model's read flag stays routing's, so that a warm start does not
+  // begin with the initialisation routing.
+  if (lakeSwitch == 0) return;
+  for (int k = 0; k < 3; ++k) controlFile.RestOfLine();
+  ReadControlValue(lakeReadFlag, "readgrids for ");
+  // With lakes on, the lakes' read flag decides whether routing skips its initialisation
+  // routing; the routing state is still read as the soil model's read flag asks.
+  const char* storage = routing.storageFileName.c_str();
+  readInitialStates = ReadsStoredState(storage, lakeReadFlag) ? 1 : 0;
+  const bool stateRead = ReadsStoredState(storage, routing.soilInitialGrids);
+  if (readInitialStates && !stateRead)
+    *log << "WARNING: readgrids of " << sectionName << " is " << lakeReadFlag
+         << ": routing skips its initialisation routing, but the soil model's read flag "
+         << routing.soilInitialGrids
+         << " reads no routing state: the channels start from the steady state of the first runoff" << "[end-entry]";
+  else if (!readInitialStates && stateRead)
+    *log << "INFO: readgrids of " << sectionName << " is " << lakeReadFlag
+         << ": routing runs its initialisation routing before it reads its state from the storage file"
+         << "[end-entry]";
 }
 
 void abflussmodellklasse::ReadDescriptions() {
@@ -169,6 +185,9 @@ void abflussmodellklasse::ReadDescriptions() {
   for (int i = 1; i <= subbasinCount; ++i) cellCounts[i] = routing.soilZoneTable[i].cellCount;
   downstream.assign(subbasinCount + 1, 0);
   objectOf.assign(subbasinCount + 1, 0);
+  tributaryOrder.assign(2 * static_cast<size_t>(subbasinCount) + 1, 0);
+  linkFirst = MatrixOwner(AllocateMatrix(log, 0, tracerCount, subbasinCount, 0));
+  linkSecond = MatrixOwner(AllocateMatrix(log, 0, tracerCount, subbasinCount, 0));
 
   RoutingSetup setup;
   setup.dt = timeInterval;
@@ -198,20 +217,28 @@ void abflussmodellklasse::ReadDescriptions() {
     rc.dt = timeIntervalMinutes;
     rc.timeOffset = setup.timeOffsetHours;
   }
+  size_t ordered = 0;
   for (const RoutingDescription& d : list) {
     routingObjects.push_back(new routingclass(log, d, setup));
     const int own = codes.Internal(d.code);
     objectOf[own] = d.number;
-    for (const ChannelEntry& c : d.ol) downstream[codes.Internal(c.code)] = own;
+    // A sub-basin is the tributary of one description at most: the order list holds n.
+    auto link = [&](int tributaryCode) {
+      const int t = codes.Internal(tributaryCode);
+      downstream[t] = own;
+      tributaryOrder[++ordered] = t;
+    };
+    for (const ChannelEntry& c : d.ol) link(c.code);
     for (const ChannelEntry& c : d.sumtrib) {
-      downstream[codes.Internal(c.code)] = own;
-      for (int m : c.members) downstream[codes.Internal(m)] = own;
+      link(c.code);
+      for (int m : c.members) link(m);
     }
   }
   BuildReservoirs(list);
   for (routingclass* o : routingObjects) {
     o->CheckSubbasinAreas();
     o->WriteWQTable(output.defaultOutputDirectory);
+    o->SetLinks(linkFirst.get(), linkSecond.get());
   }
   // Abstractions convert with the checked areas; their rule sections lie anywhere in the
   // control file.
@@ -266,3 +293,23 @@ void abflussmodellklasse::SetInitialDischarge(double) {}
 void abflussmodellklasse::CollectRoutingObjects(std::vector<SP_class*>& list) {
   for (const routingclass* o : routingObjects) o->AppendTo(list);
 }
+
+SubbasinLinkTables abflussmodellklasse::GetLinkA() const {
+  if (flowControl == 0) return {};
+  return SubbasinLinkTables{tributaryOrder.data(), downstream.data(), objectOf.data(), subbasinCount};
+}
+
+SubbasinAreaTables abflussmodellklasse::GetLinkB() const {
+  if (flowControl == 0) return {};
+  return SubbasinAreaTables{cellCounts.data(), zoneAreaFactors.data(), static_cast<int>(cellCounts.size()) - 1};
+}
+
+void abflussmodellklasse::SetSharedInput(const double* perZone) {
+  if (flowControl == 0) return;
+  sharedInput = perZone;
+  for (routingclass* o : routingObjects) o->SetSharedInput(perZone);
+}
+
+double** abflussmodellklasse::GetLinkC() const { return flowControl != 0 ? linkFirst.get() : nullptr; }
+
+double** abflussmodellklasse::GetLinkD() const { return flowControl != 0 ? linkSecond.get() : nullptr; }

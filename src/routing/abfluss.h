@@ -40,6 +40,25 @@ struct RoutingInputs {
   bool routingOnly = false;     // route the total runoff that a former run's soil model wrote
 };
 
+// The sub-basin link tables of the routing network, indexed by internal sub-basin number
+// (GetLinkA). Views into the module's tables; null pointers when routing is off.
+struct SubbasinLinkTables {
+  const int* order = nullptr;          // 2n + 1 entries: from entry 1 on the tributaries in the
+                                       // order the descriptions name them (OL, then SUMTRIB with
+                                       // their members), 0 after the last
+  const int* downstream = nullptr;     // 1..n: the sub-basin it flows into (0 none)
+  const int* routingObject = nullptr;  // 1..n: the description whose TG it is (0 none)
+  int subbasins = 0;                   // n
+};
+
+// The area tables the routing objects share (GetLinkB), indexed by zone (sub-basins 1..n,
+// then the inflows): cell counts (entry 0: the cell area in km²) and area factors.
+struct SubbasinAreaTables {
+  const double* cellCounts = nullptr;
+  const double* areaFactors = nullptr;
+  int zones = 0;  // entries 1..zones
+};
+
 // Observed discharge: rows -10..+10 steps around the current one (row 10), each holding
 // the file's columns at entries 1..columns.
 constexpr int kObservedWindowRows = 21;
@@ -75,6 +94,19 @@ class abflussmodellklasse : public teilmodellklasse {
   std::vector<std::pair<int, double>> ReadPendingTransfers(StateReader& reader) const;
   // True when the read flag asks routing to start from the storage file.
   static bool ReadsStoredState(const char* storageFileName, int readFlag);
+  // --- links for other modules ----------------------------------------------------------
+  // Each returns null (or empty views) when routing is off.
+  virtual SubbasinLinkTables GetLinkA() const;
+  virtual SubbasinAreaTables GetLinkB() const;
+  // Values per zone that cooperating instances would share; handed to every routing object.
+  // One instance routes the whole basin: nothing hands them and nothing reads them.
+  virtual void SetSharedInput(const double* perZone);
+  // The two arrays [tracer 0..count][sub-basin 0..n] handed to every routing object (index
+  // 0 = water). No step writes the first; the second holds, at the own sub-basin of every
+  // routing object with reservoirs, the last reservoir's volume in mm over the object's
+  // area at the end of the step.
+  virtual double** GetLinkC() const;
+  virtual double** GetLinkD() const;
   // Appends every reservoir of every routing object, in order.
   virtual void CollectRoutingObjects(std::vector<SP_class*>& list);
   virtual void RunTimeStep(ModelDate date, int a, int b);
@@ -121,13 +153,16 @@ class abflussmodellklasse : public teilmodellklasse {
   std::vector<int> observedColumn;  // 1..n, 0 = none
   int rSquareOffset = 0;
   int lakeSwitch = 0;
-  int readInitialStates = 0;  // 1: the state comes from the storage file
-  int lakeReadFlag = 0;       // "readgrids" of [lake_model] (not used: one read flag for routing)
+  // 1: the state comes from the storage file, so no initialisation routing. The soil
+  // model's read flag decides, or with lakes on the "readgrids" value of [lake_model].
+  int readInitialStates = 0;
+  int lakeReadFlag = 0;       // "readgrids" of [lake_model] (read with lakes on)
   std::string storageName;    // the storage file name handed by the soil model
   DescriptionTotals totals;
 
   // --- routing objects and shared arrays ----------------------------------------------------
   std::vector<routingclass*> routingObjects;  // owned, in the order of the descriptions
+  std::vector<int> tributaryOrder;  // 2n + 1: tributaries in the order of the descriptions
   std::vector<int> downstream;     // per sub-basin: the sub-basin it flows into (0 none)
   std::vector<int> objectOf;       // per sub-basin: the number of its description (0 none)
   std::vector<double> cellCounts;  // per zone; entry 0: cell area, km²
@@ -135,6 +170,8 @@ class abflussmodellklasse : public teilmodellklasse {
   std::vector<double> input;       // step values per zone: 1..n sub-basins, n+1.. inflows
   MatrixOwner subRunoff;           // [s][zone]
   std::vector<double> savedInput;  // initialisation routing
+  MatrixOwner linkFirst, linkSecond;    // [tracer][sub-basin], see GetLinkC and GetLinkD
+  const double* sharedInput = nullptr;  // not owned (SetSharedInput)
 
   // --- statistics and observed discharge -------------------------------------------------
   std::vector<ZoneTableEntry> statisticsZones;  // the writer's own copy

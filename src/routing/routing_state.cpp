@@ -262,6 +262,8 @@ void routingclass::ApplyStoredReservoirs() {
     }
   }
   storedReservoirs.clear();
+  // What the last step of the stored run left there.
+  LinkLastReservoir();
 }
 
 void routingclass::ReadChannel(StateReader& r, ChannelTable& c, int expectedIndex, int version, double storedStep,

@@ -87,6 +87,11 @@ class routingclass : public modelobject {
   void RouteInitialDischarge();
   // The largest travel time (h, truncated) at the smallest discharge over the channels.
   int MaxTravelHours() const;
+  // The routing module's two arrays [tracer][sub-basin]: the last reservoir of the object
+  // leaves its volume (mm over the object's area) in the second at the own sub-basin.
+  void SetLinks(double** first, double** second);
+  // Values per zone shared between cooperating instances; one instance does not read them.
+  void SetSharedInput(const double* perZone) { sharedInput = perZone; }
   // Appends each reservoir to the list, in order.
   void AppendTo(std::vector<SP_class*>& list) const;
 
@@ -185,6 +190,9 @@ class routingclass : public modelobject {
     std::deque<double> runningAvg;
   };
   std::vector<StoredReservoir> storedReservoirs;
+  double** linkFirst = nullptr;         // not owned (SetLinks)
+  double** linkSecond = nullptr;        // not owned (SetLinks)
+  const double* sharedInput = nullptr;  // not owned (SetSharedInput)
 
  private:
   void ReadChannel(StateReader& reader, ChannelTable& c, int expectedIndex, int version, double storedStep,
@@ -208,6 +216,8 @@ class routingclass : public modelobject {
   const int* observedColumn = nullptr;
   std::vector<double> outlet, flow;  // 1..subint
   std::map<int, int>* reservoirZones = nullptr;  // zone -> its last reservoir is connected
+  // The last reservoir's volume into the second linked array.
+  void LinkLastReservoir();
   // A zone whose last reservoir exchanges through a hydraulic connection passes its
   // runoff untranslated.
   bool Bypassed(int zone) const;

@@ -45,6 +45,17 @@ void routingclass::RunReservoirs() {
   }
 }
 
+void routingclass::SetLinks(double** first, double** second) {
+  linkFirst = first;
+  linkSecond = second;
+}
+
+void routingclass::LinkLastReservoir() {
+  // Water only: the reservoirs carry no tracers.
+  if (linkSecond && !reservoirs.empty())
+    linkSecond[0][ownZone] = DischargeToDepth(reservoirs.back()->state[0] / 60.0 / dt, OutletArea());
+}
+
 double routingclass::OutflowBeforeAbstractions() const {
   if (reservoirs.empty()) return step[ownZone];
   return DischargeToDepth(reservoirs.back()->state[0] / dt / 60.0, OutletArea());
@@ -73,6 +84,7 @@ void routingclass::RouteReservoirs(const StepDate& date, int conversion, int sec
     const double out = DischargeToDepth(sp.Qout, objectArea);
     step[ownZone] = out;
     for (int i = 1; i <= subint; ++i) subRunoff[i][ownZone] = out;
+    if (last && date.month >= 1) LinkLastReservoir();
     // The start-up routing (no calendar year) is no step of the run: it writes no rows.
     if (date.month >= 1 && date.year >= 1) sp.StoreOutputRow(date);
   }

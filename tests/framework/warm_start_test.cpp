@@ -335,7 +335,9 @@ void Lake(const TempDir& dir, std::string& control) {
             "lake.asc lake_codes fillcode = 0\nmaxpond.asc max_ponding_storage fillcode = 0\n");
   AddToList(control, "# number of variable grids", 2,
             "pond.asc ponding_storage 0 0\n0\n0\npondtop.asc ponding_storage_top 0 0\n3\n" + kRead + "\n");
-  control += "\n[lake_model]\n1 # flow control\n1 # initialization\n0.08 # albedo\n0.001 # z0\n0 # readgrids\n";
+  // The lakes' read flag, not the soil model's, tells routing to skip its initialisation routing.
+  control += "\n[lake_model]\n1 # flow control\n1 # initialization\n0.08 # albedo\n0.001 # z0\n" + kRead +
+             " # readgrids\n";
 }
 
 // Dynamic glaciers (method 11) on half of every cell, one glacier per sub-basin, evaluated

@@ -95,6 +95,8 @@ class RoutingBasin {
     r.soilZoneCount = 3;
     r.soilMaxZoneCode = 3;
     r.routingOnly = routingOnly;
+    r.soilInitialGrids = soilReadFlag;
+    r.storageFileName = storageFileName;
     r.routingTimeOffset = routingTimeOffset;
     int error = 0;
     return MakeModule<abflussmodellklasse>(error, in, r);
@@ -117,6 +119,8 @@ class RoutingBasin {
 
   int soilInterval;
   bool routingOnly = false;  // build the module for routing alone
+  int soilReadFlag = 0;       // the soil model's read flag and storage file name
+  std::string storageFileName;
   ModelDate start{0, 1, 1, 1, 2001};  // the run's first step
   double routingTimeOffset = 0.0;  // minutes, as [output_interval] gives it
   TempDir dir;

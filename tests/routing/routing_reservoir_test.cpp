@@ -91,6 +91,45 @@ TEST(RoutingReservoir, TakesTheRoutedDischargeAndReleasesItsOutflow) {
   EXPECT_EQ(rows, steps);
 }
 
+// The routing module's tables for other modules: the network's links and areas, and the
+// second per-sub-basin array, which holds the last reservoir's volume at the end of each
+// step at its sub-basin (mm over the sub-basin's 60 km²); the first array stays empty.
+TEST(RoutingReservoir, LeavesItsVolumeInTheLinkedArray) {
+  CapturedLog log;
+  RoutingBasin b;
+  SetStepRunoff(b, 0);
+  auto m = b.Start(Control(b), log.log());
+  const SubbasinLinkTables links = m->GetLinkA();
+  ASSERT_NE(links.order, nullptr);
+  EXPECT_EQ(std::vector<int>(links.order, links.order + 7), (std::vector<int>{0, 1, 2, 0, 0, 0, 0}));
+  EXPECT_EQ(std::vector<int>(links.downstream, links.downstream + 4), (std::vector<int>{0, 3, 3, 0}));
+  EXPECT_EQ(std::vector<int>(links.routingObject, links.routingObject + 4), (std::vector<int>{0, 1, 2, 3}));
+  const SubbasinAreaTables areas = m->GetLinkB();
+  ASSERT_EQ(areas.zones, 3);
+  EXPECT_DOUBLE_EQ(areas.cellCounts[0], 1.0);  // km² per cell
+  EXPECT_DOUBLE_EQ(areas.cellCounts[3], 60.0);
+  EXPECT_DOUBLE_EQ(areas.areaFactors[3], 1.0);
+
+  double** first = m->GetLinkC();
+  double** second = m->GetLinkD();
+  ASSERT_TRUE(first && second && first != second);
+  const SP_class& sp = Reservoir(*m);
+  for (int h = 0; h < 24; ++h) {
+    SetStepRunoff(b, h);
+    m->RunTimeStep(StepDate(h), 1, 1);
+    ASSERT_NEAR(second[0][3], sp.state[0] / 60e3, 1e-12 * second[0][3]) << h;
+    for (int z = 0; z <= 3; ++z) ASSERT_EQ(first[0][z], 0.0);
+    for (int z = 0; z <= 2; ++z) ASSERT_EQ(second[0][z], 0.0);
+  }
+  EXPECT_GT(second[0][3], 0.0);
+
+  auto off = b.Build(b.Control(RoutingBasin::Settings(), ThreeBasinDescriptions(), 0, 0), log.log());
+  EXPECT_EQ(off->GetLinkC(), nullptr);
+  EXPECT_EQ(off->GetLinkD(), nullptr);
+  EXPECT_EQ(off->GetLinkA().order, nullptr);
+  EXPECT_EQ(off->GetLinkB().cellCounts, nullptr);
+}
+
 // Write -> read -> write gives the same text, and a warm start goes on exactly.
 TEST(RoutingReservoir, StorageFileKeepsVolumeAndRunningAverages) {
   const int N = 30;
@@ -100,12 +139,13 @@ TEST(RoutingReservoir, StorageFileKeepsVolumeAndRunningAverages) {
   SetStepRunoff(b, 0);
   auto whole = b.Start(control, log.log());
   std::string atHalf;
-  std::vector<double> expected;
+  std::vector<double> expected, expectedVolume;
   for (int h = 0; h < 2 * N; ++h) {
     if (h == N) atHalf = whole->StorageSectionText();
     SetStepRunoff(b, h);
     whole->RunTimeStep(StepDate(h), 1, 1);
     expected.push_back(whole->input[3]);
+    expectedVolume.push_back(whole->GetLinkD()[0][3]);
   }
   EXPECT_NE(atHalf.find(" (reservoir 1)\n3 (useRunningAvg reservoir 1)\n"), std::string::npos) << atHalf;
 
@@ -121,10 +161,13 @@ TEST(RoutingReservoir, StorageFileKeepsVolumeAndRunningAverages) {
   // The level of a reservoir without cells follows the stored volume, not the initial one.
   EXPECT_NEAR(Reservoir(*warm).W, 400 + (Reservoir(*warm).state[0] - 500000) / 2e6, 1e-12);
   EXPECT_NE(Reservoir(*warm).state[0], 500000.0);
+  // The volume left for other modules is there before the first step.
+  EXPECT_EQ(warm->GetLinkD()[0][3], expectedVolume[N - 1]);
   for (int h = N; h < 2 * N; ++h) {
     SetStepRunoff(b2, h);
     warm->RunTimeStep(StepDate(h), 1, 1);
     ASSERT_NEAR(warm->input[3], expected[h], 1e-12 * std::fabs(expected[h])) << "step " << h;
+    ASSERT_NEAR(warm->GetLinkD()[0][3], expectedVolume[h], 1e-12 * expectedVolume[h]) << "step " << h;
   }
 
   // Damaged reservoir lines stop the run and keep the state; a file of an older version
@@ -199,10 +242,12 @@ struct LakeBasin {
     interception = add("interception_evaporation0", [](int, int) { return 0.0; });
     b.SetRunoff(0.5, 0.5, 0.5);
   }
-  std::string LakeControl(bool lakesOn = true) {
+  std::string LakeControl(bool lakesOn = true, int readgrids = 0) {
     std::string control = Control(b);
     const std::string lakesOff = "[lake_model]\n0\n";
-    if (lakesOn) control.replace(control.find(lakesOff), lakesOff.size(), "[lake_model]\n1\n60\n1\n2\n0  # readgrids\n");
+    if (lakesOn)
+      control.replace(control.find(lakesOff), lakesOff.size(),
+                      "[lake_model]\n1\n60\n1\n2\n" + std::to_string(readgrids) + "  # readgrids\n");
     return control;
   }
 };
@@ -369,5 +414,38 @@ TEST(RoutingReservoir, LakesRequireTheGridsOfTheOtherModules) {
     LakeBasin lb(c.without);
     EXPECT_EQ(ThrownCode([&] { lb.b.Start(lb.LakeControl(c.lakesOn), log.log()); }), c.code) << c.message;
     EXPECT_NE(log.console().find(c.message), std::string::npos) << log.console();
+  }
+}
+
+// With lakes on, the readgrids value of [lake_model] in place of the soil model's read flag
+// tells routing whether it skips its initialisation routing (the state comes from the
+// storage file); with the lake section switching lakes off the soil model's flag holds.
+TEST(RoutingReservoir, LakesReadFlagDecidesTheInitialisationRouting) {
+  const struct {
+    const char* name;
+    bool lakesOn;
+    int lakeFlag, soilFlag;
+    const char* storage;
+    bool skips;
+    const char* message;
+  } cases[] = {
+      {"lakes read, soil does not", true, 1, 0, "state.txt", true, "readgrids of [lake_model] is 1: routing skips"},
+      {"soil reads, lakes do not", true, 0, 1, "state.txt", false, "readgrids of [lake_model] is 0: routing runs"},
+      {"both read only the storage file", true, 3, 3, "state.txt", true, nullptr},
+      {"lakes read without a storage file", true, 1, 1, "", false, nullptr},
+      {"lakes off, soil reads", false, 1, 1, "state.txt", true, nullptr},
+      {"lakes off, soil does not", false, 1, 0, "state.txt", false, nullptr},
+  };
+  for (const auto& c : cases) {
+    CapturedLog log;
+    LakeBasin lb;
+    lb.b.soilReadFlag = c.soilFlag;
+    lb.b.storageFileName = c.storage;
+    auto m = lb.b.Start(lb.LakeControl(c.lakesOn, c.lakeFlag), log.log());
+    EXPECT_EQ(m->readInitialStates, c.skips ? 1 : 0) << c.name;
+    EXPECT_EQ(log.console().find("routing the initialization discharges") == std::string::npos, c.skips) << c.name;
+    if (c.message) {
+      EXPECT_NE(log.console().find(c.message), std::string::npos) << c.name << log.console();
+    }
   }
 }
