@@ -42,7 +42,7 @@ struct LakeGrids {
 };
 
 // Evapotranspiration draws on the water of a lake cell only where it stands deeper than this
-// (mm); a shallower lake cell evaporates from its soil.
+// (mm); a shallower lake cell evaporates nothing.
 constexpr double kLakeEvaporationDepth = 1.0;
 
 // What a reservoir takes from its routing object.

@@ -613,9 +613,12 @@ TEST(EvapotranspirationReal, LakesGlaciersAndSoilLimits) {
   b.et->SnowEvaporation(ModelDate{0, 24, 15, 7, 2001});  // first call: INFO on the glacier grids
   EXPECT_NE(b.log.console().find("no snow evaporates on glaciers"), std::string::npos);
   b.et->RealET(ModelDate{0, 24, 15, 7, 2001});
-  // 0.5 mm of ponding: from the soil.
+  // 0.5 mm of ponding: a dry lake cell evaporates nothing, not even from the soil that the
+  // soil model keeps full there.
   EXPECT_EQ(pond[1][1], 0.5);
-  EXPECT_NEAR(theta[1][1], 0.8 - 3.0 / 120.0, 1e-12);
+  EXPECT_EQ(theta[1][1], 0.8);
+  EXPECT_EQ(rt[1][1], 0.0);
+  EXPECT_EQ(b.Grid("real_evaporation")[1][1], 0.0);
   // 3 mm of ponding: up to 3 mm from the pond, the rest stays a demand, no soil evaporation.
   EXPECT_EQ(rt[1][2], 3.0);
   EXPECT_EQ(pond[1][2], 0.0);

@@ -279,9 +279,9 @@ TEST(RoutingReservoir, LakeCellsCarryTheLevelAndGatherTheirWater) {
 
   for (int h = 0; h < 24; ++h) {
     const double before = sp.state[0];
-    // Evapotranspiration as its module does it: 0.3 mm from the canopy, and 1.5 mm of
-    // transpiration taken from the water of a lake cell deeper than 1 mm, from the soil
-    // elsewhere (the cell at 103 m, dry before the step, which the step's rain wets).
+    // Evapotranspiration: 0.3 mm from the canopy, and 1.5 mm of transpiration taken from
+    // the water of a lake cell deeper than 1 mm; the cell at 103 m, dry before the step
+    // (which the step's rain wets), reports 1.5 mm that the lake does not book.
     double evaporated = 0.0;
     for (int r = 2; r <= 3; ++r)
       for (int c = 2; c <= 3; ++c) {

@@ -143,7 +143,11 @@ void verdunstungsmodellklasse::RealET(ModelDate date) {
         double dummy = 1.0;
         double& theta = (soilStorage && w > 0.0) ? soilStorage[r][c] : dummy;
         const double thetaStart = w > 0.0 ? theta : 1.0;
-        const bool pond = IsLakeCell(r, c) && ponding[r][c] > 1.0;
+        // A lake cell evaporates only the water it holds: from its ponding storage where that
+        // stands deeper than 1 mm, and nothing where it is dry (the soil model keeps the
+        // soil of lake cells full, a value that holds no water of the basin).
+        const bool lake = IsLakeCell(r, c);
+        const bool pond = lake && ponding[r][c] > 1.0;
         realTranspiration[0][r][c] = 0.0;
         bool anyLanduse = false;
         for (int k = 1; k <= n; ++k) {
@@ -164,6 +168,8 @@ void verdunstungsmodellklasse::RealET(ModelDate date) {
               e = lp;
               lp = 0.0;
             }
+          } else if (lake) {
+            e = 0.0;
           } else {
             if (thetaStart < 0.6) e *= thetaStart / 0.6;
             e = WithdrawFromSoil(theta, w, e);
@@ -176,8 +182,8 @@ void verdunstungsmodellklasse::RealET(ModelDate date) {
         // The soil evaporates once per cell, whatever the number of layers above it.
         if (anyLanduse) {
           double ev = 0.0;
-          if (!pond) ev = WithdrawFromSoil(theta, w, potEvaporation[r][c]);
-          realEvaporation[r][c] = pond ? 0.0 : realEvaporation[r][c] + ev;
+          if (!lake) ev = WithdrawFromSoil(theta, w, potEvaporation[r][c]);
+          realEvaporation[r][c] = lake ? 0.0 : realEvaporation[r][c] + ev;
           cell.Add(n + 1, ev, 1.0 - g);
           if (g != 0.0) cell.Add(n + 1, 0.0, g);
         }
