@@ -3,6 +3,7 @@
 #include "framework/logstream.h"
 #include "framework/thread_policy.h"
 #include "grids/grid_registry.h"
+#include "processes/water_input.h"
 #include "routing/abfluss.h"
 #include "routing/routingclass.h"
 
@@ -59,10 +60,9 @@ LakeGrids abflussmodellklasse::FindLakeGrids() {
   return g;
 }
 
-void abflussmodellklasse::SetInputGridNames(int) {
-  // The flag (interception before the snow model) does not change the choice: a lake cell's
-  // water input is the first grid there is of the canopy's throughfall, the snow cover's
-  // outflow and the precipitation.
+void abflussmodellklasse::SetInputGridNames(int interceptionBeforeSnow) {
+  // A lake cell's water input is what leaves the last module above the ground that stepped
+  // it, as the soil model's input elsewhere.
   if (!LakesOn()) return;
   double** codes = grids[RequireGrid("lake_codes")].data;
   RequirePondingGrid();
@@ -72,7 +72,7 @@ void abflussmodellklasse::SetInputGridNames(int) {
   g.snowEvaporation = LakeGrid("snow_evaporation");
   g.qDown = LakeGrid("q_downext");
   g.baseflow = LakeGrid("baseflow");
-  waterInput = grids[RequireOneOf3Grids("throughfall0", "snowcover_outflow", "precipitation")].data;
+  waterInput = grids[RequireGroundWaterInput(*this, interceptionBeforeSnow != 0)].data;
   for (routingclass* o : routingObjects)
     for (auto& sp : o->reservoirs) sp->LinkLakeInputs(g);
 

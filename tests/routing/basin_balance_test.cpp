@@ -405,6 +405,8 @@ TEST(BasinBalance, EverySetUpClosesTermByTerm) {
       {"January with snow held in the canopy above the snow cover", 1, {CanopySnow}},
       // Dry lake cells hold no water to evaporate.
       {"January's drought with a lake whose higher cells are dry", 1, {AddLake, Drought}},
+      // The lake takes the snow cover's outflow, the last module above its cells.
+      {"January with a lake and snow held in the canopy above the snow cover", 1, {AddLake, CanopySnow}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);

@@ -10,6 +10,7 @@
 #include "init/defaultini.h"
 #include "processes/soil/bodenmod.h"
 #include "processes/soil/soil_parameters.h"
+#include "processes/water_input.h"
 
 namespace {
 
@@ -531,9 +532,7 @@ void bodenmodellklasse::InitLakes(const std::string& section) {
 void bodenmodellklasse::SetInputGrid(int interceptionBeforeSnow) {
   if (flowControl == 0 || inputGridChosen) return;
   inputGridFlag = static_cast<unsigned char>(interceptionBeforeSnow);
-  const std::string throughfall = "throughfall" + std::to_string(0);
-  inputGrid = interceptionBeforeSnow ? RequireOneOf3Grids("snowcover_outflow", throughfall, "precipitation")
-                                     : RequireOneOf3Grids(throughfall, "snowcover_outflow", "precipitation");
+  inputGrid = RequireGroundWaterInput(*this, interceptionBeforeSnow != 0);
   waterInput = grids[inputGrid].data;
   inputGridChosen = true;
 }
