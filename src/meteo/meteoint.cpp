@@ -90,6 +90,12 @@ meteointerpol::meteointerpol(const ModuleInputs& in, const std::string& interpol
 
 meteointerpol::~meteointerpol() { Release(); }
 
+int meteointerpol::RecordStepMinutes(const OutputSettings& output) const {
+  if (output.subHourTimeStep > 0) return output.subHourTimeStep;
+  const double step = timeStepMinutes;
+  return step >= 1.0 && step <= 1e6 && step == std::floor(step) ? static_cast<int>(step) : 0;
+}
+
 void meteointerpol::Fatal(const std::string& text, int code) {
   if (log) *log << "FATAL: " << text << "[end-entry]";
   throw code;
@@ -161,6 +167,7 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
       AnalyzeStationFile(*log, name, nodataN, f);
       if (i == 1) CheckSecondStationFile();
       FindStartDate(*log, name, nodataN, start, f);
+      f.stepMinutes = RecordStepMinutes(in.output);
     }
     DetectStationGridOrientation();
     anisotropySlope *= kDegreesToRadians;

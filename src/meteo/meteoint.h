@@ -252,6 +252,9 @@ class meteointerpol : public modelobject {
   std::string inputEndedEarly;
   void NoteEarlyEnd(const std::string& file);
   double timeStepMinutes = 60.0;
+  // The step by which the records of a station file follow each other: the "timestep" key of
+  // [output_interval], else the interpolator's time step when it is whole minutes (0: none).
+  int RecordStepMinutes(const OutputSettings& output) const;
   int warningSwitch = 0;
   int firstRow = 1, lastRow = 0;
   std::vector<RowBounds> bounds;

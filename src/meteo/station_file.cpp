@@ -7,6 +7,7 @@
 
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
+#include "grids/netcdf_grid_io.h"
 #include "meteo/interpolation_kernels.h"
 
 namespace {
@@ -295,6 +296,7 @@ void FindStartDate(LogStream& log, const std::string& name, double nodata, const
     if (d.day == start.day && d.month == start.month && d.year == start.year && d.hour == start.hour &&
         d.minute == start.minute) {
       f.startOffset = lineStart;
+      f.recordLine = lineNo;
       if (ParseRecordValues(c, f.count, nodata, f.values.data()) > 0 && !f.warnedUnreadable) {
         f.warnedUnreadable = true;
         log << "WARNING: station file " << f.fileName << ", line " << lineNo
@@ -331,6 +333,7 @@ bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, St
   const size_t stride = static_cast<size_t>(f.count) + 1;
   if (f.blockDates.size() != static_cast<size_t>(f.blockSize) + 1) {
     f.blockDates.assign(static_cast<size_t>(f.blockSize) + 1, ModelDate());
+    f.blockLines.assign(static_cast<size_t>(f.blockSize) + 1, 0);
     f.blockValues.assign(static_cast<size_t>(f.blockSize) * stride, 0.0);
   }
   int n = 0;
@@ -351,6 +354,7 @@ bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, St
            73);
     ++n;
     f.blockDates[n] = d;
+    f.blockLines[n] = lineNo;
     double* values = &f.blockValues[static_cast<size_t>(n - 1) * stride];
     if (ParseRecordValues(c, f.count, nodata, values) > 0 && !f.warnedUnreadable) {
       f.warnedUnreadable = true;
@@ -378,7 +382,24 @@ bool NextStationRecord(LogStream& log, const std::string& name, double nodata, i
   ModelDate d = f.blockDates[f.readIndex];
   if (d.year == 0 && d.month == 0 && d.day == 0) return true;
   FixYear(d);
+  const long line = f.blockLines[f.readIndex];
+  if (f.stepMinutes > 0) {
+    const auto minutes = [](const ModelDate& x) {
+      return MinutesSinceEpoch(static_cast<int>(x.year), static_cast<int>(x.month), static_cast<int>(x.day),
+                               static_cast<int>(x.hour), static_cast<int>(x.minute));
+    };
+    const double step = minutes(d) - minutes(f.recordDate);
+    if (step != f.stepMinutes) {
+      std::ostringstream s;
+      s << "station file " << f.fileName << " of interpolator " << name << ", line " << line << ": the date "
+        << DateText(d) << " follows the date " << DateText(f.recordDate) << " of line " << f.recordLine << " by "
+        << step << " minutes; every record has to follow the one before by the time step of " << f.stepMinutes
+        << " minutes (a step repeated, left out or out of order)";
+      Fail(log, s.str(), 73);
+    }
+  }
   f.recordDate = d;
+  f.recordLine = line;
   f.lastDateRead = d;
   const size_t stride = static_cast<size_t>(f.count) + 1;
   const double* src = &f.blockValues[static_cast<size_t>(f.readIndex - 1) * stride];

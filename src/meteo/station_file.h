@@ -67,6 +67,10 @@ struct StationFile {
   uint64_t readPosition = 0;  // byte offset after the last record read
   uint64_t startOffset = 0;   // byte offset of the start record
   long nextLine = 0;          // line number at readPosition (for messages)
+  long recordLine = 0;        // line of the current record
+  // The time step of the run in minutes: every record has to follow the one before by it
+  // (0: not checked).
+  int stepMinutes = 0;
 
   // Read-ahead block: blockCount records, taken from readIndex (1-based) on.
   int blockSize = 1;
@@ -74,6 +78,7 @@ struct StationFile {
   int readIndex = 2;
   std::vector<ModelDate> blockDates;  // 1..blockSize
   std::vector<double> blockValues;    // record k at (k - 1) * (count + 1), values 1..count
+  std::vector<long> blockLines;       // 1..blockSize: the line of each record
   bool fileEnded = false;             // the last block reached the end of the file
   bool warnedUnreadable = false;
   ModelDate lastDateRead;
@@ -114,7 +119,9 @@ void FindStartDate(LogStream& log, const std::string& name, double nodata, const
 bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, StationFile& f);
 
 // Takes the next record into the file's current values (end key: date key of the end date).
-// Returns true when the end of the period is reached (the values are then unchanged).
+// Returns true when the end of the period is reached (the values are then unchanged). A
+// record that does not follow the one before by the file's step (a repeated or missing
+// step, a record out of order) ends the run naming the file, its line and date (code 73).
 bool NextStationRecord(LogStream& log, const std::string& name, double nodata, int64_t endKey, StationFile& f);
 // Equal-values flag of a record: its valid values are all equal, or none is valid.
 bool AllValidValuesEqual(const double* values, int count, double nodata);

@@ -35,6 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   static const std::string path = "/tmp/fuzz_station_" + std::to_string(getpid()) + ".dat";
   const int additional = data[0] % 4;
+  // The high bit of the first byte asks that the records follow each other by an hour.
+  const int stepMinutes = data[0] & 0x80 ? 60 : 0;
   const int blockSize = 1 + data[1] % 5;
   std::string text(reinterpret_cast<const char*>(data + 2), size - 2);
   if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
@@ -70,6 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FindStartDate(log, "fuzz", nodata, start, file);
     file.blockSize = blockSize;
     file.readIndex = blockSize + 1;
+    file.stepMinutes = stepMinutes;
     const int64_t endKey = start.Key() + 100000;
     for (int step = 0; step < 1000; ++step)
       if (NextStationRecord(log, "fuzz", nodata, endKey, file)) break;

@@ -186,3 +186,35 @@ TEST(StationFileReader, LongLinesAreOneRecord) {
 }
 
 }  // namespace
+
+namespace {
+
+// Records follow each other by the file's step: hour 24 is 0 h of the next day, a record of
+// the next block is measured from the last of the one before, and a step taken twice ends
+// the run naming the file, the line and both dates.
+TEST(StationFileReader, RecordsThatDoNotFollowByTheStepEndTheRun) {
+  TempDir dir;
+  CapturedLog log;
+  StationFile f = MakeFile(dir, "t\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\n"
+                                "2001 1 1 23 1\n2001 1 1 24 2\n2001 1 2 1 3\n2001 1 2 2 4\n2001 1 2 2 5\n");
+  AnalyzeStationFile(log.log(), "t", N, f);
+  FindStartDate(log.log(), "t", N, Date(2001, 1, 1, 23), f);
+  f.stepMinutes = 60;
+  f.blockSize = 2;  // the repeated record lies in the second block
+  f.readIndex = 3;
+  const int64_t endKey = Date(2001, 1, 3, 0).Key();
+  for (int k = 0; k < 3; ++k) ASSERT_FALSE(NextStationRecord(log.log(), "t", N, endKey, f)) << log.console();
+  EXPECT_EQ(f.recordDate.hour, 2);
+  try {
+    NextStationRecord(log.log(), "t", N, endKey, f);
+    FAIL() << "a repeated step was taken";
+  } catch (int code) {
+    EXPECT_EQ(code, 73);
+  }
+  EXPECT_NE(log.console().find("station file " + f.fileName + " of interpolator t, line 10: the date 2.1.2001 2:0 "
+                               "follows the date 2.1.2001 2:0 of line 9 by 0 minutes"),
+            std::string::npos)
+      << log.console();
+}
+
+}  // namespace
