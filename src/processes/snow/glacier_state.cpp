@@ -1,18 +1,24 @@
 // The snow model's part of the storage file: the outflows of the three glacier storages of
 // every sub-basin, per time step. A run with another time step rescales them; the older
 // section "[snow_model]" (without the time step) is read when the newer one is missing.
+// After the sub-basins follows a block that a reader of the older layout never reaches: the
+// albedo of every cell of the sub-basins as the last step left it (the snow cover's, or the
+// land's of the day where it has melted), which the first step of a warm start inside a day
+// reads before the snow model sets it again.
 #include <cmath>
 #include <cstdio>
 
 #include "framework/logstream.h"
 #include "framework/run_files.h"
 #include "framework/storage_file.h"
+#include "framework/text_helpers.h"
 #include "grids/grid_path.h"
 #include "processes/snow/snowmod.h"
 
 namespace {
 
 constexpr size_t kMaxStorageName = 2400;
+const char* const kAlbedoHeader = "(cells: albedo at the end of the step)";
 
 std::string Line(const char* format, int i, double v) {
   char buffer[96];
@@ -33,6 +39,12 @@ bool SeekHeader(TextCursor& f, const char* header) {
   return false;
 }
 
+[[noreturn]] void Unreadable(LogStream& log, const std::string& path, const std::string& item) {
+  log << "FATAL: (snow model) error in storage file content reading " << item << " in " << path
+      << ": no number where it was expected" << "[end-entry]";
+  throw 71;
+}
+
 }  // namespace
 
 std::string schneemodellklasse::StorageSectionText() const {
@@ -48,6 +60,10 @@ std::string schneemodellklasse::StorageSectionText() const {
     t += Line("%d\t%.17g(TG code and Qice_slr value)\n", i, value(Qice, i));
     t += Line("%d\t%.17g(TG code and Qfirn_slr value)\n", i, value(Qfirn, i));
     t += Line("%d\t%.17g(TG code and Qsnow_slr value)\n", i, value(Qsnow, i));
+  }
+  if (albedo) {
+    t += FormatText("%ld %s\n", AlbedoCellCount(), kAlbedoHeader);
+    ForEachAlbedoCell([&](int r, int c) { t += FormatText("%.17g\n", albedo[r][c]); });
   }
   t += "\n";
   if (glacierInventory) t += glacierInventory->StateText();
@@ -73,43 +89,105 @@ void schneemodellklasse::ReadStorageFile(const char* fileName, int initialGrids)
   // The name is kept whatever the read flag, so that the state of this run is written.
   storageFileName = std::string(fileName).substr(0, kMaxStorageName);
   if (initialGrids == 0 || initialGrids == 2 || initialGrids == 4) return;
-  if (Qice.empty() || Qfirn.empty() || Qsnow.empty()) return;
+  // The albedo goes on with the snow cover: only a module that starts from its state grids
+  // takes it.
+  const bool withAlbedo = readInitialGrids == 1 && albedo;
+  if (!HasGlacierStorages() && !withAlbedo) return;
   const std::string path = MakePath(output.initialStateDirectory, storageFileName);
   RunFiles::Current().Read("the storage file of [soil_model]", path, RunFiles::When::StartOnly, storage);
   TextCursor file;
   if (!file.LoadFile(path)) {
     *log << "WARNING: in snow/glacier model: error opening storage content file " << path << "[end-entry]";
-    *log << "WARNING: glacier model will be run with cold start initialization values" << "[end-entry]";
+    if (HasGlacierStorages())
+      *log << "WARNING: glacier model will be run with cold start initialization values" << "[end-entry]";
+    if (withAlbedo) *log << "WARNING: the albedo starts from the land-use table" << "[end-entry]";
     return;
   }
-  RestoreStorageSection(file.Text(), path);
+  RestoreStorageSection(file.Text(), path, withAlbedo);
 }
 
-void schneemodellklasse::RestoreStorageSection(const std::string& text, const std::string& path) {
+bool schneemodellklasse::HasGlacierStorages() const { return !(Qice.empty() || Qfirn.empty() || Qsnow.empty()); }
+
+long schneemodellklasse::AlbedoCellCount() const {
+  long cells = 0;
+  ForEachAlbedoCell([&](int, int) { ++cells; });
+  return cells;
+}
+
+void schneemodellklasse::RestoreStorageSection(const std::string& text, const std::string& path, bool withAlbedo) {
   TextCursor f(text);
+  const bool glaciers = HasGlacierStorages();
   bool v2 = SeekHeader(f, "[snow_model_v2]");
   if (!v2) {
     *log << "INFORMATION: couldn't find section [snow_model_v2], looking now for [snow_model] in " << path
          << "[end-entry]";
     if (!SeekHeader(f, "[snow_model]")) {
+      if (!glaciers) {
+        *log << "INFO: the storage file " << path << " holds no part of the snow model: the albedo starts from "
+             << "the land-use table" << "[end-entry]";
+        return;
+      }
       *log << "FATAL: (snow model) the storage file " << path
            << " holds neither the section [snow_model_v2] nor [snow_model]" << "[end-entry]";
       throw 71;
     }
   }
-  auto unreadable = [&](const std::string& item) {
-    *log << "FATAL: (snow model) error in storage file content reading " << item << " in " << path
-         << ": no number where it was expected" << "[end-entry]";
-    throw 71;
-  };
+  std::vector<double> storages[3], cellAlbedo;
+  if (glaciers) ReadGlacierStorages(f, path, v2, storages);
+  const bool albedoRead = withAlbedo && albedo && ReadAlbedo(f, path, cellAlbedo);
+  // Only a part read whole replaces the initial values.
+  if (glaciers) {
+    Qice = std::move(storages[0]);
+    Qfirn = std::move(storages[1]);
+    Qsnow = std::move(storages[2]);
+  }
+  if (albedoRead) {
+    size_t k = 0;
+    ForEachAlbedoCell([&](int r, int c) { albedo[r][c] = cellAlbedo[k++]; });
+  }
+  if (!glaciers || !glacierInventory) return;
+  if (SeekHeader(f, "[glacier_inventory]"))
+    glacierInventory->RestoreState(f, path);
+  else
+    *log << "INFORMATION: couldn't find section [glacier_inventory] in " << path
+         << "; the glaciers start from the areas of their cells" << "[end-entry]";
+}
+
+bool schneemodellklasse::ReadAlbedo(TextCursor& f, const std::string& path, std::vector<double>& values) {
+  // The block stands after the sub-basins, before the next section.
+  std::string line;
+  bool found = false;
+  while (!found && f.ReadLine(line)) {
+    found = line.find(kAlbedoHeader) != std::string::npos;
+    const size_t a = line.find_first_not_of(" \t\r");
+    if (!found && a != std::string::npos && line[a] == '[') break;
+  }
+  if (!found) {
+    *log << "INFO: the snow model's part of the storage file " << path << " does not hold the albedo of the "
+         << "cells (an older layout): it starts from the land-use table" << "[end-entry]";
+    return false;
+  }
+  const long cells = AlbedoCellCount();
+  long stored = 0;
+  TextCursor head(line);
+  if (!head.ReadLong(stored)) Unreadable(*log, path, "number of cells of the albedo");
+  if (stored != cells) StorageValueMismatch("number of cells of the albedo", cells, stored);
+  values.resize(static_cast<size_t>(cells));
+  for (double& v : values)
+    if (!f.ReadDouble(v) || !std::isfinite(v)) Unreadable(*log, path, "the albedo of the cells");
+  return true;
+}
+
+void schneemodellklasse::ReadGlacierStorages(TextCursor& f, const std::string& path, bool v2,
+                                             std::vector<double> (&values)[3]) {
   int stored = 0;
-  if (!f.ReadInt(stored)) unreadable("number of subbasins");
+  if (!f.ReadInt(stored)) Unreadable(*log, path, "number of subbasins");
   f.RestOfLine();
   if (stored != subbasinCount) StorageValueMismatch("number of subbasins", subbasinCount, stored);
   double factor = 1.0;
   if (v2) {
     double step = 0.0;
-    if (!f.ReadDouble(step)) unreadable("timestep in minutes");
+    if (!f.ReadDouble(step)) Unreadable(*log, path, "timestep in minutes");
     if (!(step > 0.0) || !std::isfinite(step)) {
       *log << "FATAL: (snow model) error in storage file content reading timestep in minutes in " << path
            << ": the time step must be above 0, it is " << step << "[end-entry]";
@@ -118,26 +196,19 @@ void schneemodellklasse::RestoreStorageSection(const std::string& text, const st
     f.RestOfLine();
     factor = step / timeInterval;
   }
-  std::vector<double>* arrays[3] = {&Qice, &Qfirn, &Qsnow};
   const char* labels[3] = {"Qice_slr", "Qfirn_slr", "Qsnow_slr"};
-  std::vector<double> values[3] = {Qice, Qfirn, Qsnow};
+  values[0] = Qice;
+  values[1] = Qfirn;
+  values[2] = Qsnow;
   for (int i = 1; i <= subbasinCount; ++i)
     for (int a = 0; a < 3; ++a) {
       const std::string item = std::string(labels[a]) + " of subbasin " + std::to_string(i);
       int code = 0;
-      if (!f.ReadInt(code)) unreadable("subbasin code of " + item);
+      if (!f.ReadInt(code)) Unreadable(*log, path, "subbasin code of " + item);
       if (code != i) StorageValueMismatch("subbasin code", i, code);
       double v = 0.0;
-      if (!f.ReadDouble(v) || !std::isfinite(v)) unreadable(item);
+      if (!f.ReadDouble(v) || !std::isfinite(v)) Unreadable(*log, path, item);
       values[a][static_cast<size_t>(i)] = v / factor;
       f.RestOfLine();
     }
-  // Only a section read whole replaces the initial values.
-  for (int a = 0; a < 3; ++a) *arrays[a] = values[a];
-  if (!glacierInventory) return;
-  if (SeekHeader(f, "[glacier_inventory]"))
-    glacierInventory->RestoreState(f, path);
-  else
-    *log << "INFORMATION: couldn't find section [glacier_inventory] in " << path
-         << "; the glaciers start from the areas of their cells" << "[end-entry]";
 }

@@ -229,8 +229,9 @@ class schneemodellklasse : public teilmodellklasse {
   const std::vector<unsigned char>& GlacierSubbasins() const { return hasGlacier; }
   // The section "[snow_model_v2]" as written to the storage file.
   std::string StorageSectionText() const;
-  // Restores the glacier storages from the text of a storage file (path for the messages).
-  void RestoreStorageSection(const std::string& text, const std::string& path);
+  // Restores the glacier storages and, with withAlbedo, the albedo of the cells from the text
+  // of a storage file (path for the messages).
+  void RestoreStorageSection(const std::string& text, const std::string& path, bool withAlbedo = true);
   // The glacier share of each sub-basin from the glacier grid.
   void CountGlacierShares();
   // The annual update, on the step that ends the evaluation day.
@@ -377,6 +378,20 @@ class schneemodellklasse : public teilmodellklasse {
   int SubbasinIndex(int row, int col) const;
   double GlacierShareOfCell(int row, int col) const;
   [[noreturn]] void StorageValueMismatch(const std::string& label, double control, double stored);
+  bool HasGlacierStorages() const;
+  // The parts of the snow model's section, read from where the cursor stands; the values go
+  // to the module once the whole section is read. ReadAlbedo is false for a section without
+  // the block.
+  void ReadGlacierStorages(TextCursor& f, const std::string& path, bool v2, std::vector<double> (&values)[3]);
+  bool ReadAlbedo(TextCursor& f, const std::string& path, std::vector<double>& values);
+  // The cells whose albedo the storage file carries: those of the sub-basins, row by row.
+  template <class F>
+  void ForEachAlbedoCell(F f) const {
+    for (int r = 1; r <= geometry.nrows; ++r)
+      for (int c = 1; c <= geometry.ncols; ++c)
+        if (zoneGrid[r][c] != geometry.nodata_value) f(r, c);
+  }
+  long AlbedoCellCount() const;
 
   std::vector<int> monthlyMissing;  // tables whose line held no number
   std::string outputDirectory;

@@ -757,12 +757,18 @@ TEST(GlacierState, SectionRoundTripsAndRescales) {
   m->Qice[1] = 0.1 + 1.0 / 3.0;
   m->Qfirn[2] = 1e-300;
   m->Qsnow[1] = 12345.678901234567;
+  // The albedo of the cells of the sub-basins (11: one cell lies outside) follows them.
+  double** albedo = g.b.Grid("albedo");
+  albedo[3][4] = 0.1 + 1.0 / 3.0;
   const std::string text = m->StorageSectionText();
   EXPECT_EQ(text.rfind("[snow_model_v2]\n2 (number of subasins)\n60.000 (timestep in minutes)\n1\t0.43333333333333335(TG", 0), 0u);
   EXPECT_NE(text.find("\t0.125(TG code and Qsnow_slr value)\n"), std::string::npos);
+  EXPECT_NE(text.find("value)\n11 (cells: albedo at the end of the step)\n0.20000000000000001\n"), std::string::npos);
   m->Qice[1] = m->Qfirn[2] = m->Qsnow[1] = 0.0;
+  albedo[3][4] = 0.2;
   m->RestoreStorageSection("[routing_model_v2]\nx\n" + text, "s.txt");
   EXPECT_EQ(m->StorageSectionText(), text);
+  EXPECT_EQ(albedo[3][4], 0.1 + 1.0 / 3.0);
 
   // Written by a 60-minute run, read by a 15-minute one: outflows per step divided by 4.
   TempDir dir15;
@@ -772,16 +778,22 @@ TEST(GlacierState, SectionRoundTripsAndRescales) {
   m15->RestoreStorageSection(text, "s.txt");
   EXPECT_EQ(m15->Qice[1], (0.1 + 1.0 / 3.0) / 4.0);
   EXPECT_EQ(m15->Qsnow[2], 0.125 / 4.0);
+  EXPECT_EQ(g15.b.Grid("albedo")[3][4], 0.1 + 1.0 / 3.0);  // not a flow: as stored
+  g15.b.Grid("albedo")[3][4] = 0.2;
 
-  // The older section: no time step, the values as stored.
+  // The older section: no time step, the values as stored, no albedo.
   m15->RestoreStorageSection("[snow_model]\n2\n1 1.5\n1 2\n1 3\n2 4\n2 5\n2 6\n", "old.txt");
   EXPECT_EQ(m15->Qice[1], 1.5);
   EXPECT_EQ(m15->Qsnow[2], 6.0);
   EXPECT_NE(log.console().find("looking now for [snow_model] in old.txt"), std::string::npos);
+  EXPECT_NE(log.console().find("old.txt does not hold the albedo of the cells"), std::string::npos);
+  EXPECT_EQ(g15.b.Grid("albedo")[3][4], 0.2);
 }
 
 TEST(GlacierState, BadSectionsStopTheRun) {
   const std::string good = "[snow_model_v2]\n2 (n)\n60.000 (dt)\n1\t1(a)\n1\t1(b)\n1\t1(c)\n2\t1(a)\n2\t1(b)\n2\t1(c)\n";
+  std::string cells;
+  for (int k = 0; k < 11; ++k) cells += "0.5\n";
   struct Case {
     const char* what;
     std::string text;
@@ -795,6 +807,11 @@ TEST(GlacierState, BadSectionsStopTheRun) {
       {"wrong position", "[snow_model_v2]\n2\n60\n2\t1\n", "subbasin code:\nvalue in actual control is:   1"},
       {"value missing", "[snow_model_v2]\n2\n60\n1\t1\n1\n", "Qfirn_slr of subbasin 1"},
       {"section cut short", good.substr(0, good.size() - 12), "Qfirn_slr of subbasin 2"},
+      {"albedo of other cells", good + "12 (cells: albedo at the end of the step)\n" + cells + "0.5\n",
+       "number of cells of the albedo:\nvalue in actual control is:   11"},
+      {"albedo cut short", good + "11 (cells: albedo at the end of the step)\n" + cells.substr(4), "the albedo of the cells"},
+      {"albedo not a number", good + "11 (cells: albedo at the end of the step)\nnan\n" + cells.substr(4),
+       "the albedo of the cells"},
   };
   TempDir dir;
   CapturedLog log;
@@ -814,6 +831,7 @@ TEST(GlacierState, BadSectionsStopTheRun) {
     EXPECT_NE(log.console().find(c.message), std::string::npos) << log.console();
     // A section that failed leaves the initial values.
     EXPECT_EQ(m->Qice[1], 0.5);
+    EXPECT_EQ(g.b.Grid("albedo")[1][1], 0.2);
   }
 }
 
