@@ -91,8 +91,8 @@ TEST(RoutingReservoir, TakesTheRoutedDischargeAndReleasesItsOutflow) {
   EXPECT_EQ(rows, steps);
 }
 
-// The routing module's tables for other modules: the network's links and areas, and the
-// second per-sub-basin array, which holds the last reservoir's volume at the end of each
+// The routing module's tables for other modules: the network's links, and the second
+// per-sub-basin array, which holds the last reservoir's volume at the end of each
 // step at its sub-basin (mm over the sub-basin's 60 km²); the first array stays empty.
 TEST(RoutingReservoir, LeavesItsVolumeInTheLinkedArray) {
   CapturedLog log;
@@ -104,11 +104,6 @@ TEST(RoutingReservoir, LeavesItsVolumeInTheLinkedArray) {
   EXPECT_EQ(std::vector<int>(links.order, links.order + 7), (std::vector<int>{0, 1, 2, 0, 0, 0, 0}));
   EXPECT_EQ(std::vector<int>(links.downstream, links.downstream + 4), (std::vector<int>{0, 3, 3, 0}));
   EXPECT_EQ(std::vector<int>(links.routingObject, links.routingObject + 4), (std::vector<int>{0, 1, 2, 3}));
-  const SubbasinAreaTables areas = m->GetLinkB();
-  ASSERT_EQ(areas.zones, 3);
-  EXPECT_DOUBLE_EQ(areas.cellCounts[0], 1.0);  // km² per cell
-  EXPECT_DOUBLE_EQ(areas.cellCounts[3], 60.0);
-  EXPECT_DOUBLE_EQ(areas.areaFactors[3], 1.0);
 
   double** first = m->GetLinkC();
   double** second = m->GetLinkD();
@@ -122,12 +117,6 @@ TEST(RoutingReservoir, LeavesItsVolumeInTheLinkedArray) {
     for (int z = 0; z <= 2; ++z) ASSERT_EQ(second[0][z], 0.0);
   }
   EXPECT_GT(second[0][3], 0.0);
-
-  auto off = b.Build(b.Control(RoutingBasin::Settings(), ThreeBasinDescriptions(), 0, 0), log.log());
-  EXPECT_EQ(off->GetLinkC(), nullptr);
-  EXPECT_EQ(off->GetLinkD(), nullptr);
-  EXPECT_EQ(off->GetLinkA().order, nullptr);
-  EXPECT_EQ(off->GetLinkB().cellCounts, nullptr);
 }
 
 // Write -> read -> write gives the same text, and a warm start goes on exactly.
@@ -431,7 +420,6 @@ TEST(RoutingReservoir, LakesReadFlagDecidesTheInitialisationRouting) {
   } cases[] = {
       {"lakes read, soil does not", true, 1, 0, "state.txt", true, "readgrids of [lake_model] is 1: routing skips"},
       {"soil reads, lakes do not", true, 0, 1, "state.txt", false, "readgrids of [lake_model] is 0: routing runs"},
-      {"both read only the storage file", true, 3, 3, "state.txt", true, nullptr},
       {"lakes read without a storage file", true, 1, 1, "", false, nullptr},
       {"lakes off, soil reads", false, 1, 1, "state.txt", true, nullptr},
       {"lakes off, soil does not", false, 1, 0, "state.txt", false, nullptr},
