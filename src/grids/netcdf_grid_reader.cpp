@@ -3,6 +3,7 @@
 #include <netcdf>
 
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <exception>
 #include <filesystem>
@@ -81,12 +82,11 @@ struct NetcdfCacheAccess {
       }
       auto entry = std::make_unique<NetcdfFileCache::OpenFile>();
       entry->key = FileKey(fileName);
-      const std::string problem = NetcdfFileProblem(fileName);
-      if (!problem.empty()) {
-        // Refused like a file the library cannot open.
-        if (cache.log) *cache.log << "FATAL: netCDF file " << fileName << " cannot be read: " << problem << "[end-entry]";
-        throw kNetcdfErrorCode;
-      }
+      // The header's bytes are looked at before the library reads them, its names before
+      // the C++ interface copies them.
+      std::string problem = NetcdfFileProblem(fileName);
+      if (problem.empty()) problem = NetcdfNamesProblem(fileName);
+      if (!problem.empty()) FailFormat(cache.log, "netCDF file " + fileName + " cannot be read: " + problem);
       entry->file = std::make_unique<NcFile>(fileName, NcFile::read);
       it = cache.files_.emplace(fileName, std::move(entry)).first;
     }
@@ -189,15 +189,36 @@ NcVar FindVariable(NcFile& file, LogStream* log, const std::string& fileName, co
   return NcVar();
 }
 
-// Whole-number coordinates of a 1-D variable; its length must be the expected one.
-std::vector<double> ReadCoordinate(NcVar& v, size_t expected, LogStream* log, const std::string& fileName) {
+std::string Number(double v) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.10g", v);
+  return text;
+}
+
+// Whole-number coordinates of a 1-D variable (the fraction is dropped): one per cell of its
+// axis, every one a number, in one direction (x west to east) and evenly spaced (dropping
+// the fraction may change a step by 1).
+std::vector<double> ReadCoordinate(NcVar& v, size_t expected, bool mayDescend, LogStream* log,
+                                   const std::string& fileName) {
+  const std::string what = "coordinate variable \"" + v.getName() + "\" in netCDF file " + fileName;
   size_t n = v.getDimCount() == 1 ? v.getDim(0).getSize() : 0;
   if (n != expected)
-    FailFormat(log, "coordinate variable \"" + v.getName() + "\" in netCDF file " + fileName + " holds " +
-                        std::to_string(n) + " values, expected " + std::to_string(expected) + ".");
+    FailFormat(log, what + " holds " + std::to_string(n) + " values, expected " + std::to_string(expected) + ".");
   std::vector<double> c(n);
   if (n) v.getVar(c.data());
-  for (double& x : c) x = std::trunc(x);
+  for (size_t i = 0; i < n; ++i) {
+    if (!std::isfinite(c[i]))
+      FailFormat(log, what + " holds " + Number(c[i]) + " at index " + std::to_string(i) +
+                          "; its cells cannot be placed.");
+    c[i] = std::trunc(c[i]);
+  }
+  for (size_t i = 1; i < n; ++i) {
+    const double step = c[i] - c[i - 1], first = c[1] - c[0];
+    if ((!mayDescend && step < 0) || step * first < 0 || std::fabs(step - first) > 1.0)
+      FailFormat(log, what + " is not evenly spaced" + (mayDescend ? "" : " from west to east") + ": " +
+                          Number(c[i - 1]) + " at index " + std::to_string(i - 1) + ", " + Number(c[i]) +
+                          " at index " + std::to_string(i) + " (the first step is " + Number(first) + ").");
+  }
   return c;
 }
 
@@ -297,7 +318,7 @@ void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::st
     bool southToNorth = true;
     NcVar yVar = file.getVar("y");
     if (!yVar.isNull()) {
-      std::vector<double> y = ReadCoordinate(yVar, static_cast<size_t>(nrows), log, fileName);
+      std::vector<double> y = ReadCoordinate(yVar, static_cast<size_t>(nrows), true, log, fileName);
       if (y.size() >= 2) {
         if (y[1] >= y[0]) {
           yOrigin = y[0];
@@ -323,7 +344,7 @@ void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::st
     }
     NcVar xVar = file.getVar("x");
     if (!xVar.isNull()) {
-      std::vector<double> x = ReadCoordinate(xVar, static_cast<size_t>(ncols), log, fileName);
+      std::vector<double> x = ReadCoordinate(xVar, static_cast<size_t>(ncols), false, log, fileName);
       if (!x.empty()) xOrigin = x[0];
     }
     if (cellSizeGiven && !(cellSize > 0.0 && std::isfinite(cellSize)))
@@ -362,17 +383,26 @@ void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::st
       throw ReadFailure("record " + std::to_string(rec) + " of variable \"" + chosen + "\" is outside its " +
                         std::to_string(records) + " records");
 
-    // One record, unpacked; fill cells are recognised before unpacking.
+    // One record, unpacked; fill cells are recognised before unpacking. An infinite value
+    // (read, or made by unpacking) is no value a cell can hold.
     const size_t cells = lenA * lenB;
+    auto infinite = [&](size_t src, double v) {
+      const size_t c = xFirst ? src / ny : src % nx, r = xFirst ? src % ny : src / nx;
+      FailFormat(log, "variable \"" + chosen + "\" in netCDF file " + fileName + " holds " + Number(v) +
+                          (std::isinf(v) ? "" : " (infinite after scale_factor and add_offset)") + " in record " + std::to_string(rec) + " at column " + std::to_string(c + 1) + ", row " +
+                          std::to_string(southToNorth ? ny - r : r + 1) + " (rows from the north).");
+    };
     std::vector<double> raw(cells);
     std::vector<size_t> start{static_cast<size_t>(rec), 0, 0};
     std::vector<size_t> count{1, lenA, lenB};
     if (var.getType() == ncDouble) {
       var.getVar(start, count, raw.data());
-      for (double& v : raw) {
+      for (size_t i = 0; i < cells; ++i) {
+        const double v = raw[i];
         bool isFill = std::isnan(v);
         for (double fill : fills) isFill = isFill || v == fill;
-        v = isFill ? nodata : v * scale + offset;
+        raw[i] = isFill ? nodata : v * scale + offset;
+        if (!isFill && std::isinf(raw[i])) infinite(i, v);
       }
     } else {
       std::vector<float> f(cells);
@@ -383,6 +413,7 @@ void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::st
         bool isFill = std::isnan(f[i]);
         for (float fill : ffills) isFill = isFill || f[i] == fill;
         raw[i] = isFill ? nodata : static_cast<double>(f[i]) * scale + offset;
+        if (!isFill && std::isinf(raw[i])) infinite(i, f[i]);
       }
     }
 
@@ -426,7 +457,8 @@ NetcdfGrid ReadNetcdfForModule(modelobject& module, const std::string& name, int
   for (int32_t c = 1; c <= g.ncols; ++c)
     for (int32_t r = 1; r <= g.nrows; ++r) {
       double v = flat[static_cast<size_t>(c - 1) * static_cast<size_t>(g.nrows) + static_cast<size_t>(r - 1)];
-      g.values[r][c] = v == fileNodata ? modelNodata : v;
+      // A fill value of NaN compares equal to nothing.
+      g.values[r][c] = v == fileNodata || std::isnan(v) ? modelNodata : v;
     }
   g.nodata = modelNodata;
   return g;

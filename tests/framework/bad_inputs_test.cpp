@@ -14,7 +14,7 @@
 //   keep-lines: 6                 keep the first lines of the file
 //   cut-at: [zone_grid]           keep the text before the first occurrence
 //   write: text                   the file's whole content (escapes as above)
-//   hex: 43444601                 the file's whole content as bytes
+//   hex: 43444601 00*64 0a        the file's whole content as bytes ("XX*N": byte XX N times)
 //   remove:                       delete the file
 //   mkdir: name / rmdir: name     make or remove a folder of the basin copy
 #include <gtest/gtest.h>
@@ -48,8 +48,17 @@ std::string Unescape(const std::string& s) {
 }
 
 std::string FromHex(const std::string& hex) {
-  std::string bytes;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  std::string bytes, word;
+  std::istringstream words(hex);
+  while (words >> word) {
+    const size_t star = word.find('*');
+    if (star != std::string::npos) {
+      bytes.append(std::stoul(word.substr(star + 1)), static_cast<char>(std::stoi(word.substr(0, star), nullptr, 16)));
+      continue;
+    }
+    for (size_t i = 0; i + 1 < word.size(); i += 2)
+      bytes += static_cast<char>(std::stoi(word.substr(i, 2), nullptr, 16));
+  }
   return bytes;
 }
 

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return std::string(tmpl);
   }();
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  const std::string problem = NetcdfBytesProblem(bytes, static_cast<long long>(size));
+  const std::string problem = NetcdfBytesProblem(bytes);
   const std::string path = folder + "/input.nc";
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return 0;

@@ -1,9 +1,13 @@
-// The look at a netCDF file's first bytes before the library opens it.
+// The look at a netCDF file before the library reads it: its header walked to the end,
+// its names against the library's limit, its length against what the header says.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "grids/netcdf_file_check.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -17,6 +21,57 @@ std::string Be32(uint32_t v) {
 // variables.
 std::string Classic(const std::string& dimensions) {
   return std::string("CDF\x01", 4) + Be32(0) + dimensions + Be32(0) + Be32(0) + Be32(0) + Be32(0);
+}
+
+std::string Name(const std::string& n) { return Be32(static_cast<uint32_t>(n.size())) + n + std::string((4 - n.size() % 4) % 4, '\0'); }
+
+// A version 1 file: dimensions x = 2 and t (records), one global byte attribute of
+// `attributeBytes` values, then the variables (name, whether on t, begin), each of two
+// floats per record, and `data` bytes after the header.
+std::string WithVariables(uint32_t records, size_t attributeBytes,
+                          const std::vector<std::tuple<std::string, bool, uint32_t>>& variables, size_t data) {
+  std::string b = std::string("CDF\x01", 4) + Be32(records) + Be32(10) + Be32(2) + Name("x") + Be32(2) + Name("t") +
+                  Be32(0) + Be32(12) + Be32(1) + Name("history") + Be32(1) + Be32(static_cast<uint32_t>(attributeBytes)) +
+                  std::string((attributeBytes + 3) / 4 * 4, '\0') + Be32(11) +
+                  Be32(static_cast<uint32_t>(variables.size()));
+  for (const auto& v : variables) {
+    const bool record = std::get<1>(v);
+    b += Name(std::get<0>(v)) + Be32(record ? 2 : 1) + (record ? Be32(1) + Be32(0) : Be32(0)) + Be32(0) + Be32(0) +
+         Be32(5) + Be32(8) + Be32(std::get<2>(v));
+  }
+  return b + std::string(data, '\0');
+}
+
+TEST(NetcdfFileCheck, WalksTheWholeHeaderAndNeedsTheDataOfEveryVariable) {
+  // A name the library cannot hold, behind an attribute of 1.1 MB.
+  const std::string far = WithVariables(0, 1100000, {{"a", false, 0}, {std::string(300, 'v'), false, 0}}, 0);
+  EXPECT_NE(NetcdfBytesProblem(far).find("a name of 300 characters, more than 256"), std::string::npos);
+  TempDir dir;
+  WriteTextFile(dir.file("far.nc"), far);
+  EXPECT_EQ(NetcdfFileProblem(dir.file("far.nc")), NetcdfBytesProblem(far));
+
+  const size_t header = WithVariables(2, 5, {{"a", false, 0}, {"r", true, 0}, {"s", true, 0}}, 0).size();
+  const uint32_t h = static_cast<uint32_t>(header);
+  // a: 8 bytes at the header's end; records of r and s (8 bytes each) behind it, 16 a record.
+  const auto file = [&](uint32_t records, size_t data) {
+    return WithVariables(records, 5, {{"a", false, h}, {"r", true, h + 8}, {"s", true, h + 16}}, data);
+  };
+  EXPECT_EQ(NetcdfBytesProblem(file(2, 8 + 2 * 16)), "");
+  EXPECT_EQ(NetcdfBytesProblem(file(0, 8)), "");
+  EXPECT_NE(NetcdfBytesProblem(file(2, 8 + 2 * 16 - 1))
+                .find("it is cut short: it holds " + std::to_string(header + 39) + " bytes, the data of variable "
+                      "\"s\" (2 records) reach to byte " + std::to_string(header + 40)),
+            std::string::npos);
+  EXPECT_NE(NetcdfBytesProblem(file(0, 7)).find("the data of variable \"a\" reach to byte"), std::string::npos);
+  EXPECT_NE(NetcdfBytesProblem(file(0xFFFFFFF0u, 8 + 16)).find("(4294967280 records)"), std::string::npos);
+
+  // netCDF-4: the superblock (version 2, 8-byte addresses) records the file's length at 28.
+  std::string hdf5 = std::string("\x89HDF\r\n\x1a\n\x02\x08\x08", 11) + std::string(53, '\0');
+  hdf5[28] = 64;
+  EXPECT_EQ(NetcdfBytesProblem(hdf5), "");
+  hdf5[28] = 65;
+  EXPECT_NE(NetcdfBytesProblem(hdf5).find("it is cut short: it holds 64 bytes, its HDF5 superblock records 65"),
+            std::string::npos);
 }
 
 TEST(NetcdfFileCheck, RefusesWhatCannotBeANetcdfFileAndPassesSoundHeaders) {
@@ -46,7 +101,7 @@ TEST(NetcdfFileCheck, RefusesWhatCannotBeANetcdfFileAndPassesSoundHeaders) {
       {empty.substr(0, 30) + std::string(2, '\0'), ""},
   };
   for (const Case& c : cases) {
-    const std::string problem = NetcdfBytesProblem(c.bytes, static_cast<long long>(c.bytes.size()));
+    const std::string problem = NetcdfBytesProblem(c.bytes);
     if (std::string(c.problem).empty())
       EXPECT_EQ(problem, "") << c.bytes.size();
     else
@@ -54,10 +109,8 @@ TEST(NetcdfFileCheck, RefusesWhatCannotBeANetcdfFileAndPassesSoundHeaders) {
   }
   // A header cut short: the bytes end before the lists do.
   const std::string cut = oneDimension.substr(0, 24);
-  const std::string cutProblem = NetcdfBytesProblem(cut + std::string(8, '\0'), 32);
+  const std::string cutProblem = NetcdfBytesProblem(cut + std::string(8, '\0'));
   EXPECT_NE(cutProblem.find("cut short after 32 bytes"), std::string::npos) << cutProblem;
-  // Only the first part of a long file is looked at: a header going on past it passes.
-  EXPECT_EQ(NetcdfBytesProblem(oneDimension.substr(0, 20), 1 << 30), "");
   EXPECT_EQ(NetcdfFileProblem("/nonexistent/file.nc"), "");
 }
 

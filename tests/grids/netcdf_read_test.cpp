@@ -192,7 +192,7 @@ variables: double y(n) ; double shorty(t, y, x) ; data: y = 1, 2, 3 ; shorty = 1
       << log.console();
   EXPECT_EQ(ThrownCode([&] { Read(cache, dir.file("flat2d.nc"), 0); }), 22);
   EXPECT_EQ(ThrownCode([&] { Read(cache, dir.file("shorty.nc"), 0); }), 22);
-  EXPECT_EQ(ThrownCode([&] { Read(cache, dir.file("junk.nc"), 0); }), 26);
+  EXPECT_EQ(ThrownCode([&] { Read(cache, dir.file("junk.nc"), 0); }), 22);
   EXPECT_EQ(ThrownCode([&] { Read(cache, dir.file("absent.nc"), 0); }), 26);
   EXPECT_NE(log.console().find("exception occured when reading from netCDF file " + dir.file("absent.nc") +
                                ". Internal message is: "),
@@ -233,4 +233,57 @@ variables: float v(t, x, y) ; data: v = 1 ;)",
   EXPECT_EQ(ThrownCode([&] { Read(cache, dir.file("one.nc<v>0")); }), 1100);
   EXPECT_NE(log.console().find("more than 1000 different netCDF files can not be hold open at the same time"),
             std::string::npos);
+}
+
+// A netCDF grid copied onto the basin cell by cell (a grid read during the run, or by a
+// module without a georeference of its own) must lie on the basin's cells and hold numbers.
+TEST(NetcdfRead, GridsCopiedOntoTheBasinMustLieOnItAndHoldNumbers) {
+  struct Case {
+    std::string x, y, v;
+    int code;
+    const char* words;
+    bool basinOnly = true;
+  };
+  const Case cases[] = {
+      {"1000, 1050, 1100", "2050, 2000", "1, 2, 3, 4, 5, 6", 0, ""},  // edges, as the writer gives them
+      {"1025, 1075, 1125", "2025, 2075", "4, 5, 6, 1, 2, 3", 0, ""},  // centres, south to north
+      {"1000, 1050, 1100", "2050, 2000", "1, 2, 3, 4, 5, NaNf", 0, ""},
+      {"51000, 51050, 51100", "2050, 2000", "1, 2, 3, 4, 5, 6", 24,
+       "does not lie on the basin's grid: lower-left corner 51000/2000 (the basin's is 1000/2000). A grid read "
+       "during the run"},
+      {"51000, 51050, 51100", "2050, 2000", "1, 2, 3, 4, 5, 6", 24,
+       "lower-left corner 51000/2000 (the basin's is 1000/2000). A netCDF grid read without a georeference", false},
+      {"1000, 1050, 1100", "2025, 2000", "1, 2, 3, 4, 5, 6", 24, "cell size 25 (the basin's is 50)"},
+      {"NaN, NaN, NaN", "2050, 2000", "1, 2, 3, 4, 5, 6", 22, "\"x\" in netCDF file @ holds nan at index 0"},
+      {"1000, 1050, 1300", "2050, 2000", "1, 2, 3, 4, 5, 6", 22,
+       "\"x\" in netCDF file @ is not evenly spaced from west to east: 1050 at index 1, 1300 at index 2"},
+      {"1100, 1050, 1000", "2050, 2000", "1, 2, 3, 4, 5, 6", 22, "is not evenly spaced from west to east"},
+      {"1000, 1050, 1100", "2050, 2000", "1, 2, 3, 4, 5, -Infinityf", 22,
+       "variable \"v\" in netCDF file @ holds -inf in record 0 at column 3, row 2"},
+  };
+  for (const Case& c : cases) {
+    TestModule t(3, 2, 1000, 2000, 50);
+    TempDir dir;
+    MakeNetcdfFromCdl(dir, "g.nc", "dimensions: t = 1 ; y = 2 ; x = 3 ;\nvariables: double x(x) ; double y(y) ; "
+                                   "float v(t, y, x) ; v:_FillValue = " + std::string(c.v.find("NaN") != std::string::npos ? "NaNf" : "-9999.f") +
+                                   " ;\ndata: x = " + c.x + " ; y = " + c.y + " ; v = " + c.v + " ;");
+    double** grid = nullptr;
+    const std::string name = dir.file("g.nc") + "<v>0";
+    EXPECT_EQ(ThrownCode([&] {
+                if (c.basinOnly)
+                  t.module.ReadBasinGrid(name, grid, 0, true, false, false, 0);
+                else
+                  t.module.ReadGrid(name, grid, 0, true, false, false, 0);
+              }),
+              c.code < 0 ? -1 : c.code == 0 ? -1 : c.code)
+        << c.x << " / " << c.y;
+    std::string words = c.words;
+    if (words.find('@') != std::string::npos) words.replace(words.find('@'), 1, dir.file("g.nc"));
+    EXPECT_NE(t.log.console().find(words), std::string::npos) << words << "\n" << t.log.console();
+    if (c.code == 0) {
+      EXPECT_EQ(grid[1][1], 1.0);
+      EXPECT_EQ(grid[2][3], c.v.find("NaN") != std::string::npos ? -9999.0 : 6.0);
+      t.module.FreeMatrix(grid);
+    }
+  }
 }
