@@ -70,17 +70,25 @@ struct FileHeader {
   double ncols = 0, nrows = 0, xll = 0, yll = 0, cellsize = 0, nodata = -9999.0;
 };
 
+std::string Number(double v) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.10g", v);
+  return text;
+}
+
 bool WholeCount(double v) { return std::isfinite(v) && v >= 1.0 && v <= kMaxGridDimension && v == std::floor(v); }
 
 void CheckHeader(const modelobject& o, const std::string& path, const FileHeader& h) {
   auto bad = [&](const std::string& what) {
     Fail(o, "FATAL: error reading grid header of " + path + ": " + what, 22);
   };
-  if (!WholeCount(h.ncols)) bad("ncols must be a whole number from 1 to 10000000");
-  if (!WholeCount(h.nrows)) bad("nrows must be a whole number from 1 to 10000000");
-  if (!std::isfinite(h.xll) || !std::isfinite(h.yll)) bad("xllcorner and yllcorner must be numbers");
-  if (!(std::isfinite(h.cellsize) && h.cellsize > 0.0)) bad("cellsize must be greater than 0");
-  if (!std::isfinite(h.nodata)) bad("nodata_value must be a number");
+  auto given = [](double v) { return " (it gives " + Number(v) + ")"; };
+  if (!WholeCount(h.ncols)) bad("ncols must be a whole number from 1 to 10000000" + given(h.ncols));
+  if (!WholeCount(h.nrows)) bad("nrows must be a whole number from 1 to 10000000" + given(h.nrows));
+  if (!std::isfinite(h.xll)) bad("xllcorner must be a number" + given(h.xll));
+  if (!std::isfinite(h.yll)) bad("yllcorner must be a number" + given(h.yll));
+  if (!(std::isfinite(h.cellsize) && h.cellsize > 0.0)) bad("cellsize must be greater than 0" + given(h.cellsize));
+  if (!std::isfinite(h.nodata)) bad("nodata_value must be a number" + given(h.nodata));
 }
 
 // Values of the file that mean no-data become the model's no-data value.
@@ -132,6 +140,13 @@ void ReadAsciiValues(ReadContext& ctx, TextCursor& cursor, double** m, int nrows
     }
     for (int c = 1; c <= ncols; ++c) {
       if (!cursor.ReadDouble(v)) {
+        // A word that is not a number ("nan", "inf", "1e999", a letter) is named as it stands.
+        std::string word;
+        if ((!rowsOnLines || cursor.Pos() < lineEnd) && cursor.ReadWord(word))
+          Fail(ctx.o,
+               "FATAL: error reading ascii grid " + ctx.path + " in ASCII-Format in row " + std::to_string(r) +
+                   ", col " + std::to_string(c) + ": " + QuotedWord(word) + " is not a number",
+               22);
         if (rowsOnLines) RowDiffers(ctx, r, WordsIn(text, lineStart, lineEnd), ncols);
         Fail(ctx.o,
              "FATAL: error reading ascii grid " + ctx.path + " in ASCII-Format in row " + std::to_string(r) +
@@ -150,16 +165,14 @@ void ReadAsciiValues(ReadContext& ctx, TextCursor& cursor, double** m, int nrows
          22);
 }
 
-std::string Number(double v) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.10g", v);
-  return text;
-}
-
 // A grid read during the run is not resampled: its rows, columns, cell size and lower-left
 // corner must be the basin's (the corner within a hundredth of a cell).
+const char* const kNotResampled =
+    "A grid read during the run (or a state grid) is not resampled: it must have the zone grid's columns, rows, "
+    "cell size and lower-left corner";
+
 void RequireBasinGeometry(const modelobject& o, const std::string& path, double ncols, double nrows, double xll,
-                          double yll, double cellsize) {
+                          double yll, double cellsize, const char* why = kNotResampled) {
   const GridGeometry& g = o.geometry;
   std::string differs;
   auto add = [&](const std::string& what) { differs += (differs.empty() ? "" : ", ") + what; };
@@ -173,9 +186,8 @@ void RequireBasinGeometry(const modelobject& o, const std::string& path, double 
         Number(g.yllcorner) + ")");
   if (differs.empty()) return;
   Fail(o,
-       "FATAL: the grid " + path + " read by " + o.name + " does not lie on the basin's grid: " + differs +
-           ". A grid read during the run (or a state grid) is not resampled: it must have the zone grid's columns, "
-           "rows, cell size and lower-left corner",
+       "FATAL: the grid " + path + " read by " + o.name + " does not lie on the basin's grid: " + differs + ". " +
+           why,
        24);
 }
 
@@ -300,24 +312,45 @@ void ReadGifGrid(ReadContext& ctx, double** grid) {
                        o.gifScale2);
 }
 
-void ReadNetcdfIntoGrid(ReadContext& ctx, const std::string& fullName, double** grid) {
+// The corner of a netCDF field on one axis from its first coordinate, a whole number
+// (the fraction is dropped on reading). This program's writer gives each cell's western or
+// southern edge, most others its centre: either on the basin's corner is that corner.
+double NetcdfCorner(double first, double basinCorner, double cellsize) {
+  const double tolerance = 1.0 + 0.01 * cellsize;
+  if (std::fabs(first - basinCorner) <= tolerance || std::fabs(first - (basinCorner + 0.5 * cellsize)) <= tolerance)
+    return basinCorner;
+  return first;
+}
+
+void ReadNetcdfIntoGrid(ReadContext& ctx, const std::string& fullName, double** grid, bool basinOnly) {
   modelobject& o = ctx.o;
   const GridGeometry& g = o.geometry;
   const ModelDate& d = o.stepDate;
   NetcdfGrid nc = ReadNetcdfForModule(o, fullName, -1, d.year, d.month, d.day, d.hour, d.minute);
   const bool ownGeoreference = !(o.positionX == 9999.0 && o.positionY == 9999.0 && o.positionZ == 9999.0);
 
-  if (!ownGeoreference) {
-    if (nc.ncols != g.ncols || nc.nrows != g.nrows)
-      Fail(o,
-           "FATAL: error assigning cell values from a netCDF file to Orvel grids from file " + fullName +
-               ". number of columns (" + std::to_string(nc.ncols) + ") and/or rows (" + std::to_string(nc.nrows) +
-               ") in nc-file not matching those in Orvel (" + std::to_string(g.ncols) + " and " +
-               std::to_string(g.nrows) + " resp.).\n" +
-               " If the error occurs in interpolation method 9, please define xllcorner, yllcorner and cellsize in "
-               "the x-, y- and z header rows of the input file for interpolation",
-           22);
-    double** mask = o.readMask ? o.readMask : ((o.grids && o.grids[1].registered) ? o.grids[1].data : nullptr);
+  if (!ownGeoreference && !basinOnly && (nc.ncols != g.ncols || nc.nrows != g.nrows))
+    Fail(o,
+         "FATAL: error assigning cell values from a netCDF file to Orvel grids from file " + fullName +
+             ". number of columns (" + std::to_string(nc.ncols) + ") and/or rows (" + std::to_string(nc.nrows) +
+             ") in nc-file not matching those in Orvel (" + std::to_string(g.ncols) + " and " +
+             std::to_string(g.nrows) + " resp.).\n" +
+             " If the error occurs in interpolation method 9, please define xllcorner, yllcorner and cellsize in "
+             "the x-, y- and z header rows of the input file for interpolation",
+         22);
+  if (!ownGeoreference || basinOnly) {
+    // Copied cell by cell: the field must lie on the basin's cells where its file says
+    // where it lies (coordinates and a cell size are optional). Whole-number coordinates
+    // cannot tell a cell size to better than 1.
+    const double cellsize =
+        nc.cellSize > 0.0 && std::fabs(nc.cellSize - g.cellsize) > 1.0 ? nc.cellSize : g.cellsize;
+    RequireBasinGeometry(o, ctx.path, nc.ncols, nc.nrows, NetcdfCorner(nc.firstX, g.xllcorner, g.cellsize),
+                         NetcdfCorner(nc.firstY, g.yllcorner, g.cellsize), cellsize,
+                         basinOnly ? kNotResampled
+                                   : "A netCDF grid read without a georeference of its own is copied cell by cell: "
+                                     "it must have the zone grid's columns, rows, cell size and lower-left corner");
+    double** mask = o.readMask ? o.readMask
+                               : (!ownGeoreference && o.grids && o.grids[1].registered ? o.grids[1].data : nullptr);
     for (int r = 1; r <= g.nrows; ++r) {
       if (!grid[r]) continue;
       for (int c = 1; c <= g.ncols; ++c) {
@@ -367,6 +400,24 @@ double LowerLeftCorner(const std::string& keyword, double value, double cellsize
   std::string k = keyword;
   for (char& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return k == "xllcenter" || k == "yllcenter" ? value - 0.5 * cellsize : value;
+}
+
+std::string QuotedWord(const std::string& word) {
+  return "\"" + (word.size() > 40 ? word.substr(0, 40) + "..." : word) + "\"";
+}
+
+int ReadHeaderPairs(TextCursor& cursor, int count, std::string* keys, double* values, std::string& problem) {
+  for (int k = 0; k < count; ++k) {
+    if (!cursor.ReadWord(keys[k])) {
+      problem = "the header ends before value #" + std::to_string(k + 1);
+      return k + 1;
+    }
+    if (cursor.ReadDouble(values[k])) continue;
+    std::string word;
+    problem = QuotedWord(keys[k]) + (cursor.ReadWord(word) ? " is " + QuotedWord(word) + ", not a number" : " has no value");
+    return k + 1;
+  }
+  return 0;
 }
 
 bool AsciiGridCanHold(long long bytes, double ncols, double nrows) {
@@ -429,13 +480,12 @@ void modelobject::ReadGridFile(const std::string& fileName, double**& grid, int 
     std::rewind(file.get());
     text.resize(std::fread(&text[0], 1, text.size(), file.get()));
     cursor.SetText(std::move(text));
-    double* fields[6] = {&h.ncols, &h.nrows, &h.xll, &h.yll, &h.cellsize, &h.nodata};
-    std::string words[6];
-    for (int k = 0; k < 6; ++k)
-      if (!cursor.ReadWord(words[k]) || !cursor.ReadDouble(*fields[k]))
-        Fail(*this, "FATAL: error reading ascii value #" + std::to_string(k + 1) + " from " + path, 22);
-    h.xll = LowerLeftCorner(words[2], h.xll, h.cellsize);
-    h.yll = LowerLeftCorner(words[3], h.yll, h.cellsize);
+    double values[6];
+    std::string words[6], problem;
+    if (const int k = ReadHeaderPairs(cursor, 6, words, values, problem))
+      Fail(*this, "FATAL: error reading ascii value #" + std::to_string(k) + " from " + path + ": " + problem, 22);
+    h = FileHeader{values[0], values[1], LowerLeftCorner(words[2], values[2], values[4]),
+                   LowerLeftCorner(words[3], values[3], values[4]), values[4], values[5]};
   } else if (format == GridFileFormat::BinarySingle) {
     if (prefix.size() < 12 * sizeof(float))
       Fail(*this,
@@ -505,7 +555,7 @@ void modelobject::ReadGridFile(const std::string& fileName, double**& grid, int 
       ReadGifGrid(ctx, target);
       break;
     case GridFileFormat::Netcdf:
-      ReadNetcdfIntoGrid(ctx, fullName, target);
+      ReadNetcdfIntoGrid(ctx, fullName, target, basinOnly);
       break;
     default:
       if (fits) {

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+class TextCursor;
+
 // The wait between two attempts to open a grid file. The default sleeps for real on a
 // steady clock; tests install their own. An empty function restores the default.
 using GridRetrySleeper = std::function<void(int milliseconds)>;
@@ -29,6 +31,14 @@ double LowerLeftCorner(const std::string& keyword, double value, double cellsize
 // Whether `bytes` of ASCII values can hold ncols x nrows values: each needs at least one
 // character and a separator. Checked before a grid is allocated for them.
 bool AsciiGridCanHold(long long bytes, double ncols, double nrows);
+
+// Reads `count` pairs of a keyword and a number, as grid headers hold them. 0 when all are
+// read; otherwise the number (from 1) of the pair that is not, with what is wrong in
+// `problem` (its keyword and the text that stands for its value).
+int ReadHeaderPairs(TextCursor& cursor, int count, std::string* keys, double* values, std::string& problem);
+
+// A word of a file for a message, in quotes, cut after 40 characters.
+std::string QuotedWord(const std::string& word);
 
 // Largest number of columns or rows a grid file may declare.
 constexpr double kMaxGridDimension = 1.0e7;

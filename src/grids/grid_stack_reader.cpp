@@ -14,6 +14,7 @@
 #include "framework/text_helpers.h"
 #include "grids/grid_io_internal.h"
 #include "grids/grid_path.h"
+#include "grids/grid_reader.h"
 #include "grids/grid_registry.h"
 #include "grids/grid_stack.h"
 #include "grids/netcdf_grid_io.h"
@@ -91,9 +92,8 @@ int ReadAsciiStack(modelobject& o, const std::string& path, double***& stack) {
   if (!ReadWholeFile(path, text)) Fail(o, "FATAL: error opening " + path + FileOpenReason(path, false, 0), 21);
   TextCursor cur(std::move(text));
   double h[12];
-  std::string word;
-  for (int i = 0; i < 12; ++i)
-    if (!cur.ReadWord(word) || !cur.ReadDouble(h[i])) Fail(o, "FATAL: error reading from " + path, 22);
+  std::string words[12], problem;
+  if (ReadHeaderPairs(cur, 12, words, h, problem)) Fail(o, "FATAL: error reading from " + path + ": " + problem, 22);
   CheckDomain(o, path, h);
   // Every value takes at least two characters (a digit and a separator).
   const int n = LevelCount(o, path, h[11], static_cast<double>(cur.Text().size() - cur.Pos()) + 1.0, 2.0);

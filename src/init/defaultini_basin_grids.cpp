@@ -151,8 +151,8 @@ void defaultini::ReadGridHeader(GridGeometry& header) {
     const size_t extra = std::fread(more, 1, sizeof more, f);
     text.append(more, extra);
     TextCursor c(text);
-    for (int k = 0; k < 6; ++k)
-      if (!c.ReadWord(words[k]) || !c.ReadDouble(values[k])) fail("error reading " + file, 22);
+    std::string problem;
+    if (ReadHeaderPairs(c, 6, words, values, problem)) fail("error reading " + file + ": " + problem, 22);
     values[2] = LowerLeftCorner(words[2], values[2], values[4]);
     values[3] = LowerLeftCorner(words[3], values[3], values[4]);
     valueBytes = fileSize - static_cast<long long>(c.Pos());

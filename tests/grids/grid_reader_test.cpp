@@ -124,7 +124,8 @@ TEST_F(Reader, BadHeadersEndWith22BeforeAnythingIsAllocated) {
 TEST_F(Reader, ShortAsciiGridNamesRowAndColumn) {
   Write("short.asc", AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3\n4 x 6\n"));
   EXPECT_EQ(Read("short.asc"), 22);
-  EXPECT_NE(m.log.console().find("error reading ascii grid " + m.file("short.asc") + " in ASCII-Format in row 2, col 2"),
+  EXPECT_NE(m.log.console().find("error reading ascii grid " + m.file("short.asc") +
+                                 " in ASCII-Format in row 2, col 2: \"x\" is not a number"),
             std::string::npos);
 }
 
@@ -229,7 +230,7 @@ TEST_F(Reader, GridsReadDuringTheRunMustLieOnTheBasin) {
   struct Case {
     std::string file;
     int code;
-    const char* words;
+    std::string words;
   };
   const std::string rows = "1 2 3\n4 5 6\n";
   const Case cases[] = {
@@ -245,6 +246,11 @@ TEST_F(Reader, GridsReadDuringTheRunMustLieOnTheBasin) {
       {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3\n4 5\n6\n"), 22, "row 2 holds 2 values"},
       {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3\n4 5\n"), 22, "row 2 holds 2 values"},
       {AsciiGrid(3, 2, 1000, 2000, 50, -9999, rows + "7\n"), 22, "values follow its last row"},
+      {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3\n4 5 nan\n"), 22, "in row 2, col 3: \"nan\" is not a number"},
+      {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 -inf 3\n4 5 6\n"), 22, "in row 1, col 2: \"-inf\" is not a number"},
+      {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1e999 2 3\n4 5 6\n"), 22, "col 1: \"1e999\" is not a number"},
+      {"ncols 3\nnrows 2\nxllcorner 1000\nyllcorner 2000\ncellsize nan\nNODATA_value -9999\n" + rows, 22,
+       "error reading ascii value #5 from " + m.file("b.asc") + ": \"cellsize\" is \"nan\", not a number"},
   };
   for (const Case& c : cases) {
     Write("b.asc", c.file);
