@@ -54,16 +54,29 @@ void SpecialOutputClass::Build() {
            << line.substr(0, 200) << "[end-entry]";
     throw 104;
   }
-  for (int k = 0; k < fileCount; ++k) files.push_back(std::make_unique<SpecialOutputFile>(context, ReadFileBlock()));
+  for (int k = 1; k <= fileCount; ++k) files.push_back(std::make_unique<SpecialOutputFile>(context, ReadFileBlock(k)));
 }
 
-std::string SpecialOutputClass::ReadFileBlock() {
+std::string SpecialOutputClass::ReadFileBlock(int number) {
   // Lines are added until the braces opened in the block are closed again; lines before
   // the first "{" belong to the block too.
   std::string block, line;
   int depth = 0;
   bool opened = false;
+  auto sectionEnds = [&](const std::string& next) {
+    if (log)
+      *log << "FATAL: Error in section [special_output] of " << controlFileName << ": numfiles = " << fileCount
+           << ", but the section holds " << number - 1 << " file block" << (number == 2 ? "" : "s") << " (" << next
+           << ")" << "[end-entry]";
+    throw 104;
+  };
   while (controlFile.ReadLine(line)) {
+    if (!opened) {
+      const size_t a = line.find_first_not_of(" \t\r");
+      const size_t b = line.find_last_not_of(" \t\r");
+      if (a != std::string::npos && line[a] == '[' && line[b] == ']')
+        sectionEnds("the next line is the section " + line.substr(a, b - a + 1));
+    }
     block += line;
     block += "\n";
     for (char c : line) {
@@ -76,6 +89,7 @@ std::string SpecialOutputClass::ReadFileBlock() {
     }
     if (opened && depth <= 0) return block;
   }
+  if (!opened) sectionEnds("the control file ends");
   if (log)
     *log << "FATAL: Error in section [special_output] of " << controlFileName
          << ": the control file ends inside a file block; every \"{\" needs its \"}\"" << "[end-entry]";

@@ -141,8 +141,10 @@ class SpecialOutputClass : public teilmodellklasse {
 
  private:
   void Build();
-  // The next whole file block of the section: lines up to the one that closes its braces.
-  std::string ReadFileBlock();
+  // The next whole file block of the section (block `number`): lines up to the one that
+  // closes its braces. A section that ends (at the next section or at the end of the file)
+  // before the block begins ends the run naming "numfiles".
+  std::string ReadFileBlock(int number);
 
   SpecialOutputContext context;
   std::vector<std::unique_ptr<SpecialOutputFile>> files;

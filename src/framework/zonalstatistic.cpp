@@ -83,9 +83,13 @@ zonalstatistic::zonalstatistic(int* errorFlag, LogStream* logStream, StatisticsT
         }
       }
       if (found == 0) {
-        if (log)
-          *log << "\n\n ------ error ------\n\n there is a code in the output list which no zone exists for ("
-               << listCodes[k] << ")" << "[end-entry]";
+        if (log) {
+          *log << "FATAL: \n\n ------ error ------\n\n there is a code in the output list which no zone exists for ("
+               << listCodes[k] << "): the sub-basin code " << listCodes[k] << " of [output_list] (entry " << k
+               << ") names no zone of the zone grid, which has the codes";
+          for (int z = 1; z <= zoneCount && z <= 20; ++z) *log << " " << static_cast<long long>(zones[z].code);
+          *log << (zoneCount > 20 ? " ..." : "") << " (statistics file " << fileName << ")" << "[end-entry]";
+        }
         throw 1;
       }
       listMap[k] = found;

@@ -198,7 +198,26 @@ void defaultini::ReadModelTime() {
   SeekControlKey(section, true);
   ModelDate& s = run.start;
   ModelDate& e = run.end;
+  static const char* const kKeys[] = {"startminute", "starthour", "startday", "startmonth", "startyear",
+                                      "endminute",   "endhour",   "endday",   "endmonth",   "endyear"};
   if (output.subHourTimeStep == 0) {
+    // The key form read as the eight values would fail at its first line without a word of why.
+    const size_t at = controlFile.Pos();
+    std::string line;
+    bool hasBreak = false;
+    while (NextKeyLine(controlFile, line, hasBreak) && line.find_first_not_of(" \t\r") == std::string::npos) {
+    }
+    controlFile.Seek(at);
+    for (const char* key : kKeys)
+      if (line.find(key) != std::string::npos && line.find('=') != std::string::npos) {
+        if (log)
+          *log << "FATAL: error in control file " << controlFileName << ", section [model_time]: it gives the "
+               << "period as keys (\"" << line.substr(0, 80) << "\"), which are read only with the time step "
+               << "of [output_interval] (timestep = <minutes>, above 0); without it (timestep = 0 or none) "
+               << "the section holds eight values, one per line: the start hour, day, month and year, then the "
+               << "end hour, day, month and year" << "[end-entry]";
+        throw 17;
+      }
     s.minute = e.minute = 0;
     ReadControlValue(s.hour, "starting hour in ");
     ReadControlValue(s.day, "starting day in ");
@@ -209,8 +228,6 @@ void defaultini::ReadModelTime() {
     ReadControlValue(e.month, "end month in ");
     ReadControlValue(e.year, "end year in ");
   } else {
-    static const char* const kKeys[] = {"startminute", "starthour", "startday", "startmonth", "startyear",
-                                        "endminute",   "endhour",   "endday",   "endmonth",   "endyear"};
     int64_t* fields[] = {&s.minute, &s.hour, &s.day, &s.month, &s.year,
                          &e.minute, &e.hour, &e.day, &e.month, &e.year};
     bool seen[10] = {};

@@ -154,6 +154,7 @@ void LanduseTableEntry::ReadOldFormat(LogStream* log, const std::string& line, i
     std::copy(days, days + 4, JD.begin() + 1);
     JD[0] = JD[4] - 366;
     JDcorr = JD;
+    if (!FixDaysRise(log)) Fail();
     TReduWet = 0.95;
     LimitReduWet = 0.0;
     altitudeGradient = {-0.025, 0.025, 0.025, -0.025, -0.025};
@@ -194,6 +195,28 @@ bool LanduseTableEntry::ReadJulDays(LogStream* log, const std::string& text) {
              << "[end-entry]";
       return false;
     }
+  }
+  return FixDaysRise(log);
+}
+
+bool LanduseTableEntry::FixDaysRise(LogStream* log) const {
+  // A dynamic row's first negative day marks the start that the phenology sets, and the day
+  // after it counts from that start.
+  int start = 0;
+  if (method == 3 || method == 4 || method == 6)
+    for (int k = 1; k < n && start == 0; ++k)
+      if (JD[k] < 0) start = k;
+  int before = 0;
+  for (int k = 1; k <= n; ++k) {
+    if (start > 0 && (k == start || k == start + 1)) continue;
+    if (before > 0 && JD[k] < JD[before]) {
+      if (log)
+        *log << "FATAL: Error in Landuse Table (Code: " << code << ", " << name << "): the fix days of "
+             << (method == 1 ? "the line" : "JulDays") << " have to rise through the year, but fix point " << k << " (day " << JD[k] << ") comes after fix point "
+             << before << " (day " << JD[before] << ")" << "[end-entry]";
+      return false;
+    }
+    before = k;
   }
   return true;
 }

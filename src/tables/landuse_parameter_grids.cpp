@@ -79,6 +79,31 @@ void ColumnRange(const modelobject& m, int row, int& first, int& last) {
   }
 }
 
+// The fixed fix days of a row (old format and VariableDayCount) that the altitude of one of
+// its cells moves out of the year end the start-up, naming the class, its keys and the cell
+// of the elevation model; cells in row order, so the first such cell is named whatever the
+// threads. (The dynamic rows' start days are known only day by day.)
+void CheckFixDaysAtCellAltitudes(const defaultini& d, int layers) {
+  if (!d.elevationModel || !d.zoneGrid) return;
+  for (int i = 1; i <= d.geometry.nrows; ++i) {
+    int first, last;
+    ColumnRange(d, i, first, last);
+    for (int j = first; j <= last; ++j) {
+      if (!(d.zoneGrid[i][j] > d.geometry.nodata_value)) continue;
+      for (int k = 1; k <= layers; ++k) {
+        const LanduseTableEntry* row = d.LanduseRowAt(k, i, j);
+        if (!row || row->GetMethod() > 2) continue;
+        const std::string fault = row->FixDayOutOfYear(d.elevationModel[i][j]);
+        if (fault.empty()) continue;
+        if (d.log)
+          *d.log << "FATAL: " << fault << " (row " << i << ", column " << j << " of the elevation model "
+                 << d.grids[2].fileName << ", land-use layer " << k << ")" << "[end-entry]";
+        throw 152;
+      }
+    }
+  }
+}
+
 }  // namespace
 
 // The table-wide balance days tell the period-grid writer when the vegetation-period sums
@@ -103,6 +128,7 @@ void defaultini::generateMultiLayerParameterGrids(int layerCount) {
   g.hourOffset = hourOffset != 0.0 ? hourOffset : run.minToIntEnd / 60.0;
   const int L = g.layers, nrows = geometry.nrows, ncols = geometry.ncols;
   const double nodata = geometry.nodata_value;
+  CheckFixDaysAtCellAltitudes(*this, L);
 
   // Rows: the largest fix-point count, the flags, the start shift of the dynamic rows.
   for (size_t r = 1; r < landuseTable.size(); ++r) {

@@ -3,6 +3,7 @@
 // period), a cell's own fix days, or the monthly resistances of old-format rows.
 #include <algorithm>
 #include <cmath>
+#include <sstream>
 
 #include "framework/logstream.h"
 #include "framework/model_date.h"
@@ -28,20 +29,49 @@ const double* LanduseTableEntry::CellFixDays(int layer, int i, int j) const {
   return perCellFixDays[layer][i][j];
 }
 
-const int* LanduseTableEntry::CorrectedDays(LogStream* log, int startDay, double altitude) const {
-  // Each thread corrects into its own list, so that cell loops may share the rows.
-  thread_local std::vector<int> corrected;
+namespace {
+
+// A list of the calling thread for fix days corrected for a cell, so that cell loops may
+// share the rows.
+int* ThreadFixDayList(int n) {
+  thread_local std::vector<int> list;
   const size_t size = static_cast<size_t>(n) + 1;
-  if (corrected.size() < size) corrected.resize(size);
+  if (list.size() < size) list.resize(size);
+  return list.data();
+}
+
+}  // namespace
+
+std::string LanduseTableEntry::FixDayOutOfYear(double altitude, int startDay) const {
+  if (!HasFixPoints()) return std::string();
+  const int dynamic = IsDynamic(method) ? dynamicFixIndex : -1;
+  int* corrected = ThreadFixDayList(n);
+  const int bad =
+      landuse_days::CorrectFixDays(JD.data(), altitudeGradient.data(), n, altitude, dynamic, startDay, corrected);
+  if (bad == 0) return std::string();
+  std::ostringstream s;
+  s << "\n---ERROR--\naltitude correction resulted in a Julian day of " << corrected[bad] << " for fix point " << bad
+    << " (JD should be between 1 and 366): [landuse_table] class " << code << " (" << name << "), ";
+  if (dynamic >= 1 && (bad == dynamic || bad == dynamic + 1)) {
+    s << "the start day " << startDay << " of the dynamic phenology";
+    if (bad == dynamic + 1) s << " and " << JD[bad] << " days after it (JulDays)";
+  } else {
+    const bool old = method == 1;  // the positional line: its fix days and fixed gradients
+    s << (old ? "fix day " : "JulDays ") << JD[bad] << " and " << (old ? "the altitude gradient " : "AltDep ")
+      << altitudeGradient[bad] << " days per m at an altitude of " << altitude << " m";
+  }
+  return s.str();
+}
+
+const int* LanduseTableEntry::CorrectedDays(LogStream* log, int startDay, double altitude) const {
+  int* corrected = ThreadFixDayList(n);
   const int bad = landuse_days::CorrectFixDays(JD.data(), altitudeGradient.data(), n, altitude,
-                                               IsDynamic(method) ? dynamicFixIndex : -1, startDay, corrected.data());
+                                               IsDynamic(method) ? dynamicFixIndex : -1, startDay, corrected);
   if (bad > 0) {
-    if (log)
-      *log << "FATAL: \n---ERROR--\naltitude correction resulted in a Julian day of " << corrected[bad]
-           << " for fix point " << bad << " (JD should be between 1 and 366)" << "[end-entry]";
+    if (log) *log << "FATAL: " << FixDayOutOfYear(altitude, startDay) << "[end-entry]";
     throw 152;
   }
-  return corrected.data();
+  return corrected;
 }
 
 void LanduseTableEntry::CorrectFixPointsForAltitude(LogStream* log, int startDay, double altitude) const {

@@ -176,6 +176,9 @@ class LanduseTableEntry {
   double GetVegetationStopDay(LogStream* log, int day, int month, int year, int layer, int i, int j, double altitude) const;
   double GetNFactorAtDay(LogStream* log, int dayOfYear) const;
   double GetNFactor(LogStream* log, int day, int month, int year) const;
+  // Empty when the fix days corrected for the altitude and start day (-1: none) lie in the
+  // year (-1..366); else what moves out of it, naming the class, its keys and the altitude.
+  std::string FixDayOutOfYear(double altitude, int startDay = -1) const;
   // Fills JDcorr for a cell start day (-1: none) and altitude; a day outside -1..366 is
   // error 152. These two write JDcorr: not for two threads at once.
   void CorrectFixPointsForAltitude(LogStream* log, int startDay, double altitude) const;
@@ -252,6 +255,9 @@ class LanduseTableEntry {
   int monthLength[13] = {31, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
  private:
+  // The fix days read for the row rise through the year (equal days allowed; the two that a
+  // dynamic start sets are left out); else a FATAL naming the class and false.
+  bool FixDaysRise(LogStream* log) const;
   static bool InRange(int index, size_t size) { return index >= 0 && static_cast<size_t>(index) < size; }
   static void Coefficients(const std::vector<double>& list, double& a, double& b, double& c) {
     a = list.size() > 3 ? list[1] : 0.0;

@@ -153,6 +153,14 @@ TEST(ZonalStatistic, ListedZonesOnlyAndAListOutOfOrderFails) {
     EXPECT_FALSE(f.w->Ok());
     EXPECT_NE(f.log.console().find("there is a code in the output list which no zone exists for ("),
               std::string::npos);
+    // A failure: it reaches the diagnostics file whatever level that keeps.
+    if (bad[0] == 4) {
+      EXPECT_NE(f.log.CloseAndReadDiag().find("level=\"0\" description= \";; -- error --;; there is a code in the "
+                                              "output list which no zone exists for (4): the sub-basin code 4 of "
+                                              "[output_list] (entry 1) names no zone of the zone grid, which has "
+                                              "the codes 3 5 7"),
+                std::string::npos);
+    }
   }
 }
 

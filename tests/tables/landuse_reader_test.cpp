@@ -260,8 +260,11 @@ TEST(LanduseReader, DynamicRowWithoutStartKeepsTheDormantValue) {
         }
       },
       int);
-  EXPECT_NE(r.log.console().find("altitude correction resulted in a Julian day of 380 for fix point 3"),
-            std::string::npos);
+  EXPECT_NE(r.log.console().find("altitude correction resulted in a Julian day of 380 for fix point 3 (JD should be "
+                                 "between 1 and 366): [landuse_table] class 10 (" + e.GetName() +
+                                 "), the start day 350 of the dynamic phenology and 30 days after it (JulDays)"),
+            std::string::npos)
+      << r.log.console();
   EXPECT_NE(r.log.console().find("Coordinates: i=2, j=1\nLayer=1"), std::string::npos);
 }
 
