@@ -225,18 +225,22 @@ void ModellApplication::RunPass() {
   Trace("verdunstungsmodellklasse::PotentialET");
   m.evapotranspiration->SnowEvaporation(d);
   Trace("verdunstungsmodellklasse::SnowEvaporation");
+  // The snow model's own evaporation takes its share of the demand right after its step,
+  // before the interception below it and the soil take from what is left.
+  const auto snowStep = [&] {
+    m.snow->Run(d);
+    Trace("schneemodellklasse::Run");
+    m.snow->PostRun(d);
+    Trace("schneemodellklasse::PostRun");
+    m.evapotranspiration->SnowModelEvaporation(d);
+    Trace("verdunstungsmodellklasse::SnowModelEvaporation");
+  };
   if (interceptionBeforeSnow == 1) {
     m.interception->Run(d);
     Trace("interzeptionsmodellklasse::Run");
-    m.snow->Run(d);
-    Trace("schneemodellklasse::Run");
-    m.snow->PostRun(d);
-    Trace("schneemodellklasse::PostRun");
+    snowStep();
   } else {
-    m.snow->Run(d);
-    Trace("schneemodellklasse::Run");
-    m.snow->PostRun(d);
-    Trace("schneemodellklasse::PostRun");
+    snowStep();
     m.interception->Run(d);
     Trace("interzeptionsmodellklasse::Run");
   }

@@ -27,6 +27,7 @@ const std::vector<std::string> kPassWithoutInterpolators = {
     "verdunstungsmodellklasse::SnowEvaporation",
     "schneemodellklasse::Run",
     "schneemodellklasse::PostRun",
+    "verdunstungsmodellklasse::SnowModelEvaporation",
     "interzeptionsmodellklasse::Run",
     "infiltrationsmodellklasse::Run",
     "verdunstungsmodellklasse::RealET",
@@ -106,7 +107,8 @@ TEST(AppRun, InterceptionHoldingSnowRunsBeforeTheSnowModel) {
   auto at = [&](const char* call) { return std::find(s.calls.begin(), s.calls.end(), call) - s.calls.begin(); };
   EXPECT_LT(at("interzeptionsmodellklasse::Run"), at("schneemodellklasse::Run"));
   EXPECT_EQ(at("schneemodellklasse::Run") + 1, at("schneemodellklasse::PostRun"));
-  EXPECT_LT(at("schneemodellklasse::PostRun"), at("infiltrationsmodellklasse::Run"));
+  EXPECT_EQ(at("schneemodellklasse::PostRun") + 1, at("verdunstungsmodellklasse::SnowModelEvaporation"));
+  EXPECT_LT(at("verdunstungsmodellklasse::SnowModelEvaporation"), at("infiltrationsmodellklasse::Run"));
   app->ClearMemory();
 }
 

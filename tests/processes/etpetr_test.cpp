@@ -5,6 +5,7 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "process_basin.h"
 #include "processes/evapotranspiration/et_kernels.h"
 #include "processes/evapotranspiration/etpetr.h"
+#include "processes/snow/snow_basin.h"
 #include "support/test_support.h"
 #include "framework/thread_policy.h"
 
@@ -692,25 +694,41 @@ TEST(EvapotranspirationReal, LakeSetUp) {
 // the interception storage and the soil: each take counts as a share of its own rate (the
 // potential transpiration, or the potential interception evaporation under the second
 // interception rule), and the shares of a layer never add up to more than 1. The soil
-// evaporates at most its potential. Every method, random cells and steps, with snow.
+// evaporates at most its potential. Every method, random cells and steps, with snow: the
+// evaporation module's own, or the snow model's energy balance (its methods 5, 6, 7, 11),
+// whose evaporation is not capped but takes its share of the demand in its step, before or
+// after the interception by the interception method; its grid and statistics hold what the
+// step evaporated.
 TEST(EvaporationDemand, IsUsedOnceInEveryCellLayerAndStep) {
   struct Case {
     int etMethod, layers, interception;
     bool arcVeg;
+    int snowMethod;
   };
-  for (const Case& cs : {Case{1, 1, 2, false}, Case{1, 1, 1, false}, Case{1, 3, 12, false}, Case{1, 2, 2, true},
-                         Case{2, 1, 2, false}, Case{2, 1, 1, false}, Case{3, 1, 12, false}, Case{4, 1, 2, false}}) {
+  for (const Case& cs : {Case{1, 1, 2, false, 1}, Case{1, 1, 1, false, 1}, Case{1, 3, 12, false, 1},
+                         Case{1, 2, 2, true, 1}, Case{2, 1, 2, false, 1}, Case{2, 1, 1, false, 1},
+                         Case{3, 1, 12, false, 1}, Case{4, 1, 2, false, 1}, Case{1, 1, 2, false, 5},
+                         Case{1, 1, 12, false, 6}, Case{2, 1, 11, false, 7}, Case{1, 3, 1, false, 11},
+                         Case{1, 1, 12, false, 11}}) {
     SCOPED_TRACE("ET method " + std::to_string(cs.etMethod) + ", interception " + std::to_string(cs.interception) +
-                 ", layers " + std::to_string(cs.layers) + (cs.arcVeg ? " side by side" : ""));
+                 ", layers " + std::to_string(cs.layers) + (cs.arcVeg ? " side by side" : "") + ", snow method " +
+                 std::to_string(cs.snowMethod));
     const int rows = 7, cols = 8, n = cs.layers;
     EtBasin b(rows, cols, n);
-    std::mt19937 rng(31 + cs.etMethod * 7 + cs.interception);
+    std::mt19937 rng(31 + cs.etMethod * 7 + cs.interception + cs.snowMethod);
     std::uniform_real_distribution<double> u(0.0, 1.0);
     b.basin.Add("temperature_night", 5.0);
     b.basin.Add("precipitation", 0.0);
     if (n == 1) b.basin.Add("landuse1", 1.0);
     double** snow = b.basin.Add("snowstorage_solid", 0.0);
+    // The snow model's energy balance: its grids beside the basin's.
+    const bool snowModel = cs.snowMethod != 1;
+    b.basin.Add("zonegrid_soilmodel", 1.0);
+    b.basin.Add("deposition_index", 0.1);
+    b.basin.Add("slope_angle", 20.0);
+    for (int k = 1; k <= 4; ++k) b.basin.Add("slidefraction" + std::to_string(k), 0.25);
     std::string extra = InterceptionBasin::Section(cs.interception, 0.4);
+    if (snowModel) extra += JoinLines(SnowSectionLines(cs.snowMethod, 1440));
     if (cs.arcVeg) {
       extra += "[ArcVegIntegration]\n1\n";
       double** f1 = b.basin.Add("ArcVeg_Fraction_1", 0.0);
@@ -721,8 +739,17 @@ TEST(EvaporationDemand, IsUsedOnceInEveryCellLayerAndStep) {
     ASSERT_EQ(b.Build(SectionLines(cs.etMethod, 1440), extra), 0) << b.log.console();
     b.et->LinkSoilGrids();
     b.et->SetSnowStorageGrid(snow);
-    b.et->SetSnowMethod(1);
+    b.et->SetSnowMethod(cs.snowMethod);
+    const bool interceptionFirst = cs.interception > 10;
     int error = -1;
+    ModuleOwner<schneemodellklasse> snowSteps;
+    if (snowModel) {
+      snowSteps = MakeModule<schneemodellklasse>(
+          error, b.basin.Inputs(b.log.log(), b.dir.file("run.ctl"), b.dir.path() + "/"));
+      ASSERT_EQ(error, 0) << b.log.console();
+      snowSteps->SetSnowInterceptionFlag(interceptionFirst ? 1 : 0);
+      ASSERT_EQ(snowSteps->GetSnowStorageSolid(), snow);
+    }
     auto icpt = MakeModule<interzeptionsmodellklasse>(
         error, b.basin.Inputs(b.log.log(), b.dir.file("run.ctl"), b.dir.path() + "/"));
     ASSERT_EQ(error, 0) << b.log.console();
@@ -730,7 +757,9 @@ TEST(EvaporationDemand, IsUsedOnceInEveryCellLayerAndStep) {
     const auto layerGrid = [&](const char* base, int k) { return b.Grid(base + std::to_string(k)); };
     double** theta = b.Grid("soil_storage");
     double** w = b.Grid("available_soil_moisture");
-    size_t checked = 0, bound = 0;
+    double** snowEvaporation = b.Grid("snow_evaporation");
+    size_t checked = 0, bound = 0, snowModelTook = 0;
+    std::vector<double> stepMeans;  // of the snow evaporation
     for (int step = 0; step < 24; ++step) {
       // Fresh weather, vegetation, snow and soil.
       b.basin.Fill(b.Grid("temperature"), [&](int, int) { return -5.0 + 30.0 * u(rng); });
@@ -756,50 +785,86 @@ TEST(EvaporationDemand, IsUsedOnceInEveryCellLayerAndStep) {
       b.et->PotentialET(d);
       const auto at = [&](int r, int c) { return static_cast<size_t>((r - 1) * cols + c - 1); };
       const size_t cells = static_cast<size_t>(rows * cols);
-      std::vector<std::vector<double>> et(n + 1, std::vector<double>(cells)), eint = et, afterSnow = et;
-      std::vector<double> ev(cells), snowBefore(cells), soilBefore(cells);
+      // Per layer and cell: the rates, what is left after the snow's takes.
+      std::vector<std::vector<double>> et(n + 1, std::vector<double>(cells)), eint = et, afterSnow = et,
+          beforeModel = et, afterModel = et;
+      std::vector<double> ev(cells), evAfterSnow(cells), evBeforeModel(cells), evAfterModel(cells),
+          snowBefore(cells), soilBefore(cells);
+      const auto keep = [&](std::vector<std::vector<double>>& pt, std::vector<double>& pe) {
+        for (int r = 1; r <= rows; ++r)
+          for (int c = 1; c <= cols; ++c) {
+            for (int k = 1; k <= n; ++k) pt[k][at(r, c)] = layerGrid("pot_transpiration", k)[r][c];
+            pe[at(r, c)] = b.Grid("potential_evaporation")[r][c];
+          }
+      };
+      keep(et, ev);
       for (int r = 1; r <= rows; ++r)
         for (int c = 1; c <= cols; ++c) {
-          for (int k = 1; k <= n; ++k) {
-            et[k][at(r, c)] = layerGrid("pot_transpiration", k)[r][c];
-            eint[k][at(r, c)] = layerGrid("potential_InterceptionEvap", k)[r][c];
-          }
-          ev[at(r, c)] = b.Grid("potential_evaporation")[r][c];
+          for (int k = 1; k <= n; ++k) eint[k][at(r, c)] = layerGrid("potential_InterceptionEvap", k)[r][c];
           snowBefore[at(r, c)] = snow[r][c];
         }
       b.et->SnowEvaporation(d);
+      keep(afterSnow, evAfterSnow);
+      if (interceptionFirst || !snowModel) icpt->Run(d);
+      keep(beforeModel, evBeforeModel);
+      if (snowModel) {
+        snowSteps->Run(d);
+        snowSteps->PostRun(d);
+        b.et->SnowModelEvaporation(d);
+        keep(afterModel, evAfterModel);
+        if (!interceptionFirst) icpt->Run(d);
+      }
+      double evaporated = 0.0;
       for (int r = 1; r <= rows; ++r)
-        for (int c = 1; c <= cols; ++c)
-          for (int k = 1; k <= n; ++k) afterSnow[k][at(r, c)] = layerGrid("pot_transpiration", k)[r][c];
-      icpt->Run(d);
+        for (int c = 1; c <= cols; ++c) evaporated += snowEvaporation[r][c];
+      stepMeans.push_back(evaporated / static_cast<double>(cells));
       for (int r = 1; r <= rows; ++r)
         for (int c = 1; c <= cols; ++c) soilBefore[at(r, c)] = theta[r][c] * w[r][c];
       b.et->RealET(d);
       for (int r = 1; r <= rows; ++r)
         for (int c = 1; c <= cols; ++c) {
           const size_t i = at(r, c);
-          const double snowTaken = snowBefore[i] - snow[r][c];
-          ASSERT_NEAR(snowTaken, b.Grid("snow_evaporation")[r][c], 1e-12);
-          double snowLeft = snowTaken, potential = ev[i];
+          // The evaporation module's own snow evaporation is what left the snow.
+          if (!snowModel) {
+            ASSERT_NEAR(snowBefore[i] - snow[r][c], snowEvaporation[r][c], 1e-12);
+          }
+          if (snowModel) {
+            // What the snow model evaporated is gone from the demand, as far as it reached.
+            double left = evBeforeModel[i], took = evBeforeModel[i] - evAfterModel[i];
+            for (int k = 1; k <= n; ++k)
+              if (layerGrid("landuse", k)[r][c] > -9999.0) {
+                left += beforeModel[k][i];
+                took += beforeModel[k][i] - afterModel[k][i];
+              }
+            ASSERT_NEAR(took, std::min(std::max(0.0, snowEvaporation[r][c]), left), 1e-12 * (1.0 + left))
+                << r << "," << c;
+          }
+          double potential = ev[i];
           for (int k = 1; k <= n; ++k) {
             const double Et = et[k][i], Eint = eint[k][i];
             const double fromSnow = Et - afterSnow[k][i];
-            snowLeft -= fromSnow;
+            const double fromModel = snowModel ? beforeModel[k][i] - afterModel[k][i] : 0.0;
+            snowModelTook += fromModel > 0.0;
             const double E = layerGrid("interception_evaporation", k)[r][c];
             const double T = layerGrid("real_transpiration", k)[r][c];
             const double rate = ruleA ? Et : Eint;
             const auto share = [](double take, double of) { return of > 0.0 ? take / of : (take > 0.0 ? 2.0 : 0.0); };
-            const double used = share(fromSnow, Et) + share(E, rate) + share(T, Et);
-            ASSERT_LE(used, 1.0 + 1e-12) << r << "," << c << " layer " << k << ": snow " << fromSnow << ", interception "
-                                         << E << ", transpiration " << T << " of " << Et << " / " << Eint;
+            const double used = share(fromSnow, Et) + share(fromModel, Et) + share(E, rate) + share(T, Et);
+            ASSERT_LE(used, 1.0 + 1e-12) << r << "," << c << " layer " << k << ": snow " << fromSnow << " + "
+                                         << fromModel << ", interception " << E << ", transpiration " << T << " of "
+                                         << Et << " / " << Eint;
             bound += used > 0.999;
             ++checked;
             potential += Et;
           }
           // The soil takes what the snow left of its own potential.
-          ASSERT_LE(b.Grid("real_evaporation")[r][c] + snowLeft, ev[i] + 1e-12 * (1.0 + ev[i])) << r << "," << c;
-          // One rate per layer: the cell's real evapotranspiration stays within its potential.
-          if (cs.etMethod > 1) {
+          const double fromModel = snowModel ? evBeforeModel[i] - evAfterModel[i] : 0.0;
+          ASSERT_LE(b.Grid("real_evaporation")[r][c] + (ev[i] - evAfterSnow[i]) + fromModel,
+                    ev[i] + 1e-12 * (1.0 + ev[i]))
+              << r << "," << c;
+          // One rate per layer: the cell's real evapotranspiration stays within its potential
+          // (the snow model's evaporation is its energy balance's).
+          if (cs.etMethod > 1 && !snowModel) {
             ASSERT_LE(b.Grid("real_transpiration0")[r][c], potential + 1e-12) << r << "," << c;
           }
           // The soil gave what transpired and evaporated from it.
@@ -809,6 +874,22 @@ TEST(EvaporationDemand, IsUsedOnceInEveryCellLayerAndStep) {
         }
     }
     EXPECT_GT(bound, checked / 20) << "too few layers used their whole demand to test the bound";
+    if (snowModel) {
+      EXPECT_GT(snowModelTook, checked / 20) << "the snow model's evaporation met too little demand to test it";
+    }
+    // Each step's statistics row holds the mean of what the step evaporated from snow.
+    b.et->WriteStatistics();
+    const std::string table = ReadTextFile(b.dir.file("snowev.stat"));
+    size_t row = 0, at = table.find("\n2001\t");
+    for (; at != std::string::npos && row < stepMeans.size(); at = table.find("\n2001\t", at + 1), ++row) {
+      int y, m, dd, h;
+      double v = -1.0;
+      ASSERT_EQ(std::sscanf(table.c_str() + at + 1, "%d %d %d %d %lf", &y, &m, &dd, &h, &v), 5);
+      EXPECT_NEAR(v, stepMeans[row], 6e-4) << "row " << row;
+    }
+    EXPECT_EQ(row, stepMeans.size());
+    EXPECT_GT(*std::max_element(stepMeans.begin(), stepMeans.end()), 0.01);
     icpt.Release();
+    if (snowModel) snowSteps.Release();
   }
 }

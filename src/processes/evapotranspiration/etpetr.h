@@ -76,6 +76,10 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   virtual void InitLakes(const std::string& lakeSection);
   virtual void PotentialET(ModelDate date);
   virtual void SnowEvaporation(ModelDate date);
+  // After the snow model's step, when it evaporates by its own energy balance (methods 5, 6,
+  // 7 and 11): its evaporation takes its share of the cells' demands, and the snow
+  // evaporation's grid and statistics of the step are written.
+  virtual void SnowModelEvaporation(ModelDate date);
   virtual void RealET(ModelDate date);
   // Begins a step of real evapotranspiration without computing it (the sums of its
   // writers cleared), and writes what the grids hold; the application calls neither.
@@ -179,6 +183,11 @@ class verdunstungsmodellklasse : public teilmodellklasse {
     const double g = glacier[r][c];
     return g > 0.0 ? std::min(g, 1.0) : 0.0;
   }
+  // Whether the snow model evaporates by its own energy balance (methods 5, 6, 7 and 11).
+  bool SnowModelEvaporates() const {
+    return snowStorageSolid &&
+           (snowModelMethod == 5 || snowModelMethod == 6 || snowModelMethod == 7 || snowModelMethod == 11);
+  }
   // Whether the cell is a lake cell (lake set-up on and a lake code).
   bool IsLakeCell(int r, int c) const {
     return lakeFlowControl == 1 && lakeCodes && lakeCodes[r][c] != geometry.nodata_value;
@@ -187,6 +196,17 @@ class verdunstungsmodellklasse : public teilmodellklasse {
  private:
   void LookUpGrids();
   void BeginRealET(const ModelDate& date);
+  // One pass of snow evaporation over the cells, in parallel: cell(r, c, scratch), with the
+  // thread's scratch for the demands of a cell, their layers and a copy (N + 1 each), returns
+  // the cell's snow evaporation; then its statistics and grid of the step are written.
+  template <class Cell>
+  void SnowEvaporationPass(const ModelDate& date, Cell cell);
+  // A cell's demands in the order snow takes them (the layers with a land use, then the
+  // soil), each with its layer (0: the soil) in slot; returns their number.
+  int GatherDemands(int r, int c, double* demands, double* slot) const;
+  // Writes back what snow left of the demands; a layer's wet canopy rate loses the share its
+  // dry one lost.
+  void ReturnDemands(int r, int c, const double* demands, const double* slot, int count);
   void CreateOutputs(const ModuleInputs& in);
   double** NewGrid(double fill);
   int Register(const std::string& fileName, double** data, const std::string& internalName, int writeCode);

@@ -1,7 +1,8 @@
-// Snow evaporation (after the potential step) and real evapotranspiration (after the soil
-// model): the potential amounts are taken from the snow pack, the ponding water of lakes
-// and the soil storage. Both run in parallel over blocks of rows and sum their zone
-// statistics as they go (processes/zone_sums.h).
+// Snow evaporation (after the potential step, or after the snow model's step where that
+// evaporates by its own energy balance) and real evapotranspiration (after the soil model):
+// the potential amounts are taken from the snow pack, the ponding water of lakes and the
+// soil storage. They run in parallel over blocks of rows and sum their zone statistics as
+// they go (processes/zone_sums.h).
 #include <omp.h>
 
 #include <algorithm>
@@ -11,6 +12,62 @@
 #include "grids/grid_registry.h"
 #include "processes/evapotranspiration/etpetr.h"
 #include "processes/evapotranspiration/et_kernels.h"
+
+int verdunstungsmodellklasse::GatherDemands(int r, int c, double* demands, double* slot) const {
+  const double nodata = geometry.nodata_value;
+  int count = 0;
+  for (int k = 1; k <= layers; ++k)
+    if (landuse[k][r][c] > nodata) {
+      slot[count] = k;
+      demands[count++] = potTranspiration[k][r][c];
+    }
+  slot[count] = 0;
+  demands[count++] = potEvaporation[r][c];
+  return count;
+}
+
+void verdunstungsmodellklasse::ReturnDemands(int r, int c, const double* demands, const double* slot, int count) {
+  for (int i = 0; i < count; ++i) {
+    const int k = static_cast<int>(slot[i]);
+    if (k == 0) {
+      potEvaporation[r][c] = demands[i];
+      continue;
+    }
+    // The snow took a share of the layer's demand: the same share of its wet canopy rate is
+    // gone for the interception storage.
+    double& pt = potTranspiration[k][r][c];
+    if (pt > 0.0 && demands[i] < pt) potInterception[k][r][c] *= demands[i] / pt;
+    pt = demands[i];
+  }
+}
+
+template <class Cell>
+void verdunstungsmodellklasse::SnowEvaporationPass(const ModelDate& date, Cell cell) {
+  snowEvaporationStat->ClearZoneSums();
+  // Each thread's demands, their layers and the glacier's copy, N + 1 each, rounded up to
+  // whole cache lines and a line apart, so no two threads write into one line.
+  const size_t stride = (3 * (static_cast<size_t>(layers) + 1) + 7) / 8 * 8 + 8;
+  const size_t threads = static_cast<size_t>(omp_get_max_threads());
+  if (snowScratch.size() < threads * stride) snowScratch.assign(threads * stride, 0.0);
+  double* scratch = snowScratch.data();
+  const int nrows = geometry.nrows, ncols = geometry.ncols;
+  snowSums.Prepare(StatisticsCells(), relCellArea, nrows, ncols, 1, zoneCount, 1, nrows, snowTables.data());
+  const int blocks = snowSums.Blocks();
+#pragma omp parallel if (ForkCells(static_cast<long>(nrows) * ncols, minParallelCells))
+  {
+    double* demands = scratch + static_cast<size_t>(omp_get_thread_num()) * stride;
+#pragma omp for schedule(runtime)
+    for (int b = 0; b < blocks; ++b)
+      for (int r = snowSums.FirstRow(b); r <= snowSums.LastRow(b); ++r) {
+        ZoneSums::Row row = snowSums.RowOf(b, r);
+        for (int c = 1; c <= ncols; ++c)
+          if (IsBasinCell(r, c)) row.At(c).Add(0, cell(r, c, demands));
+      }
+  }
+  snowSums.Fold(snowTables.data());
+  snowEvaporationStat->AggregateAndWrite(date.year, date.month, date.day, date.hour, date.minute);
+  WriteGrids(snowEvaporationPos, 1, false);
+}
 
 void verdunstungsmodellklasse::SnowEvaporation(ModelDate date) {
   if (flowControl == 0) return;
@@ -27,81 +84,62 @@ void verdunstungsmodellklasse::SnowEvaporation(ModelDate date) {
            << "[end-entry]";
     }
   }
-  snowEvaporationStat->ClearZoneSums();
-  const bool ownSnowEvaporation =
-      !(snowModelMethod == 5 || snowModelMethod == 6 || snowModelMethod == 7 || snowModelMethod == 11);
   const double nodata = geometry.nodata_value;
   const int nrows = geometry.nrows, ncols = geometry.ncols;
-  // Each thread's demands, their layers and the glacier's copy, N + 1 each, rounded up to
-  // whole cache lines and a line apart, so no two threads write into one line.
-  const size_t perThread = (3 * (static_cast<size_t>(layers) + 1) + 7) / 8 * 8 + 8;
-  const size_t threads = static_cast<size_t>(omp_get_max_threads());
-  if (snowScratch.size() < threads * perThread) snowScratch.assign(threads * perThread, 0.0);
-  snowSums.Prepare(StatisticsCells(), relCellArea, nrows, ncols, 1, zoneCount, 1, nrows, snowTables.data());
-  const int blocks = snowSums.Blocks();
-#pragma omp parallel if (ForkCells(static_cast<long>(nrows) * ncols, minParallelCells))
-  {
-    double* demands = &snowScratch[static_cast<size_t>(omp_get_thread_num()) * perThread];
-    double* slot = demands + layers + 1;
-    double* copy = slot + layers + 1;
-#pragma omp for schedule(runtime)
-    for (int b = 0; b < blocks; ++b)
-      for (int r = snowSums.FirstRow(b); r <= snowSums.LastRow(b); ++r) {
-        ZoneSums::Row row = snowSums.RowOf(b, r);
-        for (int c = 1; c <= ncols; ++c) {
-          if (!IsBasinCell(r, c)) continue;
-          // Without a snow model there is no snow to evaporate.
-          if (snowStorageSolid) {
-            double& s = snowStorageSolid[r][c];
-            if (!ownSnowEvaporation) {
-              // The snow model's own evaporation takes the whole demand where there is snow:
-              // at the dry and the wet canopy's rate alike.
-              if (s > 0.0) {
-                for (int k = 1; k <= layers; ++k)
-                  if (landuse[k][r][c] > nodata) potTranspiration[k][r][c] = potInterception[k][r][c] = 0.0;
-                potEvaporation[r][c] = 0.0;
-              }
-            } else {
-              const double g = GlacierFraction(r, c);
-              snowEvaporation[r][c] = 0.0;
-              if (glacierLinked) glacierSnowEvaporation[r][c] = 0.0;
-              // Demands in order: the layers with a land use, then the soil.
-              int count = 0;
-              for (int k = 1; k <= layers; ++k)
-                if (landuse[k][r][c] > nodata) {
-                  slot[count] = k;
-                  demands[count++] = potTranspiration[k][r][c];
-                }
-              slot[count] = 0;
-              demands[count++] = potEvaporation[r][c];
-              if (g < 1.0 && s > 0.0) {
-                snowEvaporation[r][c] = TakeFromSnow(s, demands, count);
-                for (int i = 0; i < count; ++i) {
-                  const int k = static_cast<int>(slot[i]);
-                  if (k == 0) {
-                    potEvaporation[r][c] = demands[i];
-                    continue;
-                  }
-                  // The snow took a share of the layer's demand: the same share of its wet
-                  // canopy rate is gone for the interception storage.
-                  double& pt = potTranspiration[k][r][c];
-                  if (pt > 0.0 && demands[i] < pt) potInterception[k][r][c] *= demands[i] / pt;
-                  pt = demands[i];
-                }
-              }
-              if (g > 0.0 && glacierLinked && glacierSnowStorage[r][c] > 0.0) {
-                std::copy(demands, demands + count, copy);
-                glacierSnowEvaporation[r][c] = TakeFromSnow(glacierSnowStorage[r][c], copy, count);
-              }
-            }
-          }
-          row.At(c).Add(0, snowEvaporation[r][c]);
-        }
+  if (SnowModelEvaporates()) {
+    // The snow model evaporates by its own energy balance in its step, and its output follows
+    // that step (SnowModelEvaporation). Where snow lies at the step's start it takes the
+    // layers' whole demand, at the dry and the wet canopy's rate alike, and the soil's.
+#pragma omp parallel for schedule(runtime) if (ForkCells(static_cast<long>(nrows) * ncols, minParallelCells))
+    for (int r = 1; r <= nrows; ++r)
+      for (int c = 1; c <= ncols; ++c) {
+        if (!IsBasinCell(r, c) || !(snowStorageSolid[r][c] > 0.0)) continue;
+        for (int k = 1; k <= layers; ++k)
+          if (landuse[k][r][c] > nodata) potTranspiration[k][r][c] = potInterception[k][r][c] = 0.0;
+        potEvaporation[r][c] = 0.0;
       }
+    return;
   }
-  snowSums.Fold(snowTables.data());
-  snowEvaporationStat->AggregateAndWrite(date.year, date.month, date.day, date.hour, date.minute);
-  WriteGrids(snowEvaporationPos, 1, false);
+  SnowEvaporationPass(date, [this](int r, int c, double* demands) {
+    // Without a snow model there is no snow to evaporate.
+    if (snowStorageSolid) {
+      double* slot = demands + layers + 1;
+      double* copy = slot + layers + 1;
+      double& s = snowStorageSolid[r][c];
+      const double g = GlacierFraction(r, c);
+      snowEvaporation[r][c] = 0.0;
+      if (glacierLinked) glacierSnowEvaporation[r][c] = 0.0;
+      // Demands in order: the layers with a land use, then the soil.
+      const int count = GatherDemands(r, c, demands, slot);
+      if (g < 1.0 && s > 0.0) {
+        snowEvaporation[r][c] = TakeFromSnow(s, demands, count);
+        ReturnDemands(r, c, demands, slot, count);
+      }
+      if (g > 0.0 && glacierLinked && glacierSnowStorage[r][c] > 0.0) {
+        std::copy(demands, demands + count, copy);
+        glacierSnowEvaporation[r][c] = TakeFromSnow(glacierSnowStorage[r][c], copy, count);
+      }
+    }
+    return snowEvaporation[r][c];
+  });
+}
+
+void verdunstungsmodellklasse::SnowModelEvaporation(ModelDate date) {
+  if (flowControl == 0 || !SnowModelEvaporates()) return;
+  SnowEvaporationPass(date, [this](int r, int c, double* demands) {
+    // What the snow evaporated (not condensed) is a share of the cell's demand that no later
+    // process of the step finds: the snow's evaporation stays as its energy balance gave it,
+    // beyond the demand too.
+    const double e = snowEvaporation[r][c];
+    if (e > 0.0 && GlacierFraction(r, c) < 1.0) {
+      double* slot = demands + layers + 1;
+      const int count = GatherDemands(r, c, demands, slot);
+      double left = e;
+      TakeFromSnow(left, demands, count);
+      ReturnDemands(r, c, demands, slot, count);
+    }
+    return e;
+  });
 }
 
 void verdunstungsmodellklasse::LinkInterceptionEvaporation() {
