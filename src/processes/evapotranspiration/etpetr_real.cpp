@@ -176,6 +176,10 @@ void verdunstungsmodellklasse::RealET(ModelDate date) {
         }
         const double g = GlacierFraction(r, c);
         if (g >= 1.0) continue;
+        // The soil holds the water of the whole cell, which only its part without glacier
+        // gave it: that part takes its demand (per unit of its own area, as the grids and
+        // statistics hold it) from the soil, (1 - g) times it over the cell.
+        const double free = 1.0 - g;
         const ZoneSums::Cell cell = row.At(c);
         const double w = availableSoilMoisture ? availableSoilMoisture[r][c] : 0.0;
         double dummy = 1.0;
@@ -210,7 +214,7 @@ void verdunstungsmodellklasse::RealET(ModelDate date) {
             e = 0.0;
           } else {
             if (thetaStart < 0.6) e *= thetaStart / 0.6;
-            e = WithdrawFromSoil(theta, w, e);
+            e = WithdrawFromSoil(theta, w, free * e) / free;
           }
           realTranspiration[k][r][c] += e;
           cell.Add(k, realTranspiration[k][r][c], 1.0 - g);
@@ -220,7 +224,7 @@ void verdunstungsmodellklasse::RealET(ModelDate date) {
         // The soil evaporates once per cell, whatever the number of layers above it.
         if (anyLanduse) {
           double ev = 0.0;
-          if (!lake) ev = WithdrawFromSoil(theta, w, potEvaporation[r][c]);
+          if (!lake) ev = WithdrawFromSoil(theta, w, free * potEvaporation[r][c]) / free;
           realEvaporation[r][c] = lake ? 0.0 : realEvaporation[r][c] + ev;
           cell.Add(n + 1, ev, 1.0 - g);
           if (g != 0.0) cell.Add(n + 1, 0.0, g);

@@ -144,7 +144,10 @@ void interzeptionsmodellklasse::ComputeRow(int r) {
     // The water input is read first: a fully glaciated cell passes it straight through.
     double P = inputGrid[r][c];
     const double P0 = P;
-    if (g < 1.0) {
+    if (!(g < 1.0)) {
+      // A whole-glacier cell has no canopy: the snow model below reads the open air here.
+      if (canopySnowModel) OpenAirCanopyCell(r, c, P);
+    } else {
       if (canopySnowModel) CanopySnowCell(r, c, P);
       InterceptionLayer& top = layers[0];
       top.evaporation[r][c] = top.throughfall[r][c] = top.storage[r][c] = 0.0;
@@ -218,22 +221,7 @@ void interzeptionsmodellklasse::CanopySnowCell(int r, int c, double& P) {
   const double T = airTemperature[r][c];
   const double lai = laiSum * laiScaleSnowCanopy;
   if (!(laiSum > minLAISnowCanopy && maxZ0 > minZ0SnowCanopy && lai > 0.0)) {
-    grid(kCanopyUnloadLiquid) = P;
-    grid(kCanopyTemperatureGrid) = T;
-    grid(kCanopyHumidity) = airHumidity[r][c];
-    grid(kCanopyRadiation) = globalRadiation[r][c];
-    grid(kCanopyWind) = windSpeed[r][c];
-    grid(kCanopyIRRadiation) = 0.0;
-    grid(kCanopyUnloadSolid) = 0.0;
-    grid(kCanopyAlbedo) = 0.2;
-    grid(kCanopyLoad) = 0.0;
-    grid(kCanopyAge) = 0.0;
-    grid(kCanopySublimation) = 0.0;
-    if (canopyEnergyBalance) {
-      grid(kCanopyEnergyBalanceGrid) = 0.0;
-      grid(kCEBTemperature) = grid(kCEBTemperatureOld) = T + 273.15;
-      grid(kCEBDummy) = 0.0;
-    }
+    OpenAirCanopyCell(r, c, P);
     return;
   }
   CanopySnowState s;
@@ -292,6 +280,27 @@ void interzeptionsmodellklasse::CanopySnowCell(int r, int c, double& P) {
   grid(kCanopyAge) = s[kCanopySnowAge];
   grid(kCanopySublimation) = s[kSublimation];
   P = s[kRain];
+}
+
+void interzeptionsmodellklasse::OpenAirCanopyCell(int r, int c, double P) {
+  auto grid = [this, r, c](CanopyGrid g) -> double& { return canopyGrids[g].data[r][c]; };
+  const double T = airTemperature[r][c];
+  grid(kCanopyUnloadLiquid) = P;
+  grid(kCanopyTemperatureGrid) = T;
+  grid(kCanopyHumidity) = airHumidity[r][c];
+  grid(kCanopyRadiation) = globalRadiation[r][c];
+  grid(kCanopyWind) = windSpeed[r][c];
+  grid(kCanopyIRRadiation) = 0.0;
+  grid(kCanopyUnloadSolid) = 0.0;
+  grid(kCanopyAlbedo) = 0.2;
+  grid(kCanopyLoad) = 0.0;
+  grid(kCanopyAge) = 0.0;
+  grid(kCanopySublimation) = 0.0;
+  if (canopyEnergyBalance) {
+    grid(kCanopyEnergyBalanceGrid) = 0.0;
+    grid(kCEBTemperature) = grid(kCEBTemperatureOld) = T + 273.15;
+    grid(kCEBDummy) = 0.0;
+  }
 }
 
 void interzeptionsmodellklasse::WriteOutputs() {

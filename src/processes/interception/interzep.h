@@ -158,6 +158,8 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   void FillTemperatureRow(double** grid, int r) const;
   void ComputeRow(int r);
   void CanopySnowCell(int r, int c, double& P);
+  // A cell without a canopy to hold snow: the canopy grids take the open air and P passes.
+  void OpenAirCanopyCell(int r, int c, double P);
   // The glacierised share of a cell, 0..1.
   double GlacierShare(int r, int c) const {
     if (!glacierGrid) return 0.0;

@@ -357,6 +357,39 @@ void schneemodellklasse::CountGlacierShares() {
       glacierCellCount[static_cast<size_t>(i)] += 1.0;
       if (g > 0.0) hasGlacier[static_cast<size_t>(i)] = 1;
     }
+  MarkGlacierStorages();
+}
+
+void schneemodellklasse::MarkGlacierStorages() {
+  glacierStorages = hasGlacier;
+  if (!glacierInventory) return;
+  for (const auto& g : glacierInventory->Glaciers()) {
+    const int code = g->subbasin;
+    if (code < 1 || code > largestSubbasinCode) continue;
+    const int i = subbasinCodeMap[static_cast<size_t>(code)];
+    if (i > 0 && static_cast<size_t>(i) < glacierStorages.size()) glacierStorages[static_cast<size_t>(i)] = 1;
+  }
+}
+
+void schneemodellklasse::RecountGlacierSharesKeepingStorages() {
+  const size_t n1 = static_cast<size_t>(subbasinCount) + 1;
+  std::vector<double> area(n1, 0.0);
+  const std::vector<unsigned char> had = glacierStorages;
+  for (size_t k = 1; k < n1 && k < had.size(); ++k) area[k] = GlacierStorageArea(k);
+  CountGlacierShares();
+  for (size_t k = 1; k < n1; ++k) {
+    if (!glacierStorages[k]) continue;
+    if (k >= had.size() || !had[k]) {
+      Qice[k] = Qfirn[k] = Qsnow[k] = 0.0;
+      continue;
+    }
+    const double now = GlacierStorageArea(k);
+    if (now == area[k] || !(now > 0.0)) continue;
+    const double f = area[k] / now;
+    Qice[k] *= f;
+    Qfirn[k] *= f;
+    Qsnow[k] *= f;
+  }
 }
 
 // --- dynamic glaciers ----------------------------------------------------------------------

@@ -146,9 +146,10 @@ void schneemodellklasse::RestoreStorageSection(const std::string& text, const st
     ForEachAlbedoCell([&](int r, int c) { albedo[r][c] = cellAlbedo[k++]; });
   }
   if (!glaciers || !glacierInventory) return;
-  if (SeekHeader(f, "[glacier_inventory]"))
+  if (SeekHeader(f, "[glacier_inventory]")) {
     glacierInventory->RestoreState(f, path);
-  else
+    MarkGlacierStorages();  // glaciers that had lost their cells are back in the inventory
+  } else
     *log << "INFORMATION: couldn't find section [glacier_inventory] in " << path
          << "; the glaciers start from the areas of their cells" << "[end-entry]";
 }

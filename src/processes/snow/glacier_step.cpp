@@ -51,13 +51,14 @@ double schneemodellklasse::GlacierDebris(int r, int c) const {
   return debris * debrisScaling;
 }
 
+// A cell of a static glacier, whole glacier: it stands under no canopy (open air).
 void schneemodellklasse::GlacierCell(int r, int c) {
   const glacier::CellParameters p = GlacierCellParameters(SubbasinIndex(r, c));
   const double R = glacierRadiation ? glacierRadiation[r][c] : 0.0;
+  const double T = openTemperature[r][c];
   double solid = grid[kSolid][r][c], liquid = grid[kLiquid][r][c];
   glacier::CellResult out;
-  glacier::CellStep(p, temperature[r][c], precipitation[r][c], R, GlacierDebris(r, c), CellOnFirn(r, c), solid,
-                    liquid, out);
+  glacier::CellStep(p, T, precipitation[r][c], R, GlacierDebris(r, c), CellOnFirn(r, c), solid, liquid, out);
 
   grid[kSolid][r][c] = solid;
   grid[kLiquid][r][c] = liquid;
@@ -74,7 +75,7 @@ void schneemodellklasse::GlacierCell(int r, int c) {
   const double n = params.stepsPerDay;
   grid[kDaysSnow][r][c] = swe > 5.0 ? 1.0 / n : 0.0;
   double& age = grid[kSnowAge][r][c];
-  if (temperature[r][c] <= T0R + transzone && precipitation[r][c] > 1.0 && swe > 5.0)
+  if (T <= T0R + transzone && precipitation[r][c] > 1.0 && swe > 5.0)
     age = 0.0;
   else
     age += 1.0 / n;
@@ -83,10 +84,11 @@ void schneemodellklasse::GlacierCell(int r, int c) {
 // A cell of a dynamic glacier: the glacier-free part keeps the ordinary snow storages, the
 // glacier part (fraction g) its own; both receive the same snowfall and rainfall. Once the
 // glacier part has no solid snow left, firn melts from the cell's firn layers, and ice
-// where there is no firn (or the layers ran out).
+// where there is no firn (or the layers ran out). A canopy stands on the free part only:
+// the glacier part melts in the open air.
 void schneemodellklasse::DynamicGlacierCell(int r, int c, snow::CellNotes& notes) {
   const glacier::CellParameters p = GlacierCellParameters(SubbasinIndex(r, c));
-  const double T = temperature[r][c];
+  const double T = temperature[r][c], Tg = openTemperature[r][c];
   const double R = glacierRadiation ? glacierRadiation[r][c] : 0.0;
   grid[kOutflow][r][c] = 0.0;
   grid[kMeltOnly][r][c] = 0.0;
@@ -105,7 +107,8 @@ void schneemodellklasse::DynamicGlacierCell(int r, int c, snow::CellNotes& notes
   // Snow unloaded from the canopy falls on the part without glacier only: the interception
   // module already gave the glacier part its share of the precipitation in "throughfall0".
   // Both parts take the same input, so the cell takes (1 - g) of the unloaded snow.
-  const double sAdd = canopyUnload ? (1.0 - GlacierShareOfCell(r, c)) * canopyUnload[r][c] : 0.0;
+  const double g = GlacierShareOfCell(r, c);
+  const double sAdd = canopyUnload ? (1.0 - g) * canopyUnload[r][c] : 0.0;
   double taken = 0.0, takenG = 0.0, outflow, outflowG;
   if (glacierMethod == 13) {
     // The module's own snow method on both parts; the glacier part takes the snowfall and
@@ -120,7 +123,7 @@ void schneemodellklasse::DynamicGlacierCell(int r, int c, snow::CellNotes& notes
     const double result = SnowCalls(r, c, s, sAdd, false, notes);
     sg.snowfall = s.snowfall;
     sg.rainfall = s.rainfall;
-    const double resultG = SnowCalls(r, c, sg, sAdd, true, notes);
+    const double resultG = SnowCallsInOpenAir(r, c, sg, sAdd, true, notes);
     if (energyBalance) {
       grid[kSnowTemp][r][c] = s.snowTemp;
       grid[kSurfTemp][r][c] = s.surfTemp;
@@ -138,17 +141,21 @@ void schneemodellklasse::DynamicGlacierCell(int r, int c, snow::CellNotes& notes
     s.snowfall = sg.snowfall = share * precipitation[r][c] + sAdd;
     s.rainfall = sg.rainfall = (1.0 - share) * precipitation[r][c];
     outflow = glacier::DegreeDaySnow(p, T, R, s.snowfall, s.rainfall, s.solid, s.liquid, taken);
-    outflowG = glacier::DegreeDaySnow(p, T, R, sg.snowfall, sg.rainfall, sg.solid, sg.liquid, takenG);
+    outflowG = glacier::DegreeDaySnow(p, Tg, R, sg.snowfall, sg.rainfall, sg.solid, sg.liquid, takenG);
   }
+  // The outflow and its melt are the cell's: mm over the whole cell, of which the glacier
+  // part gives none (its water goes to the glacier storages). The soil, the interception
+  // below the snow cover and the lakes take them as they take a cell's water.
+  const double free = 1.0 - g;
   if (outflow > 0.0) {
-    grid[kOutflow][r][c] = outflow;
-    if (taken > 0.0) grid[kMeltOnly][r][c] = taken;
+    grid[kOutflow][r][c] = free * outflow;
+    if (taken > 0.0) grid[kMeltOnly][r][c] = free * taken;
   }
 
   double firnMelt = 0.0, iceMelt = 0.0;
-  if (T > T0 && !(sg.solid > 0.0)) {
+  if (Tg > T0 && !(sg.solid > 0.0)) {
     const bool onFirn = CellOnFirn(r, c) && firnStack && firnLevels > 0;
-    const double melt = glacier::BareMelt(p, T, R, GlacierDebris(r, c), onFirn) - takenG;
+    const double melt = glacier::BareMelt(p, Tg, R, GlacierDebris(r, c), onFirn) - takenG;
     if (melt > 0.0) {
       if (onFirn) {
         firnMelt = glacier::TakeFromFirnLayers(firnStack[r][c], firnLevels, melt, geometry.nodata_value);
@@ -288,16 +295,15 @@ void schneemodellklasse::RouteGlacierMelt(ModelDate date) {
     }
   std::vector<double> outflow(n1, 0.0);  // per unit area of the sub-basin
   for (size_t k = 1; k < n1; ++k) {
-    if (!hasGlacier[k]) continue;
-    const double share = glacierSum[k];  // sum of g; the input per glacier area is sum / share
-    if (!(share > 0.0)) {
-      Qice[k] = Qfirn[k] = Qsnow[k] = 0.0;
-    } else {
-      const glacier::SubbasinParameters& p = glacierParams[k];
-      Qice[k] = glacier::StorageStep(Qice[k], ice[k] / share, glacier::Recession(p.kice_els, timeInterval));
-      Qfirn[k] = glacier::StorageStep(Qfirn[k], firn[k] / share, glacier::Recession(p.kfirn_els, timeInterval));
-      Qsnow[k] = glacier::StorageStep(Qsnow[k], snowOnIce[k] / share, glacier::Recession(p.ksnow_els, timeInterval));
-    }
+    if (!glacierStorages[k]) continue;
+    // The storages' outflows are per unit of their area: the glacier area of the sub-basin
+    // (sum of g; the input per glacier area is the sum over it), or the whole sub-basin once
+    // it has no glacier left, where they drain what they hold.
+    const double share = GlacierStorageArea(k);
+    const glacier::SubbasinParameters& p = glacierParams[k];
+    Qice[k] = glacier::StorageStep(Qice[k], ice[k] / share, glacier::Recession(p.kice_els, timeInterval));
+    Qfirn[k] = glacier::StorageStep(Qfirn[k], firn[k] / share, glacier::Recession(p.kfirn_els, timeInterval));
+    Qsnow[k] = glacier::StorageStep(Qsnow[k], snowOnIce[k] / share, glacier::Recession(p.ksnow_els, timeInterval));
     const double r = glacierCellCount[k] > 0.0 ? share / glacierCellCount[k] : 0.0;
     outflow[k] = (Qice[k] + Qfirn[k] + Qsnow[k]) * r;
     if (linked && subbasinRunoff && subbasinRunoff->table && static_cast<int>(k) <= subbasinRunoff->subbasinCount)

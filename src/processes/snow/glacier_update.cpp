@@ -165,5 +165,5 @@ void schneemodellklasse::UpdateGlaciersIfDue(const ModelDate& d) {
   if (!GlacierEvaluationDue(d.year, d.month, d.day, d.hour, d.minute, GMBEvalDay, GMBEvalMonth, GetHourOffset()))
     return;
   glacierInventory->AnnualUpdate();
-  CountGlacierShares();
+  RecountGlacierSharesKeepingStorages();
 }

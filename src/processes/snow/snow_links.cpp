@@ -1,5 +1,7 @@
 // The snow model's links with the rest of the run: input grids, lakes, tracers, the
 // soil model's runoff record, the statistics flush and the tear-down.
+#include <initializer_list>
+
 #include "framework/logstream.h"
 #include "grids/grid_registry.h"
 #include "processes/snow/snowmod.h"
@@ -58,12 +60,24 @@ void schneemodellklasse::LinkInputs() {
     precipitation = data(RequireGrid("precipitation"));
   canopyUnload = Registered("Snow_canopy_unload_solid");
   canopyLongwave = Registered("Snow_canopy_IR_radiation");
+  // The open air, where the sub-canopy grid of a variable is taken (the interception module
+  // requires the open-air grids beside them).
+  auto open = [this](double** taken, const char* canopyName, std::initializer_list<const char*> openNames) {
+    if (!taken || !Registered(canopyName)) return taken;
+    for (const char* n : openNames)
+      if (double** g = Registered(n)) return g;
+    return taken;
+  };
   if (snow::UsesWind(method)) wind = data(RequireOneOf3Grids("Snow_canopy_wind", "wind_speed", never));
   if (snow::IsEnergyBalance(method)) {
     humidity = data(RequireOneOf3Grids("Snow_canopy_rh", "air_humidity", never));
     radiation = data(RequireOneOf3Grids("Snow_canopy_rad", "AspectCorrectedGlobalRadiation", never));
   }
   temperature = data(RequireOneOf4Grids("Snow_canopy_temperature", "corr_temperature", "temperature", "temperature_14"));
+  openTemperature = open(temperature, "Snow_canopy_temperature", {"corr_temperature", "temperature", "temperature_14"});
+  openWind = open(wind, "Snow_canopy_wind", {"wind_speed"});
+  openHumidity = open(humidity, "Snow_canopy_rh", {"air_humidity"});
+  openRadiation = open(radiation, "Snow_canopy_rad", {"AspectCorrectedGlobalRadiation"});
   inputsLinked = true;
 }
 

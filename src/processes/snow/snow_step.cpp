@@ -158,6 +158,18 @@ double schneemodellklasse::SnowCalls(int r, int c, snow::CellState& s, double sA
   return SnowCalls(GridsOfRow(r), c, s, sAdd, noNewPrecipitation, notes);
 }
 
+double schneemodellklasse::SnowCallsInOpenAir(int r, int c, snow::CellState& s, double sAdd, bool noNewPrecipitation,
+                                              snow::CellNotes& notes) {
+  RowGrids g = GridsOfRow(r);
+  const auto row = [r](double** m) { return m ? m[r] : nullptr; };
+  g.temperature = row(openTemperature);
+  g.wind = row(openWind);
+  g.humidity = row(openHumidity);
+  g.radiation = row(openRadiation);
+  g.canopyLongwave = nullptr;  // the canopy's; the sky's comes from the air
+  return SnowCalls(g, c, s, sAdd, noNewPrecipitation, notes);
+}
+
 void schneemodellklasse::SetAlbedoBefore(int r, int c, double total) { SetAlbedoBefore(GridsOfRow(r), c, total); }
 
 void schneemodellklasse::CellSequence(int r, int c, snow::CellNotes& notes) { CellSequence(GridsOfRow(r), c, notes); }

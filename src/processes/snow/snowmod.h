@@ -181,6 +181,12 @@ class schneemodellklasse : public teilmodellklasse {
   std::vector<double**> tracerInputs;   // 1..tracers
   const std::vector<LanduseTableEntry>* landuseTable = nullptr;
   bool inputsLinked = false;
+  // The air above any canopy (the grids above where the canopy's sub-canopy grids are
+  // linked, else the same): the glacier part of a cell takes it.
+  double** openTemperature = nullptr;
+  double** openWind = nullptr;
+  double** openHumidity = nullptr;
+  double** openRadiation = nullptr;
 
   // Glacier part of a cell (0..1; null without glaciers) and the sub-basins of
   // "zonegrid_soilmodel", for the glacier storages that fill the soil model's runoff.
@@ -218,22 +224,36 @@ class schneemodellklasse : public teilmodellklasse {
   std::vector<double> glacierBlockSums;  // melt sums per block of rows (RouteGlacierMelt)
   bool DynamicGlaciers() const { return glacierMethod >= 11; }
   // Per sub-basin 1..n: whether it holds glacier, its glaciated and glacier-free cell sums,
-  // its cell count and the outflows of its ice, firn and snow storages (mm per step).
+  // its cell count and the outflows of its ice, firn and snow storages (mm per step, per
+  // unit of the storages' area, GlacierStorageArea).
   std::vector<unsigned char> hasGlacier;
   std::vector<double> glacierSum, freeSum, glacierCellCount;
   std::vector<double> Qice, Qfirn, Qsnow;
+  // Sub-basins that keep glacier storages: those with glacier cells and, with dynamic
+  // glaciers, those with a glacier of the inventory that lost its cells (its storages still
+  // drain). The snow model writes their runoff into the soil model's record.
+  std::vector<unsigned char> glacierStorages;
   std::vector<double> aIceDay, aSnowDay;  // seasonal radiation factors of the day, per sub-basin
   std::string storageFileName;  // kept by ReadStorageFile; empty: no section written
+  // The area (in cells) over which the glacier storages of sub-basin k hold their water: its
+  // glacier area, or the whole sub-basin once no glacier is left in it.
+  double GlacierStorageArea(size_t k) const { return glacierSum[k] > 0.0 ? glacierSum[k] : glacierCellCount[k]; }
   // Sub-basins (1..n) whose runoff the snow model writes into the soil model's record; the
-  // soil model leaves them alone. Empty without glaciers.
-  const std::vector<unsigned char>& GlacierSubbasins() const { return hasGlacier; }
+  // soil model adds its own. Empty without glaciers.
+  const std::vector<unsigned char>& GlacierSubbasins() const { return glacierStorages; }
   // The section "[snow_model_v2]" as written to the storage file.
   std::string StorageSectionText() const;
   // Restores the glacier storages and, with withAlbedo, the albedo of the cells from the text
   // of a storage file (path for the messages).
   void RestoreStorageSection(const std::string& text, const std::string& path, bool withAlbedo = true);
-  // The glacier share of each sub-basin from the glacier grid.
+  // The glacier share of each sub-basin from the glacier grid, and the sub-basins that keep
+  // glacier storages.
   void CountGlacierShares();
+  void MarkGlacierStorages();
+  // Counts the glacier shares anew (after the glacier grid changed) keeping the water of the
+  // glacier storages: their outflows follow the storages' new area; a sub-basin that gains
+  // storages starts them empty.
+  void RecountGlacierSharesKeepingStorages();
   // The annual update, on the step that ends the evaluation day.
   void UpdateGlaciersIfDue(const ModelDate& date);
   // Routes the step's glacier melt through the storages of each glacier sub-basin into
@@ -359,6 +379,9 @@ class schneemodellklasse : public teilmodellklasse {
   // summed potential melt. Energy-balance temperatures and evaporation stay in s.
   double SnowCalls(int row, int col, snow::CellState& s, double sAdd, bool noNewPrecipitation,
                    snow::CellNotes& notes);
+  // The same in the open air (the glacier part of a cell, which stands under no canopy).
+  double SnowCallsInOpenAir(int row, int col, snow::CellState& s, double sAdd, bool noNewPrecipitation,
+                            snow::CellNotes& notes);
   // Items after the melt of a cell's snow (or of its glacier-free part): snow days, age,
   // albedo, storages and permafrost.
   void FinishSnowCell(int row, int col, const snow::CellState& s);

@@ -61,10 +61,11 @@ class bodenmodellklasse : public teilmodellklasse {
   virtual const char* GetStorageFileName() const;
   // The runoff per sub-basin when the flow control parameter is 1, else null.
   virtual SubbasinRunoff* GetSubbasinRunoff();
-  // The snow model's flags of the sub-basins (1..n, nonzero = yes) with glaciers, read in
-  // every step (the annual glacier update may change them). When the snow model holds the
-  // runoff record (flow control 1) it writes the glacier storages' outflow of such a
-  // sub-basin into it before the soil step, and the soil runoff adds to it. Null: no glaciers.
+  // The snow model's flags of the sub-basins (1..n, nonzero = yes) with glacier storages,
+  // read in every step (the annual glacier update may change them). When the snow model
+  // holds the runoff record (flow control 1) it writes the glacier storages' outflow of such
+  // a sub-basin into it before the soil step, and the soil runoff adds to it. Null: no
+  // glaciers.
   void SetGlacierSubbasins(const std::vector<unsigned char>* filledBySnow);
   // The daily land-use update's root-zone reference: per cell the root depth (and its layer)
   // from which the next day rescales the root zone. The storage file carries it; a warm

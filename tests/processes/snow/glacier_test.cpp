@@ -202,6 +202,13 @@ TEST(GlacierSection, BadSectionsEndConstruction) {
   }
 }
 
+// Date of daily step k (from 1) of a run from 1 January 2001, stamped 0:00 of the next day.
+ModelDate DailyDate(int step) {
+  int64_t y = 2001, m = 1, d = 1 + step;
+  while (d > DaysInMonth(y, m)) d -= DaysInMonth(y, m), m = m == 12 ? (++y, 1) : m + 1;
+  return ModelDate{0, 0, d, m, y};
+}
+
 // A dynamic [ice_firn] section (methods 11 to 13) with its settings lines.
 std::string DynamicIceFirn(const std::string& method = "11", const std::string& date = "30 9",
                            const std::string& va = "28.5 1.36 4 0", const std::string& firn = "3 1100 0.01",
@@ -491,17 +498,24 @@ TEST(GlacierDynamic, CellWaterBalanceOfBothPartsEveryStep) {
           const double evaporation =
               snow::IsEnergyBalance(k.snowMethod) && ownSnowMethod ? d.b.Grid("snow_evaporation")[r][c] : 0.0;
           const double evaporationOnGlacier = d.b.Grid("SnowEvaporation_onGlacier")[r][c];
+          // The snow cover's outflow is the cell's: (1 - g) times that of the free part.
           const double out = d.b.Grid("snowcover_outflow")[r][c];
           const double outG = d.b.Grid("SnowMelt_onGlacier")[r][c];
           const double firn = d.b.Grid("melt_from_firn")[r][c], ice = d.b.Grid("melt_from_ice")[r][c];
-          const double free = value(0, r, c) + value(1, r, c) - was[0] - was[1] + out + evaporation;
+          const double kept = value(0, r, c) + value(1, r, c) - was[0] - was[1] + evaporation;
           const double onGlacier = value(2, r, c) + value(3, r, c) - was[2] - was[3] + outG + evaporationOnGlacier;
-          basin += input - (1.0 - g) * free - g * onGlacier;
+          basin += input - (1.0 - g) * kept - out - g * onGlacier;
           scale += input + was[0] + was[2];
           if (!(g > 0.0)) continue;
           const double tolerance = 1e-9 * (1.0 + std::fabs(was[5]) + was[0] + was[2]);
+          if (g == 1.0) {
+            ASSERT_EQ(out, 0.0) << "a whole-glacier cell gives the soil nothing";
+          }
+          if (!k.slides && g < 1.0) {
+            ASSERT_NEAR(input, kept + out / (1.0 - g), tolerance)
+                << "free part, step " << step << " cell " << r << "," << c;
+          }
           if (!k.slides) {
-            ASSERT_NEAR(input, free, tolerance) << "free part, step " << step << " cell " << r << "," << c;
             ASSERT_NEAR(input, onGlacier, tolerance) << "glacier part, step " << step << " cell " << r << "," << c;
           }
           ASSERT_NEAR(was[4] - value(4, r, c), firn, tolerance) << "firn, step " << step;
@@ -532,7 +546,9 @@ TEST(GlacierDynamic, CellWaterBalanceOfBothPartsEveryStep) {
 // With snow held in the canopy, the interception module hands the snow model "throughfall0",
 // in which the glacier part of a cell already has its share of the precipitation, and the
 // snow unloaded from the canopy of the part without glacier. A partly glaciated cell takes
-// that snow once: per cell, throughfall + (1 - g) x unloaded snow enter its two parts.
+// that snow once: per cell, throughfall + (1 - g) x unloaded snow enter its two parts. The
+// canopy stands on the free part only: the glacier part melts in the open air while the
+// free part stays frozen in the cold air below the canopy.
 TEST(GlacierDynamic, CanopySnowOfAPartlyGlaciatedCellCountsOnce) {
   for (const char* method : {"11", "12", "13"}) {
     SCOPED_TRACE(std::string("glacier method ") + method);
@@ -540,6 +556,7 @@ TEST(GlacierDynamic, CanopySnowOfAPartlyGlaciatedCellCountsOnce) {
     CapturedLog log;
     DynamicBasin d;
     d.b.Add("global_radiation", 100.0);
+    d.b.Add("Snow_canopy_temperature", -10.0);
     double** throughfall = d.b.Add("throughfall0", 0.0);
     double** unload = d.b.Grid("Snow_canopy_unload_solid");
     int error = 0;
@@ -554,11 +571,12 @@ TEST(GlacierDynamic, CanopySnowOfAPartlyGlaciatedCellCountsOnce) {
       return (1.0 - g) * (d.b.Grid(names[0])[r][c] + d.b.Grid(names[1])[r][c]) +
              g * (d.b.Grid(names[2])[r][c] + d.b.Grid(names[3])[r][c]);
     };
+    double freeOutflow = 0.0, glacierMelt = 0.0;
     for (int step = 1; step <= 48; ++step) {
       double before[4][5];
       for (int r = 1; r <= 3; ++r)
         for (int c = 1; c <= 4; ++c) {
-          d.b.Grid("temperature")[r][c] = step < 24 ? -4.0 : 1.0 + 0.1 * c;
+          d.b.Grid("temperature")[r][c] = step < 24 ? -4.0 : 15.0 + 0.1 * c;
           throughfall[r][c] = 1.0 + 0.2 * r;
           unload[r][c] = step % 2 == 0 ? 0.7 : 0.0;
           before[r][c] = cellSnow(r, c);
@@ -569,12 +587,17 @@ TEST(GlacierDynamic, CanopySnowOfAPartlyGlaciatedCellCountsOnce) {
         for (int c = 1; c <= 4; ++c) {
           if (!d.b.Inside(r, c)) continue;
           const double g = std::min(1.0, d.fraction[r][c]);
-          const double out = (1.0 - g) * d.b.Grid("snowcover_outflow")[r][c] + g * d.b.Grid("SnowMelt_onGlacier")[r][c];
+          const double out = d.b.Grid("snowcover_outflow")[r][c] + g * d.b.Grid("SnowMelt_onGlacier")[r][c];
           const double input = throughfall[r][c] + (1.0 - g) * unload[r][c];
           ASSERT_NEAR(cellSnow(r, c) - before[r][c] + out, input, 1e-12 * (1.0 + before[r][c]))
               << "step " << step << " cell " << r << "," << c << " glacier part " << g;
+          freeOutflow += d.b.Grid("snowcover_outflow")[r][c];
+          glacierMelt += g * (d.b.Grid("SnowMelt_onGlacier")[r][c] + d.b.Grid("melt_from_ice")[r][c] +
+                              d.b.Grid("melt_from_firn")[r][c]);
         }
     }
+    EXPECT_EQ(freeOutflow, 0.0);
+    EXPECT_GT(glacierMelt, 1.0);
     m.Release();
   }
 }
@@ -627,6 +650,95 @@ TEST(GlacierDynamic, ChangedGlacierFractionKeepsTheSnowOfTheCell) {
   EXPECT_GT(d.b.Grid("snowstorage_liquid")[2][1], 0.0);
   EXPECT_EQ(d.b.Grid("TotalSnowStorage_onGlacier")[2][1], 0.0);
   EXPECT_EQ(d.b.Grid("snow_storage_total")[1][2], 0.0);
+}
+
+// The glacier storages keep their water (mm times cells) when the annual update changes the
+// glacier area of their sub-basin: a year that shrinks the glaciers and one that grows them,
+// step by step (input = change of the water held + outflow). A sub-basin whose last glacier
+// cell is gone drains what its storages still hold into its runoff.
+TEST(GlacierDynamic, GlacierStoragesKeepTheirWaterAcrossTheUpdate) {
+  const auto date = DailyDate;
+  std::string section = DynamicIceFirn();
+  section.replace(section.find("3.0\n3.0\n3.0\n"), 12, "300.0\n600.0\n150.0\n");  // storage constants in h
+  for (const double warmth : {9.0, -2.0}) {
+    SCOPED_TRACE(warmth > 0.0 ? "glaciers shrink" : "glaciers grow");
+    TempDir dir;
+    CapturedLog log;
+    DynamicBasin d;
+    int error = 0;
+    auto m = MakeSnowModel(d.b, log.log(), dir.path(), JoinLines(SnowSectionLines(1, 1440)) + section, error);
+    ASSERT_EQ(error, 0) << log.console();
+    m->SetSubbasinRunoff(&d.runoff);
+    const glacier::SubbasinParameters& p = m->glacierParams[1];
+    const double e[3] = {glacier::Recession(p.kice_els, 1440.0), glacier::Recession(p.kfirn_els, 1440.0),
+                         glacier::Recession(p.ksnow_els, 1440.0)};
+    auto held = [&](size_t k) {
+      return m->GlacierStorageArea(k) * (glacier::StoredWater(m->Qice[k], e[0]) +
+                                         glacier::StoredWater(m->Qfirn[k], e[1]) +
+                                         glacier::StoredWater(m->Qsnow[k], e[2]));
+    };
+    // One step; checks every sub-basin's storages and returns the glacier area before it.
+    auto step = [&](int k, double T, double P) {
+      for (int r = 1; r <= 3; ++r)
+        for (int c = 1; c <= 4; ++c) {
+          d.b.Grid("temperature")[r][c] = T + 0.3 * c;
+          d.b.Grid("temperature_night")[r][c] = T - 4.0;
+          d.b.Grid("precipitation")[r][c] = P;
+        }
+      const double before[3] = {0.0, held(1), held(2)};
+      double g[4][5];  // the glacier parts of the step (the update at its end changes them)
+      for (int r = 1; r <= 3; ++r)
+        for (int c = 1; c <= 4; ++c) g[r][c] = std::min(1.0, std::max(0.0, d.fraction[r][c]));
+      m->Run(date(k));
+      m->PostRun(date(k));
+      double input[3] = {0.0, 0.0, 0.0};
+      for (int r = 1; r <= 3; ++r)
+        for (int c = 1; c <= 4; ++c) {
+          const int sub = static_cast<int>(d.b.Grid("zonegrid_soilmodel")[r][c]);
+          if (sub >= 1 && g[r][c] > 0.0)
+            input[sub] += g[r][c] * (d.b.Grid("melt_from_ice")[r][c] + d.b.Grid("melt_from_firn")[r][c] +
+                                     d.b.Grid("SnowMelt_onGlacier")[r][c]);
+        }
+      for (size_t sub = 1; sub <= 2; ++sub) {
+        if (!m->glacierStorages[sub]) continue;
+        const double out = d.row[sub] * m->glacierCellCount[sub];
+        ASSERT_NEAR(input[sub], held(sub) - before[sub] + out, 1e-9 * (1.0 + input[sub] + before[sub]))
+            << "sub-basin " << sub << ", step " << k;
+      }
+    };
+    const double area[3] = {0.0, m->glacierSum[1], m->glacierSum[2]};
+    double heldAtUpdate = 0.0;
+    for (int k = 1; k <= 304; ++k) {
+      if (k == 273) heldAtUpdate = held(1) + held(2);  // 30 September
+      step(k, warmth + 6.0 * std::sin(2.0 * M_PI * (k - 100) / 365.0), k % 4 == 0 ? (warmth > 0.0 ? 2.0 : 40.0) : 0.0);
+    }
+    ASSERT_NE(log.console().find("glaciers changed"), std::string::npos);
+    EXPECT_GT(heldAtUpdate, 1.0);
+    for (int sub = 1; sub <= 2; ++sub)
+      if (warmth > 0.0)
+        EXPECT_LT(m->glacierSum[sub], area[sub]) << sub;
+      else
+        EXPECT_GT(m->glacierSum[sub], area[sub]) << sub;
+    if (warmth < 0.0) continue;
+    // Sub-basin 2 loses its glacier cells (its glacier stays in the inventory): the storages'
+    // water is kept, now over the whole sub-basin, and drains into its runoff.
+    const double kept = held(2);
+    d.fraction[1][3] = d.fraction[3][4] = 0.0;
+    for (int r = 1; r <= 3; ++r)
+      for (int c = 3; c <= 4; ++c) d.fraction[r][c] = std::min(0.0, d.fraction[r][c]);
+    m->RecountGlacierSharesKeepingStorages();
+    EXPECT_EQ(m->hasGlacier[2], 0);
+    EXPECT_EQ(m->GlacierSubbasins()[2], 1);
+    EXPECT_NEAR(held(2), kept, 1e-12 * kept);
+    double drained = 0.0;
+    for (int k = 305; k <= 330; ++k) {
+      step(k, -20.0, 0.0);
+      drained += d.row[2] * m->glacierCellCount[2];
+    }
+    EXPECT_NEAR(drained + held(2), kept, 1e-9 * kept);
+    EXPECT_GT(drained, 0.1 * kept);
+    m.Release();
+  }
 }
 
 // With the glacier readgrid flag 1 the firn stack, the mass balances and the snow on the
@@ -906,11 +1018,7 @@ TEST(GlacierState, WarmStartContinuesTheRun) {
 // storage file the glacier storages and the glaciers' areas and volumes. Both years pass
 // the evaluation date, on which the glaciers change.
 TEST(GlacierState, DynamicGlaciersContinueAcrossAWarmStart) {
-  auto date = [](int step) {
-    int64_t y = 2001, m = 1, d = 1 + step;
-    while (d > DaysInMonth(y, m)) d -= DaysInMonth(y, m), m = m == 12 ? (++y, 1) : m + 1;
-    return ModelDate{0, 0, d, m, y};
-  };
+  const auto date = DailyDate;
   auto run = [&](DynamicBasin& basin, schneemodellklasse& m, int from, int to) {
     for (int step = from; step <= to; ++step) {
       for (int r = 1; r <= 3; ++r)
@@ -1020,11 +1128,7 @@ TEST(GlacierState, DynamicGlaciersContinueAcrossAWarmStart) {
 // the thaw depth's own grid are copied as their entries would carry them; the root depth
 // is set anew every day, as the land-use update does.
 TEST(GlacierState, DynamicGlaciersWithPermafrostContinueThroughTheirFiles) {
-  auto date = [](int step) {
-    int64_t y = 2001, m = 1, d = 1 + step;
-    while (d > DaysInMonth(y, m)) d -= DaysInMonth(y, m), m = m == 12 ? (++y, 1) : m + 1;
-    return ModelDate{0, 0, d, m, y};
-  };
+  const auto date = DailyDate;
   TempDir state;
   WorkingDirectory here(state.path());  // the grid reader notes its filled cells in the working folder
   auto control = [&](bool read) {
