@@ -127,6 +127,7 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
   InstallTerminationHandlers();
   int exitCode = 0;
   ModellApplication* app = nullptr;
+  const char* running = nullptr;  // the control file of the run under way
   try {
     try {
       WriteBanner(*log);
@@ -139,6 +140,7 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
       for (int i = 1; i < argc; ++i) {
         if (cl.IsOption(i)) continue;
         if (TerminationSignal != 0) break;  // asked to stop: no further control file
+        running = argv[i];
         app = new ModellApplication(log.get(), argc, argv, i);
         exitCode = 0;
         CtrlCState = 0;
@@ -149,6 +151,7 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
         CurrentApplication = nullptr;
         delete app;
         app = nullptr;
+        running = nullptr;
       }
       if (TerminationSignal != 0) exitCode = kTerminatedCode;
     } catch (const std::exception& e) {
@@ -163,6 +166,9 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
   } catch (int code) {
     // The application that failed gets no end-of-run output (no ClearMemory); its memory
     // is still given back, so that the program can be run in-process by tests.
+    if (running && !(app && app->endStateWritten))
+      *log << "ERROR: the run of " << running << " failed and left no end state"
+           << (app ? app->UnwrittenStorageFile() : std::string()) << "[end-entry]";
     CurrentApplication = nullptr;
     delete app;
     std::signal(SIGINT, SIG_DFL);

@@ -122,6 +122,10 @@ class ModellApplication : public memory_handling {
   std::vector<SP_class*> reservoirs;  // every reservoir of every routing object, owned by routing
   ModuleTable modules;
   StorageFile storage;
+  bool endStateWritten = false;  // the storage file (and so the end state) is written
+  // For a run that failed before its end: " (its storage file <path> is not written)", or
+  // empty when the run has none (or its modules are gone).
+  std::string UnwrittenStorageFile() const;
   ApplicationSeams seams;
 
  private:

@@ -148,8 +148,11 @@ void ModellApplication::init(int argc, char** argv, int position) {
     // Every reader and writer declares its files while the run is built; nothing is written
     // over a file until the check at the end of the build has found no clash.
     RunFiles::Current().Begin();
+    storage.BeginRun();
     BuildModules();
     StopIfTerminated();
+    // A warm start runs only from state grids that the storage file it read was written with.
+    storage.CheckEndState(RunFiles::Current().ReadPaths(), log);
     SealRunFiles();
     initComplete = 1;
   } catch (int code) {
@@ -360,6 +363,13 @@ void ModellApplication::BuildModules() {
                                    static_cast<teilmodellklasse*>(m.soil)})
     module->ShareScratchGrids();
   TraceBuilt("per-call grids of the modules in shared scratch grids");
+}
+
+std::string ModellApplication::UnwrittenStorageFile() const {
+  if (modules.soil)
+    if (const char* name = modules.soil->GetStorageFileName())
+      return " (its storage file " + MakePath(runValues.defaultOutputDirectory, name) + " is not written)";
+  return std::string();
 }
 
 void ModellApplication::SealRunFiles() {

@@ -173,8 +173,13 @@ void ModellApplication::ClearMemory() {
   release(m.assimilation, "data_assimilation::DeleteModule");
   release(m.defaults, "defaultini::DeleteModule");
   // The next run starts from this state: a storage file that could not be written is no
-  // success, or that run would start from the earlier state without a word.
-  if (storage.Commit(log) != 0 && firstError == 0) firstError = kStorageWriteFailed;
+  // success, or that run would start from the earlier state without a word. It is written
+  // last, with the record of the state grids written before it.
+  if (storage.Commit(log, &stepDate) != 0) {
+    if (firstError == 0) firstError = kStorageWriteFailed;
+  } else {
+    endStateWritten = true;
+  }
 
   registry.reset();
   controlFileName.clear();

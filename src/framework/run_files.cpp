@@ -119,6 +119,12 @@ void RunFiles::NameState(const void* state, const std::string& entry) {
       }
 }
 
+std::vector<std::string> RunFiles::ReadPaths() const {
+  std::vector<std::string> paths;
+  for (const File& r : reads_) paths.push_back(r.path);
+  return paths;
+}
+
 std::string RunFiles::FirstClash() const {
   for (const File& w : writes_)
     for (const File& r : reads_) {

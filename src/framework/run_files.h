@@ -67,6 +67,9 @@ class RunFiles {
   static constexpr char kAnyDigit = '\x1f';
   static std::string AnyDigits(int count) { return std::string(static_cast<size_t>(count), kAnyDigit); }
 
+  // The files declared as read so far, as declared.
+  std::vector<std::string> ReadPaths() const;
+
   // The first clash of the declarations (empty when there is none): the message without
   // its "FATAL: " prefix.
   std::string FirstClash() const;

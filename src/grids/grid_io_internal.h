@@ -20,6 +20,10 @@ class SigintGuard {
   SigintGuard& operator=(const SigintGuard&) = delete;
 };
 
+// Notes the file of a grid or stack written under its own name in the run's last step: the
+// storage file records it as a file of the end state (framework/storage_file.h).
+void NoteEndStateGrid(const modelobject& o, const std::string& fileName, bool netcdf);
+
 // First and last active column of row r; rows without known bounds are fully active.
 // last < 1 marks a row without active cells.
 inline void ActiveColumns(const modelobject& o, int r, int& first, int& last) {

@@ -206,4 +206,5 @@ void modelobject::WriteStackGrids(int position) {
   if ((u == 2 || u == 5) && atEnd)
     WriteStack(rec.fileName, rec.stack, rec.stackLevels, output.writeAsciiGrids, output.writeDoubleGrids,
                output.writeNetcdfGrids);
+  if (atEnd) grid_io::NoteEndStateGrid(*this, rec.fileName, output.writeNetcdfGrids);
 }

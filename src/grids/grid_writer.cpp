@@ -11,6 +11,7 @@
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
 #include "framework/run_files.h"
+#include "framework/storage_file.h"
 #include "framework/thread_policy.h"
 #include "grids/grid_io_internal.h"
 #include "grids/grid_output_thread.h"
@@ -183,6 +184,11 @@ void WriteOneGrid(modelobject& o, const std::string& fileName, double** grid, bo
 }
 
 }  // namespace
+
+void grid_io::NoteEndStateGrid(const modelobject& o, const std::string& fileName, bool netcdf) {
+  const std::string path = MakePath(o.output.outputDirectory, fileName);
+  NoteEndStateFile(netcdf ? AddNcExtension(path) : path);
+}
 
 void modelobject::WriteGrid(const std::string& fileName, double** grid, bool ascii, bool asDouble, bool netcdf,
                             int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute) {

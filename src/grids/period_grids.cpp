@@ -248,6 +248,8 @@ void modelobject::WriteGrids(int position, int onlyThisInstance, bool noPeriodOu
       WriteGrid(fileName, data, ascii, asDouble, netcdf, date.year, date.month, date.day, date.hour, date.minute);
       if (clock.endOfRun && (units == 2 || units >= 5))
         WriteGrid(rec.firstFileName, data, ascii, asDouble, netcdf, -1, -1, -1, -1, -1);
+      // The last state of the run under the grid's own name.
+      if (clock.endOfRun && units != 8) grid_io::NoteEndStateGrid(*this, rec.firstFileName, netcdf);
     }
   }
 

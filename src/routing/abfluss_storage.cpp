@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "framework/logstream.h"
-#include "framework/run_files.h"
 #include "framework/storage_file.h"
 #include "framework/text_helpers.h"
 #include "grids/grid_path.h"
@@ -67,7 +66,7 @@ void abflussmodellklasse::ReadStorageFile(const char* storageFileName, int readF
     return;
   }
   *log << "INFO: read flag " << readFlag << ": routing starts from the state in " << path << "[end-entry]";
-  RunFiles::Current().Read("the storage file of [soil_model]", path, RunFiles::When::StartOnly, storage);
+  StorageFile::DeclareRead(storage, path);
   TextCursor file;
   if (!file.LoadFile(path)) {
     *log << "FATAL: error opening storage content file " << path << "[end-entry]";

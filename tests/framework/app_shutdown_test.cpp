@@ -122,6 +122,50 @@ TEST(StorageFile, TheFirstPartOfARunStartsTheFileAnewAndLaterPartsFollowIt) {
   EXPECT_TRUE(storage.Empty());
 }
 
+// The storage file ends with the record of the state grids written before it; a warm start
+// checks the grids it reads by their names against it.
+TEST(StorageFile, RecordsTheEndStateAndAWarmStartChecksItsGridsAgainstIt) {
+  TempDir dir;
+  const std::string storagePath = dir.file("storage.txt"), grid = dir.file("sd.asc");
+  WriteTextFile(grid, "abc");
+  StorageFile storage;
+  storage.BeginRun();
+  NoteEndStateFile(grid);
+  NoteEndStateFile(grid);  // once in the record
+  storage.AddPart(storagePath, "[soil_model]\n1\n");
+  CapturedLog log;
+  const ModelDate date{0, 12, 5, 1, 1985};
+  ASSERT_EQ(storage.Commit(&log.log(), &date), 0);
+  const std::string text = ReadTextFile(storagePath);
+  EXPECT_EQ(text, "[soil_model]\n1\n[end_state]\n1985 1 5 12 0 (date of the state: year month day hour minute)\n"
+                  "1 (files written at the end of the run: bytes, checksum, name)\n3 e71fa2190541574b sd.asc\n\n");
+  // The modules' readers pass over it: a file ending in it ends in the soil part.
+  EXPECT_NE(StorageFileEnd(text, "[snow_model_v2]").find("its part [soil_model], which begins at line 1"),
+            std::string::npos);
+
+  StorageFile warm;
+  StorageFile::DeclareRead(&warm, storagePath);
+  warm.CheckEndState({grid, dir.file("other.asc")}, &log.log());
+  EXPECT_NE(log.console().find("warm start from the state at the end of the step of 05.01.1985 12:00 in " +
+                               storagePath + ": its 1 state file read agree"),
+            std::string::npos)
+      << log.console();
+  WriteTextFile(grid, "abd");  // written by another run
+  EXPECT_THROW(warm.CheckEndState({grid}, &log.log()), int);
+  EXPECT_NE(log.console().find("the state grid " + grid + " is not the one that the storage file " + storagePath +
+                               " was written with"),
+            std::string::npos);
+  // An older storage file without the record: one INFO, nothing checked.
+  WriteTextFile(storagePath, "[soil_model]\n1\n");
+  warm.CheckEndState({grid}, &log.log());
+  EXPECT_NE(log.console().find("holds no record of the state grids written with it"), std::string::npos);
+  // A damaged record is refused.
+  WriteTextFile(storagePath, "[end_state]\n1985 1 5 12 0\n1 (files)\n3 xyz sd.asc\n");
+  EXPECT_THROW(warm.CheckEndState({grid}, &log.log()), int);
+  EXPECT_NE(log.console().find("is damaged (line 4: the checksum xyz is no hexadecimal number)"), std::string::npos)
+      << log.console();
+}
+
 TEST(StorageFile, AFileThatCannotBeWrittenIsReportedAndTheEarlierOneStays) {
   TempDir dir;
   const std::string good = dir.file("good.txt");

@@ -116,8 +116,14 @@ TEST(ChainedRuns, TwoHalvesThroughTheirStateInPlaceGiveTheWholeRun) {
   std::string out;
   ASSERT_EQ(RunIn(whole, ChainedControl(control, whole.file("state/"), 1, 31, false), &out), 0) << out;
   ASSERT_EQ(RunIn(chain, ChainedControl(control, chain.file("state/"), 1, 15, false), &out), 0) << out;
+  const std::string firstStorageFile = ReadTextFile(chain.file("output/soil_state.txt"));
   ASSERT_EQ(RunIn(chain, ChainedControl(control, chain.file("state/"), 16, 31, true), &out), 0) << out;
   EXPECT_NE(out.find("reading " + chain.file("state/snowsolid.asc")), std::string::npos) << out;
+  // Every state grid read is the one the storage file was written with.
+  EXPECT_NE(out.find("warm start from the state at the end of the step of 16.01.1985 00:00 in "
+                     "output/soil_state.txt: its 15 state files read agree with its record"),
+            std::string::npos)
+      << out;
 
   // Every table of the second half holds the whole run's rows of its dates.
   int tables = 0;
@@ -144,6 +150,21 @@ TEST(ChainedRuns, TwoHalvesThroughTheirStateInPlaceGiveTheWholeRun) {
         << e.path().filename() << " differs";
   EXPECT_TRUE(ReadTextFile(whole.file("output/soil_state.txt")) == ReadTextFile(chain.file("output/soil_state.txt")))
       << "the storage file differs";
+
+  // A run stopped after its state grids and before its storage file leaves the grids of 31
+  // January beside the storage file of 15 January: the warm start from this mix ends at
+  // start-up naming a grid, and changes nothing.
+  WriteTextFile(chain.file("output/soil_state.txt"), firstStorageFile);
+  const std::string grid = ReadTextFile(chain.file("state/snowsolid.asc"));
+  EXPECT_EQ(RunIn(chain, ChainedControl(control, chain.file("state/"), 16, 31, true), &out), 71) << out;
+  EXPECT_NE(out.find("\nthe state grid " + chain.file("state/")), std::string::npos) << out;
+  EXPECT_NE(out.find("is not the one that the storage file output/soil_state.txt was written with, the state at the "
+                     "end of the step of 16.01.1985 00:00"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("the run of basin.ctl failed and left no end state"), std::string::npos) << out;
+  EXPECT_TRUE(ReadTextFile(chain.file("state/snowsolid.asc")) == grid);
+  EXPECT_EQ(ReadTextFile(chain.file("output/soil_state.txt")), firstStorageFile);
 }
 
 }  // namespace

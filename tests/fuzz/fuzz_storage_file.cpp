@@ -3,7 +3,7 @@
 // three sub-basins (two joined into the third, a reservoir with running averages at the
 // outlet that gives part of its volume to an internal inflow described before it, so that
 // its water waits a step): the part must be restored or
-// refused with an error code, never crash or leave values that are not finite; a restored
+// refused with an error code (and the record of the end state read or refused), never crash or leave values that are not finite; a restored
 // state must write back as text that reads to the same state.
 #include <cmath>
 #include <cstddef>
@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "framework/storage_file.h"
 #include "processes/subbasin_runoff.h"
 #include "routing/routingclass.h"
 #include "routing_fuzz_support.h"
@@ -60,6 +61,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Basin& b = TheBasin();
   b.console.str("");
   const std::string text(reinterpret_cast<const char*>(data), size);
+  // The record of the end state: read, or refused with where it is damaged.
+  EndStateRecord record;
+  std::string why;
+  if (ReadEndStateRecord(text, record, &why) < 0 && why.empty()) std::abort();
   soilfuzz::SoilStorageFuzz(text);
   try {
     b.module->RestoreStorageSection(text, "fuzz.txt");

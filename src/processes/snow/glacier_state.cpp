@@ -9,7 +9,6 @@
 #include <cstdio>
 
 #include "framework/logstream.h"
-#include "framework/run_files.h"
 #include "framework/storage_file.h"
 #include "framework/text_helpers.h"
 #include "grids/grid_path.h"
@@ -94,7 +93,7 @@ void schneemodellklasse::ReadStorageFile(const char* fileName, int initialGrids)
   const bool withAlbedo = readInitialGrids == 1 && albedo;
   if (!HasGlacierStorages() && !withAlbedo) return;
   const std::string path = MakePath(output.initialStateDirectory, storageFileName);
-  RunFiles::Current().Read("the storage file of [soil_model]", path, RunFiles::When::StartOnly, storage);
+  StorageFile::DeclareRead(storage, path);
   TextCursor file;
   if (!file.LoadFile(path)) {
     *log << "WARNING: in snow/glacier model: error opening storage content file " << path << "[end-entry]";

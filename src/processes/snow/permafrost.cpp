@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "framework/logstream.h"
+#include "framework/storage_file.h"
 #include "framework/value_checks.h"
 #include "grids/grid_path.h"
 #include "grids/grid_registry.h"
@@ -102,6 +103,9 @@ void schneemodellklasse::WritePermafrostDaysAtEnd(const ModelDate& date) {
   // Only beside a solid snow storage written under its own name in the last step.
   const int units = grids[gridPosition[kSolid]].units;
   if (!(units == 1 || units == 2 || units == 3 || (units >= 5 && units <= 7))) return;
-  for (const Grid g : {kSnowFreeDays, kSnowCoverDays})
-    WriteGrid(PermafrostDaysFileName(gridNames[kSolid].file, g == kSnowFreeDays), grid[g], false, true, false);
+  for (const Grid g : {kSnowFreeDays, kSnowCoverDays}) {
+    const std::string file = PermafrostDaysFileName(gridNames[kSolid].file, g == kSnowFreeDays);
+    WriteGrid(file, grid[g], false, true, false);
+    NoteEndStateFile(MakePath(output.outputDirectory, file));
+  }
 }

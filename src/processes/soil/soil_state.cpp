@@ -16,7 +16,6 @@
 #include <cstdio>
 
 #include "framework/logstream.h"
-#include "framework/run_files.h"
 #include "framework/storage_file.h"
 #include "grids/grid_path.h"
 #include "processes/soil/bodenmod.h"
@@ -147,7 +146,7 @@ void bodenmodellklasse::CheckStorageValue(TextCursor& file, double current, cons
 void bodenmodellklasse::ReadStorageFile() {
   if (flowControl == 0) return;
   const std::string path = MakePath(output.initialStateDirectory, storageFileName);
-  RunFiles::Current().Read("the storage file of [soil_model]", path, RunFiles::When::StartOnly, storage);
+  StorageFile::DeclareRead(storage, path);
   TextCursor file;
   if (!file.LoadFile(path)) {
     *log << "FATAL: error opening storage content file " << path << "[end-entry]";
