@@ -25,7 +25,7 @@ class FileBytes {
   // n bytes at pos into out; false when the file ends before.
   bool Get(uint64_t pos, size_t n, unsigned char* out) {
     if (pos > size_ || n > size_ - pos) return false;
-    return Fetch(pos, n, out);
+    return n == 0 || Fetch(pos, n, out);
   }
 
  protected:

@@ -1,10 +1,12 @@
 // Builds a small, well-formed netCDF file whose layout the input chooses (dimension names
 // and lengths, the data variable's type and dimension order, packing, fill and cell-size
-// attributes, coordinate values) with ncgen, and reads it as a grid. The file's own bytes
-// are the netCDF library's business; this target checks how the program copes with every
-// layout the library accepts.
+// attributes, coordinate and cell values) with ncgen, and reads it as a field and onto a
+// model grid. The file's own bytes are the netCDF library's business; this target checks
+// how the program copes with every layout the library accepts.
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "framework/logstream.h"
+#include "grid_fuzz_support.h"
 #include "grids/netcdf_grid_io.h"
 
 namespace {
@@ -31,10 +34,25 @@ struct Bytes {
 const char* Pick(Bytes& b, const std::vector<const char*>& options) { return options[b.Next() % options.size()]; }
 
 std::string Number(Bytes& b) {
-  static const std::vector<const char*> special = {"0", "-1", "1e+20", "-9999", "NaN", "0.5", "2", "-32767", "1e-30"};
+  static const std::vector<const char*> special = {"0",   "-1",     "1e+20", "-9999",    "NaN",
+                                                   "0.5", "2",      "-32767", "1e-30", "Infinity"};
   uint8_t k = b.Next();
   if (k < 64) return special[k % special.size()];
   return std::to_string(static_cast<int>(b.Next()) - 128 + static_cast<int>(k));
+}
+
+// Values of a coordinate variable: numbers one by one, or evenly spaced from an origin
+// (the model grid's corner or cell centre, 50 km away, NaN) by a step.
+std::string Coordinate(Bytes& b, const char* name, int n) {
+  std::string values;
+  if (b.Next() % 2 == 0) {
+    for (int i = 0; i < n; ++i) values += (i ? ", " : "") + Number(b);
+  } else {
+    const double origin = std::strtod(Pick(b, {"100", "105", "230", "235", "50100", "NaN", "200", "205"}), nullptr);
+    const double step = std::strtod(Pick(b, {"10", "-10", "5", "0"}), nullptr);
+    for (int i = 0; i < n; ++i) values += (i ? ", " : "") + (std::isnan(origin) ? std::string("NaN") : std::to_string(origin + i * step));
+  }
+  return std::string("  ") + name + " = " + values + " ;\n";
 }
 
 }  // namespace
@@ -63,14 +81,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (atts & 32) cdl += std::string("  double ") + d1 + "(" + d1 + ") ;\n";
   if (atts & 64) cdl += std::string("  double ") + d2 + "(" + d2 + ") ;\n";
   cdl += "data:\n";
-  if (atts & 32) {
-    cdl += std::string("  ") + d1 + " = ";
-    for (int i = 0; i < n1; ++i) cdl += (i ? ", " : "") + Number(b);
+  if (atts & 32) cdl += Coordinate(b, d1, n1);
+  if (atts & 64) cdl += Coordinate(b, d2, n2);
+  if (atts & 128) {
+    cdl += "  v = ";
+    for (int i = 0, n = std::max(n0, 1) * n1 * n2; i < n; ++i) cdl += (i ? ", " : "") + Number(b);
     cdl += " ;\n";
   }
   cdl += "}\n";
 
   static const std::string base = "/tmp/fuzz_nclayout_" + std::to_string(getpid());
+  // The module below keeps the files it read open; the file is made anew.
+  NetcdfFileCache::CloseEverywhere(base + ".nc");
   {
     std::FILE* f = std::fopen((base + ".cdl").c_str(), "w");
     if (!f) return 0;
@@ -94,5 +116,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (cs != -1.0 && !(cs > 0)) __builtin_trap();
   } catch (int) {
   }
+  // The same file read onto the model grid (5 columns, 4 rows, lower-left corner 100/200,
+  // cells of 10): during the run or at the start-up, with or without a georeference.
+  grid_fuzz::Module& m = grid_fuzz::Instance();
+  const uint8_t how = b.Next();
+  m.obj.SetPosition(0, how & 1 ? 100.0 : 9999.0, how & 1 ? 200.0 : 9999.0, how & 1 ? 10.0 : 9999.0);
+  double** grid = nullptr;
+  try {
+    if (how & 2)
+      m.obj.ReadBasinGrid(name + "<v>" + std::to_string(how >> 2 & 1), grid, 0, true, false, false, 0.0);
+    else
+      m.obj.ReadGrid(name + "<v>" + std::to_string(how >> 2 & 1), grid, 0, true, false, false, 0.0);
+  } catch (int) {
+  }
+  MatrixOwner owner(grid);
   return 0;
 }

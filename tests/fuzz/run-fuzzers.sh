@@ -12,6 +12,12 @@
 # closing table gives the executions and the findings of every target; the exit status
 # is 1 when any target found something.
 #
+# Leaks that LeakSanitizer finds inside the netCDF and HDF5 libraries themselves are
+# suppressed (tests/fuzz/lsan-suppressions.txt).
+#
+# A target may give libFuzzer further options in tests/fuzz/<target>.flags (for example a
+# -max_len above the 1 MiB that libFuzzer otherwise cuts every seed to).
+#
 #   ORVEL_FUZZ_NO_BUILD=1   reuse the library already built (a second run beside the first)
 #   ORVEL_FUZZ_PARALLEL=N   run N targets at a time (default 1)
 #   ORVEL_FUZZ_RUNNER=cmd   run each target's build and run through cmd (e.g. a job-slot
@@ -49,7 +55,8 @@ executions() {
 # Builds and runs one target; its line of the closing table goes to summary-<target>.txt.
 run_target() {
   local t=$1 bin="$build/$1" corpus="$build/corpus-$1" findings="$build/findings-$1" log="$build/log-$1.txt"
-  local rc=0 found
+  local rc=0 found options=()
+  [ -f "tests/fuzz/$t.flags" ] && read -r -a options <"tests/fuzz/$t.flags"
   rm -rf "$findings"
   mkdir -p "$corpus" "$findings"
   [ -d "tests/fuzz/corpus/$t" ] && cp -n tests/fuzz/corpus/"$t"/* "$corpus"/ 2>/dev/null || true
@@ -57,7 +64,8 @@ run_target() {
   {
     clang++ -std=c++17 $flags -fsanitize=fuzzer -Isrc "tests/fuzz/$t.cpp" $libs -o "$bin" &&
       (cd "$build" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-        "./$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 \
+        LSAN_OPTIONS=suppressions="$suppressions" \
+        "./$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 ${options[@]+"${options[@]}"} \
         -artifact_prefix="findings-$t/" "corpus-$t")
   } >"$log" 2>&1 || rc=$?
   found=$(find "$findings" -type f | wc -l)
@@ -66,7 +74,8 @@ run_target() {
   cat "$build/summary-$t.txt"
 }
 export -f run_target executions
-export build seconds flags libs
+suppressions="$PWD/tests/fuzz/lsan-suppressions.txt"
+export build seconds flags libs suppressions
 
 running=0
 for t in "${targets[@]}"; do
