@@ -434,10 +434,13 @@ TEST(SoilModel, StorageSectionMismatchesStopTheWarmStart) {
       {"1 3 (zone 1", "1 4 (zone 1", "maxzeit of actual subbasin"},
       {"\t(k_ELS_QI", "0.5\t(k_ELS_QI", "k_ELS_QI"},
       {"29 (cells:", "28 (cells:", "number of cells"},
-      {"\n0.5 0 0\n", "\n0.5 nan 0\n", "soil storage of the previous step, saturation marker and peak flow"},
-      {"subbasin)\n1 ", "subbasin)\n1 inf ", "QBB and mean deficit"},
+      // a value that is no number, named with its cell or sub-basin and line
+      {"\n0.5 0 0\n", "\n0.5 nan 0\n", "the saturation marker of row 1, column 1 in the part [soil_model] of "
+                                            "state.txt: line 29 holds \"nan\""},
+      {"subbasin)\n1 ", "subbasin)\n1 inf ", "QBB of sub-basin 1"},
       // cut short inside the root-zone block; a layer that is no whole number
-      {" 0 0\n\n", " 0\n\n", "usable field capacity, root depth and layer of the root zone"},
+      {" 0 0\n\n", " 0\n\n", "the layer of the root zone of row 6, column 4 in the part [soil_model] of state.txt: "
+                              "the file ends at line"},
       {" 0 0\n\n", " 0 1.5\n\n", "the layer of the root zone"},
   };
   for (const Case& c : cases) {

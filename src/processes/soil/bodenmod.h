@@ -51,8 +51,11 @@ class bodenmodellklasse : public teilmodellklasse {
   ~bodenmodellklasse() override;
 
   // Reads one value of the storage section and compares it with the current one.
-  virtual void CheckStorageValue(TextCursor& file, double current, const std::string& label);
-  [[noreturn]] virtual void StorageValueMismatch(const std::string& label, double current, double stored);
+  // `owner` names what the value belongs to in the messages ("sub-basin 2"); empty: nothing.
+  virtual void CheckStorageValue(TextCursor& file, double current, const std::string& label,
+                                 const std::string& owner = std::string());
+  [[noreturn]] virtual void StorageValueMismatch(const std::string& label, double current, double stored,
+                                                 const std::string& where = std::string());
   // Hands the "[soil_model]" part to the storage file of the run.
   virtual void WriteStorageFile();
   // Reads the "[soil_model]" part back (warm start).

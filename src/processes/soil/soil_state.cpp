@@ -130,17 +130,54 @@ void bodenmodellklasse::WriteStorageFile() {
   storage->AddPart(MakePath(output.defaultOutputDirectory, storageFileName), StorageSectionText());
 }
 
-void bodenmodellklasse::StorageValueMismatch(const std::string& label, double current, double stored) {
+void bodenmodellklasse::StorageValueMismatch(const std::string& label, double current, double stored,
+                                             const std::string& where) {
   *log << "FATAL: error in storage file content reading " << label << ":\nvalue in actual control is:   " << current
        << "\nbut value in storage file is: " << stored << "\n(part [soil_model] of the storage file "
-       << storageFileBeingRead << ")\nOrvel throws..." << "[end-entry]";
+       << storageFileBeingRead << where << ")\nOrvel throws..." << "[end-entry]";
   throw 71;
 }
 
-void bodenmodellklasse::CheckStorageValue(TextCursor& file, double current, const std::string& label) {
+namespace {
+
+// The place of the value at the cursor: ", line N, <owner>".
+std::string ValuePlace(TextCursor& f, const std::string& owner) {
+  return ", line " + std::to_string(f.LineNumber()) + (owner.empty() ? std::string() : ", " + owner);
+}
+
+// A stored value that is no number: the file ends where it belongs (cut short), or holds
+// another word there (a damaged file, "nan").
+[[noreturn]] void UnreadableValue(LogStream* log, TextCursor& f, const std::string& fileName, const std::string& label,
+                                  const std::string& owner) {
+  f.SkipBlanks();
+  const long line = f.LineNumber();
+  std::string word;
+  const bool ended = !f.ReadWord(word);
+  if (log)
+    *log << "FATAL: error in storage file content reading " << label << (owner.empty() ? "" : " of ") << owner
+         << " in the part [soil_model] of " << fileName << ": "
+         << (ended ? "the file ends at line " + std::to_string(line) + " where this value belongs (it was cut short)"
+                   : "line " + std::to_string(line) + " holds \"" + word.substr(0, 40) +
+                         "\" where this value belongs, which is not a number of the state")
+         << "[end-entry]";
+  throw 71;
+}
+
+}  // namespace
+
+void bodenmodellklasse::CheckStorageValue(TextCursor& file, double current, const std::string& label,
+                                          const std::string& owner) {
   double stored = 0.0;
-  if (!file.ReadDouble(stored)) StorageValueMismatch(label, current, 0.0);
-  if (Mismatch(stored, current)) StorageValueMismatch(label, current, stored);
+  const size_t at = file.Pos();
+  if (!file.ReadDouble(stored)) UnreadableValue(log, file, storageFileBeingRead, label, owner);
+  if (Mismatch(stored, current)) {
+    const size_t after = file.Pos();
+    file.Seek(at);
+    file.SkipBlanks();
+    const std::string where = ValuePlace(file, owner);
+    file.Seek(after);
+    StorageValueMismatch(label, current, stored, where);
+  }
 }
 
 void bodenmodellklasse::ReadStorageFile() {
@@ -174,28 +211,31 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
          << "[end-entry]";
     throw 71;
   }
-  // A stored state must be a number (a damaged file must not start the run with NaN).
-  auto notFinite = [&](const char* label, double value) {
-    *log << "FATAL: error in storage file content reading " << label << " in " << fileName << ": " << value
-         << " is not a number of the state" << "[end-entry]";
+  // A stored state must be a number (a damaged file must not start the run with NaN); the
+  // messages name the line and what the value belongs to (a sub-basin, a cell's row and column).
+  auto subbasin = [](int i) { return "sub-basin " + std::to_string(i); };
+  auto notFinite = [&](const char* label, double value, const std::string& owner) {
+    *log << "FATAL: error in storage file content reading " << label << " of " << owner << " in " << fileName
+         << ", line " << f.LineNumber() << ": " << value << " is not a number of the state" << "[end-entry]";
     throw 71;
   };
-  auto readFinite = [&](double& value, const char* label) {
-    if (!f.ReadDouble(value)) StorageValueMismatch(label, 0.0, 0.0);
-    if (!std::isfinite(value)) notFinite(label, value);
+  // owner() names what the value belongs to; it is asked only on a failure.
+  auto readFinite = [&](double& value, const char* label, auto owner) {
+    if (!f.ReadDouble(value)) UnreadableValue(log, f, fileName, label, owner());
+    if (!std::isfinite(value)) notFinite(label, value, owner());
   };
-  auto readInt = [&](int current, const char* label) {
+  auto readInt = [&](int current, const char* label, const std::string& owner) {
     long v = 0;
-    if (!f.ReadLong(v)) StorageValueMismatch(label, current, 0.0);
-    if (v != current) StorageValueMismatch(label, current, static_cast<double>(v));
+    if (!f.ReadLong(v)) UnreadableValue(log, f, fileName, label, owner);
+    if (v != current) StorageValueMismatch(label, current, static_cast<double>(v), ValuePlace(f, owner));
   };
-  readInt(subbasins, "number of subbasins");
+  readInt(subbasins, "number of subbasins", "");
   f.RestOfLine();
-  for (int i = 1; i <= subbasins; ++i) readInt(subbasinCodes[static_cast<size_t>(i)], "subbasin code");
+  for (int i = 1; i <= subbasins; ++i) readInt(subbasinCodes[static_cast<size_t>(i)], "subbasin code", subbasin(i));
   f.RestOfLine();
   for (int row = 0; row < 11; ++row) {
     for (int i = 1; i <= subbasins; ++i)
-      CheckStorageValue(f, RowValue(params[static_cast<size_t>(i)], row), kRows[row].label);
+      CheckStorageValue(f, RowValue(params[static_cast<size_t>(i)], row), kRows[row].label, subbasin(i));
     f.RestOfLine();
   }
   // Read everything first: nothing is restored from a part that does not fit.
@@ -203,17 +243,18 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
   std::vector<double> qd = QD;
   for (int i = 1; i <= subbasins; ++i) {
     const size_t ii = static_cast<size_t>(i);
-    readInt(i, "actual zone");
-    readInt(maxzeit[ii], "maxzeit of actual subbasin");
+    readInt(i, "actual zone", subbasin(i));
+    readInt(maxzeit[ii], "maxzeit of actual subbasin", subbasin(i));
     f.RestOfLine();
     for (int k = 1; k <= maxzeit[ii]; ++k) {
       TravelTimeZoneRecord& z = zones[ii][static_cast<size_t>(k)];
+      const std::string owner = "travel-time zone " + std::to_string(k) + " of " + subbasin(i);
       double v[5];
       int count = 0;
       while (count < 5 && f.ReadDouble(v[count])) ++count;
-      if (count != 5) StorageValueMismatch("number of fields for zonal statistics QD", 5, count);
+      if (count != 5) UnreadableValue(log, f, fileName, "the 5 fields for zonal statistics QD (zoneFZT)", owner);
       for (double x : v)
-        if (!std::isfinite(x)) notFinite("zoneFZT", x);
+        if (!std::isfinite(x)) notFinite("zoneFZT", x, owner);
       z.n = v[0];
       z.sx = v[1];
       z.zonenwert = v[2];
@@ -221,7 +262,7 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
       z.RelCellSum = v[4];
       f.RestOfLine();
     }
-    readFinite(qd[ii], "QD");
+    readFinite(qd[ii], "QD", [&] { return subbasin(i); });
     f.RestOfLine();
   }
   zoneFZT = std::move(zones);
@@ -234,9 +275,9 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
     std::vector<double> qbb = QBB, deficit = meanDeficit;
     for (int i = 1; i <= subbasins; ++i) {
       const size_t ii = static_cast<size_t>(i);
-      readInt(i, "actual zone");
-      readFinite(qbb[ii], "QBB and mean deficit");
-      readFinite(deficit[ii], "QBB and mean deficit");
+      readInt(i, "actual zone", subbasin(i));
+      readFinite(qbb[ii], "QBB", [&] { return subbasin(i); });
+      readFinite(deficit[ii], "the mean deficit", [&] { return subbasin(i); });
       f.RestOfLine();
     }
     QBB = std::move(qbb);
@@ -246,19 +287,29 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
     missing.push_back("the slow baseflow and mean deficit of the sub-basins");
   }
   // The cells of a block: its first line must give the count of the sub-basins' cells.
+  std::vector<std::pair<int, int>> cellPlaces;
+  ForEachCell([&](int r, int c) { cellPlaces.emplace_back(r, c); });
+  auto cellName = [&](size_t k) {
+    return [&, k] {
+      return "row " + std::to_string(cellPlaces[k].first) + ", column " + std::to_string(cellPlaces[k].second);
+    };
+  };
   auto cellCount = [&](const std::string& head) {
-    long cells = 0, stored = 0;
-    ForEachCell([&](int, int) { ++cells; });
+    const long cells = static_cast<long>(cellPlaces.size());
+    long stored = 0;
     TextCursor t(head);
     if (!t.ReadLong(stored) || stored != cells)
-      StorageValueMismatch("number of cells", static_cast<double>(cells), static_cast<double>(stored));
+      StorageValueMismatch("number of cells", static_cast<double>(cells), static_cast<double>(stored),
+                           ", line " + std::to_string(f.LineNumber() - 1));
     return cells;
   };
   f.Seek(mark);
   if (f.ReadLine(line) && line.find(kCellsHeader) != std::string::npos) {
     const long cells = cellCount(line);
     std::vector<double> values(static_cast<size_t>(3 * cells));
-    for (double& v : values) readFinite(v, "soil storage of the previous step, saturation marker and peak flow");
+    static const char* const kCellItems[3] = {"the soil storage of the previous step", "the saturation marker",
+                                              "the peak flow"};
+    for (size_t v = 0; v < values.size(); ++v) readFinite(values[v], kCellItems[v % 3], cellName(v / 3));
     size_t k = 0;
     restoredMarker.assign(static_cast<size_t>(cells), 0.0);
     ForEachCell([&](int r, int c) {
@@ -280,11 +331,11 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
     std::vector<double> capacity(static_cast<size_t>(cells)), depth(capacity.size());
     std::vector<int> layer(capacity.size());
     for (size_t k = 0; k < capacity.size(); ++k) {
-      readFinite(capacity[k], "usable field capacity, root depth and layer of the root zone");
-      readFinite(depth[k], "usable field capacity, root depth and layer of the root zone");
+      readFinite(capacity[k], "the usable field capacity", cellName(k));
+      readFinite(depth[k], "the root depth of the root zone", cellName(k));
       double l = 0.0;
-      readFinite(l, "usable field capacity, root depth and layer of the root zone");
-      if (!(l >= 0.0 && l <= 1.0e6 && l == std::floor(l))) notFinite("the layer of the root zone", l);
+      readFinite(l, "the layer of the root zone", cellName(k));
+      if (!(l >= 0.0 && l <= 1.0e6 && l == std::floor(l))) notFinite("the layer of the root zone", l, cellName(k)());
       layer[k] = static_cast<int>(l);
     }
     size_t k = 0;
