@@ -74,8 +74,14 @@ std::string& SoughtSection() {
 
 const std::string& modelobject::LastSoughtSection() { return SoughtSection(); }
 
+modelobject::ControlReadObserver& modelobject::ControlReadHook() {
+  static ControlReadObserver observer = nullptr;
+  return observer;
+}
+
 bool modelobject::SeekControlKey(const std::string& key, bool mustExist) {
   SoughtSection() = key;
+  if (ControlReadObserver observe = ControlReadHook()) observe(key, nullptr);
   controlFile.Rewind();
   std::string word;
   while (controlFile.ReadWord(word)) {
@@ -98,8 +104,14 @@ void ReportUnreadableValue(modelobject& o) {
   if (o.log) *o.log << next << "[end-entry]";
 }
 
+void NoteRead(const std::string& label) {
+  if (modelobject::ControlReadObserver observe = modelobject::ControlReadHook())
+    observe(modelobject::LastSoughtSection(), &label);
+}
+
 template <typename T, typename Reader>
 int ReadOne(modelobject& o, T& value, const std::string& label, Reader read) {
+  NoteRead(label);
   if (!read(o.controlFile, value)) {
     ReportUnreadableValue(o);
     o.ControlFileKeyError(label, o.name);
@@ -110,6 +122,7 @@ int ReadOne(modelobject& o, T& value, const std::string& label, Reader read) {
 
 template <typename T, typename Reader>
 int ReadPair(modelobject& o, T& a, T& b, const std::string& label, Reader read) {
+  NoteRead(label);
   if (!read(o.controlFile, a) || !read(o.controlFile, b)) o.ControlFileKeyError(label, o.name);
   o.restOfLine = o.controlFile.RestOfLine();
   return 2;

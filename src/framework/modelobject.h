@@ -96,6 +96,10 @@ class modelobject : public memory_handling {
   // The section the start-up sought last (empty before any), so that a failure no reader
   // foresaw (memory exhausted by a count) can name where the control file was being read.
   static const std::string& LastSoughtSection();
+  // Sees every section sought (label null) and every labelled value read from it, in the
+  // order of reading; none by default. The tests compare it with the key tables of docs/.
+  using ControlReadObserver = void (*)(const std::string& section, const std::string* label);
+  static ControlReadObserver& ControlReadHook();
   // One positional value, then the rest of its line into restOfLine. A value that cannot
   // be read is error 17 with the label and the object's name. Returns 1.
   int ReadControlValue(int& value, const std::string& label);
