@@ -657,7 +657,6 @@ TEST(GlacierDynamic, ChangedGlacierFractionKeepsTheSnowOfTheCell) {
 // step by step (input = change of the water held + outflow). A sub-basin whose last glacier
 // cell is gone drains what its storages still hold into its runoff.
 TEST(GlacierDynamic, GlacierStoragesKeepTheirWaterAcrossTheUpdate) {
-  const auto date = DailyDate;
   std::string section = DynamicIceFirn();
   section.replace(section.find("3.0\n3.0\n3.0\n"), 12, "300.0\n600.0\n150.0\n");  // storage constants in h
   for (const double warmth : {9.0, -2.0}) {
@@ -677,7 +676,7 @@ TEST(GlacierDynamic, GlacierStoragesKeepTheirWaterAcrossTheUpdate) {
                                          glacier::StoredWater(m->Qfirn[k], e[1]) +
                                          glacier::StoredWater(m->Qsnow[k], e[2]));
     };
-    // One step; checks every sub-basin's storages and returns the glacier area before it.
+    // One step at temperature T and precipitation P; checks every sub-basin's storages.
     auto step = [&](int k, double T, double P) {
       for (int r = 1; r <= 3; ++r)
         for (int c = 1; c <= 4; ++c) {
@@ -689,8 +688,8 @@ TEST(GlacierDynamic, GlacierStoragesKeepTheirWaterAcrossTheUpdate) {
       double g[4][5];  // the glacier parts of the step (the update at its end changes them)
       for (int r = 1; r <= 3; ++r)
         for (int c = 1; c <= 4; ++c) g[r][c] = std::min(1.0, std::max(0.0, d.fraction[r][c]));
-      m->Run(date(k));
-      m->PostRun(date(k));
+      m->Run(DailyDate(k));
+      m->PostRun(DailyDate(k));
       double input[3] = {0.0, 0.0, 0.0};
       for (int r = 1; r <= 3; ++r)
         for (int c = 1; c <= 4; ++c) {
@@ -723,7 +722,6 @@ TEST(GlacierDynamic, GlacierStoragesKeepTheirWaterAcrossTheUpdate) {
     // Sub-basin 2 loses its glacier cells (its glacier stays in the inventory): the storages'
     // water is kept, now over the whole sub-basin, and drains into its runoff.
     const double kept = held(2);
-    d.fraction[1][3] = d.fraction[3][4] = 0.0;
     for (int r = 1; r <= 3; ++r)
       for (int c = 3; c <= 4; ++c) d.fraction[r][c] = std::min(0.0, d.fraction[r][c]);
     m->RecountGlacierSharesKeepingStorages();
