@@ -322,6 +322,29 @@ double NetcdfCorner(double first, double basinCorner, double cellsize) {
   return first;
 }
 
+// The resampler takes the value of each model cell at its lower-left corner from the file's
+// cells around it and, past the file's edge, from the edge. Within a cell of the edge that
+// is the nearest value; a cell it fills farther out would take a value from elsewhere.
+void RequireNetcdfCover(const modelobject& o, const std::string& path, const NetcdfGrid& nc) {
+  const GridGeometry& g = o.geometry;
+  const double cs = std::fabs(nc.cellSize), reach = std::max(cs, g.cellsize);
+  const double west = nc.LowerLeftX() - reach, south = nc.LowerLeftY() - reach;
+  const double east = nc.LowerLeftX() + nc.ncols * cs + reach, north = nc.LowerLeftY() + nc.nrows * cs + reach;
+  for (int r = 1; r <= g.nrows; ++r)
+    for (int c = 1; c <= g.ncols; ++c) {
+      if (o.readMask && o.readMask[r] && o.readMask[r][c] <= -9999.0) continue;  // not filled
+      const double x = g.xllcorner + (c - 1) * g.cellsize, y = g.yllcorner + (g.nrows - r) * g.cellsize;
+      if (x >= west && x <= east && y >= south && y <= north) continue;
+      Fail(o,
+           "FATAL: the netCDF grid " + path + " read by " + o.name + " does not cover the basin: its cells span x " +
+               Number(nc.LowerLeftX()) + " to " + Number(nc.LowerLeftX() + nc.ncols * cs) + ", y " +
+               Number(nc.LowerLeftY()) + " to " + Number(nc.LowerLeftY() + nc.nrows * cs) +
+               ", the lower-left corner of the basin's cell in row " + std::to_string(r) + ", column " +
+               std::to_string(c) + " lies at " + Number(x) + "/" + Number(y) + ", more than a cell outside",
+           24);
+    }
+}
+
 void ReadNetcdfIntoGrid(ReadContext& ctx, const std::string& fullName, double** grid, bool basinOnly) {
   modelobject& o = ctx.o;
   const GridGeometry& g = o.geometry;
@@ -338,7 +361,7 @@ void ReadNetcdfIntoGrid(ReadContext& ctx, const std::string& fullName, double** 
              " If the error occurs in interpolation method 9, please define xllcorner, yllcorner and cellsize in "
              "the x-, y- and z header rows of the input file for interpolation",
          22);
-  if (!ownGeoreference || basinOnly) {
+  if (!ownGeoreference) {
     // Copied cell by cell: the field must lie on the basin's cells where its file says
     // where it lies (coordinates and a cell size are optional). Whole-number coordinates
     // cannot tell a cell size to better than 1.
@@ -349,8 +372,7 @@ void ReadNetcdfIntoGrid(ReadContext& ctx, const std::string& fullName, double** 
                          basinOnly ? kNotResampled
                                    : "A netCDF grid read without a georeference of its own is copied cell by cell: "
                                      "it must have the zone grid's columns, rows, cell size and lower-left corner");
-    double** mask = o.readMask ? o.readMask
-                               : (!ownGeoreference && o.grids && o.grids[1].registered ? o.grids[1].data : nullptr);
+    double** mask = o.readMask ? o.readMask : (o.grids && o.grids[1].registered ? o.grids[1].data : nullptr);
     for (int r = 1; r <= g.nrows; ++r) {
       if (!grid[r]) continue;
       for (int c = 1; c <= g.ncols; ++c) {
@@ -363,6 +385,7 @@ void ReadNetcdfIntoGrid(ReadContext& ctx, const std::string& fullName, double** 
   // Placed by the file's own coordinates: its lower-left corner lies half a cell west and
   // south of the centre of its south-western cell.
   RequireNetcdfCellSize(o, nc);
+  RequireNetcdfCover(o, ctx.path, nc);
   GIFReader::ResampleToGrid(nc.values.get(), 1, nc.ncols, 1, nc.nrows, grid, 1, g.ncols, 1, g.nrows, o.readMask,
                             nc.LowerLeftX(), nc.LowerLeftY(), std::fabs(nc.cellSize), g.xllcorner, g.yllcorner,
                             g.cellsize);

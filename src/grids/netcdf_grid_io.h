@@ -128,8 +128,10 @@ void WriteNetcdfGrid(NetcdfWriteOptions& options, bool asDouble, const double* d
 // values receives ncols * nrows values in the value order above; cells holding a fill
 // value ("_FillValue" or "missing_value", tested before unpacking) and NaN cells hold the
 // returned nodata value.
-// Failures: 1100 too many open files, 26 variable missing or library error, 22 dimensions
-// not (record, y, x) / (record, x, y), lengths that do not match, or a cell size <= 0.
+// Failures: 1100 too many open files, 26 variable missing or library error, 22 a file the
+// check before the library refuses (netcdf_file_check.h), dimensions not (record, y, x) /
+// (record, x, y), lengths that do not match, a cell size <= 0, coordinates that are not
+// numbers or not evenly spaced (x west to east), or a cell that is infinite after unpacking.
 void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::string& name,
                     std::string* variableName, int32_t& nrows, int32_t& ncols, double& xOrigin, double& yOrigin,
                     double& cellSize, double& nodata, int32_t& recordCount, int32_t record, int year, int month,

@@ -235,24 +235,31 @@ variables: float v(t, x, y) ; data: v = 1 ;)",
             std::string::npos);
 }
 
-// A netCDF grid copied onto the basin cell by cell (a grid read during the run, or by a
-// module without a georeference of its own) must lie on the basin's cells and hold numbers.
-TEST(NetcdfRead, GridsCopiedOntoTheBasinMustLieOnItAndHoldNumbers) {
+// A netCDF grid copied onto the basin cell by cell (by a module without a georeference of
+// its own) must lie on the basin's cells, one resampled by its coordinates must cover them,
+// and each must hold numbers.
+TEST(NetcdfRead, GridsMustLieOnTheBasinOrCoverItAndHoldNumbers) {
+  enum Read { kDuringRun, kStartUp, kGeoreferenced };
   struct Case {
     std::string x, y, v;
     int code;
     const char* words;
-    bool basinOnly = true;
+    Read read = kDuringRun;
   };
   const Case cases[] = {
       {"1000, 1050, 1100", "2050, 2000", "1, 2, 3, 4, 5, 6", 0, ""},  // edges, as the writer gives them
       {"1025, 1075, 1125", "2025, 2075", "4, 5, 6, 1, 2, 3", 0, ""},  // centres, south to north
       {"1000, 1050, 1100", "2050, 2000", "1, 2, 3, 4, 5, NaNf", 0, ""},
+      {"1000, 1050, 1100", "2050, 2000", "1, 2, 3, 4, 5, 6", 0, "", kGeoreferenced},
       {"51000, 51050, 51100", "2050, 2000", "1, 2, 3, 4, 5, 6", 24,
        "does not lie on the basin's grid: lower-left corner 51000/2000 (the basin's is 1000/2000). A grid read "
        "during the run"},
       {"51000, 51050, 51100", "2050, 2000", "1, 2, 3, 4, 5, 6", 24,
-       "lower-left corner 51000/2000 (the basin's is 1000/2000). A netCDF grid read without a georeference", false},
+       "lower-left corner 51000/2000 (the basin's is 1000/2000). A netCDF grid read without a georeference", kStartUp},
+      {"51000, 51050, 51100", "2050, 2000", "1, 2, 3, 4, 5, 6", 24,
+       "does not cover the basin: its cells span x 50975 to 51125, y 1975 to 2075, the lower-left corner of the "
+       "basin's cell in row 1, column 1 lies at 1000/2050",
+       kGeoreferenced},
       {"1000, 1050, 1100", "2025, 2000", "1, 2, 3, 4, 5, 6", 24, "cell size 25 (the basin's is 50)"},
       {"NaN, NaN, NaN", "2050, 2000", "1, 2, 3, 4, 5, 6", 22, "\"x\" in netCDF file @ holds nan at index 0"},
       {"1000, 1050, 1300", "2050, 2000", "1, 2, 3, 4, 5, 6", 22,
@@ -263,26 +270,28 @@ TEST(NetcdfRead, GridsCopiedOntoTheBasinMustLieOnItAndHoldNumbers) {
   };
   for (const Case& c : cases) {
     TestModule t(3, 2, 1000, 2000, 50);
+    if (c.read == kGeoreferenced) t.module.SetPosition(0, 1000, 2000, 50);
     TempDir dir;
+    const bool nan = c.v.find("NaN") != std::string::npos;
     MakeNetcdfFromCdl(dir, "g.nc", "dimensions: t = 1 ; y = 2 ; x = 3 ;\nvariables: double x(x) ; double y(y) ; "
-                                   "float v(t, y, x) ; v:_FillValue = " + std::string(c.v.find("NaN") != std::string::npos ? "NaNf" : "-9999.f") +
+                                   "float v(t, y, x) ; v:_FillValue = " + std::string(nan ? "NaNf" : "-9999.f") +
                                    " ;\ndata: x = " + c.x + " ; y = " + c.y + " ; v = " + c.v + " ;");
     double** grid = nullptr;
     const std::string name = dir.file("g.nc") + "<v>0";
     EXPECT_EQ(ThrownCode([&] {
-                if (c.basinOnly)
-                  t.module.ReadBasinGrid(name, grid, 0, true, false, false, 0);
-                else
+                if (c.read == kStartUp)
                   t.module.ReadGrid(name, grid, 0, true, false, false, 0);
+                else
+                  t.module.ReadBasinGrid(name, grid, 0, true, false, false, 0);
               }),
-              c.code < 0 ? -1 : c.code == 0 ? -1 : c.code)
+              c.code == 0 ? -1 : c.code)
         << c.x << " / " << c.y;
     std::string words = c.words;
     if (words.find('@') != std::string::npos) words.replace(words.find('@'), 1, dir.file("g.nc"));
     EXPECT_NE(t.log.console().find(words), std::string::npos) << words << "\n" << t.log.console();
     if (c.code == 0) {
       EXPECT_EQ(grid[1][1], 1.0);
-      EXPECT_EQ(grid[2][3], c.v.find("NaN") != std::string::npos ? -9999.0 : 6.0);
+      EXPECT_EQ(grid[2][3], nan ? -9999.0 : 6.0);
       t.module.FreeMatrix(grid);
     }
   }
