@@ -422,13 +422,22 @@ void ReservoirsAndAbstractions(const TempDir& dir, std::string& control, bool in
       "TargetCap = 1000\n\n";
 }
 
-// Penman-Monteith with constant wind, humidity and relative sunshine (a constant radiation
-// grid would not do: each step corrects the radiation input in place): broken at noon under
+// Penman-Monteith with constant wind, humidity and relative sunshine: broken at noon under
 // snow, the first step of the second half takes the albedo the snow cover left.
 void PenmanMonteith(const TempDir&, std::string& control) {
   Replace(control, "2       # method: 1 Penman-Monteith", "1       # method: 1 Penman-Monteith");
   AddToList(control, "# number of variable grids", 3,
             "wind.asc wind_speed 0 2.0\n0\n0\nrh.asc air_humidity 0 0.7\n0\n0\nssd.asc sunshine_duration 0 0.4\n0\n0\n");
+}
+
+// Penman-Monteith on a constant global radiation that each step corrects by the terrain and
+// writes back into the grid (written at the end of the runs): the second half starts from
+// the uncorrected grid, as every step of the whole run corrects its input once.
+void CorrectedConstantRadiation(const TempDir&, std::string& control) {
+  Replace(control, "2       # method: 1 Penman-Monteith", "1       # method: 1 Penman-Monteith");
+  Replace(control, "rgex.stat 0", "rgex.stat 2001");
+  AddToList(control, "# number of variable grids", 3,
+            "wind.asc wind_speed 0 2.0\n0\n0\nrh.asc air_humidity 0 0.7\n0\n0\nrad.asc global_radiation 0 150\n3\n0\n");
 }
 
 TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
@@ -437,6 +446,8 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
       {"evapotranspiration with capillary rise and infiltration", EvapotranspirationAndCapillaryRise, "evar.stat", 4},
       {"infiltration with saturated cells, broken in a downpour", Downpour, "infex.stat", 4, kStart, 18},
       {"Penman-Monteith, broken at noon under snow", PenmanMonteith, "snowevap.stat", 4},
+      {"Penman-Monteith on a constant radiation corrected by the terrain, broken at noon", CorrectedConstantRadiation,
+       "rgex.stat", 4},
       {"a lake", Lake, "reservoir_1.txt", 5},  // the level: 0 for a reservoir without cells
       {"dynamic glaciers with permafrost", GlaciersWithPermafrost, "thaw.stat", 4},
       {"interception with snow in the canopy", CanopySnow, "scn_load.stat", 4},

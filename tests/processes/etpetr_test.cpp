@@ -510,6 +510,49 @@ TEST(EvapotranspirationPotential, LongStepsEmptyLayersMorningStampsAndGlaciers) 
   }
 }
 
+// Daily Penman-Monteith writes the radiation corrected by the terrain and the day and night
+// temperatures back into their input grids. Grids nobody refreshes give every step the same
+// input: a module going on from its own results equals one that starts on the day with the
+// untouched grids, bit for bit, and refreshed grids are taken as they come. The night grid
+// is copied from the temperature before each step (as the radiation correction does) or
+// read once.
+TEST(EvapotranspirationPotential, InputsWrittenBackAreCorrectedOnceEveryStep) {
+  for (bool copyNight : {true, false}) {
+    SCOPED_TRACE(copyNight ? "night copied" : "night read once");
+    const auto make = [](double t, double rg) {
+      auto b = std::make_unique<EtBasin>();
+      b->basin.Add("temperature_night", 6.0);
+      b->basin.Fill(b->Grid("temperature"), [&](int r, int c) { return t + 0.7 * r - 0.4 * c; });
+      b->basin.Fill(b->Grid("global_radiation"), [&](int r, int c) { return rg + 90.0 * r + 40.0 * c; });
+      double** k = b->basin.Add("radiation_correction", 1.0);
+      b->basin.Fill(k, [](int r, int c) { return 0.4 + 0.25 * c + 0.1 * r; });
+      EXPECT_EQ(b->Build(SectionLines(1, 1440)), 0);
+      b->et->SetRadiationCorrection(k);
+      return b;
+    };
+    const char* grids[] = {"temperature", "temperature_night", "global_radiation", "AspectCorrectedGlobalRadiation",
+                           "pot_transpiration0", "potential_evaporation"};
+    const auto step = [&](EtBasin& b, int day) {
+      if (copyNight) b.basin.Fill(b.Grid("temperature_night"), [&](int r, int c) { return b.Grid("temperature")[r][c]; });
+      b.et->PotentialET(ModelDate{0, 24, day, 7, 2001});
+      std::vector<double> v;
+      for (const char* g : grids)
+        for (int r = 1; r <= 3; ++r)
+          for (int c = 1; c <= 4; ++c) v.push_back(b.Grid(g)[r][c]);
+      return v;
+    };
+    auto going = make(14.0, 4000.0);
+    step(*going, 15);
+    EXPECT_NE(going->Grid("global_radiation")[2][3], 4300.0);  // corrected
+    EXPECT_NE(going->Grid("temperature")[2][3], 14.0 + 0.7 * 2 - 0.4 * 3);
+    EXPECT_EQ(step(*going, 16), step(*make(14.0, 4000.0), 16));
+    auto refreshed = make(9.0, 2500.0);
+    for (const char* g : {"temperature", "global_radiation"})
+      going->basin.Fill(going->Grid(g), [&](int r, int c) { return refreshed->Grid(g)[r][c]; });
+    EXPECT_EQ(step(*going, 17), step(*refreshed, 17));
+  }
+}
+
 TEST(EvapotranspirationReal, SnowTakesTheDemandFirst) {
   EtBasin b;
   ASSERT_EQ(b.Build(SectionLines(2, 1440)), 0);

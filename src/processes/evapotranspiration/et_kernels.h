@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 // The small functions the Penman-Monteith cell loop calls for every cell are defined in
 // this header, so that the loop inlines them.
@@ -331,6 +332,30 @@ inline RadiationResult CellRadiation(const RadiationSettings& s, double clearSky
   out.relative = r;
   out.cloudiness = Cloudiness(r);
   return out;
+}
+
+// --- inputs corrected in place ------------------------------------------------------------
+// Whether two values have the same bits: the same operations on them give the same results.
+inline bool SameBits(double a, double b) {
+  uint64_t x, y;
+  std::memcpy(&x, &a, sizeof x);
+  std::memcpy(&y, &b, sizeof y);
+  return x == y;
+}
+// An input grid cell that the module overwrites with its corrected value (the radiation
+// corrected by the terrain, the day and night temperatures of long steps): the input it
+// corrected last and the value it wrote back. Nothing written yet: both NaN.
+struct KeptInput {
+  double input = std::numeric_limits<double>::quiet_NaN();
+  double written = std::numeric_limits<double>::quiet_NaN();
+};
+// The input of the step: the grid's value, unless the grid still holds a value written
+// back the step before (nobody refreshed it); then the input kept with that value, so a
+// correction never applies to its own result. `alsoWritten`: the value written into
+// another grid that may have been copied into this one.
+inline double CurrentInput(double value, const KeptInput& kept,
+                           double alsoWritten = std::numeric_limits<double>::quiet_NaN()) {
+  return SameBits(value, kept.written) || SameBits(value, alsoWritten) ? kept.input : value;
 }
 
 // --- withdrawals ------------------------------------------------------------------------

@@ -20,6 +20,7 @@
 #include "framework/zonalstatistic.h"
 #include "framework/zone_sums.h"
 #include "framework/thread_policy.h"
+#include "processes/evapotranspiration/et_kernels.h"
 
 class LanduseTableEntry;
 class MultiLayerLanduseEntry;
@@ -165,6 +166,14 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   ZoneSums potentialSums, snowSums, realSums;
   std::vector<ZoneTableEntry*> potentialTables, snowTables, realTables;
   std::vector<double> snowScratch;  // per thread: the demands of a cell, their layers, a copy
+
+  // --- inputs corrected in place -----------------------------------------------------------
+  // Per cell (row × (ncols + 1) + column): the radiation input that the terrain correction
+  // overwrites, and the temperature and night temperature grids that long Penman-Monteith
+  // steps overwrite with the day's and the night's values. A grid nobody refreshes keeps the
+  // value written, and the step corrects the kept input again, not its own result. Empty
+  // until the first step that overwrites them.
+  std::vector<KeptInput> keptRadiation, keptDayTemperature, keptNightTemperature;
 
   // --- per step ------------------------------------------------------------------------
   std::vector<double> cosZenith;  // sub-steps 1..n of the step (element 0 unused)

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "processes/evapotranspiration/etpetr.h"
@@ -17,14 +16,6 @@
 namespace {
 
 bool Valid(double v, double nodata) { return v > nodata; }
-
-// Whether two values have the same bits: the same operations on them give the same results.
-bool SameBits(double a, double b) {
-  uint64_t x, y;
-  std::memcpy(&x, &a, sizeof x);
-  std::memcpy(&y, &b, sizeof y);
-  return x == y;
-}
 
 }  // namespace
 
@@ -132,6 +123,15 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
   const double pecToday = MonthlyValue(section.pec.data(), month, day, daysPerMonth[month - 1], -15.0, 16.0);
   const double fhToday = section.fh[static_cast<size_t>(month)];
 
+  // The inputs the loop overwrites keep, per cell, what they held before.
+  const bool keepRadiation = radiationMethod && radiation && radiationCorrection;
+  const bool keepTemperatures = method == 1 && dt > 720.0;
+  const size_t stride = static_cast<size_t>(ncols) + 1, cells = (static_cast<size_t>(nrows) + 1) * stride;
+  if (keepRadiation && keptRadiation.size() != cells) keptRadiation.assign(cells, KeptInput{});
+  if (keepTemperatures && keptDayTemperature.size() != cells) {
+    keptDayTemperature.assign(cells, KeptInput{});
+    keptNightTemperature.assign(cells, KeptInput{});
+  }
 
   // Blocks of rows in parallel; each row's statistics are summed as soon as it is done.
   potentialSums.Prepare(StatisticsCells(), relCellArea, nrows, ncols, 2 * n + 5, zoneCount, 1, nrows,
@@ -150,7 +150,8 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
           potEvaporation[r][c] = nodata;
           continue;
         }
-        const double t = temperature[r][c];
+        const size_t at = static_cast<size_t>(r) * stride + static_cast<size_t>(c);
+        const double t = keepTemperatures ? CurrentInput(temperature[r][c], keptDayTemperature[at]) : temperature[r][c];
         const double z = dem[r][c];
         const bool openWaterCell = lakes && lakeCodes[r][c] > 0.0 && ponding[r][c] > 0.0;
 
@@ -172,9 +173,15 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
             }
           }
           const double k = radiationCorrection ? radiationCorrection[r][c] : -1.0;
-          const RadiationResult rad = CellRadiation(rs, clearSky, sunshine ? sunshine[r][c] : 0.0,
-                                                    radiation ? radiation[r][c] : 0.0, k, maxRadiation);
-          if (radiation && radiationCorrection) radiation[r][c] = rad.correctedInput;
+          double input = radiation ? radiation[r][c] : 0.0;
+          if (keepRadiation) input = CurrentInput(input, keptRadiation[at]);
+          const RadiationResult rad =
+              CellRadiation(rs, clearSky, sunshine ? sunshine[r][c] : 0.0, input, k, maxRadiation);
+          if (keepRadiation) {
+            // The modules after this one read the corrected radiation.
+            keptRadiation[at] = KeptInput{input, rad.correctedInput};
+            radiation[r][c] = rad.correctedInput;
+          }
           s = rad.sunshine;
           rg = rad.rg;
           relative = rad.relative;
@@ -193,10 +200,18 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
 
         if (method == 1) {
           double tDay = t, tNight = t;
-          if (dt > 720.0) {
+          if (keepTemperatures) {
+            // The night grid is refreshed by a copy of the temperature grid: a copy of the day
+            // value written the step before is no input either.
+            KeptInput& keptDay = keptDayTemperature[at];
+            KeptInput& keptNight = keptNightTemperature[at];
+            const double night = CurrentInput(nightTemperature[r][c], keptNight, keptDay.written);
             const double a = relative * mDay * std::exp(-z / section.elevationScale);
             tDay = t + a * (section.dayFraction + wAnnual);
-            tNight = nightTemperature[r][c] - a * ((1.0 - section.dayFraction) - wAnnual);
+            tNight = night - a * ((1.0 - section.dayFraction) - wAnnual);
+            keptDay = KeptInput{t, tDay};
+            keptNight = KeptInput{night, tNight};
+            // The modules after this one read the temperatures of the parts.
             temperature[r][c] = tDay;
             nightTemperature[r][c] = tNight;
           }
