@@ -46,7 +46,11 @@ void InstallTerminationHandlers() {
   struct sigaction action {};
   action.sa_handler = TerminationHandler;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;  // a file being read or written goes on undisturbed
+  // No SA_RESTART: a call that can wait for ever (the menu's answer from a terminal, an
+  // open or a write that waits for the other end of a pipe) returns, so the run reaches its
+  // next step or its failure path instead of waiting on. Reads and writes of regular files
+  // are not interrupted by a signal.
+  action.sa_flags = 0;
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGHUP, &action, nullptr);
 }

@@ -26,7 +26,8 @@ extern bool RoutineFlush;
 // SIGTERM and SIGHUP (a batch system, `timeout`, a container stop, a closed terminal): the
 // handler only records the first such signal; the time loop then ends the run like Ctrl-C
 // choice 1, after the next step with every buffer and grid written, no later control file
-// is started, and the program exits with kTerminatedCode.
+// is started, and the program exits with kTerminatedCode. A call that waits (the Ctrl-C
+// menu's answer, a pipe) is interrupted by the signal, so the run ends whatever it waits on.
 extern std::atomic<int> TerminationSignal;  // 0, or the number of the first such signal
 constexpr int kTerminatedCode = 96;
 extern "C" void TerminationHandler(int signum);

@@ -282,7 +282,8 @@ int ModellApplication::run() {
     ModelDate flushed;  // the day of the last pass whose rows were written
     while (endFlag != 1) {
       gridOutput.RaiseFailure();  // a grid of the last step that could not be written
-      if (CtrlCState == 1) ShowCtrlCMenu();
+      // A run that is asked to stop shows no menu: nobody may be there to answer it.
+      if (CtrlCState == 1 && TerminationSignal == 0) ShowCtrlCMenu();
       if (TerminationSignal != 0 && !terminating) {
         terminating = true;
         if (!routingOnly) EndWithNextInterval();  // routing alone just stops after its step

@@ -2,6 +2,7 @@
 // disk filling up at the end of the run, SIGTERM or SIGHUP (a batch system, `timeout`, a
 // container stop), and SIGKILL.
 #include <fcntl.h>
+#include <pthread.h>
 #include <gtest/gtest.h>
 #include <omp.h>
 #include <sys/mount.h>
@@ -23,7 +24,6 @@
 #include "framework/modappli.h"
 #include "framework/storage_file.h"
 #include "grids/grid_output_thread.h"
-#include "routing/example_basin_months.h"
 #include "support/test_support.h"
 
 namespace {
@@ -186,61 +186,33 @@ TEST(RunFaults, AStorageFileThatCannotBeWrittenFailsTheRun) {
 
 namespace {
 
-// The example over three months, run as its own process with its console in a file.
-class ProgramRun {
- public:
-  ProgramRun() {
-    WriteTextFile(dir_.file("basin.ctl"), CopyExampleBasin(dir_, 3));
-    fs::create_directories(dir_.file("output"));
-    const std::string console = dir_.file("console.txt");
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int fd = ::open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int in = ::open("/dev/null", O_RDONLY);
-      if (fd < 0 || in < 0 || chdir(dir_.path().c_str()) != 0) _exit(127);
-      dup2(fd, 1);
-      dup2(fd, 2);
-      dup2(in, 0);
-      execl(ORVEL_BINARY, "orvelvco64", "basin.ctl", "-diagfile:output/d.xml", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-  ~ProgramRun() {
-    if (pid_ > 0 && !waited_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  // Waits until the console holds text; false when the program ended first or after 120 s.
-  bool WaitFor(const std::string& text) {
-    for (int i = 0; i < 12000; ++i) {
-      if (Console().find(text) != std::string::npos) return true;
-      if (waitpid(pid_, &status_, WNOHANG) == pid_) {
-        waited_ = true;
-        return false;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-  }
-  // Sends the signal and returns the exit status, or 128 + the signal that ended it.
-  int Signal(int signum) {
-    kill(pid_, signum);
-    waitpid(pid_, &status_, 0);
-    waited_ = true;
-    return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
-  }
-  std::string Console() const { return ReadTextFile(dir_.file("console.txt")); }
-  std::string Path(const std::string& name) const { return dir_.file(name); }
-  std::string File(const std::string& name) const { return ReadTextFile(dir_.file(name)); }
-  std::vector<std::string> RowFiles() const { return RowFilesIn(dir_.file("output")); }
+// Raises the signal given as context after the step of 10 January, 23 h.
+void RaiseAfterTenJanuary(ModellApplication& app, void* signum) {
+  if (app.stepDate.month == 1 && app.stepDate.day == 10 && app.stepDate.hour == 23)
+    pthread_kill(pthread_self(), *static_cast<int*>(signum));
+}
 
- private:
-  TempDir dir_;
-  pid_t pid_ = -1;
-  int status_ = 0;
-  bool waited_ = false;
-};
+// Runs the example in a child process (prepare sets its seams there) and returns its wait
+// status; a child still running after two minutes is killed and fails the test.
+int RunInChild(ExampleRun& run, void (*prepare)(ExampleRun&)) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    prepare(run);
+    std::string console;
+    const int code = run.Run(&console);
+    WriteTextFile(run.Output() + "/../console.txt", console);
+    _exit(ExitStatus(code));
+  }
+  int status = 0;
+  for (int tenths = 0; tenths < 1200; ++tenths) {
+    if (waitpid(pid, &status, WNOHANG) == pid) return status;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  ADD_FAILURE() << "the run did not end";
+  return status;
+}
 
 // The last line of a text that ends with a line feed.
 std::string LastLine(const std::string& text) {
@@ -257,6 +229,9 @@ std::string RowDate(const std::string& row) {
   return std::to_string(y) + " " + std::to_string(m) + " " + std::to_string(d) + " " + std::to_string(h);
 }
 
+int sigterm = SIGTERM;
+int sigkill = SIGKILL;
+
 }  // namespace
 
 // SIGTERM in the time loop: the run ends after the next step as with Ctrl-C choice 1. Every
@@ -264,43 +239,85 @@ std::string RowDate(const std::string& row) {
 // outputs are written, the diagnostics file is whole and the exit status is the
 // terminated run's own.
 TEST(RunFaults, SigtermInTheTimeLoopEndsTheRunWithTheRowsOfEveryStepDone) {
-  ProgramRun run;
-  ASSERT_TRUE(run.WaitFor("routing_model 10.1.1985 23. h")) << run.Console();
-  EXPECT_EQ(run.Signal(SIGTERM), kTerminatedCode) << run.Console();
-  const std::string console = run.Console();
+  ExampleRun run;
+  NextApplicationSeams().afterPass = RaiseAfterTenJanuary;
+  NextApplicationSeams().afterPassContext = &sigterm;
+  std::string console;
+  EXPECT_EQ(run.Run(&console), kTerminatedCode) << console;
   EXPECT_NE(console.find("SIGTERM received: the run ends after the next time step"), std::string::npos) << console;
-  const size_t early = console.find("end of simulation reached early, at ");
-  ASSERT_NE(early, std::string::npos) << console;
-  EXPECT_NE(console.find(", on SIGTERM (planned end 31.03.1985 24:00)!", early), std::string::npos);
+  EXPECT_NE(console.find("end of simulation reached early, at 11.01.1985 00:00, on SIGTERM (planned end "
+                         "31.01.1985 24:00)!"),
+            std::string::npos)
+      << console;
   EXPECT_NE(console.find("exitcode " + std::to_string(kTerminatedCode) + "\no.k.\n\nthe end."), std::string::npos);
   std::string why;
-  EXPECT_TRUE(IsWellFormedXml(run.Path("output/d.xml"), &why)) << why;
+  EXPECT_TRUE(IsWellFormedXml(run.Diag(), &why)) << why;
 
-  const std::string discharge = run.File("output/discharge.stat");
-  const std::string last = RowDate(LastLine(discharge));
-  const size_t lines = LineCount(discharge);
-  EXPECT_GT(lines, 3u + 10 * 24) << "the run ended before the signal";
-  EXPECT_LT(lines, 3u + 59 * 24) << "the run went on to its end";
+  // 3 header lines and the steps from 1 January 1 h to 11 January 0 h.
   const std::vector<std::string> files = run.RowFiles();
   EXPECT_GE(files.size(), 20u);
   for (const std::string& file : files) {
-    const std::string text = run.File(file);
-    EXPECT_EQ(RowDate(LastLine(text)), last) << file;
-    EXPECT_EQ(LineCount(text), lines) << file;
+    const std::string text = ReadTextFile(file);
+    EXPECT_EQ(RowDate(LastLine(text)), "1985 1 11 0") << file;
+    EXPECT_EQ(LineCount(text), 3u + 240) << file;
   }
-  EXPECT_FALSE(run.File("output/soil_state.txt").empty());  // the storage file of the warm start
-  EXPECT_FALSE(run.File("output/peakflow.asc").empty());   // a grid of the end of the run
+  EXPECT_FALSE(ReadTextFile(run.Output() + "/soil_state.txt").empty());  // the storage file of the warm start
+  EXPECT_FALSE(ReadTextFile(run.Output() + "/peakflow.asc").empty());   // a grid of the end of the run
 }
 
 // SIGKILL cannot be caught: the rows reach their files once per simulated day, so a run
-// killed on 10 January keeps every row up to 10 January 0 h at least.
+// killed after the step of 10 January 23 h keeps every row up to 10 January 0 h.
 TEST(RunFaults, SigkillCostsNoMoreThanTheRowsOfTheLastDay) {
-  ProgramRun run;
-  ASSERT_TRUE(run.WaitFor("routing_model 10.1.1985 23. h")) << run.Console();
-  EXPECT_EQ(run.Signal(SIGKILL), 128 + SIGKILL);
+  ExampleRun run;
+  const int status = RunInChild(run, [](ExampleRun&) {
+    NextApplicationSeams().afterPass = RaiseAfterTenJanuary;
+    NextApplicationSeams().afterPassContext = &sigkill;
+  });
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
   const std::vector<std::string> files = run.RowFiles();
   EXPECT_GE(files.size(), 20u);
-  for (const std::string& file : files) EXPECT_GE(LineCount(run.File(file)), 3u + 9 * 24) << file;
+  for (const std::string& file : files) EXPECT_EQ(LineCount(ReadTextFile(file)), 3u + 9 * 24) << file;
+}
+
+namespace {
+
+// Sends SIGTERM to the main thread a moment after the step of 10 January, 23 h, when the
+// Ctrl-C menu waits for its answer.
+void SigtermWhileTheMenuWaits(ModellApplication& app, void*) {
+  if (app.stepDate.month != 1 || app.stepDate.day != 10 || app.stepDate.hour != 23) return;
+  const pthread_t main = pthread_self();
+  std::thread([main] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    pthread_kill(main, SIGTERM);
+  }).detach();
+}
+
+}  // namespace
+
+// A SIGTERM ends a run whatever it waits on: here the Ctrl-C menu's answer from a terminal
+// nobody answers (a pipe whose other end stays open). The wait ends, and the run stops
+// after its next step as on any SIGTERM.
+TEST(RunFaults, SigtermEndsARunThatWaitsForAnAnswer) {
+  ExampleRun run;
+  int answer[2];
+  ASSERT_EQ(pipe(answer), 0);
+  static int readEnd, writeEnd;
+  readEnd = answer[0];
+  writeEnd = answer[1];
+  const int status = RunInChild(run, [](ExampleRun&) {
+    dup2(readEnd, STDIN_FILENO);
+    close(writeEnd);
+    NextApplicationSeams().afterPass = SigtermWhileTheMenuWaits;
+    NextApplicationSeams().ctrlCAfterPass = 10 * 24 - 1;  // the step of 10 January, 23 h
+  });
+  close(answer[0]);
+  close(answer[1]);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), kTerminatedCode);
+  const std::string console = ReadTextFile(run.Output() + "/../console.txt");
+  EXPECT_NE(console.find("choose one of the above options"), std::string::npos) << console;
+  EXPECT_NE(console.find("end of simulation reached early, at 11.01.1985 00:00, on SIGTERM"), std::string::npos)
+      << console;
 }
 
 // SIGHUP while the run is being built: it stops before its first step, through the
