@@ -8,6 +8,7 @@
 
 #include "framework/build_info.h"
 #include "framework/ctrl_c.h"
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/modappli.h"
 
@@ -92,19 +93,21 @@ namespace {
 
 // The diagnostics file is opened before the control file is read, so before the run knows
 // its inputs: an existing file that holds no diagnostics may be one of them and is never
-// emptied. False after the FATAL line on the console.
+// emptied. Anything but a regular file is refused unopened (a FIFO would wait for a reader
+// for ever). False after the FATAL line on the console.
 bool DiagnosticsFileIsFree(const std::string& name, std::ostream& console) {
   if (name.empty()) return true;
-  std::ifstream in(name, std::ios::binary);
-  if (!in) return true;
-  char head[5] = {0, 0, 0, 0, 0};
-  in.read(head, sizeof head);
-  const size_t got = static_cast<size_t>(in.gcount());
-  if (got == 0 || std::string("<?xml").compare(0, got, head, got) == 0) return true;  // empty, or diagnostics
-  console << "FATAL: -diagfile:" << name
-          << " names an existing file that holds no diagnostics (it may be an input of the run); the run never "
-             "writes over its input: name another diagnostics file\n"
-          << "FATAL: Program aborted with exit code 26\n";
+  const std::string kind = NotARegularFile(name);
+  if (!kind.empty())
+    console << "FATAL: -diagfile:" << name << " is " << kind
+            << ", not a regular file: name a regular file as diagnostics file\n";
+  else if (LogStream::HoldsNoDiagnostics(name))
+    console << "FATAL: -diagfile:" << name
+            << " names an existing file that holds no diagnostics (it may be an input of the run); the run never "
+               "writes over its input: name another diagnostics file\n";
+  else
+    return true;
+  console << "FATAL: Program aborted with exit code 26\n";
   return false;
 }
 

@@ -22,7 +22,22 @@ std::string Reason(int e) { return e != 0 ? std::strerror(e) : std::string(); }
 
 }  // namespace
 
+std::string NotARegularFile(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return std::string();
+  if (S_ISFIFO(st.st_mode)) return "a FIFO";
+  if (S_ISCHR(st.st_mode)) return "a character device";
+  if (S_ISBLK(st.st_mode)) return "a block device";
+  if (S_ISSOCK(st.st_mode)) return "a socket";
+  if (S_ISDIR(st.st_mode)) return "a folder";
+  return "a special file";
+}
+
 std::string FileOpenReason(const std::string& path, bool forWriting, int errnoValue) {
+  if (!forWriting) {
+    const std::string kind = NotARegularFile(path);
+    if (!kind.empty()) return " (" + kind + ", not a regular file)";
+  }
   std::string reason = Reason(errnoValue);
   if (forWriting) {
     const std::string folder = FolderOf(path);

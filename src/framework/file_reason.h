@@ -8,4 +8,14 @@
 // that names the file. errnoValue is errno as the failed open left it (0 when unknown:
 // the file is probed again). For a file to be written the reason names its folder when
 // that folder does not exist or is not a folder. Empty when no reason can be found.
+// A path to be read that exists but is not a regular file is named for what it is ("a FIFO,
+// not a regular file"): it is never opened.
 std::string FileOpenReason(const std::string& path, bool forWriting, int errnoValue);
+
+// What an existing path is when it is not a regular file ("a FIFO", "a character device",
+// "a block device", "a socket", "a folder"); empty for a regular file and for a path that
+// names nothing. The run reads regular files only: opening a FIFO waits for a writer for
+// ever, and a device may never end.
+std::string NotARegularFile(const std::string& path);
+// True when path is a regular file or names nothing (the open then says why).
+inline bool RegularOrMissing(const std::string& path) { return NotARegularFile(path).empty(); }

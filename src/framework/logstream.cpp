@@ -1,10 +1,20 @@
 #include "framework/logstream.h"
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <iostream>
 
+#include "framework/file_reason.h"
+
 namespace {
+
+// Why the diagnostics file could not be opened: what the path is when it is no regular file
+// (it was not opened), else the system's reason.
+std::string DiagnosticsOpenReason(const std::string& path, int e) {
+  const std::string kind = NotARegularFile(path);
+  return kind.empty() ? FileOpenReason(path, true, e) : " (" + kind + ", not a regular file)";
+}
 
 const char* const kTerminator = "[end-entry]";
 const size_t kTerminatorLength = 11;
@@ -102,22 +112,52 @@ LogStream::LogStream(std::ostream& console, const std::string& file, int maxLeve
   Open(file);
 }
 
+bool LogStream::HoldsNoDiagnostics(const std::string& path) {
+  std::ifstream in;
+  if (RegularOrMissing(path)) in.open(path, std::ios::binary);
+  if (!in) return false;
+  char head[5] = {0, 0, 0, 0, 0};
+  in.read(head, sizeof head);
+  const size_t got = static_cast<size_t>(in.gcount());
+  return got > 0 && std::string("<?xml").compare(0, got, head, got) != 0;
+}
+
+bool LogStream::OpenFile(const std::string& name, int& e) {
+  e = 0;
+  // A FIFO would wait for a reader for ever: only a regular file (or a new one) is opened.
+  if (!RegularOrMissing(name)) return false;
+  errno = 0;
+  file_.open(name, std::ios::out | std::ios::trunc);
+  e = errno;
+  return file_.is_open();
+}
+
 void LogStream::Open(const std::string& file) {
   fileName_ = file.empty() ? kDefaultFile : file;
   if (rank_ != 0) return;
-  file_.open(fileName_, std::ios::out | std::ios::trunc);
-  if (!file_.is_open()) {
+  int e = 0;
+  if (!OpenFile(fileName_, e)) {
     *console_ << "(mpi-rank " << std::setw(2) << rank_ << ") "
-              << "\n ----- Warning -----\n error opening diagnostics output file " << fileName_ << std::endl;
+              << "\n ----- Warning -----\n error opening diagnostics output file " << fileName_
+              << DiagnosticsOpenReason(fileName_, e) << std::endl;
     *console_ << "(mpi-rank " << std::setw(2) << rank_ << ") "
               << "\nusing default name Orvel_Diag.xml in actual working directory\n -------------------\n\n"
               << std::endl;
+    // The fall-back follows the rule of every output: it never replaces a file that may be
+    // an input of the run (the run's inputs are not known yet).
+    if (HoldsNoDiagnostics(kDefaultFile)) {
+      *console_ << "FATAL: the diagnostics file " << fileName_ << " falls back to " << kDefaultFile
+                << ", an existing file that holds no diagnostics (it may be an input of the run): it is left as it "
+                   "is; name a diagnostics file that can be written with -diagfile:"
+                << std::endl;
+      throw 26;
+    }
     fileName_ = kDefaultFile;
     file_.clear();
-    file_.open(fileName_, std::ios::out | std::ios::trunc);
-    if (!file_.is_open()) {
+    if (!OpenFile(fileName_, e)) {
       *console_ << "(mpi-rank " << std::setw(2) << rank_ << ") "
-                << "Error opening diagnostics output file " << fileName_ << std::endl;
+                << "Error opening diagnostics output file " << fileName_ << DiagnosticsOpenReason(fileName_, e)
+                << std::endl;
       throw 320;
     }
   }

@@ -38,11 +38,18 @@ class LogStream {
   // Level of the message in progress (or of the last one).
   int Level() const { return level_; }
 
+  // True for an existing file that does not begin like a diagnostics file ("<?xml"): it may
+  // be an input of the run and is never written over.
+  static bool HoldsNoDiagnostics(const std::string& path);
+
   // XML escaping of one text piece as it goes into the description attribute.
   static std::string EscapeForXml(const std::string& text);
 
  private:
   void Open(const std::string& file);
+  // Opens the file for writing, emptied; false (with the errno of the failure in e) when it
+  // cannot be opened or is no regular file.
+  bool OpenFile(const std::string& name, int& e);
   void WriteEntry(const char* text);
   template <typename T>
   LogStream& Value(const T& v);

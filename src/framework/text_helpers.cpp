@@ -1,5 +1,7 @@
 #include "framework/text_helpers.h"
 
+#include "framework/file_reason.h"
+
 #include <cerrno>
 #include <cstdarg>
 #include <charconv>
@@ -117,6 +119,7 @@ std::string& MidStr(std::string& text, long start, long n) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string& contents) {
+  if (!RegularOrMissing(path)) return false;  // FileOpenReason names what it is
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return false;
   contents.clear();

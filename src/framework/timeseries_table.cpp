@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "framework/file_reason.h"
 #include "framework/text_helpers.h"
 
 namespace {
@@ -21,6 +22,7 @@ class ChunkReader {
   static constexpr size_t kMaxPiece = 1 << 20;
 
   bool Open(const std::string& path, uint64_t offset) {
+    if (!RegularOrMissing(path)) return false;
     file_.open(path, std::ios::in | std::ios::binary);
     if (!file_) return false;
     file_.seekg(static_cast<std::streamoff>(offset));

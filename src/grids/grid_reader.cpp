@@ -52,6 +52,7 @@ const int kRetryWaitMs = 200;
 }
 
 std::FILE* OpenWithRetries(const modelobject& o, const std::string& path) {
+  if (!RegularOrMissing(path)) Fail(o, "FATAL: error opening " + path + FileOpenReason(path, false, 0), 21);
   for (int attempt = 1;; ++attempt) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (f) return f;

@@ -183,7 +183,7 @@ int ReadNetcdfStack(modelobject& o, const std::string& path, double***& stack) {
 int modelobject::ReadStack(const std::string& fileName, double***& stack, int /*flag*/) {
   grid_io::SigintGuard guard;
   const std::string path = MakePath(output.inputDirectory, fileName);
-  grid_io::File f(path, "rb");
+  grid_io::File f(RegularOrMissing(path) ? std::fopen(path.c_str(), "rb") : nullptr);
   if (!f) Fail(*this, "FATAL: error opening " + path + FileOpenReason(path, false, errno), 21);
   if (log) *log << "reading " << path << " for " << name << "..." << "[end-entry]";
   unsigned char head[12 * sizeof(double)];

@@ -118,7 +118,7 @@ void defaultini::ReadGridHeader(GridGeometry& header) {
   } restore;
 
   const std::string path = MakePath(output.inputDirectory, file);
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = RegularOrMissing(path) ? std::fopen(path.c_str(), "rb") : nullptr;
   if (!f) {
     const int e = errno;
     if (log) *log << "FATAL: error opening " << file << FileOpenReason(path, false, e) << "[end-entry]";

@@ -101,7 +101,8 @@ bool ParseRegressionLine(const std::string& line, RegressionRecord& r, int* bad)
 
 void FindRegressionStart(LogStream& log, const std::string& name, const ModelDate& start, RegressionFile& f) {
   log << "looking for starting date " << DayText(start) << " for " << name << " in " << f.fileName << "[end-entry]";
-  std::ifstream probe(f.fileName, std::ios::binary);
+  std::ifstream probe;
+  if (RegularOrMissing(f.fileName)) probe.open(f.fileName, std::ios::binary);
   if (!probe) Fail(log, "\nerror opening file " + f.fileName + FileOpenReason(f.fileName, false, 0), 49);
   char head[5] = {0, 0, 0, 0, 0};
   probe.read(head, 5);

@@ -74,6 +74,7 @@ bool HeaderNumbers(const std::string& line, size_t leading, int count, std::vect
 // --- LineReader -----------------------------------------------------------------------------
 
 LineReader::LineReader(const std::string& path, uint64_t offset) : path_(path), offset_(offset), fileOffset_(offset) {
+  if (!RegularOrMissing(path_)) return;  // not ok: the caller's FileOpenReason names what it is
   std::ifstream in(path_, std::ios::binary);
   ok_ = in.is_open();
   if (ok_) {

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <iostream>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/run_files.h"
 #include "framework/timeseries_table.h"
@@ -45,7 +46,7 @@ void abflussmodellklasse::OpenObservedDischarge() {
   auto table = TimeSeriesTable::Open(observedFileName, 0, tableBlockBytes);
   const int state = table->GetState();
   if (state == TimeSeriesTable::kCannotOpen || state == TimeSeriesTable::kNotOpened) {
-    *log << "INFO: error opening " << observedFileName
+    *log << "INFO: error opening " << observedFileName << FileOpenReason(observedFileName, false, 0)
          << "\nRouting will be done without comparison to observed discharge data!" << "[end-entry]";
     readsPastEnd = 10;
     return;

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "framework/ctrl_c.h"
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/run_files.h"
 #include "framework/text_helpers.h"
@@ -134,7 +135,7 @@ int AL_class::ReadParameters(const std::string& entry, int abstraction, const St
                                    "): its first row holds something other than a date and numbers (" +
                                    table_->ErrorPlace() + ")";
     if (table_->GetState() == TimeSeriesTable::kCannotOpen)
-      Fail(log_, "error opening " + inputFile + " for " + who, 37);
+      Fail(log_, "error opening " + inputFile + " for " + who + FileOpenReason(inputFile, false, 0), 37);
     // Rows before one that cannot be read stay usable (NextFileRow stops at that row).
     if (table_->GetState() == TimeSeriesTable::kReadError && table_->RowCount() == 0) Fail(log_, unreadable, 37);
     if (column > table_->ColumnCount())

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/run_files.h"
 #include "framework/timeseries_table.h"
@@ -111,7 +112,8 @@ void routingclass::OpenInflow(InflowState& z, const InflowEntry& e) {
   z.table = TimeSeriesTable::Open(z.fileName, 0, kInflowBlockBytes);
   TimeSeriesTable& t = *z.table;
   if (t.GetState() == TimeSeriesTable::kCannotOpen)
-    Fail(log, "error opening " + z.fileName + " for inflow " + std::to_string(e.number), 37);
+    Fail(log, "error opening " + z.fileName + " for inflow " + std::to_string(e.number) +
+                  FileOpenReason(z.fileName, false, 0), 37);
   if (t.GetState() == TimeSeriesTable::kReadError)
     Fail(log, "error reading " + z.fileName + " for inflow " + std::to_string(e.number) + ": " + t.ErrorPlace(), 37);
   t.SetRow(0);

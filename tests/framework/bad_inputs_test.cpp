@@ -7,6 +7,7 @@
 //   status: 120                   exit status, where 8 bits do not keep the code itself
 //   expect: section [model_time]  words the log must hold (any number of lines)
 //   writes: output/a.asc          a grid file the run must leave in the basin copy (any number)
+//   keeps: dem.asc                a file the run must leave as the case made it (any number)
 //   args: basin.ctl               command line (default: basin.ctl -diagfile:output/d.xml)
 //   in: basin.ctl                 the file the following edits change
 //   replace: 1       # end month  text to replace (first occurrence; \n, \t and \\ escapes)
@@ -17,7 +18,9 @@
 //   hex: 43444601 00*64 0a        the file's whole content as bytes ("XX*N": byte XX N times)
 //   remove:                       delete the file
 //   mkdir: name / rmdir: name     make or remove a folder of the basin copy
+//   mkfifo: name                  make a FIFO (a named pipe nobody writes to) of the name
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -78,6 +81,7 @@ struct Case {
   int status = -1;  // -1: ExitStatus(code)
   std::vector<std::string> expect;
   std::vector<std::string> writes;
+  std::vector<std::string> keeps;
 };
 
 // Reads the case and applies its edits to the basin copy in dir; a malformed case fails
@@ -109,6 +113,8 @@ Case PrepareCase(const std::string& caseFile, const std::string& dir) {
       c.expect.push_back(value);
     } else if (key == "writes") {
       c.writes.push_back(value);
+    } else if (key == "keeps") {
+      c.keeps.push_back(value);
     } else if (key == "args") {
       c.args = value;
     } else if (key == "in") {
@@ -143,6 +149,8 @@ Case PrepareCase(const std::string& caseFile, const std::string& dir) {
       fs::create_directories(dir + "/" + value);
     } else if (key == "rmdir") {
       fs::remove_all(dir + "/" + value);
+    } else if (key == "mkfifo") {
+      EXPECT_EQ(::mkfifo((dir + "/" + value).c_str(), 0644), 0) << caseFile << ": " << value;
     } else {
       ADD_FAILURE() << caseFile << ": unknown line " << line;
     }
@@ -167,6 +175,8 @@ TEST_P(BadInput, EndsWithItsCodeAndNamesTheFault) {
   CopyExampleInputs(kBasinFolder, dir.path());
   fs::create_directories(dir.file("output"));
   const Case c = PrepareCase(GetParam(), dir.path());
+  std::vector<std::string> kept;
+  for (const std::string& file : c.keeps) kept.push_back(ReadBytes(dir.file(file)));
   std::string out;
   const int status = RunCommand("cd '" + dir.path() + "' && '" ORVEL_BINARY "' " + c.args + " </dev/null", &out);
   SCOPED_TRACE(c.what);
@@ -177,6 +187,8 @@ TEST_P(BadInput, EndsWithItsCodeAndNamesTheFault) {
   for (const std::string& words : c.expect) EXPECT_NE(out.find(words), std::string::npos) << words << "\n" << out;
   for (const std::string& file : c.writes)
     EXPECT_EQ(ReadTextFile(dir.file(file)).rfind("ncols", 0), 0u) << file << " is not a written grid";
+  for (size_t i = 0; i < c.keeps.size(); ++i)
+    EXPECT_TRUE(ReadBytes(dir.file(c.keeps[i])) == kept[i]) << c.keeps[i] << " was changed";
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, BadInput, testing::ValuesIn(CaseFiles()),
