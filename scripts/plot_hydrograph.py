@@ -1,9 +1,14 @@
 #!/usr/bin/env python3
 """Draws the routed discharge of a run: one line per sub-basin outlet from the routing
 module's statistics file (a tab-separated table: title row with the sub-basin codes,
-a description row, an area row, then YY MM DD HH [mm] and one value per sub-basin).
+a description row, a row of the areas upstream of the outlets in km², then YY MM DD HH [mm]
+and one value per sub-basin).
 
-    scripts/plot_hydrograph.py <discharge.stat> <picture.png> [title]
+    scripts/plot_hydrograph.py <discharge.stat> <picture.png> [title] [<code>=<label> ...]
+
+A <code>=<label> argument adds the label to the legend entry of that sub-basin (for example
+5="outlet, below the reservoir"). Where every value is above 0 the axis is logarithmic, and
+its label says so.
 """
 import datetime
 import sys
@@ -41,17 +46,22 @@ def main():
     codes, unit, times, series = read_table(sys.argv[1])
     if not times:
         sys.exit(f"{sys.argv[1]}: no rows")
-    fig, ax = plt.subplots(figsize=(9, 4))
+    labels = dict(a.split("=", 1) for a in sys.argv[4:] if "=" in a)
+    fig, ax = plt.subplots(figsize=(9, 4.8))
     for code, values in zip(codes, series):
-        ax.plot(times, values, lw=1.6 if code == codes[-1] else 0.9, label=f"sub-basin {code}")
-    ax.set_ylabel("m³/s" if "m3 per sec" in unit else "mm per step")
+        name = f"sub-basin {code}" + (f": {labels[code]}" if code in labels else "")
+        ax.plot(times, values, lw=1.6 if code == codes[-1] else 0.9, label=name)
+    ylabel = "m³/s" if "m3 per sec" in unit else "mm per step"
     # A logarithmic axis keeps the small events beside a large recession readable.
     if all(v > 0 for values in series for v in values):
         ax.set_yscale("log")
+        ylabel += " (logarithmic axis)"
+    ax.set_ylabel(ylabel)
     ax.set_title(sys.argv[3] if len(sys.argv) > 3 else "routed discharge at the sub-basin outlets")
     ax.grid(alpha=0.3)
-    ax.legend(fontsize=8, ncol=len(codes))
     fig.autofmt_xdate()
+    # Below the axes, so that no line hides behind it.
+    ax.legend(fontsize=8, ncol=min(len(codes), 3), loc="upper center", bbox_to_anchor=(0.5, -0.22))
     fig.tight_layout()
     fig.savefig(sys.argv[2], dpi=110)
 

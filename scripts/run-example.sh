@@ -15,7 +15,8 @@ if [ -f examples/basin/basin.ctl ]; then
   [ -x "$py" ] || py=python3
   if [ -s output/discharge.stat ] && "$py" -c "import matplotlib" 2>/dev/null; then
     "$py" ../../scripts/plot_hydrograph.py output/discharge.stat hydrograph.png \
-      "Huerfano example: routed discharge at the sub-basin outlets" && echo "hydrograph: examples/basin/hydrograph.png"
+      "Huerfano example: routed discharge at the sub-basin outlets" \
+      "5=outlet at Gardner, the reservoir's release" && echo "hydrograph: examples/basin/hydrograph.png"
   fi
   echo "outputs: examples/basin/output (diagnostics: examples/basin/output/Orvel_Diag.xml);"
   echo "         beside basin.ctl: its preprocessed copy basin.ctl.intern and the module log modell_0.log"

@@ -1,10 +1,11 @@
 # Example basin: Huerfano River above Gardner, Colorado (1 km grid, 370 cells, 5 sub-basins)
 # Run from this folder:  ../../build/orvelvco64 basin.ctl -diagfile:output/Orvel_Diag.xml
 # Every process module is present; the radiation correction, evapotranspiration, the snow model,
-# the soil model and routing run (discharge at the five outlets in output/discharge.stat), and the
-# special output writes output/points.txt: elevation, slope and x coordinate at three cells. The
-# other process modules are switched off (flow control 0). The run starts from the state that
-# make_state.py wrote by a spin-up: the snow, interception and soil grids and soil_state.txt.
+# interception, the soil model, routing (discharge at the five outlets in output/discharge.stat)
+# and data assimilation run, and the special output writes output/points.txt: elevation, slope
+# and x coordinate at three cells. Regional superposition is switched off (flow control 0). The
+# run starts from the state that make_state.py wrote by a spin-up: the snow, interception and
+# soil grids and soil_state.txt.
 
 [output_interval]
 24      # reporting interval of the progress lines in hours
@@ -334,23 +335,24 @@ none                     # no observed discharge here
 0                        # column descriptors of the observed discharge
 0                        # steps before the model efficiency begins
 TG 1 (AE=50, AF=1.0)     # routing descriptions, upstream first: 1 and 3 into 4, 2 and 4 into 5
-TG 2 (AE=64, AF=1.0)
+TG 2 (AE=64, AF=1.0)     # AE: km2 upstream of the outlet (the sub-basin with its tributaries)
 TG 3 (AE=113, AF=1.0)
-TG 4 (AE=120, AF=1.0)
+TG 4 (AE=283, AF=1.0)
 OL 1 (kh=3, kf=10, bm=4, bf=30, hm=1.0, kstm=25, kstf=15, I=0.030, L=9000, A=50)
 OL 3 (kh=4, kf=12, bm=6, bf=40, hm=1.2, kstm=25, kstf=15, I=0.025, L=14000, A=113)
-TG 5 (AE=23, AF=1.0)
+TG 5 (AE=370, AF=1.0)
 OL 2 (kh=3, kf=10, bm=5, bf=30, hm=1.0, kstm=25, kstf=15, I=0.020, L=11000, A=64)
 OL 4 (kh=5, kf=15, bm=8, bf=50, hm=1.5, kstm=30, kstf=15, I=0.010, L=7000, A=283)
 SP 1 (file = reservoir_1.txt V0 = 1000000 A0 = 500000 W0 = 300 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)
 
 # The reservoir at the outlet of sub-basin 5 (made up, see README.md): released outflow
-# (m3/s) against stored volume (m3), one rule all year.
+# (m3/s) against stored volume (m3), one rule all year, linear in between: nothing when
+# empty, 0.2 m3/s (about the basin's winter flow) at 500,000 m3, 2 m3/s at 2,000,000 m3.
 [abstraction_rule_reservoir_1]
 3 1
 0 0
-100000 5
-2000000 60
+500000 0.2
+2000000 2
 
 [RegionalSuperposition]
 0       # flow control parameter

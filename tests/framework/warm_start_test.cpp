@@ -400,7 +400,7 @@ void ReservoirsAndAbstractions(const TempDir& dir, std::string& control, bool in
   const std::string target = "ZL 1 = intern " + channel + "AL 3 (mode = extern taken.txt 0 0.1 1000 mm)\n";
   const std::string outlet = "AL 2 (mode = intern 0.5 0.5 1000 mm)\n", inflow = "ZL 2 = intern " + channel;
   const std::string tg1 = "TG 1 (AE=50, AF=1.0)", tg2 = "TG 2 (AE=64, AF=1.0)", tg3 = "TG 3 (AE=113, AF=1.0)",
-                    tg4 = "TG 4 (AE=120, AF=1.0)";
+                    tg4 = "TG 4 (AE=283, AF=1.0)";
   // The entries follow the whole line of their sub-basin (its comment must not become a line
   // of its own, which would end the routing descriptions).
   auto after = [&control](const std::string& tg, const std::string& entries) {

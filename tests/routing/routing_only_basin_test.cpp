@@ -35,7 +35,13 @@ TEST(RoutingOnlyBasin, TheFullRunsTotalRunoffRoutedAloneGivesItsDischarges) {
   TempDir dir;
   CopyExampleInputs(kExample, dir.path());
   // From a cold start, the premise below: routing alone starts from its initialisation routing.
-  WriteTextFile(dir.file("basin.ctl"), ColdStart(ReadTextFile(dir.file("basin.ctl"))));
+  // Without the outlet's reservoir, whose volume would keep the difference of the two starts
+  // for weeks.
+  std::string control = ColdStart(ReadTextFile(dir.file("basin.ctl")));
+  const size_t sp = control.find("SP 1 (");
+  ASSERT_NE(sp, std::string::npos);
+  control.erase(sp, control.find('\n', sp) + 1 - sp);
+  WriteTextFile(dir.file("basin.ctl"), control);
   std::filesystem::create_directories(dir.file("output"));
   std::string log;
   const std::string run = "cd " + dir.path() + " && OMP_NUM_THREADS=2 " + ORVEL_BINARY + " basin.ctl";
