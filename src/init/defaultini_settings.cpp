@@ -1,5 +1,7 @@
 // The global settings of a run: [output_interval] with its keys, [output_list],
 // [coordinates], [meteo_data_count], [meteo_names] and the simulation period [model_time].
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -42,6 +44,24 @@ namespace {
     *log << "FATAL: error in control file, section " << section << ": the value of " << key << " in the line \""
          << line << "\" is not " << expected << "[end-entry]";
   throw 17;
+}
+
+// The output folder as every output name is joined to it: with its trailing "/". A value
+// without the "/" ("output") would otherwise prefix every file name and scatter the outputs
+// beside the folder ("outputQB.stat"); a value that names no folder ends the start-up, before
+// anything is written.
+std::string OutputFolder(LogStream* log, const std::string& controlFile, const std::string& value) {
+  std::string folder = value;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  struct stat st {};
+  const bool exists = ::stat(folder.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) return folder == "/" ? folder : folder + "/";
+  const int e = errno;
+  if (log)
+    *log << "FATAL: DefaultOutputDirectory = " << value << " in [output_interval] of " << controlFile
+         << (exists ? " names a file, not a folder" : " names no folder (" + std::string(std::strerror(e)) + ")")
+         << ": every output of the run goes into that folder; name an existing folder" << "[end-entry]";
+  throw 26;
 }
 
 long KeyInteger(LogStream* log, const std::string& section, const std::string& key, const std::string& line) {
@@ -157,6 +177,8 @@ void defaultini::ReadOutputSections(RunValues& v) {
     }
   }
   if (v.outputListCount <= 0) v.outputList.clear();
+  if (!v.defaultOutputDirectory.empty())
+    v.defaultOutputDirectory = OutputFolder(log, controlFileName, v.defaultOutputDirectory);
 
   SeekControlKey("[coordinates]", true);
   ReadControlValue(v.latitude, "geographic latitude");

@@ -45,13 +45,13 @@ TEST(OutputControl, ValuesAreReadAndBounded) {
 TEST(OutputControl, KeysUpToTheFirstEmptyLine) {
   Settings s(
       "[output_interval]\n1\n0\n1\n30\n"
-      "  WriteNetcdfGrids = 1\n\tWriteAsciiGrids = 0\nDefaultOutputDirectory = out/ # dir\n"
+      "  WriteNetcdfGrids = 1\n\tWriteAsciiGrids = 0\nDefaultOutputDirectory = /tmp # without its slash\n"
       "MinutesToInvEndRouting = 12.5\ntimestep = 15\nunknown = 3\n\nWriteDoubleGrids = 1\n");
   ASSERT_EQ(s.code, -1) << s.h.Console();
   EXPECT_TRUE(s.v.writeNetcdfGrids);
   EXPECT_FALSE(s.v.writeAsciiGrids);
   EXPECT_FALSE(s.v.writeDoubleGrids);
-  EXPECT_EQ(s.v.defaultOutputDirectory, "out/");
+  EXPECT_EQ(s.v.defaultOutputDirectory, "/tmp/");
   EXPECT_DOUBLE_EQ(s.v.minutesToInvEndRouting, 12.5);
   EXPECT_DOUBLE_EQ(s.v.minToIntEnd, 30);
   EXPECT_EQ(s.v.timestep, 15);
