@@ -127,27 +127,13 @@ void data_assimilation_grid_entity::Apply(ModelDate date) {
   module.ReadBasinGrid(pendingFile, target, 0, false, false, false, geometry.nodata_value);
   ZoneRuns::GridsRewritten();  // the target may be a zone or region grid
   grids[gridIndex].data = target;
-  if (split || assim::IsSnowStorageGrid(gridName)) ClampNegative();
+  // Snow storages cannot be negative: such a grid is refused, not applied.
+  if (split || assim::IsSnowStorageGrid(gridName)) module.RefuseNegativeCells(target, pendingFile, gridName);
   if (split) SplitCells();
   if (snowLiquid) module.BookSnowWater(snowLiquid, snowSolid, 1.0);
   *log << "data assimilation: " << gridName << " replaced by " << pendingFile << " at " << date.day << "."
        << date.month << "." << date.year << " " << date.hour << " h" << "[end-entry]";
   ReadNextRecord();
-}
-
-// Snow storages cannot be negative: such values of the file become 0, with one warning.
-void data_assimilation_grid_entity::ClampNegative() {
-  long count = 0;
-  const double nodata = geometry.nodata_value;
-  for (int r = 1; r <= geometry.nrows; ++r)
-    for (int c = 1; c <= geometry.ncols; ++c)
-      if (target[r][c] > nodata && target[r][c] < 0.0) {
-        target[r][c] = 0.0;
-        ++count;
-      }
-  if (count > 0)
-    *log << "WARNING: data assimilation: " << count << " negative values of " << pendingFile << " for "
-         << gridName << " set to 0" << "[end-entry]";
 }
 
 void data_assimilation_grid_entity::SplitCells() {

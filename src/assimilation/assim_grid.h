@@ -59,7 +59,6 @@ class data_assimilation_grid_entity : public data_assimilation_entity {
  private:
   void ReadNextRecord();
   double** Require(const std::string& name, int code, bool glacierHint);
-  void ClampNegative();
   void SplitCells();
 
   std::string gridName;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <type_traits>
 
 #include "framework/logstream.h"
 
@@ -47,6 +48,7 @@ void modelobject::SetEndDate(int64_t year, int64_t month, int64_t day, int64_t h
 
 bool modelobject::OpenControlFile(const std::string& path) {
   controlFileOpen = controlFile.LoadFile(path);
+  controlFile.RequireWholeNumbers();
   return controlFileOpen;
 }
 
@@ -109,10 +111,37 @@ void NoteRead(const std::string& label) {
     observe(modelobject::LastSoughtSection(), &label);
 }
 
+// What a value of type T must be, for the message on a word that is none.
+template <typename T>
+const char* Expected() {
+  if (std::is_same<T, int>::value) return "an integer from -2147483648 to 2147483647";
+  if (std::is_integral<T>::value) return "an integer";
+  return "a finite number";
+}
+
+// A value that begins like a number but is none of its type ("1.5" or "3e9" for an
+// integer, "2,0", "0x1p2000", "nan") ends the run naming it, its line and the section,
+// rather than being read as its first digits.
+template <typename T>
+void RefuseMalformedNumber(modelobject& o, const std::string& label) {
+  if (std::is_same<T, std::string>::value) return;
+  const std::string word = o.controlFile.RefusedNumber();
+  if (word.empty()) return;
+  if (o.log)
+    *o.log << "FATAL: error in control file, " << label << (label.find(o.name) == std::string::npos ? o.name : "")
+           << ": \"" << word.substr(0, 80) << "\" is not "
+           << Expected<T>() << " (line " << o.controlFile.LineNumber() << " of " << o.controlFileName << ", section "
+           << modelobject::LastSoughtSection() << ")" << "[end-entry]";
+  std::string refused;
+  o.controlFile.ReadWord(refused);  // a caller that goes on reads behind it
+  throw 17;
+}
+
 template <typename T, typename Reader>
 int ReadOne(modelobject& o, T& value, const std::string& label, Reader read) {
   NoteRead(label);
   if (!read(o.controlFile, value)) {
+    RefuseMalformedNumber<T>(o, label);
     ReportUnreadableValue(o);
     o.ControlFileKeyError(label, o.name);
   }
@@ -123,7 +152,10 @@ int ReadOne(modelobject& o, T& value, const std::string& label, Reader read) {
 template <typename T, typename Reader>
 int ReadPair(modelobject& o, T& a, T& b, const std::string& label, Reader read) {
   NoteRead(label);
-  if (!read(o.controlFile, a) || !read(o.controlFile, b)) o.ControlFileKeyError(label, o.name);
+  if (!read(o.controlFile, a) || !read(o.controlFile, b)) {
+    RefuseMalformedNumber<T>(o, label);
+    o.ControlFileKeyError(label, o.name);
+  }
   o.restOfLine = o.controlFile.RestOfLine();
   return 2;
 }

@@ -153,6 +153,10 @@ class modelobject : public memory_handling {
   // ReadGrid places them (by the module's georeference or the file's coordinates).
   void ReadBasinGrid(const std::string& fileName, double**& grid, int fillCode, bool allocate, bool announce,
                      bool report, double defaultValue);
+  // A storage read from a grid file holds 0 or more in every cell of the basin (the zone
+  // grid's valid cells): a value below 0 ends the run with a FATAL naming the file, what it
+  // holds, the first such cell and its value (code 22). The grid reader's no-data cells pass.
+  void RefuseNegativeCells(double** grid, const std::string& fileName, const std::string& what) const;
   void WriteGrid(const std::string& fileName, double** grid, bool ascii, bool asDouble, bool netcdf,
                  int64_t year = -1, int64_t month = -1, int64_t day = -1, int64_t hour = -1,
                  int64_t minute = -1);

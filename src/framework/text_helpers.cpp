@@ -2,6 +2,7 @@
 
 #include "framework/file_reason.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <charconv>
@@ -156,12 +157,19 @@ bool TextCursor::ReadWord(std::string& word) {
   return true;
 }
 
+bool TextCursor::EndsNumber(size_t i) const {
+  return !wholeNumbers_ || i >= text_.size() || IsBlank(text_[i]) || text_[i] == '#';
+}
+
 bool TextCursor::ReadLong(long& value) {
   SkipBlanks();
   const char* p = text_.data() + pos_;
-  size_t used = ParseLongPrefix(p, text_.data() + text_.size(), value);
+  long v = 0;
+  const size_t used = ParseLongPrefix(p, text_.data() + text_.size(), v);
+  if (used == 0 || !EndsNumber(pos_ + used)) return false;
+  value = v;
   pos_ += used;
-  return used > 0;
+  return true;
 }
 
 bool TextCursor::ReadInt(int& value) {
@@ -179,9 +187,47 @@ bool TextCursor::ReadInt(int& value) {
 bool TextCursor::ReadDouble(double& value) {
   SkipBlanks();
   const char* p = text_.data() + pos_;
-  size_t used = ParseDoublePrefix(p, text_.data() + text_.size(), value);
+  double v = 0.0;
+  const size_t used = ParseDoublePrefix(p, text_.data() + text_.size(), v);
+  if (used == 0 || !EndsNumber(pos_ + used)) return false;
+  value = v;
   pos_ += used;
-  return used > 0;
+  return true;
+}
+
+std::string TextCursor::RefusedNumber() const {
+  size_t start = pos_;
+  while (start < text_.size() && IsBlank(text_[start])) ++start;
+  size_t end = start;
+  while (end < text_.size() && !IsBlank(text_[end])) ++end;
+  std::string word = text_.substr(start, end - start);
+  return BeginsLikeNumber(word) ? word : std::string();
+}
+
+bool BeginsLikeNumber(const std::string& word) {
+  size_t i = word.size() > 0 && (word[0] == '+' || word[0] == '-') ? 1 : 0;
+  auto digit = [&](size_t k) { return k < word.size() && word[k] >= '0' && word[k] <= '9'; };
+  if (digit(i) || (i < word.size() && word[i] == '.' && digit(i + 1))) return true;
+  std::string head = word.substr(i, 3);
+  for (char& ch : head) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  return head == "nan" || head == "inf";
+}
+
+bool ReadNumberRow(const std::string& line, size_t max, std::vector<double>& values, std::string& refused) {
+  values.clear();
+  refused.clear();
+  TextCursor c(line);
+  c.RequireWholeNumbers();
+  double v = 0.0;
+  while (values.size() < max) {
+    if (c.ReadDouble(v)) {
+      values.push_back(v);
+      continue;
+    }
+    refused = c.RefusedNumber();
+    return refused.empty();
+  }
+  return true;
 }
 
 std::string TextCursor::RestOfLine() {

@@ -25,7 +25,10 @@ std::string FormatText(const char* format, ...) __attribute__((format(printf, 1,
 // A read position in a text held in memory, with scanf-like reads: words are runs of
 // non-blank characters, numbers are read as the longest valid prefix at the position
 // (so "10#x" reads 10 and leaves "#x"). Blanks and line breaks before a value are
-// skipped. Numbers that are not finite ("nan", "inf") are refused.
+// skipped. Numbers that are not finite ("nan", "inf") are refused. A cursor that requires
+// whole numbers reads a number only when it ends its word (a blank, a line break, "#" or
+// the end of the text follows), so that "1.5" read as an integer, "2,0" or "3e9x" are
+// refused as a whole rather than read as their first digits.
 class TextCursor {
  public:
   TextCursor() = default;
@@ -58,11 +61,31 @@ class TextCursor {
   bool ReadLine(std::string& line);
   // The character at the position, or 0 at the end.
   char Peek() const { return AtEnd() ? '\0' : text_[pos_]; }
+  // From now on a number must be a word of its own (see above); a number read that fails
+  // leaves the position before the word.
+  void RequireWholeNumbers() { wholeNumbers_ = true; }
+  // The word at the position when it begins like a number ("1.5x", "2,0", "nan", "-3e9"),
+  // the value a failed number read refused; empty when the word is none (a comment).
+  std::string RefusedNumber() const;
 
  private:
+  // Whether the position i ends a number of a cursor that requires whole numbers.
+  bool EndsNumber(size_t i) const;
+
   std::string text_;
   size_t pos_ = 0;
+  bool wholeNumbers_ = false;
 };
+
+// Whether word begins like a number: an optional sign, then a digit, a point and a digit,
+// or "nan"/"inf" in any case. A word that does not ("#", "DDF", "--") begins a comment.
+bool BeginsLikeNumber(const std::string& word);
+
+// The numbers at the start of a line of values, at most max of them, each a word of its
+// own; the first word that does not begin like a number ends them (the rest is a comment).
+// A word that begins like a number but is no finite number ("2,0", "1.5x", "nan") is
+// returned in refused (false); true otherwise, with the numbers in values.
+bool ReadNumberRow(const std::string& line, size_t max, std::vector<double>& values, std::string& refused);
 
 // Parses a whole string as a number (surrounding blanks allowed); false otherwise.
 bool ParseDouble(const std::string& text, double& value);

@@ -66,6 +66,14 @@ zonalstatistic::zonalstatistic(int* errorFlag, LogStream* logStream, StatisticsT
       if (log) *log << "FATAL: statistics file " << fileName << " has no zone table" << "[end-entry]";
       throw 1;
     }
+    // Codes whose digits select no output of their own are kept as they read, and said.
+    if (log && mode > 6)
+      *log << "WARNING: statistics code " << code << " of " << fileName << ": its mode " << mode
+           << " is none of 1 to 6 and counts as mode 3, the basin total's sum"
+           << (period > 0 ? ", a row every " + std::to_string(period) + " steps" : std::string()) << "[end-entry]";
+    if (log && period == 0)
+      *log << "WARNING: statistics code " << code << " of " << fileName
+           << ": its period 0 writes no row; the file holds its header only" << "[end-entry]";
 
     listCount = listCodesIn != nullptr ? std::min(zoneCount, std::max(listCountIn, 0)) : 0;
     listCodes.assign(listCount + 1, 0);

@@ -143,6 +143,13 @@ void modelobject::RegisterGrid(int position, const std::string& fileName, double
            << static_cast<unsigned long>(kMaxFileName) << " characters) too long" << "[end-entry]";
     throw 12;
   }
+  // The digits of a write code select what is written; a negative code has none.
+  if (writeCode < 0) {
+    if (log)
+      *log << "FATAL: [" << name << "] in " << controlFileName << ": the write code of " << internalName << " ("
+           << fileName << ") is " << writeCode << "; a write code is 0 or more (0: not written)" << "[end-entry]";
+    throw 17;
+  }
   GridRecord& r = grids[position];
   r.fileName = fileName;
   if (!r.firstFileNameOwned) {

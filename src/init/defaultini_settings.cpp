@@ -284,7 +284,17 @@ void defaultini::ReadModelTime() {
     if (log) *log << "FATAL: error in control file " << controlFileName << ", section [model_time]: " << fault << "[end-entry]";
     throw 17;
   }
+  const int64_t startDay = s.day, endDay = e.day;
   NormaliseModelTime(s, e, daysPerMonth);
+  // A day past the end of its month is taken as the month's last day, and said.
+  const auto corrected = [&](const ModelDate& date, int64_t day, const char* which) {
+    if (log && date.day != day)
+      *log << "WARNING: [model_time] in " << controlFileName << ": the " << which << " date " << day << "."
+           << date.month << "." << date.year << " does not exist; it is taken as " << date.day << "." << date.month
+           << "." << date.year << ", the last day of the month" << "[end-entry]";
+  };
+  corrected(s, startDay, "start");
+  corrected(e, endDay, "end");
   if (e.Key() < s.Key()) {
     if (log)
       *log << "FATAL: error in control file " << controlFileName << ", section [model_time]: the end of the simulation ("

@@ -198,6 +198,8 @@ class abflussmodellklasse : public teilmodellklasse {
   LakeGrids FindLakeGrids();
   // The reservoirs of every SP entry, their rules and links, and a first step of each.
   void BuildReservoirs(const std::vector<RoutingDescription>& list);
+  // Every lake cell of the basin must belong to a reservoir of its number (error 224).
+  void CheckLakeCodes() const;
   void FillPrecipitationOnLakes();
   void ReleaseLakeGrids();
 

@@ -1,6 +1,9 @@
 // The reservoirs and lakes of the routing module: their grids, their construction from the
 // SP entries and the precipitation that falls on the lake cells.
+#include <set>
+
 #include "framework/logstream.h"
+#include "framework/text_helpers.h"
 #include "framework/thread_policy.h"
 #include "grids/grid_registry.h"
 #include "processes/water_input.h"
@@ -109,6 +112,37 @@ void abflussmodellklasse::BuildReservoirs(const std::vector<RoutingDescription>&
   for (routingclass* o : routingObjects)
     for (const auto& sp : o->reservoirs)
       if (sp->lake) lakeNumbers.push_back(sp->number);
+  CheckLakeCodes();
+}
+
+void abflussmodellklasse::CheckLakeCodes() const {
+  // The soil model passes over lake cells; the water of a cell whose lake code has no
+  // reservoir would reach no module.
+  if (!LakesOn() || !lakeCodeGrid) return;
+  std::set<double> numbers;
+  for (routingclass* o : routingObjects)
+    for (const auto& sp : o->reservoirs) numbers.insert(sp->number);
+  const double nodata = geometry.nodata_value;
+  double** zones = grids[1].data;
+  long orphans = 0;
+  int firstRow = 0, firstColumn = 0;
+  for (int r = 1; r <= geometry.nrows; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c) {
+      const double code = lakeCodeGrid[r][c];
+      if (!(code > nodata) || (zones && !(zones[r][c] > nodata)) || numbers.count(code)) continue;
+      if (orphans++ == 0) {
+        firstRow = r;
+        firstColumn = c;
+      }
+    }
+  if (orphans == 0) return;
+  Fail(log,
+       "the lake grid \"lake_codes\" (" + grids[RequireGrid("lake_codes")].fileName + ") holds at row " +
+           std::to_string(firstRow) + ", column " + std::to_string(firstColumn) + " the lake code " +
+           FormatText("%g", lakeCodeGrid[firstRow][firstColumn]) + ", but no reservoir (SP) of [routing_model] has " +
+           "that number (" + std::to_string(orphans) + " cells of the basin hold a lake code without a reservoir); " +
+           "the water of such a cell would reach no module",
+       224);
 }
 
 void abflussmodellklasse::FillPrecipitationOnLakes() {

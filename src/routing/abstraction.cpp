@@ -238,7 +238,18 @@ bool AL_class::FileValue(const StepDate& date, double& value) {
   }
   const double v = t.GetValue(column - 1);
   if (v <= kMissingValueLimit) return false;
-  value = std::max(0.0, v);
+  // An abstraction takes water; a negative one would add water that came from nowhere.
+  if (v < 0.0) {
+    int y, mo, d, h, mi;
+    t.GetDate(y, mo, d, h, mi);
+    if (y >= 0 && y < 1000) y += 1900;
+    Fail(log_,
+         FormatText("error reading %s for abstraction %d: the row of %d.%d.%d, %d:%02d h holds %g m3/s in column %d; "
+                    "a discharge taken is 0 or more (missing values are -9999)",
+                    inputFile.c_str(), number, d, mo, y, h, mi, v, column),
+         38);
+  }
+  value = v;
   return true;
 }
 

@@ -15,6 +15,9 @@ namespace {
 // Bytes of output rows a reservoir buffers before it writes them.
 constexpr size_t kOutputBufferBytes = 2097152;
 
+// The largest initial volume (m3): a million cubic kilometres.
+constexpr double kLargestVolume = 1e15;
+
 // Moves the cursor behind the next key and the "=" after it; false when either is absent.
 bool SeekKey(TextCursor& t, const std::string& key) {
   const std::string& s = t.Text();
@@ -61,6 +64,11 @@ void SP_class::ReadParameters(int reservoir, const std::string& entry) {
   required("V0");
   number35("V0", v0);
   if (v0 < 0.0) Fail(log, who + "the initial volume V0 must not be negative", 35);
+  // Far above the volume of any lake, and far below where the balance's sums lose their digits.
+  if (v0 > kLargestVolume)
+    Fail(log, who + FormatText("the initial volume V0 = %g m3 is above %g m3, more than any lake holds", v0,
+                               kLargestVolume),
+         35);
   const size_t afterV0 = t.Pos();
   if (entry.find("A0") != std::string::npos && SeekKey(t, "A0")) number35("A0", A0);
   else t.Seek(afterV0);

@@ -38,6 +38,15 @@ std::vector<double> Numbers(const std::vector<std::string>& words, size_t from, 
 
 const int kMonthStart[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
 
+// WeekDays: -1, or a whole number whose every decimal digit names a weekday 1..7.
+bool WeekDaysValid(double v) {
+  if (v == -1.0) return true;
+  if (!(v >= 1.0 && v <= 1e10) || v != std::floor(v)) return false;
+  for (int64_t days = static_cast<int64_t>(v); days > 0; days /= 10)
+    if (days % 10 < 1 || days % 10 > 7) return false;
+  return true;
+}
+
 }  // namespace
 
 int DayOfYear(int month, int day) {
@@ -167,15 +176,19 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
     else if (key.find("start_hour") != std::string::npos) which = kStart;
     else if (key.find("stop_hour") != std::string::npos) which = kStop;
     if (which == kNone) continue;
-    const std::vector<double> v = Numbers(Words(rest), 0, where, at, log);
+    const std::vector<std::string> words = Words(rest);
+    const std::vector<double> v = Numbers(words, 0, where, at, log);
     if (static_cast<int>(v.size()) < m)
       Fail(log, where + ", line " + std::to_string(at) + ": one value per rule (" + std::to_string(m) + ") expected", 29);
     for (int r = 0; r < m; ++r) {
       const bool whole = v[r] == std::floor(v[r]);
       if ((which == kStart || which == kStop) && (!whole || v[r] < -1 || v[r] > 23))
         Fail(log, where + ", line " + std::to_string(at) + ": hours are whole numbers 0..23", 29);
-      if (which == kDays && (!whole || v[r] < -1 || v[r] > 1e10))
-        Fail(log, where + ", line " + std::to_string(at) + ": WeekDays are digits 1..7 (or -1 for every day)", 29);
+      if (which == kDays && !WeekDaysValid(v[r]))
+        Fail(log,
+             where + ", line " + std::to_string(at) + ": WeekDays of rule " + std::to_string(r + 1) + " is " +
+                 words[r] + "; WeekDays are digits 1 (Monday) to 7 (Sunday), or -1 for every day",
+             29);
       if (which == kCap) t.targetCap[r] = v[r];
       if (which == kDays) t.weekDays[r] = static_cast<int64_t>(v[r]);
       if (which == kStart) t.startHour[r] = static_cast<int>(v[r]);

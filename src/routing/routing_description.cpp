@@ -74,7 +74,7 @@ class DescriptionReader {
   // slope, the mean channel's width and roughness not above 0, a negative length, width or
   // roughness of the flood plains (what is no finite number is not read at all). A value of
   // 0 where it stays allowed (storage constants, depth, length, flood plains) takes its
-  // default.
+  // default; a negative storage constant or depth takes it too, with a warning that says so.
   ChannelParameters Channel(const std::string& entry) {
     ChannelParameters p;
     struct Field {
@@ -83,25 +83,26 @@ class DescriptionReader {
       const char* what;
       bool zeroAllowed;
       bool negativeAllowed;
-    } fields[] = {{&p.km, "km", "the storage constant of the mean channel (h)", true, true},
-                  {&p.kf, "kf", "the storage constant of the flood plains (h)", true, true},
-                  {&p.bm, "bm", "the width of the mean channel (m)", false, false},
-                  {&p.bf, "bf", "the width of the flood plains (m)", true, false},
-                  {&p.hm, "hm", "the depth of the mean channel (m)", true, true},
-                  {&p.kstm, "kstm", "the Manning-Strickler coefficient of the mean channel", false, false},
-                  {&p.kstf, "kstf", "the Manning-Strickler coefficient of the flood plains", true, false},
-                  {&p.slope, "I", "the slope (1/1)", false, false},
-                  {&p.length, "L", "the channel length (m)", true, false},
-                  {&p.area, "A", "the catchment area (km2)", false, false}};
+      const char* fallback;  // the default a negative value takes
+    } fields[] = {{&p.km, "kh", "the storage constant of the mean channel (h)", true, true, "0.01"},
+                  {&p.kf, "kf", "the storage constant of the flood plains (h)", true, true, "0.01"},
+                  {&p.bm, "bm", "the width of the mean channel (m)", false, false, nullptr},
+                  {&p.bf, "bf", "the width of the flood plains (m)", true, false, nullptr},
+                  {&p.hm, "hm", "the depth of the mean channel (m)", true, true, "0.1"},
+                  {&p.kstm, "kstm", "the Manning-Strickler coefficient of the mean channel", false, false, nullptr},
+                  {&p.kstf, "kstf", "the Manning-Strickler coefficient of the flood plains", true, false, nullptr},
+                  {&p.slope, "I", "the slope (1/1)", false, false, nullptr},
+                  {&p.length, "L", "the channel length (m)", true, false, nullptr},
+                  {&p.area, "A", "the catchment area (km2)", false, false, nullptr}};
     for (Field& f : fields) {
       const double v = *f.value = AfterEquals("the channel value " + std::string(f.key), entry);
       const char* expected = v < 0.0 && !f.negativeAllowed ? (f.zeroAllowed ? "0 or more" : "above 0")
                              : v == 0.0 && !f.zeroAllowed    ? "above 0"
                                                              : nullptr;
-      if (expected)
-        RefuseValue(log_, file_, "[routing_model]",
-                    std::string(f.key) + " of " + entry + " in routing description " + std::to_string(number_), v,
-                    std::string(f.what) + " must be " + expected, 41);
+      const std::string key = std::string(f.key) + " of " + entry + " in routing description " + std::to_string(number_);
+      if (expected) RefuseValue(log_, file_, "[routing_model]", key, v, std::string(f.what) + " must be " + expected, 41);
+      WarnIf(v < 0.0, log_, file_, "[routing_model]", key, v,
+             "below 0: " + std::string(f.what) + " takes its default, " + (f.fallback ? f.fallback : ""));
     }
     return p;
   }
@@ -314,6 +315,7 @@ void CheckRoutingNetwork(const std::vector<RoutingDescription>& list, LogStream*
   std::map<int, int> descriptionOf;  // TG code -> position in the list
   std::map<int, int> downstreamOf;   // tributary code -> TG code
   std::map<int, int> inflowOwner;    // inflow number -> description number
+  std::map<int, int> reservoirOwner;  // reservoir number -> description number
   for (size_t i = 0; i < list.size(); ++i) {
     const RoutingDescription& d = list[i];
     if (!descriptionOf.emplace(d.code, static_cast<int>(i)).second)
@@ -342,6 +344,15 @@ void CheckRoutingNetwork(const std::vector<RoutingDescription>& list, LogStream*
              Where(d.number, d.code) + ": inflow ZL " + std::to_string(z.number) +
                  " is already described in routing description " + std::to_string(done.first->second),
              42);
+    }
+    // A reservoir's number is its key (its lake cells, its rules, data assimilation).
+    for (int r : d.reservoirCodes) {
+      auto done = reservoirOwner.emplace(r, d.number);
+      if (!done.second)
+        Fail(log,
+             Where(d.number, d.code) + ": reservoir SP " + std::to_string(r) + " is already described in routing " +
+                 "description " + std::to_string(done.first->second) + "; every reservoir needs a number of its own",
+             41);
     }
   }
   // Cycles: follow every sub-basin downstream; a path longer than the number of links

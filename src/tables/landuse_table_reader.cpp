@@ -26,6 +26,19 @@ std::string MethodKeyword(const std::string& line) {
   throw 29;
 }
 
+// Roots reach down from the surface: a root depth of a fix point below 0 is refused (one
+// below the grids' floor of 0.01 m is raised to it when the grids are made).
+void CheckRootDepths(LogStream* log, const LanduseTableEntry& row) {
+  for (size_t k = 1; k < row.rootDepth.size(); ++k) {
+    if (row.rootDepth[k] >= 0.0) continue;
+    if (log)
+      *log << "FATAL: error in control file, [landuse_table]: land use " << row.code << " (" << row.name
+           << "): the root depth (RootDepth) of fix point " << k << " is " << row.rootDepth[k]
+           << " m; it must be 0 or more" << "[end-entry]";
+    throw 29;
+  }
+}
+
 }  // namespace
 
 std::vector<LanduseTableEntry> ReadLanduseSection(LogStream* log, TextCursor& cursor, int mode) {
@@ -48,6 +61,7 @@ std::vector<LanduseTableEntry> ReadLanduseSection(LogStream* log, TextCursor& cu
     const std::string keyword = MethodKeyword(text);
     if (keyword.empty()) {
       row.ReadOldFormat(log, text, mode);
+      CheckRootDepths(log, row);
       continue;
     }
     std::string next;
@@ -57,6 +71,7 @@ std::vector<LanduseTableEntry> ReadLanduseSection(LogStream* log, TextCursor& cu
       text += next;
     }
     row.ReadNewFormat(log, text, keyword);
+    CheckRootDepths(log, row);
   }
 
   // Table-wide balance days: the first positive value of the rows.

@@ -43,6 +43,22 @@ void CheckVanGenuchten(const SoilTableEntry& row) {
   }
 }
 
+// The VEVURADA storage: a field capacity of 0 or more that the maximum storage holds
+// (mSB - FCap is the fillable porosity, which a negative value would turn into a source).
+void CheckFieldCapacity(const SoilTableEntry& row) {
+  std::ostringstream text;
+  text << "FATAL: [soil_table], soil type " << row.code << " (" << row.name << "): ";
+  if (!(row.FCap >= 0.0) || !std::isfinite(row.FCap)) {
+    text << "FCap is " << row.FCap << "; the field capacity must be 0 or more";
+    throw RowFailure{text.str()};
+  }
+  if (!(row.mSB >= row.FCap) || !std::isfinite(row.mSB)) {
+    text << "FCap is " << row.FCap << ", above mSB = " << row.mSB
+         << "; the field capacity must not exceed the maximum storage";
+    throw RowFailure{text.str()};
+  }
+}
+
 // Blanks in place of list separators, so that a cursor reads the values one by one.
 std::string Separated(std::string value) {
   for (char& ch : value)
@@ -229,6 +245,7 @@ void SoilTableEntry::ReadNewFormat(SoilTableEntry& row, LogStream* log, const st
     single("mSB", row.mSB, 35.0);
     single("ksat_vevurada", row.ksat_vevurada, 1e-5);
     single("suction", row.suction, 300.0);
+    CheckFieldCapacity(row);
     row.mSBFCapDifference = (row.mSB - row.FCap) * 0.01;
     if (!perHorizon("Par_m", row.Par_m, false, 0.0))
       for (size_t l = 0; l < row.Par_m.size(); ++l) row.Par_m[l] = row.Par_n[l] != 0.0 ? 1.0 - 1.0 / row.Par_n[l] : 0.0;
@@ -278,6 +295,7 @@ void SoilTableEntry::ReadOldFormat(SoilTableEntry& row, LogStream* log, const st
         !c.ReadDouble(row.suction))
       throw RowFailure{};
     row.name = tabletext::EntryName(word, kMaxNameLength);
+    CheckFieldCapacity(row);
     row.mSBFCapDifference = (row.mSB - row.FCap) * 0.01;
     if (mode != 2) return;
 

@@ -117,7 +117,7 @@ TEST(GridAssimilation, SplitAndGlacierWeighingKeepTheAssimilatedTotalInEveryCell
   EXPECT_EQ(off.liquid, 20.0);
 }
 
-TEST(GridAssimilation, SplitActsOnDomainCellsOnlyAndNegativeValuesBecomeZero) {
+TEST(GridAssimilation, SplitActsOnDomainCellsOnly) {
   AssimBasin b(3, 4);
   b.SetOutside(3, 4);
   b.AddSnowGrids(true);
@@ -130,7 +130,7 @@ TEST(GridAssimilation, SplitActsOnDomainCellsOnlyAndNegativeValuesBecomeZero) {
   b.Fill(solid, 6.0);
   liquid[3][4] = solid[3][4] = 7.0;  // outside the basin: must stay
   std::string grid = "ncols 4\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 1000\nnodata_value -9999\n"
-                     "40 40 40 40\n40 -5 40 40\n40 40 40 40\n";
+                     "40 40 40 40\n40 0 40 40\n40 40 40 40\n";
   b.WriteFile("obs.asc", grid);
   b.WriteGridList("g.txt", {"2001 7 1 1 " + b.Path("obs.asc")});
   b.WriteControl({AssimBasin::GridRule("snow_storage_total", b.Path("g.txt"), kSplitWeigh)});
@@ -138,8 +138,6 @@ TEST(GridAssimilation, SplitActsOnDomainCellsOnlyAndNegativeValuesBecomeZero) {
   auto m = b.Make(error);
   ASSERT_EQ(error, 0) << b.log.console();
   m->Run(AssimBasin::Date(2001, 7, 1, 1));
-  EXPECT_NE(b.log.console().find("data assimilation: 1 negative values"), std::string::npos)
-      << b.log.console();
   EXPECT_EQ(total[2][2], 0.0);
   EXPECT_EQ(liquid[2][2] + solid[2][2], 0.0);
   EXPECT_EQ(total[3][4], 40.0);  // the grid is replaced as a whole ...
@@ -159,6 +157,28 @@ TEST(GridAssimilation, SplitActsOnDomainCellsOnlyAndNegativeValuesBecomeZero) {
   EXPECT_EQ(booked[2][1], 32.0);
   EXPECT_EQ(booked[3][3], 32.0);
   EXPECT_EQ(booked[3][4], 0.0);  // outside the basin
+}
+
+TEST(GridAssimilation, NegativeSnowIsRefusedNamingTheCell) {
+  AssimBasin b(3, 4);
+  b.AddSnowGrids(false);
+  b.WriteFile("obs.asc", "ncols 4\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 1000\nnodata_value -9999\n"
+                         "40 40 40 40\n40 -5 40 -9999\n40 40 40 40\n");
+  b.WriteGridList("g.txt", {"2001 7 1 1 " + b.Path("obs.asc")});
+  b.WriteControl({AssimBasin::GridRule("snow_storage_total", b.Path("g.txt"), "")});
+  int error = -1;
+  auto m = b.Make(error);
+  ASSERT_EQ(error, 0) << b.log.console();
+  int code = 0;
+  try {
+    m->Run(AssimBasin::Date(2001, 7, 1, 1));
+  } catch (int c) {
+    code = c;
+  }
+  EXPECT_EQ(code, 22);
+  EXPECT_NE(b.log.console().find("(snow_storage_total) holds -5 at row 2, column 2 (1 cells of the basin below 0)"),
+            std::string::npos)
+      << b.log.console();
 }
 
 TEST(GridAssimilation, WeighingWithoutSplittingChangesOnlyTheReplacedGrid) {

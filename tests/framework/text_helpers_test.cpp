@@ -92,3 +92,47 @@ TEST(TextCursor, RangeChecksAndWholeStringParsers) {
   EXPECT_EQ(l, -4);
   EXPECT_FALSE(ParseLong("4.0", l));
 }
+
+TEST(TextCursor, WholeNumbersEndTheirWordOrAreRefusedWithTheWord) {
+  TextCursor c("1.5 3e9 0x1p2000 20 kice_els\n7# note\n2,0 x");
+  c.RequireWholeNumbers();
+  int i = -1;
+  double d = -1.0;
+  EXPECT_FALSE(c.ReadInt(i));  // not read as 1
+  EXPECT_EQ(i, -1);
+  EXPECT_EQ(c.RefusedNumber(), "1.5");
+  std::string word;
+  c.ReadWord(word);
+  EXPECT_FALSE(c.ReadInt(i));
+  EXPECT_EQ(c.RefusedNumber(), "3e9");
+  c.Seek(c.Text().find("0x"));
+  EXPECT_FALSE(c.ReadDouble(d));
+  EXPECT_EQ(c.RefusedNumber(), "0x1p2000");
+  c.Seek(c.Text().find("20 "));
+  ASSERT_TRUE(c.ReadInt(i));  // a comment without "#" follows after a blank
+  EXPECT_EQ(i, 20);
+  EXPECT_FALSE(c.ReadInt(i));
+  EXPECT_EQ(c.RefusedNumber(), "");  // a word: no number was refused
+  c.RestOfLine();
+  ASSERT_TRUE(c.ReadInt(i));  // "#" ends a number
+  EXPECT_EQ(i, 7);
+  c.RestOfLine();
+  EXPECT_FALSE(c.ReadDouble(d));
+  EXPECT_EQ(c.RefusedNumber(), "2,0");
+}
+
+TEST(ReadNumberRow, StopsAtTheCommentAndRefusesMalformedNumbers) {
+  std::vector<double> v;
+  std::string refused;
+  EXPECT_TRUE(ReadNumberRow("2.0 2.5 -1e-3   # DDF in mm", 12, v, refused));
+  EXPECT_EQ(v, (std::vector<double>{2.0, 2.5, -0.001}));
+  EXPECT_TRUE(ReadNumberRow("1 2 3", 2, v, refused));
+  EXPECT_EQ(v.size(), 2u);
+  EXPECT_TRUE(ReadNumberRow("  DDF 1 2", 12, v, refused));
+  EXPECT_TRUE(v.empty());
+  for (const char* bad : {"2,0 2.0 2.5", "1.1 nan 0.9", "1 .5x", "4 -inf"}) {
+    EXPECT_FALSE(ReadNumberRow(bad, 12, v, refused)) << bad;
+    EXPECT_FALSE(refused.empty()) << bad;
+  }
+  EXPECT_EQ(refused, "-inf");
+}

@@ -73,7 +73,7 @@ TEST(SoilPermafrost, StoragesStayInTheirRangesOverAThawingSeason) {
   const std::string count = "10      # number of variable grids";
   ASSERT_NE(control.find(count), std::string::npos);
   control.replace(control.find(count), count.size(),
-                  "12\nthawc.asc ThawCoeffPermaFrost 0 0.05\n0\n0\nthawd.asc PermafrostThawDepth 0 0.0\n0\n0");
+                  "12\nthawc.asc ThawCoeffPermaFrost 0 0.05\n0\n0\nthawd.asc PermafrostThawDepth 0 0.0\n0\n0 #");
   control += "\n[permafrost]\n1 # method\n3.0 # Min_Snow_Age_Refreeze\n5.0 # Max_SWE_SnowFree\n"
              "thaw.stat 0\n1e-6 # reduced k_sat\n";
   WriteTextFile(dir.file("basin.ctl"), control);

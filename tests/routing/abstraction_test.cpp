@@ -118,9 +118,9 @@ TEST(Abstraction, FileValuesMissingValuesDatesAndOutput) {
   AbstractionBench b;
   const std::string file = b.File("in.txt", "124 1 1 0 10 2\n124 1 1 1 -9999 2\n124 1 1 2 -5 2\n124 1 1 4 10 2\n");
   auto a = b.Make("= from_file input_file = " + file + " col = 1 out = o.txt");
-  // Years below 1000 count from 1900. 10 m³/s = 1 mm; missing; negative.
-  const double expected[] = {1.0, 0.0, 0.0};
-  for (int h = 0; h < 3; ++h) {
+  // Years below 1000 count from 1900. 10 m³/s = 1 mm; missing; negative (refused).
+  const double expected[] = {1.0, 0.0};
+  for (int h = 0; h < 2; ++h) {
     double result = 0.0;
     const StepDate d{2024, 1, 1, h, 0};
     a->ApplyRule(nullptr, result, 5.0, d);
@@ -128,11 +128,13 @@ TEST(Abstraction, FileValuesMissingValuesDatesAndOutput) {
     a->StoreOutputRow(d, {a->DepthToDischarge(result, a->area, a->dt)});
   }
   double result = 0.0;
+  EXPECT_EQ(Code([&] { a->ApplyRule(nullptr, result, 5.0, StepDate{2024, 1, 1, 2, 0}); }), 38);
+  EXPECT_NE(b.log.console().find("the row of 1.1.2024, 2:00 h holds -5 m3/s in column 1"), std::string::npos);
   EXPECT_EQ(Code([&] { a->ApplyRule(nullptr, result, 5.0, StepDate{2024, 1, 1, 3, 0}); }), 38);
   a->FlushToDisk(1);
   EXPECT_EQ(ReadTextFile(b.dir.file("o.txt")),
             "YY\tMM\tDD\tHH\tm^3/s\nabstraction_1\nYY\tMM\tDD\tHH\tm^3/s\n"
-            "2024\t 1\t 1\t 0\t10\n2024\t 1\t 1\t 1\t0\n2024\t 1\t 1\t 2\t0\n");
+            "2024\t 1\t 1\t 0\t10\n2024\t 1\t 1\t 1\t0\n");
   auto half = b.Make("= extern_with_rule o2.txt", 30.0);
   half->StoreOutputRow(StepDate{2024, 1, 1, 0, 30}, {2.5});
   half->FlushToDisk(1);

@@ -114,7 +114,7 @@ TEST(RoutingDescription, RefusesBadControlFilesWithCodeAndMessage) {
        "L of SUMTRIB 1 in routing description 1 is -100; the channel length (m) must be 0 or more"},
       {"ZL storage constant not a number", ok, "TG 1 (AE=10, AF=1)\nZL 1 = constant 1 (km=nan, kf=5, bm=5, bf=50, "
        "hm=5, kstm=25, kstf=10, I=0.1, L=9, A=1)\nend\n", 38,
-       "entry ZL 1: cannot read the channel value km (a finite number expected at \"nan\")"},
+       "entry ZL 1: cannot read the channel value kh (a finite number expected at \"nan\")"},
       {"SUMTRIB member unknown", ok, "TG 3 (AE=60, AF=1)\nSUMTRIB 1&9 " + ch + "\nend\n", 41, "tributary with code 9"},
       {"SUMTRIB member with blank", ok, "TG 3 (AE=60, AF=1)\nSUMTRIB 1&x " + ch + "\nend\n", 41,
        "must follow & without a blank"},

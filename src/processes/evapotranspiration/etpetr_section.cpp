@@ -1,5 +1,6 @@
 // The control section "evapotranspiration": positional values, the tables of monthly
 // values and the checks of the radiation and sunshine coefficients.
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -22,13 +23,20 @@ void ReadNameAndCode(modelobject& o, std::string& name, int& code, const std::st
   o.restOfLine = o.controlFile.RestOfLine();
 }
 
-// count numbers from one line of the section; returns how many the line gave.
-int ReadNumbersOfLine(modelobject& o, double* values, int count) {
+// count numbers from one line of the section; returns how many the line gave. A word that
+// begins like a number but is none ("2,0", "nan") ends the numbers; why stands then in
+// refused, for the caller's message (empty otherwise).
+int ReadNumbersOfLine(modelobject& o, double* values, int count, std::string& refused) {
   o.controlFile.SkipBlanks();
-  TextCursor line(o.controlFile.RestOfLine());
-  int n = 0;
-  while (n < count && line.ReadDouble(values[n])) ++n;
-  return n;
+  const long lineNumber = o.controlFile.LineNumber();
+  std::vector<double> read;
+  std::string word;
+  refused.clear();
+  if (!ReadNumberRow(o.controlFile.RestOfLine(), static_cast<size_t>(count), read, word))
+    refused = "\n\"" + word.substr(0, 80) + "\" on line " + std::to_string(lineNumber) + " of " + o.controlFileName +
+              " is not a finite number";
+  std::copy(read.begin(), read.end(), values);
+  return static_cast<int>(read.size());
 }
 
 const char* const kRule = "\n-----------------------------------------------------------------------\n";
@@ -36,11 +44,12 @@ const char* const kRule = "\n---------------------------------------------------
 // Twelve monthly values into a table of 14 (0 = December before, 13 = January after).
 void ReadMonthly(modelobject& o, std::array<double, 14>& table, const std::string& what, const std::string& methodName) {
   double v[12];
-  if (ReadNumbersOfLine(o, v, 12) < 12)
+  std::string refused;
+  if (ReadNumbersOfLine(o, v, 12, refused) < 12 || !refused.empty())
     Fail(o,
          "FATAL: \n---------------------- error in evapotranspiration model ------------------- \nthere have to be 12 "
          "(monthly) values for the " +
-             what + "-parameter for \n" + methodName + " in the control file.\n" + kRule,
+             what + "-parameter for \n" + methodName + " in the control file." + refused + "\n" + kRule,
          45);
   for (int m = 1; m <= 12; ++m) table[m] = v[m - 1];
   table[0] = v[11];
@@ -48,10 +57,11 @@ void ReadMonthly(modelobject& o, std::array<double, 14>& table, const std::strin
 }
 
 void ReadFixed(modelobject& o, double* values, int count, const std::string& what) {
-  if (ReadNumbersOfLine(o, values, count) < count) {
+  std::string refused;
+  if (ReadNumbersOfLine(o, values, count, refused) < count || !refused.empty()) {
     std::ostringstream s;
     s << "FATAL: error reading " << what << " in the section [" << o.name << "] of " << o.controlFileName
-      << ": " << count << " values expected on one line";
+      << ": " << count << " values expected on one line" << refused;
     Fail(o, s.str(), 10);
   }
 }
@@ -163,8 +173,11 @@ void ReadEtSection(modelobject& o, EtSection& s, double dtMinutes) {
   ReadFixed(o, &s.elevationScale, 1, "the elevation scale of the temperature amplitude");
   ReadMonthly(o, s.amplitude, "temperature amplitude (M)", "the day/night temperatures");
   double fv[2];
-  if (ReadNumbersOfLine(o, fv, 2) < 2)
-    Fail(o, "FATAL: error reading fraction for temperature amplitude for day/night\nor the annual variability\n", 10);
+  std::string refused;
+  if (ReadNumbersOfLine(o, fv, 2, refused) < 2 || !refused.empty())
+    Fail(o,
+         "FATAL: error reading fraction for temperature amplitude for day/night\nor the annual variability\n" + refused,
+         10);
   s.dayFraction = fv[0];
   s.annualVariation = fv[1];
 

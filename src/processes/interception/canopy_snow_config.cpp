@@ -128,6 +128,7 @@ void interzeptionsmodellklasse::CreateCanopySnowGrids(const ModuleInputs& in) {
     else
       x.data = NewGrid(kCanopyGridStart[g]);
     RegisterGrid(x.position, x.fileName, x.data, nullptr, 1, kCanopyGridNames[g], x.writeCode, firstRow, lastRow);
+    if (readInitialGrids == 1 && g == kCanopyLoad) RefuseNegativeCells(x.data, x.fileName, kCanopyGridNames[g]);
   }
   for (const CanopyWriter& w : kCanopyWriters) {
     if (w.grid >= count) continue;

@@ -262,6 +262,7 @@ void interzeptionsmodellklasse::CreateLayerGrids(const ModuleInputs& in) {
       l.storage = NewGrid(0.0);
     RegisterGrid(l.storagePosition, l.storageFile, l.storage, nullptr, 1, Numbered("interception_storage", k),
                  storageWriteCode, firstRow, lastRow);
+    if (readInitialGrids == 1) RefuseNegativeCells(l.storage, l.storageFile, Numbered("interception_storage", k));
 
     RequireFreePosition(l.evaporationPosition);
     l.evaporation = NewGrid(0.0);

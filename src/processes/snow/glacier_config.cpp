@@ -20,6 +20,19 @@ bool Valid(double v, double nodata) { return v != nodata && std::isfinite(v); }
 
 constexpr int kMaxFirnLevels = 1000;
 
+// A line of [ice_firn] whose numbers are each a word of their own.
+TextCursor NumberLine(const std::string& line) {
+  TextCursor c(line);
+  c.RequireWholeNumbers();
+  return c;
+}
+
+// After a failed read of such a line: what it held that is no number of its kind.
+std::string Refused(const TextCursor& c) {
+  const std::string word = c.RefusedNumber();
+  return word.empty() ? std::string() : "\n(\"" + word.substr(0, 80) + "\" is not a number of the kind expected there)";
+}
+
 }  // namespace
 
 void schneemodellklasse::ReadIceFirn() {
@@ -157,8 +170,9 @@ void schneemodellklasse::ReadGlacierParameters() {
 }
 
 void schneemodellklasse::CheckGlacierParameters() {
-  // Melt factors, radiation factors, storage constants (0: no storage; a negative one would
-  // make the storage grow without end) and initial outflows are never negative.
+  // Melt factors, radiation factors and initial outflows are never negative; a storage
+  // constant is above 0 hours (the recession exp(-dt/k) has no value at 0, and a negative
+  // constant would make the storage grow without end).
   for (int i = 1; i < static_cast<int>(glacierParams.size()); ++i) {
     glacier::SubbasinParameters& p = glacierParams[static_cast<size_t>(i)];
     const int code = static_cast<size_t>(i) < subbasinTable.size() ? subbasinTable[static_cast<size_t>(i)].code : i;
@@ -167,9 +181,10 @@ void schneemodellklasse::CheckGlacierParameters() {
     };
     for (int row = 0; row < glacier::kTableRows; ++row) {
       const double v = glacier::Row(p, row);
-      if (row < glacier::kParameterRows && !(v >= 0.0))
+      const bool storageConstant = row >= 8 && row <= 10;
+      if (row < glacier::kParameterRows && !(storageConstant ? v > 0.0 : v >= 0.0))
         RefuseValue(*this, kIceFirn, key(row), v,
-                    row >= 8 && row <= 10 ? "it must be 0 (no storage) or more hours" : "it must be 0 or more", 80);
+                    storageConstant ? "it must be above 0 hours" : "it must be 0 or more", 80);
     }
     WarnIf(p.Aice_min > p.Aice_max, *this, kIceFirn, key(4), p.Aice_min, "above Aice_max: the seasonal cycle turns over");
     WarnIf(p.Asnow_min > p.Asnow_max, *this, kIceFirn, key(6), p.Asnow_min,
@@ -186,11 +201,12 @@ void schneemodellklasse::ReadDynamicSettings() {
 
   std::string line;
   if (!controlFile.ReadLine(line)) line.clear();
-  TextCursor firn(line);
+  TextCursor firn = NumberLine(line);
   double base = 0.0, delta = 0.0;
   if (!firn.ReadInt(firnLevels) || !firn.ReadDouble(base) || !firn.ReadDouble(delta)) {
     *log << kDynamicHeading << "Could not read the three parameters firn_levels (int),\n"
-         << "firn_base (double), and deltafirnper100m (double)  \n" << "for dynamic glacier modelling " << "[end-entry]";
+         << "firn_base (double), and deltafirnper100m (double)  \n" << "for dynamic glacier modelling " << Refused(firn)
+         << "[end-entry]";
     throw 80;
   }
   glacierParams[0].firn_base = base;
@@ -202,10 +218,10 @@ void schneemodellklasse::ReadDynamicSettings() {
     }
 
   if (!controlFile.ReadLine(line)) line.clear();
-  TextCursor date(line);
+  TextCursor date = NumberLine(line);
   if (!date.ReadInt(GMBEvalDay) || !date.ReadInt(GMBEvalMonth)) {
     *log << kDynamicHeading << "Could not read the two parameters GMBEvalDay (int 1...31)\n"
-         << "and GMBEvalMonth (int 1..12) for dynamic glacier modelling " << "[end-entry]";
+         << "and GMBEvalMonth (int 1..12) for dynamic glacier modelling " << Refused(date) << "[end-entry]";
     throw 80;
   }
   if (!glacier::ValidDayMonth(GMBEvalDay, GMBEvalMonth)) {
@@ -219,12 +235,12 @@ void schneemodellklasse::ReadDynamicSettings() {
   }
 
   if (!controlFile.ReadLine(line)) line.clear();
-  TextCursor va(line);
+  TextCursor va = NumberLine(line);
   if (!va.ReadDouble(VAscaling) || !va.ReadDouble(VAexponent) || !va.ReadInt(numElevBands) ||
       !va.ReadInt(extraWeightFactorBand0)) {
     *log << kDynamicHeading
          << "Could not read the four parameters VAscaling, VAexponent, numElevBands and extraWeightFactorBand0\n"
-         << "for Volume-Area-Relation in dynamic glacier modelling " << "[end-entry]";
+         << "for Volume-Area-Relation in dynamic glacier modelling " << Refused(va) << "[end-entry]";
     throw 80;
   }
   if (!(VAscaling > 0.0) || !(VAexponent > 0.0) || !std::isfinite(VAscaling) || !std::isfinite(VAexponent) ||
@@ -271,11 +287,19 @@ void schneemodellklasse::ReadDynamicSettings() {
   if (!(debrisScaling >= 0.0))
     RefuseValue(*this, kIceFirn, "the global debris scaling factor", debrisScaling, "it must be 0 or more", 80);
 
-  // Optional: the settings of new glaciers.
+  // Optional: the settings of new glaciers. A line that gives them must give two numbers; a
+  // value that is none ("nan") is refused rather than taken for a missing pair.
   if (!controlFile.ReadLine(line)) line.clear();
-  TextCursor optional(line);
+  TextCursor optional = NumberLine(line);
   double maxPack = 0.0, relSize = 0.0;
-  if (optional.ReadDouble(maxPack) && optional.ReadDouble(relSize)) {
+  const bool pair = optional.ReadDouble(maxPack) && optional.ReadDouble(relSize);
+  if (!pair && !optional.RefusedNumber().empty()) {
+    *log << kDynamicHeading << "the settings of new glaciers maxSnowPackToCreateGlacier and relSizeNewGlacier in "
+         << "[ice_firn] of " << controlFileName << " read \"" << line.substr(0, 80) << "\"" << Refused(optional)
+         << "[end-entry]";
+    throw 80;
+  }
+  if (pair) {
     maxSnowPackToCreateGlacier = maxPack;
     relSizeNewGlacier = relSize;
     if (!(maxPack >= 0.0)) RefuseValue(*this, kIceFirn, "maxSnowPackToCreateGlacier", maxPack, "it must be 0 or more", 80);
@@ -439,9 +463,10 @@ void schneemodellklasse::CreateFirnStack() {
   } else {
     // Firn older than a thousand years is ice: no glacier has more levels (and each level
     // costs a grid).
-    if (firnLevels < 0 || firnLevels > kMaxFirnLevels) {
+    // A glacier without a firn level would have nowhere to put the firn it gains.
+    if (firnLevels < 1 || firnLevels > kMaxFirnLevels) {
       *log << "FATAL: \n------------- Fatal Error: -------------\n" << "firn_levels in [ice_firn] of "
-           << controlFileName << " is " << firnLevels << "; it must be 0 to " << kMaxFirnLevels << "[end-entry]";
+           << controlFileName << " is " << firnLevels << "; it must be 1 to " << kMaxFirnLevels << "[end-entry]";
       throw 80;
     }
     firnStack = d3_matrix(1, rows, 1, cols, firnLevels);
@@ -465,6 +490,14 @@ void schneemodellklasse::CreateFirnStack() {
   double** total = matrix(1, rows, 1, cols);
   for (int r = 1; r <= rows; ++r)
     for (int c = 1; c <= cols; ++c) total[r][c] = firnStack[r][c][0];
+  if (glacierReadGrids == 1) {
+    try {
+      RefuseNegativeCells(total, gridNames[kFirnTotal].file, "firn_WE_stack");
+    } catch (int) {
+      FreeMatrix(total);
+      throw;
+    }
+  }
   const int p = FirstFreeGridPosition();
   if (p == 0) {
     FreeMatrix(total);

@@ -208,6 +208,12 @@ void schneemodellklasse::ReadGlacierStorages(TextCursor& f, const std::string& p
       if (code != i) StorageValueMismatch("subbasin code", i, code);
       double v = 0.0;
       if (!f.ReadDouble(v) || !std::isfinite(v)) Unreadable(*log, path, item);
+      // The control file refuses a negative initial outflow; so does the storage file.
+      if (v < 0.0) {
+        *log << "FATAL: (snow model) error in storage file content reading " << item << " in " << path << ": it is "
+             << v << "; the outflow of a glacier storage is 0 or more" << "[end-entry]";
+        throw 71;
+      }
       values[a][static_cast<size_t>(i)] = v / factor;
       f.RestOfLine();
     }

@@ -140,16 +140,25 @@ void schneemodellklasse::ReadGridName(GridName& g, const std::string& nameLabel,
 void schneemodellklasse::ReadMonthlyTable(std::array<double, 14>& table, int which) {
   // One line of up to 12 numbers; the rest of the line (a comment) is ignored.
   std::string line;
+  const long lineNumber = controlFile.LineNumber();
   if (!controlFile.ReadLine(line)) line.clear();
-  TextCursor cursor(line);
-  double values[12];
-  int count = 0;
-  while (count < 12 && cursor.ReadDouble(values[count])) ++count;
+  std::vector<double> values;
+  std::string refused;
+  if (!ReadNumberRow(line, 12, values, refused)) {
+    *log << "FATAL: error in control file, the monthly table of the " << kTableNames[which] << " in [snow_model] of "
+         << controlFileName << " (line " << lineNumber << "): \"" << refused.substr(0, 80)
+         << "\" is not a finite number" << "[end-entry]";
+    throw 17;
+  }
+  const size_t count = values.size();
   if (count == 12) {
     for (int m = 1; m <= 12; ++m) table[m] = values[m - 1];
     table[0] = table[12];
     table[13] = table[1];
   } else if (count > 0) {
+    *log << "WARNING: the monthly table of the " << kTableNames[which] << " in [snow_model] of " << controlFileName
+         << " (line " << lineNumber << ") holds " << count << " of 12 numbers; every month takes the first, "
+         << values[0] << "[end-entry]";
     table.fill(values[0]);
   } else {
     table.fill(0.0);
@@ -397,10 +406,12 @@ void schneemodellklasse::UseOrCreateGrid(Grid g, const std::string& internalName
     throw 12;
   }
   double** data = nullptr;
+  bool readNow = false;
   const double nodata = geometry.nodata_value;
   double** reference = grids[1].data;
   if (readable && (readFlag < 0 ? readInitialGrids : readFlag) == 1) {
     ReadBasinGrid(gridNames[g].file, data, fill, true, true, false, readDefault);
+    readNow = true;
   } else {
     data = matrix(1, geometry.nrows, 1, geometry.ncols);
     for (int r = 1; r <= geometry.nrows; ++r)
@@ -412,6 +423,9 @@ void schneemodellklasse::UseOrCreateGrid(Grid g, const std::string& internalName
   gridPosition[g] = p;
   grid[g] = data;
   gridOwned[g] = true;
+  const bool storage = g == kSolid || g == kLiquid || g == kTotal || g == kSolidOnGlacier || g == kLiquidOnGlacier ||
+                       g == kTotalOnGlacier;
+  if (readNow && storage) RefuseNegativeCells(data, gridNames[g].file, internalName);
 }
 
 void schneemodellklasse::CreateGrids() {
