@@ -47,11 +47,9 @@ std::string Trim(const std::string& s) {
 
 std::string Collapsed(const std::string& s) { return Trim(std::regex_replace(s, std::regex("[ \t]+"), " ")); }
 
-// The section as its table is headed: a meteorological variable's section and a numbered
-// rule section stand for all of their kind.
+// The section as its table is headed: the example's meteorological variables stand for all.
 std::string TableSection(const std::string& section) {
-  if (section == "[temperature]" || section == "[precipitation]") return "[<variable>]";
-  return std::regex_replace(section, std::regex("_[0-9]+\\]$"), "_<n>]");
+  return section == "[temperature]" || section == "[precipitation]" ? "[<variable>]" : section;
 }
 
 // A label as its table lists it: blanks collapsed, the section's own name (which some
