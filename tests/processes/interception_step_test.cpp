@@ -138,6 +138,7 @@ TEST(InterceptionStep, GlacierShareOutsideCellsAndLayersWithoutLandUse) {
   glacier[1][1] = 1.0;
   glacier[1][2] = 1.7;  // more than the whole cell counts as the whole cell
   glacier[1][3] = 0.5;
+  glacier[2][1] = 0.999995;  // a sliver short of the whole cell holds no canopy either
   b.Grid("precipitation")[1][3] = 2.0;
   b.Grid("landuse1")[3][1] = -9999.0;  // an upper layer without land use passes its input on
   b.Grid("landuse2")[3][2] = -9999.0;
@@ -150,13 +151,13 @@ TEST(InterceptionStep, GlacierShareOutsideCellsAndLayersWithoutLandUse) {
   // a stored amount that the glacier must not keep
   m->layers[1].storage[1][1] = 0.3;
   m->Run(Hour(1));
-  for (int c : {1, 2}) {
-    EXPECT_EQ(m->layers[0].throughfall[1][c], 1.0);
+  for (const auto& [r, c] : {std::pair{1, 1}, std::pair{1, 2}, std::pair{2, 1}}) {
+    EXPECT_EQ(m->layers[0].throughfall[r][c], 1.0) << "all of the water passes";
     for (const InterceptionLayer& l : m->layers) {
-      EXPECT_EQ(l.storage[1][c], 0.0);
-      EXPECT_EQ(l.evaporation[1][c], 0.0);
+      EXPECT_EQ(l.storage[r][c], 0.0);
+      EXPECT_EQ(l.evaporation[r][c], 0.0);
     }
-    EXPECT_EQ(m->layers[2].throughfall[1][c], 0.0);
+    EXPECT_EQ(m->layers[2].throughfall[r][c], 0.0);
   }
   // half glaciated: the computed throughfall and the input mixed by the share
   EXPECT_DOUBLE_EQ(m->layers[0].throughfall[1][3], 0.5 * m->layers[2].throughfall[1][3] + 0.5 * 2.0);

@@ -10,6 +10,7 @@
 
 #include "framework/logstream.h"
 #include "framework/thread_policy.h"
+#include "processes/glacier_share.h"
 #include "processes/interception/canopy_snow.h"
 #include "processes/interception/interception_physics.h"
 #include "processes/interception/interzep.h"
@@ -144,64 +145,58 @@ void interzeptionsmodellklasse::ComputeRow(int r) {
     // The water input is read first: a fully glaciated cell passes it straight through.
     double P = inputGrid[r][c];
     const double P0 = P;
-    if (!(g < 1.0)) {
-      // A whole-glacier cell has no canopy: the snow model below reads the open air here.
+    if (g >= kWholeGlacierShare) {
+      // A whole-glacier cell has no canopy: the snow model below reads the open air here,
+      // and the cell's water input passes whole (also the sliver of a cell short of 1).
       if (canopySnowModel) OpenAirCanopyCell(r, c, P);
-    } else {
-      if (canopySnowModel) CanopySnowCell(r, c, P);
-      InterceptionLayer& top = layers[0];
-      top.evaporation[r][c] = top.throughfall[r][c] = top.storage[r][c] = 0.0;
-      double layerInput = P;
-      for (size_t k = 1; k <= N; ++k) {
-        InterceptionLayer& l = layers[k];
-        const double f = arcVeg ? l.arcVegFraction[r][c] : 1.0;
-        const double input = k == 1 || arcVeg ? P : layerInput;
-        const double landuse = l.landuse[r][c];
-        const LanduseTableEntry* row = nullptr;
-        if (landuse > nodata && landuseTable && landuse >= 0.0 &&
-            landuse < static_cast<double>(landuseTable->size()))
-          row = &(*landuseTable)[static_cast<size_t>(landuse)];
-        // A layer without a land use holds no canopy: it passes its input on, and what it
-        // may still hold from an earlier land use drains with it.
-        double E = 0.0, S = 0.0, T = input + std::max(0.0, l.storage[r][c]);
-        if (row) {
-          S = l.storage[r][c];
-          const double C = LayerCapacity(l.leafAreaIndex[r][c], row->GetIntercepCap(), maxWaterLayer);
-          T = FillLayer(input, l.coverage[r][c], C, S);
-          double& potT = l.potTranspiration[r][c];
-          const double potTBefore = potT;
-          // What the storage leaves of the wet canopy's rate has no taker after it in the
-          // step: it is not stored back (a grid fewer to write per cell).
-          double potIE = l.potInterceptionEvap[r][c];
-          E = EvaporateLayer(rule, f, S, potT, potIE);
-          if (N > 1) top.potTranspiration[r][c] -= potTBefore - potT;
-        }
-        l.evaporation[r][c] = E;
-        l.storage[r][c] = S;
-        l.throughfall[r][c] = T;
-        layerInput = T;
-        top.evaporation[r][c] += E;
-        if (arcVeg) {
-          top.throughfall[r][c] += f * T;
-          top.storage[r][c] += f * S;
-        } else {
-          top.throughfall[r][c] = T;
-          top.storage[r][c] += S;
-        }
-        if (N == 1) top.potTranspiration[r][c] = l.potTranspiration[r][c];
-      }
+      for (InterceptionLayer& l : layers) l.evaporation[r][c] = l.storage[r][c] = l.throughfall[r][c] = 0.0;
+      layers[0].throughfall[r][c] = P0;
+      continue;
     }
-    if (g > 0.0) {
-      // The glaciated part passes its water input straight through.
-      if (g >= 0.99999) {
-        for (InterceptionLayer& l : layers) {
-          l.evaporation[r][c] = l.storage[r][c] = 0.0;
-          if (g >= 1.0) l.throughfall[r][c] = 0.0;  // no layer was computed in this cell
-        }
-        layers[0].throughfall[r][c] = 0.0;
+    if (canopySnowModel) CanopySnowCell(r, c, P);
+    InterceptionLayer& top = layers[0];
+    top.evaporation[r][c] = top.throughfall[r][c] = top.storage[r][c] = 0.0;
+    double layerInput = P;
+    for (size_t k = 1; k <= N; ++k) {
+      InterceptionLayer& l = layers[k];
+      const double f = arcVeg ? l.arcVegFraction[r][c] : 1.0;
+      const double input = k == 1 || arcVeg ? P : layerInput;
+      const double landuse = l.landuse[r][c];
+      const LanduseTableEntry* row = nullptr;
+      if (landuse > nodata && landuseTable && landuse >= 0.0 &&
+          landuse < static_cast<double>(landuseTable->size()))
+        row = &(*landuseTable)[static_cast<size_t>(landuse)];
+      // A layer without a land use holds no canopy: it passes its input on, and what it
+      // may still hold from an earlier land use drains with it.
+      double E = 0.0, S = 0.0, T = input + std::max(0.0, l.storage[r][c]);
+      if (row) {
+        S = l.storage[r][c];
+        const double C = LayerCapacity(l.leafAreaIndex[r][c], row->GetIntercepCap(), maxWaterLayer);
+        T = FillLayer(input, l.coverage[r][c], C, S);
+        double& potT = l.potTranspiration[r][c];
+        const double potTBefore = potT;
+        // What the storage leaves of the wet canopy's rate has no taker after it in the
+        // step: it is not stored back (a grid fewer to write per cell).
+        double potIE = l.potInterceptionEvap[r][c];
+        E = EvaporateLayer(rule, f, S, potT, potIE);
+        if (N > 1) top.potTranspiration[r][c] -= potTBefore - potT;
       }
-      layers[0].throughfall[r][c] = (1.0 - g) * layers[0].throughfall[r][c] + g * P0;
+      l.evaporation[r][c] = E;
+      l.storage[r][c] = S;
+      l.throughfall[r][c] = T;
+      layerInput = T;
+      top.evaporation[r][c] += E;
+      if (arcVeg) {
+        top.throughfall[r][c] += f * T;
+        top.storage[r][c] += f * S;
+      } else {
+        top.throughfall[r][c] = T;
+        top.storage[r][c] += S;
+      }
+      if (N == 1) top.potTranspiration[r][c] = l.potTranspiration[r][c];
     }
+    // The glaciated part passes its water input straight through.
+    if (g > 0.0) layers[0].throughfall[r][c] = (1.0 - g) * layers[0].throughfall[r][c] + g * P0;
   }
 }
 
