@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "processes/glacier_share.h"
 #include "processes/snow/snowmod.h"
 #include "processes/subbasin_runoff.h"
 #include "framework/thread_policy.h"
@@ -178,8 +179,33 @@ void schneemodellklasse::DynamicGlacierCell(int r, int c, snow::CellNotes& notes
   FinishSnowCell(r, c, s);
 }
 
+// The interception's stores hold (1 - g0)·S of the cell's water; spread over the new part
+// without glacier they hold (1 - g0)/(1 - g)·S. A cell that is all glacier has no canopy:
+// the water its canopy held joins the glacier part's snow (liquid water, or solid where the
+// canopy held snow), which gives it on as its own. A cell that was all glacier held none.
+void schneemodellklasse::KeepCanopyWaterOfChangedGlacierPart(int r, int c, double g0, double g) {
+  if (interceptionStores.empty() && !canopySnowLoad) return;
+  const double nodata = geometry.nodata_value;
+  const auto held = [nodata](double v) { return v != nodata ? v : 0.0; };
+  // Layer 0 holds the cell's water of all layers.
+  const double free = g0 < kWholeGlacierShare ? 1.0 - g0 : 0.0;
+  const double water = interceptionStores.empty() ? 0.0 : free * held(interceptionStores[0][r][c]);
+  const double snow = canopySnowLoad ? free * held(canopySnowLoad[r][c]) : 0.0;
+  const bool whole = g >= kWholeGlacierShare;
+  const double f = whole ? 0.0 : free / (1.0 - g);
+  for (double** store : interceptionStores)
+    if (store[r][c] != nodata) store[r][c] *= f;
+  if (canopySnowLoad && canopySnowLoad[r][c] != nodata) canopySnowLoad[r][c] *= f;
+  if (!whole) return;
+  double& liquid = grid[kLiquidOnGlacier][r][c];
+  double& solid = grid[kSolidOnGlacier][r][c];
+  liquid = held(liquid) + water / g;
+  solid = held(solid) + snow / g;
+}
+
 // When the annual update moves a cell's glacier fraction from g0 to g, the area that changes
 // side takes its snow along: the snow of the cell, (1 - g)·free + g·glacier, stays the same.
+// The canopy's stores on the free part keep their water too.
 void schneemodellklasse::KeepSnowOfChangedGlacierParts() {
   if (!DynamicGlaciers() || !grid[kFractionOld]) return;
   const double nodata = geometry.nodata_value;
@@ -203,6 +229,7 @@ void schneemodellklasse::KeepSnowOfChangedGlacierParts() {
         if (g == 0.0) onGlacier = 0.0;
         if (g == 1.0) free = 0.0;
       }
+      KeepCanopyWaterOfChangedGlacierPart(r, c, g0, g);
       grid[kTotal][r][c] = grid[kSolid][r][c] + grid[kLiquid][r][c];
       grid[kTotalOnGlacier][r][c] = grid[kSolidOnGlacier][r][c] + grid[kLiquidOnGlacier][r][c];
       grid[kFractionOld][r][c] = glacierFraction[r][c];

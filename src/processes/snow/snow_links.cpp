@@ -3,6 +3,7 @@
 #include <initializer_list>
 
 #include "framework/logstream.h"
+#include "framework/text_helpers.h"
 #include "grids/grid_registry.h"
 #include "processes/snow/snowmod.h"
 
@@ -60,6 +61,10 @@ void schneemodellklasse::LinkInputs() {
     precipitation = data(RequireGrid("precipitation"));
   canopyUnload = Registered("Snow_canopy_unload_solid");
   canopyLongwave = Registered("Snow_canopy_IR_radiation");
+  interceptionStores.clear();
+  for (int k = 0; double** store = Registered(FormatText("interception_storage%d", k)); ++k)
+    interceptionStores.push_back(store);
+  canopySnowLoad = Registered("Snow_canopy_load");
   // The open air, where the sub-canopy grid of a variable is taken (the interception module
   // requires the open-air grids beside them).
   auto open = [this](double** taken, const char* canopyName, std::initializer_list<const char*> openNames) {

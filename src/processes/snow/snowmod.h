@@ -162,6 +162,12 @@ class schneemodellklasse : public teilmodellklasse {
   double** surfaceTemperature = nullptr;
   double** canopyUnload = nullptr;
   double** canopyLongwave = nullptr;
+  // The interception module's stores on the part of a cell without glacier, per unit of that
+  // part: the water of every layer ("interception_storage0" the cell's, then each layer's)
+  // and the snow held in the canopy (null without it). The annual glacier update keeps their
+  // water when it moves a cell's glacier fraction.
+  std::vector<double**> interceptionStores;
+  double** canopySnowLoad = nullptr;
   double** albedo = nullptr;
   double** snowEvaporation = nullptr;
   double** vapourPressure = nullptr;
@@ -373,6 +379,9 @@ class schneemodellklasse : public teilmodellklasse {
   void GlacierCell(int row, int col);
   void DynamicGlacierCell(int row, int col, snow::CellNotes& notes);
   void KeepSnowOfChangedGlacierParts();
+  // The interception's stores of a cell whose glacier fraction moved from g0 to g < 1 keep
+  // their water; a cell that became all glacier gives it to its glacier part's snow.
+  void KeepCanopyWaterOfChangedGlacierPart(int row, int col, double g0, double g);
   glacier::CellParameters GlacierCellParameters(int subbasin) const;
   double GlacierDebris(int row, int col) const;
   // One or (steps over 720 minutes) two calls of the cell physics on the storages s; the
