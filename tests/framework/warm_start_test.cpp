@@ -341,10 +341,8 @@ void Lake(const TempDir& dir, std::string& control) {
 }
 
 // Dynamic glaciers (method 11) on half of every cell, one glacier per sub-basin, evaluated
-// at the end of 5 January (in the second half), and permafrost under them, the stations 12 K warmer so that the
-// ground thaws.
-void GlaciersWithPermafrost(const TempDir& dir, std::string& control) {
-  WriteTextFile(dir.file("temperature.dat"), Rescaled(ReadTextFile(dir.file("temperature.dat")), 1.0, 12.0));
+// at the end of 5 January (in the second half), and permafrost under them.
+void DynamicGlaciersAndPermafrost(const TempDir& dir, std::string& control) {
   fs::copy_file(dir.file("zones.asc"), dir.file("glaciercodes.asc"));
   AddToList(control, "# number of variable grids", 4,
             "glaciercodes.asc GlacierCodes 0 -1\n3\n1\nglacierized.asc GlacierizedCells 0 0.5\n3\n" + kRead +
@@ -360,9 +358,15 @@ void GlaciersWithPermafrost(const TempDir& dir, std::string& control) {
              "1e-6 # reduced k_sat\n";
 }
 
-// Interception above the snow cover with snow held in the canopy (method 22), with constant
-// wind, humidity and radiation grids.
-void CanopySnow(const TempDir&, std::string& control) {
+// The same, the stations 12 K warmer so that the ground thaws.
+void GlaciersWithPermafrost(const TempDir& dir, std::string& control) {
+  WriteTextFile(dir.file("temperature.dat"), Rescaled(ReadTextFile(dir.file("temperature.dat")), 1.0, 12.0));
+  DynamicGlaciersAndPermafrost(dir, control);
+}
+
+// The interception's section holds snow in the canopy (method 22), its load, age and albedo
+// carried as state grids.
+void CanopySnowSection(std::string& control) {
   Replace(control, "2       # method: one storage per layer below", "22      # method: one storage per layer below");
   std::string canopy;
   for (const char* g : {"scn_temp", "scn_rh", "scn_rad", "scn_wind", "scn_load", "scn_age", "scn_alb", "scn_subl",
@@ -373,6 +377,12 @@ void CanopySnow(const TempDir&, std::string& control) {
   }
   Replace(control, kRead + " # readgrids\n\n[infiltration_model]",
           kRead + " # readgrids\n" + canopy + "0.5\n0.01\n1.0\n\n[infiltration_model]");
+}
+
+// Interception above the snow cover with snow held in the canopy (method 22), with constant
+// wind, humidity and radiation grids.
+void CanopySnow(const TempDir&, std::string& control) {
+  CanopySnowSection(control);
   AddToList(control, "# number of variable grids", 4,
             "wind.asc wind_speed 0 2.0\n0\n0\nrh.asc air_humidity 0 0.7\n0\n0\nrad.asc global_radiation 0 150\n0\n0\n"
             "cloud.asc cloudiness 0 0.5\n0\n0\n");
@@ -440,6 +450,49 @@ void CorrectedConstantRadiation(const TempDir&, std::string& control) {
             "wind.asc wind_speed 0 2.0\n0\n0\nrh.asc air_humidity 0 0.7\n0\n0\nrad.asc global_radiation 0 150\n3\n0\n");
 }
 
+// Every module at once: Penman-Monteith, the snow cover's energy balance with slides and
+// deposition (method 7, its temperatures carried as state grids) below snow held in the
+// canopy, capillary rise and the infiltration, a lake, dynamic glaciers with permafrost
+// updated at the end of 5 January, and reservoirs with abstractions.
+void EveryModule(const TempDir& dir, std::string& control) {
+  PenmanMonteith(dir, control);
+  Replace(control, "1       # method: temperature index", "7       # method:");
+  std::string block;
+  for (const char* g : {"snowtemp", "surftemp", "inputmass", "mobilemass", "deposition"}) {
+    const std::string name = g;
+    block += name + ".asc\n" + (name == "snowtemp" || name == "surftemp" ? "3" : "0") + "\n" + name + ".stat 2001\n";
+  }
+  block += "55.0\n1.0\n5.0\n0.01\n1.0\n1.0\n1.0\n";
+  Replace(control, kRead + " # readgrids\n\n[interception_model]",
+          kRead + " # readgrids\n" + block + "\n[interception_model]");
+  AddToList(control, "# number of variable grids", 6,
+            "cloud.asc cloudiness 0 0.5\n0\n0\ndi.asc deposition_index 0 0.1\n0\n0\n"
+            "sf1.asc slidefraction1 0 0.25\n0\n0\nsf2.asc slidefraction2 0 0.25\n0\n0\n"
+            "sf3.asc slidefraction3 0 0.25\n0\n0\nsf4.asc slidefraction4 0 0.25\n0\n0\n");
+  CanopySnowSection(control);
+  Replace(control, "0.5     0.5     # SDini", "0.02    0.02    # SDini");
+  Replace(control, "infsat.asc              # saturation marker grid\n0", "infsat.asc\n2");
+  Lake(dir, control);
+  DynamicGlaciersAndPermafrost(dir, control);
+  // The glaciers cover the highest cells only, whole above 3600 m and in part from 3430 m
+  // up: the snow's energy balance steps the cells without glacier. Every run reads the
+  // glacier grids, the warm one as the first half left them.
+  const AsciiGrid dem = ReadAscii(dir.file("dem.asc")), zones = ReadAscii(dir.file("zones.asc"));
+  AsciiGrid fraction = dem, codes = zones;
+  for (size_t r = 0; r < dem.values.size(); ++r)
+    for (size_t c = 0; c < dem.values[r].size(); ++c) {
+      const double z = zones.values[r][c] > 0.0 ? dem.values[r][c] : 0.0;
+      fraction.values[r][c] = z > 3600.0 ? 1.0 : z > 3430.0 ? 0.51 + 0.42 * (z - 3430.0) / 170.0 : 0.0;
+      codes.values[r][c] = z > 3430.0 ? zones.values[r][c] : -9999.0;
+    }
+  WriteAscii(dir.file("glacierized.asc"), fraction);
+  fs::remove(dir.file("glaciercodes.asc"));
+  WriteAscii(dir.file("glaciercodes.asc"), codes);
+  Replace(control, "glacierized.asc GlacierizedCells 0 0.5\n3\n" + kRead,
+          "glacierized.asc GlacierizedCells 0 0.5\n3\n1");
+  ReservoirsAndAbstractions(dir, control, false);
+}
+
 TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
   const Row rows[] = {
       {"the example", [](const TempDir&, std::string&) {}, "snowstorage.stat", 4},
@@ -461,6 +514,7 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
       {"the root zone rescaled daily, broken at noon of 2 January",
        [](const TempDir&, std::string& c) { Replace(c, "RootDepth = 0.2 0.4", "RootDepth = 0.4 0.4"); }, "SB.stat", 4, 0,
        36, false, "soil_types.intern.fk"},
+      {"every module at once, broken at noon under snow", EveryModule, "snowtemp.stat", 4},
   };
   for (const Row& row : rows) CheckWarmStart(row);
 }
