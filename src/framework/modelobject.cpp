@@ -53,7 +53,13 @@ bool modelobject::OpenControlFile(const std::string& path) {
 }
 
 void modelobject::ControlFileKeyError(const std::string& a, const std::string& b) {
-  if (log) *log << "FATAL: error in control file, " << a << "; " << b << "not found!" << "[end-entry]";
+  // A reader that read a number itself names the word it could not take as one.
+  const std::string refused = controlFile.NumberJustRefused();
+  if (log)
+    *log << "FATAL: error in control file, " << a << "; " << b << "not found!"
+         << (refused.empty() ? std::string() : " (\"" + refused.substr(0, 80) + "\" is not a number of the kind expected there, line " +
+                                                   std::to_string(controlFile.LineNumber()) + " of " + controlFileName + ")")
+         << "[end-entry]";
   throw 17;
 }
 

@@ -166,7 +166,10 @@ bool TextCursor::ReadLong(long& value) {
   const char* p = text_.data() + pos_;
   long v = 0;
   const size_t used = ParseLongPrefix(p, text_.data() + text_.size(), v);
-  if (used == 0 || !EndsNumber(pos_ + used)) return false;
+  if (used == 0 || !EndsNumber(pos_ + used)) {
+    refusedAt_ = pos_;
+    return false;
+  }
   value = v;
   pos_ += used;
   return true;
@@ -177,7 +180,7 @@ bool TextCursor::ReadInt(int& value) {
   long v;
   if (!ReadLong(v)) return false;
   if (v < INT_MIN || v > INT_MAX) {
-    pos_ = save;
+    pos_ = refusedAt_ = save;
     return false;
   }
   value = static_cast<int>(v);
@@ -189,7 +192,10 @@ bool TextCursor::ReadDouble(double& value) {
   const char* p = text_.data() + pos_;
   double v = 0.0;
   const size_t used = ParseDoublePrefix(p, text_.data() + text_.size(), v);
-  if (used == 0 || !EndsNumber(pos_ + used)) return false;
+  if (used == 0 || !EndsNumber(pos_ + used)) {
+    refusedAt_ = pos_;
+    return false;
+  }
   value = v;
   pos_ += used;
   return true;

@@ -67,6 +67,9 @@ class TextCursor {
   // The word at the position when it begins like a number ("1.5x", "2,0", "nan", "-3e9"),
   // the value a failed number read refused; empty when the word is none (a comment).
   std::string RefusedNumber() const;
+  // RefusedNumber() when the last number read failed here and the position has not moved
+  // since; empty otherwise.
+  std::string NumberJustRefused() const { return refusedAt_ == pos_ ? RefusedNumber() : std::string(); }
 
  private:
   // Whether the position i ends a number of a cursor that requires whole numbers.
@@ -74,6 +77,7 @@ class TextCursor {
 
   std::string text_;
   size_t pos_ = 0;
+  size_t refusedAt_ = std::string::npos;  // where the last failed number read stopped
   bool wholeNumbers_ = false;
 };
 

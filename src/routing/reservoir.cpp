@@ -52,7 +52,11 @@ void SP_class::ReadParameters(int reservoir, const std::string& entry) {
       Fail(log, who + "no \"" + key + " =\" found!", 35);
   };
   auto number35 = [&](const std::string& key, double& x) {
-    if (!t.ReadDouble(x)) Fail(log, who + "the value of \"" + key + " =\" is not a number", 35);
+    if (t.ReadDouble(x)) return;
+    const std::string read = t.RefusedNumber();
+    Fail(log,
+         who + "the value of \"" + key + " =\" is not a " + (read.empty() ? "number" : "finite number: \"" + read + "\""),
+         35);
   };
 
   required("file");

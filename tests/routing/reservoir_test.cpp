@@ -104,6 +104,8 @@ TEST(Reservoir, BadEntriesAndLakesAreRefusedWithTheirCodes) {
       {"(file = a V0 = 1)", 35},                           // no C0
       {"(file = a V0 = -1" + c0 + ")", 35},                // negative volume
       {"(file = a V0 = x" + c0 + ")", 35},                 // no number
+      {"(file = a V0 = nan" + c0 + ")", 35},               // not finite
+      {"(file = a V0 = 2e15" + c0 + ")", 35},              // more than any lake
       {"(file = a V0 = 1 C0 = 0 0 0 0 0 0 0 0)", 35},      // eight concentrations
       {"(file = a V0 = 1" + c0 + " dTmin = 0)", 35},       // no sub-steps
       {"(file = a V0 = 1" + c0 + " dTmin = 1e-300)", 35},  // endless sub-steps
