@@ -5,15 +5,19 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 
 #include "framework/ctrl_c.h"
 
 namespace {
 
 int AppendOrCutBack(const std::string& path, const std::string& text, bool& opened) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  // Not blocking: a FIFO nobody reads from fails at once (ENXIO) instead of waiting for ever.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
   opened = fd >= 0;
   if (!opened) return errno;
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   const off_t before = ::lseek(fd, 0, SEEK_END);
   int error = 0;
   for (size_t done = 0; done < text.size();) {
@@ -41,6 +45,19 @@ int AppendOrCutBack(const std::string& path, const std::string& text, bool& open
   return error;
 }
 
+int WriteWholeOrNothing(const std::string& path, const std::string& text, bool& opened) {
+  const std::string temporary = path + ".tmp";
+  std::FILE* f = std::fopen(temporary.c_str(), "wb");
+  opened = f != nullptr;
+  if (!opened) return errno;
+  errno = 0;
+  int error = std::fwrite(text.data(), 1, text.size(), f) == text.size() ? 0 : (errno != 0 ? errno : EIO);
+  if (std::fclose(f) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+  if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+  if (error != 0) std::remove(temporary.c_str());
+  return error;
+}
+
 std::atomic<int> unraisedWriteFailure{0};
 
 }  // namespace
@@ -48,6 +65,13 @@ std::atomic<int> unraisedWriteFailure{0};
 int AppendWhole(const std::string& path, const std::string& text, bool& opened) {
   IgnoreCtrlC();
   const int error = AppendOrCutBack(path, text, opened);
+  EnableCtrlCHandler();
+  return error;
+}
+
+int WriteWhole(const std::string& path, const std::string& text, bool& opened) {
+  IgnoreCtrlC();
+  const int error = WriteWholeOrNothing(path, text, opened);
   EnableCtrlCHandler();
   return error;
 }

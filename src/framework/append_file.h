@@ -11,6 +11,15 @@
 // whether the file could be opened at all.
 int AppendWhole(const std::string& path, const std::string& text, bool& opened);
 
+// Writes text as the whole content of the file, through "<path>.tmp" and a rename, so that
+// the file appears whole or not at all. Returns 0, or the errno of the failure (the earlier
+// file of the name stays then); opened tells whether "<path>.tmp" could be created.
+int WriteWhole(const std::string& path, const std::string& text, bool& opened);
+
+// The code of a run that could not complete a file it writes (a full disk): its failure is
+// named with the system's reason, and the run is no success.
+constexpr int kFileNotWritten = 16;
+
 // A writer that cannot raise a failure where it happens (a release, a destructor) notes its
 // code here, after its FATAL message; the end of the run raises it.
 void NoteUnraisedWriteFailure(int code);

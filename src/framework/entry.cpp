@@ -6,6 +6,7 @@
 #include <iostream>
 #include <memory>
 
+#include "framework/append_file.h"
 #include "framework/build_info.h"
 #include "framework/ctrl_c.h"
 #include "framework/file_reason.h"
@@ -181,6 +182,10 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
   }
   *log << "exitcode " << exitCode << "[end-entry]";
   *log << "o.k.\n\nthe end." << "[end-entry]";
+  // A diagnostics file that lost messages (a full disk) is no success either.
+  const bool closed = log->Close();
   log.reset();
-  return exitCode;
+  if (closed || exitCode != 0) return exitCode;
+  console << "FATAL: Program aborted with exit code " << kFileNotWritten << std::endl;
+  return kFileNotWritten;
 }

@@ -172,28 +172,50 @@ void LogStream::Open(const std::string& file) {
 void LogStream::WriteStartLine() {
   if (!FileUsable()) return;
   file_ << "\t<line level=\"3\" description= \"Orvel start at " << LocalTimeStamp() << "\"/>\n";
-  file_.flush();
+  Flush();
 }
 
 void LogStream::CloseOpenElement() {
   if (FileUsable()) {
     file_ << "\"/>\n";
-    file_.flush();
+    Flush();
   }
 }
 
-LogStream::~LogStream() {
+void LogStream::Flush() {
+  errno = 0;
+  file_.flush();
+  if (!file_.good()) NoteFileFailure(errno);
+}
+
+void LogStream::NoteFileFailure(int e) {
+  if (writeError_ != 0) return;
+  writeError_ = e != 0 ? e : EIO;
+  // The file takes nothing more: the console is the one place left to say so.
+  if (rank_ == 0)
+    *console_ << "\nFATAL: cannot write the diagnostics file " << fileName_ << " (" << std::strerror(writeError_)
+              << "): the messages from here on are missing from it" << std::endl;
+}
+
+bool LogStream::Close() {
   try {
     if (FileUsable()) {
       if (!newEntry_ && !suppress_) file_ << "\"/>\n";
       file_ << "\t<line level=\"3\" description= \"Orvel finished at " << LocalTimeStamp() << "\"/>\n";
       file_ << "</Diag>\n";
-      file_.flush();
+      Flush();
     }
-    if (file_.is_open()) file_.close();
+    if (file_.is_open()) {
+      errno = 0;
+      file_.close();
+      if (file_.fail()) NoteFileFailure(errno);
+    }
   } catch (...) {
   }
+  return writeError_ == 0;
 }
+
+LogStream::~LogStream() { Close(); }
 
 void LogStream::WriteEntry(const char* text) {
   const char* body = text ? text : "";
@@ -240,7 +262,7 @@ LogStream& LogStream::operator<<(const char* text) {
     }
     if (FileUsable() && !suppress_) {
       file_ << '\n';
-      file_.flush();
+      Flush();
     }
     newEntry_ = true;
     suppress_ = false;

@@ -12,6 +12,7 @@ class LogStream {
   LogStream();
   LogStream(const std::string& file, int maxLevel);
   LogStream(std::ostream& console, const std::string& file, int maxLevel);
+  // Closes the file (Close).
   ~LogStream();
   LogStream(const LogStream&) = delete;
   LogStream& operator=(const LogStream&) = delete;
@@ -32,6 +33,13 @@ class LogStream {
   LogStream& operator<<(decltype(std::setw(0)) manip);
   LogStream& operator<<(decltype(std::setfill('x')) manip);
   LogStream& operator<<(LogStream& (*fn)(LogStream&)) { return fn(*this); }
+
+  // Writes the finish line and closes the file; false when a write to the file or its close
+  // failed at any time (the failure was named on the console, once, when it happened).
+  bool Close();
+
+  // True once a write to the file failed: the run that goes on is no success.
+  bool LostMessages() const { return writeError_ != 0; }
 
   const std::string& FileName() const { return fileName_; }
   int MaxLevel() const { return maxLevel_; }
@@ -55,6 +63,11 @@ class LogStream {
   LogStream& Value(const T& v);
   void WriteStartLine();
   void CloseOpenElement();
+  // Flushes the file; a failure is noted (NoteFileFailure).
+  void Flush();
+  // The first failed write or close: named on the console with the system's reason and
+  // remembered (LostMessages): a full disk must not end in a success.
+  void NoteFileFailure(int e);
   bool FileUsable() const { return rank_ == 0 && file_.is_open() && file_.good(); }
 
   int rank_ = 0;
@@ -66,6 +79,7 @@ class LogStream {
   std::string entryText_;
   std::string fileName_;
   int maxLevel_ = 4;
+  int writeError_ = 0;  // errno of the first failed write or close; 0: none
 };
 
 // Local date and time as 2025-12-11T09:05:00.

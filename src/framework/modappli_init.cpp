@@ -4,11 +4,13 @@
 #include <new>
 
 #include "assimilation/dataassim.h"
+#include "framework/append_file.h"
 #include "framework/build_info.h"
 #include "framework/ctrl_c.h"
 #include "framework/entry.h"
 #include "framework/logstream.h"
 #include "framework/modappli.h"
+#include "framework/module_log.h"
 #include "framework/point_output.h"
 #include "framework/run_files.h"
 #include "grids/grid_path.h"
@@ -135,6 +137,7 @@ void ModellApplication::init(int argc, char** argv, int position) {
     *log << "file " << "modappli" << ", compiled at " << BuildDate() << ", " << BuildTime() << "[end-entry]";
     endFlag = 0;
     CtrlCState = 0;
+    TakeUnraisedWriteFailure();  // one of an earlier run, raised there already
     controlFileName = argv[position] ? argv[position] : "";
     for (int i = 1; i < argc; ++i)
       if (argv[i] && std::string(argv[i]) == kRoutingModeOption) routingOnly = true;
@@ -375,7 +378,7 @@ std::string ModellApplication::UnwrittenStorageFile() const {
 void ModellApplication::SealRunFiles() {
   RunFiles& files = RunFiles::Current();
   files.Read("the control file", controlFileName);
-  files.Read("the control file", workingControlFileName);
+  DeclareModuleLog();
   if (modules.defaults) modules.defaults->DeclareRunFiles();
   DeclareRegisteredGridFiles(registry ? registry->Records() : nullptr);
   // The storage file is written once at the end of the run, through "<name>.tmp": it may

@@ -120,7 +120,6 @@ void ModellApplication::ClearMemory() {
   auto& ip = m.interpolators;
   int firstError = 0;
 
-  TakeUnraisedWriteFailure();  // one of an earlier run, raised there already
   *log << "free memory ..." << "[end-entry]";
   FlushBuffers(firstError);
 
@@ -190,6 +189,8 @@ void ModellApplication::ClearMemory() {
   // A release that could not raise its failure noted it.
   if (const int code = TakeUnraisedWriteFailure())
     if (firstError == 0) firstError = code;
+  // The diagnostics file that the forecasting system reads after the run lost messages.
+  if (log->LostMessages() && firstError == 0) firstError = kFileNotWritten;
   if (firstError == 0) {
     *log << (earlyEnd.empty() ? std::string("end of simulation reached successfully!") : earlyEnd) << "[end-entry]";
     *log << "o.k." << "[end-entry]";

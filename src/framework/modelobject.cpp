@@ -6,6 +6,8 @@
 #include <type_traits>
 
 #include "framework/logstream.h"
+#include "framework/module_log.h"
+#include "framework/run_files.h"
 
 modelobject::modelobject() = default;
 
@@ -26,15 +28,10 @@ void modelobject::SetPosition(int index, double x, double y, double z) {
 
 void modelobject::AppendModelLog(const std::string& text) {
   if (instanceNumber != 0) return;
-  char fileName[32];
-  std::snprintf(fileName, sizeof fileName, "modell_%d.log", instanceNumber);
-  std::FILE* f = std::fopen(fileName, "a");
-  if (!f) return;
   std::time_t now = std::time(nullptr);
   char when[64];
   ctime_r(&now, when);
-  std::fprintf(f, "%s: %s\n", when, text.c_str());
-  std::fclose(f);
+  AppendModuleLog(log, std::string(when) + ": " + text + "\n");
 }
 
 void modelobject::SetEndDate(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute) {
@@ -47,6 +44,12 @@ void modelobject::SetEndDate(int64_t year, int64_t month, int64_t day, int64_t h
 }
 
 bool modelobject::OpenControlFile(const std::string& path) {
+  // While the run is built, its preprocessed copy waits in memory for the check of its files.
+  if (const std::string* held = RunFiles::Current().HeldText(path)) {
+    controlFile.SetText(*held);
+    controlFileOpen = true;
+    return true;
+  }
   controlFileOpen = controlFile.LoadFile(path);
   controlFile.RequireWholeNumbers();
   return controlFileOpen;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "framework/append_file.h"
 #include "framework/logstream.h"
 
 namespace {
@@ -109,6 +110,46 @@ std::string RunFiles::Create(const std::string& entry, const std::string& path, 
   return staged;
 }
 
+bool RunFiles::Hold(const std::string& entry, const std::string& path, const std::string& text, bool append,
+                    const std::string& remedy) {
+  if (!building_) return false;
+  Write(entry, path);
+  for (File& w : writes_)
+    if (w.entry == entry && w.path == path) w.remedy = remedy;
+  for (Held& h : held_) {
+    if (h.path != path) continue;
+    h.text = append ? h.text + text : text;
+    return true;
+  }
+  held_.push_back(Held{path, text, append});
+  return true;
+}
+
+const std::string* RunFiles::HeldText(const std::string& path) const {
+  for (const Held& h : held_)
+    if (!h.append && h.path == path) return &h.text;
+  return nullptr;
+}
+
+std::pair<std::string, int> RunFiles::WriteHeld(bool onlyUnread) {
+  std::pair<std::string, int> failed;
+  auto held = std::move(held_);
+  held_.clear();
+  for (const Held& h : held) {
+    if (h.append && h.text.empty()) continue;
+    if (onlyUnread) {
+      const File target = Make("", h.path, When::Run, nullptr);
+      bool read = false;
+      for (const File& r : reads_) read = read || SameFile(target, r);
+      if (read) continue;
+    }
+    bool opened = false;
+    const int e = h.append ? AppendWhole(h.path, h.text, opened) : WriteWhole(h.path, h.text, opened);
+    if (e != 0 && failed.first.empty()) failed = {h.path, e};
+  }
+  return failed;
+}
+
 void RunFiles::NameState(const void* state, const std::string& entry) {
   if (!state) return;
   for (std::vector<File>* list : {&reads_, &writes_})
@@ -133,7 +174,9 @@ std::string RunFiles::FirstClash() const {
       if (sameState && r.when == When::StartOnly && w.when == When::EndOnly) continue;  // state carried in place
       std::string text = w.entry + " would be written to " + Shown(w.path) + ", the file read for " + r.entry +
                          ": the run never writes over its input.";
-      if (sameState)
+      if (!w.remedy.empty())
+        text += " " + w.remedy;
+      else if (sameState)
         text += " A grid read at the start is written back over its file only at the end of the run (units digit 3 "
                 "of its write code).";
       else
@@ -165,8 +208,6 @@ void RunFiles::Seal(LogStream* log) {
   building_ = false;
   auto staged = std::move(staged_);
   staged_.clear();
-  reads_.clear();
-  writes_.clear();
   for (size_t i = 0; i < staged.size(); ++i) {
     if (std::rename(staged[i].first.c_str(), staged[i].second.c_str()) == 0) continue;
     const int e = errno;
@@ -177,12 +218,21 @@ void RunFiles::Seal(LogStream* log) {
     if (log)
       *log << "FATAL: cannot move " << staged[i].first << " to " << staged[i].second << " (" << std::strerror(e)
            << ")" << "[end-entry]";
+    WriteHeld(false);  // the check has passed: they may be written
     throw 26;
   }
+  const auto failed = WriteHeld(false);
+  reads_.clear();
+  writes_.clear();
+  if (failed.first.empty()) return;
+  if (log) *log << "FATAL: cannot write " << failed.first << " (" << std::strerror(failed.second) << ")" << "[end-entry]";
+  throw kFileNotWritten;
 }
 
 void RunFiles::Abandon() {
   for (const auto& s : staged_) std::remove(s.first.c_str());
   staged_.clear();
+  if (building_) WriteHeld(true);  // a failure here costs nothing more: the run has failed
+  held_.clear();
   building_ = false;
 }

@@ -13,6 +13,11 @@
 // the units digit 3 of its write code, the storage file) replaces its file, written through
 // "<name>.tmp" and a rename.
 //
+// Two files the run writes while it is built have names the run cannot choose: the
+// preprocessed copy of the control file (beside the control file) and the module log (in the
+// working folder). Their text is held in memory until the check has passed (Hold); the
+// readers of the copy take its text from here meanwhile.
+//
 // Outside a build (unit tests of single modules, the time loop) declarations are ignored
 // and files are created under their own names.
 #pragma once
@@ -52,15 +57,26 @@ class RunFiles {
   std::string Create(const std::string& entry, const std::string& path, const void* state = nullptr,
                      bool automatic = false);
 
+  // Declares a file the run writes under a name it cannot choose (remedy: what the user can
+  // do about a clash) and, during the build, holds its text until Seal writes it: the whole
+  // file, or text appended to it (append). Returns false outside a build: the caller writes
+  // the text itself.
+  bool Hold(const std::string& entry, const std::string& path, const std::string& text, bool append,
+            const std::string& remedy);
+  // The text held for a whole file of that name, or null.
+  const std::string* HeldText(const std::string& path) const;
+
   // Replaces the entry of every automatic declaration tied to `state` (the grid registry
   // names the grids that the grid files read and wrote).
   void NameState(const void* state, const std::string& entry);
 
   // Ends the build: checks every write against every read and, when none clashes, moves the
-  // staged files into place. A clash is logged as a FATAL naming both entries and throws 26
-  // (the staged files are removed). A staged file that cannot be moved is code 26 as well.
+  // staged files into place and writes the held ones. A clash is logged as a FATAL naming
+  // both entries and throws 26 (the staged files are removed). A staged file that cannot be
+  // moved is code 26 as well; a held file that cannot be written kFileNotWritten.
   void Seal(LogStream* log);
-  // Ends a failed build: removes the staged files.
+  // Ends a failed build: removes the staged files and writes the held files that are none
+  // of the files read so far (the copy of the control file that the messages name).
   void Abandon();
 
   // The character that stands for any one digit in a declared name.
@@ -83,11 +99,21 @@ class RunFiles {
     When when = When::Run;
     const void* state = nullptr;
     bool automatic = false;
+    std::string remedy;  // what to do about a clash (empty: rename the output)
   };
+  struct Held {
+    std::string path;
+    std::string text;
+    bool append = false;
+  };
+  // Writes the held files (all, or those that are none of the files read); returns the
+  // first that failed with its errno, or an empty path.
+  std::pair<std::string, int> WriteHeld(bool onlyUnread);
   static File Make(const std::string& entry, const std::string& path, When when, const void* state);
   static bool SameFile(const File& a, const File& b);
 
   bool building_ = false;
   std::vector<File> reads_, writes_;
   std::vector<std::pair<std::string, std::string>> staged_;  // staged name, final name
+  std::vector<Held> held_;
 };

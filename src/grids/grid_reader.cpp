@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "framework/file_reason.h"
+#include "framework/module_log.h"
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
 #include "framework/run_files.h"
@@ -225,10 +226,8 @@ void FillHoles(modelobject& o, double** grid, const std::string& path, double fi
   const GridGeometry& g = o.geometry;
   const double nodata = g.nodata_value;
   if (announce && o.log) *o.log << "... " << path << " checking nodata values and replace" << "[end-entry]";
-  char logName[32];
-  std::snprintf(logName, sizeof logName, "modell_%d.log", o.instanceNumber);
-  grid_io::File logFile(logName, "a");
-  if (!logFile) Fail(o, std::string("FATAL: error opening log file ") + logName + FileOpenReason(logName, true, errno), 5);
+  std::string notes;  // for the module log
+  char line[256];
 
   MatrixOwner copy(g.nrows, g.ncols, o.log);
   for (int r = 1; r <= g.nrows; ++r) {
@@ -260,14 +259,17 @@ void FillHoles(modelobject& o, double** grid, const std::string& path, double fi
           if (o.log)
             *o.log << "DEBUG: " << "y: " << r << " x: " << c << "in " << path << ": " << grid[r][c]
                    << " replaced by " << found << "[end-entry]";
-          std::fprintf(logFile.get(), "y: %d x: %d  in %s %lf replaced by %lf!\n", r, c, path.c_str(), grid[r][c],
-                       found);
+          std::snprintf(line, sizeof line, "y: %d x: %d  in ", r, c);
+          notes += line + path;
+          std::snprintf(line, sizeof line, " %lf replaced by %lf!\n", grid[r][c], found);
+          notes += line;
         }
         copy[r][c] = found;
       } else if (report) {
         if (o.log)
           *o.log << "FATAL: In " << path << " is a too big hole at x/y = " << c << "/" << r << "!" << "[end-entry]";
-        std::fprintf(logFile.get(), "In %s is a too big hole at x/y = %d/%d\n!\n", path.c_str(), c, r);
+        std::snprintf(line, sizeof line, " is a too big hole at x/y = %d/%d\n!\n", c, r);
+        AppendModuleLog(o.log, notes + "In " + path + line);
         throw 25;
       } else {
         copy[r][c] = defaultValue;
@@ -276,11 +278,13 @@ void FillHoles(modelobject& o, double** grid, const std::string& path, double fi
   }
   if (holes > 0) {
     if (o.log) *o.log << "DEBUG: In " << path << ": " << holes << " nodata values replaced!" << "[end-entry]";
-    std::fprintf(logFile.get(), "in %s: %ld nodata values replaced!\n\n", path.c_str(), holes);
+    std::snprintf(line, sizeof line, ": %ld nodata values replaced!\n\n", holes);
+    notes += "in " + path + line;
     for (int r = 1; r <= g.nrows; ++r)
       if (grid[r])
         for (int c = 1; c <= g.ncols; ++c) grid[r][c] = copy[r][c];
   }
+  AppendModuleLog(o.log, notes);
 }
 
 void ReadGifGrid(ReadContext& ctx, double** grid) {

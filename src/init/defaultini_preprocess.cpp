@@ -2,8 +2,10 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "framework/append_file.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
+#include "framework/run_files.h"
 #include "framework/text_helpers.h"
 #include "init/control_preprocessor.h"
 #include "init/defaultini.h"
@@ -19,27 +21,22 @@ void defaultini::CompileSymbols(std::string& controlFile) {
     throw 28;
   }
   const std::string result = PreprocessControlText(log, text);
-
-  // The copy appears whole or not at all.
-  const std::string temporary = copy + ".tmp";
-  std::FILE* f = std::fopen(temporary.c_str(), "wb");
-  if (!f) {
-    const int e = errno;
-    if (log) *log << "FATAL: error opening " << copy << FileOpenReason(copy, true, e) << "[end-entry]";
-    throw 28;
-  }
-  const bool written = std::fwrite(result.data(), 1, result.size(), f) == result.size();
-  if (std::fclose(f) != 0 || !written) {
-    std::remove(temporary.c_str());
-    if (log) *log << "FATAL: error closing " << copy << "[end-entry]";
-    throw 11;
-  }
-  if (std::rename(temporary.c_str(), copy.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    if (log) *log << "FATAL: error closing " << copy << "[end-entry]";
-    throw 11;
-  }
   controlFile = copy;
+
+  // While a run is built the copy waits in memory, where its readers find it, until the
+  // check of the run's files has found it over none of its inputs.
+  if (RunFiles::Current().Hold("the preprocessed copy of the control file", copy, result, false,
+                               "The copy is written beside the control file as <control file>.intern: give the "
+                               "input or the control file another name."))
+    return;
+  // The copy appears whole or not at all.
+  bool opened = false;
+  const int e = WriteWhole(copy, result, opened);
+  if (e == 0) return;
+  if (log)
+    *log << "FATAL: error " << (opened ? "closing " : "opening ") << copy << FileOpenReason(copy, true, e)
+         << "[end-entry]";
+  throw opened ? 11 : 28;
 }
 
 std::string& defaultini::SubstituteSymbols(std::string& line, long lineNumber, const std::vector<std::string>& names,

@@ -17,6 +17,7 @@
 //   write: text                   the file's whole content (escapes as above)
 //   hex: 43444601 00*64 0a        the file's whole content as bytes ("XX*N": byte XX N times)
 //   remove:                       delete the file
+//   copy: dem.asc                 the file becomes a copy of another file of the basin copy
 //   mkdir: name / rmdir: name     make or remove a folder of the basin copy
 //   mkfifo: name                  make a FIFO (a named pipe nobody writes to) of the name
 #include <gtest/gtest.h>
@@ -143,6 +144,8 @@ Case PrepareCase(const std::string& caseFile, const std::string& dir) {
       WriteBytes(path, Unescape(value));
     } else if (key == "hex") {
       WriteBytes(path, FromHex(value));
+    } else if (key == "copy") {
+      WriteBytes(path, ReadBytes(dir + "/" + value));
     } else if (key == "remove") {
       fs::remove(path);
     } else if (key == "mkdir") {

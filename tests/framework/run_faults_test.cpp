@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "framework/app_test_support.h"
+#include "framework/append_file.h"
 #include "framework/ctrl_c.h"
 #include "framework/entry.h"
 #include "framework/modappli.h"
@@ -182,6 +183,50 @@ TEST(RunFaults, AStorageFileThatCannotBeWrittenFailsTheRun) {
   EXPECT_EQ(console.find("end of simulation reached successfully!"), std::string::npos);
   EXPECT_EQ(ReadTextFile(run.Output() + "/soil_state.txt"), "the state of an earlier run\n");
   for (const std::string& file : run.RowFiles()) EXPECT_EQ(LineCount(ReadTextFile(file)), kFullStatisticsLines) << file;
+}
+
+namespace {
+
+// Points every descriptor that holds the file open at /dev/full: its next writes fail as on
+// a full disk.
+void FillTheDiskUnder(const std::string& path) {
+  for (const auto& e : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ignored;
+    if (fs::read_symlink(e.path(), ignored) != fs::path(path)) continue;
+    const int full = ::open("/dev/full", O_WRONLY);
+    dup2(full, std::stoi(e.path().filename().string()));
+    close(full);
+  }
+}
+
+std::string diagnosticsFile;
+
+}  // namespace
+
+// The diagnostics file (read by the forecasting system after the run) and the module log on
+// a full disk: the failure is named with the system's reason and the run is no success.
+TEST(RunFaults, ADiagnosticsFileOrModuleLogThatCannotBeWrittenFailsTheRun) {
+  {
+    ExampleRun run;
+    diagnosticsFile = run.Diag();
+    NextApplicationSeams().afterPass = [](ModellApplication& app, void*) {
+      if (app.stepDate.day == 10 && app.stepDate.hour == 0) FillTheDiskUnder(diagnosticsFile);
+    };
+    std::string console;
+    EXPECT_EQ(run.Run(&console), kFileNotWritten) << console;
+    EXPECT_NE(console.find("cannot write the diagnostics file " + run.Diag() + " (No space left on device)"),
+              std::string::npos)
+        << console;
+    EXPECT_EQ(console.find("end of simulation reached successfully!"), std::string::npos);
+    EXPECT_NE(console.find("Program aborted with exit code " + std::to_string(kFileNotWritten)), std::string::npos);
+  }
+  {
+    ExampleRun run;  // the working folder, where the module log lands
+    fs::create_symlink("/dev/full", "modell_0.log");
+    std::string console;
+    EXPECT_EQ(run.Run(&console), kFileNotWritten) << console;
+    EXPECT_NE(console.find("cannot write modell_0.log (No space left on device)"), std::string::npos) << console;
+  }
 }
 
 namespace {

@@ -1,0 +1,19 @@
+// The module log "modell_0.log" in the working folder: notes of the grid reader (cells filled
+// because they had no value) and of the soil model, appended run after run.
+#pragma once
+
+#include <string>
+
+class LogStream;
+
+// The module log's name (the model's one instance is instance 0).
+constexpr const char* kModuleLogName = "modell_0.log";
+
+// Appends text to the module log. While a run is built the text waits until the check of
+// the run's files has passed (the module log may be named like one of its inputs). An
+// append that fails is named with the system's reason (an ERROR) and noted as the run's
+// failure: the run goes on and ends without success (kFileNotWritten).
+void AppendModuleLog(LogStream* log, const std::string& text);
+
+// Declares the module log as a file the run writes, whether or not a note is made.
+void DeclareModuleLog();
