@@ -48,9 +48,9 @@ bool modelobject::OpenControlFile(const std::string& path) {
   if (const std::string* held = RunFiles::Current().HeldText(path)) {
     controlFile.SetText(*held);
     controlFileOpen = true;
-    return true;
+  } else {
+    controlFileOpen = controlFile.LoadFile(path);
   }
-  controlFileOpen = controlFile.LoadFile(path);
   controlFile.RequireWholeNumbers();
   return controlFileOpen;
 }
