@@ -159,28 +159,6 @@ TEST(GridAssimilation, SplitActsOnDomainCellsOnly) {
   EXPECT_EQ(booked[3][4], 0.0);  // outside the basin
 }
 
-TEST(GridAssimilation, NegativeSnowIsRefusedNamingTheCell) {
-  AssimBasin b(3, 4);
-  b.AddSnowGrids(false);
-  b.WriteFile("obs.asc", "ncols 4\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 1000\nnodata_value -9999\n"
-                         "40 40 40 40\n40 -5 40 -9999\n40 40 40 40\n");
-  b.WriteGridList("g.txt", {"2001 7 1 1 " + b.Path("obs.asc")});
-  b.WriteControl({AssimBasin::GridRule("snow_storage_total", b.Path("g.txt"), "")});
-  int error = -1;
-  auto m = b.Make(error);
-  ASSERT_EQ(error, 0) << b.log.console();
-  int code = 0;
-  try {
-    m->Run(AssimBasin::Date(2001, 7, 1, 1));
-  } catch (int c) {
-    code = c;
-  }
-  EXPECT_EQ(code, 22);
-  EXPECT_NE(b.log.console().find("(snow_storage_total) holds -5 at row 2, column 2 (1 cells of the basin below 0)"),
-            std::string::npos)
-      << b.log.console();
-}
-
 TEST(GridAssimilation, WeighingWithoutSplittingChangesOnlyTheReplacedGrid) {
   AssimBasin b;
   b.AddSnowGrids(true);
