@@ -287,6 +287,7 @@ void ModellApplication::BuildModules() {
     if (interceptionBeforeSnow) {
       m.interception->transZone = m.snow->transzone;
       m.interception->thresholdTemperature = m.snow->T0R;
+      m.interception->storesWrittenAfterSnow = true;
     }
   } else {
     interceptionMethod = 0;

@@ -239,6 +239,8 @@ void ModellApplication::RunPass() {
     m.interception->Run(d);
     Trace("interzeptionsmodellklasse::Run");
     snowStep();
+    m.interception->WriteStoreGrids();
+    Trace("interzeptionsmodellklasse::WriteStoreGrids");
   } else {
     snowStep();
     m.interception->Run(d);

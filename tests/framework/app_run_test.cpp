@@ -108,6 +108,8 @@ TEST(AppRun, InterceptionHoldingSnowRunsBeforeTheSnowModel) {
   EXPECT_LT(at("interzeptionsmodellklasse::Run"), at("schneemodellklasse::Run"));
   EXPECT_EQ(at("schneemodellklasse::Run") + 1, at("schneemodellklasse::PostRun"));
   EXPECT_EQ(at("schneemodellklasse::PostRun") + 1, at("verdunstungsmodellklasse::SnowModelEvaporation"));
+  // The canopy's stores are written once the snow model's glacier update may have moved them.
+  EXPECT_EQ(at("verdunstungsmodellklasse::SnowModelEvaporation") + 1, at("interzeptionsmodellklasse::WriteStoreGrids"));
   EXPECT_LT(at("verdunstungsmodellklasse::SnowModelEvaporation"), at("infiltrationsmodellklasse::Run"));
   app->ClearMemory();
 }

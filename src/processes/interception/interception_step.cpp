@@ -298,10 +298,18 @@ void interzeptionsmodellklasse::OpenAirCanopyCell(int r, int c, double P) {
   }
 }
 
+void interzeptionsmodellklasse::WriteStoreGrids() {
+  if (flowControl == 0) return;
+  if (canopySnowModel) WriteGrids(canopyGrids[kCanopyLoad].position, 1, false);
+  for (InterceptionLayer& l : layers) WriteGrids(l.storagePosition, 1, false);
+}
+
 void interzeptionsmodellklasse::WriteOutputs() {
   const ModelDate& d = stepDate;
   if (canopySnowModel) {
-    for (int g = 0; g < CanopyGridCount(); ++g) WriteGrids(canopyGrids[static_cast<size_t>(g)].position, 1, false);
+    for (int g = 0; g < CanopyGridCount(); ++g)
+      if (g != kCanopyLoad || !storesWrittenAfterSnow)
+        WriteGrids(canopyGrids[static_cast<size_t>(g)].position, 1, false);
     for (int g = 0; g < CanopyGridCount(); ++g) {
       InterceptionStatistics& s = canopyGrids[static_cast<size_t>(g)].stats;
       if (s.writer) s.writer->AggregateAndWrite(d.year, d.month, d.day, d.hour, d.minute);
@@ -311,7 +319,7 @@ void interzeptionsmodellklasse::WriteOutputs() {
     for (InterceptionStatistics* s : {&l.evaporationStats, &l.storageStats, &l.throughfallStats})
       if (s->writer) s->writer->AggregateAndWrite(d.year, d.month, d.day, d.hour, d.minute);
     WriteGrids(l.evaporationPosition, 1, false);
-    WriteGrids(l.storagePosition, 1, false);
     WriteGrids(l.throughfallPosition, 1, false);
   }
+  if (!storesWrittenAfterSnow) WriteStoreGrids();
 }

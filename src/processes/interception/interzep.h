@@ -92,6 +92,12 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   virtual int GetMethod() const { return flowControl > 0 ? method : 0; }
   void DeleteModule() override;
   void ShareScratchGrids() override;
+  // The grids of the stores (every layer's and the canopy's snow load), the module's state:
+  // written by Run, or, where the module runs before the snow model (storesWrittenAfterSnow,
+  // set by the application), after the snow model's step, whose annual glacier update may
+  // rescale them at its end, so that a run's last step writes the state it ends with.
+  void WriteStoreGrids();
+  bool storesWrittenAfterSnow = false;
 
   // --- configuration ---------------------------------------------------------------------
   int layerCount = 1;  // N
