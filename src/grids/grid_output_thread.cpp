@@ -103,7 +103,18 @@ GridOutputThread::~GridOutputThread() {
   }
   changed.notify_all();
   thread.join();
-  if (failure.code != 0 && !failureRaised && log) *log << failure.message << "[end-entry]";
+  std::vector<GridWriteResult> unnamed(failures.begin() + static_cast<std::ptrdiff_t>(failuresNamed), failures.end());
+  NameFailures(std::move(unnamed), false);
+}
+
+void GridOutputThread::NameFailures(std::vector<GridWriteResult> failed, bool raising) {
+  if (!log) return;
+  for (size_t i = 0; i < failed.size(); ++i) {
+    std::string& text = failed[i].message;
+    // One failure ends the run; each other grid it could not write is named beside it.
+    if (!(raising && i == 0) && text.rfind("FATAL: ", 0) == 0) text.replace(0, 7, "ERROR: ");
+    *log << text << "[end-entry]";
+  }
 }
 
 GridOutputThread* GridOutputThread::Active() { return activeThread; }
@@ -158,17 +169,18 @@ void GridOutputThread::Drain() {
 }
 
 void GridOutputThread::RaiseFailure() {
-  int code = 0;
-  std::string message;
+  std::vector<GridWriteResult> unnamed;
+  bool raising = false;
   {
     std::lock_guard<std::mutex> lock(mutex);
-    if (failure.code == 0 || failureRaised) return;
-    failureRaised = true;
-    code = failure.code;
-    message = failure.message;
+    unnamed.assign(failures.begin() + static_cast<std::ptrdiff_t>(failuresNamed), failures.end());
+    failuresNamed = failures.size();
+    raising = !unnamed.empty() && !failureRaised;
+    failureRaised = failureRaised || raising;
   }
-  if (log) *log << message << "[end-entry]";
-  throw code;
+  const int code = raising ? unnamed.front().code : 0;
+  NameFailures(std::move(unnamed), raising);
+  if (raising) throw code;
 }
 
 void GridOutputThread::Loop() {
@@ -192,7 +204,7 @@ void GridOutputThread::Loop() {
     lock.lock();
     busy = false;
     pendingBytes -= bytes;
-    if (r.code != 0 && failure.code == 0) failure = std::move(r);
+    if (r.code != 0) failures.push_back(std::move(r));
     changed.notify_all();
   }
 }

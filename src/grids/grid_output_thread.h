@@ -75,8 +75,8 @@ class GridOutputThread {
   // the memory of the jobs waiting: a hand-over waits while it is exceeded.
   explicit GridOutputThread(LogStream* log, size_t maxPendingBytes = size_t(512) << 20,
                             size_t maxSpareBytes = size_t(64) << 20);
-  // Writes every job still waiting, then stops the thread. A failure not raised yet is
-  // logged (the run ends with another code already).
+  // Writes every job still waiting, then stops the thread. Every failure not named yet is
+  // logged (the run ends with another code already: a grid it cost is named all the same).
   ~GridOutputThread();
   GridOutputThread(const GridOutputThread&) = delete;
   GridOutputThread& operator=(const GridOutputThread&) = delete;
@@ -92,7 +92,8 @@ class GridOutputThread {
   bool TakeSpareBuffer(GridFileJob& job, size_t cells);
   // Waits until every job handed over is written.
   void Drain();
-  // When a write failed: logs its FATAL message and throws its code (once).
+  // When a write failed: logs the FATAL message of the first failure and throws its code
+  // (once); every later failure is named too (an ERROR each), here or when it comes.
   void RaiseFailure();
 
  private:
@@ -110,7 +111,11 @@ class GridOutputThread {
   std::vector<CellBuffer<double>> spareDoubles;
   bool busy = false;
   bool stopping = false;
-  GridWriteResult failure;  // the first failure
+  // Logs the failures not named yet: the first one raised as its FATAL message, the others
+  // as ERRORs. Called without the lock.
+  void NameFailures(std::vector<GridWriteResult> failed, bool raising);
+  std::vector<GridWriteResult> failures;  // in the order they came
+  size_t failuresNamed = 0;
   bool failureRaised = false;
   GridOutputThread* previous = nullptr;
   std::thread thread;

@@ -121,19 +121,34 @@ TEST(GridOutputThread, HeaderStatisticsEqualTheCellByCellStatistics) {
   EXPECT_EQ(std::memcmp(fileHeader, header.data(), sizeof fileHeader), 0);
 }
 
-TEST(GridOutputThread, AFailedWriteIsRaisedOnceAndEveryOtherGridIsStillWritten) {
+TEST(GridOutputThread, AFailedWriteIsRaisedOnceAndEveryGridItCouldNotWriteIsNamed) {
   Domain d;
   MatrixOwner v = d.Values(1.0);
-  GridOutputThread writer(&d.m.log.log());
-  d.m.obj.WriteGrid("missing_folder/x.bin", v.get(), false, false, false);  // handed over: no throw here
-  d.m.obj.WriteGrid("after.bin", v.get(), false, false, false);
-  writer.Drain();
-  EXPECT_TRUE(std::ifstream(d.m.file("after.bin")).good());
-  EXPECT_EQ(GridModule::CodeOf([&] { writer.RaiseFailure(); }), 26);
-  EXPECT_NE(d.m.log.console().find("error creating " + d.m.file("missing_folder/x.bin") +
-                                " for writing in binary mode."),
-            std::string::npos);
-  EXPECT_EQ(GridModule::CodeOf([&] { writer.RaiseFailure(); }), 0);  // raised once
+  auto named = [&](const std::string& name) {
+    return d.m.log.console().find("error creating " + d.m.file(name) + " for writing in binary mode.") !=
+           std::string::npos;
+  };
+  {
+    GridOutputThread writer(&d.m.log.log());
+    d.m.obj.WriteGrid("missing_folder/x.bin", v.get(), false, false, false);  // handed over: no throw here
+    d.m.obj.WriteGrid("missing_folder/y.bin", v.get(), false, false, false);
+    d.m.obj.WriteGrid("after.bin", v.get(), false, false, false);
+    writer.Drain();
+    EXPECT_TRUE(std::ifstream(d.m.file("after.bin")).good());
+    EXPECT_EQ(GridModule::CodeOf([&] { writer.RaiseFailure(); }), 26);
+    EXPECT_TRUE(named("missing_folder/x.bin") && named("missing_folder/y.bin")) << d.m.log.console();
+    EXPECT_EQ(GridModule::CodeOf([&] { writer.RaiseFailure(); }), 0);  // raised once
+    // A grid that fails while the run ends for that failure is named when the thread ends.
+    d.m.obj.WriteGrid("missing_folder/z.bin", v.get(), false, false, false);
+  }
+  EXPECT_TRUE(named("missing_folder/z.bin")) << d.m.log.console();
+  // Another failure ended the run first: every grid the thread could not write is named.
+  {
+    GridOutputThread writer(&d.m.log.log());
+    d.m.obj.WriteGrid("missing_folder/u.bin", v.get(), false, false, false);
+    d.m.obj.WriteGrid("missing_folder/w.bin", v.get(), false, false, false);
+  }
+  EXPECT_TRUE(named("missing_folder/u.bin") && named("missing_folder/w.bin")) << d.m.log.console();
 }
 
 TEST(GridOutputThread, GridsAreWrittenInTheOrderHandedOverAndAllBeforeTheThreadEnds) {
