@@ -12,6 +12,7 @@
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/modappli.h"
+#include "framework/run_files.h"
 
 namespace {
 
@@ -128,6 +129,7 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
   }
   CurrentApplication = nullptr;
   TerminationSignal = 0;
+  RunFiles::Current().ForgetEarlierRuns();
   InstallTerminationHandlers();
   int exitCode = 0;
   ModellApplication* app = nullptr;

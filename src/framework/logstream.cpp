@@ -1,5 +1,9 @@
 #include "framework/logstream.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -126,17 +130,43 @@ bool LogStream::OpenFile(const std::string& name, int& e) {
   e = 0;
   // A FIFO would wait for a reader for ever: only a regular file (or a new one) is opened.
   if (!RegularOrMissing(name)) return false;
+  // The file is locked while it is written: the run of another program that names it too
+  // finds it taken before it empties it.
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    e = errno;
+    return false;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    ::close(fd);
+    e = EWOULDBLOCK;
+    return false;
+  }
   errno = 0;
   file_.open(name, std::ios::out | std::ios::trunc);
   e = errno;
-  return file_.is_open();
+  if (!file_.is_open()) {
+    ::close(fd);
+    return false;
+  }
+  lockFd_ = fd;
+  return true;
+}
+
+void LogStream::RefuseTakenFile() {
+  *console_ << "FATAL: the diagnostics file " << fileName_
+            << " is being written by another run: it is left to that run; name another diagnostics file with "
+               "-diagfile:"
+            << std::endl;
+  throw 26;
 }
 
 void LogStream::Open(const std::string& file) {
   fileName_ = file.empty() ? kDefaultFile : file;
   if (rank_ != 0) return;
   int e = 0;
-  if (!OpenFile(fileName_, e)) {
+  if (!OpenFile(fileName_, e) && e == EWOULDBLOCK) RefuseTakenFile();
+  if (!file_.is_open()) {
     *console_ << "(mpi-rank " << std::setw(2) << rank_ << ") "
               << "\n ----- Warning -----\n error opening diagnostics output file " << fileName_
               << DiagnosticsOpenReason(fileName_, e) << std::endl;
@@ -154,7 +184,8 @@ void LogStream::Open(const std::string& file) {
     }
     fileName_ = kDefaultFile;
     file_.clear();
-    if (!OpenFile(fileName_, e)) {
+    if (!OpenFile(fileName_, e) && e == EWOULDBLOCK) RefuseTakenFile();
+    if (!file_.is_open()) {
       *console_ << "(mpi-rank " << std::setw(2) << rank_ << ") "
                 << "Error opening diagnostics output file " << fileName_ << DiagnosticsOpenReason(fileName_, e)
                 << std::endl;
@@ -210,6 +241,8 @@ bool LogStream::Close() {
       file_.close();
       if (file_.fail()) NoteFileFailure(errno);
     }
+    if (lockFd_ >= 0) ::close(lockFd_);
+    lockFd_ = -1;
   } catch (...) {
   }
   return writeError_ == 0;

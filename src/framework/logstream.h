@@ -58,6 +58,8 @@ class LogStream {
   // Opens the file for writing, emptied; false (with the errno of the failure in e) when it
   // cannot be opened or is no regular file.
   bool OpenFile(const std::string& name, int& e);
+  // Another run holds the file (e == EWOULDBLOCK): FATAL on the console, code 26.
+  [[noreturn]] void RefuseTakenFile();
   void WriteEntry(const char* text);
   template <typename T>
   LogStream& Value(const T& v);
@@ -80,6 +82,7 @@ class LogStream {
   std::string fileName_;
   int maxLevel_ = 4;
   int writeError_ = 0;  // errno of the first failed write or close; 0: none
+  int lockFd_ = -1;     // holds the file's lock while it is written
 };
 
 // Local date and time as 2025-12-11T09:05:00.

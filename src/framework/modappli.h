@@ -16,6 +16,7 @@
 
 #include "framework/memory_handling.h"
 #include "framework/model_date.h"
+#include "framework/output_lock.h"
 #include "framework/storage_file.h"
 #include "framework/teilmod.h"
 #include "framework/zonalstatistic.h"
@@ -127,6 +128,9 @@ class ModellApplication : public memory_handling {
   // empty when the run has none (or its modules are gone).
   std::string UnwrittenStorageFile() const;
   ApplicationSeams seams;
+  // The run's output folder, held from the end of start-up step 0 (before anything is
+  // written there) to the destruction of the application.
+  OutputFolderLock outputLock;
 
  private:
   void BuildModules();

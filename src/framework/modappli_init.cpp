@@ -189,6 +189,9 @@ void ModellApplication::BuildModules() {
                               registry->Records());
   Check(error, m.defaults);
   bool done = false;
+  m.defaults->InitStep(done);  // step 0: the control file's copy and the output settings
+  outputLock.Take(log, m.defaults->output.defaultOutputDirectory, controlFileName);
+  StopIfTerminated();
   while (!done) {
     m.defaults->InitStep(done);
     StopIfTerminated();
@@ -388,5 +391,5 @@ void ModellApplication::SealRunFiles() {
     if (const char* name = modules.soil->GetStorageFileName())
       files.Write("the storage file of [soil_model]", MakePath(runValues.defaultOutputDirectory, name),
                   RunFiles::When::EndOnly, &storage);
-  files.Seal(log);
+  files.Seal(log, controlFileName);
 }

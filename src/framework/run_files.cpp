@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +11,7 @@
 
 #include "framework/append_file.h"
 #include "framework/logstream.h"
+#include "framework/text_helpers.h"
 
 namespace {
 
@@ -115,7 +117,10 @@ bool RunFiles::Hold(const std::string& entry, const std::string& path, const std
   if (!building_) return false;
   Write(entry, path);
   for (File& w : writes_)
-    if (w.entry == entry && w.path == path) w.remedy = remedy;
+    if (w.entry == entry && w.path == path) {
+      w.remedy = remedy;
+      w.append = append;
+    }
   for (Held& h : held_) {
     if (h.path != path) continue;
     h.text = append ? h.text + text : text;
@@ -143,6 +148,8 @@ std::pair<std::string, int> RunFiles::WriteHeld(bool onlyUnread) {
       for (const File& r : reads_) read = read || SameFile(target, r);
       if (read) continue;
     }
+    std::string before;
+    if (!h.append && ReadWholeFile(h.path, before) && before == h.text) continue;  // nothing to change
     bool opened = false;
     const int e = h.append ? AppendWhole(h.path, h.text, opened) : WriteWhole(h.path, h.text, opened);
     if (e != 0 && failed.first.empty()) failed = {h.path, e};
@@ -197,7 +204,29 @@ std::string RunFiles::FirstClash() const {
   return std::string();
 }
 
-void RunFiles::Seal(LogStream* log) {
+void RunFiles::WarnOfReplacedFiles(LogStream* log, const std::string& run) {
+  std::string text;
+  for (const EarlierRun& e : earlier_) {
+    std::vector<std::string> names;
+    for (const File& w : writes_) {
+      if (w.append) continue;
+      for (const File& x : e.writes) {
+        if (x.append || !SameFile(w, x)) continue;
+        if (std::find(names.begin(), names.end(), Shown(w.path)) == names.end()) names.push_back(Shown(w.path));
+        break;
+      }
+    }
+    if (names.empty()) continue;
+    text += (text.empty() ? " of the run of " : "; of the run of ") + e.run + ": ";
+    for (size_t i = 0; i < names.size(); ++i) text += (i ? ", " : "") + names[i];
+  }
+  if (!text.empty() && log)
+    *log << "WARNING: the run of " << run << " replaces files that earlier runs of this command line wrote," << text
+         << "[end-entry]";
+  earlier_.push_back(EarlierRun{run, writes_});
+}
+
+void RunFiles::Seal(LogStream* log, const std::string& run) {
   if (!building_) return;
   const std::string clash = FirstClash();
   if (!clash.empty()) {
@@ -222,6 +251,7 @@ void RunFiles::Seal(LogStream* log) {
     throw 26;
   }
   const auto failed = WriteHeld(false);
+  WarnOfReplacedFiles(log, run);
   reads_.clear();
   writes_.clear();
   if (failed.first.empty()) return;

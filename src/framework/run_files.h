@@ -74,7 +74,12 @@ class RunFiles {
   // staged files into place and writes the held ones. A clash is logged as a FATAL naming
   // both entries and throws 26 (the staged files are removed). A staged file that cannot be
   // moved is code 26 as well; a held file that cannot be written kFileNotWritten.
-  void Seal(LogStream* log);
+  // run names the run (its control file) in the WARNING that lists the files of earlier
+  // runs of the command line that this run replaces (one control file after another
+  // writing the same outputs).
+  void Seal(LogStream* log, const std::string& run = std::string());
+  // Forgets the runs sealed so far (the entry, for each command line).
+  void ForgetEarlierRuns() { earlier_.clear(); }
   // Ends a failed build: removes the staged files and writes the held files that are none
   // of the files read so far (the copy of the control file that the messages name).
   void Abandon();
@@ -100,6 +105,7 @@ class RunFiles {
     const void* state = nullptr;
     bool automatic = false;
     std::string remedy;  // what to do about a clash (empty: rename the output)
+    bool append = false;  // the run adds to the file (the module log): it replaces nothing
   };
   struct Held {
     std::string path;
@@ -116,4 +122,11 @@ class RunFiles {
   std::vector<File> reads_, writes_;
   std::vector<std::pair<std::string, std::string>> staged_;  // staged name, final name
   std::vector<Held> held_;
+  struct EarlierRun {
+    std::string run;
+    std::vector<File> writes;
+  };
+  std::vector<EarlierRun> earlier_;
+  // Warns of the files of earlier runs that this one writes again, then counts it among them.
+  void WarnOfReplacedFiles(LogStream* log, const std::string& run);
 };

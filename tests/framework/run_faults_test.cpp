@@ -23,6 +23,7 @@
 #include "framework/ctrl_c.h"
 #include "framework/entry.h"
 #include "framework/modappli.h"
+#include "framework/output_lock.h"
 #include "framework/storage_file.h"
 #include "grids/grid_output_thread.h"
 #include "support/test_support.h"
@@ -227,6 +228,49 @@ TEST(RunFaults, ADiagnosticsFileOrModuleLogThatCannotBeWrittenFailsTheRun) {
     EXPECT_EQ(run.Run(&console), kFileNotWritten) << console;
     EXPECT_NE(console.find("cannot write modell_0.log (No space left on device)"), std::string::npos) << console;
   }
+}
+
+namespace {
+
+// What a second program run on the example's folder, started while the first one runs,
+// says and ends with: once with the first run's diagnostics file, once with its own.
+struct SecondRun {
+  std::string sameDiagnostics, ownDiagnostics;
+  int sameStatus = -1, ownStatus = -1;
+} second;
+
+void StartASecondRun(ModellApplication& app, void*) {
+  if (app.stepDate.day != 10 || app.stepDate.hour != 0) return;
+  const std::string program = "'" ORVEL_BINARY "' basin.ctl ";
+  second.sameStatus = RunCommand(program + "-diagfile:'" + diagnosticsFile + "' </dev/null", &second.sameDiagnostics);
+  second.ownStatus = RunCommand(program + "-diagfile:second.xml </dev/null", &second.ownDiagnostics);
+}
+
+}  // namespace
+
+// Two runs on one output folder: the run that comes second ends at start-up, naming the
+// folder and the run that holds it (or the diagnostics file that run writes), and the first
+// run's files are whole.
+TEST(RunFaults, ASecondRunOnTheSameOutputFolderEndsAtStartUp) {
+  ExampleRun run;
+  diagnosticsFile = run.Diag();
+  NextApplicationSeams().afterPass = StartASecondRun;
+  std::string console;
+  EXPECT_EQ(run.Run(&console), 0) << console;
+  EXPECT_EQ(second.sameStatus, 26) << second.sameDiagnostics;
+  EXPECT_NE(second.sameDiagnostics.find("the diagnostics file " + run.Diag() + " is being written by another run"),
+            std::string::npos)
+      << second.sameDiagnostics;
+  EXPECT_EQ(second.ownStatus, 26) << second.ownDiagnostics;
+  EXPECT_NE(second.ownDiagnostics.find("the output folder output/ is in use by another run (process " +
+                                       std::to_string(getpid()) + ", control file " +
+                                       fs::absolute("basin.ctl").string() + ")"),
+            std::string::npos)
+      << second.ownDiagnostics;
+  std::string why;
+  EXPECT_TRUE(IsWellFormedXml(run.Diag(), &why)) << why;
+  for (const std::string& file : run.RowFiles()) EXPECT_EQ(LineCount(ReadTextFile(file)), kFullStatisticsLines) << file;
+  EXPECT_FALSE(fs::exists(run.Output() + "/" + OutputFolderLock::kFileName));  // given back at the end
 }
 
 namespace {
