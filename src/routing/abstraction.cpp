@@ -1,9 +1,12 @@
 #include "routing/abstraction.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
+#include "framework/append_file.h"
 #include "framework/ctrl_c.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
@@ -169,8 +172,11 @@ int AL_class::ReadParameters(const std::string& entry, int abstraction, const St
     const std::string created = RunFiles::Current().Create("[routing_model] " + who + " output file", outputFile);
     FILE* file = std::fopen(created.c_str(), "w");
     if (!file) Fail(log_, "error opening " + outputFile + " for " + who, 37);
-    std::fprintf(file, "%s\nabstraction_%d\n%s\n", line.c_str(), number, line.c_str());
-    std::fclose(file);
+    errno = 0;
+    const bool written = std::fprintf(file, "%s\nabstraction_%d\n%s\n", line.c_str(), number, line.c_str()) > 0;
+    if (std::fclose(file) != 0 || !written)
+      Fail(log_, "cannot write " + outputFile + " for " + who + " (" + std::strerror(errno != 0 ? errno : EIO) + ")",
+           kFileNotWritten);
     const size_t rowBytes = 8 * static_cast<size_t>(tracers_ + 6);
     rowCapacity = rowBytes > kOutputBufferBytes ? 1 : kOutputBufferBytes / rowBytes;
   }

@@ -1,4 +1,6 @@
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "framework/append_file.h"
 #include "framework/ctrl_c.h"
@@ -53,8 +55,14 @@ void SP_class::WriteOutputHeader() {
     if (c_.log) *c_.log << "FATAL: error opening " << fileName << " for reservoir " << number << "[end-entry]";
     throw 37;
   }
-  std::fprintf(f, "%s\nreservoir_%d\n%s\n", line.c_str(), number, line.c_str());
-  std::fclose(f);
+  errno = 0;
+  const bool written = std::fprintf(f, "%s\nreservoir_%d\n%s\n", line.c_str(), number, line.c_str()) > 0;
+  if (std::fclose(f) == 0 && written) return;
+  const int e = errno != 0 ? errno : EIO;
+  if (c_.log)
+    *c_.log << "FATAL: cannot write " << fileName << " for reservoir " << number << " (" << std::strerror(e) << ")"
+            << "[end-entry]";
+  throw kFileNotWritten;
 }
 
 void SP_class::StoreOutputRow(const StepDate& date) {

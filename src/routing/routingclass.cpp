@@ -1,8 +1,11 @@
 #include "routing/routingclass.h"
 
 #include <cmath>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
+#include "framework/append_file.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/run_files.h"
@@ -188,7 +191,8 @@ void routingclass::WriteWQTable(const std::string& directory) {
     std::FILE* f = std::fopen(RunFiles::Current().Create("[routing_model] level-discharge table", name).c_str(), "wt");
     if (f == nullptr) {
       // Only a view of the table for the user: the run goes on without it.
-      if (log) *log << "WARNING: error opening file " << name << " (check user rights or disk space)" << "[end-entry]";
+      if (log) *log << "WARNING: error opening file " << name << FileOpenReason(name, true, errno) << "[end-entry]";
+      NoteUnraisedWriteFailure(kFileNotWritten);
       continue;
     }
     if (c.kind == kChannelOL) {
@@ -233,8 +237,15 @@ void routingclass::WriteWQTable(const std::string& directory) {
     for (int j = 1; j <= c.Rows(); ++j)
       std::fprintf(f, "%3d  %5.3f %6.1f %7.2f  %5.2f %5.2f %5.2f  %5.2f  %5.2f  %5.2f  %3d   %5.3f\n", j, c.depth[j],
                    c.q[j], c.Q[j], c.dm[j], c.df[j], c.v[j], c.vm[j], c.vf[j], c.t[j], c.delta[j], c.share[j]);
-    if (std::fclose(f) != 0 && log)
-      *log << "WARNING: error writing file " << name << " (check user rights or disk space)" << "[end-entry]";
+    errno = 0;
+    const bool written = !std::ferror(f);
+    if (std::fclose(f) != 0 || !written) {
+      // The run goes on without it, but it lost a file: it ends without success.
+      if (log)
+        *log << "WARNING: error writing file " << name << " (" << std::strerror(errno != 0 ? errno : EIO) << ")"
+             << "[end-entry]";
+      NoteUnraisedWriteFailure(kFileNotWritten);
+    }
   }
 }
 
