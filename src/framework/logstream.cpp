@@ -200,6 +200,13 @@ void LogStream::Open(const std::string& file) {
   WriteStartLine();
 }
 
+std::ostream& LogStream::Console() {
+  // A write to a console pipe that a signal interrupted fails the stream: the next message
+  // is written all the same.
+  if (!console_->good()) console_->clear();
+  return *console_;
+}
+
 void LogStream::WriteStartLine() {
   if (!FileUsable()) return;
   file_ << "\t<line level=\"3\" description= \"Orvel start at " << LocalTimeStamp() << "\"/>\n";
@@ -285,12 +292,12 @@ LogStream& LogStream::operator<<(const char* text) {
   bool ends = EndsMessage(text);
   if (ends) shown.erase(shown.size() >= kTerminatorLength ? shown.size() - kTerminatorLength : 0);
   if (const Prefix* p = FindPrefix(shown.c_str())) shown.erase(0, std::strlen(p->text));
-  if (!shown.empty() && rank_ == 0) *console_ << shown;
+  if (!shown.empty() && rank_ == 0) Console() << shown;
   WriteEntry(text);
   if (FileUsable() && !suppress_) file_ << entryText_;
   if (ends) {
     if (rank_ == 0) {
-      *console_ << '\n';
+      Console() << '\n';
       console_->flush();
     }
     if (FileUsable() && !suppress_) {
@@ -307,7 +314,7 @@ LogStream& LogStream::operator<<(const std::string& text) { return *this << text
 
 template <typename T>
 LogStream& LogStream::Value(const T& v) {
-  if (rank_ == 0) *console_ << v;
+  if (rank_ == 0) Console() << v;
   WriteEntry(nullptr);
   if (FileUsable() && !suppress_) file_ << v;
   return *this;
@@ -326,21 +333,21 @@ LogStream& LogStream::operator<<(void* p) { return Value(static_cast<const void*
 
 LogStream& LogStream::operator<<(char c) {
   // A single character is text for the file: escape it like any other piece.
-  if (rank_ == 0) *console_ << c;
+  if (rank_ == 0) Console() << c;
   WriteEntry(nullptr);
   if (FileUsable() && !suppress_) file_ << EscapeForXml(std::string(1, c));
   return *this;
 }
 
 LogStream& LogStream::operator<<(decltype(std::setw(0)) manip) {
-  if (rank_ == 0) *console_ << manip;
+  if (rank_ == 0) Console() << manip;
   WriteEntry(nullptr);
   if (FileUsable() && !suppress_) file_ << manip;
   return *this;
 }
 
 LogStream& LogStream::operator<<(decltype(std::setfill('x')) manip) {
-  if (rank_ == 0) *console_ << manip;
+  if (rank_ == 0) Console() << manip;
   WriteEntry(nullptr);
   if (FileUsable() && !suppress_) file_ << manip;
   return *this;

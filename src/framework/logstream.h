@@ -65,6 +65,8 @@ class LogStream {
   LogStream& Value(const T& v);
   void WriteStartLine();
   void CloseOpenElement();
+  // The console, ready for the next piece.
+  std::ostream& Console();
   // Flushes the file; a failure is noted (NoteFileFailure).
   void Flush();
   // The first failed write or close: named on the console with the system's reason and
