@@ -21,6 +21,7 @@
 #include "framework/zone_sums.h"
 #include "framework/thread_policy.h"
 #include "processes/evapotranspiration/et_kernels.h"
+#include "processes/snow/snow_physics.h"
 
 class LanduseTableEntry;
 class MultiLayerLanduseEntry;
@@ -194,8 +195,7 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   }
   // Whether the snow model evaporates by its own energy balance (methods 5, 6, 7 and 11).
   bool SnowModelEvaporates() const {
-    return snowStorageSolid &&
-           (snowModelMethod == 5 || snowModelMethod == 6 || snowModelMethod == 7 || snowModelMethod == 11);
+    return snowStorageSolid && snow::IsEnergyBalance(snowModelMethod);
   }
   // Whether the cell is a lake cell (lake set-up on and a lake code).
   bool IsLakeCell(int r, int c) const {
