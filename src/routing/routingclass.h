@@ -216,6 +216,8 @@ class routingclass : public modelobject {
   const int* observedColumn = nullptr;
   std::vector<double> outlet, flow;  // 1..subint
   std::map<int, int>* reservoirZones = nullptr;  // zone -> its last reservoir is connected
+  // The last reservoir's volume in mm over the object's area (there must be one).
+  double LastReservoirDepth() const;
   // The last reservoir's volume into the second linked array.
   void LinkLastReservoir();
   // A zone whose last reservoir exchanges through a hydraulic connection passes its

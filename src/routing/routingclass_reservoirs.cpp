@@ -50,15 +50,17 @@ void routingclass::SetLinks(double** first, double** second) {
   linkSecond = second;
 }
 
+double routingclass::LastReservoirDepth() const {
+  return DischargeToDepth(reservoirs.back()->state[0] / dt / 60.0, OutletArea());
+}
+
 void routingclass::LinkLastReservoir() {
   // Water only: the reservoirs carry no tracers.
-  if (linkSecond && !reservoirs.empty())
-    linkSecond[0][ownZone] = DischargeToDepth(reservoirs.back()->state[0] / 60.0 / dt, OutletArea());
+  if (linkSecond && !reservoirs.empty()) linkSecond[0][ownZone] = LastReservoirDepth();
 }
 
 double routingclass::OutflowBeforeAbstractions() const {
-  if (reservoirs.empty()) return step[ownZone];
-  return DischargeToDepth(reservoirs.back()->state[0] / dt / 60.0, OutletArea());
+  return reservoirs.empty() ? step[ownZone] : LastReservoirDepth();
 }
 
 void routingclass::RouteReservoirs(const StepDate& date, int conversion, int secondFlag) {
