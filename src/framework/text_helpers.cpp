@@ -161,11 +161,11 @@ bool TextCursor::EndsNumber(size_t i) const {
   return !wholeNumbers_ || i >= text_.size() || IsBlank(text_[i]) || text_[i] == '#';
 }
 
-bool TextCursor::ReadLong(long& value) {
+template <typename T>
+bool TextCursor::ReadNumber(T& value, size_t (*parsePrefix)(const char*, const char*, T&)) {
   SkipBlanks();
-  const char* p = text_.data() + pos_;
-  long v = 0;
-  const size_t used = ParseLongPrefix(p, text_.data() + text_.size(), v);
+  T v{};
+  const size_t used = parsePrefix(text_.data() + pos_, text_.data() + text_.size(), v);
   if (used == 0 || !EndsNumber(pos_ + used)) {
     refusedAt_ = pos_;
     return false;
@@ -174,6 +174,8 @@ bool TextCursor::ReadLong(long& value) {
   pos_ += used;
   return true;
 }
+
+bool TextCursor::ReadLong(long& value) { return ReadNumber(value, ParseLongPrefix); }
 
 bool TextCursor::ReadInt(int& value) {
   size_t save = pos_;
@@ -187,19 +189,7 @@ bool TextCursor::ReadInt(int& value) {
   return true;
 }
 
-bool TextCursor::ReadDouble(double& value) {
-  SkipBlanks();
-  const char* p = text_.data() + pos_;
-  double v = 0.0;
-  const size_t used = ParseDoublePrefix(p, text_.data() + text_.size(), v);
-  if (used == 0 || !EndsNumber(pos_ + used)) {
-    refusedAt_ = pos_;
-    return false;
-  }
-  value = v;
-  pos_ += used;
-  return true;
-}
+bool TextCursor::ReadDouble(double& value) { return ReadNumber(value, ParseDoublePrefix); }
 
 std::string TextCursor::RefusedNumber() const {
   size_t start = pos_;
@@ -277,3 +267,5 @@ std::string FormatText(const char* format, ...) {
   va_end(args);
   return out;
 }
+
+std::string NumberText(double v) { return FormatText("%.10g", v); }

@@ -21,6 +21,8 @@ bool ReadWholeFile(const std::string& path, std::string& contents);
 
 // printf into a string sized from its content.
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// A number for a message, to ten significant digits ("%.10g").
+std::string NumberText(double v);
 
 // A read position in a text held in memory, with scanf-like reads: words are runs of
 // non-blank characters, numbers are read as the longest valid prefix at the position
@@ -74,6 +76,10 @@ class TextCursor {
  private:
   // Whether the position i ends a number of a cursor that requires whole numbers.
   bool EndsNumber(size_t i) const;
+  // Reads the number that parsePrefix finds at the position (the length of its longest valid
+  // prefix, 0 for none) and takes it when it ends its word as required.
+  template <typename T>
+  bool ReadNumber(T& value, size_t (*parsePrefix)(const char*, const char*, T&));
 
   std::string text_;
   size_t pos_ = 0;

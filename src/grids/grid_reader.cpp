@@ -72,19 +72,13 @@ struct FileHeader {
   double ncols = 0, nrows = 0, xll = 0, yll = 0, cellsize = 0, nodata = -9999.0;
 };
 
-std::string Number(double v) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.10g", v);
-  return text;
-}
-
 bool WholeCount(double v) { return std::isfinite(v) && v >= 1.0 && v <= kMaxGridDimension && v == std::floor(v); }
 
 void CheckHeader(const modelobject& o, const std::string& path, const FileHeader& h) {
   auto bad = [&](const std::string& what) {
     Fail(o, "FATAL: error reading grid header of " + path + ": " + what, 22);
   };
-  auto given = [](double v) { return " (it gives " + Number(v) + ")"; };
+  auto given = [](double v) { return " (it gives " + NumberText(v) + ")"; };
   if (!WholeCount(h.ncols)) bad("ncols must be a whole number from 1 to 10000000" + given(h.ncols));
   if (!WholeCount(h.nrows)) bad("nrows must be a whole number from 1 to 10000000" + given(h.nrows));
   if (!std::isfinite(h.xll)) bad("xllcorner must be a number" + given(h.xll));
@@ -178,14 +172,14 @@ void RequireBasinGeometry(const modelobject& o, const std::string& path, double 
   const GridGeometry& g = o.geometry;
   std::string differs;
   auto add = [&](const std::string& what) { differs += (differs.empty() ? "" : ", ") + what; };
-  if (ncols != g.ncols) add(Number(ncols) + " columns (the basin has " + std::to_string(g.ncols) + ")");
-  if (nrows != g.nrows) add(Number(nrows) + " rows (the basin has " + std::to_string(g.nrows) + ")");
+  if (ncols != g.ncols) add(NumberText(ncols) + " columns (the basin has " + std::to_string(g.ncols) + ")");
+  if (nrows != g.nrows) add(NumberText(nrows) + " rows (the basin has " + std::to_string(g.nrows) + ")");
   if (!(std::fabs(cellsize - g.cellsize) <= 1e-9 * g.cellsize))
-    add("cell size " + Number(cellsize) + " (the basin's is " + Number(g.cellsize) + ")");
+    add("cell size " + NumberText(cellsize) + " (the basin's is " + NumberText(g.cellsize) + ")");
   const double tolerance = 0.01 * g.cellsize;
   if (!(std::fabs(xll - g.xllcorner) <= tolerance && std::fabs(yll - g.yllcorner) <= tolerance))
-    add("lower-left corner " + Number(xll) + "/" + Number(yll) + " (the basin's is " + Number(g.xllcorner) + "/" +
-        Number(g.yllcorner) + ")");
+    add("lower-left corner " + NumberText(xll) + "/" + NumberText(yll) + " (the basin's is " + NumberText(g.xllcorner) + "/" +
+        NumberText(g.yllcorner) + ")");
   if (differs.empty()) return;
   Fail(o,
        "FATAL: the grid " + path + " read by " + o.name + " does not lie on the basin's grid: " + differs + ". " +
@@ -342,10 +336,10 @@ void RequireNetcdfCover(const modelobject& o, const std::string& path, const Net
       if (x >= west && x <= east && y >= south && y <= north) continue;
       Fail(o,
            "FATAL: the netCDF grid " + path + " read by " + o.name + " does not cover the basin: its cells span x " +
-               Number(nc.LowerLeftX()) + " to " + Number(nc.LowerLeftX() + nc.ncols * cs) + ", y " +
-               Number(nc.LowerLeftY()) + " to " + Number(nc.LowerLeftY() + nc.nrows * cs) +
+               NumberText(nc.LowerLeftX()) + " to " + NumberText(nc.LowerLeftX() + nc.ncols * cs) + ", y " +
+               NumberText(nc.LowerLeftY()) + " to " + NumberText(nc.LowerLeftY() + nc.nrows * cs) +
                ", the lower-left corner of the basin's cell in row " + std::to_string(r) + ", column " +
-               std::to_string(c) + " lies at " + Number(x) + "/" + Number(y) + ", more than a cell outside",
+               std::to_string(c) + " lies at " + NumberText(x) + "/" + NumberText(y) + ", more than a cell outside",
            24);
     }
 }

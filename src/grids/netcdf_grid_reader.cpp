@@ -3,7 +3,6 @@
 #include <netcdf>
 
 #include <cmath>
-#include <cstdio>
 #include <ctime>
 #include <exception>
 #include <filesystem>
@@ -189,12 +188,6 @@ NcVar FindVariable(NcFile& file, LogStream* log, const std::string& fileName, co
   return NcVar();
 }
 
-std::string Number(double v) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.10g", v);
-  return text;
-}
-
 // Whole-number coordinates of a 1-D variable (the fraction is dropped): one per cell of its
 // axis, every one a number, in one direction (x west to east) and evenly spaced (dropping
 // the fraction may change a step by 1).
@@ -208,7 +201,7 @@ std::vector<double> ReadCoordinate(NcVar& v, size_t expected, bool mayDescend, L
   if (n) v.getVar(c.data());
   for (size_t i = 0; i < n; ++i) {
     if (!std::isfinite(c[i]))
-      FailFormat(log, what + " holds " + Number(c[i]) + " at index " + std::to_string(i) +
+      FailFormat(log, what + " holds " + NumberText(c[i]) + " at index " + std::to_string(i) +
                           "; its cells cannot be placed.");
     c[i] = std::trunc(c[i]);
   }
@@ -216,8 +209,8 @@ std::vector<double> ReadCoordinate(NcVar& v, size_t expected, bool mayDescend, L
     const double step = c[i] - c[i - 1], first = c[1] - c[0];
     if ((!mayDescend && step < 0) || step * first < 0 || std::fabs(step - first) > 1.0)
       FailFormat(log, what + " is not evenly spaced" + (mayDescend ? "" : " from west to east") + ": " +
-                          Number(c[i - 1]) + " at index " + std::to_string(i - 1) + ", " + Number(c[i]) +
-                          " at index " + std::to_string(i) + " (the first step is " + Number(first) + ").");
+                          NumberText(c[i - 1]) + " at index " + std::to_string(i - 1) + ", " + NumberText(c[i]) +
+                          " at index " + std::to_string(i) + " (the first step is " + NumberText(first) + ").");
   }
   return c;
 }
@@ -388,7 +381,7 @@ void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::st
     const size_t cells = lenA * lenB;
     auto infinite = [&](size_t src, double v) {
       const size_t c = xFirst ? src / ny : src % nx, r = xFirst ? src % ny : src / nx;
-      FailFormat(log, "variable \"" + chosen + "\" in netCDF file " + fileName + " holds " + Number(v) +
+      FailFormat(log, "variable \"" + chosen + "\" in netCDF file " + fileName + " holds " + NumberText(v) +
                           (std::isinf(v) ? "" : " (infinite after scale_factor and add_offset)") + " in record " + std::to_string(rec) + " at column " + std::to_string(c + 1) + ", row " +
                           std::to_string(southToNorth ? ny - r : r + 1) + " (rows from the north).");
     };
