@@ -221,7 +221,6 @@ void FillHoles(modelobject& o, double** grid, const std::string& path, double fi
   const double nodata = g.nodata_value;
   if (announce && o.log) *o.log << "... " << path << " checking nodata values and replace" << "[end-entry]";
   std::string notes;  // for the module log
-  char line[256];
 
   MatrixOwner copy(g.nrows, g.ncols, o.log);
   for (int r = 1; r <= g.nrows; ++r) {
@@ -253,17 +252,13 @@ void FillHoles(modelobject& o, double** grid, const std::string& path, double fi
           if (o.log)
             *o.log << "DEBUG: " << "y: " << r << " x: " << c << "in " << path << ": " << grid[r][c]
                    << " replaced by " << found << "[end-entry]";
-          std::snprintf(line, sizeof line, "y: %d x: %d  in ", r, c);
-          notes += line + path;
-          std::snprintf(line, sizeof line, " %lf replaced by %lf!\n", grid[r][c], found);
-          notes += line;
+          notes += FormatText("y: %d x: %d  in %s %lf replaced by %lf!\n", r, c, path.c_str(), grid[r][c], found);
         }
         copy[r][c] = found;
       } else if (report) {
         if (o.log)
           *o.log << "FATAL: In " << path << " is a too big hole at x/y = " << c << "/" << r << "!" << "[end-entry]";
-        std::snprintf(line, sizeof line, " is a too big hole at x/y = %d/%d\n!\n", c, r);
-        AppendModuleLog(o.log, notes + "In " + path + line);
+        AppendModuleLog(o.log, notes + FormatText("In %s is a too big hole at x/y = %d/%d\n!\n", path.c_str(), c, r));
         throw 25;
       } else {
         copy[r][c] = defaultValue;
@@ -272,8 +267,7 @@ void FillHoles(modelobject& o, double** grid, const std::string& path, double fi
   }
   if (holes > 0) {
     if (o.log) *o.log << "DEBUG: In " << path << ": " << holes << " nodata values replaced!" << "[end-entry]";
-    std::snprintf(line, sizeof line, ": %ld nodata values replaced!\n\n", holes);
-    notes += "in " + path + line;
+    notes += FormatText("in %s: %ld nodata values replaced!\n\n", path.c_str(), holes);
     for (int r = 1; r <= g.nrows; ++r)
       if (grid[r])
         for (int c = 1; c <= g.ncols; ++c) grid[r][c] = copy[r][c];

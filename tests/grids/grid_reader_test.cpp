@@ -310,6 +310,19 @@ TEST_F(Holes, RingOneScansTheRowAboveFirst) {
   EXPECT_NE(m.log.console().find("checking nodata values and replace"), std::string::npos);
 }
 
+TEST_F(Holes, ModuleLogNoteKeepsAValueOfManyDigitsWhole) {
+  // "%lf" of 1e300 takes over 300 characters: the note still ends with its "!".
+  ASSERT_EQ(Read("1e300 1e300 1e300 1e300 1e300\n"
+                 "1e300 1e300 1e300 1e300 1e300\n"
+                 "1e300 1e300 -9999 1e300 1e300\n"
+                 "1e300 1e300 1e300 1e300 1e300\n"
+                 "1e300 1e300 1e300 1e300 1e300\n",
+                 1, true),
+            0);
+  const std::string log = ReadTextFile(m.file("modell_0.log"));
+  EXPECT_NE(log.find(" -9999.000000 replaced by " + FormatText("%lf", 1e300) + "!\n"), std::string::npos) << log;
+}
+
 TEST_F(Holes, RingShape) {
   // Only valid cell: (2,4). The hole (3,3) reaches it in ring 2, since ring 1 covers row 2 at column 3 only.
   ASSERT_EQ(Read("1 1 1 1 1\n"
