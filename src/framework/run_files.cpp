@@ -123,7 +123,10 @@ bool RunFiles::Hold(const std::string& entry, const std::string& path, const std
     }
   for (Held& h : held_) {
     if (h.path != path) continue;
-    h.text = append ? h.text + text : text;
+    if (append)
+      h.text += text;
+    else
+      h.text = text;
     return true;
   }
   held_.push_back(Held{path, text, append});
