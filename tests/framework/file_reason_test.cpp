@@ -1,10 +1,12 @@
 // The reasons given with a file that cannot be opened.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
 #include "framework/file_reason.h"
+#include "framework/new_file.h"
 #include "support/test_support.h"
 
 TEST(FileOpenReason, NamesTheSystemReasonAndAMissingOutputFolder) {
@@ -24,4 +26,37 @@ TEST(FileOpenReason, NamesTheSystemReasonAndAMissingOutputFolder) {
   EXPECT_EQ(FileOpenReason(dir.file("plain/g.asc"), true, ENOTDIR),
             " (Not a directory; " + dir.file("plain") + "/ is not a folder)");
   EXPECT_EQ(FileOpenReason(dir.file("g.asc"), true, EACCES), " (Permission denied)");
+}
+
+// A file the run is about to fill is made new: whatever stands under its name is removed,
+// and what a link leads to is never touched.
+TEST(CreateNewFile, NeverWritesThroughWhatStandsUnderTheName) {
+  TempDir dir;
+  WriteTextFile(dir.file("input.asc"), "the input");
+  auto fill = [](const std::string& path) {
+    std::FILE* f = CreateNewStream(path, "wb");
+    if (f == nullptr) return false;
+    std::fputs("new", f);
+    return std::fclose(f) == 0;
+  };
+  // A symbolic link to an input, a hard link sharing it, a stale file of an earlier run.
+  ASSERT_EQ(::symlink(dir.file("input.asc").c_str(), dir.file("a.tmp").c_str()), 0);
+  ASSERT_EQ(::link(dir.file("input.asc").c_str(), dir.file("b.tmp").c_str()), 0);
+  WriteTextFile(dir.file("c.tmp"), "stale and longer than the new text");
+  // A dangling link: the write must not create its target.
+  ASSERT_EQ(::symlink(dir.file("elsewhere.asc").c_str(), dir.file("d.tmp").c_str()), 0);
+  for (const char* name : {"a.tmp", "b.tmp", "c.tmp", "d.tmp"}) {
+    ASSERT_TRUE(fill(dir.file(name))) << name;
+    struct stat st;
+    ASSERT_EQ(::lstat(dir.file(name).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << name;
+    EXPECT_EQ(st.st_nlink, 1u) << name;
+    EXPECT_EQ(ReadTextFile(dir.file(name)), "new") << name;
+  }
+  EXPECT_EQ(ReadTextFile(dir.file("input.asc")), "the input");
+  EXPECT_NE(::access(dir.file("elsewhere.asc").c_str(), F_OK), 0);
+  // A folder under the name is left alone and named as the reason.
+  ASSERT_EQ(::mkdir(dir.file("e.tmp").c_str(), 0755), 0);
+  EXPECT_EQ(CreateNewFile(dir.file("e.tmp")), -1);
+  EXPECT_EQ(errno, EISDIR);
 }

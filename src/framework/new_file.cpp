@@ -1,0 +1,37 @@
+#include "framework/new_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+int CreateNewFile(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) {
+      errno = EISDIR;
+      return -1;
+    }
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return -1;
+  }
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+std::FILE* CreateNewStream(const std::string& path, const char* mode) {
+  const int fd = CreateNewFile(path);
+  if (fd < 0) return nullptr;
+  const bool binary = mode != nullptr && mode[0] == 'w' && mode[1] == 'b';
+  std::FILE* f = ::fdopen(fd, binary ? "wb" : "w");
+  if (f == nullptr) {
+    const int e = errno;
+    ::close(fd);
+    ::unlink(path.c_str());
+    errno = e;
+  }
+  return f;
+}

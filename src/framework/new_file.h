@@ -1,0 +1,19 @@
+// Creating a file that the run is about to fill (a "<name>.tmp" before its rename, a lock):
+// the file is made new, so that nothing planted under its name can redirect the write. A
+// symbolic link would lead the write to its target and a hard link would truncate the file
+// it shares; both are only ever removed, never opened.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// Removes whatever entry stands under path (a stale file, a symbolic or hard link: only the
+// name goes, never what it leads to) and creates a new, empty regular file there for
+// writing (O_CREAT | O_EXCL | O_NOFOLLOW, mode 0666 less the umask). Returns the file
+// descriptor, or -1 with errno set (EEXIST when another process made the name in between;
+// EISDIR when a folder stands there: a folder is never removed).
+int CreateNewFile(const std::string& path);
+
+// As CreateNewFile, as a stream opened with mode ("w" or "wb"; other modes are taken as
+// "w"). Returns nullptr with errno set when the file cannot be made.
+std::FILE* CreateNewStream(const std::string& path, const char* mode = "w");
