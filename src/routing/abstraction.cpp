@@ -187,7 +187,8 @@ void AL_class::ReadAbstractionRules(TextCursor& controlFile) {
   if (mode != kAbstractInternRule && mode != kAbstractExternRule && mode != kAbstractReservoirRule) return;
   const std::string header = "[abstraction_rule_abstraction_" + std::to_string(number) + "]";
   FindRuleSection(controlFile, header, log_);
-  rules = ReadRuleTable(controlFile, header, log_);
+  rules = ReadRuleTable(controlFile, header, log_,
+                        mode == kAbstractReservoirRule ? RuleSchedule::kWithinHours : RuleSchedule::kEveryStep);
 }
 
 void AL_class::SetRuleParameters(int target, int value, double area) {
@@ -313,11 +314,7 @@ double AL_class::ComputeAbstraction(double x, const StepDate& date) {
   const int weekday = WeekdayOf(date.year, date.month, date.day, date.hour, dt < 60.0 ? date.minute : 0,
                                 std::trunc(timeOffset));
   // Mode 8 rules act only within their hours; WeekDays -1 admits every weekday.
-  const int64_t days = rules.weekDays[ch.r];
-  const bool day = days == -1 || std::to_string(days).find(static_cast<char>('0' + weekday)) != std::string::npos;
-  const int a = rules.startHour[ch.r], b = rules.stopHour[ch.r];
-  const bool hour = a <= b ? (a <= date.hour && date.hour <= b) : (date.hour >= a || date.hour <= b);
-  if (!day || !hour) return 0.0;
+  if (!OnRuleWeekday(rules, ch.r, weekday) || !WithinRuleHours(rules, ch.r, date.hour)) return 0.0;
   return std::max(0.0, RuleValue(x, ch));
 }
 

@@ -47,6 +47,24 @@ bool WeekDaysValid(double v) {
   return true;
 }
 
+// What the rules of a table whose hours are not given (-1 to -1, which no step's hour lies
+// in) do, as their owner switches them.
+std::string RulesWithoutHours(const OperatingRules& t, RuleSchedule schedule) {
+  if (schedule == RuleSchedule::kEveryStep)
+    return "the rules of an abstraction of the discharge act at every step, whatever their WeekDays and hours";
+  std::string text;
+  for (int r = 0; r < t.Rules(); ++r) {
+    if (r > 0) text += "; ";
+    text += "rule " + std::to_string(r + 1) + " (WeekDays " + std::to_string(t.weekDays[r]) + ") ";
+    if (schedule == RuleSchedule::kReservoir && t.weekDays[r] == -1)
+      text += "acts at every hour of every day";
+    else
+      text += "never acts: no hour lies in its hours -1 to -1 (start_hour = 0 and stop_hour = 23 make it act "
+              "all day on its weekdays)";
+  }
+  return text;
+}
+
 }  // namespace
 
 int DayOfYear(int month, int day) {
@@ -96,13 +114,21 @@ double FlowTableValue(const OperatingRules& t, const RuleChoice& ch, double x) {
   return 0.0;
 }
 
-bool RuleActive(const OperatingRules& rules, int r, int weekday, int hour) {
+bool OnRuleWeekday(const OperatingRules& rules, int r, int weekday) {
   const int64_t days = rules.weekDays[r];
-  if (days == -1) return true;
-  if (std::to_string(days).find(static_cast<char>('0' + weekday)) == std::string::npos) return false;
+  return days == -1 || std::to_string(days).find(static_cast<char>('0' + weekday)) != std::string::npos;
+}
+
+bool WithinRuleHours(const OperatingRules& rules, int r, int hour) {
+  if (hour == 24) hour = 0;
   const int a = rules.startHour[r], b = rules.stopHour[r];
   if (a <= b) return a <= hour && hour <= b;
   return hour >= a || hour <= b;
+}
+
+bool RuleActive(const OperatingRules& rules, int r, int weekday, int hour) {
+  if (rules.weekDays[r] == -1) return true;
+  return OnRuleWeekday(rules, r, weekday) && WithinRuleHours(rules, r, hour);
 }
 
 void FindRuleSection(TextCursor& file, const std::string& header, LogStream* log) {
@@ -115,7 +141,7 @@ void FindRuleSection(TextCursor& file, const std::string& header, LogStream* log
   Fail(log, "section " + header + " not found in control file", 34);
 }
 
-OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStream* log) {
+OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStream* log, RuleSchedule schedule) {
   OperatingRules t;
   std::string line;
   const long firstLine = file.LineNumber();
@@ -217,7 +243,7 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
     }
   }
   if (weekDaysGiven && !hoursGiven && log)
-    *log << "WARNING: " << where << ": WeekDays without start_hour and stop_hour: such a rule is never active"
+    *log << "WARNING: " << where << ": WeekDays without start_hour and stop_hour: " << RulesWithoutHours(t, schedule)
          << "[end-entry]";
   for (int r = 0; r < m; ++r) {
     t.slope[r].assign(t.rows, 0.0);

@@ -64,15 +64,31 @@ RuleChoice ChooseRule(const OperatingRules& rules, int dayOfYear);
 // row below x, interpolated; VolumeTableValue is false when no row lies below x.
 bool VolumeTableValue(const OperatingRules& rules, const RuleChoice& choice, double x, double& value);
 double FlowTableValue(const OperatingRules& rules, const RuleChoice& choice, double x);
-// Whether rule r acts on this weekday and hour (WeekDays -1: always).
+// Whether rule r acts on this weekday (1 Monday .. 7 Sunday; WeekDays -1: every day).
+bool OnRuleWeekday(const OperatingRules& rules, int r, int weekday);
+// Whether the hour of a step lies within rule r's hours start_hour..stop_hour (over midnight
+// when stop_hour < start_hour). A step stamped 24 h ends its day: it is hour 0 of the next
+// day, as its weekday is.
+bool WithinRuleHours(const OperatingRules& rules, int r, int hour);
+// Whether a reservoir's rule r acts on this weekday and hour: WeekDays -1 always, any other
+// WeekDays on its days within its hours.
 bool RuleActive(const OperatingRules& rules, int r, int weekday, int hour);
+
+// How the rules of a table are switched by WeekDays and the hours, as its owner applies them.
+enum class RuleSchedule {
+  kReservoir,    // RuleActive
+  kWithinHours,  // rule abstractions from a reservoir: within the hours only, every day for -1
+  kEveryStep,    // rule abstractions of the discharge: WeekDays and hours do not apply
+};
 
 // Positions the cursor at the line after the first line whose first word is header;
 // FATAL 34 when there is none.
 void FindRuleSection(TextCursor& file, const std::string& header, LogStream* log);
 // Reads the rule block at the cursor (after the header). where names the section in
-// messages. Leaves the cursor after the line that ended the keyword lines.
-OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStream* log);
+// messages. Leaves the cursor after the line that ended the keyword lines. WeekDays without
+// start_hour and stop_hour get a WARNING that says what each rule then does by schedule.
+OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStream* log,
+                             RuleSchedule schedule = RuleSchedule::kReservoir);
 // Reads an optional HydraulicConnection block at the cursor (reservoir number in messages).
 HydraulicConnection ReadHydraulicConnection(TextCursor& file, int reservoir, LogStream* log);
 

@@ -170,6 +170,20 @@ TEST(Abstraction, RuleTablesCapsAndWindows) {
   } windows[] = {{1, 23, 10}, {1, 3, 10}, {1, 12, 0}, {6, 23, 0}, {5, 6, 10}};
   for (const auto& w : windows)
     EXPECT_EQ(r->ComputeAbstraction(100, StepDate{2024, 1, w.day, w.hour, 0}), w.expected) << w.day;
+  // Daily steps are stamped 24 h, the start of the next day: Monday's step is Tuesday 0 h for
+  // the window as for the weekday.
+  const struct {
+    const char* rule;
+    double expected;
+  } daily[] = {{"WeekDays = 1234567\nstart_hour = 0\nstop_hour = 23\n", 10},
+               {"WeekDays = 2\nstart_hour = 0\nstop_hour = 0\n", 10},
+               {"WeekDays = 1\nstart_hour = 0\nstop_hour = 23\n", 0},
+               {"WeekDays = 2\nstart_hour = 1\nstop_hour = 23\n", 0}};
+  for (const auto& c : daily)
+    EXPECT_EQ(b.Make("= intern_with_rule_from_reservoir", 1440.0, table + c.rule)
+                  ->ComputeAbstraction(100, StepDate{2024, 1, 1, 24, 0}),
+              c.expected)
+        << c.rule;
   // Its target does not cap it: connected to a target that carries 4 m³/s, without a
   // TargetCap, it takes its rule amount, and no warning says otherwise.
   AbstractionBench b8;
@@ -180,6 +194,13 @@ TEST(Abstraction, RuleTablesCapsAndWindows) {
   EXPECT_EQ(b8.log.console().find("TargetCap"), std::string::npos);
   auto never = b.Make("= intern_with_rule_from_reservoir", 60.0, table);
   EXPECT_EQ(never->ComputeAbstraction(100, d), 0.0);  // no hours: never active
+  // WeekDays -1 admits every day, but the hours still apply, and the warning says so.
+  AbstractionBench minusOne;
+  EXPECT_EQ(minusOne.Make("= intern_with_rule_from_reservoir", 60.0, table + "WeekDays = -1\n")
+                ->ComputeAbstraction(100, d),
+            0.0);
+  EXPECT_NE(minusOne.log.console().find("rule 1 (WeekDays -1) never acts"), std::string::npos)
+      << minusOne.log.console();
   EXPECT_EQ(r->ComputeAbstraction(100, StepDate{0, 0, 1, 23, 0}), 0.0);
   TextCursor none("[x]\n");
   EXPECT_EQ(Code([&] { r->ReadAbstractionRules(none); }), 34);

@@ -293,9 +293,38 @@ TEST(ReservoirRules, ReadingAndRefusals) {
   }
   TextCursor none("[other]\n1\n");
   EXPECT_EQ(Code([&] { FindRuleSection(none, "[abstraction_rule_reservoir_3]", nullptr); }), 34);
-  TextCursor warn("1\n0 0\nWeekDays = 12345\n");
-  ReadRuleTable(warn, "[w]", &log.log());
-  EXPECT_NE(log.console().find("[w]: WeekDays without start_hour"), std::string::npos);
+  // WeekDays without hours: the warning says what each rule does as its owner switches it,
+  // and says "never" only of the rules that never act.
+  const struct {
+    const char* text;
+    RuleSchedule schedule;
+    const char* says;
+    bool never;
+  } warnings[] = {
+      {"1\n0 0\nWeekDays = 12345\n", RuleSchedule::kReservoir, "rule 1 (WeekDays 12345) never acts", true},
+      {"1\n0 0\nWeekDays = -1\n", RuleSchedule::kReservoir, "rule 1 (WeekDays -1) acts at every hour of every day",
+       false},
+      {"1 1 100\n0 0 0\nWeekDays = 67 -1\n", RuleSchedule::kReservoir,
+       "rule 1 (WeekDays 67) never acts: no hour lies in its hours -1 to -1 (start_hour = 0 and stop_hour = 23 make "
+       "it act all day on its weekdays); rule 2 (WeekDays -1) acts at every hour of every day",
+       true},
+      {"1\n0 0\nWeekDays = -1\n", RuleSchedule::kWithinHours, "rule 1 (WeekDays -1) never acts", true},
+      {"1\n0 0\nWeekDays = 12345\n", RuleSchedule::kEveryStep, "act at every step, whatever their WeekDays", false},
+      {"1\n0 0\nWeekDays = -1\nstart_hour = 0\n", RuleSchedule::kReservoir, nullptr, false},
+  };
+  for (const auto& w : warnings) {
+    CapturedLog l;
+    TextCursor t(w.text);
+    ReadRuleTable(t, "[w]", &l.log(), w.schedule);
+    const std::string console = l.console();
+    EXPECT_EQ(console.find("[w]: WeekDays without start_hour and stop_hour: ") != std::string::npos,
+              w.says != nullptr)
+        << console;
+    if (w.says) {
+      EXPECT_NE(console.find(w.says), std::string::npos) << console;
+    }
+    EXPECT_EQ(console.find("never") != std::string::npos, w.never) << console;
+  }
 }
 
 TEST(ReservoirRules, ChoiceWeightsAndWindows) {
@@ -345,24 +374,27 @@ TEST(ReservoirRules, ConnectionFlowsDownhillAndNotBelowTheSill) {
   EXPECT_NEAR(ConnectionFlow(c, 101, 90), 30.0 * a * std::pow(rad, 2.0 / 3.0) * std::sqrt(h / 200.0), 1e-12);
 }
 
-// Outflow of one step of a reservoir without cells (hourly, 2024-01-01 is a Monday).
+// Outflow of one step of dt minutes of a reservoir without cells (2024-01-01 is a Monday).
 double Outflow(ReservoirBench& b, const std::string& rules, double v0, StepDate date, double qin = 0.0,
-               const std::string& extra = "") {
+               const std::string& extra = "", double dt = 60.0) {
   auto sp = b.Make("(file = r.txt V0 = " + std::to_string(v0) + " C0 = 0 0 0 0 0 0 0 0 0 " + extra + ")", rules);
   std::vector<AL_class*> none;
-  return sp->TimeStep(none, date, qin, 60.0, 0.0);
+  return sp->TimeStep(none, date, qin, dt, 0.0);
 }
 
 TEST(ReservoirRules, OutflowByTable) {
   const StepDate monday{2024, 1, 1, 12, 0}, saturday{2024, 1, 6, 12, 0}, april{2024, 4, 1, 12, 0};
   const std::string table = "3 1\n0 0\n1e8 10\n2e8 30\n";
   const std::string blended = "3 1 181\n0 0 0\n1e8 10 20\n2e8 30 40\n";
+  const std::string daily = "3 1\n0 0\n1e10 10\n2e10 30\n";
+  const StepDate mondayEnd{2024, 1, 1, 24, 0};
   const struct {
     std::string rules;
     double v0;
     StepDate date;
     double qin;
     double expected;
+    double dt = 60.0;
   } cases[] = {
       {table, 5e7, monday, 0, 5},                                  // between rows
       {table, 1.5e8, monday, 0, 20},
@@ -374,11 +406,15 @@ TEST(ReservoirRules, OutflowByTable) {
       {table + "WeekDays = 12345\n", 1.5e8, monday, 0, 0},         // no hours: never
       {blended, 1.5e8, april, 0, 25},                               // half way: 20 and 30
       {"3 1\n0 0\n10 1e8\n30 2e8\nTableIndex = Flow\n", 1.5e8, monday, 0, 20},
+      // Daily steps, stamped 24 h: Monday's step is Tuesday 0 h for the window and the weekday.
+      {daily + "WeekDays = 1234567\nstart_hour = 0\nstop_hour = 23\n", 1.5e10, mondayEnd, 0, 20, 1440},
+      {daily + "WeekDays = 2\nstart_hour = 0\nstop_hour = 0\n", 1.5e10, mondayEnd, 0, 20, 1440},
+      {daily + "WeekDays = 1\nstart_hour = 0\nstop_hour = 23\n", 1.5e10, mondayEnd, 0, 0, 1440},
   };
   for (const auto& c : cases) {
     ReservoirBench b;
     // The sub-steps draw the volume down; the expected values hold for small draws.
-    EXPECT_NEAR(Outflow(b, c.rules, c.v0, c.date, c.qin), c.expected, 0.01 * (1 + c.expected)) << c.rules;
+    EXPECT_NEAR(Outflow(b, c.rules, c.v0, c.date, c.qin, "", c.dt), c.expected, 0.01 * (1 + c.expected)) << c.rules;
   }
   {
     // A step shorter than dTmin has no sub-step and releases nothing.
