@@ -174,8 +174,18 @@ void data_assimilation_entity::Fail(const std::string& message, int code) const 
 bool data_assimilation_entity::OpenList() {
   RunFiles::Current().Read("[data_assimilation] list file of a " + type + " rule", listFileName);
   if (!listFile.LoadFile(listFileName)) return false;
-  startTime = CalendarSeconds(start.year, start.month, start.day, start.hour);
+  startTime = FirstRecordTime();
   return true;
+}
+
+int64_t data_assimilation_entity::FirstRecordTime() const {
+  const int64_t hour = CalendarSeconds(start.year, start.month, start.day, start.hour);
+  if (hour == -1) return hour;
+  // The run's step: the one [output_interval] sets for sub-hourly runs, else the module's.
+  const int64_t step = module.output.subHourTimeStep > 0 ? module.output.subHourTimeStep : timeInterval;
+  const int64_t minute = start.minute > 0 && start.minute < 60 ? start.minute : 0;
+  const int64_t afterPreviousStep = hour + 60 * (minute - step) + 1;
+  return step > 0 ? std::max(hour, afterPreviousStep) : hour;
 }
 
 void data_assimilation_entity::CheckListRecords(const std::vector<ListRecord>& records, long unreadLine) {

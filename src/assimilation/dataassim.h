@@ -41,6 +41,11 @@ class data_assimilation_entity {
   [[noreturn]] void Fail(const std::string& message, int code) const;
   // Loads the list file into listFile; false when it cannot be read.
   bool OpenList();
+  // Calendar seconds from which on a record is the run's to apply. A record applies at the
+  // first step of its hour, so one of the run's first hour is left to the run before when a
+  // step of that hour came before the start (sub-hourly steps: a warm start at 00:30 does
+  // not apply again the record of 00:00 that the run ending then applied).
+  int64_t FirstRecordTime() const;
   // Seconds of the step's hour, and whether the pending record is due at it. A record
   // that the steps have passed without meeting it stops the rule with one WARNING.
   bool Due(ModelDate date);
@@ -62,7 +67,7 @@ class data_assimilation_entity {
 
   std::string listFileName;
   TextCursor listFile;
-  int64_t startTime = 0;    // calendar seconds of the run's start hour
+  int64_t startTime = 0;    // FirstRecordTime
   int64_t pendingTime = 0;  // calendar seconds of the pending record
   int pendingYear = 0, pendingMonth = 0, pendingDay = 0, pendingHour = 0;
   bool pendingValid = false;  // false once the list file holds no further record

@@ -80,8 +80,9 @@ class AssimBasin : public ProcessBasin {
     if (!options.empty()) t += "  options = {" + options + "}\n";
     return t + "}\n";
   }
-  void WriteControl(const std::vector<std::string>& rules, int flow = 1) {
-    std::string t = "[data_assimilation]\n" + std::to_string(flow) + " # flow control\n60 # interval\n" +
+  void WriteControl(const std::vector<std::string>& rules, int flow = 1, int interval = 60) {
+    std::string t = "[data_assimilation]\n" + std::to_string(flow) + " # flow control\n" + std::to_string(interval) +
+                    " # interval\n" +
                     "number of data-assimilation rules " + std::to_string(rules.size()) + "\n";
     for (auto& r : rules) t += r;
     WriteFile("run.ctl", t + "\n[other_section]\n1\n");

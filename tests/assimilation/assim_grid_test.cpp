@@ -47,6 +47,29 @@ TEST(GridAssimilation, GridIsReplacedInPlaceOnExactlyTheListedDates) {
   EXPECT_EQ(solid[1][1], 0.0);
   again->Run(ModelDate{0, 2, 1, 7, 2001});
   EXPECT_EQ(solid[1][1], 11.0);
+  // A run that starts after a step of a record's hour leaves that record to the run before
+  // it (a warm start at 2:30 after the run that ended at 2:00 and applied it): with 30-minute
+  // steps, from the module's interval or from the run's. With hourly steps stamped at the
+  // half hour, 2:30 is the first step of the hour and applies it.
+  b.start = ModelDate{30, 2, 1, 7, 2001};
+  b.WriteGridList("g.txt", {"2001 7 1 2 " + b.Path("a.asc"), "2001 7 1 3 " + b.Path("b.asc")});
+  const struct {
+    int interval, runStep;
+    double atHalfPast;
+  } starts[] = {{30, 0, 0.0}, {60, 30, 0.0}, {60, 0, 11.0}};
+  for (const auto& s : starts) {
+    b.WriteControl({AssimBasin::GridRule("snowstorage_solid", b.Path("g.txt"))}, 1, s.interval);
+    ModuleInputs in = b.Inputs(b.log.log(), b.Path("run.ctl"), b.dir.path());
+    in.output.subHourTimeStep = s.runStep;
+    auto warm = MakeModule<data_assimilation>(error, in, b.reservoirList, 0, 1);
+    ASSERT_EQ(error, 0) << b.log.console();
+    b.Fill(solid, 0.0);
+    warm->Run(ModelDate{30, 2, 1, 7, 2001});
+    EXPECT_EQ(solid[1][1], s.atHalfPast) << s.interval << " " << s.runStep;
+    warm->Run(ModelDate{s.interval == 60 && s.runStep == 0 ? 30 : 0, 3, 1, 7, 2001});  // the next step
+    EXPECT_EQ(solid[1][1], 22.0) << s.interval << " " << s.runStep;
+  }
+  EXPECT_EQ(b.log.console().find("falls on no step"), std::string::npos);
 }
 
 TEST(GridAssimilation, RecordBetweenTwoStepsStopsTheRuleWithOneWarning) {
