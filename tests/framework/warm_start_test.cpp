@@ -73,6 +73,18 @@ std::string Period(int from, int to) {
   return date(from) + date(to);
 }
 
+// The same in the key form of [model_time] for steps of `minutes` (below 60): step s ends
+// s * minutes after 0 h on 1 January 1985, stamped as the station files of such steps are.
+std::string Period(int from, int to, int minutes) {
+  if (minutes >= 60) return Period(from, to);
+  auto date = [minutes](const char* which, int step) {
+    const int at = step * minutes, hour = at / 60 % 24, day = 1 + at / 1440;
+    return FormatText("%sminute = %d\n%shour = %d\n%sday = %d\n%smonth = 1\n%syear = 1985\n", which, at % 60,
+                      which, hour, which, day, which, which);
+  };
+  return date("start", from) + date("end", to);
+}
+
 // The example with its state written at the end of the run in double precision, and its
 // modules' read flags left to kRead. Without `capacityGrid` the usable field capacity is not
 // a state grid: the storage file alone carries it.
@@ -110,6 +122,8 @@ struct Row {
   // A grid each run writes once at its start-up, of what the soil table derives for the
   // root depths of its first day: not a state, so it differs when the run starts elsewhere.
   const char* startUpRecord = "";
+  // The length of the steps in minutes (below 60: [model_time] in its key form).
+  int minutes = 60;
 };
 
 std::string Instance(std::string control, const std::string& period, bool warm) {
@@ -154,10 +168,12 @@ double Difference(const std::string& a, const std::string& b) {
 
 // A row of a time-series file begins with the date of its step (1985 for the example).
 bool Dated(const std::string& line) { return line.rfind("1985", 0) == 0; }
-std::string DateKey(const std::string& line) {
+// The date of a row: year, month, day and hour, and the minute where the file has a minute
+// column (sub-hourly steps).
+std::string DateKey(const std::string& line, size_t fields = 4) {
   const std::vector<std::string> t = Tokens(line);
   std::string key;
-  for (size_t i = 0; i < 4 && i < t.size(); ++i) key += t[i] + " ";
+  for (size_t i = 0; i < fields && i < t.size(); ++i) key += t[i] + " ";
   return key;
 }
 
@@ -183,9 +199,11 @@ double CompareText(const std::string& whole, const std::string& half, std::strin
     return HUGE_VAL;
   }
   for (size_t i = 0; i < w.size(); ++i) compare(w[i], h[i], "line " + std::to_string(i + 1));
+  const size_t fields = whole.find("HH\tmm\t") != std::string::npos ? 5 : 4;
   for (const std::string& row : hDated) {
-    const std::string key = DateKey(row);
-    const auto it = std::find_if(wDated.begin(), wDated.end(), [&](const std::string& l) { return DateKey(l) == key; });
+    const std::string key = DateKey(row, fields);
+    const auto it =
+        std::find_if(wDated.begin(), wDated.end(), [&](const std::string& l) { return DateKey(l, fields) == key; });
     if (it == wDated.end()) {
       *where = "the whole run has no row " + key;
       return HUGE_VAL;
@@ -235,12 +253,12 @@ void CheckWarmStart(const Row& row) {
       if (e.is_regular_file()) fs::copy_file(e.path(), d->file(e.path().filename().string()));
 
   const int start = row.start, half = row.half;
-  ASSERT_TRUE(Run(whole, Instance(control, Period(start + 1, start + 2 * half), false)));
-  ASSERT_TRUE(Run(first, Instance(control, Period(start + 1, start + half), false)));
+  ASSERT_TRUE(Run(whole, Instance(control, Period(start + 1, start + 2 * half, row.minutes), false)));
+  ASSERT_TRUE(Run(first, Instance(control, Period(start + 1, start + half, row.minutes), false)));
   // The second half starts from the state the first wrote, under the names it reads.
   for (const auto& e : fs::directory_iterator(first.file("output")))
     fs::copy_file(e.path(), second.file(e.path().filename().string()), fs::copy_options::overwrite_existing);
-  ASSERT_TRUE(Run(second, Instance(control, Period(start + half + 1, start + 2 * half), true)));
+  ASSERT_TRUE(Run(second, Instance(control, Period(start + half + 1, start + 2 * half, row.minutes), true)));
   EXPECT_GE(CompareOutputs(whole, second, row.startUpRecord), 20);
   bool active = false;
   for (const std::string& line : Lines(ReadTextFile(second.file(std::string("output/") + row.evidence)))) {
@@ -493,6 +511,43 @@ void EveryModule(const TempDir& dir, std::string& control) {
   ReservoirsAndAbstractions(dir, control, false);
 }
 
+// Steps of 30 minutes (the station files' hourly values on both half hours, the rain shared
+// between them), with snow assimilated at 12 h, 18 h and 24 h of 4 January. The break falls
+// at 18 h, while snow falls: the first half applies that record, the second half starts at
+// 18:30 with the snow of the step after it.
+void HalfHourStepsAssimilatingSnowAtTheBreak(const TempDir& dir, std::string& control) {
+  for (const char* name : {"temperature.dat", "precipitation.dat"}) {
+    const double share = std::string(name) == "precipitation.dat" ? 0.5 : 1.0;
+    const std::vector<std::string> lines = Lines(ReadTextFile(dir.file(name)));
+    std::string text;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      std::string line = lines[i];
+      if (i >= 1 && i <= 3) line.replace(line.find("HH"), 2, "HH mm");
+      if (!Dated(line)) {
+        text += line + "\n";
+        continue;
+      }
+      const std::vector<std::string> t = Tokens(line);
+      for (int minute : {0, 30}) {
+        text += t[0] + " " + t[1] + " " + t[2] + " " + t[3] + " " + std::to_string(minute);
+        for (size_t k = 4; k < t.size(); ++k) text += " " + FormatText("%.10g", std::stod(t[k]) * share);
+        text += "\n";
+      }
+    }
+    fs::remove(dir.file(name));
+    WriteTextFile(dir.file(name), text);
+  }
+  Replace(control, "60      # min_to_int_end", "30      # min_to_int_end");
+  Replace(control, "WriteDoubleGrids = 1", "WriteDoubleGrids = 1\ntimestep = 30");
+  for (size_t p; (p = control.find("60      # time interval in minutes")) != std::string::npos;)
+    control.replace(p, 2, "30");
+  fs::remove(dir.file("snow_assim.txt"));
+  WriteTextFile(dir.file("snow_assim.txt"),
+                "snow water equivalent for assimilation\nnumber of columns : 32\nnumber of rows : 25\n"
+                "grid cell size : 1000\nunit of values : mm\n1985 1 4 12 snow_swe.asc\n1985 1 4 18 snow_swe.asc\n"
+                "1985 1 4 24 snow_swe.asc\n");
+}
+
 TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
   const Row rows[] = {
       {"the example", [](const TempDir&, std::string&) {}, "snowstorage.stat", 4},
@@ -516,6 +571,9 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
        36, false, "soil_types.intern.fk"},
       // The first half ends with the glaciers' update, which moves the canopy's stores.
       {"every module at once, broken at the glaciers' update", EveryModule, "snowtemp.stat", 4, kStart + 12},
+      // The runs start at 6:30 on 4 January; column 6 is sub-basin 1 behind the minute.
+      {"30-minute steps, broken at an assimilated snow grid", HalfHourStepsAssimilatingSnowAtTheBreak,
+       "snowstorage.stat", 5, 2 * kStart + 12, 24, true, "", 30},
   };
   for (const Row& row : rows) CheckWarmStart(row);
 }
