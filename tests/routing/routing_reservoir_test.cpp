@@ -91,32 +91,80 @@ TEST(RoutingReservoir, TakesTheRoutedDischargeAndReleasesItsOutflow) {
   EXPECT_EQ(rows, steps);
 }
 
-// The routing module's tables for other modules: the network's links, and the second
-// per-sub-basin array, which holds the last reservoir's volume at the end of each
-// step at its sub-basin (mm over the sub-basin's 60 km²); the first array stays empty.
+// The routing module's tables for other modules, for networks that name their tributaries
+// in every way: the order list (OL entries first, then each SUMTRIB with its "&" members,
+// description by description), the sub-basin each flows into, the description of each TG,
+// the cell counts (a TG's grown to its catchment) and area factors; and the second
+// per-sub-basin array, which holds the last reservoir's volume at its sub-basin, in mm over
+// the outlet's area (60 km² over the area factor), from the initialisation routing on and at
+// the end of each step. The first array stays empty.
 TEST(RoutingReservoir, LeavesItsVolumeInTheLinkedArray) {
-  CapturedLog log;
-  RoutingBasin b;
-  SetStepRunoff(b, 0);
-  auto m = b.Start(Control(b), log.log());
-  const SubbasinLinkTables links = m->GetLinkA();
-  ASSERT_NE(links.order, nullptr);
-  EXPECT_EQ(std::vector<int>(links.order, links.order + 7), (std::vector<int>{0, 1, 2, 0, 0, 0, 0}));
-  EXPECT_EQ(std::vector<int>(links.downstream, links.downstream + 4), (std::vector<int>{0, 3, 3, 0}));
-  EXPECT_EQ(std::vector<int>(links.routingObject, links.routingObject + 4), (std::vector<int>{0, 1, 2, 3}));
+  const std::string tg12 = "TG 1 (AE=10, AF=1.0)\nTG 2 (AE=20, AF=1.0)\n";
+  const std::string rule8 = "\n[abstraction_rule_reservoir_8]\n2 1\n0 0\n1e8 20\n\n";
+  const std::string reservoir8 =
+      "SP 8 (file = res8.txt V0 = 3000000 A0 = 1e6 W0 = 300 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)\n";
+  const struct {
+    const char* name;
+    std::string descriptions, rules;
+    std::vector<int> order, downstream, object;
+    std::vector<double> cells, factors;
+  } networks[] = {
+      {"two tributaries", Descriptions(kReservoir), "", {0, 1, 2, 0}, {0, 3, 3, 0}, {0, 1, 2, 3}, {1, 10, 20, 60},
+       {1, 1, 1, 1}},
+      {"a chain", "TG 1 (AE=10, AF=1.0)\nTG 2 (AE=30, AF=1.0)\nOL 1 " + ChannelText(8000, 10) +
+                      "\nTG 3 (AE=60, AF=1.0)\nOL 2 " + ChannelText(20000, 30) + "\n" + kReservoir + "end of the list\n",
+       "", {0, 1, 2, 0}, {0, 2, 3, 0}, {0, 1, 2, 3}, {1, 10, 30, 60}, {1, 1, 1, 1}},
+      {"a summed tributary and its member, area factor 2",
+       tg12 + "TG 3 (AE=60, AF=2.0)\nSUMTRIB 2&1 " + ChannelText(15000, 30) + "\n" + kReservoir + "end of the list\n",
+       "", {0, 2, 1, 0}, {0, 3, 3, 0}, {0, 1, 2, 3}, {1, 10, 20, 60}, {1, 1, 1, 2}},
+      {"an OL written after a summed tributary",
+       tg12 + "TG 3 (AE=60, AF=1.0)\nSUMTRIB 2 " + ChannelText(15000, 20) + "\nOL 1 " + ChannelText(8000, 10) + "\n" +
+           kReservoir + "end of the list\n",
+       "", {0, 1, 2, 0}, {0, 3, 3, 0}, {0, 1, 2, 3}, {1, 10, 20, 60}, {1, 1, 1, 1}},
+      {"two reservoirs: the last one's volume", Descriptions(kReservoir + reservoir8), rule8, {0, 1, 2, 0},
+       {0, 3, 3, 0}, {0, 1, 2, 3}, {1, 10, 20, 60}, {1, 1, 1, 1}},
+  };
+  for (const auto& n : networks) {
+    SCOPED_TRACE(n.name);
+    CapturedLog log;
+    RoutingBasin b;
+    SetStepRunoff(b, 0);
+    auto m = b.Start(b.Control(RoutingBasin::Settings("1.0 3000.0 20 2", "none 0"), n.descriptions) + kRules + n.rules,
+                     log.log());
+    const SubbasinLinkTables links = m->GetLinkA();
+    ASSERT_NE(links.order, nullptr);
+    EXPECT_EQ(links.subbasins, 3);
+    std::vector<int> order(links.order, links.order + 7);
+    EXPECT_EQ(order, (std::vector<int>{n.order[0], n.order[1], n.order[2], n.order[3], 0, 0, 0}));
+    EXPECT_EQ(std::vector<int>(links.downstream, links.downstream + 4), n.downstream);
+    EXPECT_EQ(std::vector<int>(links.routingObject, links.routingObject + 4), n.object);
+    const SubbasinAreaTables areas = m->GetLinkB();
+    ASSERT_EQ(areas.zones, 3);
+    EXPECT_EQ(std::vector<double>(areas.cellCounts, areas.cellCounts + 4), n.cells);
+    EXPECT_EQ(std::vector<double>(areas.areaFactors, areas.areaFactors + 4), n.factors);
 
-  double** first = m->GetLinkC();
-  double** second = m->GetLinkD();
-  ASSERT_TRUE(first && second && first != second);
-  const SP_class& sp = Reservoir(*m);
-  for (int h = 0; h < 24; ++h) {
-    SetStepRunoff(b, h);
-    m->RunTimeStep(StepDate(h), 1, 1);
-    ASSERT_NEAR(second[0][3], sp.state[0] / 60e3, 1e-12 * second[0][3]) << h;
-    for (int z = 0; z <= 3; ++z) ASSERT_EQ(first[0][z], 0.0);
-    for (int z = 0; z <= 2; ++z) ASSERT_EQ(second[0][z], 0.0);
+    double** first = m->GetLinkC();
+    double** second = m->GetLinkD();
+    ASSERT_TRUE(first && second && first != second);
+    const routingclass& outlet = *m->routingObjects.back();
+    const SP_class& last = *outlet.reservoirs.back();
+    EXPECT_EQ(last.number, outlet.reservoirs.size() == 2 ? 8 : 7);
+    const double mm = 60e3 / n.factors[3];  // m³ per mm over the outlet's area
+    // The initialisation routing leaves the volume it starts from.
+    EXPECT_NEAR(second[0][3], last.state[0] / mm, 1e-12 * second[0][3]);
+    EXPECT_GT(second[0][3], 0.0);
+    for (int h = 0; h < 24; ++h) {
+      SetStepRunoff(b, h);
+      m->RunTimeStep(StepDate(h), 1, 1);
+      ASSERT_NEAR(second[0][3], last.state[0] / mm, 1e-12 * second[0][3]) << h;
+      if (outlet.reservoirs.size() == 2) {
+        ASSERT_NE(outlet.reservoirs[0]->state[0], last.state[0]);
+      }
+      for (int z = 0; z <= 3; ++z) ASSERT_EQ(first[0][z], 0.0);
+      for (int z = 0; z <= 2; ++z) ASSERT_EQ(second[0][z], 0.0);
+    }
+    EXPECT_GT(second[0][3], 0.0);
   }
-  EXPECT_GT(second[0][3], 0.0);
 }
 
 // Write -> read -> write gives the same text, and a warm start goes on exactly.
@@ -432,6 +480,11 @@ TEST(RoutingReservoir, LakesReadFlagDecidesTheInitialisationRouting) {
     auto m = lb.b.Start(lb.LakeControl(c.lakesOn, c.lakeFlag), log.log());
     EXPECT_EQ(m->readInitialStates, c.skips ? 1 : 0) << c.name;
     EXPECT_EQ(log.console().find("routing the initialization discharges") == std::string::npos, c.skips) << c.name;
+    // The initialisation routing leaves the lake's volume (mm over the 60 km² of sub-basin
+    // 3) in the linked array; skipped, the stored state will.
+    const double linked = m->GetLinkD()[0][3], volume = Reservoir(*m).state[0];
+    EXPECT_GT(volume, 0.0) << c.name;
+    EXPECT_NEAR(linked, c.skips ? 0.0 : volume / 60e3, 1e-12 * volume / 60e3) << c.name;
     if (c.message) {
       EXPECT_NE(log.console().find(c.message), std::string::npos) << c.name << log.console();
     }
