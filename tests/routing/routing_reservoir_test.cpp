@@ -481,7 +481,7 @@ TEST(RoutingReservoir, LakesReadFlagDecidesTheInitialisationRouting) {
     EXPECT_EQ(m->readInitialStates, c.skips ? 1 : 0) << c.name;
     EXPECT_EQ(log.console().find("routing the initialization discharges") == std::string::npos, c.skips) << c.name;
     // The initialisation routing leaves the lake's volume (mm over the 60 km² of sub-basin
-    // 3) in the linked array; skipped, the stored state will.
+    // 3) in the linked array; without it, a warm start puts the stored volume there.
     const double linked = m->GetLinkD()[0][3], volume = Reservoir(*m).state[0];
     EXPECT_GT(volume, 0.0) << c.name;
     EXPECT_NEAR(linked, c.skips ? 0.0 : volume / 60e3, 1e-12 * volume / 60e3) << c.name;
