@@ -113,6 +113,7 @@ class ModellApplication : public memory_handling {
   RunValues runValues;
   int interpolatorCount = 0;
   std::vector<std::string> interpolatorNames;  // 1..n
+  int runStepMinutes = 0;  // the distance of the station records (0: not known)
   int outputListCount = 0;
   std::vector<int> outputList;  // 1..count; element 0 receives the count
   int tracerCount = 0;
@@ -134,6 +135,11 @@ class ModellApplication : public memory_handling {
 
  private:
   void BuildModules();
+  // The run's time step: the distance between the first two records of the first station
+  // file (the clock's); every interpolator holds its records to it. A "timestep" of
+  // [output_interval] has to be the same. 0 when no file holds two records (then the
+  // "timestep", if any).
+  int FindRunStep();
   // Declares the files the modules did not declare themselves and checks every file the run
   // writes against every file it reads (framework/run_files.h).
   void SealRunFiles();

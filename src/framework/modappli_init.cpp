@@ -212,12 +212,7 @@ void ModellApplication::BuildModules() {
   outputList = std::move(runValues.outputList);
   if (outputListCount > 0) outputList.resize(static_cast<size_t>(outputListCount) + 1);
 
-  const ModuleInputs in = CommonInputs();
-  // Routing alone: no meteorology, and the process modules before routing are built
-  // switched off (the soil model would start the statistics files that routing reads).
-  ModuleInputs switchedOff = in;
-  switchedOff.zoneCodeMap = nullptr;
-  const ModuleInputs& processIn = routingOnly ? switchedOff : in;
+  ModuleInputs in = CommonInputs();
   if (routingOnly) {
     *log << "INFO: routing only (" << kRoutingModeOption
          << "): no meteorological input, the process modules before routing are switched off" << "[end-entry]";
@@ -240,6 +235,14 @@ void ModellApplication::BuildModules() {
     m.interpolators[i]->SetRunFlag(1);
   }
   TraceBuilt("meteointerpol");
+  runStepMinutes = FindRunStep();
+  in.runStepMinutes = runStepMinutes;
+  m.defaults->SetRunStepMinutes(runStepMinutes);
+  // Routing alone: no meteorology, and the process modules before routing are built
+  // switched off (the soil model would start the statistics files that routing reads).
+  ModuleInputs switchedOff = in;
+  switchedOff.zoneCodeMap = nullptr;
+  const ModuleInputs& processIn = routingOnly ? switchedOff : in;
 
   // Tracer settings: read and checked; the modules carry no tracers.
   m.tracers = new tracer_ini_class(error, log, workingControlFileName, tracerCount, tracerTable, in.output);
@@ -370,6 +373,38 @@ void ModellApplication::BuildModules() {
                                    static_cast<teilmodellklasse*>(m.soil)})
     module->ShareScratchGrids();
   TraceBuilt("per-call grids of the modules in shared scratch grids");
+}
+
+int ModellApplication::FindRunStep() {
+  const int timestep = runValues.timestep;
+  const meteointerpol* clock = nullptr;
+  for (int i = 1; i <= interpolatorCount && !clock; ++i)
+    if (modules.interpolators[i]->FirstStationRecords().count == 2) clock = modules.interpolators[i];
+  if (!clock) return timestep;
+  const FirstRecords& r = clock->FirstStationRecords();
+  const std::string& file = clock->DateSourceFile();
+  const double step = r.StepMinutes();
+  if (!(step >= 1.0 && step <= kMaxRecordStepMinutes)) {
+    *log << "FATAL: the first two records of " << file << " (lines " << r.line[0] << " and " << r.line[1]
+         << ") are dated " << StationDateText(r.date[0]) << " and " << StationDateText(r.date[1])
+         << ": the run steps by the distance between them, which has to be 1 to "
+         << static_cast<long>(kMaxRecordStepMinutes) << " minutes, not " << step
+         << " (a record repeated or out of order)" << "[end-entry]";
+    throw 73;
+  }
+  const int minutes = static_cast<int>(step);
+  if (timestep > 0 && timestep != minutes) {
+    *log << "FATAL: timestep = " << timestep << " in [output_interval] of " << workingControlFileName
+         << ", but the records of " << file << " follow each other by " << minutes << " minutes (lines "
+         << r.line[0] << " and " << r.line[1] << ": " << StationDateText(r.date[0]) << " and "
+         << StationDateText(r.date[1]) << "): the run steps by its records; give timestep the same minutes"
+         << "[end-entry]";
+    throw 17;
+  }
+  *log << "INFO: the run steps by " << minutes << " minutes, " << RecordStepSource(file) << "[end-entry]";
+  for (int i = 1; i <= interpolatorCount; ++i)
+    modules.interpolators[i]->SetRecordStep(minutes, RecordStepSource(file));
+  return minutes;
 }
 
 std::string ModellApplication::UnwrittenStorageFile() const {

@@ -100,6 +100,11 @@ teilmodellklasse::teilmodellklasse(const ModuleInputs& in, const std::string& mo
          << " in the section " << sectionHeader << " of " << controlFileName << "[end-entry]";
     throw 17;
   }
+  if (flowControl != 0 && in.runStepMinutes > 0 && timeInterval != in.runStepMinutes)
+    *log << "WARNING: the time interval of the module " << name << " is " << timeInterval << " minutes in "
+         << sectionHeader << " of " << controlFileName << ", but the run steps by " << in.runStepMinutes
+         << " minutes (the distance of its station records): the module computes every step as one of "
+         << timeInterval << " minutes; give it the time interval " << in.runStepMinutes << "[end-entry]";
   timeIntervalMinutes = wholeMinutesFit ? static_cast<int>(timeInterval) : 0;
   output.timeStepMinutes = timeIntervalMinutes;
   minToIntEndHours = minToIntEnd / 60.0;

@@ -244,8 +244,10 @@ class defaultini : public modelobject {
                                        double** inactiveFieldCapacity, double** inactiveSoilMoisture,
                                        double** interflowStorage);
   virtual void generateMultiLayerParameterGrids(int layerCount);
-  // Length of the run's time step in minutes, as the daily land-use update takes it.
+  // Length of the run's time step in minutes, as the daily land-use update takes it: the
+  // distance of the station records once the application has set it.
   int StepMinutes() const;
+  void SetRunStepMinutes(int minutes) { runStepMinutes = minutes; }
   // The daily update without the soil model's root zone, with "MeanThetaInRootZone".
   virtual void UpdateLanduseParametersWithSoilMoisture(ModelDate date, int dt);
   // Forcing and chilling sums and start days of the dynamic-phenology rows of one day.
@@ -474,6 +476,7 @@ class defaultini : public modelobject {
   void UseOutputName(int position);
 
   bool initialised_ = false;
+  int runStepMinutes = 0;  // the distance of the station records (0: not known)
   std::vector<MatrixOwner> ownedGrids_;
   std::vector<int> forReadersOnly_;
   std::vector<int> registeredPositions_;

@@ -90,10 +90,11 @@ meteointerpol::meteointerpol(const ModuleInputs& in, const std::string& interpol
 
 meteointerpol::~meteointerpol() { Release(); }
 
-int meteointerpol::RecordStepMinutes(const OutputSettings& output) const {
-  if (output.subHourTimeStep > 0) return output.subHourTimeStep;
-  const double step = timeStepMinutes;
-  return step >= 1.0 && step <= 1e6 && step == std::floor(step) ? static_cast<int>(step) : 0;
+void meteointerpol::SetRecordStep(int minutes, const std::string& source) {
+  for (StationFile& f : stationFiles) {
+    f.stepMinutes = minutes;
+    f.stepSource = source;
+  }
 }
 
 void meteointerpol::Fatal(const std::string& text, int code) {
@@ -167,8 +168,13 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
       AnalyzeStationFile(*log, name, nodataN, f);
       if (i == 1) CheckSecondStationFile();
       FindStartDate(*log, name, nodataN, start, f);
-      f.stepMinutes = RecordStepMinutes(in.output);
     }
+    // On its own the interpolator holds its files to the step of its first file's records;
+    // the application gives every interpolator the step of the run.
+    firstRecords = ReadFirstRecords(*log, stationFiles[0]);
+    const double step = firstRecords.StepMinutes();
+    if (step >= 1.0 && step <= kMaxRecordStepMinutes)
+      SetRecordStep(static_cast<int>(step), RecordStepSource(stationFiles[0].fileName));
     DetectStationGridOrientation();
     anisotropySlope *= kDegreesToRadians;
     CreateRotatedCoordinates();
@@ -183,6 +189,7 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
     StationFile& f = stationFiles[0];
     AnalyzeStationFile(*log, name, nodataN, f);
     FindStartDateGridList();
+    firstRecords = ReadFirstRecords(*log, f);
     DeclareListedGrids("[" + name.substr(0, name.find(' ')) + "] ");
     if (f.count > 0) SetPosition(0, f.x[1], f.y[1], f.altitude[1]);
     f.equalValues = false;

@@ -90,6 +90,12 @@ class meteointerpol : public modelobject {
   const std::string& DateSourceFile() const {
     return interpolationMethod == 2 || stationFiles.empty() ? regressionFile.fileName : stationFiles[0].fileName;
   }
+  // The first two records of the first station file (or grid list); count 0 for an
+  // interpolator that reads neither.
+  const FirstRecords& FirstStationRecords() const { return firstRecords; }
+  // Every record of the station files has to follow the one before by minutes (0: not
+  // checked); source says where that step comes from.
+  void SetRecordStep(int minutes, const std::string& source);
   virtual void SetEndDateToCurrent();
   virtual void WriteStatistics();
   virtual void WriteResultGrid();
@@ -252,9 +258,7 @@ class meteointerpol : public modelobject {
   std::string inputEndedEarly;
   void NoteEarlyEnd(const std::string& file);
   double timeStepMinutes = 60.0;
-  // The step by which the records of a station file follow each other: the "timestep" key of
-  // [output_interval], else the interpolator's time step when it is whole minutes (0: none).
-  int RecordStepMinutes(const OutputSettings& output) const;
+  FirstRecords firstRecords;
   int warningSwitch = 0;
   int firstRow = 1, lastRow = 0;
   std::vector<RowBounds> bounds;

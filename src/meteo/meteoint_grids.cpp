@@ -138,6 +138,7 @@ void meteointerpol::FindStartDateGridList() {
   for (int k = 0; k < 5; ++k)
     if (in.NextLine(line)) ++lineNo;
   TextCursor c;
+  StartSearch search(start);
   while (in.NextLine(line)) {
     ++lineNo;
     c.SetText(line);
@@ -147,6 +148,7 @@ void meteointerpol::FindStartDateGridList() {
     if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d))
       Fatal("error reading date from grid list " + f.fileName + ", line " + std::to_string(lineNo), 73);
     if (d.year >= 0 && d.year <= 99) d.year += 1900;
+    search.Note(d, lineNo);
     listDate = d;
     if (d.day == start.day && d.hour == start.hour && d.month == start.month && d.year == start.year &&
         d.minute == start.minute) {
@@ -161,7 +163,7 @@ void meteointerpol::FindStartDateGridList() {
     }
   }
   *log << "FATAL: \nfile " << f.fileName << " dosnt contain date " << Two(start.day) << "." << Two(start.month)
-       << "." << start.year << ", hour " << start.hour << "(feof)!" << "[end-entry]";
+       << "." << start.year << ", hour " << start.hour << "(feof)!" << search.Hint() << "[end-entry]";
   throw 51;
 }
 

@@ -30,15 +30,20 @@ std::string Two(int64_t v) {
   return s.str();
 }
 
-std::string DateText(const ModelDate& d) {
-  std::ostringstream s;
-  s << d.day << "." << d.month << "." << d.year << " " << d.hour << ":" << d.minute;
-  return s.str();
+double RecordMinutes(const ModelDate& x) {
+  return MinutesSinceEpoch(static_cast<int>(x.year), static_cast<int>(x.month), static_cast<int>(x.day),
+                           static_cast<int>(x.hour), static_cast<int>(x.minute));
 }
 
 [[noreturn]] void Fail(LogStream& log, const std::string& text, int code) {
   log << "FATAL: " << text << "[end-entry]";
   throw code;
+}
+
+[[noreturn]] void UnreadableDate(LogStream& log, const std::string& file, long line, const std::string& text) {
+  Fail(log, "error reading date from stationfiles: file " + file + ", line " + std::to_string(line) + ": '" +
+                text.substr(0, 200) + "'",
+       73);
 }
 
 // Splits a header row into its words.
@@ -70,6 +75,39 @@ bool HeaderNumbers(const std::string& line, size_t leading, int count, std::vect
 }
 
 }  // namespace
+
+std::string StationDateText(const ModelDate& d) {
+  std::ostringstream s;
+  s << d.day << "." << d.month << "." << d.year << " " << d.hour << ":" << d.minute;
+  return s.str();
+}
+
+double FirstRecords::StepMinutes() const { return count < 2 ? 0.0 : RecordMinutes(date[1]) - RecordMinutes(date[0]); }
+
+void StartSearch::Note(const ModelDate& date, long line) {
+  if (firstLine_ == 0) {
+    first_ = date;
+    firstLine_ = line;
+  }
+  last_ = date;
+  lastLine_ = line;
+  if (afterLine_ == 0 && date.Key() > start_.Key()) {
+    after_ = date;
+    afterLine_ = line;
+  }
+}
+
+std::string StartSearch::Hint() const {
+  const std::string rule = "the start of the run ([model_time]) has to be the date of one of its records";
+  if (firstLine_ == 0) return "\nthe file holds no record below its five header lines; " + rule;
+  std::string s = "\n" + rule + ": its first record is dated " + StationDateText(first_) + " (line " +
+                  std::to_string(firstLine_) + ")";
+  if (afterLine_ == 0)
+    s += ", its last " + StationDateText(last_) + " (line " + std::to_string(lastLine_) + "), before the start";
+  else if (afterLine_ != firstLine_)
+    s += ", the first after the start " + StationDateText(after_) + " (line " + std::to_string(afterLine_) + ")";
+  return s;
+}
 
 // --- LineReader -----------------------------------------------------------------------------
 
@@ -280,6 +318,7 @@ void FindStartDate(LogStream& log, const std::string& name, double nodata, const
     if (in.NextLine(line)) ++lineNo;
   f.values.assign(static_cast<size_t>(f.count) + 1, MissingResult(nodata));
   TextCursor c;
+  StartSearch search(start);
   bool found = false;
   while (true) {
     const uint64_t lineStart = in.Offset();
@@ -288,11 +327,9 @@ void FindStartDate(LogStream& log, const std::string& name, double nodata, const
     if (IsBlankLine(line)) continue;
     c.SetText(line);
     ModelDate d;
-    if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d))
-      Fail(log, "error reading date from stationfiles: file " + f.fileName + ", line " + std::to_string(lineNo) +
-                    ": '" + line.substr(0, 200) + "'",
-           73);
+    if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d)) UnreadableDate(log, f.fileName, lineNo, line);
     FixYear(d);
+    search.Note(d, lineNo);
     f.recordDate = d;
     if (d.day == start.day && d.month == start.month && d.year == start.year && d.hour == start.hour &&
         d.minute == start.minute) {
@@ -309,7 +346,8 @@ void FindStartDate(LogStream& log, const std::string& name, double nodata, const
   }
   if (!found) {
     log << "FATAL: \nfile " << f.fileName << " dosnt contain date " << Two(start.day) << "." << Two(start.month)
-        << "." << start.year << ", " << Two(start.hour) << ":" << Two(start.minute) << "(feof)!" << "[end-entry]";
+        << "." << start.year << ", " << Two(start.hour) << ":" << Two(start.minute) << "(feof)!" << search.Hint()
+        << "[end-entry]";
     throw 51;
   }
   f.equalValues = false;
@@ -320,6 +358,24 @@ void FindStartDate(LogStream& log, const std::string& name, double nodata, const
   f.blockCount = 0;
   f.readIndex = f.blockSize + 1;
   f.fileEnded = false;
+}
+
+FirstRecords ReadFirstRecords(LogStream& log, const StationFile& f) {
+  FirstRecords r;
+  LineReader in(f.fileName);
+  if (!in.Ok()) Fail(log, "\nerror opening file " + f.fileName + FileOpenReason(f.fileName, false, 0), 49);
+  std::string line;
+  long lineNo = 0;
+  TextCursor c;
+  while (r.count < 2 && in.NextLine(line)) {
+    if (++lineNo <= 5 || IsBlankLine(line)) continue;
+    c.SetText(line);
+    ModelDate& d = r.date[r.count];
+    if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d)) UnreadableDate(log, f.fileName, lineNo, line);
+    FixYear(d);
+    r.line[r.count++] = lineNo;
+  }
+  return r;
 }
 
 bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, StationFile& f) {
@@ -349,10 +405,7 @@ bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, St
     if (IsBlankLine(line)) continue;
     c.SetText(std::move(line));
     ModelDate d;
-    if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d))
-      Fail(log, "error reading date from stationfiles: file " + f.fileName + ", line " + std::to_string(lineNo) +
-                    ": '" + c.Text().substr(0, 200) + "'",
-           73);
+    if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d)) UnreadableDate(log, f.fileName, lineNo, c.Text());
     ++n;
     f.blockDates[n] = d;
     f.blockLines[n] = lineNo;
@@ -376,7 +429,7 @@ bool NextStationRecord(LogStream& log, const std::string& name, double nodata, i
   if (f.readIndex < 1 || f.readIndex > f.blockCount) {
     if (!ReadStationBlock(log, name, nodata, f)) {
       log << "WARNING: station file " << f.fileName << " of interpolator " << name << " ends with the date "
-          << DateText(f.lastDateRead) << " before the end of the simulation period" << "[end-entry]";
+          << StationDateText(f.lastDateRead) << " before the end of the simulation period" << "[end-entry]";
       return true;
     }
   }
@@ -385,17 +438,14 @@ bool NextStationRecord(LogStream& log, const std::string& name, double nodata, i
   FixYear(d);
   const long line = f.blockLines[f.readIndex];
   if (f.stepMinutes > 0) {
-    const auto minutes = [](const ModelDate& x) {
-      return MinutesSinceEpoch(static_cast<int>(x.year), static_cast<int>(x.month), static_cast<int>(x.day),
-                               static_cast<int>(x.hour), static_cast<int>(x.minute));
-    };
-    const double step = minutes(d) - minutes(f.recordDate);
+    const double step = RecordMinutes(d) - RecordMinutes(f.recordDate);
     if (step != f.stepMinutes) {
       std::ostringstream s;
       s << "station file " << f.fileName << " of interpolator " << name << ", line " << line << ": the date "
-        << DateText(d) << " follows the date " << DateText(f.recordDate) << " of line " << f.recordLine << " by "
-        << step << " minutes; every record has to follow the one before by the time step of " << f.stepMinutes
-        << " minutes (a step repeated, left out or out of order)";
+        << StationDateText(d) << " follows the date " << StationDateText(f.recordDate) << " of line " << f.recordLine
+        << " by " << step << " minutes; every record has to follow the one before by the time step of "
+        << f.stepMinutes << " minutes" << (f.stepSource.empty() ? "" : ", " + f.stepSource)
+        << " (a step repeated, left out or out of order)";
       Fail(log, s.str(), 73);
     }
   }

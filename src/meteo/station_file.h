@@ -69,8 +69,9 @@ struct StationFile {
   long nextLine = 0;          // line number at readPosition (for messages)
   long recordLine = 0;        // line of the current record
   // The time step of the run in minutes: every record has to follow the one before by it
-  // (0: not checked).
+  // (0: not checked); stepSource says where the step comes from (for messages).
   int stepMinutes = 0;
+  std::string stepSource;
 
   // Read-ahead block: blockCount records, taken from readIndex (1-based) on.
   int blockSize = 1;
@@ -83,6 +84,26 @@ struct StationFile {
   bool warnedUnreadable = false;
   ModelDate lastDateRead;
 };
+
+// The first two records of a file, dated with the year fix: the distance between them is
+// the time step of the run whose clock the file is.
+struct FirstRecords {
+  int count = 0;  // 0, 1 or 2
+  ModelDate date[2];
+  long line[2] = {0, 0};
+  // Minutes from the first record to the second (count 2 only).
+  double StepMinutes() const;
+};
+
+// The longest time step of a run, in minutes (as the "timestep" key of [output_interval]).
+constexpr double kMaxRecordStepMinutes = 1000000.0;
+// Where the time step comes from, as the messages say it.
+inline std::string RecordStepSource(const std::string& file) {
+  return "the distance between the first two records of " + file;
+}
+
+// A record's date as the messages give it: "1.1.1985 24:0".
+std::string StationDateText(const ModelDate& d);
 
 // Number of records of a read-ahead block for a file of n stations.
 int StationBlockSize(int n);
@@ -112,7 +133,25 @@ StationLineOptions ParseStationLineOptions(const std::string& line);
 // --- file operations; failures write a FATAL message and throw the error code ---------------
 // Header analysis: fills minute flag, count, altitude, X, Y and sets the values to -N-1.
 void AnalyzeStationFile(LogStream& log, const std::string& name, double nodata, StationFile& f);
-// Positions the file at the start record and loads its values (code 51 when absent).
+// What a search for the start record has seen: the file's first and last record and the
+// first one after the start, to tell the user which dates the file holds.
+class StartSearch {
+ public:
+  explicit StartSearch(const ModelDate& start) : start_(start) {}
+  void Note(const ModelDate& date, long line);
+  // The lines that follow "... dosnt contain date ...": the start has to be a record's date.
+  std::string Hint() const;
+
+ private:
+  ModelDate start_, first_, last_, after_;
+  long firstLine_ = 0, lastLine_ = 0, afterLine_ = 0;
+};
+
+// Reads the dates of the first two records behind the header (code 73 for a line whose
+// date cannot be read).
+FirstRecords ReadFirstRecords(LogStream& log, const StationFile& f);
+// Positions the file at the start record and loads its values. Without a record of the start
+// date the run ends with code 51, naming the file's first record and the first after the start.
 void FindStartDate(LogStream& log, const std::string& name, double nodata, const ModelDate& start,
                    StationFile& f);
 // Refills the read-ahead block from the read position; false when no record is left.

@@ -1,6 +1,6 @@
 #include "routing/abfluss.h"
 
-#include <cmath>
+#include <sstream>
 
 #include "framework/build_info.h"
 #include "framework/logstream.h"
@@ -36,14 +36,17 @@ abflussmodellklasse::abflussmodellklasse(int& error, const ModuleInputs& in, con
       Fail(log, "routing needs the time interval of the soil model, which is " + std::to_string(routing.soilInterval),
            17);
     stepRatio = routing.soilInterval / timeInterval;
-    if (static_cast<int>(stepRatio) == 0)
-      Fail(log,
-           "the soil model's time interval (" + std::to_string(routing.soilInterval) +
-               " min) is shorter than the routing interval (" + std::to_string(timeInterval) + " min)",
-           17);
-    if (stepRatio != std::floor(stepRatio))
-      *log << "WARNING: the soil model's time interval (" << routing.soilInterval
-           << " min) is not a whole multiple of the routing interval (" << timeInterval << " min)" << "[end-entry]";
+    // Routing takes 1/ratio of the soil model's runoff of a step for each of its own
+    // intervals, and the time loop steps it once per step: only the ratio 1 routes the
+    // runoff handed over, no more and no less.
+    if (stepRatio != 1.0) {
+      std::ostringstream s;
+      s << "the time interval of [routing_model] (" << timeInterval << " minutes) differs from the one of "
+        << "[soil_model] (" << routing.soilInterval << " minutes) in " << controlFileName << ": routing takes the "
+        << "soil model's runoff of a step divided by their ratio, but runs once per time step, so the water it "
+        << "routes would not be the runoff; give [routing_model] the time interval " << routing.soilInterval;
+      Fail(log, s.str(), 17);
+    }
 
     if (routing.soilZoneCodeMap != nullptr) {
       codes = SubbasinCodes{routing.soilZoneCodeMap, routing.soilMaxZoneCode};

@@ -559,6 +559,7 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
 }
 
 int defaultini::StepMinutes() const {
+  if (runStepMinutes > 0) return runStepMinutes;
   const double minutes = output.timeStepMinutes;
   return minutes >= 1.0 ? static_cast<int>(std::lround(minutes)) : 60;
 }

@@ -137,6 +137,25 @@ TEST(AppModuleBase, IntervalChecks) {
     teilmodellklasse soil(f.in, "soil_model", 1, SectionRequirement::Required);
     EXPECT_EQ(soil.GetTimeInterval(), 0);
   }
+  {
+    // An interval other than the run's step: one warning for an active module, with the
+    // module, its interval and the step; none for an equal interval, a switched-off module
+    // or a step not known.
+    ModuleFixture f("[snow_model]\n1\n60\n[soil_model]\n1\n1440\n[routing_model]\n0\n60\n");
+    f.in.runStepMinutes = 1440;
+    for (const char* name : {"snow_model", "soil_model", "routing_model"})
+      teilmodellklasse m(f.in, name, 1, SectionRequirement::Required);
+    const std::string& console = f.log.console();
+    const std::string warning = "the time interval of the module snow_model is 60 minutes in [snow_model] of " +
+                                f.in.controlFileName + ", but the run steps by 1440 minutes";
+    ASSERT_NE(console.find(warning), std::string::npos) << console;
+    EXPECT_EQ(console.find(warning, console.find(warning) + 1), std::string::npos);
+    EXPECT_EQ(console.find("the time interval of the module soil_model"), std::string::npos);
+    EXPECT_EQ(console.find("the time interval of the module routing_model"), std::string::npos);
+    ModuleFixture unknown("[snow_model]\n1\n60\n");
+    teilmodellklasse m(unknown.in, "snow_model", 1, SectionRequirement::Required);
+    EXPECT_EQ(unknown.log.console().find("the run steps by"), std::string::npos);
+  }
 }
 
 TEST(AppModuleBase, ReadFlowControlOfAnotherSectionKeepsTheOwnReadingPosition) {

@@ -12,12 +12,14 @@
 //   in: basin.ctl                 the file the following edits change
 //   replace: 1       # end month  text to replace (first occurrence; \n, \t and \\ escapes)
 //   with: 13      # end month
+//   replace-all: 60 # interval    the same for every occurrence (followed by "with")
 //   keep-lines: 6                 keep the first lines of the file
 //   cut-at: [zone_grid]           keep the text before the first occurrence
 //   write: text                   the file's whole content (escapes as above)
 //   hex: 43444601 00*64 0a        the file's whole content as bytes ("XX*N": byte XX N times)
 //   remove:                       delete the file
 //   copy: dem.asc                 the file becomes a copy of another file of the basin copy
+//   copy-test-data: stations/t.dat  the file becomes a copy of a file of tests/data
 //   mkdir: name / rmdir: name     make or remove a folder of the basin copy
 //   mkfifo: name                  make a FIFO (a named pipe nobody writes to) of the name
 #include <gtest/gtest.h>
@@ -91,7 +93,7 @@ Case PrepareCase(const std::string& caseFile, const std::string& dir) {
   Case c;
   std::istringstream in(ReadTextFile(kCaseFolder + "/" + caseFile));
   std::string file, line, pendingReplace;
-  bool replacing = false;
+  bool replacing = false, everyOccurrence = false;
   while (std::getline(in, line)) {
     if (line.empty()) continue;
     if (line[0] == '#') {
@@ -120,14 +122,19 @@ Case PrepareCase(const std::string& caseFile, const std::string& dir) {
       c.args = value;
     } else if (key == "in") {
       file = value;
-    } else if (key == "replace") {
+    } else if (key == "replace" || key == "replace-all") {
       pendingReplace = Unescape(value);
       replacing = true;
+      everyOccurrence = key == "replace-all";
     } else if (key == "with") {
       std::string text = ReadBytes(path);
-      const size_t p = text.find(pendingReplace);
+      const std::string by = Unescape(value);
+      size_t p = text.find(pendingReplace);
       EXPECT_NE(p, std::string::npos) << caseFile << ": not in " << file << ": " << pendingReplace;
-      if (p != std::string::npos) text.replace(p, pendingReplace.size(), Unescape(value));
+      while (p != std::string::npos) {
+        text.replace(p, pendingReplace.size(), by);
+        p = everyOccurrence && !pendingReplace.empty() ? text.find(pendingReplace, p + by.size()) : std::string::npos;
+      }
       WriteBytes(path, text);
       replacing = false;
     } else if (key == "keep-lines") {
@@ -146,6 +153,9 @@ Case PrepareCase(const std::string& caseFile, const std::string& dir) {
       WriteBytes(path, FromHex(value));
     } else if (key == "copy") {
       WriteBytes(path, ReadBytes(dir + "/" + value));
+    } else if (key == "copy-test-data") {
+      EXPECT_TRUE(fs::is_regular_file(std::string(ORVEL_TEST_DATA) + "/" + value)) << caseFile << ": " << value;
+      WriteBytes(path, ReadBytes(std::string(ORVEL_TEST_DATA) + "/" + value));
     } else if (key == "remove") {
       fs::remove(path);
     } else if (key == "mkdir") {

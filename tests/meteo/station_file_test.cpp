@@ -135,7 +135,11 @@ TEST(StationFileReader, MalformedFilesEndWithTheirCodes) {
     } catch (int code) {
       EXPECT_EQ(code, 51);
     }
-    EXPECT_NE(log.console().find("dosnt contain date  1. 1.2001,  0: 0(feof)!"), std::string::npos);
+    EXPECT_NE(log.console().find("dosnt contain date  1. 1.2001,  0: 0(feof)!\nthe start of the run ([model_time]) "
+                                 "has to be the date of one of its records: its first record is dated 31.12.1998 "
+                                 "23:0 (line 6), its last 1.1.1999 2:0 (line 9), before the start"),
+              std::string::npos)
+        << log.console();
   }
   auto codeOf = [&](const std::string& text, bool start) {
     CapturedLog log;
@@ -215,6 +219,51 @@ TEST(StationFileReader, RecordsThatDoNotFollowByTheStepEndTheRun) {
                                "follows the date 2.1.2001 2:0 of line 9 by 0 minutes"),
             std::string::npos)
       << log.console();
+}
+
+// The run's step is the distance between the first two records behind the header (blank
+// lines skipped, years 0..99 of the 1900s), whatever record the run starts at; a start that
+// is no record's date names the file's first record and the first after the start.
+TEST(StationFileReader, FirstTwoRecordsGiveTheStepAndTheStartHint) {
+  TempDir dir;
+  CapturedLog log;
+  StationFile f = MakeFile(dir, "t\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\n\n"
+                                "99 12 31 24 1\n2000 1 1 24 2\n2000 1 2 24 3\n");
+  AnalyzeStationFile(log.log(), "t", N, f);
+  FirstRecords r = ReadFirstRecords(log.log(), f);
+  ASSERT_EQ(r.count, 2);
+  EXPECT_EQ(r.date[0].year, 1999);
+  EXPECT_EQ(r.line[0], 7);
+  EXPECT_EQ(r.line[1], 8);
+  EXPECT_EQ(r.StepMinutes(), 1440.0);
+  try {
+    FindStartDate(log.log(), "t", N, Date(2000, 1, 1, 0), f);
+    FAIL() << "a start between two records was taken";
+  } catch (int code) {
+    EXPECT_EQ(code, 51);
+  }
+  EXPECT_NE(log.console().find("its first record is dated 31.12.1999 24:0 (line 7), the first after the start "
+                               "1.1.2000 24:0 (line 8)"),
+            std::string::npos)
+      << log.console();
+
+  StationFile one = MakeFile(dir, "t\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\n2000 1 1 0 1\n");
+  AnalyzeStationFile(log.log(), "t", N, one);
+  EXPECT_EQ(ReadFirstRecords(log.log(), one).count, 1);
+  EXPECT_EQ(ReadFirstRecords(log.log(), one).StepMinutes(), 0.0);
+  StationFile none = MakeFile(dir, "t\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\n");
+  AnalyzeStationFile(log.log(), "t", N, none);
+  EXPECT_EQ(ReadFirstRecords(log.log(), none).count, 0);
+  EXPECT_THROW(FindStartDate(log.log(), "t", N, Date(2000, 1, 1, 0), none), int);
+  EXPECT_NE(log.console().find("the file holds no record below its five header lines"), std::string::npos);
+  StationFile bad = MakeFile(dir, "t\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\n2000 1 1 0 1\n2000 x\n");
+  AnalyzeStationFile(log.log(), "t", N, bad);
+  try {
+    ReadFirstRecords(log.log(), bad);
+    FAIL() << "an unreadable date was taken";
+  } catch (int code) {
+    EXPECT_EQ(code, 73);
+  }
 }
 
 }  // namespace

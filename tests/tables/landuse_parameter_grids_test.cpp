@@ -332,9 +332,9 @@ TEST(LanduseParameterGrids, DegreeDayRowStartsAndSetsLeafFallAfterFiveColdDays) 
   EXPECT_EQ(b.Grid("StartDayOfLeaveFall")[1][1], 107.0);
 }
 
-// In an hourly run every step adds its share of the day: the daily mean temperature and
-// the seven-day mean are means, not sums of the hours.
-TEST(LanduseParameterGrids, HourlyStepsOfTheRunGiveTheDailyMeanTemperature) {
+// In an hourly or a daily run every step adds its share of the day: the daily mean
+// temperature and the seven-day mean are means, not sums of the steps.
+TEST(LanduseParameterGrids, HourlyAndDailyStepsOfTheRunGiveTheDailyMeanTemperature) {
   Basin b("DP1_t1_dorm = 50; DP1_T_Bf = 5; JDReset_TStart = 300; maxStartJDforDP1 = 150; F* = 12;\n"
           "DP4_t0_dorm = 280; DP4_t1_dorm = 50; DP4_T0 = 0; DP4_T1 = 5; DP4_Par_a = 12; DP4_Par_b = 1;\n"
           "DP4_T_xylstop = 15; DP4_t_xs1 = 103; DP4_SPSLF = 9;\n",
@@ -352,6 +352,13 @@ TEST(LanduseParameterGrids, HourlyStepsOfTheRunGiveTheDailyMeanTemperature) {
   EXPECT_NEAR(b.Grid("TemperatureMOVAVG7")[1][1], 10.0, 1e-12);
   b.h.d->output.timeStepMinutes = 0.0;  // no step set: hourly
   EXPECT_EQ(b.h.d->StepMinutes(), 60);
+  // A daily run whose hour stamps mark the step's end (min_to_int_end 0): the step of its
+  // records makes one step the whole day.
+  b.h.d->SetRunStepMinutes(1440);
+  ASSERT_EQ(b.h.d->StepMinutes(), 1440);
+  d.day = 11, d.hour = 24;
+  b.h.d->UpdateLanduseParameters(d, b.h.d->StepMinutes(), b.m1.get(), b.m2.get(), b.m3.get(), b.m4.get());
+  EXPECT_NEAR(b.Grid("TemperatureMOVAVG7")[1][1], 10.0, 1e-12);
 }
 
 // Monthly resistances (the old positional rows) follow the calendar of the date: on
