@@ -288,17 +288,35 @@ void ReadGifGrid(ReadContext& ctx, double** grid) {
   reader.ReadSize(width, height);
   try {
     if (width < 1 || height < 1) throw GifFormatError("logical screen without pixels");
-    // An LZW code yields at most 4096 pixels: a screen far beyond what the file can hold is corrupt.
-    if (static_cast<double>(width) * height > 4096.0 * static_cast<double>(ctx.fileSize))
+    // A screen far beyond what the file's LZW codes can fill is corrupt.
+    if (static_cast<double>(width) * height > GIFReader::MostPixels(static_cast<double>(ctx.fileSize)))
       throw GifFormatError("logical screen of " + std::to_string(width) + " x " + std::to_string(height) +
                            " pixels cannot be filled from " + std::to_string(ctx.fileSize) + " bytes");
-    MatrixOwner pixels(height, width, o.log);
-    reader.Decode(pixels.get());
     if (o.positionX == 0.0) o.positionX = 255000.0;
     if (o.positionY == 0.0) o.positionY = -160000.0;
     if (o.positionZ == 0.0) o.positionZ = 1000.0;
-    GIFReader::ResampleToGrid(pixels.get(), 1, width, 1, height, grid, 1, g.ncols, 1, g.nrows, o.readMask,
-                              o.positionX, o.positionY, o.positionZ, g.xllcorner, g.yllcorner, g.cellsize);
+    // Only the pixels that the basin's cells take their values from are kept: at most two
+    // columns per basin column and two rows per basin row, whatever the screen's size.
+    std::vector<int> columns, rows;
+    GIFReader::SampledCells(1, width, 1, height, 1, g.ncols, 1, g.nrows, o.positionX, o.positionY, o.positionZ,
+                            g.xllcorner, g.yllcorner, g.cellsize, columns, rows);
+    MatrixOwner kept;
+    try {
+      kept.reset(AllocateMatrix(nullptr, 1, static_cast<int64_t>(rows.size()), static_cast<int64_t>(columns.size()), 0));
+    } catch (int code) {
+      Fail(o,
+           "FATAL: error reading GIF " + ctx.path + ": the " + std::to_string(columns.size()) + " x " +
+               std::to_string(rows.size()) + " pixels of its screen that the basin's cells take their values from "
+               "cannot be reserved",
+           code);
+    }
+    std::vector<double*> screenRows(static_cast<size_t>(height) + 1, nullptr);
+    std::vector<int> places(static_cast<size_t>(width) + 1, 0);
+    for (size_t k = 0; k < rows.size(); ++k) screenRows[static_cast<size_t>(rows[k])] = kept[static_cast<int64_t>(k) + 1];
+    for (size_t k = 0; k < columns.size(); ++k) places[static_cast<size_t>(columns[k])] = static_cast<int>(k) + 1;
+    reader.Decode(screenRows.data(), &places);
+    GIFReader::ResampleToGrid(screenRows.data(), 1, width, 1, height, grid, 1, g.ncols, 1, g.nrows, o.readMask,
+                              o.positionX, o.positionY, o.positionZ, g.xllcorner, g.yllcorner, g.cellsize, &places);
   } catch (const GifFormatError& e) {
     Fail(o, "FATAL: error reading GIF " + ctx.path + " (" + e.what() + ")", 22);
   }
@@ -478,6 +496,14 @@ int ReadHeaderPairs(TextCursor& cursor, int count, std::string* keys, double* va
     return k + 1;
   }
   return 0;
+}
+
+std::string CellCountText(double ncols, double nrows) {
+  const double c = std::floor(ncols), r = std::floor(nrows);
+  const double kMax32 = 4294967295.0;  // (2^32 - 1)^2 < 2^64
+  if (c >= 0 && r >= 0 && c <= kMax32 && r <= kMax32)
+    return std::to_string(static_cast<unsigned long long>(c) * static_cast<unsigned long long>(r));
+  return FormatText("%.10Lg", static_cast<long double>(c) * static_cast<long double>(r));  // no overflow to inf
 }
 
 bool AsciiGridCanHold(long long bytes, double ncols, double nrows) {

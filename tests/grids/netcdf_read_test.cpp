@@ -197,6 +197,13 @@ variables: double y(n) ; double shorty(t, y, x) ; data: y = 1, 2, 3 ; shorty = 1
   EXPECT_NE(log.console().find("exception occured when reading from netCDF file " + dir.file("absent.nc") +
                                ". Internal message is: "),
             std::string::npos);
+  // A netCDF-4 file of 20000 x 20000 cells that holds none of their data: the limit is named.
+  MakeNetcdfFromCdl(dir, "huge.nc", "dimensions: t = 1 ; y = 20000 ; x = 20000 ;\nvariables: float huge(t, y, x) ;");
+  EXPECT_EQ(ThrownCode([&] { Read(cache, dir.file("huge.nc"), 0); }), 22);
+  EXPECT_NE(log.console().find("variable \"huge\" in netCDF file " + dir.file("huge.nc") +
+                               " has 20000 columns and 20000 rows, 400000000 cells: more than the 268435456 cells"),
+            std::string::npos)
+      << log.console();
   // A record past the end of the axis.
   MakeNetcdfFromCdl(dir, "asc.nc", kAscendingYX);
   EXPECT_EQ(ThrownCode([&] { Read(cache, dir.file("asc.nc<v>2")); }), 26);
