@@ -302,7 +302,8 @@ void ReadGifGrid(ReadContext& ctx, double** grid) {
                             g.xllcorner, g.yllcorner, g.cellsize, columns, rows);
     MatrixOwner kept;
     try {
-      kept.reset(AllocateMatrix(nullptr, 1, static_cast<int64_t>(rows.size()), static_cast<int64_t>(columns.size()), 0));
+      kept.reset(
+          AllocateMatrix(nullptr, 1, static_cast<int64_t>(rows.size()), static_cast<int64_t>(columns.size()), 0));
     } catch (int code) {
       Fail(o,
            "FATAL: error reading GIF " + ctx.path + ": the " + std::to_string(columns.size()) + " x " +
@@ -312,7 +313,8 @@ void ReadGifGrid(ReadContext& ctx, double** grid) {
     }
     std::vector<double*> screenRows(static_cast<size_t>(height) + 1, nullptr);
     std::vector<int> places(static_cast<size_t>(width) + 1, 0);
-    for (size_t k = 0; k < rows.size(); ++k) screenRows[static_cast<size_t>(rows[k])] = kept[static_cast<int64_t>(k) + 1];
+    for (size_t k = 0; k < rows.size(); ++k)
+      screenRows[static_cast<size_t>(rows[k])] = kept[static_cast<int64_t>(k) + 1];
     for (size_t k = 0; k < columns.size(); ++k) places[static_cast<size_t>(columns[k])] = static_cast<int>(k) + 1;
     reader.Decode(screenRows.data(), &places);
     GIFReader::ResampleToGrid(screenRows.data(), 1, width, 1, height, grid, 1, g.ncols, 1, g.nrows, o.readMask,
@@ -425,7 +427,9 @@ void ReadNetcdfIntoGrid(ReadContext& ctx, const std::string& fullName, double** 
   if (!ownGeoreference) {
     // Copied cell by cell: a grid read during the run must have the basin's columns and rows.
     if (basinOnly)
-      RequireBasinGeometry(o, ctx.path, nc.ncols, nc.nrows, g.xllcorner, g.yllcorner, g.cellsize);
+      RequireBasinGeometry(o, ctx.path, nc.ncols, nc.nrows, g.xllcorner, g.yllcorner, g.cellsize,
+                           "A netCDF grid read without a georeference of its own is copied cell by cell: it must "
+                           "have the zone grid's columns and rows");
     CheckNetcdfPlace(o, ctx.path);
     double** mask = o.readMask ? o.readMask : (o.grids && o.grids[1].registered ? o.grids[1].data : nullptr);
     for (int r = 1; r <= g.nrows; ++r) {
