@@ -1,5 +1,6 @@
 #include "grids/gif_reader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -63,7 +64,7 @@ int GIFReader::EmitString(int code, unsigned char* out) const {
   return n;
 }
 
-void GIFReader::Decode(double** pixels) {
+void GIFReader::Decode(double** pixels, const std::vector<int>* places) {
   pos_ = 0;
   Need(13, "header");
   ReadSize(width_, height_);
@@ -101,7 +102,7 @@ void GIFReader::Decode(double** pixels) {
         throw GifFormatError(std::string("invalid extension type ID \"0x") + hex + "\" found");
       }
     } else if (block == 0x2C) {
-      DecodeImage(pixels);
+      DecodeImage(pixels, places);
       imageSeen = true;
     } else {
       // The trailer (0x3B) or any other byte ends the image data.
@@ -111,7 +112,7 @@ void GIFReader::Decode(double** pixels) {
   }
 }
 
-void GIFReader::DecodeImage(double** pixels) {
+void GIFReader::DecodeImage(double** pixels, const std::vector<int>* places) {
   Need(9, "image descriptor");
   const unsigned char* d = &bytes_[pos_];
   int imageWidth = d[4] | (d[5] << 8);
@@ -160,11 +161,20 @@ void GIFReader::DecodeImage(double** pixels) {
     return imageHeight - 1;
   };
   unsigned char out[kMaxCodes];
+  // The pixels of a string go along the image rows; a row that is not kept is passed over
+  // at once, a pixel of a kept row goes to its column's place.
   auto put = [&](int n) {
-    for (int i = 0; i < n && written < total; ++i, ++written) {
-      int y = imageRow(static_cast<int>(written / imageWidth));
-      int x = static_cast<int>(written % imageWidth);
-      pixels[y + 1][x + 1] = out[i];
+    for (int i = 0; i < n && written < total;) {
+      const int x = static_cast<int>(written % imageWidth);
+      const int run = static_cast<int>(std::min<int64_t>(n - i, imageWidth - x));
+      double* row = pixels[imageRow(static_cast<int>(written / imageWidth)) + 1];
+      if (row)
+        for (int k = 0; k < run; ++k) {
+          const int place = places ? (*places)[static_cast<size_t>(x + k + 1)] : x + k + 1;
+          if (place) row[place] = out[i + k];
+        }
+      i += run;
+      written += run;
     }
   };
 
@@ -219,18 +229,53 @@ void GIFReader::DecodeImage(double** pixels) {
   (void)ended;
 }
 
+namespace {
+
+// Whole source cells from the first cell centre to a sample point, kept in a range that
+// far outside the source still clamps to its edge without overflow.
+int64_t CellsToSample(double point, double origin, double cellsize) {
+  const double f = std::floor((point - (origin + 0.5 * cellsize)) / cellsize);
+  return static_cast<int64_t>(std::fmax(-1e9, std::fmin(1e9, f)));
+}
+
+int Clamp(int64_t v, int first, int last) { return static_cast<int>(v < first ? first : (v > last ? last : v)); }
+
+}  // namespace
+
+void GIFReader::SampledCells(int sourceFirstCol, int sourceLastCol, int sourceFirstRow, int sourceLastRow,
+                             int targetFirstCol, int targetLastCol, int targetFirstRow, int targetLastRow,
+                             double sourceX, double sourceY, double sourceCellsize, double targetX,
+                             double targetY, double targetCellsize, std::vector<int>& columns,
+                             std::vector<int>& rows) {
+  const double cs = sourceCellsize;
+  columns.clear();
+  rows.clear();
+  for (int c = targetFirstCol; c <= targetLastCol; ++c) {
+    const double x = targetX + (c - targetFirstCol) * targetCellsize;
+    const int64_t s = sourceFirstCol + CellsToSample(x, sourceX, cs);
+    columns.push_back(Clamp(s, sourceFirstCol, sourceLastCol));
+    columns.push_back(Clamp(s + 1, sourceFirstCol, sourceLastCol));
+  }
+  for (int r = targetFirstRow; r <= targetLastRow; ++r) {
+    const double y = targetY + (targetLastRow - r) * targetCellsize;
+    const int64_t t = sourceLastRow - CellsToSample(y, sourceY, cs);
+    rows.push_back(Clamp(t - 1, sourceFirstRow, sourceLastRow));
+    rows.push_back(Clamp(t, sourceFirstRow, sourceLastRow));
+  }
+  for (std::vector<int>* cells : {&columns, &rows}) {
+    std::sort(cells->begin(), cells->end());
+    cells->erase(std::unique(cells->begin(), cells->end()), cells->end());
+  }
+}
+
 void GIFReader::ResampleToGrid(double** source, int sourceFirstCol, int sourceLastCol, int sourceFirstRow,
                                int sourceLastRow, double** target, int targetFirstCol, int targetLastCol,
                                int targetFirstRow, int targetLastRow, double** mask, double sourceX,
                                double sourceY, double sourceCellsize, double targetX, double targetY,
-                               double targetCellsize) {
+                               double targetCellsize, const std::vector<int>* sourcePlaces) {
   const double cs = sourceCellsize;
-  auto clampCol = [&](int64_t s) {
-    return static_cast<int>(s < sourceFirstCol ? sourceFirstCol : (s > sourceLastCol ? sourceLastCol : s));
-  };
-  auto clampRow = [&](int64_t t) {
-    return static_cast<int>(t < sourceFirstRow ? sourceFirstRow : (t > sourceLastRow ? sourceLastRow : t));
-  };
+  auto clampCol = [&](int64_t s) { return Clamp(s, sourceFirstCol, sourceLastCol); };
+  auto clampRow = [&](int64_t t) { return Clamp(t, sourceFirstRow, sourceLastRow); };
   for (int r = targetLastRow; r >= targetFirstRow; --r) {
     if (!target[r]) continue;
     for (int c = targetFirstCol; c <= targetLastCol; ++c) {
@@ -241,19 +286,18 @@ void GIFReader::ResampleToGrid(double** source, int sourceFirstCol, int sourceLa
       // The sample point is the lower-left corner of the target cell.
       const double x = targetX + (c - targetFirstCol) * targetCellsize;
       const double y = targetY + (targetLastRow - r) * targetCellsize;
-      const double fs = std::floor((x - (sourceX + 0.5 * cs)) / cs);
-      const double ft = std::floor((y - (sourceY + 0.5 * cs)) / cs);
-      // Far outside the source every index clamps to its edge; keep the arithmetic in range.
-      const int64_t s = sourceFirstCol + static_cast<int64_t>(std::fmax(-1e9, std::fmin(1e9, fs)));
-      const int64_t t = sourceLastRow - static_cast<int64_t>(std::fmax(-1e9, std::fmin(1e9, ft)));
+      const int64_t s = sourceFirstCol + CellsToSample(x, sourceX, cs);
+      const int64_t t = sourceLastRow - CellsToSample(y, sourceY, cs);
       const int cols[2] = {clampCol(s), clampCol(s + 1)};
+      const int places[2] = {sourcePlaces ? (*sourcePlaces)[static_cast<size_t>(cols[0])] : cols[0],
+                             sourcePlaces ? (*sourcePlaces)[static_cast<size_t>(cols[1])] : cols[1]};
       const int rows[2] = {clampRow(t), clampRow(t - 1)};
       double v[2][2];  // [row t / t-1][column s / s+1]
       bool allValid = true, allMissing = true;
       for (int i = 0; i < 2; ++i)
         for (int j = 0; j < 2; ++j) {
           double* row = source[rows[i]];
-          v[i][j] = row ? row[cols[j]] : -9999.0;
+          v[i][j] = row ? row[places[j]] : -9999.0;
           if (!(v[i][j] > -9999.0)) allValid = false;
           if (v[i][j] != -9999.0) allMissing = false;
         }

@@ -28,16 +28,31 @@ class GIFReader {
   // Logical screen width and height (0 x 0 when the file is shorter than its descriptor).
   void ReadSize(int& width, int& height);
   // Decodes the image into pixels (rows 1..height, columns 1..width of the screen); throws
-  // GifFormatError on a format error.
-  void Decode(double** pixels);
+  // GifFormatError on a format error. With places (one per screen column, index 0 unused)
+  // the pixel of screen column c is kept at pixels[row][places[c]], and dropped where that
+  // place is 0 or the row's pointer is null: the pixels of a large screen that a grid needs
+  // are kept without reserving the whole screen.
+  void Decode(double** pixels, const std::vector<int>* places = nullptr);
 
   // Places a grid of one geometry onto another (bilinear where all four neighbours are
   // valid, distance-weighted over the valid ones otherwise); see the .cpp for the rules.
+  // With sourcePlaces the source column c is read at source[row][sourcePlaces[c]] (as
+  // Decode keeps them).
   static void ResampleToGrid(double** source, int sourceFirstCol, int sourceLastCol, int sourceFirstRow,
                              int sourceLastRow, double** target, int targetFirstCol, int targetLastCol,
                              int targetFirstRow, int targetLastRow, double** mask, double sourceX,
                              double sourceY, double sourceCellsize, double targetX, double targetY,
-                             double targetCellsize);
+                             double targetCellsize, const std::vector<int>* sourcePlaces = nullptr);
+  // The source columns and rows that ResampleToGrid reads for a target of that geometry
+  // (the two columns and two rows around the sample point of any target cell), each once,
+  // in ascending order.
+  static void SampledCells(int sourceFirstCol, int sourceLastCol, int sourceFirstRow, int sourceLastRow,
+                           int targetFirstCol, int targetLastCol, int targetFirstRow, int targetLastRow,
+                           double sourceX, double sourceY, double sourceCellsize, double targetX, double targetY,
+                           double targetCellsize, std::vector<int>& columns, std::vector<int>& rows);
+  // Most pixels that n bytes of LZW data can yield: a code of b bits (12 at most) stands for
+  // a string of at most 2^b - 2 pixels, so no more than 4094 pixels come from 12 bits.
+  static double MostPixels(double bytes) { return bytes * 8.0 * 4094.0 / 12.0; }
   // Turns pixel indices into values with the two-branch exponential mapping.
   static void MapValues(double** grid, int firstCol, int lastCol, int firstRow, int lastRow, int threshold,
                         double f1, double x1, double f2, double x2);
@@ -55,7 +70,7 @@ class GIFReader {
   int NextByte();  // -1 at the end of the data
   void Need(size_t n, const char* what);
   void SkipSubBlocks();
-  void DecodeImage(double** pixels);
+  void DecodeImage(double** pixels, const std::vector<int>* places);
 
   std::string fileName_;
   std::vector<unsigned char> bytes_;

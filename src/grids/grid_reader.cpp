@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "framework/file_reason.h"
@@ -287,17 +288,37 @@ void ReadGifGrid(ReadContext& ctx, double** grid) {
   reader.ReadSize(width, height);
   try {
     if (width < 1 || height < 1) throw GifFormatError("logical screen without pixels");
-    // An LZW code yields at most 4096 pixels: a screen far beyond what the file can hold is corrupt.
-    if (static_cast<double>(width) * height > 4096.0 * static_cast<double>(ctx.fileSize))
+    // A screen far beyond what the file's LZW codes can fill is corrupt.
+    if (static_cast<double>(width) * height > GIFReader::MostPixels(static_cast<double>(ctx.fileSize)))
       throw GifFormatError("logical screen of " + std::to_string(width) + " x " + std::to_string(height) +
                            " pixels cannot be filled from " + std::to_string(ctx.fileSize) + " bytes");
-    MatrixOwner pixels(height, width, o.log);
-    reader.Decode(pixels.get());
     if (o.positionX == 0.0) o.positionX = 255000.0;
     if (o.positionY == 0.0) o.positionY = -160000.0;
     if (o.positionZ == 0.0) o.positionZ = 1000.0;
-    GIFReader::ResampleToGrid(pixels.get(), 1, width, 1, height, grid, 1, g.ncols, 1, g.nrows, o.readMask,
-                              o.positionX, o.positionY, o.positionZ, g.xllcorner, g.yllcorner, g.cellsize);
+    // Only the pixels that the basin's cells take their values from are kept: at most two
+    // columns per basin column and two rows per basin row, whatever the screen's size.
+    std::vector<int> columns, rows;
+    GIFReader::SampledCells(1, width, 1, height, 1, g.ncols, 1, g.nrows, o.positionX, o.positionY, o.positionZ,
+                            g.xllcorner, g.yllcorner, g.cellsize, columns, rows);
+    MatrixOwner kept;
+    try {
+      kept.reset(
+          AllocateMatrix(nullptr, 1, static_cast<int64_t>(rows.size()), static_cast<int64_t>(columns.size()), 0));
+    } catch (int code) {
+      Fail(o,
+           "FATAL: error reading GIF " + ctx.path + ": the " + std::to_string(columns.size()) + " x " +
+               std::to_string(rows.size()) + " pixels of its screen that the basin's cells take their values from "
+               "cannot be reserved",
+           code);
+    }
+    std::vector<double*> screenRows(static_cast<size_t>(height) + 1, nullptr);
+    std::vector<int> places(static_cast<size_t>(width) + 1, 0);
+    for (size_t k = 0; k < rows.size(); ++k)
+      screenRows[static_cast<size_t>(rows[k])] = kept[static_cast<int64_t>(k) + 1];
+    for (size_t k = 0; k < columns.size(); ++k) places[static_cast<size_t>(columns[k])] = static_cast<int>(k) + 1;
+    reader.Decode(screenRows.data(), &places);
+    GIFReader::ResampleToGrid(screenRows.data(), 1, width, 1, height, grid, 1, g.ncols, 1, g.nrows, o.readMask,
+                              o.positionX, o.positionY, o.positionZ, g.xllcorner, g.yllcorner, g.cellsize, &places);
   } catch (const GifFormatError& e) {
     Fail(o, "FATAL: error reading GIF " + ctx.path + " (" + e.what() + ")", 22);
   }
@@ -305,14 +326,63 @@ void ReadGifGrid(ReadContext& ctx, double** grid) {
                        o.gifScale2);
 }
 
-// The corner of a netCDF field on one axis from its first coordinate, a whole number
-// (the fraction is dropped on reading). This program's writer gives each cell's western or
-// southern edge, most others its centre: either on the basin's corner is that corner.
-double NetcdfCorner(double first, double basinCorner, double cellsize) {
-  const double tolerance = 1.0 + 0.01 * cellsize;
-  if (std::fabs(first - basinCorner) <= tolerance || std::fabs(first - (basinCorner + 0.5 * cellsize)) <= tolerance)
-    return basinCorner;
-  return first;
+// A netCDF grid of the basin's size read by a module without a georeference of its own is
+// copied onto the basin cell by cell, whatever its coordinates say; they serve only to
+// refuse a grid that surely lies elsewhere. They can be set against the basin's only when
+// every axis of two or more values is spaced by the basin's cell size (within 1 %), which
+// also puts them in its units. A coordinate may then be a cell's centre, its lower (western,
+// southern) edge, as this program's writer gives it, or its upper edge: a grid is refused
+// when under each reading its lower-left corner lies more than a cell from the basin's.
+// Coordinates in another unit or spacing (degrees, cell indices) are noted once per file.
+void CheckNetcdfPlace(modelobject& o, const std::string& path) {
+  const GridGeometry& g = o.geometry;
+  const double cs = g.cellsize;
+  NetcdfFileCache& cache = NetcdfCacheOf(o);
+  const NetcdfFileCache::Axis& x = cache.xAxis;
+  const NetcdfFileCache::Axis& y = cache.yAxis;
+  if (x.count == 0 && y.count == 0) return;  // the file states no place
+
+  bool spaced = false, comparable = true;
+  std::string spacing;
+  for (const auto& axis : {std::make_pair("x", &x), std::make_pair("y", &y)}) {
+    const NetcdfFileCache::Axis& a = *axis.second;
+    if (a.count == 0) continue;
+    spacing += std::string(spacing.empty() ? "" : ", ") + axis.first;
+    if (a.count == 1) {
+      spacing += " of one value";
+      continue;
+    }
+    const double step = (a.Highest() - a.Lowest()) / static_cast<double>(a.count - 1);
+    spacing += " spaced " + NumberText(step);
+    spaced = true;
+    comparable = comparable && std::fabs(step - cs) <= 0.01 * cs;
+  }
+  if (!spaced || !comparable) {
+    if (cache.unplacedFiles.insert(path).second && o.log)
+      *o.log << "INFO: the netCDF grid " << path << " read by " << o.name
+             << " is copied onto the basin cell by cell; its coordinates (" << spacing
+             << ") are not in the basin's cells of " << NumberText(cs)
+             << ", so its place cannot be set against the basin's" << "[end-entry]";
+    return;
+  }
+  // Distance of the nearest reading of an axis's lowest coordinate from the basin's corner.
+  auto offset = [&](const NetcdfFileCache::Axis& a, double corner) {
+    if (a.count == 0) return 0.0;
+    double nearest = std::fabs(a.Lowest() - corner);
+    for (double shift : {0.5 * cs, cs}) nearest = std::min(nearest, std::fabs(a.Lowest() - shift - corner));
+    return nearest;
+  };
+  const double reach = 1.01 * cs;
+  if (offset(x, g.xllcorner) <= reach && offset(y, g.yllcorner) <= reach) return;
+  const double fileX = x.count ? x.Lowest() : g.xllcorner, fileY = y.count ? y.Lowest() : g.yllcorner;
+  Fail(o,
+       "FATAL: the grid " + path + " read by " + o.name + " does not lie on the basin's grid: lower-left corner " +
+           NumberText(fileX) + "/" + NumberText(fileY) + " (the basin's is " + NumberText(g.xllcorner) + "/" +
+           NumberText(g.yllcorner) +
+           "), more than a cell away whether its coordinates give the cells' centres, lower or upper edges. A "
+           "netCDF grid read without a georeference of its own is copied cell by cell: coordinates in the "
+           "basin's units and cell size must put it within a cell of the basin",
+       24);
 }
 
 // The resampler takes the value of each model cell at its lower-left corner from the file's
@@ -355,16 +425,12 @@ void ReadNetcdfIntoGrid(ReadContext& ctx, const std::string& fullName, double** 
              "the x-, y- and z header rows of the input file for interpolation",
          22);
   if (!ownGeoreference) {
-    // Copied cell by cell: the field must lie on the basin's cells where its file says
-    // where it lies (coordinates and a cell size are optional). Whole-number coordinates
-    // cannot tell a cell size to better than 1.
-    const double cellsize =
-        nc.cellSize > 0.0 && std::fabs(nc.cellSize - g.cellsize) > 1.0 ? nc.cellSize : g.cellsize;
-    RequireBasinGeometry(o, ctx.path, nc.ncols, nc.nrows, NetcdfCorner(nc.firstX, g.xllcorner, g.cellsize),
-                         NetcdfCorner(nc.firstY, g.yllcorner, g.cellsize), cellsize,
-                         basinOnly ? kNotResampled
-                                   : "A netCDF grid read without a georeference of its own is copied cell by cell: "
-                                     "it must have the zone grid's columns, rows, cell size and lower-left corner");
+    // Copied cell by cell: a grid read during the run must have the basin's columns and rows.
+    if (basinOnly)
+      RequireBasinGeometry(o, ctx.path, nc.ncols, nc.nrows, g.xllcorner, g.yllcorner, g.cellsize,
+                           "A netCDF grid read without a georeference of its own is copied cell by cell: it must "
+                           "have the zone grid's columns and rows");
+    CheckNetcdfPlace(o, ctx.path);
     double** mask = o.readMask ? o.readMask : (o.grids && o.grids[1].registered ? o.grids[1].data : nullptr);
     for (int r = 1; r <= g.nrows; ++r) {
       if (!grid[r]) continue;
@@ -434,6 +500,14 @@ int ReadHeaderPairs(TextCursor& cursor, int count, std::string* keys, double* va
     return k + 1;
   }
   return 0;
+}
+
+std::string CellCountText(double ncols, double nrows) {
+  const double c = std::floor(ncols), r = std::floor(nrows);
+  const double kMax32 = 4294967295.0;  // (2^32 - 1)^2 < 2^64
+  if (c >= 0 && r >= 0 && c <= kMax32 && r <= kMax32)
+    return std::to_string(static_cast<unsigned long long>(c) * static_cast<unsigned long long>(r));
+  return FormatText("%.10Lg", static_cast<long double>(c) * static_cast<long double>(r));  // no overflow to inf
 }
 
 bool AsciiGridCanHold(long long bytes, double ncols, double nrows) {

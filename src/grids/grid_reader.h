@@ -42,3 +42,10 @@ std::string QuotedWord(const std::string& word);
 
 // Largest number of columns or rows a grid file may declare.
 constexpr double kMaxGridDimension = 1.0e7;
+
+// Most cells a basin may have: just below 2^31, which 32-bit cell counts reach.
+constexpr double kMaxBasinCells = 2.0e9;
+
+// The number of cells of a header's ncols x nrows (their whole parts), every digit of it
+// while it fits 64 bits.
+std::string CellCountText(double ncols, double nrows);

@@ -87,6 +87,18 @@ class NetcdfFileCache {
 
   LogStream* log = nullptr;
   bool hasTimeAxis = false;  // the current file has a dimension whose name contains "time"
+  // The coordinate variable "x" or "y" of the field read last, as the file gives it (the
+  // fraction kept): how many values, the first and the last. count 0: the file has none.
+  struct Axis {
+    size_t count = 0;
+    double first = 0.0;
+    double last = 0.0;
+    double Lowest() const { return first < last ? first : last; }
+    double Highest() const { return first < last ? last : first; }
+  };
+  Axis xAxis, yAxis;
+  // Files whose place the grid reader could not set against the basin's (noted once each).
+  std::set<std::string> unplacedFiles;
 
   struct OpenFile;  // defined by the netCDF layer
 
@@ -130,8 +142,11 @@ void WriteNetcdfGrid(NetcdfWriteOptions& options, bool asDouble, const double* d
 // returned nodata value.
 // Failures: 1100 too many open files, 26 variable missing or library error, 22 a file the
 // check before the library refuses (netcdf_file_check.h), dimensions not (record, y, x) /
-// (record, x, y), lengths that do not match, a cell size <= 0, coordinates that are not
-// numbers or not evenly spaced (x west to east), or a cell that is infinite after unpacking.
+// (record, x, y), lengths that do not match, a field of no cell or of more than 2^28 cells,
+// coordinates that are not numbers or not evenly spaced (x west to east), or a cell that is
+// infinite after unpacking. A cell size of 0 or below is returned as it is: placing the
+// field by its coordinates refuses it (RequireNetcdfCellSize), a cell-by-cell copy needs none.
+// The coordinates as the file gives them are left in cache.xAxis and cache.yAxis.
 void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::string& name,
                     std::string* variableName, int32_t& nrows, int32_t& ncols, double& xOrigin, double& yOrigin,
                     double& cellSize, double& nodata, int32_t& recordCount, int32_t record, int year, int month,

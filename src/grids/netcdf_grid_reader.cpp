@@ -190,21 +190,25 @@ NcVar FindVariable(NcFile& file, LogStream* log, const std::string& fileName, co
 
 // Whole-number coordinates of a 1-D variable (the fraction is dropped): one per cell of its
 // axis, every one a number, in one direction (x west to east) and evenly spaced (dropping
-// the fraction may change a step by 1).
+// the fraction may change a step by 1). axis receives their extent as the file gives it.
 std::vector<double> ReadCoordinate(NcVar& v, size_t expected, bool mayDescend, LogStream* log,
-                                   const std::string& fileName) {
+                                   const std::string& fileName, NetcdfFileCache::Axis& axis) {
   const std::string what = "coordinate variable \"" + v.getName() + "\" in netCDF file " + fileName;
   size_t n = v.getDimCount() == 1 ? v.getDim(0).getSize() : 0;
   if (n != expected)
     FailFormat(log, what + " holds " + std::to_string(n) + " values, expected " + std::to_string(expected) + ".");
   std::vector<double> c(n);
   if (n) v.getVar(c.data());
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = 0; i < n; ++i)
     if (!std::isfinite(c[i]))
       FailFormat(log, what + " holds " + NumberText(c[i]) + " at index " + std::to_string(i) +
                           "; its cells cannot be placed.");
-    c[i] = std::trunc(c[i]);
+  if (n) {
+    axis.count = n;
+    axis.first = c.front();
+    axis.last = c.back();
   }
+  for (double& value : c) value = std::trunc(value);
   for (size_t i = 1; i < n; ++i) {
     const double step = c[i] - c[i - 1], first = c[1] - c[0];
     if ((!mayDescend && step < 0) || step * first < 0 || std::fabs(step - first) > 1.0)
@@ -231,6 +235,7 @@ void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::st
   try {
     NcFile& file = NetcdfCacheAccess::Open(cache, fileName);
     cache.hasTimeAxis = false;
+    cache.xAxis = cache.yAxis = NetcdfFileCache::Axis();
 
     // Dimensions, in the order of their names.
     std::string xDimName, yDimName;
@@ -282,7 +287,6 @@ void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::st
     // differ); the one last in name order is the no-data value returned.
     std::vector<double> fills;
     cellSize = -1.0;
-    bool cellSizeGiven = false;
     for (const auto& a : var.getAtts()) {
       const std::string& n = a.first;
       bool ok = false;
@@ -300,10 +304,7 @@ void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::st
         }
       } else if (Contains(n, "default_cellsize")) {
         double v = NumericAttribute(a.second, ok);
-        if (ok) {
-          cellSize = v;
-          cellSizeGiven = true;
-        }
+        if (ok) cellSize = v;
       }
     }
 
@@ -311,39 +312,27 @@ void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::st
     bool southToNorth = true;
     NcVar yVar = file.getVar("y");
     if (!yVar.isNull()) {
-      std::vector<double> y = ReadCoordinate(yVar, static_cast<size_t>(nrows), true, log, fileName);
+      std::vector<double> y = ReadCoordinate(yVar, static_cast<size_t>(nrows), true, log, fileName, cache.yAxis);
       if (y.size() >= 2) {
-        if (y[1] >= y[0]) {
+        // The direction as the file gives it: dropping the fraction may make the steps 0.
+        if (cache.yAxis.last >= cache.yAxis.first) {
           yOrigin = y[0];
-          if (cellSize < 0) {
-            cellSize = y[1] - y[0];
-            cellSizeGiven = true;
-          }
+          if (cellSize < 0) cellSize = y[1] - y[0];
         } else {
           southToNorth = false;
           yOrigin = y.back();
-          if (cellSize < 0) {
-            cellSize = y[0] - y[1];
-            cellSizeGiven = true;
-          }
+          if (cellSize < 0) cellSize = y[0] - y[1];
         }
       } else if (y.size() == 1) {
         yOrigin = y[0];
-        if (cellSize < 0) {
-          cellSize = 10.0;
-          cellSizeGiven = true;
-        }
+        if (cellSize < 0) cellSize = 10.0;
       }
     }
     NcVar xVar = file.getVar("x");
     if (!xVar.isNull()) {
-      std::vector<double> x = ReadCoordinate(xVar, static_cast<size_t>(ncols), false, log, fileName);
+      std::vector<double> x = ReadCoordinate(xVar, static_cast<size_t>(ncols), false, log, fileName, cache.xAxis);
       if (!x.empty()) xOrigin = x[0];
     }
-    if (cellSizeGiven && !(cellSize > 0.0 && std::isfinite(cellSize)))
-      FailFormat(log, "netCDF file " + fileName + " gives the cell size " + std::to_string(cellSize) +
-                          " (from \"default_cellsize\" or the whole-number y coordinates); it must be greater "
-                          "than 0.");
 
     // The variable must be (record, y, x) or (record, x, y) over the file's grid axes.
     const std::vector<NcDim> dims = var.getDims();
@@ -364,11 +353,15 @@ void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::st
     }
     const size_t lenA = dims[1].getSize(), lenB = dims[2].getSize();
     const size_t nx = xFirst ? lenA : lenB, ny = xFirst ? lenB : lenA;
-    if (nx != static_cast<size_t>(ncols) || ny != static_cast<size_t>(nrows) || nx == 0 || ny == 0 ||
-        nx * ny > kMaxNetcdfCells)
-      FailFormat(log, "variable \"" + chosen + "\" in netCDF file " + fileName + " has " + std::to_string(nx) +
-                          " columns and " + std::to_string(ny) + " rows, expected " + std::to_string(ncols) +
-                          " and " + std::to_string(nrows) + ".");
+    const std::string extent = "variable \"" + chosen + "\" in netCDF file " + fileName + " has " +
+                               std::to_string(nx) + " columns and " + std::to_string(ny) + " rows";
+    if (nx != static_cast<size_t>(ncols) || ny != static_cast<size_t>(nrows))
+      FailFormat(log, extent + ", expected " + std::to_string(ncols) + " and " + std::to_string(nrows) + ".");
+    if (nx == 0 || ny == 0) FailFormat(log, extent + ": it holds no cell.");
+    // Each dimension is at most kMaxNetcdfCells long, so the product cannot overflow.
+    if (nx * ny > kMaxNetcdfCells)
+      FailFormat(log, extent + ", " + std::to_string(nx * ny) + " cells: more than the " +
+                          std::to_string(kMaxNetcdfCells) + " cells this program reads from one netCDF grid.");
     const size_t records = dims[0].getSize();
     if (rec < 0)
       throw ReadFailure("no record of variable \"" + chosen + "\" matches the requested date or step");
@@ -459,7 +452,11 @@ NetcdfGrid ReadNetcdfForModule(modelobject& module, const std::string& name, int
 
 void RequireNetcdfCellSize(const modelobject& module, const NetcdfGrid& grid) {
   if (grid.cellSize > 0.0 && std::isfinite(grid.cellSize)) return;
-  FailFormat(module.log, "netCDF file " + grid.fileName +
-                             " gives no cell size (neither the attribute \"default_cellsize\" nor a y axis); its "
-                             "cells cannot be placed on the model grid.");
+  if (grid.cellSize == -1.0)
+    FailFormat(module.log, "netCDF file " + grid.fileName +
+                               " gives no cell size (neither the attribute \"default_cellsize\" nor a y axis); its "
+                               "cells cannot be placed on the model grid.");
+  FailFormat(module.log, "netCDF file " + grid.fileName + " gives the cell size " + NumberText(grid.cellSize) +
+                             " (from \"default_cellsize\" or the whole-number y coordinates); it must be greater "
+                             "than 0 to place its cells on the model grid.");
 }

@@ -181,12 +181,18 @@ void defaultini::ReadGridHeader(GridGeometry& header) {
   if (std::fclose(toClose) != 0) fail("error closing grid " + file, 23);
 
   // The model domain must be a usable grid.
-  if (!(values[0] >= 1 && values[1] >= 1 && values[0] * values[1] <= 2.0e9 && std::isfinite(values[2]) &&
-        std::isfinite(values[3]) && values[4] > 0 && std::isfinite(values[4]) && std::isfinite(values[5])))
+  if (!(values[0] >= 1 && values[1] >= 1 && std::isfinite(values[0]) && std::isfinite(values[1]) &&
+        std::isfinite(values[2]) && std::isfinite(values[3]) && values[4] > 0 && std::isfinite(values[4]) &&
+        std::isfinite(values[5])))
     fail("error reading " + file + ": the header does not describe a grid (ncols and nrows at least 1, "
          "cellsize above 0)", 22);
-  // The file must hold the cells its header claims before the model domain is allocated for them.
   const double cells = std::floor(values[0]) * std::floor(values[1]);
+  if (cells > kMaxBasinCells)
+    fail("error reading " + file + ": its header gives " + NumberText(std::floor(values[0])) + " x " +
+             NumberText(std::floor(values[1])) + " = " + CellCountText(values[0], values[1]) +
+             " cells, more than the " + NumberText(kMaxBasinCells) + " cells the program can address",
+         22);
+  // The file must hold the cells its header claims before the model domain is allocated for them.
   const bool holds = valueWidth == 0 ? AsciiGridCanHold(valueBytes, std::floor(values[0]), std::floor(values[1]))
                                      : static_cast<double>(fileSize) == (12.0 + cells) * valueWidth;
   if (!holds)

@@ -271,6 +271,89 @@ TEST(GifGrid, BadGifsEndWithFatal22) {
   EXPECT_EQ(grid, nullptr);
 }
 
+// A screen much larger than the basin: only the pixels that the basin's cells are sampled
+// from are kept, and the grid is the one that resampling the whole screen gives, wherever
+// the basin lies on the screen and whatever the sizes of their cells.
+TEST(GifGrid, LargeScreensKeepOnlyThePixelsTheBasinIsSampledFrom) {
+  const int w = 1200, h = 900;
+  const std::vector<int> pixels = Pattern(w, h);
+  const std::string gif = GifBuilder(w, h).Build(pixels);
+  MatrixOwner screen;
+  ASSERT_EQ(Decode(gif, screen), "");
+  struct Case {
+    double x, y, cs;  // the GIF's lower-left corner and pixel size
+  };
+  // The basin: 40 x 30 cells of 1000 at (500000, 200000).
+  const Case cases[] = {
+      {450000, 150000, 1000},   // basin inside, cells of the basin's size
+      {499700, 199400, 1000},   // the basin's south-western corner on the screen's
+      {480000, 180000, 300},    // pixels smaller than the basin's cells
+      {-100000, -500000, 2500}, // pixels larger
+      {520000, 210000, 1000},   // the screen covers a part of the basin
+      {900000, 900000, 1000},   // the screen lies beside the basin: its edge is sampled
+  };
+  for (const Case& c : cases) {
+    GridModule m(40, 30, 500000, 200000, 1000);
+    m.obj.SetPosition(0, c.x, c.y, c.cs);
+    WriteTextFile(m.file("r.gif"), gif);
+    MatrixOwner expected = m.Grid([](int, int) { return 0.0; });
+    GIFReader::ResampleToGrid(screen.get(), 1, w, 1, h, expected.get(), 1, 40, 1, 30, nullptr, c.x, c.y, c.cs, 500000,
+                              200000, 1000);
+    GIFReader::MapValues(expected.get(), 1, 40, 1, 30, 127, 8.916787e-05, 0.0767528404, 8.916787e-05, 0.0767528404);
+    const long long before = LiveMatrixBytes();
+    ResetPeakMatrixBytes();
+    double** grid = nullptr;
+    ASSERT_EQ(GridModule::CodeOf([&] { m.obj.ReadGrid("r.gif", grid, 0, true, false, false, 0); }), 0)
+        << m.log.console();
+    MatrixOwner owner(grid);
+    // The basin's grid and at most 80 x 60 pixels; the screen alone would take 8.6 MB.
+    EXPECT_LE(PeakMatrixBytes() - before, 31 * 41 * 8 + 61 * 81 * 8) << c.x << " " << c.cs;
+    int wrong = 0;
+    for (int r = 1; r <= 30; ++r)
+      for (int col = 1; col <= 40; ++col) wrong += grid[r][col] != expected[r][col];
+    EXPECT_EQ(wrong, 0) << c.x << " " << c.y << " " << c.cs;
+  }
+}
+
+// The screen is checked against what the file's LZW codes can fill before anything is
+// reserved for it; a constant image, as compressed as LZW gets, passes.
+TEST(GifGrid, ScreensTheFileCannotFillAreRefusedNamingTheFile) {
+  GridModule m(3, 2, 255000, -160000, 1000);
+  m.obj.SetPosition(0, 0, 0, 0);
+  const std::string good = GifBuilder(3, 2).Build(Pattern(3, 2));
+  // A comment of some 400 kB (sub-blocks of 255 bytes) behind the image's screen descriptor.
+  std::string comment = "\x21\xFE";
+  for (int i = 0; i < 1600; ++i) comment += "\xFF" + std::string(255, 'c');
+  comment += std::string(1, '\0');
+  for (int side : {40000, 65535}) {
+    std::string big = good;
+    big.insert(13 + 768, comment);
+    for (int k : {6, 8}) {
+      big[static_cast<size_t>(k)] = static_cast<char>(side & 0xFF);
+      big[static_cast<size_t>(k) + 1] = static_cast<char>(side >> 8);
+    }
+    WriteTextFile(m.file("big.gif"), big);
+    double** grid = nullptr;
+    const long long before = LiveMatrixBytes();
+    ResetPeakMatrixBytes();
+    EXPECT_EQ(GridModule::CodeOf([&] { m.obj.ReadGrid("big.gif", grid, 0, true, false, false, 0); }), 22);
+    EXPECT_LE(PeakMatrixBytes() - before, 3 * 8 * 8);  // the basin's grid only
+    EXPECT_NE(m.log.console().find("error reading GIF " + m.file("big.gif") + " (logical screen of " +
+                                   std::to_string(side) + " x " + std::to_string(side) + " pixels cannot be filled "
+                                   "from " + std::to_string(big.size()) + " bytes)"),
+              std::string::npos)
+        << m.log.console();
+    EXPECT_EQ(grid, nullptr);
+  }
+  GifBuilder flat(2000, 2000);
+  WriteTextFile(m.file("flat.gif"), flat.Build(std::vector<int>(2000 * 2000, 100)));
+  double** grid = nullptr;
+  ASSERT_EQ(GridModule::CodeOf([&] { m.obj.ReadGrid("flat.gif", grid, 0, true, false, false, 0); }), 0)
+      << m.log.console();
+  MatrixOwner owner(grid);
+  EXPECT_NEAR(grid[2][3], 8.916787e-05 * std::exp(7.67528404), 1e-12);
+}
+
 }  // namespace
 
 namespace {

@@ -184,8 +184,8 @@ variables: double y(n) ; double shorty(t, y, x) ; data: y = 1, 2, 3 ; shorty = 1
   WriteTextFile(dir.file("junk.nc"), "CDF\x01 not really");
   CapturedLog log;
   NetcdfFileCache cache(&log.log());
-  EXPECT_EQ(ThrownCode([&] { Read(cache, dir.file("flat.nc"), 0); }), 22);
-  EXPECT_NE(log.console().find("gives the cell size 0"), std::string::npos) << log.console();
+  // The field is read; placing it by its coordinates is refused (a cell-by-cell copy needs none).
+  EXPECT_EQ(Read(cache, dir.file("flat.nc"), 0).cs, 0);
   EXPECT_EQ(ThrownCode([&] { Read(cache, dir.file("lonlat.nc"), 0); }), 22);
   EXPECT_NE(log.console().find("has the dimensions (time, lat, lon); expected (time, y, x) or (time, x, y)"),
             std::string::npos)
@@ -197,6 +197,13 @@ variables: double y(n) ; double shorty(t, y, x) ; data: y = 1, 2, 3 ; shorty = 1
   EXPECT_NE(log.console().find("exception occured when reading from netCDF file " + dir.file("absent.nc") +
                                ". Internal message is: "),
             std::string::npos);
+  // A netCDF-4 file of 20000 x 20000 cells that holds none of their data: the limit is named.
+  MakeNetcdfFromCdl(dir, "huge.nc", "dimensions: t = 1 ; y = 20000 ; x = 20000 ;\nvariables: float huge(t, y, x) ;");
+  EXPECT_EQ(ThrownCode([&] { Read(cache, dir.file("huge.nc"), 0); }), 22);
+  EXPECT_NE(log.console().find("variable \"huge\" in netCDF file " + dir.file("huge.nc") +
+                               " has 20000 columns and 20000 rows, 400000000 cells: more than the 268435456 cells"),
+            std::string::npos)
+      << log.console();
   // A record past the end of the axis.
   MakeNetcdfFromCdl(dir, "asc.nc", kAscendingYX);
   EXPECT_EQ(ThrownCode([&] { Read(cache, dir.file("asc.nc<v>2")); }), 26);
@@ -235,9 +242,10 @@ variables: float v(t, x, y) ; data: v = 1 ;)",
             std::string::npos);
 }
 
-// A netCDF grid copied onto the basin cell by cell (by a module without a georeference of
-// its own) must lie on the basin's cells, one resampled by its coordinates must cover them,
-// and each must hold numbers.
+// A netCDF grid of the basin's size copied onto it cell by cell (by a module without a
+// georeference of its own) is refused only when its coordinates, in the basin's units and
+// cell size, put it more than a cell away under every reading (centres, lower or upper
+// edges); one resampled by its coordinates must cover the basin; each must hold numbers.
 TEST(NetcdfRead, GridsMustLieOnTheBasinOrCoverItAndHoldNumbers) {
   enum Read { kDuringRun, kStartUp, kGeoreferenced };
   struct Case {
@@ -245,28 +253,43 @@ TEST(NetcdfRead, GridsMustLieOnTheBasinOrCoverItAndHoldNumbers) {
     int code;
     const char* words;
     Read read = kDuringRun;
+    std::string attributes = "";
   };
+  const char* const kCopied = "is copied onto the basin cell by cell; its coordinates (";
   const Case cases[] = {
       {"1000, 1050, 1100", "2050, 2000", "1, 2, 3, 4, 5, 6", 0, ""},  // edges, as the writer gives them
       {"1025, 1075, 1125", "2025, 2075", "4, 5, 6, 1, 2, 3", 0, ""},  // centres, south to north
+      {"1050, 1100, 1150", "2100, 2050", "1, 2, 3, 4, 5, 6", 0, ""},  // upper edges
+      {"1100, 1150, 1200", "2050, 2000", "1, 2, 3, 4, 5, 6", 0, ""},  // a cell off as upper edges
+      {"1000, 1050, 1100", "2000, 1950", "1, 2, 3, 4, 5, 6", 0, "", kStartUp},  // a cell off as lower edges
       {"1000, 1050, 1100", "2050, 2000", "1, 2, 3, 4, 5, NaNf", 0, ""},
       {"1000, 1050, 1100", "2050, 2000", "1, 2, 3, 4, 5, 6", 0, "", kGeoreferenced},
+      // Coordinates that cannot be set against the basin's: copied, with a note.
+      {"0, 1, 2", "1, 0", "1, 2, 3, 4, 5, 6", 0, "(x spaced 1, y spaced 1) are not in the basin's cells of 50"},
+      {"1, 2, 3", "1, 2", "4, 5, 6, 1, 2, 3", 0, "(x spaced 1, y spaced 1)", kStartUp},
+      {"8.5, 8.51, 8.52", "47.01, 47", "1, 2, 3, 4, 5, 6", 0, "(x spaced 0.01, y spaced 0.01)"},
+      {"8.5, 8.51, 8.52", "47.01, 47", "1, 2, 3, 4, 5, 6", 0, "(x spaced 0.01, y spaced 0.01)", kDuringRun,
+       "v:default_cellsize = 50. ;"},
+      {"1000, 1050, 1100", "2025, 2000", "1, 2, 3, 4, 5, 6", 0, "(x spaced 50, y spaced 25)"},
+      {"51000, 51100, 51200", "2050, 2000", "1, 2, 3, 4, 5, 6", 0, "(x spaced 100, y spaced 50)"},
+      // Surely elsewhere.
       {"51000, 51050, 51100", "2050, 2000", "1, 2, 3, 4, 5, 6", 24,
-       "does not lie on the basin's grid: lower-left corner 51000/2000 (the basin's is 1000/2000). A grid read "
-       "during the run"},
-      {"51000, 51050, 51100", "2050, 2000", "1, 2, 3, 4, 5, 6", 24,
-       "lower-left corner 51000/2000 (the basin's is 1000/2000). A netCDF grid read without a georeference", kStartUp},
+       "does not lie on the basin's grid: lower-left corner 51000/2000 (the basin's is 1000/2000), more than a cell "
+       "away whether its coordinates give the cells' centres, lower or upper edges"},
+      {"51000, 51050, 51100", "2050, 2000", "1, 2, 3, 4, 5, 6", 24, "lower-left corner 51000/2000", kStartUp},
+      {"1000, 1050, 1100", "1998, 1948", "1, 2, 3, 4, 5, 6", 24, "lower-left corner 1000/1948"},
+      {"1102, 1152, 1202", "2050, 2000", "1, 2, 3, 4, 5, 6", 24, "lower-left corner 1102/2000"},
       {"51000, 51050, 51100", "2050, 2000", "1, 2, 3, 4, 5, 6", 24,
        "does not cover the basin: its cells span x 50975 to 51125, y 1975 to 2075, the lower-left corner of the "
        "basin's cell in row 1, column 1 lies at 1000/2050",
        kGeoreferenced},
-      {"1000, 1050, 1100", "2025, 2000", "1, 2, 3, 4, 5, 6", 24, "cell size 25 (the basin's is 50)"},
       {"NaN, NaN, NaN", "2050, 2000", "1, 2, 3, 4, 5, 6", 22, "\"x\" in netCDF file @ holds nan at index 0"},
       {"1000, 1050, 1300", "2050, 2000", "1, 2, 3, 4, 5, 6", 22,
        "\"x\" in netCDF file @ is not evenly spaced from west to east: 1050 at index 1, 1300 at index 2"},
       {"1100, 1050, 1000", "2050, 2000", "1, 2, 3, 4, 5, 6", 22, "is not evenly spaced from west to east"},
       {"1000, 1050, 1100", "2050, 2000", "1, 2, 3, 4, 5, -Infinityf", 22,
        "variable \"v\" in netCDF file @ holds -inf in record 0 at column 3, row 2"},
+      {"8.5, 8.51, 8.52", "47.01, 47", "1, 2, 3, 4, 5, 6", 22, "gives the cell size 0 (from", kGeoreferenced},
   };
   for (const Case& c : cases) {
     TestModule t(3, 2, 1000, 2000, 50);
@@ -275,7 +298,8 @@ TEST(NetcdfRead, GridsMustLieOnTheBasinOrCoverItAndHoldNumbers) {
     const bool nan = c.v.find("NaN") != std::string::npos;
     MakeNetcdfFromCdl(dir, "g.nc", "dimensions: t = 1 ; y = 2 ; x = 3 ;\nvariables: double x(x) ; double y(y) ; "
                                    "float v(t, y, x) ; v:_FillValue = " + std::string(nan ? "NaNf" : "-9999.f") +
-                                   " ;\ndata: x = " + c.x + " ; y = " + c.y + " ; v = " + c.v + " ;");
+                                   " ; " + c.attributes + "\ndata: x = " + c.x + " ; y = " + c.y + " ; v = " + c.v +
+                                   " ;");
     double** grid = nullptr;
     const std::string name = dir.file("g.nc") + "<v>0";
     EXPECT_EQ(ThrownCode([&] {
@@ -289,10 +313,38 @@ TEST(NetcdfRead, GridsMustLieOnTheBasinOrCoverItAndHoldNumbers) {
     std::string words = c.words;
     if (words.find('@') != std::string::npos) words.replace(words.find('@'), 1, dir.file("g.nc"));
     EXPECT_NE(t.log.console().find(words), std::string::npos) << words << "\n" << t.log.console();
-    if (c.code == 0) {
+    if (c.code == 0 && grid) {
       EXPECT_EQ(grid[1][1], 1.0);
       EXPECT_EQ(grid[2][3], nan ? -9999.0 : 6.0);
       t.module.FreeMatrix(grid);
     }
+    // Only coordinates that cannot be compared are noted.
+    EXPECT_EQ(t.log.console().find(kCopied) != std::string::npos, words.find("(x spaced") != std::string::npos)
+        << t.log.console();
   }
+}
+
+// The note on coordinates that cannot be compared is given once per file, not at each step.
+TEST(NetcdfRead, UncomparedCoordinatesAreNotedOncePerFile) {
+  TempDir dir;
+  MakeNetcdfFromCdl(dir, "deg.nc", R"(dimensions: time = 2 ; y = 2 ; x = 1 ;
+variables: double time(time) ; double x(x) ; double y(y) ; float deg(time, y, x) ;
+data: time = 0, 60 ; x = 8.5 ; y = 47.01, 47 ; deg = 1, 2, 3, 4 ;)");
+  TestModule t(1, 2, 0, 0, 1000);
+  double** grid = t.module.matrix(1, 2, 1, 1);
+  for (int hour : {0, 1, 0}) {
+    t.module.stepDate.year = 1970;
+    t.module.stepDate.month = t.module.stepDate.day = 1;
+    t.module.stepDate.hour = hour;
+    t.module.stepDate.minute = 0;
+    t.module.ReadBasinGrid(dir.file("deg.nc"), grid, 0, false, false, false, 0);
+    EXPECT_EQ(grid[1][1], hour ? 3.0 : 1.0);
+    EXPECT_EQ(grid[2][1], hour ? 4.0 : 2.0);
+  }
+  t.module.FreeMatrix(grid);
+  const std::string log = t.log.console();
+  const std::string note = "the netCDF grid " + dir.file("deg.nc") + " read by testmodule is copied";
+  const size_t first = log.find(note);
+  ASSERT_NE(first, std::string::npos) << log;
+  EXPECT_EQ(log.find(note, first + 1), std::string::npos) << log;
 }

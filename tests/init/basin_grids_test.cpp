@@ -161,6 +161,18 @@ TEST(GridHeader, CellsTheFileCannotHoldAreRefused) {
       {"ncols 40000\nnrows 40000\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n",
        "cannot be the 40000 x 40000 cells of its header"},
       {"ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n1 2 3 4 5", "3 x 2 cells"},
+      // More cells than the program can address: named with their number.
+      {"ncols 100000\nnrows 100000\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n1 2 3\n",
+       "z.grd: its header gives 100000 x 100000 = 10000000000 cells, more than the 2000000000 cells the program "
+       "can address"},
+      {"ncols 46341.9\nnrows 46341\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n1\n",
+       "46341 x 46341 = 2147488281 cells, more than"},
+      {"ncols 3037000500\nnrows 3037000500\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n1\n",
+       "3037000500 x 3037000500 = 9223372037000250000 cells, more than"},
+      {"ncols 1e300\nnrows 1e10\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n1\n",
+       "1e+300 x 1e+10 = 1e+310 cells"},
+      {"ncols 44721\nnrows 44721\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n1\n",
+       "cannot be the 44721 x 44721 cells of its header"},
   };
   for (const Case& c : cases) {
     Header t([&](const std::string& p) { WriteTextFile(p, c.text); });
@@ -177,6 +189,12 @@ TEST(GridHeader, CellsTheFileCannotHoldAreRefused) {
   });
   EXPECT_EQ(shortDouble.code, 22);
   EXPECT_NE(shortDouble.h.Console().find("holds 136 bytes, which cannot be the 3 x 2 cells"), std::string::npos);
+  Header hugeSingle([](const std::string& p) {
+    float v[12] = {46341, 46341, 0, 0, 1, -9999};
+    WriteBytes(p, v, sizeof v);
+  });
+  EXPECT_EQ(hugeSingle.code, 22);
+  EXPECT_NE(hugeSingle.h.Console().find("46341 x 46341 = 2147488281 cells"), std::string::npos);
 }
 
 // Keywords count in any case; a centre coordinate is half a cell inside the corner.
