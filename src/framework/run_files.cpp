@@ -182,6 +182,13 @@ std::vector<std::string> RunFiles::ReadPaths() const {
   return paths;
 }
 
+std::vector<std::pair<std::string, std::string>> RunFiles::Writes(When when) const {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const File& w : writes_)
+    if (w.when == when) files.emplace_back(w.entry, w.path);
+  return files;
+}
+
 std::string RunFiles::FirstClash() const {
   for (const File& w : writes_)
     for (const File& r : reads_) {

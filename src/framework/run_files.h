@@ -24,6 +24,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 class LogStream;
@@ -96,6 +97,8 @@ class RunFiles {
 
   // The files declared as read so far, as declared.
   std::vector<std::string> ReadPaths() const;
+  // The files declared as written at the time given so far: entry and path as declared.
+  std::vector<std::pair<std::string, std::string>> Writes(When when) const;
 
   // The first clash of the declarations (empty when there is none): the message without
   // its "FATAL: " prefix.

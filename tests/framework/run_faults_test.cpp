@@ -568,3 +568,88 @@ TEST(RunFaults, AConsoleReaderThatGoesAwayCostsTheConsoleOnly) {
   for (const std::string& file : run.RowFiles()) EXPECT_EQ(LineCount(ReadTextFile(file)), kFullStatisticsLines) << file;
   EXPECT_FALSE(fs::exists(run.Output() + "/" + OutputFolderLock::kFileName));
 }
+
+// A run that ends removes its lock file only while it is its own: after a third party
+// removed it and a second run made its own, the first run's end leaves the second's lock,
+// so a third run still finds the folder taken.
+TEST(RunFaults, ARunThatEndsRemovesOnlyItsOwnLockFile) {
+  TempDir dir;
+  const std::string folder = dir.path() + "/";
+  const std::string lockFile = folder + OutputFolderLock::kFileName;
+  OutputFolderLock first, second, third;
+  first.Take(nullptr, folder, "first.ctl");
+  ASSERT_EQ(unlink(lockFile.c_str()), 0);
+  second.Take(nullptr, folder, "second.ctl");
+  first.Release();
+  EXPECT_TRUE(fs::exists(lockFile));
+  EXPECT_NE(ReadTextFile(lockFile).find("second.ctl"), std::string::npos);
+  int code = 0;
+  try {
+    third.Take(nullptr, folder, "third.ctl");
+  } catch (int c) {
+    code = c;
+  }
+  EXPECT_EQ(code, 26);
+  second.Release();
+  EXPECT_FALSE(fs::exists(lockFile));
+}
+
+namespace {
+
+// The runs started beside a run whose interception state lies in a folder of its own: one
+// writes its end state into that folder too, one into a folder of its own.
+struct StateNeighbours {
+  std::string sharing, beside;
+  int sharingStatus = -1, besideStatus = -1;
+} neighbours;
+
+void StartRunsBesideIt(ModellApplication& app, void*) {
+  if (app.stepDate.day != 10 || app.stepDate.hour != 0) return;
+  const std::string program = "OMP_NUM_THREADS=1 '" ORVEL_BINARY "' ";
+  neighbours.sharingStatus = RunCommand(program + "sharing.ctl -diagfile:sharing.xml </dev/null", &neighbours.sharing);
+  neighbours.besideStatus = RunCommand(program + "beside.ctl -diagfile:beside.xml </dev/null", &neighbours.beside);
+}
+
+}  // namespace
+
+// Two runs with output folders of their own whose state grids are written back in place into
+// one folder (write code 3, an absolute name) would both succeed, one of them without its
+// end state: a run holds the folders of its end state as it holds its output folder, and the
+// second ends at start-up naming the folder and the run that holds it. Runs of other control
+// files from the same working folder (where the copies and the module log go), each with its
+// own output and state folders, still run side by side.
+TEST(RunFaults, ARunHoldsTheFoldersItWritesItsEndStateInto) {
+  ExampleRun run;
+  const std::string control = ReadTextFile("basin.ctl");
+  auto variant = [&](const std::string& output, const std::string& state) {
+    fs::create_directories(output);
+    fs::create_directories(state);
+    for (const char* grid : {"interception_storage.asc", "interception_storage_Layer_1.asc"})
+      fs::copy_file(grid, state + "/" + grid, fs::copy_options::overwrite_existing);
+    std::string text = control;
+    const auto replace = [&text](const std::string& from, const std::string& to) {
+      const size_t at = text.find(from);
+      ASSERT_NE(at, std::string::npos) << from;
+      text.replace(at, from.size(), to);
+    };
+    replace("DefaultOutputDirectory = output/", "DefaultOutputDirectory = " + output + "/");
+    replace("interception_storage.asc        # interception storage grid",
+            fs::absolute(state).string() + "/interception_storage.asc");
+    return text;
+  };
+  WriteTextFile("basin.ctl", variant("output", "state"));
+  WriteTextFile("sharing.ctl", variant("output2", "state"));
+  WriteTextFile("beside.ctl", variant("output3", "state3"));
+  NextApplicationSeams().afterPass = StartRunsBesideIt;
+  std::string console;
+  EXPECT_EQ(run.Run(&console), 0) << console;
+  EXPECT_EQ(neighbours.sharingStatus, 26) << neighbours.sharing;
+  EXPECT_NE(neighbours.sharing.find("the folder " + fs::absolute("state").string() +
+                                    "/, where [interception_model] interception_storage0 (writecode 3) is written at "
+                                    "the end of the run, is in use by another run (process " +
+                                    std::to_string(getpid()) + ", control file " + fs::absolute("basin.ctl").string()),
+            std::string::npos)
+      << neighbours.sharing;
+  EXPECT_EQ(neighbours.besideStatus, 0) << neighbours.beside;
+  EXPECT_FALSE(fs::exists("state/" + std::string(OutputFolderLock::kFileName)));  // given back at the end
+}
