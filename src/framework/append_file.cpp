@@ -1,6 +1,7 @@
 #include "framework/append_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -8,14 +9,13 @@
 #include <cstdio>
 
 #include "framework/ctrl_c.h"
+#include "framework/new_file.h"
+#include "framework/text_helpers.h"
 
 namespace {
 
-int AppendOrCutBack(const std::string& path, const std::string& text, bool& opened) {
-  // Not blocking: a FIFO nobody reads from fails at once (ENXIO) instead of waiting for ever.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-  opened = fd >= 0;
-  if (!opened) return errno;
+// Appends text to the open file fd (closed here), taking a short append back.
+int AppendOrCutBack(int fd, const std::string& path, const std::string& text) {
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   const off_t before = ::lseek(fd, 0, SEEK_END);
@@ -45,9 +45,15 @@ int AppendOrCutBack(const std::string& path, const std::string& text, bool& open
   return error;
 }
 
+// Opens for appending; not blocking: a FIFO nobody reads from fails at once (ENXIO) instead
+// of waiting for ever. -1 with errno set when it cannot be opened.
+int OpenForAppending(const std::string& path, int moreFlags) {
+  return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK | moreFlags, 0666);
+}
+
 int WriteWholeOrNothing(const std::string& path, const std::string& text, bool& opened) {
   const std::string temporary = path + ".tmp";
-  std::FILE* f = std::fopen(temporary.c_str(), "wb");
+  std::FILE* f = CreateNewStream(temporary, "wb");
   opened = f != nullptr;
   if (!opened) return errno;
   errno = 0;
@@ -64,7 +70,56 @@ std::atomic<int> unraisedWriteFailure{0};
 
 int AppendWhole(const std::string& path, const std::string& text, bool& opened) {
   IgnoreCtrlC();
-  const int error = AppendOrCutBack(path, text, opened);
+  const int fd = OpenForAppending(path, O_CREAT);
+  opened = fd >= 0;
+  const int error = opened ? AppendOrCutBack(fd, path, text) : errno;
+  EnableCtrlCHandler();
+  return error;
+}
+
+namespace {
+
+int AppendToItsOwnFile(const std::string& path, const std::string& text, bool& opened) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno != ENOENT) {
+      opened = false;
+      return errno;
+    }
+    return WriteWholeOrNothing(path, text, opened);  // a new file
+  }
+  if (S_ISREG(st.st_mode) && st.st_nlink == 1) {
+    const int fd = OpenForAppending(path, O_NOFOLLOW);
+    opened = fd >= 0;
+    if (!opened) return errno;
+    // A second name may have been given to the file since it was looked at.
+    struct stat held;
+    if (::fstat(fd, &held) == 0 && held.st_nlink == 1) return AppendOrCutBack(fd, path, text);
+    ::close(fd);
+    if (::lstat(path.c_str(), &st) != 0) st.st_mode = 0;
+  }
+  if (S_ISLNK(st.st_mode)) return WriteWholeOrNothing(path, text, opened);  // what it leads to is not read
+  if (S_ISREG(st.st_mode)) {
+    // Shared with another name (a hard link): replaced by a copy that goes on.
+    std::string before;
+    if (!ReadWholeFile(path, before)) {
+      opened = false;
+      return errno != 0 ? errno : EIO;
+    }
+    return WriteWholeOrNothing(path, before + text, opened);
+  }
+  // Anything else (a FIFO, a device, a folder) is never replaced: written as it is, or named
+  // with the reason it cannot take the text.
+  const int fd = OpenForAppending(path, O_NOFOLLOW);
+  opened = fd >= 0;
+  return opened ? AppendOrCutBack(fd, path, text) : errno;
+}
+
+}  // namespace
+
+int AppendUnshared(const std::string& path, const std::string& text, bool& opened) {
+  IgnoreCtrlC();
+  const int error = AppendToItsOwnFile(path, text, opened);
   EnableCtrlCHandler();
   return error;
 }

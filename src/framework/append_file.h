@@ -11,9 +11,18 @@
 // whether the file could be opened at all.
 int AppendWhole(const std::string& path, const std::string& text, bool& opened);
 
-// Writes text as the whole content of the file, through "<path>.tmp" and a rename, so that
-// the file appears whole or not at all. Returns 0, or the errno of the failure (the earlier
-// file of the name stays then); opened tells whether "<path>.tmp" could be created.
+// Appends as AppendWhole to a file of the name's own, never through a link: a symbolic link
+// under the name is replaced by a new file that holds the text (what the link leads to is
+// neither read nor written), and a file that shares its data with another name (a hard link,
+// a copy made with "cp -al") is replaced by a copy of it with the text appended, so that the
+// other name keeps what it held. A missing file is made new. For the files the run appends
+// to under names it cannot choose (the module log).
+int AppendUnshared(const std::string& path, const std::string& text, bool& opened);
+
+// Writes text as the whole content of the file, through "<path>.tmp" (made new, see
+// framework/new_file.h) and a rename, so that the file appears whole or not at all.
+// Returns 0, or the errno of the failure (the earlier file of the name stays then); opened
+// tells whether "<path>.tmp" could be created.
 int WriteWhole(const std::string& path, const std::string& text, bool& opened);
 
 // The code of a run that could not complete a file it writes (a full disk): its failure is

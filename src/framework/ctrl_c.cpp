@@ -1,7 +1,8 @@
 #include "framework/ctrl_c.h"
 
 #include <csignal>
-#include <unistd.h>
+
+#include "framework/descriptor_stream.h"
 
 ModellApplication* CurrentApplication = nullptr;
 std::atomic<int> CtrlCState{0};
@@ -22,8 +23,7 @@ extern "C" void CtrlCHandler(int signum) {
   int expected = 0;
   if (!CtrlCState.compare_exchange_strong(expected, 1)) return;
   static const char kNotice[] = "\nCntr-C pressed! please wait...\n\n";
-  ssize_t ignored = write(STDOUT_FILENO, kNotice, sizeof kNotice - 1);
-  (void)ignored;
+  WriteNoticeWithoutWaiting(kNotice, sizeof kNotice - 1);
 }
 
 void EnableCtrlCHandler() { std::signal(SIGINT, CtrlCHandler); }
@@ -37,9 +37,8 @@ extern "C" void TerminationHandler(int signum) {
       "\nSIGTERM received: the run ends after the next time step, writing every buffer and grid...\n\n";
   static const char kHup[] =
       "\nSIGHUP received: the run ends after the next time step, writing every buffer and grid...\n\n";
-  const char* text = signum == SIGHUP ? kHup : kTerm;
-  ssize_t ignored = write(STDOUT_FILENO, text, (signum == SIGHUP ? sizeof kHup : sizeof kTerm) - 1);
-  (void)ignored;
+  // Not waiting: the handler runs on the thread that a console nobody reads may hold up.
+  WriteNoticeWithoutWaiting(signum == SIGHUP ? kHup : kTerm, (signum == SIGHUP ? sizeof kHup : sizeof kTerm) - 1);
 }
 
 void InstallTerminationHandlers() {
@@ -53,6 +52,9 @@ void InstallTerminationHandlers() {
   action.sa_flags = 0;
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGHUP, &action, nullptr);
+  // A console whose reader went away (`| head`) fails its writes (EPIPE) instead of killing
+  // the run: the run goes on without its console (framework/descriptor_stream.h).
+  std::signal(SIGPIPE, SIG_IGN);
 }
 
 const char* TerminationSignalName() { return TerminationSignal == SIGHUP ? "SIGHUP" : "SIGTERM"; }

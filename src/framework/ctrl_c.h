@@ -31,7 +31,7 @@ extern bool RoutineFlush;
 extern std::atomic<int> TerminationSignal;  // 0, or the number of the first such signal
 constexpr int kTerminatedCode = 96;
 extern "C" void TerminationHandler(int signum);
-// Installs TerminationHandler for SIGTERM and SIGHUP.
+// Installs TerminationHandler for SIGTERM and SIGHUP, and ignores SIGPIPE.
 void InstallTerminationHandlers();
 // "SIGTERM" or "SIGHUP" for the recorded signal.
 const char* TerminationSignalName();

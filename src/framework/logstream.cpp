@@ -10,6 +10,7 @@
 #include <iostream>
 
 #include "framework/file_reason.h"
+#include "framework/new_file.h"
 
 namespace {
 
@@ -112,7 +113,7 @@ LogStream::LogStream() : LogStream(std::cout, kDefaultFile, 4) {}
 LogStream::LogStream(const std::string& file, int maxLevel) : LogStream(std::cout, file, maxLevel) {}
 
 LogStream::LogStream(std::ostream& console, const std::string& file, int maxLevel)
-    : console_(&console), maxLevel_(maxLevel) {
+    : console_(&console), consoleDevice_(dynamic_cast<const ConsoleStream*>(&console)), maxLevel_(maxLevel) {
   Open(file);
 }
 
@@ -131,26 +132,26 @@ bool LogStream::OpenFile(const std::string& name, int& e) {
   // A FIFO would wait for a reader for ever: only a regular file (or a new one) is opened.
   if (!RegularOrMissing(name)) return false;
   // The file is locked while it is written: the run of another program that names it too
-  // finds it taken before it empties it.
-  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    e = errno;
-    return false;
-  }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-    ::close(fd);
+  // finds it taken and leaves it. The file there is looked at first (never through a link)
+  // and held while it is replaced.
+  const int earlier = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (earlier >= 0 && ::flock(earlier, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    ::close(earlier);
     e = EWOULDBLOCK;
     return false;
   }
-  errno = 0;
-  file_.open(name, std::ios::out | std::ios::trunc);
-  e = errno;
-  if (!file_.is_open()) {
+  // Made new, as every output: a link under the name is replaced, never written through,
+  // and a file it shares with another name (a copy made with "cp -al") stays with that name.
+  const int fd = CreateNewFile(name);
+  e = fd < 0 ? errno : 0;
+  if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
     ::close(fd);
-    return false;
+    e = EWOULDBLOCK;
+  } else if (fd >= 0) {
+    file_.open(fd);
   }
-  lockFd_ = fd;
-  return true;
+  if (earlier >= 0) ::close(earlier);
+  return file_.is_open();
 }
 
 void LogStream::RefuseTakenFile() {
@@ -235,6 +236,17 @@ void LogStream::NoteFileFailure(int e) {
               << "): the messages from here on are missing from it" << std::endl;
 }
 
+void LogStream::NoteLostConsole() {
+  consoleLossNoted_ = true;
+  const int level = 2;
+  if (!FileUsable() || level > maxLevel_) return;
+  file_ << "\t<line level=\"" << level << "\" description= \""
+        << EscapeForXml("the console (standard output) is lost: its reader has gone (Broken pipe); the run goes on "
+                        "without it, its messages are in this file only")
+        << "\"/>\n";
+  Flush();
+}
+
 bool LogStream::Close() {
   try {
     if (FileUsable()) {
@@ -248,8 +260,6 @@ bool LogStream::Close() {
       file_.close();
       if (file_.fail()) NoteFileFailure(errno);
     }
-    if (lockFd_ >= 0) ::close(lockFd_);
-    lockFd_ = -1;
   } catch (...) {
   }
   return writeError_ == 0;
@@ -306,6 +316,7 @@ LogStream& LogStream::operator<<(const char* text) {
     }
     newEntry_ = true;
     suppress_ = false;
+    if (consoleDevice_ && consoleDevice_->Lost() && !consoleLossNoted_) NoteLostConsole();
   }
   return *this;
 }

@@ -7,6 +7,8 @@
 #include <ostream>
 #include <string>
 
+#include "framework/descriptor_stream.h"
+
 class LogStream {
  public:
   LogStream();
@@ -55,8 +57,8 @@ class LogStream {
 
  private:
   void Open(const std::string& file);
-  // Opens the file for writing, emptied; false (with the errno of the failure in e) when it
-  // cannot be opened or is no regular file.
+  // Makes the file new and locks it; false (with the errno of the failure in e) when it
+  // cannot be made or is no regular file.
   bool OpenFile(const std::string& name, int& e);
   // Another run holds the file (e == EWOULDBLOCK): FATAL on the console, code 26.
   [[noreturn]] void RefuseTakenFile();
@@ -72,11 +74,15 @@ class LogStream {
   // The first failed write or close: named on the console with the system's reason and
   // remembered (LostMessages): a full disk must not end in a success.
   void NoteFileFailure(int e);
+  // A console whose reader has gone: said once, in the diagnostics file alone.
+  void NoteLostConsole();
   bool FileUsable() const { return rank_ == 0 && file_.is_open() && file_.good(); }
 
   int rank_ = 0;
-  std::ofstream file_;
+  DescriptorStream file_;  // made new and locked while it is written
   std::ostream* console_;
+  const ConsoleStream* consoleDevice_ = nullptr;  // the console, when it is the program's own
+  bool consoleLossNoted_ = false;
   bool newEntry_ = true;
   bool suppress_ = false;
   int level_ = 0;
@@ -84,7 +90,6 @@ class LogStream {
   std::string fileName_;
   int maxLevel_ = 4;
   int writeError_ = 0;  // errno of the first failed write or close; 0: none
-  int lockFd_ = -1;     // holds the file's lock while it is written
 };
 
 // Local date and time as 2025-12-11T09:05:00.

@@ -1,9 +1,12 @@
-#include <iostream>
+#include <unistd.h>
 
+#include "framework/descriptor_stream.h"
 #include "framework/entry.h"
 #include "framework/thread_policy.h"
 
 int main(int argc, char** argv) {
   ApplyWaitPolicy(argv);
-  return ExitStatus(RunOrvel(argc, argv, std::cout));
+  // The console never ends or holds up a run that is asked to end (see ConsoleStream).
+  ConsoleStream console(STDOUT_FILENO);
+  return ExitStatus(RunOrvel(argc, argv, console));
 }

@@ -426,5 +426,16 @@ void ModellApplication::SealRunFiles() {
     if (const char* name = modules.soil->GetStorageFileName())
       files.Write("the storage file of [soil_model]", MakePath(runValues.defaultOutputDirectory, name),
                   RunFiles::When::EndOnly, &storage);
+  // The end state written in place outside the output folder (a state grid of units digit 3
+  // named with its own folder) is held as the output folder is: two runs that end in one
+  // state would leave one of them without its own. The folder of the control file, where the
+  // copy and the module log go, is not held for that: runs of other control files share it.
+  for (const auto& state : files.Writes(RunFiles::When::EndOnly)) {
+    const size_t slash = state.second.find_last_of('/');
+    outputLock.Take(log, slash == std::string::npos ? std::string() : state.second.substr(0, slash + 1),
+                    controlFileName, "the folder",
+                    "where " + state.first + " is written at the end of the run",
+                    "write this run's end state into another folder");
+  }
   files.Seal(log, controlFileName);
 }

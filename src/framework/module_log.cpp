@@ -19,7 +19,7 @@ bool HoldForTheBuild(const std::string& text) {
 void AppendModuleLog(LogStream* log, const std::string& text) {
   if (text.empty() || HoldForTheBuild(text)) return;
   bool opened = false;
-  const int e = AppendWhole(kModuleLogName, text, opened);
+  const int e = AppendUnshared(kModuleLogName, text, opened);
   if (e == 0) return;
   if (log)
     *log << "ERROR: cannot " << (opened ? "write" : "open") << " the module log " << kModuleLogName << " ("

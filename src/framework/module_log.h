@@ -9,9 +9,10 @@ class LogStream;
 // The module log's name (the model's one instance is instance 0).
 constexpr const char* kModuleLogName = "modell_0.log";
 
-// Appends text to the module log. While a run is built the text waits until the check of
-// the run's files has passed (the module log may be named like one of its inputs). An
-// append that fails is named with the system's reason (an ERROR) and noted as the run's
+// Appends text to the module log, never through a link: a link under its name is replaced
+// by a file of its own (AppendUnshared). While a run is built the text waits until the
+// check of the run's files has passed (the module log may be named like one of its inputs).
+// An append that fails is named with the system's reason (an ERROR) and noted as the run's
 // failure: the run goes on and ends without success (kFileNotWritten).
 void AppendModuleLog(LogStream* log, const std::string& text);
 

@@ -6,15 +6,24 @@
 
 #include <cerrno>
 
-int CreateNewFile(const std::string& path) {
+int ClearName(const std::string& path) {
   struct stat st;
-  if (::lstat(path.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) {
-      errno = EISDIR;
-      return -1;
-    }
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return -1;
+  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : -1;
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return -1;
   }
+  // A device is no file of ours either: its name may be all the system has of it.
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) {
+    errno = EEXIST;
+    return -1;
+  }
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return -1;
+  return 0;
+}
+
+int CreateNewFile(const std::string& path) {
+  if (ClearName(path) != 0) return -1;
   int fd;
   do {
     fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);

@@ -7,11 +7,17 @@
 #include <cstdio>
 #include <string>
 
-// Removes whatever entry stands under path (a stale file, a symbolic or hard link: only the
-// name goes, never what it leads to) and creates a new, empty regular file there for
-// writing (O_CREAT | O_EXCL | O_NOFOLLOW, mode 0666 less the umask). Returns the file
-// descriptor, or -1 with errno set (EEXIST when another process made the name in between;
-// EISDIR when a folder stands there: a folder is never removed).
+// Removes whatever entry stands under path but a folder or a device (a stale file, a
+// symbolic or hard link, a FIFO: only the name goes, never what it leads to). Returns 0
+// (also when nothing stood there), or -1 with errno set (EISDIR for a folder, EEXIST for a
+// device; neither is ever removed). For a writer that creates its file itself exclusively
+// (the netCDF library with "no clobber").
+int ClearName(const std::string& path);
+
+// ClearName, then creates a new, empty regular file there for writing (O_CREAT | O_EXCL |
+// O_NOFOLLOW, mode 0666 less the umask). Returns the file
+// descriptor, or -1 with errno set (EEXIST when another process made the name in between
+// or a device stands there; EISDIR when a folder stands there).
 int CreateNewFile(const std::string& path);
 
 // As CreateNewFile, as a stream opened with mode ("w" or "wb"; other modes are taken as

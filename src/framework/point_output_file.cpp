@@ -198,7 +198,7 @@ SpecialOutputFile::SpecialOutputFile(const SpecialOutputContext& ctx, const std:
   for (const SpecialOutputEntity& e : entities) text += e.CoordinateTitles();
   text += "\n";
   IgnoreCtrlC();
-  std::FILE* f = std::fopen(RunFiles::Current().Create("[special_output] " + name, fileName).c_str(), "wt");
+  std::FILE* f = RunFiles::Current().CreateStream("[special_output] " + name, fileName);
   bool ok = f != nullptr;
   if (f) {
     ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();

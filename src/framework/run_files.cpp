@@ -11,6 +11,7 @@
 
 #include "framework/append_file.h"
 #include "framework/logstream.h"
+#include "framework/new_file.h"
 #include "framework/text_helpers.h"
 
 namespace {
@@ -112,6 +113,11 @@ std::string RunFiles::Create(const std::string& entry, const std::string& path, 
   return staged;
 }
 
+std::FILE* RunFiles::CreateStream(const std::string& entry, const std::string& path, const char* mode) {
+  if (!building_) return std::fopen(path.c_str(), mode);
+  return CreateNewStream(Create(entry, path), mode);
+}
+
 bool RunFiles::Hold(const std::string& entry, const std::string& path, const std::string& text, bool append,
                     const std::string& remedy) {
   if (!building_) return false;
@@ -154,7 +160,7 @@ std::pair<std::string, int> RunFiles::WriteHeld(bool onlyUnread) {
     std::string before;
     if (!h.append && ReadWholeFile(h.path, before) && before == h.text) continue;  // nothing to change
     bool opened = false;
-    const int e = h.append ? AppendWhole(h.path, h.text, opened) : WriteWhole(h.path, h.text, opened);
+    const int e = h.append ? AppendUnshared(h.path, h.text, opened) : WriteWhole(h.path, h.text, opened);
     if (e != 0 && failed.first.empty()) failed = {h.path, e};
   }
   return failed;
@@ -174,6 +180,13 @@ std::vector<std::string> RunFiles::ReadPaths() const {
   std::vector<std::string> paths;
   for (const File& r : reads_) paths.push_back(r.path);
   return paths;
+}
+
+std::vector<std::pair<std::string, std::string>> RunFiles::Writes(When when) const {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const File& w : writes_)
+    if (w.when == when) files.emplace_back(w.entry, w.path);
+  return files;
 }
 
 std::string RunFiles::FirstClash() const {
@@ -241,11 +254,12 @@ void RunFiles::Seal(LogStream* log, const std::string& run) {
   auto staged = std::move(staged_);
   staged_.clear();
   for (size_t i = 0; i < staged.size(); ++i) {
+    // A writer that skipped its file (a table it could not open) left nothing of its own to
+    // move: what else stands under the staged name (a folder, a link) stays where it is.
+    struct stat st;
+    if (::lstat(staged[i].first.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     if (std::rename(staged[i].first.c_str(), staged[i].second.c_str()) == 0) continue;
     const int e = errno;
-    // A writer that skipped its file (a table it could not open) left nothing to move.
-    struct stat st;
-    if (::stat(staged[i].first.c_str(), &st) != 0) continue;
     for (size_t k = i; k < staged.size(); ++k) std::remove(staged[k].first.c_str());
     if (log)
       *log << "FATAL: cannot move " << staged[i].first << " to " << staged[i].second << " (" << std::strerror(e)

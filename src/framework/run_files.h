@@ -22,7 +22,9 @@
 // and files are created under their own names.
 #pragma once
 
+#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 class LogStream;
@@ -56,6 +58,11 @@ class RunFiles {
   // the build the staged name, otherwise the path itself.
   std::string Create(const std::string& entry, const std::string& path, const void* state = nullptr,
                      bool automatic = false);
+  // Create, and the file opened: during the build its staged name is made new
+  // (CreateNewStream: whatever was left under that name, a link included, is removed, never
+  // written through); outside a build the file is opened under its own name (fopen with
+  // mode). Null with errno set when the file cannot be opened.
+  std::FILE* CreateStream(const std::string& entry, const std::string& path, const char* mode = "w");
 
   // Declares a file the run writes under a name it cannot choose (remedy: what the user can
   // do about a clash) and, during the build, holds its text until Seal writes it: the whole
@@ -90,6 +97,8 @@ class RunFiles {
 
   // The files declared as read so far, as declared.
   std::vector<std::string> ReadPaths() const;
+  // The files declared as written at the time given so far: entry and path as declared.
+  std::vector<std::pair<std::string, std::string>> Writes(When when) const;
 
   // The first clash of the declarations (empty when there is none): the message without
   // its "FATAL: " prefix.

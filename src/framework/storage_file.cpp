@@ -9,6 +9,7 @@
 #include "framework/ctrl_c.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
+#include "framework/new_file.h"
 #include "framework/run_files.h"
 #include "framework/text_helpers.h"
 
@@ -238,7 +239,7 @@ int StorageFile::Commit(LogStream* log, const ModelDate* stateDate) {
     const auto failure = [] { return errno != 0 ? errno : EIO; };
     IgnoreCtrlC();
     errno = 0;
-    std::FILE* out = std::fopen(tmp.c_str(), "w");
+    std::FILE* out = CreateNewStream(tmp, "w");
     int e = out != nullptr ? 0 : failure();
     if (e == 0 && std::fwrite(f.second.data(), 1, f.second.size(), out) != f.second.size()) e = failure();
     if (out && std::fclose(out) != 0 && e == 0) e = failure();

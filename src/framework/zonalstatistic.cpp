@@ -180,21 +180,21 @@ void zonalstatistic::OpenFile(const char* openMode) {
   streamErrno = 0;
   // The file is created once, with its header; while the run is built under a staged name.
   const bool creating = openMode && openMode[0] == 'w';
-  std::string path = fileName;
   if (creating) {
     // The title is "<what>_submodel:<module>".
     const size_t cut = title.find("_submodel:");
     const std::string what = title.substr(0, cut);
     const std::string module = cut == std::string::npos ? std::string() : title.substr(cut + 10);
-    path = RunFiles::Current().Create("the statistics file " + fileName + " of " + what +
-                                          (module.empty() || module[0] == '(' ? "" : " in [" + module + "]"),
-                                      fileName);
+    file = RunFiles::Current().CreateStream("the statistics file " + fileName + " of " + what +
+                                                (module.empty() || module[0] == '(' ? "" : " in [" + module + "]"),
+                                            fileName, openMode);
+  } else {
+    file = std::fopen(fileName.c_str(), openMode);
   }
-  file = std::fopen(path.c_str(), openMode);
   if (file == nullptr) {
     const int e = errno;
     const bool writing = openMode && openMode[0] != 'r';
-    if (log) *log << "FATAL: error opening \n" << fileName << FileOpenReason(fileName, writing, e) << "[end-entry]";
+    if (log) *log << "FATAL: error opening " << fileName << FileOpenReason(fileName, writing, e) << "[end-entry]";
     throw 15;
   }
 }
@@ -476,7 +476,7 @@ void zonalstatistic::WriteRow() {
   const int e = AppendWhole(fileName, text, opened);
   writeFailed = e != 0;
   if (!opened) {
-    if (log) *log << "FATAL: error opening \n" << fileName << FileOpenReason(fileName, true, e) << "[end-entry]";
+    if (log) *log << "FATAL: error opening " << fileName << FileOpenReason(fileName, true, e) << "[end-entry]";
     throw 15;
   }
   if (e != 0) {

@@ -7,6 +7,7 @@
 
 #include "framework/ctrl_c.h"
 #include "framework/modelobject.h"
+#include "framework/new_file.h"
 
 namespace grid_io {
 
@@ -39,7 +40,6 @@ inline void ActiveColumns(const modelobject& o, int r, int& first, int& last) {
 class File {
  public:
   File() = default;
-  File(const std::string& path, const char* mode) : f_(std::fopen(path.c_str(), mode)) {}
   explicit File(std::FILE* f) : f_(f) {}
   ~File() {
     if (f_) std::fclose(f_);
@@ -61,12 +61,15 @@ class File {
 };
 
 // A file under construction as "name.tmp", renamed to the name by Commit(); removed when
-// the write fails, so a reader never sees a half-written file.
+// the write fails, so a reader never sees a half-written file. "name.tmp" is made new
+// (framework/new_file.h): a link or a stale file left under it is removed, never written
+// through; what the creation could not remove (a folder) is left alone.
 class PendingFile {
  public:
-  PendingFile(const std::string& name, const char* mode) : name_(name), tmp_(name + ".tmp"), file_(tmp_, mode) {}
+  PendingFile(const std::string& name, const char* mode)
+      : name_(name), tmp_(name + ".tmp"), file_(CreateNewStream(tmp_, mode)), created_(file_) {}
   ~PendingFile() {
-    if (!committed_) {
+    if (!committed_ && created_) {
       file_.Close();
       std::remove(tmp_.c_str());
     }
@@ -87,6 +90,7 @@ class PendingFile {
   std::string name_;
   std::string tmp_;
   File file_;
+  bool created_;
   bool committed_ = false;
 };
 

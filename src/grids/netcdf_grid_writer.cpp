@@ -2,7 +2,9 @@
 // as variable (time, x, y), one record per write along an unlimited time axis.
 #include <netcdf>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <stdexcept>
@@ -12,6 +14,7 @@
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
+#include "framework/new_file.h"
 #include "grids/netcdf_grid_io.h"
 
 using namespace netCDF;
@@ -73,9 +76,13 @@ void CreateFile(const NetcdfWriteOptions& o, bool asDouble, const double* dv, co
                 bool dated, double timeValue, double nodata, double cellSize) {
   // Build the file under a temporary name and move it into place when it is complete,
   // so that a failure never leaves a half-made file under the real name.
+  // The library creates the file itself: whatever stands under the temporary name (a link,
+  // a stale file) goes first, and the file is created exclusively ("no clobber"), so that
+  // the library never opens a link planted there in between.
   const std::string tmpName = fileName + ".tmp";
-  {
-    NcFile file(tmpName, NcFile::replace, NcFile::nc4);
+  if (ClearName(tmpName) != 0) throw WriteFailure("cannot make " + tmpName + " (" + std::strerror(errno) + ")");
+  try {
+    NcFile file(tmpName, NcFile::newFile, NcFile::nc4);
     NcDim xDim = file.addDim("x", static_cast<size_t>(ncols));
     NcDim yDim = file.addDim("y", static_cast<size_t>(nrows));
     NcDim timeDim = file.addDim(dated ? "time" : "t");
@@ -107,9 +114,14 @@ void CreateFile(const NetcdfWriteOptions& o, bool asDouble, const double* dv, co
     }
     NcVar data = DefineDataVariable(file, variableName, asDouble, timeDim, xDim, yDim, nodata, cellSize);
     PutRecord(data, time, 0, dated, timeValue, asDouble, dv, fv, nrows, ncols);
-  }  // closed here
-  if (std::rename(tmpName.c_str(), fileName.c_str()) != 0)
+  } catch (...) {  // the file is closed by now
+    std::remove(tmpName.c_str());
+    throw;
+  }
+  if (std::rename(tmpName.c_str(), fileName.c_str()) != 0) {
+    std::remove(tmpName.c_str());
     throw WriteFailure("cannot rename " + tmpName + " to " + fileName);
+  }
 }
 
 // Later write of a file created in this run: one more record.
@@ -208,7 +220,6 @@ void WriteNetcdfGrid(NetcdfWriteOptions& options, bool asDouble, const double* d
       if (!known) options.writtenVariables.emplace_back(fileName, variableName);
     }
   } catch (const std::exception& e) {
-    std::remove((fileName + ".tmp").c_str());
     // The library says "Permission denied" for a folder that is not there: name the folder.
     const std::string folder = FileOpenReason(fileName, true, 0);
     if (options.log)

@@ -169,8 +169,7 @@ int AL_class::ReadParameters(const std::string& entry, int abstraction, const St
     std::string line = dt < 60.0 ? "YY\tMM\tDD\tHH\tmm\tm^3/s" : "YY\tMM\tDD\tHH\tm^3/s";
     for (int k = 0; k < tracers_; ++k)
       line += "\t" + (k < static_cast<int>(tracerNames_.size()) ? tracerNames_[k] : std::string());
-    const std::string created = RunFiles::Current().Create("[routing_model] " + who + " output file", outputFile);
-    FILE* file = std::fopen(created.c_str(), "w");
+    FILE* file = RunFiles::Current().CreateStream("[routing_model] " + who + " output file", outputFile);
     if (!file) Fail(log_, "error opening " + outputFile + " for " + who, 37);
     errno = 0;
     const bool written = std::fprintf(file, "%s\nabstraction_%d\n%s\n", line.c_str(), number, line.c_str()) > 0;

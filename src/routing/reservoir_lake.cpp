@@ -1,9 +1,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <iomanip>
+#include <sstream>
 
+#include "framework/append_file.h"
 #include "framework/logstream.h"
 #include "framework/run_files.h"
 #include "framework/text_helpers.h"
@@ -155,17 +156,12 @@ void SP_class::InitLake() {
   // While the run is built the table goes to its staged name (framework/run_files.h).
   const std::string target =
       RunFiles::Current().Create("[lake_model] level-volume table of lake " + std::to_string(number), table);
-  const std::string tmp = target + ".tmp";
-  {
-    std::ofstream out(tmp);
-    if (out) {
-      out << "waterlevel-volume-table lake " << number << "\n" << "Level[m a.s.l.]\tVolume[m^3]\n";
-      for (size_t i = 0; i < levels.size(); ++i) out << levels[i] << "\t" << volumes[i] << "\n";
-    }
-    if (!out || !out.flush())
-      Fail(log, "error opening " + table + " for writing the waterlevel-volume-relation to disk.", 225);
-  }
-  if (std::rename(tmp.c_str(), target.c_str()) != 0)
+  std::ostringstream text;
+  text << "waterlevel-volume-table lake " << number << "\n" << "Level[m a.s.l.]\tVolume[m^3]\n";
+  for (size_t i = 0; i < levels.size(); ++i) text << levels[i] << "\t" << volumes[i] << "\n";
+  // Through "<name>.tmp" made new and a rename: the table appears whole or not at all.
+  bool opened = false;
+  if (WriteWhole(target, text.str(), opened) != 0)
     Fail(log, "error opening " + table + " for writing the waterlevel-volume-relation to disk.", 225);
 }
 

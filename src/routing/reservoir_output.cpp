@@ -48,9 +48,8 @@ void SP_class::WriteOutputHeader() {
   line += kBalanceColumns;
   for (int k = 0; k < c_.tracers; ++k)
     line += "\t" + (k < static_cast<int>(c_.tracerNames.size()) ? c_.tracerNames[k] : std::string());
-  FILE* f = std::fopen(
-      RunFiles::Current().Create("[routing_model] output file of reservoir " + std::to_string(number), fileName).c_str(),
-      "w");
+  FILE* f = RunFiles::Current().CreateStream("[routing_model] output file of reservoir " + std::to_string(number),
+                                             fileName);
   if (!f) {
     if (c_.log) *c_.log << "FATAL: error opening " << fileName << " for reservoir " << number << "[end-entry]";
     throw 37;

@@ -188,7 +188,7 @@ void routingclass::WriteWQTable(const std::string& directory) {
   for (const ChannelTable& c : channels) {
     const std::string name =
         directory + FormatText(c.kind == kChannelInflow ? "wq_tabZL.%.3d" : "wq_table.%.3d", c.code);
-    std::FILE* f = std::fopen(RunFiles::Current().Create("[routing_model] level-discharge table", name).c_str(), "wt");
+    std::FILE* f = RunFiles::Current().CreateStream("[routing_model] level-discharge table", name);
     if (f == nullptr) {
       // Only a view of the table for the user: the run goes on without it.
       if (log) *log << "WARNING: error opening file " << name << FileOpenReason(name, true, errno) << "[end-entry]";

@@ -22,8 +22,11 @@
 //   copy-test-data: stations/t.dat  the file becomes a copy of a file of tests/data
 //   mkdir: name / rmdir: name     make or remove a folder of the basin copy
 //   mkfifo: name                  make a FIFO (a named pipe nobody writes to) of the name
+//   symlink: ../dem.asc           the file becomes a symbolic link to the target as written
+//   hardlink: dem.asc             the file becomes a second name of a file of the basin copy
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -164,6 +167,12 @@ Case PrepareCase(const std::string& caseFile, const std::string& dir) {
       fs::remove_all(dir + "/" + value);
     } else if (key == "mkfifo") {
       EXPECT_EQ(::mkfifo((dir + "/" + value).c_str(), 0644), 0) << caseFile << ": " << value;
+    } else if (key == "symlink") {
+      fs::remove(path);
+      EXPECT_EQ(::symlink(value.c_str(), path.c_str()), 0) << caseFile << ": " << value;
+    } else if (key == "hardlink") {
+      fs::remove(path);
+      EXPECT_EQ(::link((dir + "/" + value).c_str(), path.c_str()), 0) << caseFile << ": " << value;
     } else {
       ADD_FAILURE() << caseFile << ": unknown line " << line;
     }

@@ -1,10 +1,12 @@
 // The reasons given with a file that cannot be opened.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "framework/append_file.h"
 #include "framework/file_reason.h"
 #include "framework/new_file.h"
 #include "support/test_support.h"
@@ -59,4 +61,52 @@ TEST(CreateNewFile, NeverWritesThroughWhatStandsUnderTheName) {
   ASSERT_EQ(::mkdir(dir.file("e.tmp").c_str(), 0755), 0);
   EXPECT_EQ(CreateNewFile(dir.file("e.tmp")), -1);
   EXPECT_EQ(errno, EISDIR);
+}
+
+// A device under the name is never removed: the name may be all the system has of it.
+TEST(CreateNewFile, LeavesADeviceUnderTheName) {
+  TempDir dir;
+  const std::string device = dir.file("null.tmp");
+  if (::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) GTEST_SKIP() << "no devices can be made here";
+  EXPECT_EQ(CreateNewFile(device), -1);
+  EXPECT_EQ(errno, EEXIST);
+  struct stat st;
+  ASSERT_EQ(::lstat(device.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+// The module log grows in place while it is a file of its own; a link under its name, or a
+// second name of its file, is replaced, and what they lead to keeps what it held.
+TEST(AppendUnshared, GrowsItsOwnFileAndReplacesLinksAndSharedFiles) {
+  TempDir dir;
+  auto append = [](const std::string& path, const std::string& text) {
+    bool opened = false;
+    return AppendUnshared(path, text, opened);
+  };
+  auto inode = [](const std::string& path) {
+    struct stat st {};
+    ::lstat(path.c_str(), &st);
+    return st.st_ino;
+  };
+  const std::string own = dir.file("own.log");
+  ASSERT_EQ(append(own, "a\n"), 0);  // made new
+  const auto first = inode(own);
+  ASSERT_EQ(append(own, "b\n"), 0);
+  EXPECT_EQ(ReadTextFile(own), "a\nb\n");
+  EXPECT_EQ(inode(own), first);  // in place: runs side by side append to one file
+
+  WriteTextFile(dir.file("backup.log"), "earlier\n");
+  ASSERT_EQ(::link(dir.file("backup.log").c_str(), dir.file("shared.log").c_str()), 0);
+  ASSERT_EQ(append(dir.file("shared.log"), "new\n"), 0);
+  EXPECT_EQ(ReadTextFile(dir.file("shared.log")), "earlier\nnew\n");
+  EXPECT_EQ(ReadTextFile(dir.file("backup.log")), "earlier\n");
+
+  WriteTextFile(dir.file("elsewhere.txt"), "someone else's\n");
+  ASSERT_EQ(::symlink(dir.file("elsewhere.txt").c_str(), dir.file("linked.log").c_str()), 0);
+  ASSERT_EQ(append(dir.file("linked.log"), "new\n"), 0);
+  EXPECT_EQ(ReadTextFile(dir.file("linked.log")), "new\n");
+  EXPECT_EQ(ReadTextFile(dir.file("elsewhere.txt")), "someone else's\n");
+  struct stat st;
+  ASSERT_EQ(::lstat(dir.file("linked.log").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
 }

@@ -1,10 +1,12 @@
 // Whole runs of the example basin (every module on) that an operator or bad luck ends: the
 // disk filling up at the end of the run, SIGTERM or SIGHUP (a batch system, `timeout`, a
-// container stop), and SIGKILL.
+// container stop), SIGKILL, and a console that nobody reads or whose reader goes away.
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <gtest/gtest.h>
 #include <omp.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -202,6 +204,15 @@ void FillTheDiskUnder(const std::string& path) {
 
 std::string diagnosticsFile;
 
+// Runs the program on basin.ctl of the working folder, the files of the names given
+// (separated by ":") on a full disk; returns its exit status and its console in *console.
+int RunOnAFullDisk(const std::string& names, const std::string& diag, std::string* console) {
+  return RunCommand("ORVEL_FULL_DISK='" + names + "' LD_PRELOAD='" ORVEL_FULL_DISK_PRELOAD
+                    "' ASAN_OPTIONS=\"$ASAN_OPTIONS:verify_asan_link_order=0\" OMP_NUM_THREADS=1 '" ORVEL_BINARY
+                    "' basin.ctl -diagfile:'" + diag + "' </dev/null",
+                    console);
+}
+
 }  // namespace
 
 // The diagnostics file (read by the forecasting system after the run) and the module log on
@@ -222,11 +233,12 @@ TEST(RunFaults, ADiagnosticsFileOrModuleLogThatCannotBeWrittenFailsTheRun) {
     EXPECT_NE(console.find("Program aborted with exit code " + std::to_string(kFileNotWritten)), std::string::npos);
   }
   {
-    ExampleRun run;  // the working folder, where the module log lands
-    fs::create_symlink("/dev/full", "modell_0.log");
+    ExampleRun run;  // the working folder, where the module log lands, on a full disk
+    WriteTextFile("modell_0.log", "notes of an earlier run\n");
     std::string console;
-    EXPECT_EQ(run.Run(&console), kFileNotWritten) << console;
+    EXPECT_EQ(RunOnAFullDisk("modell_0.log", run.Diag(), &console), kFileNotWritten) << console;
     EXPECT_NE(console.find("cannot write modell_0.log (No space left on device)"), std::string::npos) << console;
+    EXPECT_EQ(ReadTextFile("modell_0.log"), "notes of an earlier run\n");
   }
 }
 
@@ -281,6 +293,20 @@ void RaiseAfterTenJanuary(ModellApplication& app, void* signum) {
     pthread_kill(pthread_self(), *static_cast<int*>(signum));
 }
 
+// The wait status of a child process; one still running after `seconds` is killed and fails
+// the test with `what`.
+int WaitForChild(pid_t pid, int seconds, const char* what) {
+  int status = 0;
+  for (int tenths = 0; tenths < 10 * seconds; ++tenths) {
+    if (waitpid(pid, &status, WNOHANG) == pid) return status;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  ADD_FAILURE() << what;
+  return status;
+}
+
 // Runs the example in a child process (prepare sets its seams there) and returns its wait
 // status; a child still running after two minutes is killed and fails the test.
 int RunInChild(ExampleRun& run, void (*prepare)(ExampleRun&)) {
@@ -292,15 +318,7 @@ int RunInChild(ExampleRun& run, void (*prepare)(ExampleRun&)) {
     WriteTextFile(run.Output() + "/../console.txt", console);
     _exit(ExitStatus(code));
   }
-  int status = 0;
-  for (int tenths = 0; tenths < 1200; ++tenths) {
-    if (waitpid(pid, &status, WNOHANG) == pid) return status;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, &status, 0);
-  ADD_FAILURE() << "the run did not end";
-  return status;
+  return WaitForChild(pid, 120, "the run did not end");
 }
 
 // The last line of a text that ends with a line feed.
@@ -422,4 +440,216 @@ TEST(RunFaults, SighupWhileTheRunIsBuiltEndsItBeforeItsFirstStep) {
   std::string why;
   EXPECT_TRUE(IsWellFormedXml(run.Diag(), &why)) << why;
   for (const std::string& file : run.RowFiles()) EXPECT_LE(LineCount(ReadTextFile(file)), 3u) << file;
+}
+
+namespace {
+
+// The program started on the example (one thread), its console a pipe of one page (full
+// within a few days of the time loop) whose read end the test holds alone.
+struct ConsoleRun {
+  ExampleRun run;
+  int console = -1;
+  pid_t pid = -1;
+  ConsoleRun() {
+    int ends[2];
+    if (pipe(ends) != 0) return;
+    fcntl(ends[0], F_SETPIPE_SZ, 4096);
+    const std::string diagOption = "-diagfile:" + run.Diag();
+    pid = fork();
+    if (pid == 0) {
+      dup2(ends[1], STDOUT_FILENO);
+      close(ends[0]);
+      close(ends[1]);
+      const int nothing = open("/dev/null", O_RDONLY);
+      dup2(nothing, STDIN_FILENO);
+      setenv("OMP_NUM_THREADS", "1", 1);
+      execl(ORVEL_BINARY, "orvelvco64", "basin.ctl", diagOption.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(ends[1]);
+    console = ends[0];
+  }
+  ~ConsoleRun() { CloseConsole(); }
+  void CloseConsole() {
+    if (console >= 0) close(console);
+    console = -1;
+  }
+};
+
+// Reads the console until it shows text (at most a minute); returns what it read.
+std::string ReadConsoleUntil(int console, const std::string& text) {
+  std::string seen;
+  char piece[512];
+  for (int tenths = 0; tenths < 600 && seen.find(text) == std::string::npos;) {
+    pollfd p{console, POLLIN, 0};
+    if (poll(&p, 1, 100) == 0) {
+      ++tenths;
+      continue;
+    }
+    const ssize_t n = read(console, piece, sizeof piece);
+    if (n <= 0) break;
+    seen.append(piece, static_cast<size_t>(n));
+  }
+  return seen;
+}
+
+// True once the program waits on its console (what the pipe holds stays as it is for a
+// second while the program runs), at most a minute; false when it ended first.
+bool WaitsOnItsConsole(pid_t pid, int console) {
+  int held = -1, still = 0;
+  for (int tenths = 0; tenths < 600; ++tenths) {
+    siginfo_t ended{};
+    if (waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid == pid)
+      return false;
+    int queued = 0;
+    ioctl(console, FIONREAD, &queued);
+    still = queued > 0 && queued == held ? still + 1 : 0;
+    held = queued;
+    if (still >= 10) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+
+}  // namespace
+
+// A console that nobody reads (a stalled log collector) holds the run up, but not once it
+// is asked to end: after SIGTERM the console gets only what it takes at once (the
+// diagnostics file has every message), and the run ends after its next step as on any
+// SIGTERM, its rows, grids and end state written.
+TEST(RunFaults, SigtermEndsARunWhoseConsoleNobodyReads) {
+  ConsoleRun program;
+  ASSERT_GT(program.pid, 0);
+  const ExampleRun& run = program.run;
+  // The console is read up to the end of the start-up, then no more.
+  const std::string seen = ReadConsoleUntil(program.console, "warm start from the state");
+  EXPECT_NE(seen.find("warm start from the state"), std::string::npos) << seen;
+  EXPECT_TRUE(WaitsOnItsConsole(program.pid, program.console)) << "the run never waited on its console";
+  kill(program.pid, SIGTERM);
+  const int status = WaitForChild(program.pid, 60, "the run went on waiting on its console after SIGTERM");
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), kTerminatedCode);
+  const std::string diag = ReadTextFile(run.Diag());
+  EXPECT_NE(diag.find("on SIGTERM (planned end 31.01.1985 24:00)!"), std::string::npos) << diag;
+  std::string why;
+  EXPECT_TRUE(IsWellFormedXml(run.Diag(), &why)) << why;
+  // Every file of rows ends with the same step, and holds a row for every step up to it.
+  const std::vector<std::string> files = run.RowFiles();
+  ASSERT_GE(files.size(), 20u);
+  const std::string first = ReadTextFile(files[0]);
+  for (const std::string& file : files) {
+    const std::string text = ReadTextFile(file);
+    EXPECT_EQ(RowDate(LastLine(text)), RowDate(LastLine(first))) << file;
+    EXPECT_EQ(LineCount(text), LineCount(first)) << file;
+  }
+  EXPECT_LT(LineCount(first), kFullStatisticsLines);
+  EXPECT_FALSE(ReadTextFile(run.Output() + "/soil_state.txt").empty());
+  EXPECT_FALSE(fs::exists(run.Output() + "/" + OutputFolderLock::kFileName));
+}
+
+// A console reader that goes away (`orvelvco64 basin.ctl | head`) costs the console only:
+// no SIGPIPE ends the run; it goes on without its console and ends as it would have, and its
+// diagnostics file says once that the console was lost.
+TEST(RunFaults, AConsoleReaderThatGoesAwayCostsTheConsoleOnly) {
+  ConsoleRun program;
+  ASSERT_GT(program.pid, 0);
+  const ExampleRun& run = program.run;
+  char head[64];  // the run waits for its reader until it goes
+  EXPECT_GT(read(program.console, head, sizeof head), 0);
+  program.CloseConsole();
+  const int status = WaitForChild(program.pid, 120, "the run did not end");
+  ASSERT_TRUE(WIFEXITED(status)) << (WIFSIGNALED(status) ? "ended by signal " + std::to_string(WTERMSIG(status)) : "");
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const std::string diag = ReadTextFile(run.Diag());
+  EXPECT_NE(diag.find("end of simulation reached successfully!"), std::string::npos) << diag;
+  EXPECT_EQ(Occurrences(diag, "the console (standard output) is lost: its reader has gone (Broken pipe)"), 1) << diag;
+  std::string why;
+  EXPECT_TRUE(IsWellFormedXml(run.Diag(), &why)) << why;
+  for (const std::string& file : run.RowFiles()) EXPECT_EQ(LineCount(ReadTextFile(file)), kFullStatisticsLines) << file;
+  EXPECT_FALSE(fs::exists(run.Output() + "/" + OutputFolderLock::kFileName));
+}
+
+// A run that ends removes its lock file only while it is its own: after a third party
+// removed it and a second run made its own, the first run's end leaves the second's lock,
+// so a third run still finds the folder taken.
+TEST(RunFaults, ARunThatEndsRemovesOnlyItsOwnLockFile) {
+  TempDir dir;
+  const std::string folder = dir.path() + "/";
+  const std::string lockFile = folder + OutputFolderLock::kFileName;
+  OutputFolderLock first, second, third;
+  first.Take(nullptr, folder, "first.ctl");
+  ASSERT_EQ(unlink(lockFile.c_str()), 0);
+  second.Take(nullptr, folder, "second.ctl");
+  first.Release();
+  EXPECT_TRUE(fs::exists(lockFile));
+  EXPECT_NE(ReadTextFile(lockFile).find("second.ctl"), std::string::npos);
+  int code = 0;
+  try {
+    third.Take(nullptr, folder, "third.ctl");
+  } catch (int c) {
+    code = c;
+  }
+  EXPECT_EQ(code, 26);
+  second.Release();
+  EXPECT_FALSE(fs::exists(lockFile));
+}
+
+namespace {
+
+// The runs started beside a run whose interception state lies in a folder of its own: one
+// writes its end state into that folder too, one into a folder of its own.
+struct StateNeighbours {
+  std::string sharing, beside;
+  int sharingStatus = -1, besideStatus = -1;
+} neighbours;
+
+void StartRunsBesideIt(ModellApplication& app, void*) {
+  if (app.stepDate.day != 10 || app.stepDate.hour != 0) return;
+  const std::string program = "OMP_NUM_THREADS=1 '" ORVEL_BINARY "' ";
+  neighbours.sharingStatus = RunCommand(program + "sharing.ctl -diagfile:sharing.xml </dev/null", &neighbours.sharing);
+  neighbours.besideStatus = RunCommand(program + "beside.ctl -diagfile:beside.xml </dev/null", &neighbours.beside);
+}
+
+}  // namespace
+
+// Two runs with output folders of their own whose state grids are written back in place into
+// one folder (write code 3, an absolute name) would both succeed, one of them without its
+// end state: a run holds the folders of its end state as it holds its output folder, and the
+// second ends at start-up naming the folder and the run that holds it. Runs of other control
+// files from the same working folder (where the copies and the module log go), each with its
+// own output and state folders, still run side by side.
+TEST(RunFaults, ARunHoldsTheFoldersItWritesItsEndStateInto) {
+  ExampleRun run;
+  const std::string control = ReadTextFile("basin.ctl");
+  auto variant = [&](const std::string& output, const std::string& state) {
+    fs::create_directories(output);
+    fs::create_directories(state);
+    for (const char* grid : {"interception_storage.asc", "interception_storage_Layer_1.asc"})
+      fs::copy_file(grid, state + "/" + grid, fs::copy_options::overwrite_existing);
+    std::string text = control;
+    const auto replace = [&text](const std::string& from, const std::string& to) {
+      const size_t at = text.find(from);
+      ASSERT_NE(at, std::string::npos) << from;
+      text.replace(at, from.size(), to);
+    };
+    replace("DefaultOutputDirectory = output/", "DefaultOutputDirectory = " + output + "/");
+    replace("interception_storage.asc        # interception storage grid",
+            fs::absolute(state).string() + "/interception_storage.asc");
+    return text;
+  };
+  WriteTextFile("basin.ctl", variant("output", "state"));
+  WriteTextFile("sharing.ctl", variant("output2", "state"));
+  WriteTextFile("beside.ctl", variant("output3", "state3"));
+  NextApplicationSeams().afterPass = StartRunsBesideIt;
+  std::string console;
+  EXPECT_EQ(run.Run(&console), 0) << console;
+  EXPECT_EQ(neighbours.sharingStatus, 26) << neighbours.sharing;
+  EXPECT_NE(neighbours.sharing.find("the folder " + fs::absolute("state").string() +
+                                    "/, where [interception_model] interception_storage0 (writecode 3) is written at "
+                                    "the end of the run, is in use by another run (process " +
+                                    std::to_string(getpid()) + ", control file " + fs::absolute("basin.ctl").string()),
+            std::string::npos)
+      << neighbours.sharing;
+  EXPECT_EQ(neighbours.besideStatus, 0) << neighbours.beside;
+  EXPECT_FALSE(fs::exists("state/" + std::string(OutputFolderLock::kFileName)));  // given back at the end
 }

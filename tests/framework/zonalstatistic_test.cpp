@@ -277,7 +277,13 @@ TEST(ZonalStatistic, AbsoluteNamesIgnoreTheOutputDirectoryAndOpenFailuresAreFata
   } catch (int code) {
     EXPECT_EQ(code, 15);
   }
-  EXPECT_NE(log.console().find("error opening \n/nonexistent/dir/a.txt"), std::string::npos);
+  // The name as it is, on the line of the message: the diagnostics file shows no ";" for a
+  // line break in front of it.
+  const std::string diag = log.CloseAndReadDiag();
+  EXPECT_NE(diag.find("description= \"error opening /nonexistent/dir/a.txt (No such file or directory; the folder "
+                      "/nonexistent/dir/ does not exist)\""),
+            std::string::npos)
+      << diag;
 }
 
 TEST(ZonalStatistic, PeriodZeroNeverWritesARow) {

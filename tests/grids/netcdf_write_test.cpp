@@ -1,6 +1,7 @@
 // netCDF output: names, file layout, series along the time axis, replacement of files of
 // an earlier run, and reading the written files back.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -143,6 +144,24 @@ TEST(NetcdfWrite, UndatedWritesNumberTheRecordsAndANewRunReplacesTheFile) {
   NetcdfWriteOptions nextRun;
   WriteNetcdfGrid(nextRun, true, v.data(), nullptr, f, "u", 2, 3, -1, -1, -1, -1, -1, -9999, 10);
   EXPECT_TRUE(HasLine(NcDump(f, "-v t"), "t = 0 ;"));
+}
+
+// The library creates the file itself: a link left under the temporary name (symbolic, or a
+// second name of an input) is removed, and the input it leads to stays as it was.
+TEST(NetcdfWrite, ALinkLeftUnderTheTemporaryNameIsNeverWrittenThrough) {
+  TempDir dir;
+  WriteTextFile(dir.file("zones.asc"), "the zone grid");
+  ASSERT_EQ(::symlink(dir.file("zones.asc").c_str(), dir.file("s.nc.tmp").c_str()), 0);
+  ASSERT_EQ(::link(dir.file("zones.asc").c_str(), dir.file("h.nc.tmp").c_str()), 0);
+  auto v = Sample3x2();
+  for (const char* name : {"s", "h"}) {
+    NetcdfWriteOptions o;
+    const std::string f = dir.file(std::string(name) + ".nc");
+    WriteNetcdfGrid(o, true, v.data(), nullptr, f, name, 2, 3, -1, -1, -1, -1, -1, -9999, 10);
+    EXPECT_TRUE(HasLine(NcDump(f, "-v t"), "t = 0 ;")) << name;
+    EXPECT_FALSE(std::filesystem::exists(f + ".tmp")) << name;
+  }
+  EXPECT_EQ(ReadTextFile(dir.file("zones.asc")), "the zone grid");
 }
 
 TEST(NetcdfWrite, LatitudeAndLongitudeArraysAreWrittenWhenPresent) {
