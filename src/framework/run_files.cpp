@@ -220,12 +220,35 @@ std::string RunFiles::FirstClash() const {
   return std::string();
 }
 
+namespace {
+
+// Whether a file the run writes is one of the program's own that every run makes anew from
+// its inputs, the preprocessed copy "<control>.intern" and the grids the start-up derives
+// ("<grid>.intern.<tag>"), rather than a result.
+bool OwnWorkingFile(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string mark = ".intern";
+  const size_t at = name.find(mark);
+  return at != std::string::npos && (at + mark.size() == name.size() || name[at + mark.size()] == '.');
+}
+
+}  // namespace
+
 void RunFiles::WarnOfReplacedFiles(LogStream* log, const std::string& run) {
   std::string text;
   for (const EarlierRun& e : earlier_) {
+    // A run that starts from what an earlier one left (its state: a chain of runs) replaces
+    // that run's files by design.
+    const bool continues = std::any_of(reads_.begin(), reads_.end(), [&](const File& r) {
+      return r.when == When::StartOnly &&
+             std::any_of(e.writes.begin(), e.writes.end(),
+                         [&](const File& x) { return !OwnWorkingFile(x.path) && SameFile(r, x); });
+    });
+    if (continues) continue;
     std::vector<std::string> names;
     for (const File& w : writes_) {
-      if (w.append) continue;
+      if (w.append || OwnWorkingFile(w.path)) continue;
       for (const File& x : e.writes) {
         if (x.append || !SameFile(w, x)) continue;
         if (std::find(names.begin(), names.end(), Shown(w.path)) == names.end()) names.push_back(Shown(w.path));

@@ -2,6 +2,7 @@
 
 #include "framework/file_reason.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
@@ -64,6 +65,41 @@ size_t ParseLongPrefix(const char* p, const char* end, long& value) {
     value = static_cast<long>(magnitude);
   }
   return static_cast<size_t>(res.ptr - p);
+}
+
+// Where a number of the control file ends: the text attached to it is a remark ("37.75N",
+// "60min", "60;", "37.75°") unless it would make the number another one, a decimal comma
+// or a second point before a digit ("2,0", "1.000.000") or a hexadecimal prefix ("0x10").
+// p holds the number's used characters; 0 refuses it.
+size_t KeptWithItsRemark(const char* p, const char* end, size_t used) {
+  const char* next = p + used;
+  if (next >= end) return used;
+  const bool digitFollows = next + 1 < end && next[1] >= '0' && next[1] <= '9';
+  if ((*next == ',' || *next == '.') && digitFollows) return 0;
+  const char* digits = *p == '+' || *p == '-' ? p + 1 : p;
+  const bool hexFollows = next + 1 < end && std::isxdigit(static_cast<unsigned char>(next[1]));
+  if (next - digits == 1 && *digits == '0' && (*next == 'x' || *next == 'X') && hexFollows) return 0;
+  return used;
+}
+
+size_t WholeNumberLength(const char* p, const char* end, size_t used, double) {
+  return KeptWithItsRemark(p, end, used);
+}
+
+// An integer read with the fraction or exponent written with it, when they leave it whole:
+// "24.0" and "1985." are 24 and 1985, "1e0" is 1; "1.5", "3e9" and "20e-1" are refused
+// rather than read as 1, 3 and 20.
+size_t WholeNumberLength(const char* p, const char* end, size_t used, long value) {
+  double asDouble = 0.0;
+  const size_t longer = ParseDoublePrefix(p, end, asDouble);
+  if (longer == 0) return 0;  // an exponent beyond every double
+  if (longer > used) {
+    const bool zeros = p[used] == '.' && std::all_of(p + used + 1, p + longer, [](char c) { return c == '0'; });
+    const bool same = std::fabs(asDouble) < 9007199254740992.0 && asDouble == static_cast<double>(value);
+    if (!zeros && !same) return 0;
+    used = longer;
+  }
+  return KeptWithItsRemark(p, end, used);
 }
 
 }  // namespace
@@ -157,16 +193,15 @@ bool TextCursor::ReadWord(std::string& word) {
   return true;
 }
 
-bool TextCursor::EndsNumber(size_t i) const {
-  return !wholeNumbers_ || i >= text_.size() || IsBlank(text_[i]) || text_[i] == '#';
-}
-
 template <typename T>
 bool TextCursor::ReadNumber(T& value, size_t (*parsePrefix)(const char*, const char*, T&)) {
   SkipBlanks();
   T v{};
-  const size_t used = parsePrefix(text_.data() + pos_, text_.data() + text_.size(), v);
-  if (used == 0 || !EndsNumber(pos_ + used)) {
+  const char* at = text_.data() + pos_;
+  const char* end = text_.data() + text_.size();
+  size_t used = parsePrefix(at, end, v);
+  if (used > 0 && wholeNumbers_) used = WholeNumberLength(at, end, used, v);
+  if (used == 0) {
     refusedAt_ = pos_;
     return false;
   }

@@ -28,9 +28,12 @@ std::string NumberText(double v);
 // non-blank characters, numbers are read as the longest valid prefix at the position
 // (so "10#x" reads 10 and leaves "#x"). Blanks and line breaks before a value are
 // skipped. Numbers that are not finite ("nan", "inf") are refused. A cursor that requires
-// whole numbers reads a number only when it ends its word (a blank, a line break, "#" or
-// the end of the text follows), so that "1.5" read as an integer, "2,0" or "3e9x" are
-// refused as a whole rather than read as their first digits.
+// whole numbers (the control file's) reads a number as written and leaves the text
+// attached to it as a remark ("37.75N", "60min", "60;"), but refuses a number that the
+// attached text would make another one rather than read its first digits: a fraction or
+// exponent that an integer would drop ("1.5", "3e9"; "24.0" and "1985." are whole and read
+// as 24 and 1985), a hexadecimal prefix ("0x10"), a decimal comma ("2,0") or a second point
+// before a digit ("1.000.000").
 class TextCursor {
  public:
   TextCursor() = default;
@@ -63,8 +66,8 @@ class TextCursor {
   bool ReadLine(std::string& line);
   // The character at the position, or 0 at the end.
   char Peek() const { return AtEnd() ? '\0' : text_[pos_]; }
-  // From now on a number must be a word of its own (see above); a number read that fails
-  // leaves the position before the word.
+  // From now on a number is read whole (see above); a number read that fails leaves the
+  // position before its word.
   void RequireWholeNumbers() { wholeNumbers_ = true; }
   // The word at the position when it begins like a number ("1.5x", "2,0", "nan", "-3e9"),
   // the value a failed number read refused; empty when the word is none (a comment).
@@ -74,10 +77,8 @@ class TextCursor {
   std::string NumberJustRefused() const { return refusedAt_ == pos_ ? RefusedNumber() : std::string(); }
 
  private:
-  // Whether the position i ends a number of a cursor that requires whole numbers.
-  bool EndsNumber(size_t i) const;
   // Reads the number that parsePrefix finds at the position (the length of its longest valid
-  // prefix, 0 for none) and takes it when it ends its word as required.
+  // prefix, 0 for none) and takes it when it is whole as required.
   template <typename T>
   bool ReadNumber(T& value, size_t (*parsePrefix)(const char*, const char*, T&));
 
@@ -91,10 +92,11 @@ class TextCursor {
 // or "nan"/"inf" in any case. A word that does not ("#", "DDF", "--") begins a comment.
 bool BeginsLikeNumber(const std::string& word);
 
-// The numbers at the start of a line of values, at most max of them, each a word of its
-// own; the first word that does not begin like a number ends them (the rest is a comment).
-// A word that begins like a number but is no finite number ("2,0", "1.5x", "nan") is
-// returned in refused (false); true otherwise, with the numbers in values.
+// The numbers at the start of a line of values, at most max of them, each read whole (see
+// TextCursor); the first word that does not begin like a number ends them, as does the text
+// attached to a number ("0.5mm 0.7": the rest is a remark). A word that begins like a
+// number but is no finite number or not whole ("2,0", "0x10", "nan") is returned in refused
+// (false); true otherwise, with the numbers in values.
 bool ReadNumberRow(const std::string& line, size_t max, std::vector<double>& values, std::string& refused);
 
 // Parses a whole string as a number (surrounding blanks allowed); false otherwise.

@@ -28,10 +28,13 @@ bool NextKeyLine(TextCursor& cursor, std::string& line, bool& hasBreak) {
   return true;
 }
 
-// The text after the first "=" of a key line.
-std::string ValueAfterEquals(const std::string& line) {
+// The text after the first "=" of a key line, its numbers read as every number of the
+// control file ("15 # minutes" and "15.0" are 15, "1.5" no integer).
+TextCursor ValueAfterEquals(const std::string& line) {
   size_t eq = line.find('=');
-  return eq == std::string::npos ? std::string() : line.substr(eq + 1);
+  TextCursor value(eq == std::string::npos ? std::string() : line.substr(eq + 1));
+  value.RequireWholeNumbers();
+  return value;
 }
 
 }  // namespace
@@ -46,26 +49,60 @@ namespace {
   throw 17;
 }
 
-// The output folder as every output name is joined to it: with its trailing "/". A value
-// without the "/" ("output") would otherwise prefix every file name and scatter the outputs
-// beside the folder ("outputQB.stat"); a value that names no folder ends the start-up, before
-// anything is written.
-std::string OutputFolder(LogStream* log, const std::string& controlFile, const std::string& value) {
+// The text that a file name is joined to (with nothing between) from the value of
+// DefaultOutputDirectory or InitialStateDirectory. A value that names an existing folder,
+// with or without its trailing "/", is that folder ("output" is "output/", so that the
+// outputs do not land beside it as "outputQB.stat"). Any other value is the beginning of
+// every name: "output/run1_" puts the files into output/ under names beginning with
+// "run1_", which keeps the runs of an ensemble apart. Its folder must exist for the outputs
+// (code 26 before anything is written); the storage file of a warm start is looked for under
+// the name whatever it is, and its reader names what it cannot open. A value without any "/"
+// that names no folder is a beginning of names in the working folder, said in a WARNING.
+std::string FolderOrNamePrefix(LogStream* log, const std::string& controlFile, const char* key,
+                               const std::string& value, bool outputs) {
+  const auto stated = [&]() {
+    return std::string(key) + " = " + value + " in [output_interval] of " + controlFile;
+  };
   std::string folder = value;
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   struct stat st {};
-  const bool exists = ::stat(folder.c_str(), &st) == 0;
+  bool exists = ::stat(folder.c_str(), &st) == 0;
+  int e = errno;
   if (exists && S_ISDIR(st.st_mode)) return folder == "/" ? folder : folder + "/";
-  const int e = errno;
-  if (log)
-    *log << "FATAL: DefaultOutputDirectory = " << value << " in [output_interval] of " << controlFile
-         << (exists ? " names a file, not a folder" : " names no folder (" + std::string(std::strerror(e)) + ")")
-         << ": every output of the run goes into that folder; name an existing folder" << "[end-entry]";
+  const size_t slash = value.rfind('/');
+  if (slash == std::string::npos) {
+    if (log)
+      *log << "WARNING: " << stated() << " names no folder: "
+           << (outputs ? "every output of the run is written" : "the storage file of a warm start is read")
+           << " in the working folder under a name beginning with \"" << value << "\"; a folder is named by "
+           << "its existing name, or with a trailing \"/\"" << "[end-entry]";
+    return value;
+  }
+  if (!outputs) return value;
+  // The folder of the names: the value up to its last "/".
+  const bool whole = slash + 1 == value.size();
+  if (!whole) {
+    folder = value.substr(0, slash + 1);
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    exists = ::stat(folder.c_str(), &st) == 0;
+    e = errno;
+    if (exists && S_ISDIR(st.st_mode)) return value;
+  }
+  const std::string why = exists ? "a file, not a folder" : "no folder (" + std::string(std::strerror(e)) + ")";
+  if (log) {
+    if (whole)
+      *log << "FATAL: " << stated() << " names " << why
+           << ": every output of the run goes into that folder; name an existing folder" << "[end-entry]";
+    else
+      *log << "FATAL: " << stated() << ": " << value.substr(0, slash + 1) << " names " << why
+           << ": every output of the run goes into that folder, under a name beginning with \""
+           << value.substr(slash + 1) << "\"; name an existing folder" << "[end-entry]";
+  }
   throw 26;
 }
 
 long KeyInteger(LogStream* log, const std::string& section, const std::string& key, const std::string& line) {
-  TextCursor value(ValueAfterEquals(line));
+  TextCursor value = ValueAfterEquals(line);
   long v = 0;
   if (!value.ReadLong(v)) BadKeyValue(log, section, key, line, "an integer");
   return v;
@@ -103,14 +140,17 @@ void defaultini::ReadOutputSections(RunValues& v) {
   v.initialStateDirectory.clear();
   v.defaultOutputDirectory.clear();
 
-  // Optional "key = value" lines up to the first empty line.
+  // Optional "key = value" lines up to the first empty line. A key given again takes the
+  // later line's value; the earlier line is named, as it is not used.
   std::string line;
   bool hasBreak = false;
-  while (NextKeyLine(controlFile, line, hasBreak)) {
+  static const char* const kKeys[] = {"WriteAsciiGrids",       "WriteDoubleGrids",       "WriteNetcdfGrids",
+                                      "InitialStateDirectory", "DefaultOutputDirectory", "MinutesToInvEndRouting",
+                                      "timestep"};
+  std::string lastLine[7];
+  long lastLineNumber[7] = {};
+  for (long lineNumber = controlFile.LineNumber(); NextKeyLine(controlFile, line, hasBreak); ++lineNumber) {
     if (!hasBreak || line.empty()) break;
-    static const char* const kKeys[] = {"WriteAsciiGrids",       "WriteDoubleGrids",       "WriteNetcdfGrids",
-                                        "InitialStateDirectory", "DefaultOutputDirectory", "MinutesToInvEndRouting",
-                                        "timestep"};
     int key = -1;
     for (int k = 0; k < 7; ++k) {
       if (line.find(kKeys[k]) != std::string::npos) {
@@ -120,6 +160,12 @@ void defaultini::ReadOutputSections(RunValues& v) {
     }
     if (key < 0) continue;
     const std::string keyName = kKeys[key];
+    if (log && lastLineNumber[key] > 0)
+      *log << "WARNING: " << section << " of " << controlFileName << " gives " << keyName << " again: line "
+           << lastLineNumber[key] << " (\"" << lastLine[key].substr(0, 200) << "\") is not used, line "
+           << lineNumber << " (\"" << line.substr(0, 200) << "\") is" << "[end-entry]";
+    lastLine[key] = line;
+    lastLineNumber[key] = lineNumber;
     switch (key) {
       case 0:
       case 1:
@@ -130,7 +176,7 @@ void defaultini::ReadOutputSections(RunValues& v) {
       }
       case 3:
       case 4: {
-        TextCursor value(ValueAfterEquals(line));
+        TextCursor value = ValueAfterEquals(line);
         std::string word;
         if (!value.ReadWord(word)) BadKeyValue(log, section, keyName, line, "a directory name");
         if (word.size() > kMaxFileName) BadKeyValue(log, section, keyName, line, "a name of at most 2400 characters");
@@ -138,7 +184,7 @@ void defaultini::ReadOutputSections(RunValues& v) {
         break;
       }
       case 5: {
-        TextCursor value(ValueAfterEquals(line));
+        TextCursor value = ValueAfterEquals(line);
         if (!value.ReadDouble(v.minutesToInvEndRouting)) BadKeyValue(log, section, keyName, line, "a number");
         break;
       }
@@ -178,7 +224,11 @@ void defaultini::ReadOutputSections(RunValues& v) {
   }
   if (v.outputListCount <= 0) v.outputList.clear();
   if (!v.defaultOutputDirectory.empty())
-    v.defaultOutputDirectory = OutputFolder(log, controlFileName, v.defaultOutputDirectory);
+    v.defaultOutputDirectory =
+        FolderOrNamePrefix(log, controlFileName, "DefaultOutputDirectory", v.defaultOutputDirectory, true);
+  if (!v.initialStateDirectory.empty())
+    v.initialStateDirectory =
+        FolderOrNamePrefix(log, controlFileName, "InitialStateDirectory", v.initialStateDirectory, false);
 
   SeekControlKey("[coordinates]", true);
   ReadControlValue(v.latitude, "geographic latitude");

@@ -141,6 +141,40 @@ TEST(RunFiles, FilesCreatedWhileTheRunIsBuiltAppearOnlyWhenNothingClashes) {
   }
 }
 
+// Runs of one command line that write the same files: the later names the results it
+// replaces, not the files every run makes anew, and says nothing when it goes on from the
+// state the earlier left.
+TEST(RunFiles, ALaterRunNamesTheResultsOfEarlierRunsItReplaces) {
+  TempDir dir;
+  CapturedLog log;
+  RunFiles files;
+  const int grid = 0, storage = 0;
+  const std::string stat = dir.file("QB.stat"), state = dir.file("soil_state.txt"), copy = dir.file("a.ctl.intern");
+  // One run of a.ctl: its copy, a derived grid, a statistics file and its end state.
+  auto build = [&](bool fromState) {
+    files.Begin();
+    files.Hold("the preprocessed copy of the control file", copy, "[output_interval]\n", false, "Rename the file.");
+    files.Create("[zone_grid] grid zones.intern.rca", dir.file("zones.intern.rca"), &grid, true);
+    files.Create("the statistics file QB.stat", stat);
+    if (fromState) files.Read("the storage file of [soil_model]", state, When::StartOnly, &storage);
+    files.Write("the storage file of [soil_model]", state, When::EndOnly, &storage);
+  };
+  build(false);
+  files.Seal(&log.log(), "a.ctl");
+  EXPECT_EQ(log.console().find("replaces files"), std::string::npos) << log.console();
+  build(false);  // the same run again, from the start
+  files.Seal(&log.log(), "a.ctl");
+  const std::string said = log.console();
+  EXPECT_NE(said.find("the run of a.ctl replaces files that earlier runs of this command line wrote, of the run of "
+                      "a.ctl: " + stat + ", " + state),
+            std::string::npos)
+      << said;
+  EXPECT_EQ(said.find(".intern"), std::string::npos) << said;
+  build(true);  // a chain: the run goes on from the state the earlier ones left
+  files.Seal(&log.log(), "a.ctl");
+  EXPECT_EQ(log.console(), said);
+}
+
 // The example basin in a folder of its own, run by the program.
 class ExampleRun {
  public:
@@ -154,10 +188,10 @@ class ExampleRun {
     ASSERT_NE(p, std::string::npos) << from;
     control_.replace(p, from.size(), to);
   }
-  int Run(std::string* out) {
+  int Run(std::string* out, const std::string& controlFiles = "basin.ctl") {
     WriteTextFile(dir_.file("basin.ctl"), control_);
-    return RunCommand("cd '" + dir_.path() + "' && '" ORVEL_BINARY "' basin.ctl -diagfile:output/d.xml </dev/null",
-                      out);
+    return RunCommand(
+        "cd '" + dir_.path() + "' && '" ORVEL_BINARY "' " + controlFiles + " -diagfile:output/d.xml </dev/null", out);
   }
   const TempDir& dir() const { return dir_; }
 
@@ -237,6 +271,30 @@ TEST(RunFilesProgram, AStateGridIsWrittenBackInPlaceOnlyAtTheEndOfTheRun) {
       << out;
   EXPECT_NE(out.find("written back over its file only at the end of the run"), std::string::npos);
   EXPECT_EQ(ReadTextFile(run.dir().file("output/soil_storage.asc")), second);
+}
+
+// One control file twice on a command line: the second run names the results of the first
+// that it replaces; as a chain that goes on from the first run's state, it says nothing.
+TEST(RunFilesProgram, TheSameControlFileTwiceWarnsOnlyWhenItDoesNotGoOnFromTheState) {
+  const std::string warning = "the run of basin.ctl replaces files that earlier runs of this command line wrote";
+  ExampleRun run;
+  std::string out;
+  ASSERT_EQ(run.Run(&out, "basin.ctl basin.ctl"), 0) << out;
+  const size_t at = out.find(warning);
+  ASSERT_NE(at, std::string::npos) << out;
+  const std::string listed = out.substr(at, out.find('\n', at) - at);
+  EXPECT_NE(listed.find("output/QB.stat"), std::string::npos) << listed;
+  EXPECT_EQ(listed.find(".intern"), std::string::npos) << listed;
+
+  fs::copy_file(run.dir().file("soil_state.txt"), run.dir().file("output/soil_state.txt"),
+                fs::copy_options::overwrite_existing);
+  run.Edit("DefaultOutputDirectory = output/", "DefaultOutputDirectory = output/\nInitialStateDirectory = output");
+  run.Edit("0       # read the state grids and the storage file", "1       # read the state grids and the storage file");
+  ASSERT_EQ(run.Run(&out, "basin.ctl basin.ctl"), 0) << out;
+  EXPECT_EQ(out.find(warning), std::string::npos) << out;
+  EXPECT_NE(out.find("warm start from the state at the end of the step of 03.01.1985 00:00 in output/soil_state.txt"),
+            std::string::npos)
+      << out;
 }
 
 }  // namespace

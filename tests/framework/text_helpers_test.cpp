@@ -121,6 +121,79 @@ TEST(TextCursor, WholeNumbersEndTheirWordOrAreRefusedWithTheWord) {
   EXPECT_EQ(c.RefusedNumber(), "2,0");
 }
 
+// The control file's numbers: what is written reads as written with the attached text a
+// remark; only text that would make the number another one refuses it.
+TEST(TextCursor, WholeNumbersReadAsWrittenAndRefuseOnlyWhatTheAttachedTextWouldChange) {
+  struct Row {
+    const char* text;
+    bool asInteger;
+    bool read;
+    double value;
+    const char* rest;  // what the read leaves at the position
+  };
+  const Row rows[] = {
+      {"24.0 # hours", true, true, 24, " # hours"},
+      {"1985.\n", true, true, 1985, "\n"},
+      {"-7.000", true, true, -7, ""},
+      {"1e0", true, true, 1, ""},
+      {"60;", true, true, 60, ";"},
+      {"60min", true, true, 60, "min"},
+      {"5eggs", true, true, 5, "eggs"},
+      {"0x", true, true, 0, "x"},
+      {"24.0e", true, true, 24, "e"},
+      {"37.75\xc2\xb0 latitude", false, true, 37.75, "\xc2\xb0 latitude"},
+      {"37.75N", false, true, 37.75, "N"},
+      {"1985.", false, true, 1985, ""},
+      {"3e9", false, true, 3e9, ""},
+      {".5x", false, true, 0.5, "x"},
+      {"2.5, 3", false, true, 2.5, ", 3"},
+      {"1.5", true, false, 0, ""},
+      {"24.01", true, false, 0, ""},
+      {"3e9", true, false, 0, ""},
+      {"20e-1", true, false, 0, ""},
+      {"1e999", true, false, 0, ""},
+      {"0x10", true, false, 0, ""},
+      {"-0X1f", true, false, 0, ""},
+      {"0x1p2000", false, false, 0, ""},
+      {"2,0", true, false, 0, ""},
+      {"2,0", false, false, 0, ""},
+      {"1.000.000", true, false, 0, ""},
+      {"1.000.000", false, false, 0, ""},
+      {"3000000000.0", true, false, 0, ""},  // beyond an int
+  };
+  for (const Row& r : rows) {
+    const std::string text = r.text;
+    TextCursor c(text);
+    c.RequireWholeNumbers();
+    double value = -1.0;
+    bool read;
+    if (r.asInteger) {
+      int i = -1;
+      read = c.ReadInt(i);
+      value = i;
+    } else {
+      read = c.ReadDouble(value);
+    }
+    EXPECT_EQ(read, r.read) << r.text << (r.asInteger ? " as an integer" : " as a number");
+    if (read) {
+      EXPECT_EQ(value, r.value) << r.text;
+      EXPECT_EQ(c.Text().substr(c.Pos()), r.rest) << r.text;
+    } else {
+      EXPECT_EQ(c.Pos(), 0u) << r.text;
+      EXPECT_EQ(c.NumberJustRefused(), text) << r.text;
+    }
+  }
+  // A cursor that reads like scanf keeps reading the longest prefix.
+  TextCursor prefix("1.5 2,0");
+  int i = -1;
+  double d = -1.0;
+  ASSERT_TRUE(prefix.ReadInt(i));
+  EXPECT_EQ(i, 1);
+  prefix.Seek(4);
+  ASSERT_TRUE(prefix.ReadDouble(d));
+  EXPECT_EQ(d, 2.0);
+}
+
 TEST(ReadNumberRow, StopsAtTheCommentAndRefusesMalformedNumbers) {
   std::vector<double> v;
   std::string refused;
@@ -130,7 +203,12 @@ TEST(ReadNumberRow, StopsAtTheCommentAndRefusesMalformedNumbers) {
   EXPECT_EQ(v.size(), 2u);
   EXPECT_TRUE(ReadNumberRow("  DDF 1 2", 12, v, refused));
   EXPECT_TRUE(v.empty());
-  for (const char* bad : {"2,0 2.0 2.5", "1.1 nan 0.9", "1 .5x", "4 -inf"}) {
+  // Text attached to a number ends the row: the rest is a remark.
+  EXPECT_TRUE(ReadNumberRow("1 .5x 7", 12, v, refused));
+  EXPECT_EQ(v, (std::vector<double>{1.0, 0.5}));
+  EXPECT_TRUE(ReadNumberRow("2.0mm/d 2.5mm/d", 12, v, refused));
+  EXPECT_EQ(v, (std::vector<double>{2.0}));
+  for (const char* bad : {"2,0 2.0 2.5", "1.1 nan 0.9", "1 0x10", "4 -inf"}) {
     EXPECT_FALSE(ReadNumberRow(bad, 12, v, refused)) << bad;
     EXPECT_FALSE(refused.empty()) << bad;
   }

@@ -1,11 +1,14 @@
 // [output_interval] .. [meteo_names] and [model_time].
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "init_harness.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 const char* const kRest =
     "[output_list]\n0\n"
@@ -46,7 +49,7 @@ TEST(OutputControl, KeysUpToTheFirstEmptyLine) {
   Settings s(
       "[output_interval]\n1\n0\n1\n30\n"
       "  WriteNetcdfGrids = 1\n\tWriteAsciiGrids = 0\nDefaultOutputDirectory = /tmp # without its slash\n"
-      "MinutesToInvEndRouting = 12.5\ntimestep = 15\nunknown = 3\n\nWriteDoubleGrids = 1\n");
+      "MinutesToInvEndRouting = 12.5\ntimestep = 15.0 # minutes\nunknown = 3\n\nWriteDoubleGrids = 1\n");
   ASSERT_EQ(s.code, -1) << s.h.Console();
   EXPECT_TRUE(s.v.writeNetcdfGrids);
   EXPECT_FALSE(s.v.writeAsciiGrids);
@@ -57,6 +60,69 @@ TEST(OutputControl, KeysUpToTheFirstEmptyLine) {
   EXPECT_EQ(s.v.timestep, 15);
   EXPECT_EQ(s.h.d->output.subHourTimeStep, 15);
   EXPECT_TRUE(s.h.d->output.writeNetcdfGrids);
+}
+
+// A directory value is an existing folder, with or without its "/", or the beginning of
+// every name in a folder that exists ("out/run1_"); without any "/" and naming no folder, the
+// beginning of names in the working folder, said in a WARNING.
+TEST(OutputControl, DirectoriesAreFoldersOrTheBeginningOfNames) {
+  TempDir dir;
+  fs::create_directories(dir.file("out"));
+  WriteTextFile(dir.file("a.txt"), "a file");
+  struct Case {
+    std::string key, value;
+    int code;
+    std::string taken, message;
+  } cases[] = {
+      {"DefaultOutputDirectory", dir.file("out"), -1, dir.file("out/"), ""},
+      {"DefaultOutputDirectory", dir.file("out//"), -1, dir.file("out/"), ""},
+      {"DefaultOutputDirectory", dir.file("out/run1_"), -1, dir.file("out/run1_"), ""},
+      {"DefaultOutputDirectory", "orvel_no_such_folder_", -1, "orvel_no_such_folder_",
+       " names no folder: every output of the run is written in the working folder under a name beginning with "
+           "\"orvel_no_such_folder_\""},
+      {"DefaultOutputDirectory", dir.file("none/run1_"), 26, "",
+       ": " + dir.file("none/") + " names no folder (No such file or directory): every output of the run goes "
+           "into that folder, under a name beginning with \"run1_\""},
+      {"DefaultOutputDirectory", dir.file("none/"), 26, "",
+       " names no folder (No such file or directory): every output of the run goes into that folder; name an "
+       "existing folder"},
+      {"DefaultOutputDirectory", dir.file("a.txt/run1_"), 26, "", ": " + dir.file("a.txt/") + " names a file, not a folder"},
+      {"InitialStateDirectory", dir.file("out"), -1, dir.file("out/"), ""},
+      {"InitialStateDirectory", "orvel_no_such_state_", -1, "orvel_no_such_state_",
+       " names no folder: the storage file of a warm start is read in the working folder under a name beginning with "
+       "\"orvel_no_such_state_\""},
+      // Read only by a warm start, whose reader names the file it cannot open.
+      {"InitialStateDirectory", dir.file("none/"), -1, dir.file("none/"), ""},
+  };
+  for (const Case& c : cases) {
+    Settings s("[output_interval]\n1\n0\n0\n60\n" + c.key + " = " + c.value + "\n\n");
+    EXPECT_EQ(s.code, c.code) << c.key << " = " << c.value << "\n" << s.h.Console();
+    const std::string& taken = c.key == "InitialStateDirectory" ? s.v.initialStateDirectory : s.v.defaultOutputDirectory;
+    if (c.code == -1) {
+      EXPECT_EQ(taken, c.taken);
+    }
+    const std::string said = c.key + " = " + c.value + " in [output_interval] of " + s.h.d->controlFileName;
+    if (c.message.empty()) {
+      EXPECT_EQ(s.h.Console().find(said), std::string::npos) << s.h.Console();
+    } else {
+      EXPECT_NE(s.h.Console().find(said + c.message), std::string::npos) << s.h.Console();
+    }
+  }
+}
+
+// A key given twice: the later line is used, and the earlier one named.
+TEST(OutputControl, AKeyGivenAgainNamesTheLineNotUsed) {
+  Settings s("[output_interval]\n1\n0\n0\n60\nDefaultOutputDirectory = /\nWriteAsciiGrids = 1\n"
+             "DefaultOutputDirectory = /tmp/\n\n");
+  ASSERT_EQ(s.code, -1) << s.h.Console();
+  EXPECT_EQ(s.v.defaultOutputDirectory, "/tmp/");
+  const std::string console = s.h.Console();
+  const std::string warning = "[output_interval] of " + s.h.d->controlFileName + " gives DefaultOutputDirectory again: "
+                              "line 6 (\"DefaultOutputDirectory = /\") is not used, line 8 (\"DefaultOutputDirectory = "
+                              "/tmp/\") is";
+  const size_t at = console.find(warning);
+  EXPECT_NE(at, std::string::npos) << console;
+  EXPECT_EQ(console.find(" again: ", at + warning.size()), std::string::npos) << console;
 }
 
 TEST(OutputControl, EmptyLineWithCarriageReturnEndsTheKeys) {
@@ -85,6 +151,9 @@ TEST(OutputControl, MalformedInputFails) {
       {"[output_interval]\nabc\n", kRest, "error in control file, output control; not found!", 17},
       {"[output_interval]\n1\n0\n0\n60\nWriteAsciiGrids = yes\n\n", kRest, "WriteAsciiGrids", 17},
       {"[output_interval]\n1\n0\n0\n60\ntimestep = x\n\n", kRest, "timestep", 17},
+      // A fraction or a decimal comma is not read as its first digits.
+      {"[output_interval]\n1\n0\n0\n60\ntimestep = 1.5\n\n", kRest, "the value of timestep", 17},
+      {"[output_interval]\n1\n0\n0\n60\nMinutesToInvEndRouting = 12,5\n\n", kRest, "is not a number", 17},
       {"[output_interval]\n1\n", "[output_list]\n0\n[coordinates]\n1\nnorth\n", "geographic longitude", 17},
       {"[output_interval]\n1\n", "[output_list]\n0\n[coordinates]\n1\n2\n3\n4\n", "[meteo_data_count]", 17},
       {"[output_interval]\n1\n",
