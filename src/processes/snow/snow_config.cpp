@@ -155,6 +155,8 @@ void schneemodellklasse::ReadMonthlyTable(std::array<double, 14>& table, int whi
     for (int m = 1; m <= 12; ++m) table[m] = values[m - 1];
     table[0] = table[12];
     table[13] = table[1];
+  } else if (count == 1) {
+    table.fill(values[0]);  // a constant factor: every month takes it
   } else if (count > 0) {
     *log << "WARNING: the monthly table of the " << kTableNames[which] << " in [snow_model] of " << controlFileName
          << " (line " << lineNumber << ") holds " << count << " of 12 numbers; every month takes the first, "
