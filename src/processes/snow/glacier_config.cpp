@@ -63,6 +63,7 @@ void schneemodellklasse::ReadIceFirn() {
   } else {
     wholeDomain = true;
     glacierFraction = grids[RequireGrid("GlacierizedCells")].data;
+    RefuseImpossibleCells("GlacierizedCells", StateRange::Fraction());
     glacierCodes = grids[RequireGrid("GlacierCodes")].data;
     CheckDynamicGrids();
   }
@@ -492,8 +493,10 @@ void schneemodellklasse::CreateFirnStack() {
   for (int r = 1; r <= rows; ++r)
     for (int c = 1; c <= cols; ++c) total[r][c] = firnStack[r][c][0];
   if (glacierReadGrids == 1) {
+    // Every level of the stack read is firn water, level 0 their total.
     try {
-      RefuseNegativeCells(total, gridNames[kFirnTotal].file, "firn_WE_stack");
+      RefuseImpossibleLevels(firnStack, 0, firnLevels, gridNames[kFirnTotal].file, "firn_WE_stack",
+                             StateRange::Storage());
     } catch (int) {
       FreeMatrix(total);
       throw;
