@@ -6,7 +6,9 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +19,23 @@
 
 class LogStream;
 struct GridRecord;
+
+// The values a state grid may hold in a cell of the basin: a finite number within
+// [low, high] (lowAt, when set, gives the lower bound of each cell instead), or the
+// no-data value itself. The texts name the bounds and the rule a value beyond them breaks.
+struct StateRange {
+  double low = -HUGE_VAL, high = HUGE_VAL;
+  std::string lowText, highText, lowRule, highRule;
+  std::function<double(int row, int col)> lowAt;
+  // Water (or snow, firn, capacity) in mm: 0 or more, and less than 1e9 mm (1,000 km).
+  static StateRange Storage();
+  // A relative quantity 0..1, with 1e-9 either side for the rounding of a run's own sums.
+  static StateRange Fraction();
+  // Any finite number.
+  static StateRange Finite() { return StateRange(); }
+  // A finite number of low (named lowText) or more; below it breaks `rule`.
+  static StateRange AtLeast(double low, const std::string& lowText, const std::string& rule);
+};
 class NetcdfWriteOptions;
 class NetcdfFileCache;
 
@@ -153,10 +172,19 @@ class modelobject : public memory_handling {
   // ReadGrid places them (by the module's georeference or the file's coordinates).
   void ReadBasinGrid(const std::string& fileName, double**& grid, int fillCode, bool allocate, bool announce,
                      bool report, double defaultValue);
-  // A storage read from a grid file holds 0 or more in every cell of the basin (the zone
-  // grid's valid cells): a value below 0 ends the run with a FATAL naming the file, what it
-  // holds, the first such cell and its value (code 22). The grid reader's no-data cells pass.
+  // RefuseImpossibleCells for a storage (StateRange::Storage).
   void RefuseNegativeCells(double** grid, const std::string& fileName, const std::string& what) const;
+  // A state read at start-up holds in every cell of the basin (the zone grid's valid cells)
+  // the no-data value or a finite number within its range: -inf is no no-data. Otherwise the
+  // run ends with a FATAL naming the file, what it holds, the first such cell, its value and
+  // how many cells break the rule (code 22).
+  void RefuseImpossibleCells(double** grid, const std::string& fileName, const std::string& what,
+                             const StateRange& range) const;
+  // The same for the registered grid of the name (none: nothing to check).
+  void RefuseImpossibleCells(const std::string& internalName, const StateRange& range) const;
+  // The same for the levels first..last of a stack read from fileName ("<what> level <l>").
+  void RefuseImpossibleLevels(double*** stack, int first, int last, const std::string& fileName,
+                              const std::string& what, const StateRange& range) const;
   void WriteGrid(const std::string& fileName, double** grid, bool ascii, bool asDouble, bool netcdf,
                  int64_t year = -1, int64_t month = -1, int64_t day = -1, int64_t hour = -1,
                  int64_t minute = -1);

@@ -542,24 +542,7 @@ void modelobject::ReadBasinGrid(const std::string& fileName, double**& grid, int
 }
 
 void modelobject::RefuseNegativeCells(double** grid, const std::string& fileName, const std::string& what) const {
-  if (!grid) return;
-  const double nodata = geometry.nodata_value;
-  double** zones = grids && grids[1].registered ? grids[1].data : nullptr;
-  long count = 0;
-  int row = 0, col = 0;
-  for (int r = 1; r <= geometry.nrows; ++r)
-    for (int c = 1; c <= geometry.ncols; ++c) {
-      if ((zones && !(zones[r][c] > nodata)) || !(grid[r][c] > nodata) || !(grid[r][c] < 0.0)) continue;
-      if (count++ == 0) {
-        row = r;
-        col = c;
-      }
-    }
-  if (count == 0) return;
-  if (log)
-    *log << "FATAL: " << fileName << " (" << what << ") holds " << grid[row][col] << " at row " << row << ", column "
-         << col << " (" << count << " cells of the basin below 0); a storage is 0 or more" << "[end-entry]";
-  throw 22;
+  RefuseImpossibleCells(grid, fileName, what, StateRange::Storage());
 }
 
 void modelobject::ReadGridFile(const std::string& fileName, double**& grid, int fillCode, bool allocate,

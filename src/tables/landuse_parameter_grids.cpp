@@ -310,6 +310,10 @@ void defaultini::generateMultiLayerParameterGrids(int layerCount) {
     row.SetForcingSumGrids(g.layer[kForcingSum].data());
     if (g.perCell) row.SetPerCellFixDays(g.fixDays.data(), g.maxFixPoints);
   }
+  // The root zone stands for these depths until the first day ends (unless a warm start
+  // restores it): noted before a module lowers the depths, as the snow model does where it
+  // carries the roots of thawed permafrost into a warm start.
+  StartRootZoneDepths(g, nrows, ncols, nodata);
 }
 
 namespace {
@@ -346,8 +350,8 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
   const int nrows = geometry.nrows;
   const double nodata = geometry.nodata_value;
   if (!zoneGrid) return;
-  // The root zone stands for the depths of the start-up until the first day ends (the first
-  // call comes before any module of the step has run), unless a warm start restored them.
+  // The root zone stands for the depths of the start-up until the first day ends, unless a
+  // warm start restored them (the start-up notes them; a set-up without it, here).
   if (g.withRootZone && g.rootZoneLayer.empty() && g.layers > 0 && m1 && m2 && m3 && m4)
     StartRootZoneDepths(g, nrows, geometry.ncols, nodata);
 

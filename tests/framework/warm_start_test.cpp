@@ -330,6 +330,28 @@ void Downpour(const TempDir& dir, std::string& control) {
   Replace(control, "infsat.asc              # saturation marker grid\n0", "infsat.asc\n2");
 }
 
+// Permafrost under heavy rain on thawed ground, with capillary rise and the infiltration:
+// the snow-free ground thaws step by step, and within a day the roots of layer 1 reach no
+// deeper than the shallowest thaw since the day's land-use update, which sets the pores the
+// rain fills and the reach of the capillary rise.
+void PermafrostWithCapillaryRise(const TempDir& dir, std::string& control) {
+  Downpour(dir, control);
+  // The rain of 4 January's afternoon falls again in the first half of 5 January.
+  std::string rain, afternoon;
+  for (const std::string& line : Lines(ReadTextFile(dir.file("precipitation.dat")))) {
+    const std::vector<std::string> t = Tokens(line);
+    const bool dated = Dated(line) && t.size() > 4 && t[1] == "1";
+    if (dated && t[2] == "4" && t[3] == "14") afternoon = line.substr(line.find(" 14 ") + 4);
+    rain += (dated && t[2] == "5" && std::stoi(t[3]) < 12 ? "1985 1 5 " + t[3] + " " + afternoon : line) + "\n";
+  }
+  WriteTextFile(dir.file("precipitation.dat"), rain);
+  Replace(control, "0.5     0.5     # SDini", "0.02    0.02    # SDini");
+  AddToList(control, "# number of variable grids", 2,
+            "thawc.asc ThawCoeffPermaFrost 0 0.05\n0\n0\nthawd.asc PermafrostThawDepth 0 0.3\n3\n" + kRead + "\n");
+  control += "\n[permafrost]\n1 # method\n3.0 # Min_Snow_Age_Refreeze\n5.0 # Max_SWE_SnowFree\nthaw.stat 2001\n"
+             "1e-6 # reduced k_sat\n";
+}
+
 // Lake 1, the reservoir at the outlet, on the three lowest cells of sub-basin 5, topped 1.5 m
 // above the highest of them and empty at the start: it fills from the routed discharge.
 void Lake(const TempDir& dir, std::string& control) {
@@ -558,6 +580,10 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
        "rgex.stat", 4},
       {"a lake", Lake, "reservoir_1.txt", 5},  // the level: 0 for a reservoir without cells
       {"dynamic glaciers with permafrost", GlaciersWithPermafrost, "thaw.stat", 4},
+      {"permafrost with capillary rise and infiltration, broken in a downpour", PermafrostWithCapillaryRise,
+       "infex.stat", 4, kStart, 18},
+      {"permafrost with capillary rise and infiltration, broken at the day's end", PermafrostWithCapillaryRise,
+       "infex.stat", 4, kStart, 24},
       {"interception with snow in the canopy", CanopySnow, "scn_load.stat", 4},
       {"reservoirs with abstractions, each inflow described after its abstraction",
        [](const TempDir& d, std::string& c) { ReservoirsAndAbstractions(d, c, false); }, "taken.txt", 4},

@@ -212,15 +212,16 @@ TEST(InterceptionConfig, ArcVegNeedsAFractionGridPerLayer) {
 
 TEST(InterceptionConfig, WarmStartReadsTheStorageOfEveryLayerAndFourCanopyGrids) {
   InterceptionBasin b(2, 3);
-  auto grid = [&](const std::string& name, double v) {
+  auto grid = [&](const std::string& name, double v, double step = 1.0) {
     std::string text = "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1000\nnodata_value -9999\n";
-    for (int r = 1; r <= 2; ++r) text += std::to_string(v) + " " + std::to_string(v + 1) + " " + std::to_string(v + 2) + "\n";
+    for (int r = 1; r <= 2; ++r)
+      text += std::to_string(v) + " " + std::to_string(v + step) + " " + std::to_string(v + 2 * step) + "\n";
     WriteTextFile(b.dir.file(name), text);
   };
   grid("stor.asc", 1.0);
   grid("stor_Layer_1.asc", 2.0);
   grid("scn_load.asc", 3.0);
-  grid("scn_alb.asc", 4.0);
+  grid("scn_alb.asc", 0.4, 0.1);
   grid("scn_age.asc", 5.0);
   grid("ceb_told.asc", 6.0);
   b.Add("albedo", 0.6);
@@ -234,12 +235,20 @@ TEST(InterceptionConfig, WarmStartReadsTheStorageOfEveryLayerAndFourCanopyGrids)
   EXPECT_EQ(m->layers[1].storage[2][3], 4.0);
   EXPECT_EQ(m->layers[1].throughfall[1][3], 0.0);
   EXPECT_EQ(b.Grid("Snow_canopy_load")[1][1], 3.0);
-  EXPECT_EQ(b.Grid("Snow_canopy_albedo")[1][1], 4.0);
+  EXPECT_EQ(b.Grid("Snow_canopy_albedo")[1][1], 0.4);
   EXPECT_EQ(b.Grid("Snow_canopy_age")[1][1], 5.0);
   EXPECT_EQ(b.Grid("CEB_Canopy_Temperature_Old")[1][1], 6.0);
   EXPECT_EQ(b.Grid("Snow_canopy_sublim")[1][1], 0.0);
   EXPECT_EQ(b.Grid("CEB_Canopy_Temperature")[1][1], 0.0);
   m.Release();
+
+  // An albedo is a fraction: one above 1 is named, with its cell.
+  grid("scn_alb.asc", 0.9, 0.1);
+  auto over = b.Make(error);
+  EXPECT_EQ(error, 22);
+  EXPECT_NE(b.log.console().find("(Snow_canopy_albedo) holds 1.1 at row 1, column 3"), std::string::npos)
+      << b.log.console();
+  over.Release();
 
   // a missing layer file is an error of the grid reader, not a silent empty storage
   SetGridRetrySleeper([](int) {});

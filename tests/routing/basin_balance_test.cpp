@@ -378,6 +378,12 @@ void AddDynamicGlaciersEvaluatedOn(const TempDir& dir, std::string& control, con
   for (int k = 0; k < 7; ++k) section += "glacier" + std::to_string(k) + ".asc\n0\n";
   Replace(control, "[interception_model]", section + "1000 0.25\n\n[interception_model]");
 }
+// The same glaciers without storages: a constant of 0 hours passes the melt on in its step.
+void AddGlaciersWithoutStorages(const TempDir& dir, std::string& control) {
+  AddGlaciers(dir, control);
+  Replace(control, "20 # kice_els\n50 # kfirn_els\n10 # ksnow_els", "0 # kice_els\n0 # kfirn_els\n0 # ksnow_els");
+}
+
 void AddDynamicGlaciers(const TempDir& dir, std::string& control) {
   AddDynamicGlaciersEvaluatedOn(dir, control, "30 9", 28.5);
 }
@@ -557,6 +563,7 @@ TEST(BasinBalance, EverySetUpClosesTermByTerm) {
     std::vector<BasinEdit> edits;
   } rows[] = {
       {"three months with glaciers, the interception below the snow cover", 3, {AddGlaciers}},
+      {"January with glaciers whose storage constants are 0 hours", 1, {AddGlaciersWithoutStorages}},
       {"January with snow held in the canopy above the snow cover", 1, {CanopySnow}},
       // Dry lake cells hold no water to evaporate.
       {"January's drought with a lake whose higher cells are dry", 1, {AddLake, Drought}},

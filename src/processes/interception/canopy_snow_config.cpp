@@ -19,6 +19,15 @@ const char* const kCanopyGridNames[kCanopyGridCount] = {
 const double kCanopyGridStart[kCanopyGridCount] = {0.0, 0.2, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0,
                                                    0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
 
+// What a canopy grid that a run starts from may hold: the load is a storage, the albedo a
+// fraction, the age a count of steps, the temperature any number.
+StateRange StoredRange(int g) {
+  if (g == kCanopyLoad) return StateRange::Storage();
+  if (g == kCanopyAlbedo) return StateRange::Fraction();
+  if (g == kCanopyAge) return StateRange::AtLeast(0.0, "0", "an age is 0 or more");
+  return StateRange::Finite();
+}
+
 // Statistics writers in the order of creation, with their header names.
 struct CanopyWriter {
   CanopyGrid grid;
@@ -128,7 +137,7 @@ void interzeptionsmodellklasse::CreateCanopySnowGrids(const ModuleInputs& in) {
     else
       x.data = NewGrid(kCanopyGridStart[g]);
     RegisterGrid(x.position, x.fileName, x.data, nullptr, 1, kCanopyGridNames[g], x.writeCode, firstRow, lastRow);
-    if (readInitialGrids == 1 && g == kCanopyLoad) RefuseNegativeCells(x.data, x.fileName, kCanopyGridNames[g]);
+    if (readInitialGrids == 1 && stored) RefuseImpossibleCells(x.data, x.fileName, kCanopyGridNames[g], StoredRange(g));
   }
   for (const CanopyWriter& w : kCanopyWriters) {
     if (w.grid >= count) continue;

@@ -33,6 +33,13 @@ void interzeptionsmodellklasse::ReadTemperatureStack() {
   }
   double*** stack = nullptr;
   const int levels = ReadStack(file, stack, 0);
+  // Air temperatures: any finite number (or no-data).
+  try {
+    RefuseImpossibleLevels(stack, 1, levels, file, "air temperature stack", StateRange::Finite());
+  } catch (int) {
+    Free3DMatrix(stack);
+    throw;
+  }
   // A run with longer steps keeps fewer grids: the newest ones.
   for (int l = std::max(1, levels - snowCanopyStack->Depth() + 1); l <= levels; ++l) {
     double** g = snowCanopyStack->NewGrid();

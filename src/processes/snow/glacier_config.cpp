@@ -63,6 +63,7 @@ void schneemodellklasse::ReadIceFirn() {
   } else {
     wholeDomain = true;
     glacierFraction = grids[RequireGrid("GlacierizedCells")].data;
+    RefuseImpossibleCells("GlacierizedCells", StateRange::Fraction());
     glacierCodes = grids[RequireGrid("GlacierCodes")].data;
     CheckDynamicGrids();
   }
@@ -170,9 +171,10 @@ void schneemodellklasse::ReadGlacierParameters() {
 }
 
 void schneemodellklasse::CheckGlacierParameters() {
-  // Melt factors, radiation factors and initial outflows are never negative; a storage
-  // constant is above 0 hours (the recession exp(-dt/k) has no value at 0, and a negative
-  // constant would make the storage grow without end).
+  // Melt factors, radiation factors, initial outflows and storage constants are never
+  // negative. A storage constant of 0 hours is no storage: its recession exp(-dt/k) is 0 and
+  // the melt leaves in its own step; a negative constant would make the storage grow
+  // without end.
   for (int i = 1; i < static_cast<int>(glacierParams.size()); ++i) {
     glacier::SubbasinParameters& p = glacierParams[static_cast<size_t>(i)];
     const int code = static_cast<size_t>(i) < subbasinTable.size() ? subbasinTable[static_cast<size_t>(i)].code : i;
@@ -182,9 +184,9 @@ void schneemodellklasse::CheckGlacierParameters() {
     for (int row = 0; row < glacier::kTableRows; ++row) {
       const double v = glacier::Row(p, row);
       const bool storageConstant = row >= 8 && row <= 10;
-      if (row < glacier::kParameterRows && !(storageConstant ? v > 0.0 : v >= 0.0))
+      if (row < glacier::kParameterRows && !(v >= 0.0))
         RefuseValue(*this, kIceFirn, key(row), v,
-                    storageConstant ? "it must be above 0 hours" : "it must be 0 or more", 80);
+                    storageConstant ? "it must be 0 hours (no storage) or more" : "it must be 0 or more", 80);
     }
     WarnIf(p.Aice_min > p.Aice_max, *this, kIceFirn, key(4), p.Aice_min, "above Aice_max: the seasonal cycle turns over");
     WarnIf(p.Asnow_min > p.Asnow_max, *this, kIceFirn, key(6), p.Asnow_min,
@@ -491,8 +493,10 @@ void schneemodellklasse::CreateFirnStack() {
   for (int r = 1; r <= rows; ++r)
     for (int c = 1; c <= cols; ++c) total[r][c] = firnStack[r][c][0];
   if (glacierReadGrids == 1) {
+    // Every level of the stack read is firn water, level 0 their total.
     try {
-      RefuseNegativeCells(total, gridNames[kFirnTotal].file, "firn_WE_stack");
+      RefuseImpossibleLevels(firnStack, 0, firnLevels, gridNames[kFirnTotal].file, "firn_WE_stack",
+                             StateRange::Storage());
     } catch (int) {
       FreeMatrix(total);
       throw;

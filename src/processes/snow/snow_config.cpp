@@ -155,6 +155,8 @@ void schneemodellklasse::ReadMonthlyTable(std::array<double, 14>& table, int whi
     for (int m = 1; m <= 12; ++m) table[m] = values[m - 1];
     table[0] = table[12];
     table[13] = table[1];
+  } else if (count == 1) {
+    table.fill(values[0]);  // a constant factor: every month takes it
   } else if (count > 0) {
     *log << "WARNING: the monthly table of the " << kTableNames[which] << " in [snow_model] of " << controlFileName
          << " (line " << lineNumber << ") holds " << count << " of 12 numbers; every month takes the first, "
@@ -423,9 +425,20 @@ void schneemodellklasse::UseOrCreateGrid(Grid g, const std::string& internalName
   gridPosition[g] = p;
   grid[g] = data;
   gridOwned[g] = true;
-  const bool storage = g == kSolid || g == kLiquid || g == kTotal || g == kSolidOnGlacier || g == kLiquidOnGlacier ||
-                       g == kTotalOnGlacier;
-  if (readNow && storage) RefuseNegativeCells(data, gridNames[g].file, internalName);
+  if (readNow) RefuseImpossibleCells(data, gridNames[g].file, internalName, StateRangeOf(g));
+}
+
+StateRange schneemodellklasse::StateRangeOf(Grid g) {
+  switch (g) {
+    case kSolid: case kLiquid: case kTotal: case kSolidOnGlacier: case kLiquidOnGlacier: case kTotalOnGlacier:
+      return StateRange::Storage();
+    case kDaysSnow: case kSnowAge: case kSnowFreeDays: case kSnowCoverDays:
+      return StateRange::AtLeast(0.0, "0", "a count of days is 0 or more");
+    case kSnowTemp: case kSurfTemp: case kSnowTempOnGlacier: case kSurfTempOnGlacier:
+      return StateRange::AtLeast(0.0, "0 K", "a temperature in kelvin is 0 or more");
+    default:
+      return StateRange::Finite();  // the mass balances gain or lose
+  }
 }
 
 void schneemodellklasse::CreateGrids() {

@@ -517,5 +517,5 @@ void schneemodellklasse::PostRun(ModelDate date) {
   UpdateGlaciersIfDue(date);
   KeepSnowOfChangedGlacierParts();
   WriteOutputGrids();
-  WritePermafrostDaysAtEnd(date);
+  WritePermafrostStateAtEnd(date);
 }

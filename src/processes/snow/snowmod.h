@@ -5,7 +5,7 @@
 //
 // Member functions by file:
 //   snow_config.cpp     construction: [snow_model], grids, statistics, lookups
-//   permafrost.cpp      [permafrost] and the permafrost days carried to the next run
+//   permafrost.cpp      [permafrost] and the permafrost state carried to the next run
 //   snow_links.cpp      input links, lakes, tracers, statistics flush, tear-down
 //   snow_step.cpp       Run (day values, parallel cell loop) and PostRun (HRU copy,
 //                       statistics, output)
@@ -309,14 +309,23 @@ class schneemodellklasse : public teilmodellklasse {
   void LookUpGrids();
   void CreateGrids();
   void ReadPermafrost(const ModuleInputs& in);
-  void ReadPermafrostDays();
-  void WritePermafrostDaysAtEnd(const ModelDate& date);
+  // With readgrids 1: the snow-free and snow-cover days, the thaw depth they imply and the
+  // root depth of layer 1 as the thawed ground left it.
+  void ReadPermafrostState();
+  // A grid of the state carried beside the solid snow storage, checked against range (its
+  // messages call it `what`); empty when the file is missing, which an INFO names with what
+  // happens `otherwise`.
+  MatrixOwner ReadCarriedGrid(const std::string& file, const std::string& what, const std::string& otherwise,
+                              const StateRange& range);
+  void WritePermafrostStateAtEnd(const ModelDate& date);
   void MakeStatistic(Stat s, int decimals, const std::string& title, const ModuleInputs& in);
   // Registers (or, with readgrids 1, reads) a grid of the module at the first free position.
   // readFlag -1 follows the module's readgrids flag; fill 0 leaves holes of a read grid at
   // the default value.
   void UseOrCreateGrid(Grid g, const std::string& internalName, double initial, bool readable,
                        double readDefault, int readFlag = -1, int fill = 1);
+  // What a state grid of the module read at start-up may hold.
+  static StateRange StateRangeOf(Grid g);
   void LinkInputs();
   double** Registered(const std::string& internalName) const;
   bool CellComputed(int row, int col) const;
@@ -434,6 +443,9 @@ class schneemodellklasse : public teilmodellklasse {
 // storage grid: its name with "_snow_free_days.bin" ("_snow_cover_days.bin") in place of
 // its extension.
 std::string PermafrostDaysFileName(const std::string& solidStorageFile, bool snowFree);
+// File of the root depth of layer 1 as the thawed ground left it, carried beside the solid
+// snow storage grid: its name with "_thawed_root_depth.bin" in place of its extension.
+std::string PermafrostRootDepthFileName(const std::string& solidStorageFile);
 
 // Elevation order of the snow slides: the k-th valid cell in row-major order receives the
 // row and column of the k-th lowest valid cell (stable for equal elevations).

@@ -226,6 +226,8 @@ class bodenmodellklasse : public teilmodellklasse {
   void SetUpTravelTimeZones();
   void CreateStatistics();
   void CreateStateGrids();
+  // Ends the run (code 22) when a state it starts from holds what its quantity cannot.
+  void RefuseImpossibleStates();
   void InitialiseDeficits();
   void ReleaseGrids();
   // The infiltration of a step, which the cell loop runs on each cell just before its soil

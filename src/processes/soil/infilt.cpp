@@ -39,6 +39,11 @@ void infiltrationsmodellklasse::ReadOwnSection() {
          << "auch das Bodenmodell ausgefuehrt wird. Da hier das Bodenmodell\n"
          << "nicht ausgefuehrt werden soll, kann das Modell nicht ordentlich\n" << "abgearbeitet werden. Ende..."
          << "[end-entry]";
+    *log << "FATAL: " << section << " of " << controlFileName
+         << " is switched on (1) while [soil_model] is switched off (0): the infiltration runs inside the soil "
+            "model. Switch the soil model on (its flow control parameter 1; routing needs it on as well), or, "
+            "for a run without the soil model, the infiltration off (0) and the routing off (0)"
+         << "[end-entry]";
     throw 47;
   }
   if (flowControl == 0) infiltrationFlowControl = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "framework/build_info.h"
 #include "framework/logstream.h"
@@ -98,6 +99,7 @@ void bodenmodellklasse::BuildGridsAndState() {
   SetUpTravelTimeZones();
   CreateStatistics();
   CreateStateGrids();
+  RefuseImpossibleStates();
   InitialiseDeficits();
 
   const int ice = FindGrid("ice_firn");
@@ -404,6 +406,44 @@ void bodenmodellklasse::CreateStateGrids() {
       g = ownScratch[k].get();
     }
   }
+}
+
+void bodenmodellklasse::RefuseImpossibleStates() {
+  // The relative soil moisture and the usable field capacity the run starts from, read or
+  // derived by the start-up.
+  RefuseImpossibleCells("soil_storage", StateRange::Fraction());
+  RefuseImpossibleCells("available_soil_moisture", StateRange::Storage());
+  if (readgrids != 1) return;
+  // A deficit may lie below 0 (water above the saturated zone's reference), but not so far
+  // that the saturated zone's outflow exp(-SD/m) of the cell's sub-basin overflows.
+  StateRange deficit = StateRange::Storage();
+  deficit.lowAt = [this](int r, int c) {
+    const int i = SubbasinOf(r, c);
+    return i > 0 ? -std::log(std::numeric_limits<double>::max()) * params[static_cast<size_t>(i)].m : -HUGE_VAL;
+  };
+  deficit.lowText = "-709.78 m (m of the cell's sub-basin, in mm)";
+  deficit.lowRule = "a deficit that far below 0 makes the saturated zone's outflow exp(-SD/m) overflow";
+  deficit.highRule = "no soil lacks 1,000 km of water";
+  // The saturated partition is at most the whole soil; below 0 the water table lies below
+  // the capillary reach.
+  StateRange partition;
+  partition.high = 1.0 + 1e-9;
+  partition.highText = "1";
+  partition.highRule = "a partition of the soil is at most 1 (all of it)";
+  const struct {
+    double** grid;
+    int name;
+    const char* what;
+    StateRange range;
+  } states[] = {
+      {saturationDeficit, 0, "saturation_deficite", deficit},
+      {unsaturatedZone, 1, "unsaturated_zone_storage", StateRange::Storage()},
+      {interflowStorage, 2, "interflow_storage", StateRange::Storage()},
+      {inactiveSoilMoisture, 3, "inaktive_soil_moisture", StateRange::Fraction()},
+      {inactiveFieldCapacity, 4, "inaktive_field_capacity", StateRange::Storage()},
+      {saturatedSoilPartition, 5, "saturated_soil_partition", partition},
+  };
+  for (const auto& s : states) RefuseImpossibleCells(s.grid, gridNames[s.name], s.what, s.range);
 }
 
 void bodenmodellklasse::ShareScratchGrids() {

@@ -168,8 +168,7 @@ TEST(GlacierSection, BadSectionsEndConstruction) {
       {"section missing", "", 17, "[ice_firn]"},
       {"method 3", IceFirn("3"), 80, "Method for glacier melt must be 1"},
       {"method 103", IceFirn("103"), 80, "Method for glacier melt must be 1"},
-      {"negative storage constant", IceFirn("1", "-1.0"), 80, "kice_els is -1; it must be above 0 hours"},
-      {"storage constant 0", IceFirn("1", "0"), 80, "kice_els is 0; it must be above 0 hours"},
+      {"negative storage constant", IceFirn("1", "-1.0"), 80, "kice_els is -1; it must be 0 hours (no storage) or more"},
       {"value missing", IceFirn("1", "two"), 17, "kice_els"},
       {"unknown code in the codes row", std::string("[ice_firn]\n101\n1 7\n"), 10, "there is no code 7"},
       {"code row unreadable", std::string("[ice_firn]\n101\nx\n"), 10, "error reading code[0]"},
@@ -363,12 +362,24 @@ TEST(GlacierSection, PerSubbasinRowsAndDerivedNames) {
   EXPECT_DOUBLE_EQ(m->glacierSum[1] / m->glacierCellCount[1], 0.5);
 }
 
+void MeltReachesOnlyTheGlacierSubbasins(const std::string& section);
+
+// Storage constants of 0 hours hold nothing: the step's melt is the step's outflow.
 TEST(GlacierStep, MeltReachesOnlyTheGlacierSubbasinsAndBalances) {
+  std::string withoutStorages = IceFirn("1", "0");
+  withoutStorages.replace(withoutStorages.find("5.0 # kfirn_els\n10.0"), 20, "0 # kfirn_els\n0");
+  for (const std::string& section : {IceFirn(), withoutStorages}) {
+    SCOPED_TRACE(section);
+    MeltReachesOnlyTheGlacierSubbasins(section);
+  }
+}
+
+void MeltReachesOnlyTheGlacierSubbasins(const std::string& section) {
   TempDir dir;
   CapturedLog log;
   GlacierBasin g;
   int error = 0;
-  auto m = g.Make(log.log(), dir.path(), IceFirn(), error);
+  auto m = g.Make(log.log(), dir.path(), section, error);
   ASSERT_EQ(error, 0) << log.console();
   double** T = g.b.Grid("temperature");
   double** P = g.b.Grid("precipitation");

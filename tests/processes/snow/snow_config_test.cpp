@@ -129,6 +129,7 @@ TEST(SnowConfig, MonthlyTablesThresholdsAndGrids) {
   SnowBasin basin(3, 4);
   std::vector<std::string> lines = SnowSectionLines(2);
   lines[kALine] = "1 2 3 4 5 # fewer than 12: every month takes the first";
+  lines[kALine + 1] = "0.25 # one number: a constant factor";
   lines[5] = "-0.1 # T0R below T0";
   lines[6] = "0.0";
   int error = 0;
@@ -138,6 +139,10 @@ TEST(SnowConfig, MonthlyTablesThresholdsAndGrids) {
   EXPECT_EQ(m->ddfTable[13], 2.0);  // January after December
   EXPECT_EQ(m->ddfTable[7], 4.5);
   for (double v : m->aTable) EXPECT_EQ(v, 1.0);
+  for (double v : m->bTable) EXPECT_EQ(v, 0.25);
+  // A row cut short is named; a row of one number is the constant form, and no fault.
+  EXPECT_NE(log.console().find("monthly table of the coefficient a"), std::string::npos) << log.console();
+  EXPECT_EQ(log.console().find("monthly table of the coefficient b"), std::string::npos) << log.console();
   EXPECT_EQ(m->T0R, 0.0);
   EXPECT_NE(log.console().find("T0R was set to T0"), std::string::npos);
   // The state grids are registered; the solid storage goes to evapotranspiration.

@@ -106,12 +106,14 @@ TEST(SnowPermafrost, ThawGrowsWithTheRootOfSnowFreeDaysAndRefreezesUnderSnow) {
       }
 }
 
-// The days without and with snow go beside the solid snow storage when the run writes it at
-// its end, and a run that reads its storage grids takes them back with the thaw depth they
-// imply; without them (an older state) it starts them at 0 and says so.
+// The days without and with snow and the roots of layer 1 go beside the solid snow storage
+// when the run writes it at its end, and a run that reads its storage grids takes them back
+// with the thaw depth they imply and its roots no deeper than the thaw left them; without
+// them (an older state) it starts the days at 0 and the roots at the table's, and says so.
 TEST(SnowPermafrost, DaysAreCarriedBesideTheSolidStorage) {
   EXPECT_EQ(PermafrostDaysFileName("out/snow.v1.asc", true), "out/snow.v1_snow_free_days.bin");
   EXPECT_EQ(PermafrostDaysFileName("a.b/solid", false), "a.b/solid_snow_cover_days.bin");
+  EXPECT_EQ(PermafrostRootDepthFileName("out/snow.v1.asc"), "out/snow.v1_thawed_root_depth.bin");
   TempDir dir;
   WorkingDirectory here(dir.path());  // the grid reader notes its filled cells in the working folder
   auto control = [&](const std::string& writeCode, bool read) {
@@ -142,6 +144,7 @@ TEST(SnowPermafrost, DaysAreCarriedBesideTheSolidStorage) {
       m->PostRun(StepDate(day, 1440));
     }
     EXPECT_EQ(std::filesystem::exists(dir.file("solid_snow_free_days.bin")), std::string(code) == "3");
+    EXPECT_EQ(std::filesystem::exists(dir.file("solid_thawed_root_depth.bin")), std::string(code) == "3");
     m.Release();
   }
   PermafrostBasin warm;
@@ -153,14 +156,22 @@ TEST(SnowPermafrost, DaysAreCarriedBesideTheSolidStorage) {
   EXPECT_DOUBLE_EQ(warm.b.Grid("SnowCoverDaysGrid")[1][4], 5.0);
   EXPECT_EQ(warm.depth[1][4], 0.0);  // refrozen after two days under snow
   EXPECT_EQ(warm.b.Grid("SnowFreeDaysGrid")[2][4], SnowBasin::N);  // outside the basin
+  // The table's roots of 0.6 m as deep as the thaw of the first day left them.
+  EXPECT_DOUBLE_EQ(warm.root[1][1], 0.05);
+  EXPECT_EQ(warm.root[1][4], 0.0);
+  EXPECT_EQ(warm.root[1][2], 0.6);  // no permafrost
   m.Release();
   std::filesystem::remove(dir.file("solid_snow_cover_days.bin"));
+  std::filesystem::remove(dir.file("solid_thawed_root_depth.bin"));
   PermafrostBasin older;
   auto n = MakeSnowModel(older.b, log.log(), dir.path(), control("3", true), error);
   ASSERT_EQ(error, 0) << log.console();
   EXPECT_NE(log.console().find("no permafrost snow-cover days " + dir.file("solid_snow_cover_days.bin")),
             std::string::npos);
   EXPECT_EQ(older.b.Grid("SnowCoverDaysGrid")[1][4], 0.0);
+  EXPECT_NE(log.console().find("no root depth of the thawed ground " + dir.file("solid_thawed_root_depth.bin")),
+            std::string::npos);
+  EXPECT_EQ(older.root[1][1], 0.6);
   EXPECT_DOUBLE_EQ(older.b.Grid("SnowFreeDaysGrid")[1][1], 5.0);
 }
 

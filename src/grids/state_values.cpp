@@ -1,0 +1,87 @@
+// The check of the state grids a run starts from: every cell of the basin holds the no-data
+// value or a finite number that the quantity allows.
+#include <cmath>
+
+#include "framework/logstream.h"
+#include "framework/modelobject.h"
+#include "grids/grid_registry.h"
+
+StateRange StateRange::AtLeast(double low, const std::string& lowText, const std::string& rule) {
+  StateRange r;
+  r.low = low;
+  r.lowText = lowText;
+  r.lowRule = rule;
+  return r;
+}
+
+StateRange StateRange::Storage() {
+  StateRange r = AtLeast(0.0, "0", "a storage is 0 or more");
+  r.high = 1e9;
+  r.highText = "1e9 mm";
+  r.highRule = "no store holds 1,000 km of water";
+  return r;
+}
+
+StateRange StateRange::Fraction() {
+  StateRange r;
+  r.low = -1e-9;
+  r.high = 1.0 + 1e-9;
+  r.lowText = "0";
+  r.highText = "1";
+  r.lowRule = r.highRule = "a relative quantity lies within 0..1";
+  return r;
+}
+
+void modelobject::RefuseImpossibleCells(double** grid, const std::string& fileName, const std::string& what,
+                                        const StateRange& range) const {
+  if (!grid) return;
+  const double nodata = geometry.nodata_value;
+  double** zones = grids && grids[1].registered ? grids[1].data : nullptr;
+  // 0: no number, 1: below the range, 2: above it.
+  long count[3] = {0, 0, 0};
+  int row[3] = {0, 0, 0}, col[3] = {0, 0, 0};
+  for (int r = 1; r <= geometry.nrows; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c) {
+      const double v = grid[r][c];
+      if ((zones && !(zones[r][c] > nodata)) || v == nodata) continue;
+      const double low = range.lowAt ? range.lowAt(r, c) : range.low;
+      const int kind = !std::isfinite(v) ? 0 : v < low ? 1 : v > range.high ? 2 : -1;
+      if (kind < 0) continue;
+      if (count[kind]++ == 0) {
+        row[kind] = r;
+        col[kind] = c;
+      }
+    }
+  for (int kind = 0; kind < 3; ++kind) {
+    if (count[kind] == 0) continue;
+    const int r = row[kind], c = col[kind];
+    if (log) {
+      *log << "FATAL: " << fileName << " (" << what << ") holds " << grid[r][c] << " at row " << r << ", column "
+           << c << " (" << count[kind] << " cells of the basin ";
+      if (kind == 0)
+        *log << "hold no finite number); a state is a finite number, or the no-data value " << nodata;
+      else if (kind == 1)
+        *log << "below " << range.lowText << "); " << range.lowRule;
+      else
+        *log << "above " << range.highText << "); " << range.highRule;
+      *log << "[end-entry]";
+    }
+    throw 22;
+  }
+}
+
+void modelobject::RefuseImpossibleCells(const std::string& internalName, const StateRange& range) const {
+  const int p = FindGrid(internalName);
+  if (p > 0) RefuseImpossibleCells(grids[p].data, grids[p].fileName, internalName, range);
+}
+
+void modelobject::RefuseImpossibleLevels(double*** stack, int first, int last, const std::string& fileName,
+                                         const std::string& what, const StateRange& range) const {
+  if (!stack || first > last) return;
+  MatrixOwner level(geometry.nrows, geometry.ncols, log);
+  for (int l = first; l <= last; ++l) {
+    for (int r = 1; r <= geometry.nrows; ++r)
+      for (int c = 1; c <= geometry.ncols; ++c) level[r][c] = stack[r][c][l];
+    RefuseImpossibleCells(level.get(), fileName, what + " level " + std::to_string(l), range);
+  }
+}
