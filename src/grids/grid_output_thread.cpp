@@ -75,7 +75,7 @@ GridWriteResult WriteGridFile(const GridFileJob& job) {
   else
     r = WriteBinary(job, job.floats, f);
   if (r.code != 0) return r;
-  if (!f.Commit()) {
+  if (!(job.endState ? f.KeepForEndState() : f.Commit())) {
     const int e = errno;
     return Failed(27, "FATAL: error closing " + job.path + FileOpenReason(job.path, true, e));
   }
