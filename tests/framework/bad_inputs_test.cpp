@@ -20,6 +20,8 @@
 //   copy: dem.asc                 the file becomes a copy of another file of the basin copy
 //   mkdir: name / rmdir: name     make or remove a folder of the basin copy
 //   mkfifo: name                  make a FIFO (a named pipe nobody writes to) of the name
+//   crlf:                         end every line of the file with CR LF (as saved on Windows)
+//   symlink: target               the file becomes a symbolic link to target
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -154,6 +156,13 @@ Case PrepareCase(const std::string& caseFile, const std::string& dir) {
       fs::remove_all(dir + "/" + value);
     } else if (key == "mkfifo") {
       EXPECT_EQ(::mkfifo((dir + "/" + value).c_str(), 0644), 0) << caseFile << ": " << value;
+    } else if (key == "crlf") {
+      std::string text;
+      for (const char ch : ReadBytes(path)) text += ch == '\n' ? "\r\n" : std::string(1, ch);
+      WriteBytes(path, text);
+    } else if (key == "symlink") {
+      fs::remove(path);
+      fs::create_symlink(value, path);
     } else {
       ADD_FAILURE() << caseFile << ": unknown line " << line;
     }
