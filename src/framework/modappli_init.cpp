@@ -382,9 +382,10 @@ std::string ModellApplication::UnwrittenStorageFile() const {
   if (modules.soil)
     if (const char* name = modules.soil->GetStorageFileName()) {
       const std::string path = MakePath(runValues.defaultOutputDirectory, name);
-      return " (its storage file " + path + " is not written)" +
-             (storage.Replacing() ? ": the state there is incomplete, " + IncompleteStateMarker(path) + " names its files"
-                                  : std::string(": the earlier state files are left as they were"));
+      const std::string what =
+          storage.Replacing() ? ": the state there is incomplete, " + IncompleteStateMarker(path) + " names its files"
+                              : std::string(": the earlier state files are left as they were");
+      return " (its storage file " + path + " is not written)" + what;
     }
   return std::string();
 }

@@ -186,7 +186,7 @@ void ModellApplication::ClearMemory() {
     firstError = kTerminatedCode;
   } else if (firstError != 0) {
     storage.Abandon();
-  } else if (storage.Commit(log, &stepDate, seams.afterEndStateMove ? std::function<void(const std::string&)>(seams.afterEndStateMove) : nullptr) != 0) {
+  } else if (storage.Commit(log, &stepDate, seams.afterEndStateMove) != 0) {
     firstError = kStorageWriteFailed;
   } else {
     endStateWritten = true;

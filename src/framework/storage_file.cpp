@@ -116,13 +116,15 @@ std::string RecordText(const ModelDate& date, const std::vector<EndStateFile>& s
   for (const EndStateFile& f : set) files.emplace_back(RecordName(f.path, storagePath), &f);
   std::sort(files.begin(), files.end());
   std::string lines;
-  for (const auto& f : files) lines += FormatText("%llu %016llx ", f.second->bytes, f.second->checksum) + f.first + "\n";
+  for (const auto& f : files)
+    lines += FormatText("%llu %016llx ", f.second->bytes, f.second->checksum) + f.first + "\n";
   return std::string(kRecordHeader) + "\n" +
          FormatText("%lld %lld %lld %lld %lld (date of the state: year month day hour minute)\n",
                     static_cast<long long>(date.year), static_cast<long long>(date.month),
                     static_cast<long long>(date.day), static_cast<long long>(date.hour),
                     static_cast<long long>(date.minute)) +
-         FormatText("%d (files written at the end of the run: bytes, checksum, name)\n", static_cast<int>(files.size())) +
+         FormatText("%d (files written at the end of the run: bytes, checksum, name)\n",
+                    static_cast<int>(files.size())) +
          lines + "\n";
 }
 
@@ -303,7 +305,8 @@ void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const
       for (const EndStateRecord::File& f : record.files)
         if (RecordedFile(f.name, storagePath) == file) recorded = &f;
       unsigned long long bytes = 0, checksum = 0;
-      if (!recorded || !FileFingerprint(path, bytes, checksum)) continue;  // a file it cannot read: its reader has said so
+      // A file it cannot read: its reader has said so.
+      if (!recorded || !FileFingerprint(path, bytes, checksum)) continue;
       checked.push_back(file);
       if (recorded->bytes == bytes && recorded->checksum == checksum) continue;
       ++edited;
@@ -317,11 +320,14 @@ void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const
              << "[end-entry]";
     }
     const int count = static_cast<int>(checked.size());
-    std::string files = count == 0 ? std::string(": none of the state files it records is read")
-                        : edited == 0
-                            ? FormatText(": its %d state file%s read agree with its record", count, count == 1 ? "" : "s")
-                            : FormatText(": %d of its %d state files read agree with its record, %d %s edited after the run",
-                                         count - edited, count, edited, edited == 1 ? "was" : "were");
+    std::string files;
+    if (count == 0)
+      files = ": none of the state files it records is read";
+    else if (edited == 0)
+      files = FormatText(": its %d state file%s read agree with its record", count, count == 1 ? "" : "s");
+    else
+      files = FormatText(": %d of its %d state files read agree with its record, %d %s edited after the run",
+                         count - edited, count, edited, edited == 1 ? "was" : "were");
     // The state of a chain is that at the end of the step before the run's first step; a
     // spun-up state used for another period is common practice, and said.
     int64_t stateMinutes = 0, startMinutes = 0;
@@ -373,7 +379,8 @@ int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
     const std::string staged = EndStateStagedName(f.first);
     const int e = WriteNewFile(staged, f.second + (stateDate ? RecordText(*stateDate, set, f.first) : std::string()));
     if (e != 0) {
-      if (log) *log << "FATAL: cannot write the storage file " << f.first << FileOpenReason(staged, true, e) << "[end-entry]";
+      if (log)
+        *log << "FATAL: cannot write the storage file " << f.first << FileOpenReason(staged, true, e) << "[end-entry]";
       ++failures;
       continue;
     }
@@ -409,8 +416,8 @@ int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
     if (std::rename(moves[i].first.c_str(), moves[i].second.c_str()) != 0) {
       const int e = errno;
       if (log)
-        *log << "FATAL: cannot move " << moves[i].first << " into place as " << moves[i].second << FileOpenReason(moves[i].second, true, e)
-             << ": the end state is incomplete"
+        *log << "FATAL: cannot move " << moves[i].first << " into place as " << moves[i].second
+             << FileOpenReason(moves[i].second, true, e) << ": the end state is incomplete"
              << (markers.empty() ? std::string() : "; " + markers.front() + " names its files") << "[end-entry]";
       for (size_t k = i; k < moves.size(); ++k) std::remove(moves[k].first.c_str());
       EnableCtrlCHandler();

@@ -166,11 +166,11 @@ void modelobject::WriteStack(const std::string& fileName, double*** stack, int l
   const std::string entry = files.Building() ? "[" + name + "] stack " + fileName : std::string();
   if (netcdf) {
     files.Write(entry, AddNcExtension(path));
+    const auto write = [&](const std::string& to) { WriteNetcdfStack(*this, to, stack, levels, asDouble); };
     if (endState)
-      grid_io::WriteNetcdfEndState(*this, path,
-                                   [&](const std::string& to) { WriteNetcdfStack(*this, to, stack, levels, asDouble); });
+      grid_io::WriteNetcdfEndState(*this, path, write);
     else
-      WriteNetcdfStack(*this, path, stack, levels, asDouble);
+      write(path);
     return;
   }
   // A stack written while the run is built waits under a staged name for the check of the run's files.

@@ -166,7 +166,8 @@ TEST(StorageFile, TheEndStateReplacesTheEarlierOneAsOneSetWithTheStorageFileLast
             0)
       << log.console();
   EXPECT_EQ(moved, (std::vector<std::string>{grid, other, storagePath}));
-  EXPECT_NE(markers.front().find(grid + "\n" + other + "\n" + storagePath + "\n"), std::string::npos) << markers.front();
+  EXPECT_NE(markers.front().find(grid + "\n" + other + "\n" + storagePath + "\n"), std::string::npos)
+      << markers.front();
   EXPECT_EQ(markers.back(), markers.front());
   EXPECT_FALSE(std::filesystem::exists(marker));
   EXPECT_EQ(ReadTextFile(grid), "abc");
