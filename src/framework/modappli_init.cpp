@@ -380,13 +380,9 @@ void ModellApplication::BuildModules() {
 
 std::string ModellApplication::UnwrittenStorageFile() const {
   if (modules.soil)
-    if (const char* name = modules.soil->GetStorageFileName()) {
-      const std::string path = MakePath(runValues.defaultOutputDirectory, name);
-      const std::string what =
-          storage.Replacing() ? ": the state there is incomplete, " + IncompleteStateMarker(path) + " names its files"
-                              : std::string(": the earlier state files are left as they were");
-      return " (its storage file " + path + " is not written)" + what;
-    }
+    if (const char* name = modules.soil->GetStorageFileName())
+      return " (its storage file " + MakePath(runValues.defaultOutputDirectory, name) +
+             " is not written): the earlier state files are left as they were";
   return std::string();
 }
 

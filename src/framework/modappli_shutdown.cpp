@@ -176,18 +176,16 @@ void ModellApplication::ClearMemory() {
   if (const int code = TakeUnraisedWriteFailure())
     if (firstError == 0) firstError = code;
   // The end state replaces the one the run started from only when every file of it is
-  // written: after a failure the run can be repeated from its start. A SIGTERM or SIGHUP
-  // that comes while the end is written (not one the time loop ended on) stops the run
-  // before anything is replaced. The next run starts from this state: a storage file that
-  // could not be written is no success, or that run would start from the earlier state
+  // written, so that a run that failed there can be repeated from its start; a SIGTERM or
+  // SIGHUP that comes while the end is written (not one the time loop ended on) stops the
+  // run before anything is replaced. The next run starts from this state: a storage file
+  // that could not be written is no success, or that run would start from the earlier state
   // without a word.
-  if (firstError == 0 && TerminationSignal != 0 && !endingOnSignal) {
+  if (TerminationSignal != 0 && !endingOnSignal) {
     storage.Abandon(log, std::string(TerminationSignalName()) + " received while the end of the run was written");
-    firstError = kTerminatedCode;
-  } else if (firstError != 0) {
-    storage.Abandon();
+    if (firstError == 0) firstError = kTerminatedCode;
   } else if (storage.Commit(log, &stepDate, seams.afterEndStateMove) != 0) {
-    firstError = kStorageWriteFailed;
+    if (firstError == 0) firstError = kStorageWriteFailed;
   } else {
     endStateWritten = true;
   }

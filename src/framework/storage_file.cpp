@@ -29,6 +29,7 @@ struct EndStateFile {
   std::string path;
   bool staged = false;
   unsigned long long bytes = 0, checksum = 0;
+  bool failed = false;  // it could not be written
 };
 
 // The files of the end state noted in this process since the last BeginRun.
@@ -161,6 +162,18 @@ void NoteEndStateFile(const std::string& path, bool staged, unsigned long long b
   files.push_back(file);
 }
 
+void NoteEndStateFailure(const std::string& path) {
+  if (path.empty() || RunFiles::Current().Building()) return;
+  std::lock_guard<std::mutex> lock(LedgerMutex());
+  std::vector<EndStateFile>& files = Ledger();
+  for (EndStateFile& f : files)
+    if (f.path == path) {
+      f.failed = true;
+      return;
+    }
+  files.push_back(EndStateFile{path, false, 0, 0, true});
+}
+
 bool DescriptorFingerprint(int fd, unsigned long long& bytes, unsigned long long& checksum) {
   // A file open for writing only is read through a descriptor of its own on the same file,
   // whatever its name is by now.
@@ -254,7 +267,6 @@ std::string StorageFileEnd(const std::string& text, const std::string& missing) 
 
 void StorageFile::BeginRun() {
   reads_.clear();
-  replacing_ = false;
   std::lock_guard<std::mutex> lock(LedgerMutex());
   Ledger().clear();
   staging = true;
@@ -366,16 +378,19 @@ int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
                         const std::function<void(const std::string&)>& afterMove) {
   const std::vector<EndStateFile> set = TakeLedger();
   std::vector<std::pair<std::string, std::string>> moves;  // staged name, name; the storage files last
-  for (const EndStateFile& f : set)
+  int failures = 0;
+  for (const EndStateFile& f : set) {
     if (f.staged) moves.emplace_back(EndStateStagedName(f.path), f.path);
+    failures += f.failed;  // its writer has named it
+  }
   std::vector<std::string> storageFiles;
   for (const auto& f : files_) storageFiles.push_back(f.first);
   const auto removeStaged = [&moves] {
     for (const auto& m : moves) std::remove(m.first.c_str());
   };
   IgnoreCtrlC();
-  int failures = 0;
   for (const auto& f : files_) {
+    if (failures != 0) break;
     const std::string staged = EndStateStagedName(f.first);
     const int e = WriteNewFile(staged, f.second + (stateDate ? RecordText(*stateDate, set, f.first) : std::string()));
     if (e != 0) {
@@ -409,9 +424,11 @@ int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
     removeStaged();
     for (const std::string& m : markers) std::remove(m.c_str());
     EnableCtrlCHandler();
+    if (log)
+      *log << "WARNING: the end state is not moved into place, the earlier state files are left as they were"
+           << "[end-entry]";
     return failures;
   }
-  replacing_ = !moves.empty();
   for (size_t i = 0; i < moves.size(); ++i) {
     if (std::rename(moves[i].first.c_str(), moves[i].second.c_str()) != 0) {
       const int e = errno;
@@ -426,16 +443,18 @@ int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
     if (afterMove) afterMove(moves[i].second);
   }
   for (const std::string& m : markers) std::remove(m.c_str());
-  replacing_ = false;
   EnableCtrlCHandler();
   return 0;
 }
 
 void StorageFile::Abandon(LogStream* log, const std::string& whyNot) {
-  for (const EndStateFile& f : TakeLedger())
+  bool any = !files_.empty();
+  for (const EndStateFile& f : TakeLedger()) {
+    any = true;
     if (f.staged) std::remove(EndStateStagedName(f.path).c_str());
+  }
   files_.clear();
-  if (log && !whyNot.empty())
+  if (log && any && !whyNot.empty())
     *log << "WARNING: " << whyNot << ": the end state is not moved into place, the earlier state files are left as "
          << "they were" << "[end-entry]";
 }

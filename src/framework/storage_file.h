@@ -49,6 +49,9 @@ bool EndStateIsStaged();
 // written in place (a netCDF file that the run extends step by step). Ignored while a run
 // is built.
 void NoteEndStateFile(const std::string& path, bool staged, unsigned long long bytes, unsigned long long checksum);
+// Notes a file of the end state that could not be written (its writer raises the failure):
+// the end state is then not moved into place.
+void NoteEndStateFailure(const std::string& path);
 // Notes a file of the end state that could not be written: the set is never moved into place.
 void NoteEndStateFailure(const std::string& path);
 
@@ -88,23 +91,21 @@ class StorageFile {
   std::string Text(const std::string& fileName) const;
   // Writes the end state as one set: every storage file with the record of the state of
   // stateDate (when given) under its staged name, then moves the state files noted and the
-  // storage files into place. A file that cannot be written gets a FATAL message naming it
-  // and nothing is moved: the earlier state stays whole. Returns the number of failures
-  // (the run then ends with kStorageWriteFailed). afterMove, when given, is called after
-  // each file moved into place (a seam of the tests).
+  // storage files into place. A storage file that cannot be written gets a FATAL message
+  // naming it; then, or when a state file could not be written, nothing is moved and the
+  // earlier state stays whole. Returns the number of failures (the run then ends without
+  // success). afterMove, when given, is called after each file moved into place (a seam of
+  // the tests).
   int Commit(LogStream* log, const ModelDate* stateDate = nullptr,
              const std::function<void(const std::string&)>& afterMove = nullptr);
   // Gives up the end state of a run that is not to replace the earlier one: the files
-  // written for it are removed, nothing is moved. whyNot, when given, is logged as a
-  // WARNING that says the earlier state is left as it was.
+  // written for it are removed, nothing is moved. When there were any and whyNot is given,
+  // a WARNING says why and that the earlier state is left as it was.
   void Abandon(LogStream* log = nullptr, const std::string& whyNot = std::string());
-  // True once Commit has begun to replace files, until it has replaced all of them.
-  bool Replacing() const { return replacing_; }
 
  private:
   std::vector<std::pair<std::string, std::string>> files_;  // name, text, in order of first part
   std::vector<std::string> reads_;                          // storage files read by the run
-  bool replacing_ = false;
 };
 
 // The marker beside a storage file whose end state is being moved into place.

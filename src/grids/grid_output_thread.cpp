@@ -58,6 +58,14 @@ GridWriteResult WriteBinary(const GridFileJob& job, const CellBuffer<T>& cells, 
 }  // namespace
 
 GridWriteResult WriteGridFile(const GridFileJob& job) {
+  // A file of the end state that is not written keeps the end state from replacing the earlier one.
+  struct NoteFailure {
+    const GridFileJob& job;
+    bool written = false;
+    ~NoteFailure() {
+      if (!written && job.endState) NoteEndStateFailure(job.path);
+    }
+  } note{job};
   errno = 0;  // a reason given with a failure is this file's
   const bool ascii = job.format == GridFileJob::Format::Ascii;
   grid_io::PendingFile f(job.writeTo.empty() ? job.path : job.writeTo, ascii ? "w" : "wb");
@@ -79,6 +87,7 @@ GridWriteResult WriteGridFile(const GridFileJob& job) {
     const int e = errno;
     return Failed(27, "FATAL: error closing " + job.path + FileOpenReason(job.path, true, e));
   }
+  note.written = true;
   return {};
 }
 

@@ -178,12 +178,17 @@ void modelobject::WriteStack(const std::string& fileName, double*** stack, int l
   binaryHeader = {static_cast<double>(geometry.ncols), static_cast<double>(geometry.nrows), geometry.xllcorner,
                   geometry.yllcorner, geometry.cellsize, geometry.nodata_value, 0, 0, 0, 0, 0,
                   static_cast<double>(levels)};
-  if (ascii)
-    WriteAsciiStack(*this, path, stack, levels, endState);
-  else if (asDouble)
-    WriteBinaryStack<double>(*this, path, stack, levels, endState);
-  else
-    WriteBinaryStack<float>(*this, path, stack, levels, endState);
+  try {
+    if (ascii)
+      WriteAsciiStack(*this, path, stack, levels, endState);
+    else if (asDouble)
+      WriteBinaryStack<double>(*this, path, stack, levels, endState);
+    else
+      WriteBinaryStack<float>(*this, path, stack, levels, endState);
+  } catch (int) {
+    if (endState) NoteEndStateFailure(path);
+    throw;
+  }
 }
 
 void modelobject::WriteStackGrids(int position) {

@@ -196,18 +196,18 @@ void grid_io::WriteNetcdfEndState(modelobject& o, const std::string& path,
   const std::string file = AddNcExtension(path);
   const bool inPlace = NetcdfOptionsOf(o).HasWrittenFile(file);
   const std::string target = inPlace ? file : EndStateStagedName(file);
+  unsigned long long bytes = 0, checksum = 0;
   try {
     write(target);
+    if (!FileFingerprint(target, bytes, checksum)) {
+      const int e = errno;
+      if (o.log) *o.log << "FATAL: error reading back " << target << FileOpenReason(target, false, e) << "[end-entry]";
+      throw kNetcdfErrorCode;
+    }
   } catch (int) {
     if (!inPlace) std::remove(target.c_str());
+    NoteEndStateFailure(file);
     throw;
-  }
-  unsigned long long bytes = 0, checksum = 0;
-  if (!FileFingerprint(target, bytes, checksum)) {
-    const int e = errno;
-    if (!inPlace) std::remove(target.c_str());
-    if (o.log) *o.log << "FATAL: error reading back " << target << FileOpenReason(target, false, e) << "[end-entry]";
-    throw kNetcdfErrorCode;
   }
   NoteEndStateFile(file, !inPlace, bytes, checksum);
 }

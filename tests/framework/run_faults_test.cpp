@@ -159,6 +159,10 @@ void RunIntoAFullDisk(bool tryTmpfs) {
     EXPECT_TRUE(text.empty() || text.back() == '\n') << file << " ends in half a row";
   }
   EXPECT_GE(short_, 20);  // the statistics, point and reservoir files of the example
+  // A file of rows that cannot be written costs no state: the end state is written.
+  if (!filler.tmpfs) {
+    EXPECT_NE(ReadTextFile(run.Output() + "/soil_state.txt").find("[end_state]"), std::string::npos);
+  }
   if (filler.tmpfs) {
     // A grid of the end of the run says why it could not be written either.
     const size_t grid = console.find("output/peakflow.asc ! (18) (No space left on device)");
@@ -187,6 +191,9 @@ TEST(RunFaults, AStorageFileThatCannotBeWrittenFailsTheRun) {
   EXPECT_EQ(ReadTextFile(run.Output() + "/soil_state.txt"), "the state of an earlier run\n");
   // The state grids written for the end stay where they were written: the earlier state is whole.
   EXPECT_EQ(ReadTextFile(run.Output() + "/sd.asc"), "a state grid of an earlier run\n");
+  EXPECT_NE(console.find("the end state is not moved into place, the earlier state files are left as they were"),
+            std::string::npos)
+      << console;
   EXPECT_FALSE(fs::exists(run.Output() + "/sd.asc.tmp"));
   for (const std::string& file : run.RowFiles()) EXPECT_EQ(LineCount(ReadTextFile(file)), kFullStatisticsLines) << file;
 }
@@ -509,6 +516,15 @@ TEST(RunFaults, AFailedWriteOrASigtermAtTheEndLeavesTheEarlierStateWhole) {
       << console;
   std::error_code ignored;
   fs::remove(run.Output() + "/sd.asc.tmp", ignored);
+  EXPECT_TRUE(StateFilesIn(run.Output()) == before);
+  // The same of a grid of the end written while the modules are released.
+  fs::create_directories(run.Output() + "/peakflow.asc.tmp");
+  EXPECT_EQ(run.Run(&console), 26) << console;
+  EXPECT_NE(console.find("error creating output/peakflow.asc for writing in text mode."), std::string::npos) << console;
+  EXPECT_NE(console.find("the end state is not moved into place, the earlier state files are left as they were"),
+            std::string::npos)
+      << console;
+  fs::remove(run.Output() + "/peakflow.asc.tmp", ignored);
   EXPECT_TRUE(StateFilesIn(run.Output()) == before);
 
   NextApplicationSeams().afterPass = SignalInTheLastStep;
