@@ -233,14 +233,6 @@ TEST(StorageFile, AWarmStartNamesTheGridsEditedSinceAndAStateOfAnotherDate) {
   EXPECT_THROW(check(ModelDate{}, 60.0), int);
   EXPECT_NE(log.console().find("is damaged (line 4: the checksum xyz is no hexadecimal number)"), std::string::npos)
       << log.console();
-  // A state left incomplete is refused where its storage file is read, naming the marker.
-  WriteTextFile(IncompleteStateMarker(storagePath), "");
-  EXPECT_THROW(StorageFile::DeclareRead(&warm, storagePath, &log.log()), int);
-  EXPECT_NE(log.console().find("the state of the storage file " + storagePath + " is incomplete: the run that "
-                               "wrote it was stopped while it moved its files into place, and " +
-                               IncompleteStateMarker(storagePath) + " names them"),
-            std::string::npos)
-      << log.console();
   // The edited grid is an INFO, the other date a WARNING.
   const std::string diag = log.CloseAndReadDiag();
   EXPECT_NE(diag.find("level=\"3\" description= \"the state grid " + grid + " differs"), std::string::npos) << diag;
