@@ -163,10 +163,20 @@ std::string ChainControl(const std::string& example, int n, int steps) {
   // Penman-Monteith needs the soil's surface resistance: one more constant variable grid.
   Replace(control, "10      # number of variable grids: file, internal name, fill code, value; write code; read flag\n",
           "11\nSurfaceEvaporationResistance.asc SurfaceEvaporationResistance 0 250\n0\n0\n");
-  // The synthetic basin starts from the variable grids' values, not the example's spin-up state.
-  Replace(control, "soil_storage.asc soil_storage 0 0.6   # read from the spin-up's state\n0\n1\n",
+  // The synthetic basin starts from the variable grids' values, not the example's spin-up
+  // state, and writes none of the example's state grids at its end.
+  Replace(control, "soil_storage.asc soil_storage 0 0.6   # read from the spin-up's state\n3\n1\n",
           "soil_storage.asc soil_storage 0 0.6\n0\n0\n");
-  Replace(control, "read from the spin-up's state\n0\n1\n", "\n0\n0\n");
+  Replace(control, "read from the spin-up's state\n3\n1\n", "\n0\n0\n");
+  for (const char* grid : {"snowdays.asc", "snowage.asc", "snowliquid.asc", "snowtotal.asc", "sd.asc", "suz.asc",
+                           "sif.asc", "sbia.asc", "nfkia.asc", "ssp.asc"}) {
+    const size_t at = control.find(std::string("\n") + grid + " ");
+    if (at == std::string::npos) {
+      std::fprintf(stderr, "control file: no grid %s\n", grid);
+      std::exit(2);
+    }
+    control[control.find('\n', at + 1) + 1] = '0';  // its write code
+  }
   Replace(control, "1       # readgrids: 1 starts from the spin-up's snow state", "0  # readgrids");
   Replace(control, "1       # readgrids: 1 starts from the spin-up's storages", "0  # readgrids");
   Replace(control, "1       # read the state grids and the storage file", "0  # read the state grids and the storage file");

@@ -5,7 +5,7 @@
 # and data assimilation run, and the special output writes output/points.txt: elevation, slope
 # and x coordinate at three cells. Regional superposition is switched off (flow control 0). The
 # run starts from the state that make_state.py wrote by a spin-up: the snow, interception and
-# soil grids and soil_state.txt.
+# soil grids and soil_state.txt. It writes its own end state into output/ under the same names.
 
 [output_interval]
 24      # reporting interval of the progress lines in hours
@@ -117,13 +117,13 @@ root_depth.asc root_depth1 0 0.8   # [landuse_table] sets the root depth
 0
 0
 soil_storage.asc soil_storage 0 0.6   # read from the spin-up's state
-0
+3
 1
 topographic_index.asc topographic_faktor 0 7.0
 0
 0
 albedo.asc        albedo 0 0.2  # albedo (snow model; [landuse_table] sets its values), read from the spin-up's state
-0
+3
 1
 leaf_area_index1.asc leaf_area_index1 0 2.0   # land-use parameters of the layer: [landuse_table] sets their values
 0
@@ -229,10 +229,10 @@ snowfall.asc            # snowfall grid
 0
 snowfall.stat 0
 snowdays.asc            # snow-covered days grid
-0
+3       # written at the end of the run, under its name: a state a later run reads
 snowdays.stat 0
 snowage.asc             # snow age grid
-0
+3
 snowage.stat 0
 albedo.stat 0           # albedo statistics
 snowoutflow.asc         # outflow from the snow cover
@@ -242,12 +242,12 @@ snowmelt.asc            # melt only
 0
 snowmelt.stat 0
 snowsolid.asc           # snow water equivalent, solid
-5                       # written at the end of every day
+3
 snowliquid.asc          # liquid water in the snow
-0
+3
 snowstorage.stat 2001   # snow storage statistics: mean per sub-basin and step
 snowtotal.asc           # total snow storage
-0
+3
 1       # readgrids: 1 starts from the spin-up's snow state (make_state.py)
 
 [interception_model]
@@ -283,17 +283,17 @@ infsat.asc              # saturation marker grid
 60      # time interval in minutes
 1       # method (2: with the slow baseflow storage)
 sd.asc                  # saturation deficit grid
-0       # its write code
+3       # its write code (3: at the end of the run, under its name: a state a later run reads)
 suz.asc                 # unsaturated zone storage grid
-0
+3
 sif.asc                 # interflow storage grid
-0
+3
 sbia.asc                # inactive soil moisture grid
-0
+3
 nfkia.asc               # inactive field capacity grid
-0
+3
 ssp.asc                 # saturated soil partition grid
-0
+3
 qd.asc                  # direct runoff grid
 0
 qi.asc                  # interflow grid

@@ -81,6 +81,8 @@ struct ApplicationSeams {
   // Every module keeps every grid it made: none is given back or shared once the run is
   // built (the tests compare the outputs of both).
   bool keepEveryGrid = false;
+  // Called with each file of the end state moved into place; null: none.
+  void (*afterEndStateMove)(const std::string& file) = nullptr;
 };
 
 // The seams that the next applications pick up (tests set them before constructing one).
@@ -125,8 +127,9 @@ class ModellApplication : public memory_handling {
   ModuleTable modules;
   StorageFile storage;
   bool endStateWritten = false;  // the storage file (and so the end state) is written
-  // For a run that failed before its end: " (its storage file <path> is not written)", or
-  // empty when the run has none (or its modules are gone).
+  bool endingOnSignal = false;   // the time loop ended early on SIGTERM or SIGHUP
+  // For a run that failed before its end: " (its storage file <path> is not written)" and
+  // what became of the state there, or empty when the run has none (or its modules are gone).
   std::string UnwrittenStorageFile() const;
   ApplicationSeams seams;
   // The run's output folder, held from the end of start-up step 0 (before anything is

@@ -68,7 +68,12 @@ ModellApplication::ModellApplication(LogStream* logStream, int argc, char** argv
   }
 }
 
-ModellApplication::~ModellApplication() { ReleaseModules(); }
+ModellApplication::~ModellApplication() {
+  // A run that failed leaves the state it started from: the files written for its end state
+  // are removed (after a complete end, nothing is left to remove).
+  storage.Abandon();
+  ReleaseModules();
+}
 
 void ModellApplication::ReleaseModules() {
   // After ClearMemory everything is gone already; on a failure path the modules built so
@@ -154,8 +159,9 @@ void ModellApplication::init(int argc, char** argv, int position) {
     storage.BeginRun();
     BuildModules();
     StopIfTerminated();
-    // A warm start runs only from state grids that the storage file it read was written with.
-    storage.CheckEndState(RunFiles::Current().ReadPaths(), log);
+    // A warm start says which state it goes on from, and names the state grids edited since.
+    storage.CheckEndState(RunFiles::Current().ReadPaths(), runValues.start,
+                          modules.soil ? modules.soil->timeInterval : 0.0, log);
     SealRunFiles();
     initComplete = 1;
   } catch (int code) {
@@ -410,7 +416,8 @@ int ModellApplication::FindRunStep() {
 std::string ModellApplication::UnwrittenStorageFile() const {
   if (modules.soil)
     if (const char* name = modules.soil->GetStorageFileName())
-      return " (its storage file " + MakePath(runValues.defaultOutputDirectory, name) + " is not written)";
+      return " (its storage file " + MakePath(runValues.defaultOutputDirectory, name) +
+             " is not written): the earlier state files are left as they were";
   return std::string();
 }
 

@@ -287,7 +287,7 @@ int ModellApplication::run() {
       // A run that is asked to stop shows no menu: nobody may be there to answer it.
       if (CtrlCState == 1 && TerminationSignal == 0) ShowCtrlCMenu();
       if (TerminationSignal != 0 && !terminating) {
-        terminating = true;
+        terminating = endingOnSignal = true;
         if (!routingOnly) EndWithNextInterval();  // routing alone just stops after its step
         *log << "WARNING: " << TerminationSignalName()
              << " received: the run ends after the next time step, with every buffer and grid written"

@@ -9,6 +9,7 @@
 #include <exception>
 
 #include "framework/append_file.h"
+#include "framework/ctrl_c.h"
 #include "assimilation/dataassim.h"
 #include "framework/logstream.h"
 #include "framework/modappli.h"
@@ -171,10 +172,19 @@ void ModellApplication::ClearMemory() {
   release(m.specialOutput, "SpecialOutputClass::DeleteModule");
   release(m.assimilation, "data_assimilation::DeleteModule");
   release(m.defaults, "defaultini::DeleteModule");
-  // The next run starts from this state: a storage file that could not be written is no
-  // success, or that run would start from the earlier state without a word. It is written
-  // last, with the record of the state grids written before it.
-  if (storage.Commit(log, &stepDate) != 0) {
+  // A release that could not raise its failure noted it.
+  if (const int code = TakeUnraisedWriteFailure())
+    if (firstError == 0) firstError = code;
+  // The end state replaces the one the run started from only when every file of it is
+  // written, so that a run that failed there can be repeated from its start; a SIGTERM or
+  // SIGHUP that comes while the end is written (not one the time loop ended on) stops the
+  // run before anything is replaced. The next run starts from this state: a storage file
+  // that could not be written is no success, or that run would start from the earlier state
+  // without a word.
+  if (TerminationSignal != 0 && !endingOnSignal) {
+    storage.Abandon(log, std::string(TerminationSignalName()) + " received while the end of the run was written");
+    if (firstError == 0) firstError = kTerminatedCode;
+  } else if (storage.Commit(log, &stepDate, seams.afterEndStateMove) != 0) {
     if (firstError == 0) firstError = kStorageWriteFailed;
   } else {
     endStateWritten = true;
@@ -186,9 +196,6 @@ void ModellApplication::ClearMemory() {
   if (outputListCount > 0) outputList.clear();
   outputListCount = 0;
 
-  // A release that could not raise its failure noted it.
-  if (const int code = TakeUnraisedWriteFailure())
-    if (firstError == 0) firstError = code;
   // The diagnostics file that the forecasting system reads after the run lost messages.
   if (log->LostMessages() && firstError == 0) firstError = kFileNotWritten;
   if (firstError == 0) {

@@ -73,6 +73,9 @@ struct OutputSettings {
   std::string inputDirectory;   // prefix of read grid files (path join)
   double timeStepMinutes = 60.0;
   double timeStepHours = 1.0;
+  // The end of the run's first step ([model_time]): a grid read before the first step is the
+  // initial state, that at the end of the step before (a netCDF file's record of that time).
+  ModelDate runStart;
   int subHourTimeStep = 0;  // the "timestep" key of [output_interval]; 0 = hourly form
   int hruMode = 0;
 };
@@ -188,6 +191,11 @@ class modelobject : public memory_handling {
   void WriteGrid(const std::string& fileName, double** grid, bool ascii, bool asDouble, bool netcdf,
                  int64_t year = -1, int64_t month = -1, int64_t day = -1, int64_t hour = -1,
                  int64_t minute = -1);
+  // Writes a grid of the end state under its own name: it waits whole under a staged name
+  // until the run's whole end state is written (framework/storage_file.h).
+  void WriteStateGrid(const std::string& fileName, double** grid, bool ascii, bool asDouble, bool netcdf,
+                      int64_t year = -1, int64_t month = -1, int64_t day = -1, int64_t hour = -1,
+                      int64_t minute = -1);
   void WriteGridDouble(const std::string& fileName, double** grid, bool ascii, bool asDouble, bool netcdf);
   void WriteGrids(int position, int onlyThisInstance, bool noPeriodOutput);
   int ReadStack(const std::string& fileName, double***& stack, int flag);
@@ -197,8 +205,9 @@ class modelobject : public memory_handling {
                     bool report, double defaultValue, bool basinOnly);
 
  public:
+  // endState: a stack of the end state, written as WriteStateGrid writes a grid.
   void WriteStack(const std::string& fileName, double*** stack, int levels, bool ascii, bool asDouble,
-                  bool netcdf);
+                  bool netcdf, bool endState = false);
   void WriteStackGrids(int position);
 
   // --- instance-exchange hooks: the model runs as one instance, they do nothing --------

@@ -1,9 +1,15 @@
 #include "framework/storage_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 
 #include "framework/ctrl_c.h"
@@ -17,19 +23,33 @@ namespace {
 
 const char* const kRecordHeader = "[end_state]";
 
+// A file of the end state: its path, whether it waits under its staged name, and the size
+// and checksum of the bytes the run wrote.
+struct EndStateFile {
+  std::string path;
+  bool staged = false;
+  unsigned long long bytes = 0, checksum = 0;
+  bool failed = false;  // it could not be written
+};
+
 // The files of the end state noted in this process since the last BeginRun.
 std::mutex& LedgerMutex() {
   static std::mutex m;
   return m;
 }
-std::vector<std::string>& Ledger() {
-  static std::vector<std::string> files;
+std::vector<EndStateFile>& Ledger() {
+  static std::vector<EndStateFile> files;
   return files;
 }
+std::atomic<bool> staging{false};
 
-std::string BaseName(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+// The files noted, ending the collection of the run's end state.
+std::vector<EndStateFile> TakeLedger() {
+  staging = false;
+  std::lock_guard<std::mutex> lock(LedgerMutex());
+  std::vector<EndStateFile> files;
+  files.swap(Ledger());
+  return files;
 }
 
 std::string Trimmed(const std::string& line) {
@@ -43,55 +63,150 @@ std::string DateText(const ModelDate& d) {
                     static_cast<long long>(d.year), static_cast<long long>(d.hour), static_cast<long long>(d.minute));
 }
 
-// The record of the files noted, for a state at the end of the step of date.
-std::string RecordText(const ModelDate& date) {
-  std::vector<std::string> files;
-  {
-    std::lock_guard<std::mutex> lock(LedgerMutex());
-    files = Ledger();
-  }
-  std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
-    return BaseName(a) != BaseName(b) ? BaseName(a) < BaseName(b) : a < b;
-  });
+// Days from 1 January 1970 to a date of the Gregorian calendar.
+int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+}
+
+// Minutes from 1 January 1970 0 h to a date (its hour 24 is 0 h of the next day); false
+// for a date outside the calendar (a record edited by hand).
+bool MinutesOf(const ModelDate& d, int64_t& minutes) {
+  if (d.year < -100000 || d.year > 100000 || d.month < 1 || d.month > 12 || d.day < 1 ||
+      d.day > DaysInMonth(d.year, d.month) || d.hour < 0 || d.hour > 24 || d.minute < 0 || d.minute > 59)
+    return false;
+  minutes = DaysFromCivil(d.year, d.month, d.day) * 1440 + d.hour * 60 + d.minute;
+  return true;
+}
+
+ModelDate DateOfMinutes(int64_t minutes) {
+  const int64_t days = (minutes >= 0 ? minutes : minutes - 1439) / 1440, rest = minutes - days * 1440;
+  const int64_t z = days + 719468, era = (z >= 0 ? z : z - 146096) / 146097, doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
+  const int64_t day = doy - (153 * mp + 2) / 5 + 1, month = mp < 10 ? mp + 3 : mp - 9;
+  return ModelDate{rest % 60, rest / 60, day, month, yoe + era * 400 + (month <= 2)};
+}
+
+namespace fs = std::filesystem;
+
+fs::path Absolute(const std::string& path) {
+  std::error_code ec;
+  const fs::path a = fs::absolute(path, ec);
+  return (ec ? fs::path(path) : a).lexically_normal();
+}
+
+// The name of a file of the end state in the record of a storage file: its path relative
+// to the storage file's folder, or its absolute path when it has none.
+std::string RecordName(const std::string& file, const std::string& storagePath) {
+  const fs::path relative = Absolute(file).lexically_relative(Absolute(storagePath).parent_path());
+  return relative.empty() ? Absolute(file).string() : relative.string();
+}
+
+// The file a name of the record stands for, beside the storage file that holds it.
+fs::path RecordedFile(const std::string& name, const std::string& storagePath) {
+  return (Absolute(storagePath).parent_path() / name).lexically_normal();
+}
+
+// The record of the files of the set, for a state at the end of the step of date.
+std::string RecordText(const ModelDate& date, const std::vector<EndStateFile>& set, const std::string& storagePath) {
+  std::vector<std::pair<std::string, const EndStateFile*>> files;
+  for (const EndStateFile& f : set) files.emplace_back(RecordName(f.path, storagePath), &f);
+  std::sort(files.begin(), files.end());
   std::string lines;
-  int count = 0;
-  for (const std::string& f : files) {
-    unsigned long long bytes = 0, checksum = 0;
-    if (!FileFingerprint(f, bytes, checksum)) continue;  // a write that failed is raised by its writer
-    lines += FormatText("%llu %016llx ", bytes, checksum) + BaseName(f) + "\n";
-    ++count;
-  }
+  for (const auto& f : files)
+    lines += FormatText("%llu %016llx ", f.second->bytes, f.second->checksum) + f.first + "\n";
   return std::string(kRecordHeader) + "\n" +
          FormatText("%lld %lld %lld %lld %lld (date of the state: year month day hour minute)\n",
                     static_cast<long long>(date.year), static_cast<long long>(date.month),
                     static_cast<long long>(date.day), static_cast<long long>(date.hour),
                     static_cast<long long>(date.minute)) +
-         FormatText("%d (files written at the end of the run: bytes, checksum, name)\n", count) + lines + "\n";
+         FormatText("%d (files written at the end of the run: bytes, checksum, name)\n",
+                    static_cast<int>(files.size())) +
+         lines + "\n";
+}
+
+// Writes text as a new file under path; 0, or the errno of the failure (the file is then removed).
+int WriteNewFile(const std::string& path, const std::string& text) {
+  errno = 0;
+  std::FILE* out = CreateNewStream(path, "w");
+  int e = out != nullptr ? 0 : (errno != 0 ? errno : EIO);
+  if (e == 0 && std::fwrite(text.data(), 1, text.size(), out) != text.size()) e = errno != 0 ? errno : EIO;
+  if (out && std::fclose(out) != 0 && e == 0) e = errno != 0 ? errno : EIO;
+  if (e != 0) std::remove(path.c_str());
+  return e;
 }
 
 }  // namespace
 
-void NoteEndStateFile(const std::string& path) {
+std::string EndStateStagedName(const std::string& path) { return path + ".tmp"; }
+
+bool EndStateIsStaged() { return staging; }
+
+std::string IncompleteStateMarker(const std::string& storagePath) { return storagePath + ".incomplete"; }
+
+void NoteEndStateFile(const std::string& path, bool staged, unsigned long long bytes, unsigned long long checksum) {
   if (path.empty() || RunFiles::Current().Building()) return;
   std::lock_guard<std::mutex> lock(LedgerMutex());
-  std::vector<std::string>& files = Ledger();
-  if (std::find(files.begin(), files.end(), path) == files.end()) files.push_back(path);
+  std::vector<EndStateFile>& files = Ledger();
+  const EndStateFile file{path, staged, bytes, checksum};
+  // A file written twice: the later write stands.
+  for (EndStateFile& f : files)
+    if (f.path == path) {
+      f = file;
+      return;
+    }
+  files.push_back(file);
+}
+
+void NoteEndStateFailure(const std::string& path) {
+  if (path.empty() || RunFiles::Current().Building()) return;
+  std::lock_guard<std::mutex> lock(LedgerMutex());
+  std::vector<EndStateFile>& files = Ledger();
+  for (EndStateFile& f : files)
+    if (f.path == path) {
+      f.failed = true;
+      return;
+    }
+  files.push_back(EndStateFile{path, false, 0, 0, true});
+}
+
+bool DescriptorFingerprint(int fd, unsigned long long& bytes, unsigned long long& checksum) {
+  // A file open for writing only is read through a descriptor of its own on the same file,
+  // whatever its name is by now.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) return false;
+  const int in = (flags & O_ACCMODE) == O_WRONLY
+                     ? ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC)
+                     : fd;
+  if (in < 0) return false;
+  unsigned long long hash = 14695981039346656037ull, size = 0;
+  std::vector<unsigned char> buffer(1 << 20);
+  bool ok = true;
+  for (;;) {
+    const ssize_t got = ::pread(in, buffer.data(), buffer.size(), static_cast<off_t>(size));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    for (ssize_t i = 0; i < got; ++i) hash = (hash ^ buffer[static_cast<size_t>(i)]) * 1099511628211ull;
+    size += static_cast<unsigned long long>(got);
+  }
+  if (in != fd) ::close(in);
+  bytes = size;
+  checksum = hash;
+  return ok;
 }
 
 bool FileFingerprint(const std::string& path, unsigned long long& bytes, unsigned long long& checksum) {
-  std::FILE* in = std::fopen(path.c_str(), "rb");
+  std::FILE* in = RegularOrMissing(path) ? std::fopen(path.c_str(), "rb") : nullptr;
   if (!in) return false;
-  unsigned long long hash = 14695981039346656037ull, size = 0;
-  std::vector<unsigned char> buffer(1 << 20);
-  size_t got;
-  while ((got = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) {
-    for (size_t i = 0; i < got; ++i) hash = (hash ^ buffer[i]) * 1099511628211ull;
-    size += got;
-  }
-  const bool ok = !std::ferror(in);
+  const bool ok = DescriptorFingerprint(fileno(in), bytes, checksum);
   std::fclose(in);
-  bytes = size;
-  checksum = hash;
   return ok;
 }
 
@@ -154,15 +269,26 @@ void StorageFile::BeginRun() {
   reads_.clear();
   std::lock_guard<std::mutex> lock(LedgerMutex());
   Ledger().clear();
+  staging = true;
 }
 
-void StorageFile::DeclareRead(StorageFile* storage, const std::string& path) {
+void StorageFile::DeclareRead(StorageFile* storage, const std::string& path, LogStream* log) {
   RunFiles::Current().Read("the storage file of [soil_model]", path, RunFiles::When::StartOnly, storage);
   if (storage && std::find(storage->reads_.begin(), storage->reads_.end(), path) == storage->reads_.end())
     storage->reads_.push_back(path);
+  const std::string marker = IncompleteStateMarker(path);
+  struct stat st;
+  if (::lstat(marker.c_str(), &st) != 0) return;
+  if (log)
+    *log << "FATAL: the state of the storage file " << path << " is incomplete: the run that wrote it was stopped "
+         << "while it moved its files into place, and " << marker << " names them; some of them are that run's, "
+         << "the others the run's before. Start from a state that one run wrote whole, or cold (read flags 0)"
+         << "[end-entry]";
+  throw 71;
 }
 
-void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, LogStream* log) const {
+void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const ModelDate& runStart,
+                                double stepMinutes, LogStream* log) const {
   for (const std::string& storagePath : reads_) {
     TextCursor text;
     if (!text.LoadFile(storagePath)) continue;  // its reader has said so
@@ -180,36 +306,55 @@ void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, LogSt
                     << " is damaged (" << why << ")" << "[end-entry]";
       throw 71;
     }
-    std::vector<std::string> checked;
+    std::vector<fs::path> checked;
+    int edited = 0;
     for (const std::string& path : filesRead) {
+      const fs::path file = Absolute(path);
       if (std::find(reads_.begin(), reads_.end(), path) != reads_.end() ||
-          std::find(checked.begin(), checked.end(), path) != checked.end())
+          std::find(checked.begin(), checked.end(), file) != checked.end())
         continue;
-      const std::string name = BaseName(path);
       const EndStateRecord::File* recorded = nullptr;
       for (const EndStateRecord::File& f : record.files)
-        if (f.name == name) recorded = &f;
-      if (!recorded) continue;
+        if (RecordedFile(f.name, storagePath) == file) recorded = &f;
       unsigned long long bytes = 0, checksum = 0;
-      if (!FileFingerprint(path, bytes, checksum)) continue;  // its reader has said so
-      checked.push_back(path);
-      bool same = false;
-      for (const EndStateRecord::File& f : record.files) same = same || (f.name == name && f.bytes == bytes && f.checksum == checksum);
-      if (same) continue;
+      // A file it cannot read: its reader has said so.
+      if (!recorded || !FileFingerprint(path, bytes, checksum)) continue;
+      checked.push_back(file);
+      if (recorded->bytes == bytes && recorded->checksum == checksum) continue;
+      ++edited;
+      // Edited by hand or by a tool (other line ends or number formats, a storage set to 0):
+      // read as it is.
       if (log)
-        *log << "FATAL: the state grid " << path << " is not the one that the storage file " << storagePath
-             << " was written with, the state at the end of the step of " << DateText(record.date) << " ("
-             << FormatText("%llu bytes with checksum %016llx, recorded %llu bytes with checksum %016llx", bytes,
-                           checksum, recorded->bytes, recorded->checksum)
-             << "): a run stopped while it wrote its end state leaves new grids beside the earlier storage file, or "
-                "the grid comes from another run; start from a storage file and state grids that one run wrote "
-                "together" << "[end-entry]";
-      throw 71;
+        *log << "INFO: the state grid " << path << " differs from the state the run wrote: edited after the run "
+             << FormatText("(it holds %llu bytes with checksum %016llx, the record of ", bytes, checksum)
+             << storagePath << FormatText(" %llu bytes with checksum %016llx); it is read as it is", recorded->bytes,
+                                          recorded->checksum)
+             << "[end-entry]";
     }
-    if (log)
+    const int count = static_cast<int>(checked.size());
+    std::string files;
+    if (count == 0)
+      files = ": none of the state files it records is read";
+    else if (edited == 0)
+      files = FormatText(": its %d state file%s read agree with its record", count, count == 1 ? "" : "s");
+    else
+      files = FormatText(": %d of its %d state files read agree with its record, %d %s edited after the run",
+                         count - edited, count, edited, edited == 1 ? "was" : "were");
+    // The state of a chain is that at the end of the step before the run's first step; a
+    // spun-up state used for another period is common practice, and said.
+    int64_t stateMinutes = 0, startMinutes = 0;
+    const bool known = stepMinutes >= 1.0 && MinutesOf(runStart, startMinutes);
+    const int64_t expected = known ? startMinutes - static_cast<int64_t>(stepMinutes + 0.5) : 0;
+    const bool sameDate = !known || (MinutesOf(record.date, stateMinutes) && stateMinutes == expected);
+    if (!log) continue;
+    if (sameDate)
       *log << "INFO: warm start from the state at the end of the step of " << DateText(record.date) << " in "
-           << storagePath << ": its " << checked.size() << " state file" << (checked.size() == 1 ? "" : "s")
-           << " read agree with its record" << "[end-entry]";
+           << storagePath << files << "[end-entry]";
+    else
+      *log << "WARNING: warm start from the state at the end of the step of " << DateText(record.date) << " in "
+           << storagePath << ", which is not the state at the end of the step before this run's start (that of "
+           << DateText(DateOfMinutes(expected)) << "): the run goes on from the state of another date" << files
+           << "[end-entry]";
   }
 }
 
@@ -229,28 +374,87 @@ std::string StorageFile::Text(const std::string& fileName) const {
   return std::string();
 }
 
-int StorageFile::Commit(LogStream* log, const ModelDate* stateDate) {
-  int result = 0;
-  // The record follows the parts: every state grid is on the disk by now.
-  const std::string record = stateDate && !files_.empty() ? RecordText(*stateDate) : std::string();
-  for (auto& f : files_) {
-    f.second += record;
-    const std::string tmp = f.first + ".tmp";
-    const auto failure = [] { return errno != 0 ? errno : EIO; };
-    IgnoreCtrlC();
-    errno = 0;
-    std::FILE* out = CreateNewStream(tmp, "w");
-    int e = out != nullptr ? 0 : failure();
-    if (e == 0 && std::fwrite(f.second.data(), 1, f.second.size(), out) != f.second.size()) e = failure();
-    if (out && std::fclose(out) != 0 && e == 0) e = failure();
-    if (e == 0 && std::rename(tmp.c_str(), f.first.c_str()) != 0) e = failure();
-    EnableCtrlCHandler();
+int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
+                        const std::function<void(const std::string&)>& afterMove) {
+  const std::vector<EndStateFile> set = TakeLedger();
+  std::vector<std::pair<std::string, std::string>> moves;  // staged name, name; the storage files last
+  int failures = 0;
+  for (const EndStateFile& f : set) {
+    if (f.staged) moves.emplace_back(EndStateStagedName(f.path), f.path);
+    failures += f.failed;  // its writer has named it
+  }
+  std::vector<std::string> storageFiles;
+  for (const auto& f : files_) storageFiles.push_back(f.first);
+  const auto removeStaged = [&moves] {
+    for (const auto& m : moves) std::remove(m.first.c_str());
+  };
+  IgnoreCtrlC();
+  for (const auto& f : files_) {
+    if (failures != 0) break;
+    const std::string staged = EndStateStagedName(f.first);
+    const int e = WriteNewFile(staged, f.second + (stateDate ? RecordText(*stateDate, set, f.first) : std::string()));
     if (e != 0) {
-      std::remove(tmp.c_str());
-      if (log) *log << "FATAL: cannot write the storage file " << f.first << FileOpenReason(tmp, true, e) << "[end-entry]";
-      ++result;
+      if (log)
+        *log << "FATAL: cannot write the storage file " << f.first << FileOpenReason(staged, true, e) << "[end-entry]";
+      ++failures;
+      continue;
     }
+    moves.emplace_back(staged, f.first);
   }
   files_.clear();
-  return result;
+  // Beside every storage file, while the files are moved: the list of them.
+  std::string list;
+  for (const auto& m : moves) list += m.second + "\n";
+  const std::string note =
+      "The end state" + (stateDate ? " of " + DateText(*stateDate) : std::string()) +
+      " is being moved into place: these files, the storage file last. A run stopped before this file was removed "
+      "left some of them new and the others of the run before; no warm start can run from them.\n";
+  std::vector<std::string> markers;
+  for (const std::string& storagePath : storageFiles) {
+    if (failures != 0) break;
+    const std::string marker = IncompleteStateMarker(storagePath);
+    if (const int e = WriteNewFile(marker, note + list)) {
+      if (log) *log << "FATAL: cannot write " << marker << FileOpenReason(marker, true, e) << "[end-entry]";
+      ++failures;
+      break;
+    }
+    markers.push_back(marker);
+  }
+  if (failures != 0) {
+    removeStaged();
+    for (const std::string& m : markers) std::remove(m.c_str());
+    EnableCtrlCHandler();
+    if (log)
+      *log << "WARNING: the end state is not moved into place, the earlier state files are left as they were"
+           << "[end-entry]";
+    return failures;
+  }
+  for (size_t i = 0; i < moves.size(); ++i) {
+    if (std::rename(moves[i].first.c_str(), moves[i].second.c_str()) != 0) {
+      const int e = errno;
+      if (log)
+        *log << "FATAL: cannot move " << moves[i].first << " into place as " << moves[i].second
+             << FileOpenReason(moves[i].second, true, e) << ": the end state is incomplete"
+             << (markers.empty() ? std::string() : "; " + markers.front() + " names its files") << "[end-entry]";
+      for (size_t k = i; k < moves.size(); ++k) std::remove(moves[k].first.c_str());
+      EnableCtrlCHandler();
+      return 1;
+    }
+    if (afterMove) afterMove(moves[i].second);
+  }
+  for (const std::string& m : markers) std::remove(m.c_str());
+  EnableCtrlCHandler();
+  return 0;
+}
+
+void StorageFile::Abandon(LogStream* log, const std::string& whyNot) {
+  bool any = !files_.empty();
+  for (const EndStateFile& f : TakeLedger()) {
+    any = true;
+    if (f.staged) std::remove(EndStateStagedName(f.path).c_str());
+  }
+  files_.clear();
+  if (log && any && !whyNot.empty())
+    *log << "WARNING: " << whyNot << ": the end state is not moved into place, the earlier state files are left as "
+         << "they were" << "[end-entry]";
 }

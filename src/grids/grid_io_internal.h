@@ -3,11 +3,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "framework/ctrl_c.h"
 #include "framework/modelobject.h"
 #include "framework/new_file.h"
+#include "framework/storage_file.h"
 
 namespace grid_io {
 
@@ -21,9 +23,11 @@ class SigintGuard {
   SigintGuard& operator=(const SigintGuard&) = delete;
 };
 
-// Notes the file of a grid or stack written under its own name in the run's last step: the
-// storage file records it as a file of the end state (framework/storage_file.h).
-void NoteEndStateGrid(const modelobject& o, const std::string& fileName, bool netcdf);
+// Writes a netCDF file of the end state, path without ".nc" as the writers take it: write
+// is given the name to write under (joined with ".nc" by the writers), the staged name, or
+// the file itself when the run has written it before and extends it step by step. The file
+// is then noted with the size and checksum of its bytes.
+void WriteNetcdfEndState(modelobject& o, const std::string& path, const std::function<void(const std::string&)>& write);
 
 // First and last active column of row r; rows without known bounds are fully active.
 // last < 1 marks a row without active cells.
@@ -83,6 +87,18 @@ class PendingFile {
     if (!file_.Close()) return false;
     if (std::rename(tmp_.c_str(), name_.c_str()) != 0) return false;
     committed_ = true;
+    return true;
+  }
+  // A file of the end state: closes it and notes it, with the size and checksum of the
+  // bytes written, to wait whole under "name.tmp" (its staged name) until the whole end
+  // state is written; false when it could not be written to its end.
+  bool KeepForEndState() {
+    unsigned long long bytes = 0, checksum = 0;
+    if (std::fflush(file_.get()) != 0 || !DescriptorFingerprint(fileno(file_.get()), bytes, checksum) ||
+        !file_.Close())
+      return false;
+    committed_ = true;
+    NoteEndStateFile(name_, true, bytes, checksum);
     return true;
   }
 

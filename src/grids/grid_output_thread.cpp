@@ -58,6 +58,14 @@ GridWriteResult WriteBinary(const GridFileJob& job, const CellBuffer<T>& cells, 
 }  // namespace
 
 GridWriteResult WriteGridFile(const GridFileJob& job) {
+  // A file of the end state that is not written keeps the end state from replacing the earlier one.
+  struct NoteFailure {
+    const GridFileJob& job;
+    bool written = false;
+    ~NoteFailure() {
+      if (!written && job.endState) NoteEndStateFailure(job.path);
+    }
+  } note{job};
   errno = 0;  // a reason given with a failure is this file's
   const bool ascii = job.format == GridFileJob::Format::Ascii;
   grid_io::PendingFile f(job.writeTo.empty() ? job.path : job.writeTo, ascii ? "w" : "wb");
@@ -75,10 +83,11 @@ GridWriteResult WriteGridFile(const GridFileJob& job) {
   else
     r = WriteBinary(job, job.floats, f);
   if (r.code != 0) return r;
-  if (!f.Commit()) {
+  if (!(job.endState ? f.KeepForEndState() : f.Commit())) {
     const int e = errno;
     return Failed(27, "FATAL: error closing " + job.path + FileOpenReason(job.path, true, e));
   }
+  note.written = true;
   return {};
 }
 

@@ -51,6 +51,7 @@ struct GridFileJob {
   enum class Format { Ascii, Float, Double };
   std::string path;
   std::string writeTo;  // the name the file is written under when not its path (a staged file); messages name the path
+  bool endState = false;  // a file of the end state: it waits whole under its staged name (framework/storage_file.h)
   Format format = Format::Float;
   GridGeometry geometry;
   std::array<double, 12> header{};  // binary files: geometry and statistics
@@ -65,7 +66,8 @@ struct GridWriteResult {
   std::string message;
 };
 
-// Writes the job's file through "path.tmp" and a rename; never throws.
+// Writes the job's file through "path.tmp" and a rename (a file of the end state stays under
+// "path.tmp" and is noted); never throws.
 GridWriteResult WriteGridFile(const GridFileJob& job);
 
 class GridOutputThread {

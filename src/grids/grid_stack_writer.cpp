@@ -13,6 +13,7 @@
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
 #include "framework/run_files.h"
+#include "framework/storage_file.h"
 #include "grids/grid_io_internal.h"
 #include "grids/grid_path.h"
 #include "grids/grid_registry.h"
@@ -27,7 +28,10 @@ const double* CellLevels(double*** stack, int r, int c) {
   return stack && stack[r] && stack[r][c] ? stack[r][c] : nullptr;
 }
 
-void WriteAsciiStack(modelobject& o, const std::string& path, double*** stack, int levels) {
+// A file of the end state (endState) waits whole under its staged name.
+bool Finish(PendingFile& f, bool endState) { return endState ? f.KeepForEndState() : f.Commit(); }
+
+void WriteAsciiStack(modelobject& o, const std::string& path, double*** stack, int levels, bool endState) {
   PendingFile f(path, "w");
   if (!f) {
     const int e = errno;
@@ -47,14 +51,14 @@ void WriteAsciiStack(modelobject& o, const std::string& path, double*** stack, i
       for (int l = 0; l <= levels; ++l)
         if (std::fprintf(f.get(), "%lg\n", cell ? cell[l] : g.nodata_value) < 0) o.WriteError(path, 18);
     }
-  if (!f.Commit()) {
+  if (!Finish(f, endState)) {
     if (o.log) *o.log << "FATAL: error closing " << path << "[end-entry]";
     throw 27;
   }
 }
 
 template <typename T>
-void WriteBinaryStack(modelobject& o, const std::string& path, double*** stack, int levels) {
+void WriteBinaryStack(modelobject& o, const std::string& path, double*** stack, int levels, bool endState) {
   PendingFile f(path, "wb");
   if (!f) {
     const int e = errno;
@@ -78,7 +82,7 @@ void WriteBinaryStack(modelobject& o, const std::string& path, double*** stack, 
       for (size_t l = 0; l < n; ++l) cellValues[l] = static_cast<T>(cell ? cell[l] : g.nodata_value);
       if (std::fwrite(cellValues.data(), sizeof(T), n, f.get()) != n) o.WriteError(path, 18);
     }
-  if (!f.Commit()) {
+  if (!Finish(f, endState)) {
     if (o.log) *o.log << "FATAL: error closing " << path << "[end-entry]";
     throw 27;
   }
@@ -150,8 +154,9 @@ std::string DatedStackPattern(const std::string& fileName, bool repeated) {
 }
 
 void modelobject::WriteStack(const std::string& fileName, double*** stack, int levels, bool ascii, bool asDouble,
-                             bool netcdf) {
+                             bool netcdf, bool endState) {
   grid_io::SigintGuard guard;
+  endState = endState && EndStateIsStaged();
   std::string path = MakePath(output.outputDirectory, fileName);
   if (levels < 0 || levels > kMaxStackLevels) {
     if (log) *log << "FATAL: error opening " << path << ": a stack of " << levels << " levels" << "[end-entry]";
@@ -161,7 +166,11 @@ void modelobject::WriteStack(const std::string& fileName, double*** stack, int l
   const std::string entry = files.Building() ? "[" + name + "] stack " + fileName : std::string();
   if (netcdf) {
     files.Write(entry, AddNcExtension(path));
-    WriteNetcdfStack(*this, path, stack, levels, asDouble);
+    const auto write = [&](const std::string& to) { WriteNetcdfStack(*this, to, stack, levels, asDouble); };
+    if (endState)
+      grid_io::WriteNetcdfEndState(*this, path, write);
+    else
+      write(path);
     return;
   }
   // A stack written while the run is built waits under a staged name for the check of the run's files.
@@ -169,12 +178,17 @@ void modelobject::WriteStack(const std::string& fileName, double*** stack, int l
   binaryHeader = {static_cast<double>(geometry.ncols), static_cast<double>(geometry.nrows), geometry.xllcorner,
                   geometry.yllcorner, geometry.cellsize, geometry.nodata_value, 0, 0, 0, 0, 0,
                   static_cast<double>(levels)};
-  if (ascii)
-    WriteAsciiStack(*this, path, stack, levels);
-  else if (asDouble)
-    WriteBinaryStack<double>(*this, path, stack, levels);
-  else
-    WriteBinaryStack<float>(*this, path, stack, levels);
+  try {
+    if (ascii)
+      WriteAsciiStack(*this, path, stack, levels, endState);
+    else if (asDouble)
+      WriteBinaryStack<double>(*this, path, stack, levels, endState);
+    else
+      WriteBinaryStack<float>(*this, path, stack, levels, endState);
+  } catch (int) {
+    if (endState) NoteEndStateFailure(path);
+    throw;
+  }
 }
 
 void modelobject::WriteStackGrids(int position) {
@@ -201,10 +215,11 @@ void modelobject::WriteStackGrids(int position) {
     }
     name = DatedStackName(rec.fileName, d.year, d.month, d.day, d.hour, rec.repeatCount);
   }
+  // The last state of the run under the stack's own name is a file of the end state.
+  const bool dated = u == 2 || u == 5;
   WriteStack(name, rec.stack, rec.stackLevels, output.writeAsciiGrids, output.writeDoubleGrids,
-             output.writeNetcdfGrids);
-  if ((u == 2 || u == 5) && atEnd)
+             output.writeNetcdfGrids, atEnd && !dated);
+  if (dated && atEnd)
     WriteStack(rec.fileName, rec.stack, rec.stackLevels, output.writeAsciiGrids, output.writeDoubleGrids,
-               output.writeNetcdfGrids);
-  if (atEnd) grid_io::NoteEndStateGrid(*this, rec.fileName, output.writeNetcdfGrids);
+               output.writeNetcdfGrids, true);
 }

@@ -4,10 +4,12 @@
 // ASCII and binary files are prepared here and written to "name.tmp" and renamed when
 // complete (grid_output_thread.h), so a reader never sees a half-written grid.
 #include <charconv>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
 #include "framework/run_files.h"
@@ -147,7 +149,7 @@ GridFileJob MakeJob(modelobject& o, const std::string& path, double** grid, Grid
 }
 
 void WriteOneGrid(modelobject& o, const std::string& fileName, double** grid, bool ascii, bool asDouble,
-                  bool netcdf, const int64_t date[5], bool doubleVariant) {
+                  bool netcdf, const int64_t date[5], bool doubleVariant, bool endState = false) {
   grid_io::SigintGuard sigint;
   const std::string path = MakePath(o.output.outputDirectory, fileName);
   if (!grid) {
@@ -158,7 +160,10 @@ void WriteOneGrid(modelobject& o, const std::string& fileName, double** grid, bo
   const std::string entry = files.Building() ? "[" + o.name + "] grid " + fileName : std::string();
   if (netcdf) {
     files.Write(entry, AddNcExtension(path));
-    HandToNetcdf(o, path, grid, asDouble, date);
+    if (endState)
+      grid_io::WriteNetcdfEndState(o, path, [&](const std::string& to) { HandToNetcdf(o, to, grid, asDouble, date); });
+    else
+      HandToNetcdf(o, path, grid, asDouble, date);
     return;
   }
 
@@ -166,6 +171,7 @@ void WriteOneGrid(modelobject& o, const std::string& fileName, double** grid, bo
   const GridFileJob::Format format =
       ascii ? GridFileJob::Format::Ascii : asDouble ? GridFileJob::Format::Double : GridFileJob::Format::Float;
   GridFileJob job = MakeJob(o, path, grid, format, doubleVariant);
+  job.endState = endState;
   // A grid written while the run is built (a derived grid) waits under a staged name until
   // the run's files are checked.
   const std::string staged = files.Create(entry, path, grid, true);
@@ -185,15 +191,37 @@ void WriteOneGrid(modelobject& o, const std::string& fileName, double** grid, bo
 
 }  // namespace
 
-void grid_io::NoteEndStateGrid(const modelobject& o, const std::string& fileName, bool netcdf) {
-  const std::string path = MakePath(o.output.outputDirectory, fileName);
-  NoteEndStateFile(netcdf ? AddNcExtension(path) : path);
+void grid_io::WriteNetcdfEndState(modelobject& o, const std::string& path,
+                                  const std::function<void(const std::string&)>& write) {
+  const std::string file = AddNcExtension(path);
+  const bool inPlace = NetcdfOptionsOf(o).HasWrittenFile(file);
+  const std::string target = inPlace ? file : EndStateStagedName(file);
+  unsigned long long bytes = 0, checksum = 0;
+  try {
+    write(target);
+    if (!FileFingerprint(target, bytes, checksum)) {
+      const int e = errno;
+      if (o.log) *o.log << "FATAL: error reading back " << target << FileOpenReason(target, false, e) << "[end-entry]";
+      throw kNetcdfErrorCode;
+    }
+  } catch (int) {
+    if (!inPlace) std::remove(target.c_str());
+    NoteEndStateFailure(file);
+    throw;
+  }
+  NoteEndStateFile(file, !inPlace, bytes, checksum);
 }
 
 void modelobject::WriteGrid(const std::string& fileName, double** grid, bool ascii, bool asDouble, bool netcdf,
                             int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute) {
   const int64_t date[5] = {year, month, day, hour, minute};
   WriteOneGrid(*this, fileName, grid, ascii, asDouble, netcdf, date, false);
+}
+
+void modelobject::WriteStateGrid(const std::string& fileName, double** grid, bool ascii, bool asDouble, bool netcdf,
+                                 int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute) {
+  const int64_t date[5] = {year, month, day, hour, minute};
+  WriteOneGrid(*this, fileName, grid, ascii, asDouble, netcdf, date, false, EndStateIsStaged());
 }
 
 void modelobject::WriteGridDouble(const std::string& fileName, double** grid, bool ascii, bool asDouble,

@@ -29,6 +29,10 @@ constexpr int kNetcdfFormatErrorCode = 22;  // unexpected dimensions, bad cell s
 constexpr int kNetcdfTooManyFilesCode = 1100;
 // Files one cache keeps open at most.
 constexpr size_t kMaxNetcdfOpenFiles = 1000;
+// The record of an initial state, asked for with the date of the run's first step: the
+// record of the latest time before that date (the end of the step before it), or the last
+// record of a file without dates.
+constexpr int32_t kInitialStateRecord = -2;
 
 // The writer state of one module: geometry of the coordinate axes, optional latitude and
 // longitude arrays, and which files and variables this module created in this run (the
@@ -136,7 +140,8 @@ void WriteNetcdfGrid(NetcdfWriteOptions& options, bool asDouble, const double* d
 // Reads one 2-D field. name may be "file<variable>record"; on return it holds the file name
 // only. Out values that the file does not give keep the caller's values, except cellSize,
 // which is -1.0 when neither the attribute "default_cellsize" nor the y axis gives one.
-// record -1 selects the record whose time equals the date (all date fields -1: no date).
+// record -1 selects the record whose time equals the date (all date fields -1: no date),
+// kInitialStateRecord the record of an initial state (above).
 // values receives ncols * nrows values in the value order above; cells holding a fill
 // value ("_FillValue" or "missing_value", tested before unpacking) and NaN cells hold the
 // returned nodata value.
@@ -174,7 +179,8 @@ struct NetcdfGrid {
 };
 
 // Reads through the module's cache. The grid's nrows, ncols and nodata start from the
-// module's geometry. record -1 selects by the date (all -1: no date).
+// module's geometry. record -1 selects by the date (all -1: no date), kInitialStateRecord
+// the record of an initial state before the date.
 NetcdfGrid ReadNetcdfForModule(modelobject& module, const std::string& name, int32_t record, int64_t year,
                                int64_t month, int64_t day, int64_t hour, int64_t minute);
 // Fails with 22 (FATAL naming the file) when the field has no usable cell size; for

@@ -258,18 +258,21 @@ void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::st
       }
     }
 
-    // Record by date.
+    // Record by date; an initial state is the latest record before the run's first step.
+    const bool initialState = record == kInitialStateRecord && rec == -1;
     if (cache.hasTimeAxis && rec == -1) {
       NcVar time = file.getVar("time");
       if (time.isNull()) throw ReadFailure("the file has no variable \"time\"");
       size_t n = time.getDimCount() == 1 ? time.getDim(0).getSize() : 0;
       std::vector<double> t(n);
       if (n) time.getVar(t.data());
-      for (size_t i = 0; i < n; ++i)
-        if (t[i] == requested) {
+      for (size_t i = 0; i < n; ++i) {
+        if (initialState ? t[i] < requested && (rec < 0 || t[i] >= t[static_cast<size_t>(rec)]) : t[i] == requested)
           rec = static_cast<long>(i);
-          break;
-        }
+        if (!initialState && rec >= 0) break;
+      }
+    } else if (initialState && recordCount > 0) {
+      rec = recordCount - 1;
     }
 
     std::string chosen;

@@ -245,11 +245,19 @@ void modelobject::WriteGrids(int position, int onlyThisInstance, bool noPeriodOu
       rec.lastMinute = date.minute;
     }
     if (mainInstance) {
-      WriteGrid(fileName, data, ascii, asDouble, netcdf, date.year, date.month, date.day, date.hour, date.minute);
-      if (clock.endOfRun && (units == 2 || units >= 5))
-        WriteGrid(rec.firstFileName, data, ascii, asDouble, netcdf, -1, -1, -1, -1, -1);
-      // The last state of the run under the grid's own name.
-      if (clock.endOfRun && units != 8) grid_io::NoteEndStateGrid(*this, rec.firstFileName, netcdf);
+      // The last state of the run under the grid's own name is a file of the end state.
+      const bool endState = clock.endOfRun && units != 8;
+      const ModelDate& d = date;
+      if (endState && fileName == rec.firstFileName)
+        WriteStateGrid(fileName, data, ascii, asDouble, netcdf, d.year, d.month, d.day, d.hour, d.minute);
+      else
+        WriteGrid(fileName, data, ascii, asDouble, netcdf, d.year, d.month, d.day, d.hour, d.minute);
+      if (clock.endOfRun && (units == 2 || units >= 5)) {
+        if (endState)
+          WriteStateGrid(rec.firstFileName, data, ascii, asDouble, netcdf);
+        else
+          WriteGrid(rec.firstFileName, data, ascii, asDouble, netcdf);
+      }
     }
   }
 

@@ -232,7 +232,7 @@ void defaultini::WritePhenologyState() {
   const GridRecord& r = grids[g.movingAveragePosition];
   if (!r.registered || r.fileName.empty()) return;
   WriteStack(r.fileName + "_End", g.movingStack, kPhenologyStateLevels, output.writeAsciiGrids, output.writeDoubleGrids,
-             output.writeNetcdfGrids);
+             output.writeNetcdfGrids, true);
 }
 
 // --- helpers ---------------------------------------------------------------------

@@ -345,6 +345,7 @@ void defaultini::ReadModelTime() {
   };
   corrected(s, startDay, "start");
   corrected(e, endDay, "end");
+  output.runStart = s;
   if (e.Key() < s.Key()) {
     if (log)
       *log << "FATAL: error in control file " << controlFileName << ", section [model_time]: the end of the simulation ("

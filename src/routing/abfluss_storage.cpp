@@ -1,10 +1,12 @@
 // The routing part of the storage file: written at the end of a run, read at the start of
 // the next one instead of the initialisation routing.
+#include <cerrno>
 #include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/storage_file.h"
 #include "framework/text_helpers.h"
@@ -66,10 +68,12 @@ void abflussmodellklasse::ReadStorageFile(const char* storageFileName, int readF
     return;
   }
   *log << "INFO: read flag " << readFlag << ": routing starts from the state in " << path << "[end-entry]";
-  StorageFile::DeclareRead(storage, path);
+  StorageFile::DeclareRead(storage, path, log);
   TextCursor file;
+  errno = 0;
   if (!file.LoadFile(path)) {
-    *log << "FATAL: error opening storage content file " << path << "[end-entry]";
+    const int e = errno;
+    *log << "FATAL: error opening storage content file " << path << FileOpenReason(path, false, e) << "[end-entry]";
     throw 64;
   }
   RestoreStorageSection(file.Text(), path);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 
 #include "framework/app_test_support.h"
@@ -122,60 +123,156 @@ TEST(StorageFile, TheFirstPartOfARunStartsTheFileAnewAndLaterPartsFollowIt) {
   EXPECT_TRUE(storage.Empty());
 }
 
-// The storage file ends with the record of the state grids written before it; a warm start
-// checks the grids it reads by their names against it.
-TEST(StorageFile, RecordsTheEndStateAndAWarmStartChecksItsGridsAgainstIt) {
+namespace {
+
+// A file of the end state as a writer leaves it: whole under its staged name, noted with
+// the size and checksum of its bytes.
+void Stage(const std::string& path, const std::string& bytes) {
+  WriteTextFile(EndStateStagedName(path), bytes);
+  unsigned long long size = 0, checksum = 0;
+  ASSERT_TRUE(FileFingerprint(EndStateStagedName(path), size, checksum));
+  NoteEndStateFile(path, true, size, checksum);
+}
+
+}  // namespace
+
+// The end state replaces the earlier one as a set, the storage file last, with the marker of
+// an incomplete state beside it while the files are moved; the record holds the sizes and
+// checksums of the bytes written, names relative to the storage file's folder.
+TEST(StorageFile, TheEndStateReplacesTheEarlierOneAsOneSetWithTheStorageFileLast) {
   TempDir dir;
-  const std::string storagePath = dir.file("storage.txt"), grid = dir.file("sd.asc");
-  WriteTextFile(grid, "abc");
+  const std::string storagePath = dir.file("storage.txt"), grid = dir.file("sd.asc"), other = dir.file("sub/suz.asc");
+  std::filesystem::create_directories(dir.file("sub"));
+  for (const std::string& f : {storagePath, grid, other}) WriteTextFile(f, "the earlier state\n");
   StorageFile storage;
   storage.BeginRun();
-  NoteEndStateFile(grid);
-  NoteEndStateFile(grid);  // once in the record
+  Stage(grid, "abd");
+  Stage(grid, "abc");  // written twice: the later one stands, once in the record
+  Stage(other, "xyz");
+  NoteEndStateFile(dir.file("series.nc"), false, 7, 0x1234);  // written in place step by step
+  storage.AddPart(storagePath, "[soil_model]\n1\n");
+  CapturedLog log;
+  const ModelDate date{0, 12, 5, 1, 1985};
+  static std::vector<std::string> moved, markers;
+  moved.clear();
+  markers.clear();
+  static std::string marker;
+  marker = IncompleteStateMarker(storagePath);
+  ASSERT_EQ(storage.Commit(&log.log(), &date,
+                           [](const std::string& f) {
+                             moved.push_back(f);
+                             markers.push_back(ReadTextFile(marker));
+                           }),
+            0)
+      << log.console();
+  EXPECT_EQ(moved, (std::vector<std::string>{grid, other, storagePath}));
+  EXPECT_NE(markers.front().find(grid + "\n" + other + "\n" + storagePath + "\n"), std::string::npos)
+      << markers.front();
+  EXPECT_EQ(markers.back(), markers.front());
+  EXPECT_FALSE(std::filesystem::exists(marker));
+  EXPECT_EQ(ReadTextFile(grid), "abc");
+  EXPECT_EQ(ReadTextFile(other), "xyz");
+  for (const std::string& f : {storagePath, grid, other}) EXPECT_FALSE(std::filesystem::exists(EndStateStagedName(f)));
+  const std::string text = ReadTextFile(storagePath);
+  EXPECT_EQ(text, "[soil_model]\n1\n[end_state]\n1985 1 5 12 0 (date of the state: year month day hour minute)\n"
+                  "3 (files written at the end of the run: bytes, checksum, name)\n3 e71fa2190541574b sd.asc\n"
+                  "7 0000000000001234 series.nc\n3 bff4aa198026f420 sub/suz.asc\n\n");
+  // The modules' readers pass over it: a file ending in it ends in the soil part.
+  EXPECT_NE(StorageFileEnd(text, "[snow_model_v2]").find("its part [soil_model], which begins at line 1"),
+            std::string::npos);
+}
+
+// A warm start reads the state grids as they are: one that differs from the record (edited
+// after the run) is named, a file of the same name in another folder is none of the state,
+// and a state of another date than the step before the run's start is said in a WARNING.
+TEST(StorageFile, AWarmStartNamesTheGridsEditedSinceAndAStateOfAnotherDate) {
+  TempDir dir;
+  const std::string storagePath = dir.file("storage.txt"), grid = dir.file("sd.asc");
+  std::filesystem::create_directories(dir.file("other"));
+  WriteTextFile(dir.file("other/sd.asc"), "a grid of another folder\n");
+  StorageFile storage;
+  storage.BeginRun();
+  Stage(grid, "abc\n");
   storage.AddPart(storagePath, "[soil_model]\n1\n");
   CapturedLog log;
   const ModelDate date{0, 12, 5, 1, 1985};
   ASSERT_EQ(storage.Commit(&log.log(), &date), 0);
-  const std::string text = ReadTextFile(storagePath);
-  EXPECT_EQ(text, "[soil_model]\n1\n[end_state]\n1985 1 5 12 0 (date of the state: year month day hour minute)\n"
-                  "1 (files written at the end of the run: bytes, checksum, name)\n3 e71fa2190541574b sd.asc\n\n");
-  // The modules' readers pass over it: a file ending in it ends in the soil part.
-  EXPECT_NE(StorageFileEnd(text, "[snow_model_v2]").find("its part [soil_model], which begins at line 1"),
-            std::string::npos);
 
   StorageFile warm;
-  StorageFile::DeclareRead(&warm, storagePath);
-  warm.CheckEndState({grid, dir.file("other.asc")}, &log.log());
-  EXPECT_NE(log.console().find("warm start from the state at the end of the step of 05.01.1985 12:00 in " +
-                               storagePath + ": its 1 state file read agree"),
+  StorageFile::DeclareRead(&warm, storagePath, &log.log());
+  const auto check = [&](const ModelDate& start, double step) {
+    const size_t from = log.console().size();
+    warm.CheckEndState({grid, dir.file("other/sd.asc")}, start, step, &log.log());
+    return log.console().substr(from);
+  };
+  // The step before the start, hourly, half-hourly and as 24 h of the day before.
+  for (const auto& [start, step] : {std::make_pair(ModelDate{0, 13, 5, 1, 1985}, 60.0),
+                                    std::make_pair(ModelDate{30, 12, 5, 1, 1985}, 30.0),
+                                    std::make_pair(ModelDate{0, 24, 5, 1, 1985}, 720.0)})
+    EXPECT_EQ(check(start, step), "warm start from the state at the end of the step of 05.01.1985 12:00 in " +
+                                      storagePath + ": its 1 state file read agree with its record\n");
+  WriteTextFile(grid, "abc\r\n");  // other line ends
+  std::string said = check(ModelDate{0, 0, 1, 3, 1988}, 60.0);
+  EXPECT_EQ(Occurrences(said, "\n"), 2) << said;
+  EXPECT_NE(said.find("the state grid " + grid + " differs from the state the run wrote: edited after the run "
+                      "(it holds 5 bytes"),
             std::string::npos)
-      << log.console();
-  WriteTextFile(grid, "abd");  // written by another run
-  EXPECT_THROW(warm.CheckEndState({grid}, &log.log()), int);
-  EXPECT_NE(log.console().find("the state grid " + grid + " is not the one that the storage file " + storagePath +
-                               " was written with"),
-            std::string::npos);
+      << said;
+  EXPECT_NE(said.find("warm start from the state at the end of the step of 05.01.1985 12:00 in " +
+                      storagePath + ", which is not the state at the end of the step before this run's start (that of "
+                      "29.02.1988 23:00): the run goes on from the state of another date: 0 of its 1 state files read "
+                      "agree with its record, 1 was edited after the run"),
+            std::string::npos)
+      << said;
+
   // An older storage file without the record: one INFO, nothing checked.
   WriteTextFile(storagePath, "[soil_model]\n1\n");
-  warm.CheckEndState({grid}, &log.log());
-  EXPECT_NE(log.console().find("holds no record of the state grids written with it"), std::string::npos);
+  EXPECT_NE(check(ModelDate{}, 60.0).find("holds no record of the state grids written with it"), std::string::npos);
   // A damaged record is refused.
   WriteTextFile(storagePath, "[end_state]\n1985 1 5 12 0\n1 (files)\n3 xyz sd.asc\n");
-  EXPECT_THROW(warm.CheckEndState({grid}, &log.log()), int);
+  EXPECT_THROW(check(ModelDate{}, 60.0), int);
   EXPECT_NE(log.console().find("is damaged (line 4: the checksum xyz is no hexadecimal number)"), std::string::npos)
       << log.console();
+  // The edited grid is an INFO, the other date a WARNING.
+  const std::string diag = log.CloseAndReadDiag();
+  EXPECT_NE(diag.find("level=\"3\" description= \"the state grid " + grid + " differs"), std::string::npos) << diag;
+  EXPECT_NE(diag.find("level=\"2\" description= \"warm start from the state at the end of the step of 05.01.1985 "
+                      "12:00 in " + storagePath + ", which is not"),
+            std::string::npos)
+      << diag;
 }
 
-TEST(StorageFile, AFileThatCannotBeWrittenIsReportedAndTheEarlierOneStays) {
+// A storage file that cannot be written costs no state: nothing is moved, the files written
+// for the end state are removed and the earlier state stays whole.
+TEST(StorageFile, AFileThatCannotBeWrittenLeavesTheEarlierStateWhole) {
   TempDir dir;
-  const std::string good = dir.file("good.txt");
+  const std::string good = dir.file("good.txt"), grid = dir.file("sd.asc");
   WriteTextFile(good, "old\n");
+  WriteTextFile(grid, "old grid\n");
   StorageFile storage;
+  storage.BeginRun();
+  Stage(grid, "new grid\n");
   storage.AddPart(dir.file("no-such-folder/storage.txt"), "[routing_model_v2]\n");
   storage.AddPart(good, "new\n");
   CapturedLog log;
   EXPECT_EQ(storage.Commit(&log.log()), 1);
   EXPECT_NE(log.console().find("cannot write the storage file " + dir.file("no-such-folder/storage.txt")),
             std::string::npos);
-  EXPECT_EQ(ReadTextFile(good), "new\n");  // the other file is still written
+  EXPECT_EQ(ReadTextFile(good), "old\n");
+  EXPECT_EQ(ReadTextFile(grid), "old grid\n");
+  for (const std::string& f : {good, grid}) {
+    EXPECT_FALSE(std::filesystem::exists(EndStateStagedName(f))) << f;
+    EXPECT_FALSE(std::filesystem::exists(IncompleteStateMarker(f))) << f;
+  }
+  // A run given up (failed, or stopped while its end was written) leaves nothing behind.
+  Stage(grid, "newer grid\n");
+  storage.AddPart(good, "newer\n");
+  storage.Abandon(&log.log(), "SIGTERM received");
+  EXPECT_FALSE(std::filesystem::exists(EndStateStagedName(grid)));
+  EXPECT_TRUE(storage.Empty());
+  EXPECT_EQ(storage.Commit(&log.log()), 0);
+  EXPECT_EQ(ReadTextFile(grid), "old grid\n");
+  EXPECT_NE(log.console().find("SIGTERM received: the end state is not moved into place, the earlier state "
+                               "files are left as they were"),
+            std::string::npos);
 }

@@ -24,6 +24,7 @@
 //   mkfifo: name                  make a FIFO (a named pipe nobody writes to) of the name
 //   symlink: ../dem.asc           the file becomes a symbolic link to the target as written
 //   hardlink: dem.asc             the file becomes a second name of a file of the basin copy
+//   crlf:                         end every line of the file with CR LF (as saved on Windows)
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -173,6 +174,10 @@ Case PrepareCase(const std::string& caseFile, const std::string& dir) {
     } else if (key == "hardlink") {
       fs::remove(path);
       EXPECT_EQ(::link((dir + "/" + value).c_str(), path.c_str()), 0) << caseFile << ": " << value;
+    } else if (key == "crlf") {
+      std::string text;
+      for (const char ch : ReadBytes(path)) text += ch == '\n' ? "\r\n" : std::string(1, ch);
+      WriteBytes(path, text);
     } else {
       ADD_FAILURE() << caseFile << ": unknown line " << line;
     }

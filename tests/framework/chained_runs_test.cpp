@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 
+#include "framework/app_test_support.h"
 #include "routing/example_basin_months.h"
 #include "support/test_support.h"
 
@@ -151,20 +152,17 @@ TEST(ChainedRuns, TwoHalvesThroughTheirStateInPlaceGiveTheWholeRun) {
   EXPECT_TRUE(ReadTextFile(whole.file("output/soil_state.txt")) == ReadTextFile(chain.file("output/soil_state.txt")))
       << "the storage file differs";
 
-  // A run stopped after its state grids and before its storage file leaves the grids of 31
-  // January beside the storage file of 15 January: the warm start from this mix ends at
-  // start-up naming a grid, and changes nothing.
+  // The grids of 31 January put by hand beside the storage file of 15 January: the warm start
+  // reads them as they are and names every one that differs from the state the storage file
+  // was written with.
   WriteTextFile(chain.file("output/soil_state.txt"), firstStorageFile);
-  const std::string grid = ReadTextFile(chain.file("state/snowsolid.asc"));
-  EXPECT_EQ(RunIn(chain, ChainedControl(control, chain.file("state/"), 16, 31, true), &out), 71) << out;
-  EXPECT_NE(out.find("\nthe state grid " + chain.file("state/")), std::string::npos) << out;
-  EXPECT_NE(out.find("is not the one that the storage file output/soil_state.txt was written with, the state at the "
-                     "end of the step of 16.01.1985 00:00"),
+  ASSERT_EQ(RunIn(chain, ChainedControl(control, chain.file("state/"), 16, 31, true), &out), 0) << out;
+  EXPECT_NE(out.find("\nthe state grid " + chain.file("state/snowsolid.asc") +
+                     " differs from the state the run wrote: edited after the run"),
             std::string::npos)
       << out;
-  EXPECT_NE(out.find("the run of basin.ctl failed and left no end state"), std::string::npos) << out;
-  EXPECT_TRUE(ReadTextFile(chain.file("state/snowsolid.asc")) == grid);
-  EXPECT_EQ(ReadTextFile(chain.file("output/soil_state.txt")), firstStorageFile);
+  EXPECT_GE(Occurrences(out, "differs from the state the run wrote: edited after the run"), 10);
+  EXPECT_NE(out.find("were edited after the run"), std::string::npos) << out;
 }
 
 }  // namespace

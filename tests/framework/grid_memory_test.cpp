@@ -23,8 +23,8 @@ const GridRecord& Record(ModellApplication& app, const char* name) {
 
 TEST(GridMemory, TheWholeChainOfTheExampleHoldsItsGridsOnceAndGivesEveryOneBack) {
   // Every process module of the example runs (its data assimilation, which reads the snow
-  // total, is off, as in chain_bench); its point output reads the elevation model, the slope
-  // and the x coordinates.
+  // total, is off, as in chain_bench, and so are the writes of its snow state at the end);
+  // its point output reads the elevation model, the slope and the x coordinates.
   TempDir dir;
   CopyExampleInputs(std::string(ORVEL_SOURCE_DIR) + "/examples/basin", dir.path());
   std::filesystem::create_directories(dir.file("output"));
@@ -32,6 +32,12 @@ TEST(GridMemory, TheWholeChainOfTheExampleHoldsItsGridsOnceAndGivesEveryOneBack)
   const size_t p = control.find("[data_assimilation]\n1");
   ASSERT_NE(p, std::string::npos);
   control[p + 20] = '0';
+  // A grid written is kept whole.
+  for (const char* grid : {"snowdays.asc", "snowage.asc", "snowliquid.asc", "snowtotal.asc"}) {
+    const size_t at = control.find(std::string("\n") + grid + " ");
+    ASSERT_NE(at, std::string::npos) << grid;
+    control[control.find('\n', at + 1) + 1] = '0';  // its write code
+  }
   WriteTextFile(dir.file("basin.ctl"), control);
   WorkingDirectory here(dir.path());
   CapturedLog log;

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -160,6 +161,10 @@ void RunIntoAFullDisk(bool tryTmpfs) {
     EXPECT_TRUE(text.empty() || text.back() == '\n') << file << " ends in half a row";
   }
   EXPECT_GE(short_, 20);  // the statistics, point and reservoir files of the example
+  // A file of rows that cannot be written costs no state: the end state is written.
+  if (!filler.tmpfs) {
+    EXPECT_NE(ReadTextFile(run.Output() + "/soil_state.txt").find("[end_state]"), std::string::npos);
+  }
   if (filler.tmpfs) {
     // A grid of the end of the run says why it could not be written either.
     const size_t grid = console.find("output/peakflow.asc ! (18) (No space left on device)");
@@ -179,12 +184,19 @@ TEST(RunFaults, RowsThatCannotBeWrittenAtTheEndAloneMakeTheRunFail) { RunIntoAFu
 TEST(RunFaults, AStorageFileThatCannotBeWrittenFailsTheRun) {
   ExampleRun run;
   WriteTextFile(run.Output() + "/soil_state.txt", "the state of an earlier run\n");
+  WriteTextFile(run.Output() + "/sd.asc", "a state grid of an earlier run\n");
   fs::create_directories(run.Output() + "/soil_state.txt.tmp");  // where the file is written first
   std::string console;
   EXPECT_EQ(run.Run(&console), kStorageWriteFailed) << console;
   EXPECT_NE(console.find("cannot write the storage file output/soil_state.txt (Is a directory)"), std::string::npos) << console;
   EXPECT_EQ(console.find("end of simulation reached successfully!"), std::string::npos);
   EXPECT_EQ(ReadTextFile(run.Output() + "/soil_state.txt"), "the state of an earlier run\n");
+  // The state grids written for the end stay where they were written: the earlier state is whole.
+  EXPECT_EQ(ReadTextFile(run.Output() + "/sd.asc"), "a state grid of an earlier run\n");
+  EXPECT_NE(console.find("the end state is not moved into place, the earlier state files are left as they were"),
+            std::string::npos)
+      << console;
+  EXPECT_FALSE(fs::exists(run.Output() + "/sd.asc.tmp"));
   for (const std::string& file : run.RowFiles()) EXPECT_EQ(LineCount(ReadTextFile(file)), kFullStatisticsLines) << file;
 }
 
@@ -511,6 +523,30 @@ bool WaitsOnItsConsole(pid_t pid, int console) {
   return false;
 }
 
+// The files of the end state in the output folder (the storage file, the state grids and
+// the marker of an incomplete state) and every file the run left under a staged name.
+std::map<std::string, std::string> StateFilesIn(const std::string& output) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::directory_iterator(output)) {
+    const std::string name = e.path().filename().string();
+    if (e.path().extension() == ".asc" || e.path().extension() == ".tmp" || name.rfind("soil_state.txt", 0) == 0)
+      files[name] = e.is_regular_file() ? ReadTextFile(e.path().string()) : std::string("(a folder)");
+  }
+  return files;
+}
+
+int moves = 0;
+
+// Kills the process after the third file of the end state is moved into place.
+void KillAtTheThirdMove(const std::string&) {
+  if (++moves == 3) std::raise(SIGKILL);
+}
+
+// Sends the signal given as context to the run in the last step, while its end is written.
+void SignalInTheLastStep(ModellApplication& app, void* signum) {
+  if (app.stepDate.month == 2) pthread_kill(pthread_self(), *static_cast<int*>(signum));
+}
+
 }  // namespace
 
 // A console that nobody reads (a stalled log collector) holds the run up, but not once it
@@ -652,4 +688,78 @@ TEST(RunFaults, ARunHoldsTheFoldersItWritesItsEndStateInto) {
       << neighbours.sharing;
   EXPECT_EQ(neighbours.besideStatus, 0) << neighbours.beside;
   EXPECT_FALSE(fs::exists("state/" + std::string(OutputFolderLock::kFileName)));  // given back at the end
+}
+
+// The end state is moved into place as a set: a run killed between its moves leaves the
+// marker of an incomplete state, which names the files, and the next warm start from there
+// ends at start-up naming it; the files moved before the kill are the new ones.
+TEST(RunFaults, ARunKilledWhileItMovesItsEndStateLeavesAStateTheNextRunRefuses) {
+  ExampleRun run;
+  std::string console;
+  ASSERT_EQ(run.Run(&console), 0) << console;
+  const std::map<std::string, std::string> before = StateFilesIn(run.Output());
+  ASSERT_GE(before.size(), 16u);
+  const int status = RunInChild(run, [](ExampleRun&) {
+    moves = 0;
+    NextApplicationSeams().afterEndStateMove = KillAtTheThirdMove;
+  });
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+  const std::string marker = run.Output() + "/soil_state.txt.incomplete";
+  ASSERT_TRUE(fs::exists(marker));
+  const std::string listed = ReadTextFile(marker);
+  for (const char* file : {"output/albedo.asc\n", "output/sd.asc\n", "output/soil_state.txt\n"})
+    EXPECT_NE(listed.find(file), std::string::npos) << file << " is not named in\n" << listed;
+  EXPECT_EQ(ReadTextFile(run.Output() + "/soil_state.txt"), before.at("soil_state.txt"));  // moved last
+
+  // The next run reads its storage file from there.
+  std::string control = ReadTextFile("basin.ctl");
+  control.replace(control.find("DefaultOutputDirectory = output/"), 32,
+                  "DefaultOutputDirectory = output/\nInitialStateDirectory = output/");
+  WriteTextFile("basin.ctl", control);
+  EXPECT_EQ(run.Run(&console), 71) << console;
+  EXPECT_NE(console.find("the state of the storage file output/soil_state.txt is incomplete: the run that wrote it "
+                         "was stopped while it moved its files into place, and output/soil_state.txt.incomplete "
+                         "names them"),
+            std::string::npos)
+      << console;
+  EXPECT_TRUE(fs::exists(marker));
+}
+
+// A state grid that cannot be written at the end, or a SIGTERM while the end is written:
+// nothing of the end state is moved into place, the state the folder held stays whole (the
+// run can be repeated from it), nothing is left under a staged name, and the log says so.
+TEST(RunFaults, AFailedWriteOrASigtermAtTheEndLeavesTheEarlierStateWhole) {
+  ExampleRun run;
+  std::string console;
+  ASSERT_EQ(run.Run(&console), 0) << console;
+  const std::map<std::string, std::string> before = StateFilesIn(run.Output());
+  fs::create_directories(run.Output() + "/sd.asc.tmp");  // the grid cannot be written
+  EXPECT_EQ(run.Run(&console), 26) << console;
+  EXPECT_NE(console.find("error creating output/sd.asc for writing in text mode."), std::string::npos) << console;
+  EXPECT_NE(console.find("the run of basin.ctl failed and left no end state (its storage file output/soil_state.txt "
+                         "is not written): the earlier state files are left as they were"),
+            std::string::npos)
+      << console;
+  std::error_code ignored;
+  fs::remove(run.Output() + "/sd.asc.tmp", ignored);
+  EXPECT_TRUE(StateFilesIn(run.Output()) == before);
+  // The same of a grid of the end written while the modules are released.
+  fs::create_directories(run.Output() + "/peakflow.asc.tmp");
+  EXPECT_EQ(run.Run(&console), 26) << console;
+  EXPECT_NE(console.find("error creating output/peakflow.asc for writing in text mode."), std::string::npos) << console;
+  EXPECT_NE(console.find("the end state is not moved into place, the earlier state files are left as they were"),
+            std::string::npos)
+      << console;
+  fs::remove(run.Output() + "/peakflow.asc.tmp", ignored);
+  EXPECT_TRUE(StateFilesIn(run.Output()) == before);
+
+  NextApplicationSeams().afterPass = SignalInTheLastStep;
+  NextApplicationSeams().afterPassContext = &sigterm;
+  EXPECT_EQ(run.Run(&console), kTerminatedCode) << console;
+  EXPECT_NE(console.find("SIGTERM received while the end of the run was written: the end state is not moved into "
+                         "place, the earlier state files are left as they were"),
+            std::string::npos)
+      << console;
+  EXPECT_EQ(console.find("end of simulation reached successfully!"), std::string::npos);
+  EXPECT_TRUE(StateFilesIn(run.Output()) == before);
 }

@@ -570,6 +570,26 @@ void HalfHourStepsAssimilatingSnowAtTheBreak(const TempDir& dir, std::string& co
                 "1985 1 4 24 snow_swe.asc\n");
 }
 
+// The state grids as netCDF files: the first half writes each with one record dated at the
+// end of its last step, and the second half takes that record, the one of the step before
+// its start. The interpolators' daily grids are not written: as netCDF they would be one
+// series over the run, which the second half cannot hold whole.
+void NetcdfState(const TempDir&, std::string& control) {
+  Replace(control, "WriteDoubleGrids = 1", "WriteDoubleGrids = 1\nWriteNetcdfGrids = 1");
+  for (const char* grid : {"sd", "suz", "sif", "sbia", "nfkia", "ssp", "snowsolid", "snowliquid", "snowtotal",
+                           "snowdays", "snowage", "interception_storage", "soil_storage", "fk"}) {
+    const std::string name = std::string("\n") + grid + ".asc";
+    const size_t at = control.find(name + " ");
+    if (at == std::string::npos) {
+      ADD_FAILURE() << "no grid " << grid;
+      continue;
+    }
+    control.replace(at, name.size(), std::string("\n") + grid + ".nc");
+  }
+  for (const char* result : {"temperature.asc         # result grid", "precipitation.asc       # result grid"})
+    SetWriteCode(control, result, "0");
+}
+
 TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
   const Row rows[] = {
       {"the example", [](const TempDir&, std::string&) {}, "snowstorage.stat", 4},
@@ -600,6 +620,7 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
       // The runs start at 6:30 on 4 January; column 6 is sub-basin 1 behind the minute.
       {"30-minute steps, broken at an assimilated snow grid", HalfHourStepsAssimilatingSnowAtTheBreak,
        "snowstorage.stat", 5, 2 * kStart + 12, 24, true, "", 30},
+      {"state grids as netCDF files", NetcdfState, "snowstorage.stat", 4},
   };
   for (const Row& row : rows) CheckWarmStart(row);
 }

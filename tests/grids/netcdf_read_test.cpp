@@ -348,3 +348,35 @@ data: time = 0, 60 ; x = 8.5 ; y = 47.01, 47 ; deg = 1, 2, 3, 4 ;)");
   ASSERT_NE(first, std::string::npos) << log;
   EXPECT_EQ(log.find(note, first + 1), std::string::npos) << log;
 }
+
+// An initial state takes the record of the latest time before the run's first step (the end
+// of the step before it), whatever the order of the records, or the last record of a file
+// without dates; a file with nothing before the first step holds no state for the run.
+TEST(NetcdfRead, AnInitialStateIsTheLatestRecordBeforeTheFirstStep) {
+  TempDir dir;
+  MakeNetcdfFromCdl(dir, "state.nc", R"(dimensions: time = UNLIMITED ; y = 1 ; x = 2 ;
+variables:
+  double time(time) ; double y(y) ; double x(x) ;
+  double state(time, y, x) ;
+data:
+  time = 60, 0, 120 ;
+  y = 1000 ;
+  x = 500, 525 ;
+  state = 1, 1, 0, 0, 2, 2 ;)");
+  NetcdfFileCache cache;
+  // Minutes since 1 January 1970: the run starting with the step that ends at 2 h takes the
+  // record of 1 h, the one starting at 1 h that of 0 h.
+  EXPECT_EQ(Read(cache, dir.file("state.nc"), kInitialStateRecord, 1970, 1, 1, 2, 0).values,
+            (std::vector<double>{1, 1}));
+  EXPECT_EQ(Read(cache, dir.file("state.nc"), kInitialStateRecord, 1970, 1, 1, 1, 0).values,
+            (std::vector<double>{0, 0}));
+  EXPECT_EQ(Read(cache, dir.file("state.nc"), kInitialStateRecord, 1970, 1, 1, 3, 0).values,
+            (std::vector<double>{2, 2}));
+  EXPECT_THROW(Read(cache, dir.file("state.nc"), kInitialStateRecord, 1970, 1, 1, 0, 0), int);
+
+  MakeNetcdfFromCdl(dir, "undated.nc", R"(dimensions: t = 3 ; x = 2 ; y = 1 ;
+variables: double undated(t, x, y) ;
+data: undated = 0,0, 1,1, 2,3 ;)");
+  EXPECT_EQ(Read(cache, dir.file("undated.nc"), kInitialStateRecord, 1970, 1, 1, 2, 0).values,
+            (std::vector<double>{2, 3}));
+}

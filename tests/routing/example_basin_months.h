@@ -55,9 +55,9 @@ inline std::string ColdStart(std::string control) {
       {"1       # readgrids: 1 starts from the spin-up's storages (make_state.py)",
        "0       # readgrids: 0 starts with empty storages"},
       {"1       # read the state grids and the storage file", "0       # read the state grids and the storage file"},
-      {"soil_storage.asc soil_storage 0 0.6   # read from the spin-up's state\n0\n1",
+      {"soil_storage.asc soil_storage 0 0.6   # read from the spin-up's state\n3\n1",
        "soil_storage.asc soil_storage 0 0.6\n0\n0"},
-      {"its values), read from the spin-up's state\n0\n1", "its values)\n0\n0"}};
+      {"its values), read from the spin-up's state\n3\n1", "its values)\n0\n0"}};
   for (const auto& [from, to] : lines) {
     const size_t p = control.find(from);
     if (p == std::string::npos) {

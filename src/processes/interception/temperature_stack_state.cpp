@@ -69,7 +69,7 @@ void interzeptionsmodellklasse::WriteTemperatureStackAtEnd() {
       for (int l = 1; l <= n; ++l) levels[l] = own ? snowCanopyStack->Grid(l - 1)[r][c] : nodata;
     }
   try {
-    WriteStack(TemperatureStackName(canopyGrids[kCanopyLoad].fileName), stack, n, false, true, false);
+    WriteStack(TemperatureStackName(canopyGrids[kCanopyLoad].fileName), stack, n, false, true, false, true);
   } catch (...) {
     Free3DMatrix(stack);
     throw;

@@ -5,9 +5,11 @@
 // albedo of every cell of the sub-basins as the last step left it (the snow cover's, or the
 // land's of the day where it has melted), which the first step of a warm start inside a day
 // reads before the snow model sets it again.
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/storage_file.h"
 #include "framework/text_helpers.h"
@@ -93,10 +95,13 @@ void schneemodellklasse::ReadStorageFile(const char* fileName, int initialGrids)
   const bool withAlbedo = readInitialGrids == 1 && albedo;
   if (!HasGlacierStorages() && !withAlbedo) return;
   const std::string path = MakePath(output.initialStateDirectory, storageFileName);
-  StorageFile::DeclareRead(storage, path);
+  StorageFile::DeclareRead(storage, path, log);
   TextCursor file;
+  errno = 0;
   if (!file.LoadFile(path)) {
-    *log << "WARNING: in snow/glacier model: error opening storage content file " << path << "[end-entry]";
+    const int e = errno;
+    *log << "WARNING: in snow/glacier model: error opening storage content file " << path
+         << FileOpenReason(path, false, e) << "[end-entry]";
     if (HasGlacierStorages())
       *log << "WARNING: glacier model will be run with cold start initialization values" << "[end-entry]";
     if (withAlbedo) *log << "WARNING: the albedo starts from the land-use table" << "[end-entry]";

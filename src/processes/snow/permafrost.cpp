@@ -15,7 +15,6 @@
 #include <system_error>
 
 #include "framework/logstream.h"
-#include "framework/storage_file.h"
 #include "framework/value_checks.h"
 #include "grids/grid_path.h"
 #include "grids/grid_registry.h"
@@ -141,10 +140,8 @@ void schneemodellklasse::WritePermafrostStateAtEnd(const ModelDate& date) {
   if (!(units == 1 || units == 2 || units == 3 || (units >= 5 && units <= 7))) return;
   for (const Grid g : {kSnowFreeDays, kSnowCoverDays}) {
     const std::string file = PermafrostDaysFileName(gridNames[kSolid].file, g == kSnowFreeDays);
-    WriteGrid(file, grid[g], false, true, false);
-    NoteEndStateFile(MakePath(output.outputDirectory, file));
+    WriteStateGrid(file, grid[g], false, true, false);
   }
   const std::string roots = PermafrostRootDepthFileName(gridNames[kSolid].file);
-  WriteGrid(roots, rootDepth1, false, true, false);
-  NoteEndStateFile(MakePath(output.outputDirectory, roots));
+  WriteStateGrid(roots, rootDepth1, false, true, false);
 }

@@ -11,10 +11,12 @@
 // baseflow from the control file, mean deficit from the grids, previous soil storage =
 // "soil_storage", cells unsaturated, peak flow 0, field capacity from the soil table, root
 // zone at the start-up's root depths) and says so in one INFO.
+#include <cerrno>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/storage_file.h"
 #include "grids/grid_path.h"
@@ -183,10 +185,12 @@ void bodenmodellklasse::CheckStorageValue(TextCursor& file, double current, cons
 void bodenmodellklasse::ReadStorageFile() {
   if (flowControl == 0) return;
   const std::string path = MakePath(output.initialStateDirectory, storageFileName);
-  StorageFile::DeclareRead(storage, path);
+  StorageFile::DeclareRead(storage, path, log);
   TextCursor file;
+  errno = 0;
   if (!file.LoadFile(path)) {
-    *log << "FATAL: error opening storage content file " << path << "[end-entry]";
+    const int e = errno;
+    *log << "FATAL: error opening storage content file " << path << FileOpenReason(path, false, e) << "[end-entry]";
     throw 64;
   }
   RestoreStorageSection(file.Text(), path);
