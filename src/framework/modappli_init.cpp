@@ -160,8 +160,10 @@ void ModellApplication::init(int argc, char** argv, int position) {
     BuildModules();
     StopIfTerminated();
     // A warm start says which state it goes on from, and names the state grids edited since.
+    // The step before the start is one of the run's steps: the distance of the station
+    // records, or the soil model's interval in a run without them.
     storage.CheckEndState(RunFiles::Current().ReadPaths(), runValues.start,
-                          modules.soil ? modules.soil->timeInterval : 0.0, log);
+                          runStepMinutes > 0 ? runStepMinutes : modules.soil ? modules.soil->timeInterval : 0.0, log);
     SealRunFiles();
     initComplete = 1;
   } catch (int code) {
