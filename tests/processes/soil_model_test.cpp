@@ -461,6 +461,11 @@ TEST(SoilModel, StorageSectionMismatchesStopTheWarmStart) {
         << c.label << b.log.console();
     EXPECT_NE(b.log.console().find("state.txt"), std::string::npos) << c.label;
   }
+  // A recession constant is kept as a factor per step: only its message names the step.
+  const std::string console = b.log.console();
+  const size_t perStep = console.find("the state was written by a run with other recession constants or another time step");
+  EXPECT_NE(perStep, std::string::npos) << console;
+  EXPECT_EQ(console.find("another time step", perStep + 100), std::string::npos) << console;
   int code = 0;
   try {
     m->RestoreStorageSection("[soil_model_old]\n", "state.txt");

@@ -134,9 +134,17 @@ void bodenmodellklasse::WriteStorageFile() {
 
 void bodenmodellklasse::StorageValueMismatch(const std::string& label, double current, double stored,
                                              const std::string& where) {
+  // The recession constants are kept as factors per step: a state written by a run of
+  // another time step differs there even with the same constants in hours.
+  const bool perStep = label.rfind("k_ELS_", 0) == 0;
   *log << "FATAL: error in storage file content reading " << label << ":\nvalue in actual control is:   " << current
        << "\nbut value in storage file is: " << stored << "\n(part [soil_model] of the storage file "
-       << storageFileBeingRead << where << ")\nOrvel throws..." << "[end-entry]";
+       << storageFileBeingRead << where << ")"
+       << (perStep ? "\nthe value is the recession factor of one step: the state was written by a run with other "
+                     "recession constants or another time step; start from a state of a run with this step and "
+                     "these constants, or without the warm start"
+                   : "")
+       << "\nOrvel throws..." << "[end-entry]";
   throw 71;
 }
 
