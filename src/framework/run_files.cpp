@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "framework/append_file.h"
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/new_file.h"
 #include "framework/text_helpers.h"
@@ -207,6 +208,15 @@ std::string RunFiles::FirstClash() const {
                 "DefaultOutputDirectory in [output_interval].";
       return text;
     }
+  // Every output is made as a new file under its name (through "<name>.tmp" and a rename):
+  // a device, FIFO or socket of that name would be replaced by it, not written to.
+  for (const File& w : writes_) {
+    const std::string kind = w.append ? std::string() : NotARegularFile(w.path);
+    if (kind.empty() || kind == "a folder") continue;  // a folder fails its write, naming it
+    return w.entry + " would be written to " + Shown(w.path) + ", which is " + kind +
+           ", not a regular file: the run makes each output as a new file under its name and would put it in "
+           "its place. Give the output another name.";
+  }
   // Two outputs in one file: the later would take the earlier's place (a statistics file
   // named like the storage file). One entry writing its file at several times is one output.
   for (size_t i = 0; i < writes_.size(); ++i)

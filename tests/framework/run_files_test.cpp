@@ -3,6 +3,7 @@
 // and leaves every file as it was, and a state read at the start is written back over its
 // file only at the end of the run.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <unistd.h>
 
@@ -91,6 +92,20 @@ TEST(RunFiles, TwoOutputsInOneFileClash) {
                                     dir.file("sub/../s.stat") + ": one would take the other's place. Give one of "
                                                                 "them another name.");
   files.Abandon();
+  // A device or FIFO under an output's name would be replaced by the new file, never written
+  // to: refused, naming what it is. An appended file (the module log) is written in place.
+  for (const std::string& special : {std::string("/dev/null"), dir.file("pipe")}) {
+    if (special != "/dev/null") {
+      ASSERT_EQ(::mkfifo(special.c_str(), 0644), 0);
+    }
+    RunFiles outputs;
+    outputs.Begin();
+    outputs.Write("[s] statistics", special);
+    EXPECT_NE(outputs.FirstClash().find("[s] statistics would be written to " + special + ", which is a"),
+              std::string::npos)
+        << outputs.FirstClash();
+    outputs.Abandon();
+  }
 }
 
 TEST(RunFiles, FilesCreatedWhileTheRunIsBuiltAppearOnlyWhenNothingClashes) {
