@@ -71,8 +71,14 @@ struct OutputSettings {
   std::string defaultOutputDirectory;
   std::string outputDirectory;  // prefix of written grid files (path join)
   std::string inputDirectory;   // prefix of read grid files (path join)
+  // The run's step in minutes, as far as it is known: the timestep key until the station
+  // records are read, then the distance of the records; below 1: not known (without a
+  // minute column no step is shorter than an hour). A module keeps its own interval here.
   double timeStepMinutes = 60.0;
-  double timeStepHours = 1.0;
+  // Hours from the hour stamp of the data to the end of its step (min_to_int_end / 60): the
+  // step stamped h ends at h plus this, so the step that ends a day is the one where the
+  // two make 24 h.
+  double stampToStepEndHours = 1.0;
   // The end of the run's first step ([model_time]): a grid read before the first step is the
   // initial state, that at the end of the step before (a netCDF file's record of that time).
   ModelDate runStart;

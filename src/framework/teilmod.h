@@ -52,8 +52,9 @@ struct ModuleInputs {
   ModelDate start;
   ModelDate end;
   double minToIntEnd = 0.0;  // shift from the hour stamp of the data to the step end, minutes
-  // The run's time step in minutes, the distance of the station records (0: not known); a
-  // module whose time interval differs is warned about.
+  // The run's time step in minutes, the distance of the station records (without any: the
+  // timestep key; 0: not known, an hour or longer); a module whose time interval differs
+  // is warned about.
   int runStepMinutes = 0;
   double latitude = 0.0;
   double longitude = 0.0;

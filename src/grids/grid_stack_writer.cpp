@@ -116,8 +116,8 @@ void WriteNetcdfStack(modelobject& o, const std::string& path, double*** stack, 
 bool IsEndOfDay(const modelobject& o) {
   const ModelDate& d = o.stepDate;
   if (d.IsMissing()) return false;
-  return 60 * d.hour + static_cast<int64_t>(std::floor(static_cast<double>(d.minute) + 60.0 * o.output.timeStepHours)) ==
-         1440;
+  const double minutes = static_cast<double>(d.minute) + 60.0 * o.output.stampToStepEndHours;
+  return 60 * d.hour + static_cast<int64_t>(std::floor(minutes)) == 1440;
 }
 
 }  // namespace

@@ -91,10 +91,10 @@ std::string VegetationLayerOf(const std::string& fileName) {
   return rest.substr(0, rest.find('.'));
 }
 
-PeriodClock PeriodClockAt(const ModelDate& d, double timeStepHours, int64_t endDateKey) {
+PeriodClock PeriodClockAt(const ModelDate& d, double stampToStepEndHours, int64_t endDateKey) {
   PeriodClock k;
-  k.endOfDay = 60 * d.hour + static_cast<int64_t>(std::floor(static_cast<double>(d.minute) + 60.0 * timeStepHours)) ==
-               1440;
+  const double minutes = static_cast<double>(d.minute) + 60.0 * stampToStepEndHours;
+  k.endOfDay = 60 * d.hour + static_cast<int64_t>(std::floor(minutes)) == 1440;
   // The month's length in the step's own year; a month outside 1..12 never ends.
   const bool validMonth = d.month >= 1 && d.month <= 12;
   k.endOfMonth = k.endOfDay && validMonth && d.day == DaysInMonth(d.year, d.month);
@@ -215,7 +215,7 @@ void modelobject::WriteGrids(int position, int onlyThisInstance, bool noPeriodOu
   }
 
   // The grid itself, by its units digit.
-  const PeriodClock clock = PeriodClockAt(date, output.timeStepHours, endDateKey);
+  const PeriodClock clock = PeriodClockAt(date, output.stampToStepEndHours, endDateKey);
   const int units = rec.units;
   bool due = false;
   switch (units) {

@@ -35,7 +35,7 @@ struct PeriodClock {
   bool endOfYear = false;
   bool endOfRun = false;
 };
-PeriodClock PeriodClockAt(const ModelDate& date, double timeStepHours, int64_t endDateKey);
+PeriodClock PeriodClockAt(const ModelDate& date, double stampToStepEndHours, int64_t endDateKey);
 
 // The names above as patterns of the files of the run (framework/run_files.h): the date
 // digits behind the stem stand for any digit, so that one pattern covers every date.

@@ -67,8 +67,10 @@ void defaultini::RunStep(int step) {
         controlFileName += ".intern";
       workingControlFile = controlFileName;
       ReadOutputControl(controlFileName, run);
-      output.timeStepMinutes = run.minToIntEnd;
-      output.timeStepHours = run.minToIntEnd / 60.0;
+      // min_to_int_end says where in its step a record's stamp lies, not how long the step
+      // is: that only a timestep key tells before the station records are read.
+      output.timeStepMinutes = run.timestep;
+      output.stampToStepEndHours = run.minToIntEnd / 60.0;
       break;
     case 1:
       if (!OpenControlFile()) {

@@ -95,9 +95,9 @@ struct RunValues {
   int outputInterval = 0;
   int intOption = 0;       // second value, 0 or 1 (handed to every interpolator)
   int thirdOption = 0;     // third value, 0 or 1
-  double minToIntEnd = 0.0;  // time step in minutes (shift of the data hour to step end)
+  double minToIntEnd = 0.0;  // minutes from the hour stamp of the data to its step's end
   double minutesToInvEndRouting = 0.0;
-  int timestep = 0;        // sub-hour time step in minutes; 0 = hourly form
+  int timestep = 0;        // the run's step in minutes where given; 0 = hourly form
   // [meteo_data_count], [coordinates], [meteo_names], [output_list]
   int meteoCount = 0;
   double latitude = 0.0;
@@ -247,7 +247,10 @@ class defaultini : public modelobject {
   // Length of the run's time step in minutes, as the daily land-use update takes it: the
   // distance of the station records once the application has set it.
   int StepMinutes() const;
-  void SetRunStepMinutes(int minutes) { runStepMinutes = minutes; }
+  void SetRunStepMinutes(int minutes) {
+    runStepMinutes = minutes;
+    if (minutes > 0) output.timeStepMinutes = minutes;
+  }
   // The daily update without the soil model's root zone, with "MeanThetaInRootZone".
   virtual void UpdateLanduseParametersWithSoilMoisture(ModelDate date, int dt);
   // Forcing and chilling sums and start days of the dynamic-phenology rows of one day.

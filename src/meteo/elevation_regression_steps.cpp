@@ -16,11 +16,19 @@ std::string DayHour(const ModelDate& d) {
 
 }  // namespace
 
+void meteointerpol::RefuseRegressionFilesBelowAnHour() {
+  if (timeStepMinutes >= 60.0) return;
+  std::ostringstream step;
+  step << timeStepMinutes;
+  Fatal("interpolation method 2 or 3 with externally prepared regression files does not work for time steps less "
+        "than one hour - please use interpolation methods 10 or 11 instead\n([" +
+            name.substr(0, name.find(' ')) + "] of " + controlFileName + ", the run steps by " + step.str() +
+            " minutes)",
+        1302);
+}
+
 void meteointerpol::OpenRegressionInput() {
-  if (timeStepMinutes < 60.0)
-    Fatal("interpolation method 2 or 3 with externally prepared regression files does not work for time steps less "
-          "than one hour - please use interpolation methods 10 or 11 instead",
-          1302);
+  RefuseRegressionFilesBelowAnHour();
   regressionFile = RegressionFile();
   regressionFile.fileName = regressionFileName;
   FindRegressionStart(*log, name, start, regressionFile);

@@ -95,6 +95,9 @@ void meteointerpol::SetRecordStep(int minutes, const std::string& source) {
     f.stepMinutes = minutes;
     f.stepSource = source;
   }
+  if (minutes < 1) return;
+  timeStepMinutes = minutes;
+  if (interpolationMethod == 2 || interpolationMethod == 3) RefuseRegressionFilesBelowAnHour();
 }
 
 void meteointerpol::Fatal(const std::string& text, int code) {
@@ -115,6 +118,7 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
   grids = in.grids;
   reportInterval = in.reportInterval;
   resultPosition = resultPos;
+  // Until the records tell, the step is the timestep key's, else an hour or longer.
   timeStepMinutes = in.output.timeStepMinutes >= 1.0 ? in.output.timeStepMinutes : 60.0;
   start = in.start;
   firstRow = in.firstRow;

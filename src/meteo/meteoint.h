@@ -94,7 +94,8 @@ class meteointerpol : public modelobject {
   // interpolator that reads neither.
   const FirstRecords& FirstStationRecords() const { return firstRecords; }
   // Every record of the station files has to follow the one before by minutes (0: not
-  // checked); source says where that step comes from.
+  // checked); source says where that step comes from. It is the step of the run: methods 2
+  // and 3 refuse one below an hour.
   void SetRecordStep(int minutes, const std::string& source);
   virtual void SetEndDateToCurrent();
   virtual void WriteStatistics();
@@ -186,6 +187,8 @@ class meteointerpol : public modelobject {
   // Scaling, limits and scenario of a valid point value; invalid values come back as they are.
   double PostProcessPoint(double v, double x, double y) const;
   void OpenRegressionInput();
+  // Regression files hold one record an hour: methods 2 and 3 end the start-up on a shorter step.
+  void RefuseRegressionFilesBelowAnHour();
   void CheckSecondStationFile();
   void DetectStationGridOrientation();
   void ChooseLookupStations(int files);
@@ -257,7 +260,7 @@ class meteointerpol : public modelobject {
   bool endFlag = false;
   std::string inputEndedEarly;
   void NoteEarlyEnd(const std::string& file);
-  double timeStepMinutes = 60.0;
+  double timeStepMinutes = 60.0;  // the run's step, as far as it is known
   FirstRecords firstRecords;
   int warningSwitch = 0;
   int firstRow = 1, lastRow = 0;

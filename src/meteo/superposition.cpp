@@ -25,7 +25,8 @@ RegionalSuperposition::RegionalSuperposition(const ModuleInputs& in)
     sortedRegionCodes.assign(1, 0);
   }
   outputDirectory = in.output.defaultOutputDirectory;
-  minuteColumn = in.output.timeStepMinutes < 60.0;
+  // Rows of steps shorter than an hour carry their minute (an unknown step is an hour or longer).
+  minuteColumn = in.runStepMinutes >= 1 && in.runStepMinutes < 60;
   try {
     ReadEntities();
   } catch (...) {

@@ -565,7 +565,11 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
 int defaultini::StepMinutes() const {
   if (runStepMinutes > 0) return runStepMinutes;
   const double minutes = output.timeStepMinutes;
-  return minutes >= 1.0 ? static_cast<int>(std::lround(minutes)) : 60;
+  if (minutes >= 1.0) return static_cast<int>(std::lround(minutes));
+  // No station records and no timestep key (routing alone, regression files alone): the
+  // step is an hour or longer, and stamps that open their steps are shifted by the step's
+  // length (1440 for daily data stamped at 0 h).
+  return run.minToIntEnd >= 60.0 ? static_cast<int>(std::lround(run.minToIntEnd)) : 60;
 }
 
 void defaultini::UpdateLanduseParametersWithSoilMoisture(ModelDate date, int dt) {

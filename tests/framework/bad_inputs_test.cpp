@@ -8,6 +8,7 @@
 //   expect: section [model_time]  words the log must hold (any number of lines)
 //   writes: output/a.asc          a grid file the run must leave in the basin copy (any number)
 //   keeps: dem.asc                a file the run must leave as the case made it (any number)
+//   holds: output/t.stat YY\tMM   a file the run leaves and words it must hold (escapes as below)
 //   args: basin.ctl               command line (default: basin.ctl -diagfile:output/d.xml)
 //   in: basin.ctl                 the file the following edits change
 //   replace: 1       # end month  text to replace (first occurrence; \n, \t and \\ escapes)
@@ -89,6 +90,7 @@ struct Case {
   std::vector<std::string> expect;
   std::vector<std::string> writes;
   std::vector<std::string> keeps;
+  std::vector<std::string> holds;  // file name, a blank, the words
 };
 
 // Reads the case and applies its edits to the basin copy in dir; a malformed case fails
@@ -122,6 +124,9 @@ Case PrepareCase(const std::string& caseFile, const std::string& dir) {
       c.writes.push_back(value);
     } else if (key == "keeps") {
       c.keeps.push_back(value);
+    } else if (key == "holds") {
+      EXPECT_NE(value.find(' '), std::string::npos) << caseFile << ": " << line;
+      c.holds.push_back(value);
     } else if (key == "args") {
       c.args = value;
     } else if (key == "in") {
@@ -216,6 +221,11 @@ TEST_P(BadInput, EndsWithItsCodeAndNamesTheFault) {
     EXPECT_EQ(ReadTextFile(dir.file(file)).rfind("ncols", 0), 0u) << file << " is not a written grid";
   for (size_t i = 0; i < c.keeps.size(); ++i)
     EXPECT_TRUE(ReadBytes(dir.file(c.keeps[i])) == kept[i]) << c.keeps[i] << " was changed";
+  for (const std::string& h : c.holds) {
+    const size_t blank = h.find(' ');
+    const std::string text = ReadBytes(dir.file(h.substr(0, blank)));
+    EXPECT_NE(text.find(Unescape(h.substr(blank + 1))), std::string::npos) << h << "\n" << text.substr(0, 400);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, BadInput, testing::ValuesIn(CaseFiles()),

@@ -209,7 +209,7 @@ TEST(GridStackOutput, WriteCodeDigitsChooseWhenAndUnderWhichName) {
   StackModule m(1);
   m.module.geometry.nodata_value = -9999;
   m.module.SetEndDate(2001, 3, 2, 0, 0);
-  m.module.output.timeStepHours = 1.0;
+  m.module.output.stampToStepEndHours = 1.0;
   m.module.RegisterGrid(1, "zones.asc", nullptr, nullptr, 0, "zones", 0, 1, 4);
   m.module.RegisterGrid(2, "snowstack.txt", nullptr, m.stack, 1, "dated", 2, 1, 4);
   m.module.RegisterGrid(3, "daily.bin", nullptr, m.stack, 1, "daily", 4, 1, 4);

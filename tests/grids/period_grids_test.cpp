@@ -60,7 +60,7 @@ struct PeriodRun : ::testing::Test {
   PeriodRun() {
     m.obj.RegisterGrid(1, "zones.asc", zones.get(), nullptr, 0, "zones", 0, 1, 2);
     m.obj.output.writeDoubleGrids = true;
-    m.obj.output.timeStepHours = 1.0;
+    m.obj.output.stampToStepEndHours = 1.0;
   }
   void Reg(int p, const std::string& file, int code, double** data = nullptr) {
     m.obj.RegisterGrid(p, file, data ? data : value.get(), nullptr, 0, "g" + std::to_string(p), code, 1, 2);

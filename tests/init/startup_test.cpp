@@ -63,8 +63,10 @@ TEST(Startup, EveryStepOnTheSmallBasin) {
 
   // Settings, period, geometry, zones.
   EXPECT_EQ(d.run.outputInterval, 24);
-  EXPECT_DOUBLE_EQ(d.output.timeStepMinutes, 60.0);
-  EXPECT_DOUBLE_EQ(d.output.timeStepHours, 1.0);
+  // No timestep key: the step is not known before station records are read; the stamps lie
+  // 60 minutes before the ends of their steps.
+  EXPECT_DOUBLE_EQ(d.output.timeStepMinutes, 0.0);
+  EXPECT_DOUBLE_EQ(d.output.stampToStepEndHours, 1.0);
   EXPECT_TRUE(d.output.writeAsciiGrids);
   EXPECT_EQ(d.endDateKey, DateKey(2000, 1, 1, 23, 0));
   EXPECT_EQ(d.geometry.ncols, 8);

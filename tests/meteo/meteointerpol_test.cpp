@@ -353,6 +353,47 @@ TEST(Interpolator, RegressionFileMethodsFollowTheFileRecords) {
   }
 }
 
+// The step of the run is the distance of the records, wherever the hour stamp lies in it:
+// it decides whether the progress lines carry the minute and whether regression files
+// (one record an hour) can be used.
+TEST(Interpolator, TheRecordsStepDecidesTheProgressLineAndTheRegressionFiles) {
+  const std::string halfHours = "stations\nYY MM DD HH mm 1000\nYY MM DD HH mm 2500\nYY MM DD HH mm 1500\n"
+                                "YY MM DD HH mm S1\n2001 1 1 0 30 1\n2001 1 1 1 0 2\n2001 1 1 1 30 3\n2001 1 1 2 0 4\n";
+  {  // records every 30 minutes, nothing else saying so: the lines carry hour and minute
+    InterpolatorRun run;
+    run.Build(Section("temperature", 1, run.StationLine()), halfHours);
+    ASSERT_EQ(run.code, 0) << run.log.console();
+    run.interp->SetReportInterval(1);
+    run.interp->Interpolate(ModelDate{0, 1, 1, 1, 2001});
+    run.interp->ReadNextRecord();
+    run.interp->Interpolate(ModelDate{30, 1, 1, 1, 2001});
+    EXPECT_NE(run.log.console().find("temperature 1.1.2001 1:0 h"), std::string::npos) << run.log.console();
+    EXPECT_NE(run.log.console().find("temperature 1.1.2001 1:30 h"), std::string::npos) << run.log.console();
+  }
+  {  // the same records beside a regression file: refused before the file is opened
+    InterpolatorRun run;
+    run.Build(Section("temperature", 3, run.StationLine()), halfHours);
+    EXPECT_EQ(run.code, 1302);
+    EXPECT_NE(run.log.console().find("the run steps by 30 minutes"), std::string::npos) << run.log.console();
+  }
+  {  // a regression file alone learns the step from the run's first station file
+    InterpolatorRun run;
+    WriteTextFile(run.dir.file("t.reg"), RegressionText(6));
+    run.Build(WithRegressionFile(Section("temperature", 2, "unused.dat"), run.dir.file("t.reg")), "");
+    ASSERT_EQ(run.code, 0) << run.log.console();
+    run.interp->SetRecordStep(60, "the records of p.dat");
+    run.interp->SetRecordStep(1440, "the records of p.dat");
+    int code = 0;
+    try {
+      run.interp->SetRecordStep(30, "the records of p.dat");
+    } catch (int c) {
+      code = c;
+    }
+    EXPECT_EQ(code, 1302);
+    EXPECT_NE(run.log.console().find("the run steps by 30 minutes"), std::string::npos) << run.log.console();
+  }
+}
+
 TEST(Interpolator, StationRegressionAndLapseRateMethods) {
   for (int method : {10, 11, 12}) {
     InterpolatorRun run;

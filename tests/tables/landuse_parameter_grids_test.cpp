@@ -351,7 +351,12 @@ TEST(LanduseParameterGrids, HourlyAndDailyStepsOfTheRunGiveTheDailyMeanTemperatu
   }
   EXPECT_NEAR(b.Grid("TemperatureMOVAVG7")[1][1], 10.0, 1e-12);
   b.h.d->output.timeStepMinutes = 0.0;  // no step set: hourly
+  b.h.d->run.minToIntEnd = 0.0;
   EXPECT_EQ(b.h.d->StepMinutes(), 60);
+  b.h.d->run.minToIntEnd = 30.0;  // where in its hour a stamp lies is no step
+  EXPECT_EQ(b.h.d->StepMinutes(), 60);
+  b.h.d->run.minToIntEnd = 1440.0;  // no records to tell: stamps that open their day
+  EXPECT_EQ(b.h.d->StepMinutes(), 1440);
   // A daily run whose hour stamps mark the step's end (min_to_int_end 0): the step of its
   // records makes one step the whole day.
   b.h.d->SetRunStepMinutes(1440);
