@@ -53,14 +53,11 @@ int OpenForAppending(const std::string& path, int moreFlags) {
 
 int WriteWholeOrNothing(const std::string& path, const std::string& text, bool& opened) {
   const std::string temporary = path + ".tmp";
-  std::FILE* f = CreateNewStream(temporary, "wb");
-  opened = f != nullptr;
-  if (!opened) return errno;
-  errno = 0;
-  int error = std::fwrite(text.data(), 1, text.size(), f) == text.size() ? 0 : (errno != 0 ? errno : EIO);
-  if (std::fclose(f) != 0 && error == 0) error = errno != 0 ? errno : EIO;
-  if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
-  if (error != 0) std::remove(temporary.c_str());
+  int error = WriteNewFile(temporary, text, opened);
+  if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) {
+    error = errno;
+    std::remove(temporary.c_str());
+  }
   return error;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 // Weights of the date key: months count as 31 days, years as 12 such months.
 constexpr int64_t kKeyYear = 535680;
@@ -34,4 +35,30 @@ inline int DaysInMonth(int64_t year, int64_t month) {
   static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (month < 1 || month > 12) return 0;
   return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// Minutes since 1970-01-01 00:00 of a date of the Gregorian calendar taken as UTC (hour 24
+// is 0 h of the next day); the value of a netCDF time axis.
+inline double MinutesSinceEpoch(int year, int month, int day, int hour, int minute) {
+  std::tm t{};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  return static_cast<double>(timegm(&t)) / 60.0;
+}
+
+// The date of a number of minutes since 1970-01-01 00:00 UTC (hour 0..23).
+inline ModelDate DateOfMinutesSinceEpoch(int64_t minutes) {
+  const time_t at = static_cast<time_t>(minutes) * 60;
+  std::tm t{};
+  gmtime_r(&at, &t);
+  ModelDate d;
+  d.year = t.tm_year + 1900;
+  d.month = t.tm_mon + 1;
+  d.day = t.tm_mday;
+  d.hour = t.tm_hour;
+  d.minute = t.tm_min;
+  return d;
 }

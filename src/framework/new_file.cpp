@@ -44,3 +44,14 @@ std::FILE* CreateNewStream(const std::string& path, const char* mode) {
   }
   return f;
 }
+
+int WriteNewFile(const std::string& path, const std::string& text, bool& opened) {
+  errno = 0;
+  std::FILE* out = CreateNewStream(path, "wb");
+  opened = out != nullptr;
+  if (!opened) return errno != 0 ? errno : EIO;
+  int e = std::fwrite(text.data(), 1, text.size(), out) == text.size() ? 0 : (errno != 0 ? errno : EIO);
+  if (std::fclose(out) != 0 && e == 0) e = errno != 0 ? errno : EIO;
+  if (e != 0) ::unlink(path.c_str());
+  return e;
+}

@@ -23,3 +23,8 @@ int CreateNewFile(const std::string& path);
 // As CreateNewFile, as a stream opened with mode ("w" or "wb"; other modes are taken as
 // "w"). Returns nullptr with errno set when the file cannot be made.
 std::FILE* CreateNewStream(const std::string& path, const char* mode = "w");
+
+// Writes text as the whole content of a file made new under path (CreateNewFile). Returns
+// 0, or the errno of the failure; opened tells whether the file could be made. A file
+// that could not be written to its end is removed.
+int WriteNewFile(const std::string& path, const std::string& text, bool& opened);

@@ -114,14 +114,7 @@ void OutputFolderLock::Take(LogStream* log, const std::string& folder, const std
     if (::ftruncate(fd, 0) != 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
       // The lock holds without the text; a second run is told less about the first.
     }
-    Held h;
-    h.fd = fd;
-    h.path = path;
-    h.device = held.st_dev;
-    h.inode = held.st_ino;
-    h.folderDevice = place.st_dev;
-    h.folderInode = place.st_ino;
-    held_.push_back(h);
+    held_.push_back(Held{fd, path, held.st_dev, held.st_ino, place.st_dev, place.st_ino});
     return;
   }
   if (log) *log << "FATAL: cannot lock " << shown << ": its lock file keeps changing" << "[end-entry]";

@@ -63,32 +63,16 @@ std::string DateText(const ModelDate& d) {
                     static_cast<long long>(d.year), static_cast<long long>(d.hour), static_cast<long long>(d.minute));
 }
 
-// Days from 1 January 1970 to a date of the Gregorian calendar.
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-}
-
 // Minutes from 1 January 1970 0 h to a date (its hour 24 is 0 h of the next day); false
 // for a date outside the calendar (a record edited by hand).
 bool MinutesOf(const ModelDate& d, int64_t& minutes) {
   if (d.year < -100000 || d.year > 100000 || d.month < 1 || d.month > 12 || d.day < 1 ||
       d.day > DaysInMonth(d.year, d.month) || d.hour < 0 || d.hour > 24 || d.minute < 0 || d.minute > 59)
     return false;
-  minutes = DaysFromCivil(d.year, d.month, d.day) * 1440 + d.hour * 60 + d.minute;
+  minutes = static_cast<int64_t>(MinutesSinceEpoch(static_cast<int>(d.year), static_cast<int>(d.month),
+                                                   static_cast<int>(d.day), static_cast<int>(d.hour),
+                                                   static_cast<int>(d.minute)));
   return true;
-}
-
-ModelDate DateOfMinutes(int64_t minutes) {
-  const int64_t days = (minutes >= 0 ? minutes : minutes - 1439) / 1440, rest = minutes - days * 1440;
-  const int64_t z = days + 719468, era = (z >= 0 ? z : z - 146096) / 146097, doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
-  const int64_t day = doy - (153 * mp + 2) / 5 + 1, month = mp < 10 ? mp + 3 : mp - 9;
-  return ModelDate{rest % 60, rest / 60, day, month, yoe + era * 400 + (month <= 2)};
 }
 
 namespace fs = std::filesystem;
@@ -131,13 +115,8 @@ std::string RecordText(const ModelDate& date, const std::vector<EndStateFile>& s
 
 // Writes text as a new file under path; 0, or the errno of the failure (the file is then removed).
 int WriteNewFile(const std::string& path, const std::string& text) {
-  errno = 0;
-  std::FILE* out = CreateNewStream(path, "w");
-  int e = out != nullptr ? 0 : (errno != 0 ? errno : EIO);
-  if (e == 0 && std::fwrite(text.data(), 1, text.size(), out) != text.size()) e = errno != 0 ? errno : EIO;
-  if (out && std::fclose(out) != 0 && e == 0) e = errno != 0 ? errno : EIO;
-  if (e != 0) std::remove(path.c_str());
-  return e;
+  bool opened = false;
+  return ::WriteNewFile(path, text, opened);
 }
 
 }  // namespace
@@ -353,7 +332,7 @@ void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const
     else
       *log << "WARNING: warm start from the state at the end of the step of " << DateText(record.date) << " in "
            << storagePath << ", which is not the state at the end of the step before this run's start (that of "
-           << DateText(DateOfMinutes(expected)) << "): the run goes on from the state of another date" << files
+           << DateText(DateOfMinutesSinceEpoch(expected)) << "): the run goes on from the state of another date" << files
            << "[end-entry]";
   }
 }

@@ -52,8 +52,6 @@ void NoteEndStateFile(const std::string& path, bool staged, unsigned long long b
 // Notes a file of the end state that could not be written (its writer raises the failure):
 // the end state is then not moved into place.
 void NoteEndStateFailure(const std::string& path);
-// Notes a file of the end state that could not be written: the set is never moved into place.
-void NoteEndStateFailure(const std::string& path);
 
 // The code of a run whose storage file could not be written (as for a file of rows that
 // cannot be written at the end).

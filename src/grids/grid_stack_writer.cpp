@@ -19,6 +19,7 @@
 #include "grids/grid_registry.h"
 #include "grids/grid_stack.h"
 #include "grids/netcdf_grid_io.h"
+#include "grids/period_grids.h"
 
 namespace {
 
@@ -114,10 +115,7 @@ void WriteNetcdfStack(modelobject& o, const std::string& path, double*** stack, 
 }
 
 bool IsEndOfDay(const modelobject& o) {
-  const ModelDate& d = o.stepDate;
-  if (d.IsMissing()) return false;
-  const double minutes = static_cast<double>(d.minute) + 60.0 * o.output.stampToStepEndHours;
-  return 60 * d.hour + static_cast<int64_t>(std::floor(minutes)) == 1440;
+  return !o.stepDate.IsMissing() && PeriodClockAt(o.stepDate, o.output.stampToStepEndHours, o.endDateKey).endOfDay;
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "framework/memory_handling.h"
+#include "framework/model_date.h"
 
 class LogStream;
 class modelobject;
@@ -124,8 +125,6 @@ std::string GetNetcdfVariableName(const std::string& fileName);
 
 // A date is given when year, month, day >= 1 and hour, minute >= 0.
 bool IsDatedNetcdfCall(int year, int month, int day, int hour, int minute);
-// Minutes since 1970-01-01 00:00 UTC of a date taken as UTC (the value of the time axis).
-double MinutesSinceEpoch(int year, int month, int day, int hour, int minute);
 
 // Writes one grid as one record of variable variableName in fileName (netCDF-4). Give
 // either doubleValues (asDouble set) or floatValues, in the value order above. A call

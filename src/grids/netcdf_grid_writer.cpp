@@ -154,17 +154,6 @@ bool IsDatedNetcdfCall(int year, int month, int day, int hour, int minute) {
   return year >= 1 && month >= 1 && day >= 1 && hour >= 0 && minute >= 0;
 }
 
-double MinutesSinceEpoch(int year, int month, int day, int hour, int minute) {
-  std::tm t{};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = 0;
-  return static_cast<double>(timegm(&t)) / 60.0;
-}
-
 bool NetcdfWriteOptions::HasWrittenFile(const std::string& fileName) const {
   for (const auto& f : writtenFiles)
     if (f == fileName) return true;

@@ -1,6 +1,5 @@
 // The routing part of the storage file: written at the end of a run, read at the start of
 // the next one instead of the initialisation routing.
-#include <cerrno>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -70,10 +69,8 @@ void abflussmodellklasse::ReadStorageFile(const char* storageFileName, int readF
   *log << "INFO: read flag " << readFlag << ": routing starts from the state in " << path << "[end-entry]";
   StorageFile::DeclareRead(storage, path, log);
   TextCursor file;
-  errno = 0;
   if (!file.LoadFile(path)) {
-    const int e = errno;
-    *log << "FATAL: error opening storage content file " << path << FileOpenReason(path, false, e) << "[end-entry]";
+    *log << "FATAL: error opening storage content file " << path << FileOpenReason(path, false, 0) << "[end-entry]";
     throw 64;
   }
   RestoreStorageSection(file.Text(), path);

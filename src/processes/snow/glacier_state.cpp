@@ -5,7 +5,6 @@
 // albedo of every cell of the sub-basins as the last step left it (the snow cover's, or the
 // land's of the day where it has melted), which the first step of a warm start inside a day
 // reads before the snow model sets it again.
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 
@@ -97,11 +96,9 @@ void schneemodellklasse::ReadStorageFile(const char* fileName, int initialGrids)
   const std::string path = MakePath(output.initialStateDirectory, storageFileName);
   StorageFile::DeclareRead(storage, path, log);
   TextCursor file;
-  errno = 0;
   if (!file.LoadFile(path)) {
-    const int e = errno;
     *log << "WARNING: in snow/glacier model: error opening storage content file " << path
-         << FileOpenReason(path, false, e) << "[end-entry]";
+         << FileOpenReason(path, false, 0) << "[end-entry]";
     if (HasGlacierStorages())
       *log << "WARNING: glacier model will be run with cold start initialization values" << "[end-entry]";
     if (withAlbedo) *log << "WARNING: the albedo starts from the land-use table" << "[end-entry]";

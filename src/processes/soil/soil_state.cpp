@@ -11,7 +11,6 @@
 // baseflow from the control file, mean deficit from the grids, previous soil storage =
 // "soil_storage", cells unsaturated, peak flow 0, field capacity from the soil table, root
 // zone at the start-up's root depths) and says so in one INFO.
-#include <cerrno>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -195,10 +194,8 @@ void bodenmodellklasse::ReadStorageFile() {
   const std::string path = MakePath(output.initialStateDirectory, storageFileName);
   StorageFile::DeclareRead(storage, path, log);
   TextCursor file;
-  errno = 0;
   if (!file.LoadFile(path)) {
-    const int e = errno;
-    *log << "FATAL: error opening storage content file " << path << FileOpenReason(path, false, e) << "[end-entry]";
+    *log << "FATAL: error opening storage content file " << path << FileOpenReason(path, false, 0) << "[end-entry]";
     throw 64;
   }
   RestoreStorageSection(file.Text(), path);
