@@ -13,6 +13,7 @@ SpecialOutputClass::SpecialOutputClass(int& error, const ModuleInputs& in, int i
     : teilmodellklasse(in, "special_output", intParam, SectionRequirement::Optional),
       outputDirectory(in.output.defaultOutputDirectory) {
   error = 0;
+  context.minuteColumn = in.runStepMinutes >= 1 && in.runStepMinutes < 60;
   if (flowControl == 0) return;  // switched off, or no section: no files
   try {
     Build();

@@ -41,6 +41,9 @@ struct SpecialOutputContext {
   GridGeometry geometry;
   std::string outputDirectory;
   int instanceNumber = 0;
+  // Runs of steps under an hour write the minute after the hour ("mm"), as the statistics
+  // files do; hourly and daily runs keep the four date columns.
+  bool minuteColumn = false;
   double** regions = nullptr;  // "MPIRegions": the instance number of every active cell; null: all cells
   int firstRow = 1;            // rows this instance holds
   int lastRow = 0;

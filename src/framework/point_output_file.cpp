@@ -192,9 +192,10 @@ SpecialOutputFile::SpecialOutputFile(const SpecialOutputContext& ctx, const std:
   rowCount = 0;
 
   if (context.instanceNumber != 0) return;  // only instance 0 writes files
-  std::string text = "YY\tMM\tDD\tHH";
+  const std::string dateTitles = context.minuteColumn ? "YY\tMM\tDD\tHH\tmm" : "YY\tMM\tDD\tHH";
+  std::string text = dateTitles;
   for (const SpecialOutputEntity& e : entities) text += e.CellTitles();
-  text += "\n" + header + "\nYY\tMM\tDD\tHH";
+  text += "\n" + header + "\n" + dateTitles;
   for (const SpecialOutputEntity& e : entities) text += e.CoordinateTitles();
   text += "\n";
   IgnoreCtrlC();
@@ -249,6 +250,7 @@ void SpecialOutputFile::WriteRows() {
       const std::array<int64_t, 5>& d = dates[static_cast<size_t>(r - 1)];
       text += FormatText("%ld\t%ld\t%ld\t%ld", static_cast<long>(d[0]), static_cast<long>(d[1]),
                          static_cast<long>(d[2]), static_cast<long>(d[3]));
+      if (context.minuteColumn) text += FormatText("\t%ld", static_cast<long>(d[4]));
       const double* v = RowValues(r);
       for (int k = 1; k <= valueCount; ++k) text += FormatText("\t%g", v[k]);
       text += '\n';

@@ -172,3 +172,35 @@ TEST(SpecialOutput, TheExampleBasinWritesItsPoints) {
   EXPECT_EQ(lines.back().rfind("1985\t2\t1\t0\t", 0), 0u) << lines.back();
   EXPECT_EQ(lines[3].find("\t-9999"), std::string::npos) << lines[3];
 }
+
+// Steps under an hour share their hour: the rows carry the minute after the hour, as the
+// statistics files do, so that no two rows have the same date. Hourly and daily runs (and
+// a run whose step is not known) keep the four date columns their readers expect.
+TEST(SpecialOutput, RunsOfStepsUnderAnHourWriteTheMinute) {
+  const char* section =
+      "[special_output]\n1\n15\nnumfiles = 1;\n"
+      "{ filename = p.txt; header = h; entity { ID = snowcover_outflow; Symbol = B; Xcoords = 50; Ycoords = 50; } }\n";
+  struct Case {
+    int runStep;
+    const char* expected;
+  } cases[] = {
+      {15,
+       "YY\tMM\tDD\tHH\tmm\tB/1/3\nh\nYY\tMM\tDD\tHH\tmm\tB/50/50\n"
+       "1990\t1\t1\t1\t15\t3.1\n1990\t1\t1\t1\t30\t3.1\n"},
+      {1, "YY\tMM\tDD\tHH\tmm\tB/1/3\nh\nYY\tMM\tDD\tHH\tmm\tB/50/50\n1990\t1\t1\t1\t15\t3.1\n1990\t1\t1\t1\t30\t3.1\n"},
+      {60, "YY\tMM\tDD\tHH\tB/1/3\nh\nYY\tMM\tDD\tHH\tB/50/50\n1990\t1\t1\t1\t3.1\n1990\t1\t1\t1\t3.1\n"},
+      {1440, "YY\tMM\tDD\tHH\tB/1/3\nh\nYY\tMM\tDD\tHH\tB/50/50\n1990\t1\t1\t1\t3.1\n1990\t1\t1\t1\t3.1\n"},
+      {0, "YY\tMM\tDD\tHH\tB/1/3\nh\nYY\tMM\tDD\tHH\tB/50/50\n1990\t1\t1\t1\t3.1\n1990\t1\t1\t1\t3.1\n"},
+  };
+  for (const Case& c : cases) {
+    SpecialFixture f;
+    f.in.runStepMinutes = c.runStep;
+    int error = -1;
+    auto m = f.Build(section, error);
+    ASSERT_EQ(error, 0) << f.log.console();
+    m->CollectValues(15, 1, 1, 1, 1990);
+    m->CollectValues(30, 1, 1, 1, 1990);
+    m.Release();
+    EXPECT_EQ(ReadTextFile(f.dir.file("p.txt")), c.expected) << "step " << c.runStep;
+  }
+}
