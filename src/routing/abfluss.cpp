@@ -179,7 +179,7 @@ void abflussmodellklasse::ReadDescriptions() {
     *log << "reading routing description " << static_cast<int>(k + 1) << "[end-entry]";
     list.push_back(ParseRoutingDescription(texts[k], static_cast<int>(k + 1), codes, totals.zl, log, controlFileName));
   }
-  CheckRoutingNetwork(list, log);
+  CheckRoutingNetwork(list, log, controlFileName);
 
   const int zones = subbasinCount + totals.zl;
   cellCounts.assign(zones + 1, 0.0);

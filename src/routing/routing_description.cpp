@@ -1,6 +1,8 @@
 #include "routing/routing_description.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <map>
 
 #include "framework/logstream.h"
@@ -20,6 +22,16 @@ std::string Where(int number, int code) {
   return "routing description " + std::to_string(number) + " (TG " + std::to_string(code) + ")";
 }
 
+// The section and file a message names.
+std::string InFile(const std::string& file) {
+  return " of [routing_model] in " + (file.empty() ? std::string("the control file") : file);
+}
+
+// Characters that join a keyword to the word around it (a file name, a free key name).
+bool JoinsWord(char ch) {
+  return std::isalnum(static_cast<unsigned char>(ch)) || std::strchr("._-/~", ch) != nullptr;
+}
+
 // The next line of the list; a line longer than the limit is error 40, the end of the file
 // inside the list error 38.
 std::string NextListLine(TextCursor& cursor, LogStream* log) {
@@ -36,13 +48,44 @@ std::string NextListLine(TextCursor& cursor, LogStream* log) {
 class DescriptionReader {
  public:
   DescriptionReader(const std::string& text, int number, LogStream* log, const std::string& file)
-      : t_(text), number_(number), log_(log), file_(file.empty() ? "the control file" : file) {}
+      : t_(text), number_(number), log_(log), file_(file.empty() ? "the control file" : file), inFile_(InFile(file)) {}
 
   // Moves behind the next occurrence of key from the current position.
   void Find(const std::string& key, const std::string& entry) {
     const size_t p = t_.Text().find(key, t_.Pos());
     if (p == std::string::npos) SyntaxError("the entry " + key + " was not found", entry);
+    if (std::find(std::begin(kKeywords), std::end(kKeywords), key) != std::end(kKeywords)) {
+      lastKey_ = key;
+      lastFound_ = p;
+    }
     t_.Seek(p + key.size());
+  }
+  // The description in a message: its number, its first words, the section and the file.
+  // A keyword inside a file name splits or adds entries, so the number alone may point at
+  // a description the user never wrote.
+  std::string Place() const {
+    const std::string& s = t_.Text();
+    const size_t from = std::min(s.find_first_not_of(" \t"), s.size());
+    std::string begins = s.substr(from, 40);
+    begins.erase(std::find(begins.begin(), begins.end(), '\n'), begins.end());
+    return "routing description " + std::to_string(number_) + " (\"" + begins + (s.size() - from > 40 ? "..." : "") +
+           "\")" + inFile_;
+  }
+  // When the keyword read last stands inside a word, the word that holds it and why that
+  // matters; empty otherwise.
+  std::string KeywordNote() const {
+    if (lastKey_.empty()) return "";
+    const std::string& s = t_.Text();
+    const size_t end = lastFound_ + lastKey_.size();
+    const bool before = lastFound_ > 0 && JoinsWord(s[lastFound_ - 1]);
+    const bool after = end < s.size() && JoinsWord(s[end]) && !std::isdigit(static_cast<unsigned char>(s[end]));
+    if (!before && !after) return "";
+    size_t a = lastFound_, b = end;
+    while (a > 0 && JoinsWord(s[a - 1])) --a;
+    while (b < s.size() && JoinsWord(s[b])) ++b;
+    return "; this " + lastKey_ + " stands inside the word \"" + s.substr(a, std::min<size_t>(b - a, 80)) +
+           "\": the keywords TG, OL, SUMTRIB, ZL, AL, SP and & are read wherever they stand in a description, "
+           "also inside a file name, which therefore must not hold them";
   }
   int Int(const std::string& what, const std::string& entry, int code = 38) {
     int v = 0;
@@ -108,28 +151,32 @@ class DescriptionReader {
   }
   [[noreturn]] void SyntaxError(const std::string& what, const std::string& entry) { Error(what, entry, 38); }
   [[noreturn]] void Error(const std::string& what, const std::string& entry, int code) {
-    Fail(log_, "routing description " + std::to_string(number_) + ", entry " + entry + ": " + what, code);
+    Fail(log_, Place() + ", entry " + entry + ": " + what + KeywordNote(), code);
   }
+  // A failure found past the reading of an entry, named with the description.
+  [[noreturn]] void Refuse(const std::string& what, int code) { Fail(log_, Place() + ": " + what, code); }
 
   TextCursor t_;
   int number_;
   LogStream* log_;
   std::string file_;
+  std::string inFile_;
+  std::string lastKey_;   // the keyword read last
+  size_t lastFound_ = 0;  // where it stands
 };
 
-void CheckTributary(const SubbasinCodes& codes, int code, int tg, int k, bool lineBreak, LogStream* log) {
+void CheckTributary(const SubbasinCodes& codes, int code, int tg, int k, bool lineBreak, DescriptionReader& r) {
   if (!codes.Exists(code))
-    Fail(log,
-         "there cant be a tributary with code " + std::to_string(code) + " for no subbasin (according to zones)" +
-             (lineBreak ? "\n" : ""),
-         41);
+    r.Refuse("there cant be a tributary with code " + std::to_string(code) + " for no subbasin (according to zones)" +
+                 r.KeywordNote() + (lineBreak ? "\n" : ""),
+             41);
   if (code == tg)
-    Fail(log,
-         "subbasin " + std::to_string(tg) + ": code of tributary " + std::to_string(k) + " (" + std::to_string(code) +
-             ") is equal to subbasin code!\nIt is not allowed to rout the outflow of a subbasin back into \nthe same "
-             "subbasin. Use a reservoir instead." +
-             (lineBreak ? "\n" : ""),
-         41);
+    r.Refuse("subbasin " + std::to_string(tg) + ": code of tributary " + std::to_string(k) + " (" +
+                 std::to_string(code) +
+                 ") is equal to subbasin code!\nIt is not allowed to rout the outflow of a subbasin back into \nthe "
+                 "same subbasin. Use a reservoir instead." +
+                 (lineBreak ? "\n" : ""),
+             41);
 }
 
 }  // namespace
@@ -192,7 +239,7 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
 
   r.Find("TG", "TG");
   d.code = r.Int("the sub-basin code", "TG");
-  if (!codes.Exists(d.code)) Fail(log, "there is no subbasin with code " + std::to_string(d.code), 41);
+  if (!codes.Exists(d.code)) r.Refuse("there is no subbasin with code " + std::to_string(d.code) + r.KeywordNote(), 41);
   const std::string tg = "TG " + std::to_string(d.code);
   d.area = r.AfterEquals("the sub-basin area", tg);
   d.areaFactor = r.AfterEquals("the area factor", tg);
@@ -214,7 +261,7 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
     ++k;
     ChannelEntry c;
     c.code = r.Int("the tributary code", entry, 41);
-    CheckTributary(codes, c.code, d.code, k, true, log);
+    CheckTributary(codes, c.code, d.code, k, true, r);
     // The values are named with the tributary the user wrote.
     c.p = r.Channel("OL " + std::to_string(c.code));
     d.ol.push_back(std::move(c));
@@ -227,7 +274,7 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
     ++k;
     ChannelEntry c;
     c.code = r.Int("the first tributary code", entry, 41);
-    CheckTributary(codes, c.code, d.code, k, false, log);
+    CheckTributary(codes, c.code, d.code, k, false, r);
     // Further tributaries: "&code" up to the next blank, "(" or "k".
     const std::string& s = r.t_.Text();
     while (r.t_.Pos() < s.size()) {
@@ -244,7 +291,7 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
       if (!(next >= '0' && next <= '9') && next != '-' && next != '+')
         r.Error("a tributary code must follow & without a blank", entry, 41);
       const int member = r.Int("a tributary code after &", entry, 41);
-      CheckTributary(codes, member, d.code, k, false, log);
+      CheckTributary(codes, member, d.code, k, false, r);
       c.members.push_back(member);
     }
     c.p = r.Channel("SUMTRIB " + std::to_string(c.code));
@@ -259,11 +306,10 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
     InflowEntry z;
     z.number = r.Int("the inflow number", entry, 42);
     if (z.number > totalInflows)
-      Fail(log,
-           "there is/are only " + std::to_string(totalInflows) +
-               " inflow(s) for the entire basin,\n but the codes ranges from 1 to at least " +
-               std::to_string(z.number) + "! in routing_model",
-           42);
+      r.Refuse("there is/are only " + std::to_string(totalInflows) +
+                   " inflow(s) for the entire basin,\n but the codes ranges from 1 to at least " +
+                   std::to_string(z.number) + "! in routing_model" + r.KeywordNote(),
+               42);
     if (z.number < 1) r.Error("inflow numbers begin at 1, not " + std::to_string(z.number), entry, 42);
     r.Find("=", entry);
     const std::string mode = r.Word("the inflow mode", entry, 42);
@@ -279,7 +325,8 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
     } else if (mode == "intern") {
       z.mode = kInflowIntern;
     } else {
-      Fail(log, "the modus \"" + mode + "\" is not supported for inflow " + std::to_string(z.number), 42);
+      r.Refuse("the modus \"" + mode + "\" is not supported for inflow " + std::to_string(z.number) + r.KeywordNote(),
+               42);
     }
     z.p = r.Channel("ZL " + std::to_string(z.number));
     d.zl.push_back(std::move(z));
@@ -311,7 +358,8 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
   return d;
 }
 
-void CheckRoutingNetwork(const std::vector<RoutingDescription>& list, LogStream* log) {
+void CheckRoutingNetwork(const std::vector<RoutingDescription>& list, LogStream* log, const std::string& file) {
+  const std::string inFile = InFile(file);
   std::map<int, int> descriptionOf;  // TG code -> position in the list
   std::map<int, int> downstreamOf;   // tributary code -> TG code
   std::map<int, int> inflowOwner;    // inflow number -> description number
@@ -320,14 +368,15 @@ void CheckRoutingNetwork(const std::vector<RoutingDescription>& list, LogStream*
     const RoutingDescription& d = list[i];
     if (!descriptionOf.emplace(d.code, static_cast<int>(i)).second)
       Fail(log,
-           Where(d.number, d.code) + ": sub-basin " + std::to_string(d.code) + " already has routing description " +
+           Where(d.number, d.code) + inFile + ": sub-basin " + std::to_string(d.code) +
+               " already has routing description " +
                std::to_string(list[descriptionOf[d.code]].number),
            41);
     auto addTributary = [&](int t) {
       auto done = downstreamOf.emplace(t, d.code);
       if (!done.second)
         Fail(log,
-             Where(d.number, d.code) + ": sub-basin " + std::to_string(t) + " is listed as tributary of " +
+             Where(d.number, d.code) + inFile + ": sub-basin " + std::to_string(t) + " is listed as tributary of " +
                  std::to_string(done.first->second) + " and of " + std::to_string(d.code) +
                  "; a sub-basin flows into one sub-basin only",
              41);
@@ -341,7 +390,7 @@ void CheckRoutingNetwork(const std::vector<RoutingDescription>& list, LogStream*
       auto done = inflowOwner.emplace(z.number, d.number);
       if (!done.second)
         Fail(log,
-             Where(d.number, d.code) + ": inflow ZL " + std::to_string(z.number) +
+             Where(d.number, d.code) + inFile + ": inflow ZL " + std::to_string(z.number) +
                  " is already described in routing description " + std::to_string(done.first->second),
              42);
     }
@@ -350,7 +399,8 @@ void CheckRoutingNetwork(const std::vector<RoutingDescription>& list, LogStream*
       auto done = reservoirOwner.emplace(r, d.number);
       if (!done.second)
         Fail(log,
-             Where(d.number, d.code) + ": reservoir SP " + std::to_string(r) + " is already described in routing " +
+             Where(d.number, d.code) + inFile + ": reservoir SP " + std::to_string(r) +
+                 " is already described in routing " +
                  "description " + std::to_string(done.first->second) + "; every reservoir needs a number of its own",
              41);
     }
@@ -363,7 +413,7 @@ void CheckRoutingNetwork(const std::vector<RoutingDescription>& list, LogStream*
       const int next = downstreamOf[at];
       if (next == start.first || steps > downstreamOf.size())
         Fail(log,
-             "the routing network has a cycle: sub-basin " + std::to_string(at) + " flows into " +
+             "the routing network" + inFile + " has a cycle: sub-basin " + std::to_string(at) + " flows into " +
                  std::to_string(next) + ", which flows back into it",
              41);
       at = next;
@@ -376,7 +426,7 @@ void CheckRoutingNetwork(const std::vector<RoutingDescription>& list, LogStream*
     if (up == descriptionOf.end() || down == descriptionOf.end()) continue;
     if (up->second > down->second)
       Fail(log,
-           Where(list[down->second].number, link.second) + " takes the outflow of sub-basin " +
+           Where(list[down->second].number, link.second) + inFile + " takes the outflow of sub-basin " +
                std::to_string(link.first) + ", whose " + Where(list[up->second].number, link.first) +
                " comes later; the upstream description must come first",
            41);

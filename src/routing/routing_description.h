@@ -103,4 +103,4 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
 // one sub-basin at most, the network has no cycle, and every description comes after the
 // descriptions of the sub-basins that flow into it (else their water would be read
 // before it is routed).
-void CheckRoutingNetwork(const std::vector<RoutingDescription>& list, LogStream* log);
+void CheckRoutingNetwork(const std::vector<RoutingDescription>& list, LogStream* log, const std::string& file = "");

@@ -253,3 +253,36 @@ TEST(RoutingDescription, ListWithoutDescriptionsBuildsNoObject) {
 }
 
 }  // namespace
+
+// A keyword inside a word (a file name) is read as an entry all the same; the refusal then
+// names the word that holds it, and never suggests so for a keyword that stands alone.
+TEST(RoutingDescription, AKeywordInsideAWordIsNamedInTheRefusal) {
+  const std::string ch = ChannelText(1000, 10);
+  struct Case {
+    std::string list;
+    int code;
+    const char* message;
+    bool hint;
+  } cases[] = {
+      {"TG 1 (AE=10, AF=1)\nZL 1 = extern /srv/OLd/q.txt 0 1 " + ch + "\nend\n", 41,
+       "entry OL 1: cannot read the tributary code; this OL stands inside the word \"/srv/OLd/q.txt\"", true},
+      {"TG 3 (AE=60, AF=1)\nOL 1 (kh=x)\nend\n", 38, "entry OL 1: cannot read the channel value kh", false},
+      {"TG 3 (AE=60, AF=1)\nOL x " + ch + "\nend\n", 41, "entry OL 1: cannot read the tributary code", false},
+      {"TG 3 (AE=60, AF=1)\nZL 1 = extern qTG9.txt 0 1 " + ch + "\nend\n", 41,
+       "there is no subbasin with code 9; this TG stands inside the word \"qTG9.txt\"", true},
+  };
+  for (const Case& c : cases) {
+    CapturedLog log;
+    RoutingBasin b;
+    int code = 0;
+    try {
+      b.Start(b.Control(RoutingBasin::Settings(), c.list), log.log());
+    } catch (int e) {
+      code = e;
+    }
+    EXPECT_EQ(code, c.code) << c.list << "\n" << log.console();
+    EXPECT_NE(log.console().find(c.message), std::string::npos) << c.list << "\n" << log.console();
+    EXPECT_NE(log.console().find("of [routing_model] in "), std::string::npos) << log.console();
+    EXPECT_EQ(log.console().find("stands inside the word") != std::string::npos, c.hint) << log.console();
+  }
+}
