@@ -56,13 +56,25 @@ bool modelobject::OpenControlFile(const std::string& path) {
 }
 
 void modelobject::ControlFileKeyError(const std::string& a, const std::string& b) {
-  // A reader that read a number itself names the word it could not take as one.
+  // The system's own text first; then, in English, what could not be read and where: the
+  // section sought last and the line the reading stopped on. A reader that read a number
+  // itself names the word it could not take as one.
   const std::string refused = controlFile.NumberJustRefused();
-  if (log)
-    *log << "FATAL: error in control file, " << a << "; " << b << "not found!"
-         << (refused.empty() ? std::string() : " (\"" + refused.substr(0, 80) + "\" is not a number of the kind expected there, line " +
-                                                   std::to_string(controlFile.LineNumber()) + " of " + controlFileName + ")")
-         << "[end-entry]";
+  const std::string& section = LastSoughtSection();
+  std::string label = a;
+  while (!label.empty() && label.back() == ' ') label.pop_back();
+  const std::string line = controlFile.AtEnd() && refused.empty()
+                               ? "at the end of " + controlFileName
+                               : "line " + std::to_string(controlFile.LineNumber()) + " of " + controlFileName;
+  std::string english;
+  if (b == "(EOF)")
+    english = "no line of " + controlFileName + " begins with " + label;
+  else if (!refused.empty())
+    english = "\"" + refused.substr(0, 80) + "\" is not a number of the kind expected there, " + line;
+  else
+    english = "the value \"" + label + "\" cannot be read, " + line;
+  if (b != "(EOF)" && !section.empty()) english += ", section " + section;
+  if (log) *log << "FATAL: error in control file, " << a << "; " << b << "not found! (" << english << ")" << "[end-entry]";
   throw 17;
 }
 

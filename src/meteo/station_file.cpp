@@ -303,7 +303,7 @@ void AnalyzeStationFile(LogStream& log, const std::string& name, double nodata, 
   f.x = std::move(h.x);
   f.y = std::move(h.y);
   f.values.assign(static_cast<size_t>(f.count) + 1, MissingResult(nodata));
-  log << " (" << f.count << ") Stationen " << "[end-entry]";
+  log << " (" << f.count << ") Stationen (stations in " << f.fileName << ")" << "[end-entry]";
 }
 
 void FindStartDate(LogStream& log, const std::string& name, double nodata, const ModelDate& start,

@@ -304,8 +304,9 @@ void SoilTableEntry::ReadOldFormat(SoilTableEntry& row, LogStream* log, const st
     row.method = method;
     if (method != 1)
       throw RowFailure{"FATAL: error reading soil parameters for soil type " + std::to_string(row.code) +
-                       ": only old method 1 (van-Genuchten Parameter) is supported in Orvel newer than 6.4.\n"
-                       "Use the new soil type table format instead."};
+                       ": a row of the old form takes method 1 (van-Genuchten Parameter) only, not method " +
+                       std::to_string(method) +
+                       ".\nUse the new soil type table format (method = MultipleHorizons) for a layered profile instead."};
     double ts = 0, tr = 0, a = 0, n = 0, t = 0;
     int L = 0;
     if (!c.ReadDouble(ts) || !c.ReadDouble(tr) || !c.ReadDouble(a) || !c.ReadDouble(n) || !c.ReadInt(L) || L < 0 ||

@@ -33,6 +33,9 @@ TEST(AppProgram, TheExampleRunsToExitCodeZeroAndTwoControlFilesShareOneBanner) {
   EXPECT_EQ(Occurrences(out, "end of simulation reached successfully!"), 2);
   EXPECT_EQ(Occurrences(out, "exitcode 0"), 1);
   EXPECT_NE(out.rfind("exitcode 0\no.k.\n\nthe end."), std::string::npos);
+  // The system's German progress lines are followed by their English.
+  EXPECT_EQ(Occurrences(out, " (6) Stationen (stations in temperature.dat)\n"), 2) << out;
+  EXPECT_EQ(Occurrences(out, "initialisieren infiltration_model (initialising infiltration_model)\n"), 2) << out;
   EXPECT_TRUE(std::filesystem::exists(basin.dir().file("basin.ctl.intern")));
   int derivedGrids = 0;  // cell sizes, coordinates, slope, aspect, region weights
   for (const auto& entry : std::filesystem::directory_iterator(basin.dir().file("output")))

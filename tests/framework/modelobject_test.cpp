@@ -40,7 +40,9 @@ TEST_F(ControlFileTest, SeeksWholeFirstWordsOnly) {
   EXPECT_TRUE(obj_.ReadControlValue(v, "x") == 1 && v == 3);
   EXPECT_FALSE(obj_.SeekControlKey("[snow]", false));
   EXPECT_EQ(CodeOf([&] { obj_.SeekControlKey("[routing_model]", true); }), 17);
-  EXPECT_NE(cap_.console().find("error in control file, [routing_model]; (EOF)not found!"), std::string::npos);
+  EXPECT_NE(cap_.console().find("error in control file, [routing_model]; (EOF)not found! (no line of "),
+            std::string::npos);
+  EXPECT_NE(cap_.console().find(" begins with [routing_model])"), std::string::npos) << cap_.console();
 }
 
 TEST_F(ControlFileTest, KeyOnLastLineWithoutLineBreakIsFound) {
@@ -57,6 +59,22 @@ TEST_F(ControlFileTest, WordWhereANumberBelongsGivesNoticeAndCode17) {
   std::string console = cap_.console();
   EXPECT_NE(console.find("--> In .\n  Next line in Orvel control file: \nabc\n"), std::string::npos);
   EXPECT_NE(console.find("error in control file, time interval for ; snow_modelnot found!"), std::string::npos);
+  // In English, with the line the reading stopped on and the section.
+  EXPECT_NE(console.find("not found! (the value \"time interval for\" cannot be read, line 2 of "), std::string::npos)
+      << console;
+  EXPECT_NE(console.find(", section [soil_model])"), std::string::npos) << console;
+}
+
+TEST_F(ControlFileTest, AValueMissingAtTheEndOfTheFileIsNamedSo) {
+  Use("[soil_model]\n1 # flow control\n");
+  obj_.SeekControlKey("[soil_model]", true);
+  int a = 0, b = 0;
+  EXPECT_EQ(obj_.ReadControlValue(a, "flow control parameter for "), 1);
+  EXPECT_EQ(CodeOf([&] { obj_.ReadControlValue(b, "Methode fuer "); }), 17);
+  EXPECT_NE(cap_.console().find("Methode fuer ; snow_modelnot found! (the value \"Methode fuer\" cannot be read, at "
+                                "the end of "),
+            std::string::npos)
+      << cap_.console();
 }
 
 TEST_F(ControlFileTest, NanAndTooLongWordsAreRefused) {

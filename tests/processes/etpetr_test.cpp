@@ -136,6 +136,7 @@ TEST(EvapotranspirationConstruction, BadSectionsStopWithTheirCodes) {
       {"c0 too small", kCLine, "0.04 0.96 0 0", 1, 60, 1, 10, "too small: 0.04"},
       {"c0 too large", kCLine, "0.6 0.4 0 0", 1, 60, 1, 10, "too large: 0.6"},
       {"c sum", kCLine, "0.2 0.7 0 0", 1, 60, 1, 10, "in ihrer Summe 1"},
+      {"c sum in English", kCLine, "0.2 0.7 0 0", 1, 60, 1, 10, "must add up to 1; their sum is 0.9"},
       {"three radiation coefficients", kCLine, "0.2 0.8 0", 1, 60, 1, 10, "four coefficients"},
       {"CS constant", kCsLine, "0.5 0 0 0", 1, 60, 1, 10, "at minimum a linear relationship"},
       {"CS without root", kCsLine, "0.5 0.5 0 0", 1, 60, 1, 10, "No null point (root)"},

@@ -209,7 +209,9 @@ TEST(SoilTableReader, OldFormatRowsAndTheirLayeredPart) {
 TEST(SoilTableReader, BadOldRowsAndUnequalLayerCountsEndTheRunWithCode30) {
   SoilReader method(Table("3 peat 20 30 1e-5 250  2 0.5 0.1 2.0 1.25 4 0.2 900 0.5\n"));
   EXPECT_EQ(method.Read(2), 30);
-  EXPECT_NE(method.log.console().find("only old method 1"), std::string::npos);
+  EXPECT_NE(method.log.console().find("a row of the old form takes method 1 (van-Genuchten Parameter) only, not "
+                                      "method 2"),
+            std::string::npos);
   SoilReader thin(Table("3 peat 20 30 1e-5 250  1 0.5 0.1 2.0 1.25 4 0.09 900 0.5\n"));
   EXPECT_EQ(thin.Read(2), 30);
   EXPECT_NE(thin.log.console().find("thickness of single layers (here 0.09 m)"), std::string::npos);

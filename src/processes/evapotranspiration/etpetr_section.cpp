@@ -242,7 +242,9 @@ void ReadEtSection(modelobject& o, EtSection& s, double dtMinutes) {
   if (!(std::fabs(sum - 1.0) <= 0.01)) {
     std::ostringstream m;
     m << "FATAL: die Koeffizienten fuer die Modellierung der Globalstrahlung muessen in ihrer Summe 1 ergeben\n"
-      << " derzeitige Summe: " << s.c[0] << " + " << s.c[1] << " + " << s.c[2] << " + " << s.c[3] << " = " << sum;
+      << " derzeitige Summe: " << s.c[0] << " + " << s.c[1] << " + " << s.c[2] << " + " << s.c[3] << " = " << sum
+      << "\n(the four coefficients of the global radiation model in [evapotranspiration] of " << o.controlFileName
+      << " must add up to 1; their sum is " << sum << ")";
     Fail(o, m.str(), 10);
   }
   int why = 0;

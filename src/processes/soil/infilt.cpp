@@ -24,7 +24,7 @@ infiltrationsmodellklasse::infiltrationsmodellklasse(int& error, const ModuleInp
 }
 
 void infiltrationsmodellklasse::ReadOwnSection() {
-  *log << "initialisieren " << moduleName << "[end-entry]";
+  *log << "initialisieren " << moduleName << " (initialising " << moduleName << ")" << "[end-entry]";
   if (!OpenControlFile()) {
     *log << "ERROR: error opening " << controlFileName << "[end-entry]";
     throw 28;

@@ -241,7 +241,8 @@ void bodenmodellklasse::StepCells() {
     *log << "FATAL: Fehler bei Kapillarflow in Zelle " << r << "," << c << "\n" << "dump: SSPneu = " << f.sspNew
          << ", kapillarflow = " << f.flow << "\n      SSP[" << r << "][" << c << "] = " << f.SSP << ", nFK[" << r
          << "][" << c << "] = " << f.nFK << "\n      SB[" << r << "][" << c << "]  = " << f.SB << ", SD[" << r << "]["
-         << c << "] = " << f.SD << "[end-entry]";
+         << c << "] = " << f.SD << "\n(capillary rise failed in cell row " << r << ", column " << c
+         << ": the saturated share SSP of the soil is 1 already and would still grow)" << "[end-entry]";
     char text[512];
     std::snprintf(text, sizeof text,
                   "\nFehler bei Kapillarflow in Zelle %d, %d\ndump: SSPneu = %lf, kapillarflow = %lf \n      "
