@@ -2,7 +2,8 @@
 # Builds the model and runs the example basin; its outputs land in examples/basin/output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-jobs=$(nproc 2>/dev/null || echo 2)
+# ORVEL_JOBS sets how many compilers (and test programs) run at once; every core by default.
+jobs=${ORVEL_JOBS:-$(nproc 2>/dev/null || echo 2)}
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs" --target orvelvco64
 if [ -f examples/basin/basin.ctl ]; then

@@ -3,7 +3,8 @@
 # UndefinedBehaviorSanitizer) and runs the whole test suite in both builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-jobs=$(nproc 2>/dev/null || echo 2)
+# ORVEL_JOBS sets how many compilers (and test programs) run at once; every core by default.
+jobs=${ORVEL_JOBS:-$(nproc 2>/dev/null || echo 2)}
 # The install script provides the outside tools that some tests check against (GDAL, cdo,
 # python3): here a missing one fails its test instead of skipping it.
 export ORVEL_REQUIRE_TOOLS=1

@@ -305,4 +305,28 @@ TEST(ControlKeysDocs, TablesListEveryLabelledKeyInReadingOrder) {
     if (reported.insert(p).second) ADD_FAILURE() << p;
 }
 
+// The pages say what the program does and why, in its own words: they never point at a
+// reading of the rules that a reader cannot see, and every module page has its section of
+// what is worth knowing.
+TEST(DocsPages, SpeakInTheProgramsOwnWords) {
+  std::vector<std::string> pages = {kSource + "/README.md"};
+  for (const auto& entry : std::filesystem::directory_iterator(kSource + "/docs"))
+    if (entry.path().extension() == ".md") pages.push_back(entry.path().string());
+  ASSERT_GE(pages.size(), 10u);
+  const std::regex pointers("(obvious|plain|literal) reading|[Tt]he Part\\b|[Ss]pecification");
+  for (const std::string& page : pages) {
+    std::istringstream in(ReadTextFile(page));
+    std::string line;
+    bool worthKnowing = false;
+    for (int n = 1; std::getline(in, line); ++n) {
+      EXPECT_FALSE(std::regex_search(line, pointers)) << page << ":" << n << ": " << line;
+      worthKnowing = worthKnowing || line == "## Worth knowing";
+    }
+    const std::string name = std::filesystem::path(page).filename().string();
+    if (name != "README.md" && name != "outputs.md" && name != "setup.md") {
+      EXPECT_TRUE(worthKnowing) << page << " has no section \"## Worth knowing\"";
+    }
+  }
+}
+
 }  // namespace
