@@ -604,6 +604,7 @@ std::string StorageFile::Text(const std::string& fileName) const {
 int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
                         const std::function<void(const std::string&)>& afterMove) {
   const std::vector<EndStateFile> set = TakeLedger();
+  moved_ = false;
   std::vector<std::pair<std::string, std::string>> moves;  // staged name, name; the storage files last
   int failures = 0;
   for (const EndStateFile& f : set) {
@@ -677,6 +678,7 @@ int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
     }
     if (afterMove) afterMove(moves[i].second);
   }
+  moved_ = true;
   // The marker stays only while the state is incomplete: one that cannot be removed is a
   // failure of the run (the state is whole, and the next warm start says so).
   int left = 0;

@@ -122,6 +122,9 @@ class StorageFile {
   // the tests).
   int Commit(LogStream* log, const ModelDate* stateDate = nullptr,
              const std::function<void(const std::string&)>& afterMove = nullptr);
+  // Whether the last Commit moved the whole end state into place (its marker may have
+  // stayed: that failure costs no state).
+  bool Moved() const { return moved_; }
   // Gives up the end state of a run that is not to replace the earlier one: the files
   // written for it are removed, nothing is moved. When there were any and whyNot is given,
   // a WARNING says why and that the earlier state is left as it was.
@@ -131,6 +134,7 @@ class StorageFile {
   std::vector<std::pair<std::string, std::string>> files_;  // name, text, in order of first part
   std::vector<std::string> reads_;                          // storage files read by the run
   std::vector<std::string> noted_;                          // storage files the run would read
+  bool moved_ = false;                                      // the last Commit moved the end state
 };
 
 // The marker beside a storage file whose end state is being moved into place.
