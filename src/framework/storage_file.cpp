@@ -387,7 +387,10 @@ std::string Listed(const std::vector<std::string>& files) {
 std::vector<std::string> MarkedFiles(const std::string& marker) {
   std::vector<std::string> files;
   TextCursor text;
-  if (!RegularOrMissing(marker) || !text.LoadFile(marker)) return files;
+  // A marker is a short list; a large file of that ending (a download in progress) is none.
+  struct stat st;
+  if (::stat(marker.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (1 << 20) || !text.LoadFile(marker))
+    return files;
   std::string line;
   for (bool first = true; text.ReadLine(line); first = false)
     if (!first && !Trimmed(line).empty()) files.push_back(Trimmed(line));
