@@ -162,6 +162,7 @@ void ModellApplication::init(int argc, char** argv, int position) {
     // A warm start says which state it goes on from, and names the state grids edited since.
     // The step before the start is one of the run's steps: the distance of the station
     // records, or the soil model's interval in a run without them.
+    storage.CheckIncompleteStates(RunFiles::Current().ReadPaths(), log);
     storage.CheckEndState(RunFiles::Current().ReadPaths(), runValues.start,
                           runStepMinutes > 0 ? runStepMinutes : modules.soil ? modules.soil->timeInterval : 0.0, log);
     SealRunFiles();

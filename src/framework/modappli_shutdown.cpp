@@ -186,6 +186,7 @@ void ModellApplication::ClearMemory() {
     if (firstError == 0) firstError = kTerminatedCode;
   } else if (storage.Commit(log, &stepDate, seams.afterEndStateMove) != 0) {
     if (firstError == 0) firstError = kStorageWriteFailed;
+    endStateWritten = storage.Moved();  // all but the removal of its marker
   } else {
     endStateWritten = true;
   }

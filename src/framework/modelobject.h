@@ -35,6 +35,17 @@ struct StateRange {
   static StateRange Finite() { return StateRange(); }
   // A finite number of low (named lowText) or more; below it breaks `rule`.
   static StateRange AtLeast(double low, const std::string& lowText, const std::string& rule);
+  // A volume in m³: 0 or more, and below 1e15 m³ (1,000 km³).
+  static StateRange Volume();
+  // A count of days or an age in days: 0 or more, and at most 1e7 days (27,000 years).
+  static StateRange Days();
+  // The rule v breaks, with lowHere the lower bound that applies to it: -1 none, 0 it is no
+  // finite number, 1 it lies below the range, 2 above it.
+  int Breaks(double v, double lowHere) const;
+  int Breaks(double v) const { return Breaks(v, low); }
+  // What a value that breaks rule kind (1 or 2) is, and the rule: "below 0; a storage is 0
+  // or more".
+  std::string Broken(int kind) const;
 };
 class NetcdfWriteOptions;
 class NetcdfFileCache;

@@ -15,6 +15,7 @@
 #include "framework/ctrl_c.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
+#include "framework/modelobject.h"
 #include "framework/new_file.h"
 #include "framework/run_files.h"
 #include "framework/text_helpers.h"
@@ -189,7 +190,7 @@ bool FileFingerprint(const std::string& path, unsigned long long& bytes, unsigne
   return ok;
 }
 
-int ReadEndStateRecord(const std::string& text, EndStateRecord& record, std::string* why) {
+int ReadEndStateRecord(const std::string& text, EndStateRecord& record, std::string* why, size_t* end) {
   TextCursor f(text);
   std::string line;
   bool found = false;
@@ -203,6 +204,10 @@ int ReadEndStateRecord(const std::string& text, EndStateRecord& record, std::str
   for (long& x : v)
     if (!f.ReadLong(x)) return damaged("no date of the state");
   record.date = ModelDate{v[4], v[3], v[2], v[1], v[0]};
+  int64_t minutes = 0;
+  if (!MinutesOf(record.date, minutes))
+    return damaged(FormatText("%ld %ld %ld %ld %ld is no date of the calendar (year month day hour minute)", v[0],
+                              v[1], v[2], v[3], v[4]));
   f.RestOfLine();
   long count = 0;
   if (!f.ReadLong(count) || count < 0 || count > 1000000) return damaged("no count of files");
@@ -213,7 +218,8 @@ int ReadEndStateRecord(const std::string& text, EndStateRecord& record, std::str
     long bytes = 0;
     std::string hex;
     char* end = nullptr;
-    if (!f.ReadLong(bytes) || bytes < 0 || !f.ReadWord(hex)) return damaged("no size and checksum of a file");
+    if (!f.ReadLong(bytes) || bytes < 0 || !f.ReadWord(hex))
+      return damaged(FormatText("no size and checksum of file %ld of the %ld it counts", k + 1, count));
     file.bytes = static_cast<unsigned long long>(bytes);
     file.checksum = std::strtoull(hex.c_str(), &end, 16);
     if (hex.empty() || *end != '\0') return damaged("the checksum " + hex + " is no hexadecimal number");
@@ -221,31 +227,126 @@ int ReadEndStateRecord(const std::string& text, EndStateRecord& record, std::str
     if (file.name.empty()) return damaged("a file without its name");
     record.files.push_back(file);
   }
+  if (end) *end = f.Pos();
   return 1;
 }
 
-std::string StorageFileEnd(const std::string& text, const std::string& missing) {
+namespace {
+
+// The last part of a storage file's text (its bracketed header; empty when it holds none),
+// the line it begins at and the number of lines of the text.
+std::string LastPart(const std::string& text, int& start, int& lines) {
   TextCursor f(text);
   std::string line, last;
-  int number = 0, start = 0;
+  lines = 0;
+  start = 0;
   while (f.ReadLine(line)) {
-    ++number;
+    ++lines;
     const size_t a = line.find_first_not_of(" \t");
     const size_t b = line.find_last_not_of(" \t");
     // A part begins with a line that is its bracketed header alone (the record of the end
     // state that follows the parts is none of the modules').
     if (a != std::string::npos && line[a] == '[' && line[b] == ']' && line.compare(a, b - a + 1, kRecordHeader) != 0) {
       last = line.substr(a, b - a + 1);
-      start = number;
+      start = lines;
     }
   }
-  if (last.empty()) return std::string();
+  return last;
+}
+
+}  // namespace
+
+std::string StorageFileEnd(const std::string& text, const std::string& missing) {
+  int start = 0, number = 0;
+  const std::string last = LastPart(text, start, number);
+  if (last.empty())
+    return "; the file holds no part of a storage file (no line such as [routing_model_v2], [soil_model] or "
+           "[snow_model_v2])";
   return "; the file ends in its part " + last + ", which begins at line " + std::to_string(start) + " of " +
          std::to_string(number) + ": it was cut short in that part, or written by a run without " + missing;
 }
 
+namespace {
+
+// The line of the text at byte at (1-based).
+long LineAt(const std::string& text, size_t at) {
+  return 1 + static_cast<long>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
+}
+
+// Where a text ends: "line N (byte B)".
+std::string EndOf(const std::string& text) {
+  const long lines = LineAt(text, text.size()) - (!text.empty() && text.back() == '\n' ? 1 : 0);
+  return FormatText("line %ld (byte %zu)", lines, text.size());
+}
+
+}  // namespace
+
+void RequireWholeStorageFile(const std::string& text, const std::string& path, LogStream* log,
+                             const std::vector<std::string>& ownLines) {
+  auto refuse = [&](const std::string& what) {
+    if (log) *log << "FATAL: the storage file " << path << " " << what << "[end-entry]";
+    throw 71;
+  };
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos)
+    refuse(FormatText("is empty (%zu bytes%s): it holds no part of a state; a storage file holds the parts "
+                      "[routing_model_v2], [soil_model] and [snow_model_v2] of the run that wrote it",
+                      text.size(), text.empty() ? "" : ", blanks and line ends alone"));
+  // Text: tabs, line ends and printable characters (UTF-8 included), as any editor saves it.
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != '\v') || c == 0x7f)
+      refuse(FormatText("holds bytes that are no text (the byte 0x%02x at line %ld, byte %zu of %zu): it is no storage "
+                        "file, or a damaged one",
+                        c, LineAt(text, i), i + 1, text.size()));
+  }
+  // A line of this program's own layout.
+  std::string own;
+  long ownLine = 0;
+  TextCursor f(text);
+  std::string line;
+  while (own.empty() && f.ReadLine(line)) {
+    ++ownLine;
+    if (Trimmed(line) == kRecordHeader) own = kRecordHeader;
+    for (const std::string& mark : ownLines)
+      if (own.empty() && line.find(mark) != std::string::npos) own = Trimmed(line).substr(0, 80);
+  }
+  if (own.empty()) return;
+  const std::string written = "; this program ends every storage file it writes with the record " +
+                              std::string(kRecordHeader) + " of its state files, and this one holds its layout (\"" +
+                              own + "\" at line " + std::to_string(ownLine) + ")";
+  EndStateRecord record;
+  std::string why;
+  size_t end = 0;
+  const int found = ReadEndStateRecord(text, record, &why, &end);
+  if (found == 0) {
+    int start = 0, lines = 0;
+    const std::string part = LastPart(text, start, lines);
+    refuse("was cut short: it ends at " + EndOf(text) + (part.empty() ? std::string() : " in its part " + part) +
+           " without its record " + kRecordHeader + written + "; start from a whole state");
+  }
+  if (found < 0)
+    refuse("was cut short or damaged in its record " + std::string(kRecordHeader) + " (" + why + "; the file ends at " +
+           EndOf(text) + ")" + written + "; start from a whole state");
+  if (end == 0 || text[end - 1] != '\n')
+    refuse("was cut short in the last line of its record " + std::string(kRecordHeader) + ": it ends at " +
+           EndOf(text) + " inside the name \"" + (record.files.empty() ? std::string() : record.files.back().name) +
+           "\", before its line feed; start from a whole state");
+}
+
+void RequireStoredValue(double value, const StateRange& range, LogStream* log, const std::string& part,
+                        const std::string& path, long line, const std::string& what) {
+  const int kind = range.Breaks(value);
+  if (kind < 0) return;
+  if (log)
+    *log << "FATAL: error in storage file content reading " << what << " in the part " << part << " of " << path
+         << ", line " << line << ": " << value << " is "
+         << (kind == 0 ? std::string("not a number of the state") : range.Broken(kind)) << "[end-entry]";
+  throw 71;
+}
+
 void StorageFile::BeginRun() {
   reads_.clear();
+  noted_.clear();
   std::lock_guard<std::mutex> lock(LedgerMutex());
   Ledger().clear();
   staging = true;
@@ -255,15 +356,133 @@ void StorageFile::DeclareRead(StorageFile* storage, const std::string& path, Log
   RunFiles::Current().Read("the storage file of [soil_model]", path, RunFiles::When::StartOnly, storage);
   if (storage && std::find(storage->reads_.begin(), storage->reads_.end(), path) == storage->reads_.end())
     storage->reads_.push_back(path);
-  const std::string marker = IncompleteStateMarker(path);
+  ResolveIncompleteState(IncompleteStateMarker(path), path, log);
+}
+
+void StorageFile::NoteStoragePath(StorageFile* storage, const std::string& path) {
+  if (storage && std::find(storage->noted_.begin(), storage->noted_.end(), path) == storage->noted_.end())
+    storage->noted_.push_back(path);
+}
+
+namespace {
+
+// The advice of a refused state: how a run starts without it.
+const char* const kColdStartAdvice =
+    "Start from a state that one run wrote whole, or cold: with every read flag that reads state set to 0 (readgrids "
+    "of [snow_model] and [interception_model], the state grids and storage file flag of [soil_model], the read flag "
+    "of each grid of [variable_grids])";
+
+bool Exists(const std::string& path) {
   struct stat st;
-  if (::lstat(marker.c_str(), &st) != 0) return;
-  if (log)
-    *log << "FATAL: the state of the storage file " << path << " is incomplete: the run that wrote it was stopped "
-         << "while it moved its files into place, and " << marker << " names them; some of them are that run's, "
-         << "the others the run's before. Start from a state that one run wrote whole, or cold (read flags 0)"
-         << "[end-entry]";
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string Listed(const std::vector<std::string>& files) {
+  std::string list;
+  for (const std::string& f : files) list += (list.empty() ? "" : ", ") + f;
+  return list;
+}
+
+// The files a marker names (every line after its first), in the order they were moved.
+std::vector<std::string> MarkedFiles(const std::string& marker) {
+  std::vector<std::string> files;
+  TextCursor text;
+  // A marker is a short list; a large file of that ending (a download in progress) is none.
+  struct stat st;
+  if (::stat(marker.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (1 << 20) || !text.LoadFile(marker))
+    return files;
+  std::string line;
+  for (bool first = true; text.ReadLine(line); first = false)
+    if (!first && !Trimmed(line).empty()) files.push_back(Trimmed(line));
+  return files;
+}
+
+}  // namespace
+
+void ResolveIncompleteState(const std::string& marker, const std::string& storagePath, LogStream* log) {
+  if (!Exists(marker)) return;
+  const std::vector<std::string> files = MarkedFiles(marker);
+  // A file moved into place left no file under its staged name; the storage file is moved
+  // last, so when it was moved its record is that of the files moved before it.
+  std::vector<std::string> moved, waiting, differing;
+  for (const std::string& f : files) (Exists(EndStateStagedName(f)) ? waiting : moved).push_back(f);
+  bool storageMoved = false;
+  if (!files.empty() && waiting.empty()) {
+    TextCursor storage;
+    EndStateRecord record;
+    const bool recorded = storage.LoadFile(storagePath) && ReadEndStateRecord(storage.Text(), record, nullptr) == 1;
+    for (const std::string& f : files) {
+      if (Absolute(f) == Absolute(storagePath)) {
+        storageMoved = true;
+        continue;
+      }
+      const EndStateRecord::File* entry = nullptr;
+      for (const EndStateRecord::File& r : record.files)
+        if (RecordedFile(r.name, storagePath) == Absolute(f)) entry = &r;
+      unsigned long long bytes = 0, checksum = 0;
+      if (!recorded || !entry || !FileFingerprint(f, bytes, checksum) || bytes != entry->bytes ||
+          checksum != entry->checksum)
+        differing.push_back(f);
+    }
+  }
+  if (storageMoved && differing.empty()) {
+    const bool removed = std::remove(marker.c_str()) == 0 || errno == ENOENT;
+    const int e = errno;
+    if (log)
+      *log << "WARNING: " << marker << " stands beside the storage file " << storagePath
+           << ": the run that wrote the state was stopped before it removed it, after every file it names was moved "
+           << "into place; each agrees with the record of the storage file, so the state is whole and is read"
+           << (removed ? "; the marker is removed"
+                       : "; the marker cannot be removed" + FileOpenReason(marker, true, e) + ": remove it by hand")
+           << "[end-entry]";
+    return;
+  }
+  if (log) {
+    *log << "FATAL: the state of the storage file " << storagePath << " is incomplete: the run that wrote it was "
+         << "stopped while it moved its files into place, and " << marker << " names them; some of them are that "
+         << "run's, the others the run's before";
+    const std::string what = NotARegularFile(marker);
+    if (!what.empty())
+      *log << " (" << marker << " is " << what << ", not the list of a run)";
+    else if (files.empty())
+      *log << " (" << marker << " names no file)";
+    else {
+      *log << ": moved into place, that run's: " << (moved.empty() ? std::string("none") : Listed(moved))
+           << "; still under their temporary names, the run's before: "
+           << (waiting.empty() ? std::string("none") : Listed(waiting));
+      if (!differing.empty())
+        *log << "; differing from the record of the storage file: " << Listed(differing);
+    }
+    *log << ". " << kColdStartAdvice << "[end-entry]";
+  }
   throw 71;
+}
+
+void StorageFile::CheckIncompleteStates(const std::vector<std::string>& filesRead, LogStream* log) const {
+  std::vector<fs::path> read;
+  for (const std::string& f : filesRead) read.push_back(Absolute(f));
+  // The markers beside the storage files this run reads or would read, and in the folder of
+  // every file read those that name a file read.
+  std::vector<std::pair<std::string, std::string>> markers;  // marker, its storage file
+  for (const std::string& p : noted_) markers.emplace_back(IncompleteStateMarker(p), p);
+  for (const std::string& p : reads_) markers.emplace_back(IncompleteStateMarker(p), p);
+  std::vector<fs::path> folders;
+  for (const fs::path& f : read)
+    if (std::find(folders.begin(), folders.end(), f.parent_path()) == folders.end()) folders.push_back(f.parent_path());
+  const std::string suffix = IncompleteStateMarker("");
+  for (const fs::path& folder : folders) {
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string name = it->path().string();
+      if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        continue;
+      bool names = false;
+      for (const std::string& f : MarkedFiles(name))
+        names = names || std::find(read.begin(), read.end(), Absolute(f)) != read.end();
+      if (names) markers.emplace_back(name, name.substr(0, name.size() - suffix.size()));
+    }
+  }
+  for (const auto& m : markers) ResolveIncompleteState(m.first, m.second, log);
 }
 
 void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const ModelDate& runStart,
@@ -310,9 +529,41 @@ void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const
                                           recorded->checksum)
              << "[end-entry]";
     }
+    // A recorded file the run does not read where the record has it, but under the same
+    // name elsewhere (the grids beside the control file, the storage file from the output
+    // folder): the run then goes on from the cell state of another run or date.
+    std::vector<std::string> instead;
+    for (const EndStateRecord::File& f : record.files) {
+      const fs::path recordedPath = RecordedFile(f.name, storagePath);
+      if (std::find(checked.begin(), checked.end(), recordedPath) != checked.end()) continue;
+      const fs::path name = fs::path(f.name).lexically_normal();
+      for (const std::string& path : filesRead) {
+        const fs::path file = Absolute(path);
+        if (file == recordedPath || std::find(reads_.begin(), reads_.end(), path) != reads_.end()) continue;
+        // The read file's last components are the recorded name's.
+        auto a = file.end(), b = name.end();
+        while (a != file.begin() && b != name.begin() && *std::prev(a) == *std::prev(b)) {
+          --a;
+          --b;
+        }
+        if (b == name.begin() && std::find(instead.begin(), instead.end(), path) == instead.end()) instead.push_back(path);
+      }
+    }
     const int count = static_cast<int>(checked.size());
     std::string files;
-    if (count == 0)
+    const bool mixed = !instead.empty() || (count == 0 && !record.files.empty());
+    if (mixed) {
+      const std::string folder = Absolute(storagePath).parent_path().string() + "/";
+      std::string list;
+      for (const std::string& f : instead) list += (list.empty() ? "" : ", ") + f;
+      files = (count == 0 ? std::string(": none of the state files it records is read")
+                          : FormatText(": only %d of the state files it records %s read", count, count == 1 ? "is" : "are")) +
+              " (it records " + std::to_string(record.files.size()) + " files in " + folder + ")" +
+              (instead.empty() ? std::string()
+                               : "; in their place the run reads " + list +
+                                     ", the state of another run or date; name the state grids in " + folder +
+                                     " in the control file, or copy them with the storage file beside it");
+    } else if (count == 0)
       files = ": none of the state files it records is read";
     else if (edited == 0)
       files = FormatText(": its %d state file%s read agree with its record", count, count == 1 ? "" : "s");
@@ -327,8 +578,8 @@ void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const
     const bool sameDate = !known || (MinutesOf(record.date, stateMinutes) && stateMinutes == expected);
     if (!log) continue;
     if (sameDate)
-      *log << "INFO: warm start from the state at the end of the step of " << DateText(record.date) << " in "
-           << storagePath << files << "[end-entry]";
+      *log << (mixed ? "WARNING: " : "INFO: ") << "warm start from the state at the end of the step of "
+           << DateText(record.date) << " in " << storagePath << files << "[end-entry]";
     else
       *log << "WARNING: warm start from the state at the end of the step of " << DateText(record.date) << " in "
            << storagePath << ", which is not the state at the end of the step before this run's start (that of "
@@ -356,6 +607,7 @@ std::string StorageFile::Text(const std::string& fileName) const {
 int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
                         const std::function<void(const std::string&)>& afterMove) {
   const std::vector<EndStateFile> set = TakeLedger();
+  moved_ = false;
   std::vector<std::pair<std::string, std::string>> moves;  // staged name, name; the storage files last
   int failures = 0;
   for (const EndStateFile& f : set) {
@@ -387,13 +639,21 @@ int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
   const std::string note =
       "The end state" + (stateDate ? " of " + DateText(*stateDate) : std::string()) +
       " is being moved into place: these files, the storage file last. A run stopped before this file was removed "
-      "left some of them new and the others of the run before; no warm start can run from them.\n";
+      "left some of them new and the others of the run before, unless it had moved them all; a warm start checks "
+      "which, and runs only from a whole state.\n";
   std::vector<std::string> markers;
   for (const std::string& storagePath : storageFiles) {
     if (failures != 0) break;
     const std::string marker = IncompleteStateMarker(storagePath);
     if (const int e = WriteNewFile(marker, note + list)) {
-      if (log) *log << "FATAL: cannot write " << marker << FileOpenReason(marker, true, e) << "[end-entry]";
+      // A device or a folder under the name is none of the run's files: it is left as it is.
+      const std::string what = NotARegularFile(marker);
+      if (log)
+        *log << "FATAL: cannot write " << marker
+             << (what.empty() ? FileOpenReason(marker, true, e)
+                              : " (" + what + " stands under that name, where the run keeps the list of the files "
+                                "it moves into place; it is left as it is)")
+             << "[end-entry]";
       ++failures;
       break;
     }
@@ -421,9 +681,20 @@ int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
     }
     if (afterMove) afterMove(moves[i].second);
   }
-  for (const std::string& m : markers) std::remove(m.c_str());
+  moved_ = true;
+  // The marker stays only while the state is incomplete: one that cannot be removed is a
+  // failure of the run (the state is whole, and the next warm start says so).
+  int left = 0;
+  for (const std::string& m : markers) {
+    if (std::remove(m.c_str()) == 0 || errno == ENOENT) continue;
+    const int e = errno;
+    ++left;
+    if (log)
+      *log << "FATAL: cannot remove " << m << FileOpenReason(m, true, e) << " after the end state was moved into "
+           << "place: the state is whole, and a warm start from it says so and removes the marker" << "[end-entry]";
+  }
   EnableCtrlCHandler();
-  return 0;
+  return left;
 }
 
 void StorageFile::Abandon(LogStream* log, const std::string& whyNot) {

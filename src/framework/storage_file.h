@@ -36,6 +36,7 @@
 #include "framework/model_date.h"
 
 class LogStream;
+struct StateRange;
 
 // The name a file of the end state is written under until the whole set is written.
 std::string EndStateStagedName(const std::string& path);
@@ -64,15 +65,40 @@ constexpr int kStorageWriteFailed = 16;
 // soil or snow part.
 std::string StorageFileEnd(const std::string& text, const std::string& missing);
 
+// A storage file is the program's own text: an empty file, or one that holds bytes no text
+// holds (random bytes, a binary file under its name), ends the start-up naming what it
+// holds and where (code 71). A file that holds any line of ownLines (blocks that only this
+// program's writer writes, such as the soil model's cell rows) or the record [end_state]
+// was written by this program, which always ends it with that record: it must hold the
+// record whole, listing as many files as it counts, each line ending with its line feed,
+// or it was cut short (code 71, naming where the file ends). A file without any of them
+// (the layout of the parts alone) is left to the modules' readers. CR LF line ends and a
+// last line without its line feed are text as any other.
+void RequireWholeStorageFile(const std::string& text, const std::string& path, LogStream* log,
+                             const std::vector<std::string>& ownLines);
+
+// A value of a module's part of a storage file within its range (the ranges of the state
+// grids): otherwise a FATAL naming the part, the file, the line, what the value is and the
+// value, code 71.
+void RequireStoredValue(double value, const StateRange& range, LogStream* log, const std::string& part,
+                        const std::string& path, long line, const std::string& what);
+
 class StorageFile {
  public:
   // Forgets the end-state files noted and the storage files read by an earlier run.
   void BeginRun();
   // Declares a storage file that a module reads while the run is built, to the files of the
-  // run and (storage not null) for the check of its record. A state that a run left
-  // incomplete (its "<path>.incomplete" stands beside it) ends the run here with a FATAL
-  // naming it (code 71).
+  // run and (storage not null) for the check of its record. A marker of a state left
+  // incomplete (its "<path>.incomplete") beside it is resolved here (ResolveIncompleteState).
   static void DeclareRead(StorageFile* storage, const std::string& path, LogStream* log);
+  // Notes the storage file a module would read were its read flags set: a marker beside it
+  // is checked by CheckIncompleteStates whichever flags are set.
+  static void NoteStoragePath(StorageFile* storage, const std::string& path);
+  // Once the run is built: every marker of an incomplete state beside a storage file noted,
+  // or in the folder of a file read that it names, is resolved as DeclareRead resolves it,
+  // whichever read flags brought the file in: a run never starts from one run's files mixed
+  // with another's, nor erases the marker of such a state with its own end.
+  void CheckIncompleteStates(const std::vector<std::string>& filesRead, LogStream* log) const;
   // Once the run is built: every file of filesRead that the record of a storage file read
   // holds and that differs from it gets one INFO naming it (edited after the run); it is
   // read as it is. One INFO names the date of the state, or a WARNING when that is not the
@@ -96,6 +122,9 @@ class StorageFile {
   // the tests).
   int Commit(LogStream* log, const ModelDate* stateDate = nullptr,
              const std::function<void(const std::string&)>& afterMove = nullptr);
+  // Whether the last Commit moved the whole end state into place (its marker may have
+  // stayed: that failure costs no state).
+  bool Moved() const { return moved_; }
   // Gives up the end state of a run that is not to replace the earlier one: the files
   // written for it are removed, nothing is moved. When there were any and whyNot is given,
   // a WARNING says why and that the earlier state is left as it was.
@@ -104,10 +133,18 @@ class StorageFile {
  private:
   std::vector<std::pair<std::string, std::string>> files_;  // name, text, in order of first part
   std::vector<std::string> reads_;                          // storage files read by the run
+  std::vector<std::string> noted_;                          // storage files the run would read
+  bool moved_ = false;                                      // the last Commit moved the end state
 };
 
 // The marker beside a storage file whose end state is being moved into place.
 std::string IncompleteStateMarker(const std::string& storagePath);
+// A marker left beside a storage file (a run stopped between its last move and the removal
+// of the marker, or in the middle of its moves): when every file it names was moved into
+// place (none left under its staged name) and agrees with the record of the storage file,
+// the state is whole: one WARNING, and the marker is removed. Otherwise the state is one
+// run's files mixed with another's: a FATAL names the files of each (code 71).
+void ResolveIncompleteState(const std::string& marker, const std::string& storagePath, LogStream* log);
 
 // The record of the end state of a storage file's text: the date and per file its name
 // (relative to the storage file's folder), size and checksum.
@@ -121,7 +158,8 @@ struct EndStateRecord {
 };
 // Reads the record from the text of a storage file: 0 without a record, 1 with one, -1 for a
 // damaged record (*why says where).
-int ReadEndStateRecord(const std::string& text, EndStateRecord& record, std::string* why);
+// *end (when given) is where the record's last line ends.
+int ReadEndStateRecord(const std::string& text, EndStateRecord& record, std::string* why, size_t* end = nullptr);
 // Size and checksum of a file; false when it cannot be read.
 bool FileFingerprint(const std::string& path, unsigned long long& bytes, unsigned long long& checksum);
 // The same of the file open for reading under a descriptor, from its first byte on.

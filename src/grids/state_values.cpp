@@ -14,12 +14,21 @@ StateRange StateRange::AtLeast(double low, const std::string& lowText, const std
   return r;
 }
 
-StateRange StateRange::Storage() {
-  StateRange r = AtLeast(0.0, "0", "a storage is 0 or more");
-  r.high = 1e9;
-  r.highText = "1e9 mm";
-  r.highRule = "no store holds 1,000 km of water";
+namespace {
+
+// A quantity of 0 or more up to high.
+StateRange ZeroUpTo(const std::string& lowRule, double high, const std::string& highText, const std::string& highRule) {
+  StateRange r = StateRange::AtLeast(0.0, "0", lowRule);
+  r.high = high;
+  r.highText = highText;
+  r.highRule = highRule;
   return r;
+}
+
+}  // namespace
+
+StateRange StateRange::Storage() {
+  return ZeroUpTo("a storage is 0 or more", 1e9, "1e9 mm", "no store holds 1,000 km of water");
 }
 
 StateRange StateRange::Fraction() {
@@ -30,6 +39,22 @@ StateRange StateRange::Fraction() {
   r.highText = "1";
   r.lowRule = r.highRule = "a relative quantity lies within 0..1";
   return r;
+}
+
+StateRange StateRange::Volume() {
+  return ZeroUpTo("a volume is 0 or more", 1e15, "1e15 m3", "no store holds 1,000 km3 of water");
+}
+
+StateRange StateRange::Days() {
+  return ZeroUpTo("a count of days is 0 or more", 1e7, "1e7 days", "no count of days of a state runs past 27,000 years");
+}
+
+int StateRange::Breaks(double v, double lowHere) const {
+  return !std::isfinite(v) ? 0 : v < lowHere ? 1 : v > high ? 2 : -1;
+}
+
+std::string StateRange::Broken(int kind) const {
+  return kind == 1 ? "below " + lowText + "; " + lowRule : "above " + highText + "; " + highRule;
 }
 
 void modelobject::RefuseImpossibleCells(double** grid, const std::string& fileName, const std::string& what,
@@ -44,8 +69,7 @@ void modelobject::RefuseImpossibleCells(double** grid, const std::string& fileNa
     for (int c = 1; c <= geometry.ncols; ++c) {
       const double v = grid[r][c];
       if ((zones && !(zones[r][c] > nodata)) || v == nodata) continue;
-      const double low = range.lowAt ? range.lowAt(r, c) : range.low;
-      const int kind = !std::isfinite(v) ? 0 : v < low ? 1 : v > range.high ? 2 : -1;
+      const int kind = range.Breaks(v, range.lowAt ? range.lowAt(r, c) : range.low);
       if (kind < 0) continue;
       if (count[kind]++ == 0) {
         row[kind] = r;

@@ -73,6 +73,7 @@ void abflussmodellklasse::ReadStorageFile(const char* storageFileName, int readF
     *log << "FATAL: error opening storage content file " << path << FileOpenReason(path, false, 0) << "[end-entry]";
     throw 64;
   }
+  RequireWholeStorageFile(file.Text(), path, log, {kTranslationMark, kTransferMark});
   RestoreStorageSection(file.Text(), path);
 }
 
@@ -83,7 +84,8 @@ void abflussmodellklasse::RestoreStorageSection(const std::string& text, const s
     f.Rewind();
     version = 1;
     if (!FindHeader(f, kOldHeader)) {
-      *log << "FATAL: error locking for the section [routing_model_v2] or [routing_model] in " << path << "[end-entry]";
+      *log << "FATAL: error locking for the section [routing_model_v2] or [routing_model] in " << path
+           << StorageFileEnd(text, "[routing_model_v2]") << "[end-entry]";
       throw 71;
     }
   }
@@ -137,7 +139,7 @@ std::vector<std::pair<int, double>> abflussmodellklasse::ReadPendingTransfers(St
                 " inflows of this run wait for water; read: " + line.substr(0, 40) + ")");
   for (int k = 0; k < count; ++k) {
     const int number = reader.Int("the inflow number of a transfer");
-    const double q = reader.Double("the transfer to inflow ZL " + std::to_string(number));
+    const double q = reader.Value("the transfer to inflow ZL " + std::to_string(number), RoutedFlowRange());
     reader.SkipLine();
     bool known = false;
     for (const routingclass* o : routingObjects)
@@ -145,8 +147,6 @@ std::vector<std::pair<int, double>> abflussmodellklasse::ReadPendingTransfers(St
     if (!known)
       reader.Fail("error reading the transfer to inflow ZL " + std::to_string(number) +
                   " (no internal inflow of that number waits for its abstraction's water in this run)");
-    if (!std::isfinite(q))
-      reader.Fail("error reading the transfer to inflow ZL " + std::to_string(number) + " (not a finite number)");
     transfers.emplace_back(number, q);
   }
   return transfers;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "framework/logstream.h"
+#include "framework/modelobject.h"
 #include "framework/text_helpers.h"
 #include "routing/routing_state.h"
 #include "routing/routingclass.h"
@@ -65,6 +66,27 @@ double StateReader::Double(const std::string& what) {
   double v = 0.0;
   if (!file_.ReadDouble(v)) Fail("error reading " + what);
   return v;
+}
+
+double StateReader::Value(const std::string& what, const StateRange& range) { return Within(Double(what), what, range); }
+
+double StateReader::Within(double v, const std::string& what, const StateRange& range, long line) const {
+  const int kind = range.Breaks(v);
+  if (kind >= 0)
+    Fail("error reading " + what + " in the part [routing_model_v2] (line " +
+         std::to_string(line > 0 ? line : LineNumber()) + ": " + FormatText("%g", v) + " is " +
+         (kind == 0 ? std::string("not a number of the state") : range.Broken(kind)) + ")");
+  return v;
+}
+
+long StateReader::LineNumber() const { return file_.LineNumber(); }
+
+StateRange RoutedFlowRange() {
+  StateRange r = StateRange::AtLeast(0.0, "0", "a flow is 0 or more");
+  r.high = 1e9;
+  r.highText = "1e9";
+  r.highRule = "no river carries that much";
+  return r;
 }
 
 void StateReader::SkipLine() { file_.RestOfLine(); }
@@ -215,12 +237,11 @@ void routingclass::ReadReservoirStates(StateReader& r) {
     const SP_class& sp = *reservoirs[k];
     const std::string which = "reservoir " + std::to_string(k + 1);
     StoredReservoir stored;
-    for (size_t i = 0; i < sp.state.size(); ++i) {
-      const double v = r.Double("the state of " + which);
-      if (!std::isfinite(v) || (i == 0 && v < 0.0))
-        r.Fail("error reading the state of " + which + " (a volume must be a finite number of at least 0)");
-      stored.state.push_back(v);
-    }
+    // The volume first, then the tracers' concentrations.
+    for (size_t i = 0; i < sp.state.size(); ++i)
+      stored.state.push_back(
+          r.Value(i == 0 ? "the volume of " + which : "the state of " + which,
+                  i == 0 ? StateRange::Volume() : StateRange::Finite()));
     r.SkipLine();
     stored.runningAvg = sp.runningAvg;
     // Older files have no running-average line.
@@ -236,10 +257,9 @@ void routingclass::ReadReservoirStates(StateReader& r) {
         TextCursor list(r.Line("the running averages of " + which));
         stored.runningAvg.clear();
         double v = 0.0;
-        while (list.ReadDouble(v)) {
-          if (!std::isfinite(v) || v < 0.0) r.Fail("error reading the running averages of " + which);
-          stored.runningAvg.push_back(v);
-        }
+        while (list.ReadDouble(v))
+          stored.runningAvg.push_back(
+              r.Within(v, "the running averages of " + which, StateRange::Volume(), r.LineNumber() - 1));
         list.SkipBlanks();
         if (!list.AtEnd()) r.Fail("error reading the running averages of " + which + " (not a number)");
       }
@@ -292,12 +312,13 @@ void routingclass::ReadChannel(StateReader& r, ChannelTable& c, int expectedInde
     // Depths per step of another step length are converted to the own one.
     const double scale = dt / storedStep;
     const int entries = c.subint + c.storageElements;
-    for (int k = 1; k <= entries; ++k) c.queue[static_cast<size_t>(k)] = scale * r.Double("translation queue");
+    const StateRange flow = RoutedFlowRange();
+    for (int k = 1; k <= entries; ++k) c.queue[static_cast<size_t>(k)] = scale * r.Value("translation queue", flow);
     translations = true;
     for (int m = 1; m <= c.subchannels; ++m) {
-      for (int s = 1; s <= c.subint; ++s) c.Qaus(m, s) = scale * r.Double("outflow of a sub-channel");
+      for (int s = 1; s <= c.subint; ++s) c.Qaus(m, s) = scale * r.Value("outflow of a sub-channel", flow);
       r.SkipLine();
-      c.qvzuq[static_cast<size_t>(m)] = r.Double("flood-plain share of a sub-channel");
+      c.qvzuq[static_cast<size_t>(m)] = r.Value("flood-plain share of a sub-channel", StateRange::Fraction());
       r.SkipLine();
       translations = ReadTranslation(r, c, m) && translations;
     }
@@ -339,9 +360,11 @@ void routingclass::ResampleSubchannels(StateReader& r, ChannelTable& c, int stor
       count = 0;
     }
   };
-  const double outputs = r.LineMean(storedSubint, "translation queue");
+  const StateRange flow = RoutedFlowRange();
+  auto flowMean = [&](int count, const char* what) { return r.Within(r.LineMean(count, what), what, flow, r.LineNumber() - 1); };
+  const double outputs = flowMean(storedSubint, "translation queue");
   for (int k = 1; k <= c.subint; ++k) c.queue[static_cast<size_t>(k)] = scale * outputs;
-  spread([&] { return r.LineMean(storedSubint + storedDelta, "translation queue"); },
+  spread([&] { return flowMean(storedSubint + storedDelta, "translation queue"); },
          [&](int k, double v) {
            for (int i = 1; i <= block; ++i) c.queue[static_cast<size_t>(c.subint + (k - 1) * block + i)] = scale * v;
          });
@@ -350,8 +373,9 @@ void routingclass::ResampleSubchannels(StateReader& r, ChannelTable& c, int stor
   std::vector<double> shares;
   spread(
       [&] {
-        const double q = r.LineMean(storedSubint, "outflow of a sub-channel");
-        shares.push_back(r.LineMean(1, "flood-plain share of a sub-channel"));
+        const double q = flowMean(storedSubint, "outflow of a sub-channel");
+        shares.push_back(r.Within(r.LineMean(1, "flood-plain share of a sub-channel"),
+                                  "flood-plain share of a sub-channel", StateRange::Fraction(), r.LineNumber() - 1));
         std::string translation;
         r.NewerLine(kTranslationMark, "the translation of a sub-channel",
                     "the translations of the sub-channels (taken from their queues)", translation);

@@ -10,12 +10,19 @@
 
 class LogStream;
 class TextCursor;
+struct StateRange;
 
 class StateReader {
  public:
   StateReader(TextCursor& file, std::string path, LogStream* log);
   int Int(const std::string& what);
   double Double(const std::string& what);
+  // Double, refused (error 71, naming the line and the value) outside the range of its
+  // quantity, as a state grid's value would be.
+  double Value(const std::string& what, const StateRange& range);
+  // The same check of a value read on line `line` (0: the line at the cursor).
+  double Within(double v, const std::string& what, const StateRange& range, long line = 0) const;
+  long LineNumber() const;
   // The mean of the values of the next line that is not empty, which must hold expected
   // values (a comment may follow them).
   double LineMean(int expected, const std::string& what);
@@ -45,6 +52,10 @@ class StateReader {
   enum class Layout { kUnknown, kOlder, kNewer } layout_ = Layout::kUnknown;
   std::set<std::string> absent_;
 };
+
+// The range of the flows of the routing state (translation queues, sub-channel outflows,
+// transfers): 0 or more, below 1e9.
+StateRange RoutedFlowRange();
 
 // Marks of the lines that older storage files lack.
 extern const char* const kTranslationMark;  // a sub-channel's translation of its last step

@@ -1,6 +1,8 @@
 // The end of a run: the order of the final flush and of the module releases, the log
 // sequence, the best-effort release past a failing module, and the storage file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -240,6 +242,30 @@ TEST(StorageFile, AWarmStartNamesTheGridsEditedSinceAndAStateOfAnotherDate) {
                       "12:00 in " + storagePath + ", which is not"),
             std::string::npos)
       << diag;
+}
+
+// A device under the marker's name (the run keeps there the list of the files it moves) is
+// named for what it is, not as "(File exists)", and is left as it is; nothing is moved.
+TEST(StorageFile, ADeviceUnderTheMarkersNameIsNamedAndLeft) {
+  TempDir dir;
+  const std::string storagePath = dir.file("state.txt");
+  const std::string marker = IncompleteStateMarker(storagePath);
+  if (::mknod(marker.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) GTEST_SKIP() << "no device can be made here";
+  WriteTextFile(storagePath, "old\n");
+  StorageFile storage;
+  storage.BeginRun();
+  storage.AddPart(storagePath, "new\n");
+  CapturedLog log;
+  EXPECT_EQ(storage.Commit(&log.log()), 1);
+  EXPECT_NE(log.console().find("cannot write " + marker + " (a character device stands under that name"),
+            std::string::npos)
+      << log.console();
+  EXPECT_EQ(log.console().find("File exists"), std::string::npos) << log.console();
+  struct stat st;
+  ASSERT_EQ(::lstat(marker.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+  EXPECT_EQ(ReadTextFile(storagePath), "old\n");
+  EXPECT_FALSE(std::filesystem::exists(EndStateStagedName(storagePath)));
 }
 
 // A storage file that cannot be written costs no state: nothing is moved, the files written

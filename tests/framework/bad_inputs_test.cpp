@@ -16,6 +16,7 @@
 //   replace-all: 60 # interval    the same for every occurrence (followed by "with")
 //   keep-lines: 6                 keep the first lines of the file
 //   cut-at: [zone_grid]           keep the text before the first occurrence
+//   cut-to: 30%                   keep the first 30 % of the file's bytes (a copy cut short)
 //   write: text                   the file's whole content (escapes as above)
 //   hex: 43444601 00*64 0a        the file's whole content as bytes ("XX*N": byte XX N times)
 //   remove:                       delete the file
@@ -95,9 +96,9 @@ struct Case {
 
 // Reads the case and applies its edits to the basin copy in dir; a malformed case fails
 // the test.
-Case PrepareCase(const std::string& caseFile, const std::string& dir) {
+Case PrepareCaseText(const std::string& caseFile, const std::string& text, const std::string& dir) {
   Case c;
-  std::istringstream in(ReadTextFile(kCaseFolder + "/" + caseFile));
+  std::istringstream in(text);
   std::string file, line, pendingReplace;
   bool replacing = false, everyOccurrence = false;
   while (std::getline(in, line)) {
@@ -179,6 +180,9 @@ Case PrepareCase(const std::string& caseFile, const std::string& dir) {
     } else if (key == "hardlink") {
       fs::remove(path);
       EXPECT_EQ(::link((dir + "/" + value).c_str(), path.c_str()), 0) << caseFile << ": " << value;
+    } else if (key == "cut-to") {
+      const std::string bytes = ReadBytes(path);
+      WriteBytes(path, bytes.substr(0, bytes.size() * std::stoul(value) / 100));
     } else if (key == "crlf") {
       std::string text;
       for (const char ch : ReadBytes(path)) text += ch == '\n' ? "\r\n" : std::string(1, ch);
@@ -202,11 +206,12 @@ std::vector<std::string> CaseFiles() {
 
 class BadInput : public testing::TestWithParam<std::string> {};
 
-TEST_P(BadInput, EndsWithItsCodeAndNamesTheFault) {
+// Runs a case on a copy of the example and checks what it ends with.
+void RunCase(const std::string& name, const std::string& caseText) {
   TempDir dir;
   CopyExampleInputs(kBasinFolder, dir.path());
   fs::create_directories(dir.file("output"));
-  const Case c = PrepareCase(GetParam(), dir.path());
+  const Case c = PrepareCaseText(name, caseText, dir.path());
   std::vector<std::string> kept;
   for (const std::string& file : c.keeps) kept.push_back(ReadBytes(dir.file(file)));
   std::string out;
@@ -227,6 +232,23 @@ TEST_P(BadInput, EndsWithItsCodeAndNamesTheFault) {
     EXPECT_NE(text.find(Unescape(h.substr(blank + 1))), std::string::npos) << h << "\n" << text.substr(0, 400);
   }
 }
+
+TEST_P(BadInput, EndsWithItsCodeAndNamesTheFault) {
+  RunCase(GetParam(), ReadTextFile(kCaseFolder + "/" + GetParam()));
+}
+
+// The example's storage file cut at every whole percent of its length: never read as a
+// whole file of an older layout, whatever part or line the cut falls in.
+class CutStorageFile : public testing::TestWithParam<int> {};
+
+TEST_P(CutStorageFile, IsRefused) {
+  const std::string percent = std::to_string(GetParam()) + "%";
+  RunCase("the storage file cut to " + percent,
+          "# the storage file cut to " + percent + "\ncode: 71\nexpect: soil_state.txt\nin: soil_state.txt\ncut-to: " +
+              percent + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryPercent, CutStorageFile, testing::Range(1, 100));
 
 INSTANTIATE_TEST_SUITE_P(Corpus, BadInput, testing::ValuesIn(CaseFiles()),
                          [](const testing::TestParamInfo<std::string>& info) {

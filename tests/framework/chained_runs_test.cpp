@@ -38,7 +38,7 @@ size_t SetFirstWord(std::string& text, size_t p, const std::string& word) {
 // variable grids they change are written there at the end of the run (write code 3) and,
 // with readState, read from there at its start, as is the storage file from the output folder.
 std::string ChainedControl(std::string control, const std::string& stateDir, int startDay, int endDay,
-                           bool readState) {
+                           bool readState, const std::string& initialStateDir = "output/") {
   auto replace = [&](const std::string& from, const std::string& to) {
     const size_t p = control.find(from);
     if (p == std::string::npos) {
@@ -48,7 +48,9 @@ std::string ChainedControl(std::string control, const std::string& stateDir, int
     control.replace(p, from.size(), to);
   };
   // Grids as doubles, so that a state read back is the state written.
-  replace("WriteAsciiGrids = 1", "WriteAsciiGrids = 0\nWriteDoubleGrids = 1\nInitialStateDirectory = output/");
+  replace("WriteAsciiGrids = 1", "WriteAsciiGrids = 0\nWriteDoubleGrids = 1" +
+                                     (initialStateDir.empty() ? std::string()
+                                                              : "\nInitialStateDirectory = " + initialStateDir));
   replace("1       # start day", std::to_string(startDay) + "       # start day");
   replace("31      # end day", std::to_string(endDay) + "      # end day");
   const std::string flag = readState ? "1" : "0";
@@ -104,6 +106,29 @@ std::map<std::string, std::string> DatedRows(const std::string& path) {
   return rows;
 }
 
+// Every table of the second half in chain's output folder holds the whole run's rows of
+// its dates.
+void ExpectTheWholeRunsRows(const TempDir& whole, const TempDir& chain) {
+  int tables = 0;
+  for (const auto& e : fs::directory_iterator(chain.file("output"))) {
+    const std::string name = e.path().filename().string();
+    const std::map<std::string, std::string> second = DatedRows(e.path().string());
+    if (second.empty()) continue;
+    ++tables;
+    const std::map<std::string, std::string> all = DatedRows(whole.file("output/" + name));
+    size_t differing = 0;
+    std::string first;
+    for (const auto& [date, row] : second) {
+      const auto it = all.find(date);
+      if (it != all.end() && it->second == row) continue;
+      if (differing++ == 0) first = date + "\n  whole: " + (it == all.end() ? "-" : it->second) + "\n  halves: " + row;
+    }
+    EXPECT_EQ(differing, 0u) << name << ": " << differing << " of " << second.size() << " rows differ, first "
+                             << first;
+  }
+  EXPECT_GE(tables, 25);
+}
+
 // Bit for bit: the state grids are doubles, the tables are compared as text, and the state
 // grids and the storage file that the two runs leave are the whole run's, byte for byte.
 TEST(ChainedRuns, TwoHalvesThroughTheirStateInPlaceGiveTheWholeRun) {
@@ -126,25 +151,7 @@ TEST(ChainedRuns, TwoHalvesThroughTheirStateInPlaceGiveTheWholeRun) {
             std::string::npos)
       << out;
 
-  // Every table of the second half holds the whole run's rows of its dates.
-  int tables = 0;
-  for (const auto& e : fs::directory_iterator(chain.file("output"))) {
-    const std::string name = e.path().filename().string();
-    const std::map<std::string, std::string> second = DatedRows(e.path().string());
-    if (second.empty()) continue;
-    ++tables;
-    const std::map<std::string, std::string> all = DatedRows(whole.file("output/" + name));
-    size_t differing = 0;
-    std::string first;
-    for (const auto& [date, row] : second) {
-      const auto it = all.find(date);
-      if (it != all.end() && it->second == row) continue;
-      if (differing++ == 0) first = date + "\n  whole: " + (it == all.end() ? "-" : it->second) + "\n  halves: " + row;
-    }
-    EXPECT_EQ(differing, 0u) << name << ": " << differing << " of " << second.size() << " rows differ, first "
-                             << first;
-  }
-  EXPECT_GE(tables, 25);
+  ExpectTheWholeRunsRows(whole, chain);
   // The state at the end and the storage file are the whole run's, byte for byte.
   for (const auto& e : fs::directory_iterator(whole.file("state")))
     EXPECT_TRUE(ReadTextFile(e.path().string()) == ReadTextFile(chain.file("state/" + e.path().filename().string())))
@@ -163,6 +170,58 @@ TEST(ChainedRuns, TwoHalvesThroughTheirStateInPlaceGiveTheWholeRun) {
       << out;
   EXPECT_GE(Occurrences(out, "differs from the state the run wrote: edited after the run"), 10);
   EXPECT_NE(out.find("were edited after the run"), std::string::npos) << out;
+}
+
+// The example's recipe of a chain: the state the first half leaves in output/ (the storage
+// file and the state grids it records, under the names the run reads them by) copied beside
+// the control file starts the second half where the first ended. Reading only the storage
+// file from output/ with InitialStateDirectory, the grids beside the control file being
+// another state's, is the state of two runs: one WARNING names the folder of the recorded
+// grids and the files read in their place.
+TEST(ChainedRuns, TheStateCopiedBesideTheControlFileContinuesTheRun) {
+  TempDir whole, chain;
+  const std::string control = CopyExampleBasin(whole, 1);
+  CopyExampleBasin(chain, 1);
+  for (const TempDir* d : {&whole, &chain}) fs::create_directories(d->file("output"));
+  std::string out;
+  ASSERT_EQ(RunIn(whole, ChainedControl(control, "", 1, 31, false, ""), &out), 0) << out;
+  ASSERT_EQ(RunIn(chain, ChainedControl(control, "", 1, 15, false, ""), &out), 0) << out;
+
+  // Only the storage file from output/: the grids beside basin.ctl are the spin-up's.
+  ASSERT_EQ(RunIn(chain, ChainedControl(control, "", 16, 31, true, "output/"), &out), 0) << out;
+  EXPECT_EQ(Occurrences(out, "none of the state files it records is read (it records 16 files in " +
+                                 fs::canonical(chain.file("output")).string() +
+                                 "/); in their place the run reads "),
+            1)
+      << out;
+  EXPECT_NE(out.find("sd.asc"), std::string::npos) << out;
+  EXPECT_NE(out.find("the state of another run or date; name the state grids in "), std::string::npos) << out;
+
+  // The recipe: every file the storage file records, and the storage file, copied beside it.
+  ASSERT_EQ(RunIn(chain, ChainedControl(control, "", 1, 15, false, ""), &out), 0) << out;
+  const std::string storage = ReadTextFile(chain.file("output/soil_state.txt"));
+  std::istringstream record(storage.substr(storage.find("[end_state]")));
+  std::string line;
+  std::getline(record, line);
+  std::getline(record, line);
+  int count = 0;
+  record >> count;
+  std::getline(record, line);
+  ASSERT_EQ(count, 16);
+  for (int k = 0; k < count; ++k) {
+    std::string bytes, checksum, name;
+    record >> bytes >> checksum >> name;
+    fs::copy_file(chain.file("output/" + name), chain.file(name), fs::copy_options::overwrite_existing);
+  }
+  fs::copy_file(chain.file("output/soil_state.txt"), chain.file("soil_state.txt"),
+                fs::copy_options::overwrite_existing);
+  ASSERT_EQ(RunIn(chain, ChainedControl(control, "", 16, 31, true, ""), &out), 0) << out;
+  EXPECT_NE(out.find("warm start from the state at the end of the step of 16.01.1985 00:00 in soil_state.txt: its "
+                     "15 state files read agree with its record"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("WARNING: warm start"), std::string::npos) << out;
+  ExpectTheWholeRunsRows(whole, chain);
 }
 
 }  // namespace

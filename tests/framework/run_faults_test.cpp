@@ -535,6 +535,22 @@ std::map<std::string, std::string> StateFilesIn(const std::string& output) {
   return files;
 }
 
+// Gives every file of the end state in the output folder distinct contents (not those a
+// run writes), so that a file a later run moved into place can be told from one it left.
+std::map<std::string, std::string> SeedStateFiles(const std::string& output) {
+  for (const auto& [name, text] : StateFilesIn(output))
+    WriteTextFile(output + "/" + name, "seeded as the earlier state: " + name + "\n" + text);
+  return StateFilesIn(output);
+}
+
+// The example's control file reading its storage file from the output folder.
+void ReadStorageFileFromOutput() {
+  std::string control = ReadTextFile("basin.ctl");
+  control.replace(control.find("DefaultOutputDirectory = output/"), 32,
+                  "DefaultOutputDirectory = output/\nInitialStateDirectory = output/");
+  WriteTextFile("basin.ctl", control);
+}
+
 int moves = 0;
 
 // Kills the process after the third file of the end state is moved into place.
@@ -692,12 +708,14 @@ TEST(RunFaults, ARunHoldsTheFoldersItWritesItsEndStateInto) {
 
 // The end state is moved into place as a set: a run killed between its moves leaves the
 // marker of an incomplete state, which names the files, and the next warm start from there
-// ends at start-up naming it; the files moved before the kill are the new ones.
+// ends at start-up naming it and which files are new; the files moved before the kill are
+// the new ones, the others the earlier state's.
 TEST(RunFaults, ARunKilledWhileItMovesItsEndStateLeavesAStateTheNextRunRefuses) {
   ExampleRun run;
   std::string console;
   ASSERT_EQ(run.Run(&console), 0) << console;
-  const std::map<std::string, std::string> before = StateFilesIn(run.Output());
+  const std::map<std::string, std::string> written = StateFilesIn(run.Output());
+  const std::map<std::string, std::string> before = SeedStateFiles(run.Output());
   ASSERT_GE(before.size(), 16u);
   const int status = RunInChild(run, [](ExampleRun&) {
     moves = 0;
@@ -709,20 +727,91 @@ TEST(RunFaults, ARunKilledWhileItMovesItsEndStateLeavesAStateTheNextRunRefuses) 
   const std::string listed = ReadTextFile(marker);
   for (const char* file : {"output/albedo.asc\n", "output/sd.asc\n", "output/soil_state.txt\n"})
     EXPECT_NE(listed.find(file), std::string::npos) << file << " is not named in\n" << listed;
-  EXPECT_EQ(ReadTextFile(run.Output() + "/soil_state.txt"), before.at("soil_state.txt"));  // moved last
+  // Three files are the new ones, every other is as it was.
+  int moved = 0;
+  for (const auto& [name, text] : StateFilesIn(run.Output())) {
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0) continue;
+    if (name == "soil_state.txt.incomplete") continue;
+    if (text == before.at(name)) continue;
+    ++moved;
+    EXPECT_TRUE(text == written.at(name)) << name;
+  }
+  EXPECT_EQ(moved, 3);
+  EXPECT_TRUE(ReadTextFile(run.Output() + "/soil_state.txt") == before.at("soil_state.txt"));  // moved last
 
   // The next run reads its storage file from there.
-  std::string control = ReadTextFile("basin.ctl");
-  control.replace(control.find("DefaultOutputDirectory = output/"), 32,
-                  "DefaultOutputDirectory = output/\nInitialStateDirectory = output/");
-  WriteTextFile("basin.ctl", control);
+  ReadStorageFileFromOutput();
   EXPECT_EQ(run.Run(&console), 71) << console;
   EXPECT_NE(console.find("the state of the storage file output/soil_state.txt is incomplete: the run that wrote it "
                          "was stopped while it moved its files into place, and output/soil_state.txt.incomplete "
-                         "names them"),
+                         "names them; some of them are that run's, the others the run's before: moved into place, "
+                         "that run's: "),
             std::string::npos)
       << console;
+  EXPECT_NE(console.find("still under their temporary names, the run's before: "), std::string::npos) << console;
   EXPECT_TRUE(fs::exists(marker));
+}
+
+namespace {
+
+// Kills the process once the storage file, the last file of the end state, is moved into
+// place: before the marker is removed.
+void KillAfterTheStorageFileMoved(const std::string& file) {
+  if (file.size() >= 14 && file.compare(file.size() - 14, 14, "soil_state.txt") == 0) std::raise(SIGKILL);
+}
+
+// Puts a folder that holds a file under the marker's name once the storage file is moved,
+// so that the marker cannot be removed.
+void BlockTheMarkerAfterTheStorageFileMoved(const std::string& file) {
+  if (file.size() < 14 || file.compare(file.size() - 14, 14, "soil_state.txt") != 0) return;
+  const std::string marker = IncompleteStateMarker(file);
+  std::remove(marker.c_str());
+  fs::create_directories(marker);
+  WriteTextFile(marker + "/kept", "x");
+}
+
+}  // namespace
+
+// A run killed after its last move, before it removed the marker, left a whole state: the
+// next warm start from it says so in one WARNING, removes the marker and runs.
+TEST(RunFaults, AMarkerLeftAfterTheLastMoveBesideAWholeStateIsRemovedAndTheStateRuns) {
+  ExampleRun run;
+  std::string console;
+  ASSERT_EQ(run.Run(&console), 0) << console;
+  SeedStateFiles(run.Output());
+  const int status = RunInChild(run, [](ExampleRun&) {
+    NextApplicationSeams().afterEndStateMove = KillAfterTheStorageFileMoved;
+  });
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+  const std::string marker = run.Output() + "/soil_state.txt.incomplete";
+  ASSERT_TRUE(fs::exists(marker));
+  const std::map<std::string, std::string> whole = StateFilesIn(run.Output());
+  for (const auto& [name, text] : whole) EXPECT_EQ(text.rfind("seeded", 0), std::string::npos) << name;
+
+  ReadStorageFileFromOutput();
+  NextApplicationSeams() = ApplicationSeams();
+  EXPECT_EQ(run.Run(&console), 0) << console;
+  EXPECT_EQ(Occurrences(console, "output/soil_state.txt.incomplete stands beside the storage file "
+                                 "output/soil_state.txt: the run that wrote the state was stopped before it removed "
+                                 "it, after every file it names was moved into place; each agrees with the record of "
+                                 "the storage file, so the state is whole and is read; the marker is removed"),
+            1)
+      << console;
+  EXPECT_FALSE(fs::exists(marker));
+}
+
+// A marker that cannot be removed after the end state was moved into place: the run is no
+// success (the state is whole, and says so), and the next warm start reads it.
+TEST(RunFaults, AMarkerThatCannotBeRemovedFailsTheRun) {
+  ExampleRun run;
+  std::string console;
+  NextApplicationSeams().afterEndStateMove = BlockTheMarkerAfterTheStorageFileMoved;
+  EXPECT_EQ(run.Run(&console), kStorageWriteFailed) << console;
+  EXPECT_NE(console.find("cannot remove output/soil_state.txt.incomplete"), std::string::npos) << console;
+  EXPECT_NE(console.find("after the end state was moved into place: the state is whole"), std::string::npos)
+      << console;
+  EXPECT_EQ(console.find("end of simulation reached successfully!"), std::string::npos) << console;
+  EXPECT_EQ(console.find("left no end state"), std::string::npos) << console;
 }
 
 // A state grid that cannot be written at the end, or a SIGTERM while the end is written:
@@ -732,7 +821,8 @@ TEST(RunFaults, AFailedWriteOrASigtermAtTheEndLeavesTheEarlierStateWhole) {
   ExampleRun run;
   std::string console;
   ASSERT_EQ(run.Run(&console), 0) << console;
-  const std::map<std::string, std::string> before = StateFilesIn(run.Output());
+  // Contents no run writes: a file replaced would show.
+  const std::map<std::string, std::string> before = SeedStateFiles(run.Output());
   fs::create_directories(run.Output() + "/sd.asc.tmp");  // the grid cannot be written
   EXPECT_EQ(run.Run(&console), 26) << console;
   EXPECT_NE(console.find("error creating output/sd.asc for writing in text mode."), std::string::npos) << console;

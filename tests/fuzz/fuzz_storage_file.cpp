@@ -14,6 +14,7 @@
 
 #include "framework/storage_file.h"
 #include "processes/subbasin_runoff.h"
+#include "routing/routing_state.h"
 #include "routing/routingclass.h"
 #include "routing_fuzz_support.h"
 #include "soil_fuzz_support.h"
@@ -65,6 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   EndStateRecord record;
   std::string why;
   if (ReadEndStateRecord(text, record, &why) < 0 && why.empty()) std::abort();
+  // The check that the file is whole text, up to the end of its record.
+  try {
+    RequireWholeStorageFile(text, "fuzz.txt", &b.log, {kTranslationMark, kTransferMark, "(cells: "});
+  } catch (int code) {
+    if (code != 71) std::abort();
+  }
   soilfuzz::SoilStorageFuzz(text);
   try {
     b.module->RestoreStorageSection(text, "fuzz.txt");

@@ -57,7 +57,9 @@ struct SoilGrids : ModuleBasin {
 
 struct Basin : SoilGrids {
   std::ostringstream console;
-  LogStream log{console, "/dev/null", 0};
+  // A diagnostics file of its own: a target that builds a routing basin too holds
+  // "/dev/null" with that basin's log, and a diagnostics file is held by one log alone.
+  LogStream log{console, "/tmp/fuzz_soil_diag_" + std::to_string(getpid()) + ".xml", 0};
   std::unique_ptr<infiltrationsmodellklasse> module;
 
   Basin() {

@@ -397,7 +397,8 @@ TEST(SoilModel, WarmStartContinuesTheRunExactly) {
   double** sb = second.Grid("soil_storage");
   for (int r = 1; r <= SoilBasin::kRows; ++r)
     for (int c = 1; c <= SoilBasin::kCols; ++c) sb[r][c] = first.Grid("soil_storage")[r][c];
-  WriteTextFile(second.dir.file("state.txt"), "[snow_model_v2]\nsoil_model\n\n" + b->StorageSectionText());
+  WriteTextFile(second.dir.file("state.txt"), "[snow_model_v2]\nsoil_model\n\n" + b->StorageSectionText() +
+                                                    "[end_state]\n1985 1 2 2 0 (date)\n0 (files)\n");
   o.readgrids = 1;
   auto c = second.Build(o);
   EXPECT_EQ(second.log.console().find("does not hold"), std::string::npos) << second.log.console();

@@ -226,7 +226,8 @@ TEST(RoutingReservoir, StorageFileKeepsVolumeAndRunningAverages) {
     const char* message;
   } bad[] = {
       {"count", replaced("1 (number of reservoirs)", "2 (number of reservoirs)"), "expected 1 reservoirs, read 2"},
-      {"negative volume", replaced(volume + " ", "-5 "), "the state of reservoir 1"},
+      {"negative volume", replaced(volume + " ", "-5 "), "the volume of reservoir 1 in the part [routing_model_v2] (line 191: -5 is below 0; a volume is 0 or more)"},
+      {"volume of 1e300", replaced(volume + " ", "1e300 "), "the volume of reservoir 1 in the part [routing_model_v2] (line 191: 1e+300 is above 1e15 m3"},
       {"damaged list", replaced(list, "1 2 x"), "running averages of reservoir 1 (not a number)"},
       {"cut list", before.substr(0, listAt), "running averages of reservoir 1 (end of file)"},
   };

@@ -10,6 +10,7 @@
 
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
+#include "framework/modelobject.h"
 #include "framework/storage_file.h"
 #include "framework/text_helpers.h"
 #include "grids/grid_path.h"
@@ -104,6 +105,7 @@ void schneemodellklasse::ReadStorageFile(const char* fileName, int initialGrids)
     if (withAlbedo) *log << "WARNING: the albedo starts from the land-use table" << "[end-entry]";
     return;
   }
+  RequireWholeStorageFile(file.Text(), path, log, {kAlbedoHeader, "[glacier_inventory]"});
   RestoreStorageSection(file.Text(), path, withAlbedo);
 }
 
@@ -175,8 +177,11 @@ bool schneemodellklasse::ReadAlbedo(TextCursor& f, const std::string& path, std:
   if (!head.ReadLong(stored)) Unreadable(*log, path, "number of cells of the albedo");
   if (stored != cells) StorageValueMismatch("number of cells of the albedo", cells, stored);
   values.resize(static_cast<size_t>(cells));
-  for (double& v : values)
-    if (!f.ReadDouble(v) || !std::isfinite(v)) Unreadable(*log, path, "the albedo of the cells");
+  for (double& v : values) {
+    if (!f.ReadDouble(v)) Unreadable(*log, path, "the albedo of the cells");
+    RequireStoredValue(v, StateRange::Fraction(), log, "[snow_model_v2]", path, f.LineNumber(),
+                       "the albedo of the cells");
+  }
   return true;
 }
 
@@ -216,6 +221,8 @@ void schneemodellklasse::ReadGlacierStorages(TextCursor& f, const std::string& p
              << v << "; the outflow of a glacier storage is 0 or more" << "[end-entry]";
         throw 71;
       }
+      RequireStoredValue(v, StateRange::Storage(), log, v2 ? "[snow_model_v2]" : "[snow_model]", path,
+                         f.LineNumber(), item);
       values[a][static_cast<size_t>(i)] = v / factor;
       f.RestOfLine();
     }

@@ -111,6 +111,8 @@ void GlacierInventory::RestoreState(TextCursor& f, const std::string& path) {
       // The sub-basin becomes the glacier's index: a whole number an int holds.
       if (k == 0 && (*values[k] != std::floor(*values[k]) || *values[k] > INT32_MAX))
         fail(item, "the value " + FormatText("%.17g", *values[k]) + " is not a sub-basin index");
+      // Areas in km2 and volumes: none is near 1e15 (the earth has 5.1e8 km2).
+      if (!(*values[k] <= 1e15)) fail(item, "the value " + FormatText("%g", *values[k]) + " is above 1e15");
       f.RestOfLine();
     }
     if (!seen.insert(s.code).second) fail("glacier code", "glacier " + std::to_string(s.code) + " appears twice");

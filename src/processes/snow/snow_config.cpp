@@ -433,7 +433,7 @@ StateRange schneemodellklasse::StateRangeOf(Grid g) {
     case kSolid: case kLiquid: case kTotal: case kSolidOnGlacier: case kLiquidOnGlacier: case kTotalOnGlacier:
       return StateRange::Storage();
     case kDaysSnow: case kSnowAge: case kSnowFreeDays: case kSnowCoverDays:
-      return StateRange::AtLeast(0.0, "0", "a count of days is 0 or more");
+      return StateRange::Days();
     case kSnowTemp: case kSurfTemp: case kSnowTempOnGlacier: case kSurfTempOnGlacier:
       return StateRange::AtLeast(0.0, "0 K", "a temperature in kelvin is 0 or more");
     default:

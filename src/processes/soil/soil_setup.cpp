@@ -7,6 +7,8 @@
 
 #include "framework/build_info.h"
 #include "framework/logstream.h"
+#include "framework/storage_file.h"
+#include "grids/grid_path.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
 #include "processes/soil/bodenmod.h"
@@ -105,7 +107,10 @@ void bodenmodellklasse::BuildGridsAndState() {
   const int ice = FindGrid("ice_firn");
   if (ice > 0) iceFirn = grids[ice].data;
   InitLakes("[lake_model]");
-  if (readgrids != 0) ReadStorageFile();
+  if (readgrids != 0)
+    ReadStorageFile();
+  else if (flowControl != 0 && !storageFileName.empty())
+    StorageFile::NoteStoragePath(storage, MakePath(output.initialStateDirectory, storageFileName));
 
   static const char* const kStabilityGrids[6] = {"root_cohesion",           "soil_cohesion", "wet_soil_density",
                                                  "internal_friction_angle", "soil_depth",    "slope_angle"};

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <limits>
 
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
@@ -28,6 +29,8 @@ const char* const kCarriedHeader = "(QBB and mean saturation deficit per subbasi
 const char* const kCellsHeader =
     "(cells: soil storage of the previous step, infiltration saturation marker, peak flow)";
 const char* const kRootZoneHeader = "(cells: usable field capacity, root depth of the root zone, its layer)";
+// What every block of cells begins with, even cut short.
+const char* const kCellsMark = "(cells: ";
 
 struct ParameterRow {
   const char* label;      // label of the mismatch message
@@ -198,6 +201,7 @@ void bodenmodellklasse::ReadStorageFile() {
     *log << "FATAL: error opening storage content file " << path << FileOpenReason(path, false, 0) << "[end-entry]";
     throw 64;
   }
+  RequireWholeStorageFile(file.Text(), path, log, {kCarriedHeader, kCellsMark});
   RestoreStorageSection(file.Text(), path);
 }
 
@@ -223,15 +227,27 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
   // A stored state must be a number (a damaged file must not start the run with NaN); the
   // messages name the line and what the value belongs to (a sub-basin, a cell's row and column).
   auto subbasin = [](int i) { return "sub-basin " + std::to_string(i); };
-  auto notFinite = [&](const char* label, double value, const std::string& owner) {
-    *log << "FATAL: error in storage file content reading " << label << " of " << owner << " in " << fileName
-         << ", line " << f.LineNumber() << ": " << value << " is not a number of the state" << "[end-entry]";
-    throw 71;
+  // The mean deficit as a cell's: below 0 no further than the saturated zone's outflow
+  // exp(-SD/m) of the sub-basin allows.
+  auto MeanDeficitRange = [&](int i) {
+    StateRange r = StateRange::Storage();
+    r.low = -std::log(std::numeric_limits<double>::max()) * params[static_cast<size_t>(i)].m;
+    r.lowText = FormatText("%g mm (-709.78 m of the sub-basin)", r.low);
+    r.lowRule = "a deficit that far below 0 makes the saturated zone's outflow exp(-SD/m) overflow";
+    return r;
+  };
+  const StateRange countRange = StateRange::AtLeast(0.0, "0", "a count or weight of cells is 0 or more");
+  // A value outside the range of its quantity (that of the state grids) is refused as a
+  // state grid's is, naming the line.
+  auto within = [&](const char* label, double value, const std::string& owner, const StateRange& range) {
+    if (range.Breaks(value) >= 0)
+      RequireStoredValue(value, range, log, "[soil_model]", fileName, f.LineNumber(),
+                         std::string(label) + " of " + owner);
   };
   // owner() names what the value belongs to; it is asked only on a failure.
-  auto readFinite = [&](double& value, const char* label, auto owner) {
+  auto readValue = [&](double& value, const char* label, auto owner, const StateRange& range) {
     if (!f.ReadDouble(value)) UnreadableValue(log, f, fileName, label, owner());
-    if (!std::isfinite(value)) notFinite(label, value, owner());
+    if (range.Breaks(value) >= 0) within(label, value, owner(), range);
   };
   auto readInt = [&](int current, const char* label, const std::string& owner) {
     long v = 0;
@@ -262,8 +278,12 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
       int count = 0;
       while (count < 5 && f.ReadDouble(v[count])) ++count;
       if (count != 5) UnreadableValue(log, f, fileName, "the 5 fields for zonal statistics QD (zoneFZT)", owner);
-      for (double x : v)
-        if (!std::isfinite(x)) notFinite("zoneFZT", x, owner);
+      // Cells and weights of the zone and those behind it, the direct runoff in transit,
+      // the zone's number and its share of the sub-basin's cells.
+      static const char* const kFields[5] = {"zoneFZT.n", "zoneFZT.sx", "zoneFZT.zonenwert", "zoneFZT.rel",
+                                             "zoneFZT.RelCellSum"};
+      const StateRange ranges[5] = {countRange, StateRange::Storage(), countRange, StateRange::Fraction(), countRange};
+      for (int k5 = 0; k5 < 5; ++k5) within(kFields[k5], v[k5], owner, ranges[k5]);
       z.n = v[0];
       z.sx = v[1];
       z.zonenwert = v[2];
@@ -271,7 +291,7 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
       z.RelCellSum = v[4];
       f.RestOfLine();
     }
-    readFinite(qd[ii], "QD", [&] { return subbasin(i); });
+    readValue(qd[ii], "QD", [&] { return subbasin(i); }, StateRange::Storage());
     f.RestOfLine();
   }
   zoneFZT = std::move(zones);
@@ -285,8 +305,8 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
     for (int i = 1; i <= subbasins; ++i) {
       const size_t ii = static_cast<size_t>(i);
       readInt(i, "actual zone", subbasin(i));
-      readFinite(qbb[ii], "QBB", [&] { return subbasin(i); });
-      readFinite(deficit[ii], "the mean deficit", [&] { return subbasin(i); });
+      readValue(qbb[ii], "QBB", [&] { return subbasin(i); }, StateRange::Storage());
+      readValue(deficit[ii], "the mean deficit", [&] { return subbasin(i); }, MeanDeficitRange(i));
       f.RestOfLine();
     }
     QBB = std::move(qbb);
@@ -318,7 +338,10 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
     std::vector<double> values(static_cast<size_t>(3 * cells));
     static const char* const kCellItems[3] = {"the soil storage of the previous step", "the saturation marker",
                                               "the peak flow"};
-    for (size_t v = 0; v < values.size(); ++v) readFinite(values[v], kCellItems[v % 3], cellName(v / 3));
+    // The relative soil moisture and the marker are fractions; the peak flow a depth.
+    const StateRange kCellRanges[3] = {StateRange::Fraction(), StateRange::Fraction(), StateRange::Storage()};
+    for (size_t v = 0; v < values.size(); ++v)
+      readValue(values[v], kCellItems[v % 3], cellName(v / 3), kCellRanges[v % 3]);
     size_t k = 0;
     restoredMarker.assign(static_cast<size_t>(cells), 0.0);
     ForEachCell([&](int r, int c) {
@@ -338,13 +361,26 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
   if (f.ReadLine(line) && line.find(kRootZoneHeader) != std::string::npos) {
     const long cells = cellCount(line);
     std::vector<double> capacity(static_cast<size_t>(cells)), depth(capacity.size());
+    StateRange depthRange = StateRange::AtLeast(0.0, "0", "a depth is 0 or more");
+    depthRange.high = 1e9;
+    depthRange.highText = "1e9";
+    depthRange.highRule = "no root zone reaches 1,000 km deep";
+    StateRange layerRange = StateRange::AtLeast(0.0, "0", "a layer is a whole number from 0 on");
+    layerRange.high = 1e6;
+    layerRange.highText = "1e6";
+    layerRange.highRule = "no land-use table has as many layers";
     std::vector<int> layer(capacity.size());
     for (size_t k = 0; k < capacity.size(); ++k) {
-      readFinite(capacity[k], "the usable field capacity", cellName(k));
-      readFinite(depth[k], "the root depth of the root zone", cellName(k));
+      readValue(capacity[k], "the usable field capacity", cellName(k), StateRange::Storage());
+      readValue(depth[k], "the root depth of the root zone", cellName(k), depthRange);
       double l = 0.0;
-      readFinite(l, "the layer of the root zone", cellName(k));
-      if (!(l >= 0.0 && l <= 1.0e6 && l == std::floor(l))) notFinite("the layer of the root zone", l, cellName(k)());
+      readValue(l, "the layer of the root zone", cellName(k), layerRange);
+      if (l != std::floor(l)) {
+        *log << "FATAL: error in storage file content reading the layer of the root zone of " << cellName(k)()
+             << " in the part [soil_model] of " << fileName << ", line " << f.LineNumber() << ": " << l
+             << " is no whole number of a layer" << "[end-entry]";
+        throw 71;
+      }
       layer[k] = static_cast<int>(l);
     }
     size_t k = 0;
