@@ -139,7 +139,9 @@ void meteointerpol::FindStartDateGridList() {
     if (in.NextLine(line)) ++lineNo;
   TextCursor c;
   StartSearch search(start);
-  while (in.NextLine(line)) {
+  while (true) {
+    const uint64_t lineStart = in.Offset();
+    if (!in.NextLine(line)) break;
     ++lineNo;
     c.SetText(line);
     c.SkipBlanks();
@@ -155,6 +157,8 @@ void meteointerpol::FindStartDateGridList() {
       if (!ReadListedName(c, currentGridName))
         Fatal("grid list " + f.fileName + ", line " + std::to_string(lineNo) + ": no grid file name after the date",
               49);
+      f.startOffset = lineStart;
+      f.startLine = lineNo;
       f.readPosition = in.Offset();
       f.nextLine = lineNo + 1;
       f.lastDateRead = d;

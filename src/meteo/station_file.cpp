@@ -1,6 +1,7 @@
 #include "meteo/station_file.h"
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <iomanip>
 #include <sstream>
@@ -82,7 +83,7 @@ std::string StationDateText(const ModelDate& d) {
   return s.str();
 }
 
-double FirstRecords::StepMinutes() const { return count < 2 ? 0.0 : RecordMinutes(date[1]) - RecordMinutes(date[0]); }
+double StepRecords::StepMinutes() const { return count < 2 ? 0.0 : RecordMinutes(date[1]) - RecordMinutes(date[0]); }
 
 void StartSearch::Note(const ModelDate& date, long line) {
   if (firstLine_ == 0) {
@@ -334,7 +335,7 @@ void FindStartDate(LogStream& log, const std::string& name, double nodata, const
     if (d.day == start.day && d.month == start.month && d.year == start.year && d.hour == start.hour &&
         d.minute == start.minute) {
       f.startOffset = lineStart;
-      f.recordLine = lineNo;
+      f.startLine = f.recordLine = lineNo;
       if (ParseRecordValues(c, f.count, nodata, f.values.data()) > 0 && !f.warnedUnreadable) {
         f.warnedUnreadable = true;
         log << "WARNING: station file " << f.fileName << ", line " << lineNo
@@ -360,15 +361,17 @@ void FindStartDate(LogStream& log, const std::string& name, double nodata, const
   f.fileEnded = false;
 }
 
-FirstRecords ReadFirstRecords(LogStream& log, const StationFile& f) {
-  FirstRecords r;
-  LineReader in(f.fileName);
+StepRecords ReadStepRecords(LogStream& log, const StationFile& f) {
+  StepRecords r;
+  if (f.startLine < 1) return r;
+  LineReader in(f.fileName, f.startOffset);
   if (!in.Ok()) Fail(log, "\nerror opening file " + f.fileName + FileOpenReason(f.fileName, false, 0), 49);
   std::string line;
-  long lineNo = 0;
+  long lineNo = f.startLine - 1;
   TextCursor c;
   while (r.count < 2 && in.NextLine(line)) {
-    if (++lineNo <= 5 || IsBlankLine(line)) continue;
+    ++lineNo;
+    if (IsBlankLine(line)) continue;
     c.SetText(line);
     ModelDate& d = r.date[r.count];
     if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d)) UnreadableDate(log, f.fileName, lineNo, line);
@@ -446,6 +449,15 @@ bool NextStationRecord(LogStream& log, const std::string& name, double nodata, i
         << " by " << step << " minutes; every record has to follow the one before by the time step of "
         << f.stepMinutes << " minutes" << (f.stepSource.empty() ? "" : ", " + f.stepSource)
         << " (a step repeated, left out or out of order)";
+      const double steps = step / f.stepMinutes;
+      if (steps > 1.0 && steps == std::floor(steps)) {
+        // Steps left out: the run can go over them once the file has a record for each.
+        const long missing = static_cast<long>(steps) - 1;
+        s << "; to run over the gap, give the file a record for "
+          << (missing == 1 ? std::string("the missing step") : "each of the " + std::to_string(missing) + " missing steps")
+          << " between these two, with " << MissingResult(nodata) << " (outside "
+          << -nodata << " to " << nodata << ", so missing) for every station without a value";
+      }
       Fail(log, s.str(), 73);
     }
   }

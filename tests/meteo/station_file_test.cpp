@@ -219,22 +219,50 @@ TEST(StationFileReader, RecordsThatDoNotFollowByTheStepEndTheRun) {
                                "follows the date 2.1.2001 2:0 of line 9 by 0 minutes"),
             std::string::npos)
       << log.console();
+  EXPECT_EQ(log.console().find("to run over the gap"), std::string::npos) << "a repeated step is no gap";
+
+  // Whole steps left out: the message says which records mend the file; a stamp off the
+  // steps (70 minutes) is no gap of whole steps.
+  for (const char* next : {"2001 1 2 2 0 4\n", "2001 1 2 0 10 4\n"}) {
+    CapturedLog gapLog;
+    StationFile g = MakeFile(dir, std::string("t\nYY MM DD HH mm 1\nYY MM DD HH mm 2\nYY MM DD HH mm 3\nn\n"
+                                              "2001 1 1 22 30 1\n2001 1 1 23 0 2\n") + next);
+    AnalyzeStationFile(gapLog.log(), "t", N, g);
+    FindStartDate(gapLog.log(), "t", N, Date(2001, 1, 1, 22, 30), g);
+    g.stepMinutes = 30;
+    ASSERT_FALSE(NextStationRecord(gapLog.log(), "t", N, endKey, g));
+    EXPECT_THROW(NextStationRecord(gapLog.log(), "t", N, endKey, g), int);
+    const bool whole = std::string(next).find(" 0 10 ") == std::string::npos;
+    EXPECT_EQ(gapLog.console().find("give the file a record for each of the 5 missing steps between these two, with "
+                                    "-10000 (outside -9999 to 9999, so missing) for every station without a value") !=
+                  std::string::npos,
+              whole)
+        << gapLog.console();
+  }
 }
 
-// The run's step is the distance between the first two records behind the header (blank
-// lines skipped, years 0..99 of the 1900s), whatever record the run starts at; a start that
-// is no record's date names the file's first record and the first after the start.
-TEST(StationFileReader, FirstTwoRecordsGiveTheStepAndTheStartHint) {
+// The run's step is the distance between the record of the start and the next one (blank
+// lines skipped, years 0..99 of the 1900s): records before the start, a gap among them
+// included, say nothing of it. A start that is no record's date names the file's first
+// record and the first after the start.
+TEST(StationFileReader, TheStartRecordAndTheNextGiveTheStepAndTheStartHint) {
   TempDir dir;
   CapturedLog log;
   StationFile f = MakeFile(dir, "t\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\n\n"
-                                "99 12 31 24 1\n2000 1 1 24 2\n2000 1 2 24 3\n");
+                                "99 12 29 24 1\n99 12 31 24 1\n\n2000 1 1 24 2\n2000 1 2 24 3\n");
   AnalyzeStationFile(log.log(), "t", N, f);
-  FirstRecords r = ReadFirstRecords(log.log(), f);
+  FindStartDate(log.log(), "t", N, Date(1999, 12, 31, 24), f);
+  StepRecords r = ReadStepRecords(log.log(), f);
   ASSERT_EQ(r.count, 2);
   EXPECT_EQ(r.date[0].year, 1999);
-  EXPECT_EQ(r.line[0], 7);
-  EXPECT_EQ(r.line[1], 8);
+  EXPECT_EQ(r.date[0].day, 31);
+  EXPECT_EQ(r.line[0], 8);
+  EXPECT_EQ(r.line[1], 10);
+  EXPECT_EQ(r.StepMinutes(), 1440.0);
+  FindStartDate(log.log(), "t", N, Date(2000, 1, 1, 24), f);
+  r = ReadStepRecords(log.log(), f);
+  EXPECT_EQ(r.line[0], 10);
+  EXPECT_EQ(r.line[1], 11);
   EXPECT_EQ(r.StepMinutes(), 1440.0);
   try {
     FindStartDate(log.log(), "t", N, Date(2000, 1, 1, 0), f);
@@ -242,24 +270,33 @@ TEST(StationFileReader, FirstTwoRecordsGiveTheStepAndTheStartHint) {
   } catch (int code) {
     EXPECT_EQ(code, 51);
   }
-  EXPECT_NE(log.console().find("its first record is dated 31.12.1999 24:0 (line 7), the first after the start "
-                               "1.1.2000 24:0 (line 8)"),
+  EXPECT_NE(log.console().find("its first record is dated 29.12.1999 24:0 (line 7), the first after the start "
+                               "1.1.2000 24:0 (line 10)"),
             std::string::npos)
       << log.console();
 
-  StationFile one = MakeFile(dir, "t\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\n2000 1 1 0 1\n");
-  AnalyzeStationFile(log.log(), "t", N, one);
-  EXPECT_EQ(ReadFirstRecords(log.log(), one).count, 1);
-  EXPECT_EQ(ReadFirstRecords(log.log(), one).StepMinutes(), 0.0);
+  // The start at the last record: no step from this file.
+  FindStartDate(log.log(), "t", N, Date(2000, 1, 2, 24), f);
+  EXPECT_EQ(ReadStepRecords(log.log(), f).count, 1);
+  EXPECT_EQ(ReadStepRecords(log.log(), f).StepMinutes(), 0.0);
   StationFile none = MakeFile(dir, "t\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\n");
   AnalyzeStationFile(log.log(), "t", N, none);
-  EXPECT_EQ(ReadFirstRecords(log.log(), none).count, 0);
+  EXPECT_EQ(ReadStepRecords(log.log(), none).count, 0);
   EXPECT_THROW(FindStartDate(log.log(), "t", N, Date(2000, 1, 1, 0), none), int);
   EXPECT_NE(log.console().find("the file holds no record below its five header lines"), std::string::npos);
-  StationFile bad = MakeFile(dir, "t\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\n2000 1 1 0 1\n2000 x\n");
+  StationFile bad = MakeFile(dir, "t\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\nx y\n2000 1 1 0 1\n2000 x\n");
   AnalyzeStationFile(log.log(), "t", N, bad);
   try {
-    ReadFirstRecords(log.log(), bad);
+    FindStartDate(log.log(), "t", N, Date(2000, 1, 1, 0), bad);
+    FAIL() << "an unreadable date before the start was taken";
+  } catch (int code) {
+    EXPECT_EQ(code, 73);
+  }
+  StationFile late = MakeFile(dir, "t\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\n2000 1 1 0 1\n2000 x\n");
+  AnalyzeStationFile(log.log(), "t", N, late);
+  FindStartDate(log.log(), "t", N, Date(2000, 1, 1, 0), late);
+  try {
+    ReadStepRecords(log.log(), late);
     FAIL() << "an unreadable date was taken";
   } catch (int code) {
     EXPECT_EQ(code, 73);
