@@ -364,6 +364,7 @@ void ModellApplication::BuildModules() {
   TraceBuilt("SpecialOutputClass");
   if (m.routing->GetFlowControl() != 0) m.routing->CollectRoutingObjects(reservoirs);
 
+  in.warmStart = m.soil->readInitialGrids != 0;
   m.assimilation = new data_assimilation(error, in, reservoirs, routingOnly ? 1 : 0, 1);
   Check(error, m.assimilation);
   TraceBuilt("data_assimilation");
