@@ -75,6 +75,33 @@ bool HeaderNumbers(const std::string& line, size_t leading, int count, std::vect
   return true;
 }
 
+// Reads the station values of a record (line lineNo of f) into values[1..count]. Once per
+// file a WARNING says that values could not be read (they are missing), and once that a
+// value equals -N or N: it counts as data, where it is almost surely a marker of missing
+// values that the section's no-data value N does not catch (-9999 with N = 9999).
+void ReadRecordValues(LogStream& log, const std::string& name, double nodata, TextCursor& c, long lineNo,
+                      StationFile& f, double* values) {
+  if (ParseRecordValues(c, f.count, nodata, values) > 0 && !f.warnedUnreadable) {
+    f.warnedUnreadable = true;
+    log << "WARNING: station file " << f.fileName << ", line " << lineNo
+        << ": missing or unreadable station values are taken as missing" << "[end-entry]";
+  }
+  if (f.warnedAtBound) return;
+  for (int k = 1; k <= f.count; ++k) {
+    if (values[k] != nodata && values[k] != -nodata) continue;
+    f.warnedAtBound = true;
+    const std::string section = "[" + name.substr(0, name.find(' ')) + "]";
+    std::ostringstream s;
+    s << "WARNING: station file " << f.fileName << ", line " << lineNo << ", station " << k << ": the value "
+      << values[k] << " equals " << (values[k] < 0 ? "minus " : "") << "the no-data value " << nodata << " of "
+      << section << ", so it counts as data (the values from " << -nodata << " to " << nodata
+      << " are data); if it marks a missing value, give " << section
+      << " a no-data value below its size, or mark missing values beyond it" << "[end-entry]";
+    log << s.str();
+    return;
+  }
+}
+
 }  // namespace
 
 std::string StationDateText(const ModelDate& d) {
@@ -336,11 +363,7 @@ void FindStartDate(LogStream& log, const std::string& name, double nodata, const
         d.minute == start.minute) {
       f.startOffset = lineStart;
       f.startLine = f.recordLine = lineNo;
-      if (ParseRecordValues(c, f.count, nodata, f.values.data()) > 0 && !f.warnedUnreadable) {
-        f.warnedUnreadable = true;
-        log << "WARNING: station file " << f.fileName << ", line " << lineNo
-            << ": missing or unreadable station values are taken as missing" << "[end-entry]";
-      }
+      ReadRecordValues(log, name, nodata, c, lineNo, f, f.values.data());
       found = true;
       break;
     }
@@ -382,7 +405,6 @@ StepRecords ReadStepRecords(LogStream& log, const StationFile& f) {
 }
 
 bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, StationFile& f) {
-  (void)name;
   if (f.fileEnded) {
     f.blockCount = 0;
     f.readIndex = 0;
@@ -413,11 +435,7 @@ bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, St
     f.blockDates[n] = d;
     f.blockLines[n] = lineNo;
     double* values = &f.blockValues[static_cast<size_t>(n - 1) * stride];
-    if (ParseRecordValues(c, f.count, nodata, values) > 0 && !f.warnedUnreadable) {
-      f.warnedUnreadable = true;
-      log << "WARNING: station file " << f.fileName << ", line " << lineNo
-          << ": missing or unreadable station values are taken as missing" << "[end-entry]";
-    }
+    ReadRecordValues(log, name, nodata, c, lineNo, f, values);
     line = std::string();
   }
   if (!f.fileEnded && in.AtEnd()) f.fileEnded = true;

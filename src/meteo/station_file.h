@@ -11,7 +11,7 @@
 //   line 6.. year month day hour [minute] [additional columns] value per station
 //
 // A year of 0..99 means 1900 + year. A value v is kept when -N <= v <= N (N: the
-// interpolator's nodata value) and stored as -N-1 otherwise.
+// interpolator's nodata value) and stored as -N-1 otherwise: a value of -N is data.
 #pragma once
 
 #include <cstdint>
@@ -83,6 +83,7 @@ struct StationFile {
   std::vector<long> blockLines;       // 1..blockSize: the line of each record
   bool fileEnded = false;             // the last block reached the end of the file
   bool warnedUnreadable = false;
+  bool warnedAtBound = false;  // a value equal to -N or N was warned about
   ModelDate lastDateRead;
 };
 

@@ -193,6 +193,36 @@ TEST(StationFileReader, LongLinesAreOneRecord) {
 
 namespace {
 
+// A value of exactly -N or N is data (the validity rule keeps -N <= v <= N), but almost
+// surely a marker the no-data value does not catch: the first one the run reads, at the
+// start record or in a later block, is warned about once per file. Values beyond N are
+// missing without a word, and so are those before the start.
+TEST(StationFileReader, AValueAtTheNoDataBoundIsDataWithOneWarning) {
+  TempDir dir;
+  for (const bool atStart : {true, false}) {
+    CapturedLog log;
+    StationFile f = MakeFile(dir, std::string("t\nYY MM DD HH 1 2\nYY MM DD HH 1 2\nYY MM DD HH 1 2\nn\n"
+                                              "2001 1 1 0 9999 -9999\n") +
+                                      (atStart ? "2001 1 1 1 -9999 9999.5\n" : "2001 1 1 1 1 -9999.5\n") +
+                                      "2001 1 1 2 2 -9999\n2001 1 1 3 9999 3\n");
+    AnalyzeStationFile(log.log(), "temperature basin", N, f);
+    FindStartDate(log.log(), "temperature basin", N, Date(2001, 1, 1, 1), f);
+    const int64_t endKey = Date(2001, 1, 1, 3).Key();
+    EXPECT_EQ(f.values[2], -N - 1);  // beyond N: missing
+    EXPECT_FALSE(NextStationRecord(log.log(), "temperature basin", N, endKey, f));
+    EXPECT_EQ(f.values[2], -N);  // data
+    EXPECT_FALSE(NextStationRecord(log.log(), "temperature basin", N, endKey, f));
+    const std::string console = log.console();
+    const std::string warning = atStart ? "line 7, station 1: the value -9999 equals minus the no-data value 9999 of "
+                                          "[temperature], so it counts as data (the values from -9999 to 9999 are data)"
+                                        : "line 8, station 2: the value -9999 equals minus";
+    EXPECT_NE(console.find(warning), std::string::npos) << console;
+    const size_t first = console.find("so it counts as data");
+    EXPECT_EQ(console.find("so it counts as data", first + 1), std::string::npos) << "one warning per file";
+    EXPECT_NE(console.find("give [temperature] a no-data value below its size"), std::string::npos) << console;
+  }
+}
+
 // Records follow each other by the file's step: hour 24 is 0 h of the next day, a record of
 // the next block is measured from the last of the one before, and a step taken twice ends
 // the run naming the file, the line and both dates.
