@@ -86,6 +86,9 @@ class meteointerpol : public modelobject {
   virtual int IsEndOfPeriod() const { return endFlag ? 1 : 0; }
   // The input file that ran out before the end date; empty while none has.
   const std::string& InputEndedEarly() const { return inputEndedEarly; }
+  // Whether an input runs out with the current record, before the end of the period: the
+  // run then ends with this step, and the file is noted (InputEndedEarly).
+  bool InputRunsOutAfterThisStep();
   // The file whose records give the interpolator its dates.
   const std::string& DateSourceFile() const {
     return interpolationMethod == 2 || stationFiles.empty() ? regressionFile.fileName : stationFiles[0].fileName;

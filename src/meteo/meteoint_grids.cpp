@@ -125,6 +125,17 @@ namespace {
 // Reads the grid file name that follows the date of a grid-list row.
 bool ReadListedName(TextCursor& c, std::string& gridName) { return c.ReadWord(gridName); }
 
+// Whether a row that is not blank follows (the reader is left behind it).
+bool RowFollows(LineReader& in) {
+  std::string line;
+  while (in.NextLine(line)) {
+    TextCursor c(line);
+    c.SkipBlanks();
+    if (!c.AtEnd()) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void meteointerpol::FindStartDateGridList() {
@@ -162,7 +173,7 @@ void meteointerpol::FindStartDateGridList() {
       f.readPosition = in.Offset();
       f.nextLine = lineNo + 1;
       f.lastDateRead = d;
-      f.fileEnded = false;
+      f.fileEnded = !RowFollows(in);
       return;
     }
   }
@@ -227,6 +238,7 @@ void meteointerpol::NextGridListRecord() {
     listDate = d;
     f.lastDateRead = d;
     f.readPosition = in.Offset();
+    f.fileEnded = !RowFollows(in);
     return;
   }
 }

@@ -292,6 +292,12 @@ StationLineOptions ParseStationLineOptions(const std::string& line) {
   return o;
 }
 
+bool NoRecordAfterCurrent(LogStream& log, const std::string& name, double nodata, StationFile& f) {
+  if ((f.readIndex < 1 || f.readIndex > f.blockCount) && !ReadStationBlock(log, name, nodata, f)) return true;
+  const ModelDate& d = f.blockDates[f.readIndex];
+  return d.year == 0 && d.month == 0 && d.day == 0;
+}
+
 bool AllValidValuesEqual(const double* values, int count, double nodata) {
   bool any = false;
   double first = 0.0;

@@ -165,5 +165,8 @@ bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, St
 // record that does not follow the one before by the file's step (a repeated or missing
 // step, a record out of order) ends the run naming the file, its line and date (code 73).
 bool NextStationRecord(LogStream& log, const std::string& name, double nodata, int64_t endKey, StationFile& f);
+// Whether the file holds no record after the current one. Refills the read-ahead block
+// when it is used up, as the next step would; a record dated 0.0.0 ends the records.
+bool NoRecordAfterCurrent(LogStream& log, const std::string& name, double nodata, StationFile& f);
 // Equal-values flag of a record: its valid values are all equal, or none is valid.
 bool AllValidValuesEqual(const double* values, int count, double nodata);

@@ -99,6 +99,24 @@ TEST(StationFileReader, StartDateRecordsAndValidity) {
   EXPECT_TRUE(NextStationRecord(log.log(), "temperature", N, endKey, f));  // end date reached
   EXPECT_NE(log.console().find("unreadable station values"), std::string::npos);
   EXPECT_EQ(log.console().find("before the end of the simulation period"), std::string::npos);
+  // Whether a record follows the current one is known before the step that would take it,
+  // across the ends of the read-ahead blocks; a record dated 0 0 0 ends the records.
+  for (const char* tail : {"", "0 0 0 3 1 1 1\n"}) {
+    CapturedLog tailLog;
+    StationFile g = MakeFile(dir, std::string(kHourly) + tail);
+    AnalyzeStationFile(tailLog.log(), "temperature", N, g);
+    FindStartDate(tailLog.log(), "temperature", N, Date(1998, 12, 31, 23), g);
+    g.blockSize = 2;
+    g.readIndex = 3;
+    const int64_t never = Date(2100, 1, 1, 0).Key();
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_FALSE(NoRecordAfterCurrent(tailLog.log(), "temperature", N, g)) << k;
+      ASSERT_FALSE(NextStationRecord(tailLog.log(), "temperature", N, never, g));
+    }
+    EXPECT_EQ(g.recordDate.hour, 2);
+    EXPECT_TRUE(NoRecordAfterCurrent(tailLog.log(), "temperature", N, g)) << tail;
+    EXPECT_TRUE(NextStationRecord(tailLog.log(), "temperature", N, never, g));
+  }
 }
 
 TEST(StationFileReader, ShortFileIsReportedAndBlocksRefill) {
