@@ -57,7 +57,7 @@ class data_assimilation_grid_entity : public data_assimilation_entity {
   const std::string& PendingFile() const { return pendingFile; }
 
  private:
-  void ReadNextRecord();
+  void ReadNextRecord() override;
   double** Require(const std::string& name, int code, bool glacierHint);
   void SplitCells();
 

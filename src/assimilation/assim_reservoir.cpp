@@ -112,6 +112,13 @@ void data_assimilation_reservoir_entity::ReadNextRecord(bool atConstruction) {
   }
 }
 
+long data_assimilation_reservoir_entity::PendingLine() const {
+  // A provider line is read whole, up to the line after it.
+  const std::string& text = listFile.Text();
+  const bool lastLineOpen = listFile.AtEnd() && !text.empty() && text.back() != '\n';
+  return layout == Layout::Bafu && !lastLineOpen ? listFile.LineNumber() - 1 : listFile.LineNumber();
+}
+
 void data_assimilation_reservoir_entity::Apply(ModelDate date) {
   if (!Due(date)) return;
   if (pendingLevel > geometry.nodata_value) {

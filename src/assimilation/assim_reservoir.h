@@ -39,8 +39,11 @@ class data_assimilation_reservoir_entity : public data_assimilation_entity {
   double AverageWaterTable() const { return averageWaterTable; }
 
  private:
-  // Reads the next record; with failOnBadDate an undatable record ends the run (1205).
-  void ReadNextRecord(bool failOnBadDate);
+  void ReadNextRecord() override { ReadNextRecord(false); }
+  long PendingLine() const override;
+  // Reads the next record; at construction the month dots of the log entry are written.
+  // A provider line without its date or level, or a date no calendar has, ends the run (1205).
+  void ReadNextRecord(bool atConstruction);
   [[noreturn]] void DateError(const std::string& what);
   void SkipLines(int n);
 

@@ -29,6 +29,10 @@ data_assimilation::data_assimilation(int& error, const ModuleInputs& in, std::ve
       reservoirs(&list),
       findReservoir(std::move(lookup)) {
   error = 0;
+  runStepMinutes = in.runStepMinutes > 0             ? in.runStepMinutes
+                   : in.output.subHourTimeStep > 0 ? in.output.subHourTimeStep
+                                                   : timeIntervalMinutes;
+  warmStart = in.warmStart;
   if (routingOnly != 0) {
     flowControl = 0;
     CloseControlFile();
@@ -150,6 +154,16 @@ void data_assimilation::BookSnowWater(double** liquid, double** solid, double si
 
 // --- the base of a rule ------------------------------------------------------------------
 
+namespace {
+
+// A step's date as the module's messages give it: "4.1.1985 15:00".
+std::string StepText(const ModelDate& d) {
+  return FormatText("%d.%d.%d %02d:%02d", static_cast<int>(d.day), static_cast<int>(d.month),
+                    static_cast<int>(d.year), static_cast<int>(d.hour), static_cast<int>(d.minute));
+}
+
+}  // namespace
+
 data_assimilation_entity::data_assimilation_entity(data_assimilation& m, const std::string& t,
                                                    const std::string& text)
     : module(m),
@@ -180,9 +194,10 @@ bool data_assimilation_entity::OpenList() {
 
 int64_t data_assimilation_entity::FirstRecordTime() const {
   const int64_t hour = CalendarSeconds(start.year, start.month, start.day, start.hour);
-  if (hour == -1) return hour;
-  // The run's step: the one [output_interval] sets for sub-hourly runs, else the module's.
-  const int64_t step = module.output.subHourTimeStep > 0 ? module.output.subHourTimeStep : timeInterval;
+  if (hour == -1 || !module.warmStart) return hour;
+  // A warm start: the run before ended with the step before the start, and applied the
+  // records up to its end.
+  const int64_t step = module.runStepMinutes;
   const int64_t minute = start.minute > 0 && start.minute < 60 ? start.minute : 0;
   const int64_t afterPreviousStep = hour + 60 * (minute - step) + 1;
   return step > 0 ? std::max(hour, afterPreviousStep) : hour;
@@ -229,14 +244,18 @@ void data_assimilation_entity::CheckListRecords(const std::vector<ListRecord>& r
 }
 
 bool data_assimilation_entity::Due(ModelDate date) {
-  if (!pendingValid) return false;
   const int64_t now = CalendarSeconds(date.year, date.month, date.day, date.hour);
-  if (now == pendingTime) return true;
-  if (now > pendingTime && !passedWarned) {
-    passedWarned = true;
+  // A record dated on no step (13 h on 3-hourly steps, noon on daily ones) is passed over:
+  // it must not hold back the records after it.
+  while (pendingValid && now > pendingTime) {
     *log << "WARNING: data assimilation: the record of " << pendingYear << "-" << pendingMonth << "-" << pendingDay
-         << " " << pendingHour << "h in " << listFileName
-         << " falls on no step of the run; the rule applies nothing more" << "[end-entry]";
+         << " " << pendingHour << "h (line " << PendingLine() << " of " << listFileName
+         << ") falls on no step of the run: it lies "
+         << (previousStep.IsMissing() ? "before the run's first step, " + StepText(date)
+                                      : "between the steps of " + StepText(previousStep) + " and " + StepText(date))
+         << "; it is skipped, and the rule goes on with its next record" << "[end-entry]";
+    ReadNextRecord();
   }
-  return false;
+  previousStep = date;
+  return pendingValid && now == pendingTime;
 }

@@ -41,14 +41,20 @@ class data_assimilation_entity {
   [[noreturn]] void Fail(const std::string& message, int code) const;
   // Loads the list file into listFile; false when it cannot be read.
   bool OpenList();
-  // Calendar seconds from which on a record is the run's to apply. A record applies at the
-  // first step of its hour, so one of the run's first hour is left to the run before when a
-  // step of that hour came before the start (sub-hourly steps: a warm start at 00:30 does
-  // not apply again the record of 00:00 that the run ending then applied).
+  // Calendar seconds from which on a record is the run's to apply: the start's hour. A
+  // record applies at the first step of its hour; a warm start leaves to the run before it
+  // the records that run applied, those up to the end of the step before the start
+  // (sub-hourly steps: a warm start at 00:30 does not apply again the record of 00:00 that
+  // the run ending then applied, where a cold start at 00:30 does apply it).
   int64_t FirstRecordTime() const;
-  // Seconds of the step's hour, and whether the pending record is due at it. A record
-  // that the steps have passed without meeting it stops the rule with one WARNING.
+  // Whether the pending record is due at the step's hour. A record that the steps have
+  // passed without meeting it (dated on no step) is skipped with one WARNING naming it and
+  // the steps around it; the next record becomes pending.
   bool Due(ModelDate date);
+  // Reads the list's next record into the pending one (pendingValid false at its end).
+  virtual void ReadNextRecord() = 0;
+  // The line of the list file that holds the pending record (for messages).
+  virtual long PendingLine() const { return listFile.LineNumber(); }
   // Checks every record of the list file before the run: a date that no calendar has, or a
   // record dated before the one above it, ends the run (1205, naming the file, line, field
   // and value); a list without records, without a record inside the run, or whose records
@@ -71,7 +77,7 @@ class data_assimilation_entity {
   int64_t pendingTime = 0;  // calendar seconds of the pending record
   int pendingYear = 0, pendingMonth = 0, pendingDay = 0, pendingHour = 0;
   bool pendingValid = false;  // false once the list file holds no further record
-  bool passedWarned = false;
+  ModelDate previousStep;     // the date of the step before (missing before the first)
 };
 
 class data_assimilation : public teilmodellklasse {
@@ -116,6 +122,10 @@ class data_assimilation : public teilmodellklasse {
   int pondingIndex = 0;     // "ponding_storage", 0 until the first reservoir rule
   int lakeCodesIndex = 0;   // "lake_codes"
   double** mpiRegions = nullptr;
+  // The run's step in minutes (that of its station records, else the timestep key, else
+  // this module's interval), and whether the run goes on from an earlier run's state.
+  int runStepMinutes = 0;
+  bool warmStart = false;
 
  private:
   MatrixOwner assimilatedSnow;

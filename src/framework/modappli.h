@@ -138,10 +138,10 @@ class ModellApplication : public memory_handling {
 
  private:
   void BuildModules();
-  // The run's time step: the distance between the first two records of the first station
-  // file (the clock's); every interpolator holds its records to it. A "timestep" of
-  // [output_interval] has to be the same. 0 when no file holds two records (then the
-  // "timestep", if any).
+  // The run's time step: the distance between the record of the run's start and the next
+  // one in the first station file (the clock's); every interpolator holds the records it
+  // reads to it. A "timestep" of [output_interval] has to be the same. 0 when no file holds
+  // a record after the start (then the "timestep", if any).
   int FindRunStep();
   // Declares the files the modules did not declare themselves and checks every file the run
   // writes against every file it reads (framework/run_files.h).

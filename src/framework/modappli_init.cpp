@@ -365,6 +365,7 @@ void ModellApplication::BuildModules() {
   TraceBuilt("SpecialOutputClass");
   if (m.routing->GetFlowControl() != 0) m.routing->CollectRoutingObjects(reservoirs);
 
+  in.warmStart = m.soil->readInitialGrids != 0;
   m.assimilation = new data_assimilation(error, in, reservoirs, routingOnly ? 1 : 0, 1);
   Check(error, m.assimilation);
   TraceBuilt("data_assimilation");
@@ -388,14 +389,16 @@ int ModellApplication::FindRunStep() {
   const int timestep = runValues.timestep;
   const meteointerpol* clock = nullptr;
   for (int i = 1; i <= interpolatorCount && !clock; ++i)
-    if (modules.interpolators[i]->FirstStationRecords().count == 2) clock = modules.interpolators[i];
+    if (modules.interpolators[i]->StationStepRecords().count == 2) clock = modules.interpolators[i];
   if (!clock) return timestep;
-  const FirstRecords& r = clock->FirstStationRecords();
+  // The step is the distance from the record of the start to the next: the records before
+  // the start are only skipped, and a gap among them says nothing of the run's step.
+  const StepRecords& r = clock->StationStepRecords();
   const std::string& file = clock->DateSourceFile();
   const double step = r.StepMinutes();
   if (!(step >= 1.0 && step <= kMaxRecordStepMinutes)) {
-    *log << "FATAL: the first two records of " << file << " (lines " << r.line[0] << " and " << r.line[1]
-         << ") are dated " << StationDateText(r.date[0]) << " and " << StationDateText(r.date[1])
+    *log << "FATAL: the record of the run's start in " << file << " (line " << r.line[0] << ") and the next one (line "
+         << r.line[1] << ") are dated " << StationDateText(r.date[0]) << " and " << StationDateText(r.date[1])
          << ": the run steps by the distance between them, which has to be 1 to "
          << static_cast<long>(kMaxRecordStepMinutes) << " minutes, not " << step
          << " (a record repeated or out of order)" << "[end-entry]";

@@ -281,6 +281,7 @@ int ModellApplication::run() {
   bool terminating = false;
   try {
     int pass = 0;
+    bool inputRunsOut = false;  // an input has no record after this step's
     ModelDate flushed;  // the day of the last pass whose rows were written
     while (endFlag != 1) {
       gridOutput.RaiseFailure();  // a grid of the last step that could not be written
@@ -292,6 +293,14 @@ int ModellApplication::run() {
         *log << "WARNING: " << TerminationSignalName()
              << " received: the run ends after the next time step, with every buffer and grid written"
              << "[end-entry]";
+      }
+      // An input whose records end before the end date ends the run with this step, which
+      // is then run as the last one: its grids of the end of the run and the end state
+      // are written, dated at this step.
+      if (!routingOnly && !terminating && !inputRunsOut && CtrlCState != 99) {
+        for (int i = 1; i <= interpolatorCount; ++i)  // every file that runs out is named
+          if (modules.interpolators[i]->InputRunsOutAfterThisStep()) inputRunsOut = true;
+        if (inputRunsOut) EndWithNextInterval();
       }
       ++pass;
       if (routingOnly) {
@@ -320,8 +329,15 @@ int ModellApplication::run() {
       }
       endFlag = 1;
       if (interpolatorCount == 0 || terminating) break;
-      for (int i = 1; i <= interpolatorCount; ++i)
+      // The run ends once every interpolator has come to the end of its period, or with the
+      // last step for which every input had a record: an input that ran out before the end
+      // date has nothing for the next step, whatever the others still hold.
+      bool ranOut = false;
+      for (int i = 1; i <= interpolatorCount; ++i) {
         if (modules.interpolators[i]->IsEndOfPeriod() == 0) endFlag = 0;
+        if (!modules.interpolators[i]->InputEndedEarly().empty()) ranOut = true;
+      }
+      if (ranOut) endFlag = 1;
       // Rows reach their files at least once per simulated day, so that a run killed
       // outright (SIGKILL, an out-of-memory kill) keeps all but the rows of its last day; the rows
       // of the last pass go with the end of the run.
@@ -352,7 +368,7 @@ void ModellApplication::ReportEarlyEnd() {
   for (int i = 1; i <= interpolatorCount; ++i) {
     const meteointerpol& ip = *modules.interpolators[i];
     if (ip.InputEndedEarly().empty()) continue;
-    const ModelDate planned{ip.endMinute, ip.endHour, ip.endDay, ip.endMonth, ip.endYear};
+    const ModelDate& planned = runValues.end;
     *log << "ERROR: the input file " << ip.InputEndedEarly() << " of " << interpolatorNames[static_cast<size_t>(i)]
          << " ends before the planned end of the simulation: the run ends with the step of " << StepDateText(stepDate)
          << " instead of " << StepDateText(planned) << "[end-entry]";

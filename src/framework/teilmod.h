@@ -56,6 +56,9 @@ struct ModuleInputs {
   // timestep key; 0: not known, an hour or longer); a module whose time interval differs
   // is warned about.
   int runStepMinutes = 0;
+  // The run goes on from the state an earlier run wrote (the soil model reads its storage
+  // file): data assimilation leaves to that run the records of its last step.
+  bool warmStart = false;
   double latitude = 0.0;
   double longitude = 0.0;
   double referenceMeridian = 0.0;

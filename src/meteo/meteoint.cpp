@@ -173,10 +173,10 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
       if (i == 1) CheckSecondStationFile();
       FindStartDate(*log, name, nodataN, start, f);
     }
-    // On its own the interpolator holds its files to the step of its first file's records;
-    // the application gives every interpolator the step of the run.
-    firstRecords = ReadFirstRecords(*log, stationFiles[0]);
-    const double step = firstRecords.StepMinutes();
+    // On its own the interpolator holds its files to the step of its first file's records
+    // from the start on; the application gives every interpolator the step of the run.
+    stepRecords = ReadStepRecords(*log, stationFiles[0]);
+    const double step = stepRecords.StepMinutes();
     if (step >= 1.0 && step <= kMaxRecordStepMinutes)
       SetRecordStep(static_cast<int>(step), RecordStepSource(stationFiles[0].fileName));
     DetectStationGridOrientation();
@@ -193,7 +193,7 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
     StationFile& f = stationFiles[0];
     AnalyzeStationFile(*log, name, nodataN, f);
     FindStartDateGridList();
-    firstRecords = ReadFirstRecords(*log, f);
+    stepRecords = ReadStepRecords(*log, f);
     DeclareListedGrids("[" + name.substr(0, name.find(' ')) + "] ");
     if (f.count > 0) SetPosition(0, f.x[1], f.y[1], f.altitude[1]);
     f.equalValues = false;

@@ -86,13 +86,16 @@ class meteointerpol : public modelobject {
   virtual int IsEndOfPeriod() const { return endFlag ? 1 : 0; }
   // The input file that ran out before the end date; empty while none has.
   const std::string& InputEndedEarly() const { return inputEndedEarly; }
+  // Whether an input runs out with the current record, before the end of the period: the
+  // run then ends with this step, and the file is noted (InputEndedEarly).
+  bool InputRunsOutAfterThisStep();
   // The file whose records give the interpolator its dates.
   const std::string& DateSourceFile() const {
     return interpolationMethod == 2 || stationFiles.empty() ? regressionFile.fileName : stationFiles[0].fileName;
   }
-  // The first two records of the first station file (or grid list); count 0 for an
-  // interpolator that reads neither.
-  const FirstRecords& FirstStationRecords() const { return firstRecords; }
+  // The record of the run's start in the first station file (or grid list) and the one
+  // after it; count 0 for an interpolator that reads neither.
+  const StepRecords& StationStepRecords() const { return stepRecords; }
   // Every record of the station files has to follow the one before by minutes (0: not
   // checked); source says where that step comes from. It is the step of the run: methods 2
   // and 3 refuse one below an hour.
@@ -261,7 +264,7 @@ class meteointerpol : public modelobject {
   std::string inputEndedEarly;
   void NoteEarlyEnd(const std::string& file);
   double timeStepMinutes = 60.0;  // the run's step, as far as it is known
-  FirstRecords firstRecords;
+  StepRecords stepRecords;
   int warningSwitch = 0;
   int firstRow = 1, lastRow = 0;
   std::vector<RowBounds> bounds;

@@ -125,6 +125,17 @@ namespace {
 // Reads the grid file name that follows the date of a grid-list row.
 bool ReadListedName(TextCursor& c, std::string& gridName) { return c.ReadWord(gridName); }
 
+// Whether a row that is not blank follows (the reader is left behind it).
+bool RowFollows(LineReader& in) {
+  std::string line;
+  while (in.NextLine(line)) {
+    TextCursor c(line);
+    c.SkipBlanks();
+    if (!c.AtEnd()) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void meteointerpol::FindStartDateGridList() {
@@ -139,7 +150,9 @@ void meteointerpol::FindStartDateGridList() {
     if (in.NextLine(line)) ++lineNo;
   TextCursor c;
   StartSearch search(start);
-  while (in.NextLine(line)) {
+  while (true) {
+    const uint64_t lineStart = in.Offset();
+    if (!in.NextLine(line)) break;
     ++lineNo;
     c.SetText(line);
     c.SkipBlanks();
@@ -155,10 +168,12 @@ void meteointerpol::FindStartDateGridList() {
       if (!ReadListedName(c, currentGridName))
         Fatal("grid list " + f.fileName + ", line " + std::to_string(lineNo) + ": no grid file name after the date",
               49);
+      f.startOffset = lineStart;
+      f.startLine = lineNo;
       f.readPosition = in.Offset();
       f.nextLine = lineNo + 1;
       f.lastDateRead = d;
-      f.fileEnded = false;
+      f.fileEnded = !RowFollows(in);
       return;
     }
   }
@@ -223,6 +238,7 @@ void meteointerpol::NextGridListRecord() {
     listDate = d;
     f.lastDateRead = d;
     f.readPosition = in.Offset();
+    f.fileEnded = !RowFollows(in);
     return;
   }
 }

@@ -291,6 +291,23 @@ void meteointerpol::ReadNextRecord() {
   }
 }
 
+bool meteointerpol::InputRunsOutAfterThisStep() {
+  if (!result || endFlag || current.Key() >= endDateKey) return false;
+  std::string file;
+  if (interpolationMethod == 9) {
+    if (stationFiles[0].fileEnded) file = stationFiles[0].fileName;
+  } else if (interpolationMethod != 2) {
+    for (int i = 0; i < stationFileCount && file.empty(); ++i)
+      if (NoRecordAfterCurrent(*log, name, nodataN, stationFiles[i])) file = stationFiles[i].fileName;
+  }
+  if (file.empty() && (interpolationMethod == 2 || interpolationMethod == 3) &&
+      NoRegressionRecordAfterCurrent(*log, regressionFile))
+    file = regressionFile.fileName;
+  if (file.empty()) return false;
+  NoteEarlyEnd(file);
+  return true;
+}
+
 void meteointerpol::NoteEarlyEnd(const std::string& file) {
   if (inputEndedEarly.empty()) inputEndedEarly = file;
 }

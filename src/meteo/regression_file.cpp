@@ -212,6 +212,12 @@ bool ReadRegressionBlock(LogStream& log, RegressionFile& f) {
   return n > 0;
 }
 
+bool NoRegressionRecordAfterCurrent(LogStream& log, RegressionFile& f) {
+  if ((f.readIndex < 1 || f.readIndex > f.blockCount) && !ReadRegressionBlock(log, f)) return true;
+  const ModelDate& d = f.block[static_cast<size_t>(f.readIndex)].date;
+  return d.year == 0 && d.month == 0 && d.day == 0;
+}
+
 bool NextRegressionRecord(LogStream& log, const std::string& name, int64_t endKey, RegressionFile& f) {
   if (f.current.Key() >= endKey) return true;
   if (f.readIndex < 1 || f.readIndex > f.blockCount) {

@@ -66,3 +66,6 @@ bool ReadRegressionBlock(LogStream& log, RegressionFile& f);
 // Takes the next record as the current date and parameters. Returns true at the end of the
 // period (end key reached, file exhausted, or a record dated 0.0.0).
 bool NextRegressionRecord(LogStream& log, const std::string& name, int64_t endKey, RegressionFile& f);
+// Whether the file holds no record after the current one (refills the block when it is used
+// up, as the next step would; a record dated 0.0.0 ends the records).
+bool NoRegressionRecordAfterCurrent(LogStream& log, RegressionFile& f);

@@ -1,6 +1,7 @@
 #include "meteo/station_file.h"
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <iomanip>
 #include <sstream>
@@ -74,6 +75,33 @@ bool HeaderNumbers(const std::string& line, size_t leading, int count, std::vect
   return true;
 }
 
+// Reads the station values of a record (line lineNo of f) into values[1..count]. Once per
+// file a WARNING says that values could not be read (they are missing), and once that a
+// value equals -N or N: it counts as data, where it is almost surely a marker of missing
+// values that the section's no-data value N does not catch (-9999 with N = 9999).
+void ReadRecordValues(LogStream& log, const std::string& name, double nodata, TextCursor& c, long lineNo,
+                      StationFile& f, double* values) {
+  if (ParseRecordValues(c, f.count, nodata, values) > 0 && !f.warnedUnreadable) {
+    f.warnedUnreadable = true;
+    log << "WARNING: station file " << f.fileName << ", line " << lineNo
+        << ": missing or unreadable station values are taken as missing" << "[end-entry]";
+  }
+  if (f.warnedAtBound) return;
+  for (int k = 1; k <= f.count; ++k) {
+    if (values[k] != nodata && values[k] != -nodata) continue;
+    f.warnedAtBound = true;
+    const std::string section = "[" + name.substr(0, name.find(' ')) + "]";
+    std::ostringstream s;
+    s << "WARNING: station file " << f.fileName << ", line " << lineNo << ", station " << k << ": the value "
+      << values[k] << " equals " << (values[k] < 0 ? "minus " : "") << "the no-data value " << nodata << " of "
+      << section << ", so it counts as data (the values from " << -nodata << " to " << nodata
+      << " are data); if it marks a missing value, give " << section
+      << " a no-data value below its size, or mark missing values beyond it" << "[end-entry]";
+    log << s.str();
+    return;
+  }
+}
+
 }  // namespace
 
 std::string StationDateText(const ModelDate& d) {
@@ -82,7 +110,7 @@ std::string StationDateText(const ModelDate& d) {
   return s.str();
 }
 
-double FirstRecords::StepMinutes() const { return count < 2 ? 0.0 : RecordMinutes(date[1]) - RecordMinutes(date[0]); }
+double StepRecords::StepMinutes() const { return count < 2 ? 0.0 : RecordMinutes(date[1]) - RecordMinutes(date[0]); }
 
 void StartSearch::Note(const ModelDate& date, long line) {
   if (firstLine_ == 0) {
@@ -264,6 +292,12 @@ StationLineOptions ParseStationLineOptions(const std::string& line) {
   return o;
 }
 
+bool NoRecordAfterCurrent(LogStream& log, const std::string& name, double nodata, StationFile& f) {
+  if ((f.readIndex < 1 || f.readIndex > f.blockCount) && !ReadStationBlock(log, name, nodata, f)) return true;
+  const ModelDate& d = f.blockDates[f.readIndex];
+  return d.year == 0 && d.month == 0 && d.day == 0;
+}
+
 bool AllValidValuesEqual(const double* values, int count, double nodata) {
   bool any = false;
   double first = 0.0;
@@ -334,12 +368,8 @@ void FindStartDate(LogStream& log, const std::string& name, double nodata, const
     if (d.day == start.day && d.month == start.month && d.year == start.year && d.hour == start.hour &&
         d.minute == start.minute) {
       f.startOffset = lineStart;
-      f.recordLine = lineNo;
-      if (ParseRecordValues(c, f.count, nodata, f.values.data()) > 0 && !f.warnedUnreadable) {
-        f.warnedUnreadable = true;
-        log << "WARNING: station file " << f.fileName << ", line " << lineNo
-            << ": missing or unreadable station values are taken as missing" << "[end-entry]";
-      }
+      f.startLine = f.recordLine = lineNo;
+      ReadRecordValues(log, name, nodata, c, lineNo, f, f.values.data());
       found = true;
       break;
     }
@@ -360,15 +390,17 @@ void FindStartDate(LogStream& log, const std::string& name, double nodata, const
   f.fileEnded = false;
 }
 
-FirstRecords ReadFirstRecords(LogStream& log, const StationFile& f) {
-  FirstRecords r;
-  LineReader in(f.fileName);
+StepRecords ReadStepRecords(LogStream& log, const StationFile& f) {
+  StepRecords r;
+  if (f.startLine < 1) return r;
+  LineReader in(f.fileName, f.startOffset);
   if (!in.Ok()) Fail(log, "\nerror opening file " + f.fileName + FileOpenReason(f.fileName, false, 0), 49);
   std::string line;
-  long lineNo = 0;
+  long lineNo = f.startLine - 1;
   TextCursor c;
   while (r.count < 2 && in.NextLine(line)) {
-    if (++lineNo <= 5 || IsBlankLine(line)) continue;
+    ++lineNo;
+    if (IsBlankLine(line)) continue;
     c.SetText(line);
     ModelDate& d = r.date[r.count];
     if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d)) UnreadableDate(log, f.fileName, lineNo, line);
@@ -379,7 +411,6 @@ FirstRecords ReadFirstRecords(LogStream& log, const StationFile& f) {
 }
 
 bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, StationFile& f) {
-  (void)name;
   if (f.fileEnded) {
     f.blockCount = 0;
     f.readIndex = 0;
@@ -410,11 +441,7 @@ bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, St
     f.blockDates[n] = d;
     f.blockLines[n] = lineNo;
     double* values = &f.blockValues[static_cast<size_t>(n - 1) * stride];
-    if (ParseRecordValues(c, f.count, nodata, values) > 0 && !f.warnedUnreadable) {
-      f.warnedUnreadable = true;
-      log << "WARNING: station file " << f.fileName << ", line " << lineNo
-          << ": missing or unreadable station values are taken as missing" << "[end-entry]";
-    }
+    ReadRecordValues(log, name, nodata, c, lineNo, f, values);
     line = std::string();
   }
   if (!f.fileEnded && in.AtEnd()) f.fileEnded = true;
@@ -446,6 +473,15 @@ bool NextStationRecord(LogStream& log, const std::string& name, double nodata, i
         << " by " << step << " minutes; every record has to follow the one before by the time step of "
         << f.stepMinutes << " minutes" << (f.stepSource.empty() ? "" : ", " + f.stepSource)
         << " (a step repeated, left out or out of order)";
+      const double steps = step / f.stepMinutes;
+      if (steps > 1.0 && steps == std::floor(steps)) {
+        // Steps left out: the run can go over them once the file has a record for each.
+        const long missing = static_cast<long>(steps) - 1;
+        s << "; to run over the gap, give the file a record for "
+          << (missing == 1 ? std::string("the missing step") : "each of the " + std::to_string(missing) + " missing steps")
+          << " between these two, with " << MissingResult(nodata) << " (outside "
+          << -nodata << " to " << nodata << ", so missing) for every station without a value";
+      }
       Fail(log, s.str(), 73);
     }
   }

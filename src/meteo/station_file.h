@@ -11,7 +11,7 @@
 //   line 6.. year month day hour [minute] [additional columns] value per station
 //
 // A year of 0..99 means 1900 + year. A value v is kept when -N <= v <= N (N: the
-// interpolator's nodata value) and stored as -N-1 otherwise.
+// interpolator's nodata value) and stored as -N-1 otherwise: a value of -N is data.
 #pragma once
 
 #include <cstdint>
@@ -66,6 +66,7 @@ struct StationFile {
   bool equalValues = false;
   uint64_t readPosition = 0;  // byte offset after the last record read
   uint64_t startOffset = 0;   // byte offset of the start record
+  long startLine = 0;         // line of the start record
   long nextLine = 0;          // line number at readPosition (for messages)
   long recordLine = 0;        // line of the current record
   // The time step of the run in minutes: every record has to follow the one before by it
@@ -82,13 +83,15 @@ struct StationFile {
   std::vector<long> blockLines;       // 1..blockSize: the line of each record
   bool fileEnded = false;             // the last block reached the end of the file
   bool warnedUnreadable = false;
+  bool warnedAtBound = false;  // a value equal to -N or N was warned about
   ModelDate lastDateRead;
 };
 
-// The first two records of a file, dated with the year fix: the distance between them is
-// the time step of the run whose clock the file is.
-struct FirstRecords {
-  int count = 0;  // 0, 1 or 2
+// The record at the run's start and the one after it, dated with the year fix: the distance
+// between them is the time step of the run whose clock the file is. Records before the
+// start are only skipped: a gap among them does not set the step.
+struct StepRecords {
+  int count = 0;  // 0, 1 (the start record is the file's last) or 2
   ModelDate date[2];
   long line[2] = {0, 0};
   // Minutes from the first record to the second (count 2 only).
@@ -99,7 +102,7 @@ struct FirstRecords {
 constexpr double kMaxRecordStepMinutes = 1000000.0;
 // Where the time step comes from, as the messages say it.
 inline std::string RecordStepSource(const std::string& file) {
-  return "the distance between the first two records of " + file;
+  return "the distance between the record of the run's start and the next one in " + file;
 }
 
 // A record's date as the messages give it: "1.1.1985 24:0".
@@ -147,9 +150,9 @@ class StartSearch {
   long firstLine_ = 0, lastLine_ = 0, afterLine_ = 0;
 };
 
-// Reads the dates of the first two records behind the header (code 73 for a line whose
-// date cannot be read).
-FirstRecords ReadFirstRecords(LogStream& log, const StationFile& f);
+// Reads the dates of the start record and the next one; the file has been positioned by
+// FindStartDate (startOffset, startLine). Code 73 for a line whose date cannot be read.
+StepRecords ReadStepRecords(LogStream& log, const StationFile& f);
 // Positions the file at the start record and loads its values. Without a record of the start
 // date the run ends with code 51, naming the file's first record and the first after the start.
 void FindStartDate(LogStream& log, const std::string& name, double nodata, const ModelDate& start,
@@ -162,5 +165,8 @@ bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, St
 // record that does not follow the one before by the file's step (a repeated or missing
 // step, a record out of order) ends the run naming the file, its line and date (code 73).
 bool NextStationRecord(LogStream& log, const std::string& name, double nodata, int64_t endKey, StationFile& f);
+// Whether the file holds no record after the current one. Refills the read-ahead block
+// when it is used up, as the next step would; a record dated 0.0.0 ends the records.
+bool NoRecordAfterCurrent(LogStream& log, const std::string& name, double nodata, StationFile& f);
 // Equal-values flag of a record: its valid values are all equal, or none is valid.
 bool AllValidValuesEqual(const double* values, int count, double nodata);

@@ -47,47 +47,94 @@ TEST(GridAssimilation, GridIsReplacedInPlaceOnExactlyTheListedDates) {
   EXPECT_EQ(solid[1][1], 0.0);
   again->Run(ModelDate{0, 2, 1, 7, 2001});
   EXPECT_EQ(solid[1][1], 11.0);
-  // A run that starts after a step of a record's hour leaves that record to the run before
-  // it (a warm start at 2:30 after the run that ended at 2:00 and applied it): with 30-minute
-  // steps, from the module's interval or from the run's. With hourly steps stamped at the
-  // half hour, 2:30 is the first step of the hour and applies it.
-  b.start = ModelDate{30, 2, 1, 7, 2001};
+  // A record applies at the first step of its hour that the run takes. A warm start leaves
+  // to the run before it the records that run applied up to the end of the step before the
+  // start (a start at 2:30 on 30-minute steps after the run that ended at 2:00 and applied
+  // the record of 2 h); a cold start at 2:30 applies it. The step is the run's, else the
+  // timestep key's, else the module's interval. With hourly steps stamped at the half hour,
+  // 2:30 is the first step of hour 2 also on a warm start.
   b.WriteGridList("g.txt", {"2001 7 1 2 " + b.Path("a.asc"), "2001 7 1 3 " + b.Path("b.asc")});
   const struct {
-    int interval, runStep;
-    double atHalfPast;
-  } starts[] = {{30, 0, 0.0}, {60, 30, 0.0}, {60, 0, 11.0}};
+    bool warm;
+    int startMinute, interval, runStep, timestepKey;
+    double atStart;
+  } starts[] = {
+      {false, 30, 30, 30, 0, 11.0}, {true, 30, 30, 30, 0, 0.0},   {false, 0, 30, 30, 0, 11.0},
+      {true, 0, 30, 30, 0, 11.0},   {true, 30, 60, 30, 0, 0.0},   {true, 30, 60, 0, 30, 0.0},
+      {true, 30, 30, 0, 0, 0.0},    {true, 30, 60, 60, 0, 11.0},  {false, 30, 60, 0, 0, 11.0},
+  };
   for (const auto& s : starts) {
+    SCOPED_TRACE(FormatText("%s start at 2:%02d, interval %d, run step %d, timestep %d", s.warm ? "warm" : "cold",
+                            s.startMinute, s.interval, s.runStep, s.timestepKey));
+    b.start = ModelDate{s.startMinute, 2, 1, 7, 2001};
     b.WriteControl({AssimBasin::GridRule("snowstorage_solid", b.Path("g.txt"))}, 1, s.interval);
     ModuleInputs in = b.Inputs(b.log.log(), b.Path("run.ctl"), b.dir.path());
-    in.output.subHourTimeStep = s.runStep;
-    auto warm = MakeModule<data_assimilation>(error, in, b.reservoirList, 0, 1);
+    in.runStepMinutes = s.runStep;
+    in.output.subHourTimeStep = s.timestepKey;
+    in.warmStart = s.warm;
+    auto run = MakeModule<data_assimilation>(error, in, b.reservoirList, 0, 1);
     ASSERT_EQ(error, 0) << b.log.console();
     b.Fill(solid, 0.0);
-    warm->Run(ModelDate{30, 2, 1, 7, 2001});
-    EXPECT_EQ(solid[1][1], s.atHalfPast) << s.interval << " " << s.runStep;
-    warm->Run(ModelDate{s.interval == 60 && s.runStep == 0 ? 30 : 0, 3, 1, 7, 2001});  // the next step
-    EXPECT_EQ(solid[1][1], 22.0) << s.interval << " " << s.runStep;
+    run->Run(b.start);
+    EXPECT_EQ(solid[1][1], s.atStart);
+    const int step = s.runStep > 0 ? s.runStep : s.timestepKey > 0 ? s.timestepKey : s.interval;
+    const int next = s.startMinute + step;
+    run->Run(ModelDate{next % 60, 2 + next / 60, 1, 7, 2001});
+    if (next < 60) {
+      EXPECT_EQ(solid[1][1], s.atStart);  // still hour 2: nothing more
+      run->Run(ModelDate{0, 3, 1, 7, 2001});
+    }
+    EXPECT_EQ(solid[1][1], 22.0);
   }
   EXPECT_EQ(b.log.console().find("falls on no step"), std::string::npos);
+  // A list of that one record: the cold start counts it among the run's, the warm one says
+  // that it applies nothing.
+  b.WriteGridList("g.txt", {"2001 7 1 2 " + b.Path("a.asc")});
+  for (const bool warm : {false, true}) {
+    CapturedLog log;
+    ModuleInputs in = b.Inputs(log.log(), b.Path("run.ctl"), b.dir.path());
+    in.runStepMinutes = 30;
+    in.warmStart = warm;
+    auto run = MakeModule<data_assimilation>(error, in, b.reservoirList, 0, 1);
+    EXPECT_EQ(warm, log.console().find("none of the 1 records of " + b.Path("g.txt") +
+                                       " (2001 7 1 2 to 2001 7 1 2) lies within the run") != std::string::npos)
+        << log.console();
+  }
 }
 
-TEST(GridAssimilation, RecordBetweenTwoStepsStopsTheRuleWithOneWarning) {
+// A record dated on no step (2 h and 6 h on steps of the odd hours) is skipped with one
+// WARNING that names it and the steps around it; the next record is pending and applies at
+// its step, also within the step that passed the skipped one.
+TEST(GridAssimilation, RecordOnNoStepIsSkippedAndTheNextOnesApply) {
   AssimBasin b;
   b.AddSnowGrids(false);
   double** solid = b.Grid("snowstorage_solid");
   b.WriteGrid("a.asc", 11.0);
-  b.WriteGridList("g.txt", {"2001 7 1 2 " + b.Path("a.asc"), "2001 7 1 6 " + b.Path("a.asc")});
+  b.WriteGrid("b.asc", 22.0);
+  b.WriteGrid("c.asc", 33.0);
+  b.WriteGridList("g.txt", {"2001 7 1 2 " + b.Path("a.asc"), "2001 7 1 3 " + b.Path("b.asc"),
+                            "2001 7 1 6 " + b.Path("a.asc"), "2001 7 1 9 " + b.Path("c.asc")});
   b.WriteControl({AssimBasin::GridRule("snowstorage_solid", b.Path("g.txt"))});
   int error = -1;
   auto m = b.Make(error);
   ASSERT_EQ(error, 0);
-  for (int h = 1; h <= 9; h += 2) m->Run(AssimBasin::Date(2001, 7, 1, h));  // odd hours only
-  EXPECT_EQ(solid[1][1], 0.0);
+  const double expected[] = {0, 22, 22, 22, 33};  // hours 1, 3, 5, 7, 9
+  for (int h = 1; h <= 9; h += 2) {
+    m->Run(AssimBasin::Date(2001, 7, 1, h));
+    EXPECT_EQ(solid[1][1], expected[h / 2]) << "hour " << h;
+  }
   const std::string console = b.log.console();
-  const size_t first = console.find("falls on no step of the run");
-  ASSERT_NE(first, std::string::npos) << console;
-  EXPECT_EQ(console.find("falls on no step", first + 1), std::string::npos);
+  EXPECT_NE(console.find("data assimilation: the record of 2001-7-1 2h (line 6 of " + b.Path("g.txt") +
+                         ") falls on no step of the run: it lies between the steps of 1.7.2001 01:00 and "
+                         "1.7.2001 03:00; it is skipped, and the rule goes on with its next record"),
+            std::string::npos)
+      << console;
+  EXPECT_NE(console.find("the record of 2001-7-1 6h (line 8 of"), std::string::npos) << console;
+  size_t warnings = 0;
+  for (size_t at = console.find("falls on no step"); at != std::string::npos;
+       at = console.find("falls on no step", at + 1))
+    ++warnings;
+  EXPECT_EQ(warnings, 2u);
 }
 
 TEST(GridAssimilation, SplitAndGlacierWeighingKeepTheAssimilatedTotalInEveryCell) {

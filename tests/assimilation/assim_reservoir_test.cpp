@@ -82,6 +82,31 @@ TEST(ReservoirAssimilation, SkippedRowsAreNeverDatedInEitherLayout) {
   }
 }
 
+// On daily steps a level dated at noon falls on no step: it is skipped with a WARNING naming
+// its line, and the record after it applies on its day, in either layout.
+TEST(ReservoirAssimilation, ALevelOnNoStepIsSkippedAndTheNextApplies) {
+  for (bool bafu : {false, true}) {
+    SCOPED_TRACE(bafu ? "bafu" : "orvel");
+    AssimBasin b;
+    b.start = ModelDate{0, 24, 1, 7, 2001};
+    const std::string text =
+        bafu ? "a\nb\nc\n" + BafuLine(2001, 7, 2, 12, 402.0) + BafuLine(2001, 7, 3, 24, 403.0)
+             : std::string(kOrvelHeader) + "2001 7 2 12 402.0\n2001 7 3 24 403.0\n";
+    b.WriteFile("levels.txt", text);
+    int error = -1;
+    auto m = MakeLakeRule(b, "levels.txt", bafu ? " format = bafu; " : "", error);
+    ASSERT_EQ(error, 0) << b.log.console();
+    for (int d = 1; d <= 4; ++d) m->Run(AssimBasin::Date(2001, 7, d, 24));
+    EXPECT_EQ(b.lakes[0].updates, 1);
+    EXPECT_EQ(b.lakes[0].level, 403.0);
+    EXPECT_NE(b.log.console().find("the record of 2001-7-2 12h (line " + std::string(bafu ? "4" : "6") + " of " +
+                                   b.Path("levels.txt") + ") falls on no step of the run: it lies between the "
+                                   "steps of 1.7.2001 24:00 and 2.7.2001 24:00"),
+              std::string::npos)
+        << b.log.console();
+  }
+}
+
 TEST(ReservoirAssimilation, FixedColumnLinesAreReadOrRefusedByWhatTheyLack) {
   int y = 0, mo = 0, d = 0, h = 0;
   double level = 0;

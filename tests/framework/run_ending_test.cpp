@@ -1,6 +1,7 @@
 // How whole runs of the example basin end when their input runs out or turns bad.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -23,10 +24,22 @@ void KeepLines(const std::string& path, size_t keep) {
   for (size_t i = 0; i < keep && i < lines.size(); ++i) out << lines[i] << "\n";
 }
 
-int RunBasin(const BasinCopy& basin, std::string* out) {
-  return RunCommand("cd " + basin.dir().path() + " && " + ORVEL_BINARY + " basin.ctl -diagfile:output/d.xml </dev/null",
-                    out);
+int RunBasin(const TempDir& dir, std::string* out) {
+  return RunCommand("cd " + dir.path() + " && " + ORVEL_BINARY + " basin.ctl -diagfile:output/d.xml </dev/null", out);
 }
+
+int RunBasin(const BasinCopy& basin, std::string* out) { return RunBasin(basin.dir(), out); }
+
+// The example basin with every module it has, the soil model's storage file among its
+// outputs.
+struct WholeExample {
+  WholeExample() {
+    CopyExampleInputs(std::string(ORVEL_SOURCE_DIR) + "/examples/basin", dir_.path());
+    std::filesystem::create_directories(dir_.file("output"));
+  }
+  const TempDir& dir() const { return dir_; }
+  TempDir dir_;
+};
 
 }  // namespace
 
@@ -50,17 +63,38 @@ TEST(RunEnding, InputEndingEarlyIsAnErrorThatNamesFileAndDates) {
   EXPECT_EQ(Lines(basin.dir().file("output/temperature.stat")).size(), 3u + 20 * 24 - 1);
 }
 
-TEST(RunEnding, OneInputEndingBeforeTheOthersIsNamedInTheFailure) {
-  BasinCopy basin;
-  KeepLines(basin.dir().file("temperature.dat"), 5 + 20 * 24);
-  std::string out;
-  EXPECT_EQ(RunBasin(basin, &out), 52) << out;
-  EXPECT_NE(out.find("the step date 20.01.1985 23:00 comes from temperature (file temperature.dat), but "
-                     "precipitation (file precipitation.dat) is at 21.01.1985 00:00"),
-            std::string::npos)
-      << out;
-  EXPECT_NE(out.find("the input file temperature.dat of temperature has ended before the planned end"),
-            std::string::npos);
+// One input running out before the others ends the run as all running out together does:
+// with the last step every input holds, an ERROR naming the file that ran out (and no
+// other), every output of the steps run and the end state dated at that step. The clock's
+// file or another one alike.
+TEST(RunEnding, OneInputEndingBeforeTheOthersEndsTheRunWithItsLastStep) {
+  for (const char* shortFile : {"temperature.dat", "precipitation.dat"}) {
+    SCOPED_TRACE(shortFile);
+    WholeExample basin;
+    KeepLines(basin.dir().file(shortFile), 5 + 20 * 24);
+    std::string out;
+    EXPECT_EQ(RunBasin(basin.dir(), &out), 0) << out;
+    const std::string name = std::string(shortFile) == "temperature.dat" ? "temperature" : "precipitation";
+    const std::string other = name == "temperature" ? "precipitation" : "temperature";
+    EXPECT_NE(out.find("the input file " + std::string(shortFile) + " of " + name +
+                       " ends before the planned end of the simulation: the run ends with the step of 20.01.1985 "
+                       "23:00 instead of 31.01.1985 24:00"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("the input file " + other + ".dat"), std::string::npos) << out;
+    EXPECT_NE(out.find("end of simulation reached early, at 20.01.1985 23:00 (planned end 31.01.1985 24:00)!"),
+              std::string::npos);
+    EXPECT_EQ(out.find("end of simulation reached successfully!"), std::string::npos);
+    for (const char* stat : {"output/temperature.stat", "output/precipitation.stat"})
+      EXPECT_EQ(Lines(basin.dir().file(stat)).size(), 3u + 20 * 24 - 1) << stat;
+    // The end state is written whole, the state grids with the storage file, and dated at
+    // the step the run ended with: that step was run as the last one.
+    const std::string storage = ReadTextFile(basin.dir().file("output/soil_state.txt"));
+    const size_t record = storage.find("[end_state]\n1985 1 20 23 0 (date of the state");
+    EXPECT_NE(record, std::string::npos) << storage.substr(storage.find("[end_state]"));
+    EXPECT_NE(storage.find(" snowtotal.asc", record), std::string::npos) << storage.substr(storage.find("[end_state]"));
+    EXPECT_EQ(ReadTextFile(basin.dir().file("output/snowtotal.asc")).rfind("ncols", 0), 0u);
+  }
 }
 
 TEST(RunEnding, ACompleteRunHasNoEarlyEndError) {

@@ -73,10 +73,18 @@ std::string Period(int from, int to) {
   return date(from) + date(to);
 }
 
-// The same in the key form of [model_time] for steps of `minutes` (below 60): step s ends
-// s * minutes after 0 h on 1 January 1985, stamped as the station files of such steps are.
+// The same for steps of `minutes` (whole hours dividing a day, or below 60): step s ends
+// s * minutes after 0 h on 1 January 1985, stamped as the station files of such steps are
+// (hour 24 ends a day; below an hour in the key form of [model_time]).
 std::string Period(int from, int to, int minutes) {
-  if (minutes >= 60) return Period(from, to);
+  if (minutes == 60) return Period(from, to);
+  if (minutes > 60) {
+    auto date = [minutes](int step) {
+      const int at = step * minutes;
+      return std::to_string((at - 1) / 60 % 24 + 1) + "\n" + std::to_string(1 + (at - 1) / 1440) + "\n1\n1985\n";
+    };
+    return date(from) + date(to);
+  }
   auto date = [minutes](const char* which, int step) {
     const int at = step * minutes, hour = at / 60 % 24, day = 1 + at / 1440;
     return FormatText("%sminute = %d\n%shour = %d\n%sday = %d\n%smonth = 1\n%syear = 1985\n", which, at % 60,
@@ -570,6 +578,66 @@ void HalfHourStepsAssimilatingSnowAtTheBreak(const TempDir& dir, std::string& co
                 "1985 1 4 24 snow_swe.asc\n");
 }
 
+// The example's station files replaced by those of steps of `minutes` (3-hourly or daily,
+// stamped at the end of their steps) and every module set to that step.
+void StepsOf(const TempDir& dir, std::string& control, int minutes) {
+  const std::string kind = minutes == 180 ? "3h" : "daily_24";
+  for (const char* name : {"temperature", "precipitation"}) {
+    fs::remove(dir.file(std::string(name) + ".dat"));
+    WriteTextFile(dir.file(std::string(name) + ".dat"),
+                  ReadTextFile(std::string(ORVEL_TEST_DATA) + "/stations/" + name + "_" + kind + ".dat"));
+  }
+  Replace(control, "60      # min_to_int_end", "0       # min_to_int_end");
+  for (size_t p; (p = control.find("60      # time interval in minutes")) != std::string::npos;)
+    control.replace(p, 2, std::to_string(minutes));
+}
+
+// The snow rule's list: the example's grid at `first`, then a record dated on no step of the
+// run, then half of that grid at `last`.
+void SnowListWithARecordOnNoStep(const TempDir& dir, const std::string& first, const std::string& onNoStep,
+                                 const std::string& last) {
+  AsciiGrid half = ReadAscii(dir.file("snow_swe.asc"));
+  for (auto& row : half.values)
+    for (double& v : row)
+      if (v > 0.0) v *= 0.5;
+  WriteAscii(dir.file("snow_half.asc"), half);
+  fs::remove(dir.file("snow_assim.txt"));
+  WriteTextFile(dir.file("snow_assim.txt"),
+                "snow water equivalent for assimilation\nnumber of columns : 32\nnumber of rows : 25\n"
+                "grid cell size : 1000\nunit of values : mm\n" +
+                    first + " snow_swe.asc\n" + onNoStep + " snow_swe.asc\n" + last + " snow_half.asc\n");
+}
+
+// 3-hourly steps; the snow list holds a record at 13 h of 4 January, on no step: the break
+// falls after it, and the record of 5 January applies in both halves.
+void ThreeHourlySnowRecordOnNoStep(const TempDir& dir, std::string& control) {
+  StepsOf(dir, control, 180);
+  SnowListWithARecordOnNoStep(dir, "1985 1 4 12", "1985 1 4 13", "1985 1 5 9");
+}
+
+// Daily steps, a lake whose level and the snow cover are assimilated, each list holding a
+// record at noon of 6 January (on no step): the break falls after it, and the records of 8
+// January apply in both halves.
+void DailyLevelAndSnowRecordsOnNoStep(const TempDir& dir, std::string& control) {
+  StepsOf(dir, control, 1440);
+  Lake(dir, control);
+  SnowListWithARecordOnNoStep(dir, "1985 1 5 24", "1985 1 6 12", "1985 1 8 24");
+  // The lake's cells lie on the lowest ground of sub-basin 5 (see Lake).
+  const AsciiGrid dem = ReadAscii(dir.file("dem.asc")), zones = ReadAscii(dir.file("zones.asc"));
+  double bottom = 1e9;
+  for (size_t r = 0; r < zones.values.size(); ++r)
+    for (size_t c = 0; c < zones.values[r].size(); ++c)
+      if (zones.values[r][c] == 5) bottom = std::min(bottom, dem.values[r][c]);
+  WriteTextFile(dir.file("lake_levels.txt"),
+                FormatText("lake levels\nlake number is : 1\nnumber of records : 3\nlevel datum in : 0\n"
+                           "unit of levels : m\n1985 1 5 24 %.3f\n1985 1 6 12 %.3f\n1985 1 8 24 %.3f\n",
+                           bottom + 1.2, bottom + 0.2, bottom + 1.0));
+  Replace(control, "number of data-assimilation rules 1", "number of data-assimilation rules 2");
+  Replace(control, "\n\n[ExternalCoupling]",
+          "\nreservoir {\n  lake-ID = 1;\n  AverageWaterTable = 0;\n  listfilename = lake_levels.txt;\n}\n\n"
+          "[ExternalCoupling]");
+}
+
 // The state grids as netCDF files: the first half writes each with one record dated at the
 // end of its last step, and the second half takes that record, the one of the step before
 // its start. The interpolators' daily grids are not written: as netCDF they would be one
@@ -621,6 +689,12 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
       {"30-minute steps, broken at an assimilated snow grid", HalfHourStepsAssimilatingSnowAtTheBreak,
        "snowstorage.stat", 5, 2 * kStart + 12, 24, true, "", 30},
       {"state grids as netCDF files", NetcdfState, "snowstorage.stat", 4},
+      // A record dated on no step is passed over: those after it apply in the unbroken run.
+      // The runs start on 4 January at 3 h (3-hourly) and on 4 January (daily).
+      {"3-hourly steps, broken after a snow record on no step", ThreeHourlySnowRecordOnNoStep, "snowstorage.stat", 4,
+       24, 8, true, "", 180},
+      {"daily steps, broken after a lake level and a snow record on no step", DailyLevelAndSnowRecordsOnNoStep,
+       "reservoir_1.txt", 5, 3, 3, true, "", 1440},
   };
   for (const Row& row : rows) CheckWarmStart(row);
 }

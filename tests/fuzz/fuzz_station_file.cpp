@@ -52,7 +52,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const double nodata = 9999.0;
   try {
     AnalyzeStationFile(log, "fuzz", nodata, file);
-    (void)ReadFirstRecords(log, file).StepMinutes();
     // Start at the date of the first data line when it has one.
     ModelDate start;
     start.year = 2000;
@@ -71,6 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
     FindStartDate(log, "fuzz", nodata, start, file);
+    (void)ReadStepRecords(log, file).StepMinutes();
     file.blockSize = blockSize;
     file.readIndex = blockSize + 1;
     file.stepMinutes = stepMinutes;

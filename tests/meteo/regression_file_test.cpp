@@ -50,9 +50,12 @@ TEST(RegressionFile, TextFormRecordsAndYears) {
   FindRegressionStart(log.log(), "t", ModelDate{0, 1, 1, 1, 2898}, f);  // 998 is 2898
   EXPECT_TRUE(f.textForm);
   EXPECT_EQ(f.parameters.intercept[1], 2.0);
+  // Whether a record follows is known before the step that would take it.
+  EXPECT_FALSE(NoRegressionRecordAfterCurrent(log.log(), f));
   EXPECT_FALSE(NextRegressionRecord(log.log(), "t", ModelDate{0, 5, 1, 1, 2898}.Key(), f));
   EXPECT_EQ(f.current.year, 1998);
   EXPECT_EQ(f.parameters.intercept[1], 3.0);
+  EXPECT_TRUE(NoRegressionRecordAfterCurrent(log.log(), f));
   EXPECT_TRUE(NextRegressionRecord(log.log(), "t", ModelDate{0, 5, 1, 1, 2898}.Key(), f));
   EXPECT_NE(log.console().find("ends with the date"), std::string::npos);
 }

@@ -99,6 +99,24 @@ TEST(StationFileReader, StartDateRecordsAndValidity) {
   EXPECT_TRUE(NextStationRecord(log.log(), "temperature", N, endKey, f));  // end date reached
   EXPECT_NE(log.console().find("unreadable station values"), std::string::npos);
   EXPECT_EQ(log.console().find("before the end of the simulation period"), std::string::npos);
+  // Whether a record follows the current one is known before the step that would take it,
+  // across the ends of the read-ahead blocks; a record dated 0 0 0 ends the records.
+  for (const char* tail : {"", "0 0 0 3 1 1 1\n"}) {
+    CapturedLog tailLog;
+    StationFile g = MakeFile(dir, std::string(kHourly) + tail);
+    AnalyzeStationFile(tailLog.log(), "temperature", N, g);
+    FindStartDate(tailLog.log(), "temperature", N, Date(1998, 12, 31, 23), g);
+    g.blockSize = 2;
+    g.readIndex = 3;
+    const int64_t never = Date(2100, 1, 1, 0).Key();
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_FALSE(NoRecordAfterCurrent(tailLog.log(), "temperature", N, g)) << k;
+      ASSERT_FALSE(NextStationRecord(tailLog.log(), "temperature", N, never, g));
+    }
+    EXPECT_EQ(g.recordDate.hour, 2);
+    EXPECT_TRUE(NoRecordAfterCurrent(tailLog.log(), "temperature", N, g)) << tail;
+    EXPECT_TRUE(NextStationRecord(tailLog.log(), "temperature", N, never, g));
+  }
 }
 
 TEST(StationFileReader, ShortFileIsReportedAndBlocksRefill) {
@@ -193,6 +211,36 @@ TEST(StationFileReader, LongLinesAreOneRecord) {
 
 namespace {
 
+// A value of exactly -N or N is data (the validity rule keeps -N <= v <= N), but almost
+// surely a marker the no-data value does not catch: the first one the run reads, at the
+// start record or in a later block, is warned about once per file. Values beyond N are
+// missing without a word, and so are those before the start.
+TEST(StationFileReader, AValueAtTheNoDataBoundIsDataWithOneWarning) {
+  TempDir dir;
+  for (const bool atStart : {true, false}) {
+    CapturedLog log;
+    StationFile f = MakeFile(dir, std::string("t\nYY MM DD HH 1 2\nYY MM DD HH 1 2\nYY MM DD HH 1 2\nn\n"
+                                              "2001 1 1 0 9999 -9999\n") +
+                                      (atStart ? "2001 1 1 1 -9999 9999.5\n" : "2001 1 1 1 1 -9999.5\n") +
+                                      "2001 1 1 2 2 -9999\n2001 1 1 3 9999 3\n");
+    AnalyzeStationFile(log.log(), "temperature basin", N, f);
+    FindStartDate(log.log(), "temperature basin", N, Date(2001, 1, 1, 1), f);
+    const int64_t endKey = Date(2001, 1, 1, 3).Key();
+    EXPECT_EQ(f.values[2], -N - 1);  // beyond N: missing
+    EXPECT_FALSE(NextStationRecord(log.log(), "temperature basin", N, endKey, f));
+    EXPECT_EQ(f.values[2], -N);  // data
+    EXPECT_FALSE(NextStationRecord(log.log(), "temperature basin", N, endKey, f));
+    const std::string console = log.console();
+    const std::string warning = atStart ? "line 7, station 1: the value -9999 equals minus the no-data value 9999 of "
+                                          "[temperature], so it counts as data (the values from -9999 to 9999 are data)"
+                                        : "line 8, station 2: the value -9999 equals minus";
+    EXPECT_NE(console.find(warning), std::string::npos) << console;
+    const size_t first = console.find("so it counts as data");
+    EXPECT_EQ(console.find("so it counts as data", first + 1), std::string::npos) << "one warning per file";
+    EXPECT_NE(console.find("give [temperature] a no-data value below its size"), std::string::npos) << console;
+  }
+}
+
 // Records follow each other by the file's step: hour 24 is 0 h of the next day, a record of
 // the next block is measured from the last of the one before, and a step taken twice ends
 // the run naming the file, the line and both dates.
@@ -219,22 +267,50 @@ TEST(StationFileReader, RecordsThatDoNotFollowByTheStepEndTheRun) {
                                "follows the date 2.1.2001 2:0 of line 9 by 0 minutes"),
             std::string::npos)
       << log.console();
+  EXPECT_EQ(log.console().find("to run over the gap"), std::string::npos) << "a repeated step is no gap";
+
+  // Whole steps left out: the message says which records mend the file; a stamp off the
+  // steps (70 minutes) is no gap of whole steps.
+  for (const char* next : {"2001 1 2 2 0 4\n", "2001 1 2 0 10 4\n"}) {
+    CapturedLog gapLog;
+    StationFile g = MakeFile(dir, std::string("t\nYY MM DD HH mm 1\nYY MM DD HH mm 2\nYY MM DD HH mm 3\nn\n"
+                                              "2001 1 1 22 30 1\n2001 1 1 23 0 2\n") + next);
+    AnalyzeStationFile(gapLog.log(), "t", N, g);
+    FindStartDate(gapLog.log(), "t", N, Date(2001, 1, 1, 22, 30), g);
+    g.stepMinutes = 30;
+    ASSERT_FALSE(NextStationRecord(gapLog.log(), "t", N, endKey, g));
+    EXPECT_THROW(NextStationRecord(gapLog.log(), "t", N, endKey, g), int);
+    const bool whole = std::string(next).find(" 0 10 ") == std::string::npos;
+    EXPECT_EQ(gapLog.console().find("give the file a record for each of the 5 missing steps between these two, with "
+                                    "-10000 (outside -9999 to 9999, so missing) for every station without a value") !=
+                  std::string::npos,
+              whole)
+        << gapLog.console();
+  }
 }
 
-// The run's step is the distance between the first two records behind the header (blank
-// lines skipped, years 0..99 of the 1900s), whatever record the run starts at; a start that
-// is no record's date names the file's first record and the first after the start.
-TEST(StationFileReader, FirstTwoRecordsGiveTheStepAndTheStartHint) {
+// The run's step is the distance between the record of the start and the next one (blank
+// lines skipped, years 0..99 of the 1900s): records before the start, a gap among them
+// included, say nothing of it. A start that is no record's date names the file's first
+// record and the first after the start.
+TEST(StationFileReader, TheStartRecordAndTheNextGiveTheStepAndTheStartHint) {
   TempDir dir;
   CapturedLog log;
   StationFile f = MakeFile(dir, "t\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\n\n"
-                                "99 12 31 24 1\n2000 1 1 24 2\n2000 1 2 24 3\n");
+                                "99 12 29 24 1\n99 12 31 24 1\n\n2000 1 1 24 2\n2000 1 2 24 3\n");
   AnalyzeStationFile(log.log(), "t", N, f);
-  FirstRecords r = ReadFirstRecords(log.log(), f);
+  FindStartDate(log.log(), "t", N, Date(1999, 12, 31, 24), f);
+  StepRecords r = ReadStepRecords(log.log(), f);
   ASSERT_EQ(r.count, 2);
   EXPECT_EQ(r.date[0].year, 1999);
-  EXPECT_EQ(r.line[0], 7);
-  EXPECT_EQ(r.line[1], 8);
+  EXPECT_EQ(r.date[0].day, 31);
+  EXPECT_EQ(r.line[0], 8);
+  EXPECT_EQ(r.line[1], 10);
+  EXPECT_EQ(r.StepMinutes(), 1440.0);
+  FindStartDate(log.log(), "t", N, Date(2000, 1, 1, 24), f);
+  r = ReadStepRecords(log.log(), f);
+  EXPECT_EQ(r.line[0], 10);
+  EXPECT_EQ(r.line[1], 11);
   EXPECT_EQ(r.StepMinutes(), 1440.0);
   try {
     FindStartDate(log.log(), "t", N, Date(2000, 1, 1, 0), f);
@@ -242,24 +318,33 @@ TEST(StationFileReader, FirstTwoRecordsGiveTheStepAndTheStartHint) {
   } catch (int code) {
     EXPECT_EQ(code, 51);
   }
-  EXPECT_NE(log.console().find("its first record is dated 31.12.1999 24:0 (line 7), the first after the start "
-                               "1.1.2000 24:0 (line 8)"),
+  EXPECT_NE(log.console().find("its first record is dated 29.12.1999 24:0 (line 7), the first after the start "
+                               "1.1.2000 24:0 (line 10)"),
             std::string::npos)
       << log.console();
 
-  StationFile one = MakeFile(dir, "t\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\n2000 1 1 0 1\n");
-  AnalyzeStationFile(log.log(), "t", N, one);
-  EXPECT_EQ(ReadFirstRecords(log.log(), one).count, 1);
-  EXPECT_EQ(ReadFirstRecords(log.log(), one).StepMinutes(), 0.0);
+  // The start at the last record: no step from this file.
+  FindStartDate(log.log(), "t", N, Date(2000, 1, 2, 24), f);
+  EXPECT_EQ(ReadStepRecords(log.log(), f).count, 1);
+  EXPECT_EQ(ReadStepRecords(log.log(), f).StepMinutes(), 0.0);
   StationFile none = MakeFile(dir, "t\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\n");
   AnalyzeStationFile(log.log(), "t", N, none);
-  EXPECT_EQ(ReadFirstRecords(log.log(), none).count, 0);
+  EXPECT_EQ(ReadStepRecords(log.log(), none).count, 0);
   EXPECT_THROW(FindStartDate(log.log(), "t", N, Date(2000, 1, 1, 0), none), int);
   EXPECT_NE(log.console().find("the file holds no record below its five header lines"), std::string::npos);
-  StationFile bad = MakeFile(dir, "t\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\n2000 1 1 0 1\n2000 x\n");
+  StationFile bad = MakeFile(dir, "t\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\nx y\n2000 1 1 0 1\n2000 x\n");
   AnalyzeStationFile(log.log(), "t", N, bad);
   try {
-    ReadFirstRecords(log.log(), bad);
+    FindStartDate(log.log(), "t", N, Date(2000, 1, 1, 0), bad);
+    FAIL() << "an unreadable date before the start was taken";
+  } catch (int code) {
+    EXPECT_EQ(code, 73);
+  }
+  StationFile late = MakeFile(dir, "t\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\n2000 1 1 0 1\n2000 x\n");
+  AnalyzeStationFile(log.log(), "t", N, late);
+  FindStartDate(log.log(), "t", N, Date(2000, 1, 1, 0), late);
+  try {
+    ReadStepRecords(log.log(), late);
     FAIL() << "an unreadable date was taken";
   } catch (int code) {
     EXPECT_EQ(code, 73);
