@@ -75,8 +75,16 @@ std::string Period(int from, int to) {
 
 // The same in the key form of [model_time] for steps of `minutes` (below 60): step s ends
 // s * minutes after 0 h on 1 January 1985, stamped as the station files of such steps are.
+// Steps of whole hours keep the eight values, a step ending at 0 h stamped 24 h.
 std::string Period(int from, int to, int minutes) {
-  if (minutes >= 60) return Period(from, to);
+  if (minutes == 60) return Period(from, to);
+  if (minutes > 60) {
+    auto date = [minutes](int step) {
+      const int at = step * minutes - 1;
+      return std::to_string(at / 60 % 24 + 1) + "\n" + std::to_string(1 + at / 1440) + "\n1\n1985\n";
+    };
+    return date(from) + date(to);
+  }
   auto date = [minutes](const char* which, int step) {
     const int at = step * minutes, hour = at / 60 % 24, day = 1 + at / 1440;
     return FormatText("%sminute = %d\n%shour = %d\n%sday = %d\n%smonth = 1\n%syear = 1985\n", which, at % 60,
@@ -570,6 +578,54 @@ void HalfHourStepsAssimilatingSnowAtTheBreak(const TempDir& dir, std::string& co
                 "1985 1 4 24 snow_swe.asc\n");
 }
 
+// Both land-use classes start their vegetation by the dynamic phenology (DynamicPhenology_1):
+// forcing units summed from the daily mean temperature (base -30 °C: 17 to 23 a day in the
+// example's January) pass the conifers' threshold at the end of 3 January and the
+// grassland's at the end of 5 January, so the break at noon of 5 January falls a day and a
+// half after the one start and before the other: the second half's first day takes the
+// conifers' values of their second day after the start. The forcing sum, the start day and the mean
+// temperature of the day so far are carried as variable grids, and so is the seven-day mean
+// temperature, beside which each run writes the history of daily means at its end. The leaf
+// area, cover and roots grow over the ten days after the start; the interception, the
+// evapotranspiration and the root zone of the soil model take them.
+void DynamicPhenology(const TempDir& dir, std::string& control, int minutes) {
+  auto entry = [](const std::string& head, const std::string& threshold, const std::string& values) {
+    return head + " { method = DynamicPhenology_1;\n  RootDist = 1.0; TReduWet = 0.95; LimitReduWet = 0.5; "
+                  "HReduDry = 3.45; IntercepCap = 0.3;\n  JulDays = 1 -1 10 366; F* = " +
+           threshold + "; DP1_t1_dorm = 1; DP1_T_Bf = -30; JDReset_TStart = 300; maxStartJDforDP1 = 200;\n" +
+           values + "  AltDep = 0 0 0 0;\n}\n";
+  };
+  const size_t conifer = control.find("1 conifer_forest 0.12");
+  const size_t grassland = control.find("2 grassland {");
+  const size_t end = control.find("}\n", grassland);
+  if (conifer == std::string::npos || grassland == std::string::npos || end == std::string::npos) {
+    ADD_FAILURE() << "no land-use table of the example";
+    return;
+  }
+  control.replace(conifer, end + 2 - conifer,
+                  entry("1 conifer_forest", "10",
+                        "  Albedo = 0.12 0.12 0.12 0.12; rsc = 70 70 55 55; LAI = 6 6 7 7; Z0 = 1.2 1.2 1.2 1.2;\n"
+                        "  VCF = 0.9 0.9 0.95 0.95; RootDepth = 0.6 0.6 1.0 1.0;\n") +
+                      entry("2 grassland", "55",
+                            "  Albedo = 0.20 0.20 0.18 0.18; rsc = 90 90 60 60; LAI = 0.5 0.5 2.75 2.75;\n"
+                            "  Z0 = 0.02 0.02 0.05 0.05; VCF = 0.4 0.4 0.8 0.8; RootDepth = 0.2 0.2 0.4 0.4;\n"));
+  AddToList(control, "# number of variable grids", 4,
+            "sfu.asc SumOfForcingUnits1 0 0\n3\n" + kRead + "\nphs.asc Pheno_start1 0 -1\n3\n" + kRead +
+                "\ntavg.asc TemperatureAVG 0 0\n3\n" + kRead + "\ntmov.asc TemperatureMOVAVG7 0 0\n3\n" + kRead +
+                "\n");
+  if (minutes == 60) return;
+  // Steps of three hours: the station files' 3-hourly records stamped at the end of their
+  // steps.
+  for (const char* name : {"temperature", "precipitation"}) {
+    const std::string file = std::string(name) + ".dat";
+    fs::remove(dir.file(file));
+    WriteTextFile(dir.file(file), ReadTextFile(std::string(ORVEL_TEST_DATA) + "/stations/" + name + "_3h.dat"));
+  }
+  Replace(control, "60      # min_to_int_end", "0       # min_to_int_end");
+  for (size_t p; (p = control.find("60      # time interval in minutes")) != std::string::npos;)
+    control.replace(p, 2, std::to_string(minutes));
+}
+
 // The state grids as netCDF files: the first half writes each with one record dated at the
 // end of its last step, and the second half takes that record, the one of the step before
 // its start. The interpolators' daily grids are not written: as netCDF they would be one
@@ -621,6 +677,12 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
       {"30-minute steps, broken at an assimilated snow grid", HalfHourStepsAssimilatingSnowAtTheBreak,
        "snowstorage.stat", 5, 2 * kStart + 12, 24, true, "", 30},
       {"state grids as netCDF files", NetcdfState, "snowstorage.stat", 4},
+      // The runs start at 1 h on 3 January and break at noon of 5 January.
+      {"the dynamic phenology of both classes, broken between their start days",
+       [](const TempDir& d, std::string& c) { DynamicPhenology(d, c, 60); }, "interception_storage.stat", 4, 48, 60},
+      {"the dynamic phenology of both classes in steps of three hours, broken between their start days",
+       [](const TempDir& d, std::string& c) { DynamicPhenology(d, c, 180); }, "interception_storage.stat", 4, 16, 20,
+       true, "", 180},
   };
   for (const Row& row : rows) CheckWarmStart(row);
 }
