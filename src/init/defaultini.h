@@ -468,6 +468,9 @@ class defaultini : public modelobject {
 
  private:
   void RunStep(int step);
+  // After the key form of [model_time] missed keys: what the section holds instead (the
+  // eight values of the form without timestep, with the fix) or which keys it lacks.
+  void ReportModelTimeForm(const std::string& firstLine, const bool seen[10], const char* const keys[10]);
   void ReadBasinGrids();
   // The geometry of a basin grid's file (ASCII, binary or netCDF): true when it gives the
   // grid's place. A netCDF file gives its columns and rows; with setsTheBasin (the zone
