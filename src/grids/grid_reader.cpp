@@ -411,12 +411,7 @@ void RequireNetcdfCover(const modelobject& o, const std::string& path, const Net
 void ReadNetcdfIntoGrid(ReadContext& ctx, const std::string& fullName, double** grid, bool basinOnly) {
   modelobject& o = ctx.o;
   const GridGeometry& g = o.geometry;
-  // Before the first step the grid is the initial state: the record at the end of the step
-  // before the run's start.
-  const bool initialState = o.stepDate.IsMissing() && !o.output.runStart.IsMissing();
-  const ModelDate& d = initialState ? o.output.runStart : o.stepDate;
-  NetcdfGrid nc = ReadNetcdfForModule(o, fullName, initialState ? kInitialStateRecord : -1, d.year, d.month, d.day,
-                                      d.hour, d.minute);
+  NetcdfGrid nc = ReadNetcdfForStep(o, fullName);
   const bool ownGeoreference = !(o.positionX == 9999.0 && o.positionY == 9999.0 && o.positionZ == 9999.0);
 
   if (!ownGeoreference && !basinOnly && (nc.ncols != g.ncols || nc.nrows != g.nrows))

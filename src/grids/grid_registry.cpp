@@ -33,6 +33,14 @@ int Found(const GridRecord* grids, int p, LogStream* log) {
 
 }  // namespace
 
+void NoteAbsentGrid(GridRecord* records, const std::string& internalName, const std::string& reason) {
+  if (!records) return;
+  if (reason.empty())
+    records[0].absenceReasons.erase(internalName);
+  else
+    records[0].absenceReasons[internalName] = reason;
+}
+
 void ForgetGridLookUps(GridRecord* records) {
   if (!records) return;
   for (int p = 0; p < kGridRegistrySize; ++p) records[p].lookedUp = false;
@@ -85,13 +93,19 @@ int modelobject::RequireGridWhileBuilt(const std::string& internalName) const {
 int modelobject::RequireGrid(const std::string& internalName) const {
   int p = ScanForName(grids, internalName, log);
   if (p > 0) return p;
-  if (log)
+  if (log) {
     *log << "FATAL: \n---------------- !!! ERROR !!!  --------------------------\n" << internalName
          << " not found in memory,\nThese data are needed within " << name
          << " \nif they are interpolated data, please specify an interpolator for\n" << internalName
          << " in the control file or read it in as a standardfile,\n"
-            "-----------------------------------------------------------\n"
-         << "[end-entry]";
+            "-----------------------------------------------------------\n";
+    // The module that makes the grid in other set-ups may have said why it made none here.
+    if (grids) {
+      const auto reason = grids[0].absenceReasons.find(internalName);
+      if (reason != grids[0].absenceReasons.end()) *log << reason->second << "\n";
+    }
+    *log << "[end-entry]";
+  }
   throw 33;
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -72,6 +73,10 @@ struct GridRecord {
   // latitude and longitude grids (0 = none).
   int latitudePosition = 0;
   int longitudePosition = 0;
+  // Used in record 0 only: why a grid that a module makes only in some set-ups is absent,
+  // by internal name, as that module said it (NoteAbsentGrid); the requiring searches add
+  // it to their message when the grid is missing.
+  std::map<std::string, std::string> absenceReasons;
 };
 
 // Owner of the 1001 records (positions 0..1000) in their empty state. The application
@@ -98,6 +103,11 @@ struct WriteCodeDigits {
   int h1 = 0, h2 = 0;
 };
 WriteCodeDigits SplitWriteCode(int writeCode);
+
+// Notes why the grid of the internal name is absent, for a module that requires it later
+// ("temperature_night": the radiation correction makes it only with a day-long interval);
+// an empty reason forgets the note.
+void NoteAbsentGrid(GridRecord* records, const std::string& internalName, const std::string& reason);
 
 // Forgets every look-up so far (the start-up's own, before the modules are built).
 void ForgetGridLookUps(GridRecord* records);

@@ -102,6 +102,9 @@ class NetcdfFileCache {
     double Highest() const { return first < last ? last : first; }
   };
   Axis xAxis, yAxis;
+  // The variable read last gives its cell size in the attribute "default_cellsize", as this
+  // program's writer does (whose coordinates give the cells' western and southern edges).
+  bool cellSizeAttribute = false;
   // Files whose place the grid reader could not set against the basin's (noted once each).
   std::set<std::string> unplacedFiles;
 
@@ -182,6 +185,9 @@ struct NetcdfGrid {
 // the record of an initial state before the date.
 NetcdfGrid ReadNetcdfForModule(modelobject& module, const std::string& name, int32_t record, int64_t year,
                                int64_t month, int64_t day, int64_t hour, int64_t minute);
+// The field the grid reader takes for the module: during the run the record of the step's
+// date, before the first step the record of the initial state (kInitialStateRecord).
+NetcdfGrid ReadNetcdfForStep(modelobject& module, const std::string& name);
 // Fails with 22 (FATAL naming the file) when the field has no usable cell size; for
 // callers that place the field by its own coordinates.
 void RequireNetcdfCellSize(const modelobject& module, const NetcdfGrid& grid);

@@ -235,6 +235,7 @@ void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::st
   try {
     NcFile& file = NetcdfCacheAccess::Open(cache, fileName);
     cache.hasTimeAxis = false;
+    cache.cellSizeAttribute = false;
     cache.xAxis = cache.yAxis = NetcdfFileCache::Axis();
 
     // Dimensions, in the order of their names.
@@ -308,6 +309,7 @@ void ReadNetcdfGrid(NetcdfFileCache& cache, std::vector<double>& values, std::st
       } else if (Contains(n, "default_cellsize")) {
         double v = NumericAttribute(a.second, ok);
         if (ok) cellSize = v;
+        cache.cellSizeAttribute = cache.cellSizeAttribute || ok;
       }
     }
 
@@ -451,6 +453,15 @@ NetcdfGrid ReadNetcdfForModule(modelobject& module, const std::string& name, int
     }
   g.nodata = modelNodata;
   return g;
+}
+
+NetcdfGrid ReadNetcdfForStep(modelobject& module, const std::string& name) {
+  // Before the first step the grid is the initial state: the record at the end of the step
+  // before the run's start.
+  const bool initialState = module.stepDate.IsMissing() && !module.output.runStart.IsMissing();
+  const ModelDate& d = initialState ? module.output.runStart : module.stepDate;
+  return ReadNetcdfForModule(module, name, initialState ? kInitialStateRecord : -1, d.year, d.month, d.day, d.hour,
+                             d.minute);
 }
 
 void RequireNetcdfCellSize(const modelobject& module, const NetcdfGrid& grid) {

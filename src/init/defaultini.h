@@ -468,7 +468,16 @@ class defaultini : public modelobject {
 
  private:
   void RunStep(int step);
+  // After the key form of [model_time] missed keys: what the section holds instead (the
+  // eight values of the form without timestep, with the fix) or which keys it lacks.
+  void ReportModelTimeForm(const std::string& firstLine, const bool seen[10], const char* const keys[10]);
   void ReadBasinGrids();
+  // The geometry of a basin grid's file (ASCII, binary or netCDF): true when it gives the
+  // grid's place. A netCDF file gives its columns and rows; with setsTheBasin (the zone
+  // grid) also its cell size and lower-left corner from its coordinates, without it none
+  // (false: the grid reader places it as it reads it).
+  bool HeaderOf(const std::string& fileName, GridGeometry& header, bool setsTheBasin);
+  bool NetcdfHeaderOf(const std::string& name, GridGeometry& header, bool setsTheBasin);
   void MakeStandardGrids();
   // Reads a standard or variable grid at the start-up: resampled onto the basin, except
   // the glacier grids, which describe the basin's cells one by one and must lie on them.

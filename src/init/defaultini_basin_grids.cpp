@@ -15,6 +15,7 @@
 #include "grids/grid_path.h"
 #include "grids/grid_registry.h"
 #include "grids/grid_reader.h"
+#include "grids/netcdf_grid_io.h"
 #include "init/defaultini.h"
 #include "init/grid_keys.h"
 
@@ -111,7 +112,12 @@ void defaultini::ReadRadiationCorrection() {
 }
 
 void defaultini::ReadGridHeader(GridGeometry& header) {
-  const std::string& file = standardGrids.size() > 1 ? standardGrids[1].fileName : controlFileName;
+  HeaderOf(standardGrids.size() > 1 ? standardGrids[1].fileName : controlFileName, header, true);
+}
+
+bool defaultini::HeaderOf(const std::string& fileName, GridGeometry& header, bool setsTheBasin) {
+  // A netCDF name may carry the variable and the record ("dem.nc<elevation>0").
+  const std::string file = fileName.substr(0, fileName.find('<'));
   IgnoreCtrlC();
   struct Restore {
     ~Restore() { DisableCtrlCHandler(); }
@@ -137,13 +143,20 @@ void defaultini::ReadGridHeader(GridGeometry& header) {
 
   unsigned char head[96] = {};
   const size_t got = std::fread(head, 1, sizeof head, f);
+  const GridFileFormat format = DetectGridFormat(std::string(reinterpret_cast<char*>(head), got));
+  if (format == GridFileFormat::Netcdf) {
+    FILE* toClose = f;
+    f = nullptr;
+    if (std::fclose(toClose) != 0) fail("error closing grid " + file, 23);
+    return NetcdfHeaderOf(MakePath(output.inputDirectory, fileName), header, setsTheBasin);
+  }
   long long fileSize = -1;
   if (std::fseek(f, 0, SEEK_END) == 0) fileSize = std::ftell(f);
   double values[12] = {};
   long long valueBytes = 0;  // bytes after the header
   int valueWidth = 0;        // bytes of a binary value; 0: ASCII
   std::string words[6];
-  if (DetectGridFormat(std::string(reinterpret_cast<char*>(head), got)) == GridFileFormat::Ascii) {
+  if (format == GridFileFormat::Ascii) {
     // ASCII: six pairs of a word and a number in the first lines.
     std::string text(reinterpret_cast<char*>(head), got);
     char more[4096];
@@ -206,6 +219,37 @@ void defaultini::ReadGridHeader(GridGeometry& header) {
   header.yllcorner = values[3];
   header.cellsize = values[4];
   header.nodata_value = values[5];
+  return true;
+}
+
+bool defaultini::NetcdfHeaderOf(const std::string& name, GridGeometry& header, bool setsTheBasin) {
+  // The field itself, as the grid reader takes it at the start-up: its dimensions, cell size
+  // and coordinates.
+  const NetcdfGrid nc = ReadNetcdfForStep(*this, name);
+  const std::string file = nc.fileName;
+  header.ncols = nc.ncols;
+  header.nrows = nc.nrows;
+  // The elevation model is copied onto the basin cell by cell; the reader checks then that
+  // its coordinates put it on the basin's cells.
+  if (!setsTheBasin) return false;
+  RequireNetcdfCellSize(*this, nc);
+  const NetcdfFileCache& cache = NetcdfCacheOf(*this);
+  if (cache.xAxis.count == 0 || cache.yAxis.count == 0) {
+    if (log)
+      *log << "FATAL: error reading " << file << ": the netCDF zone grid sets the basin's place, but the file has no "
+           << (cache.xAxis.count == 0 ? "x" : "y") << " coordinate variable (\"x\" and \"y\", the cells' "
+           << "coordinates along the dimensions of the grid)" << "[end-entry]";
+    throw 22;
+  }
+  // Coordinates give the cells' centres; this program's writer, which marks its files with
+  // "default_cellsize", gives their western and southern edges.
+  const double cellsize = std::fabs(nc.cellSize);
+  const double toEdge = cache.cellSizeAttribute ? 0.0 : 0.5 * cellsize;
+  header.xllcorner = cache.xAxis.Lowest() - toEdge;
+  header.yllcorner = cache.yAxis.Lowest() - toEdge;
+  header.cellsize = cellsize;
+  header.nodata_value = geometry.nodata_value;
+  return true;
 }
 
 // Start-up step 6: geometry, zone grid, elevation model and river links.
@@ -216,17 +260,17 @@ void defaultini::ReadBasinGrids() {
   run.lastRow = geometry.nrows;
 
   // The elevation model must share the zone grid's geometry: the derived grids combine both.
+  // A netCDF elevation model gives its columns and rows here; the grid reader sets its
+  // coordinates against the basin's as it reads it.
   {
-    GridGeometry zone = geometry;
-    std::swap(standardGrids[1].fileName, standardGrids[2].fileName);
+    const GridGeometry& zone = geometry;
     GridGeometry dem;
-    try {
-      ReadGridHeader(dem);
-    } catch (...) {
-      std::swap(standardGrids[1].fileName, standardGrids[2].fileName);
-      throw;
+    const bool placed = HeaderOf(standardGrids[2].fileName, dem, false);
+    if (!placed) {
+      dem.cellsize = zone.cellsize;
+      dem.xllcorner = zone.xllcorner;
+      dem.yllcorner = zone.yllcorner;
     }
-    std::swap(standardGrids[1].fileName, standardGrids[2].fileName);
     if (dem.ncols != zone.ncols || dem.nrows != zone.nrows || dem.cellsize != zone.cellsize ||
         std::floor(dem.xllcorner) != std::floor(zone.xllcorner) ||
         std::floor(dem.yllcorner) != std::floor(zone.yllcorner)) {

@@ -2,6 +2,7 @@
 // [coordinates], [meteo_data_count], [meteo_names] and the simulation period [model_time].
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -303,10 +304,11 @@ void defaultini::ReadModelTime() {
     int64_t* fields[] = {&s.minute, &s.hour, &s.day, &s.month, &s.year,
                          &e.minute, &e.hour, &e.day, &e.month, &e.year};
     bool seen[10] = {};
-    std::string line;
+    std::string line, firstLine;
     bool hasBreak = false;
     while (NextKeyLine(controlFile, line, hasBreak)) {
       if (line.find_first_not_of(" \t\r\n") == std::string::npos) break;
+      if (firstLine.empty()) firstLine = line;
       for (int k = 0; k < 10; ++k) {
         if (line.find(kKeys[k]) == std::string::npos) continue;
         *fields[k] = KeyInteger(log, section, kKeys[k], line);
@@ -326,6 +328,7 @@ void defaultini::ReadModelTime() {
              << "startmonth = $startmonth\n" << "startyear = $startyear\n" << "endminute = $endminute\n"
              << "endhour = $endhour\n" << "endday = $endday\n" << "endmonth = $endmonth\n" << "endyear = $endyear\n"
              << "\n(or, of course, by using the actual values without using variables)" << "[end-entry]";
+      ReportModelTimeForm(firstLine, seen, kKeys);
       throw 1301;
     }
   }
@@ -354,6 +357,32 @@ void defaultini::ReadModelTime() {
            << s.minute << ")" << "[end-entry]";
     throw 17;
   }
+}
+
+void defaultini::ReportModelTimeForm(const std::string& firstLine, const bool seen[10], const char* const keys[10]) {
+  if (!log) return;
+  const int step = output.subHourTimeStep;
+  TextCursor first(firstLine);
+  std::string word;
+  if (first.ReadWord(word) && BeginsLikeNumber(word)) {
+    // The eight values of the form without timestep: the key selects the key form.
+    const size_t end = firstLine.find_last_not_of(" \t\r");
+    *log << "FATAL: [model_time] of " << controlFileName << " gives the period as values, one per line (the first: \""
+         << firstLine.substr(0, std::min<size_t>(end + 1, 80)) << "\"), but timestep = " << step << " in [output_interval] makes it read "
+         << "as the ten key lines above. ";
+    if (step >= 60)
+      *log << "Remove timestep from [output_interval] (a run of steps of an hour or longer takes its step from the "
+           << "station records and reads the eight values), or write the ten keys";
+    else
+      *log << "Steps under an hour need timestep: write the ten keys, which carry the minutes";
+    *log << "[end-entry]";
+    return;
+  }
+  std::string missing;
+  for (int k = 0; k < 10; ++k)
+    if (!seen[k]) missing += std::string(missing.empty() ? "" : ", ") + keys[k];
+  *log << "FATAL: [model_time] of " << controlFileName << " lacks " << missing
+       << " (the section ends at its first empty line)" << "[end-entry]";
 }
 
 std::string ModelTimeFault(const ModelDate& s, const ModelDate& e) {

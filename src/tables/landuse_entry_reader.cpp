@@ -9,17 +9,41 @@
 #include "framework/text_helpers.h"
 #include "tables/landuse_day_values.h"
 #include "tables/landuse_table.h"
+#include "tables/soil_table_text.h"
 
 namespace {
 
 constexpr size_t kMaxNameLength = 199;
 constexpr long kMaxFixDay = 100000;  // keeps day arithmetic inside int; real days are checked on use
 const char* const kListSeparators = " \t\r\n;,";
+const char* const kWholeDay = "a whole day of the year";
+const char* const kWholeNumber = "a whole number";
+const char* const kNumber = "a number";
 
 // Thrown inside an entry's parser; the entry as a whole is then reported.
 struct EntryError {};
 
 [[noreturn]] void Fail() { throw EntryError{}; }
+
+// The row as messages name it: its code and, once read, its name.
+std::string RowText(const LanduseTableEntry& row) {
+  return "landuse table code " + std::to_string(row.code) + (row.name.empty() ? "" : " (" + row.name + ")");
+}
+
+// A value that begins like a number but is none of the kind the table reads there ("280.5"
+// where a day is read, "2,0"): named with the row and what it stands for; the entry follows
+// in the message that ends the run.
+void NameRefused(LogStream* log, const LanduseTableEntry& row, const std::string& word, const std::string& what,
+                 const char* expected) {
+  if (log)
+    *log << "FATAL: " << RowText(row) << ": " << tabletext::QuotedNumber(word) << " (" << what << ") is not "
+         << expected << "[end-entry]";
+}
+[[noreturn]] void Refuse(LogStream* log, const LanduseTableEntry& row, const std::string& word,
+                         const std::string& what, const char* expected) {
+  NameRefused(log, row, word, what, expected);
+  Fail();
+}
 
 // The value text of the first occurrence of key in body: after the first "=" behind the
 // key, up to the first ";" behind the key. False when the key is absent.
@@ -33,82 +57,110 @@ bool ValueText(const std::string& body, const std::string& key, std::string& val
   return true;
 }
 
-// A number from the start of a value text; 0 when it cannot be read.
-double LeadingDouble(const std::string& value) {
-  TextCursor c(value);
-  double v = 0.0;
-  return c.ReadDouble(v) ? v : 0.0;
-}
-int LeadingInt(const std::string& value) {
-  TextCursor c(value);
-  int v = 0;
-  return c.ReadInt(v) ? v : 0;
-}
-
-// Optional keys: the value, or the default when the key is absent.
-double OptionalDouble(const std::string& body, const std::string& key, double fallback) {
-  std::string value;
-  return ValueText(body, key, value) ? LeadingDouble(value) : fallback;
-}
-int OptionalInt(const std::string& body, const std::string& key, int fallback) {
-  std::string value;
-  return ValueText(body, key, value) ? LeadingInt(value) : fallback;
-}
-double RequiredDouble(const std::string& body, const std::string& key) {
-  std::string value;
-  if (!ValueText(body, key, value)) Fail();
-  return LeadingDouble(value);
-}
-
 // The values of a list key (ints), split at blanks, tabs, line breaks, semicolons and
-// commas. False when a value is not an integer.
-bool IntList(const std::string& value, std::vector<long>& out) {
+// commas, each a whole number ("280.0" is 280). False when a value is none; refused then
+// holds it.
+bool IntList(const std::string& value, std::vector<long>& out, std::string& refused) {
   std::vector<std::string> words;
   GetToken(value, kListSeparators, words);
   out.clear();
   for (const std::string& w : words) {
     long v = 0;
-    if (!ParseLong(w, v) || v < -kMaxFixDay || v > kMaxFixDay) return false;
+    if (!tabletext::WholeInteger(w, v) || v < -kMaxFixDay || v > kMaxFixDay) {
+      refused = w;
+      return false;
+    }
     out.push_back(v);
   }
   return true;
 }
 
-class DynamicKeys {
+// The single values of an entry's keys. A number is read from the start of the value text;
+// a text that is no number reads as 0, one that begins like a number but is none of the
+// kind is refused.
+class EntryKeys {
  public:
-  DynamicKeys(LogStream* log, const std::string& body, int code) : log_(log), body_(body), code_(code) {}
+  EntryKeys(LogStream* log, const std::string& body, const LanduseTableEntry& row) : log_(log), body_(body), row_(row) {}
+  bool Has(const std::string& key) const {
+    std::string value;
+    return ValueText(body_, key, value);
+  }
+  // Optional keys: the value, or the default when the key is absent.
+  double Double(const std::string& key, double fallback) const {
+    std::string value;
+    return ValueText(body_, key, value) ? Leading(key, value, 0.0) : fallback;
+  }
+  int Int(const std::string& key, int fallback, const char* expected = kWholeNumber) const {
+    std::string value;
+    return ValueText(body_, key, value) ? Leading(key, value, 0, expected) : fallback;
+  }
+  double RequiredDouble(const std::string& key) const {
+    std::string value;
+    if (!ValueText(body_, key, value)) Fail();
+    return Leading(key, value, 0.0);
+  }
+  // The keys of the dynamic phenology: each required for its methods, named when missing.
   template <typename T>
-  void Read(const std::string& key, T& field) {
+  void Dynamic(const std::string& key, T& field, const char* expected = kWholeDay) const {
     std::string value;
     if (!ValueText(body_, key, value)) {
-      if (log_) *log_ << "FATAL: parameter \"" << key << "\" not found for land use " << code_ << "[end-entry]";
+      if (log_) *log_ << "FATAL: parameter \"" << key << "\" not found for land use " << row_.code << "[end-entry]";
       Fail();
     }
-    field = static_cast<T>(Leading(value, field));
+    field = Leading(key, value, T(), expected);
   }
-  void ReadWithDefault(const std::string& key, double& field, double fallback) {
+  void DynamicWithDefault(const std::string& key, double& field, double fallback) const {
     std::string value;
     if (ValueText(body_, key, value)) {
-      field = LeadingDouble(value);
+      field = Leading(key, value, 0.0);
       return;
     }
     field = fallback;
     if (log_)
-      *log_ << "INFO: parameter \"" << key << "\" not found for land use " << code_ << "; Using default of "
+      *log_ << "INFO: parameter \"" << key << "\" not found for land use " << row_.code << "; Using default of "
             << fallback << "[end-entry]";
   }
 
  private:
-  static double Leading(const std::string& value, double) { return LeadingDouble(value); }
-  static int Leading(const std::string& value, int) { return LeadingInt(value); }
+  double Leading(const std::string& key, const std::string& value, double, const char* = nullptr) const {
+    double v = 0.0;
+    std::string refused;
+    if (tabletext::LeadingDouble(value, v, &refused)) return v;
+    if (!refused.empty()) Refuse(log_, row_, refused, key, kNumber);
+    return 0.0;
+  }
+  int Leading(const std::string& key, const std::string& value, int, const char* expected) const {
+    int v = 0;
+    std::string refused;
+    if (tabletext::LeadingInt(value, v, &refused)) return v;
+    if (!refused.empty()) Refuse(log_, row_, refused, key, expected);
+    return 0;
+  }
   LogStream* log_;
   const std::string& body_;
-  int code_;
+  const LanduseTableEntry& row_;
 };
 
 [[noreturn]] void ReportEntry(LogStream* log, int code, const std::string& text) {
   if (log) *log << "FATAL: landuse table code " << code << ": some values could not be read\n" << text << "[end-entry]";
   throw 29;
+}
+
+// The code and the name at the start of an entry (either format): the code a whole number
+// ("1." is 1), the name one word.
+void ReadCodeAndName(LogStream* log, TextCursor& c, LanduseTableEntry& row) {
+  if (!c.ReadInt(row.code)) {
+    const std::string refused = c.NumberJustRefused();
+    const int position = row.code;
+    row.code = 0;
+    if (!refused.empty()) {
+      if (log)
+        *log << "FATAL: [landuse_table], entry " << position << ": " << tabletext::QuotedNumber(refused)
+             << " (the land-use code) is not " << kWholeNumber << "[end-entry]";
+    }
+    Fail();
+  }
+  if (!c.ReadWord(row.name) || row.name.size() > kMaxNameLength) Fail();
 }
 
 }  // namespace
@@ -117,28 +169,38 @@ class DynamicKeys {
 
 void LanduseTableEntry::ReadOldFormat(LogStream* log, const std::string& line, int /*mode*/) {
   method = 1;
+  name.clear();
   try {
-    TextCursor c(line);
+    TextCursor c = tabletext::NumberCursor(line);
     c.SkipBlanks();
     if (c.AtEnd()) Fail();  // keeps the position code for the message
-    if (!c.ReadInt(code)) {
-      code = 0;
+    ReadCodeAndName(log, c, *this);
+    // The values of the line in their order; one that begins like a number but is none of
+    // its kind is named with its place.
+    auto number = [&](double& v, const std::string& what) {
+      if (c.ReadDouble(v)) return;
+      const std::string refused = c.NumberJustRefused();
+      if (!refused.empty()) Refuse(log, *this, refused, what + " of the line", kNumber);
+      Fail();
+    };
+    double albedoValue = 0.0;
+    number(albedoValue, "the albedo");
+    double resistance[12];
+    for (int m = 0; m < 12; ++m) number(resistance[m], "canopy resistance " + std::to_string(m + 1));
+    int days[4];
+    for (int k = 0; k < 4; ++k) {
+      if (c.ReadInt(days[k]) && days[k] >= -kMaxFixDay && days[k] <= kMaxFixDay) continue;
+      const std::string refused = c.NumberJustRefused();
+      if (!refused.empty()) Refuse(log, *this, refused, "fix day " + std::to_string(k + 1) + " of the line", kWholeDay);
       Fail();
     }
-    double albedoValue = 0.0;
-    if (!c.ReadWord(name) || name.size() > kMaxNameLength || !c.ReadDouble(albedoValue)) Fail();
-    double resistance[12];
-    for (double& r : resistance)
-      if (!c.ReadDouble(r)) Fail();
-    int days[4];
-    for (int& d : days)
-      if (!c.ReadInt(d) || d < -kMaxFixDay || d > kMaxFixDay) Fail();
     std::vector<double>* lists[4] = {&leafAreaIndex, &roughnessLength, &vegetationCoverage, &rootDepth};
-    for (std::vector<double>* list : lists) {
-      list->assign(5, 0.0);
-      for (int k = 1; k <= 4; ++k)
-        if (!c.ReadDouble((*list)[k])) Fail();
-      (*list)[0] = (*list)[4];
+    const char* const listNames[4] = {"leaf area index", "roughness length", "vegetation coverage", "root depth"};
+    for (int l = 0; l < 4; ++l) {
+      std::vector<double>& list = *lists[l];
+      list.assign(5, 0.0);
+      for (int k = 1; k <= 4; ++k) number(list[k], std::string(listNames[l]) + " " + std::to_string(k));
+      list[0] = list[4];
     }
 
     n = 4;
@@ -172,9 +234,14 @@ void LanduseTableEntry::ReadOldFormat(LogStream* log, const std::string& line, i
 // --- keyword format ---------------------------------------------------------------------
 
 bool LanduseTableEntry::ReadJulDays(LogStream* log, const std::string& text) {
-  std::string value;
+  std::string value, refused;
   std::vector<long> days;
-  if (!ValueText(text, "JulDays", value) || !IntList(value, days) || days.empty()) return false;
+  if (!ValueText(text, "JulDays", value)) return false;
+  if (!IntList(value, days, refused)) {
+    NameRefused(log, *this, refused, "JulDays", kWholeDay);
+    return false;
+  }
+  if (days.empty()) return false;
   n = static_cast<int>(days.size());
   JD.assign(days.size() + 1, 0);
   for (int k = 1; k <= n; ++k) JD[k] = static_cast<int>(days[k - 1]);
@@ -221,15 +288,18 @@ bool LanduseTableEntry::FixDaysRise(LogStream* log) const {
   return true;
 }
 
-bool LanduseTableEntry::ReadSoilTillage(const std::string& text) {
-  std::string value;
+bool LanduseTableEntry::ReadSoilTillage(LogStream* log, const std::string& text) {
+  std::string value, refused;
   std::vector<long> days;
   if (!ValueText(text, "SoilTillage", value)) {
     soilTillageCount = 0;
     soilTillageDays.assign(1, -9999);
     return true;
   }
-  if (!IntList(value, days)) return false;
+  if (!IntList(value, days, refused)) {
+    NameRefused(log, *this, refused, "SoilTillage", kWholeDay);
+    return false;
+  }
   soilTillageCount = static_cast<int>(days.size());
   soilTillageDays.assign(days.size() + 1, 0);
   for (int k = 1; k <= soilTillageCount; ++k) soilTillageDays[k] = static_cast<int>(days[k - 1]);
@@ -237,14 +307,18 @@ bool LanduseTableEntry::ReadSoilTillage(const std::string& text) {
   return true;
 }
 
-bool LanduseTableEntry::ReadKeyDouble(const std::string& text, const std::string& key, std::vector<double>& list,
-                                      int count) {
+bool LanduseTableEntry::ReadKeyDouble(LogStream* log, const std::string& text, const std::string& key,
+                                      std::vector<double>& list, int count) {
   std::string value;
   if (count < 1 || !ValueText(text, key, value)) return false;
   if (list.size() < static_cast<size_t>(count) + 1) list.resize(static_cast<size_t>(count) + 1);
-  TextCursor c(value);
-  for (int k = 1; k <= count; ++k)
-    if (!c.ReadDouble(list[k])) return false;
+  TextCursor c = tabletext::NumberCursor(value);
+  for (int k = 1; k <= count; ++k) {
+    if (c.ReadDouble(list[k])) continue;
+    const std::string refused = c.NumberJustRefused();
+    if (!refused.empty()) NameRefused(log, *this, refused, key + ", value " + std::to_string(k), kNumber);
+    return false;
+  }
   list[0] = list[count];
   return true;
 }
@@ -262,15 +336,13 @@ void LanduseTableEntry::ReadNewFormat(LogStream* log, const std::string& text, c
     dynamicStartSet = false;
     dynamicStartShift = -1;
 
-    TextCursor c(text);
-    if (!c.ReadInt(code)) {
-      code = 0;
-      Fail();
-    }
-    if (!c.ReadWord(name) || name.size() > kMaxNameLength) Fail();
+    name.clear();
+    TextCursor c = tabletext::NumberCursor(text);
+    ReadCodeAndName(log, c, *this);
 
-    RootDist = RequiredDouble(body, "RootDist");
-    TReduWet = RequiredDouble(body, "TReduWet");
+    const EntryKeys keys(log, body, *this);
+    RootDist = keys.RequiredDouble("RootDist");
+    TReduWet = keys.RequiredDouble("TReduWet");
     std::string value;
     if (ValueText(body, "useInternalParameters", value)) {
       const size_t first = value.find_first_of("01");
@@ -281,28 +353,27 @@ void LanduseTableEntry::ReadNewFormat(LogStream* log, const std::string& text, c
     }
     parameterMask = landuse_days::ParameterMask(useInternalParameters.data(),
                                                 static_cast<int>(useInternalParameters.size()));
-    LimitReduWet = OptionalDouble(body, "LimitReduWet", 0.0);
-    ETPHamonFactor = OptionalDouble(body, "ETPHamonFactor", 1.0);
-    HReduDry = RequiredDouble(body, "HReduDry");
-    StartVegetationPeriodForBalance = OptionalInt(body, "StartVegetationPeriodForBalance", 0);
-    StopVegetationPeriodForBalance = OptionalInt(body, "StopVegetationPeriodForBalance", 0);
-    JDVegetationResetForBalance = OptionalInt(body, "JDVegetationResetForBalance", -1);
-    JDVegetationWriteForBalance = OptionalInt(body, "JDVegetationWriteForBalance", -1);
-    IntercepCap = OptionalDouble(body, "IntercepCap", -1.0);
-    StressFactorDynPhen = OptionalDouble(body, "StressFactorDynPhen", 0.0);
+    LimitReduWet = keys.Double("LimitReduWet", 0.0);
+    ETPHamonFactor = keys.Double("ETPHamonFactor", 1.0);
+    HReduDry = keys.RequiredDouble("HReduDry");
+    StartVegetationPeriodForBalance = keys.Int("StartVegetationPeriodForBalance", 0);
+    StopVegetationPeriodForBalance = keys.Int("StopVegetationPeriodForBalance", 0);
+    JDVegetationResetForBalance = keys.Int("JDVegetationResetForBalance", -1, kWholeDay);
+    JDVegetationWriteForBalance = keys.Int("JDVegetationWriteForBalance", -1, kWholeDay);
+    IntercepCap = keys.Double("IntercepCap", -1.0);
+    StressFactorDynPhen = keys.Double("StressFactorDynPhen", 0.0);
     if (!ReadJulDays(log, body)) Fail();
 
-    DynamicKeys keys(log, body, code);
     if (method == 3 || method == 4 || method == 6) {
       dynamicStartShift = -1;
       dynamicFixIndex = -1;
-      keys.Read("F*", FStar);
+      keys.Dynamic("F*", FStar);
     }
     if (method >= 3) {
-      keys.Read("DP1_t1_dorm", DP1_t1_dorm);
-      keys.Read("DP1_T_Bf", DP1_T_Bf);
-      keys.Read("JDReset_TStart", JDReset_TStart);
-      keys.Read("maxStartJDforDP1", maxStartJDforDP1);
+      keys.Dynamic("DP1_t1_dorm", DP1_t1_dorm);
+      keys.Dynamic("DP1_T_Bf", DP1_T_Bf);
+      keys.Dynamic("JDReset_TStart", JDReset_TStart);
+      keys.Dynamic("maxStartJDforDP1", maxStartJDforDP1);
     }
     if (method == 3 || method == 4 || method == 6) {
       for (int k = 1; k < n; ++k)
@@ -312,29 +383,29 @@ void LanduseTableEntry::ReadNewFormat(LogStream* log, const std::string& text, c
         }
     }
     if (method == 4) {
-      keys.Read("DP2_t0_dorm", DP2_t0_dorm);
-      keys.Read("DP2_t1_dorm", DP2_t1_dorm);
-      keys.Read("DP2_T_Bf", DP2_T_Bf);
-      keys.Read("DP2_T_Bc", DP2_T_Bc);
-      keys.Read("DP2_Par_a", DP2_Par_a);
-      keys.Read("DP2_Par_b", DP2_Par_b);
-      keys.ReadWithDefault("DP2_Offset_1", DP2_Offset_1, -3.4);
-      keys.ReadWithDefault("DP2_Offset_2", DP2_Offset_2, 12.0);
+      keys.Dynamic("DP2_t0_dorm", DP2_t0_dorm);
+      keys.Dynamic("DP2_t1_dorm", DP2_t1_dorm);
+      keys.Dynamic("DP2_T_Bf", DP2_T_Bf);
+      keys.Dynamic("DP2_T_Bc", DP2_T_Bc);
+      keys.Dynamic("DP2_Par_a", DP2_Par_a);
+      keys.Dynamic("DP2_Par_b", DP2_Par_b);
+      keys.DynamicWithDefault("DP2_Offset_1", DP2_Offset_1, -3.4);
+      keys.DynamicWithDefault("DP2_Offset_2", DP2_Offset_2, 12.0);
     }
     if (method == 6) {
-      keys.Read("DP4_t0_dorm", DP4_t0_dorm);
-      keys.Read("DP4_t1_dorm", DP4_t1_dorm);
-      keys.Read("DP4_T0", DP4_T0);
-      keys.Read("DP4_T1", DP4_T1);
-      keys.Read("DP4_Par_a", DP4_Par_a);
-      keys.Read("DP4_Par_b", DP4_Par_b);
-      keys.Read("DP4_T_xylstop", DP4_T_xylstop);
-      keys.Read("DP4_t_xs1", DP4_t_xs1);
-      keys.Read("DP4_SPSLF", DP4_SPSLF);
+      keys.Dynamic("DP4_t0_dorm", DP4_t0_dorm);
+      keys.Dynamic("DP4_t1_dorm", DP4_t1_dorm);
+      keys.Dynamic("DP4_T0", DP4_T0);
+      keys.Dynamic("DP4_T1", DP4_T1);
+      keys.Dynamic("DP4_Par_a", DP4_Par_a);
+      keys.Dynamic("DP4_Par_b", DP4_Par_b);
+      keys.Dynamic("DP4_T_xylstop", DP4_T_xylstop);
+      keys.Dynamic("DP4_t_xs1", DP4_t_xs1);
+      keys.Dynamic("DP4_SPSLF", DP4_SPSLF, kWholeNumber);  // a fix point, not a day
     }
 
     const size_t size = static_cast<size_t>(n) + 1;
-    if (method == 5 && !ReadKeyDouble(body, "ForcingThreshold", forcingThresholds, n)) Fail();
+    if (method == 5 && !ReadKeyDouble(log, body, "ForcingThreshold", forcingThresholds, n)) Fail();
     struct {
       const char* key;
       std::vector<double>* list;
@@ -343,7 +414,7 @@ void LanduseTableEntry::ReadNewFormat(LogStream* log, const std::string& text, c
                           {"VCF", &vegetationCoverage}, {"RootDepth", &rootDepth},
                           {"AltDep", &altitudeGradient}};
     for (const auto& r : required)
-      if (!ReadKeyDouble(body, r.key, *r.list, n)) Fail();
+      if (!ReadKeyDouble(log, body, r.key, *r.list, n)) Fail();
     struct {
       const char* key;
       std::vector<double>* list;
@@ -353,11 +424,11 @@ void LanduseTableEntry::ReadNewFormat(LogStream* log, const std::string& text, c
     for (const auto& o : optional) {
       if (!ValueText(body, o.key, value))
         o.list->assign(size, o.fallback);
-      else if (!ReadKeyDouble(body, o.key, *o.list, n))
+      else if (!ReadKeyDouble(log, body, o.key, *o.list, n))
         Fail();
     }
 
-    if (!ReadSoilTillage(body)) Fail();
+    if (!ReadSoilTillage(log, body)) Fail();
     if (ValueText(body, "SR_cultivation", value)) {
       if (value.find("other") != std::string::npos)
         SR_cultivation = 3;
@@ -372,15 +443,15 @@ void LanduseTableEntry::ReadNewFormat(LogStream* log, const std::string& text, c
     } else {
       SR_cultivation = 3;
     }
-    SR_CropDistX = OptionalDouble(body, "SR_CropDistX", 0.3);
-    SR_CropDistY = OptionalDouble(body, "SR_CropDistY", 0.3);
-    SR_K_ST = OptionalDouble(body, "SR_K_ST", 10.0);
-    SR_C_WR = OptionalDouble(body, "SR_C_WR", 1.5);
+    SR_CropDistX = keys.Double("SR_CropDistX", 0.3);
+    SR_CropDistY = keys.Double("SR_CropDistY", 0.3);
+    SR_K_ST = keys.Double("SR_K_ST", 10.0);
+    SR_C_WR = keys.Double("SR_C_WR", 1.5);
     for (std::vector<double>* coefficients : {&SR_rough_coeff1, &SR_rough_coeff2}) {
       const char* key = coefficients == &SR_rough_coeff1 ? "SR_rough_coeff1" : "SR_rough_coeff2";
       if (!ValueText(body, key, value))
         *coefficients = {0.0, 0.0198, 0.712, 0.142};
-      else if (!ReadKeyDouble(body, key, *coefficients, 3))
+      else if (!ReadKeyDouble(log, body, key, *coefficients, 3))
         Fail();
     }
     struct {
@@ -393,11 +464,11 @@ void LanduseTableEntry::ReadNewFormat(LogStream* log, const std::string& text, c
     for (const auto& s : surface) {
       if (!ValueText(body, s.key, value))
         s.list->assign(size, s.fallback);
-      else if (!ReadKeyDouble(body, s.key, *s.list, n))
+      else if (!ReadKeyDouble(log, body, s.key, *s.list, n))
         Fail();
     }
-    nf_freezing = OptionalDouble(body, "nf_freezing", -9999.9);
-    nf_thawing = OptionalDouble(body, "nf_thawing", -9999.9);
+    nf_freezing = keys.Double("nf_freezing", -9999.9);
+    nf_thawing = keys.Double("nf_thawing", -9999.9);
     struct {
       const char* key;
       double* field;
@@ -406,13 +477,13 @@ void LanduseTableEntry::ReadNewFormat(LogStream* log, const std::string& text, c
                         {"ArcVegSenesce", &ArcVegSenesce},       {"ArcVegRetran", &ArcVegRetran},
                         {"ArcVegFoliarProp", &ArcVegFoliarProp}, {"ArcVegPropN", &ArcVegPropN},
                         {"ArcVegAGProp", &ArcVegAGProp},         {"ArcVegMaxBio", &ArcVegMaxBio}};
-    for (const auto& a : arcVeg) *a.field = OptionalDouble(body, a.key, 1.0);
+    for (const auto& a : arcVeg) *a.field = keys.Double(a.key, 1.0);
     ArcVegSeedMaxProb.assign(8, 0.0);
     ArcVegUptakeEfficiency.assign(6, 0.0);
     for (std::vector<double>* vector : {&ArcVegSeedMaxProb, &ArcVegUptakeEfficiency}) {
       const bool seed = vector == &ArcVegSeedMaxProb;
       if (ValueText(body, seed ? "ArcVegSeedMaxProb" : "ArcVegUptakeEfficiency", value)) {
-        TextCursor c2(value);
+        TextCursor c2 = tabletext::NumberCursor(value);
         // Values that cannot be read stay 0.
         for (size_t k = 1; k < vector->size(); ++k)
           if (!c2.ReadDouble((*vector)[k])) break;

@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <filesystem>
 #include <iomanip>
 #include <string>
 
 #include "framework/logstream.h"
 #include "framework/model_date.h"
 #include "framework/thread_policy.h"
+#include "grids/grid_path.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
 #include "tables/phenology.h"
@@ -106,6 +108,64 @@ void CheckFixDaysAtCellAltitudes(const defaultini& d, int layers) {
 
 }  // namespace
 
+namespace {
+
+// Whether the standard or variable grid at a position was read from its file at the
+// start-up (not made from its default value).
+bool ReadFromItsFile(const defaultini& d, int position) {
+  if (position < 1 || static_cast<size_t>(position) >= d.standardGrids.size()) return false;
+  if (d.firstVariableGridPosition > 0 && position >= d.firstVariableGridPosition) {
+    const size_t i = static_cast<size_t>(position - d.firstVariableGridPosition + 1);
+    return i < d.variableGridReadFlags.size() && d.variableGridReadFlags[i] == 1;
+  }
+  return d.standardGrids[static_cast<size_t>(position)].readCode >= 1;
+}
+
+// A run that starts from a "TemperatureMOVAVG7" grid read from a file starts its seven-day
+// temperature history from the stack that the run which wrote that grid wrote beside it at
+// its end ("<file name>_End", levels 0..7). The days the history holds are the levels that
+// hold a value other than 0 in some cell of the basin: the mean of the next days divides by
+// as many days as the unbroken run's would. Without such a stack the history starts empty.
+void RestoreMovingAverage(defaultini& d, LanduseParameterGrids& g, const std::string& gridFile) {
+  const std::string file = gridFile + "_End";
+  const std::string path = MakePath(d.output.inputDirectory, file);
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) {
+    if (d.log)
+      *d.log << "INFO: no seven-day temperature history " << path << " beside the grid TemperatureMOVAVG7 ("
+             << gridFile << "): the dynamic phenology's seven-day mean starts from the days of this run"
+             << "[end-entry]";
+    return;
+  }
+  double*** stack = nullptr;
+  const int levels = d.ReadStack(file, stack, 0);
+  struct Release {
+    defaultini& d;
+    double***& stack;
+    ~Release() { d.Free3DMatrix(stack); }
+  } release{d, stack};
+  if (levels != kPhenologyStateLevels) {
+    if (d.log)
+      *d.log << "FATAL: " << path << " holds " << levels + 1 << " levels; the seven-day temperature history of the "
+             << "dynamic phenology is a stack of " << kPhenologyStateLevels + 1 << " (0: the cold days of "
+             << "DynamicPhenology_4, 1..7: the daily mean temperatures, the newest first)" << "[end-entry]";
+    throw 22;
+  }
+  d.RefuseImpossibleLevels(stack, 0, levels, file, "seven-day temperature history", StateRange::Finite());
+  const double nodata = d.geometry.nodata_value;
+  int days = 0;
+  for (int i = 1; i <= d.geometry.nrows; ++i)
+    for (int j = 1; j <= d.geometry.ncols; ++j) {
+      if (!d.zoneGrid || !(d.zoneGrid[i][j] > nodata)) continue;
+      for (int l = 0; l <= kPhenologyStateLevels; ++l) g.movingStack[i][j][l] = stack[i][j][l];
+      for (int l = kPhenologyStateLevels; l > days; --l)
+        if (stack[i][j][l] != 0.0) days = l;
+    }
+  g.dayCounter = days;
+}
+
+}  // namespace
+
 // The table-wide balance days tell the period-grid writer when the vegetation-period sums
 // end (written) and begin again (restarted).
 void defaultini::RaiseVegetationPeriodFlags(int dayOfYear) {
@@ -177,10 +237,13 @@ void defaultini::generateMultiLayerParameterGrids(int layerCount) {
   if (g.dynamic) {
     g.temperatureAvg = useOrCreate("TemperatureAVG", "TemperatureAVG.asc", 0.0);
     g.leafFallStart = useOrCreate("StartDayOfLeaveFall", "StartDayOfLeaveFall.asc", 0.0);
+    const int supplied = FindGrid("TemperatureMOVAVG7");
     g.movingAverage = useOrCreate("TemperatureMOVAVG7", "TemperatureMOVAVG7.asc", 0.0);
     g.movingAveragePosition = FindGrid("TemperatureMOVAVG7");
     g.movingStack = MakeCellLists(g.movingStackStore, g.movingStackCells, g.movingStackRows, nrows, ncols,
                                   kPhenologyStateLevels + 1, 0.0);
+    if (supplied > 0 && ReadFromItsFile(*this, supplied))
+      RestoreMovingAverage(*this, g, standardGrids[static_cast<size_t>(supplied)].fileName);
   }
 
   // ArcVeg grids must exist for the vectors that the multilayer table gives.
@@ -230,6 +293,19 @@ void defaultini::generateMultiLayerParameterGrids(int layerCount) {
       grids[p].stackLevels = g.maxFixPoints;
       g.firstFixDay[k] = grids[p].data;
     }
+  }
+
+  // Link the dynamic rows to their per-cell grids before the values of the start are set:
+  // a cell whose vegetation started before the run (a warm start past the start day, its
+  // start day read with "Pheno_start") takes the values after its start, as the daily
+  // update of the run that wrote that state did, not the dormant ones.
+  for (size_t r = 1; r < landuseTable.size(); ++r) {
+    LanduseTableEntry& row = landuseTable[r];
+    if (!IsDynamicMethod(row.method)) continue;
+    row.SetStartDayGrids(g.layer[kPhenoStart].data());
+    row.SetForcingThresholdGrids(g.layer[kForcingThreshold].data());
+    row.SetForcingSumGrids(g.layer[kForcingSum].data());
+    if (g.perCell) row.SetPerCellFixDays(g.fixDays.data(), g.maxFixPoints);
   }
 
   // Fill for the day whose parameters are in force at the first step: the time loop sets them
@@ -301,15 +377,6 @@ void defaultini::generateMultiLayerParameterGrids(int layerCount) {
 
   CopyFirstFixDays(g, nrows, ncols);
 
-  // Link the dynamic rows to their per-cell grids.
-  for (size_t r = 1; r < landuseTable.size(); ++r) {
-    LanduseTableEntry& row = landuseTable[r];
-    if (!IsDynamicMethod(row.method)) continue;
-    row.SetStartDayGrids(g.layer[kPhenoStart].data());
-    row.SetForcingThresholdGrids(g.layer[kForcingThreshold].data());
-    row.SetForcingSumGrids(g.layer[kForcingSum].data());
-    if (g.perCell) row.SetPerCellFixDays(g.fixDays.data(), g.maxFixPoints);
-  }
   // The root zone stands for these depths until the first day ends (unless a warm start
   // restores it): noted before a module lowers the depths, as the snow model does where it
   // carries the roots of thawed permafrost into a warm start.

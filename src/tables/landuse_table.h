@@ -33,13 +33,17 @@ class LanduseTableEntry {
   void ReadOldFormat(LogStream* log, const std::string& line, int mode);
   // One entry of the keyword format: code, name, "{", key = values; pairs, "}".
   void ReadNewFormat(LogStream* log, const std::string& text, const std::string& keyword);
+  // Numbers are read as every number of the control file: "280.0" and "280." are the day
+  // 280; a value that begins like a number but is none of the kind ("280.5" as a day, "2,0")
+  // is named on the log with the row and the key before false is returned.
   // "JulDays": sets n, JD and JDcorr. Returns false when the list cannot be read.
   bool ReadJulDays(LogStream* log, const std::string& text);
   // "SoilTillage": sets soilTillageCount and soilTillageDays (count 0 when absent).
-  bool ReadSoilTillage(const std::string& text);
+  bool ReadSoilTillage(LogStream* log, const std::string& text);
   // count values of key into entries 1..count of list, entry 0 := entry count. False
   // when the key is missing or fewer than count values can be read.
-  bool ReadKeyDouble(const std::string& text, const std::string& key, std::vector<double>& list, int count);
+  bool ReadKeyDouble(LogStream* log, const std::string& text, const std::string& key, std::vector<double>& list,
+                     int count);
 
   // --- plain accessors ---------------------------------------------------------------
   const std::string& GetName() const { return name; }

@@ -21,30 +21,42 @@ bool ListPieces(const std::string& text, const std::string& key, std::vector<std
 
 }  // namespace
 
-int MultiLayerLanduseEntry::ReadLanduseLayers(MultiLayerLanduseEntry&, const std::string& text, const std::string& key,
-                                              std::vector<int32_t>& codes, int32_t& count) {
-  std::vector<std::string> pieces;
-  if (!ListPieces(text, key, pieces)) return -1;
-  codes.assign(1, 0);
-  for (const auto& p : pieces) {
-    int v = 0;
-    if (tabletext::LeadingInt(p, v)) codes.push_back(v);
-  }
-  count = static_cast<int32_t>(codes.size()) - 1;
-  return count;
-}
+namespace {
 
-int MultiLayerLanduseEntry::ReadDoubleList(MultiLayerLanduseEntry&, const std::string& text, const std::string& key,
-                                           std::vector<double>& values, int32_t& count) {
-  std::vector<std::string> pieces;
-  if (!ListPieces(text, key, pieces)) return -1;
-  values.assign(1, 0.0);
+// The readable pieces of a list into values[1..count]; -1 at a piece that begins like a
+// number but is none of the kind (put into refused).
+template <typename T, typename Stored>
+int ReadPieces(const std::vector<std::string>& pieces, std::vector<Stored>& values, int32_t& count,
+               std::string* refused, bool (*leading)(const std::string&, T&, std::string*)) {
+  values.assign(1, Stored());
+  std::string word;
   for (const auto& p : pieces) {
-    double v = 0.0;
-    if (tabletext::LeadingDouble(p, v)) values.push_back(v);
+    T v{};
+    if (leading(p, v, &word)) {
+      values.push_back(static_cast<Stored>(v));
+    } else if (!word.empty()) {
+      if (refused) *refused = word;
+      return -1;
+    }
   }
   count = static_cast<int32_t>(values.size()) - 1;
   return count;
+}
+
+}  // namespace
+
+int MultiLayerLanduseEntry::ReadLanduseLayers(MultiLayerLanduseEntry&, const std::string& text, const std::string& key,
+                                              std::vector<int32_t>& codes, int32_t& count, std::string* refused) {
+  std::vector<std::string> pieces;
+  if (!ListPieces(text, key, pieces)) return -1;
+  return ReadPieces<int>(pieces, codes, count, refused, tabletext::LeadingInt);
+}
+
+int MultiLayerLanduseEntry::ReadDoubleList(MultiLayerLanduseEntry&, const std::string& text, const std::string& key,
+                                           std::vector<double>& values, int32_t& count, std::string* refused) {
+  std::vector<std::string> pieces;
+  if (!ListPieces(text, key, pieces)) return -1;
+  return ReadPieces<double>(pieces, values, count, refused, tabletext::LeadingDouble);
 }
 
 void MultiLayerLanduseEntry::ReadEntry(MultiLayerLanduseEntry& row, LogStream* log, const std::string& text) {
@@ -52,22 +64,35 @@ void MultiLayerLanduseEntry::ReadEntry(MultiLayerLanduseEntry& row, LogStream* l
     if (log) *log << "FATAL: multiple landuse table: parameter Landuse_Layers not found " << text << "[end-entry]";
     throw 112;
   }
+  // A word that begins like a number but is none of the kind ("3.5" as a code) is named
+  // before the entry's message.
+  std::string refused;
+  auto refuse = [&](const std::string& what, const char* expected) {
+    if (!refused.empty() && log)
+      *log << "FATAL: multilayer_landuse_table code " << row.code << ": " << tabletext::QuotedNumber(refused) << " ("
+           << what << ") is not " << expected << "[end-entry]";
+    throw EntryFailure{};
+  };
   try {
-    TextCursor c(text);
+    TextCursor c = tabletext::NumberCursor(text);
     int code = 0;
     std::string word;
-    if (!c.ReadInt(code)) throw EntryFailure{};
+    if (!c.ReadInt(code)) {
+      refused = c.NumberJustRefused();
+      refuse("the code", "a whole number");
+    }
     row.code = row.codeCopy = code;
     if (!c.ReadWord(word)) throw EntryFailure{};
     row.name = tabletext::EntryName(word, kMaxNameLength);
     // A multilayer land use without one readable layer code would give no layer at all.
-    if (ReadLanduseLayers(row, text, "Landuse_Layers", row.layerCodes, row.layerCount) < 1) throw EntryFailure{};
+    if (ReadLanduseLayers(row, text, "Landuse_Layers", row.layerCodes, row.layerCount, &refused) < 1)
+      refuse("Landuse_Layers", "a whole number");
     row.layerCodesCopy = row.layerCodes;
     auto list = [&](const char* key, std::vector<double>& values, int32_t& count) {
       values.clear();
       count = 0;
-      if (text.find(key) != std::string::npos && ReadDoubleList(row, text, key, values, count) < 0)
-        throw EntryFailure{};
+      if (text.find(key) != std::string::npos && ReadDoubleList(row, text, key, values, count, &refused) < 0)
+        refuse(key, "a number");
     };
     list("ArcVeg_Initial_Fractions", row.ArcVeg_Initial_Fractions, row.fractionCount);
     list("ArcVeg_Initial_Biomass", row.ArcVeg_Initial_Biomass, row.biomassCount);
@@ -78,7 +103,9 @@ void MultiLayerLanduseEntry::ReadEntry(MultiLayerLanduseEntry& row, LogStream* l
       if (at == std::string::npos) return;
       std::string value;
       if (!tabletext::ValueText(text, at, value)) throw EntryFailure{};
-      if (!tabletext::LeadingDouble(value, target)) target = 0.0;  // no number reads as 0
+      if (tabletext::LeadingDouble(value, target, &refused)) return;
+      if (!refused.empty()) refuse(key, "a number");
+      target = 0.0;  // no number reads as 0
     };
     single("k_extinct", row.k_extinct, 0.3);
     single("LAI_scale", row.LAI_scale, 10.0);

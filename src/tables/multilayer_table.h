@@ -22,11 +22,13 @@ class MultiLayerLanduseEntry {
   static void ReadEntry(MultiLayerLanduseEntry& row, LogStream* log, const std::string& text);
   // The integers of the list after the first occurrence of key (pieces split at "," and
   // ";"; pieces that are no number are dropped) into codes[1..count]. -1 when the key or its
-  // "= ... ;" is missing.
+  // "= ... ;" is missing. Numbers are read as every number of the control file ("3.0" is 3);
+  // a piece that begins like a number but is none of the kind ("3.5" as a code, "nan") is
+  // put into refused (when given) and makes the result -1. The same for numbers:
   static int ReadLanduseLayers(MultiLayerLanduseEntry& row, const std::string& text, const std::string& key,
-                               std::vector<int32_t>& codes, int32_t& count);
+                               std::vector<int32_t>& codes, int32_t& count, std::string* refused = nullptr);
   static int ReadDoubleList(MultiLayerLanduseEntry& row, const std::string& text, const std::string& key,
-                            std::vector<double>& values, int32_t& count);
+                            std::vector<double>& values, int32_t& count, std::string* refused = nullptr);
 
   std::string name;  // one word, at most kMaxNameLength characters
   int32_t code = 0;  // row 0: number of rows

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
@@ -70,6 +71,39 @@ void Fatal(LogStream* log, const std::string& text) {
   if (log) *log << text << "[end-entry]";
 }
 
+// A value that begins like a number but is none of the kind the table reads there ("2.5"
+// layers, "1.5" as a code, "2,0"): the row fails naming it and what it stands for.
+[[noreturn]] void Refuse(const SoilTableEntry& row, const std::string& word, const std::string& what,
+                         const char* expected) {
+  throw RowFailure{"FATAL: soil table code " + std::to_string(row.code) + (row.name.empty() ? "" : " (" + row.name + ")") +
+                   ": " + tabletext::QuotedNumber(word) + " (" + what + ") is not " + expected};
+}
+
+// Reads the next number of the row's cursor, or fails the row (naming a word that begins
+// like a number but is none of the kind).
+template <typename T>
+void Next(const SoilTableEntry& row, TextCursor& c, T& value, const std::string& what) {
+  bool ok;
+  if constexpr (std::is_same<T, int>::value)
+    ok = c.ReadInt(value);
+  else
+    ok = c.ReadDouble(value);
+  if (ok) return;
+  const std::string refused = c.NumberJustRefused();
+  if (!refused.empty()) Refuse(row, refused, what, std::is_same<T, int>::value ? "a whole number" : "a number");
+  throw RowFailure{};
+}
+
+// The code and the name at the start of a row of either format.
+void ReadCodeAndName(SoilTableEntry& row, TextCursor& c) {
+  int code = 0;
+  Next(row, c, code, "the soil code");
+  row.code = code;
+  std::string word;
+  if (!c.ReadWord(word)) throw RowFailure{};
+  row.name = tabletext::EntryName(word, SoilTableEntry::kMaxNameLength);
+}
+
 }  // namespace
 
 void SoilTableEntry::AllocateLayerArrays(bool withThermal) {
@@ -105,7 +139,11 @@ int SoilTableEntry::ReadLayerValues(SoilTableEntry& row, const std::string& text
     for (const auto& p : pieces) {
       if (p.empty()) continue;
       long n = 0;
-      if (!ParseLong(p, n) || n < 0 || n > kMaxLayers) return -1;
+      if (!tabletext::WholeInteger(p, n)) {
+        if (BeginsLikeNumber(p)) Refuse(row, p, key, "a whole number of layers");
+        return -1;
+      }
+      if (n < 0 || n > kMaxLayers) return -1;
       sum += n;
       if (sum > kMaxLayers) return -1;
       layers.push_back(static_cast<int32_t>(n));
@@ -117,14 +155,18 @@ int SoilTableEntry::ReadLayerValues(SoilTableEntry& row, const std::string& text
     return static_cast<int>(sum);
   }
   if (!target || target->size() < 2 || static_cast<size_t>(horizonCount) >= row.horizonLayers.size()) return -1;
-  TextCursor c(Separated(value));
+  TextCursor c = tabletext::NumberCursor(Separated(value));
   int read = 0;
   double current = 0.0;
   size_t layer = 1;
   for (int j = 1; j <= horizonCount; ++j) {
     c.SkipBlanks();
     if (!c.AtEnd()) {
-      if (!c.ReadDouble(current)) return -1;
+      if (!c.ReadDouble(current)) {
+        const std::string refused = c.NumberJustRefused();
+        if (!refused.empty()) Refuse(row, refused, key + " of horizon " + std::to_string(j), "a number");
+        return -1;
+      }
       ++read;
     }
     if (read == 0) return -1;
@@ -134,13 +176,17 @@ int SoilTableEntry::ReadLayerValues(SoilTableEntry& row, const std::string& text
   return read;
 }
 
-bool SoilTableEntry::ReadKeyDouble(SoilTableEntry&, const std::string& text, const std::string& key, double& target) {
+bool SoilTableEntry::ReadKeyDouble(SoilTableEntry& row, const std::string& text, const std::string& key,
+                                   double& target) {
   const size_t at = text.find(key);
   if (at == std::string::npos) return false;
-  std::string value;
+  std::string value, refused;
   double number = 0.0;
-  if (!tabletext::ValueText(text, at, value) || !tabletext::LeadingDouble(value, number))
+  if (!tabletext::ValueText(text, at, value)) throw std::runtime_error("the value of \"" + key + "\" is missing");
+  if (!tabletext::LeadingDouble(value, number, &refused)) {
+    if (!refused.empty()) Refuse(row, refused, key, "a number");
     throw std::runtime_error("the value of \"" + key + "\" is not a number");
+  }
   target = number;
   return true;
 }
@@ -150,7 +196,7 @@ bool SoilTableEntry::ReadGrainSizeDist(SoilTableEntry& row, const std::string& t
   if (at == std::string::npos) return false;
   std::string value;
   if (!tabletext::ValueText(text, at, value)) throw std::runtime_error("the value of \"GrainSizeDist\" is missing");
-  TextCursor c(Separated(value));
+  TextCursor c = tabletext::NumberCursor(Separated(value));
   for (double& fraction : row.grainSize) {
     double v = 0.0;
     if (!c.ReadDouble(v)) break;
@@ -165,13 +211,8 @@ void SoilTableEntry::ReadNewFormat(SoilTableEntry& row, LogStream* log, const st
     throw 29;
   }
   try {
-    TextCursor c(text);
-    int code = 0;
-    std::string word;
-    if (!c.ReadInt(code)) throw RowFailure{};
-    row.code = code;
-    if (!c.ReadWord(word)) throw RowFailure{};
-    row.name = tabletext::EntryName(word, kMaxNameLength);
+    TextCursor c = tabletext::NumberCursor(text);
+    ReadCodeAndName(row, c);
 
     const int L = ReadLayerValues(row, text, "layers", nullptr, -1);
     if (L < 1) throw RowFailure{};
@@ -286,21 +327,18 @@ void SoilTableEntry::ReadNewFormat(SoilTableEntry& row, LogStream* log, const st
 
 void SoilTableEntry::ReadOldFormat(SoilTableEntry& row, LogStream* log, const std::string& line, int mode) {
   try {
-    TextCursor c(line);
-    int code = 0;
-    std::string word;
-    if (!c.ReadInt(code)) throw RowFailure{};
-    row.code = code;
-    if (!c.ReadWord(word) || !c.ReadDouble(row.FCap) || !c.ReadDouble(row.mSB) || !c.ReadDouble(row.ksat_vevurada) ||
-        !c.ReadDouble(row.suction))
-      throw RowFailure{};
-    row.name = tabletext::EntryName(word, kMaxNameLength);
+    TextCursor c = tabletext::NumberCursor(line);
+    ReadCodeAndName(row, c);
+    Next(row, c, row.FCap, "FCap");
+    Next(row, c, row.mSB, "mSB");
+    Next(row, c, row.ksat_vevurada, "ksat_vevurada");
+    Next(row, c, row.suction, "suction");
     CheckFieldCapacity(row);
     row.mSBFCapDifference = (row.mSB - row.FCap) * 0.01;
     if (mode != 2) return;
 
     int method = 0;
-    if (!c.ReadInt(method)) throw RowFailure{};
+    Next(row, c, method, "the method");
     row.method = method;
     if (method != 1)
       throw RowFailure{"FATAL: error reading soil parameters for soil type " + std::to_string(row.code) +
@@ -309,9 +347,12 @@ void SoilTableEntry::ReadOldFormat(SoilTableEntry& row, LogStream* log, const st
                        ".\nUse the new soil type table format (method = MultipleHorizons) for a layered profile instead."};
     double ts = 0, tr = 0, a = 0, n = 0, t = 0;
     int L = 0;
-    if (!c.ReadDouble(ts) || !c.ReadDouble(tr) || !c.ReadDouble(a) || !c.ReadDouble(n) || !c.ReadInt(L) || L < 0 ||
-        L > kMaxLayers)
-      throw RowFailure{};
+    Next(row, c, ts, "theta_sat");
+    Next(row, c, tr, "theta_res");
+    Next(row, c, a, "alpha");
+    Next(row, c, n, "Par_n");
+    Next(row, c, L, "the number of layers");
+    if (L < 0 || L > kMaxLayers) throw RowFailure{};
     row.layerCount = L;
     row.AllocateLayerArrays(false);
     for (int l = 0; l <= L; ++l) {
@@ -323,7 +364,9 @@ void SoilTableEntry::ReadOldFormat(SoilTableEntry& row, LogStream* log, const st
       row.alpha[i] = a;
       row.Par_tau[i] = 0.5;
     }
-    if (!c.ReadDouble(t) || !c.ReadDouble(row.maxratio) || !c.ReadDouble(row.kReduction)) throw RowFailure{};
+    Next(row, c, t, "the layer thickness");
+    Next(row, c, row.maxratio, "maxratio");
+    Next(row, c, row.kReduction, "the k reduction");
     row.thickness[0] = t;
     CheckVanGenuchten(row);
     row.BuildTables();
@@ -397,11 +440,28 @@ void defaultini::ReadSoilTable(int mode) {
   size_t at = std::string::npos;
   if (!tabletext::NextLine(*this, line) || (at = line.find("psi_FC_global")) == std::string::npos)
     ControlFileKeyError("[GlobalSoilParameters]", "psi_FC_global ");
+  // A value that is no number reads as 0; one that begins like a number but is none of the
+  // kind ends the run naming it.
+  std::string refused;
+  auto refuse = [&](const char* key, const char* expected) {
+    if (refused.empty()) return;
+    if (log)
+      *log << "FATAL: error in control file " << controlFileName << ", [GlobalSoilParameters]: "
+           << tabletext::QuotedNumber(refused) << " (" << key << ") is not " << expected << "[end-entry]";
+    throw 17;
+  };
   double psiFCGlobal = 0.0;
-  if (!tabletext::ValueText(line, at, value) || !tabletext::LeadingDouble(value, psiFCGlobal)) psiFCGlobal = 0.0;
+  if (!tabletext::ValueText(line, at, value) || !tabletext::LeadingDouble(value, psiFCGlobal, &refused)) {
+    refuse("psi_FC_global", "a number");
+    psiFCGlobal = 0.0;
+  }
   if (!tabletext::NextLine(*this, line) || (at = line.find("usePsiFCglobalForUnassignedOnly")) == std::string::npos)
     ControlFileKeyError("[GlobalSoilParameters]", "usePsiFCglobalForUnassignedOnly ");
   int unassignedOnly = 0;
-  if (!tabletext::ValueText(line, at, value) || !tabletext::LeadingInt(value, unassignedOnly)) unassignedOnly = 0;
+  refused.clear();
+  if (!tabletext::ValueText(line, at, value) || !tabletext::LeadingInt(value, unassignedOnly, &refused)) {
+    refuse("usePsiFCglobalForUnassignedOnly", "a whole number");
+    unassignedOnly = 0;
+  }
   for (size_t i = 1; i < soilTable.size(); ++i) soilTable[i].SetPsiFC(unassignedOnly, psiFCGlobal);
 }

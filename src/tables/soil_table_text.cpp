@@ -41,14 +41,41 @@ bool ValueText(const std::string& text, size_t from, std::string& value) {
   return true;
 }
 
-bool LeadingDouble(const std::string& value, double& number) {
-  TextCursor c(value);
-  return c.ReadDouble(number);
+TextCursor NumberCursor(const std::string& text) {
+  TextCursor c(text);
+  c.RequireWholeNumbers();
+  return c;
 }
 
-bool LeadingInt(const std::string& value, int& number) {
-  TextCursor c(value);
-  return c.ReadInt(number);
+namespace {
+
+template <typename T>
+bool Leading(const std::string& value, T& number, std::string* refused, bool (TextCursor::*read)(T&)) {
+  TextCursor c = NumberCursor(value);
+  const bool ok = (c.*read)(number);
+  if (refused) *refused = ok ? std::string() : c.NumberJustRefused();
+  return ok;
+}
+
+}  // namespace
+
+bool LeadingDouble(const std::string& value, double& number, std::string* refused) {
+  return Leading(value, number, refused, &TextCursor::ReadDouble);
+}
+
+bool LeadingInt(const std::string& value, int& number, std::string* refused) {
+  return Leading(value, number, refused, &TextCursor::ReadInt);
+}
+
+bool WholeInteger(const std::string& word, long& number) {
+  TextCursor c = NumberCursor(word);
+  if (!c.ReadLong(number)) return false;
+  c.SkipBlanks();
+  return c.AtEnd();
+}
+
+std::string QuotedNumber(const std::string& word) {
+  return "\"" + (word.size() > 80 ? word.substr(0, 80) + "..." : word) + "\"";
 }
 
 std::string EntryName(std::string word, size_t maxLength) {

@@ -592,6 +592,47 @@ void StepsOf(const TempDir& dir, std::string& control, int minutes) {
     control.replace(p, 2, std::to_string(minutes));
 }
 
+// Both land-use classes start their vegetation by the dynamic phenology (DynamicPhenology_1):
+// forcing units summed from the daily mean temperature (base -30 °C: 17 to 23 a day in the
+// example's January) pass the conifers' threshold at the end of 3 January and the
+// grassland's at the end of 5 January, so the break at noon of 5 January falls a day and a
+// half after the one start and before the other: the second half's first day takes the
+// conifers' values of their second day after the start. The forcing sum, the start day and the mean
+// temperature of the day so far are carried as variable grids, and so is the seven-day mean
+// temperature, beside which each run writes the history of daily means at its end. The leaf
+// area, cover and roots grow over the ten days after the start; the interception, the
+// evapotranspiration and the root zone of the soil model take them.
+void DynamicPhenology(const TempDir& dir, std::string& control, int minutes) {
+  auto entry = [](const std::string& head, const std::string& threshold, const std::string& values) {
+    return head + " { method = DynamicPhenology_1;\n  RootDist = 1.0; TReduWet = 0.95; LimitReduWet = 0.5; "
+                  "HReduDry = 3.45; IntercepCap = 0.3;\n  JulDays = 1 -1 10 366; F* = " +
+           threshold + "; DP1_t1_dorm = 1; DP1_T_Bf = -30; JDReset_TStart = 300; maxStartJDforDP1 = 200;\n" +
+           values + "  AltDep = 0 0 0 0;\n}\n";
+  };
+  const size_t conifer = control.find("1 conifer_forest 0.12");
+  const size_t grassland = control.find("2 grassland {");
+  const size_t end = control.find("}\n", grassland);
+  if (conifer == std::string::npos || grassland == std::string::npos || end == std::string::npos) {
+    ADD_FAILURE() << "no land-use table of the example";
+    return;
+  }
+  control.replace(conifer, end + 2 - conifer,
+                  entry("1 conifer_forest", "10",
+                        "  Albedo = 0.12 0.12 0.12 0.12; rsc = 70 70 55 55; LAI = 6 6 7 7; Z0 = 1.2 1.2 1.2 1.2;\n"
+                        "  VCF = 0.9 0.9 0.95 0.95; RootDepth = 0.6 0.6 1.0 1.0;\n") +
+                      entry("2 grassland", "55",
+                            "  Albedo = 0.20 0.20 0.18 0.18; rsc = 90 90 60 60; LAI = 0.5 0.5 2.75 2.75;\n"
+                            "  Z0 = 0.02 0.02 0.05 0.05; VCF = 0.4 0.4 0.8 0.8; RootDepth = 0.2 0.2 0.4 0.4;\n"));
+  AddToList(control, "# number of variable grids", 4,
+            "sfu.asc SumOfForcingUnits1 0 0\n3\n" + kRead + "\nphs.asc Pheno_start1 0 -1\n3\n" + kRead +
+                "\ntavg.asc TemperatureAVG 0 0\n3\n" + kRead + "\ntmov.asc TemperatureMOVAVG7 0 0\n3\n" + kRead +
+                "\n");
+  if (minutes == 60) return;
+  // Steps of three hours: the station files' 3-hourly records stamped at the end of their
+  // steps.
+  StepsOf(dir, control, minutes);
+}
+
 // The snow rule's list: the example's grid at `first`, then a record dated on no step of the
 // run, then half of that grid at `last`.
 void SnowListWithARecordOnNoStep(const TempDir& dir, const std::string& first, const std::string& onNoStep,
@@ -695,6 +736,12 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
        24, 8, true, "", 180},
       {"daily steps, broken after a lake level and a snow record on no step", DailyLevelAndSnowRecordsOnNoStep,
        "reservoir_1.txt", 5, 3, 3, true, "", 1440},
+      // The runs start at 1 h on 3 January and break at noon of 5 January.
+      {"the dynamic phenology of both classes, broken between their start days",
+       [](const TempDir& d, std::string& c) { DynamicPhenology(d, c, 60); }, "interception_storage.stat", 4, 48, 60},
+      {"the dynamic phenology of both classes in steps of three hours, broken between their start days",
+       [](const TempDir& d, std::string& c) { DynamicPhenology(d, c, 180); }, "interception_storage.stat", 4, 16, 20,
+       true, "", 180},
   };
   for (const Row& row : rows) CheckWarmStart(row);
 }

@@ -72,6 +72,19 @@ TEST_F(Registry, RequireGridNamesTheGridAndTheModule) {
             std::string::npos);
 }
 
+// A module that makes a grid only in some set-ups may say why it made none; a module that
+// requires the grid then names that reason. The note is forgotten when the grid is made.
+TEST_F(Registry, RequireGridNamesWhyAModuleMadeNone) {
+  Reg(1, "zones", a.get());
+  NoteAbsentGrid(m.registry.Records(), "temperature_night", "made only with a day-long interval");
+  EXPECT_EQ(GridModule::CodeOf([&] { m.obj.RequireGrid("temperature_night"); }), 33);
+  EXPECT_NE(m.log.console().find("-\nmade only with a day-long interval\n"), std::string::npos) << m.log.console();
+  NoteAbsentGrid(m.registry.Records(), "temperature_night", "");
+  EXPECT_EQ(GridModule::CodeOf([&] { m.obj.RequireGrid("temperature_night"); }), 33);
+  const std::string out = m.log.console();
+  EXPECT_EQ(out.find("made only"), out.rfind("made only"));  // the second message has no reason
+}
+
 TEST_F(Registry, WriteCodeDigitsAllocatePeriodGrids) {
   Reg(1, "g", a.get(), 1230, "out/g.asc");
   const GridRecord& r = m.registry[1];

@@ -210,3 +210,67 @@ TEST(GridHeader, KeywordsInAnyCaseAndCentreCoordinates) {
 }
 
 }  // namespace
+
+// A netCDF zone grid sets the basin from its dimensions and coordinates, as the grid reader
+// takes the field at the start-up (the record of the initial state). Coordinates give the
+// cells' centres; files of this program's writer, marked by "default_cellsize", give the
+// western and southern edges. Without coordinates the basin has no place: refused.
+TEST(GridHeader, NetcdfZoneGridsGiveTheirPlaceByTheirCoordinates) {
+  // A classic netCDF file made by ncgen from CDL text.
+  auto make = [](const TempDir& dir, const std::string& file, const std::string& cdl) {
+    WriteTextFile(dir.file(file + ".cdl"), "netcdf x {\n" + cdl + "\n}\n");
+    std::string out;
+    ASSERT_EQ(RunCommand("ncgen -k classic -o '" + dir.file(file) + "' '" + dir.file(file + ".cdl") + "'", &out), 0)
+        << out;
+  };
+  struct Case {
+    const char* what;
+    std::string cdl;
+    int code;
+    double xll, yll, cellsize;
+  } cases[] = {
+      {"(time, y, x), centres, the north first",
+       "dimensions: time = UNLIMITED; y = 2; x = 3;\nvariables: double time(time); double x(x); double y(y);\n"
+       "float z(time, y, x); z:_FillValue = -9999.f;\n"
+       "data: time = 0; x = 150, 250, 350; y = 1050, 950; z = 1, 2, 3, 4, 5, -9999;",
+       -1, 100.0, 900.0, 100.0},
+      {"(time, y, x), centres, the south first, a record axis without dates",
+       "dimensions: t = UNLIMITED; y = 2; x = 3;\nvariables: double x(x); double y(y);\n"
+       "double z(t, y, x);\ndata: x = 1025, 1075, 1125; y = 2025, 2075; z = 4, 5, 6, 1, 2, 3, 7, 8, 9, 1, 2, 3;",
+       -1, 1000.0, 2000.0, 50.0},
+      {"(time, x, y) as this program writes it: edges",
+       "dimensions: x = 3; y = 2; time = UNLIMITED;\nvariables: double x(x); double y(y); double time(time);\n"
+       "float z(time, x, y); z:_FillValue = -9999.f; z:default_cellsize = 100.;\n"
+       "data: x = 100, 200, 300; y = 1000, 900; time = 0; z = 1, 4, 2, 5, 3, 6;",
+       -1, 100.0, 900.0, 100.0},
+      {"no coordinates",
+       "dimensions: time = UNLIMITED; y = 2; x = 3;\nvariables: double time(time);\n"
+       "float z(time, y, x); z:default_cellsize = 100.;\ndata: time = 0; z = 1, 2, 3, 4, 5, 6;",
+       22, 0.0, 0.0, 0.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    InitHarness h;
+    h.d->standardGrids.resize(3);
+    h.d->standardGrids[1].fileName = h.dir.file("z.nc");
+    make(h.dir, "z.nc", c.cdl);
+    // The run starts on 1 January 1985 at 1 h: the initial state is the record before.
+    h.d->output.runStart.year = 1985, h.d->output.runStart.month = 1, h.d->output.runStart.day = 1;
+    h.d->output.runStart.hour = 1, h.d->output.runStart.minute = 0;
+    GridGeometry g;
+    EXPECT_EQ(ThrownCode([&] { h.d->ReadGridHeader(g); }), c.code) << h.Console();
+    if (c.code == 22) {
+      EXPECT_NE(h.Console().find("the netCDF zone grid sets the basin's place, but the file has no x coordinate "
+                                 "variable"),
+                std::string::npos)
+          << h.Console();
+      continue;
+    }
+    EXPECT_EQ(g.ncols, 3);
+    EXPECT_EQ(g.nrows, 2);
+    EXPECT_DOUBLE_EQ(g.xllcorner, c.xll);
+    EXPECT_DOUBLE_EQ(g.yllcorner, c.yll);
+    EXPECT_DOUBLE_EQ(g.cellsize, c.cellsize);
+    EXPECT_DOUBLE_EQ(g.nodata_value, -9999.0);
+  }
+}

@@ -387,6 +387,15 @@ void AddGlaciersWithoutStorages(const TempDir& dir, std::string& control) {
 void AddDynamicGlaciers(const TempDir& dir, std::string& control) {
   AddDynamicGlaciersEvaluatedOn(dir, control, "30 9", 28.5);
 }
+// The same glaciers with their fraction grid written beyond 0..1: 1.2 where a cell is all
+// glacier, -0.1 where it has none. Limited to 0..1 as the snow model takes them, they are the
+// same glaciers, and every module takes the same shares.
+void AddDynamicGlaciersWithFractionsBeyondTheirRange(const TempDir& dir, std::string& control) {
+  AddDynamicGlaciers(dir, control);
+  ExampleGrid fraction = ReadExampleGrid(dir.file("glacier_fraction.asc"));
+  for (double& v : fraction.values) v = v >= 1.0 ? 1.2 : v == 0.0 ? -0.1 : v;
+  WriteExampleGrid(dir.file("glacier_fraction.asc"), fraction);
+}
 BasinEdit GlaciersUpdatedOn(const std::string& evaluation, double volumeScaling) {
   return [evaluation, volumeScaling](const TempDir& dir, std::string& control) {
     AddDynamicGlaciersEvaluatedOn(dir, control, evaluation, volumeScaling);
@@ -578,6 +587,8 @@ TEST(BasinBalance, EverySetUpClosesTermByTerm) {
       // The snow model's outflow is the glacier-free part's water once, the soil takes it,
       // real evapotranspiration takes from the soil what it books.
       {"three months with dynamic glaciers, wholly, partly and not glaciated cells", 3, {AddDynamicGlaciers}},
+      {"January with dynamic glaciers whose fraction grid holds 1.2 on whole and -0.1 on glacier-free cells", 1,
+       {AddDynamicGlaciersWithFractionsBeyondTheirRange}},
       // The annual update inside the run: the canopy's stores on the part without glacier
       // keep their water, which a cell that becomes all glacier gives to its glacier's snow.
       {"three months with every module: Penman-Monteith, capillary rise, a lake whose higher cells dry, snow held in "

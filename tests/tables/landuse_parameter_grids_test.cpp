@@ -478,3 +478,25 @@ TEST(LanduseParameterGrids, PerCellFixDaysAreTheGridStackMultipleStartTimes) {
   EXPECT_EQ(rec.stack[1][1][3], 102.0);  // the start, set by the phenology in the stack itself
   EXPECT_EQ(rec.data[1][1], rec.stack[1][1][1]);
 }
+
+// A cell whose vegetation started before the run (its start day read with "Pheno_start1")
+// takes at the start-up the values after its start, as the daily update of the run that
+// wrote that start did; a cell not yet started keeps the dormant ones.
+TEST(LanduseParameterGrids, StartUpTakesTheValuesAfterASuppliedStartDay) {
+  Basin b;
+  // Fix point 2 is the start the phenology sets, fix point 3 lies 200 days after it.
+  std::string section = Section("DynamicPhenology_1",
+                                "DP1_t1_dorm = 1; DP1_T_Bf = 5; JDReset_TStart = 300; maxStartJDforDP1 = 150; F* = 30;\n");
+  section.replace(section.find("JulDays = 1 100"), 15, "JulDays = 1 -1 ");
+  TextCursor c(section);
+  b.h.d->landuseTable = ReadLanduseSection(&b.h.log.log(), c, 1);
+  ASSERT_EQ(b.h.d->landuseTable[1].GetDynamicFixIndex(), 2);
+  // The first step on 2 April 2023 at 1 h: the values in force are those of day 91.
+  b.h.d->run.start.day = 2, b.h.d->run.start.month = 4;
+  b.h.Put(5, "Pheno_start1", Rows{{60, -1, kNo}, {60, 60, 60}});
+  b.h.d->generateMultiLayerParameterGrids(1);
+  double** lai = b.Grid("leaf_area_index1");  // LAI = 1 2 4 1
+  EXPECT_NEAR(lai[1][1], 2.0 + 2.0 * (91.0 - 60.0) / 200.0, 1e-12);  // started on day 60
+  EXPECT_NEAR(lai[1][2], 1.0, 1e-12);                                 // not started: dormant
+  EXPECT_NEAR(b.Grid("root_depth1")[1][1], 0.3 + 0.2 * (91.0 - 60.0) / 200.0, 1e-12);
+}

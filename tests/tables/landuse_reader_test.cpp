@@ -349,3 +349,79 @@ TEST(LanduseReader, MonthlyValuesTakeFebruaryOfTheirYear) {
   EXPECT_DOUBLE_EQ(e.GetSurfaceCanopyResistance(nullptr, 14, 2, 2023, 1, 1, 1, 0.0),
                    20.0 + 10.0 * (14.0 + 31.0 - 1.0 - 15.0) / 28.0);
 }
+
+// Numbers of the table are read as those of the rest of the control file: a whole number
+// may carry a zero fraction or a bare point, and one that is not whole where a day or a code
+// is read is refused naming it, rather than cut to its digits with the rest taken as the
+// next value.
+TEST(LanduseReader, NumbersAreReadAsInTheControlFile) {
+  // Old line: "280.0" as the last fix day, "1." as the code; every later value keeps its place.
+  std::string line = kOldLine;
+  line.replace(line.find("300 1 2 3 1"), 11, "300.0 1 2 3 1");
+  line.replace(0, 1, "1.");
+  Read old(std::string("1\n") + line + "\n");
+  ASSERT_EQ(old.error, 0) << old.log.console();
+  const LanduseTableEntry& o = old.table[1];
+  EXPECT_EQ(o.GetCode(), 1);
+  EXPECT_EQ(o.GetName(), "grass");
+  EXPECT_EQ(o.JD, (std::vector<int>{300 - 366, 100, 150, 250, 300}));
+  EXPECT_EQ(o.leafAreaIndex, (std::vector<double>{1, 1, 2, 3, 1}));
+  EXPECT_EQ(o.roughnessLength, (std::vector<double>{0.01, 0.01, 0.02, 0.03, 0.01}));
+  EXPECT_EQ(o.rootDepth, (std::vector<double>{0.3, 0.3, 0.4, 0.4, 0.3}));
+  line.replace(line.find("300.0"), 5, "300.");
+  Read bare(std::string("1\n") + line + "\n");
+  ASSERT_EQ(bare.error, 0) << bare.log.console();
+  EXPECT_EQ(bare.table[1].JD, o.JD);
+  EXPECT_EQ(bare.table[1].leafAreaIndex, o.leafAreaIndex);
+
+  // Keyword entry: the same spellings in the fix days, the tillage days, a day key and the code.
+  const std::string dp1 = "F* = 1; DP1_t1_dorm = 30.0; DP1_T_Bf = 5; JDReset_TStart = 1.; maxStartJDforDP1 = 150;"
+                          "SoilTillage = 100.0, 250.;";
+  std::string entry = Entry("DynamicPhenology_1", dp1, "JulDays = 1.0 -1. 30, 366.;");
+  entry.replace(0, 2, "10.");
+  Read keyword("1\n" + entry);
+  ASSERT_EQ(keyword.error, 0) << keyword.log.console();
+  const LanduseTableEntry& k = keyword.table[1];
+  EXPECT_EQ(k.GetCode(), 10);
+  EXPECT_EQ(k.JD, (std::vector<int>{0, 1, -1, 30, 366}));
+  EXPECT_EQ(k.GetDynamicFixIndex(), 2);
+  EXPECT_EQ(k.GetDP1_t1_dorm(), 30);
+  EXPECT_EQ(k.GetJDReset_TStart(), 1);
+  int count = 0;
+  const int* days = nullptr;
+  k.GetSoilTillage(count, days);
+  ASSERT_EQ(count, 2);
+  EXPECT_EQ(days[2], 250);
+
+  struct Refused {
+    std::string section, message;
+  } refused[] = {
+      {"1\n" + std::string(kOldLine).replace(std::string(kOldLine).find("300 1 2 3"), 3, "300.5") + "\n",
+       "landuse table code 1 (grass): \"300.5\" (fix day 4 of the line) is not a whole day of the year"},
+      {"1\n1.5" + std::string(kOldLine).substr(1) + "\n",
+       "[landuse_table], entry 1: \"1.5\" (the land-use code) is not a whole number"},
+      {"1\n" + std::string(kOldLine).replace(std::string(kOldLine).find(" 0.2 "), 5, " 0,2 ") + "\n",
+       "landuse table code 1 (grass): \"0,2\" (the albedo of the line) is not a number"},
+      {"1\n" + Entry("VariableDayCount", "", "JulDays = 1 100 200.5 366;"),
+       "landuse table code 10 (grassland): \"200.5\" (JulDays) is not a whole day of the year"},
+      {"1\n" + Entry("VariableDayCount", "SoilTillage = 100 1e300;"), "\"1e300\" (SoilTillage) is not"},
+      {"1\n" + Entry("VariableDayCount", "JDVegetationResetForBalance = 90.5;"),
+       "\"90.5\" (JDVegetationResetForBalance) is not a whole day of the year"},
+      {"1\n" + Entry("DynamicPhenology_1", "F* = 1; DP1_t1_dorm = 30; DP1_T_Bf = 5; JDReset_TStart = 1.5; "
+                                           "maxStartJDforDP1 = 150;"),
+       "\"1.5\" (JDReset_TStart) is not a whole day of the year"},
+      {"1\n" + Entry("VariableDayCount", "ETPHamonFactor = 1,5;"), "\"1,5\" (ETPHamonFactor) is not a number"},
+      {"1\n" + Entry("VariableDayCount", "", "JulDays = 1 100 200 366;", "Albedo = 0.2 nan 0.3 0.2;\n"),
+       "\"nan\" (Albedo, value 2) is not a number"},
+  };
+  for (const Refused& r : refused) {
+    Read bad(r.section);
+    EXPECT_EQ(bad.error, 29) << r.section;
+    EXPECT_NE(bad.log.console().find(r.message), std::string::npos) << r.section << "\n" << bad.log.console();
+    EXPECT_NE(bad.log.console().find(": some values could not be read\n"), std::string::npos) << bad.log.console();
+  }
+  // A value that is no number at all keeps its reading as 0.
+  Read word("1\n" + Entry("VariableDayCount", "IntercepCap = none;"));
+  ASSERT_EQ(word.error, 0) << word.log.console();
+  EXPECT_EQ(word.table[1].GetIntercepCap(), 0.0);
+}

@@ -135,3 +135,24 @@ TEST(MultilayerTable, UnreadableEntriesAndEndOfFile) {
   EXPECT_EQ(code, 112);
   EXPECT_NE(log.console().find("parameter Landuse_Layers not found 4 a"), std::string::npos);
 }
+
+// Layer codes are whole numbers as in the rest of the control file: "3.0" is 3, "3.5" is
+// refused naming it rather than read as 3; a piece that is no number is still dropped.
+TEST(MultilayerTable, LayerCodesAreWholeNumbers) {
+  MultilayerReader r(Section("11. forest { Landuse_Layers = 3.0, 2., 1; ArcVeg_Initial_Fractions = 0.5, 0.3, 0.2; }\n", 1));
+  ASSERT_EQ(r.Read(), 0) << r.console();
+  EXPECT_EQ(r.row(1).code, 11);
+  EXPECT_EQ(r.row(1).layerCodes, (std::vector<int32_t>{0, 3, 2, 1}));
+  for (const auto& c : std::vector<std::pair<std::string, std::string>>{
+           {"11 forest { Landuse_Layers = 3.5, 2; }\n", "\"3.5\" (Landuse_Layers) is not a whole number"},
+           {"11 forest { Landuse_Layers = 3, 2; ArcVeg_Initial_Biomass = 1, nan; }\n",
+            "\"nan\" (ArcVeg_Initial_Biomass) is not a number"},
+           {"11 forest { Landuse_Layers = 3; k_extinct = 0.1.2; }\n", "\"0.1.2\" (k_extinct) is not a number"},
+           {"1.5 forest { Landuse_Layers = 3; }\n", "\"1.5\" (the code) is not a whole number"},
+       }) {
+    MultilayerReader bad(Section(c.first, 1));
+    EXPECT_EQ(bad.Read(), 110) << c.first;
+    EXPECT_NE(bad.console().find(c.second), std::string::npos) << bad.console();
+    EXPECT_NE(bad.console().find("some parameters could not be read"), std::string::npos);
+  }
+}

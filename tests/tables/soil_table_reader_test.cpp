@@ -277,3 +277,55 @@ TEST(SoilTableReader, GlobalFieldCapacitySuctionByMode) {
   EXPECT_EQ(psi("[GlobalSoilParameters]\nusePsiFCglobalForUnassignedOnly = 1;\n", a, b), 17);
   EXPECT_EQ(psi("[GlobalSoilParameters]\npsi_FC_global = 5.5;\n", a, b), 17);
 }
+
+// Numbers of the soil table are read as those of the rest of the control file: "1." and
+// "2.0" are whole, "2.5" layers or a code of "1.5" are refused naming the word.
+TEST(SoilTableReader, NumbersAreReadAsInTheControlFile) {
+  SoilReader keyword(Table("1. silt { method = MultipleHorizons; layers = 2.0, 3.; ksat = 1e-4; theta_sat = 0.4;"
+                           " theta_res = 0.05; alpha = 3; Par_n = 2; thickness = 0.3; }\n"));
+  ASSERT_EQ(keyword.Read(), 0) << keyword.log.console();
+  EXPECT_EQ(keyword.row(1).code, 1);
+  EXPECT_EQ(keyword.row(1).horizonLayers, (std::vector<int32_t>{5, 2, 3}));
+  // The old row's method and layer count as "1.0" and "4.": every later value keeps its place.
+  SoilReader old(Table("3. peat 20 30 1e-5 250  1.0 0.5 0.1 2.0 1.25 4. 0.1 900 0.5\n"));
+  ASSERT_EQ(old.Read(2), 0) << old.log.console();
+  EXPECT_EQ(old.row(1).code, 3);
+  EXPECT_EQ(old.row(1).layerCount, 4);
+  EXPECT_DOUBLE_EQ(old.row(1).theta_sat[1], 0.5);
+  EXPECT_DOUBLE_EQ(old.row(1).thickness[0], 0.1);
+  EXPECT_DOUBLE_EQ(old.row(1).maxratio, 900.0);
+
+  struct Case {
+    std::string row;
+    int mode, code;
+    std::string message;
+  };
+  const std::string layered = " ksat = 1e-4; theta_sat = 0.4; theta_res = 0.05; alpha = 3; Par_n = 2; thickness = 0.3; }";
+  for (const Case& c : std::vector<Case>{
+           {"1 silt { method = MultipleHorizons; layers = 2.5;" + layered, 1, 29,
+            "soil table code 1 (silt): \"2.5\" (layers) is not a whole number of layers"},
+           {"1.5 silt { method = MultipleHorizons; layers = 2;" + layered, 1, 29,
+            "\"1.5\" (the soil code) is not a whole number"},
+           {"1 silt { method = MultipleHorizons; layers = 1 1; ksat = 1e-4 1.5.5;" + layered.substr(14), 1, 29,
+            "\"1.5.5\" (ksat of horizon 2) is not a number"},
+           {"1 silt { method = MultipleHorizons; layers = 2; FCap = 2,5;" + layered, 1, 29,
+            "\"2,5\" (FCap) is not a number"},
+           {"3 peat 20 30 1e-5 250  1 0.5 0.1 2.0 1.25 4.5 0.1 900 0.5", 2, 30,
+            "soil table code 3 (peat): \"4.5\" (the number of layers) is not a whole number"},
+           {"3.5 peat 20 30 1e-5 250", 1, 30, "\"3.5\" (the soil code) is not a whole number"},
+           {"3 peat 20 3.0.0 1e-5 250", 1, 30, "\"3.0.0\" (mSB) is not a number"},
+       }) {
+    SoilReader r(Table(c.row + "\n"));
+    EXPECT_EQ(r.Read(c.mode), c.code) << c.row;
+    EXPECT_NE(r.log.console().find(c.message), std::string::npos) << r.log.console();
+    EXPECT_NE(r.log.console().find("some values could not be read"), std::string::npos) << r.log.console();
+  }
+  SoilReader global(Table(kLoam) + "[GlobalSoilParameters]\npsi_FC_global = 5.5;\nusePsiFCglobalForUnassignedOnly = 1.5;\n");
+  EXPECT_EQ(global.Read(), 17);
+  EXPECT_NE(global.log.console().find("\"1.5\" (usePsiFCglobalForUnassignedOnly) is not a whole number"),
+            std::string::npos)
+      << global.log.console();
+  SoilReader wholeMode(Table(kLoam) + "[GlobalSoilParameters]\npsi_FC_global = 5.5;\nusePsiFCglobalForUnassignedOnly = 1.0;\n");
+  ASSERT_EQ(wholeMode.Read(), 0) << wholeMode.log.console();
+  EXPECT_EQ(wholeMode.row(1).psi_FC[1], 5.5);
+}

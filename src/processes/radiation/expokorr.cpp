@@ -6,9 +6,23 @@
 #include <cmath>
 
 #include "framework/logstream.h"
+#include "framework/text_helpers.h"
 #include "framework/value_checks.h"
 #include "grids/grid_registry.h"
 #include "processes/radiation/radiation_kernels.h"
+
+std::string expokorrklasse::NightTemperatureAbsence(int runStepMinutes) const {
+  if (!temperature)
+    return "The radiation correction makes \"temperature_night\" from the grid \"temperature\" (or "
+           "\"temperature_14\"), which this run has none of.";
+  std::string text = "The radiation correction makes \"temperature_night\" only with a time interval above 720 "
+                     "minutes; its time interval in " + sectionHeader + " of " + controlFileName + " is " +
+                     NumberText(timeInterval) + " minutes";
+  if (runStepMinutes > 720)
+    text += ", but the run steps by " + std::to_string(runStepMinutes) + " minutes: give it the time interval " +
+            std::to_string(runStepMinutes);
+  return text + ".";
+}
 
 expokorrklasse::expokorrklasse(int& error, const ModuleInputs& in)
     : teilmodellklasse(in, "radiation_correction", 1, SectionRequirement::Required) {
@@ -50,10 +64,14 @@ expokorrklasse::expokorrklasse(int& error, const ModuleInputs& in)
     temperature = p > 0 ? grids[p].data : nullptr;
 
     // The night temperature of long steps is kept even while the correction is off: the
-    // evapotranspiration of daily steps reads it.
+    // evapotranspiration of daily steps reads it. Without it, a module that needs it is
+    // told why.
     if (temperature && timeInterval > 720.0) {
       nightTemperature = NewGrid(geometry.nrows, 0.0);
       nightPosition = Register("$$temperature_night$$", nightTemperature, "temperature_night", 0);
+      NoteAbsentGrid(grids, "temperature_night", "");
+    } else {
+      NoteAbsentGrid(grids, "temperature_night", NightTemperatureAbsence(in.runStepMinutes));
     }
     if (flowControl == 0) return;
 

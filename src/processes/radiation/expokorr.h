@@ -56,6 +56,8 @@ class expokorrklasse : public teilmodellklasse {
   long minParallelCells = MinParallelCells();
 
  private:
+  // Why the module made no "temperature_night", for the message of a module that needs it.
+  std::string NightTemperatureAbsence(int runStepMinutes) const;
   bool CastsShadows() const;
   bool Parallel() const;
   bool IsModuleCell(int r, int c) const;

@@ -27,6 +27,43 @@ TextCursor NumberLine(const std::string& line) {
   return c;
 }
 
+// The glacier fraction of a cell is its value limited to 0..1: above 1 it counts as 1,
+// below 0 as 0. The grid "GlacierizedCells" is limited once as the snow model takes it, so
+// that the snow model, the glacier update and the modules that read the grid all take the
+// same fractions; one WARNING names the grid and how many cells of the basin lay outside.
+// A value within 1e-9 of the range (the rounding of a run's own sums) is left as it is; a
+// value that is no finite number is refused.
+void LimitGlacierFractions(const modelobject& o, const char* name) {
+  o.RefuseImpossibleCells(name, StateRange::Finite());
+  const int p = o.FindGrid(name);
+  double** fraction = p > 0 ? o.grids[p].data : nullptr;
+  if (!fraction) return;
+  double** zones = o.grids[1].registered ? o.grids[1].data : nullptr;
+  const double nodata = o.geometry.nodata_value;
+  long above = 0, below = 0;
+  int firstRow = 0, firstColumn = 0;
+  double firstValue = 0.0;
+  for (int r = 1; r <= o.geometry.nrows; ++r)
+    for (int c = 1; c <= o.geometry.ncols; ++c) {
+      double& v = fraction[r][c];
+      if ((zones && !(zones[r][c] > nodata)) || !(v > nodata)) continue;
+      const bool high = v > 1.0 + 1e-9, low = v < -1e-9;
+      if (!high && !low) continue;
+      if (above + below == 0) {
+        firstRow = r;
+        firstColumn = c;
+        firstValue = v;
+      }
+      ++(high ? above : below);
+      v = high ? 1.0 : 0.0;
+    }
+  if (above + below == 0 || !o.log) return;
+  *o.log << "WARNING: " << name << " (" << o.grids[p].fileName << ") holds a glacier fraction outside 0..1 in "
+         << above + below << " cells of the basin (the first at row " << firstRow << ", column " << firstColumn
+         << ": " << firstValue << "): " << above << " above 1 count as 1, " << below << " below 0 as 0"
+         << "[end-entry]";
+}
+
 // After a failed read of such a line: what it held that is no number of its kind.
 std::string Refused(const TextCursor& c) {
   const std::string word = c.RefusedNumber();
@@ -63,7 +100,7 @@ void schneemodellklasse::ReadIceFirn() {
   } else {
     wholeDomain = true;
     glacierFraction = grids[RequireGrid("GlacierizedCells")].data;
-    RefuseImpossibleCells("GlacierizedCells", StateRange::Fraction());
+    LimitGlacierFractions(*this, "GlacierizedCells");
     glacierCodes = grids[RequireGrid("GlacierCodes")].data;
     CheckDynamicGrids();
   }
