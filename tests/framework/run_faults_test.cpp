@@ -272,9 +272,9 @@ void StartASecondRun(ModellApplication& app, void*) {
 
 }  // namespace
 
-// Two runs on one output folder: the run that comes second ends at start-up, naming the
-// folder and the run that holds it (or the diagnostics file that run writes), and the first
-// run's files are whole.
+// Two runs on one output folder with the same names: the run that comes second ends at
+// start-up, naming a file and the run that holds it (or the diagnostics file that run
+// writes), and the first run's files are whole.
 TEST(RunFaults, ASecondRunOnTheSameOutputFolderEndsAtStartUp) {
   ExampleRun run;
   diagnosticsFile = run.Diag();
@@ -286,15 +286,16 @@ TEST(RunFaults, ASecondRunOnTheSameOutputFolderEndsAtStartUp) {
             std::string::npos)
       << second.sameDiagnostics;
   EXPECT_EQ(second.ownStatus, 26) << second.ownDiagnostics;
-  EXPECT_NE(second.ownDiagnostics.find("the output folder output/ is in use by another run (process " +
-                                       std::to_string(getpid()) + ", control file " +
-                                       fs::absolute("basin.ctl").string() + ")"),
+  EXPECT_NE(second.ownDiagnostics.find(", which another run (process " + std::to_string(getpid()) +
+                                       ", control file " + fs::absolute("basin.ctl").string() +
+                                       ") writes as well: two runs would write over each other's files. Let that "
+                                       "run end, or give this one another DefaultOutputDirectory in [output_interval]"),
             std::string::npos)
       << second.ownDiagnostics;
   std::string why;
   EXPECT_TRUE(IsWellFormedXml(run.Diag(), &why)) << why;
   for (const std::string& file : run.RowFiles()) EXPECT_EQ(LineCount(ReadTextFile(file)), kFullStatisticsLines) << file;
-  EXPECT_FALSE(fs::exists(run.Output() + "/" + OutputFolderLock::kFileName));  // given back at the end
+  EXPECT_FALSE(fs::exists(run.Output() + "/" + RunHold::kFileName));  // given back at the end
 }
 
 namespace {
@@ -580,7 +581,7 @@ TEST(RunFaults, SigtermEndsARunWhoseConsoleNobodyReads) {
   }
   EXPECT_LT(LineCount(first), kFullStatisticsLines);
   EXPECT_FALSE(ReadTextFile(run.Output() + "/soil_state.txt").empty());
-  EXPECT_FALSE(fs::exists(run.Output() + "/" + OutputFolderLock::kFileName));
+  EXPECT_FALSE(fs::exists(run.Output() + "/" + RunHold::kFileName));
 }
 
 // A console reader that goes away (`orvelvco64 basin.ctl | head`) costs the console only:
@@ -602,32 +603,7 @@ TEST(RunFaults, AConsoleReaderThatGoesAwayCostsTheConsoleOnly) {
   std::string why;
   EXPECT_TRUE(IsWellFormedXml(run.Diag(), &why)) << why;
   for (const std::string& file : run.RowFiles()) EXPECT_EQ(LineCount(ReadTextFile(file)), kFullStatisticsLines) << file;
-  EXPECT_FALSE(fs::exists(run.Output() + "/" + OutputFolderLock::kFileName));
-}
-
-// A run that ends removes its lock file only while it is its own: after a third party
-// removed it and a second run made its own, the first run's end leaves the second's lock,
-// so a third run still finds the folder taken.
-TEST(RunFaults, ARunThatEndsRemovesOnlyItsOwnLockFile) {
-  TempDir dir;
-  const std::string folder = dir.path() + "/";
-  const std::string lockFile = folder + OutputFolderLock::kFileName;
-  OutputFolderLock first, second, third;
-  first.Take(nullptr, folder, "first.ctl");
-  ASSERT_EQ(unlink(lockFile.c_str()), 0);
-  second.Take(nullptr, folder, "second.ctl");
-  first.Release();
-  EXPECT_TRUE(fs::exists(lockFile));
-  EXPECT_NE(ReadTextFile(lockFile).find("second.ctl"), std::string::npos);
-  int code = 0;
-  try {
-    third.Take(nullptr, folder, "third.ctl");
-  } catch (int c) {
-    code = c;
-  }
-  EXPECT_EQ(code, 26);
-  second.Release();
-  EXPECT_FALSE(fs::exists(lockFile));
+  EXPECT_FALSE(fs::exists(run.Output() + "/" + RunHold::kFileName));
 }
 
 namespace {
@@ -648,12 +624,12 @@ void StartRunsBesideIt(ModellApplication& app, void*) {
 
 }  // namespace
 
-// Two runs with output folders of their own whose state grids are written back in place into
-// one folder (write code 3, an absolute name) would both succeed, one of them without its
-// end state: a run holds the folders of its end state as it holds its output folder, and the
-// second ends at start-up naming the folder and the run that holds it. Runs of other control
-// files from the same working folder (where the copies and the module log go), each with its
-// own output and state folders, still run side by side.
+// Two runs with output folders of their own whose state grids are read from and written back
+// in place into one folder (write code 3, an absolute name) would both succeed, one of them
+// without its end state: a run holds the names of its end state as it holds its outputs', and
+// the second ends at start-up, before it reads that state, naming the file and the run that
+// holds it. Runs of other control files from the same working folder (where the copies and
+// the module log go), each with its own output and state folders, still run side by side.
 TEST(RunFaults, ARunHoldsTheFoldersItWritesItsEndStateInto) {
   ExampleRun run;
   const std::string control = ReadTextFile("basin.ctl");
@@ -680,14 +656,14 @@ TEST(RunFaults, ARunHoldsTheFoldersItWritesItsEndStateInto) {
   std::string console;
   EXPECT_EQ(run.Run(&console), 0) << console;
   EXPECT_EQ(neighbours.sharingStatus, 26) << neighbours.sharing;
-  EXPECT_NE(neighbours.sharing.find("the folder " + fs::absolute("state").string() +
-                                    "/, where [interception_model] interception_storage0 (writecode 3) is written at "
-                                    "the end of the run, is in use by another run (process " +
-                                    std::to_string(getpid()) + ", control file " + fs::absolute("basin.ctl").string()),
+  EXPECT_NE(neighbours.sharing.find("the run reads " + fs::absolute("state").string() +
+                                    "/interception_storage.asc, which another run (process " +
+                                    std::to_string(getpid()) + ", control file " + fs::absolute("basin.ctl").string() +
+                                    ") writes"),
             std::string::npos)
       << neighbours.sharing;
   EXPECT_EQ(neighbours.besideStatus, 0) << neighbours.beside;
-  EXPECT_FALSE(fs::exists("state/" + std::string(OutputFolderLock::kFileName)));  // given back at the end
+  EXPECT_FALSE(fs::exists("state/" + std::string(RunHold::kFileName)));  // given back at the end
 }
 
 // The end state is moved into place as a set: a run killed between its moves leaves the
