@@ -283,14 +283,15 @@ std::vector<std::pair<RunFiles::File, std::string>> RunFiles::OwnNames() const {
       names.emplace_back(w, w.entry);
     } else if (!IsCharacterDevice(w.path)) {
       File temporary = Make(w.entry, w.path + ".tmp", w.when, w.state);
-      names.emplace_back(temporary, "the temporary file of " + w.entry + " (" + Shown(w.path) + ")");
+      names.emplace_back(temporary,
+                         "the temporary name under which the run writes " + Shown(w.path) + " for " + w.entry);
     }
   }
   if (hold_)
     for (const std::string& lock : hold_->LockFiles()) {
       const size_t slash = lock.rfind('/');
       names.emplace_back(Make(std::string(), lock, When::Run, nullptr),
-                         "the lock file that keeps other runs off the names it writes in " +
+                         "the lock file that keeps other runs off the names the run writes in " +
                              (slash == std::string::npos ? std::string("./") : lock.substr(0, slash + 1)));
     }
   return names;
@@ -320,8 +321,8 @@ std::string RunFiles::FirstClash() const {
   for (const File& r : reads_)
     for (const auto& n : own)
       if (SameName(r.name, n.first.name))
-        return r.entry + " is read from " + Shown(r.path) + ", a name the run writes under: " + n.second +
-               ". The run never writes over its input: give the input another name.";
+        return r.entry + " is read from " + Shown(r.path) + ", " + n.second +
+               ": the run would remove or replace it, and never writes over its input. Give the input another name.";
   // Every output is made as a new file under its name (through "<name>.tmp" and a rename):
   // a block device, FIFO or socket of that name would be replaced by it, not written to. A
   // character device (/dev/null) is written straight into.
@@ -350,8 +351,8 @@ std::string RunFiles::FirstClash() const {
   for (const File& w : writes_)
     for (const auto& n : own)
       if (n.first.entry != w.entry && SameName(w.name, n.first.name))
-        return w.entry + " would be written to " + Shown(w.path) + ", a name the run writes under for another: " +
-               n.second + ". One would take the other's place: give the output another name.";
+        return w.entry + " would be written to " + Shown(w.path) + ", " + n.second +
+               ": one would take the other's place. Give the output another name.";
   return std::string();
 }
 
