@@ -57,7 +57,7 @@ struct SoilGrids : ModuleBasin {
 
 struct Basin : SoilGrids {
   std::ostringstream console;
-  LogStream log{console, "/dev/null", 0};
+  LogStream log{console, QuietDiagnosticsFile(), 0};
   std::unique_ptr<infiltrationsmodellklasse> module;
 
   Basin() {
