@@ -95,12 +95,13 @@ namespace {
 
 // The diagnostics file is opened before the control file is read, so before the run knows
 // its inputs: an existing file that holds no diagnostics may be one of them and is never
-// emptied. Anything but a regular file is refused unopened (a FIFO would wait for a reader
-// for ever). False after the FATAL line on the console.
+// emptied. Anything but a regular file or a character device (/dev/null: thrown away) is
+// refused unopened (a FIFO would wait for a reader for ever). False after the FATAL line on
+// the console.
 bool DiagnosticsFileIsFree(const std::string& name, std::ostream& console) {
   if (name.empty()) return true;
   const std::string kind = NotARegularFile(name);
-  if (!kind.empty())
+  if (!kind.empty() && kind != "a character device")
     console << "FATAL: -diagfile:" << name << " is " << kind
             << ", not a regular file: name a regular file as diagnostics file\n";
   else if (LogStream::HoldsNoDiagnostics(name))
