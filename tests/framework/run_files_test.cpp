@@ -130,8 +130,7 @@ TEST(RunFiles, AnOutputNamingACharacterDeviceIsWrittenIntoIt) {
 
 // Besides its outputs' own names the run writes under their temporary names and names of its
 // own (the marker, the diagnostics file, lock files): an input or a second output under any
-// of them clashes, by its name. What a link or a second name left under a temporary name
-// leads to is no input of that name: the name is replaced, nothing clashes.
+// of them clashes, by its name.
 TEST(RunFiles, TheNamesTheRunWritesUnderAreItsOwn) {
   TempDir dir;
   const std::string input = dir.file("in.dat"), out = dir.file("QB.stat");
@@ -168,16 +167,6 @@ TEST(RunFiles, TheNamesTheRunWritesUnderAreItsOwn) {
       EXPECT_NE(clash.find(c.clash), std::string::npos) << c.why << ": " << clash;
     files.Abandon();
   }
-  // A link and a second name of the input under temporary names of outputs.
-  ASSERT_EQ(::symlink(input.c_str(), (out + ".tmp").c_str()), 0);
-  ASSERT_EQ(::link(input.c_str(), dir.file("QD.stat.tmp").c_str()), 0);
-  RunFiles files;
-  files.Begin();
-  files.Read("[r] station file", input);
-  files.Write("[w] statistics", out);
-  files.Write("[w] statistics", dir.file("QD.stat"));
-  EXPECT_EQ(files.FirstClash(), "");
-  files.Abandon();
 }
 
 // Nothing is removed while the run is built: a staged file whose temporary name is taken (by
