@@ -13,7 +13,6 @@
 
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
-#include "framework/new_file.h"
 
 namespace {
 
@@ -246,7 +245,10 @@ bool RunHold::Holder(const Folder& f, off_t byte, bool exclusive, std::string& w
 }
 
 void RunHold::Hold(const std::string& path, const std::string& what, bool endState, bool exclusive) {
-  if (path.empty() || IsCharacterDevice(path)) return;
+  // Only a regular file or a name nothing stands under is held: a character device is
+  // written straight into by any number of runs, and the start-up refuses what else stands
+  // there (a FIFO, a folder) without a lock file beside it.
+  if (path.empty() || !RegularOrMissing(path)) return;
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);

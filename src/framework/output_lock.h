@@ -42,7 +42,7 @@ class RunHold {
   // a file of the end state, written at the end of the run) for this run alone. Another run
   // that writes or reads it ends the start-up with a FATAL naming the name and that run
   // (code 26). A name that leads to a character device is not held: any number of runs may
-  // write there.
+  // write there; nor is one where anything else but a regular file stands.
   void Write(const std::string& path, const std::string& what, bool endState);
   // The output folder, once it is known (the messages call it so; empty: the working folder).
   void NameOutputFolder(const std::string& folder) { outputFolder_ = folder; }
