@@ -101,7 +101,9 @@ bool ListsRuns(const std::string& text) {
   return true;
 }
 
-pid_t LinePid(const std::string& line) { return static_cast<pid_t>(std::atol(line.c_str() + std::strlen(kLinePrefix))); }
+pid_t LinePid(const std::string& line) {
+  return static_cast<pid_t>(std::atol(line.c_str() + std::strlen(kLinePrefix)));
+}
 
 // The lines of the runs that still hold their byte, this process's own left out.
 std::vector<std::string> LiveRuns(int fd, const std::string& text) {
@@ -292,7 +294,8 @@ void RunHold::Hold(const std::string& path, const std::string& what, bool endSta
     }
     throw 26;
   }
-  if (log_) *log_ << "FATAL: cannot hold " << path << ": other runs take and give it back all the time" << "[end-entry]";
+  if (log_)
+    *log_ << "FATAL: cannot hold " << path << ": other runs take and give it back all the time" << "[end-entry]";
   throw 26;
 }
 

@@ -145,7 +145,8 @@ std::string RunFiles::ChangedSinceRead(const std::string& path) const {
     if (::stat(path.c_str(), &st) != 0) return "has been removed since the run read it";
     if (static_cast<unsigned long long>(st.st_dev) != o.device || static_cast<unsigned long long>(st.st_ino) != o.inode)
       return "has been replaced by another file since the run read it";
-    if (static_cast<unsigned long long>(st.st_size) != o.bytes || static_cast<long long>(st.st_mtim.tv_sec) != o.seconds ||
+    if (static_cast<unsigned long long>(st.st_size) != o.bytes ||
+        static_cast<long long>(st.st_mtim.tv_sec) != o.seconds ||
         static_cast<long long>(st.st_mtim.tv_nsec) != o.nanoseconds)
       return "has changed since the run read it";
     return std::string();

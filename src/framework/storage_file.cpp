@@ -131,8 +131,9 @@ void RefuseChangedSinceRead(const std::string& path, LogStream* log) {
   const std::string what = RunFiles::Current().ChangedSinceRead(path);
   if (what.empty()) return;
   if (log)
-    *log << "FATAL: the state file " << path << " " << what << ", while it was being built: a program other "
-         << "than a run wrote it, and the state read may be mixed from two states. Start the run again" << "[end-entry]";
+    *log << "FATAL: the state file " << path << " " << what << " while the run was built: a program other "
+         << "than a run wrote it, and the state read may be mixed from two states. Start the run again"
+         << "[end-entry]";
   throw 26;
 }
 
@@ -391,7 +392,8 @@ int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
   for (const auto& f : files_) {
     if (failures != 0) break;
     const std::string staged = EndStateStagedName(f.first);
-    const int e = WriteStaged(staged, f.first, f.second + (stateDate ? RecordText(*stateDate, set, f.first) : std::string()));
+    const int e =
+        WriteStaged(staged, f.first, f.second + (stateDate ? RecordText(*stateDate, set, f.first) : std::string()));
     if (e != 0) {
       if (log)
         *log << "FATAL: cannot write the storage file " << f.first << FileOpenReason(staged, true, e) << "[end-entry]";

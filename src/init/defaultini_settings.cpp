@@ -62,9 +62,9 @@ namespace {
 std::string FolderOrNamePrefix(LogStream* log, const std::string& controlFile, const char* key,
                                const std::string& value, const std::string& remark, bool outputs) {
   // A value is one word: what follows a blank is a remark, said where it may be the cause.
-  const std::string cut =
-      remark.empty() || remark[0] == '#' ? std::string()
-                     : " (the value ends at the blank before \"" + remark + "\", which is read as a remark)";
+  const std::string cut = remark.empty() || remark[0] == '#'
+                              ? std::string()
+                              : " (the value ends at the blank before \"" + remark + "\", which is read as a remark)";
   const auto stated = [&]() {
     return std::string(key) + " = " + value + " in [output_interval] of " + controlFile + cut;
   };
@@ -212,7 +212,8 @@ void defaultini::ReadOutputSections(RunValues& v) {
         while (!rest.empty() && (rest.back() == '\r' || rest.back() == ' ' || rest.back() == '\t')) rest.pop_back();
         RefuseFolderCutAtABlank(log, section, keyName, line, word, rest);
         (key == 3 ? v.initialStateDirectory : v.defaultOutputDirectory) = word;
-        (key == 3 ? initialStateRemark : outputRemark) = rest.substr(std::min(rest.size(), rest.find_first_not_of(" \t")));
+        (key == 3 ? initialStateRemark : outputRemark) =
+            rest.substr(std::min(rest.size(), rest.find_first_not_of(" \t")));
         break;
       }
       case 5: {
