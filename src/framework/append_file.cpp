@@ -52,13 +52,7 @@ int OpenForAppending(const std::string& path, int moreFlags) {
 }
 
 int WriteWholeOrNothing(const std::string& path, const std::string& text, bool& opened) {
-  const std::string temporary = path + ".tmp";
-  int error = WriteNewFile(temporary, text, opened);
-  if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) {
-    error = errno;
-    std::remove(temporary.c_str());
-  }
-  return error;
+  return WriteOutputFile(path, text, opened);
 }
 
 std::atomic<int> unraisedWriteFailure{0};

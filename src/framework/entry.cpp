@@ -95,12 +95,13 @@ namespace {
 
 // The diagnostics file is opened before the control file is read, so before the run knows
 // its inputs: an existing file that holds no diagnostics may be one of them and is never
-// emptied. Anything but a regular file is refused unopened (a FIFO would wait for a reader
-// for ever). False after the FATAL line on the console.
+// emptied. Anything but a regular file or a character device (/dev/null: thrown away) is
+// refused unopened (a FIFO would wait for a reader for ever). False after the FATAL line on
+// the console.
 bool DiagnosticsFileIsFree(const std::string& name, std::ostream& console) {
   if (name.empty()) return true;
   const std::string kind = NotARegularFile(name);
-  if (!kind.empty())
+  if (!kind.empty() && kind != "a character device")
     console << "FATAL: -diagfile:" << name << " is " << kind
             << ", not a regular file: name a regular file as diagnostics file\n";
   else if (LogStream::HoldsNoDiagnostics(name))
@@ -134,6 +135,8 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
   int exitCode = 0;
   ModellApplication* app = nullptr;
   const char* running = nullptr;  // the control file of the run under way
+  const char* lastRun = nullptr;  // the control file of the last run that ended
+  bool leftOut = false;  // a control file was not started: the program was asked to stop
   try {
     try {
       WriteBanner(*log);
@@ -145,7 +148,12 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
       }
       for (int i = 1; i < argc; ++i) {
         if (cl.IsOption(i)) continue;
-        if (TerminationSignal != 0) break;  // asked to stop: no further control file
+        if (TerminationSignal != 0) {  // asked to stop: no further control file
+          *log << "ERROR: " << TerminationSignalName() << " received: the run of " << argv[i]
+               << " and of every control file after it is not started" << "[end-entry]";
+          leftOut = true;
+          break;
+        }
         running = argv[i];
         app = new ModellApplication(log.get(), argc, argv, i);
         exitCode = 0;
@@ -154,12 +162,20 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
         EnableCtrlCHandler();
         exitCode = app->run();
         app->ClearMemory();
+        // A signal that came once the run had decided to write its end state (not one its
+        // time loop ended on, nor one before, which ClearMemory ends the run on) finds the
+        // run whole: nothing of it is to be repeated.
+        if (TerminationSignal != 0 && exitCode != kTerminatedCode)
+          *log << "WARNING: " << TerminationSignalName() << " received after the last step of the run of " << running
+               << ", while its end was written: every step and every output of the run is written, and it ends as "
+                  "a success" << "[end-entry]";
+        lastRun = running;
         CurrentApplication = nullptr;
         delete app;
         app = nullptr;
         running = nullptr;
       }
-      if (TerminationSignal != 0) exitCode = kTerminatedCode;
+      if (leftOut) exitCode = kTerminatedCode;
     } catch (const std::exception& e) {
       *log << "FATAL: " << e.what() << "[end-entry]";
       throw 103;
@@ -172,7 +188,10 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
   } catch (int code) {
     // The application that failed gets no end-of-run output (no ClearMemory); its memory
     // is still given back, so that the program can be run in-process by tests.
-    if (running && !(app && app->endStateWritten))
+    if (running && app && app->endStateWritten)
+      *log << "ERROR: the run of " << running << " failed after its end state was written: the state files it "
+           << "wrote are those of its last step, and a warm start goes on from there" << "[end-entry]";
+    else if (running)
       *log << "ERROR: the run of " << running << " failed and left no end state"
            << (app ? app->UnwrittenStorageFile() : std::string()) << "[end-entry]";
     CurrentApplication = nullptr;
@@ -184,10 +203,14 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
   }
   *log << "exitcode " << exitCode << "[end-entry]";
   *log << "o.k.\n\nthe end." << "[end-entry]";
-  // A diagnostics file that lost messages (a full disk) is no success either.
+  // A diagnostics file that lost messages (a full disk) is no success either; what the runs
+  // wrote stands, and the console says whether the end state of the last one is written.
   const bool closed = log->Close();
   log.reset();
   if (closed || exitCode != 0) return exitCode;
+  if (lastRun)
+    console << "ERROR: the diagnostics file could not be written to its end; the run of " << lastRun
+            << " ended whole: its end state is written" << std::endl;
   console << "FATAL: Program aborted with exit code " << kFileNotWritten << std::endl;
   return kFileNotWritten;
 }

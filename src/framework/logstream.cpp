@@ -129,6 +129,14 @@ bool LogStream::HoldsNoDiagnostics(const std::string& path) {
 
 bool LogStream::OpenFile(const std::string& name, int& e) {
   e = 0;
+  // A character device (/dev/null, to throw the diagnostics away) is written straight into,
+  // unlocked: it is no file of one run.
+  if (IsCharacterDevice(name)) {
+    const int fd = CreateOutputFile(name, name);
+    e = fd < 0 ? errno : 0;
+    if (fd >= 0) file_.open(fd);
+    return file_.is_open();
+  }
   // A FIFO would wait for a reader for ever: only a regular file (or a new one) is opened.
   if (!RegularOrMissing(name)) return false;
   // The file is locked while it is written: the run of another program that names it too

@@ -132,9 +132,10 @@ class ModellApplication : public memory_handling {
   // what became of the state there, or empty when the run has none (or its modules are gone).
   std::string UnwrittenStorageFile() const;
   ApplicationSeams seams;
-  // The run's output folder, held from the end of start-up step 0 (before anything is
-  // written there) to the destruction of the application.
-  OutputFolderLock outputLock;
+  // The names the run writes under, held for it from their declaration (before anything is
+  // written under them) to the destruction of the application, and the files it reads, held
+  // against other runs' writes while it is built (framework/output_lock.h).
+  RunHold hold;
 
  private:
   void BuildModules();

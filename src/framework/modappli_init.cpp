@@ -11,6 +11,7 @@
 #include "framework/logstream.h"
 #include "framework/modappli.h"
 #include "framework/module_log.h"
+#include "framework/new_file.h"
 #include "framework/point_output.h"
 #include "framework/run_files.h"
 #include "grids/grid_path.h"
@@ -155,7 +156,8 @@ void ModellApplication::init(int argc, char** argv, int position) {
     statisticsTable.assign(kStatisticsTableSize + 1, StatisticsTableEntry());
     // Every reader and writer declares its files while the run is built; nothing is written
     // over a file until the check at the end of the build has found no clash.
-    RunFiles::Current().Begin();
+    hold.Begin(log, controlFileName, std::string());
+    RunFiles::Current().Begin(&hold);
     storage.BeginRun();
     BuildModules();
     StopIfTerminated();
@@ -199,7 +201,8 @@ void ModellApplication::BuildModules() {
   Check(error, m.defaults);
   bool done = false;
   m.defaults->InitStep(done);  // step 0: the control file's copy and the output settings
-  outputLock.Take(log, m.defaults->output.defaultOutputDirectory, controlFileName);
+  const std::string& output = m.defaults->output.defaultOutputDirectory;
+  hold.NameOutputFolder(output.substr(0, output.find_last_of('/') + 1));
   StopIfTerminated();
   while (!done) {
     m.defaults->InitStep(done);
@@ -434,21 +437,17 @@ void ModellApplication::SealRunFiles() {
   if (modules.defaults) modules.defaults->DeclareRunFiles();
   DeclareRegisteredGridFiles(registry ? registry->Records() : nullptr);
   // The storage file is written once at the end of the run, through "<name>.tmp": it may
-  // replace the file the run started from.
+  // replace the file the run started from. While its end state is moved into place, the
+  // marker of an incomplete state stands beside it.
   if (modules.soil)
-    if (const char* name = modules.soil->GetStorageFileName())
-      files.Write("the storage file of [soil_model]", MakePath(runValues.defaultOutputDirectory, name),
-                  RunFiles::When::EndOnly, &storage);
-  // The end state written in place outside the output folder (a state grid of units digit 3
-  // named with its own folder) is held as the output folder is: two runs that end in one
-  // state would leave one of them without its own. The folder of the control file, where the
-  // copy and the module log go, is not held for that: runs of other control files share it.
-  for (const auto& state : files.Writes(RunFiles::When::EndOnly)) {
-    const size_t slash = state.second.find_last_of('/');
-    outputLock.Take(log, slash == std::string::npos ? std::string() : state.second.substr(0, slash + 1),
-                    controlFileName, "the folder",
-                    "where " + state.first + " is written at the end of the run",
-                    "write this run's end state into another folder");
-  }
+    if (const char* name = modules.soil->GetStorageFileName()) {
+      const std::string path = MakePath(runValues.defaultOutputDirectory, name);
+      files.Write("the storage file of [soil_model]", path, RunFiles::When::EndOnly, &storage);
+      if (!IsCharacterDevice(path))
+        files.Reserve("the marker of an incomplete end state beside the storage file " + path,
+                      IncompleteStateMarker(path), true);
+    }
+  // The diagnostics file is held by the log stream from the start of the program.
+  files.Reserve("the diagnostics file", log->FileName(), false);
   files.Seal(log, controlFileName);
 }

@@ -197,6 +197,9 @@ void ModellApplication::ClearMemory() {
   if (outputListCount > 0) outputList.clear();
   outputListCount = 0;
 
+  // Another program that removed a lock file let other runs in: said, though nothing of
+  // this run is known to be lost.
+  hold.WarnOfLostLockFiles();
   // The diagnostics file that the forecasting system reads after the run lost messages.
   if (log->LostMessages() && firstError == 0) firstError = kFileNotWritten;
   if (firstError == 0) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 int ClearName(const std::string& path) {
   struct stat st;
@@ -31,27 +32,93 @@ int CreateNewFile(const std::string& path) {
   return fd;
 }
 
-std::FILE* CreateNewStream(const std::string& path, const char* mode) {
-  const int fd = CreateNewFile(path);
+namespace {
+
+std::FILE* StreamOf(int fd, const char* mode, const std::string& made) {
   if (fd < 0) return nullptr;
   const bool binary = mode != nullptr && mode[0] == 'w' && mode[1] == 'b';
   std::FILE* f = ::fdopen(fd, binary ? "wb" : "w");
   if (f == nullptr) {
     const int e = errno;
     ::close(fd);
-    ::unlink(path.c_str());
+    if (!made.empty()) ::unlink(made.c_str());
     errno = e;
   }
   return f;
 }
 
-int WriteNewFile(const std::string& path, const std::string& text, bool& opened) {
-  errno = 0;
-  std::FILE* out = CreateNewStream(path, "wb");
+// Writes the whole text to the stream just opened (null: it could not be, errno says why)
+// and closes it; 0 or the errno of the failure.
+int WriteAndClose(std::FILE* out, const std::string& text, bool& opened) {
   opened = out != nullptr;
   if (!opened) return errno != 0 ? errno : EIO;
+  errno = 0;
   int e = std::fwrite(text.data(), 1, text.size(), out) == text.size() ? 0 : (errno != 0 ? errno : EIO);
+  errno = 0;
   if (std::fclose(out) != 0 && e == 0) e = errno != 0 ? errno : EIO;
-  if (e != 0) ::unlink(path.c_str());
+  return e;
+}
+
+}  // namespace
+
+std::FILE* CreateNewStream(const std::string& path, const char* mode) {
+  return StreamOf(CreateNewFile(path), mode, path);
+}
+
+int WriteNewFile(const std::string& path, const std::string& text, bool& opened) {
+  errno = 0;
+  const int e = WriteAndClose(CreateNewStream(path, "wb"), text, opened);
+  if (e != 0 && opened) ::unlink(path.c_str());
+  return e;
+}
+
+bool IsCharacterDevice(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+std::string TemporaryName(const std::string& path) { return IsCharacterDevice(path) ? path : path + ".tmp"; }
+
+int CreateOutputFile(const std::string& temporary, const std::string& path) {
+  if (temporary != path) return CreateNewFile(temporary);
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  // Only a device is written as it stands: a file that took its place meanwhile is not.
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+    ::close(fd);
+    errno = EEXIST;
+    return -1;
+  }
+  return fd;
+}
+
+std::FILE* CreateOutputStream(const std::string& temporary, const std::string& path, const char* mode) {
+  return StreamOf(CreateOutputFile(temporary, path), mode, temporary == path ? std::string() : temporary);
+}
+
+int MoveIntoPlace(const std::string& temporary, const std::string& path) {
+  if (temporary == path) return 0;
+  return std::rename(temporary.c_str(), path.c_str()) == 0 ? 0 : errno;
+}
+
+void RemoveTemporary(const std::string& temporary, const std::string& path) {
+  if (temporary != path) ClearName(temporary);
+}
+
+int WriteOutputText(const std::string& temporary, const std::string& path, const std::string& text, bool& opened) {
+  errno = 0;
+  const int e = WriteAndClose(CreateOutputStream(temporary, path, "wb"), text, opened);
+  if (e != 0 && opened) RemoveTemporary(temporary, path);
+  return e;
+}
+
+int WriteOutputFile(const std::string& path, const std::string& text, bool& opened) {
+  const std::string temporary = TemporaryName(path);
+  int e = WriteOutputText(temporary, path, text, opened);
+  if (e == 0 && (e = MoveIntoPlace(temporary, path)) != 0) RemoveTemporary(temporary, path);
   return e;
 }

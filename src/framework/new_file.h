@@ -2,6 +2,10 @@
 // the file is made new, so that nothing planted under its name can redirect the write. A
 // symbolic link would lead the write to its target and a hard link would truncate the file
 // it shares; both are only ever removed, never opened.
+//
+// An output whose name leads to an existing character device (/dev/null, to throw it away)
+// is the one exception: it is written straight into the device, with no temporary name and
+// nothing renamed over it (a new file there would take the device's place).
 #pragma once
 
 #include <cstdio>
@@ -28,3 +32,29 @@ std::FILE* CreateNewStream(const std::string& path, const char* mode = "w");
 // 0, or the errno of the failure; opened tells whether the file could be made. A file
 // that could not be written to its end is removed.
 int WriteNewFile(const std::string& path, const std::string& text, bool& opened);
+
+// True when path leads to an existing character device (a link to one included).
+bool IsCharacterDevice(const std::string& path);
+
+// The name an output is written under until it is whole: "<path>.tmp", or path itself
+// when it leads to a character device, which is written straight into.
+std::string TemporaryName(const std::string& path);
+
+// Opens the output path for writing under the name TemporaryName gave for it: a file made
+// new there (CreateNewFile), or the character device path leads to (a device that is gone
+// or no longer one by then: -1 with errno EEXIST). -1 with errno set on failure.
+int CreateOutputFile(const std::string& temporary, const std::string& path);
+// The same as a stream opened with mode ("w" or "wb").
+std::FILE* CreateOutputStream(const std::string& temporary, const std::string& path, const char* mode = "w");
+// Moves the output from its temporary name into place (nothing to do for a device).
+// Returns 0, or the errno of the failure.
+int MoveIntoPlace(const std::string& temporary, const std::string& path);
+// Removes what a failed write left under the temporary name; never the device itself.
+void RemoveTemporary(const std::string& temporary, const std::string& path);
+// Writes text as the whole content of the output path: made new under its temporary name
+// and moved into place, so that it appears whole or not at all (a device: written into).
+// Returns 0, or the errno of the failure; opened tells whether the file could be made.
+int WriteOutputFile(const std::string& path, const std::string& text, bool& opened);
+// The same of the output path under the temporary name given (its end-state name): the
+// text is written, nothing is moved.
+int WriteOutputText(const std::string& temporary, const std::string& path, const std::string& text, bool& opened);

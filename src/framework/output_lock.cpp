@@ -1,28 +1,128 @@
 #include "framework/output_lock.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 
 namespace {
 
-// The text of the lock file: who holds it.
-std::string ReadHolder(int fd) {
+// The bytes of a lock file: 0 guards the list of runs; a name takes one byte of 1 .. 2^62 - 1;
+// each run holds the byte 2^62 + its process number for reading while it is listed, so that
+// a line of a run that has gone can be told from one of a run that still holds names.
+constexpr off_t kGuardByte = 0;
+constexpr unsigned long long kNameBytes = (1ull << 62) - 1;
+constexpr off_t kRunBase = static_cast<off_t>(1ull << 62);
+// How long a run waits for the list of another run that is updating it.
+constexpr int kGuardWaitMs = 10000;
+
+off_t NameByte(const std::string& name) {
+  unsigned long long hash = 14695981039346656037ull;
+  for (unsigned char c : name) hash = (hash ^ c) * 1099511628211ull;
+  return static_cast<off_t>(1 + hash % kNameBytes);
+}
+
+off_t RunByte(pid_t pid) { return kRunBase + static_cast<off_t>(pid); }
+
+flock Range(short type, off_t byte) {
+  flock range{};
+  range.l_type = type;
+  range.l_whence = SEEK_SET;
+  range.l_start = byte;
+  range.l_len = 1;
+  return range;
+}
+
+bool SetLock(int fd, short type, off_t byte) {
+  flock range = Range(type, byte);
+  return ::fcntl(fd, F_SETLK, &range) == 0;
+}
+
+// Another process's lock on the byte that a lock of type would conflict with: its type, or
+// F_UNLCK when there is none (or it cannot be asked).
+short Conflicting(int fd, short type, off_t byte, pid_t& pid) {
+  flock range = Range(type, byte);
+  if (::fcntl(fd, F_GETLK, &range) != 0) return F_UNLCK;
+  pid = range.l_pid;
+  return range.l_type;
+}
+
+bool Busy(int e) { return e == EAGAIN || e == EACCES; }
+
+// Takes the guard of the list, waiting while another run updates it; false with errno set
+// when it cannot be had (EAGAIN: held longer than a run ever holds it).
+bool TakeGuard(int fd) {
+  for (int waited = 0;; waited += 5) {
+    if (SetLock(fd, F_WRLCK, kGuardByte)) return true;
+    if (!Busy(errno) || waited >= kGuardWaitMs) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+void ReleaseGuard(int fd) { SetLock(fd, F_UNLCK, kGuardByte); }
+
+std::string ReadAll(int fd) {
   std::string text;
-  char buf[512];
+  char buf[4096];
   ssize_t n;
-  ::lseek(fd, 0, SEEK_SET);
-  while (text.size() < 4096 && (n = ::read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  return text.empty() ? "a run that has not yet said who it is" : text;
+  while (text.size() < (1u << 20) && (n = ::pread(fd, buf, sizeof buf, static_cast<off_t>(text.size()))) > 0)
+    text.append(buf, static_cast<size_t>(n));
+  return text;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+const char* const kLinePrefix = "process ";
+
+// Whether the text is a list of runs (or empty): anything else under the lock file's name
+// is a file of the user's.
+bool ListsRuns(const std::string& text) {
+  for (const std::string& line : Lines(text))
+    if (line.compare(0, std::strlen(kLinePrefix), kLinePrefix) != 0) return false;
+  return true;
+}
+
+pid_t LinePid(const std::string& line) {
+  return static_cast<pid_t>(std::atol(line.c_str() + std::strlen(kLinePrefix)));
+}
+
+// The lines of the runs that still hold their byte, this process's own left out.
+std::vector<std::string> LiveRuns(int fd, const std::string& text) {
+  std::vector<std::string> live;
+  for (const std::string& line : Lines(text)) {
+    const pid_t pid = LinePid(line);
+    pid_t holder = 0;
+    if (pid <= 0 || pid == ::getpid() || Conflicting(fd, F_WRLCK, RunByte(pid), holder) == F_UNLCK) continue;
+    if (std::find(live.begin(), live.end(), line) == live.end()) live.push_back(line);
+  }
+  return live;
+}
+
+void WriteList(int fd, const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
+    // The holds stand without the list; a run that finds a name taken is told less of the other.
+  }
 }
 
 // What stands under the lock file's name when it is no regular file of its own; empty when
@@ -36,99 +136,231 @@ std::string NotALockFile(const std::string& path, const struct stat& st) {
   return kind.empty() ? "a special file" : kind;
 }
 
-[[noreturn]] void RefuseLockFile(LogStream* log, const std::string& path, const std::string& folder,
-                                 const std::string& kind) {
-  if (log)
-    *log << "FATAL: the lock file " << path << " of " << folder << " is " << kind
-         << ", not a lock file of its own: it is left as it is (the run's lock would be written into what it "
-            "leads to or shares). Remove it, or give this run another folder"
-         << "[end-entry]";
-  throw 26;
-}
-
 }  // namespace
 
-void OutputFolderLock::Take(LogStream* log, const std::string& folder, const std::string& controlFile,
-                            const std::string& what, const std::string& detail, const std::string& remedy) {
-  const std::string shown =
-      what + " " + (folder.empty() ? "./ (the working folder)" : folder) + (detail.empty() ? "" : ", " + detail + ",");
+void RunHold::Begin(LogStream* log, const std::string& controlFile, const std::string& outputFolder) {
+  Release();
+  log_ = log;
+  std::error_code ignored;
+  controlFile_ = controlFile.empty() ? controlFile : std::filesystem::absolute(controlFile, ignored).string();
+  outputFolder_ = outputFolder;
+}
+
+std::string RunHold::Shown(const std::string& folder) const {
+  return std::string(folder == outputFolder_ ? "the output folder " : "the folder ") +
+         (folder.empty() ? "./ (the working folder)" : folder);
+}
+
+long RunHold::FolderOf(const std::string& folder, bool forWriting, const std::string& path) {
   struct stat place {};
-  if (::stat(folder.empty() ? "." : folder.c_str(), &place) == 0)
-    for (const Held& h : held_)
-      if (h.folderDevice == place.st_dev && h.folderInode == place.st_ino) return;
-  const std::string path = folder + kFileName;
-  // The run that held the lock may remove its file between our open and our lock: the lock
+  if (::stat(folder.empty() ? "." : folder.c_str(), &place) != 0) return -1;  // the writer or reader names it
+  for (size_t i = 0; i < folders_.size(); ++i)
+    if (folders_[i].folderDevice == place.st_dev && folders_[i].folderInode == place.st_ino) {
+      folders_[i].writes = folders_[i].writes || forWriting;
+      return static_cast<long>(i);
+    }
+  if (std::find(unlockable_.begin(), unlockable_.end(), folder) != unlockable_.end()) return -1;
+  const std::string lockPath = folder + kFileName;
+  const std::string shown = Shown(folder);
+  // The lock file of a folder the run only reads from is left out when it cannot be had; for
+  // a folder it writes into, that ends the start-up.
+  const auto refuse = [&](const std::string& why) -> long {
+    if (!forWriting) return -1;
+    if (log_) *log_ << "FATAL: the lock file " << lockPath << " of " << shown << " is " << why << "[end-entry]";
+    throw 26;
+  };
+  const auto notALockFile = [&](const std::string& kind) {
+    return refuse(kind + ", not a lock file of its own: it is left as it is (the run's lock would be written into "
+                         "what it leads to or shares). Remove it, or give this run another folder");
+  };
+  // The last run of a lock file may remove it between our open and our guard: the list
   // counts only on the file that still stands under the name.
   for (int attempt = 0; attempt < 100; ++attempt) {
     struct stat before {};
-    if (::lstat(path.c_str(), &before) == 0) {
-      const std::string kind = NotALockFile(path, before);
-      if (!kind.empty()) RefuseLockFile(log, path, shown, kind);
+    if (::lstat(lockPath.c_str(), &before) == 0) {
+      const std::string kind = NotALockFile(lockPath, before);
+      if (!kind.empty()) return notALockFile(kind);
     }
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd < 0) {
       const int e = errno;
-      if (e == ELOOP) RefuseLockFile(log, path, shown, "a symbolic link");
-      if (log)
-        *log << "FATAL: cannot make the lock file " << path << " of " << shown << " ("
-             << std::strerror(e) << ")" << "[end-entry]";
+      if (!forWriting) return -1;
+      if (e == ELOOP) return notALockFile("a symbolic link");
+      if (log_)
+        *log_ << "FATAL: cannot make the lock file " << lockPath << " of " << shown << ", where " << path
+              << " is written (" << std::strerror(e) << ")" << "[end-entry]";
       throw 26;
     }
     struct stat held {};
-    if (::fstat(fd, &held) != 0 || !NotALockFile(path, held).empty()) {
-      const std::string kind = NotALockFile(path, held);
+    if (::fstat(fd, &held) != 0 || !NotALockFile(lockPath, held).empty()) {
+      const std::string kind = NotALockFile(lockPath, held);
       ::close(fd);
-      RefuseLockFile(log, path, shown, kind.empty() ? "no file that can be looked at" : kind);
+      return notALockFile(kind.empty() ? "no file that can be looked at" : kind);
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (!TakeGuard(fd)) {
       const int e = errno;
-      if (e == EWOULDBLOCK) {
-        const std::string holder = ReadHolder(fd);
-        ::close(fd);
-        if (log)
-          *log << "FATAL: " << shown << " is in use by another run (" << holder
-               << "): two runs in one folder would write over each other's files. Let that run end, or " << remedy
-               << "[end-entry]";
-        throw 26;
-      }
       ::close(fd);
-      if (log)
-        *log << "WARNING: " << shown << " cannot be locked (" << std::strerror(e)
-             << "): nothing keeps another run from writing into it at the same time" << "[end-entry]";
-      return;
+      if (Busy(e)) return refuse("held by a run that does not let go of it (stopped while it wrote its list of runs)");
+      // No locks on this file system: said once for a folder the run writes into.
+      if (!forWriting) return -1;
+      unlockable_.push_back(folder);
+      if (log_)
+        *log_ << "WARNING: " << shown << " cannot be locked (" << std::strerror(e)
+              << "): nothing keeps another run from writing into it at the same time" << "[end-entry]";
+      return -1;
     }
-    // Locked: the file must still be the one under the name, and still have no other name.
     struct stat named {};
-    if (::fstat(fd, &held) != 0 || ::lstat(path.c_str(), &named) != 0 || held.st_ino != named.st_ino ||
-        held.st_dev != named.st_dev) {
+    if (::lstat(lockPath.c_str(), &named) != 0 || held.st_ino != named.st_ino || held.st_dev != named.st_dev) {
       ::close(fd);
       continue;
     }
     if (held.st_nlink != 1) {
       ::close(fd);
-      RefuseLockFile(log, path, shown, NotALockFile(path, held));
+      return notALockFile(NotALockFile(lockPath, held));
     }
-    std::error_code ignored;
-    const std::string text = "process " + std::to_string(::getpid()) + ", control file " +
-                             std::filesystem::absolute(controlFile, ignored).string() + "\n";
-    if (::ftruncate(fd, 0) != 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-      // The lock holds without the text; a second run is told less about the first.
+    const std::string text = ReadAll(fd);
+    if (!ListsRuns(text)) {
+      ::close(fd);
+      return refuse("a file that holds no list of runs (a file of that name, perhaps an input): it is left as it is. "
+                    "Give that file another name, or give this run another folder");
     }
-    held_.push_back(Held{fd, path, held.st_dev, held.st_ino, place.st_dev, place.st_ino});
-    return;
+    std::vector<std::string> runs = LiveRuns(fd, text);
+    runs.push_back(std::string(kLinePrefix) + std::to_string(::getpid()) + ", control file " + controlFile_);
+    WriteList(fd, runs);
+    SetLock(fd, F_RDLCK, RunByte(::getpid()));
+    ReleaseGuard(fd);
+    folders_.push_back(Folder{fd, folder, lockPath, held.st_dev, held.st_ino, place.st_dev, place.st_ino, forWriting});
+    return static_cast<long>(folders_.size() - 1);
   }
-  if (log) *log << "FATAL: cannot lock " << shown << ": its lock file keeps changing" << "[end-entry]";
+  return refuse("made and removed again all the time by other runs");
+}
+
+bool RunHold::Holder(const Folder& f, off_t byte, bool exclusive, std::string& who, bool& writes) const {
+  pid_t pid = 0;
+  const short type = Conflicting(f.fd, exclusive ? F_WRLCK : F_RDLCK, byte, pid);
+  if (type == F_UNLCK) return false;
+  writes = type == F_WRLCK;
+  who = "process " + std::to_string(pid);
+  for (const std::string& line : Lines(ReadAll(f.fd)))
+    if (LinePid(line) == pid) who = line;
+  return true;
+}
+
+void RunHold::Hold(const std::string& path, const std::string& what, bool endState, bool exclusive) {
+  // Only a regular file or a name nothing stands under is held: a character device is
+  // written straight into by any number of runs, and the start-up refuses what else stands
+  // there (a FIFO, a folder) without a lock file beside it.
+  if (path.empty() || !RegularOrMissing(path)) return;
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  // The lock file itself is no name to hold: the check of the run's files refuses an input
+  // or an output of that name.
+  if (name.empty() || name == kFileName) return;
+  const long index = FolderOf(folder, exclusive, path);
+  if (index < 0) return;
+  Folder& f = folders_[static_cast<size_t>(index)];
+  const off_t byte = NameByte(name);
+  Name* held = nullptr;
+  for (Name& n : names_)
+    if (n.folder == static_cast<size_t>(index) && n.byte == byte) held = &n;
+  if (held && (held->exclusive || !exclusive)) return;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (SetLock(f.fd, exclusive ? F_WRLCK : F_RDLCK, byte)) {
+      if (held)
+        held->exclusive = true;
+      else
+        names_.push_back(Name{static_cast<size_t>(index), byte, exclusive, path});
+      return;
+    }
+    if (!Busy(errno)) return;  // the lock file's folder takes no byte locks: as if unlocked
+    std::string who;
+    bool writes = false;
+    if (!Holder(f, byte, exclusive, who, writes)) continue;  // let go meanwhile
+    if (log_) {
+      const std::string remedy =
+          folder == outputFolder_ ? "give this one another DefaultOutputDirectory in [output_interval]"
+          : endState              ? "write this run's end state into another folder"
+                                  : "give this run's file another name or folder";
+      if (exclusive)
+        *log_ << "FATAL: " << what << " would be written to " << path << ", which another run (" << who << ") "
+              << (writes ? "writes as well: two runs would write over each other's files. Let that run end, or "
+                         : "reads while it is built: its input would change under it. Let that run start first, or ")
+              << remedy << "[end-entry]";
+      else
+        *log_ << "FATAL: the run reads " << path << (what.empty() ? std::string() : " for " + what)
+              << ", which another run (" << who << ") writes: a file read while another run writes it may be "
+              << "the old one, the new one or, for a state, a mix of both. Let that run end first" << "[end-entry]";
+    }
+    throw 26;
+  }
+  if (log_)
+    *log_ << "FATAL: cannot hold " << path << ": other runs take and give it back all the time" << "[end-entry]";
   throw 26;
 }
 
-void OutputFolderLock::Release() {
-  for (const Held& h : held_) {
-    // Removed while still locked, so that a run that opened the old file finds it gone and
-    // makes anew; but only while the name is still this run's file.
-    struct stat named {};
-    if (::lstat(h.path.c_str(), &named) == 0 && named.st_dev == h.device && named.st_ino == h.inode)
-      ::unlink(h.path.c_str());
-    ::close(h.fd);
+void RunHold::Write(const std::string& path, const std::string& what, bool endState) {
+  Hold(path, what, endState, true);
+}
+
+void RunHold::Read(const std::string& path, const std::string& what) { Hold(path, what, false, false); }
+
+void RunHold::KeepReads(const std::vector<std::string>& keep) {
+  for (size_t i = names_.size(); i-- > 0;) {
+    const Name& n = names_[i];
+    if (n.exclusive || std::find(keep.begin(), keep.end(), n.path) != keep.end()) continue;
+    SetLock(folders_[n.folder].fd, F_UNLCK, n.byte);
+    names_.erase(names_.begin() + static_cast<long>(i));
   }
-  held_.clear();
+  // A folder the run has only read from is left.
+  for (size_t i = folders_.size(); i-- > 0;) {
+    if (folders_[i].writes ||
+        std::any_of(names_.begin(), names_.end(), [i](const Name& n) { return n.folder == i; }))
+      continue;
+    Leave(folders_[i]);
+    folders_.erase(folders_.begin() + static_cast<long>(i));
+    for (Name& n : names_)
+      if (n.folder > i) --n.folder;
+  }
+}
+
+std::vector<std::string> RunHold::LockFiles() const {
+  std::vector<std::string> files;
+  for (const Folder& f : folders_) files.push_back(f.path);
+  return files;
+}
+
+void RunHold::WarnOfLostLockFiles() {
+  for (Folder& f : folders_) {
+    if (!f.writes || f.warned) continue;
+    struct stat named {};
+    if (::lstat(f.path.c_str(), &named) == 0 && named.st_dev == f.device && named.st_ino == f.inode) continue;
+    f.warned = true;
+    if (log_)
+      *log_ << "WARNING: the lock file " << f.path << " of " << Shown(f.folder)
+            << " was removed or replaced by another program while the run went on: from then on nothing kept "
+            << "another run from writing there, and one may have written into the files of this run" << "[end-entry]";
+  }
+}
+
+void RunHold::Leave(const Folder& f) {
+  // Left while the list is guarded, so that a run that opened the file meanwhile finds it
+  // gone and makes a new one; removed only while it is still the file under the name.
+  if (TakeGuard(f.fd)) {
+    const std::vector<std::string> others = LiveRuns(f.fd, ReadAll(f.fd));
+    struct stat named {};
+    const bool ours = ::lstat(f.path.c_str(), &named) == 0 && named.st_dev == f.device && named.st_ino == f.inode;
+    if (others.empty() && ours)
+      ::unlink(f.path.c_str());
+    else
+      WriteList(f.fd, others);
+  }
+  ::close(f.fd);  // gives back every lock of the process on the file
+}
+
+void RunHold::Release() {
+  for (const Folder& f : folders_) Leave(f);
+  folders_.clear();
+  names_.clear();
+  unlockable_.clear();
 }

@@ -1,13 +1,23 @@
-// A run holds the folders it writes into for itself: two runs writing into one folder would
-// write over each other's files (a statistics file with the rows of both, a grid of the
-// other run, one run's end state in place of the other's). The lock is advisory (flock) on
-// the file ".orvel.lock" in the folder, which names the run that holds it; it is taken
-// before the run writes anything into the folder and given back, the file removed, when the
-// run ends. A run killed outright leaves the file, but not the lock: the next run takes it.
+// What a run holds for itself: every name it writes under (each output, its temporary name,
+// the marker of its end state), against any other run that would write or read it, and every
+// file it reads while it is built, against a run that would replace it meanwhile. Two runs
+// that share a folder but write files of other names (the runs of an ensemble, each with its
+// own beginning of names) run side by side; two runs that would write one name do not.
 //
-// The lock file is a regular file of its own or nothing: a link or a second name of another
-// file standing there is never written (the run's lock text would land in that file), and
-// the start-up ends naming it.
+// Every folder in which the run holds a name has one lock file, ".orvel.lock". The holds are
+// POSIX byte-range locks (fcntl) on it: each name held is one byte, chosen by a 62-bit hash
+// of the file's name, locked for writing (the run's alone) or for reading (shared with the
+// other readers). The file's text lists the runs that hold names in it, one line each
+// ("process 1234, control file /data/basin.ctl"), so that a run that finds a name taken can
+// say which run has it; a short lock on its first byte guards that list. The locks go with
+// the process however it ends (a run killed outright leaves its line, which the next run
+// drops); the last run to leave a lock file removes it, while it is still the one it took.
+//
+// The lock file is a regular file of its own or nothing: a link, a second name of another
+// file, or a file that holds anything but that list (an input of the same name) is never
+// written. For a name the run writes, the start-up ends naming it (code 26); for a file it
+// only reads, the hold is left out. A folder where no lock file can be made for a file the
+// run only reads (a read-only archive) is not held either: no run can write into it.
 #pragma once
 
 #include <sys/types.h>
@@ -17,37 +27,78 @@
 
 class LogStream;
 
-class OutputFolderLock {
+class RunHold {
  public:
-  OutputFolderLock() = default;
-  ~OutputFolderLock() { Release(); }
-  OutputFolderLock(const OutputFolderLock&) = delete;
-  OutputFolderLock& operator=(const OutputFolderLock&) = delete;
+  RunHold() = default;
+  ~RunHold() { Release(); }
+  RunHold(const RunHold&) = delete;
+  RunHold& operator=(const RunHold&) = delete;
 
-  // Takes the folder (as every output name is joined to it, with its trailing "/"; empty:
-  // the working folder) for the run of controlFile, besides those it holds already (a folder
-  // held already is not taken again). The messages call it what (followed by the folder and
-  // by detail, when given, set off by commas). Another run holding it ends the start-up with
-  // a FATAL naming the folder, that run's process and control file and the remedy (code 26);
-  // a folder where no lock file can be made, or where something else stands under its name,
-  // as well. A file system without locks gets a WARNING.
-  void Take(LogStream* log, const std::string& folder, const std::string& controlFile,
-            const std::string& what = "the output folder", const std::string& detail = std::string(),
-            const std::string& remedy = "give this one another DefaultOutputDirectory in [output_interval]");
-  // Gives every lock back and removes each lock file that is still this run's own (another
-  // run may have made its own after a third party removed this one's).
+  // The run the holds are taken for: the log of its messages, its control file (named to
+  // other runs) and its output folder (called so in the messages; empty: the working folder).
+  void Begin(LogStream* log, const std::string& controlFile, const std::string& outputFolder);
+
+  // Holds a name the run writes under (what: the output, as the messages name it; endState:
+  // a file of the end state, written at the end of the run) for this run alone. Another run
+  // that writes or reads it ends the start-up with a FATAL naming the name and that run
+  // (code 26). A name that leads to a character device is not held: any number of runs may
+  // write there; nor is one where anything else but a regular file stands.
+  void Write(const std::string& path, const std::string& what, bool endState);
+  // The output folder, once it is known (the messages call it so; empty: the working folder).
+  void NameOutputFolder(const std::string& folder) { outputFolder_ = folder; }
+  // Holds a file the run reads (what: for what; empty when not known), shared with the other
+  // runs that read it. Another run that writes it ends the start-up as above.
+  void Read(const std::string& path, const std::string& what);
+  // Gives back the holds of the files only read whose names keep does not hold (files read
+  // once while the run is built).
+  void KeepReads(const std::vector<std::string>& keep);
+  // The lock files of the folders where the run holds names (names the run writes under).
+  std::vector<std::string> LockFiles() const;
+  // One WARNING for each lock file of a folder the run writes into that another program has
+  // removed or replaced since the run took it: another run may have written there since.
+  void WarnOfLostLockFiles();
+  // Gives every hold back; each lock file that no other run holds names in and that is still
+  // the one the run took is removed.
   void Release();
 
   static constexpr const char* kFileName = ".orvel.lock";
 
  private:
-  struct Held {
+  struct Folder {
     int fd = -1;
-    std::string path;
-    dev_t device = 0;  // of the lock file
+    std::string folder;  // as joined to names: with its trailing "/", empty for the working folder
+    std::string path;    // of the lock file
+    dev_t device = 0;    // of the lock file
     ino_t inode = 0;
     dev_t folderDevice = 0;
     ino_t folderInode = 0;
+    bool writes = false;  // the run holds a name it writes here
+    bool warned = false;  // its loss is said
   };
-  std::vector<Held> held_;
+  struct Name {
+    size_t folder = 0;
+    off_t byte = 0;
+    bool exclusive = false;
+    std::string path;
+  };
+  // The folder's entry, the lock file made and the run listed in it; -1 when the folder is
+  // not held (a file only read: no lock file can be had there; or no locks on its file
+  // system, said once). Refusals of the lock file for a name written end the start-up.
+  long FolderOf(const std::string& folder, bool forWriting, const std::string& path);
+  void Hold(const std::string& path, const std::string& what, bool endState, bool exclusive);
+  // What another run holding the byte of the folder's lock file is: "process 12, control
+  // file /x/basin.ctl", and whether it writes (else reads); false when none holds it now.
+  bool Holder(const Folder& f, off_t byte, bool exclusive, std::string& who, bool& writes) const;
+  std::string Shown(const std::string& folder) const;
+  // Takes the run off the folder's list and closes its lock file (which gives back every
+  // hold in it); the file is removed when no other run is listed and it is still the one
+  // taken.
+  void Leave(const Folder& f);
+
+  LogStream* log_ = nullptr;
+  std::string controlFile_;
+  std::string outputFolder_;
+  std::vector<Folder> folders_;
+  std::vector<Name> names_;
+  std::vector<std::string> unlockable_;  // folders written into whose file system takes no locks (said once)
 };

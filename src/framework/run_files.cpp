@@ -1,6 +1,7 @@
 #include "framework/run_files.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -13,6 +14,7 @@
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/new_file.h"
+#include "framework/output_lock.h"
 #include "framework/text_helpers.h"
 
 namespace {
@@ -38,6 +40,18 @@ std::string Shown(const std::string& path) {
   return s;
 }
 
+// The name of a file as the folder holds it: absolute and normalised, its folder resolved
+// but not the name itself (a link left under a temporary name is that name, not its target).
+std::string NameOf(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path p = fs::absolute(path, error).lexically_normal();
+  if (error) return path;
+  fs::path folder = fs::weakly_canonical(p.parent_path(), error);
+  if (error) folder = p.parent_path();
+  return (folder / p.filename()).lexically_normal().string();
+}
+
 }  // namespace
 
 RunFiles& RunFiles::Current() {
@@ -45,10 +59,12 @@ RunFiles& RunFiles::Current() {
   return files;
 }
 
-void RunFiles::Begin() {
+void RunFiles::Begin(RunHold* hold) {
   Abandon();
   reads_.clear();
   writes_.clear();
+  openings_.clear();
+  hold_ = hold;
   building_ = true;
 }
 
@@ -62,6 +78,7 @@ RunFiles::File RunFiles::Make(const std::string& entry, const std::string& path,
   std::filesystem::path p = std::filesystem::absolute(path, error);
   if (!error) p = std::filesystem::weakly_canonical(p, error);
   f.compare = error ? path : p.lexically_normal().string();
+  f.name = NameOf(path);
   struct stat st;
   if (path.find(kAnyDigit) == std::string::npos && ::stat(path.c_str(), &st) == 0) {
     f.device = static_cast<unsigned long long>(st.st_dev);
@@ -92,37 +109,107 @@ void RunFiles::Read(const std::string& entry, const std::string& path, When when
     return;
   }
   reads_.push_back(std::move(f));
+  if (hold_) hold_->Read(path, entry);
+}
+
+void RunFiles::Opened(const std::string& path, int fd) {
+  if (!building_ || path.empty()) return;
+  if (hold_) hold_->Read(path, std::string());
+  struct stat st {};
+  if ((fd >= 0 ? ::fstat(fd, &st) : ::stat(path.c_str(), &st)) != 0) return;
+  Opening o;
+  o.compare = Make(std::string(), path, When::Run, nullptr).compare;
+  o.device = static_cast<unsigned long long>(st.st_dev);
+  o.inode = static_cast<unsigned long long>(st.st_ino);
+  o.bytes = static_cast<unsigned long long>(st.st_size);
+  o.seconds = static_cast<long long>(st.st_mtim.tv_sec);
+  o.nanoseconds = static_cast<long long>(st.st_mtim.tv_nsec);
+  for (Opening& earlier : openings_) {
+    if (earlier.compare != o.compare) continue;
+    // Read twice while the run is built (the storage file, by each module): both times the
+    // same bytes, or the state read is no one state.
+    earlier.changed = earlier.changed || earlier.device != o.device || earlier.inode != o.inode ||
+                      earlier.bytes != o.bytes || earlier.seconds != o.seconds ||
+                      earlier.nanoseconds != o.nanoseconds;
+    return;
+  }
+  openings_.push_back(o);
+}
+
+std::string RunFiles::ChangedSinceRead(const std::string& path) const {
+  const std::string compare = Make(std::string(), path, When::Run, nullptr).compare;
+  for (const Opening& o : openings_) {
+    if (o.compare != compare) continue;
+    if (o.changed) return "was read twice, and was another file the second time";
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return "has been removed since the run read it";
+    if (static_cast<unsigned long long>(st.st_dev) != o.device || static_cast<unsigned long long>(st.st_ino) != o.inode)
+      return "has been replaced by another file since the run read it";
+    if (static_cast<unsigned long long>(st.st_size) != o.bytes ||
+        static_cast<long long>(st.st_mtim.tv_sec) != o.seconds ||
+        static_cast<long long>(st.st_mtim.tv_nsec) != o.nanoseconds)
+      return "has changed since the run read it";
+    return std::string();
+  }
+  return std::string();
+}
+
+RunFiles::File& RunFiles::Declare(const std::string& entry, const std::string& path, When when, const void* state,
+                                  bool automatic) {
+  File f = Make(entry, path, when, state);
+  f.automatic = automatic;
+  for (File& w : writes_)
+    if (w.state == state && w.when == when && w.compare == f.compare && w.entry == entry) return w;
+  writes_.push_back(std::move(f));
+  return writes_.back();
 }
 
 void RunFiles::Write(const std::string& entry, const std::string& path, When when, const void* state,
                      bool automatic) {
   if (!building_ || path.empty()) return;
-  File f = Make(entry, path, when, state);
-  f.automatic = automatic;
-  for (const File& w : writes_)
-    if (w.state == state && w.when == when && w.compare == f.compare && w.entry == entry) return;
-  writes_.push_back(std::move(f));
+  Declare(entry, path, when, state, automatic);
+  if (!hold_) return;
+  // The output's own name and the name it is written under until it is whole.
+  const bool endState = when == When::EndOnly;
+  hold_->Write(path, entry, endState);
+  const std::string temporary = TemporaryName(path);
+  if (temporary != path) hold_->Write(temporary, entry + " (its temporary file)", endState);
+}
+
+void RunFiles::Reserve(const std::string& entry, const std::string& path, bool hold) {
+  if (!building_ || path.empty()) return;
+  Declare(entry, path, When::Run, nullptr, false).reserved = true;
+  if (hold && hold_) hold_->Write(path, entry, false);
 }
 
 std::string RunFiles::Create(const std::string& entry, const std::string& path, const void* state, bool automatic) {
   if (!building_) return path;
   Write(entry, path, When::Run, state, automatic);
-  const std::string staged = path + ".tmp";
+  if (IsCharacterDevice(path)) return path;  // written straight into
   for (const auto& s : staged_)
-    if (s.first == staged) return staged;
+    if (s.second == path) return s.first;
+  // Nothing is removed while the run is built: a name taken (a stale temporary file, or an
+  // input of that name that the check will refuse) is passed over for one of this run's own.
+  const auto taken = [](const std::string& name) {
+    struct stat st;
+    return ::lstat(name.c_str(), &st) == 0 || ::lstat((name + ".tmp").c_str(), &st) == 0;
+  };
+  std::string staged = path + ".tmp";
+  for (int k = 1; taken(staged) && k < 1000; ++k)
+    staged = path + "." + std::to_string(::getpid()) + (k > 1 ? "-" + std::to_string(k) : std::string()) + ".tmp";
   staged_.emplace_back(staged, path);
   return staged;
 }
 
 std::FILE* RunFiles::CreateStream(const std::string& entry, const std::string& path, const char* mode) {
   if (!building_) return std::fopen(path.c_str(), mode);
-  return CreateNewStream(Create(entry, path), mode);
+  return CreateOutputStream(Create(entry, path), path, mode);
 }
 
 bool RunFiles::Hold(const std::string& entry, const std::string& path, const std::string& text, bool append,
                     const std::string& remedy) {
   if (!building_) return false;
-  Write(entry, path);
+  Declare(entry, path, When::Run, nullptr, false);
   for (File& w : writes_)
     if (w.entry == entry && w.path == path) {
       w.remedy = remedy;
@@ -190,10 +277,31 @@ std::vector<std::pair<std::string, std::string>> RunFiles::Writes(When when) con
   return files;
 }
 
+std::vector<std::pair<RunFiles::File, std::string>> RunFiles::OwnNames() const {
+  std::vector<std::pair<File, std::string>> names;
+  for (const File& w : writes_) {
+    if (w.reserved) {
+      names.emplace_back(w, w.entry);
+    } else if (!IsCharacterDevice(w.path)) {
+      File temporary = Make(w.entry, w.path + ".tmp", w.when, w.state);
+      names.emplace_back(temporary,
+                         "the temporary name under which the run writes " + Shown(w.path) + " for " + w.entry);
+    }
+  }
+  if (hold_)
+    for (const std::string& lock : hold_->LockFiles()) {
+      const size_t slash = lock.rfind('/');
+      names.emplace_back(Make(std::string(), lock, When::Run, nullptr),
+                         "the lock file that keeps other runs off the names the run writes in " +
+                             (slash == std::string::npos ? std::string("./") : lock.substr(0, slash + 1)));
+    }
+  return names;
+}
+
 std::string RunFiles::FirstClash() const {
   for (const File& w : writes_)
     for (const File& r : reads_) {
-      if (!SameFile(w, r)) continue;
+      if (w.reserved || !SameFile(w, r)) continue;
       const bool sameState = w.state != nullptr && w.state == r.state;
       if (sameState && r.when == When::StartOnly && w.when == When::EndOnly) continue;  // state carried in place
       std::string text = w.entry + " would be written to " + Shown(w.path) + ", the file read for " + r.entry +
@@ -208,25 +316,44 @@ std::string RunFiles::FirstClash() const {
                 "DefaultOutputDirectory in [output_interval].";
       return text;
     }
+  // The names the run writes under besides its outputs' own are the run's too: an input
+  // there would be removed or replaced (a temporary file is made new, the marker removed).
+  const auto own = OwnNames();
+  for (const File& r : reads_)
+    for (const auto& n : own)
+      if (SameName(r.name, n.first.name))
+        return r.entry + " is read from " + Shown(r.path) + ", " + n.second +
+               ": the run would remove or replace it, and never writes over its input. Give the input another name.";
   // Every output is made as a new file under its name (through "<name>.tmp" and a rename):
-  // a device, FIFO or socket of that name would be replaced by it, not written to.
+  // a block device, FIFO or socket of that name would be replaced by it, not written to. A
+  // character device (/dev/null) is written straight into.
   for (const File& w : writes_) {
-    const std::string kind = w.append ? std::string() : NotARegularFile(w.path);
-    if (kind.empty() || kind == "a folder") continue;  // a folder fails its write, naming it
+    const std::string kind = w.append || w.reserved ? std::string() : NotARegularFile(w.path);
+    if (kind.empty() || kind == "a folder" || kind == "a character device") continue;  // a folder fails its write
     return w.entry + " would be written to " + Shown(w.path) + ", which is " + kind +
            ", not a regular file: the run makes each output as a new file under its name and would put it in "
            "its place. Give the output another name.";
   }
   // Two outputs in one file: the later would take the earlier's place (a statistics file
-  // named like the storage file). One entry writing its file at several times is one output.
+  // named like the storage file). One entry writing its file at several times is one output,
+  // and any number of them may be thrown away into one device.
   for (size_t i = 0; i < writes_.size(); ++i)
     for (size_t k = i + 1; k < writes_.size(); ++k) {
       const File& a = writes_[i];
       const File& b = writes_[k];
-      if (a.entry == b.entry || (a.state != nullptr && a.state == b.state) || !SameFile(a, b)) continue;
+      if (a.reserved || b.reserved || a.entry == b.entry || (a.state != nullptr && a.state == b.state) ||
+          !SameFile(a, b) || IsCharacterDevice(b.path))
+        continue;
       return a.entry + " and " + b.entry + " would both be written to " + Shown(b.path) +
              ": one would take the other's place. Give one of them another name.";
     }
+  // An output under a name the run writes under for another (its temporary name, the marker,
+  // a lock file, the diagnostics file) would be removed, renamed over or written into.
+  for (const File& w : writes_)
+    for (const auto& n : own)
+      if (n.first.entry != w.entry && SameName(w.name, n.first.name))
+        return w.entry + " would be written to " + Shown(w.path) + ", " + n.second +
+               ": one would take the other's place. Give the output another name.";
   return std::string();
 }
 
@@ -258,9 +385,9 @@ void RunFiles::WarnOfReplacedFiles(LogStream* log, const std::string& run) {
     if (continues) continue;
     std::vector<std::string> names;
     for (const File& w : writes_) {
-      if (w.append || OwnWorkingFile(w.path)) continue;
+      if (w.append || w.reserved || OwnWorkingFile(w.path) || IsCharacterDevice(w.path)) continue;
       for (const File& x : e.writes) {
-        if (x.append || !SameFile(w, x)) continue;
+        if (x.append || x.reserved || !SameFile(w, x)) continue;
         if (std::find(names.begin(), names.end(), Shown(w.path)) == names.end()) names.push_back(Shown(w.path));
         break;
       }
@@ -284,9 +411,19 @@ void RunFiles::Seal(LogStream* log, const std::string& run) {
     throw 26;
   }
   building_ = false;
+  // The files read only while the run was built are read: their holds go back.
+  if (hold_) {
+    std::vector<std::string> keep;
+    for (const File& r : reads_)
+      if (r.when == When::Run) keep.push_back(r.path);
+    hold_->KeepReads(keep);
+  }
+  hold_ = nullptr;  // the application keeps the holds to its end
   auto staged = std::move(staged_);
   staged_.clear();
   for (size_t i = 0; i < staged.size(); ++i) {
+    // What stood under the usual temporary name (a stale file, a link) is no input: it goes.
+    if (staged[i].first != staged[i].second + ".tmp") ClearName(staged[i].second + ".tmp");
     // A writer that skipped its file (a table it could not open) left nothing of its own to
     // move: what else stands under the staged name (a folder, a link) stays where it is.
     struct stat st;
@@ -315,4 +452,5 @@ void RunFiles::Abandon() {
   if (building_) WriteHeld(true);  // a failure here costs nothing more: the run has failed
   held_.clear();
   building_ = false;
+  hold_ = nullptr;
 }

@@ -18,6 +18,19 @@
 // working folder). Their text is held in memory until the check has passed (Hold); the
 // readers of the copy take its text from here meanwhile.
 //
+// Besides its outputs' own names, the run writes under names of its own: each output's
+// temporary name "<name>.tmp", the marker of an incomplete end state beside the storage file,
+// the lock file of every folder it holds names in and the diagnostics file. They are the
+// run's as much as its outputs: an input or a second output under any of them is a clash.
+// While the run is built nothing is removed under any name: a staged file whose name is taken
+// (a stale "<name>.tmp", or an input of that name declared later) is made under a name of
+// its own until the check has passed.
+//
+// With a hold (framework/output_lock.h), every name the run writes under is held for it as it
+// is declared, and every file it reads is held against other runs' writes before it is read
+// (Opened) or as it is declared; the holds of the files read only while the run is built are
+// given back once it is sealed.
+//
 // Outside a build (unit tests of single modules, the time loop) declarations are ignored
 // and files are created under their own names.
 #pragma once
@@ -28,6 +41,7 @@
 #include <vector>
 
 class LogStream;
+class RunHold;
 
 class RunFiles {
  public:
@@ -41,8 +55,9 @@ class RunFiles {
   // The ledger of the run being built in this process.
   static RunFiles& Current();
 
-  // Starts the build of a run: forgets what an earlier run declared.
-  void Begin();
+  // Starts the build of a run: forgets what an earlier run declared. hold, when given, takes
+  // the holds of the run's names (it must live until the run's end).
+  void Begin(RunHold* hold = nullptr);
   bool Building() const { return building_; }
 
   // Declares a file the run reads. `state` ties the read to the written state it may be
@@ -54,14 +69,28 @@ class RunFiles {
   // Declares a file the run writes; the path may hold AnyDigit() places (dated names).
   void Write(const std::string& entry, const std::string& path, When when = When::Run, const void* state = nullptr,
              bool automatic = false);
+  // A reader that opens a file while the run is built says so right after the open (fd the
+  // descriptor it reads from; -1: the file is about to be read by its name), before it reads:
+  // the file is held against other runs' writes, and the file opened is the one that
+  // ChangedSinceRead compares with.
+  void Opened(const std::string& path, int fd);
+  // Empty while the file under path is still the one opened for the run (Opened), or was
+  // never so noted; else what became of it ("has been replaced by another file since the
+  // run read it").
+  std::string ChangedSinceRead(const std::string& path) const;
+  // Declares a name the run writes under besides its outputs (the marker of the end state,
+  // the diagnostics file): an input or an output of that name is a clash. hold: held for the
+  // run as its outputs are.
+  void Reserve(const std::string& entry, const std::string& path, bool hold);
   // Declares a file that a writer creates now and returns the name to open it under: during
-  // the build the staged name, otherwise the path itself.
+  // the build the staged name (the path itself for a character device, written straight
+  // into), otherwise the path itself.
   std::string Create(const std::string& entry, const std::string& path, const void* state = nullptr,
                      bool automatic = false);
   // Create, and the file opened: during the build its staged name is made new
-  // (CreateNewStream: whatever was left under that name, a link included, is removed, never
-  // written through); outside a build the file is opened under its own name (fopen with
-  // mode). Null with errno set when the file cannot be opened.
+  // (CreateOutputStream: a name nothing stands under; a character device is opened as it
+  // is); outside a build the file is opened under its own name (fopen with mode). Null with
+  // errno set when the file cannot be opened.
   std::FILE* CreateStream(const std::string& entry, const std::string& path, const char* mode = "w");
 
   // Declares a file the run writes under a name it cannot choose (remedy: what the user can
@@ -115,6 +144,15 @@ class RunFiles {
     bool automatic = false;
     std::string remedy;  // what to do about a clash (empty: rename the output)
     bool append = false;  // the run adds to the file (the module log): it replaces nothing
+    bool reserved = false;  // a name of the run's own besides its outputs (Reserve)
+    std::string name;  // absolute and normalised, the file's own name not resolved (a link stays the link)
+  };
+  // Size, time and place of a file as it was opened for reading.
+  struct Opening {
+    std::string compare;
+    unsigned long long device = 0, inode = 0, bytes = 0;
+    long long seconds = 0, nanoseconds = 0;
+    bool changed = false;  // opened again later, another file or other bytes
   };
   struct Held {
     std::string path;
@@ -126,9 +164,16 @@ class RunFiles {
   std::pair<std::string, int> WriteHeld(bool onlyUnread);
   static File Make(const std::string& entry, const std::string& path, When when, const void* state);
   static bool SameFile(const File& a, const File& b);
+  // Declares a write without holding it.
+  File& Declare(const std::string& entry, const std::string& path, When when, const void* state, bool automatic);
+  // The names the run writes under besides the outputs' own (temporary names, reserved
+  // names, lock files), each with what it is to the run.
+  std::vector<std::pair<File, std::string>> OwnNames() const;
 
   bool building_ = false;
+  RunHold* hold_ = nullptr;
   std::vector<File> reads_, writes_;
+  std::vector<Opening> openings_;
   std::vector<std::pair<std::string, std::string>> staged_;  // staged name, final name
   std::vector<Held> held_;
   struct EarlierRun {

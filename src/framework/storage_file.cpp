@@ -120,9 +120,27 @@ int WriteNewFile(const std::string& path, const std::string& text) {
   return ::WriteNewFile(path, text, opened);
 }
 
+// The same of the storage file under its staged name (straight into a device it names).
+int WriteStaged(const std::string& staged, const std::string& path, const std::string& text) {
+  bool opened = false;
+  return WriteOutputText(staged, path, text, opened);
+}
+
+// The record is checked against the state the run read: a file of it that is no longer
+// the one read (no run can write it meanwhile) makes the state read no one state.
+void RefuseChangedSinceRead(const std::string& path, LogStream* log) {
+  const std::string what = RunFiles::Current().ChangedSinceRead(path);
+  if (what.empty()) return;
+  if (log)
+    *log << "FATAL: the state file " << path << " " << what << " while the run was built: a program other "
+         << "than a run wrote it, and the state read may be mixed from two states. Start the run again"
+         << "[end-entry]";
+  throw 26;
+}
+
 }  // namespace
 
-std::string EndStateStagedName(const std::string& path) { return path + ".tmp"; }
+std::string EndStateStagedName(const std::string& path) { return TemporaryName(path); }
 
 bool EndStateIsStaged() { return staging; }
 
@@ -354,6 +372,7 @@ void StorageFile::BeginRun() {
 
 void StorageFile::DeclareRead(StorageFile* storage, const std::string& path, LogStream* log) {
   RunFiles::Current().Read("the storage file of [soil_model]", path, RunFiles::When::StartOnly, storage);
+  RunFiles::Current().Opened(path, -1);
   if (storage && std::find(storage->reads_.begin(), storage->reads_.end(), path) == storage->reads_.end())
     storage->reads_.push_back(path);
   ResolveIncompleteState(IncompleteStateMarker(path), path, log);
@@ -489,6 +508,7 @@ void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const
                                 double stepMinutes, LogStream* log) const {
   for (const std::string& storagePath : reads_) {
     TextCursor text;
+    RefuseChangedSinceRead(storagePath, log);
     if (!text.LoadFile(storagePath)) continue;  // its reader has said so
     EndStateRecord record;
     std::string why;
@@ -516,6 +536,7 @@ void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const
         if (RecordedFile(f.name, storagePath) == file) recorded = &f;
       unsigned long long bytes = 0, checksum = 0;
       // A file it cannot read: its reader has said so.
+      if (recorded) RefuseChangedSinceRead(path, log);
       if (!recorded || !FileFingerprint(path, bytes, checksum)) continue;
       checked.push_back(file);
       if (recorded->bytes == bytes && recorded->checksum == checksum) continue;
@@ -623,14 +644,15 @@ int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
   for (const auto& f : files_) {
     if (failures != 0) break;
     const std::string staged = EndStateStagedName(f.first);
-    const int e = WriteNewFile(staged, f.second + (stateDate ? RecordText(*stateDate, set, f.first) : std::string()));
+    const int e =
+        WriteStaged(staged, f.first, f.second + (stateDate ? RecordText(*stateDate, set, f.first) : std::string()));
     if (e != 0) {
       if (log)
         *log << "FATAL: cannot write the storage file " << f.first << FileOpenReason(staged, true, e) << "[end-entry]";
       ++failures;
       continue;
     }
-    moves.emplace_back(staged, f.first);
+    if (staged != f.first) moves.emplace_back(staged, f.first);
   }
   files_.clear();
   // Beside every storage file, while the files are moved: the list of them.
@@ -644,6 +666,7 @@ int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
   std::vector<std::string> markers;
   for (const std::string& storagePath : storageFiles) {
     if (failures != 0) break;
+    if (IsCharacterDevice(storagePath)) continue;  // thrown away: no state to mark
     const std::string marker = IncompleteStateMarker(storagePath);
     if (const int e = WriteNewFile(marker, note + list)) {
       // A device or a folder under the name is none of the run's files: it is left as it is.

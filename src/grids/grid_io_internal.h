@@ -67,15 +67,16 @@ class File {
 // A file under construction as "name.tmp", renamed to the name by Commit(); removed when
 // the write fails, so a reader never sees a half-written file. "name.tmp" is made new
 // (framework/new_file.h): a link or a stale file left under it is removed, never written
-// through; what the creation could not remove (a folder) is left alone.
+// through; what the creation could not remove (a folder) is left alone. A name that leads
+// to a character device (/dev/null) is written straight into.
 class PendingFile {
  public:
   PendingFile(const std::string& name, const char* mode)
-      : name_(name), tmp_(name + ".tmp"), file_(CreateNewStream(tmp_, mode)), created_(file_) {}
+      : name_(name), tmp_(TemporaryName(name)), file_(CreateOutputStream(tmp_, name, mode)), created_(file_) {}
   ~PendingFile() {
     if (!committed_ && created_) {
       file_.Close();
-      std::remove(tmp_.c_str());
+      RemoveTemporary(tmp_, name_);
     }
   }
   PendingFile(const PendingFile&) = delete;
@@ -85,7 +86,7 @@ class PendingFile {
   // Closes the file and moves it into place; false when either fails.
   bool Commit() {
     if (!file_.Close()) return false;
-    if (std::rename(tmp_.c_str(), name_.c_str()) != 0) return false;
+    if (MoveIntoPlace(tmp_, name_) != 0) return false;
     committed_ = true;
     return true;
   }
@@ -98,7 +99,7 @@ class PendingFile {
         !file_.Close())
       return false;
     committed_ = true;
-    NoteEndStateFile(name_, true, bytes, checksum);
+    NoteEndStateFile(name_, tmp_ != name_, bytes, checksum);
     return true;
   }
 

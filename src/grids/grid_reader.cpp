@@ -552,6 +552,7 @@ void modelobject::ReadGridFile(const std::string& fileName, double**& grid, int 
   const std::string fullName = MakePath(output.inputDirectory, fileName);
 
   grid_io::File file(OpenWithRetries(*this, path));
+  RunFiles::Current().Opened(path, fileno(file.get()));  // held against other runs' writes before it is read
   ReadContext ctx{*this, path, file.get(), 0};
   struct stat st;
   if (fstat(fileno(file.get()), &st) == 0) ctx.fileSize = static_cast<long long>(st.st_size);

@@ -185,6 +185,7 @@ int modelobject::ReadStack(const std::string& fileName, double***& stack, int /*
   const std::string path = MakePath(output.inputDirectory, fileName);
   grid_io::File f(RegularOrMissing(path) ? std::fopen(path.c_str(), "rb") : nullptr);
   if (!f) Fail(*this, "FATAL: error opening " + path + FileOpenReason(path, false, errno), 21);
+  RunFiles::Current().Opened(path, fileno(f.get()));  // held against other runs' writes before it is read
   if (log) *log << "reading " << path << " for " << name << "..." << "[end-entry]";
   unsigned char head[12 * sizeof(double)];
   const size_t got = std::fread(head, 1, sizeof head, f.get());

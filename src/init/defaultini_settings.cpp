@@ -60,9 +60,13 @@ namespace {
 // the name whatever it is, and its reader names what it cannot open. A value without any "/"
 // that names no folder is a beginning of names in the working folder, said in a WARNING.
 std::string FolderOrNamePrefix(LogStream* log, const std::string& controlFile, const char* key,
-                               const std::string& value, bool outputs) {
+                               const std::string& value, const std::string& remark, bool outputs) {
+  // A value is one word: what follows a blank is a remark, said where it may be the cause.
+  const std::string cut = remark.empty() || remark[0] == '#'
+                              ? std::string()
+                              : " (the value ends at the blank before \"" + remark + "\", which is read as a remark)";
   const auto stated = [&]() {
-    return std::string(key) + " = " + value + " in [output_interval] of " + controlFile;
+    return std::string(key) + " = " + value + " in [output_interval] of " + controlFile + cut;
   };
   std::string folder = value;
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
@@ -100,6 +104,28 @@ std::string FolderOrNamePrefix(LogStream* log, const std::string& controlFile, c
            << value.substr(slash + 1) << "\"; name an existing folder" << "[end-entry]";
   }
   throw 26;
+}
+
+// A directory value is the first word after the "=": the rest of the line is a remark. A
+// folder whose name holds a blank cannot be given so; when the word and what follows it name
+// an existing folder ("my out/"), the value would name another place without a word: refused.
+void RefuseFolderCutAtABlank(LogStream* log, const std::string& section, const std::string& key,
+                             const std::string& line, const std::string& word, const std::string& rest) {
+  for (size_t end = rest.find_first_not_of(" \t"); end != std::string::npos;
+       end = rest.find_first_not_of(" \t", end)) {
+    end = std::min(rest.find_first_of(" \t", end), rest.size());
+    std::string folder = word + rest.substr(0, end);
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+    if (log)
+      *log << "FATAL: error in control file, section " << section << ": the value of " << key << " in the line \""
+           << line << "\" ends at the blank after \"" << word << "\", but \"" << folder
+           << "\" is an existing folder: a folder name with a blank cannot be given there (the rest of the line is "
+              "a remark). Give the folder a name without blanks, or a link to it"
+           << "[end-entry]";
+    throw 17;
+  }
 }
 
 long KeyInteger(LogStream* log, const std::string& section, const std::string& key, const std::string& line) {
@@ -150,6 +176,7 @@ void defaultini::ReadOutputSections(RunValues& v) {
                                       "timestep"};
   std::string lastLine[7];
   long lastLineNumber[7] = {};
+  std::string outputRemark, initialStateRemark;  // the rest of a directory's line
   for (long lineNumber = controlFile.LineNumber(); NextKeyLine(controlFile, line, hasBreak); ++lineNumber) {
     if (!hasBreak || line.empty()) break;
     int key = -1;
@@ -181,7 +208,12 @@ void defaultini::ReadOutputSections(RunValues& v) {
         std::string word;
         if (!value.ReadWord(word)) BadKeyValue(log, section, keyName, line, "a directory name");
         if (word.size() > kMaxFileName) BadKeyValue(log, section, keyName, line, "a name of at most 2400 characters");
+        std::string rest = value.RestOfLine();
+        while (!rest.empty() && (rest.back() == '\r' || rest.back() == ' ' || rest.back() == '\t')) rest.pop_back();
+        RefuseFolderCutAtABlank(log, section, keyName, line, word, rest);
         (key == 3 ? v.initialStateDirectory : v.defaultOutputDirectory) = word;
+        (key == 3 ? initialStateRemark : outputRemark) =
+            rest.substr(std::min(rest.size(), rest.find_first_not_of(" \t")));
         break;
       }
       case 5: {
@@ -225,11 +257,11 @@ void defaultini::ReadOutputSections(RunValues& v) {
   }
   if (v.outputListCount <= 0) v.outputList.clear();
   if (!v.defaultOutputDirectory.empty())
-    v.defaultOutputDirectory =
-        FolderOrNamePrefix(log, controlFileName, "DefaultOutputDirectory", v.defaultOutputDirectory, true);
+    v.defaultOutputDirectory = FolderOrNamePrefix(log, controlFileName, "DefaultOutputDirectory",
+                                                  v.defaultOutputDirectory, outputRemark, true);
   if (!v.initialStateDirectory.empty())
-    v.initialStateDirectory =
-        FolderOrNamePrefix(log, controlFileName, "InitialStateDirectory", v.initialStateDirectory, false);
+    v.initialStateDirectory = FolderOrNamePrefix(log, controlFileName, "InitialStateDirectory",
+                                                 v.initialStateDirectory, initialStateRemark, false);
 
   SeekControlKey("[coordinates]", true);
   ReadControlValue(v.latitude, "geographic latitude");

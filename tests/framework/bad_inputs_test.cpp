@@ -24,6 +24,8 @@
 //   copy-test-data: stations/t.dat  the file becomes a copy of a file of tests/data
 //   mkdir: name / rmdir: name     make or remove a folder of the basin copy
 //   mkfifo: name                  make a FIFO (a named pipe nobody writes to) of the name
+//   mknull: name                  make a character device that throws away what it is given,
+//                                 as /dev/null (the case is skipped where none can be made)
 //   symlink: ../dem.asc           the file becomes a symbolic link to the target as written
 //   hardlink: dem.asc             the file becomes a second name of a file of the basin copy
 //   crlf:                         end every line of the file with CR LF (as saved on Windows)
@@ -92,6 +94,7 @@ struct Case {
   std::vector<std::string> writes;
   std::vector<std::string> keeps;
   std::vector<std::string> holds;  // file name, a blank, the words
+  std::string skip;                // why the case cannot be made here
 };
 
 // Reads the case and applies its edits to the basin copy in dir; a malformed case fails
@@ -174,6 +177,9 @@ Case PrepareCaseText(const std::string& caseFile, const std::string& text, const
       fs::remove_all(dir + "/" + value);
     } else if (key == "mkfifo") {
       EXPECT_EQ(::mkfifo((dir + "/" + value).c_str(), 0644), 0) << caseFile << ": " << value;
+    } else if (key == "mknull") {
+      std::string why;
+      if (!MakeNullDevice(dir + "/" + value, &why)) c.skip = why;
     } else if (key == "symlink") {
       fs::remove(path);
       EXPECT_EQ(::symlink(value.c_str(), path.c_str()), 0) << caseFile << ": " << value;
@@ -212,6 +218,7 @@ void RunCase(const std::string& name, const std::string& caseText) {
   CopyExampleInputs(kBasinFolder, dir.path());
   fs::create_directories(dir.file("output"));
   const Case c = PrepareCaseText(name, caseText, dir.path());
+  if (!c.skip.empty()) GTEST_SKIP() << c.skip;
   std::vector<std::string> kept;
   for (const std::string& file : c.keeps) kept.push_back(ReadBytes(dir.file(file)));
   std::string out;

@@ -195,7 +195,7 @@ void RecordStartUp(const std::function<void(std::string&)>& edit, bool routingAl
   WriteTextFile(dir.file("basin.ctl"), control);
   WorkingDirectory here(dir.path());
   std::ostringstream text;
-  LogStream log(text, "/dev/null", 0);
+  LogStream log(text, dir.file("diagnostics.xml"), 0);
   modelobject::ControlReadHook() = Record;
   try {
     std::string program = "orvelvco64", file = "basin.ctl", mode = "-mode:routing";

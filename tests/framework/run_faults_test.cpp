@@ -243,6 +243,13 @@ TEST(RunFaults, ADiagnosticsFileOrModuleLogThatCannotBeWrittenFailsTheRun) {
         << console;
     EXPECT_EQ(console.find("end of simulation reached successfully!"), std::string::npos);
     EXPECT_NE(console.find("Program aborted with exit code " + std::to_string(kFileNotWritten)), std::string::npos);
+    // The failure came after the end state: the log says that it is written (a scheduler
+    // need not run the period again for the state).
+    EXPECT_NE(console.find("the run of basin.ctl failed after its end state was written: the state files it wrote "
+                           "are those of its last step"),
+              std::string::npos)
+        << console;
+    EXPECT_NE(ReadTextFile(run.Output() + "/soil_state.txt").find("[end_state]\n1985 2 1 0 0"), std::string::npos);
   }
   {
     ExampleRun run;  // the working folder, where the module log lands, on a full disk
@@ -272,9 +279,9 @@ void StartASecondRun(ModellApplication& app, void*) {
 
 }  // namespace
 
-// Two runs on one output folder: the run that comes second ends at start-up, naming the
-// folder and the run that holds it (or the diagnostics file that run writes), and the first
-// run's files are whole.
+// Two runs on one output folder with the same names: the run that comes second ends at
+// start-up, naming a file and the run that holds it (or the diagnostics file that run
+// writes), and the first run's files are whole.
 TEST(RunFaults, ASecondRunOnTheSameOutputFolderEndsAtStartUp) {
   ExampleRun run;
   diagnosticsFile = run.Diag();
@@ -286,15 +293,16 @@ TEST(RunFaults, ASecondRunOnTheSameOutputFolderEndsAtStartUp) {
             std::string::npos)
       << second.sameDiagnostics;
   EXPECT_EQ(second.ownStatus, 26) << second.ownDiagnostics;
-  EXPECT_NE(second.ownDiagnostics.find("the output folder output/ is in use by another run (process " +
-                                       std::to_string(getpid()) + ", control file " +
-                                       fs::absolute("basin.ctl").string() + ")"),
+  EXPECT_NE(second.ownDiagnostics.find(", which another run (process " + std::to_string(getpid()) +
+                                       ", control file " + fs::absolute("basin.ctl").string() +
+                                       ") writes as well: two runs would write over each other's files. Let that "
+                                       "run end, or give this one another DefaultOutputDirectory in [output_interval]"),
             std::string::npos)
       << second.ownDiagnostics;
   std::string why;
   EXPECT_TRUE(IsWellFormedXml(run.Diag(), &why)) << why;
   for (const std::string& file : run.RowFiles()) EXPECT_EQ(LineCount(ReadTextFile(file)), kFullStatisticsLines) << file;
-  EXPECT_FALSE(fs::exists(run.Output() + "/" + OutputFolderLock::kFileName));  // given back at the end
+  EXPECT_FALSE(fs::exists(run.Output() + "/" + RunHold::kFileName));  // given back at the end
 }
 
 namespace {
@@ -596,7 +604,7 @@ TEST(RunFaults, SigtermEndsARunWhoseConsoleNobodyReads) {
   }
   EXPECT_LT(LineCount(first), kFullStatisticsLines);
   EXPECT_FALSE(ReadTextFile(run.Output() + "/soil_state.txt").empty());
-  EXPECT_FALSE(fs::exists(run.Output() + "/" + OutputFolderLock::kFileName));
+  EXPECT_FALSE(fs::exists(run.Output() + "/" + RunHold::kFileName));
 }
 
 // A console reader that goes away (`orvelvco64 basin.ctl | head`) costs the console only:
@@ -618,58 +626,36 @@ TEST(RunFaults, AConsoleReaderThatGoesAwayCostsTheConsoleOnly) {
   std::string why;
   EXPECT_TRUE(IsWellFormedXml(run.Diag(), &why)) << why;
   for (const std::string& file : run.RowFiles()) EXPECT_EQ(LineCount(ReadTextFile(file)), kFullStatisticsLines) << file;
-  EXPECT_FALSE(fs::exists(run.Output() + "/" + OutputFolderLock::kFileName));
-}
-
-// A run that ends removes its lock file only while it is its own: after a third party
-// removed it and a second run made its own, the first run's end leaves the second's lock,
-// so a third run still finds the folder taken.
-TEST(RunFaults, ARunThatEndsRemovesOnlyItsOwnLockFile) {
-  TempDir dir;
-  const std::string folder = dir.path() + "/";
-  const std::string lockFile = folder + OutputFolderLock::kFileName;
-  OutputFolderLock first, second, third;
-  first.Take(nullptr, folder, "first.ctl");
-  ASSERT_EQ(unlink(lockFile.c_str()), 0);
-  second.Take(nullptr, folder, "second.ctl");
-  first.Release();
-  EXPECT_TRUE(fs::exists(lockFile));
-  EXPECT_NE(ReadTextFile(lockFile).find("second.ctl"), std::string::npos);
-  int code = 0;
-  try {
-    third.Take(nullptr, folder, "third.ctl");
-  } catch (int c) {
-    code = c;
-  }
-  EXPECT_EQ(code, 26);
-  second.Release();
-  EXPECT_FALSE(fs::exists(lockFile));
+  EXPECT_FALSE(fs::exists(run.Output() + "/" + RunHold::kFileName));
 }
 
 namespace {
 
-// The runs started beside a run whose interception state lies in a folder of its own: one
-// writes its end state into that folder too, one into a folder of its own.
-struct StateNeighbours {
-  std::string sharing, beside;
-  int sharingStatus = -1, besideStatus = -1;
+// Two programs started one after the other beside the run of this process, after its step of
+// 10 January 0 h: their control files (each with a diagnostics file of its name), and what
+// each said and ended with.
+struct Neighbours {
+  std::string control[2];
+  std::string console[2];
+  int status[2] = {-1, -1};
 } neighbours;
 
-void StartRunsBesideIt(ModellApplication& app, void*) {
+void StartNeighboursBesideIt(ModellApplication& app, void*) {
   if (app.stepDate.day != 10 || app.stepDate.hour != 0) return;
-  const std::string program = "OMP_NUM_THREADS=1 '" ORVEL_BINARY "' ";
-  neighbours.sharingStatus = RunCommand(program + "sharing.ctl -diagfile:sharing.xml </dev/null", &neighbours.sharing);
-  neighbours.besideStatus = RunCommand(program + "beside.ctl -diagfile:beside.xml </dev/null", &neighbours.beside);
+  for (int i = 0; i < 2; ++i)
+    neighbours.status[i] = RunCommand("OMP_NUM_THREADS=1 '" ORVEL_BINARY "' " + neighbours.control[i] +
+                                          ".ctl -diagfile:" + neighbours.control[i] + ".xml </dev/null",
+                                      &neighbours.console[i]);
 }
 
 }  // namespace
 
-// Two runs with output folders of their own whose state grids are written back in place into
-// one folder (write code 3, an absolute name) would both succeed, one of them without its
-// end state: a run holds the folders of its end state as it holds its output folder, and the
-// second ends at start-up naming the folder and the run that holds it. Runs of other control
-// files from the same working folder (where the copies and the module log go), each with its
-// own output and state folders, still run side by side.
+// Two runs with output folders of their own whose state grids are read from and written back
+// in place into one folder (write code 3, an absolute name) would both succeed, one of them
+// without its end state: a run holds the names of its end state as it holds its outputs', and
+// the second ends at start-up, before it reads that state, naming the file and the run that
+// holds it. Runs of other control files from the same working folder (where the copies and
+// the module log go), each with its own output and state folders, still run side by side.
 TEST(RunFaults, ARunHoldsTheFoldersItWritesItsEndStateInto) {
   ExampleRun run;
   const std::string control = ReadTextFile("basin.ctl");
@@ -692,18 +678,193 @@ TEST(RunFaults, ARunHoldsTheFoldersItWritesItsEndStateInto) {
   WriteTextFile("basin.ctl", variant("output", "state"));
   WriteTextFile("sharing.ctl", variant("output2", "state"));
   WriteTextFile("beside.ctl", variant("output3", "state3"));
-  NextApplicationSeams().afterPass = StartRunsBesideIt;
+  neighbours = Neighbours();
+  neighbours.control[0] = "sharing";
+  neighbours.control[1] = "beside";
+  NextApplicationSeams().afterPass = StartNeighboursBesideIt;
   std::string console;
   EXPECT_EQ(run.Run(&console), 0) << console;
-  EXPECT_EQ(neighbours.sharingStatus, 26) << neighbours.sharing;
-  EXPECT_NE(neighbours.sharing.find("the folder " + fs::absolute("state").string() +
-                                    "/, where [interception_model] interception_storage0 (writecode 3) is written at "
-                                    "the end of the run, is in use by another run (process " +
-                                    std::to_string(getpid()) + ", control file " + fs::absolute("basin.ctl").string()),
+  const std::string& sharing = neighbours.console[0];
+  EXPECT_EQ(neighbours.status[0], 26) << sharing;
+  EXPECT_NE(sharing.find("the run reads " + fs::absolute("state").string() +
+                                    "/interception_storage.asc, which another run (process " +
+                                    std::to_string(getpid()) + ", control file " + fs::absolute("basin.ctl").string() +
+                                    ") writes"),
             std::string::npos)
-      << neighbours.sharing;
-  EXPECT_EQ(neighbours.besideStatus, 0) << neighbours.beside;
-  EXPECT_FALSE(fs::exists("state/" + std::string(OutputFolderLock::kFileName)));  // given back at the end
+      << sharing;
+  EXPECT_EQ(neighbours.status[1], 0) << neighbours.console[1];
+  EXPECT_FALSE(fs::exists("state/" + std::string(RunHold::kFileName)));  // given back at the end
+}
+
+namespace {
+
+// The files of the output folder whose names begin with prefix, with their contents.
+std::map<std::string, std::string> FilesBeginningWith(const std::string& output, const std::string& prefix) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::directory_iterator(output)) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind(prefix, 0) == 0) files[name] = ReadTextFile(e.path().string());
+  }
+  return files;
+}
+
+}  // namespace
+
+// Runs whose DefaultOutputDirectory gives the names in one folder other beginnings (an
+// ensemble) share the folder at the same time: each writes exactly what it writes alone. A
+// run of the same beginning ends at start-up, naming a file and the run that writes it.
+TEST(RunFaults, RunsWithOtherBeginningsOfNamesShareAFolderAtOnce) {
+  ExampleRun run;
+  const std::string control = ReadTextFile("basin.ctl");
+  // basin.ctl writes under r1_ (the statistics files name their control file: the run
+  // alone is of the same one), r2.ctl under r2_, r1.ctl under r1_ again.
+  for (const char* prefix : {"r1", "r2"}) {
+    std::string text = control;
+    text.replace(text.find("DefaultOutputDirectory = output/"), 32,
+                 "DefaultOutputDirectory = output/" + std::string(prefix) + "_");
+    WriteTextFile(prefix + std::string(".ctl"), text);
+  }
+  WriteTextFile("basin.ctl", ReadTextFile("r1.ctl"));
+  std::map<std::string, std::string> alone[2];
+  for (int i = 0; i < 2; ++i) {
+    std::string out;
+    ASSERT_EQ(RunCommand("OMP_NUM_THREADS=1 '" ORVEL_BINARY "' " + std::string(i == 0 ? "basin" : "r2") +
+                             ".ctl -diagfile:alone.xml </dev/null",
+                         &out),
+              0)
+        << out;
+    alone[i] = FilesBeginningWith(run.Output(), i == 0 ? "r1_" : "r2_");
+    ASSERT_GE(alone[i].size(), 100u);
+    for (const auto& f : alone[i]) fs::remove(run.Output() + "/" + f.first);
+  }
+  // basin.ctl in this process; r2, and r1 again, started while it runs.
+  neighbours = Neighbours();
+  neighbours.control[0] = "r2";
+  neighbours.control[1] = "r1";
+  NextApplicationSeams().afterPass = StartNeighboursBesideIt;
+  std::string console;
+  EXPECT_EQ(run.Run(&console), 0) << console;
+  const std::string& same = neighbours.console[1];
+  EXPECT_EQ(neighbours.status[0], 0) << neighbours.console[0];
+  EXPECT_EQ(neighbours.status[1], 26) << same;
+  EXPECT_NE(same.find("would be written to output/r1_"), std::string::npos) << same;
+  EXPECT_NE(same.find(", which another run (process " + std::to_string(getpid()) + ", control file " +
+                      fs::absolute("basin.ctl").string() + ") writes as well"),
+            std::string::npos)
+      << same;
+  for (int i = 0; i < 2; ++i) {
+    const auto together = FilesBeginningWith(run.Output(), i == 0 ? "r1_" : "r2_");
+    EXPECT_EQ(together.size(), alone[i].size());
+    for (const auto& f : alone[i]) {
+      const auto it = together.find(f.first);
+      EXPECT_TRUE(it != together.end() && it->second == f.second) << f.first << " differs from the run alone";
+    }
+  }
+  EXPECT_FALSE(fs::exists(run.Output() + "/" + RunHold::kFileName));  // the last run out removes it
+}
+
+namespace {
+
+struct StateReader {
+  std::string console;
+  int status = -1;
+} stateReader;
+
+// Starts a run that goes on from the state in output/ while the run writing it there moves
+// its end state into place (after the first file moved).
+void StartAReaderOfTheState(const std::string&) {
+  if (stateReader.status != -1) return;
+  stateReader.status = RunCommand("OMP_NUM_THREADS=1 '" ORVEL_BINARY "' chain.ctl -diagfile:chain.xml </dev/null",
+                                  &stateReader.console);
+}
+
+}  // namespace
+
+// A run that reads its state from the folder another run is moving its end state into would
+// read a state mixed from two runs: it is refused at start-up, before it reads a file of it,
+// naming the file and the run that writes it. Once that run has ended, it reads the whole
+// state, every file of it as the record of the storage file says.
+TEST(RunFaults, ARunStartedWhileAnotherMovesItsStateIntoPlaceDoesNotReadIt) {
+  ExampleRun run;
+  std::string chain = ReadTextFile("basin.ctl");
+  chain.replace(chain.find("DefaultOutputDirectory = output/"), 32,
+                "DefaultOutputDirectory = output2/\nInitialStateDirectory = output/");
+  WriteTextFile("chain.ctl", chain);
+  fs::create_directories("output2");
+  stateReader = StateReader();
+  NextApplicationSeams().afterEndStateMove = StartAReaderOfTheState;
+  std::string console;
+  EXPECT_EQ(run.Run(&console), 0) << console;
+  EXPECT_EQ(stateReader.status, 26) << stateReader.console;
+  EXPECT_NE(stateReader.console.find("the run reads output/soil_state.txt for the storage file of [soil_model], which "
+                                     "another run (process " +
+                                     std::to_string(getpid()) + ", control file " +
+                                     fs::absolute("basin.ctl").string() + ") writes"),
+            std::string::npos)
+      << stateReader.console;
+  std::string out;
+  EXPECT_EQ(RunCommand("OMP_NUM_THREADS=1 '" ORVEL_BINARY "' chain.ctl -diagfile:chain.xml </dev/null", &out), 0)
+      << out;
+  EXPECT_NE(out.find("warm start from the state at the end of the step of 01.02.1985 00:00 in output/soil_state.txt"),
+            std::string::npos)
+      << out;
+}
+
+namespace {
+
+int movesSeen = 0;
+
+// A SIGTERM while the first file of the end state is moved into place.
+void SigtermAtTheFirstMove(const std::string&) {
+  if (++movesSeen == 1) pthread_kill(pthread_self(), SIGTERM);
+}
+
+}  // namespace
+
+// A SIGTERM that comes once the run has begun to move its end state into place finds every
+// step and every output written: the move finishes and the run ends as a success, with one
+// WARNING saying when the signal came (a scheduler that repeats runs ended by a signal would
+// apply the period twice). A control file after it is not started, and that is no success.
+TEST(RunFaults, ASigtermAfterTheLastStepLeavesTheRunASuccess) {
+  ExampleRun run;
+  movesSeen = 0;
+  NextApplicationSeams().afterEndStateMove = SigtermAtTheFirstMove;
+  std::string console;
+  EXPECT_EQ(run.Run(&console), 0) << console;
+  EXPECT_EQ(Occurrences(console, "SIGTERM received after the last step of the run of basin.ctl, while its end was "
+                                 "written: every step and every output of the run is written, and it ends as a "
+                                 "success"),
+            1)
+      << console;
+  EXPECT_NE(console.find("end of simulation reached successfully!"), std::string::npos) << console;
+  EXPECT_NE(console.find("exitcode 0\no.k.\n\nthe end."), std::string::npos) << console;
+  EXPECT_FALSE(fs::exists(run.Output() + "/soil_state.txt.incomplete"));
+  EXPECT_NE(ReadTextFile(run.Output() + "/soil_state.txt").find("[end_state]\n1985 2 1 0 0"), std::string::npos);
+  for (const std::string& file : run.RowFiles()) EXPECT_EQ(LineCount(ReadTextFile(file)), kFullStatisticsLines) << file;
+
+  TerminationSignal = 0;
+  movesSeen = 0;
+  EXPECT_EQ(run.Run(&console, 2), kTerminatedCode) << console;
+  EXPECT_EQ(Occurrences(console, "file modappli"), 1);
+  EXPECT_NE(console.find("SIGTERM received: the run of basin.ctl and of every control file after it is not started"),
+            std::string::npos)
+      << console;
+}
+
+// Another program that removes the lock file of the output folder while the run goes on lets
+// other runs in: the run says so once at its end; it is still a success.
+TEST(RunFaults, ALockFileRemovedDuringTheRunIsNamedAtItsEnd) {
+  ExampleRun run;
+  NextApplicationSeams().afterPass = [](ModellApplication& app, void*) {
+    if (app.stepDate.day == 10 && app.stepDate.hour == 0) fs::remove(std::string("output/") + RunHold::kFileName);
+  };
+  std::string console;
+  EXPECT_EQ(run.Run(&console), 0) << console;
+  EXPECT_EQ(Occurrences(console, "the lock file output/.orvel.lock of the output folder output/ was removed or "
+                                 "replaced by another program while the run went on"),
+            1)
+      << console;
+  EXPECT_NE(console.find("end of simulation reached successfully!"), std::string::npos);
 }
 
 // The end state is moved into place as a set: a run killed between its moves leaves the

@@ -92,20 +92,136 @@ TEST(RunFiles, TwoOutputsInOneFileClash) {
                                     dir.file("sub/../s.stat") + ": one would take the other's place. Give one of "
                                                                 "them another name.");
   files.Abandon();
-  // A device or FIFO under an output's name would be replaced by the new file, never written
-  // to: refused, naming what it is. An appended file (the module log) is written in place.
-  for (const std::string& special : {std::string("/dev/null"), dir.file("pipe")}) {
-    if (special != "/dev/null") {
-      ASSERT_EQ(::mkfifo(special.c_str(), 0644), 0);
-    }
-    RunFiles outputs;
-    outputs.Begin();
-    outputs.Write("[s] statistics", special);
-    EXPECT_NE(outputs.FirstClash().find("[s] statistics would be written to " + special + ", which is a"),
-              std::string::npos)
-        << outputs.FirstClash();
-    outputs.Abandon();
+  // A FIFO under an output's name would be replaced by the new file, never written to (and
+  // opening it would wait for a reader for ever): refused, naming what it is.
+  ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0644), 0);
+  RunFiles outputs;
+  outputs.Begin();
+  outputs.Write("[s] statistics", dir.file("pipe"));
+  EXPECT_NE(outputs.FirstClash().find("[s] statistics would be written to " + dir.file("pipe") + ", which is a FIFO"),
+            std::string::npos)
+      << outputs.FirstClash();
+  outputs.Abandon();
+}
+
+// An output that names a character device (/dev/null, to throw it away) is written straight
+// into it: no clash, also for several outputs into one device, no temporary name, and the
+// device is still there after the build.
+TEST(RunFiles, AnOutputNamingACharacterDeviceIsWrittenIntoIt) {
+  TempDir dir;
+  const std::string null = dir.file("null");
+  std::string why;
+  if (!MakeNullDevice(null, &why)) GTEST_SKIP() << why;
+  CapturedLog log;
+  RunFiles files;
+  files.Begin();
+  EXPECT_EQ(files.Create("[s] statistics", null), null);
+  std::FILE* f = files.CreateStream("[t] table", null);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(std::fputs("rows nobody keeps\n", f) >= 0 && std::fclose(f) == 0, true);
+  files.Write("the storage file", null, When::EndOnly);
+  EXPECT_EQ(files.FirstClash(), "");
+  files.Seal(&log.log());
+  struct stat st;
+  ASSERT_EQ(::lstat(null.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+  EXPECT_FALSE(fs::exists(null + ".tmp"));
+}
+
+// Besides its outputs' own names the run writes under their temporary names and names of its
+// own (the marker, the diagnostics file, lock files): an input or a second output under any
+// of them clashes, by its name.
+TEST(RunFiles, TheNamesTheRunWritesUnderAreItsOwn) {
+  TempDir dir;
+  const std::string input = dir.file("in.dat"), out = dir.file("QB.stat");
+  WriteTextFile(input, "station values");
+  struct Case {
+    std::string read, write, otherWrite, reserve, why;
+    std::string clash;  // words of the clash; empty: none
+  };
+  const Case cases[] = {
+      {out + ".tmp", out, "", "", "an input under an output's temporary name",
+       "[r] reader is read from " + out + ".tmp, the temporary name under which the run writes " + out +
+           " for [w] writer: the run would remove or replace it"},
+      {dir.file("d.xml"), "", "", dir.file("d.xml"), "an input named like the diagnostics file",
+       "[r] reader is read from " + dir.file("d.xml") + ", the diagnostics file"},
+      {input, dir.file("s.txt.tmp"), dir.file("s.txt"), "", "an output under another's temporary name",
+       "[w] writer would be written to " + dir.file("s.txt.tmp") + ", the temporary name under which the run writes " +
+           dir.file("s.txt") + " for [v] other writer: one would take the other's place"},
+      {input, dir.file("d.xml"), "", dir.file("d.xml"), "an output named like the diagnostics file",
+       "[w] writer would be written to " + dir.file("d.xml") + ", the diagnostics file: one would take the other's "
+       "place"},
+      {input, dir.file("QB.stat.tmp2"), "", "", "a name that only begins like a temporary name", ""},
+  };
+  for (const Case& c : cases) {
+    RunFiles files;
+    files.Begin();
+    files.Read("[r] reader", c.read);
+    if (!c.write.empty()) files.Write("[w] writer", c.write);
+    if (!c.otherWrite.empty()) files.Write("[v] other writer", c.otherWrite);
+    if (!c.reserve.empty()) files.Reserve("the diagnostics file", c.reserve, false);
+    const std::string clash = files.FirstClash();
+    if (c.clash.empty())
+      EXPECT_EQ(clash, "") << c.why;
+    else
+      EXPECT_NE(clash.find(c.clash), std::string::npos) << c.why << ": " << clash;
+    files.Abandon();
   }
+}
+
+// Nothing is removed while the run is built: a staged file whose temporary name is taken (by
+// an input the run declares only later) is made under a name of the run's own, and the input
+// stays whatever the check finds. A stale file under the temporary name goes once the check
+// has passed.
+TEST(RunFiles, NothingIsRemovedUnderATemporaryNameBeforeTheCheck) {
+  TempDir dir;
+  const std::string out = dir.file("QB.stat");
+  WriteTextFile(out + ".tmp", "temperature records");
+  CapturedLog log;
+  {
+    RunFiles files;
+    files.Begin();
+    const std::string staged = files.Create("[s] statistics", out);
+    EXPECT_NE(staged, out + ".tmp");
+    WriteTextFile(staged, "header");
+    EXPECT_EQ(ReadTextFile(out + ".tmp"), "temperature records");
+    files.Read("[t] station file", out + ".tmp");
+    EXPECT_THROW(files.Seal(&log.log()), int);
+    EXPECT_EQ(ReadTextFile(out + ".tmp"), "temperature records");
+    EXPECT_FALSE(fs::exists(staged));
+    EXPECT_FALSE(fs::exists(out));
+  }
+  {
+    RunFiles files;
+    files.Begin();
+    WriteTextFile(files.Create("[s] statistics", out), "header");
+    files.Seal(&log.log());
+    EXPECT_EQ(ReadTextFile(out), "header");
+    EXPECT_FALSE(fs::exists(out + ".tmp"));
+  }
+}
+
+// The record of a warm start is checked against the files the run read: a file that is no
+// longer the one opened (replaced or changed since, or another file when read again) is said.
+TEST(RunFiles, AFileReadIsComparedAsItWasOpened) {
+  TempDir dir;
+  const std::string state = dir.file("sd.asc"), other = dir.file("other.asc");
+  WriteTextFile(state, "ncols 1\n");
+  WriteTextFile(other, "ncols 2\n");
+  RunFiles files;
+  files.Begin();
+  std::FILE* f = std::fopen(state.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  files.Opened(state, fileno(f));
+  std::fclose(f);
+  files.Opened(dir.file("storage.txt"), -1);  // nothing there: nothing to compare
+  EXPECT_EQ(files.ChangedSinceRead(state), "");
+  EXPECT_EQ(files.ChangedSinceRead(dir.file("never-read.asc")), "");
+  ASSERT_EQ(std::rename(other.c_str(), state.c_str()), 0);
+  EXPECT_EQ(files.ChangedSinceRead(state), "has been replaced by another file since the run read it");
+  files.Opened(state, -1);
+  EXPECT_EQ(files.ChangedSinceRead(state), "was read twice, and was another file the second time");
+  files.Abandon();
 }
 
 TEST(RunFiles, FilesCreatedWhileTheRunIsBuiltAppearOnlyWhenNothingClashes) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "framework/logstream.h"
+#include "fuzz_folder.h"
 #include "framework/memory_handling.h"
 #include "framework/text_helpers.h"
 #include "processes/snow/glacier_inventory.h"
@@ -51,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   s.extraWeightBand0 = 1;
 
   std::ostringstream console;
-  LogStream log(console, "/dev/null", 0);
+  LogStream log(console, QuietDiagnosticsFile(), 0);
   GlacierInventory inv(g, s, &log);
   inv.Build();
   TextCursor f(std::string(reinterpret_cast<const char*>(data), size));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/logstream.h"
+#include "fuzz_folder.h"
 #include "framework/text_helpers.h"
 #include "tables/landuse_table.h"
 
@@ -27,7 +28,7 @@ void Guarded(F&& f, int low, int high, int other = 0) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Messages go nowhere: a stream without a buffer drops what it is given.
   static std::ostream sink(nullptr);
-  static LogStream* log = new LogStream(sink, "/dev/null", 0);
+  static LogStream* log = new LogStream(sink, QuietDiagnosticsFile(), 0);
   const std::string text(reinterpret_cast<const char*>(data), size);
   TextCursor cursor(text);
   std::vector<LanduseTableEntry> table;

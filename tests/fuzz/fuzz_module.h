@@ -7,6 +7,7 @@
 
 #include "../support/module_owner.h"
 #include "framework/logstream.h"
+#include "fuzz_folder.h"
 
 // Holds a module like ModuleOwner and releases it (DeleteModule) when it goes, also when a
 // step threw. An error code of the release itself (a state or statistics file that cannot
@@ -41,7 +42,7 @@ class NullBuffer : public std::streambuf {
 
 // A log whose messages go nowhere: no console text, no diagnostics file.
 struct QuietLog {
-  explicit QuietLog(int maxLevel = 0) : log(sink, "/dev/null", maxLevel) {}
+  explicit QuietLog(int maxLevel = 0) : log(sink, QuietDiagnosticsFile(), maxLevel) {}
   QuietLog(const QuietLog&) = delete;
   QuietLog& operator=(const QuietLog&) = delete;
   NullBuffer buffer;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "framework/logstream.h"
+#include "fuzz_folder.h"
 #include "grids/netcdf_file_check.h"
 #include "grids/netcdf_grid_io.h"
 
@@ -31,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (NetcdfFileProblem(path) != problem) __builtin_trap();  // the file check sees the same bytes
 
   std::ostringstream console;
-  LogStream log(console, "/dev/null", 0);
+  LogStream log(console, QuietDiagnosticsFile(), 0);
   NetcdfFileCache cache(&log);
   std::vector<double> values;
   std::string name = path, variable;

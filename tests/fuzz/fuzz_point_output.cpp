@@ -7,6 +7,7 @@
 #include <string>
 
 #include "framework/logstream.h"
+#include "fuzz_folder.h"
 #include "framework/memory_handling.h"
 #include "framework/point_output.h"
 #include "grids/grid_registry.h"
@@ -43,7 +44,7 @@ struct Model {
   ~Model() { Release3DMatrix(stack); }
 
   std::ostringstream console;
-  LogStream log{console, "/dev/null", 0};
+  LogStream log{console, QuietDiagnosticsFile(), 0};
   GridRegistry registry;
   MatrixOwner alpha, regions;
   double*** stack = nullptr;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "framework/logstream.h"
+#include "fuzz_folder.h"
 #include "framework/text_helpers.h"
 #include "routing/abstraction.h"
 #include "routing/reservoir.h"
@@ -20,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string entry = text.substr(0, cut);
   const std::string rules = cut == std::string::npos ? std::string() : text.substr(cut + 1);
   std::ostringstream console;
-  LogStream log(console, "/dev/null", 0);
+  LogStream log(console, QuietDiagnosticsFile(), 0);
   ReservoirContext ctx;
   ctx.log = &log;
   ctx.outputDirectory = "/nonexistent-dir/";

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "framework/logstream.h"
+#include "fuzz_folder.h"
 #include "framework/modelobject.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -18,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::fwrite(data, 1, size, f);
   std::fclose(f);
   static std::ostream quiet(nullptr);
-  static LogStream log(quiet, "/dev/null", 0);
+  static LogStream log(quiet, QuietDiagnosticsFile(), 0);
   modelobject o(&log, "");
   o.geometry.ncols = 3;
   o.geometry.nrows = 2;

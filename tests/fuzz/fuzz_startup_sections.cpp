@@ -11,7 +11,8 @@
 
 namespace {
 
-bool Expected(int code) { return code == 17 || code == 97 || code == 1301 || code == 12; }
+// A control-file error, or an output folder that does not exist (26).
+bool Expected(int code) { return code == 17 || code == 97 || code == 1301 || code == 12 || code == 26; }
 
 template <typename F>
 void Guarded(F&& f) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "framework/logstream.h"
+#include "fuzz_folder.h"
 #include "meteo/regression_file.h"
 #include "meteo/station_file.h"
 
@@ -25,7 +26,7 @@ class NullBuffer : public std::streambuf {
 LogStream& QuietLog() {
   static NullBuffer buffer;
   static std::ostream sink(&buffer);
-  static LogStream log(sink, "/dev/null", 4);
+  static LogStream log(sink, QuietDiagnosticsFile(), 4);
   return log;
 }
 

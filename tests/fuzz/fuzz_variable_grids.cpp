@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "framework/logstream.h"
+#include "fuzz_folder.h"
 #include "grids/grid_reader.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
@@ -33,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static LogStream* log = [] {
     SetGridRetrySleeper([](int) {});
     static std::ofstream quiet("/dev/null");
-    return new LogStream(quiet, "/dev/null", 0);
+    return new LogStream(quiet, QuietDiagnosticsFile(), 0);
   }();
   const std::string path = ControlPath();
   std::FILE* f = std::fopen(path.c_str(), "wb");

@@ -14,7 +14,7 @@
 
 struct RoutingFuzzBasin : ModuleBasin {
   std::ostringstream console;
-  LogStream log{console, "/dev/null", 0};
+  LogStream log{console, QuietDiagnosticsFile(), 0};
   const std::string dir;  // with its trailing "/"; empty when it cannot be made
 
   RoutingFuzzBasin(int ncols, int nrows, const char* folderPattern)

@@ -14,7 +14,7 @@
 struct SnowFuzzDomain : ModuleBasin {
   static constexpr int kRows = 3, kCols = 4;
   std::ostringstream console;
-  LogStream log{console, "/dev/null", 0};
+  LogStream log{console, QuietDiagnosticsFile(), 0};
 
   SnowFuzzDomain() : ModuleBasin(kRows, kCols) {
     SetZones({{1, 1.0}});

@@ -57,9 +57,7 @@ struct SoilGrids : ModuleBasin {
 
 struct Basin : SoilGrids {
   std::ostringstream console;
-  // A diagnostics file of its own: a target that builds a routing basin too holds
-  // "/dev/null" with that basin's log, and a diagnostics file is held by one log alone.
-  LogStream log{console, "/tmp/fuzz_soil_diag_" + std::to_string(getpid()) + ".xml", 0};
+  LogStream log{console, QuietDiagnosticsFile(), 0};
   std::unique_ptr<infiltrationsmodellklasse> module;
 
   Basin() {

@@ -95,7 +95,7 @@ inline int RunExampleInProcess(const TempDir& dir, const std::function<void(Mode
                                const std::function<void(ModellApplication&)>& finished, std::string* console) {
   WorkingDirectory here(dir.path());
   std::ostringstream text;
-  LogStream log(text, "/dev/null", 0);
+  LogStream log(text, dir.file("diagnostics.xml"), 0);
   ApplicationSeams& seams = NextApplicationSeams();
   seams.afterPass = afterPass;
   seams.afterPassContext = context;

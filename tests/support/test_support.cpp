@@ -1,9 +1,13 @@
 #include "support/test_support.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -80,6 +84,21 @@ void CopyExampleInputs(const std::string& exampleFolder, const std::string& dir)
       continue;
     fs::copy_file(e.path(), fs::path(dir) / name, fs::copy_options::overwrite_existing);
   }
+}
+
+bool MakeNullDevice(const std::string& path, std::string* why) {
+  const auto fail = [&](const std::string& what) {
+    if (why) *why = what + " (" + std::strerror(errno) + "): no character device to write into";
+    ::unlink(path.c_str());
+    return false;
+  };
+  if (::mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) return fail("mknod " + path);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return fail("open " + path);
+  const bool written = ::write(fd, "x", 1) == 1;
+  ::close(fd);
+  if (!written) return fail("write " + path);
+  return true;
 }
 
 bool ToolsInstalled(const std::string& commands) {

@@ -69,6 +69,11 @@ int RunCommand(const std::string& command, std::string* output = nullptr);
 // a run left there stay behind.
 void CopyExampleInputs(const std::string& exampleFolder, const std::string& dir);
 
+// Makes at path a character device that throws away what is written to it, as /dev/null
+// does (the tests never rely on /dev/null itself being one); false with the reason in *why
+// when this system does not let a test make one (no privilege, a file system without devices).
+bool MakeNullDevice(const std::string& path, std::string* why);
+
 // True when the shell finds every command named in the blank-separated list.
 bool ToolsInstalled(const std::string& commands);
 // True when the outside tools of the tests are promised: ORVEL_REQUIRE_TOOLS is set (and not
