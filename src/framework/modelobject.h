@@ -35,6 +35,10 @@ struct StateRange {
   static StateRange Finite() { return StateRange(); }
   // A finite number of low (named lowText) or more; below it breaks `rule`.
   static StateRange AtLeast(double low, const std::string& lowText, const std::string& rule);
+  // A quantity of 0 or more (below it breaks lowRule) up to high (named highText; above it
+  // breaks highRule).
+  static StateRange ZeroUpTo(const std::string& lowRule, double high, const std::string& highText,
+                             const std::string& highRule);
   // A volume in m³: 0 or more, and below 1e15 m³ (1,000 km³).
   static StateRange Volume();
   // A count of days or an age in days: 0 or more, and at most 1e7 days (27,000 years).

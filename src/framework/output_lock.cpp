@@ -13,6 +13,7 @@
 
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
+#include "framework/text_helpers.h"
 
 namespace {
 
@@ -26,8 +27,7 @@ constexpr off_t kRunBase = static_cast<off_t>(1ull << 62);
 constexpr int kGuardWaitMs = 10000;
 
 off_t NameByte(const std::string& name) {
-  unsigned long long hash = 14695981039346656037ull;
-  for (unsigned char c : name) hash = (hash ^ c) * 1099511628211ull;
+  const unsigned long long hash = Fnv1a(reinterpret_cast<const unsigned char*>(name.data()), name.size());
   return static_cast<off_t>(1 + hash % kNameBytes);
 }
 
@@ -79,15 +79,12 @@ std::string ReadAll(int fd) {
   return text;
 }
 
+// The lines of the list that are not empty.
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    if (end > start) lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
+  TextCursor list(text);
+  for (std::string line; list.ReadLine(line);)
+    if (!line.empty()) lines.push_back(line);
   return lines;
 }
 

@@ -283,7 +283,7 @@ std::vector<std::pair<RunFiles::File, std::string>> RunFiles::OwnNames() const {
     if (w.reserved) {
       names.emplace_back(w, w.entry);
     } else if (!IsCharacterDevice(w.path)) {
-      File temporary = Make(w.entry, w.path + ".tmp", w.when, w.state);
+      File temporary = Make(w.entry, TemporaryName(w.path), w.when, w.state);
       names.emplace_back(temporary,
                          "the temporary name under which the run writes " + Shown(w.path) + " for " + w.entry);
     }

@@ -181,7 +181,7 @@ bool DescriptorFingerprint(int fd, unsigned long long& bytes, unsigned long long
                      ? ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC)
                      : fd;
   if (in < 0) return false;
-  unsigned long long hash = 14695981039346656037ull, size = 0;
+  unsigned long long hash = kFnv1aStart, size = 0;
   std::vector<unsigned char> buffer(1 << 20);
   bool ok = true;
   for (;;) {
@@ -191,7 +191,7 @@ bool DescriptorFingerprint(int fd, unsigned long long& bytes, unsigned long long
       ok = got == 0;
       break;
     }
-    for (ssize_t i = 0; i < got; ++i) hash = (hash ^ buffer[static_cast<size_t>(i)]) * 1099511628211ull;
+    hash = Fnv1a(buffer.data(), static_cast<size_t>(got), hash);
     size += static_cast<unsigned long long>(got);
   }
   if (in != fd) ::close(in);
@@ -483,8 +483,8 @@ void StorageFile::CheckIncompleteStates(const std::vector<std::string>& filesRea
   // The markers beside the storage files this run reads or would read, and in the folder of
   // every file read those that name a file read.
   std::vector<std::pair<std::string, std::string>> markers;  // marker, its storage file
+  // (those beside the storage files read were resolved as each was declared).
   for (const std::string& p : noted_) markers.emplace_back(IncompleteStateMarker(p), p);
-  for (const std::string& p : reads_) markers.emplace_back(IncompleteStateMarker(p), p);
   std::vector<fs::path> folders;
   for (const fs::path& f : read)
     if (std::find(folders.begin(), folders.end(), f.parent_path()) == folders.end()) folders.push_back(f.parent_path());
@@ -575,8 +575,7 @@ void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const
     const bool mixed = !instead.empty() || (count == 0 && !record.files.empty());
     if (mixed) {
       const std::string folder = Absolute(storagePath).parent_path().string() + "/";
-      std::string list;
-      for (const std::string& f : instead) list += (list.empty() ? "" : ", ") + f;
+      const std::string list = Listed(instead);
       files = (count == 0 ? std::string(": none of the state files it records is read")
                           : FormatText(": only %d of the state files it records %s read", count, count == 1 ? "is" : "are")) +
               " (it records " + std::to_string(record.files.size()) + " files in " + folder + ")" +

@@ -24,6 +24,14 @@ std::string FormatText(const char* format, ...) __attribute__((format(printf, 1,
 // A number for a message, to ten significant digits ("%.10g").
 std::string NumberText(double v);
 
+// The 64-bit FNV-1a hash of bytes, going on from hash (the start value for the first bytes):
+// the checksums of the end state's files and the byte a held name takes in a lock file.
+constexpr unsigned long long kFnv1aStart = 14695981039346656037ull;
+inline unsigned long long Fnv1a(const unsigned char* bytes, size_t count, unsigned long long hash = kFnv1aStart) {
+  for (size_t i = 0; i < count; ++i) hash = (hash ^ bytes[i]) * 1099511628211ull;
+  return hash;
+}
+
 // A read position in a text held in memory, with scanf-like reads: words are runs of
 // non-blank characters, numbers are read as the longest valid prefix at the position
 // (so "10#x" reads 10 and leaves "#x"). Blanks and line breaks before a value are

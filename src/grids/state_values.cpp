@@ -14,18 +14,14 @@ StateRange StateRange::AtLeast(double low, const std::string& lowText, const std
   return r;
 }
 
-namespace {
-
-// A quantity of 0 or more up to high.
-StateRange ZeroUpTo(const std::string& lowRule, double high, const std::string& highText, const std::string& highRule) {
-  StateRange r = StateRange::AtLeast(0.0, "0", lowRule);
+StateRange StateRange::ZeroUpTo(const std::string& lowRule, double high, const std::string& highText,
+                                const std::string& highRule) {
+  StateRange r = AtLeast(0.0, "0", lowRule);
   r.high = high;
   r.highText = highText;
   r.highRule = highRule;
   return r;
 }
-
-}  // namespace
 
 StateRange StateRange::Storage() {
   return ZeroUpTo("a storage is 0 or more", 1e9, "1e9 mm", "no store holds 1,000 km of water");

@@ -82,11 +82,7 @@ double StateReader::Within(double v, const std::string& what, const StateRange& 
 long StateReader::LineNumber() const { return file_.LineNumber(); }
 
 StateRange RoutedFlowRange() {
-  StateRange r = StateRange::AtLeast(0.0, "0", "a flow is 0 or more");
-  r.high = 1e9;
-  r.highText = "1e9";
-  r.highRule = "no river carries that much";
-  return r;
+  return StateRange::ZeroUpTo("a flow is 0 or more", 1e9, "1e9", "no river carries that much");
 }
 
 void StateReader::SkipLine() { file_.RestOfLine(); }

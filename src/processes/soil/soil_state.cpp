@@ -361,14 +361,10 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
   if (f.ReadLine(line) && line.find(kRootZoneHeader) != std::string::npos) {
     const long cells = cellCount(line);
     std::vector<double> capacity(static_cast<size_t>(cells)), depth(capacity.size());
-    StateRange depthRange = StateRange::AtLeast(0.0, "0", "a depth is 0 or more");
-    depthRange.high = 1e9;
-    depthRange.highText = "1e9";
-    depthRange.highRule = "no root zone reaches 1,000 km deep";
-    StateRange layerRange = StateRange::AtLeast(0.0, "0", "a layer is a whole number from 0 on");
-    layerRange.high = 1e6;
-    layerRange.highText = "1e6";
-    layerRange.highRule = "no land-use table has as many layers";
+    const StateRange depthRange =
+        StateRange::ZeroUpTo("a depth is 0 or more", 1e9, "1e9", "no root zone reaches 1,000 km deep");
+    const StateRange layerRange = StateRange::ZeroUpTo("a layer is a whole number from 0 on", 1e6, "1e6",
+                                                       "no land-use table has as many layers");
     std::vector<int> layer(capacity.size());
     for (size_t k = 0; k < capacity.size(); ++k) {
       readValue(capacity[k], "the usable field capacity", cellName(k), StateRange::Storage());
