@@ -144,8 +144,9 @@ class ModellApplication : public memory_handling {
   // reads to it. A "timestep" of [output_interval] has to be the same. 0 when no file holds
   // a record after the start (then the "timestep", if any).
   int FindRunStep();
-  // Declares the files the modules did not declare themselves and checks every file the run
-  // writes against every file it reads (framework/run_files.h).
+  // Declares the files the modules did not declare themselves (framework/run_files.h).
+  void DeclareRunFiles();
+  // Checks every file the run writes against every file it reads (framework/run_files.h).
   void SealRunFiles();
   void ReleaseModules();
   void ShowCtrlCMenu();

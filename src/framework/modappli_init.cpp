@@ -165,6 +165,9 @@ void ModellApplication::init(int argc, char** argv, int position) {
     // The step before the start is one of the run's steps: the distance of the station
     // records, or the soil model's interval in a run without them.
     storage.CheckIncompleteStates(RunFiles::Current().ReadPaths(), log);
+    // The state files read are those whose grids the run writes again: known once every
+    // write is declared.
+    DeclareRunFiles();
     storage.CheckEndState(RunFiles::Current().ReadPaths(), runValues.start,
                           runStepMinutes > 0 ? runStepMinutes : modules.soil ? modules.soil->timeInterval : 0.0, log);
     SealRunFiles();
@@ -430,7 +433,7 @@ std::string ModellApplication::UnwrittenStorageFile() const {
   return std::string();
 }
 
-void ModellApplication::SealRunFiles() {
+void ModellApplication::DeclareRunFiles() {
   RunFiles& files = RunFiles::Current();
   files.Read("the control file", controlFileName);
   DeclareModuleLog();
@@ -449,5 +452,6 @@ void ModellApplication::SealRunFiles() {
     }
   // The diagnostics file is held by the log stream from the start of the program.
   files.Reserve("the diagnostics file", log->FileName(), false);
-  files.Seal(log, controlFileName);
 }
+
+void ModellApplication::SealRunFiles() { RunFiles::Current().Seal(log, controlFileName); }

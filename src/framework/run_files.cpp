@@ -270,6 +270,20 @@ std::vector<std::string> RunFiles::ReadPaths() const {
   return paths;
 }
 
+std::vector<std::string> RunFiles::StateReadPaths() const {
+  std::vector<std::string> paths;
+  for (const File& r : reads_) {
+    if (!r.state) continue;
+    const std::string name = std::filesystem::path(r.path).filename().string();
+    for (const File& w : writes_)
+      if (w.state == r.state && std::filesystem::path(w.path).filename().string() == name) {
+        paths.push_back(r.path);
+        break;
+      }
+  }
+  return paths;
+}
+
 std::vector<std::pair<std::string, std::string>> RunFiles::Writes(When when) const {
   std::vector<std::pair<std::string, std::string>> files;
   for (const File& w : writes_)

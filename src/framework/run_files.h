@@ -126,6 +126,10 @@ class RunFiles {
 
   // The files declared as read so far, as declared.
   std::vector<std::string> ReadPaths() const;
+  // Those of them that hold a state the run writes again under the file's own name (a read
+  // and a write of that name tied to the same state, such as a grid with write code 3): the
+  // state files of a warm start.
+  std::vector<std::string> StateReadPaths() const;
   // The files declared as written at the time given so far: entry and path as declared.
   std::vector<std::pair<std::string, std::string>> Writes(When when) const;
 

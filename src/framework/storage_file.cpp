@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +44,11 @@ std::vector<EndStateFile>& Ledger() {
   return files;
 }
 std::atomic<bool> staging{false};
+// The state files looked for at a warm start and not found, with what the run does instead.
+std::vector<std::pair<std::string, std::string>>& MissingStateFiles() {
+  static std::vector<std::pair<std::string, std::string>> files;
+  return files;
+}
 
 // The files noted, ending the collection of the run's end state.
 std::vector<EndStateFile> TakeLedger() {
@@ -160,6 +166,11 @@ void NoteEndStateFile(const std::string& path, bool staged, unsigned long long b
   files.push_back(file);
 }
 
+void NoteStateFileMissing(const std::string& path, const std::string& without) {
+  std::lock_guard<std::mutex> lock(LedgerMutex());
+  MissingStateFiles().emplace_back(path, without);
+}
+
 void NoteEndStateFailure(const std::string& path) {
   if (path.empty() || RunFiles::Current().Building()) return;
   std::lock_guard<std::mutex> lock(LedgerMutex());
@@ -210,6 +221,7 @@ bool FileFingerprint(const std::string& path, unsigned long long& bytes, unsigne
 
 int ReadEndStateRecord(const std::string& text, EndStateRecord& record, std::string* why, size_t* end) {
   TextCursor f(text);
+  f.RequireWholeWords();
   std::string line;
   bool found = false;
   while (!found && f.ReadLine(line)) found = Trimmed(line) == kRecordHeader;
@@ -345,10 +357,55 @@ void RequireWholeStorageFile(const std::string& text, const std::string& path, L
   if (found < 0)
     refuse("was cut short or damaged in its record " + std::string(kRecordHeader) + " (" + why + "; the file ends at " +
            EndOf(text) + ")" + written + "; start from a whole state");
-  if (end == 0 || text[end - 1] != '\n')
+  // A last line without its line feed: whole when it names a file of the state (or the
+  // record lists none), cut short inside its name otherwise.
+  if (end == 0 || text[end - 1] != '\n') {
+    std::error_code ec;
+    if (record.files.empty() || fs::exists(fs::symlink_status(RecordedFile(record.files.back().name, path), ec)))
+      return;
     refuse("was cut short in the last line of its record " + std::string(kRecordHeader) + ": it ends at " +
            EndOf(text) + " inside the name \"" + (record.files.empty() ? std::string() : record.files.back().name) +
            "\", before its line feed; start from a whole state");
+  }
+}
+
+namespace {
+
+std::mutex& MarksMutex() {
+  static std::mutex m;
+  return m;
+}
+std::vector<std::string>& Marks() {
+  static std::vector<std::string> marks;
+  return marks;
+}
+
+const char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+}  // namespace
+
+bool RegisterStorageFileMarks(std::initializer_list<const char*> marks) {
+  std::lock_guard<std::mutex> lock(MarksMutex());
+  for (const char* m : marks)
+    if (std::find(Marks().begin(), Marks().end(), m) == Marks().end()) Marks().emplace_back(m);
+  return true;
+}
+
+std::vector<std::string> StorageFileMarks() {
+  std::lock_guard<std::mutex> lock(MarksMutex());
+  return Marks();
+}
+
+std::string UnreadValue(TextCursor& f, long firstLine) {
+  f.SkipBlanks();
+  long line = firstLine + f.LineNumber() - 1;
+  std::string word;
+  if (!f.ReadWord(word)) {
+    if (!f.Text().empty() && f.Text().back() == '\n') --line;  // the last line, not the none after it
+    return "the file ends at line " + std::to_string(line) + " where this value belongs (it was cut short)";
+  }
+  return "line " + std::to_string(line) + " holds \"" + word.substr(0, 40) +
+         "\" where this value belongs, which is not a number of the state";
 }
 
 void RequireStoredValue(double value, const StateRange& range, LogStream* log, const std::string& part,
@@ -364,9 +421,11 @@ void RequireStoredValue(double value, const StateRange& range, LogStream* log, c
 
 void StorageFile::BeginRun() {
   reads_.clear();
+  texts_.clear();
   noted_.clear();
   std::lock_guard<std::mutex> lock(LedgerMutex());
   Ledger().clear();
+  MissingStateFiles().clear();
   staging = true;
 }
 
@@ -376,6 +435,22 @@ void StorageFile::DeclareRead(StorageFile* storage, const std::string& path, Log
   if (storage && std::find(storage->reads_.begin(), storage->reads_.end(), path) == storage->reads_.end())
     storage->reads_.push_back(path);
   ResolveIncompleteState(IncompleteStateMarker(path), path, log);
+}
+
+std::shared_ptr<const std::string> StorageFile::ReadText(StorageFile* storage, const std::string& path,
+                                                         LogStream* log) {
+  DeclareRead(storage, path, log);
+  if (storage)
+    for (const auto& t : storage->texts_)
+      if (t.first == path) return t.second;
+  auto text = std::make_shared<std::string>();
+  if (!ReadWholeFile(path, *text)) return nullptr;
+  // An editor's byte-order mark is no part of the text.
+  if (text->compare(0, sizeof kByteOrderMark - 1, kByteOrderMark) == 0) text->erase(0, sizeof kByteOrderMark - 1);
+  RequireWholeStorageFile(*text, path, log, StorageFileMarks());
+  std::shared_ptr<const std::string> whole = std::move(text);
+  if (storage) storage->texts_.emplace_back(path, whole);
+  return whole;
 }
 
 void StorageFile::NoteStoragePath(StorageFile* storage, const std::string& path) {
@@ -505,18 +580,28 @@ void StorageFile::CheckIncompleteStates(const std::vector<std::string>& filesRea
 }
 
 void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const ModelDate& runStart,
-                                double stepMinutes, LogStream* log) const {
+                                double stepMinutes, LogStream* log) {
+  // The texts the modules read are let go once their records are checked.
+  std::vector<std::pair<std::string, std::shared_ptr<const std::string>>> texts;
+  texts.swap(texts_);
   for (const std::string& storagePath : reads_) {
-    TextCursor text;
     RefuseChangedSinceRead(storagePath, log);
-    if (!text.LoadFile(storagePath)) continue;  // its reader has said so
+    std::shared_ptr<const std::string> text;
+    for (const auto& t : texts)
+      if (t.first == storagePath) text = t.second;
+    if (!text) {  // declared alone
+      auto loaded = std::make_shared<std::string>();
+      if (!ReadWholeFile(storagePath, *loaded)) continue;  // its reader has said so
+      text = std::move(loaded);
+    }
     EndStateRecord record;
     std::string why;
-    const int found = ReadEndStateRecord(text.Text(), record, &why);
+    const int found = ReadEndStateRecord(*text, record, &why);
     if (found == 0) {
       if (log)
-        *log << "INFO: the storage file " << storagePath << " holds no record of the state grids written with it (an "
-             << "older layout): the state grids this run reads are not checked against it" << "[end-entry]";
+        *log << "INFO: the storage file " << storagePath << " holds no record " << kRecordHeader << " of the state "
+             << "grids written with it: the state grids this run reads are not checked against it, and are read as "
+             << "they are" << "[end-entry]";
       continue;
     }
     if (found < 0) {
@@ -570,7 +655,36 @@ void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const
         if (b == name.begin() && std::find(instead.begin(), instead.end(), path) == instead.end()) instead.push_back(path);
       }
     }
+    // Recorded files a reader looked for and did not find: the run goes on without them.
+    std::vector<std::string> lost;
+    for (const auto& m : MissingStateFiles())
+      for (const EndStateRecord::File& f : record.files)
+        if (RecordedFile(f.name, storagePath) == Absolute(m.first) &&
+            std::find(lost.begin(), lost.end(), m.first) == lost.end()) {
+          lost.push_back(m.first);
+          if (log)
+            *log << "WARNING: the state file " << m.first << " that the record of " << storagePath << " lists is not "
+                 << "found: " << m.second << ", and the run does not go on as the run that wrote the state would; "
+                 << "copy it with the storage file from that run" << "[end-entry]";
+        }
+    // State grids read that the record does not list: another run's, or none's.
+    std::vector<std::string> unlisted;
+    for (const std::string& path : RunFiles::Current().StateReadPaths()) {
+      bool listed = std::find(instead.begin(), instead.end(), path) != instead.end();
+      for (const EndStateRecord::File& f : record.files) listed = listed || RecordedFile(f.name, storagePath) == Absolute(path);
+      if (!listed && std::find(unlisted.begin(), unlisted.end(), path) == unlisted.end()) unlisted.push_back(path);
+    }
+    if (!unlisted.empty() && log)
+      *log << "WARNING: the warm start from " << storagePath << " reads state grids that its record does not list: "
+           << Listed(unlisted) << "; they are not the state written with it (left there by another run, or written "
+           << "by none) and are read as they are; name the state grids written with the storage file in the control "
+           << "file, or set their read flags to 0" << "[end-entry]";
     const int count = static_cast<int>(checked.size());
+    const std::string listed =
+        static_cast<size_t>(count) == record.files.size()
+            ? std::string()
+            : " (it lists " + std::to_string(record.files.size()) + " files" +
+                  (lost.empty() ? std::string() : "; not found: " + Listed(lost)) + ")";
     std::string files;
     const bool mixed = !instead.empty() || (count == 0 && !record.files.empty());
     if (mixed) {
@@ -586,10 +700,10 @@ void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const
     } else if (count == 0)
       files = ": none of the state files it records is read";
     else if (edited == 0)
-      files = FormatText(": its %d state file%s read agree with its record", count, count == 1 ? "" : "s");
+      files = FormatText(": its %d state file%s read agree with its record", count, count == 1 ? "" : "s") + listed;
     else
       files = FormatText(": %d of its %d state files read agree with its record, %d %s edited after the run",
-                         count - edited, count, edited, edited == 1 ? "was" : "were");
+                         count - edited, count, edited, edited == 1 ? "was" : "were") + listed;
     // The state of a chain is that at the end of the step before the run's first step; a
     // spun-up state used for another period is common practice, and said.
     int64_t stateMinutes = 0, startMinutes = 0;
@@ -618,6 +732,30 @@ void StorageFile::AddPart(const std::string& fileName, const std::string& text) 
   files_.emplace_back(fileName, text);
 }
 
+namespace {
+
+// The first word of a part's text that a value not finite prints as ("inf", "-nan", also
+// with a remark after it, "nan(TG code"), and where it begins; empty when there is none.
+std::string NonFiniteWord(const std::string& text, size_t& at) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (i > 0 && text[i - 1] != ' ' && text[i - 1] != '\t' && text[i - 1] != '\n') continue;
+    size_t k = i + (text[i] == '-' || text[i] == '+' ? 1 : 0);
+    if (k + 3 > text.size()) continue;
+    std::string head = text.substr(k, 3);
+    for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (head != "inf" && head != "nan") continue;
+    const size_t after = k + 3;
+    if (after < text.size() && text[after] != ' ' && text[after] != '\t' && text[after] != '\n' &&
+        text[after] != '(' && text[after] != '\r')
+      continue;  // a word such as "inflow"
+    at = i;
+    return text.substr(i, after - i);
+  }
+  return std::string();
+}
+
+}  // namespace
+
 std::string StorageFile::Text(const std::string& fileName) const {
   for (const auto& f : files_)
     if (f.first == fileName) return f.second;
@@ -639,6 +777,20 @@ int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
   const auto removeStaged = [&moves] {
     for (const auto& m : moves) std::remove(m.first.c_str());
   };
+  // A value that is not finite would be refused by the next warm start: nothing is moved.
+  for (const auto& f : files_) {
+    size_t at = 0;
+    const std::string word = NonFiniteWord(f.second, at);
+    if (word.empty()) continue;
+    int start = 0, lines = 0;
+    const std::string part = LastPart(f.second.substr(0, at), start, lines);
+    if (log)
+      *log << "FATAL: the storage file " << f.first << " would hold \"" << word << "\" at line "
+           << LineAt(f.second, at) << (part.empty() ? std::string() : ", in its part " + part)
+           << ": a value of the state that is not a finite number, which a warm start would refuse; the values went "
+           << "out of bounds during the run (its parameters, or the state it started from)" << "[end-entry]";
+    ++failures;
+  }
   IgnoreCtrlC();
   for (const auto& f : files_) {
     if (failures != 0) break;

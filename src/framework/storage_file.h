@@ -29,6 +29,8 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,6 +38,7 @@
 #include "framework/model_date.h"
 
 class LogStream;
+class TextCursor;
 struct StateRange;
 
 // The name a file of the end state is written under until the whole set is written.
@@ -50,6 +53,10 @@ bool EndStateIsStaged();
 // written in place (a netCDF file that the run extends step by step). Ignored while a run
 // is built.
 void NoteEndStateFile(const std::string& path, bool staged, unsigned long long bytes, unsigned long long checksum);
+// Notes a file of the state that a reader looked for at a warm start and did not find, and
+// what the run does without it ("the seven-day mean starts from the days of this run"):
+// when the record of a storage file read lists it, CheckEndState names it in a WARNING.
+void NoteStateFileMissing(const std::string& path, const std::string& without);
 // Notes a file of the end state that could not be written (its writer raises the failure):
 // the end state is then not moved into place.
 void NoteEndStateFailure(const std::string& path);
@@ -70,12 +77,27 @@ std::string StorageFileEnd(const std::string& text, const std::string& missing);
 // holds and where (code 71). A file that holds any line of ownLines (blocks that only this
 // program's writer writes, such as the soil model's cell rows) or the record [end_state]
 // was written by this program, which always ends it with that record: it must hold the
-// record whole, listing as many files as it counts, each line ending with its line feed,
-// or it was cut short (code 71, naming where the file ends). A file without any of them
-// (the layout of the parts alone) is left to the modules' readers. CR LF line ends and a
-// last line without its line feed are text as any other.
+// record whole, listing as many files as it counts, or it was cut short (code 71, naming
+// where the file ends). Its last line may lack its line feed (an editor that drops it)
+// when the name it ends with is that of a file beside the storage file: a name cut short
+// names none. A file without any of those lines (the layout of the parts alone) is left to
+// the modules' readers. CR LF line ends are text as any other.
 void RequireWholeStorageFile(const std::string& text, const std::string& path, LogStream* log,
                              const std::vector<std::string>& ownLines);
+
+// The lines only this program's writer writes into a storage file (blocks of a module's
+// part that the layout of the parts alone lacks, such as the soil model's cell rows): each
+// module registers those of its part once, from a static initialiser of the file that reads
+// the part. Returns true.
+bool RegisterStorageFileMarks(std::initializer_list<const char*> marks);
+// Every line registered, the one list a storage file is checked against.
+std::vector<std::string> StorageFileMarks();
+
+// Why no number could be read at the cursor of a storage file's text, for the message of
+// its reader: "line N holds "<word>" where this value belongs, which is not a number of the
+// state", or "the file ends at line N where this value belongs (it was cut short)". A
+// cursor over one line of the file counts from firstLine, that line's number.
+std::string UnreadValue(TextCursor& f, long firstLine = 1);
 
 // A value of a module's part of a storage file within its range (the ranges of the state
 // grids): otherwise a FATAL naming the part, the file, the line, what the value is and the
@@ -91,6 +113,13 @@ class StorageFile {
   // run and (storage not null) for the check of its record. A marker of a state left
   // incomplete (its "<path>.incomplete") beside it is resolved here (ResolveIncompleteState).
   static void DeclareRead(StorageFile* storage, const std::string& path, LogStream* log);
+  // The text of the storage file of path that a module reads: declared as DeclareRead does,
+  // loaded once and checked once whole against StorageFileMarks (RequireWholeStorageFile),
+  // a UTF-8 byte-order mark at its start dropped. Every module that reads the file gets the
+  // same text, and CheckEndState checks the record of that text, after which it is let go.
+  // Null when the file cannot be read (the module says so and what it does). Without
+  // storage (a module alone) the text is loaded and checked for the caller alone.
+  static std::shared_ptr<const std::string> ReadText(StorageFile* storage, const std::string& path, LogStream* log);
   // Notes the storage file a module would read were its read flags set: a marker beside it
   // is checked by CheckIncompleteStates whichever flags are set.
   static void NoteStoragePath(StorageFile* storage, const std::string& path);
@@ -106,7 +135,7 @@ class StorageFile {
   // later). A storage file without a record (an older layout) gets one INFO; a damaged
   // record is a FATAL (code 71).
   void CheckEndState(const std::vector<std::string>& filesRead, const ModelDate& runStart, double stepMinutes,
-                     LogStream* log) const;
+                     LogStream* log);
 
   // Appends a part to the file of that name (the first part of a run starts it anew).
   void AddPart(const std::string& fileName, const std::string& text);
@@ -133,6 +162,7 @@ class StorageFile {
  private:
   std::vector<std::pair<std::string, std::string>> files_;  // name, text, in order of first part
   std::vector<std::string> reads_;                          // storage files read by the run
+  std::vector<std::pair<std::string, std::shared_ptr<const std::string>>> texts_;  // their text, until checked
   std::vector<std::string> noted_;                          // storage files the run would read
   bool moved_ = false;                                      // the last Commit moved the end state
 };

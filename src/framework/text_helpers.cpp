@@ -26,7 +26,8 @@ size_t ParseDoublePrefix(const char* p, const char* end, double& value) {
     negative = *s == '-';
     ++s;
   }
-  if (s >= end) return 0;
+  // A second sign ("--1", "+-1") makes no number, though from_chars would take the one left.
+  if (s >= end || *s == '+' || *s == '-') return 0;
   // from_chars refuses a leading '+', and accepts "inf"/"nan", which we refuse below.
   auto res = std::from_chars(s, end, value, std::chars_format::general);
   if (res.ec == std::errc::result_out_of_range) {
@@ -80,6 +81,11 @@ size_t KeptWithItsRemark(const char* p, const char* end, size_t used) {
   const bool hexFollows = next + 1 < end && std::isxdigit(static_cast<unsigned char>(next[1]));
   if (next - digits == 1 && *digits == '0' && (*next == 'x' || *next == 'X') && hexFollows) return 0;
   return used;
+}
+
+// A character that continues the word of a number rather than begin a remark after it.
+bool GoesOnAsAWord(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == ',' || c == '+' || c == '-' || c == '_';
 }
 
 size_t WholeNumberLength(const char* p, const char* end, size_t used, double) {
@@ -201,6 +207,7 @@ bool TextCursor::ReadNumber(T& value, size_t (*parsePrefix)(const char*, const c
   const char* end = text_.data() + text_.size();
   size_t used = parsePrefix(at, end, v);
   if (used > 0 && wholeNumbers_) used = WholeNumberLength(at, end, used, v);
+  if (used > 0 && wholeWords_ && at + used < end && GoesOnAsAWord(at[used])) used = 0;
   if (used == 0) {
     refusedAt_ = pos_;
     return false;
@@ -236,7 +243,8 @@ std::string TextCursor::RefusedNumber() const {
 }
 
 bool BeginsLikeNumber(const std::string& word) {
-  size_t i = word.size() > 0 && (word[0] == '+' || word[0] == '-') ? 1 : 0;
+  size_t i = 0;
+  while (i < 2 && i < word.size() && (word[i] == '+' || word[i] == '-')) ++i;
   auto digit = [&](size_t k) { return k < word.size() && word[k] >= '0' && word[k] <= '9'; };
   if (digit(i) || (i < word.size() && word[i] == '.' && digit(i + 1))) return true;
   std::string head = word.substr(i, 3);

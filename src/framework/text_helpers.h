@@ -77,6 +77,10 @@ class TextCursor {
   // From now on a number is read whole (see above); a number read that fails leaves the
   // position before its word.
   void RequireWholeNumbers() { wholeNumbers_ = true; }
+  // From now on a number is, beyond that, its whole word: the text attached to it must begin
+  // a remark ("0.5(TG code", "5#", "5;"), not go on as a word ("5abc", "1d3", "2e"), else
+  // the read fails as above. The storage file's values are read so.
+  void RequireWholeWords() { wholeNumbers_ = wholeWords_ = true; }
   // The word at the position when it begins like a number ("1.5x", "2,0", "nan", "-3e9"),
   // the value a failed number read refused; empty when the word is none (a comment).
   std::string RefusedNumber() const;
@@ -94,10 +98,12 @@ class TextCursor {
   size_t pos_ = 0;
   size_t refusedAt_ = std::string::npos;  // where the last failed number read stopped
   bool wholeNumbers_ = false;
+  bool wholeWords_ = false;
 };
 
-// Whether word begins like a number: an optional sign, then a digit, a point and a digit,
-// or "nan"/"inf" in any case. A word that does not ("#", "DDF", "--") begins a comment.
+// Whether word begins like a number: an optional sign (or two, "--1.5", which no number
+// has), then a digit, a point and a digit, or "nan"/"inf" in any case. A word that does not
+// ("#", "DDF", "--") begins a comment.
 bool BeginsLikeNumber(const std::string& word);
 
 // The numbers at the start of a line of values, at most max of them, each read whole (see

@@ -29,6 +29,13 @@ class SigintGuard {
 // is then noted with the size and checksum of its bytes.
 void WriteNetcdfEndState(modelobject& o, const std::string& path, const std::function<void(const std::string&)>& write);
 
+// A grid or stack (levels 0..levels per cell) of the end state holds finite numbers (or its
+// no-data value) in every cell it holds: otherwise a FATAL names the file, the first such
+// cell and how many there are, the file is noted as one that could not be written (the end
+// state is then not moved into place, the earlier one stays) and false is returned.
+bool EndStateIsFinite(modelobject& o, const std::string& path, double** grid, double*** stack = nullptr,
+                      int levels = 0);
+
 // First and last active column of row r; rows without known bounds are fully active.
 // last < 1 marks a row without active cells.
 inline void ActiveColumns(const modelobject& o, int r, int& first, int& last) {

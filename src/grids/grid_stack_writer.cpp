@@ -160,6 +160,8 @@ void modelobject::WriteStack(const std::string& fileName, double*** stack, int l
     if (log) *log << "FATAL: error opening " << path << ": a stack of " << levels << " levels" << "[end-entry]";
     throw 26;
   }
+  if (endState && !grid_io::EndStateIsFinite(*this, netcdf ? AddNcExtension(path) : path, nullptr, stack, levels))
+    return;
   RunFiles& files = RunFiles::Current();
   const std::string entry = files.Building() ? "[" + name + "] stack " + fileName : std::string();
   if (netcdf) {

@@ -5,6 +5,7 @@
 // complete (grid_output_thread.h), so a reader never sees a half-written grid.
 #include <charconv>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -156,6 +157,8 @@ void WriteOneGrid(modelobject& o, const std::string& fileName, double** grid, bo
     if (o.log) *o.log << "FATAL: cannot write grid " << path << ": no grid given" << "[end-entry]";
     throw 18;
   }
+  // A state that is not finite is not written: the earlier one stays.
+  if (endState && !grid_io::EndStateIsFinite(o, netcdf ? AddNcExtension(path) : path, grid)) return;
   RunFiles& files = RunFiles::Current();
   const std::string entry = files.Building() ? "[" + o.name + "] grid " + fileName : std::string();
   if (netcdf) {
@@ -190,6 +193,40 @@ void WriteOneGrid(modelobject& o, const std::string& fileName, double** grid, bo
 }
 
 }  // namespace
+
+bool grid_io::EndStateIsFinite(modelobject& o, const std::string& path, double** grid, double*** stack, int levels) {
+  const GridGeometry& g = o.geometry;
+  long count = 0;
+  int row = 0, column = 0, level = 0;
+  double first = 0.0;
+  for (int r = 1; r <= g.nrows; ++r) {
+    if (stack ? !stack[r] : !grid[r]) continue;
+    for (int c = 1; c <= g.ncols; ++c) {
+      const double* cell = stack ? stack[r][c] : &grid[r][c];
+      if (!cell) continue;
+      for (int l = 0; l <= (stack ? levels : 0); ++l) {
+        if (std::isfinite(cell[l])) continue;
+        if (count++ == 0) {
+          row = r;
+          column = c;
+          level = l;
+          first = cell[l];
+        }
+      }
+    }
+  }
+  if (count == 0) return true;
+  if (o.log)
+    *o.log << "FATAL: the state " << (stack ? "stack " : "grid ") << path << " of " << o.name << " would hold "
+           << first << " in row " << row << ", column " << column
+           << (stack ? ", level " + std::to_string(level) : std::string())
+           << (count > 1 ? " (and " + std::to_string(count - 1) + " values more that are not finite)" : std::string())
+           << " at the end of the run: a state is a finite number, and a warm start would refuse it. The end state "
+           << "is not moved into place; the values went out of bounds during the run (its parameters, or the state "
+           << "it started from)" << "[end-entry]";
+  NoteEndStateFailure(path);
+  return false;
+}
 
 void grid_io::WriteNetcdfEndState(modelobject& o, const std::string& path,
                                   const std::function<void(const std::string&)>& write) {

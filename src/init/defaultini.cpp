@@ -226,15 +226,17 @@ void defaultini::DeleteModule() {
 }
 
 // The seven-day temperature history of the dynamic phenology (eight levels per cell) is
-// kept at the end of the run as one stack, "<file name of TemperatureMOVAVG7>_End", from
-// which a later run can start its phenology.
+// kept at the end of the run as one stack, "<file name of TemperatureMOVAVG7>_End", with the
+// number of days it holds as a ninth level, from which a later run can start its phenology.
 void defaultini::WritePhenologyState() {
-  const LanduseParameterGrids& g = landuseGrids;
+  LanduseParameterGrids& g = landuseGrids;
   if (!grids || !g.movingStack || g.movingAveragePosition < 1 || g.movingAveragePosition > kMaxGridPosition) return;
   const GridRecord& r = grids[g.movingAveragePosition];
   if (!r.registered || r.fileName.empty()) return;
-  WriteStack(r.fileName + "_End", g.movingStack, kPhenologyStateLevels, output.writeAsciiGrids, output.writeDoubleGrids,
-             output.writeNetcdfGrids, true);
+  for (int i = 0; i <= geometry.nrows; ++i)
+    for (int j = 0; j <= geometry.ncols; ++j) g.movingStack[i][j][kPhenologyDayCountLevel] = g.dayCounter;
+  WriteStack(r.fileName + "_End", g.movingStack, kPhenologyDayCountLevel, output.writeAsciiGrids,
+             output.writeDoubleGrids, output.writeNetcdfGrids, true);
 }
 
 // --- helpers ---------------------------------------------------------------------

@@ -18,6 +18,8 @@ namespace {
 
 const char* const kHeader = "[routing_model_v2]";
 const char* const kOldHeader = "[routing_model]";
+// The lines of the routing part that only this program writes.
+[[maybe_unused]] const bool kMarksRegistered = RegisterStorageFileMarks({kTranslationMark, kTransferMark});
 
 // Moves the file to the line after the header; false when no line is the header.
 bool FindHeader(TextCursor& f, const char* header) {
@@ -67,18 +69,17 @@ void abflussmodellklasse::ReadStorageFile(const char* storageFileName, int readF
     return;
   }
   *log << "INFO: read flag " << readFlag << ": routing starts from the state in " << path << "[end-entry]";
-  StorageFile::DeclareRead(storage, path, log);
-  TextCursor file;
-  if (!file.LoadFile(path)) {
+  const std::shared_ptr<const std::string> text = StorageFile::ReadText(storage, path, log);
+  if (!text) {
     *log << "FATAL: error opening storage content file " << path << FileOpenReason(path, false, 0) << "[end-entry]";
     throw 64;
   }
-  RequireWholeStorageFile(file.Text(), path, log, {kTranslationMark, kTransferMark});
-  RestoreStorageSection(file.Text(), path);
+  RestoreStorageSection(*text, path);
 }
 
 void abflussmodellklasse::RestoreStorageSection(const std::string& text, const std::string& path) {
   TextCursor f(text);
+  f.RequireWholeWords();
   int version = 2;
   if (!FindHeader(f, kHeader)) {
     f.Rewind();
@@ -133,6 +134,7 @@ std::vector<std::pair<int, double>> abflussmodellklasse::ReadPendingTransfers(St
   size_t waiting = 0;
   for (const routingclass* o : routingObjects) waiting += o->PendingTransfers().size();
   TextCursor head(line);
+  head.RequireWholeWords();
   int count = -1;
   if (!head.ReadInt(count) || count < 0 || static_cast<size_t>(count) > waiting)
     reader.Fail("error reading the number of " + std::string(kTransferMark) + " (" + std::to_string(waiting) +

@@ -6,6 +6,7 @@
 
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
+#include "framework/storage_file.h"
 #include "framework/text_helpers.h"
 #include "routing/routing_state.h"
 #include "routing/routingclass.h"
@@ -57,15 +58,29 @@ void StateReader::Fail(const std::string& what) const {
 int StateReader::Int(const std::string& what) {
   ++position_;
   int v = 0;
-  if (!file_.ReadInt(v)) Fail("error reading " + what);
+  if (!file_.ReadInt(v)) Fail("error reading " + what + " in the part [routing_model_v2] (" + UnreadValue(file_) + ")");
   return v;
 }
 
 double StateReader::Double(const std::string& what) {
   ++position_;
   double v = 0.0;
-  if (!file_.ReadDouble(v)) Fail("error reading " + what);
+  if (!file_.ReadDouble(v))
+    Fail("error reading " + what + " in the part [routing_model_v2] (" + UnreadValue(file_) + ")");
   return v;
+}
+
+TextCursor StateReader::Values(const std::string& line) {
+  TextCursor values(line);
+  values.RequireWholeWords();
+  return values;
+}
+
+void StateReader::RefuseWord(const TextCursor& values, const std::string& what) const {
+  const std::string word = values.NumberJustRefused();
+  if (!word.empty())
+    Fail("error reading " + what + " in the part [routing_model_v2] (line " + std::to_string(LineNumber() - 1) +
+         " holds \"" + word.substr(0, 40) + "\" where this value belongs, which is not a number of the state)");
 }
 
 double StateReader::Value(const std::string& what, const StateRange& range) { return Within(Double(what), what, range); }
@@ -134,13 +149,14 @@ double StateReader::LineMean(int expected, const std::string& what) {
   do {
     if (!file_.ReadLine(line)) Fail("error reading " + what + " (end of file)");
   } while (line.find_first_not_of(" \t") == std::string::npos);
-  TextCursor values(line);
+  TextCursor values = Values(line);
   double sum = 0.0, v = 0.0;
   int count = 0;
   while (values.ReadDouble(v)) {
     sum += v;
     ++count;
   }
+  RefuseWord(values, what);
   if (count != expected)
     Fail("error reading " + what + " (expected " + std::to_string(expected) + " values, read " + std::to_string(count) +
          ")");
@@ -246,16 +262,20 @@ void routingclass::ReadReservoirStates(StateReader& r) {
     if (flagLine.find("useRunningAvg") == std::string::npos) {
       r.Return(mark);
     } else {
-      TextCursor flag(flagLine);
+      TextCursor flag = StateReader::Values(flagLine);
       int storedFlag = 0;
-      if (!flag.ReadInt(storedFlag)) r.Fail("error reading the useRunningAvg flag of " + which);
+      if (!flag.ReadInt(storedFlag)) {
+        r.RefuseWord(flag, "the useRunningAvg flag of " + which);
+        r.Fail("error reading the useRunningAvg flag of " + which);
+      }
       if (storedFlag > 0) {
-        TextCursor list(r.Line("the running averages of " + which));
+        TextCursor list = StateReader::Values(r.Line("the running averages of " + which));
         stored.runningAvg.clear();
         double v = 0.0;
         while (list.ReadDouble(v))
           stored.runningAvg.push_back(
               r.Within(v, "the running averages of " + which, StateRange::Volume(), r.LineNumber() - 1));
+        r.RefuseWord(list, "the running averages of " + which);
         list.SkipBlanks();
         if (!list.AtEnd()) r.Fail("error reading the running averages of " + which + " (not a number)");
       }
@@ -389,7 +409,7 @@ bool routingclass::ReadTranslation(StateReader& r, ChannelTable& c, int m) {
   if (!r.NewerLine(kTranslationMark, "the translation of sub-channel " + std::to_string(m),
                    "the translations of the sub-channels (taken from their queues)", line))
     return false;
-  TextCursor value(line);
+  TextCursor value = StateReader::Values(line);
   int d = -1;
   if (!value.ReadInt(d) || d < 0 || d > c.delta[1])
     r.Fail("error reading the translation of sub-channel " + std::to_string(m) + " (" + line.substr(0, 40) +

@@ -15,8 +15,14 @@ struct StateRange;
 class StateReader {
  public:
   StateReader(TextCursor& file, std::string path, LogStream* log);
+  // A value at the cursor, read as its whole word (TextCursor::RequireWholeWords); a word
+  // that is no number of its kind, or the file's end, is refused naming the line and the word.
   int Int(const std::string& what);
   double Double(const std::string& what);
+  // A cursor over a line of the part that reads values so.
+  static TextCursor Values(const std::string& line);
+  // Refuses the word a read of values (a line read before) has just refused as a number.
+  void RefuseWord(const TextCursor& values, const std::string& what) const;
   // Double, refused (error 71, naming the line and the value) outside the range of its
   // quantity, as a state grid's value would be.
   double Value(const std::string& what, const StateRange& range);

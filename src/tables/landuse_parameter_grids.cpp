@@ -12,6 +12,7 @@
 
 #include "framework/logstream.h"
 #include "framework/model_date.h"
+#include "framework/storage_file.h"
 #include "framework/thread_policy.h"
 #include "grids/grid_path.h"
 #include "grids/grid_registry.h"
@@ -123,9 +124,11 @@ bool ReadFromItsFile(const defaultini& d, int position) {
 
 // A run that starts from a "TemperatureMOVAVG7" grid read from a file starts its seven-day
 // temperature history from the stack that the run which wrote that grid wrote beside it at
-// its end ("<file name>_End", levels 0..7). The days the history holds are the levels that
-// hold a value other than 0 in some cell of the basin: the mean of the next days divides by
-// as many days as the unbroken run's would. Without such a stack the history starts empty.
+// its end ("<file name>_End", levels 0..7 and the count of its days at level 8): the mean of
+// the next days divides by as many days as the unbroken run's would. A stack without the
+// count (levels 0..7 alone) is taken to hold the days up to its oldest level with a value
+// other than 0 in some cell of the basin, and a WARNING says so. Without such a stack the
+// history starts empty.
 void RestoreMovingAverage(defaultini& d, LanduseParameterGrids& g, const std::string& gridFile) {
   const std::string file = gridFile + "_End";
   const std::string path = MakePath(d.output.inputDirectory, file);
@@ -135,6 +138,8 @@ void RestoreMovingAverage(defaultini& d, LanduseParameterGrids& g, const std::st
       *d.log << "INFO: no seven-day temperature history " << path << " beside the grid TemperatureMOVAVG7 ("
              << gridFile << "): the dynamic phenology's seven-day mean starts from the days of this run"
              << "[end-entry]";
+    // A warm start whose record lists it says so louder.
+    NoteStateFileMissing(path, "the dynamic phenology's seven-day mean temperature starts from the days of this run");
     return;
   }
   double*** stack = nullptr;
@@ -144,24 +149,49 @@ void RestoreMovingAverage(defaultini& d, LanduseParameterGrids& g, const std::st
     double***& stack;
     ~Release() { d.Free3DMatrix(stack); }
   } release{d, stack};
-  if (levels != kPhenologyStateLevels) {
+  if (levels != kPhenologyStateLevels && levels != kPhenologyDayCountLevel) {
     if (d.log)
       *d.log << "FATAL: " << path << " holds " << levels + 1 << " levels; the seven-day temperature history of the "
-             << "dynamic phenology is a stack of " << kPhenologyStateLevels + 1 << " (0: the cold days of "
-             << "DynamicPhenology_4, 1..7: the daily mean temperatures, the newest first)" << "[end-entry]";
+             << "dynamic phenology is a stack of " << kPhenologyDayCountLevel + 1 << " (0: the cold days of "
+             << "DynamicPhenology_4, 1..7: the daily mean temperatures, the newest first, 8: the number of days it "
+             << "holds)" << "[end-entry]";
     throw 22;
   }
-  d.RefuseImpossibleLevels(stack, 0, levels, file, "seven-day temperature history", StateRange::Finite());
+  d.RefuseImpossibleLevels(stack, 0, kPhenologyStateLevels, file, "seven-day temperature history",
+                           StateRange::Finite());
+  const bool counted = levels == kPhenologyDayCountLevel;
   const double nodata = d.geometry.nodata_value;
-  int days = 0;
+  int days = 0, first = -1;
   for (int i = 1; i <= d.geometry.nrows; ++i)
     for (int j = 1; j <= d.geometry.ncols; ++j) {
       if (!d.zoneGrid || !(d.zoneGrid[i][j] > nodata)) continue;
       for (int l = 0; l <= kPhenologyStateLevels; ++l) g.movingStack[i][j][l] = stack[i][j][l];
-      for (int l = kPhenologyStateLevels; l > days; --l)
-        if (stack[i][j][l] != 0.0) days = l;
+      if (!counted) {
+        for (int l = kPhenologyStateLevels; l > days; --l)
+          if (stack[i][j][l] != 0.0) days = l;
+        continue;
+      }
+      // The count: a whole number of days 0..7, the same in every cell.
+      const double count = stack[i][j][kPhenologyDayCountLevel];
+      if (first < 0 && count >= 0.0 && count <= kPhenologyStateLevels && count == std::floor(count))
+        first = days = static_cast<int>(count);
+      if (count != days || first < 0) {
+        if (d.log)
+          *d.log << "FATAL: " << path << " holds " << count << " at level " << kPhenologyDayCountLevel << " of row "
+                 << i << ", column " << j << ", where the seven-day temperature history keeps the number of days "
+                 << "it holds: a whole number from 0 to 7, the same in every cell"
+                 << (first >= 0 ? " (the cells before hold " + std::to_string(first) + ")" : std::string())
+                 << "[end-entry]";
+        throw 22;
+      }
     }
   g.dayCounter = days;
+  if (!counted && d.log)
+    *d.log << "WARNING: the seven-day temperature history " << path << " holds no count of its days (a stack of "
+           << kPhenologyStateLevels + 1 << " levels, without level " << kPhenologyDayCountLevel << "): the run takes "
+           << "it to hold " << days << " days, up to its oldest level with a value other than 0 in a cell of the "
+           << "basin. A day whose mean was 0.0 °C in every cell is not counted so, and the seven-day mean then "
+           << "differs from that of an unbroken run until seven days have passed" << "[end-entry]";
 }
 
 }  // namespace
@@ -241,7 +271,7 @@ void defaultini::generateMultiLayerParameterGrids(int layerCount) {
     g.movingAverage = useOrCreate("TemperatureMOVAVG7", "TemperatureMOVAVG7.asc", 0.0);
     g.movingAveragePosition = FindGrid("TemperatureMOVAVG7");
     g.movingStack = MakeCellLists(g.movingStackStore, g.movingStackCells, g.movingStackRows, nrows, ncols,
-                                  kPhenologyStateLevels + 1, 0.0);
+                                  kPhenologyDayCountLevel + 1, 0.0);
     if (supplied > 0 && ReadFromItsFile(*this, supplied))
       RestoreMovingAverage(*this, g, standardGrids[static_cast<size_t>(supplied)].fileName);
   }

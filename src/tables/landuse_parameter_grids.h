@@ -19,6 +19,9 @@ extern const char* const kLanduseLayerGridNames[kLayerGridCount];
 
 // Highest level of the per-cell temperature history of the dynamic phenology (levels 0..7).
 constexpr int kPhenologyStateLevels = 7;
+// The level after it, which the history kept at the end of a run adds: the number of days
+// it holds (0..7, the same in every cell), which its values cannot tell (a day of 0.0 °C).
+constexpr int kPhenologyDayCountLevel = kPhenologyStateLevels + 1;
 
 struct LanduseParameterGrids {
   int layers = 0;

@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (ReadEndStateRecord(text, record, &why) < 0 && why.empty()) std::abort();
   // The check that the file is whole text, up to the end of its record.
   try {
-    RequireWholeStorageFile(text, "fuzz.txt", &b.log, {kTranslationMark, kTransferMark, "(cells: "});
+    RequireWholeStorageFile(text, "fuzz.txt", &b.log, StorageFileMarks());
   } catch (int code) {
     if (code != 71) std::abort();
   }

@@ -384,7 +384,8 @@ TEST(LanduseParameterGrids, MonthlyResistancesOfTheDayFollowTheCalendarDate) {
 }
 
 // At the end of the run the seven-day temperature history of every cell is kept as one
-// stack beside the moving-average grid's name, so that a later run can start from it.
+// stack beside the moving-average grid's name, with the number of days it holds, so that a
+// later run can start from it.
 TEST(LanduseParameterGrids, TheEndOfTheRunKeepsThePhenologyStateAsAStack) {
   Basin b("DP1_t1_dorm = 50; DP1_T_Bf = 5; JDReset_TStart = 300; maxStartJDforDP1 = 150; F* = 12;\n"
           "DP4_t0_dorm = 280; DP4_t1_dorm = 50; DP4_T0 = 0; DP4_T1 = 5; DP4_Par_a = 12; DP4_Par_b = 1;\n"
@@ -403,15 +404,16 @@ TEST(LanduseParameterGrids, TheEndOfTheRunKeepsThePhenologyStateAsAStack) {
   }
   b.h.d.Release();
   const std::string file = b.h.dir.file("TemperatureMOVAVG7.asc_End");
-  ASSERT_EQ(ReadTextFile(file).size(), 48u + 2 * 3 * 8 * 4) << b.h.Console();  // single precision, 8 levels
+  ASSERT_EQ(ReadTextFile(file).size(), 48u + 2 * 3 * 9 * 4) << b.h.Console();  // single precision, 9 levels
 
   modelobject reader(&b.h.log.log(), "");
   reader.geometry = GridGeometry{3, 2, 0.0, 0.0, 100.0, -9999.0};
   double*** stack = nullptr;
-  ASSERT_EQ(reader.ReadStack(file, stack, 0), kPhenologyStateLevels);
+  ASSERT_EQ(reader.ReadStack(file, stack, 0), kPhenologyDayCountLevel);
   EXPECT_EQ(stack[1][1][1], 11.0);  // the last day first
   EXPECT_EQ(stack[1][1][2], 10.0);
   EXPECT_EQ(stack[1][1][3], 0.0);
+  EXPECT_EQ(stack[2][3][kPhenologyDayCountLevel], 2.0);  // two days
   reader.Free3DMatrix(stack);
 }
 

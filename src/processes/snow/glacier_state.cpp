@@ -20,6 +20,8 @@ namespace {
 
 constexpr size_t kMaxStorageName = 2400;
 const char* const kAlbedoHeader = "(cells: albedo at the end of the step)";
+// The lines of the snow part that only this program writes.
+[[maybe_unused]] const bool kMarksRegistered = RegisterStorageFileMarks({kAlbedoHeader, "[glacier_inventory]"});
 
 std::string Line(const char* format, int i, double v) {
   char buffer[96];
@@ -40,9 +42,12 @@ bool SeekHeader(TextCursor& f, const char* header) {
   return false;
 }
 
-[[noreturn]] void Unreadable(LogStream& log, const std::string& path, const std::string& item) {
-  log << "FATAL: (snow model) error in storage file content reading " << item << " in " << path
-      << ": no number where it was expected" << "[end-entry]";
+// No number where one belongs: the word there or the file's end, named with its line.
+[[noreturn]] void Unreadable(LogStream& log, const std::string& path, const std::string& item, TextCursor& f,
+                             bool v2 = true, long firstLine = 1) {
+  log << "FATAL: (snow model) error in storage file content reading " << item << " in the part "
+      << (v2 ? "[snow_model_v2]" : "[snow_model]") << " of " << path << ": " << UnreadValue(f, firstLine)
+      << "[end-entry]";
   throw 71;
 }
 
@@ -95,9 +100,8 @@ void schneemodellklasse::ReadStorageFile(const char* fileName, int initialGrids)
   const bool withAlbedo = readInitialGrids == 1 && albedo;
   if (!HasGlacierStorages() && !withAlbedo) return;
   const std::string path = MakePath(output.initialStateDirectory, storageFileName);
-  StorageFile::DeclareRead(storage, path, log);
-  TextCursor file;
-  if (!file.LoadFile(path)) {
+  const std::shared_ptr<const std::string> text = StorageFile::ReadText(storage, path, log);
+  if (!text) {
     *log << "WARNING: in snow/glacier model: error opening storage content file " << path
          << FileOpenReason(path, false, 0) << "[end-entry]";
     if (HasGlacierStorages())
@@ -105,8 +109,7 @@ void schneemodellklasse::ReadStorageFile(const char* fileName, int initialGrids)
     if (withAlbedo) *log << "WARNING: the albedo starts from the land-use table" << "[end-entry]";
     return;
   }
-  RequireWholeStorageFile(file.Text(), path, log, {kAlbedoHeader, "[glacier_inventory]"});
-  RestoreStorageSection(file.Text(), path, withAlbedo);
+  RestoreStorageSection(*text, path, withAlbedo);
 }
 
 bool schneemodellklasse::HasGlacierStorages() const { return !(Qice.empty() || Qfirn.empty() || Qsnow.empty()); }
@@ -119,6 +122,7 @@ long schneemodellklasse::AlbedoCellCount() const {
 
 void schneemodellklasse::RestoreStorageSection(const std::string& text, const std::string& path, bool withAlbedo) {
   TextCursor f(text);
+  f.RequireWholeWords();
   const bool glaciers = HasGlacierStorages();
   bool v2 = SeekHeader(f, "[snow_model_v2]");
   if (!v2) {
@@ -174,11 +178,12 @@ bool schneemodellklasse::ReadAlbedo(TextCursor& f, const std::string& path, std:
   const long cells = AlbedoCellCount();
   long stored = 0;
   TextCursor head(line);
-  if (!head.ReadLong(stored)) Unreadable(*log, path, "number of cells of the albedo");
+  head.RequireWholeWords();
+  if (!head.ReadLong(stored)) Unreadable(*log, path, "number of cells of the albedo", head, true, f.LineNumber() - 1);
   if (stored != cells) StorageValueMismatch("number of cells of the albedo", cells, stored);
   values.resize(static_cast<size_t>(cells));
   for (double& v : values) {
-    if (!f.ReadDouble(v)) Unreadable(*log, path, "the albedo of the cells");
+    if (!f.ReadDouble(v)) Unreadable(*log, path, "the albedo of the cells", f);
     RequireStoredValue(v, StateRange::Fraction(), log, "[snow_model_v2]", path, f.LineNumber(),
                        "the albedo of the cells");
   }
@@ -188,13 +193,13 @@ bool schneemodellklasse::ReadAlbedo(TextCursor& f, const std::string& path, std:
 void schneemodellklasse::ReadGlacierStorages(TextCursor& f, const std::string& path, bool v2,
                                              std::vector<double> (&values)[3]) {
   int stored = 0;
-  if (!f.ReadInt(stored)) Unreadable(*log, path, "number of subbasins");
+  if (!f.ReadInt(stored)) Unreadable(*log, path, "number of subbasins", f, v2);
   f.RestOfLine();
   if (stored != subbasinCount) StorageValueMismatch("number of subbasins", subbasinCount, stored);
   double factor = 1.0;
   if (v2) {
     double step = 0.0;
-    if (!f.ReadDouble(step)) Unreadable(*log, path, "timestep in minutes");
+    if (!f.ReadDouble(step)) Unreadable(*log, path, "timestep in minutes", f, v2);
     if (!(step > 0.0) || !std::isfinite(step)) {
       *log << "FATAL: (snow model) error in storage file content reading timestep in minutes in " << path
            << ": the time step must be above 0, it is " << step << "[end-entry]";
@@ -211,10 +216,10 @@ void schneemodellklasse::ReadGlacierStorages(TextCursor& f, const std::string& p
     for (int a = 0; a < 3; ++a) {
       const std::string item = std::string(labels[a]) + " of subbasin " + std::to_string(i);
       int code = 0;
-      if (!f.ReadInt(code)) Unreadable(*log, path, "subbasin code of " + item);
+      if (!f.ReadInt(code)) Unreadable(*log, path, "subbasin code of " + item, f, v2);
       if (code != i) StorageValueMismatch("subbasin code", i, code);
       double v = 0.0;
-      if (!f.ReadDouble(v) || !std::isfinite(v)) Unreadable(*log, path, item);
+      if (!f.ReadDouble(v)) Unreadable(*log, path, item, f, v2);
       // The control file refuses a negative initial outflow; so does the storage file.
       if (v < 0.0) {
         *log << "FATAL: (snow model) error in storage file content reading " << item << " in " << path << ": it is "

@@ -8,6 +8,7 @@
 
 #include "framework/logstream.h"
 #include "framework/model_date.h"
+#include "framework/storage_file.h"
 #include "framework/text_helpers.h"
 #include "processes/snow/glacier_inventory.h"
 #include "processes/snow/snowmod.h"
@@ -80,12 +81,12 @@ std::string GlacierInventory::StateText() const {
 void GlacierInventory::RestoreState(TextCursor& f, const std::string& path) {
   auto fail = [&](const std::string& item, const std::string& why) {
     if (log_)
-      *log_ << "FATAL: (snow model) error in storage file content reading " << item << " in " << path << ": " << why
-            << "[end-entry]";
+      *log_ << "FATAL: (snow model) error in storage file content reading " << item << " in the part "
+            << "[glacier_inventory] of " << path << ": " << why << "[end-entry]";
     throw 71;
   };
   int n = 0;
-  if (!f.ReadInt(n)) fail("number of glaciers", "no number where it was expected");
+  if (!f.ReadInt(n)) fail("number of glaciers", UnreadValue(f));
   if (n < 0) fail("number of glaciers", "the number is negative");
   f.RestOfLine();
   struct Stored {
@@ -101,12 +102,12 @@ void GlacierInventory::RestoreState(TextCursor& f, const std::string& path) {
     double* values[4] = {&s.subbasin, &s.cells, &s.area, &s.volume};
     for (int k = 0; k < 4; ++k) {
       long code = 0;
-      if (!f.ReadLong(code)) fail("glacier code", "no number where it was expected");
+      if (!f.ReadLong(code)) fail("glacier code", UnreadValue(f));
       if (k == 0) s.code = code;
       if (code != s.code || code <= 0 || code > INT32_MAX)
         fail("glacier code", "expected " + std::to_string(s.code) + ", read " + std::to_string(code));
       const std::string item = std::string(kItems[k]) + " of glacier " + std::to_string(code);
-      if (!f.ReadDouble(*values[k])) fail(item, "no number where it was expected");
+      if (!f.ReadDouble(*values[k])) fail(item, UnreadValue(f));
       if (*values[k] < 0.0) fail(item, "the value is negative");
       // The sub-basin becomes the glacier's index: a whole number an int holds.
       if (k == 0 && (*values[k] != std::floor(*values[k]) || *values[k] > INT32_MAX))

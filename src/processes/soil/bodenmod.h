@@ -45,6 +45,12 @@ struct SubbasinSums {
   double Mean() const { return weight > 0.0 ? sum / weight : 0.0; }
 };
 
+// The range of a sub-basin's mean saturation deficit a warm start takes from the storage
+// file (mm): at most that of a storage (1e9 mm), and below 0 no further than keeps the
+// saturated zone's outflow of one step, q0 exp(-SD/m) (q0 its outflow at a deficit of 0,
+// mm per step; m the recession constant, mm), within 1e9 mm.
+StateRange MeanDeficitBounds(double q0, double m);
+
 class bodenmodellklasse : public teilmodellklasse {
  public:
   bodenmodellklasse(int& error, const ModuleInputs& in, const std::string& sectionName);

@@ -31,6 +31,8 @@ const char* const kCellsHeader =
 const char* const kRootZoneHeader = "(cells: usable field capacity, root depth of the root zone, its layer)";
 // What every block of cells begins with, even cut short.
 const char* const kCellsMark = "(cells: ";
+// The lines of the soil part that only this program writes.
+[[maybe_unused]] const bool kMarksRegistered = RegisterStorageFileMarks({kCarriedHeader, kCellsMark});
 
 struct ParameterRow {
   const char* label;      // label of the mismatch message
@@ -161,17 +163,9 @@ std::string ValuePlace(TextCursor& f, const std::string& owner) {
 // another word there (a damaged file, "nan").
 [[noreturn]] void UnreadableValue(LogStream* log, TextCursor& f, const std::string& fileName, const std::string& label,
                                   const std::string& owner) {
-  f.SkipBlanks();
-  const long line = f.LineNumber();
-  std::string word;
-  const bool ended = !f.ReadWord(word);
   if (log)
     *log << "FATAL: error in storage file content reading " << label << (owner.empty() ? "" : " of ") << owner
-         << " in the part [soil_model] of " << fileName << ": "
-         << (ended ? "the file ends at line " + std::to_string(line) + " where this value belongs (it was cut short)"
-                   : "line " + std::to_string(line) + " holds \"" + word.substr(0, 40) +
-                         "\" where this value belongs, which is not a number of the state")
-         << "[end-entry]";
+         << " in the part [soil_model] of " << fileName << ": " << UnreadValue(f) << "[end-entry]";
   throw 71;
 }
 
@@ -195,19 +189,35 @@ void bodenmodellklasse::CheckStorageValue(TextCursor& file, double current, cons
 void bodenmodellklasse::ReadStorageFile() {
   if (flowControl == 0) return;
   const std::string path = MakePath(output.initialStateDirectory, storageFileName);
-  StorageFile::DeclareRead(storage, path, log);
-  TextCursor file;
-  if (!file.LoadFile(path)) {
+  const std::shared_ptr<const std::string> text = StorageFile::ReadText(storage, path, log);
+  if (!text) {
     *log << "FATAL: error opening storage content file " << path << FileOpenReason(path, false, 0) << "[end-entry]";
     throw 64;
   }
-  RequireWholeStorageFile(file.Text(), path, log, {kCarriedHeader, kCellsMark});
-  RestoreStorageSection(file.Text(), path);
+  RestoreStorageSection(*text, path);
+}
+
+StateRange MeanDeficitBounds(double q0, double m) {
+  StateRange r = StateRange::Storage();
+  const double highestOutflow = 1e9;  // mm in a step, the bound of StateRange::Storage
+  if (q0 > 0.0 && m > 0.0) {
+    r.low = -m * std::log(highestOutflow / q0);
+    r.lowText = FormatText("%.10g mm", r.low);
+    r.lowRule = FormatText("below it the saturated zone's outflow of a step, Q0 exp(-SD/m) with Q0 = %.6g mm and "
+                           "m = %.6g mm, passes 1e9 mm",
+                           q0, m);
+  } else {
+    r.low = -highestOutflow;
+    r.lowText = "-1e9 mm";
+    r.lowRule = "no soil holds 1,000 km of water above its saturated zone";
+  }
+  return r;
 }
 
 void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std::string& fileName) {
   storageFileBeingRead = fileName;
   TextCursor f(text);
+  f.RequireWholeWords();
   std::string line;
   bool found = false;
   while (f.ReadLine(line)) {
@@ -227,15 +237,10 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
   // A stored state must be a number (a damaged file must not start the run with NaN); the
   // messages name the line and what the value belongs to (a sub-basin, a cell's row and column).
   auto subbasin = [](int i) { return "sub-basin " + std::to_string(i); };
-  // The mean deficit as a cell's: below 0 no further than the saturated zone's outflow
-  // exp(-SD/m) of the sub-basin allows.
-  auto MeanDeficitRange = [&](int i) {
-    StateRange r = StateRange::Storage();
-    r.low = -std::log(std::numeric_limits<double>::max()) * params[static_cast<size_t>(i)].m;
-    r.lowText = FormatText("%g mm (-709.78 m of the sub-basin)", r.low);
-    r.lowRule = "a deficit that far below 0 makes the saturated zone's outflow exp(-SD/m) overflow";
-    return r;
-  };
+  // The mean deficit: below 0 no further than keeps the saturated zone's outflow of a step,
+  // Q0 exp(-SD/m), within the bound of every storage and flow of the model (1e9 mm); a
+  // deficit beyond it would make that outflow, and the deficit the step leaves, overflow.
+  auto MeanDeficitRange = [&](int i) { return MeanDeficitBounds(Q0[static_cast<size_t>(i)], params[static_cast<size_t>(i)].m); };
   const StateRange countRange = StateRange::AtLeast(0.0, "0", "a count or weight of cells is 0 or more");
   // A value outside the range of its quantity (that of the state grids) is refused as a
   // state grid's is, naming the line.
@@ -327,6 +332,7 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
     const long cells = static_cast<long>(cellPlaces.size());
     long stored = 0;
     TextCursor t(head);
+    t.RequireWholeWords();
     if (!t.ReadLong(stored) || stored != cells)
       StorageValueMismatch("number of cells", static_cast<double>(cells), static_cast<double>(stored),
                            ", line " + std::to_string(f.LineNumber() - 1));

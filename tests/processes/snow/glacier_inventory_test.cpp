@@ -575,16 +575,16 @@ TEST(GlacierEvaluation, StoredStateIsCheckedBeforeItIsTaken) {
     const char* text;
     const char* message;
   } cases[] = {
-      {"count unreadable", "x\n", "reading number of glaciers in s.txt: no number"},
+      {"count unreadable", "x\n", "reading number of glaciers in the part [glacier_inventory] of s.txt: line 1 holds \"x\""},
       {"negative count", "-1\n", "the number is negative"},
-      {"code changes", "1\n5\t1\n6\t1\n", "glacier code in s.txt: expected 5, read 6"},
-      {"value missing", "1\n5\t1\n5\n", "area of its cells of glacier 5 in s.txt: no number"},
-      {"negative volume", "1\n5\t1\n5\t1\n5\t1\n5\t-2\n", "volume of glacier 5 in s.txt: the value is negative"},
+      {"code changes", "1\n5\t1\n6\t1\n", "glacier code in the part [glacier_inventory] of s.txt: expected 5, read 6"},
+      {"value missing", "1\n5\t1\n5\n", "area of its cells of glacier 5 in the part [glacier_inventory] of s.txt: the file ends at line 3"},
+      {"negative volume", "1\n5\t1\n5\t1\n5\t1\n5\t-2\n", "volume of glacier 5 in the part [glacier_inventory] of s.txt: the value is negative"},
       {"twice", "2\n5\t1\n5\t1\n5\t1\n5\t2\n5\t1\n5\t1\n5\t1\n5\t2\n", "glacier 5 appears twice"},
-      {"cut short", "2\n5\t1\n5\t1\n5\t1\n5\t2\n", "reading glacier code in s.txt"},
-      {"huge count", "999999999\n5\t1\n", "area of its cells of glacier 5 in s.txt"},
-      {"sub-basin beyond an int", "1\n5\t1e30\n", "subbasin of glacier 5 in s.txt: the value 1e+30 is not"},
-      {"sub-basin not whole", "1\n5\t1.5\n", "subbasin of glacier 5 in s.txt: the value 1.5 is not"},
+      {"cut short", "2\n5\t1\n5\t1\n5\t1\n5\t2\n", "reading glacier code in the part [glacier_inventory] of s.txt"},
+      {"huge count", "999999999\n5\t1\n", "area of its cells of glacier 5 in the part [glacier_inventory] of s.txt"},
+      {"sub-basin beyond an int", "1\n5\t1e30\n", "subbasin of glacier 5 in the part [glacier_inventory] of s.txt: the value 1e+30 is not"},
+      {"sub-basin not whole", "1\n5\t1.5\n", "subbasin of glacier 5 in the part [glacier_inventory] of s.txt: the value 1.5 is not"},
   };
   InventoryBasin b;
   CapturedLog log;

@@ -923,9 +923,9 @@ TEST(GlacierState, BadSectionsStopTheRun) {
   } cases[] = {
       {"no section", "[soil_model]\n1\n", "neither the section"},
       {"other count", "[snow_model_v2]\n3\n60\n", "number of subbasins:\nvalue in actual control is:   2"},
-      {"count unreadable", "[snow_model_v2]\nthree\n", "reading number of subbasins in s.txt"},
+      {"count unreadable", "[snow_model_v2]\nthree\n", "reading number of subbasins in the part [snow_model_v2] of s.txt: line 2 holds \"three\""},
       {"step 0", "[snow_model_v2]\n2\n0\n", "must be above 0"},
-      {"step unreadable", "[snow_model_v2]\n2\n\n", "timestep in minutes in s.txt"},
+      {"step unreadable", "[snow_model_v2]\n2\n\n", "timestep in minutes in the part [snow_model_v2] of s.txt: the file ends at line 3"},
       {"wrong position", "[snow_model_v2]\n2\n60\n2\t1\n", "subbasin code:\nvalue in actual control is:   1"},
       {"value missing", "[snow_model_v2]\n2\n60\n1\t1\n1\n", "Qfirn_slr of subbasin 1"},
       {"section cut short", good.substr(0, good.size() - 12), "Qfirn_slr of subbasin 2"},
@@ -934,6 +934,11 @@ TEST(GlacierState, BadSectionsStopTheRun) {
       {"albedo cut short", good + "11 (cells: albedo at the end of the step)\n" + cells.substr(4), "the albedo of the cells"},
       {"albedo not a number", good + "11 (cells: albedo at the end of the step)\nnan\n" + cells.substr(4),
        "the albedo of the cells"},
+      // A number is its whole word; a remark may follow it, as "(a)" does above.
+      {"a number that goes on as a word", "[snow_model_v2]\n2\n60\n1\t1d3(a)\n",
+       "Qice_slr of subbasin 1 in the part [snow_model_v2] of s.txt: line 4 holds \"1d3(a)\""},
+      {"a decimal comma", good + "11 (cells: albedo at the end of the step)\n0,5\n" + cells.substr(4),
+       "the albedo of the cells in the part [snow_model_v2] of s.txt: line 11 holds \"0,5\""},
   };
   TempDir dir;
   CapturedLog log;
