@@ -283,4 +283,20 @@ class modelobject : public memory_handling {
   double** relCellArea = nullptr;    // weights of the grid statistics; may be null
   std::array<double, 12> binaryHeader{};
   OutputSettings output;
+  // While grids are read because a read flag asks for them (the state grids of a warm
+  // start): the section and the flag ("[soil_model], read flag readgrids = 1"), which a grid
+  // file that cannot be opened then names. Set for a scope with ReadFlagScope.
+  std::string readFlagNote;
+};
+
+// Names the section and read flag of the grids an object reads in one scope.
+class ReadFlagScope {
+ public:
+  ReadFlagScope(modelobject& o, std::string note) : o_(o) { o_.readFlagNote = std::move(note); }
+  ~ReadFlagScope() { o_.readFlagNote.clear(); }
+  ReadFlagScope(const ReadFlagScope&) = delete;
+  ReadFlagScope& operator=(const ReadFlagScope&) = delete;
+
+ private:
+  modelobject& o_;
 };

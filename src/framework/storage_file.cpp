@@ -477,7 +477,8 @@ std::string Listed(const std::vector<std::string>& files) {
   return list;
 }
 
-// The files a marker names (every line after its first), in the order they were moved.
+// The files a marker names (every line after its first), in the order they were moved; a
+// relative name is one in the marker's folder, wherever the reader runs.
 std::vector<std::string> MarkedFiles(const std::string& marker) {
   std::vector<std::string> files;
   TextCursor text;
@@ -486,8 +487,9 @@ std::vector<std::string> MarkedFiles(const std::string& marker) {
   if (::stat(marker.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (1 << 20) || !text.LoadFile(marker))
     return files;
   std::string line;
+  const fs::path folder = fs::path(marker).parent_path();
   for (bool first = true; text.ReadLine(line); first = false)
-    if (!first && !Trimmed(line).empty()) files.push_back(Trimmed(line));
+    if (!first && !Trimmed(line).empty()) files.push_back((folder / Trimmed(line)).lexically_normal().string());
   return files;
 }
 
@@ -670,7 +672,8 @@ void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const
     // State grids read that the record does not list: another run's, or none's.
     std::vector<std::string> unlisted;
     for (const std::string& path : RunFiles::Current().StateReadPaths()) {
-      bool listed = std::find(instead.begin(), instead.end(), path) != instead.end();
+      bool listed = std::find(instead.begin(), instead.end(), path) != instead.end() ||
+                    std::find(reads_.begin(), reads_.end(), path) != reads_.end();
       for (const EndStateRecord::File& f : record.files) listed = listed || RecordedFile(f.name, storagePath) == Absolute(path);
       if (!listed && std::find(unlisted.begin(), unlisted.end(), path) == unlisted.end()) unlisted.push_back(path);
     }
@@ -806,9 +809,13 @@ int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
     if (staged != f.first) moves.emplace_back(staged, f.first);
   }
   files_.clear();
-  // Beside every storage file, while the files are moved: the list of them.
-  std::string list;
-  for (const auto& m : moves) list += m.second + "\n";
+  // Beside every storage file, while the files are moved: the list of them, each named as
+  // in the record (relative to the marker's folder).
+  const auto listFor = [&moves](const std::string& storagePath) {
+    std::string list;
+    for (const auto& m : moves) list += RecordName(m.second, storagePath) + "\n";
+    return list;
+  };
   const std::string note =
       "The end state" + (stateDate ? " of " + DateText(*stateDate) : std::string()) +
       " is being moved into place: these files, the storage file last. A run stopped before this file was removed "
@@ -819,7 +826,7 @@ int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
     if (failures != 0) break;
     if (IsCharacterDevice(storagePath)) continue;  // thrown away: no state to mark
     const std::string marker = IncompleteStateMarker(storagePath);
-    if (const int e = WriteNewFile(marker, note + list)) {
+    if (const int e = WriteNewFile(marker, note + listFor(storagePath))) {
       // A device or a folder under the name is none of the run's files: it is left as it is.
       const std::string what = NotARegularFile(marker);
       if (log)

@@ -54,16 +54,24 @@ const int kRetryWaitMs = 200;
 }
 
 std::FILE* OpenWithRetries(const modelobject& o, const std::string& path) {
-  if (!RegularOrMissing(path)) Fail(o, "FATAL: error opening " + path + FileOpenReason(path, false, 0), 21);
+  // A grid read because a read flag asks for it: that flag and its section.
+  const std::string asked =
+      o.readFlagNote.empty() ? std::string()
+                             : " (read for " + o.readFlagNote + ": name the file the run before wrote, or set the "
+                                                                "flag to 0 to start without it)";
+  if (!RegularOrMissing(path)) Fail(o, "FATAL: error opening " + path + FileOpenReason(path, false, 0) + asked, 21);
   for (int attempt = 1;; ++attempt) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (f) return f;
     const int e = errno;
     int left = kOpenAttempts - attempt;
-    if (left <= 0) Fail(o, "FATAL: still error opening " + path + " - no retry." + FileOpenReason(path, false, e), 21);
+    if (left <= 0)
+      Fail(o, "FATAL: still error opening " + path + " - no retry." + FileOpenReason(path, false, e) + asked, 21);
     if (o.log)
       *o.log << "WARNING: error opening " << path << ". Will try again in " << kRetryWaitMs
-             << " ms... (retriesleft = " << left << ")" << "[end-entry]";
+             << " ms... (retriesleft = " << left << ")"
+             << (o.readFlagNote.empty() ? std::string() : " It is read for " + o.readFlagNote + ".")
+             << "[end-entry]";
     Wait(kRetryWaitMs);
   }
 }

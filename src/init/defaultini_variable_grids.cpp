@@ -132,6 +132,8 @@ void defaultini::ReadVariableGrids() {
 
     double** g = nullptr;
     if (readFlag == 1) {
+      const ReadFlagScope asked(*this, "[variable_grids], the read flag 1 of variable grid " + std::to_string(i) +
+                                           " (" + internalName + ")");
       ReadStartupGrid(spec, g);
       AdoptGrid(g);
     } else {

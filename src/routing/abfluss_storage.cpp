@@ -120,8 +120,7 @@ void abflussmodellklasse::RestoreStorageSection(const std::string& text, const s
   if (!reader.Absent().empty()) {
     std::string what;
     for (const std::string& a : reader.Absent()) what += (what.empty() ? "" : "; ") + a;
-    *log << "INFO: the routing section of " << path << " was written by an older version and does not hold " << what
-         << "[end-entry]";
+    *log << "INFO: the routing section of " << path << " does not hold " << what << "[end-entry]";
   }
 }
 

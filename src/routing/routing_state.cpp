@@ -131,7 +131,8 @@ bool StateReader::NewerLine(const std::string& marker, const std::string& what, 
                             std::string& line) {
   if (LineWith(marker, line)) {
     if (layout_ == Layout::kOlder)
-      Fail("error reading " + what + " (a line of the newer layout after the older layout's)");
+      Fail("error reading " + what + " (the part lacks this line where it belongs before, yet holds it here: it is "
+           "damaged)");
     layout_ = Layout::kNewer;
     return true;
   }

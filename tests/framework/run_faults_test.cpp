@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -29,6 +30,7 @@
 #include "framework/output_lock.h"
 #include "framework/storage_file.h"
 #include "grids/grid_output_thread.h"
+#include "processes/soil/infilt.h"
 #include "support/test_support.h"
 
 namespace {
@@ -198,6 +200,32 @@ TEST(RunFaults, AStorageFileThatCannotBeWrittenFailsTheRun) {
       << console;
   EXPECT_FALSE(fs::exists(run.Output() + "/sd.asc.tmp"));
   for (const std::string& file : run.RowFiles()) EXPECT_EQ(LineCount(ReadTextFile(file)), kFullStatisticsLines) << file;
+}
+
+// A state that went out of bounds during the run (here a sub-basin's mean deficit made not
+// finite two steps before the end) is not moved into place: the run fails naming the grid
+// and its cell and the storage file's line, and the state of the run before stays whole.
+TEST(RunFaults, AStateThatIsNotFiniteAtTheEndFailsTheRunAndKeepsTheEarlierState) {
+  ExampleRun run;
+  WriteTextFile(run.Output() + "/soil_state.txt", "the state of an earlier run\n");
+  WriteTextFile(run.Output() + "/sd.asc", "a state grid of an earlier run\n");
+  NextApplicationSeams().afterPass = [](ModellApplication& app, void*) {
+    if (app.stepDate.month == 1 && app.stepDate.day == 31 && app.stepDate.hour == 22)
+      app.modules.soil->meanDeficit[1] = std::nan("");
+  };
+  std::string console;
+  EXPECT_EQ(run.Run(&console), kStorageWriteFailed) << console;
+  EXPECT_NE(console.find("the state grid output/sd.asc of "), std::string::npos) << console;
+  EXPECT_NE(console.find(" would hold nan in row "), std::string::npos) << console;
+  EXPECT_NE(console.find("the storage file output/soil_state.txt would hold \""), std::string::npos) << console;
+  EXPECT_NE(console.find("nan\" at line "), std::string::npos) << console;
+  EXPECT_NE(console.find("the end state is not moved into place, the earlier state files are left as they were"),
+            std::string::npos);
+  EXPECT_EQ(console.find("end of simulation reached successfully!"), std::string::npos);
+  EXPECT_EQ(ReadTextFile(run.Output() + "/soil_state.txt"), "the state of an earlier run\n");
+  EXPECT_EQ(ReadTextFile(run.Output() + "/sd.asc"), "a state grid of an earlier run\n");
+  for (const auto& e : fs::directory_iterator(run.Output()))
+    EXPECT_NE(e.path().extension(), ".tmp") << e.path();
 }
 
 namespace {

@@ -89,10 +89,11 @@ inline std::string CopyExampleBasin(const TempDir& dir, int months) {
 // Runs dir's "basin.ctl" in this process, dir being the working folder: `started` sees the
 // built application before its time loop, afterPass (with context) is called after every
 // pass and `finished` after the loop. Returns the error code the run threw (0: none), with
-// the end of its console in *console.
+// the end of its console in *console (all of it with wholeConsole).
 inline int RunExampleInProcess(const TempDir& dir, const std::function<void(ModellApplication&)>& started,
                                void (*afterPass)(ModellApplication&, void*), void* context,
-                               const std::function<void(ModellApplication&)>& finished, std::string* console) {
+                               const std::function<void(ModellApplication&)>& finished, std::string* console,
+                               bool wholeConsole = false) {
   WorkingDirectory here(dir.path());
   std::ostringstream text;
   LogStream log(text, dir.file("diagnostics.xml"), 0);
@@ -112,6 +113,6 @@ inline int RunExampleInProcess(const TempDir& dir, const std::function<void(Mode
     thrown = code;
   }
   NextApplicationSeams() = ApplicationSeams();
-  if (console) *console = text.str().substr(text.str().size() > 3000 ? text.str().size() - 3000 : 0);
+  if (console) *console = text.str().substr(!wholeConsole && text.str().size() > 3000 ? text.str().size() - 3000 : 0);
   return thrown;
 }

@@ -417,6 +417,55 @@ TEST(LanduseParameterGrids, TheEndOfTheRunKeepsThePhenologyStateAsAStack) {
   reader.Free3DMatrix(stack);
 }
 
+// A run that reads "TemperatureMOVAVG7" from a file takes the history's day count from the
+// stack beside it, whatever its values; a stack written without the count (levels 0..7)
+// is taken to hold the days up to its oldest level with a value, and a WARNING says what
+// it lacks; a count that is no whole number of days, or differs between cells, is refused.
+TEST(LanduseParameterGrids, TheSevenDayHistoryTakesItsDayCountFromTheStack) {
+  // Binary double stacks of 3 x 2 cells: day 1 at 5 °C, day 2 at 0.0 °C, day 3 at 4 °C
+  // (newest first), and at level 8 the count of each cell (none when count < 0).
+  auto writeStack = [](const std::string& path, double count, double otherCount) {
+    const int levels = count < 0 ? kPhenologyStateLevels : kPhenologyDayCountLevel;
+    std::vector<double> v = {3, 2, 0, 0, 100, -9999, 0, 0, 0, 0, 0, static_cast<double>(levels)};
+    for (int cell = 0; cell < 6; ++cell)
+      for (int l = 0; l <= levels; ++l)
+        v.push_back(l == 1 ? 4.0 : l == 3 ? 5.0 : l == kPhenologyDayCountLevel ? (cell == 5 ? otherCount : count) : 0.0);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(v.data()),
+                                                static_cast<std::streamsize>(v.size() * sizeof(double)));
+  };
+  struct Case {
+    const char* what;
+    double count, otherCount;
+    int days, code;
+    const char* said;
+  } cases[] = {
+      {"counted", 3, 3, 3, -1, ""},
+      {"counted, the oldest day not yet 7", 5, 5, 5, -1, ""},
+      {"without its count", -1, -1, 3, -1, "holds no count of its days (a stack of 8 levels, without level 8): the run "
+                                             "takes it to hold 3 days"},
+      {"a count of no whole day", 2.5, 2.5, 0, 22, "holds 2.5 at level 8 of row 1, column 1"},
+      {"a count beyond seven", 8, 8, 0, 22, "holds 8 at level 8 of row 1, column 1"},
+      {"counts that differ", 3, 2, 0, 22, "holds 2 at level 8 of row 2, column 3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Basin b("DP1_t1_dorm = 50; DP1_T_Bf = 5; JDReset_TStart = 300; maxStartJDforDP1 = 150; F* = 12;\n",
+            "DynamicPhenology_1");
+    const std::string file = b.h.dir.file("tmov.asc");
+    b.h.Put(5, "TemperatureMOVAVG7", b.h.Filled(0.0), file);
+    b.h.d->standardGrids.resize(6);
+    b.h.d->standardGrids[5].fileName = file;
+    b.h.d->standardGrids[5].internalName = "TemperatureMOVAVG7";
+    writeStack(file + "_End", c.count, c.otherCount);
+    const int code = ThrownCode([&] { b.h.d->generateMultiLayerParameterGrids(1); });
+    EXPECT_EQ(code, c.code) << b.h.Console();
+    EXPECT_NE(b.h.Console().find(c.said), std::string::npos) << b.h.Console();
+    if (code < 0) {
+      EXPECT_EQ(b.h.d->landuseGrids.dayCounter, c.days);
+    }
+  }
+}
+
 // The grids the start-up makes (not those the control file supplies) count as standard
 // grids: the per-step output writes them by their write codes, without moving the block of
 // standard grids it writes in order.

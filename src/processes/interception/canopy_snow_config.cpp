@@ -132,9 +132,10 @@ void interzeptionsmodellklasse::CreateCanopySnowGrids(const ModuleInputs& in) {
     x.position = first + g;
     RequireFreePosition(x.position);
     const bool stored = g == kCanopyLoad || g == kCanopyAlbedo || g == kCanopyAge || g == kCEBTemperatureOld;
-    if (readInitialGrids == 1 && stored)
+    if (readInitialGrids == 1 && stored) {
+      const ReadFlagScope asked(*this, "[" + name + "], read flag readgrids = 1");
       ReadBasinGrid(x.fileName, x.data, 0, true, true, false, 0.0);
-    else
+    } else
       x.data = NewGrid(kCanopyGridStart[g]);
     RegisterGrid(x.position, x.fileName, x.data, nullptr, 1, kCanopyGridNames[g], x.writeCode, firstRow, lastRow);
     if (readInitialGrids == 1 && stored) RefuseImpossibleCells(x.data, x.fileName, kCanopyGridNames[g], StoredRange(g));

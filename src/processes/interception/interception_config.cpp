@@ -256,9 +256,10 @@ void interzeptionsmodellklasse::CreateLayerGrids(const ModuleInputs& in) {
     l.throughfallPosition = p + 3 * k + 2;
 
     RequireFreePosition(l.storagePosition);
-    if (readInitialGrids == 1)
+    if (readInitialGrids == 1) {
+      const ReadFlagScope asked(*this, "[" + name + "], read flag readgrids = 1");
       ReadBasinGrid(l.storageFile, l.storage, 0, true, true, false, 0.0);
-    else
+    } else
       l.storage = NewGrid(0.0);
     RegisterGrid(l.storagePosition, l.storageFile, l.storage, nullptr, 1, Numbered("interception_storage", k),
                  storageWriteCode, firstRow, lastRow);

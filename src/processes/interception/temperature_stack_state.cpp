@@ -26,7 +26,7 @@ void interzeptionsmodellklasse::ReadTemperatureStack() {
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) {
     *log << "INFO: " << name << ": no air temperature stack " << path
-         << " to start from (a first run, or a state written before the stack was kept): the canopy snow's mean "
+         << " to start from (the state read holds none): the canopy snow's mean "
             "temperature of the last day takes only the steps of this run until a day has passed"
          << "[end-entry]";
     return;

@@ -172,7 +172,8 @@ bool schneemodellklasse::ReadAlbedo(TextCursor& f, const std::string& path, std:
   }
   if (!found) {
     *log << "INFO: the snow model's part of the storage file " << path << " does not hold the albedo of the "
-         << "cells (an older layout): it starts from the land-use table" << "[end-entry]";
+         << "cells (the line " << kAlbedoHeader << " and its values): it starts from the land-use table"
+         << "[end-entry]";
     return false;
   }
   const long cells = AlbedoCellCount();

@@ -81,7 +81,7 @@ MatrixOwner schneemodellklasse::ReadCarriedGrid(const std::string& file, const s
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) {
     *log << "INFO: " << name << ": no " << what << " " << path
-         << " to start from (a first run, or a state written before it was kept): " << otherwise << "[end-entry]";
+         << " to start from (the state read holds none): " << otherwise << "[end-entry]";
     return MatrixOwner();
   }
   double** values = nullptr;

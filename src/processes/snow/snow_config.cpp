@@ -412,6 +412,8 @@ void schneemodellklasse::UseOrCreateGrid(Grid g, const std::string& internalName
   const double nodata = geometry.nodata_value;
   double** reference = grids[1].data;
   if (readable && (readFlag < 0 ? readInitialGrids : readFlag) == 1) {
+    const ReadFlagScope asked(*this, readFlag < 0 ? "[" + name + "], read flag readgrids = 1"
+                                                  : "[" + name + "], the read flag of " + gridNames[g].file + " = 1");
     ReadBasinGrid(gridNames[g].file, data, fill, true, true, false, readDefault);
     readNow = true;
   } else {

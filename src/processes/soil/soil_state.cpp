@@ -396,7 +396,7 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
   if (!missing.empty()) {
     *log << "INFO: the part [soil_model] of the storage file " << fileName << " does not hold";
     for (size_t k = 0; k < missing.size(); ++k) *log << (k == 0 ? " " : " nor ") << missing[k];
-    *log << " (an older layout): they start as in a cold start" << "[end-entry]";
+    *log << ": they start as in a cold start" << "[end-entry]";
   }
 }
 
