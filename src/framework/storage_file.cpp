@@ -361,8 +361,7 @@ void RequireWholeStorageFile(const std::string& text, const std::string& path, L
   // record lists none), cut short inside its name otherwise.
   if (end == 0 || text[end - 1] != '\n') {
     std::error_code ec;
-    if (record.files.empty() || fs::exists(fs::symlink_status(RecordedFile(record.files.back().name, path), ec)))
-      return;
+    if (record.files.empty() || fs::is_regular_file(RecordedFile(record.files.back().name, path), ec)) return;
     refuse("was cut short in the last line of its record " + std::string(kRecordHeader) + ": it ends at " +
            EndOf(text) + " inside the name \"" + (record.files.empty() ? std::string() : record.files.back().name) +
            "\", before its line feed; start from a whole state");

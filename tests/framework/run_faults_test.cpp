@@ -914,7 +914,7 @@ TEST(RunFaults, ARunKilledWhileItMovesItsEndStateLeavesAStateTheNextRunRefuses) 
   const std::string marker = run.Output() + "/soil_state.txt.incomplete";
   ASSERT_TRUE(fs::exists(marker));
   const std::string listed = ReadTextFile(marker);
-  for (const char* file : {"output/albedo.asc\n", "output/sd.asc\n", "output/soil_state.txt\n"})
+  for (const char* file : {"\nalbedo.asc\n", "\nsd.asc\n", "\nsoil_state.txt\n"})  // beside the marker
     EXPECT_NE(listed.find(file), std::string::npos) << file << " is not named in\n" << listed;
   // Three files are the new ones, every other is as it was.
   int moved = 0;
