@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "framework/text_helpers.h"
 
 namespace {
@@ -160,6 +163,8 @@ TEST(TextCursor, WholeNumbersReadAsWrittenAndRefuseOnlyWhatTheAttachedTextWouldC
       {"1.000.000", true, false, 0, ""},
       {"1.000.000", false, false, 0, ""},
       {"3000000000.0", true, false, 0, ""},  // beyond an int
+      {"--1.5", false, false, 0, ""},  // a second sign: no number, not +1.5
+      {"+-2", true, false, 0, ""},
   };
   for (const Row& r : rows) {
     const std::string text = r.text;
@@ -181,6 +186,18 @@ TEST(TextCursor, WholeNumbersReadAsWrittenAndRefuseOnlyWhatTheAttachedTextWouldC
     } else {
       EXPECT_EQ(c.Pos(), 0u) << r.text;
       EXPECT_EQ(c.NumberJustRefused(), text) << r.text;
+    }
+  }
+  // The storage file's values are their whole words: a remark may follow, a word may not.
+  for (const auto& [text, whole] : std::vector<std::pair<std::string, bool>>{
+           {"0.5(TG code", true}, {"5#x", true}, {"5; x", true}, {"5 abc", true}, {"-2.5\n", true}, {"5.", true},
+           {"5abc", false}, {"1d3", false}, {"2e", false}, {"1_000", false}, {"5.5.5", false}, {"--1", false}}) {
+    TextCursor c(text);
+    c.RequireWholeWords();
+    double value = 0.0;
+    EXPECT_EQ(c.ReadDouble(value), whole) << text;
+    if (!whole) {
+      EXPECT_EQ(c.NumberJustRefused(), text) << text;
     }
   }
   // A cursor that reads like scanf keeps reading the longest prefix.
