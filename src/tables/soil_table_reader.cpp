@@ -71,16 +71,21 @@ void Fatal(LogStream* log, const std::string& text) {
   if (log) *log << text << "[end-entry]";
 }
 
+// The row as messages name it: its code and, once read, its name.
+std::string RowText(const SoilTableEntry& row) {
+  return "soil table code " + std::to_string(row.code) + (row.name.empty() ? "" : " (" + row.name + ")");
+}
+
 // A value that begins like a number but is none of the kind the table reads there ("2.5"
 // layers, "1.5" as a code, "2,0"): the row fails naming it and what it stands for.
 [[noreturn]] void Refuse(const SoilTableEntry& row, const std::string& word, const std::string& what,
                          const char* expected) {
-  throw RowFailure{"FATAL: soil table code " + std::to_string(row.code) + (row.name.empty() ? "" : " (" + row.name + ")") +
-                   ": " + tabletext::QuotedNumber(word) + " (" + what + ") is not " + expected};
+  throw RowFailure{"FATAL: " + RowText(row) + ": " + tabletext::QuotedNumber(word) + " (" + what + ") is not " +
+                   expected};
 }
 
-// Reads the next number of the row's cursor, or fails the row (naming a word that begins
-// like a number but is none of the kind).
+// Reads the next number of the row's cursor, or fails the row (naming the word that stands
+// there; at the end of the text only with the generic message).
 template <typename T>
 void Next(const SoilTableEntry& row, TextCursor& c, T& value, const std::string& what) {
   bool ok;
@@ -89,10 +94,18 @@ void Next(const SoilTableEntry& row, TextCursor& c, T& value, const std::string&
   else
     ok = c.ReadDouble(value);
   if (ok) return;
-  const std::string refused = c.NumberJustRefused();
+  std::string refused = c.NumberJustRefused();
+  if (refused.empty()) c.ReadWord(refused);
   if (!refused.empty()) Refuse(row, refused, what, std::is_same<T, int>::value ? "a whole number" : "a number");
   throw RowFailure{};
 }
+
+// The values of an old-format line, for the message on a line that holds more or fewer.
+const char* const kOldFormat =
+    "6: code, name, FCap, mSB, ksat_vevurada and suction (or 15 with the layered part, not read in this run)";
+const char* const kLayeredFormat =
+    "15: code, name, FCap, mSB, ksat_vevurada, suction, method, theta_sat, theta_res, alpha, Par_n, the number of "
+    "layers, the layer thickness, maxratio and the k reduction";
 
 // The code and the name at the start of a row of either format.
 void ReadCodeAndName(SoilTableEntry& row, TextCursor& c) {
@@ -329,16 +342,38 @@ void SoilTableEntry::ReadOldFormat(SoilTableEntry& row, LogStream* log, const st
   try {
     TextCursor c = tabletext::NumberCursor(line);
     ReadCodeAndName(row, c);
-    Next(row, c, row.FCap, "FCap");
-    Next(row, c, row.mSB, "mSB");
-    Next(row, c, row.ksat_vevurada, "ksat_vevurada");
-    Next(row, c, row.suction, "suction");
+    // Without the layered part of soil-model mode 2 a line holds 6 values, or 15 with that
+    // part, which such a run does not read; a value more or less would have moved every
+    // later one by a place. The first word that no number begins ends the values; a remark
+    // may follow them.
+    const char* const format = mode == 2 ? kLayeredFormat : kOldFormat;
+    int found = 2;  // the code and the name
+    auto next = [&](auto& value, const char* what) {
+      c.SkipBlanks();
+      if (c.AtEnd()) throw RowFailure{tabletext::ValueCountText(RowText(row), found, format)};
+      Next(row, c, value, what);
+      ++found;
+    };
+    auto complete = [&]() {
+      int more = 0;
+      for (std::string word; c.ReadWord(word) && BeginsLikeNumber(word);) ++more;
+      if (more == 0 || (mode != 2 && found + more == 15)) return;
+      throw RowFailure{tabletext::ValueCountText(RowText(row), found + more, format) +
+                       "; a remark after the values begins with a word or \"#\""};
+    };
+    next(row.FCap, "FCap");
+    next(row.mSB, "mSB");
+    next(row.ksat_vevurada, "ksat_vevurada");
+    next(row.suction, "suction");
     CheckFieldCapacity(row);
     row.mSBFCapDifference = (row.mSB - row.FCap) * 0.01;
-    if (mode != 2) return;
+    if (mode != 2) {
+      complete();
+      return;
+    }
 
     int method = 0;
-    Next(row, c, method, "the method");
+    next(method, "the method");
     row.method = method;
     if (method != 1)
       throw RowFailure{"FATAL: error reading soil parameters for soil type " + std::to_string(row.code) +
@@ -347,11 +382,11 @@ void SoilTableEntry::ReadOldFormat(SoilTableEntry& row, LogStream* log, const st
                        ".\nUse the new soil type table format (method = MultipleHorizons) for a layered profile instead."};
     double ts = 0, tr = 0, a = 0, n = 0, t = 0;
     int L = 0;
-    Next(row, c, ts, "theta_sat");
-    Next(row, c, tr, "theta_res");
-    Next(row, c, a, "alpha");
-    Next(row, c, n, "Par_n");
-    Next(row, c, L, "the number of layers");
+    next(ts, "theta_sat");
+    next(tr, "theta_res");
+    next(a, "alpha");
+    next(n, "Par_n");
+    next(L, "the number of layers");
     if (L < 0 || L > kMaxLayers) throw RowFailure{};
     row.layerCount = L;
     row.AllocateLayerArrays(false);
@@ -364,9 +399,10 @@ void SoilTableEntry::ReadOldFormat(SoilTableEntry& row, LogStream* log, const st
       row.alpha[i] = a;
       row.Par_tau[i] = 0.5;
     }
-    Next(row, c, t, "the layer thickness");
-    Next(row, c, row.maxratio, "maxratio");
-    Next(row, c, row.kReduction, "the k reduction");
+    next(t, "the layer thickness");
+    next(row.maxratio, "maxratio");
+    next(row.kReduction, "the k reduction");
+    complete();
     row.thickness[0] = t;
     CheckVanGenuchten(row);
     row.BuildTables();
@@ -454,14 +490,18 @@ void defaultini::ReadSoilTable(int mode) {
   if (!tabletext::ValueText(line, at, value) || !tabletext::LeadingDouble(value, psiFCGlobal, &refused)) {
     refuse("psi_FC_global", "a number");
     psiFCGlobal = 0.0;
+    tabletext::WarnReadAsZero(log, "[GlobalSoilParameters] in " + controlFileName, "psi_FC_global", value);
   }
   if (!tabletext::NextLine(*this, line) || (at = line.find("usePsiFCglobalForUnassignedOnly")) == std::string::npos)
     ControlFileKeyError("[GlobalSoilParameters]", "usePsiFCglobalForUnassignedOnly ");
   int unassignedOnly = 0;
   refused.clear();
+  value.clear();
   if (!tabletext::ValueText(line, at, value) || !tabletext::LeadingInt(value, unassignedOnly, &refused)) {
     refuse("usePsiFCglobalForUnassignedOnly", "a whole number");
     unassignedOnly = 0;
+    tabletext::WarnReadAsZero(log, "[GlobalSoilParameters] in " + controlFileName, "usePsiFCglobalForUnassignedOnly",
+                              value);
   }
   for (size_t i = 1; i < soilTable.size(); ++i) soilTable[i].SetPsiFC(unassignedOnly, psiFCGlobal);
 }
