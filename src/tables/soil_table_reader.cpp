@@ -60,13 +60,6 @@ void CheckFieldCapacity(const SoilTableEntry& row) {
   }
 }
 
-// Blanks in place of list separators, so that a cursor reads the values one by one.
-std::string Separated(std::string value) {
-  for (char& ch : value)
-    if (ch == ',' || ch == '\t') ch = ' ';
-  return value;
-}
-
 void Fatal(LogStream* log, const std::string& text) {
   if (log) *log << text << "[end-entry]";
 }
@@ -145,17 +138,12 @@ int SoilTableEntry::ReadLayerValues(SoilTableEntry& row, const std::string& text
   std::string value;
   if (at == std::string::npos || !tabletext::ValueText(text, at, value)) return -1;
   if (horizonCount < 0) {
-    std::vector<std::string> pieces;
-    GetToken(value, " \t;,", pieces);
+    std::vector<double> numbers;
+    std::string refused;
+    if (!tabletext::ListNumbers(value, true, numbers, refused)) Refuse(row, refused, key, "a whole number of layers");
     std::vector<int32_t> layers{0};
     long sum = 0;
-    for (const auto& p : pieces) {
-      if (p.empty()) continue;
-      long n = 0;
-      if (!tabletext::WholeInteger(p, n)) {
-        if (BeginsLikeNumber(p)) Refuse(row, p, key, "a whole number of layers");
-        return -1;
-      }
+    for (const double n : numbers) {
       if (n < 0 || n > kMaxLayers) return -1;
       sum += n;
       if (sum > kMaxLayers) return -1;
@@ -168,21 +156,22 @@ int SoilTableEntry::ReadLayerValues(SoilTableEntry& row, const std::string& text
     return static_cast<int>(sum);
   }
   if (!target || target->size() < 2 || static_cast<size_t>(horizonCount) >= row.horizonLayers.size()) return -1;
-  TextCursor c = tabletext::NumberCursor(Separated(value));
+  std::vector<double> numbers;
+  std::string refused;
+  if (!tabletext::ListNumbers(value, false, numbers, refused))
+    Refuse(row, refused, key + " of horizon " + std::to_string(numbers.size() + 1), "a number");
+  if (numbers.empty()) return -1;
+  // Values beyond the horizons are not read, unless a comma between two digits made them.
+  const std::string note = tabletext::CommaNote(value, false);
+  if (numbers.size() > static_cast<size_t>(horizonCount) && !note.empty())
+    throw RowFailure{"FATAL: " + RowText(row) + ": " + key + " holds " + std::to_string(numbers.size()) +
+                     " values for " + std::to_string(horizonCount) + (horizonCount == 1 ? " horizon" : " horizons") + note};
+  // Horizons beyond the values given take the last of them.
   int read = 0;
   double current = 0.0;
   size_t layer = 1;
   for (int j = 1; j <= horizonCount; ++j) {
-    c.SkipBlanks();
-    if (!c.AtEnd()) {
-      if (!c.ReadDouble(current)) {
-        const std::string refused = c.NumberJustRefused();
-        if (!refused.empty()) Refuse(row, refused, key + " of horizon " + std::to_string(j), "a number");
-        return -1;
-      }
-      ++read;
-    }
-    if (read == 0) return -1;
+    if (static_cast<size_t>(read) < numbers.size()) current = numbers[static_cast<size_t>(read++)];
     for (int k = 0; k < row.horizonLayers[static_cast<size_t>(j)] && layer < target->size(); ++k) (*target)[layer++] = current;
   }
   (*target)[0] = (*target)[1];
@@ -209,12 +198,11 @@ bool SoilTableEntry::ReadGrainSizeDist(SoilTableEntry& row, const std::string& t
   if (at == std::string::npos) return false;
   std::string value;
   if (!tabletext::ValueText(text, at, value)) throw std::runtime_error("the value of \"GrainSizeDist\" is missing");
-  TextCursor c = tabletext::NumberCursor(Separated(value));
-  for (double& fraction : row.grainSize) {
-    double v = 0.0;
-    if (!c.ReadDouble(v)) break;
-    fraction = v;
-  }
+  std::vector<double> numbers;
+  std::string refused;
+  if (!tabletext::ListNumbers(value, false, numbers, refused)) Refuse(row, refused, "GrainSizeDist", "a number");
+  // Fractions not given keep their defaults.
+  for (size_t i = 0; i < row.grainSize.size() && i < numbers.size(); ++i) row.grainSize[i] = numbers[i];
   return true;
 }
 

@@ -133,6 +133,11 @@ TEST(SoilTableReader, BadKeywordEntriesEndTheRunWithCode29) {
            {"GrainSizeDist = 0.6 -0.1 0.5; }", "all grain size fractions must be >= 0"},
            {"FCap = wet; }", "\"FCap\" is not a number"},
            {"Par_tau = ; }", "some values could not be read"},
+           {"GrainSizeDist = 0.5 x 0.2; }", "\"x\" (GrainSizeDist) is not a number"},
+           {"Par_tau = 0.5 x; }", "\"x\" (Par_tau of horizon 2) is not a number"},
+           {"Par_tau = 0,5; }",
+            "soil table code 1 (silt): Par_tau holds 2 values for 1 horizon; in lists the comma separates values: "
+            "\"0,5\" is read as two values, not as one with a decimal comma (a decimal fraction takes a point: 0.5)"},
        }) {
     SoilReader r(Table(base + c.extra + "\n"));
     EXPECT_EQ(r.Read(), 29) << c.extra;
@@ -148,6 +153,11 @@ TEST(SoilTableReader, BadKeywordEntriesEndTheRunWithCode29) {
     SoilReader r(Table(entry + "\n"));
     EXPECT_EQ(r.Read(), 29) << entry;
   }
+  // A list may separate its values by commas, and hold more than its horizons without one
+  // between two digits.
+  SoilReader commas(Table(base + "Par_tau = 0.4 0.6, 0.7; }\n"));
+  ASSERT_EQ(commas.Read(), 0) << commas.log.console();
+  EXPECT_EQ(commas.row(1).Par_tau, std::vector<double>(3, 0.4));
   SoilReader unknown(Table("1 a { method = Single; }\n"));
   EXPECT_EQ(unknown.Read(), 29);
   EXPECT_NE(unknown.log.console().find("soil table definition method unknown 1 a { method = Single; }"),
