@@ -357,9 +357,7 @@ TEST(SoilTableReader, OldRowsAreReadWholeOrRefusedWithTheirCount) {
            {"3 peat 20 30 1e-5 250 0.4", 1, 30,
             "soil table code 3 (peat): the line holds 7 values; the format has 6: code, name, FCap, mSB, ksat_vevurada "
             "and suction (or 15 with the layered part, not read in this run); a remark after the values begins"},
-           {layered + " 0.5", 1, 30, "the line holds 16 values; the format has 6"},
            {layered + " 0.5", 2, 30, "the line holds 16 values; the format has 15: code, name, FCap"},
-           {"3 peat 20 30", 1, 30, "soil table code 3 (peat): the line holds 4 values; the format has 6"},
            {"3 peat 20 30 1e-5 250  1 0.5 0.1", 2, 30, "the line holds 9 values; the format has 15"},
            {"3 peat 20 wet 1e-5 250", 1, 30, "soil table code 3 (peat): \"wet\" (mSB) is not a number"},
        }) {
