@@ -76,7 +76,6 @@ bool DayList(const std::string& value, std::vector<long>& out, std::string& refu
   return true;
 }
 
-
 // The single values of an entry's keys. A number is read from the start of the value text;
 // a text that is no number reads as 0, one that begins like a number but is none of the
 // kind is refused.
@@ -350,7 +349,8 @@ bool LanduseTableEntry::ReadKeyDouble(LogStream* log, const std::string& text, c
   const size_t wanted = static_cast<size_t>(count);
   if (numbers.size() < wanted || (numbers.size() > wanted && !note.empty())) {
     if (log)
-      *log << "FATAL: " << RowText(*this) << ": " << key << " holds " << numbers.size() << " values; the entry reads "
+      *log << "FATAL: " << RowText(*this) << ": " << key << " holds " << numbers.size()
+           << (numbers.size() == 1 ? " value" : " values") << "; the entry reads "
            << count << (count == n && key.rfind("SR_rough_coeff", 0) != 0 ? " (one per fix day of JulDays)" : "")
            << note << "[end-entry]";
     return false;
