@@ -88,21 +88,22 @@ bool GoesOnAsAWord(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == ',' || c == '+' || c == '-' || c == '_';
 }
 
-size_t WholeNumberLength(const char* p, const char* end, size_t used, double) {
+size_t WholeNumberLength(const char* p, const char* end, size_t used, double&) {
   return KeptWithItsRemark(p, end, used);
 }
 
 // An integer read with the fraction or exponent written with it, when they leave it whole:
-// "24.0" and "1985." are 24 and 1985, "1e0" is 1; "1.5", "3e9" and "20e-1" are refused
-// rather than read as 1, 3 and 20.
-size_t WholeNumberLength(const char* p, const char* end, size_t used, long value) {
+// "24.0" and "1985." are 24 and 1985, "1e0" is 1, "1.1e2" 110 and "20e-1" 2; "1.5" and
+// "1.05e1" are refused rather than read as 1.
+size_t WholeNumberLength(const char* p, const char* end, size_t used, long& value) {
   double asDouble = 0.0;
   const size_t longer = ParseDoublePrefix(p, end, asDouble);
   if (longer == 0) return 0;  // an exponent beyond every double
   if (longer > used) {
     const bool zeros = p[used] == '.' && std::all_of(p + used + 1, p + longer, [](char c) { return c == '0'; });
-    const bool same = std::fabs(asDouble) < 9007199254740992.0 && asDouble == static_cast<double>(value);
-    if (!zeros && !same) return 0;
+    const bool whole = std::fabs(asDouble) < 9007199254740992.0 && asDouble == std::trunc(asDouble);
+    if (!zeros && !whole) return 0;
+    if (!zeros) value = static_cast<long>(asDouble);
     used = longer;
   }
   return KeptWithItsRemark(p, end, used);
@@ -312,3 +313,12 @@ std::string FormatText(const char* format, ...) {
 }
 
 std::string NumberText(double v) { return FormatText("%.10g", v); }
+
+std::string ExactNumberText(double v) {
+  std::string text;
+  for (int digits = 1; digits <= 17; ++digits) {
+    text = FormatText("%.*g", digits, v);
+    if (std::strtod(text.c_str(), nullptr) == v) break;
+  }
+  return text;
+}

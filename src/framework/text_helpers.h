@@ -23,6 +23,9 @@ bool ReadWholeFile(const std::string& path, std::string& contents);
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // A number for a message, to ten significant digits ("%.10g").
 std::string NumberText(double v);
+// A number for a message with as many digits as tell it from its neighbours: the shortest
+// text that reads back as v ("1.0000001", "-1e-09", not "1" and "-0").
+std::string ExactNumberText(double v);
 
 // The 64-bit FNV-1a hash of bytes, going on from hash (the start value for the first bytes):
 // the checksums of the end state's files and the byte a held name takes in a lock file.
@@ -39,9 +42,10 @@ inline unsigned long long Fnv1a(const unsigned char* bytes, size_t count, unsign
 // whole numbers (the control file's) reads a number as written and leaves the text
 // attached to it as a remark ("37.75N", "60min", "60;"), but refuses a number that the
 // attached text would make another one rather than read its first digits: a fraction or
-// exponent that an integer would drop ("1.5", "3e9"; "24.0" and "1985." are whole and read
-// as 24 and 1985), a hexadecimal prefix ("0x10"), a decimal comma ("2,0") or a second point
-// before a digit ("1.000.000").
+// exponent that leaves an integer not whole ("1.5", "2.5e0"; "24.0", "1985." and "1.1e2"
+// are whole and read as 24, 1985 and 110), a hexadecimal prefix ("0x10"), a decimal comma
+// ("2,0") or a second point before a digit ("1.000.000"). An integer beyond its type ("3e9"
+// for an int) is refused too.
 class TextCursor {
  public:
   TextCursor() = default;

@@ -15,10 +15,13 @@ namespace {
 
 constexpr size_t kMaxNameLength = 199;
 constexpr long kMaxFixDay = 100000;  // keeps day arithmetic inside int; real days are checked on use
-const char* const kListSeparators = " \t\r\n;,";
 const char* const kWholeDay = "a whole day of the year";
 const char* const kWholeNumber = "a whole number";
 const char* const kNumber = "a number";
+// The values of an old-format line, for the message on a line that holds more or fewer.
+const char* const kOldFormat =
+    "35: code, name, albedo, 12 canopy resistances (January to December), 4 fix days and 4 values each of leaf "
+    "area index, roughness length, vegetation coverage and root depth";
 
 // Thrown inside an entry's parser; the entry as a whole is then reported.
 struct EntryError {};
@@ -57,20 +60,18 @@ bool ValueText(const std::string& body, const std::string& key, std::string& val
   return true;
 }
 
-// The values of a list key (ints), split at blanks, tabs, line breaks, semicolons and
-// commas, each a whole number ("280.0" is 280). False when a value is none; refused then
-// holds it.
-bool IntList(const std::string& value, std::vector<long>& out, std::string& refused) {
-  std::vector<std::string> words;
-  GetToken(value, kListSeparators, words);
+// The days of a list key, each a whole number ("280.0" is 280). False when a value is none;
+// refused then holds it.
+bool DayList(const std::string& value, std::vector<long>& out, std::string& refused) {
+  std::vector<double> numbers;
   out.clear();
-  for (const std::string& w : words) {
-    long v = 0;
-    if (!tabletext::WholeInteger(w, v) || v < -kMaxFixDay || v > kMaxFixDay) {
-      refused = w;
+  if (!tabletext::ListNumbers(value, true, numbers, refused)) return false;
+  for (const double v : numbers) {
+    if (v < -kMaxFixDay || v > kMaxFixDay) {
+      refused = NumberText(v);
       return false;
     }
-    out.push_back(v);
+    out.push_back(static_cast<long>(v));
   }
   return true;
 }
@@ -127,6 +128,7 @@ class EntryKeys {
     std::string refused;
     if (tabletext::LeadingDouble(value, v, &refused)) return v;
     if (!refused.empty()) Refuse(log_, row_, refused, key, kNumber);
+    tabletext::WarnReadAsZero(log_, RowText(row_), key, value);
     return 0.0;
   }
   int Leading(const std::string& key, const std::string& value, int, const char* expected) const {
@@ -134,6 +136,7 @@ class EntryKeys {
     std::string refused;
     if (tabletext::LeadingInt(value, v, &refused)) return v;
     if (!refused.empty()) Refuse(log_, row_, refused, key, expected);
+    tabletext::WarnReadAsZero(log_, RowText(row_), key, value);
     return 0;
   }
   LogStream* log_;
@@ -176,23 +179,32 @@ void LanduseTableEntry::ReadOldFormat(LogStream* log, const std::string& line, i
     if (c.AtEnd()) Fail();  // keeps the position code for the message
     ReadCodeAndName(log, c, *this);
     // The values of the line in their order; one that begins like a number but is none of
-    // its kind is named with its place.
-    auto number = [&](double& v, const std::string& what) {
-      if (c.ReadDouble(v)) return;
-      const std::string refused = c.NumberJustRefused();
-      if (!refused.empty()) Refuse(log, *this, refused, what + " of the line", kNumber);
+    // its kind is named with its place, and so is a line that ends before the last.
+    int found = 2;  // the code and the name
+    auto counted = [&](bool read, const std::string& what, const char* expected) {
+      if (read) {
+        ++found;
+        return;
+      }
+      std::string refused = c.NumberJustRefused();
+      c.SkipBlanks();
+      if (refused.empty() && !c.AtEnd()) c.ReadWord(refused);
+      if (!refused.empty()) Refuse(log, *this, refused, what + " of the line", expected);
+      if (log) *log << tabletext::ValueCountText(RowText(*this), found, kOldFormat) << "[end-entry]";
       Fail();
     };
+    auto number = [&](double& v, const std::string& what) { counted(c.ReadDouble(v), what, kNumber); };
     double albedoValue = 0.0;
     number(albedoValue, "the albedo");
     double resistance[12];
     for (int m = 0; m < 12; ++m) number(resistance[m], "canopy resistance " + std::to_string(m + 1));
     int days[4];
     for (int k = 0; k < 4; ++k) {
-      if (c.ReadInt(days[k]) && days[k] >= -kMaxFixDay && days[k] <= kMaxFixDay) continue;
-      const std::string refused = c.NumberJustRefused();
-      if (!refused.empty()) Refuse(log, *this, refused, "fix day " + std::to_string(k + 1) + " of the line", kWholeDay);
-      Fail();
+      const std::string what = "fix day " + std::to_string(k + 1);
+      const bool read = c.ReadInt(days[k]);
+      if (read && (days[k] < -kMaxFixDay || days[k] > kMaxFixDay))
+        Refuse(log, *this, std::to_string(days[k]), what + " of the line", kWholeDay);
+      counted(read, what, kWholeDay);
     }
     std::vector<double>* lists[4] = {&leafAreaIndex, &roughnessLength, &vegetationCoverage, &rootDepth};
     const char* const listNames[4] = {"leaf area index", "roughness length", "vegetation coverage", "root depth"};
@@ -201,6 +213,16 @@ void LanduseTableEntry::ReadOldFormat(LogStream* log, const std::string& line, i
       list.assign(5, 0.0);
       for (int k = 1; k <= 4; ++k) number(list[k], std::string(listNames[l]) + " " + std::to_string(k));
       list[0] = list[4];
+    }
+    // A value too many would have moved every later one by a place: the line is refused. The
+    // first word that no number begins ends the values; a remark may follow them.
+    const int values = found;
+    for (std::string word; c.ReadWord(word) && BeginsLikeNumber(word);) ++found;
+    if (found > values) {
+      if (log)
+        *log << tabletext::ValueCountText(RowText(*this), found, kOldFormat)
+             << "; a remark after the values begins with a word or \"#\"" << "[end-entry]";
+      Fail();
     }
 
     n = 4;
@@ -237,10 +259,11 @@ bool LanduseTableEntry::ReadJulDays(LogStream* log, const std::string& text) {
   std::string value, refused;
   std::vector<long> days;
   if (!ValueText(text, "JulDays", value)) return false;
-  if (!IntList(value, days, refused)) {
+  if (!DayList(value, days, refused)) {
     NameRefused(log, *this, refused, "JulDays", kWholeDay);
     return false;
   }
+  const std::string note = tabletext::CommaNote(value, true);
   if (days.empty()) return false;
   n = static_cast<int>(days.size());
   JD.assign(days.size() + 1, 0);
@@ -251,22 +274,22 @@ bool LanduseTableEntry::ReadJulDays(LogStream* log, const std::string& text) {
     if (JD[1] != 1) {
       if (log)
         *log << "FATAL: Error in Landuse Table (Code: " << code
-             << "): for Method DynamicPhenology_3 the first sample day (JulDay) must be 1 and not " << JD[1]
+             << "): for Method DynamicPhenology_3 the first sample day (JulDay) must be 1 and not " << JD[1] << note
              << "[end-entry]";
       return false;
     }
     if (JD[n] != 366) {
       if (log)
         *log << "FATAL: Error in Landuse Table (Code: " << code
-             << "): for Method DynamicPhenology_3 the last sample day (JulDay) must be 366 and not " << JD[n]
+             << "): for Method DynamicPhenology_3 the last sample day (JulDay) must be 366 and not " << JD[n] << note
              << "[end-entry]";
       return false;
     }
   }
-  return FixDaysRise(log);
+  return FixDaysRise(log, note);
 }
 
-bool LanduseTableEntry::FixDaysRise(LogStream* log) const {
+bool LanduseTableEntry::FixDaysRise(LogStream* log, const std::string& note) const {
   // A dynamic row's first negative day marks the start that the phenology sets, and the day
   // after it counts from that start.
   int start = 0;
@@ -280,7 +303,7 @@ bool LanduseTableEntry::FixDaysRise(LogStream* log) const {
       if (log)
         *log << "FATAL: Error in Landuse Table (Code: " << code << ", " << name << "): the fix days of "
              << (method == 1 ? "the line" : "JulDays") << " have to rise through the year, but fix point " << k << " (day " << JD[k] << ") comes after fix point "
-             << before << " (day " << JD[before] << ")" << "[end-entry]";
+             << before << " (day " << JD[before] << ")" << note << "[end-entry]";
       return false;
     }
     before = k;
@@ -296,7 +319,7 @@ bool LanduseTableEntry::ReadSoilTillage(LogStream* log, const std::string& text)
     soilTillageDays.assign(1, -9999);
     return true;
   }
-  if (!IntList(value, days, refused)) {
+  if (!DayList(value, days, refused)) {
     NameRefused(log, *this, refused, "SoilTillage", kWholeDay);
     return false;
   }
@@ -309,17 +332,32 @@ bool LanduseTableEntry::ReadSoilTillage(LogStream* log, const std::string& text)
 
 bool LanduseTableEntry::ReadKeyDouble(LogStream* log, const std::string& text, const std::string& key,
                                       std::vector<double>& list, int count) {
-  std::string value;
+  std::string value, refused, end;
+  std::vector<double> numbers;
   if (count < 1 || !ValueText(text, key, value)) return false;
-  if (list.size() < static_cast<size_t>(count) + 1) list.resize(static_cast<size_t>(count) + 1);
-  TextCursor c = tabletext::NumberCursor(value);
-  for (int k = 1; k <= count; ++k) {
-    if (c.ReadDouble(list[k])) continue;
-    const std::string refused = c.NumberJustRefused();
-    if (!refused.empty()) NameRefused(log, *this, refused, key + ", value " + std::to_string(k), kNumber);
+  // The list ends at a word that no number begins: one that stands where a value is read
+  // is named.
+  if (!tabletext::ListNumbers(value, false, numbers, refused, &end) ||
+      (numbers.size() < static_cast<size_t>(count) && !end.empty())) {
+    NameRefused(log, *this, refused.empty() ? end : refused, key + ", value " + std::to_string(numbers.size() + 1),
+                kNumber);
     return false;
   }
-  list[0] = list[count];
+  // Values beyond count are not read, unless a comma between two digits made them: then the
+  // list was meant otherwise.
+  const std::string note = tabletext::CommaNote(value, false);
+  const size_t wanted = static_cast<size_t>(count);
+  if (numbers.size() < wanted || (numbers.size() > wanted && !note.empty())) {
+    if (log)
+      *log << "FATAL: " << RowText(*this) << ": " << key << " holds " << numbers.size()
+           << (numbers.size() == 1 ? " value" : " values") << "; the entry reads "
+           << count << (count == n && key.rfind("SR_rough_coeff", 0) != 0 ? " (one per fix day of JulDays)" : "")
+           << note << "[end-entry]";
+    return false;
+  }
+  if (list.size() < wanted + 1) list.resize(wanted + 1);
+  std::copy(numbers.begin(), numbers.begin() + count, list.begin() + 1);
+  list[0] = list[wanted];
   return true;
 }
 
@@ -482,11 +520,14 @@ void LanduseTableEntry::ReadNewFormat(LogStream* log, const std::string& text, c
     ArcVegUptakeEfficiency.assign(6, 0.0);
     for (std::vector<double>* vector : {&ArcVegSeedMaxProb, &ArcVegUptakeEfficiency}) {
       const bool seed = vector == &ArcVegSeedMaxProb;
-      if (ValueText(body, seed ? "ArcVegSeedMaxProb" : "ArcVegUptakeEfficiency", value)) {
-        TextCursor c2 = tabletext::NumberCursor(value);
-        // Values that cannot be read stay 0.
-        for (size_t k = 1; k < vector->size(); ++k)
-          if (!c2.ReadDouble((*vector)[k])) break;
+      const char* key = seed ? "ArcVegSeedMaxProb" : "ArcVegUptakeEfficiency";
+      if (ValueText(body, key, value)) {
+        // Values the list does not give stay 0.
+        std::vector<double> numbers;
+        std::string refused, end;
+        if (!tabletext::ListNumbers(value, false, numbers, refused, &end))
+          Refuse(log, *this, refused, std::string(key) + ", value " + std::to_string(numbers.size() + 1), kNumber);
+        for (size_t k = 1; k < vector->size() && k <= numbers.size(); ++k) (*vector)[k] = numbers[k - 1];
       }
     }
   } catch (const EntryError&) {

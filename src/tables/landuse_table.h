@@ -260,8 +260,9 @@ class LanduseTableEntry {
 
  private:
   // The fix days read for the row rise through the year (equal days allowed; the two that a
-  // dynamic start sets are left out); else a FATAL naming the class and false.
-  bool FixDaysRise(LogStream* log) const;
+  // dynamic start sets are left out); else a FATAL naming the class and false, followed by
+  // note (what a comma of the list read).
+  bool FixDaysRise(LogStream* log, const std::string& note = std::string()) const;
   static bool InRange(int index, size_t size) { return index >= 0 && static_cast<size_t>(index) < size; }
   static void Coefficients(const std::vector<double>& list, double& a, double& b, double& c) {
     a = list.size() > 3 ? list[1] : 0.0;

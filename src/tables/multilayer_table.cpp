@@ -1,6 +1,8 @@
 // The reader of [multilayer_landuse] and its entry parser.
 #include "tables/multilayer_table.h"
 
+#include <cmath>
+
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
 #include "init/defaultini.h"
@@ -10,34 +12,27 @@ namespace {
 
 struct EntryFailure {};
 
-// The pieces of the list after the first occurrence of key, or false without "= ... ;".
-bool ListPieces(const std::string& text, const std::string& key, std::vector<std::string>& pieces) {
+// The values of the list after the first occurrence of key into values[1..count], read as
+// every list of the tables; -1 without "= ... ;" or at a word that is no number of the kind
+// (put into refused).
+template <typename Stored>
+int ReadList(const std::string& text, const std::string& key, bool whole, std::vector<Stored>& values,
+             int32_t& count, std::string* refused) {
   const size_t at = text.find(key);
-  std::string value;
-  if (at == std::string::npos || !tabletext::ValueText(text, at, value)) return false;
-  GetToken(value, ",;", pieces);
-  return true;
-}
-
-}  // namespace
-
-namespace {
-
-// The readable pieces of a list into values[1..count]; -1 at a piece that begins like a
-// number but is none of the kind (put into refused).
-template <typename T, typename Stored>
-int ReadPieces(const std::vector<std::string>& pieces, std::vector<Stored>& values, int32_t& count,
-               std::string* refused, bool (*leading)(const std::string&, T&, std::string*)) {
+  std::string value, word;
+  std::vector<double> numbers;
+  if (at == std::string::npos || !tabletext::ValueText(text, at, value)) return -1;
+  if (!tabletext::ListNumbers(value, whole, numbers, word)) {
+    if (refused) *refused = word;
+    return -1;
+  }
   values.assign(1, Stored());
-  std::string word;
-  for (const auto& p : pieces) {
-    T v{};
-    if (leading(p, v, &word)) {
-      values.push_back(static_cast<Stored>(v));
-    } else if (!word.empty()) {
-      if (refused) *refused = word;
+  for (const double v : numbers) {
+    if (whole && std::fabs(v) > 2147483647.0) {
+      if (refused) *refused = NumberText(v);
       return -1;
     }
+    values.push_back(static_cast<Stored>(v));
   }
   count = static_cast<int32_t>(values.size()) - 1;
   return count;
@@ -47,16 +42,12 @@ int ReadPieces(const std::vector<std::string>& pieces, std::vector<Stored>& valu
 
 int MultiLayerLanduseEntry::ReadLanduseLayers(MultiLayerLanduseEntry&, const std::string& text, const std::string& key,
                                               std::vector<int32_t>& codes, int32_t& count, std::string* refused) {
-  std::vector<std::string> pieces;
-  if (!ListPieces(text, key, pieces)) return -1;
-  return ReadPieces<int>(pieces, codes, count, refused, tabletext::LeadingInt);
+  return ReadList(text, key, true, codes, count, refused);
 }
 
 int MultiLayerLanduseEntry::ReadDoubleList(MultiLayerLanduseEntry&, const std::string& text, const std::string& key,
                                            std::vector<double>& values, int32_t& count, std::string* refused) {
-  std::vector<std::string> pieces;
-  if (!ListPieces(text, key, pieces)) return -1;
-  return ReadPieces<double>(pieces, values, count, refused, tabletext::LeadingDouble);
+  return ReadList(text, key, false, values, count, refused);
 }
 
 void MultiLayerLanduseEntry::ReadEntry(MultiLayerLanduseEntry& row, LogStream* log, const std::string& text) {
@@ -106,6 +97,7 @@ void MultiLayerLanduseEntry::ReadEntry(MultiLayerLanduseEntry& row, LogStream* l
       if (tabletext::LeadingDouble(value, target, &refused)) return;
       if (!refused.empty()) refuse(key, "a number");
       target = 0.0;  // no number reads as 0
+      tabletext::WarnReadAsZero(log, "multilayer_landuse_table code " + std::to_string(row.code), key, value);
     };
     single("k_extinct", row.k_extinct, 0.3);
     single("LAI_scale", row.LAI_scale, 10.0);

@@ -60,27 +60,25 @@ void CheckFieldCapacity(const SoilTableEntry& row) {
   }
 }
 
-// Blanks in place of list separators, so that a cursor reads the values one by one.
-std::string Separated(std::string value) {
-  for (char& ch : value)
-    if (ch == ',' || ch == '\t') ch = ' ';
-  return value;
-}
-
 void Fatal(LogStream* log, const std::string& text) {
   if (log) *log << text << "[end-entry]";
+}
+
+// The row as messages name it: its code and, once read, its name.
+std::string RowText(const SoilTableEntry& row) {
+  return "soil table code " + std::to_string(row.code) + (row.name.empty() ? "" : " (" + row.name + ")");
 }
 
 // A value that begins like a number but is none of the kind the table reads there ("2.5"
 // layers, "1.5" as a code, "2,0"): the row fails naming it and what it stands for.
 [[noreturn]] void Refuse(const SoilTableEntry& row, const std::string& word, const std::string& what,
                          const char* expected) {
-  throw RowFailure{"FATAL: soil table code " + std::to_string(row.code) + (row.name.empty() ? "" : " (" + row.name + ")") +
-                   ": " + tabletext::QuotedNumber(word) + " (" + what + ") is not " + expected};
+  throw RowFailure{"FATAL: " + RowText(row) + ": " + tabletext::QuotedNumber(word) + " (" + what + ") is not " +
+                   expected};
 }
 
-// Reads the next number of the row's cursor, or fails the row (naming a word that begins
-// like a number but is none of the kind).
+// Reads the next number of the row's cursor, or fails the row (naming the word that stands
+// there; at the end of the text only with the generic message).
 template <typename T>
 void Next(const SoilTableEntry& row, TextCursor& c, T& value, const std::string& what) {
   bool ok;
@@ -89,10 +87,18 @@ void Next(const SoilTableEntry& row, TextCursor& c, T& value, const std::string&
   else
     ok = c.ReadDouble(value);
   if (ok) return;
-  const std::string refused = c.NumberJustRefused();
+  std::string refused = c.NumberJustRefused();
+  if (refused.empty()) c.ReadWord(refused);
   if (!refused.empty()) Refuse(row, refused, what, std::is_same<T, int>::value ? "a whole number" : "a number");
   throw RowFailure{};
 }
+
+// The values of an old-format line, for the message on a line that holds more or fewer.
+const char* const kOldFormat =
+    "6: code, name, FCap, mSB, ksat_vevurada and suction (or 15 with the layered part, not read in this run)";
+const char* const kLayeredFormat =
+    "15: code, name, FCap, mSB, ksat_vevurada, suction, method, theta_sat, theta_res, alpha, Par_n, the number of "
+    "layers, the layer thickness, maxratio and the k reduction";
 
 // The code and the name at the start of a row of either format.
 void ReadCodeAndName(SoilTableEntry& row, TextCursor& c) {
@@ -132,17 +138,12 @@ int SoilTableEntry::ReadLayerValues(SoilTableEntry& row, const std::string& text
   std::string value;
   if (at == std::string::npos || !tabletext::ValueText(text, at, value)) return -1;
   if (horizonCount < 0) {
-    std::vector<std::string> pieces;
-    GetToken(value, " \t;,", pieces);
+    std::vector<double> numbers;
+    std::string refused;
+    if (!tabletext::ListNumbers(value, true, numbers, refused)) Refuse(row, refused, key, "a whole number of layers");
     std::vector<int32_t> layers{0};
     long sum = 0;
-    for (const auto& p : pieces) {
-      if (p.empty()) continue;
-      long n = 0;
-      if (!tabletext::WholeInteger(p, n)) {
-        if (BeginsLikeNumber(p)) Refuse(row, p, key, "a whole number of layers");
-        return -1;
-      }
+    for (const double n : numbers) {
       if (n < 0 || n > kMaxLayers) return -1;
       sum += n;
       if (sum > kMaxLayers) return -1;
@@ -155,21 +156,22 @@ int SoilTableEntry::ReadLayerValues(SoilTableEntry& row, const std::string& text
     return static_cast<int>(sum);
   }
   if (!target || target->size() < 2 || static_cast<size_t>(horizonCount) >= row.horizonLayers.size()) return -1;
-  TextCursor c = tabletext::NumberCursor(Separated(value));
+  std::vector<double> numbers;
+  std::string refused;
+  if (!tabletext::ListNumbers(value, false, numbers, refused))
+    Refuse(row, refused, key + " of horizon " + std::to_string(numbers.size() + 1), "a number");
+  if (numbers.empty()) return -1;
+  // Values beyond the horizons are not read, unless a comma between two digits made them.
+  const std::string note = tabletext::CommaNote(value, false);
+  if (numbers.size() > static_cast<size_t>(horizonCount) && !note.empty())
+    throw RowFailure{"FATAL: " + RowText(row) + ": " + key + " holds " + std::to_string(numbers.size()) +
+                     " values for " + std::to_string(horizonCount) + (horizonCount == 1 ? " horizon" : " horizons") + note};
+  // Horizons beyond the values given take the last of them.
   int read = 0;
   double current = 0.0;
   size_t layer = 1;
   for (int j = 1; j <= horizonCount; ++j) {
-    c.SkipBlanks();
-    if (!c.AtEnd()) {
-      if (!c.ReadDouble(current)) {
-        const std::string refused = c.NumberJustRefused();
-        if (!refused.empty()) Refuse(row, refused, key + " of horizon " + std::to_string(j), "a number");
-        return -1;
-      }
-      ++read;
-    }
-    if (read == 0) return -1;
+    if (static_cast<size_t>(read) < numbers.size()) current = numbers[static_cast<size_t>(read++)];
     for (int k = 0; k < row.horizonLayers[static_cast<size_t>(j)] && layer < target->size(); ++k) (*target)[layer++] = current;
   }
   (*target)[0] = (*target)[1];
@@ -196,12 +198,11 @@ bool SoilTableEntry::ReadGrainSizeDist(SoilTableEntry& row, const std::string& t
   if (at == std::string::npos) return false;
   std::string value;
   if (!tabletext::ValueText(text, at, value)) throw std::runtime_error("the value of \"GrainSizeDist\" is missing");
-  TextCursor c = tabletext::NumberCursor(Separated(value));
-  for (double& fraction : row.grainSize) {
-    double v = 0.0;
-    if (!c.ReadDouble(v)) break;
-    fraction = v;
-  }
+  std::vector<double> numbers;
+  std::string refused;
+  if (!tabletext::ListNumbers(value, false, numbers, refused)) Refuse(row, refused, "GrainSizeDist", "a number");
+  // Fractions not given keep their defaults.
+  for (size_t i = 0; i < row.grainSize.size() && i < numbers.size(); ++i) row.grainSize[i] = numbers[i];
   return true;
 }
 
@@ -329,16 +330,38 @@ void SoilTableEntry::ReadOldFormat(SoilTableEntry& row, LogStream* log, const st
   try {
     TextCursor c = tabletext::NumberCursor(line);
     ReadCodeAndName(row, c);
-    Next(row, c, row.FCap, "FCap");
-    Next(row, c, row.mSB, "mSB");
-    Next(row, c, row.ksat_vevurada, "ksat_vevurada");
-    Next(row, c, row.suction, "suction");
+    // Without the layered part of soil-model mode 2 a line holds 6 values, or 15 with that
+    // part, which such a run does not read; a value more or less would have moved every
+    // later one by a place. The first word that no number begins ends the values; a remark
+    // may follow them.
+    const char* const format = mode == 2 ? kLayeredFormat : kOldFormat;
+    int found = 2;  // the code and the name
+    auto next = [&](auto& value, const char* what) {
+      c.SkipBlanks();
+      if (c.AtEnd()) throw RowFailure{tabletext::ValueCountText(RowText(row), found, format)};
+      Next(row, c, value, what);
+      ++found;
+    };
+    auto complete = [&]() {
+      int more = 0;
+      for (std::string word; c.ReadWord(word) && BeginsLikeNumber(word);) ++more;
+      if (more == 0 || (mode != 2 && found + more == 15)) return;
+      throw RowFailure{tabletext::ValueCountText(RowText(row), found + more, format) +
+                       "; a remark after the values begins with a word or \"#\""};
+    };
+    next(row.FCap, "FCap");
+    next(row.mSB, "mSB");
+    next(row.ksat_vevurada, "ksat_vevurada");
+    next(row.suction, "suction");
     CheckFieldCapacity(row);
     row.mSBFCapDifference = (row.mSB - row.FCap) * 0.01;
-    if (mode != 2) return;
+    if (mode != 2) {
+      complete();
+      return;
+    }
 
     int method = 0;
-    Next(row, c, method, "the method");
+    next(method, "the method");
     row.method = method;
     if (method != 1)
       throw RowFailure{"FATAL: error reading soil parameters for soil type " + std::to_string(row.code) +
@@ -347,11 +370,11 @@ void SoilTableEntry::ReadOldFormat(SoilTableEntry& row, LogStream* log, const st
                        ".\nUse the new soil type table format (method = MultipleHorizons) for a layered profile instead."};
     double ts = 0, tr = 0, a = 0, n = 0, t = 0;
     int L = 0;
-    Next(row, c, ts, "theta_sat");
-    Next(row, c, tr, "theta_res");
-    Next(row, c, a, "alpha");
-    Next(row, c, n, "Par_n");
-    Next(row, c, L, "the number of layers");
+    next(ts, "theta_sat");
+    next(tr, "theta_res");
+    next(a, "alpha");
+    next(n, "Par_n");
+    next(L, "the number of layers");
     if (L < 0 || L > kMaxLayers) throw RowFailure{};
     row.layerCount = L;
     row.AllocateLayerArrays(false);
@@ -364,9 +387,10 @@ void SoilTableEntry::ReadOldFormat(SoilTableEntry& row, LogStream* log, const st
       row.alpha[i] = a;
       row.Par_tau[i] = 0.5;
     }
-    Next(row, c, t, "the layer thickness");
-    Next(row, c, row.maxratio, "maxratio");
-    Next(row, c, row.kReduction, "the k reduction");
+    next(t, "the layer thickness");
+    next(row.maxratio, "maxratio");
+    next(row.kReduction, "the k reduction");
+    complete();
     row.thickness[0] = t;
     CheckVanGenuchten(row);
     row.BuildTables();
@@ -454,14 +478,18 @@ void defaultini::ReadSoilTable(int mode) {
   if (!tabletext::ValueText(line, at, value) || !tabletext::LeadingDouble(value, psiFCGlobal, &refused)) {
     refuse("psi_FC_global", "a number");
     psiFCGlobal = 0.0;
+    tabletext::WarnReadAsZero(log, "[GlobalSoilParameters] in " + controlFileName, "psi_FC_global", value);
   }
   if (!tabletext::NextLine(*this, line) || (at = line.find("usePsiFCglobalForUnassignedOnly")) == std::string::npos)
     ControlFileKeyError("[GlobalSoilParameters]", "usePsiFCglobalForUnassignedOnly ");
   int unassignedOnly = 0;
   refused.clear();
+  value.clear();
   if (!tabletext::ValueText(line, at, value) || !tabletext::LeadingInt(value, unassignedOnly, &refused)) {
     refuse("usePsiFCglobalForUnassignedOnly", "a whole number");
     unassignedOnly = 0;
+    tabletext::WarnReadAsZero(log, "[GlobalSoilParameters] in " + controlFileName, "usePsiFCglobalForUnassignedOnly",
+                              value);
   }
   for (size_t i = 1; i < soilTable.size(); ++i) soilTable[i].SetPsiFC(unassignedOnly, psiFCGlobal);
 }

@@ -74,6 +74,70 @@ bool WholeInteger(const std::string& word, long& number) {
   return c.AtEnd();
 }
 
+bool ListNumbers(const std::string& value, bool whole, std::vector<double>& numbers, std::string& refused,
+                 std::string* end) {
+  std::vector<std::string> words;
+  GetToken(value, " \t\r\n,;", words);
+  numbers.clear();
+  if (end) end->clear();
+  for (const std::string& word : words) {
+    long integer = 0;
+    double number = 0.0;
+    TextCursor c = NumberCursor(word);
+    const bool read = whole ? c.ReadLong(integer) : c.ReadDouble(number);
+    if (!read || !c.AtEnd()) {
+      if (end && !BeginsLikeNumber(word)) {
+        *end = word;
+        return true;
+      }
+      refused = word;
+      return false;
+    }
+    numbers.push_back(whole ? static_cast<double>(integer) : number);
+  }
+  return true;
+}
+
+std::string CommaBetweenDigits(const std::string& value) {
+  std::vector<std::string> words;
+  GetToken(value, " \t\r\n;", words);
+  auto digit = [](char ch) { return ch >= '0' && ch <= '9'; };
+  for (const std::string& word : words)
+    for (size_t i = 1; i + 1 < word.size(); ++i)
+      if (word[i] == ',' && digit(word[i - 1]) && digit(word[i + 1])) return word;
+  return std::string();
+}
+
+std::string CommaNote(const std::string& value, bool whole) {
+  std::string word = CommaBetweenDigits(value);
+  if (word.empty()) return std::string();
+  std::string fix = word;
+  const size_t comma = fix.find(',');
+  if (whole)
+    fix.resize(comma);
+  else
+    fix[comma] = '.';
+  return "; in lists the comma separates values: " + QuotedNumber(word) + " is read as two values, not as one with " +
+         "a decimal comma (" + (whole ? "a day is a whole number: " : "a decimal fraction takes a point: ") + fix + ")";
+}
+
+void WarnReadAsZero(LogStream* log, const std::string& where, const std::string& key, const std::string& value) {
+  if (!log) return;
+  const size_t first = value.find_first_not_of(" \t\r\n");
+  *log << "WARNING: " << where << ": ";
+  if (first == std::string::npos)
+    *log << key << " has no value";
+  else
+    *log << key << " = " << QuotedNumber(value.substr(first, value.find_last_not_of(" \t\r\n") - first + 1))
+         << " is no number";
+  *log << "; it reads as 0 (write the number to use another value)" << "[end-entry]";
+}
+
+std::string ValueCountText(const std::string& row, int found, const std::string& format) {
+  return "FATAL: " + row + ": the line holds " + std::to_string(found) + (found == 1 ? " value" : " values") +
+         "; the format has " + format;
+}
+
 std::string QuotedNumber(const std::string& word) {
   return "\"" + (word.size() > 80 ? word.substr(0, 80) + "..." : word) + "\"";
 }

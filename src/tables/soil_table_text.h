@@ -5,9 +5,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "framework/text_helpers.h"
 
+class LogStream;
 class modelobject;
 
 namespace tabletext {
@@ -42,6 +44,27 @@ bool LeadingInt(const std::string& value, int& number, std::string* refused = nu
 // A whole word (surrounding blanks allowed) as an integer, read as above ("280." is 280);
 // false otherwise.
 bool WholeInteger(const std::string& word, long& number);
+// The values of a list key (its value text): the words of the text, separated by blanks,
+// tabs, line breaks or commas (in lists the comma separates values), each one number read
+// whole as above; whole requires whole numbers ("280." and "1.1e2" are 280 and 110). False
+// at the first word that is none: refused then holds it, and numbers the values before it.
+// With end given, a word that no number begins ("}", the next key of a pair without its
+// ";") ends the list instead and is put into end.
+bool ListNumbers(const std::string& value, bool whole, std::vector<double>& numbers, std::string& refused,
+                 std::string* end = nullptr);
+// A word of a list's value text that a decimal comma may have split in two ("250,0": a digit
+// on each side of the comma), for the message on a list that cannot be used; empty when
+// there is none.
+std::string CommaBetweenDigits(const std::string& value);
+// The explanation that follows such a message: what the list read from that word and how
+// the value is written (whole: a whole number, "250"; else with a decimal point, "2.0").
+std::string CommaNote(const std::string& value, bool whole);
+// The WARNING on a key that takes one number but whose value holds none (a word, or
+// nothing), and so reads as 0: where names the row.
+void WarnReadAsZero(LogStream* log, const std::string& where, const std::string& key, const std::string& value);
+// A row of positional values that holds more or fewer of them than its format: the FATAL
+// naming the count found and the format's values (what lists them), for the row's message.
+std::string ValueCountText(const std::string& row, int found, const std::string& format);
 // The refused word for a message: in quotes, cut after 80 characters.
 std::string QuotedNumber(const std::string& word);
 

@@ -139,6 +139,8 @@ TEST(TextCursor, WholeNumbersReadAsWrittenAndRefuseOnlyWhatTheAttachedTextWouldC
       {"1985.\n", true, true, 1985, "\n"},
       {"-7.000", true, true, -7, ""},
       {"1e0", true, true, 1, ""},
+      {"1.1e2 days", true, true, 110, " days"},  // an exponent that leaves the number whole
+      {"20e-1", true, true, 2, ""},
       {"60;", true, true, 60, ";"},
       {"60min", true, true, 60, "min"},
       {"5eggs", true, true, 5, "eggs"},
@@ -153,7 +155,8 @@ TEST(TextCursor, WholeNumbersReadAsWrittenAndRefuseOnlyWhatTheAttachedTextWouldC
       {"1.5", true, false, 0, ""},
       {"24.01", true, false, 0, ""},
       {"3e9", true, false, 0, ""},
-      {"20e-1", true, false, 0, ""},
+      {"1.05e1", true, false, 0, ""},
+      {"25e-1", true, false, 0, ""},
       {"1e999", true, false, 0, ""},
       {"0x10", true, false, 0, ""},
       {"-0X1f", true, false, 0, ""},
@@ -230,4 +233,12 @@ TEST(ReadNumberRow, StopsAtTheCommentAndRefusesMalformedNumbers) {
     EXPECT_FALSE(refused.empty()) << bad;
   }
   EXPECT_EQ(refused, "-inf");
+}
+
+// A value in a message shows the digits that tell it from its neighbours: a glacier
+// fraction of 1.0000001 is not "1".
+TEST(ExactNumberText, IsTheShortestTextThatReadsBackAsTheValue) {
+  EXPECT_EQ(ExactNumberText(1.0 + 2.220446049250313e-16), "1.0000000000000002");
+  EXPECT_EQ(ExactNumberText(-1e-9), "-1e-09");
+  EXPECT_EQ(ExactNumberText(0.1), "0.1");
 }

@@ -424,6 +424,24 @@ void GlaciersWithPermafrost(const TempDir& dir, std::string& control) {
   DynamicGlaciersAndPermafrost(dir, control);
 }
 
+// The same, on a fraction grid that a resampling's rounding put just outside 0..1: -1e-9 on
+// the glacier of sub-basin 3, 1.000000001 on that of sub-basin 2, and the two beside 0.5 on
+// the others. Both halves read it: the first half limits it and ends with its glaciers'
+// areas, which the second half reads back.
+void GlacierFractionsJustOutsideTheRange(const TempDir& dir, std::string& control) {
+  GlaciersWithPermafrost(dir, control);
+  AsciiGrid fraction = ReadAscii(dir.file("zones.asc"));
+  for (size_t r = 0; r < fraction.values.size(); ++r)
+    for (size_t c = 0; c < fraction.values[r].size(); ++c) {
+      double& v = fraction.values[r][c];
+      if (v > 0.0)
+        v = v == 3.0 || (r + c) % 3 == 0 ? -1e-9 : v == 2.0 || (r + c) % 3 == 1 ? 1.000000001 : 0.5;
+    }
+  WriteAscii(dir.file("glacierized.asc"), fraction);
+  Replace(control, "glacierized.asc GlacierizedCells 0 0.5\n3\n" + kRead,
+          "glacierized.asc GlacierizedCells 0 0.5\n3\n1");
+}
+
 // The interception's section holds snow in the canopy (method 22), its load, age and albedo
 // carried as state grids.
 void CanopySnowSection(std::string& control) {
@@ -742,6 +760,7 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
        "rgex.stat", 4},
       {"a lake", Lake, "reservoir_1.txt", 5},  // the level: 0 for a reservoir without cells
       {"dynamic glaciers with permafrost", GlaciersWithPermafrost, "thaw.stat", 4},
+      {"dynamic glaciers on fractions just outside 0..1", GlacierFractionsJustOutsideTheRange, "qglac.stat", 4},
       {"permafrost with capillary rise and infiltration, broken in a downpour", PermafrostWithCapillaryRise,
        "infex.stat", 4, kStart, 18},
       {"permafrost with capillary rise and infiltration, broken at the day's end", PermafrostWithCapillaryRise,

@@ -82,8 +82,12 @@ TEST(SoilParameterTable, BadTablesEndTheRunWithTheirCodes) {
       {"code that is no sub-basin", "1 4 8\n" + Rows(3), 10, "there is no code 4 (from basin.ctl)"},
       {"code above the largest", "1 9\n" + Rows(2), 10, "there is no code 9"},
       {"code below 1", "0 8\n" + Rows(2), 10, "there is no code 0"},
-      {"unreadable code", "1 x 8\n" + Rows(3), 10, "[soil_model] in basin.ctl: error reading code[1] for soil_model"},
-      {"row of codes without the largest", "1 5\n", 10, "error reading code[5]"},
+      {"unreadable code", "1 x 8\n" + Rows(3), 10,
+       "[soil_model] in basin.ctl: error reading code[1] for soil_model: \"x\" in the row of codes \"1 x 8\" is no "
+       "sub-basin code"},
+      {"row of codes without the largest", "1 5\n", 10,
+       "error reading code[5] for soil_model: the row of codes \"1 5\" ends before the largest sub-basin code, 8. Its "
+       "columns must cover the sub-basin codes 1 to 8: the first column the smallest code (1), the last the largest (8)"},
       {"codes out of order", "5 2 8\n" + Rows(3), 10, "ascending order"},
       {"short first row", "1 8\n0.05 # m\n", 10, "error reading m[8] for soil_model: the row \"0.05 # m\" holds 1 of the 2"},
       {"short row in the middle", "1 8\n" + Rows(2, 0.05, 2, ""), 10, "error reading Kkorr[8] for soil_model: the row"},

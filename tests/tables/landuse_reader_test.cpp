@@ -42,6 +42,17 @@ struct Read {
   }
 };
 
+// A section whose entry is refused (code 29) with the message, before the entry's own.
+struct Refused {
+  std::string section, message;
+};
+void ExpectRefused(const std::string& section, const std::string& message) {
+  Read bad(section);
+  EXPECT_EQ(bad.error, 29) << section;
+  EXPECT_NE(bad.log.console().find(message), std::string::npos) << section << "\n" << bad.log.console();
+  EXPECT_NE(bad.log.console().find(": some values could not be read\n"), std::string::npos) << bad.log.console();
+}
+
 }  // namespace
 
 TEST(LanduseReader, OldLineFillsMonthlyResistancesAndFourFixPoints) {
@@ -393,9 +404,7 @@ TEST(LanduseReader, NumbersAreReadAsInTheControlFile) {
   ASSERT_EQ(count, 2);
   EXPECT_EQ(days[2], 250);
 
-  struct Refused {
-    std::string section, message;
-  } refused[] = {
+  const Refused refused[] = {
       {"1\n" + std::string(kOldLine).replace(std::string(kOldLine).find("300 1 2 3"), 3, "300.5") + "\n",
        "landuse table code 1 (grass): \"300.5\" (fix day 4 of the line) is not a whole day of the year"},
       {"1\n1.5" + std::string(kOldLine).substr(1) + "\n",
@@ -414,14 +423,59 @@ TEST(LanduseReader, NumbersAreReadAsInTheControlFile) {
       {"1\n" + Entry("VariableDayCount", "", "JulDays = 1 100 200 366;", "Albedo = 0.2 nan 0.3 0.2;\n"),
        "\"nan\" (Albedo, value 2) is not a number"},
   };
-  for (const Refused& r : refused) {
-    Read bad(r.section);
-    EXPECT_EQ(bad.error, 29) << r.section;
-    EXPECT_NE(bad.log.console().find(r.message), std::string::npos) << r.section << "\n" << bad.log.console();
-    EXPECT_NE(bad.log.console().find(": some values could not be read\n"), std::string::npos) << bad.log.console();
-  }
+  for (const Refused& r : refused) ExpectRefused(r.section, r.message);
   // A value that is no number at all keeps its reading as 0.
   Read word("1\n" + Entry("VariableDayCount", "IntercepCap = none;"));
   ASSERT_EQ(word.error, 0) << word.log.console();
   EXPECT_EQ(word.table[1].GetIntercepCap(), 0.0);
+}
+
+// An old line is read whole or refused: a value more or less would move every later value
+// by a place, so the line is refused naming the count of its values and the format's. Every
+// list is read by one rule: blanks and commas separate its values.
+TEST(LanduseReader, RowsAreReadWholeAndEveryListByOneRule) {
+  // A remark after the 35 values still reads; an exponent that leaves a day whole is that day.
+  std::string line = kOldLine;
+  line.replace(line.find("300 1 2 3 1"), 3, "3e2");
+  Read remark(std::string("1\n") + line + " meadow above 300 m\n");
+  ASSERT_EQ(remark.error, 0) << remark.log.console();
+  EXPECT_EQ(remark.table[1].JD, (std::vector<int>{300 - 366, 100, 150, 250, 300}));
+  EXPECT_EQ(remark.table[1].rootDepth, (std::vector<double>{0.3, 0.3, 0.4, 0.4, 0.3}));
+
+  // Lists with commas, with blanks before the commas, and a day in exponent form read as the
+  // same list written with blanks.
+  Read commas("1\n" + Entry("VariableDayCount", "", "JulDays = 1.1e2,150 250, 280;",
+                            "Albedo = 0.20,0.18,0.18,0.20; rsc = 80 70 60 80; LAI = 1 2 4 1;\n"
+                            " Z0 = 0.1 0.1 0.2 0.1; VCF = 0.4 ,0.8 ,0.8 ,0.4; RootDepth = 0.2\t0.3,\n0.5 0.2;"
+                            " AltDep = 0 0 0 0;\n"));
+  ASSERT_EQ(commas.error, 0) << commas.log.console();
+  const LanduseTableEntry& e = commas.table[1];
+  EXPECT_EQ(e.JD, (std::vector<int>{280 - 366, 110, 150, 250, 280}));
+  EXPECT_EQ(e.albedo, (std::vector<double>{0.20, 0.20, 0.18, 0.18, 0.20}));
+  EXPECT_EQ(e.vegetationCoverage, (std::vector<double>{0.4, 0.4, 0.8, 0.8, 0.4}));
+  EXPECT_EQ(e.rootDepth, (std::vector<double>{0.2, 0.2, 0.3, 0.5, 0.2}));
+  // A list longer than the fix days without a decimal comma: the values beyond are not read.
+  Read longer("1\n" + Entry("VariableDayCount", "n-factor = 1 2 3 4 5;"));
+  ASSERT_EQ(longer.error, 0) << longer.log.console();
+  EXPECT_EQ(longer.table[1].nFactor, (std::vector<double>{4, 1, 2, 3, 4}));
+
+  // The rest of the family the bad-input cases hold (1200 to 1205, 1007).
+  const std::string days = "JulDays = 1 100 200 366;";
+  const Refused refused[] = {
+      {"1\n" + std::string(kOldLine) + " 0,3\n", "landuse table code 1 (grass): the line holds 36 values"},
+      {"1\n1 grass 0.2 20 x\n", "\"x\" (canopy resistance 2 of the line) is not a number"},
+      {"1\n" + Entry("VariableDayCount", "", days, "Albedo = 0.2 0.3 0.2;"), "Albedo holds 3 values; the entry reads 4"},
+      {"1\n" + Entry("VariableDayCount", "", days, "Albedo = 0.2 x 0.3 0.2;"), "\"x\" (Albedo, value 2) is not a number"},
+      {"1\n" + Entry("VariableDayCount", "ArcVegSeedMaxProb = 0.1, 0.x;"),
+       "\"0.x\" (ArcVegSeedMaxProb, value 2) is not a number"},
+  };
+  for (const Refused& r : refused) ExpectRefused(r.section, r.message);
+
+  // A key of one number without a value reads as 0, with a warning (a word: case 1206).
+  Read empty("1\n" + Entry("VariableDayCount", "IntercepCap = ;"));
+  ASSERT_EQ(empty.error, 0) << empty.log.console();
+  EXPECT_NE(empty.log.console().find("landuse table code 10 (grassland): IntercepCap has no value; it reads as 0"),
+            std::string::npos)
+      << empty.log.console();
+  EXPECT_EQ(empty.log.console().find("RootDist"), std::string::npos);
 }

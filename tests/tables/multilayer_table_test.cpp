@@ -41,7 +41,7 @@ std::string Section(const std::string& rows, int count) {
 TEST(MultilayerTable, LayerListsVectorsAndDefaults) {
   MultilayerReader r(Section("11 forest { Landuse_Layers = 3, 2, 1; ArcVeg_Initial_Fractions = 0.5, 0.3, 0.2;\n"
                              "  k_extinct = 0.5; LAI_scale = 12; }\n"
-                             "12 meadow { Landuse_Layers = 4,x,5,6; ArcVeg_Initial_Fractions = 1, 0.5 ,0.25 ; }\n",
+                             "12 meadow { Landuse_Layers = 4,5,6; ArcVeg_Initial_Fractions = 1, 0.5 ,0.25 ; }\n",
                              2));
   ASSERT_EQ(r.Read(), 0) << r.console();
   ASSERT_EQ(r.d->multiLayerTable.size(), 3u);
@@ -58,7 +58,6 @@ TEST(MultilayerTable, LayerListsVectorsAndDefaults) {
   EXPECT_TRUE(f.ArcVeg_Initial_Biomass.empty());
   EXPECT_DOUBLE_EQ(f.k_extinct, 0.5);
   EXPECT_DOUBLE_EQ(f.LAI_scale, 12.0);
-  // A piece that is no number is dropped.
   const auto& m = r.row(2);
   EXPECT_EQ(m.layerCodes, (std::vector<int32_t>{0, 4, 5, 6}));
   EXPECT_EQ(m.fractionCount, 3);
@@ -67,14 +66,19 @@ TEST(MultilayerTable, LayerListsVectorsAndDefaults) {
   EXPECT_DOUBLE_EQ(m.LAI_scale, 10.0);
 }
 
-TEST(MultilayerTable, BlankSeparatedCodesAreOnePieceAndUnparsedLinesKeepDefaults) {
-  MultilayerReader r(Section("5 a { Landuse_Layers = 3 2 1;\n k_extinct = dense; }\n"
-                             "just a comment line\n",
-                             2));
+// The lists are read as every list of the tables: blanks separate values as commas do.
+TEST(MultilayerTable, BlankSeparatedCodesAreValuesAndUnparsedLinesKeepDefaults) {
+  MultilayerReader blanks(Section("5 a { Landuse_Layers = 3 2 1;\n k_extinct = dense; }\n", 1));
+  ASSERT_EQ(blanks.Read(), 0) << blanks.console();
+  EXPECT_EQ(blanks.row(1).layerCount, 3);
+  EXPECT_EQ(blanks.row(1).layerCodes, (std::vector<int32_t>{0, 3, 2, 1}));
+  EXPECT_DOUBLE_EQ(blanks.row(1).k_extinct, 0.0);  // no number reads as 0, named in a warning
+  EXPECT_NE(
+      blanks.console().find("multilayer_landuse_table code 5: k_extinct = \"dense\" is no number; it reads as 0"),
+      std::string::npos)
+      << blanks.console();
+  MultilayerReader r(Section("5 a { Landuse_Layers = 3; }\njust a comment line\n", 2));
   ASSERT_EQ(r.Read(), 0) << r.console();
-  EXPECT_EQ(r.row(1).layerCount, 1);
-  EXPECT_EQ(r.row(1).layerCodes, (std::vector<int32_t>{0, 3}));
-  EXPECT_DOUBLE_EQ(r.row(1).k_extinct, 0.0);  // no number reads as 0
   EXPECT_EQ(r.row(2).code, 2);
   EXPECT_EQ(r.row(2).layerCount, 1);
   EXPECT_TRUE(r.row(2).layerCodes.empty());
@@ -137,7 +141,7 @@ TEST(MultilayerTable, UnreadableEntriesAndEndOfFile) {
 }
 
 // Layer codes are whole numbers as in the rest of the control file: "3.0" is 3, "3.5" is
-// refused naming it rather than read as 3; a piece that is no number is still dropped.
+// refused naming it rather than read as 3, and so is a word in a list.
 TEST(MultilayerTable, LayerCodesAreWholeNumbers) {
   MultilayerReader r(Section("11. forest { Landuse_Layers = 3.0, 2., 1; ArcVeg_Initial_Fractions = 0.5, 0.3, 0.2; }\n", 1));
   ASSERT_EQ(r.Read(), 0) << r.console();
@@ -149,6 +153,7 @@ TEST(MultilayerTable, LayerCodesAreWholeNumbers) {
             "\"nan\" (ArcVeg_Initial_Biomass) is not a number"},
            {"11 forest { Landuse_Layers = 3; k_extinct = 0.1.2; }\n", "\"0.1.2\" (k_extinct) is not a number"},
            {"1.5 forest { Landuse_Layers = 3; }\n", "\"1.5\" (the code) is not a whole number"},
+           {"11 forest { Landuse_Layers = 4,x,5; }\n", "\"x\" (Landuse_Layers) is not a whole number"},
        }) {
     MultilayerReader bad(Section(c.first, 1));
     EXPECT_EQ(bad.Read(), 110) << c.first;

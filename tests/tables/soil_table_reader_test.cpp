@@ -133,6 +133,11 @@ TEST(SoilTableReader, BadKeywordEntriesEndTheRunWithCode29) {
            {"GrainSizeDist = 0.6 -0.1 0.5; }", "all grain size fractions must be >= 0"},
            {"FCap = wet; }", "\"FCap\" is not a number"},
            {"Par_tau = ; }", "some values could not be read"},
+           {"GrainSizeDist = 0.5 x 0.2; }", "\"x\" (GrainSizeDist) is not a number"},
+           {"Par_tau = 0.5 x; }", "\"x\" (Par_tau of horizon 2) is not a number"},
+           {"Par_tau = 0,5; }",
+            "soil table code 1 (silt): Par_tau holds 2 values for 1 horizon; in lists the comma separates values: "
+            "\"0,5\" is read as two values, not as one with a decimal comma (a decimal fraction takes a point: 0.5)"},
        }) {
     SoilReader r(Table(base + c.extra + "\n"));
     EXPECT_EQ(r.Read(), 29) << c.extra;
@@ -148,6 +153,11 @@ TEST(SoilTableReader, BadKeywordEntriesEndTheRunWithCode29) {
     SoilReader r(Table(entry + "\n"));
     EXPECT_EQ(r.Read(), 29) << entry;
   }
+  // A list may separate its values by commas, and hold more than its horizons without one
+  // between two digits.
+  SoilReader commas(Table(base + "Par_tau = 0.4 0.6, 0.7; }\n"));
+  ASSERT_EQ(commas.Read(), 0) << commas.log.console();
+  EXPECT_EQ(commas.row(1).Par_tau, std::vector<double>(3, 0.4));
   SoilReader unknown(Table("1 a { method = Single; }\n"));
   EXPECT_EQ(unknown.Read(), 29);
   EXPECT_NE(unknown.log.console().find("soil table definition method unknown 1 a { method = Single; }"),
@@ -328,4 +338,42 @@ TEST(SoilTableReader, NumbersAreReadAsInTheControlFile) {
   SoilReader wholeMode(Table(kLoam) + "[GlobalSoilParameters]\npsi_FC_global = 5.5;\nusePsiFCglobalForUnassignedOnly = 1.0;\n");
   ASSERT_EQ(wholeMode.Read(), 0) << wholeMode.log.console();
   EXPECT_EQ(wholeMode.row(1).psi_FC[1], 5.5);
+}
+
+// An old row holds 6 values, or 15 with the layered part (read in soil-model mode 2 only):
+// a value more or less would move every later one by a place, so the row is refused naming
+// how many it holds and what the format has; a remark after the values still reads.
+TEST(SoilTableReader, OldRowsAreReadWholeOrRefusedWithTheirCount) {
+  const std::string layered = "3 peat 20 30 1e-5 250  1 0.5 0.1 2.0 1.25 4 0.1 900 0.5";
+  struct Case {
+    std::string row;
+    int mode, code;
+    std::string message;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"3 peat 20 30 1e-5 250 peat above the lake", 1, 0, ""},
+           {layered + " # layered", 1, 0, ""},
+           {layered + " peat", 2, 0, ""},
+           {"3 peat 20 30 1e-5 250 0.4", 1, 30,
+            "soil table code 3 (peat): the line holds 7 values; the format has 6: code, name, FCap, mSB, ksat_vevurada "
+            "and suction (or 15 with the layered part, not read in this run); a remark after the values begins"},
+           {layered + " 0.5", 2, 30, "the line holds 16 values; the format has 15: code, name, FCap"},
+           {"3 peat 20 30 1e-5 250  1 0.5 0.1", 2, 30, "the line holds 9 values; the format has 15"},
+           {"3 peat 20 wet 1e-5 250", 1, 30, "soil table code 3 (peat): \"wet\" (mSB) is not a number"},
+       }) {
+    SoilReader r(Table(c.row + "\n"));
+    EXPECT_EQ(r.Read(c.mode), c.code) << c.row;
+    if (c.code == 0) continue;
+    EXPECT_NE(r.log.console().find(c.message), std::string::npos) << r.log.console();
+    EXPECT_NE(r.log.console().find("soil table code 3: some values could not be read\n" + c.row), std::string::npos)
+        << r.log.console();
+  }
+  // A global value that is no number reads as 0, with a warning naming it.
+  SoilReader global(Table(kLoam) + "[GlobalSoilParameters]\npsi_FC_global = none;\nusePsiFCglobalForUnassignedOnly = 1;\n");
+  ASSERT_EQ(global.Read(), 0) << global.log.console();
+  EXPECT_NE(global.log.console().find("[GlobalSoilParameters] in soil.ctl: psi_FC_global = \"none\" is no number; it "
+                                      "reads as 0"),
+            std::string::npos)
+      << global.log.console();
+  EXPECT_EQ(global.log.console().find("usePsiFCglobalForUnassignedOnly = "), std::string::npos);
 }

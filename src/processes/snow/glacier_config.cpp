@@ -30,8 +30,9 @@ TextCursor NumberLine(const std::string& line) {
 // The glacier fraction of a cell is its value limited to 0..1: above 1 it counts as 1,
 // below 0 as 0. The grid "GlacierizedCells" is limited once as the snow model takes it, so
 // that the snow model, the glacier update and the modules that read the grid all take the
-// same fractions; one WARNING names the grid and how many cells of the basin lay outside.
-// A value within 1e-9 of the range (the rounding of a run's own sums) is left as it is; a
+// same fractions; one WARNING names the grid, how many cells of the basin lay outside and
+// the first of them, its value with every digit that puts it outside. Every value outside
+// is limited, however close: a fraction of -1e-9 would give its glacier a negative area. A
 // value that is no finite number is refused.
 void LimitGlacierFractions(const modelobject& o, const char* name) {
   o.RefuseImpossibleCells(name, StateRange::Finite());
@@ -47,7 +48,7 @@ void LimitGlacierFractions(const modelobject& o, const char* name) {
     for (int c = 1; c <= o.geometry.ncols; ++c) {
       double& v = fraction[r][c];
       if ((zones && !(zones[r][c] > nodata)) || !(v > nodata)) continue;
-      const bool high = v > 1.0 + 1e-9, low = v < -1e-9;
+      const bool high = v > 1.0, low = v < 0.0;
       if (!high && !low) continue;
       if (above + below == 0) {
         firstRow = r;
@@ -60,7 +61,7 @@ void LimitGlacierFractions(const modelobject& o, const char* name) {
   if (above + below == 0 || !o.log) return;
   *o.log << "WARNING: " << name << " (" << o.grids[p].fileName << ") holds a glacier fraction outside 0..1 in "
          << above + below << " cells of the basin (the first at row " << firstRow << ", column " << firstColumn
-         << ": " << firstValue << "): " << above << " above 1 count as 1, " << below << " below 0 as 0"
+         << ": " << ExactNumberText(firstValue) << "): " << above << " above 1 count as 1, " << below << " below 0 as 0"
          << "[end-entry]";
 }
 

@@ -1,5 +1,6 @@
 #include "processes/soil/soil_parameters.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "framework/logstream.h"
@@ -74,6 +75,27 @@ double& Field(SubbasinParameters& p, int row) {
   }
 }
 
+// What a row of codes that cannot be read lacks: the word that stands in it, or the codes up
+// to the largest one, which its columns must reach.
+std::string CodeRowFault(TextCursor& cursor, size_t rowStart, const SubbasinTableContext& c) {
+  const std::string& text = cursor.Text();
+  const size_t lineEnd = std::min(text.find('\n', rowStart), text.size());
+  std::string row = text.substr(rowStart, lineEnd - rowStart);
+  row.erase(row.find_last_not_of(" \t\r") + 1);
+  cursor.SkipBlanks();
+  if (cursor.Pos() < lineEnd) {
+    std::string word;
+    cursor.ReadWord(word);
+    return ": \"" + word.substr(0, 80) + "\" in the row of codes \"" + row + "\" is no sub-basin code (a whole number)";
+  }
+  const std::string smallest = std::to_string(c.codes->size() > 1 ? (*c.codes)[1] : 1);
+  const std::string largest = std::to_string(c.largestCode);
+  return ": the row of codes \"" + row + "\" ends before the largest sub-basin code, " + largest +
+         ". Its columns must cover the sub-basin codes " + smallest + " to " + largest +
+         ": the first column the smallest code (" + smallest + "), the last the largest (" + largest +
+         "), each value row one value per column";
+}
+
 }  // namespace
 
 const char* SubbasinGroupHelpText() { return kGroupHelp; }
@@ -86,10 +108,14 @@ std::vector<bool> ReadSubbasinColumns(TextCursor& cursor, const SubbasinTableCon
   std::vector<bool> column(static_cast<size_t>(n) + 1, false);
   int last = 0;
   int lastIndex = 0;
+  cursor.SkipBlanks();
+  const size_t rowStart = cursor.Pos();
   for (;;) {
     int code = 0;
     if (!cursor.ReadInt(code))
-      Fail(c, "error reading code[" + std::to_string(last) + "] for " + c.moduleName + HelpText(0), 10);
+      Fail(c, "error reading code[" + std::to_string(last) + "] for " + c.moduleName + CodeRowFault(cursor, rowStart, c) +
+                  HelpText(0),
+           10);
     const int index = code >= 1 && code <= c.largestCode && static_cast<size_t>(code) < map.size()
                           ? map[static_cast<size_t>(code)]
                           : 0;
