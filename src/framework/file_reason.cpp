@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 
@@ -60,4 +61,14 @@ std::string FileOpenReason(const std::string& path, bool forWriting, int errnoVa
       reason = Reason(e);
   }
   return reason.empty() ? std::string() : " (" + reason + ")";
+}
+
+std::string FileNamedBy(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return path;
+  const std::string target = resolved;
+  std::free(resolved);
+  return target;
 }

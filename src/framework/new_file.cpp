@@ -79,6 +79,11 @@ bool IsCharacterDevice(const std::string& path) {
 
 std::string TemporaryName(const std::string& path) { return IsCharacterDevice(path) ? path : path + ".tmp"; }
 
+std::string SpareTemporaryName(const std::string& path, int attempt) {
+  return TemporaryName(path + "." + std::to_string(::getpid()) +
+                       (attempt > 1 ? "-" + std::to_string(attempt) : std::string()));
+}
+
 int CreateOutputFile(const std::string& temporary, const std::string& path) {
   if (temporary != path) return CreateNewFile(temporary);
   int fd;

@@ -39,6 +39,10 @@ bool IsCharacterDevice(const std::string& path);
 // The name an output is written under until it is whole: "<path>.tmp", or path itself
 // when it leads to a character device, which is written straight into.
 std::string TemporaryName(const std::string& path);
+// The name an output made while the run is built is written under when its temporary name
+// is taken (a stale file, or an input the check of the run's files will refuse): for the
+// attempt k, "<path>.<pid>.tmp" (k = 1) or "<path>.<pid>-<k>.tmp".
+std::string SpareTemporaryName(const std::string& path, int attempt);
 
 // Opens the output path for writing under the name TemporaryName gave for it: a file made
 // new there (CreateNewFile), or the character device path leads to (a device that is gone
