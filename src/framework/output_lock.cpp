@@ -160,10 +160,14 @@ bool WriteList(int fd, const std::vector<std::string>& lines) {
   const size_t size = text.size();
   struct stat st {};
   if (::fstat(fd, &st) == 0 && static_cast<size_t>(st.st_size) > size) text.append(static_cast<size_t>(st.st_size) - size, '\n');
-  errno = 0;
-  if (::pwrite(fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
-    if (errno == 0) errno = ENOSPC;
-    return false;
+  for (size_t done = 0; done < text.size();) {
+    const ssize_t n = ::pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    done += static_cast<size_t>(n);
   }
   return ::ftruncate(fd, static_cast<off_t>(size)) == 0;
 }

@@ -190,7 +190,7 @@ std::string RunFiles::Create(const std::string& entry, const std::string& path, 
   Write(entry, path, When::Run, state, automatic);
   if (IsCharacterDevice(path)) return path;  // written straight into
   for (File& w : writes_)
-    if (w.path == path) w.staged = true;
+    if (w.path == path && w.entry == entry && w.when == When::Run && w.state == state) w.staged = true;
   for (const auto& s : staged_)
     if (s.second == path) return s.first;
   // Nothing is removed while the run is built: a name taken (a stale temporary file, or an
@@ -199,8 +199,10 @@ std::string RunFiles::Create(const std::string& entry, const std::string& path, 
     struct stat st;
     return ::lstat(name.c_str(), &st) == 0 || ::lstat(TemporaryName(name).c_str(), &st) == 0;
   };
+  // A temporary name longer than the folder takes gives way to a spare one that fits.
   std::string staged = TemporaryName(path);
-  for (int k = 1; taken(staged) && k < 1000; ++k) staged = SpareTemporaryName(path, k);
+  const NameLimits limits = NameLimitsOf(path);
+  for (int k = 1; (taken(staged) || !limits.Fit(staged)) && k < 1000; ++k) staged = SpareTemporaryName(path, k);
   staged_.emplace_back(staged, path);
   return staged;
 }
@@ -372,13 +374,8 @@ std::string FolderPart(const std::string& path, std::string* shown) {
   return folder;
 }
 
-// A limit of the file system that holds folder (NAME_MAX, PATH_MAX), or fallback when it
-// gives none.
-long FolderLimit(const std::string& folder, int name, long fallback) {
-  errno = 0;
-  const long limit = ::pathconf(folder.c_str(), name);
-  return limit > 0 ? limit : fallback;
-}
+std::string Characters(size_t n) { return std::to_string(n) + (n == 1 ? " character" : " characters"); }
+
 
 }  // namespace
 
@@ -428,26 +425,24 @@ std::string RunFiles::FirstUnwritable() const {
       return what + ", but the folder " + shown + " cannot be written into (" + std::strerror(e) + ")" +
              JoinedToOutputFolder(w, "Give the output a name in a folder the run can write into");
     }
-    // The names the run writes the output under: its own, its temporary name until it is
-    // whole, and the spare name of a file made while the run is built whose temporary name
-    // is taken.
+    // The names the run writes the output under: its own and its temporary name until it is
+    // whole (a file made while the run is built is staged under a name made to fit).
     std::vector<std::pair<std::string, std::string>> names = {{w.path, "its name"}};
-    if (!w.reserved && !w.append) names.emplace_back(TemporaryName(w.path), "its temporary name");
-    if (w.staged) names.emplace_back(SpareTemporaryName(w.path, 1), "the temporary name of this run");
-    const long nameMax = FolderLimit(folder, _PC_NAME_MAX, 255), pathMax = FolderLimit(folder, _PC_PATH_MAX, 4096);
+    if (!w.reserved && !w.append && !w.staged) names.emplace_back(TemporaryName(w.path), "its temporary name");
+    const NameLimits limits = NameLimitsOf(w.path);
     for (const auto& [name, called] : names) {
-      const size_t base = name.size() - name.rfind('/') - 1;
-      const size_t own = w.path.size() - w.path.rfind('/') - 1;
-      if (base > static_cast<size_t>(nameMax))
-        return what + ", but " + called + " " + Shown(name.substr(name.rfind('/') + 1)) + " is " +
-               std::to_string(base) + " characters long, more than the " + std::to_string(nameMax) +
-               " a name may have in " + shown + (name == w.path ? std::string() : " (the run writes the output under it "
-                                                                                  "until it is whole)") +
-               ". Shorten the name of the output to at most " + std::to_string(own - (base - nameMax)) + " characters";
-      if (name.size() >= static_cast<size_t>(pathMax))
+      const size_t base = BaseLength(name);
+      const std::string under =
+          name == w.path ? std::string() : " (the run writes the output under it until it is whole)";
+      if (base > limits.name)
+        return what + ", but " + called + " " + Shown(name.substr(name.size() - base)) + " is " +
+               std::to_string(base) + " characters long, more than the " + std::to_string(limits.name) +
+               " a name may have in " + shown + under + ". Shorten the name by at least " +
+               Characters(base - limits.name);
+      if (name.size() >= limits.path)
         return what + ", but " + called + " " + Shown(name) + " is " + std::to_string(name.size()) +
-               " characters long, more than the " + std::to_string(pathMax - 1) + " a path may have there" +
-               JoinedToOutputFolder(w, "Shorten it by " + std::to_string(name.size() - pathMax + 1) + " characters");
+               " characters long, more than the " + std::to_string(limits.path - 1) + " a path may have" + under +
+               JoinedToOutputFolder(w, "Shorten it by at least " + Characters(name.size() - limits.path + 1));
     }
     // A folder under a name the run writes under is never replaced: the write would fail at
     // the end of the run.

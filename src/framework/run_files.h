@@ -155,7 +155,7 @@ class RunFiles {
     std::string remedy;  // what to do about a clash (empty: rename the output)
     bool append = false;  // the run adds to the file (the module log): it replaces nothing
     bool reserved = false;  // a name of the run's own besides its outputs (Reserve)
-    bool staged = false;    // made while the run is built (Create): it may take a spare temporary name
+    bool staged = false;    // made while the run is built (Create), under a name of its own
     std::string name;  // absolute and normalised, the file's own name not resolved (a link stays the link)
   };
   // Size, time and place of a file as it was opened for reading.

@@ -601,8 +601,11 @@ void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const
               " (it records " + std::to_string(record.files.size()) + " files in " + folder + ")" +
               (instead.empty() ? std::string()
                                : "; in their place the run reads " + list +
-                                     ", the state of another run or date; name the state grids in " + folder +
-                                     " in the control file, or copy them with the storage file beside it");
+                                     ", the state of another run or date; copy the storage file and the files "
+                                     "it records beside the control file, or name the state grids in the control "
+                                     "file by their absolute paths in " + folder +
+                                     " (a relative name is read from the working folder but written under the "
+                                     "output folder)");
     } else if (count == 0)
       files = ": none of the state files it records is read";
     else if (edited == 0)

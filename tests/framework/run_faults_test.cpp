@@ -456,7 +456,8 @@ TEST(RunFaults, SigtermEndsARunThatWaitsForAnAnswer) {
 }
 
 // SIGHUP while the run is being built: it stops before its first step, through the
-// failure path (the diagnostics file is closed), and no later control file starts.
+// failure path (the diagnostics file is closed), and no later control file starts: an
+// ERROR names it.
 TEST(RunFaults, SighupWhileTheRunIsBuiltEndsItBeforeItsFirstStep) {
   ExampleRun run;
   NextApplicationSeams().adjustRunValues = [](RunValues&) { std::raise(SIGHUP); };
@@ -464,6 +465,7 @@ TEST(RunFaults, SighupWhileTheRunIsBuiltEndsItBeforeItsFirstStep) {
   EXPECT_EQ(run.Run(&console, 2), kTerminatedCode) << console;
   EXPECT_NE(console.find("SIGHUP received while the run of basin.ctl was being built"), std::string::npos) << console;
   EXPECT_EQ(Occurrences(console, "file modappli"), 1);
+  EXPECT_NE(console.find("SIGHUP received: the run of basin.ctl is not started"), std::string::npos) << console;
   EXPECT_NE(console.find("Program aborted with exit code " + std::to_string(kTerminatedCode)), std::string::npos);
   std::string why;
   EXPECT_TRUE(IsWellFormedXml(run.Diag(), &why)) << why;
@@ -774,31 +776,42 @@ TEST(RunFaults, RunsWithOtherBeginningsOfNamesShareAFolderAtOnce) {
 namespace {
 
 struct StateReader {
-  std::string console;
-  int status = -1;
+  std::string console, linkedConsole;
+  int status = -1, linkedStatus = -1;
 } stateReader;
 
 // Starts a run that goes on from the state in output/ while the run writing it there moves
-// its end state into place (after the first file moved).
+// its end state into place (after the first file moved), and one that reads it through
+// symbolic links in linked/.
 void StartAReaderOfTheState(const std::string&) {
   if (stateReader.status != -1) return;
   stateReader.status = RunCommand("OMP_NUM_THREADS=1 '" ORVEL_BINARY "' chain.ctl -diagfile:chain.xml </dev/null",
                                   &stateReader.console);
+  stateReader.linkedStatus = RunCommand(
+      "OMP_NUM_THREADS=1 '" ORVEL_BINARY "' linked.ctl -diagfile:linked.xml </dev/null", &stateReader.linkedConsole);
 }
 
 }  // namespace
 
 // A run that reads its state from the folder another run is moving its end state into would
 // read a state mixed from two runs: it is refused at start-up, before it reads a file of it,
-// naming the file and the run that writes it. Once that run has ended, it reads the whole
-// state, every file of it as the record of the storage file says.
+// naming the file and the run that writes it; so is one that reads it through symbolic links
+// from another folder. Once that run has ended, it reads the whole state, every file of it as
+// the record of the storage file says.
 TEST(RunFaults, ARunStartedWhileAnotherMovesItsStateIntoPlaceDoesNotReadIt) {
   ExampleRun run;
-  std::string chain = ReadTextFile("basin.ctl");
-  chain.replace(chain.find("DefaultOutputDirectory = output/"), 32,
-                "DefaultOutputDirectory = output2/\nInitialStateDirectory = output/");
-  WriteTextFile("chain.ctl", chain);
-  fs::create_directories("output2");
+  const std::string control = ReadTextFile("basin.ctl");
+  for (const char* name : {"chain", "linked"}) {
+    std::string chain = control;
+    chain.replace(chain.find("DefaultOutputDirectory = output/"), 32,
+                  "DefaultOutputDirectory = " + std::string(name) + "_output/\nInitialStateDirectory = " +
+                      (name == std::string("chain") ? "output/" : "linked/"));
+    WriteTextFile(std::string(name) + ".ctl", chain);
+    fs::create_directories(std::string(name) + "_output");
+  }
+  fs::create_directories("linked");
+  fs::copy_file("soil_state.txt", "output/soil_state.txt");  // the state of an earlier run
+  fs::create_symlink("../output/soil_state.txt", "linked/soil_state.txt");
   stateReader = StateReader();
   NextApplicationSeams().afterEndStateMove = StartAReaderOfTheState;
   std::string console;
@@ -810,6 +823,12 @@ TEST(RunFaults, ARunStartedWhileAnotherMovesItsStateIntoPlaceDoesNotReadIt) {
                                      fs::absolute("basin.ctl").string() + ") writes"),
             std::string::npos)
       << stateReader.console;
+  EXPECT_EQ(stateReader.linkedStatus, 26) << stateReader.linkedConsole;
+  EXPECT_NE(stateReader.linkedConsole.find("the run reads " + fs::absolute("output/soil_state.txt").string() +
+                                           " for the storage file of [soil_model], which another run (process " +
+                                           std::to_string(getpid())),
+            std::string::npos)
+      << stateReader.linkedConsole;
   std::string out;
   EXPECT_EQ(RunCommand("OMP_NUM_THREADS=1 '" ORVEL_BINARY "' chain.ctl -diagfile:chain.xml </dev/null", &out), 0)
       << out;
@@ -1014,13 +1033,16 @@ TEST(RunFaults, AFailedWriteOrASigtermAtTheEndLeavesTheEarlierStateWhole) {
   fs::remove(run.Output() + "/peakflow.asc.tmp", ignored);
   EXPECT_TRUE(StateFilesIn(run.Output()) == before);
 
+  // The control file after it is not started, and named.
   NextApplicationSeams().afterPass = SignalInTheLastStep;
   NextApplicationSeams().afterPassContext = &sigterm;
-  EXPECT_EQ(run.Run(&console), kTerminatedCode) << console;
+  EXPECT_EQ(run.Run(&console, 2), kTerminatedCode) << console;
   EXPECT_NE(console.find("SIGTERM received while the end of the run was written: the end state is not moved into "
                          "place, the earlier state files are left as they were"),
             std::string::npos)
       << console;
+  EXPECT_EQ(Occurrences(console, "file modappli"), 1);
+  EXPECT_NE(console.find("SIGTERM received: the run of basin.ctl is not started"), std::string::npos) << console;
   EXPECT_EQ(console.find("end of simulation reached successfully!"), std::string::npos);
   EXPECT_TRUE(StateFilesIn(run.Output()) == before);
 }
