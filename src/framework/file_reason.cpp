@@ -7,15 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
+#include "framework/new_file.h"
 
-// The folder part of a path ("." for a bare name), without its trailing separator.
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
+namespace {
 
 std::string Shown(const std::string& folder) { return folder == "/" ? folder : folder + "/"; }
 
@@ -41,7 +35,7 @@ std::string FileOpenReason(const std::string& path, bool forWriting, int errnoVa
   }
   std::string reason = Reason(errnoValue);
   if (forWriting) {
-    const std::string folder = FolderOf(path);
+    const std::string folder = FolderOfName(path);
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0) {
       const int e = errno;

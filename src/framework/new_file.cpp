@@ -86,9 +86,13 @@ size_t BaseLength(const std::string& path) {
 
 bool NameLimits::Fit(const std::string& p) const { return BaseLength(p) <= name && p.size() < path; }
 
-NameLimits NameLimitsOf(const std::string& path) {
+std::string FolderOfName(const std::string& path) {
   const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string(".") : slash == 0 ? "/" : path.substr(0, slash);
+  return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+NameLimits NameLimitsOf(const std::string& path) {
+  const std::string folder = FolderOfName(path);
   NameLimits limits;
   const long name = ::pathconf(folder.c_str(), _PC_NAME_MAX), longest = ::pathconf(folder.c_str(), _PC_PATH_MAX);
   if (name > 0) limits.name = static_cast<size_t>(name);

@@ -39,6 +39,10 @@ bool IsCharacterDevice(const std::string& path);
 // The name an output is written under until it is whole: "<path>.tmp", or path itself
 // when it leads to a character device, which is written straight into.
 std::string TemporaryName(const std::string& path);
+// The folder a name lies in, as the system is given it: the name up to its last "/", "/" for
+// a name in the root, "." for a name without any "/".
+std::string FolderOfName(const std::string& path);
+
 // The limits of the file system that holds the folder of path: the longest name of a file
 // in it (NAME_MAX) and the longest path the system takes (PATH_MAX, its closing zero
 // included). BaseLength is the length of the last part of path.

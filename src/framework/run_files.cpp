@@ -365,17 +365,7 @@ std::string RunFiles::FirstClash() const {
 
 namespace {
 
-// The folder part of a name as the run passes it to the system ("." for a bare name), with
-// its trailing "/" as the messages show it.
-std::string FolderPart(const std::string& path, std::string* shown) {
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string(".") : slash == 0 ? "/" : path.substr(0, slash);
-  if (shown) *shown = slash == std::string::npos ? std::string("./ (the working folder)") : path.substr(0, slash + 1);
-  return folder;
-}
-
 std::string Characters(size_t n) { return std::to_string(n) + (n == 1 ? " character" : " characters"); }
-
 
 }  // namespace
 
@@ -410,13 +400,14 @@ std::string RunFiles::FirstUnwritable() const {
   for (const File* each : order) {
     const File& w = *each;
     if (IsCharacterDevice(w.path)) continue;  // written straight into
-    std::string shown;
-    const std::string folder = FolderPart(w.path, &shown);
+    const std::string folder = FolderOfName(w.path);
     if (folder.find(kAnyDigit) != std::string::npos) continue;
+    const std::string shown = w.path.find('/') == std::string::npos ? std::string("./ (the working folder)")
+                                                                    : w.path.substr(0, w.path.rfind('/') + 1);
     const std::string what = w.entry + " would be written to " + Shown(w.path);
     struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-      const bool none = ::stat(folder.c_str(), &st) != 0;
+    const bool none = ::stat(folder.c_str(), &st) != 0;
+    if (none || !S_ISDIR(st.st_mode)) {
       return what + ", but " + (none ? "the folder " + shown + " does not exist" : shown + " is no folder") +
              JoinedToOutputFolder(w, "Make the folder " + shown + ", or give the output a name in an existing one");
     }
@@ -447,7 +438,7 @@ std::string RunFiles::FirstUnwritable() const {
     // A folder under a name the run writes under is never replaced: the write would fail at
     // the end of the run.
     for (const auto& [name, called] : names)
-      if (NotARegularFile(name) == "a folder" && !(w.staged && name != w.path))
+      if (NotARegularFile(name) == "a folder")
         return what + ", but a folder stands under " + called + " " + Shown(name) +
                ": the run would fail to write it. Remove or rename that folder, or give the output another name";
   }

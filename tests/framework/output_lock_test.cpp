@@ -12,7 +12,6 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -273,53 +272,48 @@ TEST(RunHold, ACharacterDeviceIsNotHeld) {
 
 namespace {
 
-// Runs what in a child process with a log of its own; returns the code it ends with (what
-// returns it: 0, or the code a hold threw) and the child's log in *said.
-int InChild(const std::function<int(RunHold&, CapturedLog&)>& what, std::string* said) {
+// Holds folder + name for writing in a child process, once prepare has set it up (another
+// user, a limit); returns the code the hold ends with (0: held) and the child's log in *said.
+int WriteInChild(const std::string& folder, const std::string& name, void (*prepare)(), std::string* said) {
   int out[2];
   if (pipe(out) != 0) return -1;
   const pid_t pid = fork();
   if (pid == 0) {
     close(out[0]);
-    for (int end : KeepingEnds()) close(end);
+    prepare();
+    CapturedLog log;
     int code = 0;
-    std::string text;
     {
-      CapturedLog log;
-      {
-        RunHold hold;
-        try {
-          code = what(hold, log);
-        } catch (int c) {
-          code = c;
-        }
+      RunHold hold;
+      hold.Begin(&log.log(), "/data/child.ctl", folder);
+      try {
+        hold.Write(folder + name, "[s] " + name, false);
+      } catch (int c) {
+        code = c;
       }
-      text = log.console();
     }
-    if (write(out[1], text.data(), text.size()) < 0) _exit(99);
-    _exit(code);
+    const std::string text = log.console();
+    _exit(write(out[1], text.data(), text.size()) < 0 ? 99 : code);
   }
   close(out[1]);
-  std::string text;
+  said->clear();
   char buffer[4096];
-  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) said->append(buffer, static_cast<size_t>(n));
   close(out[0]);
   int status = 0;
   waitpid(pid, &status, 0);
-  if (said) *said = text;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Takes the holds given in the child as the user nobody (65534).
-int AsAnotherUser(const std::string& folder, const std::string& name, std::string* said) {
-  return InChild(
-      [&](RunHold& hold, CapturedLog& log) {
-        if (setgid(65534) != 0 || setuid(65534) != 0) return 98;
-        hold.Begin(&log.log(), "/data/nobody.ctl", folder);
-        hold.Write(folder + name, "[s] " + name, false);
-        return 0;
-      },
-      said);
+void AsNobody() {
+  if (setgid(65534) != 0 || setuid(65534) != 0) _exit(98);
+}
+
+// Files of at most 8 bytes: a list of runs cannot be written, as on a full disk.
+void WithFilesOfEightBytes() {
+  std::signal(SIGXFSZ, SIG_IGN);
+  const rlimit limit{8, 8};
+  if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(98);
 }
 
 }  // namespace
@@ -327,7 +321,7 @@ int AsAnotherUser(const std::string& folder, const std::string& name, std::strin
 // The lock file serves a group: it is made as writable as the umask lets it, and it goes only
 // when no other process holds a lock in it, whatever its list says (a third party that empties
 // the list lets no run in on a name still held). A control file whose path holds a line feed
-// leaves a list of whole lines.
+// leaves a list of whole lines; a list that cannot be written ends the start-up.
 TEST(RunHold, TheLockFileServesAGroupAndGoesOnlyWhenNobodyHoldsIt) {
   TempDir dir;
   const std::string folder = dir.path() + "/";
@@ -368,6 +362,14 @@ TEST(RunHold, TheLockFileServesAGroupAndGoesOnlyWhenNobodyHoldsIt) {
   EXPECT_TRUE(fs::exists(lockFile));
   other.LetGo();
   EXPECT_FALSE(fs::exists(lockFile));
+
+  // A list that cannot be written (a full disk) ends the start-up, rather than leave the
+  // other runs unnamed.
+  std::string said;
+  EXPECT_EQ(WriteInChild(folder, "a.stat", WithFilesOfEightBytes, &said), 26) << said;
+  EXPECT_NE(said.find("is a file this run cannot write its line of the list of runs into (File too large)"),
+            std::string::npos)
+      << said;
 }
 
 // A lock file of another user that this one cannot write (made 0644 under umask 022): left by
@@ -383,7 +385,7 @@ TEST(RunHold, ALockFileOfAnotherUserIsClearedOrNamed) {
   WriteTextFile(lockFile, "process 999999999, control file /gone/basin.ctl\n");
   ASSERT_EQ(chmod(lockFile.c_str(), 0644), 0);
   std::string said;
-  EXPECT_EQ(AsAnotherUser(folder, "a.stat", &said), 0) << said;
+  EXPECT_EQ(WriteInChild(folder, "a.stat", AsNobody, &said), 0) << said;
   EXPECT_NE(said.find("the lock file " + lockFile + " of the output folder " + folder +
                       " (of user root, mode 0644, which this user cannot write) was left by runs that have ended: it "
                       "is removed and made anew"),
@@ -394,7 +396,7 @@ TEST(RunHold, ALockFileOfAnotherUserIsClearedOrNamed) {
   ASSERT_EQ(chmod(dir.path().c_str(), 01777), 0);
   WriteTextFile(lockFile, "process 999999999, control file /gone/basin.ctl\n");
   ASSERT_EQ(chmod(lockFile.c_str(), 0644), 0);
-  EXPECT_EQ(AsAnotherUser(folder, "a.stat", &said), 26) << said;
+  EXPECT_EQ(WriteInChild(folder, "a.stat", AsNobody, &said), 26) << said;
   EXPECT_NE(said.find("was left by runs that have ended (none holds it now), but this user can neither write it nor "
                       "remove it (Operation not permitted): remove " + lockFile),
             std::string::npos)
@@ -405,32 +407,9 @@ TEST(RunHold, ALockFileOfAnotherUserIsClearedOrNamed) {
   RunElsewhere other("/data/other.ctl", {"w " + folder + "b.stat"});
   umask(previous);
   ASSERT_TRUE(other.Held());
-  EXPECT_EQ(AsAnotherUser(folder, "a.stat", &said), 26) << said;
+  EXPECT_EQ(WriteInChild(folder, "a.stat", AsNobody, &said), 26) << said;
   EXPECT_NE(said.find("belongs to user root, mode 0644, which this user cannot write, and process " +
                       std::to_string(other.Pid()) + ", control file /data/other.ctl holds names in it"),
-            std::string::npos)
-      << said;
-}
-
-// A list of runs that cannot be written (a full disk, here a file size limit) ends the
-// start-up, rather than leaving the other runs unnamed.
-TEST(RunHold, AListThatCannotBeWrittenEndsTheStartUp) {
-  TempDir dir;
-  const std::string folder = dir.path() + "/";
-  std::string said;
-  EXPECT_EQ(InChild(
-                [&](RunHold& hold, CapturedLog& log) {
-                  std::signal(SIGXFSZ, SIG_IGN);
-                  const rlimit limit{8, 8};
-                  if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 98;
-                  hold.Begin(&log.log(), "mine.ctl", folder);
-                  hold.Write(folder + "a.stat", "[s] a.stat", false);
-                  return 0;
-                },
-                &said),
-            26)
-      << said;
-  EXPECT_NE(said.find("is a file this run cannot write its line of the list of runs into (File too large)"),
             std::string::npos)
       << said;
 }
