@@ -5,6 +5,8 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "framework/append_file.h"
 #include "framework/build_info.h"
@@ -114,6 +116,20 @@ bool DiagnosticsFileIsFree(const std::string& name, std::ostream& console) {
   return false;
 }
 
+// The ERROR that names the control files of the command line from position first on, which
+// the program does not start for the signal it received.
+void SayNotStarted(LogStream& log, int argc, char** argv, const CommandLine& cl, int first) {
+  std::vector<std::string> names;
+  for (int i = first; i < argc; ++i)
+    if (!cl.IsOption(i)) names.push_back(argv[i] ? argv[i] : "");
+  if (names.empty()) return;
+  std::string list;
+  for (size_t k = 0; k < names.size(); ++k)
+    list += (k == 0 ? "" : k + 1 == names.size() ? " and " : ", ") + names[k];
+  log << "ERROR: " << TerminationSignalName() << " received: the run" << (names.size() == 1 ? " of " : "s of ") << list
+      << (names.size() == 1 ? " is" : " are") << " not started" << "[end-entry]";
+}
+
 }  // namespace
 
 int RunOrvel(int argc, char** argv, std::ostream& console) {
@@ -135,6 +151,7 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
   int exitCode = 0;
   ModellApplication* app = nullptr;
   const char* running = nullptr;  // the control file of the run under way
+  int runningAt = 0;              // its position on the command line
   const char* lastRun = nullptr;  // the control file of the last run that ended
   bool leftOut = false;  // a control file was not started: the program was asked to stop
   try {
@@ -149,12 +166,12 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
       for (int i = 1; i < argc; ++i) {
         if (cl.IsOption(i)) continue;
         if (TerminationSignal != 0) {  // asked to stop: no further control file
-          *log << "ERROR: " << TerminationSignalName() << " received: the run of " << argv[i]
-               << " and of every control file after it is not started" << "[end-entry]";
+          SayNotStarted(*log, argc, argv, cl, i);
           leftOut = true;
           break;
         }
         running = argv[i];
+        runningAt = i;
         app = new ModellApplication(log.get(), argc, argv, i);
         exitCode = 0;
         CtrlCState = 0;
@@ -194,6 +211,9 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
     else if (running)
       *log << "ERROR: the run of " << running << " failed and left no end state"
            << (app ? app->UnwrittenStorageFile() : std::string()) << "[end-entry]";
+    // A signal during a run's start-up or its end writes: the later control files are not
+    // started either.
+    if (running && TerminationSignal != 0) SayNotStarted(*log, argc, argv, cl, runningAt + 1);
     CurrentApplication = nullptr;
     delete app;
     std::signal(SIGINT, SIG_DFL);

@@ -3,18 +3,13 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 
-namespace {
+#include "framework/new_file.h"
 
-// The folder part of a path ("." for a bare name), without its trailing separator.
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
+namespace {
 
 std::string Shown(const std::string& folder) { return folder == "/" ? folder : folder + "/"; }
 
@@ -40,7 +35,7 @@ std::string FileOpenReason(const std::string& path, bool forWriting, int errnoVa
   }
   std::string reason = Reason(errnoValue);
   if (forWriting) {
-    const std::string folder = FolderOf(path);
+    const std::string folder = FolderOfName(path);
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0) {
       const int e = errno;
@@ -60,4 +55,14 @@ std::string FileOpenReason(const std::string& path, bool forWriting, int errnoVa
       reason = Reason(e);
   }
   return reason.empty() ? std::string() : " (" + reason + ")";
+}
+
+std::string FileNamedBy(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return path;
+  const std::string target = resolved;
+  std::free(resolved);
+  return target;
 }

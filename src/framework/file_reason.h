@@ -19,3 +19,9 @@ std::string FileOpenReason(const std::string& path, bool forWriting, int errnoVa
 std::string NotARegularFile(const std::string& path);
 // True when path is a regular file or names nothing (the open then says why).
 inline bool RegularOrMissing(const std::string& path) { return NotARegularFile(path).empty(); }
+
+// The file a name leads to: when the name itself is a symbolic link, the path of the file
+// it leads to at last (absolute); otherwise (a file, a name nothing stands under, a link
+// that leads nowhere) the name as given. A state read through a link is that file, with its
+// marker and its holds beside it.
+std::string FileNamedBy(const std::string& path);

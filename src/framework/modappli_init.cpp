@@ -206,6 +206,7 @@ void ModellApplication::BuildModules() {
   m.defaults->InitStep(done);  // step 0: the control file's copy and the output settings
   const std::string& output = m.defaults->output.defaultOutputDirectory;
   hold.NameOutputFolder(output.substr(0, output.find_last_of('/') + 1));
+  RunFiles::Current().NameOutputDirectory(output);
   StopIfTerminated();
   while (!done) {
     m.defaults->InitStep(done);

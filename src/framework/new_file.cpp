@@ -79,6 +79,36 @@ bool IsCharacterDevice(const std::string& path) {
 
 std::string TemporaryName(const std::string& path) { return IsCharacterDevice(path) ? path : path + ".tmp"; }
 
+size_t BaseLength(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path.size() : path.size() - slash - 1;
+}
+
+bool NameLimits::Fit(const std::string& p) const { return BaseLength(p) <= name && p.size() < path; }
+
+std::string FolderOfName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+NameLimits NameLimitsOf(const std::string& path) {
+  const std::string folder = FolderOfName(path);
+  NameLimits limits;
+  const long name = ::pathconf(folder.c_str(), _PC_NAME_MAX), longest = ::pathconf(folder.c_str(), _PC_PATH_MAX);
+  if (name > 0) limits.name = static_cast<size_t>(name);
+  if (longest > 0) limits.path = static_cast<size_t>(longest);
+  return limits;
+}
+
+std::string SpareTemporaryName(const std::string& path, int attempt) {
+  const std::string mark = "." + std::to_string(::getpid()) + (attempt > 1 ? "-" + std::to_string(attempt) : std::string());
+  std::string spare = TemporaryName(path + mark);
+  // Never longer than the folder's file system takes: the end of the name gives way.
+  const size_t most = NameLimitsOf(path).name, base = BaseLength(spare);
+  if (base > most && base - most < BaseLength(path)) spare = TemporaryName(path.substr(0, path.size() - (base - most)) + mark);
+  return spare;
+}
+
 int CreateOutputFile(const std::string& temporary, const std::string& path) {
   if (temporary != path) return CreateNewFile(temporary);
   int fd;

@@ -39,6 +39,25 @@ bool IsCharacterDevice(const std::string& path);
 // The name an output is written under until it is whole: "<path>.tmp", or path itself
 // when it leads to a character device, which is written straight into.
 std::string TemporaryName(const std::string& path);
+// The folder a name lies in, as the system is given it: the name up to its last "/", "/" for
+// a name in the root, "." for a name without any "/".
+std::string FolderOfName(const std::string& path);
+
+// The limits of the file system that holds the folder of path: the longest name of a file
+// in it (NAME_MAX) and the longest path the system takes (PATH_MAX, its closing zero
+// included). BaseLength is the length of the last part of path.
+struct NameLimits {
+  size_t name = 255, path = 4096;
+  bool Fit(const std::string& p) const;  // both limits kept
+};
+NameLimits NameLimitsOf(const std::string& path);
+size_t BaseLength(const std::string& path);
+
+// The name an output made while the run is built is written under when its temporary name
+// is taken (a stale file, or an input the check of the run's files will refuse): for the
+// attempt k, "<path>.<pid>.tmp" (k = 1) or "<path>.<pid>-<k>.tmp", the end of the output's
+// own name cut where the whole would be longer than the folder's file system takes.
+std::string SpareTemporaryName(const std::string& path, int attempt);
 
 // Opens the output path for writing under the name TemporaryName gave for it: a file made
 // new there (CreateNewFile), or the character device path leads to (a device that is gone

@@ -1,6 +1,7 @@
 #include "framework/output_lock.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "framework/ctrl_c.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
@@ -33,12 +35,13 @@ off_t NameByte(const std::string& name) {
 
 off_t RunByte(pid_t pid) { return kRunBase + static_cast<off_t>(pid); }
 
-flock Range(short type, off_t byte) {
+// A range of the lock file: one byte, or (length 0) the whole file from byte on.
+flock Range(short type, off_t byte, off_t length = 1) {
   flock range{};
   range.l_type = type;
   range.l_whence = SEEK_SET;
   range.l_start = byte;
-  range.l_len = 1;
+  range.l_len = length;
   return range;
 }
 
@@ -47,10 +50,10 @@ bool SetLock(int fd, short type, off_t byte) {
   return ::fcntl(fd, F_SETLK, &range) == 0;
 }
 
-// Another process's lock on the byte that a lock of type would conflict with: its type, or
-// F_UNLCK when there is none (or it cannot be asked).
-short Conflicting(int fd, short type, off_t byte, pid_t& pid) {
-  flock range = Range(type, byte);
+// Another process's lock on the range that a lock of type would conflict with: its type, or
+// F_UNLCK when there is none (or it cannot be asked). Asking needs no write access.
+short Conflicting(int fd, short type, off_t byte, pid_t& pid, off_t length = 1) {
+  flock range = Range(type, byte, length);
   if (::fcntl(fd, F_GETLK, &range) != 0) return F_UNLCK;
   pid = range.l_pid;
   return range.l_type;
@@ -58,14 +61,26 @@ short Conflicting(int fd, short type, off_t byte, pid_t& pid) {
 
 bool Busy(int e) { return e == EAGAIN || e == EACCES; }
 
-// Takes the guard of the list, waiting while another run updates it; false with errno set
-// when it cannot be had (EAGAIN: held longer than a run ever holds it).
-bool TakeGuard(int fd) {
+// Takes the guard of the list, waiting up to waitMs while another run updates it; false
+// with errno set when it cannot be had (EAGAIN: held longer than a run ever holds it; EINTR:
+// the program was asked to end meanwhile, when stopOnSignal). waiting is called once, when
+// the wait has lasted a second.
+template <typename Waiting>
+bool TakeGuard(int fd, int waitMs, bool stopOnSignal, Waiting waiting) {
   for (int waited = 0;; waited += 5) {
     if (SetLock(fd, F_WRLCK, kGuardByte)) return true;
-    if (!Busy(errno) || waited >= kGuardWaitMs) return false;
+    if (!Busy(errno) || waited >= waitMs) return false;
+    if (stopOnSignal && TerminationSignal != 0) {
+      errno = EINTR;
+      return false;
+    }
+    if (waited == 1000) waiting();
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+}
+
+bool TakeGuard(int fd, int waitMs) {
+  return TakeGuard(fd, waitMs, false, [] {});
 }
 
 void ReleaseGuard(int fd) { SetLock(fd, F_UNLCK, kGuardByte); }
@@ -114,12 +129,63 @@ std::vector<std::string> LiveRuns(int fd, const std::string& text) {
   return live;
 }
 
-void WriteList(int fd, const std::vector<std::string>& lines) {
+// Who holds a lock on the range (one byte, or length 0: the whole file from byte on) that a
+// lock of type would conflict with: "process 12, control file /x/basin.ctl" (its line of
+// the list), or empty when nobody does. *held (when given) is the type of that lock.
+std::string WhoHolds(int fd, off_t byte, short type, short* held = nullptr, off_t length = 1) {
+  pid_t pid = 0;
+  const short t = Conflicting(fd, type, byte, pid, length);
+  if (held) *held = t;
+  if (t == F_UNLCK) return std::string();
+  std::string who = "process " + std::to_string(pid);
+  for (const std::string& line : Lines(ReadAll(fd)))
+    if (LinePid(line) == pid) who = line;
+  return who;
+}
+
+// Whether a process other than this one holds any lock on the lock file (a name, or its
+// line in the list): the locks go with their process, so this is never a run that has gone,
+// whatever the list says.
+bool OthersHoldLocks(int fd) {
+  pid_t pid = 0;
+  return Conflicting(fd, F_WRLCK, 0, pid, 0) != F_UNLCK;
+}
+
+// Writes the list over the old one, its end filled with empty lines up to the old length,
+// then cuts those: a run stopped in between leaves whole lines, never an empty list nor a
+// piece of an old line. False with errno set when it cannot be written.
+bool WriteList(int fd, const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) text += line + "\n";
-  if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
-    // The holds stand without the list; a run that finds a name taken is told less of the other.
+  const size_t size = text.size();
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && static_cast<size_t>(st.st_size) > size) text.append(static_cast<size_t>(st.st_size) - size, '\n');
+  for (size_t done = 0; done < text.size();) {
+    const ssize_t n = ::pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    done += static_cast<size_t>(n);
   }
+  return ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+}
+
+// A control file as the list names it: on one line whatever its path holds (a line feed
+// written as \n, a backslash as \\).
+std::string OnOneLine(const std::string& path) {
+  std::string shown;
+  for (const char c : path)
+    shown += c == '\n' ? std::string("\\n") : c == '\r' ? std::string("\\r") : c == '\\' ? std::string("\\\\")
+                                                                                       : std::string(1, c);
+  return shown;
+}
+
+// The user a file belongs to, by name where the system knows it.
+std::string Owner(uid_t uid) {
+  if (const passwd* p = ::getpwuid(uid)) return p->pw_name;
+  return "uid " + std::to_string(uid);
 }
 
 // What stands under the lock file's name when it is no regular file of its own; empty when
@@ -174,13 +240,20 @@ long RunHold::FolderOf(const std::string& folder, bool forWriting, const std::st
   // counts only on the file that still stands under the name.
   for (int attempt = 0; attempt < 100; ++attempt) {
     struct stat before {};
-    if (::lstat(lockPath.c_str(), &before) == 0) {
+    const bool stood = ::lstat(lockPath.c_str(), &before) == 0;
+    if (stood) {
       const std::string kind = NotALockFile(lockPath, before);
       if (!kind.empty()) return notALockFile(kind);
     }
-    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    // Writable for the group and others as far as the umask lets it: the runs of a group
+    // share a folder (a setgid folder, umask 002).
+    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
     if (fd < 0) {
       const int e = errno;
+      if (e == EACCES && stood) {
+        if (ClearLockFileOfAnother(lockPath, before, forWriting, shown)) continue;
+        return -1;
+      }
       if (!forWriting) return -1;
       if (e == ELOOP) return notALockFile("a symbolic link");
       if (log_)
@@ -194,10 +267,10 @@ long RunHold::FolderOf(const std::string& folder, bool forWriting, const std::st
       ::close(fd);
       return notALockFile(kind.empty() ? "no file that can be looked at" : kind);
     }
-    if (!TakeGuard(fd)) {
+    if (!TakeListGuard(fd, lockPath, forWriting)) {
       const int e = errno;
       ::close(fd);
-      if (Busy(e)) return refuse("held by a run that does not let go of it (stopped while it wrote its list of runs)");
+      if (Busy(e)) return -1;  // a stalled list where the run only reads
       // No locks on this file system: said once for a folder the run writes into.
       if (!forWriting) return -1;
       unlockable_.push_back(folder);
@@ -222,8 +295,14 @@ long RunHold::FolderOf(const std::string& folder, bool forWriting, const std::st
                     "Give that file another name, or give this run another folder");
     }
     std::vector<std::string> runs = LiveRuns(fd, text);
-    runs.push_back(std::string(kLinePrefix) + std::to_string(::getpid()) + ", control file " + controlFile_);
-    WriteList(fd, runs);
+    runs.push_back(std::string(kLinePrefix) + std::to_string(::getpid()) + ", control file " + OnOneLine(controlFile_));
+    if (!WriteList(fd, runs)) {
+      const int e = errno;
+      ::close(fd);
+      return refuse(std::string("a file this run cannot write its line of the list of runs into (") +
+                    std::strerror(e) + "): a run that finds a name taken could not say which run holds it. Free "
+                    "space on its disk, or give this run another folder");
+    }
     SetLock(fd, F_RDLCK, RunByte(::getpid()));
     ReleaseGuard(fd);
     folders_.push_back(Folder{fd, folder, lockPath, held.st_dev, held.st_ino, place.st_dev, place.st_ino, forWriting});
@@ -232,15 +311,79 @@ long RunHold::FolderOf(const std::string& folder, bool forWriting, const std::st
   return refuse("made and removed again all the time by other runs");
 }
 
+bool RunHold::TakeListGuard(int fd, const std::string& lockPath, bool forWriting) {
+  std::string waitedFor;
+  const auto waiting = [&] {
+    waitedFor = WhoHolds(fd, kGuardByte, F_WRLCK);
+    if (log_)
+      *log_ << "INFO: waiting for " << (waitedFor.empty() ? std::string("another run") : waitedFor)
+            << ", which is writing the list of runs in " << lockPath << "[end-entry]";
+  };
+  if (TakeGuard(fd, kGuardWaitMs, true, waiting)) return true;
+  const int e = errno;
+  if (waitedFor.empty()) waitedFor = WhoHolds(fd, kGuardByte, F_WRLCK);
+  const std::string who = waitedFor.empty() ? std::string("another run") : waitedFor;
+  if (e == EINTR) {
+    ::close(fd);
+    if (log_)
+      *log_ << "FATAL: " << TerminationSignalName() << " received while the run waited for " << who
+            << " to write the list of runs in " << lockPath << ": it ends before its first time step" << "[end-entry]";
+    throw kTerminatedCode;
+  }
+  if (!Busy(e) || !forWriting) {
+    errno = e;
+    return false;
+  }
+  ::close(fd);
+  if (log_)
+    *log_ << "FATAL: the lock file " << lockPath << " is held by " << who
+          << ", which does not let go of it (stopped while it wrote the list of runs): let that run go on or end it, "
+             "then start this run again" << "[end-entry]";
+  throw 26;
+}
+
+bool RunHold::ClearLockFileOfAnother(const std::string& lockPath, const struct stat& st, bool forWriting,
+                                     const std::string& shown) {
+  const std::string owner =
+      "user " + Owner(st.st_uid) + FormatText(", mode %04o", static_cast<unsigned>(st.st_mode & 07777));
+  const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  std::string who;
+  if (fd >= 0) {
+    who = WhoHolds(fd, 0, F_WRLCK, nullptr, 0);  // asking needs no write access
+    ::close(fd);
+  }
+  if (fd >= 0 && who.empty()) {
+    // Nobody holds anything in it: every run it lists has ended.
+    if (::unlink(lockPath.c_str()) == 0 || errno == ENOENT) {
+      if (log_)
+        *log_ << "INFO: the lock file " << lockPath << " of " << shown << " (of " << owner
+              << ", which this user cannot write) was left by runs that have ended: it is removed and made anew"
+              << "[end-entry]";
+      return true;
+    }
+    if (!forWriting) return false;
+    if (log_)
+      *log_ << "FATAL: the lock file " << lockPath << " of " << shown << " (of " << owner
+            << ") was left by runs that have ended (none holds it now), but this user can neither write it nor "
+            << "remove it (" << std::strerror(errno) << "): remove " << lockPath
+            << " (as its owner or the folder's owner), then start the run again" << "[end-entry]";
+    throw 26;
+  }
+  if (!forWriting) return false;
+  if (log_)
+    *log_ << "FATAL: the lock file " << lockPath << " of " << shown << " belongs to " << owner
+          << ", which this user cannot write" << (fd < 0 ? std::string(" nor read") : ", and " + who + " holds names in it")
+          << ": this run cannot hold its names there. Let the runs of that user end (the last one removes the file), "
+             "or give this run another folder; a run makes its lock file writable for its group where the umask "
+             "allows it (umask 002)" << "[end-entry]";
+  throw 26;
+}
+
 bool RunHold::Holder(const Folder& f, off_t byte, bool exclusive, std::string& who, bool& writes) const {
-  pid_t pid = 0;
-  const short type = Conflicting(f.fd, exclusive ? F_WRLCK : F_RDLCK, byte, pid);
-  if (type == F_UNLCK) return false;
+  short type = F_UNLCK;
+  who = WhoHolds(f.fd, byte, exclusive ? F_WRLCK : F_RDLCK, &type);
   writes = type == F_WRLCK;
-  who = "process " + std::to_string(pid);
-  for (const std::string& line : Lines(ReadAll(f.fd)))
-    if (LinePid(line) == pid) who = line;
-  return true;
+  return type != F_UNLCK;
 }
 
 void RunHold::Hold(const std::string& path, const std::string& what, bool endState, bool exclusive) {
@@ -300,12 +443,17 @@ void RunHold::Write(const std::string& path, const std::string& what, bool endSt
   Hold(path, what, endState, true);
 }
 
-void RunHold::Read(const std::string& path, const std::string& what) { Hold(path, what, false, false); }
+// A file read through a symbolic link is held where it lies: a run that writes it there
+// holds that name.
+void RunHold::Read(const std::string& path, const std::string& what) { Hold(FileNamedBy(path), what, false, false); }
 
 void RunHold::KeepReads(const std::vector<std::string>& keep) {
   for (size_t i = names_.size(); i-- > 0;) {
     const Name& n = names_[i];
-    if (n.exclusive || std::find(keep.begin(), keep.end(), n.path) != keep.end()) continue;
+    if (n.exclusive || std::any_of(keep.begin(), keep.end(), [&n](const std::string& k) {
+          return k == n.path || FileNamedBy(k) == n.path;
+        }))
+      continue;
     SetLock(folders_[n.folder].fd, F_UNLCK, n.byte);
     names_.erase(names_.begin() + static_cast<long>(i));
   }
@@ -342,15 +490,16 @@ void RunHold::WarnOfLostLockFiles() {
 
 void RunHold::Leave(const Folder& f) {
   // Left while the list is guarded, so that a run that opened the file meanwhile finds it
-  // gone and makes a new one; removed only while it is still the file under the name.
-  if (TakeGuard(f.fd)) {
-    const std::vector<std::string> others = LiveRuns(f.fd, ReadAll(f.fd));
+  // gone and makes a new one. It is removed only while it is still the file under the name
+  // and no other process holds a lock in it, whatever its list says (a line lost or emptied
+  // by another program, a run killed while it wrote the list).
+  if (TakeGuard(f.fd, TerminationSignal != 0 ? 1000 : kGuardWaitMs)) {
     struct stat named {};
     const bool ours = ::lstat(f.path.c_str(), &named) == 0 && named.st_dev == f.device && named.st_ino == f.inode;
-    if (others.empty() && ours)
+    if (ours && !OthersHoldLocks(f.fd))
       ::unlink(f.path.c_str());
     else
-      WriteList(f.fd, others);
+      WriteList(f.fd, LiveRuns(f.fd, ReadAll(f.fd)));  // one that cannot be written costs names in messages only
   }
   ::close(f.fd);  // gives back every lock of the process on the file
 }

@@ -11,7 +11,11 @@
 // ("process 1234, control file /data/basin.ctl"), so that a run that finds a name taken can
 // say which run has it; a short lock on its first byte guards that list. The locks go with
 // the process however it ends (a run killed outright leaves its line, which the next run
-// drops); the last run to leave a lock file removes it, while it is still the one it took.
+// drops). The last run to leave a lock file removes it, while it is still the one it took:
+// the last by the locks, not by the list (a list emptied or cut by another program says
+// nothing of the runs that hold names). A lock file is made writable for the group and
+// others as far as the umask lets it; one of another user that this user cannot write is
+// removed when nobody holds it (runs that ended left it), and named otherwise.
 //
 // The lock file is a regular file of its own or nothing: a link, a second name of another
 // file, or a file that holds anything but that list (an input of the same name) is never
@@ -20,6 +24,7 @@
 // run only reads (a read-only archive) is not held either: no run can write into it.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
@@ -47,7 +52,8 @@ class RunHold {
   // The output folder, once it is known (the messages call it so; empty: the working folder).
   void NameOutputFolder(const std::string& folder) { outputFolder_ = folder; }
   // Holds a file the run reads (what: for what; empty when not known), shared with the other
-  // runs that read it. Another run that writes it ends the start-up as above.
+  // runs that read it, where it lies (a symbolic link: the file it leads to). Another run that
+  // writes it ends the start-up as above.
   void Read(const std::string& path, const std::string& what);
   // Gives back the holds of the files only read whose names keep does not hold (files read
   // once while the run is built).
@@ -89,6 +95,19 @@ class RunHold {
   // What another run holding the byte of the folder's lock file is: "process 12, control
   // file /x/basin.ctl", and whether it writes (else reads); false when none holds it now.
   bool Holder(const Folder& f, off_t byte, bool exclusive, std::string& who, bool& writes) const;
+  // Takes the guard of the list of the lock file open under fd, waiting while another run
+  // writes it (an INFO names that run after a second). A SIGTERM or SIGHUP meanwhile ends the
+  // start-up (kTerminatedCode); a list held longer than any run writes it ends it for a name
+  // written (code 26, naming the run waited for). False with errno set otherwise (no locks
+  // on the file system, or a stalled list where the run only reads).
+  bool TakeListGuard(int fd, const std::string& lockPath, bool forWriting);
+  // A lock file this user cannot write (made by a run of another user, whose umask kept it
+  // from others): when no process holds a lock in it, it is removed (true: make it anew);
+  // when that cannot be done, or a run still holds names in it, a name written ends the
+  // start-up naming the file, its owner and what to do (code 26); a file only read is not
+  // held (false).
+  bool ClearLockFileOfAnother(const std::string& lockPath, const struct stat& st, bool forWriting,
+                              const std::string& shown);
   std::string Shown(const std::string& folder) const;
   // Takes the run off the folder's list and closes its lock file (which gives back every
   // hold in it); the file is removed when no other run is listed and it is still the one

@@ -64,6 +64,7 @@ void RunFiles::Begin(RunHold* hold) {
   reads_.clear();
   writes_.clear();
   openings_.clear();
+  outputDirectory_.clear();
   hold_ = hold;
   building_ = true;
 }
@@ -122,8 +123,10 @@ void RunFiles::Opened(const std::string& path, int fd) {
   o.device = static_cast<unsigned long long>(st.st_dev);
   o.inode = static_cast<unsigned long long>(st.st_ino);
   o.bytes = static_cast<unsigned long long>(st.st_size);
-  o.seconds = static_cast<long long>(st.st_mtim.tv_sec);
-  o.nanoseconds = static_cast<long long>(st.st_mtim.tv_nsec);
+  // The time of the last change of the file (its bytes or its entry): unlike the time of
+  // its last modification, no program sets it back (touch -r, cp -p, rsync -t).
+  o.seconds = static_cast<long long>(st.st_ctim.tv_sec);
+  o.nanoseconds = static_cast<long long>(st.st_ctim.tv_nsec);
   for (Opening& earlier : openings_) {
     if (earlier.compare != o.compare) continue;
     // Read twice while the run is built (the storage file, by each module): both times the
@@ -146,8 +149,8 @@ std::string RunFiles::ChangedSinceRead(const std::string& path) const {
     if (static_cast<unsigned long long>(st.st_dev) != o.device || static_cast<unsigned long long>(st.st_ino) != o.inode)
       return "has been replaced by another file since the run read it";
     if (static_cast<unsigned long long>(st.st_size) != o.bytes ||
-        static_cast<long long>(st.st_mtim.tv_sec) != o.seconds ||
-        static_cast<long long>(st.st_mtim.tv_nsec) != o.nanoseconds)
+        static_cast<long long>(st.st_ctim.tv_sec) != o.seconds ||
+        static_cast<long long>(st.st_ctim.tv_nsec) != o.nanoseconds)
       return "has changed since the run read it";
     return std::string();
   }
@@ -186,17 +189,20 @@ std::string RunFiles::Create(const std::string& entry, const std::string& path, 
   if (!building_) return path;
   Write(entry, path, When::Run, state, automatic);
   if (IsCharacterDevice(path)) return path;  // written straight into
+  for (File& w : writes_)
+    if (w.path == path && w.entry == entry && w.when == When::Run && w.state == state) w.staged = true;
   for (const auto& s : staged_)
     if (s.second == path) return s.first;
   // Nothing is removed while the run is built: a name taken (a stale temporary file, or an
   // input of that name that the check will refuse) is passed over for one of this run's own.
   const auto taken = [](const std::string& name) {
     struct stat st;
-    return ::lstat(name.c_str(), &st) == 0 || ::lstat((name + ".tmp").c_str(), &st) == 0;
+    return ::lstat(name.c_str(), &st) == 0 || ::lstat(TemporaryName(name).c_str(), &st) == 0;
   };
-  std::string staged = path + ".tmp";
-  for (int k = 1; taken(staged) && k < 1000; ++k)
-    staged = path + "." + std::to_string(::getpid()) + (k > 1 ? "-" + std::to_string(k) : std::string()) + ".tmp";
+  // A temporary name longer than the folder takes gives way to a spare one that fits.
+  std::string staged = TemporaryName(path);
+  const NameLimits limits = NameLimitsOf(path);
+  for (int k = 1; (taken(staged) || !limits.Fit(staged)) && k < 1000; ++k) staged = SpareTemporaryName(path, k);
   staged_.emplace_back(staged, path);
   return staged;
 }
@@ -373,6 +379,88 @@ std::string RunFiles::FirstClash() const {
 
 namespace {
 
+std::string Characters(size_t n) { return std::to_string(n) + (n == 1 ? " character" : " characters"); }
+
+}  // namespace
+
+std::string RunFiles::JoinedToOutputFolder(const File& w, const std::string& remedy) const {
+  const std::string& dir = outputDirectory_;
+  if (dir.empty() || w.path.size() <= dir.size() || w.path.compare(0, dir.size(), dir) != 0) return ". " + remedy;
+  const std::string name = w.path.substr(dir.size());
+  const size_t slash = name.rfind('/');
+  std::string text = ": DefaultOutputDirectory = " + dir + " of [output_interval] stands in front of every name that "
+                     "does not begin with \"/\" or \"~\", the name's own folders included (" + dir + " + " +
+                     Shown(name) + "). ";
+  if (slash != std::string::npos)
+    text += "Name it relative to the output folder (" + Shown(name.substr(slash + 1)) + " is written to " +
+            Shown(dir + name.substr(slash + 1)) + "). ";
+  text += remedy;
+  // A grid read at the start and written back at the end: read by its name as written.
+  if (w.when == When::EndOnly && w.state != nullptr &&
+      std::any_of(reads_.begin(), reads_.end(), [&w](const File& r) { return r.state == w.state; }))
+    text += ". A state grid is read by its name as written, from the working folder, and written under the output "
+            "folder: to go on from the state a run left there, copy that state (the storage file and every file its "
+            "record [end_state] lists) beside the control file, or name the state grids by their absolute paths";
+  return text;
+}
+
+std::string RunFiles::FirstUnwritable() const {
+  // The names the user wrote before the dated ones made of them: a folder missing for both
+  // is named by the first.
+  std::vector<const File*> order;
+  for (const bool dated : {false, true})
+    for (const File& w : writes_)
+      if ((w.path.find(kAnyDigit) != std::string::npos) == dated) order.push_back(&w);
+  for (const File* each : order) {
+    const File& w = *each;
+    if (IsCharacterDevice(w.path)) continue;  // written straight into
+    const std::string folder = FolderOfName(w.path);
+    if (folder.find(kAnyDigit) != std::string::npos) continue;
+    const std::string shown = w.path.find('/') == std::string::npos ? std::string("./ (the working folder)")
+                                                                    : w.path.substr(0, w.path.rfind('/') + 1);
+    const std::string what = w.entry + " would be written to " + Shown(w.path);
+    struct stat st {};
+    const bool none = ::stat(folder.c_str(), &st) != 0;
+    if (none || !S_ISDIR(st.st_mode)) {
+      return what + ", but " + (none ? "the folder " + shown + " does not exist" : shown + " is no folder") +
+             JoinedToOutputFolder(w, "Make the folder " + shown + ", or give the output a name in an existing one");
+    }
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+      const int e = errno;
+      return what + ", but the folder " + shown + " cannot be written into (" + std::strerror(e) + ")" +
+             JoinedToOutputFolder(w, "Give the output a name in a folder the run can write into");
+    }
+    // The names the run writes the output under: its own and its temporary name until it is
+    // whole (a file made while the run is built is staged under a name made to fit).
+    std::vector<std::pair<std::string, std::string>> names = {{w.path, "its name"}};
+    if (!w.reserved && !w.append && !w.staged) names.emplace_back(TemporaryName(w.path), "its temporary name");
+    const NameLimits limits = NameLimitsOf(w.path);
+    for (const auto& [name, called] : names) {
+      const size_t base = BaseLength(name);
+      const std::string under =
+          name == w.path ? std::string() : " (the run writes the output under it until it is whole)";
+      if (base > limits.name)
+        return what + ", but " + called + " " + Shown(name.substr(name.size() - base)) + " is " +
+               std::to_string(base) + " characters long, more than the " + std::to_string(limits.name) +
+               " a name may have in " + shown + under + ". Shorten the name by at least " +
+               Characters(base - limits.name);
+      if (name.size() >= limits.path)
+        return what + ", but " + called + " " + Shown(name) + " is " + std::to_string(name.size()) +
+               " characters long, more than the " + std::to_string(limits.path - 1) + " a path may have" + under +
+               JoinedToOutputFolder(w, "Shorten it by at least " + Characters(name.size() - limits.path + 1));
+    }
+    // A folder under a name the run writes under is never replaced: the write would fail at
+    // the end of the run.
+    for (const auto& [name, called] : names)
+      if (NotARegularFile(name) == "a folder")
+        return what + ", but a folder stands under " + called + " " + Shown(name) +
+               ": the run would fail to write it. Remove or rename that folder, or give the output another name";
+  }
+  return std::string();
+}
+
+namespace {
+
 // Whether a file the run writes is one of the program's own that every run makes anew from
 // its inputs, the preprocessed copy "<control>.intern" and the grids the start-up derives
 // ("<grid>.intern.<tag>"), rather than a result.
@@ -418,7 +506,8 @@ void RunFiles::WarnOfReplacedFiles(LogStream* log, const std::string& run) {
 
 void RunFiles::Seal(LogStream* log, const std::string& run) {
   if (!building_) return;
-  const std::string clash = FirstClash();
+  std::string clash = FirstClash();
+  if (clash.empty()) clash = FirstUnwritable();
   if (!clash.empty()) {
     Abandon();
     if (log) *log << "FATAL: " << clash << "[end-entry]";
@@ -437,7 +526,7 @@ void RunFiles::Seal(LogStream* log, const std::string& run) {
   staged_.clear();
   for (size_t i = 0; i < staged.size(); ++i) {
     // What stood under the usual temporary name (a stale file, a link) is no input: it goes.
-    if (staged[i].first != staged[i].second + ".tmp") ClearName(staged[i].second + ".tmp");
+    if (staged[i].first != TemporaryName(staged[i].second)) ClearName(TemporaryName(staged[i].second));
     // A writer that skipped its file (a table it could not open) left nothing of its own to
     // move: what else stands under the staged name (a folder, a link) stays where it is.
     struct stat st;

@@ -106,9 +106,10 @@ class RunFiles {
   // names the grids that the grid files read and wrote).
   void NameState(const void* state, const std::string& entry);
 
-  // Ends the build: checks every write against every read and, when none clashes, moves the
-  // staged files into place and writes the held ones. A clash is logged as a FATAL naming
-  // both entries and throws 26 (the staged files are removed). A staged file that cannot be
+  // Ends the build: checks every write against every read and every name the run writes
+  // under (FirstUnwritable) and, when none clashes, moves the staged files into place and
+  // writes the held ones. A clash is logged as a FATAL naming both entries and throws 26
+  // (the staged files are removed); so is a name a write would fail on. A staged file that cannot be
   // moved is code 26 as well; a held file that cannot be written kFileNotWritten.
   // run names the run (its control file) in the WARNING that lists the files of earlier
   // runs of the command line that this run replaces (one control file after another
@@ -136,6 +137,15 @@ class RunFiles {
   // The first clash of the declarations (empty when there is none): the message without
   // its "FATAL: " prefix.
   std::string FirstClash() const;
+  // The first name the run writes under that a write would fail on, at the end of the run
+  // or in its time loop (empty when there is none): its folder missing, no folder or not
+  // writable, a folder standing under it, or the name or its temporary name longer than the
+  // file system of its folder takes (NAME_MAX, PATH_MAX). The message (without "FATAL: ")
+  // names the output, the folder, and how a relative name is joined to the output folder.
+  std::string FirstUnwritable() const;
+  // The output folder as the control file gives it (DefaultOutputDirectory, put in front of
+  // relative names), for the messages of Seal.
+  void NameOutputDirectory(const std::string& directory) { outputDirectory_ = directory; }
 
  private:
   struct File {
@@ -149,6 +159,7 @@ class RunFiles {
     std::string remedy;  // what to do about a clash (empty: rename the output)
     bool append = false;  // the run adds to the file (the module log): it replaces nothing
     bool reserved = false;  // a name of the run's own besides its outputs (Reserve)
+    bool staged = false;    // made while the run is built (Create), under a name of its own
     std::string name;  // absolute and normalised, the file's own name not resolved (a link stays the link)
   };
   // Size, time and place of a file as it was opened for reading.
@@ -168,6 +179,10 @@ class RunFiles {
   std::pair<std::string, int> WriteHeld(bool onlyUnread);
   static File Make(const std::string& entry, const std::string& path, When when, const void* state);
   static bool SameFile(const File& a, const File& b);
+  // The end of a message about the name of w: how the output folder was put in front of it,
+  // when it was, what to do (remedy, and the name relative to the output folder where the
+  // name has folders of its own), and for a state grid how it is read and written.
+  std::string JoinedToOutputFolder(const File& w, const std::string& remedy) const;
   // Declares a write without holding it.
   File& Declare(const std::string& entry, const std::string& path, When when, const void* state, bool automatic);
   // The names the run writes under besides the outputs' own (temporary names, reserved
@@ -175,6 +190,7 @@ class RunFiles {
   std::vector<std::pair<File, std::string>> OwnNames() const;
 
   bool building_ = false;
+  std::string outputDirectory_;
   RunHold* hold_ = nullptr;
   std::vector<File> reads_, writes_;
   std::vector<Opening> openings_;

@@ -132,6 +132,12 @@ int WriteStaged(const std::string& staged, const std::string& path, const std::s
   return WriteOutputText(staged, path, text, opened);
 }
 
+// A name and, when it is a symbolic link, the file it leads to.
+std::vector<std::string> NameAndFile(const std::string& path) {
+  const std::string file = FileNamedBy(path);
+  return file == path ? std::vector<std::string>{path} : std::vector<std::string>{path, file};
+}
+
 // The record is checked against the state the run read: a file of it that is no longer
 // the one read (no run can write it meanwhile) makes the state read no one state.
 void RefuseChangedSinceRead(const std::string& path, LogStream* log) {
@@ -433,7 +439,8 @@ void StorageFile::DeclareRead(StorageFile* storage, const std::string& path, Log
   RunFiles::Current().Opened(path, -1);
   if (storage && std::find(storage->reads_.begin(), storage->reads_.end(), path) == storage->reads_.end())
     storage->reads_.push_back(path);
-  ResolveIncompleteState(IncompleteStateMarker(path), path, log);
+  // Beside the name, where a run writing in place left it, and beside the file a link leads to.
+  for (const std::string& file : NameAndFile(path)) ResolveIncompleteState(IncompleteStateMarker(file), file, log);
 }
 
 std::shared_ptr<const std::string> StorageFile::ReadText(StorageFile* storage, const std::string& path,
@@ -560,7 +567,11 @@ void StorageFile::CheckIncompleteStates(const std::vector<std::string>& filesRea
   // every file read those that name a file read.
   std::vector<std::pair<std::string, std::string>> markers;  // marker, its storage file
   // (those beside the storage files read were resolved as each was declared).
-  for (const std::string& p : noted_) markers.emplace_back(IncompleteStateMarker(p), p);
+  for (const std::string& p : noted_)
+    for (const std::string& file : NameAndFile(p)) markers.emplace_back(IncompleteStateMarker(file), file);
+  // A file read through a symbolic link is read where it lies: its marker is looked for there.
+  for (const std::string& f : filesRead)
+    if (FileNamedBy(f) != f) read.push_back(Absolute(FileNamedBy(f)));
   std::vector<fs::path> folders;
   for (const fs::path& f : read)
     if (std::find(folders.begin(), folders.end(), f.parent_path()) == folders.end()) folders.push_back(f.parent_path());
@@ -612,6 +623,7 @@ void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const
     }
     std::vector<fs::path> checked;
     int edited = 0;
+    std::vector<std::pair<std::string, std::string>> differs;  // each file read that differs, what it holds
     for (const std::string& path : filesRead) {
       const fs::path file = Absolute(path);
       if (std::find(reads_.begin(), reads_.end(), path) != reads_.end() ||
@@ -627,15 +639,23 @@ void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const
       checked.push_back(file);
       if (recorded->bytes == bytes && recorded->checksum == checksum) continue;
       ++edited;
-      // Edited by hand or by a tool (other line ends or number formats, a storage set to 0):
-      // read as it is.
-      if (log)
-        *log << "INFO: the state grid " << path << " differs from the state the run wrote: edited after the run "
-             << FormatText("(it holds %llu bytes with checksum %016llx, the record of ", bytes, checksum)
-             << storagePath << FormatText(" %llu bytes with checksum %016llx); it is read as it is", recorded->bytes,
-                                          recorded->checksum)
-             << "[end-entry]";
+      differs.emplace_back(path, FormatText("(it holds %llu bytes with checksum %016llx, the record of ", bytes,
+                                            checksum) +
+                                     storagePath +
+                                     FormatText(" %llu bytes with checksum %016llx); it is read as it is",
+                                                recorded->bytes, recorded->checksum));
     }
+    // A file edited by hand or by a tool (other line ends or number formats, a storage set to
+    // 0: one file, or every file converted) is read as it is. Most of them differing while
+    // others agree is what a copy of a state taken while a run moved it into place looks
+    // like: the files moved already are that run's, the others and the storage file (moved
+    // last) the run's before.
+    const int read = static_cast<int>(checked.size());
+    const bool mostDiffer = edited >= 2 && 2 * edited > read && edited < read;
+    for (const auto& d : differs)
+      if (log)
+        *log << "INFO: the state grid " << d.first << " differs from the state the run wrote"
+             << (mostDiffer ? " " : ": edited after the run ") << d.second << "[end-entry]";
     // A recorded file the run does not read where the record has it, but under the same
     // name elsewhere (the grids beside the control file, the storage file from the output
     // folder): the run then goes on from the cell state of another run or date.
@@ -697,12 +717,21 @@ void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const
               " (it records " + std::to_string(record.files.size()) + " files in " + folder + ")" +
               (instead.empty() ? std::string()
                                : "; in their place the run reads " + list +
-                                     ", the state of another run or date; name the state grids in " + folder +
-                                     " in the control file, or copy them with the storage file beside it");
+                                     ", the state of another run or date; copy the storage file and the files "
+                                     "it records beside the control file, or name the state grids in the control "
+                                     "file by their absolute paths in " + folder +
+                                     " (a relative name is read from the working folder but written under the "
+                                     "output folder)");
     } else if (count == 0)
       files = ": none of the state files it records is read";
     else if (edited == 0)
       files = FormatText(": its %d state file%s read agree with its record", count, count == 1 ? "" : "s") + listed;
+    else if (mostDiffer)
+      files = FormatText(": %d of its %d state files read differ from its record, as in a copy of a state taken while "
+                         "a run moved it into place (some files of that run, the others of the run before): the state "
+                         "read may be mixed from two runs. Copy the state again once the run that wrote it has ended "
+                         "whole, or start from a state that one run wrote whole",
+                         edited, count) + listed;
     else
       files = FormatText(": %d of its %d state files read agree with its record, %d %s edited after the run",
                          count - edited, count, edited, edited == 1 ? "was" : "were") + listed;
@@ -714,7 +743,7 @@ void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const
     const bool sameDate = !known || (MinutesOf(record.date, stateMinutes) && stateMinutes == expected);
     if (!log) continue;
     if (sameDate)
-      *log << (mixed ? "WARNING: " : "INFO: ") << "warm start from the state at the end of the step of "
+      *log << (mixed || mostDiffer ? "WARNING: " : "INFO: ") << "warm start from the state at the end of the step of "
            << DateText(record.date) << " in " << storagePath << files << "[end-entry]";
     else
       *log << "WARNING: warm start from the state at the end of the step of " << DateText(record.date) << " in "

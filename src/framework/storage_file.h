@@ -111,7 +111,8 @@ class StorageFile {
   void BeginRun();
   // Declares a storage file that a module reads while the run is built, to the files of the
   // run and (storage not null) for the check of its record. A marker of a state left
-  // incomplete (its "<path>.incomplete") beside it is resolved here (ResolveIncompleteState).
+  // incomplete (its "<path>.incomplete") beside it, or beside the file it leads to when it
+  // is a symbolic link, is resolved here (ResolveIncompleteState).
   static void DeclareRead(StorageFile* storage, const std::string& path, LogStream* log);
   // The text of the storage file of path that a module reads: declared as DeclareRead does,
   // loaded once and checked once whole against StorageFileMarks (RequireWholeStorageFile),
@@ -129,8 +130,9 @@ class StorageFile {
   // with another's, nor erases the marker of such a state with its own end.
   void CheckIncompleteStates(const std::vector<std::string>& filesRead, LogStream* log) const;
   // Once the run is built: every file of filesRead that the record of a storage file read
-  // holds and that differs from it gets one INFO naming it (edited after the run); it is
-  // read as it is. One INFO names the date of the state, or a WARNING when that is not the
+  // holds and that differs from it gets one INFO naming it (edited after the run; when most
+  // of them differ but not all, the summary is a WARNING that the state looks like a copy
+  // taken while a run moved it into place); it is read as it is. One INFO names the date of the state, or a WARNING when that is not the
   // end of the step before the run's first step, which ends at runStart (stepMinutes
   // later). A storage file without a record (an older layout) gets one INFO; a damaged
   // record is a FATAL (code 71).

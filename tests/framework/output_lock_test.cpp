@@ -1,16 +1,23 @@
 // The names a run holds: every name it writes under for itself alone, the files it reads
 // against other runs' writes. The other run is always another process (the holds are those
 // of a process: a run never holds anything against itself).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "framework/ctrl_c.h"
 #include "framework/output_lock.h"
 #include "support/test_support.h"
 
@@ -25,8 +32,22 @@ std::vector<int>& KeepingEnds() {
   return ends;
 }
 
+// Takes the guard of the list of runs in the lock file (its first byte) and writes the line
+// of this process into it, as a run stopped while it writes the list; the descriptor stays
+// open to the end of the process.
+bool StallTheList(const std::string& lockFile, const std::string& control) {
+  const int fd = open(lockFile.c_str(), O_RDWR | O_CREAT, 0644);
+  flock guard{};
+  guard.l_type = F_WRLCK;
+  guard.l_whence = SEEK_SET;
+  guard.l_len = 1;
+  const std::string line = "process " + std::to_string(getpid()) + ", control file " + control + "\n";
+  return fd >= 0 && fcntl(fd, F_SETLK, &guard) == 0 && write(fd, line.data(), line.size()) > 0;
+}
+
 // Another run: a child process that holds names ("w <path>": written, "r <path>": read) for
-// the control file given, until LetGo (or the end of the object).
+// the control file given, until LetGo (or the end of the object). "g <folder>" stalls in
+// the folder's list of runs: it holds the list's guard, its own line written.
 class RunElsewhere {
  public:
   RunElsewhere(const std::string& control, const std::vector<std::string>& holds) {
@@ -43,7 +64,10 @@ class RunElsewhere {
         hold.Begin(nullptr, control, std::string());
         try {
           for (const std::string& h : holds)
-            h[0] == 'w' ? hold.Write(h.substr(2), "[x] output", false) : hold.Read(h.substr(2), "[x] input");
+            if (h[0] == 'g')
+              status = StallTheList(h.substr(2) + RunHold::kFileName, control) ? status : 'n';
+            else
+              h[0] == 'w' ? hold.Write(h.substr(2), "[x] output", false) : hold.Read(h.substr(2), "[x] input");
         } catch (int) {
           status = 'n';
         }
@@ -244,4 +268,181 @@ TEST(RunHold, ACharacterDeviceIsNotHeld) {
   hold.Begin(nullptr, "mine.ctl", std::string());
   hold.Write(null, "[s] s.stat", false);
   EXPECT_FALSE(fs::exists(dir.file(RunHold::kFileName)));
+}
+
+namespace {
+
+// Holds folder + name for writing in a child process, once prepare has set it up (another
+// user, a limit); returns the code the hold ends with (0: held) and the child's log in *said.
+int WriteInChild(const std::string& folder, const std::string& name, void (*prepare)(), std::string* said) {
+  int out[2];
+  if (pipe(out) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(out[0]);
+    prepare();
+    CapturedLog log;
+    int code = 0;
+    {
+      RunHold hold;
+      hold.Begin(&log.log(), "/data/child.ctl", folder);
+      try {
+        hold.Write(folder + name, "[s] " + name, false);
+      } catch (int c) {
+        code = c;
+      }
+    }
+    const std::string text = log.console();
+    _exit(write(out[1], text.data(), text.size()) < 0 ? 99 : code);
+  }
+  close(out[1]);
+  said->clear();
+  char buffer[4096];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) said->append(buffer, static_cast<size_t>(n));
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void AsNobody() {
+  if (setgid(65534) != 0 || setuid(65534) != 0) _exit(98);
+}
+
+// Files of at most 8 bytes: a list of runs cannot be written, as on a full disk.
+void WithFilesOfEightBytes() {
+  std::signal(SIGXFSZ, SIG_IGN);
+  const rlimit limit{8, 8};
+  if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(98);
+}
+
+}  // namespace
+
+// The lock file serves a group: it is made as writable as the umask lets it, and it goes only
+// when no other process holds a lock in it, whatever its list says (a third party that empties
+// the list lets no run in on a name still held). A control file whose path holds a line feed
+// leaves a list of whole lines; a list that cannot be written ends the start-up.
+TEST(RunHold, TheLockFileServesAGroupAndGoesOnlyWhenNobodyHoldsIt) {
+  TempDir dir;
+  const std::string folder = dir.path() + "/";
+  const std::string lockFile = folder + RunHold::kFileName;
+  const mode_t previous = umask(002);
+  {
+    RunHold hold;
+    hold.Begin(nullptr, "mine.ctl", folder);
+    hold.Write(folder + "a.stat", "[s] a.stat", false);
+    struct stat st {};
+    ASSERT_EQ(stat(lockFile.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0664u);
+  }
+  umask(previous);
+  EXPECT_FALSE(fs::exists(lockFile));
+
+  RunElsewhere other("other\nline.ctl", {"w " + folder + "a.stat"});
+  ASSERT_TRUE(other.Held());
+  std::istringstream list(ReadTextFile(lockFile));
+  for (std::string line; std::getline(list, line);) EXPECT_EQ(line.rfind("process ", 0), 0u) << line;
+  EXPECT_NE(ReadTextFile(lockFile).find("other\\nline.ctl\n"), std::string::npos) << ReadTextFile(lockFile);
+  CapturedLog log;
+  {
+    RunHold hold;
+    hold.Begin(&log.log(), "mine.ctl", folder);
+    std::string message;
+    EXPECT_EQ(Take(hold, "w", folder + "a.stat", log, &message), 26);
+    EXPECT_NE(message.find("control file " + fs::current_path().string() + "/other\\nline.ctl) writes as well"),
+              std::string::npos)
+        << message;
+    hold.Write(folder + "b.stat", "[s] b.stat", false);
+    ASSERT_EQ(truncate(lockFile.c_str(), 0), 0);  // another program empties the list
+  }
+  EXPECT_TRUE(fs::exists(lockFile));  // the other run still holds a.stat
+  RunElsewhere third("third.ctl", {"w " + folder + "a.stat"});
+  EXPECT_FALSE(third.Held());
+  third.LetGo();
+  EXPECT_TRUE(fs::exists(lockFile));
+  other.LetGo();
+  EXPECT_FALSE(fs::exists(lockFile));
+
+  // A list that cannot be written (a full disk) ends the start-up, rather than leave the
+  // other runs unnamed.
+  std::string said;
+  EXPECT_EQ(WriteInChild(folder, "a.stat", WithFilesOfEightBytes, &said), 26) << said;
+  EXPECT_NE(said.find("is a file this run cannot write its line of the list of runs into (File too large)"),
+            std::string::npos)
+      << said;
+}
+
+// A lock file of another user that this one cannot write (made 0644 under umask 022): left by
+// runs that have ended, it is removed and made anew; where it cannot be removed (a folder with
+// the sticky bit), the start-up names the file to remove; held by a run still going, it names
+// that run.
+TEST(RunHold, ALockFileOfAnotherUserIsClearedOrNamed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs another user: runs as root only";
+  TempDir dir;
+  const std::string folder = dir.path() + "/";
+  const std::string lockFile = folder + RunHold::kFileName;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+  WriteTextFile(lockFile, "process 999999999, control file /gone/basin.ctl\n");
+  ASSERT_EQ(chmod(lockFile.c_str(), 0644), 0);
+  std::string said;
+  EXPECT_EQ(WriteInChild(folder, "a.stat", AsNobody, &said), 0) << said;
+  EXPECT_NE(said.find("the lock file " + lockFile + " of the output folder " + folder +
+                      " (of user root, mode 0644, which this user cannot write) was left by runs that have ended: it "
+                      "is removed and made anew"),
+            std::string::npos)
+      << said;
+  EXPECT_FALSE(fs::exists(lockFile));  // the last run out removed it
+
+  ASSERT_EQ(chmod(dir.path().c_str(), 01777), 0);
+  WriteTextFile(lockFile, "process 999999999, control file /gone/basin.ctl\n");
+  ASSERT_EQ(chmod(lockFile.c_str(), 0644), 0);
+  EXPECT_EQ(WriteInChild(folder, "a.stat", AsNobody, &said), 26) << said;
+  EXPECT_NE(said.find("was left by runs that have ended (none holds it now), but this user can neither write it nor "
+                      "remove it (Operation not permitted): remove " + lockFile),
+            std::string::npos)
+      << said;
+  ASSERT_EQ(unlink(lockFile.c_str()), 0);
+
+  const mode_t previous = umask(022);
+  RunElsewhere other("/data/other.ctl", {"w " + folder + "b.stat"});
+  umask(previous);
+  ASSERT_TRUE(other.Held());
+  EXPECT_EQ(WriteInChild(folder, "a.stat", AsNobody, &said), 26) << said;
+  EXPECT_NE(said.find("belongs to user root, mode 0644, which this user cannot write, and process " +
+                      std::to_string(other.Pid()) + ", control file /data/other.ctl holds names in it"),
+            std::string::npos)
+      << said;
+}
+
+// A run that waits for the list of a stalled run (one that holds the list's guard) names the
+// run it waits for, and a SIGTERM ends the wait at once (code 96), not after the ten seconds a
+// stalled list is waited for.
+TEST(RunHold, ASignalEndsTheWaitForAStalledList) {
+  TempDir dir;
+  const std::string folder = dir.path() + "/";
+  const std::string lockFile = folder + RunHold::kFileName;
+  RunElsewhere stalled("/data/stalled.ctl", {"g " + folder});
+  ASSERT_TRUE(stalled.Held());
+  CapturedLog log;
+  RunHold hold;
+  hold.Begin(&log.log(), "mine.ctl", folder);
+  std::thread signal([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    TerminationSignal = SIGTERM;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  std::string message;
+  EXPECT_EQ(Take(hold, "w", folder + "a.stat", log, &message), kTerminatedCode);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  signal.join();
+  TerminationSignal = 0;
+  EXPECT_LT(waited, std::chrono::seconds(5));
+  const std::string who = "process " + std::to_string(stalled.Pid()) + ", control file /data/stalled.ctl";
+  EXPECT_NE(message.find("waiting for " + who + ", which is writing the list of runs in " + lockFile),
+            std::string::npos)
+      << message;
+  EXPECT_NE(message.find("SIGTERM received while the run waited for " + who + " to write the list of runs in " +
+                         lockFile + ": it ends before its first time step"),
+            std::string::npos)
+      << message;
 }

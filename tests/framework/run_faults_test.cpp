@@ -100,6 +100,12 @@ size_t LineCount(const std::string& text) {
   return n;
 }
 
+// Makes the folder given as context in the last step, where the end of the run writes a
+// file: the start-up refuses a folder that stands there from the start.
+void FolderInTheLastStep(ModellApplication& app, void* path) {
+  if (app.stepDate.month == 2) fs::create_directories(*static_cast<std::string*>(path));
+}
+
 // How the disk fills at the last step: a small tmpfs over the output folder filled up
 // (where the test may mount one), else every file of buffered rows becomes /dev/full.
 struct DiskFiller {
@@ -187,7 +193,9 @@ TEST(RunFaults, AStorageFileThatCannotBeWrittenFailsTheRun) {
   ExampleRun run;
   WriteTextFile(run.Output() + "/soil_state.txt", "the state of an earlier run\n");
   WriteTextFile(run.Output() + "/sd.asc", "a state grid of an earlier run\n");
-  fs::create_directories(run.Output() + "/soil_state.txt.tmp");  // where the file is written first
+  std::string blocked = run.Output() + "/soil_state.txt.tmp";  // where the file is written first
+  NextApplicationSeams().afterPass = FolderInTheLastStep;
+  NextApplicationSeams().afterPassContext = &blocked;
   std::string console;
   EXPECT_EQ(run.Run(&console), kStorageWriteFailed) << console;
   EXPECT_NE(console.find("cannot write the storage file output/soil_state.txt (Is a directory)"), std::string::npos) << console;
@@ -476,7 +484,8 @@ TEST(RunFaults, SigtermEndsARunThatWaitsForAnAnswer) {
 }
 
 // SIGHUP while the run is being built: it stops before its first step, through the
-// failure path (the diagnostics file is closed), and no later control file starts.
+// failure path (the diagnostics file is closed), and no later control file starts: an
+// ERROR names it.
 TEST(RunFaults, SighupWhileTheRunIsBuiltEndsItBeforeItsFirstStep) {
   ExampleRun run;
   NextApplicationSeams().adjustRunValues = [](RunValues&) { std::raise(SIGHUP); };
@@ -484,6 +493,7 @@ TEST(RunFaults, SighupWhileTheRunIsBuiltEndsItBeforeItsFirstStep) {
   EXPECT_EQ(run.Run(&console, 2), kTerminatedCode) << console;
   EXPECT_NE(console.find("SIGHUP received while the run of basin.ctl was being built"), std::string::npos) << console;
   EXPECT_EQ(Occurrences(console, "file modappli"), 1);
+  EXPECT_NE(console.find("SIGHUP received: the run of basin.ctl is not started"), std::string::npos) << console;
   EXPECT_NE(console.find("Program aborted with exit code " + std::to_string(kTerminatedCode)), std::string::npos);
   std::string why;
   EXPECT_TRUE(IsWellFormedXml(run.Diag(), &why)) << why;
@@ -794,31 +804,42 @@ TEST(RunFaults, RunsWithOtherBeginningsOfNamesShareAFolderAtOnce) {
 namespace {
 
 struct StateReader {
-  std::string console;
-  int status = -1;
+  std::string console, linkedConsole;
+  int status = -1, linkedStatus = -1;
 } stateReader;
 
 // Starts a run that goes on from the state in output/ while the run writing it there moves
-// its end state into place (after the first file moved).
+// its end state into place (after the first file moved), and one that reads it through
+// symbolic links in linked/.
 void StartAReaderOfTheState(const std::string&) {
   if (stateReader.status != -1) return;
   stateReader.status = RunCommand("OMP_NUM_THREADS=1 '" ORVEL_BINARY "' chain.ctl -diagfile:chain.xml </dev/null",
                                   &stateReader.console);
+  stateReader.linkedStatus = RunCommand(
+      "OMP_NUM_THREADS=1 '" ORVEL_BINARY "' linked.ctl -diagfile:linked.xml </dev/null", &stateReader.linkedConsole);
 }
 
 }  // namespace
 
 // A run that reads its state from the folder another run is moving its end state into would
 // read a state mixed from two runs: it is refused at start-up, before it reads a file of it,
-// naming the file and the run that writes it. Once that run has ended, it reads the whole
-// state, every file of it as the record of the storage file says.
+// naming the file and the run that writes it; so is one that reads it through symbolic links
+// from another folder. Once that run has ended, it reads the whole state, every file of it as
+// the record of the storage file says.
 TEST(RunFaults, ARunStartedWhileAnotherMovesItsStateIntoPlaceDoesNotReadIt) {
   ExampleRun run;
-  std::string chain = ReadTextFile("basin.ctl");
-  chain.replace(chain.find("DefaultOutputDirectory = output/"), 32,
-                "DefaultOutputDirectory = output2/\nInitialStateDirectory = output/");
-  WriteTextFile("chain.ctl", chain);
-  fs::create_directories("output2");
+  const std::string control = ReadTextFile("basin.ctl");
+  for (const char* name : {"chain", "linked"}) {
+    std::string chain = control;
+    chain.replace(chain.find("DefaultOutputDirectory = output/"), 32,
+                  "DefaultOutputDirectory = " + std::string(name) + "_output/\nInitialStateDirectory = " +
+                      (name == std::string("chain") ? "output/" : "linked/"));
+    WriteTextFile(std::string(name) + ".ctl", chain);
+    fs::create_directories(std::string(name) + "_output");
+  }
+  fs::create_directories("linked");
+  fs::copy_file("soil_state.txt", "output/soil_state.txt");  // the state of an earlier run
+  fs::create_symlink("../output/soil_state.txt", "linked/soil_state.txt");
   stateReader = StateReader();
   NextApplicationSeams().afterEndStateMove = StartAReaderOfTheState;
   std::string console;
@@ -830,6 +851,12 @@ TEST(RunFaults, ARunStartedWhileAnotherMovesItsStateIntoPlaceDoesNotReadIt) {
                                      fs::absolute("basin.ctl").string() + ") writes"),
             std::string::npos)
       << stateReader.console;
+  EXPECT_EQ(stateReader.linkedStatus, 26) << stateReader.linkedConsole;
+  EXPECT_NE(stateReader.linkedConsole.find("the run reads " + fs::absolute("output/soil_state.txt").string() +
+                                           " for the storage file of [soil_model], which another run (process " +
+                                           std::to_string(getpid())),
+            std::string::npos)
+      << stateReader.linkedConsole;
   std::string out;
   EXPECT_EQ(RunCommand("OMP_NUM_THREADS=1 '" ORVEL_BINARY "' chain.ctl -diagfile:chain.xml </dev/null", &out), 0)
       << out;
@@ -874,9 +901,7 @@ TEST(RunFaults, ASigtermAfterTheLastStepLeavesTheRunASuccess) {
   movesSeen = 0;
   EXPECT_EQ(run.Run(&console, 2), kTerminatedCode) << console;
   EXPECT_EQ(Occurrences(console, "file modappli"), 1);
-  EXPECT_NE(console.find("SIGTERM received: the run of basin.ctl and of every control file after it is not started"),
-            std::string::npos)
-      << console;
+  EXPECT_NE(console.find("SIGTERM received: the run of basin.ctl is not started"), std::string::npos) << console;
 }
 
 // Another program that removes the lock file of the output folder while the run goes on lets
@@ -1012,7 +1037,9 @@ TEST(RunFaults, AFailedWriteOrASigtermAtTheEndLeavesTheEarlierStateWhole) {
   ASSERT_EQ(run.Run(&console), 0) << console;
   // Contents no run writes: a file replaced would show.
   const std::map<std::string, std::string> before = SeedStateFiles(run.Output());
-  fs::create_directories(run.Output() + "/sd.asc.tmp");  // the grid cannot be written
+  std::string blocked = run.Output() + "/sd.asc.tmp";  // the grid cannot be written
+  NextApplicationSeams().afterPass = FolderInTheLastStep;
+  NextApplicationSeams().afterPassContext = &blocked;
   EXPECT_EQ(run.Run(&console), 26) << console;
   EXPECT_NE(console.find("error creating output/sd.asc for writing in text mode."), std::string::npos) << console;
   EXPECT_NE(console.find("the run of basin.ctl failed and left no end state (its storage file output/soil_state.txt "
@@ -1023,7 +1050,9 @@ TEST(RunFaults, AFailedWriteOrASigtermAtTheEndLeavesTheEarlierStateWhole) {
   fs::remove(run.Output() + "/sd.asc.tmp", ignored);
   EXPECT_TRUE(StateFilesIn(run.Output()) == before);
   // The same of a grid of the end written while the modules are released.
-  fs::create_directories(run.Output() + "/peakflow.asc.tmp");
+  blocked = run.Output() + "/peakflow.asc.tmp";
+  NextApplicationSeams().afterPass = FolderInTheLastStep;
+  NextApplicationSeams().afterPassContext = &blocked;
   EXPECT_EQ(run.Run(&console), 26) << console;
   EXPECT_NE(console.find("error creating output/peakflow.asc for writing in text mode."), std::string::npos) << console;
   EXPECT_NE(console.find("the end state is not moved into place, the earlier state files are left as they were"),
@@ -1032,13 +1061,16 @@ TEST(RunFaults, AFailedWriteOrASigtermAtTheEndLeavesTheEarlierStateWhole) {
   fs::remove(run.Output() + "/peakflow.asc.tmp", ignored);
   EXPECT_TRUE(StateFilesIn(run.Output()) == before);
 
+  // The control file after it is not started, and named.
   NextApplicationSeams().afterPass = SignalInTheLastStep;
   NextApplicationSeams().afterPassContext = &sigterm;
-  EXPECT_EQ(run.Run(&console), kTerminatedCode) << console;
+  EXPECT_EQ(run.Run(&console, 2), kTerminatedCode) << console;
   EXPECT_NE(console.find("SIGTERM received while the end of the run was written: the end state is not moved into "
                          "place, the earlier state files are left as they were"),
             std::string::npos)
       << console;
+  EXPECT_EQ(Occurrences(console, "file modappli"), 1);
+  EXPECT_NE(console.find("SIGTERM received: the run of basin.ctl is not started"), std::string::npos) << console;
   EXPECT_EQ(console.find("end of simulation reached successfully!"), std::string::npos);
   EXPECT_TRUE(StateFilesIn(run.Output()) == before);
 }

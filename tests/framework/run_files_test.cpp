@@ -2,13 +2,16 @@
 // before anything is written; a clash ends the start-up with code 26 naming both entries
 // and leaves every file as it was, and a state read at the start is written back over its
 // file only at the end of the run.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 #include "framework/run_files.h"
 #include "routing/example_basin_months.h"
@@ -217,6 +220,18 @@ TEST(RunFiles, AFileReadIsComparedAsItWasOpened) {
   files.Opened(dir.file("storage.txt"), -1);  // nothing there: nothing to compare
   EXPECT_EQ(files.ChangedSinceRead(state), "");
   EXPECT_EQ(files.ChangedSinceRead(dir.file("never-read.asc")), "");
+  // Changed in place to as many bytes, its time of modification set back as touch -r, cp -p
+  // and rsync -t set it: the time of its change still tells (it moves on by the clock's tick).
+  struct stat opened {};
+  ASSERT_EQ(::stat(state.c_str(), &opened), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::FILE* edit = std::fopen(state.c_str(), "r+");
+  ASSERT_NE(edit, nullptr);
+  std::fputs("ncols 3\n", edit);
+  std::fclose(edit);
+  const timespec times[2] = {opened.st_atim, opened.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, state.c_str(), times, 0), 0);
+  EXPECT_EQ(files.ChangedSinceRead(state), "has changed since the run read it");
   ASSERT_EQ(std::rename(other.c_str(), state.c_str()), 0);
   EXPECT_EQ(files.ChangedSinceRead(state), "has been replaced by another file since the run read it");
   files.Opened(state, -1);
