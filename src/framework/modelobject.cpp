@@ -51,6 +51,8 @@ bool modelobject::OpenControlFile(const std::string& path) {
   } else {
     controlFileOpen = controlFile.LoadFile(path);
   }
+  // Messages name the lines of the control file the user wrote.
+  controlFile.SetSourceLines(ControlFileLines::ForCopy(path));
   controlFile.RequireWholeNumbers();
   return controlFileOpen;
 }
@@ -65,7 +67,7 @@ void modelobject::ControlFileKeyError(const std::string& a, const std::string& b
   while (!label.empty() && label.back() == ' ') label.pop_back();
   const std::string line = controlFile.AtEnd() && refused.empty()
                                ? "at the end of " + controlFileName
-                               : "line " + std::to_string(controlFile.LineNumber()) + " of " + controlFileName;
+                               : controlFile.LineText(controlFileName);
   std::string english;
   if (b == "(EOF)")
     english = "no line of " + controlFileName + " begins with " + label;
@@ -151,7 +153,7 @@ void RefuseMalformedNumber(modelobject& o, const std::string& label) {
   if (o.log)
     *o.log << "FATAL: error in control file, " << label << (label.find(o.name) == std::string::npos ? o.name : "")
            << ": \"" << word.substr(0, 80) << "\" is not "
-           << Expected<T>() << " (line " << o.controlFile.LineNumber() << " of " << o.controlFileName << ", section "
+           << Expected<T>() << " (" << o.controlFile.LineText(o.controlFileName) << ", section "
            << modelobject::LastSoughtSection() << ")" << "[end-entry]";
   std::string refused;
   o.controlFile.ReadWord(refused);  // a caller that goes on reads behind it

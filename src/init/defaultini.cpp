@@ -240,9 +240,11 @@ void defaultini::WritePhenologyState() {
 // --- helpers ---------------------------------------------------------------------
 
 std::string defaultini::DerivedGridName(const std::string& source, const std::string& tag) {
-  const size_t dot = source.rfind('.');
-  const std::string base = dot == std::string::npos ? source : source.substr(0, dot);
-  return base + ".intern." + tag;
+  std::string file = source.substr(0, source.find('<'));
+  const size_t slash = file.rfind('/');
+  if (slash != std::string::npos) file.erase(0, slash + 1);
+  const size_t dot = file.rfind('.');
+  return (dot == std::string::npos ? file : file.substr(0, dot)) + ".intern." + tag;
 }
 
 int defaultini::FirstPositionWithoutFileName() const {

@@ -371,7 +371,9 @@ class defaultini : public modelobject {
   void DeleteModule() override;
 
   // --- helpers shared by the derived-grid steps ---------------------------------------
-  // File name of a derived grid: base name of source (up to its last ".") + ".intern." + tag.
+  // File name of a derived grid: the source grid's file name without its folder (and
+  // without the variable and record of a netCDF name), up to its last ".", followed by
+  // ".intern." and the tag. It is written into the output folder, never beside its source.
   static std::string DerivedGridName(const std::string& sourceFileName, const std::string& tag);
   // The first registry position from 1 whose record holds no file name; 1000 when none.
   int FirstPositionWithoutFileName() const;

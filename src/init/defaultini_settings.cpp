@@ -189,9 +189,10 @@ void defaultini::ReadOutputSections(RunValues& v) {
     if (key < 0) continue;
     const std::string keyName = kKeys[key];
     if (log && lastLineNumber[key] > 0)
-      *log << "WARNING: " << section << " of " << controlFileName << " gives " << keyName << " again: line "
-           << lastLineNumber[key] << " (\"" << lastLine[key].substr(0, 200) << "\") is not used, line "
-           << lineNumber << " (\"" << line.substr(0, 200) << "\") is" << "[end-entry]";
+      *log << "WARNING: " << section << " of " << controlFileName << " gives " << keyName << " again: "
+           << controlFile.LineText(lastLineNumber[key]) << " (\"" << lastLine[key].substr(0, 200)
+           << "\") is not used, " << controlFile.LineText(lineNumber) << " (\"" << line.substr(0, 200) << "\") is"
+           << "[end-entry]";
     lastLine[key] = line;
     lastLineNumber[key] = lineNumber;
     switch (key) {
