@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "framework/control_keys.h"
 #include "framework/file_reason.h"
 #include "framework/ctrl_c.h"
 #include "framework/logstream.h"
@@ -50,6 +51,7 @@ void defaultini::ReadStandardGrids() {
 
     // One line: file name, internal name, then either the fill code (old form) or keys.
     if (!controlFile.ReadWord(s.fileName)) ControlFileKeyError(text, name);
+    const long lineNumber = controlFile.LineNumber();
     std::string line = controlFile.RestOfLine();
     TextCursor rest(line);
     if (!rest.ReadWord(s.internalName)) ControlFileKeyError(text, name);
@@ -66,6 +68,9 @@ void defaultini::ReadStandardGrids() {
       throw 17;
     }
 
+    ReportUnknownKeys(log, "[standard_grids]", controlFile.LineText(lineNumber, controlFileName), keys,
+                      {"fillcode", "readcode", "defaultValue", "writecode", "outname", "statfile", "statcode",
+                       "periodicity", "persistent"});
     KeyReader k(*this, keys, "standard grid", i);
     TextCursor probe;
     if (!oldForm && !k.Find("fillcode", probe)) {

@@ -1,6 +1,7 @@
 // [variable_grids] and the periodic re-reading of standard grids.
 #include <cstdio>
 
+#include "framework/control_keys.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/zonalstatistic.h"
@@ -122,7 +123,10 @@ void defaultini::ReadVariableGrids() {
                     i);
       ControlFileKeyError(text, name);
     }
+    const long lineNumber = controlFile.LineNumber();
     restOfLine = controlFile.RestOfLine();
+    ReportUnknownKeys(log, "[variable_grids]", controlFile.LineText(lineNumber, controlFileName), restOfLine,
+                      {"outname"});
     // Behind the four values the line may name the file to write to, as a standard grid does.
     KeyReader(*this, restOfLine, "variable grid", i).Word("outname", spec.outName, spec.fileName, kMaxFileName);
     ReadControlValue(spec.writeCode, "Writegrid for a variable grid ");

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <ctime>
 
+#include "framework/control_keys.h"
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
 #include "grids/netcdf_grid_io.h"
@@ -190,6 +191,8 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
     if (!file.ReadLine(line) || line.find('[') != std::string::npos || IsBlank(line)) break;
     const size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
+    ReportUnknownKeys(log, where, file.LineText(at), line.substr(0, eq + 1),
+                      {"TableIndex", "TargetCap", "WeekDays", "start_hour", "stop_hour"});
     const std::string key = line.substr(0, eq);
     const std::string rest = line.substr(eq + 1);
     if (key.find("TableIndex") != std::string::npos) {

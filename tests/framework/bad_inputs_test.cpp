@@ -6,6 +6,7 @@
 //   code: 17                      error code (0: the run succeeds)
 //   status: 120                   exit status, where 8 bits do not keep the code itself
 //   expect: section [model_time]  words the log must hold (any number of lines)
+//   lacks: no reader knows        words the log must not hold (any number of lines)
 //   writes: output/a.asc          a grid file the run must leave in the basin copy (any number)
 //   keeps: dem.asc                a file the run must leave as the case made it (any number)
 //   holds: output/t.stat YY\tMM   a file the run leaves and words it must hold (escapes as below)
@@ -93,6 +94,7 @@ struct Case {
   int code = -1;
   int status = -1;  // -1: ExitStatus(code)
   std::vector<std::string> expect;
+  std::vector<std::string> lacks;
   std::vector<std::string> writes;
   std::vector<std::string> keeps;
   std::vector<std::string> holds;  // file name, a blank, the words
@@ -128,6 +130,8 @@ Case PrepareCaseText(const std::string& caseFile, const std::string& text, const
       c.status = std::stoi(value);
     } else if (key == "expect") {
       c.expect.push_back(value);
+    } else if (key == "lacks") {
+      c.lacks.push_back(value);
     } else if (key == "writes") {
       c.writes.push_back(value);
     } else if (key == "keeps") {
@@ -241,6 +245,7 @@ void RunCase(const std::string& name, const std::string& caseText) {
     EXPECT_NE(out.find("Program aborted with exit code " + std::to_string(c.code) + "\n"), std::string::npos) << out;
   }
   for (const std::string& words : c.expect) EXPECT_NE(out.find(words), std::string::npos) << words << "\n" << out;
+  for (const std::string& words : c.lacks) EXPECT_EQ(out.find(words), std::string::npos) << words << "\n" << out;
   for (const std::string& file : c.writes)
     EXPECT_EQ(ReadTextFile(dir.file(file)).rfind("ncols", 0), 0u) << file << " is not a written grid";
   for (size_t i = 0; i < c.keeps.size(); ++i)
