@@ -283,4 +283,8 @@ class modelobject : public memory_handling {
   double** relCellArea = nullptr;    // weights of the grid statistics; may be null
   std::array<double, 12> binaryHeader{};
   OutputSettings output;
+  // The section, without its brackets, that the grids registered or written now are
+  // described in where it is not the object's name (the start-up's standard and variable
+  // grids); empty: the name.
+  std::string gridSection;
 };

@@ -157,7 +157,8 @@ void WriteOneGrid(modelobject& o, const std::string& fileName, double** grid, bo
     throw 18;
   }
   RunFiles& files = RunFiles::Current();
-  const std::string entry = files.Building() ? "[" + o.name + "] grid " + fileName : std::string();
+  const std::string entry =
+      files.Building() ? "[" + (o.gridSection.empty() ? o.name : o.gridSection) + "] grid " + fileName : std::string();
   if (netcdf) {
     files.Write(entry, AddNcExtension(path));
     if (endState)

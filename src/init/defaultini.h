@@ -65,6 +65,7 @@ struct RegionTableEntry {
 // of the zone grid (1) and the elevation model (2), with its periodic-input state.
 struct StandardGridSpec {
   std::string fileName;
+  std::string where;  // the section and line naming the grid, for messages
   std::string internalName;
   int fillCode = 0;
   int readCode = 1;
@@ -393,6 +394,10 @@ class defaultini : public modelobject {
   // Registers a grid over all rows and remembers the position for the release.
   void Register(int position, const std::string& fileName, double** data, const std::string& internalName,
                 int writeCode);
+  // The section of the control file a grid of the position is described in, without its
+  // brackets ("standard_grids", "variable_grids"), for its messages; the object's name for a
+  // grid the start-up derives.
+  std::string SectionOfPosition(int position) const;
   // Position of a listed standard grid by internal name (0 when not listed).
   int StandardGridPosition(const std::string& internalName) const;
   bool IsBasinCell(int row, int column) const;
@@ -478,7 +483,11 @@ class defaultini : public modelobject {
   // grid's place. A netCDF file gives its columns and rows; with setsTheBasin (the zone
   // grid) also its cell size and lower-left corner from its coordinates, without it none
   // (false: the grid reader places it as it reads it).
-  bool HeaderOf(const std::string& fileName, GridGeometry& header, bool setsTheBasin);
+  // where: the section and line that name the grid, for the message on a file that cannot
+  // be opened.
+  bool HeaderOf(const std::string& fileName, GridGeometry& header, bool setsTheBasin, const std::string& where);
+  // A WARNING naming the basin's cells the elevation model gives no elevation.
+  void ReportElevationGaps() const;
   bool NetcdfHeaderOf(const std::string& name, GridGeometry& header, bool setsTheBasin);
   void MakeStandardGrids();
   // Reads a standard or variable grid at the start-up: resampled onto the basin, except

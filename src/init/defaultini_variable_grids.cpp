@@ -147,9 +147,9 @@ void defaultini::ReadVariableGrids() {
                         ? spec.defaultValue
                         : geometry.nodata_value;
     }
+    if (static_cast<int>(standardGrids.size()) <= position) standardGrids.resize(static_cast<size_t>(position) + 1);
     Register(position, spec.fileName, g, spec.internalName, spec.writeCode);
     if (spec.internalName == "soil_storage") soilStorage = g;
-    if (static_cast<int>(standardGrids.size()) <= position) standardGrids.resize(static_cast<size_t>(position) + 1);
     standardGrids[static_cast<size_t>(position)] = std::move(spec);
     UseOutputName(position);
   }
