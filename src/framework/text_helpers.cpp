@@ -222,6 +222,14 @@ void TextCursor::SkipBlanks() {
   while (pos_ < text_.size() && IsBlank(text_[pos_])) ++pos_;
 }
 
+std::string TextCursor::PeekWord() const {
+  size_t start = pos_;
+  while (start < text_.size() && IsBlank(text_[start])) ++start;
+  size_t end = start;
+  while (end < text_.size() && !IsBlank(text_[end])) ++end;
+  return text_.substr(start, end - start);
+}
+
 bool TextCursor::ReadWord(std::string& word) {
   SkipBlanks();
   if (AtEnd()) return false;

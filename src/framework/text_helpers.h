@@ -90,6 +90,8 @@ class TextCursor {
   void SkipBlanks();  // blanks, tabs, carriage returns and line breaks
   // The next word (like "%s"); false at the end of the text.
   bool ReadWord(std::string& word);
+  // The next word without moving the position; empty at the end of the text.
+  std::string PeekWord() const;
   bool ReadLong(long& value);      // like "%ld"
   bool ReadInt(int& value);        // like "%d"; values outside int are refused
   bool ReadDouble(double& value);  // like "%lf"

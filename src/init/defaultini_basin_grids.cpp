@@ -38,6 +38,7 @@ void defaultini::ReadStandardGrids() {
   SeekControlKey("[standard_grids]", true);
   int count = 0;
   ReadControlValue(count, "counter/number of grids ");
+  const long countLine = controlFile.LineNumber() - 1;
   if (count > kMaxGridPosition - 2) {
     if (log)
       *log << "FATAL: error in control file, [standard_grids]: " << count << " grids do not fit the "
@@ -51,6 +52,8 @@ void defaultini::ReadStandardGrids() {
     std::snprintf(text, sizeof text, "\nerror reading a grid name or identifier %d in\n", i);
 
     // One line: file name, internal name, then either the fill code (old form) or keys.
+    if (SectionEndsHere())
+      CountBeyondSection(text, name, "[standard_grids]", countLine, count, i - 1, "grids (one line each)");
     if (!controlFile.ReadWord(s.fileName)) ControlFileKeyError(text, name);
     const long lineNumber = controlFile.LineNumber();
     std::string line = controlFile.RestOfLine();

@@ -264,6 +264,7 @@ void defaultini::ReadOutputSections(RunValues& v) {
 
   SeekControlKey("[output_list]", true);
   ReadControlValue(v.outputListCount, "number of subbasins in output list");
+  const long countLine = controlFile.LineNumber() - 1;
   if (v.outputListCount > kMaxOutputList) {
     if (log)
       *log << "FATAL: error in control file " << controlFileName << ", section [output_list]: the number of "
@@ -273,6 +274,8 @@ void defaultini::ReadOutputSections(RunValues& v) {
   v.outputList.assign(1, 0);
   for (int i = 1; i <= v.outputListCount; ++i) {
     int code = 0;
+    if (SectionEndsHere())
+      CountBeyondSection("codes in output-list", name, "[output_list]", countLine, v.outputListCount, i - 1, "codes");
     ReadControlValue(code, "codes in output-list");
     v.outputList.push_back(code);
   }

@@ -86,6 +86,7 @@ void defaultini::ReadVariableGrids() {
   int count = 0;
   if (!SeekControlKey("[variable_grids]", false)) return;
   ReadControlValue(count, " number of variable grids ");
+  const long countLine = controlFile.LineNumber() - 1;
   if (count < 1) return;
 
   const int first = FirstFreeGridPosition();
@@ -121,6 +122,9 @@ void defaultini::ReadVariableGrids() {
                     "\nfile for vargrid %d or the identifier or the fillcode or the defaultvalue (which is new in "
                     "version 7.7) in ",
                     i);
+      if (SectionEndsHere())
+        CountBeyondSection(text, name, "[variable_grids]", countLine, count, i - 1,
+                           "variable grids (three lines each: file, name, fill code and value; write code; read flag)");
       ControlFileKeyError(text, name);
     }
     const long lineNumber = controlFile.LineNumber();
