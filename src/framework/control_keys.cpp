@@ -60,11 +60,12 @@ std::string NearestKey(const std::string& key, const std::vector<std::string>& k
 }
 
 int ReportUnknownKeys(LogStream* log, const std::string& section, const std::string& line, const std::string& text,
-                      const std::vector<std::string>& known) {
+                      const std::vector<std::string>& known, bool withinWord) {
   int named = 0;
   for (const std::string& key : KeysSetIn(text)) {
-    const bool read = std::any_of(known.begin(), known.end(),
-                                  [&](const std::string& k) { return key.find(k) != std::string::npos; });
+    const bool read = std::any_of(known.begin(), known.end(), [&](const std::string& k) {
+      return withinWord ? key.find(k) != std::string::npos : key == k;
+    });
     if (read) continue;
     ++named;
     if (!log) continue;

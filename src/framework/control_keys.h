@@ -18,8 +18,9 @@ std::vector<std::string> KeysSetIn(const std::string& text);
 // not counted); the first of equally near ones. Empty when known is empty.
 std::string NearestKey(const std::string& key, const std::vector<std::string>& known);
 
-// One WARNING for every key set in text that is none of known: a key counts as known when
-// it holds a known key, as the readers find a key within its word. line names the line
-// ("line 16 of basin.ctl"), section the section. Returns the number of keys named.
+// One WARNING for every key set in text that is none of known. withinWord: the reader finds
+// a key within a longer word (a key holding a known one is read), else only as a whole
+// word (the option readers). line names the line ("line 16 of basin.ctl") or the entry,
+// section the section. Returns the number of keys named.
 int ReportUnknownKeys(LogStream* log, const std::string& section, const std::string& line, const std::string& text,
-                      const std::vector<std::string>& known);
+                      const std::vector<std::string>& known, bool withinWord = true);
