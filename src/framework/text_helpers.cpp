@@ -187,7 +187,7 @@ std::string TextCursor::LineText(long line, const std::string& name) const {
 long ControlFileLines::SourceLine(long copyLine) const {
   if (copyLine < 1 || lineOf.size() < 2) return copyLine;
   if (static_cast<size_t>(copyLine) < lineOf.size()) return lineOf[static_cast<size_t>(copyLine)];
-  // Behind the copy's last line: the lines the user wrote behind it (remarks) are left out.
+  // Behind the copy's last line (the end of the text): counted on from the last line's.
   return lineOf.back() + (copyLine - static_cast<long>(lineOf.size()) + 1);
 }
 
