@@ -1,6 +1,7 @@
 #include "assimilation/assim_grid.h"
 
 #include "assimilation/assim_lists.h"
+#include "framework/control_keys.h"
 #include "framework/logstream.h"
 #include "framework/zonalstatistic.h"
 #include "framework/option_text.h"
@@ -45,6 +46,10 @@ data_assimilation_grid_entity::data_assimilation_grid_entity(data_assimilation& 
          1210);
   target = grids[gridIndex].data;
   GetKeyValueString(ruleText, "listfilename", listFileName);
+  ReportUnknownKeys(module.log, "[data_assimilation]", "the grid rule of " + gridName, ruleText,
+                    {"grid-ID", "listfilename", "options", "split-into-liquid-and-solid",
+                     "weighing-by-glacierized-fraction", "default-liquid-percentage"},
+                    false);
 
   const size_t at = ruleText.find("options");
   if (at != std::string::npos) {

@@ -1,6 +1,7 @@
 #include "assimilation/assim_reservoir.h"
 
 #include "assimilation/assim_lists.h"
+#include "framework/control_keys.h"
 #include "framework/logstream.h"
 #include "framework/option_text.h"
 #include "framework/text_helpers.h"
@@ -24,6 +25,8 @@ data_assimilation_reservoir_entity::data_assimilation_reservoir_entity(data_assi
          1220);
   GetKeyValueDouble(ruleText, "AverageWaterTable", averageWaterTable);
   GetKeyValueString(ruleText, "listfilename", listFileName);
+  ReportUnknownKeys(module.log, "[data_assimilation]", "the reservoir rule of lake " + number, ruleText,
+                    {"lake-ID", "AverageWaterTable", "listfilename", "options", "format", "skiprows"}, false);
 
   const size_t at = ruleText.find("options");
   if (at != std::string::npos) {

@@ -51,6 +51,8 @@ bool modelobject::OpenControlFile(const std::string& path) {
   } else {
     controlFileOpen = controlFile.LoadFile(path);
   }
+  // Messages name the lines of the control file the user wrote.
+  controlFile.SetSourceLines(ControlFileLines::ForCopy(path));
   controlFile.RequireWholeNumbers();
   return controlFileOpen;
 }
@@ -65,17 +67,42 @@ void modelobject::ControlFileKeyError(const std::string& a, const std::string& b
   while (!label.empty() && label.back() == ' ') label.pop_back();
   const std::string line = controlFile.AtEnd() && refused.empty()
                                ? "at the end of " + controlFileName
-                               : "line " + std::to_string(controlFile.LineNumber()) + " of " + controlFileName;
+                               : controlFile.LineText(controlFileName);
   std::string english;
   if (b == "(EOF)")
     english = "no line of " + controlFileName + " begins with " + label;
   else if (!refused.empty())
     english = "\"" + refused.substr(0, 80) + "\" is not a number of the kind expected there, " + line;
+  else if (label.find('\n') != std::string::npos)
+    english = "a value cannot be read, " + line;  // the label is a sentence of its own
   else
     english = "the value \"" + label + "\" cannot be read, " + line;
   if (b != "(EOF)" && !section.empty()) english += ", section " + section;
-  if (log) *log << "FATAL: error in control file, " << a << "; " << b << "not found! (" << english << ")" << "[end-entry]";
+  ControlFileKeyError(a, b, english);
+}
+
+void modelobject::ControlFileKeyError(const std::string& a, const std::string& b, const std::string& why) {
+  if (log) *log << "FATAL: error in control file, " << a << "; " << b << "not found! (" << why << ")" << "[end-entry]";
   throw 17;
+}
+
+bool modelobject::SectionEndsHere() const {
+  const std::string next = controlFile.PeekWord();
+  return next.empty() || next[0] == '[';
+}
+
+void modelobject::CountBeyondSection(const std::string& a, const std::string& b, const std::string& section,
+                                     long countLine, long count, long found, const std::string& what) {
+  const size_t at = controlFile.Pos();
+  std::string next;
+  const bool atEnd = !controlFile.ReadWord(next);
+  const std::string end = atEnd ? "the end of the file" : next + " (" + controlFile.LineText() + ")";
+  controlFile.Seek(at);
+  ControlFileKeyError(a, b,
+                      section + ", " + controlFile.LineText(countLine, controlFileName) + ": the count is " +
+                          std::to_string(count) + ", but the section holds " + std::to_string(found) + " " + what +
+                          " before " + end + ": set the count to " + std::to_string(found) +
+                          ", or add the missing entries");
 }
 
 void modelobject::WriteError(const std::string& file, int code) {
@@ -151,7 +178,7 @@ void RefuseMalformedNumber(modelobject& o, const std::string& label) {
   if (o.log)
     *o.log << "FATAL: error in control file, " << label << (label.find(o.name) == std::string::npos ? o.name : "")
            << ": \"" << word.substr(0, 80) << "\" is not "
-           << Expected<T>() << " (line " << o.controlFile.LineNumber() << " of " << o.controlFileName << ", section "
+           << Expected<T>() << " (" << o.controlFile.LineText(o.controlFileName) << ", section "
            << modelobject::LastSoughtSection() << ")" << "[end-entry]";
   std::string refused;
   o.controlFile.ReadWord(refused);  // a caller that goes on reads behind it

@@ -130,6 +130,16 @@ class modelobject : public memory_handling {
   bool ControlFileIsOpen() const { return controlFileOpen; }
 
   [[noreturn]] virtual void ControlFileKeyError(const std::string& a, const std::string& b);
+  // The same report followed by what a user needs, in parentheses (error 17).
+  [[noreturn]] void ControlFileKeyError(const std::string& a, const std::string& b, const std::string& why);
+  // Whether the entries of a section end before the position: the next word begins a
+  // section ("[...]") or the file ends. A reader of a counted list asks before each entry.
+  bool SectionEndsHere() const;
+  // The report on a count of entries (read on countLine) that asks for more than the
+  // section holds: the count given, the entries found (each `what`, "codes") and where the
+  // section ended, then the fix. a and b as for ControlFileKeyError.
+  [[noreturn]] void CountBeyondSection(const std::string& a, const std::string& b, const std::string& section,
+                                       long countLine, long count, long found, const std::string& what);
   [[noreturn]] virtual void WriteError(const std::string& file, int code);
   [[noreturn]] virtual void ReadError(const std::string& file, int code);
 
@@ -287,6 +297,10 @@ class modelobject : public memory_handling {
   // start): the section and the flag ("[soil_model], read flag readgrids = 1"), which a grid
   // file that cannot be opened then names. Set for a scope with ReadFlagScope.
   std::string readFlagNote;
+  // The section, without its brackets, that the grids registered or written now are
+  // described in where it is not the object's name (the start-up's standard and variable
+  // grids); empty: the name.
+  std::string gridSection;
 };
 
 // Names the section and read flag of the grids an object reads in one scope.

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "framework/append_file.h"
+#include "framework/control_keys.h"
 #include "framework/ctrl_c.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
@@ -70,6 +71,10 @@ SpecialOutputEntity::SpecialOutputEntity(const SpecialOutputContext& context, co
   GetKeyValueDoubles(text, "Xcoords", x);
   GetKeyValueDoubles(text, "Ycoords", y);
   GetKeyValueInts(text, "Level", levels);
+  // The text of a file's first entity reaches back to the file's own keys: the section's
+  // keys are known in it.
+  ReportUnknownKeys(context.log, "[special_output]", "the entity " + id, text,
+                    {"ID", "Symbol", "Xcoords", "Ycoords", "Level", "filename", "header", "numfiles"}, false);
   LogStream* log = context.log;
   const GridGeometry& g = context.geometry;
   if (x.size() != y.size())

@@ -110,7 +110,12 @@ teilmodellklasse::teilmodellklasse(const ModuleInputs& in, const std::string& mo
   minToIntEndHours = minToIntEnd / 60.0;
 
   if (minToIntEnd / 60.0 > timeInterval / 60.0 + 0.00001 && name != "routing_model") {
-    *log << IntervalShorterThanShiftMessage(timeInterval, name, minToIntEnd) << "[end-entry]";
+    // The system's text names a section [program_output] that control files call [output_interval].
+    *log << IntervalShorterThanShiftMessage(timeInterval, name, minToIntEnd) << "\n(min_to_int_end is the fourth "
+         << "value of [output_interval] in " << controlFileName << ": " << minToIntEnd << " minutes, more than the "
+         << "time interval of " << timeInterval << " minutes in " << sectionHeader << ". Give " << sectionHeader
+         << " the run's step as its time interval, or [output_interval] a min_to_int_end of at most "
+         << timeInterval << " minutes if the stamps of the data allow it)" << "[end-entry]";
     throw 63;
   }
   stepsPerDay = timeInterval > 0.0 ? 1440.0 / timeInterval : 0.0;

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 namespace {
 
@@ -177,7 +179,43 @@ bool ReadWholeFile(const std::string& path, std::string& contents) {
 
 bool TextCursor::LoadFile(const std::string& path) {
   pos_ = 0;
+  sourceLines_.reset();
   return ReadWholeFile(path, text_);
+}
+
+std::string TextCursor::LineText(long line, const std::string& name) const {
+  if (!sourceLines_) return "line " + std::to_string(line) + (name.empty() ? std::string() : " of " + name);
+  const long source = sourceLines_->SourceLine(line);
+  std::string text = "line " + std::to_string(source) + " of " + sourceLines_->source;
+  if (source != line) text += " (line " + std::to_string(line) + " of " + sourceLines_->copy + ")";
+  return text;
+}
+
+long ControlFileLines::SourceLine(long copyLine) const {
+  if (copyLine < 1 || lineOf.size() < 2) return copyLine;
+  if (static_cast<size_t>(copyLine) < lineOf.size()) return lineOf[static_cast<size_t>(copyLine)];
+  // Behind the copy's last line (the end of the text): counted on from the last line's.
+  return lineOf.back() + (copyLine - static_cast<long>(lineOf.size()) + 1);
+}
+
+namespace {
+std::mutex gControlLinesMutex;
+std::map<std::string, std::shared_ptr<const ControlFileLines>>& ControlLinesByCopy() {
+  static std::map<std::string, std::shared_ptr<const ControlFileLines>> byCopy;
+  return byCopy;
+}
+}  // namespace
+
+void ControlFileLines::Remember(std::shared_ptr<const ControlFileLines> lines) {
+  if (!lines) return;
+  std::lock_guard<std::mutex> hold(gControlLinesMutex);
+  ControlLinesByCopy()[lines->copy] = std::move(lines);
+}
+
+std::shared_ptr<const ControlFileLines> ControlFileLines::ForCopy(const std::string& copy) {
+  std::lock_guard<std::mutex> hold(gControlLinesMutex);
+  const auto it = ControlLinesByCopy().find(copy);
+  return it == ControlLinesByCopy().end() ? nullptr : it->second;
 }
 
 long TextCursor::LineNumber() const {
@@ -189,6 +227,14 @@ long TextCursor::LineNumber() const {
 
 void TextCursor::SkipBlanks() {
   while (pos_ < text_.size() && IsBlank(text_[pos_])) ++pos_;
+}
+
+std::string TextCursor::PeekWord() const {
+  size_t start = pos_;
+  while (start < text_.size() && IsBlank(text_[start])) ++start;
+  size_t end = start;
+  while (end < text_.size() && !IsBlank(text_[end])) ++end;
+  return text_.substr(start, end - start);
 }
 
 bool TextCursor::ReadWord(std::string& word) {

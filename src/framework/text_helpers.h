@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,22 @@ inline unsigned long long Fnv1a(const unsigned char* bytes, size_t count, unsign
   return hash;
 }
 
+// The lines of a control file behind its preprocessed copy: the copy leaves out the remark
+// lines and the "$set" lines, so that its line N is the line lineOf[N] of the file the user
+// wrote. The preprocessing makes it, every cursor on the copy carries it, and every message
+// that names a line of the copy names the user's line through it (TextCursor::LineText).
+struct ControlFileLines {
+  std::string source;         // the control file, as named on the command line
+  std::string copy;           // its preprocessed copy
+  std::vector<long> lineOf;   // index 1..: line of the copy -> line of the control file
+  // The control file's line of a line of the copy (past the copy's last line: the file's).
+  long SourceLine(long copyLine) const;
+  // Keeps the lines of a copy for every cursor later opened on it (ForCopy).
+  static void Remember(std::shared_ptr<const ControlFileLines> lines);
+  // The lines kept for the copy of that name; null when none were (a copy made elsewhere).
+  static std::shared_ptr<const ControlFileLines> ForCopy(const std::string& copy);
+};
+
 // A read position in a text held in memory, with scanf-like reads: words are runs of
 // non-blank characters, numbers are read as the longest valid prefix at the position
 // (so "10#x" reads 10 and leaves "#x"). Blanks and line breaks before a value are
@@ -55,7 +72,10 @@ class TextCursor {
   void SetText(std::string text) {
     text_ = std::move(text);
     pos_ = 0;
+    sourceLines_.reset();
   }
+  // The text is a control file's preprocessed copy of these lines (null: it is not).
+  void SetSourceLines(std::shared_ptr<const ControlFileLines> lines) { sourceLines_ = std::move(lines); }
   const std::string& Text() const { return text_; }
 
   void Rewind() { pos_ = 0; }
@@ -64,10 +84,18 @@ class TextCursor {
   bool AtEnd() const { return pos_ >= text_.size(); }
   // 1-based number of the line the position stands in.
   long LineNumber() const;
+  // A line of the text (by default the position's) as a message names it: "line N", with
+  // " of <name>" when a name is given. In a control file's preprocessed copy it is the line
+  // the user wrote, with the copy's beside it where the two differ: "line 14 of basin.ctl
+  // (line 12 of basin.ctl.intern)".
+  std::string LineText(const std::string& name = std::string()) const { return LineText(LineNumber(), name); }
+  std::string LineText(long line, const std::string& name = std::string()) const;
 
   void SkipBlanks();  // blanks, tabs, carriage returns and line breaks
   // The next word (like "%s"); false at the end of the text.
   bool ReadWord(std::string& word);
+  // The next word without moving the position; empty at the end of the text.
+  std::string PeekWord() const;
   bool ReadLong(long& value);      // like "%ld"
   bool ReadInt(int& value);        // like "%d"; values outside int are refused
   bool ReadDouble(double& value);  // like "%lf"
@@ -100,6 +128,7 @@ class TextCursor {
 
   std::string text_;
   size_t pos_ = 0;
+  std::shared_ptr<const ControlFileLines> sourceLines_;
   size_t refusedAt_ = std::string::npos;  // where the last failed number read stopped
   bool wholeNumbers_ = false;
   bool wholeWords_ = false;

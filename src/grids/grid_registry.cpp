@@ -157,10 +157,11 @@ void modelobject::RegisterGrid(int position, const std::string& fileName, double
            << static_cast<unsigned long>(kMaxFileName) << " characters) too long" << "[end-entry]";
     throw 12;
   }
+  const std::string& section = gridSection.empty() ? name : gridSection;
   // The digits of a write code select what is written; a negative code has none.
   if (writeCode < 0) {
     if (log)
-      *log << "FATAL: [" << name << "] in " << controlFileName << ": the write code of " << internalName << " ("
+      *log << "FATAL: [" << section << "] in " << controlFileName << ": the write code of " << internalName << " ("
            << fileName << ") is " << writeCode << "; a write code is 0 or more (0: not written)" << "[end-entry]";
     throw 17;
   }
@@ -182,7 +183,7 @@ void modelobject::RegisterGrid(int position, const std::string& fileName, double
   r.thousands = d.thousands;
   r.firstRow = firstRow;
   r.lastRow = lastRow;
-  r.section = name;
+  r.section = section;
   r.outputDirectory = output.outputDirectory;
   r.netcdf = output.writeNetcdfGrids;
   r.periodStarted = 0;

@@ -160,7 +160,8 @@ void WriteOneGrid(modelobject& o, const std::string& fileName, double** grid, bo
   // A state that is not finite is not written: the earlier one stays.
   if (endState && !grid_io::EndStateIsFinite(o, netcdf ? AddNcExtension(path) : path, grid)) return;
   RunFiles& files = RunFiles::Current();
-  const std::string entry = files.Building() ? "[" + o.name + "] grid " + fileName : std::string();
+  const std::string entry =
+      files.Building() ? "[" + (o.gridSection.empty() ? o.name : o.gridSection) + "] grid " + fileName : std::string();
   if (netcdf) {
     files.Write(entry, AddNcExtension(path));
     if (endState)

@@ -103,7 +103,7 @@ std::string& SubstituteLine(LogStream* log, std::string& line, long lineNumber, 
   return line;
 }
 
-std::string PreprocessControlText(LogStream* log, const std::string& text) {
+std::string PreprocessControlText(LogStream* log, const std::string& text, std::vector<long>* lineOf) {
   // Split into physical lines; "\r\n" counts as a line break like "\n". Lines have no
   // length limit: a long line is never split into two.
   std::vector<std::string> lines;
@@ -168,13 +168,16 @@ std::string PreprocessControlText(LogStream* log, const std::string& text) {
     }
   }
 
-  // Pass 2: write the copy.
+  // Pass 2: write the copy. A line of the control file gives the copy one line or none (a
+  // remark line, a "$set" line): a value holds no line break.
   std::string out;
   out.reserve(text.size());
+  if (lineOf) lineOf->assign(1, 0);
   for (size_t i = 0; i < lines.size(); ++i) {
     std::string line = withBreak(i);
     SubstituteLine(log, line, static_cast<long>(i) + 1, table.names, table.values, table.count());
     if (line.size() > 1 && line[1] == '$') continue;
+    if (line.size() > 1 && lineOf) lineOf->push_back(static_cast<long>(i) + 1);
     out.append(line, 1, std::string::npos);
   }
   return out;

@@ -27,6 +27,7 @@ struct SymbolTable {
 std::string& SubstituteLine(LogStream* log, std::string& line, long lineNumber, const std::vector<std::string>& names,
                             const std::vector<std::string>& values, int count, int selfIndex = 0);
 
-// Runs both passes over the text of a control file and returns the copy's text.
-// Failures are logged and thrown as codes (17).
-std::string PreprocessControlText(LogStream* log, const std::string& text);
+// Runs both passes over the text of a control file and returns the copy's text; lineOf,
+// when given, receives for every line of the copy (from index 1) the line of the text it
+// comes from. Failures are logged and thrown as codes (17).
+std::string PreprocessControlText(LogStream* log, const std::string& text, std::vector<long>* lineOf = nullptr);

@@ -242,9 +242,11 @@ void defaultini::WritePhenologyState() {
 // --- helpers ---------------------------------------------------------------------
 
 std::string defaultini::DerivedGridName(const std::string& source, const std::string& tag) {
-  const size_t dot = source.rfind('.');
-  const std::string base = dot == std::string::npos ? source : source.substr(0, dot);
-  return base + ".intern." + tag;
+  std::string file = source.substr(0, source.find('<'));
+  const size_t slash = file.rfind('/');
+  if (slash != std::string::npos) file.erase(0, slash + 1);
+  const size_t dot = file.rfind('.');
+  return (dot == std::string::npos ? file : file.substr(0, dot)) + ".intern." + tag;
 }
 
 int defaultini::FirstPositionWithoutFileName() const {
@@ -262,8 +264,25 @@ double** defaultini::AdoptGrid(double** grid) {
   return grid;
 }
 
+std::string defaultini::SectionOfPosition(int position) const {
+  if (position == 1) return "zone_grid";
+  if (position == 2) return "elevation_model";
+  if (position < 3 || position >= static_cast<int>(standardGrids.size())) return name;
+  return firstVariableGridPosition > 0 && position >= firstVariableGridPosition ? "variable_grids" : "standard_grids";
+}
+
+namespace {
+// Names the section of a grid of the start-up while it is registered or written.
+struct InSection {
+  modelobject& o;
+  InSection(modelobject& object, std::string section) : o(object) { o.gridSection = std::move(section); }
+  ~InSection() { o.gridSection.clear(); }
+};
+}  // namespace
+
 void defaultini::Register(int position, const std::string& fileName, double** data, const std::string& internalName,
                           int writeCode) {
+  InSection in(*this, SectionOfPosition(position));
   RegisterGrid(position, fileName, data, nullptr, 0, internalName, writeCode, 1, geometry.nrows);
   if (std::find(registeredPositions_.begin(), registeredPositions_.end(), position) == registeredPositions_.end())
     registeredPositions_.push_back(position);
@@ -313,6 +332,7 @@ long long defaultini::ReleaseUnreadGrids() {
 }
 
 void defaultini::WriteGridOnce(int position) {
+  InSection in(*this, SectionOfPosition(position));
   const GridRecord& r = grids[position];
   WriteGrid(r.firstFileName.empty() ? r.fileName : r.firstFileName, r.data, output.writeAsciiGrids, output.writeDoubleGrids, output.writeNetcdfGrids);
 }

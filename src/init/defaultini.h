@@ -65,6 +65,7 @@ struct RegionTableEntry {
 // of the zone grid (1) and the elevation model (2), with its periodic-input state.
 struct StandardGridSpec {
   std::string fileName;
+  std::string where;  // the section and line naming the grid, for messages
   std::string internalName;
   int fillCode = 0;
   int readCode = 1;
@@ -371,7 +372,9 @@ class defaultini : public modelobject {
   void DeleteModule() override;
 
   // --- helpers shared by the derived-grid steps ---------------------------------------
-  // File name of a derived grid: base name of source (up to its last ".") + ".intern." + tag.
+  // File name of a derived grid: the source grid's file name without its folder (and
+  // without the variable and record of a netCDF name), up to its last ".", followed by
+  // ".intern." and the tag. It is written into the output folder, never beside its source.
   static std::string DerivedGridName(const std::string& sourceFileName, const std::string& tag);
   // The first registry position from 1 whose record holds no file name; 1000 when none.
   int FirstPositionWithoutFileName() const;
@@ -391,6 +394,10 @@ class defaultini : public modelobject {
   // Registers a grid over all rows and remembers the position for the release.
   void Register(int position, const std::string& fileName, double** data, const std::string& internalName,
                 int writeCode);
+  // The section of the control file a grid of the position is described in, without its
+  // brackets ("standard_grids", "variable_grids"), for its messages; the object's name for a
+  // grid the start-up derives.
+  std::string SectionOfPosition(int position) const;
   // Position of a listed standard grid by internal name (0 when not listed).
   int StandardGridPosition(const std::string& internalName) const;
   bool IsBasinCell(int row, int column) const;
@@ -476,7 +483,11 @@ class defaultini : public modelobject {
   // grid's place. A netCDF file gives its columns and rows; with setsTheBasin (the zone
   // grid) also its cell size and lower-left corner from its coordinates, without it none
   // (false: the grid reader places it as it reads it).
-  bool HeaderOf(const std::string& fileName, GridGeometry& header, bool setsTheBasin);
+  // where: the section and line that name the grid, for the message on a file that cannot
+  // be opened.
+  bool HeaderOf(const std::string& fileName, GridGeometry& header, bool setsTheBasin, const std::string& where);
+  // A WARNING naming the basin's cells the elevation model gives no elevation.
+  void ReportElevationGaps() const;
   bool NetcdfHeaderOf(const std::string& name, GridGeometry& header, bool setsTheBasin);
   void MakeStandardGrids();
   // Reads a standard or variable grid at the start-up: resampled onto the basin, except

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "framework/control_keys.h"
 #include "framework/file_reason.h"
 #include "framework/ctrl_c.h"
 #include "framework/logstream.h"
@@ -25,17 +26,19 @@ void defaultini::ReadStandardGrids() {
   standardGrids.resize(3);
   standardGridCount = 0;
 
-  SeekControlKey("[zone_grid]", true);
-  ReadControlValue(standardGrids[1].fileName, " Name for ", kMaxFileName);
-  standardGrids[1].internalName = "[zone_grid]";
-  SeekControlKey("[elevation_model]", true);
-  ReadControlValue(standardGrids[2].fileName, " Name for ", kMaxFileName);
-  standardGrids[2].internalName = "[elevation_model]";
+  for (int p = 1; p <= 2; ++p) {
+    const std::string section = p == 1 ? "[zone_grid]" : "[elevation_model]";
+    SeekControlKey(section, true);
+    ReadControlValue(standardGrids[p].fileName, " Name for ", kMaxFileName);
+    standardGrids[p].internalName = section;
+    standardGrids[p].where = section + ", " + controlFile.LineText(controlFile.LineNumber() - 1, controlFileName);
+  }
   for (int p = 1; p <= 2; ++p) standardGrids[p].outName = standardGrids[p].fileName;
 
   SeekControlKey("[standard_grids]", true);
   int count = 0;
   ReadControlValue(count, "counter/number of grids ");
+  const long countLine = controlFile.LineNumber() - 1;
   if (count > kMaxGridPosition - 2) {
     if (log)
       *log << "FATAL: error in control file, [standard_grids]: " << count << " grids do not fit the "
@@ -49,7 +52,10 @@ void defaultini::ReadStandardGrids() {
     std::snprintf(text, sizeof text, "\nerror reading a grid name or identifier %d in\n", i);
 
     // One line: file name, internal name, then either the fill code (old form) or keys.
+    if (SectionEndsHere())
+      CountBeyondSection(text, name, "[standard_grids]", countLine, count, i - 1, "grids (one line each)");
     if (!controlFile.ReadWord(s.fileName)) ControlFileKeyError(text, name);
+    const long lineNumber = controlFile.LineNumber();
     std::string line = controlFile.RestOfLine();
     TextCursor rest(line);
     if (!rest.ReadWord(s.internalName)) ControlFileKeyError(text, name);
@@ -66,6 +72,9 @@ void defaultini::ReadStandardGrids() {
       throw 17;
     }
 
+    ReportUnknownKeys(log, "[standard_grids]", controlFile.LineText(lineNumber, controlFileName), keys,
+                      {"fillcode", "readcode", "defaultValue", "writecode", "outname", "statfile", "statcode",
+                       "periodicity", "persistent"});
     KeyReader k(*this, keys, "standard grid", i);
     TextCursor probe;
     if (!oldForm && !k.Find("fillcode", probe)) {
@@ -112,10 +121,12 @@ void defaultini::ReadRadiationCorrection() {
 }
 
 void defaultini::ReadGridHeader(GridGeometry& header) {
-  HeaderOf(standardGrids.size() > 1 ? standardGrids[1].fileName : controlFileName, header, true);
+  HeaderOf(standardGrids.size() > 1 ? standardGrids[1].fileName : controlFileName, header, true,
+           standardGrids.size() > 1 ? standardGrids[1].where : std::string());
 }
 
-bool defaultini::HeaderOf(const std::string& fileName, GridGeometry& header, bool setsTheBasin) {
+bool defaultini::HeaderOf(const std::string& fileName, GridGeometry& header, bool setsTheBasin,
+                          const std::string& where) {
   // A netCDF name may carry the variable and the record ("dem.nc<elevation>0").
   const std::string file = fileName.substr(0, fileName.find('<'));
   IgnoreCtrlC();
@@ -127,7 +138,11 @@ bool defaultini::HeaderOf(const std::string& fileName, GridGeometry& header, boo
   std::FILE* f = RegularOrMissing(path) ? std::fopen(path.c_str(), "rb") : nullptr;
   if (!f) {
     const int e = errno;
-    if (log) *log << "FATAL: error opening " << file << FileOpenReason(path, false, e) << "[end-entry]";
+    if (log) {
+      *log << "FATAL: error opening " << file << FileOpenReason(path, false, e);
+      if (!where.empty()) *log << "; it is named in " << where << ": name an existing grid file there";
+      *log << "[end-entry]";
+    }
     throw 21;
   }
   struct Closer {
@@ -262,10 +277,12 @@ void defaultini::ReadBasinGrids() {
   // The elevation model must share the zone grid's geometry: the derived grids combine both.
   // A netCDF elevation model gives its columns and rows here; the grid reader sets its
   // coordinates against the basin's as it reads it.
+  bool netcdfElevation = false;
   {
     const GridGeometry& zone = geometry;
     GridGeometry dem;
-    const bool placed = HeaderOf(standardGrids[2].fileName, dem, false);
+    const bool placed = HeaderOf(standardGrids[2].fileName, dem, false, standardGrids[2].where);
+    netcdfElevation = !placed;
     if (!placed) {
       dem.cellsize = zone.cellsize;
       dem.xllcorner = zone.xllcorner;
@@ -292,6 +309,14 @@ void defaultini::ReadBasinGrids() {
   }
   zoneGrid = GridData(1);
   elevationModel = GridData(2);
+  if (netcdfElevation && log)
+    *log << "INFO: the elevation model " << standardGrids[2].fileName << " (" << standardGrids[2].where
+         << ") is a netCDF file: it is copied onto the basin cell by cell and masked by the zone grid, as every "
+            "netCDF grid the start-up reads, so it holds no elevation outside the basin. The slope and aspect of "
+            "a cell at the basin's edge are then taken from its neighbours inside the basin; from an ASCII or "
+            "binary elevation model, which keeps the cells beyond the edge, they differ there"
+         << "[end-entry]";
+  ReportElevationGaps();
 
   const int links = StandardGridPosition("river_links");
   if (links > 0) {
@@ -301,6 +326,27 @@ void defaultini::ReadBasinGrids() {
     AdoptGrid(g);
     Register(links, s.fileName, g, s.internalName, s.writeCode);
   }
+}
+
+// The elevation model is read without filling its gaps ([elevation_model] gives no fill
+// code), so a cell of the basin without an elevation keeps the no-data value as one.
+void defaultini::ReportElevationGaps() const {
+  long gaps = 0;
+  int row = 0, column = 0;
+  for (int r = 1; r <= geometry.nrows; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c) {
+      if (!IsBasinCell(r, c) || elevationModel[r][c] > geometry.nodata_value) continue;
+      if (gaps++ == 0) row = r, column = c;
+    }
+  if (gaps == 0 || !log) return;
+  *log << "WARNING: the elevation model " << standardGrids[2].fileName << " (" << standardGrids[2].where
+       << ") holds no elevation in " << gaps << (gaps == 1 ? " cell" : " cells") << " of the basin (the zone grid's "
+       << "cells), the first at row " << row << ", column " << column << ": it is read as it is, without filling "
+       << "gaps (fill code 0), so " << (gaps == 1 ? "this cell takes" : "these cells take") << " the no-data value "
+       << NumberText(geometry.nodata_value) << " as " << (gaps == 1 ? "its elevation" : "their elevation")
+       << " wherever one is used (values interpolated by elevation, the radiation correction). Give every cell of "
+          "the zone grid an elevation, or leave such a cell out of the zone grid"
+       << "[end-entry]";
 }
 
 void defaultini::ReadStartupGrid(const StandardGridSpec& spec, double**& grid) {

@@ -1,6 +1,7 @@
 // Start-up step 0: the preprocessed copy of the control file.
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 
 #include "framework/append_file.h"
 #include "framework/file_reason.h"
@@ -20,7 +21,11 @@ void defaultini::CompileSymbols(std::string& controlFile) {
     if (log) *log << "FATAL: error opening " << source << FileOpenReason(source, false, 0) << "[end-entry]";
     throw 28;
   }
-  const std::string result = PreprocessControlText(log, text);
+  auto lines = std::make_shared<ControlFileLines>();
+  lines->source = source;
+  lines->copy = copy;
+  const std::string result = PreprocessControlText(log, text, &lines->lineOf);
+  ControlFileLines::Remember(std::move(lines));
   controlFile = copy;
 
   // While a run is built the copy waits in memory, where its readers find it, until the

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
+#include "framework/control_keys.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
@@ -36,6 +38,28 @@ TextCursor ValueAfterEquals(const std::string& line) {
   TextCursor value(eq == std::string::npos ? std::string() : line.substr(eq + 1));
   value.RequireWholeNumbers();
   return value;
+}
+
+// Keys behind the empty line that ends a section's key lines are read by no reader: each
+// is named, up to the next section. cursor stands behind that empty line.
+void ReportKeysBehindTheEnd(LogStream* log, TextCursor cursor, const std::string& section,
+                            const std::string& controlFile, const std::vector<std::string>& known) {
+  const long emptyLine = cursor.LineNumber() - 1;
+  std::string line;
+  bool hasBreak = false;
+  for (long lineNumber = cursor.LineNumber(); NextKeyLine(cursor, line, hasBreak); ++lineNumber) {
+    if (!line.empty() && line[0] == '[') break;
+    for (const std::string& key : KeysSetIn(line)) {
+      if (!log) continue;
+      const bool isKnown = std::any_of(known.begin(), known.end(),
+                                       [&](const std::string& k) { return key.find(k) != std::string::npos; });
+      *log << "WARNING: " << section << ", " << cursor.LineText(lineNumber, controlFile) << ": the key " << key
+           << " stands behind the empty " << cursor.LineText(emptyLine) << ", where the keys of " << section
+           << " end: no reader reads it; move it above that line";
+      if (!isKnown) *log << " (no reader knows it either: the nearest key of " << section << " is " << NearestKey(key, known) << ")";
+      *log << "[end-entry]";
+    }
+  }
 }
 
 }  // namespace
@@ -174,11 +198,15 @@ void defaultini::ReadOutputSections(RunValues& v) {
   static const char* const kKeys[] = {"WriteAsciiGrids",       "WriteDoubleGrids",       "WriteNetcdfGrids",
                                       "InitialStateDirectory", "DefaultOutputDirectory", "MinutesToInvEndRouting",
                                       "timestep"};
+  const std::vector<std::string> known(std::begin(kKeys), std::end(kKeys));
   std::string lastLine[7];
   long lastLineNumber[7] = {};
   std::string outputRemark, initialStateRemark;  // the rest of a directory's line
   for (long lineNumber = controlFile.LineNumber(); NextKeyLine(controlFile, line, hasBreak); ++lineNumber) {
-    if (!hasBreak || line.empty()) break;
+    if (!hasBreak || line.empty()) {
+      if (line.empty()) ReportKeysBehindTheEnd(log, controlFile, section, controlFileName, known);
+      break;
+    }
     int key = -1;
     for (int k = 0; k < 7; ++k) {
       if (line.find(kKeys[k]) != std::string::npos) {
@@ -186,12 +214,16 @@ void defaultini::ReadOutputSections(RunValues& v) {
         break;
       }
     }
-    if (key < 0) continue;
+    if (key < 0) {
+      ReportUnknownKeys(log, section, controlFile.LineText(lineNumber, controlFileName), line, known);
+      continue;
+    }
     const std::string keyName = kKeys[key];
     if (log && lastLineNumber[key] > 0)
-      *log << "WARNING: " << section << " of " << controlFileName << " gives " << keyName << " again: line "
-           << lastLineNumber[key] << " (\"" << lastLine[key].substr(0, 200) << "\") is not used, line "
-           << lineNumber << " (\"" << line.substr(0, 200) << "\") is" << "[end-entry]";
+      *log << "WARNING: " << section << " of " << controlFileName << " gives " << keyName << " again: "
+           << controlFile.LineText(lastLineNumber[key]) << " (\"" << lastLine[key].substr(0, 200)
+           << "\") is not used, " << controlFile.LineText(lineNumber) << " (\"" << line.substr(0, 200) << "\") is"
+           << "[end-entry]";
     lastLine[key] = line;
     lastLineNumber[key] = lineNumber;
     switch (key) {
@@ -232,6 +264,7 @@ void defaultini::ReadOutputSections(RunValues& v) {
 
   SeekControlKey("[output_list]", true);
   ReadControlValue(v.outputListCount, "number of subbasins in output list");
+  const long countLine = controlFile.LineNumber() - 1;
   if (v.outputListCount > kMaxOutputList) {
     if (log)
       *log << "FATAL: error in control file " << controlFileName << ", section [output_list]: the number of "
@@ -241,6 +274,8 @@ void defaultini::ReadOutputSections(RunValues& v) {
   v.outputList.assign(1, 0);
   for (int i = 1; i <= v.outputListCount; ++i) {
     int code = 0;
+    if (SectionEndsHere())
+      CountBeyondSection("codes in output-list", name, "[output_list]", countLine, v.outputListCount, i - 1, "codes");
     ReadControlValue(code, "codes in output-list");
     v.outputList.push_back(code);
   }
@@ -338,15 +373,20 @@ void defaultini::ReadModelTime() {
     bool seen[10] = {};
     std::string line, firstLine;
     bool hasBreak = false;
-    while (NextKeyLine(controlFile, line, hasBreak)) {
-      if (line.find_first_not_of(" \t\r\n") == std::string::npos) break;
-      if (firstLine.empty()) firstLine = line;
-      for (int k = 0; k < 10; ++k) {
-        if (line.find(kKeys[k]) == std::string::npos) continue;
-        *fields[k] = KeyInteger(log, section, kKeys[k], line);
-        seen[k] = true;
+    const std::vector<std::string> known(std::begin(kKeys), std::end(kKeys));
+    for (long lineNumber = controlFile.LineNumber(); NextKeyLine(controlFile, line, hasBreak); ++lineNumber) {
+      if (line.find_first_not_of(" \t\r\n") == std::string::npos) {
+        ReportKeysBehindTheEnd(log, controlFile, section, controlFileName, known);
         break;
       }
+      if (firstLine.empty()) firstLine = line;
+      bool read = false;
+      for (int k = 0; k < 10 && !read; ++k) {
+        if (line.find(kKeys[k]) == std::string::npos) continue;
+        *fields[k] = KeyInteger(log, section, kKeys[k], line);
+        seen[k] = read = true;
+      }
+      if (!read) ReportUnknownKeys(log, section, controlFile.LineText(lineNumber, controlFileName), line, known);
     }
     for (bool b : seen) {
       if (b) continue;

@@ -1,6 +1,7 @@
 // [variable_grids] and the periodic re-reading of standard grids.
 #include <cstdio>
 
+#include "framework/control_keys.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/zonalstatistic.h"
@@ -85,6 +86,7 @@ void defaultini::ReadVariableGrids() {
   int count = 0;
   if (!SeekControlKey("[variable_grids]", false)) return;
   ReadControlValue(count, " number of variable grids ");
+  const long countLine = controlFile.LineNumber() - 1;
   if (count < 1) return;
 
   const int first = FirstFreeGridPosition();
@@ -120,9 +122,15 @@ void defaultini::ReadVariableGrids() {
                     "\nfile for vargrid %d or the identifier or the fillcode or the defaultvalue (which is new in "
                     "version 7.7) in ",
                     i);
+      if (SectionEndsHere())
+        CountBeyondSection(text, name, "[variable_grids]", countLine, count, i - 1,
+                           "variable grids (three lines each: file, name, fill code and value; write code; read flag)");
       ControlFileKeyError(text, name);
     }
+    const long lineNumber = controlFile.LineNumber();
     restOfLine = controlFile.RestOfLine();
+    ReportUnknownKeys(log, "[variable_grids]", controlFile.LineText(lineNumber, controlFileName), restOfLine,
+                      {"outname"});
     // Behind the four values the line may name the file to write to, as a standard grid does.
     KeyReader(*this, restOfLine, "variable grid", i).Word("outname", spec.outName, spec.fileName, kMaxFileName);
     ReadControlValue(spec.writeCode, "Writegrid for a variable grid ");
@@ -145,9 +153,9 @@ void defaultini::ReadVariableGrids() {
                         ? spec.defaultValue
                         : geometry.nodata_value;
     }
+    if (static_cast<int>(standardGrids.size()) <= position) standardGrids.resize(static_cast<size_t>(position) + 1);
     Register(position, spec.fileName, g, spec.internalName, spec.writeCode);
     if (spec.internalName == "soil_storage") soilStorage = g;
-    if (static_cast<int>(standardGrids.size()) <= position) standardGrids.resize(static_cast<size_t>(position) + 1);
     standardGrids[static_cast<size_t>(position)] = std::move(spec);
     UseOutputName(position);
   }

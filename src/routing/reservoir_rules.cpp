@@ -3,6 +3,7 @@
 #include <cmath>
 #include <ctime>
 
+#include "framework/control_keys.h"
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
 #include "grids/netcdf_grid_io.h"
@@ -23,14 +24,14 @@ std::vector<std::string> Words(const std::string& line) {
 bool IsBlank(const std::string& line) { return line.find_first_not_of(" \t\r") == std::string::npos; }
 
 // The numbers of a line; FATAL 29 naming the section and line when a word is no number.
-std::vector<double> Numbers(const std::vector<std::string>& words, size_t from, const std::string& where, long line,
-                            LogStream* log) {
+std::vector<double> Numbers(const std::vector<std::string>& words, size_t from, const std::string& where,
+                            const std::string& line, LogStream* log) {
   std::vector<double> v;
   for (size_t i = from; i < words.size(); ++i) {
     double x = 0.0;
     if (!ParseDouble(words[i], x))
       Fail(log,
-           "in " + where + ", line " + std::to_string(line) + ": \"" + words[i] + "\" is not a number", 29);
+           "in " + where + ", " + line + ": \"" + words[i] + "\" is not a number", 29);
     v.push_back(x);
   }
   return v;
@@ -147,11 +148,11 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
   const long firstLine = file.LineNumber();
   if (!file.ReadLine(line)) Fail(log, where + ": the line with the number of table rows is missing", 29);
   std::vector<std::string> words = Words(line);
-  if (words.empty()) Fail(log, where + ", line " + std::to_string(firstLine) + ": number of table rows expected", 29);
+  if (words.empty()) Fail(log, where + ", " + file.LineText(firstLine) + ": number of table rows expected", 29);
   long n = 0;
   if (!ParseLong(words[0], n) || n > 100000)
-    Fail(log, where + ", line " + std::to_string(firstLine) + ": \"" + words[0] + "\" is no number of table rows", 29);
-  const std::vector<double> days = Numbers(words, 1, where, firstLine, log);
+    Fail(log, where + ", " + file.LineText(firstLine) + ": \"" + words[0] + "\" is no number of table rows", 29);
+  const std::vector<double> days = Numbers(words, 1, where, file.LineText(firstLine), log);
   const int m = days.size() > 1 ? static_cast<int>(days.size()) : 1;
   t.startDay.assign(m, 1);
   if (m > 1) {
@@ -159,7 +160,7 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
       const double d = days[r];
       if (d != std::floor(d) || d < 1 || d > 365 || (r > 0 && d <= t.startDay[r - 1]))
         Fail(log,
-             where + ", line " + std::to_string(firstLine) +
+             where + ", " + file.LineText(firstLine) +
                  ": the start days of the rules must be whole days of the year 1..365 in increasing order",
              29);
       t.startDay[r] = static_cast<int>(d);
@@ -178,9 +179,9 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
     const long at = file.LineNumber();
     tableLines.push_back(at);
     if (!file.ReadLine(line)) Fail(log, where + ": the table ends after " + std::to_string(i) + " of " + std::to_string(n) + " rows", 29);
-    const std::vector<double> v = Numbers(Words(line), 0, where, at, log);
+    const std::vector<double> v = Numbers(Words(line), 0, where, file.LineText(at), log);
     if (static_cast<int>(v.size()) < m + 1)
-      Fail(log, where + ", line " + std::to_string(at) + ": " + std::to_string(m + 1) + " values expected", 29);
+      Fail(log, where + ", " + file.LineText(at) + ": " + std::to_string(m + 1) + " values expected", 29);
     t.first.push_back(v[0]);
     for (int r = 0; r < m; ++r) t.column[r].push_back(v[r + 1]);
   }
@@ -190,6 +191,8 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
     if (!file.ReadLine(line) || line.find('[') != std::string::npos || IsBlank(line)) break;
     const size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
+    ReportUnknownKeys(log, where, file.LineText(at), line.substr(0, eq + 1),
+                      {"TableIndex", "TargetCap", "WeekDays", "start_hour", "stop_hour"});
     const std::string key = line.substr(0, eq);
     const std::string rest = line.substr(eq + 1);
     if (key.find("TableIndex") != std::string::npos) {
@@ -203,16 +206,16 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
     else if (key.find("stop_hour") != std::string::npos) which = kStop;
     if (which == kNone) continue;
     const std::vector<std::string> words = Words(rest);
-    const std::vector<double> v = Numbers(words, 0, where, at, log);
+    const std::vector<double> v = Numbers(words, 0, where, file.LineText(at), log);
     if (static_cast<int>(v.size()) < m)
-      Fail(log, where + ", line " + std::to_string(at) + ": one value per rule (" + std::to_string(m) + ") expected", 29);
+      Fail(log, where + ", " + file.LineText(at) + ": one value per rule (" + std::to_string(m) + ") expected", 29);
     for (int r = 0; r < m; ++r) {
       const bool whole = v[r] == std::floor(v[r]);
       if ((which == kStart || which == kStop) && (!whole || v[r] < -1 || v[r] > 23))
-        Fail(log, where + ", line " + std::to_string(at) + ": hours are whole numbers 0..23", 29);
+        Fail(log, where + ", " + file.LineText(at) + ": hours are whole numbers 0..23", 29);
       if (which == kDays && !WeekDaysValid(v[r]))
         Fail(log,
-             where + ", line " + std::to_string(at) + ": WeekDays of rule " + std::to_string(r + 1) + " is " +
+             where + ", " + file.LineText(at) + ": WeekDays of rule " + std::to_string(r + 1) + " is " +
                  words[r] + "; WeekDays are digits 1 (Monday) to 7 (Sunday), or -1 for every day",
              29);
       if (which == kCap) t.targetCap[r] = v[r];
@@ -228,7 +231,7 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
   // a flat segment).
   for (int i = 0; i < t.rows; ++i) {
     auto bad = [&](const std::string& what) {
-      Fail(log, "in " + where + ", line " + std::to_string(tableLines[static_cast<size_t>(i)]) + ": " + what, 29);
+      Fail(log, "in " + where + ", " + file.LineText(tableLines[static_cast<size_t>(i)]) + ": " + what, 29);
     };
     if (t.first[i] < 0.0)
       bad(FormatText("the first column holds %g: volumes, discharges and amounts are at least 0", t.first[i]));

@@ -6,13 +6,15 @@
 //   code: 17                      error code (0: the run succeeds)
 //   status: 120                   exit status, where 8 bits do not keep the code itself
 //   expect: section [model_time]  words the log must hold (any number of lines)
+//   lacks: no reader knows        words the log must not hold (any number of lines)
 //   writes: output/a.asc          a grid file the run must leave in the basin copy (any number)
 //   keeps: dem.asc                a file the run must leave as the case made it (any number)
 //   holds: output/t.stat YY\tMM   a file the run leaves and words it must hold (escapes as below)
+//   same: output/a output2/a      two files the run leaves, which must hold the same bytes
 //   args: basin.ctl               command line (default: basin.ctl -diagfile:output/d.xml)
 //   in: basin.ctl                 the file the following edits change
 //   replace: 1       # end month  text to replace (first occurrence; \n, \t and \\ escapes)
-//   with: 13      # end month
+//   with: 13      # end month     (@DIR@ stands for the basin copy's folder, as an absolute path)
 //   replace-all: 60 # interval    the same for every occurrence (followed by "with")
 //   keep-lines: 6                 keep the first lines of the file
 //   cut-at: [zone_grid]           keep the text before the first occurrence
@@ -23,6 +25,7 @@
 //   copy: dem.asc                 the file becomes a copy of another file of the basin copy
 //   copy-test-data: stations/t.dat  the file becomes a copy of a file of tests/data
 //   mkdir: name / rmdir: name     make or remove a folder of the basin copy
+//   read-only: name               make a folder of the basin copy read-only for the run
 //   mkfifo: name                  make a FIFO (a named pipe nobody writes to) of the name
 //   mknull: name                  make a character device that throws away what it is given,
 //                                 as /dev/null (the case is skipped where none can be made)
@@ -91,9 +94,12 @@ struct Case {
   int code = -1;
   int status = -1;  // -1: ExitStatus(code)
   std::vector<std::string> expect;
+  std::vector<std::string> lacks;
   std::vector<std::string> writes;
   std::vector<std::string> keeps;
   std::vector<std::string> holds;  // file name, a blank, the words
+  std::vector<std::string> same;   // two file names, separated by a blank
+  std::vector<std::string> readOnly;
   std::string skip;                // why the case cannot be made here
 };
 
@@ -124,6 +130,8 @@ Case PrepareCaseText(const std::string& caseFile, const std::string& text, const
       c.status = std::stoi(value);
     } else if (key == "expect") {
       c.expect.push_back(value);
+    } else if (key == "lacks") {
+      c.lacks.push_back(value);
     } else if (key == "writes") {
       c.writes.push_back(value);
     } else if (key == "keeps") {
@@ -131,6 +139,12 @@ Case PrepareCaseText(const std::string& caseFile, const std::string& text, const
     } else if (key == "holds") {
       EXPECT_NE(value.find(' '), std::string::npos) << caseFile << ": " << line;
       c.holds.push_back(value);
+    } else if (key == "same") {
+      EXPECT_NE(value.find(' '), std::string::npos) << caseFile << ": " << line;
+      c.same.push_back(value);
+    } else if (key == "read-only") {
+      EXPECT_EQ(::chmod((dir + "/" + value).c_str(), 0555), 0) << caseFile << ": " << value;
+      c.readOnly.push_back(dir + "/" + value);
     } else if (key == "args") {
       c.args = value;
     } else if (key == "in") {
@@ -141,7 +155,8 @@ Case PrepareCaseText(const std::string& caseFile, const std::string& text, const
       everyOccurrence = key == "replace-all";
     } else if (key == "with") {
       std::string text = ReadBytes(path);
-      const std::string by = Unescape(value);
+      std::string by = Unescape(value);
+      for (size_t at; (at = by.find("@DIR@")) != std::string::npos;) by.replace(at, 5, dir);
       size_t p = text.find(pendingReplace);
       EXPECT_NE(p, std::string::npos) << caseFile << ": not in " << file << ": " << pendingReplace;
       while (p != std::string::npos) {
@@ -223,16 +238,24 @@ void RunCase(const std::string& name, const std::string& caseText) {
   for (const std::string& file : c.keeps) kept.push_back(ReadBytes(dir.file(file)));
   std::string out;
   const int status = RunCommand("cd '" + dir.path() + "' && '" ORVEL_BINARY "' " + c.args + " </dev/null", &out);
+  for (const std::string& folder : c.readOnly) ::chmod(folder.c_str(), 0755);
   SCOPED_TRACE(c.what);
   EXPECT_EQ(status, c.status >= 0 ? c.status : ExitStatus(c.code)) << out;
   if (c.code != 0) {
     EXPECT_NE(out.find("Program aborted with exit code " + std::to_string(c.code) + "\n"), std::string::npos) << out;
   }
   for (const std::string& words : c.expect) EXPECT_NE(out.find(words), std::string::npos) << words << "\n" << out;
+  for (const std::string& words : c.lacks) EXPECT_EQ(out.find(words), std::string::npos) << words << "\n" << out;
   for (const std::string& file : c.writes)
     EXPECT_EQ(ReadTextFile(dir.file(file)).rfind("ncols", 0), 0u) << file << " is not a written grid";
   for (size_t i = 0; i < c.keeps.size(); ++i)
     EXPECT_TRUE(ReadBytes(dir.file(c.keeps[i])) == kept[i]) << c.keeps[i] << " was changed";
+  for (const std::string& pair : c.same) {
+    const std::string a = pair.substr(0, pair.find(' ')), b = pair.substr(pair.find(' ') + 1);
+    const std::string first = ReadBytes(dir.file(a));
+    EXPECT_FALSE(first.empty()) << a << " is missing or empty";
+    EXPECT_TRUE(first == ReadBytes(dir.file(b))) << b << " differs from " << a;
+  }
   for (const std::string& h : c.holds) {
     const size_t blank = h.find(' ');
     const std::string text = ReadBytes(dir.file(h.substr(0, blank)));

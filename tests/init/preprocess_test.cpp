@@ -34,6 +34,24 @@ TEST(Preprocess, CutsRemarksRemovesDoubleSlashesAndDropsSetLines) {
             "last");
 }
 
+// Each line of the copy knows the control file's line it comes from: remark and "$set"
+// lines give the copy none, an indented "$set" line, an empty line and a value one each.
+TEST(Preprocess, KeepsTheControlFileLineOfEveryLineOfTheCopy) {
+  CapturedLog log;
+  std::vector<long> lineOf;
+  const std::string copy =
+      PreprocessControlText(&log.log(), "# a\n$set $d = x\n[s]\n\n  # b\n  $set $y = 1\n$d   # c\nlast", &lineOf);
+  EXPECT_EQ(copy, "[s]\n\n \n  $set $y = 1\nx  \nlast");
+  EXPECT_EQ(lineOf, (std::vector<long>{0, 3, 4, 5, 6, 7, 8}));
+  ControlFileLines lines{"c.ctl", "c.ctl.intern", lineOf};
+  TextCursor cursor(copy);
+  cursor.SetSourceLines(std::make_shared<const ControlFileLines>(lines));
+  EXPECT_EQ(cursor.LineText(5, "c.ctl.intern"), "line 7 of c.ctl (line 5 of c.ctl.intern)");
+  EXPECT_EQ(cursor.LineText(7), "line 9 of c.ctl (line 7 of c.ctl.intern)");  // behind the copy's end
+  cursor.SetSourceLines(nullptr);
+  EXPECT_EQ(cursor.LineText(5, "c.ctl.intern"), "line 5 of c.ctl.intern");
+}
+
 TEST(Preprocess, SymbolsEndAtBlanksSemicolonsAndDoubleSlashes) {
   const std::string in =
       "$set $a = 5\n"

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "framework/control_keys.h"
 #include "init_harness.h"
 
 namespace {
@@ -60,6 +61,25 @@ TEST(OutputControl, KeysUpToTheFirstEmptyLine) {
   EXPECT_EQ(s.v.timestep, 15);
   EXPECT_EQ(s.h.d->output.subHourTimeStep, 15);
   EXPECT_TRUE(s.h.d->output.writeNetcdfGrids);
+  // The key no reader knows and the one behind the empty line are named, the others not.
+  const std::string log = s.h.Console();
+  EXPECT_NE(log.find("[output_interval], line 11 of none.ctl: no reader knows the key unknown, so its value is not "
+                     "used; the nearest key of [output_interval] is timestep"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("the key WriteDoubleGrids stands behind the empty line 12, where the keys of [output_interval] "
+                     "end: no reader reads it; move it above that line"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("the key DefaultOutputDirectory"), std::string::npos) << log;
+}
+
+TEST(ControlKeys, KeysSetAndTheNearestKnownOne) {
+  EXPECT_EQ(KeysSetIn("a = 1 b=2 c =x=y outname = d=e.asc x.y = 3 =4"),
+            (std::vector<std::string>{"a", "b", "c", "outname"}));
+  EXPECT_EQ(NearestKey("defaultoutputdirectroy", {"InitialStateDirectory", "DefaultOutputDirectory"}),
+            "DefaultOutputDirectory");
+  EXPECT_EQ(NearestKey("x", {}), "");
 }
 
 // A directory value is an existing folder, with or without its "/", or the beginning of

@@ -174,7 +174,7 @@ TEST(Startup, MalformedControlFilesAndGridsFail) {
     int code;
     std::string message;
   } cases[] = {
-      {"[output_list]", "$nosuch\n[output_list]", 17, "undefined symbol at line 12:"},
+      {"[output_list]", "$nosuch\n[output_list]", 17, "undefined symbol at line 13:"},
       {"[coordinates]", "[coordinate]", 17, "[coordinates]; (EOF)not found!"},
       {"24      # output interval", "daily   # output interval", 17, "output control; not found!"},
       {"0       # start hour", "midnight", 17, "starting hour in ; defaultsnot found!"},
@@ -203,7 +203,7 @@ TEST(Startup, GridsAreWrittenIntoTheOutputFolder) {
     Basin b;
     std::filesystem::create_directory(b.dir.file("out"));
     withGrid(b, "  outname = dem_filled.asc");
-    b.Edit("WriteAsciiGrids = 1", "WriteAsciiGrids = 1\nDefaultOutputDirectory = " + b.dir.file("out") + "/");
+    b.Edit("DefaultOutputDirectory = $dir", "DefaultOutputDirectory = " + b.dir.file("out") + "/");
     const std::string dem = ReadTextFile(b.dir.file("dem.asc"));
     InitHarness h(1, b.control());
     ASSERT_EQ(RunStartup(h), -1) << h.Console();
@@ -212,6 +212,12 @@ TEST(Startup, GridsAreWrittenIntoTheOutputFolder) {
     EXPECT_FALSE(std::filesystem::exists(b.dir.file("dem_filled.asc")));
     h.d->WriteGrid("relative.asc", h.d->GridData(2), true, false, false);
     EXPECT_TRUE(std::filesystem::exists(b.dir.file("out/relative.asc")));
+    // The grids derived from the zone grid and the elevation model, named by an absolute path,
+    // are named by their file names alone: into the output folder, nothing beside them.
+    for (const char* f : {"zones.intern.rca", "zones.intern.cx", "dem.intern.sl"}) {
+      EXPECT_TRUE(std::filesystem::exists(b.dir.file(std::string("out/") + f))) << f;
+      EXPECT_FALSE(std::filesystem::exists(b.dir.file(f))) << f;
+    }
   }
 }
 

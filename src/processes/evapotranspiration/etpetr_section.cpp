@@ -33,7 +33,7 @@ int ReadNumbersOfLine(modelobject& o, double* values, int count, std::string& re
   std::string word;
   refused.clear();
   if (!ReadNumberRow(o.controlFile.RestOfLine(), static_cast<size_t>(count), read, word))
-    refused = "\n\"" + word.substr(0, 80) + "\" on line " + std::to_string(lineNumber) + " of " + o.controlFileName +
+    refused = "\n\"" + word.substr(0, 80) + "\" on " + o.controlFile.LineText(lineNumber, o.controlFileName) +
               " is not a finite number";
   std::copy(read.begin(), read.end(), values);
   return static_cast<int>(read.size());

@@ -146,7 +146,7 @@ void schneemodellklasse::ReadMonthlyTable(std::array<double, 14>& table, int whi
   std::string refused;
   if (!ReadNumberRow(line, 12, values, refused)) {
     *log << "FATAL: error in control file, the monthly table of the " << kTableNames[which] << " in [snow_model] of "
-         << controlFileName << " (line " << lineNumber << "): \"" << refused.substr(0, 80)
+         << controlFileName << " (" << controlFile.LineText(lineNumber) << "): \"" << refused.substr(0, 80)
          << "\" is not a finite number" << "[end-entry]";
     throw 17;
   }
@@ -159,7 +159,7 @@ void schneemodellklasse::ReadMonthlyTable(std::array<double, 14>& table, int whi
     table.fill(values[0]);  // a constant factor: every month takes it
   } else if (count > 0) {
     *log << "WARNING: the monthly table of the " << kTableNames[which] << " in [snow_model] of " << controlFileName
-         << " (line " << lineNumber << ") holds " << count << " of 12 numbers; every month takes the first, "
+         << " (" << controlFile.LineText(lineNumber) << ") holds " << count << " of 12 numbers; every month takes the first, "
          << values[0] << "[end-entry]";
     table.fill(values[0]);
   } else {

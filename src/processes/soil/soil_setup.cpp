@@ -183,6 +183,13 @@ void bodenmodellklasse::ReadSection() {
 }
 
 void bodenmodellklasse::FindInputGrids() {
+  // Grids no module makes: the control file gives them, and a message on one left out says where.
+  NoteAbsentGrid(grids, "topographic_faktor",
+                 "topographic_faktor is the topographic index of every cell (the soil model offsets a cell's "
+                 "saturation deficit by its difference from the sub-basin's mean, and takes the sub-basin's "
+                 "baseflow from the mean): no interpolator or module makes it. Give it as a variable grid in [variable_grids] of " + controlFileName +
+                 ", read from a file (\"topo.asc topographic_faktor 0 7.0\", write code 0, read flag 1) or made "
+                 "with one value (read flag 0: the same index in every cell), or as a standard grid in [standard_grids]");
   conductivity = grids[RequireGrid("hydraulic_conductivity")].data;
   topographicOffset = grids[RequireGrid("topographic_faktor")].data;
   soilStorage = grids[RequireGrid("soil_storage")].data;

@@ -8,6 +8,7 @@ $set $year = 2000
 0       # third option
 60      # time step in minutes: shift of the data hour to the end of the step
 WriteAsciiGrids = 1
+DefaultOutputDirectory = $dir
 
 [output_list]
 2       # number of sub-basins in the output list
