@@ -175,7 +175,7 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
     }
     // On its own the interpolator holds its files to the step of its first file's records
     // from the start on; the application gives every interpolator the step of the run.
-    stepRecords = ReadStepRecords(*log, stationFiles[0]);
+    stepRecords = ReadStepRecords(*log, stationFiles[0], endDateKey);
     const double step = stepRecords.StepMinutes();
     if (step >= 1.0 && step <= kMaxRecordStepMinutes)
       SetRecordStep(static_cast<int>(step), RecordStepSource(stationFiles[0].fileName));
@@ -193,7 +193,7 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
     StationFile& f = stationFiles[0];
     AnalyzeStationFile(*log, name, nodataN, f);
     FindStartDateGridList();
-    stepRecords = ReadStepRecords(*log, f);
+    stepRecords = ReadStepRecords(*log, f, endDateKey);
     DeclareListedGrids("[" + name.substr(0, name.find(' ')) + "] ");
     if (f.count > 0) SetPosition(0, f.x[1], f.y[1], f.altitude[1]);
     f.equalValues = false;

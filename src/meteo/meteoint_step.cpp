@@ -298,7 +298,7 @@ bool meteointerpol::InputRunsOutAfterThisStep() {
     if (stationFiles[0].fileEnded) file = stationFiles[0].fileName;
   } else if (interpolationMethod != 2) {
     for (int i = 0; i < stationFileCount && file.empty(); ++i)
-      if (NoRecordAfterCurrent(*log, name, nodataN, stationFiles[i])) file = stationFiles[i].fileName;
+      if (NoRecordAfterCurrent(*log, name, nodataN, endDateKey, stationFiles[i])) file = stationFiles[i].fileName;
   }
   if (file.empty() && (interpolationMethod == 2 || interpolationMethod == 3) &&
       NoRegressionRecordAfterCurrent(*log, regressionFile))

@@ -77,7 +77,7 @@ bool HeaderNumbers(const std::string& line, size_t leading, int count, std::vect
 
 // Reads the station values of a record (line lineNo of f) into values[1..count]. Once per
 // file a WARNING says that values could not be read (they are missing), and once that a
-// value equals -N or N: it counts as data, where it is almost surely a marker of missing
+// value equals -N or N: it counts as data, though it is most often a marker of missing
 // values that the section's no-data value N does not catch (-9999 with N = 9999).
 void ReadRecordValues(LogStream& log, const std::string& name, double nodata, TextCursor& c, long lineNo,
                       StationFile& f, double* values) {
@@ -103,6 +103,13 @@ void ReadRecordValues(LogStream& log, const std::string& name, double nodata, Te
 }
 
 }  // namespace
+
+bool EndsTheRecords(const ModelDate& date, int64_t endKey) {
+  if (date.year == 0 && date.month == 0 && date.day == 0) return true;
+  ModelDate d = date;
+  FixYear(d);
+  return d.Key() >= endKey;
+}
 
 std::string StationDateText(const ModelDate& d) {
   std::ostringstream s;
@@ -292,8 +299,8 @@ StationLineOptions ParseStationLineOptions(const std::string& line) {
   return o;
 }
 
-bool NoRecordAfterCurrent(LogStream& log, const std::string& name, double nodata, StationFile& f) {
-  if ((f.readIndex < 1 || f.readIndex > f.blockCount) && !ReadStationBlock(log, name, nodata, f)) return true;
+bool NoRecordAfterCurrent(LogStream& log, const std::string& name, double nodata, int64_t endKey, StationFile& f) {
+  if ((f.readIndex < 1 || f.readIndex > f.blockCount) && !ReadStationBlock(log, name, nodata, endKey, f)) return true;
   const ModelDate& d = f.blockDates[f.readIndex];
   return d.year == 0 && d.month == 0 && d.day == 0;
 }
@@ -390,7 +397,7 @@ void FindStartDate(LogStream& log, const std::string& name, double nodata, const
   f.fileEnded = false;
 }
 
-StepRecords ReadStepRecords(LogStream& log, const StationFile& f) {
+StepRecords ReadStepRecords(LogStream& log, const StationFile& f, int64_t endKey) {
   StepRecords r;
   if (f.startLine < 1) return r;
   LineReader in(f.fileName, f.startOffset);
@@ -403,14 +410,18 @@ StepRecords ReadStepRecords(LogStream& log, const StationFile& f) {
     if (IsBlankLine(line)) continue;
     c.SetText(line);
     ModelDate& d = r.date[r.count];
-    if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d)) UnreadableDate(log, f.fileName, lineNo, line);
+    if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d)) {
+      // A run of one step needs no record after its start: what follows is no record of it.
+      if (r.count == 1 && r.date[0].Key() >= endKey) break;
+      UnreadableDate(log, f.fileName, lineNo, line);
+    }
     FixYear(d);
     r.line[r.count++] = lineNo;
   }
   return r;
 }
 
-bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, StationFile& f) {
+bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, int64_t endKey, StationFile& f) {
   if (f.fileEnded) {
     f.blockCount = 0;
     f.readIndex = 0;
@@ -443,6 +454,12 @@ bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, St
     double* values = &f.blockValues[static_cast<size_t>(n - 1) * stride];
     ReadRecordValues(log, name, nodata, c, lineNo, f, values);
     line = std::string();
+    // The run takes nothing after the record of its end or one dated 0.0.0: the lines that
+    // follow (an "END", a remark, a record still being written) are not read.
+    if (EndsTheRecords(d, endKey)) {
+      f.fileEnded = true;
+      break;
+    }
   }
   if (!f.fileEnded && in.AtEnd()) f.fileEnded = true;
   f.readPosition = in.Offset();
@@ -454,7 +471,7 @@ bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, St
 bool NextStationRecord(LogStream& log, const std::string& name, double nodata, int64_t endKey, StationFile& f) {
   if (f.recordDate.Key() >= endKey) return true;
   if (f.readIndex < 1 || f.readIndex > f.blockCount) {
-    if (!ReadStationBlock(log, name, nodata, f)) {
+    if (!ReadStationBlock(log, name, nodata, endKey, f)) {
       log << "WARNING: station file " << f.fileName << " of interpolator " << name << " ends with the date "
           << StationDateText(f.lastDateRead) << " before the end of the simulation period" << "[end-entry]";
       return true;
