@@ -50,11 +50,13 @@ void meteointerpol::Interpolate(ModelDate asked) {
     }
   }
   if (szenUse == 1) {
+    // The day the step lies in: midnight written 0 h is the last step of the day before.
+    const ModelDate c = CalendarStamp(asked, hourOffset);
     if (szenMeth == 5 || szenMeth == 6) {
-      if (month != scenarioMonth) LoadScenarioGrid(month);
+      if (c.month != scenarioMonth) LoadScenarioGrid(c.month);
     } else {
-      UseFebruaryOf(year);
-      UpdateScenarioDayValues(scenarioStations, month, day, daysPerMonth.data());
+      UseFebruaryOf(c.year);
+      UpdateScenarioDayValues(scenarioStations, c.month, c.day, daysPerMonth.data());
     }
   }
   if (interpolationMethod == 9) ReadListedGrid();
