@@ -56,6 +56,10 @@ bool modelobject::OpenControlFile(const std::string& path) {
 }
 
 void modelobject::ControlFileKeyError(const std::string& a, const std::string& b) {
+  ControlFileKeyError(a, b, std::string());
+}
+
+void modelobject::ControlFileKeyError(const std::string& a, const std::string& b, const std::string& fix) {
   // The system's own text first; then, in English, what could not be read and where: the
   // section sought last and the line the reading stopped on. A reader that read a number
   // itself names the word it could not take as one.
@@ -74,6 +78,7 @@ void modelobject::ControlFileKeyError(const std::string& a, const std::string& b
   else
     english = "the value \"" + label + "\" cannot be read, " + line;
   if (b != "(EOF)" && !section.empty()) english += ", section " + section;
+  if (!fix.empty()) english += "; " + fix;
   if (log) *log << "FATAL: error in control file, " << a << "; " << b << "not found! (" << english << ")" << "[end-entry]";
   throw 17;
 }

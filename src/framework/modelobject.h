@@ -130,6 +130,8 @@ class modelobject : public memory_handling {
   bool ControlFileIsOpen() const { return controlFileOpen; }
 
   [[noreturn]] virtual void ControlFileKeyError(const std::string& a, const std::string& b);
+  // The same, with what mends it added to the English part.
+  [[noreturn]] void ControlFileKeyError(const std::string& a, const std::string& b, const std::string& fix);
   [[noreturn]] virtual void WriteError(const std::string& file, int code);
   [[noreturn]] virtual void ReadError(const std::string& file, int code);
 

@@ -304,3 +304,9 @@ std::string FormatText(const char* format, ...) {
 }
 
 std::string NumberText(double v) { return FormatText("%.10g", v); }
+
+bool SameLetters(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}

@@ -23,6 +23,8 @@ bool ReadWholeFile(const std::string& path, std::string& contents);
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // A number for a message, to ten significant digits ("%.10g").
 std::string NumberText(double v);
+// Whether two words differ in upper and lower case only (or not at all).
+bool SameLetters(const std::string& a, const std::string& b);
 
 // The 64-bit FNV-1a hash of bytes, going on from hash (the start value for the first bytes):
 // the checksums of the end state's files and the byte a held name takes in a lock file.

@@ -219,10 +219,23 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
   idw = MakeIdwSettings(idwWeight, maxDistance);
 }
 
+std::string meteointerpol::MissingSectionNote(const std::string& key) {
+  std::vector<std::string> other;
+  controlFile.Rewind();
+  std::string word;
+  while (other.empty() && controlFile.ReadWord(word)) {
+    controlFile.RestOfLine();
+    if (word != key && SameLetters(word, key)) other.push_back(word.substr(1, word.size() - 2));
+  }
+  const std::string note = MeteoNamesNote(grids, other);
+  return other.empty() ? note : "the control file has [" + other[0] + "]" + (note.empty() ? "" : "; " + note);
+}
+
 void meteointerpol::ReadControlSection() {
   if (!OpenControlFile(controlFileName)) Fatal("error opening " + controlFileName + FileOpenReason(controlFileName, false, 0), 28);
   std::string section = name.substr(0, name.find(' '));
-  SeekControlKey("[" + section + "]", true);
+  if (!SeekControlKey("[" + section + "]", false))
+    ControlFileKeyError("[" + section + "]", "(EOF)", MissingSectionNote("[" + section + "]"));
   ReadControlValue(interpolationMethod, kMethodLabel + name);
   // Checked before the rest of the section is read: its lines depend on the method.
   if (interpolationMethod < 1 || interpolationMethod > 12)

@@ -123,6 +123,9 @@ void StartSearch::Note(const ModelDate& date, long line) {
   if (firstLine_ == 0) {
     first_ = date;
     firstLine_ = line;
+  } else if (secondLine_ == 0) {
+    second_ = date;
+    secondLine_ = line;
   }
   last_ = date;
   lastLine_ = line;
@@ -141,6 +144,14 @@ std::string StartSearch::Hint() const {
     s += ", its last " + StationDateText(last_) + " (line " + std::to_string(lastLine_) + "), before the start";
   else if (afterLine_ != firstLine_)
     s += ", the first after the start " + StationDateText(after_) + " (line " + std::to_string(afterLine_) + ")";
+  // The file's own step tells a file of days from one of hours.
+  const double step = secondLine_ == 0 ? 0.0 : RecordMinutes(second_) - RecordMinutes(first_);
+  if (step > 0.0) {
+    std::ostringstream t;
+    t << "; its first two records are " << step << " minutes apart (lines " << firstLine_ << " and " << secondLine_
+      << ")";
+    s += t.str();
+  }
   return s;
 }
 
@@ -491,7 +502,12 @@ bool NextStationRecord(LogStream& log, const std::string& name, double nodata, i
         << f.stepMinutes << " minutes" << (f.stepSource.empty() ? "" : ", " + f.stepSource)
         << " (a step repeated, left out or out of order)";
       const double steps = step / f.stepMinutes;
-      if (steps > 1.0 && steps == std::floor(steps)) {
+      if (f.recordLine == f.startLine && step > 0.0) {
+        // The first record after the start: the file steps otherwise than the run.
+        s << "; " << f.fileName << " steps by " << step << " minutes from the record of the run's start on (lines "
+          << f.recordLine << " and " << line << "), the run by " << f.stepMinutes
+          << " minutes: every station file has to hold one record for each step of the run";
+      } else if (steps > 1.0 && steps == std::floor(steps)) {
         // Steps left out: the run can go over them once the file has a record for each.
         const long missing = static_cast<long>(steps) - 1;
         s << "; to run over the gap, give the file a record for "

@@ -147,8 +147,8 @@ class StartSearch {
   std::string Hint() const;
 
  private:
-  ModelDate start_, first_, last_, after_;
-  long firstLine_ = 0, lastLine_ = 0, afterLine_ = 0;
+  ModelDate start_, first_, second_, last_, after_;
+  long firstLine_ = 0, secondLine_ = 0, lastLine_ = 0, afterLine_ = 0;
 };
 
 // Reads the dates of the start record and the next one; the file has been positioned by
