@@ -213,7 +213,8 @@ enum CountSlot { kNoStation, kBelowLower, kAboveUpper, kCountSlots };
 
 // Flags and counts a cell without a station in reach, post-processes its value, counts a
 // value the limits replaced (a missing one is counted as such alone) and stores it.
-inline void FinishCell(const CellLoop& L, int r, int c, double v, bool missing, uint8_t* miss, long* counts) {
+[[gnu::always_inline]] inline void FinishCell(const CellLoop& L, int r, int c, double v, bool missing, uint8_t* miss,
+                                              long* counts) {
   if (missing) {
     ++counts[kNoStation];
     if (miss) miss[c] = 1;
@@ -264,6 +265,7 @@ CellCounts RunCellLoop(const CellLoop& L) {
     uint8_t* miss = L.missMask ? L.missMask + stride * static_cast<size_t>(r) : nullptr;
     if (miss)
       for (size_t c = 0; c < stride; ++c) miss[c] = 0;
+    long rowCounts[kCountSlots] = {};  // the row's counts, added to the loop's at its end
     int pending[kMaxIdwBatch];
     int waiting = 0;
     // Interpolates the waiting cells (the last one repeated to fill the batch).
@@ -278,7 +280,7 @@ CellCounts RunCellLoop(const CellLoop& L) {
       for (int l = 0; l < waiting; ++l) {
         const int c = pending[l];
         const double v = mixed ? MixWithRegression(L, r, c, w[l]) : w[l];
-        FinishCell(L, r, c, v, w[l] < -L.nodata, miss, counts);
+        FinishCell(L, r, c, v, w[l] < -L.nodata, miss, rowCounts);
       }
       waiting = 0;
     };
@@ -289,7 +291,7 @@ CellCounts RunCellLoop(const CellLoop& L) {
       }
       if (lanes && L.inverseDistanceInResult) {
         const double w = out[c];
-        FinishCell(L, r, c, mixed ? MixWithRegression(L, r, c, w) : w, w < -L.nodata, miss, counts);
+        FinishCell(L, r, c, mixed ? MixWithRegression(L, r, c, w) : w, w < -L.nodata, miss, rowCounts);
         continue;
       }
       if (lanes) {
@@ -300,9 +302,10 @@ CellCounts RunCellLoop(const CellLoop& L) {
       double v;
       bool missing;
       if (!CellValue(L, r, c, v, missing)) continue;
-      FinishCell(L, r, c, v, missing, miss, counts);
+      FinishCell(L, r, c, v, missing, miss, rowCounts);
     }
     if (waiting > 0) flush();
+    for (int k = 0; k < kCountSlots; ++k) counts[k] += rowCounts[k];
   }
   return CountsOf(counts);
 }
@@ -367,6 +370,7 @@ void SharedRow(const SharedPass& P, int r, int b, long* counts) {
     if (miss[k])
       for (size_t c = 0; c < stride; ++c) miss[k][c] = 0;
   }
+  long rowCounts[kMaxIdwSets * kCountSlots] = {};  // the row's counts, added to counts at its end
   int pending[kMaxIdwBatch];
   int waiting = 0;
   auto flush = [&]() {
@@ -388,7 +392,7 @@ void SharedRow(const SharedPass& P, int r, int b, long* counts) {
       for (int l = 0; l < waiting; ++l) {
         const int c = pending[l];
         FinishCell(K, r, c, mixed ? MixWithRegression(K, r, c, wk[l]) : wk[l], wk[l] < -K.nodata, miss[k],
-                   counts + k * kCountSlots);
+                   rowCounts + k * kCountSlots);
       }
     }
     waiting = 0;
@@ -404,6 +408,7 @@ void SharedRow(const SharedPass& P, int r, int b, long* counts) {
     if (waiting == P.batch) flush();
   }
   if (waiting > 0) flush();
+  for (int k = 0; k < P.count * kCountSlots; ++k) counts[k] += rowCounts[k];
   for (int k = 0; k < P.count; ++k)
     if (P.addRows[k]) P.loops[k]->statistics->AddGridRow(P.loops[k]->statisticsCells, b, r, P.loops[k]->result);
 }
