@@ -235,7 +235,9 @@ void ModellApplication::BuildModules() {
     interpolatorCount = 0;
   }
 
-  // Interpolators 1..n, each with its result grid at the first free registry position.
+  // Interpolators 1..n, each with its result grid at the first free registry position. The
+  // messages of a missing grid or section name the variables.
+  registry->Records()[0].meteoNames.assign(interpolatorNames.begin() + 1, interpolatorNames.end());
   m.interpolators.assign(static_cast<size_t>(interpolatorCount) + 1, nullptr);
   auto make = seams.makeInterpolator ? seams.makeInterpolator : MakeRealInterpolator;
   for (int i = 1; i <= interpolatorCount; ++i) {

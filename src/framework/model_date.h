@@ -1,6 +1,7 @@
 // The date of a model step and the date key used to compare dates.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <ctime>
 
@@ -35,6 +36,35 @@ inline int DaysInMonth(int64_t year, int64_t month) {
   static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (month < 1 || month > 12) return 0;
   return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// A step's stamp as the run's calendar takes it. A step that ends at 0 h of its stamp's day
+// (stamp "1990 3 2 0" with no minutes from the stamp to the step's end) is the last step of
+// the day before: it is taken as "1990 3 1 24". Every other stamp is returned as it is.
+// Whatever depends on the day a step lies in (the end of a day, month or year, the day of
+// the year, the sun, monthly values) is taken from this stamp, so that both ways of writing
+// midnight make the same run. stampToStepEndHours: min_to_int_end / 60.
+inline ModelDate CalendarStamp(const ModelDate& stamp, double stampToStepEndHours) {
+  const double endMinute = static_cast<double>(stamp.minute) + 60.0 * stampToStepEndHours;
+  if (stamp.hour != 0 || std::floor(endMinute) != 0.0) return stamp;
+  if (stamp.month < 1 || stamp.month > 12 || stamp.day < 1) return stamp;
+  ModelDate d = stamp;
+  d.hour = 24;
+  if (--d.day < 1) {
+    if (--d.month < 1) {
+      d.month = 12;
+      --d.year;
+    }
+    d.day = DaysInMonth(d.year, d.month);
+  }
+  return d;
+}
+
+// Whether a step ends its day: the end of the step of a calendar stamp (CalendarStamp) falls
+// on 24 h of the stamp's day.
+inline bool StepEndsDay(const ModelDate& calendarStamp, double stampToStepEndHours) {
+  const double endMinute = static_cast<double>(calendarStamp.minute) + 60.0 * stampToStepEndHours;
+  return 60 * calendarStamp.hour + static_cast<int64_t>(std::floor(endMinute)) == kKeyDay;
 }
 
 // Minutes since 1970-01-01 00:00 of a date of the Gregorian calendar taken as UTC (hour 24

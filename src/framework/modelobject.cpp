@@ -58,6 +58,10 @@ bool modelobject::OpenControlFile(const std::string& path) {
 }
 
 void modelobject::ControlFileKeyError(const std::string& a, const std::string& b) {
+  ControlFileKeyError(a, b, std::string());
+}
+
+void modelobject::ControlFileKeyError(const std::string& a, const std::string& b, const std::string& fix) {
   // The system's own text first; then, in English, what could not be read and where: the
   // section sought last and the line the reading stopped on. A reader that read a number
   // itself names the word it could not take as one.
@@ -78,10 +82,11 @@ void modelobject::ControlFileKeyError(const std::string& a, const std::string& b
   else
     english = "the value \"" + label + "\" cannot be read, " + line;
   if (b != "(EOF)" && !section.empty()) english += ", section " + section;
-  ControlFileKeyError(a, b, english);
+  if (!fix.empty()) english += "; " + fix;
+  ControlFileKeyErrorBecause(a, b, english);
 }
 
-void modelobject::ControlFileKeyError(const std::string& a, const std::string& b, const std::string& why) {
+void modelobject::ControlFileKeyErrorBecause(const std::string& a, const std::string& b, const std::string& why) {
   if (log) *log << "FATAL: error in control file, " << a << "; " << b << "not found! (" << why << ")" << "[end-entry]";
   throw 17;
 }
@@ -98,8 +103,8 @@ void modelobject::CountBeyondSection(const std::string& a, const std::string& b,
   const bool atEnd = !controlFile.ReadWord(next);
   const std::string end = atEnd ? "the end of the file" : next + " (" + controlFile.LineText() + ")";
   controlFile.Seek(at);
-  ControlFileKeyError(a, b,
-                      section + ", " + controlFile.LineText(countLine, controlFileName) + ": the count is " +
+  ControlFileKeyErrorBecause(a, b,
+                             section + ", " + controlFile.LineText(countLine, controlFileName) + ": the count is " +
                           std::to_string(count) + ", but the section holds " + std::to_string(found) + " " + what +
                           " before " + end + ": set the count to " + std::to_string(found) +
                           ", or add the missing entries");

@@ -130,8 +130,10 @@ class modelobject : public memory_handling {
   bool ControlFileIsOpen() const { return controlFileOpen; }
 
   [[noreturn]] virtual void ControlFileKeyError(const std::string& a, const std::string& b);
-  // The same report followed by what a user needs, in parentheses (error 17).
-  [[noreturn]] void ControlFileKeyError(const std::string& a, const std::string& b, const std::string& why);
+  // The same, with what mends it added to the English part.
+  [[noreturn]] void ControlFileKeyError(const std::string& a, const std::string& b, const std::string& fix);
+  // The system's text followed by the whole English report `why` in parentheses (error 17).
+  [[noreturn]] void ControlFileKeyErrorBecause(const std::string& a, const std::string& b, const std::string& why);
   // Whether the entries of a section end before the position: the next word begins a
   // section ("[...]") or the file ends. A reader of a counted list asks before each entry.
   bool SectionEndsHere() const;

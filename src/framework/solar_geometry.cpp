@@ -221,11 +221,11 @@ void teilmodellklasse::SunriseSunset(int64_t day, int month, double& sunriseOut,
 
 int teilmodellklasse::DaylightFraction() {
   SunTimes t;
-  SunriseSunset(stepDay, static_cast<int>(stepMonth), t.sunrise, t.sunset, latitude, longitude);
+  SunriseSunset(calendarStamp.day, static_cast<int>(calendarStamp.month), t.sunrise, t.sunset, latitude, longitude);
   // A whole day of light or none is recognised from the span of the two clock times.
   const double span = t.sunset - t.sunrise;
   t.polar = span >= 24.0 ? 1 : (span <= 0.0 ? -1 : 0);
-  DaylightPart p = ComputeDaylightPart(t, stepHour, timeInterval, minToIntEndHours);
+  DaylightPart p = ComputeDaylightPart(t, calendarStamp.hour, timeInterval, minToIntEndHours);
   sunrise = p.sunrise;
   sunset = p.sunset;
   nightBeforeSunrise = p.nightBeforeSunrise;

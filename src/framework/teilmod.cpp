@@ -159,8 +159,9 @@ void teilmodellklasse::LogProgress(int64_t minute, int64_t hour, int64_t day, in
   stepMonth = month;
   stepYear = year;
   stepDate = ModelDate{minute, hour, day, month, year};
+  calendarStamp = CalendarStamp(stepDate, minToIntEndHours);
   if (omp_in_parallel()) return;
-  UseFebruaryOf(year);
+  UseFebruaryOf(calendarStamp.year);
   if (!ProgressLineDue(reportInterval, timeInterval, minToIntEndHours, hour, minute)) return;
   const bool subHourly = timeInterval > 0.0 && timeInterval < 60.0;
   *log << std::setw(20) << (label ? std::string(label) : name) << " " << static_cast<long long>(day) << "."

@@ -153,6 +153,9 @@ class teilmodellklasse : public modelobject {
   double stepsPerDay = 0.0;
   int intParameter = 0;
   int64_t stepMinute = 0, stepHour = 0, stepDay = 0, stepMonth = 0, stepYear = 0;
+  // The step's stamp as the calendar takes it (CalendarStamp: midnight written 0 h is 24 h of
+  // the day before): the sun, the day of the year and monthly values are taken from it.
+  ModelDate calendarStamp;
   ModelDate startDate;
   StorageFile* storage = nullptr;
   ScratchGrids* scratch = nullptr;  // the run's shared scratch grids (may be null)

@@ -27,6 +27,8 @@ std::string NumberText(double v);
 // A number for a message with as many digits as tell it from its neighbours: the shortest
 // text that reads back as v ("1.0000001", "-1e-09", not "1" and "-0").
 std::string ExactNumberText(double v);
+// Whether two words differ in upper and lower case only (or not at all).
+bool SameLetters(const std::string& a, const std::string& b);
 
 // The 64-bit FNV-1a hash of bytes, going on from hash (the start value for the first bytes):
 // the checksums of the end state's files and the byte a held name takes in a lock file.

@@ -1,6 +1,7 @@
 #include "grids/grid_registry.h"
 
 #include "framework/logstream.h"
+#include "framework/text_helpers.h"
 #include "grids/grid_io_internal.h"
 
 WriteCodeDigits SplitWriteCode(int writeCode) {
@@ -39,6 +40,22 @@ void NoteAbsentGrid(GridRecord* records, const std::string& internalName, const 
     records[0].absenceReasons.erase(internalName);
   else
     records[0].absenceReasons[internalName] = reason;
+}
+
+std::string MeteoNamesNote(const GridRecord* records, const std::vector<std::string>& sought) {
+  if (!records || records[0].meteoNames.empty()) return std::string();
+  const std::vector<std::string>& names = records[0].meteoNames;
+  std::string note = "[meteo_names] names the interpolated variables";
+  for (size_t k = 0; k < names.size(); ++k) note += (k ? ", " : " ") + names[k];
+  note += "; each name is the internal name of the variable's grid and the heading of its section, upper and "
+          "lower case counting";
+  for (const std::string& wanted : sought)
+    for (const std::string& name : names)
+      if (name != wanted && SameLetters(name, wanted)) {
+        note += ": \"" + name + "\" there is not \"" + wanted + "\"; write \"" + wanted + "\" there";
+        return note;
+      }
+  return note;
 }
 
 void ForgetGridLookUps(GridRecord* records) {
@@ -104,6 +121,8 @@ int modelobject::RequireGrid(const std::string& internalName) const {
       const auto reason = grids[0].absenceReasons.find(internalName);
       if (reason != grids[0].absenceReasons.end()) *log << reason->second << "\n";
     }
+    const std::string names = MeteoNamesNote(grids, {internalName});
+    if (!names.empty()) *log << names << "\n";
     *log << "[end-entry]";
   }
   throw 33;
@@ -111,16 +130,19 @@ int modelobject::RequireGrid(const std::string& internalName) const {
 
 namespace {
 
-[[noreturn]] void ReportNoneOf(const modelobject& o, const std::string& listed) {
-  if (o.log)
+[[noreturn]] void ReportNoneOf(const modelobject& o, const std::string& listed, const std::vector<std::string>& names) {
+  if (o.log) {
     *o.log << "FATAL: \n---------------- !!! ERROR !!!  ------------------------------------\n"
            << "Wether " << listed << " \nwhere found in memory,\n"
            << "One of these data sets has to be present within " << o.name << " \n"
            << "If the data are to be interpolated, please specify an interpolatior for\n"
            << listed << " in the control file,\n"
            << "or read it as a standard grid \n"
-           << "-----------------------------------------------------------------------\n"
-           << "[end-entry]";
+           << "-----------------------------------------------------------------------\n";
+    const std::string note = MeteoNamesNote(o.grids, names);
+    if (!note.empty()) *o.log << note << "\n";
+    *o.log << "[end-entry]";
+  }
   throw 33;
 }
 
@@ -131,7 +153,7 @@ int modelobject::RequireOneOf3Grids(const std::string& n1, const std::string& n2
     int p = ScanForName(grids, *n, log);
     if (p > 0) return p;
   }
-  ReportNoneOf(*this, n1 + ", " + n2 + " or " + n3);
+  ReportNoneOf(*this, n1 + ", " + n2 + " or " + n3, {n1, n2, n3});
 }
 
 int modelobject::RequireOneOf4Grids(const std::string& n1, const std::string& n2, const std::string& n3,
@@ -140,7 +162,7 @@ int modelobject::RequireOneOf4Grids(const std::string& n1, const std::string& n2
     int p = ScanForName(grids, *n, log);
     if (p > 0) return p;
   }
-  ReportNoneOf(*this, n1 + ", " + n2 + ", " + n3 + " or " + n4);
+  ReportNoneOf(*this, n1 + ", " + n2 + ", " + n3 + " or " + n4, {n1, n2, n3, n4});
 }
 
 void modelobject::RegisterGrid(int position, const std::string& fileName, double** data, double*** stack,

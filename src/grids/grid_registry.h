@@ -77,6 +77,9 @@ struct GridRecord {
   // by internal name, as that module said it (NoteAbsentGrid); the requiring searches add
   // it to their message when the grid is missing.
   std::map<std::string, std::string> absenceReasons;
+  // Used in record 0 only: the variables [meteo_names] names, as written there (the
+  // internal names of the interpolators' grids); the requiring searches name them.
+  std::vector<std::string> meteoNames;
 };
 
 // Owner of the 1001 records (positions 0..1000) in their empty state. The application
@@ -108,6 +111,10 @@ WriteCodeDigits SplitWriteCode(int writeCode);
 // ("temperature_night": the radiation correction makes it only with a day-long interval);
 // an empty reason forgets the note.
 void NoteAbsentGrid(GridRecord* records, const std::string& internalName, const std::string& reason);
+// What the messages of a missing grid or section add about the variables [meteo_names]
+// names (registry record 0): the list, and a name there that differs from one sought only in
+// upper and lower case. Empty without such variables.
+std::string MeteoNamesNote(const GridRecord* records, const std::vector<std::string>& sought);
 
 // Forgets every look-up so far (the start-up's own, before the modules are built).
 void ForgetGridLookUps(GridRecord* records);

@@ -93,12 +93,14 @@ std::string VegetationLayerOf(const std::string& fileName) {
 
 PeriodClock PeriodClockAt(const ModelDate& d, double stampToStepEndHours, int64_t endDateKey) {
   PeriodClock k;
-  const double minutes = static_cast<double>(d.minute) + 60.0 * stampToStepEndHours;
-  k.endOfDay = 60 * d.hour + static_cast<int64_t>(std::floor(minutes)) == 1440;
+  // Midnight written as 0 h of the next day ends the day before, as 24 h of that day does.
+  const ModelDate c = CalendarStamp(d, stampToStepEndHours);
+  k.day = c;
+  k.endOfDay = StepEndsDay(c, stampToStepEndHours);
   // The month's length in the step's own year; a month outside 1..12 never ends.
-  const bool validMonth = d.month >= 1 && d.month <= 12;
-  k.endOfMonth = k.endOfDay && validMonth && d.day == DaysInMonth(d.year, d.month);
-  k.endOfYear = k.endOfDay && d.day == 31 && d.month == 12;
+  const bool validMonth = c.month >= 1 && c.month <= 12;
+  k.endOfMonth = k.endOfDay && validMonth && c.day == DaysInMonth(c.year, c.month);
+  k.endOfYear = k.endOfDay && c.day == 31 && c.month == 12;
   k.endOfRun = d.Key() >= endDateKey;
   return k;
 }
@@ -162,6 +164,8 @@ void modelobject::WriteGrids(int position, int onlyThisInstance, bool noPeriodOu
   const ModelDate date = stepDate;
   const bool ascii = output.writeAsciiGrids, asDouble = output.writeDoubleGrids, netcdf = output.writeNetcdfGrids;
   const bool mainInstance = instanceNumber == 0;
+  // Period grids are named by the day, month or year that ends; the grid itself by its stamp.
+  const PeriodClock clock = PeriodClockAt(date, output.stampToStepEndHours, endDateKey);
 
   if (rec.thousands != 0 && rec.periodK) {
     if (!rec.vegetationStart) {
@@ -205,7 +209,7 @@ void modelobject::WriteGrids(int position, int onlyThisInstance, bool noPeriodOu
         });
       }
       if (mainInstance)
-        WriteGridDouble(VegetationPeriodName(rec.fileNameK, rec.thousands, date.year), rec.periodK.get(), ascii,
+        WriteGridDouble(VegetationPeriodName(rec.fileNameK, rec.thousands, clock.day.year), rec.periodK.get(), ascii,
                         asDouble, netcdf);
     }
     if (rec.vegetationPeriodBegins == 1) {
@@ -215,7 +219,6 @@ void modelobject::WriteGrids(int position, int onlyThisInstance, bool noPeriodOu
   }
 
   // The grid itself, by its units digit.
-  const PeriodClock clock = PeriodClockAt(date, output.stampToStepEndHours, endDateKey);
   const int units = rec.units;
   bool due = false;
   switch (units) {
@@ -280,7 +283,7 @@ void modelobject::WriteGrids(int position, int onlyThisInstance, bool noPeriodOu
           if (in) rec.periodT[r][c] /= rec.accumulatedSteps;
         });
       if (mainInstance)
-        WriteGridDouble(PeriodSumName(rec.fileNameT, rec.tens, date), rec.periodT.get(), ascii, asDouble, netcdf);
+        WriteGridDouble(PeriodSumName(rec.fileNameT, rec.tens, clock.day), rec.periodT.get(), ascii, asDouble, netcdf);
       rec.accumulatedSteps = 0.0;
       forCells([&](int r, int c, bool in) {
         if (in) rec.periodT[r][c] = 0.0;

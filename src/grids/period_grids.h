@@ -28,8 +28,10 @@ std::string DatedGridName(const std::string& source, const ModelDate& date, int6
 // The layer number of the vegetation grids taken from a file name ("..._Layer_2.stat" -> "2").
 std::string VegetationLayerOf(const std::string& fileName);
 
-// Output times of a step.
+// Output times of a step, and the step's stamp as the calendar takes it (CalendarStamp): the
+// day, month and year that end with it.
 struct PeriodClock {
+  ModelDate day;
   bool endOfDay = false;
   bool endOfMonth = false;
   bool endOfYear = false;

@@ -31,6 +31,7 @@ void meteointerpol::OpenRegressionInput() {
   RefuseRegressionFilesBelowAnHour();
   regressionFile = RegressionFile();
   regressionFile.fileName = regressionFileName;
+  regressionFile.lastKey = endDateKey;
   FindRegressionStart(*log, name, start, regressionFile);
   if (interpolationMethod == 2) {
     current = regressionFile.current;

@@ -208,11 +208,16 @@ inline bool CellValue(const CellLoop& L, int r, int c, double& value, bool& miss
   return true;
 }
 
-// Flags a cell without a station in reach, post-processes its value and stores it.
-inline void FinishCell(const CellLoop& L, int r, int c, double v, bool missing, uint8_t* miss, long& missingCells) {
-  if (missing && miss) {
-    miss[c] = 1;
-    ++missingCells;
+// Slots of the counts a cell loop sums (CellCounts, in this order).
+enum CountSlot { kNoStation, kBelowLower, kAboveUpper, kCountSlots };
+
+// Flags and counts a cell without a station in reach, post-processes its value, counts a
+// value the limits replaced (a missing one is counted as such alone) and stores it.
+[[gnu::always_inline]] inline void FinishCell(const CellLoop& L, int r, int c, double v, bool missing, uint8_t* miss,
+                                              long* counts) {
+  if (missing) {
+    ++counts[kNoStation];
+    if (miss) miss[c] = 1;
   }
   if (L.postProcess) {
     double scen = 0.0;
@@ -222,17 +227,27 @@ inline void FinishCell(const CellLoop& L, int r, int c, double v, bool missing, 
       else if (L.scenarioStations)
         scen = ScenarioStationValue(*L.scenarioStations, L.distX[r][c], L.distY[r][c]);
     }
-    v = PostProcessValue(v, L.post, scen);
+    int limit;
+    v = PostProcessValue(v, L.post, scen, &limit);
+    if (limit != 0 && !missing) ++counts[limit < 0 ? kBelowLower : kAboveUpper];
     if (L.scalingGrid) v *= L.scalingGrid[r][c];
   }
   L.result[r][c] = v;
 }
 
+CellCounts CountsOf(const long* counts) {
+  CellCounts n;
+  n.noStation = counts[kNoStation];
+  n.belowLower = counts[kBelowLower];
+  n.aboveUpper = counts[kAboveUpper];
+  return n;
+}
+
 }  // namespace
 
-long RunCellLoop(const CellLoop& L) {
+CellCounts RunCellLoop(const CellLoop& L) {
   const size_t stride = static_cast<size_t>(L.ncols) + 1;
-  long missingCells = 0;
+  long counts[kCountSlots] = {};
   const bool parallel = ParallelLoop(L);
   // Inverse distance with power 1 or 2 runs through the vector kernel of the CPU, a batch
   // of cells at once.
@@ -242,7 +257,7 @@ long RunCellLoop(const CellLoop& L) {
   const bool mixed = L.method == 3 || L.method == 11;
   const StationPoints& laneStations = LaneStations(L);
   const double laneRatio = LaneRatio(L);
-#pragma omp parallel for schedule(runtime) reduction(+ : missingCells) if (parallel)
+#pragma omp parallel for schedule(runtime) reduction(+ : counts[:kCountSlots]) if (parallel)
   for (int r = L.firstRow; r <= L.lastRow; ++r) {
     int c0, c1;
     LoopColumns(L, r, c0, c1);
@@ -250,6 +265,7 @@ long RunCellLoop(const CellLoop& L) {
     uint8_t* miss = L.missMask ? L.missMask + stride * static_cast<size_t>(r) : nullptr;
     if (miss)
       for (size_t c = 0; c < stride; ++c) miss[c] = 0;
+    long rowCounts[kCountSlots] = {};  // the row's counts, added to the loop's at its end
     int pending[kMaxIdwBatch];
     int waiting = 0;
     // Interpolates the waiting cells (the last one repeated to fill the batch).
@@ -264,7 +280,7 @@ long RunCellLoop(const CellLoop& L) {
       for (int l = 0; l < waiting; ++l) {
         const int c = pending[l];
         const double v = mixed ? MixWithRegression(L, r, c, w[l]) : w[l];
-        FinishCell(L, r, c, v, w[l] < -L.nodata, miss, missingCells);
+        FinishCell(L, r, c, v, w[l] < -L.nodata, miss, rowCounts);
       }
       waiting = 0;
     };
@@ -275,7 +291,7 @@ long RunCellLoop(const CellLoop& L) {
       }
       if (lanes && L.inverseDistanceInResult) {
         const double w = out[c];
-        FinishCell(L, r, c, mixed ? MixWithRegression(L, r, c, w) : w, w < -L.nodata, miss, missingCells);
+        FinishCell(L, r, c, mixed ? MixWithRegression(L, r, c, w) : w, w < -L.nodata, miss, rowCounts);
         continue;
       }
       if (lanes) {
@@ -286,11 +302,12 @@ long RunCellLoop(const CellLoop& L) {
       double v;
       bool missing;
       if (!CellValue(L, r, c, v, missing)) continue;
-      FinishCell(L, r, c, v, missing, miss, missingCells);
+      FinishCell(L, r, c, v, missing, miss, rowCounts);
     }
     if (waiting > 0) flush();
+    for (int k = 0; k < kCountSlots; ++k) counts[k] += rowCounts[k];
   }
-  return missingCells;
+  return CountsOf(counts);
 }
 
 bool InverseDistanceOnLanes(const CellLoop& L) {
@@ -329,8 +346,8 @@ bool SharesInverseDistance(const CellLoop& a, const CellLoop& b) {
 namespace {
 
 // What one pass of shared inverse distance reads, and row r of it: the values of every
-// loop, finished for the loops with finishShared (their cells without a station counted
-// in counts[k]) and added to the statistics of the loops in addRows (block b).
+// loop, finished for the loops with finishShared (what they count summed in counts at
+// k * kCountSlots) and added to the statistics of the loops in addRows (block b).
 struct SharedPass {
   const CellLoop* const* loops;
   int count;
@@ -353,6 +370,7 @@ void SharedRow(const SharedPass& P, int r, int b, long* counts) {
     if (miss[k])
       for (size_t c = 0; c < stride; ++c) miss[k][c] = 0;
   }
+  long rowCounts[kMaxIdwSets * kCountSlots] = {};  // the row's counts, added to counts at its end
   int pending[kMaxIdwBatch];
   int waiting = 0;
   auto flush = [&]() {
@@ -373,7 +391,8 @@ void SharedRow(const SharedPass& P, int r, int b, long* counts) {
       const bool mixed = K.method == 3 || K.method == 11;
       for (int l = 0; l < waiting; ++l) {
         const int c = pending[l];
-        FinishCell(K, r, c, mixed ? MixWithRegression(K, r, c, wk[l]) : wk[l], wk[l] < -K.nodata, miss[k], counts[k]);
+        FinishCell(K, r, c, mixed ? MixWithRegression(K, r, c, wk[l]) : wk[l], wk[l] < -K.nodata, miss[k],
+                   rowCounts + k * kCountSlots);
       }
     }
     waiting = 0;
@@ -389,6 +408,7 @@ void SharedRow(const SharedPass& P, int r, int b, long* counts) {
     if (waiting == P.batch) flush();
   }
   if (waiting > 0) flush();
+  for (int k = 0; k < P.count * kCountSlots; ++k) counts[k] += rowCounts[k];
   for (int k = 0; k < P.count; ++k)
     if (P.addRows[k]) P.loops[k]->statistics->AddGridRow(P.loops[k]->statisticsCells, b, r, P.loops[k]->result);
 }
@@ -417,20 +437,20 @@ void RunSharedInverseDistance(const CellLoop* const* loops, int count, SharedPas
                    K.statisticsCells.lastRow == L.lastRow && K.statistics->BeginRows(K.statisticsCells);
     if (P.addRows[k] && !layout) layout = K.statistics;
   }
-  long counts[kMaxIdwSets] = {};
+  long counts[kMaxIdwSets * kCountSlots] = {};
   if (layout) {
     const int blocks = layout->RowBlocks();
-#pragma omp parallel for schedule(runtime) reduction(+ : counts[:kMaxIdwSets]) if (ParallelLoop(L))
+#pragma omp parallel for schedule(runtime) reduction(+ : counts[:kMaxIdwSets * kCountSlots]) if (ParallelLoop(L))
     for (int b = 0; b < blocks; ++b)
       for (int r = layout->FirstRowOfBlock(b); r <= layout->LastRowOfBlock(b); ++r) SharedRow(P, r, b, counts);
   } else {
-#pragma omp parallel for schedule(runtime) reduction(+ : counts[:kMaxIdwSets]) if (ParallelLoop(L))
+#pragma omp parallel for schedule(runtime) reduction(+ : counts[:kMaxIdwSets * kCountSlots]) if (ParallelLoop(L))
     for (int r = L.firstRow; r <= L.lastRow; ++r) SharedRow(P, r, 0, counts);
   }
   if (results)
     for (int k = 0; k < count; ++k) {
       results[k].finished = loops[k]->finishShared;
-      results[k].missing = counts[k];
+      results[k].counts = CountsOf(counts + k * kCountSlots);
       results[k].statisticsAdded = P.addRows[k];
     }
 }

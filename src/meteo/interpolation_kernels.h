@@ -130,12 +130,19 @@ struct PostProcessing {
   int szenMeth = 0;
 };
 // Scale and limits, then the scenario value s (added for SzenMeth 1 and 5, a factor otherwise).
-inline double PostProcessValue(double v, const PostProcessing& p, double scenario) {
+// *limit, when given, becomes -1 where the lower limit replaced the value, 1 where the upper
+// did, 0 elsewhere.
+inline double PostProcessValue(double v, const PostProcessing& p, double scenario, int* limit = nullptr) {
   v *= p.scale;
-  if (v < p.lower)
+  int replaced = 0;
+  if (v < p.lower) {
     v = p.lowerReplacement;
-  else if (v > p.upper)
+    replaced = -1;
+  } else if (v > p.upper) {
     v = p.upperReplacement;
+    replaced = 1;
+  }
+  if (limit) *limit = replaced;
   if (p.szenUse == 1) {
     if (p.szenMeth == 1 || p.szenMeth == 5)
       v += scenario;
@@ -144,6 +151,15 @@ inline double PostProcessValue(double v, const PostProcessing& p, double scenari
   }
   return v;
 }
+
+// What a cell loop counted, for the interpolator to report after it: cells that found no
+// valid station value in reach (they take the missing value), and cells with a value that
+// the lower or the upper limit replaced.
+struct CellCounts {
+  long noStation = 0;
+  long belowLower = 0;
+  long aboveUpper = 0;
+};
 
 // Everything the parallel cell loop reads and the grid it writes.
 struct CellLoop {
@@ -248,7 +264,7 @@ bool SharesInverseDistance(const CellLoop& a, const CellLoop& b);
 // What the shared pass did for one loop.
 struct SharedPassResult {
   bool finished = false;         // the cells are finished (the loop asked for finishShared)
-  long missing = 0;              // then: cells without a station in reach, as RunCellLoop returns
+  CellCounts counts;             // then: what RunCellLoop would have counted
   bool statisticsAdded = false;  // and every row went to its statistics: EndRows folds them
 };
 // The inverse-distance values of up to kMaxIdwSets loops that share them, in one pass over
@@ -260,5 +276,5 @@ void RunSharedInverseDistance(const CellLoop* const* loops, int count, SharedPas
 
 // Runs the cell loop over the rows in an OpenMP parallel loop with the run-time schedule.
 // Each thread writes only the cells of its rows; no locks, no messages, no allocation.
-// Returns the number of cells that found no station in reach (only counted with missMask).
-long RunCellLoop(const CellLoop& loop);
+// Returns the cells that found no station in reach and those whose value the limits replaced.
+CellCounts RunCellLoop(const CellLoop& loop);

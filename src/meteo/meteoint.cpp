@@ -175,7 +175,7 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
     }
     // On its own the interpolator holds its files to the step of its first file's records
     // from the start on; the application gives every interpolator the step of the run.
-    stepRecords = ReadStepRecords(*log, stationFiles[0]);
+    stepRecords = ReadStepRecords(*log, stationFiles[0], endDateKey);
     const double step = stepRecords.StepMinutes();
     if (step >= 1.0 && step <= kMaxRecordStepMinutes)
       SetRecordStep(static_cast<int>(step), RecordStepSource(stationFiles[0].fileName));
@@ -193,7 +193,7 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
     StationFile& f = stationFiles[0];
     AnalyzeStationFile(*log, name, nodataN, f);
     FindStartDateGridList();
-    stepRecords = ReadStepRecords(*log, f);
+    stepRecords = ReadStepRecords(*log, f, endDateKey);
     DeclareListedGrids("[" + name.substr(0, name.find(' ')) + "] ");
     if (f.count > 0) SetPosition(0, f.x[1], f.y[1], f.altitude[1]);
     f.equalValues = false;
@@ -219,10 +219,23 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
   idw = MakeIdwSettings(idwWeight, maxDistance);
 }
 
+std::string meteointerpol::MissingSectionNote(const std::string& key) {
+  std::vector<std::string> other;
+  controlFile.Rewind();
+  std::string word;
+  while (other.empty() && controlFile.ReadWord(word)) {
+    controlFile.RestOfLine();
+    if (word != key && SameLetters(word, key)) other.push_back(word.substr(1, word.size() - 2));
+  }
+  const std::string note = MeteoNamesNote(grids, other);
+  return other.empty() ? note : "the control file has [" + other[0] + "]" + (note.empty() ? "" : "; " + note);
+}
+
 void meteointerpol::ReadControlSection() {
   if (!OpenControlFile(controlFileName)) Fatal("error opening " + controlFileName + FileOpenReason(controlFileName, false, 0), 28);
   std::string section = name.substr(0, name.find(' '));
-  SeekControlKey("[" + section + "]", true);
+  if (!SeekControlKey("[" + section + "]", false))
+    ControlFileKeyError("[" + section + "]", "(EOF)", MissingSectionNote("[" + section + "]"));
   ReadControlValue(interpolationMethod, kMethodLabel + name);
   // Checked before the rest of the section is read: its lines depend on the method.
   if (interpolationMethod < 1 || interpolationMethod > 12)

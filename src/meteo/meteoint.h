@@ -177,6 +177,13 @@ class meteointerpol : public modelobject {
   void NextGridListRecord();
   void ReadListedGrid();
   void WriteMissingStationWarnings();
+  // What the message of the variable's missing section adds: a heading of the control file
+  // that differs from key in upper and lower case only, and the variables [meteo_names] names.
+  std::string MissingSectionNote(const std::string& key);
+  // Says once per run, whatever the warning switch, that a step left cells without a
+  // station in reach, and once that the limits replaced values (how many, which limit).
+  void ReportCellCounts(const CellCounts& counts, const ModelDate& date);
+  bool warnedNoStation = false, warnedLimits = false;
   // The cell loop of the current settings and record, apart from the shortcut of a record
   // whose values are all equal.
   void FillCellLoop(CellLoop& loop) const;

@@ -182,8 +182,9 @@ void meteointerpol::FindStartDateGridList() {
   throw 51;
 }
 
-// Every grid a grid list names is read during the run: each is declared to the check of the
-// run's files once. A row that cannot be read ends the scan (the reader reports it).
+// Every grid a grid list names up to the run's last row is read during the run: each is
+// declared to the check of the run's files once. A row that cannot be read ends the scan
+// (the reader reports it).
 void meteointerpol::DeclareListedGrids(const std::string& entry) {
   if (!RunFiles::Current().Building()) return;
   const StationFile& f = stationFiles[0];
@@ -201,6 +202,7 @@ void meteointerpol::DeclareListedGrids(const std::string& entry) {
     if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d) || !ReadListedName(c, gridName)) return;
     if (gridName != "-9999" && seen.insert(gridName).second)
       RunFiles::Current().Read(entry + "grid of the grid list " + f.fileName, MakePath(output.inputDirectory, gridName));
+    if (EndsTheRecords(d, endDateKey)) return;  // the rows after the run's last are not read
   }
 }
 

@@ -50,11 +50,13 @@ void meteointerpol::Interpolate(ModelDate asked) {
     }
   }
   if (szenUse == 1) {
+    // The day the step lies in: midnight written 0 h is the last step of the day before.
+    const ModelDate c = CalendarStamp(asked, hourOffset);
     if (szenMeth == 5 || szenMeth == 6) {
-      if (month != scenarioMonth) LoadScenarioGrid(month);
+      if (c.month != scenarioMonth) LoadScenarioGrid(c.month);
     } else {
-      UseFebruaryOf(year);
-      UpdateScenarioDayValues(scenarioStations, month, day, daysPerMonth.data());
+      UseFebruaryOf(c.year);
+      UpdateScenarioDayValues(scenarioStations, c.month, c.day, daysPerMonth.data());
     }
   }
   if (interpolationMethod == 9) ReadListedGrid();
@@ -86,8 +88,9 @@ void meteointerpol::Interpolate(ModelDate asked) {
     nearestIndex.Update(loop);  // searches again only when other stations are valid
     loop.nearest = nearestIndex.Data();
   }
-  const long missing = finished ? pass.missing : RunCellLoop(loop);
-  if (warn && missing > 0) WriteMissingStationWarnings();
+  const CellCounts counts = finished ? pass.counts : RunCellLoop(loop);
+  if (warn && counts.noStation > 0) WriteMissingStationWarnings();
+  ReportCellCounts(counts, asked);
 
   // Cells of a response unit that are not its master cell take the master cell's value.
   if (hruMode && hruGrid && masterHruGrid) {
@@ -254,6 +257,41 @@ void meteointerpol::WriteMissingStationWarnings() {
              << "no station within the specified search radius!" << "[end-entry]";
 }
 
+void meteointerpol::ReportCellCounts(const CellCounts& n, const ModelDate& date) {
+  if (omp_in_parallel()) return;
+  const std::string where = "WARNING: [" + name.substr(0, name.find(' ')) + "], step " + StationDateText(date) + ": ";
+  const std::string once = " This is said once per run";
+  if (n.noStation > 0 && !warnedNoStation) {
+    warnedNoStation = true;
+    const int m = interpolationMethod;
+    std::ostringstream s;
+    s << where << n.noStation << " cells found no valid station value";
+    if (m == 4 || m == 12)
+      s << " (no station of the record has one)";
+    else
+      s << " within the maximum distance of " << maxDistance << " (in the unit of the coordinates)";
+    const double missing = MissingResult(nodataN), taken = PostProcessValue(missing, post, 0.0);
+    s << ", so they took the missing value " << missing;
+    if (taken != missing) s << ", which the limits of the section replaced by " << taken;
+    s << ". Are the X and Y of the stations in " << stationFiles[0].fileName
+      << " in the grid's coordinates, and is the maximum distance wide enough?" << once
+      << "; the second value of [output_interval] set to 1 names every such cell at every step.";
+    *log << s.str() << "[end-entry]";
+  }
+  if (n.belowLower + n.aboveUpper > 0 && !warnedLimits) {
+    warnedLimits = true;
+    std::ostringstream s;
+    s << where << "the limits replaced the interpolated values of " << n.belowLower + n.aboveUpper << " cells:";
+    if (n.aboveUpper > 0)
+      s << " " << n.aboveUpper << " above the upper limit " << post.upper << " by " << post.upperReplacement;
+    if (n.belowLower > 0)
+      s << (n.aboveUpper > 0 ? "," : "") << " " << n.belowLower << " below the lower limit " << post.lower << " by "
+        << post.lowerReplacement;
+    s << ". Are the station values in the unit the limits of the section are given in?" << once << ".";
+    *log << s.str() << "[end-entry]";
+  }
+}
+
 void meteointerpol::ReadNextRecord() {
   if (!result) return;  // a stand-in without input
   if (interpolationMethod == 9) {
@@ -298,7 +336,7 @@ bool meteointerpol::InputRunsOutAfterThisStep() {
     if (stationFiles[0].fileEnded) file = stationFiles[0].fileName;
   } else if (interpolationMethod != 2) {
     for (int i = 0; i < stationFileCount && file.empty(); ++i)
-      if (NoRecordAfterCurrent(*log, name, nodataN, stationFiles[i])) file = stationFiles[i].fileName;
+      if (NoRecordAfterCurrent(*log, name, nodataN, endDateKey, stationFiles[i])) file = stationFiles[i].fileName;
   }
   if (file.empty() && (interpolationMethod == 2 || interpolationMethod == 3) &&
       NoRegressionRecordAfterCurrent(*log, regressionFile))

@@ -44,6 +44,15 @@ bool DecodeBinary(const char* p, RegressionRecord& r) {
   return true;
 }
 
+// Whether the run takes no record after one of this date: it reaches the run's end key
+// (the year fix applied) or is dated 0.0.0.
+bool EndsTheRun(const ModelDate& date, int64_t lastKey) {
+  if (date.year == 0 && date.month == 0 && date.day == 0) return true;
+  ModelDate d = date;
+  FixRegressionYear(d);
+  return d.Key() >= lastKey;
+}
+
 [[noreturn]] void BadBinaryDate(LogStream& log, const RegressionFile& f, uint64_t offset) {
   Fail(log, "regression file " + f.fileName + ": the record at byte " + std::to_string(offset) +
                 " holds no valid date (is it a binary regression file?)",
@@ -190,6 +199,10 @@ bool ReadRegressionBlock(LogStream& log, RegressionFile& f) {
              52);
       if (bad) WarnUnreadable(log, f, lineNo);
       ++n;
+      if (EndsTheRun(r.date, f.lastKey)) {
+        f.fileEnded = true;
+        break;
+      }
     }
     f.readPosition = in.Offset();
   } else {
@@ -202,9 +215,14 @@ bool ReadRegressionBlock(LogStream& log, RegressionFile& f) {
         f.fileEnded = true;
         break;
       }
-      if (!DecodeBinary(buf, f.block[static_cast<size_t>(n) + 1])) BadBinaryDate(log, f, f.readPosition);
+      RegressionRecord& r = f.block[static_cast<size_t>(n) + 1];
+      if (!DecodeBinary(buf, r)) BadBinaryDate(log, f, f.readPosition);
       f.readPosition += sizeof buf;
       ++n;
+      if (EndsTheRun(r.date, f.lastKey)) {
+        f.fileEnded = true;
+        break;
+      }
     }
   }
   f.blockCount = n;

@@ -44,6 +44,9 @@ struct RegressionFile {
   int blockCount = 0;
   int readIndex = 0;                  // 1-based; past blockCount: refill
   bool fileEnded = false;
+  // The end key of the run: the read-ahead stops at the record that reaches it (or one dated
+  // 0.0.0), so that a line after the run's last record is never read.
+  int64_t lastKey = INT64_MAX;
   bool warnedUnreadable = false;
   ModelDate current;
   RegressionParameters parameters;
@@ -61,7 +64,8 @@ bool ParseRegressionLine(const std::string& line, RegressionRecord& record, int*
 // Positions the file at the start date (hour resolution) and loads its parameters;
 // code 51 when the date is absent, 49 when the file cannot be opened.
 void FindRegressionStart(LogStream& log, const std::string& name, const ModelDate& start, RegressionFile& f);
-// Refills the read-ahead block from the read position; false when nothing is left.
+// Refills the read-ahead block from the read position, up to the record that reaches
+// lastKey; false when nothing is left.
 bool ReadRegressionBlock(LogStream& log, RegressionFile& f);
 // Takes the next record as the current date and parameters. Returns true at the end of the
 // period (end key reached, file exhausted, or a record dated 0.0.0).

@@ -77,7 +77,7 @@ bool HeaderNumbers(const std::string& line, size_t leading, int count, std::vect
 
 // Reads the station values of a record (line lineNo of f) into values[1..count]. Once per
 // file a WARNING says that values could not be read (they are missing), and once that a
-// value equals -N or N: it counts as data, where it is almost surely a marker of missing
+// value equals -N or N: it counts as data, though it is most often a marker of missing
 // values that the section's no-data value N does not catch (-9999 with N = 9999).
 void ReadRecordValues(LogStream& log, const std::string& name, double nodata, TextCursor& c, long lineNo,
                       StationFile& f, double* values) {
@@ -104,6 +104,13 @@ void ReadRecordValues(LogStream& log, const std::string& name, double nodata, Te
 
 }  // namespace
 
+bool EndsTheRecords(const ModelDate& date, int64_t endKey) {
+  if (date.year == 0 && date.month == 0 && date.day == 0) return true;
+  ModelDate d = date;
+  FixYear(d);
+  return d.Key() >= endKey;
+}
+
 std::string StationDateText(const ModelDate& d) {
   std::ostringstream s;
   s << d.day << "." << d.month << "." << d.year << " " << d.hour << ":" << d.minute;
@@ -116,6 +123,9 @@ void StartSearch::Note(const ModelDate& date, long line) {
   if (firstLine_ == 0) {
     first_ = date;
     firstLine_ = line;
+  } else if (secondLine_ == 0) {
+    second_ = date;
+    secondLine_ = line;
   }
   last_ = date;
   lastLine_ = line;
@@ -134,6 +144,14 @@ std::string StartSearch::Hint() const {
     s += ", its last " + StationDateText(last_) + " (line " + std::to_string(lastLine_) + "), before the start";
   else if (afterLine_ != firstLine_)
     s += ", the first after the start " + StationDateText(after_) + " (line " + std::to_string(afterLine_) + ")";
+  // The file's own step tells a file of days from one of hours.
+  const double step = secondLine_ == 0 ? 0.0 : RecordMinutes(second_) - RecordMinutes(first_);
+  if (step > 0.0) {
+    std::ostringstream t;
+    t << "; its first two records are " << step << " minutes apart (lines " << firstLine_ << " and " << secondLine_
+      << ")";
+    s += t.str();
+  }
   return s;
 }
 
@@ -292,8 +310,8 @@ StationLineOptions ParseStationLineOptions(const std::string& line) {
   return o;
 }
 
-bool NoRecordAfterCurrent(LogStream& log, const std::string& name, double nodata, StationFile& f) {
-  if ((f.readIndex < 1 || f.readIndex > f.blockCount) && !ReadStationBlock(log, name, nodata, f)) return true;
+bool NoRecordAfterCurrent(LogStream& log, const std::string& name, double nodata, int64_t endKey, StationFile& f) {
+  if ((f.readIndex < 1 || f.readIndex > f.blockCount) && !ReadStationBlock(log, name, nodata, endKey, f)) return true;
   const ModelDate& d = f.blockDates[f.readIndex];
   return d.year == 0 && d.month == 0 && d.day == 0;
 }
@@ -390,7 +408,7 @@ void FindStartDate(LogStream& log, const std::string& name, double nodata, const
   f.fileEnded = false;
 }
 
-StepRecords ReadStepRecords(LogStream& log, const StationFile& f) {
+StepRecords ReadStepRecords(LogStream& log, const StationFile& f, int64_t endKey) {
   StepRecords r;
   if (f.startLine < 1) return r;
   LineReader in(f.fileName, f.startOffset);
@@ -403,14 +421,18 @@ StepRecords ReadStepRecords(LogStream& log, const StationFile& f) {
     if (IsBlankLine(line)) continue;
     c.SetText(line);
     ModelDate& d = r.date[r.count];
-    if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d)) UnreadableDate(log, f.fileName, lineNo, line);
+    if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d)) {
+      // A run of one step needs no record after its start: what follows is no record of it.
+      if (r.count == 1 && r.date[0].Key() >= endKey) break;
+      UnreadableDate(log, f.fileName, lineNo, line);
+    }
     FixYear(d);
     r.line[r.count++] = lineNo;
   }
   return r;
 }
 
-bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, StationFile& f) {
+bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, int64_t endKey, StationFile& f) {
   if (f.fileEnded) {
     f.blockCount = 0;
     f.readIndex = 0;
@@ -443,6 +465,12 @@ bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, St
     double* values = &f.blockValues[static_cast<size_t>(n - 1) * stride];
     ReadRecordValues(log, name, nodata, c, lineNo, f, values);
     line = std::string();
+    // The run takes nothing after the record of its end or one dated 0.0.0: the lines that
+    // follow (an "END", a remark, a record still being written) are not read.
+    if (EndsTheRecords(d, endKey)) {
+      f.fileEnded = true;
+      break;
+    }
   }
   if (!f.fileEnded && in.AtEnd()) f.fileEnded = true;
   f.readPosition = in.Offset();
@@ -454,7 +482,7 @@ bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, St
 bool NextStationRecord(LogStream& log, const std::string& name, double nodata, int64_t endKey, StationFile& f) {
   if (f.recordDate.Key() >= endKey) return true;
   if (f.readIndex < 1 || f.readIndex > f.blockCount) {
-    if (!ReadStationBlock(log, name, nodata, f)) {
+    if (!ReadStationBlock(log, name, nodata, endKey, f)) {
       log << "WARNING: station file " << f.fileName << " of interpolator " << name << " ends with the date "
           << StationDateText(f.lastDateRead) << " before the end of the simulation period" << "[end-entry]";
       return true;
@@ -474,7 +502,12 @@ bool NextStationRecord(LogStream& log, const std::string& name, double nodata, i
         << f.stepMinutes << " minutes" << (f.stepSource.empty() ? "" : ", " + f.stepSource)
         << " (a step repeated, left out or out of order)";
       const double steps = step / f.stepMinutes;
-      if (steps > 1.0 && steps == std::floor(steps)) {
+      if (f.recordLine == f.startLine && step > 0.0) {
+        // The first record after the start: the file steps otherwise than the run.
+        s << "; " << f.fileName << " steps by " << step << " minutes from the record of the run's start on (lines "
+          << f.recordLine << " and " << line << "), the run by " << f.stepMinutes
+          << " minutes: every station file has to hold one record for each step of the run";
+      } else if (steps > 1.0 && steps == std::floor(steps)) {
         // Steps left out: the run can go over them once the file has a record for each.
         const long missing = static_cast<long>(steps) - 1;
         s << "; to run over the gap, give the file a record for "

@@ -81,7 +81,8 @@ struct StationFile {
   std::vector<ModelDate> blockDates;  // 1..blockSize
   std::vector<double> blockValues;    // record k at (k - 1) * (count + 1), values 1..count
   std::vector<long> blockLines;       // 1..blockSize: the line of each record
-  bool fileEnded = false;             // the last block reached the end of the file
+  bool fileEnded = false;             // the last block reached the end of the file or the run's
+                                      // last record (EndsTheRecords): nothing after it is read
   bool warnedUnreadable = false;
   bool warnedAtBound = false;  // a value equal to -N or N was warned about
   ModelDate lastDateRead;
@@ -146,19 +147,26 @@ class StartSearch {
   std::string Hint() const;
 
  private:
-  ModelDate start_, first_, last_, after_;
-  long firstLine_ = 0, lastLine_ = 0, afterLine_ = 0;
+  ModelDate start_, first_, second_, last_, after_;
+  long firstLine_ = 0, secondLine_ = 0, lastLine_ = 0, afterLine_ = 0;
 };
 
 // Reads the dates of the start record and the next one; the file has been positioned by
-// FindStartDate (startOffset, startLine). Code 73 for a line whose date cannot be read.
-StepRecords ReadStepRecords(LogStream& log, const StationFile& f);
+// FindStartDate (startOffset, startLine). Code 73 for a line whose date cannot be read,
+// unless the start record is the run's last (end key endKey): the line then is no record
+// of the run, and the count stays 1.
+StepRecords ReadStepRecords(LogStream& log, const StationFile& f, int64_t endKey);
 // Positions the file at the start record and loads its values. Without a record of the start
 // date the run ends with code 51, naming the file's first record and the first after the start.
 void FindStartDate(LogStream& log, const std::string& name, double nodata, const ModelDate& start,
                    StationFile& f);
-// Refills the read-ahead block from the read position; false when no record is left.
-bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, StationFile& f);
+// Whether the run takes no record after one of this date (the year fix applied): its date
+// key reaches endKey, or it is dated 0.0.0.
+bool EndsTheRecords(const ModelDate& date, int64_t endKey);
+// Refills the read-ahead block from the read position; false when no record is left. The
+// block ends with the record that ends the records (EndsTheRecords): a line after it is
+// never read, so it may be anything. Code 73 for a line before it whose date cannot be read.
+bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, int64_t endKey, StationFile& f);
 
 // Takes the next record into the file's current values (end key: date key of the end date).
 // Returns true when the end of the period is reached (the values are then unchanged). A
@@ -167,6 +175,6 @@ bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, St
 bool NextStationRecord(LogStream& log, const std::string& name, double nodata, int64_t endKey, StationFile& f);
 // Whether the file holds no record after the current one. Refills the read-ahead block
 // when it is used up, as the next step would; a record dated 0.0.0 ends the records.
-bool NoRecordAfterCurrent(LogStream& log, const std::string& name, double nodata, StationFile& f);
+bool NoRecordAfterCurrent(LogStream& log, const std::string& name, double nodata, int64_t endKey, StationFile& f);
 // Equal-values flag of a record: its valid values are all equal, or none is valid.
 bool AllValidValuesEqual(const double* values, int count, double nodata);

@@ -207,6 +207,7 @@ void abflussmodellklasse::ReadDescriptions() {
   setup.nodata = geometry.nodata_value;
   setup.outputDirectory = output.defaultOutputDirectory;
   setup.timeOffsetHours = routing.routingTimeOffset / 60.0;
+  setup.stampToStepEndHours = minToIntEndHours;
   setup.runoffFactor = std::max(1, static_cast<int>(stepRatio));
   if (totals.sp > 0) {
     ReservoirContext& rc = setup.reservoirs;
@@ -219,6 +220,7 @@ void abflussmodellklasse::ReadDescriptions() {
     rc.tableDirectory = output.defaultOutputDirectory;
     rc.dt = timeIntervalMinutes;
     rc.timeOffset = setup.timeOffsetHours;
+    rc.stampToStepEndHours = minToIntEndHours;
   }
   size_t ordered = 0;
   for (const RoutingDescription& d : list) {

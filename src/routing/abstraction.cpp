@@ -61,7 +61,7 @@ std::string AL_class::MakeFilePath(const std::string& directory, const std::stri
 
 void AL_class::SetParameters(LogStream* log, int tracers, const std::vector<std::string>& tracerNames,
                              const std::string& outputDirectory, double areaNumerator, double areaDivisor,
-                             double stepMinutes, double offsetHours) {
+                             double stepMinutes, double offsetHours, double stampToEndHours) {
   log_ = log;
   tracers_ = tracers;
   tracerNames_ = tracerNames;
@@ -69,6 +69,7 @@ void AL_class::SetParameters(LogStream* log, int tracers, const std::vector<std:
   area = areaDivisor != 0.0 ? areaNumerator / areaDivisor : 0.0;
   dt = stepMinutes;
   timeOffset = offsetHours;
+  stampToStepEndHours = stampToEndHours;
 }
 
 int AL_class::ReadParameters(const std::string& entry, int abstraction, const StepDate& start) {
@@ -301,7 +302,7 @@ double AL_class::Cap(double r, int rule, const double* zoneStep) const {
 double AL_class::TimeStep(double x, const double* zoneStep, const StepDate& date) {
   date_ = date;
   if (rules.Rules() == 0) return 0.0;
-  const RuleChoice ch = ChooseRule(rules, DayOfYear(date.month, date.day));
+  const RuleChoice ch = ChooseRule(rules, RuleDayOfYear(date, stampToStepEndHours));
   const double r = Cap(RuleValue(x, ch), ch.r, zoneStep);
   return area > 0.0 ? DischargeToDepth(r, area, dt) : 0.0;
 }
@@ -309,7 +310,7 @@ double AL_class::TimeStep(double x, const double* zoneStep, const StepDate& date
 double AL_class::ComputeAbstraction(double x, const StepDate& date) {
   date_ = date;
   if (date.month <= 0 || rules.Rules() == 0) return 0.0;
-  const RuleChoice ch = ChooseRule(rules, DayOfYear(date.month, date.day));
+  const RuleChoice ch = ChooseRule(rules, RuleDayOfYear(date, stampToStepEndHours));
   const int weekday = WeekdayOf(date.year, date.month, date.day, date.hour, dt < 60.0 ? date.minute : 0,
                                 std::trunc(timeOffset));
   // Mode 8 rules act only within their hours; WeekDays -1 admits every weekday.

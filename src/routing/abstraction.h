@@ -47,10 +47,10 @@ class AL_class {
   AL_class& operator=(const AL_class&) = delete;
 
   // The routing object's values: area (km²) = numerator / divisor, dt in minutes, the
-  // time offset in hours.
+  // time offset in hours, and the hours from a stamp to its step's end (min_to_int_end / 60).
   void SetParameters(LogStream* log, int tracers, const std::vector<std::string>& tracerNames,
                      const std::string& outputDirectory, double areaNumerator, double areaDivisor, double dt,
-                     double timeOffset);
+                     double timeOffset, double stampToStepEndHours);
   // Reads the mode and its values from the entry text (after the target code); returns
   // the mode. start: the first step of the run (the input files are positioned there).
   int ReadParameters(const std::string& entry, int number, const StepDate& start);
@@ -103,6 +103,7 @@ class AL_class {
   double area = 0.0;                 // km²
   double dt = 60.0;
   double timeOffset = 0.0;
+  double stampToStepEndHours = 0.0;
   OperatingRules rules;
   int targetIndex = -1, valueIndex = 0;
   double targetArea = 0.0;

@@ -62,6 +62,7 @@ struct ReservoirContext {
   std::string tableDirectory;         // where the level-volume table goes
   int dt = 60;                        // minutes
   double timeOffset = 0.0;            // hours
+  double stampToStepEndHours = 0.0;   // min_to_int_end / 60: the day a rule is chosen by
 };
 
 // Level, dV rate (m3/s) and area of every reservoir of a routing object, by number.

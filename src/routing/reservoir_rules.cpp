@@ -5,6 +5,7 @@
 
 #include "framework/control_keys.h"
 #include "framework/logstream.h"
+#include "framework/model_date.h"
 #include "framework/text_helpers.h"
 #include "grids/netcdf_grid_io.h"
 
@@ -71,6 +72,11 @@ std::string RulesWithoutHours(const OperatingRules& t, RuleSchedule schedule) {
 int DayOfYear(int month, int day) {
   if (month < 1 || month > 12) return day;
   return day + kMonthStart[month - 1];
+}
+
+int RuleDayOfYear(const StepDate& d, double stampToStepEndHours) {
+  const ModelDate c = CalendarStamp(ModelDate{d.minute, d.hour, d.day, d.month, d.year}, stampToStepEndHours);
+  return DayOfYear(static_cast<int>(c.month), static_cast<int>(c.day));
 }
 
 int WeekdayOf(int year, int month, int day, int hour, int minute, double offsetHours) {

@@ -56,6 +56,9 @@ struct RuleChoice {
 
 // Day of the year without leap days (February has 28 days).
 int DayOfYear(int month, int day);
+// The day of the year a rule is chosen by: that of the day the step lies in, midnight
+// written 0 h counting as 24 h of the day before (CalendarStamp, framework/model_date.h).
+int RuleDayOfYear(const StepDate& date, double stampToStepEndHours);
 // Weekday (1 Monday .. 7 Sunday) of the date shifted back by offsetHours (and the minute).
 int WeekdayOf(int year, int month, int day, int hour, int minute, double offsetHours);
 

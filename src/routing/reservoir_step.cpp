@@ -128,7 +128,7 @@ double SP_class::TimeStep(std::vector<AL_class*>& abstractions, const StepDate& 
       Abstractions(abstractions, acc, v, v, date);
     }
   } else {
-    const RuleChoice choice = ChooseRule(rules, DayOfYear(date.month, date.day));
+    const RuleChoice choice = ChooseRule(rules, RuleDayOfYear(date, c_.stampToStepEndHours));
     bool active = false;
     if (date.month >= 1 && !rules.weekDays.empty())
       active = RuleActive(rules, choice.r,

@@ -43,6 +43,7 @@ struct RoutingSetup {
   double nodata = -9999.0;
   std::string outputDirectory;  // abstraction output files go here
   double timeOffsetHours = 0.0;  // the weekday of a step is that of its date minus this
+  double stampToStepEndHours = 0.0;  // min_to_int_end / 60: the day the rules are chosen by
   // What every reservoir of the object shares (grids, geometry, directories, the log);
   // the object adds its own sub-basin.
   ReservoirContext reservoirs;

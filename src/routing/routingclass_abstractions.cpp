@@ -26,7 +26,8 @@ void routingclass::SetAblaufModus(const RoutingDescription& d, TextCursor& contr
                        static_cast<int>(setup.start.minute)};
   for (size_t k = 0; k < d.abstractionCodes.size(); ++k) {
     auto a = std::make_unique<AL_class>();
-    a->SetParameters(log, 0, {}, setup.outputDirectory, area, areaFactor, dt, setup.timeOffsetHours);
+    a->SetParameters(log, 0, {}, setup.outputDirectory, area, areaFactor, dt, setup.timeOffsetHours,
+                     setup.stampToStepEndHours);
     a->code = d.abstractionCodes[k];
     // The code names the abstraction: its rule section, its output header and messages.
     a->ReadParameters(k < d.abstractionTexts.size() ? d.abstractionTexts[k] : std::string(), a->code, start);

@@ -342,8 +342,9 @@ void defaultini::generateMultiLayerParameterGrids(int layerCount) {
   // at the end of each day (below), so before that hour of the start date they are the day
   // before's. A run started from the state of an earlier one thus continues it exactly. One
   // thread: a supplied chilling sum changes a row's flag.
-  int64_t fillYear = run.start.year, fillMonth = run.start.month, fillDay = run.start.day;
-  if (run.start.hour + static_cast<int64_t>(g.hourOffset) <= 24 && --fillDay < 1) {
+  const ModelDate start = CalendarStamp(run.start, g.hourOffset);  // a start stamped 0 h ends the day before
+  int64_t fillYear = start.year, fillMonth = start.month, fillDay = start.day;
+  if (start.hour + static_cast<int64_t>(g.hourOffset) <= 24 && --fillDay < 1) {
     if (--fillMonth < 1) {
       fillMonth = 12;
       --fillYear;
@@ -475,9 +476,10 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
     }
   }
 
-  // 2. The daily part at the end of the day.
-  const bool daily = date.hour + static_cast<int64_t>(g.hourOffset) == 24;
-  if (daily) {
+  // 2. The daily part at the end of the day, however its midnight is written (the day that
+  // ends is taken from the calendar stamp).
+  const ModelDate day = CalendarStamp(date, g.hourOffset);
+  if (StepEndsDay(day, g.hourOffset)) {
     // 3. Progress line.
     if (!omp_in_parallel() && log) {
       if (reportInterval <= 1) {
@@ -505,8 +507,8 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
     }
     // 5. Day of year and the dynamic phenology.
     if (g.layers > 0 && m1 && m2 && m3 && m4) {
-      const int doy = landuseTable[1].DayOfYear(static_cast<int>(date.day), static_cast<int>(date.month),
-                                                static_cast<int>(date.year));
+      const int doy = landuseTable[1].DayOfYear(static_cast<int>(day.day), static_cast<int>(day.month),
+                                                static_cast<int>(day.year));
       g.lastHour = static_cast<int>(date.hour);
       g.lastDay = static_cast<int>(date.day);
       g.lastMonth = static_cast<int>(date.month);
@@ -547,8 +549,8 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
               g.albedo[i][j] = top->GetAlbedoAtDay(log, doy, 1, i, j, altitude);
             if (g.evaporationResistance && top->TestParameterMask(kMaskEvaporation))
               g.evaporationResistance[i][j] =
-                  top->GetSurfaceEvaporationResistance(log, static_cast<int>(date.day), static_cast<int>(date.month),
-                                                       static_cast<int>(date.year), 1, i, j, altitude);
+                  top->GetSurfaceEvaporationResistance(log, static_cast<int>(day.day), static_cast<int>(day.month),
+                                                       static_cast<int>(day.year), 1, i, j, altitude);
           }
           double oldDepth = -1.0, newDepth = -1.0;
           int deepest = 0;
@@ -575,12 +577,12 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
             // the month lengths of the date's own year.
             if (row->TestParameterMask(kMaskCanopy))
               g.layer[kCanopyResistance][k][i][j] =
-                  row->GetSurfaceCanopyResistance(log, static_cast<int>(date.day), static_cast<int>(date.month),
-                                                  static_cast<int>(date.year), k, i, j, altitude);
+                  row->GetSurfaceCanopyResistance(log, static_cast<int>(day.day), static_cast<int>(day.month),
+                                                  static_cast<int>(day.year), k, i, j, altitude);
             if (row->TestParameterMask(kMaskIntercep))
               g.layer[kIntercepResistance][k][i][j] =
-                  row->GetSurfaceIntercepResistance(log, static_cast<int>(date.day), static_cast<int>(date.month),
-                                                    static_cast<int>(date.year), k, i, j, altitude);
+                  row->GetSurfaceIntercepResistance(log, static_cast<int>(day.day), static_cast<int>(day.month),
+                                                    static_cast<int>(day.year), k, i, j, altitude);
             if (row->TestParameterMask(kMaskRoughness))
               g.layer[kRoughness][k][i][j] = row->GetRoughnessLengthAtDay(log, doy, k, i, j, altitude);
             // The vegetation-period grids are given back in a run that sums no vegetation period.

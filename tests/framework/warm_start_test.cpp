@@ -75,8 +75,16 @@ std::string Period(int from, int to) {
 
 // The same for steps of `minutes` (whole hours dividing a day, or below 60): step s ends
 // s * minutes after 0 h on 1 January 1985, stamped as the station files of such steps are
-// (hour 24 ends a day; below an hour in the key form of [model_time]).
-std::string Period(int from, int to, int minutes) {
+// (hour 24 ends a day, or with midnightAsZero 0 h of the next day; below an hour in the key
+// form of [model_time]).
+std::string Period(int from, int to, int minutes, bool midnightAsZero = false) {
+  if (midnightAsZero && minutes >= 60) {
+    auto date = [minutes](int step) {
+      const int at = step * minutes;
+      return std::to_string(at / 60 % 24) + "\n" + std::to_string(1 + at / 1440) + "\n1\n1985\n";
+    };
+    return date(from) + date(to);
+  }
   if (minutes == 60) return Period(from, to);
   if (minutes > 60) {
     auto date = [minutes](int step) {
@@ -132,6 +140,10 @@ struct Row {
   const char* startUpRecord = "";
   // The length of the steps in minutes (below 60: [model_time] in its key form).
   int minutes = 60;
+  // Set for a set-up whose records write midnight as 0 h of the next day: the edit that
+  // makes the same set-up with midnight written 24 h of the day before. Its unbroken run
+  // must write the same files with the same values as the row's, dated names and rows aside.
+  std::function<void(const TempDir&, std::string&)> midnightAs24 = nullptr;
   // A file of the first half's state the second half does not get, and the words its log
   // must hold then; its outputs are not compared (it cannot go on as the unbroken run).
   const char* leftOut = "";
@@ -228,24 +240,62 @@ double CompareText(const std::string& whole, const std::string& half, std::strin
 
 bool Binary(const std::string& bytes) { return bytes.find('\0') != std::string::npos; }
 
+// The next day of a date of the example's months, and the day before.
+void NextDay(int& month, int& day) {
+  if (++day > (month == 2 ? 28 : 31)) day = 1, ++month;
+}
+void DayBefore(int& month, int& day) {
+  if (--day < 1) day = --month == 2 ? 28 : 31;
+}
+
+// A dated row ("1985 1 6 0 ...") or dated name ("_19850106.0000") of a run whose records
+// write midnight as 0 h of the next day, as a run that writes it 24 h names it.
+std::string MidnightAs24(const std::string& text) {
+  std::string out;
+  for (const std::string& line : Lines(text)) {
+    const std::vector<std::string> t = Tokens(line);
+    if (!Dated(line) || t.size() < 4 || t[3] != "0") {
+      out += line + "\n";
+      continue;
+    }
+    int month = std::stoi(t[1]), day = std::stoi(t[2]);
+    DayBefore(month, day);
+    out += t[0] + " " + std::to_string(month) + " " + std::to_string(day) + " 24";
+    for (size_t i = 4; i < t.size(); ++i) out += " " + t[i];
+    out += "\n";
+  }
+  return out;
+}
+std::string NameWithMidnightAsZero(const std::string& name) {
+  const size_t at = name.find("_1985");
+  if (at == std::string::npos || name.compare(at + 9, 5, ".2400") != 0) return name;
+  int month = std::stoi(name.substr(at + 5, 2)), day = std::stoi(name.substr(at + 7, 2));
+  NextDay(month, day);
+  return name.substr(0, at) + FormatText("_1985%02d%02d.0000", month, day) + name.substr(at + 14);
+}
+
 // Compares every file of the second half's output with the whole run's but `startUpRecord`;
-// returns how many.
-int CompareOutputs(const TempDir& whole, const TempDir& half, const std::string& startUpRecord) {
+// returns how many. With wholeMidnightAsZero the whole run's records write midnight as 0 h
+// of the next day, the second half's as 24 h.
+int CompareOutputs(const TempDir& whole, const TempDir& half, const std::string& startUpRecord,
+                   bool wholeMidnightAsZero = false) {
   int compared = 0;
   for (const auto& e : fs::directory_iterator(half.file("output"))) {
     const std::string name = e.path().filename().string();
     if (name == startUpRecord) continue;
     const std::string mine = ReadTextFile(e.path().string());
-    if (!fs::exists(whole.file("output/" + name))) {
+    const std::string wholeName = wholeMidnightAsZero ? NameWithMidnightAsZero(name) : name;
+    if (!fs::exists(whole.file("output/" + wholeName))) {
       ADD_FAILURE() << name << ": the whole run writes no such file";
       continue;
     }
-    const std::string theirs = ReadTextFile(whole.file("output/" + name));
+    std::string theirs = ReadTextFile(whole.file("output/" + wholeName));
     ++compared;
     if (Binary(mine) || Binary(theirs)) {
       EXPECT_TRUE(mine == theirs) << name << ": the double grid differs";
       continue;
     }
+    if (wholeMidnightAsZero) theirs = MidnightAs24(theirs);
     std::string where;
     const double d = CompareText(theirs, mine, &where);
     EXPECT_LE(d, 1e-12) << name << " differs by " << d << " relative at " << where;
@@ -266,20 +316,34 @@ void CheckWarmStart(const Row& row) {
       if (e.is_regular_file()) fs::copy_file(e.path(), d->file(e.path().filename().string()));
 
   const int start = row.start, half = row.half;
-  ASSERT_TRUE(Run(whole, Instance(control, Period(start + 1, start + 2 * half, row.minutes), false)));
-  ASSERT_TRUE(Run(first, Instance(control, Period(start + 1, start + half, row.minutes), false)));
+  const bool zero = static_cast<bool>(row.midnightAs24);
+  ASSERT_TRUE(Run(whole, Instance(control, Period(start + 1, start + 2 * half, row.minutes, zero), false)));
+  ASSERT_TRUE(Run(first, Instance(control, Period(start + 1, start + half, row.minutes, zero), false)));
   // The second half starts from the state the first wrote, under the names it reads.
   for (const auto& e : fs::directory_iterator(first.file("output")))
     if (e.path().filename() != row.leftOut)
       fs::copy_file(e.path(), second.file(e.path().filename().string()), fs::copy_options::overwrite_existing);
   std::string said;
-  ASSERT_TRUE(Run(second, Instance(control, Period(start + half + 1, start + 2 * half, row.minutes), true), &said));
+  ASSERT_TRUE(
+      Run(second, Instance(control, Period(start + half + 1, start + 2 * half, row.minutes, zero), true), &said));
   if (*row.leftOut) {
     ASSERT_TRUE(fs::exists(first.file(std::string("output/") + row.leftOut))) << row.leftOut;
     EXPECT_NE(said.find(row.said), std::string::npos) << row.said;
     return;
   }
   EXPECT_GE(CompareOutputs(whole, second, row.startUpRecord), 20);
+  if (zero) {
+    // The same records with midnight written 24 h: the same files, the same values.
+    TempDir twin;
+    std::string twinControl = ExampleCarryingState(twin, row.capacityGrid);
+    row.midnightAs24(twin, twinControl);
+    ASSERT_TRUE(Run(twin, Instance(twinControl, Period(start + 1, start + 2 * half, row.minutes), false)));
+    const auto count = [](const TempDir& d) {
+      return std::distance(fs::directory_iterator(d.file("output")), fs::directory_iterator());
+    };
+    EXPECT_EQ(count(whole), count(twin)) << "midnight written 0 h and 24 h make different files";
+    EXPECT_GE(CompareOutputs(whole, twin, "", true), 20);
+  }
   bool active = false;
   for (const std::string& line : Lines(ReadTextFile(second.file(std::string("output/") + row.evidence)))) {
     const std::vector<std::string> t = Tokens(line);
@@ -622,6 +686,42 @@ void StepsOf(const TempDir& dir, std::string& control, int minutes) {
     control.replace(p, 2, std::to_string(minutes));
 }
 
+// The rows of the station files with their hour stamps changed by `restamp` (year, month,
+// day, hour: the example's months).
+void RestampStations(const TempDir& dir, const std::function<void(int&, int&, int&)>& restamp) {
+  for (const char* name : {"temperature.dat", "precipitation.dat"}) {
+    std::string text;
+    for (const std::string& line : Lines(ReadTextFile(dir.file(name)))) {
+      std::vector<std::string> t = Tokens(line);
+      if (Dated(line)) {
+        int month = std::stoi(t[1]), day = std::stoi(t[2]), hour = std::stoi(t[3]);
+        restamp(month, day, hour);
+        t[1] = std::to_string(month), t[2] = std::to_string(day), t[3] = std::to_string(hour);
+      }
+      for (size_t i = 0; i < t.size(); ++i) text += (i ? " " : "") + t[i];
+      text += "\n";
+    }
+    fs::remove(dir.file(name));
+    WriteTextFile(dir.file(name), text);
+  }
+}
+
+// The example's hourly records stamped at the end of their hours (min_to_int_end 0), as a
+// logger that closes each hour writes them: 1 h to 24 h.
+void EndStamped(const TempDir& dir, std::string& control) {
+  RestampStations(dir, [](int&, int&, int& hour) { ++hour; });
+  Replace(control, "60      # min_to_int_end", "0       # min_to_int_end");
+}
+
+// The station files with midnight written as 0 h of the next day, where they write 24 h.
+void MidnightAsZero(const TempDir& dir) {
+  RestampStations(dir, [](int& month, int& day, int& hour) {
+    if (hour != 24) return;
+    NextDay(month, day);
+    hour = 0;
+  });
+}
+
 // Both land-use classes start their vegetation by the dynamic phenology (DynamicPhenology_1):
 // forcing units summed from the daily mean temperature (base -30 °C: 17 to 23 a day in the
 // example's January) pass the conifers' threshold at the end of 3 January and the
@@ -802,9 +902,24 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
        "interception_storage.stat", 4, 0, 84},
       // The seven-day history left behind: the record of the storage file lists it.
       {"the dynamic phenology with its seven-day history left out", DynamicPhenologyAfterAFrostDay,
-       "interception_storage.stat", 4, 0, 36, true, "", 60, "tmov.asc_End",
+       "interception_storage.stat", 4, 0, 36, true, "", 60, nullptr, "tmov.asc_End",
        "the state file tmov.asc_End that the record of soil_state.txt lists is not found: the dynamic "
        "phenology's seven-day mean temperature starts from the days of this run"},
+      // Midnight written as 0 h of the next day ends the day before, as 24 h does: the runs
+      // break at midnight, and the unbroken run equals one of the same records stamped 24 h.
+      {"hourly records stamped at the ends of their hours, midnight as 0 h of the next day, broken at midnight",
+       [](const TempDir& d, std::string& c) {
+         EndStamped(d, c);
+         MidnightAsZero(d);
+       },
+       "snowstorage.stat", 4, kStart, 24, true, "", 60, EndStamped},
+      // Days 2 to 7: the break falls after 4 January, between the classes' start days.
+      {"the dynamic phenology in daily steps, midnight as 0 h of the next day, broken between the start days",
+       [](const TempDir& d, std::string& c) {
+         DynamicPhenology(d, c, 1440);
+         MidnightAsZero(d);
+       },
+       "etr.stat", 4, 1, 3, true, "", 1440, [](const TempDir& d, std::string& c) { DynamicPhenology(d, c, 1440); }},
   };
   for (const Row& row : rows) CheckWarmStart(row);
 }

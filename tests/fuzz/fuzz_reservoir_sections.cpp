@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (entry.find_first_of("/~") != std::string::npos) return 0;
   try {
     AL_class al;
-    al.SetParameters(&log, 0, {}, "/nonexistent-dir/", 10.0, 1.0, 60.0, 0.0);
+    al.SetParameters(&log, 0, {}, "/nonexistent-dir/", 10.0, 1.0, 60.0, 0.0, 0.0);
     al.ReadParameters(entry, 1, StepDate{2024, 1, 1, 0, 0});
     TextCursor control("[abstraction_rule_abstraction_1]\n" + rules);
     al.ReadAbstractionRules(control);

@@ -71,11 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
     FindStartDate(log, "fuzz", nodata, start, file);
-    (void)ReadStepRecords(log, file).StepMinutes();
+    const int64_t endKey = start.Key() + 100000;
+    (void)ReadStepRecords(log, file, endKey).StepMinutes();
     file.blockSize = blockSize;
     file.readIndex = blockSize + 1;
     file.stepMinutes = stepMinutes;
-    const int64_t endKey = start.Key() + 100000;
     for (int step = 0; step < 1000; ++step)
       if (NextStationRecord(log, "fuzz", nodata, endKey, file)) break;
   } catch (int) {

@@ -50,6 +50,20 @@ TEST(PeriodClock, DayMonthYearAndRunEnds) {
   EXPECT_TRUE(PeriodClockAt(At(2025, 3, 15, 23), 1.0, end).endOfRun);
   const PeriodClock none = PeriodClockAt(ModelDate{}, 1.0, end);
   EXPECT_FALSE(none.endOfMonth || none.endOfYear || none.endOfRun);
+  // Midnight stamped 0 h of the next day ends the day before, its month and year, as 24 h
+  // does; 0 h that opens a step (an hour to its end) ends nothing.
+  for (const ModelDate& midnight : {At(2025, 1, 16, 0), At(2025, 1, 15, 24)}) {
+    EXPECT_TRUE(PeriodClockAt(midnight, 0.0, end).endOfDay);
+    EXPECT_EQ(PeriodClockAt(midnight, 0.0, end).day.day, 15);
+  }
+  EXPECT_FALSE(PeriodClockAt(At(2025, 1, 16, 0), 1.0, end).endOfDay);
+  EXPECT_FALSE(PeriodClockAt(At(2025, 1, 16, 0), 0.0, end).endOfMonth);
+  EXPECT_TRUE(PeriodClockAt(At(2024, 3, 1, 0), 0.0, end).endOfMonth);  // 29 February
+  EXPECT_EQ(PeriodClockAt(At(2024, 3, 1, 0), 0.0, end).day.day, 29);
+  const PeriodClock newYear = PeriodClockAt(At(2025, 1, 1, 0), 0.0, end);
+  EXPECT_TRUE(newYear.endOfYear && newYear.endOfMonth);
+  EXPECT_EQ(newYear.day.year, 2024);
+  EXPECT_EQ(PeriodSumName("q.asc", 3, newYear.day), "q_202412.sum");
 }
 
 // A 3 x 2 domain whose zone grid leaves cell (1,1) outside the basin; binary double output.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -236,11 +237,38 @@ TEST(CellLoop, WindowCommonValueAndMissingCells) {
   std::vector<uint8_t> mask((6 + 1) * (6 + 1), 9);
   f.loop.missMask = mask.data();
   f.loop.post = PostProcessing();
-  long missing = RunCellLoop(f.loop);
-  EXPECT_GT(missing, 0);
+  const CellCounts missing = RunCellLoop(f.loop);
+  EXPECT_GT(missing.noStation, 0);
   EXPECT_EQ(mask[1 * 7 + 1], 1);
   EXPECT_EQ(f.result[1][1], -N - 1);
   EXPECT_EQ(mask[1 * 7 + 5], 0);  // outside the window
+  // The limits' replacements are counted by limit, a missing value as missing alone; without
+  // the mask the cells are counted all the same.
+  f.loop.missMask = nullptr;
+  const IdwSettings reach = MakeIdwSettings(2.0, 1e9);
+  std::vector<double> values;
+  for (int i = 1; i <= 6; ++i)
+    for (int j = 1; j <= 3; ++j) values.push_back(IdwValue(f.st.Points(), reach, N, f.cx[i][j], f.cy[i][j]));
+  std::sort(values.begin(), values.end());
+  const double middle = values[values.size() / 2];
+  f.loop.post.lower = f.loop.post.lowerReplacement = middle;
+  f.loop.post.upper = f.loop.post.upperReplacement = middle;
+  const CellCounts limited = RunCellLoop(f.loop);
+  EXPECT_EQ(limited.noStation, missing.noStation);
+  f.loop.idw = reach;
+  CellCounts expected;
+  for (int i = 1; i <= 6; ++i)
+    for (int j = 1; j <= 3; ++j) {
+      if (f.zone[i][j] < 0.0) continue;
+      const double v = IdwValue(f.st.Points(), reach, N, f.cx[i][j], f.cy[i][j]);
+      expected.belowLower += v < middle;
+      expected.aboveUpper += v > middle;
+    }
+  const CellCounts reached = RunCellLoop(f.loop);
+  EXPECT_EQ(reached.noStation, 0);
+  EXPECT_EQ(reached.belowLower, expected.belowLower);
+  EXPECT_EQ(reached.aboveUpper, expected.aboveUpper);
+  EXPECT_GT(expected.belowLower * expected.aboveUpper, 0);
 }
 
 }  // namespace
@@ -390,7 +418,7 @@ TEST(SharedInverseDistance, OnePassForSeveralVariablesGivesTheBitsOfEachAlone) {
         shared.c.loop.missMask = maskShared.data();
         shared.b.loop.finishShared = shared.c.loop.finishShared = finish;
         long missingAlone = 0, missingShared = 0;
-        for (LoopFixture* f : {&alone.a, &alone.b, &alone.c}) missingAlone += RunCellLoop(f->loop);
+        for (LoopFixture* f : {&alone.a, &alone.b, &alone.c}) missingAlone += RunCellLoop(f->loop).noStation;
 
         ASSERT_TRUE(SharesInverseDistance(shared.a.loop, shared.b.loop));
         ASSERT_TRUE(SharesInverseDistance(shared.a.loop, shared.c.loop));
@@ -401,7 +429,7 @@ TEST(SharedInverseDistance, OnePassForSeveralVariablesGivesTheBitsOfEachAlone) {
         for (LoopFixture* f : {&shared.a, &shared.b, &shared.c}) {
           f->loop.inverseDistanceInResult = true;
           EXPECT_EQ(passes[k].finished, f->loop.finishShared);
-          missingShared += passes[k].finished ? passes[k].missing : RunCellLoop(f->loop);
+          missingShared += (passes[k].finished ? passes[k].counts : RunCellLoop(f->loop)).noStation;
           EXPECT_FALSE(passes[k++].statisticsAdded);  // none has statistics
         }
         const std::vector<double> x = alone.Results(), y = shared.Results();

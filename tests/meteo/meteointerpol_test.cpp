@@ -153,6 +153,41 @@ TEST(Interpolator, ShortFileIsReportedAndEndsThePeriod) {
       << run.log.console();
 }
 
+// Cells that no station reaches and values the limits replace are said once per run, with
+// the warning switch off: how many cells, and which limit.
+TEST(Interpolator, CellsWithoutAStationAndValuesBeyondTheLimitsAreSaidOnce) {
+  InterpolatorRun run;
+  // The second station lies beyond the reach of every cell.
+  const std::string stations = StationText({{2500, 1500}, {1e6, 1e6}}, {"150 160", "150 160", "150 160", "150 160"});
+  run.Build(Section("temperature", 1, run.StationLine(), 0, 1200.0), stations);
+  ASSERT_EQ(run.code, 0) << run.log.console();
+  EXPECT_EQ(run.Steps(), 3);
+  int reached = 0, beyond = 0;
+  double** g = run.interp->ResultGrid();
+  for (int r = 1; r <= run.basin.geometry.nrows; ++r)
+    for (int c = 1; c <= run.basin.geometry.ncols; ++c) {
+      reached += g[r][c] == 100.0;
+      beyond += g[r][c] == -100.0;
+    }
+  ASSERT_GT(reached * beyond, 0);
+  const std::string log = run.log.console();
+  const auto count = [&log](const std::string& text) {
+    int n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("[temperature], step 1.1.2001 1:0: " + std::to_string(beyond) +
+                  " cells found no valid station value within the maximum distance of 1200"),
+            1)
+      << log;
+  EXPECT_EQ(count("which the limits of the section replaced by -100"), 1);
+  EXPECT_EQ(count("[temperature], step 1.1.2001 1:0: the limits replaced the interpolated values of " +
+                  std::to_string(reached) + " cells: " + std::to_string(reached) + " above the upper limit 100 by 100."),
+            1)
+      << log;
+  EXPECT_EQ(count("within the specified search radius"), 0);
+}
+
 TEST(Interpolator, AnisotropyRegistersRotatedCoordinatesAtFreePositions) {
   InterpolatorRun run;
   const std::string stations = StationText({{500, 500}, {4500, 500}}, {"1 2", "1 2"});

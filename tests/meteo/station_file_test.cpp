@@ -7,6 +7,7 @@
 namespace {
 
 constexpr double N = 9999.0;
+constexpr int64_t kNever = INT64_MAX;  // the end key of a run that never ends
 
 const char* kHourly =
     "temperature test stations\n"
@@ -110,11 +111,11 @@ TEST(StationFileReader, StartDateRecordsAndValidity) {
     g.readIndex = 3;
     const int64_t never = Date(2100, 1, 1, 0).Key();
     for (int k = 0; k < 3; ++k) {
-      EXPECT_FALSE(NoRecordAfterCurrent(tailLog.log(), "temperature", N, g)) << k;
+      EXPECT_FALSE(NoRecordAfterCurrent(tailLog.log(), "temperature", N, never, g)) << k;
       ASSERT_FALSE(NextStationRecord(tailLog.log(), "temperature", N, never, g));
     }
     EXPECT_EQ(g.recordDate.hour, 2);
-    EXPECT_TRUE(NoRecordAfterCurrent(tailLog.log(), "temperature", N, g)) << tail;
+    EXPECT_TRUE(NoRecordAfterCurrent(tailLog.log(), "temperature", N, never, g)) << tail;
     EXPECT_TRUE(NextStationRecord(tailLog.log(), "temperature", N, never, g));
   }
 }
@@ -300,7 +301,7 @@ TEST(StationFileReader, TheStartRecordAndTheNextGiveTheStepAndTheStartHint) {
                                 "99 12 29 24 1\n99 12 31 24 1\n\n2000 1 1 24 2\n2000 1 2 24 3\n");
   AnalyzeStationFile(log.log(), "t", N, f);
   FindStartDate(log.log(), "t", N, Date(1999, 12, 31, 24), f);
-  StepRecords r = ReadStepRecords(log.log(), f);
+  StepRecords r = ReadStepRecords(log.log(), f, kNever);
   ASSERT_EQ(r.count, 2);
   EXPECT_EQ(r.date[0].year, 1999);
   EXPECT_EQ(r.date[0].day, 31);
@@ -308,7 +309,7 @@ TEST(StationFileReader, TheStartRecordAndTheNextGiveTheStepAndTheStartHint) {
   EXPECT_EQ(r.line[1], 10);
   EXPECT_EQ(r.StepMinutes(), 1440.0);
   FindStartDate(log.log(), "t", N, Date(2000, 1, 1, 24), f);
-  r = ReadStepRecords(log.log(), f);
+  r = ReadStepRecords(log.log(), f, kNever);
   EXPECT_EQ(r.line[0], 10);
   EXPECT_EQ(r.line[1], 11);
   EXPECT_EQ(r.StepMinutes(), 1440.0);
@@ -325,11 +326,11 @@ TEST(StationFileReader, TheStartRecordAndTheNextGiveTheStepAndTheStartHint) {
 
   // The start at the last record: no step from this file.
   FindStartDate(log.log(), "t", N, Date(2000, 1, 2, 24), f);
-  EXPECT_EQ(ReadStepRecords(log.log(), f).count, 1);
-  EXPECT_EQ(ReadStepRecords(log.log(), f).StepMinutes(), 0.0);
+  EXPECT_EQ(ReadStepRecords(log.log(), f, kNever).count, 1);
+  EXPECT_EQ(ReadStepRecords(log.log(), f, kNever).StepMinutes(), 0.0);
   StationFile none = MakeFile(dir, "t\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\n");
   AnalyzeStationFile(log.log(), "t", N, none);
-  EXPECT_EQ(ReadStepRecords(log.log(), none).count, 0);
+  EXPECT_EQ(ReadStepRecords(log.log(), none, kNever).count, 0);
   EXPECT_THROW(FindStartDate(log.log(), "t", N, Date(2000, 1, 1, 0), none), int);
   EXPECT_NE(log.console().find("the file holds no record below its five header lines"), std::string::npos);
   StationFile bad = MakeFile(dir, "t\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\nx y\n2000 1 1 0 1\n2000 x\n");
@@ -344,11 +345,13 @@ TEST(StationFileReader, TheStartRecordAndTheNextGiveTheStepAndTheStartHint) {
   AnalyzeStationFile(log.log(), "t", N, late);
   FindStartDate(log.log(), "t", N, Date(2000, 1, 1, 0), late);
   try {
-    ReadStepRecords(log.log(), late);
+    ReadStepRecords(log.log(), late, kNever);
     FAIL() << "an unreadable date was taken";
   } catch (int code) {
     EXPECT_EQ(code, 73);
   }
+  // A run of the start record alone reads no record after it: the line is none of the run's.
+  EXPECT_EQ(ReadStepRecords(log.log(), late, Date(2000, 1, 1, 0).Key()).count, 1);
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ struct AbstractionBench {
 
   std::unique_ptr<AL_class> Make(const std::string& entry, double dt = 60.0, const std::string& rules = "") {
     auto a = std::make_unique<AL_class>();
-    a->SetParameters(&log.log(), 0, {}, dir.path() + "/", 72.0, 2.0, dt, 0.0);
+    a->SetParameters(&log.log(), 0, {}, dir.path() + "/", 72.0, 2.0, dt, 0.0, 0.0);
     a->ReadParameters(entry, 1, start);
     if (!rules.empty()) {
       TextCursor control("[abstraction_rule_abstraction_1]\n" + rules);

@@ -22,8 +22,10 @@ bool Valid(double v, double nodata) { return v > nodata; }
 void verdunstungsmodellklasse::PotentialET(ModelDate date) {
   if (flowControl == 0) return;
   BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year, "pot. evaptranspir.");
-  const int month = static_cast<int>(std::clamp<int64_t>(date.month, 1, 12));
-  const int day = static_cast<int>(date.day);
+  // The day the step lies in: midnight written 0 h is the last step of the day before.
+  const ModelDate& calendar = calendarStamp;
+  const int month = static_cast<int>(std::clamp<int64_t>(calendar.month, 1, 12));
+  const int day = static_cast<int>(calendar.day);
   int dayOfYear = day;
   for (int m = 1; m < month; ++m) dayOfYear += daysPerMonth[m - 1];
 
@@ -49,10 +51,10 @@ void verdunstungsmodellklasse::PotentialET(ModelDate date) {
     subSteps = static_cast<int>(std::clamp(wanted, 0.0, static_cast<double>(cosZenith.size()) - 2.0));
     if (subSteps > 0) subStepHours = dtHours * ld / subSteps;
     for (int m = 1; m <= subSteps; ++m) {
-      const double t = static_cast<double>(date.hour) + minToIntEndHours - dtHours + nightBeforeSunrise +
+      const double t = static_cast<double>(calendar.hour) + minToIntEndHours - dtHours + nightBeforeSunrise +
                        subStepHours * (m - 0.5);
       double azimuth = 0.0, elevation = 0.0;
-      SunPosition(date.day, month, azimuth, elevation, latitude, longitude, t);
+      SunPosition(calendar.day, month, azimuth, elevation, latitude, longitude, t);
       cosZenith[m] = std::cos(M_PI / 2.0 - elevation);
     }
     tau = section.transmissivityA +
@@ -98,8 +100,8 @@ void verdunstungsmodellklasse::PotentialCellLoop(int /*dayOfYear*/, double mDay,
   const double nodata = geometry.nodata_value;
   const int nrows = geometry.nrows, ncols = geometry.ncols, n = layers;
   const double ld = daylightPart, ln = nightPart, dt = timeInterval;
-  const int month = static_cast<int>(std::clamp<int64_t>(stepMonth, 1, 12));
-  const int day = static_cast<int>(stepDay);
+  const int month = static_cast<int>(std::clamp<int64_t>(calendarStamp.month, 1, 12));
+  const int day = static_cast<int>(calendarStamp.day);
   const bool radiationMethod = method == 1 || method == 3;
   const bool lakes = lakeCodes && ponding;
 

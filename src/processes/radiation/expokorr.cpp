@@ -213,15 +213,17 @@ void expokorrklasse::Run(ModelDate date) {
   stepCounter = 1;
   BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year);
 
-  const int month = static_cast<int>(date.month);
+  // The day the step lies in: midnight written 0 h is the last step of the day before.
+  const ModelDate& calendar = calendarStamp;
+  const int month = static_cast<int>(calendar.month);
   double tr = 0.0, ts = 0.0;
-  SunriseSunset(date.day, month, tr, ts, latitude, longitude);
+  SunriseSunset(calendar.day, month, tr, ts, latitude, longitude);
   tr = std::fmod(tr + 24.0, 24.0);
   ts = std::fmod(ts + 24.0, 24.0);
   double noonAzimuth = 0.0, noonElevation = 0.0;
-  SunPosition(date.day, month, noonAzimuth, noonElevation, latitude, longitude, (tr + ts) / 2.0);
+  SunPosition(calendar.day, month, noonAzimuth, noonElevation, latitude, longitude, (tr + ts) / 2.0);
 
-  const double t0 = minToIntEndHours + static_cast<double>(date.hour) + static_cast<double>(date.minute) / 60.0;
+  const double t0 = minToIntEndHours + static_cast<double>(calendar.hour) + static_cast<double>(calendar.minute) / 60.0;
   const double span = timeInterval / 60.0;
   const double delta = span / subSteps;
   const double tEnd = t0 + 0.01 + hourOffset;
@@ -245,7 +247,7 @@ void expokorrklasse::Run(ModelDate date) {
     relativeSunHeight = 0.0;
     if (!light.night) {
       double elevation = 0.0;
-      SunPosition(date.day, month, azimuth, elevation, latitude, longitude,
+      SunPosition(calendar.day, month, azimuth, elevation, latitude, longitude,
                   t + delta / 2.0 * (light.light - 1.0) + light.darkBefore);
       zenith = M_PI / 2.0 - elevation;
       const double ratio = noonElevation > 0.0 ? elevation / noonElevation : 0.0;

@@ -23,17 +23,10 @@ constexpr double kAreaMatch = 1e-6;
 
 bool GlacierEvaluationDue(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute, int evalDay,
                           int evalMonth, double hourOffset) {
-  const double clock = 60.0 * static_cast<double>(hour) + static_cast<double>(minute) + 60.0 * hourOffset;
-  if (clock == 1440.0) return month == evalMonth && day == evalDay;
-  if (clock != 0.0) return false;
-  // 24:00 of the evaluation day stamped as 0:00 of the day after it.
-  int64_t m = month, d = day - 1, y = year;
-  if (d < 1) {
-    m = month == 1 ? 12 : month - 1;
-    if (month == 1) --y;
-    d = DaysInMonth(y, m);
-  }
-  return m == evalMonth && d == evalDay;
+  // 24:00 of the evaluation day, however midnight is written.
+  const ModelDate d = CalendarStamp(ModelDate{minute, hour, day, month, year}, hourOffset);
+  const double clock = 60.0 * static_cast<double>(d.hour) + static_cast<double>(d.minute) + 60.0 * hourOffset;
+  return clock == 1440.0 && d.month == evalMonth && d.day == evalDay;
 }
 
 // --- the inventory --------------------------------------------------------------------

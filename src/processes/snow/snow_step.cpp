@@ -312,7 +312,8 @@ void schneemodellklasse::Run(ModelDate date) {
   BeginTimeStep(date.minute, date.hour, date.day, date.month, date.year);
   if (flowControl == 0) return;
   if (!inputsLinked) LinkInputs();
-  const int day = static_cast<int>(date.day), month = static_cast<int>(date.month);
+  // The day the step lies in: midnight written 0 h is the last step of the day before.
+  const int day = static_cast<int>(calendarStamp.day), month = static_cast<int>(calendarStamp.month);
   inputsOfMethod.energyBalance = snow::IsEnergyBalance(params.method);
   inputsOfMethod.depositionIndex = snow::UsesDepositionIndex(params.method);
   inputsOfMethod.combination = snow::IsCombination(params.method);
@@ -322,7 +323,7 @@ void schneemodellklasse::Run(ModelDate date) {
   dayValues.RMF = BandValue(day, month);
   DaylightFraction();
   dayOfYear = landuseTable && landuseTable->size() > 1
-                  ? (*landuseTable)[1].DayOfYear(day, month, static_cast<int>(date.year))
+                  ? (*landuseTable)[1].DayOfYear(day, month, static_cast<int>(calendarStamp.year))
                   : snow::SeasonDay(day, month);
   TakeLanduseAlbedoOfDay();
   for (auto& s : statistics)

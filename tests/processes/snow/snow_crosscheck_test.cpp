@@ -40,7 +40,10 @@ TEST(SnowCrossCheck, SyntheticWinterMatchesTheIndependentComputation) {
           b.Grid("wind_speed")[r][c] = wind;
         }
       forcing.precision(17);
-      forcing << d.day << " " << d.month << " " << T << " " << P << " " << wind << "\n";
+      // The step stamped 0 h ends at midnight: it lies in the day before, whose monthly
+      // values it takes.
+      const ModelDate day = CalendarStamp(d, 0.0);
+      forcing << day.day << " " << day.month << " " << T << " " << P << " " << wind << "\n";
       m->Run(d);
       m->PostRun(d);
       model.push_back({b.Grid("snowstorage_solid")[1][1], b.Grid("snowstorage_liquid")[1][1],
