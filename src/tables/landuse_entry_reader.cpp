@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <type_traits>
 
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
@@ -33,19 +34,20 @@ std::string RowText(const LanduseTableEntry& row) {
   return "landuse table code " + std::to_string(row.code) + (row.name.empty() ? "" : " (" + row.name + ")");
 }
 
-// A value that begins like a number but is none of the kind the table reads there ("280.5"
-// where a day is read, "2,0"): named with the row and what it stands for; the entry follows
-// in the message that ends the run.
+// "Read a number, else name the word" for a row: a value that begins like a number but is
+// none of the kind the table reads there ("280.5" where a day is read, "2,0") is named with
+// the row and what it stands for, and the entry fails; the entry follows in the message that
+// ends the run.
+tabletext::NumberReader RowNumbers(LogStream* log, const LanduseTableEntry& row) {
+  return tabletext::NumberReader(log, RowText(row), [log](const std::string& fatal) {
+    if (log) *log << fatal << "[end-entry]";
+    Fail();
+  });
+}
+// The same message, for a reader that fails by returning false.
 void NameRefused(LogStream* log, const LanduseTableEntry& row, const std::string& word, const std::string& what,
                  const char* expected) {
-  if (log)
-    *log << "FATAL: " << RowText(row) << ": " << tabletext::QuotedNumber(word) << " (" << what << ") is not "
-         << expected << "[end-entry]";
-}
-[[noreturn]] void Refuse(LogStream* log, const LanduseTableEntry& row, const std::string& word,
-                         const std::string& what, const char* expected) {
-  NameRefused(log, row, word, what, expected);
-  Fail();
+  if (log) *log << RowNumbers(log, row).RefusalText(word, what, expected) << "[end-entry]";
 }
 
 // The value text of the first occurrence of key in body: after the first "=" behind the
@@ -81,39 +83,43 @@ bool DayList(const std::string& value, std::vector<long>& out, std::string& refu
 // kind is refused.
 class EntryKeys {
  public:
-  EntryKeys(LogStream* log, const std::string& body, const LanduseTableEntry& row) : log_(log), body_(body), row_(row) {}
+  EntryKeys(LogStream* log, const std::string& body, const LanduseTableEntry& row)
+      : log_(log), body_(body), row_(row), numbers_(RowNumbers(log, row)) {}
+  LogStream* Log() const { return log_; }
+  const std::string& Body() const { return body_; }
+  bool Value(const std::string& key, std::string& value) const { return ValueText(body_, key, value); }
   bool Has(const std::string& key) const {
     std::string value;
-    return ValueText(body_, key, value);
+    return Value(key, value);
   }
   // Optional keys: the value, or the default when the key is absent.
   double Double(const std::string& key, double fallback) const {
     std::string value;
-    return ValueText(body_, key, value) ? Leading(key, value, 0.0) : fallback;
+    return Value(key, value) ? Number(key, value, 0.0, kNumber) : fallback;
   }
   int Int(const std::string& key, int fallback, const char* expected = kWholeNumber) const {
     std::string value;
-    return ValueText(body_, key, value) ? Leading(key, value, 0, expected) : fallback;
+    return Value(key, value) ? Number(key, value, 0, expected) : fallback;
   }
   double RequiredDouble(const std::string& key) const {
     std::string value;
-    if (!ValueText(body_, key, value)) Fail();
-    return Leading(key, value, 0.0);
+    if (!Value(key, value)) Fail();
+    return Number(key, value, 0.0, kNumber);
   }
   // The keys of the dynamic phenology: each required for its methods, named when missing.
   template <typename T>
   void Dynamic(const std::string& key, T& field, const char* expected = kWholeDay) const {
     std::string value;
-    if (!ValueText(body_, key, value)) {
+    if (!Value(key, value)) {
       if (log_) *log_ << "FATAL: parameter \"" << key << "\" not found for land use " << row_.code << "[end-entry]";
       Fail();
     }
-    field = Leading(key, value, T(), expected);
+    field = Number(key, value, T(), std::is_same<T, int>::value ? expected : kNumber);
   }
   void DynamicWithDefault(const std::string& key, double& field, double fallback) const {
     std::string value;
-    if (ValueText(body_, key, value)) {
-      field = Leading(key, value, 0.0);
+    if (Value(key, value)) {
+      field = Number(key, value, 0.0, kNumber);
       return;
     }
     field = fallback;
@@ -123,25 +129,15 @@ class EntryKeys {
   }
 
  private:
-  double Leading(const std::string& key, const std::string& value, double, const char* = nullptr) const {
-    double v = 0.0;
-    std::string refused;
-    if (tabletext::LeadingDouble(value, v, &refused)) return v;
-    if (!refused.empty()) Refuse(log_, row_, refused, key, kNumber);
-    tabletext::WarnReadAsZero(log_, RowText(row_), key, value);
-    return 0.0;
-  }
-  int Leading(const std::string& key, const std::string& value, int, const char* expected) const {
-    int v = 0;
-    std::string refused;
-    if (tabletext::LeadingInt(value, v, &refused)) return v;
-    if (!refused.empty()) Refuse(log_, row_, refused, key, expected);
-    tabletext::WarnReadAsZero(log_, RowText(row_), key, value);
-    return 0;
+  template <typename T>
+  T Number(const std::string& key, const std::string& value, T number, const char* expected) const {
+    numbers_.KeyValueOrZero(value, number, key, expected);
+    return number;
   }
   LogStream* log_;
   const std::string& body_;
   const LanduseTableEntry& row_;
+  const tabletext::NumberReader numbers_;
 };
 
 [[noreturn]] void ReportEntry(LogStream* log, int code, const std::string& text) {
@@ -152,17 +148,19 @@ class EntryKeys {
 // The code and the name at the start of an entry (either format): the code a whole number
 // ("1." is 1), the name one word.
 void ReadCodeAndName(LogStream* log, TextCursor& c, LanduseTableEntry& row) {
-  if (!c.ReadInt(row.code)) {
-    const std::string refused = c.NumberJustRefused();
-    const int position = row.code;
+  // Until it is read the row's code is its place in the section.
+  const tabletext::NumberReader entry(log, "[landuse_table], entry " + std::to_string(row.code),
+                                      [log, &row](const std::string& fatal) {
+                                        row.code = 0;
+                                        if (log) *log << fatal << "[end-entry]";
+                                        Fail();
+                                      });
+  int code = 0;
+  if (!entry.Next(c, code, "the land-use code", kWholeNumber)) {
     row.code = 0;
-    if (!refused.empty()) {
-      if (log)
-        *log << "FATAL: [landuse_table], entry " << position << ": " << tabletext::QuotedNumber(refused)
-             << " (the land-use code) is not " << kWholeNumber << "[end-entry]";
-    }
     Fail();
   }
+  row.code = code;
   if (!c.ReadWord(row.name) || row.name.size() > kMaxNameLength) Fail();
 }
 
@@ -178,40 +176,34 @@ void LanduseTableEntry::ReadOldFormat(LogStream* log, const std::string& line, i
     c.SkipBlanks();
     if (c.AtEnd()) Fail();  // keeps the position code for the message
     ReadCodeAndName(log, c, *this);
-    // The values of the line in their order; one that begins like a number but is none of
-    // its kind is named with its place, and so is a line that ends before the last.
+    // The values of the line in their order; a word that stands where a value is read is
+    // named with its place, and so is a line that ends before the last.
+    const tabletext::NumberReader numbers = RowNumbers(log, *this);
     int found = 2;  // the code and the name
-    auto counted = [&](bool read, const std::string& what, const char* expected) {
-      if (read) {
-        ++found;
-        return;
+    auto number = [&](auto& v, const std::string& what, const char* expected) {
+      if (!numbers.Next(c, v, what + " of the line", expected, true)) {
+        if (log) *log << tabletext::ValueCountText(RowText(*this), found, kOldFormat) << "[end-entry]";
+        Fail();
       }
-      std::string refused = c.NumberJustRefused();
-      c.SkipBlanks();
-      if (refused.empty() && !c.AtEnd()) c.ReadWord(refused);
-      if (!refused.empty()) Refuse(log, *this, refused, what + " of the line", expected);
-      if (log) *log << tabletext::ValueCountText(RowText(*this), found, kOldFormat) << "[end-entry]";
-      Fail();
+      ++found;
     };
-    auto number = [&](double& v, const std::string& what) { counted(c.ReadDouble(v), what, kNumber); };
     double albedoValue = 0.0;
-    number(albedoValue, "the albedo");
+    number(albedoValue, "the albedo", kNumber);
     double resistance[12];
-    for (int m = 0; m < 12; ++m) number(resistance[m], "canopy resistance " + std::to_string(m + 1));
+    for (int m = 0; m < 12; ++m) number(resistance[m], "canopy resistance " + std::to_string(m + 1), kNumber);
     int days[4];
     for (int k = 0; k < 4; ++k) {
       const std::string what = "fix day " + std::to_string(k + 1);
-      const bool read = c.ReadInt(days[k]);
-      if (read && (days[k] < -kMaxFixDay || days[k] > kMaxFixDay))
-        Refuse(log, *this, std::to_string(days[k]), what + " of the line", kWholeDay);
-      counted(read, what, kWholeDay);
+      number(days[k], what, kWholeDay);
+      if (days[k] < -kMaxFixDay || days[k] > kMaxFixDay)
+        numbers.Refuse(std::to_string(days[k]), what + " of the line", kWholeDay);
     }
     std::vector<double>* lists[4] = {&leafAreaIndex, &roughnessLength, &vegetationCoverage, &rootDepth};
     const char* const listNames[4] = {"leaf area index", "roughness length", "vegetation coverage", "root depth"};
     for (int l = 0; l < 4; ++l) {
       std::vector<double>& list = *lists[l];
       list.assign(5, 0.0);
-      for (int k = 1; k <= 4; ++k) number(list[k], std::string(listNames[l]) + " " + std::to_string(k));
+      for (int k = 1; k <= 4; ++k) number(list[k], std::string(listNames[l]) + " " + std::to_string(k), kNumber);
       list[0] = list[4];
     }
     // A value too many would have moved every later one by a place: the line is refused. The
@@ -361,175 +353,205 @@ bool LanduseTableEntry::ReadKeyDouble(LogStream* log, const std::string& text, c
   return true;
 }
 
-void LanduseTableEntry::ReadNewFormat(LogStream* log, const std::string& text, const std::string& keyword) {
+namespace {
+
+// The steps of a keyword entry, in the order the entry is read: its messages come in that
+// order. Each fails the entry (EntryError) on a value it cannot use.
+
+int MethodOfKeyword(const std::string& keyword) {
   static const char* const kKeywords[] = {"VariableDayCount", "DynamicPhenology_1", "DynamicPhenology_2",
                                           "DynamicPhenology_3", "DynamicPhenology_4"};
+  for (int k = 0; k < 5; ++k)
+    if (keyword == kKeywords[k]) return k + 2;
+  return 0;
+}
+
+// The water-balance values of the row, which parameters it sets, and its balance days.
+void ReadWaterKeys(const EntryKeys& keys, LanduseTableEntry& row) {
+  row.RootDist = keys.RequiredDouble("RootDist");
+  row.TReduWet = keys.RequiredDouble("TReduWet");
+  std::string value;
+  if (keys.Value("useInternalParameters", value)) {
+    const size_t first = value.find_first_of("01");
+    if (first == std::string::npos) Fail();
+    row.useInternalParameters = value.substr(first);
+  } else {
+    row.useInternalParameters = "11111111";
+  }
+  row.parameterMask = landuse_days::ParameterMask(row.useInternalParameters.data(),
+                                                  static_cast<int>(row.useInternalParameters.size()));
+  row.LimitReduWet = keys.Double("LimitReduWet", 0.0);
+  row.ETPHamonFactor = keys.Double("ETPHamonFactor", 1.0);
+  row.HReduDry = keys.RequiredDouble("HReduDry");
+  row.StartVegetationPeriodForBalance = keys.Int("StartVegetationPeriodForBalance", 0);
+  row.StopVegetationPeriodForBalance = keys.Int("StopVegetationPeriodForBalance", 0);
+  row.JDVegetationResetForBalance = keys.Int("JDVegetationResetForBalance", -1, kWholeDay);
+  row.JDVegetationWriteForBalance = keys.Int("JDVegetationWriteForBalance", -1, kWholeDay);
+  row.IntercepCap = keys.Double("IntercepCap", -1.0);
+  row.StressFactorDynPhen = keys.Double("StressFactorDynPhen", 0.0);
+}
+
+// The keys of the dynamic phenology that the row's method needs (after JulDays, whose first
+// negative day is the fix point the phenology's start sets).
+void ReadPhenologyKeys(const EntryKeys& keys, LanduseTableEntry& row) {
+  const int method = row.method;
+  const bool withStart = method == 3 || method == 4 || method == 6;
+  if (withStart) {
+    row.dynamicStartShift = -1;
+    row.dynamicFixIndex = -1;
+    keys.Dynamic("F*", row.FStar);
+  }
+  if (method >= 3) {
+    keys.Dynamic("DP1_t1_dorm", row.DP1_t1_dorm);
+    keys.Dynamic("DP1_T_Bf", row.DP1_T_Bf);
+    keys.Dynamic("JDReset_TStart", row.JDReset_TStart);
+    keys.Dynamic("maxStartJDforDP1", row.maxStartJDforDP1);
+  }
+  if (withStart) {
+    for (int k = 1; k < row.n; ++k)
+      if (row.JD[k] < 0) {
+        row.dynamicFixIndex = k;
+        break;
+      }
+  }
+  if (method == 4) {
+    keys.Dynamic("DP2_t0_dorm", row.DP2_t0_dorm);
+    keys.Dynamic("DP2_t1_dorm", row.DP2_t1_dorm);
+    keys.Dynamic("DP2_T_Bf", row.DP2_T_Bf);
+    keys.Dynamic("DP2_T_Bc", row.DP2_T_Bc);
+    keys.Dynamic("DP2_Par_a", row.DP2_Par_a);
+    keys.Dynamic("DP2_Par_b", row.DP2_Par_b);
+    keys.DynamicWithDefault("DP2_Offset_1", row.DP2_Offset_1, -3.4);
+    keys.DynamicWithDefault("DP2_Offset_2", row.DP2_Offset_2, 12.0);
+  }
+  if (method == 6) {
+    keys.Dynamic("DP4_t0_dorm", row.DP4_t0_dorm);
+    keys.Dynamic("DP4_t1_dorm", row.DP4_t1_dorm);
+    keys.Dynamic("DP4_T0", row.DP4_T0);
+    keys.Dynamic("DP4_T1", row.DP4_T1);
+    keys.Dynamic("DP4_Par_a", row.DP4_Par_a);
+    keys.Dynamic("DP4_Par_b", row.DP4_Par_b);
+    keys.Dynamic("DP4_T_xylstop", row.DP4_T_xylstop);
+    keys.Dynamic("DP4_t_xs1", row.DP4_t_xs1);
+    keys.Dynamic("DP4_SPSLF", row.DP4_SPSLF, kWholeNumber);  // a fix point, not a day
+  }
+}
+
+// An optional list of count values: its default when the key is absent.
+void OptionalList(const EntryKeys& keys, LanduseTableEntry& row, const char* key, std::vector<double>& list,
+                  int count, const std::vector<double>& fallback) {
+  if (!keys.Has(key))
+    list = fallback;
+  else if (!row.ReadKeyDouble(keys.Log(), keys.Body(), key, list, count))
+    Fail();
+}
+
+// The values at the fix days: the required ones and the resistances of interception and
+// evaporation (and for DynamicPhenology_3 the forcing thresholds).
+void ReadFixDayLists(const EntryKeys& keys, LanduseTableEntry& row) {
+  const int n = row.n;
+  if (row.method == 5 && !row.ReadKeyDouble(keys.Log(), keys.Body(), "ForcingThreshold", row.forcingThresholds, n))
+    Fail();
+  struct {
+    const char* key;
+    std::vector<double>* list;
+  } const required[] = {{"Albedo", &row.albedo},         {"rsc", &row.surfaceCanopyResistance},
+                        {"LAI", &row.leafAreaIndex},      {"Z0", &row.roughnessLength},
+                        {"VCF", &row.vegetationCoverage}, {"RootDepth", &row.rootDepth},
+                        {"AltDep", &row.altitudeGradient}};
+  for (const auto& r : required)
+    if (!row.ReadKeyDouble(keys.Log(), keys.Body(), r.key, *r.list, n)) Fail();
+  const size_t size = static_cast<size_t>(n) + 1;
+  OptionalList(keys, row, "rs_interception", row.surfaceIntercepResistance, n, std::vector<double>(size, 20.0));
+  OptionalList(keys, row, "rs_evaporation", row.surfaceEvaporationResistance, n, std::vector<double>(size, 200.0));
+}
+
+// Tillage, cultivation, roughness of the soil surface and the n-factors of frozen ground.
+void ReadSoilSurfaceKeys(const EntryKeys& keys, LanduseTableEntry& row) {
+  if (!row.ReadSoilTillage(keys.Log(), keys.Body())) Fail();
+  std::string value;
+  if (keys.Value("SR_cultivation", value)) {
+    if (value.find("other") != std::string::npos)
+      row.SR_cultivation = 3;
+    else if (value.find("nonconserving") != std::string::npos)
+      row.SR_cultivation = 2;
+    else if (value.find("conserving") != std::string::npos)
+      row.SR_cultivation = 1;
+    else {
+      if (keys.Log())
+        *keys.Log() << "FATAL: no valid value for parameter \"SR_cultivation\" for land use " << row.code
+                    << "[end-entry]";
+      Fail();
+    }
+  } else {
+    row.SR_cultivation = 3;
+  }
+  row.SR_CropDistX = keys.Double("SR_CropDistX", 0.3);
+  row.SR_CropDistY = keys.Double("SR_CropDistY", 0.3);
+  row.SR_K_ST = keys.Double("SR_K_ST", 10.0);
+  row.SR_C_WR = keys.Double("SR_C_WR", 1.5);
+  const std::vector<double> coefficients = {0.0, 0.0198, 0.712, 0.142};
+  OptionalList(keys, row, "SR_rough_coeff1", row.SR_rough_coeff1, 3, coefficients);
+  OptionalList(keys, row, "SR_rough_coeff2", row.SR_rough_coeff2, 3, coefficients);
+  const size_t size = static_cast<size_t>(row.n) + 1;
+  OptionalList(keys, row, "SR_StemDiameter", row.stemDiameter, row.n, std::vector<double>(size, 0.01));
+  OptionalList(keys, row, "SR_ResidCovrg", row.residueCoverage, row.n, std::vector<double>(size, 0.01));
+  OptionalList(keys, row, "n-factor", row.nFactor, row.n, std::vector<double>(size, -9999.9));
+  row.nf_freezing = keys.Double("nf_freezing", -9999.9);
+  row.nf_thawing = keys.Double("nf_thawing", -9999.9);
+}
+
+// The values of the ArcVeg vegetation model; its two vectors keep 0 where the list gives none.
+void ReadArcVegKeys(const EntryKeys& keys, LanduseTableEntry& row) {
+  struct {
+    const char* key;
+    double* field;
+  } const arcVeg[] = {{"ArcVegInFactFull", &row.ArcVegInFactFull}, {"ArcVegInFactSome", &row.ArcVegInFactSome},
+                      {"ArcVegInUDIceWdg", &row.ArcVegInUDIceWdg}, {"ArcVegBNratio", &row.ArcVegBNratio},
+                      {"ArcVegSenesce", &row.ArcVegSenesce},       {"ArcVegRetran", &row.ArcVegRetran},
+                      {"ArcVegFoliarProp", &row.ArcVegFoliarProp}, {"ArcVegPropN", &row.ArcVegPropN},
+                      {"ArcVegAGProp", &row.ArcVegAGProp},         {"ArcVegMaxBio", &row.ArcVegMaxBio}};
+  for (const auto& a : arcVeg) *a.field = keys.Double(a.key, 1.0);
+  row.ArcVegSeedMaxProb.assign(8, 0.0);
+  row.ArcVegUptakeEfficiency.assign(6, 0.0);
+  struct {
+    const char* key;
+    std::vector<double>* vector;
+  } const vectors[] = {{"ArcVegSeedMaxProb", &row.ArcVegSeedMaxProb},
+                       {"ArcVegUptakeEfficiency", &row.ArcVegUptakeEfficiency}};
+  for (const auto& v : vectors) {
+    std::string value;
+    if (!keys.Value(v.key, value)) continue;
+    std::vector<double> numbers;
+    std::string refused, end;
+    if (!tabletext::ListNumbers(value, false, numbers, refused, &end))
+      RowNumbers(keys.Log(), row).Refuse(refused, std::string(v.key) + ", value " + std::to_string(numbers.size() + 1),
+                                         kNumber);
+    for (size_t k = 1; k < v.vector->size() && k <= numbers.size(); ++k) (*v.vector)[k] = numbers[k - 1];
+  }
+}
+
+}  // namespace
+
+void LanduseTableEntry::ReadNewFormat(LogStream* log, const std::string& text, const std::string& keyword) {
   const size_t brace = text.find('{');
   const std::string body = brace == std::string::npos ? std::string() : text.substr(brace);
   try {
-    method = 0;
-    for (int k = 0; k < 5; ++k)
-      if (keyword == kKeywords[k]) method = k + 2;
+    method = MethodOfKeyword(keyword);
     if (method == 0) Fail();
     dynamicStartSet = false;
     dynamicStartShift = -1;
-
     name.clear();
     TextCursor c = tabletext::NumberCursor(text);
     ReadCodeAndName(log, c, *this);
 
     const EntryKeys keys(log, body, *this);
-    RootDist = keys.RequiredDouble("RootDist");
-    TReduWet = keys.RequiredDouble("TReduWet");
-    std::string value;
-    if (ValueText(body, "useInternalParameters", value)) {
-      const size_t first = value.find_first_of("01");
-      if (first == std::string::npos) Fail();
-      useInternalParameters = value.substr(first);
-    } else {
-      useInternalParameters = "11111111";
-    }
-    parameterMask = landuse_days::ParameterMask(useInternalParameters.data(),
-                                                static_cast<int>(useInternalParameters.size()));
-    LimitReduWet = keys.Double("LimitReduWet", 0.0);
-    ETPHamonFactor = keys.Double("ETPHamonFactor", 1.0);
-    HReduDry = keys.RequiredDouble("HReduDry");
-    StartVegetationPeriodForBalance = keys.Int("StartVegetationPeriodForBalance", 0);
-    StopVegetationPeriodForBalance = keys.Int("StopVegetationPeriodForBalance", 0);
-    JDVegetationResetForBalance = keys.Int("JDVegetationResetForBalance", -1, kWholeDay);
-    JDVegetationWriteForBalance = keys.Int("JDVegetationWriteForBalance", -1, kWholeDay);
-    IntercepCap = keys.Double("IntercepCap", -1.0);
-    StressFactorDynPhen = keys.Double("StressFactorDynPhen", 0.0);
+    ReadWaterKeys(keys, *this);
     if (!ReadJulDays(log, body)) Fail();
-
-    if (method == 3 || method == 4 || method == 6) {
-      dynamicStartShift = -1;
-      dynamicFixIndex = -1;
-      keys.Dynamic("F*", FStar);
-    }
-    if (method >= 3) {
-      keys.Dynamic("DP1_t1_dorm", DP1_t1_dorm);
-      keys.Dynamic("DP1_T_Bf", DP1_T_Bf);
-      keys.Dynamic("JDReset_TStart", JDReset_TStart);
-      keys.Dynamic("maxStartJDforDP1", maxStartJDforDP1);
-    }
-    if (method == 3 || method == 4 || method == 6) {
-      for (int k = 1; k < n; ++k)
-        if (JD[k] < 0) {
-          dynamicFixIndex = k;
-          break;
-        }
-    }
-    if (method == 4) {
-      keys.Dynamic("DP2_t0_dorm", DP2_t0_dorm);
-      keys.Dynamic("DP2_t1_dorm", DP2_t1_dorm);
-      keys.Dynamic("DP2_T_Bf", DP2_T_Bf);
-      keys.Dynamic("DP2_T_Bc", DP2_T_Bc);
-      keys.Dynamic("DP2_Par_a", DP2_Par_a);
-      keys.Dynamic("DP2_Par_b", DP2_Par_b);
-      keys.DynamicWithDefault("DP2_Offset_1", DP2_Offset_1, -3.4);
-      keys.DynamicWithDefault("DP2_Offset_2", DP2_Offset_2, 12.0);
-    }
-    if (method == 6) {
-      keys.Dynamic("DP4_t0_dorm", DP4_t0_dorm);
-      keys.Dynamic("DP4_t1_dorm", DP4_t1_dorm);
-      keys.Dynamic("DP4_T0", DP4_T0);
-      keys.Dynamic("DP4_T1", DP4_T1);
-      keys.Dynamic("DP4_Par_a", DP4_Par_a);
-      keys.Dynamic("DP4_Par_b", DP4_Par_b);
-      keys.Dynamic("DP4_T_xylstop", DP4_T_xylstop);
-      keys.Dynamic("DP4_t_xs1", DP4_t_xs1);
-      keys.Dynamic("DP4_SPSLF", DP4_SPSLF, kWholeNumber);  // a fix point, not a day
-    }
-
-    const size_t size = static_cast<size_t>(n) + 1;
-    if (method == 5 && !ReadKeyDouble(log, body, "ForcingThreshold", forcingThresholds, n)) Fail();
-    struct {
-      const char* key;
-      std::vector<double>* list;
-    } const required[] = {{"Albedo", &albedo},         {"rsc", &surfaceCanopyResistance},
-                          {"LAI", &leafAreaIndex},      {"Z0", &roughnessLength},
-                          {"VCF", &vegetationCoverage}, {"RootDepth", &rootDepth},
-                          {"AltDep", &altitudeGradient}};
-    for (const auto& r : required)
-      if (!ReadKeyDouble(log, body, r.key, *r.list, n)) Fail();
-    struct {
-      const char* key;
-      std::vector<double>* list;
-      double fallback;
-    } const optional[] = {{"rs_interception", &surfaceIntercepResistance, 20.0},
-                          {"rs_evaporation", &surfaceEvaporationResistance, 200.0}};
-    for (const auto& o : optional) {
-      if (!ValueText(body, o.key, value))
-        o.list->assign(size, o.fallback);
-      else if (!ReadKeyDouble(log, body, o.key, *o.list, n))
-        Fail();
-    }
-
-    if (!ReadSoilTillage(log, body)) Fail();
-    if (ValueText(body, "SR_cultivation", value)) {
-      if (value.find("other") != std::string::npos)
-        SR_cultivation = 3;
-      else if (value.find("nonconserving") != std::string::npos)
-        SR_cultivation = 2;
-      else if (value.find("conserving") != std::string::npos)
-        SR_cultivation = 1;
-      else {
-        if (log) *log << "FATAL: no valid value for parameter \"SR_cultivation\" for land use " << code << "[end-entry]";
-        Fail();
-      }
-    } else {
-      SR_cultivation = 3;
-    }
-    SR_CropDistX = keys.Double("SR_CropDistX", 0.3);
-    SR_CropDistY = keys.Double("SR_CropDistY", 0.3);
-    SR_K_ST = keys.Double("SR_K_ST", 10.0);
-    SR_C_WR = keys.Double("SR_C_WR", 1.5);
-    for (std::vector<double>* coefficients : {&SR_rough_coeff1, &SR_rough_coeff2}) {
-      const char* key = coefficients == &SR_rough_coeff1 ? "SR_rough_coeff1" : "SR_rough_coeff2";
-      if (!ValueText(body, key, value))
-        *coefficients = {0.0, 0.0198, 0.712, 0.142};
-      else if (!ReadKeyDouble(log, body, key, *coefficients, 3))
-        Fail();
-    }
-    struct {
-      const char* key;
-      std::vector<double>* list;
-      double fallback;
-    } const surface[] = {{"SR_StemDiameter", &stemDiameter, 0.01},
-                         {"SR_ResidCovrg", &residueCoverage, 0.01},
-                         {"n-factor", &nFactor, -9999.9}};
-    for (const auto& s : surface) {
-      if (!ValueText(body, s.key, value))
-        s.list->assign(size, s.fallback);
-      else if (!ReadKeyDouble(log, body, s.key, *s.list, n))
-        Fail();
-    }
-    nf_freezing = keys.Double("nf_freezing", -9999.9);
-    nf_thawing = keys.Double("nf_thawing", -9999.9);
-    struct {
-      const char* key;
-      double* field;
-    } const arcVeg[] = {{"ArcVegInFactFull", &ArcVegInFactFull}, {"ArcVegInFactSome", &ArcVegInFactSome},
-                        {"ArcVegInUDIceWdg", &ArcVegInUDIceWdg}, {"ArcVegBNratio", &ArcVegBNratio},
-                        {"ArcVegSenesce", &ArcVegSenesce},       {"ArcVegRetran", &ArcVegRetran},
-                        {"ArcVegFoliarProp", &ArcVegFoliarProp}, {"ArcVegPropN", &ArcVegPropN},
-                        {"ArcVegAGProp", &ArcVegAGProp},         {"ArcVegMaxBio", &ArcVegMaxBio}};
-    for (const auto& a : arcVeg) *a.field = keys.Double(a.key, 1.0);
-    ArcVegSeedMaxProb.assign(8, 0.0);
-    ArcVegUptakeEfficiency.assign(6, 0.0);
-    for (std::vector<double>* vector : {&ArcVegSeedMaxProb, &ArcVegUptakeEfficiency}) {
-      const bool seed = vector == &ArcVegSeedMaxProb;
-      const char* key = seed ? "ArcVegSeedMaxProb" : "ArcVegUptakeEfficiency";
-      if (ValueText(body, key, value)) {
-        // Values the list does not give stay 0.
-        std::vector<double> numbers;
-        std::string refused, end;
-        if (!tabletext::ListNumbers(value, false, numbers, refused, &end))
-          Refuse(log, *this, refused, std::string(key) + ", value " + std::to_string(numbers.size() + 1), kNumber);
-        for (size_t k = 1; k < vector->size() && k <= numbers.size(); ++k) (*vector)[k] = numbers[k - 1];
-      }
-    }
+    ReadPhenologyKeys(keys, *this);
+    ReadFixDayLists(keys, *this);
+    ReadSoilSurfaceKeys(keys, *this);
+    ReadArcVegKeys(keys, *this);
   } catch (const EntryError&) {
     ReportEntry(log, code, body);
   } catch (const std::bad_alloc&) {

@@ -211,207 +211,258 @@ void defaultini::RaiseVegetationPeriodFlags(int dayOfYear) {
   }
 }
 
-void defaultini::generateMultiLayerParameterGrids(int layerCount) {
-  LanduseParameterGrids& g = landuseGrids;
-  if (layerCount < 1 || landuseLayerGrids.size() < 2 || !landuseLayerGrids[1] || landuseTable.size() < 2) return;
-  g.layers = std::min(layerCount, static_cast<int>(landuseLayerGrids.size()) - 1);
-  g.hourOffset = hourOffset != 0.0 ? hourOffset : run.minToIntEnd / 60.0;
-  const int L = g.layers, nrows = geometry.nrows, ncols = geometry.ncols;
-  const double nodata = geometry.nodata_value;
-  CheckFixDaysAtCellAltitudes(*this, L);
+namespace {
 
-  // Rows: the largest fix-point count, the flags, the start shift of the dynamic rows.
-  for (size_t r = 1; r < landuseTable.size(); ++r) {
-    LanduseTableEntry& row = landuseTable[r];
+// The steps of generateMultiLayerParameterGrids, in its order: the grids are registered in
+// that order, which gives them their positions.
+
+// The rows' largest fix-point count and the kinds of phenology the table holds; every row
+// takes the run's start date as the start of its phenology.
+void SurveyRows(defaultini& d, LanduseParameterGrids& g) {
+  for (size_t r = 1; r < d.landuseTable.size(); ++r) {
+    LanduseTableEntry& row = d.landuseTable[r];
     g.maxFixPoints = std::max(g.maxFixPoints, row.GetFixPointCount());
     if (IsDynamicMethod(row.method)) g.dynamic = true;
     if (row.method == 5 || row.method == 6) g.perCell = true;
-    row.SetPhenologyStartDate(static_cast<int>(run.start.day), static_cast<int>(run.start.month),
-                              static_cast<int>(run.start.year));
+    row.SetPhenologyStartDate(static_cast<int>(d.run.start.day), static_cast<int>(d.run.start.month),
+                              static_cast<int>(d.run.start.year));
   }
+}
 
-  const int albedoPosition = FindGrid("albedo");
-  if (albedoPosition == 0 || !grids[albedoPosition].data) {
-    if (log)
-      *log << "FATAL: Albedo Grid not found for use within Landuse-Table.\n This grid must be read in as standard "
-              "or variable grid (there, it can be created automatically)"
-           << "[end-entry]";
+// The grid "albedo", whose values the rows set: a standard or variable grid of the run.
+double** RequireAlbedo(const defaultini& d) {
+  const int position = d.FindGrid("albedo");
+  if (position == 0 || !d.grids[position].data) {
+    if (d.log)
+      *d.log << "FATAL: Albedo Grid not found for use within Landuse-Table.\n This grid must be read in as standard "
+                "or variable grid (there, it can be created automatically)"
+             << "[end-entry]";
     throw 12;
   }
-  g.albedo = grids[albedoPosition].data;
+  return d.grids[position].data;
+}
 
-  // Makes a grid filled with fill and registers it; every grid made here counts as a
-  // standard grid, so the per-step output writes it by its write code.
-  g.createdPositions.clear();
-  auto create = [&](const std::string& internalName, const std::string& fileName, double fill) -> int {
-    const int free = FirstFreeGridPosition();
-    if (free < 1 || free > kMaxGridPosition) {
-      if (log) *log << "FATAL: no free grid found in memory (at position " << 1000 << ")\n" << "[end-entry]";
-      throw 12;
-    }
-    double** m = NewOwnedGrid(1, nrows);
-    for (int i = 1; i <= nrows; ++i) std::fill(m[i], m[i] + ncols + 1, fill);
-    Register(free, fileName, m, internalName, 0);
-    g.createdPositions.push_back(free);
-    run.standardGridCount = ++standardGridCount;
-    return free;
-  };
-  // Uses a registered grid of the name or makes one.
-  auto useOrCreate = [&](const std::string& internalName, const std::string& fileName, double fill) -> double** {
-    const int p = FindGrid(internalName);
-    if (p > 0 && grids[p].data) return grids[p].data;
-    return grids[create(internalName, fileName, fill)].data;
-  };
-
-  g.evaporationResistance = useOrCreate("SurfaceEvaporationResistance", "SurfaceEvaporationResistance.asc", 0.0);
-  if (g.dynamic) {
-    g.temperatureAvg = useOrCreate("TemperatureAVG", "TemperatureAVG.asc", 0.0);
-    g.leafFallStart = useOrCreate("StartDayOfLeaveFall", "StartDayOfLeaveFall.asc", 0.0);
-    const int supplied = FindGrid("TemperatureMOVAVG7");
-    g.movingAverage = useOrCreate("TemperatureMOVAVG7", "TemperatureMOVAVG7.asc", 0.0);
-    g.movingAveragePosition = FindGrid("TemperatureMOVAVG7");
-    g.movingStack = MakeCellLists(g.movingStackStore, g.movingStackCells, g.movingStackRows, nrows, ncols,
-                                  kPhenologyDayCountLevel + 1, 0.0);
-    if (supplied > 0 && ReadFromItsFile(*this, supplied))
-      RestoreMovingAverage(*this, g, standardGrids[static_cast<size_t>(supplied)].fileName);
+// Makes a grid filled with fill and registers it; every grid made here counts as a standard
+// grid, so the per-step output writes it by its write code. Returns its position.
+int CreateGrid(defaultini& d, LanduseParameterGrids& g, const std::string& internalName,
+               const std::string& fileName, double fill) {
+  const int free = d.FirstFreeGridPosition();
+  if (free < 1 || free > kMaxGridPosition) {
+    if (d.log) *d.log << "FATAL: no free grid found in memory (at position " << 1000 << ")\n" << "[end-entry]";
+    throw 12;
   }
+  const int nrows = d.geometry.nrows, ncols = d.geometry.ncols;
+  double** m = d.NewOwnedGrid(1, nrows);
+  for (int i = 1; i <= nrows; ++i) std::fill(m[i], m[i] + ncols + 1, fill);
+  d.Register(free, fileName, m, internalName, 0);
+  g.createdPositions.push_back(free);
+  d.run.standardGridCount = ++d.standardGridCount;
+  return free;
+}
 
-  // ArcVeg grids must exist for the vectors that the multilayer table gives.
-  bool arcVegGiven[3] = {false, false, false};
-  for (size_t r = 1; r < multiLayerTable.size(); ++r) {
-    arcVegGiven[0] = arcVegGiven[0] || multiLayerTable[r].fractionCount > 0;
-    arcVegGiven[1] = arcVegGiven[1] || multiLayerTable[r].biomassCount > 0;
-    arcVegGiven[2] = arcVegGiven[2] || multiLayerTable[r].retransCount > 0;
+// A registered grid of the name, or one made for it.
+double** UseOrCreate(defaultini& d, LanduseParameterGrids& g, const std::string& internalName,
+                     const std::string& fileName, double fill) {
+  const int p = d.FindGrid(internalName);
+  if (p > 0 && d.grids[p].data) return d.grids[p].data;
+  return d.grids[CreateGrid(d, g, internalName, fileName, fill)].data;
+}
+
+// The soil evaporation resistance and, for the dynamic phenology, the day's mean temperature,
+// the start of leaf fall and the seven-day mean with its history (carried over from the run
+// that wrote a "TemperatureMOVAVG7" grid read from its file).
+void MakeDayGrids(defaultini& d, LanduseParameterGrids& g) {
+  g.evaporationResistance = UseOrCreate(d, g, "SurfaceEvaporationResistance", "SurfaceEvaporationResistance.asc", 0.0);
+  if (!g.dynamic) return;
+  g.temperatureAvg = UseOrCreate(d, g, "TemperatureAVG", "TemperatureAVG.asc", 0.0);
+  g.leafFallStart = UseOrCreate(d, g, "StartDayOfLeaveFall", "StartDayOfLeaveFall.asc", 0.0);
+  const int supplied = d.FindGrid("TemperatureMOVAVG7");
+  g.movingAverage = UseOrCreate(d, g, "TemperatureMOVAVG7", "TemperatureMOVAVG7.asc", 0.0);
+  g.movingAveragePosition = d.FindGrid("TemperatureMOVAVG7");
+  g.movingStack = MakeCellLists(g.movingStackStore, g.movingStackCells, g.movingStackRows, d.geometry.nrows,
+                                d.geometry.ncols, kPhenologyDayCountLevel + 1, 0.0);
+  if (supplied > 0 && ReadFromItsFile(d, supplied))
+    RestoreMovingAverage(d, g, d.standardGrids[static_cast<size_t>(supplied)].fileName);
+}
+
+// The ArcVeg grids of each layer, which must exist for the vectors the multilayer table gives.
+void LinkArcVegGrids(const defaultini& d, LanduseParameterGrids& g) {
+  bool given[3] = {false, false, false};
+  for (size_t r = 1; r < d.multiLayerTable.size(); ++r) {
+    given[0] = given[0] || d.multiLayerTable[r].fractionCount > 0;
+    given[1] = given[1] || d.multiLayerTable[r].biomassCount > 0;
+    given[2] = given[2] || d.multiLayerTable[r].retransCount > 0;
   }
   static const char* const kArcVegNames[3] = {"ArcVeg_Fraction_", "ArcVeg_Biomass_", "ArcVeg_Retrans_"};
   for (int a = 0; a < 3; ++a) {
     g.arcVeg[a].clear();
-    if (!arcVegGiven[a]) continue;
-    g.arcVeg[a].assign(static_cast<size_t>(L) + 1, nullptr);
-    for (int k = 1; k <= L; ++k) g.arcVeg[a][k] = grids[RequireGrid(kArcVegNames[a] + std::to_string(k))].data;
+    if (!given[a]) continue;
+    g.arcVeg[a].assign(static_cast<size_t>(g.layers) + 1, nullptr);
+    for (int k = 1; k <= g.layers; ++k) g.arcVeg[a][k] = d.grids[d.RequireGrid(kArcVegNames[a] + std::to_string(k))].data;
   }
+}
 
-  const int lastGrid = g.dynamic ? kLayerGridCount : kForcingSum;
-  for (auto& v : g.layer) v.assign(static_cast<size_t>(L) + 1, nullptr);
-  for (int k = 1; k <= L; ++k) {
+// The per-layer grids 0 .. lastGrid - 1 (LanduseLayerGrid), layer by layer.
+void MakeLayerGrids(defaultini& d, LanduseParameterGrids& g, int lastGrid) {
+  for (auto& v : g.layer) v.assign(static_cast<size_t>(g.layers) + 1, nullptr);
+  for (int k = 1; k <= g.layers; ++k) {
     for (int n = 0; n < lastGrid; ++n) {
       const std::string base = kLanduseLayerGridNames[n];
       double fill = 0.0;
       if (n == kVegetationStart || n == kVegetationStop) fill = -1.0;
-      if (n >= kForcingSum) fill = nodata;  // below 0: initialised from the row below
+      if (n >= kForcingSum) fill = d.geometry.nodata_value;  // below 0: initialised from the row below
       const size_t made = g.createdPositions.size();
-      g.layer[n][k] = useOrCreate(base + std::to_string(k), base + "_Layer_" + std::to_string(k) + ".asc", fill);
+      g.layer[n][k] = UseOrCreate(d, g, base + std::to_string(k), base + "_Layer_" + std::to_string(k) + ".asc", fill);
       // Vegetation periods made here serve only the period writer's vegetation sums.
       if (g.createdPositions.size() > made && n >= kVegetationStart && n <= kVegetationDuration)
-        KeepForReaders(g.createdPositions.back());
+        d.KeepForReaders(g.createdPositions.back());
     }
   }
-  if (g.perCell) {
-    // Per layer the grid stack "MultipleStartTimes<k>" of levels 0..n: each cell's fix-day
-    // list, level 0 the lower bound of the first interval.
-    const int entries = g.maxFixPoints + 1;
-    g.fixDayStore.resize(static_cast<size_t>(L) + 1);
-    g.fixDayCells.resize(static_cast<size_t>(L) + 1);
-    g.fixDayRows.resize(static_cast<size_t>(L) + 1);
-    g.fixDays.assign(static_cast<size_t>(L) + 1, nullptr);
-    g.firstFixDay.assign(static_cast<size_t>(L) + 1, nullptr);
-    for (int k = 1; k <= L; ++k) {
-      g.fixDays[k] = MakeCellLists(g.fixDayStore[k], g.fixDayCells[k], g.fixDayRows[k], nrows, ncols, entries, nodata);
-      const int p = create("MultipleStartTimes" + std::to_string(k), "MultipleStartTimes_Layer_" + std::to_string(k) + ".asc",
-                           nodata);
-      grids[p].stack = g.fixDays[k];
-      grids[p].stackLevels = g.maxFixPoints;
-      g.firstFixDay[k] = grids[p].data;
-    }
-  }
+}
 
-  // Link the dynamic rows to their per-cell grids before the values of the start are set:
-  // a cell whose vegetation started before the run (a warm start past the start day, its
-  // start day read with "Pheno_start") takes the values after its start, as the daily
-  // update of the run that wrote that state did, not the dormant ones.
-  for (size_t r = 1; r < landuseTable.size(); ++r) {
-    LanduseTableEntry& row = landuseTable[r];
+// Per layer the grid stack "MultipleStartTimes<k>" of levels 0..n: each cell's fix-day
+// list, level 0 the lower bound of the first interval (rows of methods 5 and 6).
+void MakeFixDayStacks(defaultini& d, LanduseParameterGrids& g) {
+  const int L = g.layers, entries = g.maxFixPoints + 1;
+  const double nodata = d.geometry.nodata_value;
+  g.fixDayStore.resize(static_cast<size_t>(L) + 1);
+  g.fixDayCells.resize(static_cast<size_t>(L) + 1);
+  g.fixDayRows.resize(static_cast<size_t>(L) + 1);
+  g.fixDays.assign(static_cast<size_t>(L) + 1, nullptr);
+  g.firstFixDay.assign(static_cast<size_t>(L) + 1, nullptr);
+  for (int k = 1; k <= L; ++k) {
+    g.fixDays[k] = MakeCellLists(g.fixDayStore[k], g.fixDayCells[k], g.fixDayRows[k], d.geometry.nrows,
+                                 d.geometry.ncols, entries, nodata);
+    const int p = CreateGrid(d, g, "MultipleStartTimes" + std::to_string(k),
+                             "MultipleStartTimes_Layer_" + std::to_string(k) + ".asc", nodata);
+    d.grids[p].stack = g.fixDays[k];
+    d.grids[p].stackLevels = g.maxFixPoints;
+    g.firstFixDay[k] = d.grids[p].data;
+  }
+}
+
+// Links the dynamic rows to their per-cell grids.
+void LinkDynamicRows(defaultini& d, LanduseParameterGrids& g) {
+  for (size_t r = 1; r < d.landuseTable.size(); ++r) {
+    LanduseTableEntry& row = d.landuseTable[r];
     if (!IsDynamicMethod(row.method)) continue;
     row.SetStartDayGrids(g.layer[kPhenoStart].data());
     row.SetForcingThresholdGrids(g.layer[kForcingThreshold].data());
     row.SetForcingSumGrids(g.layer[kForcingSum].data());
     if (g.perCell) row.SetPerCellFixDays(g.fixDays.data(), g.maxFixPoints);
   }
+}
 
-  // Fill for the day whose parameters are in force at the first step: the time loop sets them
-  // at the end of each day (below), so before that hour of the start date they are the day
-  // before's. A run started from the state of an earlier one thus continues it exactly. One
-  // thread: a supplied chilling sum changes a row's flag.
-  const ModelDate start = CalendarStamp(run.start, g.hourOffset);  // a start stamped 0 h ends the day before
-  int64_t fillYear = start.year, fillMonth = start.month, fillDay = start.day;
-  if (start.hour + static_cast<int64_t>(g.hourOffset) <= 24 && --fillDay < 1) {
-    if (--fillMonth < 1) {
-      fillMonth = 12;
-      --fillYear;
+// The day of the year whose parameters are in force at the first step: the time loop sets
+// them at the end of each day, so before that hour of the start date they are the day
+// before's.
+int FirstParameterDay(const defaultini& d, const LanduseParameterGrids& g) {
+  const ModelDate start = CalendarStamp(d.run.start, g.hourOffset);  // a start stamped 0 h ends the day before
+  int64_t year = start.year, month = start.month, day = start.day;
+  if (start.hour + static_cast<int64_t>(g.hourOffset) <= 24 && --day < 1) {
+    if (--month < 1) {
+      month = 12;
+      --year;
     }
-    fillDay = DaysInMonth(fillYear, fillMonth);
+    day = DaysInMonth(year, month);
   }
-  const int doy = landuseTable[1].DayOfYear(static_cast<int>(fillDay), static_cast<int>(fillMonth),
-                                            static_cast<int>(fillYear));
-  for (int i = 1; i <= nrows; ++i) {
+  return d.landuseTable[1].DayOfYear(static_cast<int>(day), static_cast<int>(month), static_cast<int>(year));
+}
+
+// The values of layer k of cell (i, j) for the day: no-data without a row; a dynamic row's
+// sums and start where no state supplied them; a per-cell row's own fix days.
+void FillCellLayer(defaultini& d, LanduseParameterGrids& g, int lastGrid, int doy, int i, int j, int k,
+                   double altitude) {
+  const double nodata = d.geometry.nodata_value;
+  LogStream* log = d.log;
+  LanduseTableEntry* row = const_cast<LanduseTableEntry*>(d.LanduseRowAt(k, i, j));
+  if (!row) {
+    for (int n = 0; n < lastGrid; ++n) g.layer[n][k][i][j] = nodata;
+    if (k == 1) g.albedo[i][j] = g.evaporationResistance[i][j] = nodata;
+    for (auto& arc : g.arcVeg)
+      if (!arc.empty() && arc[k] && arc[k][i][j] < 0) arc[k][i][j] = nodata;
+    return;
+  }
+  if (g.dynamic && (row->method == 3 || row->method == 4 || row->method == 6)) {
+    if (g.layer[kForcingSum][k][i][j] < 0) g.layer[kForcingSum][k][i][j] = 0.0;
+    if (g.layer[kPhenoStart][k][i][j] < 0) g.layer[kPhenoStart][k][i][j] = row->GetDynamicStartShift();
+    if (g.layer[kChillingSum][k][i][j] < 0)
+      g.layer[kChillingSum][k][i][j] = 0.0;
+    else
+      row->SetDynamicStartSet(false);
+    if (g.layer[kForcingThreshold][k][i][j] < 0) g.layer[kForcingThreshold][k][i][j] = row->GetFStar();
+  }
+  if (g.perCell && (row->method == 5 || row->method == 6)) {
+    double* list = g.fixDays[k][i][j];
+    const int n = std::min(row->GetFixPointCount(), g.maxFixPoints);
+    list[0] = 0.0;
+    for (int e = 1; e <= n; ++e) {
+      const bool waits = row->method == 5 && row->GetForcingThreshold(e) >= 0 && row->GetFixDay(e) > doy;
+      list[e] = waits ? -1.0 : row->GetFixDay(e);
+    }
+  }
+  if (k == 1 && row->TestParameterMask(kMaskAlbedo)) g.albedo[i][j] = row->GetAlbedoAtDay(log, doy, k, i, j, altitude);
+  if (k == 1 && row->TestParameterMask(kMaskEvaporation))
+    g.evaporationResistance[i][j] = row->GetSurfaceEvaporationResistanceAtDay(log, doy, k, i, j, altitude);
+  if (row->TestParameterMask(kMaskCanopy))
+    g.layer[kCanopyResistance][k][i][j] = row->GetSurfaceCanopyResistanceAtDay(log, doy, k, i, j, altitude);
+  if (row->TestParameterMask(kMaskIntercep))
+    g.layer[kIntercepResistance][k][i][j] = row->GetSurfaceIntercepResistanceAtDay(log, doy, k, i, j, altitude);
+  if (row->TestParameterMask(kMaskLeafArea))
+    g.layer[kLeafAreaIndex][k][i][j] = row->GetLeafAreaIndexAtDay(log, doy, k, i, j, altitude);
+  if (row->TestParameterMask(kMaskCoverage))
+    g.layer[kCoverage][k][i][j] = row->GetVegetationCoverageDegreeAtDay(log, doy, k, i, j, altitude);
+  if (row->TestParameterMask(kMaskRootDepth))
+    g.layer[kRootDepth][k][i][j] = row->GetRootDepthAtDay(log, doy, k, i, j, altitude);
+  if (row->TestParameterMask(kMaskRoughness))
+    g.layer[kRoughness][k][i][j] = row->GetRoughnessLengthAtDay(log, doy, k, i, j, altitude);
+}
+
+// Every basin cell's values for the day of the first step. One thread: a supplied chilling
+// sum changes a row's flag.
+void FillFirstDay(defaultini& d, LanduseParameterGrids& g, int lastGrid) {
+  const int doy = FirstParameterDay(d, g);
+  for (int i = 1; i <= d.geometry.nrows; ++i) {
     int first, last;
-    ColumnRange(*this, i, first, last);
+    ColumnRange(d, i, first, last);
     for (int j = first; j <= last; ++j) {
-      if (!zoneGrid || !(zoneGrid[i][j] > nodata)) continue;
-      const double altitude = elevationModel ? elevationModel[i][j] : 0.0;
-      for (int k = 1; k <= L; ++k) {
-        LanduseTableEntry* row = const_cast<LanduseTableEntry*>(LanduseRowAt(k, i, j));
-        if (!row) {
-          for (int n = 0; n < lastGrid; ++n) g.layer[n][k][i][j] = nodata;
-          if (k == 1) g.albedo[i][j] = g.evaporationResistance[i][j] = nodata;
-          for (auto& arc : g.arcVeg)
-            if (!arc.empty() && arc[k] && arc[k][i][j] < 0) arc[k][i][j] = nodata;
-          continue;
-        }
-        if (g.dynamic && (row->method == 3 || row->method == 4 || row->method == 6)) {
-          if (g.layer[kForcingSum][k][i][j] < 0) g.layer[kForcingSum][k][i][j] = 0.0;
-          if (g.layer[kPhenoStart][k][i][j] < 0) g.layer[kPhenoStart][k][i][j] = row->GetDynamicStartShift();
-          if (g.layer[kChillingSum][k][i][j] < 0)
-            g.layer[kChillingSum][k][i][j] = 0.0;
-          else
-            row->SetDynamicStartSet(false);
-          if (g.layer[kForcingThreshold][k][i][j] < 0) g.layer[kForcingThreshold][k][i][j] = row->GetFStar();
-        }
-        if (g.perCell && (row->method == 5 || row->method == 6)) {
-          double* list = g.fixDays[k][i][j];
-          const int n = std::min(row->GetFixPointCount(), g.maxFixPoints);
-          list[0] = 0.0;
-          for (int e = 1; e <= n; ++e) {
-            const bool waits = row->method == 5 && row->GetForcingThreshold(e) >= 0 && row->GetFixDay(e) > doy;
-            list[e] = waits ? -1.0 : row->GetFixDay(e);
-          }
-        }
-        if (k == 1 && row->TestParameterMask(kMaskAlbedo))
-          g.albedo[i][j] = row->GetAlbedoAtDay(log, doy, k, i, j, altitude);
-        if (k == 1 && row->TestParameterMask(kMaskEvaporation))
-          g.evaporationResistance[i][j] = row->GetSurfaceEvaporationResistanceAtDay(log, doy, k, i, j, altitude);
-        if (row->TestParameterMask(kMaskCanopy))
-          g.layer[kCanopyResistance][k][i][j] = row->GetSurfaceCanopyResistanceAtDay(log, doy, k, i, j, altitude);
-        if (row->TestParameterMask(kMaskIntercep))
-          g.layer[kIntercepResistance][k][i][j] = row->GetSurfaceIntercepResistanceAtDay(log, doy, k, i, j, altitude);
-        if (row->TestParameterMask(kMaskLeafArea))
-          g.layer[kLeafAreaIndex][k][i][j] = row->GetLeafAreaIndexAtDay(log, doy, k, i, j, altitude);
-        if (row->TestParameterMask(kMaskCoverage))
-          g.layer[kCoverage][k][i][j] = row->GetVegetationCoverageDegreeAtDay(log, doy, k, i, j, altitude);
-        if (row->TestParameterMask(kMaskRootDepth))
-          g.layer[kRootDepth][k][i][j] = row->GetRootDepthAtDay(log, doy, k, i, j, altitude);
-        if (row->TestParameterMask(kMaskRoughness))
-          g.layer[kRoughness][k][i][j] = row->GetRoughnessLengthAtDay(log, doy, k, i, j, altitude);
-      }
+      if (!d.zoneGrid || !(d.zoneGrid[i][j] > d.geometry.nodata_value)) continue;
+      const double altitude = d.elevationModel ? d.elevationModel[i][j] : 0.0;
+      for (int k = 1; k <= g.layers; ++k) FillCellLayer(d, g, lastGrid, doy, i, j, k, altitude);
     }
   }
+}
 
-  CopyFirstFixDays(g, nrows, ncols);
+}  // namespace
+
+void defaultini::generateMultiLayerParameterGrids(int layerCount) {
+  LanduseParameterGrids& g = landuseGrids;
+  if (layerCount < 1 || landuseLayerGrids.size() < 2 || !landuseLayerGrids[1] || landuseTable.size() < 2) return;
+  g.layers = std::min(layerCount, static_cast<int>(landuseLayerGrids.size()) - 1);
+  g.hourOffset = hourOffset != 0.0 ? hourOffset : run.minToIntEnd / 60.0;
+  CheckFixDaysAtCellAltitudes(*this, g.layers);
+  SurveyRows(*this, g);
+  g.albedo = RequireAlbedo(*this);
+
+  g.createdPositions.clear();
+  MakeDayGrids(*this, g);
+  LinkArcVegGrids(*this, g);
+  const int lastGrid = g.dynamic ? kLayerGridCount : kForcingSum;
+  MakeLayerGrids(*this, g, lastGrid);
+  if (g.perCell) MakeFixDayStacks(*this, g);
+  // The dynamic rows are linked to their per-cell grids before the values of the start are
+  // set: a cell whose vegetation started before the run (a warm start past the start day,
+  // its start day read with "Pheno_start") takes the values after its start, as the daily
+  // update of the run that wrote that state did, not the dormant ones. A run started from
+  // the state of an earlier one thus continues it exactly.
+  LinkDynamicRows(*this, g);
+  FillFirstDay(*this, g, lastGrid);
+  CopyFirstFixDays(g, geometry.nrows, geometry.ncols);
 
   // The root zone stands for these depths until the first day ends (unless a warm start
   // restores it): noted before a module lowers the depths, as the snow model does where it
   // carries the roots of thawed permafrost into a warm start.
-  StartRootZoneDepths(g, nrows, ncols, nodata);
+  StartRootZoneDepths(g, geometry.nrows, geometry.ncols, geometry.nodata_value);
 }
 
 namespace {

@@ -56,22 +56,24 @@ void MultiLayerLanduseEntry::ReadEntry(MultiLayerLanduseEntry& row, LogStream* l
     throw 112;
   }
   // A word that begins like a number but is none of the kind ("3.5" as a code) is named
-  // before the entry's message.
+  // before the entry's message; the row is named by its code once read, by its place before.
+  auto numbers = [&]() {
+    return tabletext::NumberReader(log, "multilayer_landuse_table code " + std::to_string(row.code),
+                                   [log](const std::string& fatal) {
+                                     if (log) *log << fatal << "[end-entry]";
+                                     throw EntryFailure{};
+                                   });
+  };
   std::string refused;
   auto refuse = [&](const std::string& what, const char* expected) {
-    if (!refused.empty() && log)
-      *log << "FATAL: multilayer_landuse_table code " << row.code << ": " << tabletext::QuotedNumber(refused) << " ("
-           << what << ") is not " << expected << "[end-entry]";
+    if (!refused.empty()) numbers().Refuse(refused, what, expected);
     throw EntryFailure{};
   };
   try {
     TextCursor c = tabletext::NumberCursor(text);
     int code = 0;
     std::string word;
-    if (!c.ReadInt(code)) {
-      refused = c.NumberJustRefused();
-      refuse("the code", "a whole number");
-    }
+    if (!numbers().Next(c, code, "the code", "a whole number")) throw EntryFailure{};
     row.code = row.codeCopy = code;
     if (!c.ReadWord(word)) throw EntryFailure{};
     row.name = tabletext::EntryName(word, kMaxNameLength);
@@ -88,16 +90,14 @@ void MultiLayerLanduseEntry::ReadEntry(MultiLayerLanduseEntry& row, LogStream* l
     list("ArcVeg_Initial_Fractions", row.ArcVeg_Initial_Fractions, row.fractionCount);
     list("ArcVeg_Initial_Biomass", row.ArcVeg_Initial_Biomass, row.biomassCount);
     list("ArcVeg_Initial_Retrans", row.ArcVeg_Initial_Retrans, row.retransCount);
+    const tabletext::NumberReader values = numbers();
     auto single = [&](const char* key, double& target, double fallback) {
       const size_t at = text.find(key);
       target = fallback;
       if (at == std::string::npos) return;
       std::string value;
       if (!tabletext::ValueText(text, at, value)) throw EntryFailure{};
-      if (tabletext::LeadingDouble(value, target, &refused)) return;
-      if (!refused.empty()) refuse(key, "a number");
-      target = 0.0;  // no number reads as 0
-      tabletext::WarnReadAsZero(log, "multilayer_landuse_table code " + std::to_string(row.code), key, value);
+      values.KeyValueOrZero(value, target, key, "a number");
     };
     single("k_extinct", row.k_extinct, 0.3);
     single("LAI_scale", row.LAI_scale, 10.0);

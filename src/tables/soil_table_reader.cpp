@@ -69,28 +69,25 @@ std::string RowText(const SoilTableEntry& row) {
   return "soil table code " + std::to_string(row.code) + (row.name.empty() ? "" : " (" + row.name + ")");
 }
 
-// A value that begins like a number but is none of the kind the table reads there ("2.5"
-// layers, "1.5" as a code, "2,0"): the row fails naming it and what it stands for.
+// "Read a number, else name the word" for a row: a value that begins like a number but is
+// none of the kind the table reads there ("2.5" layers, "1.5" as a code, "2,0") fails the
+// row, which writes the FATAL naming it and what it stands for before its own message.
+tabletext::NumberReader RowNumbers(const SoilTableEntry& row) {
+  return tabletext::NumberReader(nullptr, RowText(row), [](const std::string& fatal) {
+    throw RowFailure{fatal};
+  });
+}
 [[noreturn]] void Refuse(const SoilTableEntry& row, const std::string& word, const std::string& what,
                          const char* expected) {
-  throw RowFailure{"FATAL: " + RowText(row) + ": " + tabletext::QuotedNumber(word) + " (" + what + ") is not " +
-                   expected};
+  RowNumbers(row).Refuse(word, what, expected);
 }
 
 // Reads the next number of the row's cursor, or fails the row (naming the word that stands
 // there; at the end of the text only with the generic message).
 template <typename T>
 void Next(const SoilTableEntry& row, TextCursor& c, T& value, const std::string& what) {
-  bool ok;
-  if constexpr (std::is_same<T, int>::value)
-    ok = c.ReadInt(value);
-  else
-    ok = c.ReadDouble(value);
-  if (ok) return;
-  std::string refused = c.NumberJustRefused();
-  if (refused.empty()) c.ReadWord(refused);
-  if (!refused.empty()) Refuse(row, refused, what, std::is_same<T, int>::value ? "a whole number" : "a number");
-  throw RowFailure{};
+  if (!RowNumbers(row).Next(c, value, what, std::is_same<T, int>::value ? "a whole number" : "a number", true))
+    throw RowFailure{};
 }
 
 // The values of an old-format line, for the message on a line that holds more or fewer.
@@ -182,13 +179,11 @@ bool SoilTableEntry::ReadKeyDouble(SoilTableEntry& row, const std::string& text,
                                    double& target) {
   const size_t at = text.find(key);
   if (at == std::string::npos) return false;
-  std::string value, refused;
+  std::string value;
   double number = 0.0;
   if (!tabletext::ValueText(text, at, value)) throw std::runtime_error("the value of \"" + key + "\" is missing");
-  if (!tabletext::LeadingDouble(value, number, &refused)) {
-    if (!refused.empty()) Refuse(row, refused, key, "a number");
+  if (!RowNumbers(row).KeyValue(value, number, key, "a number"))
     throw std::runtime_error("the value of \"" + key + "\" is not a number");
-  }
   target = number;
   return true;
 }
@@ -466,30 +461,20 @@ void defaultini::ReadSoilTable(int mode) {
     ControlFileKeyError("[GlobalSoilParameters]", "psi_FC_global ");
   // A value that is no number reads as 0; one that begins like a number but is none of the
   // kind ends the run naming it.
-  std::string refused;
-  auto refuse = [&](const char* key, const char* expected) {
-    if (refused.empty()) return;
-    if (log)
-      *log << "FATAL: error in control file " << controlFileName << ", [GlobalSoilParameters]: "
-           << tabletext::QuotedNumber(refused) << " (" << key << ") is not " << expected << "[end-entry]";
-    throw 17;
-  };
+  const tabletext::NumberReader global(
+      log, "error in control file " + controlFileName + ", [GlobalSoilParameters]",
+      [this](const std::string& fatal) {
+        if (log) *log << fatal << "[end-entry]";
+        throw 17;
+      },
+      "[GlobalSoilParameters] in " + controlFileName);
   double psiFCGlobal = 0.0;
-  if (!tabletext::ValueText(line, at, value) || !tabletext::LeadingDouble(value, psiFCGlobal, &refused)) {
-    refuse("psi_FC_global", "a number");
-    psiFCGlobal = 0.0;
-    tabletext::WarnReadAsZero(log, "[GlobalSoilParameters] in " + controlFileName, "psi_FC_global", value);
-  }
+  if (!tabletext::ValueText(line, at, value)) value.clear();
+  global.KeyValueOrZero(value, psiFCGlobal, "psi_FC_global", "a number");
   if (!tabletext::NextLine(*this, line) || (at = line.find("usePsiFCglobalForUnassignedOnly")) == std::string::npos)
     ControlFileKeyError("[GlobalSoilParameters]", "usePsiFCglobalForUnassignedOnly ");
   int unassignedOnly = 0;
-  refused.clear();
-  value.clear();
-  if (!tabletext::ValueText(line, at, value) || !tabletext::LeadingInt(value, unassignedOnly, &refused)) {
-    refuse("usePsiFCglobalForUnassignedOnly", "a whole number");
-    unassignedOnly = 0;
-    tabletext::WarnReadAsZero(log, "[GlobalSoilParameters] in " + controlFileName, "usePsiFCglobalForUnassignedOnly",
-                              value);
-  }
+  if (!tabletext::ValueText(line, at, value)) value.clear();
+  global.KeyValueOrZero(value, unassignedOnly, "usePsiFCglobalForUnassignedOnly", "a whole number");
   for (size_t i = 1; i < soilTable.size(); ++i) soilTable[i].SetPsiFC(unassignedOnly, psiFCGlobal);
 }

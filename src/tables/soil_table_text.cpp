@@ -1,6 +1,10 @@
 // Entry text of the keyword tables: row counts, joined entries and key values.
 #include "tables/soil_table_text.h"
 
+#include <stdexcept>
+#include <type_traits>
+#include <utility>
+
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
 #include "framework/text_helpers.h"
@@ -47,24 +51,52 @@ TextCursor NumberCursor(const std::string& text) {
   return c;
 }
 
-namespace {
+NumberReader::NumberReader(LogStream* log, std::string where, Refusal refuse, std::string zeroWhere)
+    : log_(log), where_(std::move(where)), refuse_(std::move(refuse)), zeroWhere_(std::move(zeroWhere)) {}
 
 template <typename T>
-bool Leading(const std::string& value, T& number, std::string* refused, bool (TextCursor::*read)(T&)) {
+bool NumberReader::Next(TextCursor& c, T& number, const std::string& what, const char* expected, bool anyWord) const {
+  bool read;
+  if constexpr (std::is_same<T, int>::value)
+    read = c.ReadInt(number);
+  else
+    read = c.ReadDouble(number);
+  if (read) return true;
+  std::string word = c.NumberJustRefused();
+  if (word.empty() && anyWord) c.ReadWord(word);
+  if (!word.empty()) Refuse(word, what, expected);
+  return false;
+}
+
+template <typename T>
+bool NumberReader::KeyValue(const std::string& value, T& number, const std::string& key, const char* expected) const {
   TextCursor c = NumberCursor(value);
-  const bool ok = (c.*read)(number);
-  if (refused) *refused = ok ? std::string() : c.NumberJustRefused();
-  return ok;
+  return Next(c, number, key, expected);
 }
 
-}  // namespace
-
-bool LeadingDouble(const std::string& value, double& number, std::string* refused) {
-  return Leading(value, number, refused, &TextCursor::ReadDouble);
+template <typename T>
+void NumberReader::KeyValueOrZero(const std::string& value, T& number, const std::string& key,
+                                  const char* expected) const {
+  if (KeyValue(value, number, key, expected)) return;
+  number = 0;
+  WarnReadAsZero(log_, zeroWhere_.empty() ? where_ : zeroWhere_, key, value);
 }
 
-bool LeadingInt(const std::string& value, int& number, std::string* refused) {
-  return Leading(value, number, refused, &TextCursor::ReadInt);
+template bool NumberReader::Next(TextCursor&, int&, const std::string&, const char*, bool) const;
+template bool NumberReader::Next(TextCursor&, double&, const std::string&, const char*, bool) const;
+template bool NumberReader::KeyValue(const std::string&, int&, const std::string&, const char*) const;
+template bool NumberReader::KeyValue(const std::string&, double&, const std::string&, const char*) const;
+template void NumberReader::KeyValueOrZero(const std::string&, int&, const std::string&, const char*) const;
+template void NumberReader::KeyValueOrZero(const std::string&, double&, const std::string&, const char*) const;
+
+void NumberReader::Refuse(const std::string& word, const std::string& what, const std::string& expected) const {
+  refuse_(RefusalText(word, what, expected));
+  throw std::logic_error("a table's refusal of " + QuotedNumber(word) + " went on");
+}
+
+std::string NumberReader::RefusalText(const std::string& word, const std::string& what,
+                                      const std::string& expected) const {
+  return "FATAL: " + where_ + ": " + QuotedNumber(word) + " (" + what + ") is not " + expected;
 }
 
 bool WholeInteger(const std::string& word, long& number) {

@@ -4,6 +4,7 @@
 // tables ([landuse_table] too), read as every number of the control file.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,11 +37,42 @@ bool ValueText(const std::string& text, size_t from, std::string& value);
 // to a number is a remark ("0.5mm").
 TextCursor NumberCursor(const std::string& text);
 
-// The number at the start of value (leading blanks skipped); false when none. A word that
-// begins like a number but is none of the kind ("280.5" for an integer, "2,0", "nan") is
-// put into refused (when given) for the caller's message; refused is empty otherwise.
-bool LeadingDouble(const std::string& value, double& number, std::string* refused = nullptr);
-bool LeadingInt(const std::string& value, int& number, std::string* refused = nullptr);
+// "Read a number, else name the word", as a table names the values of one row or section.
+// A word that begins like a number but is none of the kind ("280.5" where a whole number is
+// read, "2,0", "nan") is refused with the FATAL "FATAL: <where>: "<word>" (<what>) is not
+// <expected>", which refuse receives: it writes the text (or carries it to the row's
+// message) and ends the row by throwing; it does not return. A value that holds no number at
+// all (a word, or nothing) is the caller's to treat, or reads as 0 with a WARNING.
+class NumberReader {
+ public:
+  using Refusal = std::function<void(const std::string& fatal)>;
+  // zeroWhere names the row in the WARNING on a value read as 0 (empty: where).
+  NumberReader(LogStream* log, std::string where, Refusal refuse, std::string zeroWhere = std::string());
+
+  // The number at the start of a key's value text (leading blanks skipped, text attached to
+  // it a remark); false when the text holds none.
+  template <typename T>
+  bool KeyValue(const std::string& value, T& number, const std::string& key, const char* expected) const;
+  // The same, but a value that holds no number reads as 0, with the WARNING of
+  // WarnReadAsZero naming the key and the word.
+  template <typename T>
+  void KeyValueOrZero(const std::string& value, T& number, const std::string& key, const char* expected) const;
+  // The next number of a cursor made by NumberCursor; false when none stands there. With
+  // anyWord every word that stands there is refused (false then only at the end of the
+  // text), else only one that begins like a number.
+  template <typename T>
+  bool Next(TextCursor& c, T& number, const std::string& what, const char* expected, bool anyWord = false) const;
+  // Refuses a word read elsewhere (a value of a list).
+  [[noreturn]] void Refuse(const std::string& word, const std::string& what, const std::string& expected) const;
+  // The FATAL text on a refused word.
+  std::string RefusalText(const std::string& word, const std::string& what, const std::string& expected) const;
+
+ private:
+  LogStream* log_;
+  std::string where_;
+  Refusal refuse_;
+  std::string zeroWhere_;
+};
 // A whole word (surrounding blanks allowed) as an integer, read as above ("280." is 280);
 // false otherwise.
 bool WholeInteger(const std::string& word, long& number);
