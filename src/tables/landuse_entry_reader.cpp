@@ -533,6 +533,28 @@ void ReadArcVegKeys(const EntryKeys& keys, LanduseTableEntry& row) {
 
 }  // namespace
 
+const std::vector<std::string>& LanduseTableEntry::Keys() {
+  static const std::vector<std::string> keys = {
+      "method", "RootDist", "TReduWet", "useInternalParameters", "LimitReduWet", "ETPHamonFactor", "HReduDry",
+      "StartVegetationPeriodForBalance", "StopVegetationPeriodForBalance", "JDVegetationResetForBalance",
+      "JDVegetationWriteForBalance", "IntercepCap", "StressFactorDynPhen", "JulDays",
+      // the dynamic phenology, by method
+      "F*", "DP1_t1_dorm", "DP1_T_Bf", "JDReset_TStart", "maxStartJDforDP1", "DP2_t0_dorm", "DP2_t1_dorm",
+      "DP2_T_Bf", "DP2_T_Bc", "DP2_Par_a", "DP2_Par_b", "DP2_Offset_1", "DP2_Offset_2", "DP4_t0_dorm",
+      "DP4_t1_dorm", "DP4_T0", "DP4_T1", "DP4_Par_a", "DP4_Par_b", "DP4_T_xylstop", "DP4_t_xs1", "DP4_SPSLF",
+      // the values at the fix days
+      "ForcingThreshold", "Albedo", "rsc", "LAI", "Z0", "VCF", "RootDepth", "AltDep", "rs_interception",
+      "rs_evaporation",
+      // the soil surface
+      "SoilTillage", "SR_cultivation", "SR_CropDistX", "SR_CropDistY", "SR_K_ST", "SR_C_WR", "SR_rough_coeff1",
+      "SR_rough_coeff2", "SR_StemDiameter", "SR_ResidCovrg", "n-factor", "nf_freezing", "nf_thawing",
+      // ArcVeg
+      "ArcVegInFactFull", "ArcVegInFactSome", "ArcVegInUDIceWdg", "ArcVegBNratio", "ArcVegSenesce", "ArcVegRetran",
+      "ArcVegFoliarProp", "ArcVegPropN", "ArcVegAGProp", "ArcVegMaxBio", "ArcVegSeedMaxProb",
+      "ArcVegUptakeEfficiency"};
+  return keys;
+}
+
 void LanduseTableEntry::ReadNewFormat(LogStream* log, const std::string& text, const std::string& keyword) {
   const size_t brace = text.find('{');
   const std::string body = brace == std::string::npos ? std::string() : text.substr(brace);

@@ -44,6 +44,9 @@ class LanduseTableEntry {
   // when the key is missing or fewer than count values can be read.
   bool ReadKeyDouble(LogStream* log, const std::string& text, const std::string& key, std::vector<double>& list,
                      int count);
+  // Every key of the keyword format, whichever method reads it: a key that is none of them
+  // is named in a WARNING.
+  static const std::vector<std::string>& Keys();
 
   // --- plain accessors ---------------------------------------------------------------
   const std::string& GetName() const { return name; }
@@ -293,5 +296,7 @@ class LanduseTableEntry {
 
 // Reads a [landuse_table] section from the cursor, which stands just behind its header:
 // the row count, then count entries. Returns rows 0..count (row 0 the header).
-// mode is the table mode of the start-up (handed to the old-format parser).
-std::vector<LanduseTableEntry> ReadLanduseSection(LogStream* log, TextCursor& cursor, int mode);
+// mode is the table mode of the start-up (handed to the old-format parser); fileName names
+// the cursor's text in the WARNING on a key of an entry that no reader knows.
+std::vector<LanduseTableEntry> ReadLanduseSection(LogStream* log, TextCursor& cursor, int mode,
+                                                  const std::string& fileName = std::string());

@@ -5,6 +5,7 @@
 #include "framework/text_helpers.h"
 #include "init/defaultini.h"
 #include "tables/landuse_table.h"
+#include "tables/soil_table_text.h"
 
 namespace {
 
@@ -41,7 +42,8 @@ void CheckRootDepths(LogStream* log, const LanduseTableEntry& row) {
 
 }  // namespace
 
-std::vector<LanduseTableEntry> ReadLanduseSection(LogStream* log, TextCursor& cursor, int mode) {
+std::vector<LanduseTableEntry> ReadLanduseSection(LogStream* log, TextCursor& cursor, int mode,
+                                                  const std::string& fileName) {
   int count = 0;
   if (!cursor.ReadInt(count) || count < 0) {
     if (log)
@@ -55,6 +57,7 @@ std::vector<LanduseTableEntry> ReadLanduseSection(LogStream* log, TextCursor& cu
   table[0].code = count;
   for (int i = 1; i <= count; ++i) {
     std::string text;
+    const size_t from = cursor.Pos();
     if (!cursor.ReadLine(text)) EndOfFile(log, i - 1, count);
     table.emplace_back(i);
     LanduseTableEntry& row = table.back();
@@ -70,6 +73,8 @@ std::vector<LanduseTableEntry> ReadLanduseSection(LogStream* log, TextCursor& cu
       text += '\n';
       text += next;
     }
+    tabletext::ReportUnknownKeys(log, cursor, fileName, from, cursor.Pos(), true, "[landuse_table]",
+                                 LanduseTableEntry::Keys());
     row.ReadNewFormat(log, text, keyword);
     CheckRootDepths(log, row);
   }
@@ -89,5 +94,5 @@ void defaultini::ReadLanduseTable(int tableMode) {
   landuseTable.clear();
   // A control file without the section has no land-use table (the run then has no land-use grid).
   if (!SeekControlKey("[landuse_table]", false)) return;
-  landuseTable = ReadLanduseSection(log, controlFile, tableMode);
+  landuseTable = ReadLanduseSection(log, controlFile, tableMode, controlFileName);
 }

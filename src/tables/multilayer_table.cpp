@@ -166,9 +166,15 @@ void defaultini::ReadMultilayerLanduseTable(int) {
   multiLayerTable[0].code = count;
   for (int i = 1; i <= count; ++i) {
     std::string text;
+    const size_t from = controlFile.Pos();
     bool complete = tabletext::NextLine(*this, text);
     const bool entry = complete && text.find("Landuse_Layers") != std::string::npos;
     if (entry) complete = tabletext::JoinEntry(*this, text);
+    // Also a line that a misspelt Landuse_Layers leaves unread.
+    tabletext::ReportUnknownKeys(log, controlFile, controlFileName, from, controlFile.Pos(), true,
+                                 "[multilayer_landuse]",
+                                 {"Landuse_Layers", "ArcVeg_Initial_Fractions", "ArcVeg_Initial_Biomass",
+                                  "ArcVeg_Initial_Retrans", "k_extinct", "LAI_scale"});
     if (!complete) {
       if (log)
         *log << "FATAL: [multilayer_landuse] in " << controlFileName

@@ -90,6 +90,15 @@ void Next(const SoilTableEntry& row, TextCursor& c, T& value, const std::string&
     throw RowFailure{};
 }
 
+// Every key of a MultipleHorizons entry: a key that is none of them is named in a WARNING.
+const std::vector<std::string> kKeywordKeys = {
+    "method", "layers", "ksat", "theta_sat", "theta_res", "alpha", "Par_n", "thickness", "isArcVegType",
+    "EvapMaxDepth", "ThicknessScaling", "GrainSizeDist", "SU_PAR00", "SU_PAR01", "SU_PAR02", "SU_PAR03",
+    "SU_PAR04", "SU_PAR05", "SU_PAR06", "SU_PAR07", "SU_PAR08", "SU_PAR09", "SU_PAR10", "psi_FC", "Par_tau",
+    "k_recession", "PMacroThresh", "MacroCapacity", "CapacityRedu", "MacroDepth", "DryHeatCapacity", "DryDensity",
+    "DryThermalConduct", "KMinFrozenSoil", "maxratio", "FCap", "mSB", "ksat_vevurada", "suction", "Par_m",
+    "MaxInterflowDepth"};
+
 // The values of an old-format line, for the message on a line that holds more or fewer.
 const char* const kOldFormat =
     "6: code, name, FCap, mSB, ksat_vevurada and suction (or 15 with the layered part, not read in this run)";
@@ -428,10 +437,14 @@ void defaultini::ReadSoilTable(int mode) {
   for (int i = 1; i <= count; ++i) {
     SoilTableEntry& row = soilTable[static_cast<size_t>(i)];
     std::string text;
+    const size_t from = controlFile.Pos();
     bool complete = tabletext::NextLine(*this, text);
     const bool keyword = complete && (text.find("MultipleHorizons") != std::string::npos ||
                                       text.find("method") != std::string::npos || text.find('{') != std::string::npos);
     if (keyword) complete = tabletext::JoinEntry(*this, text);
+    if (keyword)
+      tabletext::ReportUnknownKeys(log, controlFile, controlFileName, from, controlFile.Pos(), true, "[soil_table]",
+                                   kKeywordKeys);
     if (!complete) {
       if (log)
         *log << "FATAL: [soil_table] in " << controlFileName << ": the control file ends within soil type " << i
@@ -455,6 +468,10 @@ void defaultini::ReadSoilTable(int mode) {
   }
 
   if (!SeekControlKey("[GlobalSoilParameters]", false)) return;
+  // Its two lines are read; a key in them or behind them that is none of the two is named.
+  const size_t from = controlFile.Pos();
+  tabletext::ReportUnknownKeys(log, controlFile, controlFileName, from, tabletext::SectionEnd(controlFile.Text(), from),
+                               false, "[GlobalSoilParameters]", {"psi_FC_global", "usePsiFCglobalForUnassignedOnly"});
   std::string line, value;
   size_t at = std::string::npos;
   if (!tabletext::NextLine(*this, line) || (at = line.find("psi_FC_global")) == std::string::npos)

@@ -1,10 +1,12 @@
 // Entry text of the keyword tables: row counts, joined entries and key values.
 #include "tables/soil_table_text.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <type_traits>
 #include <utility>
 
+#include "framework/control_keys.h"
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
 #include "framework/text_helpers.h"
@@ -172,6 +174,56 @@ std::string ValueCountText(const std::string& row, int found, const std::string&
 
 std::string QuotedNumber(const std::string& word) {
   return "\"" + (word.size() > 80 ? word.substr(0, 80) + "..." : word) + "\"";
+}
+
+void ReportUnknownKeys(LogStream* log, const TextCursor& file, const std::string& fileName, size_t from, size_t to,
+                       bool braced, const std::string& section, const std::vector<std::string>& known) {
+  const std::string& text = file.Text();
+  to = std::min(to, text.size());
+  from = std::min(from, to);
+  std::string entry;
+  if (braced) {
+    std::vector<std::string> words;
+    GetToken(text.substr(from, std::min(text.find_first_of("{\n", from), to) - from), " \t\r", words);
+    for (const std::string& word : words) entry += (entry.empty() ? "the entry " : " ") + word;
+    if (entry.size() > 90) entry = entry.substr(0, 90) + "...";
+  }
+  bool inside = !braced, closed = false;
+  for (size_t begin = from; begin < to && !closed;) {
+    const size_t end = std::min(text.find('\n', begin), to);
+    std::string keys = text.substr(begin, end - begin);
+    keys.erase(std::min(keys.find('#'), keys.size()));
+    if (!inside) {
+      const size_t brace = keys.find('{');
+      keys.erase(0, brace == std::string::npos ? keys.size() : brace + 1);
+      inside = brace != std::string::npos;
+    }
+    const size_t close = braced ? keys.find('}') : std::string::npos;
+    if (close != std::string::npos) {
+      keys.erase(close);
+      closed = true;
+    }
+    for (char& c : keys)
+      if (c == ';' || c == '{') c = ' ';
+    // The line is counted only for a key to name.
+    if (::ReportUnknownKeys(nullptr, section, std::string(), keys, known) > 0) {
+      const long line = 1 + static_cast<long>(std::count(text.begin(), text.begin() + static_cast<long>(begin), '\n'));
+      const std::string where = file.LineText(line, fileName);
+      ::ReportUnknownKeys(log, section, entry.empty() ? where : entry + ", " + where, keys, known);
+    }
+    begin = end + 1;
+  }
+}
+
+size_t SectionEnd(const std::string& text, size_t from) {
+  size_t at = std::min(from, text.size());
+  while (at < text.size()) {
+    const size_t first = text.find_first_not_of(" \t", at);
+    if (first != std::string::npos && text[first] == '[') break;
+    const size_t lineBreak = text.find('\n', at);
+    at = lineBreak == std::string::npos ? text.size() : lineBreak + 1;
+  }
+  return at;
 }
 
 std::string EntryName(std::string word, size_t maxLength) {

@@ -100,6 +100,21 @@ std::string ValueCountText(const std::string& row, int found, const std::string&
 // The refused word for a message: in quotes, cut after 80 characters.
 std::string QuotedNumber(const std::string& word);
 
+// The keys set in a table's "key = value;" text that no reader of the table knows (a
+// misspelt key would leave its value at the default without a word): each is named in one
+// WARNING with its line of the control file and the nearest key the table knows
+// (framework/control_keys.h). The text is the part [from, to) of the control file's text.
+// With braced it is an entry "code name { key = values; ... }": the WARNING names the entry
+// by its code and name, which set no key, and neither does what follows its "}". A remark
+// behind "#" sets none either, and pairs may follow one another without a blank ("a = 1;b =
+// 2;"). A key holding a known one counts as known: the readers find their keys within longer
+// words.
+void ReportUnknownKeys(LogStream* log, const TextCursor& file, const std::string& fileName, size_t from, size_t to,
+                       bool braced, const std::string& section, const std::vector<std::string>& known);
+// The end of a section's text that begins at from: the start of the next line that opens a
+// section ("["), or the end of the text.
+size_t SectionEnd(const std::string& text, size_t from);
+
 // The first word of a text cut to maxLength characters and before any "{".
 std::string EntryName(std::string word, size_t maxLength);
 

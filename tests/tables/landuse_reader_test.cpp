@@ -479,3 +479,30 @@ TEST(LanduseReader, RowsAreReadWholeAndEveryListByOneRule) {
       << empty.log.console();
   EXPECT_EQ(empty.log.console().find("RootDist"), std::string::npos);
 }
+
+// A key of a keyword entry that no reader knows would leave its value at the default without
+// a word: each is named once with its line, the entry and the key meant. Keys read only for
+// other methods, pairs without blanks, remarks, what follows the "}" and old lines are not.
+TEST(LanduseReader, KeysNoReaderKnowsAreNamed) {
+  std::string entry = Entry("VariableDayCount",
+                            " InterceptCap = 2;DP2_T_Bc = 4;ForcingThreshold = 0 1 1 0; LimitRedWet = 1;\n"
+                            " # a remark = 1\n");
+  entry.replace(entry.rfind("}\n"), 2, "} after = 1\n");
+  Read r("2\n" + std::string(kOldLine) + "  # albedo = 0.2\n" + entry);
+  ASSERT_EQ(r.error, 0) << r.log.console();
+  const std::string console = r.log.console();
+  const std::string where = "[landuse_table], the entry 10 grassland, line 13: no reader knows the key ";
+  EXPECT_NE(console.find(where + "InterceptCap, so its value is not used; the nearest key of [landuse_table] is "
+                                 "IntercepCap (its keys: method, RootDist,"),
+            std::string::npos)
+      << console;
+  EXPECT_NE(console.find(where + "LimitRedWet, so its value is not used; the nearest key of [landuse_table] is "
+                                 "LimitReduWet"),
+            std::string::npos)
+      << console;
+  size_t named = 0;
+  for (size_t at = console.find("no reader knows"); at != std::string::npos; at = console.find("no reader", at + 1))
+    ++named;
+  EXPECT_EQ(named, 2u) << console;
+  EXPECT_EQ(r.table[2].GetIntercepCap(), -1.0);  // what the WARNING says: the default
+}

@@ -161,3 +161,24 @@ TEST(MultilayerTable, LayerCodesAreWholeNumbers) {
     EXPECT_NE(bad.console().find("some parameters could not be read"), std::string::npos);
   }
 }
+
+// A key no reader knows is named with its line and the key meant, also where a misspelt
+// Landuse_Layers leaves the line unread (its row keeps one layer without a word otherwise).
+TEST(MultilayerTable, KeysNoReaderKnowsAreNamed) {
+  MultilayerReader r(Section("11 forest { Landuse_Layer = 3; }\n"
+                             "12 meadow { Landuse_Layers = 4;\n  LAI_scal = 3; k_extinct=0.5;LAI_scale = 8; }\n",
+                             2));
+  ASSERT_EQ(r.Read(), 0) << r.console();
+  EXPECT_NE(r.console().find("[multilayer_landuse], the entry 11 forest, line 3 of ml.ctl: no reader knows the key "
+                             "Landuse_Layer, so its value is not used; the nearest key of [multilayer_landuse] is "
+                             "Landuse_Layers"),
+            std::string::npos)
+      << r.console();
+  EXPECT_NE(r.console().find("[multilayer_landuse], the entry 12 meadow, line 5 of ml.ctl: no reader knows the key "
+                             "LAI_scal, so its value is not used; the nearest key of [multilayer_landuse] is "
+                             "LAI_scale"),
+            std::string::npos)
+      << r.console();
+  EXPECT_EQ(r.console().find("key k_extinct"), std::string::npos) << r.console();
+  EXPECT_DOUBLE_EQ(r.row(2).LAI_scale, 8.0);
+}

@@ -377,3 +377,26 @@ TEST(SoilTableReader, OldRowsAreReadWholeOrRefusedWithTheirCount) {
       << global.log.console();
   EXPECT_EQ(global.log.console().find("usePsiFCglobalForUnassignedOnly = "), std::string::npos);
 }
+
+// A key no reader knows, in a MultipleHorizons entry or in [GlobalSoilParameters] (in its
+// two lines or behind them), is named with its line and the key meant; a remark and the
+// next section are not read for keys.
+TEST(SoilTableReader, KeysNoReaderKnowsAreNamed) {
+  SoilReader r(Table("1 loam { method = MultipleHorizons; layers = 2 3; ksat = 1e-4 1e-5; theta_sat = 0.45 0.40;\n"
+                     "  theta_res = 0.05; alpha = 2.0 1.5; Par_n = 1.5 1.4; thickness = 0.1 0.2;"
+                     " MaxInterflowDepht = 1; }\n") +
+               "[GlobalSoilParameters]\npsi_FC_global = 5.5; psi_FC_globl = 1;\n"
+               "usePsiFCglobalForUnassignedOnly = 1; # x = 1\npsi_FC_locl = 2;\n\n[next_section]\nfoo = 1\n");
+  ASSERT_EQ(r.Read(), 0) << r.log.console();
+  const std::string console = r.log.console();
+  for (const char* warning :
+       {"[soil_table], the entry 1 loam, line 4 of soil.ctl: no reader knows the key MaxInterflowDepht, so its value "
+        "is not used; the nearest key of [soil_table] is MaxInterflowDepth",
+        "[GlobalSoilParameters], line 6 of soil.ctl: no reader knows the key psi_FC_globl, so its value is not used; "
+        "the nearest key of [GlobalSoilParameters] is psi_FC_global",
+        "[GlobalSoilParameters], line 8 of soil.ctl: no reader knows the key psi_FC_locl"})
+    EXPECT_NE(console.find(warning), std::string::npos) << warning << "\n" << console;
+  EXPECT_EQ(console.find("key foo"), std::string::npos) << console;
+  EXPECT_EQ(console.find("key x"), std::string::npos) << console;
+  EXPECT_EQ(r.row(1).MaxInterflowDepth, 2.0);  // the default, as the WARNING says
+}
