@@ -73,6 +73,7 @@ class NumberReader {
   Refusal refuse_;
   std::string zeroWhere_;
 };
+
 // A whole word (surrounding blanks allowed) as an integer, read as above ("280." is 280);
 // false otherwise.
 bool WholeInteger(const std::string& word, long& number);
