@@ -2,6 +2,7 @@
 
 #include "assimilation/assim_lists.h"
 #include "framework/control_keys.h"
+#include "framework/date_text.h"
 #include "framework/logstream.h"
 #include "framework/zonalstatistic.h"
 #include "framework/option_text.h"
@@ -127,7 +128,8 @@ void data_assimilation_grid_entity::ReadNextRecord() {
 }
 
 void data_assimilation_grid_entity::Apply(ModelDate date) {
-  if (!Due(date)) return;
+  SkipRecordsBeforeStep(date);
+  if (!PendingAt(date)) return;
   if (snowLiquid) module.BookSnowWater(snowLiquid, snowSolid, -1.0);
   module.ReadBasinGrid(pendingFile, target, 0, false, false, false, geometry.nodata_value);
   ZoneRuns::GridsRewritten();  // the target may be a zone or region grid
@@ -136,8 +138,8 @@ void data_assimilation_grid_entity::Apply(ModelDate date) {
   if (split || assim::IsSnowStorageGrid(gridName)) module.RefuseNegativeCells(target, pendingFile, gridName);
   if (split) SplitCells();
   if (snowLiquid) module.BookSnowWater(snowLiquid, snowSolid, 1.0);
-  *log << "data assimilation: " << gridName << " replaced by " << pendingFile << " at " << date.day << "."
-       << date.month << "." << date.year << " " << date.hour << " h" << "[end-entry]";
+  *log << "data assimilation: " << gridName << " replaced by " << pendingFile << " at "
+       << DateText(date, kRecordDate.Until(DateField::kHour)) << " h" << "[end-entry]";
   ReadNextRecord();
 }
 

@@ -123,7 +123,8 @@ long data_assimilation_reservoir_entity::PendingLine() const {
 }
 
 void data_assimilation_reservoir_entity::Apply(ModelDate date) {
-  if (!Due(date)) return;
+  SkipRecordsBeforeStep(date);
+  if (!PendingAt(date)) return;
   if (pendingLevel > geometry.nodata_value) {
     double volume = reservoir->VolumeAtLevel(pendingLevel);
     if (!(volume >= 0.0)) volume = 0.0;  // a level below the table's bottom holds no water

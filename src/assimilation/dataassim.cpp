@@ -6,6 +6,7 @@
 #include "assimilation/assim_lists.h"
 #include "assimilation/assim_reservoir.h"
 #include "framework/build_info.h"
+#include "framework/date_text.h"
 #include "framework/logstream.h"
 #include "framework/option_text.h"
 #include "framework/run_files.h"
@@ -156,11 +157,8 @@ void data_assimilation::BookSnowWater(double** liquid, double** solid, double si
 
 namespace {
 
-// A step's date as the module's messages give it: "4.1.1985 15:00".
-std::string StepText(const ModelDate& d) {
-  return FormatText("%d.%d.%d %02d:%02d", static_cast<int>(d.day), static_cast<int>(d.month),
-                    static_cast<int>(d.year), static_cast<int>(d.hour), static_cast<int>(d.minute));
-}
+// A record in the WARNING of a record dated on no step: "1985-1-15 12".
+constexpr DateStyle kPendingDate{false, kAsIs, kAsIs, kAsIs, kAsIs, "-", " ", "", DateField::kHour};
 
 }  // namespace
 
@@ -204,10 +202,7 @@ int64_t data_assimilation_entity::FirstRecordTime() const {
 }
 
 void data_assimilation_entity::CheckListRecords(const std::vector<ListRecord>& records, long unreadLine) {
-  auto dated = [](const ListRecord& r) {
-    return std::to_string(r.year) + " " + std::to_string(r.month) + " " + std::to_string(r.day) + " " +
-           std::to_string(r.hour);
-  };
+  auto dated = [](const ListRecord& r) { return DateText(r.year, r.month, r.day, r.hour, 0, kListDate); };
   const std::string where = "[data_assimilation], list file " + listFileName;
   const int64_t end = CalendarSeconds(module.endYear, module.endMonth, module.endDay, module.endHour);
   size_t inside = 0;
@@ -236,26 +231,30 @@ void data_assimilation_entity::CheckListRecords(const std::vector<ListRecord>& r
     *log << "WARNING: data assimilation: the list file " << listFileName << " holds no record: the " << type
          << " rule applies nothing" << "[end-entry]";
   else if (inside == 0)
-    *log << "WARNING: data assimilation: none of the " << static_cast<unsigned long>(records.size())
-         << " records of " << listFileName << " (" << dated(records.front()) << " to " << dated(records.back())
-         << ") lies within the run (" << start.year << " " << start.month << " " << start.day << " " << start.hour
-         << " to " << module.endYear << " " << module.endMonth << " " << module.endDay << " " << module.endHour
-         << "): the " << type << " rule applies nothing" << "[end-entry]";
+    *log << "WARNING: data assimilation: none of the " << static_cast<unsigned long>(records.size()) << " records of "
+         << listFileName << " (" << dated(records.front()) << " to " << dated(records.back())
+         << ") lies within the run (" << DateText(start, kListDate) << " to "
+         << DateText(module.endYear, module.endMonth, module.endDay, module.endHour, 0, kListDate) << "): the " << type
+         << " rule applies nothing" << "[end-entry]";
 }
 
-bool data_assimilation_entity::Due(ModelDate date) {
-  const int64_t now = CalendarSeconds(date.year, date.month, date.day, date.hour);
+void data_assimilation_entity::SkipRecordsBeforeStep(ModelDate step) {
+  const int64_t now = CalendarSeconds(step.year, step.month, step.day, step.hour);
   // A record dated on no step (13 h on 3-hourly steps, noon on daily ones) is passed over:
   // it must not hold back the records after it.
   while (pendingValid && now > pendingTime) {
-    *log << "WARNING: data assimilation: the record of " << pendingYear << "-" << pendingMonth << "-" << pendingDay
-         << " " << pendingHour << "h (line " << PendingLine() << " of " << listFileName
-         << ") falls on no step of the run: it lies "
-         << (previousStep.IsMissing() ? "before the run's first step, " + StepText(date)
-                                      : "between the steps of " + StepText(previousStep) + " and " + StepText(date))
+    *log << "WARNING: data assimilation: the record of "
+         << DateText(pendingYear, pendingMonth, pendingDay, pendingHour, 0, kPendingDate) << "h (line " << PendingLine()
+         << " of " << listFileName << ") falls on no step of the run: it lies "
+         << (previousStep.IsMissing()
+                 ? "before the run's first step, " + DateText(step, kShortDate)
+                 : "between the steps of " + DateText(previousStep, kShortDate) + " and " + DateText(step, kShortDate))
          << "; it is skipped, and the rule goes on with its next record" << "[end-entry]";
     ReadNextRecord();
   }
-  previousStep = date;
-  return pendingValid && now == pendingTime;
+  previousStep = step;
+}
+
+bool data_assimilation_entity::PendingAt(ModelDate step) const {
+  return pendingValid && CalendarSeconds(step.year, step.month, step.day, step.hour) == pendingTime;
 }

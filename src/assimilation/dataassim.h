@@ -47,10 +47,13 @@ class data_assimilation_entity {
   // (sub-hourly steps: a warm start at 00:30 does not apply again the record of 00:00 that
   // the run ending then applied, where a cold start at 00:30 does apply it).
   int64_t FirstRecordTime() const;
-  // Whether the pending record is due at the step's hour. A record that the steps have
-  // passed without meeting it (dated on no step) is skipped with one WARNING naming it and
-  // the steps around it; the next record becomes pending.
-  bool Due(ModelDate date);
+  // Reads the list on to the step: a pending record dated before the step's hour, which the
+  // steps have passed without meeting it (dated on no step), is skipped with one WARNING
+  // naming it and the steps around it, and the next record becomes pending. The step is kept
+  // as the step before for the next call's WARNING.
+  void SkipRecordsBeforeStep(ModelDate step);
+  // Whether the pending record is dated at the step's hour (the rule applies it now).
+  bool PendingAt(ModelDate step) const;
   // Reads the list's next record into the pending one (pendingValid false at its end).
   virtual void ReadNextRecord() = 0;
   // The line of the list file that holds the pending record (for messages).

@@ -7,6 +7,7 @@
 #include "framework/append_file.h"
 #include "framework/build_info.h"
 #include "framework/ctrl_c.h"
+#include "framework/date_text.h"
 #include "framework/entry.h"
 #include "framework/logstream.h"
 #include "framework/modappli.h"
@@ -21,10 +22,10 @@
 #include "meteo/precicorr.h"
 #include "meteo/superposition.h"
 #include "processes/evapotranspiration/etpetr.h"
-#include "processes/radiation/expokorr.h"
-#include "processes/soil/infilt.h"
 #include "processes/interception/interzep.h"
+#include "processes/radiation/expokorr.h"
 #include "processes/snow/snowmod.h"
+#include "processes/soil/infilt.h"
 #include "routing/abfluss.h"
 
 namespace {
@@ -407,8 +408,8 @@ int ModellApplication::FindRunStep() {
   const double step = r.StepMinutes();
   if (!(step >= 1.0 && step <= kMaxRecordStepMinutes)) {
     *log << "FATAL: the record of the run's start in " << file << " (line " << r.line[0] << ") and the next one (line "
-         << r.line[1] << ") are dated " << StationDateText(r.date[0]) << " and " << StationDateText(r.date[1])
-         << ": the run steps by the distance between them, which has to be 1 to "
+         << r.line[1] << ") are dated " << DateText(r.date[0], kRecordDate) << " and "
+         << DateText(r.date[1], kRecordDate) << ": the run steps by the distance between them, which has to be 1 to "
          << static_cast<long>(kMaxRecordStepMinutes) << " minutes, not " << step
          << " (a record repeated or out of order)" << "[end-entry]";
     throw 73;
@@ -416,9 +417,9 @@ int ModellApplication::FindRunStep() {
   const int minutes = static_cast<int>(step);
   if (timestep > 0 && timestep != minutes) {
     *log << "FATAL: timestep = " << timestep << " in [output_interval] of " << workingControlFileName
-         << ", but the records of " << file << " follow each other by " << minutes << " minutes (lines "
-         << r.line[0] << " and " << r.line[1] << ": " << StationDateText(r.date[0]) << " and "
-         << StationDateText(r.date[1]) << "): the run steps by its records; give timestep the same minutes"
+         << ", but the records of " << file << " follow each other by " << minutes << " minutes (lines " << r.line[0]
+         << " and " << r.line[1] << ": " << DateText(r.date[0], kRecordDate) << " and "
+         << DateText(r.date[1], kRecordDate) << "): the run steps by its records; give timestep the same minutes"
          << "[end-entry]";
     throw 17;
   }

@@ -13,6 +13,7 @@
 
 #include "assimilation/dataassim.h"
 #include "framework/ctrl_c.h"
+#include "framework/date_text.h"
 #include "framework/logstream.h"
 #include "framework/memory_handling.h"
 #include "framework/modappli.h"
@@ -22,21 +23,13 @@
 #include "meteo/precicorr.h"
 #include "meteo/superposition.h"
 #include "processes/evapotranspiration/etpetr.h"
-#include "processes/radiation/expokorr.h"
-#include "processes/soil/infilt.h"
 #include "processes/interception/interzep.h"
+#include "processes/radiation/expokorr.h"
 #include "processes/snow/snowmod.h"
+#include "processes/soil/infilt.h"
 #include "routing/abfluss.h"
 
 namespace {
-
-std::string StepDateText(const ModelDate& d) {
-  char text[80];
-  std::snprintf(text, sizeof text, "%02lld.%02lld.%lld %02lld:%02lld", static_cast<long long>(d.day),
-                static_cast<long long>(d.month), static_cast<long long>(d.year), static_cast<long long>(d.hour),
-                static_cast<long long>(d.minute));
-  return text;
-}
 
 // True when date lies on another day than the one of the last flush (remembered in
 // flushed; the first date only starts the count).
@@ -347,8 +340,8 @@ int ModellApplication::run() {
     gridOutput.RaiseFailure();
     if (CtrlCState != 99) ReportEarlyEnd();
     if (terminating)
-      earlyEnd = "end of simulation reached early, at " + StepDateText(stepDate) + ", on " +
-                 TerminationSignalName() + " (planned end " + StepDateText(runValues.end) + ")!";
+      earlyEnd = "end of simulation reached early, at " + DateText(stepDate, kMessageDate) + ", on " +
+                 TerminationSignalName() + " (planned end " + DateText(runValues.end, kMessageDate) + ")!";
   } catch (int code) {
     *log << "FATAL: Exception in Modellapplication::run() caught!" << "[end-entry]";
     if (code != 98) SaveBuffersAfterFailure();
@@ -370,11 +363,11 @@ void ModellApplication::ReportEarlyEnd() {
     if (ip.InputEndedEarly().empty()) continue;
     const ModelDate& planned = runValues.end;
     *log << "ERROR: the input file " << ip.InputEndedEarly() << " of " << interpolatorNames[static_cast<size_t>(i)]
-         << " ends before the planned end of the simulation: the run ends with the step of " << StepDateText(stepDate)
-         << " instead of " << StepDateText(planned) << "[end-entry]";
+         << " ends before the planned end of the simulation: the run ends with the step of "
+         << DateText(stepDate, kMessageDate) << " instead of " << DateText(planned, kMessageDate) << "[end-entry]";
     if (earlyEnd.empty())
-      earlyEnd = "end of simulation reached early, at " + StepDateText(stepDate) + " (planned end " +
-                 StepDateText(planned) + ")!";
+      earlyEnd = "end of simulation reached early, at " + DateText(stepDate, kMessageDate) + " (planned end " +
+                 DateText(planned, kMessageDate) + ")!";
   }
 }
 
@@ -382,9 +375,9 @@ void ModellApplication::ExplainDateMismatch(int i) {
   auto& ip = modules.interpolators;
   ModelDate other;
   ip[i]->GetCurrentTime(other.minute, other.hour, other.day, other.month, other.year);
-  *log << "FATAL: the step date " << StepDateText(stepDate) << " comes from " << interpolatorNames[1] << " (file "
-       << ip[1]->DateSourceFile() << "), but " << interpolatorNames[static_cast<size_t>(i)] << " (file "
-       << ip[i]->DateSourceFile() << ") is at " << StepDateText(other)
+  *log << "FATAL: the step date " << DateText(stepDate, kMessageDate) << " comes from " << interpolatorNames[1]
+       << " (file " << ip[1]->DateSourceFile() << "), but " << interpolatorNames[static_cast<size_t>(i)] << " (file "
+       << ip[i]->DateSourceFile() << ") is at " << DateText(other, kMessageDate)
        << ": every meteorological input has to hold the same dates, one record per step";
   for (int k = 1; k <= interpolatorCount; ++k)
     if (!ip[k]->InputEndedEarly().empty())

@@ -7,12 +7,13 @@
 #include "framework/append_file.h"
 #include "framework/control_keys.h"
 #include "framework/ctrl_c.h"
+#include "framework/date_text.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
-#include "framework/run_files.h"
 #include "framework/option_text.h"
-#include "framework/text_helpers.h"
 #include "framework/point_output.h"
+#include "framework/run_files.h"
+#include "framework/text_helpers.h"
 #include "grids/grid_registry.h"
 
 namespace {
@@ -253,9 +254,7 @@ void SpecialOutputFile::WriteRows() {
     std::string text;
     for (int64_t r = 1; r <= rowCount; ++r) {
       const std::array<int64_t, 5>& d = dates[static_cast<size_t>(r - 1)];
-      text += FormatText("%ld\t%ld\t%ld\t%ld", static_cast<long>(d[0]), static_cast<long>(d[1]),
-                         static_cast<long>(d[2]), static_cast<long>(d[3]));
-      if (context.minuteColumn) text += FormatText("\t%ld", static_cast<long>(d[4]));
+      text += DateText(d, kPlainColumnDate.Until(context.minuteColumn ? DateField::kMinute : DateField::kHour));
       const double* v = RowValues(r);
       for (int k = 1; k <= valueCount; ++k) text += FormatText("\t%g", v[k]);
       text += '\n';

@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "framework/ctrl_c.h"
+#include "framework/date_text.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
@@ -65,11 +66,6 @@ std::string Trimmed(const std::string& line) {
   return line.substr(a, line.find_last_not_of(" \t") - a + 1);
 }
 
-std::string DateText(const ModelDate& d) {
-  return FormatText("%02lld.%02lld.%lld %02lld:%02lld", static_cast<long long>(d.day), static_cast<long long>(d.month),
-                    static_cast<long long>(d.year), static_cast<long long>(d.hour), static_cast<long long>(d.minute));
-}
-
 // Minutes from 1 January 1970 0 h to a date (its hour 24 is 0 h of the next day); false
 // for a date outside the calendar (a record edited by hand).
 bool MinutesOf(const ModelDate& d, int64_t& minutes) {
@@ -110,11 +106,8 @@ std::string RecordText(const ModelDate& date, const std::vector<EndStateFile>& s
   std::string lines;
   for (const auto& f : files)
     lines += FormatText("%llu %016llx ", f.second->bytes, f.second->checksum) + f.first + "\n";
-  return std::string(kRecordHeader) + "\n" +
-         FormatText("%lld %lld %lld %lld %lld (date of the state: year month day hour minute)\n",
-                    static_cast<long long>(date.year), static_cast<long long>(date.month),
-                    static_cast<long long>(date.day), static_cast<long long>(date.hour),
-                    static_cast<long long>(date.minute)) +
+  return std::string(kRecordHeader) + "\n" + DateText(date, kListDate.Until(DateField::kMinute)) +
+         " (date of the state: year month day hour minute)\n" +
          FormatText("%d (files written at the end of the run: bytes, checksum, name)\n",
                     static_cast<int>(files.size())) +
          lines + "\n";
@@ -242,8 +235,8 @@ int ReadEndStateRecord(const std::string& text, EndStateRecord& record, std::str
   record.date = ModelDate{v[4], v[3], v[2], v[1], v[0]};
   int64_t minutes = 0;
   if (!MinutesOf(record.date, minutes))
-    return damaged(FormatText("%ld %ld %ld %ld %ld is no date of the calendar (year month day hour minute)", v[0],
-                              v[1], v[2], v[3], v[4]));
+    return damaged(DateText(record.date, kListDate.Until(DateField::kMinute)) +
+                   " is no date of the calendar (year month day hour minute)");
   f.RestOfLine();
   long count = 0;
   if (!f.ReadLong(count) || count < 0 || count > 1000000) return damaged("no count of files");
@@ -744,12 +737,12 @@ void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const
     if (!log) continue;
     if (sameDate)
       *log << (mixed || mostDiffer ? "WARNING: " : "INFO: ") << "warm start from the state at the end of the step of "
-           << DateText(record.date) << " in " << storagePath << files << "[end-entry]";
+           << DateText(record.date, kMessageDate) << " in " << storagePath << files << "[end-entry]";
     else
-      *log << "WARNING: warm start from the state at the end of the step of " << DateText(record.date) << " in "
-           << storagePath << ", which is not the state at the end of the step before this run's start (that of "
-           << DateText(DateOfMinutesSinceEpoch(expected)) << "): the run goes on from the state of another date" << files
-           << "[end-entry]";
+      *log << "WARNING: warm start from the state at the end of the step of " << DateText(record.date, kMessageDate)
+           << " in " << storagePath << ", which is not the state at the end of the step before this run's start (that of "
+           << DateText(DateOfMinutesSinceEpoch(expected), kMessageDate)
+           << "): the run goes on from the state of another date" << files << "[end-entry]";
   }
 }
 
@@ -845,7 +838,7 @@ int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
     return list;
   };
   const std::string note =
-      "The end state" + (stateDate ? " of " + DateText(*stateDate) : std::string()) +
+      "The end state" + (stateDate ? " of " + DateText(*stateDate, kMessageDate) : std::string()) +
       " is being moved into place: these files, the storage file last. A run stopped before this file was removed "
       "left some of them new and the others of the run before, unless it had moved them all; a warm start checks "
       "which, and runs only from a whole state.\n";

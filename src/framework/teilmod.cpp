@@ -6,6 +6,7 @@
 #include <sstream>
 #include <utility>
 
+#include "framework/date_text.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/solar_geometry.h"
@@ -164,13 +165,9 @@ void teilmodellklasse::LogProgress(int64_t minute, int64_t hour, int64_t day, in
   UseFebruaryOf(calendarStamp.year);
   if (!ProgressLineDue(reportInterval, timeInterval, minToIntEndHours, hour, minute)) return;
   const bool subHourly = timeInterval > 0.0 && timeInterval < 60.0;
-  *log << std::setw(20) << (label ? std::string(label) : name) << " " << static_cast<long long>(day) << "."
-       << static_cast<long long>(month) << "." << static_cast<long long>(year) << " "
-       << static_cast<long long>(hour);
-  if (subHourly)
-    *log << ":" << static_cast<long long>(minute) << " h ";
-  else
-    *log << ". h ";
+  *log << std::setw(20) << (label ? std::string(label) : name) << " "
+       << DateText(year, month, day, hour, minute, kRecordDate.Until(subHourly ? DateField::kMinute : DateField::kHour))
+       << (subHourly ? " h " : ". h ");
   *log << "(time of meteo data)" << (extra ? extra : "") << "[end-entry]";
 }
 

@@ -1,4 +1,3 @@
-#include "framework/file_reason.h"
 #include "framework/zonalstatistic.h"
 
 #include <algorithm>
@@ -10,9 +9,11 @@
 
 #include "framework/append_file.h"
 #include "framework/ctrl_c.h"
+#include "framework/date_text.h"
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
-#include "framework/text_helpers.h"
 #include "framework/run_files.h"
+#include "framework/text_helpers.h"
 
 namespace {
 // Rows of the buffer of a writer without zone columns (the total only).
@@ -30,10 +31,6 @@ void Forget(zonalstatistic* w) {
   all.erase(std::remove(all.begin(), all.end(), w), all.end());
 }
 
-std::string RowDateText(const std::array<int64_t, 5>& d) {
-  return FormatText("%02lld.%02lld.%lld %02lld:%02lld", static_cast<long long>(d[2]), static_cast<long long>(d[1]),
-                    static_cast<long long>(d[0]), static_cast<long long>(d[3]), static_cast<long long>(d[4]));
-}
 }  // namespace
 
 zonalstatistic::zonalstatistic(int* errorFlag, LogStream* logStream, StatisticsTableEntry* /*table*/,
@@ -464,10 +461,7 @@ void zonalstatistic::WriteRow() {
   if (!active || filledRows == 0) return;
   std::string text;
   for (long r = 0; r < filledRows; ++r) {
-    const auto& d = rowDates[r];
-    text += FormatText("%2ld\t%2ld\t%2ld\t%2ld", static_cast<long>(d[0]), static_cast<long>(d[1]),
-                       static_cast<long>(d[2]), static_cast<long>(d[3]));
-    if (minuteColumn) text += FormatText("\t%2ld", static_cast<long>(d[4]));
+    text += DateText(rowDates[r], kColumnDate.Until(minuteColumn ? DateField::kMinute : DateField::kHour));
     const double* row = &rowValues[static_cast<size_t>(r) * valueSlots];
     for (int c = 1; c <= valuesPerRow; ++c) text += FormatValue(row[c]);
     text += '\n';
@@ -482,7 +476,7 @@ void zonalstatistic::WriteRow() {
   if (e != 0) {
     if (log)
       *log << "FATAL: cannot close " << fileName << FileOpenReason(fileName, true, e) << ": its " << filledRows
-           << " rows from " << RowDateText(rowDates[0]) << " on are not written" << "[end-entry]";
+           << " rows from " << DateText(rowDates[0], kMessageDate) << " on are not written" << "[end-entry]";
     throw 16;
   }
   const long bytes = (static_cast<long>(valuesPerRow) + 4) * filledRows * 8;

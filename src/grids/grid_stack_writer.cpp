@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/date_text.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
@@ -114,6 +115,9 @@ void WriteNetcdfStack(modelobject& o, const std::string& path, double*** stack, 
   }
 }
 
+// "19850104.015": the date of a stack's file name, its hour of three places.
+constexpr DateStyle kStackDate{false, kFourZeros, kTwoZeros, kThreeZeros, kTwoZeros, "", ".", "", DateField::kHour};
+
 bool IsEndOfDay(const modelobject& o) {
   return !o.stepDate.IsMissing() && PeriodClockAt(o.stepDate, o.output.stampToStepEndHours, o.endDateKey).endOfDay;
 }
@@ -128,9 +132,7 @@ std::string DatedStackName(const std::string& fileName, int64_t year, int64_t mo
   size_t dot = base.find('.');
   size_t k = dot == std::string::npos ? base.size() : dot;
   if (k > 4) k = 4;
-  char date[128];
-  std::snprintf(date, sizeof date, "_%04" PRId64 "%02" PRId64 "%02" PRId64 ".%03" PRId64, year, month, day, hour);
-  std::string name = dir + base.substr(0, k) + date;
+  std::string name = dir + base.substr(0, k) + "_" + DateText(year, month, day, hour, 0, kStackDate);
   if (repeat > 0) {
     char counter[32];
     std::snprintf(counter, sizeof counter, "_%.03" PRId64, repeat);

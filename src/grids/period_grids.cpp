@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "framework/date_text.h"
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
 #include "framework/run_files.h"
@@ -37,17 +38,21 @@ std::string PeriodSumName(const std::string& source, int tensDigit, const ModelD
   const PeriodNameParts p = SplitPeriodName(source);
   const int n = StemLength(p);
   const char* s = p.stem.c_str();
-  const long y = static_cast<long>(d.year), m = static_cast<long>(d.month), day = static_cast<long>(d.day);
+  // "1985" for a year, "198501" for a month, "009001.31" for a day (the year of its century).
+  const std::string year = DateText(d, kFileDate.Until(DateField::kYear));
+  const std::string month = DateText(d, kFileDate.Until(DateField::kMonth));
+  const std::string day = DateText(d.year % 100, d.month, d.day, 0, 0, kFileDate.Until(DateField::kMonth)) +
+                          FormatText(".%02ld", static_cast<long>(d.day));
   std::string name;
   switch (tensDigit) {
     case 1: name = FormatText("%.*s.sum", n, s); break;
-    case 2: name = FormatText("%.*s_%04ld00.sum", n, s, y); break;
-    case 3: name = FormatText("%.*s_%04ld%02ld.sum", n, s, y, m); break;
-    case 4: name = FormatText("%.*s_%04ld%02ld.%02lds", n, s, y % 100, m, day); break;
+    case 2: name = FormatText("%.*s_%s00.sum", n, s, year.c_str()); break;
+    case 3: name = FormatText("%.*s_%s.sum", n, s, month.c_str()); break;
+    case 4: name = FormatText("%.*s_%ss", n, s, day.c_str()); break;
     case 5: name = FormatText("%.*s.mit", n, s); break;
-    case 6: name = FormatText("%.*s_%04ld00.mit", n, s, y); break;
-    case 7: name = FormatText("%.*s_%04ld%02ld.mit", n, s, y, m); break;
-    case 8: name = FormatText("%.*s_%04ld%02ld.%02ldm", n, s, y % 100, m, day); break;
+    case 6: name = FormatText("%.*s_%s00.mit", n, s, year.c_str()); break;
+    case 7: name = FormatText("%.*s_%s.mit", n, s, month.c_str()); break;
+    case 8: name = FormatText("%.*s_%sm", n, s, day.c_str()); break;
     default: return std::string();
   }
   return p.directory + name;
@@ -65,8 +70,9 @@ std::string MaximumName(const std::string& source) {
 
 std::string VegetationPeriodName(const std::string& source, int thousandsDigit, int64_t year) {
   const PeriodNameParts p = SplitPeriodName(source);
-  const char* format = thousandsDigit == 2 ? "%.*s_%04ld_vegper.mit" : "%.*s_%04ld_vegper.sum";
-  return p.directory + FormatText(format, StemLength(p), p.stem.c_str(), static_cast<long>(year));
+  const std::string date = DateText(year, 1, 1, 0, 0, kFileDate.Until(DateField::kYear));
+  const char* format = thousandsDigit == 2 ? "%.*s_%s_vegper.mit" : "%.*s_%s_vegper.sum";
+  return p.directory + FormatText(format, StemLength(p), p.stem.c_str(), date.c_str());
 }
 
 std::string DatedGridName(const std::string& source, const ModelDate& d, int64_t repeatCount, bool netcdf) {
@@ -74,13 +80,10 @@ std::string DatedGridName(const std::string& source, const ModelDate& d, int64_t
   const int n = StemLength(p);
   const char* s = p.stem.c_str();
   if (netcdf) return p.directory + FormatText("%.*s_%s", n, s, "timeseries");
+  const std::string date = DateText(d, kFileDate);
   if (repeatCount > 0)
-    return p.directory + FormatText("%.*s_%04ld%02ld%02ld.%02ld%02ld_%.03ld", n, s, static_cast<long>(d.year),
-                                static_cast<long>(d.month), static_cast<long>(d.day), static_cast<long>(d.hour),
-                                static_cast<long>(d.minute), static_cast<long>(repeatCount));
-  return p.directory + FormatText("%.*s_%04ld%02ld%02ld.%02ld%02ld", n, s, static_cast<long>(d.year),
-                              static_cast<long>(d.month), static_cast<long>(d.day), static_cast<long>(d.hour),
-                              static_cast<long>(d.minute));
+    return p.directory + FormatText("%.*s_%s_%.03ld", n, s, date.c_str(), static_cast<long>(repeatCount));
+  return p.directory + FormatText("%.*s_%s", n, s, date.c_str());
 }
 
 std::string VegetationLayerOf(const std::string& fileName) {

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "framework/ctrl_c.h"
+#include "framework/date_text.h"
 #include "framework/logstream.h"
 #include "grids/grid_path.h"
 #include "grids/grid_registry.h"
@@ -61,9 +62,8 @@ int CouplingRemove(const std::string& path) {
 
 std::string ExchangedGridName(const std::string& fileName, long year, long month, long day, long hour,
                               long clockTicks) {
-  char suffix[128];
-  std::snprintf(suffix, sizeof suffix, "_%.4ld_%.2ld_%.2ld_%.2ld_%ld", year, month, day, hour, clockTicks);
-  return fileName + suffix;
+  return fileName + "_" + DateText(year, month, day, hour, 0, kUnderscoredDate.Until(DateField::kHour)) + "_" +
+         std::to_string(clockTicks);
 }
 
 void defaultini::FindExternalEntities(std::vector<ExternalStatisticRecord>& records, int count) {

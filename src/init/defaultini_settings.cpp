@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "framework/control_keys.h"
+#include "framework/date_text.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
@@ -414,19 +415,19 @@ void defaultini::ReadModelTime() {
   // A day past the end of its month is taken as the month's last day, and said.
   const auto corrected = [&](const ModelDate& date, int64_t day, const char* which) {
     if (log && date.day != day)
-      *log << "WARNING: [model_time] in " << controlFileName << ": the " << which << " date " << day << "."
-           << date.month << "." << date.year << " does not exist; it is taken as " << date.day << "." << date.month
-           << "." << date.year << ", the last day of the month" << "[end-entry]";
+      *log << "WARNING: [model_time] in " << controlFileName << ": the " << which << " date "
+           << DateText(date.year, date.month, day, 0, 0, kRecordDate.Until(DateField::kDay))
+           << " does not exist; it is taken as " << DateText(date, kRecordDate.Until(DateField::kDay))
+           << ", the last day of the month" << "[end-entry]";
   };
   corrected(s, startDay, "start");
   corrected(e, endDay, "end");
   output.runStart = s;
   if (e.Key() < s.Key()) {
     if (log)
-      *log << "FATAL: error in control file " << controlFileName << ", section [model_time]: the end of the simulation ("
-           << e.day << "." << e.month << "." << e.year << " " << e.hour << ":" << e.minute
-           << ") lies before its start (" << s.day << "." << s.month << "." << s.year << " " << s.hour << ":"
-           << s.minute << ")" << "[end-entry]";
+      *log << "FATAL: error in control file " << controlFileName
+           << ", section [model_time]: the end of the simulation (" << DateText(e, kRecordDate)
+           << ") lies before its start (" << DateText(s, kRecordDate) << ")" << "[end-entry]";
     throw 17;
   }
 }

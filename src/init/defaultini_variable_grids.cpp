@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "framework/control_keys.h"
+#include "framework/date_text.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/zonalstatistic.h"
@@ -9,10 +10,7 @@
 #include "init/grid_keys.h"
 
 std::string DatedInputFileName(const std::string& base, const ModelDate& date) {
-  char stamp[96];
-  std::snprintf(stamp, sizeof stamp, "_%04ld%02ld%02ld%02ld", static_cast<long>(date.year),
-                static_cast<long>(date.month), static_cast<long>(date.day), static_cast<long>(date.hour));
-  return base + stamp;
+  return base + "_" + DateText(date, kFileDate.Until(DateField::kHour).TimeAfter(""));
 }
 
 bool IsCodeGrid(const std::string& internalName) {

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "framework/date_text.h"
 #include "framework/logstream.h"
 #include "grids/grid_registry.h"
 #include "init/coupling.h"
@@ -40,33 +41,29 @@ bool SavesAtEndOfYear(const std::string& writeCode) {
 std::string EndOfDayName(const std::string& fileName, int year, int month, int day) {
   std::string dir, base;
   SplitFileName(fileName, dir, base);
-  char date[64];
-  std::snprintf(date, sizeof date, "SumTotal_EndOf_Day_%.04d_%.02d_%.02d_", year, month, day);
-  return dir + date + base;
+  return dir + "SumTotal_EndOf_Day_" + DateText(year, month, day, 0, 0, kUnderscoredDate.Until(DateField::kDay)) + "_" +
+         base;
 }
 
 std::string EndOfMonthName(const std::string& fileName, int year, int month) {
   std::string dir, base;
   SplitFileName(fileName, dir, base);
-  char date[64];
-  std::snprintf(date, sizeof date, "SumTotal_EndOf_Month_%.04d_%.02d_", year, month);
-  return dir + date + base;
+  return dir + "SumTotal_EndOf_Month_" + DateText(year, month, 1, 0, 0, kUnderscoredDate.Until(DateField::kMonth)) +
+         "_" + base;
 }
 
 std::string EndOfYearName(const std::string& fileName, int year) {
   std::string dir, base;
   SplitFileName(fileName, dir, base);
-  char date[64];
-  std::snprintf(date, sizeof date, "SumTotal_EndOf_Year_%.04d_", year);
-  return dir + date + base;
+  return dir + "SumTotal_EndOf_Year_" + DateText(year, 1, 1, 0, 0, kUnderscoredDate.Until(DateField::kYear)) + "_" +
+         base;
 }
 
 std::string StatisticTableText(ExternalStatisticRecord& record, const std::string& writeCode, int stepCounter,
                                int zoneCount, int year, int month, int day, int hour) {
   std::ostringstream out;
-  out << "date: " << std::setfill('0') << std::setw(4) << year << "-" << std::setw(2) << month << "-"
-      << std::setw(2) << day << "\n";
-  out << "hour: " << std::setw(2) << hour << "h\n" << std::setfill(' ');
+  out << "date: " << DateText(year, month, day, hour, 0, kIsoDate.Until(DateField::kDay)) << "\n";
+  out << "hour: " << std::setfill('0') << std::setw(2) << hour << "h\n" << std::setfill(' ');
   out << (record.name.size() > 150 ? record.name.substr(0, 150) + "..." : record.name) << "; " << zoneCount
       << " zones\n";
   const bool summing = HasSumGrid(writeCode);

@@ -3,18 +3,9 @@
 // methods 10 and 11 (fitted before the interpolation of every step).
 #include <sstream>
 
+#include "framework/date_text.h"
 #include "framework/logstream.h"
 #include "meteo/meteoint.h"
-
-namespace {
-
-std::string DayHour(const ModelDate& d) {
-  std::ostringstream s;
-  s << d.day << "." << d.month << "." << d.year << " " << d.hour;
-  return s.str();
-}
-
-}  // namespace
 
 void meteointerpol::RefuseRegressionFilesBelowAnHour() {
   if (timeStepMinutes >= 60.0) return;
@@ -65,9 +56,11 @@ void meteointerpol::AdvanceRegressionData(int r) {
   if (s.year == f.current.year && s.month == f.current.month && s.day == f.current.day && s.hour == f.current.hour)
     return;
   const std::string rule(77, '-');
-  *log << "FATAL: " << rule << "\nerror in date column of " << name << " for IDW*Regress \n\nDate from station/regress file "
-       << stationFiles[0].fileName << ":\n" << DayHour(s) << " h\n\nbut date from regres file " << f.fileName << ":\n"
-       << DayHour(f.current) << " h\n\n" << rule << "\n" << "[end-entry]";
+  *log << "FATAL: " << rule << "\nerror in date column of " << name
+       << " for IDW*Regress \n\nDate from station/regress file " << stationFiles[0].fileName << ":\n"
+       << DateText(s, kRecordDate.Until(DateField::kHour)) << " h\n\nbut date from regres file " << f.fileName << ":\n"
+       << DateText(f.current, kRecordDate.Until(DateField::kHour)) << " h\n\n"
+       << rule << "\n" << "[end-entry]";
   throw 52;
 }
 

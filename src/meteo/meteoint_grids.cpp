@@ -5,8 +5,9 @@
 #include <set>
 #include <sstream>
 
-#include "framework/file_reason.h"
 #include "framework/ctrl_c.h"
+#include "framework/date_text.h"
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/run_files.h"
 #include "grids/grid_path.h"
@@ -14,12 +15,6 @@
 #include "meteo/meteoint.h"
 
 namespace {
-
-std::string Two(int64_t v) {
-  std::ostringstream s;
-  s << std::setw(2) << v;
-  return s.str();
-}
 
 bool UsesStations(int m) { return m == 1 || (m >= 3 && m <= 8) || (m >= 10 && m <= 12); }
 
@@ -140,8 +135,8 @@ bool RowFollows(LineReader& in) {
 
 void meteointerpol::FindStartDateGridList() {
   StationFile& f = stationFiles[0];
-  *log << "looking for starting date " << Two(start.day) << "." << Two(start.month) << "." << start.year << " for "
-       << name << " in " << f.fileName << "[end-entry]";
+  *log << "looking for starting date " << DateText(start, kAlignedDate.Until(DateField::kDay)) << " for " << name
+       << " in " << f.fileName << "[end-entry]";
   LineReader in(f.fileName);
   if (!in.Ok()) Fatal("\nerror opening file " + f.fileName + FileOpenReason(f.fileName, false, 0), 49);
   std::string line;
@@ -177,8 +172,9 @@ void meteointerpol::FindStartDateGridList() {
       return;
     }
   }
-  *log << "FATAL: \nfile " << f.fileName << " dosnt contain date " << Two(start.day) << "." << Two(start.month)
-       << "." << start.year << ", hour " << start.hour << "(feof)!" << search.Hint() << "[end-entry]";
+  *log << "FATAL: \nfile " << f.fileName << " dosnt contain date "
+       << DateText(start, kAlignedDate.Until(DateField::kDay)) << ", hour " << start.hour << "(feof)!" << search.Hint()
+       << "[end-entry]";
   throw 51;
 }
 
@@ -222,9 +218,7 @@ void meteointerpol::NextGridListRecord() {
       endFlag = true;
       NoteEarlyEnd(f.fileName);
       *log << "WARNING: grid list " << f.fileName << " of interpolator " << name << " ends with the date "
-           << f.lastDateRead.day << "." << f.lastDateRead.month << "." << f.lastDateRead.year << " "
-           << f.lastDateRead.hour << ":" << f.lastDateRead.minute << " before the end of the simulation period"
-           << "[end-entry]";
+           << DateText(f.lastDateRead, kRecordDate) << " before the end of the simulation period" << "[end-entry]";
       return;
     }
     const long lineNo = f.nextLine++;

@@ -5,21 +5,12 @@
 #include <iomanip>
 #include <sstream>
 
+#include "framework/date_text.h"
 #include "framework/logstream.h"
 #include "framework/zonalstatistic.h"
 #include "meteo/idw_vector_kernels.h"
 #include "meteo/meteoint.h"
 #include "meteo/precicorr_kernels.h"
-
-namespace {
-
-std::string DateLine(const ModelDate& d) {
-  std::ostringstream s;
-  s << d.day << "." << d.month << "." << d.year << " " << d.hour << ":" << d.minute;
-  return s.str();
-}
-
-}  // namespace
 
 void meteointerpol::Interpolate(ModelDate asked) {
   if (!result) return;  // a stand-in without a grid
@@ -27,9 +18,11 @@ void meteointerpol::Interpolate(ModelDate asked) {
   if (minute != current.minute || hour != current.hour || day != current.day || month != current.month ||
       year != current.year) {
     const std::string rule(77, '-');
-    *log << "FATAL: " << rule << "\n" << "error in date columns of " << name
-         << "\n\nfirst Meteo data set (this is the set from which data is get:\n" << DateLine(asked)
-         << " h\n\nbut in " << name << ":\n" << DateLine(current) << " h\n\n" << rule << "\n" << "[end-entry]";
+    *log << "FATAL: " << rule << "\n"
+         << "error in date columns of " << name << "\n\nfirst Meteo data set (this is the set from which data is get:\n"
+         << DateText(asked, kRecordDate) << " h\n\nbut in " << name << ":\n"
+         << DateText(current, kRecordDate) << " h\n\n"
+         << rule << "\n" << "[end-entry]";
     throw 52;
   }
   stepDate = asked;  // the grid writers date their files by it
@@ -40,11 +33,11 @@ void meteointerpol::Interpolate(ModelDate asked) {
   if (!omp_in_parallel() && reportInterval > 0) {
     const int64_t stamp = hour * 60 + static_cast<int64_t>(minute + 60.0 * hourOffset);
     if (reportInterval == 1 || (stamp % (reportInterval * 60) == 0 && hour != 0)) {
-      *log << std::setw(20) << name << " " << day << "." << month << "." << year << " ";
-      if (timeStepMinutes >= 1 && timeStepMinutes <= 59)
-        *log << hour << ":" << minute << " h ";
-      else
-        *log << hour << ". h ";
+      const bool subHourly = timeStepMinutes >= 1 && timeStepMinutes <= 59;
+      *log << std::setw(20) << name << " "
+           << DateText(year, month, day, hour, minute,
+                       kRecordDate.Until(subHourly ? DateField::kMinute : DateField::kHour))
+           << (subHourly ? " h " : ". h ");
       if (szenUse == 1) *log << "using scenarios!";
       *log << "[end-entry]";
     }
@@ -259,7 +252,8 @@ void meteointerpol::WriteMissingStationWarnings() {
 
 void meteointerpol::ReportCellCounts(const CellCounts& n, const ModelDate& date) {
   if (omp_in_parallel()) return;
-  const std::string where = "WARNING: [" + name.substr(0, name.find(' ')) + "], step " + StationDateText(date) + ": ";
+  const std::string where =
+      "WARNING: [" + name.substr(0, name.find(' ')) + "], step " + DateText(date, kRecordDate) + ": ";
   const std::string once = " This is said once per run";
   if (n.noStation > 0 && !warnedNoStation) {
     warnedNoStation = true;

@@ -5,6 +5,7 @@
 #include <iomanip>
 #include <sstream>
 
+#include "framework/date_text.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
@@ -21,12 +22,6 @@ void FixRegressionYear(ModelDate& d) {
 [[noreturn]] void Fail(LogStream& log, const std::string& text, int code) {
   log << "FATAL: " << text << "[end-entry]";
   throw code;
-}
-
-std::string DayText(const ModelDate& d) {
-  std::ostringstream s;
-  s << d.day << "." << d.month << "." << d.year;
-  return s.str();
 }
 
 bool SameHour(const ModelDate& a, const ModelDate& b) {
@@ -109,7 +104,8 @@ bool ParseRegressionLine(const std::string& line, RegressionRecord& r, int* bad)
 }
 
 void FindRegressionStart(LogStream& log, const std::string& name, const ModelDate& start, RegressionFile& f) {
-  log << "looking for starting date " << DayText(start) << " for " << name << " in " << f.fileName << "[end-entry]";
+  log << "looking for starting date " << DateText(start, kRecordDate.Until(DateField::kDay)) << " for " << name
+      << " in " << f.fileName << "[end-entry]";
   std::ifstream probe;
   if (RegularOrMissing(f.fileName)) probe.open(f.fileName, std::ios::binary);
   if (!probe) Fail(log, "\nerror opening file " + f.fileName + FileOpenReason(f.fileName, false, 0), 49);
@@ -164,8 +160,8 @@ void FindRegressionStart(LogStream& log, const std::string& name, const ModelDat
     }
   }
   if (!found) {
-    log << "FATAL: \nEOF reached: " << f.fileName << ", date " << DayText(start) << ", " << start.hour
-        << ". h not found!" << "[end-entry]";
+    log << "FATAL: \nEOF reached: " << f.fileName << ", date "
+        << DateText(start, kRecordDate.Until(DateField::kHour).TimeAfter(", ")) << ". h not found!" << "[end-entry]";
     throw 51;
   }
   f.blockCount = 0;
@@ -241,7 +237,7 @@ bool NextRegressionRecord(LogStream& log, const std::string& name, int64_t endKe
   if (f.readIndex < 1 || f.readIndex > f.blockCount) {
     if (!ReadRegressionBlock(log, f)) {
       log << "WARNING: regression file " << f.fileName << " of interpolator " << name << " ends with the date "
-          << DayText(f.current) << " " << f.current.hour << " h before the end of the simulation period"
+          << DateText(f.current, kRecordDate.Until(DateField::kHour)) << " h before the end of the simulation period"
           << "[end-entry]";
       return true;
     }

@@ -6,6 +6,7 @@
 #include <iomanip>
 #include <sstream>
 
+#include "framework/date_text.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "grids/netcdf_grid_io.h"
@@ -23,12 +24,6 @@ bool IsBlankLine(const std::string& line) {
 
 void FixYear(ModelDate& d) {
   if (d.year >= 0 && d.year <= 99) d.year += 1900;
-}
-
-std::string Two(int64_t v) {
-  std::ostringstream s;
-  s << std::setw(2) << v;
-  return s.str();
 }
 
 double RecordMinutes(const ModelDate& x) {
@@ -111,12 +106,6 @@ bool EndsTheRecords(const ModelDate& date, int64_t endKey) {
   return d.Key() >= endKey;
 }
 
-std::string StationDateText(const ModelDate& d) {
-  std::ostringstream s;
-  s << d.day << "." << d.month << "." << d.year << " " << d.hour << ":" << d.minute;
-  return s.str();
-}
-
 double StepRecords::StepMinutes() const { return count < 2 ? 0.0 : RecordMinutes(date[1]) - RecordMinutes(date[0]); }
 
 void StartSearch::Note(const ModelDate& date, long line) {
@@ -138,12 +127,12 @@ void StartSearch::Note(const ModelDate& date, long line) {
 std::string StartSearch::Hint() const {
   const std::string rule = "the start of the run ([model_time]) has to be the date of one of its records";
   if (firstLine_ == 0) return "\nthe file holds no record below its five header lines; " + rule;
-  std::string s = "\n" + rule + ": its first record is dated " + StationDateText(first_) + " (line " +
+  std::string s = "\n" + rule + ": its first record is dated " + DateText(first_, kRecordDate) + " (line " +
                   std::to_string(firstLine_) + ")";
   if (afterLine_ == 0)
-    s += ", its last " + StationDateText(last_) + " (line " + std::to_string(lastLine_) + "), before the start";
+    s += ", its last " + DateText(last_, kRecordDate) + " (line " + std::to_string(lastLine_) + "), before the start";
   else if (afterLine_ != firstLine_)
-    s += ", the first after the start " + StationDateText(after_) + " (line " + std::to_string(afterLine_) + ")";
+    s += ", the first after the start " + DateText(after_, kRecordDate) + " (line " + std::to_string(afterLine_) + ")";
   // The file's own step tells a file of days from one of hours.
   const double step = secondLine_ == 0 ? 0.0 : RecordMinutes(second_) - RecordMinutes(first_);
   if (step > 0.0) {
@@ -360,8 +349,8 @@ void AnalyzeStationFile(LogStream& log, const std::string& name, double nodata, 
 
 void FindStartDate(LogStream& log, const std::string& name, double nodata, const ModelDate& start,
                    StationFile& f) {
-  log << "looking for starting date " << Two(start.day) << "." << Two(start.month) << "." << start.year << " "
-      << Two(start.hour) << ":" << Two(start.minute) << " for " << name << " in " << f.fileName << "[end-entry]";
+  log << "looking for starting date " << DateText(start, kAlignedDate) << " for " << name << " in " << f.fileName
+      << "[end-entry]";
   LineReader in(f.fileName);
   if (!in.Ok()) Fail(log, "\nerror opening file " + f.fileName + FileOpenReason(f.fileName, false, 0), 49);
   std::string line;
@@ -393,9 +382,8 @@ void FindStartDate(LogStream& log, const std::string& name, double nodata, const
     }
   }
   if (!found) {
-    log << "FATAL: \nfile " << f.fileName << " dosnt contain date " << Two(start.day) << "." << Two(start.month)
-        << "." << start.year << ", " << Two(start.hour) << ":" << Two(start.minute) << "(feof)!" << search.Hint()
-        << "[end-entry]";
+    log << "FATAL: \nfile " << f.fileName << " dosnt contain date " << DateText(start, kAlignedDate.TimeAfter(", "))
+        << "(feof)!" << search.Hint() << "[end-entry]";
     throw 51;
   }
   f.equalValues = false;
@@ -484,7 +472,7 @@ bool NextStationRecord(LogStream& log, const std::string& name, double nodata, i
   if (f.readIndex < 1 || f.readIndex > f.blockCount) {
     if (!ReadStationBlock(log, name, nodata, endKey, f)) {
       log << "WARNING: station file " << f.fileName << " of interpolator " << name << " ends with the date "
-          << StationDateText(f.lastDateRead) << " before the end of the simulation period" << "[end-entry]";
+          << DateText(f.lastDateRead, kRecordDate) << " before the end of the simulation period" << "[end-entry]";
       return true;
     }
   }
@@ -497,8 +485,8 @@ bool NextStationRecord(LogStream& log, const std::string& name, double nodata, i
     if (step != f.stepMinutes) {
       std::ostringstream s;
       s << "station file " << f.fileName << " of interpolator " << name << ", line " << line << ": the date "
-        << StationDateText(d) << " follows the date " << StationDateText(f.recordDate) << " of line " << f.recordLine
-        << " by " << step << " minutes; every record has to follow the one before by the time step of "
+        << DateText(d, kRecordDate) << " follows the date " << DateText(f.recordDate, kRecordDate) << " of line "
+        << f.recordLine << " by " << step << " minutes; every record has to follow the one before by the time step of "
         << f.stepMinutes << " minutes" << (f.stepSource.empty() ? "" : ", " + f.stepSource)
         << " (a step repeated, left out or out of order)";
       const double steps = step / f.stepMinutes;

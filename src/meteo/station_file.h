@@ -106,9 +106,6 @@ inline std::string RecordStepSource(const std::string& file) {
   return "the distance between the record of the run's start and the next one in " + file;
 }
 
-// A record's date as the messages give it: "1.1.1985 24:0".
-std::string StationDateText(const ModelDate& d);
-
 // Number of records of a read-ahead block for a file of n stations.
 int StationBlockSize(int n);
 

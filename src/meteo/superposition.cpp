@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "framework/control_keys.h"
 #include "framework/logstream.h"
 #include "framework/zonalstatistic.h"
 #include "grids/grid_registry.h"
@@ -59,10 +60,12 @@ void RegionalSuperposition::ReadEntities() {
   int count = 0;
   if (!found || !ParseNumberOfEntities(line, count))
     Fatal("could not read \"NumberOfEntities\" keyword in section [" + name + "]\n\n", 133);
+  long lineNumber = controlFile.LineNumber();  // counted on by one a line read
   for (int i = 1; i <= count; ++i) {
     std::string block;
     bool closed = false;
     while (controlFile.ReadLine(line)) {
+      ReportUnknownEntityKeys(controlFile.LineText(lineNumber++, controlFileName), line);
       block += line;
       block += '\n';
       if (line.find('}') != std::string::npos) {
@@ -82,6 +85,15 @@ void RegionalSuperposition::ReadEntities() {
             133);
     entities.push_back(std::make_unique<cSuperposition>(*this, text));
   }
+}
+
+void RegionalSuperposition::ReportUnknownEntityKeys(const std::string& where, const std::string& line) {
+  // A remark ("#" to the line's end) is not checked; ";" and the braces stand between keys
+  // as blanks do.
+  std::string text = line.substr(0, line.find('#'));
+  for (char& c : text)
+    if (c == ';' || c == '{' || c == '}') c = ' ';
+  ReportUnknownKeys(log, "[" + name + "]", where, text, kEntityKeys, false);
 }
 
 void RegionalSuperposition::Run(ModelDate d) {

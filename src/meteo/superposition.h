@@ -87,6 +87,9 @@ class RegionalSuperposition : public teilmodellklasse {
 
  private:
   void ReadEntities();
+  // Names in a WARNING each key on a line of an entity block that no entity reads (where:
+  // the line as messages name it).
+  void ReportUnknownEntityKeys(const std::string& where, const std::string& line);
   [[noreturn]] void Fatal(const std::string& text, int code);
 
   std::vector<std::unique_ptr<cSuperposition>> entities;

@@ -57,6 +57,9 @@ bool ParseLongList(const std::string& value, std::vector<long>& items) {
 
 }  // namespace
 
+const std::vector<std::string> kEntityKeys = {"entityinputgrid", "regions",     "weights", "outputgrid",
+                                              "writecode",       "outputtable", "statcode"};
+
 bool ParseNumberOfEntities(const std::string& line, int& count) {
   if (line.find("NumberOfEntities") == std::string::npos) return false;
   const size_t eq = line.find('=');

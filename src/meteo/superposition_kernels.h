@@ -38,6 +38,9 @@ struct SuperpositionEntityText {
 // whole number of 0 or more.
 bool ParseNumberOfEntities(const std::string& line, int& count);
 
+// The keys of an entity block; ParseEntityBlock finds each as a whole word.
+extern const std::vector<std::string> kEntityKeys;
+
 // Parses one block (from the entity name up to and including "}"). False with a reason
 // when a key is missing, a value is empty or a list item is not a number.
 bool ParseEntityBlock(const std::string& block, SuperpositionEntityText& entity, std::string& why);

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <iostream>
 
+#include "framework/date_text.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/run_files.h"
@@ -91,10 +92,10 @@ void abflussmodellklasse::CompareObservedDischarge() {
   if (readsPastEnd > 9) {
     int y, mo, d, h, mi;
     observed->GetDate(y, mo, d, h, mi);
-    *log << "INFO: observed runoff: actual date " << static_cast<long>(stepDay) << "." << static_cast<long>(stepMonth)
-         << "." << static_cast<long>(stepYear) << " " << static_cast<long>(stepHour)
-         << "h not found (end of discharge file at " << d << "." << mo << "." << y << ", " << h << "h)"
-         << "[end-entry]";
+    *log << "INFO: observed runoff: actual date "
+         << DateText(stepYear, stepMonth, stepDay, stepHour, 0, kRecordDate.Until(DateField::kHour))
+         << "h not found (end of discharge file at "
+         << DateText(y, mo, d, h, mi, kRecordDate.Until(DateField::kHour).TimeAfter(", ")) << "h)" << "[end-entry]";
     shift();
     std::fill(window[20].begin(), window[20].end(), 0.0);
     return;

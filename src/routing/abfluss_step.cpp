@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "framework/append_file.h"
+#include "framework/date_text.h"
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
 #include "framework/timeseries_table.h"
@@ -62,8 +63,7 @@ void abflussmodellklasse::RunTimeStep(ModelDate date, int, int) {
   stepYear = date.year;
   std::string message;
   if (routing.routingOnly && date.day != lastMessageDay) {
-    message = FormatText("routing only for day %.04lld-%.02lld-%.02lld", static_cast<long long>(date.year),
-                         static_cast<long long>(date.month), static_cast<long long>(date.day));
+    message = "routing only for day " + DateText(date, kIsoDate.Until(DateField::kDay));
     lastMessageDay = date.day;
   }
   if (flowControl == 0) return;

@@ -8,6 +8,7 @@
 
 #include "framework/append_file.h"
 #include "framework/ctrl_c.h"
+#include "framework/date_text.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/run_files.h"
@@ -19,6 +20,8 @@ namespace {
 
 constexpr size_t kOutputBufferBytes = 2097152;
 constexpr int64_t kInputBlockBytes = 1 << 20;
+// A row of an input file in messages: "4.1.1985, 5:00".
+constexpr DateStyle kRowDate{true, kAsIs, kAsIs, kAsIs, kTwoZeros, ".", ", ", ":", DateField::kMinute};
 
 [[noreturn]] void Fail(LogStream* log, const std::string& text, int code) {
   if (log) *log << "FATAL: " << text << "[end-entry]";
@@ -153,8 +156,10 @@ int AL_class::ReadParameters(const std::string& entry, int abstraction, const St
       NextFileRow();
       if (table_->GetState() == TimeSeriesTable::kEnd || table_->CurrentRow() >= table_->RowCount())
         Fail(log_,
-             FormatText("starting date %d.%d.%d, %d. h in ", start.day, start.month, start.year, start.hour) +
-                 inputFile + " not found.",
+             "starting date " +
+                 DateText(start.year, start.month, start.day, start.hour, start.minute,
+                          kRecordDate.Until(DateField::kHour).TimeAfter(", ")) +
+                 ". h in " + inputFile + " not found.",
              38);
       int y, mo, d, h, mi;
       table_->GetDate(y, mo, d, h, mi);
@@ -239,8 +244,9 @@ bool AL_class::FileValue(const StepDate& date, double& value) {
     if (y >= 0 && y < 1000) y += 1900;
     if (y != date.year || mo != date.month || d != date.day || h != date.hour || mi != date.minute)
       Fail(log_,
-           FormatText("error comparing dates in %s:\n     read: %d.%d.%d, %d:%d h,\nshould be: %d.%d.%d, %d:%d h.\n",
-                      inputFile.c_str(), y, mo, d, h, mi, date.year, date.month, date.day, date.hour, date.minute),
+           "error comparing dates in " + inputFile + ":\n     read: " + DateText(y, mo, d, h, mi, kTableDate) +
+               " h,\nshould be: " + DateText(date.year, date.month, date.day, date.hour, date.minute, kTableDate) +
+               " h.\n",
            38);
   }
   const double v = t.GetValue(column - 1);
@@ -251,9 +257,10 @@ bool AL_class::FileValue(const StepDate& date, double& value) {
     t.GetDate(y, mo, d, h, mi);
     if (y >= 0 && y < 1000) y += 1900;
     Fail(log_,
-         FormatText("error reading %s for abstraction %d: the row of %d.%d.%d, %d:%02d h holds %g m3/s in column %d; "
-                    "a discharge taken is 0 or more (missing values are -9999)",
-                    inputFile.c_str(), number, d, mo, y, h, mi, v, column),
+         FormatText("error reading %s for abstraction %d: the row of ", inputFile.c_str(), number) +
+             DateText(y, mo, d, h, mi, kRowDate) +
+             FormatText(" h holds %g m3/s in column %d; a discharge taken is 0 or more (missing values are -9999)", v,
+                        column),
          38);
   }
   value = v;
@@ -271,7 +278,7 @@ void AL_class::NextFileRow() {
     int y, mo, d, h, mi;
     t.GetDate(y, mo, d, h, mi);
     const std::string after =
-        t.CurrentRow() < 0 ? "the first row" : FormatText("the row after %d.%d.%d, %d:%02d h", d, mo, y, h, mi);
+        t.CurrentRow() < 0 ? "the first row" : "the row after " + DateText(y, mo, d, h, mi, kRowDate) + " h";
     Fail(log_,
          "error reading " + inputFile + " for abstraction " + std::to_string(number) + ": " + after +
              " holds something other than a date and " + std::to_string(t.ColumnCount()) + " numbers (" +

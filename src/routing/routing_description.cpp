@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 
+#include "framework/control_keys.h"
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
 #include "framework/value_checks.h"
@@ -30,6 +31,45 @@ std::string InFile(const std::string& file) {
 // Characters that join a keyword to the word around it (a file name, a free key name).
 bool JoinsWord(char ch) {
   return std::isalnum(static_cast<unsigned char>(ch)) || std::strchr("._-/~", ch) != nullptr;
+}
+
+// The keys the reservoir of an SP entry reads (SP_class::ReadParameters). It finds each
+// within a longer word ("filename =" reads as "file ="), so a key holding one counts as known.
+const std::vector<std::string> kReservoirKeys = {"file", "V0", "A0", "W0", "C0", "dTmin", "UseRunningAvg"};
+
+// Names in a WARNING each key of the SP entries on a line of the list that the reservoir
+// does not read. Only an SP entry's keys are read by name: the names before the "=" of the
+// other entries are free (their values are taken in their order, an AL's after its mode).
+// An entry's text runs from its keyword to the next keyword, wherever it stands, also over
+// line ends: inReservoir says whether the line begins inside an SP entry and is left so for
+// the next line. A remark ("#" to the line's end) is not checked. lineNumber: the line's in
+// the cursor's text.
+void ReportUnknownReservoirKeys(const std::string& line, long lineNumber, const TextCursor& cursor, bool& inReservoir,
+                                LogStream* log) {
+  const size_t remark = std::min(line.find('#'), line.size());
+  size_t from = 0;
+  for (;;) {
+    size_t next = std::string::npos;
+    const char* keyword = nullptr;
+    for (const char* k : kKeywords) {
+      const size_t p = line.find(k, from);
+      if (p < next) {
+        next = p;
+        keyword = k;
+      }
+    }
+    const size_t end = std::min(next, remark);
+    if (inReservoir && end > from) {
+      // The entry's brackets and commas stand between its keys as blanks do.
+      std::string text = line.substr(from, end - from);
+      for (char& c : text)
+        if (std::strchr("(),;", c)) c = ' ';
+      ReportUnknownKeys(log, "the SP entries of [routing_model]", cursor.LineText(lineNumber), text, kReservoirKeys);
+    }
+    if (!keyword) return;
+    inReservoir = std::strcmp(keyword, "SP") == 0;
+    from = next + std::strlen(keyword);
+  }
 }
 
 // The next line of the list; a line longer than the limit is error 40, the end of the file
@@ -217,12 +257,17 @@ DescriptionTotals CountRoutingDescriptions(TextCursor& cursor, LogStream* log) {
 std::vector<std::string> JoinRoutingDescriptions(TextCursor& cursor, LogStream* log) {
   std::vector<std::string> texts;
   if (cursor.AtEnd()) Fail(log, "rerror reading routing description \n2nd run, (1st run: o.k.)", 38);
+  long pendingLine = cursor.LineNumber();  // counted on by one a line read
   std::string pending = NextListLine(cursor, log);
   while (pending.find("TG") != std::string::npos) {
+    bool inReservoir = false;
+    ReportUnknownReservoirKeys(pending, pendingLine, cursor, inReservoir, log);
     std::string text = pending;
     for (;;) {
       pending = NextListLine(cursor, log);
+      ++pendingLine;
       if (!IsDescriptionLine(pending) || pending.find("TG") != std::string::npos) break;
+      ReportUnknownReservoirKeys(pending, pendingLine, cursor, inReservoir, log);
       text += ' ';
       text += pending;
     }

@@ -82,7 +82,9 @@ constexpr int kMaxJoinedTributaries = 9;
 // keyword. The cursor is left behind that line.
 DescriptionTotals CountRoutingDescriptions(TextCursor& cursor, LogStream* log);
 // Second pass: from the cursor's position, the descriptions' texts, each made of its lines
-// joined with one blank.
+// joined with one blank. A key of an SP entry that its reservoir does not read is named in
+// a WARNING with its line and the nearest key (the names before the "=" of the other
+// entries are free: their values are taken in their order).
 std::vector<std::string> JoinRoutingDescriptions(TextCursor& cursor, LogStream* log);
 
 // Sub-basin codes as the routing knows them: codeMap[code] > 0 is the internal number of

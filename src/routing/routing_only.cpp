@@ -3,6 +3,7 @@
 // run's clock.
 #include <cstdio>
 
+#include "framework/date_text.h"
 #include "framework/logstream.h"
 #include "framework/run_files.h"
 #include "framework/text_helpers.h"
@@ -10,15 +11,6 @@
 #include "grids/grid_path.h"
 #include "processes/subbasin_runoff.h"
 #include "routing/abfluss.h"
-
-namespace {
-
-std::string DateText(int64_t y, int64_t mo, int64_t d, int64_t h, int64_t mi) {
-  return FormatText("%04lld-%02lld-%02lld %02lld:%02lld", static_cast<long long>(y), static_cast<long long>(mo),
-                    static_cast<long long>(d), static_cast<long long>(h), static_cast<long long>(mi));
-}
-
-}  // namespace
 
 void abflussmodellklasse::InitRoutingMode() {
   const int n = subbasinCount;
@@ -87,9 +79,9 @@ void abflussmodellklasse::InitRoutingMode() {
   }
   *log << "[end-entry]";
   if (!found) {
-    *log << "ERROR: error looking for start date "
-         << DateText(startDate.year, startDate.month, startDate.day, startDate.hour, startDate.minute)
-         << " (run into error at actual position: " << DateText(y, mo, d, h, mi) << ") in " << name << "[end-entry]";
+    *log << "ERROR: error looking for start date " << DateText(startDate, kIsoDate)
+         << " (run into error at actual position: " << DateText(y, mo, d, h, mi, kIsoDate) << ") in " << name
+         << "[end-entry]";
     throw 1420;
   }
   modeDate = ModelDate{mi, h, d, mo, y};

@@ -1,11 +1,12 @@
 #include "routing/routingclass.h"
 
-#include <cmath>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "framework/append_file.h"
+#include "framework/date_text.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/run_files.h"
@@ -134,10 +135,8 @@ void routingclass::OpenInflow(InflowState& z, const InflowEntry& e) {
     RequireInflowRow(z);
     if (t.GetState() == TimeSeriesTable::kEnd)
       Fail(log,
-           FormatText("starting date %ld.%ld.%ld, %ld:%ld h in ", static_cast<long>(s.year),
-                      static_cast<long>(s.month), static_cast<long>(s.day), static_cast<long>(s.hour),
-                      static_cast<long>(s.minute)) +
-               z.fileName + " not found (search started at row " + std::to_string(e.startRow) + ")",
+           "starting date " + DateText(s, kTableDate) + " h in " + z.fileName + " not found (search started at row " +
+               std::to_string(e.startRow) + ")",
            38);
     int y, mo, da, h, mi;
     t.GetDate(y, mo, da, h, mi);

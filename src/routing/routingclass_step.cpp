@@ -1,5 +1,6 @@
 #include <cmath>
 
+#include "framework/date_text.h"
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
 #include "framework/timeseries_table.h"
@@ -61,9 +62,8 @@ void routingclass::ReadInflows(const ModelDate& date) {
     t.GetDate(y, mo, d, h, mi);
     if (y >= 0 && y <= 999) y += 1900;
     if (y != date.year || mo != date.month || d != date.day || h != date.hour || mi != date.minute)
-      FailInflow(FormatText("error comparing dates in %s:\n     read: %d.%d.%d, %d:%d h,\nshould be: %ld.%ld.%ld, %ld:%ld h.\n",
-                      z.fileName.c_str(), y, mo, d, h, mi, static_cast<long>(date.year), static_cast<long>(date.month),
-                      static_cast<long>(date.day), static_cast<long>(date.hour), static_cast<long>(date.minute)));
+      FailInflow("error comparing dates in " + z.fileName + ":\n     read: " + DateText(y, mo, d, h, mi, kTableDate) +
+                 " h,\nshould be: " + DateText(date, kTableDate) + " h.\n");
     double q = t.GetValue(z.column);
     if (q <= -9998.0) q = 0.0;
     step[z.zone] = DischargeToDepth(q, c.area);

@@ -10,6 +10,7 @@
 #include <iomanip>
 #include <string>
 
+#include "framework/date_text.h"
 #include "framework/logstream.h"
 #include "framework/model_date.h"
 #include "framework/storage_file.h"
@@ -534,12 +535,12 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
     // 3. Progress line.
     if (!omp_in_parallel() && log) {
       if (reportInterval <= 1) {
-        *log << "INFO: " << std::setw(20) << "actual parameters" << " " << static_cast<long>(date.day) << "."
-             << static_cast<long>(date.month) << "." << static_cast<long>(date.year) << " "
-             << static_cast<long>(date.hour) << ". h" << "[end-entry]";
+        *log << "INFO: " << std::setw(20) << "actual parameters" << " "
+             << DateText(date, kRecordDate.Until(DateField::kHour)) << ". h" << "[end-entry]";
       } else if ((static_cast<int>(g.hourOffset) + g.lastHour) % reportInterval == 0) {
-        *log << "INFO: " << std::setw(20) << "actual parameters" << " " << g.lastDay << "." << g.lastMonth << "."
-             << g.lastYear << " " << g.lastHour << ". h " << "(time of meteo data)" << "[end-entry]";
+        *log << "INFO: " << std::setw(20) << "actual parameters" << " "
+             << DateText(g.lastYear, g.lastMonth, g.lastDay, g.lastHour, 0, kRecordDate.Until(DateField::kHour))
+             << ". h " << "(time of meteo data)" << "[end-entry]";
       }
     }
     // 4. Seven-day mean temperature.

@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "framework/date_text.h"
 #include "framework/text_helpers.h"
 
 namespace {
@@ -241,4 +242,31 @@ TEST(ExactNumberText, IsTheShortestTextThatReadsBackAsTheValue) {
   EXPECT_EQ(ExactNumberText(1.0 + 2.220446049250313e-16), "1.0000000000000002");
   EXPECT_EQ(ExactNumberText(-1e-9), "-1e-09");
   EXPECT_EQ(ExactNumberText(0.1), "0.1");
+}
+
+// Each style against the text it stands for, with fields of one and two places, hour 24,
+// a year of fewer than four places and the field -9999 of a missing date.
+TEST(DateText, EveryStyleWritesItsFieldsInItsOrderFillAndSeparators) {
+  const ModelDate d{5, 9, 4, 1, 1985};  // minute, hour, day, month, year
+  const ModelDate midnight{0, 24, 31, 12, 99};
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {DateText(d, kMessageDate), "04.01.1985 09:05"},
+      {DateText(d, kShortDate), "4.1.1985 09:05"},
+      {DateText(d, kRecordDate), "4.1.1985 9:5"},
+      {DateText(d, kRecordDate.Until(DateField::kDay)), "4.1.1985"},
+      {DateText(d, kRecordDate.Until(DateField::kHour).TimeAfter(", ")), "4.1.1985, 9"},
+      {DateText(d, kAlignedDate.TimeAfter(", ")), " 4. 1.1985,  9: 5"},
+      {DateText(d, kTableDate), "1985.1.4, 9:5"},
+      {DateText(d, kIsoDate), "1985-01-04 09:05"},
+      {DateText(midnight, kIsoDate.Until(DateField::kDay)), "0099-12-31"},
+      {DateText(midnight, kFileDate), "00991231.2400"},
+      {DateText(d, kFileDate.Until(DateField::kMonth)), "198501"},
+      {DateText(d, kUnderscoredDate), "1985_01_04_09"},
+      {DateText(d, kColumnDate), "1985\t 1\t 4\t 9"},
+      {DateText(std::array<int64_t, 5>{1985, 1, 4, 9, 5}, kPlainColumnDate.Until(DateField::kMinute)),
+       "1985\t1\t4\t9\t5"},
+      {DateText(d, kListDate), "1985 1 4 9"},
+      {DateText(ModelDate{}, kMessageDate), "-9999.-9999.-9999 -9999:-9999"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(row.first, row.second);
 }

@@ -6,6 +6,7 @@
 #include "routing/routing_description.h"
 #include "routing/routingclass.h"
 #include "routing_fixture.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -53,6 +54,31 @@ TEST(RoutingDescription, JoinsTheLinesOfADescriptionWithABlank) {
   EXPECT_EQ(texts[0], "TG 1 (AE=1,");
   TextCursor d("TG 2 (AE=1,\nOL 1 AF=1)\nend\n");
   EXPECT_EQ(JoinRoutingDescriptions(d, nullptr)[0], "TG 2 (AE=1, OL 1 AF=1)");
+}
+
+// Only an SP entry's keys are read by name: a key of one that its reservoir does not read is
+// named with its line and the nearest key, also where the entry goes on over a line end; the
+// free names of the other entries, a key holding a known one and a remark are not.
+TEST(RoutingDescription, NamesTheKeysOfAnSpEntryThatTheReservoirDoesNotRead) {
+  CapturedLog log;
+  TextCursor c(
+      "TG 1 (AE=1, AF=1) OL 2 (kk=1, kf=1)\n"
+      "SP 1 (filename=r.txt,V0=1 A0 = 2 W0=3  # Vol = is a remark\n"
+      "  C0 = 0 0 0 0 0 0 0 0 0 dTmim = 600) OL 3 (kk=1)\n"
+      "AL 2 (modus = intern 0 0.5 1 m3/s) SP 3 (file = s.txt V0 = 1 C0 = 0 0 0 0 0 0 0 0 0 UseRunningAverage = 24)\n"
+      "end\n");
+  ASSERT_EQ(JoinRoutingDescriptions(c, &log.log()).size(), 1u);
+  const std::string text = log.console();
+  EXPECT_NE(text.find("the SP entries of [routing_model], line 3: no reader knows the key dTmim, so its value is not "
+                      "used; the nearest key of the SP entries of [routing_model] is dTmin"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("line 4: no reader knows the key UseRunningAverage, so its value is not used; the nearest key of "
+                      "the SP entries of [routing_model] is UseRunningAvg"),
+            std::string::npos)
+      << text;
+  for (const char* free : {"key kk", "key modus", "key filename", "key Vol", "key V0", "key W0"})
+    EXPECT_EQ(text.find(free), std::string::npos) << free << "\n" << text;
 }
 
 struct BadCase {

@@ -8,6 +8,7 @@
 #include <limits>
 #include <utility>
 
+#include "framework/date_text.h"
 #include "framework/logstream.h"
 #include "framework/thread_policy.h"
 #include "grids/grid_registry.h"
@@ -375,8 +376,9 @@ void schneemodellklasse::Run(ModelDate date) {
   humidityClamped = clamped;
   if (clamped > 0)
     *log << "WARNING: " << name << ": relative humidity outside 0..1 or a vapour pressure below "
-         << snow::kMinVapourPressure << " hPa in " << clamped << " cells of the step " << day << "." << month << "."
-         << date.year << " " << date.hour << " h; limited to the valid range" << "[end-entry]";
+         << snow::kMinVapourPressure << " hPa in " << clamped << " cells of the step "
+         << DateText(date.year, month, day, date.hour, 0, kRecordDate.Until(DateField::kHour))
+         << " h; limited to the valid range" << "[end-entry]";
 }
 
 // --- second phase -------------------------------------------------------------------------

@@ -214,158 +214,119 @@ StateRange MeanDeficitBounds(double q0, double m) {
   return r;
 }
 
-void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std::string& fileName) {
-  storageFileBeingRead = fileName;
-  TextCursor f(text);
-  f.RequireWholeWords();
-  std::string line;
-  bool found = false;
-  while (f.ReadLine(line)) {
-    // Only the exact header: other parts of the file merely mention the name.
-    size_t a = line.find_first_not_of(" \t");
-    size_t b = line.find_last_not_of(" \t");
-    if (a != std::string::npos && line.substr(a, b - a + 1) == "[soil_model]") {
-      found = true;
-      break;
-    }
+namespace {
+
+// Reads the "[soil_model]" part of a storage file for RestoreStorageSection, step by step.
+// A stored state must be a number within the range of its quantity (a damaged file must not
+// start the run with NaN); the messages name the line and what the value belongs to (a
+// sub-basin, a cell's row and column). A block is read whole before anything of it is
+// restored.
+class SoilStateReader {
+ public:
+  SoilStateReader(bodenmodellklasse& soil, const std::string& text, const std::string& fileName)
+      : m_(soil), f_(text), fileName_(fileName), log_(soil.log) {
+    f_.RequireWholeWords();
+    m_.ForEachCell([&](int r, int c) { cells_.emplace_back(r, c); });
   }
-  if (!found) {
-    *log << "FATAL: error locking for the section soil_model in " << fileName << StorageFileEnd(text, "[soil_model]")
-         << "[end-entry]";
+
+  // Moves behind the header line "[soil_model]" (only the exact header: other parts of the
+  // file merely mention the name); code 71 without it.
+  void FindSection() {
+    std::string line;
+    while (f_.ReadLine(line)) {
+      const size_t a = line.find_first_not_of(" \t");
+      const size_t b = line.find_last_not_of(" \t");
+      if (a != std::string::npos && line.substr(a, b - a + 1) == "[soil_model]") return;
+    }
+    *log_ << "FATAL: error locking for the section soil_model in " << fileName_
+          << StorageFileEnd(f_.Text(), "[soil_model]") << "[end-entry]";
     throw 71;
   }
-  // A stored state must be a number (a damaged file must not start the run with NaN); the
-  // messages name the line and what the value belongs to (a sub-basin, a cell's row and column).
-  auto subbasin = [](int i) { return "sub-basin " + std::to_string(i); };
-  // The mean deficit: below 0 no further than keeps the saturated zone's outflow of a step,
-  // Q0 exp(-SD/m), within the bound of every storage and flow of the model (1e9 mm); a
-  // deficit beyond it would make that outflow, and the deficit the step leaves, overflow.
-  auto MeanDeficitRange = [&](int i) { return MeanDeficitBounds(Q0[static_cast<size_t>(i)], params[static_cast<size_t>(i)].m); };
-  const StateRange countRange = StateRange::AtLeast(0.0, "0", "a count or weight of cells is 0 or more");
-  // A value outside the range of its quantity (that of the state grids) is refused as a
-  // state grid's is, naming the line.
-  auto within = [&](const char* label, double value, const std::string& owner, const StateRange& range) {
-    if (range.Breaks(value) >= 0)
-      RequireStoredValue(value, range, log, "[soil_model]", fileName, f.LineNumber(),
-                         std::string(label) + " of " + owner);
-  };
-  // owner() names what the value belongs to; it is asked only on a failure.
-  auto readValue = [&](double& value, const char* label, auto owner, const StateRange& range) {
-    if (!f.ReadDouble(value)) UnreadableValue(log, f, fileName, label, owner());
-    if (range.Breaks(value) >= 0) within(label, value, owner(), range);
-  };
-  auto readInt = [&](int current, const char* label, const std::string& owner) {
-    long v = 0;
-    if (!f.ReadLong(v)) UnreadableValue(log, f, fileName, label, owner);
-    if (v != current) StorageValueMismatch(label, current, static_cast<double>(v), ValuePlace(f, owner));
-  };
-  readInt(subbasins, "number of subbasins", "");
-  f.RestOfLine();
-  for (int i = 1; i <= subbasins; ++i) readInt(subbasinCodes[static_cast<size_t>(i)], "subbasin code", subbasin(i));
-  f.RestOfLine();
-  for (int row = 0; row < 11; ++row) {
-    for (int i = 1; i <= subbasins; ++i)
-      CheckStorageValue(f, RowValue(params[static_cast<size_t>(i)], row), kRows[row].label, subbasin(i));
-    f.RestOfLine();
-  }
-  // Read everything first: nothing is restored from a part that does not fit.
-  std::vector<std::vector<TravelTimeZoneRecord>> zones = zoneFZT;
-  std::vector<double> qd = QD;
-  for (int i = 1; i <= subbasins; ++i) {
-    const size_t ii = static_cast<size_t>(i);
-    readInt(i, "actual zone", subbasin(i));
-    readInt(maxzeit[ii], "maxzeit of actual subbasin", subbasin(i));
-    f.RestOfLine();
-    for (int k = 1; k <= maxzeit[ii]; ++k) {
-      TravelTimeZoneRecord& z = zones[ii][static_cast<size_t>(k)];
-      const std::string owner = "travel-time zone " + std::to_string(k) + " of " + subbasin(i);
-      double v[5];
-      int count = 0;
-      while (count < 5 && f.ReadDouble(v[count])) ++count;
-      if (count != 5) UnreadableValue(log, f, fileName, "the 5 fields for zonal statistics QD (zoneFZT)", owner);
-      // Cells and weights of the zone and those behind it, the direct runoff in transit,
-      // the zone's number and its share of the sub-basin's cells.
-      static const char* const kFields[5] = {"zoneFZT.n", "zoneFZT.sx", "zoneFZT.zonenwert", "zoneFZT.rel",
-                                             "zoneFZT.RelCellSum"};
-      const StateRange ranges[5] = {countRange, StateRange::Storage(), countRange, StateRange::Fraction(), countRange};
-      for (int k5 = 0; k5 < 5; ++k5) within(kFields[k5], v[k5], owner, ranges[k5]);
-      z.n = v[0];
-      z.sx = v[1];
-      z.zonenwert = v[2];
-      z.rel = v[3];
-      z.RelCellSum = v[4];
-      f.RestOfLine();
-    }
-    readValue(qd[ii], "QD", [&] { return subbasin(i); }, StateRange::Storage());
-    f.RestOfLine();
-  }
-  zoneFZT = std::move(zones);
-  QD = std::move(qd);
 
-  // The blocks a file of the older layouts does not have.
-  std::vector<std::string> missing;
-  size_t mark = f.Pos();
-  if (f.ReadLine(line) && line.find(kCarriedHeader) != std::string::npos) {
-    std::vector<double> qbb = QBB, deficit = meanDeficit;
-    for (int i = 1; i <= subbasins; ++i) {
-      const size_t ii = static_cast<size_t>(i);
-      readInt(i, "actual zone", subbasin(i));
-      readValue(qbb[ii], "QBB", [&] { return subbasin(i); }, StateRange::Storage());
-      readValue(deficit[ii], "the mean deficit", [&] { return subbasin(i); }, MeanDeficitRange(i));
-      f.RestOfLine();
+  // The number of sub-basins, their codes and their eleven parameters must be the run's.
+  void CheckParameters() {
+    Whole(m_.subbasins, "number of subbasins", "");
+    f_.RestOfLine();
+    for (int i = 1; i <= m_.subbasins; ++i)
+      Whole(m_.subbasinCodes[static_cast<size_t>(i)], "subbasin code", Subbasin(i));
+    f_.RestOfLine();
+    for (int row = 0; row < 11; ++row) {
+      for (int i = 1; i <= m_.subbasins; ++i)
+        m_.CheckStorageValue(f_, RowValue(m_.params[static_cast<size_t>(i)], row), kRows[row].label, Subbasin(i));
+      f_.RestOfLine();
     }
-    QBB = std::move(qbb);
-    meanDeficit = std::move(deficit);
-    mark = f.Pos();
-  } else {
-    missing.push_back("the slow baseflow and mean deficit of the sub-basins");
   }
-  // The cells of a block: its first line must give the count of the sub-basins' cells.
-  std::vector<std::pair<int, int>> cellPlaces;
-  ForEachCell([&](int r, int c) { cellPlaces.emplace_back(r, c); });
-  auto cellName = [&](size_t k) {
-    return [&, k] {
-      return "row " + std::to_string(cellPlaces[k].first) + ", column " + std::to_string(cellPlaces[k].second);
-    };
-  };
-  auto cellCount = [&](const std::string& head) {
-    const long cells = static_cast<long>(cellPlaces.size());
-    long stored = 0;
-    TextCursor t(head);
-    t.RequireWholeWords();
-    if (!t.ReadLong(stored) || stored != cells)
-      StorageValueMismatch("number of cells", static_cast<double>(cells), static_cast<double>(stored),
-                           ", line " + std::to_string(f.LineNumber() - 1));
-    return cells;
-  };
-  f.Seek(mark);
-  if (f.ReadLine(line) && line.find(kCellsHeader) != std::string::npos) {
-    const long cells = cellCount(line);
+
+  // The direct runoff in transit: per sub-basin its travel-time zones and QD.
+  void RestoreTransit() {
+    std::vector<std::vector<TravelTimeZoneRecord>> zones = m_.zoneFZT;
+    std::vector<double> qd = m_.QD;
+    for (int i = 1; i <= m_.subbasins; ++i) {
+      const size_t ii = static_cast<size_t>(i);
+      Whole(i, "actual zone", Subbasin(i));
+      Whole(m_.maxzeit[ii], "maxzeit of actual subbasin", Subbasin(i));
+      f_.RestOfLine();
+      for (int k = 1; k <= m_.maxzeit[ii]; ++k) ReadZone(zones[ii][static_cast<size_t>(k)], k, i);
+      Value(
+          qd[ii], "QD", [&] { return Subbasin(i); }, StateRange::Storage());
+      f_.RestOfLine();
+    }
+    m_.zoneFZT = std::move(zones);
+    m_.QD = std::move(qd);
+  }
+
+  // The slow baseflow and the mean deficit of every sub-basin; false without the block.
+  bool RestoreCarried() {
+    if (!OpenBlock(kCarriedHeader)) return false;
+    std::vector<double> qbb = m_.QBB, deficit = m_.meanDeficit;
+    for (int i = 1; i <= m_.subbasins; ++i) {
+      const size_t ii = static_cast<size_t>(i);
+      Whole(i, "actual zone", Subbasin(i));
+      Value(
+          qbb[ii], "QBB", [&] { return Subbasin(i); }, StateRange::Storage());
+      // Below 0 no further than keeps the saturated zone's outflow of a step, Q0 exp(-SD/m),
+      // within the bound of every storage and flow of the model (1e9 mm); a deficit beyond
+      // it would make that outflow, and the deficit the step leaves, overflow.
+      Value(
+          deficit[ii], "the mean deficit", [&] { return Subbasin(i); }, MeanDeficitBounds(m_.Q0[ii], m_.params[ii].m));
+      f_.RestOfLine();
+    }
+    m_.QBB = std::move(qbb);
+    m_.meanDeficit = std::move(deficit);
+    return true;
+  }
+
+  // Per cell the soil storage of the previous step, the saturation marker and the peak
+  // flow; false without the block.
+  bool RestoreCellStates() {
+    if (!OpenBlock(kCellsHeader)) return false;
+    const long cells = CellCount();
     std::vector<double> values(static_cast<size_t>(3 * cells));
     static const char* const kCellItems[3] = {"the soil storage of the previous step", "the saturation marker",
                                               "the peak flow"};
     // The relative soil moisture and the marker are fractions; the peak flow a depth.
     const StateRange kCellRanges[3] = {StateRange::Fraction(), StateRange::Fraction(), StateRange::Storage()};
     for (size_t v = 0; v < values.size(); ++v)
-      readValue(values[v], kCellItems[v % 3], cellName(v / 3), kCellRanges[v % 3]);
+      Value(
+          values[v], kCellItems[v % 3], [this, v] { return CellName(v / 3); }, kCellRanges[v % 3]);
     size_t k = 0;
-    restoredMarker.assign(static_cast<size_t>(cells), 0.0);
-    ForEachCell([&](int r, int c) {
-      soilStorageOld[r][c] = values[3 * k];
-      restoredMarker[k] = values[3 * k + 1];
-      if (saturationMarker) saturationMarker[r][c] = values[3 * k + 1];
-      peakFlow[r][c] = values[3 * k + 2];
+    m_.restoredMarker.assign(static_cast<size_t>(cells), 0.0);
+    m_.ForEachCell([&](int r, int c) {
+      m_.soilStorageOld[r][c] = values[3 * k];
+      m_.restoredMarker[k] = values[3 * k + 1];
+      if (m_.saturationMarker) m_.saturationMarker[r][c] = values[3 * k + 1];
+      m_.peakFlow[r][c] = values[3 * k + 2];
       ++k;
     });
-    f.RestOfLine();
-    mark = f.Pos();
-  } else {
-    missing.push_back("the soil storage of the previous step, the infiltration saturation marker and the peak flow "
-                      "of the cells");
+    f_.RestOfLine();
+    return true;
   }
-  f.Seek(mark);
-  if (f.ReadLine(line) && line.find(kRootZoneHeader) != std::string::npos) {
-    const long cells = cellCount(line);
+
+  // Per cell the usable field capacity and the root depth and layer of the root zone;
+  // false without the block.
+  bool RestoreRootZone() {
+    if (!OpenBlock(kRootZoneHeader)) return false;
+    const long cells = CellCount();
     std::vector<double> capacity(static_cast<size_t>(cells)), depth(capacity.size());
     const StateRange depthRange =
         StateRange::ZeroUpTo("a depth is 0 or more", 1e9, "1e9", "no root zone reaches 1,000 km deep");
@@ -373,26 +334,118 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
                                                        "no land-use table has as many layers");
     std::vector<int> layer(capacity.size());
     for (size_t k = 0; k < capacity.size(); ++k) {
-      readValue(capacity[k], "the usable field capacity", cellName(k), StateRange::Storage());
-      readValue(depth[k], "the root depth of the root zone", cellName(k), depthRange);
+      auto owner = [this, k] { return CellName(k); };
+      Value(capacity[k], "the usable field capacity", owner, StateRange::Storage());
+      Value(depth[k], "the root depth of the root zone", owner, depthRange);
       double l = 0.0;
-      readValue(l, "the layer of the root zone", cellName(k), layerRange);
+      Value(l, "the layer of the root zone", owner, layerRange);
       if (l != std::floor(l)) {
-        *log << "FATAL: error in storage file content reading the layer of the root zone of " << cellName(k)()
-             << " in the part [soil_model] of " << fileName << ", line " << f.LineNumber() << ": " << l
-             << " is no whole number of a layer" << "[end-entry]";
+        *log_ << "FATAL: error in storage file content reading the layer of the root zone of " << CellName(k)
+              << " in the part [soil_model] of " << fileName_ << ", line " << f_.LineNumber() << ": " << l
+              << " is no whole number of a layer" << "[end-entry]";
         throw 71;
       }
       layer[k] = static_cast<int>(l);
     }
     size_t k = 0;
-    ForEachCell([&](int r, int c) { availableSoilMoisture[r][c] = capacity[k++]; });
-    restoredRootDepth = std::move(depth);
-    restoredRootLayer = std::move(layer);
-  } else {
-    f.Seek(mark);
-    missing.push_back("the usable field capacity and the root depth of the root zone of the cells");
+    m_.ForEachCell([&](int r, int c) { m_.availableSoilMoisture[r][c] = capacity[k++]; });
+    m_.restoredRootDepth = std::move(depth);
+    m_.restoredRootLayer = std::move(layer);
+    return true;
   }
+
+ private:
+  static std::string Subbasin(int i) { return "sub-basin " + std::to_string(i); }
+  std::string CellName(size_t k) const {
+    return "row " + std::to_string(cells_[k].first) + ", column " + std::to_string(cells_[k].second);
+  }
+
+  // A whole number that must be the run's (a count, a code).
+  void Whole(int current, const char* label, const std::string& owner) {
+    long v = 0;
+    if (!f_.ReadLong(v)) UnreadableValue(log_, f_, fileName_, label, owner);
+    if (v != current) m_.StorageValueMismatch(label, current, static_cast<double>(v), ValuePlace(f_, owner));
+  }
+  // A stored state within its range; owner() names what it belongs to, asked only on a failure.
+  template <typename Owner>
+  void Value(double& value, const char* label, Owner owner, const StateRange& range) {
+    if (!f_.ReadDouble(value)) UnreadableValue(log_, f_, fileName_, label, owner());
+    if (range.Breaks(value) >= 0) Within(label, value, owner(), range);
+  }
+  // A value outside the range of its quantity (that of the state grids) is refused as a
+  // state grid's is, naming the line.
+  void Within(const char* label, double value, const std::string& owner, const StateRange& range) {
+    if (range.Breaks(value) >= 0)
+      RequireStoredValue(value, range, log_, "[soil_model]", fileName_, f_.LineNumber(),
+                         std::string(label) + " of " + owner);
+  }
+
+  // One line of a travel-time zone: cells and weights of the zone and those behind it, the
+  // direct runoff in transit, the zone's number and its share of the sub-basin's cells.
+  void ReadZone(TravelTimeZoneRecord& z, int k, int i) {
+    const std::string owner = "travel-time zone " + std::to_string(k) + " of " + Subbasin(i);
+    double v[5];
+    int count = 0;
+    while (count < 5 && f_.ReadDouble(v[count])) ++count;
+    if (count != 5) UnreadableValue(log_, f_, fileName_, "the 5 fields for zonal statistics QD (zoneFZT)", owner);
+    static const char* const kFields[5] = {"zoneFZT.n", "zoneFZT.sx", "zoneFZT.zonenwert", "zoneFZT.rel",
+                                           "zoneFZT.RelCellSum"};
+    const StateRange count0 = StateRange::AtLeast(0.0, "0", "a count or weight of cells is 0 or more");
+    const StateRange ranges[5] = {count0, StateRange::Storage(), count0, StateRange::Fraction(), count0};
+    for (int k5 = 0; k5 < 5; ++k5) Within(kFields[k5], v[k5], owner, ranges[k5]);
+    z.n = v[0];
+    z.sx = v[1];
+    z.zonenwert = v[2];
+    z.rel = v[3];
+    z.RelCellSum = v[4];
+    f_.RestOfLine();
+  }
+
+  // Reads the header line of a block; false, with the position left where it was, when the
+  // next line is not that header (a file without the block).
+  bool OpenBlock(const char* header) {
+    const size_t mark = f_.Pos();
+    if (f_.ReadLine(header_) && header_.find(header) != std::string::npos) return true;
+    f_.Seek(mark);
+    return false;
+  }
+  // The count of cells on a block's header line must be that of the sub-basins' cells.
+  long CellCount() {
+    const long cells = static_cast<long>(cells_.size());
+    long stored = 0;
+    TextCursor t(header_);
+    t.RequireWholeWords();
+    if (!t.ReadLong(stored) || stored != cells)
+      m_.StorageValueMismatch("number of cells", static_cast<double>(cells), static_cast<double>(stored),
+                              ", line " + std::to_string(f_.LineNumber() - 1));
+    return cells;
+  }
+
+  bodenmodellklasse& m_;
+  TextCursor f_;
+  std::string fileName_;
+  LogStream* log_;
+  std::vector<std::pair<int, int>> cells_;  // row and column of the cells in the order of ForEachCell
+  std::string header_;                      // the header line of the block being read
+};
+
+}  // namespace
+
+void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std::string& fileName) {
+  storageFileBeingRead = fileName;
+  SoilStateReader reader(*this, text, fileName);
+  reader.FindSection();
+  reader.CheckParameters();
+  reader.RestoreTransit();
+  // A block the file does not hold starts as in a cold start.
+  std::vector<std::string> missing;
+  if (!reader.RestoreCarried()) missing.push_back("the slow baseflow and mean deficit of the sub-basins");
+  if (!reader.RestoreCellStates())
+    missing.push_back(
+        "the soil storage of the previous step, the infiltration saturation marker and the peak flow "
+        "of the cells");
+  if (!reader.RestoreRootZone())
+    missing.push_back("the usable field capacity and the root depth of the root zone of the cells");
   if (!missing.empty()) {
     *log << "INFO: the part [soil_model] of the storage file " << fileName << " does not hold";
     for (size_t k = 0; k < missing.size(); ++k) *log << (k == 0 ? " " : " nor ") << missing[k];
