@@ -6,11 +6,12 @@
 // The rest of the end state lies in the state grids, written in the run's last step. The
 // end state is written as one set: every file of it (each state grid and stack written
 // under its own name at the end, the permafrost days, the storage file) is first written
-// whole under "<name>.tmp"; only when all of them are written does Commit move them into
-// place, the storage file last. A failed write, a full disk or a SIGTERM before that point
-// leaves the earlier state as it was. While the files are moved, the file
-// "<storage file>.incomplete" stands beside the storage file, naming them; a run killed in
-// between leaves it behind, and a warm start that finds it refuses the state (code 71).
+// whole under its temporary name (OutputName, framework/new_file.h); only when all of them
+// are written does Commit move them into place, the storage file last. A failed write, a
+// full disk or a SIGTERM before that point leaves the earlier state as it was. While the
+// files are moved, the file "<storage file>.incomplete" stands beside the storage file,
+// naming them; a run killed in between leaves it behind, and a warm start that finds it
+// refuses the state (code 71).
 //
 // The storage file ends with a record of the state written with it, a part of its own that
 // the modules' readers pass over:
@@ -41,7 +42,8 @@ class LogStream;
 class TextCursor;
 struct StateRange;
 
-// The name a file of the end state is written under until the whole set is written.
+// The name a file of the end state is written under until the whole set is written: its
+// temporary name (OutputName::Temporary).
 std::string EndStateStagedName(const std::string& path);
 // True while a run's end state is collected (from StorageFile::BeginRun to its Commit or
 // Abandon): its files are then staged. Outside a run (tests of single modules) a file of the
