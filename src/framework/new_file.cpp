@@ -161,7 +161,8 @@ int OutputName::Write(const std::string& text, bool& opened) const {
 }
 
 std::string SpareTemporaryName(const std::string& path, int attempt) {
-  const std::string mark = "." + std::to_string(::getpid()) + (attempt > 1 ? "-" + std::to_string(attempt) : std::string());
+  const std::string mark =
+      "." + std::to_string(::getpid()) + (attempt > 1 ? "-" + std::to_string(attempt) : std::string());
   std::string spare = path + mark + OutputName::kTemporaryEnding;
   // Never longer than the folder's file system takes: the end of the name gives way.
   const size_t most = NameLimitsOf(path).name, base = BaseLength(spare);

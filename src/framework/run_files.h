@@ -20,18 +20,19 @@
 //
 // The names an output is written under are an OutputName (framework/new_file.h): its own,
 // and its temporary name "<name>.tmp" until it is whole, or its own alone for a character
-// device (/dev/null), which is written straight into. Besides its outputs' own names, the run
-// writes under names of its own: each output's temporary name, the marker of an incomplete end state beside the storage file,
-// the lock file of every folder it holds names in and the diagnostics file. They are the
-// run's as much as its outputs: an input or a second output under any of them is a clash.
+// device (/dev/null), which is written straight into. Besides its outputs' own names, the
+// run writes under names of its own: each output's temporary name, the marker of an
+// incomplete end state beside the storage file, the lock file of every folder it holds names
+// in and the diagnostics file. They are the run's as much as its outputs: an input or a
+// second output under any of them is a clash.
 // While the run is built nothing is removed under any name: a staged file whose name is taken
 // (a stale "<name>.tmp", or an input of that name declared later) is made under a name of
 // its own until the check has passed.
 //
-// With a hold (RunHold, framework/run_hold.h), every name the run writes under is held for it as it
-// is declared, and every file it reads is held against other runs' writes before it is read
-// (Opened) or as it is declared; the holds of the files read only while the run is built are
-// given back once it is sealed.
+// With a hold (RunHold, framework/run_hold.h), every name the run writes under is held for
+// it as it is declared, and every file it reads is held against other runs' writes before it
+// is read (Opened) or as it is declared; the holds of the files read only while the run is
+// built are given back once it is sealed.
 //
 // Outside a build (unit tests of single modules, the time loop) declarations are ignored
 // and files are created under their own names.

@@ -263,7 +263,8 @@ int RunHold::OpenLockFile(const LockAttempt& at, struct stat& opened) {
   const int fd = ::open(at.lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
   if (fd < 0) {
     const int e = errno;
-    if (e == EACCES && stood) return ClearLockFileOfAnother(at.lockPath, before, at.forWriting, at.shown) ? kTryAgain : -1;
+    if (e == EACCES && stood)
+      return ClearLockFileOfAnother(at.lockPath, before, at.forWriting, at.shown) ? kTryAgain : -1;
     if (!at.forWriting) return -1;
     if (e == ELOOP) return static_cast<int>(RefuseNotALockFile(at, "a symbolic link"));
     if (log_)

@@ -735,8 +735,9 @@ std::string FilesSummary(const RecordCheck& check, bool& mixed) {
   mixed = !check.instead.empty() || (count == 0 && recorded != 0);
   if (mixed) {
     const std::string folder = Absolute(check.storagePath).parent_path().string() + "/";
-    return (count == 0 ? std::string(": none of the state files it records is read")
-                       : FormatText(": only %d of the state files it records %s read", count, count == 1 ? "is" : "are")) +
+    return (count == 0
+                ? std::string(": none of the state files it records is read")
+                : FormatText(": only %d of the state files it records %s read", count, count == 1 ? "is" : "are")) +
            " (it records " + std::to_string(recorded) + " files in " + folder + ")" +
            (check.instead.empty()
                 ? std::string()

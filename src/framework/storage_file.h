@@ -131,13 +131,16 @@ class StorageFile {
   // whichever read flags brought the file in: a run never starts from one run's files mixed
   // with another's, nor erases the marker of such a state with its own end.
   void CheckIncompleteStates(const std::vector<std::string>& filesRead, LogStream* log) const;
-  // Once the run is built: every file of filesRead that the record of a storage file read
-  // holds and that differs from it gets one INFO naming it (edited after the run; when most
-  // of them differ but not all, the summary is a WARNING that the state looks like a copy
-  // taken while a run moved it into place); it is read as it is. One INFO names the date of the state, or a WARNING when that is not the
-  // end of the step before the run's first step, which ends at runStart (stepMinutes
-  // later). A storage file without a record (an older layout) gets one INFO; a damaged
-  // record is a FATAL (code 71).
+  // Once the run is built, for each storage file read: every file of filesRead that its
+  // record holds and that differs from it gets one INFO naming it (edited after the run; when
+  // most of them differ but not all, the summary is a WARNING that the state looks like a
+  // copy taken while a run moved it into place); it is read as it is. A recorded file a
+  // reader did not find, and state grids read that the record does not list, get a WARNING.
+  // One INFO names the date of the state, or a WARNING when that is not the end of the step
+  // before the run's first step, which ends at runStart (stepMinutes later), or when the run
+  // reads none of the recorded files or others of their names in their place. A storage
+  // file without a record (an older layout) gets one INFO; a damaged record is a FATAL
+  // (code 71).
   void CheckEndState(const std::vector<std::string>& filesRead, const ModelDate& runStart, double stepMinutes,
                      LogStream* log);
 
