@@ -200,7 +200,7 @@ OutputName RunFiles::Stage(const std::string& entry, const std::string& path, co
   if (w.output.IntoDevice()) return w.output;  // written straight into
   w.staged = true;
   for (const Staged& s : staged_)
-    if (s.output.Final() == path) return OutputName::WrittenUnder(path, s.name);
+    if (s.output.Final() == path) return s.output;
   // Nothing is removed while the run is built: a name taken (a stale temporary file, or an
   // input of that name that the check will refuse) is passed over for one of this run's own.
   const auto taken = [](const std::string& name) {
@@ -211,8 +211,8 @@ OutputName RunFiles::Stage(const std::string& entry, const std::string& path, co
   std::string staged = w.output.Temporary();
   const NameLimits limits = NameLimitsOf(path);
   for (int k = 1; (taken(staged) || !limits.Fit(staged)) && k < 1000; ++k) staged = SpareTemporaryName(path, k);
-  staged_.push_back(Staged{staged, w.output});
-  return OutputName::WrittenUnder(path, staged);
+  staged_.push_back(Staged{OutputName::WrittenUnder(path, staged), w.output.Temporary()});
+  return staged_.back().output;
 }
 
 std::FILE* RunFiles::CreateStream(const std::string& entry, const std::string& path, const char* mode) {
@@ -535,17 +535,17 @@ void RunFiles::Seal(LogStream* log, const std::string& run) {
   for (size_t i = 0; i < staged.size(); ++i) {
     const OutputName& output = staged[i].output;
     // What stood under the usual temporary name (a stale file, a link) is no input: it goes.
-    if (staged[i].name != output.Temporary()) ClearName(output.Temporary());
+    if (output.Temporary() != staged[i].usual) ClearName(staged[i].usual);
     // A writer that skipped its file (a table it could not open) left nothing of its own to
     // move: what else stands under the staged name (a folder, a link) stays where it is.
     struct stat st;
-    if (::lstat(staged[i].name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    const int e = OutputName::WrittenUnder(output.Final(), staged[i].name).MoveIntoPlace();
+    if (::lstat(output.Temporary().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    const int e = output.MoveIntoPlace();
     if (e == 0) continue;
-    for (size_t k = i; k < staged.size(); ++k) std::remove(staged[k].name.c_str());
+    for (size_t k = i; k < staged.size(); ++k) std::remove(staged[k].output.Temporary().c_str());
     if (log)
-      *log << "FATAL: cannot move " << staged[i].name << " to " << output.Final() << " (" << std::strerror(e) << ")"
-           << "[end-entry]";
+      *log << "FATAL: cannot move " << output.Temporary() << " to " << output.Final() << " (" << std::strerror(e)
+           << ")" << "[end-entry]";
     WriteDeferred(false);  // the check has passed: they may be written
     throw 26;
   }
@@ -559,7 +559,7 @@ void RunFiles::Seal(LogStream* log, const std::string& run) {
 }
 
 void RunFiles::Abandon() {
-  for (const Staged& s : staged_) std::remove(s.name.c_str());
+  for (const Staged& s : staged_) std::remove(s.output.Temporary().c_str());
   staged_.clear();
   if (building_) WriteDeferred(true);  // a failure here costs nothing more: the run has failed
   deferred_.clear();

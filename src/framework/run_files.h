@@ -181,10 +181,11 @@ class RunFiles {
     std::string text;
     bool append = false;
   };
-  // A file made while the run is built: the name it waits under, and the output it becomes.
+  // A file made while the run is built: the output, written under its staged name, and the
+  // output's usual temporary name (the staged name unless that was taken or too long).
   struct Staged {
-    std::string name;
     OutputName output;
+    std::string usual;
   };
   // Writes the deferred files (all, or those that are none of the files read); returns the
   // first that failed with its errno, or an empty path.
