@@ -814,6 +814,12 @@ void StorageFile::AddPart(const std::string& fileName, const std::string& text) 
   files_.emplace_back(fileName, text);
 }
 
+std::string StorageFile::Text(const std::string& fileName) const {
+  for (const auto& f : files_)
+    if (f.first == fileName) return f.second;
+  return std::string();
+}
+
 namespace {
 
 // The first word of a part's text that a value not finite prints as ("inf", "-nan", also
@@ -835,16 +841,6 @@ std::string NonFiniteWord(const std::string& text, size_t& at) {
   }
   return std::string();
 }
-
-}  // namespace
-
-std::string StorageFile::Text(const std::string& fileName) const {
-  for (const auto& f : files_)
-    if (f.first == fileName) return f.second;
-  return std::string();
-}
-
-namespace {
 
 // A value that is not finite would be refused by the next warm start: a FATAL names the first
 // of each storage file. Returns the number of files that hold one.
