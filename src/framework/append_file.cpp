@@ -52,7 +52,7 @@ int OpenForAppending(const std::string& path, int moreFlags) {
 }
 
 int WriteWholeOrNothing(const std::string& path, const std::string& text, bool& opened) {
-  return WriteOutputFile(path, text, opened);
+  return OutputName(path).Write(text, opened);
 }
 
 std::atomic<int> unraisedWriteFailure{0};

@@ -19,10 +19,10 @@ int AppendWhole(const std::string& path, const std::string& text, bool& opened);
 // to under names it cannot choose (the module log).
 int AppendUnshared(const std::string& path, const std::string& text, bool& opened);
 
-// Writes text as the whole content of the file, through "<path>.tmp" (made new, see
+// Writes text as the whole content of the file, through its temporary name (OutputName,
 // framework/new_file.h) and a rename, so that the file appears whole or not at all.
 // Returns 0, or the errno of the failure (the earlier file of the name stays then); opened
-// tells whether "<path>.tmp" could be created.
+// tells whether the file under the temporary name could be created.
 int WriteWhole(const std::string& path, const std::string& text, bool& opened);
 
 // The code of a run that could not complete a file it writes (a full disk): its failure is

@@ -14,6 +14,7 @@
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/modappli.h"
+#include "framework/new_file.h"
 #include "framework/run_files.h"
 
 namespace {
@@ -103,7 +104,7 @@ namespace {
 bool DiagnosticsFileIsFree(const std::string& name, std::ostream& console) {
   if (name.empty()) return true;
   const std::string kind = NotARegularFile(name);
-  if (!kind.empty() && kind != "a character device")
+  if (!kind.empty() && !OutputName(name).IntoDevice())
     console << "FATAL: -diagfile:" << name << " is " << kind
             << ", not a regular file: name a regular file as diagnostics file\n";
   else if (LogStream::HoldsNoDiagnostics(name))

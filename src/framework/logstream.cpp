@@ -131,8 +131,8 @@ bool LogStream::OpenFile(const std::string& name, int& e) {
   e = 0;
   // A character device (/dev/null, to throw the diagnostics away) is written straight into,
   // unlocked: it is no file of one run.
-  if (IsCharacterDevice(name)) {
-    const int fd = CreateOutputFile(name, name);
+  if (const OutputName device(name); device.IntoDevice()) {
+    const int fd = device.Create();
     e = fd < 0 ? errno : 0;
     if (fd >= 0) file_.open(fd);
     return file_.is_open();

@@ -16,7 +16,7 @@
 
 #include "framework/memory_handling.h"
 #include "framework/model_date.h"
-#include "framework/output_lock.h"
+#include "framework/run_hold.h"
 #include "framework/storage_file.h"
 #include "framework/teilmod.h"
 #include "framework/zonalstatistic.h"
@@ -134,7 +134,7 @@ class ModellApplication : public memory_handling {
   ApplicationSeams seams;
   // The names the run writes under, held for it from their declaration (before anything is
   // written under them) to the destruction of the application, and the files it reads, held
-  // against other runs' writes while it is built (framework/output_lock.h).
+  // against other runs' writes while it is built (framework/run_hold.h).
   RunHold hold;
 
  private:

@@ -443,14 +443,15 @@ void ModellApplication::DeclareRunFiles() {
   DeclareModuleLog();
   if (modules.defaults) modules.defaults->DeclareRunFiles();
   DeclareRegisteredGridFiles(registry ? registry->Records() : nullptr);
-  // The storage file is written once at the end of the run, through "<name>.tmp": it may
-  // replace the file the run started from. While its end state is moved into place, the
-  // marker of an incomplete state stands beside it.
+  // The storage file is written once at the end of the run, through its temporary name: it
+  // may replace the file the run started from. While its end state is moved into place, the
+  // marker of an incomplete state stands beside it (none beside a device it is thrown into).
   if (modules.soil)
     if (const char* name = modules.soil->GetStorageFileName()) {
-      const std::string path = MakePath(runValues.defaultOutputDirectory, name);
+      const OutputName storageFile(MakePath(runValues.defaultOutputDirectory, name));
+      const std::string& path = storageFile.Final();
       files.Write("the storage file of [soil_model]", path, RunFiles::When::EndOnly, &storage);
-      if (!IsCharacterDevice(path))
+      if (!storageFile.IntoDevice())
         files.Reserve("the marker of an incomplete end state beside the storage file " + path,
                       IncompleteStateMarker(path), true);
     }

@@ -45,8 +45,8 @@ void modelobject::SetEndDate(int64_t year, int64_t month, int64_t day, int64_t h
 
 bool modelobject::OpenControlFile(const std::string& path) {
   // While the run is built, its preprocessed copy waits in memory for the check of its files.
-  if (const std::string* held = RunFiles::Current().HeldText(path)) {
-    controlFile.SetText(*held);
+  if (const std::string* kept = RunFiles::Current().DeferredText(path)) {
+    controlFile.SetText(*kept);
     controlFileOpen = true;
   } else {
     controlFileOpen = controlFile.LoadFile(path);

@@ -8,16 +8,16 @@
 
 namespace {
 
-bool HoldForTheBuild(const std::string& text) {
-  return RunFiles::Current().Hold("the module log", kModuleLogName, text, true,
-                                  "The module log is written in the working folder: run the program from "
-                                  "another folder or give the input another name.");
+bool DeferForTheBuild(const std::string& text) {
+  return RunFiles::Current().Defer("the module log", kModuleLogName, text, true,
+                                   "The module log is written in the working folder: run the program from "
+                                   "another folder or give the input another name.");
 }
 
 }  // namespace
 
 void AppendModuleLog(LogStream* log, const std::string& text) {
-  if (text.empty() || HoldForTheBuild(text)) return;
+  if (text.empty() || DeferForTheBuild(text)) return;
   bool opened = false;
   const int e = AppendUnshared(kModuleLogName, text, opened);
   if (e == 0) return;
@@ -27,4 +27,4 @@ void AppendModuleLog(LogStream* log, const std::string& text) {
   NoteUnraisedWriteFailure(kFileNotWritten);
 }
 
-void DeclareModuleLog() { HoldForTheBuild(std::string()); }
+void DeclareModuleLog() { DeferForTheBuild(std::string()); }

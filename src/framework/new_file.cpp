@@ -72,13 +72,6 @@ int WriteNewFile(const std::string& path, const std::string& text, bool& opened)
   return e;
 }
 
-bool IsCharacterDevice(const std::string& path) {
-  struct stat st;
-  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
-}
-
-std::string TemporaryName(const std::string& path) { return IsCharacterDevice(path) ? path : path + ".tmp"; }
-
 size_t BaseLength(const std::string& path) {
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? path.size() : path.size() - slash - 1;
@@ -100,23 +93,22 @@ NameLimits NameLimitsOf(const std::string& path) {
   return limits;
 }
 
-std::string SpareTemporaryName(const std::string& path, int attempt) {
-  const std::string mark = "." + std::to_string(::getpid()) + (attempt > 1 ? "-" + std::to_string(attempt) : std::string());
-  std::string spare = TemporaryName(path + mark);
-  // Never longer than the folder's file system takes: the end of the name gives way.
-  const size_t most = NameLimitsOf(path).name, base = BaseLength(spare);
-  if (base > most && base - most < BaseLength(path)) spare = TemporaryName(path.substr(0, path.size() - (base - most)) + mark);
-  return spare;
+namespace {
+
+// True when path leads to an existing character device (a link to one included).
+bool IsCharacterDevice(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
-int CreateOutputFile(const std::string& temporary, const std::string& path) {
-  if (temporary != path) return CreateNewFile(temporary);
+// Opens the character device path leads to for writing, as it stands: a file that took its
+// place meanwhile is not written.
+int OpenDevice(const std::string& path) {
   int fd;
   do {
     fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return -1;
-  // Only a device is written as it stands: a file that took its place meanwhile is not.
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
     ::close(fd);
@@ -126,29 +118,55 @@ int CreateOutputFile(const std::string& temporary, const std::string& path) {
   return fd;
 }
 
-std::FILE* CreateOutputStream(const std::string& temporary, const std::string& path, const char* mode) {
-  return StreamOf(CreateOutputFile(temporary, path), mode, temporary == path ? std::string() : temporary);
+}  // namespace
+
+OutputName::OutputName(const std::string& path)
+    : final_(path), temporary_(path + kTemporaryEnding), device_(IsCharacterDevice(path)) {
+  if (device_) temporary_ = path;
 }
 
-int MoveIntoPlace(const std::string& temporary, const std::string& path) {
-  if (temporary == path) return 0;
-  return std::rename(temporary.c_str(), path.c_str()) == 0 ? 0 : errno;
+OutputName OutputName::WrittenUnder(const std::string& path, const std::string& temporary) {
+  OutputName name;
+  name.final_ = path;
+  name.temporary_ = temporary;
+  return name;
 }
 
-void RemoveTemporary(const std::string& temporary, const std::string& path) {
-  if (temporary != path) ClearName(temporary);
+int OutputName::Create() const { return device_ ? OpenDevice(final_) : CreateNewFile(temporary_); }
+
+std::FILE* OutputName::CreateStream(const char* mode) const {
+  return StreamOf(Create(), mode, device_ ? std::string() : temporary_);
 }
 
-int WriteOutputText(const std::string& temporary, const std::string& path, const std::string& text, bool& opened) {
+int OutputName::MoveIntoPlace() const {
+  if (device_) return 0;
+  return std::rename(temporary_.c_str(), final_.c_str()) == 0 ? 0 : errno;
+}
+
+void OutputName::RemoveTemporary() const {
+  if (!device_) ClearName(temporary_);
+}
+
+int OutputName::WriteText(const std::string& text, bool& opened) const {
   errno = 0;
-  const int e = WriteAndClose(CreateOutputStream(temporary, path, "wb"), text, opened);
-  if (e != 0 && opened) RemoveTemporary(temporary, path);
+  const int e = WriteAndClose(CreateStream("wb"), text, opened);
+  if (e != 0 && opened) RemoveTemporary();
   return e;
 }
 
-int WriteOutputFile(const std::string& path, const std::string& text, bool& opened) {
-  const std::string temporary = TemporaryName(path);
-  int e = WriteOutputText(temporary, path, text, opened);
-  if (e == 0 && (e = MoveIntoPlace(temporary, path)) != 0) RemoveTemporary(temporary, path);
+int OutputName::Write(const std::string& text, bool& opened) const {
+  int e = WriteText(text, opened);
+  if (e == 0 && (e = MoveIntoPlace()) != 0) RemoveTemporary();
   return e;
+}
+
+std::string SpareTemporaryName(const std::string& path, int attempt) {
+  const std::string mark =
+      "." + std::to_string(::getpid()) + (attempt > 1 ? "-" + std::to_string(attempt) : std::string());
+  std::string spare = path + mark + OutputName::kTemporaryEnding;
+  // Never longer than the folder's file system takes: the end of the name gives way.
+  const size_t most = NameLimitsOf(path).name, base = BaseLength(spare);
+  if (base > most && base - most < BaseLength(path))
+    spare = path.substr(0, path.size() - (base - most)) + mark + OutputName::kTemporaryEnding;
+  return spare;
 }

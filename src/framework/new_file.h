@@ -33,12 +33,6 @@ std::FILE* CreateNewStream(const std::string& path, const char* mode = "w");
 // that could not be written to its end is removed.
 int WriteNewFile(const std::string& path, const std::string& text, bool& opened);
 
-// True when path leads to an existing character device (a link to one included).
-bool IsCharacterDevice(const std::string& path);
-
-// The name an output is written under until it is whole: "<path>.tmp", or path itself
-// when it leads to a character device, which is written straight into.
-std::string TemporaryName(const std::string& path);
 // The folder a name lies in, as the system is given it: the name up to its last "/", "/" for
 // a name in the root, "." for a name without any "/".
 std::string FolderOfName(const std::string& path);
@@ -53,27 +47,50 @@ struct NameLimits {
 NameLimits NameLimitsOf(const std::string& path);
 size_t BaseLength(const std::string& path);
 
+// The names an output is written under, decided once when it is named: its own name, and
+// the name it is written under until it is whole, "<name>.tmp", made new (CreateNewFile) and
+// moved into place then. An output whose name leads to an existing character device (a link
+// to one included) is written straight into it: its own name is then the only one.
+class OutputName {
+ public:
+  OutputName() = default;
+  // Looks at what stands under path now.
+  explicit OutputName(const std::string& path);
+  // The output path written under a name chosen for it (a file made while the run is built
+  // waits under a staged name of its own): never a device.
+  static OutputName WrittenUnder(const std::string& path, const std::string& temporary);
+
+  const std::string& Final() const { return final_; }
+  const std::string& Temporary() const { return temporary_; }  // Final() for a device
+  bool IntoDevice() const { return device_; }
+
+  // Opens the output for writing: a file made new under its temporary name, or the device
+  // (one that is gone or no longer one by then: -1 with errno EEXIST). -1 with errno set.
+  int Create() const;
+  // The same as a stream opened with mode ("w" or "wb").
+  std::FILE* CreateStream(const char* mode = "w") const;
+  // Moves the output from its temporary name into place (nothing to do for a device).
+  // Returns 0, or the errno of the failure.
+  int MoveIntoPlace() const;
+  // Removes what a failed write left under the temporary name; never the device itself.
+  void RemoveTemporary() const;
+  // Writes text as the whole content under the temporary name; nothing is moved (a file of
+  // the end state waits there). Returns 0, or the errno of the failure; opened tells whether
+  // the file could be made.
+  int WriteText(const std::string& text, bool& opened) const;
+  // WriteText, then MoveIntoPlace: the output appears whole or not at all.
+  int Write(const std::string& text, bool& opened) const;
+
+  // The ending of a temporary name.
+  static constexpr const char* kTemporaryEnding = ".tmp";
+
+ private:
+  std::string final_, temporary_;
+  bool device_ = false;
+};
+
 // The name an output made while the run is built is written under when its temporary name
 // is taken (a stale file, or an input the check of the run's files will refuse): for the
 // attempt k, "<path>.<pid>.tmp" (k = 1) or "<path>.<pid>-<k>.tmp", the end of the output's
 // own name cut where the whole would be longer than the folder's file system takes.
 std::string SpareTemporaryName(const std::string& path, int attempt);
-
-// Opens the output path for writing under the name TemporaryName gave for it: a file made
-// new there (CreateNewFile), or the character device path leads to (a device that is gone
-// or no longer one by then: -1 with errno EEXIST). -1 with errno set on failure.
-int CreateOutputFile(const std::string& temporary, const std::string& path);
-// The same as a stream opened with mode ("w" or "wb").
-std::FILE* CreateOutputStream(const std::string& temporary, const std::string& path, const char* mode = "w");
-// Moves the output from its temporary name into place (nothing to do for a device).
-// Returns 0, or the errno of the failure.
-int MoveIntoPlace(const std::string& temporary, const std::string& path);
-// Removes what a failed write left under the temporary name; never the device itself.
-void RemoveTemporary(const std::string& temporary, const std::string& path);
-// Writes text as the whole content of the output path: made new under its temporary name
-// and moved into place, so that it appears whole or not at all (a device: written into).
-// Returns 0, or the errno of the failure; opened tells whether the file could be made.
-int WriteOutputFile(const std::string& path, const std::string& text, bool& opened);
-// The same of the output path under the temporary name given (its end-state name): the
-// text is written, nothing is moved.
-int WriteOutputText(const std::string& temporary, const std::string& path, const std::string& text, bool& opened);

@@ -14,7 +14,7 @@
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/new_file.h"
-#include "framework/output_lock.h"
+#include "framework/run_hold.h"
 #include "framework/text_helpers.h"
 
 namespace {
@@ -163,20 +163,25 @@ RunFiles::File& RunFiles::Declare(const std::string& entry, const std::string& p
   f.automatic = automatic;
   for (File& w : writes_)
     if (w.state == state && w.when == when && w.compare == f.compare && w.entry == entry) return w;
+  f.output = OutputName(path);
   writes_.push_back(std::move(f));
   return writes_.back();
 }
 
-void RunFiles::Write(const std::string& entry, const std::string& path, When when, const void* state,
-                     bool automatic) {
-  if (!building_ || path.empty()) return;
-  Declare(entry, path, when, state, automatic);
-  if (!hold_) return;
+RunFiles::File& RunFiles::DeclareAndHold(const std::string& entry, const std::string& path, When when,
+                                         const void* state, bool automatic) {
+  File& w = Declare(entry, path, when, state, automatic);
+  if (!hold_) return w;
   // The output's own name and the name it is written under until it is whole.
   const bool endState = when == When::EndOnly;
   hold_->Write(path, entry, endState);
-  const std::string temporary = TemporaryName(path);
-  if (temporary != path) hold_->Write(temporary, entry + " (its temporary file)", endState);
+  if (!w.output.IntoDevice()) hold_->Write(w.output.Temporary(), entry + " (its temporary file)", endState);
+  return w;
+}
+
+void RunFiles::Write(const std::string& entry, const std::string& path, When when, const void* state,
+                     bool automatic) {
+  if (building_ && !path.empty()) DeclareAndHold(entry, path, when, state, automatic);
 }
 
 void RunFiles::Reserve(const std::string& entry, const std::string& path, bool hold) {
@@ -187,33 +192,36 @@ void RunFiles::Reserve(const std::string& entry, const std::string& path, bool h
 
 std::string RunFiles::Create(const std::string& entry, const std::string& path, const void* state, bool automatic) {
   if (!building_) return path;
-  Write(entry, path, When::Run, state, automatic);
-  if (IsCharacterDevice(path)) return path;  // written straight into
-  for (File& w : writes_)
-    if (w.path == path && w.entry == entry && w.when == When::Run && w.state == state) w.staged = true;
-  for (const auto& s : staged_)
-    if (s.second == path) return s.first;
+  return Stage(entry, path, state, automatic).Temporary();
+}
+
+OutputName RunFiles::Stage(const std::string& entry, const std::string& path, const void* state, bool automatic) {
+  File& w = DeclareAndHold(entry, path, When::Run, state, automatic);
+  if (w.output.IntoDevice()) return w.output;  // written straight into
+  w.staged = true;
+  for (const Staged& s : staged_)
+    if (s.output.Final() == path) return s.output;
   // Nothing is removed while the run is built: a name taken (a stale temporary file, or an
   // input of that name that the check will refuse) is passed over for one of this run's own.
   const auto taken = [](const std::string& name) {
     struct stat st;
-    return ::lstat(name.c_str(), &st) == 0 || ::lstat(TemporaryName(name).c_str(), &st) == 0;
+    return ::lstat(name.c_str(), &st) == 0 || ::lstat(OutputName(name).Temporary().c_str(), &st) == 0;
   };
   // A temporary name longer than the folder takes gives way to a spare one that fits.
-  std::string staged = TemporaryName(path);
+  std::string staged = w.output.Temporary();
   const NameLimits limits = NameLimitsOf(path);
   for (int k = 1; (taken(staged) || !limits.Fit(staged)) && k < 1000; ++k) staged = SpareTemporaryName(path, k);
-  staged_.emplace_back(staged, path);
-  return staged;
+  staged_.push_back(Staged{OutputName::WrittenUnder(path, staged), w.output.Temporary()});
+  return staged_.back().output;
 }
 
 std::FILE* RunFiles::CreateStream(const std::string& entry, const std::string& path, const char* mode) {
   if (!building_) return std::fopen(path.c_str(), mode);
-  return CreateOutputStream(Create(entry, path), path, mode);
+  return Stage(entry, path, nullptr, false).CreateStream(mode);
 }
 
-bool RunFiles::Hold(const std::string& entry, const std::string& path, const std::string& text, bool append,
-                    const std::string& remedy) {
+bool RunFiles::Defer(const std::string& entry, const std::string& path, const std::string& text, bool append,
+                     const std::string& remedy) {
   if (!building_) return false;
   Declare(entry, path, When::Run, nullptr, false);
   for (File& w : writes_)
@@ -221,41 +229,41 @@ bool RunFiles::Hold(const std::string& entry, const std::string& path, const std
       w.remedy = remedy;
       w.append = append;
     }
-  for (Held& h : held_) {
-    if (h.path != path) continue;
+  for (Deferred& d : deferred_) {
+    if (d.path != path) continue;
     if (append)
-      h.text += text;
+      d.text += text;
     else
-      h.text = text;
+      d.text = text;
     return true;
   }
-  held_.push_back(Held{path, text, append});
+  deferred_.push_back(Deferred{path, text, append});
   return true;
 }
 
-const std::string* RunFiles::HeldText(const std::string& path) const {
-  for (const Held& h : held_)
-    if (!h.append && h.path == path) return &h.text;
+const std::string* RunFiles::DeferredText(const std::string& path) const {
+  for (const Deferred& d : deferred_)
+    if (!d.append && d.path == path) return &d.text;
   return nullptr;
 }
 
-std::pair<std::string, int> RunFiles::WriteHeld(bool onlyUnread) {
+std::pair<std::string, int> RunFiles::WriteDeferred(bool onlyUnread) {
   std::pair<std::string, int> failed;
-  auto held = std::move(held_);
-  held_.clear();
-  for (const Held& h : held) {
-    if (h.append && h.text.empty()) continue;
+  auto deferred = std::move(deferred_);
+  deferred_.clear();
+  for (const Deferred& d : deferred) {
+    if (d.append && d.text.empty()) continue;
     if (onlyUnread) {
-      const File target = Make("", h.path, When::Run, nullptr);
+      const File target = Make("", d.path, When::Run, nullptr);
       bool read = false;
       for (const File& r : reads_) read = read || SameFile(target, r);
       if (read) continue;
     }
     std::string before;
-    if (!h.append && ReadWholeFile(h.path, before) && before == h.text) continue;  // nothing to change
+    if (!d.append && ReadWholeFile(d.path, before) && before == d.text) continue;  // nothing to change
     bool opened = false;
-    const int e = h.append ? AppendUnshared(h.path, h.text, opened) : WriteWhole(h.path, h.text, opened);
-    if (e != 0 && failed.first.empty()) failed = {h.path, e};
+    const int e = d.append ? AppendUnshared(d.path, d.text, opened) : WriteWhole(d.path, d.text, opened);
+    if (e != 0 && failed.first.empty()) failed = {d.path, e};
   }
   return failed;
 }
@@ -302,8 +310,8 @@ std::vector<std::pair<RunFiles::File, std::string>> RunFiles::OwnNames() const {
   for (const File& w : writes_) {
     if (w.reserved) {
       names.emplace_back(w, w.entry);
-    } else if (!IsCharacterDevice(w.path)) {
-      File temporary = Make(w.entry, TemporaryName(w.path), w.when, w.state);
+    } else if (!w.output.IntoDevice()) {
+      File temporary = Make(w.entry, w.output.Temporary(), w.when, w.state);
       names.emplace_back(temporary,
                          "the temporary name under which the run writes " + Shown(w.path) + " for " + w.entry);
     }
@@ -344,12 +352,12 @@ std::string RunFiles::FirstClash() const {
       if (SameName(r.name, n.first.name))
         return r.entry + " is read from " + Shown(r.path) + ", " + n.second +
                ": the run would remove or replace it, and never writes over its input. Give the input another name.";
-  // Every output is made as a new file under its name (through "<name>.tmp" and a rename):
-  // a block device, FIFO or socket of that name would be replaced by it, not written to. A
-  // character device (/dev/null) is written straight into.
+  // Every output is made as a new file under its name (through its temporary name and a
+  // rename): a block device, FIFO or socket of that name would be replaced by it, not written
+  // to. A character device (/dev/null) is written straight into.
   for (const File& w : writes_) {
-    const std::string kind = w.append || w.reserved ? std::string() : NotARegularFile(w.path);
-    if (kind.empty() || kind == "a folder" || kind == "a character device") continue;  // a folder fails its write
+    const std::string kind = w.append || w.reserved || w.output.IntoDevice() ? std::string() : NotARegularFile(w.path);
+    if (kind.empty() || kind == "a folder") continue;  // a folder fails its write
     return w.entry + " would be written to " + Shown(w.path) + ", which is " + kind +
            ", not a regular file: the run makes each output as a new file under its name and would put it in "
            "its place. Give the output another name.";
@@ -362,7 +370,7 @@ std::string RunFiles::FirstClash() const {
       const File& a = writes_[i];
       const File& b = writes_[k];
       if (a.reserved || b.reserved || a.entry == b.entry || (a.state != nullptr && a.state == b.state) ||
-          !SameFile(a, b) || IsCharacterDevice(b.path))
+          !SameFile(a, b) || b.output.IntoDevice())
         continue;
       return a.entry + " and " + b.entry + " would both be written to " + Shown(b.path) +
              ": one would take the other's place. Give one of them another name.";
@@ -413,7 +421,7 @@ std::string RunFiles::FirstUnwritable() const {
       if ((w.path.find(kAnyDigit) != std::string::npos) == dated) order.push_back(&w);
   for (const File* each : order) {
     const File& w = *each;
-    if (IsCharacterDevice(w.path)) continue;  // written straight into
+    if (w.output.IntoDevice()) continue;  // written straight into
     const std::string folder = FolderOfName(w.path);
     if (folder.find(kAnyDigit) != std::string::npos) continue;
     const std::string shown = w.path.find('/') == std::string::npos ? std::string("./ (the working folder)")
@@ -433,7 +441,7 @@ std::string RunFiles::FirstUnwritable() const {
     // The names the run writes the output under: its own and its temporary name until it is
     // whole (a file made while the run is built is staged under a name made to fit).
     std::vector<std::pair<std::string, std::string>> names = {{w.path, "its name"}};
-    if (!w.reserved && !w.append && !w.staged) names.emplace_back(TemporaryName(w.path), "its temporary name");
+    if (!w.reserved && !w.append && !w.staged) names.emplace_back(w.output.Temporary(), "its temporary name");
     const NameLimits limits = NameLimitsOf(w.path);
     for (const auto& [name, called] : names) {
       const size_t base = BaseLength(name);
@@ -487,7 +495,7 @@ void RunFiles::WarnOfReplacedFiles(LogStream* log, const std::string& run) {
     if (continues) continue;
     std::vector<std::string> names;
     for (const File& w : writes_) {
-      if (w.append || w.reserved || OwnWorkingFile(w.path) || IsCharacterDevice(w.path)) continue;
+      if (w.append || w.reserved || OwnWorkingFile(w.path) || w.output.IntoDevice()) continue;
       for (const File& x : e.writes) {
         if (x.append || x.reserved || !SameFile(w, x)) continue;
         if (std::find(names.begin(), names.end(), Shown(w.path)) == names.end()) names.push_back(Shown(w.path));
@@ -516,31 +524,32 @@ void RunFiles::Seal(LogStream* log, const std::string& run) {
   building_ = false;
   // The files read only while the run was built are read: their holds go back.
   if (hold_) {
-    std::vector<std::string> keep;
+    std::vector<std::string> readOn;
     for (const File& r : reads_)
-      if (r.when == When::Run) keep.push_back(r.path);
-    hold_->KeepReads(keep);
+      if (r.when == When::Run) readOn.push_back(r.path);
+    hold_->ReleaseReadsExcept(readOn);
   }
   hold_ = nullptr;  // the application keeps the holds to its end
   auto staged = std::move(staged_);
   staged_.clear();
   for (size_t i = 0; i < staged.size(); ++i) {
+    const OutputName& output = staged[i].output;
     // What stood under the usual temporary name (a stale file, a link) is no input: it goes.
-    if (staged[i].first != TemporaryName(staged[i].second)) ClearName(TemporaryName(staged[i].second));
+    if (output.Temporary() != staged[i].usual) ClearName(staged[i].usual);
     // A writer that skipped its file (a table it could not open) left nothing of its own to
     // move: what else stands under the staged name (a folder, a link) stays where it is.
     struct stat st;
-    if (::lstat(staged[i].first.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    if (std::rename(staged[i].first.c_str(), staged[i].second.c_str()) == 0) continue;
-    const int e = errno;
-    for (size_t k = i; k < staged.size(); ++k) std::remove(staged[k].first.c_str());
+    if (::lstat(output.Temporary().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    const int e = output.MoveIntoPlace();
+    if (e == 0) continue;
+    for (size_t k = i; k < staged.size(); ++k) std::remove(staged[k].output.Temporary().c_str());
     if (log)
-      *log << "FATAL: cannot move " << staged[i].first << " to " << staged[i].second << " (" << std::strerror(e)
+      *log << "FATAL: cannot move " << output.Temporary() << " to " << output.Final() << " (" << std::strerror(e)
            << ")" << "[end-entry]";
-    WriteHeld(false);  // the check has passed: they may be written
+    WriteDeferred(false);  // the check has passed: they may be written
     throw 26;
   }
-  const auto failed = WriteHeld(false);
+  const auto failed = WriteDeferred(false);
   WarnOfReplacedFiles(log, run);
   reads_.clear();
   writes_.clear();
@@ -550,10 +559,10 @@ void RunFiles::Seal(LogStream* log, const std::string& run) {
 }
 
 void RunFiles::Abandon() {
-  for (const auto& s : staged_) std::remove(s.first.c_str());
+  for (const Staged& s : staged_) std::remove(s.output.Temporary().c_str());
   staged_.clear();
-  if (building_) WriteHeld(true);  // a failure here costs nothing more: the run has failed
-  held_.clear();
+  if (building_) WriteDeferred(true);  // a failure here costs nothing more: the run has failed
+  deferred_.clear();
   building_ = false;
   hold_ = nullptr;
 }

@@ -4,32 +4,35 @@
 //
 // While the application builds a run, the readers and writers declare their files here.
 // A file that a writer creates during the build (a statistics file's header, a derived
-// grid, a level-discharge table) is staged: it is written under "<name>.tmp" and moved into
-// place only when the build is complete and the check has found no clash. A build that
+// grid, a level-discharge table) is staged: it is written under its temporary name and moved
+// into place only when the build is complete and the check has found no clash. A build that
 // fails leaves no staged file behind and every earlier file as it was.
 //
 // One write over a read is allowed: the state that a run carries in place. A file read only
 // while the run is built and written back once at its end by the same entry (a grid with
 // the units digit 3 of its write code, the storage file) replaces its file, written through
-// "<name>.tmp" and a rename.
+// its temporary name and a rename.
 //
 // Two files the run writes while it is built have names the run cannot choose: the
 // preprocessed copy of the control file (beside the control file) and the module log (in the
-// working folder). Their text is held in memory until the check has passed (Hold); the
+// working folder). Their text is kept in memory until the check has passed (Defer); the
 // readers of the copy take its text from here meanwhile.
 //
-// Besides its outputs' own names, the run writes under names of its own: each output's
-// temporary name "<name>.tmp", the marker of an incomplete end state beside the storage file,
-// the lock file of every folder it holds names in and the diagnostics file. They are the
-// run's as much as its outputs: an input or a second output under any of them is a clash.
+// The names an output is written under are an OutputName (framework/new_file.h): its own,
+// and its temporary name "<name>.tmp" until it is whole, or its own alone for a character
+// device (/dev/null), which is written straight into. Besides its outputs' own names, the
+// run writes under names of its own: each output's temporary name, the marker of an
+// incomplete end state beside the storage file, the lock file of every folder it holds names
+// in and the diagnostics file. They are the run's as much as its outputs: an input or a
+// second output under any of them is a clash.
 // While the run is built nothing is removed under any name: a staged file whose name is taken
 // (a stale "<name>.tmp", or an input of that name declared later) is made under a name of
 // its own until the check has passed.
 //
-// With a hold (framework/output_lock.h), every name the run writes under is held for it as it
-// is declared, and every file it reads is held against other runs' writes before it is read
-// (Opened) or as it is declared; the holds of the files read only while the run is built are
-// given back once it is sealed.
+// With a hold (RunHold, framework/run_hold.h), every name the run writes under is held for
+// it as it is declared, and every file it reads is held against other runs' writes before it
+// is read (Opened) or as it is declared; the holds of the files read only while the run is
+// built are given back once it is sealed.
 //
 // Outside a build (unit tests of single modules, the time loop) declarations are ignored
 // and files are created under their own names.
@@ -40,6 +43,8 @@
 #include <utility>
 #include <vector>
 
+#include "framework/new_file.h"
+
 class LogStream;
 class RunHold;
 
@@ -49,7 +54,7 @@ class RunFiles {
   enum class When {
     Run,        // at any time of the run
     StartOnly,  // read only while the run is built
-    EndOnly,    // written once, at the end of the run, through "<name>.tmp" and a rename
+    EndOnly,    // written once, at the end of the run, through its temporary name and a rename
   };
 
   // The ledger of the run being built in this process.
@@ -88,19 +93,19 @@ class RunFiles {
   std::string Create(const std::string& entry, const std::string& path, const void* state = nullptr,
                      bool automatic = false);
   // Create, and the file opened: during the build its staged name is made new
-  // (CreateOutputStream: a name nothing stands under; a character device is opened as it
-  // is); outside a build the file is opened under its own name (fopen with mode). Null with
-  // errno set when the file cannot be opened.
+  // (OutputName::CreateStream: a name nothing stands under; a character device is opened as
+  // it is); outside a build the file is opened under its own name (fopen with mode). Null
+  // with errno set when the file cannot be opened.
   std::FILE* CreateStream(const std::string& entry, const std::string& path, const char* mode = "w");
 
   // Declares a file the run writes under a name it cannot choose (remedy: what the user can
-  // do about a clash) and, during the build, holds its text until Seal writes it: the whole
+  // do about a clash) and, during the build, keeps its text until Seal writes it: the whole
   // file, or text appended to it (append). Returns false outside a build: the caller writes
   // the text itself.
-  bool Hold(const std::string& entry, const std::string& path, const std::string& text, bool append,
-            const std::string& remedy);
-  // The text held for a whole file of that name, or null.
-  const std::string* HeldText(const std::string& path) const;
+  bool Defer(const std::string& entry, const std::string& path, const std::string& text, bool append,
+             const std::string& remedy);
+  // The text kept for a whole file of that name, or null.
+  const std::string* DeferredText(const std::string& path) const;
 
   // Replaces the entry of every automatic declaration tied to `state` (the grid registry
   // names the grids that the grid files read and wrote).
@@ -108,16 +113,16 @@ class RunFiles {
 
   // Ends the build: checks every write against every read and every name the run writes
   // under (FirstUnwritable) and, when none clashes, moves the staged files into place and
-  // writes the held ones. A clash is logged as a FATAL naming both entries and throws 26
+  // writes the deferred ones. A clash is logged as a FATAL naming both entries and throws 26
   // (the staged files are removed); so is a name a write would fail on. A staged file that cannot be
-  // moved is code 26 as well; a held file that cannot be written kFileNotWritten.
+  // moved is code 26 as well; a deferred file that cannot be written kFileNotWritten.
   // run names the run (its control file) in the WARNING that lists the files of earlier
   // runs of the command line that this run replaces (one control file after another
   // writing the same outputs).
   void Seal(LogStream* log, const std::string& run = std::string());
   // Forgets the runs sealed so far (the entry, for each command line).
   void ForgetEarlierRuns() { earlier_.clear(); }
-  // Ends a failed build: removes the staged files and writes the held files that are none
+  // Ends a failed build: removes the staged files and writes the deferred files that are none
   // of the files read so far (the copy of the control file that the messages name).
   void Abandon();
 
@@ -161,6 +166,7 @@ class RunFiles {
     bool reserved = false;  // a name of the run's own besides its outputs (Reserve)
     bool staged = false;    // made while the run is built (Create), under a name of its own
     std::string name;  // absolute and normalised, the file's own name not resolved (a link stays the link)
+    OutputName output;  // of a write: the names it is written under
   };
   // Size, time and place of a file as it was opened for reading.
   struct Opening {
@@ -169,14 +175,21 @@ class RunFiles {
     long long seconds = 0, nanoseconds = 0;
     bool changed = false;  // opened again later, another file or other bytes
   };
-  struct Held {
+  // The text of a file written under a name the run cannot choose, kept until Seal.
+  struct Deferred {
     std::string path;
     std::string text;
     bool append = false;
   };
-  // Writes the held files (all, or those that are none of the files read); returns the
+  // A file made while the run is built: the output, written under its staged name, and the
+  // output's usual temporary name (the staged name unless that was taken or too long).
+  struct Staged {
+    OutputName output;
+    std::string usual;
+  };
+  // Writes the deferred files (all, or those that are none of the files read); returns the
   // first that failed with its errno, or an empty path.
-  std::pair<std::string, int> WriteHeld(bool onlyUnread);
+  std::pair<std::string, int> WriteDeferred(bool onlyUnread);
   static File Make(const std::string& entry, const std::string& path, When when, const void* state);
   static bool SameFile(const File& a, const File& b);
   // The end of a message about the name of w: how the output folder was put in front of it,
@@ -185,6 +198,12 @@ class RunFiles {
   std::string JoinedToOutputFolder(const File& w, const std::string& remedy) const;
   // Declares a write without holding it.
   File& Declare(const std::string& entry, const std::string& path, When when, const void* state, bool automatic);
+  // Declares a write and holds its names (its own and its temporary one) for the run.
+  File& DeclareAndHold(const std::string& entry, const std::string& path, When when, const void* state,
+                       bool automatic);
+  // Declares a file a writer makes now (during the build) and returns the names it is
+  // written under: its staged name and its own, or the device it is written straight into.
+  OutputName Stage(const std::string& entry, const std::string& path, const void* state, bool automatic);
   // The names the run writes under besides the outputs' own (temporary names, reserved
   // names, lock files), each with what it is to the run.
   std::vector<std::pair<File, std::string>> OwnNames() const;
@@ -194,8 +213,8 @@ class RunFiles {
   RunHold* hold_ = nullptr;
   std::vector<File> reads_, writes_;
   std::vector<Opening> openings_;
-  std::vector<std::pair<std::string, std::string>> staged_;  // staged name, final name
-  std::vector<Held> held_;
+  std::vector<Staged> staged_;
+  std::vector<Deferred> deferred_;
   struct EarlierRun {
     std::string run;
     std::vector<File> writes;

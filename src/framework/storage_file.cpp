@@ -119,12 +119,6 @@ int WriteNewFile(const std::string& path, const std::string& text) {
   return ::WriteNewFile(path, text, opened);
 }
 
-// The same of the storage file under its staged name (straight into a device it names).
-int WriteStaged(const std::string& staged, const std::string& path, const std::string& text) {
-  bool opened = false;
-  return WriteOutputText(staged, path, text, opened);
-}
-
 // A name and, when it is a symbolic link, the file it leads to.
 std::vector<std::string> NameAndFile(const std::string& path) {
   const std::string file = FileNamedBy(path);
@@ -145,7 +139,7 @@ void RefuseChangedSinceRead(const std::string& path, LogStream* log) {
 
 }  // namespace
 
-std::string EndStateStagedName(const std::string& path) { return TemporaryName(path); }
+std::string EndStateStagedName(const std::string& path) { return OutputName(path).Temporary(); }
 
 bool EndStateIsStaged() { return staging; }
 
@@ -584,165 +578,222 @@ void StorageFile::CheckIncompleteStates(const std::vector<std::string>& filesRea
   for (const auto& m : markers) ResolveIncompleteState(m.first, m.second, log);
 }
 
+namespace {
+
+// What the files a warm start reads show of the record of one storage file.
+struct RecordCheck {
+  std::string storagePath;
+  EndStateRecord record;
+  std::vector<fs::path> checked;     // the recorded files read, compared with the record
+  int edited = 0;                    // those of them that differ from it
+  bool mostDiffer = false;           // most of them but not all: a copy taken while a run moved its state
+  std::vector<std::string> instead;  // files read under a recorded name, elsewhere than the record has them
+  std::vector<std::string> lost;     // recorded files a reader looked for and did not find
+};
+
+using StorageTexts = std::vector<std::pair<std::string, std::shared_ptr<const std::string>>>;
+
+// The text of a storage file as its modules read it, or loaded now (a file declared alone);
+// null when it cannot be read (its reader has said so).
+std::shared_ptr<const std::string> TextRead(const std::string& storagePath, const StorageTexts& texts) {
+  for (const auto& t : texts)
+    if (t.first == storagePath) return t.second;
+  auto loaded = std::make_shared<std::string>();
+  if (!ReadWholeFile(storagePath, *loaded)) return nullptr;
+  return loaded;
+}
+
+// Reads the record of a storage file's text: false for a file without one (an INFO says so);
+// a damaged record is a FATAL (code 71).
+bool ReadRecord(const std::string& text, RecordCheck& check, LogStream* log) {
+  std::string why;
+  const int found = ReadEndStateRecord(text, check.record, &why);
+  if (found == 0 && log)
+    *log << "INFO: the storage file " << check.storagePath << " holds no record " << kRecordHeader << " of the state "
+         << "grids written with it: the state grids this run reads are not checked against it, and are read as "
+         << "they are" << "[end-entry]";
+  if (found >= 0) return found == 1;
+  if (log)
+    *log << "FATAL: the record " << kRecordHeader << " of the storage file " << check.storagePath << " is damaged ("
+         << why << ")" << "[end-entry]";
+  throw 71;
+}
+
+// Compares each file read that the record lists with the record (one no longer the file the
+// run read is refused): one INFO names each that differs, and it is read as it is.
+void CompareFilesRead(RecordCheck& check, const std::vector<std::string>& filesRead,
+                      const std::vector<std::string>& storageFiles, LogStream* log) {
+  std::vector<std::pair<std::string, std::string>> differs;  // each file read that differs, what it holds
+  for (const std::string& path : filesRead) {
+    const fs::path file = Absolute(path);
+    if (std::find(storageFiles.begin(), storageFiles.end(), path) != storageFiles.end() ||
+        std::find(check.checked.begin(), check.checked.end(), file) != check.checked.end())
+      continue;
+    const EndStateRecord::File* recorded = nullptr;
+    for (const EndStateRecord::File& f : check.record.files)
+      if (RecordedFile(f.name, check.storagePath) == file) recorded = &f;
+    unsigned long long bytes = 0, checksum = 0;
+    // A file it cannot read: its reader has said so.
+    if (recorded) RefuseChangedSinceRead(path, log);
+    if (!recorded || !FileFingerprint(path, bytes, checksum)) continue;
+    check.checked.push_back(file);
+    if (recorded->bytes == bytes && recorded->checksum == checksum) continue;
+    ++check.edited;
+    differs.emplace_back(path, FormatText("(it holds %llu bytes with checksum %016llx, the record of ", bytes,
+                                          checksum) +
+                                   check.storagePath +
+                                   FormatText(" %llu bytes with checksum %016llx); it is read as it is",
+                                              recorded->bytes, recorded->checksum));
+  }
+  // A file edited by hand or by a tool (other line ends or number formats, a storage set to
+  // 0: one file, or every file converted) is read as it is. Most of them differing while
+  // others agree is what a copy of a state taken while a run moved it into place looks
+  // like: the files moved already are that run's, the others and the storage file (moved
+  // last) the run's before.
+  const int read = static_cast<int>(check.checked.size());
+  check.mostDiffer = check.edited >= 2 && 2 * check.edited > read && check.edited < read;
+  for (const auto& d : differs)
+    if (log)
+      *log << "INFO: the state grid " << d.first << " differs from the state the run wrote"
+           << (check.mostDiffer ? " " : ": edited after the run ") << d.second << "[end-entry]";
+}
+
+// A recorded file the run does not read where the record has it, but under the same name
+// elsewhere (the grids beside the control file, the storage file from the output folder):
+// the run then goes on from the cell state of another run or date.
+void FindReadElsewhere(RecordCheck& check, const std::vector<std::string>& filesRead,
+                       const std::vector<std::string>& storageFiles) {
+  for (const EndStateRecord::File& f : check.record.files) {
+    const fs::path recordedPath = RecordedFile(f.name, check.storagePath);
+    if (std::find(check.checked.begin(), check.checked.end(), recordedPath) != check.checked.end()) continue;
+    const fs::path name = fs::path(f.name).lexically_normal();
+    for (const std::string& path : filesRead) {
+      const fs::path file = Absolute(path);
+      if (file == recordedPath || std::find(storageFiles.begin(), storageFiles.end(), path) != storageFiles.end())
+        continue;
+      // The read file's last components are the recorded name's.
+      auto a = file.end(), b = name.end();
+      while (a != file.begin() && b != name.begin() && *std::prev(a) == *std::prev(b)) {
+        --a;
+        --b;
+      }
+      if (b == name.begin() && std::find(check.instead.begin(), check.instead.end(), path) == check.instead.end())
+        check.instead.push_back(path);
+    }
+  }
+}
+
+// Recorded files a reader looked for and did not find: the run goes on without them, and a
+// WARNING names each.
+void WarnOfLostFiles(RecordCheck& check, LogStream* log) {
+  for (const auto& m : MissingStateFiles())
+    for (const EndStateRecord::File& f : check.record.files)
+      if (RecordedFile(f.name, check.storagePath) == Absolute(m.first) &&
+          std::find(check.lost.begin(), check.lost.end(), m.first) == check.lost.end()) {
+        check.lost.push_back(m.first);
+        if (log)
+          *log << "WARNING: the state file " << m.first << " that the record of " << check.storagePath
+               << " lists is not found: " << m.second << ", and the run does not go on as the run that wrote the "
+               << "state would; copy it with the storage file from that run" << "[end-entry]";
+      }
+}
+
+// State grids read that the record does not list (another run's, or none's): one WARNING.
+void WarnOfUnlistedGrids(const RecordCheck& check, const std::vector<std::string>& storageFiles, LogStream* log) {
+  std::vector<std::string> unlisted;
+  for (const std::string& path : RunFiles::Current().StateReadPaths()) {
+    bool listed = std::find(check.instead.begin(), check.instead.end(), path) != check.instead.end() ||
+                  std::find(storageFiles.begin(), storageFiles.end(), path) != storageFiles.end();
+    for (const EndStateRecord::File& f : check.record.files)
+      listed = listed || RecordedFile(f.name, check.storagePath) == Absolute(path);
+    if (!listed && std::find(unlisted.begin(), unlisted.end(), path) == unlisted.end()) unlisted.push_back(path);
+  }
+  if (!unlisted.empty() && log)
+    *log << "WARNING: the warm start from " << check.storagePath << " reads state grids that its record does not "
+         << "list: " << Listed(unlisted) << "; they are not the state written with it (left there by another run, "
+         << "or written by none) and are read as they are; name the state grids written with the storage file in "
+         << "the control file, or set their read flags to 0" << "[end-entry]";
+}
+
+// What the message of the warm start says of the state files read against the record (": its
+// 16 state files read agree with its record"); mixed: they are not all the state recorded.
+std::string FilesSummary(const RecordCheck& check, bool& mixed) {
+  const int count = static_cast<int>(check.checked.size()), edited = check.edited;
+  const size_t recorded = check.record.files.size();
+  const std::string listed =
+      static_cast<size_t>(count) == recorded
+          ? std::string()
+          : " (it lists " + std::to_string(recorded) + " files" +
+                (check.lost.empty() ? std::string() : "; not found: " + Listed(check.lost)) + ")";
+  mixed = !check.instead.empty() || (count == 0 && recorded != 0);
+  if (mixed) {
+    const std::string folder = Absolute(check.storagePath).parent_path().string() + "/";
+    return (count == 0
+                ? std::string(": none of the state files it records is read")
+                : FormatText(": only %d of the state files it records %s read", count, count == 1 ? "is" : "are")) +
+           " (it records " + std::to_string(recorded) + " files in " + folder + ")" +
+           (check.instead.empty()
+                ? std::string()
+                : "; in their place the run reads " + Listed(check.instead) +
+                      ", the state of another run or date; copy the storage file and the files it records beside the "
+                      "control file, or name the state grids in the control file by their absolute paths in " +
+                      folder + " (a relative name is read from the working folder but written under the output "
+                      "folder)");
+  }
+  if (count == 0) return ": none of the state files it records is read";
+  if (edited == 0)
+    return FormatText(": its %d state file%s read agree with its record", count, count == 1 ? "" : "s") + listed;
+  if (check.mostDiffer)
+    return FormatText(": %d of its %d state files read differ from its record, as in a copy of a state taken while "
+                      "a run moved it into place (some files of that run, the others of the run before): the state "
+                      "read may be mixed from two runs. Copy the state again once the run that wrote it has ended "
+                      "whole, or start from a state that one run wrote whole",
+                      edited, count) + listed;
+  return FormatText(": %d of its %d state files read agree with its record, %d %s edited after the run",
+                    count - edited, count, edited, edited == 1 ? "was" : "were") + listed;
+}
+
+// The message of the warm start: the date of the state and what the files read say of it;
+// an INFO, or a WARNING where the state is of another date or not all the state recorded.
+void TellStateRead(const RecordCheck& check, const ModelDate& runStart, double stepMinutes, LogStream* log) {
+  bool mixed = false;
+  const std::string files = FilesSummary(check, mixed);
+  // The state of a chain is that at the end of the step before the run's first step; a
+  // spun-up state used for another period is common practice, and said.
+  const ModelDate& date = check.record.date;
+  int64_t stateMinutes = 0, startMinutes = 0;
+  const bool known = stepMinutes >= 1.0 && MinutesOf(runStart, startMinutes);
+  const int64_t expected = known ? startMinutes - static_cast<int64_t>(stepMinutes + 0.5) : 0;
+  const bool sameDate = !known || (MinutesOf(date, stateMinutes) && stateMinutes == expected);
+  if (!log) return;
+  if (sameDate)
+    *log << (mixed || check.mostDiffer ? "WARNING: " : "INFO: ") << "warm start from the state at the end of the step "
+         << "of " << DateText(date, kMessageDate) << " in " << check.storagePath << files << "[end-entry]";
+  else
+    *log << "WARNING: warm start from the state at the end of the step of " << DateText(date, kMessageDate) << " in "
+         << check.storagePath << ", which is not the state at the end of the step before this run's start (that of "
+         << DateText(DateOfMinutesSinceEpoch(expected), kMessageDate) << "): the run goes on from the state of another date" << files
+         << "[end-entry]";
+}
+
+}  // namespace
+
 void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const ModelDate& runStart,
                                 double stepMinutes, LogStream* log) {
   // The texts the modules read are let go once their records are checked.
-  std::vector<std::pair<std::string, std::shared_ptr<const std::string>>> texts;
+  StorageTexts texts;
   texts.swap(texts_);
   for (const std::string& storagePath : reads_) {
     RefuseChangedSinceRead(storagePath, log);
-    std::shared_ptr<const std::string> text;
-    for (const auto& t : texts)
-      if (t.first == storagePath) text = t.second;
-    if (!text) {  // declared alone
-      auto loaded = std::make_shared<std::string>();
-      if (!ReadWholeFile(storagePath, *loaded)) continue;  // its reader has said so
-      text = std::move(loaded);
-    }
-    EndStateRecord record;
-    std::string why;
-    const int found = ReadEndStateRecord(*text, record, &why);
-    if (found == 0) {
-      if (log)
-        *log << "INFO: the storage file " << storagePath << " holds no record " << kRecordHeader << " of the state "
-             << "grids written with it: the state grids this run reads are not checked against it, and are read as "
-             << "they are" << "[end-entry]";
-      continue;
-    }
-    if (found < 0) {
-      if (log) *log << "FATAL: the record " << kRecordHeader << " of the storage file " << storagePath
-                    << " is damaged (" << why << ")" << "[end-entry]";
-      throw 71;
-    }
-    std::vector<fs::path> checked;
-    int edited = 0;
-    std::vector<std::pair<std::string, std::string>> differs;  // each file read that differs, what it holds
-    for (const std::string& path : filesRead) {
-      const fs::path file = Absolute(path);
-      if (std::find(reads_.begin(), reads_.end(), path) != reads_.end() ||
-          std::find(checked.begin(), checked.end(), file) != checked.end())
-        continue;
-      const EndStateRecord::File* recorded = nullptr;
-      for (const EndStateRecord::File& f : record.files)
-        if (RecordedFile(f.name, storagePath) == file) recorded = &f;
-      unsigned long long bytes = 0, checksum = 0;
-      // A file it cannot read: its reader has said so.
-      if (recorded) RefuseChangedSinceRead(path, log);
-      if (!recorded || !FileFingerprint(path, bytes, checksum)) continue;
-      checked.push_back(file);
-      if (recorded->bytes == bytes && recorded->checksum == checksum) continue;
-      ++edited;
-      differs.emplace_back(path, FormatText("(it holds %llu bytes with checksum %016llx, the record of ", bytes,
-                                            checksum) +
-                                     storagePath +
-                                     FormatText(" %llu bytes with checksum %016llx); it is read as it is",
-                                                recorded->bytes, recorded->checksum));
-    }
-    // A file edited by hand or by a tool (other line ends or number formats, a storage set to
-    // 0: one file, or every file converted) is read as it is. Most of them differing while
-    // others agree is what a copy of a state taken while a run moved it into place looks
-    // like: the files moved already are that run's, the others and the storage file (moved
-    // last) the run's before.
-    const int read = static_cast<int>(checked.size());
-    const bool mostDiffer = edited >= 2 && 2 * edited > read && edited < read;
-    for (const auto& d : differs)
-      if (log)
-        *log << "INFO: the state grid " << d.first << " differs from the state the run wrote"
-             << (mostDiffer ? " " : ": edited after the run ") << d.second << "[end-entry]";
-    // A recorded file the run does not read where the record has it, but under the same
-    // name elsewhere (the grids beside the control file, the storage file from the output
-    // folder): the run then goes on from the cell state of another run or date.
-    std::vector<std::string> instead;
-    for (const EndStateRecord::File& f : record.files) {
-      const fs::path recordedPath = RecordedFile(f.name, storagePath);
-      if (std::find(checked.begin(), checked.end(), recordedPath) != checked.end()) continue;
-      const fs::path name = fs::path(f.name).lexically_normal();
-      for (const std::string& path : filesRead) {
-        const fs::path file = Absolute(path);
-        if (file == recordedPath || std::find(reads_.begin(), reads_.end(), path) != reads_.end()) continue;
-        // The read file's last components are the recorded name's.
-        auto a = file.end(), b = name.end();
-        while (a != file.begin() && b != name.begin() && *std::prev(a) == *std::prev(b)) {
-          --a;
-          --b;
-        }
-        if (b == name.begin() && std::find(instead.begin(), instead.end(), path) == instead.end()) instead.push_back(path);
-      }
-    }
-    // Recorded files a reader looked for and did not find: the run goes on without them.
-    std::vector<std::string> lost;
-    for (const auto& m : MissingStateFiles())
-      for (const EndStateRecord::File& f : record.files)
-        if (RecordedFile(f.name, storagePath) == Absolute(m.first) &&
-            std::find(lost.begin(), lost.end(), m.first) == lost.end()) {
-          lost.push_back(m.first);
-          if (log)
-            *log << "WARNING: the state file " << m.first << " that the record of " << storagePath << " lists is not "
-                 << "found: " << m.second << ", and the run does not go on as the run that wrote the state would; "
-                 << "copy it with the storage file from that run" << "[end-entry]";
-        }
-    // State grids read that the record does not list: another run's, or none's.
-    std::vector<std::string> unlisted;
-    for (const std::string& path : RunFiles::Current().StateReadPaths()) {
-      bool listed = std::find(instead.begin(), instead.end(), path) != instead.end() ||
-                    std::find(reads_.begin(), reads_.end(), path) != reads_.end();
-      for (const EndStateRecord::File& f : record.files) listed = listed || RecordedFile(f.name, storagePath) == Absolute(path);
-      if (!listed && std::find(unlisted.begin(), unlisted.end(), path) == unlisted.end()) unlisted.push_back(path);
-    }
-    if (!unlisted.empty() && log)
-      *log << "WARNING: the warm start from " << storagePath << " reads state grids that its record does not list: "
-           << Listed(unlisted) << "; they are not the state written with it (left there by another run, or written "
-           << "by none) and are read as they are; name the state grids written with the storage file in the control "
-           << "file, or set their read flags to 0" << "[end-entry]";
-    const int count = static_cast<int>(checked.size());
-    const std::string listed =
-        static_cast<size_t>(count) == record.files.size()
-            ? std::string()
-            : " (it lists " + std::to_string(record.files.size()) + " files" +
-                  (lost.empty() ? std::string() : "; not found: " + Listed(lost)) + ")";
-    std::string files;
-    const bool mixed = !instead.empty() || (count == 0 && !record.files.empty());
-    if (mixed) {
-      const std::string folder = Absolute(storagePath).parent_path().string() + "/";
-      const std::string list = Listed(instead);
-      files = (count == 0 ? std::string(": none of the state files it records is read")
-                          : FormatText(": only %d of the state files it records %s read", count, count == 1 ? "is" : "are")) +
-              " (it records " + std::to_string(record.files.size()) + " files in " + folder + ")" +
-              (instead.empty() ? std::string()
-                               : "; in their place the run reads " + list +
-                                     ", the state of another run or date; copy the storage file and the files "
-                                     "it records beside the control file, or name the state grids in the control "
-                                     "file by their absolute paths in " + folder +
-                                     " (a relative name is read from the working folder but written under the "
-                                     "output folder)");
-    } else if (count == 0)
-      files = ": none of the state files it records is read";
-    else if (edited == 0)
-      files = FormatText(": its %d state file%s read agree with its record", count, count == 1 ? "" : "s") + listed;
-    else if (mostDiffer)
-      files = FormatText(": %d of its %d state files read differ from its record, as in a copy of a state taken while "
-                         "a run moved it into place (some files of that run, the others of the run before): the state "
-                         "read may be mixed from two runs. Copy the state again once the run that wrote it has ended "
-                         "whole, or start from a state that one run wrote whole",
-                         edited, count) + listed;
-    else
-      files = FormatText(": %d of its %d state files read agree with its record, %d %s edited after the run",
-                         count - edited, count, edited, edited == 1 ? "was" : "were") + listed;
-    // The state of a chain is that at the end of the step before the run's first step; a
-    // spun-up state used for another period is common practice, and said.
-    int64_t stateMinutes = 0, startMinutes = 0;
-    const bool known = stepMinutes >= 1.0 && MinutesOf(runStart, startMinutes);
-    const int64_t expected = known ? startMinutes - static_cast<int64_t>(stepMinutes + 0.5) : 0;
-    const bool sameDate = !known || (MinutesOf(record.date, stateMinutes) && stateMinutes == expected);
-    if (!log) continue;
-    if (sameDate)
-      *log << (mixed || mostDiffer ? "WARNING: " : "INFO: ") << "warm start from the state at the end of the step of "
-           << DateText(record.date, kMessageDate) << " in " << storagePath << files << "[end-entry]";
-    else
-      *log << "WARNING: warm start from the state at the end of the step of " << DateText(record.date, kMessageDate)
-           << " in " << storagePath << ", which is not the state at the end of the step before this run's start (that of "
-           << DateText(DateOfMinutesSinceEpoch(expected), kMessageDate)
-           << "): the run goes on from the state of another date" << files << "[end-entry]";
+    const std::shared_ptr<const std::string> text = TextRead(storagePath, texts);
+    RecordCheck check;
+    check.storagePath = storagePath;
+    if (!text || !ReadRecord(*text, check, log)) continue;
+    CompareFilesRead(check, filesRead, reads_, log);
+    FindReadElsewhere(check, filesRead, reads_);
+    WarnOfLostFiles(check, log);
+    WarnOfUnlistedGrids(check, reads_, log);
+    TellStateRead(check, runStart, stepMinutes, log);
   }
 }
 
@@ -754,6 +805,12 @@ void StorageFile::AddPart(const std::string& fileName, const std::string& text) 
     }
   }
   files_.emplace_back(fileName, text);
+}
+
+std::string StorageFile::Text(const std::string& fileName) const {
+  for (const auto& f : files_)
+    if (f.first == fileName) return f.second;
+  return std::string();
 }
 
 namespace {
@@ -778,31 +835,11 @@ std::string NonFiniteWord(const std::string& text, size_t& at) {
   return std::string();
 }
 
-}  // namespace
-
-std::string StorageFile::Text(const std::string& fileName) const {
-  for (const auto& f : files_)
-    if (f.first == fileName) return f.second;
-  return std::string();
-}
-
-int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
-                        const std::function<void(const std::string&)>& afterMove) {
-  const std::vector<EndStateFile> set = TakeLedger();
-  moved_ = false;
-  std::vector<std::pair<std::string, std::string>> moves;  // staged name, name; the storage files last
+// A value that is not finite would be refused by the next warm start: a FATAL names the first
+// of each storage file. Returns the number of files that hold one.
+int RefuseNonFiniteValues(const std::vector<std::pair<std::string, std::string>>& files, LogStream* log) {
   int failures = 0;
-  for (const EndStateFile& f : set) {
-    if (f.staged) moves.emplace_back(EndStateStagedName(f.path), f.path);
-    failures += f.failed;  // its writer has named it
-  }
-  std::vector<std::string> storageFiles;
-  for (const auto& f : files_) storageFiles.push_back(f.first);
-  const auto removeStaged = [&moves] {
-    for (const auto& m : moves) std::remove(m.first.c_str());
-  };
-  // A value that is not finite would be refused by the next warm start: nothing is moved.
-  for (const auto& f : files_) {
+  for (const auto& f : files) {
     size_t at = 0;
     const std::string word = NonFiniteWord(f.second, at);
     if (word.empty()) continue;
@@ -815,39 +852,47 @@ int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
            << "out of bounds during the run (its parameters, or the state it started from)" << "[end-entry]";
     ++failures;
   }
-  IgnoreCtrlC();
-  for (const auto& f : files_) {
-    if (failures != 0) break;
-    const std::string staged = EndStateStagedName(f.first);
-    const int e =
-        WriteStaged(staged, f.first, f.second + (stateDate ? RecordText(*stateDate, set, f.first) : std::string()));
-    if (e != 0) {
+  return failures;
+}
+
+// Writes each storage file (names[i] that of files[i]) with the record of the end state set
+// under its temporary name, to be moved after the files of set (moves; a device it is thrown
+// into is written straight into). A FATAL names a file that cannot be written, and the
+// writing ends there: 1, else 0.
+int WriteStorageFiles(const std::vector<std::pair<std::string, std::string>>& files,
+                      const std::vector<OutputName>& names, const std::vector<EndStateFile>& set,
+                      const ModelDate* stateDate, std::vector<OutputName>& moves, LogStream* log) {
+  for (size_t i = 0; i < files.size(); ++i) {
+    const OutputName& name = names[i];
+    bool opened = false;
+    const std::string record = stateDate ? RecordText(*stateDate, set, name.Final()) : std::string();
+    if (const int e = name.WriteText(files[i].second + record, opened)) {
       if (log)
-        *log << "FATAL: cannot write the storage file " << f.first << FileOpenReason(staged, true, e) << "[end-entry]";
-      ++failures;
-      continue;
+        *log << "FATAL: cannot write the storage file " << name.Final() << FileOpenReason(name.Temporary(), true, e)
+             << "[end-entry]";
+      return 1;
     }
-    if (staged != f.first) moves.emplace_back(staged, f.first);
+    if (!name.IntoDevice()) moves.push_back(name);
   }
-  files_.clear();
-  // Beside every storage file, while the files are moved: the list of them, each named as
-  // in the record (relative to the marker's folder).
-  const auto listFor = [&moves](const std::string& storagePath) {
-    std::string list;
-    for (const auto& m : moves) list += RecordName(m.second, storagePath) + "\n";
-    return list;
-  };
+  return 0;
+}
+
+// Beside every storage file but a device, while the files are moved: the marker that lists
+// them, each named as in the record (relative to the marker's folder); markers gets each
+// written. A FATAL names a marker that cannot be written, and the writing ends there: 1, else 0.
+int WriteMarkers(const std::vector<OutputName>& storageFiles, const std::vector<OutputName>& moves,
+                 const ModelDate* stateDate, std::vector<std::string>& markers, LogStream* log) {
   const std::string note =
       "The end state" + (stateDate ? " of " + DateText(*stateDate, kMessageDate) : std::string()) +
       " is being moved into place: these files, the storage file last. A run stopped before this file was removed "
       "left some of them new and the others of the run before, unless it had moved them all; a warm start checks "
       "which, and runs only from a whole state.\n";
-  std::vector<std::string> markers;
-  for (const std::string& storagePath : storageFiles) {
-    if (failures != 0) break;
-    if (IsCharacterDevice(storagePath)) continue;  // thrown away: no state to mark
-    const std::string marker = IncompleteStateMarker(storagePath);
-    if (const int e = WriteNewFile(marker, note + listFor(storagePath))) {
+  for (const OutputName& storage : storageFiles) {
+    if (storage.IntoDevice()) continue;  // thrown away: no state to mark
+    std::string list;
+    for (const OutputName& m : moves) list += RecordName(m.Final(), storage.Final()) + "\n";
+    const std::string marker = IncompleteStateMarker(storage.Final());
+    if (const int e = WriteNewFile(marker, note + list)) {
       // A device or a folder under the name is none of the run's files: it is left as it is.
       const std::string what = NotARegularFile(marker);
       if (log)
@@ -856,36 +901,36 @@ int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
                               : " (" + what + " stands under that name, where the run keeps the list of the files "
                                 "it moves into place; it is left as it is)")
              << "[end-entry]";
-      ++failures;
-      break;
+      return 1;
     }
     markers.push_back(marker);
   }
-  if (failures != 0) {
-    removeStaged();
-    for (const std::string& m : markers) std::remove(m.c_str());
-    EnableCtrlCHandler();
-    if (log)
-      *log << "WARNING: the end state is not moved into place, the earlier state files are left as they were"
-           << "[end-entry]";
-    return failures;
-  }
+  return 0;
+}
+
+// Moves every file of the end state into place, the storage files last (afterMove, when
+// given, called after each). A file that cannot be moved is a FATAL: the files not moved
+// yet are removed, and false returned.
+bool MoveEndStateIntoPlace(const std::vector<OutputName>& moves, const std::vector<std::string>& markers,
+                           const std::function<void(const std::string&)>& afterMove, LogStream* log) {
   for (size_t i = 0; i < moves.size(); ++i) {
-    if (std::rename(moves[i].first.c_str(), moves[i].second.c_str()) != 0) {
-      const int e = errno;
+    if (const int e = moves[i].MoveIntoPlace()) {
       if (log)
-        *log << "FATAL: cannot move " << moves[i].first << " into place as " << moves[i].second
-             << FileOpenReason(moves[i].second, true, e) << ": the end state is incomplete"
+        *log << "FATAL: cannot move " << moves[i].Temporary() << " into place as " << moves[i].Final()
+             << FileOpenReason(moves[i].Final(), true, e) << ": the end state is incomplete"
              << (markers.empty() ? std::string() : "; " + markers.front() + " names its files") << "[end-entry]";
-      for (size_t k = i; k < moves.size(); ++k) std::remove(moves[k].first.c_str());
-      EnableCtrlCHandler();
-      return 1;
+      for (size_t k = i; k < moves.size(); ++k) std::remove(moves[k].Temporary().c_str());
+      return false;
     }
-    if (afterMove) afterMove(moves[i].second);
+    if (afterMove) afterMove(moves[i].Final());
   }
-  moved_ = true;
-  // The marker stays only while the state is incomplete: one that cannot be removed is a
-  // failure of the run (the state is whole, and the next warm start says so).
+  return true;
+}
+
+// The marker stays only while the state is incomplete: one that cannot be removed is a
+// failure of the run (the state is whole, and the next warm start says so). Returns the
+// number of markers left.
+int RemoveMarkers(const std::vector<std::string>& markers, LogStream* log) {
   int left = 0;
   for (const std::string& m : markers) {
     if (std::remove(m.c_str()) == 0 || errno == ENOENT) continue;
@@ -895,6 +940,41 @@ int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
       *log << "FATAL: cannot remove " << m << FileOpenReason(m, true, e) << " after the end state was moved into "
            << "place: the state is whole, and a warm start from it says so and removes the marker" << "[end-entry]";
   }
+  return left;
+}
+
+}  // namespace
+
+int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
+                        const std::function<void(const std::string&)>& afterMove) {
+  const std::vector<EndStateFile> set = TakeLedger();
+  moved_ = false;
+  std::vector<OutputName> moves;  // the files of the end state written, the storage files last
+  int failures = 0;
+  for (const EndStateFile& f : set) {
+    if (f.staged) moves.emplace_back(f.path);
+    failures += f.failed;  // its writer has named it
+  }
+  std::vector<OutputName> storageFiles;
+  for (const auto& f : files_) storageFiles.emplace_back(f.first);
+  failures += RefuseNonFiniteValues(files_, log);
+  IgnoreCtrlC();
+  if (failures == 0) failures = WriteStorageFiles(files_, storageFiles, set, stateDate, moves, log);
+  files_.clear();
+  std::vector<std::string> markers;
+  if (failures == 0) failures = WriteMarkers(storageFiles, moves, stateDate, markers, log);
+  if (failures != 0) {
+    for (const OutputName& m : moves) std::remove(m.Temporary().c_str());
+    for (const std::string& m : markers) std::remove(m.c_str());
+    EnableCtrlCHandler();
+    if (log)
+      *log << "WARNING: the end state is not moved into place, the earlier state files are left as they were"
+           << "[end-entry]";
+    return failures;
+  }
+  const bool whole = MoveEndStateIntoPlace(moves, markers, afterMove, log);
+  moved_ = whole;
+  const int left = whole ? RemoveMarkers(markers, log) : 1;
   EnableCtrlCHandler();
   return left;
 }

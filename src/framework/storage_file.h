@@ -6,11 +6,12 @@
 // The rest of the end state lies in the state grids, written in the run's last step. The
 // end state is written as one set: every file of it (each state grid and stack written
 // under its own name at the end, the permafrost days, the storage file) is first written
-// whole under "<name>.tmp"; only when all of them are written does Commit move them into
-// place, the storage file last. A failed write, a full disk or a SIGTERM before that point
-// leaves the earlier state as it was. While the files are moved, the file
-// "<storage file>.incomplete" stands beside the storage file, naming them; a run killed in
-// between leaves it behind, and a warm start that finds it refuses the state (code 71).
+// whole under its temporary name (OutputName, framework/new_file.h); only when all of them
+// are written does Commit move them into place, the storage file last. A failed write, a
+// full disk or a SIGTERM before that point leaves the earlier state as it was. While the
+// files are moved, the file "<storage file>.incomplete" stands beside the storage file,
+// naming them; a run killed in between leaves it behind, and a warm start that finds it
+// refuses the state (code 71).
 //
 // The storage file ends with a record of the state written with it, a part of its own that
 // the modules' readers pass over:
@@ -41,7 +42,8 @@ class LogStream;
 class TextCursor;
 struct StateRange;
 
-// The name a file of the end state is written under until the whole set is written.
+// The name a file of the end state is written under until the whole set is written: its
+// temporary name (OutputName::Temporary).
 std::string EndStateStagedName(const std::string& path);
 // True while a run's end state is collected (from StorageFile::BeginRun to its Commit or
 // Abandon): its files are then staged. Outside a run (tests of single modules) a file of the
@@ -129,13 +131,16 @@ class StorageFile {
   // whichever read flags brought the file in: a run never starts from one run's files mixed
   // with another's, nor erases the marker of such a state with its own end.
   void CheckIncompleteStates(const std::vector<std::string>& filesRead, LogStream* log) const;
-  // Once the run is built: every file of filesRead that the record of a storage file read
-  // holds and that differs from it gets one INFO naming it (edited after the run; when most
-  // of them differ but not all, the summary is a WARNING that the state looks like a copy
-  // taken while a run moved it into place); it is read as it is. One INFO names the date of the state, or a WARNING when that is not the
-  // end of the step before the run's first step, which ends at runStart (stepMinutes
-  // later). A storage file without a record (an older layout) gets one INFO; a damaged
-  // record is a FATAL (code 71).
+  // Once the run is built, for each storage file read: every file of filesRead that its
+  // record holds and that differs from it gets one INFO naming it (edited after the run; when
+  // most of them differ but not all, the summary is a WARNING that the state looks like a
+  // copy taken while a run moved it into place); it is read as it is. A recorded file a
+  // reader did not find, and state grids read that the record does not list, get a WARNING.
+  // One INFO names the date of the state, or a WARNING when that is not the end of the step
+  // before the run's first step, which ends at runStart (stepMinutes later), or when the run
+  // reads none of the recorded files or others of their names in their place. A storage
+  // file without a record (an older layout) gets one INFO; a damaged record is a FATAL
+  // (code 71).
   void CheckEndState(const std::vector<std::string>& filesRead, const ModelDate& runStart, double stepMinutes,
                      LogStream* log);
 

@@ -71,19 +71,19 @@ class File {
   std::FILE* f_ = nullptr;
 };
 
-// A file under construction as "name.tmp", renamed to the name by Commit(); removed when
-// the write fails, so a reader never sees a half-written file. "name.tmp" is made new
-// (framework/new_file.h): a link or a stale file left under it is removed, never written
-// through; what the creation could not remove (a folder) is left alone. A name that leads
-// to a character device (/dev/null) is written straight into.
+// A file under construction under its temporary name (OutputName, framework/new_file.h),
+// moved into place by Commit(); removed when the write fails, so a reader never sees a
+// half-written file. The temporary file is made new: a link or a stale file left under it is
+// removed, never written through; what the creation could not remove (a folder) is left
+// alone. A name that leads to a character device (/dev/null) is written straight into.
 class PendingFile {
  public:
   PendingFile(const std::string& name, const char* mode)
-      : name_(name), tmp_(TemporaryName(name)), file_(CreateOutputStream(tmp_, name, mode)), created_(file_) {}
+      : name_(name), file_(name_.CreateStream(mode)), created_(file_) {}
   ~PendingFile() {
     if (!committed_ && created_) {
       file_.Close();
-      RemoveTemporary(tmp_, name_);
+      name_.RemoveTemporary();
     }
   }
   PendingFile(const PendingFile&) = delete;
@@ -93,26 +93,25 @@ class PendingFile {
   // Closes the file and moves it into place; false when either fails.
   bool Commit() {
     if (!file_.Close()) return false;
-    if (MoveIntoPlace(tmp_, name_) != 0) return false;
+    if (name_.MoveIntoPlace() != 0) return false;
     committed_ = true;
     return true;
   }
   // A file of the end state: closes it and notes it, with the size and checksum of the
-  // bytes written, to wait whole under "name.tmp" (its staged name) until the whole end
-  // state is written; false when it could not be written to its end.
+  // bytes written, to wait whole under its temporary name (its staged name) until the whole
+  // end state is written; false when it could not be written to its end.
   bool KeepForEndState() {
     unsigned long long bytes = 0, checksum = 0;
     if (std::fflush(file_.get()) != 0 || !DescriptorFingerprint(fileno(file_.get()), bytes, checksum) ||
         !file_.Close())
       return false;
     committed_ = true;
-    NoteEndStateFile(name_, tmp_ != name_, bytes, checksum);
+    NoteEndStateFile(name_.Final(), !name_.IntoDevice(), bytes, checksum);
     return true;
   }
 
  private:
-  std::string name_;
-  std::string tmp_;
+  OutputName name_;
   File file_;
   bool created_;
   bool committed_ = false;

@@ -233,7 +233,8 @@ void grid_io::WriteNetcdfEndState(modelobject& o, const std::string& path,
                                   const std::function<void(const std::string&)>& write) {
   const std::string file = AddNcExtension(path);
   const bool inPlace = NetcdfOptionsOf(o).HasWrittenFile(file);
-  const std::string target = inPlace ? file : EndStateStagedName(file);
+  const OutputName output(file);
+  const std::string target = inPlace ? file : output.Temporary();
   unsigned long long bytes = 0, checksum = 0;
   try {
     write(target);
@@ -243,7 +244,7 @@ void grid_io::WriteNetcdfEndState(modelobject& o, const std::string& path,
       throw kNetcdfErrorCode;
     }
   } catch (int) {
-    if (!inPlace) std::remove(target.c_str());
+    if (!inPlace) output.RemoveTemporary();
     NoteEndStateFailure(file);
     throw;
   }

@@ -78,8 +78,10 @@ void CreateFile(const NetcdfWriteOptions& o, bool asDouble, const double* dv, co
   // so that a failure never leaves a half-made file under the real name.
   // The library creates the file itself: whatever stands under the temporary name (a link,
   // a stale file) goes first, and the file is created exclusively ("no clobber"), so that
-  // the library never opens a link planted there in between.
-  const std::string tmpName = fileName + ".tmp";
+  // the library never opens a link planted there in between. A netCDF file is no stream a
+  // device could take: one under the name is left as it is (ClearName refuses it).
+  const OutputName output(fileName);
+  const std::string& tmpName = output.Temporary();
   if (ClearName(tmpName) != 0) throw WriteFailure("cannot make " + tmpName + " (" + std::strerror(errno) + ")");
   try {
     NcFile file(tmpName, NcFile::newFile, NcFile::nc4);
@@ -118,7 +120,7 @@ void CreateFile(const NetcdfWriteOptions& o, bool asDouble, const double* dv, co
     std::remove(tmpName.c_str());
     throw;
   }
-  if (std::rename(tmpName.c_str(), fileName.c_str()) != 0) {
+  if (output.MoveIntoPlace() != 0) {
     std::remove(tmpName.c_str());
     throw WriteFailure("cannot rename " + tmpName + " to " + fileName);
   }

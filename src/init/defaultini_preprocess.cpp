@@ -30,9 +30,9 @@ void defaultini::CompileSymbols(std::string& controlFile) {
 
   // While a run is built the copy waits in memory, where its readers find it, until the
   // check of the run's files has found it over none of its inputs.
-  if (RunFiles::Current().Hold("the preprocessed copy of the control file", copy, result, false,
-                               "The copy is written beside the control file as <control file>.intern: give the "
-                               "input or the control file another name."))
+  if (RunFiles::Current().Defer("the preprocessed copy of the control file", copy, result, false,
+                                "The copy is written beside the control file as <control file>.intern: give the "
+                                "input or the control file another name."))
     return;
   // The copy appears whole or not at all.
   bool opened = false;

@@ -159,7 +159,7 @@ void SP_class::InitLake() {
   std::ostringstream text;
   text << "waterlevel-volume-table lake " << number << "\n" << "Level[m a.s.l.]\tVolume[m^3]\n";
   for (size_t i = 0; i < levels.size(); ++i) text << levels[i] << "\t" << volumes[i] << "\n";
-  // Through "<name>.tmp" made new and a rename: the table appears whole or not at all.
+  // Through its temporary name, made new, and a rename: the table appears whole or not at all.
   bool opened = false;
   if (WriteWhole(target, text.str(), opened) != 0)
     Fail(log, "error opening " + table + " for writing the waterlevel-volume-relation to disk.", 225);

@@ -27,7 +27,7 @@
 #include "framework/ctrl_c.h"
 #include "framework/entry.h"
 #include "framework/modappli.h"
-#include "framework/output_lock.h"
+#include "framework/run_hold.h"
 #include "framework/storage_file.h"
 #include "grids/grid_output_thread.h"
 #include "processes/soil/infilt.h"

@@ -299,7 +299,7 @@ TEST(RunFiles, ALaterRunNamesTheResultsOfEarlierRunsItReplaces) {
   // One run of a.ctl: its copy, a derived grid, a statistics file and its end state.
   auto build = [&](bool fromState) {
     files.Begin();
-    files.Hold("the preprocessed copy of the control file", copy, "[output_interval]\n", false, "Rename the file.");
+    files.Defer("the preprocessed copy of the control file", copy, "[output_interval]\n", false, "Rename the file.");
     files.Create("[zone_grid] grid zones.intern.rca", dir.file("zones.intern.rca"), &grid, true);
     files.Create("the statistics file QB.stat", stat);
     if (fromState) files.Read("the storage file of [soil_model]", state, When::StartOnly, &storage);

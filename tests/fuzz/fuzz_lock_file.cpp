@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "framework/output_lock.h"
+#include "framework/run_hold.h"
 #include "fuzz_folder.h"
 #include "framework/text_helpers.h"
 

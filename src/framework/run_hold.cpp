@@ -1,4 +1,4 @@
-#include "framework/output_lock.h"
+#include "framework/run_hold.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -223,92 +223,107 @@ long RunHold::FolderOf(const std::string& folder, bool forWriting, const std::st
       return static_cast<long>(i);
     }
   if (std::find(unlockable_.begin(), unlockable_.end(), folder) != unlockable_.end()) return -1;
-  const std::string lockPath = folder + kFileName;
-  const std::string shown = Shown(folder);
-  // The lock file of a folder the run only reads from is left out when it cannot be had; for
-  // a folder it writes into, that ends the start-up.
-  const auto refuse = [&](const std::string& why) -> long {
-    if (!forWriting) return -1;
-    if (log_) *log_ << "FATAL: the lock file " << lockPath << " of " << shown << " is " << why << "[end-entry]";
-    throw 26;
-  };
-  const auto notALockFile = [&](const std::string& kind) {
-    return refuse(kind + ", not a lock file of its own: it is left as it is (the run's lock would be written into "
-                         "what it leads to or shares). Remove it, or give this run another folder");
-  };
+  const LockAttempt at{folder, folder + kFileName, Shown(folder), path, forWriting, place.st_dev, place.st_ino};
   // The last run of a lock file may remove it between our open and our guard: the list
   // counts only on the file that still stands under the name.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    struct stat before {};
-    const bool stood = ::lstat(lockPath.c_str(), &before) == 0;
-    if (stood) {
-      const std::string kind = NotALockFile(lockPath, before);
-      if (!kind.empty()) return notALockFile(kind);
-    }
-    // Writable for the group and others as far as the umask lets it: the runs of a group
-    // share a folder (a setgid folder, umask 002).
-    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
-    if (fd < 0) {
-      const int e = errno;
-      if (e == EACCES && stood) {
-        if (ClearLockFileOfAnother(lockPath, before, forWriting, shown)) continue;
-        return -1;
-      }
-      if (!forWriting) return -1;
-      if (e == ELOOP) return notALockFile("a symbolic link");
-      if (log_)
-        *log_ << "FATAL: cannot make the lock file " << lockPath << " of " << shown << ", where " << path
-              << " is written (" << std::strerror(e) << ")" << "[end-entry]";
-      throw 26;
-    }
-    struct stat held {};
-    if (::fstat(fd, &held) != 0 || !NotALockFile(lockPath, held).empty()) {
-      const std::string kind = NotALockFile(lockPath, held);
-      ::close(fd);
-      return notALockFile(kind.empty() ? "no file that can be looked at" : kind);
-    }
-    if (!TakeListGuard(fd, lockPath, forWriting)) {
-      const int e = errno;
-      ::close(fd);
-      if (Busy(e)) return -1;  // a stalled list where the run only reads
-      // No locks on this file system: said once for a folder the run writes into.
-      if (!forWriting) return -1;
-      unlockable_.push_back(folder);
-      if (log_)
-        *log_ << "WARNING: " << shown << " cannot be locked (" << std::strerror(e)
-              << "): nothing keeps another run from writing into it at the same time" << "[end-entry]";
-      return -1;
-    }
-    struct stat named {};
-    if (::lstat(lockPath.c_str(), &named) != 0 || held.st_ino != named.st_ino || held.st_dev != named.st_dev) {
-      ::close(fd);
-      continue;
-    }
-    if (held.st_nlink != 1) {
-      ::close(fd);
-      return notALockFile(NotALockFile(lockPath, held));
-    }
-    const std::string text = ReadAll(fd);
-    if (!ListsRuns(text)) {
-      ::close(fd);
-      return refuse("a file that holds no list of runs (a file of that name, perhaps an input): it is left as it is. "
-                    "Give that file another name, or give this run another folder");
-    }
-    std::vector<std::string> runs = LiveRuns(fd, text);
-    runs.push_back(std::string(kLinePrefix) + std::to_string(::getpid()) + ", control file " + OnOneLine(controlFile_));
-    if (!WriteList(fd, runs)) {
-      const int e = errno;
-      ::close(fd);
-      return refuse(std::string("a file this run cannot write its line of the list of runs into (") +
-                    std::strerror(e) + "): a run that finds a name taken could not say which run holds it. Free "
-                    "space on its disk, or give this run another folder");
-    }
-    SetLock(fd, F_RDLCK, RunByte(::getpid()));
-    ReleaseGuard(fd);
-    folders_.push_back(Folder{fd, folder, lockPath, held.st_dev, held.st_ino, place.st_dev, place.st_ino, forWriting});
-    return static_cast<long>(folders_.size() - 1);
+    struct stat opened {};
+    const int fd = OpenLockFile(at, opened);
+    if (fd == kTryAgain) continue;
+    if (fd < 0 || !GuardList(fd, at)) return -1;
+    const long index = JoinList(fd, opened, at);
+    if (index != kTryAgain) return index;
   }
-  return refuse("made and removed again all the time by other runs");
+  return RefuseLockFile(at, "made and removed again all the time by other runs");
+}
+
+long RunHold::RefuseLockFile(const LockAttempt& at, const std::string& why) {
+  // The lock file of a folder the run only reads from is left out when it cannot be had; for
+  // a folder it writes into, that ends the start-up.
+  if (!at.forWriting) return -1;
+  if (log_) *log_ << "FATAL: the lock file " << at.lockPath << " of " << at.shown << " is " << why << "[end-entry]";
+  throw 26;
+}
+
+long RunHold::RefuseNotALockFile(const LockAttempt& at, const std::string& kind) {
+  return RefuseLockFile(at, kind + ", not a lock file of its own: it is left as it is (the run's lock would be "
+                                   "written into what it leads to or shares). Remove it, or give this run another "
+                                   "folder");
+}
+
+int RunHold::OpenLockFile(const LockAttempt& at, struct stat& opened) {
+  struct stat before {};
+  const bool stood = ::lstat(at.lockPath.c_str(), &before) == 0;
+  if (stood) {
+    const std::string kind = NotALockFile(at.lockPath, before);
+    if (!kind.empty()) return static_cast<int>(RefuseNotALockFile(at, kind));
+  }
+  // Writable for the group and others as far as the umask lets it: the runs of a group
+  // share a folder (a setgid folder, umask 002).
+  const int fd = ::open(at.lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+  if (fd < 0) {
+    const int e = errno;
+    if (e == EACCES && stood)
+      return ClearLockFileOfAnother(at.lockPath, before, at.forWriting, at.shown) ? kTryAgain : -1;
+    if (!at.forWriting) return -1;
+    if (e == ELOOP) return static_cast<int>(RefuseNotALockFile(at, "a symbolic link"));
+    if (log_)
+      *log_ << "FATAL: cannot make the lock file " << at.lockPath << " of " << at.shown << ", where " << at.path
+            << " is written (" << std::strerror(e) << ")" << "[end-entry]";
+    throw 26;
+  }
+  if (::fstat(fd, &opened) != 0 || !NotALockFile(at.lockPath, opened).empty()) {
+    const std::string kind = NotALockFile(at.lockPath, opened);
+    ::close(fd);
+    return static_cast<int>(RefuseNotALockFile(at, kind.empty() ? "no file that can be looked at" : kind));
+  }
+  return fd;
+}
+
+bool RunHold::GuardList(int fd, const LockAttempt& at) {
+  if (TakeListGuard(fd, at.lockPath, at.forWriting)) return true;
+  const int e = errno;
+  ::close(fd);
+  // A stalled list where the run only reads, or no locks on this file system: the latter
+  // said once for a folder the run writes into.
+  if (Busy(e) || !at.forWriting) return false;
+  unlockable_.push_back(at.folder);
+  if (log_)
+    *log_ << "WARNING: " << at.shown << " cannot be locked (" << std::strerror(e)
+          << "): nothing keeps another run from writing into it at the same time" << "[end-entry]";
+  return false;
+}
+
+long RunHold::JoinList(int fd, const struct stat& opened, const LockAttempt& at) {
+  struct stat named {};
+  if (::lstat(at.lockPath.c_str(), &named) != 0 || opened.st_ino != named.st_ino || opened.st_dev != named.st_dev) {
+    ::close(fd);  // removed by its last run meanwhile
+    return kTryAgain;
+  }
+  if (opened.st_nlink != 1) {
+    ::close(fd);
+    return RefuseNotALockFile(at, NotALockFile(at.lockPath, opened));
+  }
+  const std::string text = ReadAll(fd);
+  if (!ListsRuns(text)) {
+    ::close(fd);
+    return RefuseLockFile(at, "a file that holds no list of runs (a file of that name, perhaps an input): it is left "
+                              "as it is. Give that file another name, or give this run another folder");
+  }
+  std::vector<std::string> runs = LiveRuns(fd, text);
+  runs.push_back(std::string(kLinePrefix) + std::to_string(::getpid()) + ", control file " + OnOneLine(controlFile_));
+  if (!WriteList(fd, runs)) {
+    const int e = errno;
+    ::close(fd);
+    return RefuseLockFile(at, std::string("a file this run cannot write its line of the list of runs into (") +
+                                  std::strerror(e) + "): a run that finds a name taken could not say which run "
+                                  "holds it. Free space on its disk, or give this run another folder");
+  }
+  SetLock(fd, F_RDLCK, RunByte(::getpid()));
+  ReleaseGuard(fd);
+  folders_.push_back(
+      Folder{fd, at.folder, at.lockPath, opened.st_dev, opened.st_ino, at.folderDevice, at.folderInode, at.forWriting});
+  return static_cast<long>(folders_.size() - 1);
 }
 
 bool RunHold::TakeListGuard(int fd, const std::string& lockPath, bool forWriting) {
@@ -447,11 +462,11 @@ void RunHold::Write(const std::string& path, const std::string& what, bool endSt
 // holds that name.
 void RunHold::Read(const std::string& path, const std::string& what) { Hold(FileNamedBy(path), what, false, false); }
 
-void RunHold::KeepReads(const std::vector<std::string>& keep) {
+void RunHold::ReleaseReadsExcept(const std::vector<std::string>& readOn) {
   for (size_t i = names_.size(); i-- > 0;) {
     const Name& n = names_[i];
-    if (n.exclusive || std::any_of(keep.begin(), keep.end(), [&n](const std::string& k) {
-          return k == n.path || FileNamedBy(k) == n.path;
+    if (n.exclusive || std::any_of(readOn.begin(), readOn.end(), [&n](const std::string& r) {
+          return r == n.path || FileNamedBy(r) == n.path;
         }))
       continue;
     SetLock(folders_[n.folder].fd, F_UNLCK, n.byte);

@@ -55,9 +55,10 @@ class RunHold {
   // runs that read it, where it lies (a symbolic link: the file it leads to). Another run that
   // writes it ends the start-up as above.
   void Read(const std::string& path, const std::string& what);
-  // Gives back the holds of the files only read whose names keep does not hold (files read
-  // once while the run is built).
-  void KeepReads(const std::vector<std::string>& keep);
+  // Gives back the hold of every file only read but those of readOn (the files read on during
+  // the run; the others were read once while the run was built), and leaves the folders the
+  // run then holds nothing in.
+  void ReleaseReadsExcept(const std::vector<std::string>& readOn);
   // The lock files of the folders where the run holds names (names the run writes under).
   std::vector<std::string> LockFiles() const;
   // One WARNING for each lock file of a folder the run writes into that another program has
@@ -91,6 +92,31 @@ class RunHold {
   // not held (a file only read: no lock file can be had there; or no locks on its file
   // system, said once). Refusals of the lock file for a name written end the start-up.
   long FolderOf(const std::string& folder, bool forWriting, const std::string& path);
+  // One attempt at the lock file of a folder: what it is for, and the folder's own entry.
+  struct LockAttempt {
+    std::string folder, lockPath, shown;
+    std::string path;  // the name held there, for the messages
+    bool forWriting = false;
+    dev_t folderDevice = 0;
+    ino_t folderInode = 0;
+  };
+  // The steps of FolderOf that may have to begin again, with the lock file made anew or
+  // found removed by its last run meanwhile.
+  static constexpr int kTryAgain = -2;
+  // Opens (or makes) the lock file, never through a link nor a second name of another file;
+  // opened is what was opened. The descriptor, kTryAgain after a lock file of another user
+  // was cleared, or -1 when the folder is not held.
+  int OpenLockFile(const LockAttempt& at, struct stat& opened);
+  // TakeListGuard; on failure the file is closed and false returned (the folder not held).
+  bool GuardList(int fd, const LockAttempt& at);
+  // With the guard taken: the run's line written into the list of the lock file still under
+  // its name, the folder entered; its index, kTryAgain, or -1 (the folder not held).
+  long JoinList(int fd, const struct stat& opened, const LockAttempt& at);
+  // A lock file that cannot be had: -1 for a folder only read, else a FATAL saying it is why
+  // (code 26).
+  long RefuseLockFile(const LockAttempt& at, const std::string& why);
+  // The same for what stands under the lock file's name and is no lock file of its own (kind).
+  long RefuseNotALockFile(const LockAttempt& at, const std::string& kind);
   void Hold(const std::string& path, const std::string& what, bool endState, bool exclusive);
   // What another run holding the byte of the folder's lock file is: "process 12, control
   // file /x/basin.ctl", and whether it writes (else reads); false when none holds it now.

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "framework/ctrl_c.h"
-#include "framework/output_lock.h"
+#include "framework/run_hold.h"
 #include "support/test_support.h"
 
 namespace {
@@ -179,7 +179,7 @@ TEST(RunHold, ReadsGoBackWhenTheRunNoLongerNeedsThem) {
     RunElsewhere writer("/data/other.ctl", {"w " + in + "sd.asc"});
     EXPECT_FALSE(writer.Held());
   }
-  hold.KeepReads({in + "temperature.dat"});
+  hold.ReleaseReadsExcept({in + "temperature.dat"});
   {
     RunElsewhere writer("/data/other.ctl", {"w " + in + "sd.asc"});
     EXPECT_TRUE(writer.Held());
@@ -188,7 +188,7 @@ TEST(RunHold, ReadsGoBackWhenTheRunNoLongerNeedsThem) {
     RunElsewhere writer("/data/other.ctl", {"w " + in + "temperature.dat"});
     EXPECT_FALSE(writer.Held());  // read on during the run
   }
-  hold.KeepReads({});
+  hold.ReleaseReadsExcept({});
   EXPECT_FALSE(fs::exists(in + RunHold::kFileName));
   EXPECT_TRUE(fs::exists(out + RunHold::kFileName));
   EXPECT_EQ(hold.LockFiles(), std::vector<std::string>{out + RunHold::kFileName});
