@@ -4,8 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+
+#include "framework/text_helpers.h"
 
 int ClearName(const std::string& path) {
   struct stat st;
@@ -120,9 +124,39 @@ int OpenDevice(const std::string& path) {
 
 }  // namespace
 
-OutputName::OutputName(const std::string& path)
-    : final_(path), temporary_(path + kTemporaryEnding), device_(IsCharacterDevice(path)) {
-  if (device_) temporary_ = path;
+namespace {
+
+// path with mark after it, the end of path's last part cut where the whole would be longer
+// than limits take: never inside a UTF-8 character, never the whole part. Empty when no cut
+// makes it fit.
+std::string CutToFit(const std::string& path, const std::string& mark, const NameLimits& limits) {
+  const size_t base = BaseLength(path), start = path.size() - base;
+  const size_t overName = base + mark.size() > limits.name ? base + mark.size() - limits.name : 0;
+  const size_t overPath = path.size() + mark.size() >= limits.path ? path.size() + mark.size() + 1 - limits.path : 0;
+  const size_t over = std::max(overName, overPath);
+  if (over >= base) return std::string();
+  size_t end = path.size() - over;
+  while (end > start && (static_cast<unsigned char>(path[end]) & 0xC0) == 0x80) --end;
+  return end == start ? std::string() : path.substr(0, end) + mark;
+}
+
+}  // namespace
+
+std::string FittedName(const std::string& path, const std::string& ending) {
+  const std::string name = path + ending;
+  // Every file system takes this much: its limits need no look.
+  if (BaseLength(name) <= _POSIX_NAME_MAX && name.size() < _POSIX_PATH_MAX) return name;
+  const NameLimits limits = NameLimitsOf(path);
+  if (limits.Fit(name)) return name;
+  const size_t base = BaseLength(path);
+  const unsigned long long hash =
+      Fnv1a(reinterpret_cast<const unsigned char*>(path.data() + path.size() - base), base);
+  const std::string cut = CutToFit(path, FormatText(".%016llx", hash) + ending, limits);
+  return cut.empty() ? name : cut;
+}
+
+OutputName::OutputName(const std::string& path) : final_(path), device_(IsCharacterDevice(path)) {
+  temporary_ = device_ ? path : FittedName(path, kTemporaryEnding);
 }
 
 OutputName OutputName::WrittenUnder(const std::string& path, const std::string& temporary) {
@@ -161,12 +195,10 @@ int OutputName::Write(const std::string& text, bool& opened) const {
 }
 
 std::string SpareTemporaryName(const std::string& path, int attempt) {
-  const std::string mark =
-      "." + std::to_string(::getpid()) + (attempt > 1 ? "-" + std::to_string(attempt) : std::string());
-  std::string spare = path + mark + OutputName::kTemporaryEnding;
+  const std::string mark = "." + std::to_string(::getpid()) +
+                           (attempt > 1 ? "-" + std::to_string(attempt) : std::string()) + OutputName::kTemporaryEnding;
   // Never longer than the folder's file system takes: the end of the name gives way.
-  const size_t most = NameLimitsOf(path).name, base = BaseLength(spare);
-  if (base > most && base - most < BaseLength(path))
-    spare = path.substr(0, path.size() - (base - most)) + mark + OutputName::kTemporaryEnding;
-  return spare;
+  const NameLimits limits = NameLimitsOf(path);
+  const std::string cut = limits.Fit(path + mark) ? std::string() : CutToFit(path, mark, limits);
+  return cut.empty() ? path + mark : cut;
 }

@@ -47,10 +47,23 @@ struct NameLimits {
 NameLimits NameLimitsOf(const std::string& path);
 size_t BaseLength(const std::string& path);
 
+// A name the run writes under for its own purposes beside the file path names: "<path>
+// <ending>" where the file system of its folder takes it (NameLimits), and otherwise one that
+// fits whenever path itself does: the beginning of path's last part, as much of it as fits
+// (never cut inside a UTF-8 character), "." and the 16 hexadecimal digits of the 64-bit
+// FNV-1a hash of the whole last part, and the ending. The same path always gives the same
+// name, so that a later run finds what an earlier one left there, and two long names that
+// begin alike still differ in their hash. Only a name that some file system might not take
+// (its last part over 14 characters with the ending, or the whole over 255) costs a look at
+// the limits of its folder. Where not even the cut name fits, "<path><ending>" (the check at
+// start-up names it).
+std::string FittedName(const std::string& path, const std::string& ending);
+
 // The names an output is written under, decided once when it is named: its own name, and
-// the name it is written under until it is whole, "<name>.tmp", made new (CreateNewFile) and
-// moved into place then. An output whose name leads to an existing character device (a link
-// to one included) is written straight into it: its own name is then the only one.
+// the name it is written under until it is whole, "<name>.tmp" (FittedName: cut to fit where
+// that would be too long for the folder), made new (CreateNewFile) and moved into place then.
+// An output whose name leads to an existing character device (a link to one included) is
+// written straight into it: its own name is then the only one.
 class OutputName {
  public:
   OutputName() = default;

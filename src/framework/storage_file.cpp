@@ -143,7 +143,15 @@ std::string EndStateStagedName(const std::string& path) { return OutputName(path
 
 bool EndStateIsStaged() { return staging; }
 
-std::string IncompleteStateMarker(const std::string& storagePath) { return storagePath + ".incomplete"; }
+namespace {
+
+constexpr const char* kMarkerEnding = ".incomplete";
+
+}  // namespace
+
+// Cut to fit where the storage file's name is long: the run that writes the marker and the
+// later runs that look for it make its name here alike.
+std::string IncompleteStateMarker(const std::string& storagePath) { return FittedName(storagePath, kMarkerEnding); }
 
 void NoteEndStateFile(const std::string& path, bool staged, unsigned long long bytes, unsigned long long checksum) {
   if (path.empty() || RunFiles::Current().Building()) return;
@@ -562,7 +570,7 @@ void StorageFile::CheckIncompleteStates(const std::vector<std::string>& filesRea
   std::vector<fs::path> folders;
   for (const fs::path& f : read)
     if (std::find(folders.begin(), folders.end(), f.parent_path()) == folders.end()) folders.push_back(f.parent_path());
-  const std::string suffix = IncompleteStateMarker("");
+  const std::string suffix = kMarkerEnding;
   for (const fs::path& folder : folders) {
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
@@ -570,9 +578,14 @@ void StorageFile::CheckIncompleteStates(const std::vector<std::string>& filesRea
       if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
         continue;
       bool names = false;
-      for (const std::string& f : MarkedFiles(name))
+      // The storage file is the file the marker names whose marker it is (a marker of a long
+      // name was cut to fit); a marker of none is taken as the marker of its name's beginning.
+      std::string storage = name.substr(0, name.size() - suffix.size());
+      for (const std::string& f : MarkedFiles(name)) {
         names = names || std::find(read.begin(), read.end(), Absolute(f)) != read.end();
-      if (names) markers.emplace_back(name, name.substr(0, name.size() - suffix.size()));
+        if (Absolute(IncompleteStateMarker(f)) == Absolute(name)) storage = f;
+      }
+      if (names) markers.emplace_back(name, storage);
     }
   }
   for (const auto& m : markers) ResolveIncompleteState(m.first, m.second, log);

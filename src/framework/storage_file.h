@@ -9,8 +9,8 @@
 // whole under its temporary name (OutputName, framework/new_file.h); only when all of them
 // are written does Commit move them into place, the storage file last. A failed write, a
 // full disk or a SIGTERM before that point leaves the earlier state as it was. While the
-// files are moved, the file "<storage file>.incomplete" stands beside the storage file,
-// naming them; a run killed in between leaves it behind, and a warm start that finds it
+// files are moved, the file "<storage file>.incomplete" (IncompleteStateMarker) stands
+// beside the storage file, naming them; a run killed in between leaves it behind, and a warm start that finds it
 // refuses the state (code 71).
 //
 // The storage file ends with a record of the state written with it, a part of its own that
@@ -174,7 +174,9 @@ class StorageFile {
   bool moved_ = false;                                      // the last Commit moved the end state
 };
 
-// The marker beside a storage file whose end state is being moved into place.
+// The marker beside a storage file whose end state is being moved into place:
+// "<storage file>.incomplete", cut to fit the folder's file system where that would be too
+// long (FittedName, framework/new_file.h).
 std::string IncompleteStateMarker(const std::string& storagePath);
 // A marker left beside a storage file (a run stopped between its last move and the removal
 // of the marker, or in the middle of its moves): when every file it names was moved into

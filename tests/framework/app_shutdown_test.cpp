@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "framework/app_test_support.h"
+#include "framework/new_file.h"
 #include "framework/storage_file.h"
 
 namespace {
@@ -242,6 +243,45 @@ TEST(StorageFile, AWarmStartNamesTheGridsEditedSinceAndAStateOfAnotherDate) {
                       "12:00 in " + storagePath + ", which is not"),
             std::string::npos)
       << diag;
+}
+
+// A storage file and a state grid whose "<name>.tmp" and marker "<storage file>.incomplete"
+// would be longer than the folder's file system takes: the end state waits and is marked
+// under names cut to fit, and a state left incomplete is found where the run marked it,
+// beside the storage file and by the state grid a warm start reads alike.
+TEST(StorageFile, TheMarkerOfLongNamesStandsWhereAWarmStartLooks) {
+  TempDir dir;
+  const size_t most = NameLimitsOf(dir.file("x")).name;
+  const std::string storageName = std::string(most - 4, 's') + ".txt", gridName = std::string(most - 4, 'g') + ".asc";
+  const std::string storagePath = dir.file(storageName), grid = dir.file(gridName);
+  for (const std::string& f : {storagePath, grid}) WriteTextFile(f, "the earlier state\n");
+  StorageFile storage;
+  storage.BeginRun();
+  Stage(grid, "new grid\n");
+  storage.AddPart(storagePath, "[soil_model]\n1\n");
+  CapturedLog log;
+  const ModelDate date{0, 12, 5, 1, 1985};
+  const std::string marker = IncompleteStateMarker(storagePath);
+  std::string listed;
+  ASSERT_EQ(storage.Commit(&log.log(), &date,
+                           [&](const std::string&) {
+                             if (listed.empty()) listed = ReadTextFile(marker);
+                           }),
+            0)
+      << log.console();
+  EXPECT_LE(BaseLength(marker), most);
+  EXPECT_NE(listed.find("\n" + gridName + "\n" + storageName + "\n"), std::string::npos) << listed;
+  EXPECT_EQ(ReadTextFile(grid), "new grid\n");
+  for (const std::string& f : {storagePath, grid, marker, EndStateStagedName(grid), EndStateStagedName(storagePath)})
+    EXPECT_EQ(std::filesystem::exists(f), f == storagePath || f == grid) << f;
+  // A run killed after the grid's move, before the storage file's.
+  WriteTextFile(marker, listed);
+  WriteTextFile(EndStateStagedName(storagePath), "[soil_model]\n2\n");
+  StorageFile warm, gridsOnly;
+  EXPECT_EQ(ThrownCode([&] { StorageFile::DeclareRead(&warm, storagePath, &log.log()); }), 71);
+  EXPECT_EQ(ThrownCode([&] { gridsOnly.CheckIncompleteStates({grid}, &log.log()); }), 71);
+  EXPECT_EQ(Occurrences(log.console(), "the state of the storage file " + storagePath + " is incomplete"), 2)
+      << log.console();
 }
 
 // A device under the marker's name (the run keeps there the list of the files it moves) is

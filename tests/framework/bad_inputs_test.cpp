@@ -11,6 +11,7 @@
 //   keeps: dem.asc                a file the run must leave as the case made it (any number)
 //   holds: output/t.stat YY\tMM   a file the run leaves and words it must hold (escapes as below)
 //   same: output/a output2/a      two files the run leaves, which must hold the same bytes
+//   none-ending: .tmp             no file the run leaves in the basin copy has a name ending so
 //   args: basin.ctl               command line (default: basin.ctl -diagfile:output/d.xml)
 //   in: basin.ctl                 the file the following edits change
 //   replace: 1       # end month  text to replace (first occurrence; \n, \t and \\ escapes)
@@ -99,6 +100,7 @@ struct Case {
   std::vector<std::string> keeps;
   std::vector<std::string> holds;  // file name, a blank, the words
   std::vector<std::string> same;   // two file names, separated by a blank
+  std::vector<std::string> noneEnding;
   std::vector<std::string> readOnly;
   std::string skip;                // why the case cannot be made here
 };
@@ -142,6 +144,8 @@ Case PrepareCaseText(const std::string& caseFile, const std::string& text, const
     } else if (key == "same") {
       EXPECT_NE(value.find(' '), std::string::npos) << caseFile << ": " << line;
       c.same.push_back(value);
+    } else if (key == "none-ending") {
+      c.noneEnding.push_back(value);
     } else if (key == "read-only") {
       EXPECT_EQ(::chmod((dir + "/" + value).c_str(), 0555), 0) << caseFile << ": " << value;
       c.readOnly.push_back(dir + "/" + value);
@@ -256,6 +260,12 @@ void RunCase(const std::string& name, const std::string& caseText) {
     EXPECT_FALSE(first.empty()) << a << " is missing or empty";
     EXPECT_TRUE(first == ReadBytes(dir.file(b))) << b << " differs from " << a;
   }
+  for (const auto& f : c.noneEnding.empty() ? fs::recursive_directory_iterator() : fs::recursive_directory_iterator(dir.path()))
+    for (const std::string& ending : c.noneEnding) {
+      const std::string name = f.path().filename().string();
+      EXPECT_FALSE(name.size() >= ending.size() && name.compare(name.size() - ending.size(), ending.size(), ending) == 0)
+          << "left behind: " << f.path();
+    }
   for (const std::string& h : c.holds) {
     const size_t blank = h.find(' ');
     const std::string text = ReadBytes(dir.file(h.substr(0, blank)));

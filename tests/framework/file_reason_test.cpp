@@ -75,6 +75,39 @@ TEST(CreateNewFile, LeavesADeviceUnderTheName) {
   EXPECT_TRUE(S_ISCHR(st.st_mode));
 }
 
+// An output whose "<name>.tmp" would be longer than its folder's file system takes is written
+// under a temporary name cut to fit: the same for the same name, another for another name
+// however alike, never cut inside a character. A name that fits keeps "<name>.tmp".
+TEST(OutputName, ATemporaryNameTooLongIsCutToFitTheSameEveryTime) {
+  TempDir dir;
+  const size_t most = NameLimitsOf(dir.file("x")).name;
+  EXPECT_EQ(OutputName(dir.file("sd.asc")).Temporary(), dir.file("sd.asc.tmp"));
+  const std::string fits = dir.file(std::string(most - 4, 'f'));
+  EXPECT_EQ(OutputName(fits).Temporary(), fits + ".tmp");
+  const std::string a = dir.file(std::string(most - 5, 'p') + "a.asc"), b = dir.file(std::string(most - 5, 'p') + "b.asc");
+  const std::string ta = OutputName(a).Temporary(), tb = OutputName(b).Temporary();
+  EXPECT_EQ(BaseLength(ta), most) << ta;
+  EXPECT_EQ(ta.compare(0, a.size() - 21, a, 0, a.size() - 21), 0) << ta;
+  EXPECT_EQ(ta.substr(ta.size() - 4), ".tmp");
+  EXPECT_EQ(OutputName(a).Temporary(), ta);
+  EXPECT_NE(ta, tb);
+  // Written through it, a stale file left there by an earlier run replaced.
+  WriteTextFile(ta, "stale");
+  bool opened = false;
+  EXPECT_EQ(OutputName(a).Write("grid", opened), 0);
+  EXPECT_EQ(ReadTextFile(a), "grid");
+  EXPECT_NE(::access(ta.c_str(), F_OK), 0);
+  // Two-byte characters: the cut falls before a whole one.
+  std::string umlauts;
+  for (size_t i = 0; 2 * i + 7 <= most; ++i) umlauts += "\xc3\xa4";
+  const std::string u = dir.file("x" + umlauts + ".asc");
+  const std::string tu = OutputName(u).Temporary();
+  const size_t kept = BaseLength(tu) - 21;
+  EXPECT_EQ(kept % 2, 1u) << tu;  // "x" and whole characters
+  EXPECT_EQ(OutputName(u).Write("grid", opened), 0);
+  EXPECT_EQ(ReadTextFile(u), "grid");
+}
+
 // The module log grows in place while it is a file of its own; a link under its name, or a
 // second name of its file, is replaced, and what they lead to keeps what it held.
 TEST(AppendUnshared, GrowsItsOwnFileAndReplacesLinksAndSharedFiles) {
