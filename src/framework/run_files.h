@@ -21,10 +21,9 @@
 // The names an output is written under are an OutputName (framework/new_file.h): its own,
 // and its temporary name "<name>.tmp" (cut to fit where that is too long for its folder)
 // until it is whole, or its own alone for a character device (/dev/null), which is written
-// straight into. Besides its outputs' own names, the
-// run writes under names of its own: each output's temporary name, the marker of an
-// incomplete end state beside the storage file, the lock file of every folder it holds names
-// in and the diagnostics file. They are the run's as much as its outputs: an input or a
+// straight into. Besides its outputs' own names, the run writes under names of its own: each
+// output's temporary name, the marker of an incomplete end state beside the storage file,
+// the lock file of every folder it holds names in and the diagnostics file. They are the run's as much as its outputs: an input or a
 // second output under any of them is a clash.
 // While the run is built nothing is removed under any name: a staged file whose name is taken
 // (a stale "<name>.tmp", or an input of that name declared later) is made under a name of
@@ -146,8 +145,9 @@ class RunFiles {
   // The first name the run writes under that a write would fail on, at the end of the run
   // or in its time loop (empty when there is none): its folder missing, no folder or not
   // writable, a folder standing under it, or the name, or its temporary name where not even
-  // a cut one fits, longer than the file system of its folder takes (NAME_MAX, PATH_MAX). The message (without "FATAL: ")
-  // names the output, the folder, and how a relative name is joined to the output folder.
+  // a cut one fits, longer than the file system of its folder takes (NAME_MAX, PATH_MAX).
+  // The message (without "FATAL: ") names the output, the folder, and how a relative name is
+  // joined to the output folder.
   std::string FirstUnwritable() const;
   // The output folder as the control file gives it (DefaultOutputDirectory, put in front of
   // relative names), for the messages of Seal.

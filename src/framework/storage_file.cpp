@@ -578,8 +578,8 @@ void StorageFile::CheckIncompleteStates(const std::vector<std::string>& filesRea
       if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
         continue;
       bool names = false;
-      // The storage file is the file the marker names whose marker it is (a marker of a long
-      // name was cut to fit); a marker of none is taken as the marker of its name's beginning.
+      // Its storage file is the file it names whose marker it is (the marker of a long name
+      // is cut to fit); failing that, its name without the ending.
       std::string storage = name.substr(0, name.size() - suffix.size());
       for (const std::string& f : MarkedFiles(name)) {
         names = names || std::find(read.begin(), read.end(), Absolute(f)) != read.end();

@@ -10,8 +10,8 @@
 // are written does Commit move them into place, the storage file last. A failed write, a
 // full disk or a SIGTERM before that point leaves the earlier state as it was. While the
 // files are moved, the file "<storage file>.incomplete" (IncompleteStateMarker) stands
-// beside the storage file, naming them; a run killed in between leaves it behind, and a warm start that finds it
-// refuses the state (code 71).
+// beside the storage file, naming them; a run killed in between leaves it behind, and a
+// warm start that finds it refuses the state (code 71).
 //
 // The storage file ends with a record of the state written with it, a part of its own that
 // the modules' readers pass over:
