@@ -835,9 +835,10 @@ std::string NonFiniteWord(const std::string& text, size_t& at) {
     if (i > 0 && text[i - 1] != ' ' && text[i - 1] != '\t' && text[i - 1] != '\n') continue;
     size_t k = i + (text[i] == '-' || text[i] == '+' ? 1 : 0);
     if (k + 3 > text.size()) continue;
-    std::string head = text.substr(k, 3);
-    for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (head != "inf" && head != "nan") continue;
+    const auto lower = [&text](size_t j) { return static_cast<char>(text[j] | 0x20); };  // ASCII letters only
+    const bool inf = lower(k) == 'i' && lower(k + 1) == 'n' && lower(k + 2) == 'f';
+    const bool nan = lower(k) == 'n' && lower(k + 1) == 'a' && lower(k + 2) == 'n';
+    if (!inf && !nan) continue;
     const size_t after = k + 3;
     if (after < text.size() && text[after] != ' ' && text[after] != '\t' && text[after] != '\n' &&
         text[after] != '(' && text[after] != '\r')
