@@ -100,10 +100,13 @@ size_t LineCount(const std::string& text) {
   return n;
 }
 
-// Makes the folder given as context in the last step, where the end of the run writes a
-// file: the start-up refuses a folder that stands there from the start.
-void FolderInTheLastStep(ModellApplication& app, void* path) {
-  if (app.stepDate.month == 2) fs::create_directories(*static_cast<std::string*>(path));
+// Makes the folder given as context after the step before the last (31 January 23 h), where
+// the end of the run writes a file: the start-up refuses a folder that stands there from the
+// start. Not later: the last step hands its grids of the end to the writer thread, which may
+// already have made the file when the step returns.
+void FolderBeforeTheLastStep(ModellApplication& app, void* path) {
+  if (app.stepDate.month == 1 && app.stepDate.day == 31 && app.stepDate.hour == 23)
+    fs::create_directories(*static_cast<std::string*>(path));
 }
 
 // How the disk fills at the last step: a small tmpfs over the output folder filled up
@@ -194,7 +197,7 @@ TEST(RunFaults, AStorageFileThatCannotBeWrittenFailsTheRun) {
   WriteTextFile(run.Output() + "/soil_state.txt", "the state of an earlier run\n");
   WriteTextFile(run.Output() + "/sd.asc", "a state grid of an earlier run\n");
   std::string blocked = run.Output() + "/soil_state.txt.tmp";  // where the file is written first
-  NextApplicationSeams().afterPass = FolderInTheLastStep;
+  NextApplicationSeams().afterPass = FolderBeforeTheLastStep;
   NextApplicationSeams().afterPassContext = &blocked;
   std::string console;
   EXPECT_EQ(run.Run(&console), kStorageWriteFailed) << console;
@@ -1038,7 +1041,7 @@ TEST(RunFaults, AFailedWriteOrASigtermAtTheEndLeavesTheEarlierStateWhole) {
   // Contents no run writes: a file replaced would show.
   const std::map<std::string, std::string> before = SeedStateFiles(run.Output());
   std::string blocked = run.Output() + "/sd.asc.tmp";  // the grid cannot be written
-  NextApplicationSeams().afterPass = FolderInTheLastStep;
+  NextApplicationSeams().afterPass = FolderBeforeTheLastStep;
   NextApplicationSeams().afterPassContext = &blocked;
   EXPECT_EQ(run.Run(&console), 26) << console;
   EXPECT_NE(console.find("error creating output/sd.asc for writing in text mode."), std::string::npos) << console;
@@ -1051,7 +1054,7 @@ TEST(RunFaults, AFailedWriteOrASigtermAtTheEndLeavesTheEarlierStateWhole) {
   EXPECT_TRUE(StateFilesIn(run.Output()) == before);
   // The same of a grid of the end written while the modules are released.
   blocked = run.Output() + "/peakflow.asc.tmp";
-  NextApplicationSeams().afterPass = FolderInTheLastStep;
+  NextApplicationSeams().afterPass = FolderBeforeTheLastStep;
   NextApplicationSeams().afterPassContext = &blocked;
   EXPECT_EQ(run.Run(&console), 26) << console;
   EXPECT_NE(console.find("error creating output/peakflow.asc for writing in text mode."), std::string::npos) << console;
