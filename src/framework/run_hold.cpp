@@ -463,12 +463,12 @@ void RunHold::Write(const std::string& path, const std::string& what, bool endSt
 void RunHold::Read(const std::string& path, const std::string& what) { Hold(FileNamedBy(path), what, false, false); }
 
 void RunHold::ReleaseReadsExcept(const std::vector<std::string>& readOn) {
+  // A file read on is held under its name as given and, read through a link, where it lies.
+  std::vector<std::string> kept = readOn;
+  for (const std::string& r : readOn) kept.push_back(FileNamedBy(r));
   for (size_t i = names_.size(); i-- > 0;) {
     const Name& n = names_[i];
-    if (n.exclusive || std::any_of(readOn.begin(), readOn.end(), [&n](const std::string& r) {
-          return r == n.path || FileNamedBy(r) == n.path;
-        }))
-      continue;
+    if (n.exclusive || std::find(kept.begin(), kept.end(), n.path) != kept.end()) continue;
     SetLock(folders_[n.folder].fd, F_UNLCK, n.byte);
     names_.erase(names_.begin() + static_cast<long>(i));
   }

@@ -566,7 +566,7 @@ void StorageFile::CheckIncompleteStates(const std::vector<std::string>& filesRea
     for (const std::string& file : NameAndFile(p)) markers.emplace_back(IncompleteStateMarker(file), file);
   // A file read through a symbolic link is read where it lies: its marker is looked for there.
   for (const std::string& f : filesRead)
-    if (FileNamedBy(f) != f) read.push_back(Absolute(FileNamedBy(f)));
+    if (const std::string file = FileNamedBy(f); file != f) read.push_back(Absolute(file));
   std::vector<fs::path> folders;
   for (const fs::path& f : read)
     if (std::find(folders.begin(), folders.end(), f.parent_path()) == folders.end()) folders.push_back(f.parent_path());
