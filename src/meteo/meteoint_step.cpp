@@ -251,11 +251,14 @@ void meteointerpol::WriteMissingStationWarnings() {
 }
 
 void meteointerpol::ReportCellCounts(const CellCounts& n, const ModelDate& date) {
-  if (omp_in_parallel()) return;
+  // Once both have been said (or there is nothing to say) a step builds no message text.
+  const bool noStationDue = n.noStation > 0 && !warnedNoStation;
+  const bool limitsDue = n.belowLower + n.aboveUpper > 0 && !warnedLimits;
+  if ((!noStationDue && !limitsDue) || omp_in_parallel()) return;
   const std::string where =
       "WARNING: [" + name.substr(0, name.find(' ')) + "], step " + DateText(date, kRecordDate) + ": ";
   const std::string once = " This is said once per run";
-  if (n.noStation > 0 && !warnedNoStation) {
+  if (noStationDue) {
     warnedNoStation = true;
     const int m = interpolationMethod;
     std::ostringstream s;
@@ -272,7 +275,7 @@ void meteointerpol::ReportCellCounts(const CellCounts& n, const ModelDate& date)
       << "; the second value of [output_interval] set to 1 names every such cell at every step.";
     *log << s.str() << "[end-entry]";
   }
-  if (n.belowLower + n.aboveUpper > 0 && !warnedLimits) {
+  if (limitsDue) {
     warnedLimits = true;
     std::ostringstream s;
     s << where << "the limits replaced the interpolated values of " << n.belowLower + n.aboveUpper << " cells:";

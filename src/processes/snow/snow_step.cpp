@@ -377,7 +377,7 @@ void schneemodellklasse::Run(ModelDate date) {
   if (clamped > 0)
     *log << "WARNING: " << name << ": relative humidity outside 0..1 or a vapour pressure below "
          << snow::kMinVapourPressure << " hPa in " << clamped << " cells of the step "
-         << DateText(date.year, month, day, date.hour, 0, kRecordDate.Until(DateField::kHour))
+         << DateText(date, kRecordDate.Until(DateField::kHour))
          << " h; limited to the valid range" << "[end-entry]";
 }
 
