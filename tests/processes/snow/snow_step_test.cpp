@@ -52,9 +52,10 @@ struct Scenario {
   bool checkBalance = true;
 };
 
-// Runs a scenario and returns every cell of every snow grid after the last step, and the
-// statistics files.
-std::vector<double> RunScenario(const Scenario& s, int threads, std::string* statistics = nullptr) {
+// Runs a scenario and returns every cell of every snow grid after the last step, the
+// statistics files, and what the model said.
+std::vector<double> RunScenario(const Scenario& s, int threads, std::string* statistics = nullptr,
+                                std::string* said = nullptr) {
   const int savedThreads = omp_get_max_threads();
   omp_set_num_threads(threads);
   const ScopedMinParallelCells forkAlways(0);  // the small basin runs the parallel path too
@@ -126,6 +127,7 @@ std::vector<double> RunScenario(const Scenario& s, int threads, std::string* sta
       out += ReadTextFile(dir.file(f));
     *statistics = out;
   }
+  if (said) *said = log.console();
   omp_set_num_threads(savedThreads);
   return result;
 }
@@ -137,6 +139,18 @@ TEST(SnowStep, EveryMethodKeepsTheWaterBalanceOfEveryCell) {
     const std::vector<double> r = RunScenario(s, 2);
     EXPECT_FALSE(r.empty());
   }
+}
+
+// The step that ends at 0 h belongs to the day before, but a warning names it by the stamp
+// its records carry: humidity limited at the 24th hourly step is said of "2.1.2001 0 h".
+TEST(SnowStep, TheHumidityWarningNamesTheStepByItsStamp) {
+  Scenario s;
+  s.method = 5;  // energy balance: uses the humidity
+  s.steps = 24;
+  std::string said;
+  RunScenario(s, 2, nullptr, &said);
+  EXPECT_NE(said.find("cells of the step 2.1.2001 0 h; limited to the valid range"), std::string::npos) << said;
+  EXPECT_EQ(said.find("1.1.2001 0 h"), std::string::npos) << said;
 }
 
 TEST(SnowStep, LongStepsSplitIntoNightAndDayKeepTheBalance) {
