@@ -281,11 +281,7 @@ bool TextCursor::ReadInt(int& value) {
 bool TextCursor::ReadDouble(double& value) { return ReadNumber(value, ParseDoublePrefix); }
 
 std::string TextCursor::RefusedNumber() const {
-  size_t start = pos_;
-  while (start < text_.size() && IsBlank(text_[start])) ++start;
-  size_t end = start;
-  while (end < text_.size() && !IsBlank(text_[end])) ++end;
-  std::string word = text_.substr(start, end - start);
+  std::string word = PeekWord();
   return BeginsLikeNumber(word) ? word : std::string();
 }
 

@@ -101,13 +101,6 @@ std::string NumberReader::RefusalText(const std::string& word, const std::string
   return "FATAL: " + where_ + ": " + QuotedNumber(word) + " (" + what + ") is not " + expected;
 }
 
-bool WholeInteger(const std::string& word, long& number) {
-  TextCursor c = NumberCursor(word);
-  if (!c.ReadLong(number)) return false;
-  c.SkipBlanks();
-  return c.AtEnd();
-}
-
 bool ListNumbers(const std::string& value, bool whole, std::vector<double>& numbers, std::string& refused,
                  std::string* end) {
   std::vector<std::string> words;

@@ -74,9 +74,6 @@ class NumberReader {
   std::string zeroWhere_;
 };
 
-// A whole word (surrounding blanks allowed) as an integer, read as above ("280." is 280);
-// false otherwise.
-bool WholeInteger(const std::string& word, long& number);
 // The values of a list key (its value text): the words of the text, separated by blanks,
 // tabs, line breaks or commas (in lists the comma separates values), each one number read
 // whole as above; whole requires whole numbers ("280." and "1.1e2" are 280 and 110). False
