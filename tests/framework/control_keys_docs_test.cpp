@@ -307,7 +307,7 @@ TEST(ControlKeysDocs, TablesListEveryLabelledKeyInReadingOrder) {
 
 // The pages say what the program does and why, in its own words: they never point at a
 // reading of the rules that a reader cannot see, nor at a numbered section of a text the
-// reader does not have ("Section 5.102"), and every module page has its section of what is
+// reader does not have ("Section 14.270"), and every module page has its section of what is
 // worth knowing.
 TEST(DocsPages, SpeakInTheProgramsOwnWords) {
   std::vector<std::string> pages = {kSource + "/README.md"};
