@@ -45,9 +45,12 @@ def write_ascii_grid(path, ncols, nrows, xll, yll, cellsize, rows, fmt):
             f.write(" ".join(fmt(v) for v in row) + "\n")
 
 
-def main():
-    src = sys.argv[1] if len(sys.argv) > 1 else "."
+def main(src):
     here = os.path.dirname(os.path.abspath(__file__))
+    # The 1 km grids are written here: read from here, they would be aggregated again.
+    if os.path.isdir(src) and os.path.samefile(src, here):
+        sys.exit("make_grids.py: %s is the folder the 1 km grids are written to; name the folder of the "
+                 "200 m source grids" % src)
     hd, dem = read_ascii_grid(os.path.join(src, "dem.asc"))
     hz, zones = read_ascii_grid(os.path.join(src, "zones.asc"))
     nodata = hz["nodata_value"]
@@ -87,4 +90,6 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    if len(sys.argv) != 2:
+        sys.exit(__doc__)
+    main(sys.argv[1])

@@ -82,13 +82,13 @@ std::string StorageFileEnd(const std::string& text, const std::string& missing);
 // record whole, listing as many files as it counts, or it was cut short (code 71, naming
 // where the file ends). Its last line may lack its line feed (an editor that drops it)
 // when the name it ends with is that of a file beside the storage file: a name cut short
-// names none. A file without any of those lines (the layout of the parts alone) is left to
-// the modules' readers. CR LF line ends are text as any other.
+// names none. A file without any line only this program writes is left to the modules'
+// readers. CR LF line ends are text as any other.
 void RequireWholeStorageFile(const std::string& text, const std::string& path, LogStream* log,
                              const std::vector<std::string>& ownLines);
 
 // The lines only this program's writer writes into a storage file (blocks of a module's
-// part that the layout of the parts alone lacks, such as the soil model's cell rows): each
+// part that a file written by other means lacks, such as the soil model's cell rows): each
 // module registers those of its part once, from a static initialiser of the file that reads
 // the part. Returns true.
 bool RegisterStorageFileMarks(std::initializer_list<const char*> marks);

@@ -3,6 +3,7 @@
 // "hydraulic_conductivity" and "fillable_porosity" from the soil-type grid.
 #include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include "framework/logstream.h"
 #include "grids/grid_registry.h"
@@ -71,8 +72,31 @@ double SoilGridValue(const SoilTableEntry& row, SoilGridKind kind, double rootDe
   return 0.0;
 }
 
+namespace {
+
+// Grids the soil model needs that no module makes: a message on one left out says where it
+// goes, whichever module asks for it first (evapotranspiration reads the soil moisture too).
+void NoteAbsentSoilGrids(GridRecord* grids, bool soilTypesGiven) {
+  NoteAbsentGrid(grids, "soil_storage",
+                 "soil_storage is the relative soil moisture of every cell (0 .. 1), the state of the soil model: no "
+                 "interpolator or module makes it. Give it as a variable grid in [variable_grids], made with one "
+                 "value (read flag 0: \"soil_storage.asc soil_storage 0 0.6\" starts every cell at 0.6) or read from "
+                 "the state an earlier run wrote (read flag 1)");
+  if (soilTypesGiven) return;
+  for (const char* derived : {"available_soil_moisture", "hydraulic_conductivity", "fillable_porosity"})
+    NoteAbsentGrid(grids, derived,
+                   std::string(derived) +
+                       " is made by the start-up from the grid \"soil_types\" (the code of [soil_table] of every "
+                       "cell), which is not given: give \"soil_types\" as a variable grid in [variable_grids], read "
+                       "from a file (read flag 1) or made with one code (read flag 0: \"soil_types.asc soil_types 0 "
+                       "1\" gives every cell the soil type 1), or as a standard grid in [standard_grids]");
+}
+
+}  // namespace
+
 void defaultini::make_nFK_kWert_and_Na() {
   const int soil = FindGrid("soil_types");
+  NoteAbsentSoilGrids(grids, soil != 0 && GridData(soil) != nullptr);
   if (soil == 0 || GridData(soil) == nullptr) return;
   double** soilTypes = GridData(soil);
   const double nodata = geometry.nodata_value;

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -307,7 +309,7 @@ TEST(ControlKeysDocs, TablesListEveryLabelledKeyInReadingOrder) {
 
 // The pages say what the program does and why, in its own words: they never point at a
 // reading of the rules that a reader cannot see, nor at a numbered section of a text the
-// reader does not have ("Section 5.102"), and every module page has its section of what is
+// reader does not have ("Section 14.270"), and every module page has its section of what is
 // worth knowing.
 TEST(DocsPages, SpeakInTheProgramsOwnWords) {
   std::vector<std::string> pages = {kSource + "/README.md"};
@@ -328,6 +330,162 @@ TEST(DocsPages, SpeakInTheProgramsOwnWords) {
       EXPECT_TRUE(worthKnowing) << page << " has no section \"## Worth knowing\"";
     }
   }
+}
+
+// The example run in a fresh folder, its control file's first `from` replaced by `to`.
+void RunEditedExample(const TempDir& dir, const std::string& from, const std::string& to) {
+  CopyExampleInputs(kSource + "/examples/basin/", dir.path());
+  std::filesystem::create_directories(dir.file("output"));
+  std::string control = ReadTextFile(dir.file("basin.ctl"));
+  const size_t at = control.find(from);
+  ASSERT_NE(at, std::string::npos) << from;
+  control.replace(at, from.size(), to);
+  WriteTextFile(dir.file("basin.ctl"), control);
+  std::string out;
+  ASSERT_EQ(RunCommand("cd '" + dir.path() + "' && '" ORVEL_BINARY "' basin.ctl -diagfile:output/d.xml", &out), 0)
+      << out;
+}
+
+// A binary double grid as the grids page lays it out: the six values of the ASCII header,
+// six statistics of the cells with a value, then the rows from north to south.
+TEST(DocsPages, BinaryGridsAreLaidOutAsTheGridsPageSays) {
+  TempDir binary, ascii;
+  RunEditedExample(binary, "WriteAsciiGrids = 1", "WriteAsciiGrids = 0\nWriteDoubleGrids = 1");
+  RunEditedExample(ascii, "WriteAsciiGrids = 1", "WriteAsciiGrids = 1");
+  const std::string bytes = ReadTextFile(binary.file("output/sd.asc"));
+  const size_t cells = 32 * 25;
+  ASSERT_EQ(bytes.size(), (12 + cells) * sizeof(double));
+  std::vector<double> v(12 + cells);
+  std::memcpy(v.data(), bytes.data(), bytes.size());
+  const double header[6] = {32, 25, 454800, 4158000, 1000, -9999};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(v[static_cast<size_t>(i)], header[i]) << i;
+
+  double n = 0, sum = 0, sumSq = 0, low = 1e300, high = -1e300;
+  for (size_t k = 12; k < v.size(); ++k)
+    if (v[k] > -9999 + 1) {
+      n += 1;
+      sum += v[k];
+      sumSq += v[k] * v[k];
+      low = std::min(low, v[k]);
+      high = std::max(high, v[k]);
+    }
+  const double stats[6] = {n, low, high, sum, sum / n, std::sqrt((sumSq - sum * sum / n) / (n - 1))};
+  EXPECT_EQ(n, 370);
+  for (int i = 0; i < 6; ++i)
+    EXPECT_NEAR(v[static_cast<size_t>(6 + i)], stats[i], 1e-9 * std::fabs(stats[i])) << "statistic " << i;
+
+  // The body holds the cells in the order of the ASCII file's rows, north first.
+  std::istringstream text(ReadTextFile(ascii.file("output/sd.asc")));
+  std::string word;
+  for (int k = 0; k < 12; ++k) text >> word;
+  for (size_t k = 12; k < v.size(); ++k) {
+    double a = 0;
+    ASSERT_TRUE(text >> a) << k;
+    EXPECT_NEAR(v[k], a, 1e-5 * std::fabs(a)) << "cell " << k - 12;
+  }
+}
+
+// The example's README says its scripts cannot run without the source data, which this
+// folder does not hold: they refuse, and the example's own grids stay as they are (the
+// grids' script, asked to read the folder it writes into, would aggregate them again).
+TEST(DocsPages, TheExamplesScriptsRefuseToRunWithoutTheirSourceData) {
+  ORVEL_NEEDS_TOOLS("python3");
+  TempDir dir;
+  std::filesystem::copy(kSource + "/examples/basin", dir.path(), std::filesystem::copy_options::recursive);
+  const std::string dem = ReadTextFile(dir.file("dem.asc")), zones = ReadTextFile(dir.file("zones.asc"));
+  for (const char* command : {"make_grids.py", "make_grids.py .", "make_grids.py \"$PWD\"", "make_station_files.py",
+                              "make_station_files.py ."}) {
+    std::string out;
+    EXPECT_NE(RunCommand("cd '" + dir.path() + "' && python3 " + command, &out), 0) << command << "\n" << out;
+    EXPECT_EQ(ReadTextFile(dir.file("dem.asc")), dem) << command;
+    EXPECT_EQ(ReadTextFile(dir.file("zones.asc")), zones) << command;
+  }
+}
+
+// The quoted grid names of each item of a table cell (items separated by ";").
+std::vector<std::vector<std::string>> QuotedNamesPerItem(const std::string& cell) {
+  std::vector<std::vector<std::string>> items;
+  std::istringstream in(cell);
+  for (std::string item; std::getline(in, item, ';');) {
+    std::vector<std::string> names;
+    for (size_t a = item.find('"'); a != std::string::npos; a = item.find('"', item.find('"', a + 1) + 1)) {
+      const size_t b = item.find('"', a + 1);
+      if (b == std::string::npos) break;
+      names.push_back(item.substr(a + 1, b - a - 1));
+    }
+    if (!names.empty()) items.push_back(names);
+  }
+  return items;
+}
+
+// The evapotranspiration page's table of the grids each method needs, run: a method given
+// the grids of its row (as variable grids of one value) starts and runs, every grid it needs
+// left out ends the start-up with code 33 naming it, every group left out with code 46, and
+// every grid of a group serves alone.
+TEST(DocsPages, EachEvapotranspirationMethodRunsWithTheGridsItsRowNames) {
+  const std::map<std::string, std::string> values = {
+      {"global_radiation", "100"},  {"net_radiation", "50"},     {"sunshine_duration", "0.3"},
+      {"air_humidity", "0.6"},      {"vapor_pressure", "4"},     {"wind_speed", "2"},
+      {"temperature_14", "-3"},     {"air_humidity_14", "0.6"},  {"vapor_pressure_14", "4"}};
+  const std::set<std::string> inExample = {"corr_temperature", "temperature", "albedo"};
+  std::istringstream page(ReadTextFile(kSource + "/docs/evapotranspiration.md"));
+  int rows = 0;
+  bool inTable = false;
+  for (std::string line; std::getline(page, line);) {
+    if (line.rfind("| method | needs | and one of each group |", 0) == 0) inTable = true;
+    if (!inTable || line.rfind("| ", 0) != 0 || line.find("---") != std::string::npos) continue;
+    const std::vector<std::string> cells = Cells(line);
+    if (cells.size() < 3 || !std::isdigit(static_cast<unsigned char>(cells[0][0]))) {
+      if (cells.size() >= 1 && cells[0] != "method") inTable = false;
+      continue;
+    }
+    ++rows;
+    const std::string method = cells[0].substr(0, cells[0].find(' '));
+    SCOPED_TRACE("method " + cells[0]);
+    const auto needs = QuotedNamesPerItem(cells[1]), groups = QuotedNamesPerItem(cells[2]);
+    std::vector<std::string> given;  // one grid per item that the example does not have
+    for (const auto& item : needs)
+      if (!inExample.count(item[0])) given.push_back(item[0]);
+    for (const auto& group : groups) given.push_back(group[0]);
+    // Runs the example with the method and the grids given; returns the exit status.
+    auto run = [&](const std::vector<std::string>& grids, std::string* out) {
+      TempDir dir;
+      CopyExampleInputs(kSource + "/examples/basin/", dir.path());
+      std::filesystem::create_directories(dir.file("output"));
+      std::string control = ReadTextFile(dir.file("basin.ctl"));
+      const std::string methodLine = "2       # method: 1 Penman", countLine = "10      # number of variable grids";
+      EXPECT_NE(control.find(methodLine), std::string::npos);
+      EXPECT_NE(control.find(countLine), std::string::npos);
+      control.replace(control.find(methodLine), 1, method);
+      std::string lines = std::to_string(10 + grids.size()) + "\n";
+      for (const std::string& g : grids) {
+        EXPECT_TRUE(values.count(g)) << "no value for " << g;
+        lines += "x_" + g + ".asc " + g + " 0 " + (values.count(g) ? values.at(g) : "0") + "\n0\n0\n";
+      }
+      control.replace(control.find(countLine), 2, lines);
+      WriteTextFile(dir.file("basin.ctl"), control);
+      return RunCommand("cd '" + dir.path() + "' && '" ORVEL_BINARY "' basin.ctl -diagfile:output/d.xml", out);
+    };
+    std::string out;
+    EXPECT_EQ(run(given, &out), 0) << out;
+    for (const std::string& left : given) {
+      std::vector<std::string> rest;
+      for (const std::string& g : given)
+        if (g != left) rest.push_back(g);
+      const bool grouped = std::any_of(groups.begin(), groups.end(), [&](const auto& g) { return g[0] == left; });
+      EXPECT_EQ(run(rest, &out), grouped ? 46 : 33) << left << " left out\n" << out;
+      EXPECT_NE(out.find(grouped ? "requires at least one of the following entities" : left + " not found in memory"),
+                std::string::npos)
+          << left << " left out\n" << out;
+    }
+    for (const auto& group : groups)
+      for (size_t k = 1; k < group.size(); ++k) {
+        std::vector<std::string> other = given;
+        std::replace(other.begin(), other.end(), group[0], group[k]);
+        EXPECT_EQ(run(other, &out), 0) << group[k] << " in place of " << group[0] << "\n" << out;
+      }
+  }
+  EXPECT_EQ(rows, 4);
 }
 
 }  // namespace

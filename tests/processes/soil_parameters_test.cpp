@@ -131,6 +131,33 @@ TEST(SoilParameterTable, BadTablesEndTheRunWithTheirCodes) {
   EXPECT_EQ(t.log.console().find("[soil_model]"), std::string::npos) << t.log.console();
 }
 
+// A zone 0 is a sub-basin the row of codes cannot list: the first column holds for it.
+TEST(SoilParameterTable, ZoneZeroTakesTheFirstColumn) {
+  Table t;
+  t.map = {1, 2, 3, 4, 0, 5, 0, 0, 6};
+  t.codes = {0, 0, 1, 2, 3, 5, 8};
+  std::vector<SubbasinParameters> p;
+  TextCursor cursor("1 5 8\n" + Rows(3));
+  ReadSubbasinParameterTable(cursor, t.Context(), p);
+  ASSERT_EQ(p.size(), 7u);
+  const double m[7] = {0, 50, 50, 50, 50, 60, 70};
+  for (int i = 1; i <= 6; ++i) EXPECT_NEAR(p[static_cast<size_t>(i)].m, m[i], 1e-9) << i;
+
+  for (const auto& [row, message] : std::vector<std::pair<std::string, std::string>>{
+           {"0 5 8\n" + Rows(3), "error! code 0 (from basin.ctl) cannot stand in the row of codes for soil_model: the row lists "
+                       "codes from 1 on, and its first column holds for the smallest code, 0, and every code up to "
+                       "the next listed one; begin the row with 1 (0 takes its values)"},
+           {"1 5\n", "the first column the smallest code (0: the row begins with the next code, whose column holds "
+                     "for 0 too), the last the largest (8)"}}) {
+    Table bad;
+    bad.map = t.map;
+    bad.codes = t.codes;
+    TextCursor c(row);
+    EXPECT_THROW(ReadSubbasinParameterTable(c, bad.Context(), p), int) << row;
+    EXPECT_NE(bad.log.console().find(message), std::string::npos) << bad.log.console();
+  }
+}
+
 // Possible but suspicious values: one WARNING each, and the table is read.
 TEST(SoilParameterTable, SuspiciousValuesGetAWarning) {
   Table t;

@@ -92,7 +92,9 @@ std::string CodeRowFault(TextCursor& cursor, size_t rowStart, const SubbasinTabl
   const std::string largest = std::to_string(c.largestCode);
   return ": the row of codes \"" + row + "\" ends before the largest sub-basin code, " + largest +
          ". Its columns must cover the sub-basin codes " + smallest + " to " + largest +
-         ": the first column the smallest code (" + smallest + "), the last the largest (" + largest +
+         ": the first column the smallest code (" + smallest +
+         (smallest == "0" ? ": the row begins with the next code, whose column holds for 0 too" : "") +
+         "), the last the largest (" + largest +
          "), each value row one value per column";
 }
 
@@ -119,6 +121,15 @@ std::vector<bool> ReadSubbasinColumns(TextCursor& cursor, const SubbasinTableCon
     const int index = code >= 1 && code <= c.largestCode && static_cast<size_t>(code) < map.size()
                           ? map[static_cast<size_t>(code)]
                           : 0;
+    // A zone 0 is a sub-basin, but the row lists codes from 1 on: it takes the first column.
+    if (code == 0 && !map.empty() && map[0] > 0)
+      Fail(c, "error! code 0 (from " + c.controlFileName + ") cannot stand in the row of codes for " + c.moduleName +
+                  ": the row lists codes from 1 on, and its first column holds for the smallest code, 0, and every "
+                  "code up to the next listed one; " +
+                  (n >= 2 ? "begin the row with " + std::to_string((*c.codes)[2]) + " (0 takes its values)"
+                          : std::string("0 is the only sub-basin: give it another code")) +
+                  HelpText(0),
+           10);
     if (index <= 0)
       Fail(c, "error! there is no code " + std::to_string(code) + " (from " + c.controlFileName +
                   ") for a subbasin in " + c.moduleName + HelpText(0), 10);
