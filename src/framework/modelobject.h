@@ -299,6 +299,19 @@ class modelobject : public memory_handling {
   // start): the section and the flag ("[soil_model], read flag readgrids = 1"), which a grid
   // file that cannot be opened then names. Set for a scope with ReadFlagScope.
   std::string readFlagNote;
+  // What those messages advise; empty: the advice for a state ("name the file the run before
+  // wrote, or set the flag to 0 to start without it").
+  std::string readFlagAdvice;
+  // While the start-up reads a standard or variable grid: its section and internal name
+  // ("[standard_grids] landuse"), and whether its values are codes (land use, soil types,
+  // sub-basins), which a grid file of another geometry gives each basin cell from the file's
+  // cell its centre lies in, never blended.
+  std::string readGridName;
+  bool readCodes = false;
+  // Whether the grid read is a state the run writes again under its own name; false for an
+  // input of the start-up that a write code writes once (8) or never: its file is no state
+  // of a warm start.
+  bool readIsState = true;
   // The section, without its brackets, that the grids registered or written now are
   // described in where it is not the object's name (the start-up's standard and variable
   // grids); empty: the name.
@@ -308,8 +321,14 @@ class modelobject : public memory_handling {
 // Names the section and read flag of the grids an object reads in one scope.
 class ReadFlagScope {
  public:
-  ReadFlagScope(modelobject& o, std::string note) : o_(o) { o_.readFlagNote = std::move(note); }
-  ~ReadFlagScope() { o_.readFlagNote.clear(); }
+  ReadFlagScope(modelobject& o, std::string note, std::string advice = std::string()) : o_(o) {
+    o_.readFlagNote = std::move(note);
+    o_.readFlagAdvice = std::move(advice);
+  }
+  ~ReadFlagScope() {
+    o_.readFlagNote.clear();
+    o_.readFlagAdvice.clear();
+  }
   ReadFlagScope(const ReadFlagScope&) = delete;
   ReadFlagScope& operator=(const ReadFlagScope&) = delete;
 

@@ -56,9 +56,12 @@ const int kRetryWaitMs = 200;
 std::FILE* OpenWithRetries(const modelobject& o, const std::string& path) {
   // A grid read because a read flag asks for it: that flag and its section.
   const std::string asked =
-      o.readFlagNote.empty() ? std::string()
-                             : " (read for " + o.readFlagNote + ": name the file the run before wrote, or set the "
-                                                                "flag to 0 to start without it)";
+      o.readFlagNote.empty()
+          ? std::string()
+          : " (read for " + o.readFlagNote + ": " +
+                (o.readFlagAdvice.empty() ? "name the file the run before wrote, or set the flag to 0 to start without it"
+                                          : o.readFlagAdvice) +
+                ")";
   if (!RegularOrMissing(path)) Fail(o, "FATAL: error opening " + path + FileOpenReason(path, false, 0) + asked, 21);
   for (int attempt = 1;; ++attempt) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -96,11 +99,14 @@ void CheckHeader(const modelobject& o, const std::string& path, const FileHeader
   if (!std::isfinite(h.nodata)) bad("nodata_value must be a number" + given(h.nodata));
 }
 
-// Values of the file that mean no-data become the model's no-data value.
-// NaN (which a binary file can hold) is no value either.
+// Values of the file that mean no-data become the model's no-data value: the file's own
+// no-data value, and where that lies below the model's, every value at or below it. A file
+// whose no-data value lies above the model's (0, 255) marks only the cells that hold it: its
+// other values are data, however small. NaN (which a binary file can hold) is no value either.
 inline double MapNodata(double v, double fileNodata, double modelNodata) {
   if (std::isnan(v)) return modelNodata;
-  return (fileNodata != modelNodata && v <= fileNodata) ? modelNodata : v;
+  if (fileNodata == modelNodata) return v;
+  return v == fileNodata || (fileNodata < modelNodata && v <= fileNodata) ? modelNodata : v;
 }
 
 struct ReadContext {
@@ -457,11 +463,58 @@ void ReadNetcdfIntoGrid(ReadContext& ctx, const std::string& fullName, double** 
                             g.cellsize);
 }
 
+// A grid of codes on another geometry: every basin cell takes the code of the file's cell
+// that its centre lies in, and no value beyond the file's cells. Codes are never blended.
+void TakeCodesAtCentres(double** source, int fileCols, int fileRows, double fileX, double fileY,
+                        double fileCellsize, double** target, const GridGeometry& g, double** mask) {
+  for (int r = 1; r <= g.nrows; ++r) {
+    if (!target[r]) continue;
+    for (int c = 1; c <= g.ncols; ++c) {
+      if (mask && mask[r] && mask[r][c] <= -9999.0) {
+        target[r][c] = mask[r][c];
+        continue;
+      }
+      const double x = g.xllcorner + (c - 0.5) * g.cellsize, y = g.yllcorner + (g.nrows - r + 0.5) * g.cellsize;
+      const double east = std::floor((x - fileX) / fileCellsize), north = std::floor((y - fileY) / fileCellsize);
+      const bool inside = east >= 0 && east < fileCols && north >= 0 && north < fileRows;
+      const double* row = inside ? source[fileRows - static_cast<int>(north)] : nullptr;
+      target[r][c] = row ? row[static_cast<int>(east) + 1] : g.nodata_value;
+    }
+  }
+}
+
+// The INFO that names a grid the start-up resamples and how.
+void TellResampled(const modelobject& o, const std::string& path, const FileHeader& h) {
+  if (!o.log) return;
+  const GridGeometry& g = o.geometry;
+  auto place = [](double cols, double rows, double cellsize, double x, double y) {
+    return NumberText(cols) + " x " + NumberText(rows) + " cells of " + NumberText(cellsize) + " at " + NumberText(x) +
+           "/" + NumberText(y);
+  };
+  *o.log << "INFO: the grid " << path
+         << (o.readGridName.empty() ? std::string() : " (" + o.readGridName + ")") << " lies on "
+         << place(h.ncols, h.nrows, h.cellsize, h.xll, h.yll) << ", the basin on "
+         << place(g.ncols, g.nrows, g.cellsize, g.xllcorner, g.yllcorner) << ": it is resampled onto the basin's cells, "
+         << (o.readCodes ? "each taking the code of the file's cell that its centre lies in (codes are never "
+                           "blended; a cell beyond the file's cells holds no value)"
+                         : "each taking the bilinear blend of the four file cells around its lower-left corner (of "
+                           "those that hold a value, by distance, where some do not)")
+         << "[end-entry]";
+}
+
 }  // namespace
 
 void SetGridRetrySleeper(GridRetrySleeper sleeper) { Sleeper() = std::move(sleeper); }
 
+size_t ByteOrderMarkLength(const char* bytes, size_t size) {
+  return size >= 3 && std::memcmp(bytes, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+}
+
 GridFileFormat DetectGridFormat(const std::string& b) {
+  if (const size_t mark = ByteOrderMarkLength(b)) {
+    if (b.size() >= mark + 4 && DetectGridFormat(b.substr(mark, 4)) == GridFileFormat::Ascii)
+      return GridFileFormat::Ascii;
+  }
   if (b.size() >= 4) {
     int nonZero = 0;
     for (int i = 0; i < 4; ++i)
@@ -581,7 +634,9 @@ void modelobject::ReadGridFile(const std::string& fileName, double**& grid, int 
     std::string text(static_cast<size_t>(ctx.fileSize), '\0');
     std::rewind(file.get());
     text.resize(std::fread(&text[0], 1, text.size(), file.get()));
+    const size_t mark = ByteOrderMarkLength(text);
     cursor.SetText(std::move(text));
+    cursor.Seek(mark);
     double values[6];
     std::string words[6], problem;
     if (const int k = ReadHeaderPairs(cursor, 6, words, values, problem))
@@ -682,8 +737,12 @@ void modelobject::ReadGridFile(const std::string& fileName, double**& grid, int 
         else
           ReadBinaryValues<float>(ctx, source.get(), fileRows, fileCols, h.nodata, g.nodata_value,
                                   "FATAL: error reading (irregular) float  grid ");
-        GIFReader::ResampleToGrid(source.get(), 1, fileCols, 1, fileRows, target, 1, g.ncols, 1, g.nrows, readMask,
-                                  h.xll, h.yll, h.cellsize, g.xllcorner, g.yllcorner, g.cellsize);
+        TellResampled(*this, path, h);
+        if (readCodes)
+          TakeCodesAtCentres(source.get(), fileCols, fileRows, h.xll, h.yll, h.cellsize, target, g, readMask);
+        else
+          GIFReader::ResampleToGrid(source.get(), 1, fileCols, 1, fileRows, target, 1, g.ncols, 1, g.nrows,
+                                    readMask, h.xll, h.yll, h.cellsize, g.xllcorner, g.yllcorner, g.cellsize);
       }
   }
   if (!file.Close()) Fail(*this, "FATAL: error closing grid " + path, 23);
@@ -694,5 +753,9 @@ void modelobject::ReadGridFile(const std::string& fileName, double**& grid, int 
   if (allocate) grid = allocated.release();
   // A grid read while the run is built is read at its start; the registry names it later.
   RunFiles& files = RunFiles::Current();
-  if (files.Building()) files.Read("[" + name + "] grid " + fileName, path, RunFiles::When::StartOnly, grid, true);
+  if (!files.Building()) return;
+  if (readIsState)
+    files.Read("[" + name + "] grid " + fileName, path, RunFiles::When::StartOnly, grid, true);
+  else  // an input of the start-up, tied to no state: no file of a warm start
+    files.Read(readGridName, path, RunFiles::When::StartOnly);
 }

@@ -3,6 +3,7 @@
 // hole filling.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -15,8 +16,14 @@ void SetGridRetrySleeper(GridRetrySleeper sleeper);
 
 enum class GridFileFormat { Netcdf, Ascii, BinaryDouble, BinarySingle, Gif, Unknown };
 
-// Recognises a grid file by its first bytes (up to 96 are looked at).
+// Recognises a grid file by its first bytes (up to 96 are looked at). An ASCII grid may
+// begin with a UTF-8 byte-order mark, as editors save it.
 GridFileFormat DetectGridFormat(const std::string& firstBytes);
+
+// The length of the UTF-8 byte-order mark at the start of bytes (3), or 0 without one. The
+// mark is no part of a grid's text: its readers begin behind it.
+size_t ByteOrderMarkLength(const char* bytes, size_t size);
+inline size_t ByteOrderMarkLength(const std::string& bytes) { return ByteOrderMarkLength(bytes.data(), bytes.size()); }
 
 // The value that fills a hole at (row, col): the first cell not equal to nodata in rings
 // 1..10 around it (ring d: rows row-d..row+d, the k-th of them columns col-k..col+k).
@@ -42,6 +49,10 @@ std::string QuotedWord(const std::string& word);
 
 // Largest number of columns or rows a grid file may declare.
 constexpr double kMaxGridDimension = 1.0e7;
+
+// The no-data value of the model where the zone grid's is one that data take (any value
+// above it): below every value the model's grids hold.
+constexpr double kModelNodata = -9999.0;
 
 // Most cells a basin may have: just below 2^31, which 32-bit cell counts reach.
 constexpr double kMaxBasinCells = 2.0e9;

@@ -44,7 +44,8 @@ StackFileKind DetectKind(const unsigned char* b, size_t n, const std::string& pa
     if (b[i]) ++nonZero;
   if (n >= 4 && nonZero >= 3 && (std::memcmp(b + 1, "HDF", 3) == 0 || std::memcmp(b, "CDF", 3) == 0))
     return StackFileKind::Netcdf;
-  if (n >= 5 && std::memcmp(b, "stack", 5) == 0) return StackFileKind::Ascii;
+  const size_t mark = ByteOrderMarkLength(reinterpret_cast<const char*>(b), n);
+  if (n >= mark + 5 && std::memcmp(b + mark, "stack", 5) == 0) return StackFileKind::Ascii;
   if (n < 12 * sizeof(float)) Fail(o, "FATAL: error reading from " + path, 22);
   // A single-precision stack may be shorter than a double-precision header.
   if (n >= 12 * sizeof(double)) {
@@ -90,7 +91,9 @@ int LevelCount(modelobject& o, const std::string& path, double numlevels, double
 int ReadAsciiStack(modelobject& o, const std::string& path, double***& stack) {
   std::string text;
   if (!ReadWholeFile(path, text)) Fail(o, "FATAL: error opening " + path + FileOpenReason(path, false, 0), 21);
+  const size_t mark = ByteOrderMarkLength(text);
   TextCursor cur(std::move(text));
+  cur.Seek(mark);
   double h[12];
   std::string words[12], problem;
   if (ReadHeaderPairs(cur, 12, words, h, problem)) Fail(o, "FATAL: error reading from " + path + ": " + problem, 22);

@@ -161,6 +161,13 @@ PeriodicInputAction AdvancePeriodicInput(StandardGridSpec& spec, const ModelDate
 std::string DatedInputFileName(const std::string& base, const ModelDate& date);
 // True for the grids whose user codes the start-up replaces by table rows.
 bool IsCodeGrid(const std::string& internalName);
+// Whether the grid of the internal name holds codes (of a table, sub-basins, regions, lakes,
+// links): a grid file of another geometry is then never blended (modelobject::readCodes).
+bool ReadAsCodes(const std::string& internalName);
+// Whether a grid of the write code is written again under its own name during or at the end
+// of the run (units digit 1 to 7): a state a warm start reads. 8 writes it once at the
+// start-up, 0 never.
+bool WrittenAsState(int writeCode);
 
 // --- code checks (defaultini_code_checks.cpp) -------------------------------------------
 // The code of a cell value: its integer part; false for NaN and values beyond int.
@@ -490,9 +497,11 @@ class defaultini : public modelobject {
   void ReportElevationGaps() const;
   bool NetcdfHeaderOf(const std::string& name, GridGeometry& header, bool setsTheBasin);
   void MakeStandardGrids();
-  // Reads a standard or variable grid at the start-up: resampled onto the basin, except
-  // the glacier grids, which describe the basin's cells one by one and must lie on them.
-  void ReadStartupGrid(const StandardGridSpec& spec, double**& grid);
+  // Reads a standard or variable grid at the start-up: resampled onto the basin (a grid of
+  // codes never blended), except the glacier grids, which describe the basin's cells one by
+  // one and must lie on them.
+  // section: "standard_grids" or "variable_grids".
+  void ReadStartupGrid(const StandardGridSpec& spec, double**& grid, const std::string& section);
   // Writes the dynamic phenology's state stack at the end of the run (none without it).
   void WritePhenologyState();
   // A standard or variable grid is written under its output name ("outname").

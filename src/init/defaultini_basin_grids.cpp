@@ -121,8 +121,23 @@ void defaultini::ReadRadiationCorrection() {
 }
 
 void defaultini::ReadGridHeader(GridGeometry& header) {
-  HeaderOf(standardGrids.size() > 1 ? standardGrids[1].fileName : controlFileName, header, true,
-           standardGrids.size() > 1 ? standardGrids[1].where : std::string());
+  const std::string& file = standardGrids.size() > 1 ? standardGrids[1].fileName : controlFileName;
+  HeaderOf(file, header, true, standardGrids.size() > 1 ? standardGrids[1].where : std::string());
+  // The model's no-data value marks the cells without a value in every grid it holds, and a
+  // cell is valid where its value lies above it. A zone grid's no-data value that data take
+  // (0 of an integer raster: an empty snow storage, a temperature of 0 degrees) would make
+  // such values holes; the model then keeps -9999, below every value of its data, and a file
+  // marks a cell as missing only with its own no-data value.
+  if (!(header.nodata_value > kModelNodata)) return;
+  if (log)
+    *log << "INFO: the zone grid " << file
+         << (standardGrids.size() > 1 && !standardGrids[1].where.empty() ? " (" + standardGrids[1].where + ")"
+                                                                          : std::string())
+         << " marks the cells outside the basin with the no-data value " << NumberText(header.nodata_value)
+         << ", a value that data take (an empty storage, a temperature): the model marks cells without a value "
+         << "with " << NumberText(kModelNodata) << " instead, in the grids it reads and writes, and takes a cell of "
+         << "another grid file as missing only where that file's own no-data value stands" << "[end-entry]";
+  header.nodata_value = kModelNodata;
 }
 
 bool defaultini::HeaderOf(const std::string& fileName, GridGeometry& header, bool setsTheBasin,
@@ -178,7 +193,9 @@ bool defaultini::HeaderOf(const std::string& fileName, GridGeometry& header, boo
     std::fseek(f, static_cast<long>(got), SEEK_SET);
     const size_t extra = std::fread(more, 1, sizeof more, f);
     text.append(more, extra);
+    const size_t mark = ByteOrderMarkLength(text);
     TextCursor c(text);
+    c.Seek(mark);
     std::string problem;
     if (ReadHeaderPairs(c, 6, words, values, problem)) fail("error reading " + file + ": " + problem, 22);
     values[2] = LowerLeftCorner(words[2], values[2], values[4]);
@@ -322,7 +339,7 @@ void defaultini::ReadBasinGrids() {
   if (links > 0) {
     StandardGridSpec& s = standardGrids[links];
     double** g = nullptr;
-    ReadGrid(s.fileName, g, s.fillCode, true, true, false, s.defaultValue);
+    ReadStartupGrid(s, g, "standard_grids");
     AdoptGrid(g);
     Register(links, s.fileName, g, s.internalName, s.writeCode);
   }
@@ -349,7 +366,33 @@ void defaultini::ReportElevationGaps() const {
        << "[end-entry]";
 }
 
-void defaultini::ReadStartupGrid(const StandardGridSpec& spec, double**& grid) {
+bool ReadAsCodes(const std::string& internalName) {
+  static const char* const kCodes[] = {"lake_codes", "zonegrid_soilmodel", "regression_regions",
+                                       "regression_regions2", "regression_regions3", "HydrologicResponseUnits",
+                                       "MasterHydrologicResponseUnits", "river_links"};
+  return IsCodeGrid(internalName) ||
+         std::find(std::begin(kCodes), std::end(kCodes), internalName) != std::end(kCodes);
+}
+
+bool WrittenAsState(int writeCode) {
+  const int units = writeCode % 10;
+  return units >= 1 && units <= 7;
+}
+
+void defaultini::ReadStartupGrid(const StandardGridSpec& spec, double**& grid, const std::string& section) {
+  struct Reading {
+    modelobject& o;
+    Reading(modelobject& self, const StandardGridSpec& s, const std::string& section) : o(self) {
+      o.readGridName = "[" + section + "] " + s.internalName;
+      o.readCodes = ReadAsCodes(s.internalName);
+      o.readIsState = WrittenAsState(s.writeCode);
+    }
+    ~Reading() {
+      o.readGridName.clear();
+      o.readCodes = false;
+      o.readIsState = true;
+    }
+  } reading(*this, spec, section);
   // A glacier's cells are listed by code and fraction cell by cell: a resampled grid would
   // move or smear glaciers over the basin (and a grid of another size is a wrong file).
   static const char* const kCellByCell[] = {"ice_firn", "GlacierizedCells", "GlacierCodes"};
@@ -376,7 +419,7 @@ void defaultini::MakeStandardGrids() {
         for (int c = 1; c <= geometry.ncols; ++c)
           g[r][c] = IsBasinCell(r, c) ? s.defaultValue : geometry.nodata_value;
     } else {
-      ReadStartupGrid(s, g);
+      ReadStartupGrid(s, g, "standard_grids");
       AdoptGrid(g);
     }
     Register(p, s.fileName, g, s.internalName, s.writeCode);

@@ -138,9 +138,16 @@ void defaultini::ReadVariableGrids() {
 
     double** g = nullptr;
     if (readFlag == 1) {
-      const ReadFlagScope asked(*this, "[variable_grids], the read flag 1 of variable grid " + std::to_string(i) +
-                                           " (" + internalName + ")");
-      ReadStartupGrid(spec, g);
+      // A grid the run writes back as its state is one of a warm start; any other is an input,
+      // which the flag 0 would make one value.
+      const ReadFlagScope asked(*this,
+                                "[variable_grids], the read flag 1 of variable grid " + std::to_string(i) + " (" +
+                                    internalName + ")",
+                                WrittenAsState(spec.writeCode)
+                                    ? std::string()
+                                    : "name an existing grid file; the flag 0 would give every cell the value " +
+                                          NumberText(spec.defaultValue));
+      ReadStartupGrid(spec, g, "variable_grids");
       AdoptGrid(g);
     } else {
       g = NewOwnedGrid(firstRow, lastRow);

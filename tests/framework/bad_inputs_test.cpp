@@ -11,6 +11,8 @@
 //   keeps: dem.asc                a file the run must leave as the case made it (any number)
 //   holds: output/t.stat YY\tMM   a file the run leaves and words it must hold (escapes as below)
 //   same: output/a output2/a      two files the run leaves, which must hold the same bytes
+//   as-example: output/a          a file the run leaves with the bytes the unchanged example's run leaves
+//                                 there (a folder, "output/": every file of it but the diagnostics)
 //   none-ending: .tmp             no file the run leaves in the basin copy has a name ending so
 //   args: basin.ctl               command line (default: basin.ctl -diagfile:output/d.xml)
 //   in: basin.ctl                 the file the following edits change
@@ -100,6 +102,7 @@ struct Case {
   std::vector<std::string> keeps;
   std::vector<std::string> holds;  // file name, a blank, the words
   std::vector<std::string> same;   // two file names, separated by a blank
+  std::vector<std::string> asExample;
   std::vector<std::string> noneEnding;
   std::vector<std::string> readOnly;
   std::string skip;                // why the case cannot be made here
@@ -144,6 +147,8 @@ Case PrepareCaseText(const std::string& caseFile, const std::string& text, const
     } else if (key == "same") {
       EXPECT_NE(value.find(' '), std::string::npos) << caseFile << ": " << line;
       c.same.push_back(value);
+    } else if (key == "as-example") {
+      c.asExample.push_back(value);
     } else if (key == "none-ending") {
       c.noneEnding.push_back(value);
     } else if (key == "read-only") {
@@ -231,6 +236,36 @@ std::vector<std::string> CaseFiles() {
 
 class BadInput : public testing::TestWithParam<std::string> {};
 
+// The folder of the unchanged example's run (run once, when first asked).
+const TempDir& ExampleRun() {
+  static TempDir dir;
+  static const bool ran = [] {
+    CopyExampleInputs(kBasinFolder, dir.path());
+    fs::create_directories(dir.file("output"));
+    std::string out;
+    RunCommand("cd '" + dir.path() + "' && '" ORVEL_BINARY "' basin.ctl -diagfile:output/d.xml </dev/null", &out);
+    return true;
+  }();
+  (void)ran;
+  return dir;
+}
+
+// The files of the run in dir named by an "as-example" line that differ from the example's.
+void ExpectAsExample(const TempDir& dir, const std::string& name) {
+  std::vector<std::string> files{name};
+  if (!name.empty() && name.back() == '/') {
+    files.clear();
+    for (const auto& e : fs::directory_iterator(ExampleRun().file(name)))
+      if (e.path().extension() != ".xml") files.push_back(name + e.path().filename().string());
+    EXPECT_GE(files.size(), 20u) << "the example's run leaves few files in " << name;
+  }
+  for (const std::string& file : files) {
+    const std::string theirs = ReadBytes(ExampleRun().file(file));
+    EXPECT_FALSE(theirs.empty()) << "the example's run leaves no " << file;
+    EXPECT_TRUE(ReadBytes(dir.file(file)) == theirs) << file << " differs from the example's";
+  }
+}
+
 // Runs a case on a copy of the example and checks what it ends with.
 void RunCase(const std::string& name, const std::string& caseText) {
   TempDir dir;
@@ -242,6 +277,7 @@ void RunCase(const std::string& name, const std::string& caseText) {
   for (const std::string& file : c.keeps) kept.push_back(ReadBytes(dir.file(file)));
   std::string out;
   const int status = RunCommand("cd '" + dir.path() + "' && '" ORVEL_BINARY "' " + c.args + " </dev/null", &out);
+
   for (const std::string& folder : c.readOnly) ::chmod(folder.c_str(), 0755);
   SCOPED_TRACE(c.what);
   EXPECT_EQ(status, c.status >= 0 ? c.status : ExitStatus(c.code)) << out;
@@ -254,6 +290,7 @@ void RunCase(const std::string& name, const std::string& caseText) {
     EXPECT_EQ(ReadTextFile(dir.file(file)).rfind("ncols", 0), 0u) << file << " is not a written grid";
   for (size_t i = 0; i < c.keeps.size(); ++i)
     EXPECT_TRUE(ReadBytes(dir.file(c.keeps[i])) == kept[i]) << c.keeps[i] << " was changed";
+  for (const std::string& name : c.asExample) ExpectAsExample(dir, name);
   for (const std::string& pair : c.same) {
     const std::string a = pair.substr(0, pair.find(' ')), b = pair.substr(pair.find(' ') + 1);
     const std::string first = ReadBytes(dir.file(a));

@@ -91,6 +91,8 @@ TEST_F(Reader, RecognisesFormatsByTheirFirstBytes) {
   EXPECT_EQ(DetectGridFormat("CDF\x01"), GridFileFormat::Netcdf);
   EXPECT_EQ(DetectGridFormat("\x89HDF\r\n"), GridFileFormat::Netcdf);
   EXPECT_EQ(DetectGridFormat("NCOLS 3"), GridFileFormat::Ascii);
+  EXPECT_EQ(DetectGridFormat("\xEF\xBB\xBFncols 3"), GridFileFormat::Ascii);  // an editor's byte-order mark
+  EXPECT_EQ(DetectGridFormat("\xEF\xBB\xBFGIF89a"), GridFileFormat::Unknown);
   EXPECT_EQ(DetectGridFormat("GIF89a"), GridFileFormat::Gif);
   EXPECT_EQ(DetectGridFormat(Raw(std::vector<float>{3, 2, 0, 0, 1, -9999})), GridFileFormat::BinarySingle);
   EXPECT_EQ(DetectGridFormat(Raw(std::vector<double>{3, 2, 0, 0, 1, -9999})), GridFileFormat::BinaryDouble);
@@ -170,6 +172,26 @@ TEST_F(Reader, OtherNodataOfTheModelGeometryIsMappedNotSmeared) {
   EXPECT_EQ(grid[2][2], 12.0);
 }
 
+// A file's no-data value above the model's marks only the cells that hold it: 0 of a
+// storage, -3 of a temperature, the codes below an 8-bit raster's 255 are data. One below
+// the model's marks every value down from it.
+TEST_F(Reader, ANodataValueAmongTheDataMarksOnlyItsOwnCells) {
+  const struct {
+    double nodata;
+    const char* values;
+    double expected[6];
+  } cases[] = {
+      {0, "0 -3 7\n0.5 0 -0.25\n", {-9999, -3, 7, 0.5, -9999, -0.25}},
+      {255, "1 2 255\n255 3 254\n", {1, 2, -9999, -9999, 3, 254}},
+      {-99999, "-99999 -100000 -9999\n1 -5e5 0\n", {-9999, -9999, -9999, 1, -9999, 0}},
+  };
+  for (const auto& c : cases) {
+    Write("n.asc", AsciiGrid(3, 2, 1000, 2000, 50, c.nodata, c.values));
+    ASSERT_EQ(Read("n.asc"), 0) << c.values;
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(grid[1 + k / 3][1 + k % 3], c.expected[k]) << c.values << " value " << k;
+  }
+}
+
 // Binary grids (no-data -9999 marks them) are read straight into the matrix rows: single
 // values widened in place, rows the matrix does not hold skipped without shifting the rows
 // after them.
@@ -222,6 +244,22 @@ TEST_F(Reader, GridsOfAnotherGeometryAreResampled) {
   Write("wide1.asc", AsciiGrid(4, 2, 1000, 2000, 50, -1, "1 -1 3 4\n5 -1 7 8\n"));
   ASSERT_EQ(Read("wide1.asc"), 0);
   EXPECT_DOUBLE_EQ(grid[2][2], 5.0);
+}
+
+// A grid of codes on another geometry gives each cell the code of the file's cell its centre
+// lies in: never a blend of codes, nor a code from beside a no-data cell, and no value
+// beyond the file's cells.
+TEST_F(Reader, CodesOfAnotherGeometryAreTakenFromTheCellUnderEachCentre) {
+  m.obj.readCodes = true;
+  // One column more on the west, one row more on the north.
+  Write("wide.asc", AsciiGrid(4, 3, 950, 2000, 50, -9999, "9 9 9 9\n-9999 1 2 3\n-9999 4 -9999 6\n"));
+  ASSERT_EQ(Read("wide.asc"), 0);
+  const double codes[6] = {1, 2, 3, 4, -9999, 6};
+  for (int k = 0; k < 6; ++k) EXPECT_EQ(grid[1 + k / 3][1 + k % 3], codes[k]) << k;
+  // Cells of twice the size, shifted: the basin's first column lies beyond the file's cells.
+  Write("coarse.asc", AsciiGrid(1, 1, 1050, 2000, 100, -9999, "7\n"));
+  ASSERT_EQ(Read("coarse.asc"), 0);
+  for (int k = 0; k < 6; ++k) EXPECT_EQ(grid[1 + k / 3][1 + k % 3], k % 3 == 0 ? -9999.0 : 7.0) << k;
 }
 
 // A grid read during the run must lie on the basin: nothing is resampled, and every ASCII

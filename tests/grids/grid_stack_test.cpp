@@ -97,6 +97,16 @@ TEST(GridStackFiles, AsciiStackHasItsHeaderAndOneValuePerLine) {
   EXPECT_EQ(ReadBack(m, "a.txt", m.stack), 1);
 }
 
+// An ASCII stack saved by an editor with a byte-order mark and CR LF line ends reads back.
+TEST(GridStackFiles, AsciiStackWithAByteOrderMarkAndCrLfReadsBack) {
+  StackModule m(1);
+  m.module.WriteStack("a.txt", m.stack, 1, true, false, false);
+  std::string edited = "\xEF\xBB\xBF";
+  for (const char c : ReadTextFile(m.file("a.txt"))) edited += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  WriteTextFile(m.file("a.txt"), edited);
+  EXPECT_EQ(ReadBack(m, "a.txt", m.stack), 1);
+}
+
 TEST(GridStackFiles, RowsNotHeldAreWrittenAsNodata) {
   StackModule m(0);
   double** saved = m.stack[2];

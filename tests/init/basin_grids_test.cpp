@@ -114,7 +114,12 @@ TEST(GridHeader, AsciiDoubleAndSingleHeaders) {
   EXPECT_EQ(ascii.g.nrows, 4);
   EXPECT_DOUBLE_EQ(ascii.g.xllcorner, 100.5);
   EXPECT_DOUBLE_EQ(ascii.g.cellsize, 25);
-  EXPECT_DOUBLE_EQ(ascii.g.nodata_value, -1);
+  // -1 is a value data take (a temperature): the model keeps -9999 and says so.
+  EXPECT_DOUBLE_EQ(ascii.g.nodata_value, -9999);
+  EXPECT_NE(ascii.h.Console().find("marks the cells outside the basin with the no-data value -1, a value that data "
+                                   "take"),
+            std::string::npos)
+      << ascii.h.Console();
 
   Header dbl([](const std::string& p) {
     double v[18] = {3, 2, 1, 2, 50, -9999, 0, 0, 0, 0, 0, 0, 7, 8, 9, 10, 11, 12};
@@ -200,13 +205,13 @@ TEST(GridHeader, CellsTheFileCannotHoldAreRefused) {
 // Keywords count in any case; a centre coordinate is half a cell inside the corner.
 TEST(GridHeader, KeywordsInAnyCaseAndCentreCoordinates) {
   Header upper([](const std::string& p) {
-    WriteTextFile(p, "NCOLS 3\nNROWS 2\nXLLCENTER 1025\nYllCenter 2025\nCELLSIZE 50\nNODATA_VALUE -1\n1 2 3 4 5 6\n");
+    WriteTextFile(p, "NCOLS 3\nNROWS 2\nXLLCENTER 1025\nYllCenter 2025\nCELLSIZE 50\nNODATA_VALUE -32768\n1 2 3 4 5 6\n");
   });
   ASSERT_EQ(upper.code, -1) << upper.h.Console();
   EXPECT_EQ(upper.g.ncols, 3);
   EXPECT_DOUBLE_EQ(upper.g.xllcorner, 1000);
   EXPECT_DOUBLE_EQ(upper.g.yllcorner, 2000);
-  EXPECT_DOUBLE_EQ(upper.g.nodata_value, -1);
+  EXPECT_DOUBLE_EQ(upper.g.nodata_value, -32768);
 }
 
 }  // namespace
