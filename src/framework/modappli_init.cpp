@@ -257,6 +257,11 @@ void ModellApplication::BuildModules() {
   runStepMinutes = FindRunStep();
   in.runStepMinutes = runStepMinutes;
   m.defaults->SetRunStepMinutes(runStepMinutes);
+  // Every module tells the end of a day by the same step: the distance of the records, or
+  // what the start-up takes without them.
+  in.output.runStepMinutes = m.defaults->StepMinutes();
+  m.defaults->output.runStepMinutes = in.output.runStepMinutes;
+  for (int i = 1; i <= interpolatorCount; ++i) m.interpolators[i]->output.runStepMinutes = in.output.runStepMinutes;
   // Routing alone: no meteorology, and the process modules before routing are built
   // switched off (the soil model would start the statistics files that routing reads).
   ModuleInputs switchedOff = in;

@@ -91,9 +91,12 @@ struct OutputSettings {
   // minute column no step is shorter than an hour). A module keeps its own interval here.
   double timeStepMinutes = 60.0;
   // Hours from the hour stamp of the data to the end of its step (min_to_int_end / 60): the
-  // step stamped h ends at h plus this, so the step that ends a day is the one where the
-  // two make 24 h.
+  // step stamped h ends at h plus this.
   double stampToStepEndHours = 1.0;
+  // The run's step in minutes, the same for every module: a day ends with the step that
+  // holds its midnight (DayEndsOfStep), whether it ends at midnight or passes it. 0 until
+  // the application knows it: a day then ends only with a step that ends at midnight.
+  int runStepMinutes = 0;
   // The end of the run's first step ([model_time]): a grid read before the first step is the
   // initial state, that at the end of the step before (a netCDF file's record of that time).
   ModelDate runStart;

@@ -119,7 +119,7 @@ void WriteNetcdfStack(modelobject& o, const std::string& path, double*** stack, 
 constexpr DateStyle kStackDate{false, kFourZeros, kTwoZeros, kThreeZeros, kTwoZeros, "", ".", "", DateField::kHour};
 
 bool IsEndOfDay(const modelobject& o) {
-  return !o.stepDate.IsMissing() && PeriodClockAt(o.stepDate, o.output.stampToStepEndHours, o.endDateKey).endOfDay;
+  return DayEndsOfStep(o.stepDate, o.output.stampToStepEndHours, o.output.runStepMinutes).count > 0;
 }
 
 }  // namespace

@@ -94,17 +94,32 @@ std::string VegetationLayerOf(const std::string& fileName) {
   return rest.substr(0, rest.find('.'));
 }
 
-PeriodClock PeriodClockAt(const ModelDate& d, double stampToStepEndHours, int64_t endDateKey) {
+PeriodClock PeriodClockAt(const ModelDate& d, double stampToStepEndHours, int64_t stepMinutes, int64_t endDateKey) {
   PeriodClock k;
-  // Midnight written as 0 h of the next day ends the day before, as 24 h of that day does.
-  const ModelDate c = CalendarStamp(d, stampToStepEndHours);
-  k.day = c;
-  k.endOfDay = StepEndsDay(c, stampToStepEndHours);
-  // The month's length in the step's own year; a month outside 1..12 never ends.
-  const bool validMonth = c.month >= 1 && c.month <= 12;
-  k.endOfMonth = k.endOfDay && validMonth && c.day == DaysInMonth(c.year, c.month);
-  k.endOfYear = k.endOfDay && c.day == 31 && c.month == 12;
   k.endOfRun = d.Key() >= endDateKey;
+  const DayEnds ends = DayEndsOfStep(d, stampToStepEndHours, stepMinutes);
+  // Midnight written as 0 h of the next day ends the day before, as 24 h of that day does.
+  k.day = ends.count > 0 ? ends.last : CalendarStamp(d, stampToStepEndHours);
+  if (ends.count == 0) return k;
+  k.endOfDay = true;
+  // A month or year ends with the step when one of the days that end is its last (the
+  // month's length in that day's own year).
+  const ModelDate& first = ends.first;
+  const ModelDate& last = ends.last;
+  if (last.day == DaysInMonth(last.year, last.month)) {
+    k.endOfMonth = true;
+    k.monthEnd = last;
+  } else if (first.year != last.year || first.month != last.month) {
+    k.endOfMonth = true;
+    k.monthEnd = DayOfNumber(DayNumber(last.year, last.month, 1) - 1);
+  }
+  if (last.month == 12 && last.day == 31) {
+    k.endOfYear = true;
+    k.yearEnd = last;
+  } else if (first.year != last.year) {
+    k.endOfYear = true;
+    k.yearEnd = DayOfNumber(DayNumber(last.year, 1, 1) - 1);
+  }
   return k;
 }
 
@@ -168,7 +183,7 @@ void modelobject::WriteGrids(int position, int onlyThisInstance, bool noPeriodOu
   const bool ascii = output.writeAsciiGrids, asDouble = output.writeDoubleGrids, netcdf = output.writeNetcdfGrids;
   const bool mainInstance = instanceNumber == 0;
   // Period grids are named by the day, month or year that ends; the grid itself by its stamp.
-  const PeriodClock clock = PeriodClockAt(date, output.stampToStepEndHours, endDateKey);
+  const PeriodClock clock = PeriodClockAt(date, output.stampToStepEndHours, output.runStepMinutes, endDateKey);
 
   if (rec.thousands != 0 && rec.periodK) {
     if (!rec.vegetationStart) {
@@ -274,10 +289,11 @@ void modelobject::WriteGrids(int position, int onlyThisInstance, bool noPeriodOu
     WriteGridDouble(MaximumName(rec.fileNameH2), rec.periodH2.get(), ascii, asDouble, netcdf);
   if (rec.tens >= 1 && rec.tens <= 8 && rec.periodT) {
     bool ends = false;
+    const ModelDate* period = &clock.day;
     switch (rec.tens) {
       case 1: case 5: ends = clock.endOfRun; break;
-      case 2: case 6: ends = clock.endOfYear; break;
-      case 3: case 7: ends = clock.endOfMonth; break;
+      case 2: case 6: ends = clock.endOfYear, period = &clock.yearEnd; break;
+      case 3: case 7: ends = clock.endOfMonth, period = &clock.monthEnd; break;
       default: ends = clock.endOfDay; break;
     }
     if (ends) {
@@ -286,7 +302,7 @@ void modelobject::WriteGrids(int position, int onlyThisInstance, bool noPeriodOu
           if (in) rec.periodT[r][c] /= rec.accumulatedSteps;
         });
       if (mainInstance)
-        WriteGridDouble(PeriodSumName(rec.fileNameT, rec.tens, clock.day), rec.periodT.get(), ascii, asDouble, netcdf);
+        WriteGridDouble(PeriodSumName(rec.fileNameT, rec.tens, *period), rec.periodT.get(), ascii, asDouble, netcdf);
       rec.accumulatedSteps = 0.0;
       forCells([&](int r, int c, bool in) {
         if (in) rec.periodT[r][c] = 0.0;

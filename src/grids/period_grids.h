@@ -28,16 +28,21 @@ std::string DatedGridName(const std::string& source, const ModelDate& date, int6
 // The layer number of the vegetation grids taken from a file name ("..._Layer_2.stat" -> "2").
 std::string VegetationLayerOf(const std::string& fileName);
 
-// Output times of a step, and the step's stamp as the calendar takes it (CalendarStamp): the
-// day, month and year that end with it.
+// Output times of a step: the days it ends (DayEndsOfStep: the step that holds a day's end,
+// whether it ends at midnight or passes it, by the run's step in minutes) and the months,
+// years and run that end with them. `day` is the last day that ends, or else the step's
+// stamp as the calendar takes it (CalendarStamp); monthEnd and yearEnd are the last day of
+// the month and of the year that end.
 struct PeriodClock {
   ModelDate day;
+  ModelDate monthEnd;
+  ModelDate yearEnd;
   bool endOfDay = false;
   bool endOfMonth = false;
   bool endOfYear = false;
   bool endOfRun = false;
 };
-PeriodClock PeriodClockAt(const ModelDate& date, double stampToStepEndHours, int64_t endDateKey);
+PeriodClock PeriodClockAt(const ModelDate& date, double stampToStepEndHours, int64_t stepMinutes, int64_t endDateKey);
 
 // The names above as patterns of the files of the run (framework/run_files.h): the date
 // digits behind the stem stand for any digit, so that one pattern covers every date.

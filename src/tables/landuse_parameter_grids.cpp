@@ -355,19 +355,12 @@ void LinkDynamicRows(defaultini& d, LanduseParameterGrids& g) {
 }
 
 // The day of the year whose parameters are in force at the first step: the time loop sets
-// them at the end of each day, so before that hour of the start date they are the day
-// before's.
+// them with the step that holds the end of each day, so before the first step they are
+// those of the last day that ended before it began.
 int FirstParameterDay(const defaultini& d, const LanduseParameterGrids& g) {
-  const ModelDate start = CalendarStamp(d.run.start, g.hourOffset);  // a start stamped 0 h ends the day before
-  int64_t year = start.year, month = start.month, day = start.day;
-  if (start.hour + static_cast<int64_t>(g.hourOffset) <= 24 && --day < 1) {
-    if (--month < 1) {
-      month = 12;
-      --year;
-    }
-    day = DaysInMonth(year, month);
-  }
-  return d.landuseTable[1].DayOfYear(static_cast<int>(day), static_cast<int>(month), static_cast<int>(year));
+  const ModelDate day = DayEndedBeforeStep(d.run.start, g.hourOffset, d.StepMinutes());
+  return d.landuseTable[1].DayOfYear(static_cast<int>(day.day), static_cast<int>(day.month),
+                                     static_cast<int>(day.year));
 }
 
 // The values of layer k of cell (i, j) for the day: no-data without a row; a dynamic row's
@@ -528,10 +521,12 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
     }
   }
 
-  // 2. The daily part at the end of the day, however its midnight is written (the day that
-  // ends is taken from the calendar stamp).
-  const ModelDate day = CalendarStamp(date, g.hourOffset);
-  if (StepEndsDay(day, g.hourOffset)) {
+  // 2. The daily part with the step that holds the end of a day: the step that ends at
+  // midnight, however it is written, or the first that passes it. It sets the values of the
+  // day that ends (of the last, where a step longer than a day holds several).
+  const DayEnds ends = DayEndsOfStep(date, g.hourOffset, dt);
+  const ModelDate& day = ends.last;
+  if (ends.count > 0) {
     // 3. Progress line.
     if (!omp_in_parallel() && log) {
       if (reportInterval <= 1) {

@@ -73,10 +73,10 @@ std::string Period(int from, int to) {
   return date(from) + date(to);
 }
 
-// The same for steps of `minutes` (whole hours dividing a day, or below 60): step s ends
-// s * minutes after 0 h on 1 January 1985, stamped as the station files of such steps are
-// (hour 24 ends a day, or with midnightAsZero 0 h of the next day; below an hour in the key
-// form of [model_time]).
+// The same for steps of `minutes` (whole hours dividing a day, or others dividing it):
+// step s ends s * minutes after 0 h on 1 January 1985, stamped as the station files of such
+// steps are (hour 24 ends a day, or with midnightAsZero 0 h of the next day; steps that are
+// no whole hours in the key form of [model_time], midnight as 0 h).
 std::string Period(int from, int to, int minutes, bool midnightAsZero = false) {
   if (midnightAsZero && minutes >= 60) {
     auto date = [minutes](int step) {
@@ -86,7 +86,7 @@ std::string Period(int from, int to, int minutes, bool midnightAsZero = false) {
     return date(from) + date(to);
   }
   if (minutes == 60) return Period(from, to);
-  if (minutes > 60) {
+  if (minutes > 60 && minutes % 60 == 0) {
     auto date = [minutes](int step) {
       const int at = step * minutes;
       return std::to_string((at - 1) / 60 % 24 + 1) + "\n" + std::to_string(1 + (at - 1) / 1440) + "\n1\n1985\n";
@@ -151,6 +151,10 @@ struct Row {
   // Set for a set-up that writes the example's data in another convention: the edit of the
   // set-up the example's way. Its unbroken run must write the same files with the same values.
   std::function<void(const TempDir&, std::string&)> sameAs = nullptr;
+  // [model_time] writes midnight as 0 h of the next day, as records stamped 0 to 23 h do.
+  bool midnightAsZero = false;
+  // A grid of the end of a day that the second half's first step writes: the day it ends.
+  const char* dayEndGrid = "";
 };
 
 std::string Instance(std::string control, const std::string& period, bool warm) {
@@ -319,7 +323,7 @@ void CheckWarmStart(const Row& row) {
       if (e.is_regular_file()) fs::copy_file(e.path(), d->file(e.path().filename().string()));
 
   const int start = row.start, half = row.half;
-  const bool zero = static_cast<bool>(row.midnightAs24);
+  const bool zero = static_cast<bool>(row.midnightAs24) || row.midnightAsZero;
   ASSERT_TRUE(Run(whole, Instance(control, Period(start + 1, start + 2 * half, row.minutes, zero), false)));
   ASSERT_TRUE(Run(first, Instance(control, Period(start + 1, start + half, row.minutes, zero), false)));
   // The second half starts from the state the first wrote, under the names it reads.
@@ -335,18 +339,21 @@ void CheckWarmStart(const Row& row) {
     return;
   }
   EXPECT_GE(CompareOutputs(whole, second, row.startUpRecord), 20);
-  if (zero || row.sameAs) {
+  if (*row.dayEndGrid) {
+    EXPECT_TRUE(fs::exists(second.file(std::string("output/") + row.dayEndGrid))) << row.dayEndGrid;
+  }
+  if (row.midnightAs24 || row.sameAs) {
     // The same records with midnight written 24 h, or the same data in the example's
     // convention: the same files, the same values.
     TempDir twin;
     std::string twinControl = ExampleCarryingState(twin, row.capacityGrid);
-    (zero ? row.midnightAs24 : row.sameAs)(twin, twinControl);
+    (row.midnightAs24 ? row.midnightAs24 : row.sameAs)(twin, twinControl);
     ASSERT_TRUE(Run(twin, Instance(twinControl, Period(start + 1, start + 2 * half, row.minutes), false)));
     const auto count = [](const TempDir& d) {
       return std::distance(fs::directory_iterator(d.file("output")), fs::directory_iterator());
     };
     EXPECT_EQ(count(whole), count(twin)) << "the two conventions make different files";
-    EXPECT_GE(CompareOutputs(whole, twin, "", zero), 20);
+    EXPECT_GE(CompareOutputs(whole, twin, "", static_cast<bool>(row.midnightAs24)), 20);
   }
   bool active = false;
   for (const std::string& line : Lines(ReadTextFile(second.file(std::string("output/") + row.evidence)))) {
@@ -639,6 +646,15 @@ void EveryModule(const TempDir& dir, std::string& control) {
   ReservoirsAndAbstractions(dir, control, false);
 }
 
+// Every module set to steps of `minutes` that a timestep key gives, each ending `offset`
+// minutes after its stamp.
+void KeyedSteps(std::string& control, int minutes, int offset) {
+  Replace(control, "60      # min_to_int_end", FormatText("%-8d# min_to_int_end", offset));
+  Replace(control, "WriteDoubleGrids = 1", "WriteDoubleGrids = 1\ntimestep = " + std::to_string(minutes));
+  for (size_t p; (p = control.find("60      # time interval in minutes")) != std::string::npos;)
+    control.replace(p, 2, std::to_string(minutes));
+}
+
 // Steps of 30 minutes (the station files' hourly values on both half hours, the rain shared
 // between them), with snow assimilated at 12 h, 18 h and 24 h of 4 January. The break falls
 // at 18 h, while snow falls: the first half applies that record, the second half starts at
@@ -665,10 +681,7 @@ void HalfHourStepsAssimilatingSnowAtTheBreak(const TempDir& dir, std::string& co
     fs::remove(dir.file(name));
     WriteTextFile(dir.file(name), text);
   }
-  Replace(control, "60      # min_to_int_end", "30      # min_to_int_end");
-  Replace(control, "WriteDoubleGrids = 1", "WriteDoubleGrids = 1\ntimestep = 30");
-  for (size_t p; (p = control.find("60      # time interval in minutes")) != std::string::npos;)
-    control.replace(p, 2, "30");
+  KeyedSteps(control, 30, 30);
   fs::remove(dir.file("snow_assim.txt"));
   WriteTextFile(dir.file("snow_assim.txt"),
                 "snow water equivalent for assimilation\nnumber of columns : 32\nnumber of rows : 25\n"
@@ -794,6 +807,44 @@ void DynamicPhenologyAfterAFrostDay(const TempDir& dir, std::string& control) {
   fs::remove(dir.file("temperature.dat"));
   WriteTextFile(dir.file("temperature.dat"), text);
   DynamicPhenology(dir, control, 60);
+}
+
+// The dynamic phenology (see above) on hourly records stamped at the full hour whose steps
+// end at half past (min_to_int_end 30): no step ends at midnight, the step stamped 0 h
+// passes it and ends the day before.
+void DynamicPhenologyEndingAtHalfPast(const TempDir& dir, std::string& control) {
+  DynamicPhenology(dir, control, 60);
+  Replace(control, "60      # min_to_int_end", "30      # min_to_int_end");
+}
+
+// The dynamic phenology (see above) in steps of 90 minutes that end 45 minutes after their
+// stamps (0:00, 1:30, ...): the step stamped 0 h passes midnight. Each record holds the
+// example's temperature of its hour, and its precipitation for 90 minutes.
+void DynamicPhenologyIn90MinuteSteps(const TempDir& dir, std::string& control) {
+  DynamicPhenology(dir, control, 60);
+  for (const char* name : {"temperature.dat", "precipitation.dat"}) {
+    const double share = std::string(name) == "precipitation.dat" ? 1.5 : 1.0;
+    std::string text;
+    std::vector<std::string> hours;  // the rows of the example's hours of January, 0 h on 1 January first
+    for (const std::string& line : Lines(ReadTextFile(dir.file(name)))) {
+      if (Dated(line)) {
+        hours.push_back(line);
+        continue;
+      }
+      std::string head = line;
+      if (head.find("HH") != std::string::npos) head.replace(head.find("HH"), 2, "HH mm");
+      text += head + "\n";
+    }
+    for (size_t t = 0; t / 60 < hours.size() && t < 31 * 1440; t += 90) {
+      const std::vector<std::string> v = Tokens(hours[t / 60]);
+      text += FormatText("1985 1 %zu %zu %zu", 1 + t / 1440, t % 1440 / 60, t % 60);
+      for (size_t k = 4; k < v.size(); ++k) text += " " + FormatText("%.10g", std::stod(v[k]) * share);
+      text += "\n";
+    }
+    fs::remove(dir.file(name));
+    WriteTextFile(dir.file(name), text);
+  }
+  KeyedSteps(control, 90, 45);
 }
 
 // The snow rule's list: the example's grid at `first`, then a record dated on no step of the
@@ -936,6 +987,17 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
       // no 0 is taken for a cell outside the basin.
       {"the zone grid with the no-data value 0", ZoneGridWithNodataZero, "snowstorage.stat", 4, kStart, kHalf, true,
        "", 60, nullptr, "", "", [](const TempDir&, std::string&) {}},
+      // Days that end between two steps. Hourly steps ending at half past from 1 h on 3
+      // January: the break falls after the step stamped 23 h on 4 January, before the step
+      // that passes the day's end and sets the values of 4 January.
+      {"the dynamic phenology on hourly steps that end at half past, broken before the step that ends the day",
+       DynamicPhenologyEndingAtHalfPast, "etr.stat", 4, 48, 47, true, "", 60, nullptr, "", "", nullptr, true,
+       "temperature_19850105.0000"},
+      // 90-minute steps ending 45 minutes after their stamps, from 12 h on 4 January: the
+      // break falls after the step stamped 22:30 on 5 January, the grassland's start day.
+      {"the dynamic phenology in 90-minute steps, broken before the step that ends the day",
+       DynamicPhenologyIn90MinuteSteps, "etr.stat", 4, 55, 24, true, "", 90, nullptr, "", "", nullptr, false,
+       "temperature_19850106.0000"},
   };
   for (const Row& row : rows) CheckWarmStart(row);
 }

@@ -37,33 +37,44 @@ TEST(PeriodNames, StemsDirectoriesAndFormats) {
 
 TEST(PeriodClock, DayMonthYearAndRunEnds) {
   const int64_t end = At(2025, 3, 15, 23).Key();
-  EXPECT_TRUE(PeriodClockAt(At(2025, 1, 15, 23), 1.0, end).endOfDay);
-  EXPECT_FALSE(PeriodClockAt(At(2025, 1, 15, 22), 1.0, end).endOfDay);
-  EXPECT_TRUE(PeriodClockAt(At(2025, 1, 15, 0), 24.0, end).endOfDay);
-  EXPECT_TRUE(PeriodClockAt(At(2025, 1, 15, 23, 30), 0.5, end).endOfDay);
-  EXPECT_TRUE(PeriodClockAt(At(2025, 2, 28, 23), 1.0, end).endOfMonth);
+  EXPECT_TRUE(PeriodClockAt(At(2025, 1, 15, 23), 1.0, 60, end).endOfDay);
+  EXPECT_FALSE(PeriodClockAt(At(2025, 1, 15, 22), 1.0, 60, end).endOfDay);
+  EXPECT_TRUE(PeriodClockAt(At(2025, 1, 15, 0), 24.0, 1440, end).endOfDay);
+  EXPECT_TRUE(PeriodClockAt(At(2025, 1, 15, 23, 30), 0.5, 30, end).endOfDay);
+  EXPECT_TRUE(PeriodClockAt(At(2025, 2, 28, 23), 1.0, 60, end).endOfMonth);
   // February of the step's own year, also in a run that ends in another year
-  EXPECT_FALSE(PeriodClockAt(At(2024, 2, 28, 23), 1.0, end).endOfMonth);
-  EXPECT_TRUE(PeriodClockAt(At(2024, 2, 29, 23), 1.0, end).endOfMonth);
-  EXPECT_TRUE(PeriodClockAt(At(2024, 12, 31, 23), 1.0, end).endOfYear);
-  EXPECT_FALSE(PeriodClockAt(At(2025, 3, 15, 22), 1.0, end).endOfRun);
-  EXPECT_TRUE(PeriodClockAt(At(2025, 3, 15, 23), 1.0, end).endOfRun);
-  const PeriodClock none = PeriodClockAt(ModelDate{}, 1.0, end);
-  EXPECT_FALSE(none.endOfMonth || none.endOfYear || none.endOfRun);
+  EXPECT_FALSE(PeriodClockAt(At(2024, 2, 28, 23), 1.0, 60, end).endOfMonth);
+  EXPECT_TRUE(PeriodClockAt(At(2024, 2, 29, 23), 1.0, 60, end).endOfMonth);
+  EXPECT_TRUE(PeriodClockAt(At(2024, 12, 31, 23), 1.0, 60, end).endOfYear);
+  EXPECT_FALSE(PeriodClockAt(At(2025, 3, 15, 22), 1.0, 60, end).endOfRun);
+  EXPECT_TRUE(PeriodClockAt(At(2025, 3, 15, 23), 1.0, 60, end).endOfRun);
+  const PeriodClock none = PeriodClockAt(ModelDate{}, 1.0, 60, end);
+  EXPECT_FALSE(none.endOfDay || none.endOfMonth || none.endOfYear || none.endOfRun);
   // Midnight stamped 0 h of the next day ends the day before, its month and year, as 24 h
   // does; 0 h that opens a step (an hour to its end) ends nothing.
   for (const ModelDate& midnight : {At(2025, 1, 16, 0), At(2025, 1, 15, 24)}) {
-    EXPECT_TRUE(PeriodClockAt(midnight, 0.0, end).endOfDay);
-    EXPECT_EQ(PeriodClockAt(midnight, 0.0, end).day.day, 15);
+    EXPECT_TRUE(PeriodClockAt(midnight, 0.0, 60, end).endOfDay);
+    EXPECT_EQ(PeriodClockAt(midnight, 0.0, 60, end).day.day, 15);
   }
-  EXPECT_FALSE(PeriodClockAt(At(2025, 1, 16, 0), 1.0, end).endOfDay);
-  EXPECT_FALSE(PeriodClockAt(At(2025, 1, 16, 0), 0.0, end).endOfMonth);
-  EXPECT_TRUE(PeriodClockAt(At(2024, 3, 1, 0), 0.0, end).endOfMonth);  // 29 February
-  EXPECT_EQ(PeriodClockAt(At(2024, 3, 1, 0), 0.0, end).day.day, 29);
-  const PeriodClock newYear = PeriodClockAt(At(2025, 1, 1, 0), 0.0, end);
+  EXPECT_FALSE(PeriodClockAt(At(2025, 1, 16, 0), 1.0, 60, end).endOfDay);
+  EXPECT_FALSE(PeriodClockAt(At(2025, 1, 16, 0), 0.0, 60, end).endOfMonth);
+  EXPECT_TRUE(PeriodClockAt(At(2024, 3, 1, 0), 0.0, 60, end).endOfMonth);  // 29 February
+  EXPECT_EQ(PeriodClockAt(At(2024, 3, 1, 0), 0.0, 60, end).day.day, 29);
+  const PeriodClock newYear = PeriodClockAt(At(2025, 1, 1, 0), 0.0, 60, end);
   EXPECT_TRUE(newYear.endOfYear && newYear.endOfMonth);
   EXPECT_EQ(newYear.day.year, 2024);
-  EXPECT_EQ(PeriodSumName("q.asc", 3, newYear.day), "q_202412.sum");
+  EXPECT_EQ(PeriodSumName("q.asc", 3, newYear.monthEnd), "q_202412.sum");
+  // Steps that end at half past: the step stamped 0 h passes the end of the day before,
+  // and of its month and year. A step of two days that ends 31 January and 1 February ends
+  // January.
+  EXPECT_FALSE(PeriodClockAt(At(2024, 12, 31, 23), 0.5, 60, end).endOfDay);
+  const PeriodClock halfPast = PeriodClockAt(At(2025, 1, 1, 0), 0.5, 60, end);
+  EXPECT_EQ(PeriodSumName("q.asc", 2, halfPast.yearEnd), "q_202400.sum");
+  EXPECT_EQ(PeriodSumName("q.asc", 4, halfPast.day), "q_002412.31s");
+  const PeriodClock twoDays = PeriodClockAt(At(2025, 2, 1, 24), 0.0, 2880, end);
+  EXPECT_TRUE(twoDays.endOfMonth && !twoDays.endOfYear);
+  EXPECT_EQ(PeriodSumName("q.asc", 3, twoDays.monthEnd) + PeriodSumName("q.asc", 4, twoDays.day),
+            "q_202501.sumq_002502.01s");
 }
 
 // A 3 x 2 domain whose zone grid leaves cell (1,1) outside the basin; binary double output.

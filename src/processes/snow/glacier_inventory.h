@@ -87,11 +87,12 @@ class GlacierRecord {
   void ResetCells();
 };
 
-// The step on which the glaciers are evaluated: the one that ends the evaluation day
-// (day, month) at 24:00 of the clock shifted by the hour offset. A clock that stamps
-// midnight as 0:00 of the next day reaches it there.
+// The step on which the glaciers are evaluated: the one that holds the end of the
+// evaluation day (day, month) on the clock shifted by the hour offset (DayEndsOfStep with
+// the run's step in minutes): the step that ends at its midnight, written 24:00 or 0:00 of
+// the next day, or the first that passes it.
 bool GlacierEvaluationDue(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute, int evalDay,
-                          int evalMonth, double hourOffset);
+                          int evalMonth, double hourOffset, int64_t stepMinutes);
 
 // The smallest glacier area (km²) of the volume-area relation.
 constexpr double kMinGlacierArea = 0.0543;

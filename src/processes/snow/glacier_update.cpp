@@ -22,11 +22,19 @@ constexpr double kAreaMatch = 1e-6;
 }  // namespace
 
 bool GlacierEvaluationDue(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute, int evalDay,
-                          int evalMonth, double hourOffset) {
-  // 24:00 of the evaluation day, however midnight is written.
-  const ModelDate d = CalendarStamp(ModelDate{minute, hour, day, month, year}, hourOffset);
-  const double clock = 60.0 * static_cast<double>(d.hour) + static_cast<double>(d.minute) + 60.0 * hourOffset;
-  return clock == 1440.0 && d.month == evalMonth && d.day == evalDay;
+                          int evalMonth, double hourOffset, int64_t stepMinutes) {
+  const DayEnds ends = DayEndsOfStep(ModelDate{minute, hour, day, month, year}, hourOffset, stepMinutes);
+  if (ends.count == 0) return false;
+  // The evaluation day of each year the days that end lie in (a step over a day may end
+  // several).
+  const int64_t first = DayNumber(ends.first.year, ends.first.month, ends.first.day);
+  const int64_t last = DayNumber(ends.last.year, ends.last.month, ends.last.day);
+  for (int64_t y = ends.first.year; y <= ends.last.year; ++y) {
+    if (evalMonth < 1 || evalMonth > 12 || evalDay < 1 || evalDay > DaysInMonth(y, evalMonth)) continue;
+    const int64_t at = DayNumber(y, evalMonth, evalDay);
+    if (at >= first && at <= last) return true;
+  }
+  return false;
 }
 
 // --- the inventory --------------------------------------------------------------------
@@ -158,7 +166,8 @@ void GlacierInventory::RestoreState(TextCursor& f, const std::string& path) {
 
 void schneemodellklasse::UpdateGlaciersIfDue(const ModelDate& d) {
   if (!glacierInventory || instanceNumber != 0) return;
-  if (!GlacierEvaluationDue(d.year, d.month, d.day, d.hour, d.minute, GMBEvalDay, GMBEvalMonth, GetHourOffset()))
+  if (!GlacierEvaluationDue(d.year, d.month, d.day, d.hour, d.minute, GMBEvalDay, GMBEvalMonth, GetHourOffset(),
+                            output.runStepMinutes))
     return;
   glacierInventory->AnnualUpdate();
   RecountGlacierSharesKeepingStorages();

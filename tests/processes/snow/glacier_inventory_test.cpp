@@ -392,37 +392,46 @@ TEST(GlacierEvaluation, DueOnceOnTheStepThatEndsTheDay) {
     int64_t y, m, d, h, min;
     int evalDay, evalMonth;
     double offset;
+    int64_t step;
     bool due;
   } cases[] = {
-      {2001, 9, 30, 24, 0, 30, 9, 0.0, true},   // a clock that runs to 24:00
-      {2001, 10, 1, 0, 0, 30, 9, 0.0, true},    // the same instant stamped 0:00 of the day after
-      {2001, 9, 30, 23, 0, 30, 9, 1.0, true},   // one hour ahead of the clock
-      {2001, 10, 1, 0, 0, 30, 9, 1.0, false},
-      {2001, 9, 30, 0, 0, 30, 9, 0.0, false},   // the start of the day
-      {2001, 9, 30, 12, 0, 30, 9, 0.0, false},
-      {2001, 9, 29, 24, 0, 30, 9, 0.0, false},
-      {2002, 1, 1, 0, 0, 31, 12, 0.0, true},    // across the year
-      {2004, 2, 29, 0, 0, 28, 2, 0.0, true},    // leap year
-      {2004, 3, 1, 0, 0, 28, 2, 0.0, false},
-      {2001, 3, 1, 0, 0, 28, 2, 0.0, true},
+      {2001, 9, 30, 24, 0, 30, 9, 0.0, 60, true},   // a clock that runs to 24:00
+      {2001, 10, 1, 0, 0, 30, 9, 0.0, 60, true},    // the same instant stamped 0:00 of the day after
+      {2001, 9, 30, 23, 0, 30, 9, 1.0, 60, true},   // one hour ahead of the clock
+      {2001, 10, 1, 0, 0, 30, 9, 1.0, 60, false},
+      {2001, 9, 30, 0, 0, 30, 9, 0.0, 60, false},   // the start of the day
+      {2001, 9, 30, 12, 0, 30, 9, 0.0, 60, false},
+      {2001, 9, 29, 24, 0, 30, 9, 0.0, 60, false},
+      {2002, 1, 1, 0, 0, 31, 12, 0.0, 60, true},    // across the year
+      {2004, 2, 29, 0, 0, 28, 2, 0.0, 60, true},    // leap year
+      {2004, 3, 1, 0, 0, 28, 2, 0.0, 60, false},
+      {2001, 3, 1, 0, 0, 28, 2, 0.0, 60, true},
+      // Clocks on which no step ends at midnight: the step that passes it; a step of two
+      // days that passes the end of the evaluation day and of the next.
+      {2001, 9, 30, 23, 0, 30, 9, 0.5, 60, false},
+      {2001, 10, 1, 0, 0, 30, 9, 0.5, 60, true},
+      {2001, 10, 1, 0, 15, 30, 9, 0.0, 30, true},
+      {2001, 10, 1, 24, 0, 30, 9, 0.0, 2880, true},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(GlacierEvaluationDue(c.y, c.m, c.d, c.h, c.min, c.evalDay, c.evalMonth, c.offset), c.due)
-        << c.y << "-" << c.m << "-" << c.d << " " << c.h << ":" << c.min << " offset " << c.offset;
-  // Whatever the step, a year stamped 0..23 h has exactly one evaluation step.
-  for (int minutes : {15, 60, 180, 1440}) {
-    int due = 0;
-    int64_t y = 2003, m = 1, d = 1, t = 0;
-    while (y == 2003) {
-      t += minutes;
-      if (t >= 1440) {
-        t -= 1440;
-        if (++d > DaysInMonth(y, m)) d = 1, m = m == 12 ? (++y, 1) : m + 1;
+    EXPECT_EQ(GlacierEvaluationDue(c.y, c.m, c.d, c.h, c.min, c.evalDay, c.evalMonth, c.offset, c.step), c.due)
+        << c.y << "-" << c.m << "-" << c.d << " " << c.h << ":" << c.min << " offset " << c.offset << ", step "
+        << c.step;
+  // Whatever the step and wherever its stamps lie, a year has exactly one evaluation step.
+  for (int minutes : {15, 45, 60, 90, 180, 1440})
+    for (int phase : {0, 7}) {
+      int due = 0;
+      int64_t y = 2003, m = 1, d = 1, t = phase;
+      while (y == 2003) {
+        t += minutes;
+        if (t >= 1440) {
+          t -= 1440;
+          if (++d > DaysInMonth(y, m)) d = 1, m = m == 12 ? (++y, 1) : m + 1;
+        }
+        if (y == 2003 && GlacierEvaluationDue(y, m, d, t / 60, t % 60, 30, 9, 0.0, minutes)) ++due;
       }
-      if (y == 2003 && GlacierEvaluationDue(y, m, d, t / 60, t % 60, 30, 9, 0.0)) ++due;
+      EXPECT_EQ(due, 1) << minutes << " minutes, stamps " << phase << " minutes past";
     }
-    EXPECT_EQ(due, 1) << minutes;
-  }
 }
 
 // Hourly steps of the inventory basin with the parts of the snow step the update relies on:
@@ -454,7 +463,7 @@ struct YearsOfGlacier {
           b.code[mark[1]][mark[2]] = -1.0;
           b.fraction[mark[1]][mark[2]] = N;
         }
-      if (GlacierEvaluationDue(y, m, d, h, 0, 30, 9, 0.0)) {
+      if (GlacierEvaluationDue(y, m, d, h, 0, 30, 9, 0.0, 60)) {
         inv->AnnualUpdate();
         updateSteps.push_back(step);
       }
