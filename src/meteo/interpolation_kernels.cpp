@@ -1,5 +1,6 @@
 #include "meteo/interpolation_kernels.h"
 
+#include <algorithm>
 #include <omp.h>
 
 #include "framework/modelobject.h"
@@ -244,6 +245,47 @@ CellCounts CountsOf(const long* counts) {
 }
 
 }  // namespace
+
+std::vector<double> StationsOutOfReach(const CellLoop& L) {
+  const StationPoints& s = LaneStations(L);
+  const double ratio = LaneRatio(L);
+  std::vector<double> nearest(static_cast<size_t>(std::max(s.n, 0)) + 1, 0.0);
+  std::vector<int> open;  // the stations that reach no cell seen so far
+  for (int i = 1; i <= s.n; ++i) {
+    open.push_back(i);
+    nearest[static_cast<size_t>(i)] = HUGE_VAL;
+  }
+  // One station alone, with a valid value: the cell's value is missing where it is not weighed.
+  double x[2] = {0.0, 0.0}, y[2] = {0.0, 0.0};
+  const double v[2] = {0.0, std::max(0.0, -L.nodata)};
+  const StationPoints one{1, x, y, v};
+  bool anyCell = false;
+  for (int r = L.firstRow; r <= L.lastRow && !open.empty(); ++r) {
+    int c0, c1;
+    LoopColumns(L, r, c0, c1);
+    for (int c = c0; c <= c1 && !open.empty(); ++c) {
+      if (!Interpolated(L, r, c)) continue;
+      anyCell = true;
+      const double px = L.distX[r][c], py = L.distY[r][c];
+      for (size_t k = 0; k < open.size();) {
+        const int i = open[k];
+        x[1] = s.x[i];
+        y[1] = s.y[i];
+        if (IdwValue(one, L.idw, L.nodata, px, py, ratio) >= -L.nodata) {
+          nearest[static_cast<size_t>(i)] = 0.0;
+          open[k] = open.back();
+          open.pop_back();
+          continue;
+        }
+        const double dx = (s.x[i] - px) * ratio, dy = s.y[i] - py;
+        nearest[static_cast<size_t>(i)] = std::min(nearest[static_cast<size_t>(i)], std::sqrt(dx * dx + dy * dy));
+        ++k;
+      }
+    }
+  }
+  if (!anyCell) std::fill(nearest.begin(), nearest.end(), 0.0);
+  return nearest;
+}
 
 CellCounts RunCellLoop(const CellLoop& L) {
   const size_t stride = static_cast<size_t>(L.ncols) + 1;
