@@ -587,9 +587,9 @@ void WarnOfUnroutedAreas(const std::vector<RoutingDescription>& list, const Subb
     const auto checkChannel = [&](const char* kind, const ChannelEntry& c) {
       double grid = area(c.code);
       std::string tributaries = "sub-basin " + std::to_string(c.code);
-      for (int m : c.members) {
-        grid += area(m);
-        tributaries += (&m == &c.members.back() ? " and " : ", ") + std::to_string(m);
+      for (size_t k = 0; k < c.members.size(); ++k) {
+        grid += area(c.members[k]);
+        tributaries += (k + 1 == c.members.size() ? " and " : ", ") + std::to_string(c.members[k]);
       }
       if (!c.members.empty()) tributaries = "sub-basins" + tributaries.substr(9);
       if (!AreaBeyondRounding(c.p.area, grid)) return;

@@ -271,6 +271,44 @@ TEST(CellLoop, WindowCommonValueAndMissingCells) {
   EXPECT_GT(expected.belowLower * expected.aboveUpper, 0);
 }
 
+// A station is out of reach when the cell loop weighs it at no cell: the maximum distance
+// as each power measures it, the cells outside the basin or the window left out, the
+// anisotropy's shorter main axis; with no cell at all nothing is said.
+TEST(CellLoop, StationsOutOfReachOfEveryCell) {
+  struct Row {
+    const char* what;
+    double power, ratio, xmax;
+    double sx, sy;
+    double nearest;  // 0: in reach
+  };
+  const Row rows[] = {
+      {"inside the grid", 2.0, 1.0, 1e300, 25.0, 25.0, 0.0},
+      {"at the maximum distance", 2.0, 1.0, 1e300, 65.0, 5.0, 0.0},
+      {"just beyond it", 2.0, 1.0, 1e300, 65.5, 5.0, 10.5},
+      {"just beyond it, power 1", 1.0, 1.0, 1e300, 65.5, 5.0, 10.5},
+      {"at it, power 2.5", 2.5, 1.0, 1e300, 65.0, 5.0, 0.0},
+      {"near a cell outside the basin only", 2.0, 1.0, 1e300, 55.0, 65.0, std::sqrt(200.0)},
+      {"near a cell outside the window only", 2.0, 1.0, 30.0, 65.0, 5.0, 40.0},
+      {"far along the shortened main axis", 2.0, 0.5, 1e300, 75.0, 5.0, 0.0},
+      {"the same without anisotropy", 2.0, 1.0, 1e300, 75.0, 5.0, 20.0},
+      {"no cell in the window", 2.0, 1.0, -1.0, 500.0, 500.0, 0.0},
+  };
+  for (const Row& r : rows) {
+    LoopFixture f(6, 6);  // cell centres 5 .. 55; the cell of x 55, y 55 lies outside the basin
+    Stations s;
+    s.Add(25.0, 25.0, 1.0);
+    s.Add(r.sx, r.sy, -N - 1.0);  // its value does not matter
+    f.loop.stations = f.loop.rotated = s.Points();
+    f.loop.ratio = r.ratio;
+    f.loop.xmax = r.xmax;
+    f.loop.idw = MakeIdwSettings(r.power, 10.0);
+    const std::vector<double> nearest = StationsOutOfReach(f.loop);
+    ASSERT_EQ(nearest.size(), 3u) << r.what;
+    EXPECT_EQ(nearest[1], 0.0) << r.what;
+    EXPECT_NEAR(nearest[2], r.nearest, 1e-12) << r.what;
+  }
+}
+
 }  // namespace
 
 namespace {
