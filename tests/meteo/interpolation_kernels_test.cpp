@@ -307,6 +307,36 @@ TEST(CellLoop, StationsOutOfReachOfEveryCell) {
     EXPECT_EQ(nearest[1], 0.0) << r.what;
     EXPECT_NEAR(nearest[2], r.nearest, 1e-12) << r.what;
   }
+  // Against weighing every cell with every station alone, on a rotated grid of holes.
+  for (double reach : {30.0, 400.0}) {
+    LoopFixture f(57, 43);
+    std::vector<double> rx(f.st.x.size()), ry(f.st.y.size());
+    MatrixOwner dx(f.rows, f.cols), dy(f.rows, f.cols);
+    for (size_t k = 1; k < rx.size(); ++k) RotatePoint(f.st.x[k], f.st.y[k], 0, 0, 0.3, rx[k], ry[k]);
+    for (int i = 1; i <= f.rows; ++i)
+      for (int j = 1; j <= f.cols; ++j) RotatePoint(f.cx[i][j], f.cy[i][j], 0, 0, 0.3, dx[i][j], dy[i][j]);
+    f.loop.rotated = StationPoints{f.st.Points().n, rx.data(), ry.data(), f.st.v.data()};
+    f.loop.distX = dx.get();
+    f.loop.distY = dy.get();
+    f.loop.ratio = 0.4;
+    f.loop.idw = MakeIdwSettings(2.0, reach);
+    const std::vector<double> nearest = StationsOutOfReach(f.loop);
+    int out = 0;
+    for (int k = 1; k <= f.st.Points().n; ++k) {
+      double best = HUGE_VAL;
+      bool reached = false;
+      for (int i = 1; i <= f.rows; ++i)
+        for (int j = 1; j <= f.cols; ++j) {
+          if (f.zone[i][j] < 0.0) continue;
+          const double ex = (rx[k] - dx[i][j]) * 0.4, ey = ry[k] - dy[i][j];
+          best = std::min(best, std::sqrt(ex * ex + ey * ey));
+          reached = reached || best <= reach;
+        }
+      EXPECT_NEAR(nearest[k], reached ? 0.0 : best, 1e-9) << reach << " " << k;
+      out += !reached;
+    }
+    EXPECT_EQ(out > 0, reach < 100.0) << reach;  // both kinds are tested
+  }
 }
 
 }  // namespace
