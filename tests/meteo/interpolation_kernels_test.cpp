@@ -175,6 +175,23 @@ struct LoopFixture {
     loop.nodata = N;
     loop.result = result.get();
   }
+  // Anisotropy: the stations and cells rotated by alpha about (0, 0), the x differences
+  // scaled by ratio.
+  std::vector<double> rx, ry;
+  MatrixOwner dx, dy;
+  void Rotate(double alpha, double ratio) {
+    rx.assign(st.x.size(), 0.0);
+    ry.assign(st.y.size(), 0.0);
+    dx = MatrixOwner(rows, cols);
+    dy = MatrixOwner(rows, cols);
+    for (size_t k = 1; k < rx.size(); ++k) RotatePoint(st.x[k], st.y[k], 0, 0, alpha, rx[k], ry[k]);
+    for (int i = 1; i <= rows; ++i)
+      for (int j = 1; j <= cols; ++j) RotatePoint(cx[i][j], cy[i][j], 0, 0, alpha, dx[i][j], dy[i][j]);
+    loop.rotated = StationPoints{st.Points().n, rx.data(), ry.data(), st.v.data()};
+    loop.distX = dx.get();
+    loop.distY = dy.get();
+    loop.ratio = ratio;
+  }
 };
 
 TEST(CellLoop, BitIdenticalForOneTwoAndEightThreads) {
@@ -182,17 +199,7 @@ TEST(CellLoop, BitIdenticalForOneTwoAndEightThreads) {
   for (int method : {1, 4, 11}) {  // 11 here: inverse distance with anisotropy
     LoopFixture f(57, 43);
     f.loop.method = method == 4 ? 4 : 1;
-    std::vector<double> rx(f.st.x.size()), ry(f.st.y.size());
-    MatrixOwner dx(f.rows, f.cols), dy(f.rows, f.cols);
-    if (method == 11) {
-      for (size_t k = 1; k < rx.size(); ++k) RotatePoint(f.st.x[k], f.st.y[k], 0, 0, 0.3, rx[k], ry[k]);
-      for (int i = 1; i <= f.rows; ++i)
-        for (int j = 1; j <= f.cols; ++j) RotatePoint(f.cx[i][j], f.cy[i][j], 0, 0, 0.3, dx[i][j], dy[i][j]);
-      f.loop.rotated = StationPoints{f.st.Points().n, rx.data(), ry.data(), f.st.v.data()};
-      f.loop.distX = dx.get();
-      f.loop.distY = dy.get();
-      f.loop.ratio = 0.4;
-    }
+    if (method == 11) f.Rotate(0.3, 0.4);
     f.loop.post.scale = 1.1;
     f.loop.minParallelCells = 0;
     std::vector<double> reference;
@@ -210,7 +217,7 @@ TEST(CellLoop, BitIdenticalForOneTwoAndEightThreads) {
     EXPECT_EQ(f.result[7][7] == -9999.0, true);  // outside the basin
     const double expected = method == 1    ? IdwValue(f.st.Points(), f.loop.idw, N, 5.0, 565.0)
                             : method == 4  ? ThiessenValue(f.st.Points(), N, 5.0, 565.0)
-                                           : IdwValueAnisotropic(f.loop.rotated, f.loop.idw, N, dx[1][1], dy[1][1], 0.4);
+                                           : IdwValueAnisotropic(f.loop.rotated, f.loop.idw, N, f.dx[1][1], f.dy[1][1], 0.4);
     EXPECT_DOUBLE_EQ(f.result[1][1], 1.1 * expected);
   }
 }
@@ -310,15 +317,7 @@ TEST(CellLoop, StationsOutOfReachOfEveryCell) {
   // Against weighing every cell with every station alone, on a rotated grid of holes.
   for (double reach : {30.0, 400.0}) {
     LoopFixture f(57, 43);
-    std::vector<double> rx(f.st.x.size()), ry(f.st.y.size());
-    MatrixOwner dx(f.rows, f.cols), dy(f.rows, f.cols);
-    for (size_t k = 1; k < rx.size(); ++k) RotatePoint(f.st.x[k], f.st.y[k], 0, 0, 0.3, rx[k], ry[k]);
-    for (int i = 1; i <= f.rows; ++i)
-      for (int j = 1; j <= f.cols; ++j) RotatePoint(f.cx[i][j], f.cy[i][j], 0, 0, 0.3, dx[i][j], dy[i][j]);
-    f.loop.rotated = StationPoints{f.st.Points().n, rx.data(), ry.data(), f.st.v.data()};
-    f.loop.distX = dx.get();
-    f.loop.distY = dy.get();
-    f.loop.ratio = 0.4;
+    f.Rotate(0.3, 0.4);
     f.loop.idw = MakeIdwSettings(2.0, reach);
     const std::vector<double> nearest = StationsOutOfReach(f.loop);
     int out = 0;
@@ -328,7 +327,7 @@ TEST(CellLoop, StationsOutOfReachOfEveryCell) {
       for (int i = 1; i <= f.rows; ++i)
         for (int j = 1; j <= f.cols; ++j) {
           if (f.zone[i][j] < 0.0) continue;
-          const double ex = (rx[k] - dx[i][j]) * 0.4, ey = ry[k] - dy[i][j];
+          const double ex = (f.rx[k] - f.dx[i][j]) * 0.4, ey = f.ry[k] - f.dy[i][j];
           best = std::min(best, std::sqrt(ex * ex + ey * ey));
           reached = reached || best <= reach;
         }
