@@ -272,11 +272,13 @@ void meteointerpol::ReportCellCounts(const CellCounts& n, const ModelDate& date)
     if (taken != missing) s << ", which the limits of the section replaced by " << taken;
     const StationFile& f = stationFiles[0];
     s << ".";
-    if (f.tally.above > 0)
+    if (f.tally.above > 0) {
       s << " " << f.tally.above << " of the " << f.tally.read << " values read from " << f.fileName
         << " so far lie above the no-data value " << nodataN << " of " << section << " (up to " << f.tally.largest
-        << ")" << (f.tally.below > 0 ? " and " + std::to_string(f.tally.below) + " below " + FormatText("%g", -nodataN) : "")
-        << ", and count as missing: if they are data, give " << section << " a no-data value above them.";
+        << ")";
+      if (f.tally.below > 0) s << " and " << f.tally.below << " below " << -nodataN;
+      s << ", and count as missing: if they are data, give " << section << " a no-data value above them.";
+    }
     s << (f.tally.above > 0 ? " Else: are" : " Are") << " the X and Y of the stations in " << f.fileName
       << " in the grid's coordinates, and is the maximum distance wide enough?" << once
       << "; the second value of [output_interval] set to 1 names every such cell at every step.";

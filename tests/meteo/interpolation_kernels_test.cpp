@@ -217,7 +217,8 @@ TEST(CellLoop, BitIdenticalForOneTwoAndEightThreads) {
     EXPECT_EQ(f.result[7][7] == -9999.0, true);  // outside the basin
     const double expected = method == 1    ? IdwValue(f.st.Points(), f.loop.idw, N, 5.0, 565.0)
                             : method == 4  ? ThiessenValue(f.st.Points(), N, 5.0, 565.0)
-                                           : IdwValueAnisotropic(f.loop.rotated, f.loop.idw, N, f.dx[1][1], f.dy[1][1], 0.4);
+                                           : IdwValueAnisotropic(f.loop.rotated, f.loop.idw, N, f.dx[1][1],
+                                                                 f.dy[1][1], 0.4);
     EXPECT_DOUBLE_EQ(f.result[1][1], 1.1 * expected);
   }
 }

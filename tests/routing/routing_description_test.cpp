@@ -275,7 +275,9 @@ TEST(RoutingDescription, SecondPassStartsWhereTheFirstBegan) {
 // and 23 km2 (and 7 km2 of code 0 in one row); the areas upstream of the outlets are those
 // the checked counts hold.
 TEST(RoutingDescription, WaterThatMissesTheOutletItsAreasSayIsNamed) {
-  const auto ol = [](int code, double area) { return "OL " + std::to_string(code) + " " + ChannelText(1000, area) + "\n"; };
+  const auto ol = [](int code, double area) {
+    return "OL " + std::to_string(code) + " " + ChannelText(1000, area) + "\n";
+  };
   const std::string head = "TG 1 (AE=50, AF=1)\nTG 2 (AE=64, AF=1)\nTG 3 (AE=113, AF=1)\n";
   const std::string five = "TG 5 (AE=370, AF=1)\n" + ol(2, 64) + ol(4, 283);
   struct Row {
@@ -295,7 +297,8 @@ TEST(RoutingDescription, WaterThatMissesTheOutletItsAreasSayIsNamed) {
        {"line 4: TG 4 gives 283 km2 upstream of its outlet, but the sub-basins routed into it hold 170 km2 of the zone "
         "grid, 113 km2 less",
         "Flowing into no other sub-basin: 3 with 113 km2, its TG on line 3. Is an OL entry missing?",
-        "line 6: TG 5 gives 370 km2", "line 8: OL 4 gives the catchment area A = 283 km2, but the zone grid holds 170"}},
+        "line 6: TG 5 gives 370 km2",
+        "line 8: OL 4 gives the catchment area A = 283 km2, but the zone grid holds 170"}},
       {"an OL and its TG left out", "TG 1 (AE=50, AF=1)\nTG 2 (AE=64, AF=1)\nTG 4 (AE=283, AF=1)\n" + ol(1, 50) + five,
        false,
        {"sub-basin 3 (113 km2) of the zone grid has no routing description in [routing_model] of the control file and "
@@ -306,9 +309,10 @@ TEST(RoutingDescription, WaterThatMissesTheOutletItsAreasSayIsNamed) {
       {"an area in m2", head + "TG 4 (AE=283, AF=1)\n" + ol(1, 50e6) + ol(3, 113) + five, false,
        {"line 5: OL 1 gives the catchment area A = 5e+07 km2, but the zone grid holds 50 km2 upstream of the outlet of "
         "sub-basin 1: the channel's level-discharge table is built for A as written"}},
-      {"a SUMTRIB of one sub-basin's area", head + "TG 4 (AE=283, AF=1)\nSUMTRIB 1&3 " + ChannelText(1000, 50) + "\n" + five,
-       false, {"SUMTRIB 1 gives the catchment area A = 50 km2, but the zone grid holds 163 km2 upstream of the outlets of "
-               "sub-basins 1 and 3"}},
+      {"a SUMTRIB of one sub-basin's area",
+       head + "TG 4 (AE=283, AF=1)\nSUMTRIB 1&3 " + ChannelText(1000, 50) + "\n" + five, false,
+       {"SUMTRIB 1 gives the catchment area A = 50 km2, but the zone grid holds 163 km2 upstream of the outlets of "
+        "sub-basins 1 and 3"}},
   };
   for (const Row& r : rows) {
     std::vector<int> map = {0, 1, 2, 3, 4, 5};
