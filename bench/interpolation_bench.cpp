@@ -82,6 +82,24 @@ int main(int argc, char** argv) {
   const double t1 = timing.count(1) ? timing.at(1).Min() : 0.0;
   const double tn = timing.at(o.threads.back()).Min();
 
+  // The start-up's search for stations beyond the maximum distance of every cell, with one
+  // station moved far off: against one step on one thread.
+  for (double reach : {2000.0, 20000.0}) {
+    CellLoop check = loop;
+    std::vector<double> far = x;
+    far[kStations] = kXll + 100.0 * kCols * kCell;
+    check.stations = check.rotated = StationPoints{kStations, far.data(), y.data(), v.data()};
+    check.idw = MakeIdwSettings(2.0, reach);
+    double best = 1e300;
+    for (int round = 0; round < o.repeats; ++round) {
+      const double t0 = bench::Now();
+      StationsOutOfReach(check);
+      best = std::min(best, bench::Now() - t0);
+    }
+    std::printf("  stations out of reach at the start, maximum distance %.0f: %.3f s, %.2f steps on 1 thread\n",
+                reach, best, t1 > 0.0 ? best / (t1 / steps) : 0.0);
+  }
+
   // The GIS gridding tool on the same points and grid, one grid per step.
   if (o.Extra("gdal").empty()) return 0;
   if (std::system("command -v gdal_grid >/dev/null 2>&1") == 0) {

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "framework/new_file.h"
+#include "framework/run_files.h"
 
 namespace {
 
@@ -65,4 +66,10 @@ std::string FileNamedBy(const std::string& path) {
   const std::string target = resolved;
   std::free(resolved);
   return target;
+}
+
+std::string UnwritableOutput(const std::string& entry, const std::string& note) {
+  std::string text = RunFiles::Current().FirstUnwritable();
+  if (!text.empty() && !note.empty() && text.rfind(entry + " would be written to ", 0) == 0) text += ". " + note;
+  return text;
 }

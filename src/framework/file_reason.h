@@ -25,3 +25,16 @@ inline bool RegularOrMissing(const std::string& path) { return NotARegularFile(p
 // that leads nowhere) the name as given. A state read through a link is that file, with its
 // marker and its holds beside it.
 std::string FileNamedBy(const std::string& path);
+
+// The error code of an output refused at start-up (its folder missing, no folder or not
+// writable, its name too long for the folder's file system, a clash with a file the run
+// reads): the run writes nothing.
+constexpr int kOutputRefused = 26;
+
+// For a writer whose output could not be created while the run is built: the message of the
+// start-up check of every output's folder and name (RunFiles::FirstUnwritable, without
+// "FATAL: "), which names the output, its folder and how its name was joined to the output
+// folder; note follows it when it is about the writer's own entry (how that writer takes a
+// name with folders of its own). Empty when the check finds nothing: the failure has another
+// cause, which the writer names itself.
+std::string UnwritableOutput(const std::string& entry, const std::string& note = std::string());

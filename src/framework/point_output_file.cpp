@@ -205,13 +205,17 @@ SpecialOutputFile::SpecialOutputFile(const SpecialOutputContext& ctx, const std:
   for (const SpecialOutputEntity& e : entities) text += e.CoordinateTitles();
   text += "\n";
   IgnoreCtrlC();
-  std::FILE* f = RunFiles::Current().CreateStream("[special_output] " + name, fileName);
-  bool ok = f != nullptr;
+  const std::string entry = "[special_output] " + name;
+  std::FILE* f = RunFiles::Current().CreateStream(entry, fileName);
+  const bool opened = f != nullptr;
+  bool ok = opened;
   if (f) {
     ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     ok = std::fclose(f) == 0 && ok;
   }
   EnableCtrlCHandler();
+  const std::string unwritable = opened ? std::string() : UnwritableOutput(entry);
+  if (!unwritable.empty()) Fail(context.log, "FATAL: " + unwritable, kOutputRefused);
   if (!ok)
     Fail(context.log,
          "FATAL: error opening file for special output of file\n" + fileName +

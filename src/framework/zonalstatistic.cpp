@@ -177,19 +177,25 @@ void zonalstatistic::OpenFile(const char* openMode) {
   streamErrno = 0;
   // The file is created once, with its header; while the run is built under a staged name.
   const bool creating = openMode && openMode[0] == 'w';
+  std::string entry;
   if (creating) {
     // The title is "<what>_submodel:<module>".
     const size_t cut = title.find("_submodel:");
     const std::string what = title.substr(0, cut);
     const std::string module = cut == std::string::npos ? std::string() : title.substr(cut + 10);
-    file = RunFiles::Current().CreateStream("the statistics file " + fileName + " of " + what +
-                                                (module.empty() || module[0] == '(' ? "" : " in [" + module + "]"),
-                                            fileName, openMode);
+    entry = "the statistics file " + fileName + " of " + what +
+            (module.empty() || module[0] == '(' ? "" : " in [" + module + "]");
+    file = RunFiles::Current().CreateStream(entry, fileName, openMode);
   } else {
     file = std::fopen(fileName.c_str(), openMode);
   }
   if (file == nullptr) {
     const int e = errno;
+    const std::string unwritable = creating ? UnwritableOutput(entry) : std::string();
+    if (!unwritable.empty()) {
+      if (log) *log << "FATAL: " << unwritable << "[end-entry]";
+      throw kOutputRefused;
+    }
     const bool writing = openMode && openMode[0] != 'r';
     if (log) *log << "FATAL: error opening " << fileName << FileOpenReason(fileName, writing, e) << "[end-entry]";
     throw 15;

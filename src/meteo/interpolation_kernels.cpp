@@ -1,5 +1,6 @@
 #include "meteo/interpolation_kernels.h"
 
+#include <algorithm>
 #include <omp.h>
 
 #include "framework/modelobject.h"
@@ -244,6 +245,70 @@ CellCounts CountsOf(const long* counts) {
 }
 
 }  // namespace
+
+std::vector<double> StationsOutOfReach(const CellLoop& L) {
+  const StationPoints& s = LaneStations(L);
+  const double ratio = LaneRatio(L);
+  std::vector<double> nearest(static_cast<size_t>(std::max(s.n, 0)) + 1, 0.0);
+  // The box of each row's cells in distance coordinates: no cell of the row lies nearer to a
+  // station than the box.
+  struct Box {
+    double x0 = HUGE_VAL, x1 = -HUGE_VAL, y0 = HUGE_VAL, y1 = -HUGE_VAL;
+  };
+  std::vector<Box> boxes(static_cast<size_t>(std::max(L.lastRow, 0)) + 1);
+  bool anyCell = false;
+  for (int r = L.firstRow; r <= L.lastRow; ++r) {
+    int c0, c1;
+    LoopColumns(L, r, c0, c1);
+    Box& b = boxes[static_cast<size_t>(r)];
+    for (int c = c0; c <= c1; ++c) {
+      if (!Interpolated(L, r, c)) continue;
+      b.x0 = std::min(b.x0, L.distX[r][c]);
+      b.x1 = std::max(b.x1, L.distX[r][c]);
+      b.y0 = std::min(b.y0, L.distY[r][c]);
+      b.y1 = std::max(b.y1, L.distY[r][c]);
+      anyCell = true;
+    }
+  }
+  if (!anyCell) return nearest;
+  // One station alone, with a valid value: the cell's value is missing where it is not weighed.
+  double x[2] = {0.0, 0.0}, y[2] = {0.0, 0.0};
+  const double v[2] = {0.0, std::max(0.0, -L.nodata)};
+  const StationPoints one{1, x, y, v};
+  std::vector<std::pair<double, int>> rows;  // the least distance of a row's box, the row
+  for (int i = 1; i <= s.n; ++i) {
+    x[1] = s.x[i];
+    y[1] = s.y[i];
+    rows.clear();
+    for (int r = L.firstRow; r <= L.lastRow; ++r) {
+      const Box& b = boxes[static_cast<size_t>(r)];
+      if (!(b.x0 <= b.x1)) continue;  // no cell
+      const double bx = std::max({0.0, b.x0 - s.x[i], s.x[i] - b.x1}) * ratio;
+      const double by = std::max({0.0, b.y0 - s.y[i], s.y[i] - b.y1});
+      rows.emplace_back(std::sqrt(bx * bx + by * by), r);
+    }
+    // Nearest rows first: a station in reach is found in the first rows within the maximum
+    // distance; one out of reach stops at the first row farther than the nearest cell found.
+    std::sort(rows.begin(), rows.end());
+    double best = HUGE_VAL;  // as the weights measure it: a distance of 0 counts as 1
+    bool reached = false;
+    for (const auto& [least, r] : rows) {
+      if (reached || least >= best) break;
+      int c0, c1;
+      LoopColumns(L, r, c0, c1);
+      for (int c = c0; c <= c1 && !reached; ++c) {
+        if (!Interpolated(L, r, c)) continue;
+        const double px = L.distX[r][c], py = L.distY[r][c];
+        reached = IdwValue(one, L.idw, L.nodata, px, py, ratio) >= -L.nodata;
+        const double dx = (s.x[i] - px) * ratio, dy = s.y[i] - py;
+        const double d = std::sqrt(dx * dx + dy * dy);
+        best = std::min(best, d > 0.0 ? d : 1.0);
+      }
+    }
+    nearest[static_cast<size_t>(i)] = reached ? 0.0 : best;
+  }
+  return nearest;
+}
 
 CellCounts RunCellLoop(const CellLoop& L) {
   const size_t stride = static_cast<size_t>(L.ncols) + 1;

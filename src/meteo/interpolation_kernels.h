@@ -274,6 +274,13 @@ struct SharedPassResult {
 // RunCellLoop (with inverseDistanceInResult) finishes their cells.
 void RunSharedInverseDistance(const CellLoop* const* loops, int count, SharedPassResult* results = nullptr);
 
+// For each station of the loop's inverse distance (1..n; entry 0 unused): 0 when it lies
+// within the maximum distance of a cell the loop computes, as the cell values weigh it (on
+// rotated coordinates with the x difference scaled by b/a under anisotropy); otherwise the
+// distance to the nearest such cell, measured so: the station is never weighed. All 0 when
+// the loop computes no cell. Stops looking for a station at the first cell it reaches.
+std::vector<double> StationsOutOfReach(const CellLoop& loop);
+
 // Runs the cell loop over the rows in an OpenMP parallel loop with the run-time schedule.
 // Each thread writes only the cells of its rows; no locks, no messages, no allocation.
 // Returns the cells that found no station in reach and those whose value the limits replaced.

@@ -217,6 +217,30 @@ void meteointerpol::Construct(const ModuleInputs& in, int resultPos) {
   CreateStatistics(in);
   if (int p = FindGrid("ScalingGrid_" + name)) scalingGrid = GridData(p);
   idw = MakeIdwSettings(idwWeight, maxDistance);
+  if (interpolationMethod == 1 || interpolationMethod == 3) WarnOfStationsOutOfReach();
+}
+
+void meteointerpol::WarnOfStationsOutOfReach() {
+  // With cells in other instances, a station may reach theirs.
+  if (!log || instanceCount > 1 || stationFiles.empty() || !coordX || !zoneGrid) return;
+  CellLoop loop;
+  FillCellLoop(loop);
+  const std::vector<double> nearest = StationsOutOfReach(loop);
+  const StationFile& f = stationFiles[0];
+  std::ostringstream list;
+  int count = 0;
+  for (int i = 1; i <= f.count && i < static_cast<int>(nearest.size()); ++i) {
+    if (!(nearest[static_cast<size_t>(i)] > 0.0)) continue;
+    list << (count++ ? "; " : "") << "station " << i << " (X " << FormatText("%.10g", f.x[i]) << ", Y "
+         << FormatText("%.10g", f.y[i]) << ": "
+         << FormatText("%.10g", std::round(nearest[static_cast<size_t>(i)] * 10.0) / 10.0) << " from the nearest cell)";
+  }
+  if (count == 0) return;
+  *log << "WARNING: [" << name.substr(0, name.find(' ')) << "]: " << list.str() << " of " << f.fileName
+       << (count == 1 ? " lies" : " lie") << " beyond the maximum distance of " << FormatText("%.10g", maxDistance)
+       << " (in the unit of the coordinates) of every cell the section interpolates, so "
+       << (count == 1 ? "its values are" : "their values are") << " never used. Are the X and Y (lines 3 and 4 of "
+       << f.fileName << ") in the grid's coordinates?" << "[end-entry]";
 }
 
 std::string meteointerpol::MissingSectionNote(const std::string& key) {

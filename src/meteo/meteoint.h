@@ -177,6 +177,9 @@ class meteointerpol : public modelobject {
   void NextGridListRecord();
   void ReadListedGrid();
   void WriteMissingStationWarnings();
+  // Names in one WARNING at the start the stations of an inverse-distance method that lie
+  // beyond the maximum distance of every cell: they are never weighed.
+  void WarnOfStationsOutOfReach();
   // What the message of the variable's missing section adds: a heading of the control file
   // that differs from key in upper and lower case only, and the variables [meteo_names] names.
   std::string MissingSectionNote(const std::string& key);

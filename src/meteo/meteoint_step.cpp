@@ -255,8 +255,8 @@ void meteointerpol::ReportCellCounts(const CellCounts& n, const ModelDate& date)
   const bool noStationDue = n.noStation > 0 && !warnedNoStation;
   const bool limitsDue = n.belowLower + n.aboveUpper > 0 && !warnedLimits;
   if ((!noStationDue && !limitsDue) || omp_in_parallel()) return;
-  const std::string where =
-      "WARNING: [" + name.substr(0, name.find(' ')) + "], step " + DateText(date, kRecordDate) + ": ";
+  const std::string section = "[" + name.substr(0, name.find(' ')) + "]";
+  const std::string where = "WARNING: " + section + ", step " + DateText(date, kRecordDate) + ": ";
   const std::string once = " This is said once per run";
   if (noStationDue) {
     warnedNoStation = true;
@@ -270,7 +270,16 @@ void meteointerpol::ReportCellCounts(const CellCounts& n, const ModelDate& date)
     const double missing = MissingResult(nodataN), taken = PostProcessValue(missing, post, 0.0);
     s << ", so they took the missing value " << missing;
     if (taken != missing) s << ", which the limits of the section replaced by " << taken;
-    s << ". Are the X and Y of the stations in " << stationFiles[0].fileName
+    const StationFile& f = stationFiles[0];
+    s << ".";
+    if (f.tally.above > 0) {
+      s << " " << f.tally.above << " of the " << f.tally.read << " values read from " << f.fileName
+        << " so far lie above the no-data value " << nodataN << " of " << section << " (up to " << f.tally.largest
+        << ")";
+      if (f.tally.below > 0) s << " and " << f.tally.below << " below " << -nodataN;
+      s << ", and count as missing: if they are data, give " << section << " a no-data value above them.";
+    }
+    s << (f.tally.above > 0 ? " Else: are" : " Are") << " the X and Y of the stations in " << f.fileName
       << " in the grid's coordinates, and is the maximum distance wide enough?" << once
       << "; the second value of [output_interval] set to 1 names every such cell at every step.";
     *log << s.str() << "[end-entry]";

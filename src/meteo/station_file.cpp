@@ -76,7 +76,7 @@ bool HeaderNumbers(const std::string& line, size_t leading, int count, std::vect
 // values that the section's no-data value N does not catch (-9999 with N = 9999).
 void ReadRecordValues(LogStream& log, const std::string& name, double nodata, TextCursor& c, long lineNo,
                       StationFile& f, double* values) {
-  if (ParseRecordValues(c, f.count, nodata, values) > 0 && !f.warnedUnreadable) {
+  if (ParseRecordValues(c, f.count, nodata, values, &f.tally) > 0 && !f.warnedUnreadable) {
     f.warnedUnreadable = true;
     log << "WARNING: station file " << f.fileName << ", line " << lineNo
         << ": missing or unreadable station values are taken as missing" << "[end-entry]";
@@ -257,13 +257,18 @@ bool ParseRecordDate(TextCursor& c, bool minuteColumn, int additionalColumns, Mo
   return true;
 }
 
-int ParseRecordValues(TextCursor& c, int count, double nodata, double* values) {
+int ParseRecordValues(TextCursor& c, int count, double nodata, double* values, ValueTally* tally) {
   int bad = 0;
   std::string word;
   for (int k = 1; k <= count; ++k) {
     double v;
     if (c.ReadWord(word) && ParseDouble(word, v)) {
       values[k] = StoreStationValue(v, nodata);
+      if (tally) {
+        ++tally->read;
+        if (v > nodata) tally->largest = tally->above++ == 0 ? v : std::max(tally->largest, v);
+        if (v < -nodata) ++tally->below;
+      }
     } else {
       values[k] = MissingResult(nodata);
       ++bad;

@@ -53,6 +53,16 @@ struct StationHeader {
   std::vector<double> altitude, x, y;
 };
 
+// The station values of a file read so far (the read-ahead included), and those of them
+// beyond the no-data value N (above N, with the largest, and below -N), which count as
+// missing.
+struct ValueTally {
+  long read = 0;
+  long above = 0;
+  long below = 0;
+  double largest = 0.0;
+};
+
 // One station file of an interpolator with its current record and its read-ahead block.
 struct StationFile {
   std::string fileName;
@@ -85,6 +95,7 @@ struct StationFile {
                                       // last record (EndsTheRecords): nothing after it is read
   bool warnedUnreadable = false;
   bool warnedAtBound = false;  // a value equal to -N or N was warned about
+  ValueTally tally;
   ModelDate lastDateRead;
 };
 
@@ -119,8 +130,9 @@ constexpr long kMaxDateField = 10000000;
 // columns; false when the date cannot be read or a field is beyond kMaxDateField.
 bool ParseRecordDate(TextCursor& line, bool minuteColumn, int additionalColumns, ModelDate& date);
 // Reads count station values into values[1..count] with the validity rule; values that
-// are absent or not numbers become -N-1. Returns the number of those.
-int ParseRecordValues(TextCursor& line, int count, double nodata, double* values);
+// are absent or not numbers become -N-1. Returns the number of those. tally, when given,
+// counts the numbers read and those beyond N.
+int ParseRecordValues(TextCursor& line, int count, double nodata, double* values, ValueTally* tally = nullptr);
 
 // The control-file options of a station line: "AdditionalColumns=" and the window bounds
 // "xmin", "xmax", "ymin", "ymax" (the number after the first "=" behind the word).

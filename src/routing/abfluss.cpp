@@ -173,11 +173,13 @@ void abflussmodellklasse::ReadDescriptions() {
   ReadGrids("[lake_model]");
 
   controlFile.Seek(listStart);
-  const std::vector<std::string> texts = JoinRoutingDescriptions(controlFile, log);
+  std::vector<std::vector<DescriptionLine>> lines;
+  const std::vector<std::string> texts = JoinRoutingDescriptions(controlFile, log, &lines);
   std::vector<RoutingDescription> list;
   for (size_t k = 0; k < texts.size(); ++k) {
     *log << "reading routing description " << static_cast<int>(k + 1) << "[end-entry]";
     list.push_back(ParseRoutingDescription(texts[k], static_cast<int>(k + 1), codes, totals.zl, log, controlFileName));
+    list.back().lines = std::move(lines[k]);
   }
   CheckRoutingNetwork(list, log, controlFileName);
 
@@ -244,6 +246,12 @@ void abflussmodellklasse::ReadDescriptions() {
     o->CheckSubbasinAreas();
     o->WriteWQTable(output.defaultOutputDirectory);
     o->SetLinks(linkFirst.get(), linkSecond.get());
+  }
+  // The checked counts hold each sub-basin's area upstream of its outlet.
+  if (cellCounts[0] > 0.0) {
+    std::vector<double> upstream(subbasinCount + 1, 0.0);
+    for (int i = 1; i <= subbasinCount; ++i) upstream[i] = cellCounts[0] * cellCounts[i];
+    WarnOfUnroutedAreas(list, codes, upstream, log, controlFileName);
   }
   // Abstractions convert with the checked areas; their rule sections lie anywhere in the
   // control file.

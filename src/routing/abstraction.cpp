@@ -168,6 +168,7 @@ int AL_class::ReadParameters(const std::string& entry, int abstraction, const St
     }
   }
   if (HasOutputFile()) {
+    const std::string note = SP_class::AsWrittenNote(outputDirectory_, outputFile, "the output file of " + who);
     outputFile = MakeFilePath(outputDirectory_, outputFile);
     std::error_code ec;
     if (!inputFile.empty() && std::filesystem::equivalent(outputFile, inputFile, ec))
@@ -175,8 +176,14 @@ int AL_class::ReadParameters(const std::string& entry, int abstraction, const St
     std::string line = dt < 60.0 ? "YY\tMM\tDD\tHH\tmm\tm^3/s" : "YY\tMM\tDD\tHH\tm^3/s";
     for (int k = 0; k < tracers_; ++k)
       line += "\t" + (k < static_cast<int>(tracerNames_.size()) ? tracerNames_[k] : std::string());
-    FILE* file = RunFiles::Current().CreateStream("[routing_model] " + who + " output file", outputFile);
-    if (!file) Fail(log_, "error opening " + outputFile + " for " + who, 37);
+    const std::string entry = "[routing_model] " + who + " output file";
+    FILE* file = RunFiles::Current().CreateStream(entry, outputFile);
+    if (!file) {
+      const int e = errno;
+      const std::string unwritable = UnwritableOutput(entry, note);
+      if (!unwritable.empty()) Fail(log_, unwritable, kOutputRefused);
+      Fail(log_, "error opening " + outputFile + " for " + who + FileOpenReason(outputFile, true, e), 37);
+    }
     errno = 0;
     const bool written = std::fprintf(file, "%s\nabstraction_%d\n%s\n", line.c_str(), number, line.c_str()) > 0;
     if (std::fclose(file) != 0 || !written)

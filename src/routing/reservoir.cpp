@@ -42,6 +42,15 @@ std::string SP_class::MakeFilePath(const std::string& directory, const std::stri
   return directory + name;
 }
 
+std::string SP_class::AsWrittenNote(const std::string& directory, const std::string& name, const std::string& whose) {
+  if (directory.empty() || MakeFilePath(directory, name) != name) return std::string();
+  const std::string base = name.substr(name.find_last_of("/~") + 1);
+  return "The name " + name + " of " + whose + " holds a \"" + (name.find('/') != std::string::npos ? "/" : "~") +
+         "\", so it is used as written, from the working folder: DefaultOutputDirectory = " + directory +
+         " of [output_interval] stands in front of a name without \"/\" and \"~\" only (" + base +
+         " is written to " + directory + base + ")";
+}
+
 void SP_class::ReadParameters(int reservoir, const std::string& entry) {
   number = reservoir;
   LogStream* log = c_.log;
@@ -63,6 +72,7 @@ void SP_class::ReadParameters(int reservoir, const std::string& entry) {
   std::string word;
   if (!t.ReadWord(word)) Fail(log, who + "no \"file =\" found!", 35);
   fileName = MakeFilePath(c_.outputDirectory, word);
+  fileNameNote = AsWrittenNote(c_.outputDirectory, word, "a reservoir's file (\"file =\" of its SP entry)");
 
   double v0 = 0.0;
   required("V0");

@@ -103,6 +103,10 @@ class SP_class {
   void AttachIndex(std::map<int, int>* connected);
 
   static std::string MakeFilePath(const std::string& directory, const std::string& name);
+  // For the message about the folder of a file named `name` (whose: whose file it is): where
+  // MakeFilePath puts a name that it takes as written although a directory is given (it
+  // holds "/" or "~"); empty when the directory was put in front or there is none.
+  static std::string AsWrittenNote(const std::string& directory, const std::string& name, const std::string& whose);
 
   // --- lake ------------------------------------------------------------------------------
   double InterpolateForward(double v) const;   // level from volume
@@ -151,6 +155,7 @@ class SP_class {
   OperatingRules rules;
   HydraulicConnection connection;
   std::string fileName;
+  std::string fileNameNote;  // AsWrittenNote of the name as written
   std::vector<std::vector<double>> rows;  // buffered output rows
   size_t rowCapacity = 0;
 

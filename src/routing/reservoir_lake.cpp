@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "framework/append_file.h"
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/run_files.h"
 #include "framework/text_helpers.h"
@@ -154,15 +155,18 @@ void SP_class::InitLake() {
 
   const std::string table = MakeFilePath(c_.tableDirectory, FormatText("W_V_Table_%02d.dat", number));
   // While the run is built the table goes to its staged name (framework/run_files.h).
-  const std::string target =
-      RunFiles::Current().Create("[lake_model] level-volume table of lake " + std::to_string(number), table);
+  const std::string entry = "[lake_model] level-volume table of lake " + std::to_string(number);
+  const std::string target = RunFiles::Current().Create(entry, table);
   std::ostringstream text;
   text << "waterlevel-volume-table lake " << number << "\n" << "Level[m a.s.l.]\tVolume[m^3]\n";
   for (size_t i = 0; i < levels.size(); ++i) text << levels[i] << "\t" << volumes[i] << "\n";
   // Through its temporary name, made new, and a rename: the table appears whole or not at all.
   bool opened = false;
-  if (WriteWhole(target, text.str(), opened) != 0)
+  if (WriteWhole(target, text.str(), opened) != 0) {
+    const std::string unwritable = UnwritableOutput(entry);
+    if (!unwritable.empty()) Fail(log, unwritable, kOutputRefused);
     Fail(log, "error opening " + table + " for writing the waterlevel-volume-relation to disk.", 225);
+  }
 }
 
 double SP_class::InterpolateForward(double v) const { return lake ? Interpolate(volumes, levels, v) : 0.0; }

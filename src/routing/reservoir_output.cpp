@@ -48,10 +48,18 @@ void SP_class::WriteOutputHeader() {
   line += kBalanceColumns;
   for (int k = 0; k < c_.tracers; ++k)
     line += "\t" + (k < static_cast<int>(c_.tracerNames.size()) ? c_.tracerNames[k] : std::string());
-  FILE* f = RunFiles::Current().CreateStream("[routing_model] output file of reservoir " + std::to_string(number),
-                                             fileName);
+  const std::string entry = "[routing_model] output file of reservoir " + std::to_string(number);
+  FILE* f = RunFiles::Current().CreateStream(entry, fileName);
   if (!f) {
-    if (c_.log) *c_.log << "FATAL: error opening " << fileName << " for reservoir " << number << "[end-entry]";
+    const int e = errno;
+    const std::string unwritable = UnwritableOutput(entry, fileNameNote);
+    if (!unwritable.empty()) {
+      if (c_.log) *c_.log << "FATAL: " << unwritable << "[end-entry]";
+      throw kOutputRefused;
+    }
+    if (c_.log)
+      *c_.log << "FATAL: error opening " << fileName << " for reservoir " << number
+              << FileOpenReason(fileName, true, e) << "[end-entry]";
     throw 37;
   }
   errno = 0;

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <cmath>
 #include <map>
+#include <set>
+#include <sstream>
 
 #include "framework/control_keys.h"
 #include "framework/logstream.h"
@@ -254,7 +257,8 @@ DescriptionTotals CountRoutingDescriptions(TextCursor& cursor, LogStream* log) {
   }
 }
 
-std::vector<std::string> JoinRoutingDescriptions(TextCursor& cursor, LogStream* log) {
+std::vector<std::string> JoinRoutingDescriptions(TextCursor& cursor, LogStream* log,
+                                                 std::vector<std::vector<DescriptionLine>>* lines) {
   std::vector<std::string> texts;
   if (cursor.AtEnd()) Fail(log, "rerror reading routing description \n2nd run, (1st run: o.k.)", 38);
   long pendingLine = cursor.LineNumber();  // counted on by one a line read
@@ -263,15 +267,19 @@ std::vector<std::string> JoinRoutingDescriptions(TextCursor& cursor, LogStream* 
     bool inReservoir = false;
     ReportUnknownReservoirKeys(pending, pendingLine, cursor, inReservoir, log);
     std::string text = pending;
+    std::vector<DescriptionLine> own;
+    if (lines) own.push_back({0, cursor.LineText(pendingLine)});
     for (;;) {
       pending = NextListLine(cursor, log);
       ++pendingLine;
       if (!IsDescriptionLine(pending) || pending.find("TG") != std::string::npos) break;
       ReportUnknownReservoirKeys(pending, pendingLine, cursor, inReservoir, log);
       text += ' ';
+      if (lines) own.push_back({text.size(), cursor.LineText(pendingLine)});
       text += pending;
     }
     texts.push_back(std::move(text));
+    if (lines) lines->push_back(std::move(own));
   }
   return texts;
 }
@@ -305,6 +313,7 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
     r.Find("OL", entry);
     ++k;
     ChannelEntry c;
+    c.at = r.lastFound_;
     c.code = r.Int("the tributary code", entry, 41);
     CheckTributary(codes, c.code, d.code, k, true, r);
     // The values are named with the tributary the user wrote.
@@ -318,6 +327,7 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
     r.Find("SUMTRIB", entry);
     ++k;
     ChannelEntry c;
+    c.at = r.lastFound_;
     c.code = r.Int("the first tributary code", entry, 41);
     CheckTributary(codes, c.code, d.code, k, false, r);
     // Further tributaries: "&code" up to the next blank, "(" or "k".
@@ -475,5 +485,123 @@ void CheckRoutingNetwork(const std::vector<RoutingDescription>& list, LogStream*
                std::to_string(link.first) + ", whose " + Where(list[up->second].number, link.first) +
                " comes later; the upstream description must come first",
            41);
+  }
+}
+
+std::string RoutingDescription::PlaceOf(size_t offset) const {
+  if (lines.empty()) return "routing description " + std::to_string(number);
+  size_t k = 0;
+  while (k + 1 < lines.size() && lines[k + 1].offset <= offset) ++k;
+  return lines[k].place;
+}
+
+bool AreaBeyondRounding(double written, double grid) {
+  return std::fabs(written - grid) > std::max(0.5, 0.05 * std::fabs(grid));
+}
+
+namespace {
+
+std::string Km2(double area) { return FormatText("%g km2", area); }
+
+// The first `most` items joined by separator, and how many more there are.
+std::string Listed(const std::vector<std::string>& items, size_t most, const char* separator) {
+  std::string s;
+  for (size_t k = 0; k < items.size() && k < most; ++k) s += (k ? separator : "") + items[k];
+  if (items.size() > most) s += " and " + std::to_string(items.size() - most) + " more";
+  return s;
+}
+
+}  // namespace
+
+void WarnOfUnroutedAreas(const std::vector<RoutingDescription>& list, const SubbasinCodes& codes,
+                         const std::vector<double>& upstreamArea, LogStream* log, const std::string& file) {
+  if (!log || upstreamArea.size() < 2) return;
+  const int n = static_cast<int>(upstreamArea.size()) - 1;
+  const std::string section = "[routing_model]";
+  // The code of every internal sub-basin (code 0 too, which no description can name).
+  std::vector<int> codeOf(static_cast<size_t>(n) + 1, -1);
+  for (int c = codes.maxCode; c >= 0; --c) {
+    const int i = codes.codeMap ? codes.codeMap[c] : 0;
+    if (i >= 1 && i <= n) codeOf[static_cast<size_t>(i)] = c;
+  }
+  std::map<int, const RoutingDescription*> descriptionOf;
+  std::set<int> routedOn;  // the codes that flow into another sub-basin
+  for (const RoutingDescription& d : list) {
+    descriptionOf.emplace(d.code, &d);
+    for (const ChannelEntry& c : d.ol) routedOn.insert(c.code);
+    for (const ChannelEntry& c : d.sumtrib) {
+      routedOn.insert(c.code);
+      routedOn.insert(c.members.begin(), c.members.end());
+    }
+  }
+  const auto area = [&](int code) { return upstreamArea[static_cast<size_t>(codes.Internal(code))]; };
+
+  // Sub-basins whose water flows into no other: their own outlets, or none.
+  std::vector<int> ends;
+  std::vector<std::string> lost;
+  bool lostZero = false;
+  for (int i = 1; i <= n; ++i) {
+    const int c = codeOf[static_cast<size_t>(i)];
+    if (c < 0 || routedOn.count(c) || !(upstreamArea[static_cast<size_t>(i)] > 0.0)) continue;
+    ends.push_back(c);
+    if (descriptionOf.count(c)) continue;
+    lost.push_back(std::to_string(c) + " (" + Km2(upstreamArea[static_cast<size_t>(i)]) + ")");
+    lostZero = lostZero || c == 0;
+  }
+  if (!lost.empty()) {
+    const bool one = lost.size() == 1;
+    *log << "WARNING: " << (one ? "sub-basin " : "sub-basins ") << Listed(lost, 20, ", ") << " of the zone grid "
+         << (one ? "has" : "have") << " no routing description in " << section << " of "
+         << (file.empty() ? std::string("the control file") : file) << " and " << (one ? "is" : "are")
+         << " the tributary of none: " << (one ? "its" : "their")
+         << " runoff reaches no outlet and no discharge. Give " << (one ? "it" : "each")
+         << " an OL entry in the description of the sub-basin it flows into, or a TG entry of its own"
+         << (lostZero ? " (the code 0 cannot be routed: a description names the codes from 1 on)"
+                 : "")
+         << "[end-entry]";
+  }
+
+  for (const RoutingDescription& d : list) {
+    const double routed = area(d.code);
+    if (d.area > routed && AreaBeyondRounding(d.area, routed)) {
+      const double lacks = d.area - routed;
+      std::vector<std::string> fit;
+      for (int c : ends) {
+        if (c == d.code || area(c) > lacks + std::max(0.5, 0.05 * lacks)) continue;
+        auto other = descriptionOf.find(c);
+        fit.push_back(std::to_string(c) + " with " + Km2(area(c)) + ", " +
+                      (other == descriptionOf.end() ? std::string("without a routing description")
+                                                    : "its TG on " + other->second->PlaceOf(0)));
+      }
+      std::ostringstream s;
+      s << "WARNING: " << section << ", " << d.PlaceOf(0) << ": TG " << d.code << " gives " << Km2(d.area)
+        << " upstream of its outlet, but the sub-basins routed into it hold " << Km2(routed) << " of the zone grid, "
+        << Km2(lacks) << " less: the water of the rest reaches another outlet or none. ";
+      if (!fit.empty())
+        s << "Flowing into no other sub-basin: " << Listed(fit, 5, "; ") << ". Is an OL entry missing? ";
+      else
+        s << "Is an OL entry missing, or the area not the one upstream of the outlet, in km2? ";
+      s << "Routing takes the zone grid's " << Km2(routed);
+      *log << s.str() << "[end-entry]";
+    }
+    const auto checkChannel = [&](const char* kind, const ChannelEntry& c) {
+      double grid = area(c.code);
+      std::string tributaries = "sub-basin " + std::to_string(c.code);
+      for (size_t k = 0; k < c.members.size(); ++k) {
+        grid += area(c.members[k]);
+        tributaries += (k + 1 == c.members.size() ? " and " : ", ") + std::to_string(c.members[k]);
+      }
+      if (!c.members.empty()) tributaries = "sub-basins" + tributaries.substr(9);
+      if (!AreaBeyondRounding(c.p.area, grid)) return;
+      std::ostringstream s;
+      s << "WARNING: " << section << ", " << d.PlaceOf(c.at) << ": " << kind << " " << c.code
+        << " gives the catchment area A = " << Km2(c.p.area) << ", but the zone grid holds "
+        << Km2(grid) << " upstream of the outlet" << (c.members.empty() ? " of " : "s of ") << tributaries
+        << ": the channel's level-discharge table is built for A as written (in km2), so its travel times are "
+           "those of another discharge";
+      *log << s.str() << "[end-entry]";
+    };
+    for (const ChannelEntry& c : d.ol) checkChannel("OL", c);
+    for (const ChannelEntry& c : d.sumtrib) checkChannel("SUMTRIB", c);
   }
 }

@@ -34,6 +34,7 @@ struct ChannelEntry {
   int code = 0;
   std::vector<int> members;
   ChannelParameters p;
+  size_t at = 0;  // where its keyword stands in the description's text
 };
 
 // Inflow kinds as the routing object stores them.
@@ -49,6 +50,13 @@ struct InflowEntry {
   ChannelParameters p;
 };
 
+// A line of a description: where it begins in the joined text, and how messages name it
+// ("line 341 of basin.ctl").
+struct DescriptionLine {
+  size_t offset = 0;
+  std::string place;
+};
+
 struct RoutingDescription {
   int number = 0;  // 1-based position in the list
   int code = 0;    // the routing sub-basin (TG)
@@ -61,6 +69,10 @@ struct RoutingDescription {
   std::vector<int> reservoirCodes;    // SP entries
   std::vector<std::string> reservoirEntries;  // their texts after the code
   int joins = 0;                      // "&" in the text
+  std::vector<DescriptionLine> lines;  // its lines, as JoinRoutingDescriptions found them (may be empty)
+  // How messages name the line that holds the text at offset; "routing description <n>"
+  // without lines.
+  std::string PlaceOf(size_t offset) const;
 };
 
 // Counts over the whole list, as the first pass finds them.
@@ -82,10 +94,12 @@ constexpr int kMaxJoinedTributaries = 9;
 // keyword. The cursor is left behind that line.
 DescriptionTotals CountRoutingDescriptions(TextCursor& cursor, LogStream* log);
 // Second pass: from the cursor's position, the descriptions' texts, each made of its lines
-// joined with one blank. A key of an SP entry that its reservoir does not read is named in
-// a WARNING with its line and the nearest key (the names before the "=" of the other
-// entries are free: their values are taken in their order).
-std::vector<std::string> JoinRoutingDescriptions(TextCursor& cursor, LogStream* log);
+// joined with one blank; lines, when given, receives each description's lines. A key of an
+// SP entry that its reservoir does not read is named in a WARNING with its line and the
+// nearest key (the names before the "=" of the other entries are free: their values are
+// taken in their order).
+std::vector<std::string> JoinRoutingDescriptions(TextCursor& cursor, LogStream* log,
+                                                 std::vector<std::vector<DescriptionLine>>* lines = nullptr);
 
 // Sub-basin codes as the routing knows them: codeMap[code] > 0 is the internal number of
 // an existing sub-basin, for 0 <= code <= maxCode.
@@ -106,3 +120,21 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
 // descriptions of the sub-basins that flow into it (else their water would be read
 // before it is routed).
 void CheckRoutingNetwork(const std::vector<RoutingDescription>& list, LogStream* log, const std::string& file = "");
+
+// Whether an area of a routing description (km²) differs from the zone grid's by more than
+// a written area's rounding: by more than half a km² and more than 5 % of the grid's.
+bool AreaBeyondRounding(double written, double grid);
+
+// Names in WARNINGs the water of the list that does not reach the outlet its areas say, once
+// the areas have been checked: upstreamArea (km², indexed by internal sub-basin number 1..n)
+// holds the zone grid's area upstream of each sub-basin's outlet (a sub-basin with a TG:
+// itself and everything routed into it; any other: itself). Named are
+// - a sub-basin of the zone grid with no description that is the tributary of none: its
+//   runoff reaches no outlet;
+// - a TG whose area exceeds beyond rounding what is routed into it, with the sub-basins
+//   that flow into no other and would fit into what it lacks (an OL entry left out);
+// - an OL or SUMTRIB entry whose catchment area A differs beyond rounding from the zone
+//   grid's area of its tributaries: the channel's table is built for A as written.
+// file: the control file the messages name.
+void WarnOfUnroutedAreas(const std::vector<RoutingDescription>& list, const SubbasinCodes& codes,
+                         const std::vector<double>& upstreamArea, LogStream* log, const std::string& file = "");

@@ -170,7 +170,10 @@ void routingclass::CheckSubbasinAreas() {
   setup.zoneAreaFactors[ownZone] = areaFactor;
   const double cellArea = n[0];
   if (cellArea > 0.0 && std::fabs(cellArea * total - area) > 0.001) {
-    if (log)
+    // An area beyond what is routed into the sub-basin is named in a WARNING by the routing
+    // module (WarnOfUnroutedAreas).
+    const bool lacking = area > cellArea * total && AreaBeyondRounding(area, cellArea * total);
+    if (log && !lacking)
       *log << "INFO: Basin " << code << ": area in contr.file: " << area << " <-> zone-grid " << cellArea * total
            << " (adjusted to the latter)" << "[end-entry]";
     area = cellArea * total;

@@ -175,6 +175,23 @@ struct LoopFixture {
     loop.nodata = N;
     loop.result = result.get();
   }
+  // Anisotropy: the stations and cells rotated by alpha about (0, 0), the x differences
+  // scaled by ratio.
+  std::vector<double> rx, ry;
+  MatrixOwner dx, dy;
+  void Rotate(double alpha, double ratio) {
+    rx.assign(st.x.size(), 0.0);
+    ry.assign(st.y.size(), 0.0);
+    dx = MatrixOwner(rows, cols);
+    dy = MatrixOwner(rows, cols);
+    for (size_t k = 1; k < rx.size(); ++k) RotatePoint(st.x[k], st.y[k], 0, 0, alpha, rx[k], ry[k]);
+    for (int i = 1; i <= rows; ++i)
+      for (int j = 1; j <= cols; ++j) RotatePoint(cx[i][j], cy[i][j], 0, 0, alpha, dx[i][j], dy[i][j]);
+    loop.rotated = StationPoints{st.Points().n, rx.data(), ry.data(), st.v.data()};
+    loop.distX = dx.get();
+    loop.distY = dy.get();
+    loop.ratio = ratio;
+  }
 };
 
 TEST(CellLoop, BitIdenticalForOneTwoAndEightThreads) {
@@ -182,17 +199,7 @@ TEST(CellLoop, BitIdenticalForOneTwoAndEightThreads) {
   for (int method : {1, 4, 11}) {  // 11 here: inverse distance with anisotropy
     LoopFixture f(57, 43);
     f.loop.method = method == 4 ? 4 : 1;
-    std::vector<double> rx(f.st.x.size()), ry(f.st.y.size());
-    MatrixOwner dx(f.rows, f.cols), dy(f.rows, f.cols);
-    if (method == 11) {
-      for (size_t k = 1; k < rx.size(); ++k) RotatePoint(f.st.x[k], f.st.y[k], 0, 0, 0.3, rx[k], ry[k]);
-      for (int i = 1; i <= f.rows; ++i)
-        for (int j = 1; j <= f.cols; ++j) RotatePoint(f.cx[i][j], f.cy[i][j], 0, 0, 0.3, dx[i][j], dy[i][j]);
-      f.loop.rotated = StationPoints{f.st.Points().n, rx.data(), ry.data(), f.st.v.data()};
-      f.loop.distX = dx.get();
-      f.loop.distY = dy.get();
-      f.loop.ratio = 0.4;
-    }
+    if (method == 11) f.Rotate(0.3, 0.4);
     f.loop.post.scale = 1.1;
     f.loop.minParallelCells = 0;
     std::vector<double> reference;
@@ -210,7 +217,8 @@ TEST(CellLoop, BitIdenticalForOneTwoAndEightThreads) {
     EXPECT_EQ(f.result[7][7] == -9999.0, true);  // outside the basin
     const double expected = method == 1    ? IdwValue(f.st.Points(), f.loop.idw, N, 5.0, 565.0)
                             : method == 4  ? ThiessenValue(f.st.Points(), N, 5.0, 565.0)
-                                           : IdwValueAnisotropic(f.loop.rotated, f.loop.idw, N, dx[1][1], dy[1][1], 0.4);
+                                           : IdwValueAnisotropic(f.loop.rotated, f.loop.idw, N, f.dx[1][1],
+                                                                 f.dy[1][1], 0.4);
     EXPECT_DOUBLE_EQ(f.result[1][1], 1.1 * expected);
   }
 }
@@ -269,6 +277,66 @@ TEST(CellLoop, WindowCommonValueAndMissingCells) {
   EXPECT_EQ(reached.belowLower, expected.belowLower);
   EXPECT_EQ(reached.aboveUpper, expected.aboveUpper);
   EXPECT_GT(expected.belowLower * expected.aboveUpper, 0);
+}
+
+// A station is out of reach when the cell loop weighs it at no cell: the maximum distance
+// as each power measures it, the cells outside the basin or the window left out, the
+// anisotropy's shorter main axis; with no cell at all nothing is said.
+TEST(CellLoop, StationsOutOfReachOfEveryCell) {
+  struct Row {
+    const char* what;
+    double power, ratio, xmax;
+    double sx, sy;
+    double nearest;  // 0: in reach
+  };
+  const Row rows[] = {
+      {"inside the grid", 2.0, 1.0, 1e300, 25.0, 25.0, 0.0},
+      {"at the maximum distance", 2.0, 1.0, 1e300, 65.0, 5.0, 0.0},
+      {"just beyond it", 2.0, 1.0, 1e300, 65.5, 5.0, 10.5},
+      {"just beyond it, power 1", 1.0, 1.0, 1e300, 65.5, 5.0, 10.5},
+      {"at it, power 2.5", 2.5, 1.0, 1e300, 65.0, 5.0, 0.0},
+      {"near a cell outside the basin only", 2.0, 1.0, 1e300, 55.0, 65.0, std::sqrt(200.0)},
+      {"near a cell outside the window only", 2.0, 1.0, 30.0, 65.0, 5.0, 40.0},
+      {"far along the shortened main axis", 2.0, 0.5, 1e300, 75.0, 5.0, 0.0},
+      {"the same without anisotropy", 2.0, 1.0, 1e300, 75.0, 5.0, 20.0},
+      {"no cell in the window", 2.0, 1.0, -1.0, 500.0, 500.0, 0.0},
+  };
+  for (const Row& r : rows) {
+    LoopFixture f(6, 6);  // cell centres 5 .. 55; the cell of x 55, y 55 lies outside the basin
+    Stations s;
+    s.Add(25.0, 25.0, 1.0);
+    s.Add(r.sx, r.sy, -N - 1.0);  // its value does not matter
+    f.loop.stations = f.loop.rotated = s.Points();
+    f.loop.ratio = r.ratio;
+    f.loop.xmax = r.xmax;
+    f.loop.idw = MakeIdwSettings(r.power, 10.0);
+    const std::vector<double> nearest = StationsOutOfReach(f.loop);
+    ASSERT_EQ(nearest.size(), 3u) << r.what;
+    EXPECT_EQ(nearest[1], 0.0) << r.what;
+    EXPECT_NEAR(nearest[2], r.nearest, 1e-12) << r.what;
+  }
+  // Against weighing every cell with every station alone, on a rotated grid of holes.
+  for (double reach : {30.0, 400.0}) {
+    LoopFixture f(57, 43);
+    f.Rotate(0.3, 0.4);
+    f.loop.idw = MakeIdwSettings(2.0, reach);
+    const std::vector<double> nearest = StationsOutOfReach(f.loop);
+    int out = 0;
+    for (int k = 1; k <= f.st.Points().n; ++k) {
+      double best = HUGE_VAL;
+      bool reached = false;
+      for (int i = 1; i <= f.rows; ++i)
+        for (int j = 1; j <= f.cols; ++j) {
+          if (f.zone[i][j] < 0.0) continue;
+          const double ex = (f.rx[k] - f.dx[i][j]) * 0.4, ey = f.ry[k] - f.dy[i][j];
+          best = std::min(best, std::sqrt(ex * ex + ey * ey));
+          reached = reached || best <= reach;
+        }
+      EXPECT_NEAR(nearest[k], reached ? 0.0 : best, 1e-9) << reach << " " << k;
+      out += !reached;
+    }
+    EXPECT_EQ(out > 0, reach < 100.0) << reach;  // both kinds are tested
+  }
 }
 
 }  // namespace

@@ -270,6 +270,83 @@ TEST(RoutingDescription, SecondPassStartsWhereTheFirstBegan) {
   EXPECT_NE(log2.console().find("entry SP 1: cannot read the reservoir code"), std::string::npos);
 }
 
+// What the water of a list misses is named, the lists that route every drop are not. The
+// sub-basins are the example's: 1 and 3 flow into 4, 2 and 4 into 5, with 50, 64, 113, 120
+// and 23 km2 (and 7 km2 of code 0 in one row); the areas upstream of the outlets are those
+// the checked counts hold.
+TEST(RoutingDescription, WaterThatMissesTheOutletItsAreasSayIsNamed) {
+  const auto ol = [](int code, double area) {
+    return "OL " + std::to_string(code) + " " + ChannelText(1000, area) + "\n";
+  };
+  const std::string head = "TG 1 (AE=50, AF=1)\nTG 2 (AE=64, AF=1)\nTG 3 (AE=113, AF=1)\n";
+  const std::string five = "TG 5 (AE=370, AF=1)\n" + ol(2, 64) + ol(4, 283);
+  struct Row {
+    const char* what;
+    std::string list;
+    bool codeZero;
+    std::vector<std::string> said;  // empty: no WARNING
+  };
+  const std::vector<Row> rows = {
+      {"every sub-basin routed", head + "TG 4 (AE=283, AF=1)\n" + ol(1, 50) + ol(3, 113) + five, false, {}},
+      {"areas rounded", head + "TG 4 (AE=280, AF=1)\n" + ol(1, 50) + ol(3, 110) + five, false, {}},
+      {"a TG area of the sub-basin alone", head + "TG 4 (AE=120, AF=1)\n" + ol(1, 50) + ol(3, 113) + five, false, {}},
+      {"two outlets", head + "TG 4 (AE=283, AF=1)\n" + ol(1, 50) + ol(3, 113) + "TG 5 (AE=87, AF=1)\n" + ol(2, 64),
+       false, {}},
+      {"a SUMTRIB", head + "TG 4 (AE=283, AF=1)\nSUMTRIB 1&3 " + ChannelText(1000, 163) + "\n" + five, false, {}},
+      {"an OL left out", head + "TG 4 (AE=283, AF=1)\n" + ol(1, 50) + five, false,
+       {"line 4: TG 4 gives 283 km2 upstream of its outlet, but the sub-basins routed into it hold 170 km2 of the zone "
+        "grid, 113 km2 less",
+        "Flowing into no other sub-basin: 3 with 113 km2, its TG on line 3. Is an OL entry missing?",
+        "line 6: TG 5 gives 370 km2",
+        "line 8: OL 4 gives the catchment area A = 283 km2, but the zone grid holds 170"}},
+      {"an OL and its TG left out", "TG 1 (AE=50, AF=1)\nTG 2 (AE=64, AF=1)\nTG 4 (AE=283, AF=1)\n" + ol(1, 50) + five,
+       false,
+       {"sub-basin 3 (113 km2) of the zone grid has no routing description in [routing_model] of the control file and "
+        "is the tributary of none: its runoff reaches no outlet",
+        "3 with 113 km2, without a routing description"}},
+      {"cells of code 0", head + "TG 4 (AE=283, AF=1)\n" + ol(1, 50) + ol(3, 113) + five, true,
+       {"sub-basin 0 (7 km2)", "(the code 0 cannot be routed"}},
+      {"an area in m2", head + "TG 4 (AE=283, AF=1)\n" + ol(1, 50e6) + ol(3, 113) + five, false,
+       {"line 5: OL 1 gives the catchment area A = 5e+07 km2, but the zone grid holds 50 km2 upstream of the outlet of "
+        "sub-basin 1: the channel's level-discharge table is built for A as written"}},
+      {"a SUMTRIB of one sub-basin's area",
+       head + "TG 4 (AE=283, AF=1)\nSUMTRIB 1&3 " + ChannelText(1000, 50) + "\n" + five, false,
+       {"SUMTRIB 1 gives the catchment area A = 50 km2, but the zone grid holds 163 km2 upstream of the outlets of "
+        "sub-basins 1 and 3"}},
+  };
+  for (const Row& r : rows) {
+    std::vector<int> map = {0, 1, 2, 3, 4, 5};
+    std::vector<double> area = {0.0, 50, 64, 113, 120, 23};
+    if (r.codeZero) {
+      map[0] = 6;
+      area.push_back(7.0);
+    }
+    const SubbasinCodes codes{map.data(), 5};
+    TextCursor c(r.list + "end\n");
+    std::vector<std::vector<DescriptionLine>> lines;
+    const std::vector<std::string> texts = JoinRoutingDescriptions(c, nullptr, &lines);
+    std::vector<RoutingDescription> list;
+    for (size_t k = 0; k < texts.size(); ++k) {
+      list.push_back(ParseRoutingDescription(texts[k], static_cast<int>(k + 1), codes, 0, nullptr));
+      list.back().lines = lines[k];
+      // Upstream first: each TG holds its own area and its tributaries'.
+      const RoutingDescription& d = list.back();
+      for (const ChannelEntry& e : d.ol) area[codes.Internal(d.code)] += area[codes.Internal(e.code)];
+      for (const ChannelEntry& e : d.sumtrib) {
+        area[codes.Internal(d.code)] += area[codes.Internal(e.code)];
+        for (int m : e.members) area[codes.Internal(d.code)] += area[codes.Internal(m)];
+      }
+    }
+    CapturedLog log;
+    WarnOfUnroutedAreas(list, codes, area, &log.log());
+    const std::string text = log.console();
+    if (r.said.empty()) {
+      EXPECT_EQ(text, "") << r.what;
+    }
+    for (const std::string& words : r.said) EXPECT_NE(text.find(words), std::string::npos) << r.what << "\n" << text;
+  }
+}
+
 TEST(RoutingDescription, ListWithoutDescriptionsBuildsNoObject) {
   CapturedLog log;
   RoutingBasin b;
