@@ -73,7 +73,16 @@ double SoilGridValue(const SoilTableEntry& row, SoilGridKind kind, double rootDe
 
 void defaultini::make_nFK_kWert_and_Na() {
   const int soil = FindGrid("soil_types");
-  if (soil == 0 || GridData(soil) == nullptr) return;
+  if (soil == 0 || GridData(soil) == nullptr) {
+    // A module that requires a soil grid says where it comes from.
+    std::string why = "the start-up derives it from the soil types, a grid named soil_types (codes of "
+                      "[soil_table]) in [standard_grids] or [variable_grids], and none is given";
+    const std::string near = UnreadNearNameNote(grids, "soil_types", "the start-up");
+    if (!near.empty()) why += "; " + near;
+    for (const char* derived : {"available_soil_moisture", "hydraulic_conductivity", "fillable_porosity"})
+      if (FindGrid(derived) == 0) NoteAbsentGrid(grids, derived, why);
+    return;
+  }
   double** soilTypes = GridData(soil);
   const double nodata = geometry.nodata_value;
   const std::vector<RowBounds>& bounds = run.rowBounds.empty() ? rowBounds : run.rowBounds;
