@@ -143,7 +143,8 @@ void RefuseUnknownOptions(LogStream& log, int argc, char** argv, const CommandLi
     struct stat st {};
     if (cl.IsOption(i) || arg.size() < 2 || arg[0] != '-' || ::stat(arg.c_str(), &st) == 0) continue;
     std::string fix;
-    for (const std::string name : {"-diagfile", "-diaglevel", "-mode"}) {
+    for (const char* const option : {"-diagfile", "-diaglevel", "-mode"}) {
+      const std::string name = option;
       if (arg.compare(0, name.size(), name) != 0) continue;
       std::string value = arg.substr(std::min(arg.size(), name.size() + 1));
       if (arg.size() == name.size() && i + 1 < argc && argv[i + 1] && !cl.IsOption(i + 1)) value = argv[i + 1];
