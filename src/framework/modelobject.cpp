@@ -208,8 +208,8 @@ void RefuseMalformedNumber(modelobject& o, const std::string& label) {
   if (o.log)
     *o.log << "FATAL: error in control file, " << label << (label.find(o.name) == std::string::npos ? o.name : "")
            << ": \"" << word.substr(0, 80) << "\" is not "
-           << Expected<T>() << CommaBetweenDigitsNote(word) << " (" << o.controlFile.LineText(o.controlFileName) << ", section "
-           << modelobject::LastSoughtSection() << ")" << "[end-entry]";
+           << Expected<T>() << CommaBetweenDigitsNote(word) << " (" << o.controlFile.LineText(o.controlFileName)
+           << ", section " << modelobject::LastSoughtSection() << ")" << "[end-entry]";
   std::string refused;
   o.controlFile.ReadWord(refused);  // a caller that goes on reads behind it
   throw 17;

@@ -162,9 +162,9 @@ bool BeginsLikeNumber(const std::string& word);
 // The numbers at the start of a line of values, at most max of them, each read whole and
 // separated by blanks, commas or semicolons (see TextCursor); the first word that does not
 // begin like a number ends them, as does other text attached to a number ("0.5mm 0.7": the
-// rest is a remark). A word that begins like a
-// number but is no finite number or not whole ("2,0", "0x10", "nan") is returned in refused
-// (false); true otherwise, with the numbers in values.
+// rest is a remark). A word that begins like a number but is no finite number or not whole
+// ("2,0", "0x10", "nan") is returned in refused (false); true otherwise, with the numbers in
+// values.
 bool ReadNumberRow(const std::string& line, size_t max, std::vector<double>& values, std::string& refused);
 
 // What a message on a refused number adds when the word holds a comma between two digits
