@@ -30,29 +30,34 @@ std::vector<std::string> KeysSetIn(const std::string& text) {
   return keys;
 }
 
-std::string NearestKey(const std::string& key, const std::vector<std::string>& known) {
+size_t KeyDistance(const std::string& key, const std::string& other) {
   auto lower = [](std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
   };
   const std::string a = lower(key);
+  const std::string b = lower(other);
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+std::string NearestKey(const std::string& key, const std::vector<std::string>& known) {
   std::string best;
   size_t bestDistance = static_cast<size_t>(-1);
   for (const std::string& candidate : known) {
-    const std::string b = lower(candidate);
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-      size_t diagonal = row[0];
-      row[0] = i;
-      for (size_t j = 1; j <= b.size(); ++j) {
-        const size_t above = row[j];
-        row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-        diagonal = above;
-      }
-    }
-    if (row[b.size()] < bestDistance) {
-      bestDistance = row[b.size()];
+    const size_t distance = KeyDistance(key, candidate);
+    if (distance < bestDistance) {
+      bestDistance = distance;
       best = candidate;
     }
   }

@@ -14,8 +14,11 @@ class LogStream;
 // another key's "=" is that key's value ("outname = a=b.asc" sets outname alone).
 std::vector<std::string> KeysSetIn(const std::string& text);
 
-// The known key nearest to key by the number of letters to change, insert or drop (case
-// not counted); the first of equally near ones. Empty when known is empty.
+// The number of letters to change, insert or drop that make one key the other (case not
+// counted).
+size_t KeyDistance(const std::string& a, const std::string& b);
+// The known key nearest to key by KeyDistance; the first of equally near ones. Empty when
+// known is empty.
 std::string NearestKey(const std::string& key, const std::vector<std::string>& known);
 
 // One WARNING for every key set in text that is none of known. withinWord: the reader finds

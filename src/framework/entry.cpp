@@ -1,5 +1,8 @@
 #include "framework/entry.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <csignal>
 #include <exception>
 #include <fstream>
@@ -131,6 +134,31 @@ void SayNotStarted(LogStream& log, int argc, char** argv, const CommandLine& cl,
       << (names.size() == 1 ? " is" : " are") << " not started" << "[end-entry]";
 }
 
+// An argument that begins with "-" and names no file is an option written otherwise
+// ("-diagfile output/x.xml", "-diaglevel=INFO"). Taken for a control file it would end the
+// program only after the runs before it: it is refused before any run, with the form meant.
+void RefuseUnknownOptions(LogStream& log, int argc, char** argv, const CommandLine& cl) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i] ? argv[i] : "";
+    struct stat st {};
+    if (cl.IsOption(i) || arg.size() < 2 || arg[0] != '-' || ::stat(arg.c_str(), &st) == 0) continue;
+    std::string fix;
+    for (const char* const option : {"-diagfile", "-diaglevel", "-mode"}) {
+      const std::string name = option;
+      if (arg.compare(0, name.size(), name) != 0) continue;
+      std::string value = arg.substr(std::min(arg.size(), name.size() + 1));
+      if (arg.size() == name.size() && i + 1 < argc && argv[i + 1] && !cl.IsOption(i + 1)) value = argv[i + 1];
+      if (arg.size() > name.size() && arg[name.size()] != '=') continue;
+      fix = "; write " + name + ":" + (value.empty() ? "<value>" : value);
+    }
+    log << "FATAL: " << arg << " on the command line is no option and names no file: an option is written with "
+        << "\":\" before its value (-diagfile:<diagnostics_file>, -diaglevel:<level>, -mode:routing)" << fix
+        << "; no control file is run" << "[end-entry]";
+    log << kUsage << "[end-entry]";
+    throw 2;
+  }
+}
+
 }  // namespace
 
 int RunOrvel(int argc, char** argv, std::ostream& console) {
@@ -164,6 +192,7 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
         *log << kUsage << "[end-entry]";
         throw 2;
       }
+      RefuseUnknownOptions(*log, argc, argv, cl);
       for (int i = 1; i < argc; ++i) {
         if (cl.IsOption(i)) continue;
         if (TerminationSignal != 0) {  // asked to stop: no further control file

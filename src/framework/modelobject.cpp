@@ -141,11 +141,36 @@ bool modelobject::SeekControlKey(const std::string& key, bool mustExist) {
   std::string word;
   while (controlFile.ReadWord(word)) {
     // Only the first word of a line counts: drop the rest of the line.
+    if (word == key) {
+      const long line = controlFile.LineNumber();
+      controlFile.RestOfLine();
+      NameSectionGivenAgain(key, line);
+      return true;
+    }
     controlFile.RestOfLine();
-    if (word == key) return true;
   }
   if (mustExist) ControlFileKeyError(key, "(EOF)");
   return false;
+}
+
+void modelobject::NameSectionGivenAgain(const std::string& key, long line) {
+  const auto& lines = controlFile.SourceLines();
+  if (!lines || !lines->FirstCheckOf(key)) return;
+  const size_t at = controlFile.Pos();
+  std::string word;
+  long again = 0;
+  while (controlFile.ReadWord(word)) {
+    if (word == key) {
+      again = controlFile.LineNumber();
+      break;
+    }
+    controlFile.RestOfLine();
+  }
+  controlFile.Seek(at);
+  if (again == 0 || !log) return;
+  *log << "WARNING: " << key << " stands twice in " << lines->source << ": the section of "
+       << controlFile.LineText(line) << " is read, the one of " << controlFile.LineText(again)
+       << " is not (a section is read where it first stands); remove the one not meant" << "[end-entry]";
 }
 
 namespace {
@@ -183,8 +208,8 @@ void RefuseMalformedNumber(modelobject& o, const std::string& label) {
   if (o.log)
     *o.log << "FATAL: error in control file, " << label << (label.find(o.name) == std::string::npos ? o.name : "")
            << ": \"" << word.substr(0, 80) << "\" is not "
-           << Expected<T>() << " (" << o.controlFile.LineText(o.controlFileName) << ", section "
-           << modelobject::LastSoughtSection() << ")" << "[end-entry]";
+           << Expected<T>() << CommaBetweenDigitsNote(word) << " (" << o.controlFile.LineText(o.controlFileName)
+           << ", section " << modelobject::LastSoughtSection() << ")" << "[end-entry]";
   std::string refused;
   o.controlFile.ReadWord(refused);  // a caller that goes on reads behind it
   throw 17;

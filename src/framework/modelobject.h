@@ -151,6 +151,9 @@ class modelobject : public memory_handling {
   // Rewinds and finds the line whose first word equals key; the file then stands at the
   // start of the next line. A missing key with mustExist set is error 17.
   virtual bool SeekControlKey(const std::string& key, bool mustExist);
+  // After key was found on line: a second line beginning with key, which no reader reads,
+  // is named with the first (once per section and control file).
+  void NameSectionGivenAgain(const std::string& key, long line);
   // The section the start-up sought last (empty before any), so that a failure no reader
   // foresaw (memory exhausted by a count) can name where the control file was being read.
   static const std::string& LastSoughtSection();

@@ -179,6 +179,7 @@ bool ReadWholeFile(const std::string& path, std::string& contents) {
 
 bool TextCursor::LoadFile(const std::string& path) {
   pos_ = 0;
+  numberEnd_ = std::string::npos;
   sourceLines_.reset();
   return ReadWholeFile(path, text_);
 }
@@ -189,6 +190,20 @@ std::string TextCursor::LineText(long line, const std::string& name) const {
   std::string text = "line " + std::to_string(source) + " of " + sourceLines_->source;
   if (source != line) text += " (line " + std::to_string(line) + " of " + sourceLines_->copy + ")";
   return text;
+}
+
+std::string ControlFileLines::SourceLineContent(long sourceLine) const {
+  size_t start = 0;
+  for (long line = 1; line < sourceLine; ++line) {
+    start = sourceText.find('\n', start);
+    if (start == std::string::npos) return std::string();
+    ++start;
+  }
+  if (sourceLine < 1 || start >= sourceText.size()) return std::string();
+  size_t end = sourceText.find('\n', start);
+  if (end == std::string::npos) end = sourceText.size();
+  if (end > start && sourceText[end - 1] == '\r') --end;
+  return sourceText.substr(start, end - start);
 }
 
 long ControlFileLines::SourceLine(long copyLine) const {
@@ -205,6 +220,13 @@ std::map<std::string, std::shared_ptr<const ControlFileLines>>& ControlLinesByCo
   return byCopy;
 }
 }  // namespace
+
+bool ControlFileLines::FirstCheckOf(const std::string& section) const {
+  std::lock_guard<std::mutex> hold(gControlLinesMutex);
+  if (std::find(checkedSections.begin(), checkedSections.end(), section) != checkedSections.end()) return false;
+  checkedSections.push_back(section);
+  return true;
+}
 
 void ControlFileLines::Remember(std::shared_ptr<const ControlFileLines> lines) {
   if (!lines) return;
@@ -248,6 +270,12 @@ bool TextCursor::ReadWord(std::string& word) {
 
 template <typename T>
 bool TextCursor::ReadNumber(T& value, size_t (*parsePrefix)(const char*, const char*, T&)) {
+  if (wholeNumbers_ && !wholeWords_ && pos_ == numberEnd_) {
+    // A comma or semicolon behind the number just read separates it from this one.
+    size_t p = pos_;
+    while (p < text_.size() && (text_[p] == ' ' || text_[p] == '\t')) ++p;
+    if (p < text_.size() && (text_[p] == ',' || text_[p] == ';')) pos_ = p + 1;
+  }
   SkipBlanks();
   T v{};
   const char* at = text_.data() + pos_;
@@ -261,6 +289,7 @@ bool TextCursor::ReadNumber(T& value, size_t (*parsePrefix)(const char*, const c
   }
   value = v;
   pos_ += used;
+  numberEnd_ = pos_;
   return true;
 }
 
@@ -325,6 +354,15 @@ bool TextCursor::ReadLine(std::string& line) {
   if (AtEnd()) return false;
   line = RestOfLine();
   return true;
+}
+
+std::string CommaBetweenDigitsNote(const std::string& word) {
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  for (size_t i = 1; i + 1 < word.size(); ++i)
+    if (word[i] == ',' && digit(word[i - 1]) && digit(word[i + 1]))
+      return ": the comma between digits makes no number (a fraction is written with a point, \"2.5\"; values "
+             "of a row are separated by blanks, or by a comma and a blank, \"2.0, 2.5\")";
+  return std::string();
 }
 
 bool ParseDouble(const std::string& text, double& value) {

@@ -46,12 +46,23 @@ struct ControlFileLines {
   std::string source;         // the control file, as named on the command line
   std::string copy;           // its preprocessed copy
   std::vector<long> lineOf;   // index 1..: line of the copy -> line of the control file
+  std::string sourceText;     // the control file's text, for messages that quote a line
+
   // The control file's line of a line of the copy (past the copy's last line: the file's).
   long SourceLine(long copyLine) const;
+  // The text of a line of the control file (1-based), without its line break; empty past
+  // its end.
+  std::string SourceLineContent(long sourceLine) const;
+  // Whether a section's lines of the copy are checked for a second header yet: true the
+  // first time for each section, false after.
+  bool FirstCheckOf(const std::string& section) const;
   // Keeps the lines of a copy for every cursor later opened on it (ForCopy).
   static void Remember(std::shared_ptr<const ControlFileLines> lines);
   // The lines kept for the copy of that name; null when none were (a copy made elsewhere).
   static std::shared_ptr<const ControlFileLines> ForCopy(const std::string& copy);
+
+  // The sections FirstCheckOf was asked about (kept with the copy, so once per run).
+  mutable std::vector<std::string> checkedSections;
 };
 
 // A read position in a text held in memory, with scanf-like reads: words are runs of
@@ -64,7 +75,10 @@ struct ControlFileLines {
 // exponent that leaves an integer not whole ("1.5", "2.5e0"; "24.0", "1985." and "1.1e2"
 // are whole and read as 24, 1985 and 110), a hexadecimal prefix ("0x10"), a decimal comma
 // ("2,0") or a second point before a digit ("1.000.000"). An integer beyond its type ("3e9"
-// for an int) is refused too.
+// for an int) is refused too. Such a cursor reads a row of numbers as the lists of the
+// tables are read: a comma or a semicolon right behind a number (blanks may stand around
+// it) separates it from the next one, as blanks do ("2.0, 2.0, 2.5"); one between two
+// digits ("2,5") stays refused, as it may be a decimal comma.
 class TextCursor {
  public:
   TextCursor() = default;
@@ -74,6 +88,7 @@ class TextCursor {
   void SetText(std::string text) {
     text_ = std::move(text);
     pos_ = 0;
+    numberEnd_ = std::string::npos;
     sourceLines_.reset();
   }
   // The text is a control file's preprocessed copy of these lines (null: it is not).
@@ -121,6 +136,8 @@ class TextCursor {
   // RefusedNumber() when the last number read failed here and the position has not moved
   // since; empty otherwise.
   std::string NumberJustRefused() const { return refusedAt_ == pos_ ? RefusedNumber() : std::string(); }
+  // The lines of the control file behind the text (null when it is no preprocessed copy).
+  const std::shared_ptr<const ControlFileLines>& SourceLines() const { return sourceLines_; }
 
  private:
   // Reads the number that parsePrefix finds at the position (the length of its longest valid
@@ -132,6 +149,7 @@ class TextCursor {
   size_t pos_ = 0;
   std::shared_ptr<const ControlFileLines> sourceLines_;
   size_t refusedAt_ = std::string::npos;  // where the last failed number read stopped
+  size_t numberEnd_ = std::string::npos;  // where the last number read ended
   bool wholeNumbers_ = false;
   bool wholeWords_ = false;
 };
@@ -141,12 +159,18 @@ class TextCursor {
 // ("#", "DDF", "--") begins a comment.
 bool BeginsLikeNumber(const std::string& word);
 
-// The numbers at the start of a line of values, at most max of them, each read whole (see
-// TextCursor); the first word that does not begin like a number ends them, as does the text
-// attached to a number ("0.5mm 0.7": the rest is a remark). A word that begins like a
-// number but is no finite number or not whole ("2,0", "0x10", "nan") is returned in refused
-// (false); true otherwise, with the numbers in values.
+// The numbers at the start of a line of values, at most max of them, each read whole and
+// separated by blanks, commas or semicolons (see TextCursor); the first word that does not
+// begin like a number ends them, as does other text attached to a number ("0.5mm 0.7": the
+// rest is a remark). A word that begins like a number but is no finite number or not whole
+// ("2,0", "0x10", "nan") is returned in refused (false); true otherwise, with the numbers in
+// values.
 bool ReadNumberRow(const std::string& line, size_t max, std::vector<double>& values, std::string& refused);
+
+// What a message on a refused number adds when the word holds a comma between two digits
+// ("2,5", "2.0,2.5"): that it makes no number, and how to write a fraction or a row of
+// values. Empty for any other word.
+std::string CommaBetweenDigitsNote(const std::string& word);
 
 // Parses a whole string as a number (surrounding blanks allowed); false otherwise.
 bool ParseDouble(const std::string& text, double& value);

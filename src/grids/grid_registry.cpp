@@ -1,5 +1,6 @@
 #include "grids/grid_registry.h"
 
+#include "framework/control_keys.h"
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
 #include "grids/grid_io_internal.h"
@@ -107,6 +108,28 @@ int modelobject::RequireGridWhileBuilt(const std::string& internalName) const {
   return p;
 }
 
+std::string UnreadNearNameNote(const GridRecord* grids, const std::string& sought, const std::string& reader) {
+  if (!grids) return std::string();
+  const GridRecord* nearest = nullptr;
+  size_t nearestDistance = 3;  // farther names are other grids, not a slip of the pen
+  // Names apart only in their layer's number ("root_depth1", "root_depth2") are grids of two layers.
+  const auto stem = [](const std::string& n) { return n.substr(0, n.find_last_not_of("0123456789") + 1); };
+  for (int p = 1; p < kGridRegistrySize - 1 && grids[p].registered; ++p) {
+    const GridRecord& r = grids[p];
+    if (r.lookedUp || (r.section != "standard_grids" && r.section != "variable_grids")) continue;
+    if (stem(r.internalName) == stem(sought)) continue;
+    const size_t distance = KeyDistance(r.internalName, sought);
+    if (distance < nearestDistance) {
+      nearestDistance = distance;
+      nearest = &r;
+    }
+  }
+  if (!nearest) return std::string();
+  return "[" + nearest->section + "] gives the grid " + nearest->internalName + " (" + nearest->fileName +
+         "), a name no module reads: a module finds a grid by its internal name, and " + reader + " reads " +
+         sought + " (docs/setup.md lists the names the modules read); name the grid " + sought + " there";
+}
+
 int modelobject::RequireGrid(const std::string& internalName) const {
   int p = ScanForName(grids, internalName, log);
   if (p > 0) return p;
@@ -121,6 +144,8 @@ int modelobject::RequireGrid(const std::string& internalName) const {
       const auto reason = grids[0].absenceReasons.find(internalName);
       if (reason != grids[0].absenceReasons.end()) *log << reason->second << "\n";
     }
+    const std::string unread = UnreadNearNameNote(grids, internalName, name);
+    if (!unread.empty()) *log << unread << "\n";
     const std::string names = MeteoNamesNote(grids, {internalName});
     if (!names.empty()) *log << names << "\n";
     *log << "[end-entry]";

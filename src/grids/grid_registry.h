@@ -111,6 +111,11 @@ WriteCodeDigits SplitWriteCode(int writeCode);
 // ("temperature_night": the radiation correction makes it only with a day-long interval);
 // an empty reason forgets the note.
 void NoteAbsentGrid(GridRecord* records, const std::string& internalName, const std::string& reason);
+// What the message on a missing grid adds when a grid of [standard_grids] or
+// [variable_grids] that no module has read yet bears a name near the one sought
+// ("land_use" for "landuse"): that no module reads it under its name, and the name reader
+// reads. Empty otherwise.
+std::string UnreadNearNameNote(const GridRecord* records, const std::string& sought, const std::string& reader);
 // What the messages of a missing grid or section add about the variables [meteo_names]
 // names (registry record 0): the list, and a name there that differs from one sought only in
 // upper and lower case. Empty without such variables.

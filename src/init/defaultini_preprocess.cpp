@@ -21,9 +21,12 @@ void defaultini::CompileSymbols(std::string& controlFile) {
     if (log) *log << "FATAL: error opening " << source << FileOpenReason(source, false, 0) << "[end-entry]";
     throw 28;
   }
+  // An editor's byte-order mark is no part of the text: the first line may begin a section.
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
   auto lines = std::make_shared<ControlFileLines>();
   lines->source = source;
   lines->copy = copy;
+  lines->sourceText = text;
   const std::string result = PreprocessControlText(log, text, &lines->lineOf);
   ControlFileLines::Remember(std::move(lines));
   controlFile = copy;

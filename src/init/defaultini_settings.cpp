@@ -20,8 +20,10 @@ constexpr size_t kMaxMeteoName = 200;
 // More sub-basins than any basin has: a count beyond is a typing error, not a basin.
 constexpr int kMaxOutputList = 100000;
 
-// The next line of the cursor with leading blanks and tabs removed; hasBreak tells
-// whether it ended with a line break. False at the end of the text.
+// The next key line of a section: the cursor's next line with leading blanks and tabs
+// removed; hasBreak tells whether it ended with a line break. False at the end of the text
+// and at a line that begins the next section ("[model_time]"), with or without an empty
+// line before it: the key lines end there, and the cursor stays before that line.
 bool NextKeyLine(TextCursor& cursor, std::string& line, bool& hasBreak) {
   if (cursor.AtEnd()) return false;
   const size_t start = cursor.Pos();
@@ -29,7 +31,26 @@ bool NextKeyLine(TextCursor& cursor, std::string& line, bool& hasBreak) {
   line = cursor.RestOfLine();
   size_t first = line.find_first_not_of(" \t");
   line.erase(0, first == std::string::npos ? line.size() : first);
+  if (!line.empty() && line[0] == '[') {
+    cursor.Seek(start);
+    return false;
+  }
   return true;
+}
+
+// How a message names the line of the copy that ended a section's keys, empty to its
+// reader: the line of the control file may hold blanks and a remark, which the copy cuts
+// off (remark: it did).
+std::string EmptyLineText(const TextCursor& cursor, long copyLine, bool& remark) {
+  const std::string where = cursor.LineText(copyLine);
+  const auto& lines = cursor.SourceLines();
+  const std::string written = lines ? lines->SourceLineContent(lines->SourceLine(copyLine)) : std::string();
+  const size_t first = written.find_first_not_of(" \t\r");
+  remark = first != std::string::npos && written[first] == '#';
+  if (first == std::string::npos) return "the empty " + where;
+  if (!remark) return "the empty " + where + " (it holds only blanks)";
+  return where + ", which holds only the remark \"" + written.substr(first, 80) +
+         "\" behind blanks: the remark is cut off, and the blanks before it leave an empty line";
 }
 
 // The text after the first "=" of a key line, its numbers read as every number of the
@@ -49,14 +70,15 @@ void ReportKeysBehindTheEnd(LogStream* log, TextCursor cursor, const std::string
   std::string line;
   bool hasBreak = false;
   for (long lineNumber = cursor.LineNumber(); NextKeyLine(cursor, line, hasBreak); ++lineNumber) {
-    if (!line.empty() && line[0] == '[') break;
     for (const std::string& key : KeysSetIn(line)) {
       if (!log) continue;
       const bool isKnown = std::any_of(known.begin(), known.end(),
                                        [&](const std::string& k) { return key.find(k) != std::string::npos; });
+      bool remark = false;
       *log << "WARNING: " << section << ", " << cursor.LineText(lineNumber, controlFile) << ": the key " << key
-           << " stands behind the empty " << cursor.LineText(emptyLine) << ", where the keys of " << section
+           << " stands behind " << EmptyLineText(cursor, emptyLine, remark) << ", where the keys of " << section
            << " end: no reader reads it; move it above that line";
+      if (remark) *log << ", or begin the remark in the line's first column (such a line is passed over whole)";
       if (!isKnown) *log << " (no reader knows it either: the nearest key of " << section << " is " << NearestKey(key, known) << ")";
       *log << "[end-entry]";
     }
@@ -204,8 +226,8 @@ void defaultini::ReadOutputSections(RunValues& v) {
   long lastLineNumber[7] = {};
   std::string outputRemark, initialStateRemark;  // the rest of a directory's line
   for (long lineNumber = controlFile.LineNumber(); NextKeyLine(controlFile, line, hasBreak); ++lineNumber) {
-    if (!hasBreak || line.empty()) {
-      if (line.empty()) ReportKeysBehindTheEnd(log, controlFile, section, controlFileName, known);
+    if (line.empty()) {
+      ReportKeysBehindTheEnd(log, controlFile, section, controlFileName, known);
       break;
     }
     int key = -1;

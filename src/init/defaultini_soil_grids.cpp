@@ -76,7 +76,8 @@ namespace {
 
 // Grids the soil model needs that no module makes: a message on one left out says where it
 // goes, whichever module asks for it first (evapotranspiration reads the soil moisture too).
-void NoteAbsentSoilGrids(GridRecord* grids, bool soilTypesGiven) {
+// `near` names a grid given under a name close to "soil_types" that no module reads.
+void NoteAbsentSoilGrids(GridRecord* grids, bool soilTypesGiven, const std::string& near) {
   NoteAbsentGrid(grids, "soil_storage",
                  "soil_storage is the relative soil moisture of every cell (0 .. 1), the state of the soil model: no "
                  "interpolator or module makes it. Give it as a variable grid in [variable_grids], made with one "
@@ -89,15 +90,17 @@ void NoteAbsentSoilGrids(GridRecord* grids, bool soilTypesGiven) {
                        " is made by the start-up from the grid \"soil_types\" (the code of [soil_table] of every "
                        "cell), which is not given: give \"soil_types\" as a variable grid in [variable_grids], read "
                        "from a file (read flag 1) or made with one code (read flag 0: \"soil_types.asc soil_types 0 "
-                       "1\" gives every cell the soil type 1), or as a standard grid in [standard_grids]");
+                       "1\" gives every cell the soil type 1), or as a standard grid in [standard_grids]" +
+                       (near.empty() ? "" : "; " + near));
 }
 
 }  // namespace
 
 void defaultini::make_nFK_kWert_and_Na() {
   const int soil = FindGrid("soil_types");
-  NoteAbsentSoilGrids(grids, soil != 0 && GridData(soil) != nullptr);
-  if (soil == 0 || GridData(soil) == nullptr) return;
+  const bool given = soil != 0 && GridData(soil) != nullptr;
+  NoteAbsentSoilGrids(grids, given, given ? "" : UnreadNearNameNote(grids, "soil_types", "the start-up"));
+  if (!given) return;
   double** soilTypes = GridData(soil);
   const double nodata = geometry.nodata_value;
   const std::vector<RowBounds>& bounds = run.rowBounds.empty() ? rowBounds : run.rowBounds;

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "framework/entry.h"
 #include "support/test_support.h"
 
@@ -46,6 +50,22 @@ TEST(Entry, OptionsWithoutControlFileShowUsageAndFailWithCode2) {
   EXPECT_EQ(r.diag.find("64-bit Version"), std::string::npos);
   EXPECT_NE(r.diag.find("Execption 2 caught at top level!"), std::string::npos);
   EXPECT_TRUE(IsWellFormedXml(dir.file("d.xml")));
+}
+
+// An option written with "=" or a blank for its ":" is named with the form meant before
+// any control file runs (the control file before it is missing: it would end with 28).
+TEST(Entry, OptionsWrittenOtherwiseEndTheProgramBeforeAnyRun) {
+  TempDir dir;
+  for (const auto& [args, fix] : std::vector<std::pair<std::string, std::string>>{
+           {"none.ctl -diaglevel=INFO", "write -diaglevel:INFO"},
+           {"none.ctl -mode routing", "write -mode:routing"},
+           {"none.ctl -diagfile", "write -diagfile:<value>"},
+           {"none.ctl -x", "-mode:routing); no control file is run"}}) {
+    ProgramRun r = RunProgram(dir, args);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_NE(r.output.find(fix), std::string::npos) << args << "\n" << r.output;
+    EXPECT_EQ(r.output.find("error opening none.ctl"), std::string::npos) << args;
+  }
 }
 
 TEST(Entry, DiagFileInSubfolderAndEmptyNameFallsBackToDefault) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "framework/modelobject.h"
 #include "support/test_support.h"
 
@@ -89,6 +91,48 @@ TEST_F(ControlFileTest, NanAndTooLongWordsAreRefused) {
   EXPECT_EQ(a, 1.0);
   EXPECT_EQ(b, 2.0);
   EXPECT_EQ(CodeOf([&] { obj_.ReadTwoControlValues(a, b, "second pair"); }), 17);
+}
+
+// A pair written like a list reads as the pair; a decimal comma is refused naming the comma.
+TEST_F(ControlFileTest, PairsReadByTheRuleOfTheListsAndDecimalCommasNamed) {
+  Use("[s]\n0.75, 0.05 # A, B\n0.75 ;0.05\n2,5 1\n");
+  obj_.SeekControlKey("[s]", true);
+  double a = 0.0, b = 0.0;
+  EXPECT_EQ(obj_.ReadTwoControlValues(a, b, "transmissivity"), 2);
+  EXPECT_EQ(b, 0.05);
+  EXPECT_EQ(obj_.restOfLine, " # A, B");
+  b = 0.0;
+  EXPECT_EQ(obj_.ReadTwoControlValues(a, b, "transmissivity"), 2);
+  EXPECT_EQ(b, 0.05);
+  EXPECT_EQ(CodeOf([&] { obj_.ReadControlValue(a, "scaling"); }), 17);
+  EXPECT_NE(cap_.console().find("\"2,5\" is not a finite number: the comma between digits makes no number"),
+            std::string::npos)
+      << cap_.console();
+}
+
+// A section written twice is read where it first stands; one WARNING names both lines, however
+// often the section is sought, and a section given once is named by none.
+TEST_F(ControlFileTest, ASectionGivenTwiceIsNamedOnce) {
+  const std::string text = "[a]\n1\n[b]\n2\n[b]x\n[a]\n3\n";
+  auto lines = std::make_shared<ControlFileLines>();
+  lines->source = "c.ctl";
+  lines->copy = path_;
+  lines->lineOf = {0, 1, 2, 4, 5, 6, 7, 8};  // a remark line stood before [b]
+  ControlFileLines::Remember(lines);
+  Use(text);
+  int v = 0;
+  for (int k = 0; k < 2; ++k) {
+    ASSERT_TRUE(obj_.SeekControlKey("[a]", true));
+    obj_.ReadControlValue(v, "value");
+    EXPECT_EQ(v, 1);
+    ASSERT_TRUE(obj_.SeekControlKey("[b]", true));
+  }
+  const std::string console = cap_.console();
+  const std::string warning = "[a] stands twice in c.ctl: the section of line 1 of c.ctl is read, the one of line 7 "
+                              "of c.ctl (line 6 of " + path_ + ") is not";
+  EXPECT_NE(console.find(warning), std::string::npos) << console;
+  EXPECT_EQ(console.find("stands twice", console.find(warning) + warning.size()), std::string::npos) << console;
+  EXPECT_EQ(console.find("[b] stands twice"), std::string::npos) << console;
 }
 
 TEST(ModelObject, StatisticsIgnoreValuesNotAboveNodataPlusOne) {

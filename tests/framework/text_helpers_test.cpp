@@ -236,6 +236,41 @@ TEST(ReadNumberRow, StopsAtTheCommentAndRefusesMalformedNumbers) {
   EXPECT_EQ(refused, "-inf");
 }
 
+// A row follows the rule of the lists: blanks, commas and semicolons separate its numbers; a
+// comma between two digits is no separator and refused, as it may be a decimal comma.
+TEST(ReadNumberRow, CommasAndSemicolonsSeparateAsInTheLists) {
+  std::vector<double> v;
+  std::string refused;
+  const std::vector<std::pair<std::string, std::vector<double>>> rows = {
+      {"2.0, 2.0, 2.5, 3.0,   # DDF", {2.0, 2.0, 2.5, 3.0}},
+      {"1 ,2\t;3 ; 4", {1, 2, 3, 4}},
+      {"0.75,\t0.05", {0.75, 0.05}},
+      {"5, # one value and a remark", {5}},
+      {"5,, 6", {5}},  // an empty value between two commas ends the row
+      {"2.0mm, 3", {2.0}},
+  };
+  for (const auto& [line, numbers] : rows) {
+    EXPECT_TRUE(ReadNumberRow(line, 12, v, refused)) << line;
+    EXPECT_EQ(v, numbers) << line;
+  }
+  for (const char* bad : {"2,5 2,5", "2.0,2.5", "1, 2,5"}) {
+    EXPECT_FALSE(ReadNumberRow(bad, 12, v, refused)) << bad;
+    EXPECT_NE(CommaBetweenDigitsNote(refused), "") << bad << ": " << refused;
+  }
+  EXPECT_EQ(CommaBetweenDigitsNote("nan"), "");
+  // The storage file's numbers are whole words: a comma attached to one refuses it.
+  TextCursor storage("5, 6");
+  storage.RequireWholeWords();
+  double d = 0.0;
+  EXPECT_FALSE(storage.ReadDouble(d));
+  // A comma counts only right behind a number: at the start of a value it is a word.
+  TextCursor after("1\n, 2");
+  after.RequireWholeNumbers();
+  ASSERT_TRUE(after.ReadDouble(d));
+  after.RestOfLine();
+  EXPECT_FALSE(after.ReadDouble(d));
+}
+
 // A value in a message shows the digits that tell it from its neighbours: a glacier
 // fraction of 1.0000001 is not "1".
 TEST(ExactNumberText, IsTheShortestTextThatReadsBackAsTheValue) {

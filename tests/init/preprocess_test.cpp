@@ -43,7 +43,10 @@ TEST(Preprocess, KeepsTheControlFileLineOfEveryLineOfTheCopy) {
       PreprocessControlText(&log.log(), "# a\n$set $d = x\n[s]\n\n  # b\n  $set $y = 1\n$d   # c\nlast", &lineOf);
   EXPECT_EQ(copy, "[s]\n\n \n  $set $y = 1\nx  \nlast");
   EXPECT_EQ(lineOf, (std::vector<long>{0, 3, 4, 5, 6, 7, 8}));
-  ControlFileLines lines{"c.ctl", "c.ctl.intern", lineOf};
+  ControlFileLines lines;
+  lines.source = "c.ctl";
+  lines.copy = "c.ctl.intern";
+  lines.lineOf = lineOf;
   TextCursor cursor(copy);
   cursor.SetSourceLines(std::make_shared<const ControlFileLines>(lines));
   EXPECT_EQ(cursor.LineText(5, "c.ctl.intern"), "line 7 of c.ctl (line 5 of c.ctl.intern)");

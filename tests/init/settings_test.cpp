@@ -145,6 +145,23 @@ TEST(OutputControl, AKeyGivenAgainNamesTheLineNotUsed) {
   EXPECT_EQ(console.find(" again: ", at + warning.size()), std::string::npos) << console;
 }
 
+// The keys end where the next section begins, with or without an empty line before it: the
+// keys of the key form of [model_time] behind them are no keys of [output_interval]. A key on
+// the last line of the file is read though that line has no line break.
+TEST(OutputControl, KeysEndWhereTheNextSectionBegins) {
+  Settings s("[output_interval]\n1\n0\n0\n60\nWriteAsciiGrids = 1\n[model_time]\nstartminute = 0\nendhour = 24\n\n");
+  ASSERT_EQ(s.code, -1) << s.h.Console();
+  EXPECT_TRUE(s.v.writeAsciiGrids);
+  EXPECT_EQ(s.h.Console().find("the key startminute"), std::string::npos) << s.h.Console();
+  Settings last(std::string(kRest) + "[output_interval]\n1\n0\n0\n60\nWriteDoubleGrids = 1", "");
+  ASSERT_EQ(last.code, -1) << last.h.Console();
+  EXPECT_TRUE(last.v.writeDoubleGrids);
+  // A key of the section is still named when the next section follows at once.
+  Settings misspelt("[output_interval]\n1\n0\n0\n60\nWriteAsciGrids = 1\n");
+  EXPECT_NE(misspelt.h.Console().find("no reader knows the key WriteAsciGrids"), std::string::npos)
+      << misspelt.h.Console();
+}
+
 TEST(OutputControl, EmptyLineWithCarriageReturnEndsTheKeys) {
   Settings s("[output_interval]\r\n1\r\n0\r\n0\r\n60\r\n\r\nWriteDoubleGrids = 1\r\n");
   ASSERT_EQ(s.code, -1) << s.h.Console();
@@ -251,6 +268,15 @@ TEST(ModelTimeSection, KeyFormInAnyOrderUpToTheFirstEmptyLine) {
   ASSERT_EQ(t.code, -1) << t.h.Console();
   EXPECT_EQ(t.s().Key(), DateKey(2001, 3, 2, 1, 15));
   EXPECT_EQ(t.e().Key(), DateKey(2002, 6, 5, 4, 30));
+
+  // Directly followed by a land-use table of keyword entries: its keys are none of [model_time].
+  ModelTime table(
+      "[model_time]\nstartminute = 0\nstarthour = 1\nstartday = 2\nstartmonth = 3\nstartyear = 2001\nendminute = 0\n"
+      "endhour = 4\nendday = 5\nendmonth = 6\nendyear = 2002\n[landuse_table]\n1\n1 grass { method = VariableDayCount;\n"
+      "  LAI = 1 2 2 1; }\n",
+      15);
+  ASSERT_EQ(table.code, -1) << table.h.Console();
+  EXPECT_EQ(table.h.Console().find("no reader knows"), std::string::npos) << table.h.Console();
 
   ModelTime missing("[model_time]\nstartminute = 0\nstarthour = 1\nstartday = 2\nstartmonth = 3\nstartyear = 2001\n"
                     "endminute = 0\nendhour = 4\nendday = 5\nendmonth = 6\n\nendyear = 2002\n",

@@ -159,6 +159,19 @@ TEST(EvapotranspirationConstruction, BadSectionsStopWithTheirCodes) {
       {"negative amplitude in daily PM", kMLine, "3 4 5 6 7 8 -8 7 6 5 4 3", 1, 1440, 1, 10,
        "amplitude (M) of month 7 is -8"},
       {"v moves the day's share out of 0..1", kFvLine, "0.9 0.2", 1, 1440, 1, 0, "annual variation v"},
+      {"PEC with decimal commas", kPecLine, "0,9 0,9 1,0 1,1 1,2 1,2 1,2 1,2 1,1 1,0 0,9 0,9", 2, 1440, 1, 45,
+       "\"0,9\" on line 5 of "},
+      {"PEC with decimal commas, the comma named", kPecLine, "0,9 1", 2, 1440, 1, 45,
+       "the comma between digits makes no number"},
+      {"one PEC value", kPecLine, "1.1 # PEC", 2, 1440, 1, 45, "line 5 of " },
+      {"one PEC value, counted", kPecLine, "1.1 # PEC", 2, 1440, 1, 45, " holds 1 number (a row of numbers ends"},
+      {"PEC as a list", kPecLine, "1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.1, 1.0, 1.0, 1.0, 1.0, 1.0,", 2, 1440, 1, 0, ""},
+      {"transmissivity as a list", kABLine, "0.7;0.1", 1, 60, 1, 0, ""},
+      {"misspelt open-water key", kFvLine, "0.6 0.1\nHamonCorrectionOpenWatr = 1.2", 2, 1440, 1, 0,
+       "no reader knows the key HamonCorrectionOpenWatr, so its value is not used; the nearest key of "
+       "[evapotranspiration] is HamonCorrectionOpenWater"},
+      {"misspelt open-water key behind the cloudiness", kFvLine, "0.6 0.1\nclouds.stat 0\nHamonKorrektur = 1.2", 2,
+       1440, 1, 0, "no reader knows the key HamonKorrektur"},
   };
   for (const Case& c : cases) {
     EtBasin b(3, 4, c.layers);
@@ -226,6 +239,17 @@ TEST(EvapotranspirationConstruction, OptionalLinesAndTheSunshineThreshold) {
   EXPECT_EQ(o.et->section.cloudinessStatCode, 2001);
   EXPECT_EQ(o.et->section.hamonOpenWater, 1.3);
   EXPECT_EQ(o.et->section.x0, 0.0);
+
+  // A row written as a list is the row; a misspelt key is neither optional line.
+  EtBasin list;
+  lines = SectionLines(2, 1440);
+  lines[kPecLine] = "0.9, 0.9, 1.0, 1.1, 1.2, 1.25, 1.25, 1.2, 1.1, 1.0, 0.9, 0.9";
+  lines.push_back("HamonCorrectionOpenWatr = 1.2");
+  ASSERT_EQ(list.Build(lines), 0);
+  EXPECT_EQ(list.et->section.pec[6], 1.25);
+  EXPECT_EQ(list.et->section.pec[13], 0.9);
+  EXPECT_EQ(list.et->section.cloudinessStatFile, "cloudiness");
+  EXPECT_EQ(list.et->section.hamonOpenWater, 1.0);
 }
 
 TEST(EvapotranspirationConstruction, OneLayerGridsNamesAndFiles) {

@@ -47,6 +47,7 @@ std::string MissingInputsBlock(bool radiation) {
 verdunstungsmodellklasse::verdunstungsmodellklasse(int& error, const ModuleInputs& in)
     : teilmodellklasse(in, "evapotranspiration", 1, SectionRequirement::Required) {
   error = 0;
+  if (grids && flowControl == 0) NoteSwitchedOff(in);
   if (!in.zoneCodeMap || !grids || flowControl == 0) return;
   try {
     *log << "file etpetr, compiled at " << __DATE__ << " " << __TIME__ << "[end-entry]";
@@ -193,6 +194,23 @@ void verdunstungsmodellklasse::LookUpGrids() {
     arcVegFraction.assign(n, nullptr);
     for (int k = 1; k <= layers; ++k) arcVegFraction[k] = required("ArcVeg_Fraction_" + std::to_string(k));
   }
+}
+
+void verdunstungsmodellklasse::NoteSwitchedOff(const ModuleInputs& in) {
+  // A module that needs a grid only this one makes (interception the potential
+  // transpiration) names it as switched off.
+  const auto lines = ControlFileLines::ForCopy(controlFileName);
+  const std::string why = "evapotranspiration makes this grid, and it is switched off: the flow control of "
+                          "[evapotranspiration] in " + (lines ? lines->source : controlFileName) + " is 0; set it to 1";
+  int layerCount = 1;
+  if (in.run && in.run->multiLayerTable && in.run->multiLayerTable->size() > 1)
+    layerCount = std::max(1, (*in.run->multiLayerTable)[1].layerCount);
+  for (int k = 0; k <= layerCount; ++k)
+    for (const char* grid : {"pot_transpiration", "real_transpiration", "potential_InterceptionEvap"})
+      NoteAbsentGrid(grids, grid + std::to_string(k), why);
+  for (const char* grid : {"potential_evaporation", "real_evaporation", "snow_evaporation",
+                           "AspectCorrectedGlobalRadiation", "cloudiness", "SSDTemp"})
+    NoteAbsentGrid(grids, grid, why);
 }
 
 double** verdunstungsmodellklasse::NewGrid(double fill) {

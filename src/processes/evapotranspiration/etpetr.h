@@ -218,6 +218,8 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   void ReturnDemands(int r, int c, const double* demands, const double* slot, int count);
   void CreateOutputs(const ModuleInputs& in);
   double** NewGrid(double fill);
+  // Notes, for a module that requires one of the grids this module makes, that it is off.
+  void NoteSwitchedOff(const ModuleInputs& in);
   int Register(const std::string& fileName, double** data, const std::string& internalName, int writeCode);
   std::unique_ptr<zonalstatistic> NewWriter(const ModuleInputs& in, const std::string& file, int code,
                                             const std::string& title);

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <string>
 
+#include "framework/control_keys.h"
 #include "framework/logstream.h"
 #include "framework/value_checks.h"
 #include "processes/evapotranspiration/etpetr.h"
@@ -25,8 +26,8 @@ void ReadNameAndCode(modelobject& o, std::string& name, int& code, const std::st
 
 // count numbers from one line of the section; returns how many the line gave. A word that
 // begins like a number but is none ("2,0", "nan") ends the numbers; why stands then in
-// refused, for the caller's message (empty otherwise).
-int ReadNumbersOfLine(modelobject& o, double* values, int count, std::string& refused) {
+// refused, for the caller's message (empty otherwise). where names the line.
+int ReadNumbersOfLine(modelobject& o, double* values, int count, std::string& refused, std::string* where = nullptr) {
   o.controlFile.SkipBlanks();
   const long lineNumber = o.controlFile.LineNumber();
   std::vector<double> read;
@@ -34,7 +35,8 @@ int ReadNumbersOfLine(modelobject& o, double* values, int count, std::string& re
   refused.clear();
   if (!ReadNumberRow(o.controlFile.RestOfLine(), static_cast<size_t>(count), read, word))
     refused = "\n\"" + word.substr(0, 80) + "\" on " + o.controlFile.LineText(lineNumber, o.controlFileName) +
-              " is not a finite number";
+              " is not a finite number" + CommaBetweenDigitsNote(word);
+  if (where) *where = o.controlFile.LineText(lineNumber, o.controlFileName);
   std::copy(read.begin(), read.end(), values);
   return static_cast<int>(read.size());
 }
@@ -44,8 +46,12 @@ const char* const kRule = "\n---------------------------------------------------
 // Twelve monthly values into a table of 14 (0 = December before, 13 = January after).
 void ReadMonthly(modelobject& o, std::array<double, 14>& table, const std::string& what, const std::string& methodName) {
   double v[12];
-  std::string refused;
-  if (ReadNumbersOfLine(o, v, 12, refused) < 12 || !refused.empty())
+  std::string refused, where;
+  const int count = ReadNumbersOfLine(o, v, 12, refused, &where);
+  if (count < 12 && refused.empty())
+    refused = "\n" + where + " holds " + std::to_string(count) + (count == 1 ? " number" : " numbers") +
+              " (a row of numbers ends at the first word that is none)";
+  if (count < 12 || !refused.empty())
     Fail(o,
          "FATAL: \n---------------------- error in evapotranspiration model ------------------- \nthere have to be 12 "
          "(monthly) values for the " +
@@ -187,15 +193,29 @@ void ReadEtSection(modelobject& o, EtSection& s, double dtMinutes) {
   s.hamonOpenWater = 1.0;
   std::string line;
   const size_t mark = o.controlFile.Pos();
+  long lineNumber = o.controlFile.LineNumber();
   bool haveLine = o.controlFile.ReadLine(line);
   const auto isHamonLine = [](const std::string& l) {
     return l.find("HamonCorrectionOpenWater") != std::string::npos && l.find('=') != std::string::npos;
+  };
+  // A line "key = value" whose key is none of these lines' (a misspelt
+  // HamonCorrectionOpenWater) is named rather than read as the statistics' name.
+  const auto namedAsUnknownKey = [&](const std::string& l) {
+    const std::vector<std::string> keys = KeysSetIn(l);
+    TextCursor c(l);
+    std::string first;
+    int code = 0;
+    if (keys.empty() || !c.ReadWord(first) || first.compare(0, keys[0].size(), keys[0]) != 0 || c.ReadInt(code))
+      return false;
+    ReportUnknownKeys(o.log, kSection, o.controlFile.LineText(lineNumber, o.controlFileName), l,
+                      {"HamonCorrectionOpenWater"});
+    return true;
   };
   if (haveLine && !isHamonLine(line)) {
     TextCursor c(line);
     std::string word;
     const bool isSection = line.find('[') != std::string::npos && line.find('[') == line.find_first_not_of(" \t");
-    if (line.size() > 2 && !isSection && c.ReadWord(word) && word[0] != '#') {
+    if (line.size() > 2 && !isSection && !namedAsUnknownKey(line) && c.ReadWord(word) && word[0] != '#') {
       s.cloudinessStatFile = word;
       if (!c.ReadInt(s.cloudinessStatCode)) s.cloudinessStatCode = 0;
     }
@@ -203,7 +223,9 @@ void ReadEtSection(modelobject& o, EtSection& s, double dtMinutes) {
       o.controlFile.Seek(mark);
       haveLine = false;
     } else {
+      lineNumber = o.controlFile.LineNumber();
       haveLine = o.controlFile.ReadLine(line);
+      if (haveLine && !isHamonLine(line)) namedAsUnknownKey(line);
     }
   }
   if (haveLine && isHamonLine(line)) {

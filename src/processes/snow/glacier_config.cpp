@@ -68,7 +68,9 @@ void LimitGlacierFractions(const modelobject& o, const char* name) {
 // After a failed read of such a line: what it held that is no number of its kind.
 std::string Refused(const TextCursor& c) {
   const std::string word = c.RefusedNumber();
-  return word.empty() ? std::string() : "\n(\"" + word.substr(0, 80) + "\" is not a number of the kind expected there)";
+  return word.empty() ? std::string()
+                      : "\n(\"" + word.substr(0, 80) + "\" is not a number of the kind expected there" +
+                            CommaBetweenDigitsNote(word) + ")";
 }
 
 }  // namespace

@@ -147,7 +147,7 @@ void schneemodellklasse::ReadMonthlyTable(std::array<double, 14>& table, int whi
   if (!ReadNumberRow(line, 12, values, refused)) {
     *log << "FATAL: error in control file, the monthly table of the " << kTableNames[which] << " in [snow_model] of "
          << controlFileName << " (" << controlFile.LineText(lineNumber) << "): \"" << refused.substr(0, 80)
-         << "\" is not a finite number" << "[end-entry]";
+         << "\" is not a finite number" << CommaBetweenDigitsNote(refused) << "[end-entry]";
     throw 17;
   }
   const size_t count = values.size();
@@ -157,6 +157,9 @@ void schneemodellklasse::ReadMonthlyTable(std::array<double, 14>& table, int whi
     table[13] = table[1];
   } else if (count == 1) {
     table.fill(values[0]);  // a constant factor: every month takes it
+    *log << "INFO: the monthly table of the " << kTableNames[which] << " in [snow_model] of " << controlFileName
+         << " (" << controlFile.LineText(lineNumber) << ") holds one number, " << values[0]
+         << ": every month takes it" << "[end-entry]";
   } else if (count > 0) {
     *log << "WARNING: the monthly table of the " << kTableNames[which] << " in [snow_model] of " << controlFileName
          << " (" << controlFile.LineText(lineNumber) << ") holds " << count << " of 12 numbers; every month takes the first, "
