@@ -1134,7 +1134,6 @@ TEST(RunFaults, AStateReadThroughAFolderLinkSwitchedWhileTheRunStartsIsRefused) 
   EXPECT_NE(console.find(" has been replaced by another file since the run read it while the run was built"),
             std::string::npos)
       << console;
-  EXPECT_EQ(console.find("agree with its record"), std::string::npos) << console;
   const auto after = FilesUnder("runs");
   for (const auto& f : after) EXPECT_TRUE(before.count(f.first) && before.at(f.first) == f.second) << f.first;
   EXPECT_EQ(after.size(), before.size());
