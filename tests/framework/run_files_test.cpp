@@ -241,33 +241,6 @@ TEST(RunFiles, AFileReadIsComparedAsItWasOpened) {
   files.Opened(state, -1);
   EXPECT_EQ(files.ChangedSinceRead(state), "was read twice, and was another file the second time");
   files.Abandon();
-
-  // Read through a folder link that is switched to another state (an atomic rename of a new
-  // link over it) before the check: every file read through it is replaced, though the
-  // name leads to a file of the same bytes. One still the same opens as read.
-  fs::create_directories(dir.file("old"));
-  fs::create_directories(dir.file("new"));
-  for (const char* folder : {"old", "new"}) {
-    WriteTextFile(dir.file(std::string(folder) + "/sd.asc"), "ncols 1\n");
-    WriteTextFile(dir.file(std::string(folder) + "/storage.txt"), "[soil_model]\n");
-  }
-  fs::create_directory_symlink("old", dir.file("current"));
-  const std::string grid = dir.file("current/sd.asc"), storage = dir.file("current/storage.txt");
-  files.Begin();
-  std::FILE* g = std::fopen(grid.c_str(), "rb");
-  ASSERT_NE(g, nullptr);
-  files.Opened(grid, fileno(g));
-  std::fclose(g);
-  files.Opened(storage, -1);
-  const int same = files.OpenAsRead(storage, changed);
-  EXPECT_GE(same, 0) << changed;
-  if (same >= 0) ::close(same);
-  fs::create_directory_symlink("new", dir.file("switched"));
-  ASSERT_EQ(std::rename(dir.file("switched").c_str(), dir.file("current").c_str()), 0);
-  EXPECT_EQ(files.ChangedSinceRead(grid), "has been replaced by another file since the run read it");
-  EXPECT_EQ(files.OpenAsRead(storage, changed), -1);
-  EXPECT_EQ(changed, "has been replaced by another file since the run read it");
-  files.Abandon();
 }
 
 TEST(RunFiles, FilesCreatedWhileTheRunIsBuiltAppearOnlyWhenNothingClashes) {

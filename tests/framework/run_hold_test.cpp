@@ -382,10 +382,37 @@ TEST(RunHold, TheLockFileServesAGroupAndGoesOnlyWhenNobodyHoldsIt) {
       << said;
 }
 
+namespace {
+
+// While a lock file of another user is cleared, another process finds the guard of its list
+// held: a run of its owner that joined meanwhile would wait (the clearing run ends with 77
+// otherwise).
+void GuardHeldWhileClearing(const std::string& lockFile) {
+  const pid_t asker = fork();
+  if (asker == 0) {
+    const int fd = open(lockFile.c_str(), O_RDONLY);
+    flock guard{};
+    guard.l_type = F_WRLCK;
+    guard.l_whence = SEEK_SET;
+    guard.l_len = 1;
+    _exit(fd >= 0 && fcntl(fd, F_GETLK, &guard) == 0 && guard.l_type != F_UNLCK ? 0 : 1);
+  }
+  int status = 0;
+  if (waitpid(asker, &status, 0) != asker || !WIFEXITED(status) || WEXITSTATUS(status) != 0) _exit(77);
+}
+
+void AsNobodyClearing() {
+  RunHold::whileClearing = GuardHeldWhileClearing;
+  AsNobody();
+}
+
+}  // namespace
+
 // A lock file of another user that this one cannot write (made 0644 under umask 022): left by
-// runs that have ended, it is removed and made anew; where it cannot be removed (a folder with
-// the sticky bit), the start-up names the file to remove; held by a run still going, it names
-// that run.
+// runs that have ended, it is removed and made anew, its list's guard held from the look at its
+// locks to the removal (a run of its owner joining meanwhile waits, then finds it gone); where
+// it cannot be removed (a folder with the sticky bit), the start-up names the file to remove;
+// held by a run still going, it names that run.
 TEST(RunHold, ALockFileOfAnotherUserIsClearedOrNamed) {
   if (geteuid() != 0) GTEST_SKIP() << "needs another user: runs as root only";
   TempDir dir;
@@ -393,7 +420,7 @@ TEST(RunHold, ALockFileOfAnotherUserIsClearedOrNamed) {
   const std::string lockFile = folder + RunHold::kFileName;
   LeaveAStaleLockFile(folder, 0777, 0644);
   std::string said;
-  EXPECT_EQ(WriteInChild(folder, "a.stat", AsNobody, &said), 0) << said;
+  EXPECT_EQ(WriteInChild(folder, "a.stat", AsNobodyClearing, &said), 0) << said;
   EXPECT_NE(said.find("the lock file " + lockFile + " of the output folder " + folder +
                       " (of user root, mode 0644, which this user cannot write) was left by runs that have ended: it "
                       "is removed and made anew"),
@@ -441,78 +468,6 @@ TEST(RunHold, ALockFileOfAnotherUserIsClearedOrNamed) {
   EXPECT_NE(said.find("remove " + lockFile + " (this user may: the folder is writable for it)"), std::string::npos)
       << said;
   EXPECT_TRUE(fs::exists(lockFile));
-}
-
-namespace {
-
-// The ends of the pipes between the user who clears a lock file and its owner's run.
-int ownerGo = -1, ownerSaw = -1;
-
-// While the lock file is cleared: the owner's run joins it, and says what it found first.
-void OwnerJoinsMeanwhile(const std::string&) {
-  char c = 'g';
-  if (write(ownerGo, &c, 1) != 1 || read(ownerSaw, &c, 1) != 1) _exit(97);
-}
-
-void AsNobodyWithTheOwnerJoining() {
-  RunHold::whileClearing = OwnerJoinsMeanwhile;
-  AsNobody();
-}
-
-}  // namespace
-
-// A stale lock file of another user is cleared with its list's guard held from the look at
-// its locks to its removal: a run of its owner that joins meanwhile finds the guard taken,
-// waits, and then holds its names in the lock file under the name, not in the one removed
-// (where no other run would see them).
-TEST(RunHold, ClearingALockFileOfAnotherUserMakesItsOwnersRunWait) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs another user: runs as root only";
-  TempDir dir;
-  const std::string folder = dir.path() + "/";
-  const std::string lockFile = folder + RunHold::kFileName;
-  LeaveAStaleLockFile(folder, 0777, 0644);
-  int go[2], saw[2];
-  ASSERT_EQ(pipe(go), 0);
-  ASSERT_EQ(pipe(saw), 0);
-  const pid_t owner = fork();
-  if (owner == 0) {
-    close(go[1]);
-    close(saw[0]);
-    char c = 0;
-    if (read(go[0], &c, 1) != 1) _exit(1);
-    // Whether the guard of the list is free as the run joins (closing gives it back).
-    const int fd = open(lockFile.c_str(), O_RDWR);
-    flock guard{};
-    guard.l_type = F_WRLCK;
-    guard.l_whence = SEEK_SET;
-    guard.l_len = 1;
-    c = fd >= 0 && fcntl(fd, F_SETLK, &guard) != 0 ? 'w' : 'j';
-    close(fd);
-    if (write(saw[1], &c, 1) != 1) _exit(1);
-    CapturedLog log;
-    RunHold hold;
-    hold.Begin(&log.log(), "/data/owner.ctl", folder);
-    try {
-      hold.Write(folder + "b.stat", "[s] b.stat", false);
-    } catch (int) {
-      _exit(2);
-    }
-    hold.WarnOfLostLockFiles();  // its lock file is still the one under the name
-    _exit(c != 'w' ? 3 : log.console().find("was removed or replaced") != std::string::npos ? 4 : 0);
-  }
-  close(go[0]);
-  close(saw[1]);
-  ownerGo = go[1];
-  ownerSaw = saw[0];
-  std::string said;
-  const int code = WriteInChild(folder, "a.stat", AsNobodyWithTheOwnerJoining, &said);
-  EXPECT_TRUE(code == 0 || code == 26) << said;
-  EXPECT_NE(said.find("was left by runs that have ended: it is removed and made anew"), std::string::npos) << said;
-  close(go[1]);
-  close(saw[0]);
-  int status = 0;
-  waitpid(owner, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 namespace {
