@@ -227,7 +227,9 @@ std::string NotALockFile(const struct stat& st) {
 }
 
 // The entry under the lock file's name in the folder open as dir (never followed).
-bool LockFileEntry(int dir, struct stat& st) { return ::fstatat(dir, RunHold::kFileName, &st, AT_SYMLINK_NOFOLLOW) == 0; }
+bool LockFileEntry(int dir, struct stat& st) {
+  return ::fstatat(dir, RunHold::kFileName, &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
 
 }  // namespace
 
@@ -467,7 +469,7 @@ bool RunHold::RefuseUnreadableLockFile(const LockAttempt& at, const struct stat&
     const bool mayRemove = ::faccessat(at.dir, ".", W_OK | X_OK, AT_EACCESS) == 0 && !sticky;
     *log_ << "FATAL: the lock file " << lockPath << " of " << shown << " (of " << owner
           << ") was left by runs that have ended (no process holds a lock in it), but this user can neither read "
-             "nor write it, and takes no file it cannot look into for one it may remove: remove "
+             "nor write it, so the run does not remove it itself: remove "
           << lockPath
           << (mayRemove ? " (this user may: the folder is writable for it)" : " (as its owner or the folder's owner)")
           << ", then start the run again" << "[end-entry]";
@@ -601,8 +603,8 @@ void RunHold::Leave(const Folder& f) {
   const auto waiting = [&] {
     who = WhoHolds(f.fd, kGuardByte, F_WRLCK);
     if (log_)
-      *log_ << "INFO: waiting for " << (who.empty() ? std::string("another run") : who)
-            << ", which is writing the list of runs in " << f.path << ", to leave it" << "[end-entry]";
+      *log_ << "INFO: waiting to leave the lock file " << f.path << " while "
+            << (who.empty() ? std::string("another run") : who) << " writes its list of runs" << "[end-entry]";
   };
   if (TakeGuard(f.fd, F_WRLCK, kGuardWaitMs, kLeaveGraceMs, waiting)) {
     struct stat named {};

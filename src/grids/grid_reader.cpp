@@ -78,18 +78,21 @@ std::FILE* OpenWithRetries(const modelobject& o, const std::string& path) {
       o.readFlagNote.empty() ? std::string()
                              : " (read for " + o.readFlagNote + ": name the file the run before wrote, or set the "
                                                                 "flag to 0 to start without it)";
+  if (!RegularOrMissing(path)) Fail(o, "FATAL: error opening " + path + FileOpenReason(path, false, 0) + asked, 21);
   for (int attempt = 1;; ++attempt) {
-    // Looked at before every attempt: what stands under the name may change while it is retried.
+    // Looked at again before every attempt: what stands under the name may change while it
+    // is retried.
     std::string kind = NotARegularFile(path);
     std::FILE* f = kind.empty() ? OpenRegularFile(path, kind) : nullptr;
     if (f) return f;
     const int e = errno;
     if (!kind.empty()) Fail(o, "FATAL: error opening " + path + " (" + kind + ", not a regular file)" + asked, 21);
     // A loop of links never opens.
-    if (e == ELOOP) Fail(o, "FATAL: error opening " + path + " - no retry." + FileOpenReason(path, false, e) + asked, 21);
-    int left = kOpenAttempts - attempt;
+    const int left = e == ELOOP ? 0 : kOpenAttempts - attempt;
     if (left <= 0)
-      Fail(o, "FATAL: still error opening " + path + " - no retry." + FileOpenReason(path, false, e) + asked, 21);
+      Fail(o, std::string(attempt > 1 ? "FATAL: still error opening " : "FATAL: error opening ") + path +
+                  " - no retry." + FileOpenReason(path, false, e) + asked,
+           21);
     if (o.log)
       *o.log << "WARNING: error opening " << path << ". Will try again in " << kRetryWaitMs
              << " ms... (retriesleft = " << left << ")"

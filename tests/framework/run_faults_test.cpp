@@ -1120,7 +1120,7 @@ TEST(RunFaults, AStateReadThroughAFolderLinkSwitchedWhileTheRunStartsIsRefused) 
   for (const auto& [from, to] : std::map<std::string, std::string>{
            {"snowtotal.asc           # total snow storage", "current/snowtotal.asc"},
            {"sd.asc                  # saturation deficit grid", "current/sd.asc"},
-           {"DefaultOutputDirectory = output/", "DefaultOutputDirectory = output/\nInitialStateDirectory = current/"}}) {
+           {"output/\n", "output/\nInitialStateDirectory = current/\n"}}) {
     const size_t at = control.find(from);
     ASSERT_NE(at, std::string::npos) << from;
     control.replace(at, from.size(), to);

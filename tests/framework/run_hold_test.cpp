@@ -534,7 +534,7 @@ TEST(RunHold, ASignalEndsTheWaitForAStalledList) {
   RunElsewhere stalling("/data/stalled.ctl", {"g " + other});
   ASSERT_TRUE(stalling.Held());
   Clock::time_point sent;
-  std::thread signal = SignalOnceItSays(log.diagPath(), "to leave it", SIGTERM, &sent);
+  std::thread signal = SignalOnceItSays(log.diagPath(), "waiting to leave the lock file", SIGTERM, &sent);
   hold.Release();
   const Clock::time_point ended = Clock::now();
   signal.join();
