@@ -36,6 +36,11 @@ std::string KindOfFile(unsigned mode) {
   return "a special file";
 }
 
+std::string UserName(unsigned uid) {
+  if (const passwd* p = ::getpwuid(static_cast<uid_t>(uid))) return p->pw_name;
+  return "uid " + std::to_string(uid);
+}
+
 std::string FileOpenReason(const std::string& path, bool forWriting, int errnoValue) {
   if (!forWriting) {
     const std::string kind = NotARegularFile(path);
@@ -84,9 +89,4 @@ std::string FileNamedBy(const std::string& path) {
   const std::string target = resolved;
   std::free(resolved);
   return target;
-}
-
-std::string UserName(unsigned uid) {
-  if (const passwd* p = ::getpwuid(static_cast<uid_t>(uid))) return p->pw_name;
-  return "uid " + std::to_string(uid);
 }

@@ -20,6 +20,9 @@ std::string FileOpenReason(const std::string& path, bool forWriting, int errnoVa
 std::string NotARegularFile(const std::string& path);
 // The same for a file type (st_mode of stat).
 std::string KindOfFile(unsigned mode);
+// The user of that number (a file's owner), by name where the system knows it ("uid 1234"
+// otherwise).
+std::string UserName(unsigned uid);
 // True when path is a regular file or names nothing (the open then says why).
 inline bool RegularOrMissing(const std::string& path) { return NotARegularFile(path).empty(); }
 
@@ -28,7 +31,3 @@ inline bool RegularOrMissing(const std::string& path) { return NotARegularFile(p
 // that leads nowhere) the name as given. A state read through a link is that file, with its
 // marker and its holds beside it.
 std::string FileNamedBy(const std::string& path);
-
-// The user of that number (a file's owner), by name where the system knows it ("uid 1234"
-// otherwise).
-std::string UserName(unsigned uid);
