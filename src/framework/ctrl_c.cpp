@@ -2,6 +2,10 @@
 
 #include <csignal>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 #include "framework/descriptor_stream.h"
 
 ModellApplication* CurrentApplication = nullptr;
@@ -57,4 +61,32 @@ void InstallTerminationHandlers() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-const char* TerminationSignalName() { return TerminationSignal == SIGHUP ? "SIGHUP" : "SIGTERM"; }
+const char* TerminationSignalName() {
+  const int signum = TerminationSignal;
+  return signum == SIGHUP ? "SIGHUP" : signum == SIGINT ? "SIGINT" : "SIGTERM";
+}
+
+extern "C" void WaitInterruptHandler(int) {
+  int none = 0;
+  TerminationSignal.compare_exchange_strong(none, SIGINT);
+}
+
+SignalAwareWait::SignalAwareWait() {
+  struct sigaction action {};
+  action.sa_handler = WaitInterruptHandler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a call that waits returns
+  sigaction(SIGINT, &action, &previous_);
+}
+
+SignalAwareWait::~SignalAwareWait() { sigaction(SIGINT, &previous_, nullptr); }
+
+bool SignalAwareWait::Sleep(int milliseconds) const {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(milliseconds);
+  for (Clock::time_point now = Clock::now(); TerminationSignal == 0; now = Clock::now()) {
+    if (now >= end) return true;
+    std::this_thread::sleep_for(std::min<Clock::duration>(end - now, std::chrono::milliseconds(5)));
+  }
+  return false;
+}

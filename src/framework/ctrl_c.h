@@ -3,6 +3,8 @@
 // are recorded the same way and end the run cleanly.
 #pragma once
 
+#include <signal.h>
+
 #include <atomic>
 
 class ModellApplication;
@@ -33,8 +35,29 @@ constexpr int kTerminatedCode = 96;
 extern "C" void TerminationHandler(int signum);
 // Installs TerminationHandler for SIGTERM and SIGHUP, and ignores SIGPIPE.
 void InstallTerminationHandlers();
-// "SIGTERM" or "SIGHUP" for the recorded signal.
+// "SIGTERM", "SIGHUP" or "SIGINT" (one that came during a SignalAwareWait) for the recorded
+// signal.
 const char* TerminationSignalName();
+
+// A wait of the program (a file it tries to open again, the list of a lock file that another
+// run writes): while one lasts, a SIGINT is neither ignored (as while a file is open) nor
+// fatal at once, but recorded as a termination signal (TerminationSignal = SIGINT), so that
+// every wait ends within moments of SIGTERM, SIGHUP or SIGINT and the run ends through its
+// failure path with kTerminatedCode, its lock files and staged files cleared. The action
+// SIGINT had before is put back when the wait ends.
+class SignalAwareWait {
+ public:
+  SignalAwareWait();
+  ~SignalAwareWait();
+  SignalAwareWait(const SignalAwareWait&) = delete;
+  SignalAwareWait& operator=(const SignalAwareWait&) = delete;
+  // Sleeps for milliseconds in short slices; false, at once, when the program is asked to end
+  // (before or during the sleep).
+  bool Sleep(int milliseconds) const;
+
+ private:
+  struct sigaction previous_ {};
+};
 
 extern "C" void CtrlCHandler(int signum);
 // Installs CtrlCHandler for SIGINT.

@@ -1,6 +1,8 @@
 #include "framework/file_reason.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -20,13 +22,24 @@ std::string Reason(int e) { return e != 0 ? std::strerror(e) : std::string(); }
 
 std::string NotARegularFile(const std::string& path) {
   struct stat st {};
-  if (path.empty() || ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return std::string();
-  if (S_ISFIFO(st.st_mode)) return "a FIFO";
-  if (S_ISCHR(st.st_mode)) return "a character device";
-  if (S_ISBLK(st.st_mode)) return "a block device";
-  if (S_ISSOCK(st.st_mode)) return "a socket";
-  if (S_ISDIR(st.st_mode)) return "a folder";
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return std::string();
+  return KindOfFile(st.st_mode);
+}
+
+std::string KindOfFile(unsigned mode) {
+  const mode_t st_mode = static_cast<mode_t>(mode);
+  if (S_ISREG(st_mode)) return std::string();
+  if (S_ISFIFO(st_mode)) return "a FIFO";
+  if (S_ISCHR(st_mode)) return "a character device";
+  if (S_ISBLK(st_mode)) return "a block device";
+  if (S_ISSOCK(st_mode)) return "a socket";
+  if (S_ISDIR(st_mode)) return "a folder";
   return "a special file";
+}
+
+std::string UserName(unsigned uid) {
+  if (const passwd* p = ::getpwuid(static_cast<uid_t>(uid))) return p->pw_name;
+  return "uid " + std::to_string(uid);
 }
 
 std::string FileOpenReason(const std::string& path, bool forWriting, int errnoValue) {
@@ -46,14 +59,25 @@ std::string FileOpenReason(const std::string& path, bool forWriting, int errnoVa
       if (reason.empty()) reason = Reason(ENOTDIR);
       reason += "; " + Shown(folder) + " is not a folder";
     }
-  } else if (reason.empty()) {
-    errno = 0;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    const int e = errno;
-    if (f)
-      std::fclose(f);
-    else
-      reason = Reason(e);
+  } else {
+    if (reason.empty()) {
+      errno = 0;
+      std::FILE* f = std::fopen(path.c_str(), "rb");
+      const int e = errno;
+      if (f)
+        std::fclose(f);
+      else
+        reason = Reason(e);
+    }
+    // A link that leads to no file shows under its name (ls lists it): its target is named.
+    struct stat own {}, target {};
+    if (!reason.empty() && ::lstat(path.c_str(), &own) == 0 && S_ISLNK(own.st_mode) &&
+        ::stat(path.c_str(), &target) != 0 && errno == ENOENT) {
+      std::string to(4096, '\0');
+      const ssize_t n = ::readlink(path.c_str(), &to[0], to.size());
+      to.resize(n > 0 ? static_cast<size_t>(n) : 0);
+      reason += ": it is a symbolic link to " + to + ", which leads to no file";
+    }
   }
   return reason.empty() ? std::string() : " (" + reason + ")";
 }

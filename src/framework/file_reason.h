@@ -7,7 +7,8 @@
 // The system's reason for the failed open of path as " (reason)", to follow the message
 // that names the file. errnoValue is errno as the failed open left it (0 when unknown:
 // the file is probed again). For a file to be written the reason names its folder when
-// that folder does not exist or is not a folder. Empty when no reason can be found.
+// that folder does not exist or is not a folder; for a file to be read that is a symbolic
+// link leading to no file, the link's target. Empty when no reason can be found.
 // A path to be read that exists but is not a regular file is named for what it is ("a FIFO,
 // not a regular file"): it is never opened.
 std::string FileOpenReason(const std::string& path, bool forWriting, int errnoValue);
@@ -17,6 +18,11 @@ std::string FileOpenReason(const std::string& path, bool forWriting, int errnoVa
 // names nothing. The run reads regular files only: opening a FIFO waits for a writer for
 // ever, and a device may never end.
 std::string NotARegularFile(const std::string& path);
+// The same for a file type (st_mode of stat).
+std::string KindOfFile(unsigned mode);
+// The user of that number (a file's owner), by name where the system knows it ("uid 1234"
+// otherwise).
+std::string UserName(unsigned uid);
 // True when path is a regular file or names nothing (the open then says why).
 inline bool RegularOrMissing(const std::string& path) { return NotARegularFile(path).empty(); }
 

@@ -445,7 +445,7 @@ std::string ModellApplication::UnwrittenStorageFile() const {
 void ModellApplication::DeclareRunFiles() {
   RunFiles& files = RunFiles::Current();
   files.Read("the control file", controlFileName);
-  DeclareModuleLog();
+  DeclareModuleLog(log);
   if (modules.defaults) modules.defaults->DeclareRunFiles();
   DeclareRegisteredGridFiles(registry ? registry->Records() : nullptr);
   // The storage file is written once at the end of the run, through its temporary name: it

@@ -1,5 +1,6 @@
 #include "framework/run_files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -113,13 +114,26 @@ void RunFiles::Read(const std::string& entry, const std::string& path, When when
   if (hold_) hold_->Read(path, entry);
 }
 
+namespace {
+
+// The key of a file read: its name made absolute, not resolved. A link on the way (a folder
+// link switched to another state) may lead elsewhere by the time the read is checked: what
+// the name leads to then is compared with what was opened.
+std::string ReadKey(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path p = std::filesystem::absolute(path, error);
+  return error ? path : p.lexically_normal().string();
+}
+
+}  // namespace
+
 void RunFiles::Opened(const std::string& path, int fd) {
   if (!building_ || path.empty()) return;
   if (hold_) hold_->Read(path, std::string());
   struct stat st {};
   if ((fd >= 0 ? ::fstat(fd, &st) : ::stat(path.c_str(), &st)) != 0) return;
   Opening o;
-  o.compare = Make(std::string(), path, When::Run, nullptr).compare;
+  o.key = ReadKey(path);
   o.device = static_cast<unsigned long long>(st.st_dev);
   o.inode = static_cast<unsigned long long>(st.st_ino);
   o.bytes = static_cast<unsigned long long>(st.st_size);
@@ -128,33 +142,60 @@ void RunFiles::Opened(const std::string& path, int fd) {
   o.seconds = static_cast<long long>(st.st_ctim.tv_sec);
   o.nanoseconds = static_cast<long long>(st.st_ctim.tv_nsec);
   for (Opening& earlier : openings_) {
-    if (earlier.compare != o.compare) continue;
+    if (earlier.key != o.key) continue;
     // Read twice while the run is built (the storage file, by each module): both times the
     // same bytes, or the state read is no one state.
-    earlier.changed = earlier.changed || earlier.device != o.device || earlier.inode != o.inode ||
-                      earlier.bytes != o.bytes || earlier.seconds != o.seconds ||
-                      earlier.nanoseconds != o.nanoseconds;
+    earlier.changed = earlier.changed || !Differs(earlier, st).empty();
     return;
   }
   openings_.push_back(o);
 }
 
-std::string RunFiles::ChangedSinceRead(const std::string& path) const {
-  const std::string compare = Make(std::string(), path, When::Run, nullptr).compare;
-  for (const Opening& o : openings_) {
-    if (o.compare != compare) continue;
-    if (o.changed) return "was read twice, and was another file the second time";
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return "has been removed since the run read it";
-    if (static_cast<unsigned long long>(st.st_dev) != o.device || static_cast<unsigned long long>(st.st_ino) != o.inode)
-      return "has been replaced by another file since the run read it";
-    if (static_cast<unsigned long long>(st.st_size) != o.bytes ||
-        static_cast<long long>(st.st_ctim.tv_sec) != o.seconds ||
-        static_cast<long long>(st.st_ctim.tv_nsec) != o.nanoseconds)
-      return "has changed since the run read it";
-    return std::string();
-  }
+std::string RunFiles::Differs(const Opening& o, const struct stat& st) {
+  if (static_cast<unsigned long long>(st.st_dev) != o.device || static_cast<unsigned long long>(st.st_ino) != o.inode)
+    return "has been replaced by another file since the run read it";
+  if (static_cast<unsigned long long>(st.st_size) != o.bytes ||
+      static_cast<long long>(st.st_ctim.tv_sec) != o.seconds ||
+      static_cast<long long>(st.st_ctim.tv_nsec) != o.nanoseconds)
+    return "has changed since the run read it";
   return std::string();
+}
+
+const RunFiles::Opening* RunFiles::OpeningOf(const std::string& path) const {
+  const std::string key = ReadKey(path);
+  for (const Opening& o : openings_)
+    if (o.key == key) return &o;
+  return nullptr;
+}
+
+std::string RunFiles::ChangedSinceRead(const std::string& path) const {
+  const Opening* o = OpeningOf(path);
+  if (!o) return std::string();
+  if (o->changed) return "was read twice, and was another file the second time";
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return "has been removed since the run read it";
+  return Differs(*o, st);
+}
+
+int RunFiles::OpenAsRead(const std::string& path, std::string& changed) const {
+  changed.clear();
+  const Opening* o = OpeningOf(path);
+  if (o && o->changed) {
+    changed = "was read twice, and was another file the second time";
+    return -1;
+  }
+  const int fd = RegularOrMissing(path) ? ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC) : -1;
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) ::close(fd);
+    if (o) changed = fd < 0 && errno == ENOENT ? "has been removed since the run read it"
+                                               : "has been replaced by another file since the run read it";
+    return -1;
+  }
+  if (o) changed = Differs(*o, st);
+  if (changed.empty()) return fd;
+  ::close(fd);
+  return -1;
 }
 
 RunFiles::File& RunFiles::Declare(const std::string& entry, const std::string& path, When when, const void* state,

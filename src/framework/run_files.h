@@ -38,6 +38,8 @@
 // and files are created under their own names.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -81,8 +83,16 @@ class RunFiles {
   void Opened(const std::string& path, int fd);
   // Empty while the file under path is still the one opened for the run (Opened), or was
   // never so noted; else what became of it ("has been replaced by another file since the
-  // run read it").
+  // run read it"). A file read is known by the device and inode of what was opened under
+  // its name (made absolute, links on the way not resolved), not by where the name leads
+  // now: a folder link switched to another state since is a replacement of every file read
+  // through it.
   std::string ChangedSinceRead(const std::string& path) const;
+  // Opens the file under path for reading (never waiting: a regular file only) while it is
+  // still the one opened for the run, or one never so noted: what is read through the
+  // descriptor (its fingerprint) is then what the run read. -1 otherwise: `changed` says what
+  // became of the file read (as ChangedSinceRead), or is empty where nothing can be opened.
+  int OpenAsRead(const std::string& path, std::string& changed) const;
   // Declares a name the run writes under besides its outputs (the marker of the end state,
   // the diagnostics file): an input or an output of that name is a clash. hold: held for the
   // run as its outputs are.
@@ -171,7 +181,7 @@ class RunFiles {
   };
   // Size, time and place of a file as it was opened for reading.
   struct Opening {
-    std::string compare;
+    std::string key;  // its name made absolute, not resolved
     unsigned long long device = 0, inode = 0, bytes = 0;
     long long seconds = 0, nanoseconds = 0;
     bool changed = false;  // opened again later, another file or other bytes
@@ -192,6 +202,9 @@ class RunFiles {
   // first that failed with its errno, or an empty path.
   std::pair<std::string, int> WriteDeferred(bool onlyUnread);
   static File Make(const std::string& entry, const std::string& path, When when, const void* state);
+  // What became of a file opened (o) that is now st; empty when it is the same and unchanged.
+  static std::string Differs(const Opening& o, const struct stat& st);
+  const Opening* OpeningOf(const std::string& path) const;
   static bool SameFile(const File& a, const File& b);
   // The end of a message about the name of w: how the output folder was put in front of it,
   // when it was, what to do (remedy, and the name relative to the output folder where the

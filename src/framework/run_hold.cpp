@@ -1,13 +1,13 @@
 #include "framework/run_hold.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -25,8 +25,10 @@ namespace {
 constexpr off_t kGuardByte = 0;
 constexpr unsigned long long kNameBytes = (1ull << 62) - 1;
 constexpr off_t kRunBase = static_cast<off_t>(1ull << 62);
-// How long a run waits for the list of another run that is updating it.
+// How long a run waits for the list of another run that is updating it; how long, at most, a
+// run asked to end still waits to leave a lock file.
 constexpr int kGuardWaitMs = 10000;
+constexpr int kLeaveGraceMs = 200;
 
 off_t NameByte(const std::string& name) {
   const unsigned long long hash = Fnv1a(reinterpret_cast<const unsigned char*>(name.data()), name.size());
@@ -61,26 +63,38 @@ short Conflicting(int fd, short type, off_t byte, pid_t& pid, off_t length = 1) 
 
 bool Busy(int e) { return e == EAGAIN || e == EACCES; }
 
-// Takes the guard of the list, waiting up to waitMs while another run updates it; false
-// with errno set when it cannot be had (EAGAIN: held longer than a run ever holds it; EINTR:
-// the program was asked to end meanwhile, when stopOnSignal). waiting is called once, when
-// the wait has lasted a second.
+// Takes the guard of the list (a lock of type on its first byte: a run that writes the list
+// takes it for writing, one that only looks at it for reading), waiting up to waitMs by the
+// clock while another run holds it; false with errno set when it cannot be had (EAGAIN: held
+// longer than a run ever holds it; EINTR: the program was asked to end, and graceMs have
+// passed since). waiting is called once, when the wait has lasted a second.
 template <typename Waiting>
-bool TakeGuard(int fd, int waitMs, bool stopOnSignal, Waiting waiting) {
-  for (int waited = 0;; waited += 5) {
-    if (SetLock(fd, F_WRLCK, kGuardByte)) return true;
-    if (!Busy(errno) || waited >= waitMs) return false;
-    if (stopOnSignal && TerminationSignal != 0) {
-      errno = EINTR;
+bool TakeGuard(int fd, short type, int waitMs, int graceMs, Waiting waiting) {
+  if (SetLock(fd, type, kGuardByte)) return true;
+  if (!Busy(errno)) return false;
+  using Clock = std::chrono::steady_clock;
+  const SignalAwareWait wait;
+  const Clock::time_point start = Clock::now();
+  Clock::time_point end = start + std::chrono::milliseconds(waitMs);
+  bool said = false, asked = false;
+  for (;;) {
+    const Clock::time_point now = Clock::now();
+    if (!asked && TerminationSignal != 0) {
+      asked = true;
+      end = std::min(end, now + std::chrono::milliseconds(graceMs));
+    }
+    if (now >= end) {
+      errno = asked ? EINTR : EAGAIN;
       return false;
     }
-    if (waited == 1000) waiting();
+    if (!said && now - start >= std::chrono::seconds(1)) {
+      said = true;
+      waiting();
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (SetLock(fd, type, kGuardByte)) return true;
+    if (!Busy(errno)) return false;
   }
-}
-
-bool TakeGuard(int fd, int waitMs) {
-  return TakeGuard(fd, waitMs, false, [] {});
 }
 
 void ReleaseGuard(int fd) { SetLock(fd, F_UNLCK, kGuardByte); }
@@ -151,6 +165,26 @@ bool OthersHoldLocks(int fd) {
   return Conflicting(fd, F_WRLCK, 0, pid, 0) != F_UNLCK;
 }
 
+// Whether a process holds a lock on the file of that inode, by the system's list of locks
+// (/proc/locks), for a file that cannot be opened to ask: 1 yes, 0 no, -1 unknown. Only the
+// inode number is compared (a list may name another device number for the same file system):
+// a lock on a file of that number elsewhere counts as one on it, which errs on the safe side.
+int LockedBySomeone(ino_t inode) {
+  std::string text;
+  if (!ReadWholeFile("/proc/locks", text)) return -1;
+  TextCursor list(text);
+  for (std::string line; list.ReadLine(line);) {
+    // "1: POSIX  ADVISORY  READ 1234 08:02:131 1 1": the file as major:minor:inode.
+    TextCursor words(line);
+    for (std::string word; words.ReadWord(word);) {
+      const size_t colon = word.rfind(':');
+      if (colon == std::string::npos || colon == 0 || word.find(':') == colon || colon + 1 == word.size()) continue;
+      if (std::strtoull(word.c_str() + colon + 1, nullptr, 10) == static_cast<unsigned long long>(inode)) return 1;
+    }
+  }
+  return 0;
+}
+
 // Writes the list over the old one, its end filled with empty lines up to the old length,
 // then cuts those: a run stopped in between leaves whole lines, never an empty list nor a
 // piece of an old line. False with errno set when it cannot be written.
@@ -182,21 +216,19 @@ std::string OnOneLine(const std::string& path) {
   return shown;
 }
 
-// The user a file belongs to, by name where the system knows it.
-std::string Owner(uid_t uid) {
-  if (const passwd* p = ::getpwuid(uid)) return p->pw_name;
-  return "uid " + std::to_string(uid);
-}
-
 // What stands under the lock file's name when it is no regular file of its own; empty when
 // it is one (or nothing stands there).
-std::string NotALockFile(const std::string& path, const struct stat& st) {
+std::string NotALockFile(const struct stat& st) {
   if (S_ISLNK(st.st_mode)) return "a symbolic link";
   if (S_ISREG(st.st_mode))
     return st.st_nlink == 1 ? std::string()
                             : "a file with " + std::to_string(st.st_nlink) + " names (a hard link of another file)";
-  const std::string kind = NotARegularFile(path);
-  return kind.empty() ? "a special file" : kind;
+  return KindOfFile(st.st_mode);
+}
+
+// The entry under the lock file's name in the folder open as dir (never followed).
+bool LockFileEntry(int dir, struct stat& st) {
+  return ::fstatat(dir, RunHold::kFileName, &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 }  // namespace
@@ -215,15 +247,23 @@ std::string RunHold::Shown(const std::string& folder) const {
 }
 
 long RunHold::FolderOf(const std::string& folder, bool forWriting, const std::string& path) {
+  // The folder is kept open, and its lock file reached through it alone: a link on its way
+  // (a folder link switched to another state) may lead elsewhere by the time the run leaves.
+  struct Dir {
+    int fd;
+    ~Dir() {
+      if (fd >= 0) ::close(fd);
+    }
+  } dir{::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)};
   struct stat place {};
-  if (::stat(folder.empty() ? "." : folder.c_str(), &place) != 0) return -1;  // the writer or reader names it
+  if (dir.fd < 0 || ::fstat(dir.fd, &place) != 0) return -1;  // the writer or reader names it
   for (size_t i = 0; i < folders_.size(); ++i)
     if (folders_[i].folderDevice == place.st_dev && folders_[i].folderInode == place.st_ino) {
       folders_[i].writes = folders_[i].writes || forWriting;
       return static_cast<long>(i);
     }
   if (std::find(unlockable_.begin(), unlockable_.end(), folder) != unlockable_.end()) return -1;
-  const LockAttempt at{folder, folder + kFileName, Shown(folder), path, forWriting, place.st_dev, place.st_ino};
+  const LockAttempt at{folder, folder + kFileName, Shown(folder), path, forWriting, place.st_dev, place.st_ino, dir.fd};
   // The last run of a lock file may remove it between our open and our guard: the list
   // counts only on the file that still stands under the name.
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -232,7 +272,9 @@ long RunHold::FolderOf(const std::string& folder, bool forWriting, const std::st
     if (fd == kTryAgain) continue;
     if (fd < 0 || !GuardList(fd, at)) return -1;
     const long index = JoinList(fd, opened, at);
-    if (index != kTryAgain) return index;
+    if (index == kTryAgain) continue;
+    if (index >= 0) dir.fd = -1;  // the folder's entry keeps it
+    return index;
   }
   return RefuseLockFile(at, "made and removed again all the time by other runs");
 }
@@ -253,18 +295,18 @@ long RunHold::RefuseNotALockFile(const LockAttempt& at, const std::string& kind)
 
 int RunHold::OpenLockFile(const LockAttempt& at, struct stat& opened) {
   struct stat before {};
-  const bool stood = ::lstat(at.lockPath.c_str(), &before) == 0;
+  const bool stood = LockFileEntry(at.dir, before);
   if (stood) {
-    const std::string kind = NotALockFile(at.lockPath, before);
+    const std::string kind = NotALockFile(before);
     if (!kind.empty()) return static_cast<int>(RefuseNotALockFile(at, kind));
   }
   // Writable for the group and others as far as the umask lets it: the runs of a group
   // share a folder (a setgid folder, umask 002).
-  const int fd = ::open(at.lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+  const int fd = ::openat(at.dir, kFileName, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
   if (fd < 0) {
     const int e = errno;
     if (e == EACCES && stood)
-      return ClearLockFileOfAnother(at.lockPath, before, at.forWriting, at.shown) ? kTryAgain : -1;
+      return ClearLockFileOfAnother(at, before) ? kTryAgain : -1;
     if (!at.forWriting) return -1;
     if (e == ELOOP) return static_cast<int>(RefuseNotALockFile(at, "a symbolic link"));
     if (log_)
@@ -272,8 +314,8 @@ int RunHold::OpenLockFile(const LockAttempt& at, struct stat& opened) {
             << " is written (" << std::strerror(e) << ")" << "[end-entry]";
     throw 26;
   }
-  if (::fstat(fd, &opened) != 0 || !NotALockFile(at.lockPath, opened).empty()) {
-    const std::string kind = NotALockFile(at.lockPath, opened);
+  if (::fstat(fd, &opened) != 0 || !NotALockFile(opened).empty()) {
+    const std::string kind = NotALockFile(opened);
     ::close(fd);
     return static_cast<int>(RefuseNotALockFile(at, kind.empty() ? "no file that can be looked at" : kind));
   }
@@ -296,13 +338,13 @@ bool RunHold::GuardList(int fd, const LockAttempt& at) {
 
 long RunHold::JoinList(int fd, const struct stat& opened, const LockAttempt& at) {
   struct stat named {};
-  if (::lstat(at.lockPath.c_str(), &named) != 0 || opened.st_ino != named.st_ino || opened.st_dev != named.st_dev) {
+  if (!LockFileEntry(at.dir, named) || opened.st_ino != named.st_ino || opened.st_dev != named.st_dev) {
     ::close(fd);  // removed by its last run meanwhile
     return kTryAgain;
   }
   if (opened.st_nlink != 1) {
     ::close(fd);
-    return RefuseNotALockFile(at, NotALockFile(at.lockPath, opened));
+    return RefuseNotALockFile(at, NotALockFile(opened));
   }
   const std::string text = ReadAll(fd);
   if (!ListsRuns(text)) {
@@ -322,21 +364,22 @@ long RunHold::JoinList(int fd, const struct stat& opened, const LockAttempt& at)
   SetLock(fd, F_RDLCK, RunByte(::getpid()));
   ReleaseGuard(fd);
   folders_.push_back(
-      Folder{fd, at.folder, at.lockPath, opened.st_dev, opened.st_ino, at.folderDevice, at.folderInode, at.forWriting});
+      Folder{fd, at.folder, at.lockPath, opened.st_dev, opened.st_ino, at.folderDevice, at.folderInode, at.forWriting,
+             false, at.dir});
   return static_cast<long>(folders_.size() - 1);
 }
 
-bool RunHold::TakeListGuard(int fd, const std::string& lockPath, bool forWriting) {
+bool RunHold::TakeListGuard(int fd, const std::string& lockPath, bool forWriting, short type) {
   std::string waitedFor;
   const auto waiting = [&] {
-    waitedFor = WhoHolds(fd, kGuardByte, F_WRLCK);
+    waitedFor = WhoHolds(fd, kGuardByte, type);
     if (log_)
       *log_ << "INFO: waiting for " << (waitedFor.empty() ? std::string("another run") : waitedFor)
             << ", which is writing the list of runs in " << lockPath << "[end-entry]";
   };
-  if (TakeGuard(fd, kGuardWaitMs, true, waiting)) return true;
+  if (TakeGuard(fd, type, kGuardWaitMs, 0, waiting)) return true;
   const int e = errno;
-  if (waitedFor.empty()) waitedFor = WhoHolds(fd, kGuardByte, F_WRLCK);
+  if (waitedFor.empty()) waitedFor = WhoHolds(fd, kGuardByte, type);
   const std::string who = waitedFor.empty() ? std::string("another run") : waitedFor;
   if (e == EINTR) {
     ::close(fd);
@@ -357,19 +400,36 @@ bool RunHold::TakeListGuard(int fd, const std::string& lockPath, bool forWriting
   throw 26;
 }
 
-bool RunHold::ClearLockFileOfAnother(const std::string& lockPath, const struct stat& st, bool forWriting,
-                                     const std::string& shown) {
+void (*RunHold::whileClearing)(const std::string& lockFile) = nullptr;
+
+bool RunHold::ClearLockFileOfAnother(const LockAttempt& at, const struct stat& st) {
+  const std::string& lockPath = at.lockPath;
+  const std::string& shown = at.shown;
+  const bool forWriting = at.forWriting;
   const std::string owner =
-      "user " + Owner(st.st_uid) + FormatText(", mode %04o", static_cast<unsigned>(st.st_mode & 07777));
-  const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  std::string who;
-  if (fd >= 0) {
-    who = WhoHolds(fd, 0, F_WRLCK, nullptr, 0);  // asking needs no write access
+      "user " + UserName(st.st_uid) + FormatText(", mode %04o", static_cast<unsigned>(st.st_mode & 07777));
+  const int fd = ::openat(at.dir, kFileName, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return RefuseUnreadableLockFile(at, st, owner);
+  // The guard of the list is held (for reading: the file is not this user's to write) from
+  // the look at its locks to its removal: a run of its owner that joins it meanwhile waits
+  // for the guard, then finds the file gone and makes a new one, instead of holding names in
+  // a file no longer under the name. A stalled list is a run's that still goes on.
+  if (!TakeListGuard(fd, lockPath, forWriting, F_RDLCK) && Busy(errno)) {
     ::close(fd);
+    return false;
   }
-  if (fd >= 0 && who.empty()) {
+  const std::string who = WhoHolds(fd, 0, F_WRLCK, nullptr, 0);  // asking needs no write access
+  if (who.empty()) {
     // Nobody holds anything in it: every run it lists has ended.
-    if (::unlink(lockPath.c_str()) == 0 || errno == ENOENT) {
+    if (whileClearing) whileClearing(lockPath);
+    // Only while it is still the file looked at (another user's run may have cleared it and a
+    // run of its owner made a new one meanwhile).
+    struct stat looked {}, named {};
+    const bool same = ::fstat(fd, &looked) == 0 && LockFileEntry(at.dir, named) && looked.st_dev == named.st_dev &&
+                      looked.st_ino == named.st_ino;
+    const int removed = !same || ::unlinkat(at.dir, kFileName, 0) == 0 || errno == ENOENT ? 0 : errno;
+    ::close(fd);
+    if (removed == 0) {
       if (log_)
         *log_ << "INFO: the lock file " << lockPath << " of " << shown << " (of " << owner
               << ", which this user cannot write) was left by runs that have ended: it is removed and made anew"
@@ -380,17 +440,47 @@ bool RunHold::ClearLockFileOfAnother(const std::string& lockPath, const struct s
     if (log_)
       *log_ << "FATAL: the lock file " << lockPath << " of " << shown << " (of " << owner
             << ") was left by runs that have ended (none holds it now), but this user can neither write it nor "
-            << "remove it (" << std::strerror(errno) << "): remove " << lockPath
+            << "remove it (" << std::strerror(removed) << "): remove " << lockPath
             << " (as its owner or the folder's owner), then start the run again" << "[end-entry]";
     throw 26;
   }
+  ::close(fd);
   if (!forWriting) return false;
   if (log_)
     *log_ << "FATAL: the lock file " << lockPath << " of " << shown << " belongs to " << owner
-          << ", which this user cannot write" << (fd < 0 ? std::string(" nor read") : ", and " + who + " holds names in it")
+          << ", which this user cannot write, and " << who << " holds names in it"
           << ": this run cannot hold its names there. Let the runs of that user end (the last one removes the file), "
              "or give this run another folder; a run makes its lock file writable for its group where the umask "
              "allows it (umask 002)" << "[end-entry]";
+  throw 26;
+}
+
+bool RunHold::RefuseUnreadableLockFile(const LockAttempt& at, const struct stat& st, const std::string& owner) {
+  const std::string& lockPath = at.lockPath;
+  const std::string& shown = at.shown;
+  if (!at.forWriting) return false;
+  // Its locks cannot be asked through a descriptor of this user's: the system's list of locks
+  // tells whether a run still holds names in it.
+  const int locked = LockedBySomeone(st.st_ino);
+  if (log_ && locked == 0) {
+    struct stat place {};
+    const bool sticky = ::fstat(at.dir, &place) == 0 && (place.st_mode & S_ISVTX) != 0 &&
+                        place.st_uid != ::geteuid() && st.st_uid != ::geteuid();
+    const bool mayRemove = ::faccessat(at.dir, ".", W_OK | X_OK, AT_EACCESS) == 0 && !sticky;
+    *log_ << "FATAL: the lock file " << lockPath << " of " << shown << " (of " << owner
+          << ") was left by runs that have ended (no process holds a lock in it), but this user can neither read "
+             "nor write it, so the run does not remove it itself: remove "
+          << lockPath
+          << (mayRemove ? " (this user may: the folder is writable for it)" : " (as its owner or the folder's owner)")
+          << ", then start the run again" << "[end-entry]";
+  } else if (log_) {
+    *log_ << "FATAL: the lock file " << lockPath << " of " << shown << " belongs to " << owner
+          << ", which this user can neither write nor read"
+          << (locked > 0 ? ", and a run of that user holds names in it" : std::string())
+          << ": this run cannot hold its names there. Let the runs of that user end (the last one removes the file), "
+             "or give this run another folder; a run makes its lock file writable for its group where the umask "
+             "allows it (umask 002)" << "[end-entry]";
+  }
   throw 26;
 }
 
@@ -494,7 +584,7 @@ void RunHold::WarnOfLostLockFiles() {
   for (Folder& f : folders_) {
     if (!f.writes || f.warned) continue;
     struct stat named {};
-    if (::lstat(f.path.c_str(), &named) == 0 && named.st_dev == f.device && named.st_ino == f.inode) continue;
+    if (LockFileEntry(f.dir, named) && named.st_dev == f.device && named.st_ino == f.inode) continue;
     f.warned = true;
     if (log_)
       *log_ << "WARNING: the lock file " << f.path << " of " << Shown(f.folder)
@@ -507,16 +597,32 @@ void RunHold::Leave(const Folder& f) {
   // Left while the list is guarded, so that a run that opened the file meanwhile finds it
   // gone and makes a new one. It is removed only while it is still the file under the name
   // and no other process holds a lock in it, whatever its list says (a line lost or emptied
-  // by another program, a run killed while it wrote the list).
-  if (TakeGuard(f.fd, TerminationSignal != 0 ? 1000 : kGuardWaitMs)) {
+  // by another program, a run killed while it wrote the list). A run asked to end waits a
+  // moment at most: its line, left in the list, is dropped by the next run there.
+  std::string who;
+  const auto waiting = [&] {
+    who = WhoHolds(f.fd, kGuardByte, F_WRLCK);
+    if (log_)
+      *log_ << "INFO: waiting to leave the lock file " << f.path << " while "
+            << (who.empty() ? std::string("another run") : who) << " writes its list of runs" << "[end-entry]";
+  };
+  if (TakeGuard(f.fd, F_WRLCK, kGuardWaitMs, kLeaveGraceMs, waiting)) {
     struct stat named {};
-    const bool ours = ::lstat(f.path.c_str(), &named) == 0 && named.st_dev == f.device && named.st_ino == f.inode;
+    const bool ours = LockFileEntry(f.dir, named) && named.st_dev == f.device && named.st_ino == f.inode;
     if (ours && !OthersHoldLocks(f.fd))
-      ::unlink(f.path.c_str());
+      ::unlinkat(f.dir, kFileName, 0);
     else
       WriteList(f.fd, LiveRuns(f.fd, ReadAll(f.fd)));  // one that cannot be written costs names in messages only
+  } else if (const int e = errno; log_ && (e == EINTR || Busy(e))) {
+    *log_ << "INFO: the run leaves the lock file " << f.path << " with its line in the list of runs, which the next "
+          << "run there drops: "
+          << (e == EINTR ? std::string(TerminationSignalName()) + " received while it waited for the list"
+                             : (who.empty() ? std::string("another run") : who) +
+                                   " does not let go of the list (stopped while it wrote it)")
+          << "[end-entry]";
   }
   ::close(f.fd);  // gives back every lock of the process on the file
+  ::close(f.dir);
 }
 
 void RunHold::Release() {

@@ -15,7 +15,8 @@
 // the last by the locks, not by the list (a list emptied or cut by another program says
 // nothing of the runs that hold names). A lock file is made writable for the group and
 // others as far as the umask lets it; one of another user that this user cannot write is
-// removed when nobody holds it (runs that ended left it), and named otherwise.
+// removed when nobody holds it (runs that ended left it), its guard held from the look to the
+// removal so that a run of its owner that joins meanwhile finds it gone, and named otherwise.
 //
 // The lock file is a regular file of its own or nothing: a link, a second name of another
 // file, or a file that holds anything but that list (an input of the same name) is never
@@ -24,6 +25,7 @@
 // run only reads (a read-only archive) is not held either: no run can write into it.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -70,6 +72,10 @@ class RunHold {
 
   static constexpr const char* kFileName = ".orvel.lock";
 
+  // Tests: called while a lock file of another user is cleared, between the look at its locks
+  // and its removal (its guard held); null: nothing.
+  static void (*whileClearing)(const std::string& lockFile);
+
  private:
   struct Folder {
     int fd = -1;
@@ -81,6 +87,7 @@ class RunHold {
     ino_t folderInode = 0;
     bool writes = false;  // the run holds a name it writes here
     bool warned = false;  // its loss is said
+    int dir = -1;         // the folder, open: its lock file is reached through it alone
   };
   struct Name {
     size_t folder = 0;
@@ -99,6 +106,7 @@ class RunHold {
     bool forWriting = false;
     dev_t folderDevice = 0;
     ino_t folderInode = 0;
+    int dir = -1;  // the folder, open (O_PATH)
   };
   // The steps of FolderOf that may have to begin again, with the lock file made anew or
   // found removed by its last run meanwhile.
@@ -122,18 +130,21 @@ class RunHold {
   // file /x/basin.ctl", and whether it writes (else reads); false when none holds it now.
   bool Holder(const Folder& f, off_t byte, bool exclusive, std::string& who, bool& writes) const;
   // Takes the guard of the list of the lock file open under fd, waiting while another run
-  // writes it (an INFO names that run after a second). A SIGTERM or SIGHUP meanwhile ends the
-  // start-up (kTerminatedCode); a list held longer than any run writes it ends it for a name
+  // writes it (an INFO names that run after a second). A SIGTERM, SIGHUP or SIGINT meanwhile
+  // ends the start-up (kTerminatedCode); a list held longer than any run writes it ends it for a name
   // written (code 26, naming the run waited for). False with errno set otherwise (no locks
   // on the file system, or a stalled list where the run only reads).
-  bool TakeListGuard(int fd, const std::string& lockPath, bool forWriting);
+  // type: F_WRLCK to write the list, F_RDLCK to look at it alone.
+  bool TakeListGuard(int fd, const std::string& lockPath, bool forWriting, short type = F_WRLCK);
   // A lock file this user cannot write (made by a run of another user, whose umask kept it
-  // from others): when no process holds a lock in it, it is removed (true: make it anew);
-  // when that cannot be done, or a run still holds names in it, a name written ends the
-  // start-up naming the file, its owner and what to do (code 26); a file only read is not
-  // held (false).
-  bool ClearLockFileOfAnother(const std::string& lockPath, const struct stat& st, bool forWriting,
-                              const std::string& shown);
+  // from others): when no process holds a lock in it, it is removed (true: make it anew),
+  // its guard held meanwhile; when that cannot be done, or a run still holds names in it, a
+  // name written ends the start-up naming the file, its owner and what to do (code 26); a
+  // file only read is not held (false).
+  bool ClearLockFileOfAnother(const LockAttempt& at, const struct stat& st);
+  // The same for a lock file this user can neither read nor write: never removed (its guard
+  // cannot be taken), it is named with what to remove when no process holds a lock in it.
+  bool RefuseUnreadableLockFile(const LockAttempt& at, const struct stat& st, const std::string& owner);
   std::string Shown(const std::string& folder) const;
   // Takes the run off the folder's list and closes its lock file (which gives back every
   // hold in it); the file is removed when no other run is listed and it is still the one

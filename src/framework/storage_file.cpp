@@ -127,8 +127,8 @@ std::vector<std::string> NameAndFile(const std::string& path) {
 
 // The record is checked against the state the run read: a file of it that is no longer
 // the one read (no run can write it meanwhile) makes the state read no one state.
-void RefuseChangedSinceRead(const std::string& path, LogStream* log) {
-  const std::string what = RunFiles::Current().ChangedSinceRead(path);
+void RefuseChangedSinceRead(const std::string& path, LogStream* log, std::string what = std::string()) {
+  if (what.empty()) what = RunFiles::Current().ChangedSinceRead(path);
   if (what.empty()) return;
   if (log)
     *log << "FATAL: the state file " << path << " " << what << " while the run was built: a program other "
@@ -645,10 +645,15 @@ void CompareFilesRead(RecordCheck& check, const std::vector<std::string>& filesR
     const EndStateRecord::File* recorded = nullptr;
     for (const EndStateRecord::File& f : check.record.files)
       if (RecordedFile(f.name, check.storagePath) == file) recorded = &f;
+    if (!recorded) continue;
+    // The fingerprint of the very file the run read; a file it cannot read: its reader has said so.
+    std::string changed;
+    const int fd = RunFiles::Current().OpenAsRead(path, changed);
+    RefuseChangedSinceRead(path, log, changed);
     unsigned long long bytes = 0, checksum = 0;
-    // A file it cannot read: its reader has said so.
-    if (recorded) RefuseChangedSinceRead(path, log);
-    if (!recorded || !FileFingerprint(path, bytes, checksum)) continue;
+    const bool fingerprinted = fd >= 0 && DescriptorFingerprint(fd, bytes, checksum);
+    if (fd >= 0) ::close(fd);
+    if (!fingerprinted) continue;
     check.checked.push_back(file);
     if (recorded->bytes == bytes && recorded->checksum == checksum) continue;
     ++check.edited;

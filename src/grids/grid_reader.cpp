@@ -5,16 +5,16 @@
 // basin's grid and refuses every other.
 #include "grids/grid_reader.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -37,12 +37,13 @@ GridRetrySleeper& Sleeper() {
   return sleeper;
 }
 
-// std::this_thread::sleep_for measures the wait on the steady clock.
-void Wait(int milliseconds) {
-  if (Sleeper())
-    Sleeper()(milliseconds);
-  else
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+// The wait before the next attempt to open a file: false when the program was asked to end
+// (SIGTERM, SIGHUP, or SIGINT, which the wait does not ignore) before or during it.
+bool WaitToTryAgain(int milliseconds) {
+  const SignalAwareWait wait;
+  if (!Sleeper()) return wait.Sleep(milliseconds);
+  Sleeper()(milliseconds);
+  return TerminationSignal == 0;
 }
 
 const int kOpenAttempts = 6;
@@ -51,6 +52,24 @@ const int kRetryWaitMs = 200;
 [[noreturn]] void Fail(const modelobject& o, const std::string& text, int code) {
   if (o.log) *o.log << text << "[end-entry]";
   throw code;
+}
+
+// Opens a regular file for reading without waiting (a FIFO made under the name since it was
+// looked at would wait for a writer for ever); null with errno set, or with kind set to what
+// stands there when it is no regular file.
+std::FILE* OpenRegularFile(const std::string& path, std::string& kind) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    kind = KindOfFile(st.st_mode);
+    ::close(fd);
+    return nullptr;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (!f) ::close(fd);
+  return f;
 }
 
 std::FILE* OpenWithRetries(const modelobject& o, const std::string& path) {
@@ -64,18 +83,29 @@ std::FILE* OpenWithRetries(const modelobject& o, const std::string& path) {
                 ")";
   if (!RegularOrMissing(path)) Fail(o, "FATAL: error opening " + path + FileOpenReason(path, false, 0) + asked, 21);
   for (int attempt = 1;; ++attempt) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    // Looked at again before every attempt: what stands under the name may change while it
+    // is retried.
+    std::string kind = NotARegularFile(path);
+    std::FILE* f = kind.empty() ? OpenRegularFile(path, kind) : nullptr;
     if (f) return f;
     const int e = errno;
-    int left = kOpenAttempts - attempt;
+    if (!kind.empty()) Fail(o, "FATAL: error opening " + path + " (" + kind + ", not a regular file)" + asked, 21);
+    // A loop of links never opens.
+    const int left = e == ELOOP ? 0 : kOpenAttempts - attempt;
     if (left <= 0)
-      Fail(o, "FATAL: still error opening " + path + " - no retry." + FileOpenReason(path, false, e) + asked, 21);
+      Fail(o, std::string(attempt > 1 ? "FATAL: still error opening " : "FATAL: error opening ") + path +
+                  " - no retry." + FileOpenReason(path, false, e) + asked,
+           21);
     if (o.log)
       *o.log << "WARNING: error opening " << path << ". Will try again in " << kRetryWaitMs
              << " ms... (retriesleft = " << left << ")"
              << (o.readFlagNote.empty() ? std::string() : " It is read for " + o.readFlagNote + ".")
              << "[end-entry]";
-    Wait(kRetryWaitMs);
+    if (!WaitToTryAgain(kRetryWaitMs))
+      Fail(o,
+           std::string("FATAL: ") + TerminationSignalName() + " received while the run waited to open " + path +
+               " again" + FileOpenReason(path, false, e) + ": it ends",
+           kTerminatedCode);
   }
 }
 

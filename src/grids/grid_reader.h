@@ -10,7 +10,8 @@
 class TextCursor;
 
 // The wait between two attempts to open a grid file. The default sleeps for real on a
-// steady clock; tests install their own. An empty function restores the default.
+// steady clock and ends early on SIGTERM, SIGHUP or SIGINT (the run then ends); tests
+// install their own. An empty function restores the default.
 using GridRetrySleeper = std::function<void(int milliseconds)>;
 void SetGridRetrySleeper(GridRetrySleeper sleeper);
 

@@ -8,6 +8,7 @@
 #include <omp.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +31,7 @@
 #include "framework/run_hold.h"
 #include "framework/storage_file.h"
 #include "grids/grid_output_thread.h"
+#include "grids/grid_reader.h"
 #include "processes/soil/infilt.h"
 #include "support/test_support.h"
 
@@ -1076,4 +1078,146 @@ TEST(RunFaults, AFailedWriteOrASigtermAtTheEndLeavesTheEarlierStateWhole) {
   EXPECT_NE(console.find("SIGTERM received: the run of basin.ctl is not started"), std::string::npos) << console;
   EXPECT_EQ(console.find("end of simulation reached successfully!"), std::string::npos);
   EXPECT_TRUE(StateFilesIn(run.Output()) == before);
+}
+
+namespace {
+
+// Every file under a folder with its contents, by path.
+std::map<std::string, std::string> FilesUnder(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(folder))
+    if (e.is_regular_file()) files[e.path().string()] = ReadTextFile(e.path().string());
+  return files;
+}
+
+// Points the folder link "current" at runs/new (a new link renamed over it, as operators
+// point "current" at a new state), while the grid reader waits to open a file again.
+void SwitchTheStateLink(int) {
+  if (fs::read_symlink("current") == "runs/new") return;
+  fs::create_directory_symlink("runs/new", "switched");
+  fs::rename("switched", "current");
+}
+
+}  // namespace
+
+// A run that reads its state through a folder link switched to another state while it starts
+// (here while it waits for a grid the old state lacks) reads some files of each state: the
+// files read are known by what was opened, not by where their names lead at the check, so
+// those read before the switch are refused as replaced (code 26), and no file of either state
+// changes.
+TEST(RunFaults, AStateReadThroughAFolderLinkSwitchedWhileTheRunStartsIsRefused) {
+  ExampleRun run;
+  std::string console;
+  ASSERT_EQ(run.Run(&console), 0) << console;  // a state with its record
+  fs::create_directories("runs/old");
+  fs::create_directories("runs/new");
+  for (const char* file : {"snowtotal.asc", "soil_state.txt"}) fs::copy_file(file, std::string("runs/old/") + file);
+  for (const auto& e : fs::directory_iterator(run.Output()))
+    if (e.is_regular_file()) fs::copy_file(e.path(), "runs/new/" + e.path().filename().string());
+  fs::create_directory_symlink("runs/old", "current");
+  fs::create_directories(run.Output() + "/current");  // where the grids named current/... are written
+  std::string control = ReadTextFile("basin.ctl");
+  for (const auto& [from, to] : std::map<std::string, std::string>{
+           {"snowtotal.asc           # total snow storage", "current/snowtotal.asc"},
+           {"sd.asc                  # saturation deficit grid", "current/sd.asc"},
+           {"output/\n", "output/\nInitialStateDirectory = current/\n"}}) {
+    const size_t at = control.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    control.replace(at, from.size(), to);
+  }
+  WriteTextFile("basin.ctl", control);
+  const auto before = FilesUnder("runs");
+  SetGridRetrySleeper(SwitchTheStateLink);
+  const int code = run.Run(&console);
+  SetGridRetrySleeper({});
+  EXPECT_EQ(code, 26) << console;
+  EXPECT_NE(console.find(" has been replaced by another file since the run read it while the run was built"),
+            std::string::npos)
+      << console;
+  EXPECT_TRUE(FilesUnder("runs") == before);
+}
+
+namespace {
+
+// While the grid reader waits to open a file again: the signal given is raised, or (none) a
+// FIFO that nobody writes into is made under the name of the missing state grid.
+int signalWhileRetried = 0;
+void FifoOrSignalWhileRetried(int) {
+  if (signalWhileRetried != 0)
+    std::raise(signalWhileRetried);
+  else if (!fs::exists("sd.asc"))
+    mkfifo("sd.asc", 0644);
+}
+
+}  // namespace
+
+// A state grid missing at the start is tried again for a second: a FIFO made under its name
+// meanwhile is refused at once (code 21, naming it), never opened to wait for a writer for
+// ever; a SIGTERM, or a SIGINT (ignored while a grid file is open), ends the retries and the
+// run (code 96).
+TEST(RunFaults, AGridTriedAgainNeverWaitsForAWriterAndStopsOnASignal) {
+  ExampleRun run;
+  fs::remove("sd.asc");
+  signalWhileRetried = 0;
+  const int status = RunInChild(run, [](ExampleRun&) { SetGridRetrySleeper(FifoOrSignalWhileRetried); });
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 21);
+  const std::string refused = ReadTextFile(run.Output() + "/../console.txt");
+  EXPECT_NE(refused.find("error opening sd.asc (a FIFO, not a regular file)"), std::string::npos) << refused;
+  for (const int signum : {SIGTERM, SIGINT}) {
+    fs::remove("sd.asc");
+    signalWhileRetried = signum;
+    SetGridRetrySleeper(FifoOrSignalWhileRetried);
+    std::string console;
+    const int code = run.Run(&console);
+    SetGridRetrySleeper({});
+    TerminationSignal = 0;
+    EXPECT_EQ(code, kTerminatedCode) << console;
+    EXPECT_NE(console.find(std::string(signum == SIGINT ? "SIGINT" : "SIGTERM") +
+                           " received while the run waited to open sd.asc again (No such file or directory): it ends"),
+              std::string::npos)
+        << console;
+    EXPECT_EQ(Occurrences(console, "Will try again"), 1) << console;
+  }
+}
+
+// Users take turns in a group folder (setgid, the group's) whatever their umask: after a run
+// of one user under umask 022 left the module log and a lock file that the group cannot
+// write, a run of another user of the group clears the lock file, writes its notes to a module
+// log of its own (a WARNING names the shared one, its owner and the fix) and ends as a
+// success; the shared log keeps what it held.
+TEST(RunFaults, UsersTakeTurnsInAGroupFolderWhateverTheirUmask) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs another user: runs as root only";
+  ExampleRun run;
+  const std::string here = fs::current_path().string();
+  for (const std::string& folder : {here, run.Output()}) {
+    ASSERT_EQ(chown(folder.c_str(), 0, 65534), 0);
+    ASSERT_EQ(chmod(folder.c_str(), 02775), 0);
+  }
+  const mode_t previous = umask(022);
+  std::string console;
+  const int first = run.Run(&console);
+  umask(previous);
+  ASSERT_EQ(first, 0) << console;
+  const std::string shared = ReadTextFile("modell_0.log");
+  ASSERT_FALSE(shared.empty());
+  const std::string lockFile = run.Output() + "/" + RunHold::kFileName;  // as a run killed outright leaves it
+  WriteTextFile(lockFile, "process 999999999, control file " + here + "/basin.ctl\n");
+  ASSERT_EQ(chmod(lockFile.c_str(), 0644), 0);
+  const int status = RunInChild(run, [](ExampleRun& as) {
+    chmod(fs::path(as.Diag()).parent_path().c_str(), 0777);
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(98);
+    umask(022);
+  });
+  const std::string other = ReadTextFile("console.txt");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << other;
+  EXPECT_NE(other.find("was left by runs that have ended: it is removed and made anew"), std::string::npos) << other;
+  EXPECT_NE(other.find("the module log modell_0.log in the working folder belongs to user root (mode 0644), and this "
+                       "user cannot append to it: this run writes its notes to modell_0.nobody.log. To share one "
+                       "module log, its owner makes it writable for the group (chmod g+w modell_0.log)"),
+            std::string::npos)
+      << other;
+  EXPECT_NE(ReadTextFile("modell_0.nobody.log").find("Fliesszeitverteilung"), std::string::npos);
+  EXPECT_EQ(ReadTextFile("modell_0.log"), shared);
+  EXPECT_NE(other.find("end of simulation reached successfully!"), std::string::npos) << other;
 }

@@ -8,10 +8,8 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <map>
-#include <thread>
 
 #include "framework/run_files.h"
 #include "routing/example_basin_months.h"
@@ -221,17 +219,23 @@ TEST(RunFiles, AFileReadIsComparedAsItWasOpened) {
   EXPECT_EQ(files.ChangedSinceRead(state), "");
   EXPECT_EQ(files.ChangedSinceRead(dir.file("never-read.asc")), "");
   // Changed in place to as many bytes, its time of modification set back as touch -r, cp -p
-  // and rsync -t set it: the time of its change still tells (it moves on by the clock's tick).
-  struct stat opened {};
+  // and rsync -t set it: the time of its change still tells (edited until the clock's tick
+  // has moved it on).
+  struct stat opened {}, edited {};
   ASSERT_EQ(::stat(state.c_str(), &opened), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  std::FILE* edit = std::fopen(state.c_str(), "r+");
-  ASSERT_NE(edit, nullptr);
-  std::fputs("ncols 3\n", edit);
-  std::fclose(edit);
-  const timespec times[2] = {opened.st_atim, opened.st_mtim};
-  ASSERT_EQ(::utimensat(AT_FDCWD, state.c_str(), times, 0), 0);
+  do {
+    std::FILE* edit = std::fopen(state.c_str(), "r+");
+    ASSERT_NE(edit, nullptr);
+    std::fputs("ncols 3\n", edit);
+    std::fclose(edit);
+    const timespec times[2] = {opened.st_atim, opened.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, state.c_str(), times, 0), 0);
+    ASSERT_EQ(::stat(state.c_str(), &edited), 0);
+  } while (edited.st_ctim.tv_sec == opened.st_ctim.tv_sec && edited.st_ctim.tv_nsec == opened.st_ctim.tv_nsec);
   EXPECT_EQ(files.ChangedSinceRead(state), "has changed since the run read it");
+  std::string changed;
+  EXPECT_EQ(files.OpenAsRead(state, changed), -1);
+  EXPECT_EQ(changed, "has changed since the run read it");
   ASSERT_EQ(std::rename(other.c_str(), state.c_str()), 0);
   EXPECT_EQ(files.ChangedSinceRead(state), "has been replaced by another file since the run read it");
   files.Opened(state, -1);

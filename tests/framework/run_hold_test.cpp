@@ -3,6 +3,7 @@
 // of a process: a run never holds anything against itself).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -309,6 +310,15 @@ void AsNobody() {
   if (setgid(65534) != 0 || setuid(65534) != 0) _exit(98);
 }
 
+// The folder given folderMode, and in it the lock file (of mode) that a run of root killed
+// outright left.
+void LeaveAStaleLockFile(const std::string& folder, mode_t folderMode, mode_t mode) {
+  ASSERT_EQ(chmod(folder.c_str(), folderMode), 0);
+  const std::string lockFile = folder + RunHold::kFileName;
+  WriteTextFile(lockFile, "process 999999999, control file /gone/basin.ctl\n");
+  ASSERT_EQ(chmod(lockFile.c_str(), mode), 0);
+}
+
 // Files of at most 8 bytes: a list of runs cannot be written, as on a full disk.
 void WithFilesOfEightBytes() {
   std::signal(SIGXFSZ, SIG_IGN);
@@ -372,20 +382,45 @@ TEST(RunHold, TheLockFileServesAGroupAndGoesOnlyWhenNobodyHoldsIt) {
       << said;
 }
 
+namespace {
+
+// While a lock file of another user is cleared, another process finds the guard of its list
+// held: a run of its owner that joined meanwhile would wait (the clearing run ends with 77
+// otherwise).
+void GuardHeldWhileClearing(const std::string& lockFile) {
+  const pid_t asker = fork();
+  if (asker == 0) {
+    const int fd = open(lockFile.c_str(), O_RDONLY);
+    flock guard{};
+    guard.l_type = F_WRLCK;
+    guard.l_whence = SEEK_SET;
+    guard.l_len = 1;
+    _exit(fd >= 0 && fcntl(fd, F_GETLK, &guard) == 0 && guard.l_type != F_UNLCK ? 0 : 1);
+  }
+  int status = 0;
+  if (waitpid(asker, &status, 0) != asker || !WIFEXITED(status) || WEXITSTATUS(status) != 0) _exit(77);
+}
+
+void AsNobodyClearing() {
+  RunHold::whileClearing = GuardHeldWhileClearing;
+  AsNobody();
+}
+
+}  // namespace
+
 // A lock file of another user that this one cannot write (made 0644 under umask 022): left by
-// runs that have ended, it is removed and made anew; where it cannot be removed (a folder with
-// the sticky bit), the start-up names the file to remove; held by a run still going, it names
-// that run.
+// runs that have ended, it is removed and made anew, its list's guard held from the look at its
+// locks to the removal (a run of its owner joining meanwhile waits, then finds it gone); where
+// it cannot be removed (a folder with the sticky bit), the start-up names the file to remove;
+// held by a run still going, it names that run.
 TEST(RunHold, ALockFileOfAnotherUserIsClearedOrNamed) {
   if (geteuid() != 0) GTEST_SKIP() << "needs another user: runs as root only";
   TempDir dir;
   const std::string folder = dir.path() + "/";
   const std::string lockFile = folder + RunHold::kFileName;
-  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
-  WriteTextFile(lockFile, "process 999999999, control file /gone/basin.ctl\n");
-  ASSERT_EQ(chmod(lockFile.c_str(), 0644), 0);
+  LeaveAStaleLockFile(folder, 0777, 0644);
   std::string said;
-  EXPECT_EQ(WriteInChild(folder, "a.stat", AsNobody, &said), 0) << said;
+  EXPECT_EQ(WriteInChild(folder, "a.stat", AsNobodyClearing, &said), 0) << said;
   EXPECT_NE(said.find("the lock file " + lockFile + " of the output folder " + folder +
                       " (of user root, mode 0644, which this user cannot write) was left by runs that have ended: it "
                       "is removed and made anew"),
@@ -393,9 +428,7 @@ TEST(RunHold, ALockFileOfAnotherUserIsClearedOrNamed) {
       << said;
   EXPECT_FALSE(fs::exists(lockFile));  // the last run out removed it
 
-  ASSERT_EQ(chmod(dir.path().c_str(), 01777), 0);
-  WriteTextFile(lockFile, "process 999999999, control file /gone/basin.ctl\n");
-  ASSERT_EQ(chmod(lockFile.c_str(), 0644), 0);
+  LeaveAStaleLockFile(folder, 01777, 0644);
   EXPECT_EQ(WriteInChild(folder, "a.stat", AsNobody, &said), 26) << said;
   EXPECT_NE(said.find("was left by runs that have ended (none holds it now), but this user can neither write it nor "
                       "remove it (Operation not permitted): remove " + lockFile),
@@ -412,37 +445,104 @@ TEST(RunHold, ALockFileOfAnotherUserIsClearedOrNamed) {
                       std::to_string(other.Pid()) + ", control file /data/other.ctl holds names in it"),
             std::string::npos)
       << said;
+  other.LetGo();
+
+  // One this user cannot even read (umask 077): whether a run holds it is told by the system's
+  // list of locks, and a stale one is named with what to remove (never removed unread).
+  const mode_t closed = umask(077);
+  RunElsewhere holding("/data/other.ctl", {"w " + folder + "b.stat"});
+  umask(closed);
+  ASSERT_TRUE(holding.Held());
+  EXPECT_EQ(WriteInChild(folder, "a.stat", AsNobody, &said), 26) << said;
+  EXPECT_NE(said.find("belongs to user root, mode 0600, which this user can neither write nor read, and a run of that "
+                      "user holds names in it"),
+            std::string::npos)
+      << said;
+  holding.LetGo();
+  LeaveAStaleLockFile(folder, 0777, 0600);
+  EXPECT_EQ(WriteInChild(folder, "a.stat", AsNobody, &said), 26) << said;
+  EXPECT_NE(said.find("(of user root, mode 0600) was left by runs that have ended (no process holds a lock in it), but "
+                      "this user can neither read nor write it"),
+            std::string::npos)
+      << said;
+  EXPECT_NE(said.find("remove " + lockFile + " (this user may: the folder is writable for it)"), std::string::npos)
+      << said;
+  EXPECT_TRUE(fs::exists(lockFile));
 }
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Sends signum to this thread once the diagnostics file shows text (after a minute without
+// it, anyway: the test then fails on what the wait said); *sent is when.
+std::thread SignalOnceItSays(const std::string& diag, const std::string& text, int signum, Clock::time_point* sent) {
+  const pthread_t to = pthread_self();
+  return std::thread([=] {
+    for (const Clock::time_point end = Clock::now() + std::chrono::minutes(1);
+         Clock::now() < end && ReadTextFile(diag).find(text) == std::string::npos;)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    *sent = Clock::now();
+    pthread_kill(to, signum);
+  });
+}
+
+}  // namespace
+
 // A run that waits for the list of a stalled run (one that holds the list's guard) names the
-// run it waits for, and a SIGTERM ends the wait at once (code 96), not after the ten seconds a
-// stalled list is waited for.
+// run it waits for, and a SIGTERM, or a SIGINT (ignored while a grid file is open, as the
+// files read are held), ends the wait at once (code 96), not after the ten seconds a stalled
+// list is waited for. So does a run that waits at its end to leave the lock file: it leaves
+// its line in the list, which the next run drops.
 TEST(RunHold, ASignalEndsTheWaitForAStalledList) {
-  TempDir dir;
+  InstallTerminationHandlers();
+  TempDir dir, leaving;
   const std::string folder = dir.path() + "/";
   const std::string lockFile = folder + RunHold::kFileName;
   RunElsewhere stalled("/data/stalled.ctl", {"g " + folder});
   ASSERT_TRUE(stalled.Held());
+  const std::string who = "process " + std::to_string(stalled.Pid()) + ", control file /data/stalled.ctl";
+  for (const int signum : {SIGTERM, SIGINT}) {
+    const std::string name = signum == SIGINT ? "SIGINT" : "SIGTERM";
+    CapturedLog log;
+    RunHold hold;
+    hold.Begin(&log.log(), "mine.ctl", folder);
+    IgnoreCtrlC();
+    Clock::time_point sent;
+    std::thread signal = SignalOnceItSays(log.diagPath(), "waiting for", signum, &sent);
+    std::string message;
+    EXPECT_EQ(Take(hold, "w", folder + "a.stat", log, &message), kTerminatedCode) << name;
+    const Clock::time_point ended = Clock::now();
+    signal.join();
+    DisableCtrlCHandler();
+    TerminationSignal = 0;
+    EXPECT_LT(ended - sent, std::chrono::seconds(5)) << name;
+    EXPECT_NE(message.find("waiting for " + who + ", which is writing the list of runs in " + lockFile),
+              std::string::npos)
+        << message;
+    EXPECT_NE(message.find(name + " received while the run waited for " + who + " to write the list of runs in " +
+                           lockFile + ": it ends before its first time step"),
+              std::string::npos)
+        << message;
+  }
+
+  const std::string other = leaving.path() + "/";
   CapturedLog log;
   RunHold hold;
-  hold.Begin(&log.log(), "mine.ctl", folder);
-  std::thread signal([] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    TerminationSignal = SIGTERM;
-  });
-  const auto start = std::chrono::steady_clock::now();
-  std::string message;
-  EXPECT_EQ(Take(hold, "w", folder + "a.stat", log, &message), kTerminatedCode);
-  const auto waited = std::chrono::steady_clock::now() - start;
+  hold.Begin(&log.log(), "mine.ctl", other);
+  hold.Write(other + "a.stat", "[s] a.stat", false);
+  RunElsewhere stalling("/data/stalled.ctl", {"g " + other});
+  ASSERT_TRUE(stalling.Held());
+  Clock::time_point sent;
+  std::thread signal = SignalOnceItSays(log.diagPath(), "waiting to leave the lock file", SIGTERM, &sent);
+  hold.Release();
+  const Clock::time_point ended = Clock::now();
   signal.join();
   TerminationSignal = 0;
-  EXPECT_LT(waited, std::chrono::seconds(5));
-  const std::string who = "process " + std::to_string(stalled.Pid()) + ", control file /data/stalled.ctl";
-  EXPECT_NE(message.find("waiting for " + who + ", which is writing the list of runs in " + lockFile),
+  EXPECT_LT(ended - sent, std::chrono::seconds(5));
+  EXPECT_NE(log.console().find("the run leaves the lock file " + other + RunHold::kFileName +
+                               " with its line in the list of runs, which the next run there drops: SIGTERM received "
+                               "while it waited for the list"),
             std::string::npos)
-      << message;
-  EXPECT_NE(message.find("SIGTERM received while the run waited for " + who + " to write the list of runs in " +
-                         lockFile + ": it ends before its first time step"),
-            std::string::npos)
-      << message;
+      << log.console();
 }
