@@ -46,6 +46,8 @@ void defaultini::DeclareRunFiles() {
       !grids[g.movingAveragePosition].fileName.empty())
     files.Write("the phenology's state stack", MakePath(output.outputDirectory,
                                                         grids[g.movingAveragePosition].fileName + "_End"));
+  for (const std::string& file : LayerPhenologyStateFiles(*this))
+    files.Write("the phenology's state stack of a land-use layer", MakePath(output.outputDirectory, file));
   for (const ExternalReadGrid& e : coupling.readGrids)
     files.Read("[ExternalCoupling] grid " + e.internalName, MakePath(output.inputDirectory, e.fileName));
   for (const ExternalWriteGrid& e : coupling.writeGrids)

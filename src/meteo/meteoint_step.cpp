@@ -256,7 +256,7 @@ void meteointerpol::ReportCellCounts(const CellCounts& n, const ModelDate& date)
   const bool limitsDue = n.belowLower + n.aboveUpper > 0 && !warnedLimits;
   if ((!noStationDue && !limitsDue) || omp_in_parallel()) return;
   const std::string where =
-      "WARNING: [" + name.substr(0, name.find(' ')) + "], step " + DateText(date, kRecordDate) + ": ";
+      "WARNING: [" + name.substr(0, name.find(' ')) + "], step " + DateText(date, kMessageDate) + ": ";
   const std::string once = " This is said once per run";
   if (noStationDue) {
     warnedNoStation = true;
