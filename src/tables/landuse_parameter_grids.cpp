@@ -139,6 +139,7 @@ void RestoreMovingAverage(defaultini& d, LanduseParameterGrids& g, const std::st
     return;
   double*** const stack = held.levels;
   const int levels = held.top;
+  g.historyReadKey = held.readKey;
   if (levels != kPhenologyStateLevels && levels != kPhenologyDayCountLevel) {
     if (d.log)
       *d.log << "FATAL: " << path << " holds " << levels + 1 << " levels; the seven-day temperature history of the "

@@ -68,6 +68,10 @@ struct LanduseParameterGrids {
   // [row of the table]: the rule the row follows was read with that state.
   std::vector<char> ruleRead;
   bool leafFallRead = false;  // "StartDayOfLeaveFall" was read from its file
+  // The state stacks read at start-up (the history, each layer's), tied to those written
+  // at the end (PhenologyStack::readKey; null: none read).
+  const void* historyReadKey = nullptr;
+  std::vector<const void*> layerReadKeys;  // [layer]
   int maxFixPoints = 0;
   // Hours from the hour stamp of the data to the end of the step (the run's min_to_int_end
   // / 60, or the object's own hour offset when one is set): the day ends when the stamp plus
@@ -101,6 +105,9 @@ struct PhenologyStack {
   defaultini& d;
   double*** levels = nullptr;
   int top = -1;  // the highest level read
+  // What ties the file read to the one written at the end (RunFiles): a chain in place
+  // carries it over its file.
+  const void* readKey = nullptr;
 };
 // Reads the stack `file` that a run keeps at its end beside the file gridFile of the grid
 // `grid` (what: what it holds); false, after an INFO naming it and what the run does without
@@ -114,7 +121,8 @@ bool ReadPhenologyStack(const std::string& file, const std::string& what, const 
 // written at the end of the run; the files the run writes.
 void RestoreLayerPhenologyState(defaultini& d, LanduseParameterGrids& g);
 void WriteLayerPhenologyState(defaultini& d);
-std::vector<std::string> LayerPhenologyStateFiles(const defaultini& d);
+// The stacks of the layers written at the end, each with the key of its read.
+std::vector<std::pair<std::string, const void*>> LayerPhenologyStateFiles(const defaultini& d);
 // Marks a start on `day` in the fix-day list [0..n] of a cell of a DynamicPhenology_4 row
 // (phenology.cpp).
 void MarkStartInFixDays(const LanduseTableEntry& row, double* list, int n, int day, double nodata);

@@ -79,11 +79,13 @@ bool ReadPhenologyStack(const std::string& file, const std::string& what, const 
     return false;
   }
   stack.top = d.ReadStack(file, stack.levels, 0);
+  stack.readKey = stack.levels;  // the state ReadStack ties the file to
   return true;
 }
 
 void RestoreLayerPhenologyState(defaultini& d, LanduseParameterGrids& g) {
   g.ruleRead.assign(d.landuseTable.size(), 0);
+  g.layerReadKeys.assign(static_cast<size_t>(g.layers) + 1, nullptr);
   if (!g.keepsLayerState) return;
   std::vector<char> ruleSeen(d.landuseTable.size(), 0), ownRule(d.landuseTable.size(), 0);
   for (int k = 1; k <= g.layers; ++k) {
@@ -98,6 +100,7 @@ void RestoreLayerPhenologyState(defaultini& d, LanduseParameterGrids& g) {
                                 "sum read holds a value",
                             stack))
       continue;
+    g.layerReadKeys[k] = stack.readKey;
     const int levels = stack.top;
     if (levels != TopLevel(g)) {
       if (d.log)
@@ -147,11 +150,13 @@ void WriteLayerPhenologyState(defaultini& d) {
   }
 }
 
-std::vector<std::string> LayerPhenologyStateFiles(const defaultini& d) {
-  std::vector<std::string> files;
+std::vector<std::pair<std::string, const void*>> LayerPhenologyStateFiles(const defaultini& d) {
+  std::vector<std::pair<std::string, const void*>> files;
   const LanduseParameterGrids& g = d.landuseGrids;
   if (!g.keepsLayerState || !d.grids) return files;
   for (int k = 1; k <= g.layers; ++k)
-    if (!StartGridFile(d, g, k).empty()) files.push_back(StartGridFile(d, g, k) + "_End");
+    if (!StartGridFile(d, g, k).empty())
+      files.emplace_back(StartGridFile(d, g, k) + "_End",
+                         k < static_cast<int>(g.layerReadKeys.size()) ? g.layerReadKeys[k] : nullptr);
   return files;
 }

@@ -109,9 +109,6 @@ expokorrklasse::expokorrklasse(int& error, const ModuleInputs& in)
     }
     // The first step computes; then every skipSteps-th.
     stepCounter = skipSteps;
-    if (skipSteps > 1)
-      RunFiles::Current().Write(sectionHeader + " the state of its rhythm",
-                                MakePath(output.outputDirectory, RhythmStateName(correctionFile)));
   } catch (int code) {
     error = code;
   } catch (...) {
@@ -379,7 +376,15 @@ void expokorrklasse::WriteRhythm() {
 }
 
 void expokorrklasse::ContinueRhythm(bool warmStart) {
-  if (!warmStart || flowControl == 0 || skipSteps <= 1 || !zoneGrid) return;
+  if (flowControl == 0 || skipSteps <= 1 || !zoneGrid) return;
+  // Written at the end, over the file read by a chain in place.
+  const void* read = warmStart ? ReadRhythm() : nullptr;
+  RunFiles::Current().Write(sectionHeader + " the state of its rhythm",
+                            MakePath(output.outputDirectory, RhythmStateName(correctionFile)),
+                            RunFiles::When::EndOnly, read);
+}
+
+const void* expokorrklasse::ReadRhythm() {
   const std::string file = RhythmStateName(correctionFile);
   const std::string path = MakePath(output.inputDirectory, file);
   std::error_code ec;
@@ -389,10 +394,11 @@ void expokorrklasse::ContinueRhythm(bool warmStart) {
     *log << "INFO: no state of the radiation correction " << path << " (its factors and the steps since it computed "
          << "them, kept by a run that computes every " << skipSteps << "th step): " << without << "[end-entry]";
     NoteStateFileMissing(path, without);
-    return;
+    return nullptr;
   }
   double*** stack = nullptr;
   const int levels = ReadStack(file, stack, 0);
+  const void* key = stack;  // the state ReadStack ties the file to
   struct Release {
     expokorrklasse& m;
     double***& stack;
@@ -429,9 +435,10 @@ void expokorrklasse::ContinueRhythm(bool warmStart) {
       correction[r][c] = l[kFactorLevel];
       if (!effectiveShared && l[kEffectiveLevel] > nodata) effectiveRadiation[r][c] = l[kEffectiveLevel];
     }
-  if (!first) return;
+  if (!first) return key;
   stepCounter = static_cast<int>(std::min<double>(first[kCountLevel], skipSteps));
   horizontalSum = first[kHorizontalLevel];
   relativeSunHeight = first[kSunHeightLevel];
   computed = true;
+  return key;
 }

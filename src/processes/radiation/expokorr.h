@@ -20,9 +20,10 @@ class expokorrklasse : public teilmodellklasse {
   // One step; the last step of a run that computes every skipSteps-th step (above 1) keeps
   // the rhythm's state beside the correction grid (StateStackName).
   virtual void Run(ModelDate date);
-  // A warm start (the soil model reads its storage file) of a correction computed every
-  // skipSteps-th step goes on with the rhythm and the factors of the run before, from the
-  // stack it kept; without one, an INFO says so and the first step computes.
+  // A correction computed every skipSteps-th step declares the stack of its rhythm that its
+  // last step writes; at a warm start (the soil model reads its storage file) it goes on with
+  // the rhythm and the factors of the run before, from the stack that run kept (without one,
+  // an INFO says so and the first step computes).
   void ContinueRhythm(bool warmStart);
   void DeleteModule() override;
   void ShareScratchGrids() override;
@@ -78,6 +79,8 @@ class expokorrklasse : public teilmodellklasse {
   void CorrectTemperatureRow(int r);
   void Step(ModelDate date);
   void WriteRhythm();
+  // The rhythm's state at a warm start; what ties the file read to the one written.
+  const void* ReadRhythm();
 };
 
 // The file of the rhythm's state beside the correction grid's file name: levels 0 the
