@@ -375,6 +375,9 @@ void ModellApplication::BuildModules() {
   }
   TraceBuilt("schneemodellklasse: storage file");
 
+  // A warm start continues the rhythm of a radiation correction computed every n-th step.
+  m.radiationCorrection->ContinueRhythm(m.soil->readInitialGrids != 0);
+
   m.specialOutput = new SpecialOutputClass(error, in, 1);
   Check(error, m.specialOutput);
   TraceBuilt("SpecialOutputClass");

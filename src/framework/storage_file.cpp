@@ -733,16 +733,36 @@ void WarnOfUnlistedGrids(const RecordCheck& check, const std::vector<std::string
          << "the control file, or set their read flags to 0" << "[end-entry]";
 }
 
+// The recorded files that no reader of the run looked for, as the record names them: grids
+// the run before wrote at its end by their write codes that are no state this run starts
+// from (the example's peak flow), or state grids whose read flags are 0.
+std::vector<std::string> NotLookedFor(const RecordCheck& check) {
+  std::vector<std::string> names;
+  for (const EndStateRecord::File& f : check.record.files) {
+    const fs::path file = RecordedFile(f.name, check.storagePath);
+    bool sought = std::find(check.checked.begin(), check.checked.end(), file) != check.checked.end();
+    for (const std::string& lost : check.lost) sought = sought || Absolute(lost) == file;
+    if (!sought) names.push_back(f.name);
+  }
+  return names;
+}
+
 // What the message of the warm start says of the state files read against the record (": its
 // 16 state files read agree with its record"); mixed: they are not all the state recorded.
 std::string FilesSummary(const RecordCheck& check, bool& mixed) {
   const int count = static_cast<int>(check.checked.size()), edited = check.edited;
   const size_t recorded = check.record.files.size();
+  const std::vector<std::string> unread = NotLookedFor(check);
   const std::string listed =
       static_cast<size_t>(count) == recorded
           ? std::string()
           : " (it lists " + std::to_string(recorded) + " files" +
-                (check.lost.empty() ? std::string() : "; not found: " + Listed(check.lost)) + ")";
+                (check.lost.empty() ? std::string() : "; not found: " + Listed(check.lost)) +
+                (unread.empty() ? std::string()
+                                : "; not read: " + Listed(unread) + (unread.size() == 1 ? ", which" : ", which each") +
+                                      " no read flag of this run asks for: written by its write code at the end of "
+                                      "the run before, an output rather than a state this run starts from") +
+                ")";
   mixed = !check.instead.empty() || (count == 0 && recorded != 0);
   if (mixed) {
     const std::string folder = Absolute(check.storagePath).parent_path().string() + "/";

@@ -229,6 +229,7 @@ void defaultini::DeleteModule() {
 // kept at the end of the run as one stack, "<file name of TemperatureMOVAVG7>_End", with the
 // number of days it holds as a ninth level, from which a later run can start its phenology.
 void defaultini::WritePhenologyState() {
+  WriteLayerPhenologyState(*this);
   LanduseParameterGrids& g = landuseGrids;
   if (!grids || !g.movingStack || g.movingAveragePosition < 1 || g.movingAveragePosition > kMaxGridPosition) return;
   const GridRecord& r = grids[g.movingAveragePosition];

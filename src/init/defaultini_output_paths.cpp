@@ -45,7 +45,12 @@ void defaultini::DeclareRunFiles() {
   if (grids && g.movingStack && g.movingAveragePosition >= 1 && g.movingAveragePosition <= kMaxGridPosition &&
       !grids[g.movingAveragePosition].fileName.empty())
     files.Write("the phenology's state stack", MakePath(output.outputDirectory,
-                                                        grids[g.movingAveragePosition].fileName + "_End"));
+                                                        grids[g.movingAveragePosition].fileName + "_End"),
+                RunFiles::When::EndOnly, g.historyReadKey);
+  // Each written over the file read by a chain in place.
+  for (const auto& file : LayerPhenologyStateFiles(*this))
+    files.Write("the phenology's state stack of a land-use layer", MakePath(output.outputDirectory, file.first),
+                RunFiles::When::EndOnly, file.second);
   for (const ExternalReadGrid& e : coupling.readGrids)
     files.Read("[ExternalCoupling] grid " + e.internalName, MakePath(output.inputDirectory, e.fileName));
   for (const ExternalWriteGrid& e : coupling.writeGrids)

@@ -256,7 +256,7 @@ void meteointerpol::ReportCellCounts(const CellCounts& n, const ModelDate& date)
   const bool limitsDue = n.belowLower + n.aboveUpper > 0 && !warnedLimits;
   if ((!noStationDue && !limitsDue) || omp_in_parallel()) return;
   const std::string section = "[" + name.substr(0, name.find(' ')) + "]";
-  const std::string where = "WARNING: " + section + ", step " + DateText(date, kRecordDate) + ": ";
+  const std::string where = "WARNING: " + section + ", step " + DateText(date, kMessageDate) + ": ";
   const std::string once = " This is said once per run";
   if (noStationDue) {
     warnedNoStation = true;

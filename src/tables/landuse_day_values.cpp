@@ -90,6 +90,9 @@ double ValueFromCellDays(const double* cellDays, const double* values, int n, in
   const int e = FindCellInterval(cellDays, n, day);
   if (thresholds && thresholds[e] > 0.0)
     return Line(cellDays[0], values[e - 1], thresholds[e], values[e], forcingSum);
+  // A fix day the phenology has not set yet (a start to come) ends no interval: the value
+  // stays at the one before it, as between the fix points of a dynamic row's dormancy.
+  if (!(cellDays[e] > 0.0)) return values[e - 1];
   return Line(cellDays[e - 1], values[e - 1], cellDays[e], values[e], day);
 }
 

@@ -36,7 +36,8 @@ double ValueFromFixPoints(const int* days, const double* values, int n, int day,
 // The interval index e (1..n) of a day in a cell's own fix days L[0..n] (no wrap).
 int FindCellInterval(const double* cellDays, int n, int day);
 // Value at the day from a cell's fix days; with thresholds (may be null) above 0 at the
-// interval's end, the forcing-unit sum replaces the day as the interpolation variable.
+// interval's end, the forcing-unit sum replaces the day as the interpolation variable. An
+// interval whose end is not set yet (0 or below: a start to come) holds its first value.
 double ValueFromCellDays(const double* cellDays, const double* values, int n, int day, const double* thresholds,
                          double forcingSum);
 

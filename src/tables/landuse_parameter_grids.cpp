@@ -133,23 +133,13 @@ bool ReadFromItsFile(const defaultini& d, int position) {
 void RestoreMovingAverage(defaultini& d, LanduseParameterGrids& g, const std::string& gridFile) {
   const std::string file = gridFile + "_End";
   const std::string path = MakePath(d.output.inputDirectory, file);
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
-    if (d.log)
-      *d.log << "INFO: no seven-day temperature history " << path << " beside the grid TemperatureMOVAVG7 ("
-             << gridFile << "): the dynamic phenology's seven-day mean starts from the days of this run"
-             << "[end-entry]";
-    // A warm start whose record lists it says so louder.
-    NoteStateFileMissing(path, "the dynamic phenology's seven-day mean temperature starts from the days of this run");
+  PhenologyStack held(d);
+  if (!ReadPhenologyStack(file, "seven-day temperature history", "TemperatureMOVAVG7", gridFile,
+                          "the dynamic phenology's seven-day mean temperature starts from the days of this run", held))
     return;
-  }
-  double*** stack = nullptr;
-  const int levels = d.ReadStack(file, stack, 0);
-  struct Release {
-    defaultini& d;
-    double***& stack;
-    ~Release() { d.Free3DMatrix(stack); }
-  } release{d, stack};
+  double*** const stack = held.levels;
+  const int levels = held.top;
+  g.historyReadKey = held.readKey;
   if (levels != kPhenologyStateLevels && levels != kPhenologyDayCountLevel) {
     if (d.log)
       *d.log << "FATAL: " << path << " holds " << levels + 1 << " levels; the seven-day temperature history of the "
@@ -225,6 +215,7 @@ void SurveyRows(defaultini& d, LanduseParameterGrids& g) {
     g.maxFixPoints = std::max(g.maxFixPoints, row.GetFixPointCount());
     if (IsDynamicMethod(row.method)) g.dynamic = true;
     if (row.method == 5 || row.method == 6) g.perCell = true;
+    if (row.method >= 4 && row.method <= 6) g.keepsLayerState = true;
     row.SetPhenologyStartDate(static_cast<int>(d.run.start.day), static_cast<int>(d.run.start.month),
                               static_cast<int>(d.run.start.year));
   }
@@ -276,6 +267,8 @@ void MakeDayGrids(defaultini& d, LanduseParameterGrids& g) {
   g.evaporationResistance = UseOrCreate(d, g, "SurfaceEvaporationResistance", "SurfaceEvaporationResistance.asc", 0.0);
   if (!g.dynamic) return;
   g.temperatureAvg = UseOrCreate(d, g, "TemperatureAVG", "TemperatureAVG.asc", 0.0);
+  const int leafFall = d.FindGrid("StartDayOfLeaveFall");
+  g.leafFallRead = leafFall > 0 && ReadFromItsFile(d, leafFall);
   g.leafFallStart = UseOrCreate(d, g, "StartDayOfLeaveFall", "StartDayOfLeaveFall.asc", 0.0);
   const int supplied = d.FindGrid("TemperatureMOVAVG7");
   g.movingAverage = UseOrCreate(d, g, "TemperatureMOVAVG7", "TemperatureMOVAVG7.asc", 0.0);
@@ -306,6 +299,8 @@ void LinkArcVegGrids(const defaultini& d, LanduseParameterGrids& g) {
 // The per-layer grids 0 .. lastGrid - 1 (LanduseLayerGrid), layer by layer.
 void MakeLayerGrids(defaultini& d, LanduseParameterGrids& g, int lastGrid) {
   for (auto& v : g.layer) v.assign(static_cast<size_t>(g.layers) + 1, nullptr);
+  g.startPositions.assign(static_cast<size_t>(g.layers) + 1, 0);
+  g.startRead.assign(static_cast<size_t>(g.layers) + 1, 0);
   for (int k = 1; k <= g.layers; ++k) {
     for (int n = 0; n < lastGrid; ++n) {
       const std::string base = kLanduseLayerGridNames[n];
@@ -313,7 +308,12 @@ void MakeLayerGrids(defaultini& d, LanduseParameterGrids& g, int lastGrid) {
       if (n == kVegetationStart || n == kVegetationStop) fill = -1.0;
       if (n >= kForcingSum) fill = d.geometry.nodata_value;  // below 0: initialised from the row below
       const size_t made = g.createdPositions.size();
+      if (n == kPhenoStart) {
+        const int supplied = d.FindGrid(base + std::to_string(k));
+        g.startRead[k] = supplied > 0 && ReadFromItsFile(d, supplied);
+      }
       g.layer[n][k] = UseOrCreate(d, g, base + std::to_string(k), base + "_Layer_" + std::to_string(k) + ".asc", fill);
+      if (n == kPhenoStart) g.startPositions[k] = d.FindGrid(base + std::to_string(k));
       // Vegetation periods made here serve only the period writer's vegetation sums.
       if (g.createdPositions.size() > made && n >= kVegetationStart && n <= kVegetationDuration)
         d.KeepForReaders(g.createdPositions.back());
@@ -342,6 +342,20 @@ void MakeFixDayStacks(defaultini& d, LanduseParameterGrids& g) {
   }
 }
 
+// A warm start of rows of DynamicPhenology_4 that does not read "StartDayOfLeaveFall" lets
+// the leaves of a cell fall again that fell before it.
+void WarnOfLeafFallNotRead(const defaultini& d, const LanduseParameterGrids& g) {
+  if (g.leafFallRead || std::find(g.startRead.begin(), g.startRead.end(), 1) == g.startRead.end()) return;
+  for (size_t r = 1; r < d.landuseTable.size(); ++r)
+    if (d.landuseTable[r].method == 6) {
+      if (d.log)
+        *d.log << "INFO: the starts of the dynamic phenology are read (Pheno_start), but not the grid "
+               << "StartDayOfLeaveFall: a cell of DynamicPhenology_4 whose leaves fell before this run may "
+               << "take its leaf fall again; read it as a variable grid with the other state grids" << "[end-entry]";
+      return;
+    }
+}
+
 // Links the dynamic rows to their per-cell grids.
 void LinkDynamicRows(defaultini& d, LanduseParameterGrids& g) {
   for (size_t r = 1; r < d.landuseTable.size(); ++r) {
@@ -363,8 +377,46 @@ int FirstParameterDay(const defaultini& d, const LanduseParameterGrids& g) {
                                      static_cast<int>(day.year));
 }
 
+// The start of a cell that the phenology has not started when a run starts it: none (-1), or
+// once the run begins after the row's latest start day, the start that reaches the fix point
+// after it on that day. One that would lie before the year cannot be used.
+double FirstStart(const defaultini& d, const LanduseTableEntry& row) {
+  const int shift = row.GetDynamicStartShift();
+  const int s = row.GetDynamicFixIndex(), after = row.GetFixDay(s + 1), latest = row.GetMaxStartJDforDP1();
+  const int begins = row.DayOfYear(static_cast<int>(d.run.start.day), static_cast<int>(d.run.start.month),
+                                   static_cast<int>(d.run.start.year));
+  // (-1 is no start: the day before the year cannot be one either.)
+  if (s < 1 || begins <= latest || latest - after >= 0) return shift;
+  if (d.log)
+    *d.log << "FATAL: [landuse_table] class " << row.GetCode() << " (" << row.GetName() << "): the run begins after "
+           << "its maxStartJDforDP1 = " << latest << ", so every cell whose vegetation has not started takes the "
+           << "start that reaches fix point " << s + 1 << " of JulDays, " << after << " days after the start, on day "
+           << latest << ": day " << latest - after << ", before the year. Give maxStartJDforDP1 a day of at least "
+           << after << ", or start the run on a day up to " << latest << " (or from the state of a run that "
+           << "did, reading Pheno_start)" << "[end-entry]";
+  throw 152;
+}
+
+// The bounds the daily update puts on the values a row sets, so that the first day holds
+// what the daily update of that day held (the value of a per-cell list may lie beyond its
+// last fix day's).
+void BoundCellLayer(LanduseParameterGrids& g, const LanduseTableEntry& row, int k, int i, int j) {
+  const std::pair<int, double (*)(double)> bounds[] = {
+      {kMaskRootDepth, phenology::BoundRootDepth}, {kMaskCoverage, phenology::BoundCoverage},
+      {kMaskLeafArea, phenology::BoundNonNegative}, {kMaskCanopy, phenology::BoundNonNegative},
+      {kMaskIntercep, phenology::BoundNonNegative}, {kMaskRoughness, phenology::BoundRoughness}};
+  const LanduseLayerGrid grids[] = {kRootDepth, kCoverage, kLeafAreaIndex, kCanopyResistance, kIntercepResistance,
+                                    kRoughness};
+  for (size_t b = 0; b < 6; ++b)
+    if (row.TestParameterMask(bounds[b].first)) {
+      double& v = g.layer[grids[b]][k][i][j];
+      v = bounds[b].second(v);
+    }
+}
+
 // The values of layer k of cell (i, j) for the day: no-data without a row; a dynamic row's
-// sums and start where no state supplied them; a per-cell row's own fix days.
+// sums and start where no state supplied them; a per-cell row's own fix days, where the
+// state of an earlier run did not bring them.
 void FillCellLayer(defaultini& d, LanduseParameterGrids& g, int lastGrid, int doy, int i, int j, int k,
                    double altitude) {
   const double nodata = d.geometry.nodata_value;
@@ -379,21 +431,29 @@ void FillCellLayer(defaultini& d, LanduseParameterGrids& g, int lastGrid, int do
   }
   if (g.dynamic && (row->method == 3 || row->method == 4 || row->method == 6)) {
     if (g.layer[kForcingSum][k][i][j] < 0) g.layer[kForcingSum][k][i][j] = 0.0;
-    if (g.layer[kPhenoStart][k][i][j] < 0) g.layer[kPhenoStart][k][i][j] = row->GetDynamicStartShift();
+    // A start read with the state of an earlier run is the cell's own: one not started stays
+    // so, as in the run that wrote it.
+    double& start = g.layer[kPhenoStart][k][i][j];
+    if (start < 0) start = g.startRead[k] ? -1.0 : FirstStart(d, *row);
+    // A chilling sum supplied gives the row its own rule, unless the state of the run that
+    // wrote it says which rule the row followed.
     if (g.layer[kChillingSum][k][i][j] < 0)
       g.layer[kChillingSum][k][i][j] = 0.0;
-    else
+    else if (!g.ruleRead[static_cast<size_t>(row - d.landuseTable.data())])
       row->SetDynamicStartSet(false);
     if (g.layer[kForcingThreshold][k][i][j] < 0) g.layer[kForcingThreshold][k][i][j] = row->GetFStar();
   }
-  if (g.perCell && (row->method == 5 || row->method == 6)) {
-    double* list = g.fixDays[k][i][j];
+  double* list = g.perCell && (row->method == 5 || row->method == 6) ? g.fixDays[k][i][j] : nullptr;
+  if (list && !(list[1] > nodata)) {  // not brought by the state
     const int n = std::min(row->GetFixPointCount(), g.maxFixPoints);
     list[0] = 0.0;
     for (int e = 1; e <= n; ++e) {
       const bool waits = row->method == 5 && row->GetForcingThreshold(e) >= 0 && row->GetFixDay(e) > doy;
       list[e] = waits ? -1.0 : row->GetFixDay(e);
     }
+    // A cell that started before (a start read, or the latest start) has it in its list.
+    const double start = row->method == 6 ? g.layer[kPhenoStart][k][i][j] : -1.0;
+    if (start > 0) MarkStartInFixDays(*row, list, n, static_cast<int>(start), nodata);
   }
   if (k == 1 && row->TestParameterMask(kMaskAlbedo)) g.albedo[i][j] = row->GetAlbedoAtDay(log, doy, k, i, j, altitude);
   if (k == 1 && row->TestParameterMask(kMaskEvaporation))
@@ -410,6 +470,7 @@ void FillCellLayer(defaultini& d, LanduseParameterGrids& g, int lastGrid, int do
     g.layer[kRootDepth][k][i][j] = row->GetRootDepthAtDay(log, doy, k, i, j, altitude);
   if (row->TestParameterMask(kMaskRoughness))
     g.layer[kRoughness][k][i][j] = row->GetRoughnessLengthAtDay(log, doy, k, i, j, altitude);
+  BoundCellLayer(g, *row, k, i, j);
 }
 
 // Every basin cell's values for the day of the first step. One thread: a supplied chilling
@@ -444,6 +505,9 @@ void defaultini::generateMultiLayerParameterGrids(int layerCount) {
   const int lastGrid = g.dynamic ? kLayerGridCount : kForcingSum;
   MakeLayerGrids(*this, g, lastGrid);
   if (g.perCell) MakeFixDayStacks(*this, g);
+  // The rules of the rows and the cells' fix days a warm start carries on with.
+  RestoreLayerPhenologyState(*this, g);
+  WarnOfLeafFallNotRead(*this, g);
   // The dynamic rows are linked to their per-cell grids before the values of the start are
   // set: a cell whose vegetation started before the run (a warm start past the start day,
   // its start day read with "Pheno_start") takes the values after its start, as the daily

@@ -4,7 +4,11 @@
 // defaultini, the per-cell fix-day lists by this object.
 #pragma once
 
+#include <string>
 #include <vector>
+
+class defaultini;
+class LanduseTableEntry;
 
 // The per-layer grids, in the order in which start-up makes them.
 enum LanduseLayerGrid {
@@ -53,6 +57,21 @@ struct LanduseParameterGrids {
   std::vector<int> createdPositions;
   bool dynamic = false;   // a row of method 3..6 exists
   bool perCell = false;   // a row of method 5 or 6 exists
+  // A row of method 4, 5 or 6 exists: the rules the rows follow and the fix-day lists are
+  // state beside the grids, kept per layer in a stack beside "Pheno_start<k>"
+  // (phenology_state.cpp).
+  bool keepsLayerState = false;
+  std::vector<int> startPositions;  // [layer]: registry position of "Pheno_start<k>"
+  // [layer]: "Pheno_start<k>" was read from its file: its cells' starts are the state of an
+  // earlier run (a cell not started stays so).
+  std::vector<char> startRead;
+  // [row of the table]: the rule the row follows was read with that state.
+  std::vector<char> ruleRead;
+  bool leafFallRead = false;  // "StartDayOfLeaveFall" was read from its file
+  // The state stacks read at start-up (the history, each layer's), tied to those written
+  // at the end (PhenologyStack::readKey; null: none read).
+  const void* historyReadKey = nullptr;
+  std::vector<const void*> layerReadKeys;  // [layer]
   int maxFixPoints = 0;
   // Hours from the hour stamp of the data to the end of the step (the run's min_to_int_end
   // / 60, or the object's own hour offset when one is set): the day ends when the stamp plus
@@ -76,6 +95,37 @@ struct LanduseParameterGrids {
   std::vector<double> rootZoneDepth;
   std::vector<int> rootZoneLayer;
 };
+
+// A stack of the phenology's state read at start-up, freed with this object.
+struct PhenologyStack {
+  explicit PhenologyStack(defaultini& owner) : d(owner) {}
+  ~PhenologyStack();
+  PhenologyStack(const PhenologyStack&) = delete;
+  PhenologyStack& operator=(const PhenologyStack&) = delete;
+  defaultini& d;
+  double*** levels = nullptr;
+  int top = -1;  // the highest level read
+  // What ties the file read to the one written at the end (RunFiles): a chain in place
+  // carries it over its file.
+  const void* readKey = nullptr;
+};
+// Reads the stack `file` that a run keeps at its end beside the file gridFile of the grid
+// `grid` (what: what it holds); false, after an INFO naming it and what the run does without
+// it (a WARNING when the record of the storage file read lists it), when there is none.
+bool ReadPhenologyStack(const std::string& file, const std::string& what, const std::string& grid,
+                        const std::string& gridFile, const std::string& without, PhenologyStack& stack);
+
+// The state stacks of the layers (phenology_state.cpp): read at start-up for each layer whose
+// "Pheno_start<k>" was read from its file, before the cells take their first values (the
+// rules of the rows and the cells' fix-day lists; a missing stack gets an INFO), and
+// written at the end of the run; the files the run writes.
+void RestoreLayerPhenologyState(defaultini& d, LanduseParameterGrids& g);
+void WriteLayerPhenologyState(defaultini& d);
+// The stacks of the layers written at the end, each with the key of its read.
+std::vector<std::pair<std::string, const void*>> LayerPhenologyStateFiles(const defaultini& d);
+// Marks a start on `day` in the fix-day list [0..n] of a cell of a DynamicPhenology_4 row
+// (phenology.cpp).
+void MarkStartInFixDays(const LanduseTableEntry& row, double* list, int n, int day, double nodata);
 
 // Sets every cell's root-zone depth and layer from the current root-depth grids (the
 // deepest layer of the cell); cells without a root depth get layer 0 (none kept).

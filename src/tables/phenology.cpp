@@ -30,21 +30,13 @@ void ResetList(const LanduseTableEntry& row, double* list, int n) {
   for (int e = 1; e <= n; ++e) list[e] = row.GetFixDay(e);
 }
 
-void MarkStartInList(const LanduseTableEntry& row, double* list, int n, int day, double nodata) {
-  if (!list || n < 1) return;
-  int e = 1;
-  while (e < n && list[e] > 0 && list[e] < day && list[e + 1] > nodata) ++e;
-  list[e] = day;
-  if (e < n) list[e + 1] = day + row.GetFixDay(e + 1);
-}
-
 void Method3(const LanduseTableEntry& row, CellState& c, int day, int n) {
   if (c.start < 0 && day >= row.GetDP1_t1_dorm()) {
     c.forcing = phenology::AddForcing(c.forcing, phenology::ForcingUnit(c.temperature, row.GetDP1_T_Bf()),
                                       row.GetStressFactorDynPhen(), c.moisture);
     if (c.forcing > row.GetFStar()) {
       c.start = day;
-      if (row.method == 6) MarkStartInList(row, c.list, n, day, c.nodata);
+      if (row.method == 6) MarkStartInFixDays(row, c.list, n, day, c.nodata);
     }
   }
   if (day == row.GetJDReset_TStart()) {
@@ -114,7 +106,7 @@ void Method6(const LanduseTableEntry& row, CellState& c, int day, int n) {
                                       row.GetStressFactorDynPhen(), c.moisture);
     if (c.forcing > c.threshold) {
       c.start = day;
-      MarkStartInList(row, c.list, n, day, c.nodata);
+      MarkStartInFixDays(row, c.list, n, day, c.nodata);
     }
   }
   if (c.start < 0 || day >= t0) c.chilling += c.temperature <= row.GetDP4_T0() ? 1.0 : 0.0;
@@ -148,6 +140,14 @@ void Method6(const LanduseTableEntry& row, CellState& c, int day, int n) {
 }
 
 }  // namespace
+
+void MarkStartInFixDays(const LanduseTableEntry& row, double* list, int n, int day, double nodata) {
+  if (!list || n < 1) return;
+  int e = 1;
+  while (e < n && list[e] > 0 && list[e] < day && list[e + 1] > nodata) ++e;
+  list[e] = day;
+  if (e < n) list[e + 1] = day + row.GetFixDay(e + 1);
+}
 
 void defaultini::UpdateDynamicPhenology(int dayOfYear, int layerCount) {
   LanduseParameterGrids& g = landuseGrids;

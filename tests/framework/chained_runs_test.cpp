@@ -37,8 +37,10 @@ size_t SetFirstWord(std::string& text, size_t p, const std::string& word) {
 // lives in stateDir: every state grid of the snow, interception and soil models and the
 // variable grids they change are written there at the end of the run (write code 3) and,
 // with readState, read from there at its start, as is the storage file from the output folder.
+// With radiationEvery above 1 the radiation correction computes in every so many steps and
+// keeps its rhythm there too.
 std::string ChainedControl(std::string control, const std::string& stateDir, int startDay, int endDay,
-                           bool readState, const std::string& initialStateDir = "output/") {
+                           bool readState, const std::string& initialStateDir = "output/", int radiationEvery = 1) {
   auto replace = [&](const std::string& from, const std::string& to) {
     const size_t p = control.find(from);
     if (p == std::string::npos) {
@@ -64,6 +66,10 @@ std::string ChainedControl(std::string control, const std::string& stateDir, int
       continue;
     }
     SetFirstWord(control, SetFirstWord(control, p, stateDir + name), "3");
+  }
+  if (radiationEvery > 1) {
+    replace("1       # compute in every step", std::to_string(radiationEvery) + "       # compute in every step");
+    SetFirstWord(control, LineStartingWith(control, "radiation_correction.asc"), stateDir + "radiation_correction.asc");
   }
   // Variable grids: the names, then the write code and the read flag on the next lines.
   for (const char* name : {"soil_storage.asc", "albedo.asc"}) {
@@ -130,7 +136,9 @@ void ExpectTheWholeRunsRows(const TempDir& whole, const TempDir& chain) {
 }
 
 // Bit for bit: the state grids are doubles, the tables are compared as text, and the state
-// grids and the storage file that the two runs leave are the whole run's, byte for byte.
+// grids and the storage file that the two runs leave are the whole run's, byte for byte. The
+// radiation correction computes in every 7th step: the break after 360 steps falls inside its
+// rhythm, which it keeps beside its grid's name.
 TEST(ChainedRuns, TwoHalvesThroughTheirStateInPlaceGiveTheWholeRun) {
   TempDir whole, chain;
   const std::string control = CopyExampleBasin(whole, 1);
@@ -140,14 +148,14 @@ TEST(ChainedRuns, TwoHalvesThroughTheirStateInPlaceGiveTheWholeRun) {
     fs::create_directories(d->file("state"));
   }
   std::string out;
-  ASSERT_EQ(RunIn(whole, ChainedControl(control, whole.file("state/"), 1, 31, false), &out), 0) << out;
-  ASSERT_EQ(RunIn(chain, ChainedControl(control, chain.file("state/"), 1, 15, false), &out), 0) << out;
+  ASSERT_EQ(RunIn(whole, ChainedControl(control, whole.file("state/"), 1, 31, false, "output/", 7), &out), 0) << out;
+  ASSERT_EQ(RunIn(chain, ChainedControl(control, chain.file("state/"), 1, 15, false, "output/", 7), &out), 0) << out;
   const std::string firstStorageFile = ReadTextFile(chain.file("output/soil_state.txt"));
-  ASSERT_EQ(RunIn(chain, ChainedControl(control, chain.file("state/"), 16, 31, true), &out), 0) << out;
+  ASSERT_EQ(RunIn(chain, ChainedControl(control, chain.file("state/"), 16, 31, true, "output/", 7), &out), 0) << out;
   EXPECT_NE(out.find("reading " + chain.file("state/snowsolid.asc")), std::string::npos) << out;
   // Every state grid read is the one the storage file was written with.
   EXPECT_NE(out.find("warm start from the state at the end of the step of 16.01.1985 00:00 in "
-                     "output/soil_state.txt: its 15 state files read agree with its record"),
+                     "output/soil_state.txt: its 16 state files read agree with its record"),
             std::string::npos)
       << out;
 
@@ -164,14 +172,14 @@ TEST(ChainedRuns, TwoHalvesThroughTheirStateInPlaceGiveTheWholeRun) {
   // names every one that differs from the state the storage file was written with, and warns
   // that the state may be mixed from two runs (not "edited after the run").
   WriteTextFile(chain.file("output/soil_state.txt"), firstStorageFile);
-  ASSERT_EQ(RunIn(chain, ChainedControl(control, chain.file("state/"), 16, 31, true), &out), 0) << out;
+  ASSERT_EQ(RunIn(chain, ChainedControl(control, chain.file("state/"), 16, 31, true, "output/", 7), &out), 0) << out;
   EXPECT_NE(out.find("\nthe state grid " + chain.file("state/snowsolid.asc") +
                      " differs from the state the run wrote (it holds "),
             std::string::npos)
       << out;
   EXPECT_GE(Occurrences(out, "differs from the state the run wrote (it holds"), 10);
   EXPECT_EQ(out.find("edited after the run"), std::string::npos) << out;
-  EXPECT_NE(out.find(" of its 15 state files read differ from its record, as in a copy of a state taken while a run "
+  EXPECT_NE(out.find(" of its 16 state files read differ from its record, as in a copy of a state taken while a run "
                      "moved it into place (some files of that run, the others of the run before): the state read may "
                      "be mixed from two runs"),
             std::string::npos)

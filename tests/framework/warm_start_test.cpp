@@ -757,12 +757,24 @@ void ZoneGridWithNodataZero(const TempDir& dir, std::string&) {
 // temperature, beside which each run writes the history of daily means at its end. The leaf
 // area, cover and roots grow over the ten days after the start; the interception, the
 // evapotranspiration and the root zone of the soil model take them.
-void DynamicPhenology(const TempDir& dir, std::string& control, int minutes) {
-  auto entry = [](const std::string& head, const std::string& threshold, const std::string& values) {
-    return head + " { method = DynamicPhenology_1;\n  RootDist = 1.0; TReduWet = 0.95; LimitReduWet = 0.5; "
-                  "HReduDry = 3.45; IntercepCap = 0.3;\n  JulDays = 1 -1 10 366; F* = " +
-           threshold + "; DP1_t1_dorm = 1; DP1_T_Bf = -30; JDReset_TStart = 300; maxStartJDforDP1 = 200;\n" +
-           values + "  AltDep = 0 0 0 0;\n}\n";
+// The method of a class's dynamic phenology and its keys from its fix days on.
+struct PhenologyKeys {
+  std::string method, keys;
+};
+
+std::string Dp1Keys(const std::string& threshold, const std::string& julDays = "1 -1 10 366",
+                    const std::string& latestStart = "200") {
+  return "JulDays = " + julDays + "; F* = " + threshold + "; DP1_t1_dorm = 1; DP1_T_Bf = -30; JDReset_TStart = 300; " +
+         "maxStartJDforDP1 = " + latestStart + ";";
+}
+
+// Both classes with their phenology (see DynamicPhenology), its state carried as variable
+// grids: those below and `count` more.
+void PhenologyOfBothClasses(const TempDir& dir, std::string& control, int minutes, const PhenologyKeys& coniferKeys,
+                            const PhenologyKeys& grasslandKeys, int count = 0, const std::string& more = "") {
+  auto entry = [](const std::string& head, const PhenologyKeys& p, const std::string& values) {
+    return head + " { method = " + p.method + ";\n  RootDist = 1.0; TReduWet = 0.95; LimitReduWet = 0.5; "
+                  "HReduDry = 3.45; IntercepCap = 0.3;\n  " + p.keys + "\n" + values + "  AltDep = 0 0 0 0;\n}\n";
   };
   const size_t conifer = control.find("1 conifer_forest 0.12");
   const size_t grassland = control.find("2 grassland {");
@@ -772,20 +784,76 @@ void DynamicPhenology(const TempDir& dir, std::string& control, int minutes) {
     return;
   }
   control.replace(conifer, end + 2 - conifer,
-                  entry("1 conifer_forest", "10",
+                  entry("1 conifer_forest", coniferKeys,
                         "  Albedo = 0.12 0.12 0.12 0.12; rsc = 70 70 55 55; LAI = 6 6 7 7; Z0 = 1.2 1.2 1.2 1.2;\n"
                         "  VCF = 0.9 0.9 0.95 0.95; RootDepth = 0.6 0.6 1.0 1.0;\n") +
-                      entry("2 grassland", "55",
+                      entry("2 grassland", grasslandKeys,
                             "  Albedo = 0.20 0.20 0.18 0.18; rsc = 90 90 60 60; LAI = 0.5 0.5 2.75 2.75;\n"
                             "  Z0 = 0.02 0.02 0.05 0.05; VCF = 0.4 0.4 0.8 0.8; RootDepth = 0.2 0.2 0.4 0.4;\n"));
-  AddToList(control, "# number of variable grids", 4,
+  AddToList(control, "# number of variable grids", 4 + count,
             "sfu.asc SumOfForcingUnits1 0 0\n3\n" + kRead + "\nphs.asc Pheno_start1 0 -1\n3\n" + kRead +
                 "\ntavg.asc TemperatureAVG 0 0\n3\n" + kRead + "\ntmov.asc TemperatureMOVAVG7 0 0\n3\n" + kRead +
-                "\n");
+                "\n" + more);
   if (minutes == 60) return;
   // Steps of three hours: the station files' 3-hourly records stamped at the end of their
   // steps.
   StepsOf(dir, control, minutes);
+}
+
+void DynamicPhenology(const TempDir& dir, std::string& control, int minutes) {
+  PhenologyOfBothClasses(dir, control, minutes, {"DynamicPhenology_1", Dp1Keys("10")},
+                         {"DynamicPhenology_1", Dp1Keys("55")});
+}
+
+// The keys of a class of DynamicPhenology_4: the rule of DynamicPhenology_1, which starts
+// nothing in January, until its dormancy day t0; then its own: degree days above -30 °C
+// (20 to 28 a day) until they pass `threshold` (no chilling), and from day leafFallFrom on,
+// five days after the start (every seven-day mean lies below 5 °C), the leaves fall: fix
+// point 3 of the cell's list, 10 days after the start, moves to that day.
+std::string Dp4Keys(int t0, int threshold, int leafFallFrom) {
+  return "JulDays = 1 -1 10 366; F* = 40; DP1_t1_dorm = 300; DP1_T_Bf = -30; JDReset_TStart = 300; "
+         "maxStartJDforDP1 = 200;\n  DP4_t0_dorm = " + std::to_string(t0) + "; DP4_t1_dorm = 1; DP4_T0 = -50; "
+         "DP4_T1 = -30; DP4_Par_a = " + std::to_string(threshold) + "; DP4_Par_b = 0; DP4_T_xylstop = 5; "
+         "DP4_t_xs1 = " + std::to_string(leafFallFrom) + "; DP4_SPSLF = 3;";
+}
+// The rest of the state of DynamicPhenology_2 and _4 as variable grids.
+const std::string kDormancyGrids = "chs.asc SumOfChillingUnits1 0 -1\n3\n" + kRead +
+                                   "\nfth.asc FStar_ForcingThreshold1 0 -1\n3\n" + kRead +
+                                   "\nlfs.asc StartDayOfLeaveFall 0 0\n3\n" + kRead + "\n";
+
+// Both classes of DynamicPhenology_4 by their own rule from the end of 1 January on: the
+// conifers start on day 2, the grassland on day 4 or 5, and their leaves fall on days 6 and
+// 8 or 9.
+void LeafFall(const TempDir& dir, std::string& control, int minutes) {
+  PhenologyOfBothClasses(dir, control, minutes, {"DynamicPhenology_4", Dp4Keys(1, 40, 1)},
+                         {"DynamicPhenology_4", Dp4Keys(1, 100, 1)}, 3, kDormancyGrids);
+}
+
+// The conifers of DynamicPhenology_2, the grassland of DynamicPhenology_4, both by the rule
+// of DynamicPhenology_1 (which starts nothing) until their dormancy day 6, then by their own:
+// the conifers start on day 7 (sigmoid forcing units of about 22 a day pass 40), the
+// grassland on day 8 (degree days pass 60).
+void DormancyOnDay6(const TempDir& dir, std::string& control, int minutes) {
+  PhenologyOfBothClasses(
+      dir, control, minutes,
+      {"DynamicPhenology_2", "JulDays = 1 -1 10 366; F* = 40; DP1_t1_dorm = 300; DP1_T_Bf = -30; JDReset_TStart = 300; "
+                             "maxStartJDforDP1 = 200;\n  DP2_t0_dorm = 6; DP2_t1_dorm = 1; DP2_T_Bc = 5; DP2_T_Bf = -30; "
+                             "DP2_Par_a = 40; DP2_Par_b = 0; DP2_Offset_1 = -50; DP2_Offset_2 = 50;"},
+      {"DynamicPhenology_4", Dp4Keys(6, 60, 300)}, 3, kDormancyGrids);
+}
+
+// The latest start of both classes on day 5, whose forcing passes no threshold in January:
+// a run that starts the phenology after day 5 gives every cell the start that reaches fix
+// point 3 on day 5 (day -5 for the conifers' 10 days, which cannot be, and day 2 for the
+// grassland's 3); the unbroken run starts none.
+void LatestStartOnDay5(const TempDir& dir, std::string& control, int minutes) {
+  PhenologyOfBothClasses(dir, control, minutes, {"DynamicPhenology_1", Dp1Keys("1000", "1 -1 10 366", "5")},
+                         {"DynamicPhenology_1", Dp1Keys("1000", "1 -1 3 366", "5")});
+}
+
+// The radiation correction computed in every `steps`-th step.
+void RadiationEvery(std::string& control, int steps) {
+  Replace(control, "1       # compute in every step", std::to_string(steps) + "       # compute in every step");
 }
 
 // The dynamic phenology (see above) from 1 January, whose day is 0.0 °C in every cell and
@@ -998,6 +1066,56 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
       {"the dynamic phenology in 90-minute steps, broken before the step that ends the day",
        DynamicPhenologyIn90MinuteSteps, "etr.stat", 4, 55, 24, true, "", 90, nullptr, "", "", nullptr, false,
        "temperature_19850106.0000"},
+      // The runs start on 1 January. The cells' lists carry the starts and leaf falls.
+      {"DynamicPhenology_4, broken at noon of day 5, after the conifers' start and before their leaf fall",
+       [](const TempDir& d, std::string& c) { LeafFall(d, c, 60); }, "interception_storage.stat", 4, 0, 108},
+      {"DynamicPhenology_4, broken at noon of day 7, between the leaf falls of the classes",
+       [](const TempDir& d, std::string& c) { LeafFall(d, c, 60); }, "interception_storage.stat", 4, 0, 156},
+      {"DynamicPhenology_4 in steps of three hours, broken at 12 h of day 7, after the conifers' leaf fall",
+       [](const TempDir& d, std::string& c) { LeafFall(d, c, 180); }, "interception_storage.stat", 4, 0, 52, true, "",
+       180},
+      {"DynamicPhenology_4 in daily steps, broken after day 3, before the leaf falls",
+       [](const TempDir& d, std::string& c) { LeafFall(d, c, 1440); }, "etr.stat", 4, 0, 3, true, "", 1440},
+      {"DynamicPhenology_4 in daily steps, broken after day 7, between the leaf falls",
+       [](const TempDir& d, std::string& c) { LeafFall(d, c, 1440); }, "etr.stat", 4, 0, 7, true, "", 1440},
+      // The rule of DynamicPhenology_1 until day 6: a chilling sum of 0 carried is no chilling
+      // sum given.
+      {"DynamicPhenology_2 and _4, broken at noon of day 4, before their dormancy day",
+       [](const TempDir& d, std::string& c) { DormancyOnDay6(d, c, 60); }, "interception_storage.stat", 4, 0, 84},
+      {"DynamicPhenology_2 and _4, broken at noon of day 7, after their dormancy day",
+       [](const TempDir& d, std::string& c) { DormancyOnDay6(d, c, 60); }, "interception_storage.stat", 4, 0, 156},
+      {"DynamicPhenology_2 and _4 in daily steps, broken after day 4, before their dormancy day",
+       [](const TempDir& d, std::string& c) { DormancyOnDay6(d, c, 1440); }, "etr.stat", 4, 0, 4, true, "", 1440},
+      {"DynamicPhenology_2 and _4 in daily steps, broken after day 6, on their dormancy day",
+       [](const TempDir& d, std::string& c) { DormancyOnDay6(d, c, 1440); }, "etr.stat", 4, 0, 6, true, "", 1440},
+      // The latest start is a rule of a run that starts the phenology, not of a warm start.
+      {"the latest start on day 5, broken at noon of day 3",
+       [](const TempDir& d, std::string& c) { LatestStartOnDay5(d, c, 60); }, "snowstorage.stat", 4, 0, 60},
+      {"the latest start on day 5, broken at noon of day 7",
+       [](const TempDir& d, std::string& c) { LatestStartOnDay5(d, c, 60); }, "interception_storage.stat", 4, 0, 156},
+      {"the latest start on day 5 in daily steps, broken after day 6",
+       [](const TempDir& d, std::string& c) { LatestStartOnDay5(d, c, 1440); }, "etr.stat", 4, 0, 6, true, "", 1440},
+      // Computed in steps 1, 8, .., 36: broken before and after a computed step.
+      {"the radiation correction computed every 7th step, broken after step 36 (computed)",
+       [](const TempDir&, std::string& c) { RadiationEvery(c, 7); }, "snowstorage.stat", 4},
+      {"the radiation correction computed every 7th step, broken after step 35",
+       [](const TempDir&, std::string& c) { RadiationEvery(c, 7); }, "snowstorage.stat", 4, kStart, 35},
+      // The state stacks left behind: the record of the storage file lists them.
+      {"DynamicPhenology_4 with its cells' fix days left out", [](const TempDir& d, std::string& c) { LeafFall(d, c, 60); },
+       "interception_storage.stat", 4, 0, 108, true, "", 60, nullptr, "phs.asc_End",
+       "the state file phs.asc_End that the record of soil_state.txt lists is not found: the fix days of land-use "
+       "layer 1 start from JulDays and the starts read"},
+      {"the radiation correction computed every 7th step, its rhythm left out",
+       [](const TempDir&, std::string& c) { RadiationEvery(c, 7); }, "snowstorage.stat", 4, kStart, kHalf, true, "", 60,
+       nullptr, "radiation_correction.asc_End",
+       "the state file radiation_correction.asc_End that the record of soil_state.txt lists is not found: the "
+       "radiation correction computes its factors at the first step and every 7th step after it"},
+      {"the radiation correction computed every 2nd step in daily steps, broken after day 3",
+       [](const TempDir& d, std::string& c) {
+         StepsOf(d, c, 1440);
+         RadiationEvery(c, 2);
+       },
+       "snowstorage.stat", 4, 3, 3, true, "", 1440},
   };
   for (const Row& row : rows) CheckWarmStart(row);
 }

@@ -176,12 +176,12 @@ TEST(Interpolator, CellsWithoutAStationAndValuesBeyondTheLimitsAreSaidOnce) {
     for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
     return n;
   };
-  EXPECT_EQ(count("[temperature], step 1.1.2001 1:0: " + std::to_string(beyond) +
+  EXPECT_EQ(count("[temperature], step 01.01.2001 01:00: " + std::to_string(beyond) +
                   " cells found no valid station value within the maximum distance of 1200"),
             1)
       << log;
   EXPECT_EQ(count("which the limits of the section replaced by -100"), 1);
-  EXPECT_EQ(count("[temperature], step 1.1.2001 1:0: the limits replaced the interpolated values of " +
+  EXPECT_EQ(count("[temperature], step 01.01.2001 01:00: the limits replaced the interpolated values of " +
                   std::to_string(reached) + " cells: " + std::to_string(reached) + " above the upper limit 100 by 100."),
             1)
       << log;

@@ -6,6 +6,7 @@
 #include <omp.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <utility>
@@ -351,3 +352,51 @@ TEST(RadiationCorrection, SameBitsForEveryThreadCount) {
 }
 
 }  // namespace
+
+// A correction computed every third step keeps its rhythm and its factors at the end of the
+// run; a warm start goes on with them bit for bit, as the run would have gone on. A stack
+// whose rhythm is not one for the basin is refused; without one the first step computes.
+TEST(RadiationCorrection, AWarmStartKeepsTheRhythmOfTheComputedSteps) {
+  Terrain whole(6, 6), next(6, 6), bare(6, 6);
+  for (Terrain* t : {&whole, &next, &bare}) {
+    t->basin.Fill(t->Grid("slope_angle"), [](int r, int c) { return 5.0 * r + c; });
+    ASSERT_EQ(t->Build(Section(4, 3, 2, 60, 2.0)), 0);
+  }
+  whole.rc->endDateKey = ModelDate{0, 13, 21, 6, 2001}.Key();  // the first run ends at 13 h
+  for (int hour : {12, 13}) whole.rc->Run(ModelDate{0, hour, 21, 6, 2001});
+  const std::string stack = whole.dir.file(RhythmStateName("exkorr.asc"));
+  ASSERT_TRUE(std::filesystem::exists(stack));
+  next.rc->output.inputDirectory = bare.rc->output.inputDirectory = whole.dir.path() + "/";
+  next.rc->ContinueRhythm(true);
+  std::filesystem::rename(stack, stack + ".away");
+  bare.rc->ContinueRhythm(true);
+  EXPECT_NE(bare.log.console().find("no state of the radiation correction"), std::string::npos);
+  whole.rc->endDateKey = ModelDate{0, 24, 31, 12, 2001}.Key();
+  for (int hour : {14, 15}) {
+    for (Terrain* t : {&whole, &next, &bare}) t->Grid("temperature")[3][3] = hour;
+    for (Terrain* t : {&whole, &next, &bare}) t->rc->Run(ModelDate{0, hour, 21, 6, 2001});
+    for (const char* n : {"radiation_correction", "corr_temperature"})
+      for (int r = 1; r <= 6; ++r)
+        for (int c = 1; c <= 6; ++c) ASSERT_EQ(next.Grid(n)[r][c], whole.Grid(n)[r][c]) << n << " " << hour << " h";
+  }
+  EXPECT_EQ(bare.rc->stepCounter, 2);  // computed at 14 h, not at 15 h
+
+  // Levels 2 to 4 hold one rhythm for the basin.
+  std::filesystem::rename(stack + ".away", stack);
+  std::string bytes = ReadTextFile(stack);
+  double other = 3.0;
+  std::memcpy(&bytes[(12 + 5 + 2) * sizeof(double)], &other, sizeof other);  // the count of the second cell
+  WriteTextFile(stack, bytes);
+  Terrain refused(6, 6);
+  ASSERT_EQ(refused.Build(Section(4, 3, 2)), 0);
+  refused.rc->output.inputDirectory = whole.dir.path() + "/";
+  int code = 0;
+  try {
+    refused.rc->ContinueRhythm(true);
+  } catch (int thrown) {
+    code = thrown;
+  }
+  EXPECT_EQ(code, 22);
+  EXPECT_NE(refused.log.console().find("holds at row 1, column 2 the count 3"), std::string::npos)
+      << refused.log.console();
+}

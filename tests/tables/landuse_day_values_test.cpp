@@ -120,6 +120,20 @@ TEST(LanduseDays, CellFixDaysInterpolateWithoutWrap) {
   EXPECT_DOUBLE_EQ(ValueFromCellDays(L, v, 3, 150, thresholds, 50.0), 2.0);
 }
 
+// A start not marked yet (-1, as DynamicPhenology_4 lists it until its start) ends no
+// interval: the value stays at the fix point before it on every day, rather than following
+// the line through (1, v1) and (-1, v2) out of the range of the values.
+TEST(LanduseDays, CellFixDaysHoldTheDormantValueUntilTheStartIsMarked) {
+  const double waiting[5] = {0, 1, -1, 250, 300};
+  const double lai[5] = {6.0, 1.0, 3.0, 6.0, 6.0}, roots[5] = {1.0, 0.8, 1.0, 1.0, 1.0};
+  for (int day : {1, 2, 100, 366}) {
+    EXPECT_EQ(ValueFromCellDays(waiting, lai, 4, day, nullptr, 0), 1.0) << day;
+    EXPECT_EQ(ValueFromCellDays(waiting, roots, 4, day, nullptr, 0), 0.8) << day;
+  }
+  const double started[5] = {0, 1, 20, 270, 300};  // marked on day 20
+  EXPECT_DOUBLE_EQ(ValueFromCellDays(started, lai, 4, 145, nullptr, 0), 4.5);
+}
+
 TEST(LanduseDays, MonthlyValuesRunBetweenMidMonths) {
   const double v[14] = {120, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120, 10};
   double r = 0;

@@ -551,3 +551,149 @@ TEST(LanduseParameterGrids, StartUpTakesTheValuesAfterASuppliedStartDay) {
   EXPECT_NEAR(lai[1][2], 1.0, 1e-12);                                 // not started: dormant
   EXPECT_NEAR(b.Grid("root_depth1")[1][1], 0.3 + 0.2 * (91.0 - 60.0) / 200.0, 1e-12);
 }
+
+namespace {
+
+// A row of DynamicPhenology_4 with fix days 1, its start (-1), 10 days after the start and
+// 366 (LAI = 1 2 4 1): by its own rule degree days above 5 °C pass 12 on its first day of
+// 23.4 °C (none at 5 °C), and from day 100 on, five days under a seven-day mean of 30 °C
+// after the start make the leaves fall: fix point 4 moves to that day, and fix point 3, then
+// after it, to the day before.
+std::string Dp4Section(int latestStart) {
+  std::string s = Section("DynamicPhenology_4", "DP1_t1_dorm = 50; DP1_T_Bf = 5; JDReset_TStart = 300; maxStartJDforDP1 = " +
+                                                    std::to_string(latestStart) + "; F* = 12;\n"
+                                                    "DP4_t0_dorm = 280; DP4_t1_dorm = 50; DP4_T0 = 0; DP4_T1 = 5; "
+                                                    "DP4_Par_a = 12; DP4_Par_b = 1;\nDP4_T_xylstop = 30; DP4_t_xs1 = 100; "
+                                                    "DP4_SPSLF = 4;\n");
+  s.replace(s.find("JulDays = 1 100 200 366"), 23, "JulDays = 1 -1 10 366");
+  return s;
+}
+
+void UseTable(Basin& b, const std::string& section) {
+  TextCursor c(section);
+  b.h.d->landuseTable = ReadLanduseSection(&b.h.log.log(), c, 1);
+}
+
+// A grid at position p that the start-up takes as read from its file (a state grid).
+double** PutRead(Basin& b, int p, const std::string& name, const Rows& rows, const std::string& file) {
+  if (b.h.d->standardGrids.size() <= static_cast<size_t>(p)) b.h.d->standardGrids.resize(static_cast<size_t>(p) + 1);
+  b.h.d->standardGrids[static_cast<size_t>(p)].fileName = file;
+  b.h.d->standardGrids[static_cast<size_t>(p)].internalName = name;
+  return b.h.Put(p, name, rows, file);
+}
+
+}  // namespace
+
+// A run that reads the starts ("Pheno_start1") goes on with what the run that wrote them had
+// reached beside them: the rule its rows followed and each cell's fix days, with the start
+// and the leaf fall marked; a cell not started stays so, though the run begins after the
+// latest start day. Without that state (a stack of an older build) the run says so and the
+// fix days hold the starts read.
+TEST(LanduseParameterGrids, AWarmStartGoesOnWithTheRulesAndFixDaysOfTheRunBefore) {
+  Basin first;
+  UseTable(first, Dp4Section(150));
+  first.h.Put(5, "temperature", Rows{{23.4, 5.0, 23.4}, {23.4, 23.4, 23.4}});
+  first.h.d->run.start.day = 2, first.h.d->run.start.month = 4;
+  first.h.d->generateMultiLayerParameterGrids(1);
+  first.h.d->landuseTable[1].SetDynamicStartSet(false);  // its own rule, as after its dormancy day
+  ModelDate d;
+  d.year = 2023, d.month = 4, d.hour = 24, d.minute = 0;
+  for (d.day = 10; d.day <= 15; ++d.day)  // days 100 to 105: started on day 100, leaves fallen on day 104
+    first.h.d->UpdateLanduseParameters(d, 1440, first.m1.get(), first.m2.get(), first.m3.get(), first.m4.get());
+  const double* reached = first.h.d->landuseGrids.fixDays[1][1][1];
+  ASSERT_EQ(std::vector<double>(reached, reached + 5), (std::vector<double>{0, 1, 100, 103, 104}));
+  Rows starts(2, std::vector<double>(3));
+  for (int i = 1; i <= 2; ++i)
+    for (int j = 1; j <= 3; ++j) starts[i - 1][j - 1] = first.Grid("Pheno_start1")[i][j];
+  const std::string startFile = first.h.dir.file("Pheno_start_Layer_1.asc");
+  first.h.d.Release();  // the end of the run writes the state
+  ASSERT_TRUE(std::ifstream(startFile + "_End").good());
+
+  for (const bool withState : {true, false}) {
+    SCOPED_TRACE(withState ? "with the state" : "without it");
+    if (!withState) std::remove((startFile + "_End").c_str());
+    Basin next;  // from 20 June 2023 (day 171, after the latest start day 150)
+    UseTable(next, Dp4Section(150));
+    next.h.d->run.start.day = 20, next.h.d->run.start.month = 6;
+    PutRead(next, 5, "Pheno_start1", starts, startFile);
+    next.h.d->generateMultiLayerParameterGrids(1);
+    EXPECT_EQ(next.Grid("Pheno_start1")[1][2], -1.0);  // not started: no start on day 140
+    const double* list = next.h.d->landuseGrids.fixDays[1][1][1];
+    const std::vector<double> expected = withState ? std::vector<double>{0, 1, 100, 103, 104}
+                                                   : std::vector<double>{0, 1, 100, 110, 366};
+    EXPECT_EQ(std::vector<double>(list, list + 5), expected);
+    EXPECT_EQ(next.h.d->landuseTable[1].GetDynamicStartSet(), !withState);
+    EXPECT_EQ(next.Grid("leaf_area_index1")[1][2], 1.0);  // the dormant value
+    const std::string console = next.h.Console();
+    EXPECT_NE(console.find("not the grid StartDayOfLeaveFall"), std::string::npos);
+    EXPECT_EQ(console.find("no phenology state") == std::string::npos, withState) << console;
+  }
+}
+
+// The state stack of a layer must fit the table: as many fix days, and each cell's rule 1
+// or 0.
+TEST(LanduseParameterGrids, AStateStackOfTheLayerThatDoesNotFitIsRefused) {
+  const auto writeStack = [](const std::string& path, int levels, double rule) {
+    std::vector<double> v = {3, 2, 0, 0, 100, -9999, 0, 0, 0, 0, 0, static_cast<double>(levels)};
+    for (int cell = 0; cell < 6; ++cell)
+      for (int l = 0; l <= levels; ++l) v.push_back(l == 0 ? rule : l == 1 ? 0.0 : l - 1.0);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(v.data()),
+                                                static_cast<std::streamsize>(v.size() * sizeof(double)));
+  };
+  struct Case {
+    const char* what;
+    int levels;
+    double rule;
+    int code;
+    const char* said;
+  } cases[] = {
+      {"fitting", 5, 0.0, -1, ""},
+      {"of fewer fix days", 4, 0.0, 22, "holds 5 levels; the phenology state of land-use layer 1 is a stack of 6"},
+      {"with a rule of 2", 5, 2.0, 22, "holds 2 at level 0 of row 1, column 1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Basin b;
+    UseTable(b, Dp4Section(150));
+    const std::string file = b.h.dir.file("phs.asc");
+    PutRead(b, 5, "Pheno_start1", b.h.Filled(-1.0), file);
+    writeStack(file + "_End", c.levels, c.rule);
+    EXPECT_EQ(ThrownCode([&] { b.h.d->generateMultiLayerParameterGrids(1); }), c.code) << b.h.Console();
+    EXPECT_NE(b.h.Console().find(c.said), std::string::npos) << b.h.Console();
+    if (c.code < 0) {
+      EXPECT_FALSE(b.h.d->landuseTable[1].GetDynamicStartSet());
+    }
+  }
+}
+
+// A run that starts the phenology after a row's latest start day gives every cell the start
+// that reaches the fix point after it on that day, in the fix days of the cell's list too;
+// one that would lie before the year is refused naming the key. The first day's values are
+// bounded as the daily update bounds them.
+TEST(LanduseParameterGrids, TheLatestStartDayStartsTheCellsOfARunThatBeginsAfterIt) {
+  Basin b;  // from 20 June 2023: the values of day 170
+  UseTable(b, Dp4Section(150));
+  b.h.d->run.start.day = 20, b.h.d->run.start.month = 6;
+  b.h.d->generateMultiLayerParameterGrids(1);
+  EXPECT_EQ(b.Grid("Pheno_start1")[1][1], 140.0);
+  const double* list = b.h.d->landuseGrids.fixDays[1][1][1];
+  EXPECT_EQ(std::vector<double>(list, list + 5), (std::vector<double>{0, 1, 140, 150, 366}));
+  EXPECT_NEAR(b.Grid("leaf_area_index1")[1][1], 4.0 - 3.0 * 20.0 / 216.0, 1e-12);
+
+  Basin early;
+  UseTable(early, Dp4Section(5));
+  early.h.d->run.start.day = 20, early.h.d->run.start.month = 6;
+  EXPECT_EQ(ThrownCode([&] { early.h.d->generateMultiLayerParameterGrids(1); }), 152);
+  EXPECT_NE(early.h.Console().find("class 10 (grassland): the run begins after its maxStartJDforDP1 = 5, so every "
+                                   "cell whose vegetation has not started takes the start that reaches fix point 3 "
+                                   "of JulDays, 10 days after the start, on day 5: day -5, before the year"),
+            std::string::npos)
+      << early.h.Console();
+
+  Basin smooth;
+  std::string section = Section("VariableDayCount", "");
+  section.replace(section.find("Z0 = 0.1 0.1 0.2 0.1"), 20, "Z0 = 0.001 0.001 0.001 0.001");
+  UseTable(smooth, section);
+  smooth.h.d->generateMultiLayerParameterGrids(1);
+  EXPECT_EQ(smooth.Grid("RoughnessLength1")[1][1], 0.01);
+}

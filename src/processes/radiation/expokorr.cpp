@@ -4,10 +4,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <system_error>
 
 #include "framework/logstream.h"
+#include "framework/run_files.h"
+#include "framework/storage_file.h"
 #include "framework/text_helpers.h"
 #include "framework/value_checks.h"
+#include "grids/grid_path.h"
 #include "grids/grid_registry.h"
 #include "processes/radiation/radiation_kernels.h"
 
@@ -122,6 +127,7 @@ void expokorrklasse::ShareScratchGrids() {
     if (double** shared = ScratchFor(g.second, slot)) {
       ReleaseHeld(owned, *g.first);
       *g.first = shared;
+      effectiveShared = effectiveShared || g.first == &effectiveRadiation;
       ++slot;
     }
 }
@@ -193,6 +199,12 @@ void expokorrklasse::CorrectTemperature() {
 }
 
 void expokorrklasse::Run(ModelDate date) {
+  Step(date);
+  if (flowControl != 0 && skipSteps > 1 && computed && !stepDate.IsMissing() && stepDate.Key() >= endDateKey)
+    WriteRhythm();
+}
+
+void expokorrklasse::Step(ModelDate date) {
   const int nrows = geometry.nrows, ncols = geometry.ncols;
   if (nightTemperature && temperature) {
 #pragma omp parallel for schedule(runtime) if (Parallel())
@@ -330,4 +342,103 @@ void expokorrklasse::DeleteModule() {
   slopeCosSin.shrink_to_fit();
   correction = shadow = effectiveRadiation = correctedTemperature = nightTemperature = nullptr;
   modelobject::DeleteModule();
+}
+
+// --- the rhythm across a warm start --------------------------------------------------------
+
+std::string RhythmStateName(const std::string& correctionFile) { return correctionFile + "_End"; }
+
+namespace {
+constexpr int kFactorLevel = 0, kEffectiveLevel = 1, kCountLevel = 2, kHorizontalLevel = 3, kSunHeightLevel = 4;
+}
+
+void expokorrklasse::WriteRhythm() {
+  const double nodata = geometry.nodata_value;
+  double*** stack = d3_matrix(1, geometry.nrows, 1, geometry.ncols, kSunHeightLevel);
+  for (int r = 1; r <= geometry.nrows; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c) {
+      double* l = stack[r][c];
+      const bool cell = IsModuleCell(r, c);
+      l[kFactorLevel] = cell ? correction[r][c] : nodata;
+      l[kEffectiveLevel] = cell && !effectiveShared ? effectiveRadiation[r][c] : nodata;
+      l[kCountLevel] = cell ? stepCounter : nodata;
+      l[kHorizontalLevel] = cell ? horizontalSum : nodata;
+      l[kSunHeightLevel] = cell ? relativeSunHeight : nodata;
+    }
+  try {
+    // Double precision whatever the output format: it is state.
+    WriteStack(RhythmStateName(correctionFile), stack, kSunHeightLevel, false, true, false, true);
+  } catch (...) {
+    Free3DMatrix(stack);
+    throw;
+  }
+  Free3DMatrix(stack);
+}
+
+void expokorrklasse::ContinueRhythm(bool warmStart) {
+  if (flowControl == 0 || skipSteps <= 1 || !zoneGrid) return;
+  // Written at the end, over the file read by a chain in place.
+  const void* read = warmStart ? ReadRhythm() : nullptr;
+  RunFiles::Current().Write(sectionHeader + " the state of its rhythm",
+                            MakePath(output.outputDirectory, RhythmStateName(correctionFile)),
+                            RunFiles::When::EndOnly, read);
+}
+
+const void* expokorrklasse::ReadRhythm() {
+  const std::string file = RhythmStateName(correctionFile);
+  const std::string path = MakePath(output.inputDirectory, file);
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) {
+    const std::string without = "the radiation correction computes its factors at the first step and every " +
+                                std::to_string(skipSteps) + "th step after it";
+    *log << "INFO: no state of the radiation correction " << path << " (its factors and the steps since it computed "
+         << "them, kept by a run that computes every " << skipSteps << "th step): " << without << "[end-entry]";
+    NoteStateFileMissing(path, without);
+    return nullptr;
+  }
+  double*** stack = nullptr;
+  const int levels = ReadStack(file, stack, 0);
+  const void* key = stack;  // the state ReadStack ties the file to
+  struct Release {
+    expokorrklasse& m;
+    double***& stack;
+    ~Release() { m.Free3DMatrix(stack); }
+  } release{*this, stack};
+  if (levels != kSunHeightLevel) {
+    *log << "FATAL: " << path << " holds " << levels + 1 << " levels; the state of the radiation correction is a "
+         << "stack of " << kSunHeightLevel + 1 << " (0: the factor, 1: Ieff_max, 2: the steps since they were "
+         << "computed, 3: the horizontal radiation of that step, 4: its relative sun height)" << "[end-entry]";
+    throw 22;
+  }
+  RefuseImpossibleLevels(stack, kFactorLevel, kSunHeightLevel, file, "state of the radiation correction",
+                         StateRange::Finite());
+  // The rhythm is one for the basin: the first cell's, and every other cell's the same.
+  const double nodata = geometry.nodata_value;
+  const double* first = nullptr;
+  for (int r = 1; r <= geometry.nrows; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c) {
+      if (!IsModuleCell(r, c)) continue;
+      const double* l = stack[r][c];
+      if (!first) first = l;
+      const double count = l[kCountLevel];
+      const bool whole = count >= 1.0 && count <= 1e9 && count == std::floor(count);
+      const bool same = l[kCountLevel] == first[kCountLevel] && l[kHorizontalLevel] == first[kHorizontalLevel] &&
+                        l[kSunHeightLevel] == first[kSunHeightLevel];
+      if (!whole || !same || !(l[kHorizontalLevel] >= 0.0) || !(l[kSunHeightLevel] >= 0.0)) {
+        *log << "FATAL: " << path << " holds at row " << r << ", column " << c << " the count " << count
+             << ", the horizontal radiation " << l[kHorizontalLevel] << " and the relative sun height "
+             << l[kSunHeightLevel] << " (levels 2 to 4), where the radiation correction keeps the steps since it "
+             << "computed its factors (a whole number from 1), and that step's radiation and sun height (0 or more), "
+             << "the same in every cell of the basin" << "[end-entry]";
+        throw 22;
+      }
+      correction[r][c] = l[kFactorLevel];
+      if (!effectiveShared && l[kEffectiveLevel] > nodata) effectiveRadiation[r][c] = l[kEffectiveLevel];
+    }
+  if (!first) return key;
+  stepCounter = static_cast<int>(std::min<double>(first[kCountLevel], skipSteps));
+  horizontalSum = first[kHorizontalLevel];
+  relativeSunHeight = first[kSunHeightLevel];
+  computed = true;
+  return key;
 }

@@ -17,7 +17,14 @@ class expokorrklasse : public teilmodellklasse {
 
   // The correction grid when the flow control parameter is 1, else null.
   virtual double** GetCorrection();
+  // One step; the last step of a run that computes every skipSteps-th step (above 1) keeps
+  // the rhythm's state beside the correction grid (StateStackName).
   virtual void Run(ModelDate date);
+  // A correction computed every skipSteps-th step declares the stack of its rhythm that its
+  // last step writes; at a warm start (the soil model reads its storage file) it goes on with
+  // the rhythm and the factors of the run before, from the stack that run kept (without one,
+  // an INFO says so and the first step computes).
+  void ContinueRhythm(bool warmStart);
   void DeleteModule() override;
   void ShareScratchGrids() override;
 
@@ -52,6 +59,7 @@ class expokorrklasse : public teilmodellklasse {
   double horizontalSum = 0.0;  // of the last computed step
   double relativeSunHeight = 0.0;  // of the last sub-step of the last computed step
   bool computed = false;
+  bool effectiveShared = false;  // "Ieff_max" serves as a shared scratch grid (no reader)
   // Grids smaller than this run their cell loops on one thread (threads cost more there).
   long minParallelCells = MinParallelCells();
 
@@ -69,4 +77,13 @@ class expokorrklasse : public teilmodellklasse {
   void ForModuleRows(bool parallel, Row&& row);
   void CorrectTemperature();
   void CorrectTemperatureRow(int r);
+  void Step(ModelDate date);
+  void WriteRhythm();
+  // The rhythm's state at a warm start; what ties the file read to the one written.
+  const void* ReadRhythm();
 };
+
+// The file of the rhythm's state beside the correction grid's file name: levels 0 the
+// factor, 1 "Ieff_max", 2 the steps since they were computed, 3 the horizontal radiation of
+// that step, 4 its last sub-step's relative sun height (2 to 4 the same in every cell).
+std::string RhythmStateName(const std::string& correctionFile);
