@@ -45,6 +45,11 @@ std::vector<EndStateFile>& Ledger() {
   return files;
 }
 std::atomic<bool> staging{false};
+// The first value beyond its range of each part of the end state: part, the message's text.
+std::vector<std::pair<std::string, std::string>>& ValuesBeyond() {
+  static std::vector<std::pair<std::string, std::string>> values;
+  return values;
+}
 // The state files looked for at a warm start and not found, with what the run does instead.
 std::vector<std::pair<std::string, std::string>>& MissingStateFiles() {
   static std::vector<std::pair<std::string, std::string>> files;
@@ -310,6 +315,27 @@ std::string EndOf(const std::string& text) {
   return FormatText("line %ld (byte %zu)", lines, text.size());
 }
 
+// A storage file that this program wrote whole holds each part (and its record) once: a part
+// given twice is refused (refuse does not return), naming both lines, for its readers would
+// take the first copy without a word.
+template <typename Refuse>
+void RefuseRepeatedParts(const std::string& text, const Refuse& refuse) {
+  std::vector<std::pair<std::string, long>> parts;  // header, its line
+  TextCursor f(text);
+  std::string line;
+  for (long number = 1; f.ReadLine(line); ++number) {
+    const std::string header = Trimmed(line);
+    if (header.size() < 2 || header.front() != '[' || header.back() != ']') continue;
+    for (const auto& p : parts)
+      if (p.first == header)
+        refuse("holds its part " + header + " twice, at line " + std::to_string(p.second) + " and at line " +
+               std::to_string(number) + ": the run that wrote the file, which ends with its record " +
+               kRecordHeader + ", wrote each part once, so the file was joined with another or damaged after the "
+               "run, and its readers would take the first copy; start from a whole state");
+    parts.emplace_back(header, number);
+  }
+}
+
 }  // namespace
 
 void RequireWholeStorageFile(const std::string& text, const std::string& path, LogStream* log,
@@ -330,6 +356,13 @@ void RequireWholeStorageFile(const std::string& text, const std::string& path, L
                         "file, or a damaged one",
                         c, LineAt(text, i), i + 1, text.size()));
   }
+  // Lines that end in a carriage return alone (as classic Mac OS saved text) make the whole
+  // file one line to every reader.
+  if (text.find('\n') == std::string::npos && text.find('\r') != std::string::npos)
+    refuse(FormatText("ends its lines with a carriage return alone (CR, %ld of them, and no line feed), as classic "
+                      "Mac OS saved text: its readers read lines that end in a line feed (LF, or CR LF); save the "
+                      "file with LF or CR LF line ends (tr '\\r' '\\n' < old > new)",
+                      static_cast<long>(std::count(text.begin(), text.end(), '\r'))));
   // A line of this program's own layout.
   std::string own;
   long ownLine = 0;
@@ -358,6 +391,7 @@ void RequireWholeStorageFile(const std::string& text, const std::string& path, L
   if (found < 0)
     refuse("was cut short or damaged in its record " + std::string(kRecordHeader) + " (" + why + "; the file ends at " +
            EndOf(text) + ")" + written + "; start from a whole state");
+  RefuseRepeatedParts(text, refuse);
   // A last line without its line feed: whole when it names a file of the state (or the
   // record lists none), cut short inside its name otherwise.
   if (end == 0 || text[end - 1] != '\n') {
@@ -419,6 +453,19 @@ void RequireStoredValue(double value, const StateRange& range, LogStream* log, c
   throw 71;
 }
 
+bool StoredValueBeyond(double value, const StateRange& range) { return range.Breaks(value) > 0; }
+
+void NoteStoredValueBeyond(const std::string& part, const std::string& what, double value, const StateRange& range) {
+  const int kind = range.Breaks(value);
+  // A value that is no number is found in the text (RefuseNonFiniteValues).
+  if (kind <= 0 || !staging) return;
+  std::lock_guard<std::mutex> lock(LedgerMutex());
+  for (const auto& v : ValuesBeyond())
+    if (v.first == part) return;
+  ValuesBeyond().emplace_back(part, "would hold " + ExactNumberText(value) + " as " + what + " in its part " + part +
+                                        ": " + range.Broken(kind));
+}
+
 void StorageFile::BeginRun() {
   reads_.clear();
   texts_.clear();
@@ -426,6 +473,7 @@ void StorageFile::BeginRun() {
   std::lock_guard<std::mutex> lock(LedgerMutex());
   Ledger().clear();
   MissingStateFiles().clear();
+  ValuesBeyond().clear();
   staging = true;
 }
 
@@ -869,6 +917,22 @@ int RefuseNonFiniteValues(const std::vector<std::pair<std::string, std::string>>
   return failures;
 }
 
+// A value of a part beyond the range its reader holds it to (NoteStoredValueBeyond) would be
+// refused by the next warm start: a FATAL names the first of each part. Returns their number.
+int RefuseValuesBeyond(const std::vector<std::pair<std::string, std::string>>& files, LogStream* log) {
+  std::vector<std::pair<std::string, std::string>> values;
+  {
+    std::lock_guard<std::mutex> lock(LedgerMutex());
+    values.swap(ValuesBeyond());
+  }
+  if (log)
+    for (const auto& v : values)
+      *log << "FATAL: the storage file " << (files.empty() ? std::string() : files.front().first + " ") << v.second
+           << ", and a warm start would refuse it. The end state is not moved into place; the values went out of "
+           << "bounds during the run (its input, its parameters, or the state it started from)" << "[end-entry]";
+  return static_cast<int>(values.size());
+}
+
 // Writes each storage file (names[i] that of files[i]) with the record of the end state set
 // under its temporary name, to be moved after the files of set (moves; a device it is thrown
 // into is written straight into). A FATAL names a file that cannot be written, and the
@@ -972,6 +1036,7 @@ int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
   std::vector<OutputName> storageFiles;
   for (const auto& f : files_) storageFiles.emplace_back(f.first);
   failures += RefuseNonFiniteValues(files_, log);
+  failures += RefuseValuesBeyond(files_, log);
   IgnoreCtrlC();
   if (failures == 0) failures = WriteStorageFiles(files_, storageFiles, set, stateDate, moves, log);
   files_.clear();

@@ -216,7 +216,7 @@ TEST(RoutingState, EveryDamagedPartStopsTheRunWithItsPositionAndKeepsTheState) {
     const char* message;
   };
   const std::vector<Case> cases = {
-      {"no section", "[soil_model]\n3\n", "error locking for the section [routing_model_v2] or [routing_model]"},
+      {"no section", "[soil_model]\n3\n", "error looking for the section [routing_model_v2] or [routing_model]"},
       {"zero stored step", replaced("60.000 (timestep", "0 (timestep"), "stored time step (0 minutes"},
       {"no stored step", replaced("60.000 (timestep", "(timestep"), "error reading the stored time step"},
       {"zero sub-channels", replaced(firstHeader, "0 4 " + layout + "0"), "must be at least 1"},
