@@ -36,6 +36,15 @@ void WriteNetcdfEndState(modelobject& o, const std::string& path, const std::fun
 bool EndStateIsFinite(modelobject& o, const std::string& path, double** grid, double*** stack = nullptr,
                       int levels = 0);
 
+// A registered state grid or stack of the end state (its record found by its values) holds
+// in every cell of the basin, on every level, a value within the range a warm start holds it
+// to (modelobject::HoldStateRange), as the cell reads back from its file (ascii: "%g";
+// otherwise single or double precision): otherwise a FATAL names it, the first such cell and
+// how many there are, the file is noted as one that could not be written (the earlier state
+// stays) and false is returned.
+bool EndStateWithinItsRange(modelobject& o, const std::string& path, double** grid, double*** stack, int levels,
+                            bool ascii, bool asDouble);
+
 // The cells of the basin (the zone grid's valid cells) whose value breaks a state range, by
 // kind (StateRange::Breaks: 0 no number, 1 below, 2 above): how many, and the first of each.
 // asRead, when given, is the value a cell reads back as from its file: a cell breaks the

@@ -249,6 +249,32 @@ TEST(RoutingState, EveryDamagedPartStopsTheRunWithItsPositionAndKeepsTheState) {
   }
 }
 
+// The end of a run holds the part to the ranges its reader holds it to: a flow of 1,000 km
+// in a translation queue is not written where the next warm start would refuse it; the run
+// fails naming it and leaves the earlier state.
+TEST(RoutingState, AValueBeyondTheRangeAWarmStartReadsIsNotWritten) {
+  CapturedLog log;
+  RoutingBasin b;
+  SetStepRunoff(b, 0);
+  const std::string control = Control(b, ThreeBasinDescriptions());
+  WriteTextFile(b.dir.file("state.txt"), "the earlier state\n");
+  StorageFile storage;
+  storage.BeginRun();
+  auto m = b.Start(control, log.log());
+  m->storage = &storage;
+  m->ReadStorageFile("state.txt", 0);
+  for (int h = 0; h < 3; ++h) m->RunTimeStep(StepDate(h), 1, 1);
+  m->routingObjects.back()->channels.front().queue[1] = 2e9;
+  m.Release();
+  EXPECT_EQ(storage.Commit(&log.log()), 1);
+  EXPECT_NE(log.console().find("would hold 2e+09 as the translation queue of local tributary 1 in its part "
+                               "[routing_model_v2]: above 1e9; no river carries that much, and a warm start would "
+                               "refuse it"),
+            std::string::npos)
+      << log.console();
+  EXPECT_EQ(ReadTextFile(b.dir.file("state.txt")), "the earlier state\n");
+}
+
 TEST(RoutingState, TheFileIsNamedByTheSoilModelAndReadOnlyForReadFlagsThatAskForIt) {
   struct Flag {
     const char* name;
