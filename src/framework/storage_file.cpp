@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <mutex>
 
 #include "framework/ctrl_c.h"
@@ -225,13 +226,32 @@ bool FileFingerprint(const std::string& path, unsigned long long& bytes, unsigne
   return ok;
 }
 
+namespace {
+
+// Where the line after the first line that is the record's header alone begins (blanks and a
+// CR around it allowed); npos when no line is. Every reader of a part asks, so the text is
+// searched for the header, not read line by line.
+size_t AfterRecordHeader(const std::string& text) {
+  for (size_t at = text.find(kRecordHeader); at != std::string::npos; at = text.find(kRecordHeader, at + 1)) {
+    const size_t before = at == 0 ? std::string::npos : text.rfind('\n', at - 1);
+    const size_t start = before == std::string::npos ? 0 : before + 1;
+    const size_t lineEnd = text.find('\n', at);
+    size_t stop = lineEnd == std::string::npos ? text.size() : lineEnd;
+    if (stop > start && text[stop - 1] == '\r') --stop;
+    if (Trimmed(text.substr(start, stop - start)) == kRecordHeader)
+      return lineEnd == std::string::npos ? text.size() : lineEnd + 1;
+  }
+  return std::string::npos;
+}
+
+}  // namespace
+
 int ReadEndStateRecord(const std::string& text, EndStateRecord& record, std::string* why, size_t* end) {
+  const size_t after = AfterRecordHeader(text);
+  if (after == std::string::npos) return 0;
   TextCursor f(text);
   f.RequireWholeWords();
-  std::string line;
-  bool found = false;
-  while (!found && f.ReadLine(line)) found = Trimmed(line) == kRecordHeader;
-  if (!found) return 0;
+  f.Seek(after);
   auto damaged = [&](const std::string& what) {
     if (why) *why = "line " + std::to_string(f.LineNumber()) + ": " + what;
     return -1;
@@ -320,19 +340,18 @@ std::string EndOf(const std::string& text) {
 // take the first copy without a word.
 template <typename Refuse>
 void RefuseRepeatedParts(const std::string& text, const Refuse& refuse) {
-  std::vector<std::pair<std::string, long>> parts;  // header, its line
+  std::map<std::string, long> parts;  // header, its line
   TextCursor f(text);
   std::string line;
   for (long number = 1; f.ReadLine(line); ++number) {
     const std::string header = Trimmed(line);
     if (header.size() < 2 || header.front() != '[' || header.back() != ']') continue;
-    for (const auto& p : parts)
-      if (p.first == header)
-        refuse("holds its part " + header + " twice, at line " + std::to_string(p.second) + " and at line " +
-               std::to_string(number) + ": the run that wrote the file, which ends with its record " +
-               kRecordHeader + ", wrote each part once, so the file was joined with another or damaged after the "
-               "run, and its readers would take the first copy; start from a whole state");
-    parts.emplace_back(header, number);
+    const auto first = parts.emplace(header, number).first;
+    if (first->second != number)
+      refuse("holds its part " + header + " twice, at line " + std::to_string(first->second) + " and at line " +
+             std::to_string(number) + ": the run that wrote the file, which ends with its record " + kRecordHeader +
+             ", wrote each part once, so the file was joined with another or damaged after the run, and its "
+             "readers would take the first copy; start from a whole state");
   }
 }
 
