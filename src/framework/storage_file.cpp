@@ -375,13 +375,18 @@ void RequireWholeStorageFile(const std::string& text, const std::string& path, L
                         "file, or a damaged one",
                         c, LineAt(text, i), i + 1, text.size()));
   }
-  // Lines that end in a carriage return alone (as classic Mac OS saved text) make the whole
-  // file one line to every reader.
-  if (text.find('\n') == std::string::npos && text.find('\r') != std::string::npos)
-    refuse(FormatText("ends its lines with a carriage return alone (CR, %ld of them, and no line feed), as classic "
+  // Lines that end in a carriage return alone (as classic Mac OS saved text) run together
+  // into one line for every reader.
+  long loneReturns = 0, lineFeeds = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    lineFeeds += text[i] == '\n';
+    loneReturns += text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n');
+  }
+  if (loneReturns > lineFeeds)
+    refuse(FormatText("ends its lines with a carriage return alone (CR, %ld of them, and %ld line feeds), as classic "
                       "Mac OS saved text: its readers read lines that end in a line feed (LF, or CR LF); save the "
                       "file with LF or CR LF line ends (tr '\\r' '\\n' < old > new)",
-                      static_cast<long>(std::count(text.begin(), text.end(), '\r'))));
+                      loneReturns, lineFeeds));
   // A line of this program's own layout.
   std::string own;
   long ownLine = 0;
