@@ -15,8 +15,11 @@
 // With --example the basin is a copy of examples/basin and a measurement is its whole run.
 // With --digest a checksum of every grid after the run is printed (to compare builds and
 // thread counts bit for bit).
+// With --start-up the start-up of a warm start (the state grids and the storage file of a
+// run of the basin read back) beside that of a cold start, on N/2 x N/2 and N x N cells:
+// four times the cells take at most five times the time.
 //
-//   chain_bench [common options] [--memory] [--example] [--digest] [--program BIN]...
+//   chain_bench [common options] [--memory] [--example] [--digest] [--start-up] [--program BIN]...
 #include <omp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -39,6 +42,7 @@
 #include "framework/logstream.h"
 #include "framework/memory_handling.h"
 #include "framework/modappli.h"
+#include "framework/storage_file.h"
 #include "framework/text_helpers.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
@@ -133,8 +137,12 @@ void ReplaceSection(std::string& control, const std::string& name, const std::st
   control.replace(a, b == std::string::npos ? std::string::npos : b + 1 - a, text);
 }
 
+// What a run of the synthetic basin does with the example's state: nothing (the chain of
+// the time loop), write it at its end (a cold start), or read it and write it (a warm start).
+enum class State { kNone, kWrite, kRead };
+
 // The control file of the example for the synthetic basin, ending after `steps` hours.
-std::string ChainControl(const std::string& example, int n, int steps) {
+std::string ChainControl(const std::string& example, int n, int steps, State state = State::kNone) {
   std::string control;
   if (!ReadWholeFile(example + "basin.ctl", control)) {
     std::fprintf(stderr, "cannot read %sbasin.ctl\n", example.c_str());
@@ -164,10 +172,12 @@ std::string ChainControl(const std::string& example, int n, int steps) {
   Replace(control, "10      # number of variable grids: file, internal name, fill code, value; write code; read flag\n",
           "11\nSurfaceEvaporationResistance.asc SurfaceEvaporationResistance 0 250\n0\n0\n");
   // The synthetic basin starts from the variable grids' values, not the example's spin-up
-  // state, and writes none of the example's state grids at its end.
+  // state, and writes none of the example's state grids at its end (a cold start of the
+  // start-up's measure writes them, a warm start reads them too).
+  const char* const written = state == State::kNone ? "\n0\n0\n" : state == State::kWrite ? "\n3\n0\n" : "\n3\n1\n";
   Replace(control, "soil_storage.asc soil_storage 0 0.6   # read from the spin-up's state\n3\n1\n",
-          "soil_storage.asc soil_storage 0 0.6\n0\n0\n");
-  Replace(control, "read from the spin-up's state\n3\n1\n", "\n0\n0\n");
+          std::string("soil_storage.asc soil_storage 0 0.6") + written);
+  Replace(control, "read from the spin-up's state\n3\n1\n", written);
   for (const char* grid : {"snowdays.asc", "snowage.asc", "snowliquid.asc", "snowtotal.asc", "sd.asc", "suz.asc",
                            "sif.asc", "sbia.asc", "nfkia.asc", "ssp.asc"}) {
     const size_t at = control.find(std::string("\n") + grid + " ");
@@ -175,11 +185,14 @@ std::string ChainControl(const std::string& example, int n, int steps) {
       std::fprintf(stderr, "control file: no grid %s\n", grid);
       std::exit(2);
     }
-    control[control.find('\n', at + 1) + 1] = '0';  // its write code
+    if (state == State::kNone) control[control.find('\n', at + 1) + 1] = '0';  // its write code
   }
-  Replace(control, "1       # readgrids: 1 starts from the spin-up's snow state", "0  # readgrids");
-  Replace(control, "1       # readgrids: 1 starts from the spin-up's storages", "0  # readgrids");
-  Replace(control, "1       # read the state grids and the storage file", "0  # read the state grids and the storage file");
+  if (state != State::kRead) {
+    Replace(control, "1       # readgrids: 1 starts from the spin-up's snow state", "0  # readgrids");
+    Replace(control, "1       # readgrids: 1 starts from the spin-up's storages", "0  # readgrids");
+    Replace(control, "1       # read the state grids and the storage file",
+            "0  # read the state grids and the storage file");
+  }
   // No point output and no snow-grid rule: their points and grid belong to the example.
   ReplaceSection(control, "special_output", "[special_output]\n0\n60\n\n");
   ReplaceSection(control, "data_assimilation", "[data_assimilation]\n0\n60\n\n");
@@ -238,6 +251,7 @@ void WriteChainCase(const fs::path& dir, const std::string& example, int n, int 
 // loop, the peak bytes of grids, and the bytes each part of the start-up left allocated.
 struct Result {
   double seconds = 0.0;
+  double startSeconds = 0.0;  // of the start-up: the application built, its inputs read
   double cpuSeconds = 0.0;  // user and system time of every thread of the process in the loop
   std::map<std::string, double> perCall;
   long long peakBytes = 0, startBytes = 0;
@@ -267,7 +281,8 @@ double CpuSeconds() {
   return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + 1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
 }
 
-Result RunHere(const std::string& control, bool digests = false) {
+// One run of a control file in this process; a warm start must read its state.
+Result RunHere(const std::string& control, bool digests = false, bool warmStart = false) {
   std::vector<std::string> calls;
   std::vector<double> times;
   std::vector<long long> bytes;
@@ -282,8 +297,10 @@ Result RunHere(const std::string& control, bool digests = false) {
   Result r;
   const long long before = LiveMatrixBytes();
   ResetPeakMatrixBytes();
+  const double building = bench::Now();
   try {
     ModellApplication app(&log, 2, argv, 1);
+    r.startSeconds = bench::Now() - building;
     CurrentApplication = &app;
     long long last = before;
     for (size_t i = 0; i < calls.size() && i < bytes.size(); ++i) {
@@ -328,7 +345,55 @@ Result RunHere(const std::string& control, bool digests = false) {
     std::exit(1);
   }
   seams = ApplicationSeams();
+  if (warmStart && console.str().find("warm start from the state") == std::string::npos) {
+    std::fprintf(stderr, "%s read no state\n%s\n", control.c_str(), console.str().c_str());
+    std::exit(1);
+  }
   return r;
+}
+
+// The start-up of a cold start (reading no state, writing it at its end) and of a warm start
+// (reading the state a cold start wrote) of the synthetic basin on size/2 and size cells a
+// side, each in a folder of its own under root: per size and thread count the seconds, then
+// how much longer the larger basin takes.
+void MeasureStartUp(const bench::Options& o, const fs::path& root, const std::string& example) {
+  std::map<std::string, bench::Timing> first;  // of the first thread count, by case
+  for (const int n : {o.size / 2, o.size}) {
+    const fs::path dir = root / ("n" + std::to_string(n));
+    WriteChainCase(dir, example, n, 1);
+    WriteFile(dir / "cold.ctl", ChainControl(example, n, 1, State::kWrite));
+    WriteFile(dir / "warm.ctl", ChainControl(example, n, 1, State::kRead));
+    const fs::path before = fs::current_path();
+    fs::current_path(dir);
+    // The state of a cold start, beside the control file where the warm start reads it.
+    RunHere("cold.ctl");
+    std::string text;
+    EndStateRecord record;
+    if (!ReadWholeFile("output/soil_state.txt", text) || ReadEndStateRecord(text, record, nullptr) != 1) {
+      std::fprintf(stderr, "the cold start wrote no whole storage file in %s/output\n", dir.c_str());
+      std::exit(1);
+    }
+    for (const EndStateRecord::File& f : record.files)
+      fs::copy_file("output" / fs::path(f.name), f.name, fs::copy_options::overwrite_existing);
+    fs::copy_file("output/soil_state.txt", "soil_state.txt", fs::copy_options::overwrite_existing);
+    const double cells = double(n) * n;
+    std::printf("%d x %d cells, a state of %zu files and a storage file of %.1f MB (%s)\n", n, n,
+                record.files.size(), text.size() / 1e6, bench::LoadText().c_str());
+    for (const char* c : {"cold", "warm"}) {
+      const std::string control = std::string(c) + ".ctl";
+      const auto t = bench::TimeThreadCounts(o, [&](int) { return RunHere(control, false, c[0] == 'w').startSeconds; });
+      bench::PrintTimings(std::string("start-up of a ") + c + " start", o.threads, t, cells, "cells");
+      first[std::string(c) + std::to_string(n)] = t.at(o.threads.front());
+    }
+    fs::current_path(before);
+  }
+  const std::string small = std::to_string(o.size / 2), large = std::to_string(o.size);
+  for (const char* c : {"cold", "warm"}) {
+    const bench::Timing& a = first[c + small];
+    const bench::Timing& b = first[c + large];
+    std::printf("%s start: %s x %s cells take x%.2f (minimum) and x%.2f (median) the time of %s x %s (at most x5)\n", c,
+                large.c_str(), large.c_str(), b.Min() / a.Min(), b.Median() / a.Median(), small.c_str(), small.c_str());
+  }
 }
 
 // A run of a program in its own process: wall seconds and peak resident bytes.
@@ -376,14 +441,18 @@ long CountCells(const fs::path& zones) {
 
 int main(int argc, char** argv) {
   const bench::Options o =
-      bench::Start(argc, argv, 24, 1000, {"memory!", "example!", "digest!", "program"},
-                   "[--memory] [--example] [--digest] [--program BIN]...");
+      bench::Start(argc, argv, 24, 1000, {"memory!", "example!", "digest!", "start-up!", "program"},
+                   "[--memory] [--example] [--digest] [--start-up] [--program BIN]...");
   const bool example = !o.Extra("example").empty();
   const bool digest = !o.Extra("digest").empty();
   const std::vector<std::string> programs = o.ExtraAll("program");
   const std::string source = std::string(ORVEL_SOURCE_DIR) + "/examples/basin/";
   bench::Folder folder(o.folder, "chain_bench");
   const fs::path dir = folder.Path();
+  if (!o.Extra("start-up").empty()) {
+    MeasureStartUp(o, dir, source);
+    return 0;
+  }
   std::string control = "chain.ctl", oneStep = "chain1.ctl";
   long cells = 0;
   int steps = o.steps;

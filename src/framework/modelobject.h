@@ -224,6 +224,12 @@ class modelobject : public memory_handling {
                              const StateRange& range) const;
   // The same for the registered grid of the name (none: nothing to check).
   void RefuseImpossibleCells(const std::string& internalName, const StateRange& range) const;
+  // The range of a registered state grid (found by its values), the same that
+  // RefuseImpossibleCells holds it to when a warm start reads it: the end of a run does not
+  // write the grid under its own name with a cell of the basin beyond it (the run fails with
+  // the FATAL of RefuseImpossibleCells' kind, and the earlier state stays), so that no run
+  // ends as a success with a state the next run refuses.
+  void HoldStateRange(double** grid, const StateRange& range);
   // The same for the levels first..last of a stack read from fileName ("<what> level <l>").
   void RefuseImpossibleLevels(double*** stack, int first, int last, const std::string& fileName,
                               const std::string& what, const StateRange& range) const;

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <mutex>
 
 #include "framework/ctrl_c.h"
@@ -45,6 +46,11 @@ std::vector<EndStateFile>& Ledger() {
   return files;
 }
 std::atomic<bool> staging{false};
+// The first value beyond its range of each part of the end state: part, the message's text.
+std::vector<std::pair<std::string, std::string>>& ValuesBeyond() {
+  static std::vector<std::pair<std::string, std::string>> values;
+  return values;
+}
 // The state files looked for at a warm start and not found, with what the run does instead.
 std::vector<std::pair<std::string, std::string>>& MissingStateFiles() {
   static std::vector<std::pair<std::string, std::string>> files;
@@ -220,13 +226,32 @@ bool FileFingerprint(const std::string& path, unsigned long long& bytes, unsigne
   return ok;
 }
 
+namespace {
+
+// Where the line after the first line that is the record's header alone begins (blanks and a
+// CR around it allowed); npos when no line is. Every reader of a part asks, so the text is
+// searched for the header, not read line by line.
+size_t AfterRecordHeader(const std::string& text) {
+  for (size_t at = text.find(kRecordHeader); at != std::string::npos; at = text.find(kRecordHeader, at + 1)) {
+    const size_t before = at == 0 ? std::string::npos : text.rfind('\n', at - 1);
+    const size_t start = before == std::string::npos ? 0 : before + 1;
+    const size_t lineEnd = text.find('\n', at);
+    size_t stop = lineEnd == std::string::npos ? text.size() : lineEnd;
+    if (stop > start && text[stop - 1] == '\r') --stop;
+    if (Trimmed(text.substr(start, stop - start)) == kRecordHeader)
+      return lineEnd == std::string::npos ? text.size() : lineEnd + 1;
+  }
+  return std::string::npos;
+}
+
+}  // namespace
+
 int ReadEndStateRecord(const std::string& text, EndStateRecord& record, std::string* why, size_t* end) {
+  const size_t after = AfterRecordHeader(text);
+  if (after == std::string::npos) return 0;
   TextCursor f(text);
   f.RequireWholeWords();
-  std::string line;
-  bool found = false;
-  while (!found && f.ReadLine(line)) found = Trimmed(line) == kRecordHeader;
-  if (!found) return 0;
+  f.Seek(after);
   auto damaged = [&](const std::string& what) {
     if (why) *why = "line " + std::to_string(f.LineNumber()) + ": " + what;
     return -1;
@@ -310,6 +335,26 @@ std::string EndOf(const std::string& text) {
   return FormatText("line %ld (byte %zu)", lines, text.size());
 }
 
+// A storage file that this program wrote whole holds each part (and its record) once: a part
+// given twice is refused (refuse does not return), naming both lines, for its readers would
+// take the first copy without a word.
+template <typename Refuse>
+void RefuseRepeatedParts(const std::string& text, const Refuse& refuse) {
+  std::map<std::string, long> parts;  // header, its line
+  TextCursor f(text);
+  std::string line;
+  for (long number = 1; f.ReadLine(line); ++number) {
+    const std::string header = Trimmed(line);
+    if (header.size() < 2 || header.front() != '[' || header.back() != ']') continue;
+    const auto first = parts.emplace(header, number).first;
+    if (first->second != number)
+      refuse("holds its part " + header + " twice, at line " + std::to_string(first->second) + " and at line " +
+             std::to_string(number) + ": the run that wrote the file, which ends with its record " + kRecordHeader +
+             ", wrote each part once, so the file was joined with another or damaged after the run, and its "
+             "readers would take the first copy; start from a whole state");
+  }
+}
+
 }  // namespace
 
 void RequireWholeStorageFile(const std::string& text, const std::string& path, LogStream* log,
@@ -330,6 +375,18 @@ void RequireWholeStorageFile(const std::string& text, const std::string& path, L
                         "file, or a damaged one",
                         c, LineAt(text, i), i + 1, text.size()));
   }
+  // Lines that end in a carriage return alone (as classic Mac OS saved text) run together
+  // into one line for every reader.
+  long loneReturns = 0, lineFeeds = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    lineFeeds += text[i] == '\n';
+    loneReturns += text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n');
+  }
+  if (loneReturns > lineFeeds)
+    refuse(FormatText("ends its lines with a carriage return alone (CR, %ld of them, and %ld line feeds), as classic "
+                      "Mac OS saved text: its readers read lines that end in a line feed (LF, or CR LF); save the "
+                      "file with LF or CR LF line ends (tr '\\r' '\\n' < old > new)",
+                      loneReturns, lineFeeds));
   // A line of this program's own layout.
   std::string own;
   long ownLine = 0;
@@ -358,6 +415,7 @@ void RequireWholeStorageFile(const std::string& text, const std::string& path, L
   if (found < 0)
     refuse("was cut short or damaged in its record " + std::string(kRecordHeader) + " (" + why + "; the file ends at " +
            EndOf(text) + ")" + written + "; start from a whole state");
+  RefuseRepeatedParts(text, refuse);
   // A last line without its line feed: whole when it names a file of the state (or the
   // record lists none), cut short inside its name otherwise.
   if (end == 0 || text[end - 1] != '\n') {
@@ -419,6 +477,19 @@ void RequireStoredValue(double value, const StateRange& range, LogStream* log, c
   throw 71;
 }
 
+bool StoredValueBeyond(double value, const StateRange& range) { return range.Breaks(value) > 0; }
+
+void NoteStoredValueBeyond(const std::string& part, const std::string& what, double value, const StateRange& range) {
+  const int kind = range.Breaks(value);
+  // A value that is no number is found in the text (RefuseNonFiniteValues).
+  if (kind <= 0 || !staging) return;
+  std::lock_guard<std::mutex> lock(LedgerMutex());
+  for (const auto& v : ValuesBeyond())
+    if (v.first == part) return;
+  ValuesBeyond().emplace_back(part, "would hold " + ExactNumberText(value) + " as " + what + " in its part " + part +
+                                        ": " + range.Broken(kind));
+}
+
 void StorageFile::BeginRun() {
   reads_.clear();
   texts_.clear();
@@ -426,6 +497,7 @@ void StorageFile::BeginRun() {
   std::lock_guard<std::mutex> lock(LedgerMutex());
   Ledger().clear();
   MissingStateFiles().clear();
+  ValuesBeyond().clear();
   staging = true;
 }
 
@@ -894,6 +966,22 @@ int RefuseNonFiniteValues(const std::vector<std::pair<std::string, std::string>>
   return failures;
 }
 
+// A value of a part beyond the range its reader holds it to (NoteStoredValueBeyond) would be
+// refused by the next warm start: a FATAL names the first of each part. Returns their number.
+int RefuseValuesBeyond(const std::vector<std::pair<std::string, std::string>>& files, LogStream* log) {
+  std::vector<std::pair<std::string, std::string>> values;
+  {
+    std::lock_guard<std::mutex> lock(LedgerMutex());
+    values.swap(ValuesBeyond());
+  }
+  if (log)
+    for (const auto& v : values)
+      *log << "FATAL: the storage file " << (files.empty() ? std::string() : files.front().first + " ") << v.second
+           << ", and a warm start would refuse it. The end state is not moved into place; the values went out of "
+           << "bounds during the run (its input, its parameters, or the state it started from)" << "[end-entry]";
+  return static_cast<int>(values.size());
+}
+
 // Writes each storage file (names[i] that of files[i]) with the record of the end state set
 // under its temporary name, to be moved after the files of set (moves; a device it is thrown
 // into is written straight into). A FATAL names a file that cannot be written, and the
@@ -997,6 +1085,7 @@ int StorageFile::Commit(LogStream* log, const ModelDate* stateDate,
   std::vector<OutputName> storageFiles;
   for (const auto& f : files_) storageFiles.emplace_back(f.first);
   failures += RefuseNonFiniteValues(files_, log);
+  failures += RefuseValuesBeyond(files_, log);
   IgnoreCtrlC();
   if (failures == 0) failures = WriteStorageFiles(files_, storageFiles, set, stateDate, moves, log);
   files_.clear();

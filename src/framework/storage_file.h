@@ -106,6 +106,19 @@ std::string UnreadValue(TextCursor& f, long firstLine = 1);
 // value, code 71.
 void RequireStoredValue(double value, const StateRange& range, LogStream* log, const std::string& part,
                         const std::string& path, long line, const std::string& what);
+// The writer of a module's part holds each value it writes to the range its reader holds it
+// to (RequireStoredValue) and notes here a finite value beyond it (what: what the value is,
+// "QD of sub-basin 3"), the first of each part: Commit then names it in a FATAL and leaves
+// the earlier state as it was (the run fails with kStorageWriteFailed), so that no run ends
+// as a success with a state the next run refuses. Ignored outside a run's end state.
+void NoteStoredValueBeyond(const std::string& part, const std::string& what, double value, const StateRange& range);
+// Whether a value is a finite number beyond the range.
+bool StoredValueBeyond(double value, const StateRange& range);
+// NoteStoredValueBeyond for a value beyond its range; what() is asked only then.
+template <typename What>
+void HoldStoredValue(double value, const StateRange& range, const char* part, What what) {
+  if (StoredValueBeyond(value, range)) NoteStoredValueBeyond(part, what(), value, range);
+}
 
 class StorageFile {
  public:

@@ -85,10 +85,10 @@ size_t KeptWithItsRemark(const char* p, const char* end, size_t used) {
   return used;
 }
 
-// A character that continues the word of a number rather than begin a remark after it.
-bool GoesOnAsAWord(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == ',' || c == '+' || c == '-' || c == '_';
-}
+// Whether a character right after a number begins a remark (or ends the word): a blank, a
+// bracket, "#" or ";". Any other keeps the number's word going ("5abc", "730'703", "243/2",
+// "11²", a no-break space or a digit group mark of another script), which is then no number.
+bool EndsANumbersWord(char c) { return IsBlank(c) || c == '(' || c == '#' || c == ';'; }
 
 size_t WholeNumberLength(const char* p, const char* end, size_t used, double&) {
   return KeptWithItsRemark(p, end, used);
@@ -181,6 +181,8 @@ bool TextCursor::LoadFile(const std::string& path) {
   pos_ = 0;
   numberEnd_ = std::string::npos;
   sourceLines_.reset();
+  countedTo_ = 0;
+  countedLine_ = 1;
   return ReadWholeFile(path, text_);
 }
 
@@ -241,14 +243,29 @@ std::shared_ptr<const ControlFileLines> ControlFileLines::ForCopy(const std::str
 }
 
 long TextCursor::LineNumber() const {
-  long line = 1;
-  for (size_t i = 0; i < pos_ && i < text_.size(); ++i)
-    if (text_[i] == '\n') ++line;
-  return line;
+  const size_t to = std::min(pos_, text_.size());
+  const auto breaks = [this](size_t from, size_t until) {
+    return static_cast<long>(std::count(text_.begin() + static_cast<std::ptrdiff_t>(from),
+                                        text_.begin() + static_cast<std::ptrdiff_t>(until), '\n'));
+  };
+  if (to >= countedTo_)
+    countedLine_ += breaks(countedTo_, to);
+  else if (to >= countedTo_ / 2)
+    countedLine_ -= breaks(to, countedTo_);  // back a little (a reader that returns to a mark)
+  else
+    countedLine_ = 1 + breaks(0, to);  // back near the start (a rewind)
+  countedTo_ = to;
+  return countedLine_;
 }
 
 void TextCursor::SkipBlanks() {
   while (pos_ < text_.size() && IsBlank(text_[pos_])) ++pos_;
+}
+
+bool TextCursor::AtLineEnd() const {
+  size_t at = pos_;
+  while (at < text_.size() && text_[at] != '\n' && IsBlank(text_[at])) ++at;
+  return at >= text_.size() || text_[at] == '\n';
 }
 
 std::string TextCursor::PeekWord() const {
@@ -282,7 +299,7 @@ bool TextCursor::ReadNumber(T& value, size_t (*parsePrefix)(const char*, const c
   const char* end = text_.data() + text_.size();
   size_t used = parsePrefix(at, end, v);
   if (used > 0 && wholeNumbers_) used = WholeNumberLength(at, end, used, v);
-  if (used > 0 && wholeWords_ && at + used < end && GoesOnAsAWord(at[used])) used = 0;
+  if (used > 0 && wholeWords_ && at + used < end && !EndsANumbersWord(at[used])) used = 0;
   if (used == 0) {
     refusedAt_ = pos_;
     return false;

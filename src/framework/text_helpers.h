@@ -90,6 +90,8 @@ class TextCursor {
     pos_ = 0;
     numberEnd_ = std::string::npos;
     sourceLines_.reset();
+    countedTo_ = 0;
+    countedLine_ = 1;
   }
   // The text is a control file's preprocessed copy of these lines (null: it is not).
   void SetSourceLines(std::shared_ptr<const ControlFileLines> lines) { sourceLines_ = std::move(lines); }
@@ -99,7 +101,9 @@ class TextCursor {
   size_t Pos() const { return pos_; }
   void Seek(size_t pos) { pos_ = pos < text_.size() ? pos : text_.size(); }
   bool AtEnd() const { return pos_ >= text_.size(); }
-  // 1-based number of the line the position stands in.
+  // 1-based number of the line the position stands in. The lines are counted on from the
+  // position asked last, so a reader that asks at every value as it moves through the text
+  // counts each line once.
   long LineNumber() const;
   // A line of the text (by default the position's) as a message names it: "line N", with
   // " of <name>" when a name is given. In a control file's preprocessed copy it is the line
@@ -109,6 +113,8 @@ class TextCursor {
   std::string LineText(long line, const std::string& name = std::string()) const;
 
   void SkipBlanks();  // blanks, tabs, carriage returns and line breaks
+  // Whether only blanks stand between the position and the end of its line (or the text).
+  bool AtLineEnd() const;
   // The next word (like "%s"); false at the end of the text.
   bool ReadWord(std::string& word);
   // The next word without moving the position; empty at the end of the text.
@@ -126,9 +132,10 @@ class TextCursor {
   // From now on a number is read whole (see above); a number read that fails leaves the
   // position before its word.
   void RequireWholeNumbers() { wholeNumbers_ = true; }
-  // From now on a number is, beyond that, its whole word: the text attached to it must begin
-  // a remark ("0.5(TG code", "5#", "5;"), not go on as a word ("5abc", "1d3", "2e"), else
-  // the read fails as above. The storage file's values are read so.
+  // From now on a number is, beyond that, its whole word: what follows it is a blank or a
+  // character that begins a remark ("0.5(TG code", "5#", "5;"); anything else glued to it
+  // ("5abc", "1d3", "2e", "730'703.77", "243/2", "11²", a no-break space) makes the word no
+  // number, and the read fails as above. The storage file's values are read so.
   void RequireWholeWords() { wholeNumbers_ = wholeWords_ = true; }
   // The word at the position when it begins like a number ("1.5x", "2,0", "nan", "-3e9"),
   // the value a failed number read refused; empty when the word is none (a comment).
@@ -150,6 +157,8 @@ class TextCursor {
   std::shared_ptr<const ControlFileLines> sourceLines_;
   size_t refusedAt_ = std::string::npos;  // where the last failed number read stopped
   size_t numberEnd_ = std::string::npos;  // where the last number read ended
+  mutable size_t countedTo_ = 0;          // LineNumber's last position ...
+  mutable long countedLine_ = 1;          // ... and the line it stands in
   bool wholeNumbers_ = false;
   bool wholeWords_ = false;
 };

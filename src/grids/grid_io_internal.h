@@ -36,6 +36,31 @@ void WriteNetcdfEndState(modelobject& o, const std::string& path, const std::fun
 bool EndStateIsFinite(modelobject& o, const std::string& path, double** grid, double*** stack = nullptr,
                       int levels = 0);
 
+// A registered state grid or stack of the end state (its record found by its values) holds
+// in every cell of the basin, on every level, a value within the range a warm start holds it
+// to (modelobject::HoldStateRange), as the cell reads back from its file (ascii: "%g";
+// otherwise single or double precision): otherwise a FATAL names it, the first such cell and
+// how many there are, the file is noted as one that could not be written (the earlier state
+// stays) and false is returned.
+bool EndStateWithinItsRange(modelobject& o, const std::string& path, double** grid, double*** stack, int levels,
+                            bool ascii, bool asDouble);
+
+// The cells of the basin (the zone grid's valid cells) whose value breaks a state range, by
+// kind (StateRange::Breaks: 0 no number, 1 below, 2 above): how many, and the first of each.
+// asRead, when given, is the value a cell reads back as from its file: a cell breaks the
+// range only when that does too.
+struct CellsBeyond {
+  long count[3] = {0, 0, 0};
+  int row[3] = {0, 0, 0}, col[3] = {0, 0, 0};
+  // The first kind found (-1: none).
+  int FirstKind() const;
+  // For a message on the first kind found: "holds 1.8e+09 at row 3, column 4 (2 cells of the
+  // basin above 1e9 mm); no store holds 1,000 km of water".
+  std::string Text(double** grid, const StateRange& range, double nodata) const;
+};
+CellsBeyond FindCellsBeyond(const modelobject& o, double** grid, const StateRange& range,
+                            double (*asRead)(double) = nullptr);
+
 // First and last active column of row r; rows without known bounds are fully active.
 // last < 1 marks a row without active cells.
 inline void ActiveColumns(const modelobject& o, int r, int& first, int& last) {

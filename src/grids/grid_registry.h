@@ -61,6 +61,10 @@ struct GridRecord {
   // True from registration until the record is freed; a free record ends every search.
   bool registered = false;
 
+  // The range a warm start holds the cells of the grid to, where it is a state
+  // (modelobject::HoldStateRange): its last write of a run under its own name holds it too.
+  std::shared_ptr<const StateRange> stateRange;
+
   // Set by every search by name that finds the record (FindGrid, the requiring searches,
   // the point output). A grid the start-up derives only for its readers is given back
   // after the run is built when nothing looked it up since the start-up ended; its record

@@ -164,6 +164,9 @@ void modelobject::WriteStack(const std::string& fileName, double*** stack, int l
   }
   if (endState && !grid_io::EndStateIsFinite(*this, netcdf ? AddNcExtension(path) : path, nullptr, stack, levels))
     return;
+  if (endState && !grid_io::EndStateWithinItsRange(*this, netcdf ? AddNcExtension(path) : path, nullptr, stack, levels,
+                                                   ascii, asDouble))
+    return;
   RunFiles& files = RunFiles::Current();
   const std::string entry = files.Building() ? "[" + name + "] stack " + fileName : std::string();
   if (netcdf) {

@@ -157,8 +157,12 @@ void WriteOneGrid(modelobject& o, const std::string& fileName, double** grid, bo
     if (o.log) *o.log << "FATAL: cannot write grid " << path << ": no grid given" << "[end-entry]";
     throw 18;
   }
-  // A state that is not finite is not written: the earlier one stays.
+  // A state that is not finite, or beyond the range a warm start reads, is not written: the
+  // earlier one stays.
   if (endState && !grid_io::EndStateIsFinite(o, netcdf ? AddNcExtension(path) : path, grid)) return;
+  if (endState &&
+      !grid_io::EndStateWithinItsRange(o, netcdf ? AddNcExtension(path) : path, grid, nullptr, 0, ascii, asDouble))
+    return;
   RunFiles& files = RunFiles::Current();
   const std::string entry =
       files.Building() ? "[" + (o.gridSection.empty() ? o.name : o.gridSection) + "] grid " + fileName : std::string();
@@ -249,6 +253,51 @@ void grid_io::WriteNetcdfEndState(modelobject& o, const std::string& path,
     throw;
   }
   NoteEndStateFile(file, !inPlace, bytes, checksum);
+}
+
+namespace {
+
+// The value a cell reads back as from an ASCII grid ("%g") and from a single-precision file.
+double AsReadFromAscii(double v) {
+  char text[32];
+  const std::to_chars_result end = std::to_chars(text, text + sizeof text, v, std::chars_format::general, 6);
+  double read = v;
+  std::from_chars(text, end.ptr, read);
+  return read;
+}
+double AsReadFromFloat(double v) { return static_cast<double>(static_cast<float>(v)); }
+
+}  // namespace
+
+bool grid_io::EndStateWithinItsRange(modelobject& o, const std::string& path, double** grid, double*** stack,
+                                     int levels, bool ascii, bool asDouble) {
+  const GridRecord* record = nullptr;
+  for (int p = 1; o.grids && p <= kMaxGridPosition && !record; ++p) {
+    const GridRecord& r = o.grids[p];
+    if (r.registered && r.stateRange && (stack ? r.stack == stack : r.data == grid)) record = &r;
+  }
+  if (!record) return true;
+  const StateRange& range = *record->stateRange;
+  double (*asRead)(double) = ascii ? AsReadFromAscii : asDouble ? nullptr : AsReadFromFloat;
+  MatrixOwner level;
+  if (stack) level = MatrixOwner(o.geometry.nrows, o.geometry.ncols, o.log);
+  for (int l = 0; l <= (stack ? levels : 0); ++l) {
+    if (stack)
+      for (int r = 1; r <= o.geometry.nrows; ++r)
+        for (int c = 1; c <= o.geometry.ncols; ++c) level[r][c] = stack[r] && stack[r][c] ? stack[r][c][l] : 0.0;
+    double** values = stack ? level.get() : grid;
+    const CellsBeyond found = FindCellsBeyond(o, values, range, asRead);
+    if (found.FirstKind() < 0) continue;
+    if (o.log)
+      *o.log << "FATAL: at the end of the run the state " << (stack ? "stack " : "grid ") << path << " ("
+             << GridEntry(*record) << (stack ? ", level " + std::to_string(l) : std::string()) << ") "
+             << found.Text(values, range, o.geometry.nodata_value)
+             << ": a warm start would refuse it. The end state is not moved into place; the values went out of "
+             << "bounds during the run (its input, its parameters, or the state it started from)" << "[end-entry]";
+    NoteEndStateFailure(path);
+    return false;
+  }
+  return true;
 }
 
 void modelobject::WriteGrid(const std::string& fileName, double** grid, bool ascii, bool asDouble, bool netcdf,

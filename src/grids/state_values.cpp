@@ -1,9 +1,12 @@
 // The check of the state grids a run starts from: every cell of the basin holds the no-data
 // value or a finite number that the quantity allows.
 #include <cmath>
+#include <memory>
+#include <sstream>
 
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
+#include "grids/grid_io_internal.h"
 #include "grids/grid_registry.h"
 
 StateRange StateRange::AtLeast(double low, const std::string& lowText, const std::string& rule) {
@@ -53,41 +56,67 @@ std::string StateRange::Broken(int kind) const {
   return kind == 1 ? "below " + lowText + "; " + lowRule : "above " + highText + "; " + highRule;
 }
 
+grid_io::CellsBeyond grid_io::FindCellsBeyond(const modelobject& o, double** grid, const StateRange& range,
+                                              double (*asRead)(double)) {
+  CellsBeyond found;
+  const double nodata = o.geometry.nodata_value;
+  double** zones = o.grids && o.grids[1].registered ? o.grids[1].data : nullptr;
+  for (int r = 1; r <= o.geometry.nrows; ++r) {
+    if (!grid[r]) continue;
+    for (int c = 1; c <= o.geometry.ncols; ++c) {
+      const double v = grid[r][c];
+      if ((zones && !(zones[r][c] > nodata)) || v == nodata) continue;
+      const double low = range.lowAt ? range.lowAt(r, c) : range.low;
+      int kind = range.Breaks(v, low);
+      if (kind > 0 && asRead) kind = range.Breaks(asRead(v), low);
+      if (kind < 0) continue;
+      if (found.count[kind]++ == 0) {
+        found.row[kind] = r;
+        found.col[kind] = c;
+      }
+    }
+  }
+  return found;
+}
+
+int grid_io::CellsBeyond::FirstKind() const {
+  for (int kind = 0; kind < 3; ++kind)
+    if (count[kind] > 0) return kind;
+  return -1;
+}
+
+std::string grid_io::CellsBeyond::Text(double** grid, const StateRange& range, double nodata) const {
+  const int kind = FirstKind();
+  if (kind < 0) return std::string();
+  const int r = row[kind], c = col[kind];
+  std::ostringstream text;
+  text << "holds " << grid[r][c] << " at row " << r << ", column " << c << " (" << count[kind]
+       << " cells of the basin ";
+  if (kind == 0)
+    text << "hold no finite number); a state is a finite number, or the no-data value " << nodata;
+  else if (kind == 1)
+    text << "below " << range.lowText << "); " << range.lowRule;
+  else
+    text << "above " << range.highText << "); " << range.highRule;
+  return text.str();
+}
+
 void modelobject::RefuseImpossibleCells(double** grid, const std::string& fileName, const std::string& what,
                                         const StateRange& range) const {
   if (!grid) return;
-  const double nodata = geometry.nodata_value;
-  double** zones = grids && grids[1].registered ? grids[1].data : nullptr;
-  // 0: no number, 1: below the range, 2: above it.
-  long count[3] = {0, 0, 0};
-  int row[3] = {0, 0, 0}, col[3] = {0, 0, 0};
-  for (int r = 1; r <= geometry.nrows; ++r)
-    for (int c = 1; c <= geometry.ncols; ++c) {
-      const double v = grid[r][c];
-      if ((zones && !(zones[r][c] > nodata)) || v == nodata) continue;
-      const int kind = range.Breaks(v, range.lowAt ? range.lowAt(r, c) : range.low);
-      if (kind < 0) continue;
-      if (count[kind]++ == 0) {
-        row[kind] = r;
-        col[kind] = c;
-      }
-    }
-  for (int kind = 0; kind < 3; ++kind) {
-    if (count[kind] == 0) continue;
-    const int r = row[kind], c = col[kind];
-    if (log) {
-      *log << "FATAL: " << fileName << " (" << what << ") holds " << grid[r][c] << " at row " << r << ", column "
-           << c << " (" << count[kind] << " cells of the basin ";
-      if (kind == 0)
-        *log << "hold no finite number); a state is a finite number, or the no-data value " << nodata;
-      else if (kind == 1)
-        *log << "below " << range.lowText << "); " << range.lowRule;
-      else
-        *log << "above " << range.highText << "); " << range.highRule;
-      *log << "[end-entry]";
-    }
-    throw 22;
-  }
+  const grid_io::CellsBeyond found = grid_io::FindCellsBeyond(*this, grid, range);
+  if (found.FirstKind() < 0) return;
+  if (log)
+    *log << "FATAL: " << fileName << " (" << what << ") " << found.Text(grid, range, geometry.nodata_value)
+         << "[end-entry]";
+  throw 22;
+}
+
+void modelobject::HoldStateRange(double** grid, const StateRange& range) {
+  if (!grid || !grids) return;
+  const auto held = std::make_shared<const StateRange>(range);
+  for (int p = 1; p <= kMaxGridPosition; ++p)
+    if (grids[p].registered && grids[p].data == grid) grids[p].stateRange = held;
 }
 
 void modelobject::RefuseImpossibleCells(const std::string& internalName, const StateRange& range) const {

@@ -46,7 +46,11 @@ std::string abflussmodellklasse::StorageSectionText() const {
   for (const routingclass* o : routingObjects)
     for (const auto& p : o->PendingTransfers()) pending.push_back(p);
   t += FormatText("%d (%s)\n", static_cast<int>(pending.size()), kTransferMark);
-  for (const auto& p : pending) t += FormatText("%d %.17g (m3/s for inflow ZL %d)\n", p.first, p.second, p.first);
+  for (const auto& p : pending) {
+    t += FormatText("%d %.17g (m3/s for inflow ZL %d)\n", p.first, p.second, p.first);
+    HoldStoredValue(p.second, RoutedFlowRange(), kHeader,
+                    [&] { return "the transfer to inflow ZL " + std::to_string(p.first); });
+  }
   t += "\n";
   return t;
 }
@@ -85,12 +89,14 @@ void abflussmodellklasse::RestoreStorageSection(const std::string& text, const s
     f.Rewind();
     version = 1;
     if (!FindHeader(f, kOldHeader)) {
-      *log << "FATAL: error locking for the section [routing_model_v2] or [routing_model] in " << path
+      *log << "FATAL: error looking for the section [routing_model_v2] or [routing_model] in " << path
            << StorageFileEnd(text, "[routing_model_v2]") << "[end-entry]";
       throw 71;
     }
   }
   StateReader reader(f, path, log);
+  EndStateRecord record;
+  if (ReadEndStateRecord(text, record, nullptr) != 0) reader.RequireNewestLayout();
   double storedStep = timeInterval;
   if (version == 2) {
     storedStep = reader.Double("the stored time step");

@@ -20,10 +20,15 @@ const char* const kQueueHeader[2] = {
     " (tracer/flow index and tributary subbasin, subint, maxdelta, num-subchannels)\n",
     " (tracer/flow index and external inflow, subint, maxdelta, num-subchannels)\n"};
 
-// One channel's block: the queue of tracer 0 and the sub-channel lines.
+const char* const kPart = "[routing_model_v2]";
+
+// One channel's block: the queue of tracer 0 and the sub-channel lines, each value held to
+// the range its reader holds it to.
 void WriteChannel(std::string& t, const ChannelTable& c, int index, int sub, bool inflow, bool blankSeparated) {
   const int subint = c.subint;
   const int block = c.BlockSize();
+  const StateRange flow = RoutedFlowRange();
+  const auto channel = [&] { return std::string(inflow ? " of inflow " : " of local tributary ") + std::to_string(sub); };
   t += "\n";
   t += FormatText("%d %d %d %d %.0lf", 0, index, subint, c.deltaMax, static_cast<double>(c.subchannels));
   t += kQueueHeader[inflow ? 1 : 0];
@@ -31,13 +36,19 @@ void WriteChannel(std::string& t, const ChannelTable& c, int index, int sub, boo
   const int entries = subint + c.storageElements;
   for (int k = 1; k <= entries; ++k) {
     t += FormatText("%.17g", c.queue[static_cast<size_t>(k)]);
+    HoldStoredValue(c.queue[static_cast<size_t>(k)], flow, kPart, [&] { return "the translation queue" + channel(); });
     t += separator;
     if (k == subint || (k > subint && (k - subint) % block == 0)) t += "\n";
   }
   t += "\n";
   const char* what = inflow ? "inflow" : "local tributary";
   for (int m = 1; m <= c.subchannels; ++m) {
-    for (int s = 1; s <= subint; ++s) t += FormatText("%.17g ", c.Qaus(m, s));
+    for (int s = 1; s <= subint; ++s) {
+      t += FormatText("%.17g ", c.Qaus(m, s));
+      HoldStoredValue(c.Qaus(m, s), flow, kPart, [&] { return "the outflow of a sub-channel" + channel(); });
+    }
+    HoldStoredValue(c.qvzuq[static_cast<size_t>(m)], StateRange::Fraction(), kPart,
+                    [&] { return "the flood-plain share of a sub-channel" + channel(); });
     t += FormatText(" (wqtab[%s %d].Qaus[subchannel %d][1..%d])\n", what, sub, m, subint);
     t += FormatText("%.17g (wqtab[%s %d].qvzuq[subchannel %d])\n", c.qvzuq[static_cast<size_t>(m)], what, sub, m);
     t += FormatText("%d (wqtab[%s %d]%s %d])\n", c.lastSlot[static_cast<size_t>(m)] - ((m - 1) * block + subint), what,
@@ -208,11 +219,17 @@ void routingclass::WriteState(std::string& t) const {
     const SP_class& sp = *reservoirs[k];
     const int r = static_cast<int>(k + 1);
     for (double v : sp.state) t += FormatText("%.17g ", v);
+    HoldStoredValue(sp.state.empty() ? 0.0 : sp.state[0], StateRange::Volume(), kPart,
+                    [&] { return "the volume of reservoir " + std::to_string(r); });
     t += FormatText(" (reservoir %d)\n", r);
     t += FormatText("%d (useRunningAvg reservoir %d)\n", sp.useRunningAvg, r);
     // The running-average list stands on a line of its own.
     if (sp.useRunningAvg > 0) {
-      for (double v : sp.runningAvg) t += FormatText("%.17g ", v);
+      for (double v : sp.runningAvg) {
+        t += FormatText("%.17g ", v);
+        HoldStoredValue(v, StateRange::Volume(), kPart,
+                        [&] { return "the running averages of reservoir " + std::to_string(r); });
+      }
       t += "\n";
     }
   }
@@ -257,11 +274,10 @@ void routingclass::ReadReservoirStates(StateReader& r) {
                   i == 0 ? StateRange::Volume() : StateRange::Finite()));
     r.SkipLine();
     stored.runningAvg = sp.runningAvg;
-    // Older files have no running-average line.
-    const size_t mark = r.Mark();
-    const std::string flagLine = r.Line("the useRunningAvg line of " + which);
-    if (flagLine.find("useRunningAvg") == std::string::npos) {
-      r.Return(mark);
+    // Older files have no running-average line; blank lines before it are read through.
+    std::string flagLine;
+    if (!r.LineWith("useRunningAvg", flagLine)) {
+      if (r.NewestLayout()) r.Fail("error reading the useRunningAvg line of " + which + " (the part is damaged here)");
     } else {
       TextCursor flag = StateReader::Values(flagLine);
       int storedFlag = 0;

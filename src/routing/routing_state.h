@@ -44,6 +44,13 @@ class StateReader {
   // it). The first such line tells the layout: once one was there, every later one must be
   // (a part cut short is refused); once one was missing, none may follow.
   bool NewerLine(const std::string& marker, const std::string& what, const std::string& absent, std::string& line);
+  // The part belongs to a file that ends with the record of its state, which this program
+  // wrote whole in its newest layout: a line that older files lack is damage where missing.
+  void RequireNewestLayout() {
+    layout_ = Layout::kNewer;
+    newest_ = true;
+  }
+  bool NewestLayout() const { return newest_; }
   // The lines of the older layout that were missing, for one INFO line.
   const std::set<std::string>& Absent() const { return absent_; }
   // "FATAL: " what " in file " path " (position " n ")", error 71.
@@ -56,6 +63,7 @@ class StateReader {
   LogStream* log_;
   long position_ = 0;
   enum class Layout { kUnknown, kOlder, kNewer } layout_ = Layout::kUnknown;
+  bool newest_ = false;
   std::set<std::string> absent_;
 };
 

@@ -16,7 +16,7 @@
 //   none-ending: .tmp             no file the run leaves in the basin copy has a name ending so
 //   args: basin.ctl               command line (default: basin.ctl -diagfile:output/d.xml)
 //   in: basin.ctl                 the file the following edits change
-//   replace: 1       # end month  text to replace (first occurrence; \n, \t and \\ escapes)
+//   replace: 1       # end month  text to replace (first occurrence; \n, \r, \t and \\ escapes)
 //   with: 13      # end month     (@DIR@ stands for the basin copy's folder, as an absolute path)
 //   replace-all: 60 # interval    the same for every occurrence (followed by "with")
 //   keep-lines: 6                 keep the first lines of the file
@@ -62,7 +62,7 @@ std::string Unescape(const std::string& s) {
       continue;
     }
     const char c = s[++i];
-    out += c == 'n' ? '\n' : c == 't' ? '\t' : c;
+    out += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
   }
   return out;
 }

@@ -32,6 +32,7 @@
 #include "framework/storage_file.h"
 #include "grids/grid_output_thread.h"
 #include "grids/grid_reader.h"
+#include "processes/snow/snowmod.h"
 #include "processes/soil/infilt.h"
 #include "support/test_support.h"
 
@@ -237,6 +238,44 @@ TEST(RunFaults, AStateThatIsNotFiniteAtTheEndFailsTheRunAndKeepsTheEarlierState)
   EXPECT_EQ(console.find("end of simulation reached successfully!"), std::string::npos);
   EXPECT_EQ(ReadTextFile(run.Output() + "/soil_state.txt"), "the state of an earlier run\n");
   EXPECT_EQ(ReadTextFile(run.Output() + "/sd.asc"), "a state grid of an earlier run\n");
+  for (const auto& e : fs::directory_iterator(run.Output()))
+    EXPECT_NE(e.path().extension(), ".tmp") << e.path();
+}
+
+// A finite state beyond the range a warm start reads is not moved into place either (snow
+// deeper than any store holds two steps before the end, a sub-basin's direct runoff of
+// 1,000 km after the last step): the run fails naming the grid and its cell and the value of
+// the storage file, and the state of the run before stays whole.
+TEST(RunFaults, AStateBeyondTheRangeAWarmStartReadsFailsTheRunAndKeepsTheEarlierState) {
+  ExampleRun run;
+  WriteTextFile(run.Output() + "/soil_state.txt", "the state of an earlier run\n");
+  WriteTextFile(run.Output() + "/snowsolid.asc", "a state grid of an earlier run\n");
+  NextApplicationSeams().afterPass = [](ModellApplication& app, void*) {
+    if (app.stepDate.month != 1 || app.stepDate.day != 31) return;
+    if (app.stepDate.hour == 22) {
+      const schneemodellklasse& snow = *app.modules.snow;
+      for (int r = 1; r <= snow.geometry.nrows; ++r)
+        for (int c = 1; c <= snow.geometry.ncols; ++c)
+          if (snow.snowStorageSolid[r][c] > snow.geometry.nodata_value) snow.snowStorageSolid[r][c] = 5e9;
+    }
+    if (app.stepDate.hour == 23) app.modules.soil->QD[1] = 5e9;
+  };
+  std::string console;
+  EXPECT_EQ(run.Run(&console), kStorageWriteFailed) << console;
+  EXPECT_NE(console.find("at the end of the run the state grid output/snowsolid.asc ([snow_model] snowstorage_solid) "
+                         "holds 5e+09 at row "),
+            std::string::npos)
+      << console;
+  EXPECT_NE(console.find("cells of the basin above 1e9 mm); no store holds 1,000 km of water: a warm start would "
+                         "refuse it"),
+            std::string::npos);
+  EXPECT_NE(console.find("the storage file output/soil_state.txt would hold "), std::string::npos) << console;
+  EXPECT_NE(console.find(" as QD of sub-basin 1 in its part [soil_model]: above 1e9 mm; no store holds 1,000 km of "
+                         "water, and a warm start would refuse it"),
+            std::string::npos);
+  EXPECT_EQ(console.find("end of simulation reached successfully!"), std::string::npos);
+  EXPECT_EQ(ReadTextFile(run.Output() + "/soil_state.txt"), "the state of an earlier run\n");
+  EXPECT_EQ(ReadTextFile(run.Output() + "/snowsolid.asc"), "a state grid of an earlier run\n");
   for (const auto& e : fs::directory_iterator(run.Output()))
     EXPECT_NE(e.path().extension(), ".tmp") << e.path();
 }

@@ -74,6 +74,34 @@ TEST(TextCursor, ReadsValuesLikeScanfButRefusesNonFiniteNumbers) {
   EXPECT_TRUE(c.AtEnd());
 }
 
+// The line of a position is counted on from the one asked before, forwards and back, and
+// starts anew with a new text: every answer is that of a count from the start.
+TEST(TextCursor, LineNumbersCountedOnAgreeWithACountFromTheStart) {
+  const std::string text = "a\nbb\n\nccc\r\nd\n\n";
+  TextCursor c(text);
+  const auto counted = [&](size_t pos) { return 1 + std::count(text.begin(), text.begin() + pos, '\n'); };
+  for (size_t pos : {0, 1, 2, 5, 4, 9, 15, 14, 3, 0, 16, 6, 6, 12}) {
+    c.Seek(pos);
+    EXPECT_EQ(c.LineNumber(), counted(std::min(pos, text.size()))) << pos;
+  }
+  c.Rewind();
+  std::string line;
+  for (long expected = 2; c.ReadLine(line); ++expected) EXPECT_EQ(c.LineNumber(), expected) << line;
+  c.SetText("x\ny");  // a new text is counted from its start
+  EXPECT_EQ(c.LineNumber(), 1);
+  c.Seek(2);
+  EXPECT_EQ(c.LineNumber(), 2);
+  // Whether only blanks stand before the end of the position's line.
+  TextCursor row("1 2 \t\r\n3");
+  double v = 0.0;
+  ASSERT_TRUE(row.ReadDouble(v));
+  EXPECT_FALSE(row.AtLineEnd());
+  ASSERT_TRUE(row.ReadDouble(v));
+  EXPECT_TRUE(row.AtLineEnd());
+  ASSERT_TRUE(row.ReadDouble(v));
+  EXPECT_TRUE(row.AtLineEnd());
+}
+
 TEST(TextCursor, RangeChecksAndWholeStringParsers) {
   TextCursor c("99999999999 +5 1e999 .5");
   int i;
@@ -192,10 +220,15 @@ TEST(TextCursor, WholeNumbersReadAsWrittenAndRefuseOnlyWhatTheAttachedTextWouldC
       EXPECT_EQ(c.NumberJustRefused(), text) << r.text;
     }
   }
-  // The storage file's values are their whole words: a remark may follow, a word may not.
+  // The storage file's values are their whole words: a remark may follow after a blank or
+  // begin with "(", "#" or ";"; anything else glued to the digits makes the word no number
+  // (digit groups of any script, a fraction, a superscript).
   for (const auto& [text, whole] : std::vector<std::pair<std::string, bool>>{
            {"0.5(TG code", true}, {"5#x", true}, {"5; x", true}, {"5 abc", true}, {"-2.5\n", true}, {"5.", true},
-           {"5abc", false}, {"1d3", false}, {"2e", false}, {"1_000", false}, {"5.5.5", false}, {"--1", false}}) {
+           {"5\t(x)", true}, {"5\r\n", true}, {"1e-3", true}, {"+0.5", true}, {"123.", true},
+           {"5abc", false}, {"1d3", false}, {"2e", false}, {"1_000", false}, {"5.5.5", false}, {"--1", false},
+           {"730'703.77", false}, {"730\u00a0703.77", false}, {"730\u2009703.77", false}, {"243/2", false},
+           {"11\u00b2", false}, {"730\u066c703.77", false}, {"5:", false}, {"5)", false}}) {
     TextCursor c(text);
     c.RequireWholeWords();
     double value = 0.0;

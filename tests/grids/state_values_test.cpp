@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "grids/grid_fixture.h"
+#include "grids/grid_io_internal.h"
 
 namespace {
 
@@ -84,6 +85,51 @@ TEST(StateValues, ABoundPerCellAndEveryLevelOfAStack) {
             22);
   EXPECT_NE(t.log.console().find("f.bin (firn level 2) holds -0.5 at row 3, column 2"), std::string::npos);
   t.obj.Free3DMatrix(stack);
+}
+
+// The end of a run holds a state grid to the range it was given, as each cell reads back from
+// its file: a value that rounds into the range in an ASCII or single-precision file is no
+// fault there, one beyond it in any file is; cells outside the basin and grids without a
+// range are left alone, and a stack is held level by level.
+TEST(StateValues, TheEndStateIsHeldToTheRangeAWarmStartReadsItIn) {
+  StateCheck t;
+  MatrixOwner snow = t.Grid([](int, int c) { return c == 4 ? 1e300 : 10.0; });
+  MatrixOwner free = t.Grid([](int, int) { return 1e300; });
+  t.obj.RegisterGrid(2, "snow.asc", snow.get(), nullptr, 0, "snow", 3, 1, 3);
+  t.obj.RegisterGrid(3, "free.asc", free.get(), nullptr, 0, "free", 3, 1, 3);
+  t.obj.HoldStateRange(snow.get(), StateRange::Storage());
+  const auto holds = [&](double** g, bool ascii, bool asDouble) {
+    return grid_io::EndStateWithinItsRange(t.obj, "out/snow.asc", g, nullptr, 0, ascii, asDouble);
+  };
+  EXPECT_TRUE(holds(snow.get(), false, true));
+  EXPECT_TRUE(holds(free.get(), false, true));  // no range given: finite is all it holds
+  snow[2][3] = 1e9 + 1;                          // "1e+09" in an ASCII grid, 1e9 in single precision
+  EXPECT_TRUE(holds(snow.get(), true, false));
+  EXPECT_TRUE(holds(snow.get(), false, false));
+  EXPECT_FALSE(holds(snow.get(), false, true));
+  snow[3][1] = 1.8e9;
+  for (const bool ascii : {true, false}) EXPECT_FALSE(holds(snow.get(), ascii, false));
+  EXPECT_NE(t.log.console().find("at the end of the run the state grid out/snow.asc ([test_module] snow) holds 1.8e+09 at "
+                                 "row 3, column 1 (1 cells of the basin above 1e9 mm); no store holds 1,000 km of "
+                                 "water: a warm start would refuse it"),
+            std::string::npos)
+      << t.log.console();
+
+  double*** firn = t.obj.d3_matrix(1, 3, 1, 4, 2);
+  for (int r = 1; r <= 3; ++r)
+    for (int c = 1; c <= 4; ++c)
+      for (int l = 0; l <= 2; ++l) firn[r][c][l] = 1.0;
+  MatrixOwner total = t.Grid([](int, int) { return 1.0; });
+  t.obj.RegisterGrid(4, "firn.bin", total.get(), firn, 2, "firn", 3, 1, 3);
+  t.obj.HoldStateRange(total.get(), StateRange::Storage());
+  const auto stackHolds = [&] { return grid_io::EndStateWithinItsRange(t.obj, "firn.bin", nullptr, firn, 2, false, true); };
+  EXPECT_TRUE(stackHolds());
+  firn[2][2][2] = -0.5;
+  EXPECT_FALSE(stackHolds());
+  EXPECT_NE(t.log.console().find("the state stack firn.bin ([test_module] firn, level 2) holds -0.5 at row 2, column 2"),
+            std::string::npos)
+      << t.log.console();
+  t.obj.Free3DMatrix(firn);
 }
 
 }  // namespace

@@ -216,7 +216,7 @@ TEST(RoutingState, EveryDamagedPartStopsTheRunWithItsPositionAndKeepsTheState) {
     const char* message;
   };
   const std::vector<Case> cases = {
-      {"no section", "[soil_model]\n3\n", "error locking for the section [routing_model_v2] or [routing_model]"},
+      {"no section", "[soil_model]\n3\n", "error looking for the section [routing_model_v2] or [routing_model]"},
       {"zero stored step", replaced("60.000 (timestep", "0 (timestep"), "stored time step (0 minutes"},
       {"no stored step", replaced("60.000 (timestep", "(timestep"), "error reading the stored time step"},
       {"zero sub-channels", replaced(firstHeader, "0 4 " + layout + "0"), "must be at least 1"},
@@ -247,6 +247,32 @@ TEST(RoutingState, EveryDamagedPartStopsTheRunWithItsPositionAndKeepsTheState) {
     ASSERT_EQ(ThrownCode([&] { m->RestoreStorageSection(good.substr(0, cut), "stored.txt"); }), 71) << cut;
     ASSERT_EQ(m->StorageSectionText(), before);
   }
+}
+
+// The end of a run holds the part to the ranges its reader holds it to: a flow of 1,000 km
+// in a translation queue is not written where the next warm start would refuse it; the run
+// fails naming it and leaves the earlier state.
+TEST(RoutingState, AValueBeyondTheRangeAWarmStartReadsIsNotWritten) {
+  CapturedLog log;
+  RoutingBasin b;
+  SetStepRunoff(b, 0);
+  const std::string control = Control(b, ThreeBasinDescriptions());
+  WriteTextFile(b.dir.file("state.txt"), "the earlier state\n");
+  StorageFile storage;
+  storage.BeginRun();
+  auto m = b.Start(control, log.log());
+  m->storage = &storage;
+  m->ReadStorageFile("state.txt", 0);
+  for (int h = 0; h < 3; ++h) m->RunTimeStep(StepDate(h), 1, 1);
+  m->routingObjects.back()->channels.front().queue[1] = 2e9;
+  m.Release();
+  EXPECT_EQ(storage.Commit(&log.log()), 1);
+  EXPECT_NE(log.console().find("would hold 2e+09 as the translation queue of local tributary 1 in its part "
+                               "[routing_model_v2]: above 1e9; no river carries that much, and a warm start would "
+                               "refuse it"),
+            std::string::npos)
+      << log.console();
+  EXPECT_EQ(ReadTextFile(b.dir.file("state.txt")), "the earlier state\n");
 }
 
 TEST(RoutingState, TheFileIsNamedByTheSoilModelAndReadOnlyForReadFlagsThatAskForIt) {

@@ -138,6 +138,7 @@ void interzeptionsmodellklasse::CreateCanopySnowGrids(const ModuleInputs& in) {
     } else
       x.data = NewGrid(kCanopyGridStart[g]);
     RegisterGrid(x.position, x.fileName, x.data, nullptr, 1, kCanopyGridNames[g], x.writeCode, firstRow, lastRow);
+    if (stored) HoldStateRange(x.data, StoredRange(g));
     if (readInitialGrids == 1 && stored) RefuseImpossibleCells(x.data, x.fileName, kCanopyGridNames[g], StoredRange(g));
   }
   for (const CanopyWriter& w : kCanopyWriters) {

@@ -263,6 +263,7 @@ void interzeptionsmodellklasse::CreateLayerGrids(const ModuleInputs& in) {
       l.storage = NewGrid(0.0);
     RegisterGrid(l.storagePosition, l.storageFile, l.storage, nullptr, 1, Numbered("interception_storage", k),
                  storageWriteCode, firstRow, lastRow);
+    HoldStateRange(l.storage, StateRange::Storage());
     if (readInitialGrids == 1) RefuseNegativeCells(l.storage, l.storageFile, Numbered("interception_storage", k));
 
     RequireFreePosition(l.evaporationPosition);

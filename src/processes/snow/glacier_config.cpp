@@ -550,6 +550,7 @@ void schneemodellklasse::CreateFirnStack() {
   }
   RegisterGrid(p, gridNames[kFirnTotal].file, total, firnStack, firnLevels, "firn_WE_stack",
                gridNames[kFirnTotal].writeCode, firstModuleRow, lastModuleRow);
+  HoldStateRange(total, StateRange::Storage());  // every level, as a warm start reads them
   gridPosition[kFirnTotal] = p;
   grid[kFirnTotal] = total;
   gridOwned[kFirnTotal] = true;

@@ -62,14 +62,26 @@ std::string schneemodellklasse::StorageSectionText() const {
   auto value = [](const std::vector<double>& a, int i) {
     return static_cast<size_t>(i) < a.size() ? a[static_cast<size_t>(i)] : 0.0;
   };
+  // Each value held to the range its reader holds it to.
+  const StateRange storage = StateRange::Storage(), fraction = StateRange::Fraction();
   for (int i = 1; i <= n; ++i) {
     t += Line("%d\t%.17g(TG code and Qice_slr value)\n", i, value(Qice, i));
     t += Line("%d\t%.17g(TG code and Qfirn_slr value)\n", i, value(Qfirn, i));
     t += Line("%d\t%.17g(TG code and Qsnow_slr value)\n", i, value(Qsnow, i));
+    const std::vector<double>* stores[3] = {&Qice, &Qfirn, &Qsnow};
+    static const char* const kLabels[3] = {"Qice_slr", "Qfirn_slr", "Qsnow_slr"};
+    for (int a = 0; a < 3; ++a)
+      HoldStoredValue(value(*stores[a], i), storage, "[snow_model_v2]",
+                      [&] { return std::string(kLabels[a]) + " of subbasin " + std::to_string(i); });
   }
   if (albedo) {
     t += FormatText("%ld %s\n", AlbedoCellCount(), kAlbedoHeader);
-    ForEachAlbedoCell([&](int r, int c) { t += FormatText("%.17g\n", albedo[r][c]); });
+    ForEachAlbedoCell([&](int r, int c) {
+      t += FormatText("%.17g\n", albedo[r][c]);
+      HoldStoredValue(albedo[r][c], fraction, "[snow_model_v2]", [&] {
+        return "the albedo of row " + std::to_string(r) + ", column " + std::to_string(c);
+      });
+    });
   }
   t += "\n";
   if (glacierInventory) t += glacierInventory->StateText();

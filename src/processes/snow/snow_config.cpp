@@ -430,6 +430,7 @@ void schneemodellklasse::UseOrCreateGrid(Grid g, const std::string& internalName
   gridPosition[g] = p;
   grid[g] = data;
   gridOwned[g] = true;
+  HoldStateRange(data, StateRangeOf(g));
   if (readNow) RefuseImpossibleCells(data, gridNames[g].file, internalName, StateRangeOf(g));
 }
 

@@ -423,10 +423,12 @@ void bodenmodellklasse::CreateStateGrids() {
 
 void bodenmodellklasse::RefuseImpossibleStates() {
   // The relative soil moisture and the usable field capacity the run starts from, read or
-  // derived by the start-up.
-  RefuseImpossibleCells("soil_storage", StateRange::Fraction());
-  RefuseImpossibleCells("available_soil_moisture", StateRange::Storage());
-  if (readgrids != 1) return;
+  // derived by the start-up; the run ends with them in the same ranges.
+  for (const auto& g : {std::make_pair("soil_storage", StateRange::Fraction()),
+                        std::make_pair("available_soil_moisture", StateRange::Storage())}) {
+    RefuseImpossibleCells(g.first, g.second);
+    if (const int p = FindGrid(g.first)) HoldStateRange(grids[p].data, g.second);
+  }
   // A deficit may lie below 0 (water above the saturated zone's reference), but not so far
   // that the saturated zone's outflow exp(-SD/m) of the cell's sub-basin overflows.
   StateRange deficit = StateRange::Storage();
@@ -456,7 +458,10 @@ void bodenmodellklasse::RefuseImpossibleStates() {
       {inactiveFieldCapacity, 4, "inaktive_field_capacity", StateRange::Storage()},
       {saturatedSoilPartition, 5, "saturated_soil_partition", partition},
   };
-  for (const auto& s : states) RefuseImpossibleCells(s.grid, gridNames[s.name], s.what, s.range);
+  for (const auto& s : states) {
+    HoldStateRange(s.grid, s.range);
+    if (readgrids == 1) RefuseImpossibleCells(s.grid, gridNames[s.name], s.what, s.range);
+  }
 }
 
 void bodenmodellklasse::ShareScratchGrids() {

@@ -11,6 +11,7 @@
 // baseflow from the control file, mean deficit from the grids, previous soil storage =
 // "soil_storage", cells unsaturated, peak flow 0, field capacity from the soil table, root
 // zone at the start-up's root depths) and says so in one INFO.
+#include <array>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -79,6 +80,27 @@ std::string Format(const char* format, ...) {
   return buffer;
 }
 
+// The ranges a warm start holds the part's values to, and its writer too: the five fields of
+// a travel-time zone, the three values of a cell's row, the root zone's depth and layer.
+std::array<StateRange, 5> ZoneRanges() {
+  const StateRange count = StateRange::AtLeast(0.0, "0", "a count or weight of cells is 0 or more");
+  return {count, StateRange::Storage(), count, StateRange::Fraction(), count};
+}
+// The relative soil moisture and the marker are fractions; the peak flow a depth.
+std::array<StateRange, 3> CellRanges() { return {StateRange::Fraction(), StateRange::Fraction(), StateRange::Storage()}; }
+StateRange RootDepthRange() {
+  return StateRange::ZeroUpTo("a depth is 0 or more", 1e9, "1e9", "no root zone reaches 1,000 km deep");
+}
+StateRange RootLayerRange() {
+  return StateRange::ZeroUpTo("a layer is a whole number from 0 on", 1e6, "1e6", "no land-use table has as many layers");
+}
+
+// A value written into the part, held to the range its reader holds it to.
+template <typename What>
+void HoldWritten(double value, const StateRange& range, What what) {
+  HoldStoredValue(value, range, "[soil_model]", what);
+}
+
 // A stored value differs from the current one (relative 1e-5; a stored 0 only matches 0).
 bool Mismatch(double stored, double current) {
   if (stored == 0.0) return current != 0.0;
@@ -89,7 +111,9 @@ bool Mismatch(double stored, double current) {
 
 std::string bodenmodellklasse::StorageSectionText() const {
   std::string t = "[soil_model]\n";
+  const auto sub = [](int i) { return " of sub-basin " + std::to_string(i); };
   t += Format("%d (number of subasins)\n", subbasins);
+  const std::array<StateRange, 5> zoneRanges = ZoneRanges();
   for (int i = 1; i <= subbasins; ++i) t += Format("%.0f\t", static_cast<double>(subbasinCodes[static_cast<size_t>(i)]));
   t += "(code)\n";
   for (int row = 0; row < 11; ++row) {
@@ -103,29 +127,47 @@ std::string bodenmodellklasse::StorageSectionText() const {
       const TravelTimeZoneRecord& z = zoneFZT[ii][static_cast<size_t>(k)];
       t += Format("%.17g %.17g %.17g %.17g %.17g (zoneFZT.n/.sx/.zonenwert/.rel/.RelCellSum)\n", z.n, z.sx, z.zonenwert,
                   z.rel, z.RelCellSum);
+      const double fields[5] = {z.n, z.sx, z.zonenwert, z.rel, z.RelCellSum};
+      for (int f = 0; f < 5; ++f)
+        HoldWritten(fields[f], zoneRanges[static_cast<size_t>(f)],
+                    [&] { return "a field of travel-time zone " + std::to_string(k) + sub(i); });
     }
     t += Format("%.17g (QD[%d])\n", QD[ii], i);
+    HoldWritten(QD[ii], StateRange::Storage(), [&] { return "QD" + sub(i); });
   }
   t += std::string(kCarriedHeader) + "\n";
-  for (int i = 1; i <= subbasins; ++i)
-    t += Format("%d %.17g %.17g (QBB[%d] and mean deficit)\n", i, QBB[static_cast<size_t>(i)],
-                meanDeficit[static_cast<size_t>(i)], i);
+  for (int i = 1; i <= subbasins; ++i) {
+    const size_t ii = static_cast<size_t>(i);
+    t += Format("%d %.17g %.17g (QBB[%d] and mean deficit)\n", i, QBB[ii], meanDeficit[ii], i);
+    HoldWritten(QBB[ii], StateRange::Storage(), [&] { return "QBB" + sub(i); });
+    HoldWritten(meanDeficit[ii], MeanDeficitBounds(Q0[ii], params[ii].m), [&] { return "the mean deficit" + sub(i); });
+  }
   long cells = 0;
   ForEachCell([&](int, int) { ++cells; });
   t += Format("%ld %s\n", cells, kCellsHeader);
+  const std::array<StateRange, 3> cellRanges = CellRanges();
+  static const char* const kCellItems[3] = {"the soil storage of the previous step", "the saturation marker",
+                                            "the peak flow"};
   ForEachCell([&](int r, int c) {
-    t += Format("%.17g %.17g %.17g\n", soilStorageOld[r][c], saturationMarker ? saturationMarker[r][c] : 0.0,
-                peakFlow[r][c]);
+    const double row[3] = {soilStorageOld[r][c], saturationMarker ? saturationMarker[r][c] : 0.0, peakFlow[r][c]};
+    t += Format("%.17g %.17g %.17g\n", row[0], row[1], row[2]);
+    for (size_t v = 0; v < 3; ++v)
+      HoldWritten(row[v], cellRanges[v], [&] { return std::string(kCellItems[v]) + " of row " + std::to_string(r) +
+                                                      ", column " + std::to_string(c); });
   });
   // Without land-use layers no depth is kept (layer 0).
   const LanduseParameterGrids* g = rootZoneReference;
   const bool kept = g && !g->rootZoneLayer.empty();
   const size_t stride = static_cast<size_t>(geometry.ncols) + 1;
   t += Format("%ld %s\n", cells, kRootZoneHeader);
+  const StateRange depthRange = RootDepthRange();
   ForEachCell([&](int r, int c) {
     const size_t cell = static_cast<size_t>(r) * stride + static_cast<size_t>(c);
-    t += Format("%.17g %.17g %d\n", availableSoilMoisture[r][c], kept ? g->rootZoneDepth[cell] : 0.0,
-                kept ? g->rootZoneLayer[cell] : 0);
+    const double depth = kept ? g->rootZoneDepth[cell] : 0.0;
+    t += Format("%.17g %.17g %d\n", availableSoilMoisture[r][c], depth, kept ? g->rootZoneLayer[cell] : 0);
+    const auto where = [&] { return " of row " + std::to_string(r) + ", column " + std::to_string(c); };
+    HoldWritten(availableSoilMoisture[r][c], StateRange::Storage(), [&] { return "the usable field capacity" + where(); });
+    HoldWritten(depth, depthRange, [&] { return "the root depth of the root zone" + where(); });
   });
   t += "\n";
   return t;
@@ -220,13 +262,22 @@ namespace {
 // A stored state must be a number within the range of its quantity (a damaged file must not
 // start the run with NaN); the messages name the line and what the value belongs to (a
 // sub-basin, a cell's row and column). A block is read whole before anything of it is
-// restored.
+// restored. Blank lines between rows and before a block are read through.
+//
+// A file that ends with the record [end_state] was written whole by this program, which
+// writes every block and every row of values on a line of its own: there a row that ends
+// before its last value (a line split), a block header that is not where the writer put it
+// (deleted, edited, a row written twice before it) and a line after the last block that
+// begins no part are damage (code 71, naming the line). An older file is read as a stream of
+// values, and a block it does not hold starts as in a cold start.
 class SoilStateReader {
  public:
   SoilStateReader(bodenmodellklasse& soil, const std::string& text, const std::string& fileName)
       : m_(soil), f_(text), fileName_(fileName), log_(soil.log) {
     f_.RequireWholeWords();
     m_.ForEachCell([&](int r, int c) { cells_.emplace_back(r, c); });
+    EndStateRecord record;
+    whole_ = ReadEndStateRecord(text, record, nullptr) != 0;
   }
 
   // Moves behind the header line "[soil_model]" (only the exact header: other parts of the
@@ -238,7 +289,7 @@ class SoilStateReader {
       const size_t b = line.find_last_not_of(" \t");
       if (a != std::string::npos && line.substr(a, b - a + 1) == "[soil_model]") return;
     }
-    *log_ << "FATAL: error locking for the section soil_model in " << fileName_
+    *log_ << "FATAL: error looking for the section soil_model in " << fileName_
           << StorageFileEnd(f_.Text(), "[soil_model]") << "[end-entry]";
     throw 71;
   }
@@ -247,12 +298,16 @@ class SoilStateReader {
   void CheckParameters() {
     Whole(m_.subbasins, "number of subbasins", "");
     f_.RestOfLine();
-    for (int i = 1; i <= m_.subbasins; ++i)
+    for (int i = 1; i <= m_.subbasins; ++i) {
+      if (i > 1) OnRow("subbasin code", [&] { return Subbasin(i); });
       Whole(m_.subbasinCodes[static_cast<size_t>(i)], "subbasin code", Subbasin(i));
+    }
     f_.RestOfLine();
     for (int row = 0; row < 11; ++row) {
-      for (int i = 1; i <= m_.subbasins; ++i)
+      for (int i = 1; i <= m_.subbasins; ++i) {
+        if (i > 1) OnRow(kRows[row].label, [&] { return Subbasin(i); });
         m_.CheckStorageValue(f_, RowValue(m_.params[static_cast<size_t>(i)], row), kRows[row].label, Subbasin(i));
+      }
       f_.RestOfLine();
     }
   }
@@ -264,6 +319,7 @@ class SoilStateReader {
     for (int i = 1; i <= m_.subbasins; ++i) {
       const size_t ii = static_cast<size_t>(i);
       Whole(i, "actual zone", Subbasin(i));
+      OnRow("maxzeit of actual subbasin", [&] { return Subbasin(i); });
       Whole(m_.maxzeit[ii], "maxzeit of actual subbasin", Subbasin(i));
       f_.RestOfLine();
       for (int k = 1; k <= m_.maxzeit[ii]; ++k) ReadZone(zones[ii][static_cast<size_t>(k)], k, i);
@@ -282,11 +338,13 @@ class SoilStateReader {
     for (int i = 1; i <= m_.subbasins; ++i) {
       const size_t ii = static_cast<size_t>(i);
       Whole(i, "actual zone", Subbasin(i));
+      OnRow("QBB", [&] { return Subbasin(i); });
       Value(
           qbb[ii], "QBB", [&] { return Subbasin(i); }, StateRange::Storage());
       // Below 0 no further than keeps the saturated zone's outflow of a step, Q0 exp(-SD/m),
       // within the bound of every storage and flow of the model (1e9 mm); a deficit beyond
       // it would make that outflow, and the deficit the step leaves, overflow.
+      OnRow("the mean deficit", [&] { return Subbasin(i); });
       Value(
           deficit[ii], "the mean deficit", [&] { return Subbasin(i); }, MeanDeficitBounds(m_.Q0[ii], m_.params[ii].m));
       f_.RestOfLine();
@@ -304,11 +362,13 @@ class SoilStateReader {
     std::vector<double> values(static_cast<size_t>(3 * cells));
     static const char* const kCellItems[3] = {"the soil storage of the previous step", "the saturation marker",
                                               "the peak flow"};
-    // The relative soil moisture and the marker are fractions; the peak flow a depth.
-    const StateRange kCellRanges[3] = {StateRange::Fraction(), StateRange::Fraction(), StateRange::Storage()};
-    for (size_t v = 0; v < values.size(); ++v)
+    const std::array<StateRange, 3> kCellRanges = CellRanges();
+    for (size_t v = 0; v < values.size(); ++v) {
+      if (v % 3 != 0) OnRow(kCellItems[v % 3], [this, v] { return CellName(v / 3); });
       Value(
           values[v], kCellItems[v % 3], [this, v] { return CellName(v / 3); }, kCellRanges[v % 3]);
+      if (whole_ && v % 3 == 2) f_.RestOfLine();  // each row a line of its own
+    }
     size_t k = 0;
     m_.restoredMarker.assign(static_cast<size_t>(cells), 0.0);
     m_.ForEachCell([&](int r, int c) {
@@ -318,7 +378,7 @@ class SoilStateReader {
       m_.peakFlow[r][c] = values[3 * k + 2];
       ++k;
     });
-    f_.RestOfLine();
+    if (!whole_) f_.RestOfLine();
     return true;
   }
 
@@ -328,16 +388,15 @@ class SoilStateReader {
     if (!OpenBlock(kRootZoneHeader)) return false;
     const long cells = CellCount();
     std::vector<double> capacity(static_cast<size_t>(cells)), depth(capacity.size());
-    const StateRange depthRange =
-        StateRange::ZeroUpTo("a depth is 0 or more", 1e9, "1e9", "no root zone reaches 1,000 km deep");
-    const StateRange layerRange = StateRange::ZeroUpTo("a layer is a whole number from 0 on", 1e6, "1e6",
-                                                       "no land-use table has as many layers");
+    const StateRange storage = StateRange::Storage(), depthRange = RootDepthRange(), layerRange = RootLayerRange();
     std::vector<int> layer(capacity.size());
     for (size_t k = 0; k < capacity.size(); ++k) {
       auto owner = [this, k] { return CellName(k); };
-      Value(capacity[k], "the usable field capacity", owner, StateRange::Storage());
+      Value(capacity[k], "the usable field capacity", owner, storage);
+      OnRow("the root depth of the root zone", owner);
       Value(depth[k], "the root depth of the root zone", owner, depthRange);
       double l = 0.0;
+      OnRow("the layer of the root zone", owner);
       Value(l, "the layer of the root zone", owner, layerRange);
       if (l != std::floor(l)) {
         *log_ << "FATAL: error in storage file content reading the layer of the root zone of " << CellName(k)
@@ -346,6 +405,7 @@ class SoilStateReader {
         throw 71;
       }
       layer[k] = static_cast<int>(l);
+      if (whole_) f_.RestOfLine();
     }
     size_t k = 0;
     m_.ForEachCell([&](int r, int c) { m_.availableSoilMoisture[r][c] = capacity[k++]; });
@@ -354,8 +414,44 @@ class SoilStateReader {
     return true;
   }
 
+  // In a file with the record, nothing but blank lines may follow the last block up to the
+  // next part (or the record).
+  void RequirePartEnd() {
+    if (!whole_) return;
+    const size_t mark = f_.Pos();
+    std::string line;
+    while (f_.ReadLine(line)) {
+      const size_t a = line.find_first_not_of(" \t\r");
+      if (a == std::string::npos) continue;
+      if (line[a] == '[') return;
+      f_.Seek(mark);
+      f_.SkipBlanks();
+      Damaged("\"" + line.substr(a, 80) + "\" stands after the last block of the part, where the next part or the "
+              "record [end_state] begins");
+    }
+  }
+
  private:
   static std::string Subbasin(int i) { return "sub-basin " + std::to_string(i); }
+
+  // The part of a file with the record is not as its writer wrote it: a FATAL names the line
+  // at the cursor and what stands there (code 71).
+  [[noreturn]] void Damaged(const std::string& what) {
+    if (log_)
+      *log_ << "FATAL: error in storage file content in the part [soil_model] of " << fileName_ << ", line "
+            << f_.LineNumber() << ": " << what << ". The file ends with the record [end_state] of the run that wrote "
+            << "it, which writes every block of the part and every row of values on a line of its own, so the part "
+            << "was damaged after the run (a line split, doubled, deleted or edited); start from a whole state"
+            << "[end-entry]";
+    throw 71;
+  }
+  // Before a value that goes on a row: in a file with the record it stands on the row's line
+  // (owner() names what the value belongs to, asked only when it does not).
+  template <typename Owner>
+  void OnRow(const char* label, Owner owner) {
+    if (whole_ && f_.AtLineEnd())
+      Damaged(std::string("the line ends before ") + label + " of " + owner() + ", which belongs on it");
+  }
   std::string CellName(size_t k) const {
     return "row " + std::to_string(cells_[k].first) + ", column " + std::to_string(cells_[k].second);
   }
@@ -384,14 +480,15 @@ class SoilStateReader {
   // direct runoff in transit, the zone's number and its share of the sub-basin's cells.
   void ReadZone(TravelTimeZoneRecord& z, int k, int i) {
     const std::string owner = "travel-time zone " + std::to_string(k) + " of " + Subbasin(i);
-    double v[5];
-    int count = 0;
-    while (count < 5 && f_.ReadDouble(v[count])) ++count;
-    if (count != 5) UnreadableValue(log_, f_, fileName_, "the 5 fields for zonal statistics QD (zoneFZT)", owner);
     static const char* const kFields[5] = {"zoneFZT.n", "zoneFZT.sx", "zoneFZT.zonenwert", "zoneFZT.rel",
                                            "zoneFZT.RelCellSum"};
-    const StateRange count0 = StateRange::AtLeast(0.0, "0", "a count or weight of cells is 0 or more");
-    const StateRange ranges[5] = {count0, StateRange::Storage(), count0, StateRange::Fraction(), count0};
+    double v[5];
+    for (int count = 0; count < 5; ++count) {
+      if (count > 0) OnRow(kFields[count], [&] { return owner; });
+      if (!f_.ReadDouble(v[count]))
+        UnreadableValue(log_, f_, fileName_, "the 5 fields for zonal statistics QD (zoneFZT)", owner);
+    }
+    const std::array<StateRange, 5> ranges = ZoneRanges();
     for (int k5 = 0; k5 < 5; ++k5) Within(kFields[k5], v[k5], owner, ranges[k5]);
     z.n = v[0];
     z.sx = v[1];
@@ -401,13 +498,23 @@ class SoilStateReader {
     f_.RestOfLine();
   }
 
-  // Reads the header line of a block; false, with the position left where it was, when the
-  // next line is not that header (a file without the block).
+  // Reads the header line of a block, the next line that is not blank; false, with the
+  // position left where it was, when that is not the header (a file without the block).
   bool OpenBlock(const char* header) {
     const size_t mark = f_.Pos();
-    if (f_.ReadLine(header_) && header_.find(header) != std::string::npos) return true;
+    std::string line;
+    size_t text = std::string::npos;
+    while (f_.ReadLine(line) && (text = line.find_first_not_of(" \t\r")) == std::string::npos) {
+    }
+    if (text != std::string::npos && line.find(header) != std::string::npos) {
+      header_ = line;
+      return true;
+    }
     f_.Seek(mark);
-    return false;
+    if (!whole_) return false;
+    f_.SkipBlanks();
+    if (text == std::string::npos) Damaged(std::string("the file ends where the line ") + header + " belongs");
+    Damaged("\"" + line.substr(text, 80) + "\" stands where the line " + header + " belongs");
   }
   // The count of cells on a block's header line must be that of the sub-basins' cells.
   long CellCount() {
@@ -427,6 +534,7 @@ class SoilStateReader {
   LogStream* log_;
   std::vector<std::pair<int, int>> cells_;  // row and column of the cells in the order of ForEachCell
   std::string header_;                      // the header line of the block being read
+  bool whole_ = false;                      // the file ends with the record of its state
 };
 
 }  // namespace
@@ -446,6 +554,7 @@ void bodenmodellklasse::RestoreStorageSection(const std::string& text, const std
         "of the cells");
   if (!reader.RestoreRootZone())
     missing.push_back("the usable field capacity and the root depth of the root zone of the cells");
+  reader.RequirePartEnd();
   if (!missing.empty()) {
     *log << "INFO: the part [soil_model] of the storage file " << fileName << " does not hold";
     for (size_t k = 0; k < missing.size(); ++k) *log << (k == 0 ? " " : " nor ") << missing[k];
