@@ -24,7 +24,7 @@ void ColumnRange(const ZoneGridView& v, int r, int& first, int& last) {
 // Sets every value of the grid within a float's rounding of a whole number to it, and ends
 // the run at a value that is none: 2.6 would be sub-basin 2 by its integer part and 3
 // rounded, and the zone grid, which takes integer parts, may hold the same file.
-void MakeCodesWhole(const ZoneGridView& v, LogStream* log, const std::string& fileName) {
+void MakeSubbasinCodesWhole(const ZoneGridView& v, LogStream* log, const std::string& fileName) {
   long fractions = 0;
   int row = 0, column = 0;
   double first = 0.0;
@@ -76,7 +76,7 @@ ZoneRanking RankZoneGrid(const ZoneGridView& v, LogStream* log, const std::strin
   entries[0].fraction = 1.0;
   std::vector<int> map(kMaxZoneCode + 1, 0);
   int largest = 0;
-  MakeCodesWhole(v, log, fileName);
+  MakeSubbasinCodesWhole(v, log, fileName);
 
   for (int r = 1; r <= v.nrows; ++r) {
     int first, last;
