@@ -5,6 +5,8 @@
 
 #include "framework/logstream.h"
 #include "framework/teilmod.h"
+#include "framework/text_helpers.h"
+#include "grids/grid_codes.h"
 #include "grids/grid_registry.h"
 
 namespace {
@@ -19,6 +21,49 @@ void ColumnRange(const ZoneGridView& v, int r, int& first, int& last) {
   }
 }
 
+// Sets every value of the grid within a float's rounding of a whole number to it, and ends
+// the run at a value that is none: 2.6 would be sub-basin 2 by its integer part and 3
+// rounded, and the zone grid, which takes integer parts, may hold the same file.
+void MakeSubbasinCodesWhole(const ZoneGridView& v, LogStream* log, const std::string& fileName) {
+  long fractions = 0;
+  int row = 0, column = 0;
+  double first = 0.0;
+  for (int r = 1; r <= v.nrows; ++r) {
+    int c0, c1;
+    ColumnRange(v, r, c0, c1);
+    for (int c = c0; c <= c1; ++c) {
+      double& value = v.grid[r][c];
+      if (value == v.nodata) continue;
+      double code = 0.0;
+      if (WholeCodeOf(value, code)) {
+        value = code;
+      } else if (fractions++ == 0) {
+        row = r;
+        column = c;
+        first = value;
+      }
+    }
+  }
+  if (fractions == 0) return;
+  if (log) {
+    GridGeometry g;
+    g.nrows = v.nrows;
+    g.ncols = v.ncols;
+    g.cellsize = v.cellsize;
+    g.xllcorner = v.xllcorner;
+    g.yllcorner = v.yllcorner;
+    *log << "FATAL: the sub-basin grid \"zonegrid_soilmodel\" (" << fileName << ") holds " << ExactNumberText(first)
+         << " at " << CellPlace(g, row, column);
+    if (fractions > 1)
+      *log << ", and " << fractions - 1 << (fractions == 2 ? " more cell holds" : " more cells hold")
+           << " no whole number";
+    *log << ": a sub-basin code is a whole number (a float export's 2.9999999 is taken as 3), and a value such as "
+            "2.6 is no sub-basin, neither 2 nor 3. Write the sub-basin codes of "
+         << fileName << " as whole numbers" << "[end-entry]";
+  }
+  throw 3;
+}
+
 }  // namespace
 
 double ZoneCodeOf(double cellValue) { return std::floor(cellValue + 0.5); }
@@ -31,6 +76,7 @@ ZoneRanking RankZoneGrid(const ZoneGridView& v, LogStream* log, const std::strin
   entries[0].fraction = 1.0;
   std::vector<int> map(kMaxZoneCode + 1, 0);
   int largest = 0;
+  MakeSubbasinCodesWhole(v, log, fileName);
 
   for (int r = 1; r <= v.nrows; ++r) {
     int first, last;
@@ -127,6 +173,8 @@ void teilmodellklasse::RankZones(double**& gridOut, std::vector<ZoneTableEntry>&
   view.rowBounds = rowBounds.size() > static_cast<size_t>(geometry.nrows) ? &rowBounds : nullptr;
   view.nodata = geometry.nodata_value;
   view.cellsize = geometry.cellsize;
+  view.xllcorner = geometry.xllcorner;
+  view.yllcorner = geometry.yllcorner;
   view.weights = relCellArea;
   if (!view.grid) {
     if (log) *log << "FATAL: all cells in " << record.fileName << " are NODATA!" << "[end-entry]";

@@ -23,6 +23,8 @@ struct ZoneGridView {
   const std::vector<RowBounds>* rowBounds = nullptr;  // first and last basin column per row; may be null
   double nodata = -9999.0;
   double cellsize = 0.0;
+  double xllcorner = 0.0;  // the basin's lower-left corner: messages name a cell's place
+  double yllcorner = 0.0;
   double** weights = nullptr;  // relative cell areas; null: every cell weighs 1
 };
 
@@ -36,9 +38,11 @@ struct ZoneRanking {
 // Cell value to zone code: the nearest whole number.
 double ZoneCodeOf(double cellValue);
 
-// Ranks the zones of the grid. Cells holding the no-data value are skipped. Failures are
-// logged (fileName names the grid, moduleName the module) and thrown: 3 for a code
-// outside 0..32767, 4 for more than 16000 codes or more than 10000 zones, 7 when no
-// zone or no area is left.
+// Ranks the zones of the grid. Cells holding the no-data value are skipped. A code is a
+// whole number: a value within a float's rounding of one becomes that number in the grid
+// (2.9999999 is 3 for every reader), any other ends the run. Failures are logged (fileName
+// names the grid, moduleName the module) and thrown: 3 for a value that is no whole number
+// or a code outside 0..32767, 4 for more than 16000 codes or more than 10000 zones, 7 when
+// no zone or no area is left.
 ZoneRanking RankZoneGrid(const ZoneGridView& view, LogStream* log, const std::string& fileName,
                          const std::string& moduleName);

@@ -170,13 +170,15 @@ bool ReadAsCodes(const std::string& internalName);
 bool WrittenAsState(int writeCode);
 
 // --- code checks (defaultini_code_checks.cpp) -------------------------------------------
-// The code of a cell value: its integer part; false for NaN and values beyond int.
+// The code of a cell value: its integer part, of the whole number it stands for where it is
+// one to a float's rounding (IntegerPartCode); false for NaN and values beyond int.
 bool CellCode(double value, int& code);
 // Looks at the basin cells (zone value above nodata; with positiveOnly only values above
 // 0) for a code that is in none of codes[1..n]; gives the first such cell value.
 bool FindCodeOutsideTable(double** grid, double** zones, const GridGeometry& geometry,
                           const std::vector<int>& codes, bool positiveOnly, double& value);
-// Every cell of the grid (basin or not) whose code is codes[i] gets the row number i.
+// Every cell of the grid (basin or not) whose code is codes[i] gets the row number i (the
+// last such row where codes repeat; a code in its own row stays that whole number).
 void ReplaceCodesByRows(double** grid, const GridGeometry& geometry, const std::vector<int>& codes);
 
 // --- derived land-use and soil grids (defaultini_soil_grids.cpp) ------------------------
@@ -301,6 +303,10 @@ class defaultini : public modelobject {
   // After a code grid was read again during the run: the same check as at start-up, and
   // for land use the layer grids anew.
   void RecheckCodeGrid(int position);
+  // The lake and glacier codes a float export left a rounding off whole numbers become those
+  // numbers (at the end of the standard grids): they are compared with the numbers of
+  // reservoirs and glaciers.
+  void MakeCodesWhole();
 
   // --- external coupling (coupling_settings.cpp, coupling_exchange.cpp) ---------------
   virtual bool IsCoupled() const { return coupling.mode == 1; }

@@ -13,6 +13,7 @@
 #include "framework/ctrl_c.h"
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
+#include "grids/grid_codes.h"
 #include "grids/grid_path.h"
 #include "grids/grid_registry.h"
 #include "grids/grid_reader.h"
@@ -434,4 +435,16 @@ void defaultini::MakeStandardGrids() {
   ReadVariableGrids();
   for (int p = 3; p <= last; ++p)
     if (standardGrids[p].writeCode == 8) WriteGridOnce(p);
+  MakeCodesWhole();
+}
+
+void defaultini::MakeCodesWhole() {
+  for (const char* name : {"lake_codes", "GlacierCodes"}) {
+    const int p = FindGrid(name);
+    double** g = p > 0 ? GridData(p) : nullptr;
+    if (!g) continue;
+    for (int r = 1; r <= geometry.nrows; ++r)
+      if (g[r])
+        for (int c = 1; c <= geometry.ncols; ++c) g[r][c] = WholeIfNear(g[r][c]);
+  }
 }

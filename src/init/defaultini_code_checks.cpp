@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "framework/logstream.h"
+#include "grids/grid_codes.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
 
@@ -17,9 +18,11 @@ const char* const kRule = "-----------------------------------------------------
 }  // namespace
 
 bool CellCode(double value, int& code) {
-  // The integer part of the value; NaN and values beyond the int range have no code.
-  if (!(value > static_cast<double>(INT_MIN) - 1.0 && value < static_cast<double>(INT_MAX) + 1.0)) return false;
-  code = static_cast<int>(value);
+  // The integer part of the value, of the whole number it stands for where a float export
+  // left it a rounding off (2.9999999 is 3); NaN and values beyond the int range have no code.
+  const double whole = IntegerPartCode(value);
+  if (!(whole >= static_cast<double>(INT_MIN) && whole <= static_cast<double>(INT_MAX))) return false;
+  code = static_cast<int>(whole);
   return true;
 }
 
@@ -33,7 +36,7 @@ bool FindCodeOutsideTable(double** grid, double** zones, const GridGeometry& geo
     for (int c = 1; c <= geometry.ncols; ++c) {
       if (!(zones[r][c] > geometry.nodata_value)) continue;
       const double v = grid[r][c];
-      if (positiveOnly && !(v > 0.0)) continue;
+      if (positiveOnly && !(WholeIfNear(v) > 0.0)) continue;
       int code = 0;
       if (!CellCode(v, code) || known.find(code) == known.end()) {
         value = v;
@@ -49,10 +52,15 @@ void ReplaceCodesByRows(double** grid, const GridGeometry& geometry, const std::
   // Every row whose code differs from its number replaces that code (and says so in the
   // log); when two such rows share a code the later one wins, and a row whose code is its
   // own number replaces nothing, so the cells always end at the row of the last message.
-  // Each cell is looked at once, so one replacement never feeds the next.
+  // Each cell is looked at once, so one replacement never feeds the next. A cell whose code
+  // keeps its number gets it as a whole number (4.9 and 3.9999999 become 4 where row 4 has
+  // the code 4), so that every module takes the row the check took, whether it takes the
+  // integer part of a cell or rounds it.
   std::unordered_map<int, int> rowOf;
   for (size_t i = 1; i < codes.size(); ++i)
     if (codes[i] != static_cast<int>(i)) rowOf[codes[i]] = static_cast<int>(i);
+  for (size_t i = 1; i < codes.size(); ++i)
+    if (codes[i] == static_cast<int>(i)) rowOf.emplace(codes[i], codes[i]);
   if (rowOf.empty()) return;
   for (int r = 1; r <= geometry.nrows; ++r) {
     if (grid[r] == nullptr) continue;
@@ -60,7 +68,7 @@ void ReplaceCodesByRows(double** grid, const GridGeometry& geometry, const std::
       int code = 0;
       if (!CellCode(grid[r][c], code)) continue;
       const auto it = rowOf.find(code);
-      if (it != rowOf.end()) grid[r][c] = it->second;
+      if (it != rowOf.end() && grid[r][c] != it->second) grid[r][c] = it->second;
     }
   }
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "framework/logstream.h"
+#include "grids/grid_codes.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
 
@@ -44,7 +45,10 @@ void defaultini::RankZones(double** weights) {
       if (!IsBasinCell(r, c)) continue;
       if (bounds[r].last < 0) bounds[r].first = c;
       bounds[r].last = c;
-      const double v = zones[r][c];
+      // A code is the value's integer part (4.9 is 4), the whole number it stands for where
+      // it is one to a float's rounding (2.9999999 is 3). The cell keeps its code, so that
+      // every reader of the zone grid takes the code ranked here.
+      const double v = WholeIfNear(zones[r][c]);
       if (v < 0 || v >= kMaxZoneCode + 1.0) {
         if (log)
           *log << "FATAL: invalid zone code in " << file << "!\n (codes has to be between 0 and " << kMaxZoneCode
@@ -52,6 +56,7 @@ void defaultini::RankZones(double** weights) {
         throw 3;
       }
       const int code = static_cast<int>(v);
+      zones[r][c] = code;
       if (codeMap[code] == 0) {
         if (count >= kMaxZones) {
           if (log) *log << "FATAL: too much zones in " << file << ", (max. " << kMaxZones << ")!" << "[end-entry]";
@@ -109,7 +114,9 @@ void defaultini::RankRegions(int position) {
   for (int r = 1; r <= nrows; ++r) {
     for (int c = 1; c <= ncols; ++c) {
       if (!IsBasinCell(r, c)) continue;
-      const double v = regions[r][c];
+      // The integer part, as of the zone grid; the cell keeps its code for the weights and
+      // the interpolation, which compare and index by it.
+      const double v = WholeIfNear(regions[r][c]);
       if (!(v >= 1.0 && v < kMaxZoneCode + 1.0)) {
         if (log)
           *log << "FATAL: invalid region code in " << file << "!\n (codes has to be between 1 and " << kMaxZoneCode
@@ -117,6 +124,7 @@ void defaultini::RankRegions(int position) {
         throw 3;
       }
       const int code = static_cast<int>(v);
+      regions[r][c] = code;
       if (codeMap[code] == 0) {
         if (count >= kMaxRegions) {
           if (log) *log << "FATAL: too much zones in " << file << ", (max. " << kMaxRegions << ")!" << "[end-entry]";

@@ -5,6 +5,7 @@
 
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
+#include "grids/grid_codes.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
 
@@ -107,11 +108,14 @@ void defaultini::MakeMPIRegions(std::vector<long>& quota, int& firstRow, int& la
   for (int r = 1; r <= nrows; ++r) {
     for (int c = 1; c <= ncols; ++c) {
       if (!IsBasinCell(r, c)) continue;
-      if (links && links[r] && links[r][c] > 0 && links[r][c] < 2147483647.0) {
+      // A link number is the value's integer part, of the whole number it stands for where a
+      // float export left it a rounding off (0.9999999 is link 1, not 0).
+      const double link = links && links[r] ? WholeIfNear(links[r][c]) : 0.0;
+      if (link > 0 && link < 2147483647.0) {
         RiverLinkCell cell;
         cell.row = r;
         cell.column = c;
-        cell.link = static_cast<int32_t>(links[r][c]);
+        cell.link = static_cast<int32_t>(link);
         cell.elevation = elevationModel && elevationModel[r] ? elevationModel[r][c] : nodata;
         riverCellList.push_back(cell);
       } else {

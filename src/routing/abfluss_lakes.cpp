@@ -1,5 +1,6 @@
 // The reservoirs and lakes of the routing module: their grids, their construction from the
 // SP entries and the precipitation that falls on the lake cells.
+#include <cmath>
 #include <set>
 
 #include "framework/logstream.h"
@@ -136,12 +137,15 @@ void abflussmodellklasse::CheckLakeCodes() const {
       }
     }
   if (orphans == 0) return;
+  // The start-up made the codes a float export left a rounding off whole; any other fraction
+  // is no reservoir's number and is named as it stands.
+  const double first = lakeCodeGrid[firstRow][firstColumn];
   Fail(log,
        "the lake grid \"lake_codes\" (" + grids[RequireGrid("lake_codes")].fileName + ") holds at row " +
            std::to_string(firstRow) + ", column " + std::to_string(firstColumn) + " the lake code " +
-           FormatText("%g", lakeCodeGrid[firstRow][firstColumn]) + ", but no reservoir (SP) of [routing_model] has " +
-           "that number (" + std::to_string(orphans) + " cells of the basin hold a lake code without a reservoir); " +
-           "the water of such a cell would reach no module",
+           ExactNumberText(first) + (first == std::trunc(first) ? "" : ", which is no whole number") +
+           ", but no reservoir (SP) of [routing_model] has that number (" + std::to_string(orphans) +
+           " cells of the basin hold a lake code without a reservoir); the water of such a cell would reach no module",
        224);
 }
 

@@ -55,15 +55,29 @@ TEST(ZoneRanking, CodesInAscendingOrderWithAreas) {
   EXPECT_DOUBLE_EQ(z.table[0].fraction, 6 * 100.0 * 100.0 / 1e6);  // km²
 }
 
-TEST(ZoneRanking, BothPassesRoundTheSameWay) {
-  RowGrid g({4.6, 5.0, 4.4, -0.4});
+TEST(ZoneRanking, CodesAFloatExportLeftOffWholeAreTheirCodesAndFractionsAreRefused) {
+  const float belowFive = std::nextafter(5.0f, 0.0f);  // a single-precision grid's 4.9999995
+  RowGrid g({4.9999999, 5.0, 3.0000001, belowFive, -1e-9, 2.9999999});
   ZoneRanking z = RankZoneGrid(g.view, nullptr, "zones.asc", "soil_model");
-  ASSERT_EQ(z.zoneCount, 3);  // codes 0, 4 and 5
+  ASSERT_EQ(z.zoneCount, 3);  // codes 0, 3 and 5
   EXPECT_EQ(z.table[1].code, 0);
-  EXPECT_EQ(z.table[2].code, 4);
+  EXPECT_EQ(z.table[2].code, 3);
   EXPECT_EQ(z.table[3].code, 5);
-  EXPECT_EQ(z.table[2].cellCount, 1);  // 4.4
-  EXPECT_EQ(z.table[3].cellCount, 2);  // 4.6 and 5.0
+  EXPECT_EQ(z.table[2].cellCount, 2);
+  EXPECT_EQ(z.table[3].cellCount, 3);
+  // The grid holds the codes, for the readers that take a cell's integer part.
+  const double codes[] = {5, 5, 3, 5, 0, 3};
+  for (int c = 1; c <= 6; ++c) EXPECT_EQ(g.m[1][c], codes[c - 1]) << c;
+
+  // 2.6 is sub-basin 2 by its integer part and 3 rounded: no code.
+  CapturedLog log;
+  RowGrid fraction({3, 2.6, -9999, 4.5});
+  EXPECT_EQ(Throws(fraction.view, &log.log()), 3);
+  EXPECT_NE(log.console().find("the sub-basin grid \"zonegrid_soilmodel\" (zones.asc) holds 2.6 at row 1, column 2 "
+                               "(centre x 150, y 50), and 1 more cell holds no whole number"),
+            std::string::npos)
+      << log.console();
+  EXPECT_NE(log.console().find("Write the sub-basin codes of zones.asc as whole numbers"), std::string::npos);
 }
 
 TEST(ZoneRanking, WeightedAreasAreSummedInDouble) {

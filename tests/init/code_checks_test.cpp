@@ -95,6 +95,51 @@ TEST(CodeChecks, SwappedCodesAreEachComparedWithTheGridAsRead) {
   EXPECT_EQ(h[1][1], 2.0);
 }
 
+// A float export writes 2 as 1.9999999: the code 2. Every checked cell ends as the whole
+// number of its row, so that a module rounding a cell (the soil model) and one taking its
+// integer part (the derived soil grids) read the row the check took, 2.6 included.
+TEST(CodeChecks, CodesAFloatExportLeftOffWholeAreTheirCodesAndEveryCellItsRow) {
+  CodeBasin b;
+  b.SoilTable({1, 2, 3});
+  double** g = b.Put(5, "soil_types", {{1.9999999, 2.6, 0.5}, {3.0000001, 0.9999999, N}});
+  b.d->check_SOIL_Codes(5);
+  const double rows[2][3] = {{2, 2, 0.5}, {3, 1, N}};  // 0.5 lies outside the basin: no code, kept
+  for (int r = 1; r <= 2; ++r)
+    for (int c = 1; c <= 3; ++c) EXPECT_EQ(g[r][c], rows[r - 1][c - 1]) << r << "," << c;
+  EXPECT_EQ(b.Count(" replaced by "), 0u);
+
+  CodeBasin landuse;
+  landuse.LanduseTable({10, 20});
+  double** l = landuse.Put(5, "landuse", {{19.9999999, 10.0000001, N}, {20.5, 10, N}});
+  landuse.d->CheckLanduseCodes(5);
+  EXPECT_EQ(l[1][1], 2.0);
+  EXPECT_EQ(l[1][2], 1.0);
+  EXPECT_EQ(l[2][1], 2.0);
+
+  // An irrigation value a rounding above 0 is 0: not irrigated, never looked up.
+  CodeBasin irrigation;
+  irrigation.d->irrigationCount = 1;
+  irrigation.d->irrigationCodes = {0, 5};
+  double** i = irrigation.Put(5, "irrigation_codes", {{1e-9, 4.9999999, N}, {5, 0, N}});
+  irrigation.d->check_irrig_Codes(5);
+  EXPECT_EQ(i[1][2], 1.0);
+  EXPECT_EQ(i[2][1], 1.0);
+}
+
+// Lake and glacier codes are compared with reservoir and glacier numbers.
+TEST(CodeChecks, LakeAndGlacierCodesAFloatExportLeftOffWholeBecomeWhole) {
+  CodeBasin b;
+  b.Put(2, "[elevation_model]", b.Filled(1000));
+  double** lakes = b.Put(3, "lake_codes", {{2.9999999, 3.0000001, 2.6}, {N, 0, -1e-9}});
+  double** glaciers = b.Put(4, "GlacierCodes", {{11.9999999, -1.0000001, 12}, {N, N, N}});
+  b.d->MakeCodesWhole();
+  const double lakeCodes[2][3] = {{3, 3, 2.6}, {N, 0, 0}};
+  for (int r = 1; r <= 2; ++r)
+    for (int c = 1; c <= 3; ++c) EXPECT_EQ(lakes[r][c], lakeCodes[r - 1][c - 1]) << r << "," << c;
+  EXPECT_EQ(glaciers[1][1], 12.0);
+  EXPECT_EQ(glaciers[1][2], -1.0);
+}
+
 TEST(CodeChecks, UnknownCodesInTheBasinFailWithTheirTableMessage) {
   CodeBasin soil;
   soil.SoilTable({10});

@@ -33,6 +33,29 @@ TEST(RankZones, CodesAscendWithAreasFractionsAndRowBounds) {
   EXPECT_EQ(h.d->rowBounds[3].last, 3);
 }
 
+// A float export writes 3 as 2.9999999 or 3.0000001: the code 3 for the ranking and for
+// every reader that takes a cell's integer part (the zonal statistics, the region weights).
+TEST(RankZones, CodesAFloatExportLeftOffWholeAreTheirCodesInTheGrid) {
+  InitHarness h;
+  h.Domain(5, 1);
+  double** zones = h.Put(1, "[zone_grid]", {{2.9999999, 3.0000001, 4.9, -1e-9, N}});
+  h.d->RankZones(nullptr);
+  ASSERT_EQ(h.d->run.zoneCount, 3);  // 0, 3 and 4
+  EXPECT_EQ(h.d->run.zoneTable[2].code, 3);
+  EXPECT_EQ(h.d->run.zoneTable[2].cellCount, 2);
+  const double codes[] = {3, 3, 4, 0, N};
+  for (int c = 1; c <= 5; ++c) EXPECT_EQ(zones[1][c], codes[c - 1]) << c;
+
+  double** regions = h.Put(3, "regression_regions", {{0.9999999, 2.0000001, 2.5, 1, 7}});
+  h.d->RankRegions(3);
+  ASSERT_EQ(h.d->run.regionCount, 2);
+  EXPECT_EQ(h.d->run.regionCodeMap[1], 1);
+  EXPECT_EQ(h.d->run.regionCodeMap[2], 2);
+  EXPECT_DOUBLE_EQ(h.d->run.regionTable[2].cellCount, 2);
+  const double regionCodes[] = {1, 2, 2, 1};
+  for (int c = 1; c <= 4; ++c) EXPECT_EQ(regions[1][c], regionCodes[c - 1]) << c;
+}
+
 TEST(RankZones, WeightsAndZoneZero) {
   InitHarness h;
   h.Domain(2, 1);

@@ -94,6 +94,18 @@ TEST(Decompose, RiverLinksLargestFirstUpstreamFirst) {
   EXPECT_LT(out.find(" + link cells: 11 for river link 2"), out.find(" + link cells: 2 for river link 1"));
 }
 
+TEST(Decompose, LinkNumbersAFloatExportLeftOffWholeAreTheirLinks) {
+  Rows zones(1, Rows::value_type(6, 1));
+  Rows links{{0.9999999, 1, 2.0000001, 1.9999999, 1e-9, 2.5}};
+  Decomposition d(6, zones, links);
+  ASSERT_EQ(d.h.d->riverLinks.size(), 2u);
+  EXPECT_EQ(d.h.d->riverLinks[0].CellCount(), 3);  // link 2: 2.0000001, 1.9999999 and 2.5 by its integer part
+  EXPECT_EQ(d.h.d->riverLinks[0].GetCells().front().link, 2);
+  EXPECT_EQ(d.h.d->riverLinks[1].CellCount(), 2);  // link 1, not link 0
+  EXPECT_EQ(d.h.d->riverLinks[1].GetCells().front().link, 1);
+  EXPECT_EQ(d.h.d->regularCells, 1);  // a rounding above 0 is no link
+}
+
 TEST(Decompose, SubstepCount) {
   InitHarness h;
   h.d->controlFileName = h.dir.file("s.ctl");

@@ -23,6 +23,7 @@
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
 #include "framework/modappli.h"
+#include "grids/grid_registry.h"
 #include "processes/evapotranspiration/etpetr.h"
 #include "processes/soil/infilt.h"
 #include "processes/interception/interzep.h"
@@ -46,8 +47,8 @@ void Replace(std::string& text, const std::string& from, const std::string& to) 
 // (empty) free part.
 using WholeGlacierCells = std::vector<double>;
 
-// Sums over the cells of the sub-basins, weighted as the soil model and routing weigh them
-// (mm times cells).
+// Sums over the cells of the basin (the zone grid's), weighted as the soil model and routing
+// weigh them (mm times cells).
 struct Balance {
   ModellApplication* app = nullptr;
   double precipitation = 0.0, transpiration = 0.0, soilEvaporation = 0.0, interceptionEvaporation = 0.0,
@@ -92,10 +93,11 @@ struct Balance {
   template <typename F>
   double Cells(F&& value) const {
     const infiltrationsmodellklasse& s = Soil();
+    double** zones = s.grids[1].data;
     double v = 0.0;
     for (int r = 1; r <= s.geometry.nrows; ++r)
       for (int c = 1; c <= s.geometry.ncols; ++c)
-        if (s.SubbasinOf(r, c) >= 1) v += (s.relCellArea ? s.relCellArea[r][c] : 1.0) * value(r, c);
+        if (zones[r][c] > s.geometry.nodata_value) v += (s.relCellArea ? s.relCellArea[r][c] : 1.0) * value(r, c);
     return v;
   }
 
@@ -448,6 +450,20 @@ void Drought(const TempDir& dir, std::string&) {
   ChangeStations(dir, "precipitation.dat", 0.1, 0.0);
 }
 
+// The zone grid of two elevation bands (the land-use grid), the soil model's and routing's
+// sub-basins a grid of their own, its codes written a float's rounding off (4.9999999,
+// 2.0000001), as an export in single precision leaves them.
+void SubbasinsOfTheirOwn(const TempDir& dir, std::string& control) {
+  ExampleGrid subbasins = ReadExampleGrid(dir.file("zones.asc"));
+  for (size_t i = 0; i < subbasins.values.size(); ++i)
+    if (subbasins.values[i] > 0.0) subbasins.values[i] += i % 2 ? 1e-7 : -1e-7;
+  WriteExampleGrid(dir.file("subbasins.asc"), subbasins);
+  Replace(control, "zones.asc zonegrid_soilmodel", "subbasins.asc zonegrid_soilmodel");
+  Replace(control, "zones.asc       # sub-basin codes", "landuse.asc     # elevation bands");
+  Replace(control, "5       # number of sub-basins with statistics output\n1\n2\n3\n4\n5\n",
+          "2       # number of sub-basins with statistics output\n1\n2\n");
+}
+
 // The stations 5 K colder.
 void Cold(const TempDir& dir, std::string&) { ChangeStations(dir, "temperature.dat", 1.0, -5.0); }
 
@@ -574,6 +590,10 @@ TEST(BasinBalance, EverySetUpClosesTermByTerm) {
       {"three months with glaciers, the interception below the snow cover", 3, {AddGlaciers}},
       {"January with glaciers whose storage constants are 0 hours", 1, {AddGlaciersWithoutStorages}},
       {"January with snow held in the canopy above the snow cover", 1, {CanopySnow}},
+      // The soil and routing take the water of every cell of the zone grid.
+      {"January with a zone grid of elevation bands and sub-basins of their own, written a float's rounding off",
+       1,
+       {SubbasinsOfTheirOwn}},
       // Dry lake cells hold no water to evaporate.
       {"January's drought with a lake whose higher cells are dry", 1, {AddLake, Drought}},
       // The lake takes the snow cover's outflow, the last module above its cells.

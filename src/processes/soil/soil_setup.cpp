@@ -8,6 +8,7 @@
 #include "framework/build_info.h"
 #include "framework/logstream.h"
 #include "framework/storage_file.h"
+#include "grids/grid_codes.h"
 #include "grids/grid_path.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
@@ -43,6 +44,34 @@ const char* const kNoTravelTimeInfo =
     "------------\n";
 
 bool Valid(double** g, int r, int c, double nodata) { return g && g[r][c] > nodata; }
+
+// The soil model computes only the cells with a sub-basin code, while every module above
+// the ground computes every cell of the zone grid: the water of a cell of the zone grid
+// without a code would leave the balance of the soil and of routing.
+void RefuseCellsWithoutSubbasin(const GridRecord& zoneGrid, const GridRecord& subbasinGrid, const GridGeometry& g,
+                                LogStream* log) {
+  double** zones = zoneGrid.data;
+  double** subbasins = subbasinGrid.data;
+  if (!zones || !subbasins) return;
+  long cells = 0;
+  int row = 0, column = 0;
+  for (int r = 1; r <= g.nrows; ++r)
+    for (int c = 1; c <= g.ncols; ++c) {
+      if (!(zones[r][c] > g.nodata_value) || subbasins[r][c] > g.nodata_value) continue;
+      if (cells++ == 0) row = r, column = c;
+    }
+  if (cells == 0) return;
+  if (log)
+    *log << "FATAL: the sub-basin grid \"zonegrid_soilmodel\" (" << subbasinGrid.fileName
+         << ") holds no sub-basin code in " << cells << (cells == 1 ? " cell" : " cells") << " of the zone grid ("
+         << zoneGrid.fileName << "), the first at " << CellPlace(g, row, column)
+         << ": the soil model computes only the cells with a code, so the rain and snow melt of "
+         << (cells == 1 ? "this cell" : "these cells") << " would leave the water balance of the soil model and "
+         << "routing. Give every cell of the zone grid a sub-basin code (a fill code of the grid's line in "
+         << "[standard_grids] fills gaps from their neighbours), or leave such cells out of the zone grid"
+         << "[end-entry]";
+  throw 7;
+}
 
 }  // namespace
 
@@ -160,6 +189,8 @@ void bodenmodellklasse::ReadSection() {
   // The sub-basins of the soil model's own zone grid.
   int largest = 0;
   RankZones(soilZoneGrid, zoneTableStore, codeMapStore, subbasins, largest);
+  if (instanceNumber == 0)
+    RefuseCellsWithoutSubbasin(grids[1], grids[RequireGrid("zonegrid_soilmodel")], geometry, log);
   largestCode = largest;
   subbasinCodes.assign(static_cast<size_t>(subbasins) + 1, 0);
   for (int i = 1; i <= subbasins; ++i)
