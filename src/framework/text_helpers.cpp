@@ -240,6 +240,11 @@ std::shared_ptr<const ControlFileLines> ControlFileLines::ForCopy(const std::str
   return it == ControlLinesByCopy().end() ? nullptr : it->second;
 }
 
+std::string ControlFileLines::SourceOf(const std::string& copy) {
+  const auto lines = ForCopy(copy);
+  return lines ? lines->source : copy;
+}
+
 long TextCursor::LineNumber() const {
   long line = 1;
   for (size_t i = 0; i < pos_ && i < text_.size(); ++i)
