@@ -74,7 +74,7 @@ void data_assimilation::ReadRules() {
     if (!ReadRuleText(controlFile, rule))
       AssimilationFailure(log,
                           "data-assimilation rule " + std::to_string(i) + " of " + std::to_string(ruleCount) +
-                              " in " + controlFileName +
+                              " in " + ShownControlFile() +
                               " is not complete: the file ends before its block is closed with \"}\"\n" +
                               kAssimilationRule,
                           17);
@@ -89,7 +89,7 @@ void data_assimilation::ReadRules() {
         entities.push_back(std::make_unique<data_assimilation_reservoir_entity>(*this, rule));
     } else if (!rule.empty()) {
       std::string word = rule.substr(0, rule.find_first_of(" \t\r\n{"));
-      *log << "WARNING: data-assimilation rule " << i << " in " << controlFileName << " begins with \"" << word
+      *log << "WARNING: data-assimilation rule " << i << " in " << ShownControlFile() << " begins with \"" << word
            << "\", neither \"grid\" nor \"reservoir\": the rule is passed over" << "[end-entry]";
     }
   }

@@ -424,7 +424,7 @@ int ModellApplication::FindRunStep() {
   }
   const int minutes = static_cast<int>(step);
   if (timestep > 0 && timestep != minutes) {
-    *log << "FATAL: timestep = " << timestep << " in [output_interval] of " << workingControlFileName
+    *log << "FATAL: timestep = " << timestep << " in [output_interval] of " << controlFileName
          << ", but the records of " << file << " follow each other by " << minutes << " minutes (lines " << r.line[0]
          << " and " << r.line[1] << ": " << DateText(r.date[0], kRecordDate) << " and "
          << DateText(r.date[1], kRecordDate) << "): the run steps by its records; give timestep the same minutes"

@@ -69,12 +69,12 @@ void modelobject::ControlFileKeyError(const std::string& a, const std::string& b
   const std::string& section = LastSoughtSection();
   std::string label = a;
   while (!label.empty() && label.back() == ' ') label.pop_back();
-  const std::string line = controlFile.AtEnd() && refused.empty()
-                               ? "at the end of " + controlFileName
-                               : controlFile.LineText(controlFileName);
+  const std::string file = ShownControlFile();
+  const std::string line =
+      controlFile.AtEnd() && refused.empty() ? "at the end of " + file : controlFile.LineText(file);
   std::string english;
   if (b == "(EOF)")
-    english = "no line of " + controlFileName + " begins with " + label;
+    english = "no line of " + file + " begins with " + label;
   else if (!refused.empty())
     english = "\"" + refused.substr(0, 80) + "\" is not a number of the kind expected there, " + line;
   else if (label.find('\n') != std::string::npos)
@@ -104,7 +104,7 @@ void modelobject::CountBeyondSection(const std::string& a, const std::string& b,
   const std::string end = atEnd ? "the end of the file" : next + " (" + controlFile.LineText() + ")";
   controlFile.Seek(at);
   ControlFileKeyErrorBecause(a, b,
-                             section + ", " + controlFile.LineText(countLine, controlFileName) + ": the count is " +
+                             section + ", " + controlFile.LineText(countLine, ShownControlFile()) + ": the count is " +
                           std::to_string(count) + ", but the section holds " + std::to_string(found) + " " + what +
                           " before " + end + ": set the count to " + std::to_string(found) +
                           ", or add the missing entries");
@@ -208,7 +208,7 @@ void RefuseMalformedNumber(modelobject& o, const std::string& label) {
   if (o.log)
     *o.log << "FATAL: error in control file, " << label << (label.find(o.name) == std::string::npos ? o.name : "")
            << ": \"" << word.substr(0, 80) << "\" is not "
-           << Expected<T>() << CommaBetweenDigitsNote(word) << " (" << o.controlFile.LineText(o.controlFileName)
+           << Expected<T>() << CommaBetweenDigitsNote(word) << " (" << o.controlFile.LineText(o.ShownControlFile())
            << ", section " << modelobject::LastSoughtSection() << ")" << "[end-entry]";
   std::string refused;
   o.controlFile.ReadWord(refused);  // a caller that goes on reads behind it
@@ -260,11 +260,14 @@ int modelobject::ReadControlValue(double& value, const std::string& label) {
 }
 
 int modelobject::ReadControlValue(std::string& value, const std::string& label, size_t maxLength) {
+  controlFile.SkipBlanks();  // to the line of the word
+  const long line = controlFile.LineNumber();
   ReadOne(*this, value, label, [](TextCursor& c, std::string& v) { return c.ReadWord(v); });
   if (value.size() > maxLength) {
     if (log)
       *log << "FATAL: value of " << label << " is longer than " << static_cast<unsigned long>(maxLength)
-           << " characters: " << value.substr(0, 80) << "..." << "[end-entry]";
+           << " characters: " << value.substr(0, 80) << "... (" << controlFile.LineText(line, ShownControlFile())
+           << ", section " << LastSoughtSection() << ")" << "[end-entry]";
     throw 17;
   }
   return 1;

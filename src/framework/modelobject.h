@@ -131,6 +131,10 @@ class modelobject : public memory_handling {
   bool OpenControlFile() { return OpenControlFile(controlFileName); }
   void CloseControlFile() { controlFile = TextCursor(); controlFileOpen = false; }
   bool ControlFileIsOpen() const { return controlFileOpen; }
+  // The control file as a message names it: the file the user wrote, not the preprocessed
+  // copy (controlFileName) that the readers open. A line of it is named by
+  // controlFile.LineText(line, ShownControlFile()).
+  std::string ShownControlFile() const { return ControlFileLines::SourceOf(controlFileName); }
 
   [[noreturn]] virtual void ControlFileKeyError(const std::string& a, const std::string& b);
   // The same, with what mends it added to the English part.

@@ -10,7 +10,7 @@
 inline int RefuseActiveModule(teilmodellklasse& m) {
   if (m.GetFlowControl() == 0) return 0;
   m.CloseControlFile();
-  *m.log << "FATAL: the module " << m.name << " is switched on in " << m.controlFileName
+  *m.log << "FATAL: the module " << m.name << " is switched on in " << m.ShownControlFile()
          << ", but this version cannot run it yet: set its flow control parameter to 0" << "[end-entry]";
   return 17;
 }

@@ -50,7 +50,7 @@ void SpecialOutputClass::Build() {
   std::string line;
   if (!controlFile.ReadLine(line) || !GetKeyValueInt(line, "numfiles", fileCount)) {
     if (log)
-      *log << "FATAL: Error in section [special_output] of " << controlFileName
+      *log << "FATAL: Error in section [special_output] of " << ShownControlFile()
            << ": the line after the time interval has to be \"numfiles = <number of files>;\", found: "
            << line.substr(0, 200) << "[end-entry]";
     throw 104;
@@ -66,7 +66,7 @@ std::string SpecialOutputClass::ReadFileBlock(int number) {
   bool opened = false;
   auto sectionEnds = [&](const std::string& next) {
     if (log)
-      *log << "FATAL: Error in section [special_output] of " << controlFileName << ": numfiles = " << fileCount
+      *log << "FATAL: Error in section [special_output] of " << ShownControlFile() << ": numfiles = " << fileCount
            << ", but the section holds " << number - 1 << " file block" << (number == 2 ? "" : "s") << " (" << next
            << ")" << "[end-entry]";
     throw 104;
@@ -92,7 +92,7 @@ std::string SpecialOutputClass::ReadFileBlock(int number) {
   }
   if (!opened) sectionEnds("the control file ends");
   if (log)
-    *log << "FATAL: Error in section [special_output] of " << controlFileName
+    *log << "FATAL: Error in section [special_output] of " << ShownControlFile()
          << ": the control file ends inside a file block; every \"{\" needs its \"}\"" << "[end-entry]";
   throw 104;
 }

@@ -84,7 +84,7 @@ teilmodellklasse::teilmodellklasse(const ModuleInputs& in, const std::string& mo
     SeekControlKey(sectionHeader, true);
   } else if (!SeekControlKey(sectionHeader, false)) {
     // An optional module without its section is simply not used: a warning, not a failure.
-    *log << "WARNING: no section " << sectionHeader << " in " << controlFileName << ": the module " << name
+    *log << "WARNING: no section " << sectionHeader << " in " << ShownControlFile() << ": the module " << name
          << " is switched off" << "[end-entry]";
     flowControl = 0;
     CloseControlFile();
@@ -98,12 +98,12 @@ teilmodellklasse::teilmodellklasse(const ModuleInputs& in, const std::string& mo
   if (flowControl != 0 && !(timeInterval > 0.0 && wholeMinutesFit)) {
     *log << "FATAL: the time interval of the module " << name
          << " must be greater than 0 minutes and below 2147483648 minutes, read " << timeInterval
-         << " in the section " << sectionHeader << " of " << controlFileName << "[end-entry]";
+         << " in the section " << sectionHeader << " of " << ShownControlFile() << "[end-entry]";
     throw 17;
   }
   if (flowControl != 0 && in.runStepMinutes > 0 && timeInterval != in.runStepMinutes)
     *log << "WARNING: the time interval of the module " << name << " is " << timeInterval << " minutes in "
-         << sectionHeader << " of " << controlFileName << ", but the run steps by " << in.runStepMinutes
+         << sectionHeader << " of " << ShownControlFile() << ", but the run steps by " << in.runStepMinutes
          << " minutes (the distance of its station records): the module computes every step as one of "
          << timeInterval << " minutes; give it the time interval " << in.runStepMinutes << "[end-entry]";
   timeIntervalMinutes = wholeMinutesFit ? static_cast<int>(timeInterval) : 0;
@@ -113,7 +113,7 @@ teilmodellklasse::teilmodellklasse(const ModuleInputs& in, const std::string& mo
   if (minToIntEnd / 60.0 > timeInterval / 60.0 + 0.00001 && name != "routing_model") {
     // The system's text names a section [program_output] that control files call [output_interval].
     *log << IntervalShorterThanShiftMessage(timeInterval, name, minToIntEnd) << "\n(min_to_int_end is the fourth "
-         << "value of [output_interval] in " << controlFileName << ": " << minToIntEnd << " minutes, more than the "
+         << "value of [output_interval] in " << ShownControlFile() << ": " << minToIntEnd << " minutes, more than the "
          << "time interval of " << timeInterval << " minutes in " << sectionHeader << ". Give " << sectionHeader
          << " the run's step as its time interval, or [output_interval] a min_to_int_end of at most "
          << timeInterval << " minutes if the stamps of the data allow it)" << "[end-entry]";

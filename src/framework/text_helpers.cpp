@@ -242,6 +242,11 @@ std::shared_ptr<const ControlFileLines> ControlFileLines::ForCopy(const std::str
   return it == ControlLinesByCopy().end() ? nullptr : it->second;
 }
 
+std::string ControlFileLines::SourceOf(const std::string& copy) {
+  const auto lines = ForCopy(copy);
+  return lines ? lines->source : copy;
+}
+
 long TextCursor::LineNumber() const {
   const size_t to = std::min(pos_, text_.size());
   const auto breaks = [this](size_t from, size_t until) {

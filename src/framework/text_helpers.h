@@ -60,6 +60,10 @@ struct ControlFileLines {
   static void Remember(std::shared_ptr<const ControlFileLines> lines);
   // The lines kept for the copy of that name; null when none were (a copy made elsewhere).
   static std::shared_ptr<const ControlFileLines> ForCopy(const std::string& copy);
+  // The name a message gives the control file read through a copy of that name: the file
+  // the user wrote ("basin.ctl" for "basin.ctl.intern"); the name itself when no lines were
+  // kept for it, as for a file read as it stands.
+  static std::string SourceOf(const std::string& copy);
 
   // The sections FirstCheckOf was asked about (kept with the copy, so once per run).
   mutable std::vector<std::string> checkedSections;

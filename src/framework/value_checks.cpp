@@ -15,7 +15,7 @@ void RefuseValue(LogStream* log, const std::string& controlFile, const std::stri
 
 void RefuseValue(const modelobject& o, const std::string& section, const std::string& key, double value,
                  const std::string& expected, int code) {
-  RefuseValue(o.log, o.controlFileName, section, key, value, expected, code);
+  RefuseValue(o.log, o.ShownControlFile(), section, key, value, expected, code);
 }
 
 void RequireWithin(const modelobject& o, const std::string& section, const std::string& key, double value, double lo,
@@ -43,5 +43,5 @@ void WarnIf(bool suspicious, LogStream* log, const std::string& controlFile, con
 
 void WarnIf(bool suspicious, const modelobject& o, const std::string& section, const std::string& key, double value,
             const std::string& why) {
-  WarnIf(suspicious, o.log, o.controlFileName, section, key, value, why);
+  WarnIf(suspicious, o.log, o.ShownControlFile(), section, key, value, why);
 }

@@ -208,7 +208,7 @@ void modelobject::RegisterGrid(int position, const std::string& fileName, double
   // The digits of a write code select what is written; a negative code has none.
   if (writeCode < 0) {
     if (log)
-      *log << "FATAL: [" << section << "] in " << controlFileName << ": the write code of " << internalName << " ("
+      *log << "FATAL: [" << section << "] in " << ShownControlFile() << ": the write code of " << internalName << " ("
            << fileName << ") is " << writeCode << "; a write code is 0 or more (0: not written)" << "[end-entry]";
     throw 17;
   }

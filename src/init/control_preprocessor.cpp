@@ -14,6 +14,11 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' ||
   throw 17;
 }
 
+// A line of the control file as the messages name it.
+std::string LineOf(long lineNumber, const std::string& source) {
+  return "line " + std::to_string(lineNumber) + " of " + source;
+}
+
 [[noreturn]] void UndefinedSymbol(LogStream* log, long lineNumber, const std::string& line) {
   if (log)
     *log << "FATAL: \n-----------------------------------------------------------"
@@ -58,7 +63,8 @@ bool IsNumericValue(const std::string& value) {
 }  // namespace
 
 std::string& SubstituteLine(LogStream* log, std::string& line, long lineNumber, const std::vector<std::string>& names,
-                            const std::vector<std::string>& values, int count, int selfIndex) {
+                            const std::vector<std::string>& values, int count, int selfIndex,
+                            const std::string& source) {
   CutRemark(line);
   if (line.find("$set") != std::string::npos) return line;
 
@@ -74,8 +80,7 @@ std::string& SubstituteLine(LogStream* log, std::string& line, long lineNumber, 
   size_t dollar = 0;
   while ((dollar = line.find('$', dollar)) != std::string::npos) {
     if (++replacements > kMaxReplacements)
-      Fail(log, "the symbols in line " + std::to_string(lineNumber) + " of the control file refer to each other "
-                "without end");
+      Fail(log, "the symbols in " + LineOf(lineNumber, source) + " refer to each other without end");
     // The name runs to the first blank, "//" or ";"; one longer than any name matches none.
     size_t end = dollar;
     while (end < line.size() && end - dollar <= kMaxSymbolText && !IsSpace(line[end]) && line[end] != ';' &&
@@ -92,18 +97,19 @@ std::string& SubstituteLine(LogStream* log, std::string& line, long lineNumber, 
     }
     if (match == 0) UndefinedSymbol(log, lineNumber, line);
     if (match == selfIndex)
-      Fail(log, "symbol " + token + " refers to itself at line " + std::to_string(lineNumber) + " of the control file");
+      Fail(log, "symbol " + token + " refers to itself at " + LineOf(lineNumber, source));
     // The token starts at the first "$", so the first occurrence of the name is there.
     line.replace(dollar, names[match].size(), values[match]);
     if (line.size() > longest)
-      Fail(log, "replacing the symbols in line " + std::to_string(lineNumber) + " of the control file makes it more "
-                "than " + std::to_string(kMaxGrowth) + " characters longer");
+      Fail(log, "replacing the symbols in " + LineOf(lineNumber, source) + " makes it more than " +
+                    std::to_string(kMaxGrowth) + " characters longer");
   }
   RemoveDoubleSlashes(line);
   return line;
 }
 
-std::string PreprocessControlText(LogStream* log, const std::string& text, std::vector<long>* lineOf) {
+std::string PreprocessControlText(LogStream* log, const std::string& text, std::vector<long>* lineOf,
+                                  const std::string& source) {
   // Split into physical lines; "\r\n" counts as a line break like "\n". Lines have no
   // length limit: a long line is never split into two.
   std::vector<std::string> lines;
@@ -133,23 +139,22 @@ std::string PreprocessControlText(LogStream* log, const std::string& text, std::
     std::vector<std::string> words;
     GetToken(line, " \t\r\n\v\f", words);
     if (words.size() < 4)
-      Fail(log, "incomplete symbol definition at line " + std::to_string(lineNumber) +
-                    " of the control file (expected: $set $name = value)");
+      Fail(log, "incomplete symbol definition at " + LineOf(lineNumber, source) + " (expected: $set $name = value)");
     if (table.count() >= kMaxSymbols)
-      Fail(log, "more than " + std::to_string(kMaxSymbols) + " symbols in the control file (line " +
+      Fail(log, "more than " + std::to_string(kMaxSymbols) + " symbols in " + source + " (line " +
                     std::to_string(lineNumber) + ")");
     const std::string& name = words[1];
     if (name.size() > kMaxSymbolText)
-      Fail(log, "the name of the symbol at line " + std::to_string(lineNumber) + " is longer than " +
+      Fail(log, "the name of the symbol at " + LineOf(lineNumber, source) + " is longer than " +
                     std::to_string(kMaxSymbolText) + " characters");
     table.names.push_back(name);
     table.values.push_back(words[3]);
     const int index = table.count();
     std::string value = words[3];
-    SubstituteLine(log, value, lineNumber, table.names, table.values, index, index);
+    SubstituteLine(log, value, lineNumber, table.names, table.values, index, index, source);
     while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
     if (value.size() > kMaxSymbolText)
-      Fail(log, "the value of symbol " + name + " at line " + std::to_string(lineNumber) + " is longer than " +
+      Fail(log, "the value of symbol " + name + " at " + LineOf(lineNumber, source) + " is longer than " +
                     std::to_string(kMaxSymbolText) + " characters");
     table.values[index] = value;
 
@@ -175,7 +180,7 @@ std::string PreprocessControlText(LogStream* log, const std::string& text, std::
   if (lineOf) lineOf->assign(1, 0);
   for (size_t i = 0; i < lines.size(); ++i) {
     std::string line = withBreak(i);
-    SubstituteLine(log, line, static_cast<long>(i) + 1, table.names, table.values, table.count());
+    SubstituteLine(log, line, static_cast<long>(i) + 1, table.names, table.values, table.count(), 0, source);
     if (line.size() > 1 && line[1] == '$') continue;
     if (line.size() > 1 && lineOf) lineOf->push_back(static_cast<long>(i) + 1);
     out.append(line, 1, std::string::npos);

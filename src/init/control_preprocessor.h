@@ -23,11 +23,13 @@ struct SymbolTable {
 // replaces the symbols 1..count and removes every "//". A line holding "$set" is only cut.
 // selfIndex > 0 names the symbol whose value is being defined (a reference to it is a
 // loop). An undefined symbol or a result beyond the limits logs a FATAL message and
-// throws 17.
+// throws 17; source names the file of the line in that message.
 std::string& SubstituteLine(LogStream* log, std::string& line, long lineNumber, const std::vector<std::string>& names,
-                            const std::vector<std::string>& values, int count, int selfIndex = 0);
+                            const std::vector<std::string>& values, int count, int selfIndex = 0,
+                            const std::string& source = "the control file");
 
 // Runs both passes over the text of a control file and returns the copy's text; lineOf,
 // when given, receives for every line of the copy (from index 1) the line of the text it
-// comes from. Failures are logged and thrown as codes (17).
-std::string PreprocessControlText(LogStream* log, const std::string& text, std::vector<long>* lineOf = nullptr);
+// comes from. Failures are logged, naming the line of source, and thrown as codes (17).
+std::string PreprocessControlText(LogStream* log, const std::string& text, std::vector<long>* lineOf = nullptr,
+                                  const std::string& source = "the control file");

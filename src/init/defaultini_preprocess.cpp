@@ -27,7 +27,7 @@ void defaultini::CompileSymbols(std::string& controlFile) {
   lines->source = source;
   lines->copy = copy;
   lines->sourceText = text;
-  const std::string result = PreprocessControlText(log, text, &lines->lineOf);
+  const std::string result = PreprocessControlText(log, text, &lines->lineOf, source);
   ControlFileLines::Remember(std::move(lines));
   controlFile = copy;
 

@@ -89,10 +89,11 @@ void ReportKeysBehindTheEnd(LogStream* log, TextCursor cursor, const std::string
 
 namespace {
 
-[[noreturn]] void BadKeyValue(LogStream* log, const std::string& section, const std::string& key,
+// where: the section and the line of the key ("[model_time], line 95 of basin.ctl").
+[[noreturn]] void BadKeyValue(LogStream* log, const std::string& where, const std::string& key,
                               const std::string& line, const char* expected) {
   if (log)
-    *log << "FATAL: error in control file, section " << section << ": the value of " << key << " in the line \""
+    *log << "FATAL: error in control file, section " << where << ": the value of " << key << " in the line \""
          << line << "\" is not " << expected << "[end-entry]";
   throw 17;
 }
@@ -156,7 +157,7 @@ std::string FolderOrNamePrefix(LogStream* log, const std::string& controlFile, c
 // A directory value is the first word after the "=": the rest of the line is a remark. A
 // folder whose name holds a blank cannot be given so; when the word and what follows it name
 // an existing folder ("my out/"), the value would name another place without a word: refused.
-void RefuseFolderCutAtABlank(LogStream* log, const std::string& section, const std::string& key,
+void RefuseFolderCutAtABlank(LogStream* log, const std::string& where, const std::string& key,
                              const std::string& line, const std::string& word, const std::string& rest) {
   for (size_t end = rest.find_first_not_of(" \t"); end != std::string::npos;
        end = rest.find_first_not_of(" \t", end)) {
@@ -166,7 +167,7 @@ void RefuseFolderCutAtABlank(LogStream* log, const std::string& section, const s
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
     if (log)
-      *log << "FATAL: error in control file, section " << section << ": the value of " << key << " in the line \""
+      *log << "FATAL: error in control file, section " << where << ": the value of " << key << " in the line \""
            << line << "\" ends at the blank after \"" << word << "\", but \"" << folder
            << "\" is an existing folder: a folder name with a blank cannot be given there (the rest of the line is "
               "a remark). Give the folder a name without blanks, or a link to it"
@@ -175,10 +176,10 @@ void RefuseFolderCutAtABlank(LogStream* log, const std::string& section, const s
   }
 }
 
-long KeyInteger(LogStream* log, const std::string& section, const std::string& key, const std::string& line) {
+long KeyInteger(LogStream* log, const std::string& where, const std::string& key, const std::string& line) {
   TextCursor value = ValueAfterEquals(line);
   long v = 0;
-  if (!value.ReadLong(v)) BadKeyValue(log, section, key, line, "an integer");
+  if (!value.ReadLong(v)) BadKeyValue(log, where, key, line, "an integer");
   return v;
 }
 
@@ -227,7 +228,7 @@ void defaultini::ReadOutputSections(RunValues& v) {
   std::string outputRemark, initialStateRemark;  // the rest of a directory's line
   for (long lineNumber = controlFile.LineNumber(); NextKeyLine(controlFile, line, hasBreak); ++lineNumber) {
     if (line.empty()) {
-      ReportKeysBehindTheEnd(log, controlFile, section, controlFileName, known);
+      ReportKeysBehindTheEnd(log, controlFile, section, ShownControlFile(), known);
       break;
     }
     int key = -1;
@@ -243,17 +244,18 @@ void defaultini::ReadOutputSections(RunValues& v) {
     }
     const std::string keyName = kKeys[key];
     if (log && lastLineNumber[key] > 0)
-      *log << "WARNING: " << section << " of " << controlFileName << " gives " << keyName << " again: "
+      *log << "WARNING: " << section << " of " << ShownControlFile() << " gives " << keyName << " again: "
            << controlFile.LineText(lastLineNumber[key]) << " (\"" << lastLine[key].substr(0, 200)
            << "\") is not used, " << controlFile.LineText(lineNumber) << " (\"" << line.substr(0, 200) << "\") is"
            << "[end-entry]";
     lastLine[key] = line;
     lastLineNumber[key] = lineNumber;
+    const std::string where = section + ", " + controlFile.LineText(lineNumber, ShownControlFile());
     switch (key) {
       case 0:
       case 1:
       case 2: {
-        bool flag = KeyInteger(log, section, keyName, line) != 0;
+        bool flag = KeyInteger(log, where, keyName, line) != 0;
         (key == 0 ? v.writeAsciiGrids : key == 1 ? v.writeDoubleGrids : v.writeNetcdfGrids) = flag;
         break;
       }
@@ -261,11 +263,11 @@ void defaultini::ReadOutputSections(RunValues& v) {
       case 4: {
         TextCursor value = ValueAfterEquals(line);
         std::string word;
-        if (!value.ReadWord(word)) BadKeyValue(log, section, keyName, line, "a directory name");
-        if (word.size() > kMaxFileName) BadKeyValue(log, section, keyName, line, "a name of at most 2400 characters");
+        if (!value.ReadWord(word)) BadKeyValue(log, where, keyName, line, "a directory name");
+        if (word.size() > kMaxFileName) BadKeyValue(log, where, keyName, line, "a name of at most 2400 characters");
         std::string rest = value.RestOfLine();
         while (!rest.empty() && (rest.back() == '\r' || rest.back() == ' ' || rest.back() == '\t')) rest.pop_back();
-        RefuseFolderCutAtABlank(log, section, keyName, line, word, rest);
+        RefuseFolderCutAtABlank(log, where, keyName, line, word, rest);
         (key == 3 ? v.initialStateDirectory : v.defaultOutputDirectory) = word;
         (key == 3 ? initialStateRemark : outputRemark) =
             rest.substr(std::min(rest.size(), rest.find_first_not_of(" \t")));
@@ -273,12 +275,12 @@ void defaultini::ReadOutputSections(RunValues& v) {
       }
       case 5: {
         TextCursor value = ValueAfterEquals(line);
-        if (!value.ReadDouble(v.minutesToInvEndRouting)) BadKeyValue(log, section, keyName, line, "a number");
+        if (!value.ReadDouble(v.minutesToInvEndRouting)) BadKeyValue(log, where, keyName, line, "a number");
         break;
       }
       default: {
-        long t = KeyInteger(log, section, keyName, line);
-        if (t < 0 || t > 1000000) BadKeyValue(log, section, keyName, line, "a time step in minutes");
+        long t = KeyInteger(log, where, keyName, line);
+        if (t < 0 || t > 1000000) BadKeyValue(log, where, keyName, line, "a time step in minutes");
         v.timestep = static_cast<int>(t);
         break;
       }
@@ -290,7 +292,7 @@ void defaultini::ReadOutputSections(RunValues& v) {
   const long countLine = controlFile.LineNumber() - 1;
   if (v.outputListCount > kMaxOutputList) {
     if (log)
-      *log << "FATAL: error in control file " << controlFileName << ", section [output_list]: the number of "
+      *log << "FATAL: error in control file " << ShownControlFile() << ", section [output_list]: the number of "
            << "sub-basins (" << v.outputListCount << ") must be at most " << kMaxOutputList << "[end-entry]";
     throw 17;
   }
@@ -315,10 +317,10 @@ void defaultini::ReadOutputSections(RunValues& v) {
   }
   if (v.outputListCount <= 0) v.outputList.clear();
   if (!v.defaultOutputDirectory.empty())
-    v.defaultOutputDirectory = FolderOrNamePrefix(log, controlFileName, "DefaultOutputDirectory",
+    v.defaultOutputDirectory = FolderOrNamePrefix(log, ShownControlFile(), "DefaultOutputDirectory",
                                                   v.defaultOutputDirectory, outputRemark, true);
   if (!v.initialStateDirectory.empty())
-    v.initialStateDirectory = FolderOrNamePrefix(log, controlFileName, "InitialStateDirectory",
+    v.initialStateDirectory = FolderOrNamePrefix(log, ShownControlFile(), "InitialStateDirectory",
                                                  v.initialStateDirectory, initialStateRemark, false);
 
   SeekControlKey("[coordinates]", true);
@@ -332,7 +334,7 @@ void defaultini::ReadOutputSections(RunValues& v) {
   // Each variable takes a position of the grid registry for its result grid.
   if (v.meteoCount < 0 || v.meteoCount > kMaxGridPosition) {
     if (log)
-      *log << "FATAL: error in control file " << controlFileName << ", section [meteo_data_count]: the number of "
+      *log << "FATAL: error in control file " << ShownControlFile() << ", section [meteo_data_count]: the number of "
            << "meteorological variables (" << v.meteoCount << ") must be 0 to " << kMaxGridPosition
            << ", the positions of the grid registry" << "[end-entry]";
     throw 17;
@@ -374,7 +376,7 @@ void defaultini::ReadModelTime() {
     for (const char* key : kKeys)
       if (line.find(key) != std::string::npos && line.find('=') != std::string::npos) {
         if (log)
-          *log << "FATAL: error in control file " << controlFileName << ", section [model_time]: it gives the "
+          *log << "FATAL: error in control file " << ShownControlFile() << ", section [model_time]: it gives the "
                << "period as keys (\"" << line.substr(0, 80) << "\"), which are read only with the time step "
                << "of [output_interval] (timestep = <minutes>, above 0); without it (timestep = 0 or none) "
                << "the section holds eight values, one per line: the start hour, day, month and year, then the "
@@ -399,14 +401,15 @@ void defaultini::ReadModelTime() {
     const std::vector<std::string> known(std::begin(kKeys), std::end(kKeys));
     for (long lineNumber = controlFile.LineNumber(); NextKeyLine(controlFile, line, hasBreak); ++lineNumber) {
       if (line.find_first_not_of(" \t\r\n") == std::string::npos) {
-        ReportKeysBehindTheEnd(log, controlFile, section, controlFileName, known);
+        ReportKeysBehindTheEnd(log, controlFile, section, ShownControlFile(), known);
         break;
       }
       if (firstLine.empty()) firstLine = line;
       bool read = false;
       for (int k = 0; k < 10 && !read; ++k) {
         if (line.find(kKeys[k]) == std::string::npos) continue;
-        *fields[k] = KeyInteger(log, section, kKeys[k], line);
+        const std::string where = section + ", " + controlFile.LineText(lineNumber, ShownControlFile());
+        *fields[k] = KeyInteger(log, where, kKeys[k], line);
         seen[k] = read = true;
       }
       if (!read) ReportUnknownKeys(log, section, controlFile.LineText(lineNumber, controlFileName), line, known);
@@ -429,7 +432,9 @@ void defaultini::ReadModelTime() {
   }
   const std::string fault = ModelTimeFault(s, e);
   if (!fault.empty()) {
-    if (log) *log << "FATAL: error in control file " << controlFileName << ", section [model_time]: " << fault << "[end-entry]";
+    if (log)
+      *log << "FATAL: error in control file " << ShownControlFile() << ", section [model_time]: " << fault
+           << "[end-entry]";
     throw 17;
   }
   const int64_t startDay = s.day, endDay = e.day;
@@ -437,7 +442,7 @@ void defaultini::ReadModelTime() {
   // A day past the end of its month is taken as the month's last day, and said.
   const auto corrected = [&](const ModelDate& date, int64_t day, const char* which) {
     if (log && date.day != day)
-      *log << "WARNING: [model_time] in " << controlFileName << ": the " << which << " date "
+      *log << "WARNING: [model_time] in " << ShownControlFile() << ": the " << which << " date "
            << DateText(date.year, date.month, day, 0, 0, kRecordDate.Until(DateField::kDay))
            << " does not exist; it is taken as " << DateText(date, kRecordDate.Until(DateField::kDay))
            << ", the last day of the month" << "[end-entry]";
@@ -447,7 +452,7 @@ void defaultini::ReadModelTime() {
   output.runStart = s;
   if (e.Key() < s.Key()) {
     if (log)
-      *log << "FATAL: error in control file " << controlFileName
+      *log << "FATAL: error in control file " << ShownControlFile()
            << ", section [model_time]: the end of the simulation (" << DateText(e, kRecordDate)
            << ") lies before its start (" << DateText(s, kRecordDate) << ")" << "[end-entry]";
     throw 17;
@@ -462,7 +467,8 @@ void defaultini::ReportModelTimeForm(const std::string& firstLine, const bool se
   if (first.ReadWord(word) && BeginsLikeNumber(word)) {
     // The eight values of the form without timestep: the key selects the key form.
     const size_t end = firstLine.find_last_not_of(" \t\r");
-    *log << "FATAL: [model_time] of " << controlFileName << " gives the period as values, one per line (the first: \""
+    *log << "FATAL: [model_time] of " << ShownControlFile()
+         << " gives the period as values, one per line (the first: \""
          << firstLine.substr(0, std::min<size_t>(end + 1, 80)) << "\"), but timestep = " << step << " in [output_interval] makes it read "
          << "as the ten key lines above. ";
     if (step >= 60)
@@ -476,7 +482,7 @@ void defaultini::ReportModelTimeForm(const std::string& firstLine, const bool se
   std::string missing;
   for (int k = 0; k < 10; ++k)
     if (!seen[k]) missing += std::string(missing.empty() ? "" : ", ") + keys[k];
-  *log << "FATAL: [model_time] of " << controlFileName << " lacks " << missing
+  *log << "FATAL: [model_time] of " << ShownControlFile() << " lacks " << missing
        << " (the section ends at its first empty line)" << "[end-entry]";
 }
 

@@ -95,7 +95,8 @@ void defaultini::ReadVariableGrids() {
   // A count beyond the registry is refused before anything is read or allocated for it.
   if (count > kMaxGridPosition - first + 1) {
     if (log)
-      *log << "FATAL: error in control file " << controlFileName << ", [variable_grids]: the number of variable grids "
+      *log << "FATAL: error in control file " << ShownControlFile()
+           << ", [variable_grids]: the number of variable grids "
            << count << " does not fit the " << kMaxGridPosition - first + 1
            << " free positions of the grid registry" << "[end-entry]";
     throw 12;

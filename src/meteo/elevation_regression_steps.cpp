@@ -13,7 +13,7 @@ void meteointerpol::RefuseRegressionFilesBelowAnHour() {
   step << timeStepMinutes;
   Fatal("interpolation method 2 or 3 with externally prepared regression files does not work for time steps less "
         "than one hour - please use interpolation methods 10 or 11 instead\n([" +
-            name.substr(0, name.find(' ')) + "] of " + controlFileName + ", the run steps by " + step.str() +
+            name.substr(0, name.find(' ')) + "] of " + ShownControlFile() + ", the run steps by " + step.str() +
             " minutes)",
         1302);
 }

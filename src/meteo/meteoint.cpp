@@ -264,7 +264,7 @@ void meteointerpol::ReadControlSection() {
   // Checked before the rest of the section is read: its lines depend on the method.
   if (interpolationMethod < 1 || interpolationMethod > 12)
     Fatal("error! interpolation method has to range from 1..12 (here: " + std::to_string(interpolationMethod) +
-              "), section [" + section + "] of control file " + controlFileName,
+              "), section [" + section + "] of control file " + ShownControlFile(),
           53);
   stationFileCount = (interpolationMethod == 6 || interpolationMethod == 8) ? 2 : 1;
   for (int i = 0; i < stationFileCount; ++i) {

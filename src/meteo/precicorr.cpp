@@ -44,7 +44,7 @@ void precicorrclass::ReadSection() {
   if (!SeekControlKey(section, false)) {
     CloseControlFile();
     if (log)
-      *log << "WARNING: no section " << section << " in " << controlFileName
+      *log << "WARNING: no section " << section << " in " << ShownControlFile()
            << ": precipitation is not corrected" << "[end-entry]";
     doIt = 0;
     return;

@@ -75,12 +75,12 @@ void RegionalSuperposition::ReadEntities() {
     }
     if (!closed)
       Fatal("the section [" + name + "] ends before entity " + std::to_string(i) + " of " + std::to_string(count) +
-                " is closed with \"}\" in " + controlFileName + "\n",
+                " is closed with \"}\" in " + ShownControlFile() + "\n",
             133);
     SuperpositionEntityText text;
     std::string why;
     if (!ParseEntityBlock(block, text, why))
-      Fatal("error reading entity " + std::to_string(i) + " of section [" + name + "] in " + controlFileName + ": " +
+      Fatal("error reading entity " + std::to_string(i) + " of section [" + name + "] in " + ShownControlFile() + ": " +
                 why + "\n",
             133);
     entities.push_back(std::make_unique<cSuperposition>(*this, text));

@@ -42,7 +42,7 @@ abflussmodellklasse::abflussmodellklasse(int& error, const ModuleInputs& in, con
     if (stepRatio != 1.0) {
       std::ostringstream s;
       s << "the time interval of [routing_model] (" << timeInterval << " minutes) differs from the one of "
-        << "[soil_model] (" << routing.soilInterval << " minutes) in " << controlFileName << ": routing takes the "
+        << "[soil_model] (" << routing.soilInterval << " minutes) in " << ShownControlFile() << ": routing takes the "
         << "soil model's runoff of a step divided by their ratio, but runs once per time step, so the water it "
         << "routes would not be the runoff; give [routing_model] the time interval " << routing.soilInterval;
       Fail(log, s.str(), 17);
@@ -178,10 +178,11 @@ void abflussmodellklasse::ReadDescriptions() {
   std::vector<RoutingDescription> list;
   for (size_t k = 0; k < texts.size(); ++k) {
     *log << "reading routing description " << static_cast<int>(k + 1) << "[end-entry]";
-    list.push_back(ParseRoutingDescription(texts[k], static_cast<int>(k + 1), codes, totals.zl, log, controlFileName));
+    list.push_back(
+        ParseRoutingDescription(texts[k], static_cast<int>(k + 1), codes, totals.zl, log, ShownControlFile()));
     list.back().lines = std::move(lines[k]);
   }
-  CheckRoutingNetwork(list, log, controlFileName);
+  CheckRoutingNetwork(list, log, ShownControlFile());
 
   const int zones = subbasinCount + totals.zl;
   cellCounts.assign(zones + 1, 0.0);
@@ -251,7 +252,7 @@ void abflussmodellklasse::ReadDescriptions() {
   if (cellCounts[0] > 0.0) {
     std::vector<double> upstream(subbasinCount + 1, 0.0);
     for (int i = 1; i <= subbasinCount; ++i) upstream[i] = cellCounts[0] * cellCounts[i];
-    WarnOfUnroutedAreas(list, codes, upstream, log, controlFileName);
+    WarnOfUnroutedAreas(list, codes, upstream, log, ShownControlFile());
   }
   // Abstractions convert with the checked areas; their rule sections lie anywhere in the
   // control file.

@@ -94,5 +94,5 @@ void defaultini::ReadLanduseTable(int tableMode) {
   landuseTable.clear();
   // A control file without the section has no land-use table (the run then has no land-use grid).
   if (!SeekControlKey("[landuse_table]", false)) return;
-  landuseTable = ReadLanduseSection(log, controlFile, tableMode, controlFileName);
+  landuseTable = ReadLanduseSection(log, controlFile, tableMode, ShownControlFile());
 }

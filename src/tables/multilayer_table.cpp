@@ -171,13 +171,13 @@ void defaultini::ReadMultilayerLanduseTable(int) {
     const bool entry = complete && text.find("Landuse_Layers") != std::string::npos;
     if (entry) complete = tabletext::JoinEntry(*this, text);
     // Also a line that a misspelt Landuse_Layers leaves unread.
-    tabletext::ReportUnknownKeys(log, controlFile, controlFileName, from, controlFile.Pos(), true,
+    tabletext::ReportUnknownKeys(log, controlFile, ShownControlFile(), from, controlFile.Pos(), true,
                                  "[multilayer_landuse]",
                                  {"Landuse_Layers", "ArcVeg_Initial_Fractions", "ArcVeg_Initial_Biomass",
                                   "ArcVeg_Initial_Retrans", "k_extinct", "LAI_scale"});
     if (!complete) {
       if (log)
-        *log << "FATAL: [multilayer_landuse] in " << controlFileName
+        *log << "FATAL: [multilayer_landuse] in " << ShownControlFile()
              << ": the control file ends within multilayer land use " << i << " of " << count << "[end-entry]";
       throw 110;
     }

@@ -443,11 +443,11 @@ void defaultini::ReadSoilTable(int mode) {
                                       text.find("method") != std::string::npos || text.find('{') != std::string::npos);
     if (keyword) complete = tabletext::JoinEntry(*this, text);
     if (keyword)
-      tabletext::ReportUnknownKeys(log, controlFile, controlFileName, from, controlFile.Pos(), true, "[soil_table]",
+      tabletext::ReportUnknownKeys(log, controlFile, ShownControlFile(), from, controlFile.Pos(), true, "[soil_table]",
                                    kKeywordKeys);
     if (!complete) {
       if (log)
-        *log << "FATAL: [soil_table] in " << controlFileName << ": the control file ends within soil type " << i
+        *log << "FATAL: [soil_table] in " << ShownControlFile() << ": the control file ends within soil type " << i
              << " of " << count << "[end-entry]";
       throw 30;
     }
@@ -470,7 +470,8 @@ void defaultini::ReadSoilTable(int mode) {
   if (!SeekControlKey("[GlobalSoilParameters]", false)) return;
   // Its two lines are read; a key in them or behind them that is none of the two is named.
   const size_t from = controlFile.Pos();
-  tabletext::ReportUnknownKeys(log, controlFile, controlFileName, from, tabletext::SectionEnd(controlFile.Text(), from),
+  tabletext::ReportUnknownKeys(log, controlFile, ShownControlFile(), from,
+                               tabletext::SectionEnd(controlFile.Text(), from),
                                false, "[GlobalSoilParameters]", {"psi_FC_global", "usePsiFCglobalForUnassignedOnly"});
   std::string line, value;
   size_t at = std::string::npos;
@@ -479,12 +480,12 @@ void defaultini::ReadSoilTable(int mode) {
   // A value that is no number reads as 0; one that begins like a number but is none of the
   // kind ends the run naming it.
   const tabletext::NumberReader global(
-      log, "error in control file " + controlFileName + ", [GlobalSoilParameters]",
+      log, "error in control file " + ShownControlFile() + ", [GlobalSoilParameters]",
       [this](const std::string& fatal) {
         if (log) *log << fatal << "[end-entry]";
         throw 17;
       },
-      "[GlobalSoilParameters] in " + controlFileName);
+      "[GlobalSoilParameters] in " + ShownControlFile());
   double psiFCGlobal = 0.0;
   if (!tabletext::ValueText(line, at, value)) value.clear();
   global.KeyValueOrZero(value, psiFCGlobal, "psi_FC_global", "a number");

@@ -19,7 +19,7 @@ int ReadRowCount(modelobject& o, const std::string& section, const std::string& 
   o.ReadControlValue(count, label);
   if (count < 0 || count > 100000) {
     if (o.log)
-      *o.log << "FATAL: error in control file " << o.controlFileName << ", " << section << ": the number of rows "
+      *o.log << "FATAL: error in control file " << o.ShownControlFile() << ", " << section << ": the number of rows "
              << count << " is not between 0 and 100000" << "[end-entry]";
     throw 17;
   }

@@ -135,6 +135,36 @@ TEST_F(ControlFileTest, ASectionGivenTwiceIsNamedOnce) {
   EXPECT_EQ(console.find("[b] stands twice"), std::string::npos) << console;
 }
 
+// Messages on the control file name the file the user wrote, never its preprocessed copy: a
+// section missing, a value missing at the end, a word beyond its length on a line that a
+// remark line moved. A copy whose lines nobody kept is named as it stands.
+TEST_F(ControlFileTest, MessagesNameTheFileTheUserWroteNotItsCopy) {
+  EXPECT_EQ(ControlFileLines::SourceOf(path_), path_);
+  auto lines = std::make_shared<ControlFileLines>();
+  lines->source = "user.ctl";
+  lines->copy = path_;
+  lines->lineOf = {0, 1, 3, 4};  // a remark line stood before the word
+  ControlFileLines::Remember(lines);
+  obj_.controlFileName = path_;
+  Use("[s]\nwwwwwwwwwwww\n1\n");
+  EXPECT_EQ(obj_.ShownControlFile(), "user.ctl");
+  ASSERT_TRUE(obj_.SeekControlKey("[s]", true));
+  std::string word;
+  EXPECT_EQ(CodeOf([&] { obj_.ReadControlValue(word, "name of the grid", 10); }), 17);
+  EXPECT_EQ(CodeOf([&] { obj_.SeekControlKey("[t]", true); }), 17);
+  ASSERT_TRUE(obj_.SeekControlKey("[s]", true));
+  int v = 0;
+  obj_.ReadControlValue(word, "name");
+  obj_.ReadControlValue(v, "one");
+  EXPECT_EQ(CodeOf([&] { obj_.ReadControlValue(v, "two"); }), 17);
+  const std::string console = cap_.console();
+  for (const char* said : {"longer than 10 characters: wwwwwwwwwwww... (line 3 of user.ctl (line 2 of ",
+                           "no line of user.ctl begins with [t]", "cannot be read, at the end of user.ctl, section [s]"})
+    EXPECT_NE(console.find(said), std::string::npos) << said << "\n" << console;
+  EXPECT_EQ(console.find(path_ + ","), std::string::npos) << console;
+  EXPECT_EQ(console.find("of " + path_ + " "), std::string::npos) << console;
+}
+
 TEST(ModelObject, StatisticsIgnoreValuesNotAboveNodataPlusOne) {
   modelobject o;
   o.ResetStatistics(-9999);

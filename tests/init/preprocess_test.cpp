@@ -92,6 +92,21 @@ TEST(Preprocess, SymbolDefinedLaterOrReferringToItselfFails) {
   EXPECT_EQ(Pre("$set $a = 1\n$set $a = $a//2\n$a\n"), "1\n");
 }
 
+// The failures of the symbols name the control file they stand in, each its own.
+TEST(Preprocess, FailuresNameTheLineOfTheFileGiven) {
+  const struct {
+    const char* text;
+    const char* said;
+  } cases[] = {{"# a\n$set $a = x$a\n", "symbol $a refers to itself at line 2 of a.ctl"},
+               {"[s]\n\n$set $b =\n", "incomplete symbol definition at line 3 of a.ctl"},
+               {"$set $set = $set\n$set $a = $set\nx $a\n", "the symbols in line 3 of a.ctl refer to each other"}};
+  for (const auto& c : cases) {
+    CapturedLog log;
+    EXPECT_EQ(ThrownCode([&] { PreprocessControlText(&log.log(), c.text, nullptr, "a.ctl"); }), 17) << c.text;
+    EXPECT_NE(log.console().find(c.said), std::string::npos) << log.console();
+  }
+}
+
 TEST(Preprocess, DuplicateTextValuesWarnButNumbersAndSpecialValuesDoNot) {
   CapturedLog log;
   Pre("$set $a = same\n$set $b = same\n$set $c = 5\n$set $d = 5\n$set $e = nan\n$set $f = nan\n", log);

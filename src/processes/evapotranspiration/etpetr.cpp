@@ -199,9 +199,8 @@ void verdunstungsmodellklasse::LookUpGrids() {
 void verdunstungsmodellklasse::NoteSwitchedOff(const ModuleInputs& in) {
   // A module that needs a grid only this one makes (interception the potential
   // transpiration) names it as switched off.
-  const auto lines = ControlFileLines::ForCopy(controlFileName);
   const std::string why = "evapotranspiration makes this grid, and it is switched off: the flow control of "
-                          "[evapotranspiration] in " + (lines ? lines->source : controlFileName) + " is 0; set it to 1";
+                          "[evapotranspiration] in " + ShownControlFile() + " is 0; set it to 1";
   int layerCount = 1;
   if (in.run && in.run->multiLayerTable && in.run->multiLayerTable->size() > 1)
     layerCount = std::max(1, (*in.run->multiLayerTable)[1].layerCount);
@@ -379,7 +378,7 @@ void verdunstungsmodellklasse::InitLakes(const std::string& lakeSection) {
   if (flowControl == 0) return;
   const int codes = FindGrid("lake_codes");
   if (codes == 0) {
-    *log << "INFO: no LAKE-grid was found in " << controlFileName << "\n" << "Lake modelling is switched off for "
+    *log << "INFO: no LAKE-grid was found in " << ShownControlFile() << "\n" << "Lake modelling is switched off for "
          << name << ".\n" << "[end-entry]";
     return;
   }
@@ -418,7 +417,7 @@ void verdunstungsmodellklasse::InitLakes(const std::string& lakeSection) {
     // A roughness of 0 or below has no logarithmic wind profile.
     if (!(z0OpenWater > 0.0)) {
       CloseControlFile();
-      *log << "FATAL: z0_OpenWater in " << lakeSection << " of " << controlFileName
+      *log << "FATAL: z0_OpenWater in " << lakeSection << " of " << ShownControlFile()
            << " must be greater than 0 m, read " << z0OpenWater << "[end-entry]";
       throw 10;
     }

@@ -66,7 +66,7 @@ void ReadFixed(modelobject& o, double* values, int count, const std::string& wha
   std::string refused;
   if (ReadNumbersOfLine(o, values, count, refused) < count || !refused.empty()) {
     std::ostringstream s;
-    s << "FATAL: error reading " << what << " in the section [" << o.name << "] of " << o.controlFileName
+    s << "FATAL: error reading " << what << " in the section [" << o.name << "] of " << o.ShownControlFile()
       << ": " << count << " values expected on one line" << refused;
     Fail(o, s.str(), 10);
   }
@@ -232,13 +232,14 @@ void ReadEtSection(modelobject& o, EtSection& s, double dtMinutes) {
     std::string value = line.substr(line.find('=') + 1);
     value = value.substr(0, value.find_first_of("#;"));
     if (!ParseDouble(value, s.hamonOpenWater))
-      Fail(o, "FATAL: the value of HamonCorrectionOpenWater in " + o.controlFileName + " is not a number: " + line, 10);
+      Fail(o, "FATAL: the value of HamonCorrectionOpenWater in " + o.ShownControlFile() + " is not a number: " + line,
+           10);
   }
 
   // Checks.
   if (s.method < 1 || s.method > 4) {
     std::ostringstream m;
-    m << "FATAL: the method of evapotranspiration in " << o.controlFileName << " must be 1 (Penman/Monteith), 2 "
+    m << "FATAL: the method of evapotranspiration in " << o.ShownControlFile() << " must be 1 (Penman/Monteith), 2 "
       << "(Hamon), 3 (Wendling) or 4 (Haude), read " << s.method;
     Fail(o, m.str(), 46);
   }
@@ -265,7 +266,7 @@ void ReadEtSection(modelobject& o, EtSection& s, double dtMinutes) {
     std::ostringstream m;
     m << "FATAL: die Koeffizienten fuer die Modellierung der Globalstrahlung muessen in ihrer Summe 1 ergeben\n"
       << " derzeitige Summe: " << s.c[0] << " + " << s.c[1] << " + " << s.c[2] << " + " << s.c[3] << " = " << sum
-      << "\n(the four coefficients of the global radiation model in [evapotranspiration] of " << o.controlFileName
+      << "\n(the four coefficients of the global radiation model in [evapotranspiration] of " << o.ShownControlFile()
       << " must add up to 1; their sum is " << sum << ")";
     Fail(o, m.str(), 10);
   }
@@ -289,7 +290,7 @@ void ReadEtSection(modelobject& o, EtSection& s, double dtMinutes) {
     // The transmissivity A + B·cos(...) must stay within 0..1 all year.
     if (!(s.transmissivityA - std::fabs(s.transmissivityB) > 0.0)) {
       std::ostringstream m;
-      m << "FATAL: the atmospheric transmissivity A + B cos(...) of " << o.controlFileName
+      m << "FATAL: the atmospheric transmissivity A + B cos(...) of " << o.ShownControlFile()
         << " must stay above 0 all year: A - |B| = " << s.transmissivityA - std::fabs(s.transmissivityB)
         << " (A = " << s.transmissivityA << ", B = " << s.transmissivityB << ")";
       Fail(o, m.str(), 10);
@@ -300,7 +301,7 @@ void ReadEtSection(modelobject& o, EtSection& s, double dtMinutes) {
   CheckMethodValues(o, s, dtMinutes);
   if (s.method == 1 && dtMinutes > 720.0 && !(s.elevationScale > 0.0)) {
     std::ostringstream m;
-    m << "FATAL: the elevation scale H of the day/night temperature amplitude in " << o.controlFileName
+    m << "FATAL: the elevation scale H of the day/night temperature amplitude in " << o.ShownControlFile()
       << " must be greater than 0 m for Penman/Monteith with time steps over 720 minutes, read "
       << s.elevationScale;
     Fail(o, m.str(), 10);

@@ -75,7 +75,7 @@ void interzeptionsmodellklasse::ReadCanopySnowSection() {
   // The canopy snow model takes logarithms of the scaled leaf area index: it must be able
   // to become positive, and a negative threshold would admit cells without leaves.
   if (!(laiScaleSnowCanopy > 0.0) || !(minLAISnowCanopy >= 0.0)) {
-    *log << "FATAL: the snow canopy model of " << sectionHeader << " in " << controlFileName
+    *log << "FATAL: the snow canopy model of " << sectionHeader << " in " << ShownControlFile()
          << " needs a LAI scaling factor above 0 and a minimum LAI of 0 or more, read scaling factor "
          << laiScaleSnowCanopy << " and minimum LAI " << minLAISnowCanopy << "[end-entry]";
     throw 1160;

@@ -62,7 +62,7 @@ void interzeptionsmodellklasse::Construct(const ModuleInputs& in) {
   if (in.run && in.run->multiLayerTable && in.run->multiLayerTable->size() > 1)
     layerCount = (*in.run->multiLayerTable)[1].layerCount;
   if (layerCount < 1) {
-    *log << "FATAL: the multilayer land-use table of " << controlFileName << " gives " << layerCount
+    *log << "FATAL: the multilayer land-use table of " << ShownControlFile() << " gives " << layerCount
          << " layers: the interception model needs at least one" << "[end-entry]";
     throw 1161;
   }
@@ -152,7 +152,7 @@ void interzeptionsmodellklasse::ReadSection() {
   ReadControlValue(maxWaterLayer, "parameter interception storage maximum water layer thickness for ");
   if (!(maxWaterLayer >= 0.0)) {
     *log << "FATAL: the interception storage maximum water layer thickness in " << sectionHeader << " of "
-         << controlFileName << " must be 0 or more, read " << maxWaterLayer << "[end-entry]";
+         << ShownControlFile() << " must be 0 or more, read " << maxWaterLayer << "[end-entry]";
     throw 17;
   }
   WarnIf(maxWaterLayer > 2.0, *this, sectionHeader, "the interception storage maximum water layer thickness",

@@ -21,7 +21,7 @@ std::string expokorrklasse::NightTemperatureAbsence(int runStepMinutes) const {
     return "The radiation correction makes \"temperature_night\" from the grid \"temperature\" (or "
            "\"temperature_14\"), which this run has none of.";
   std::string text = "The radiation correction makes \"temperature_night\" only with a time interval above 720 "
-                     "minutes; its time interval in " + sectionHeader + " of " + controlFileName + " is " +
+                     "minutes; its time interval in " + sectionHeader + " of " + ShownControlFile() + " is " +
                      NumberText(timeInterval) + " minutes";
   if (runStepMinutes > 720)
     text += ", but the run steps by " + std::to_string(runStepMinutes) + " minutes: give it the time interval " +
@@ -47,13 +47,13 @@ expokorrklasse::expokorrklasse(int& error, const ModuleInputs& in)
       ReadControlValue(subSteps, "number of splittings for ");
       CloseControlFile();
       if (correctionMethod < 1 || correctionMethod > 4) {
-        *log << "WARNING: method of the radiation correction " << correctionMethod << " in " << controlFileName
+        *log << "WARNING: method of the radiation correction " << correctionMethod << " in " << ShownControlFile()
              << " is not 1 to 4: the correction runs as method 2 (with shading and temperature correction)"
              << "[end-entry]";
         correctionMethod = 2;
       }
       if (subSteps < 1 || subSteps > 1440) {
-        *log << "FATAL: the number of sub-steps (splittings) of the radiation correction in " << controlFileName
+        *log << "FATAL: the number of sub-steps (splittings) of the radiation correction in " << ShownControlFile()
              << " must be 1 to 1440, read " << subSteps << "[end-entry]";
         throw 10;
       }

@@ -92,7 +92,7 @@ void schneemodellklasse::ReadIceFirn() {
     *log << "FATAL: \n-----------Fatal Error:----------\nMethod for glacier melt must be 1(resp 11 for dynamic model; "
             "t-index)\n or 2 (resp. 12 for dynamic model; t-index with correction by radiation) or 13 (dynamic "
             "glaciers with T-Index for ice and firn and the melt method used for snow as in the snow model)\n"
-         << "(Glacier-Method in [ice_firn] of " << controlFileName << " is " << word
+         << "(Glacier-Method in [ice_firn] of " << ShownControlFile() << " is " << word
          << "; 100 more selects one row of values per sub-basin)" << "[end-entry]";
     throw 80;
   }
@@ -184,7 +184,7 @@ void schneemodellklasse::ReadGlacierParameters() {
     context.codes = &codes;
     context.largestCode = largestSubbasinCode;
     context.moduleName = name;
-    context.controlFileName = controlFileName;
+    context.controlFileName = ShownControlFile();
     context.log = log;
     const std::vector<bool> column = ReadSubbasinColumns(controlFile, context);
     for (int row = 0; row < glacier::kTableRows; ++row) {
@@ -268,11 +268,11 @@ void schneemodellklasse::ReadDynamicSettings() {
   }
   if (!glacier::ValidDayMonth(GMBEvalDay, GMBEvalMonth)) {
     if (glacier::ValidDayMonth(GMBEvalMonth, GMBEvalDay))
-      *log << "WARNING: the evaluation date of the glacier mass balance in [ice_firn] of " << controlFileName
+      *log << "WARNING: the evaluation date of the glacier mass balance in [ice_firn] of " << ShownControlFile()
            << " reads " << GMBEvalDay << " " << GMBEvalMonth << "; the line holds the day first and then the month ("
            << GMBEvalMonth << " " << GMBEvalDay << " would be a date)" << "[end-entry]";
     *log << kDynamicHeading << "the evaluation date GMBEvalDay " << GMBEvalDay << " and GMBEvalMonth " << GMBEvalMonth
-         << " in [ice_firn] of " << controlFileName << " is not a date (day 1...31, month 1..12)" << "[end-entry]";
+         << " in [ice_firn] of " << ShownControlFile() << " is not a date (day 1...31, month 1..12)" << "[end-entry]";
     throw 80;
   }
 
@@ -287,7 +287,7 @@ void schneemodellklasse::ReadDynamicSettings() {
   }
   if (!(VAscaling > 0.0) || !(VAexponent > 0.0) || !std::isfinite(VAscaling) || !std::isfinite(VAexponent) ||
       extraWeightFactorBand0 < 0) {
-    *log << kDynamicHeading << "the volume-area relation in [ice_firn] of " << controlFileName
+    *log << kDynamicHeading << "the volume-area relation in [ice_firn] of " << ShownControlFile()
          << " needs VAscaling > 0 and VAexponent > 0 and an extraWeightFactorBand0 of 0 or more (read: " << VAscaling
          << ", " << VAexponent << ", " << extraWeightFactorBand0 << ")" << "[end-entry]";
     throw 80;
@@ -337,7 +337,7 @@ void schneemodellklasse::ReadDynamicSettings() {
   const bool pair = optional.ReadDouble(maxPack) && optional.ReadDouble(relSize);
   if (!pair && !optional.RefusedNumber().empty()) {
     *log << kDynamicHeading << "the settings of new glaciers maxSnowPackToCreateGlacier and relSizeNewGlacier in "
-         << "[ice_firn] of " << controlFileName << " read \"" << line.substr(0, 80) << "\"" << Refused(optional)
+         << "[ice_firn] of " << ShownControlFile() << " read \"" << line.substr(0, 80) << "\"" << Refused(optional)
          << "[end-entry]";
     throw 80;
   }
@@ -374,7 +374,7 @@ void schneemodellklasse::CheckElevationBands() {
   const double span = highest >= lowest ? highest - lowest : 0.0;
   const double limit = std::max(1.0, std::ceil(span));
   if (numElevBands > limit) {
-    *log << kDynamicHeading << "numElevBands in [ice_firn] of " << controlFileName << " is " << numElevBands
+    *log << kDynamicHeading << "numElevBands in [ice_firn] of " << ShownControlFile() << " is " << numElevBands
          << "; the basin's elevations span " << span << " m, which hold at most " << limit
          << " bands of a metre or more" << "[end-entry]";
     throw 80;
@@ -508,7 +508,7 @@ void schneemodellklasse::CreateFirnStack() {
     // A glacier without a firn level would have nowhere to put the firn it gains.
     if (firnLevels < 1 || firnLevels > kMaxFirnLevels) {
       *log << "FATAL: \n------------- Fatal Error: -------------\n" << "firn_levels in [ice_firn] of "
-           << controlFileName << " is " << firnLevels << "; it must be 1 to " << kMaxFirnLevels << "[end-entry]";
+           << ShownControlFile() << " is " << firnLevels << "; it must be 1 to " << kMaxFirnLevels << "[end-entry]";
       throw 80;
     }
     firnStack = d3_matrix(1, rows, 1, cols, firnLevels);

@@ -58,7 +58,7 @@ void schneemodellklasse::Construct(const ModuleInputs& in) {
   ReadSection();
   // Before the second block, which only the methods above 4 have.
   if (!snow::IsKnownMethod(method)) {
-    *log << "FATAL: snow model method " << method << " in " << controlFileName
+    *log << "FATAL: snow model method " << method << " in " << ShownControlFile()
          << ": the method must be one of 1 to 14" << "[end-entry]";
     throw 17;
   }
@@ -69,11 +69,11 @@ void schneemodellklasse::Construct(const ModuleInputs& in) {
   for (int t : monthlyMissing) {
     if (UsesMonthlyTable(method, t)) {
       *log << "FATAL: error in control file, the monthly table of the " << kTableNames[t]
-           << " in [snow_model] of " << controlFileName << " holds no number, but method " << method
+           << " in [snow_model] of " << ShownControlFile() << " holds no number, but method " << method
            << " uses it" << "[end-entry]";
       throw 17;
     }
-    *log << "WARNING: the monthly table of the " << kTableNames[t] << " in [snow_model] of " << controlFileName
+    *log << "WARNING: the monthly table of the " << kTableNames[t] << " in [snow_model] of " << ShownControlFile()
          << " holds no number; method " << method << " does not use it, it is set to 0" << "[end-entry]";
   }
 
@@ -145,8 +145,8 @@ void schneemodellklasse::ReadMonthlyTable(std::array<double, 14>& table, int whi
   std::vector<double> values;
   std::string refused;
   if (!ReadNumberRow(line, 12, values, refused)) {
-    *log << "FATAL: error in control file, the monthly table of the " << kTableNames[which] << " in [snow_model] of "
-         << controlFileName << " (" << controlFile.LineText(lineNumber) << "): \"" << refused.substr(0, 80)
+    *log << "FATAL: error in control file, the monthly table of the " << kTableNames[which] << " in [snow_model], "
+         << controlFile.LineText(lineNumber, ShownControlFile()) << ": \"" << refused.substr(0, 80)
          << "\" is not a finite number" << CommaBetweenDigitsNote(refused) << "[end-entry]";
     throw 17;
   }
@@ -157,13 +157,13 @@ void schneemodellklasse::ReadMonthlyTable(std::array<double, 14>& table, int whi
     table[13] = table[1];
   } else if (count == 1) {
     table.fill(values[0]);  // a constant factor: every month takes it
-    *log << "INFO: the monthly table of the " << kTableNames[which] << " in [snow_model] of " << controlFileName
-         << " (" << controlFile.LineText(lineNumber) << ") holds one number, " << values[0]
+    *log << "INFO: the monthly table of the " << kTableNames[which] << " in [snow_model], "
+         << controlFile.LineText(lineNumber, ShownControlFile()) << ", holds one number, " << values[0]
          << ": every month takes it" << "[end-entry]";
   } else if (count > 0) {
-    *log << "WARNING: the monthly table of the " << kTableNames[which] << " in [snow_model] of " << controlFileName
-         << " (" << controlFile.LineText(lineNumber) << ") holds " << count << " of 12 numbers; every month takes the first, "
-         << values[0] << "[end-entry]";
+    *log << "WARNING: the monthly table of the " << kTableNames[which] << " in [snow_model], "
+         << controlFile.LineText(lineNumber, ShownControlFile()) << ", holds " << count
+         << " of 12 numbers; every month takes the first, " << values[0] << "[end-entry]";
     table.fill(values[0]);
   } else {
     table.fill(0.0);
@@ -215,13 +215,13 @@ void schneemodellklasse::ReadSecondBlock() {
   if (!controlFile.ReadLine(line)) line.clear();
   while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.pop_back();
   if (line.size() < 3) {
-    *log << "FATAL: cannot read additional parameters for snow model methods 5 to 11 from " << controlFileName
+    *log << "FATAL: cannot read additional parameters for snow model methods 5 to 11 from " << ShownControlFile()
          << "[end-entry]";
     throw 404;
   }
   TextCursor first(line);
   if (!first.ReadWord(gridNames[kSnowTemp].file)) {
-    *log << "FATAL: cannot read additional parameters for snow model methods 5 to 11 from " << controlFileName
+    *log << "FATAL: cannot read additional parameters for snow model methods 5 to 11 from " << ShownControlFile()
          << "[end-entry]";
     throw 404;
   }

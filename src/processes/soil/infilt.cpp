@@ -39,7 +39,7 @@ void infiltrationsmodellklasse::ReadOwnSection() {
          << "auch das Bodenmodell ausgefuehrt wird. Da hier das Bodenmodell\n"
          << "nicht ausgefuehrt werden soll, kann das Modell nicht ordentlich\n" << "abgearbeitet werden. Ende..."
          << "[end-entry]";
-    *log << "FATAL: " << section << " of " << controlFileName
+    *log << "FATAL: " << section << " of " << ShownControlFile()
          << " is switched on (1) while [soil_model] is switched off (0): the infiltration runs inside the soil "
             "model. Switch the soil model on (its flow control parameter 1; routing needs it on as well), or, "
             "for a run without the soil model, the infiltration off (0) and the routing off (0)"
@@ -56,7 +56,7 @@ void infiltrationsmodellklasse::ReadOwnSection() {
   // Both sections describe one step: they must agree on its length.
   if (infiltrationInterval != timeInterval) {
     CloseControlFile();
-    *log << "FATAL: error in control file " << controlFileName << ": the time interval of " << section << " ("
+    *log << "FATAL: error in control file " << ShownControlFile() << ": the time interval of " << section << " ("
          << infiltrationInterval << " minutes) differs from the one of [soil_model] (" << timeInterval
          << " minutes); both must be the same" << "[end-entry]";
     throw 17;

@@ -203,7 +203,7 @@ void bodenmodellklasse::ReadSection() {
   context.dtMinutes = timeInterval;
   context.moduleName = name;
   context.section = "[soil_model]";
-  context.controlFileName = controlFileName;
+  context.controlFileName = ShownControlFile();
   context.log = log;
   ReadSubbasinParameterTable(controlFile, context, params);
 
@@ -218,7 +218,8 @@ void bodenmodellklasse::FindInputGrids() {
   NoteAbsentGrid(grids, "topographic_faktor",
                  "topographic_faktor is the topographic index of every cell (the soil model offsets a cell's "
                  "saturation deficit by its difference from the sub-basin's mean, and takes the sub-basin's "
-                 "baseflow from the mean): no interpolator or module makes it. Give it as a variable grid in [variable_grids] of " + controlFileName +
+                 "baseflow from the mean): no interpolator or module makes it. Give it as a variable grid in "
+                 "[variable_grids] of " + ShownControlFile() +
                  ", read from a file (\"topo.asc topographic_faktor 0 7.0\", write code 0, read flag 1) or made "
                  "with one value (read flag 0: the same index in every cell), or as a standard grid in [standard_grids]");
   conductivity = grids[RequireGrid("hydraulic_conductivity")].data;

@@ -142,7 +142,9 @@ TEST(SnowConfig, MonthlyTablesThresholdsAndGrids) {
   for (double v : m->bTable) EXPECT_EQ(v, 0.25);
   // A row cut short is named; a row of one number is the constant form, no fault, and said.
   EXPECT_NE(log.console().find("monthly table of the coefficient a"), std::string::npos) << log.console();
-  EXPECT_NE(log.console().find("(line 12) holds one number, 0.25: every month takes it"), std::string::npos)
+  EXPECT_NE(log.console().find("[snow_model], line 12 of " + dir.file("run.ctl") + ", holds one number, 0.25: every "
+                               "month takes it"),
+            std::string::npos)
       << log.console();
   EXPECT_EQ(m->T0R, 0.0);
   EXPECT_NE(log.console().find("T0R was set to T0"), std::string::npos);
