@@ -169,17 +169,23 @@ bool OthersHoldLocks(int fd) {
 // (/proc/locks), for a file that cannot be opened to ask: 1 yes, 0 no, -1 unknown. Only the
 // inode number is compared (a list may name another device number for the same file system):
 // a lock on a file of that number elsewhere counts as one on it, which errs on the safe side.
+// The system hands the list out a page at a time and counts its place by entries, so a read
+// while other processes drop locks may pass over an entry: a lock counts as none only when
+// several reads agree.
 int LockedBySomeone(ino_t inode) {
-  std::string text;
-  if (!ReadWholeFile("/proc/locks", text)) return -1;
-  TextCursor list(text);
-  for (std::string line; list.ReadLine(line);) {
-    // "1: POSIX  ADVISORY  READ 1234 08:02:131 1 1": the file as major:minor:inode.
-    TextCursor words(line);
-    for (std::string word; words.ReadWord(word);) {
-      const size_t colon = word.rfind(':');
-      if (colon == std::string::npos || colon == 0 || word.find(':') == colon || colon + 1 == word.size()) continue;
-      if (std::strtoull(word.c_str() + colon + 1, nullptr, 10) == static_cast<unsigned long long>(inode)) return 1;
+  constexpr int kReads = 5;
+  for (int read = 0; read < kReads; ++read) {
+    std::string text;
+    if (!ReadWholeFile("/proc/locks", text)) return -1;
+    TextCursor list(text);
+    for (std::string line; list.ReadLine(line);) {
+      // "1: POSIX  ADVISORY  READ 1234 08:02:131 1 1": the file as major:minor:inode.
+      TextCursor words(line);
+      for (std::string word; words.ReadWord(word);) {
+        const size_t colon = word.rfind(':');
+        if (colon == std::string::npos || colon == 0 || word.find(':') == colon || colon + 1 == word.size()) continue;
+        if (std::strtoull(word.c_str() + colon + 1, nullptr, 10) == static_cast<unsigned long long>(inode)) return 1;
+      }
     }
   }
   return 0;
