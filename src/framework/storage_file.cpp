@@ -438,8 +438,6 @@ std::vector<std::string>& Marks() {
   return marks;
 }
 
-const char kByteOrderMark[] = "\xEF\xBB\xBF";
-
 }  // namespace
 
 bool RegisterStorageFileMarks(std::initializer_list<const char*> marks) {
@@ -519,7 +517,7 @@ std::shared_ptr<const std::string> StorageFile::ReadText(StorageFile* storage, c
   auto text = std::make_shared<std::string>();
   if (!ReadWholeFile(path, *text)) return nullptr;
   // An editor's byte-order mark is no part of the text.
-  if (text->compare(0, sizeof kByteOrderMark - 1, kByteOrderMark) == 0) text->erase(0, sizeof kByteOrderMark - 1);
+  text->erase(0, ByteOrderMarkLength(*text));
   RequireWholeStorageFile(*text, path, log, StorageFileMarks());
   std::shared_ptr<const std::string> whole = std::move(text);
   if (storage) storage->texts_.emplace_back(path, whole);

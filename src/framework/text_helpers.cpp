@@ -177,6 +177,10 @@ bool ReadWholeFile(const std::string& path, std::string& contents) {
   return ok;
 }
 
+size_t ByteOrderMarkLength(const char* bytes, size_t size) {
+  return size >= 3 && std::memcmp(bytes, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+}
+
 bool TextCursor::LoadFile(const std::string& path) {
   pos_ = 0;
   numberEnd_ = std::string::npos;

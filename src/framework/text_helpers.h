@@ -19,6 +19,10 @@ std::string& MidStr(std::string& text, long start, long n);
 
 // Reads a whole file into memory; false when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string& contents);
+// The length of the UTF-8 byte-order mark at the start of bytes (3), or 0 without one. An
+// editor may save a text file with one; it is no part of the text: its readers begin behind it.
+size_t ByteOrderMarkLength(const char* bytes, size_t size);
+inline size_t ByteOrderMarkLength(const std::string& bytes) { return ByteOrderMarkLength(bytes.data(), bytes.size()); }
 
 // printf into a string sized from its content.
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));

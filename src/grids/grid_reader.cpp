@@ -536,10 +536,6 @@ void TellResampled(const modelobject& o, const std::string& path, const FileHead
 
 void SetGridRetrySleeper(GridRetrySleeper sleeper) { Sleeper() = std::move(sleeper); }
 
-size_t ByteOrderMarkLength(const char* bytes, size_t size) {
-  return size >= 3 && std::memcmp(bytes, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
-}
-
 GridFileFormat DetectGridFormat(const std::string& b) {
   if (const size_t mark = ByteOrderMarkLength(b)) {
     if (b.size() >= mark + 4 && DetectGridFormat(b.substr(mark, 4)) == GridFileFormat::Ascii)

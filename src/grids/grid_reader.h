@@ -3,7 +3,6 @@
 // hole filling.
 #pragma once
 
-#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -20,11 +19,6 @@ enum class GridFileFormat { Netcdf, Ascii, BinaryDouble, BinarySingle, Gif, Unkn
 // Recognises a grid file by its first bytes (up to 96 are looked at). An ASCII grid may
 // begin with a UTF-8 byte-order mark, as editors save it.
 GridFileFormat DetectGridFormat(const std::string& firstBytes);
-
-// The length of the UTF-8 byte-order mark at the start of bytes (3), or 0 without one. The
-// mark is no part of a grid's text: its readers begin behind it.
-size_t ByteOrderMarkLength(const char* bytes, size_t size);
-inline size_t ByteOrderMarkLength(const std::string& bytes) { return ByteOrderMarkLength(bytes.data(), bytes.size()); }
 
 // The value that fills a hole at (row, col): the first cell not equal to nodata in rings
 // 1..10 around it (ring d: rows row-d..row+d, the k-th of them columns col-k..col+k).

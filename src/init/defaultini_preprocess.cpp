@@ -22,7 +22,7 @@ void defaultini::CompileSymbols(std::string& controlFile) {
     throw 28;
   }
   // An editor's byte-order mark is no part of the text: the first line may begin a section.
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  text.erase(0, ByteOrderMarkLength(text));
   auto lines = std::make_shared<ControlFileLines>();
   lines->source = source;
   lines->copy = copy;
