@@ -19,6 +19,7 @@
 
 class LogStream;
 struct GridRecord;
+class HeldStack;
 
 // The values a state grid may hold in a cell of the basin: a finite number within
 // [low, high] (lowAt, when set, gives the lower bound of each cell instead), or the
@@ -248,6 +249,16 @@ class modelobject : public memory_handling {
   void WriteGridDouble(const std::string& fileName, double** grid, bool ascii, bool asDouble, bool netcdf);
   void WriteGrids(int position, int onlyThisInstance, bool noPeriodOutput);
   int ReadStack(const std::string& fileName, double***& stack, int flag);
+  // Reads the stack `file` that a run keeps at its end beside a grid as its state (levels
+  // into `stack`): false when there is none, after an INFO "no <what> <path><beside>:
+  // <without>" (a WARNING at the end of the start-up when the record of the storage file
+  // read lists it: NoteStateFileMissing).
+  bool ReadStateStack(const std::string& file, const std::string& what, const std::string& beside,
+                      const std::string& without, HeldStack& stack);
+  // Writes levels 0..top of a stack of the end state in double precision whatever the output
+  // format (it is state: a warm start goes on with the same bits); the stack is given back
+  // whether or not the write succeeds.
+  void WriteStateStack(const std::string& file, HeldStack& stack);
 
  private:
   void ReadGridFile(const std::string& fileName, double**& grid, int fillCode, bool allocate, bool announce,
@@ -332,6 +343,25 @@ class modelobject : public memory_handling {
   // described in where it is not the object's name (the start-up's standard and variable
   // grids); empty: the name.
   std::string gridSection;
+};
+
+// A stack of levels (one per cell, [row][column][level]) that an object holds for one read or
+// write, given back with this object.
+class HeldStack {
+ public:
+  explicit HeldStack(memory_handling& owner) : owner_(owner) {}
+  ~HeldStack() { Release(); }
+  HeldStack(const HeldStack&) = delete;
+  HeldStack& operator=(const HeldStack&) = delete;
+  void Release() {
+    owner_.Free3DMatrix(levels);
+    levels = nullptr;
+  }
+  double*** levels = nullptr;
+  int top = -1;  // the highest level
+
+ private:
+  memory_handling& owner_;
 };
 
 // Names the section and read flag of the grids an object reads in one scope.

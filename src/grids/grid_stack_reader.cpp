@@ -4,13 +4,16 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
 #include "framework/run_files.h"
+#include "framework/storage_file.h"
 #include "framework/text_helpers.h"
 #include "grids/grid_io_internal.h"
 #include "grids/grid_path.h"
@@ -182,6 +185,20 @@ int ReadNetcdfStack(modelobject& o, const std::string& path, double***& stack) {
 }
 
 }  // namespace
+
+bool modelobject::ReadStateStack(const std::string& file, const std::string& what, const std::string& beside,
+                                 const std::string& without, HeldStack& stack) {
+  const std::string path = MakePath(output.inputDirectory, file);
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) {
+    if (log) *log << "INFO: no " << what << " " << path << beside << ": " << without << "[end-entry]";
+    NoteStateFileMissing(path, without);
+    return false;
+  }
+  stack.Release();
+  stack.top = ReadStack(file, stack.levels, 0);
+  return true;
+}
 
 int modelobject::ReadStack(const std::string& fileName, double***& stack, int /*flag*/) {
   grid_io::SigintGuard guard;

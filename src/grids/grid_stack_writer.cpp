@@ -196,6 +196,16 @@ void modelobject::WriteStack(const std::string& fileName, double*** stack, int l
   }
 }
 
+void modelobject::WriteStateStack(const std::string& file, HeldStack& stack) {
+  try {
+    WriteStack(file, stack.levels, stack.top, false, true, false, true);
+  } catch (...) {
+    stack.Release();
+    throw;
+  }
+  stack.Release();
+}
+
 void modelobject::WriteStackGrids(int position) {
   if (position < 1 || position > kMaxGridPosition || !grids) return;
   GridRecord& rec = grids[position];

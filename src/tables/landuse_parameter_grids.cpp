@@ -133,13 +133,13 @@ bool ReadFromItsFile(const defaultini& d, int position) {
 void RestoreMovingAverage(defaultini& d, LanduseParameterGrids& g, const std::string& gridFile) {
   const std::string file = gridFile + "_End";
   const std::string path = MakePath(d.output.inputDirectory, file);
-  PhenologyStack held(d);
-  if (!ReadPhenologyStack(file, "seven-day temperature history", "TemperatureMOVAVG7", gridFile,
-                          "the dynamic phenology's seven-day mean temperature starts from the days of this run", held))
+  HeldStack held(d);
+  if (!d.ReadStateStack(file, "seven-day temperature history", BesideGrid("TemperatureMOVAVG7", gridFile),
+                        "the dynamic phenology's seven-day mean temperature starts from the days of this run", held))
     return;
   double*** const stack = held.levels;
   const int levels = held.top;
-  g.historyReadKey = held.readKey;
+  g.historyReadKey = held.levels;  // the state ReadStack ties the file to
   if (levels != kPhenologyStateLevels && levels != kPhenologyDayCountLevel) {
     if (d.log)
       *d.log << "FATAL: " << path << " holds " << levels + 1 << " levels; the seven-day temperature history of the "

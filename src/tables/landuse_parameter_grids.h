@@ -69,7 +69,7 @@ struct LanduseParameterGrids {
   std::vector<char> ruleRead;
   bool leafFallRead = false;  // "StartDayOfLeaveFall" was read from its file
   // The state stacks read at start-up (the history, each layer's), tied to those written
-  // at the end (PhenologyStack::readKey; null: none read).
+  // at the end (the levels as read, which RunFiles keys the file read by; null: none read).
   const void* historyReadKey = nullptr;
   std::vector<const void*> layerReadKeys;  // [layer]
   int maxFixPoints = 0;
@@ -96,24 +96,11 @@ struct LanduseParameterGrids {
   std::vector<int> rootZoneLayer;
 };
 
-// A stack of the phenology's state read at start-up, freed with this object.
-struct PhenologyStack {
-  explicit PhenologyStack(defaultini& owner) : d(owner) {}
-  ~PhenologyStack();
-  PhenologyStack(const PhenologyStack&) = delete;
-  PhenologyStack& operator=(const PhenologyStack&) = delete;
-  defaultini& d;
-  double*** levels = nullptr;
-  int top = -1;  // the highest level read
-  // What ties the file read to the one written at the end (RunFiles): a chain in place
-  // carries it over its file.
-  const void* readKey = nullptr;
-};
-// Reads the stack `file` that a run keeps at its end beside the file gridFile of the grid
-// `grid` (what: what it holds); false, after an INFO naming it and what the run does without
-// it (a WARNING when the record of the storage file read lists it), when there is none.
-bool ReadPhenologyStack(const std::string& file, const std::string& what, const std::string& grid,
-                        const std::string& gridFile, const std::string& without, PhenologyStack& stack);
+// How the INFO on a missing state stack of the phenology names where it belongs: " beside
+// the grid <grid> (<its file>)" (modelobject::ReadStateStack).
+inline std::string BesideGrid(const std::string& grid, const std::string& gridFile) {
+  return " beside the grid " + grid + " (" + gridFile + ")";
+}
 
 // The state stacks of the layers (phenology_state.cpp): read at start-up for each layer whose
 // "Pheno_start<k>" was read from its file, before the cells take their first values (the

@@ -4,12 +4,9 @@
 // start and the leaf fall. At its end a run keeps them as one stack per layer beside the
 // file of "Pheno_start<k>" ("<file name>_End"); a run that reads "Pheno_start<k>" from its
 // file starts from that stack, so that a chain of runs marks its cells as one run would.
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "framework/logstream.h"
-#include "framework/storage_file.h"
 #include "grids/grid_path.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
@@ -64,25 +61,6 @@ void TakeLayerState(defaultini& d, LanduseParameterGrids& g, int k, double*** st
 
 }  // namespace
 
-PhenologyStack::~PhenologyStack() { d.Free3DMatrix(levels); }
-
-bool ReadPhenologyStack(const std::string& file, const std::string& what, const std::string& grid,
-                        const std::string& gridFile, const std::string& without, PhenologyStack& stack) {
-  defaultini& d = stack.d;
-  const std::string path = MakePath(d.output.inputDirectory, file);
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
-    if (d.log)
-      *d.log << "INFO: no " << what << " " << path << " beside the grid " << grid << " (" << gridFile << "): " << without
-             << "[end-entry]";
-    NoteStateFileMissing(path, without);
-    return false;
-  }
-  stack.top = d.ReadStack(file, stack.levels, 0);
-  stack.readKey = stack.levels;  // the state ReadStack ties the file to
-  return true;
-}
-
 void RestoreLayerPhenologyState(defaultini& d, LanduseParameterGrids& g) {
   g.ruleRead.assign(d.landuseTable.size(), 0);
   g.layerReadKeys.assign(static_cast<size_t>(g.layers) + 1, nullptr);
@@ -92,15 +70,15 @@ void RestoreLayerPhenologyState(defaultini& d, LanduseParameterGrids& g) {
     if (k >= static_cast<int>(g.startRead.size()) || !g.startRead[k]) continue;
     const std::string file = StartGridFile(d, g, k) + "_End";
     const std::string path = MakePath(d.output.inputDirectory, file);
-    PhenologyStack stack(d);
-    if (!ReadPhenologyStack(file, "phenology state", "Pheno_start" + std::to_string(k), StartGridFile(d, g, k),
-                            "the fix days of land-use layer " + std::to_string(k) +
-                                " start from JulDays and the starts read, and its rows of DynamicPhenology_2 and _4 "
-                                "follow the rule of DynamicPhenology_1 until their dormancy day unless the chilling "
-                                "sum read holds a value",
-                            stack))
+    HeldStack stack(d);
+    if (!d.ReadStateStack(file, "phenology state", BesideGrid("Pheno_start" + std::to_string(k), StartGridFile(d, g, k)),
+                          "the fix days of land-use layer " + std::to_string(k) +
+                              " start from JulDays and the starts read, and its rows of DynamicPhenology_2 and _4 "
+                              "follow the rule of DynamicPhenology_1 until their dormancy day unless the chilling "
+                              "sum read holds a value",
+                          stack))
       continue;
-    g.layerReadKeys[k] = stack.readKey;
+    g.layerReadKeys[k] = stack.levels;  // the state ReadStack ties the file to
     const int levels = stack.top;
     if (levels != TopLevel(g)) {
       if (d.log)
@@ -128,10 +106,12 @@ void WriteLayerPhenologyState(defaultini& d) {
   for (int k = 1; k <= g.layers; ++k) {
     const std::string& file = StartGridFile(d, g, k);
     if (file.empty()) continue;
-    double*** stack = d.d3_matrix(1, d.geometry.nrows, 1, d.geometry.ncols, top);
+    HeldStack stack(d);
+    stack.levels = d.d3_matrix(1, d.geometry.nrows, 1, d.geometry.ncols, top);
+    stack.top = top;
     for (int i = 1; i <= d.geometry.nrows; ++i)
       for (int j = 1; j <= d.geometry.ncols; ++j) {
-        double* levels = stack[i][j];
+        double* levels = stack.levels[i][j];
         for (int l = 0; l <= top; ++l) levels[l] = nodata;
         if (!d.zoneGrid || !(d.zoneGrid[i][j] > nodata)) continue;
         const LanduseTableEntry* row = d.LanduseRowAt(k, i, j);
@@ -139,14 +119,7 @@ void WriteLayerPhenologyState(defaultini& d) {
         if (HasAList(g, row) && k < static_cast<int>(g.fixDays.size()) && g.fixDays[k])
           for (int e = 0; e <= n; ++e) levels[e + 1] = g.fixDays[k][i][j][e];
       }
-    try {
-      // Double precision whatever the output format: it is state.
-      d.WriteStack(file + "_End", stack, top, false, true, false, true);
-    } catch (...) {
-      d.Free3DMatrix(stack);
-      throw;
-    }
-    d.Free3DMatrix(stack);
+    d.WriteStateStack(file + "_End", stack);
   }
 }
 

@@ -60,19 +60,15 @@ void interzeptionsmodellklasse::WriteTemperatureStackAtEnd() {
   if (units < 1 || units > 3) return;
   const int n = snowCanopyStack->Count();
   const double nodata = geometry.nodata_value;
-  double*** stack = d3_matrix(1, geometry.nrows, 1, geometry.ncols, n);
+  HeldStack stack(*this);
+  stack.levels = d3_matrix(1, geometry.nrows, 1, geometry.ncols, n);
+  stack.top = n;
   for (int r = 1; r <= geometry.nrows; ++r)
     for (int c = 1; c <= geometry.ncols; ++c) {
-      double* levels = stack[r][c];
+      double* levels = stack.levels[r][c];
       const bool own = r >= firstRow && r <= lastRow;
       levels[0] = own && n > 0 ? snowCanopyStack->Mean(r, c) : nodata;
       for (int l = 1; l <= n; ++l) levels[l] = own ? snowCanopyStack->Grid(l - 1)[r][c] : nodata;
     }
-  try {
-    WriteStack(TemperatureStackName(canopyGrids[kCanopyLoad].fileName), stack, n, false, true, false, true);
-  } catch (...) {
-    Free3DMatrix(stack);
-    throw;
-  }
-  Free3DMatrix(stack);
+  WriteStateStack(TemperatureStackName(canopyGrids[kCanopyLoad].fileName), stack);
 }

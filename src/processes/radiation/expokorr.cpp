@@ -4,12 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <system_error>
 
 #include "framework/logstream.h"
 #include "framework/run_files.h"
-#include "framework/storage_file.h"
 #include "framework/text_helpers.h"
 #include "framework/value_checks.h"
 #include "grids/grid_path.h"
@@ -354,10 +351,12 @@ constexpr int kFactorLevel = 0, kEffectiveLevel = 1, kCountLevel = 2, kHorizonta
 
 void expokorrklasse::WriteRhythm() {
   const double nodata = geometry.nodata_value;
-  double*** stack = d3_matrix(1, geometry.nrows, 1, geometry.ncols, kSunHeightLevel);
+  HeldStack stack(*this);
+  stack.levels = d3_matrix(1, geometry.nrows, 1, geometry.ncols, kSunHeightLevel);
+  stack.top = kSunHeightLevel;
   for (int r = 1; r <= geometry.nrows; ++r)
     for (int c = 1; c <= geometry.ncols; ++c) {
-      double* l = stack[r][c];
+      double* l = stack.levels[r][c];
       const bool cell = IsModuleCell(r, c);
       l[kFactorLevel] = cell ? correction[r][c] : nodata;
       l[kEffectiveLevel] = cell && !effectiveShared ? effectiveRadiation[r][c] : nodata;
@@ -365,14 +364,7 @@ void expokorrklasse::WriteRhythm() {
       l[kHorizontalLevel] = cell ? horizontalSum : nodata;
       l[kSunHeightLevel] = cell ? relativeSunHeight : nodata;
     }
-  try {
-    // Double precision whatever the output format: it is state.
-    WriteStack(RhythmStateName(correctionFile), stack, kSunHeightLevel, false, true, false, true);
-  } catch (...) {
-    Free3DMatrix(stack);
-    throw;
-  }
-  Free3DMatrix(stack);
+  WriteStateStack(RhythmStateName(correctionFile), stack);
 }
 
 void expokorrklasse::ContinueRhythm(bool warmStart) {
@@ -387,23 +379,17 @@ void expokorrklasse::ContinueRhythm(bool warmStart) {
 const void* expokorrklasse::ReadRhythm() {
   const std::string file = RhythmStateName(correctionFile);
   const std::string path = MakePath(output.inputDirectory, file);
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
-    const std::string without = "the radiation correction computes its factors at the first step and every " +
-                                std::to_string(skipSteps) + "th step after it";
-    *log << "INFO: no state of the radiation correction " << path << " (its factors and the steps since it computed "
-         << "them, kept by a run that computes every " << skipSteps << "th step): " << without << "[end-entry]";
-    NoteStateFileMissing(path, without);
+  HeldStack held(*this);
+  if (!ReadStateStack(file, "state of the radiation correction",
+                      " (its factors and the steps since it computed them, kept by a run that computes every " +
+                          std::to_string(skipSteps) + "th step)",
+                      "the radiation correction computes its factors at the first step and every " +
+                          std::to_string(skipSteps) + "th step after it",
+                      held))
     return nullptr;
-  }
-  double*** stack = nullptr;
-  const int levels = ReadStack(file, stack, 0);
+  double*** const stack = held.levels;
+  const int levels = held.top;
   const void* key = stack;  // the state ReadStack ties the file to
-  struct Release {
-    expokorrklasse& m;
-    double***& stack;
-    ~Release() { m.Free3DMatrix(stack); }
-  } release{*this, stack};
   if (levels != kSunHeightLevel) {
     *log << "FATAL: " << path << " holds " << levels + 1 << " levels; the state of the radiation correction is a "
          << "stack of " << kSunHeightLevel + 1 << " (0: the factor, 1: Ieff_max, 2: the steps since they were "
