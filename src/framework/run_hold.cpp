@@ -63,6 +63,13 @@ short Conflicting(int fd, short type, off_t byte, pid_t& pid, off_t length = 1) 
 
 bool Busy(int e) { return e == EAGAIN || e == EACCES; }
 
+// The end of the message on a lock file of another user that a run of that user still holds
+// names in.
+const char* const kWaitForThatUser =
+    ": this run cannot hold its names there. Let the runs of that user end (the last one removes the file), or "
+    "give this run another folder; a run makes its lock file writable for its group where the umask allows it "
+    "(umask 002)";
+
 // Takes the guard of the list (a lock of type on its first byte: a run that writes the list
 // takes it for writing, one that only looks at it for reading), waiting up to waitMs by the
 // clock while another run holds it; false with errno set when it cannot be had (EAGAIN: held
@@ -455,9 +462,7 @@ bool RunHold::ClearLockFileOfAnother(const LockAttempt& at, const struct stat& s
   if (log_)
     *log_ << "FATAL: the lock file " << lockPath << " of " << shown << " belongs to " << owner
           << ", which this user cannot write, and " << who << " holds names in it"
-          << ": this run cannot hold its names there. Let the runs of that user end (the last one removes the file), "
-             "or give this run another folder; a run makes its lock file writable for its group where the umask "
-             "allows it (umask 002)" << "[end-entry]";
+          << kWaitForThatUser << "[end-entry]";
   throw 26;
 }
 
@@ -483,9 +488,7 @@ bool RunHold::RefuseUnreadableLockFile(const LockAttempt& at, const struct stat&
     *log_ << "FATAL: the lock file " << lockPath << " of " << shown << " belongs to " << owner
           << ", which this user can neither write nor read"
           << (locked > 0 ? ", and a run of that user holds names in it" : std::string())
-          << ": this run cannot hold its names there. Let the runs of that user end (the last one removes the file), "
-             "or give this run another folder; a run makes its lock file writable for its group where the umask "
-             "allows it (umask 002)" << "[end-entry]";
+          << kWaitForThatUser << "[end-entry]";
   }
   throw 26;
 }

@@ -567,7 +567,7 @@ void WarnOfUnroutedAreas(const std::vector<RoutingDescription>& list, const Subb
       const double lacks = d.area - routed;
       std::vector<std::string> fit;
       for (int c : ends) {
-        if (c == d.code || area(c) > lacks + std::max(0.5, 0.05 * lacks)) continue;
+        if (c == d.code || (area(c) > lacks && AreaBeyondRounding(area(c), lacks))) continue;
         auto other = descriptionOf.find(c);
         fit.push_back(std::to_string(c) + " with " + Km2(area(c)) + ", " +
                       (other == descriptionOf.end() ? std::string("without a routing description")
