@@ -272,7 +272,7 @@ void GIFReader::ResampleToGrid(double** source, int sourceFirstCol, int sourceLa
                                int sourceLastRow, double** target, int targetFirstCol, int targetLastCol,
                                int targetFirstRow, int targetLastRow, double** mask, double sourceX,
                                double sourceY, double sourceCellsize, double targetX, double targetY,
-                               double targetCellsize, const std::vector<int>* sourcePlaces) {
+                               double targetCellsize, const std::vector<int>* sourcePlaces, bool atCentres) {
   const double cs = sourceCellsize;
   auto clampCol = [&](int64_t s) { return Clamp(s, sourceFirstCol, sourceLastCol); };
   auto clampRow = [&](int64_t t) { return Clamp(t, sourceFirstRow, sourceLastRow); };
@@ -283,9 +283,10 @@ void GIFReader::ResampleToGrid(double** source, int sourceFirstCol, int sourceLa
         target[r][c] = mask[r][c];
         continue;
       }
-      // The sample point is the lower-left corner of the target cell.
-      const double x = targetX + (c - targetFirstCol) * targetCellsize;
-      const double y = targetY + (targetLastRow - r) * targetCellsize;
+      // The sample point: the lower-left corner of the target cell, or its centre.
+      const double half = atCentres ? 0.5 : 0.0;
+      const double x = targetX + (c - targetFirstCol + half) * targetCellsize;
+      const double y = targetY + (targetLastRow - r + half) * targetCellsize;
       const int64_t s = sourceFirstCol + CellsToSample(x, sourceX, cs);
       const int64_t t = sourceLastRow - CellsToSample(y, sourceY, cs);
       const int cols[2] = {clampCol(s), clampCol(s + 1)};
@@ -304,6 +305,15 @@ void GIFReader::ResampleToGrid(double** source, int sourceFirstCol, int sourceLa
       // Cell centres of column s and row t (before clamping, so the weights stay in 0..1).
       const double centreX = sourceX + (static_cast<double>(s - sourceFirstCol) + 0.5) * cs;
       const double centreY = sourceY + (static_cast<double>(sourceLastRow - t) + 0.5) * cs;
+      if (atCentres) {
+        // A point on a source cell's centre takes that cell's value as it stands.
+        const double fx = (x - centreX) / cs, fy = (y - centreY) / cs;
+        const double nearX = std::round(fx), nearY = std::round(fy);
+        if (std::fabs(fx - nearX) <= 1e-9 && std::fabs(fy - nearY) <= 1e-9) {
+          target[r][c] = v[nearY > 0.5 ? 1 : 0][nearX > 0.5 ? 1 : 0];
+          continue;
+        }
+      }
       if (allValid) {
         const double fx = (x - centreX) / cs;
         const double fy = (y - centreY) / cs;

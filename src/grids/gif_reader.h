@@ -37,12 +37,15 @@ class GIFReader {
   // Places a grid of one geometry onto another (bilinear where all four neighbours are
   // valid, distance-weighted over the valid ones otherwise); see the .cpp for the rules.
   // With sourcePlaces the source column c is read at source[row][sourcePlaces[c]] (as
-  // Decode keeps them).
+  // Decode keeps them). Each target cell is sampled at its lower-left corner, or with
+  // atCentres at its centre, where a centre on a source cell's centre (within a billionth of
+  // a cell) takes that cell's value, with or without one.
   static void ResampleToGrid(double** source, int sourceFirstCol, int sourceLastCol, int sourceFirstRow,
                              int sourceLastRow, double** target, int targetFirstCol, int targetLastCol,
                              int targetFirstRow, int targetLastRow, double** mask, double sourceX,
                              double sourceY, double sourceCellsize, double targetX, double targetY,
-                             double targetCellsize, const std::vector<int>* sourcePlaces = nullptr);
+                             double targetCellsize, const std::vector<int>* sourcePlaces = nullptr,
+                             bool atCentres = false);
   // The source columns and rows that ResampleToGrid reads for a target of that geometry
   // (the two columns and two rows around the sample point of any target cell), each once,
   // in ascending order.

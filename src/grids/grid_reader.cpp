@@ -158,52 +158,129 @@ int WordsIn(const std::string& text, size_t from, size_t to) {
   return words;
 }
 
-[[noreturn]] void RowDiffers(ReadContext& ctx, int r, int words, int ncols) {
+size_t LineEndAt(const std::string& text, size_t at) { return std::min(text.find('\n', at), text.size()); }
+
+long LineOf(const std::string& text, size_t at) {
+  return 1 + static_cast<long>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
+}
+
+// How the rows of an ASCII grid lie on its lines, as its first row shows: each on a line of
+// its own, each beginning a line and ending one (wrapped over several lines), or read on as
+// a stream of values (all on one line, or lines of a fixed number of values).
+enum class RowLayout { Undecided, OnePerLine, Wrapped, Stream };
+
+std::string RowHolds(int r, int words, int ncols, long line) {
+  return "row " + std::to_string(r) + " holds " + std::to_string(words) + " values, its header gives " +
+         std::to_string(ncols) + " columns (line " + std::to_string(line) + ")";
+}
+
+// A row that breaks the layout of the file's first row (rowEnd: where its values end).
+[[noreturn]] void RowDiffers(ReadContext& ctx, const std::string& text, RowLayout layout, int r, size_t rowStart,
+                             size_t rowEnd, int ncols) {
+  const std::string head = "FATAL: error reading ascii grid " + ctx.path + ": ";
+  const long line = LineOf(text, rowStart);
+  if (layout == RowLayout::OnePerLine)
+    Fail(ctx.o,
+         head + RowHolds(r, WordsIn(text, rowStart, LineEndAt(text, rowStart)), ncols, line) +
+             "; every row of this file stands on a line of its own, as its first row does: give each row its "
+             "header's number of values",
+         22);
   Fail(ctx.o,
-       "FATAL: error reading ascii grid " + ctx.path + ": row " + std::to_string(r) + " holds " +
-           std::to_string(words) + " values, its header gives " + std::to_string(ncols) + " columns",
+       head + "row " + std::to_string(r) + " (from line " + std::to_string(line) +
+           ") does not end at the end of a line: every row of this file begins a line of its own, as its first row "
+           "does, and line " +
+           std::to_string(LineOf(text, rowEnd)) + " holds values of this row and the next; give each row its header's " +
+           std::to_string(ncols) + " values",
+       22);
+}
+
+// Where a file read as a stream holds too many or too few values and all but a few of its
+// lines hold one row each: its first line of another number of values; empty otherwise.
+std::string StreamHint(const std::string& text, size_t from, int nrows, int ncols) {
+  long full = 0, row = 0, firstOther = 0, otherLine = 0, others = 0;
+  int otherWords = 0;
+  for (size_t at = from; at < text.size();) {
+    const size_t end = LineEndAt(text, at);
+    const int words = WordsIn(text, at, end);
+    if (words > 0) {
+      ++row;
+      if (words == ncols)
+        ++full;
+      else if (++others == 1)
+        firstOther = row, otherLine = LineOf(text, at), otherWords = words;
+    }
+    at = end + 1;
+  }
+  if (firstOther == 0 || firstOther > nrows || others > 2 || 2 * full < nrows) return std::string();
+  return RowHolds(static_cast<int>(firstOther), otherWords, ncols, otherLine) +
+         "; its other rows stand on lines of their own: give each row its header's number of values";
+}
+
+// The next value of an ASCII grid: a number that is its whole word ("1.5.2" and "1-2" are no
+// two values); otherwise the run ends naming the row, the column and what stands there.
+double ReadAsciiValue(ReadContext& ctx, TextCursor& cursor, RowLayout layout, size_t valuesStart, int r,
+                      size_t rowStart, int c, int nrows, int ncols) {
+  const std::string& text = cursor.Text();
+  cursor.SkipBlanks();
+  const size_t at = cursor.Pos();
+  double v;
+  if (cursor.ReadDouble(v) && (cursor.AtEnd() || std::isspace(static_cast<unsigned char>(cursor.Peek()))))
+    return v;
+  cursor.Seek(at);
+  // A row of a file of one row per line that runs short is named as such.
+  if (layout == RowLayout::OnePerLine && at > LineEndAt(text, rowStart))
+    RowDiffers(ctx, text, layout, r, rowStart, at, ncols);
+  const std::string where = "FATAL: error reading ascii grid " + ctx.path + " in ASCII-Format in row " +
+                            std::to_string(r) + ", col " + std::to_string(c);
+  std::string word;
+  if (cursor.ReadWord(word)) Fail(ctx.o, where + ": " + QuotedWord(word) + " is not a number", 22);
+  const std::string hint = StreamHint(text, valuesStart, nrows, ncols);
+  if (!hint.empty()) Fail(ctx.o, "FATAL: error reading ascii grid " + ctx.path + ": " + hint, 22);
+  Fail(ctx.o,
+       where + ": the file ends there, its header gives " + std::to_string(nrows) + " rows of " +
+           std::to_string(ncols) + " values",
        22);
 }
 
 // ASCII values into rows 1..nrows, columns 1..ncols of m (null rows are read and dropped).
-// With rowsOnLines each row must fill one line of its own and nothing may follow the last.
+// The file holds exactly nrows x ncols values. Where its first row stands on a line of its
+// own (or begins and ends lines), every row must: a row of one value too many or too few
+// then ends the run naming it, rather than moving every later cell.
 void ReadAsciiValues(ReadContext& ctx, TextCursor& cursor, double** m, int nrows, int ncols, double fileNodata,
-                     double modelNodata, bool rowsOnLines = false) {
+                     double modelNodata) {
   const std::string& text = cursor.Text();
-  double v;
+  RowLayout layout = RowLayout::Undecided;
+  cursor.SkipBlanks();
+  const size_t valuesStart = cursor.Pos();
   for (int r = 1; r <= nrows; ++r) {
     double* row = m[r];
-    size_t lineStart = 0, lineEnd = 0;
-    if (rowsOnLines) {
-      cursor.SkipBlanks();
-      lineStart = cursor.Pos();
-      lineEnd = std::min(text.find('\n', lineStart), text.size());
-    }
+    cursor.SkipBlanks();
+    const size_t rowStart = cursor.Pos();
     for (int c = 1; c <= ncols; ++c) {
-      if (!cursor.ReadDouble(v)) {
-        // A word that is not a number ("nan", "inf", "1e999", a letter) is named as it stands.
-        std::string word;
-        if ((!rowsOnLines || cursor.Pos() < lineEnd) && cursor.ReadWord(word))
-          Fail(ctx.o,
-               "FATAL: error reading ascii grid " + ctx.path + " in ASCII-Format in row " + std::to_string(r) +
-                   ", col " + std::to_string(c) + ": " + QuotedWord(word) + " is not a number",
-               22);
-        if (rowsOnLines) RowDiffers(ctx, r, WordsIn(text, lineStart, lineEnd), ncols);
-        Fail(ctx.o,
-             "FATAL: error reading ascii grid " + ctx.path + " in ASCII-Format in row " + std::to_string(r) +
-                 ", col " + std::to_string(c),
-             22);
-      }
+      const double v = ReadAsciiValue(ctx, cursor, layout, valuesStart, r, rowStart, c, nrows, ncols);
       if (row) row[c] = MapNodata(v, fileNodata, modelNodata);
     }
-    if (rowsOnLines && (cursor.Pos() > lineEnd || WordsIn(text, cursor.Pos(), lineEnd) > 0))
-      RowDiffers(ctx, r, WordsIn(text, lineStart, lineEnd), ncols);
+    const bool endsLine = cursor.AtLineEnd();
+    const bool oneLine = cursor.Pos() <= LineEndAt(text, rowStart);
+    if (layout == RowLayout::Undecided)
+      layout = !endsLine ? RowLayout::Stream : oneLine ? RowLayout::OnePerLine : RowLayout::Wrapped;
+    else if ((layout == RowLayout::OnePerLine && !(endsLine && oneLine)) || (layout == RowLayout::Wrapped && !endsLine))
+      RowDiffers(ctx, text, layout, r, rowStart, cursor.Pos(), ncols);
   }
-  if (rowsOnLines && WordsIn(text, cursor.Pos(), text.size()) > 0)
-    Fail(ctx.o,
-         "FATAL: error reading ascii grid " + ctx.path + ": values follow its last row (its header gives " +
-             std::to_string(nrows) + " rows)",
-         22);
+  // A file of one row per line but for a row or two that hold a value too many and too few:
+  // every cell between them would take its neighbour's value.
+  cursor.SkipBlanks();
+  const std::string hint = layout == RowLayout::Stream || !cursor.AtEnd()
+                               ? StreamHint(text, valuesStart, nrows, ncols)
+                               : std::string();
+  if (cursor.AtEnd() && hint.empty()) return;
+  Fail(ctx.o,
+       "FATAL: error reading ascii grid " + ctx.path + ": " +
+           (!hint.empty() ? hint
+                          : "values follow its last row (line " + std::to_string(LineOf(text, cursor.Pos())) +
+                                "; its header gives " + std::to_string(nrows) + " rows of " + std::to_string(ncols) +
+                                " values)"),
+       22);
 }
 
 // A grid read during the run is not resampled: its rows, columns, cell size and lower-left
@@ -527,9 +604,116 @@ void TellResampled(const modelobject& o, const std::string& path, const FileHead
          << place(g.ncols, g.nrows, g.cellsize, g.xllcorner, g.yllcorner) << ": it is resampled onto the basin's cells, "
          << (o.readCodes ? "each taking the code of the file's cell that its centre lies in (codes are never "
                            "blended; a cell beyond the file's cells holds no value)"
-                         : "each taking the bilinear blend of the four file cells around its lower-left corner (of "
-                           "those that hold a value, by distance, where some do not)")
+                         : "each taking the bilinear blend of the four file cells around its centre (of those "
+                           "that hold a value, by distance, where some do not; a centre on a file cell's centre "
+                           "takes that cell's value)")
          << "[end-entry]";
+}
+
+
+// The header of a grid file: six pairs of an ASCII grid (the no-data line may be left out),
+// the first values of a binary one (kept in the module's header buffer), the model's own
+// geometry for GIF and netCDF files.
+FileHeader ReadFileHeader(ReadContext& ctx, GridFileFormat format, const std::string& prefix, TextCursor& cursor) {
+  modelobject& o = ctx.o;
+  const GridGeometry& g = o.geometry;
+  FileHeader h{static_cast<double>(g.ncols), static_cast<double>(g.nrows), g.xllcorner, g.yllcorner, g.cellsize,
+               g.nodata_value};
+  if (format == GridFileFormat::Ascii) {
+    std::string text(static_cast<size_t>(ctx.fileSize), '\0');
+    std::rewind(ctx.file);
+    text.resize(std::fread(&text[0], 1, text.size(), ctx.file));
+    const size_t mark = ByteOrderMarkLength(text);
+    cursor.SetText(std::move(text));
+    cursor.Seek(mark);
+    double values[6];
+    std::string words[6], problem;
+    if (const int k = ReadAsciiGridHeader(cursor, words, values, problem))
+      Fail(o, "FATAL: error reading ascii value #" + std::to_string(k) + " from " + ctx.path + ": " + problem, 22);
+    return FileHeader{values[0], values[1], LowerLeftCorner(words[2], values[2], values[4]),
+                      LowerLeftCorner(words[3], values[3], values[4]), values[4], values[5]};
+  }
+  if (format == GridFileFormat::BinarySingle) {
+    if (prefix.size() < 12 * sizeof(float))
+      Fail(o,
+           "FATAL: error reading double value #" + std::to_string(prefix.size() / sizeof(float) + 1) +
+               " from the header of " + ctx.path,
+           22);
+    float values[12];
+    std::memcpy(values, prefix.data(), sizeof values);
+    for (int i = 0; i < 12; ++i) o.binaryHeader[static_cast<size_t>(i)] = values[i];
+  } else if (format == GridFileFormat::BinaryDouble) {
+    if (prefix.size() < 12 * sizeof(double))
+      Fail(o, "FATAL: error reading double value from the header of " + ctx.path, 22);
+    std::memcpy(o.binaryHeader.data(), prefix.data(), 12 * sizeof(double));
+  } else {
+    return h;
+  }
+  const auto& b = o.binaryHeader;
+  return FileHeader{b[0], b[1], b[2], b[3], b[4], b[5]};
+}
+
+// An ASCII or binary grid file must describe a grid and hold the values its header asks for
+// before anything is reserved for them.
+void CheckGridFile(ReadContext& ctx, GridFileFormat format, const FileHeader& h, const TextCursor& cursor) {
+  CheckHeader(ctx.o, ctx.path, h);
+  if (format == GridFileFormat::Ascii) {
+    if (!AsciiGridCanHold(static_cast<long long>(cursor.Text().size() - cursor.Pos()), h.ncols, h.nrows))
+      Fail(ctx.o,
+           "FATAL: error reading ascii grid " + ctx.path + ": the file is too short for the " +
+               std::to_string(static_cast<long long>(h.ncols)) + " x " +
+               std::to_string(static_cast<long long>(h.nrows)) + " values of its header",
+           22);
+    return;
+  }
+  const long long w = format == GridFileFormat::BinaryDouble ? 8 : 4;
+  const long long expected = 12 * w + static_cast<long long>(h.ncols) * static_cast<long long>(h.nrows) * w;
+  if (ctx.fileSize != expected)
+    Fail(ctx.o,
+         "FATAL: error reading grid " + ctx.path + ": the file holds " + std::to_string(ctx.fileSize) +
+             " bytes, its header asks for " + std::to_string(expected),
+         22);
+}
+
+// The values of an ASCII or binary grid file into rows 1..nrows, columns 1..ncols of m, its
+// no-data values made the model's.
+void ReadGridValues(ReadContext& ctx, GridFileFormat format, TextCursor& cursor, double** m, int nrows, int ncols,
+                    double fileNodata, const char* singleShortRead) {
+  const double modelNodata = ctx.o.geometry.nodata_value;
+  if (format == GridFileFormat::Ascii)
+    ReadAsciiValues(ctx, cursor, m, nrows, ncols, fileNodata, modelNodata);
+  else if (format == GridFileFormat::BinaryDouble)
+    ReadBinaryValues<double>(ctx, m, nrows, ncols, fileNodata, modelNodata, "FATAL: error reading double grid ");
+  else
+    ReadBinaryValues<float>(ctx, m, nrows, ncols, fileNodata, modelNodata, singleShortRead);
+}
+
+// A grid file of another geometry is read whole and resampled onto the model grid; its
+// no-data cells become the model's first, so the resampler never blends them as values. A
+// grid of values is sampled at each cell's centre, so that a file of the basin's own cells on
+// a wider extent or in finer cells of equal parts gives them back, and holds no value
+// outside the basin (the zone grid's cells).
+void ResampleGridFile(ReadContext& ctx, GridFileFormat format, TextCursor& cursor, const FileHeader& h,
+                      double** target) {
+  modelobject& o = ctx.o;
+  const GridGeometry& g = o.geometry;
+  const int fileCols = static_cast<int>(h.ncols), fileRows = static_cast<int>(h.nrows);
+  MatrixOwner source(fileRows, fileCols, o.log);
+  ReadGridValues(ctx, format, cursor, source.get(), fileRows, fileCols, h.nodata,
+                 "FATAL: error reading (irregular) float  grid ");
+  TellResampled(o, ctx.path, h);
+  if (o.readCodes) {
+    TakeCodesAtCentres(source.get(), fileCols, fileRows, h.xll, h.yll, h.cellsize, target, g, o.readMask);
+    return;
+  }
+  GIFReader::ResampleToGrid(source.get(), 1, fileCols, 1, fileRows, target, 1, g.ncols, 1, g.nrows, o.readMask,
+                            h.xll, h.yll, h.cellsize, g.xllcorner, g.yllcorner, g.cellsize, nullptr, true);
+  double** zone = o.grids && o.grids[1].registered ? o.grids[1].data : nullptr;
+  if (!zone) return;
+  for (int r = 1; r <= g.nrows; ++r)
+    if (target[r] && zone[r])
+      for (int c = 1; c <= g.ncols; ++c)
+        if (!(zone[r][c] > g.nodata_value)) target[r][c] = g.nodata_value;
 }
 
 }  // namespace
@@ -574,18 +758,36 @@ std::string QuotedWord(const std::string& word) {
   return "\"" + (word.size() > 40 ? word.substr(0, 40) + "..." : word) + "\"";
 }
 
-int ReadHeaderPairs(TextCursor& cursor, int count, std::string* keys, double* values, std::string& problem) {
+int ReadHeaderPairs(TextCursor& cursor, int count, std::string* keys, double* values, std::string& problem,
+                    int firstNumber) {
   for (int k = 0; k < count; ++k) {
     if (!cursor.ReadWord(keys[k])) {
-      problem = "the header ends before value #" + std::to_string(k + 1);
+      problem = "the header ends before value #" + std::to_string(k + firstNumber);
       return k + 1;
     }
-    if (cursor.ReadDouble(values[k])) continue;
+    cursor.SkipBlanks();
+    const size_t at = cursor.Pos();
+    // A value is its whole word: "1000.5.2" is no number, nor 1000.5 and a keyword ".2".
+    if (cursor.ReadDouble(values[k]) && (cursor.AtEnd() || std::isspace(static_cast<unsigned char>(cursor.Peek()))))
+      continue;
+    cursor.Seek(at);
     std::string word;
     problem = QuotedWord(keys[k]) + (cursor.ReadWord(word) ? " is " + QuotedWord(word) + ", not a number" : " has no value");
     return k + 1;
   }
   return 0;
+}
+
+int ReadAsciiGridHeader(TextCursor& cursor, std::string words[6], double values[6], std::string& problem) {
+  if (const int k = ReadHeaderPairs(cursor, 5, words, values, problem)) return k;
+  // Where the no-data line is left out, as it may be, the values begin behind the cell size
+  // and -9999 marks the cells without a value.
+  if (BeginsLikeNumber(cursor.PeekWord())) {
+    words[5].clear();
+    values[5] = kModelNodata;
+    return 0;
+  }
+  return ReadHeaderPairs(cursor, 1, words + 5, values + 5, problem, 6) ? 6 : 0;
 }
 
 std::string CellCountText(double ncols, double nrows) {
@@ -653,60 +855,11 @@ void modelobject::ReadGridFile(const std::string& fileName, double**& grid, int 
   if (announce && log) *log << "reading " << path << " for " << name << "..." << "[end-entry]";
 
   const GridGeometry& g = geometry;
-  FileHeader h{static_cast<double>(g.ncols), static_cast<double>(g.nrows), g.xllcorner, g.yllcorner, g.cellsize,
-               g.nodata_value};
   TextCursor cursor;
-  if (format == GridFileFormat::Ascii) {
-    std::string text(static_cast<size_t>(ctx.fileSize), '\0');
-    std::rewind(file.get());
-    text.resize(std::fread(&text[0], 1, text.size(), file.get()));
-    const size_t mark = ByteOrderMarkLength(text);
-    cursor.SetText(std::move(text));
-    cursor.Seek(mark);
-    double values[6];
-    std::string words[6], problem;
-    if (const int k = ReadHeaderPairs(cursor, 6, words, values, problem))
-      Fail(*this, "FATAL: error reading ascii value #" + std::to_string(k) + " from " + path + ": " + problem, 22);
-    h = FileHeader{values[0], values[1], LowerLeftCorner(words[2], values[2], values[4]),
-                   LowerLeftCorner(words[3], values[3], values[4]), values[4], values[5]};
-  } else if (format == GridFileFormat::BinarySingle) {
-    if (prefix.size() < 12 * sizeof(float))
-      Fail(*this,
-           "FATAL: error reading double value #" + std::to_string(prefix.size() / sizeof(float) + 1) +
-               " from the header of " + path,
-           22);
-    float values[12];
-    std::memcpy(values, prefix.data(), sizeof values);
-    for (int i = 0; i < 12; ++i) binaryHeader[static_cast<size_t>(i)] = values[i];
-  } else if (format == GridFileFormat::BinaryDouble) {
-    if (prefix.size() < 12 * sizeof(double))
-      Fail(*this, "FATAL: error reading double value from the header of " + path, 22);
-    std::memcpy(binaryHeader.data(), prefix.data(), 12 * sizeof(double));
-  }
-  if (format == GridFileFormat::BinarySingle || format == GridFileFormat::BinaryDouble)
-    h = FileHeader{binaryHeader[0], binaryHeader[1], binaryHeader[2], binaryHeader[3], binaryHeader[4],
-                   binaryHeader[5]};
+  FileHeader h = ReadFileHeader(ctx, format, prefix, cursor);
   const bool gridFile = format == GridFileFormat::Ascii || format == GridFileFormat::BinarySingle ||
                         format == GridFileFormat::BinaryDouble;
-  if (gridFile) {
-    CheckHeader(*this, path, h);
-    if (format == GridFileFormat::Ascii &&
-        !AsciiGridCanHold(static_cast<long long>(cursor.Text().size() - cursor.Pos()), h.ncols, h.nrows))
-      Fail(*this,
-           "FATAL: error reading ascii grid " + path + ": the file is too short for the " +
-               std::to_string(static_cast<long long>(h.ncols)) + " x " + std::to_string(static_cast<long long>(h.nrows)) +
-               " values of its header",
-           22);
-    if (format != GridFileFormat::Ascii) {
-      const long long w = format == GridFileFormat::BinaryDouble ? 8 : 4;
-      const long long expected = 12 * w + static_cast<long long>(h.ncols) * static_cast<long long>(h.nrows) * w;
-      if (ctx.fileSize != expected)
-        Fail(*this,
-             "FATAL: error reading grid " + path + ": the file holds " + std::to_string(ctx.fileSize) +
-                 " bytes, its header asks for " + std::to_string(expected),
-             22);
-    }
-  }
+  if (gridFile) CheckGridFile(ctx, format, h, cursor);
   if (gridFile && basinOnly) RequireBasinGeometry(*this, path, h.ncols, h.nrows, h.xll, h.yll, h.cellsize);
   binaryHeader[0] = h.ncols;
   binaryHeader[1] = h.nrows;
@@ -733,44 +886,14 @@ void modelobject::ReadGridFile(const std::string& fileName, double**& grid, int 
   }
   double** target = allocate ? allocated.get() : grid;
 
-  switch (format) {
-    case GridFileFormat::Gif:
-      ReadGifGrid(ctx, target);
-      break;
-    case GridFileFormat::Netcdf:
-      ReadNetcdfIntoGrid(ctx, fullName, target, basinOnly);
-      break;
-    default:
-      if (fits) {
-        if (format == GridFileFormat::Ascii)
-          ReadAsciiValues(ctx, cursor, target, g.nrows, g.ncols, h.nodata, g.nodata_value, basinOnly);
-        else if (format == GridFileFormat::BinaryDouble)
-          ReadBinaryValues<double>(ctx, target, g.nrows, g.ncols, h.nodata, g.nodata_value,
-                                   "FATAL: error reading double grid ");
-        else
-          ReadBinaryValues<float>(ctx, target, g.nrows, g.ncols, h.nodata, g.nodata_value,
-                                  "FATAL: error reading double grid ");
-      } else {
-        // A grid of another geometry is read whole and resampled onto the model grid; its
-        // no-data cells become the model's first, so the resampler never blends them as values.
-        const int fileCols = static_cast<int>(h.ncols), fileRows = static_cast<int>(h.nrows);
-        MatrixOwner source(fileRows, fileCols, log);
-        if (format == GridFileFormat::Ascii)
-          ReadAsciiValues(ctx, cursor, source.get(), fileRows, fileCols, h.nodata, g.nodata_value);
-        else if (format == GridFileFormat::BinaryDouble)
-          ReadBinaryValues<double>(ctx, source.get(), fileRows, fileCols, h.nodata, g.nodata_value,
-                                   "FATAL: error reading double grid ");
-        else
-          ReadBinaryValues<float>(ctx, source.get(), fileRows, fileCols, h.nodata, g.nodata_value,
-                                  "FATAL: error reading (irregular) float  grid ");
-        TellResampled(*this, path, h);
-        if (readCodes)
-          TakeCodesAtCentres(source.get(), fileCols, fileRows, h.xll, h.yll, h.cellsize, target, g, readMask);
-        else
-          GIFReader::ResampleToGrid(source.get(), 1, fileCols, 1, fileRows, target, 1, g.ncols, 1, g.nrows,
-                                    readMask, h.xll, h.yll, h.cellsize, g.xllcorner, g.yllcorner, g.cellsize);
-      }
-  }
+  if (format == GridFileFormat::Gif)
+    ReadGifGrid(ctx, target);
+  else if (format == GridFileFormat::Netcdf)
+    ReadNetcdfIntoGrid(ctx, fullName, target, basinOnly);
+  else if (fits)
+    ReadGridValues(ctx, format, cursor, target, g.nrows, g.ncols, h.nodata, "FATAL: error reading double grid ");
+  else
+    ResampleGridFile(ctx, format, cursor, h, target);
   if (!file.Close()) Fail(*this, "FATAL: error closing grid " + path, 23);
 
   if (fillCode == 1 || fillCode == 2)

@@ -37,7 +37,16 @@ bool AsciiGridCanHold(long long bytes, double ncols, double nrows);
 // Reads `count` pairs of a keyword and a number, as grid headers hold them. 0 when all are
 // read; otherwise the number (from 1) of the pair that is not, with what is wrong in
 // `problem` (its keyword and the text that stands for its value).
-int ReadHeaderPairs(TextCursor& cursor, int count, std::string* keys, double* values, std::string& problem);
+// A value is its whole word ("1000.5.2" is none). firstNumber: the number of the first pair
+// in the file, for the message.
+int ReadHeaderPairs(TextCursor& cursor, int count, std::string* keys, double* values, std::string& problem,
+                    int firstNumber = 1);
+
+// The six header lines of an ASCII grid ("ncols", "nrows", "xllcorner", "yllcorner",
+// "cellsize", "NODATA_value"; the keywords play no part but for a corner given as a
+// centre). The no-data line may be left out: where a number follows the cell size, the
+// values begin there, values[5] is -9999 and words[5] is empty. Returns as ReadHeaderPairs.
+int ReadAsciiGridHeader(TextCursor& cursor, std::string words[6], double values[6], std::string& problem);
 
 // A word of a file for a message, in quotes, cut after 40 characters.
 std::string QuotedWord(const std::string& word);

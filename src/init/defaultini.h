@@ -174,9 +174,11 @@ bool WrittenAsState(int writeCode);
 // one to a float's rounding (IntegerPartCode); false for NaN and values beyond int.
 bool CellCode(double value, int& code);
 // Looks at the basin cells (zone value above nodata; with positiveOnly only values above
-// 0) for a code that is in none of codes[1..n]; gives the first such cell value.
+// 0) for a code that is in none of codes[1..n]; gives the first such cell value (and its row
+// and column, where asked).
 bool FindCodeOutsideTable(double** grid, double** zones, const GridGeometry& geometry,
-                          const std::vector<int>& codes, bool positiveOnly, double& value);
+                          const std::vector<int>& codes, bool positiveOnly, double& value, int* row = nullptr,
+                          int* column = nullptr);
 // Every cell of the grid (basin or not) whose code is codes[i] gets the row number i (the
 // last such row where codes repeat; a code in its own row stays that whole number).
 void ReplaceCodesByRows(double** grid, const GridGeometry& geometry, const std::vector<int>& codes);

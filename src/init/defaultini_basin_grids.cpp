@@ -125,19 +125,28 @@ void defaultini::ReadGridHeader(GridGeometry& header) {
   const std::string& file = standardGrids.size() > 1 ? standardGrids[1].fileName : controlFileName;
   HeaderOf(file, header, true, standardGrids.size() > 1 ? standardGrids[1].where : std::string());
   // The model's no-data value marks the cells without a value in every grid it holds, and a
-  // cell is valid where its value lies above it. A zone grid's no-data value that data take
-  // (0 of an integer raster: an empty snow storage, a temperature of 0 degrees) would make
-  // such values holes; the model then keeps -9999, below every value of its data, and a file
-  // marks a cell as missing only with its own no-data value.
-  if (!(header.nodata_value > kModelNodata)) return;
+  // cell is valid where its value lies above it. It is -9999 whatever the zone grid's. One
+  // that data take (0 of an integer raster: an empty snow storage, a temperature of 0
+  // degrees) would make such values holes. One below (-99999, the -2147483648 of integer
+  // rasters, the -3.4028235e38 of float rasters) would stand in every grid the run writes:
+  // a binary grid is known by its -9999, so the next run of a chain could not read its state
+  // grids, and an ASCII grid would write those cells in fewer digits than its header. A file
+  // marks a cell as missing with its own no-data value (and, where that lies below -9999, any
+  // value down from it).
+  if (header.nodata_value == kModelNodata) return;
+  const bool taken = header.nodata_value > kModelNodata;
   if (log)
     *log << "INFO: the zone grid " << file
          << (standardGrids.size() > 1 && !standardGrids[1].where.empty() ? " (" + standardGrids[1].where + ")"
                                                                           : std::string())
          << " marks the cells outside the basin with the no-data value " << NumberText(header.nodata_value)
-         << ", a value that data take (an empty storage, a temperature): the model marks cells without a value "
+         << (taken ? ", a value that data take (an empty storage, a temperature)"
+                   : ", below the model's: the grids the run writes would carry it, and the next run of a chain "
+                     "could not read its binary state grids")
+         << ": the model marks cells without a value "
          << "with " << NumberText(kModelNodata) << " instead, in the grids it reads and writes, and takes a cell of "
-         << "another grid file as missing only where that file's own no-data value stands" << "[end-entry]";
+         << "another grid file as missing only where that file's own no-data value stands"
+         << (taken ? "" : " (or a value below it)") << "[end-entry]";
   header.nodata_value = kModelNodata;
 }
 
@@ -198,7 +207,7 @@ bool defaultini::HeaderOf(const std::string& fileName, GridGeometry& header, boo
     TextCursor c(text);
     c.Seek(mark);
     std::string problem;
-    if (ReadHeaderPairs(c, 6, words, values, problem)) fail("error reading " + file + ": " + problem, 22);
+    if (ReadAsciiGridHeader(c, words, values, problem)) fail("error reading " + file + ": " + problem, 22);
     values[2] = LowerLeftCorner(words[2], values[2], values[4]);
     values[3] = LowerLeftCorner(words[3], values[3], values[4]);
     valueBytes = fileSize - static_cast<long long>(c.Pos());

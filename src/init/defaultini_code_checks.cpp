@@ -27,7 +27,7 @@ bool CellCode(double value, int& code) {
 }
 
 bool FindCodeOutsideTable(double** grid, double** zones, const GridGeometry& geometry,
-                          const std::vector<int>& codes, bool positiveOnly, double& value) {
+                          const std::vector<int>& codes, bool positiveOnly, double& value, int* row, int* column) {
   if (grid == nullptr) return false;
   std::unordered_map<int, int> known;
   for (size_t i = 1; i < codes.size(); ++i) known.emplace(codes[i], static_cast<int>(i));
@@ -40,6 +40,8 @@ bool FindCodeOutsideTable(double** grid, double** zones, const GridGeometry& geo
       int code = 0;
       if (!CellCode(v, code) || known.find(code) == known.end()) {
         value = v;
+        if (row) *row = r;
+        if (column) *column = c;
         return true;
       }
     }
@@ -81,11 +83,20 @@ void defaultini::CheckAndReplaceCodes(int position, const std::vector<int>& code
   double** grid = GridData(position);
   if (log) *log << checkLine << "[end-entry]";
   double value = 0.0;
-  if (FindCodeOutsideTable(grid, zoneGrid, geometry, codes, positiveOnly, value)) {
-    if (log)
+  int row = 0, column = 0;
+  if (FindCodeOutsideTable(grid, zoneGrid, geometry, codes, positiveOnly, value, &row, &column)) {
+    if (log) {
       *log << "FATAL: \n" << kRule << "\n" << what << " " << value << " in grid " << grids[position].fileName
-           << " (" << grids[position].internalName << ")\n" << tableText << " \n" << kRule << "\n\n"
-           << "[end-entry]";
+           << " (" << grids[position].internalName << ")\n" << tableText << " \n" << kRule << "\n\n";
+      // A cell of the basin without a code is no code the table lacks.
+      if (!(value > geometry.nodata_value))
+        *log << "The cell in row " << row << ", column " << column << " lies in the basin (the zone grid holds a "
+             << "value there) but holds no value in " << grids[position].fileName
+             << " (its no-data value, or one of the file's own): give it a " << what
+             << " code of the table, or let the start-up fill such cells by the grid's fill code in its line of "
+             << "the control file (fillcode = 1: the code of the nearest cell with one; 2: its defaultValue)";
+      *log << "[end-entry]";
+    }
     throw failureCode;
   }
   if (log) *log << replaceLine << grids[position].fileName << "[end-entry]";

@@ -230,20 +230,44 @@ TEST_F(Reader, BinaryValuesGoIntoTheirRowsInBothPrecisions) {
   }
 }
 
-TEST_F(Reader, GridsOfAnotherGeometryAreResampled) {
-  // One extra column: not rejected, placed with the resampling (lower-left sample points).
-  Write("wide.asc", AsciiGrid(4, 2, 1000, 2000, 50, -9999, "1 2 3 4\n5 6 7 8\n"));
+// A grid of values on another geometry is sampled at each cell's centre: a file of the
+// model's own values on a wider extent, or in quarters of its cells, gives them back exactly
+// (a file cell without a value stays without one), and no cell outside the zone grid gets one.
+TEST_F(Reader, GridsOfAnotherGeometryAreResampledAtTheCentres) {
+  const double own[6] = {1.1, 2.3, 3.7, 4.9, 5.3, 6.1};
+  auto expectOwn = [&](const std::string& what) {
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(grid[1 + k / 3][1 + k % 3], own[k]) << what << " cell " << k;
+  };
+  // One column more on the east and one row more on the south.
+  Write("wide.asc", AsciiGrid(4, 3, 1000, 1950, 50, -9999, "1.1 2.3 3.7 9\n4.9 5.3 6.1 9\n9 9 9 9\n"));
   ASSERT_EQ(Read("wide.asc"), 0);
-  // Target (2,2): sample point (1050, 2000) lies on the corner of four source cells.
-  EXPECT_DOUBLE_EQ(grid[2][2], 0.25 * (5 + 6) + 0.25 * (5 + 6));
-  // Target (1,2): sample (1050, 2050): row 1 and 2 are blended half and half.
-  EXPECT_DOUBLE_EQ(grid[1][2], (1 + 2 + 5 + 6) / 4.0);
+  expectOwn("wider");
+  // Cells of 25 of four equal quarters each.
+  std::string quarters;
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 6; ++c) quarters += FormatText("%g ", own[(r / 2) * 3 + c / 2]);
+    quarters += "\n";
+  }
+  Write("fine.asc", AsciiGrid(6, 4, 1000, 2000, 25, -9999, quarters));
+  ASSERT_EQ(Read("fine.asc"), 0);
+  expectOwn("quarters");
+  // A blend where the centre lies between file cells: half a cell shifted east.
+  Write("shift.asc", AsciiGrid(4, 2, 975, 2000, 50, -9999, "1 2 3 4\n5 6 7 8\n"));
+  ASSERT_EQ(Read("shift.asc"), 0);
+  EXPECT_DOUBLE_EQ(grid[2][2], 6.5);
 
-  // The file's own no-data value (-1) counts as no-data in the resampling, not as a value:
-  // target (2,2) sees 5 and no-data in column 2 and takes 5 (the bilinear blend would give 2).
+  // The file's own no-data value (-1) marks a cell without a value, never blended.
   Write("wide1.asc", AsciiGrid(4, 2, 1000, 2000, 50, -1, "1 -1 3 4\n5 -1 7 8\n"));
   ASSERT_EQ(Read("wide1.asc"), 0);
-  EXPECT_DOUBLE_EQ(grid[2][2], 5.0);
+  EXPECT_EQ(grid[2][1], 5.0);
+  EXPECT_EQ(grid[2][2], -9999.0);
+
+  // Outside the zone grid no value.
+  MatrixOwner zones = m.Grid([](int r, int c) { return r == 1 && c == 3 ? -9999.0 : 1.0; });
+  m.obj.RegisterGrid(1, "zones.asc", zones.get(), nullptr, 0, "zones", 0, 1, 2);
+  ASSERT_EQ(Read("wide.asc"), 0);
+  EXPECT_EQ(grid[1][3], -9999.0);
+  EXPECT_EQ(grid[2][3], 6.1);
 }
 
 // A grid of codes on another geometry gives each cell the code of the file's cell its centre
@@ -280,8 +304,20 @@ TEST_F(Reader, GridsReadDuringTheRunMustLieOnTheBasin) {
       {AsciiGrid(3, 2, 1000, 2000, 25, -9999, rows), 24, "cell size 25 (the basin's is 50)"},
       {AsciiGrid(3, 2, 51000, 2000, 50, -9999, rows), 24,
        "lower-left corner 51000/2000 (the basin's is 1000/2000)"},
-      {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3 4 5 6\n"), 22, "row 1 holds 6 values, its header gives 3 columns"},
+      // Rows wrapped over lines, or the whole grid on one line, as the format allows.
+      {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3 4 5 6\n"), 0, ""},
+      {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2\n3\n4 5\n6\n"), 0, ""},
+      {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2\n3\n4 5 6\n"), 0, ""},
+      {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2\n3\n4 5 6 7\n"), 22, "row 2 (from line 9) does not end at"},
+      {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3 4\n5 6 7\n"), 22, "row 1 holds 4 values, its header gives 3"},
+      // Without the no-data line: -9999 marks the cells without a value.
+      {"ncols 3\nnrows 2\nxllcorner 1000\nyllcorner 2000\ncellsize 50\n1 2 -9999\n4 5 6\n", 0, ""},
       {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3\n4 5\n6\n"), 22, "row 2 holds 2 values"},
+      {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3\n4 5 6 7\n"), 22, "row 2 holds 4 values"},
+      {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3\n4 1.5.2 6\n"), 22, "col 2: \"1.5.2\" is not a number"},
+      {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3\n4 5-6\n"), 22, "col 2: \"5-6\" is not a number"},
+      {"ncols 3\nnrows 2\nxllcorner 1000\nyllcorner 2000\ncellsize 50.5.2\nNODATA_value -9999\n" + rows, 22,
+       "\"cellsize\" is \"50.5.2\", not a number"},
       {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3\n4 5\n"), 22, "row 2 holds 2 values"},
       {AsciiGrid(3, 2, 1000, 2000, 50, -9999, rows + "7\n"), 22, "values follow its last row"},
       {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3\n4 5 nan\n"), 22, "in row 2, col 3: \"nan\" is not a number"},

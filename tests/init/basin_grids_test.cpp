@@ -211,7 +211,15 @@ TEST(GridHeader, KeywordsInAnyCaseAndCentreCoordinates) {
   EXPECT_EQ(upper.g.ncols, 3);
   EXPECT_DOUBLE_EQ(upper.g.xllcorner, 1000);
   EXPECT_DOUBLE_EQ(upper.g.yllcorner, 2000);
-  EXPECT_DOUBLE_EQ(upper.g.nodata_value, -32768);
+  // The model keeps -9999 below the zone grid's -32768, as the warm start's binary grids need.
+  EXPECT_DOUBLE_EQ(upper.g.nodata_value, -9999);
+  // Without the no-data line, which may be left out: -9999.
+  Header bare([](const std::string& p) {
+    WriteTextFile(p, "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 2 3\n4 5 6\n");
+  });
+  ASSERT_EQ(bare.code, -1) << bare.h.Console();
+  EXPECT_EQ(bare.g.nrows, 2);
+  EXPECT_DOUBLE_EQ(bare.g.nodata_value, -9999);
 }
 
 }  // namespace
