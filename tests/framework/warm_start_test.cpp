@@ -739,13 +739,16 @@ void MidnightAsZero(const TempDir& dir) {
   });
 }
 
-// The zone grid exported with the no-data value 0, as integer zone rasters often are.
-void ZoneGridWithNodataZero(const TempDir& dir, std::string&) {
+// The zone grid exported with another no-data value: 0, as integer zone rasters often have,
+// or the -3.4028235e38 of float rasters.
+void ZoneGridWithNodata(const TempDir& dir, const std::string& nodata) {
   std::string zones = ReadTextFile(dir.file("zones.asc"));
-  for (size_t p; (p = zones.find("-9999")) != std::string::npos;) zones.replace(p, 5, "0");
+  for (size_t p = 0; (p = zones.find("-9999", p)) != std::string::npos; p += nodata.size())
+    zones.replace(p, 5, nodata);
   fs::remove(dir.file("zones.asc"));
   WriteTextFile(dir.file("zones.asc"), zones);
 }
+void ZoneGridWithNodataZero(const TempDir& dir, std::string&) { ZoneGridWithNodata(dir, "0"); }
 
 // Both land-use classes start their vegetation by the dynamic phenology (DynamicPhenology_1):
 // forcing units summed from the daily mean temperature (base -30 °C: 17 to 23 a day in the
@@ -1055,6 +1058,11 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
       // no 0 is taken for a cell outside the basin.
       {"the zone grid with the no-data value 0", ZoneGridWithNodataZero, "snowstorage.stat", 4, kStart, kHalf, true,
        "", 60, nullptr, "", "", [](const TempDir&, std::string&) {}},
+      // The second half reads the double-precision state grids the first wrote: the model's
+      // no-data value stays -9999, by which such files are known.
+      {"the zone grid with the no-data value of float rasters",
+       [](const TempDir& d, std::string&) { ZoneGridWithNodata(d, "-3.4028235e38"); }, "snowstorage.stat", 4, kStart,
+       kHalf, true, "", 60, nullptr, "", "", [](const TempDir&, std::string&) {}},
       // Days that end between two steps. Hourly steps ending at half past from 1 h on 3
       // January: the break falls after the step stamped 23 h on 4 January, before the step
       // that passes the day's end and sets the values of 4 January.
