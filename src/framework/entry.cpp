@@ -246,7 +246,7 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
     if (running && TerminationSignal != 0) SayNotStarted(*log, argc, argv, cl, runningAt + 1);
     CurrentApplication = nullptr;
     delete app;
-    std::signal(SIGINT, SIG_DFL);
+    DisableCtrlCHandler();
     WriteTopLevelFailure(*log, code);
     log.reset();
     return code;

@@ -552,7 +552,8 @@ struct ConsoleRun {
   ExampleRun run;
   int console = -1;
   pid_t pid = -1;
-  ConsoleRun() {
+  // ignored: a signal the program is started with set to "ignore" (0: none).
+  explicit ConsoleRun(int ignored = 0) {
     int ends[2];
     if (pipe(ends) != 0) return;
     fcntl(ends[0], F_SETPIPE_SZ, 4096);
@@ -565,6 +566,7 @@ struct ConsoleRun {
       const int nothing = open("/dev/null", O_RDONLY);
       dup2(nothing, STDIN_FILENO);
       setenv("OMP_NUM_THREADS", "1", 1);
+      if (ignored != 0) std::signal(ignored, SIG_IGN);
       execl(ORVEL_BINARY, "orvelvco64", "basin.ctl", diagOption.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -658,35 +660,49 @@ void SignalInTheLastStep(ModellApplication& app, void* signum) {
 // A console that nobody reads (a stalled log collector) holds the run up, but not once it
 // is asked to end: after SIGTERM the console gets only what it takes at once (the
 // diagnostics file has every message), and the run ends after its next step as on any
-// SIGTERM, its rows, grids and end state written.
+// SIGTERM, its rows, grids and end state written. A signal the program was started with
+// set to "ignore" (`nohup`, `&` in a script) stays ignored: the run goes on to its end once
+// its console is read again, and a signal not ignored keeps its meaning.
 TEST(RunFaults, SigtermEndsARunWhoseConsoleNobodyReads) {
-  ConsoleRun program;
-  ASSERT_GT(program.pid, 0);
-  const ExampleRun& run = program.run;
-  // The console is read up to the end of the start-up, then no more.
-  const std::string seen = ReadConsoleUntil(program.console, "warm start from the state");
-  EXPECT_NE(seen.find("warm start from the state"), std::string::npos) << seen;
-  EXPECT_TRUE(WaitsOnItsConsole(program.pid, program.console)) << "the run never waited on its console";
-  kill(program.pid, SIGTERM);
-  const int status = WaitForChild(program.pid, 60, "the run went on waiting on its console after SIGTERM");
-  ASSERT_TRUE(WIFEXITED(status)) << status;
-  EXPECT_EQ(WEXITSTATUS(status), kTerminatedCode);
-  const std::string diag = ReadTextFile(run.Diag());
-  EXPECT_NE(diag.find("on SIGTERM (planned end 31.01.1985 24:00)!"), std::string::npos) << diag;
-  std::string why;
-  EXPECT_TRUE(IsWellFormedXml(run.Diag(), &why)) << why;
-  // Every file of rows ends with the same step, and holds a row for every step up to it.
-  const std::vector<std::string> files = run.RowFiles();
-  ASSERT_GE(files.size(), 20u);
-  const std::string first = ReadTextFile(files[0]);
-  for (const std::string& file : files) {
-    const std::string text = ReadTextFile(file);
-    EXPECT_EQ(RowDate(LastLine(text)), RowDate(LastLine(first))) << file;
-    EXPECT_EQ(LineCount(text), LineCount(first)) << file;
+  struct Row {
+    int ignored, sent;
+    bool ends;  // the run ends early, on the signal sent
+  };
+  for (const Row& row : {Row{0, SIGTERM, true}, Row{SIGHUP, SIGHUP, false}, Row{SIGINT, SIGINT, false},
+                         Row{SIGHUP, SIGTERM, true}}) {
+    SCOPED_TRACE("started ignoring " + std::to_string(row.ignored) + ", sent " + std::to_string(row.sent));
+    ConsoleRun program(row.ignored);
+    ASSERT_GT(program.pid, 0);
+    const ExampleRun& run = program.run;
+    // The console is read up to the end of the start-up, then no more.
+    const std::string seen = ReadConsoleUntil(program.console, "warm start from the state");
+    EXPECT_NE(seen.find("warm start from the state"), std::string::npos) << seen;
+    EXPECT_TRUE(WaitsOnItsConsole(program.pid, program.console)) << "the run never waited on its console";
+    kill(program.pid, row.sent);
+    if (!row.ends) ReadConsoleUntil(program.console, "the end of a console that ends first");
+    const int status = WaitForChild(program.pid, 60, "the run went on waiting on its console after the signal");
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), row.ends ? kTerminatedCode : 0);
+    const std::string diag = ReadTextFile(run.Diag());
+    EXPECT_EQ(diag.find("end of simulation reached successfully!") != std::string::npos, !row.ends) << diag;
+    if (row.ends) EXPECT_NE(diag.find("on SIGTERM (planned end 31.01.1985 24:00)!"), std::string::npos) << diag;
+    EXPECT_EQ(diag.find("choose one of the above options"), std::string::npos) << diag;
+    std::string why;
+    EXPECT_TRUE(IsWellFormedXml(run.Diag(), &why)) << why;
+    // Every file of rows ends with the same step, and holds a row for every step up to it.
+    const std::vector<std::string> files = run.RowFiles();
+    ASSERT_GE(files.size(), 20u);
+    const std::string first = ReadTextFile(files[0]);
+    for (const std::string& file : files) {
+      const std::string text = ReadTextFile(file);
+      EXPECT_EQ(RowDate(LastLine(text)), RowDate(LastLine(first))) << file;
+      EXPECT_EQ(LineCount(text), LineCount(first)) << file;
+    }
+    EXPECT_EQ(LineCount(first) < kFullStatisticsLines, row.ends);
+    EXPECT_NE(ReadTextFile(run.Output() + "/soil_state.txt").find("[end_state]"), std::string::npos);
+    EXPECT_FALSE(fs::exists(run.Output() + "/soil_state.txt.incomplete"));
+    EXPECT_FALSE(fs::exists(run.Output() + "/" + RunHold::kFileName));
   }
-  EXPECT_LT(LineCount(first), kFullStatisticsLines);
-  EXPECT_FALSE(ReadTextFile(run.Output() + "/soil_state.txt").empty());
-  EXPECT_FALSE(fs::exists(run.Output() + "/" + RunHold::kFileName));
 }
 
 // A console reader that goes away (`orvelvco64 basin.ctl | head`) costs the console only:
