@@ -685,7 +685,9 @@ TEST(RunFaults, SigtermEndsARunWhoseConsoleNobodyReads) {
     EXPECT_EQ(WEXITSTATUS(status), row.ends ? kTerminatedCode : 0);
     const std::string diag = ReadTextFile(run.Diag());
     EXPECT_EQ(diag.find("end of simulation reached successfully!") != std::string::npos, !row.ends) << diag;
-    if (row.ends) EXPECT_NE(diag.find("on SIGTERM (planned end 31.01.1985 24:00)!"), std::string::npos) << diag;
+    if (row.ends) {
+      EXPECT_NE(diag.find("on SIGTERM (planned end 31.01.1985 24:00)!"), std::string::npos) << diag;
+    }
     EXPECT_EQ(diag.find("choose one of the above options"), std::string::npos) << diag;
     std::string why;
     EXPECT_TRUE(IsWellFormedXml(run.Diag(), &why)) << why;
@@ -1236,43 +1238,76 @@ TEST(RunFaults, AGridTriedAgainNeverWaitsForAWriterAndStopsOnASignal) {
   }
 }
 
-// Users take turns in a group folder (setgid, the group's) whatever their umask: after a run
+// Users take turns in a group folder (setgid, the group's) whatever their umask. After a run
 // of one user under umask 022 left the module log and a lock file that the group cannot
 // write, a run of another user of the group clears the lock file, writes its notes to a module
 // log of its own (a WARNING names the shared one, its owner and the fix) and ends as a
-// success; the shared log keeps what it held.
+// success; the shared log keeps what it held. Under umask 002 both users append to the one
+// log. The diagnostics file lies in a folder that has the sticky bit too (mode 3775), where
+// no user may replace another's file: it follows the module log's rule, written in place
+// where the group may write it, else a file of the user's own beside it.
 TEST(RunFaults, UsersTakeTurnsInAGroupFolderWhateverTheirUmask) {
   if (geteuid() != 0) GTEST_SKIP() << "needs another user: runs as root only";
-  ExampleRun run;
-  const std::string here = fs::current_path().string();
-  for (const std::string& folder : {here, run.Output()}) {
-    ASSERT_EQ(chown(folder.c_str(), 0, 65534), 0);
-    ASSERT_EQ(chmod(folder.c_str(), 02775), 0);
+  static mode_t mask;
+  for (const mode_t rowMask : {mode_t(022), mode_t(002)}) {
+    mask = rowMask;
+    const bool groupWrites = mask == 002;
+    SCOPED_TRACE(groupWrites ? "umask 002" : "umask 022");
+    ExampleRun run;
+    const std::string here = fs::current_path().string();
+    const std::string diagFolder = fs::path(run.Diag()).parent_path().string();
+    for (const std::string& folder : {here, run.Output(), diagFolder}) {
+      ASSERT_EQ(chown(folder.c_str(), 0, 65534), 0);
+      ASSERT_EQ(chmod(folder.c_str(), folder == diagFolder ? 03775 : 02775), 0);
+    }
+    const mode_t previous = umask(mask);
+    std::string console;
+    const int first = run.Run(&console);
+    umask(previous);
+    ASSERT_EQ(first, 0) << console;
+    const std::string shared = ReadTextFile("modell_0.log");
+    ASSERT_FALSE(shared.empty());
+    // The first user's diagnostics, seeded so that a file written again can be told from it.
+    const std::string seeded = "<?xml version='1.0'?><Diag>seeded by the first user</Diag>\n";
+    WriteTextFile(run.Diag(), seeded);
+    if (!groupWrites) {
+      const std::string lockFile = run.Output() + "/" + RunHold::kFileName;  // as a run killed outright leaves it
+      WriteTextFile(lockFile, "process 999999999, control file " + here + "/basin.ctl\n");
+      ASSERT_EQ(chmod(lockFile.c_str(), 0644), 0);
+    }
+    const int status = RunInChild(run, [](ExampleRun&) {
+      if (setgid(65534) != 0 || setuid(65534) != 0) _exit(98);
+      umask(mask);
+    });
+    const std::string other = ReadTextFile("console.txt");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << other;
+    EXPECT_NE(other.find("end of simulation reached successfully!"), std::string::npos) << other;
+    const std::string ownDiag = diagFolder + "/d.nobody.xml";
+    const std::string written = ReadTextFile(groupWrites ? run.Diag() : ownDiag);
+    EXPECT_NE(written.find("end of simulation reached successfully!"), std::string::npos) << written;
+    std::string why;
+    EXPECT_TRUE(IsWellFormedXml(groupWrites ? run.Diag() : ownDiag, &why)) << why;
+    EXPECT_EQ(fs::exists(ownDiag), !groupWrites);
+    EXPECT_EQ(fs::exists("modell_0.nobody.log"), !groupWrites);
+    if (groupWrites) {
+      EXPECT_EQ(Occurrences(other, "belongs to user root"), 0) << other;
+      EXPECT_EQ(ReadTextFile("modell_0.log").rfind(shared, 0), 0u);  // appended to
+      continue;
+    }
+    EXPECT_EQ(ReadTextFile(run.Diag()), seeded);
+    EXPECT_EQ(Occurrences(other, "the diagnostics file " + run.Diag() + " belongs to user root (mode 0644), and this "
+                                 "user cannot write it, nor replace it in its folder (Operation not permitted): this "
+                                 "run writes its diagnostics to " + ownDiag + ". To share one diagnostics file, its "
+                                 "owner makes it writable for the group (chmod g+w " + run.Diag() + ")"),
+              1)
+        << other;
+    EXPECT_NE(other.find("was left by runs that have ended: it is removed and made anew"), std::string::npos) << other;
+    EXPECT_NE(other.find("the module log modell_0.log in the working folder belongs to user root (mode 0644), and this "
+                         "user cannot append to it: this run writes its notes to modell_0.nobody.log. To share one "
+                         "module log, its owner makes it writable for the group (chmod g+w modell_0.log)"),
+              std::string::npos)
+        << other;
+    EXPECT_NE(ReadTextFile("modell_0.nobody.log").find("Fliesszeitverteilung"), std::string::npos);
+    EXPECT_EQ(ReadTextFile("modell_0.log"), shared);
   }
-  const mode_t previous = umask(022);
-  std::string console;
-  const int first = run.Run(&console);
-  umask(previous);
-  ASSERT_EQ(first, 0) << console;
-  const std::string shared = ReadTextFile("modell_0.log");
-  ASSERT_FALSE(shared.empty());
-  const std::string lockFile = run.Output() + "/" + RunHold::kFileName;  // as a run killed outright leaves it
-  WriteTextFile(lockFile, "process 999999999, control file " + here + "/basin.ctl\n");
-  ASSERT_EQ(chmod(lockFile.c_str(), 0644), 0);
-  const int status = RunInChild(run, [](ExampleRun& as) {
-    chmod(fs::path(as.Diag()).parent_path().c_str(), 0777);
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(98);
-    umask(022);
-  });
-  const std::string other = ReadTextFile("console.txt");
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << other;
-  EXPECT_NE(other.find("was left by runs that have ended: it is removed and made anew"), std::string::npos) << other;
-  EXPECT_NE(other.find("the module log modell_0.log in the working folder belongs to user root (mode 0644), and this "
-                       "user cannot append to it: this run writes its notes to modell_0.nobody.log. To share one "
-                       "module log, its owner makes it writable for the group (chmod g+w modell_0.log)"),
-            std::string::npos)
-      << other;
-  EXPECT_NE(ReadTextFile("modell_0.nobody.log").find("Fliesszeitverteilung"), std::string::npos);
-  EXPECT_EQ(ReadTextFile("modell_0.log"), shared);
-  EXPECT_NE(other.find("end of simulation reached successfully!"), std::string::npos) << other;
 }
