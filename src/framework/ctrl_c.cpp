@@ -16,6 +16,27 @@ std::atomic<int> TerminationSignal{0};
 
 static_assert(std::atomic<int>::is_always_lock_free, "the Ctrl-C state must be usable in a signal handler");
 
+namespace {
+
+// The signals the program was started with set to "ignore" (nohup, a background job of a
+// shell): they stay ignored. Written once by main before any thread starts.
+bool sigintIgnoredAtStart = false;
+bool sigtermIgnoredAtStart = false;
+bool sighupIgnoredAtStart = false;
+
+bool IgnoredNow(int signum) {
+  struct sigaction now {};
+  return sigaction(signum, nullptr, &now) == 0 && now.sa_handler == SIG_IGN;
+}
+
+}  // namespace
+
+void KeepSignalsIgnoredAtStart() {
+  sigintIgnoredAtStart = IgnoredNow(SIGINT);
+  sigtermIgnoredAtStart = IgnoredNow(SIGTERM);
+  sighupIgnoredAtStart = IgnoredNow(SIGHUP);
+}
+
 extern "C" void CtrlCHandler(int signum) {
   std::signal(SIGINT, SIG_IGN);
   if (CurrentApplication == nullptr) {
@@ -30,8 +51,8 @@ extern "C" void CtrlCHandler(int signum) {
   WriteNoticeWithoutWaiting(kNotice, sizeof kNotice - 1);
 }
 
-void EnableCtrlCHandler() { std::signal(SIGINT, CtrlCHandler); }
-void DisableCtrlCHandler() { std::signal(SIGINT, SIG_DFL); }
+void EnableCtrlCHandler() { std::signal(SIGINT, sigintIgnoredAtStart ? SIG_IGN : CtrlCHandler); }
+void DisableCtrlCHandler() { std::signal(SIGINT, sigintIgnoredAtStart ? SIG_IGN : SIG_DFL); }
 void IgnoreCtrlC() { std::signal(SIGINT, SIG_IGN); }
 
 extern "C" void TerminationHandler(int signum) {
@@ -54,8 +75,8 @@ void InstallTerminationHandlers() {
   // next step or its failure path instead of waiting on. Reads and writes of regular files
   // are not interrupted by a signal.
   action.sa_flags = 0;
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);
+  if (!sigtermIgnoredAtStart) sigaction(SIGTERM, &action, nullptr);
+  if (!sighupIgnoredAtStart) sigaction(SIGHUP, &action, nullptr);
   // A console whose reader went away (`| head`) fails its writes (EPIPE) instead of killing
   // the run: the run goes on without its console (framework/descriptor_stream.h).
   std::signal(SIGPIPE, SIG_IGN);
@@ -72,6 +93,10 @@ extern "C" void WaitInterruptHandler(int) {
 }
 
 SignalAwareWait::SignalAwareWait() {
+  if (sigintIgnoredAtStart) {  // stays ignored: the wait is ended by SIGTERM or SIGHUP alone
+    sigaction(SIGINT, nullptr, &previous_);
+    return;
+  }
   struct sigaction action {};
   action.sa_handler = WaitInterruptHandler;
   sigemptyset(&action.sa_mask);

@@ -1,6 +1,8 @@
 // SIGINT handling: the handler only records the request (an atomic flag) and writes its
 // notice with write(2); the time loop shows the menu between passes. SIGTERM and SIGHUP
-// are recorded the same way and end the run cleanly.
+// are recorded the same way and end the run cleanly. A signal the program was started with
+// set to "ignore" (`nohup`, a background job of a shell) stays ignored throughout: none of
+// the functions here installs a handler or a default action for it.
 #pragma once
 
 #include <signal.h>
@@ -33,7 +35,11 @@ extern bool RoutineFlush;
 extern std::atomic<int> TerminationSignal;  // 0, or the number of the first such signal
 constexpr int kTerminatedCode = 96;
 extern "C" void TerminationHandler(int signum);
-// Installs TerminationHandler for SIGTERM and SIGHUP, and ignores SIGPIPE.
+// Notes which of SIGINT, SIGTERM and SIGHUP the process was started with ignored; main calls
+// it first. Without the call (the program run in-process by tests) none is.
+void KeepSignalsIgnoredAtStart();
+// Installs TerminationHandler for SIGTERM and SIGHUP (each not ignored at start), and ignores
+// SIGPIPE.
 void InstallTerminationHandlers();
 // "SIGTERM", "SIGHUP" or "SIGINT" (one that came during a SignalAwareWait) for the recorded
 // signal.
@@ -62,7 +68,7 @@ class SignalAwareWait {
 extern "C" void CtrlCHandler(int signum);
 // Installs CtrlCHandler for SIGINT.
 void EnableCtrlCHandler();
-// Restores the default action of SIGINT.
+// Restores the default action of SIGINT (the ignore it had at start, if so).
 void DisableCtrlCHandler();
 // Ignores SIGINT (file writers call it before writing, and EnableCtrlCHandler after).
 void IgnoreCtrlC();

@@ -59,17 +59,28 @@ int DiagLevelFromName(const std::string& value) {
 
 CommandLine ParseCommandLine(int argc, char** argv) {
   CommandLine cl;
+  // The option's position moves to i; one it had before stays an option.
+  auto take = [&](int& position, int i) {
+    if (position != 0) {
+      cl.earlierPositions.push_back(position);
+      if (cl.twiceFirst == 0 && std::string(argv[position]) != argv[i]) {
+        cl.twiceFirst = position;
+        cl.twiceLater = i;
+      }
+    }
+    position = i;
+  };
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i] ? argv[i] : "";
     if (arg.compare(0, 11, "-diaglevel:") == 0) {
       cl.diagLevel = DiagLevelFromName(arg.substr(11));
-      cl.levelOptionPosition = i;
+      take(cl.levelOptionPosition, i);
     } else if (arg.compare(0, 10, "-diagfile:") == 0) {
       cl.diagFile = arg.substr(10);
-      cl.fileOptionPosition = i;
+      take(cl.fileOptionPosition, i);
     } else if (arg == kRoutingModeOption) {
       cl.routingOnly = true;
-      cl.modeOptionPosition = i;
+      take(cl.modeOptionPosition, i);
     }
   }
   return cl;
@@ -137,7 +148,15 @@ void SayNotStarted(LogStream& log, int argc, char** argv, const CommandLine& cl,
 // An argument that begins with "-" and names no file is an option written otherwise
 // ("-diagfile output/x.xml", "-diaglevel=INFO"). Taken for a control file it would end the
 // program only after the runs before it: it is refused before any run, with the form meant.
+// So is an option given twice with two values (which one is meant?), named with both.
 void RefuseUnknownOptions(LogStream& log, int argc, char** argv, const CommandLine& cl) {
+  if (cl.twiceFirst != 0) {
+    const std::string first = argv[cl.twiceFirst], later = argv[cl.twiceLater];
+    log << "FATAL: " << first.substr(0, first.find(':') + 1) << " is given twice on the command line, as " << first
+        << " and as " << later << ": give it once; no control file is run" << "[end-entry]";
+    log << kUsage << "[end-entry]";
+    throw 2;
+  }
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i] ? argv[i] : "";
     struct stat st {};
@@ -246,7 +265,7 @@ int RunOrvel(int argc, char** argv, std::ostream& console) {
     if (running && TerminationSignal != 0) SayNotStarted(*log, argc, argv, cl, runningAt + 1);
     CurrentApplication = nullptr;
     delete app;
-    std::signal(SIGINT, SIG_DFL);
+    DisableCtrlCHandler();
     WriteTopLevelFailure(*log, code);
     log.reset();
     return code;

@@ -2,6 +2,7 @@
 // control file, exit code.
 #pragma once
 
+#include <algorithm>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -13,15 +14,23 @@ struct CommandLine {
   int fileOptionPosition = 0;
   bool routingOnly = false;  // "-mode:routing": route the total runoff of a former run
   int modeOptionPosition = 0;
+  // Positions of an option given again before the one kept; the first option given twice
+  // with two values (0: none), the earlier and the later position.
+  std::vector<int> earlierPositions;
+  int twiceFirst = 0, twiceLater = 0;
   // True for the position of an option (not a control file).
-  bool IsOption(int i) const { return i == levelOptionPosition || i == fileOptionPosition || i == modeOptionPosition; }
+  bool IsOption(int i) const {
+    return i == levelOptionPosition || i == fileOptionPosition || i == modeOptionPosition ||
+           std::find(earlierPositions.begin(), earlierPositions.end(), i) != earlierPositions.end();
+  }
 };
 
 // The option of routing alone.
 constexpr const char* kRoutingModeOption = "-mode:routing";
 
 // Reads the "-diaglevel:", "-diagfile:" and "-mode:routing" options; every other argument
-// is a control file.
+// is a control file. An option given again keeps its later value; the same option given
+// with two values is noted (twiceFirst, twiceLater) for the program to refuse.
 CommandLine ParseCommandLine(int argc, char** argv);
 // The arguments that name control files (all but the two options the reader kept).
 int ControlFileCount(int argc, const CommandLine& cl);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 
 #include "framework/file_reason.h"
 #include "framework/new_file.h"
+#include "framework/shared_file.h"
 
 namespace {
 
@@ -142,7 +144,7 @@ bool LogStream::OpenFile(const std::string& name, int& e) {
   // The file is locked while it is written: the run of another program that names it too
   // finds it taken and leaves it. The file there is looked at first (never through a link)
   // and held while it is replaced.
-  const int earlier = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  int earlier = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (earlier >= 0 && ::flock(earlier, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
     ::close(earlier);
     e = EWOULDBLOCK;
@@ -150,16 +152,47 @@ bool LogStream::OpenFile(const std::string& name, int& e) {
   }
   // Made new, as every output: a link under the name is replaced, never written through,
   // and a file it shares with another name (a copy made with "cp -al") stays with that name.
-  const int fd = CreateNewFile(name);
+  int fd = CreateNewFile(name);
   e = fd < 0 ? errno : 0;
+  bool inPlace = false;
+  if (fd < 0 && (e == EPERM || e == EACCES)) fd = OpenShared(name, e, inPlace);
+  if (inPlace && earlier >= 0) {  // its lock would keep out the one taken through fd
+    ::close(earlier);
+    earlier = -1;
+  }
   if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
     ::close(fd);
     e = EWOULDBLOCK;
+  } else if (fd >= 0 && inPlace && ::ftruncate(fd, 0) != 0) {  // emptied once it is this run's
+    e = errno;
+    ::close(fd);
   } else if (fd >= 0) {
     file_.open(fd);
   }
   if (earlier >= 0) ::close(earlier);
   return file_.is_open();
+}
+
+int LogStream::OpenShared(const std::string& name, int& e, bool& inPlace) {
+  const int fd = ::open(name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  struct stat st {};
+  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1) {
+    inPlace = true;
+    return fd;
+  }
+  if (fd >= 0) ::close(fd);
+  const std::string own = OwnFileName(name);
+  if (!SharedFileRefusesThisUser(name, st) || HoldsNoDiagnostics(own)) return -1;
+  const int mine = CreateNewFile(own);
+  if (mine < 0) {
+    e = errno;
+    return -1;
+  }
+  ownName_ = own;
+  sharedWarning_ = SharedFileWarning("the diagnostics file " + name, st,
+                                     "write it, nor replace it in its folder (" + std::string(std::strerror(e)) + ")",
+                                     "its diagnostics to " + own, "diagnostics file", name);
+  return mine;
 }
 
 void LogStream::RefuseTakenFile() {
@@ -174,7 +207,9 @@ void LogStream::Open(const std::string& file) {
   fileName_ = file.empty() ? kDefaultFile : file;
   if (rank_ != 0) return;
   int e = 0;
-  if (!OpenFile(fileName_, e) && e == EWOULDBLOCK) RefuseTakenFile();
+  const bool opened = OpenFile(fileName_, e);
+  if (!ownName_.empty()) fileName_ = ownName_;
+  if (!opened && e == EWOULDBLOCK) RefuseTakenFile();
   if (!file_.is_open()) {
     *console_ << "(mpi-rank " << std::setw(2) << rank_ << ") "
               << "\n ----- Warning -----\n error opening diagnostics output file " << fileName_
@@ -193,7 +228,9 @@ void LogStream::Open(const std::string& file) {
     }
     fileName_ = kDefaultFile;
     file_.clear();
-    if (!OpenFile(fileName_, e) && e == EWOULDBLOCK) RefuseTakenFile();
+    const bool fallenBack = OpenFile(fileName_, e);
+    if (!ownName_.empty()) fileName_ = ownName_;
+    if (!fallenBack && e == EWOULDBLOCK) RefuseTakenFile();
     if (!file_.is_open()) {
       *console_ << "(mpi-rank " << std::setw(2) << rank_ << ") "
                 << "Error opening diagnostics output file " << fileName_ << DiagnosticsOpenReason(fileName_, e)
@@ -207,6 +244,7 @@ void LogStream::Open(const std::string& file) {
   file_ << "xsi:schemaLocation=\"http://www.wldelft.nl/fews/PI "
            "http://fews.wldelft.nl/schemas/version1.0/pi-schemas/pi_diag.xsd\">\n";
   WriteStartLine();
+  if (!sharedWarning_.empty()) *this << "WARNING: " << sharedWarning_ << kTerminator;
 }
 
 std::ostream& LogStream::Console() {

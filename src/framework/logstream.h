@@ -60,6 +60,11 @@ class LogStream {
   // Makes the file new and locks it; false (with the errno of the failure in e) when it
   // cannot be made or is no regular file.
   bool OpenFile(const std::string& name, int& e);
+  // The file of another user that this one may not replace (e: why; a folder with the
+  // sticky bit): opened to be written in place where this user may write it (inPlace, to be
+  // emptied once locked), else a file of this user's own made beside it (ownName_), which a
+  // WARNING names with the shared file, its owner and the fix. -1 when neither can be.
+  int OpenShared(const std::string& name, int& e, bool& inPlace);
   // Another run holds the file (e == EWOULDBLOCK): FATAL on the console, code 26.
   [[noreturn]] void RefuseTakenFile();
   void WriteEntry(const char* text);
@@ -88,6 +93,8 @@ class LogStream {
   int level_ = 0;
   std::string entryText_;
   std::string fileName_;
+  std::string ownName_;        // the file of this user's own beside a shared one (OpenShared)
+  std::string sharedWarning_;  // the WARNING that names the shared file, once the file is open
   int maxLevel_ = 4;
   int writeError_ = 0;  // errno of the first failed write or close; 0: none
 };

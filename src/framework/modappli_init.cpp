@@ -124,6 +124,7 @@ ModuleInputs ModellApplication::CommonInputs() {
   in.start = runValues.start;
   in.end = runValues.end;
   in.minToIntEnd = runValues.minToIntEnd;
+  in.minToIntEndLine = runValues.minToIntEndLine;
   in.latitude = runValues.latitude;
   in.longitude = runValues.longitude;
   in.referenceMeridian = runValues.referenceMeridian;

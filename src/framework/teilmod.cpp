@@ -110,11 +110,15 @@ teilmodellklasse::teilmodellklasse(const ModuleInputs& in, const std::string& mo
   output.timeStepMinutes = timeIntervalMinutes;
   minToIntEndHours = minToIntEnd / 60.0;
 
-  if (minToIntEnd / 60.0 > timeInterval / 60.0 + 0.00001 && name != "routing_model") {
+  // A module switched off never steps: its interval is not checked against the shift.
+  if (flowControl != 0 && minToIntEnd / 60.0 > timeInterval / 60.0 + 0.00001 && name != "routing_model") {
     // The system's text names a section [program_output] that control files call [output_interval].
+    const std::string where =
+        in.minToIntEndLine.empty() ? "in " + ShownControlFile() : std::string(in.minToIntEndLine);
     *log << IntervalShorterThanShiftMessage(timeInterval, name, minToIntEnd) << "\n(min_to_int_end is the fourth "
-         << "value of [output_interval] in " << ShownControlFile() << ": " << minToIntEnd << " minutes, more than the "
-         << "time interval of " << timeInterval << " minutes in " << sectionHeader << ". Give " << sectionHeader
+         << "value of [output_interval], " << where << ": " << minToIntEnd << " minutes, more than the step of "
+         << timeInterval << " minutes that the module " << name << " computes, its time interval in "
+         << sectionHeader << ". Give " << sectionHeader
          << " the run's step as its time interval, or [output_interval] a min_to_int_end of at most "
          << timeInterval << " minutes if the stamps of the data allow it)" << "[end-entry]";
     throw 63;

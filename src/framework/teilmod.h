@@ -52,6 +52,7 @@ struct ModuleInputs {
   ModelDate start;
   ModelDate end;
   double minToIntEnd = 0.0;  // shift from the hour stamp of the data to the step end, minutes
+  std::string minToIntEndLine;  // where the control file gives it ("line 14 of basin.ctl")
   // The run's time step in minutes, the distance of the station records (without any: the
   // timestep key; 0: not known, an hour or longer); a module whose time interval differs
   // is warned about.

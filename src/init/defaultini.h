@@ -97,6 +97,7 @@ struct RunValues {
   int intOption = 0;       // second value, 0 or 1 (handed to every interpolator)
   int thirdOption = 0;     // third value, 0 or 1
   double minToIntEnd = 0.0;  // minutes from the hour stamp of the data to its step's end
+  std::string minToIntEndLine;  // its line, as a message names it ("line 14 of basin.ctl")
   double minutesToInvEndRouting = 0.0;
   int timestep = 0;        // the run's step in minutes where given; 0 = hourly form
   // [meteo_data_count], [coordinates], [meteo_names], [output_list]

@@ -208,6 +208,7 @@ void defaultini::ReadOutputSections(RunValues& v) {
   restOfLine = controlFile.RestOfLine();
   v.minToIntEnd = 0.0;
   if (controlFile.ReadDouble(v.minToIntEnd) && v.minToIntEnd < 0) v.minToIntEnd = 0.0;
+  v.minToIntEndLine = controlFile.LineText(ShownControlFile());
   restOfLine = controlFile.RestOfLine();
   v.minutesToInvEndRouting = v.minToIntEnd;
   v.timestep = 0;

@@ -48,8 +48,7 @@ TEST(AppInit, MissingSectionsAndTheIntervalCheck) {
   };
   for (const Case& c : {Case{"[snow_model]", "[snow_model_gone]", 17},
                         Case{"[substance_transport]\n0", "[substance_transport]\n10", 58},
-                        Case{"[interception_model]\n0       # flow control parameter\n60", "[interception_model]\n0\n30",
-                             63},
+                        Case{"[snow_model]\n1       # flow control parameter\n60", "[snow_model]\n1\n30", 63},
                         Case{"[evapotranspiration]\n0", "[evapotranspiration]\n1", 33}}) {  // no temperature grid
     BasinCopy basin;
     basin.Edit(c.from, c.to);

@@ -52,20 +52,27 @@ TEST(Entry, OptionsWithoutControlFileShowUsageAndFailWithCode2) {
   EXPECT_TRUE(IsWellFormedXml(dir.file("d.xml")));
 }
 
-// An option written with "=" or a blank for its ":" is named with the form meant before
-// any control file runs (the control file before it is missing: it would end with 28).
+// An option written with "=" or a blank for its ":", or given twice with two values, is
+// named with the form meant before any control file runs (the control file before it is
+// missing: it would end with 28). The same option given twice alike has one meaning.
 TEST(Entry, OptionsWrittenOtherwiseEndTheProgramBeforeAnyRun) {
   TempDir dir;
   for (const auto& [args, fix] : std::vector<std::pair<std::string, std::string>>{
            {"none.ctl -diaglevel=INFO", "write -diaglevel:INFO"},
            {"none.ctl -mode routing", "write -mode:routing"},
            {"none.ctl -diagfile", "write -diagfile:<value>"},
-           {"none.ctl -x", "-mode:routing); no control file is run"}}) {
+           {"none.ctl -x", "-mode:routing); no control file is run"},
+           {"-diagfile:a.xml none.ctl -diagfile:b.xml",
+            "-diagfile: is given twice on the command line, as -diagfile:a.xml and as -diagfile:b.xml: give it once"},
+           {"-diaglevel:INFO none.ctl -diaglevel:ERROR",
+            "-diaglevel: is given twice on the command line, as -diaglevel:INFO and as -diaglevel:ERROR"}}) {
     ProgramRun r = RunProgram(dir, args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_NE(r.output.find(fix), std::string::npos) << args << "\n" << r.output;
     EXPECT_EQ(r.output.find("error opening none.ctl"), std::string::npos) << args;
   }
+  ProgramRun alike = RunProgram(dir, "-diagfile:d.xml -mode:routing none.ctl -diagfile:d.xml -mode:routing", "d.xml");
+  EXPECT_NE(alike.output.find("error opening none.ctl"), std::string::npos) << alike.output;
 }
 
 TEST(Entry, DiagFileInSubfolderAndEmptyNameFallsBackToDefault) {
@@ -106,6 +113,10 @@ TEST(Entry, CommandLineOptions) {
   EXPECT_EQ(cl.levelOptionPosition, 4);
   EXPECT_EQ(cl.fileOptionPosition, 3);
   EXPECT_EQ(cl.diagFile, "x.xml");
+  EXPECT_TRUE(cl.IsOption(1));  // given again later: no control file
+  EXPECT_EQ(ControlFileCount(7, cl), 3);
+  EXPECT_EQ(cl.twiceFirst, 1);
+  EXPECT_EQ(cl.twiceLater, 4);
 }
 
 TEST(Entry, VersionTextHasNoDollarAndExitStatusKeepsFailuresVisible) {

@@ -552,7 +552,8 @@ struct ConsoleRun {
   ExampleRun run;
   int console = -1;
   pid_t pid = -1;
-  ConsoleRun() {
+  // ignored: a signal the program is started with set to "ignore" (0: none).
+  explicit ConsoleRun(int ignored = 0) {
     int ends[2];
     if (pipe(ends) != 0) return;
     fcntl(ends[0], F_SETPIPE_SZ, 4096);
@@ -565,6 +566,7 @@ struct ConsoleRun {
       const int nothing = open("/dev/null", O_RDONLY);
       dup2(nothing, STDIN_FILENO);
       setenv("OMP_NUM_THREADS", "1", 1);
+      if (ignored != 0) std::signal(ignored, SIG_IGN);
       execl(ORVEL_BINARY, "orvelvco64", "basin.ctl", diagOption.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -658,35 +660,51 @@ void SignalInTheLastStep(ModellApplication& app, void* signum) {
 // A console that nobody reads (a stalled log collector) holds the run up, but not once it
 // is asked to end: after SIGTERM the console gets only what it takes at once (the
 // diagnostics file has every message), and the run ends after its next step as on any
-// SIGTERM, its rows, grids and end state written.
+// SIGTERM, its rows, grids and end state written. A signal the program was started with
+// set to "ignore" (`nohup`, `&` in a script) stays ignored: the run goes on to its end once
+// its console is read again, and a signal not ignored keeps its meaning.
 TEST(RunFaults, SigtermEndsARunWhoseConsoleNobodyReads) {
-  ConsoleRun program;
-  ASSERT_GT(program.pid, 0);
-  const ExampleRun& run = program.run;
-  // The console is read up to the end of the start-up, then no more.
-  const std::string seen = ReadConsoleUntil(program.console, "warm start from the state");
-  EXPECT_NE(seen.find("warm start from the state"), std::string::npos) << seen;
-  EXPECT_TRUE(WaitsOnItsConsole(program.pid, program.console)) << "the run never waited on its console";
-  kill(program.pid, SIGTERM);
-  const int status = WaitForChild(program.pid, 60, "the run went on waiting on its console after SIGTERM");
-  ASSERT_TRUE(WIFEXITED(status)) << status;
-  EXPECT_EQ(WEXITSTATUS(status), kTerminatedCode);
-  const std::string diag = ReadTextFile(run.Diag());
-  EXPECT_NE(diag.find("on SIGTERM (planned end 31.01.1985 24:00)!"), std::string::npos) << diag;
-  std::string why;
-  EXPECT_TRUE(IsWellFormedXml(run.Diag(), &why)) << why;
-  // Every file of rows ends with the same step, and holds a row for every step up to it.
-  const std::vector<std::string> files = run.RowFiles();
-  ASSERT_GE(files.size(), 20u);
-  const std::string first = ReadTextFile(files[0]);
-  for (const std::string& file : files) {
-    const std::string text = ReadTextFile(file);
-    EXPECT_EQ(RowDate(LastLine(text)), RowDate(LastLine(first))) << file;
-    EXPECT_EQ(LineCount(text), LineCount(first)) << file;
+  struct Row {
+    int ignored, sent;
+    bool ends;  // the run ends early, on the signal sent
+  };
+  for (const Row& row : {Row{0, SIGTERM, true}, Row{SIGHUP, SIGHUP, false}, Row{SIGINT, SIGINT, false},
+                         Row{SIGHUP, SIGTERM, true}}) {
+    SCOPED_TRACE("started ignoring " + std::to_string(row.ignored) + ", sent " + std::to_string(row.sent));
+    ConsoleRun program(row.ignored);
+    ASSERT_GT(program.pid, 0);
+    const ExampleRun& run = program.run;
+    // The console is read up to the end of the start-up, then no more.
+    const std::string seen = ReadConsoleUntil(program.console, "warm start from the state");
+    EXPECT_NE(seen.find("warm start from the state"), std::string::npos) << seen;
+    EXPECT_TRUE(WaitsOnItsConsole(program.pid, program.console)) << "the run never waited on its console";
+    kill(program.pid, row.sent);
+    if (!row.ends) ReadConsoleUntil(program.console, "the end of a console that ends first");
+    const int status = WaitForChild(program.pid, 60, "the run went on waiting on its console after the signal");
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), row.ends ? kTerminatedCode : 0);
+    const std::string diag = ReadTextFile(run.Diag());
+    EXPECT_EQ(diag.find("end of simulation reached successfully!") != std::string::npos, !row.ends) << diag;
+    if (row.ends) {
+      EXPECT_NE(diag.find("on SIGTERM (planned end 31.01.1985 24:00)!"), std::string::npos) << diag;
+    }
+    EXPECT_EQ(diag.find("choose one of the above options"), std::string::npos) << diag;
+    std::string why;
+    EXPECT_TRUE(IsWellFormedXml(run.Diag(), &why)) << why;
+    // Every file of rows ends with the same step, and holds a row for every step up to it.
+    const std::vector<std::string> files = run.RowFiles();
+    ASSERT_GE(files.size(), 20u);
+    const std::string first = ReadTextFile(files[0]);
+    for (const std::string& file : files) {
+      const std::string text = ReadTextFile(file);
+      EXPECT_EQ(RowDate(LastLine(text)), RowDate(LastLine(first))) << file;
+      EXPECT_EQ(LineCount(text), LineCount(first)) << file;
+    }
+    EXPECT_EQ(LineCount(first) < kFullStatisticsLines, row.ends);
+    EXPECT_NE(ReadTextFile(run.Output() + "/soil_state.txt").find("[end_state]"), std::string::npos);
+    EXPECT_FALSE(fs::exists(run.Output() + "/soil_state.txt.incomplete"));
+    EXPECT_FALSE(fs::exists(run.Output() + "/" + RunHold::kFileName));
   }
-  EXPECT_LT(LineCount(first), kFullStatisticsLines);
-  EXPECT_FALSE(ReadTextFile(run.Output() + "/soil_state.txt").empty());
-  EXPECT_FALSE(fs::exists(run.Output() + "/" + RunHold::kFileName));
 }
 
 // A console reader that goes away (`orvelvco64 basin.ctl | head`) costs the console only:
@@ -1220,43 +1238,76 @@ TEST(RunFaults, AGridTriedAgainNeverWaitsForAWriterAndStopsOnASignal) {
   }
 }
 
-// Users take turns in a group folder (setgid, the group's) whatever their umask: after a run
+// Users take turns in a group folder (setgid, the group's) whatever their umask. After a run
 // of one user under umask 022 left the module log and a lock file that the group cannot
 // write, a run of another user of the group clears the lock file, writes its notes to a module
 // log of its own (a WARNING names the shared one, its owner and the fix) and ends as a
-// success; the shared log keeps what it held.
+// success; the shared log keeps what it held. Under umask 002 both users append to the one
+// log. The diagnostics file lies in a folder that has the sticky bit too (mode 3775), where
+// no user may replace another's file: it follows the module log's rule, written in place
+// where the group may write it, else a file of the user's own beside it.
 TEST(RunFaults, UsersTakeTurnsInAGroupFolderWhateverTheirUmask) {
   if (geteuid() != 0) GTEST_SKIP() << "needs another user: runs as root only";
-  ExampleRun run;
-  const std::string here = fs::current_path().string();
-  for (const std::string& folder : {here, run.Output()}) {
-    ASSERT_EQ(chown(folder.c_str(), 0, 65534), 0);
-    ASSERT_EQ(chmod(folder.c_str(), 02775), 0);
+  static mode_t mask;
+  for (const mode_t rowMask : {mode_t(022), mode_t(002)}) {
+    mask = rowMask;
+    const bool groupWrites = mask == 002;
+    SCOPED_TRACE(groupWrites ? "umask 002" : "umask 022");
+    ExampleRun run;
+    const std::string here = fs::current_path().string();
+    const std::string diagFolder = fs::path(run.Diag()).parent_path().string();
+    for (const std::string& folder : {here, run.Output(), diagFolder}) {
+      ASSERT_EQ(chown(folder.c_str(), 0, 65534), 0);
+      ASSERT_EQ(chmod(folder.c_str(), folder == diagFolder ? 03775 : 02775), 0);
+    }
+    const mode_t previous = umask(mask);
+    std::string console;
+    const int first = run.Run(&console);
+    umask(previous);
+    ASSERT_EQ(first, 0) << console;
+    const std::string shared = ReadTextFile("modell_0.log");
+    ASSERT_FALSE(shared.empty());
+    // The first user's diagnostics, seeded so that a file written again can be told from it.
+    const std::string seeded = "<?xml version='1.0'?><Diag>seeded by the first user</Diag>\n";
+    WriteTextFile(run.Diag(), seeded);
+    if (!groupWrites) {
+      const std::string lockFile = run.Output() + "/" + RunHold::kFileName;  // as a run killed outright leaves it
+      WriteTextFile(lockFile, "process 999999999, control file " + here + "/basin.ctl\n");
+      ASSERT_EQ(chmod(lockFile.c_str(), 0644), 0);
+    }
+    const int status = RunInChild(run, [](ExampleRun&) {
+      if (setgid(65534) != 0 || setuid(65534) != 0) _exit(98);
+      umask(mask);
+    });
+    const std::string other = ReadTextFile("console.txt");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << other;
+    EXPECT_NE(other.find("end of simulation reached successfully!"), std::string::npos) << other;
+    const std::string ownDiag = diagFolder + "/d.nobody.xml";
+    const std::string written = ReadTextFile(groupWrites ? run.Diag() : ownDiag);
+    EXPECT_NE(written.find("end of simulation reached successfully!"), std::string::npos) << written;
+    std::string why;
+    EXPECT_TRUE(IsWellFormedXml(groupWrites ? run.Diag() : ownDiag, &why)) << why;
+    EXPECT_EQ(fs::exists(ownDiag), !groupWrites);
+    EXPECT_EQ(fs::exists("modell_0.nobody.log"), !groupWrites);
+    if (groupWrites) {
+      EXPECT_EQ(Occurrences(other, "belongs to user root"), 0) << other;
+      EXPECT_EQ(ReadTextFile("modell_0.log").rfind(shared, 0), 0u);  // appended to
+      continue;
+    }
+    EXPECT_EQ(ReadTextFile(run.Diag()), seeded);
+    EXPECT_EQ(Occurrences(other, "the diagnostics file " + run.Diag() + " belongs to user root (mode 0644), and this "
+                                 "user cannot write it, nor replace it in its folder (Operation not permitted): this "
+                                 "run writes its diagnostics to " + ownDiag + ". To share one diagnostics file, its "
+                                 "owner makes it writable for the group (chmod g+w " + run.Diag() + ")"),
+              1)
+        << other;
+    EXPECT_NE(other.find("was left by runs that have ended: it is removed and made anew"), std::string::npos) << other;
+    EXPECT_NE(other.find("the module log modell_0.log in the working folder belongs to user root (mode 0644), and this "
+                         "user cannot append to it: this run writes its notes to modell_0.nobody.log. To share one "
+                         "module log, its owner makes it writable for the group (chmod g+w modell_0.log)"),
+              std::string::npos)
+        << other;
+    EXPECT_NE(ReadTextFile("modell_0.nobody.log").find("Fliesszeitverteilung"), std::string::npos);
+    EXPECT_EQ(ReadTextFile("modell_0.log"), shared);
   }
-  const mode_t previous = umask(022);
-  std::string console;
-  const int first = run.Run(&console);
-  umask(previous);
-  ASSERT_EQ(first, 0) << console;
-  const std::string shared = ReadTextFile("modell_0.log");
-  ASSERT_FALSE(shared.empty());
-  const std::string lockFile = run.Output() + "/" + RunHold::kFileName;  // as a run killed outright leaves it
-  WriteTextFile(lockFile, "process 999999999, control file " + here + "/basin.ctl\n");
-  ASSERT_EQ(chmod(lockFile.c_str(), 0644), 0);
-  const int status = RunInChild(run, [](ExampleRun& as) {
-    chmod(fs::path(as.Diag()).parent_path().c_str(), 0777);
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(98);
-    umask(022);
-  });
-  const std::string other = ReadTextFile("console.txt");
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << other;
-  EXPECT_NE(other.find("was left by runs that have ended: it is removed and made anew"), std::string::npos) << other;
-  EXPECT_NE(other.find("the module log modell_0.log in the working folder belongs to user root (mode 0644), and this "
-                       "user cannot append to it: this run writes its notes to modell_0.nobody.log. To share one "
-                       "module log, its owner makes it writable for the group (chmod g+w modell_0.log)"),
-            std::string::npos)
-      << other;
-  EXPECT_NE(ReadTextFile("modell_0.nobody.log").find("Fliesszeitverteilung"), std::string::npos);
-  EXPECT_EQ(ReadTextFile("modell_0.log"), shared);
-  EXPECT_NE(other.find("end of simulation reached successfully!"), std::string::npos) << other;
 }

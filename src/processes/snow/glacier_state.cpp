@@ -195,10 +195,13 @@ bool schneemodellklasse::ReadAlbedo(TextCursor& f, const std::string& path, std:
   if (!head.ReadLong(stored)) Unreadable(*log, path, "number of cells of the albedo", head, true, f.LineNumber() - 1);
   if (stored != cells) StorageValueMismatch("number of cells of the albedo", cells, stored);
   values.resize(static_cast<size_t>(cells));
+  // Each cell's value on a line of its own, as the writer puts it: what follows it on the
+  // line is a remark ("0.5#edited", "0.5 edited"), as after every value of the file.
   for (double& v : values) {
     if (!f.ReadDouble(v)) Unreadable(*log, path, "the albedo of the cells", f);
     RequireStoredValue(v, StateRange::Fraction(), log, "[snow_model_v2]", path, f.LineNumber(),
                        "the albedo of the cells");
+    f.RestOfLine();
   }
   return true;
 }

@@ -147,6 +147,7 @@ class bodenmodellklasse : public teilmodellklasse {
   std::string statisticsNames[9];  // QD, QI, QB, QBB, Qg, SB, SUZ, SIF, SD
   int statisticsCodes[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
   int readgrids = 0;
+  std::string readFlagLine;  // the line of the read flag, as a message names it
   bool storageWrite = false;  // the state is left in the storage file at tear-down
   int layerCount = 1;
   unsigned char inputGridFlag = 0;

@@ -207,6 +207,8 @@ void bodenmodellklasse::ReadSection() {
   context.log = log;
   ReadSubbasinParameterTable(controlFile, context, params);
 
+  controlFile.SkipBlanks();  // to the line of the flag
+  readFlagLine = controlFile.LineText(ShownControlFile());
   ReadControlValue(readgrids, "read control parameter for storage grids for ");
   ReadControlValue(storageFileName, "name of the storage content file ");
   readInitialGrids = readgrids;

@@ -233,7 +233,10 @@ void bodenmodellklasse::ReadStorageFile() {
   const std::string path = MakePath(output.initialStateDirectory, storageFileName);
   const std::shared_ptr<const std::string> text = StorageFile::ReadText(storage, path, log);
   if (!text) {
-    *log << "FATAL: error opening storage content file " << path << FileOpenReason(path, false, 0) << "[end-entry]";
+    *log << "FATAL: error opening storage content file " << path << FileOpenReason(path, false, 0)
+         << ": the read flag " << readgrids << " of [soil_model] (" << readFlagLine << ") starts the run from "
+         << (readgrids == 1 ? "the state grids and the storage file" : "the storage file")
+         << " of an earlier run; give that file, or the flag 0 to start without an earlier state" << "[end-entry]";
     throw 64;
   }
   RestoreStorageSection(*text, path);
