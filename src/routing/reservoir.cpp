@@ -62,12 +62,7 @@ void SP_class::ReadParameters(int reservoir, const std::string& entry) {
     if (entry.find(key) == std::string::npos || !SeekKey(t, key))
       Fail(log, who + "no \"" + key + " =\" found!", 35);
   };
-  // The word a number read refused, without the separators behind it.
-  auto refused = [&]() {
-    std::string read = t.RefusedNumber().substr(0, 40);
-    while (!read.empty() && (read.back() == ',' || read.back() == ';' || read.back() == ')')) read.pop_back();
-    return read;
-  };
+  auto refused = [&]() { return RefusedValue(t); };
   // A number behind a key's value that no key takes ("V0 = 1000000, 5") would be lost.
   auto nothingLost = [&](const std::string& key) {
     const std::string lost = ValueWithoutKey(entry, t.Pos());

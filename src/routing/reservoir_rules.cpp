@@ -297,8 +297,14 @@ HydraulicConnection ReadHydraulicConnection(TextCursor& file, int reservoir, Log
     if (eq == std::string::npos) Fail(log, failure, 29);
     const size_t end = text.find_first_of(";\n}", eq + 1);
     double x = 0.0;
-    if (!ParseDouble(text.substr(eq + 1, end == std::string::npos ? std::string::npos : end - eq - 1), x))
-      Fail(log, failure, 29);
+    std::string written = text.substr(eq + 1, end == std::string::npos ? std::string::npos : end - eq - 1);
+    if (!ParseDouble(written, x)) {
+      written.erase(0, std::min(written.find_first_not_of(" \t\r"), written.size()));
+      written.erase(std::min(written.find_last_not_of(" \t\r") + 1, written.size()));
+      Fail(log, failure + "(" + key + " = \"" + written.substr(0, 80) + "\" is not a number" +
+                    CommaBetweenDigitsNote(written) + ")",
+           29);
+    }
     return x;
   };
   const double target = value("TargetReservoir");

@@ -165,24 +165,17 @@ class DescriptionReader {
   double Double(const std::string& what, const std::string& entry, int code = 38) {
     double v = 0.0;
     if (!t_.ReadDouble(v)) {
-      const std::string word = RefusedWord();
+      const std::string word = RefusedValue(t_);
       Error("cannot read " + what + " (a finite number expected at \"" + (word.empty() ? Ahead() : word) + "\")" +
                 CommaBetweenDigitsNote(word),
             entry, code);
     }
     return v;
   }
-  // The word a number read refused at the cursor, without the separators behind it ("3,5" of
-  // "3,5, kf"); empty when the word does not begin like a number.
-  std::string RefusedWord() const {
-    std::string word = t_.RefusedNumber().substr(0, 40);
-    while (!word.empty() && std::strchr(",;)", word.back())) word.pop_back();
-    return word;
-  }
   // For a message on a number that could not be read: the word, when it begins like one.
   std::string Refused() const {
-    const std::string word = RefusedWord();
-    return word.empty() ? std::string() : " (\"" + word + "\" is not one" + CommaBetweenDigitsNote(word) + ")";
+    const std::string word = RefusedValue(t_);
+    return word.empty() ? std::string() : " (\"" + word + "\" is not a whole number" + CommaBetweenDigitsNote(word) + ")";
   }
   // The text at the cursor, for messages.
   std::string Ahead() const {
@@ -387,6 +380,12 @@ std::string ValueWithoutKey(const std::string& text, size_t from, size_t* at) {
     p = end;
   }
   return std::string();
+}
+
+std::string RefusedValue(const TextCursor& t) {
+  std::string word = t.RefusedNumber().substr(0, 40);
+  while (!word.empty() && std::strchr(",;)", word.back())) word.pop_back();
+  return word;
 }
 
 std::string ValueWithoutKeyNote() {

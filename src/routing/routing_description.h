@@ -109,6 +109,9 @@ std::vector<std::string> JoinRoutingDescriptions(TextCursor& cursor, LogStream* 
 std::string ValueWithoutKey(const std::string& text, size_t from, size_t* at = nullptr);
 // What a message on such a word adds: how values of an entry are written.
 std::string ValueWithoutKeyNote();
+// The word at the cursor that a number read of an entry refused, without the separators
+// behind it ("3,5" of "3,5, kf"); empty when it does not begin like a number.
+std::string RefusedValue(const TextCursor& t);
 
 // Sub-basin codes as the routing knows them: codeMap[code] > 0 is the internal number of
 // an existing sub-basin, for 0 <= code <= maxCode.
