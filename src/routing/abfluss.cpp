@@ -84,9 +84,17 @@ void abflussmodellklasse::ReadSettings() {
   const char* missing =
       "values for min/max specific discharge and/or discharge and time interval splitting   \nnot found in control "
       "file";
-  if (!controlFile.ReadDouble(qmin) || !controlFile.ReadDouble(qmax) || !controlFile.ReadDouble(intervals) ||
-      !controlFile.ReadInt(subint))
-    Fail(log, missing, 17);
+  const bool numbers = controlFile.ReadDouble(qmin) && controlFile.ReadDouble(qmax) && controlFile.ReadDouble(intervals);
+  if (!numbers || !controlFile.ReadInt(subint)) {
+    // A word that begins like a number but is none ("0,5", "2.5" sub-intervals) is named with its line.
+    const std::string word = controlFile.NumberJustRefused();
+    if (word.empty()) Fail(log, missing, 17);
+    Fail(log,
+         std::string(missing) + "\n\"" + word.substr(0, 80) + "\" on " + controlFile.LineText(ShownControlFile()) +
+             " is not " + (numbers ? "a whole number of sub-intervals" : "a finite number") +
+             CommaBetweenDigitsNote(word),
+         17);
+  }
   controlFile.RestOfLine();
   if (!(qmin > 0.0) || !(qmax >= qmin) || !(intervals >= 1.0) || !(intervals <= kMaxTableIntervals) || subint < 1 ||
       subint > kMaxSubintervals)

@@ -4,6 +4,7 @@
 
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
+#include "routing/routing_description.h"
 
 namespace {
 
@@ -56,21 +57,34 @@ void SP_class::ReadParameters(int reservoir, const std::string& entry) {
   LogStream* log = c_.log;
   const std::string who = "for reservoir " + std::to_string(number) + ": ";
   TextCursor t(entry);
+  t.RequireWholeNumbers();  // "V0 = 1000000,5" is refused as a decimal comma, not read as 1000000
   auto required = [&](const std::string& key) {
     if (entry.find(key) == std::string::npos || !SeekKey(t, key))
       Fail(log, who + "no \"" + key + " =\" found!", 35);
   };
+  auto refused = [&]() { return RefusedValue(t); };
+  // A number behind a key's value that no key takes ("V0 = 1000000, 5") would be lost.
+  auto nothingLost = [&](const std::string& key) {
+    const std::string lost = ValueWithoutKey(entry, t.Pos());
+    if (!lost.empty())
+      Fail(log, who + "the word \"" + lost + "\" behind the value of \"" + key +
+                    " =\" is neither a value after an \"=\" nor a key = value" + ValueWithoutKeyNote(),
+           35);
+  };
   auto number35 = [&](const std::string& key, double& x) {
-    if (t.ReadDouble(x)) return;
-    const std::string read = t.RefusedNumber();
+    if (t.ReadDouble(x)) return nothingLost(key);
+    const std::string read = refused();
     Fail(log,
-         who + "the value of \"" + key + " =\" is not a " + (read.empty() ? "number" : "finite number: \"" + read + "\""),
+         who + "the value of \"" + key + " =\" is not a " +
+             (read.empty() ? "number" : "finite number: \"" + read + "\"" + CommaBetweenDigitsNote(read)),
          35);
   };
 
   required("file");
   std::string word;
   if (!t.ReadWord(word)) Fail(log, who + "no \"file =\" found!", 35);
+  // A comma or semicolon behind the name separates it from the next key, as behind a number.
+  if (word.size() > 1 && (word.back() == ',' || word.back() == ';')) word.pop_back();
   fileName = MakeFilePath(c_.outputDirectory, word);
   fileNameNote = AsWrittenNote(c_.outputDirectory, word, "a reservoir's file (\"file =\" of its SP entry)");
 
@@ -97,8 +111,14 @@ void SP_class::ReadParameters(int reservoir, const std::string& entry) {
   double c0[9];
   int present = 0;
   while (present < 9 && t.ReadDouble(c0[present])) ++present;
-  if (present < 9)
-    Fail(log, who + "\"C0 =\" needs nine initial concentrations, " + std::to_string(present) + " found", 35);
+  if (present < 9) {
+    const std::string read = refused();
+    Fail(log,
+         who + "\"C0 =\" needs nine initial concentrations, " + std::to_string(present) + " found" +
+             (read.empty() ? std::string() : " before \"" + read + "\", which is no finite number" +
+                                                 CommaBetweenDigitsNote(read)),
+         35);
+  }
 
   const size_t afterC0 = t.Pos();
   if (entry.find("dTmin") != std::string::npos && SeekKey(t, "dTmin")) number35("dTmin", dTmin);
@@ -110,6 +130,7 @@ void SP_class::ReadParameters(int reservoir, const std::string& entry) {
   if (entry.find("UseRunningAvg") != std::string::npos && SeekKey(t, "UseRunningAvg")) {
     if (!t.ReadInt(useRunningAvg) || useRunningAvg < 0 || useRunningAvg > 87600)
       Fail(log, who + "\"UseRunningAvg =\" takes a whole number of hours 0..87600", 35);
+    nothingLost("UseRunningAvg");
   }
 
   state.assign(c_.tracers + 1, 0.0);

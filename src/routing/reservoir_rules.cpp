@@ -1,5 +1,6 @@
 #include "routing/reservoir_rules.h"
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 
@@ -24,17 +25,25 @@ std::vector<std::string> Words(const std::string& line) {
 
 bool IsBlank(const std::string& line) { return line.find_first_not_of(" \t\r") == std::string::npos; }
 
-// The numbers of a line; FATAL 29 naming the section and line when a word is no number.
-std::vector<double> Numbers(const std::vector<std::string>& words, size_t from, const std::string& where,
-                            const std::string& line, LogStream* log) {
+// The numbers of a row, read as every row of numbers is: blanks, or a comma or semicolon
+// right behind a number, separate them ("500000, 0.2"), and the first word that does not
+// begin like a number ends them (a remark). FATAL 29 naming the section, the line and the
+// word where one begins like a number but is none ("0,2", "nan"), or where fewer than
+// `needed` numbers stand before a word ("2000000 two").
+std::vector<double> Numbers(const std::string& text, const std::string& where, const std::string& line,
+                            LogStream* log, size_t needed = 0) {
   std::vector<double> v;
-  for (size_t i = from; i < words.size(); ++i) {
-    double x = 0.0;
-    if (!ParseDouble(words[i], x))
-      Fail(log,
-           "in " + where + ", " + line + ": \"" + words[i] + "\" is not a number", 29);
-    v.push_back(x);
-  }
+  std::string refused;
+  if (!ReadNumberRow(text, text.size(), v, refused))
+    Fail(log, "in " + where + ", " + line + ": \"" + refused.substr(0, 80) + "\" is not a number" +
+                  CommaBetweenDigitsNote(refused),
+         29);
+  std::vector<std::string> words;
+  GetToken(text, " \t\r,;", words);
+  if (v.size() < needed && v.size() < words.size())
+    Fail(log, "in " + where + ", " + line + ": \"" + words[v.size()].substr(0, 80) + "\" is not a number (" +
+                  std::to_string(needed) + " values expected)",
+         29);
   return v;
 }
 
@@ -153,12 +162,13 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
   std::string line;
   const long firstLine = file.LineNumber();
   if (!file.ReadLine(line)) Fail(log, where + ": the line with the number of table rows is missing", 29);
-  std::vector<std::string> words = Words(line);
+  const std::vector<std::string> words = Words(line);
   if (words.empty()) Fail(log, where + ", " + file.LineText(firstLine) + ": number of table rows expected", 29);
-  long n = 0;
-  if (!ParseLong(words[0], n) || n > 100000)
+  std::vector<double> days = Numbers(line, where, file.LineText(firstLine), log);
+  if (days.empty() || days[0] != std::floor(days[0]) || days[0] > 100000)
     Fail(log, where + ", " + file.LineText(firstLine) + ": \"" + words[0] + "\" is no number of table rows", 29);
-  const std::vector<double> days = Numbers(words, 1, where, file.LineText(firstLine), log);
+  const long n = static_cast<long>(std::max(days[0], -1.0));
+  days.erase(days.begin());
   const int m = days.size() > 1 ? static_cast<int>(days.size()) : 1;
   t.startDay.assign(m, 1);
   if (m > 1) {
@@ -185,7 +195,7 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
     const long at = file.LineNumber();
     tableLines.push_back(at);
     if (!file.ReadLine(line)) Fail(log, where + ": the table ends after " + std::to_string(i) + " of " + std::to_string(n) + " rows", 29);
-    const std::vector<double> v = Numbers(Words(line), 0, where, file.LineText(at), log);
+    const std::vector<double> v = Numbers(line, where, file.LineText(at), log, static_cast<size_t>(m) + 1);
     if (static_cast<int>(v.size()) < m + 1)
       Fail(log, where + ", " + file.LineText(at) + ": " + std::to_string(m + 1) + " values expected", 29);
     t.first.push_back(v[0]);
@@ -211,8 +221,7 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
     else if (key.find("start_hour") != std::string::npos) which = kStart;
     else if (key.find("stop_hour") != std::string::npos) which = kStop;
     if (which == kNone) continue;
-    const std::vector<std::string> words = Words(rest);
-    const std::vector<double> v = Numbers(words, 0, where, file.LineText(at), log);
+    const std::vector<double> v = Numbers(rest, where, file.LineText(at), log, static_cast<size_t>(m));
     if (static_cast<int>(v.size()) < m)
       Fail(log, where + ", " + file.LineText(at) + ": one value per rule (" + std::to_string(m) + ") expected", 29);
     for (int r = 0; r < m; ++r) {
@@ -222,7 +231,7 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
       if (which == kDays && !WeekDaysValid(v[r]))
         Fail(log,
              where + ", " + file.LineText(at) + ": WeekDays of rule " + std::to_string(r + 1) + " is " +
-                 words[r] + "; WeekDays are digits 1 (Monday) to 7 (Sunday), or -1 for every day",
+                 NumberText(v[r]) + "; WeekDays are digits 1 (Monday) to 7 (Sunday), or -1 for every day",
              29);
       if (which == kCap) t.targetCap[r] = v[r];
       if (which == kDays) t.weekDays[r] = static_cast<int64_t>(v[r]);
@@ -288,8 +297,14 @@ HydraulicConnection ReadHydraulicConnection(TextCursor& file, int reservoir, Log
     if (eq == std::string::npos) Fail(log, failure, 29);
     const size_t end = text.find_first_of(";\n}", eq + 1);
     double x = 0.0;
-    if (!ParseDouble(text.substr(eq + 1, end == std::string::npos ? std::string::npos : end - eq - 1), x))
-      Fail(log, failure, 29);
+    std::string written = text.substr(eq + 1, end == std::string::npos ? std::string::npos : end - eq - 1);
+    if (!ParseDouble(written, x)) {
+      written.erase(0, std::min(written.find_first_not_of(" \t\r"), written.size()));
+      written.erase(std::min(written.find_last_not_of(" \t\r") + 1, written.size()));
+      Fail(log, failure + "(" + key + " = \"" + written.substr(0, 80) + "\" is not a number" +
+                    CommaBetweenDigitsNote(written) + ")",
+           29);
+    }
     return x;
   };
   const double target = value("TargetReservoir");

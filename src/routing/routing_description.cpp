@@ -75,6 +75,30 @@ void ReportUnknownReservoirKeys(const std::string& line, long lineNumber, const 
   }
 }
 
+// Whether a keyword of an entry begins within text[from, to): the values of an entry end
+// where the next entry begins.
+bool KeywordBetween(const std::string& text, size_t from, size_t to) {
+  for (size_t p = from; p < to && p < text.size(); ++p)
+    for (const char* k : kKeywords)
+      if (text.compare(p, std::strlen(k), k) == 0) return true;
+  return false;
+}
+
+// Whether a character stands between the words of an entry: a blank, a bracket, a comma or
+// a semicolon.
+bool BetweenWords(char c) { return std::isspace(static_cast<unsigned char>(c)) || std::strchr("(),;", c); }
+
+// The name written right before the "=" at eq ("kh" of "(kh ="); empty when there is none.
+// begin, when given, receives where it begins.
+std::string NameBefore(const std::string& text, size_t eq, size_t* begin = nullptr) {
+  size_t end = eq;
+  while (end > 0 && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
+  size_t first = end;
+  while (first > 0 && !BetweenWords(text[first - 1])) --first;
+  if (begin) *begin = first;
+  return text.substr(first, end - first);
+}
+
 // The next line of the list; a line longer than the limit is error 40, the end of the file
 // inside the list error 38.
 std::string NextListLine(TextCursor& cursor, LogStream* log) {
@@ -91,7 +115,10 @@ std::string NextListLine(TextCursor& cursor, LogStream* log) {
 class DescriptionReader {
  public:
   DescriptionReader(const std::string& text, int number, LogStream* log, const std::string& file)
-      : t_(text), number_(number), log_(log), file_(file.empty() ? "the control file" : file), inFile_(InFile(file)) {}
+      : t_(text), number_(number), log_(log), file_(file.empty() ? "the control file" : file), inFile_(InFile(file)) {
+    // A number is read whole: "3,5" is refused as a decimal comma rather than read as 3.
+    t_.RequireWholeNumbers();
+  }
 
   // Moves behind the next occurrence of key from the current position.
   void Find(const std::string& key, const std::string& entry) {
@@ -132,13 +159,23 @@ class DescriptionReader {
   }
   int Int(const std::string& what, const std::string& entry, int code = 38) {
     int v = 0;
-    if (!t_.ReadInt(v)) Error("cannot read " + what, entry, code);
+    if (!t_.ReadInt(v)) Error("cannot read " + what + Refused(), entry, code);
     return v;
   }
   double Double(const std::string& what, const std::string& entry, int code = 38) {
     double v = 0.0;
-    if (!t_.ReadDouble(v)) Error("cannot read " + what + " (a finite number expected at \"" + Ahead() + "\")", entry, code);
+    if (!t_.ReadDouble(v)) {
+      const std::string word = RefusedValue(t_);
+      Error("cannot read " + what + " (a finite number expected at \"" + (word.empty() ? Ahead() : word) + "\")" +
+                CommaBetweenDigitsNote(word),
+            entry, code);
+    }
     return v;
+  }
+  // For a message on a number that could not be read: the word, when it begins like one.
+  std::string Refused() const {
+    const std::string word = RefusedValue(t_);
+    return word.empty() ? std::string() : " (\"" + word + "\" is not a whole number" + CommaBetweenDigitsNote(word) + ")";
   }
   // The text at the cursor, for messages.
   std::string Ahead() const {
@@ -151,17 +188,99 @@ class DescriptionReader {
     if (!t_.ReadWord(w)) Error("cannot read " + what, entry, code);
     return w;
   }
-  // The number after the next "=".
-  double AfterEquals(const std::string& what, const std::string& entry) {
-    Find("=", entry);
-    return Double(what, entry);
+  // One value of a positional entry: its place's name, what it means, and where it goes.
+  struct Slot {
+    double* value;
+    const char* name;
+    const char* what;   // its meaning
+    const char* label;  // how a message on a value that cannot be read names it
+  };
+  // The values of an entry, each the number after the next "=", taken in their order
+  // whatever the names before the "=" say (from: where the entry's keyword stands). An "="
+  // missing before the next entry's keyword is named at this entry, with the names it holds,
+  // rather than read from the next entry. A number that no "=" precedes ("5" of "kh=3, 5")
+  // is refused: it is a value the entry would lose. A name of another place of the entry
+  // standing where it is not read ("L=4000, I=0.025") gets a WARNING with what is taken.
+  void ReadValues(const std::string& entry, size_t from, const std::vector<Slot>& slots) {
+    std::vector<std::string> names;
+    size_t mark = from;  // the start of the text the previous value was read from, for messages
+    for (const Slot& slot : slots) {
+      const size_t at = t_.Pos();
+      const size_t eq = t_.Text().find('=', at);
+      if (eq == std::string::npos || KeywordBetween(t_.Text(), at, eq)) MissingValues(entry, slots, names);
+      CheckNoValueLost(entry, mark);
+      names.push_back(NameBefore(t_.Text(), eq, &mark));
+      t_.Seek(eq + 1);
+      *slot.value = Double(slot.label, entry);
+    }
+    CheckNoValueLost(entry, mark);
+    WarnOfNamesOutOfPlace(entry, slots, names);
   }
-  // The ten channel values. Values no channel can have are refused: a catchment area, a
+  // Refuses a number between the cursor and the next value's name (or the entry's end)
+  // that belongs to no "=".
+  void CheckNoValueLost(const std::string& entry, size_t mark) {
+    size_t at = 0;
+    const std::string word = ValueWithoutKey(t_.Text(), t_.Pos(), &at);
+    if (word.empty()) return;
+    const std::string seen = t_.Text().substr(mark, std::min<size_t>(at + word.size() - mark, 80));
+    SyntaxError("the word \"" + word + "\" in \"" + seen + "\" is neither a value after an \"=\" nor a key = value" +
+                    ValueWithoutKeyNote(),
+                entry);
+  }
+  [[noreturn]] void MissingValues(const std::string& entry, const std::vector<Slot>& slots,
+                                  const std::vector<std::string>& names) {
+    std::string order, given;
+    for (size_t k = 0; k < slots.size(); ++k) order += (k ? ", " : "") + std::string(slots[k].name);
+    for (size_t k = 0; k < names.size(); ++k) given += (k ? ", " : "") + names[k];
+    // With every name given one of the entry's own, the ones left out are known.
+    bool known = true;
+    for (const std::string& n : names) known = known && PlaceOf(slots, n) < slots.size();
+    std::vector<std::string> missing;
+    for (const Slot& slot : slots) {
+      const bool there =
+          std::any_of(names.begin(), names.end(), [&](const std::string& n) { return SameLetters(n, slot.name); });
+      if (known && !there) missing.push_back(slot.name + std::string(" ="));
+    }
+    std::string what;
+    for (size_t k = 0; k < missing.size(); ++k)
+      what += (k == 0 ? "" : k + 1 == missing.size() ? " and " : ", ") + missing[k];
+    if (missing.empty())
+      what = slots[names.size()].name + std::string(names.size() + 1 < slots.size() ? " and the values after it" : "");
+    const bool one = missing.size() == 1 || (missing.empty() && names.size() + 1 == slots.size());
+    SyntaxError(what + (one ? " is" : " are") + " missing: the entry holds " +
+                    (names.empty() ? std::string("no value") : std::to_string(names.size()) + " (" + given + ")") +
+                    " up to the next entry or the description's end, and reads " + std::to_string(slots.size()) +
+                    " values, each after an \"=\", in the order " + order,
+                entry);
+  }
+  static size_t PlaceOf(const std::vector<Slot>& slots, const std::string& name) {
+    for (size_t k = 0; k < slots.size(); ++k)
+      if (SameLetters(name, slots[k].name)) return k;
+    return slots.size();
+  }
+  void WarnOfNamesOutOfPlace(const std::string& entry, const std::vector<Slot>& slots,
+                             const std::vector<std::string>& names) {
+    std::string taken, order;
+    for (size_t k = 0; k < names.size(); ++k) {
+      const size_t own = PlaceOf(slots, names[k]);
+      if (own == slots.size() || own == k) continue;
+      taken += std::string(taken.empty() ? "" : "; ") + names[k] + " = " + NumberText(*slots[k].value) +
+               " is taken as " + slots[k].name + ", " + slots[k].what;
+    }
+    if (taken.empty() || !log_) return;
+    for (size_t k = 0; k < slots.size(); ++k) order += (k ? ", " : "") + std::string(slots[k].name);
+    *log_ << "WARNING: " << Place() << ", entry " << entry << ": its values are taken in their order " << order
+          << ", whatever the names before their \"=\": " << taken
+          << ". Write the values in this order if they are not meant so[end-entry]";
+  }
+
+  // The ten channel values (from: where the entry's keyword stands). Values no channel can
+  // have are refused: a catchment area, a
   // slope, the mean channel's width and roughness not above 0, a negative length, width or
   // roughness of the flood plains (what is no finite number is not read at all). A value of
   // 0 where it stays allowed (storage constants, depth, length, flood plains) takes its
   // default; a negative storage constant or depth takes it too, with a warning that says so.
-  ChannelParameters Channel(const std::string& entry) {
+  ChannelParameters Channel(const std::string& entry, size_t from) {
     ChannelParameters p;
     struct Field {
       double* value;
@@ -180,8 +299,15 @@ class DescriptionReader {
                   {&p.slope, "I", "the slope (1/1)", false, false, nullptr},
                   {&p.length, "L", "the channel length (m)", true, false, nullptr},
                   {&p.area, "A", "the catchment area (km2)", false, false, nullptr}};
+    std::vector<Slot> slots;
+    std::vector<std::string> labels;
+    labels.reserve(std::size(fields));
+    for (const Field& f : fields) labels.push_back("the channel value " + std::string(f.key));
+    for (size_t k = 0; k < std::size(fields); ++k)
+      slots.push_back({fields[k].value, fields[k].key, fields[k].what, labels[k].c_str()});
+    ReadValues(entry, from, slots);
     for (Field& f : fields) {
-      const double v = *f.value = AfterEquals("the channel value " + std::string(f.key), entry);
+      const double v = *f.value;
       const char* expected = v < 0.0 && !f.negativeAllowed ? (f.zeroAllowed ? "0 or more" : "above 0")
                              : v == 0.0 && !f.zeroAllowed    ? "above 0"
                                                              : nullptr;
@@ -235,6 +361,36 @@ bool IsDescriptionLine(const std::string& line) {
   for (const char* k : kKeywords)
     if (line.find(k) != std::string::npos) return true;
   return false;
+}
+
+std::string ValueWithoutKey(const std::string& text, size_t from, size_t* at) {
+  size_t to = from;
+  while (to < text.size() && !std::strchr("=)#", text[to]) && !KeywordBetween(text, to, to + 1)) ++to;
+  // The word right before an "=" is the next value's name.
+  const size_t names = to < text.size() && text[to] == '=' ? to - NameBefore(text, to).size() : to;
+  for (size_t p = from; p < names;) {
+    while (p < names && BetweenWords(text[p])) ++p;
+    size_t end = p;
+    while (end < names && !BetweenWords(text[end])) ++end;
+    const std::string word = text.substr(p, end - p);
+    if (BeginsLikeNumber(word)) {
+      if (at) *at = p;
+      return word;
+    }
+    p = end;
+  }
+  return std::string();
+}
+
+std::string RefusedValue(const TextCursor& t) {
+  std::string word = t.RefusedNumber().substr(0, 40);
+  while (!word.empty() && std::strchr(",;)", word.back())) word.pop_back();
+  return word;
+}
+
+std::string ValueWithoutKeyNote() {
+  return ": every value of the entry is written after its key and an \"=\", and a comma separates values, so a "
+         "fraction is written with a point (\"kh = 3.5\", not \"kh = 3,5\")";
 }
 
 DescriptionTotals CountRoutingDescriptions(TextCursor& cursor, LogStream* log) {
@@ -294,8 +450,9 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
   d.code = r.Int("the sub-basin code", "TG");
   if (!codes.Exists(d.code)) r.Refuse("there is no subbasin with code " + std::to_string(d.code) + r.KeywordNote(), 41);
   const std::string tg = "TG " + std::to_string(d.code);
-  d.area = r.AfterEquals("the sub-basin area", tg);
-  d.areaFactor = r.AfterEquals("the area factor", tg);
+  r.ReadValues(tg, r.lastFound_,
+               {{&d.area, "AE", "the area upstream of the outlet (km2)", "the sub-basin area"},
+                {&d.areaFactor, "AF", "the area factor", "the area factor"}});
   if (!(d.area > 0.0)) r.Error("the sub-basin area must be positive", tg, 41);
   if (!(d.areaFactor > 0.0)) r.Error("the area factor must be positive", tg, 41);
 
@@ -317,7 +474,7 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
     c.code = r.Int("the tributary code", entry, 41);
     CheckTributary(codes, c.code, d.code, k, true, r);
     // The values are named with the tributary the user wrote.
-    c.p = r.Channel("OL " + std::to_string(c.code));
+    c.p = r.Channel("OL " + std::to_string(c.code), c.at);
     d.ol.push_back(std::move(c));
   }
 
@@ -349,7 +506,7 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
       CheckTributary(codes, member, d.code, k, false, r);
       c.members.push_back(member);
     }
-    c.p = r.Channel("SUMTRIB " + std::to_string(c.code));
+    c.p = r.Channel("SUMTRIB " + std::to_string(c.code), c.at);
     d.sumtrib.push_back(std::move(c));
   }
 
@@ -383,7 +540,7 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
       r.Refuse("the modus \"" + mode + "\" is not supported for inflow " + std::to_string(z.number) + r.KeywordNote(),
                42);
     }
-    z.p = r.Channel("ZL " + std::to_string(z.number));
+    z.p = r.Channel("ZL " + std::to_string(z.number), r.lastFound_);
     d.zl.push_back(std::move(z));
   }
 

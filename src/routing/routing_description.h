@@ -101,6 +101,18 @@ DescriptionTotals CountRoutingDescriptions(TextCursor& cursor, LogStream* log);
 std::vector<std::string> JoinRoutingDescriptions(TextCursor& cursor, LogStream* log,
                                                  std::vector<std::vector<DescriptionLine>>* lines = nullptr);
 
+// The first word of text from `from` on that begins like a number and that no "=" precedes:
+// a value that belongs to no key ("5" of "kh=3, 5, kf=10", where a decimal comma was meant
+// perhaps). It is looked for up to the next "=" (whose name, the word right before it, is
+// left out), ")", "#" (a remark) or keyword of an entry. Empty when there is none; at, when
+// given, receives where it stands.
+std::string ValueWithoutKey(const std::string& text, size_t from, size_t* at = nullptr);
+// What a message on such a word adds: how values of an entry are written.
+std::string ValueWithoutKeyNote();
+// The word at the cursor that a number read of an entry refused, without the separators
+// behind it ("3,5" of "3,5, kf"); empty when it does not begin like a number.
+std::string RefusedValue(const TextCursor& t);
+
 // Sub-basin codes as the routing knows them: codeMap[code] > 0 is the internal number of
 // an existing sub-basin, for 0 <= code <= maxCode.
 struct SubbasinCodes {

@@ -232,6 +232,12 @@ TEST(ReservoirRules, ReadingAndRefusals) {
     // One rule: its start day is 1 whatever the line holds. A connection after "0".
     TextCursor t("2 77\n0 0\n10 1\n[next]\n");
     EXPECT_EQ(ReadRuleTable(t, "[s]", nullptr).startDay, std::vector<int>{1});
+    // Rows as every row of numbers: a comma or semicolon behind a number separates it, a
+    // remark ends the row.
+    TextCursor commas("2, 1\n0; 0\n1e5 , 0.5  # the largest\n");
+    const OperatingRules r = ReadRuleTable(commas, "[s]", nullptr);
+    EXPECT_EQ(r.first, (std::vector<double>{0.0, 1e5}));
+    EXPECT_EQ(r.column[0], (std::vector<double>{0.0, 0.5}));
     TextCursor c("0\nHydraulicConnection {\nTargetReservoir = 2; ChannelWidth = 3;\nChannelBottom = 99.5;"
                  " ChannelLength = 100; RoughnessCoeff = 30;\n}\n");
     EXPECT_EQ(ReadRuleTable(c, "[s]", nullptr).rows, 0);
@@ -266,6 +272,8 @@ TEST(ReservoirRules, ReadingAndRefusals) {
       {"2 1\n-1 0\n1e5 5\n", "[s], line 2: the first column holds -1"},
       {"3 1 100\n0 0 0\n10 5e6 4e6\n10 1e6 5e6\nTableIndex = Flow\n",
        "[s], line 4: rule 1 falls from 5e+06 to 1e+06"},
+      {"2 1\n0 0\n1e5 0,5\n", "[s], line 3: \"0,5\" is not a number: the comma between digits makes no number"},
+      {"2 1\n0 0\n1e5 half\n", "[s], line 3: \"half\" is not a number (2 values expected)"},
   };
   for (const auto& c : impossible) {
     CapturedLog l;
@@ -291,6 +299,12 @@ TEST(ReservoirRules, ReadingAndRefusals) {
     TextCursor t(text);
     EXPECT_EQ(Code([&] { ReadHydraulicConnection(t, 4, nullptr); }), 29) << text;
   }
+  CapturedLog comma;
+  TextCursor t("HydraulicConnection {\nTargetReservoir = 2; ChannelWidth = 2,5; ChannelBottom = 1; ChannelLength = 5;"
+               " RoughnessCoeff = 3;\n}");
+  EXPECT_EQ(Code([&] { ReadHydraulicConnection(t, 4, &comma.log()); }), 29);
+  EXPECT_NE(comma.console().find("(ChannelWidth = \"2,5\" is not a number: the comma between digits"), std::string::npos)
+      << comma.console();
   TextCursor none("[other]\n1\n");
   EXPECT_EQ(Code([&] { FindRuleSection(none, "[abstraction_rule_reservoir_3]", nullptr); }), 34);
   // WeekDays without hours: the warning says what each rule does as its owner switches it,

@@ -21,7 +21,8 @@ TEST(RoutingDescription, CountsOverlappingMatchesAndKeywordLines) {
 TEST(RoutingDescription, ReadsEveryKindOfEntry) {
   int map[] = {0, 1, 2, 3, 4, 5};
   const SubbasinCodes codes{map, 5};
-  const std::string text = "TG 5 (AE=12.5, AF=2.0) OL 1 " + ChannelText(100, 3) + " SUMTRIB 2&3&4 " +
+  // A unit behind a value is no value of its own.
+  const std::string text = "TG 5 (AE=12.5 km2, AF=2.0) OL 1 " + ChannelText(100, 3) + " SUMTRIB 2&3&4 " +
                            ChannelText(200, 7) + " ZL 2 = extern flows.txt 3 4 " + ChannelText(50, 1) +
                            " ZL 1 = constant 0.25 " + ChannelText(60, 2);
   const RoutingDescription d = ParseRoutingDescription(text, 1, codes, 2, nullptr);
@@ -117,13 +118,21 @@ TEST(RoutingDescription, RefusesBadControlFilesWithCodeAndMessage) {
       {"TG code unknown", ok, "TG 4 (AE=10, AF=1)\nend\n", 41, "there is no subbasin with code 4"},
       {"TG code zero", ok, "TG 0 (AE=10, AF=1)\nend\n", 41, "there is no subbasin with code 0"},
       {"TG code unreadable", ok, "TG x (AE=10, AF=1)\nend\n", 38, "entry TG: cannot read the sub-basin code"},
-      {"TG area missing", ok, "TG 1 (AE 10)\nend\n", 38, "entry TG 1: the entry = was not found"},
+      {"TG area missing", ok, "TG 1 (AE 10)\nend\n", 38, "entry TG 1: AE = and AF = are missing: the entry holds no value"},
+      {"TG area factor left out", ok, "TG 3 (AE=60)\nOL 1 " + ch + "\nend\n", 38,
+       "entry TG 3: AF = is missing: the entry holds 1 (AE) up to the next entry"},
+      {"OL area followed by a number", ok,
+       "TG 3 (AE=60, AF=1)\nOL 1 (kh=2, kf=5, bm=5, bf=50, hm=5, kstm=25, kstf=10, I=0.1, L=9, A=1, 5)\nend\n", 38,
+       "entry OL 1: the word \"5\" in \"A=1, 5\" is neither a value"},
+      {"reservoir concentration with a decimal comma", ok,
+       "TG 1 (AE=10, AF=1)\nSP 2 (file = r.txt V0 = 1 C0 = 0 0,5 0 0 0 0 0 0 0)\nend\n", 35,
+       "\"C0 =\" needs nine initial concentrations, 1 found before \"0,5\", which is no finite number: the comma"},
       {"TG area zero", ok, "TG 1 (AE=0, AF=1)\nend\n", 41, "sub-basin area must be positive"},
       {"TG area factor zero", ok, "TG 1 (AE=10, AF=0)\nend\n", 41, "area factor must be positive"},
       {"OL code unknown", ok, "TG 3 (AE=60, AF=1)\nOL 8 " + ch + "\nend\n", 41, "tributary with code 8"},
       {"OL into itself", ok, "TG 3 (AE=60, AF=1)\nOL 3 " + ch + "\nend\n", 41, "is equal to subbasin code"},
       {"OL value unreadable", ok, "TG 3 (AE=60, AF=1)\nOL 1 (km=x)\nend\n", 38, "entry OL 1: cannot read the channel"},
-      {"OL values missing", ok, "TG 3 (AE=60, AF=1)\nOL 1 (km=1, kf=1)\nend\n", 38, "entry OL 1: the entry ="},
+      {"OL values missing", ok, "TG 3 (AE=60, AF=1)\nOL 1 (km=1, kf=1)\nend\n", 38, "entry OL 1: bm and the values after it are missing: the entry holds 2 (km, kf)"},
       // Channel values no channel can have, each named with its entry, key and value.
       {"OL area zero", ok, "TG 3 (AE=60, AF=1)\nOL 1 " + ChannelText(1000, 0) + "\nend\n", 41,
        "basin.ctl: A of OL 1 in routing description 1 is 0; the catchment area (km2) must be above 0"},
