@@ -107,6 +107,133 @@ std::string CoefficientList(const double cs[4]) {
   return s.str();
 }
 
+// The optional lines behind the positional values: the cloudiness statistics, then the
+// Hamon factor of open water ("HamonCorrectionOpenWater = <x>"); a section header ends them.
+void ReadOptionalLines(modelobject& o, EtSection& s) {
+  s.cloudinessStatFile = "cloudiness";
+  s.cloudinessStatCode = 0;
+  s.hamonOpenWater = 1.0;
+  std::string line;
+  const size_t mark = o.controlFile.Pos();
+  long lineNumber = o.controlFile.LineNumber();
+  bool haveLine = o.controlFile.ReadLine(line);
+  const auto isHamonLine = [](const std::string& l) {
+    return l.find("HamonCorrectionOpenWater") != std::string::npos && l.find('=') != std::string::npos;
+  };
+  // A line "key = value" whose key is none of these lines' (a misspelt
+  // HamonCorrectionOpenWater) is named rather than read as the statistics' name.
+  const auto namedAsUnknownKey = [&](const std::string& l) {
+    const std::vector<std::string> keys = KeysSetIn(l);
+    TextCursor c(l);
+    std::string first;
+    int code = 0;
+    if (keys.empty() || !c.ReadWord(first) || first.compare(0, keys[0].size(), keys[0]) != 0 || c.ReadInt(code))
+      return false;
+    ReportUnknownKeys(o.log, kSection, o.controlFile.LineText(lineNumber, o.controlFileName), l,
+                      {"HamonCorrectionOpenWater"});
+    return true;
+  };
+  if (haveLine && !isHamonLine(line)) {
+    TextCursor c(line);
+    std::string word;
+    const bool isSection = line.find('[') != std::string::npos && line.find('[') == line.find_first_not_of(" \t");
+    if (line.size() > 2 && !isSection && !namedAsUnknownKey(line) && c.ReadWord(word) && word[0] != '#') {
+      s.cloudinessStatFile = word;
+      if (!c.ReadInt(s.cloudinessStatCode)) s.cloudinessStatCode = 0;
+    }
+    if (isSection) {
+      o.controlFile.Seek(mark);
+      haveLine = false;
+    } else {
+      lineNumber = o.controlFile.LineNumber();
+      haveLine = o.controlFile.ReadLine(line);
+      if (haveLine && !isHamonLine(line)) namedAsUnknownKey(line);
+    }
+  }
+  if (haveLine && isHamonLine(line)) {
+    std::string value = line.substr(line.find('=') + 1);
+    value = value.substr(0, value.find_first_of("#;"));
+    if (!ParseDouble(value, s.hamonOpenWater))
+      Fail(o, "FATAL: the value of HamonCorrectionOpenWater in " + o.ShownControlFile() + " is not a number: " + line,
+           10);
+  }
+}
+
+// The values read, checked together: the method, the day's share of the amplitude, the
+// radiation and sunshine coefficients (which give the sunshine threshold x0), the
+// transmissivity and the values of the method.
+void CheckEtSection(modelobject& o, EtSection& s, double dtMinutes) {
+  if (s.method < 1 || s.method > 4) {
+    std::ostringstream m;
+    m << "FATAL: the method of evapotranspiration in " << o.ShownControlFile() << " must be 1 (Penman/Monteith), 2 "
+      << "(Hamon), 3 (Wendling) or 4 (Haude), read " << s.method;
+    Fail(o, m.str(), 46);
+  }
+  if (!(s.dayFraction >= 0.0 && s.dayFraction <= 1.0)) {
+    std::ostringstream m;
+    m << "FATAL: \n---------------------------- error in control file --------------------\n\nThe splitting of the "
+         "temperature amplitude between day and night\nhas to be done in a way that the fraction for the bright "
+         "day is between 0..1\nread: amplitude_fraction_day: "
+      << s.dayFraction << "\n\n-----------------------------------------------------------------------\n";
+    Fail(o, m.str(), 10);
+  }
+  if (!(s.c[0] >= 0.05)) {
+    std::ostringstream m;
+    m << "FATAL: fraction of diffuse radiation is too small: " << s.c[0] << " (should be 0.05 ... 0.5)\n";
+    Fail(o, m.str(), 10);
+  }
+  if (s.c[0] > 0.5) {
+    std::ostringstream m;
+    m << "FATAL: fraction of diffuse radiation is too large: " << s.c[0] << " (should be 0.05 ... 0.5)\n";
+    Fail(o, m.str(), 10);
+  }
+  const double sum = s.c[0] + s.c[1] + s.c[2] + s.c[3];
+  if (!(std::fabs(sum - 1.0) <= 0.01)) {
+    std::ostringstream m;
+    m << "FATAL: die Koeffizienten fuer die Modellierung der Globalstrahlung muessen in ihrer Summe 1 ergeben\n"
+      << " derzeitige Summe: " << s.c[0] << " + " << s.c[1] << " + " << s.c[2] << " + " << s.c[3] << " = " << sum
+      << "\n(the four coefficients of the global radiation model in [evapotranspiration] of " << o.ShownControlFile()
+      << " must add up to 1; their sum is " << sum << ")";
+    Fail(o, m.str(), 10);
+  }
+  int why = 0;
+  if (!SunshineThreshold(s.cs, s.x0, why)) {
+    if (why == 1)
+      Fail(o,
+           "FATAL: The coefficients for sunshine duration modelling are wrong!\nThere must be at minimum a linear "
+           "relationship\nbetween radiation and sunshine duration\n" +
+               CoefficientList(s.cs) + "\n\n",
+           10);
+    Fail(o,
+         "FATAL: \n----------------------------!! Error !! -----------------------\nThe coefficients for sunshine "
+         "duration modelling are wrong!\nNo null point (root) was found between 0 and 1!\n" +
+             CoefficientList(s.cs) +
+             "\n\nuse e.g.: CS[0]=0.072, CS[1]=-0.808, CS[2]=1.749, "
+             "CS[3]=-0.239\n----------------------------------------------------------------",
+         10);
+  }
+  if (s.method == 1 || s.method == 3) {
+    // The transmissivity A + B·cos(...) must stay within 0..1 all year.
+    if (!(s.transmissivityA - std::fabs(s.transmissivityB) > 0.0)) {
+      std::ostringstream m;
+      m << "FATAL: the atmospheric transmissivity A + B cos(...) of " << o.ShownControlFile()
+        << " must stay above 0 all year: A - |B| = " << s.transmissivityA - std::fabs(s.transmissivityB)
+        << " (A = " << s.transmissivityA << ", B = " << s.transmissivityB << ")";
+      Fail(o, m.str(), 10);
+    }
+    RequireWithin(o, kSection, "the highest atmospheric transmissivity of the year A + |B|",
+                  s.transmissivityA + std::fabs(s.transmissivityB), 0.0, 1.0, 10);
+  }
+  CheckMethodValues(o, s, dtMinutes);
+  if (s.method == 1 && dtMinutes > 720.0 && !(s.elevationScale > 0.0)) {
+    std::ostringstream m;
+    m << "FATAL: the elevation scale H of the day/night temperature amplitude in " << o.ShownControlFile()
+      << " must be greater than 0 m for Penman/Monteith with time steps over 720 minutes, read "
+      << s.elevationScale;
+    Fail(o, m.str(), 10);
+  }
+}
+
 }  // namespace
 
 bool SunshineThreshold(const double cs[4], double& x0, int& why) {
@@ -187,123 +314,6 @@ void ReadEtSection(modelobject& o, EtSection& s, double dtMinutes) {
   s.dayFraction = fv[0];
   s.annualVariation = fv[1];
 
-  // Optional lines: the cloudiness statistics, then the Hamon factor of open water.
-  s.cloudinessStatFile = "cloudiness";
-  s.cloudinessStatCode = 0;
-  s.hamonOpenWater = 1.0;
-  std::string line;
-  const size_t mark = o.controlFile.Pos();
-  long lineNumber = o.controlFile.LineNumber();
-  bool haveLine = o.controlFile.ReadLine(line);
-  const auto isHamonLine = [](const std::string& l) {
-    return l.find("HamonCorrectionOpenWater") != std::string::npos && l.find('=') != std::string::npos;
-  };
-  // A line "key = value" whose key is none of these lines' (a misspelt
-  // HamonCorrectionOpenWater) is named rather than read as the statistics' name.
-  const auto namedAsUnknownKey = [&](const std::string& l) {
-    const std::vector<std::string> keys = KeysSetIn(l);
-    TextCursor c(l);
-    std::string first;
-    int code = 0;
-    if (keys.empty() || !c.ReadWord(first) || first.compare(0, keys[0].size(), keys[0]) != 0 || c.ReadInt(code))
-      return false;
-    ReportUnknownKeys(o.log, kSection, o.controlFile.LineText(lineNumber, o.controlFileName), l,
-                      {"HamonCorrectionOpenWater"});
-    return true;
-  };
-  if (haveLine && !isHamonLine(line)) {
-    TextCursor c(line);
-    std::string word;
-    const bool isSection = line.find('[') != std::string::npos && line.find('[') == line.find_first_not_of(" \t");
-    if (line.size() > 2 && !isSection && !namedAsUnknownKey(line) && c.ReadWord(word) && word[0] != '#') {
-      s.cloudinessStatFile = word;
-      if (!c.ReadInt(s.cloudinessStatCode)) s.cloudinessStatCode = 0;
-    }
-    if (isSection) {
-      o.controlFile.Seek(mark);
-      haveLine = false;
-    } else {
-      lineNumber = o.controlFile.LineNumber();
-      haveLine = o.controlFile.ReadLine(line);
-      if (haveLine && !isHamonLine(line)) namedAsUnknownKey(line);
-    }
-  }
-  if (haveLine && isHamonLine(line)) {
-    std::string value = line.substr(line.find('=') + 1);
-    value = value.substr(0, value.find_first_of("#;"));
-    if (!ParseDouble(value, s.hamonOpenWater))
-      Fail(o, "FATAL: the value of HamonCorrectionOpenWater in " + o.ShownControlFile() + " is not a number: " + line,
-           10);
-  }
-
-  // Checks.
-  if (s.method < 1 || s.method > 4) {
-    std::ostringstream m;
-    m << "FATAL: the method of evapotranspiration in " << o.ShownControlFile() << " must be 1 (Penman/Monteith), 2 "
-      << "(Hamon), 3 (Wendling) or 4 (Haude), read " << s.method;
-    Fail(o, m.str(), 46);
-  }
-  if (!(s.dayFraction >= 0.0 && s.dayFraction <= 1.0)) {
-    std::ostringstream m;
-    m << "FATAL: \n---------------------------- error in control file --------------------\n\nThe splitting of the "
-         "temperature amplitude between day and night\nhas to be done in a way that the fraction for the bright "
-         "day is between 0..1\nread: amplitude_fraction_day: "
-      << s.dayFraction << "\n\n-----------------------------------------------------------------------\n";
-    Fail(o, m.str(), 10);
-  }
-  if (!(s.c[0] >= 0.05)) {
-    std::ostringstream m;
-    m << "FATAL: fraction of diffuse radiation is too small: " << s.c[0] << " (should be 0.05 ... 0.5)\n";
-    Fail(o, m.str(), 10);
-  }
-  if (s.c[0] > 0.5) {
-    std::ostringstream m;
-    m << "FATAL: fraction of diffuse radiation is too large: " << s.c[0] << " (should be 0.05 ... 0.5)\n";
-    Fail(o, m.str(), 10);
-  }
-  const double sum = s.c[0] + s.c[1] + s.c[2] + s.c[3];
-  if (!(std::fabs(sum - 1.0) <= 0.01)) {
-    std::ostringstream m;
-    m << "FATAL: die Koeffizienten fuer die Modellierung der Globalstrahlung muessen in ihrer Summe 1 ergeben\n"
-      << " derzeitige Summe: " << s.c[0] << " + " << s.c[1] << " + " << s.c[2] << " + " << s.c[3] << " = " << sum
-      << "\n(the four coefficients of the global radiation model in [evapotranspiration] of " << o.ShownControlFile()
-      << " must add up to 1; their sum is " << sum << ")";
-    Fail(o, m.str(), 10);
-  }
-  int why = 0;
-  if (!SunshineThreshold(s.cs, s.x0, why)) {
-    if (why == 1)
-      Fail(o,
-           "FATAL: The coefficients for sunshine duration modelling are wrong!\nThere must be at minimum a linear "
-           "relationship\nbetween radiation and sunshine duration\n" +
-               CoefficientList(s.cs) + "\n\n",
-           10);
-    Fail(o,
-         "FATAL: \n----------------------------!! Error !! -----------------------\nThe coefficients for sunshine "
-         "duration modelling are wrong!\nNo null point (root) was found between 0 and 1!\n" +
-             CoefficientList(s.cs) +
-             "\n\nuse e.g.: CS[0]=0.072, CS[1]=-0.808, CS[2]=1.749, "
-             "CS[3]=-0.239\n----------------------------------------------------------------",
-         10);
-  }
-  if (s.method == 1 || s.method == 3) {
-    // The transmissivity A + B·cos(...) must stay within 0..1 all year.
-    if (!(s.transmissivityA - std::fabs(s.transmissivityB) > 0.0)) {
-      std::ostringstream m;
-      m << "FATAL: the atmospheric transmissivity A + B cos(...) of " << o.ShownControlFile()
-        << " must stay above 0 all year: A - |B| = " << s.transmissivityA - std::fabs(s.transmissivityB)
-        << " (A = " << s.transmissivityA << ", B = " << s.transmissivityB << ")";
-      Fail(o, m.str(), 10);
-    }
-    RequireWithin(o, kSection, "the highest atmospheric transmissivity of the year A + |B|",
-                  s.transmissivityA + std::fabs(s.transmissivityB), 0.0, 1.0, 10);
-  }
-  CheckMethodValues(o, s, dtMinutes);
-  if (s.method == 1 && dtMinutes > 720.0 && !(s.elevationScale > 0.0)) {
-    std::ostringstream m;
-    m << "FATAL: the elevation scale H of the day/night temperature amplitude in " << o.ShownControlFile()
-      << " must be greater than 0 m for Penman/Monteith with time steps over 720 minutes, read "
-      << s.elevationScale;
-    Fail(o, m.str(), 10);
-  }
+  ReadOptionalLines(o, s);
+  CheckEtSection(o, s, dtMinutes);
 }

@@ -382,9 +382,9 @@ const void* expokorrklasse::ReadRhythm() {
   HeldStack held(*this);
   if (!ReadStateStack(file, "state of the radiation correction",
                       " (its factors and the steps since it computed them, kept by a run that computes every " +
-                          std::to_string(skipSteps) + "th step)",
+                          OrdinalText(skipSteps) + " step)",
                       "the radiation correction computes its factors at the first step and every " +
-                          std::to_string(skipSteps) + "th step after it",
+                          OrdinalText(skipSteps) + " step after it",
                       held))
     return nullptr;
   double*** const stack = held.levels;
