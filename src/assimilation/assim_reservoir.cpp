@@ -103,8 +103,7 @@ void data_assimilation_reservoir_entity::ReadNextRecord(bool atConstruction) {
         ParseFixedLevelLine(line, pendingYear, pendingMonth, pendingDay, pendingHour, pendingLevel);
     if (result != FixedLineResult::Ok) DateError(FixedLineProblem(result, listFile.LineNumber() - 1));
   } else {
-    pendingValid = ReadRecordDate(listFile, pendingYear, pendingMonth, pendingDay, pendingHour) &&
-                   listFile.ReadDouble(pendingLevel);
+    pendingValid = ReadPendingDate(true) && listFile.ReadDouble(pendingLevel);
     if (!pendingValid) return;
   }
   pendingTime = CalendarSeconds(pendingYear, pendingMonth, pendingDay, pendingHour);

@@ -190,6 +190,17 @@ bool data_assimilation_entity::OpenList() {
   return true;
 }
 
+bool data_assimilation_entity::ReadPendingDate(bool levels) {
+  ListDate d;
+  if (!ReadRecordDate(listFile, levels, d)) return false;
+  pendingYear = d.year;
+  pendingMonth = d.month;
+  pendingDay = d.day;
+  pendingHour = d.hour;
+  pendingMinute = d.minute;
+  return true;
+}
+
 int64_t data_assimilation_entity::FirstRecordTime() const {
   const int64_t hour = CalendarSeconds(start.year, start.month, start.day, start.hour);
   if (hour == -1 || !module.warmStart) return hour;
@@ -226,7 +237,15 @@ void data_assimilation_entity::CheckListRecords(const std::vector<ListRecord>& r
   if (unreadLine > 0)
     *log << "WARNING: data assimilation: line " << unreadLine << " of " << listFileName
          << " is no record of the list (year, month, day, hour and a " << (type == "grid" ? "grid file" : "level")
-         << "): the rule ends there" << "[end-entry]";
+         << ", with or without the minute behind the hour): the rule ends there" << "[end-entry]";
+  // A minute is read, not compared: the record applies at the first step of its hour.
+  const auto minute = std::find_if(records.begin(), records.end(), [](const ListRecord& r) { return r.minute != 0; });
+  if (minute != records.end())
+    *log << "INFO: data assimilation: the records of " << listFileName << " give minutes (line " << minute->line
+         << ": " << DateText(minute->year, minute->month, minute->day, minute->hour, minute->minute,
+                             kListDate.Until(DateField::kHour))
+         << (minute->minute < 10 ? ":0" : ":") << minute->minute << "): a record applies at the first step of its hour, whatever its minute"
+         << "[end-entry]";
   if (records.empty())
     *log << "WARNING: data assimilation: the list file " << listFileName << " holds no record: the " << type
          << " rule applies nothing" << "[end-entry]";
