@@ -123,7 +123,7 @@ double** data_assimilation_grid_entity::Require(const std::string& name, int cod
 void data_assimilation_grid_entity::ReadNextRecord() {
   if (!pendingValid) return;
   pendingValid = ReadPendingDate(false) && listFile.ReadWord(pendingFile);
-  if (pendingValid) pendingTime = CalendarSeconds(pendingYear, pendingMonth, pendingDay, pendingHour);
+  if (pendingValid) pendingTime = CalendarSeconds(pending.year, pending.month, pending.day, pending.hour);
 }
 
 void data_assimilation_grid_entity::Apply(ModelDate date) {

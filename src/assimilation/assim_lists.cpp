@@ -138,14 +138,8 @@ long ScanListRecords(TextCursor file, bool levels, std::vector<ListRecord>& reco
     ListRecord r;
     r.line = lines.At(file);
     double level = 0.0;
-    ListDate d;
-    const bool read = ReadRecordDate(file, levels, d) && (levels ? file.ReadDouble(level) : file.ReadWord(r.gridFile));
+    const bool read = ReadRecordDate(file, levels, r) && (levels ? file.ReadDouble(level) : file.ReadWord(r.gridFile));
     if (!read) return r.line;
-    r.year = d.year;
-    r.month = d.month;
-    r.day = d.day;
-    r.hour = d.hour;
-    r.minute = d.minute;
     records.push_back(std::move(r));
   }
 }

@@ -42,8 +42,7 @@ FixedLineResult ParseFixedLevelLine(const std::string& line, int& year, int& mon
 bool IsCalendarDate(int year, int month, int day, int hour, std::string& field, std::string& expected);
 
 // A record of a list file as the check before the run sees it.
-struct ListRecord {
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+struct ListRecord : ListDate {
   long line = 0;         // line of the list file where the record begins
   std::string gridFile;  // grid rules: the file that replaces the grid
 };

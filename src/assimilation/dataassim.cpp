@@ -190,16 +190,7 @@ bool data_assimilation_entity::OpenList() {
   return true;
 }
 
-bool data_assimilation_entity::ReadPendingDate(bool levels) {
-  ListDate d;
-  if (!ReadRecordDate(listFile, levels, d)) return false;
-  pendingYear = d.year;
-  pendingMonth = d.month;
-  pendingDay = d.day;
-  pendingHour = d.hour;
-  pendingMinute = d.minute;
-  return true;
-}
+bool data_assimilation_entity::ReadPendingDate(bool levels) { return ReadRecordDate(listFile, levels, pending); }
 
 int64_t data_assimilation_entity::FirstRecordTime() const {
   const int64_t hour = CalendarSeconds(start.year, start.month, start.day, start.hour);
@@ -244,8 +235,8 @@ void data_assimilation_entity::CheckListRecords(const std::vector<ListRecord>& r
     *log << "INFO: data assimilation: the records of " << listFileName << " give minutes (line " << minute->line
          << ": " << DateText(minute->year, minute->month, minute->day, minute->hour, minute->minute,
                              kListDate.Until(DateField::kHour))
-         << (minute->minute < 10 ? ":0" : ":") << minute->minute << "): a record applies at the first step of its hour, whatever its minute"
-         << "[end-entry]";
+         << (minute->minute < 10 ? ":0" : ":") << minute->minute
+         << "): a record applies at the first step of its hour, whatever its minute" << "[end-entry]";
   if (records.empty())
     *log << "WARNING: data assimilation: the list file " << listFileName << " holds no record: the " << type
          << " rule applies nothing" << "[end-entry]";
@@ -263,8 +254,8 @@ void data_assimilation_entity::SkipRecordsBeforeStep(ModelDate step) {
   // it must not hold back the records after it.
   while (pendingValid && now > pendingTime) {
     *log << "WARNING: data assimilation: the record of "
-         << DateText(pendingYear, pendingMonth, pendingDay, pendingHour, 0, kPendingDate) << "h (line " << PendingLine()
-         << " of " << listFileName << ") falls on no step of the run: it lies "
+         << DateText(pending.year, pending.month, pending.day, pending.hour, 0, kPendingDate) << "h (line "
+         << PendingLine() << " of " << listFileName << ") falls on no step of the run: it lies "
          << (previousStep.IsMissing()
                  ? "before the run's first step, " + DateText(step, kShortDate)
                  : "between the steps of " + DateText(previousStep, kShortDate) + " and " + DateText(step, kShortDate))

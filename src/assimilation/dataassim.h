@@ -81,8 +81,7 @@ class data_assimilation_entity {
   TextCursor listFile;
   int64_t startTime = 0;    // FirstRecordTime
   int64_t pendingTime = 0;  // calendar seconds of the pending record
-  int pendingYear = 0, pendingMonth = 0, pendingDay = 0, pendingHour = 0;
-  int pendingMinute = 0;  // read where the list gives it; a record applies in its hour
+  ListDate pending;  // the pending record's date (its minute read where the list gives one)
   bool pendingValid = false;  // false once the list file holds no further record
   ModelDate previousStep;     // the date of the step before (missing before the first)
 };

@@ -24,6 +24,14 @@ void ReadNameAndCode(modelobject& o, std::string& name, int& code, const std::st
   o.restOfLine = o.controlFile.RestOfLine();
 }
 
+// An output of the module: its grid, the grid's write code, and its statistics file with
+// the statistics code on one line.
+void ReadOutputName(modelobject& o, EtOutputName& out, const char* grid, const char* writeCode, const char* stat) {
+  o.ReadControlValue(out.grid, grid);
+  o.ReadControlValue(out.writeCode, writeCode);
+  ReadNameAndCode(o, out.statFile, out.statCode, stat);
+}
+
 // count numbers from one line of the section; returns how many the line gave. A word that
 // begins like a number but is none ("2,0", "nan") ends the numbers; why stands then in
 // refused, for the caller's message (empty otherwise). where names the line.
@@ -275,27 +283,15 @@ void ReadEtSection(modelobject& o, EtSection& s, double dtMinutes) {
   ReadMonthly(o, s.pec, "PEC", "HAMON-evaporation");
   ReadMonthly(o, s.fh, "fh", "HAUDE-evaporation");
   o.ReadControlValue(s.fk, "fk - Coastfactor (WENDLING) for");
-  o.ReadControlValue(s.etp.grid, "Name of the ETP-Grids for ");
-  o.ReadControlValue(s.etp.writeCode, "Writegrid ETP for ");
-  ReadNameAndCode(o, s.etp.statFile, s.etp.statCode, "Name of ETP-stat.file for ");
-  o.ReadControlValue(s.etr.grid, "Name of the ETR-Grids for ");
-  o.ReadControlValue(s.etr.writeCode, "Writegrid ETR for    ");
-  ReadNameAndCode(o, s.etr.statFile, s.etr.statCode, "Name of the ETR-stat.file for ");
-  o.ReadControlValue(s.evaporation.grid, "Name of the evaporation_potential-grid for ");
-  o.ReadControlValue(s.evaporation.writeCode, "Writegrid EVAP for    ");
-  ReadNameAndCode(o, s.evaporation.statFile, s.evaporation.statCode,
-                  "Name of the evaporation_potential-stat.files for ");
-  o.ReadControlValue(s.realEvaporation.grid, "Name of the evaporation_real grid for ");
-  o.ReadControlValue(s.realEvaporation.writeCode, "Writegrid evaporation real for    ");
-  ReadNameAndCode(o, s.realEvaporation.statFile, s.realEvaporation.statCode,
-                  "Name of the evaporation_real-stat.files for ");
-  o.ReadControlValue(s.snowEvaporation.grid, "Name of the snow evaporation grid for ");
-  o.ReadControlValue(s.snowEvaporation.writeCode, "Writegrid snow evaporation for    ");
-  ReadNameAndCode(o, s.snowEvaporation.statFile, s.snowEvaporation.statCode,
-                  "Name of the snow evaporation-stat.files for ");
-  o.ReadControlValue(s.eip.grid, "Name of the EIP-Grids for ");
-  o.ReadControlValue(s.eip.writeCode, "Writegrid EIP for ");
-  ReadNameAndCode(o, s.eip.statFile, s.eip.statCode, "Name of EIP-stat.file for ");
+  ReadOutputName(o, s.etp, "Name of the ETP-Grids for ", "Writegrid ETP for ", "Name of ETP-stat.file for ");
+  ReadOutputName(o, s.etr, "Name of the ETR-Grids for ", "Writegrid ETR for    ", "Name of the ETR-stat.file for ");
+  ReadOutputName(o, s.evaporation, "Name of the evaporation_potential-grid for ", "Writegrid EVAP for    ",
+                 "Name of the evaporation_potential-stat.files for ");
+  ReadOutputName(o, s.realEvaporation, "Name of the evaporation_real grid for ", "Writegrid evaporation real for    ",
+                 "Name of the evaporation_real-stat.files for ");
+  ReadOutputName(o, s.snowEvaporation, "Name of the snow evaporation grid for ", "Writegrid snow evaporation for    ",
+                 "Name of the snow evaporation-stat.files for ");
+  ReadOutputName(o, s.eip, "Name of the EIP-Grids for ", "Writegrid EIP for ", "Name of EIP-stat.file for ");
   ReadNameAndCode(o, s.radiationStatFile, s.radiationStatCode, "Name of the RGEX-stat.file for ");
   ReadFixed(o, s.c, 4, "the four coefficients of global radiation from sunshine duration");
   ReadFixed(o, s.cs, 4, "the four coefficients of sunshine duration from global radiation");
