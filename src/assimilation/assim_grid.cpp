@@ -122,16 +122,22 @@ double** data_assimilation_grid_entity::Require(const std::string& name, int cod
 
 void data_assimilation_grid_entity::ReadNextRecord() {
   if (!pendingValid) return;
-  pendingValid = ReadRecordDate(listFile, pendingYear, pendingMonth, pendingDay, pendingHour) &&
-                 listFile.ReadWord(pendingFile);
-  if (pendingValid) pendingTime = CalendarSeconds(pendingYear, pendingMonth, pendingDay, pendingHour);
+  pendingValid = ReadPendingDate(false) && listFile.ReadWord(pendingFile);
+  if (pendingValid) pendingTime = CalendarSeconds(pending.year, pending.month, pending.day, pending.hour);
 }
 
 void data_assimilation_grid_entity::Apply(ModelDate date) {
   SkipRecordsBeforeStep(date);
   if (!PendingAt(date)) return;
   if (snowLiquid) module.BookSnowWater(snowLiquid, snowSolid, -1.0);
-  module.ReadBasinGrid(pendingFile, target, 0, false, false, false, geometry.nodata_value);
+  {
+    // A grid file that cannot be opened is named with the record that lists it.
+    const ReadFlagScope listed(module,
+                               "the record of line " + std::to_string(PendingLine()) + " of " + listFileName +
+                                   ", a grid rule of [data_assimilation]",
+                               "give the grid file, or take the record out of the list");
+    module.ReadBasinGrid(pendingFile, target, 0, false, false, false, geometry.nodata_value);
+  }
   ZoneRuns::GridsRewritten();  // the target may be a zone or region grid
   grids[gridIndex].data = target;
   // Snow storages cannot be negative: such a grid is refused, not applied.

@@ -43,8 +43,26 @@ bool SkipListHeader(TextCursor& file) {
   return true;
 }
 
-bool ReadRecordDate(TextCursor& file, int& year, int& month, int& day, int& hour) {
-  return file.ReadInt(year) && file.ReadInt(month) && file.ReadInt(day) && file.ReadInt(hour);
+bool ReadRecordDate(TextCursor& file, bool levels, ListDate& date) {
+  if (!file.ReadInt(date.year) || !file.ReadInt(date.month) || !file.ReadInt(date.day) || !file.ReadInt(date.hour))
+    return false;
+  date.minute = 0;
+  // A minute column, as station files may have one: the value then follows the minute.
+  const size_t at = file.Pos();
+  std::string word;
+  long minute = 0;
+  double level = 0.0;
+  if (file.AtLineEnd() || !file.ReadWord(word) || !ParseLong(word, minute) || minute < 0 || minute > 59 ||
+      file.AtLineEnd()) {
+    file.Seek(at);
+    return true;
+  }
+  const std::string value = file.PeekWord();
+  if (levels ? ParseDouble(value, level) : value[0] != '#')
+    date.minute = static_cast<int>(minute);
+  else
+    file.Seek(at);
+  return true;
 }
 
 bool IsCalendarDate(int year, int month, int day, int hour, std::string& field, std::string& expected) {
@@ -120,8 +138,7 @@ long ScanListRecords(TextCursor file, bool levels, std::vector<ListRecord>& reco
     ListRecord r;
     r.line = lines.At(file);
     double level = 0.0;
-    const bool read = ReadRecordDate(file, r.year, r.month, r.day, r.hour) &&
-                      (levels ? file.ReadDouble(level) : file.ReadWord(r.gridFile));
+    const bool read = ReadRecordDate(file, levels, r) && (levels ? file.ReadDouble(level) : file.ReadWord(r.gridFile));
     if (!read) return r.line;
     records.push_back(std::move(r));
   }

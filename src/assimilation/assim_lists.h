@@ -21,8 +21,15 @@ int64_t CalendarSeconds(int64_t year, int64_t month, int64_t day, int64_t hour);
 // value each). False when the file ends first.
 bool SkipListHeader(TextCursor& file);
 
-// A dated record: year, month, day, hour. False when one of them cannot be read.
-bool ReadRecordDate(TextCursor& file, int& year, int& month, int& day, int& hour);
+// The date of a record: year, month, day, hour and minute.
+struct ListDate {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+};
+// A dated record's date: year, month, day, hour, then the minute where the record gives
+// one: a whole number 0 to 59 behind the hour with the record's value behind it on the
+// same line (a level where levels is set, else a grid file). Without it the minute is 0.
+// False when one of the first four cannot be read.
+bool ReadRecordDate(TextCursor& file, bool levels, ListDate& date);
 
 // One line of the provider layout: year in columns 23-26, month 28-29, day 31-32, hour
 // 34-35, level from column 40 (to 49). The result tells what was wrong.
@@ -35,8 +42,7 @@ FixedLineResult ParseFixedLevelLine(const std::string& line, int& year, int& mon
 bool IsCalendarDate(int year, int month, int day, int hour, std::string& field, std::string& expected);
 
 // A record of a list file as the check before the run sees it.
-struct ListRecord {
-  int year = 0, month = 0, day = 0, hour = 0;
+struct ListRecord : ListDate {
   long line = 0;         // line of the list file where the record begins
   std::string gridFile;  // grid rules: the file that replaces the grid
 };

@@ -100,18 +100,17 @@ void data_assimilation_reservoir_entity::ReadNextRecord(bool atConstruction) {
       return;
     }
     const FixedLineResult result =
-        ParseFixedLevelLine(line, pendingYear, pendingMonth, pendingDay, pendingHour, pendingLevel);
+        ParseFixedLevelLine(line, pending.year, pending.month, pending.day, pending.hour, pendingLevel);
     if (result != FixedLineResult::Ok) DateError(FixedLineProblem(result, listFile.LineNumber() - 1));
   } else {
-    pendingValid = ReadRecordDate(listFile, pendingYear, pendingMonth, pendingDay, pendingHour) &&
-                   listFile.ReadDouble(pendingLevel);
+    pendingValid = ReadPendingDate(true) && listFile.ReadDouble(pendingLevel);
     if (!pendingValid) return;
   }
-  pendingTime = CalendarSeconds(pendingYear, pendingMonth, pendingDay, pendingHour);
+  pendingTime = CalendarSeconds(pending.year, pending.month, pending.day, pending.hour);
   if (pendingTime == -1) DateError("");
-  if (atConstruction && pendingMonth != lastMonth) {
+  if (atConstruction && pending.month != lastMonth) {
     *log << ".";
-    lastMonth = pendingMonth;
+    lastMonth = pending.month;
   }
 }
 

@@ -190,6 +190,8 @@ bool data_assimilation_entity::OpenList() {
   return true;
 }
 
+bool data_assimilation_entity::ReadPendingDate(bool levels) { return ReadRecordDate(listFile, levels, pending); }
+
 int64_t data_assimilation_entity::FirstRecordTime() const {
   const int64_t hour = CalendarSeconds(start.year, start.month, start.day, start.hour);
   if (hour == -1 || !module.warmStart) return hour;
@@ -226,7 +228,15 @@ void data_assimilation_entity::CheckListRecords(const std::vector<ListRecord>& r
   if (unreadLine > 0)
     *log << "WARNING: data assimilation: line " << unreadLine << " of " << listFileName
          << " is no record of the list (year, month, day, hour and a " << (type == "grid" ? "grid file" : "level")
-         << "): the rule ends there" << "[end-entry]";
+         << ", with or without the minute behind the hour): the rule ends there" << "[end-entry]";
+  // A minute is read, not compared: the record applies at the first step of its hour.
+  const auto minute = std::find_if(records.begin(), records.end(), [](const ListRecord& r) { return r.minute != 0; });
+  if (minute != records.end())
+    *log << "INFO: data assimilation: the records of " << listFileName << " give minutes (line " << minute->line
+         << ": " << DateText(minute->year, minute->month, minute->day, minute->hour, minute->minute,
+                             kListDate.Until(DateField::kHour))
+         << (minute->minute < 10 ? ":0" : ":") << minute->minute
+         << "): a record applies at the first step of its hour, whatever its minute" << "[end-entry]";
   if (records.empty())
     *log << "WARNING: data assimilation: the list file " << listFileName << " holds no record: the " << type
          << " rule applies nothing" << "[end-entry]";
@@ -244,8 +254,8 @@ void data_assimilation_entity::SkipRecordsBeforeStep(ModelDate step) {
   // it must not hold back the records after it.
   while (pendingValid && now > pendingTime) {
     *log << "WARNING: data assimilation: the record of "
-         << DateText(pendingYear, pendingMonth, pendingDay, pendingHour, 0, kPendingDate) << "h (line " << PendingLine()
-         << " of " << listFileName << ") falls on no step of the run: it lies "
+         << DateText(pending.year, pending.month, pending.day, pending.hour, 0, kPendingDate) << "h (line "
+         << PendingLine() << " of " << listFileName << ") falls on no step of the run: it lies "
          << (previousStep.IsMissing()
                  ? "before the run's first step, " + DateText(step, kShortDate)
                  : "between the steps of " + DateText(previousStep, kShortDate) + " and " + DateText(step, kShortDate))

@@ -56,6 +56,9 @@ class data_assimilation_entity {
   bool PendingAt(ModelDate step) const;
   // Reads the list's next record into the pending one (pendingValid false at its end).
   virtual void ReadNextRecord() = 0;
+  // Reads the date of the list's next record into the pending one (levels: the reservoir
+  // rules' layout); false when it cannot be read.
+  bool ReadPendingDate(bool levels);
   // The line of the list file that holds the pending record (for messages).
   virtual long PendingLine() const { return listFile.LineNumber(); }
   // Checks every record of the list file before the run: a date that no calendar has, or a
@@ -78,7 +81,7 @@ class data_assimilation_entity {
   TextCursor listFile;
   int64_t startTime = 0;    // FirstRecordTime
   int64_t pendingTime = 0;  // calendar seconds of the pending record
-  int pendingYear = 0, pendingMonth = 0, pendingDay = 0, pendingHour = 0;
+  ListDate pending;  // the pending record's date (its minute read where the list gives one)
   bool pendingValid = false;  // false once the list file holds no further record
   ModelDate previousStep;     // the date of the step before (missing before the first)
 };

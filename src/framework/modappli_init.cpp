@@ -377,7 +377,11 @@ void ModellApplication::BuildModules() {
   TraceBuilt("schneemodellklasse: storage file");
 
   // A warm start continues the rhythm of a radiation correction computed every n-th step.
-  m.radiationCorrection->ContinueRhythm(m.soil->readInitialGrids != 0);
+  // Its stack is read where the record of the storage file lists it.
+  const char* storageName = m.soil->GetStorageFileName();
+  m.radiationCorrection->ContinueRhythm(
+      m.soil->readInitialGrids != 0,
+      storageName ? MakePath(in.output.initialStateDirectory, storageName) : std::string());
 
   m.specialOutput = new SpecialOutputClass(error, in, 1);
   Check(error, m.specialOutput);

@@ -429,6 +429,13 @@ std::string ExactNumberText(double v) {
   return text;
 }
 
+std::string OrdinalText(long n) {
+  const long last = (n < 0 ? -n : n) % 100;
+  if (last >= 11 && last <= 13) return std::to_string(n) + "th";
+  static const char* const kSuffix[10] = {"th", "st", "nd", "rd", "th", "th", "th", "th", "th", "th"};
+  return std::to_string(n) + kSuffix[last % 10];
+}
+
 bool SameLetters(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));

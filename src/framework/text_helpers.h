@@ -31,6 +31,8 @@ std::string NumberText(double v);
 // A number for a message with as many digits as tell it from its neighbours: the shortest
 // text that reads back as v ("1.0000001", "-1e-09", not "1" and "-0").
 std::string ExactNumberText(double v);
+// A count as an English ordinal: "1st", "2nd", "3rd", "4th", "11th", "12th", "13th", "21st".
+std::string OrdinalText(long n);
 // Whether two words differ in upper and lower case only (or not at all).
 bool SameLetters(const std::string& a, const std::string& b);
 

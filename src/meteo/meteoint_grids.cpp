@@ -154,7 +154,9 @@ void meteointerpol::FindStartDateGridList() {
     if (c.AtEnd()) continue;
     ModelDate d;
     if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d))
-      Fatal("error reading date from grid list " + f.fileName + ", line " + std::to_string(lineNo), 73);
+      Fatal("error reading date from grid list " + f.fileName + ", line " + std::to_string(lineNo) +
+                RecordDateNote(line, f.minuteColumn),
+            73);
     if (d.year >= 0 && d.year <= 99) d.year += 1900;
     search.Note(d, lineNo);
     listDate = d;
@@ -227,7 +229,9 @@ void meteointerpol::NextGridListRecord() {
     if (c.AtEnd()) continue;
     ModelDate d;
     if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d))
-      Fatal("error reading date from grid list " + f.fileName + ", line " + std::to_string(lineNo), 73);
+      Fatal("error reading date from grid list " + f.fileName + ", line " + std::to_string(lineNo) +
+                RecordDateNote(line, f.minuteColumn),
+            73);
     if (d.year >= 0 && d.year <= 99) d.year += 1900;
     if (!ReadListedName(c, currentGridName))
       Fatal("grid list " + f.fileName + ", line " + std::to_string(lineNo) + ": no grid file name after the date", 49);

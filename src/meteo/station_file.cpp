@@ -36,11 +36,14 @@ double RecordMinutes(const ModelDate& x) {
   throw code;
 }
 
-[[noreturn]] void UnreadableDate(LogStream& log, const std::string& file, long line, const std::string& text) {
-  Fail(log, "error reading date from stationfiles: file " + file + ", line " + std::to_string(line) + ": '" +
-                text.substr(0, 200) + "'",
+[[noreturn]] void UnreadableDate(LogStream& log, const StationFile& f, long line, const std::string& text) {
+  Fail(log, "error reading date from stationfiles: file " + f.fileName + ", line " + std::to_string(line) + ": '" +
+                text.substr(0, 200) + "'" + RecordDateNote(text, f.minuteColumn),
        73);
 }
+
+// The marks that join the fields of a date or a time written as one word.
+bool IsDateMark(char c) { return c == '-' || c == '/' || c == '.' || c == ':'; }
 
 // Splits a header row into its words.
 std::vector<std::string> Words(const std::string& line) {
@@ -95,6 +98,24 @@ void ReadRecordValues(LogStream& log, const std::string& name, double nodata, Te
     log << s.str();
     return;
   }
+}
+
+// Once per file, after the first block that holds values above N (or at the run's end
+// when the run reads no block): how many of the values read so far lie above N, and the
+// largest. They count as missing, though a cell still finds other stations' values and
+// nothing else would show it (daily radiation sums in Wh/m2 under an N meant for W/m2).
+void SayValuesAbove(LogStream& log, const std::string& name, double nodata, StationFile& f) {
+  if (f.warnedAbove || f.tally.above == 0) return;
+  f.warnedAbove = true;
+  const std::string section = "[" + name.substr(0, name.find(' ')) + "]";
+  const long last = f.nextLine > f.startLine ? f.nextLine - 1 : f.startLine;
+  std::ostringstream s;
+  s << "WARNING: station file " << f.fileName << " of " << section << ": " << f.tally.above << " of the "
+    << f.tally.read << " values of lines " << f.startLine << " to " << last << " lie above the no-data value "
+    << nodata << " of " << section << " (the largest " << f.tally.largest
+    << ") and count as missing: if they are data, give " << section
+    << " a no-data value above them. This is said once per file" << "[end-entry]";
+  log << s.str();
 }
 
 }  // namespace
@@ -241,8 +262,13 @@ bool ParseStationHeader(const std::string& line2, const std::string& line3, cons
 
 bool ParseRecordDate(TextCursor& c, bool minuteColumn, int additionalColumns, ModelDate& date) {
   long y, m, d, h, mi = 0;
-  if (!c.ReadLong(y) || !c.ReadLong(m) || !c.ReadLong(d) || !c.ReadLong(h)) return false;
-  if (minuteColumn && !c.ReadLong(mi)) return false;
+  // A minus glued to the last field may begin the first value (a column of fixed width
+  // that a negative value fills): only the fields before it refuse it.
+  const auto field = [&c](long& v, bool last) {
+    return c.ReadLong(v) && !(IsDateMark(c.Peek()) && !(last && c.Peek() == '-'));
+  };
+  if (!field(y, false) || !field(m, false) || !field(d, false) || !field(h, !minuteColumn)) return false;
+  if (minuteColumn && !field(mi, true)) return false;
   // Dates far outside any calendar cannot be compared by their date key.
   for (long v : {y, m, d, h, mi})
     if (v < -kMaxDateField || v > kMaxDateField) return false;
@@ -255,6 +281,21 @@ bool ParseRecordDate(TextCursor& c, bool minuteColumn, int additionalColumns, Mo
   for (int k = 0; k < additionalColumns; ++k)
     if (!c.ReadWord(word)) return false;
   return true;
+}
+
+std::string RecordDateNote(const std::string& line, bool minuteColumn) {
+  TextCursor c(line);
+  std::string word;
+  if (!c.ReadWord(word)) return std::string();
+  const auto digit = [](char x) { return x >= '0' && x <= '9'; };
+  bool marked = false;
+  for (size_t i = 1; i + 1 < word.size(); ++i)
+    marked = marked || (IsDateMark(word[i]) && digit(word[i - 1]) && digit(word[i + 1]));
+  if (!marked) return std::string();
+  return "\nthe date '" + word.substr(0, 40) + "' is written as one word; a record begins with the year, month, day " +
+         "and hour" + (minuteColumn ? ", and the minute that line 2 declares with \"mm\"," : std::string()) +
+         " as whole numbers of their own, separated by blanks or tabs (YYYY MM DD HH" + (minuteColumn ? " mm" : "") +
+         ": '2019 11 1 0" + (minuteColumn ? " 0" : "") + "' for 1 November 2019, 0 h)";
 }
 
 int ParseRecordValues(TextCursor& c, int count, double nodata, double* values, ValueTally* tally) {
@@ -373,7 +414,7 @@ void FindStartDate(LogStream& log, const std::string& name, double nodata, const
     if (IsBlankLine(line)) continue;
     c.SetText(line);
     ModelDate d;
-    if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d)) UnreadableDate(log, f.fileName, lineNo, line);
+    if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d)) UnreadableDate(log, f, lineNo, line);
     FixYear(d);
     search.Note(d, lineNo);
     f.recordDate = d;
@@ -417,7 +458,7 @@ StepRecords ReadStepRecords(LogStream& log, const StationFile& f, int64_t endKey
     if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d)) {
       // A run of one step needs no record after its start: what follows is no record of it.
       if (r.count == 1 && r.date[0].Key() >= endKey) break;
-      UnreadableDate(log, f.fileName, lineNo, line);
+      UnreadableDate(log, f, lineNo, line);
     }
     FixYear(d);
     r.line[r.count++] = lineNo;
@@ -451,7 +492,7 @@ bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, in
     if (IsBlankLine(line)) continue;
     c.SetText(std::move(line));
     ModelDate d;
-    if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d)) UnreadableDate(log, f.fileName, lineNo, c.Text());
+    if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d)) UnreadableDate(log, f, lineNo, c.Text());
     ++n;
     f.blockDates[n] = d;
     f.blockLines[n] = lineNo;
@@ -469,11 +510,15 @@ bool ReadStationBlock(LogStream& log, const std::string& name, double nodata, in
   f.readPosition = in.Offset();
   f.blockCount = n;
   f.readIndex = n > 0 ? 1 : 0;
+  SayValuesAbove(log, name, nodata, f);
   return n > 0;
 }
 
 bool NextStationRecord(LogStream& log, const std::string& name, double nodata, int64_t endKey, StationFile& f) {
-  if (f.recordDate.Key() >= endKey) return true;
+  if (f.recordDate.Key() >= endKey) {
+    SayValuesAbove(log, name, nodata, f);  // a run of one step reads no block
+    return true;
+  }
   if (f.readIndex < 1 || f.readIndex > f.blockCount) {
     if (!ReadStationBlock(log, name, nodata, endKey, f)) {
       log << "WARNING: station file " << f.fileName << " of interpolator " << name << " ends with the date "

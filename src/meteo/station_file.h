@@ -95,6 +95,7 @@ struct StationFile {
                                       // last record (EndsTheRecords): nothing after it is read
   bool warnedUnreadable = false;
   bool warnedAtBound = false;  // a value equal to -N or N was warned about
+  bool warnedAbove = false;    // the values above N were counted in a WARNING
   ValueTally tally;
   ModelDate lastDateRead;
 };
@@ -127,8 +128,16 @@ bool ParseStationHeader(const std::string& line2, const std::string& line3, cons
 // Largest magnitude of a date field that a record may hold.
 constexpr long kMaxDateField = 10000000;
 // Reads the date of a record line (without the year fix) and skips the additional
-// columns; false when the date cannot be read or a field is beyond kMaxDateField.
+// columns; false when the date cannot be read or a field is beyond kMaxDateField. Every
+// field is a whole number of its own: one glued to a date or time mark ("2019-11-01",
+// "1.11.2019", "12:00", an hour "1.0") is refused, as reading on behind its first digits
+// would take the rest for the next fields or the first station value. A minus behind the
+// last field ("0-10.6") begins the first value, as a column of fixed width writes it.
 bool ParseRecordDate(TextCursor& line, bool minuteColumn, int additionalColumns, ModelDate& date);
+// What the message on a record whose date cannot be read adds when its first word holds a
+// date or time mark between digits ("2019-11-01", "01.11.2019"): the word as written and
+// the form a record's date has. Empty otherwise.
+std::string RecordDateNote(const std::string& line, bool minuteColumn);
 // Reads count station values into values[1..count] with the validity rule; values that
 // are absent or not numbers become -N-1. Returns the number of those. tally, when given,
 // counts the numbers read and those beyond N.

@@ -26,15 +26,22 @@ ModuleOwner<data_assimilation> MakeLakeRule(AssimBasin& b, const std::string& li
 
 }  // namespace
 
+// The model's own layout also with a minute column, as station files may have one: the
+// records apply as without it, each at the first step of its hour.
 TEST(ReservoirAssimilation, LevelsSetVolumeAndLevelOnTheirDatesInBothLayouts) {
-  for (const char* options : {"", " format = orvel; ", " format = xbafux; "}) {
-    SCOPED_TRACE(options);
+  for (int variant = 0; variant < 4; ++variant) {
+    const char* options = variant == 1 ? " format = orvel; " : variant == 2 ? " format = xbafux; " : "";
+    const bool minutes = variant == 3;
+    SCOPED_TRACE(std::string(options) + (minutes ? "with minutes" : ""));
     AssimBasin b;
     const bool bafu = std::string(options).find("bafu") != std::string::npos;
     if (bafu)
       b.WriteFile("levels.txt", "station\nunits\n-----\n" + BafuLine(2001, 6, 30, 12, 409.0) +
                                     BafuLine(2001, 7, 1, 2, 405.5) + BafuLine(2001, 7, 1, 4, -9999.0) +
                                     BafuLine(2001, 7, 1, 5, 399.0));
+    else if (minutes)
+      b.WriteFile("levels.txt", std::string(kOrvelHeader) + "2001 6 30 12 0 409.0\n2001 7 1 2 0 405.5\n"
+                                                            "2001 7 1 4 30 -9999\n2001 7 1 5 15 399\n");
     else
       b.WriteFile("levels.txt", std::string(kOrvelHeader) +
                                     "2001 6 30 12 409.0\n2001 7 1 2 405.5\n2001 7 1 4 -9999\n2001 7 1 5 399.0\n");

@@ -271,8 +271,15 @@ TEST(AssimilationRules, ListsThatApplyNothingAreWarnedAbout) {
        "31 24): the grid rule applies nothing"},
       {"every record after the end", {"2002 1 1 1 a.asc"}, "none of the 1 records of {list}"},
       {"an unreadable line", {"2001 7 2 3 a.asc", "2001 7 x"},
-       "line 7 of {list} is no record of the list (year, month, day, hour and a grid file): the rule ends there"},
+       "line 7 of {list} is no record of the list (year, month, day, hour and a grid file, with or without the "
+       "minute behind the hour): the rule ends there"},
       {"records inside the run", {"2001 7 2 3 a.asc", "2001 12 31 24 a.asc"}, ""},
+      // A minute column is read as station files read theirs: the rule applies what it would
+      // without, and says so where a minute is not 0.
+      {"records with minutes of 0", {"2001 7 2 3 0 a.asc", "2001 12 31 24 0 a.asc"}, ""},
+      {"records with minutes", {"2001 7 2 3 a.asc", "2001 12 31 23 30 a.asc"},
+       "the records of {list} give minutes (line 7: 2001 12 31 23:30): a record applies at the first step of its "
+       "hour, whatever its minute"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -312,6 +312,13 @@ TEST(ExactNumberText, IsTheShortestTextThatReadsBackAsTheValue) {
   EXPECT_EQ(ExactNumberText(0.1), "0.1");
 }
 
+// The teens take "th", whatever their last digit.
+TEST(OrdinalText, EndsAsEnglishCountsDo) {
+  std::string all;
+  for (long n : {1, 2, 3, 4, 11, 12, 13, 21, 22, 23, 101, 111, 112}) all += OrdinalText(n) + " ";
+  EXPECT_EQ(all, "1st 2nd 3rd 4th 11th 12th 13th 21st 22nd 23rd 101st 111th 112th ");
+}
+
 // Each style against the text it stands for, with fields of one and two places, hour 24,
 // a year of fewer than four places and the field -9999 of a missing date.
 TEST(DateText, EveryStyleWritesItsFieldsInItsOrderFillAndSeparators) {

@@ -155,7 +155,17 @@ struct Row {
   bool midnightAsZero = false;
   // A grid of the end of a day that the second half's first step writes: the day it ends.
   const char* dayEndGrid = "";
+  // The folder of its own that the second half reads its storage file from
+  // (InitialStateDirectory), where the first half's storage file and the radiation
+  // correction's stack are put; empty: beside the control file, with the state grids.
+  const char* stateFolder = "";
 };
+
+// The row with the storage file and the stack of the radiation correction in "state/".
+Row InStateFolder(Row row) {
+  row.stateFolder = "state";
+  return row;
+}
 
 std::string Instance(std::string control, const std::string& period, bool warm) {
   Replace(control, "@PERIOD@", period);
@@ -327,12 +337,20 @@ void CheckWarmStart(const Row& row) {
   ASSERT_TRUE(Run(whole, Instance(control, Period(start + 1, start + 2 * half, row.minutes, zero), false)));
   ASSERT_TRUE(Run(first, Instance(control, Period(start + 1, start + half, row.minutes, zero), false)));
   // The second half starts from the state the first wrote, under the names it reads.
-  for (const auto& e : fs::directory_iterator(first.file("output")))
-    if (e.path().filename() != row.leftOut)
-      fs::copy_file(e.path(), second.file(e.path().filename().string()), fs::copy_options::overwrite_existing);
+  const std::string folder = row.stateFolder;
+  if (!folder.empty()) fs::create_directories(second.file(folder));
+  for (const auto& e : fs::directory_iterator(first.file("output"))) {
+    const std::string name = e.path().filename().string();
+    if (name == row.leftOut) continue;
+    const bool own = !folder.empty() && (name == "soil_state.txt" || name == "radiation_correction.asc_End");
+    fs::copy_file(e.path(), second.file(own ? folder + "/" + name : name), fs::copy_options::overwrite_existing);
+  }
+  std::string secondControl = Instance(control, Period(start + half + 1, start + 2 * half, row.minutes, zero), true);
+  if (!folder.empty())
+    Replace(secondControl, "DefaultOutputDirectory = output/",
+            "DefaultOutputDirectory = output/\nInitialStateDirectory = " + folder + "/");
   std::string said;
-  ASSERT_TRUE(
-      Run(second, Instance(control, Period(start + half + 1, start + 2 * half, row.minutes, zero), true), &said));
+  ASSERT_TRUE(Run(second, secondControl, &said));
   if (*row.leftOut) {
     ASSERT_TRUE(fs::exists(first.file(std::string("output/") + row.leftOut))) << row.leftOut;
     EXPECT_NE(said.find(row.said), std::string::npos) << row.said;
@@ -1118,6 +1136,17 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
        nullptr, "radiation_correction.asc_End",
        "the state file radiation_correction.asc_End that the record of soil_state.txt lists is not found: the "
        "radiation correction computes its factors at the first step and every 7th step after it"},
+      // The storage file and the stack in a folder of their own: the stack is read where the
+      // record puts it, beside the storage file.
+      InStateFolder({"the radiation correction computed every 3rd step, its state in a folder of its own",
+                     [](const TempDir&, std::string& c) { RadiationEvery(c, 3); }, "snowstorage.stat", 4, kStart, 35}),
+      InStateFolder({"the radiation correction computed every 3rd step, its state in a folder of its own without "
+                     "the rhythm",
+                     [](const TempDir&, std::string& c) { RadiationEvery(c, 3); }, "snowstorage.stat", 4, kStart, 35,
+                     true, "", 60, nullptr, "radiation_correction.asc_End",
+                     "the state file state/radiation_correction.asc_End that the record of state/soil_state.txt "
+                     "lists is not found: the radiation correction computes its factors at the first step and every "
+                     "3rd step after it"}),
       {"the radiation correction computed every 2nd step in daily steps, broken after day 3",
        [](const TempDir& d, std::string& c) {
          StepsOf(d, c, 1440);

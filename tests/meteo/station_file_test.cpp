@@ -175,6 +175,24 @@ TEST(StationFileReader, MalformedFilesEndWithTheirCodes) {
   EXPECT_EQ(codeOf("x\nYY MM DD HH 1\nYY MM DD HH\nYY MM DD HH 1\n", false), 49);       // no X
   EXPECT_EQ(codeOf("x\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\nbad\n", true), 73);  // no date
   EXPECT_EQ(codeOf("x\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\n99999999999999 1 1 1 5\n", true), 73);
+  // A date or time written as one word, or an hour with a fraction, would shift the fields;
+  // a minus glued to the hour begins the first value.
+  const std::string head = "x\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\nn\n";
+  for (const char* record : {"1999-01-01 1 5\n", "1999 1 1 01:00 5\n", "1999 1 1 1.0 5\n", "1999/1/1 1 5\n"})
+    EXPECT_EQ(codeOf(head + record, true), 73) << record;
+  EXPECT_EQ(codeOf(head + "1999 1 1 1-5.5\n", true), 0);
+  {
+    CapturedLog iso;
+    StationFile f = MakeFile(dir, "x\nYY MM DD HH mm 1\nYY MM DD HH mm 2\nYY MM DD HH mm 3\nn\n2019-11-01 00:00 5\n");
+    AnalyzeStationFile(iso.log(), "t", N, f);
+    EXPECT_THROW(FindStartDate(iso.log(), "t", N, Date(2019, 11, 1, 0), f), int);
+    EXPECT_NE(iso.console().find("line 6: '2019-11-01 00:00 5'\nthe date '2019-11-01' is written as one word; a "
+                                 "record begins with the year, month, day and hour, and the minute that line 2 "
+                                 "declares with \"mm\", as whole numbers of their own, separated by blanks or tabs "
+                                 "(YYYY MM DD HH mm: '2019 11 1 0 0'"),
+              std::string::npos)
+        << iso.console();
+  }
   StationFile missing;
   missing.fileName = dir.file("absent.dat");
   CapturedLog log;
@@ -215,7 +233,8 @@ namespace {
 // A value of exactly -N or N is data (the validity rule keeps -N <= v <= N), but almost
 // surely a marker the no-data value does not catch: the first one the run reads, at the
 // start record or in a later block, is warned about once per file. Values beyond N are
-// missing without a word, and so are those before the start.
+// missing: those above N are counted in one WARNING per file with the largest (once the
+// first block is read), those below -N and those before the start without a word.
 TEST(StationFileReader, AValueAtTheNoDataBoundIsDataWithOneWarning) {
   TempDir dir;
   for (const bool atStart : {true, false}) {
@@ -239,6 +258,9 @@ TEST(StationFileReader, AValueAtTheNoDataBoundIsDataWithOneWarning) {
     const size_t first = console.find("so it counts as data");
     EXPECT_EQ(console.find("so it counts as data", first + 1), std::string::npos) << "one warning per file";
     EXPECT_NE(console.find("give [temperature] a no-data value below its size"), std::string::npos) << console;
+    const size_t above = console.find(" of [temperature]: 1 of the 6 values of lines 7 to 9 lie above the no-data "
+                                      "value 9999 of [temperature] (the largest 9999.5) and count as missing");
+    EXPECT_EQ(above != std::string::npos, atStart) << console;
   }
 }
 

@@ -24,6 +24,14 @@ void ReadNameAndCode(modelobject& o, std::string& name, int& code, const std::st
   o.restOfLine = o.controlFile.RestOfLine();
 }
 
+// An output of the module: its grid, the grid's write code, and its statistics file with
+// the statistics code on one line.
+void ReadOutputName(modelobject& o, EtOutputName& out, const char* grid, const char* writeCode, const char* stat) {
+  o.ReadControlValue(out.grid, grid);
+  o.ReadControlValue(out.writeCode, writeCode);
+  ReadNameAndCode(o, out.statFile, out.statCode, stat);
+}
+
 // count numbers from one line of the section; returns how many the line gave. A word that
 // begins like a number but is none ("2,0", "nan") ends the numbers; why stands then in
 // refused, for the caller's message (empty otherwise). where names the line.
@@ -107,87 +115,9 @@ std::string CoefficientList(const double cs[4]) {
   return s.str();
 }
 
-}  // namespace
-
-bool SunshineThreshold(const double cs[4], double& x0, int& why) {
-  double x1 = 0.0, x2 = 0.0;
-  int roots;
-  why = 0;
-  if (cs[3] != 0.0) {
-    roots = SolveQuadraticRoots(x1, x2, 2.0 * cs[2] / (3.0 * cs[3]), cs[1] / (3.0 * cs[3]));
-  } else if (cs[2] != 0.0) {
-    roots = SolveQuadraticRoots(x1, x2, cs[1] / cs[2], cs[0] / cs[2]);
-  } else if (cs[1] != 0.0) {
-    roots = 1;
-    x1 = x2 = -cs[0] / cs[1];
-  } else {
-    why = 1;
-    return false;
-  }
-  const auto inside = [](double x) { return x >= 0.0 && x <= 1.0; };
-  if (roots == 1 && inside(x1)) {
-    x0 = x1;
-    return true;
-  }
-  if (roots == 2) {
-    if (inside(x2)) {
-      x0 = x2;
-      return true;
-    }
-    if (inside(x1)) {
-      x0 = x1;
-      return true;
-    }
-  }
-  why = 2;
-  return false;
-}
-
-void ReadEtSection(modelobject& o, EtSection& s, double dtMinutes) {
-  o.ReadControlValue(s.method, "Methode fuer ");
-  ReadMonthly(o, s.pec, "PEC", "HAMON-evaporation");
-  ReadMonthly(o, s.fh, "fh", "HAUDE-evaporation");
-  o.ReadControlValue(s.fk, "fk - Coastfactor (WENDLING) for");
-  o.ReadControlValue(s.etp.grid, "Name of the ETP-Grids for ");
-  o.ReadControlValue(s.etp.writeCode, "Writegrid ETP for ");
-  ReadNameAndCode(o, s.etp.statFile, s.etp.statCode, "Name of ETP-stat.file for ");
-  o.ReadControlValue(s.etr.grid, "Name of the ETR-Grids for ");
-  o.ReadControlValue(s.etr.writeCode, "Writegrid ETR for    ");
-  ReadNameAndCode(o, s.etr.statFile, s.etr.statCode, "Name of the ETR-stat.file for ");
-  o.ReadControlValue(s.evaporation.grid, "Name of the evaporation_potential-grid for ");
-  o.ReadControlValue(s.evaporation.writeCode, "Writegrid EVAP for    ");
-  ReadNameAndCode(o, s.evaporation.statFile, s.evaporation.statCode,
-                  "Name of the evaporation_potential-stat.files for ");
-  o.ReadControlValue(s.realEvaporation.grid, "Name of the evaporation_real grid for ");
-  o.ReadControlValue(s.realEvaporation.writeCode, "Writegrid evaporation real for    ");
-  ReadNameAndCode(o, s.realEvaporation.statFile, s.realEvaporation.statCode,
-                  "Name of the evaporation_real-stat.files for ");
-  o.ReadControlValue(s.snowEvaporation.grid, "Name of the snow evaporation grid for ");
-  o.ReadControlValue(s.snowEvaporation.writeCode, "Writegrid snow evaporation for    ");
-  ReadNameAndCode(o, s.snowEvaporation.statFile, s.snowEvaporation.statCode,
-                  "Name of the snow evaporation-stat.files for ");
-  o.ReadControlValue(s.eip.grid, "Name of the EIP-Grids for ");
-  o.ReadControlValue(s.eip.writeCode, "Writegrid EIP for ");
-  ReadNameAndCode(o, s.eip.statFile, s.eip.statCode, "Name of EIP-stat.file for ");
-  ReadNameAndCode(o, s.radiationStatFile, s.radiationStatCode, "Name of the RGEX-stat.file for ");
-  ReadFixed(o, s.c, 4, "the four coefficients of global radiation from sunshine duration");
-  ReadFixed(o, s.cs, 4, "the four coefficients of sunshine duration from global radiation");
-  double ab[2];
-  ReadFixed(o, ab, 2, "the two coefficients of the atmospheric transmissivity");
-  s.transmissivityA = ab[0];
-  s.transmissivityB = ab[1];
-  ReadFixed(o, &s.elevationScale, 1, "the elevation scale of the temperature amplitude");
-  ReadMonthly(o, s.amplitude, "temperature amplitude (M)", "the day/night temperatures");
-  double fv[2];
-  std::string refused;
-  if (ReadNumbersOfLine(o, fv, 2, refused) < 2 || !refused.empty())
-    Fail(o,
-         "FATAL: error reading fraction for temperature amplitude for day/night\nor the annual variability\n" + refused,
-         10);
-  s.dayFraction = fv[0];
-  s.annualVariation = fv[1];
-
-  // Optional lines: the cloudiness statistics, then the Hamon factor of open water.
+// The optional lines behind the positional values: the cloudiness statistics, then the
+// Hamon factor of open water ("HamonCorrectionOpenWater = <x>"); a section header ends them.
+void ReadOptionalLines(modelobject& o, EtSection& s) {
   s.cloudinessStatFile = "cloudiness";
   s.cloudinessStatCode = 0;
   s.hamonOpenWater = 1.0;
@@ -235,8 +165,12 @@ void ReadEtSection(modelobject& o, EtSection& s, double dtMinutes) {
       Fail(o, "FATAL: the value of HamonCorrectionOpenWater in " + o.ShownControlFile() + " is not a number: " + line,
            10);
   }
+}
 
-  // Checks.
+// The values read, checked together: the method, the day's share of the amplitude, the
+// radiation and sunshine coefficients (which give the sunshine threshold x0), the
+// transmissivity and the values of the method.
+void CheckEtSection(modelobject& o, EtSection& s, double dtMinutes) {
   if (s.method < 1 || s.method > 4) {
     std::ostringstream m;
     m << "FATAL: the method of evapotranspiration in " << o.ShownControlFile() << " must be 1 (Penman/Monteith), 2 "
@@ -306,4 +240,76 @@ void ReadEtSection(modelobject& o, EtSection& s, double dtMinutes) {
       << s.elevationScale;
     Fail(o, m.str(), 10);
   }
+}
+
+}  // namespace
+
+bool SunshineThreshold(const double cs[4], double& x0, int& why) {
+  double x1 = 0.0, x2 = 0.0;
+  int roots;
+  why = 0;
+  if (cs[3] != 0.0) {
+    roots = SolveQuadraticRoots(x1, x2, 2.0 * cs[2] / (3.0 * cs[3]), cs[1] / (3.0 * cs[3]));
+  } else if (cs[2] != 0.0) {
+    roots = SolveQuadraticRoots(x1, x2, cs[1] / cs[2], cs[0] / cs[2]);
+  } else if (cs[1] != 0.0) {
+    roots = 1;
+    x1 = x2 = -cs[0] / cs[1];
+  } else {
+    why = 1;
+    return false;
+  }
+  const auto inside = [](double x) { return x >= 0.0 && x <= 1.0; };
+  if (roots == 1 && inside(x1)) {
+    x0 = x1;
+    return true;
+  }
+  if (roots == 2) {
+    if (inside(x2)) {
+      x0 = x2;
+      return true;
+    }
+    if (inside(x1)) {
+      x0 = x1;
+      return true;
+    }
+  }
+  why = 2;
+  return false;
+}
+
+void ReadEtSection(modelobject& o, EtSection& s, double dtMinutes) {
+  o.ReadControlValue(s.method, "Methode fuer ");
+  ReadMonthly(o, s.pec, "PEC", "HAMON-evaporation");
+  ReadMonthly(o, s.fh, "fh", "HAUDE-evaporation");
+  o.ReadControlValue(s.fk, "fk - Coastfactor (WENDLING) for");
+  ReadOutputName(o, s.etp, "Name of the ETP-Grids for ", "Writegrid ETP for ", "Name of ETP-stat.file for ");
+  ReadOutputName(o, s.etr, "Name of the ETR-Grids for ", "Writegrid ETR for    ", "Name of the ETR-stat.file for ");
+  ReadOutputName(o, s.evaporation, "Name of the evaporation_potential-grid for ", "Writegrid EVAP for    ",
+                 "Name of the evaporation_potential-stat.files for ");
+  ReadOutputName(o, s.realEvaporation, "Name of the evaporation_real grid for ", "Writegrid evaporation real for    ",
+                 "Name of the evaporation_real-stat.files for ");
+  ReadOutputName(o, s.snowEvaporation, "Name of the snow evaporation grid for ", "Writegrid snow evaporation for    ",
+                 "Name of the snow evaporation-stat.files for ");
+  ReadOutputName(o, s.eip, "Name of the EIP-Grids for ", "Writegrid EIP for ", "Name of EIP-stat.file for ");
+  ReadNameAndCode(o, s.radiationStatFile, s.radiationStatCode, "Name of the RGEX-stat.file for ");
+  ReadFixed(o, s.c, 4, "the four coefficients of global radiation from sunshine duration");
+  ReadFixed(o, s.cs, 4, "the four coefficients of sunshine duration from global radiation");
+  double ab[2];
+  ReadFixed(o, ab, 2, "the two coefficients of the atmospheric transmissivity");
+  s.transmissivityA = ab[0];
+  s.transmissivityB = ab[1];
+  ReadFixed(o, &s.elevationScale, 1, "the elevation scale of the temperature amplitude");
+  ReadMonthly(o, s.amplitude, "temperature amplitude (M)", "the day/night temperatures");
+  double fv[2];
+  std::string refused;
+  if (ReadNumbersOfLine(o, fv, 2, refused) < 2 || !refused.empty())
+    Fail(o,
+         "FATAL: error reading fraction for temperature amplitude for day/night\nor the annual variability\n" + refused,
+         10);
+  s.dayFraction = fv[0];
+  s.annualVariation = fv[1];
+
+  ReadOptionalLines(o, s);
+  CheckEtSection(o, s, dtMinutes);
 }

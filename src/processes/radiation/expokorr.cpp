@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <memory>
 
 #include "framework/logstream.h"
 #include "framework/run_files.h"
+#include "framework/storage_file.h"
 #include "framework/text_helpers.h"
 #include "framework/value_checks.h"
 #include "grids/grid_path.h"
@@ -367,24 +370,51 @@ void expokorrklasse::WriteRhythm() {
   WriteStateStack(RhythmStateName(correctionFile), stack);
 }
 
-void expokorrklasse::ContinueRhythm(bool warmStart) {
+void expokorrklasse::ContinueRhythm(bool warmStart, const std::string& storagePath) {
   if (flowControl == 0 || skipSteps <= 1 || !zoneGrid) return;
   // Written at the end, over the file read by a chain in place.
-  const void* read = warmStart ? ReadRhythm() : nullptr;
+  const void* read = warmStart ? ReadRhythm(storagePath) : nullptr;
   RunFiles::Current().Write(sectionHeader + " the state of its rhythm",
                             MakePath(output.outputDirectory, RhythmStateName(correctionFile)),
                             RunFiles::When::EndOnly, read);
 }
 
-const void* expokorrklasse::ReadRhythm() {
-  const std::string file = RhythmStateName(correctionFile);
+std::string expokorrklasse::RhythmToRead(const std::string& storagePath) const {
+  namespace fs = std::filesystem;
+  const std::string own = RhythmStateName(correctionFile);
+  const std::shared_ptr<const std::string> text =
+      storagePath.empty() ? nullptr : StorageFile::ReadText(storage, storagePath, log);
+  EndStateRecord record;
+  if (!text || ReadEndStateRecord(*text, record, nullptr) != 1) return own;
+  const std::string name = fs::path(own).filename().string();
+  for (const EndStateRecord::File& f : record.files) {
+    if (fs::path(f.name).filename().string() != name) continue;
+    const fs::path listed = fs::path(f.name).is_absolute() ? fs::path(f.name)
+                                                            : fs::path(storagePath).parent_path() / f.name;
+    const std::string recorded = listed.lexically_normal().string();
+    std::error_code ec;
+    const bool there = fs::exists(MakePath(output.inputDirectory, recorded), ec);
+    if (there || !fs::exists(MakePath(output.inputDirectory, own), ec)) return recorded;
+  }
+  return own;
+}
+
+const void* expokorrklasse::ReadRhythm(const std::string& storagePath) {
+  const std::string file = RhythmToRead(storagePath);
   const std::string path = MakePath(output.inputDirectory, file);
+  if (file != RhythmStateName(correctionFile) && log) {
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec))
+      *log << "INFO: the state of the radiation correction is read from " << path << ", where the record of "
+           << storagePath << " lists it (beside the storage file read), not from "
+           << MakePath(output.inputDirectory, RhythmStateName(correctionFile)) << "[end-entry]";
+  }
   HeldStack held(*this);
   if (!ReadStateStack(file, "state of the radiation correction",
                       " (its factors and the steps since it computed them, kept by a run that computes every " +
-                          std::to_string(skipSteps) + "th step)",
+                          OrdinalText(skipSteps) + " step)",
                       "the radiation correction computes its factors at the first step and every " +
-                          std::to_string(skipSteps) + "th step after it",
+                          OrdinalText(skipSteps) + " step after it",
                       held))
     return nullptr;
   double*** const stack = held.levels;

@@ -21,10 +21,11 @@ class expokorrklasse : public teilmodellklasse {
   // the rhythm's state beside the correction grid (StateStackName).
   virtual void Run(ModelDate date);
   // A correction computed every skipSteps-th step declares the stack of its rhythm that its
-  // last step writes; at a warm start (the soil model reads its storage file) it goes on with
-  // the rhythm and the factors of the run before, from the stack that run kept (without one,
-  // an INFO says so and the first step computes).
-  void ContinueRhythm(bool warmStart);
+  // last step writes; at a warm start (the soil model reads its storage file storagePath) it
+  // goes on with the rhythm and the factors of the run before, from the stack that run kept:
+  // where the record of the storage file lists it, else beside the control file (without
+  // one, an INFO says so, a WARNING when the record lists it, and the first step computes).
+  void ContinueRhythm(bool warmStart, const std::string& storagePath = std::string());
   void DeleteModule() override;
   void ShareScratchGrids() override;
 
@@ -80,7 +81,11 @@ class expokorrklasse : public teilmodellklasse {
   void Step(ModelDate date);
   void WriteRhythm();
   // The rhythm's state at a warm start; what ties the file read to the one written.
-  const void* ReadRhythm();
+  const void* ReadRhythm(const std::string& storagePath);
+  // Where the stack of the rhythm is read from: where the record of the storage file read
+  // puts it (a file of its name beside the storage file), when it lies there or nowhere
+  // else; else beside the control file, where a run writing into the working folder left it.
+  std::string RhythmToRead(const std::string& storagePath) const;
 };
 
 // The file of the rhythm's state beside the correction grid's file name: levels 0 the
