@@ -401,10 +401,16 @@ void meteointerpol::ReadScenarioSettings() {
   for (int r = 1; r <= szenNum; ++r) {
     for (int c = 1; c <= 14; ++c) {
       double v;
-      if (!controlFile.ReadDouble(v))
+      if (!controlFile.ReadDouble(v)) {
+        // A word that begins like a number ("2,5", ",,") is named with its line.
+        const std::string word = controlFile.NumberJustRefused();
         Fatal("error! scenario-data row " + std::to_string(r) + ", column " + std::to_string(c) + " in " + name +
-                  ": read error!",
+                  ": read error!" +
+                  (word.empty() ? std::string()
+                                : " \"" + word.substr(0, 80) + "\" on " + controlFile.LineText(ShownControlFile()) +
+                                      " is not a finite number" + CommaBetweenDigitsNote(word)),
               48);
+      }
       if (c == 1)
         s.x[r] = v;
       else if (c == 2)
