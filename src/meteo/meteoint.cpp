@@ -291,6 +291,7 @@ void meteointerpol::ReadControlSection() {
   } else if (interpolationMethod == 9) {
     controlFile.SkipBlanks();
     TextCursor c(controlFile.RestOfLine());
+    c.RequireWholeNumbers();  // a row of the control file: "8.9e-5, 0.077, 127, ..." too
     double f1, x1, f2, x2;
     int threshold;
     if (!(c.ReadDouble(f1) && c.ReadDouble(x1) && c.ReadInt(threshold) && c.ReadDouble(f2) && c.ReadDouble(x2)))
@@ -305,6 +306,7 @@ void meteointerpol::ReadControlSection() {
   } else if (interpolationMethod == 10 || interpolationMethod == 11) {
     controlFile.SkipBlanks();
     TextCursor c(controlFile.RestOfLine());
+    c.RequireWholeNumbers();  // a row of the control file: "8.9e-5, 0.077, 127, ..." too
     int got = 0;
     got += c.ReadDouble(lowerInversion);
     got += got == 1 && c.ReadDouble(upperInversion);
@@ -320,12 +322,13 @@ void meteointerpol::ReadControlSection() {
   } else if (interpolationMethod == 12) {
     controlFile.SkipBlanks();
     TextCursor c(controlFile.RestOfLine());
+    c.RequireWholeNumbers();  // a row of the control file: "8.9e-5, 0.077, 127, ..." too
     int got = 0;
     got += c.ReadDouble(lapseRate);
     got += got == 1 && c.ReadDouble(inversionHeight);
     got += got == 2 && c.ReadDouble(fixedUpperLapseRate);
     std::string token;
-    if (got == 3 && c.ReadWord(token)) pTypeFlag = token.find("P-type") != std::string::npos ? 1 : 0;
+    if (got == 3 && c.ReadRowWord(token)) pTypeFlag = token.find("P-type") != std::string::npos ? 1 : 0;
     if (got == 1) inversionHeight = fixedUpperLapseRate = -9999.0;
     if (got == 0 || got == 2)
       Fatal("error reading the required parameter \"lapse rate\" and/or optional parameters inversion_hight and fix "
