@@ -198,7 +198,8 @@ std::string PreprocessControlText(LogStream* log, const std::string& text, std::
 
     if (!IsNumericValue(value)) {
       for (int k = 1; k < index; ++k) {
-        if (table.values[k] != value) continue;
+        // The same symbol set again is named by the WARNING above.
+        if (table.values[k] != value || table.names[k] == name) continue;
         if (log)
           *log << "INFO: \n------------------------ WARNING --------------------------"
                << "\npossible error in control file!\n"
