@@ -367,6 +367,9 @@ void RequireWholeStorageFile(const std::string& text, const std::string& path, L
     refuse(FormatText("is empty (%zu bytes%s): it holds no part of a state; a storage file holds the parts "
                       "[routing_model_v2], [soil_model] and [snow_model_v2] of the run that wrote it",
                       text.size(), text.empty() ? "" : ", blanks and line ends alone"));
+  // Text of one byte a character, its lines ended by line feeds, as its readers take it.
+  const std::string layout = TextLayoutFault(text);
+  if (!layout.empty()) refuse(layout);
   // Text: tabs, line ends and printable characters (UTF-8 included), as any editor saves it.
   for (size_t i = 0; i < text.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
@@ -375,18 +378,6 @@ void RequireWholeStorageFile(const std::string& text, const std::string& path, L
                         "file, or a damaged one",
                         c, LineAt(text, i), i + 1, text.size()));
   }
-  // Lines that end in a carriage return alone (as classic Mac OS saved text) run together
-  // into one line for every reader.
-  long loneReturns = 0, lineFeeds = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    lineFeeds += text[i] == '\n';
-    loneReturns += text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n');
-  }
-  if (loneReturns > lineFeeds)
-    refuse(FormatText("ends its lines with a carriage return alone (CR, %ld of them, and %ld line feeds), as classic "
-                      "Mac OS saved text: its readers read lines that end in a line feed (LF, or CR LF); save the "
-                      "file with LF or CR LF line ends (tr '\\r' '\\n' < old > new)",
-                      loneReturns, lineFeeds));
   // A line of this program's own layout.
   std::string own;
   long ownLine = 0;

@@ -19,6 +19,14 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
+// A comma or a semicolon: what separates the values of a row where it stands behind one.
+bool IsRowSeparator(char c) { return c == ',' || c == ';'; }
+
+// Whether a number (or "nan", "inf") begins at the offset of text.
+bool NumberBeginsAt(const std::string& text, size_t at) {
+  return at < text.size() && BeginsLikeNumber(text.substr(at, 6));
+}
+
 // Parses the longest numeric prefix of [p, end) as a double the way "%lf" does
 // (optional sign, digits, fraction, exponent); returns the characters consumed or 0.
 size_t ParseDoublePrefix(const char* p, const char* end, double& value) {
@@ -177,13 +185,56 @@ bool ReadWholeFile(const std::string& path, std::string& contents) {
   return ok;
 }
 
+bool ReadFileStart(const std::string& path, size_t maxBytes, std::string& contents) {
+  contents.clear();
+  if (!RegularOrMissing(path)) return false;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  contents.resize(maxBytes);
+  const size_t got = std::fread(&contents[0], 1, maxBytes, f);
+  const bool ok = !std::ferror(f);
+  std::fclose(f);
+  contents.resize(got);
+  return ok;
+}
+
+std::string TextLayoutFault(const std::string& bytes, bool head) {
+  const std::string looked = head ? FormatText(" in its first %zu bytes", bytes.size()) : std::string();
+  // UTF-16: a byte-order mark FF FE or FE FF, or plain text whose every other byte is NUL
+  // (three in four of them at least; a block of NULs, as a crash may leave, has them in both
+  // places and is no UTF-16).
+  const size_t sample = std::min<size_t>(bytes.size(), 4096) & ~static_cast<size_t>(1);
+  size_t evenNul = 0, oddNul = 0;
+  for (size_t i = 0; i < sample; ++i) (i % 2 ? oddNul : evenNul) += bytes[i] == '\0';
+  const bool littleMark = bytes.compare(0, 2, "\xFF\xFE") == 0, bigMark = bytes.compare(0, 2, "\xFE\xFF") == 0;
+  const size_t more = std::max(evenNul, oddNul), fewer = std::min(evenNul, oddNul);
+  if (littleMark || bigMark || (sample >= 4 && more * 8 >= sample * 3 && fewer * 8 <= more)) {
+    const bool little = littleMark || (!bigMark && oddNul >= evenNul);
+    return std::string("is saved in UTF-16 (") + (little ? "little" : "big") + "-endian" +
+           (littleMark || bigMark ? ", with the byte-order mark " + std::string(little ? "FF FE" : "FE FF") : "") +
+           "): its readers read text of one byte a character (ASCII or UTF-8); save it as UTF-8 (iconv -f UTF-16 -t "
+           "UTF-8 old > new)";
+  }
+  // Lines that end in a carriage return alone run together into one line for every reader.
+  long loneReturns = 0, lineFeeds = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    lineFeeds += bytes[i] == '\n';
+    loneReturns += bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n');
+  }
+  if (loneReturns <= lineFeeds) return std::string();
+  return FormatText("ends its lines with a carriage return alone (CR, %ld of them, and %ld line feeds%s), as classic "
+                    "Mac OS saved text: its readers read lines that end in a line feed (LF, or CR LF); save the "
+                    "file with LF or CR LF line ends (tr '\\r' '\\n' < old > new)",
+                    loneReturns, lineFeeds, looked.c_str());
+}
+
 size_t ByteOrderMarkLength(const char* bytes, size_t size) {
   return size >= 3 && std::memcmp(bytes, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
 }
 
 bool TextCursor::LoadFile(const std::string& path) {
   pos_ = 0;
-  numberEnd_ = std::string::npos;
+  valueEnd_ = emptyValueAt_ = std::string::npos;
   sourceLines_.reset();
   countedTo_ = 0;
   countedLine_ = 1;
@@ -294,14 +345,31 @@ bool TextCursor::ReadWord(std::string& word) {
   return true;
 }
 
+bool TextCursor::TakeRowSeparator() {
+  if (!wholeNumbers_ || wholeWords_ || pos_ != valueEnd_) return true;
+  const auto spaceEnd = [this](size_t p) {
+    while (p < text_.size() && (text_[p] == ' ' || text_[p] == '\t')) ++p;
+    return p;
+  };
+  const size_t p = spaceEnd(pos_);
+  if (p >= text_.size() || !IsRowSeparator(text_[p])) return true;
+  // A second separator with a value behind it leaves a value out ("2.0,, 3.0"): refused,
+  // rather than read as the end of the row.
+  size_t next = spaceEnd(p + 1);
+  if (next < text_.size() && IsRowSeparator(text_[next])) {
+    while (next < text_.size() && (IsRowSeparator(text_[next]) || text_[next] == ' ' || text_[next] == '\t')) ++next;
+    if (NumberBeginsAt(text_, next)) {
+      pos_ = refusedAt_ = emptyValueAt_ = p;
+      return false;
+    }
+  }
+  pos_ = p + 1;
+  return true;
+}
+
 template <typename T>
 bool TextCursor::ReadNumber(T& value, size_t (*parsePrefix)(const char*, const char*, T&)) {
-  if (wholeNumbers_ && !wholeWords_ && pos_ == numberEnd_) {
-    // A comma or semicolon behind the number just read separates it from this one.
-    size_t p = pos_;
-    while (p < text_.size() && (text_[p] == ' ' || text_[p] == '\t')) ++p;
-    if (p < text_.size() && (text_[p] == ',' || text_[p] == ';')) pos_ = p + 1;
-  }
+  if (!TakeRowSeparator()) return false;
   SkipBlanks();
   T v{};
   const char* at = text_.data() + pos_;
@@ -315,7 +383,22 @@ bool TextCursor::ReadNumber(T& value, size_t (*parsePrefix)(const char*, const c
   }
   value = v;
   pos_ += used;
-  numberEnd_ = pos_;
+  valueEnd_ = pos_;
+  return true;
+}
+
+bool TextCursor::ReadRowWord(std::string& word) {
+  if (!TakeRowSeparator()) return false;
+  SkipBlanks();
+  if (AtEnd()) return false;
+  const size_t start = pos_;
+  for (; pos_ < text_.size() && !IsBlank(text_[pos_]); ++pos_) {
+    if (!wholeNumbers_ || pos_ == start || !IsRowSeparator(text_[pos_])) continue;
+    const size_t next = pos_ + 1;
+    if (next >= text_.size() || IsBlank(text_[next]) || NumberBeginsAt(text_, next)) break;
+  }
+  word.assign(text_, start, pos_ - start);
+  valueEnd_ = pos_;
   return true;
 }
 
@@ -336,6 +419,13 @@ bool TextCursor::ReadInt(int& value) {
 bool TextCursor::ReadDouble(double& value) { return ReadNumber(value, ParseDoublePrefix); }
 
 std::string TextCursor::RefusedNumber() const {
+  if (pos_ == emptyValueAt_) {
+    // The separators around the value left out, as written: ",," or ", ;".
+    size_t end = pos_;
+    while (end < text_.size() && (IsRowSeparator(text_[end]) || text_[end] == ' ' || text_[end] == '\t')) ++end;
+    while (end > pos_ && !IsRowSeparator(text_[end - 1])) --end;
+    return text_.substr(pos_, end - pos_);
+  }
   std::string word = PeekWord();
   return BeginsLikeNumber(word) ? word : std::string();
 }
@@ -350,9 +440,11 @@ bool BeginsLikeNumber(const std::string& word) {
   return head == "nan" || head == "inf";
 }
 
-bool ReadNumberRow(const std::string& line, size_t max, std::vector<double>& values, std::string& refused) {
+bool ReadNumberRow(const std::string& line, size_t max, std::vector<double>& values, std::string& refused,
+                   size_t* beyond) {
   values.clear();
   refused.clear();
+  if (beyond) *beyond = 0;
   TextCursor c(line);
   c.RequireWholeNumbers();
   double v = 0.0;
@@ -364,7 +456,15 @@ bool ReadNumberRow(const std::string& line, size_t max, std::vector<double>& val
     refused = c.RefusedNumber();
     return refused.empty();
   }
+  if (beyond)
+    for (double more = 0.0; c.ReadDouble(more);) ++*beyond;
   return true;
+}
+
+std::string RowBeyondText(size_t max, size_t beyond) {
+  return "holds " + std::to_string(max + beyond) + " numbers, " + std::to_string(beyond) + " more than the " +
+         std::to_string(max) + " it takes, and the rest of the line is not read (a remark behind the values begins "
+         "with a word or \"#\")";
 }
 
 std::string TextCursor::RestOfLine() {
@@ -383,6 +483,9 @@ bool TextCursor::ReadLine(std::string& line) {
 }
 
 std::string CommaBetweenDigitsNote(const std::string& word) {
+  if (!word.empty() && IsRowSeparator(word[0]))
+    return ": no value stands between the separators (each value of a row stands behind one comma or semicolon: "
+           "write the value left out, or drop a separator, \"2.0, 3.0\")";
   const auto digit = [](char c) { return c >= '0' && c <= '9'; };
   for (size_t i = 1; i + 1 < word.size(); ++i)
     if (word[i] == ',' && digit(word[i - 1]) && digit(word[i + 1]))

@@ -88,7 +88,9 @@ struct ControlFileLines {
 // for an int) is refused too. Such a cursor reads a row of numbers as the lists of the
 // tables are read: a comma or a semicolon right behind a number (blanks may stand around
 // it) separates it from the next one, as blanks do ("2.0, 2.0, 2.5"); one between two
-// digits ("2,5") stays refused, as it may be a decimal comma.
+// digits ("2,5") stays refused, as it may be a decimal comma, and so does a value left out
+// between two separators with a value behind them ("2.0,, 3.0": RefusedNumber gives ",,"),
+// which would otherwise end the row there.
 class TextCursor {
  public:
   TextCursor() = default;
@@ -98,7 +100,7 @@ class TextCursor {
   void SetText(std::string text) {
     text_ = std::move(text);
     pos_ = 0;
-    numberEnd_ = std::string::npos;
+    valueEnd_ = emptyValueAt_ = std::string::npos;
     sourceLines_.reset();
     countedTo_ = 0;
     countedLine_ = 1;
@@ -132,6 +134,11 @@ class TextCursor {
   bool ReadLong(long& value);      // like "%ld"
   bool ReadInt(int& value);        // like "%d"; values outside int are refused
   bool ReadDouble(double& value);  // like "%lf"
+  // The next word of a row of values ("1, loam, 25"): as ReadWord, but where numbers are read
+  // whole a comma or semicolon separates it as it separates numbers: the one right behind
+  // the value read before, and one that ends the word (a blank, the end or a number behind
+  // it: "loam," and "loam,25" give "loam"; "silt,clay" stays one word).
+  bool ReadRowWord(std::string& word);
   // The rest of the current line without its line break (a trailing "\r" is dropped);
   // the position moves to the start of the next line.
   std::string RestOfLine();
@@ -161,12 +168,16 @@ class TextCursor {
   // prefix, 0 for none) and takes it when it is whole as required.
   template <typename T>
   bool ReadNumber(T& value, size_t (*parsePrefix)(const char*, const char*, T&));
+  // Passes over the comma or semicolon behind the value just read of a row; false, with the
+  // position at it, when a second one follows and leaves a value out.
+  bool TakeRowSeparator();
 
   std::string text_;
   size_t pos_ = 0;
   std::shared_ptr<const ControlFileLines> sourceLines_;
   size_t refusedAt_ = std::string::npos;  // where the last failed number read stopped
-  size_t numberEnd_ = std::string::npos;  // where the last number read ended
+  size_t valueEnd_ = std::string::npos;     // where the last value of a row read ended
+  size_t emptyValueAt_ = std::string::npos;  // where a value left out was refused
   mutable size_t countedTo_ = 0;          // LineNumber's last position ...
   mutable long countedLine_ = 1;          // ... and the line it stands in
   bool wholeNumbers_ = false;
@@ -182,14 +193,29 @@ bool BeginsLikeNumber(const std::string& word);
 // separated by blanks, commas or semicolons (see TextCursor); the first word that does not
 // begin like a number ends them, as does other text attached to a number ("0.5mm 0.7": the
 // rest is a remark). A word that begins like a number but is no finite number or not whole
-// ("2,0", "0x10", "nan") is returned in refused (false); true otherwise, with the numbers in
-// values.
-bool ReadNumberRow(const std::string& line, size_t max, std::vector<double>& values, std::string& refused);
+// ("2,0", "0x10", "nan"), or the separators around a value left out (",,"), is returned in
+// refused (false); true otherwise, with the numbers in values. beyond, when given, receives
+// the count of numbers that follow the max-th (a row written longer than it is read).
+bool ReadNumberRow(const std::string& line, size_t max, std::vector<double>& values, std::string& refused,
+                   size_t* beyond = nullptr);
+// What a message on a row that holds beyond numbers more than the max it takes says of it,
+// behind the row's name: "holds 13 numbers, 1 more than the 12 it takes: ...".
+std::string RowBeyondText(size_t max, size_t beyond);
 
-// What a message on a refused number adds when the word holds a comma between two digits
-// ("2,5", "2.0,2.5"): that it makes no number, and how to write a fraction or a row of
-// values. Empty for any other word.
+// What a message on a refused number adds on its commas: for a word holding a comma between
+// two digits ("2,5", "2.0,2.5") that it makes no number, and how to write a fraction or a row
+// of values; for the separators around a value left out (",,") that a value is missing.
+// Empty for any other word.
 std::string CommaBetweenDigitsNote(const std::string& word);
+
+// Why a file's bytes cannot be read as this program's text files are, as a message goes on
+// behind the file's name: saved in UTF-16 (two bytes a character, a NUL in every other byte
+// of plain text), or its lines ending in a carriage return alone (classic Mac OS), which every
+// reader would take for one line. Empty when neither holds. head: the bytes are the file's
+// first ones only (a long file looked at where it begins), as the message then says.
+std::string TextLayoutFault(const std::string& bytes, bool head = false);
+// Reads at most maxBytes from the start of a file; false when it cannot be opened or read.
+bool ReadFileStart(const std::string& path, size_t maxBytes, std::string& contents);
 
 // Parses a whole string as a number (surrounding blanks allowed); false otherwise.
 bool ParseDouble(const std::string& text, double& value);

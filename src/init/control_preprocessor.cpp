@@ -60,6 +60,43 @@ bool IsNumericValue(const std::string& value) {
   return end != nullptr && *end == '\0';
 }
 
+// The name and the value of a "$set" line's words: "$set $name = value", and the same with
+// the "=" written without blanks ("$name=value", "$name= value", "$name =value"); the word in
+// the place of the "=" is not looked at ("$set $name : value"). False when a part is missing.
+bool SplitDefinition(const std::vector<std::string>& words, std::string& name, std::string& value) {
+  if (words.size() >= 2) {
+    const size_t eq = words[1].find('=');
+    if (eq != std::string::npos && eq > 0) {
+      name = words[1].substr(0, eq);
+      value = words[1].substr(eq + 1);
+      if (value.empty() && words.size() >= 3) value = words[2];
+      return !value.empty();
+    }
+  }
+  if (words.size() == 3 && words[2].size() > 1 && words[2][0] == '=') {
+    name = words[1];
+    value = words[2].substr(1);
+    return true;
+  }
+  if (words.size() < 4) return false;
+  name = words[1];
+  value = words[3];
+  return true;
+}
+
+// A symbol set again (a shared header's value and a local one): every line takes the value it
+// was first set to, which the WARNING names with both lines.
+void WarnIfSetBefore(LogStream* log, const SymbolTable& table, int index, const std::string& source) {
+  int first = 1;
+  while (first < index && table.names[first] != table.names[index]) ++first;
+  if (first == index || !log) return;
+  *log << "WARNING: the symbol " << table.names[index] << " is set twice in " << source << ", at line "
+       << table.lines[first] << " to " << table.values[first] << " and at line " << table.lines[index] << " to "
+       << table.values[index] << ": the run uses the value of line " << table.lines[first] << ", "
+       << table.values[first] << ", on every line (a symbol keeps the value it is first set to); remove the "
+       << "line not meant" << "[end-entry]";
+}
+
 }  // namespace
 
 std::string& SubstituteLine(LogStream* log, std::string& line, long lineNumber, const std::vector<std::string>& names,
@@ -138,29 +175,31 @@ std::string PreprocessControlText(LogStream* log, const std::string& text, std::
     if (line.find("$set") == std::string::npos) continue;
     std::vector<std::string> words;
     GetToken(line, " \t\r\n\v\f", words);
-    if (words.size() < 4)
+    std::string name, value;
+    if (!SplitDefinition(words, name, value))
       Fail(log, "incomplete symbol definition at " + LineOf(lineNumber, source) + " (expected: $set $name = value)");
     if (table.count() >= kMaxSymbols)
       Fail(log, "more than " + std::to_string(kMaxSymbols) + " symbols in " + source + " (line " +
                     std::to_string(lineNumber) + ")");
-    const std::string& name = words[1];
     if (name.size() > kMaxSymbolText)
       Fail(log, "the name of the symbol at " + LineOf(lineNumber, source) + " is longer than " +
                     std::to_string(kMaxSymbolText) + " characters");
     table.names.push_back(name);
-    table.values.push_back(words[3]);
+    table.values.push_back(value);
+    table.lines.push_back(lineNumber);
     const int index = table.count();
-    std::string value = words[3];
     SubstituteLine(log, value, lineNumber, table.names, table.values, index, index, source);
     while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
     if (value.size() > kMaxSymbolText)
       Fail(log, "the value of symbol " + name + " at " + LineOf(lineNumber, source) + " is longer than " +
                     std::to_string(kMaxSymbolText) + " characters");
     table.values[index] = value;
+    WarnIfSetBefore(log, table, index, source);
 
     if (!IsNumericValue(value)) {
       for (int k = 1; k < index; ++k) {
-        if (table.values[k] != value) continue;
+        // The same symbol set again is named by the WARNING above.
+        if (table.values[k] != value || table.names[k] == name) continue;
         if (log)
           *log << "INFO: \n------------------------ WARNING --------------------------"
                << "\npossible error in control file!\n"

@@ -15,8 +15,9 @@ constexpr int kMaxSymbols = 2000;
 struct SymbolTable {
   std::vector<std::string> names;   // 1-based, names[0] unused; names keep their "$"
   std::vector<std::string> values;  // 1-based
+  std::vector<long> lines;          // 1-based: the line of the control file that sets it
   int count() const { return static_cast<int>(names.size()) - 1; }
-  SymbolTable() : names(1), values(1) {}
+  SymbolTable() : names(1), values(1), lines(1) {}
 };
 
 // Treats one line in place (the line carries one blank in front): cuts the remark,

@@ -21,6 +21,13 @@ void defaultini::CompileSymbols(std::string& controlFile) {
     if (log) *log << "FATAL: error opening " << source << FileOpenReason(source, false, 0) << "[end-entry]";
     throw 28;
   }
+  // A file saved in UTF-16 or with lone carriage returns would be read as no section or one
+  // line: named as such, with the way to save it.
+  const std::string layout = TextLayoutFault(text);
+  if (!layout.empty()) {
+    if (log) *log << "FATAL: the control file " << source << " " << layout << "[end-entry]";
+    throw 17;
+  }
   // An editor's byte-order mark is no part of the text: the first line may begin a section.
   text.erase(0, ByteOrderMarkLength(text));
   auto lines = std::make_shared<ControlFileLines>();

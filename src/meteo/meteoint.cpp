@@ -291,6 +291,7 @@ void meteointerpol::ReadControlSection() {
   } else if (interpolationMethod == 9) {
     controlFile.SkipBlanks();
     TextCursor c(controlFile.RestOfLine());
+    c.RequireWholeNumbers();  // a row of the control file: "8.9e-5, 0.077, 127, ..." too
     double f1, x1, f2, x2;
     int threshold;
     if (!(c.ReadDouble(f1) && c.ReadDouble(x1) && c.ReadInt(threshold) && c.ReadDouble(f2) && c.ReadDouble(x2)))
@@ -305,6 +306,7 @@ void meteointerpol::ReadControlSection() {
   } else if (interpolationMethod == 10 || interpolationMethod == 11) {
     controlFile.SkipBlanks();
     TextCursor c(controlFile.RestOfLine());
+    c.RequireWholeNumbers();  // a row of the control file: "8.9e-5, 0.077, 127, ..." too
     int got = 0;
     got += c.ReadDouble(lowerInversion);
     got += got == 1 && c.ReadDouble(upperInversion);
@@ -320,12 +322,13 @@ void meteointerpol::ReadControlSection() {
   } else if (interpolationMethod == 12) {
     controlFile.SkipBlanks();
     TextCursor c(controlFile.RestOfLine());
+    c.RequireWholeNumbers();  // a row of the control file: "8.9e-5, 0.077, 127, ..." too
     int got = 0;
     got += c.ReadDouble(lapseRate);
     got += got == 1 && c.ReadDouble(inversionHeight);
     got += got == 2 && c.ReadDouble(fixedUpperLapseRate);
     std::string token;
-    if (got == 3 && c.ReadWord(token)) pTypeFlag = token.find("P-type") != std::string::npos ? 1 : 0;
+    if (got == 3 && c.ReadRowWord(token)) pTypeFlag = token.find("P-type") != std::string::npos ? 1 : 0;
     if (got == 1) inversionHeight = fixedUpperLapseRate = -9999.0;
     if (got == 0 || got == 2)
       Fatal("error reading the required parameter \"lapse rate\" and/or optional parameters inversion_hight and fix "
@@ -401,10 +404,16 @@ void meteointerpol::ReadScenarioSettings() {
   for (int r = 1; r <= szenNum; ++r) {
     for (int c = 1; c <= 14; ++c) {
       double v;
-      if (!controlFile.ReadDouble(v))
+      if (!controlFile.ReadDouble(v)) {
+        // A word that begins like a number ("2,5", ",,") is named with its line.
+        const std::string word = controlFile.NumberJustRefused();
         Fatal("error! scenario-data row " + std::to_string(r) + ", column " + std::to_string(c) + " in " + name +
-                  ": read error!",
+                  ": read error!" +
+                  (word.empty() ? std::string()
+                                : " \"" + word.substr(0, 80) + "\" on " + controlFile.LineText(ShownControlFile()) +
+                                      " is not a finite number" + CommaBetweenDigitsNote(word)),
               48);
+      }
       if (c == 1)
         s.x[r] = v;
       else if (c == 2)

@@ -373,6 +373,13 @@ void AnalyzeStationFile(LogStream& log, const std::string& name, double nodata, 
       << "[end-entry]";
   LineReader in(f.fileName);
   if (!in.Ok()) Fail(log, "\nerror opening " + f.fileName + FileOpenReason(f.fileName, false, 0), 49);
+  // A file saved in UTF-16 or with lone carriage returns is named as such, not by a header
+  // it seems to lack; where it begins tells.
+  std::string head;
+  const size_t headBytes = 1 << 16;
+  const std::string layout =
+      ReadFileStart(f.fileName, headBytes, head) ? TextLayoutFault(head, head.size() == headBytes) : std::string();
+  if (!layout.empty()) Fail(log, "station file " + f.fileName + " " + layout, 49);
   std::string lines[4];
   int got = 0;
   while (got < 4 && in.NextLine(lines[got])) ++got;

@@ -1,6 +1,8 @@
 // The reader of [landuse_table]: the row count, then one entry per land-use class in
 // either the old positional format (one line) or the keyword format (from the line with
 // "method", "{" and a method keyword up to the first line holding "}").
+#include <algorithm>
+
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
 #include "init/defaultini.h"
@@ -18,6 +20,63 @@ std::string MethodKeyword(const std::string& line) {
   for (const char* keyword : kMethodKeywords)
     if (line.find(keyword) != std::string::npos) return keyword;
   return std::string();
+}
+
+// An entry as a message names it: its position, its first two words (code and name) and its line.
+std::string EntryText(int i, const std::string& firstLine, const std::string& where) {
+  std::vector<std::string> words;
+  GetToken(firstLine.substr(0, firstLine.find_first_of("{#")), " \t\r", words);
+  if (words.size() > 2) words.resize(2);
+  std::string first;
+  for (const std::string& word : words) first += (first.empty() ? "" : " ") + word.substr(0, 40);
+  return "land use entry " + std::to_string(i) + ", \"" + first + "\" at " + where;
+}
+
+[[noreturn]] void EntryFault(LogStream* log, const std::string& entry, const std::string& what) {
+  if (log) *log << "FATAL: error in control file, [landuse_table], " << entry << ": " << what << "[end-entry]";
+  throw 29;
+}
+
+// A first line that no old positional line is, though no keyword entry begins with it
+// either: it sets the key "method" (the keyword form) with a method this table does not
+// know, or with a known one but without the "{" that opens the entry on the same line.
+void RefuseKeywordFormWithoutEntry(LogStream* log, const std::string& line, const std::string& entry) {
+  const std::string text = line.substr(0, line.find('#'));
+  size_t eq = std::string::npos;
+  for (size_t at = text.find("method"); at != std::string::npos && eq == std::string::npos;
+       at = text.find("method", at + 1)) {
+    const size_t after = std::min(text.find_first_not_of(" \t", at + 6), text.size());
+    if (after < text.size() && text[after] == '=') eq = after;
+  }
+  if (eq == std::string::npos) return;
+  const size_t begin = std::min(text.find_first_not_of(" \t", eq + 1), text.size());
+  const std::string method = text.substr(begin, text.find_first_of(" \t\r;{}", begin) - begin);
+  std::string known;
+  for (const char* keyword : kMethodKeywords) known += std::string(known.empty() ? "" : ", ") + keyword;
+  const std::string form = "; an entry of the keyword form begins \"<code> <name> { method = <method>;\" on one line "
+                           "and ends with \"}\", an old positional line holds no \"method =\"";
+  if (std::find(std::begin(kMethodKeywords), std::end(kMethodKeywords), method) == std::end(kMethodKeywords))
+    EntryFault(log, entry, "the method \"" + method.substr(0, 80) + "\" is none of the land use methods (" + known +
+                               "; the old positional form takes no method)" + form);
+  EntryFault(log, entry, "the line sets method = " + method + " but holds no \"{\"" + form);
+}
+
+// The lines of a keyword entry up to its "}": a line that begins another entry (a "{") or a
+// section ("[") before it, or the end of the file, means the "}" is missing.
+void JoinEntryLines(LogStream* log, TextCursor& cursor, std::string& text, const std::string& entry) {
+  std::string next;
+  while (text.find('}') == std::string::npos) {
+    const long line = cursor.LineNumber();
+    if (!cursor.ReadLine(next))
+      EntryFault(log, entry, "the file ends before its closing \"}\"; end the entry with \"}\"");
+    const size_t first = next.find_first_not_of(" \t");
+    if (next.find('{') != std::string::npos || (first != std::string::npos && next[first] == '['))
+      EntryFault(log, entry, "its closing \"}\" is missing: " + cursor.LineText(line) + " begins " +
+                                 (next[first] == '[' ? "the section " : "another entry ") + "\"" +
+                                 next.substr(first, 60) + "\"; end the entry with \"}\" before it");
+    text += '\n';
+    text += next;
+  }
 }
 
 [[noreturn]] void EndOfFile(LogStream* log, int read, int count) {
@@ -58,21 +117,19 @@ std::vector<LanduseTableEntry> ReadLanduseSection(LogStream* log, TextCursor& cu
   for (int i = 1; i <= count; ++i) {
     std::string text;
     const size_t from = cursor.Pos();
+    const long firstLine = cursor.LineNumber();
     if (!cursor.ReadLine(text)) EndOfFile(log, i - 1, count);
     table.emplace_back(i);
     LanduseTableEntry& row = table.back();
     const std::string keyword = MethodKeyword(text);
+    const std::string entry = EntryText(i, text, cursor.LineText(firstLine, fileName));
     if (keyword.empty()) {
+      RefuseKeywordFormWithoutEntry(log, text, entry);
       row.ReadOldFormat(log, text, mode);
       CheckRootDepths(log, row);
       continue;
     }
-    std::string next;
-    while (text.find('}') == std::string::npos) {
-      if (!cursor.ReadLine(next)) EndOfFile(log, i - 1, count);
-      text += '\n';
-      text += next;
-    }
+    JoinEntryLines(log, cursor, text, entry);
     tabletext::ReportUnknownKeys(log, cursor, fileName, from, cursor.Pos(), true, "[landuse_table]",
                                  LanduseTableEntry::Keys());
     row.ReadNewFormat(log, text, keyword);

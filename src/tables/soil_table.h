@@ -25,9 +25,12 @@ class SoilTableEntry {
   // A joined keyword entry "code name { key = values; ... }" of the method
   // "MultipleHorizons". Failures write their FATAL message and throw 29.
   static void ReadNewFormat(SoilTableEntry& row, LogStream* log, const std::string& text, int method);
-  // One positional line; mode 2 also reads the layered van Genuchten part. Failures write
-  // their FATAL message and throw 30.
-  static void ReadOldFormat(SoilTableEntry& row, LogStream* log, const std::string& line, int mode);
+  // One positional line, a row of values as the control file writes rows ("1 loam 25 35" or
+  // "1, loam, 25, 35"); mode 2 also reads the layered van Genuchten part. Failures write
+  // their FATAL message, naming the line by where ("line 392 of basin.ctl") when given, and
+  // throw 30.
+  static void ReadOldFormat(SoilTableEntry& row, LogStream* log, const std::string& line, int mode,
+                            const std::string& where = std::string());
   // Reads the list after the last occurrence of key. While horizonCount is unknown (< 0) it
   // reads the layers per horizon and returns their sum; otherwise it copies one value per
   // horizon to the horizon's layers (the last value serving the rest) and returns the count

@@ -112,7 +112,7 @@ void ReadCodeAndName(SoilTableEntry& row, TextCursor& c) {
   Next(row, c, code, "the soil code");
   row.code = code;
   std::string word;
-  if (!c.ReadWord(word)) throw RowFailure{};
+  if (!c.ReadRowWord(word)) throw RowFailure{};
   row.name = tabletext::EntryName(word, SoilTableEntry::kMaxNameLength);
 }
 
@@ -330,7 +330,9 @@ void SoilTableEntry::ReadNewFormat(SoilTableEntry& row, LogStream* log, const st
   }
 }
 
-void SoilTableEntry::ReadOldFormat(SoilTableEntry& row, LogStream* log, const std::string& line, int mode) {
+void SoilTableEntry::ReadOldFormat(SoilTableEntry& row, LogStream* log, const std::string& line, int mode,
+                                   const std::string& where) {
+  const std::string at = where.empty() ? std::string() : " (" + where + ")";
   try {
     TextCursor c = tabletext::NumberCursor(line);
     ReadCodeAndName(row, c);
@@ -343,12 +345,21 @@ void SoilTableEntry::ReadOldFormat(SoilTableEntry& row, LogStream* log, const st
     auto next = [&](auto& value, const char* what) {
       c.SkipBlanks();
       if (c.AtEnd()) throw RowFailure{tabletext::ValueCountText(RowText(row), found, format)};
-      Next(row, c, value, what);
+      try {
+        Next(row, c, value, what);
+      } catch (RowFailure& f) {
+        if (!f.message.empty()) f.message += CommaBetweenDigitsNote(c.NumberJustRefused());
+        throw;
+      }
       ++found;
     };
     auto complete = [&]() {
+      // The numbers behind the values read, a word that begins like one counted too ("2,0").
       int more = 0;
-      for (std::string word; c.ReadWord(word) && BeginsLikeNumber(word);) ++more;
+      for (double v = 0.0; c.ReadDouble(v) || !c.NumberJustRefused().empty(); ++more) {
+        std::string word;
+        if (!c.NumberJustRefused().empty()) c.ReadWord(word);
+      }
       if (more == 0 || (mode != 2 && found + more == 15)) return;
       throw RowFailure{tabletext::ValueCountText(RowText(row), found + more, format) +
                        "; a remark after the values begins with a word or \"#\""};
@@ -422,8 +433,8 @@ void SoilTableEntry::ReadOldFormat(SoilTableEntry& row, LogStream* log, const st
       row.ksat[i] = z <= 2.0 ? kv * std::pow(kr, z) : row.ksat[i - 1];
     }
   } catch (const RowFailure& f) {
-    if (!f.message.empty()) Fatal(log, f.message);
-    Fatal(log, "FATAL: soil table code " + std::to_string(row.code) + ": some values could not be read\n" + line);
+    if (!f.message.empty()) Fatal(log, f.message + at);
+    Fatal(log, "FATAL: soil table code " + std::to_string(row.code) + ": some values could not be read\n" + line + at);
     throw 30;
   }
 }
@@ -438,6 +449,7 @@ void defaultini::ReadSoilTable(int mode) {
     SoilTableEntry& row = soilTable[static_cast<size_t>(i)];
     std::string text;
     const size_t from = controlFile.Pos();
+    const long line = controlFile.LineNumber();
     bool complete = tabletext::NextLine(*this, text);
     const bool keyword = complete && (text.find("MultipleHorizons") != std::string::npos ||
                                       text.find("method") != std::string::npos || text.find('{') != std::string::npos);
@@ -454,7 +466,7 @@ void defaultini::ReadSoilTable(int mode) {
     if (keyword)
       SoilTableEntry::ReadNewFormat(row, log, text, mode);
     else
-      SoilTableEntry::ReadOldFormat(row, log, text, mode);
+      SoilTableEntry::ReadOldFormat(row, log, text, mode, controlFile.LineText(line, ShownControlFile()));
     if (i > 1) {
       const SoilTableEntry& previous = soilTable[static_cast<size_t>(i) - 1];
       if (row.layerCount != previous.layerCount) {

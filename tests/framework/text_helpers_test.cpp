@@ -279,22 +279,40 @@ TEST(ReadNumberRow, CommasAndSemicolonsSeparateAsInTheLists) {
       {"1 ,2\t;3 ; 4", {1, 2, 3, 4}},
       {"0.75,\t0.05", {0.75, 0.05}},
       {"5, # one value and a remark", {5}},
-      {"5,, 6", {5}},  // an empty value between two commas ends the row
+      {"5;; a remark", {5}},  // a second separator with no value behind it ends the row
       {"2.0mm, 3", {2.0}},
   };
   for (const auto& [line, numbers] : rows) {
     EXPECT_TRUE(ReadNumberRow(line, 12, v, refused)) << line;
     EXPECT_EQ(v, numbers) << line;
   }
-  for (const char* bad : {"2,5 2,5", "2.0,2.5", "1, 2,5"}) {
+  // A comma between two digits, and a value left out between two separators, refused with
+  // what the message says of them.
+  for (const char* bad : {"2,5 2,5", "2.0,2.5", "1, 2,5", "2.0,, 3.0", "1 , ;2", "1;;-2"}) {
     EXPECT_FALSE(ReadNumberRow(bad, 12, v, refused)) << bad;
     EXPECT_NE(CommaBetweenDigitsNote(refused), "") << bad << ": " << refused;
   }
+  EXPECT_EQ(refused, ";;");
+  size_t beyond = 0;
+  EXPECT_TRUE(ReadNumberRow("1, 2, 3, 4;5 # and more", 3, v, refused, &beyond));
+  EXPECT_EQ(beyond, 2u);
+  // The words of a row: a separator behind a value or ending a word separates.
+  TextCursor row("1, loam, 25;silt,clay 3 sand,4");
+  row.RequireWholeNumbers();
+  std::string word;
+  int code = 0;
+  double d = 0.0;
+  ASSERT_TRUE(row.ReadInt(code) && row.ReadRowWord(word));
+  EXPECT_EQ(word, "loam");
+  ASSERT_TRUE(row.ReadDouble(d) && row.ReadRowWord(word));
+  EXPECT_EQ(word, "silt,clay");
+  ASSERT_TRUE(row.ReadDouble(d) && row.ReadRowWord(word) && row.ReadDouble(d));
+  EXPECT_EQ(word, "sand");
+  EXPECT_EQ(d, 4.0);
   EXPECT_EQ(CommaBetweenDigitsNote("nan"), "");
   // The storage file's numbers are whole words: a comma attached to one refuses it.
   TextCursor storage("5, 6");
   storage.RequireWholeWords();
-  double d = 0.0;
   EXPECT_FALSE(storage.ReadDouble(d));
   // A comma counts only right behind a number: at the start of a value it is a word.
   TextCursor after("1\n, 2");
@@ -302,6 +320,33 @@ TEST(ReadNumberRow, CommasAndSemicolonsSeparateAsInTheLists) {
   ASSERT_TRUE(after.ReadDouble(d));
   after.RestOfLine();
   EXPECT_FALSE(after.ReadDouble(d));
+}
+
+// Text saved in UTF-16 or with lone carriage returns is named; text of one byte a character
+// with LF or CR LF line ends, and bytes that merely hold NULs, are not.
+TEST(TextLayoutFault, NamesUtf16AndLoneCarriageReturns) {
+  const auto utf16 = [](const std::string& text, bool little) {
+    std::string out;
+    for (char c : text) out += little ? std::string{c, '\0'} : std::string{'\0', c};
+    return out;
+  };
+  const std::string text = "[output_interval]\n24\n0\n1\n60\n";
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"\xFF\xFE" + utf16(text, true), "UTF-16 (little-endian, with the byte-order mark FF FE)"},
+      {utf16(text, false), "UTF-16 (big-endian)"},
+      {"[a]\r1\r2\r\n", "carriage return alone (CR, 2 of them, and 1 line feeds)"},
+      {text, ""},
+      {"[a]\r\n1\r\n", ""},
+      {text + std::string(64, '\0'), ""},
+  };
+  for (const auto& [bytes, named] : rows) {
+    const std::string fault = TextLayoutFault(bytes);
+    if (named.empty())
+      EXPECT_EQ(fault, "") << bytes;
+    else
+      EXPECT_NE(fault.find(named), std::string::npos) << fault;
+  }
+  EXPECT_NE(TextLayoutFault("a\rb\r", true).find("line feeds in its first 4 bytes"), std::string::npos);
 }
 
 // A value in a message shows the digits that tell it from its neighbours: a glacier

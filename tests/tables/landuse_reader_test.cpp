@@ -142,10 +142,12 @@ TEST(LanduseReader, EntryLinesAndBraces) {
            "Albedo=1 2; rsc=1 2; LAI=1 2; Z0=1 2; VCF=1 2; RootDepth=1 2; AltDep=0 0 }\n");
   ASSERT_EQ(one.error, 0) << one.log.console();
   EXPECT_EQ(one.table[1].altitudeGradient, std::vector<double>(3, 0.0));
-  // Without "{" on the first line the entry is an old-format line: its albedo is a word.
+  // Without "{" on the first line the entry is no keyword entry, and no old positional line
+  // either: named so.
   Read split("1\n10 x method = VariableDayCount\n{ RootDist = 1; }\n");
   EXPECT_EQ(split.error, 29);
-  EXPECT_NE(split.log.console().find("landuse table code 10: some values could not be read"),
+  EXPECT_NE(split.log.console().find("land use entry 1, \"10 x\" at line 2: the line sets method = VariableDayCount "
+                                     "but holds no \"{\""),
             std::string::npos);
 }
 
@@ -202,7 +204,12 @@ TEST(LanduseReader, BadEntriesEndTheRunWithTheirText) {
       {"1\n" + Entry("VariableDayCount", "", "JulDays = ;"), "some values could not be read"},
       {"1\n10 " + std::string(200, 'n') + " { method = VariableDayCount; }\n", "some values could not be read"},
       {"2\n" + std::string(kOldLine) + "\n", "the file ends after 1 of 2 land use entries"},
-      {"1\n10 x { method = VariableDayCount;\n RootDist = 1;\n", "the file ends after 0 of 1"},
+      {"1\n10 x { method = VariableDayCount;\n RootDist = 1;\n",
+       "land use entry 1, \"10 x\" at line 2: the file ends before its closing \"}\""},
+      {"2\n10 x { method = VariableDayCount;\n RootDist = 1;\n11 y { method = VariableDayCount; }\n",
+       "land use entry 1, \"10 x\" at line 2: its closing \"}\" is missing: line 4 begins another entry \"11 y {"},
+      {"1\n10 x { method = VariableDayCount;\n RootDist = 1;\n[soil_table]\n}\n", "line 4 begins the section"},
+      {"1\n10 x {method=DynamicPhenology1; }\n", "the method \"DynamicPhenology1\" is none of the land use methods"},
   };
   for (const Case& c : cases) {
     Read r(c.section);

@@ -35,13 +35,15 @@ void ReadOutputName(modelobject& o, EtOutputName& out, const char* grid, const c
 // count numbers from one line of the section; returns how many the line gave. A word that
 // begins like a number but is none ("2,0", "nan") ends the numbers; why stands then in
 // refused, for the caller's message (empty otherwise). where names the line.
-int ReadNumbersOfLine(modelobject& o, double* values, int count, std::string& refused, std::string* where = nullptr) {
+// beyond, when given, receives the count of numbers behind the count-th.
+int ReadNumbersOfLine(modelobject& o, double* values, int count, std::string& refused, std::string* where = nullptr,
+                      size_t* beyond = nullptr) {
   o.controlFile.SkipBlanks();
   const long lineNumber = o.controlFile.LineNumber();
   std::vector<double> read;
   std::string word;
   refused.clear();
-  if (!ReadNumberRow(o.controlFile.RestOfLine(), static_cast<size_t>(count), read, word))
+  if (!ReadNumberRow(o.controlFile.RestOfLine(), static_cast<size_t>(count), read, word, beyond))
     refused = "\n\"" + word.substr(0, 80) + "\" on " + o.controlFile.LineText(lineNumber, o.controlFileName) +
               " is not a finite number" + CommaBetweenDigitsNote(word);
   if (where) *where = o.controlFile.LineText(lineNumber, o.controlFileName);
@@ -49,13 +51,15 @@ int ReadNumbersOfLine(modelobject& o, double* values, int count, std::string& re
   return static_cast<int>(read.size());
 }
 
+const char* const kSection = "[evapotranspiration]";
 const char* const kRule = "\n-----------------------------------------------------------------------\n";
 
 // Twelve monthly values into a table of 14 (0 = December before, 13 = January after).
 void ReadMonthly(modelobject& o, std::array<double, 14>& table, const std::string& what, const std::string& methodName) {
   double v[12];
   std::string refused, where;
-  const int count = ReadNumbersOfLine(o, v, 12, refused, &where);
+  size_t beyond = 0;
+  const int count = ReadNumbersOfLine(o, v, 12, refused, &where, &beyond);
   if (count < 12 && refused.empty())
     refused = "\n" + where + " holds " + std::to_string(count) + (count == 1 ? " number" : " numbers") +
               " (a row of numbers ends at the first word that is none)";
@@ -65,6 +69,10 @@ void ReadMonthly(modelobject& o, std::array<double, 14>& table, const std::strin
          "(monthly) values for the " +
              what + "-parameter for \n" + methodName + " in the control file." + refused + "\n" + kRule,
          45);
+  if (beyond > 0 && o.log)
+    *o.log << "WARNING: the monthly values of the " << what << "-parameter for " << methodName << " in "
+           << kSection << ", " << where << ", " << RowBeyondText(12, beyond)
+           << "; the months take the first 12, January to December" << "[end-entry]";
   for (int m = 1; m <= 12; ++m) table[m] = v[m - 1];
   table[0] = v[11];
   table[13] = v[0];
@@ -79,8 +87,6 @@ void ReadFixed(modelobject& o, double* values, int count, const std::string& wha
     Fail(o, s.str(), 10);
   }
 }
-
-const char* const kSection = "[evapotranspiration]";
 
 // The values that only some methods use, checked where they are used: monthly factors and
 // amplitudes are never negative, and the day's share of the amplitude stays in 0..1.

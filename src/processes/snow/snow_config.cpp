@@ -144,7 +144,8 @@ void schneemodellklasse::ReadMonthlyTable(std::array<double, 14>& table, int whi
   if (!controlFile.ReadLine(line)) line.clear();
   std::vector<double> values;
   std::string refused;
-  if (!ReadNumberRow(line, 12, values, refused)) {
+  size_t beyond = 0;
+  if (!ReadNumberRow(line, 12, values, refused, &beyond)) {
     *log << "FATAL: error in control file, the monthly table of the " << kTableNames[which] << " in [snow_model], "
          << controlFile.LineText(lineNumber, ShownControlFile()) << ": \"" << refused.substr(0, 80)
          << "\" is not a finite number" << CommaBetweenDigitsNote(refused) << "[end-entry]";
@@ -152,6 +153,10 @@ void schneemodellklasse::ReadMonthlyTable(std::array<double, 14>& table, int whi
   }
   const size_t count = values.size();
   if (count == 12) {
+    if (beyond > 0)
+      *log << "WARNING: the monthly table of the " << kTableNames[which] << " in [snow_model], "
+           << controlFile.LineText(lineNumber, ShownControlFile()) << ", " << RowBeyondText(12, beyond)
+           << "; the months take the first 12, January to December" << "[end-entry]";
     for (int m = 1; m <= 12; ++m) table[m] = values[m - 1];
     table[0] = table[12];
     table[13] = table[1];

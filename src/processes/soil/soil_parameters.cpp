@@ -86,7 +86,8 @@ std::string CodeRowFault(TextCursor& cursor, size_t rowStart, const SubbasinTabl
   if (cursor.Pos() < lineEnd) {
     std::string word;
     cursor.ReadWord(word);
-    return ": \"" + word.substr(0, 80) + "\" in the row of codes \"" + row + "\" is no sub-basin code (a whole number)";
+    return ": \"" + word.substr(0, 80) + "\" in the row of codes \"" + row + "\" is no sub-basin code (a whole number; " +
+           cursor.LineText(c.controlFileName) + ")" + CommaBetweenDigitsNote(word);
   }
   const std::string smallest = std::to_string(c.codes->size() > 1 ? (*c.codes)[1] : 1);
   const std::string largest = std::to_string(c.largestCode);
@@ -160,12 +161,18 @@ void ReadSubbasinParameterTable(TextCursor& cursor, const SubbasinTableContext& 
 
   for (int row = 0; row < 14; ++row) {
     // Each row holds its values on its own line (blank lines between rows are passed over),
-    // so that a short row is reported as itself.
+    // so that a short row is reported as itself. Its values are a row of numbers of the
+    // control file: blanks, or a comma or semicolon behind a value, separate them.
     std::string line;
+    long lineNumber = 0;
     bool found = false;
-    while ((found = cursor.ReadLine(line)) && line.find_first_not_of(" \t\r") == std::string::npos) {
-    }
+    do {
+      lineNumber = cursor.LineNumber();
+      found = cursor.ReadLine(line);
+    } while (found && line.find_first_not_of(" \t\r") == std::string::npos);
+    const std::string at = cursor.LineText(lineNumber, c.controlFileName);
     TextCursor values(found ? line : std::string());
+    values.RequireWholeNumbers();
     int read = 0;
     for (int i = 1; i <= n; ++i) {
       double& v = Field(params[static_cast<size_t>(i)], row);
@@ -176,11 +183,16 @@ void ReadSubbasinParameterTable(TextCursor& cursor, const SubbasinTableContext& 
       const std::string code = std::to_string(codes[static_cast<size_t>(i)]);
       const std::string where = std::string("error reading ") + kRowNames[row] + "[" + code + "] for " + c.moduleName;
       if (!values.ReadDouble(v)) {
+        const std::string refused = values.NumberJustRefused();
+        if (!refused.empty())
+          Fail(c, where + ": \"" + refused.substr(0, 80) + "\" is not a finite number (" + at + ")" +
+                      CommaBetweenDigitsNote(refused), 10);
         std::string word;
         if (!values.ReadWord(word) || word[0] == '#')
           Fail(c, where + ": the row \"" + line + "\" holds " + std::to_string(read) + " of the " +
-                      std::to_string(listed) + " values of the listed sub-basin codes" + HelpText(row), 10);
-        Fail(c, where + ": \"" + word + "\" is not a number" + HelpText(row), 10);
+                      std::to_string(listed) + " values of the listed sub-basin codes (" + at + ")" + HelpText(row),
+               10);
+        Fail(c, where + ": \"" + word + "\" is not a number (" + at + ")" + HelpText(row), 10);
       }
       if (!std::isfinite(v)) Fail(c, where + ": " + std::to_string(v) + " is not a number" + HelpText(row), 10);
       ++read;
