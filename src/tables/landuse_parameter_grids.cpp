@@ -18,6 +18,7 @@
 #include "grids/grid_path.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
+#include "tables/landuse_day_values.h"
 #include "tables/phenology.h"
 
 const char* const kLanduseLayerGridNames[kLayerGridCount] = {
@@ -63,6 +64,10 @@ void CopyFirstFixDays(LanduseParameterGrids& g, int nrows, int ncols) {
 
 }  // namespace
 
+void defaultini::SetLanduseCalendarYear(int year) {
+  for (LanduseTableEntry& row : landuseTable) row.SetCalendarYear(year);
+}
+
 const LanduseTableEntry* defaultini::LanduseRowAt(int layer, int row, int column) const {
   if (layer < 1 || layer >= static_cast<int>(landuseLayerGrids.size()) || !landuseLayerGrids[layer]) return nullptr;
   const double c = landuseLayerGrids[layer][row][column];
@@ -97,7 +102,8 @@ void CheckFixDaysAtCellAltitudes(const defaultini& d, int layers) {
       for (int k = 1; k <= layers; ++k) {
         const LanduseTableEntry* row = d.LanduseRowAt(k, i, j);
         if (!row || row->GetMethod() > 2) continue;
-        const std::string fault = row->FixDayOutOfYear(d.elevationModel[i][j]);
+        const double altitude = landuse_days::FixDayAltitude(d.elevationModel[i][j], d.geometry.nodata_value);
+        const std::string fault = row->FixDayOutOfYear(altitude);
         if (fault.empty()) continue;
         if (d.log)
           *d.log << "FATAL: " << fault << " (row " << i << ", column " << j << " of the elevation model "
@@ -371,8 +377,9 @@ void LinkDynamicRows(defaultini& d, LanduseParameterGrids& g) {
 // The day of the year whose parameters are in force at the first step: the time loop sets
 // them with the step that holds the end of each day, so before the first step they are
 // those of the last day that ended before it began.
-int FirstParameterDay(const defaultini& d, const LanduseParameterGrids& g) {
+int FirstParameterDay(defaultini& d, const LanduseParameterGrids& g) {
   const ModelDate day = DayEndedBeforeStep(d.run.start, g.hourOffset, d.StepMinutes());
+  d.SetLanduseCalendarYear(static_cast<int>(day.year));
   return d.landuseTable[1].DayOfYear(static_cast<int>(day.day), static_cast<int>(day.month),
                                      static_cast<int>(day.year));
 }
@@ -453,7 +460,9 @@ void FillCellLayer(defaultini& d, LanduseParameterGrids& g, int lastGrid, int do
     }
     // A cell that started before (a start read, or the latest start) has it in its list.
     const double start = row->method == 6 ? g.layer[kPhenoStart][k][i][j] : -1.0;
-    if (start > 0) MarkStartInFixDays(*row, list, n, static_cast<int>(start), nodata);
+    if (start > 0)
+      MarkStartInFixDays(*row, list, n, static_cast<int>(start), nodata,
+                         row->StartYearLength(doy, static_cast<int>(start)));
   }
   if (k == 1 && row->TestParameterMask(kMaskAlbedo)) g.albedo[i][j] = row->GetAlbedoAtDay(log, doy, k, i, j, altitude);
   if (k == 1 && row->TestParameterMask(kMaskEvaporation))
@@ -482,7 +491,8 @@ void FillFirstDay(defaultini& d, LanduseParameterGrids& g, int lastGrid) {
     ColumnRange(d, i, first, last);
     for (int j = first; j <= last; ++j) {
       if (!d.zoneGrid || !(d.zoneGrid[i][j] > d.geometry.nodata_value)) continue;
-      const double altitude = d.elevationModel ? d.elevationModel[i][j] : 0.0;
+      const double altitude =
+          d.elevationModel ? landuse_days::FixDayAltitude(d.elevationModel[i][j], d.geometry.nodata_value) : 0.0;
       for (int k = 1; k <= g.layers; ++k) FillCellLayer(d, g, lastGrid, doy, i, j, k, altitude);
     }
   }
@@ -624,6 +634,7 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
       g.lastDay = static_cast<int>(date.day);
       g.lastMonth = static_cast<int>(date.month);
       g.lastYear = static_cast<int>(date.year);
+      SetLanduseCalendarYear(static_cast<int>(day.year));
       if (g.dynamic) UpdateDynamicPhenology(doy, g.layers);
       CopyFirstFixDays(g, nrows, geometry.ncols);
       RaiseVegetationPeriodFlags(doy);
@@ -650,7 +661,8 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
         for (int j = first; j <= last; ++j) try {
           if (failure.load(std::memory_order_relaxed) != 0) break;
           if (!(zoneGrid[i][j] > nodata)) continue;
-          const double altitude = elevationModel ? elevationModel[i][j] : 0.0;
+          const double altitude =
+              elevationModel ? landuse_days::FixDayAltitude(elevationModel[i][j], nodata) : 0.0;
           const LanduseTableEntry* top = LanduseRowAt(1, i, j);
           if (!top) {
             if (g.albedo) g.albedo[i][j] = nodata;

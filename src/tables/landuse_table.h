@@ -120,6 +120,13 @@ class LanduseTableEntry {
   void SetStartDayGrids(double*** grids) { startDayGrids = grids; }
   void SetForcingSumGrids(double*** grids) { forcingSumGrids = grids; }
   void SetForcingThresholdGrids(double*** grids) { forcingThresholdGrids = grids; }
+  // The year of the days the day forms are asked about (0: not known, taken as a common
+  // year). A start late in the year carries the fix days after it into the next year, whose
+  // days count on from the end of the start's year: the length of that year (this year for a
+  // start on or before the day, else the year before) places them.
+  void SetCalendarYear(int year) { calendarYear = year; }
+  int GetCalendarYear() const { return calendarYear; }
+  int StartYearLength(int dayOfYear, int startDay) const;
   double*** GetStartDayGrids() const { return startDayGrids; }
   double*** GetForcingSumGrids() const { return forcingSumGrids; }
   double*** GetForcingThresholdGrids() const { return forcingThresholdGrids; }
@@ -211,6 +218,7 @@ class LanduseTableEntry {
   double*** forcingThresholdGrids = nullptr;
   int dynamicStartShift = 0;
   int dynamicFixIndex = 0;
+  int calendarYear = 0;
   std::vector<int> JD;              // [0..n]; entry 0 = JD[n] - 366
   mutable std::vector<int> JDcorr;  // [0..n]; the days of the last CorrectFixPointsForAltitude
   std::vector<double> surfaceCanopyResistance;       // [0..n]; method 1: [0..13] monthly
@@ -282,8 +290,14 @@ class LanduseTableEntry {
     const size_t size = static_cast<size_t>(n) + 1;
     return n >= 1 && JD.size() >= size && altitudeGradient.size() >= size;
   }
-  // Fix days corrected for the cell, in a list of the calling thread (valid until its next call).
+  // Fix days corrected for the cell, in a list of the calling thread (valid until its next
+  // call). With the day: seasonShift is set to what a day of the next year before the start
+  // adds (CorrectFixDays), else 0.
   const int* CorrectedDays(LogStream* log, int startDay, double altitude) const;
+  const int* CorrectedDays(LogStream* log, int startDay, double altitude, int dayOfYear, int& seasonShift) const;
+  // The cell's own fix days (methods 5 and 6 with per-cell lists) and what a day of the
+  // next year before the cell's start adds to the day, else null.
+  const double* CellFixDays(int layer, int i, int j, int dayOfYear, int& seasonShift) const;
   // The cell's start day (methods 3, 4, 6 with start-day grids), else -1.
   int CellStartDay(int layer, int i, int j) const;
   // The cell's own fix days (methods 5 and 6 with per-cell lists), else null.

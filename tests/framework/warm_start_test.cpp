@@ -155,6 +155,8 @@ struct Row {
   bool midnightAsZero = false;
   // A grid of the end of a day that the second half's first step writes: the day it ends.
   const char* dayEndGrid = "";
+  // The example's days moved over the year's end (see OverTheYearsEnd), [model_time] too.
+  bool overTheYearsEnd = false;
 };
 
 std::string Instance(std::string control, const std::string& period, bool warm) {
@@ -198,8 +200,39 @@ double Difference(const std::string& a, const std::string& b) {
   return std::fabs(x - y) / std::max(std::fabs(x), std::fabs(y));
 }
 
-// A row of a time-series file begins with the date of its step (1985 for the example).
-bool Dated(const std::string& line) { return line.rfind("1985", 0) == 0; }
+// A row of a time-series file begins with the date of its step (1985 for the example, 1986
+// where its days are moved over the year's end).
+bool Dated(const std::string& line) { return line.rfind("1985", 0) == 0 || line.rfind("1986", 0) == 0; }
+
+// The example's January moved over the year's end: 1 to 15 January become 17 to 31
+// December 1985, 16 to 31 January become 1 to 16 January 1986.
+void OverTheYearsEnd(int& year, int& month, int& day) {
+  if (year != 1985 || month != 1) return;
+  if (day <= 15) {
+    month = 12, day += 16;
+  } else {
+    year = 1986, day -= 15;
+  }
+}
+
+// The [model_time] lines of Period (hour, day, month and year of the start, then of the
+// end) moved over the year's end.
+std::string PeriodOverTheYearsEnd(const std::string& period) {
+  std::vector<std::string> v;
+  std::istringstream in(period);
+  for (std::string line; std::getline(in, line);) v.push_back(line);
+  if (v.size() != 8) {
+    ADD_FAILURE() << "not a period of hours, days, months and years: " << period;
+    return period;
+  }
+  std::string out;
+  for (size_t at = 0; at < 8; at += 4) {
+    int day = std::stoi(v[at + 1]), month = std::stoi(v[at + 2]), year = std::stoi(v[at + 3]);
+    OverTheYearsEnd(year, month, day);
+    out += v[at] + "\n" + std::to_string(day) + "\n" + std::to_string(month) + "\n" + std::to_string(year) + "\n";
+  }
+  return out;
+}
 // The date of a row: year, month, day and hour, and the minute where the file has a minute
 // column (sub-hourly steps).
 std::string DateKey(const std::string& line, size_t fields = 4) {
@@ -324,15 +357,19 @@ void CheckWarmStart(const Row& row) {
 
   const int start = row.start, half = row.half;
   const bool zero = static_cast<bool>(row.midnightAs24) || row.midnightAsZero;
-  ASSERT_TRUE(Run(whole, Instance(control, Period(start + 1, start + 2 * half, row.minutes, zero), false)));
-  ASSERT_TRUE(Run(first, Instance(control, Period(start + 1, start + half, row.minutes, zero), false)));
+  const auto period = [&row, zero](int from, int to) {
+    const std::string p = Period(from, to, row.minutes, zero);
+    return row.overTheYearsEnd ? PeriodOverTheYearsEnd(p) : p;
+  };
+  ASSERT_TRUE(Run(whole, Instance(control, period(start + 1, start + 2 * half), false)));
+  ASSERT_TRUE(Run(first, Instance(control, period(start + 1, start + half), false)));
   // The second half starts from the state the first wrote, under the names it reads.
   for (const auto& e : fs::directory_iterator(first.file("output")))
     if (e.path().filename() != row.leftOut)
       fs::copy_file(e.path(), second.file(e.path().filename().string()), fs::copy_options::overwrite_existing);
   std::string said;
   ASSERT_TRUE(
-      Run(second, Instance(control, Period(start + half + 1, start + 2 * half, row.minutes, zero), true), &said));
+      Run(second, Instance(control, period(start + half + 1, start + 2 * half), true), &said));
   if (*row.leftOut) {
     ASSERT_TRUE(fs::exists(first.file(std::string("output/") + row.leftOut))) << row.leftOut;
     EXPECT_NE(said.find(row.said), std::string::npos) << row.said;
@@ -851,6 +888,40 @@ void LatestStartOnDay5(const TempDir& dir, std::string& control, int minutes) {
                          {"DynamicPhenology_1", Dp1Keys("1000", "1 -1 3 366", "5")});
 }
 
+// Both classes in daily steps over the year's end (the example's January moved to 17
+// December 1985 to 16 January 1986), reset on day 355 (21 December) and forcing from then
+// on: the conifers start on about day 357, the grassland on about day 360, and the fix point
+// 20 days after the start falls in January 1986. DynamicPhenology_1 keeps the fix days of
+// its row; DynamicPhenology_4 keeps them in each cell's list, and moves the grassland's fix
+// point 3 to its leaf fall five days after the start, in the next year.
+void LateStart(const TempDir& dir, std::string& control, const std::string& method) {
+  const std::string dp1 = "JulDays = 1 -1 20 366; DP1_t1_dorm = 355; DP1_T_Bf = -30; JDReset_TStart = 355; "
+                          "maxStartJDforDP1 = 366;";
+  auto dp4 = [&dp1](const char* threshold) {
+    return dp1 + " F* = 40;\n  DP4_t0_dorm = 355; DP4_t1_dorm = 1; DP4_T0 = -50; DP4_T1 = -30; DP4_Par_a = " +
+           threshold + "; DP4_Par_b = 0; DP4_T_xylstop = 5; DP4_t_xs1 = 1; DP4_SPSLF = 3;";
+  };
+  if (method == "DynamicPhenology_1")
+    PhenologyOfBothClasses(dir, control, 1440, {method, dp1 + " F* = 40;"}, {method, dp1 + " F* = 90;"});
+  else
+    PhenologyOfBothClasses(dir, control, 1440, {method, dp4("40")}, {method, dp4("100")}, 3, kDormancyGrids);
+  for (const char* name : {"temperature.dat", "precipitation.dat"}) {
+    std::string text;
+    for (const std::string& line : Lines(ReadTextFile(dir.file(name)))) {
+      std::vector<std::string> t = Tokens(line);
+      if (Dated(line) && t.size() > 3) {
+        int year = std::stoi(t[0]), month = std::stoi(t[1]), day = std::stoi(t[2]);
+        OverTheYearsEnd(year, month, day);
+        t[0] = std::to_string(year), t[1] = std::to_string(month), t[2] = std::to_string(day);
+      }
+      for (size_t i = 0; i < t.size(); ++i) text += (i ? " " : "") + t[i];
+      text += "\n";
+    }
+    fs::remove(dir.file(name));
+    WriteTextFile(dir.file(name), text);
+  }
+}
+
 // The radiation correction computed in every `steps`-th step.
 void RadiationEvery(std::string& control, int steps) {
   Replace(control, "1       # compute in every step", std::to_string(steps) + "       # compute in every step");
@@ -1110,6 +1181,21 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
        nullptr, "radiation_correction.asc_End",
        "the state file radiation_correction.asc_End that the record of soil_state.txt lists is not found: the "
        "radiation correction computes its factors at the first step and every 7th step after it"},
+      // From 19 December (the start day 353 of the run before the steps' days are moved):
+      // broken after the reset on 21 December, before the starts; and from 23 December,
+      // after the year's end, while the leaves grow towards the fix point after the start.
+      {"DynamicPhenology_1 started late in the year, broken before the starts",
+       [](const TempDir& d, std::string& c) { LateStart(d, c, "DynamicPhenology_1"); }, "etr.stat", 4, 2, 3, true, "",
+       1440, nullptr, "", "", nullptr, false, "", true},
+      {"DynamicPhenology_1 started late in the year, broken after the year's end",
+       [](const TempDir& d, std::string& c) { LateStart(d, c, "DynamicPhenology_1"); }, "etr.stat", 4, 6, 12, true, "",
+       1440, nullptr, "", "", nullptr, false, "", true},
+      {"DynamicPhenology_4 started late in the year, broken before the starts",
+       [](const TempDir& d, std::string& c) { LateStart(d, c, "DynamicPhenology_4"); }, "etr.stat", 4, 2, 3, true, "",
+       1440, nullptr, "", "", nullptr, false, "", true},
+      {"DynamicPhenology_4 started late in the year, broken after the year's end",
+       [](const TempDir& d, std::string& c) { LateStart(d, c, "DynamicPhenology_4"); }, "etr.stat", 4, 6, 12, true, "",
+       1440, nullptr, "", "", nullptr, false, "", true},
       {"the radiation correction computed every 2nd step in daily steps, broken after day 3",
        [](const TempDir& d, std::string& c) {
          StepsOf(d, c, 1440);
