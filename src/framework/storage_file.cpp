@@ -56,6 +56,11 @@ std::vector<std::pair<std::string, std::string>>& MissingStateFiles() {
   static std::vector<std::pair<std::string, std::string>> files;
   return files;
 }
+// The state files a reader knows it does not read at a warm start, with what that means.
+std::vector<std::pair<std::string, std::string>>& UnreadStateFiles() {
+  static std::vector<std::pair<std::string, std::string>> files;
+  return files;
+}
 
 // The files noted, ending the collection of the run's end state.
 std::vector<EndStateFile> TakeLedger() {
@@ -176,6 +181,11 @@ void NoteEndStateFile(const std::string& path, bool staged, unsigned long long b
 void NoteStateFileMissing(const std::string& path, const std::string& without) {
   std::lock_guard<std::mutex> lock(LedgerMutex());
   MissingStateFiles().emplace_back(path, without);
+}
+
+void NoteStateFileNotRead(const std::string& path, const std::string& why) {
+  std::lock_guard<std::mutex> lock(LedgerMutex());
+  UnreadStateFiles().emplace_back(path, why);
 }
 
 void NoteEndStateFailure(const std::string& path) {
@@ -495,6 +505,7 @@ void StorageFile::BeginRun() {
   std::lock_guard<std::mutex> lock(LedgerMutex());
   Ledger().clear();
   MissingStateFiles().clear();
+  UnreadStateFiles().clear();
   ValuesBeyond().clear();
   staging = true;
 }
@@ -672,6 +683,7 @@ struct RecordCheck {
   bool mostDiffer = false;           // most of them but not all: a copy taken while a run moved its state
   std::vector<std::string> instead;  // files read under a recorded name, elsewhere than the record has them
   std::vector<std::string> lost;     // recorded files a reader looked for and did not find
+  std::vector<std::string> unread;   // recorded files of the state a reader knows it does not read
 };
 
 using StorageTexts = std::vector<std::pair<std::string, std::shared_ptr<const std::string>>>;
@@ -786,6 +798,21 @@ void WarnOfLostFiles(RecordCheck& check, LogStream* log) {
       }
 }
 
+// Recorded files of the state that a reader of this run knows it does not read (a part of
+// the state this run's control file does not declare): one WARNING names each, with what
+// the run does without it and how to read it.
+void WarnOfUnreadFiles(RecordCheck& check, LogStream* log) {
+  for (const auto& m : UnreadStateFiles())
+    for (const EndStateRecord::File& f : check.record.files)
+      if (RecordedFile(f.name, check.storagePath) == Absolute(m.first) &&
+          std::find(check.unread.begin(), check.unread.end(), m.first) == check.unread.end()) {
+        check.unread.push_back(m.first);
+        if (log)
+          *log << "WARNING: the state file " << m.first << " that the record of " << check.storagePath
+               << " lists is not read by this run: " << m.second << "[end-entry]";
+      }
+}
+
 // State grids read that the record does not list (another run's, or none's): one WARNING.
 void WarnOfUnlistedGrids(const RecordCheck& check, const std::vector<std::string>& storageFiles, LogStream* log) {
   std::vector<std::string> unlisted;
@@ -812,6 +839,7 @@ std::vector<std::string> NotLookedFor(const RecordCheck& check) {
     const fs::path file = RecordedFile(f.name, check.storagePath);
     bool sought = std::find(check.checked.begin(), check.checked.end(), file) != check.checked.end();
     for (const std::string& lost : check.lost) sought = sought || Absolute(lost) == file;
+    for (const std::string& unread : check.unread) sought = sought || Absolute(unread) == file;
     if (!sought) names.push_back(f.name);
   }
   return names;
@@ -900,6 +928,7 @@ void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const
     CompareFilesRead(check, filesRead, reads_, log);
     FindReadElsewhere(check, filesRead, reads_);
     WarnOfLostFiles(check, log);
+    WarnOfUnreadFiles(check, log);
     WarnOfUnlistedGrids(check, reads_, log);
     TellStateRead(check, runStart, stepMinutes, log);
   }

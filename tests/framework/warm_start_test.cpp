@@ -1176,6 +1176,24 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
        "interception_storage.stat", 4, 0, 108, true, "", 60, nullptr, "phs.asc_End",
        "the state file phs.asc_End that the record of soil_state.txt lists is not found: the fix days of land-use "
        "layer 1 start from JulDays and the starts read"},
+      // A part of the phenology's state the second half does not declare: the record lists
+      // what the first wrote, and a WARNING names how to read it.
+      {"DynamicPhenology_4 with the start grid of its layer not read",
+       [](const TempDir& d, std::string& c) {
+         LeafFall(d, c, 60);
+         Replace(c, "phs.asc Pheno_start1 0 -1\n3\n" + kRead, "phs.asc Pheno_start1 0 -1\n3\n0");
+       },
+       "interception_storage.stat", 4, 0, 108, true, "", 60, nullptr, "etr.stat",
+       "the state file phs.asc_End that the record of soil_state.txt lists is not read by this run: land-use layer 1 "
+       "keeps its phenology only in grids this run does not read"},
+      {"DynamicPhenology_4 with its leaf fall not read",
+       [](const TempDir& d, std::string& c) {
+         LeafFall(d, c, 60);
+         Replace(c, "lfs.asc StartDayOfLeaveFall 0 0\n3\n" + kRead, "lfs.asc StartDayOfLeaveFall 0 0\n3\n0");
+       },
+       "interception_storage.stat", 4, 0, 156, true, "", 60, nullptr, "etr.stat",
+       "the state file lfs.asc that the record of soil_state.txt lists is not read by this run: the grid "
+       "StartDayOfLeaveFall"},
       {"the radiation correction computed every 7th step, its rhythm left out",
        [](const TempDir&, std::string& c) { RadiationEvery(c, 7); }, "snowstorage.stat", 4, kStart, kHalf, true, "", 60,
        nullptr, "radiation_correction.asc_End",
