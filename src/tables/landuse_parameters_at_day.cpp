@@ -29,20 +29,23 @@ const double* LanduseTableEntry::CellFixDays(int layer, int i, int j) const {
   return perCellFixDays[layer][i][j];
 }
 
-const double* LanduseTableEntry::CellFixDays(int layer, int i, int j, int dayOfYear, int& seasonShift) const {
+const double* LanduseTableEntry::CellFixDays(int layer, int i, int j, int dayOfYear, int& seasonShift,
+                                             int year) const {
   seasonShift = 0;
   const double* days = CellFixDays(layer, i, j);
   const int count = std::min(n, perCellFixDayCount);
   if (days && count >= 1) {
     const int start = CellStartDay(layer, i, j);
-    seasonShift = landuse_days::CellSeasonShift(days, count, start, dayOfYear, StartYearLength(dayOfYear, start));
+    seasonShift =
+        landuse_days::CellSeasonShift(days, count, start, dayOfYear, StartYearLength(dayOfYear, start, year));
   }
   return days;
 }
 
-int LanduseTableEntry::StartYearLength(int dayOfYear, int startDay) const {
-  if (calendarYear <= 0) return landuse_days::YearLength(0);
-  return landuse_days::YearLength(startDay > dayOfYear ? calendarYear - 1 : calendarYear);
+int LanduseTableEntry::StartYearLength(int dayOfYear, int startDay, int year) const {
+  if (year <= 0) year = calendarYear;
+  if (year <= 0) return landuse_days::YearLength(0);
+  return landuse_days::YearLength(startDay > dayOfYear ? year - 1 : year);
 }
 
 namespace {
@@ -80,12 +83,12 @@ std::string LanduseTableEntry::FixDayOutOfYear(double altitude, int startDay) co
 }
 
 const int* LanduseTableEntry::CorrectedDays(LogStream* log, int startDay, double altitude, int dayOfYear,
-                                            int& seasonShift) const {
+                                            int& seasonShift, int year) const {
   int* corrected = ThreadFixDayList(n);
   int carried = 0;
   const int bad = landuse_days::CorrectFixDays(JD.data(), altitudeGradient.data(), n, altitude,
                                                IsDynamic(method) ? dynamicFixIndex : -1, startDay, corrected,
-                                               StartYearLength(dayOfYear, startDay), &carried);
+                                               StartYearLength(dayOfYear, startDay, year), &carried);
   if (bad > 0) {
     if (log) *log << "FATAL: " << FixDayOutOfYear(altitude, startDay) << "[end-entry]";
     throw 152;
@@ -120,10 +123,10 @@ int LanduseTableEntry::FindFixPointInterval(LogStream* log, int dayOfYear, int s
 }
 
 double LanduseTableEntry::ValueAtDay(LogStream* log, const std::vector<double>& values, int dayOfYear, int layer,
-                                     int i, int j, double altitude) const {
+                                     int i, int j, double altitude, int year) const {
   if (!HasFixPoints() || values.size() < static_cast<size_t>(n) + 1) return 0.0;
   int shift = 0;
-  if (const double* cellDays = CellFixDays(layer, i, j, dayOfYear, shift)) {
+  if (const double* cellDays = CellFixDays(layer, i, j, dayOfYear, shift, year)) {
     const int count = std::min(n, perCellFixDayCount);
     if (count >= 1) {
       const double* thresholds = nullptr;
@@ -135,7 +138,7 @@ double LanduseTableEntry::ValueAtDay(LogStream* log, const std::vector<double>& 
       return landuse_days::ValueFromCellDays(cellDays, values.data(), count, dayOfYear, thresholds, forcingSum, shift);
     }
   }
-  const int* corrected = CorrectedDays(log, CellStartDay(layer, i, j), altitude, dayOfYear, shift);
+  const int* corrected = CorrectedDays(log, CellStartDay(layer, i, j), altitude, dayOfYear, shift, year);
   return landuse_days::ValueFromFixPoints(corrected, values.data(), n, dayOfYear,
                                           IsDynamic(method) ? dynamicFixIndex : -1, shift);
 }
@@ -205,12 +208,12 @@ double LanduseTableEntry::GetSurfaceEvaporationResistance(LogStream* log, int da
 
 #define LANDUSE_FIX_POINT_VALUE(Getter, list)                                                                   \
   double LanduseTableEntry::Getter##AtDay(LogStream* log, int dayOfYear, int layer, int i, int j,               \
-                                          double altitude) const {                                              \
-    return ValueAtDay(log, list, dayOfYear, layer, i, j, altitude);                                             \
+                                          double altitude, int year) const {                                    \
+    return ValueAtDay(log, list, dayOfYear, layer, i, j, altitude, year);                                       \
   }                                                                                                             \
   double LanduseTableEntry::Getter(LogStream* log, int day, int month, int year, int layer, int i, int j,       \
                                    double altitude) const {                                                     \
-    return Getter##AtDay(log, DayOfYear(day, month, year), layer, i, j, altitude);                              \
+    return Getter##AtDay(log, DayOfYear(day, month, year), layer, i, j, altitude, year);                        \
   }
 
 // GetRoughnessLengthAtDay, GetLeafAreaIndexAtDay, GetVegetationCoverageDegreeAtDay,

@@ -43,7 +43,9 @@ double schneemodellklasse::LanduseAlbedoOfDay(int row, int col, LogStream* to) c
   const double c = landuseLayers[1][row][col];
   if (!(c >= 1.0) || c >= static_cast<double>(landuseTable->size())) return albedo[row][col];
   const double z = elevation ? landuse_days::FixDayAltitude(elevation[row][col], geometry.nodata_value) : 0.0;
-  return (*landuseTable)[static_cast<size_t>(c)].GetAlbedoAtDay(to, dayOfYear, 1, row, col, z);
+  // The step's own year: a start late in the year counts the next year's days on from it.
+  return (*landuseTable)[static_cast<size_t>(c)].GetAlbedoAtDay(to, dayOfYear, 1, row, col, z,
+                                                                static_cast<int>(calendarStamp.year));
 }
 
 double schneemodellklasse::LanduseAlbedoInLoop(int row, int col) const {
