@@ -783,34 +783,35 @@ void FindReadElsewhere(RecordCheck& check, const std::vector<std::string>& files
   }
 }
 
+// Each noted file (its path, what it means) that the record lists, once: added to named and
+// said in a WARNING that names it and the record, then middle, the note and tail.
+void WarnOfNotedFiles(const std::vector<std::pair<std::string, std::string>>& noted, const RecordCheck& check,
+                      std::vector<std::string>& named, const char* middle, const char* tail, LogStream* log) {
+  for (const auto& m : noted)
+    for (const EndStateRecord::File& f : check.record.files)
+      if (RecordedFile(f.name, check.storagePath) == Absolute(m.first) &&
+          std::find(named.begin(), named.end(), m.first) == named.end()) {
+        named.push_back(m.first);
+        if (log)
+          *log << "WARNING: the state file " << m.first << " that the record of " << check.storagePath << middle
+               << m.second << tail << "[end-entry]";
+      }
+}
+
 // Recorded files a reader looked for and did not find: the run goes on without them, and a
 // WARNING names each.
 void WarnOfLostFiles(RecordCheck& check, LogStream* log) {
-  for (const auto& m : MissingStateFiles())
-    for (const EndStateRecord::File& f : check.record.files)
-      if (RecordedFile(f.name, check.storagePath) == Absolute(m.first) &&
-          std::find(check.lost.begin(), check.lost.end(), m.first) == check.lost.end()) {
-        check.lost.push_back(m.first);
-        if (log)
-          *log << "WARNING: the state file " << m.first << " that the record of " << check.storagePath
-               << " lists is not found: " << m.second << ", and the run does not go on as the run that wrote the "
-               << "state would; copy it with the storage file from that run" << "[end-entry]";
-      }
+  WarnOfNotedFiles(MissingStateFiles(), check, check.lost, " lists is not found: ",
+                   ", and the run does not go on as the run that wrote the state would; copy it with the storage "
+                   "file from that run",
+                   log);
 }
 
 // Recorded files of the state that a reader of this run knows it does not read (a part of
 // the state this run's control file does not declare): one WARNING names each, with what
 // the run does without it and how to read it.
 void WarnOfUnreadFiles(RecordCheck& check, LogStream* log) {
-  for (const auto& m : UnreadStateFiles())
-    for (const EndStateRecord::File& f : check.record.files)
-      if (RecordedFile(f.name, check.storagePath) == Absolute(m.first) &&
-          std::find(check.unread.begin(), check.unread.end(), m.first) == check.unread.end()) {
-        check.unread.push_back(m.first);
-        if (log)
-          *log << "WARNING: the state file " << m.first << " that the record of " << check.storagePath
-               << " lists is not read by this run: " << m.second << "[end-entry]";
-      }
+  WarnOfNotedFiles(UnreadStateFiles(), check, check.unread, " lists is not read by this run: ", "", log);
 }
 
 // State grids read that the record does not list (another run's, or none's): one WARNING.

@@ -571,10 +571,22 @@ void StartRootZoneDepths(LanduseParameterGrids& g, int nrows, int ncols, double 
 
 namespace {
 
-// The step's share of the daily mean temperature of the dynamic phenology.
-void AddStepTemperature(defaultini& d, LanduseParameterGrids& g, int dt) {
+// f(i, j) for every cell of the basin, rows in parallel.
+template <class F>
+void EachBasinCell(const defaultini& d, const F& f) {
   const int nrows = d.geometry.nrows;
   const double nodata = d.geometry.nodata_value;
+#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, d.geometry.ncols))
+  for (int i = 1; i <= nrows; ++i) {
+    int first, last;
+    ColumnRange(d, i, first, last);
+    for (int j = first; j <= last; ++j)
+      if (d.zoneGrid[i][j] > nodata) f(i, j);
+  }
+}
+
+// The step's share of the daily mean temperature of the dynamic phenology.
+void AddStepTemperature(defaultini& d, LanduseParameterGrids& g, int dt) {
   if (g.dynamic && g.temperatureAvg) {
     if (!g.temperature) {
       const int p = d.FindGrid("temperature");
@@ -588,13 +600,7 @@ void AddStepTemperature(defaultini& d, LanduseParameterGrids& g, int dt) {
       g.temperature = d.grids[p].data;
     }
     const double share = dt / 1440.0;
-#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, d.geometry.ncols))
-    for (int i = 1; i <= nrows; ++i) {
-      int first, last;
-      ColumnRange(d, i, first, last);
-      for (int j = first; j <= last; ++j)
-        if (d.zoneGrid[i][j] > nodata) g.temperatureAvg[i][j] += share * g.temperature[i][j];
-    }
+    EachBasinCell(d, [&g, share](int i, int j) { g.temperatureAvg[i][j] += share * g.temperature[i][j]; });
   }
 }
 
@@ -643,36 +649,19 @@ void SetTopLayerValues(const defaultini& d, LanduseParameterGrids& g, const Mode
 
 // The seven-day mean temperature, with the day that ends.
 void ShiftDailyMeans(defaultini& d, LanduseParameterGrids& g) {
-  const int nrows = d.geometry.nrows;
-  const double nodata = d.geometry.nodata_value;
   if (g.dynamic && g.movingStack) {
     g.dayCounter = std::min(g.dayCounter + 1, 7);
     const int counter = g.dayCounter;
-#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, d.geometry.ncols))
-    for (int i = 1; i <= nrows; ++i) {
-      int first, last;
-      ColumnRange(d, i, first, last);
-      for (int j = first; j <= last; ++j)
-        if (d.zoneGrid[i][j] > nodata)
-          g.movingAverage[i][j] = phenology::ShiftMovingAverage(g.movingStack[i][j], g.temperatureAvg[i][j], counter);
-    }
+    EachBasinCell(d, [&g, counter](int i, int j) {
+      g.movingAverage[i][j] = phenology::ShiftMovingAverage(g.movingStack[i][j], g.temperatureAvg[i][j], counter);
+    });
     if (g.movingAveragePosition > 0) d.WriteGrids(g.movingAveragePosition, 0, false);
   }
 }
 
 // The day's mean temperature starts again from 0 once its day has ended.
-void ClearDayTemperature(defaultini& d, LanduseParameterGrids& g) {
-  const int nrows = d.geometry.nrows;
-  const double nodata = d.geometry.nodata_value;
-  if (g.dynamic && g.temperatureAvg) {
-#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, d.geometry.ncols))
-    for (int i = 1; i <= nrows; ++i) {
-      int first, last;
-      ColumnRange(d, i, first, last);
-      for (int j = first; j <= last; ++j)
-        if (d.zoneGrid[i][j] > nodata) g.temperatureAvg[i][j] = 0.0;
-    }
-  }
+void ClearDayTemperature(const defaultini& d, LanduseParameterGrids& g) {
+  if (g.dynamic && g.temperatureAvg) EachBasinCell(d, [&g](int i, int j) { g.temperatureAvg[i][j] = 0.0; });
 }
 
 // Days inside the vegetation period.

@@ -740,17 +740,18 @@ void StepsOf(const TempDir& dir, std::string& control, int minutes) {
     control.replace(p, 2, std::to_string(minutes));
 }
 
-// The rows of the station files with their hour stamps changed by `restamp` (year, month,
-// day, hour: the example's months).
-void RestampStations(const TempDir& dir, const std::function<void(int&, int&, int&)>& restamp) {
+// The rows of the station files with their stamps changed by `restamp` (year, month, day,
+// hour: the example's months).
+void RestampStations(const TempDir& dir, const std::function<void(int&, int&, int&, int&)>& restamp) {
   for (const char* name : {"temperature.dat", "precipitation.dat"}) {
     std::string text;
     for (const std::string& line : Lines(ReadTextFile(dir.file(name)))) {
       std::vector<std::string> t = Tokens(line);
       if (Dated(line)) {
-        int month = std::stoi(t[1]), day = std::stoi(t[2]), hour = std::stoi(t[3]);
-        restamp(month, day, hour);
-        t[1] = std::to_string(month), t[2] = std::to_string(day), t[3] = std::to_string(hour);
+        int year = std::stoi(t[0]), month = std::stoi(t[1]), day = std::stoi(t[2]), hour = std::stoi(t[3]);
+        restamp(year, month, day, hour);
+        t[0] = std::to_string(year), t[1] = std::to_string(month), t[2] = std::to_string(day),
+        t[3] = std::to_string(hour);
       }
       for (size_t i = 0; i < t.size(); ++i) text += (i ? " " : "") + t[i];
       text += "\n";
@@ -763,13 +764,13 @@ void RestampStations(const TempDir& dir, const std::function<void(int&, int&, in
 // The example's hourly records stamped at the end of their hours (min_to_int_end 0), as a
 // logger that closes each hour writes them: 1 h to 24 h.
 void EndStamped(const TempDir& dir, std::string& control) {
-  RestampStations(dir, [](int&, int&, int& hour) { ++hour; });
+  RestampStations(dir, [](int&, int&, int&, int& hour) { ++hour; });
   Replace(control, "60      # min_to_int_end", "0       # min_to_int_end");
 }
 
 // The station files with midnight written as 0 h of the next day, where they write 24 h.
 void MidnightAsZero(const TempDir& dir) {
-  RestampStations(dir, [](int& month, int& day, int& hour) {
+  RestampStations(dir, [](int&, int& month, int& day, int& hour) {
     if (hour != 24) return;
     NextDay(month, day);
     hour = 0;
@@ -905,21 +906,7 @@ void LateStart(const TempDir& dir, std::string& control, const std::string& meth
     PhenologyOfBothClasses(dir, control, 1440, {method, dp1 + " F* = 40;"}, {method, dp1 + " F* = 90;"});
   else
     PhenologyOfBothClasses(dir, control, 1440, {method, dp4("40")}, {method, dp4("100")}, 3, kDormancyGrids);
-  for (const char* name : {"temperature.dat", "precipitation.dat"}) {
-    std::string text;
-    for (const std::string& line : Lines(ReadTextFile(dir.file(name)))) {
-      std::vector<std::string> t = Tokens(line);
-      if (Dated(line) && t.size() > 3) {
-        int year = std::stoi(t[0]), month = std::stoi(t[1]), day = std::stoi(t[2]);
-        OverTheYearsEnd(year, month, day);
-        t[0] = std::to_string(year), t[1] = std::to_string(month), t[2] = std::to_string(day);
-      }
-      for (size_t i = 0; i < t.size(); ++i) text += (i ? " " : "") + t[i];
-      text += "\n";
-    }
-    fs::remove(dir.file(name));
-    WriteTextFile(dir.file(name), text);
-  }
+  RestampStations(dir, [](int& year, int& month, int& day, int&) { OverTheYearsEnd(year, month, day); });
 }
 
 // The radiation correction computed in every `steps`-th step.
