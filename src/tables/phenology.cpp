@@ -130,8 +130,9 @@ void Method6(const LanduseTableEntry& row, CellState& c, int day, int n) {
     if (cold || fixReached) {
       if (c.list && s >= 1 && s <= n) {
         // In the year after a late start the list's days count on from the start's year.
-        const int at = day + landuse_days::CellSeasonShift(c.list, n, static_cast<int>(c.start), day,
-                                                           row.StartYearLength(day, static_cast<int>(c.start)));
+        const int start = c.start < 1e6 ? static_cast<int>(c.start) : 1000000;  // a day, or no day of a year
+        const int at =
+            day + landuse_days::CellSeasonShift(c.list, n, start, day, row.StartYearLength(day, start));
         const double shift = at - c.list[s];
         c.list[s] = at;
         if (s < n) c.list[s + 1] += shift;
