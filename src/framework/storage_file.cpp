@@ -56,6 +56,11 @@ std::vector<std::pair<std::string, std::string>>& MissingStateFiles() {
   static std::vector<std::pair<std::string, std::string>> files;
   return files;
 }
+// The state files a reader knows it does not read at a warm start, with what that means.
+std::vector<std::pair<std::string, std::string>>& UnreadStateFiles() {
+  static std::vector<std::pair<std::string, std::string>> files;
+  return files;
+}
 
 // The files noted, ending the collection of the run's end state.
 std::vector<EndStateFile> TakeLedger() {
@@ -176,6 +181,11 @@ void NoteEndStateFile(const std::string& path, bool staged, unsigned long long b
 void NoteStateFileMissing(const std::string& path, const std::string& without) {
   std::lock_guard<std::mutex> lock(LedgerMutex());
   MissingStateFiles().emplace_back(path, without);
+}
+
+void NoteStateFileNotRead(const std::string& path, const std::string& why) {
+  std::lock_guard<std::mutex> lock(LedgerMutex());
+  UnreadStateFiles().emplace_back(path, why);
 }
 
 void NoteEndStateFailure(const std::string& path) {
@@ -486,6 +496,7 @@ void StorageFile::BeginRun() {
   std::lock_guard<std::mutex> lock(LedgerMutex());
   Ledger().clear();
   MissingStateFiles().clear();
+  UnreadStateFiles().clear();
   ValuesBeyond().clear();
   staging = true;
 }
@@ -663,6 +674,7 @@ struct RecordCheck {
   bool mostDiffer = false;           // most of them but not all: a copy taken while a run moved its state
   std::vector<std::string> instead;  // files read under a recorded name, elsewhere than the record has them
   std::vector<std::string> lost;     // recorded files a reader looked for and did not find
+  std::vector<std::string> unread;   // recorded files of the state a reader knows it does not read
 };
 
 using StorageTexts = std::vector<std::pair<std::string, std::shared_ptr<const std::string>>>;
@@ -762,19 +774,35 @@ void FindReadElsewhere(RecordCheck& check, const std::vector<std::string>& files
   }
 }
 
+// Each noted file (its path, what it means) that the record lists, once: added to named and
+// said in a WARNING that names it and the record, then middle, the note and tail.
+void WarnOfNotedFiles(const std::vector<std::pair<std::string, std::string>>& noted, const RecordCheck& check,
+                      std::vector<std::string>& named, const char* middle, const char* tail, LogStream* log) {
+  for (const auto& m : noted)
+    for (const EndStateRecord::File& f : check.record.files)
+      if (RecordedFile(f.name, check.storagePath) == Absolute(m.first) &&
+          std::find(named.begin(), named.end(), m.first) == named.end()) {
+        named.push_back(m.first);
+        if (log)
+          *log << "WARNING: the state file " << m.first << " that the record of " << check.storagePath << middle
+               << m.second << tail << "[end-entry]";
+      }
+}
+
 // Recorded files a reader looked for and did not find: the run goes on without them, and a
 // WARNING names each.
 void WarnOfLostFiles(RecordCheck& check, LogStream* log) {
-  for (const auto& m : MissingStateFiles())
-    for (const EndStateRecord::File& f : check.record.files)
-      if (RecordedFile(f.name, check.storagePath) == Absolute(m.first) &&
-          std::find(check.lost.begin(), check.lost.end(), m.first) == check.lost.end()) {
-        check.lost.push_back(m.first);
-        if (log)
-          *log << "WARNING: the state file " << m.first << " that the record of " << check.storagePath
-               << " lists is not found: " << m.second << ", and the run does not go on as the run that wrote the "
-               << "state would; copy it with the storage file from that run" << "[end-entry]";
-      }
+  WarnOfNotedFiles(MissingStateFiles(), check, check.lost, " lists is not found: ",
+                   ", and the run does not go on as the run that wrote the state would; copy it with the storage "
+                   "file from that run",
+                   log);
+}
+
+// Recorded files of the state that a reader of this run knows it does not read (a part of
+// the state this run's control file does not declare): one WARNING names each, with what
+// the run does without it and how to read it.
+void WarnOfUnreadFiles(RecordCheck& check, LogStream* log) {
+  WarnOfNotedFiles(UnreadStateFiles(), check, check.unread, " lists is not read by this run: ", "", log);
 }
 
 // State grids read that the record does not list (another run's, or none's): one WARNING.
@@ -803,6 +831,7 @@ std::vector<std::string> NotLookedFor(const RecordCheck& check) {
     const fs::path file = RecordedFile(f.name, check.storagePath);
     bool sought = std::find(check.checked.begin(), check.checked.end(), file) != check.checked.end();
     for (const std::string& lost : check.lost) sought = sought || Absolute(lost) == file;
+    for (const std::string& unread : check.unread) sought = sought || Absolute(unread) == file;
     if (!sought) names.push_back(f.name);
   }
   return names;
@@ -891,6 +920,7 @@ void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const
     CompareFilesRead(check, filesRead, reads_, log);
     FindReadElsewhere(check, filesRead, reads_);
     WarnOfLostFiles(check, log);
+    WarnOfUnreadFiles(check, log);
     WarnOfUnlistedGrids(check, reads_, log);
     TellStateRead(check, runStart, stepMinutes, log);
   }

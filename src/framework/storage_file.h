@@ -59,6 +59,11 @@ void NoteEndStateFile(const std::string& path, bool staged, unsigned long long b
 // what the run does without it ("the seven-day mean starts from the days of this run"):
 // when the record of a storage file read lists it, CheckEndState names it in a WARNING.
 void NoteStateFileMissing(const std::string& path, const std::string& without);
+// Notes a file of the state that a reader does not read at this run (a part of the state
+// the control file does not declare), and what that means and how to read it: when the
+// record of a storage file read lists it, CheckEndState names it in a WARNING rather than
+// as an output of the run before.
+void NoteStateFileNotRead(const std::string& path, const std::string& why);
 // Notes a file of the end state that could not be written (its writer raises the failure):
 // the end state is then not moved into place.
 void NoteEndStateFailure(const std::string& path);

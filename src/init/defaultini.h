@@ -270,6 +270,8 @@ class defaultini : public modelobject {
   virtual void UpdateDynamicPhenology(int dayOfYear, int layerCount);
   // The table row of a land-use layer cell; null for no-data or a position outside the table.
   const LanduseTableEntry* LanduseRowAt(int layer, int row, int column) const;
+  // The year of the day whose land-use values are set next, for every row of the table.
+  void SetLanduseCalendarYear(int year);
   // Raises the vegetation-period flags of the grids with period sums on the balance days.
   void RaiseVegetationPeriodFlags(int dayOfYear);
   LanduseParameterGrids landuseGrids;  // landuse_parameter_grids.cpp, phenology.cpp

@@ -371,8 +371,9 @@ void defaultini::ReportElevationGaps() const {
        << "cells), the first at row " << row << ", column " << column << ": it is read as it is, without filling "
        << "gaps (fill code 0), so " << (gaps == 1 ? "this cell takes" : "these cells take") << " the no-data value "
        << NumberText(geometry.nodata_value) << " as " << (gaps == 1 ? "its elevation" : "their elevation")
-       << " wherever one is used (values interpolated by elevation, the radiation correction). Give every cell of "
-          "the zone grid an elevation, or leave such a cell out of the zone grid"
+       << " wherever one is used (values interpolated by elevation, the radiation correction); the fix days of the "
+          "land-use table are not shifted by altitude there, as at 400 m. Give every cell of the zone grid an "
+          "elevation, or leave such a cell out of the zone grid"
        << "[end-entry]";
 }
 

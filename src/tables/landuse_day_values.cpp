@@ -36,14 +36,18 @@ int ParameterMask(const char* text, int length) {
 }
 
 int CorrectFixDays(const int* fixDays, const double* gradient, int n, double altitude, int dynamicIndex,
-                   int startDay, int* corrected) {
+                   int startDay, int* corrected, int yearLength, int* carried) {
   const bool dynamic = dynamicIndex >= 1 && dynamicIndex < n;
+  // A start late in the year: the fix day after it and every later one lie in the next year.
+  const int shift =
+      dynamic && startDay > 0 && startDay + static_cast<double>(fixDays[dynamicIndex + 1]) > yearLength ? yearLength : 0;
+  if (carried) *carried = shift;
   for (int k = 1; k <= n; ++k) {
     double day;
     if (dynamic && k == dynamicIndex)
       day = startDay;
     else if (dynamic && k == dynamicIndex + 1)
-      day = static_cast<double>(startDay) + fixDays[k];
+      day = static_cast<double>(startDay) + fixDays[k] - shift;
     else
       day = std::trunc((altitude - 400.0) * gradient[k]) + fixDays[k];
     // Also refuses NaN (an altitude that is not a number).
@@ -52,11 +56,15 @@ int CorrectFixDays(const int* fixDays, const double* gradient, int n, double alt
                                      : static_cast<int>(std::max(-1e9, std::min(day, 1e9)));
       return k;
     }
-    corrected[k] = static_cast<int>(day);
+    corrected[k] = static_cast<int>(day) + (dynamic && k > dynamicIndex ? shift : 0);
   }
   corrected[0] = fixDays[n] - 366;
   return 0;
 }
+
+double FixDayAltitude(double elevation, double nodata) { return elevation > nodata ? elevation : 400.0; }
+
+int YearLength(int year) { return year > 0 && IsLeapYear(year) ? 366 : 365; }
 
 int FindInterval(const int* days, int n, int day) {
   for (int k = 1; k <= n; ++k)
@@ -64,14 +72,15 @@ int FindInterval(const int* days, int n, int day) {
   return n + 1;
 }
 
-double ValueFromFixPoints(const int* days, const double* values, int n, int day, int holdIndex) {
-  int e = FindInterval(days, n, day);
+double ValueFromFixPoints(const int* days, const double* values, int n, int day, int holdIndex, int seasonShift) {
+  int x = day + seasonShift;
+  int e = FindInterval(days, n, x);
   if (e == n + 1) {
-    day -= 366;
+    x = day - 366;
     e = 1;
   }
   if (holdIndex > 0 && e == holdIndex) return values[e - 1];
-  return Line(days[e - 1], values[e - 1], days[e], values[e], day);
+  return Line(days[e - 1], values[e - 1], days[e], values[e], x);
 }
 
 int FindCellInterval(const double* cellDays, int n, int day) {
@@ -86,7 +95,8 @@ int FindCellInterval(const double* cellDays, int n, int day) {
 }
 
 double ValueFromCellDays(const double* cellDays, const double* values, int n, int day, const double* thresholds,
-                         double forcingSum) {
+                         double forcingSum, int seasonShift) {
+  day += seasonShift;
   const int e = FindCellInterval(cellDays, n, day);
   if (thresholds && thresholds[e] > 0.0)
     return Line(cellDays[0], values[e - 1], thresholds[e], values[e], forcingSum);
@@ -94,6 +104,13 @@ double ValueFromCellDays(const double* cellDays, const double* values, int n, in
   // stays at the one before it, as between the fix points of a dynamic row's dormancy.
   if (!(cellDays[e] > 0.0)) return values[e - 1];
   return Line(cellDays[e - 1], values[e - 1], cellDays[e], values[e], day);
+}
+
+int CellSeasonShift(const double* cellDays, int n, int startDay, int day, int previousYearLength) {
+  if (startDay <= 0 || day >= startDay) return 0;
+  for (int e = 1; e < n; ++e)
+    if (cellDays[e] == startDay) return cellDays[e + 1] > previousYearLength ? previousYearLength : 0;
+  return 0;
 }
 
 bool MonthlyValue(const double* values, const int monthLength[13], int day, int month, double& result) {
@@ -117,12 +134,16 @@ bool SplitDayOfYear(int dayOfYear, const int monthLength[13], int& day, int& mon
 
 namespace {
 
-// Interval of a day among fix points, with the wrap after the last one.
-int WrappedInterval(const int* days, int n, int& day) {
-  int e = FindInterval(days, n, day);
+// Interval of a day among fix points, with the wrap after the last one: day becomes the
+// position searched (the day plus seasonShift, or the day a year before).
+int WrappedInterval(const int* days, int n, int& day, int seasonShift) {
+  const int x = day + seasonShift;
+  int e = FindInterval(days, n, x);
   if (e == n + 1) {
     day -= 366;
     e = 1;
+  } else {
+    day = x;
   }
   return e;
 }
@@ -133,29 +154,34 @@ bool InPeriod(int index, int periodStart, int periodStop) {
 
 }  // namespace
 
-double PeriodDayFromFixPoints(const int* days, int n, int day, int periodStart, int periodStop) {
+double PeriodDayFromFixPoints(const int* days, int n, int day, int periodStart, int periodStop, int seasonShift) {
   if (periodStart == 0) return 0.0;
-  const int e = WrappedInterval(days, n, day);
-  return InPeriod(e, periodStart, periodStop) && days[e] > 0 && days[e] <= day ? day : -1.0;
+  int x = day;
+  const int e = WrappedInterval(days, n, x, seasonShift);
+  return InPeriod(e, periodStart, periodStop) && days[e] > 0 && days[e] <= x ? day : -1.0;
 }
 
-double StopDayFromFixPoints(const int* days, int n, int day, int periodStop) {
+double StopDayFromFixPoints(const int* days, int n, int day, int periodStop, int seasonShift) {
   if (periodStop == 0) return 0.0;
-  const int e = WrappedInterval(days, n, day);
-  return e == periodStop && days[e] == day ? day : -1.0;
+  int x = day;
+  const int e = WrappedInterval(days, n, x, seasonShift);
+  return e == periodStop && days[e] == x ? day : -1.0;
 }
 
-double PeriodDayFromCellDays(const double* cellDays, int n, int day, int periodStart, int periodStop) {
+double PeriodDayFromCellDays(const double* cellDays, int n, int day, int periodStart, int periodStop,
+                             int seasonShift) {
   if (periodStart == 0) return 0.0;
-  const int lower = FindCellInterval(cellDays, n, day) - 1;
-  return InPeriod(lower, periodStart, periodStop) && day >= cellDays[lower] ? day : -1.0;
+  const int x = day + seasonShift;
+  const int lower = FindCellInterval(cellDays, n, x) - 1;
+  return InPeriod(lower, periodStart, periodStop) && x >= cellDays[lower] ? day : -1.0;
 }
 
-double StopDayFromCellDays(const double* cellDays, int n, int day, int periodStop) {
+double StopDayFromCellDays(const double* cellDays, int n, int day, int periodStop, int seasonShift) {
   if (periodStop == 0) return 0.0;
-  if (day < cellDays[1]) return -1.0;
-  const int lower = FindCellInterval(cellDays, n, day) - 1;
-  return lower == periodStop && cellDays[lower] == day ? day : -1.0;
+  const int x = day + seasonShift;
+  if (x < cellDays[1]) return -1.0;
+  const int lower = FindCellInterval(cellDays, n, x) - 1;
+  return lower == periodStop && cellDays[lower] == x ? day : -1.0;
 }
 
 }  // namespace landuse_days

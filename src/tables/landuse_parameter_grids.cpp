@@ -18,6 +18,7 @@
 #include "grids/grid_path.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
+#include "tables/landuse_day_values.h"
 #include "tables/phenology.h"
 
 const char* const kLanduseLayerGridNames[kLayerGridCount] = {
@@ -63,6 +64,10 @@ void CopyFirstFixDays(LanduseParameterGrids& g, int nrows, int ncols) {
 
 }  // namespace
 
+void defaultini::SetLanduseCalendarYear(int year) {
+  for (LanduseTableEntry& row : landuseTable) row.SetCalendarYear(year);
+}
+
 const LanduseTableEntry* defaultini::LanduseRowAt(int layer, int row, int column) const {
   if (layer < 1 || layer >= static_cast<int>(landuseLayerGrids.size()) || !landuseLayerGrids[layer]) return nullptr;
   const double c = landuseLayerGrids[layer][row][column];
@@ -97,7 +102,8 @@ void CheckFixDaysAtCellAltitudes(const defaultini& d, int layers) {
       for (int k = 1; k <= layers; ++k) {
         const LanduseTableEntry* row = d.LanduseRowAt(k, i, j);
         if (!row || row->GetMethod() > 2) continue;
-        const std::string fault = row->FixDayOutOfYear(d.elevationModel[i][j]);
+        const double altitude = landuse_days::FixDayAltitude(d.elevationModel[i][j], d.geometry.nodata_value);
+        const std::string fault = row->FixDayOutOfYear(altitude);
         if (fault.empty()) continue;
         if (d.log)
           *d.log << "FATAL: " << fault << " (row " << i << ", column " << j << " of the elevation model "
@@ -352,6 +358,14 @@ void WarnOfLeafFallNotRead(const defaultini& d, const LanduseParameterGrids& g) 
         *d.log << "INFO: the starts of the dynamic phenology are read (Pheno_start), but not the grid "
                << "StartDayOfLeaveFall: a cell of DynamicPhenology_4 whose leaves fell before this run may "
                << "take its leaf fall again; read it as a variable grid with the other state grids" << "[end-entry]";
+      // Where the run before kept it (the record of the storage file read lists it): a WARNING.
+      const int p = d.FindGrid("StartDayOfLeaveFall");
+      if (p > 0)
+        NoteStateFileNotRead(MakePath(d.output.inputDirectory, d.grids[p].fileName),
+                             "the grid StartDayOfLeaveFall (the day of each cell's leaf fall) is not read while the "
+                             "starts of DynamicPhenology_4 are, so a cell whose leaves fell in the run before may take "
+                             "its leaf fall again. Declare it in [variable_grids] as \"" + d.grids[p].fileName +
+                                 " StartDayOfLeaveFall 0 0\", followed by its write code 3 and read flag 1");
       return;
     }
 }
@@ -371,8 +385,9 @@ void LinkDynamicRows(defaultini& d, LanduseParameterGrids& g) {
 // The day of the year whose parameters are in force at the first step: the time loop sets
 // them with the step that holds the end of each day, so before the first step they are
 // those of the last day that ended before it began.
-int FirstParameterDay(const defaultini& d, const LanduseParameterGrids& g) {
+int FirstParameterDay(defaultini& d, const LanduseParameterGrids& g) {
   const ModelDate day = DayEndedBeforeStep(d.run.start, g.hourOffset, d.StepMinutes());
+  d.SetLanduseCalendarYear(static_cast<int>(day.year));
   return d.landuseTable[1].DayOfYear(static_cast<int>(day.day), static_cast<int>(day.month),
                                      static_cast<int>(day.year));
 }
@@ -453,7 +468,9 @@ void FillCellLayer(defaultini& d, LanduseParameterGrids& g, int lastGrid, int do
     }
     // A cell that started before (a start read, or the latest start) has it in its list.
     const double start = row->method == 6 ? g.layer[kPhenoStart][k][i][j] : -1.0;
-    if (start > 0) MarkStartInFixDays(*row, list, n, static_cast<int>(start), nodata);
+    if (start > 0)
+      MarkStartInFixDays(*row, list, n, static_cast<int>(start), nodata,
+                         row->StartYearLength(doy, static_cast<int>(start)));
   }
   if (k == 1 && row->TestParameterMask(kMaskAlbedo)) g.albedo[i][j] = row->GetAlbedoAtDay(log, doy, k, i, j, altitude);
   if (k == 1 && row->TestParameterMask(kMaskEvaporation))
@@ -482,7 +499,8 @@ void FillFirstDay(defaultini& d, LanduseParameterGrids& g, int lastGrid) {
     ColumnRange(d, i, first, last);
     for (int j = first; j <= last; ++j) {
       if (!d.zoneGrid || !(d.zoneGrid[i][j] > d.geometry.nodata_value)) continue;
-      const double altitude = d.elevationModel ? d.elevationModel[i][j] : 0.0;
+      const double altitude =
+          d.elevationModel ? landuse_days::FixDayAltitude(d.elevationModel[i][j], d.geometry.nodata_value) : 0.0;
       for (int k = 1; k <= g.layers; ++k) FillCellLayer(d, g, lastGrid, doy, i, j, k, altitude);
     }
   }
@@ -551,6 +569,125 @@ void StartRootZoneDepths(LanduseParameterGrids& g, int nrows, int ncols, double 
     for (int j = 1; j <= ncols; ++j) KeepRootZoneDepth(g, i, j, static_cast<size_t>(i) * stride + j, nodata);
 }
 
+namespace {
+
+// f(i, j) for every cell of the basin, rows in parallel.
+template <class F>
+void EachBasinCell(const defaultini& d, const F& f) {
+  const int nrows = d.geometry.nrows;
+  const double nodata = d.geometry.nodata_value;
+#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, d.geometry.ncols))
+  for (int i = 1; i <= nrows; ++i) {
+    int first, last;
+    ColumnRange(d, i, first, last);
+    for (int j = first; j <= last; ++j)
+      if (d.zoneGrid[i][j] > nodata) f(i, j);
+  }
+}
+
+// The step's share of the daily mean temperature of the dynamic phenology.
+void AddStepTemperature(defaultini& d, LanduseParameterGrids& g, int dt) {
+  if (g.dynamic && g.temperatureAvg) {
+    if (!g.temperature) {
+      const int p = d.FindGrid("temperature");
+      if (p == 0 || !d.grids[p].data) {
+        if (d.log)
+          *d.log << "FATAL: could not find grid with label \"" << "temperature" << "\". \nThis grid must be present "
+               << "(either by interpolating " << "or by reading or as standard grid) for using dynamic phenology"
+               << "[end-entry]";
+        throw 33;
+      }
+      g.temperature = d.grids[p].data;
+    }
+    const double share = dt / 1440.0;
+    EachBasinCell(d, [&g, share](int i, int j) { g.temperatureAvg[i][j] += share * g.temperature[i][j]; });
+  }
+}
+
+// The progress line of the day's parameters.
+void ReportParameterDay(const defaultini& d, const LanduseParameterGrids& g, const ModelDate& date) {
+  if (!omp_in_parallel() && d.log) {
+    if (d.reportInterval <= 1) {
+      *d.log << "INFO: " << std::setw(20) << "actual parameters" << " "
+           << DateText(date, kRecordDate.Until(DateField::kHour)) << ". h" << "[end-entry]";
+    } else if ((static_cast<int>(g.hourOffset) + g.lastHour) % d.reportInterval == 0) {
+      *d.log << "INFO: " << std::setw(20) << "actual parameters" << " "
+           << DateText(g.lastYear, g.lastMonth, g.lastDay, g.lastHour, 0, kRecordDate.Until(DateField::kHour))
+           << ". h " << "(time of meteo data)" << "[end-entry]";
+    }
+  }
+}
+
+// The soil model's root-zone grids, which the start-up derives after the parameter grids.
+void LinkRootZone(const defaultini& d, LanduseParameterGrids& g) {
+  if (g.withRootZone && !g.rootZoneCapacity) {
+    const int p = d.FindGrid("available_soil_moisture");
+    if (p > 0) g.rootZoneCapacity = d.grids[p].data;
+  }
+  if (g.withRootZone && !g.rootZoneFraction) {
+    const int p = d.FindGrid("soil_storage");
+    if (p > 0) g.rootZoneFraction = d.grids[p].data;
+  }
+}
+
+// The albedo and soil evaporation resistance of a cell, which its top layer's row sets.
+void SetTopLayerValues(const defaultini& d, LanduseParameterGrids& g, const ModelDate& day, int doy, int i, int j,
+                       double altitude) {
+  const LanduseTableEntry* top = d.LanduseRowAt(1, i, j);
+  if (!top) {
+    if (g.albedo) g.albedo[i][j] = d.geometry.nodata_value;
+    if (g.evaporationResistance) g.evaporationResistance[i][j] = d.geometry.nodata_value;
+    return;
+  }
+  if (g.albedo && top->TestParameterMask(kMaskAlbedo))
+    g.albedo[i][j] = top->GetAlbedoAtDay(d.log, doy, 1, i, j, altitude);
+  if (g.evaporationResistance && top->TestParameterMask(kMaskEvaporation))
+    g.evaporationResistance[i][j] =
+        top->GetSurfaceEvaporationResistance(d.log, static_cast<int>(day.day), static_cast<int>(day.month),
+                                             static_cast<int>(day.year), 1, i, j, altitude);
+}
+
+// The seven-day mean temperature, with the day that ends.
+void ShiftDailyMeans(defaultini& d, LanduseParameterGrids& g) {
+  if (g.dynamic && g.movingStack) {
+    g.dayCounter = std::min(g.dayCounter + 1, 7);
+    const int counter = g.dayCounter;
+    EachBasinCell(d, [&g, counter](int i, int j) {
+      g.movingAverage[i][j] = phenology::ShiftMovingAverage(g.movingStack[i][j], g.temperatureAvg[i][j], counter);
+    });
+    if (g.movingAveragePosition > 0) d.WriteGrids(g.movingAveragePosition, 0, false);
+  }
+}
+
+// The day's mean temperature starts again from 0 once its day has ended.
+void ClearDayTemperature(const defaultini& d, LanduseParameterGrids& g) {
+  if (g.dynamic && g.temperatureAvg) EachBasinCell(d, [&g](int i, int j) { g.temperatureAvg[i][j] = 0.0; });
+}
+
+// Days inside the vegetation period.
+void CountVegetationDays(defaultini& d, LanduseParameterGrids& g) {
+  const int nrows = d.geometry.nrows;
+  const double nodata = d.geometry.nodata_value;
+  if (g.layers > 0 && !g.layer[kVegetationDuration].empty() && g.layer[kVegetationDuration][1]) {
+    const int L = g.layers;
+#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, d.geometry.ncols))
+    for (int i = 1; i <= nrows; ++i) {
+      int first, last;
+      ColumnRange(d, i, first, last);
+      for (int j = first; j <= last; ++j)
+        for (int k = 1; k <= L; ++k) {
+          if (!(d.zoneGrid[i][j] > nodata)) {
+            g.layer[kVegetationDuration][k][i][j] = nodata;
+          } else if (g.layer[kVegetationStart][k][i][j] >= 0 && g.layer[kVegetationStop][k][i][j] <= 0) {
+            g.layer[kVegetationDuration][k][i][j] += 1.0;
+          }
+        }
+    }
+  }
+}
+
+}  // namespace
+
 void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, double** m2, double** m3,
                                          double** m4) {
   LanduseParameterGrids& g = landuseGrids;
@@ -563,27 +700,7 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
     StartRootZoneDepths(g, nrows, geometry.ncols, nodata);
 
   // 1. The step's share of the daily mean temperature.
-  if (g.dynamic && g.temperatureAvg) {
-    if (!g.temperature) {
-      const int p = FindGrid("temperature");
-      if (p == 0 || !grids[p].data) {
-        if (log)
-          *log << "FATAL: could not find grid with label \"" << "temperature" << "\". \nThis grid must be present "
-               << "(either by interpolating " << "or by reading or as standard grid) for using dynamic phenology"
-               << "[end-entry]";
-        throw 33;
-      }
-      g.temperature = grids[p].data;
-    }
-    const double share = dt / 1440.0;
-#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
-    for (int i = 1; i <= nrows; ++i) {
-      int first, last;
-      ColumnRange(*this, i, first, last);
-      for (int j = first; j <= last; ++j)
-        if (zoneGrid[i][j] > nodata) g.temperatureAvg[i][j] += share * g.temperature[i][j];
-    }
-  }
+  AddStepTemperature(*this, g, dt);
 
   // 2. The daily part with the step that holds the end of a day: the step that ends at
   // midnight, however it is written, or the first that passes it. It sets the values of the
@@ -592,30 +709,9 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
   const ModelDate& day = ends.last;
   if (ends.count > 0) {
     // 3. Progress line.
-    if (!omp_in_parallel() && log) {
-      if (reportInterval <= 1) {
-        *log << "INFO: " << std::setw(20) << "actual parameters" << " "
-             << DateText(date, kRecordDate.Until(DateField::kHour)) << ". h" << "[end-entry]";
-      } else if ((static_cast<int>(g.hourOffset) + g.lastHour) % reportInterval == 0) {
-        *log << "INFO: " << std::setw(20) << "actual parameters" << " "
-             << DateText(g.lastYear, g.lastMonth, g.lastDay, g.lastHour, 0, kRecordDate.Until(DateField::kHour))
-             << ". h " << "(time of meteo data)" << "[end-entry]";
-      }
-    }
+    ReportParameterDay(*this, g, date);
     // 4. Seven-day mean temperature.
-    if (g.dynamic && g.movingStack) {
-      g.dayCounter = std::min(g.dayCounter + 1, 7);
-      const int counter = g.dayCounter;
-#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
-      for (int i = 1; i <= nrows; ++i) {
-        int first, last;
-        ColumnRange(*this, i, first, last);
-        for (int j = first; j <= last; ++j)
-          if (zoneGrid[i][j] > nodata)
-            g.movingAverage[i][j] = phenology::ShiftMovingAverage(g.movingStack[i][j], g.temperatureAvg[i][j], counter);
-      }
-      if (g.movingAveragePosition > 0) WriteGrids(g.movingAveragePosition, 0, false);
-    }
+    ShiftDailyMeans(*this, g);
     // 5. Day of year and the dynamic phenology.
     if (g.layers > 0 && m1 && m2 && m3 && m4) {
       const int doy = landuseTable[1].DayOfYear(static_cast<int>(day.day), static_cast<int>(day.month),
@@ -624,17 +720,11 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
       g.lastDay = static_cast<int>(date.day);
       g.lastMonth = static_cast<int>(date.month);
       g.lastYear = static_cast<int>(date.year);
+      SetLanduseCalendarYear(static_cast<int>(day.year));
       if (g.dynamic) UpdateDynamicPhenology(doy, g.layers);
       CopyFirstFixDays(g, nrows, geometry.ncols);
       RaiseVegetationPeriodFlags(doy);
-      if (g.withRootZone && !g.rootZoneCapacity) {
-        const int p = FindGrid("available_soil_moisture");
-        if (p > 0) g.rootZoneCapacity = grids[p].data;
-      }
-      if (g.withRootZone && !g.rootZoneFraction) {
-        const int p = FindGrid("soil_storage");
-        if (p > 0) g.rootZoneFraction = grids[p].data;
-      }
+      LinkRootZone(*this, g);
       double** const capacity = g.withRootZone ? g.rootZoneCapacity : nullptr;
       double** const fraction = g.withRootZone ? g.rootZoneFraction : nullptr;
 
@@ -650,19 +740,9 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
         for (int j = first; j <= last; ++j) try {
           if (failure.load(std::memory_order_relaxed) != 0) break;
           if (!(zoneGrid[i][j] > nodata)) continue;
-          const double altitude = elevationModel ? elevationModel[i][j] : 0.0;
-          const LanduseTableEntry* top = LanduseRowAt(1, i, j);
-          if (!top) {
-            if (g.albedo) g.albedo[i][j] = nodata;
-            if (g.evaporationResistance) g.evaporationResistance[i][j] = nodata;
-          } else {
-            if (g.albedo && top->TestParameterMask(kMaskAlbedo))
-              g.albedo[i][j] = top->GetAlbedoAtDay(log, doy, 1, i, j, altitude);
-            if (g.evaporationResistance && top->TestParameterMask(kMaskEvaporation))
-              g.evaporationResistance[i][j] =
-                  top->GetSurfaceEvaporationResistance(log, static_cast<int>(day.day), static_cast<int>(day.month),
-                                                       static_cast<int>(day.year), 1, i, j, altitude);
-          }
+          const double altitude =
+              elevationModel ? landuse_days::FixDayAltitude(elevationModel[i][j], nodata) : 0.0;
+          SetTopLayerValues(*this, g, day, doy, i, j, altitude);
           double oldDepth = -1.0, newDepth = -1.0;
           int deepest = 0;
           const size_t cell = static_cast<size_t>(i) * stride + static_cast<size_t>(j);
@@ -742,34 +822,11 @@ void defaultini::UpdateLanduseParameters(ModelDate date, int dt, double** m1, do
       }
       if (failure.load() != 0) throw failure.load();
     }
-    if (g.dynamic && g.temperatureAvg) {
-#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
-      for (int i = 1; i <= nrows; ++i) {
-        int first, last;
-        ColumnRange(*this, i, first, last);
-        for (int j = first; j <= last; ++j)
-          if (zoneGrid[i][j] > nodata) g.temperatureAvg[i][j] = 0.0;
-      }
-    }
+    ClearDayTemperature(*this, g);
   }
 
   // 9. Days inside the vegetation period.
-  if (g.layers > 0 && !g.layer[kVegetationDuration].empty() && g.layer[kVegetationDuration][1]) {
-    const int L = g.layers;
-#pragma omp parallel for schedule(runtime) if (ForkRows(nrows, geometry.ncols))
-    for (int i = 1; i <= nrows; ++i) {
-      int first, last;
-      ColumnRange(*this, i, first, last);
-      for (int j = first; j <= last; ++j)
-        for (int k = 1; k <= L; ++k) {
-          if (!(zoneGrid[i][j] > nodata)) {
-            g.layer[kVegetationDuration][k][i][j] = nodata;
-          } else if (g.layer[kVegetationStart][k][i][j] >= 0 && g.layer[kVegetationStop][k][i][j] <= 0) {
-            g.layer[kVegetationDuration][k][i][j] += 1.0;
-          }
-        }
-    }
-  }
+  CountVegetationDays(*this, g);
 }
 
 int defaultini::StepMinutes() const {

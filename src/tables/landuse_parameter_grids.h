@@ -111,8 +111,9 @@ void WriteLayerPhenologyState(defaultini& d);
 // The stacks of the layers written at the end, each with the key of its read.
 std::vector<std::pair<std::string, const void*>> LayerPhenologyStateFiles(const defaultini& d);
 // Marks a start on `day` in the fix-day list [0..n] of a cell of a DynamicPhenology_4 row
-// (phenology.cpp).
-void MarkStartInFixDays(const LanduseTableEntry& row, double* list, int n, int day, double nodata);
+// (phenology.cpp); yearLength: the days of the start's year, past which the fix days after
+// a late start count on into the next year.
+void MarkStartInFixDays(const LanduseTableEntry& row, double* list, int n, int day, double nodata, int yearLength);
 
 // Sets every cell's root-zone depth and layer from the current root-depth grids (the
 // deepest layer of the cell); cells without a root depth get layer 0 (none kept).

@@ -29,6 +29,25 @@ const double* LanduseTableEntry::CellFixDays(int layer, int i, int j) const {
   return perCellFixDays[layer][i][j];
 }
 
+const double* LanduseTableEntry::CellFixDays(int layer, int i, int j, int dayOfYear, int& seasonShift,
+                                             int year) const {
+  seasonShift = 0;
+  const double* days = CellFixDays(layer, i, j);
+  const int count = std::min(n, perCellFixDayCount);
+  if (days && count >= 1) {
+    const int start = CellStartDay(layer, i, j);
+    seasonShift =
+        landuse_days::CellSeasonShift(days, count, start, dayOfYear, StartYearLength(dayOfYear, start, year));
+  }
+  return days;
+}
+
+int LanduseTableEntry::StartYearLength(int dayOfYear, int startDay, int year) const {
+  if (year <= 0) year = calendarYear;
+  if (year <= 0) return landuse_days::YearLength(0);
+  return landuse_days::YearLength(startDay > dayOfYear ? year - 1 : year);
+}
+
 namespace {
 
 // A list of the calling thread for fix days corrected for a cell, so that cell loops may
@@ -63,15 +82,25 @@ std::string LanduseTableEntry::FixDayOutOfYear(double altitude, int startDay) co
   return s.str();
 }
 
-const int* LanduseTableEntry::CorrectedDays(LogStream* log, int startDay, double altitude) const {
+const int* LanduseTableEntry::CorrectedDays(LogStream* log, int startDay, double altitude, int dayOfYear,
+                                            int& seasonShift, int year) const {
   int* corrected = ThreadFixDayList(n);
+  int carried = 0;
   const int bad = landuse_days::CorrectFixDays(JD.data(), altitudeGradient.data(), n, altitude,
-                                               IsDynamic(method) ? dynamicFixIndex : -1, startDay, corrected);
+                                               IsDynamic(method) ? dynamicFixIndex : -1, startDay, corrected,
+                                               StartYearLength(dayOfYear, startDay, year), &carried);
   if (bad > 0) {
     if (log) *log << "FATAL: " << FixDayOutOfYear(altitude, startDay) << "[end-entry]";
     throw 152;
   }
+  // A day before the start lies in the year after it.
+  seasonShift = startDay > dayOfYear ? carried : 0;
   return corrected;
+}
+
+const int* LanduseTableEntry::CorrectedDays(LogStream* log, int startDay, double altitude) const {
+  int seasonShift = 0;
+  return CorrectedDays(log, startDay, altitude, 366, seasonShift);
 }
 
 void LanduseTableEntry::CorrectFixPointsForAltitude(LogStream* log, int startDay, double altitude) const {
@@ -94,9 +123,10 @@ int LanduseTableEntry::FindFixPointInterval(LogStream* log, int dayOfYear, int s
 }
 
 double LanduseTableEntry::ValueAtDay(LogStream* log, const std::vector<double>& values, int dayOfYear, int layer,
-                                     int i, int j, double altitude) const {
+                                     int i, int j, double altitude, int year) const {
   if (!HasFixPoints() || values.size() < static_cast<size_t>(n) + 1) return 0.0;
-  if (const double* cellDays = CellFixDays(layer, i, j)) {
+  int shift = 0;
+  if (const double* cellDays = CellFixDays(layer, i, j, dayOfYear, shift, year)) {
     const int count = std::min(n, perCellFixDayCount);
     if (count >= 1) {
       const double* thresholds = nullptr;
@@ -105,12 +135,12 @@ double LanduseTableEntry::ValueAtDay(LogStream* log, const std::vector<double>& 
         thresholds = forcingThresholds.data();
         forcingSum = forcingSumGrids[layer][i][j];
       }
-      return landuse_days::ValueFromCellDays(cellDays, values.data(), count, dayOfYear, thresholds, forcingSum);
+      return landuse_days::ValueFromCellDays(cellDays, values.data(), count, dayOfYear, thresholds, forcingSum, shift);
     }
   }
-  const int* corrected = CorrectedDays(log, CellStartDay(layer, i, j), altitude);
+  const int* corrected = CorrectedDays(log, CellStartDay(layer, i, j), altitude, dayOfYear, shift, year);
   return landuse_days::ValueFromFixPoints(corrected, values.data(), n, dayOfYear,
-                                          IsDynamic(method) ? dynamicFixIndex : -1);
+                                          IsDynamic(method) ? dynamicFixIndex : -1, shift);
 }
 
 double LanduseTableEntry::MonthlyValue(const std::vector<double>& values, const int lengths[13], int day,
@@ -178,12 +208,12 @@ double LanduseTableEntry::GetSurfaceEvaporationResistance(LogStream* log, int da
 
 #define LANDUSE_FIX_POINT_VALUE(Getter, list)                                                                   \
   double LanduseTableEntry::Getter##AtDay(LogStream* log, int dayOfYear, int layer, int i, int j,               \
-                                          double altitude) const {                                              \
-    return ValueAtDay(log, list, dayOfYear, layer, i, j, altitude);                                             \
+                                          double altitude, int year) const {                                    \
+    return ValueAtDay(log, list, dayOfYear, layer, i, j, altitude, year);                                       \
   }                                                                                                             \
   double LanduseTableEntry::Getter(LogStream* log, int day, int month, int year, int layer, int i, int j,       \
                                    double altitude) const {                                                     \
-    return Getter##AtDay(log, DayOfYear(day, month, year), layer, i, j, altitude);                              \
+    return Getter##AtDay(log, DayOfYear(day, month, year), layer, i, j, altitude, year);                        \
   }
 
 // GetRoughnessLengthAtDay, GetLeafAreaIndexAtDay, GetVegetationCoverageDegreeAtDay,
@@ -219,15 +249,16 @@ double LanduseTableEntry::GetVegetationPeriodDayAtDay(LogStream* log, int dayOfY
                                                       double altitude) const {
   if (StartVegetationPeriodForBalance == 0) return 0.0;
   if (!HasFixPoints()) return -1.0;
-  if (const double* cellDays = CellFixDays(layer, i, j)) {
+  int shift = 0;
+  if (const double* cellDays = CellFixDays(layer, i, j, dayOfYear, shift)) {
     const int count = std::min(n, perCellFixDayCount);
     if (count >= 1)
       return landuse_days::PeriodDayFromCellDays(cellDays, count, dayOfYear, StartVegetationPeriodForBalance,
-                                                 StopVegetationPeriodForBalance);
+                                                 StopVegetationPeriodForBalance, shift);
   }
-  const int* corrected = CorrectedDays(log, CellStartDay(layer, i, j), altitude);
+  const int* corrected = CorrectedDays(log, CellStartDay(layer, i, j), altitude, dayOfYear, shift);
   return landuse_days::PeriodDayFromFixPoints(corrected, n, dayOfYear, StartVegetationPeriodForBalance,
-                                              StopVegetationPeriodForBalance);
+                                              StopVegetationPeriodForBalance, shift);
 }
 double LanduseTableEntry::GetVegetationPeriodDay(LogStream* log, int day, int month, int year, int layer, int i,
                                                  int j, double altitude) const {
@@ -238,13 +269,14 @@ double LanduseTableEntry::GetVegetationStopDayAtDay(LogStream* log, int dayOfYea
                                                     double altitude) const {
   if (StopVegetationPeriodForBalance == 0) return 0.0;
   if (!HasFixPoints()) return -1.0;
-  if (const double* cellDays = CellFixDays(layer, i, j)) {
+  int shift = 0;
+  if (const double* cellDays = CellFixDays(layer, i, j, dayOfYear, shift)) {
     const int count = std::min(n, perCellFixDayCount);
     if (count >= 1)
-      return landuse_days::StopDayFromCellDays(cellDays, count, dayOfYear, StopVegetationPeriodForBalance);
+      return landuse_days::StopDayFromCellDays(cellDays, count, dayOfYear, StopVegetationPeriodForBalance, shift);
   }
-  const int* corrected = CorrectedDays(log, CellStartDay(layer, i, j), altitude);
-  return landuse_days::StopDayFromFixPoints(corrected, n, dayOfYear, StopVegetationPeriodForBalance);
+  const int* corrected = CorrectedDays(log, CellStartDay(layer, i, j), altitude, dayOfYear, shift);
+  return landuse_days::StopDayFromFixPoints(corrected, n, dayOfYear, StopVegetationPeriodForBalance, shift);
 }
 double LanduseTableEntry::GetVegetationStopDay(LogStream* log, int day, int month, int year, int layer, int i, int j,
                                                double altitude) const {

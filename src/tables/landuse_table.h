@@ -120,6 +120,13 @@ class LanduseTableEntry {
   void SetStartDayGrids(double*** grids) { startDayGrids = grids; }
   void SetForcingSumGrids(double*** grids) { forcingSumGrids = grids; }
   void SetForcingThresholdGrids(double*** grids) { forcingThresholdGrids = grids; }
+  // The year of the days the day forms are asked about (0: not known, taken as a common
+  // year). A start late in the year carries the fix days after it into the next year, whose
+  // days count on from the end of the start's year: the length of that year (this year for a
+  // start on or before the day, else the year before) places them.
+  void SetCalendarYear(int year) { calendarYear = year; }
+  int GetCalendarYear() const { return calendarYear; }
+  int StartYearLength(int dayOfYear, int startDay, int year = 0) const;
   double*** GetStartDayGrids() const { return startDayGrids; }
   double*** GetForcingSumGrids() const { return forcingSumGrids; }
   double*** GetForcingThresholdGrids() const { return forcingThresholdGrids; }
@@ -155,7 +162,9 @@ class LanduseTableEntry {
 
   // --- values of a day (landuse_day_values.cpp) ----------------------------------------
   // Day form: log, day of year, land-use layer (1-based), cell row i and column j, the
-  // cell's altitude in metres. Date form: day, month, year instead of the day of year.
+  // cell's altitude in metres (the fix-point values also the year of the day, for a caller
+  // whose day may lie in another year than the row's calendar year). Date form: day,
+  // month, year instead of the day of year.
   // The value operations leave the row unchanged and may run in several threads at once.
   double GetSurfaceCanopyResistanceAtDay(LogStream* log, int dayOfYear, int layer, int i, int j, double altitude) const;
   double GetSurfaceCanopyResistance(LogStream* log, int day, int month, int year, int layer, int i, int j, double altitude) const;
@@ -163,19 +172,25 @@ class LanduseTableEntry {
   double GetSurfaceIntercepResistance(LogStream* log, int day, int month, int year, int layer, int i, int j, double altitude) const;
   double GetSurfaceEvaporationResistanceAtDay(LogStream* log, int dayOfYear, int layer, int i, int j, double altitude) const;
   double GetSurfaceEvaporationResistance(LogStream* log, int day, int month, int year, int layer, int i, int j, double altitude) const;
-  double GetRoughnessLengthAtDay(LogStream* log, int dayOfYear, int layer, int i, int j, double altitude) const;
+  double GetRoughnessLengthAtDay(LogStream* log, int dayOfYear, int layer, int i, int j, double altitude,
+                                 int year = 0) const;
   double GetRoughnessLength(LogStream* log, int day, int month, int year, int layer, int i, int j, double altitude) const;
-  double GetLeafAreaIndexAtDay(LogStream* log, int dayOfYear, int layer, int i, int j, double altitude) const;
+  double GetLeafAreaIndexAtDay(LogStream* log, int dayOfYear, int layer, int i, int j, double altitude,
+                               int year = 0) const;
   double GetLeafAreaIndex(LogStream* log, int day, int month, int year, int layer, int i, int j, double altitude) const;
-  double GetVegetationCoverageDegreeAtDay(LogStream* log, int dayOfYear, int layer, int i, int j, double altitude) const;
+  double GetVegetationCoverageDegreeAtDay(LogStream* log, int dayOfYear, int layer, int i, int j, double altitude,
+                                          int year = 0) const;
   double GetVegetationCoverageDegree(LogStream* log, int day, int month, int year, int layer, int i, int j, double altitude) const;
   double GetRootDepthAtDay(LogStream* log, int dayOfYear, int layer, int i, int j, double altitude) const;
   double GetRootDepth(LogStream* log, int day, int month, int year, int layer, int i, int j, double altitude) const;
-  double GetAlbedoAtDay(LogStream* log, int dayOfYear, int layer, int i, int j, double altitude) const;
+  double GetAlbedoAtDay(LogStream* log, int dayOfYear, int layer, int i, int j, double altitude,
+                        int year = 0) const;
   double GetAlbedo(LogStream* log, int day, int month, int year, int layer, int i, int j, double altitude) const;
-  double GetStemDiameterAtDay(LogStream* log, int dayOfYear, int layer, int i, int j, double altitude) const;
+  double GetStemDiameterAtDay(LogStream* log, int dayOfYear, int layer, int i, int j, double altitude,
+                              int year = 0) const;
   double GetStemDiameter(LogStream* log, int day, int month, int year, int layer, int i, int j, double altitude) const;
-  double GetResidCovrgAtDay(LogStream* log, int dayOfYear, int layer, int i, int j, double altitude) const;
+  double GetResidCovrgAtDay(LogStream* log, int dayOfYear, int layer, int i, int j, double altitude,
+                            int year = 0) const;
   double GetResidCovrg(LogStream* log, int day, int month, int year, int layer, int i, int j, double altitude) const;
   double GetVegetationPeriodDayAtDay(LogStream* log, int dayOfYear, int layer, int i, int j, double altitude) const;
   double GetVegetationPeriodDay(LogStream* log, int day, int month, int year, int layer, int i, int j, double altitude) const;
@@ -211,6 +226,7 @@ class LanduseTableEntry {
   double*** forcingThresholdGrids = nullptr;
   int dynamicStartShift = 0;
   int dynamicFixIndex = 0;
+  int calendarYear = 0;
   std::vector<int> JD;              // [0..n]; entry 0 = JD[n] - 366
   mutable std::vector<int> JDcorr;  // [0..n]; the days of the last CorrectFixPointsForAltitude
   std::vector<double> surfaceCanopyResistance;       // [0..n]; method 1: [0..13] monthly
@@ -274,7 +290,7 @@ class LanduseTableEntry {
   }
   // Value of a per-fix-point list at a day for one cell (fix points or per-cell days).
   double ValueAtDay(LogStream* log, const std::vector<double>& values, int dayOfYear, int layer, int i, int j,
-                    double altitude) const;
+                    double altitude, int year = 0) const;
   // Monthly value of a method-1 resistance list.
   double MonthlyValueAtDay(const std::vector<double>& values, int dayOfYear) const;
   double MonthlyValue(const std::vector<double>& values, const int lengths[13], int day, int month) const;
@@ -282,8 +298,15 @@ class LanduseTableEntry {
     const size_t size = static_cast<size_t>(n) + 1;
     return n >= 1 && JD.size() >= size && altitudeGradient.size() >= size;
   }
-  // Fix days corrected for the cell, in a list of the calling thread (valid until its next call).
+  // Fix days corrected for the cell, in a list of the calling thread (valid until its next
+  // call). With the day: seasonShift is set to what a day of the next year before the start
+  // adds (CorrectFixDays), else 0.
   const int* CorrectedDays(LogStream* log, int startDay, double altitude) const;
+  const int* CorrectedDays(LogStream* log, int startDay, double altitude, int dayOfYear, int& seasonShift,
+                           int year = 0) const;
+  // The cell's own fix days (methods 5 and 6 with per-cell lists) and what a day of the
+  // next year before the cell's start adds to the day, else null.
+  const double* CellFixDays(int layer, int i, int j, int dayOfYear, int& seasonShift, int year = 0) const;
   // The cell's start day (methods 3, 4, 6 with start-day grids), else -1.
   int CellStartDay(int layer, int i, int j) const;
   // The cell's own fix days (methods 5 and 6 with per-cell lists), else null.

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "init/defaultini.h"
+#include "tables/landuse_day_values.h"
 #include "framework/thread_policy.h"
 
 namespace {
@@ -36,7 +37,7 @@ void Method3(const LanduseTableEntry& row, CellState& c, int day, int n) {
                                       row.GetStressFactorDynPhen(), c.moisture);
     if (c.forcing > row.GetFStar()) {
       c.start = day;
-      if (row.method == 6) MarkStartInFixDays(row, c.list, n, day, c.nodata);
+      if (row.method == 6) MarkStartInFixDays(row, c.list, n, day, c.nodata, row.StartYearLength(day, day));
     }
   }
   if (day == row.GetJDReset_TStart()) {
@@ -106,7 +107,7 @@ void Method6(const LanduseTableEntry& row, CellState& c, int day, int n) {
                                       row.GetStressFactorDynPhen(), c.moisture);
     if (c.forcing > c.threshold) {
       c.start = day;
-      MarkStartInFixDays(row, c.list, n, day, c.nodata);
+      MarkStartInFixDays(row, c.list, n, day, c.nodata, row.StartYearLength(day, day));
     }
   }
   if (c.start < 0 || day >= t0) c.chilling += c.temperature <= row.GetDP4_T0() ? 1.0 : 0.0;
@@ -128,11 +129,15 @@ void Method6(const LanduseTableEntry& row, CellState& c, int day, int n) {
     const bool cold = c.coldDays && *c.coldDays >= 5;
     if (cold || fixReached) {
       if (c.list && s >= 1 && s <= n) {
-        const double shift = day - c.list[s];
-        c.list[s] = day;
+        // In the year after a late start the list's days count on from the start's year.
+        const int start = c.start < 1e6 ? static_cast<int>(c.start) : 1000000;  // a day, or no day of a year
+        const int at =
+            day + landuse_days::CellSeasonShift(c.list, n, start, day, row.StartYearLength(day, start));
+        const double shift = at - c.list[s];
+        c.list[s] = at;
         if (s < n) c.list[s + 1] += shift;
         for (int e = s - 1; e >= 1; --e)
-          if (c.list[e] > day || c.list[e] < 0 || (e > 1 && c.list[e] < c.list[e - 1])) c.list[e] = day - 1;
+          if (c.list[e] > at || c.list[e] < 0 || (e > 1 && c.list[e] < c.list[e - 1])) c.list[e] = at - 1;
       }
       *c.leafFall = day;
     }
@@ -141,12 +146,18 @@ void Method6(const LanduseTableEntry& row, CellState& c, int day, int n) {
 
 }  // namespace
 
-void MarkStartInFixDays(const LanduseTableEntry& row, double* list, int n, int day, double nodata) {
+void MarkStartInFixDays(const LanduseTableEntry& row, double* list, int n, int day, double nodata, int yearLength) {
   if (!list || n < 1) return;
   int e = 1;
   while (e < n && list[e] > 0 && list[e] < day && list[e + 1] > nodata) ++e;
   list[e] = day;
-  if (e < n) list[e + 1] = day + row.GetFixDay(e + 1);
+  if (e >= n) return;
+  list[e + 1] = day + row.GetFixDay(e + 1);
+  // A start late in the year: the fix day after it lies in the next year, and so does every
+  // later one, counted on from the end of this year.
+  if (list[e + 1] > yearLength)
+    for (int k = e + 2; k <= n; ++k)
+      if (list[k] > 0) list[k] += yearLength;
 }
 
 void defaultini::UpdateDynamicPhenology(int dayOfYear, int layerCount) {

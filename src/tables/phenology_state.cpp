@@ -7,6 +7,7 @@
 #include <string>
 
 #include "framework/logstream.h"
+#include "framework/storage_file.h"
 #include "grids/grid_path.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
@@ -59,6 +60,45 @@ void TakeLayerState(defaultini& d, LanduseParameterGrids& g, int k, double*** st
     }
 }
 
+// The file a grid of the run is read from and written to (empty: no such grid).
+std::string GridFile(const defaultini& d, const std::string& grid) {
+  const int p = d.FindGrid(grid);
+  return p > 0 ? d.grids[p].fileName : std::string();
+}
+
+// Layer k's phenology state is not read at this warm start ("Pheno_start<k>" is not read
+// from its file): where the record of the storage file read lists the layer's stack or its
+// start grid, the run before kept them, and a WARNING names the layer, its grids and the
+// lines that declare them.
+void NoteLayerStateNotRead(const defaultini& d, const LanduseParameterGrids& g, int k) {
+  bool dormancy = false;
+  for (size_t r = 1; r < d.landuseTable.size(); ++r) dormancy = dormancy || FollowsARule(&d.landuseTable[r]);
+  const std::string layer = std::to_string(k);
+  // Each grid with the value a cell starts from (-1: set from the row).
+  std::vector<std::pair<std::string, const char*>> grids = {{"Pheno_start" + layer, "-1"},
+                                                             {"SumOfForcingUnits" + layer, "0"}};
+  if (dormancy) {
+    grids.emplace_back("SumOfChillingUnits" + layer, "-1");
+    grids.emplace_back("FStar_ForcingThreshold" + layer, "-1");
+  }
+  std::string lines;
+  for (const auto& grid : grids) {
+    const std::string file = GridFile(d, grid.first);
+    lines += (lines.empty() ? "\"" : ", \"") + (file.empty() ? grid.first + ".asc" : file) + " " + grid.first +
+             " 0 " + grid.second + "\"";
+  }
+  const std::string why =
+      "land-use layer " + layer + " keeps its phenology only in grids this run does not read (Pheno_start" + layer +
+      " is no variable grid read with read flag 1), so its cells start anew: not started, with a forcing sum of 0 "
+      "and the fix days of JulDays, where the run before went on from its own. Declare the layer's grids in "
+      "[variable_grids], each line followed by its write code 3 and read flag 1, in the run that writes the state "
+      "and in the one that reads it: " + lines;
+  const std::string& start = StartGridFile(d, g, k);
+  if (start.empty()) return;
+  NoteStateFileNotRead(MakePath(d.output.inputDirectory, start + "_End"), why);
+  NoteStateFileNotRead(MakePath(d.output.inputDirectory, start), why);
+}
+
 }  // namespace
 
 void RestoreLayerPhenologyState(defaultini& d, LanduseParameterGrids& g) {
@@ -67,7 +107,10 @@ void RestoreLayerPhenologyState(defaultini& d, LanduseParameterGrids& g) {
   if (!g.keepsLayerState) return;
   std::vector<char> ruleSeen(d.landuseTable.size(), 0), ownRule(d.landuseTable.size(), 0);
   for (int k = 1; k <= g.layers; ++k) {
-    if (k >= static_cast<int>(g.startRead.size()) || !g.startRead[k]) continue;
+    if (k >= static_cast<int>(g.startRead.size()) || !g.startRead[k]) {
+      NoteLayerStateNotRead(d, g, k);
+      continue;
+    }
     const std::string file = StartGridFile(d, g, k) + "_End";
     const std::string path = MakePath(d.output.inputDirectory, file);
     HeldStack stack(d);

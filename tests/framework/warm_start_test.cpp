@@ -155,6 +155,8 @@ struct Row {
   bool midnightAsZero = false;
   // A grid of the end of a day that the second half's first step writes: the day it ends.
   const char* dayEndGrid = "";
+  // The example's days moved over the year's end (see OverTheYearsEnd), [model_time] too.
+  bool overTheYearsEnd = false;
   // The folder of its own that the second half reads its storage file from
   // (InitialStateDirectory), where the first half's storage file and the radiation
   // correction's stack are put; empty: beside the control file, with the state grids.
@@ -208,8 +210,39 @@ double Difference(const std::string& a, const std::string& b) {
   return std::fabs(x - y) / std::max(std::fabs(x), std::fabs(y));
 }
 
-// A row of a time-series file begins with the date of its step (1985 for the example).
-bool Dated(const std::string& line) { return line.rfind("1985", 0) == 0; }
+// A row of a time-series file begins with the date of its step (1985 for the example, 1986
+// where its days are moved over the year's end).
+bool Dated(const std::string& line) { return line.rfind("1985", 0) == 0 || line.rfind("1986", 0) == 0; }
+
+// The example's January moved over the year's end: 1 to 15 January become 17 to 31
+// December 1985, 16 to 31 January become 1 to 16 January 1986.
+void OverTheYearsEnd(int& year, int& month, int& day) {
+  if (year != 1985 || month != 1) return;
+  if (day <= 15) {
+    month = 12, day += 16;
+  } else {
+    year = 1986, day -= 15;
+  }
+}
+
+// The [model_time] lines of Period (hour, day, month and year of the start, then of the
+// end) moved over the year's end.
+std::string PeriodOverTheYearsEnd(const std::string& period) {
+  std::vector<std::string> v;
+  std::istringstream in(period);
+  for (std::string line; std::getline(in, line);) v.push_back(line);
+  if (v.size() != 8) {
+    ADD_FAILURE() << "not a period of hours, days, months and years: " << period;
+    return period;
+  }
+  std::string out;
+  for (size_t at = 0; at < 8; at += 4) {
+    int day = std::stoi(v[at + 1]), month = std::stoi(v[at + 2]), year = std::stoi(v[at + 3]);
+    OverTheYearsEnd(year, month, day);
+    out += v[at] + "\n" + std::to_string(day) + "\n" + std::to_string(month) + "\n" + std::to_string(year) + "\n";
+  }
+  return out;
+}
 // The date of a row: year, month, day and hour, and the minute where the file has a minute
 // column (sub-hourly steps).
 std::string DateKey(const std::string& line, size_t fields = 4) {
@@ -334,8 +367,12 @@ void CheckWarmStart(const Row& row) {
 
   const int start = row.start, half = row.half;
   const bool zero = static_cast<bool>(row.midnightAs24) || row.midnightAsZero;
-  ASSERT_TRUE(Run(whole, Instance(control, Period(start + 1, start + 2 * half, row.minutes, zero), false)));
-  ASSERT_TRUE(Run(first, Instance(control, Period(start + 1, start + half, row.minutes, zero), false)));
+  const auto period = [&row, zero](int from, int to) {
+    const std::string p = Period(from, to, row.minutes, zero);
+    return row.overTheYearsEnd ? PeriodOverTheYearsEnd(p) : p;
+  };
+  ASSERT_TRUE(Run(whole, Instance(control, period(start + 1, start + 2 * half), false)));
+  ASSERT_TRUE(Run(first, Instance(control, period(start + 1, start + half), false)));
   // The second half starts from the state the first wrote, under the names it reads.
   const std::string folder = row.stateFolder;
   if (!folder.empty()) fs::create_directories(second.file(folder));
@@ -345,7 +382,7 @@ void CheckWarmStart(const Row& row) {
     const bool own = !folder.empty() && (name == "soil_state.txt" || name == "radiation_correction.asc_End");
     fs::copy_file(e.path(), second.file(own ? folder + "/" + name : name), fs::copy_options::overwrite_existing);
   }
-  std::string secondControl = Instance(control, Period(start + half + 1, start + 2 * half, row.minutes, zero), true);
+  std::string secondControl = Instance(control, period(start + half + 1, start + 2 * half), true);
   if (!folder.empty())
     Replace(secondControl, "DefaultOutputDirectory = output/",
             "DefaultOutputDirectory = output/\nInitialStateDirectory = " + folder + "/");
@@ -721,17 +758,18 @@ void StepsOf(const TempDir& dir, std::string& control, int minutes) {
     control.replace(p, 2, std::to_string(minutes));
 }
 
-// The rows of the station files with their hour stamps changed by `restamp` (year, month,
-// day, hour: the example's months).
-void RestampStations(const TempDir& dir, const std::function<void(int&, int&, int&)>& restamp) {
+// The rows of the station files with their stamps changed by `restamp` (year, month, day,
+// hour: the example's months).
+void RestampStations(const TempDir& dir, const std::function<void(int&, int&, int&, int&)>& restamp) {
   for (const char* name : {"temperature.dat", "precipitation.dat"}) {
     std::string text;
     for (const std::string& line : Lines(ReadTextFile(dir.file(name)))) {
       std::vector<std::string> t = Tokens(line);
       if (Dated(line)) {
-        int month = std::stoi(t[1]), day = std::stoi(t[2]), hour = std::stoi(t[3]);
-        restamp(month, day, hour);
-        t[1] = std::to_string(month), t[2] = std::to_string(day), t[3] = std::to_string(hour);
+        int year = std::stoi(t[0]), month = std::stoi(t[1]), day = std::stoi(t[2]), hour = std::stoi(t[3]);
+        restamp(year, month, day, hour);
+        t[0] = std::to_string(year), t[1] = std::to_string(month), t[2] = std::to_string(day),
+        t[3] = std::to_string(hour);
       }
       for (size_t i = 0; i < t.size(); ++i) text += (i ? " " : "") + t[i];
       text += "\n";
@@ -744,13 +782,13 @@ void RestampStations(const TempDir& dir, const std::function<void(int&, int&, in
 // The example's hourly records stamped at the end of their hours (min_to_int_end 0), as a
 // logger that closes each hour writes them: 1 h to 24 h.
 void EndStamped(const TempDir& dir, std::string& control) {
-  RestampStations(dir, [](int&, int&, int& hour) { ++hour; });
+  RestampStations(dir, [](int&, int&, int&, int& hour) { ++hour; });
   Replace(control, "60      # min_to_int_end", "0       # min_to_int_end");
 }
 
 // The station files with midnight written as 0 h of the next day, where they write 24 h.
 void MidnightAsZero(const TempDir& dir) {
-  RestampStations(dir, [](int& month, int& day, int& hour) {
+  RestampStations(dir, [](int&, int& month, int& day, int& hour) {
     if (hour != 24) return;
     NextDay(month, day);
     hour = 0;
@@ -870,6 +908,26 @@ void DormancyOnDay6(const TempDir& dir, std::string& control, int minutes) {
 void LatestStartOnDay5(const TempDir& dir, std::string& control, int minutes) {
   PhenologyOfBothClasses(dir, control, minutes, {"DynamicPhenology_1", Dp1Keys("1000", "1 -1 10 366", "5")},
                          {"DynamicPhenology_1", Dp1Keys("1000", "1 -1 3 366", "5")});
+}
+
+// Both classes in daily steps over the year's end (the example's January moved to 17
+// December 1985 to 16 January 1986), reset on day 355 (21 December) and forcing from then
+// on: the conifers start on about day 357, the grassland on about day 360, and the fix point
+// 20 days after the start falls in January 1986. DynamicPhenology_1 keeps the fix days of
+// its row; DynamicPhenology_4 keeps them in each cell's list, and moves the grassland's fix
+// point 3 to its leaf fall five days after the start, in the next year.
+void LateStart(const TempDir& dir, std::string& control, const std::string& method) {
+  const std::string dp1 = "JulDays = 1 -1 20 366; DP1_t1_dorm = 355; DP1_T_Bf = -30; JDReset_TStart = 355; "
+                          "maxStartJDforDP1 = 366;";
+  auto dp4 = [&dp1](const char* threshold) {
+    return dp1 + " F* = 40;\n  DP4_t0_dorm = 355; DP4_t1_dorm = 1; DP4_T0 = -50; DP4_T1 = -30; DP4_Par_a = " +
+           threshold + "; DP4_Par_b = 0; DP4_T_xylstop = 5; DP4_t_xs1 = 1; DP4_SPSLF = 3;";
+  };
+  if (method == "DynamicPhenology_1")
+    PhenologyOfBothClasses(dir, control, 1440, {method, dp1 + " F* = 40;"}, {method, dp1 + " F* = 90;"});
+  else
+    PhenologyOfBothClasses(dir, control, 1440, {method, dp4("40")}, {method, dp4("100")}, 3, kDormancyGrids);
+  RestampStations(dir, [](int& year, int& month, int& day, int&) { OverTheYearsEnd(year, month, day); });
 }
 
 // The radiation correction computed in every `steps`-th step.
@@ -1131,6 +1189,24 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
        "interception_storage.stat", 4, 0, 108, true, "", 60, nullptr, "phs.asc_End",
        "the state file phs.asc_End that the record of soil_state.txt lists is not found: the fix days of land-use "
        "layer 1 start from JulDays and the starts read"},
+      // A part of the phenology's state the second half does not declare: the record lists
+      // what the first wrote, and a WARNING names how to read it.
+      {"DynamicPhenology_4 with the start grid of its layer not read",
+       [](const TempDir& d, std::string& c) {
+         LeafFall(d, c, 60);
+         Replace(c, "phs.asc Pheno_start1 0 -1\n3\n" + kRead, "phs.asc Pheno_start1 0 -1\n3\n0");
+       },
+       "interception_storage.stat", 4, 0, 108, true, "", 60, nullptr, "etr.stat",
+       "the state file phs.asc_End that the record of soil_state.txt lists is not read by this run: land-use layer 1 "
+       "keeps its phenology only in grids this run does not read"},
+      {"DynamicPhenology_4 with its leaf fall not read",
+       [](const TempDir& d, std::string& c) {
+         LeafFall(d, c, 60);
+         Replace(c, "lfs.asc StartDayOfLeaveFall 0 0\n3\n" + kRead, "lfs.asc StartDayOfLeaveFall 0 0\n3\n0");
+       },
+       "interception_storage.stat", 4, 0, 156, true, "", 60, nullptr, "etr.stat",
+       "the state file lfs.asc that the record of soil_state.txt lists is not read by this run: the grid "
+       "StartDayOfLeaveFall"},
       {"the radiation correction computed every 7th step, its rhythm left out",
        [](const TempDir&, std::string& c) { RadiationEvery(c, 7); }, "snowstorage.stat", 4, kStart, kHalf, true, "", 60,
        nullptr, "radiation_correction.asc_End",
@@ -1147,6 +1223,21 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
                      "the state file state/radiation_correction.asc_End that the record of state/soil_state.txt "
                      "lists is not found: the radiation correction computes its factors at the first step and every "
                      "3rd step after it"}),
+      // From 19 December (the start day 353 of the run before the steps' days are moved):
+      // broken after the reset on 21 December, before the starts; and from 23 December,
+      // after the year's end, while the leaves grow towards the fix point after the start.
+      {"DynamicPhenology_1 started late in the year, broken before the starts",
+       [](const TempDir& d, std::string& c) { LateStart(d, c, "DynamicPhenology_1"); }, "etr.stat", 4, 2, 3, true, "",
+       1440, nullptr, "", "", nullptr, false, "", true},
+      {"DynamicPhenology_1 started late in the year, broken after the year's end",
+       [](const TempDir& d, std::string& c) { LateStart(d, c, "DynamicPhenology_1"); }, "etr.stat", 4, 6, 12, true, "",
+       1440, nullptr, "", "", nullptr, false, "", true},
+      {"DynamicPhenology_4 started late in the year, broken before the starts",
+       [](const TempDir& d, std::string& c) { LateStart(d, c, "DynamicPhenology_4"); }, "etr.stat", 4, 2, 3, true, "",
+       1440, nullptr, "", "", nullptr, false, "", true},
+      {"DynamicPhenology_4 started late in the year, broken after the year's end",
+       [](const TempDir& d, std::string& c) { LateStart(d, c, "DynamicPhenology_4"); }, "etr.stat", 4, 6, 12, true, "",
+       1440, nullptr, "", "", nullptr, false, "", true},
       {"the radiation correction computed every 2nd step in daily steps, broken after day 3",
        [](const TempDir& d, std::string& c) {
          StepsOf(d, c, 1440);

@@ -72,6 +72,44 @@ TEST(LanduseDays, DynamicStartReplacesItsFixDayAndTheNext) {
   EXPECT_EQ(FindInterval(c, 4, 50), 2);  // the search stops at the unset start
 }
 
+// A start on day 354 of a common year with the next fix point 40 days later: that day is
+// day 29 of the next year, the last fix day (366) the next year's end; a day of the next
+// year before the start lies on the season's line, as a day of the start's year after it.
+TEST(LanduseDays, ALateStartCarriesItsFixDaysIntoTheNextYear) {
+  const int jd[5] = {0, 1, -1, 40, 366};
+  const double g[5] = {0, 0, 0, 0, -0.001};
+  const double lai[5] = {1.0, 1.0, 2.0, 6.0, 1.0};
+  int c[5], carried = -1;
+  ASSERT_EQ(CorrectFixDays(jd, g, 4, 1400.0, 2, 354, c, 365, &carried), 0);
+  EXPECT_EQ(carried, 365);
+  EXPECT_EQ(c[3], 394);
+  EXPECT_EQ(c[4], 365 + 365);  // the altitude moves it a day, in the next year
+  EXPECT_DOUBLE_EQ(ValueFromFixPoints(c, lai, 4, 364, 2), 3.0);
+  EXPECT_DOUBLE_EQ(ValueFromFixPoints(c, lai, 4, 9, 2, carried), 4.0);  // day 374 of the season
+  EXPECT_DOUBLE_EQ(ValueFromFixPoints(c, lai, 4, 29, 2, carried), 6.0);
+  EXPECT_EQ(PeriodDayFromFixPoints(c, 4, 29, 3, 4, carried), 29.0);
+  EXPECT_EQ(StopDayFromFixPoints(c, 4, 29, 3, carried), 29.0);
+  // In a leap year the same start reaches it a day earlier; a start whose next fix day
+  // stays in the year carries nothing.
+  ASSERT_EQ(CorrectFixDays(jd, g, 4, 1400.0, 2, 354, c, 366, &carried), 0);
+  EXPECT_EQ(carried, 366);
+  EXPECT_EQ(c[3] - carried, 28);
+  ASSERT_EQ(CorrectFixDays(jd, g, 4, 1400.0, 2, 325, c, 365, &carried), 0);
+  EXPECT_EQ(carried, 0);
+  EXPECT_EQ(c[3], 365);
+  // A cell's own list marked so: the next year's days before the start take the shift.
+  const double list[5] = {0, 1, 354, 394, 731};
+  EXPECT_EQ(CellSeasonShift(list, 4, 354, 9, 365), 365);
+  EXPECT_EQ(CellSeasonShift(list, 4, 354, 360, 365), 0);
+  EXPECT_EQ(CellSeasonShift(list, 4, -1, 9, 365), 0);
+  const double early[5] = {0, 1, 100, 140, 366};
+  EXPECT_EQ(CellSeasonShift(early, 4, 100, 9, 365), 0);
+  EXPECT_DOUBLE_EQ(ValueFromCellDays(list, lai, 4, 9, nullptr, 0, 365), 4.0);
+  // A cell without an elevation takes none: its fix days are those of 400 m.
+  EXPECT_EQ(FixDayAltitude(-9999.0, -9999.0), 400.0);
+  EXPECT_EQ(FixDayAltitude(1400.0, -9999.0), 1400.0);
+}
+
 TEST(LanduseDays, FixPointValuesAreLinearAndWrapOverTheYear) {
   const int days[3] = {-166, 100, 200};
   const double v[3] = {3.0, 1.0, 3.0};

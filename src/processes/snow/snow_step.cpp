@@ -14,6 +14,7 @@
 #include "grids/grid_registry.h"
 #include "init/hru.h"
 #include "processes/snow/snowmod.h"
+#include "tables/landuse_day_values.h"
 #include "tables/landuse_table.h"
 
 namespace {
@@ -41,8 +42,10 @@ double schneemodellklasse::LanduseAlbedoOfDay(int row, int col, LogStream* to) c
   if (!landuseTable || landuseLayers.size() < 2 || !landuseLayers[1]) return albedo[row][col];
   const double c = landuseLayers[1][row][col];
   if (!(c >= 1.0) || c >= static_cast<double>(landuseTable->size())) return albedo[row][col];
-  const double z = elevation ? elevation[row][col] : 0.0;
-  return (*landuseTable)[static_cast<size_t>(c)].GetAlbedoAtDay(to, dayOfYear, 1, row, col, z);
+  const double z = elevation ? landuse_days::FixDayAltitude(elevation[row][col], geometry.nodata_value) : 0.0;
+  // The step's own year: a start late in the year counts the next year's days on from it.
+  return (*landuseTable)[static_cast<size_t>(c)].GetAlbedoAtDay(to, dayOfYear, 1, row, col, z,
+                                                                static_cast<int>(calendarStamp.year));
 }
 
 double schneemodellklasse::LanduseAlbedoInLoop(int row, int col) const {
