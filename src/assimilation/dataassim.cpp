@@ -159,6 +159,8 @@ namespace {
 
 // A record in the WARNING of a record dated on no step: "1985-1-15 12".
 constexpr DateStyle kPendingDate{false, kAsIs, kAsIs, kAsIs, kAsIs, "-", " ", "", DateField::kHour};
+// A record with its minute in the INFO on lists that give minutes: "1985 1 15 12:05".
+constexpr DateStyle kMinuteDate{false, kAsIs, kAsIs, kAsIs, kTwoZeros, " ", " ", ":", DateField::kMinute};
 
 }  // namespace
 
@@ -233,9 +235,7 @@ void data_assimilation_entity::CheckListRecords(const std::vector<ListRecord>& r
   const auto minute = std::find_if(records.begin(), records.end(), [](const ListRecord& r) { return r.minute != 0; });
   if (minute != records.end())
     *log << "INFO: data assimilation: the records of " << listFileName << " give minutes (line " << minute->line
-         << ": " << DateText(minute->year, minute->month, minute->day, minute->hour, minute->minute,
-                             kListDate.Until(DateField::kHour))
-         << (minute->minute < 10 ? ":0" : ":") << minute->minute
+         << ": " << DateText(minute->year, minute->month, minute->day, minute->hour, minute->minute, kMinuteDate)
          << "): a record applies at the first step of its hour, whatever its minute" << "[end-entry]";
   if (records.empty())
     *log << "WARNING: data assimilation: the list file " << listFileName << " holds no record: the " << type
