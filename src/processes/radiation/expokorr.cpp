@@ -389,9 +389,8 @@ std::string expokorrklasse::RhythmToRead(const std::string& storagePath) const {
   const std::string name = fs::path(own).filename().string();
   for (const EndStateRecord::File& f : record.files) {
     if (fs::path(f.name).filename().string() != name) continue;
-    const fs::path listed = fs::path(f.name).is_absolute() ? fs::path(f.name)
-                                                            : fs::path(storagePath).parent_path() / f.name;
-    const std::string recorded = listed.lexically_normal().string();
+    // A name the record gives whole stays as it is; one of its own is beside the storage file.
+    const std::string recorded = (fs::path(storagePath).parent_path() / f.name).lexically_normal().string();
     std::error_code ec;
     const bool there = fs::exists(MakePath(output.inputDirectory, recorded), ec);
     if (there || !fs::exists(MakePath(output.inputDirectory, own), ec)) return recorded;
