@@ -286,12 +286,18 @@ void meteointerpol::ReadControlSection() {
     if (o.hasYmin) ymin = o.ymin;
     if (o.hasYmax) ymax = o.ymax;
   }
+  // Methods 9 to 12 read their parameters from the next line, a row of numbers of the control
+  // file ("8.9e-5, 0.077, 127, ..." too).
+  const auto nextRow = [this]() {
+    controlFile.SkipBlanks();
+    TextCursor c(controlFile.RestOfLine());
+    c.RequireWholeNumbers();
+    return c;
+  };
   if (interpolationMethod >= 1 && interpolationMethod <= 8) {
     ReadControlValue(regressionFileName, "name of the regression file in " + name);
   } else if (interpolationMethod == 9) {
-    controlFile.SkipBlanks();
-    TextCursor c(controlFile.RestOfLine());
-    c.RequireWholeNumbers();  // a row of the control file: "8.9e-5, 0.077, 127, ..." too
+    TextCursor c = nextRow();
     double f1, x1, f2, x2;
     int threshold;
     if (!(c.ReadDouble(f1) && c.ReadDouble(x1) && c.ReadInt(threshold) && c.ReadDouble(f2) && c.ReadDouble(x2)))
@@ -304,9 +310,7 @@ void meteointerpol::ReadControlSection() {
     gifOffset2 = f2;
     gifScale2 = x2;
   } else if (interpolationMethod == 10 || interpolationMethod == 11) {
-    controlFile.SkipBlanks();
-    TextCursor c(controlFile.RestOfLine());
-    c.RequireWholeNumbers();  // a row of the control file: "8.9e-5, 0.077, 127, ..." too
+    TextCursor c = nextRow();
     int got = 0;
     got += c.ReadDouble(lowerInversion);
     got += got == 1 && c.ReadDouble(upperInversion);
@@ -320,9 +324,7 @@ void meteointerpol::ReadControlSection() {
             "<tolerance> <overlap> <clusterrange> [<lapse rate above upper inversion>] for interpolation of " + name,
             49);
   } else if (interpolationMethod == 12) {
-    controlFile.SkipBlanks();
-    TextCursor c(controlFile.RestOfLine());
-    c.RequireWholeNumbers();  // a row of the control file: "8.9e-5, 0.077, 127, ..." too
+    TextCursor c = nextRow();
     int got = 0;
     got += c.ReadDouble(lapseRate);
     got += got == 1 && c.ReadDouble(inversionHeight);

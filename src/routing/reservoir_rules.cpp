@@ -38,9 +38,11 @@ std::vector<double> Numbers(const std::string& text, const std::string& where, c
     Fail(log, "in " + where + ", " + line + ": \"" + refused.substr(0, 80) + "\" is not a number" +
                   CommaBetweenDigitsNote(refused),
          29);
+  if (v.size() >= needed) return v;
+  // A short row names the word that ended it; its words are split only then.
   std::vector<std::string> words;
   GetToken(text, " \t\r,;", words);
-  if (v.size() < needed && v.size() < words.size())
+  if (v.size() < words.size())
     Fail(log, "in " + where + ", " + line + ": \"" + words[v.size()].substr(0, 80) + "\" is not a number (" +
                   std::to_string(needed) + " values expected)",
          29);

@@ -193,7 +193,7 @@ class DescriptionReader {
     double* value;
     const char* name;
     const char* what;   // its meaning
-    const char* label;  // how a message on a value that cannot be read names it
+    std::string label;  // how a message on a value that cannot be read names it
   };
   // The values of an entry, each the number after the next "=", taken in their order
   // whatever the names before the "=" say (from: where the entry's keyword stands). An "="
@@ -300,11 +300,7 @@ class DescriptionReader {
                   {&p.length, "L", "the channel length (m)", true, false, nullptr},
                   {&p.area, "A", "the catchment area (km2)", false, false, nullptr}};
     std::vector<Slot> slots;
-    std::vector<std::string> labels;
-    labels.reserve(std::size(fields));
-    for (const Field& f : fields) labels.push_back("the channel value " + std::string(f.key));
-    for (size_t k = 0; k < std::size(fields); ++k)
-      slots.push_back({fields[k].value, fields[k].key, fields[k].what, labels[k].c_str()});
+    for (const Field& f : fields) slots.push_back({f.value, f.key, f.what, "the channel value " + std::string(f.key)});
     ReadValues(entry, from, slots);
     for (Field& f : fields) {
       const double v = *f.value;
