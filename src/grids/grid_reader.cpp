@@ -160,6 +160,12 @@ int WordsIn(const std::string& text, size_t from, size_t to) {
 
 size_t LineEndAt(const std::string& text, size_t at) { return std::min(text.find('\n', at), text.size()); }
 
+// Whether a line break stands in text[from, to): looks at those bytes only, so a row's test
+// costs its own length, not that of the rest of its line.
+bool BreakWithin(const std::string& text, size_t from, size_t to) {
+  return std::memchr(text.data() + from, '\n', to - from) != nullptr;
+}
+
 long LineOf(const std::string& text, size_t at) {
   return 1 + static_cast<long>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
 }
@@ -228,7 +234,7 @@ double ReadAsciiValue(ReadContext& ctx, TextCursor& cursor, RowLayout layout, si
     return v;
   cursor.Seek(at);
   // A row of a file of one row per line that runs short is named as such.
-  if (layout == RowLayout::OnePerLine && at > LineEndAt(text, rowStart))
+  if (layout == RowLayout::OnePerLine && BreakWithin(text, rowStart, at))
     RowDiffers(ctx, text, layout, r, rowStart, at, ncols);
   const std::string where = "FATAL: error reading ascii grid " + ctx.path + " in ASCII-Format in row " +
                             std::to_string(r) + ", col " + std::to_string(c);
@@ -261,7 +267,7 @@ void ReadAsciiValues(ReadContext& ctx, TextCursor& cursor, double** m, int nrows
       if (row) row[c] = MapNodata(v, fileNodata, modelNodata);
     }
     const bool endsLine = cursor.AtLineEnd();
-    const bool oneLine = cursor.Pos() <= LineEndAt(text, rowStart);
+    const bool oneLine = !BreakWithin(text, rowStart, cursor.Pos());
     if (layout == RowLayout::Undecided)
       layout = !endsLine ? RowLayout::Stream : oneLine ? RowLayout::OnePerLine : RowLayout::Wrapped;
     else if ((layout == RowLayout::OnePerLine && !(endsLine && oneLine)) || (layout == RowLayout::Wrapped && !endsLine))
