@@ -166,10 +166,6 @@ bool BreakWithin(const std::string& text, size_t from, size_t to) {
   return std::memchr(text.data() + from, '\n', to - from) != nullptr;
 }
 
-long LineOf(const std::string& text, size_t at) {
-  return 1 + static_cast<long>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
-}
-
 // How the rows of an ASCII grid lie on its lines, as its first row shows: each on a line of
 // its own, each beginning a line and ending one (wrapped over several lines), or read on as
 // a stream of values (all on one line, or lines of a fixed number of values).
@@ -180,11 +176,18 @@ std::string RowHolds(int r, int words, int ncols, long line) {
          std::to_string(ncols) + " columns (line " + std::to_string(line) + ")";
 }
 
+// The line of the text at byte at, as the cursor counts it.
+long LineAt(TextCursor& cursor, size_t at) {
+  cursor.Seek(at);
+  return cursor.LineNumber();
+}
+
 // A row that breaks the layout of the file's first row (rowEnd: where its values end).
-[[noreturn]] void RowDiffers(ReadContext& ctx, const std::string& text, RowLayout layout, int r, size_t rowStart,
+[[noreturn]] void RowDiffers(ReadContext& ctx, TextCursor& cursor, RowLayout layout, int r, size_t rowStart,
                              size_t rowEnd, int ncols) {
+  const std::string& text = cursor.Text();
   const std::string head = "FATAL: error reading ascii grid " + ctx.path + ": ";
-  const long line = LineOf(text, rowStart);
+  const long line = LineAt(cursor, rowStart);
   if (layout == RowLayout::OnePerLine)
     Fail(ctx.o,
          head + RowHolds(r, WordsIn(text, rowStart, LineEndAt(text, rowStart)), ncols, line) +
@@ -195,17 +198,20 @@ std::string RowHolds(int r, int words, int ncols, long line) {
        head + "row " + std::to_string(r) + " (from line " + std::to_string(line) +
            ") does not end at the end of a line: every row of this file begins a line of its own, as its first row "
            "does, and line " +
-           std::to_string(LineOf(text, rowEnd)) + " holds values of this row and the next; give each row its header's " +
+           std::to_string(LineAt(cursor, rowEnd)) + " holds values of this row and the next; give each row its header's " +
            std::to_string(ncols) + " values",
        22);
 }
 
 // Where a file read as a stream holds too many or too few values and all but a few of its
-// lines hold one row each: its first line of another number of values; empty otherwise.
-std::string StreamHint(const std::string& text, size_t from, int nrows, int ncols) {
+// lines hold one row each: its first line of another number of values; empty otherwise (the
+// cursor then stays where it is).
+std::string StreamHint(TextCursor& cursor, size_t from, int nrows, int ncols) {
+  const std::string& text = cursor.Text();
   long full = 0, row = 0, firstOther = 0, otherLine = 0, others = 0;
   int otherWords = 0;
-  for (size_t at = from; at < text.size();) {
+  long line = 0;  // lines from the one of `from`
+  for (size_t at = from; at < text.size(); ++line) {
     const size_t end = LineEndAt(text, at);
     const int words = WordsIn(text, at, end);
     if (words > 0) {
@@ -213,12 +219,14 @@ std::string StreamHint(const std::string& text, size_t from, int nrows, int ncol
       if (words == ncols)
         ++full;
       else if (++others == 1)
-        firstOther = row, otherLine = LineOf(text, at), otherWords = words;
+        firstOther = row, otherLine = line, otherWords = words;
+      else if (others > 2)
+        return std::string();
     }
     at = end + 1;
   }
-  if (firstOther == 0 || firstOther > nrows || others > 2 || 2 * full < nrows) return std::string();
-  return RowHolds(static_cast<int>(firstOther), otherWords, ncols, otherLine) +
+  if (firstOther == 0 || firstOther > nrows || 2 * full < nrows) return std::string();
+  return RowHolds(static_cast<int>(firstOther), otherWords, ncols, LineAt(cursor, from) + otherLine) +
          "; its other rows stand on lines of their own: give each row its header's number of values";
 }
 
@@ -235,12 +243,12 @@ double ReadAsciiValue(ReadContext& ctx, TextCursor& cursor, RowLayout layout, si
   cursor.Seek(at);
   // A row of a file of one row per line that runs short is named as such.
   if (layout == RowLayout::OnePerLine && BreakWithin(text, rowStart, at))
-    RowDiffers(ctx, text, layout, r, rowStart, at, ncols);
+    RowDiffers(ctx, cursor, layout, r, rowStart, at, ncols);
   const std::string where = "FATAL: error reading ascii grid " + ctx.path + " in ASCII-Format in row " +
                             std::to_string(r) + ", col " + std::to_string(c);
   std::string word;
   if (cursor.ReadWord(word)) Fail(ctx.o, where + ": " + QuotedWord(word) + " is not a number", 22);
-  const std::string hint = StreamHint(text, valuesStart, nrows, ncols);
+  const std::string hint = StreamHint(cursor, valuesStart, nrows, ncols);
   if (!hint.empty()) Fail(ctx.o, "FATAL: error reading ascii grid " + ctx.path + ": " + hint, 22);
   Fail(ctx.o,
        where + ": the file ends there, its header gives " + std::to_string(nrows) + " rows of " +
@@ -271,19 +279,19 @@ void ReadAsciiValues(ReadContext& ctx, TextCursor& cursor, double** m, int nrows
     if (layout == RowLayout::Undecided)
       layout = !endsLine ? RowLayout::Stream : oneLine ? RowLayout::OnePerLine : RowLayout::Wrapped;
     else if ((layout == RowLayout::OnePerLine && !(endsLine && oneLine)) || (layout == RowLayout::Wrapped && !endsLine))
-      RowDiffers(ctx, text, layout, r, rowStart, cursor.Pos(), ncols);
+      RowDiffers(ctx, cursor, layout, r, rowStart, cursor.Pos(), ncols);
   }
   // A file of one row per line but for a row or two that hold a value too many and too few:
   // every cell between them would take its neighbour's value.
   cursor.SkipBlanks();
   const std::string hint = layout == RowLayout::Stream || !cursor.AtEnd()
-                               ? StreamHint(text, valuesStart, nrows, ncols)
+                               ? StreamHint(cursor, valuesStart, nrows, ncols)
                                : std::string();
   if (cursor.AtEnd() && hint.empty()) return;
   Fail(ctx.o,
        "FATAL: error reading ascii grid " + ctx.path + ": " +
            (!hint.empty() ? hint
-                          : "values follow its last row (line " + std::to_string(LineOf(text, cursor.Pos())) +
+                          : "values follow its last row (line " + std::to_string(cursor.LineNumber()) +
                                 "; its header gives " + std::to_string(nrows) + " rows of " + std::to_string(ncols) +
                                 " values)"),
        22);
