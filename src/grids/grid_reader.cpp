@@ -166,6 +166,17 @@ bool BreakWithin(const std::string& text, size_t from, size_t to) {
   return std::memchr(text.data() + from, '\n', to - from) != nullptr;
 }
 
+// A number that is its whole word, as grid files hold them ("1.5.2" and "1-2" are none); a
+// read that fails leaves the cursor before the word.
+bool ReadWholeDouble(TextCursor& cursor, double& value) {
+  cursor.SkipBlanks();
+  const size_t at = cursor.Pos();
+  if (cursor.ReadDouble(value) && (cursor.AtEnd() || std::isspace(static_cast<unsigned char>(cursor.Peek()))))
+    return true;
+  cursor.Seek(at);
+  return false;
+}
+
 // How the rows of an ASCII grid lie on its lines, as its first row shows: each on a line of
 // its own, each beginning a line and ending one (wrapped over several lines), or read on as
 // a stream of values (all on one line, or lines of a fixed number of values).
@@ -235,12 +246,9 @@ std::string StreamHint(TextCursor& cursor, size_t from, int nrows, int ncols) {
 double ReadAsciiValue(ReadContext& ctx, TextCursor& cursor, RowLayout layout, size_t valuesStart, int r,
                       size_t rowStart, int c, int nrows, int ncols) {
   const std::string& text = cursor.Text();
-  cursor.SkipBlanks();
-  const size_t at = cursor.Pos();
   double v;
-  if (cursor.ReadDouble(v) && (cursor.AtEnd() || std::isspace(static_cast<unsigned char>(cursor.Peek()))))
-    return v;
-  cursor.Seek(at);
+  if (ReadWholeDouble(cursor, v)) return v;
+  const size_t at = cursor.Pos();
   // A row of a file of one row per line that runs short is named as such.
   if (layout == RowLayout::OnePerLine && BreakWithin(text, rowStart, at))
     RowDiffers(ctx, cursor, layout, r, rowStart, at, ncols);
@@ -779,12 +787,8 @@ int ReadHeaderPairs(TextCursor& cursor, int count, std::string* keys, double* va
       problem = "the header ends before value #" + std::to_string(k + firstNumber);
       return k + 1;
     }
-    cursor.SkipBlanks();
-    const size_t at = cursor.Pos();
     // A value is its whole word: "1000.5.2" is no number, nor 1000.5 and a keyword ".2".
-    if (cursor.ReadDouble(values[k]) && (cursor.AtEnd() || std::isspace(static_cast<unsigned char>(cursor.Peek()))))
-      continue;
-    cursor.Seek(at);
+    if (ReadWholeDouble(cursor, values[k])) continue;
     std::string word;
     problem = QuotedWord(keys[k]) + (cursor.ReadWord(word) ? " is " + QuotedWord(word) + ", not a number" : " has no value");
     return k + 1;
