@@ -54,6 +54,10 @@ const int kRetryWaitMs = 200;
   throw code;
 }
 
+// The zone grid's cells (a cell lies in the basin where its value is above the no-data
+// value); null before the zone grid is registered.
+double** ZoneCells(const modelobject& o) { return o.grids && o.grids[1].registered ? o.grids[1].data : nullptr; }
+
 // Opens a regular file for reading without waiting (a FIFO made under the name since it was
 // looked at would wait for a writer for ever); null with errno set, or with kind set to what
 // stands there when it is no regular file.
@@ -374,7 +378,7 @@ void FillHoles(modelobject& o, double** grid, const std::string& path, double fi
       copy[r][c] = grid[r][c];
     }
   }
-  double** zone = (o.grids && o.grids[1].registered) ? o.grids[1].data : nullptr;
+  double** zone = ZoneCells(o);
   long holes = 0;
   for (int r = 1; r <= g.nrows; ++r) {
     if (!grid[r]) continue;
@@ -573,7 +577,7 @@ void ReadNetcdfIntoGrid(ReadContext& ctx, const std::string& fullName, double** 
                            "A netCDF grid read without a georeference of its own is copied cell by cell: it must "
                            "have the zone grid's columns and rows");
     CheckNetcdfPlace(o, ctx.path);
-    double** mask = o.readMask ? o.readMask : (o.grids && o.grids[1].registered ? o.grids[1].data : nullptr);
+    double** mask = o.readMask ? o.readMask : ZoneCells(o);
     for (int r = 1; r <= g.nrows; ++r) {
       if (!grid[r]) continue;
       for (int c = 1; c <= g.ncols; ++c) {
@@ -730,7 +734,7 @@ void ResampleGridFile(ReadContext& ctx, GridFileFormat format, TextCursor& curso
   }
   GIFReader::ResampleToGrid(source.get(), 1, fileCols, 1, fileRows, target, 1, g.ncols, 1, g.nrows, o.readMask,
                             h.xll, h.yll, h.cellsize, g.xllcorner, g.yllcorner, g.cellsize, nullptr, true);
-  double** zone = o.grids && o.grids[1].registered ? o.grids[1].data : nullptr;
+  double** zone = ZoneCells(o);
   if (!zone) return;
   for (int r = 1; r <= g.nrows; ++r)
     if (target[r] && zone[r])
