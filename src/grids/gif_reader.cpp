@@ -276,6 +276,8 @@ void GIFReader::ResampleToGrid(double** source, int sourceFirstCol, int sourceLa
   const double cs = sourceCellsize;
   auto clampCol = [&](int64_t s) { return Clamp(s, sourceFirstCol, sourceLastCol); };
   auto clampRow = [&](int64_t t) { return Clamp(t, sourceFirstRow, sourceLastRow); };
+  // The sample point: the lower-left corner of the target cell, or its centre.
+  const double half = atCentres ? 0.5 : 0.0;
   for (int r = targetLastRow; r >= targetFirstRow; --r) {
     if (!target[r]) continue;
     for (int c = targetFirstCol; c <= targetLastCol; ++c) {
@@ -283,8 +285,6 @@ void GIFReader::ResampleToGrid(double** source, int sourceFirstCol, int sourceLa
         target[r][c] = mask[r][c];
         continue;
       }
-      // The sample point: the lower-left corner of the target cell, or its centre.
-      const double half = atCentres ? 0.5 : 0.0;
       const double x = targetX + (c - targetFirstCol + half) * targetCellsize;
       const double y = targetY + (targetLastRow - r + half) * targetCellsize;
       const int64_t s = sourceFirstCol + CellsToSample(x, sourceX, cs);
@@ -305,9 +305,9 @@ void GIFReader::ResampleToGrid(double** source, int sourceFirstCol, int sourceLa
       // Cell centres of column s and row t (before clamping, so the weights stay in 0..1).
       const double centreX = sourceX + (static_cast<double>(s - sourceFirstCol) + 0.5) * cs;
       const double centreY = sourceY + (static_cast<double>(sourceLastRow - t) + 0.5) * cs;
+      const double fx = (x - centreX) / cs, fy = (y - centreY) / cs;
       if (atCentres) {
         // A point on a source cell's centre takes that cell's value as it stands.
-        const double fx = (x - centreX) / cs, fy = (y - centreY) / cs;
         const double nearX = std::round(fx), nearY = std::round(fy);
         if (std::fabs(fx - nearX) <= 1e-9 && std::fabs(fy - nearY) <= 1e-9) {
           target[r][c] = v[nearY > 0.5 ? 1 : 0][nearX > 0.5 ? 1 : 0];
@@ -315,8 +315,6 @@ void GIFReader::ResampleToGrid(double** source, int sourceFirstCol, int sourceLa
         }
       }
       if (allValid) {
-        const double fx = (x - centreX) / cs;
-        const double fy = (y - centreY) / cs;
         target[r][c] = (1 - fx) * (1 - fy) * v[0][0] + fx * (1 - fy) * v[0][1] + (1 - fx) * fy * v[1][0] +
                        fx * fy * v[1][1];
         continue;

@@ -54,6 +54,10 @@ const int kRetryWaitMs = 200;
   throw code;
 }
 
+// The zone grid's cells (a cell lies in the basin where its value is above the no-data
+// value); null before the zone grid is registered.
+double** ZoneCells(const modelobject& o) { return o.grids && o.grids[1].registered ? o.grids[1].data : nullptr; }
+
 // Opens a regular file for reading without waiting (a FIFO made under the name since it was
 // looked at would wait for a writer for ever); null with errno set, or with kind set to what
 // stands there when it is no regular file.
@@ -160,8 +164,21 @@ int WordsIn(const std::string& text, size_t from, size_t to) {
 
 size_t LineEndAt(const std::string& text, size_t at) { return std::min(text.find('\n', at), text.size()); }
 
-long LineOf(const std::string& text, size_t at) {
-  return 1 + static_cast<long>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
+// Whether a line break stands in text[from, to): looks at those bytes only, so a row's test
+// costs its own length, not that of the rest of its line.
+bool BreakWithin(const std::string& text, size_t from, size_t to) {
+  return std::memchr(text.data() + from, '\n', to - from) != nullptr;
+}
+
+// A number that is its whole word, as grid files hold them ("1.5.2" and "1-2" are none); a
+// read that fails leaves the cursor before the word.
+bool ReadWholeDouble(TextCursor& cursor, double& value) {
+  cursor.SkipBlanks();
+  const size_t at = cursor.Pos();
+  if (cursor.ReadDouble(value) && (cursor.AtEnd() || std::isspace(static_cast<unsigned char>(cursor.Peek()))))
+    return true;
+  cursor.Seek(at);
+  return false;
 }
 
 // How the rows of an ASCII grid lie on its lines, as its first row shows: each on a line of
@@ -174,11 +191,18 @@ std::string RowHolds(int r, int words, int ncols, long line) {
          std::to_string(ncols) + " columns (line " + std::to_string(line) + ")";
 }
 
+// The line of the text at byte at, as the cursor counts it.
+long LineAt(TextCursor& cursor, size_t at) {
+  cursor.Seek(at);
+  return cursor.LineNumber();
+}
+
 // A row that breaks the layout of the file's first row (rowEnd: where its values end).
-[[noreturn]] void RowDiffers(ReadContext& ctx, const std::string& text, RowLayout layout, int r, size_t rowStart,
+[[noreturn]] void RowDiffers(ReadContext& ctx, TextCursor& cursor, RowLayout layout, int r, size_t rowStart,
                              size_t rowEnd, int ncols) {
+  const std::string& text = cursor.Text();
   const std::string head = "FATAL: error reading ascii grid " + ctx.path + ": ";
-  const long line = LineOf(text, rowStart);
+  const long line = LineAt(cursor, rowStart);
   if (layout == RowLayout::OnePerLine)
     Fail(ctx.o,
          head + RowHolds(r, WordsIn(text, rowStart, LineEndAt(text, rowStart)), ncols, line) +
@@ -189,17 +213,20 @@ std::string RowHolds(int r, int words, int ncols, long line) {
        head + "row " + std::to_string(r) + " (from line " + std::to_string(line) +
            ") does not end at the end of a line: every row of this file begins a line of its own, as its first row "
            "does, and line " +
-           std::to_string(LineOf(text, rowEnd)) + " holds values of this row and the next; give each row its header's " +
+           std::to_string(LineAt(cursor, rowEnd)) + " holds values of this row and the next; give each row its header's " +
            std::to_string(ncols) + " values",
        22);
 }
 
 // Where a file read as a stream holds too many or too few values and all but a few of its
-// lines hold one row each: its first line of another number of values; empty otherwise.
-std::string StreamHint(const std::string& text, size_t from, int nrows, int ncols) {
+// lines hold one row each: its first line of another number of values; empty otherwise (the
+// cursor then stays where it is).
+std::string StreamHint(TextCursor& cursor, size_t from, int nrows, int ncols) {
+  const std::string& text = cursor.Text();
   long full = 0, row = 0, firstOther = 0, otherLine = 0, others = 0;
   int otherWords = 0;
-  for (size_t at = from; at < text.size();) {
+  long line = 0;  // lines from the one of `from`
+  for (size_t at = from; at < text.size(); ++line) {
     const size_t end = LineEndAt(text, at);
     const int words = WordsIn(text, at, end);
     if (words > 0) {
@@ -207,12 +234,14 @@ std::string StreamHint(const std::string& text, size_t from, int nrows, int ncol
       if (words == ncols)
         ++full;
       else if (++others == 1)
-        firstOther = row, otherLine = LineOf(text, at), otherWords = words;
+        firstOther = row, otherLine = line, otherWords = words;
+      else if (others > 2)
+        return std::string();
     }
     at = end + 1;
   }
-  if (firstOther == 0 || firstOther > nrows || others > 2 || 2 * full < nrows) return std::string();
-  return RowHolds(static_cast<int>(firstOther), otherWords, ncols, otherLine) +
+  if (firstOther == 0 || firstOther > nrows || 2 * full < nrows) return std::string();
+  return RowHolds(static_cast<int>(firstOther), otherWords, ncols, LineAt(cursor, from) + otherLine) +
          "; its other rows stand on lines of their own: give each row its header's number of values";
 }
 
@@ -221,20 +250,17 @@ std::string StreamHint(const std::string& text, size_t from, int nrows, int ncol
 double ReadAsciiValue(ReadContext& ctx, TextCursor& cursor, RowLayout layout, size_t valuesStart, int r,
                       size_t rowStart, int c, int nrows, int ncols) {
   const std::string& text = cursor.Text();
-  cursor.SkipBlanks();
-  const size_t at = cursor.Pos();
   double v;
-  if (cursor.ReadDouble(v) && (cursor.AtEnd() || std::isspace(static_cast<unsigned char>(cursor.Peek()))))
-    return v;
-  cursor.Seek(at);
+  if (ReadWholeDouble(cursor, v)) return v;
+  const size_t at = cursor.Pos();
   // A row of a file of one row per line that runs short is named as such.
-  if (layout == RowLayout::OnePerLine && at > LineEndAt(text, rowStart))
-    RowDiffers(ctx, text, layout, r, rowStart, at, ncols);
+  if (layout == RowLayout::OnePerLine && BreakWithin(text, rowStart, at))
+    RowDiffers(ctx, cursor, layout, r, rowStart, at, ncols);
   const std::string where = "FATAL: error reading ascii grid " + ctx.path + " in ASCII-Format in row " +
                             std::to_string(r) + ", col " + std::to_string(c);
   std::string word;
   if (cursor.ReadWord(word)) Fail(ctx.o, where + ": " + QuotedWord(word) + " is not a number", 22);
-  const std::string hint = StreamHint(text, valuesStart, nrows, ncols);
+  const std::string hint = StreamHint(cursor, valuesStart, nrows, ncols);
   if (!hint.empty()) Fail(ctx.o, "FATAL: error reading ascii grid " + ctx.path + ": " + hint, 22);
   Fail(ctx.o,
        where + ": the file ends there, its header gives " + std::to_string(nrows) + " rows of " +
@@ -261,23 +287,23 @@ void ReadAsciiValues(ReadContext& ctx, TextCursor& cursor, double** m, int nrows
       if (row) row[c] = MapNodata(v, fileNodata, modelNodata);
     }
     const bool endsLine = cursor.AtLineEnd();
-    const bool oneLine = cursor.Pos() <= LineEndAt(text, rowStart);
+    const bool oneLine = !BreakWithin(text, rowStart, cursor.Pos());
     if (layout == RowLayout::Undecided)
       layout = !endsLine ? RowLayout::Stream : oneLine ? RowLayout::OnePerLine : RowLayout::Wrapped;
     else if ((layout == RowLayout::OnePerLine && !(endsLine && oneLine)) || (layout == RowLayout::Wrapped && !endsLine))
-      RowDiffers(ctx, text, layout, r, rowStart, cursor.Pos(), ncols);
+      RowDiffers(ctx, cursor, layout, r, rowStart, cursor.Pos(), ncols);
   }
   // A file of one row per line but for a row or two that hold a value too many and too few:
   // every cell between them would take its neighbour's value.
   cursor.SkipBlanks();
   const std::string hint = layout == RowLayout::Stream || !cursor.AtEnd()
-                               ? StreamHint(text, valuesStart, nrows, ncols)
+                               ? StreamHint(cursor, valuesStart, nrows, ncols)
                                : std::string();
   if (cursor.AtEnd() && hint.empty()) return;
   Fail(ctx.o,
        "FATAL: error reading ascii grid " + ctx.path + ": " +
            (!hint.empty() ? hint
-                          : "values follow its last row (line " + std::to_string(LineOf(text, cursor.Pos())) +
+                          : "values follow its last row (line " + std::to_string(cursor.LineNumber()) +
                                 "; its header gives " + std::to_string(nrows) + " rows of " + std::to_string(ncols) +
                                 " values)"),
        22);
@@ -352,7 +378,7 @@ void FillHoles(modelobject& o, double** grid, const std::string& path, double fi
       copy[r][c] = grid[r][c];
     }
   }
-  double** zone = (o.grids && o.grids[1].registered) ? o.grids[1].data : nullptr;
+  double** zone = ZoneCells(o);
   long holes = 0;
   for (int r = 1; r <= g.nrows; ++r) {
     if (!grid[r]) continue;
@@ -551,7 +577,7 @@ void ReadNetcdfIntoGrid(ReadContext& ctx, const std::string& fullName, double** 
                            "A netCDF grid read without a georeference of its own is copied cell by cell: it must "
                            "have the zone grid's columns and rows");
     CheckNetcdfPlace(o, ctx.path);
-    double** mask = o.readMask ? o.readMask : (o.grids && o.grids[1].registered ? o.grids[1].data : nullptr);
+    double** mask = o.readMask ? o.readMask : ZoneCells(o);
     for (int r = 1; r <= g.nrows; ++r) {
       if (!grid[r]) continue;
       for (int c = 1; c <= g.ncols; ++c) {
@@ -708,7 +734,7 @@ void ResampleGridFile(ReadContext& ctx, GridFileFormat format, TextCursor& curso
   }
   GIFReader::ResampleToGrid(source.get(), 1, fileCols, 1, fileRows, target, 1, g.ncols, 1, g.nrows, o.readMask,
                             h.xll, h.yll, h.cellsize, g.xllcorner, g.yllcorner, g.cellsize, nullptr, true);
-  double** zone = o.grids && o.grids[1].registered ? o.grids[1].data : nullptr;
+  double** zone = ZoneCells(o);
   if (!zone) return;
   for (int r = 1; r <= g.nrows; ++r)
     if (target[r] && zone[r])
@@ -765,12 +791,8 @@ int ReadHeaderPairs(TextCursor& cursor, int count, std::string* keys, double* va
       problem = "the header ends before value #" + std::to_string(k + firstNumber);
       return k + 1;
     }
-    cursor.SkipBlanks();
-    const size_t at = cursor.Pos();
     // A value is its whole word: "1000.5.2" is no number, nor 1000.5 and a keyword ".2".
-    if (cursor.ReadDouble(values[k]) && (cursor.AtEnd() || std::isspace(static_cast<unsigned char>(cursor.Peek()))))
-      continue;
-    cursor.Seek(at);
+    if (ReadWholeDouble(cursor, values[k])) continue;
     std::string word;
     problem = QuotedWord(keys[k]) + (cursor.ReadWord(word) ? " is " + QuotedWord(word) + ", not a number" : " has no value");
     return k + 1;

@@ -38,6 +38,11 @@ struct CodeBasin : InitHarness {
       d->multiLayerTable.push_back(e);
     }
   }
+  // Every cell of the 2 x 3 grid g against its expected value.
+  static void ExpectGrid(double** g, const std::vector<std::vector<double>>& want) {
+    for (int r = 1; r <= 2; ++r)
+      for (int c = 1; c <= 3; ++c) EXPECT_EQ(g[r][c], want[r - 1][c - 1]) << r << "," << c;
+  }
   size_t Count(const std::string& text) const {
     size_t n = 0;
     const std::string log = Console();
@@ -75,9 +80,7 @@ TEST(CodeChecks, SwappedCodesAreEachComparedWithTheGridAsRead) {
   b.SoilTable({2, 1});
   double** g = b.Put(5, "soil_types", {{1, 2, N}, {2, 2, N}});
   b.d->check_SOIL_Codes(5);
-  EXPECT_EQ(g[1][1], 2.0);
-  EXPECT_EQ(g[1][2], 1.0);
-  EXPECT_EQ(g[2][1], 1.0);
+  CodeBasin::ExpectGrid(g, {{2, 1, N}, {1, 1, N}});
   // Two rows of one code: the cells go where the log says ("2 replaced by 1"), although
   // row 2 carries the code 2 as well.
   CodeBasin twice;
@@ -103,18 +106,14 @@ TEST(CodeChecks, CodesAFloatExportLeftOffWholeAreTheirCodesAndEveryCellItsRow) {
   b.SoilTable({1, 2, 3});
   double** g = b.Put(5, "soil_types", {{1.9999999, 2.6, 0.5}, {3.0000001, 0.9999999, N}});
   b.d->check_SOIL_Codes(5);
-  const double rows[2][3] = {{2, 2, 0.5}, {3, 1, N}};  // 0.5 lies outside the basin: no code, kept
-  for (int r = 1; r <= 2; ++r)
-    for (int c = 1; c <= 3; ++c) EXPECT_EQ(g[r][c], rows[r - 1][c - 1]) << r << "," << c;
+  CodeBasin::ExpectGrid(g, {{2, 2, 0.5}, {3, 1, N}});  // 0.5 lies outside the basin: no code, kept
   EXPECT_EQ(b.Count(" replaced by "), 0u);
 
   CodeBasin landuse;
   landuse.LanduseTable({10, 20});
   double** l = landuse.Put(5, "landuse", {{19.9999999, 10.0000001, N}, {20.5, 10, N}});
   landuse.d->CheckLanduseCodes(5);
-  EXPECT_EQ(l[1][1], 2.0);
-  EXPECT_EQ(l[1][2], 1.0);
-  EXPECT_EQ(l[2][1], 2.0);
+  CodeBasin::ExpectGrid(l, {{2, 1, N}, {2, 1, N}});
 
   // An irrigation value a rounding above 0 is 0: not irrigated, never looked up.
   CodeBasin irrigation;
@@ -133,11 +132,8 @@ TEST(CodeChecks, LakeAndGlacierCodesAFloatExportLeftOffWholeBecomeWhole) {
   double** lakes = b.Put(3, "lake_codes", {{2.9999999, 3.0000001, 2.6}, {N, 0, -1e-9}});
   double** glaciers = b.Put(4, "GlacierCodes", {{11.9999999, -1.0000001, 12}, {N, N, N}});
   b.d->MakeCodesWhole();
-  const double lakeCodes[2][3] = {{3, 3, 2.6}, {N, 0, 0}};
-  for (int r = 1; r <= 2; ++r)
-    for (int c = 1; c <= 3; ++c) EXPECT_EQ(lakes[r][c], lakeCodes[r - 1][c - 1]) << r << "," << c;
-  EXPECT_EQ(glaciers[1][1], 12.0);
-  EXPECT_EQ(glaciers[1][2], -1.0);
+  CodeBasin::ExpectGrid(lakes, {{3, 3, 2.6}, {N, 0, 0}});
+  CodeBasin::ExpectGrid(glaciers, {{12, -1, 12}, {N, N, N}});
 }
 
 TEST(CodeChecks, UnknownCodesInTheBasinFailWithTheirTableMessage) {
