@@ -930,6 +930,15 @@ void LateStart(const TempDir& dir, std::string& control, const std::string& meth
   RestampStations(dir, [](int& year, int& month, int& day, int&) { OverTheYearsEnd(year, month, day); });
 }
 
+// A row of LateStart with `method`: daily steps over the year's end, broken after step
+// start + half.
+Row LateStartRow(const char* name, const char* method, int start, int half) {
+  Row row{name, [method](const TempDir& d, std::string& c) { LateStart(d, c, method); }, "etr.stat", 4, start, half};
+  row.minutes = 1440;
+  row.overTheYearsEnd = true;
+  return row;
+}
+
 // The radiation correction computed in every `steps`-th step.
 void RadiationEvery(std::string& control, int steps) {
   Replace(control, "1       # compute in every step", std::to_string(steps) + "       # compute in every step");
@@ -1226,18 +1235,12 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
       // From 19 December (the start day 353 of the run before the steps' days are moved):
       // broken after the reset on 21 December, before the starts; and from 23 December,
       // after the year's end, while the leaves grow towards the fix point after the start.
-      {"DynamicPhenology_1 started late in the year, broken before the starts",
-       [](const TempDir& d, std::string& c) { LateStart(d, c, "DynamicPhenology_1"); }, "etr.stat", 4, 2, 3, true, "",
-       1440, nullptr, "", "", nullptr, false, "", true},
-      {"DynamicPhenology_1 started late in the year, broken after the year's end",
-       [](const TempDir& d, std::string& c) { LateStart(d, c, "DynamicPhenology_1"); }, "etr.stat", 4, 6, 12, true, "",
-       1440, nullptr, "", "", nullptr, false, "", true},
-      {"DynamicPhenology_4 started late in the year, broken before the starts",
-       [](const TempDir& d, std::string& c) { LateStart(d, c, "DynamicPhenology_4"); }, "etr.stat", 4, 2, 3, true, "",
-       1440, nullptr, "", "", nullptr, false, "", true},
-      {"DynamicPhenology_4 started late in the year, broken after the year's end",
-       [](const TempDir& d, std::string& c) { LateStart(d, c, "DynamicPhenology_4"); }, "etr.stat", 4, 6, 12, true, "",
-       1440, nullptr, "", "", nullptr, false, "", true},
+      LateStartRow("DynamicPhenology_1 started late in the year, broken before the starts", "DynamicPhenology_1", 2, 3),
+      LateStartRow("DynamicPhenology_1 started late in the year, broken after the year's end", "DynamicPhenology_1", 6,
+                   12),
+      LateStartRow("DynamicPhenology_4 started late in the year, broken before the starts", "DynamicPhenology_4", 2, 3),
+      LateStartRow("DynamicPhenology_4 started late in the year, broken after the year's end", "DynamicPhenology_4", 6,
+                   12),
       {"the radiation correction computed every 2nd step in daily steps, broken after day 3",
        [](const TempDir& d, std::string& c) {
          StepsOf(d, c, 1440);
