@@ -18,6 +18,20 @@ double Line(double x0, double y0, double x1, double y1, double x) {
   return y0 * (x1 - x) / (x1 - x0) + y1 * (x - x0) / (x1 - x0);
 }
 
+// Interval of a day among fix points, with the wrap after the last one: day becomes the
+// position searched (the day plus seasonShift, or the day a year before).
+int WrappedInterval(const int* days, int n, int& day, int seasonShift) {
+  const int x = day + seasonShift;
+  int e = FindInterval(days, n, x);
+  if (e == n + 1) {
+    day -= 366;
+    e = 1;
+  } else {
+    day = x;
+  }
+  return e;
+}
+
 }  // namespace
 
 int DayOfYear(int day, int month, int year, int monthLength[13]) {
@@ -73,12 +87,8 @@ int FindInterval(const int* days, int n, int day) {
 }
 
 double ValueFromFixPoints(const int* days, const double* values, int n, int day, int holdIndex, int seasonShift) {
-  int x = day + seasonShift;
-  int e = FindInterval(days, n, x);
-  if (e == n + 1) {
-    x = day - 366;
-    e = 1;
-  }
+  int x = day;
+  const int e = WrappedInterval(days, n, x, seasonShift);
   if (holdIndex > 0 && e == holdIndex) return values[e - 1];
   return Line(days[e - 1], values[e - 1], days[e], values[e], x);
 }
@@ -133,20 +143,6 @@ bool SplitDayOfYear(int dayOfYear, const int monthLength[13], int& day, int& mon
 }
 
 namespace {
-
-// Interval of a day among fix points, with the wrap after the last one: day becomes the
-// position searched (the day plus seasonShift, or the day a year before).
-int WrappedInterval(const int* days, int n, int& day, int seasonShift) {
-  const int x = day + seasonShift;
-  int e = FindInterval(days, n, x);
-  if (e == n + 1) {
-    day -= 366;
-    e = 1;
-  } else {
-    day = x;
-  }
-  return e;
-}
 
 bool InPeriod(int index, int periodStart, int periodStop) {
   return (periodStart <= index && index < periodStop) || (index >= periodStop && periodStop < periodStart);

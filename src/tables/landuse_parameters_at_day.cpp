@@ -42,10 +42,16 @@ const double* LanduseTableEntry::CellFixDays(int layer, int i, int j, int dayOfY
   return days;
 }
 
+void LanduseTableEntry::SetCalendarYear(int year) {
+  calendarYear = year;
+  calendarYearLength = landuse_days::YearLength(year);
+  previousYearLength = landuse_days::YearLength(year > 0 ? year - 1 : 0);
+}
+
 int LanduseTableEntry::StartYearLength(int dayOfYear, int startDay, int year) const {
-  if (year <= 0) year = calendarYear;
-  if (year <= 0) return landuse_days::YearLength(0);
-  return landuse_days::YearLength(startDay > dayOfYear ? year - 1 : year);
+  const bool yearBefore = startDay > dayOfYear;
+  if (year <= 0 || year == calendarYear) return yearBefore ? previousYearLength : calendarYearLength;
+  return landuse_days::YearLength(yearBefore ? year - 1 : year);
 }
 
 namespace {

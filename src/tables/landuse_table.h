@@ -124,8 +124,7 @@ class LanduseTableEntry {
   // year). A start late in the year carries the fix days after it into the next year, whose
   // days count on from the end of the start's year: the length of that year (this year for a
   // start on or before the day, else the year before) places them.
-  void SetCalendarYear(int year) { calendarYear = year; }
-  int GetCalendarYear() const { return calendarYear; }
+  void SetCalendarYear(int year);
   int StartYearLength(int dayOfYear, int startDay, int year = 0) const;
   double*** GetStartDayGrids() const { return startDayGrids; }
   double*** GetForcingSumGrids() const { return forcingSumGrids; }
@@ -227,6 +226,8 @@ class LanduseTableEntry {
   int dynamicStartShift = 0;
   int dynamicFixIndex = 0;
   int calendarYear = 0;
+  // The days of calendarYear and of the year before it, set with it: the cell loops ask them.
+  int calendarYearLength = 365, previousYearLength = 365;
   std::vector<int> JD;              // [0..n]; entry 0 = JD[n] - 366
   mutable std::vector<int> JDcorr;  // [0..n]; the days of the last CorrectFixPointsForAltitude
   std::vector<double> surfaceCanopyResistance;       // [0..n]; method 1: [0..13] monthly

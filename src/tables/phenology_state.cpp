@@ -71,6 +71,8 @@ std::string GridFile(const defaultini& d, const std::string& grid) {
 // start grid, the run before kept them, and a WARNING names the layer, its grids and the
 // lines that declare them.
 void NoteLayerStateNotRead(const defaultini& d, const LanduseParameterGrids& g, int k) {
+  const std::string& start = StartGridFile(d, g, k);
+  if (start.empty()) return;
   bool dormancy = false;
   for (size_t r = 1; r < d.landuseTable.size(); ++r) dormancy = dormancy || FollowsARule(&d.landuseTable[r]);
   const std::string layer = std::to_string(k);
@@ -93,8 +95,6 @@ void NoteLayerStateNotRead(const defaultini& d, const LanduseParameterGrids& g, 
       "and the fix days of JulDays, where the run before went on from its own. Declare the layer's grids in "
       "[variable_grids], each line followed by its write code 3 and read flag 1, in the run that writes the state "
       "and in the one that reads it: " + lines;
-  const std::string& start = StartGridFile(d, g, k);
-  if (start.empty()) return;
   NoteStateFileNotRead(MakePath(d.output.inputDirectory, start + "_End"), why);
   NoteStateFileNotRead(MakePath(d.output.inputDirectory, start), why);
 }

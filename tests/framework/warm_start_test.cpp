@@ -888,6 +888,21 @@ void LeafFall(const TempDir& dir, std::string& control, int minutes) {
                          {"DynamicPhenology_4", Dp4Keys(1, 100, 1)}, 3, kDormancyGrids);
 }
 
+// A row of LeafFall in hourly steps, broken after `half` steps, whose runs do not read the
+// grid `declared` (its line and write code in [variable_grids]): the second half's log must
+// say `said`, and its outputs are not compared.
+Row LeafFallWithGridNotRead(const char* name, const std::string& declared, int half, const char* said) {
+  Row row{name,
+          [declared](const TempDir& d, std::string& c) {
+            LeafFall(d, c, 60);
+            Replace(c, declared + kRead, declared + "0");
+          },
+          "interception_storage.stat", 4, 0, half};
+  row.leftOut = "etr.stat";
+  row.said = said;
+  return row;
+}
+
 // The conifers of DynamicPhenology_2, the grassland of DynamicPhenology_4, both by the rule
 // of DynamicPhenology_1 (which starts nothing) until their dormancy day 6, then by their own:
 // the conifers start on day 7 (sigmoid forcing units of about 22 a day pass 40), the
@@ -928,6 +943,15 @@ void LateStart(const TempDir& dir, std::string& control, const std::string& meth
   else
     PhenologyOfBothClasses(dir, control, 1440, {method, dp4("40")}, {method, dp4("100")}, 3, kDormancyGrids);
   RestampStations(dir, [](int& year, int& month, int& day, int&) { OverTheYearsEnd(year, month, day); });
+}
+
+// A row of LateStart with `method`: daily steps over the year's end, broken after step
+// start + half.
+Row LateStartRow(const char* name, const char* method, int start, int half) {
+  Row row{name, [method](const TempDir& d, std::string& c) { LateStart(d, c, method); }, "etr.stat", 4, start, half};
+  row.minutes = 1440;
+  row.overTheYearsEnd = true;
+  return row;
 }
 
 // The radiation correction computed in every `steps`-th step.
@@ -1191,22 +1215,14 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
        "layer 1 start from JulDays and the starts read"},
       // A part of the phenology's state the second half does not declare: the record lists
       // what the first wrote, and a WARNING names how to read it.
-      {"DynamicPhenology_4 with the start grid of its layer not read",
-       [](const TempDir& d, std::string& c) {
-         LeafFall(d, c, 60);
-         Replace(c, "phs.asc Pheno_start1 0 -1\n3\n" + kRead, "phs.asc Pheno_start1 0 -1\n3\n0");
-       },
-       "interception_storage.stat", 4, 0, 108, true, "", 60, nullptr, "etr.stat",
-       "the state file phs.asc_End that the record of soil_state.txt lists is not read by this run: land-use layer 1 "
-       "keeps its phenology only in grids this run does not read"},
-      {"DynamicPhenology_4 with its leaf fall not read",
-       [](const TempDir& d, std::string& c) {
-         LeafFall(d, c, 60);
-         Replace(c, "lfs.asc StartDayOfLeaveFall 0 0\n3\n" + kRead, "lfs.asc StartDayOfLeaveFall 0 0\n3\n0");
-       },
-       "interception_storage.stat", 4, 0, 156, true, "", 60, nullptr, "etr.stat",
-       "the state file lfs.asc that the record of soil_state.txt lists is not read by this run: the grid "
-       "StartDayOfLeaveFall"},
+      LeafFallWithGridNotRead(
+          "DynamicPhenology_4 with the start grid of its layer not read", "phs.asc Pheno_start1 0 -1\n3\n", 108,
+          "the state file phs.asc_End that the record of soil_state.txt lists is not read by this run: land-use "
+          "layer 1 keeps its phenology only in grids this run does not read"),
+      LeafFallWithGridNotRead("DynamicPhenology_4 with its leaf fall not read", "lfs.asc StartDayOfLeaveFall 0 0\n3\n",
+                              156,
+                              "the state file lfs.asc that the record of soil_state.txt lists is not read by this run: "
+                              "the grid StartDayOfLeaveFall"),
       {"the radiation correction computed every 7th step, its rhythm left out",
        [](const TempDir&, std::string& c) { RadiationEvery(c, 7); }, "snowstorage.stat", 4, kStart, kHalf, true, "", 60,
        nullptr, "radiation_correction.asc_End",
@@ -1226,18 +1242,12 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
       // From 19 December (the start day 353 of the run before the steps' days are moved):
       // broken after the reset on 21 December, before the starts; and from 23 December,
       // after the year's end, while the leaves grow towards the fix point after the start.
-      {"DynamicPhenology_1 started late in the year, broken before the starts",
-       [](const TempDir& d, std::string& c) { LateStart(d, c, "DynamicPhenology_1"); }, "etr.stat", 4, 2, 3, true, "",
-       1440, nullptr, "", "", nullptr, false, "", true},
-      {"DynamicPhenology_1 started late in the year, broken after the year's end",
-       [](const TempDir& d, std::string& c) { LateStart(d, c, "DynamicPhenology_1"); }, "etr.stat", 4, 6, 12, true, "",
-       1440, nullptr, "", "", nullptr, false, "", true},
-      {"DynamicPhenology_4 started late in the year, broken before the starts",
-       [](const TempDir& d, std::string& c) { LateStart(d, c, "DynamicPhenology_4"); }, "etr.stat", 4, 2, 3, true, "",
-       1440, nullptr, "", "", nullptr, false, "", true},
-      {"DynamicPhenology_4 started late in the year, broken after the year's end",
-       [](const TempDir& d, std::string& c) { LateStart(d, c, "DynamicPhenology_4"); }, "etr.stat", 4, 6, 12, true, "",
-       1440, nullptr, "", "", nullptr, false, "", true},
+      LateStartRow("DynamicPhenology_1 started late in the year, broken before the starts", "DynamicPhenology_1", 2, 3),
+      LateStartRow("DynamicPhenology_1 started late in the year, broken after the year's end", "DynamicPhenology_1", 6,
+                   12),
+      LateStartRow("DynamicPhenology_4 started late in the year, broken before the starts", "DynamicPhenology_4", 2, 3),
+      LateStartRow("DynamicPhenology_4 started late in the year, broken after the year's end", "DynamicPhenology_4", 6,
+                   12),
       {"the radiation correction computed every 2nd step in daily steps, broken after day 3",
        [](const TempDir& d, std::string& c) {
          StepsOf(d, c, 1440);

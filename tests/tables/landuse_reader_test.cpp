@@ -274,6 +274,12 @@ TEST(LanduseReader, DynamicRowWithoutStartKeepsTheDormantValue) {
   EXPECT_DOUBLE_EQ(copy.GetLeafAreaIndexAtDay(&r.log.log(), 360, 1, 1, 1, 400.0), 8.0 / 3.0);
   EXPECT_DOUBLE_EQ(copy.GetLeafAreaIndexAtDay(&r.log.log(), 15, 1, 1, 1, 400.0), 4.0);
   EXPECT_DOUBLE_EQ(copy.GetLeafAreaIndexAtDay(&r.log.log(), 200, 1, 1, 1, 400.0), 849.0 / 351.0);
+  // The start's year: that of the row's calendar year before the start, or of the year asked.
+  copy.SetCalendarYear(1989);
+  EXPECT_EQ(copy.StartYearLength(15, 350), 366);  // a start in 1988
+  EXPECT_EQ(copy.StartYearLength(360, 350), 365);
+  EXPECT_EQ(copy.StartYearLength(15, 350, 1986), 365);
+  EXPECT_EQ(copy.StartYearLength(360, 350, 1988), 366);
   // An altitude no fix day can be corrected for ends the run with the cell's coordinates.
   EXPECT_THROW(
       {
