@@ -130,7 +130,8 @@ void CheckHeader(const modelobject& o, const std::string& path, const FileHeader
   if (!std::isfinite(h.xll)) bad("xllcorner must be a number" + given(h.xll));
   if (!std::isfinite(h.yll)) bad("yllcorner must be a number" + given(h.yll));
   if (!(std::isfinite(h.cellsize) && h.cellsize > 0.0)) bad("cellsize must be greater than 0" + given(h.cellsize));
-  if (!std::isfinite(h.nodata)) bad("nodata_value must be a number" + given(h.nodata));
+  // NaN (an ASCII grid's "nan") marks the cells that hold it.
+  if (std::isinf(h.nodata)) bad("nodata_value must be a number" + given(h.nodata));
 }
 
 // Values of the file that mean no-data become the model's no-data value: the file's own
@@ -180,6 +181,37 @@ bool ReadWholeDouble(TextCursor& cursor, double& value) {
   cursor.Seek(at);
   return false;
 }
+
+// The keys of an ASCII grid header, by what they set.
+enum class HeaderKey { Ncols, Nrows, Xll, Yll, Cellsize, Dx, Dy, Nodata, Count };
+
+// The key a word names (any case), and whether a corner key gives the cell's centre;
+// HeaderKey::Count for none.
+HeaderKey KeyOf(const std::string& word, bool& centre) {
+  static const struct {
+    const char* name;
+    HeaderKey key;
+    bool centre;
+  } kKeys[] = {{"ncols", HeaderKey::Ncols, false},       {"nrows", HeaderKey::Nrows, false},
+               {"xllcorner", HeaderKey::Xll, false},     {"xllcenter", HeaderKey::Xll, true},
+               {"yllcorner", HeaderKey::Yll, false},     {"yllcenter", HeaderKey::Yll, true},
+               {"cellsize", HeaderKey::Cellsize, false}, {"dx", HeaderKey::Dx, false},
+               {"dy", HeaderKey::Dy, false},             {"nodata_value", HeaderKey::Nodata, false}};
+  for (const auto& k : kKeys)
+    if (SameLetters(word, k.name)) {
+      centre = k.centre;
+      return k.key;
+    }
+  return HeaderKey::Count;
+}
+
+// "nan", "-nan", "NaN": the no-data value of float grids as GIS tools write it.
+bool IsNanWord(const std::string& word) {
+  const size_t sign = !word.empty() && (word[0] == '-' || word[0] == '+') ? 1 : 0;
+  return word.size() == sign + 3 && SameLetters(word.substr(sign), "nan");
+}
+
+bool Agree(double a, double b) { return std::fabs(a - b) <= kGeometryNoise * std::max(std::fabs(a), std::fabs(b)); }
 
 // How the rows of an ASCII grid lie on its lines, as its first row shows: each on a line of
 // its own, each beginning a line and ending one (wrapped over several lines), or read on as
@@ -246,12 +278,18 @@ std::string StreamHint(TextCursor& cursor, size_t from, int nrows, int ncols) {
 }
 
 // The next value of an ASCII grid: a number that is its whole word ("1.5.2" and "1-2" are no
-// two values); otherwise the run ends naming the row, the column and what stands there.
+// two values), or "nan" where the header's no-data value is; otherwise the run ends naming the
+// row, the column and what stands there.
 double ReadAsciiValue(ReadContext& ctx, TextCursor& cursor, RowLayout layout, size_t valuesStart, int r,
-                      size_t rowStart, int c, int nrows, int ncols) {
+                      size_t rowStart, int c, int nrows, int ncols, bool nanIsNodata) {
   const std::string& text = cursor.Text();
   double v;
   if (ReadWholeDouble(cursor, v)) return v;
+  if (nanIsNodata && IsNanWord(cursor.PeekWord())) {
+    std::string nan;
+    cursor.ReadWord(nan);
+    return std::nan("");
+  }
   const size_t at = cursor.Pos();
   // A row of a file of one row per line that runs short is named as such.
   if (layout == RowLayout::OnePerLine && BreakWithin(text, rowStart, at))
@@ -259,7 +297,13 @@ double ReadAsciiValue(ReadContext& ctx, TextCursor& cursor, RowLayout layout, si
   const std::string where = "FATAL: error reading ascii grid " + ctx.path + " in ASCII-Format in row " +
                             std::to_string(r) + ", col " + std::to_string(c);
   std::string word;
-  if (cursor.ReadWord(word)) Fail(ctx.o, where + ": " + QuotedWord(word) + " is not a number", 22);
+  if (cursor.ReadWord(word))
+    Fail(ctx.o,
+         where + ": " + QuotedWord(word) + " is not a number" +
+             (word.find('\0') != std::string::npos
+                  ? " (it holds a NUL byte, \\0, as a copy cut short or padded leaves it: write the value again)"
+                  : ""),
+         22);
   const std::string hint = StreamHint(cursor, valuesStart, nrows, ncols);
   if (!hint.empty()) Fail(ctx.o, "FATAL: error reading ascii grid " + ctx.path + ": " + hint, 22);
   Fail(ctx.o,
@@ -276,6 +320,7 @@ void ReadAsciiValues(ReadContext& ctx, TextCursor& cursor, double** m, int nrows
                      double modelNodata) {
   const std::string& text = cursor.Text();
   RowLayout layout = RowLayout::Undecided;
+  const bool nanNodata = std::isnan(fileNodata);
   cursor.SkipBlanks();
   const size_t valuesStart = cursor.Pos();
   for (int r = 1; r <= nrows; ++r) {
@@ -283,7 +328,7 @@ void ReadAsciiValues(ReadContext& ctx, TextCursor& cursor, double** m, int nrows
     cursor.SkipBlanks();
     const size_t rowStart = cursor.Pos();
     for (int c = 1; c <= ncols; ++c) {
-      const double v = ReadAsciiValue(ctx, cursor, layout, valuesStart, r, rowStart, c, nrows, ncols);
+      const double v = ReadAsciiValue(ctx, cursor, layout, valuesStart, r, rowStart, c, nrows, ncols, nanNodata);
       if (row) row[c] = MapNodata(v, fileNodata, modelNodata);
     }
     const bool endsLine = cursor.AtLineEnd();
@@ -310,7 +355,9 @@ void ReadAsciiValues(ReadContext& ctx, TextCursor& cursor, double** m, int nrows
 }
 
 // A grid read during the run is not resampled: its rows, columns, cell size and lower-left
-// corner must be the basin's (the corner within a hundredth of a cell).
+// corner must be the basin's. Its corner may lie up to a hundredth of a cell from the basin's
+// (a grid that is resampled is read cell by cell only within float noise).
+const double kNearBasinCorner = 0.01;
 const char* const kNotResampled =
     "A grid read during the run (or a state grid) is not resampled: it must have the zone grid's columns, rows, "
     "cell size and lower-left corner";
@@ -322,13 +369,12 @@ void RequireBasinGeometry(const modelobject& o, const std::string& path, double 
   auto add = [&](const std::string& what) { differs += (differs.empty() ? "" : ", ") + what; };
   if (ncols != g.ncols) add(NumberText(ncols) + " columns (the basin has " + std::to_string(g.ncols) + ")");
   if (nrows != g.nrows) add(NumberText(nrows) + " rows (the basin has " + std::to_string(g.nrows) + ")");
-  if (!(std::fabs(cellsize - g.cellsize) <= 1e-9 * g.cellsize))
-    add("cell size " + NumberText(cellsize) + " (the basin's is " + NumberText(g.cellsize) + ")");
-  const double tolerance = 0.01 * g.cellsize;
-  if (!(std::fabs(xll - g.xllcorner) <= tolerance && std::fabs(yll - g.yllcorner) <= tolerance))
-    add("lower-left corner " + NumberText(xll) + "/" + NumberText(yll) + " (the basin's is " + NumberText(g.xllcorner) + "/" +
-        NumberText(g.yllcorner) + ")");
-  if (differs.empty()) return;
+  if (LiesOnBasinCells(ncols, nrows, xll, yll, cellsize, g, kNearBasinCorner)) return;
+  if (!LiesOnBasinCells(g.ncols, g.nrows, g.xllcorner, g.yllcorner, cellsize, g))
+    add("cell size " + GeometryNumber(cellsize) + " (the basin's is " + GeometryNumber(g.cellsize) + ")");
+  if (!LiesOnBasinCells(g.ncols, g.nrows, xll, yll, g.cellsize, g, kNearBasinCorner))
+    add("lower-left corner " + GeometryNumber(xll) + "/" + GeometryNumber(yll) + " (the basin's is " +
+        GeometryNumber(g.xllcorner) + "/" + GeometryNumber(g.yllcorner) + ")");
   Fail(o,
        "FATAL: the grid " + path + " read by " + o.name + " does not lie on the basin's grid: " + differs + ". " +
            why,
@@ -620,10 +666,7 @@ void TakeCodesAtCentres(double** source, int fileCols, int fileRows, double file
 void TellResampled(const modelobject& o, const std::string& path, const FileHeader& h) {
   if (!o.log) return;
   const GridGeometry& g = o.geometry;
-  auto place = [](double cols, double rows, double cellsize, double x, double y) {
-    return NumberText(cols) + " x " + NumberText(rows) + " cells of " + NumberText(cellsize) + " at " + NumberText(x) +
-           "/" + NumberText(y);
-  };
+  const auto place = GeometryText;
   *o.log << "INFO: the grid " << path
          << (o.readGridName.empty() ? std::string() : " (" + o.readGridName + ")") << " lies on "
          << place(h.ncols, h.nrows, h.cellsize, h.xll, h.yll) << ", the basin on "
@@ -650,14 +693,19 @@ FileHeader ReadFileHeader(ReadContext& ctx, GridFileFormat format, const std::st
     std::rewind(ctx.file);
     text.resize(std::fread(&text[0], 1, text.size(), ctx.file));
     const size_t mark = ByteOrderMarkLength(text);
+    CutEndOfFileBytes(text);
     cursor.SetText(std::move(text));
     cursor.Seek(mark);
-    double values[6];
-    std::string words[6], problem;
-    if (const int k = ReadAsciiGridHeader(cursor, words, values, problem))
-      Fail(o, "FATAL: error reading ascii value #" + std::to_string(k) + " from " + ctx.path + ": " + problem, 22);
-    return FileHeader{values[0], values[1], LowerLeftCorner(words[2], values[2], values[4]),
-                      LowerLeftCorner(words[3], values[3], values[4]), values[4], values[5]};
+    AsciiGridHeader a;
+    std::string problem;
+    int pair = 0;
+    if (!ReadAsciiGridHeader(cursor, a, problem, pair))
+      Fail(o,
+           (pair ? "FATAL: error reading ascii value #" + std::to_string(pair) + " from "
+                 : std::string("FATAL: error reading grid header of ")) +
+               ctx.path + ": " + problem,
+           22);
+    return FileHeader{a.ncols, a.nrows, a.xll, a.yll, a.cellsize, a.nodata};
   }
   if (format == GridFileFormat::BinarySingle) {
     if (prefix.size() < 12 * sizeof(float))
@@ -760,6 +808,10 @@ GridFileFormat DetectGridFormat(const std::string& b) {
     for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (head == "ncol") return GridFileFormat::Ascii;
   }
+  // The header keys in any order: the file's first word is one of them.
+  const size_t from = std::min(b.find_first_not_of(" \t\r\n"), b.size());
+  const size_t to = std::min(b.find_first_of(" \t\r\n", from), b.size());
+  if (to < b.size() && IsAsciiGridKey(b.substr(from, to - from))) return GridFileFormat::Ascii;
   if (b.size() >= 6 * sizeof(double)) {
     double nodata;
     std::memcpy(&nodata, b.data() + 5 * sizeof(double), sizeof nodata);
@@ -774,14 +826,14 @@ GridFileFormat DetectGridFormat(const std::string& b) {
   return GridFileFormat::Unknown;
 }
 
-double LowerLeftCorner(const std::string& keyword, double value, double cellsize) {
-  std::string k = keyword;
-  for (char& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return k == "xllcenter" || k == "yllcenter" ? value - 0.5 * cellsize : value;
-}
-
 std::string QuotedWord(const std::string& word) {
-  return "\"" + (word.size() > 40 ? word.substr(0, 40) + "..." : word) + "\"";
+  // Control bytes (a NUL ends the text of a log line) are shown by their code.
+  std::string shown;
+  for (size_t i = 0; i < word.size() && i < 40; ++i) {
+    const unsigned char c = static_cast<unsigned char>(word[i]);
+    shown += c == 0 ? std::string("\\0") : c < 0x20 || c == 0x7F ? FormatText("\\x%02X", c) : std::string(1, word[i]);
+  }
+  return "\"" + shown + (word.size() > 40 ? "..." : "") + "\"";
 }
 
 int ReadHeaderPairs(TextCursor& cursor, int count, std::string* keys, double* values, std::string& problem,
@@ -800,16 +852,121 @@ int ReadHeaderPairs(TextCursor& cursor, int count, std::string* keys, double* va
   return 0;
 }
 
-int ReadAsciiGridHeader(TextCursor& cursor, std::string words[6], double values[6], std::string& problem) {
-  if (const int k = ReadHeaderPairs(cursor, 5, words, values, problem)) return k;
-  // Where the no-data line is left out, as it may be, the values begin behind the cell size
-  // and -9999 marks the cells without a value.
-  if (BeginsLikeNumber(cursor.PeekWord())) {
-    words[5].clear();
-    values[5] = kModelNodata;
-    return 0;
+bool IsAsciiGridKey(const std::string& word) {
+  bool centre = false;
+  return KeyOf(word, centre) != HeaderKey::Count;
+}
+
+bool ReadAsciiGridHeader(TextCursor& cursor, AsciiGridHeader& h, std::string& problem, int& pair) {
+  const int kKeys = static_cast<int>(HeaderKey::Count);
+  double value[kKeys] = {};
+  int givenAt[kKeys] = {};  // the pair that gave a key (0: none)
+  bool centre[2] = {false, false};
+  pair = 0;
+  for (int k = 1;; ++k) {
+    cursor.SkipBlanks();
+    // The values begin at the first word that begins like a number.
+    if (cursor.AtEnd() || BeginsLikeNumber(cursor.PeekWord()) || IsNanWord(cursor.PeekWord())) break;
+    std::string word;
+    cursor.ReadWord(word);
+    bool isCentre = false;
+    const HeaderKey key = KeyOf(word, isCentre);
+    if (key == HeaderKey::Count) {
+      problem = QuotedWord(word) + " is no key of an ASCII grid header (ncols, nrows, xllcorner or xllcenter, "
+                                   "yllcorner or yllcenter, cellsize or dx and dy, NODATA_value)";
+      return false;
+    }
+    const int at = static_cast<int>(key);
+    if (givenAt[at]) {
+      problem = "the header gives " + QuotedWord(word) + " twice (pairs #" + std::to_string(givenAt[at]) + " and #" +
+                std::to_string(k) + ")";
+      return false;
+    }
+    givenAt[at] = k;
+    if (key == HeaderKey::Xll || key == HeaderKey::Yll) centre[key == HeaderKey::Yll] = isCentre;
+    if (ReadWholeDouble(cursor, value[at])) continue;
+    std::string text;
+    const bool hasWord = cursor.ReadWord(text);
+    if (key == HeaderKey::Nodata && IsNanWord(text)) {
+      value[at] = std::nan("");
+      continue;
+    }
+    pair = k;
+    problem = QuotedWord(word) + (hasWord ? " is " + QuotedWord(text) + ", not a number" : " has no value");
+    return false;
   }
-  return ReadHeaderPairs(cursor, 1, words + 5, values + 5, problem, 6) ? 6 : 0;
+  const bool dx = givenAt[static_cast<int>(HeaderKey::Dx)] != 0, dy = givenAt[static_cast<int>(HeaderKey::Dy)] != 0;
+  double& cellsize = value[static_cast<int>(HeaderKey::Cellsize)];
+  if (dx != dy) {
+    problem = std::string("the header gives ") + (dx ? "dx" : "dy") + " without " + (dx ? "dy" : "dx") +
+              ": give both, or the cellsize";
+    return false;
+  }
+  if (dx) {
+    const double x = value[static_cast<int>(HeaderKey::Dx)], y = value[static_cast<int>(HeaderKey::Dy)];
+    const bool sized = givenAt[static_cast<int>(HeaderKey::Cellsize)] != 0;
+    if (!Agree(x, y) || (sized && !Agree(x, cellsize))) {
+      problem = "its cells are " + GeometryNumber(x) + " wide (dx) and " + GeometryNumber(y) + " high (dy)" +
+                (sized ? " with a cellsize of " + GeometryNumber(cellsize) : std::string()) +
+                ": the model's cells are square; resample the grid to square cells";
+      return false;
+    }
+    if (!sized) {
+      cellsize = x;
+      givenAt[static_cast<int>(HeaderKey::Cellsize)] = givenAt[static_cast<int>(HeaderKey::Dx)];
+    }
+  }
+  static const char* const kNeeded[] = {"ncols", "nrows", "xllcorner (or xllcenter)", "yllcorner (or yllcenter)",
+                                        "cellsize (or dx and dy)"};
+  for (int k = 0; k < 5; ++k)
+    if (!givenAt[k]) {
+      problem = std::string("the header gives no ") + kNeeded[k] +
+                (cursor.AtEnd() ? std::string(" before the file ends") : " before the values begin");
+      return false;
+    }
+  h.ncols = value[static_cast<int>(HeaderKey::Ncols)];
+  h.nrows = value[static_cast<int>(HeaderKey::Nrows)];
+  h.cellsize = cellsize;
+  h.xll = value[static_cast<int>(HeaderKey::Xll)] - (centre[0] ? 0.5 * cellsize : 0.0);
+  h.yll = value[static_cast<int>(HeaderKey::Yll)] - (centre[1] ? 0.5 * cellsize : 0.0);
+  h.nodata = givenAt[static_cast<int>(HeaderKey::Nodata)] ? value[static_cast<int>(HeaderKey::Nodata)] : kModelNodata;
+  return true;
+}
+
+void CutEndOfFileBytes(std::string& text) {
+  size_t end = text.size();
+  bool marks = false;
+  for (; end > 0; --end) {
+    const char c = text[end - 1];
+    if (c == '\x1A' || c == '\0')
+      marks = true;
+    else if (!std::isspace(static_cast<unsigned char>(c)))
+      break;
+  }
+  if (marks) text.resize(end);
+}
+
+bool LiesOnBasinCells(double ncols, double nrows, double xll, double yll, double cellsize, const GridGeometry& g,
+                      double cornerTolerance) {
+  auto sameCorner = [&](double corner, double basin) {
+    return std::floor(corner) == std::floor(basin) || std::fabs(corner - basin) <= cornerTolerance * g.cellsize;
+  };
+  return ncols == g.ncols && nrows == g.nrows && std::fabs(cellsize - g.cellsize) <= kGeometryNoise * g.cellsize &&
+         sameCorner(xll, g.xllcorner) && sameCorner(yll, g.yllcorner);
+}
+
+std::string GeometryNumber(double v) {
+  std::string text;
+  for (int digits = 10; digits <= 17; ++digits) {
+    text = FormatText("%.*g", digits, v);
+    if (std::strtod(text.c_str(), nullptr) == v) break;
+  }
+  return text;
+}
+
+std::string GeometryText(double ncols, double nrows, double cellsize, double xll, double yll) {
+  return NumberText(ncols) + " x " + NumberText(nrows) + " cells of " + GeometryNumber(cellsize) + " at " +
+         GeometryNumber(xll) + "/" + GeometryNumber(yll);
 }
 
 std::string CellCountText(double ncols, double nrows) {
@@ -885,14 +1042,15 @@ void modelobject::ReadGridFile(const std::string& fileName, double**& grid, int 
   if (gridFile && basinOnly) RequireBasinGeometry(*this, path, h.ncols, h.nrows, h.xll, h.yll, h.cellsize);
   binaryHeader[0] = h.ncols;
   binaryHeader[1] = h.nrows;
-  binaryHeader[2] = h.xll = std::floor(h.xll);
-  binaryHeader[3] = h.yll = std::floor(h.yll);
+  binaryHeader[2] = h.xll;
+  binaryHeader[3] = h.yll;
   binaryHeader[4] = h.cellsize;
   binaryHeader[5] = h.nodata;
 
-  // A grid that must lie on the basin was checked above (within a small tolerance).
-  const bool fits = basinOnly || (h.ncols == g.ncols && h.nrows == g.nrows && h.xll == std::floor(g.xllcorner) &&
-                                  h.yll == std::floor(g.yllcorner) && h.cellsize == g.cellsize);
+  // A grid on the basin's cells (within float noise, or its corner in the same whole metres)
+  // is read cell by cell; any other is resampled where its header places it. A grid that
+  // must lie on the basin was checked above.
+  const bool fits = basinOnly || LiesOnBasinCells(h.ncols, h.nrows, h.xll, h.yll, h.cellsize, g);
 
   MatrixOwner allocated;
   if (allocate) {

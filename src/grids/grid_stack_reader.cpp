@@ -62,18 +62,18 @@ StackFileKind DetectKind(const unsigned char* b, size_t n, const std::string& pa
   return StackFileKind::Unknown;
 }
 
-// Whole parts of ncols, nrows, xll, yll equal the model's; cell size and no-data exactly.
+// Whole parts of ncols and nrows equal the model's, the cells lie on the basin's as a grid's
+// do (LiesOnBasinCells), the no-data value is the model's.
 void CheckDomain(modelobject& o, const std::string& path, const double h[12]) {
   const GridGeometry& g = o.geometry;
-  const bool fits = std::trunc(h[0]) == g.ncols && std::trunc(h[1]) == g.nrows &&
-                    std::trunc(h[2]) == std::trunc(g.xllcorner) && std::trunc(h[3]) == std::trunc(g.yllcorner) &&
-                    h[4] == g.cellsize && h[5] == g.nodata_value;
+  const bool fits = LiesOnBasinCells(std::trunc(h[0]), std::trunc(h[1]), h[2], h[3], h[4], g) &&
+                    h[5] == g.nodata_value;
   if (fits) return;
   std::string text = "FATAL: " + path + " has not the specified grid measures (in " + o.name + ")\n" +
                      LastChars(ZoneGridFileName(o), 35) + " " + LastChars(path, 35) + "\n";
   const double model[6] = {static_cast<double>(g.ncols), static_cast<double>(g.nrows), g.xllcorner,
                            g.yllcorner, g.cellsize, g.nodata_value};
-  for (int i = 0; i < 6; ++i) text += Number(model[i]) + " " + Number(h[i]) + "\n";
+  for (int i = 0; i < 6; ++i) text += GeometryNumber(model[i]) + " " + GeometryNumber(h[i]) + "\n";
   Fail(o, text, 24);
 }
 
@@ -151,19 +151,19 @@ int ReadNetcdfStack(modelobject& o, const std::string& path, double***& stack) {
   const GridGeometry& g = o.geometry;
   NetcdfGrid first = ReadNetcdfForModule(o, path, 0, -1, -1, -1, -1, -1);
   const int n = first.recordCount - 1;
-  const bool fits = first.ncols == g.ncols && first.nrows == g.nrows &&
-                    std::trunc(first.firstX) == std::trunc(g.xllcorner) &&
-                    std::trunc(first.firstY) == std::trunc(g.yllcorner) && first.cellSize == g.cellsize && n >= 0;
+  const bool fits =
+      LiesOnBasinCells(first.ncols, first.nrows, first.firstX, first.firstY, first.cellSize, g) && n >= 0;
   if (!fits) {
     Fail(o,
          "FATAL: \nError: " + path + " has not the specified stack measures (in " + o.name + ")\n" +
              LastChars(ZoneGridFileName(o), 35) + " <--vs.--> " + LastChars(path, 35) +
              "\n expected ncols: " + std::to_string(g.ncols) + " <-> read from stack: " +
              std::to_string(first.ncols) + "\n expected nrows: " + std::to_string(g.nrows) +
-             " <-> read from stack: " + std::to_string(first.nrows) + "\n expected xll:   " + Number(g.xllcorner) +
-             " <-> read from stack: " + Number(first.firstX) + "\n expected yll:   " + Number(g.yllcorner) +
-             " <-> read from stack: " + Number(first.firstY) + "\n expected cs:" + Number(g.cellsize) +
-             " <-> read from stack: " + Number(first.cellSize) + "\n expected levels:" + " at least 1" +
+             " <-> read from stack: " + std::to_string(first.nrows) + "\n expected xll:   " + GeometryNumber(g.xllcorner) +
+             " <-> read from stack: " + GeometryNumber(first.firstX) + "\n expected yll:   " +
+             GeometryNumber(g.yllcorner) + " <-> read from stack: " + GeometryNumber(first.firstY) +
+             "\n expected cs:" + GeometryNumber(g.cellsize) + " <-> read from stack: " +
+             GeometryNumber(first.cellSize) + "\n expected levels:" + " at least 1" +
              " <-> read from stack: " + std::to_string(first.recordCount) +
              "\n\n netCDF stacks that are not meteorologic input data must still match the model domain structure "
              "as given by the first grid and the soil table",

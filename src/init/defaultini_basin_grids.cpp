@@ -195,9 +195,8 @@ bool defaultini::HeaderOf(const std::string& fileName, GridGeometry& header, boo
   double values[12] = {};
   long long valueBytes = 0;  // bytes after the header
   int valueWidth = 0;        // bytes of a binary value; 0: ASCII
-  std::string words[6];
   if (format == GridFileFormat::Ascii) {
-    // ASCII: six pairs of a word and a number in the first lines.
+    // ASCII: the header's keys and numbers in the first lines.
     std::string text(reinterpret_cast<char*>(head), got);
     char more[4096];
     std::fseek(f, static_cast<long>(got), SEEK_SET);
@@ -207,9 +206,11 @@ bool defaultini::HeaderOf(const std::string& fileName, GridGeometry& header, boo
     TextCursor c(text);
     c.Seek(mark);
     std::string problem;
-    if (ReadAsciiGridHeader(c, words, values, problem)) fail("error reading " + file + ": " + problem, 22);
-    values[2] = LowerLeftCorner(words[2], values[2], values[4]);
-    values[3] = LowerLeftCorner(words[3], values[3], values[4]);
+    AsciiGridHeader a;
+    int pair = 0;
+    if (!ReadAsciiGridHeader(c, a, problem, pair)) fail("error reading " + file + ": " + problem, 22);
+    const double read[6] = {a.ncols, a.nrows, a.xll, a.yll, a.cellsize, a.nodata};
+    std::copy(read, read + 6, values);
     valueBytes = fileSize - static_cast<long long>(c.Pos());
   } else {
     double d[12];
@@ -238,7 +239,7 @@ bool defaultini::HeaderOf(const std::string& fileName, GridGeometry& header, boo
   // The model domain must be a usable grid.
   if (!(values[0] >= 1 && values[1] >= 1 && std::isfinite(values[0]) && std::isfinite(values[1]) &&
         std::isfinite(values[2]) && std::isfinite(values[3]) && values[4] > 0 && std::isfinite(values[4]) &&
-        std::isfinite(values[5])))
+        !std::isinf(values[5])))
     fail("error reading " + file + ": the header does not describe a grid (ncols and nrows at least 1, "
          "cellsize above 0)", 22);
   const double cells = std::floor(values[0]) * std::floor(values[1]);
@@ -315,15 +316,14 @@ void defaultini::ReadBasinGrids() {
       dem.xllcorner = zone.xllcorner;
       dem.yllcorner = zone.yllcorner;
     }
-    if (dem.ncols != zone.ncols || dem.nrows != zone.nrows || dem.cellsize != zone.cellsize ||
-        std::floor(dem.xllcorner) != std::floor(zone.xllcorner) ||
-        std::floor(dem.yllcorner) != std::floor(zone.yllcorner)) {
+    // The one rule of the grid reader: float noise, or a corner in the same whole metres.
+    if (!LiesOnBasinCells(dem.ncols, dem.nrows, dem.xllcorner, dem.yllcorner, dem.cellsize, zone)) {
       if (log)
-        *log << "FATAL: the elevation model " << standardGrids[2].fileName << " (" << dem.ncols << " x " << dem.nrows
-             << " cells of " << dem.cellsize << " at " << dem.xllcorner << "/" << dem.yllcorner
+        *log << "FATAL: the elevation model " << standardGrids[2].fileName << " ("
+             << GeometryText(dem.ncols, dem.nrows, dem.cellsize, dem.xllcorner, dem.yllcorner)
              << ") does not have the geometry of the zone grid " << standardGrids[1].fileName << " ("
-             << zone.ncols << " x " << zone.nrows << " cells of " << zone.cellsize << " at " << zone.xllcorner
-             << "/" << zone.yllcorner << ")" << "[end-entry]";
+             << GeometryText(zone.ncols, zone.nrows, zone.cellsize, zone.xllcorner, zone.yllcorner) << ")"
+             << "[end-entry]";
       throw 22;
     }
   }

@@ -16,7 +16,7 @@
 //   none-ending: .tmp             no file the run leaves in the basin copy has a name ending so
 //   args: basin.ctl               command line (default: basin.ctl -diagfile:output/d.xml)
 //   in: basin.ctl                 the file the following edits change
-//   replace: 1       # end month  text to replace (first occurrence; \n, \r, \t and \\ escapes)
+//   replace: 1       # end month  text to replace (first occurrence; \n, \r, \t, \\ and \xHH escapes)
 //   with: 13      # end month     (@DIR@ stands for the basin copy's folder, as an absolute path)
 //   replace-all: 60 # interval    the same for every occurrence (followed by "with")
 //   keep-lines: 6                 keep the first lines of the file
@@ -40,6 +40,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -62,6 +63,12 @@ std::string Unescape(const std::string& s) {
       continue;
     }
     const char c = s[++i];
+    if (c == 'x' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
+      out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+      continue;
+    }
     out += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
   }
   return out;

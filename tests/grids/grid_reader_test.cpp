@@ -329,6 +329,28 @@ TEST_F(Reader, GridsReadDuringTheRunMustLieOnTheBasin) {
       {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1e999 2 3\n4 5 6\n"), 22, "col 1: \"1e999\" is not a number"},
       {"ncols 3\nnrows 2\nxllcorner 1000\nyllcorner 2000\ncellsize nan\nNODATA_value -9999\n" + rows, 22,
        "error reading ascii value #5 from " + m.file("b.asc") + ": \"cellsize\" is \"nan\", not a number"},
+      // Geometry: digits enough to tell what differs; float noise is none.
+      {AsciiGrid(3, 2, 1000, 2000, 50.0001, -9999, rows), 24, "cell size 50.0001 (the basin's is 50)"},
+      {AsciiGrid(3, 2, 999.4, 2000, 50, -9999, rows), 24, "lower-left corner 999.4/2000 (the basin's is 1000/2000)"},
+      {"ncols 3\nnrows 2\nxllcorner 999.99999999999989\nyllcorner 2000\ncellsize 49.999999999999993\n" + rows, 0,
+       ""},
+      // Keys by name in any order and case; dx and dy for a cell size where they agree.
+      {"NODATA_value -1\nYLLCORNER 2000\nxllcorner 1000\ncellsize 50\nNrows 2\nncols 3\n-1 2 3\n4 5 6\n", 0, ""},
+      {"ncols 3\nnrows 2\nxllcorner 1000\nyllcorner 2000\ndx 50\ndy 50.00000000001\n" + rows, 0, ""},
+      {"ncols 3\nnrows 2\nxllcorner 1000\nyllcorner 2000\ndx 50\ndy 25\n" + rows, 22,
+       "header of " + m.file("b.asc") + ": its cells are 50 wide (dx) and 25 high (dy): the model's cells are square"},
+      {"ncols 3\nnrows 2\nxllcorner 1000\nyllcorner 2000\ndx 50\nNODATA_value -9999\n" + rows, 22,
+       "the header gives dx without dy"},
+      {"ncols 3\nnrows 2\nxllcorner 1000\nyllcorner 2000\nNODATA_value -9999\n" + rows, 22,
+       "the header gives no cellsize (or dx and dy) before the values begin"},
+      {"ncols 3\nnrows 2\nxllcorner 1000\nncols 3\n" + rows, 22, "the header gives \"ncols\" twice (pairs #1 and #4)"},
+      {"ncols 3\nnrows 2\nxllcorner 1000\nyllcorner 2000\ncell_size 50\n" + rows, 22,
+       "\"cell_size\" is no key of an ASCII grid header"},
+      // A DOS end-of-file mark and NUL padding behind the last row end the file.
+      {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3\n4 5 6\x1A"), 0, ""},
+      {AsciiGrid(3, 2, 1000, 2000, 50, -9999, rows + "\x1A" + std::string(5, '\0')), 0, ""},
+      {AsciiGrid(3, 2, 1000, 2000, 50, -9999, "1 2 3\n4 5" + std::string(1, '\0') + "6\n"), 22,
+       "in row 2, col 2: \"5\\06\" is not a number (it holds a NUL byte"},
   };
   for (const Case& c : cases) {
     Write("b.asc", c.file);
@@ -463,6 +485,12 @@ TEST_F(Reader, NanIsNoDataAndCentreHeadersAreCorners) {
   Write("nan.dbl", Raw(std::vector<double>{3, 2, 1000, 2000, 50, -9999, 0, 0, 0, 0, 0, 0, nan, 2, 3, 4, 5, 6}));
   ASSERT_EQ(Read("nan.dbl"), 0);
   EXPECT_EQ(grid[1][1], -9999.0);
+  // "nan" as the no-data value of a float ASCII grid: the cells that hold it have no value.
+  Write("nan.asc", "ncols 3\nnrows 2\nxllcorner 1000\nyllcorner 2000\ncellsize 50\nNODATA_value nan\n-nan 2 3\n4 NaN 6\n");
+  ASSERT_EQ(Read("nan.asc"), 0) << m.log.console();
+  EXPECT_EQ(grid[1][1], -9999.0);
+  EXPECT_EQ(grid[2][2], -9999.0);
+  EXPECT_EQ(grid[2][3], 6.0);
 
   // The centre of the lower-left cell lies half a cell (25 m) inside the corner: this is
   // the model domain itself, read without resampling.
@@ -472,10 +500,45 @@ TEST_F(Reader, NanIsNoDataAndCentreHeadersAreCorners) {
   EXPECT_EQ(grid[2][3], 6.0);
   EXPECT_EQ(m.obj.binaryHeader[2], 1000.0);
   EXPECT_EQ(m.obj.binaryHeader[3], 2000.0);
-
-  EXPECT_DOUBLE_EQ(LowerLeftCorner("xllcorner", 100.0, 10.0), 100.0);
-  EXPECT_DOUBLE_EQ(LowerLeftCorner("YLLCENTER", 100.0, 10.0), 95.0);
   EXPECT_EQ(DetectGridFormat("NcOlS 3"), GridFileFormat::Ascii);
+  // Any header key begins an ASCII grid; a word that is none does not.
+  EXPECT_EQ(DetectGridFormat("\r\nNODATA_value -9999\n"), GridFileFormat::Ascii);
+  EXPECT_EQ(DetectGridFormat("dx 3\n"), GridFileFormat::Ascii);
+  EXPECT_EQ(DetectGridFormat("dxy 3\n"), GridFileFormat::Unknown);
+}
+
+// A header within float noise of the basin's geometry (a millionth of a cell) is the basin's:
+// read cell by cell, as a corner in the same whole metres is. A grid of another geometry is
+// resampled where its header puts it, the basin's corner being no whole metre either.
+TEST_F(Reader, FloatNoiseIsTheBasinsGeometryAndResampledGridsLieWhereTheirHeaderSays) {
+  const std::string rows = "1.1 2.3 3.7\n4.9 5.3 6.1\n";
+  for (const char* head : {"xllcorner 999.99999999999989\nyllcorner 1999.9999999999998\ncellsize 50\n",
+                           "xllcorner 1000\nyllcorner 2000\ncellsize 49.999999999999993\n",
+                           "xllcorner 1000.00004\nyllcorner 1999.99996\ncellsize 50.00004\n"}) {
+    Write("noise.asc", std::string("ncols 3\nnrows 2\n") + head + "NODATA_value -9999\n" + rows);
+    ASSERT_EQ(Read("noise.asc"), 0) << head;
+    EXPECT_EQ(grid[1][1], 1.1) << head;
+    EXPECT_EQ(grid[2][3], 6.1) << head;
+  }
+  EXPECT_EQ(m.log.console().find("resampled"), std::string::npos);
+  // Beyond float noise and across a whole metre, the file is resampled where it lies.
+  Write("off.asc", "ncols 3\nnrows 2\nxllcorner 999.9\nyllcorner 2000\ncellsize 50\nNODATA_value -9999\n" + rows);
+  ASSERT_EQ(Read("off.asc"), 0);
+  EXPECT_NE(m.log.console().find("lies on 3 x 2 cells of 50 at 999.9/2000, the basin on 3 x 2 cells of 50 at "
+                                 "1000/2000: it is resampled"),
+            std::string::npos);
+
+  // A basin whose corner lies half a metre past the whole: a wider grid on its cells (one
+  // column more on the west) gives each cell its own value back.
+  GridModule half{3, 2, 1000.5, 2000.5, 50.0};
+  WriteTextFile(half.file("wide.asc"),
+                "ncols 4\nnrows 2\nxllcorner 950.5\nyllcorner 2000.5\ncellsize 50\nNODATA_value -9999\n"
+                "9 1.1 2.3 3.7\n9 4.9 5.3 6.1\n");
+  double** wide = nullptr;
+  ASSERT_EQ(GridModule::CodeOf([&] { half.obj.ReadGrid("wide.asc", wide, 0, true, false, false, 0.0); }), 0);
+  MatrixOwner wideOwner(wide);
+  const double own[6] = {1.1, 2.3, 3.7, 4.9, 5.3, 6.1};
+  for (int k = 0; k < 6; ++k) EXPECT_EQ(wide[1 + k / 3][1 + k % 3], own[k]) << k;
 }
 
 // A header that claims more cells than the file can hold fails before anything is
