@@ -523,9 +523,9 @@ std::string FormatText(const char* format, ...) {
 
 std::string NumberText(double v) { return FormatText("%.10g", v); }
 
-std::string ExactNumberText(double v) {
+std::string ExactNumberText(double v, int fewestDigits) {
   std::string text;
-  for (int digits = 1; digits <= 17; ++digits) {
+  for (int digits = fewestDigits; digits <= 17; ++digits) {
     text = FormatText("%.*g", digits, v);
     if (std::strtod(text.c_str(), nullptr) == v) break;
   }

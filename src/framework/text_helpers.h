@@ -29,8 +29,9 @@ std::string FormatText(const char* format, ...) __attribute__((format(printf, 1,
 // A number for a message, to ten significant digits ("%.10g").
 std::string NumberText(double v);
 // A number for a message with as many digits as tell it from its neighbours: the shortest
-// text that reads back as v ("1.0000001", "-1e-09", not "1" and "-0").
-std::string ExactNumberText(double v);
+// text that reads back as v ("1.0000001", "-1e-09", not "1" and "-0"), of at least
+// fewestDigits significant digits where v has them (10: "454800", not "5e+05").
+std::string ExactNumberText(double v, int fewestDigits = 1);
 // A count as an English ordinal: "1st", "2nd", "3rd", "4th", "11th", "12th", "13th", "21st".
 std::string OrdinalText(long n);
 // Whether two words differ in upper and lower case only (or not at all).

@@ -570,8 +570,8 @@ void CheckNetcdfPlace(modelobject& o, const std::string& path) {
   const double fileX = x.count ? x.Lowest() : g.xllcorner, fileY = y.count ? y.Lowest() : g.yllcorner;
   Fail(o,
        "FATAL: the grid " + path + " read by " + o.name + " does not lie on the basin's grid: lower-left corner " +
-           NumberText(fileX) + "/" + NumberText(fileY) + " (the basin's is " + NumberText(g.xllcorner) + "/" +
-           NumberText(g.yllcorner) +
+           GeometryNumber(fileX) + "/" + GeometryNumber(fileY) + " (the basin's is " +
+           GeometryNumber(g.xllcorner) + "/" + GeometryNumber(g.yllcorner) +
            "), more than a cell away whether its coordinates give the cells' centres, lower or upper edges. A "
            "netCDF grid read without a georeference of its own is copied cell by cell: coordinates in the "
            "basin's units and cell size must put it within a cell of the basin",
@@ -864,9 +864,14 @@ bool ReadAsciiGridHeader(TextCursor& cursor, AsciiGridHeader& h, std::string& pr
   bool centre[2] = {false, false};
   pair = 0;
   for (int k = 1;; ++k) {
+    const size_t afterValue = cursor.Pos();
     cursor.SkipBlanks();
-    // The values begin at the first word that begins like a number.
-    if (cursor.AtEnd() || BeginsLikeNumber(cursor.PeekWord()) || IsNanWord(cursor.PeekWord())) break;
+    // The values begin at the first word that begins like a number; the header ends behind
+    // its last value.
+    if (cursor.AtEnd() || BeginsLikeNumber(cursor.PeekWord()) || IsNanWord(cursor.PeekWord())) {
+      cursor.Seek(afterValue);
+      break;
+    }
     std::string word;
     cursor.ReadWord(word);
     bool isCentre = false;
@@ -955,14 +960,7 @@ bool LiesOnBasinCells(double ncols, double nrows, double xll, double yll, double
          sameCorner(xll, g.xllcorner) && sameCorner(yll, g.yllcorner);
 }
 
-std::string GeometryNumber(double v) {
-  std::string text;
-  for (int digits = 10; digits <= 17; ++digits) {
-    text = FormatText("%.*g", digits, v);
-    if (std::strtod(text.c_str(), nullptr) == v) break;
-  }
-  return text;
-}
+std::string GeometryNumber(double v) { return ExactNumberText(v, 10); }
 
 std::string GeometryText(double ncols, double nrows, double cellsize, double xll, double yll) {
   return NumberText(ncols) + " x " + NumberText(nrows) + " cells of " + GeometryNumber(cellsize) + " at " +

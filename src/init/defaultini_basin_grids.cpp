@@ -140,13 +140,14 @@ void defaultini::ReadGridHeader(GridGeometry& header) {
          << (standardGrids.size() > 1 && !standardGrids[1].where.empty() ? " (" + standardGrids[1].where + ")"
                                                                           : std::string())
          << " marks the cells outside the basin with the no-data value " << NumberText(header.nodata_value)
-         << (taken ? ", a value that data take (an empty storage, a temperature)"
-                   : ", below the model's: the grids the run writes would carry it, and the next run of a chain "
-                     "could not read its binary state grids")
+         << (taken ? std::string(", a value that data take (an empty storage, a temperature)")
+                   : std::string(std::isnan(header.nodata_value) ? " of float rasters" : ", below the model's") +
+                         ": the grids the run writes would carry it, and the next run of a chain could not read its "
+                         "binary state grids")
          << ": the model marks cells without a value "
          << "with " << NumberText(kModelNodata) << " instead, in the grids it reads and writes, and takes a cell of "
          << "another grid file as missing only where that file's own no-data value stands"
-         << (taken ? "" : " (or a value below it)") << "[end-entry]";
+         << (taken || std::isnan(header.nodata_value) ? "" : " (or a value below it)") << "[end-entry]";
   header.nodata_value = kModelNodata;
 }
 
