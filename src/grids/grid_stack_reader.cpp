@@ -159,7 +159,8 @@ int ReadNetcdfStack(modelobject& o, const std::string& path, double***& stack) {
              LastChars(ZoneGridFileName(o), 35) + " <--vs.--> " + LastChars(path, 35) +
              "\n expected ncols: " + std::to_string(g.ncols) + " <-> read from stack: " +
              std::to_string(first.ncols) + "\n expected nrows: " + std::to_string(g.nrows) +
-             " <-> read from stack: " + std::to_string(first.nrows) + "\n expected xll:   " + GeometryNumber(g.xllcorner) +
+             " <-> read from stack: " + std::to_string(first.nrows) + "\n expected xll:   " +
+             GeometryNumber(g.xllcorner) +
              " <-> read from stack: " + GeometryNumber(first.firstX) + "\n expected yll:   " +
              GeometryNumber(g.yllcorner) + " <-> read from stack: " + GeometryNumber(first.firstY) +
              "\n expected cs:" + GeometryNumber(g.cellsize) + " <-> read from stack: " +

@@ -156,6 +156,17 @@ TEST(GridStackFiles, StacksThatDoNotFitTheModelAreRejectedWith24) {
   m.module.geometry.nodata_value = -9999;
   m.module.geometry.xllcorner = 1000.9;  // same whole part: fits
   EXPECT_EQ(ReadBack(m, "fit.bin", m.stack), 1);
+  // A basin corner and cell size within float noise of the file's fit, as they do a grid's.
+  m.module.geometry.xllcorner = 1000.0;
+  m.module.WriteStack("whole.bin", m.stack, 1, false, false, false);
+  m.module.geometry.xllcorner = 999.99999999999989;
+  m.module.geometry.cellsize *= 1.0 + 1e-15;
+  EXPECT_EQ(ReadBack(m, "whole.bin", m.stack), 1);
+  m.module.geometry.xllcorner = 999.99;  // beyond: the digits that differ
+  EXPECT_EQ(ThrownCode([&] { ReadBack(m, "whole.bin", nullptr); }), 24);
+  EXPECT_NE(m.log.console().find("\n999.99 1000\n"), std::string::npos) << m.log.console();
+  m.module.geometry.xllcorner = 1000.9;
+  m.module.geometry.cellsize = 100;
   m.module.geometry.ncols = 2;
   EXPECT_EQ(ThrownCode([&] { ReadBack(m, "fit.nc", nullptr); }), 24);
   EXPECT_NE(m.log.console().find("has not the specified stack measures (in testmodule)"), std::string::npos);
