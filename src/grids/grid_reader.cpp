@@ -202,7 +202,8 @@ HeaderKey KeyOf(const std::string& word, bool& centre) {
       centre = k.centre;
       return k.key;
     }
-  return HeaderKey::Count;
+  // "nodata", "NODATA_VALUE", "nodatavalue": the no-data value as exporters name it.
+  return word.size() >= 6 && SameLetters(word.substr(0, 6), "nodata") ? HeaderKey::Nodata : HeaderKey::Count;
 }
 
 // "nan", "-nan", "NaN": the no-data value of float grids as GIS tools write it.
@@ -796,7 +797,7 @@ void SetGridRetrySleeper(GridRetrySleeper sleeper) { Sleeper() = std::move(sleep
 
 GridFileFormat DetectGridFormat(const std::string& b) {
   if (const size_t mark = ByteOrderMarkLength(b)) {
-    if (b.size() >= mark + 4 && DetectGridFormat(b.substr(mark, 4)) == GridFileFormat::Ascii)
+    if (b.size() >= mark + 4 && DetectGridFormat(b.substr(mark)) == GridFileFormat::Ascii)
       return GridFileFormat::Ascii;
   }
   if (b.size() >= 4) {
@@ -861,14 +862,15 @@ bool ReadAsciiGridHeader(TextCursor& cursor, AsciiGridHeader& h, std::string& pr
   const int kKeys = static_cast<int>(HeaderKey::Count);
   double value[kKeys] = {};
   int givenAt[kKeys] = {};  // the pair that gave a key (0: none)
-  bool centre[2] = {false, false};
+  bool centre[2] = {false, false}, ended = false;
   pair = 0;
   for (int k = 1;; ++k) {
     const size_t afterValue = cursor.Pos();
     cursor.SkipBlanks();
     // The values begin at the first word that begins like a number; the header ends behind
     // its last value.
-    if (cursor.AtEnd() || BeginsLikeNumber(cursor.PeekWord()) || IsNanWord(cursor.PeekWord())) {
+    ended = cursor.AtEnd();
+    if (ended || BeginsLikeNumber(cursor.PeekWord()) || IsNanWord(cursor.PeekWord())) {
       cursor.Seek(afterValue);
       break;
     }
@@ -926,7 +928,7 @@ bool ReadAsciiGridHeader(TextCursor& cursor, AsciiGridHeader& h, std::string& pr
   for (int k = 0; k < 5; ++k)
     if (!givenAt[k]) {
       problem = std::string("the header gives no ") + kNeeded[k] +
-                (cursor.AtEnd() ? std::string(" before the file ends") : " before the values begin");
+                (ended ? std::string(" before the file ends") : " before the values begin");
       return false;
     }
   h.ncols = value[static_cast<int>(HeaderKey::Ncols)];

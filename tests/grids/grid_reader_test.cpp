@@ -335,7 +335,7 @@ TEST_F(Reader, GridsReadDuringTheRunMustLieOnTheBasin) {
       {"ncols 3\nnrows 2\nxllcorner 999.99999999999989\nyllcorner 2000\ncellsize 49.999999999999993\n" + rows, 0,
        ""},
       // Keys by name in any order and case; dx and dy for a cell size where they agree.
-      {"NODATA_value -1\nYLLCORNER 2000\nxllcorner 1000\ncellsize 50\nNrows 2\nncols 3\n-1 2 3\n4 5 6\n", 0, ""},
+      {"nodata -1\nYLLCORNER 2000\nxllcorner 1000\ncellsize 50\nNrows 2\nncols 3\n-1 2 3\n4 5 6\n", 0, ""},
       {"ncols 3\nnrows 2\nxllcorner 1000\nyllcorner 2000\ndx 50\ndy 50.00000000001\n" + rows, 0, ""},
       {"ncols 3\nnrows 2\nxllcorner 1000\nyllcorner 2000\ndx 50\ndy 25\n" + rows, 22,
        "header of " + m.file("b.asc") + ": its cells are 50 wide (dx) and 25 high (dy): the model's cells are square"},
@@ -505,6 +505,7 @@ TEST_F(Reader, NanIsNoDataAndCentreHeadersAreCorners) {
   EXPECT_EQ(DetectGridFormat("\r\nNODATA_value -9999\n"), GridFileFormat::Ascii);
   EXPECT_EQ(DetectGridFormat("dx 3\n"), GridFileFormat::Ascii);
   EXPECT_EQ(DetectGridFormat("dxy 3\n"), GridFileFormat::Unknown);
+  EXPECT_EQ(DetectGridFormat("\xEF\xBB\xBFnrows 3\n"), GridFileFormat::Ascii);
 }
 
 // A header within float noise of the basin's geometry (a millionth of a cell) is the basin's:
