@@ -174,7 +174,8 @@ void schneemodellklasse::CheckGlacierCodes() {
     }
   if (fractions > 0) {
     *log << "FATAL: ice_firn (" << grids[p].fileName << ") holds glacier codes, 1 for a cell of ice and 2 for a "
-         << "cell of firn (no glacier otherwise), but " << fractions << " cells of the basin hold a value that is no "
+         << "cell of firn (no glacier otherwise), but " << fractions
+         << (fractions == 1 ? " cell of the basin holds" : " cells of the basin hold") << " a value that is no "
          << "whole number (the first at " << CellPlace(geometry, firstRow, firstColumn) << ": "
          << ExactNumberText(firstValue) << "). Write 1 or 2 where a cell is glacier; glacier fractions of a cell "
          << "are read from a GlacierizedCells grid by the dynamic glaciers (Glacier-Method 11 to 13 in [ice_firn] of "
