@@ -395,6 +395,15 @@ void AddGlaciersWithoutStorages(const TempDir& dir, std::string& control) {
 void AddDynamicGlaciers(const TempDir& dir, std::string& control) {
   AddDynamicGlaciersEvaluatedOn(dir, control, "30 9", 28.5);
 }
+// The same glaciers beside an "ice_firn" grid of 0 in every cell, which the dynamic glaciers
+// do not read: no module takes its cells for glacier.
+void AddDynamicGlaciersBesideIceGridOfZeros(const TempDir& dir, std::string& control) {
+  AddDynamicGlaciers(dir, control);
+  ExampleGrid g = ReadExampleGrid(dir.file("dem.asc"));
+  for (double& v : g.values) v = 0.0;
+  WriteExampleGrid(dir.file("ice_firn.asc"), g);
+  AddGrids(control, kStandardGrids, 1, "ice_firn.asc ice_firn fillcode = 0\n");
+}
 // The same glaciers with their fraction grid written beyond 0..1: 1.2 where a cell is all
 // glacier, -0.1 where it has none. Limited to 0..1 as the snow model takes them, they are the
 // same glaciers, and every module takes the same shares.
@@ -621,6 +630,7 @@ TEST(BasinBalance, EverySetUpClosesTermByTerm) {
       {"three months with dynamic glaciers, wholly, partly and not glaciated cells", 3, {AddDynamicGlaciers}},
       {"January with dynamic glaciers whose fraction grid holds 1.2 on whole and -0.1 on glacier-free cells", 1,
        {AddDynamicGlaciersWithFractionsBeyondTheirRange}},
+      {"January with dynamic glaciers beside an ice_firn grid of 0", 1, {AddDynamicGlaciersBesideIceGridOfZeros}},
       // The annual update inside the run: the canopy's stores on the part without glacier
       // keep their water, which a cell that becomes all glacier gives to its glacier's snow.
       {"three months with every module: Penman-Monteith, capillary rise, a lake whose higher cells dry, snow held in "

@@ -119,6 +119,12 @@ void schneemodellklasse::ReadIceFirn() {
     CheckDynamicGrids();
   }
   glaciers = GlacierCellsOf(*this, DynamicGlaciers());
+  // The other glacier grid, where the basin lists it too, is no module's.
+  const char* const unread = DynamicGlaciers() ? "ice_firn" : "GlacierizedCells";
+  if (const int p = FindGrid(unread); p > 0)
+    *log << "INFO: " << unread << " (" << grids[p].fileName << ") is not read: with Glacier-Method " << glacierMethod
+         << " every module takes the glacier cells from "
+         << (DynamicGlaciers() ? "the fractions of GlacierizedCells" : "the codes of ice_firn") << "[end-entry]";
 
   ReadGlacierParameters();
   ReadGridName(gridNames[kMeltFirn], "name of the firn grid for ", "write code for firn grid for ");
