@@ -368,6 +368,11 @@ void ModellApplication::BuildModules() {
 
   // One set of glacier sub-basins: those whose runoff the snow model fills.
   m.soil->SetGlacierSubbasins(m.snow->GetFlowControl() > 0 ? &m.snow->GlacierSubbasins() : nullptr);
+  // Which cells are glacier is the snow model's word for every module, so that each cell's
+  // water is taken once: none where it runs no glaciers.
+  m.evapotranspiration->SetGlacierCells(m.snow->Glaciers());
+  m.interception->SetGlacierCells(m.snow->Glaciers());
+  m.soil->SetGlacierCells(m.snow->Glaciers());
   m.soil->SetRootZoneReference(&m.defaults->landuseGrids);
   if (m.snow->GetFlowControl() > 0) {
     m.snow->SetSubbasinRunoff(m.soil->GetSubbasinRunoff());

@@ -362,6 +362,15 @@ const double kNearBasinCorner = 0.01;
 const char* const kNotResampled =
     "A grid read during the run (or a state grid) is not resampled: it must have the zone grid's columns, rows, "
     "cell size and lower-left corner";
+// The start-up reads only the glacier grids so ("ice_firn", "GlacierizedCells", "GlacierCodes").
+const char* const kGivenCellByCell =
+    "A glacier grid gives its glaciers cell by cell and is not resampled (that would move or smear them): it must "
+    "have the zone grid's columns, rows, cell size and lower-left corner";
+
+// Who reads a grid, as a message names it: the start-up's grid by its section and name.
+std::string ReadBy(const modelobject& o) {
+  return o.readGridName.empty() ? " read by " + o.name : " (" + o.readGridName + ")";
+}
 
 void RequireBasinGeometry(const modelobject& o, const std::string& path, double ncols, double nrows, double xll,
                           double yll, double cellsize, const char* why = kNotResampled) {
@@ -377,7 +386,7 @@ void RequireBasinGeometry(const modelobject& o, const std::string& path, double 
     add("lower-left corner " + GeometryNumber(xll) + "/" + GeometryNumber(yll) + " (the basin's is " +
         GeometryNumber(g.xllcorner) + "/" + GeometryNumber(g.yllcorner) + ")");
   Fail(o,
-       "FATAL: the grid " + path + " read by " + o.name + " does not lie on the basin's grid: " + differs + ". " +
+       "FATAL: the grid " + path + ReadBy(o) + " does not lie on the basin's grid: " + differs + ". " +
            why,
        24);
 }
@@ -1039,7 +1048,9 @@ void modelobject::ReadGridFile(const std::string& fileName, double**& grid, int 
   const bool gridFile = format == GridFileFormat::Ascii || format == GridFileFormat::BinarySingle ||
                         format == GridFileFormat::BinaryDouble;
   if (gridFile) CheckGridFile(ctx, format, h, cursor);
-  if (gridFile && basinOnly) RequireBasinGeometry(*this, path, h.ncols, h.nrows, h.xll, h.yll, h.cellsize);
+  if (gridFile && basinOnly)
+    RequireBasinGeometry(*this, path, h.ncols, h.nrows, h.xll, h.yll, h.cellsize,
+                         readGridName.empty() ? kNotResampled : kGivenCellByCell);
   binaryHeader[0] = h.ncols;
   binaryHeader[1] = h.nrows;
   binaryHeader[2] = h.xll;

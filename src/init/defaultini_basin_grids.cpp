@@ -450,7 +450,7 @@ void defaultini::MakeStandardGrids() {
 }
 
 void defaultini::MakeCodesWhole() {
-  for (const char* name : {"lake_codes", "GlacierCodes"}) {
+  for (const char* name : {"lake_codes", "GlacierCodes", "ice_firn"}) {
     const int p = FindGrid(name);
     double** g = p > 0 ? GridData(p) : nullptr;
     if (!g) continue;

@@ -37,7 +37,7 @@ ModelDate Step(int k) { return ModelDate{0, k % 24, 1 + k / 24, 1, 2001}; }
 
 // Lake and glacier cells have no soil: the soil model passes their water on.
 bool PassedOver(const infiltrationsmodellklasse& m, int r, int c) {
-  return (m.lakeCodes && m.lakeCodes[r][c] > -9999.0) || (m.iceFirn && m.iceFirn[r][c] > -9999.0);
+  return (m.lakeCodes && m.lakeCodes[r][c] > -9999.0) || m.glaciers.Soilless(r, c);
 }
 
 // Everything the sub-basin holds, in mm: cell storages, less the mean deficit, water in

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -63,11 +64,7 @@ struct Balance {
   infiltrationsmodellklasse& Soil() const { return *app->modules.soil; }
 
   // The glacier part of a cell (0 without glaciers; 1 on the cells of static glaciers).
-  double GlacierShare(int r, int c) const {
-    const schneemodellklasse& sn = *app->modules.snow;
-    const double v = sn.glacierFraction ? sn.glacierFraction[r][c] : 0.0;
-    return v > sn.geometry.nodata_value ? std::min(1.0, std::max(0.0, v)) : 0.0;
-  }
+  double GlacierShare(int r, int c) const { return app->modules.snow->Glaciers().Share(r, c); }
   // The part of a cell whose snow the ordinary snow storages hold: the part without glacier
   // of a dynamic glacier cell (the glacier part has its own), the whole cell elsewhere.
   double FreeSnowShare(int r, int c) const {
@@ -140,7 +137,7 @@ struct Balance {
     const infiltrationsmodellklasse& s = Soil();
     const double nodata = s.geometry.nodata_value;
     double v = Cells([&](int r, int c) {
-      if ((s.iceFirn && s.iceFirn[r][c] > nodata) || (s.lakeCodes && s.lakeCodes[r][c] > nodata)) return 0.0;
+      if (s.glaciers.Soilless(r, c) || (s.lakeCodes && s.lakeCodes[r][c] > nodata)) return 0.0;
       return s.soilStorage[r][c] * s.availableSoilMoisture[r][c] +
              s.inactiveSoilMoisture[r][c] * s.inactiveFieldCapacity[r][c] + s.unsaturatedZone[r][c] +
              s.interflowStorage[r][c];
@@ -351,6 +348,15 @@ void AddGlaciers(const TempDir& dir, std::string& control) {
           "[interception_model]");
 }
 
+// The same glaciers in a grid that holds 0 where a cell has none (a rasterizer's background
+// without a no-data value): cells without glacier.
+void AddGlaciersOnZeroBackground(const TempDir& dir, std::string& control) {
+  AddGlaciers(dir, control);
+  ExampleGrid g = ReadExampleGrid(dir.file("ice_firn.asc"));
+  for (double& v : g.values) v = v == -9999.0 ? 0.0 : v;
+  WriteExampleGrid(dir.file("ice_firn.asc"), g);
+}
+
 // Dynamic glaciers (method 11) on the highest cells of sub-basins 3 and 4: whole cells above
 // 3600 m, cells glaciated in part (0.51 to 0.93) from 3430 m up, each sub-basin's cells one
 // glacier; firn from 3550 m up. Every glacier sub-basin keeps glacier-free cells. The
@@ -388,6 +394,15 @@ void AddGlaciersWithoutStorages(const TempDir& dir, std::string& control) {
 
 void AddDynamicGlaciers(const TempDir& dir, std::string& control) {
   AddDynamicGlaciersEvaluatedOn(dir, control, "30 9", 28.5);
+}
+// The same glaciers beside an "ice_firn" grid of 0 in every cell, which the dynamic glaciers
+// do not read: no module takes its cells for glacier.
+void AddDynamicGlaciersBesideIceGridOfZeros(const TempDir& dir, std::string& control) {
+  AddDynamicGlaciers(dir, control);
+  ExampleGrid g = ReadExampleGrid(dir.file("dem.asc"));
+  for (double& v : g.values) v = 0.0;
+  WriteExampleGrid(dir.file("ice_firn.asc"), g);
+  AddGrids(control, kStandardGrids, 1, "ice_firn.asc ice_firn fillcode = 0\n");
 }
 // The same glaciers with their fraction grid written beyond 0..1: 1.2 where a cell is all
 // glacier, -0.1 where it has none. Limited to 0..1 as the snow model takes them, they are the
@@ -500,7 +515,9 @@ BasinEdit SnowMethod(int m) {
 
 // Runs the example for three months (or its January) with the edits and checks the balance
 // term by term.
-void CheckBalance(int months, const std::vector<BasinEdit>& edits, WholeGlacierCells* wholeCells = nullptr) {
+// `outputs` (when given) receives every file the run wrote into output/, by name.
+void CheckBalance(int months, const std::vector<BasinEdit>& edits, WholeGlacierCells* wholeCells = nullptr,
+                  std::map<std::string, std::string>* outputs = nullptr) {
   TempDir dir;
   std::string control = CopyExampleBasin(dir, months);
   // Interception on where the example leaves it off.
@@ -579,6 +596,9 @@ void CheckBalance(int months, const std::vector<BasinEdit>& edits, WholeGlacierC
     if (f >> year >> month >> day >> hour >> q && year == 1985.0) written += 3600.0 * q;
   }
   EXPECT_NEAR(written / 1000.0, b.abstracted, 1e-5 * b.abstracted) << "six digits per row";
+  if (outputs)
+    for (const auto& f : std::filesystem::directory_iterator(dir.file("output")))
+      (*outputs)[f.path().filename().string()] = ReadTextFile(f.path().string());
 }
 
 TEST(BasinBalance, EverySetUpClosesTermByTerm) {
@@ -589,6 +609,7 @@ TEST(BasinBalance, EverySetUpClosesTermByTerm) {
   } rows[] = {
       {"three months with glaciers, the interception below the snow cover", 3, {AddGlaciers}},
       {"January with glaciers whose storage constants are 0 hours", 1, {AddGlaciersWithoutStorages}},
+      {"January with glaciers coded 1 and 2 on a background of 0", 1, {AddGlaciersOnZeroBackground}},
       {"January with snow held in the canopy above the snow cover", 1, {CanopySnow}},
       // The soil and routing take the water of every cell of the zone grid.
       {"January with a zone grid of elevation bands and sub-basins of their own, written a float's rounding off",
@@ -609,6 +630,7 @@ TEST(BasinBalance, EverySetUpClosesTermByTerm) {
       {"three months with dynamic glaciers, wholly, partly and not glaciated cells", 3, {AddDynamicGlaciers}},
       {"January with dynamic glaciers whose fraction grid holds 1.2 on whole and -0.1 on glacier-free cells", 1,
        {AddDynamicGlaciersWithFractionsBeyondTheirRange}},
+      {"January with dynamic glaciers beside an ice_firn grid of 0", 1, {AddDynamicGlaciersBesideIceGridOfZeros}},
       // The annual update inside the run: the canopy's stores on the part without glacier
       // keep their water, which a cell that becomes all glacier gives to its glacier's snow.
       {"three months with every module: Penman-Monteith, capillary rise, a lake whose higher cells dry, snow held in "
@@ -637,6 +659,18 @@ TEST(BasinBalance, WholeGlacierCellsTheSameWithAndWithoutSnowHeldInTheCanopy) {
   ASSERT_GT(below.size(), 5u * 4u);
   for (size_t k = 0; k < below.size(); ++k)
     EXPECT_NEAR(above[k], below[k], 1e-9 * std::fabs(below[k])) << "cell " << k / 5 << ", value " << k % 5;
+}
+
+// A glacier grid with 0 where a cell has none runs as its twin with no-data there: every
+// file written the same.
+TEST(BasinBalance, GlacierCodesOnAZeroBackgroundAsOnNoData) {
+  std::map<std::string, std::string> noData, zero;
+  CheckBalance(1, {AddGlaciers}, nullptr, &noData);
+  CheckBalance(1, {AddGlaciersOnZeroBackground}, nullptr, &zero);
+  ASSERT_GT(noData.size(), 10u);
+  ASSERT_GT(noData.count("discharge.stat"), 0u);
+  for (const auto& f : noData) EXPECT_TRUE(zero[f.first] == f.second) << f.first;
+  EXPECT_EQ(zero.size(), noData.size());
 }
 
 }  // namespace

@@ -138,10 +138,9 @@ verdunstungsmodellklasse::verdunstungsmodellklasse(int& error, const ModuleInput
           pineforestRow = static_cast<int>(r);
           break;
         }
-    // Glacier fraction: the snow model's "GlacierizedCells", else "ice_firn".
-    int p = FindGrid("GlacierizedCells");
-    if (p == 0) p = FindGrid("ice_firn");
-    glacier = p > 0 ? grids[p].data : nullptr;
+    // Glacier fraction: "GlacierizedCells", else "ice_firn", until the snow model hands
+    // over its own.
+    glaciers = GlacierCellsInRegistry(*this);
     // Sub-steps of the clear-sky radiation: at most one per daylight hour of the step
     // (steps are taken as at most a month long).
     cosZenith.assign(static_cast<size_t>(std::ceil(std::min(timeInterval, 31.0 * 1440.0) / 60.0)) + 2, 0.0);

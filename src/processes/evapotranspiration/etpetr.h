@@ -21,6 +21,7 @@
 #include "framework/zone_sums.h"
 #include "framework/thread_policy.h"
 #include "processes/evapotranspiration/et_kernels.h"
+#include "processes/glacier_share.h"
 #include "processes/snow/snow_physics.h"
 
 class LanduseTableEntry;
@@ -118,7 +119,7 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   double** humidity = nullptr;
   double** airPressure = nullptr;
   double** soilResistance = nullptr;
-  double** glacier = nullptr;
+  GlacierCells glaciers;  // the snow model's glacier cells
   std::vector<double**> landuse, lai, rootDepth, cover, canopyResistance, interceptionResistance, roughness,
       arcVegFraction;  // landuse[0]: the layer-0 land use when N > 1
 
@@ -187,12 +188,11 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   bool IsBasinCell(int r, int c) const { return zoneGrid && zoneGrid[r][c] != geometry.nodata_value; }
   // Zone index of a basin cell for the statistics, 0 when it has none.
   int ZoneIndex(int r, int c) const;
+  // The snow model's glacier cells (none when it runs no glaciers), in place of those the
+  // registry gave at construction.
+  void SetGlacierCells(const GlacierCells& cells) { glaciers = cells; }
   // Glacier fraction of a cell, 0..1.
-  double GlacierFraction(int r, int c) const {
-    if (!glacier) return 0.0;
-    const double g = glacier[r][c];
-    return g > 0.0 ? std::min(g, 1.0) : 0.0;
-  }
+  double GlacierFraction(int r, int c) const { return glaciers.Share(r, c); }
   // Whether the snow model evaporates by its own energy balance (methods 5, 6, 7 and 11).
   bool SnowModelEvaporates() const {
     return snowStorageSolid && snow::IsEnergyBalance(snowModelMethod);

@@ -78,7 +78,7 @@ void verdunstungsmodellklasse::SnowEvaporation(ModelDate date) {
       glacierSnowEvaporation = grids[RequireGrid("SnowEvaporation_onGlacier")].data;
       glacierSnowStorage = grids[RequireGrid("SolidSnowStorage_onGlacier")].data;
       glacierLinked = true;
-    } else if (glacier) {
+    } else if (glaciers) {
       *log << "INFO: " << name << ": a glacier fraction grid is there, but not the snow model's glacier snow grids "
            << "(SnowEvaporation_onGlacier, TotalSnowStorage_onGlacier): no snow evaporates on glaciers"
            << "[end-entry]";

@@ -113,9 +113,7 @@ void interzeptionsmodellklasse::Construct(const ModuleInputs& in) {
   CreateLayerGrids(in);
   if (canopySnowModel) CreateCanopySnowGrids(in);
 
-  const int glacier = FindGrid("GlacierizedCells");
-  const int iceFirn = FindGrid("ice_firn");
-  glacierGrid = glacier > 0 ? grids[glacier].data : iceFirn > 0 ? grids[iceFirn].data : nullptr;
+  glaciers = GlacierCellsInRegistry(*this);
   if (output.hruMode != 0 && !hruGrid) {
     hruGrid = grids[RequireGrid("HydrologicResponseUnits")].data;
     masterHruGrid = grids[RequireGrid("MasterHydrologicResponseUnits")].data;

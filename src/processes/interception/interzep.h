@@ -18,6 +18,7 @@
 
 #include "framework/teilmod.h"
 #include "framework/zonalstatistic.h"
+#include "processes/glacier_share.h"
 #include "processes/interception/grid_stack.h"
 #include "framework/zone_sums.h"
 
@@ -118,7 +119,7 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   const std::vector<LanduseTableEntry>* landuseTable = nullptr;
   double** inputGrid = nullptr;
   double** elevationGrid = nullptr;
-  double** glacierGrid = nullptr;
+  GlacierCells glaciers;  // the snow model's glacier cells
   double** mpiRegions = nullptr;
   double** hruGrid = nullptr;
   double** masterHruGrid = nullptr;
@@ -138,6 +139,10 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   double** snowStorageTotal = nullptr;
   double** surfaceTemperature = nullptr;
   std::unique_ptr<GridStack> snowCanopyStack;
+
+  // The snow model's glacier cells (none when it runs no glaciers), in place of those the
+  // registry gave at construction.
+  void SetGlacierCells(const GlacierCells& cells) { glaciers = cells; }
 
  private:
   void Construct(const ModuleInputs& in);
@@ -168,9 +173,7 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   void OpenAirCanopyCell(int r, int c, double P);
   // The glacierised share of a cell, 0..1.
   double GlacierShare(int r, int c) const {
-    if (!glacierGrid) return 0.0;
-    const double g = glacierGrid[r][c];
-    return g >= 1.0 ? 1.0 : g > 0.0 ? g : 0.0;
+    return glaciers.Share(r, c);
   }
   // The zone sums of the step's writers, and those of row r (of block b) of the step.
   void PrepareStatistics();

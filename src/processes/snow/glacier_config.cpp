@@ -7,6 +7,7 @@
 
 #include "framework/logstream.h"
 #include "framework/value_checks.h"
+#include "grids/grid_codes.h"
 #include "grids/grid_registry.h"
 #include "processes/snow/snowmod.h"
 #include "processes/soil/soil_parameters.h"
@@ -80,7 +81,16 @@ void schneemodellklasse::ReadIceFirn() {
     *log << "FATAL: error opening " << controlFileName << "[end-entry]";
     throw 28;
   }
-  SeekControlKey("[ice_firn]", true);
+  if (!SeekControlKey("[ice_firn]", false)) {
+    std::string asking;
+    for (const char* grid : {"ice_firn", "GlacierizedCells"}) {
+      const int p = FindGrid(grid);
+      if (p > 0) asking += std::string(asking.empty() ? "the " : " and the ") + grid + " grid (" + grids[p].fileName + ")";
+    }
+    ControlFileKeyError("[ice_firn]", "(EOF)",
+                        asking + " of the basin asks for the glacier section [ice_firn] (its Glacier-Method, melt "
+                                 "parameters and glacier outputs): add the section, or leave the glacier grid out");
+  }
   // Read as a word, so that a number no int holds (or no number) is named as what it is.
   std::string word;
   ReadControlValue(word, "Glacier-Method for ");
@@ -100,6 +110,7 @@ void schneemodellklasse::ReadIceFirn() {
   glacierDebris = Registered("debris_on_glaciers");
   if (glacierMethod <= 2) {
     glacierFraction = grids[RequireGrid("ice_firn")].data;
+    CheckGlacierCodes();
   } else {
     wholeDomain = true;
     glacierFraction = grids[RequireGrid("GlacierizedCells")].data;
@@ -107,6 +118,13 @@ void schneemodellklasse::ReadIceFirn() {
     glacierCodes = grids[RequireGrid("GlacierCodes")].data;
     CheckDynamicGrids();
   }
+  glaciers = GlacierCellsOf(*this, DynamicGlaciers());
+  // The other glacier grid, where the basin lists it too, is no module's.
+  const char* const unread = DynamicGlaciers() ? "ice_firn" : "GlacierizedCells";
+  if (const int p = FindGrid(unread); p > 0)
+    *log << "INFO: " << unread << " (" << grids[p].fileName << ") is not read: with Glacier-Method " << glacierMethod
+         << " every module takes the glacier cells from "
+         << (DynamicGlaciers() ? "the fractions of GlacierizedCells" : "the codes of ice_firn") << "[end-entry]";
 
   ReadGlacierParameters();
   ReadGridName(gridNames[kMeltFirn], "name of the firn grid for ", "write code for firn grid for ");
@@ -128,6 +146,51 @@ void schneemodellklasse::ReadIceFirn() {
   if (glacierMethod == 2 || glacierMethod == 12 || glacierMethod == 13)
     glacierRadiation = grids[RequireOneOf3Grids("global_radiation", "Ieff_max", "ungueltiger_Name")].data;
 
+}
+
+// "ice_firn" gives each cell as a whole: a value between the codes (0.5 for half a cell of
+// ice) is a glacier fraction, which the static glaciers cannot take (the dynamic ones take
+// fractions from "GlacierizedCells"). Every whole number other than the two codes (0, a
+// rasterizer's background, included) is a cell without glacier.
+void schneemodellklasse::CheckGlacierCodes() {
+  RefuseImpossibleCells("ice_firn", StateRange::Finite());
+  const int p = FindGrid("ice_firn");
+  double** zones = grids[1].registered ? grids[1].data : nullptr;
+  const double nodata = geometry.nodata_value;
+  long ice = 0, firn = 0, none = 0, fractions = 0;
+  int firstRow = 0, firstColumn = 0;
+  double firstValue = 0.0;
+  for (int r = 1; r <= geometry.nrows; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c) {
+      if (zones && !(zones[r][c] > nodata)) continue;
+      const double v = glacierFraction[r][c];
+      if (v == GlacierCells::kIce) {
+        ++ice;
+      } else if (v == GlacierCells::kFirn) {
+        ++firn;
+      } else if (v > nodata && v != std::floor(v)) {
+        if (fractions++ == 0) {
+          firstRow = r;
+          firstColumn = c;
+          firstValue = v;
+        }
+      } else {
+        ++none;
+      }
+    }
+  if (fractions > 0) {
+    *log << "FATAL: ice_firn (" << grids[p].fileName << ") holds glacier codes, 1 for a cell of ice and 2 for a "
+         << "cell of firn (no glacier otherwise), but " << fractions
+         << (fractions == 1 ? " cell of the basin holds" : " cells of the basin hold") << " a value that is no "
+         << "whole number (the first at " << CellPlace(geometry, firstRow, firstColumn) << ": "
+         << ExactNumberText(firstValue) << "). Write 1 or 2 where a cell is glacier; glacier fractions of a cell "
+         << "are read from a GlacierizedCells grid by the dynamic glaciers (Glacier-Method 11 to 13 in [ice_firn] of "
+         << ShownControlFile() << ")" << "[end-entry]";
+    throw 80;
+  }
+  *log << "INFO: ice_firn (" << grids[p].fileName << ") holds the glacier codes of the basin's cells: " << ice
+       << " of ice (1), " << firn << " of firn (2), " << none << " without glacier (no-data, 0 or another value)"
+       << "[end-entry]";
 }
 
 void schneemodellklasse::CheckDynamicGrids() {
@@ -416,8 +479,7 @@ void schneemodellklasse::CountGlacierShares() {
       if (!Valid(code, nodata) || code < 1.0 || code > largestSubbasinCode) continue;
       const int i = subbasinCodeMap[static_cast<size_t>(std::floor(code + 0.5))];
       if (i <= 0) continue;
-      const double v = glacierFraction[r][c];
-      const double g = Valid(v, nodata) ? std::min(1.0, std::max(0.0, v)) : 0.0;
+      const double g = glaciers.Share(r, c);
       glacierSum[static_cast<size_t>(i)] += g;
       freeSum[static_cast<size_t>(i)] += 1.0 - g;
       glacierCellCount[static_cast<size_t>(i)] += 1.0;

@@ -17,14 +17,10 @@ int schneemodellklasse::SubbasinIndex(int row, int col) const {
   return subbasinCodeMap[static_cast<size_t>(std::floor(code + 0.5))];
 }
 
-double schneemodellklasse::GlacierShareOfCell(int row, int col) const {
-  const double v = glacierFraction[row][col];
-  if (v == geometry.nodata_value || !std::isfinite(v)) return 0.0;
-  return std::min(1.0, std::max(0.0, v));
-}
+double schneemodellklasse::GlacierShareOfCell(int row, int col) const { return glaciers.Share(row, col); }
 
 bool schneemodellklasse::CellOnFirn(int row, int col) const {
-  if (!DynamicGlaciers()) return glacierFraction[row][col] > 1.5;  // "ice_firn": 1 ice, 2 firn
+  if (!DynamicGlaciers()) return glaciers.OnFirn(row, col);
   return grid[kFirnTotal] && grid[kFirnTotal][row][col] > 0.0;
 }
 

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "framework/teilmod.h"
+#include "processes/glacier_share.h"
 #include "framework/zonalstatistic.h"
 #include "processes/snow/glacier_inventory.h"
 #include "processes/snow/glacier_physics.h"
@@ -194,9 +195,13 @@ class schneemodellklasse : public teilmodellklasse {
   double** openHumidity = nullptr;
   double** openRadiation = nullptr;
 
-  // Glacier part of a cell (0..1; null without glaciers) and the sub-basins of
-  // "zonegrid_soilmodel", for the glacier storages that fill the soil model's runoff.
+  // The glacier grid (null without glaciers), which cells are glacier and what share of
+  // each (the rule the application hands to the other modules: none when the snow model does
+  // not run glaciers), and the sub-basins of "zonegrid_soilmodel", for the glacier storages
+  // that fill the soil model's runoff.
   double** glacierFraction = nullptr;
+  GlacierCells glaciers;
+  const GlacierCells& Glaciers() const { return glaciers; }
   double** subbasinGrid = nullptr;
   std::vector<ZoneTableEntry> subbasinTable;
   std::vector<int> subbasinCodeMap;
@@ -383,6 +388,9 @@ class schneemodellklasse : public teilmodellklasse {
   void CheckGlacierParameters();
   void ReadDynamicSettings();
   void CheckDynamicGrids();
+  // Refuses an "ice_firn" value of the basin that is no glacier code (a fraction) and logs
+  // what the grid holds.
+  void CheckGlacierCodes();
   void CheckElevationBands();
   void CreateGlacierGrids();
   void GlacierCell(int row, int col);

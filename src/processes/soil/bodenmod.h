@@ -16,6 +16,7 @@
 
 #include "framework/teilmod.h"
 #include "framework/zonalstatistic.h"
+#include "processes/glacier_share.h"
 #include "processes/soil/soil_cell.h"
 #include "processes/subbasin_runoff.h"
 #include "framework/zone_sums.h"
@@ -76,6 +77,9 @@ class bodenmodellklasse : public teilmodellklasse {
   // a sub-basin into it before the soil step, and the soil runoff adds to it. Null: no
   // glaciers.
   void SetGlacierSubbasins(const std::vector<unsigned char>* filledBySnow);
+  // The snow model's glacier cells (none when it runs no glaciers), in place of those the
+  // registry gave at construction.
+  void SetGlacierCells(const GlacierCells& cells) { glaciers = cells; }
   // The daily land-use update's root-zone reference: per cell the root depth (and its layer)
   // from which the next day rescales the root zone. The storage file carries it; a warm
   // start hands the depths it read to it here (code 71 for a layer the run does not have).
@@ -177,7 +181,7 @@ class bodenmodellklasse : public teilmodellklasse {
   std::vector<double**> rootDepth;  // 1..layerCount
   double** snowSolid = nullptr;
   double** flowTimes = nullptr;  // travel-time zone per cell after construction
-  double** iceFirn = nullptr;
+  GlacierCells glaciers;  // the snow model's glacier cells: a static glacier's have no soil
   double** lakeCodes = nullptr;
   double** pondingTop = nullptr;
   double** maxPonding = nullptr;

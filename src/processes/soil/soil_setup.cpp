@@ -133,8 +133,7 @@ void bodenmodellklasse::BuildGridsAndState() {
   RefuseImpossibleStates();
   InitialiseDeficits();
 
-  const int ice = FindGrid("ice_firn");
-  if (ice > 0) iceFirn = grids[ice].data;
+  glaciers = GlacierCellsInRegistry(*this);
   InitLakes("[lake_model]");
   if (readgrids != 0)
     ReadStorageFile();

@@ -55,7 +55,7 @@ void bodenmodellklasse::StepRow(int r, ZoneSums::Row& excess, CapillaryFailure& 
   const auto row = [r](double** g) { return g ? g[r] : nullptr; };
   const double* const zone = soilZoneGrid[r];
   const double* const lakeRow = row(lakeCodes);
-  const double* const iceRow = row(iceFirn);
+  const double* const soillessRow = glaciers.SoillessRow(r);
   const double* const capacity = availableSoilMoisture[r];
   const double* const conductivityRow = conductivity[r];
   const double* const offset = topographicOffset[r];
@@ -88,7 +88,7 @@ void bodenmodellklasse::StepRow(int r, ZoneSums::Row& excess, CapillaryFailure& 
     const double w = weights ? weights[c] : 1.0;
     const size_t travelZone = times ? static_cast<size_t>(times[c]) : 1;
     const bool lake = lakeRow && lakeRow[c] > nodata;
-    const bool glacier = iceRow && iceRow[c] > nodata;
+    const bool glacier = GlacierCells::Soilless(soillessRow, c);
     if (lake || glacier) {
       // Water on a glacier or lake cell goes to the glacier or the lake, not into a soil.
       if (kInfiltrate) {
@@ -222,7 +222,7 @@ void bodenmodellklasse::StepCells() {
           if (i <= 0) continue;
           const double w = CellWeight(r, c);
           const size_t zone = flowTimes ? static_cast<size_t>(flowTimes[r][c]) : 1;
-          if ((lakeCodes && lakeCodes[r][c] > nodata) || (iceFirn && iceFirn[r][c] > nodata))
+          if ((lakeCodes && lakeCodes[r][c] > nodata) || glaciers.Soilless(r, c))
             AddCellSums(sums, i, w, zone, meanDeficit[static_cast<size_t>(i)] - topographicOffset[r][c], 0.0, 0.0,
                         0.0, 0.0);
           else
