@@ -726,7 +726,8 @@ void RequireEveryBasinCell(const modelobject& o, const std::string& path, double
   for (int r = 1; r <= g.nrows; ++r) {
     if (!grid[r] || !zone[r]) continue;
     for (int c = 1; c <= g.ncols; ++c) {
-      if (!(zone[r][c] > g.nodata_value) || !(grid[r][c] <= g.nodata_value)) continue;
+      // Only the no-data value itself: any other value is one the state's range judges.
+      if (!(zone[r][c] > g.nodata_value) || grid[r][c] != g.nodata_value) continue;
       if (o.readMask && o.readMask[r] && o.readMask[r][c] <= -9999.0) continue;
       if (++count <= 3) first += (count > 1 ? "; row " : "row ") + std::to_string(r) + ", column " + std::to_string(c);
     }

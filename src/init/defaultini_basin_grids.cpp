@@ -430,6 +430,10 @@ bool NeededInEveryBasinCell(const std::string& internalName, int writeCode) {
   // The glacier grids mark glaciers by their cells and codes mark classes: a cell without
   // a value is meaningful there (or named by the code checks).
   if (ReadAsCodes(internalName) || GlacierCellByCell(internalName)) return false;
+  // The elevation model's gaps are warned of; area weights and regions mark cells they
+  // leave out by having no value.
+  static const char* const kSparse[] = {"elevation", "RelCellArea", "MPIRegions"};
+  if (std::find(std::begin(kSparse), std::end(kSparse), internalName) != std::end(kSparse)) return false;
   // A state the run writes again, the soil moisture it starts from, the topographic index of
   // every soil cell.
   return WrittenAsState(writeCode) || internalName == "soil_storage" || internalName == "topographic_faktor";
