@@ -339,6 +339,10 @@ class modelobject : public memory_handling {
   // input of the start-up that a write code writes once (8) or never: its file is no state
   // of a warm start.
   bool readIsState = true;
+  // Whether the grid read is one a module needs in every cell of the basin (a start or
+  // state grid, a parameter grid): a basin cell left without a value once the fill code has
+  // filled what it fills ends the start-up naming the grid and the cells (EveryBasinCellScope).
+  bool readEveryCell = false;
   // The section, without its brackets, that the grids registered or written now are
   // described in where it is not the object's name (the start-up's standard and variable
   // grids); empty: the name.
@@ -362,6 +366,21 @@ class HeldStack {
 
  private:
   memory_handling& owner_;
+};
+
+// Marks the grids an object reads in one scope as needed in every basin cell.
+class EveryBasinCellScope {
+ public:
+  explicit EveryBasinCellScope(modelobject& o, bool everyCell = true) : o_(o), was_(o.readEveryCell) {
+    o_.readEveryCell = everyCell;
+  }
+  ~EveryBasinCellScope() { o_.readEveryCell = was_; }
+  EveryBasinCellScope(const EveryBasinCellScope&) = delete;
+  EveryBasinCellScope& operator=(const EveryBasinCellScope&) = delete;
+
+ private:
+  modelobject& o_;
+  bool was_;
 };
 
 // Names the section and read flag of the grids an object reads in one scope.

@@ -287,6 +287,13 @@ void GIFReader::ResampleToGrid(double** source, int sourceFirstCol, int sourceLa
       }
       const double x = targetX + (c - targetFirstCol + half) * targetCellsize;
       const double y = targetY + (targetLastRow - r + half) * targetCellsize;
+      // A centre beyond the file's cells (more than half a cell past its edge centres) has
+      // no value there: the edge's values would stand for ground the file does not show.
+      if (atCentres && (x < sourceX || y < sourceY || x > sourceX + (sourceLastCol - sourceFirstCol + 1) * cs ||
+                        y > sourceY + (sourceLastRow - sourceFirstRow + 1) * cs)) {
+        target[r][c] = -9999.0;
+        continue;
+      }
       const int64_t s = sourceFirstCol + CellsToSample(x, sourceX, cs);
       const int64_t t = sourceLastRow - CellsToSample(y, sourceY, cs);
       const int cols[2] = {clampCol(s), clampCol(s + 1)};
@@ -323,8 +330,9 @@ void GIFReader::ResampleToGrid(double** source, int sourceFirstCol, int sourceLa
         target[r][c] = -9999.0;
         continue;
       }
-      double sumDV = 0.0, sumD = 0.0;
-      bool any = false, exact = false;
+      // Inverse distance over the neighbours with a value: the nearer, the more weight.
+      double sumWV = 0.0, sumW = 0.0;
+      bool exact = false;
       double exactValue = 0.0;
       for (int i = 0; i < 2 && !exact; ++i)
         for (int j = 0; j < 2; ++j) {
@@ -332,19 +340,18 @@ void GIFReader::ResampleToGrid(double** source, int sourceFirstCol, int sourceLa
           const double nx = sourceX + (cols[j] - sourceFirstCol + 0.5) * cs;
           const double ny = sourceY + (sourceLastRow - rows[i] + 0.5) * cs;
           const double d = std::hypot(x - nx, y - ny);
-          any = true;
           if (d == 0.0) {
             exact = true;
             exactValue = v[i][j];
             break;
           }
-          sumDV += d * v[i][j];
-          sumD += d;
+          sumWV += v[i][j] / d;
+          sumW += 1.0 / d;
         }
       if (exact)
         target[r][c] = exactValue;
       else
-        target[r][c] = any && sumD > 0.0 ? sumDV / sumD : -9999.0;
+        target[r][c] = sumW > 0.0 ? sumWV / sumW : -9999.0;
     }
   }
 }

@@ -35,11 +35,12 @@ class GIFReader {
   void Decode(double** pixels, const std::vector<int>* places = nullptr);
 
   // Places a grid of one geometry onto another (bilinear where all four neighbours are
-  // valid, distance-weighted over the valid ones otherwise); see the .cpp for the rules.
+  // valid, by inverse distance over the valid ones otherwise); see the .cpp for the rules.
   // With sourcePlaces the source column c is read at source[row][sourcePlaces[c]] (as
   // Decode keeps them). Each target cell is sampled at its lower-left corner, or with
   // atCentres at its centre, where a centre on a source cell's centre (within a billionth of
-  // a cell) takes that cell's value, with or without one.
+  // a cell) takes that cell's value, with or without one, and a centre beyond the source's
+  // cells takes none.
   static void ResampleToGrid(double** source, int sourceFirstCol, int sourceLastCol, int sourceFirstRow,
                              int sourceLastRow, double** target, int targetFirstCol, int targetLastCol,
                              int targetFirstRow, int targetLastRow, double** mask, double sourceX,

@@ -61,6 +61,13 @@ struct CellsBeyond {
 CellsBeyond FindCellsBeyond(const modelobject& o, double** grid, const StateRange& range,
                             double (*asRead)(double) = nullptr);
 
+// The zone grid (registry position 1) of the object's registry; null before it is read.
+double** ZoneGridOf(const modelobject& o);
+
+// Whether column c of a zone grid's row lies in the basin (above the no-data value); every
+// cell does without a zone grid.
+inline bool InsideZone(const double* zoneRow, size_t c, double nodata) { return !zoneRow || zoneRow[c] > nodata; }
+
 // First and last active column of row r; rows without known bounds are fully active.
 // last < 1 marks a row without active cells.
 inline void ActiveColumns(const modelobject& o, int r, int& first, int& last) {

@@ -56,7 +56,7 @@ const int kRetryWaitMs = 200;
 
 // The zone grid's cells (a cell lies in the basin where its value is above the no-data
 // value); null before the zone grid is registered.
-double** ZoneCells(const modelobject& o) { return o.grids && o.grids[1].registered ? o.grids[1].data : nullptr; }
+double** ZoneCells(const modelobject& o) { return grid_io::ZoneGridOf(o); }
 
 // Opens a regular file for reading without waiting (a FIFO made under the name since it was
 // looked at would wait for a writer for ever); null with errno set, or with kind set to what
@@ -684,8 +684,8 @@ void TellResampled(const modelobject& o, const std::string& path, const FileHead
          << (o.readCodes ? "each taking the code of the file's cell that its centre lies in (codes are never "
                            "blended; a cell beyond the file's cells holds no value)"
                          : "each taking the bilinear blend of the four file cells around its centre (of those "
-                           "that hold a value, by distance, where some do not; a centre on a file cell's centre "
-                           "takes that cell's value)")
+                           "that hold a value, by inverse distance, where some do not; a centre on a file cell's "
+                           "centre takes that cell's value; a cell beyond the file's cells holds no value)")
          << "[end-entry]";
 }
 
@@ -772,6 +772,67 @@ void ReadGridValues(ReadContext& ctx, GridFileFormat format, TextCursor& cursor,
     ReadBinaryValues<float>(ctx, m, nrows, ncols, fileNodata, modelNodata, singleShortRead);
 }
 
+// A grid a module needs in every basin cell must hold a value in each once the fill code
+// has filled what it fills: the module would compute a cell without one with the no-data
+// value as a storage or parameter. Named as a land-use cell without a code is.
+void RequireEveryBasinCell(const modelobject& o, const std::string& path, double** grid) {
+  const GridGeometry& g = o.geometry;
+  double** zone = ZoneCells(o);
+  if (!zone) return;
+  long count = 0;
+  std::string first;
+  for (int r = 1; r <= g.nrows; ++r) {
+    if (!grid[r] || !zone[r]) continue;
+    for (int c = 1; c <= g.ncols; ++c) {
+      // Only the no-data value itself: any other value is one the state's range judges.
+      if (!(zone[r][c] > g.nodata_value) || grid[r][c] != g.nodata_value) continue;
+      if (o.readMask && o.readMask[r] && o.readMask[r][c] <= -9999.0) continue;
+      if (++count <= 3) first += (count > 1 ? "; row " : "row ") + std::to_string(r) + ", column " + std::to_string(c);
+    }
+  }
+  if (count == 0) return;
+  const std::string mend =
+      o.readGridName.empty()
+          ? "give every cell of the zone grid a value (the end state a run writes holds one in each), or set the "
+            "read flag to 0 to start without the grid" +
+                (o.readFlagNote.empty() ? std::string() : " (it is read for " + o.readFlagNote + ")")
+          : "give them a value, or let the start-up fill such cells by the grid's fill code in its line of the "
+            "control file (1: the value of the nearest cell with one; 2: its default value)";
+  Fail(o,
+       "FATAL: the grid " + path + (o.readGridName.empty() ? std::string() : " (" + o.readGridName + ")") +
+           " read by " + o.name + " holds no value in " + std::to_string(count) +
+           (count == 1 ? " cell" : " cells") + " of the basin (the zone grid holds a value there): " + first +
+           (count > 3 ? " and more" : "") + ". The grid is needed in every cell of the basin, which would be "
+           "computed with the no-data value " + NumberText(g.nodata_value) + ": " + mend,
+       25);
+}
+
+// A grid file of another geometry must reach the centre of a basin cell (one the zone grid
+// holds and the module fills): every cell beyond the file's cells would hold no value.
+void RequireBasinCellCovered(const modelobject& o, const std::string& path, const FileHeader& h) {
+  const GridGeometry& g = o.geometry;
+  double** zone = ZoneCells(o);
+  const double east = h.xll + h.ncols * h.cellsize, north = h.yll + h.nrows * h.cellsize;
+  for (int r = 1; r <= g.nrows; ++r) {
+    const double y = g.yllcorner + (g.nrows - r + 0.5) * g.cellsize;
+    if (y < h.yll || y > north) continue;
+    for (int c = 1; c <= g.ncols; ++c) {
+      if (zone && zone[r] && !(zone[r][c] > g.nodata_value)) continue;
+      if (o.readMask && o.readMask[r] && o.readMask[r][c] <= -9999.0) continue;
+      const double x = g.xllcorner + (c - 0.5) * g.cellsize;
+      if (x >= h.xll && x <= east) return;
+    }
+  }
+  Fail(o,
+       "FATAL: the grid " + path + (o.readGridName.empty() ? std::string() : " (" + o.readGridName + ")") +
+           " read by " + o.name + " covers no cell of the basin: its cells span x " + NumberText(h.xll) + " to " +
+           NumberText(east) + ", y " + NumberText(h.yll) + " to " + NumberText(north) + ", the basin's x " +
+           NumberText(g.xllcorner) + " to " + NumberText(g.xllcorner + g.ncols * g.cellsize) + ", y " +
+           NumberText(g.yllcorner) + " to " + NumberText(g.yllcorner + g.nrows * g.cellsize) +
+           ", and no centre of a basin cell lies within its cells. Give the grid in the basin's coordinates",
+       24);
+}
+
 // A grid file of another geometry is read whole and resampled onto the model grid; its
 // no-data cells become the model's first, so the resampler never blends them as values. A
 // grid of values is sampled at each cell's centre, so that a file of the basin's own cells on
@@ -782,6 +843,7 @@ void ResampleGridFile(ReadContext& ctx, GridFileFormat format, TextCursor& curso
   modelobject& o = ctx.o;
   const GridGeometry& g = o.geometry;
   const int fileCols = static_cast<int>(h.ncols), fileRows = static_cast<int>(h.nrows);
+  RequireBasinCellCovered(o, ctx.path, h);
   MatrixOwner source(fileRows, fileCols, o.log);
   ReadGridValues(ctx, format, cursor, source.get(), fileRows, fileCols, h.nodata,
                  "FATAL: error reading (irregular) float  grid ");
@@ -1090,6 +1152,7 @@ void modelobject::ReadGridFile(const std::string& fileName, double**& grid, int 
   if (fillCode == 1 || fillCode == 2)
     // Every no-data value of the file is the model's by now (mapped or resampled).
     FillHoles(*this, target, path, g.nodata_value, fillCode, announce, report, defaultValue);
+  if (readEveryCell) RequireEveryBasinCell(*this, path, target);
   if (allocate) grid = allocated.release();
   // A grid read while the run is built is read at its start; the registry names it later.
   RunFiles& files = RunFiles::Current();

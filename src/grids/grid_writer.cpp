@@ -80,10 +80,12 @@ GridFileJob MakeJob(modelobject& o, const std::string& path, double** grid, Grid
   const double nodata = g.nodata_value, countedAbove = nodata + 1;
   float* floats = job.floats.data();
   double* doubles = job.doubles.data();
+  double** zones = grid_io::ZoneGridOf(o);
 #pragma omp parallel for schedule(runtime) if (ForkCells(static_cast<long>(cells), 16 * kMinParallelCells))
   for (int r = 1; r <= g.nrows; ++r) {
     const size_t at = static_cast<size_t>(r - 1) * cols;
     const double* in = grid[r];
+    const double* zone = zones ? zones[r] : nullptr;
     if (!in) {
       // A row the grid does not hold: nodata (an ASCII file of a period grid writes -9999).
       const double fill = ascii && !doubleVariant ? -9999.0 : nodata;
@@ -95,10 +97,13 @@ GridFileJob MakeJob(modelobject& o, const std::string& path, double** grid, Grid
       }
       continue;
     }
+    // A cell outside the zone grid holds no data, whatever the grid holds there (the values
+    // of a start grid beyond the catchment).
     if (floats)
-      for (size_t c = 0; c < cols; ++c) floats[at + c] = static_cast<float>(in[c + 1]);
+      for (size_t c = 0; c < cols; ++c)
+        floats[at + c] = static_cast<float>(grid_io::InsideZone(zone, c + 1, nodata) ? in[c + 1] : nodata);
     else
-      for (size_t c = 0; c < cols; ++c) doubles[at + c] = in[c + 1];
+      for (size_t c = 0; c < cols; ++c) doubles[at + c] = grid_io::InsideZone(zone, c + 1, nodata) ? in[c + 1] : nodata;
     if (ascii) continue;
     int first, last;
     ActiveColumns(o, r, first, last);
@@ -111,7 +116,7 @@ GridFileJob MakeJob(modelobject& o, const std::string& path, double** grid, Grid
     RowStatistics s;
     for (int c = first; c <= last; ++c) {
       const double x = in[c], w = weights ? weights[c] : 1.0;
-      if (!(x > countedAbove)) continue;
+      if (!(x > countedAbove) || !grid_io::InsideZone(zone, static_cast<size_t>(c), nodata)) continue;
       // A cell whose area weight is no-data lies outside the weighted area: not counted
       // (its weight would add -9999 to the count).
       if (weights && !(w > nodata)) continue;

@@ -15,6 +15,7 @@
 #include "framework/logstream.h"
 #include "framework/modelobject.h"
 #include "framework/new_file.h"
+#include "grids/grid_io_internal.h"
 #include "grids/netcdf_grid_io.h"
 
 using namespace netCDF;
@@ -227,17 +228,21 @@ NetcdfWriteOptions& NetcdfOptionsOf(modelobject& module) {
 
 namespace {
 
-// A module grid flattened column after column; rows the module does not hold are nodata.
+// A module grid flattened column after column; rows the module does not hold are nodata,
+// and so are the cells outside the zone grid where one is given.
 template <typename T>
-void Flatten(double** grid, int32_t nrows, int32_t ncols, double nodata, std::vector<T>& out) {
+void Flatten(double** grid, int32_t nrows, int32_t ncols, double nodata, std::vector<T>& out,
+             double** zones = nullptr) {
   out.assign(static_cast<size_t>(nrows) * static_cast<size_t>(ncols), static_cast<T>(nodata));
   if (!grid) return;
   for (int32_t r = 1; r <= nrows; ++r) {
     const double* row = grid[r];
     if (!row) continue;
+    const double* zone = zones ? zones[r] : nullptr;
     for (int32_t c = 1; c <= ncols; ++c)
-      out[static_cast<size_t>(c - 1) * static_cast<size_t>(nrows) + static_cast<size_t>(r - 1)] =
-          static_cast<T>(row[c]);
+      if (grid_io::InsideZone(zone, static_cast<size_t>(c), nodata))
+        out[static_cast<size_t>(c - 1) * static_cast<size_t>(nrows) + static_cast<size_t>(r - 1)] =
+            static_cast<T>(row[c]);
   }
 }
 
@@ -271,12 +276,12 @@ void WriteModuleGridNetcdf(modelobject& module, const std::string& fileName, dou
   const std::string variable = GetNetcdfVariableName(fileName);
   if (asDouble) {
     std::vector<double> values;
-    Flatten(grid, g.nrows, g.ncols, g.nodata_value, values);
+    Flatten(grid, g.nrows, g.ncols, g.nodata_value, values, grid_io::ZoneGridOf(module));
     WriteNetcdfGrid(o, true, values.data(), nullptr, ncName, variable, g.nrows, g.ncols, field(year),
                     field(month), field(day), field(hour), field(minute), g.nodata_value, g.cellsize);
   } else {
     std::vector<float> values;
-    Flatten(grid, g.nrows, g.ncols, g.nodata_value, values);
+    Flatten(grid, g.nrows, g.ncols, g.nodata_value, values, grid_io::ZoneGridOf(module));
     WriteNetcdfGrid(o, false, nullptr, values.data(), ncName, variable, g.nrows, g.ncols, field(year),
                     field(month), field(day), field(hour), field(minute), g.nodata_value, g.cellsize);
   }

@@ -56,11 +56,15 @@ std::string StateRange::Broken(int kind) const {
   return kind == 1 ? "below " + lowText + "; " + lowRule : "above " + highText + "; " + highRule;
 }
 
+double** grid_io::ZoneGridOf(const modelobject& o) {
+  return o.grids && o.grids[1].registered ? o.grids[1].data : nullptr;
+}
+
 grid_io::CellsBeyond grid_io::FindCellsBeyond(const modelobject& o, double** grid, const StateRange& range,
                                               double (*asRead)(double)) {
   CellsBeyond found;
   const double nodata = o.geometry.nodata_value;
-  double** zones = o.grids && o.grids[1].registered ? o.grids[1].data : nullptr;
+  double** zones = ZoneGridOf(o);
   for (int r = 1; r <= o.geometry.nrows; ++r) {
     if (!grid[r]) continue;
     for (int c = 1; c <= o.geometry.ncols; ++c) {

@@ -169,6 +169,10 @@ bool ReadAsCodes(const std::string& internalName);
 // of the run (units digit 1 to 7): a state a warm start reads. 8 writes it once at the
 // start-up, 0 never.
 bool WrittenAsState(int writeCode);
+// Whether a standard or variable grid is one a module needs in every basin cell (a state,
+// the soil moisture it starts from, the topographic index), not codes nor glacier cells: a
+// basin cell its file and fill code leave without a value ends the start-up.
+bool NeededInEveryBasinCell(const std::string& internalName, int writeCode);
 
 // --- code checks (defaultini_code_checks.cpp) -------------------------------------------
 // The code of a cell value: its integer part, of the whole number it stands for where it is
@@ -506,6 +510,8 @@ class defaultini : public modelobject {
   bool HeaderOf(const std::string& fileName, GridGeometry& header, bool setsTheBasin, const std::string& where);
   // A WARNING naming the basin's cells the elevation model gives no elevation.
   void ReportElevationGaps() const;
+  // Sets the zone grid's cells below the no-data value to it: outside for every module.
+  void MarkCellsOutsideTheBasin();
   bool NetcdfHeaderOf(const std::string& name, GridGeometry& header, bool setsTheBasin);
   void MakeStandardGrids();
   // Reads a standard or variable grid at the start-up: resampled onto the basin (a grid of

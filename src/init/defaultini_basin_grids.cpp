@@ -337,6 +337,7 @@ void defaultini::ReadBasinGrids() {
   }
   zoneGrid = GridData(1);
   elevationModel = GridData(2);
+  MarkCellsOutsideTheBasin();
   if (netcdfElevation && log)
     *log << "INFO: the elevation model " << standardGrids[2].fileName << " (" << standardGrids[2].where
          << ") is a netCDF file: it is copied onto the basin cell by cell and masked by the zone grid, as every "
@@ -354,6 +355,30 @@ void defaultini::ReadBasinGrids() {
     AdoptGrid(g);
     Register(links, s.fileName, g, s.internalName, s.writeCode);
   }
+}
+
+// A zone cell lies in the basin where its value lies above the no-data value. One below it
+// (-9999.0001 of a float export, -10000) lies outside for every module: it is set to the
+// no-data value itself, which some modules compare cells with.
+void defaultini::MarkCellsOutsideTheBasin() {
+  const double nodata = geometry.nodata_value;
+  long marked = 0;
+  int row = 0, column = 0;
+  double first = 0.0;
+  for (int r = 1; r <= geometry.nrows; ++r)
+    for (int c = 1; c <= geometry.ncols; ++c) {
+      double& v = zoneGrid[r][c];
+      if (v > nodata || v == nodata) continue;
+      if (marked++ == 0) row = r, column = c, first = v;
+      v = nodata;
+    }
+  if (marked == 0 || !log) return;
+  *log << "INFO: the zone grid " << standardGrids[1].fileName << " holds " << marked
+       << (marked == 1 ? " cell" : " cells") << " below the no-data value " << NumberText(nodata) << " (the first "
+       << NumberText(first) << " at row " << row << ", column " << column
+       << "): a cell lies in the basin where its value lies above the no-data value, so these lie outside it for "
+          "every module"
+       << "[end-entry]";
 }
 
 // The elevation model is read without filling its gaps ([elevation_model] gives no fill
@@ -391,6 +416,30 @@ bool WrittenAsState(int writeCode) {
   return units >= 1 && units <= 7;
 }
 
+namespace {
+
+// A glacier's cells are listed by code and fraction cell by cell: a resampled grid would
+// move or smear glaciers over the basin (and a grid of another size is a wrong file).
+bool GlacierCellByCell(const std::string& internalName) {
+  static const char* const kCellByCell[] = {"ice_firn", "GlacierizedCells", "GlacierCodes"};
+  return std::find(std::begin(kCellByCell), std::end(kCellByCell), internalName) != std::end(kCellByCell);
+}
+
+}  // namespace
+
+bool NeededInEveryBasinCell(const std::string& internalName, int writeCode) {
+  // The glacier grids mark glaciers by their cells and codes mark classes: a cell without
+  // a value is meaningful there (or named by the code checks).
+  if (ReadAsCodes(internalName) || GlacierCellByCell(internalName)) return false;
+  // The elevation model's gaps are warned of; area weights and regions mark cells they
+  // leave out by having no value.
+  static const char* const kSparse[] = {"elevation", "RelCellArea", "MPIRegions"};
+  if (std::find(std::begin(kSparse), std::end(kSparse), internalName) != std::end(kSparse)) return false;
+  // A state the run writes again, the soil moisture it starts from, the topographic index of
+  // every soil cell.
+  return WrittenAsState(writeCode) || internalName == "soil_storage" || internalName == "topographic_faktor";
+}
+
 void defaultini::ReadStartupGrid(const StandardGridSpec& spec, double**& grid, const std::string& section) {
   struct Reading {
     modelobject& o;
@@ -398,19 +447,16 @@ void defaultini::ReadStartupGrid(const StandardGridSpec& spec, double**& grid, c
       o.readGridName = "[" + section + "] " + s.internalName;
       o.readCodes = ReadAsCodes(s.internalName);
       o.readIsState = WrittenAsState(s.writeCode);
+      o.readEveryCell = NeededInEveryBasinCell(s.internalName, s.writeCode);
     }
     ~Reading() {
       o.readGridName.clear();
       o.readCodes = false;
       o.readIsState = true;
+      o.readEveryCell = false;
     }
   } reading(*this, spec, section);
-  // A glacier's cells are listed by code and fraction cell by cell: a resampled grid would
-  // move or smear glaciers over the basin (and a grid of another size is a wrong file).
-  static const char* const kCellByCell[] = {"ice_firn", "GlacierizedCells", "GlacierCodes"};
-  const bool cellByCell = std::find(std::begin(kCellByCell), std::end(kCellByCell), spec.internalName) !=
-                          std::end(kCellByCell);
-  if (cellByCell)
+  if (GlacierCellByCell(spec.internalName))
     ReadBasinGrid(spec.fileName, grid, spec.fillCode, true, true, false, spec.defaultValue);
   else
     ReadGrid(spec.fileName, grid, spec.fillCode, true, true, false, spec.defaultValue);

@@ -231,6 +231,10 @@ TEST_F(Resample, MissingNeighboursAndMask) {
   Run();
   // Two valid neighbours at distances d1 = d2 from the sample corner: their plain mean.
   EXPECT_DOUBLE_EQ(target[2][3], 4.0);
+  // At (10, 5) the south-eastern centre (6) lies 5 away, the north-western one (2) sqrt(125):
+  // the nearer weighs more (inverse distance), so the value leans to its 6.
+  EXPECT_DOUBLE_EQ(target[3][3], (6.0 / 5 + 2.0 / std::sqrt(125.0)) / (1.0 / 5 + 1.0 / std::sqrt(125.0)));
+  EXPECT_GT(target[3][3], 4.0);
   MatrixOwner mask(4, 4);
   mask[2][3] = -9999.5;
   Run(mask.get());

@@ -126,6 +126,26 @@ TEST_F(SmallGrid, NullRowsAreWrittenAsNodata) {
   EXPECT_NE(ReadTextFile(m.file("n2.asc")).find("\n-99\t-99\t-99\n"), std::string::npos);
 }
 
+// Whatever a grid holds outside the zone grid (a start grid's values beyond the catchment),
+// its files hold no data there, nor count it in their statistics.
+TEST_F(SmallGrid, CellsOutsideTheZoneGridAreWrittenAsNodata) {
+  MatrixOwner zones = m.Grid([](int r, int c) { return r == 1 && c == 3 ? -9999.0 : 1.0; });
+  m.obj.RegisterGrid(1, "zones.asc", zones.get(), nullptr, 0, "zones", 0, 1, 2);
+  g[1][3] = -3.4028235e38;
+  m.obj.WriteGrid("z.asc", g.get(), true, false, false);
+  EXPECT_NE(ReadTextFile(m.file("z.asc")).find("\n1\t2\t-9999\n4\t-9999\t6\n"), std::string::npos);
+  g[1][3] = 150.0;
+  m.obj.WriteGrid("z.dbl", g.get(), false, true, false);
+  EXPECT_EQ(m.obj.binaryHeader[6], 4.0);  // 1, 2, 4 and 6
+  EXPECT_EQ(m.obj.binaryHeader[8], 6.0);
+  double** back = nullptr;
+  m.obj.ReadGrid("z.dbl", back, 0, true, false, false, 0.0);
+  MatrixOwner owner(back);
+  EXPECT_EQ(back[1][3], -9999.0);
+  EXPECT_EQ(back[1][2], 2.0);
+  EXPECT_EQ(g[1][3], 150.0);  // the grid itself keeps what it holds
+}
+
 TEST_F(SmallGrid, RoundTripsInEveryFormat) {
   // Values that "%g" prints exactly, and one that single precision rounds.
   MatrixOwner v = m.Grid([](int r, int c) { return r == 2 && c == 2 ? -9999.0 : 0.5 * r + 0.25 * c - 3.0; });

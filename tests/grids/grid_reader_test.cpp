@@ -256,6 +256,18 @@ TEST_F(Reader, GridsOfAnotherGeometryAreResampledAtTheCentres) {
   ASSERT_EQ(Read("shift.asc"), 0);
   EXPECT_DOUBLE_EQ(grid[2][2], 6.5);
 
+  // One cell of 100 over the first two columns: a centre beyond the file's cells holds no
+  // value (not the edge's), one within half a cell of its centre the edge's value.
+  Write("coarse.asc", AsciiGrid(1, 1, 1000, 2000, 100, -9999, "7\n"));
+  ASSERT_EQ(Read("coarse.asc"), 0);
+  for (int k = 0; k < 6; ++k) EXPECT_EQ(grid[1 + k / 3][1 + k % 3], k % 3 == 2 ? -9999.0 : 7.0) << k;
+  // A file beside the basin covers none of its cells: refused naming both extents.
+  Write("beside.asc", AsciiGrid(3, 2, 1150, 2000, 50, -9999, "1 2 3\n4 5 6\n"));
+  EXPECT_EQ(Read("beside.asc"), 24);
+  EXPECT_NE(m.log.console().find("covers no cell of the basin: its cells span x 1150 to 1300, y 2000 to 2100, the "
+                                 "basin's x 1000 to 1150, y 2000 to 2100"),
+            std::string::npos);
+
   // The file's own no-data value (-1) marks a cell without a value, never blended.
   Write("wide1.asc", AsciiGrid(4, 2, 1000, 2000, 50, -1, "1 -1 3 4\n5 -1 7 8\n"));
   ASSERT_EQ(Read("wide1.asc"), 0);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "grids/grid_registry.h"
 #include "grids/netcdf_grid_io.h"
 #include "netcdf_test_util.h"
 
@@ -258,6 +259,19 @@ TEST(NetcdfWrite, ModuleGridGoesOutColumnAfterColumnWithMissingRowsAsNodata) {
   EXPECT_EQ(back.firstY, 200);
   EXPECT_EQ(back.LowerLeftX(), 95);
   EXPECT_EQ(back.LowerLeftY(), 195);
+
+  // A cell outside the zone grid is written as no-data, whatever the grid holds there.
+  MatrixOwner zones(2, 3);
+  for (int r = 1; r <= 2; ++r)
+    for (int c = 1; c <= 3; ++c) zones[r][c] = r == 1 && c == 3 ? -9999.0 : 1.0;
+  GridRegistry registry;
+  t.module.grids = registry.Records();
+  t.module.RegisterGrid(1, "zones.asc", zones.get(), nullptr, 0, "zones", 0, 1, 2);
+  WriteModuleGridNetcdf(t.module, base, g.get(), false, 2001, 3, 1, 8, 0);
+  back = ReadNetcdfForModule(t.module, f, -1, 2001, 3, 1, 8, 0);
+  EXPECT_EQ(back.values[1][3], -9999);
+  EXPECT_EQ(back.values[2][3], 23);
+  t.module.grids = nullptr;  // the registry ends first
 }
 
 TEST(NetcdfWrite, CdoReadsTheWrittenFiles) {

@@ -465,6 +465,16 @@ void Drought(const TempDir& dir, std::string&) {
   ChangeStations(dir, "precipitation.dat", 0.1, 0.0);
 }
 
+// The start soil moisture from a grid of 8 km cells over the basin's south-west, one of them
+// without a value: blended by inverse distance beside it, and the cells beyond the file and
+// its hole filled by the fill code 2.
+void CoarseStartSoilMoisture(const TempDir& dir, std::string& control) {
+  WriteTextFile(dir.file("soil_storage.asc"),
+                "ncols 3\nnrows 2\nxllcorner 454800\nyllcorner 4158000\ncellsize 8000\nNODATA_value -9999\n"
+                "0.55 -9999 0.7\n0.4 0.62 0.5\n");
+  Replace(control, "soil_storage.asc soil_storage 0 0.6", "soil_storage.asc soil_storage 2 0.6");
+}
+
 // The zone grid of two elevation bands (the land-use grid), the soil model's and routing's
 // sub-basins a grid of their own, its codes written a float's rounding off (4.9999999,
 // 2.0000001), as an export in single precision leaves them.
@@ -615,6 +625,7 @@ TEST(BasinBalance, EverySetUpClosesTermByTerm) {
       {"January with a zone grid of elevation bands and sub-basins of their own, written a float's rounding off",
        1,
        {SubbasinsOfTheirOwn}},
+      {"January from a start soil moisture of coarse cells over part of the basin", 1, {CoarseStartSoilMoisture}},
       // Dry lake cells hold no water to evaporate.
       {"January's drought with a lake whose higher cells are dry", 1, {AddLake, Drought}},
       // The lake takes the snow cover's outflow, the last module above its cells.

@@ -134,6 +134,7 @@ void interzeptionsmodellklasse::CreateCanopySnowGrids(const ModuleInputs& in) {
     const bool stored = g == kCanopyLoad || g == kCanopyAlbedo || g == kCanopyAge || g == kCEBTemperatureOld;
     if (readInitialGrids == 1 && stored) {
       const ReadFlagScope asked(*this, "[" + name + "], read flag readgrids = 1");
+      const EveryBasinCellScope everyCell(*this);
       ReadBasinGrid(x.fileName, x.data, 0, true, true, false, 0.0);
     } else
       x.data = NewGrid(kCanopyGridStart[g]);

@@ -256,6 +256,7 @@ void interzeptionsmodellklasse::CreateLayerGrids(const ModuleInputs& in) {
     RequireFreePosition(l.storagePosition);
     if (readInitialGrids == 1) {
       const ReadFlagScope asked(*this, "[" + name + "], read flag readgrids = 1");
+      const EveryBasinCellScope everyCell(*this);
       ReadBasinGrid(l.storageFile, l.storage, 0, true, true, false, 0.0);
     } else
       l.storage = NewGrid(0.0);

@@ -422,6 +422,9 @@ void schneemodellklasse::UseOrCreateGrid(Grid g, const std::string& internalName
   if (readable && (readFlag < 0 ? readInitialGrids : readFlag) == 1) {
     const ReadFlagScope asked(*this, readFlag < 0 ? "[" + name + "], read flag readgrids = 1"
                                                   : "[" + name + "], the read flag of " + gridNames[g].file + " = 1");
+    // The snow cover's states hold a value in every basin cell; a glacier's (read by their
+    // own flag) are left to the glacier rule.
+    const EveryBasinCellScope everyCell(*this, readFlag < 0);
     ReadBasinGrid(gridNames[g].file, data, fill, true, true, false, readDefault);
     readNow = true;
   } else {

@@ -438,7 +438,7 @@ class schneemodellklasse : public teilmodellklasse {
   void ForEachAlbedoCell(F f) const {
     for (int r = 1; r <= geometry.nrows; ++r)
       for (int c = 1; c <= geometry.ncols; ++c)
-        if (zoneGrid[r][c] != geometry.nodata_value) f(r, c);
+        if (zoneGrid[r][c] > geometry.nodata_value) f(r, c);
   }
   long AlbedoCellCount() const;
 

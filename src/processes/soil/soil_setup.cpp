@@ -398,6 +398,7 @@ double** bodenmodellklasse::NewGrid(const std::string& internalName, const std::
   double** g = nullptr;
   if (readIndex >= 0 && readgrids == 1) {
     const ReadFlagScope asked(*this, "[soil_model], read flag readgrids = 1");
+    const EveryBasinCellScope everyCell(*this);
     ReadBasinGrid(fileName, g, 0, true, true, false, value);
   } else {
     g = matrix(1, geometry.nrows, 1, geometry.ncols);
