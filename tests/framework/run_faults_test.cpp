@@ -27,6 +27,7 @@
 #include "framework/append_file.h"
 #include "framework/ctrl_c.h"
 #include "framework/entry.h"
+#include "framework/file_reason.h"
 #include "framework/modappli.h"
 #include "framework/run_hold.h"
 #include "framework/storage_file.h"
@@ -113,10 +114,13 @@ void FolderBeforeTheLastStep(ModellApplication& app, void* path) {
 }
 
 // How the disk fills at the last step: a small tmpfs over the output folder filled up
-// (where the test may mount one), else every file of buffered rows becomes /dev/full.
+// (where the test may mount one), else the descriptor the run keeps for every file of
+// buffered rows leads to /dev/full. With `planted`, another user renames a link to a file of
+// its own over every file of rows instead.
 struct DiskFiller {
   std::string output;
   bool tmpfs = false;
+  std::string planted;
   static void AtLastStep(ModellApplication& app, void* self) {
     if (app.stepDate.month == 2) static_cast<DiskFiller*>(self)->Fill();  // 1 February 0 h
   }
@@ -130,10 +134,20 @@ struct DiskFiller {
       }
       return;
     }
-    for (const std::string& file : RowFilesIn(output)) {
-      fs::remove(file);
-      fs::create_symlink("/dev/full", file);
+    if (!planted.empty()) {
+      for (const std::string& file : RowFilesIn(output)) {
+        fs::create_symlink(planted, file + ".planted");
+        fs::rename(file + ".planted", file);
+      }
+      return;
     }
+    const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    for (const std::string& file : RowFilesIn(output))
+      for (const auto& e : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (fs::read_symlink(e.path(), error) == fs::absolute(file)) dup2(full, std::stoi(e.path().filename()));
+      }
+    close(full);
   }
 };
 
@@ -192,6 +206,29 @@ void RunIntoAFullDisk(bool tryTmpfs) {
 TEST(RunFaults, AFullDiskAtTheEndNamesEveryFileItCostsAndIsNoSuccess) { RunIntoAFullDisk(true); }
 
 TEST(RunFaults, RowsThatCannotBeWrittenAtTheEndAloneMakeTheRunFail) { RunIntoAFullDisk(false); }
+
+// A file of rows whose name another user of a group folder renames a link over during the
+// run: the run appends to the file it made while its name leads there, never through the
+// link; the run fails naming every such file, and what the links lead to keeps its bytes.
+TEST(RunFaults, RowsGoToTheFilesTheRunMadeNeverThroughALinkPutInTheirPlace) {
+  ExampleRun run;
+  DiskFiller filler;
+  filler.output = run.Output();
+  filler.planted = fs::absolute("thesis.txt").string();
+  WriteTextFile(filler.planted, "a thesis of the running user's own\n");
+  NextApplicationSeams().afterPass = DiskFiller::AtLastStep;
+  NextApplicationSeams().afterPassContext = &filler;
+  std::string console;
+  const int code = run.Run(&console);
+  EXPECT_NE(code, 0) << console;
+  EXPECT_EQ(ReadTextFile(filler.planted), "a thesis of the running user's own\n");
+  for (const std::string& file : run.RowFiles())
+    EXPECT_NE(console.find(file + " (the name no longer leads to the file the run made and appends to: a symbolic "
+                                  "link of user " + UserName(geteuid()) +
+                           " has taken its place; nothing is written through it)"),
+              std::string::npos)
+        << file << " is not named\n" << console;
+}
 
 // The storage file alone cannot be written at the end: the run is no success, for the
 // next run would start from the earlier state without a word; the earlier file stays.
