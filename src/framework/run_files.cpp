@@ -653,15 +653,14 @@ void RunFiles::Seal(LogStream* log, const std::string& run) {
   if (failed.first.empty()) return;
   // What stands there and whose it is, where that is why.
   struct stat st {};
-  std::string standing;
+  std::string why = " (" + std::string(std::strerror(failed.second)) + ")";
   if (::lstat(failed.first.c_str(), &st) == 0 && (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid())) {
     const std::string kind = S_ISLNK(st.st_mode) ? std::string("a symbolic link") : KindOfFile(st.st_mode);
-    standing = ": " + (kind.empty() ? std::string("a file") : kind) + " of user " + UserName(st.st_uid) +
-               FormatText(" (mode %04o)", static_cast<unsigned>(st.st_mode & 07777)) + " stands there";
+    why = (S_ISREG(st.st_mode) ? why + ": a file" : ": " + kind) + " of user " + UserName(st.st_uid) +
+          FormatText(" (mode %04o)", static_cast<unsigned>(st.st_mode & 07777)) + " stands there" +
+          (S_ISREG(st.st_mode) ? "" : ", which the run never writes into");
   }
-  if (log)
-    *log << "FATAL: cannot write " << failed.first << " (" << std::strerror(failed.second) << ")" << standing
-         << "[end-entry]";
+  if (log) *log << "FATAL: cannot write " << failed.first << why << "[end-entry]";
   throw kFileNotWritten;
 }
 

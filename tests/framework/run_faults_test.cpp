@@ -345,7 +345,8 @@ int RunOnAFullDisk(const std::string& names, const std::string& diag, std::strin
 }  // namespace
 
 // The diagnostics file (read by the forecasting system after the run) and the module log on
-// a full disk: the failure is named with the system's reason and the run is no success.
+// a full disk: the failure is named with the system's reason and the run is no success. A
+// FIFO under the module log's name is never written (it would hold the run): named so.
 TEST(RunFaults, ADiagnosticsFileOrModuleLogThatCannotBeWrittenFailsTheRun) {
   {
     ExampleRun run;
@@ -375,6 +376,24 @@ TEST(RunFaults, ADiagnosticsFileOrModuleLogThatCannotBeWrittenFailsTheRun) {
     EXPECT_EQ(RunOnAFullDisk("modell_0.log", run.Diag(), &console), kFileNotWritten) << console;
     EXPECT_NE(console.find("cannot write modell_0.log (No space left on device)"), std::string::npos) << console;
     EXPECT_EQ(ReadTextFile("modell_0.log"), "notes of an earlier run\n");
+  }
+  {
+    ExampleRun run;  // a FIFO whose reader never reads under the module log's name
+    ASSERT_EQ(mkfifo("modell_0.log", 0644), 0);
+    const int reader = open("modell_0.log", O_RDONLY | O_NONBLOCK);
+    fcntl(reader, F_SETPIPE_SZ, 4096);
+    std::string console;
+    const int status = RunCommand("OMP_NUM_THREADS=1 timeout -s KILL 120 '" ORVEL_BINARY "' basin.ctl -diagfile:'" +
+                                      run.Diag() + "' </dev/null",
+                                  &console);
+    EXPECT_EQ(status, kFileNotWritten) << console;
+    EXPECT_NE(console.find("cannot write modell_0.log: a FIFO of user " + UserName(geteuid()) +
+                           " (mode 0644) stands there, which the run never writes into"),
+              std::string::npos)
+        << console;
+    char byte;
+    EXPECT_LT(read(reader, &byte, 1), 1);
+    close(reader);
   }
 }
 
