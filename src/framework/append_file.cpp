@@ -206,6 +206,15 @@ int AppendUnshared(const std::string& path, const std::string& text, bool& opene
   return error;
 }
 
+int WriteInPlace(int fd, const std::string& text) {
+  IgnoreCtrlC();
+  Blocking(fd);
+  int error = ::ftruncate(fd, 0) == 0 ? AppendAt(fd, text) : errno;
+  if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
+  EnableCtrlCHandler();
+  return error;
+}
+
 int WriteWhole(const std::string& path, const std::string& text, bool& opened) {
   IgnoreCtrlC();
   const int error = WriteWholeOrNothing(path, text, opened);

@@ -34,6 +34,11 @@ void ForgetFilesMade();
 // cannot choose (the module log).
 int AppendUnshared(const std::string& path, const std::string& text, bool& opened);
 
+// Writes text as the whole content of the file open for writing as fd (closed here), in
+// place: for a file shared by the users of a folder that no user may replace (framework/
+// shared_file.h). Returns 0 or the errno of the failure.
+int WriteInPlace(int fd, const std::string& text);
+
 // Writes text as the whole content of the file, through its temporary name (OutputName,
 // framework/new_file.h) and a rename, so that the file appears whole or not at all.
 // Returns 0, or the errno of the failure (the earlier file of the name stays then); opened

@@ -12,7 +12,6 @@
 #include <filesystem>
 
 #include "framework/append_file.h"
-#include "framework/ctrl_c.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/new_file.h"
@@ -302,19 +301,7 @@ int WriteWholeShared(std::string& path, const std::string& text, const std::stri
   bool opened = false;
   const int e = WriteWhole(path, text, opened);
   if (e != EPERM && e != EACCES) return e;
-  if (const int fd = OpenSharedInPlace(path); fd >= 0) {
-    IgnoreCtrlC();
-    int error = ::ftruncate(fd, 0) == 0 ? 0 : errno;
-    for (size_t done = 0; error == 0 && done < text.size();) {
-      const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) error = n < 0 ? errno : EIO;
-      done += n > 0 ? static_cast<size_t>(n) : 0;
-    }
-    if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
-    EnableCtrlCHandler();
-    return error;
-  }
+  if (const int fd = OpenSharedInPlace(path); fd >= 0) return WriteInPlace(fd, text);
   struct stat st {};
   if (!SharedFileRefusesThisUser(path, st)) return e;
   std::string blocked;

@@ -75,8 +75,7 @@ std::string OwnFileName(const std::string& path, std::string* blocked) {
   const std::string uid = "." + std::to_string(me);
   std::string first, firstBlock;
   for (int k = 0; k <= 9; ++k) {
-    if (k == 1) continue;
-    const std::string suffix = k == 0 ? std::string() : k == 2 ? uid : uid + "-" + std::to_string(k);
+    const std::string suffix = k == 0 ? std::string() : k == 1 ? uid : uid + "-" + std::to_string(k);
     bool cut = false;
     const std::string name = OwnCandidate(path, user, suffix, limits, cut);
     // A cut name of the user's alone may be another user's: the uid tells them apart.
