@@ -8,6 +8,7 @@
 #include <omp.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -210,24 +211,34 @@ TEST(RunFaults, RowsThatCannotBeWrittenAtTheEndAloneMakeTheRunFail) { RunIntoAFu
 // A file of rows whose name another user of a group folder renames a link over during the
 // run: the run appends to the file it made while its name leads there, never through the
 // link; the run fails naming every such file, and what the links lead to keeps its bytes.
+// So it does where the process may open few files (some files opened again for each append).
 TEST(RunFaults, RowsGoToTheFilesTheRunMadeNeverThroughALinkPutInTheirPlace) {
-  ExampleRun run;
-  DiskFiller filler;
-  filler.output = run.Output();
-  filler.planted = fs::absolute("thesis.txt").string();
-  WriteTextFile(filler.planted, "a thesis of the running user's own\n");
-  NextApplicationSeams().afterPass = DiskFiller::AtLastStep;
-  NextApplicationSeams().afterPassContext = &filler;
-  std::string console;
-  const int code = run.Run(&console);
-  EXPECT_NE(code, 0) << console;
-  EXPECT_EQ(ReadTextFile(filler.planted), "a thesis of the running user's own\n");
-  for (const std::string& file : run.RowFiles())
-    EXPECT_NE(console.find(file + " (the name no longer leads to the file the run made and appends to: a symbolic "
-                                  "link of user " + UserName(geteuid()) +
-                           " has taken its place; nothing is written through it)"),
-              std::string::npos)
-        << file << " is not named\n" << console;
+  for (const rlim_t descriptors : {rlim_t(0), rlim_t(60)}) {
+    SCOPED_TRACE("descriptors " + std::to_string(descriptors));
+    ExampleRun run;
+    DiskFiller filler;
+    filler.output = run.Output();
+    filler.planted = fs::absolute("thesis.txt").string();
+    WriteTextFile(filler.planted, "a thesis of the running user's own\n");
+    NextApplicationSeams().afterPass = DiskFiller::AtLastStep;
+    NextApplicationSeams().afterPassContext = &filler;
+    struct rlimit before {};
+    getrlimit(RLIMIT_NOFILE, &before);
+    struct rlimit few = before;
+    if (descriptors != 0) few.rlim_cur = descriptors;
+    setrlimit(RLIMIT_NOFILE, &few);
+    std::string console;
+    const int code = run.Run(&console);
+    setrlimit(RLIMIT_NOFILE, &before);
+    EXPECT_NE(code, 0) << console;
+    EXPECT_EQ(ReadTextFile(filler.planted), "a thesis of the running user's own\n");
+    for (const std::string& file : run.RowFiles())
+      EXPECT_NE(console.find(file + " (the name no longer leads to the file the run made and appends to: a symbolic "
+                                    "link of user " + UserName(geteuid()) +
+                             " has taken its place; nothing is written through it)"),
+                std::string::npos)
+          << file << " is not named\n" << console;
+  }
 }
 
 // The storage file alone cannot be written at the end: the run is no success, for the
