@@ -1,9 +1,11 @@
 // Zone statistics of a step (AddGrid, AddCells, AddWeightedCells) on N x N cells (default
 // 1000) in 20 sub-basins with a weight grid and the instance-region grid the program
 // passes, as the process modules call them after their cell loops: time per call (minimum
-// and median of the rounds) per thread count, and the CPU time of all threads per call.
+// and median of the rounds) per thread count, and the CPU time of all threads per call; and
+// the time of appending a day's rows to a file the run made and to one opened by its name.
 //
 //   statistics_bench [common options of bench_support.h]     (--steps: calls per measurement, default 20)
+#include <sys/stat.h>
 #include <time.h>
 
 #include <algorithm>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "framework/append_file.h"
 #include "framework/memory_handling.h"
 #include "framework/zonalstatistic.h"
 
@@ -110,5 +113,25 @@ int main(int argc, char** argv) {
   }
   plain.Release();
   weighted.Release();
+
+  // A day's rows appended to a file of rows: to a file the run made (through the descriptor
+  // kept for it, its name checked) and to one opened by its name for every append.
+  const std::string day(24 * 180, 'x');
+  for (const bool made : {false, true}) {
+    const std::string file = dir + (made ? "made.stat" : "named.stat");
+    bool opened = false;
+    AppendWhole(file, "header\n", opened);
+    struct stat st {};
+    if (made && ::stat(file.c_str(), &st) == 0)
+      NoteFileMade(file, static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino));
+    const auto timing = bench::TimeThreadCounts(o, [&](int) {
+      const double t0 = bench::Now();
+      for (int i = 0; i < 1000; ++i) AppendWhole(file, day, opened);
+      return (bench::Now() - t0) / 1000;
+    });
+    bench::PrintTimings(std::string("a day's rows appended, ") + (made ? "kept descriptor" : "opened by name"),
+                        o.threads, timing, 1.0, "appends");
+  }
+  ForgetFilesMade();
   return 0;
 }

@@ -1,10 +1,13 @@
 #include "framework/append_file.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <map>
+#include <mutex>
 #include <cerrno>
 #include <cstdio>
 
@@ -14,10 +17,13 @@
 
 namespace {
 
-// Appends text to the open file fd (closed here), taking a short append back.
-int AppendOrCutBack(int fd, const std::string& path, const std::string& text) {
+void Blocking(int fd) {
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+}
+
+// Appends text to the open file fd (blocking), taking a short append back.
+int AppendAt(int fd, const std::string& text) {
   const off_t before = ::lseek(fd, 0, SEEK_END);
   int error = 0;
   for (size_t done = 0; done < text.size();) {
@@ -35,6 +41,14 @@ int AppendOrCutBack(int fd, const std::string& path, const std::string& text) {
     const int ignored = ::ftruncate(fd, before);
     (void)ignored;
   }
+  return error;
+}
+
+// Appends text to the open file fd (closed here), taking a short append back.
+int AppendOrCutBack(int fd, const std::string& path, const std::string& text) {
+  Blocking(fd);
+  const off_t before = ::lseek(fd, 0, SEEK_END);
+  int error = AppendAt(fd, text);
   if (::close(fd) != 0 && error == 0 && errno != EINTR) {
     error = errno;
     if (before >= 0) {
@@ -57,13 +71,91 @@ int WriteWholeOrNothing(const std::string& path, const std::string& text, bool& 
 
 std::atomic<int> unraisedWriteFailure{0};
 
+// A file the run made, known by its device and inode, and the descriptor kept to append to
+// it (-1: not opened yet, or opened for each append where descriptors are few).
+struct MadeFile {
+  unsigned long long device = 0, inode = 0;
+  int fd = -1;
+};
+std::mutex madeLock;
+std::map<std::string, MadeFile> madeFiles;  // by absolute name, links not resolved
+size_t keptDescriptors = 0;
+
+std::string AbsoluteName(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  char here[4096];
+  return ::getcwd(here, sizeof here) ? std::string(here) + "/" + path : path;
+}
+
+// How many descriptors the files appended to may keep: a quarter of what the process may
+// open, the rest left to the readers, the grids and the libraries.
+size_t DescriptorsToKeep() {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 256;
+  return static_cast<size_t>(limit.rlim_cur / 4);
+}
+
+bool SameFile(const struct stat& st, const MadeFile& made) {
+  return S_ISREG(st.st_mode) && static_cast<unsigned long long>(st.st_dev) == made.device &&
+         static_cast<unsigned long long>(st.st_ino) == made.inode;
+}
+
+// Appends to the file the run made under path: through its kept descriptor while the name
+// still leads to it, never to what has taken its name since.
+int AppendToMadeFile(MadeFile& made, const std::string& path, const std::string& text, bool& opened) {
+  struct stat st {};
+  if (made.fd >= 0) {
+    opened = ::lstat(path.c_str(), &st) == 0 && SameFile(st, made);
+    return opened ? AppendAt(made.fd, text) : kNoLongerTheRunsFile;
+  }
+  const int fd = OpenForAppending(path, O_NOFOLLOW);
+  opened = fd >= 0 && ::fstat(fd, &st) == 0 && SameFile(st, made);
+  if (!opened) {
+    const int e = fd < 0 && errno != ENOENT && errno != ELOOP ? errno : kNoLongerTheRunsFile;
+    if (fd >= 0) ::close(fd);
+    return e;
+  }
+  if (keptDescriptors >= DescriptorsToKeep()) return AppendOrCutBack(fd, path, text);
+  Blocking(fd);
+  made.fd = fd;
+  ++keptDescriptors;
+  return AppendAt(fd, text);
+}
+
 }  // namespace
+
+void NoteFileMade(const std::string& path, unsigned long long device, unsigned long long inode) {
+  std::lock_guard<std::mutex> guard(madeLock);
+  MadeFile& made = madeFiles[AbsoluteName(path)];
+  if (made.fd >= 0) {
+    ::close(made.fd);
+    --keptDescriptors;
+  }
+  made = MadeFile{device, inode, -1};
+}
+
+void ForgetFilesMade() {
+  std::lock_guard<std::mutex> guard(madeLock);
+  for (auto& [name, made] : madeFiles)
+    if (made.fd >= 0) ::close(made.fd);
+  madeFiles.clear();
+  keptDescriptors = 0;
+}
 
 int AppendWhole(const std::string& path, const std::string& text, bool& opened) {
   IgnoreCtrlC();
-  const int fd = OpenForAppending(path, O_CREAT);
-  opened = fd >= 0;
-  const int error = opened ? AppendOrCutBack(fd, path, text) : errno;
+  int error;
+  {
+    std::lock_guard<std::mutex> guard(madeLock);
+    const auto made = madeFiles.empty() ? madeFiles.end() : madeFiles.find(AbsoluteName(path));
+    if (made != madeFiles.end()) {
+      error = AppendToMadeFile(made->second, path, text, opened);
+    } else {
+      const int fd = OpenForAppending(path, O_CREAT);
+      opened = fd >= 0;
+      error = opened ? AppendOrCutBack(fd, path, text) : errno;
+    }
+  }
   EnableCtrlCHandler();
   return error;
 }
@@ -99,11 +191,10 @@ int AppendToItsOwnFile(const std::string& path, const std::string& text, bool& o
     }
     return WriteWholeOrNothing(path, before + text, opened);
   }
-  // Anything else (a FIFO, a device, a folder) is never replaced: written as it is, or named
-  // with the reason it cannot take the text.
-  const int fd = OpenForAppending(path, O_NOFOLLOW);
-  opened = fd >= 0;
-  return opened ? AppendOrCutBack(fd, path, text) : errno;
+  // Anything else (a FIFO, a device, a folder) is neither replaced nor written: a FIFO whose
+  // reader stopped would hold the run for ever.
+  opened = false;
+  return S_ISDIR(st.st_mode) ? EISDIR : EPERM;
 }
 
 }  // namespace
@@ -111,6 +202,15 @@ int AppendToItsOwnFile(const std::string& path, const std::string& text, bool& o
 int AppendUnshared(const std::string& path, const std::string& text, bool& opened) {
   IgnoreCtrlC();
   const int error = AppendToItsOwnFile(path, text, opened);
+  EnableCtrlCHandler();
+  return error;
+}
+
+int WriteInPlace(int fd, const std::string& text) {
+  IgnoreCtrlC();
+  Blocking(fd);
+  int error = ::ftruncate(fd, 0) == 0 ? AppendAt(fd, text) : errno;
+  if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
   EnableCtrlCHandler();
   return error;
 }

@@ -2,6 +2,7 @@
 // the bookkeeping of write failures at the end of a run.
 #pragma once
 
+#include <cerrno>
 #include <string>
 
 // Appends text to the file (created when missing) as one piece: either all of it reaches
@@ -9,15 +10,34 @@
 // finds half a row. SIGINT is ignored while the file is open and the program's Ctrl-C
 // handler installed again afterwards. Returns 0, or the errno of the failure; opened tells
 // whether the file could be opened at all.
+// A file the run made (NoteFileMade) is appended to through a descriptor kept for it while
+// its name still leads to it: where another file or link has taken the name since, nothing
+// is written (opened false, kNoLongerTheRunsFile).
 int AppendWhole(const std::string& path, const std::string& text, bool& opened);
+
+// The failure of AppendWhole on a file the run made whose name no longer leads to it
+// (FileOpenReason names it).
+constexpr int kNoLongerTheRunsFile = ESTALE;
+
+// Notes the file the run made under path (moved into place when the run's build was sealed),
+// known by its device and inode: AppendWhole appends to that file alone.
+void NoteFileMade(const std::string& path, unsigned long long device, unsigned long long inode);
+// Forgets the files made (closing their kept descriptors): a new run begins.
+void ForgetFilesMade();
 
 // Appends as AppendWhole to a file of the name's own, never through a link: a symbolic link
 // under the name is replaced by a new file that holds the text (what the link leads to is
 // neither read nor written), and a file that shares its data with another name (a hard link,
 // a copy made with "cp -al") is replaced by a copy of it with the text appended, so that the
-// other name keeps what it held. A missing file is made new. For the files the run appends
-// to under names it cannot choose (the module log).
+// other name keeps what it held. A missing file is made new. Anything else (a FIFO, a device,
+// a folder) is not written (EPERM, EISDIR). For the files the run appends to under names it
+// cannot choose (the module log).
 int AppendUnshared(const std::string& path, const std::string& text, bool& opened);
+
+// Writes text as the whole content of the file open for writing as fd (closed here), in
+// place: for a file shared by the users of a folder that no user may replace (framework/
+// shared_file.h). Returns 0 or the errno of the failure.
+int WriteInPlace(int fd, const std::string& text);
 
 // Writes text as the whole content of the file, through its temporary name (OutputName,
 // framework/new_file.h) and a rename, so that the file appears whole or not at all.

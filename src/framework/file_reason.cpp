@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "framework/append_file.h"
 #include "framework/new_file.h"
 #include "framework/run_files.h"
 
@@ -43,6 +44,17 @@ std::string UserName(unsigned uid) {
 }
 
 std::string FileOpenReason(const std::string& path, bool forWriting, int errnoValue) {
+  if (forWriting && errnoValue == kNoLongerTheRunsFile) {
+    struct stat st {};
+    std::string now = "nothing stands there now";
+    if (::lstat(path.c_str(), &st) == 0) {
+      const std::string kind = S_ISLNK(st.st_mode) ? std::string("a symbolic link") : KindOfFile(st.st_mode);
+      now = (kind.empty() ? std::string("another file") : kind) + " of user " + UserName(st.st_uid) +
+            " has taken its place";
+    }
+    return " (the name no longer leads to the file the run made and appends to: " + now +
+           "; nothing is written through it)";
+  }
   if (!forWriting) {
     const std::string kind = NotARegularFile(path);
     if (!kind.empty()) return " (" + kind + ", not a regular file)";

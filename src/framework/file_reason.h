@@ -10,7 +10,8 @@
 // that folder does not exist or is not a folder; for a file to be read that is a symbolic
 // link leading to no file, the link's target. Empty when no reason can be found.
 // A path to be read that exists but is not a regular file is named for what it is ("a FIFO,
-// not a regular file"): it is never opened.
+// not a regular file"): it is never opened. For a file to be written, kNoLongerTheRunsFile
+// (framework/append_file.h) says what has taken the name of the file the run made.
 std::string FileOpenReason(const std::string& path, bool forWriting, int errnoValue);
 
 // What an existing path is when it is not a regular file ("a FIFO", "a character device",

@@ -133,14 +133,18 @@ bool LogStream::OpenFile(const std::string& name, int& e) {
   e = 0;
   // A character device (/dev/null, to throw the diagnostics away) is written straight into,
   // unlocked: it is no file of one run.
-  if (const OutputName device(name); device.IntoDevice()) {
+  // A link another user made under the name is no choice of this user's: never followed.
+  struct stat st {};
+  const bool othersLink = ::lstat(name.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && st.st_uid != ::geteuid();
+  if (const OutputName device(name); device.IntoDevice() && !othersLink) {
     const int fd = device.Create();
     e = fd < 0 ? errno : 0;
     if (fd >= 0) file_.open(fd);
     return file_.is_open();
   }
-  // A FIFO would wait for a reader for ever: only a regular file (or a new one) is opened.
-  if (!RegularOrMissing(name)) return false;
+  // A FIFO would wait for a reader for ever: only a regular file (or a new one) is opened,
+  // or a file of this user's own beside what another user left under the name.
+  if (!RegularOrMissing(name) && !SharedFileRefusesThisUser(name, st)) return false;
   // The file is locked while it is written: the run of another program that names it too
   // finds it taken and leaves it. The file there is looked at first (never through a link)
   // and held while it is replaced.
@@ -174,18 +178,18 @@ bool LogStream::OpenFile(const std::string& name, int& e) {
 }
 
 int LogStream::OpenShared(const std::string& name, int& e, bool& inPlace) {
-  const int fd = ::open(name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  struct stat st {};
-  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1) {
+  const int fd = OpenSharedInPlace(name);
+  if (fd >= 0) {
     inPlace = true;
     return fd;
   }
-  if (fd >= 0) ::close(fd);
-  const std::string own = OwnFileName(name);
-  if (!SharedFileRefusesThisUser(name, st) || HoldsNoDiagnostics(own)) return -1;
+  struct stat st {};
+  const std::string own = OwnFileName(name, &ownBlocked_);
+  if (!SharedFileRefusesThisUser(name, st) || !ownBlocked_.empty() || HoldsNoDiagnostics(own)) return -1;
   const int mine = CreateNewFile(own);
   if (mine < 0) {
     e = errno;
+    ownBlocked_ = own + FileOpenReason(own, true, e);
     return -1;
   }
   ownName_ = own;
@@ -193,6 +197,15 @@ int LogStream::OpenShared(const std::string& name, int& e, bool& inPlace) {
                                      "write it, nor replace it in its folder (" + std::string(std::strerror(e)) + ")",
                                      "its diagnostics to " + own, "diagnostics file", name);
   return mine;
+}
+
+std::string LogStream::OwnFileBlocked() {
+  std::string text;
+  if (!ownBlocked_.empty())
+    text = ": another user's file stands under it, and the file of this user's own beside it cannot be made: " +
+           ownBlocked_;
+  ownBlocked_.clear();
+  return text;
 }
 
 void LogStream::RefuseTakenFile() {
@@ -213,7 +226,7 @@ void LogStream::Open(const std::string& file) {
   if (!file_.is_open()) {
     *console_ << "(mpi-rank " << std::setw(2) << rank_ << ") "
               << "\n ----- Warning -----\n error opening diagnostics output file " << fileName_
-              << DiagnosticsOpenReason(fileName_, e) << std::endl;
+              << DiagnosticsOpenReason(fileName_, e) << OwnFileBlocked() << std::endl;
     *console_ << "(mpi-rank " << std::setw(2) << rank_ << ") "
               << "\nusing default name Orvel_Diag.xml in actual working directory\n -------------------\n\n"
               << std::endl;
@@ -234,7 +247,7 @@ void LogStream::Open(const std::string& file) {
     if (!file_.is_open()) {
       *console_ << "(mpi-rank " << std::setw(2) << rank_ << ") "
                 << "Error opening diagnostics output file " << fileName_ << DiagnosticsOpenReason(fileName_, e)
-                << std::endl;
+                << OwnFileBlocked() << std::endl;
       throw 320;
     }
   }

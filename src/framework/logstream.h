@@ -65,6 +65,9 @@ class LogStream {
   // emptied once locked), else a file of this user's own made beside it (ownName_), which a
   // WARNING names with the shared file, its owner and the fix. -1 when neither can be.
   int OpenShared(const std::string& name, int& e, bool& inPlace);
+  // Where no file of this user's own could be made beside another user's (OpenShared): ": "
+  // and why, naming the file that blocks and its owner; empty otherwise. Said once.
+  std::string OwnFileBlocked();
   // Another run holds the file (e == EWOULDBLOCK): FATAL on the console, code 26.
   [[noreturn]] void RefuseTakenFile();
   void WriteEntry(const char* text);
@@ -94,6 +97,7 @@ class LogStream {
   std::string entryText_;
   std::string fileName_;
   std::string ownName_;        // the file of this user's own beside a shared one (OpenShared)
+  std::string ownBlocked_;      // why no file of this user's own could be made (OpenShared)
   std::string sharedWarning_;  // the WARNING that names the shared file, once the file is open
   int maxLevel_ = 4;
   int writeError_ = 0;  // errno of the first failed write or close; 0: none

@@ -138,7 +138,16 @@ class ModellApplication : public memory_handling {
   RunHold hold;
 
  private:
+  // Builds every module of the run, step by step: the start-up (the control file, the
+  // grids, the run's values), the interpolators and the run's step, the process modules
+  // (switched off for routing alone), routing and the state its storage file carries, and
+  // the special output and data assimilation.
   void BuildModules();
+  void BuildStartUp();
+  void BuildInterpolators(ModuleInputs& in);
+  void BuildProcessModules(const ModuleInputs& in, const ModuleInputs& processIn);
+  void BuildRouting(const ModuleInputs& in);
+  void BuildOutputAndAssimilation(ModuleInputs& in);
   // The run's time step: the distance between the record of the run's start and the next
   // one in the first station file (the clock's); every interpolator holds the records it
   // reads to it. A "timestep" of [output_interval] has to be the same. 0 when no file holds

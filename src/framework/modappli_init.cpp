@@ -197,9 +197,21 @@ void ModellApplication::StopIfTerminated() {
 }
 
 void ModellApplication::BuildModules() {
+  BuildStartUp();
+  ModuleInputs in = CommonInputs();
+  BuildInterpolators(in);
+  // Routing alone: no meteorology, and the process modules before routing are built
+  // switched off (the soil model would start the statistics files that routing reads).
+  ModuleInputs switchedOff = in;
+  switchedOff.zoneCodeMap = nullptr;
+  BuildProcessModules(in, routingOnly ? switchedOff : in);
+  BuildRouting(in);
+  BuildOutputAndAssimilation(in);
+}
+
+void ModellApplication::BuildStartUp() {
   int error = 0;
   ModuleTable& m = modules;
-
   // The start-up: one step per call until it reports done.
   m.defaults = new defaultini(error, log, controlFileName, statisticsTable.data(), kStatisticsTableSize, 1,
                               registry->Records());
@@ -229,8 +241,10 @@ void ModellApplication::BuildModules() {
   outputListCount = runValues.outputListCount > 0 ? runValues.outputListCount : 0;
   outputList = std::move(runValues.outputList);
   if (outputListCount > 0) outputList.resize(static_cast<size_t>(outputListCount) + 1);
+}
 
-  ModuleInputs in = CommonInputs();
+void ModellApplication::BuildInterpolators(ModuleInputs& in) {
+  ModuleTable& m = modules;
   if (routingOnly) {
     *log << "INFO: routing only (" << kRoutingModeOption
          << "): no meteorological input, the process modules before routing are switched off" << "[end-entry]";
@@ -263,12 +277,11 @@ void ModellApplication::BuildModules() {
   in.output.runStepMinutes = m.defaults->StepMinutes();
   m.defaults->output.runStepMinutes = in.output.runStepMinutes;
   for (int i = 1; i <= interpolatorCount; ++i) m.interpolators[i]->output.runStepMinutes = in.output.runStepMinutes;
-  // Routing alone: no meteorology, and the process modules before routing are built
-  // switched off (the soil model would start the statistics files that routing reads).
-  ModuleInputs switchedOff = in;
-  switchedOff.zoneCodeMap = nullptr;
-  const ModuleInputs& processIn = routingOnly ? switchedOff : in;
+}
 
+void ModellApplication::BuildProcessModules(const ModuleInputs& in, const ModuleInputs& processIn) {
+  int error = 0;
+  ModuleTable& m = modules;
   // Tracer settings: read and checked; the modules carry no tracers.
   m.tracers = new tracer_ini_class(error, log, workingControlFileName, tracerCount, tracerTable, in.output);
   Check(error, m.tracers);
@@ -341,6 +354,11 @@ void ModellApplication::BuildModules() {
   TraceBuilt("infiltrationsmodellklasse");
   m.evapotranspiration->InitLakes("[lake_model]");
   m.snow->InitLakes("[lake_model]");
+}
+
+void ModellApplication::BuildRouting(const ModuleInputs& in) {
+  int error = 0;
+  ModuleTable& m = modules;
   const int soilInterval =
       routingOnly ? m.radiationCorrection->ReadFlowControl("soil_model") : m.soil->ReadFlowControl("");
 
@@ -387,7 +405,11 @@ void ModellApplication::BuildModules() {
   m.radiationCorrection->ContinueRhythm(
       m.soil->readInitialGrids != 0,
       storageName ? MakePath(in.output.initialStateDirectory, storageName) : std::string());
+}
 
+void ModellApplication::BuildOutputAndAssimilation(ModuleInputs& in) {
+  int error = 0;
+  ModuleTable& m = modules;
   m.specialOutput = new SpecialOutputClass(error, in, 1);
   Check(error, m.specialOutput);
   TraceBuilt("SpecialOutputClass");

@@ -192,6 +192,7 @@ void ModellApplication::ClearMemory() {
   }
 
   registry.reset();
+  ForgetFilesMade();
   controlFileName.clear();
   workingControlFileName.clear();
   if (outputListCount > 0) outputList.clear();

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "framework/append_file.h"
+#include "framework/file_reason.h"
 #include "framework/logstream.h"
 #include "framework/run_files.h"
 #include "framework/shared_file.h"
@@ -19,20 +20,28 @@ bool DeferForTheBuild(const std::string& text) {
 
 }  // namespace
 
-std::string ModuleLogName() {
+std::string ModuleLogName(std::string* blocked) {
   struct stat st {};
-  return SharedFileRefusesThisUser(kModuleLogName, st) ? OwnFileName(kModuleLogName) : std::string(kModuleLogName);
+  if (blocked) blocked->clear();
+  return SharedFileRefusesThisUser(kModuleLogName, st) ? OwnFileName(kModuleLogName, blocked)
+                                                        : std::string(kModuleLogName);
 }
 
 void AppendModuleLog(LogStream* log, const std::string& text) {
   if (text.empty() || DeferForTheBuild(text)) return;
   bool opened = false;
-  const std::string name = ModuleLogName();
-  const int e = AppendUnshared(name, text, opened);
+  std::string blocked;
+  const std::string name = ModuleLogName(&blocked);
+  const int e = blocked.empty() ? AppendUnshared(name, text, opened) : EACCES;
   if (e == 0) return;
+  const std::string kind = NotARegularFile(name);
   if (log)
     *log << "ERROR: cannot " << (opened ? "write" : "open") << " the module log " << name << " ("
-         << std::strerror(e) << "): a note of the run is lost" << "[end-entry]";
+         << (!blocked.empty() ? "another user's file stands under " + std::string(kModuleLogName) +
+                                    " and under each name of this user's own beside it: " + blocked
+             : kind.empty() ? std::string(std::strerror(e))
+                            : kind + ", not a regular file")
+         << "): a note of the run is lost" << "[end-entry]";
   NoteUnraisedWriteFailure(kFileNotWritten);
 }
 
@@ -42,7 +51,7 @@ void DeclareModuleLog(LogStream* log) {
   if (!log || !SharedFileRefusesThisUser(kModuleLogName, st)) return;
   *log << "WARNING: "
        << SharedFileWarning(std::string("the module log ") + kModuleLogName + " in the working folder", st,
-                            "append to it", "its notes to " + OwnFileName(kModuleLogName), "module log",
+                            "append to it", "its notes to " + ModuleLogName(), "module log",
                             kModuleLogName)
        << "[end-entry]";
 }

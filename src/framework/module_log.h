@@ -11,11 +11,13 @@ constexpr const char* kModuleLogName = "modell_0.log";
 
 // The name the notes go to: the module log, or, where it is another user's file that this
 // user cannot append to (made under umask 022 in a folder users take turns in),
-// "modell_0.<user>.log" of this user's own.
-std::string ModuleLogName();
+// "modell_0.<user>.log" of this user's own (OwnFileName, framework/shared_file.h: blocked
+// names the file of another user that stands under each name of this user's own).
+std::string ModuleLogName(std::string* blocked = nullptr);
 
 // Appends text to the module log, never through a link: a link under its name is replaced
-// by a file of its own (AppendUnshared). While a run is built the text waits until the
+// by a file of its own (AppendUnshared), and anything but a regular file (a FIFO, a device)
+// is never written. While a run is built the text waits until the
 // check of the run's files has passed (the module log may be named like one of its inputs).
 // An append that fails is named with the system's reason (an ERROR) and noted as the run's
 // failure: the run goes on and ends without success (kFileNotWritten).

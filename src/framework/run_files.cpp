@@ -16,6 +16,7 @@
 #include "framework/logstream.h"
 #include "framework/new_file.h"
 #include "framework/run_hold.h"
+#include "framework/shared_file.h"
 #include "framework/text_helpers.h"
 
 namespace {
@@ -62,6 +63,7 @@ RunFiles& RunFiles::Current() {
 
 void RunFiles::Begin(RunHold* hold) {
   Abandon();
+  ForgetFilesMade();
   reads_.clear();
   writes_.clear();
   openings_.clear();
@@ -278,7 +280,7 @@ bool RunFiles::Defer(const std::string& entry, const std::string& path, const st
       d.text = text;
     return true;
   }
-  deferred_.push_back(Deferred{path, text, append});
+  deferred_.push_back(Deferred{entry, path, text, append});
   return true;
 }
 
@@ -288,7 +290,43 @@ const std::string* RunFiles::DeferredText(const std::string& path) const {
   return nullptr;
 }
 
-std::pair<std::string, int> RunFiles::WriteDeferred(bool onlyUnread) {
+namespace {
+
+// Writes a whole file under a name the run cannot choose, as the diagnostics file is written:
+// where another user's file stands there in a folder with the sticky bit (which no other user
+// may replace), it is written in place when the group may write it, else the text goes to a
+// file of this user's own beside it, which a WARNING in log names with the shared file, its
+// owner and the fix. Returns 0 or the errno of the failure; path names the file that failed.
+int WriteWholeShared(std::string& path, const std::string& text, const std::string& what, LogStream* log) {
+  bool opened = false;
+  const int e = WriteWhole(path, text, opened);
+  if (e != EPERM && e != EACCES) return e;
+  if (const int fd = OpenSharedInPlace(path); fd >= 0) return WriteInPlace(fd, text);
+  struct stat st {};
+  if (!SharedFileRefusesThisUser(path, st)) return e;
+  std::string blocked;
+  const std::string own = OwnFileName(path, &blocked);
+  if (!blocked.empty()) {
+    path = own;
+    return EACCES;
+  }
+  const int mine = WriteWhole(own, text, opened);
+  if (mine != 0) {
+    path = own;
+    return mine;
+  }
+  if (log)
+    *log << "WARNING: "
+         << SharedFileWarning(what + " " + path, st,
+                              "write it, nor replace it in its folder (" + std::string(std::strerror(e)) + ")",
+                              "its copy to " + own, "copy", path)
+         << "[end-entry]";
+  return 0;
+}
+
+}  // namespace
+
+std::pair<std::string, int> RunFiles::WriteDeferred(bool onlyUnread, LogStream* log) {
   std::pair<std::string, int> failed;
   auto deferred = std::move(deferred_);
   deferred_.clear();
@@ -303,8 +341,9 @@ std::pair<std::string, int> RunFiles::WriteDeferred(bool onlyUnread) {
     std::string before;
     if (!d.append && ReadWholeFile(d.path, before) && before == d.text) continue;  // nothing to change
     bool opened = false;
-    const int e = d.append ? AppendUnshared(d.path, d.text, opened) : WriteWhole(d.path, d.text, opened);
-    if (e != 0 && failed.first.empty()) failed = {d.path, e};
+    std::string path = d.path;
+    const int e = d.append ? AppendUnshared(path, d.text, opened) : WriteWholeShared(path, d.text, d.entry, log);
+    if (e != 0 && failed.first.empty()) failed = {path, e};
   }
   return failed;
 }
@@ -582,27 +621,40 @@ void RunFiles::Seal(LogStream* log, const std::string& run) {
     struct stat st;
     if (::lstat(output.Temporary().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     const int e = output.MoveIntoPlace();
-    if (e == 0) continue;
+    if (e == 0) {
+      NoteFileMade(output.Final(), static_cast<unsigned long long>(st.st_dev),
+                   static_cast<unsigned long long>(st.st_ino));
+      continue;
+    }
     for (size_t k = i; k < staged.size(); ++k) std::remove(staged[k].output.Temporary().c_str());
     if (log)
       *log << "FATAL: cannot move " << output.Temporary() << " to " << output.Final() << " (" << std::strerror(e)
            << ")" << "[end-entry]";
-    WriteDeferred(false);  // the check has passed: they may be written
+    WriteDeferred(false, log);  // the check has passed: they may be written
     throw 26;
   }
-  const auto failed = WriteDeferred(false);
+  const auto failed = WriteDeferred(false, log);
   WarnOfReplacedFiles(log, run);
   reads_.clear();
   writes_.clear();
   if (failed.first.empty()) return;
-  if (log) *log << "FATAL: cannot write " << failed.first << " (" << std::strerror(failed.second) << ")" << "[end-entry]";
+  // What stands there and whose it is, where that is why.
+  struct stat st {};
+  std::string why = " (" + std::string(std::strerror(failed.second)) + ")";
+  if (::lstat(failed.first.c_str(), &st) == 0 && (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid())) {
+    const std::string kind = S_ISLNK(st.st_mode) ? std::string("a symbolic link") : KindOfFile(st.st_mode);
+    why = (S_ISREG(st.st_mode) ? why + ": a file" : ": " + kind) + " of user " + UserName(st.st_uid) +
+          FormatText(" (mode %04o)", static_cast<unsigned>(st.st_mode & 07777)) + " stands there" +
+          (S_ISREG(st.st_mode) ? "" : ", which the run never writes into");
+  }
+  if (log) *log << "FATAL: cannot write " << failed.first << why << "[end-entry]";
   throw kFileNotWritten;
 }
 
 void RunFiles::Abandon() {
   for (const Staged& s : staged_) std::remove(s.output.Temporary().c_str());
   staged_.clear();
-  if (building_) WriteDeferred(true);  // a failure here costs nothing more: the run has failed
+  if (building_) WriteDeferred(true, nullptr);  // a failure here costs nothing more: the run has failed
   deferred_.clear();
   building_ = false;
   hold_ = nullptr;

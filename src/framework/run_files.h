@@ -188,6 +188,7 @@ class RunFiles {
   };
   // The text of a file written under a name the run cannot choose, kept until Seal.
   struct Deferred {
+    std::string entry;
     std::string path;
     std::string text;
     bool append = false;
@@ -200,7 +201,10 @@ class RunFiles {
   };
   // Writes the deferred files (all, or those that are none of the files read); returns the
   // first that failed with its errno, or an empty path.
-  std::pair<std::string, int> WriteDeferred(bool onlyUnread);
+  // A whole file under another user's name in a folder with the sticky bit is written as
+  // the diagnostics file is (in place, or a file of this user's own beside it, which a
+  // WARNING in log names).
+  std::pair<std::string, int> WriteDeferred(bool onlyUnread, LogStream* log);
   static File Make(const std::string& entry, const std::string& path, When when, const void* state);
   // What became of a file opened (o) that is now st; empty when it is the same and unchanged.
   static std::string Differs(const Opening& o, const struct stat& st);

@@ -8,6 +8,7 @@
 #include <omp.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +28,7 @@
 #include "framework/append_file.h"
 #include "framework/ctrl_c.h"
 #include "framework/entry.h"
+#include "framework/file_reason.h"
 #include "framework/modappli.h"
 #include "framework/run_hold.h"
 #include "framework/storage_file.h"
@@ -113,10 +115,13 @@ void FolderBeforeTheLastStep(ModellApplication& app, void* path) {
 }
 
 // How the disk fills at the last step: a small tmpfs over the output folder filled up
-// (where the test may mount one), else every file of buffered rows becomes /dev/full.
+// (where the test may mount one), else the descriptor the run keeps for every file of
+// buffered rows leads to /dev/full. With `planted`, another user renames a link to a file of
+// its own over every file of rows instead.
 struct DiskFiller {
   std::string output;
   bool tmpfs = false;
+  std::string planted;
   static void AtLastStep(ModellApplication& app, void* self) {
     if (app.stepDate.month == 2) static_cast<DiskFiller*>(self)->Fill();  // 1 February 0 h
   }
@@ -130,10 +135,20 @@ struct DiskFiller {
       }
       return;
     }
-    for (const std::string& file : RowFilesIn(output)) {
-      fs::remove(file);
-      fs::create_symlink("/dev/full", file);
+    if (!planted.empty()) {
+      for (const std::string& file : RowFilesIn(output)) {
+        fs::create_symlink(planted, file + ".planted");
+        fs::rename(file + ".planted", file);
+      }
+      return;
     }
+    const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    for (const std::string& file : RowFilesIn(output))
+      for (const auto& e : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (fs::read_symlink(e.path(), error) == fs::absolute(file)) dup2(full, std::stoi(e.path().filename()));
+      }
+    close(full);
   }
 };
 
@@ -192,6 +207,39 @@ void RunIntoAFullDisk(bool tryTmpfs) {
 TEST(RunFaults, AFullDiskAtTheEndNamesEveryFileItCostsAndIsNoSuccess) { RunIntoAFullDisk(true); }
 
 TEST(RunFaults, RowsThatCannotBeWrittenAtTheEndAloneMakeTheRunFail) { RunIntoAFullDisk(false); }
+
+// A file of rows whose name another user of a group folder renames a link over during the
+// run: the run appends to the file it made while its name leads there, never through the
+// link; the run fails naming every such file, and what the links lead to keeps its bytes.
+// So it does where the process may open few files (some files opened again for each append).
+TEST(RunFaults, RowsGoToTheFilesTheRunMadeNeverThroughALinkPutInTheirPlace) {
+  for (const rlim_t descriptors : {rlim_t(0), rlim_t(60)}) {
+    SCOPED_TRACE("descriptors " + std::to_string(descriptors));
+    ExampleRun run;
+    DiskFiller filler;
+    filler.output = run.Output();
+    filler.planted = fs::absolute("thesis.txt").string();
+    WriteTextFile(filler.planted, "a thesis of the running user's own\n");
+    NextApplicationSeams().afterPass = DiskFiller::AtLastStep;
+    NextApplicationSeams().afterPassContext = &filler;
+    struct rlimit before {};
+    getrlimit(RLIMIT_NOFILE, &before);
+    struct rlimit few = before;
+    if (descriptors != 0) few.rlim_cur = descriptors;
+    setrlimit(RLIMIT_NOFILE, &few);
+    std::string console;
+    const int code = run.Run(&console);
+    setrlimit(RLIMIT_NOFILE, &before);
+    EXPECT_NE(code, 0) << console;
+    EXPECT_EQ(ReadTextFile(filler.planted), "a thesis of the running user's own\n");
+    for (const std::string& file : run.RowFiles())
+      EXPECT_NE(console.find(file + " (the name no longer leads to the file the run made and appends to: a symbolic "
+                                    "link of user " + UserName(geteuid()) +
+                             " has taken its place; nothing is written through it)"),
+                std::string::npos)
+          << file << " is not named\n" << console;
+  }
+}
 
 // The storage file alone cannot be written at the end: the run is no success, for the
 // next run would start from the earlier state without a word; the earlier file stays.
@@ -308,7 +356,8 @@ int RunOnAFullDisk(const std::string& names, const std::string& diag, std::strin
 }  // namespace
 
 // The diagnostics file (read by the forecasting system after the run) and the module log on
-// a full disk: the failure is named with the system's reason and the run is no success.
+// a full disk: the failure is named with the system's reason and the run is no success. A
+// FIFO under the module log's name is never written (it would hold the run): named so.
 TEST(RunFaults, ADiagnosticsFileOrModuleLogThatCannotBeWrittenFailsTheRun) {
   {
     ExampleRun run;
@@ -338,6 +387,24 @@ TEST(RunFaults, ADiagnosticsFileOrModuleLogThatCannotBeWrittenFailsTheRun) {
     EXPECT_EQ(RunOnAFullDisk("modell_0.log", run.Diag(), &console), kFileNotWritten) << console;
     EXPECT_NE(console.find("cannot write modell_0.log (No space left on device)"), std::string::npos) << console;
     EXPECT_EQ(ReadTextFile("modell_0.log"), "notes of an earlier run\n");
+  }
+  {
+    ExampleRun run;  // a FIFO whose reader never reads under the module log's name
+    ASSERT_EQ(mkfifo("modell_0.log", 0644), 0);
+    const int reader = open("modell_0.log", O_RDONLY | O_NONBLOCK);
+    fcntl(reader, F_SETPIPE_SZ, 4096);
+    std::string console;
+    const int status = RunCommand("OMP_NUM_THREADS=1 timeout -s KILL 120 '" ORVEL_BINARY "' basin.ctl -diagfile:'" +
+                                      run.Diag() + "' </dev/null",
+                                  &console);
+    EXPECT_EQ(status, kFileNotWritten) << console;
+    EXPECT_NE(console.find("cannot write modell_0.log: a FIFO of user " + UserName(geteuid()) +
+                           " (mode 0644) stands there, which the run never writes into"),
+              std::string::npos)
+        << console;
+    char byte;
+    EXPECT_LT(read(reader, &byte, 1), 1);
+    close(reader);
   }
 }
 
@@ -675,12 +742,13 @@ TEST(RunFaults, SigtermEndsARunWhoseConsoleNobodyReads) {
     ASSERT_GT(program.pid, 0);
     const ExampleRun& run = program.run;
     // The console is read up to the end of the start-up, then no more.
-    const std::string seen = ReadConsoleUntil(program.console, "warm start from the state");
+    std::string seen = ReadConsoleUntil(program.console, "warm start from the state");
     EXPECT_NE(seen.find("warm start from the state"), std::string::npos) << seen;
     EXPECT_TRUE(WaitsOnItsConsole(program.pid, program.console)) << "the run never waited on its console";
     kill(program.pid, row.sent);
-    if (!row.ends) ReadConsoleUntil(program.console, "the end of a console that ends first");
+    if (!row.ends) seen += ReadConsoleUntil(program.console, "the end of a console that ends first");
     const int status = WaitForChild(program.pid, 60, "the run went on waiting on its console after the signal");
+    seen += ReadConsoleUntil(program.console, "what the console took after the end");
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), row.ends ? kTerminatedCode : 0);
     const std::string diag = ReadTextFile(run.Diag());
@@ -688,7 +756,8 @@ TEST(RunFaults, SigtermEndsARunWhoseConsoleNobodyReads) {
     if (row.ends) {
       EXPECT_NE(diag.find("on SIGTERM (planned end 31.01.1985 24:00)!"), std::string::npos) << diag;
     }
-    EXPECT_EQ(diag.find("choose one of the above options"), std::string::npos) << diag;
+    // The Ctrl-C menu is written to the console alone.
+    EXPECT_EQ(seen.find("choose one of the above options"), std::string::npos) << seen;
     std::string why;
     EXPECT_TRUE(IsWellFormedXml(run.Diag(), &why)) << why;
     // Every file of rows ends with the same step, and holds a row for every step up to it.
@@ -1238,38 +1307,65 @@ TEST(RunFaults, AGridTriedAgainNeverWaitsForAWriterAndStopsOnASignal) {
   }
 }
 
-// Users take turns in a group folder (setgid, the group's) whatever their umask. After a run
-// of one user under umask 022 left the module log and a lock file that the group cannot
-// write, a run of another user of the group clears the lock file, writes its notes to a module
-// log of its own (a WARNING names the shared one, its owner and the fix) and ends as a
-// success; the shared log keeps what it held. Under umask 002 both users append to the one
-// log. The diagnostics file lies in a folder that has the sticky bit too (mode 3775), where
-// no user may replace another's file: it follows the module log's rule, written in place
-// where the group may write it, else a file of the user's own beside it.
+// Users take turns in a group folder (setgid, the group's, sticky: mode 3775) whatever their
+// umask, and the control file changes between their runs. After a run of one user under
+// umask 022 left the module log, the copy of the control file and a lock file that the group
+// cannot write, a run of another user of the group clears the lock file, writes its notes
+// and its copy to files of its own (a WARNING names each shared one, its owner and the fix)
+// and ends as a success; the shared files keep what they held. Under umask 002 both users
+// write the one module log, copy and diagnostics file (in place: no user may replace
+// another's file in a sticky folder). Where the first user planted files under the second
+// user's own names too (two users whose names come out alike), a link to a device under the
+// diagnostics file's name and a FIFO with a reader that never reads under the module log's,
+// the second user's run takes names of its own with its uid and writes nothing into
+// what the first user planted.
 TEST(RunFaults, UsersTakeTurnsInAGroupFolderWhateverTheirUmask) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs another user: runs as root only";
+  if (geteuid() != 0) GTEST_SKIP() << "needs a second user: runs as root only (in a user namespace of an unprivileged "
+                                      "user only the user's own uid can be mapped without newuidmap)";
   static mode_t mask;
-  for (const mode_t rowMask : {mode_t(022), mode_t(002)}) {
-    mask = rowMask;
+  struct Row {
+    mode_t mask;
+    bool planted;
+  };
+  for (const Row& row : {Row{022, false}, Row{002, false}, Row{022, true}}) {
+    mask = row.mask;
     const bool groupWrites = mask == 002;
-    SCOPED_TRACE(groupWrites ? "umask 002" : "umask 022");
+    SCOPED_TRACE(std::string(groupWrites ? "umask 002" : "umask 022") + (row.planted ? ", names planted" : ""));
     ExampleRun run;
     const std::string here = fs::current_path().string();
     const std::string diagFolder = fs::path(run.Diag()).parent_path().string();
     for (const std::string& folder : {here, run.Output(), diagFolder}) {
       ASSERT_EQ(chown(folder.c_str(), 0, 65534), 0);
-      ASSERT_EQ(chmod(folder.c_str(), folder == diagFolder ? 03775 : 02775), 0);
+      ASSERT_EQ(chmod(folder.c_str(), folder == run.Output() ? 02775 : 03775), 0);
     }
     const mode_t previous = umask(mask);
     std::string console;
     const int first = run.Run(&console);
-    umask(previous);
     ASSERT_EQ(first, 0) << console;
     const std::string shared = ReadTextFile("modell_0.log");
     ASSERT_FALSE(shared.empty());
+    const std::string copy = ReadTextFile("basin.ctl.intern");
+    std::string control = ReadTextFile("basin.ctl");
+    control.insert(control.rfind(" 0.5\n") + 4, "0");  // the same value, written otherwise
+    WriteTextFile("basin.ctl", control);
     // The first user's diagnostics, seeded so that a file written again can be told from it.
     const std::string seeded = "<?xml version='1.0'?><Diag>seeded by the first user</Diag>\n";
     WriteTextFile(run.Diag(), seeded);
+    const std::string own = row.planted ? ".nobody.65534" : ".nobody";
+    const std::string ownDiag = diagFolder + "/d" + own + ".xml";
+    const std::string plantedText = "planted by the first user\n";
+    int reader = -1;
+    if (row.planted) {
+      for (const std::string& name : {diagFolder + "/d.nobody.xml", std::string("modell_0.nobody.log"),
+                                      std::string("basin.ctl.nobody.intern")})
+        WriteTextFile(name, plantedText);
+      fs::remove(run.Diag());
+      fs::create_symlink("/dev/null", run.Diag());
+      fs::remove("modell_0.log");
+      ASSERT_EQ(mkfifo("modell_0.log", 0666), 0);
+      reader = open("modell_0.log", O_RDONLY | O_NONBLOCK);
+    }
+    umask(previous);
     if (!groupWrites) {
       const std::string lockFile = run.Output() + "/" + RunHold::kFileName;  // as a run killed outright leaves it
       WriteTextFile(lockFile, "process 999999999, control file " + here + "/basin.ctl\n");
@@ -1282,16 +1378,37 @@ TEST(RunFaults, UsersTakeTurnsInAGroupFolderWhateverTheirUmask) {
     const std::string other = ReadTextFile("console.txt");
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << other;
     EXPECT_NE(other.find("end of simulation reached successfully!"), std::string::npos) << other;
-    const std::string ownDiag = diagFolder + "/d.nobody.xml";
     const std::string written = ReadTextFile(groupWrites ? run.Diag() : ownDiag);
     EXPECT_NE(written.find("end of simulation reached successfully!"), std::string::npos) << written;
     std::string why;
     EXPECT_TRUE(IsWellFormedXml(groupWrites ? run.Diag() : ownDiag, &why)) << why;
     EXPECT_EQ(fs::exists(ownDiag), !groupWrites);
-    EXPECT_EQ(fs::exists("modell_0.nobody.log"), !groupWrites);
+    EXPECT_EQ(fs::exists("modell_0" + own + ".log"), !groupWrites);
+    const std::string changedCopy = ReadTextFile(groupWrites ? "basin.ctl.intern" : "basin.ctl" + own + ".intern");
+    EXPECT_NE(changedCopy.find("1000 0.50\n"), std::string::npos) << changedCopy;
     if (groupWrites) {
       EXPECT_EQ(Occurrences(other, "belongs to user root"), 0) << other;
       EXPECT_EQ(ReadTextFile("modell_0.log").rfind(shared, 0), 0u);  // appended to
+      continue;
+    }
+    EXPECT_EQ(ReadTextFile("basin.ctl.intern"), copy);
+    EXPECT_NE(ReadTextFile("modell_0" + own + ".log").find("Fliesszeitverteilung"), std::string::npos);
+    EXPECT_NE(other.find("was left by runs that have ended: it is removed and made anew"), std::string::npos) << other;
+    if (row.planted) {
+      for (const std::string& name : {diagFolder + "/d.nobody.xml", std::string("modell_0.nobody.log"),
+                                      std::string("basin.ctl.nobody.intern")})
+        EXPECT_EQ(ReadTextFile(name), plantedText) << name;
+      char byte;
+      EXPECT_LE(read(reader, &byte, 1), 0) << "the FIFO was written";
+      close(reader);
+      EXPECT_NE(other.find("the module log modell_0.log in the working folder belongs to user root (a FIFO, mode "
+                           "0644), and this user cannot append to it: this run writes its notes to "
+                           "modell_0.nobody.65534.log"),
+                std::string::npos)
+          << other;
+      EXPECT_NE(other.find("the diagnostics file " + run.Diag() + " belongs to user root (a symbolic link, mode 0777)"),
+                std::string::npos)
+          << other;
       continue;
     }
     EXPECT_EQ(ReadTextFile(run.Diag()), seeded);
@@ -1301,13 +1418,16 @@ TEST(RunFaults, UsersTakeTurnsInAGroupFolderWhateverTheirUmask) {
                                  "owner makes it writable for the group (chmod g+w " + run.Diag() + ")"),
               1)
         << other;
-    EXPECT_NE(other.find("was left by runs that have ended: it is removed and made anew"), std::string::npos) << other;
+    EXPECT_NE(other.find("the preprocessed copy of the control file basin.ctl.intern belongs to user root (mode 0644), "
+                         "and this user cannot write it, nor replace it in its folder (Operation not permitted): this "
+                         "run writes its copy to basin.ctl.nobody.intern"),
+              std::string::npos)
+        << other;
     EXPECT_NE(other.find("the module log modell_0.log in the working folder belongs to user root (mode 0644), and this "
                          "user cannot append to it: this run writes its notes to modell_0.nobody.log. To share one "
                          "module log, its owner makes it writable for the group (chmod g+w modell_0.log)"),
               std::string::npos)
         << other;
-    EXPECT_NE(ReadTextFile("modell_0.nobody.log").find("Fliesszeitverteilung"), std::string::npos);
     EXPECT_EQ(ReadTextFile("modell_0.log"), shared);
   }
 }

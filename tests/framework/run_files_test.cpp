@@ -11,7 +11,10 @@
 #include <filesystem>
 #include <map>
 
+#include "framework/file_reason.h"
+#include "framework/new_file.h"
 #include "framework/run_files.h"
+#include "framework/shared_file.h"
 #include "routing/example_basin_months.h"
 #include "support/test_support.h"
 
@@ -448,3 +451,22 @@ TEST(RunFilesProgram, TheSameControlFileTwiceWarnsOnlyWhenItDoesNotGoOnFromTheSt
 }
 
 }  // namespace
+
+// The name of a user's own beside a shared file is cut where the user's name would make it
+// longer than the folder takes (a user name of 300 characters): the uid then tells it apart,
+// and the name is made.
+TEST(RunFiles, AFileOfTheUsersOwnFitsItsFolderWhateverTheUsersName) {
+  TempDir dir;
+  const NameLimits limits = NameLimitsOf(dir.path() + "/x");
+  const std::string uid = std::to_string(geteuid());
+  // Room for one character of the user's name beside the uid.
+  const std::string shared = dir.file(std::string(limits.name - 7 - uid.size(), 'm') + ".log");
+  const std::string own = OwnFileName(shared);
+  EXPECT_LE(BaseLength(own), limits.name) << own;
+  if (UserName(geteuid()).size() > 2 + uid.size()) {
+    EXPECT_NE(own.find("." + uid + ".log"), std::string::npos) << own;
+  }
+  bool opened = false;
+  EXPECT_EQ(WriteNewFile(own, "notes\n", opened), 0);
+  EXPECT_EQ(OwnFileName(dir.file("modell_0.log")), dir.file("modell_0." + UserName(geteuid()) + ".log"));
+}
