@@ -137,6 +137,36 @@ TEST(GridAssimilation, RecordOnNoStepIsSkippedAndTheNextOnesApply) {
   EXPECT_EQ(warnings, 2u);
 }
 
+// The later record of an hour replaces the earlier; what stands behind a grid file is a
+// remark, the records after it apply.
+TEST(GridAssimilation, TheLaterRecordOfAnHourAppliesAndRemarksAreRemarks) {
+  AssimBasin b;
+  b.AddSnowGrids(false);
+  double** solid = b.Grid("snowstorage_solid");
+  b.WriteGrid("a.asc", 11.0);
+  b.WriteGrid("b.asc", 22.0);
+  b.WriteGrid("c.asc", 33.0);
+  b.WriteGridList("g.txt", {"2001 7 1 3 " + b.Path("a.asc") + " # first look", "2001 7 1 3 30 " + b.Path("b.asc"),
+                            "2001 7 1 5 " + b.Path("c.asc") + " checked 2 times"});
+  b.WriteControl({AssimBasin::GridRule("snowstorage_solid", b.Path("g.txt"))});
+  int error = -1;
+  auto m = b.Make(error);
+  ASSERT_EQ(error, 0) << b.log.console();
+  const double expected[] = {0, 22, 22, 33};  // hours 1, 3, 4, 5
+  for (int h : {1, 3, 4, 5}) {
+    m->Run(AssimBasin::Date(2001, 7, 1, h));
+    EXPECT_EQ(solid[1][1], expected[h < 3 ? 0 : h - 2]) << "hour " << h;
+  }
+  const std::string console = b.log.console();
+  EXPECT_EQ(console.find("falls on no step"), std::string::npos) << console;
+  EXPECT_EQ(console.find("is no record of the list"), std::string::npos) << console;
+  EXPECT_NE(console.find("the record of line 7 of " + b.Path("g.txt") + " (2001 7 1 3) is of the hour of the record "
+                         "above it (line 6): a record applies at the first step of its hour, so the later record of "
+                         "an hour replaces the earlier"),
+            std::string::npos)
+      << console;
+}
+
 TEST(GridAssimilation, SplitAndGlacierWeighingKeepTheAssimilatedTotalInEveryCell) {
   std::mt19937 rng(7);
   std::uniform_real_distribution<double> u(0.0, 1.0);
