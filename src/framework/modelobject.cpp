@@ -76,7 +76,8 @@ void modelobject::ControlFileKeyError(const std::string& a, const std::string& b
   if (b == "(EOF)")
     english = "no line of " + file + " begins with " + label;
   else if (!refused.empty())
-    english = "\"" + refused.substr(0, 80) + "\" is not a number of the kind expected there, " + line;
+    english = "\"" + refused.substr(0, 80) + "\" is not a number of the kind expected there" +
+              CommaBetweenDigitsNote(refused) + ", " + line;
   else if (label.find('\n') != std::string::npos)
     english = "a value cannot be read, " + line;  // the label is a sentence of its own
   else
