@@ -186,44 +186,39 @@ TEST(StationFileReader, MalformedFilesEndWithTheirCodes) {
   EXPECT_EQ(codeOf(head + "1999 1 1 1 5 0\n", true), 73);
   EXPECT_EQ(codeOf(head + "1999 1 1 1 5 # checked\n", true), 0);
   EXPECT_EQ(codeOf(head + "1999 1 1 1 5\n1999 1 1 2 5 1\n", true), 0);  // not read at the start
+  // The message of a file whose start record (1999-01-01 1 h, or as given) cannot be taken.
+  auto refusalOf = [&](const std::string& text, int additional, int hour = 1) {
+    CapturedLog log;
+    StationFile f = MakeFile(dir, text, additional);
+    AnalyzeStationFile(log.log(), "t", N, f);
+    EXPECT_THROW(FindStartDate(log.log(), "t", N, Date(1999, 1, 1, hour), f), int);
+    return log.console();
+  };
+  EXPECT_NE(refusalOf(head + "1999 1 1 5.0 5\n", 0, 5)
+                .find("line 6: '1999 1 1 5.0 5'\nthe hour '5.0' is no whole number; a record begins with the year, "
+                      "month, day and hour as whole numbers of their own"),
+            std::string::npos);
+  // Additional columns stand between the date and the values.
+  const std::string flagged = "x\nYY MM DD HH q 1 2\nYY MM DD HH q 3 4\nYY MM DD HH q 5 6\nn\n";
   {
-    CapturedLog hour;
-    StationFile f = MakeFile(dir, head + "1999 1 1 5.0 5\n");
-    AnalyzeStationFile(hour.log(), "t", N, f);
-    EXPECT_THROW(FindStartDate(hour.log(), "t", N, Date(1999, 1, 1, 5), f), int);
-    EXPECT_NE(hour.console().find("line 6: '1999 1 1 5.0 5'\nthe hour '5.0' is no whole number; a record begins "
-                                  "with the year, month, day and hour as whole numbers of their own"),
-              std::string::npos)
-        << hour.console();
-  }
-  {
-    // Additional columns stand between the date and the values.
-    CapturedLog flags;
-    StationFile f = MakeFile(dir, "x\nYY MM DD HH q 1 2\nYY MM DD HH q 3 4\nYY MM DD HH q 5 6\nn\n1999 1 1 1 7 5 6\n", 1);
-    AnalyzeStationFile(flags.log(), "t", N, f);
-    FindStartDate(flags.log(), "t", N, Date(1999, 1, 1, 1), f);
+    CapturedLog log;
+    StationFile f = MakeFile(dir, flagged + "1999 1 1 1 7 5 6\n", 1);
+    AnalyzeStationFile(log.log(), "t", N, f);
+    FindStartDate(log.log(), "t", N, Date(1999, 1, 1, 1), f);
     EXPECT_EQ(f.values[1], 5.0);
     EXPECT_EQ(f.values[2], 6.0);
-    StationFile g = MakeFile(dir, "x\nYY MM DD HH q 1 2\nYY MM DD HH q 3 4\nYY MM DD HH q 5 6\nn\n1999 1 1 1 5 0 6 0\n", 1);
-    AnalyzeStationFile(flags.log(), "t", N, g);
-    EXPECT_THROW(FindStartDate(flags.log(), "t", N, Date(1999, 1, 1, 1), g), int);
-    EXPECT_NE(flags.console().find(", line 6: the number '0' stands behind the 2 station values that line 2 gives "
-                                   "(behind the date and AdditionalColumns=1 columns)"),
-              std::string::npos)
-        << flags.console();
   }
-  {
-    // Without the names line the first record stands on line 5: the message names that line.
-    CapturedLog names;
-    StationFile f = MakeFile(dir, "x\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\n1999 1 1 1 5\n1999 1 1 2 5\n");
-    AnalyzeStationFile(names.log(), "t", N, f);
-    EXPECT_THROW(FindStartDate(names.log(), "t", N, Date(1999, 1, 1, 1), f), int);
-    EXPECT_NE(names.console().find("line 5 of " + f.fileName + " reads as a record dated 1.1.1999 1:0: line 5 is the "
-                                   "line of the station names, which the file lacks"),
-              std::string::npos)
-        << names.console();
-    EXPECT_EQ(codeOf("x\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\n1999 1 1 0 5\n1999 1 1 1 5\n", true), 0);
-  }
+  EXPECT_NE(refusalOf(flagged + "1999 1 1 1 5 0 6 0\n", 1)
+                .find(", line 6: the number '0' stands behind the 2 station values that line 2 gives (behind the "
+                      "date and AdditionalColumns=1 columns)"),
+            std::string::npos);
+  // Without the names line the first record stands on line 5: the message names that line.
+  const std::string unnamed = "x\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\n";
+  EXPECT_NE(refusalOf(unnamed + "1999 1 1 1 5\n1999 1 1 2 5\n", 0)
+                .find("reads as a record dated 1.1.1999 1:0: line 5 is the line of the station names, which the "
+                      "file lacks"),
+            std::string::npos);
+  EXPECT_EQ(codeOf(unnamed + "1999 1 1 0 5\n1999 1 1 1 5\n", true), 0);
   {
     CapturedLog iso;
     StationFile f = MakeFile(dir, "x\nYY MM DD HH mm 1\nYY MM DD HH mm 2\nYY MM DD HH mm 3\nn\n2019-11-01 00:00 5\n");
