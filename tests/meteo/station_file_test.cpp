@@ -300,6 +300,21 @@ TEST(StationFileReader, AValueAtTheNoDataBoundIsDataWithOneWarning) {
                                       "value 9999 of [temperature] (the largest 9999.5) and count as missing");
     EXPECT_EQ(above != std::string::npos, atStart) << console;
   }
+  // Where the file goes on behind the block the count stops at, the WARNING says so.
+  CapturedLog log;
+  StationFile f = MakeFile(dir, "t\nYY MM DD HH 1 2\nYY MM DD HH 1 2\nYY MM DD HH 1 2\nn\n2001 1 1 1 -9999 9999.5\n"
+                                "2001 1 1 2 2 -9999\n2001 1 1 3 9999 3\n");
+  AnalyzeStationFile(log.log(), "temperature basin", N, f);
+  FindStartDate(log.log(), "temperature basin", N, Date(2001, 1, 1, 1), f);
+  f.blockSize = 1;
+  f.readIndex = 2;
+  EXPECT_FALSE(NextStationRecord(log.log(), "temperature basin", N, Date(2001, 1, 1, 3).Key(), f));
+  EXPECT_NE(log.console().find("1 of the 4 values of lines 6 to 7 lie above the no-data value 9999 of [temperature] "
+                               "(the largest 9999.5) and count as missing: if they are data, give [temperature] a "
+                               "no-data value above them. This is said once per file, so the lines after line 7 are "
+                               "not counted"),
+            std::string::npos)
+      << log.console();
 }
 
 // Records follow each other by the file's step: hour 24 is 0 h of the next day, a record of
