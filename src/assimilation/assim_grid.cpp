@@ -121,9 +121,13 @@ double** data_assimilation_grid_entity::Require(const std::string& name, int cod
 }
 
 void data_assimilation_grid_entity::ReadNextRecord() {
-  if (!pendingValid) return;
-  pendingValid = ReadPendingDate(false) && listFile.ReadWord(pendingFile);
-  if (pendingValid) pendingTime = CalendarSeconds(pending.year, pending.month, pending.day, pending.hour);
+  do {
+    if (!pendingValid) return;
+    pendingValid = ReadPendingDate(false) && listFile.ReadWord(pendingFile);
+    if (!pendingValid) return;
+    SkipRecordRemark(listFile);
+    pendingTime = CalendarSeconds(pending.year, pending.month, pending.day, pending.hour);
+  } while (NextRecordInPendingHour(false));
 }
 
 void data_assimilation_grid_entity::Apply(ModelDate date) {

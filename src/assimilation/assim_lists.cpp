@@ -47,22 +47,31 @@ bool ReadRecordDate(TextCursor& file, bool levels, ListDate& date) {
   if (!file.ReadInt(date.year) || !file.ReadInt(date.month) || !file.ReadInt(date.day) || !file.ReadInt(date.hour))
     return false;
   date.minute = 0;
+  date.minuteWord.clear();
   // A minute column, as station files may have one: the value then follows the minute.
   const size_t at = file.Pos();
   std::string word;
-  long minute = 0;
-  double level = 0.0;
-  if (file.AtLineEnd() || !file.ReadWord(word) || !ParseLong(word, minute) || minute < 0 || minute > 59 ||
-      file.AtLineEnd()) {
+  double number = 0.0, level = 0.0;
+  if (file.AtLineEnd() || !file.ReadWord(word) || !ParseDouble(word, number) || file.AtLineEnd()) {
     file.Seek(at);
     return true;
   }
   const std::string value = file.PeekWord();
-  if (levels ? ParseDouble(value, level) : value[0] != '#')
+  if (!(levels ? ParseDouble(value, level) : value[0] != '#')) {
+    file.Seek(at);
+    return true;
+  }
+  long minute = 0;
+  if (ParseLong(word, minute) && minute >= 0 && minute <= 59)
     date.minute = static_cast<int>(minute);
   else
-    file.Seek(at);
+    date.minuteWord = word;
   return true;
+}
+
+void SkipRecordRemark(TextCursor& file) {
+  const size_t nl = file.Text().find('\n', file.Pos());
+  file.Seek(nl == std::string::npos ? file.Text().size() : nl);
 }
 
 bool IsCalendarDate(int year, int month, int day, int hour, std::string& field, std::string& expected) {
@@ -140,6 +149,7 @@ long ScanListRecords(TextCursor file, bool levels, std::vector<ListRecord>& reco
     double level = 0.0;
     const bool read = ReadRecordDate(file, levels, r) && (levels ? file.ReadDouble(level) : file.ReadWord(r.gridFile));
     if (!read) return r.line;
+    SkipRecordRemark(file);
     records.push_back(std::move(r));
   }
 }

@@ -24,12 +24,19 @@ bool SkipListHeader(TextCursor& file);
 // The date of a record: year, month, day, hour and minute.
 struct ListDate {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+  // A number in the place of the minute that is no whole number 0 to 59 ("60", "-1",
+  // "59.9"): the record is refused before the run. Empty otherwise.
+  std::string minuteWord;
 };
 // A dated record's date: year, month, day, hour, then the minute where the record gives
-// one: a whole number 0 to 59 behind the hour with the record's value behind it on the
-// same line (a level where levels is set, else a grid file). Without it the minute is 0.
-// False when one of the first four cannot be read.
+// one: a number behind the hour with the record's value behind it on the same line (a
+// level where levels is set, else a grid file). Without it the minute is 0; a minute that
+// is no whole number 0 to 59 is kept in minuteWord. False when one of the first four
+// cannot be read.
 bool ReadRecordDate(TextCursor& file, bool levels, ListDate& date);
+// Moves the cursor to the end of its line: what stands behind a record's grid file or
+// level is a remark.
+void SkipRecordRemark(TextCursor& file);
 
 // One line of the provider layout: year in columns 23-26, month 28-29, day 31-32, hour
 // 34-35, level from column 40 (to 49). The result tells what was wrong.

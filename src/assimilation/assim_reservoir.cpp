@@ -92,26 +92,45 @@ void data_assimilation_reservoir_entity::SkipLines(int n) {
 }
 
 void data_assimilation_reservoir_entity::ReadNextRecord(bool atConstruction) {
-  if (!pendingValid) return;
-  if (layout == Layout::Bafu) {
-    std::string line;
-    if (!listFile.ReadLine(line)) {
-      pendingValid = false;
-      return;
-    }
-    const FixedLineResult result =
-        ParseFixedLevelLine(line, pending.year, pending.month, pending.day, pending.hour, pendingLevel);
-    if (result != FixedLineResult::Ok) DateError(FixedLineProblem(result, listFile.LineNumber() - 1));
-  } else {
-    pendingValid = ReadPendingDate(true) && listFile.ReadDouble(pendingLevel);
+  // The later record of an hour replaces the earlier (with skiprows the lines between the
+  // records used are not read).
+  do {
     if (!pendingValid) return;
-  }
-  pendingTime = CalendarSeconds(pending.year, pending.month, pending.day, pending.hour);
-  if (pendingTime == -1) DateError("");
-  if (atConstruction && pending.month != lastMonth) {
-    *log << ".";
-    lastMonth = pending.month;
-  }
+    if (layout == Layout::Bafu) {
+      std::string line;
+      if (!listFile.ReadLine(line)) {
+        pendingValid = false;
+        return;
+      }
+      const FixedLineResult result =
+          ParseFixedLevelLine(line, pending.year, pending.month, pending.day, pending.hour, pendingLevel);
+      if (result != FixedLineResult::Ok) DateError(FixedLineProblem(result, listFile.LineNumber() - 1));
+    } else {
+      pendingValid = ReadPendingDate(true) && listFile.ReadDouble(pendingLevel);
+      if (!pendingValid) return;
+      SkipRecordRemark(listFile);
+    }
+    pendingTime = CalendarSeconds(pending.year, pending.month, pending.day, pending.hour);
+    if (pendingTime == -1) DateError("");
+    if (atConstruction && pending.month != lastMonth) {
+      *log << ".";
+      lastMonth = pending.month;
+    }
+  } while (skipRows == 0 && NextLevelInPendingHour());
+}
+
+bool data_assimilation_reservoir_entity::NextLevelInPendingHour() {
+  if (layout == Layout::Orvel) return NextRecordInPendingHour(true);
+  const size_t at = listFile.Pos();
+  std::string line;
+  ListDate next;
+  double level = 0.0;
+  const bool same = listFile.ReadLine(line) &&
+                    ParseFixedLevelLine(line, next.year, next.month, next.day, next.hour, level) ==
+                        FixedLineResult::Ok &&
+                    CalendarSeconds(next.year, next.month, next.day, next.hour) == pendingTime;
+  listFile.Seek(at);
+  return same;
 }
 
 long data_assimilation_reservoir_entity::PendingLine() const {

@@ -44,6 +44,8 @@ class data_assimilation_reservoir_entity : public data_assimilation_entity {
   // Reads the next record; at construction the month dots of the log entry are written.
   // A provider line without its date or level, or a date no calendar has, ends the run (1205).
   void ReadNextRecord(bool atConstruction);
+  // Whether the list's next record (either layout) is dated in the pending record's hour.
+  bool NextLevelInPendingHour();
   [[noreturn]] void DateError(const std::string& what);
   void SkipLines(int n);
 

@@ -194,6 +194,18 @@ bool data_assimilation_entity::OpenList() {
 
 bool data_assimilation_entity::ReadPendingDate(bool levels) { return ReadRecordDate(listFile, levels, pending); }
 
+bool data_assimilation_entity::NextRecordInPendingHour(bool levels) {
+  const size_t at = listFile.Pos();
+  ListDate next;
+  std::string word;
+  double level = 0.0;
+  const bool same = ReadRecordDate(listFile, levels, next) &&
+                    (levels ? listFile.ReadDouble(level) : listFile.ReadWord(word)) &&
+                    CalendarSeconds(next.year, next.month, next.day, next.hour) == pendingTime;
+  listFile.Seek(at);
+  return same;
+}
+
 int64_t data_assimilation_entity::FirstRecordTime() const {
   const int64_t hour = CalendarSeconds(start.year, start.month, start.day, start.hour);
   if (hour == -1 || !module.warmStart) return hour;
@@ -209,7 +221,7 @@ void data_assimilation_entity::CheckListRecords(const std::vector<ListRecord>& r
   auto dated = [](const ListRecord& r) { return DateText(r.year, r.month, r.day, r.hour, 0, kListDate); };
   const std::string where = "[data_assimilation], list file " + listFileName;
   const int64_t end = CalendarSeconds(module.endYear, module.endMonth, module.endDay, module.endHour);
-  size_t inside = 0;
+  size_t inside = 0, sameHour = 0;
   int64_t previous = 0;
   for (size_t i = 0; i < records.size(); ++i) {
     const ListRecord& r = records[i];
@@ -218,7 +230,13 @@ void data_assimilation_entity::CheckListRecords(const std::vector<ListRecord>& r
       Fail(where + ", line " + std::to_string(r.line) + ": the record " + dated(r) +
                " has no date of the calendar: its " + field + " is not " + expected + "\n" + kAssimilationRule,
            1205);
+    if (!r.minuteWord.empty())
+      Fail(where + ", line " + std::to_string(r.line) + ": the record " + dated(r) + " gives the minute '" +
+               r.minuteWord.substr(0, 40) + "' behind its hour: a minute is a whole number 0 to 59 (or leave it out)\n" +
+               kAssimilationRule,
+           1205);
     const int64_t time = CalendarSeconds(r.year, r.month, r.day, r.hour);
+    if (i > 0 && time == previous && sameHour == 0) sameHour = i;
     if (i > 0 && time < previous)
       Fail(where + ", line " + std::to_string(r.line) + ": the record " + dated(r) +
                " is dated before the record above it (" + dated(records[i - 1]) +
@@ -231,6 +249,11 @@ void data_assimilation_entity::CheckListRecords(const std::vector<ListRecord>& r
     *log << "WARNING: data assimilation: line " << unreadLine << " of " << listFileName
          << " is no record of the list (year, month, day, hour and a " << (type == "grid" ? "grid file" : "level")
          << ", with or without the minute behind the hour): the rule ends there" << "[end-entry]";
+  if (sameHour > 0)
+    *log << "INFO: data assimilation: the record of line " << records[sameHour].line << " of " << listFileName
+         << " (" << dated(records[sameHour]) << ") is of the hour of the record above it (line "
+         << records[sameHour - 1].line << "): a record applies at the first step of its hour, so the later record "
+         << "of an hour replaces the earlier" << "[end-entry]";
   // A minute is read, not compared: the record applies at the first step of its hour.
   const auto minute = std::find_if(records.begin(), records.end(), [](const ListRecord& r) { return r.minute != 0; });
   if (minute != records.end())

@@ -59,6 +59,9 @@ class data_assimilation_entity {
   // Reads the date of the list's next record into the pending one (levels: the reservoir
   // rules' layout); false when it cannot be read.
   bool ReadPendingDate(bool levels);
+  // Whether the list's next record is dated in the pending record's hour: being applied at
+  // the same step, the later record of an hour replaces the earlier.
+  bool NextRecordInPendingHour(bool levels);
   // The line of the list file that holds the pending record (for messages).
   virtual long PendingLine() const { return listFile.LineNumber(); }
   // Checks every record of the list file before the run: a date that no calendar has, or a

@@ -1,11 +1,14 @@
 #include "framework/entry.h"
 
+#include <functional>
+
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <csignal>
 #include <exception>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -59,11 +62,12 @@ int DiagLevelFromName(const std::string& value) {
 
 CommandLine ParseCommandLine(int argc, char** argv) {
   CommandLine cl;
-  // The option's position moves to i; one it had before stays an option.
-  auto take = [&](int& position, int i) {
+  // The option's position moves to i; one it had before stays an option. Given twice, it is
+  // one value where both read alike (same says whether they do).
+  auto take = [&](int& position, int i, const std::function<bool(const std::string&, const std::string&)>& same) {
     if (position != 0) {
       cl.earlierPositions.push_back(position);
-      if (cl.twiceFirst == 0 && std::string(argv[position]) != argv[i]) {
+      if (cl.twiceFirst == 0 && !same(argv[position], argv[i])) {
         cl.twiceFirst = position;
         cl.twiceLater = i;
       }
@@ -74,13 +78,16 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     std::string arg = argv[i] ? argv[i] : "";
     if (arg.compare(0, 11, "-diaglevel:") == 0) {
       cl.diagLevel = DiagLevelFromName(arg.substr(11));
-      take(cl.levelOptionPosition, i);
+      // The level read counts: "-diaglevel:INFO" and "-diaglevel:info" are one value.
+      take(cl.levelOptionPosition, i, [](const std::string& a, const std::string& b) {
+        return DiagLevelFromName(a.substr(11)) == DiagLevelFromName(b.substr(11));
+      });
     } else if (arg.compare(0, 10, "-diagfile:") == 0) {
       cl.diagFile = arg.substr(10);
-      take(cl.fileOptionPosition, i);
+      take(cl.fileOptionPosition, i, std::equal_to<std::string>());
     } else if (arg == kRoutingModeOption) {
       cl.routingOnly = true;
-      take(cl.modeOptionPosition, i);
+      take(cl.modeOptionPosition, i, std::equal_to<std::string>());
     }
   }
   return cl;

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <type_traits>
 
+#include "framework/control_keys.h"
 #include "framework/logstream.h"
 #include "framework/module_log.h"
 #include "framework/run_files.h"
@@ -61,6 +62,40 @@ void modelobject::ControlFileKeyError(const std::string& a, const std::string& b
   ControlFileKeyError(a, b, std::string());
 }
 
+namespace {
+
+// What the message on a section not found adds where a heading of the control file differs
+// from it by upper and lower case or by a letter or two ("[Soil_model]", "[snow_modell]"):
+// that heading, its line and the name to write. Empty otherwise.
+std::string NearestSectionNote(const TextCursor& file, const std::string& section, const std::string& shown) {
+  const std::string& text = file.Text();
+  std::string best;
+  size_t bestDistance = 3;  // farther headings are other sections
+  long bestLine = 0, line = 1;
+  for (size_t at = 0; at < text.size(); ++line) {
+    const size_t end = std::min(text.find('\n', at), text.size());
+    const size_t first = text.find_first_not_of(" \t", at);
+    if (first < end && text[first] == '[') {
+      const size_t close = text.find(']', first);
+      if (close < end) {
+        const std::string heading = text.substr(first, close - first + 1);
+        const size_t distance = KeyDistance(heading, section);
+        if (heading != section && distance < bestDistance) {
+          best = heading;
+          bestDistance = distance;
+          bestLine = line;
+        }
+      }
+    }
+    at = end + 1;
+  }
+  if (best.empty()) return std::string();
+  return "; the section heading " + best + " (" + file.LineText(bestLine, shown) + ") is the nearest: " +
+         (bestDistance == 0 ? "upper and lower case count, so " : std::string()) + "write it " + section;
+}
+
+}  // namespace
+
 void modelobject::ControlFileKeyError(const std::string& a, const std::string& b, const std::string& fix) {
   // The system's own text first; then, in English, what could not be read and where: the
   // section sought last and the line the reading stopped on. A reader that read a number
@@ -74,9 +109,13 @@ void modelobject::ControlFileKeyError(const std::string& a, const std::string& b
       controlFile.AtEnd() && refused.empty() ? "at the end of " + file : controlFile.LineText(file);
   std::string english;
   if (b == "(EOF)")
-    english = "no line of " + file + " begins with " + label;
+    english = "no line of " + file + " begins with " + label +
+              (fix.empty() && label.size() > 2 && label.front() == '[' && label.back() == ']'
+                   ? NearestSectionNote(controlFile, label, file)
+                   : std::string());
   else if (!refused.empty())
-    english = "\"" + refused.substr(0, 80) + "\" is not a number of the kind expected there, " + line;
+    english = "\"" + refused.substr(0, 80) + "\" is not a number of the kind expected there" +
+              CommaBetweenDigitsNote(refused) + ", " + line;
   else if (label.find('\n') != std::string::npos)
     english = "a value cannot be read, " + line;  // the label is a sentence of its own
   else

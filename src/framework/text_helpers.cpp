@@ -430,8 +430,19 @@ std::string TextCursor::RefusedNumber() const {
   return BeginsLikeNumber(word) ? word : std::string();
 }
 
+namespace {
+
+// The length of a typeset minus (U+2212) or en dash (U+2013) at the start of word, which
+// text pasted from a document writes for "-"; 0 otherwise.
+size_t TypesetMinusLength(const std::string& word) {
+  if (word.compare(0, 3, "\xE2\x88\x92") == 0 || word.compare(0, 3, "\xE2\x80\x93") == 0) return 3;
+  return 0;
+}
+
+}  // namespace
+
 bool BeginsLikeNumber(const std::string& word) {
-  size_t i = 0;
+  size_t i = TypesetMinusLength(word);
   while (i < 2 && i < word.size() && (word[i] == '+' || word[i] == '-')) ++i;
   auto digit = [&](size_t k) { return k < word.size() && word[k] >= '0' && word[k] <= '9'; };
   if (digit(i) || (i < word.size() && word[i] == '.' && digit(i + 1))) return true;
@@ -483,6 +494,11 @@ bool TextCursor::ReadLine(std::string& line) {
 }
 
 std::string CommaBetweenDigitsNote(const std::string& word) {
+  if (TypesetMinusLength(word) > 0)
+    return std::string(": it begins with ") +
+           (word[1] == '\x88' ? "the minus sign U+2212 (\"\xE2\x88\x92\")" : "the en dash U+2013 (\"\xE2\x80\x93\")") +
+           " of typeset text, which is no \"-\": write the minus of a number as \"-\" (the hyphen-minus, \"-" +
+           word.substr(3, 20) + "\")";
   if (!word.empty() && IsRowSeparator(word[0]))
     return ": no value stands between the separators (each value of a row stands behind one comma or semicolon: "
            "write the value left out, or drop a separator, \"2.0, 3.0\")";

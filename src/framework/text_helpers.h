@@ -186,8 +186,9 @@ class TextCursor {
 };
 
 // Whether word begins like a number: an optional sign (or two, "--1.5", which no number
-// has), then a digit, a point and a digit, or "nan"/"inf" in any case. A word that does not
-// ("#", "DDF", "--") begins a comment.
+// has; a typeset minus U+2212 or en dash U+2013 counts as one, so that "\u22125" is refused
+// as a number, not passed over), then a digit, a point and a digit, or "nan"/"inf" in any
+// case. A word that does not ("#", "DDF", "--") begins a comment.
 bool BeginsLikeNumber(const std::string& word);
 
 // The numbers at the start of a line of values, at most max of them, each read whole and
@@ -205,7 +206,8 @@ std::string RowBeyondText(size_t max, size_t beyond);
 
 // What a message on a refused number adds on its commas: for a word holding a comma between
 // two digits ("2,5", "2.0,2.5") that it makes no number, and how to write a fraction or a row
-// of values; for the separators around a value left out (",,") that a value is missing.
+// of values; for the separators around a value left out (",,") that a value is missing;
+// for a word that begins with a typeset minus (U+2212) or en dash that it is no "-".
 // Empty for any other word.
 std::string CommaBetweenDigitsNote(const std::string& word);
 

@@ -124,7 +124,8 @@ void CheckHeader(const modelobject& o, const std::string& path, const FileHeader
   auto bad = [&](const std::string& what) {
     Fail(o, "FATAL: error reading grid header of " + path + ": " + what, 22);
   };
-  auto given = [](double v) { return " (it gives " + NumberText(v) + ")"; };
+  // Every digit that tells the value from a whole number: 25.0000000001 is not "25".
+  auto given = [](double v) { return " (it gives " + ExactNumberText(v) + ")"; };
   if (!WholeCount(h.ncols)) bad("ncols must be a whole number from 1 to 10000000" + given(h.ncols));
   if (!WholeCount(h.nrows)) bad("nrows must be a whole number from 1 to 10000000" + given(h.nrows));
   if (!std::isfinite(h.xll)) bad("xllcorner must be a number" + given(h.xll));

@@ -85,11 +85,19 @@ bool SplitDefinition(const std::vector<std::string>& words, std::string& name, s
 }
 
 // A symbol set again (a shared header's value and a local one): every line takes the value it
-// was first set to, which the WARNING names with both lines.
+// was first set to, which the WARNING names with both lines (an INFO where both give the
+// same value).
 void WarnIfSetBefore(LogStream* log, const SymbolTable& table, int index, const std::string& source) {
   int first = 1;
   while (first < index && table.names[first] != table.names[index]) ++first;
   if (first == index || !log) return;
+  // Set again to the same value it changes nothing: worth knowing, not a fault.
+  if (table.values[first] == table.values[index]) {
+    *log << "INFO: the symbol " << table.names[index] << " is set twice in " << source << ", at line "
+         << table.lines[first] << " to " << table.values[first] << " and at line " << table.lines[index] << " to "
+         << table.values[index] << ": the same value, so the second line changes nothing" << "[end-entry]";
+    return;
+  }
   *log << "WARNING: the symbol " << table.names[index] << " is set twice in " << source << ", at line "
        << table.lines[first] << " to " << table.values[first] << " and at line " << table.lines[index] << " to "
        << table.values[index] << ": the run uses the value of line " << table.lines[first] << ", "

@@ -257,7 +257,17 @@ std::string meteointerpol::MissingSectionNote(const std::string& key) {
 
 void meteointerpol::ReadControlSection() {
   if (!OpenControlFile(controlFileName)) Fatal("error opening " + controlFileName + FileOpenReason(controlFileName, false, 0), 28);
-  std::string section = name.substr(0, name.find(' '));
+  const std::string section = name.substr(0, name.find(' '));
+  ReadMethod(section);
+  ReadStationLines();
+  ReadMethodParameters();
+  ReadResultSettings();
+  ReadScenarioSettings();
+  CloseControlFile();
+  DeclareInputFiles(section);
+}
+
+void meteointerpol::ReadMethod(const std::string& section) {
   if (!SeekControlKey("[" + section + "]", false))
     ControlFileKeyError("[" + section + "]", "(EOF)", MissingSectionNote("[" + section + "]"));
   ReadControlValue(interpolationMethod, kMethodLabel + name);
@@ -267,6 +277,9 @@ void meteointerpol::ReadControlSection() {
               "), section [" + section + "] of control file " + ShownControlFile(),
           53);
   stationFileCount = (interpolationMethod == 6 || interpolationMethod == 8) ? 2 : 1;
+}
+
+void meteointerpol::ReadStationLines() {
   for (int i = 0; i < stationFileCount; ++i) {
     controlFile.SkipBlanks();
     std::string line = controlFile.AtEnd() ? std::string() : controlFile.RestOfLine();
@@ -286,57 +299,73 @@ void meteointerpol::ReadControlSection() {
     if (o.hasYmin) ymin = o.ymin;
     if (o.hasYmax) ymax = o.ymax;
   }
-  // Methods 9 to 12 read their parameters from the next line, a row of numbers of the control
-  // file ("8.9e-5, 0.077, 127, ..." too).
-  const auto nextRow = [this]() {
-    controlFile.SkipBlanks();
-    TextCursor c(controlFile.RestOfLine());
-    c.RequireWholeNumbers();
-    return c;
-  };
-  if (interpolationMethod >= 1 && interpolationMethod <= 8) {
+}
+
+TextCursor meteointerpol::NextParameterRow() {
+  controlFile.SkipBlanks();
+  TextCursor c(controlFile.RestOfLine());
+  c.RequireWholeNumbers();
+  return c;
+}
+
+void meteointerpol::ReadMethodParameters() {
+  if (interpolationMethod >= 1 && interpolationMethod <= 8)
     ReadControlValue(regressionFileName, "name of the regression file in " + name);
-  } else if (interpolationMethod == 9) {
-    TextCursor c = nextRow();
-    double f1, x1, f2, x2;
-    int threshold;
-    if (!(c.ReadDouble(f1) && c.ReadDouble(x1) && c.ReadInt(threshold) && c.ReadDouble(f2) && c.ReadDouble(x2)))
-      Fatal("error reading the required 5 GIF-Mapping parameters f1 (default=8.916787e-5), x1 (0.0767528404), "
-            "threshold (127), f2 (default=6.00e-006), x2 (0.098) for interpolation of " + name,
-            49);
-    gifOffset1 = f1;
-    gifScale1 = x1;
-    gifThreshold = threshold;
-    gifOffset2 = f2;
-    gifScale2 = x2;
-  } else if (interpolationMethod == 10 || interpolationMethod == 11) {
-    TextCursor c = nextRow();
-    int got = 0;
-    got += c.ReadDouble(lowerInversion);
-    got += got == 1 && c.ReadDouble(upperInversion);
-    got += got == 2 && c.ReadDouble(tolerance);
-    got += got == 3 && c.ReadInt(overlap);
-    got += got == 4 && c.ReadDouble(clusterRange);
-    got += got == 5 && c.ReadDouble(upperLapseRate);
-    if (got == 5) upperLapseRate = -9999.0;
-    if (got < 5)
-      Fatal("error reading the required 5 or 6 regression parameters <lower inversion> <upper inversion> "
-            "<tolerance> <overlap> <clusterrange> [<lapse rate above upper inversion>] for interpolation of " + name,
-            49);
-  } else if (interpolationMethod == 12) {
-    TextCursor c = nextRow();
-    int got = 0;
-    got += c.ReadDouble(lapseRate);
-    got += got == 1 && c.ReadDouble(inversionHeight);
-    got += got == 2 && c.ReadDouble(fixedUpperLapseRate);
-    std::string token;
-    if (got == 3 && c.ReadRowWord(token)) pTypeFlag = token.find("P-type") != std::string::npos ? 1 : 0;
-    if (got == 1) inversionHeight = fixedUpperLapseRate = -9999.0;
-    if (got == 0 || got == 2)
-      Fatal("error reading the required parameter \"lapse rate\" and/or optional parameters inversion_hight and fix "
-            "upper lapse rate for interpolation of " + name,
-            49);
-  }
+  else if (interpolationMethod == 9)
+    ReadGifMapping();
+  else if (interpolationMethod == 10 || interpolationMethod == 11)
+    ReadElevationRegressionRow();
+  else if (interpolationMethod == 12)
+    ReadElevationGradientRow();
+}
+
+void meteointerpol::ReadGifMapping() {
+  TextCursor c = NextParameterRow();
+  double f1, x1, f2, x2;
+  int threshold;
+  if (!(c.ReadDouble(f1) && c.ReadDouble(x1) && c.ReadInt(threshold) && c.ReadDouble(f2) && c.ReadDouble(x2)))
+    Fatal("error reading the required 5 GIF-Mapping parameters f1 (default=8.916787e-5), x1 (0.0767528404), "
+          "threshold (127), f2 (default=6.00e-006), x2 (0.098) for interpolation of " + name,
+          49);
+  gifOffset1 = f1;
+  gifScale1 = x1;
+  gifThreshold = threshold;
+  gifOffset2 = f2;
+  gifScale2 = x2;
+}
+
+void meteointerpol::ReadElevationRegressionRow() {
+  TextCursor c = NextParameterRow();
+  int got = 0;
+  got += c.ReadDouble(lowerInversion);
+  got += got == 1 && c.ReadDouble(upperInversion);
+  got += got == 2 && c.ReadDouble(tolerance);
+  got += got == 3 && c.ReadInt(overlap);
+  got += got == 4 && c.ReadDouble(clusterRange);
+  got += got == 5 && c.ReadDouble(upperLapseRate);
+  if (got == 5) upperLapseRate = -9999.0;
+  if (got < 5)
+    Fatal("error reading the required 5 or 6 regression parameters <lower inversion> <upper inversion> "
+          "<tolerance> <overlap> <clusterrange> [<lapse rate above upper inversion>] for interpolation of " + name,
+          49);
+}
+
+void meteointerpol::ReadElevationGradientRow() {
+  TextCursor c = NextParameterRow();
+  int got = 0;
+  got += c.ReadDouble(lapseRate);
+  got += got == 1 && c.ReadDouble(inversionHeight);
+  got += got == 2 && c.ReadDouble(fixedUpperLapseRate);
+  std::string token;
+  if (got == 3 && c.ReadRowWord(token)) pTypeFlag = token.find("P-type") != std::string::npos ? 1 : 0;
+  if (got == 1) inversionHeight = fixedUpperLapseRate = -9999.0;
+  if (got == 0 || got == 2)
+    Fatal("error reading the required parameter \"lapse rate\" and/or optional parameters inversion_hight and fix "
+          "upper lapse rate for interpolation of " + name,
+          49);
+}
+
+void meteointerpol::ReadResultSettings() {
   ReadControlValue(resultGridName, "name of the result grid in " + name);
   ReadControlValue(writeCode, "grid write code for result grid in " + name);
   ReadControlValue(scalingFactor, "scaling factor for " + name);
@@ -359,9 +388,6 @@ void meteointerpol::ReadControlSection() {
   ReadControlValue(post.upper, "upper limit of results in " + name);
   ReadControlValue(post.upperReplacement, "upper replacement for limit-exceeding results in " + name);
   post.scale = scalingFactor;
-  ReadScenarioSettings();
-  CloseControlFile();
-  DeclareInputFiles(section);
 }
 
 void meteointerpol::DeclareInputFiles(const std::string& section) {

@@ -161,7 +161,21 @@ class meteointerpol : public modelobject {
 
   void Construct(const ModuleInputs& in, int resultPosition);
   void Release();
+  // Reads the variable's section, step by step in the order of its lines: the method, the
+  // station file lines, the method's parameters (regression file or a row of numbers), the
+  // result grid with its statistics, no-data value, inverse-distance and anisotropy settings
+  // and limits, then the scenario.
   void ReadControlSection();
+  void ReadMethod(const std::string& section);
+  void ReadStationLines();
+  void ReadMethodParameters();
+  // Methods 9 to 12 read their parameters from the next line, a row of numbers of the
+  // control file ("8.9e-5, 0.077, 127, ..." too).
+  TextCursor NextParameterRow();
+  void ReadGifMapping();              // method 9
+  void ReadElevationRegressionRow();  // methods 10 and 11
+  void ReadElevationGradientRow();    // method 12
+  void ReadResultSettings();
   // Declares the station, regression, scenario and grid-list files (and the listed grids)
   // to the check of the run's files.
   void DeclareInputFiles(const std::string& section);

@@ -79,7 +79,23 @@ bool HeaderNumbers(const std::string& line, size_t leading, int count, std::vect
 // values that the section's no-data value N does not catch (-9999 with N = 9999).
 void ReadRecordValues(LogStream& log, const std::string& name, double nodata, TextCursor& c, long lineNo,
                       StationFile& f, double* values) {
-  if (ParseRecordValues(c, f.count, nodata, values, &f.tally) > 0 && !f.warnedUnreadable) {
+  const int unread = ParseRecordValues(c, f.count, nodata, values, &f.tally);
+  // A number behind the values the header gives: the record's columns do not fit the
+  // stations of line 2 and the additional columns, which stand between the date and the
+  // values (a flag behind each value would be read as the next station's value).
+  double beyond;
+  if (ParseDouble(c.PeekWord(), beyond))
+    Fail(log, "station file " + f.fileName + ", line " + std::to_string(lineNo) + ": the number '" +
+                  c.PeekWord().substr(0, 40) + "' stands behind the " + std::to_string(f.count) +
+                  " station values that line 2 gives (behind the date " +
+                  (f.additionalColumns > 0 ? "and AdditionalColumns=" + std::to_string(f.additionalColumns) + " columns"
+                                           : std::string("without additional columns")) +
+                  "): a record holds its date, then its additional columns, then one value per station, so line 2 "
+                  "holds a word for each additional column before the altitudes. Give the file one value per "
+                  "station behind its additional columns, or AdditionalColumns= the number of columns between the "
+                  "date and the values",
+         73);
+  if (unread > 0 && !f.warnedUnreadable) {
     f.warnedUnreadable = true;
     log << "WARNING: station file " << f.fileName << ", line " << lineNo
         << ": missing or unreadable station values are taken as missing" << "[end-entry]";
@@ -114,8 +130,31 @@ void SayValuesAbove(LogStream& log, const std::string& name, double nodata, Stat
     << f.tally.read << " values of lines " << f.startLine << " to " << last << " lie above the no-data value "
     << nodata << " of " << section << " (the largest " << f.tally.largest
     << ") and count as missing: if they are data, give " << section
-    << " a no-data value above them. This is said once per file" << "[end-entry]";
+    << " a no-data value above them. This is said once per file"
+    << (f.fileEnded ? std::string() : ", so the lines after line " + std::to_string(last) + " are not counted")
+    << "[end-entry]";
   log << s.str();
+}
+
+// What the message on a start date not found adds when line 5, the line of the station
+// names, reads as a record: the file lacks its names line, so its first record was taken
+// for it. Empty otherwise (names may be numbers, but not a date and a value per station).
+std::string NamesLineNote(const std::string& line5, const StationFile& f) {
+  TextCursor c(line5);
+  ModelDate d;
+  if (!ParseRecordDate(c, f.minuteColumn, f.additionalColumns, d) || d.month < 1 || d.month > 12 || d.day < 1 ||
+      d.day > 31 || d.hour < 0 || d.hour > 24)
+    return std::string();
+  std::string word;
+  double v;
+  int values = 0;
+  while (c.ReadWord(word))
+    if (!ParseDouble(word, v) || ++values > f.count) return std::string();
+  if (values != f.count) return std::string();
+  FixYear(d);
+  return "\nline 5 of " + f.fileName + " reads as a record dated " + DateText(d, kRecordDate) +
+         ": line 5 is the line of the station names, which the file lacks, so that record is not read. Put a line "
+         "of station names before the first record";
 }
 
 }  // namespace
@@ -285,15 +324,22 @@ bool ParseRecordDate(TextCursor& c, bool minuteColumn, int additionalColumns, Mo
 
 std::string RecordDateNote(const std::string& line, bool minuteColumn) {
   TextCursor c(line);
-  std::string word;
-  if (!c.ReadWord(word)) return std::string();
   const auto digit = [](char x) { return x >= '0' && x <= '9'; };
-  bool marked = false;
-  for (size_t i = 1; i + 1 < word.size(); ++i)
-    marked = marked || (IsDateMark(word[i]) && digit(word[i - 1]) && digit(word[i + 1]));
-  if (!marked) return std::string();
-  return "\nthe date '" + word.substr(0, 40) + "' is written as one word; a record begins with the year, month, day " +
-         "and hour" + (minuteColumn ? ", and the minute that line 2 declares with \"mm\"," : std::string()) +
+  const char* const fields[] = {"year", "month", "day", "hour", "minute"};
+  std::string word, what;
+  // The first date field that holds a mark between digits: the first one is a date written
+  // as one word, a later one a time ("01:00") or a field with a fraction ("5.0").
+  for (int k = 0; k < (minuteColumn ? 5 : 4) && what.empty() && c.ReadWord(word); ++k) {
+    bool marked = false;
+    for (size_t i = 1; i + 1 < word.size(); ++i)
+      marked = marked || (IsDateMark(word[i]) && digit(word[i - 1]) && digit(word[i + 1]));
+    if (marked)
+      what = k == 0 ? "the date '" + word.substr(0, 40) + "' is written as one word"
+                    : std::string("the ") + fields[k] + " '" + word.substr(0, 40) + "' is no whole number";
+  }
+  if (what.empty()) return std::string();
+  return "\n" + what + "; a record begins with the year, month, day and hour" +
+         (minuteColumn ? ", and the minute that line 2 declares with \"mm\"," : std::string()) +
          " as whole numbers of their own, separated by blanks or tabs (YYYY MM DD HH" + (minuteColumn ? " mm" : "") +
          ": '2019 11 1 0" + (minuteColumn ? " 0" : "") + "' for 1 November 2019, 0 h)";
 }
@@ -406,10 +452,11 @@ void FindStartDate(LogStream& log, const std::string& name, double nodata, const
       << "[end-entry]";
   LineReader in(f.fileName);
   if (!in.Ok()) Fail(log, "\nerror opening file " + f.fileName + FileOpenReason(f.fileName, false, 0), 49);
-  std::string line;
+  std::string line, namesLine;
   long lineNo = 0;
   for (int k = 0; k < 5; ++k)
     if (in.NextLine(line)) ++lineNo;
+  if (lineNo == 5) namesLine = line;
   f.values.assign(static_cast<size_t>(f.count) + 1, MissingResult(nodata));
   TextCursor c;
   StartSearch search(start);
@@ -436,7 +483,7 @@ void FindStartDate(LogStream& log, const std::string& name, double nodata, const
   }
   if (!found) {
     log << "FATAL: \nfile " << f.fileName << " dosnt contain date " << DateText(start, kAlignedDate.TimeAfter(", "))
-        << "(feof)!" << search.Hint() << "[end-entry]";
+        << "(feof)!" << search.Hint() << NamesLineNote(namesLine, f) << "[end-entry]";
     throw 51;
   }
   f.equalValues = false;

@@ -54,10 +54,22 @@ void abflussmodellklasse::OpenObservedDischarge() {
   }
   if (state == TimeSeriesTable::kReadError) FailObservedFile(*table);
   observed = std::move(table);
-  *log << "INFO: looking for starting date in " << observedFileName;
   observedColumns = static_cast<int>(observed->ColumnCount());
-  for (int& c : observedColumn)
-    if (c > observedColumns) c = 0;
+  // A descriptor naming a column the file does not have compares nothing: its outlet's
+  // efficiency would read as a perfect fit.
+  for (int i = 1; i < static_cast<int>(observedColumn.size()); ++i) {
+    int& c = observedColumn[static_cast<size_t>(i)];
+    if (c <= observedColumns) continue;
+    int code = 0;
+    while (code < codes.maxCode && codes.Internal(code) != i) ++code;
+    *log << "WARNING: [routing_model]: the column descriptor of sub-basin " << code << " names column "
+         << c << " of the observed discharge file " << observedFileName << ", which has " << observedColumns
+         << " value column" << (observedColumns == 1 ? "" : "s") << " (counted from 1 behind the date fields): "
+         << "the sub-basin's discharge is compared with no observation, and its efficiency block holds 1.00 as "
+         << "for an outlet without observations. Give the column of its observations, or 0" << "[end-entry]";
+    c = 0;
+  }
+  *log << "INFO: looking for starting date in " << observedFileName;
   window.assign(kObservedWindowRows, std::vector<double>(static_cast<size_t>(observedColumns) + 1, 0.0));
   linearSums.assign(kObservedWindowRows, std::vector<EfficiencyRecord>(subbasinCount + 1));
   logSums.assign(kObservedWindowRows, std::vector<EfficiencyRecord>(subbasinCount + 1));

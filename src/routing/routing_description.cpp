@@ -330,7 +330,8 @@ class DescriptionReader {
   size_t lastFound_ = 0;  // where it stands
 };
 
-void CheckTributary(const SubbasinCodes& codes, int code, int tg, int k, bool lineBreak, DescriptionReader& r) {
+void CheckTributary(const SubbasinCodes& codes, int code, int tg, int k, bool lineBreak, DescriptionReader& r,
+                    const char* keyword) {
   if (!codes.Exists(code))
     r.Refuse("there cant be a tributary with code " + std::to_string(code) + " for no subbasin (according to zones)" +
                  r.KeywordNote() + (lineBreak ? "\n" : ""),
@@ -340,7 +341,11 @@ void CheckTributary(const SubbasinCodes& codes, int code, int tg, int k, bool li
                  std::to_string(code) +
                  ") is equal to subbasin code!\nIt is not allowed to rout the outflow of a subbasin back into \nthe "
                  "same subbasin. Use a reservoir instead." +
-                 (lineBreak ? "\n" : ""),
+                 // Most often the line stands in the wrong place: name the place it belongs.
+                 "\nThe " + keyword + " entry of sub-basin " + std::to_string(code) + " stands under its own TG " +
+                 std::to_string(tg) + ": an " + keyword + " entry routes a tributary's discharge to the outlet of " +
+                 "the TG it stands under, so move it under the TG of the sub-basin that " + std::to_string(code) +
+                 " flows into (a reservoir, SP, holds water back inside a sub-basin)" + (lineBreak ? "\n" : ""),
              41);
 }
 
@@ -468,7 +473,7 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
     ChannelEntry c;
     c.at = r.lastFound_;
     c.code = r.Int("the tributary code", entry, 41);
-    CheckTributary(codes, c.code, d.code, k, true, r);
+    CheckTributary(codes, c.code, d.code, k, true, r, "OL");
     // The values are named with the tributary the user wrote.
     c.p = r.Channel("OL " + std::to_string(c.code), c.at);
     d.ol.push_back(std::move(c));
@@ -482,7 +487,7 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
     ChannelEntry c;
     c.at = r.lastFound_;
     c.code = r.Int("the first tributary code", entry, 41);
-    CheckTributary(codes, c.code, d.code, k, false, r);
+    CheckTributary(codes, c.code, d.code, k, false, r, "SUMTRIB");
     // Further tributaries: "&code" up to the next blank, "(" or "k".
     const std::string& s = r.t_.Text();
     while (r.t_.Pos() < s.size()) {
@@ -499,7 +504,7 @@ RoutingDescription ParseRoutingDescription(const std::string& text, int number, 
       if (!(next >= '0' && next <= '9') && next != '-' && next != '+')
         r.Error("a tributary code must follow & without a blank", entry, 41);
       const int member = r.Int("a tributary code after &", entry, 41);
-      CheckTributary(codes, member, d.code, k, false, r);
+      CheckTributary(codes, member, d.code, k, false, r, "SUMTRIB");
       c.members.push_back(member);
     }
     c.p = r.Channel("SUMTRIB " + std::to_string(c.code), c.at);

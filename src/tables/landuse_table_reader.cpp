@@ -14,12 +14,33 @@ namespace {
 const char* const kMethodKeywords[] = {"VariableDayCount", "DynamicPhenology_1", "DynamicPhenology_2",
                                        "DynamicPhenology_3", "DynamicPhenology_4"};
 
+// The word a line gives the key "method" ("method = <word>"), before any remark; false
+// where no "method" is followed by "=".
+bool MethodWord(const std::string& line, std::string& word) {
+  const std::string text = line.substr(0, line.find('#'));
+  size_t eq = std::string::npos;
+  for (size_t at = text.find("method"); at != std::string::npos && eq == std::string::npos;
+       at = text.find("method", at + 1)) {
+    const size_t after = std::min(text.find_first_not_of(" \t", at + 6), text.size());
+    if (after < text.size() && text[after] == '=') eq = after;
+  }
+  if (eq == std::string::npos) return false;
+  const size_t begin = std::min(text.find_first_not_of(" \t", eq + 1), text.size());
+  word = text.substr(begin, text.find_first_of(" \t\r;{}", begin) - begin);
+  if (word.size() >= 2 && word.front() == '"' && word.back() == '"') word = word.substr(1, word.size() - 2);
+  return true;
+}
+
+bool IsMethodKeyword(const std::string& word) {
+  return std::find(std::begin(kMethodKeywords), std::end(kMethodKeywords), word) != std::end(kMethodKeywords);
+}
+
 // The method keyword of a keyword-format entry's first line, or empty for the old format.
+// The method is a whole word: "VariableDayCounts" is none.
 std::string MethodKeyword(const std::string& line) {
-  if (line.find("method") == std::string::npos || line.find('{') == std::string::npos) return std::string();
-  for (const char* keyword : kMethodKeywords)
-    if (line.find(keyword) != std::string::npos) return keyword;
-  return std::string();
+  std::string word;
+  if (line.find('{') == std::string::npos || !MethodWord(line, word) || !IsMethodKeyword(word)) return std::string();
+  return word;
 }
 
 // An entry as a message names it: its position, its first two words (code and name) and its line.
@@ -41,21 +62,13 @@ std::string EntryText(int i, const std::string& firstLine, const std::string& wh
 // either: it sets the key "method" (the keyword form) with a method this table does not
 // know, or with a known one but without the "{" that opens the entry on the same line.
 void RefuseKeywordFormWithoutEntry(LogStream* log, const std::string& line, const std::string& entry) {
-  const std::string text = line.substr(0, line.find('#'));
-  size_t eq = std::string::npos;
-  for (size_t at = text.find("method"); at != std::string::npos && eq == std::string::npos;
-       at = text.find("method", at + 1)) {
-    const size_t after = std::min(text.find_first_not_of(" \t", at + 6), text.size());
-    if (after < text.size() && text[after] == '=') eq = after;
-  }
-  if (eq == std::string::npos) return;
-  const size_t begin = std::min(text.find_first_not_of(" \t", eq + 1), text.size());
-  const std::string method = text.substr(begin, text.find_first_of(" \t\r;{}", begin) - begin);
+  std::string method;
+  if (!MethodWord(line, method)) return;
   std::string known;
   for (const char* keyword : kMethodKeywords) known += std::string(known.empty() ? "" : ", ") + keyword;
   const std::string form = "; an entry of the keyword form begins \"<code> <name> { method = <method>;\" on one line "
                            "and ends with \"}\", an old positional line holds no \"method =\"";
-  if (std::find(std::begin(kMethodKeywords), std::end(kMethodKeywords), method) == std::end(kMethodKeywords))
+  if (!IsMethodKeyword(method))
     EntryFault(log, entry, "the method \"" + method.substr(0, 80) + "\" is none of the land use methods (" + known +
                                "; the old positional form takes no method)" + form);
   EntryFault(log, entry, "the line sets method = " + method + " but holds no \"{\"" + form);

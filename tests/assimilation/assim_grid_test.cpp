@@ -135,6 +135,25 @@ TEST(GridAssimilation, RecordOnNoStepIsSkippedAndTheNextOnesApply) {
        at = console.find("falls on no step", at + 1))
     ++warnings;
   EXPECT_EQ(warnings, 2u);
+  // The later record of an hour replaces the earlier, at its step; what stands behind a grid
+  // file is a remark, and the records after it apply.
+  b.WriteGridList("g.txt", {"2001 7 1 3 " + b.Path("a.asc") + " # first look", "2001 7 1 3 30 " + b.Path("b.asc"),
+                            "2001 7 1 5 " + b.Path("c.asc") + " checked 2 times"});
+  auto later = b.Make(error);
+  ASSERT_EQ(error, 0) << b.log.console();
+  b.Fill(solid, 0.0);
+  for (int h : {1, 3, 4, 5}) {
+    later->Run(AssimBasin::Date(2001, 7, 1, h));
+    EXPECT_EQ(solid[1][1], h < 3 ? 0.0 : h < 5 ? 22.0 : 33.0) << "hour " << h;
+  }
+  const std::string all = b.log.console();
+  EXPECT_EQ(all.find("falls on no step", console.size()), std::string::npos) << all;
+  EXPECT_EQ(all.find("is no record of the list"), std::string::npos) << all;
+  EXPECT_NE(all.find("the record of line 7 of " + b.Path("g.txt") + " (2001 7 1 3) is of the hour of the record "
+                     "above it (line 6): a record applies at the first step of its hour, so the later record of an "
+                     "hour replaces the earlier"),
+            std::string::npos)
+      << all;
 }
 
 TEST(GridAssimilation, SplitAndGlacierWeighingKeepTheAssimilatedTotalInEveryCell) {

@@ -27,7 +27,8 @@ ModuleOwner<data_assimilation> MakeLakeRule(AssimBasin& b, const std::string& li
 }  // namespace
 
 // The model's own layout also with a minute column, as station files may have one: the
-// records apply as without it, each at the first step of its hour.
+// records apply as without it, each at the first step of its hour, and the later record of
+// an hour replaces the earlier. What stands behind a level is a remark.
 TEST(ReservoirAssimilation, LevelsSetVolumeAndLevelOnTheirDatesInBothLayouts) {
   for (int variant = 0; variant < 4; ++variant) {
     const char* options = variant == 1 ? " format = orvel; " : variant == 2 ? " format = xbafux; " : "";
@@ -37,14 +38,14 @@ TEST(ReservoirAssimilation, LevelsSetVolumeAndLevelOnTheirDatesInBothLayouts) {
     const bool bafu = std::string(options).find("bafu") != std::string::npos;
     if (bafu)
       b.WriteFile("levels.txt", "station\nunits\n-----\n" + BafuLine(2001, 6, 30, 12, 409.0) +
-                                    BafuLine(2001, 7, 1, 2, 405.5) + BafuLine(2001, 7, 1, 4, -9999.0) +
+                                    BafuLine(2001, 7, 1, 2, 404.0) + BafuLine(2001, 7, 1, 2, 405.5) + BafuLine(2001, 7, 1, 4, -9999.0) +
                                     BafuLine(2001, 7, 1, 5, 399.0));
     else if (minutes)
-      b.WriteFile("levels.txt", std::string(kOrvelHeader) + "2001 6 30 12 0 409.0\n2001 7 1 2 0 405.5\n"
+      b.WriteFile("levels.txt", std::string(kOrvelHeader) + "2001 6 30 12 0 409.0\n2001 7 1 2 0 404\n2001 7 1 2 30 405.5\n"
                                                             "2001 7 1 4 30 -9999\n2001 7 1 5 15 399\n");
     else
       b.WriteFile("levels.txt", std::string(kOrvelHeader) +
-                                    "2001 6 30 12 409.0\n2001 7 1 2 405.5\n2001 7 1 4 -9999\n2001 7 1 5 399.0\n");
+                                    "2001 6 30 12 409.0\n2001 7 1 2 405.5 # checked\n2001 7 1 4 -9999\n2001 7 1 5 399.0 m\n");
     int error = -1;
     auto m = MakeLakeRule(b, "levels.txt", options, error);
     ASSERT_EQ(error, 0) << b.log.console();
@@ -65,6 +66,7 @@ TEST(ReservoirAssimilation, LevelsSetVolumeAndLevelOnTheirDatesInBothLayouts) {
     EXPECT_EQ(lake.updates, 2);
     EXPECT_EQ(lake.volume, 0.0);
     EXPECT_EQ(lake.level, 399.0);
+    EXPECT_EQ(b.log.console().find("falls on no step"), std::string::npos) << b.log.console();
   }
 }
 

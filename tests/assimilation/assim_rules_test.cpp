@@ -215,6 +215,27 @@ TEST(AssimilationRules, EveryRefusedRuleEndsTheConstructionWithItsCode) {
          return AssimBasin::GridRule("snowstorage_solid", b.Path("h.txt"));
        },
        1205, "line 7: the record 2001 7 2 3 is dated before the record above it (2001 7 3 3)"},
+      {"minute 60",
+       [](AssimBasin& b) {
+         b.AddSnowGrids(false);
+         b.WriteGridList("h.txt", {"2001 7 2 3 a.asc", "2001 7 3 3 60 a.asc"});
+         return AssimBasin::GridRule("snowstorage_solid", b.Path("h.txt"));
+       },
+       1205, "h.txt, line 7: the record 2001 7 3 3 gives the minute '60' behind its hour: a minute is a whole number "
+             "0 to 59 (or leave it out)"},
+      {"minute 59.9",
+       [](AssimBasin& b) {
+         b.AddSnowGrids(false);
+         b.WriteGridList("h.txt", {"2001 7 3 3 59.9 a.asc"});
+         return AssimBasin::GridRule("snowstorage_solid", b.Path("h.txt"));
+       },
+       1205, "line 6: the record 2001 7 3 3 gives the minute '59.9'"},
+      {"minute -1 of a level list",
+       [](AssimBasin& b) {
+         b.WriteFile("m.txt", "levels\na b c d 1\na b c d 2\na b c d 3\na b c d w\n2001 7 3 3 -1 405\n");
+         return AssimBasin::ReservoirRule(1, b.Path("m.txt"));
+       },
+       1205, "m.txt, line 6: the record 2001 7 3 3 gives the minute '-1'"},
       {"bafu line after the start without a date",
        [](AssimBasin& b) {
          b.WriteFile("late.txt", "h1\nh2\nh3\n                      2001 07 02 03    405.20\nnote\n");

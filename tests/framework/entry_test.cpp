@@ -71,7 +71,9 @@ TEST(Entry, OptionsWrittenOtherwiseEndTheProgramBeforeAnyRun) {
     EXPECT_NE(r.output.find(fix), std::string::npos) << args << "\n" << r.output;
     EXPECT_EQ(r.output.find("error opening none.ctl"), std::string::npos) << args;
   }
-  ProgramRun alike = RunProgram(dir, "-diagfile:d.xml -mode:routing none.ctl -diagfile:d.xml -mode:routing", "d.xml");
+  ProgramRun alike = RunProgram(
+      dir, "-diagfile:d.xml -mode:routing -diaglevel:INFO none.ctl -diagfile:d.xml -mode:routing -diaglevel:info",
+      "d.xml");
   EXPECT_NE(alike.output.find("error opening none.ctl"), std::string::npos) << alike.output;
 }
 

@@ -47,6 +47,17 @@ TEST_F(ControlFileTest, SeeksWholeFirstWordsOnly) {
   EXPECT_NE(cap_.console().find(" begins with [routing_model])"), std::string::npos) << cap_.console();
 }
 
+// A heading that differs from the section sought by a letter or two is named with its
+// line; one farther off is another section.
+TEST_F(ControlFileTest, MissingSectionNamesTheNearestHeading) {
+  Use("[soil_modelling]\n1\n[snow_modell]\n2\n");
+  EXPECT_EQ(CodeOf([&] { obj_.SeekControlKey("[snow_model]", true); }), 17);
+  EXPECT_NE(cap_.console().find("begins with [snow_model]; the section heading [snow_modell] (line 3) is the nearest: "
+                                "write it [snow_model])"),
+            std::string::npos)
+      << cap_.console();
+}
+
 TEST_F(ControlFileTest, KeyOnLastLineWithoutLineBreakIsFound) {
   // The whole word is there; only the line break is missing.
   Use("a\n[last]");

@@ -288,11 +288,13 @@ TEST(ReadNumberRow, CommasAndSemicolonsSeparateAsInTheLists) {
   }
   // A comma between two digits, and a value left out between two separators, refused with
   // what the message says of them.
-  for (const char* bad : {"2,5 2,5", "2.0,2.5", "1, 2,5", "2.0,, 3.0", "1 , ;2", "1;;-2"}) {
+  // A typeset minus (U+2212) or en dash (U+2013) is refused as a number, and named.
+  for (const char* bad : {"2,5 2,5", "2.0,2.5", "1, 2,5", "2.0,, 3.0", "1 , ;2", "1;;-2", "1 \xE2\x88\x92" "5",
+                          "\xE2\x80\x93" "0.5"}) {
     EXPECT_FALSE(ReadNumberRow(bad, 12, v, refused)) << bad;
     EXPECT_NE(CommaBetweenDigitsNote(refused), "") << bad << ": " << refused;
   }
-  EXPECT_EQ(refused, ";;");
+  EXPECT_NE(CommaBetweenDigitsNote("\xE2\x88\x92" "5").find("the minus sign U+2212"), std::string::npos);
   size_t beyond = 0;
   EXPECT_TRUE(ReadNumberRow("1, 2, 3, 4;5 # and more", 3, v, refused, &beyond));
   EXPECT_EQ(beyond, 2u);

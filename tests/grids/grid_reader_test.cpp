@@ -121,6 +121,12 @@ TEST_F(Reader, BadHeadersEndWith22BeforeAnythingIsAllocated) {
     EXPECT_EQ(Read("bad.asc"), 22) << text;
   }
   EXPECT_NE(m.log.console().find("error reading ascii value #4 from"), std::string::npos);
+  // The value is named with every digit it holds, not rounded to a whole number.
+  Write("bad.asc", "ncols 3\nnrows 12345678901.5\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n1");
+  EXPECT_EQ(Read("bad.asc"), 22);
+  EXPECT_NE(m.log.console().find("nrows must be a whole number from 1 to 10000000 (it gives 12345678901.5)"),
+            std::string::npos)
+      << m.log.console();
 }
 
 TEST_F(Reader, ShortAsciiGridNamesRowAndColumn) {

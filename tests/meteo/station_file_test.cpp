@@ -181,6 +181,44 @@ TEST(StationFileReader, MalformedFilesEndWithTheirCodes) {
   for (const char* record : {"1999-01-01 1 5\n", "1999 1 1 01:00 5\n", "1999 1 1 1.0 5\n", "1999/1/1 1 5\n"})
     EXPECT_EQ(codeOf(head + record, true), 73) << record;
   EXPECT_EQ(codeOf(head + "1999 1 1 1-5.5\n", true), 0);
+  // A number behind the values the header gives (a flag behind each value) does not fit
+  // the columns; a remark there does.
+  EXPECT_EQ(codeOf(head + "1999 1 1 1 5 0\n", true), 73);
+  EXPECT_EQ(codeOf(head + "1999 1 1 1 5 # checked\n", true), 0);
+  EXPECT_EQ(codeOf(head + "1999 1 1 1 5\n1999 1 1 2 5 1\n", true), 0);  // not read at the start
+  // The message of a file whose start record (1999-01-01 1 h, or as given) cannot be taken.
+  auto refusalOf = [&](const std::string& text, int additional, int hour = 1) {
+    CapturedLog log;
+    StationFile f = MakeFile(dir, text, additional);
+    AnalyzeStationFile(log.log(), "t", N, f);
+    EXPECT_THROW(FindStartDate(log.log(), "t", N, Date(1999, 1, 1, hour), f), int);
+    return log.console();
+  };
+  EXPECT_NE(refusalOf(head + "1999 1 1 5.0 5\n", 0, 5)
+                .find("line 6: '1999 1 1 5.0 5'\nthe hour '5.0' is no whole number; a record begins with the year, "
+                      "month, day and hour as whole numbers of their own"),
+            std::string::npos);
+  // Additional columns stand between the date and the values.
+  const std::string flagged = "x\nYY MM DD HH q 1 2\nYY MM DD HH q 3 4\nYY MM DD HH q 5 6\nn\n";
+  {
+    CapturedLog log;
+    StationFile f = MakeFile(dir, flagged + "1999 1 1 1 7 5 6\n", 1);
+    AnalyzeStationFile(log.log(), "t", N, f);
+    FindStartDate(log.log(), "t", N, Date(1999, 1, 1, 1), f);
+    EXPECT_EQ(f.values[1], 5.0);
+    EXPECT_EQ(f.values[2], 6.0);
+  }
+  EXPECT_NE(refusalOf(flagged + "1999 1 1 1 5 0 6 0\n", 1)
+                .find(", line 6: the number '0' stands behind the 2 station values that line 2 gives (behind the "
+                      "date and AdditionalColumns=1 columns)"),
+            std::string::npos);
+  // Without the names line the first record stands on line 5: the message names that line.
+  const std::string unnamed = "x\nYY MM DD HH 1\nYY MM DD HH 2\nYY MM DD HH 3\n";
+  EXPECT_NE(refusalOf(unnamed + "1999 1 1 1 5\n1999 1 1 2 5\n", 0)
+                .find("reads as a record dated 1.1.1999 1:0: line 5 is the line of the station names, which the "
+                      "file lacks"),
+            std::string::npos);
+  EXPECT_EQ(codeOf(unnamed + "1999 1 1 0 5\n1999 1 1 1 5\n", true), 0);
   {
     CapturedLog iso;
     StationFile f = MakeFile(dir, "x\nYY MM DD HH mm 1\nYY MM DD HH mm 2\nYY MM DD HH mm 3\nn\n2019-11-01 00:00 5\n");
@@ -262,6 +300,21 @@ TEST(StationFileReader, AValueAtTheNoDataBoundIsDataWithOneWarning) {
                                       "value 9999 of [temperature] (the largest 9999.5) and count as missing");
     EXPECT_EQ(above != std::string::npos, atStart) << console;
   }
+  // Where the file goes on behind the block the count stops at, the WARNING says so.
+  CapturedLog log;
+  StationFile f = MakeFile(dir, "t\nYY MM DD HH 1 2\nYY MM DD HH 1 2\nYY MM DD HH 1 2\nn\n2001 1 1 1 -9999 9999.5\n"
+                                "2001 1 1 2 2 -9999\n2001 1 1 3 9999 3\n");
+  AnalyzeStationFile(log.log(), "temperature basin", N, f);
+  FindStartDate(log.log(), "temperature basin", N, Date(2001, 1, 1, 1), f);
+  f.blockSize = 1;
+  f.readIndex = 2;
+  EXPECT_FALSE(NextStationRecord(log.log(), "temperature basin", N, Date(2001, 1, 1, 3).Key(), f));
+  EXPECT_NE(log.console().find("1 of the 4 values of lines 6 to 7 lie above the no-data value 9999 of [temperature] "
+                               "(the largest 9999.5) and count as missing: if they are data, give [temperature] a "
+                               "no-data value above them. This is said once per file, so the lines after line 7 are "
+                               "not counted"),
+            std::string::npos)
+      << log.console();
 }
 
 // Records follow each other by the file's step: hour 24 is 0 h of the next day, a record of

@@ -130,7 +130,11 @@ TEST(RoutingDescription, RefusesBadControlFilesWithCodeAndMessage) {
       {"TG area zero", ok, "TG 1 (AE=0, AF=1)\nend\n", 41, "sub-basin area must be positive"},
       {"TG area factor zero", ok, "TG 1 (AE=10, AF=0)\nend\n", 41, "area factor must be positive"},
       {"OL code unknown", ok, "TG 3 (AE=60, AF=1)\nOL 8 " + ch + "\nend\n", 41, "tributary with code 8"},
-      {"OL into itself", ok, "TG 3 (AE=60, AF=1)\nOL 3 " + ch + "\nend\n", 41, "is equal to subbasin code"},
+      {"OL into itself", ok, "TG 3 (AE=60, AF=1)\nOL 3 " + ch + "\nend\n", 41,
+       "is equal to subbasin code!\nIt is not allowed to rout the outflow of a subbasin back into \nthe same "
+       "subbasin. Use a reservoir instead.\nThe OL entry of sub-basin 3 stands under its own TG 3: an OL entry routes "
+       "a tributary's discharge to the outlet of the TG it stands under, so move it under the TG of the sub-basin that "
+       "3 flows into"},
       {"OL value unreadable", ok, "TG 3 (AE=60, AF=1)\nOL 1 (km=x)\nend\n", 38, "entry OL 1: cannot read the channel"},
       {"OL values missing", ok, "TG 3 (AE=60, AF=1)\nOL 1 (km=1, kf=1)\nend\n", 38, "entry OL 1: bm and the values after it are missing: the entry holds 2 (km, kf)"},
       // Channel values no channel can have, each named with its entry, key and value.

@@ -68,6 +68,26 @@ TEST(RoutingEfficiency, MissingObservedFileMeansNoComparison) {
   EXPECT_EQ(ReadTextFile(b.dir.file("qstat.txt")).find("R-SQUARE"), std::string::npos);
 }
 
+// A descriptor naming a column the file does not have is named at the start: the outlet
+// is compared with nothing, and its block holds 1.00 as one without observations.
+TEST(RoutingEfficiency, ADescriptorBeyondTheFilesColumnsIsNamed) {
+  CapturedLog log;
+  RoutingBasin b;
+  const std::string settings =
+      RoutingBasin::Settings("1 100 10 1", "qstat.txt 2001", DataFile("efficiency_observed.txt"), "1\n1 2");
+  auto m = b.Start(b.Control(settings, "TG 1 (AE=10, AF=1)\nend\n"), log.log());
+  ASSERT_TRUE(m->observed != nullptr) << log.console();
+  EXPECT_EQ(m->observedColumn[1], 0);
+  EXPECT_NE(log.console().find("[routing_model]: the column descriptor of sub-basin 1 names column 2 of the observed "
+                               "discharge file " + DataFile("efficiency_observed.txt") + ", which has 1 value column "
+                               "(counted from 1 behind the date fields)"),
+            std::string::npos)
+      << log.console();
+  for (int t = 0; t < 5; ++t) m->RunTimeStep(StepDate(t), 1, 1);
+  m.Release();
+  EXPECT_NE(ReadTextFile(b.dir.file("qstat.txt")).find("LIN. R-SQUARE\t0\t1.0"), std::string::npos);
+}
+
 }  // namespace
 
 namespace {

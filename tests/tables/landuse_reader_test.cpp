@@ -144,6 +144,8 @@ TEST(LanduseReader, EntryLinesAndBraces) {
            "Albedo=1 2; rsc=1 2; LAI=1 2; Z0=1 2; VCF=1 2; RootDepth=1 2; AltDep=0 0 }\n");
   ASSERT_EQ(one.error, 0) << one.log.console();
   EXPECT_EQ(one.table[1].altitudeGradient, std::vector<double>(3, 0.0));
+  Read quoted("1\n" + Entry("\"VariableDayCount\""));
+  EXPECT_EQ(quoted.error, 0) << quoted.log.console();
   // Without "{" on the first line the entry is no keyword entry, and no old positional line
   // either: named so.
   Read split("1\n10 x method = VariableDayCount\n{ RootDist = 1; }\n");
@@ -212,6 +214,9 @@ TEST(LanduseReader, BadEntriesEndTheRunWithTheirText) {
        "land use entry 1, \"10 x\" at line 2: its closing \"}\" is missing: line 4 begins another entry \"11 y {"},
       {"1\n10 x { method = VariableDayCount;\n RootDist = 1;\n[soil_table]\n}\n", "line 4 begins the section"},
       {"1\n10 x {method=DynamicPhenology1; }\n", "the method \"DynamicPhenology1\" is none of the land use methods"},
+      // A method is a whole word: one that begins with a method's name is none.
+      {"1\n" + Entry("VariableDayCounts"), "the method \"VariableDayCounts\" is none of the land use methods"},
+      {"1\n" + Entry("VariableDayCount_2"), "the method \"VariableDayCount_2\" is none of the land use methods"},
   };
   for (const Case& c : cases) {
     Read r(c.section);
