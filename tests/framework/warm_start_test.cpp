@@ -1248,6 +1248,12 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
       LateStartRow("DynamicPhenology_4 started late in the year, broken before the starts", "DynamicPhenology_4", 2, 3),
       LateStartRow("DynamicPhenology_4 started late in the year, broken after the year's end", "DynamicPhenology_4", 6,
                    12),
+      // Its leaves fall on the start day and fall on into January: broken after 30 and after
+      // 31 December.
+      LateStartRow("DynamicPhenology_4 started late in the year, broken the day before the year's end",
+                   "DynamicPhenology_4", 4, 10),
+      LateStartRow("DynamicPhenology_4 started late in the year, broken at the year's end", "DynamicPhenology_4", 5,
+                   10),
       {"the radiation correction computed every 2nd step in daily steps, broken after day 3",
        [](const TempDir& d, std::string& c) {
          StepsOf(d, c, 1440);
