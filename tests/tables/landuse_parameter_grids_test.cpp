@@ -731,7 +731,9 @@ TEST(LanduseParameterGrids, ALateSeasonWithItsLeafFallCarriesToItsEnd) {
       lai.push_back(b.Grid("leaf_area_index1")[1][1]);
       const double* list = b.h.d->landuseGrids.fixDays[1][1][1];
       for (int e = 2; e <= 4; ++e) {
-        if (list[e] > 0) ASSERT_LE(list[e - 1], list[e]) << "day " << k << ", fix point " << e;
+        if (list[e] > 0) {
+          ASSERT_LE(list[e - 1], list[e]) << "day " << k << ", fix point " << e;
+        }
       }
     }
     EXPECT_EQ(b.Grid("StartDayOfLeaveFall")[1][1], startDay);
