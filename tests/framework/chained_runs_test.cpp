@@ -232,6 +232,12 @@ TEST(ChainedRuns, TheStateCopiedBesideTheControlFileContinuesTheRun) {
   }
   fs::copy_file(chain.file("output/soil_state.txt"), chain.file("soil_state.txt"),
                 fs::copy_options::overwrite_existing);
+  // The storage file read from output/ again, the grids beside the control file now copies of
+  // the recorded ones, byte for byte: the state recorded, read whole.
+  ASSERT_EQ(RunIn(chain, ChainedControl(control, "", 16, 31, true, "output/"), &out), 0) << out;
+  EXPECT_NE(out.find("in output/soil_state.txt: its 15 state files read agree with its record"), std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("WARNING: warm start"), std::string::npos) << out;
   ASSERT_EQ(RunIn(chain, ChainedControl(control, "", 16, 31, true, ""), &out), 0) << out;
   EXPECT_NE(out.find("warm start from the state at the end of the step of 16.01.1985 00:00 in soil_state.txt: its "
                      "15 state files read agree with its record"),
