@@ -697,6 +697,7 @@ struct RecordCheck {
   int edited = 0;                    // those of them that differ from it
   bool mostDiffer = false;           // most of them but not all: a copy taken while a run moved its state
   std::vector<std::string> instead;  // files read under a recorded name, elsewhere than the record has them
+  std::vector<std::string> copies;   // such files that hold the recorded bytes: the state recorded
   std::vector<std::string> lost;     // recorded files a reader looked for and did not find
   std::vector<std::string> unread;   // recorded files of the state a reader knows it does not read
 };
@@ -811,6 +812,7 @@ void FindReadElsewhere(RecordCheck& check, const std::vector<std::string>& files
       unsigned long long bytes = 0, checksum = 0;
       if (FileFingerprint(path, bytes, checksum) && bytes == f.bytes && checksum == f.checksum) {
         check.checked.push_back(recordedPath);
+        check.copies.push_back(path);
         break;
       }
       check.instead.push_back(path);
@@ -890,6 +892,7 @@ void WarnOfUnlistedGrids(const RecordCheck& check, const std::vector<std::string
   std::vector<std::string> unlisted;
   for (const std::string& path : RunFiles::Current().StateReadPaths()) {
     bool listed = std::find(check.instead.begin(), check.instead.end(), path) != check.instead.end() ||
+                  std::find(check.copies.begin(), check.copies.end(), path) != check.copies.end() ||
                   std::find(storageFiles.begin(), storageFiles.end(), path) != storageFiles.end();
     for (const EndStateRecord::File& f : check.record.files)
       listed = listed || RecordedFile(f.name, check.storagePath) == Absolute(path);
