@@ -399,12 +399,10 @@ void ModellApplication::BuildRouting(const ModuleInputs& in) {
   }
   TraceBuilt("schneemodellklasse: storage file");
 
-  // A warm start continues the rhythm of a radiation correction computed every n-th step.
-  // Its stack is read where the record of the storage file lists it.
+  // A warm start continues the rhythm of a radiation correction computed every n-th step,
+  // whose stack lies beside the storage file.
   const char* storageName = m.soil->GetStorageFileName();
-  m.radiationCorrection->ContinueRhythm(
-      m.soil->readInitialGrids != 0,
-      storageName ? MakePath(in.output.initialStateDirectory, storageName) : std::string());
+  m.radiationCorrection->ContinueRhythm(m.soil->readInitialGrids != 0, storageName ? storageName : std::string());
 }
 
 void ModellApplication::BuildOutputAndAssimilation(ModuleInputs& in) {

@@ -62,6 +62,18 @@ std::vector<std::pair<std::string, std::string>>& UnreadStateFiles() {
   return files;
 }
 
+// The state files read whose state the run does not carry on whole, with why.
+std::vector<std::pair<std::string, std::string>>& StateNotCarried() {
+  static std::vector<std::pair<std::string, std::string>> files;
+  return files;
+}
+// The state grids a module reads only by a read flag this run does not set: path, the module
+// and the flag.
+std::vector<std::pair<std::string, std::string>>& StateGridsNotRead() {
+  static std::vector<std::pair<std::string, std::string>> files;
+  return files;
+}
+
 // The files noted, ending the collection of the run's end state.
 std::vector<EndStateFile> TakeLedger() {
   staging = false;
@@ -186,6 +198,16 @@ void NoteStateFileMissing(const std::string& path, const std::string& without) {
 void NoteStateFileNotRead(const std::string& path, const std::string& why) {
   std::lock_guard<std::mutex> lock(LedgerMutex());
   UnreadStateFiles().emplace_back(path, why);
+}
+
+void NoteStateNotCarried(const std::string& path, const std::string& why) {
+  std::lock_guard<std::mutex> lock(LedgerMutex());
+  StateNotCarried().emplace_back(path, why);
+}
+
+void NoteStateGridNotRead(const std::string& path, const std::string& reader) {
+  std::lock_guard<std::mutex> lock(LedgerMutex());
+  StateGridsNotRead().emplace_back(path, reader);
 }
 
 void NoteEndStateFailure(const std::string& path) {
@@ -497,6 +519,8 @@ void StorageFile::BeginRun() {
   Ledger().clear();
   MissingStateFiles().clear();
   UnreadStateFiles().clear();
+  StateGridsNotRead().clear();
+  StateNotCarried().clear();
   ValuesBeyond().clear();
   staging = true;
 }
@@ -673,6 +697,7 @@ struct RecordCheck {
   int edited = 0;                    // those of them that differ from it
   bool mostDiffer = false;           // most of them but not all: a copy taken while a run moved its state
   std::vector<std::string> instead;  // files read under a recorded name, elsewhere than the record has them
+  std::vector<std::string> copies;   // such files that hold the recorded bytes: the state recorded
   std::vector<std::string> lost;     // recorded files a reader looked for and did not find
   std::vector<std::string> unread;   // recorded files of the state a reader knows it does not read
 };
@@ -749,44 +774,68 @@ void CompareFilesRead(RecordCheck& check, const std::vector<std::string>& filesR
            << (check.mostDiffer ? " " : ": edited after the run ") << d.second << "[end-entry]";
 }
 
+// Whether a file's last components are a recorded name (a file of that name elsewhere).
+bool EndsInName(const fs::path& file, const std::string& recordedName) {
+  const fs::path name = fs::path(recordedName).lexically_normal();
+  auto a = file.end(), b = name.end();
+  while (a != file.begin() && b != name.begin() && *std::prev(a) == *std::prev(b)) {
+    --a;
+    --b;
+  }
+  return b == name.begin();
+}
+
+// Whether the file a reader of this run looks for (path) is the recorded file f: the file the
+// record has, or with byName one of its recorded name elsewhere (a state grid named beside the
+// control file whose state the record keeps beside the storage file).
+bool IsRecorded(const std::string& path, const EndStateRecord::File& f, const std::string& storagePath, bool byName) {
+  const fs::path file = Absolute(path);
+  return RecordedFile(f.name, storagePath) == file || (byName && EndsInName(file, f.name));
+}
+
 // A recorded file the run does not read where the record has it, but under the same name
 // elsewhere (the grids beside the control file, the storage file from the output folder):
-// the run then goes on from the cell state of another run or date.
+// the run then goes on from the cell state of another run or date, unless the file read
+// holds the recorded bytes (a copy of it), which is the state recorded.
 void FindReadElsewhere(RecordCheck& check, const std::vector<std::string>& filesRead,
                        const std::vector<std::string>& storageFiles) {
   for (const EndStateRecord::File& f : check.record.files) {
     const fs::path recordedPath = RecordedFile(f.name, check.storagePath);
     if (std::find(check.checked.begin(), check.checked.end(), recordedPath) != check.checked.end()) continue;
-    const fs::path name = fs::path(f.name).lexically_normal();
     for (const std::string& path : filesRead) {
       const fs::path file = Absolute(path);
-      if (file == recordedPath || std::find(storageFiles.begin(), storageFiles.end(), path) != storageFiles.end())
+      if (file == recordedPath || std::find(storageFiles.begin(), storageFiles.end(), path) != storageFiles.end() ||
+          !EndsInName(file, f.name) || std::find(check.instead.begin(), check.instead.end(), path) != check.instead.end())
         continue;
-      // The read file's last components are the recorded name's.
-      auto a = file.end(), b = name.end();
-      while (a != file.begin() && b != name.begin() && *std::prev(a) == *std::prev(b)) {
-        --a;
-        --b;
+      // A copy of the recorded file, byte for byte (a chain whose state was copied on from
+      // folder to folder), is the state recorded.
+      unsigned long long bytes = 0, checksum = 0;
+      if (FileFingerprint(path, bytes, checksum) && bytes == f.bytes && checksum == f.checksum) {
+        check.checked.push_back(recordedPath);
+        check.copies.push_back(path);
+        break;
       }
-      if (b == name.begin() && std::find(check.instead.begin(), check.instead.end(), path) == check.instead.end())
-        check.instead.push_back(path);
+      check.instead.push_back(path);
     }
   }
 }
 
-// Each noted file (its path, what it means) that the record lists, once: added to named and
-// said in a WARNING that names it and the record, then middle, the note and tail.
+// Each noted file (its path, what it means) that the record lists, once: added to named (with
+// byName the path where the record has it) and said in a WARNING that names it and the record,
+// then middle, the note and tail. With byName a file of the recorded name elsewhere counts.
 void WarnOfNotedFiles(const std::vector<std::pair<std::string, std::string>>& noted, const RecordCheck& check,
-                      std::vector<std::string>& named, const char* middle, const char* tail, LogStream* log) {
+                      std::vector<std::string>& named, const char* middle, const char* tail, LogStream* log,
+                      bool byName = false) {
   for (const auto& m : noted)
-    for (const EndStateRecord::File& f : check.record.files)
-      if (RecordedFile(f.name, check.storagePath) == Absolute(m.first) &&
-          std::find(named.begin(), named.end(), m.first) == named.end()) {
-        named.push_back(m.first);
-        if (log)
-          *log << "WARNING: the state file " << m.first << " that the record of " << check.storagePath << middle
-               << m.second << tail << "[end-entry]";
-      }
+    for (const EndStateRecord::File& f : check.record.files) {
+      const std::string name = byName ? RecordedFile(f.name, check.storagePath).string() : m.first;
+      if (!IsRecorded(m.first, f, check.storagePath, byName) || std::find(named.begin(), named.end(), name) != named.end())
+        continue;
+      named.push_back(name);
+      if (log)
+        *log << "WARNING: the state file " << m.first << " that the record of " << check.storagePath << middle
+             << m.second << tail << "[end-entry]";
+    }
 }
 
 // Recorded files a reader looked for and did not find: the run goes on without them, and a
@@ -802,7 +851,40 @@ void WarnOfLostFiles(RecordCheck& check, LogStream* log) {
 // the state this run's control file does not declare): one WARNING names each, with what
 // the run does without it and how to read it.
 void WarnOfUnreadFiles(RecordCheck& check, LogStream* log) {
-  WarnOfNotedFiles(UnreadStateFiles(), check, check.unread, " lists is not read by this run: ", "", log);
+  WarnOfNotedFiles(UnreadStateFiles(), check, check.unread, " lists is not read by this run: ", "", log, true);
+  std::vector<std::string> named;
+  WarnOfNotedFiles(StateNotCarried(), check, named, " lists holds state that this run does not carry on: ", "", log);
+}
+
+// Recorded state grids that a module of this run reads only by a read flag the run does not
+// set, and the storage file itself when storageRead is false: one WARNING names them by
+// module and flag. They start as in a cold start.
+void WarnOfStateNotReadByFlags(RecordCheck& check, bool storageRead, LogStream* log) {
+  std::vector<std::pair<std::string, std::vector<std::string>>> byReader;  // reader, the recorded names
+  for (const EndStateRecord::File& f : check.record.files)
+    for (const auto& m : StateGridsNotRead()) {
+      if (!IsRecorded(m.first, f, check.storagePath, true)) continue;
+      const std::string recorded = RecordedFile(f.name, check.storagePath).string();
+      if (std::find(check.unread.begin(), check.unread.end(), recorded) != check.unread.end()) break;
+      check.unread.push_back(recorded);
+      auto it = std::find_if(byReader.begin(), byReader.end(), [&m](const auto& r) { return r.first == m.second; });
+      if (it == byReader.end()) it = byReader.insert(byReader.end(), {m.second, {}});
+      it->second.push_back(f.name);
+      break;
+    }
+  if ((byReader.empty() && storageRead) || !log) return;
+  std::string parts;
+  for (const auto& r : byReader) parts += (parts.empty() ? "" : "; ") + Listed(r.second) + " (" + r.first + ")";
+  if (!storageRead)
+    parts += std::string(parts.empty() ? "" : "; ") + "the storage file itself, the state of the soil model, routing "
+             "and the snow model (the soil model: the read flag 1 or 2 of [soil_model], \"read the state grids and "
+             "the storage file\")";
+  *log << "WARNING: the storage file " << check.storagePath << " holds the state at the end of the step of "
+       << DateText(check.record.date, kMessageDate) << ", which this run does not read whole: not read are "
+       << parts << ". That state starts as in a cold start, so the run does not go on as the run that wrote it "
+       << "would. Set those read flags to 1 to go on from it; a run meant to start cold needs no storage file under "
+       << "the name its control file gives"
+       << "[end-entry]";
 }
 
 // State grids read that the record does not list (another run's, or none's): one WARNING.
@@ -810,6 +892,7 @@ void WarnOfUnlistedGrids(const RecordCheck& check, const std::vector<std::string
   std::vector<std::string> unlisted;
   for (const std::string& path : RunFiles::Current().StateReadPaths()) {
     bool listed = std::find(check.instead.begin(), check.instead.end(), path) != check.instead.end() ||
+                  std::find(check.copies.begin(), check.copies.end(), path) != check.copies.end() ||
                   std::find(storageFiles.begin(), storageFiles.end(), path) != storageFiles.end();
     for (const EndStateRecord::File& f : check.record.files)
       listed = listed || RecordedFile(f.name, check.storagePath) == Absolute(path);
@@ -921,8 +1004,22 @@ void StorageFile::CheckEndState(const std::vector<std::string>& filesRead, const
     FindReadElsewhere(check, filesRead, reads_);
     WarnOfLostFiles(check, log);
     WarnOfUnreadFiles(check, log);
+    WarnOfStateNotReadByFlags(check, true, log);
     WarnOfUnlistedGrids(check, reads_, log);
     TellStateRead(check, runStart, stepMinutes, log);
+  }
+  // The storage file the control file names that this run does not read (the soil model's
+  // read flag 0): the state it records is named when this run leaves it unread.
+  for (const std::string& storagePath : noted_) {
+    if (std::find(reads_.begin(), reads_.end(), storagePath) != reads_.end()) continue;
+    std::string text;
+    RecordCheck check;
+    check.storagePath = storagePath;
+    struct stat st;
+    if (::stat(storagePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !ReadWholeFile(storagePath, text) ||
+        ReadEndStateRecord(text, check.record, nullptr) != 1)
+      continue;
+    WarnOfStateNotReadByFlags(check, false, log);
   }
 }
 

@@ -64,6 +64,16 @@ void NoteStateFileMissing(const std::string& path, const std::string& without);
 // record of a storage file read lists it, CheckEndState names it in a WARNING rather than
 // as an output of the run before.
 void NoteStateFileNotRead(const std::string& path, const std::string& why);
+// Notes a file of the state that this run reads but whose state it does not carry on whole
+// (a part of it the control file does not declare): when the record of a storage file read
+// lists it, CheckEndState names it in a WARNING with why.
+void NoteStateNotCarried(const std::string& path, const std::string& why);
+// Notes a state grid that a module reads only by a read flag that this run leaves at 0, or
+// sets to read other state (reader: the module and the flag that reads it, "the snow model:
+// readgrids 1 of [snow_model]"): where the record of the storage file the control file names
+// lists it, whether the run reads that storage file or not, CheckEndState names it with the
+// others so noted in one WARNING rather than as an output of the run before.
+void NoteStateGridNotRead(const std::string& path, const std::string& reader);
 // Notes a file of the end state that could not be written (its writer raises the failure):
 // the end state is then not moved into place.
 void NoteEndStateFailure(const std::string& path);
@@ -158,7 +168,10 @@ class StorageFile {
   // before the run's first step, which ends at runStart (stepMinutes later), or when the run
   // reads none of the recorded files or others of their names in their place. A storage
   // file without a record (an older layout) gets one INFO; a damaged record is a FATAL
-  // (code 71).
+  // (code 71). The state grids noted as not read (NoteStateGridNotRead) that the record of a
+  // storage file read, or of one noted (NoteStoragePath) that this run does not read, lists
+  // get one WARNING per storage file naming them, their modules and flags (and the storage
+  // file itself when it is not read).
   void CheckEndState(const std::vector<std::string>& filesRead, const ModelDate& runStart, double stepMinutes,
                      LogStream* log);
 

@@ -5,7 +5,9 @@
 #include "framework/date_text.h"
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
+#include "framework/storage_file.h"
 #include "framework/zonalstatistic.h"
+#include "grids/grid_path.h"
 #include "init/defaultini.h"
 #include "init/grid_keys.h"
 
@@ -151,6 +153,10 @@ void defaultini::ReadVariableGrids() {
       ReadStartupGrid(spec, g, "variable_grids");
       AdoptGrid(g);
     } else {
+      if (WrittenAsState(spec.writeCode))
+        NoteStateGridNotRead(MakePath(output.inputDirectory, spec.fileName),
+                             "[variable_grids]: the read flag 1 of variable grid " + std::to_string(i) + " (" +
+                                 internalName + ")");
       g = NewOwnedGrid(firstRow, lastRow);
       double** zones = GridValues(1);
       for (int r = firstRow; r <= lastRow; ++r)

@@ -113,13 +113,32 @@ double ValueFromCellDays(const double* cellDays, const double* values, int n, in
   // A fix day the phenology has not set yet (a start to come) ends no interval: the value
   // stays at the one before it, as between the fix points of a dynamic row's dormancy.
   if (!(cellDays[e] > 0.0)) return values[e - 1];
+  // After the last fix day (moved forward by a leaf fall) the line runs on to the first fix
+  // day of the next year, as the row's own line wraps; the days of a season carried into
+  // the next year count on past the end of the start's year.
+  if (e == n && day > cellDays[n]) {
+    const double next = cellDays[1] + 366.0 + seasonShift;
+    return next > cellDays[n] ? Line(cellDays[n], values[n], next, values[1], std::min<double>(day, next)) : values[n];
+  }
+  // Between two fix days the value lies between their values, whatever the list holds.
+  if (e >= 2 && cellDays[e - 1] > 0.0 && cellDays[e - 1] <= cellDays[e])
+    return Line(cellDays[e - 1], values[e - 1], cellDays[e], values[e],
+                std::max<double>(day, cellDays[e - 1]));
   return Line(cellDays[e - 1], values[e - 1], cellDays[e], values[e], day);
 }
 
 int CellSeasonShift(const double* cellDays, int n, int startDay, int day, int previousYearLength) {
   if (startDay <= 0 || day >= startDay) return 0;
-  for (int e = 1; e < n; ++e)
-    if (cellDays[e] == startDay) return cellDays[e + 1] > previousYearLength ? previousYearLength : 0;
+  for (int e = 1; e < n; ++e) {
+    if (cellDays[e] != startDay) continue;
+    // The fix day after the start lies past the end of its year, or a later one does (the
+    // leaf fall moved the one after the start back into the start's year; the days after
+    // it, counted on from that year, lie beyond any day of a year).
+    if (cellDays[e + 1] > previousYearLength) return previousYearLength;
+    for (int k = e + 2; k <= n; ++k)
+      if (cellDays[k] > 366.0) return previousYearLength;
+    return 0;
+  }
   return 0;
 }
 

@@ -51,13 +51,16 @@ int FindCellInterval(const double* cellDays, int n, int day);
 // Value at the day from a cell's fix days; with thresholds (may be null) above 0 at the
 // interval's end, the forcing-unit sum replaces the day as the interpolation variable. An
 // interval whose end is not set yet (0 or below: a start to come) holds its first value.
-// seasonShift as for ValueFromFixPoints (see CellSeasonShift).
+// After the last fix day (a leaf fall moves it forward) the value runs on the line to the
+// first fix point of the next year, as a row's fix points wrap; between two fix days it
+// never leaves their values. seasonShift as for ValueFromFixPoints (see CellSeasonShift).
 double ValueFromCellDays(const double* cellDays, const double* values, int n, int day, const double* thresholds,
                          double forcingSum, int seasonShift = 0);
 // A cell's own fix days after a start late in the year count on past the end of the start's
 // year: the start is the first entry equal to startDay and the entry after it lies beyond
-// previousYearLength. On a day before the start (the next year) the days of the list are
-// then the day plus previousYearLength: that is returned, else 0.
+// previousYearLength, or a later entry beyond 366 (a leaf fall in the start's year moved the
+// entry after the start back into that year). On a day before the start (the next year)
+// the days of the list are then the day plus previousYearLength: that is returned, else 0.
 int CellSeasonShift(const double* cellDays, int n, int startDay, int day, int previousYearLength);
 
 // Monthly value of a list [0..13] (1..12 January to December, 0 December, 13 January) at

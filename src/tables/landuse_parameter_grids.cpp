@@ -274,6 +274,7 @@ void MakeDayGrids(defaultini& d, LanduseParameterGrids& g) {
   if (!g.dynamic) return;
   g.temperatureAvg = UseOrCreate(d, g, "TemperatureAVG", "TemperatureAVG.asc", 0.0);
   const int leafFall = d.FindGrid("StartDayOfLeaveFall");
+  g.leafFallDeclared = leafFall > 0;
   g.leafFallRead = leafFall > 0 && ReadFromItsFile(d, leafFall);
   g.leafFallStart = UseOrCreate(d, g, "StartDayOfLeaveFall", "StartDayOfLeaveFall.asc", 0.0);
   const int supplied = d.FindGrid("TemperatureMOVAVG7");
@@ -360,7 +361,18 @@ void WarnOfLeafFallNotRead(const defaultini& d, const LanduseParameterGrids& g) 
                << "take its leaf fall again; read it as a variable grid with the other state grids" << "[end-entry]";
       // Where the run before kept it (the record of the storage file read lists it): a WARNING.
       const int p = d.FindGrid("StartDayOfLeaveFall");
-      if (p > 0)
+      // Not declared at all: where the run before kept its phenology (the record lists the
+      // layers' stacks), a WARNING too.
+      if (!g.leafFallDeclared)
+        for (const auto& layer : LayerPhenologyStateFiles(d))
+          NoteStateNotCarried(MakePath(d.output.inputDirectory, layer.first),
+                              "the run before kept the phenology of its cells, but this run's control file does "
+                              "not declare the grid StartDayOfLeaveFall (the day of each cell's leaf fall), so a "
+                              "cell of DynamicPhenology_4 whose leaves fell in the run before may take its leaf fall "
+                              "again. Declare it in [variable_grids] as \"StartDayOfLeaveFall.asc "
+                              "StartDayOfLeaveFall 0 0\", followed by its write code 3 and read flag 1, in the run "
+                              "that writes the state and in the one that reads it");
+      if (p > 0 && g.leafFallDeclared)
         NoteStateFileNotRead(MakePath(d.output.inputDirectory, d.grids[p].fileName),
                              "the grid StartDayOfLeaveFall (the day of each cell's leaf fall) is not read while the "
                              "starts of DynamicPhenology_4 are, so a cell whose leaves fell in the run before may take "

@@ -68,6 +68,7 @@ struct LanduseParameterGrids {
   // [row of the table]: the rule the row follows was read with that state.
   std::vector<char> ruleRead;
   bool leafFallRead = false;  // "StartDayOfLeaveFall" was read from its file
+  bool leafFallDeclared = false;  // the control file declares "StartDayOfLeaveFall"
   // The state stacks read at start-up (the history, each layer's), tied to those written
   // at the end (the levels as read, which RunFiles keys the file read by; null: none read).
   const void* historyReadKey = nullptr;

@@ -138,6 +138,9 @@ void Method6(const LanduseTableEntry& row, CellState& c, int day, int n) {
         if (s < n) c.list[s + 1] += shift;
         for (int e = s - 1; e >= 1; --e)
           if (c.list[e] > at || c.list[e] < 0 || (e > 1 && c.list[e] < c.list[e - 1])) c.list[e] = at - 1;
+        // The fix days stay in order: none after the leaf fall before it.
+        for (int e = s + 1; e <= n; ++e)
+          if (c.list[e] > 0 && c.list[e] < c.list[e - 1]) c.list[e] = c.list[e - 1];
       }
       *c.leafFall = day;
     }

@@ -104,7 +104,12 @@ void NoteLayerStateNotRead(const defaultini& d, const LanduseParameterGrids& g, 
 void RestoreLayerPhenologyState(defaultini& d, LanduseParameterGrids& g) {
   g.ruleRead.assign(d.landuseTable.size(), 0);
   g.layerReadKeys.assign(static_cast<size_t>(g.layers) + 1, nullptr);
-  if (!g.keepsLayerState) return;
+  if (!g.keepsLayerState) {
+    // Rows of DynamicPhenology_1 keep their layer's state in its grids alone.
+    for (int k = 1; k <= g.layers; ++k)
+      if (k >= static_cast<int>(g.startRead.size()) || !g.startRead[k]) NoteLayerStateNotRead(d, g, k);
+    return;
+  }
   std::vector<char> ruleSeen(d.landuseTable.size(), 0), ownRule(d.landuseTable.size(), 0);
   for (int k = 1; k <= g.layers; ++k) {
     if (k >= static_cast<int>(g.startRead.size()) || !g.startRead[k]) {

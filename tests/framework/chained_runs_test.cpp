@@ -232,12 +232,64 @@ TEST(ChainedRuns, TheStateCopiedBesideTheControlFileContinuesTheRun) {
   }
   fs::copy_file(chain.file("output/soil_state.txt"), chain.file("soil_state.txt"),
                 fs::copy_options::overwrite_existing);
+  // The storage file read from output/ again, the grids beside the control file now copies of
+  // the recorded ones, byte for byte: the state recorded, read whole.
+  ASSERT_EQ(RunIn(chain, ChainedControl(control, "", 16, 31, true, "output/"), &out), 0) << out;
+  EXPECT_NE(out.find("in output/soil_state.txt: its 15 state files read agree with its record"), std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("WARNING: warm start"), std::string::npos) << out;
   ASSERT_EQ(RunIn(chain, ChainedControl(control, "", 16, 31, true, ""), &out), 0) << out;
   EXPECT_NE(out.find("warm start from the state at the end of the step of 16.01.1985 00:00 in soil_state.txt: its "
                      "15 state files read agree with its record"),
             std::string::npos)
       << out;
   EXPECT_EQ(out.find("WARNING: warm start"), std::string::npos) << out;
+  ExpectTheWholeRunsRows(whole, chain);
+}
+
+// The docs' recipe for a state kept in a folder of its own: the storage file and the state
+// grids named state/..., the radiation correction computed every 3rd step (its grid beside
+// the control file), and between the runs the storage file and every file its record lists
+// copied into state/. Three runs give the whole run's rows, and the third reads the state
+// the record lists, every file of it, without a WARNING.
+TEST(ChainedRuns, ThreeRunsThroughTheStateFolderOfTheRecipeGiveTheWholeRun) {
+  TempDir whole, chain;
+  const std::string control = CopyExampleBasin(whole, 1);
+  CopyExampleBasin(chain, 1);
+  for (const TempDir* d : {&whole, &chain}) {
+    fs::create_directories(d->file("output/state"));
+    fs::create_directories(d->file("state"));
+  }
+  const auto piece = [&control](int from, int to, bool warm) {
+    std::string c = ChainedControl(control, "state/", from, to, warm, "");
+    for (const auto& [a, b] : {std::pair<std::string, std::string>{"1       # compute in every step",
+                                                                     "3       # compute in every step"},
+                               {"\nsoil_state.txt ", "\nstate/soil_state.txt "}})
+      c.replace(c.find(a), a.size(), b);
+    return c;
+  };
+  const auto recipe = [&chain] {
+    const std::string storage = ReadTextFile(chain.file("output/state/soil_state.txt"));
+    std::istringstream record(storage.substr(storage.find("[end_state]")));
+    std::string line, bytes, checksum, name;
+    for (int k = 0; k < 3; ++k) std::getline(record, line);
+    while (record >> bytes >> checksum >> name)
+      fs::copy_file(chain.file("output/state/" + name), chain.file("state/" + name), fs::copy_options::overwrite_existing);
+    fs::copy_file(chain.file("output/state/soil_state.txt"), chain.file("state/soil_state.txt"),
+                  fs::copy_options::overwrite_existing);
+    return storage.find("../radiation_correction.asc_End") == std::string::npos;
+  };
+  std::string out;
+  ASSERT_EQ(RunIn(whole, piece(1, 31, false), &out), 0) << out;
+  ASSERT_EQ(RunIn(chain, piece(1, 10, false), &out), 0) << out;
+  EXPECT_TRUE(recipe()) << "the stack does not lie beside the storage file";
+  ASSERT_EQ(RunIn(chain, piece(11, 20, true), &out), 0) << out;
+  EXPECT_TRUE(recipe());
+  ASSERT_EQ(RunIn(chain, piece(21, 31, true), &out), 0) << out;
+  EXPECT_NE(out.find("reading state/radiation_correction.asc_End"), std::string::npos) << out;
+  EXPECT_NE(out.find("in state/soil_state.txt: its 16 state files read agree with its record"), std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
   ExpectTheWholeRunsRows(whole, chain);
 }
 

@@ -161,6 +161,10 @@ struct Row {
   // (InitialStateDirectory), where the first half's storage file and the radiation
   // correction's stack are put; empty: beside the control file, with the state grids.
   const char* stateFolder = "";
+  // With a state folder: the beginning of the names the first half writes its output under
+  // (DefaultOutputDirectory = output/<prefix>) and the second half reads its state by
+  // (InitialStateDirectory = <folder>/<prefix>).
+  const char* statePrefix = "";
 };
 
 // The row with the storage file and the stack of the radiation correction in "state/".
@@ -372,20 +376,28 @@ void CheckWarmStart(const Row& row) {
     return row.overTheYearsEnd ? PeriodOverTheYearsEnd(p) : p;
   };
   ASSERT_TRUE(Run(whole, Instance(control, period(start + 1, start + 2 * half), false)));
-  ASSERT_TRUE(Run(first, Instance(control, period(start + 1, start + half), false)));
+  const std::string prefix = row.statePrefix;
+  std::string firstControl = Instance(control, period(start + 1, start + half), false);
+  if (!prefix.empty()) Replace(firstControl, "DefaultOutputDirectory = output/", "DefaultOutputDirectory = output/" + prefix);
+  ASSERT_TRUE(Run(first, firstControl));
   // The second half starts from the state the first wrote, under the names it reads.
   const std::string folder = row.stateFolder;
   if (!folder.empty()) fs::create_directories(second.file(folder));
   for (const auto& e : fs::directory_iterator(first.file("output"))) {
-    const std::string name = e.path().filename().string();
+    std::string name = e.path().filename().string();
+    if (!prefix.empty()) {
+      ASSERT_EQ(name.rfind(prefix, 0), 0u) << name;
+      name.erase(0, prefix.size());
+    }
     if (name == row.leftOut) continue;
     const bool own = !folder.empty() && (name == "soil_state.txt" || name == "radiation_correction.asc_End");
-    fs::copy_file(e.path(), second.file(own ? folder + "/" + name : name), fs::copy_options::overwrite_existing);
+    fs::copy_file(e.path(), second.file(own ? folder + "/" + prefix + name : name),
+                  fs::copy_options::overwrite_existing);
   }
   std::string secondControl = Instance(control, period(start + half + 1, start + 2 * half), true);
   if (!folder.empty())
     Replace(secondControl, "DefaultOutputDirectory = output/",
-            "DefaultOutputDirectory = output/\nInitialStateDirectory = " + folder + "/");
+            "DefaultOutputDirectory = output/\nInitialStateDirectory = " + folder + "/" + prefix);
   std::string said;
   ASSERT_TRUE(Run(second, secondControl, &said));
   if (*row.leftOut) {
@@ -903,6 +915,25 @@ Row LeafFallWithGridNotRead(const char* name, const std::string& declared, int h
   return row;
 }
 
+// A row of the example whose second half does not read all the state the first kept: edit
+// makes the set-up, and the second half's log must say `said`.
+Row StateNotRead(const char* name, std::function<void(const TempDir&, std::string&)> edit, int start, int half,
+                 const char* said) {
+  Row row{name, std::move(edit), "snowstorage.stat", 4, start, half};
+  row.leftOut = "etr.stat";
+  row.said = said;
+  return row;
+}
+
+// Every read flag of the example set to 0 but those of keep (the line of its flag): both
+// halves start cold from the state beside them, or read only those.
+void ReadOnly(std::string& control, const std::string& keep) {
+  const std::string kept = keep.empty() ? keep : kRead + keep;
+  if (!kept.empty()) Replace(control, kept, "@KEEP@");
+  for (size_t p; (p = control.find(kRead)) != std::string::npos;) control.replace(p, kRead.size(), "0");
+  if (!kept.empty()) Replace(control, "@KEEP@", kept);
+}
+
 // The conifers of DynamicPhenology_2, the grassland of DynamicPhenology_4, both by the rule
 // of DynamicPhenology_1 (which starts nothing) until their dormancy day 6, then by their own:
 // the conifers start on day 7 (sigmoid forcing units of about 22 a day pass 40), the
@@ -1223,6 +1254,40 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
                               156,
                               "the state file lfs.asc that the record of soil_state.txt lists is not read by this run: "
                               "the grid StartDayOfLeaveFall"),
+      // State the first half kept that the second does not read: one WARNING names it by module and flag.
+      StateNotRead("every read flag 0", [](const TempDir&, std::string& c) { ReadOnly(c, ""); }, kStart, kHalf,
+                   "sd.asc, sif.asc, ssp.asc, suz.asc (the soil model: the read flag 1 of [soil_model], \"read the "
+                   "state grids and the storage file\"); snowage.asc, snowdays.asc, snowliquid.asc, snowsolid.asc, "
+                   "snowtotal.asc (the snow model: readgrids 1 of [snow_model]); soil_storage.asc ([variable_grids]: "
+                   "the read flag 1 of variable grid 4 (soil_storage)); the storage file itself"),
+      StateNotRead("only the soil model's read flag 1",
+                   [](const TempDir&, std::string& c) { ReadOnly(c, " # read the state grids"); }, kStart, kHalf,
+                   "interception_storage.asc, interception_storage_Layer_1.asc (the interception model: readgrids 1 "
+                   "of [interception_model]); snowage.asc, snowdays.asc, snowliquid.asc, snowsolid.asc, snowtotal.asc "
+                   "(the snow model: readgrids 1 of [snow_model])"),
+      StateNotRead("DynamicPhenology_1 with the start grid of its layer not read",
+                   [](const TempDir& d, std::string& c) {
+                     DynamicPhenology(d, c, 60);
+                     Replace(c, "phs.asc Pheno_start1 0 -1\n3\n" + kRead, "phs.asc Pheno_start1 0 -1\n3\n0");
+                   },
+                   48, 60,
+                   "the state file phs.asc that the record of soil_state.txt lists is not read by this run: land-use "
+                   "layer 1 keeps its phenology only in grids this run does not read"),
+      InStateFolder(LeafFallWithGridNotRead(
+          "DynamicPhenology_4 with the start grid of its layer not read, the storage file in a folder of its own",
+          "phs.asc Pheno_start1 0 -1\n3\n", 108,
+          "the state file phs.asc_End that the record of state/soil_state.txt lists is not read by this run: land-use "
+          "layer 1 keeps its phenology only in grids this run does not read")),
+      StateNotRead("DynamicPhenology_4 without StartDayOfLeaveFall",
+                   [](const TempDir& d, std::string& c) {
+                     LeafFall(d, c, 60);
+                     Replace(c, "lfs.asc StartDayOfLeaveFall 0 0\n3\n" + kRead + "\n", "");
+                     AddToList(c, "# number of variable grids", -1, "");
+                   },
+                   0, 108,
+                   "the state file phs.asc_End that the record of soil_state.txt lists holds state that this run does "
+                   "not carry on: the run before kept the phenology of its cells, but this run's control file does "
+                   "not declare the grid StartDayOfLeaveFall"),
       {"the radiation correction computed every 7th step, its rhythm left out",
        [](const TempDir&, std::string& c) { RadiationEvery(c, 7); }, "snowstorage.stat", 4, kStart, kHalf, true, "", 60,
        nullptr, "radiation_correction.asc_End",
@@ -1239,6 +1304,15 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
                      "the state file state/radiation_correction.asc_End that the record of state/soil_state.txt "
                      "lists is not found: the radiation correction computes its factors at the first step and every "
                      "3rd step after it"}),
+      // The prefix form: the first half writes output/run1_soil_state.txt and its stack beside
+      // it, the second reads them as state/run1_...
+      [] {
+        Row row = InStateFolder({"the radiation correction computed every 3rd step, its state under a prefix",
+                                 [](const TempDir&, std::string& c) { RadiationEvery(c, 3); }, "snowstorage.stat", 4,
+                                 kStart, 35});
+        row.statePrefix = "run1_";
+        return row;
+      }(),
       // From 19 December (the start day 353 of the run before the steps' days are moved):
       // broken after the reset on 21 December, before the starts; and from 23 December,
       // after the year's end, while the leaves grow towards the fix point after the start.
@@ -1248,6 +1322,12 @@ TEST(WarmStart, EveryCombinationGoesOnAsTheUnbrokenRun) {
       LateStartRow("DynamicPhenology_4 started late in the year, broken before the starts", "DynamicPhenology_4", 2, 3),
       LateStartRow("DynamicPhenology_4 started late in the year, broken after the year's end", "DynamicPhenology_4", 6,
                    12),
+      // Its leaves fall on the start day and fall on into January: broken after 30 and after
+      // 31 December.
+      LateStartRow("DynamicPhenology_4 started late in the year, broken the day before the year's end",
+                   "DynamicPhenology_4", 4, 10),
+      LateStartRow("DynamicPhenology_4 started late in the year, broken at the year's end", "DynamicPhenology_4", 5,
+                   10),
       {"the radiation correction computed every 2nd step in daily steps, broken after day 3",
        [](const TempDir& d, std::string& c) {
          StepsOf(d, c, 1440);

@@ -150,7 +150,9 @@ TEST(LanduseDays, CellFixDaysInterpolateWithoutWrap) {
   EXPECT_DOUBLE_EQ(ValueFromCellDays(L, v, 3, 50, nullptr, 0), 3.0);
   EXPECT_DOUBLE_EQ(ValueFromCellDays(L, v, 3, 100, nullptr, 0), 1.0);
   EXPECT_DOUBLE_EQ(ValueFromCellDays(L, v, 3, 150, nullptr, 0), 1.5);
-  EXPECT_DOUBLE_EQ(ValueFromCellDays(L, v, 3, 350, nullptr, 0), 3.5);  // extended beyond the last
+  // After the last fix day: on the line to the first of the next year (day 466), never
+  // beyond the values.
+  EXPECT_DOUBLE_EQ(ValueFromCellDays(L, v, 3, 350, nullptr, 0), 3.0 - 2.0 * 50.0 / 166.0);
   const double unset[4] = {0, 100, 0, 300};
   EXPECT_EQ(FindCellInterval(unset, 3, 250), 2);  // stops at a day not set
   const double thresholds[4] = {0, 0, 50, 0};

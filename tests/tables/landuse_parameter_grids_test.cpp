@@ -697,3 +697,57 @@ TEST(LanduseParameterGrids, TheLatestStartDayStartsTheCellsOfARunThatBeginsAfter
   smooth.h.d->generateMultiLayerParameterGrids(1);
   EXPECT_EQ(smooth.Grid("RoughnessLength1")[1][1], 0.01);
 }
+
+// A late start of DynamicPhenology_4 whose leaf fall comes on its start day (fix point 3,
+// 20 days after the start, is on or before any day of December): the leaves reach their
+// largest value at the leaf fall and fall towards the fix point after it, which keeps its
+// distance. Started on day 340 that season ends in December; started on day 352 it ends in
+// the next year, and the first of January goes on with it. Every day the LAI lies within
+// the row's values (1 to 4), never moves by more than a season's step from one day to the
+// next, and the cell's fix days stay in order.
+TEST(LanduseParameterGrids, ALateSeasonWithItsLeafFallCarriesToItsEnd) {
+  for (const int startDay : {340, 352}) {
+    SCOPED_TRACE(startDay);
+    Basin b;
+    std::string section = Section("DynamicPhenology_4", "DP1_t1_dorm = 50; DP1_T_Bf = 5; JDReset_TStart = 300; "
+                                                        "maxStartJDforDP1 = 366; F* = 12;\nDP4_t0_dorm = 280; "
+                                                        "DP4_t1_dorm = " + std::to_string(startDay) +
+                                                        "; DP4_T0 = 0; DP4_T1 = 5; DP4_Par_a = 12; DP4_Par_b = 1;\n"
+                                                        "DP4_T_xylstop = -50; DP4_t_xs1 = 1; DP4_SPSLF = 3;\n");
+    section.replace(section.find("JulDays = 1 100 200 366"), 23, "JulDays = 1 -1 20 366");
+    UseTable(b, section);
+    b.h.Put(5, "temperature", b.h.Filled(23.4));  // 18.4 degree days a day: the start on day t1
+    b.h.d->run.start.day = 26, b.h.d->run.start.month = 11;
+    b.h.d->generateMultiLayerParameterGrids(1);
+    b.h.d->landuseTable[1].SetDynamicStartSet(false);
+    std::vector<double> lai;
+    ModelDate d;
+    d.hour = 24, d.minute = 0;
+    for (int k = 0; k < 70; ++k) {  // 26 November 2023 to 3 February 2024
+      d.year = k < 36 ? 2023 : 2024;
+      d.month = k < 5 ? 11 : k < 36 ? 12 : k < 67 ? 1 : 2;
+      d.day = k < 5 ? 26 + k : k < 36 ? k - 4 : k < 67 ? k - 35 : k - 66;
+      b.h.d->UpdateLanduseParameters(d, 1440, b.m1.get(), b.m2.get(), b.m3.get(), b.m4.get());
+      lai.push_back(b.Grid("leaf_area_index1")[1][1]);
+      const double* list = b.h.d->landuseGrids.fixDays[1][1][1];
+      for (int e = 2; e <= 4; ++e) {
+        if (list[e] > 0) {
+          ASSERT_LE(list[e - 1], list[e]) << "day " << k << ", fix point " << e;
+        }
+      }
+    }
+    EXPECT_EQ(b.Grid("StartDayOfLeaveFall")[1][1], startDay);
+    for (size_t k = 0; k < lai.size(); ++k) {
+      EXPECT_GE(lai[k], 1.0) << k;
+      EXPECT_LE(lai[k], 4.0) << k;
+      // The jump to the largest value at the leaf fall on the start day is the row's line.
+      if (k > 0 && static_cast<int>(k) != startDay - 330) {
+        EXPECT_LE(std::fabs(lai[k] - lai[k - 1]), 0.5) << k;
+      }
+    }
+    // The season carried into January: the leaves still fall there.
+    if (startDay == 352) {
+      EXPECT_GT(lai[36], 3.0);
+    }
+  }
+}

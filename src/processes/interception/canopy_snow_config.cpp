@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "framework/logstream.h"
+#include "framework/storage_file.h"
+#include "grids/grid_path.h"
 #include "grids/grid_registry.h"
 #include "processes/interception/interzep.h"
 
@@ -136,8 +138,12 @@ void interzeptionsmodellklasse::CreateCanopySnowGrids(const ModuleInputs& in) {
       const ReadFlagScope asked(*this, "[" + name + "], read flag readgrids = 1");
       const EveryBasinCellScope everyCell(*this);
       ReadBasinGrid(x.fileName, x.data, 0, true, true, false, 0.0);
-    } else
+    } else {
+      if (stored)
+        NoteStateGridNotRead(MakePath(output.inputDirectory, x.fileName),
+                             "the interception model: readgrids 1 of [" + name + "]");
       x.data = NewGrid(kCanopyGridStart[g]);
+    }
     RegisterGrid(x.position, x.fileName, x.data, nullptr, 1, kCanopyGridNames[g], x.writeCode, firstRow, lastRow);
     if (stored) HoldStateRange(x.data, StoredRange(g));
     if (readInitialGrids == 1 && stored) RefuseImpossibleCells(x.data, x.fileName, kCanopyGridNames[g], StoredRange(g));

@@ -6,7 +6,9 @@
 
 #include "framework/build_info.h"
 #include "framework/logstream.h"
+#include "framework/storage_file.h"
 #include "framework/value_checks.h"
+#include "grids/grid_path.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
 #include "processes/interception/interzep.h"
@@ -258,8 +260,11 @@ void interzeptionsmodellklasse::CreateLayerGrids(const ModuleInputs& in) {
       const ReadFlagScope asked(*this, "[" + name + "], read flag readgrids = 1");
       const EveryBasinCellScope everyCell(*this);
       ReadBasinGrid(l.storageFile, l.storage, 0, true, true, false, 0.0);
-    } else
+    } else {
+      NoteStateGridNotRead(MakePath(output.inputDirectory, l.storageFile),
+                           "the interception model: readgrids 1 of [" + name + "]");
       l.storage = NewGrid(0.0);
+    }
     RegisterGrid(l.storagePosition, l.storageFile, l.storage, nullptr, 1, Numbered("interception_storage", k),
                  storageWriteCode, firstRow, lastRow);
     HoldStateRange(l.storage, StateRange::Storage());

@@ -348,6 +348,14 @@ void expokorrklasse::DeleteModule() {
 
 std::string RhythmStateName(const std::string& correctionFile) { return correctionFile + "_End"; }
 
+std::string RhythmBesideStorageFile(const std::string& correctionFile, const std::string& storageName) {
+  if (storageName.empty()) return RhythmStateName(correctionFile);
+  namespace fs = std::filesystem;
+  const std::string name = fs::path(RhythmStateName(correctionFile)).filename().string();
+  const fs::path folder = fs::path(storageName).parent_path();
+  return folder.empty() ? name : (folder / name).string();
+}
+
 namespace {
 constexpr int kFactorLevel = 0, kEffectiveLevel = 1, kCountLevel = 2, kHorizontalLevel = 3, kSunHeightLevel = 4;
 }
@@ -367,33 +375,40 @@ void expokorrklasse::WriteRhythm() {
       l[kHorizontalLevel] = cell ? horizontalSum : nodata;
       l[kSunHeightLevel] = cell ? relativeSunHeight : nodata;
     }
-  WriteStateStack(RhythmStateName(correctionFile), stack);
+  // A module alone (no run built it) keeps it beside the correction grid's name.
+  WriteStateStack(rhythmFile.empty() ? RhythmStateName(correctionFile) : rhythmFile, stack);
 }
 
-void expokorrklasse::ContinueRhythm(bool warmStart, const std::string& storagePath) {
+void expokorrklasse::ContinueRhythm(bool warmStart, const std::string& storageName) {
   if (flowControl == 0 || skipSteps <= 1 || !zoneGrid) return;
+  rhythmFile = RhythmBesideStorageFile(correctionFile, storageName);
+  const std::string storagePath = storageName.empty() ? std::string() : MakePath(output.initialStateDirectory, storageName);
   // Written at the end, over the file read by a chain in place.
   const void* read = warmStart ? ReadRhythm(storagePath) : nullptr;
-  RunFiles::Current().Write(sectionHeader + " the state of its rhythm",
-                            MakePath(output.outputDirectory, RhythmStateName(correctionFile)),
+  if (!warmStart && !storagePath.empty())
+    NoteStateGridNotRead(MakePath(output.initialStateDirectory, rhythmFile),
+                         "the radiation correction's rhythm: read with the storage file, by the read flag 1 or 2 of "
+                         "[soil_model]");
+  RunFiles::Current().Write(sectionHeader + " the state of its rhythm", MakePath(output.outputDirectory, rhythmFile),
                             RunFiles::When::EndOnly, read);
 }
 
 std::string expokorrklasse::RhythmToRead(const std::string& storagePath) const {
   namespace fs = std::filesystem;
-  const std::string own = RhythmStateName(correctionFile);
+  // Beside the storage file read, under the run's prefix: where the run that wrote it put it.
+  const std::string own = storagePath.empty() ? rhythmFile : MakePath(output.initialStateDirectory, rhythmFile);
   const std::shared_ptr<const std::string> text =
       storagePath.empty() ? nullptr : StorageFile::ReadText(storage, storagePath, log);
   EndStateRecord record;
-  if (!text || ReadEndStateRecord(*text, record, nullptr) != 1) return own;
-  const std::string name = fs::path(own).filename().string();
+  std::error_code ec;
+  if (!text || ReadEndStateRecord(*text, record, nullptr) != 1 || fs::exists(own, ec)) return own;
+  // A record of an older layout lists it elsewhere (beside the correction grid's name): read
+  // where the record has it, and name it so when it is missing.
+  const std::string name = fs::path(rhythmFile).filename().string();
   for (const EndStateRecord::File& f : record.files) {
-    if (fs::path(f.name).filename().string() != name) continue;
-    // A name the record gives whole stays as it is; one of its own is beside the storage file.
-    const std::string recorded = (fs::path(storagePath).parent_path() / f.name).lexically_normal().string();
-    std::error_code ec;
-    const bool there = fs::exists(MakePath(output.inputDirectory, recorded), ec);
-    if (there || !fs::exists(MakePath(output.inputDirectory, own), ec)) return recorded;
+    const std::string recorded = fs::path(f.name).filename().string();
+    if (recorded.size() >= name.size() && recorded.compare(recorded.size() - name.size(), name.size(), name) == 0)
+      return (fs::path(storagePath).parent_path() / f.name).string();
   }
   return own;
 }
@@ -401,13 +416,6 @@ std::string expokorrklasse::RhythmToRead(const std::string& storagePath) const {
 const void* expokorrklasse::ReadRhythm(const std::string& storagePath) {
   const std::string file = RhythmToRead(storagePath);
   const std::string path = MakePath(output.inputDirectory, file);
-  if (file != RhythmStateName(correctionFile) && log) {
-    std::error_code ec;
-    if (std::filesystem::exists(path, ec))
-      *log << "INFO: the state of the radiation correction is read from " << path << ", where the record of "
-           << storagePath << " lists it (beside the storage file read), not from "
-           << MakePath(output.inputDirectory, RhythmStateName(correctionFile)) << "[end-entry]";
-  }
   HeldStack held(*this);
   if (!ReadStateStack(file, "state of the radiation correction",
                       " (its factors and the steps since it computed them, kept by a run that computes every " +

@@ -21,11 +21,12 @@ class expokorrklasse : public teilmodellklasse {
   // the rhythm's state beside the correction grid (StateStackName).
   virtual void Run(ModelDate date);
   // A correction computed every skipSteps-th step declares the stack of its rhythm that its
-  // last step writes; at a warm start (the soil model reads its storage file storagePath) it
-  // goes on with the rhythm and the factors of the run before, from the stack that run kept:
-  // where the record of the storage file lists it, else beside the control file (without
-  // one, an INFO says so, a WARNING when the record lists it, and the first step computes).
-  void ContinueRhythm(bool warmStart, const std::string& storagePath = std::string());
+  // last step writes beside the storage file of the run (storageName, the soil model's
+  // storage file name; without one beside the correction grid's file name); at a warm start
+  // (the soil model reads its storage file) it goes on with the rhythm and the factors of the
+  // run before, from the stack that run kept beside the storage file read (without one, an
+  // INFO says so, a WARNING when the record lists it, and the first step computes).
+  void ContinueRhythm(bool warmStart, const std::string& storageName = std::string());
   void DeleteModule() override;
   void ShareScratchGrids() override;
 
@@ -82,13 +83,20 @@ class expokorrklasse : public teilmodellklasse {
   void WriteRhythm();
   // The rhythm's state at a warm start; what ties the file read to the one written.
   const void* ReadRhythm(const std::string& storagePath);
-  // Where the stack of the rhythm is read from: where the record of the storage file read
-  // puts it (a file of its name beside the storage file), when it lies there or nowhere
-  // else; else beside the control file, where a run writing into the working folder left it.
+  // Where the stack of the rhythm is read from: beside the storage file read (its folder and
+  // the prefix of InitialStateDirectory); where it is not there and the record of an older
+  // layout lists it elsewhere, where the record has it.
   std::string RhythmToRead(const std::string& storagePath) const;
+  // The stack's name, relative to the output folder when written and to the state folder
+  // when read (RhythmBesideStorageFile).
+  std::string rhythmFile;
 };
 
 // The file of the rhythm's state beside the correction grid's file name: levels 0 the
 // factor, 1 "Ieff_max", 2 the steps since they were computed, 3 the horizontal radiation of
 // that step, 4 its last sub-step's relative sun height (2 to 4 the same in every cell).
 std::string RhythmStateName(const std::string& correctionFile);
+// Its name beside the storage file of the run (the folder of the storage file's name, which
+// the output folder or the state folder, or their prefix, is put in front of): so the
+// storage file and every file its record lists, copied into one folder, are a whole state.
+std::string RhythmBesideStorageFile(const std::string& correctionFile, const std::string& storageName);

@@ -6,7 +6,9 @@
 
 #include "framework/build_info.h"
 #include "framework/logstream.h"
+#include "framework/storage_file.h"
 #include "framework/value_checks.h"
+#include "grids/grid_path.h"
 #include "grids/grid_registry.h"
 #include "init/defaultini.h"
 #include "processes/snow/snowmod.h"
@@ -428,6 +430,10 @@ void schneemodellklasse::UseOrCreateGrid(Grid g, const std::string& internalName
     ReadBasinGrid(gridNames[g].file, data, fill, true, true, false, readDefault);
     readNow = true;
   } else {
+    if (readable)
+      NoteStateGridNotRead(MakePath(output.inputDirectory, gridNames[g].file),
+                           readFlag < 0 ? "the snow model: readgrids 1 of [" + name + "]"
+                                        : "the snow model: the read flag 1 of " + gridNames[g].file + " in [" + name + "]");
     data = matrix(1, geometry.nrows, 1, geometry.ncols);
     for (int r = 1; r <= geometry.nrows; ++r)
       for (int c = 1; c <= geometry.ncols; ++c)

@@ -401,6 +401,10 @@ double** bodenmodellklasse::NewGrid(const std::string& internalName, const std::
     const EveryBasinCellScope everyCell(*this);
     ReadBasinGrid(fileName, g, 0, true, true, false, value);
   } else {
+    if (readIndex >= 0)
+      NoteStateGridNotRead(MakePath(output.inputDirectory, fileName),
+                           "the soil model: the read flag 1 of [soil_model], \"read the state grids and the storage "
+                           "file\"");
     g = matrix(1, geometry.nrows, 1, geometry.ncols);
     double** reference = zoneCellsOnly ? soilZoneGrid : grids[1].data;
     const double nodata = geometry.nodata_value;
