@@ -200,6 +200,11 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
     const std::vector<double> v = Numbers(line, where, file.LineText(at), log, static_cast<size_t>(m) + 1);
     if (static_cast<int>(v.size()) < m + 1)
       Fail(log, where + ", " + file.LineText(at) + ": " + std::to_string(m + 1) + " values expected", 29);
+    if (v.size() > static_cast<size_t>(m) + 1)
+      Fail(log, "in " + where + ", " + file.LineText(at) + ": the row " + RowBeyondText(m + 1, v.size() - m - 1) +
+                    ": the first column and one per rule; the rules are counted by the start days behind the row "
+                    "count, " + file.LineText(firstLine),
+           29);
     t.first.push_back(v[0]);
     for (int r = 0; r < m; ++r) t.column[r].push_back(v[r + 1]);
   }
@@ -208,6 +213,11 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
     const long at = file.LineNumber();
     if (!file.ReadLine(line) || line.find('[') != std::string::npos || IsBlank(line)) break;
     const size_t eq = line.find('=');
+    // A row of the table beyond the count of its first line would be dropped.
+    if (eq == std::string::npos && BeginsLikeNumber(Words(line).front()))
+      Fail(log, "in " + where + ", " + file.LineText(at) + ": a row of the table beyond the " + std::to_string(n) +
+                    " rows that " + file.LineText(firstLine) + " counts; raise the count or remove the row",
+           29);
     if (eq == std::string::npos) continue;
     ReportUnknownKeys(log, where, file.LineText(at), line.substr(0, eq + 1),
                       {"TableIndex", "TargetCap", "WeekDays", "start_hour", "stop_hour"});
@@ -226,6 +236,10 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
     const std::vector<double> v = Numbers(rest, where, file.LineText(at), log, static_cast<size_t>(m));
     if (static_cast<int>(v.size()) < m)
       Fail(log, where + ", " + file.LineText(at) + ": one value per rule (" + std::to_string(m) + ") expected", 29);
+    if (v.size() > static_cast<size_t>(m))
+      Fail(log, "in " + where + ", " + file.LineText(at) + ": " + Words(key).front().substr(0, 40) + " " +
+                    RowBeyondText(m, v.size() - m) + ": one value per rule",
+           29);
     for (int r = 0; r < m; ++r) {
       const bool whole = v[r] == std::floor(v[r]);
       if ((which == kStart || which == kStop) && (!whole || v[r] < -1 || v[r] > 23))

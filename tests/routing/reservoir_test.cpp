@@ -290,6 +290,10 @@ TEST(ReservoirRules, ReadingAndRefusals) {
        "[s], line 4: rule 1 falls from 5e+06 to 1e+06"},
       {"2 1\n0 0\n1e5 0,5\n", "[s], line 3: \"0,5\" is not a number: the comma between digits makes no number"},
       {"2 1\n0 0\n1e5 half\n", "[s], line 3: \"half\" is not a number (2 values expected)"},
+      // Rows beyond the count and values beyond a row, which would be dropped.
+      {"2 1\n0 0\n5e5 0.2\n2e6 2\n", "[s], line 4: a row of the table beyond the 2 rows that line 1 counts"},
+      {"2 1\n0 0\n5e5 0.2 0.3\n", "[s], line 3: the row holds 3 numbers, 1 more than the 2 it takes"},
+      {"2 1 100\n0 0 0\n5e5 1 2\nTargetCap = 3 4 5\n", "[s], line 4: TargetCap holds 3 numbers, 1 more than the 2"},
   };
   for (const auto& c : impossible) {
     CapturedLog l;
