@@ -456,8 +456,14 @@ bool ReadNumberRow(const std::string& line, size_t max, std::vector<double>& val
     refused = c.RefusedNumber();
     return refused.empty();
   }
+  // Behind the row, a number with a word attached ("1/d", "2mm") begins a remark.
+  const auto wordEnds = [&] {
+    const char before = c.Pos() > 0 ? line[c.Pos() - 1] : ' ';
+    return c.AtEnd() || EndsANumbersWord(c.Peek()) || IsRowSeparator(c.Peek()) || IsRowSeparator(before) ||
+           IsBlank(before);
+  };
   if (beyond)
-    for (double more = 0.0; c.ReadDouble(more);) ++*beyond;
+    for (double more = 0.0; c.ReadDouble(more) && wordEnds();) ++*beyond;
   return true;
 }
 

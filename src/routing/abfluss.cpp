@@ -95,7 +95,18 @@ void abflussmodellklasse::ReadSettings() {
              CommaBetweenDigitsNote(word),
          17);
   }
-  controlFile.RestOfLine();
+  {
+    // A fifth number on the line would be dropped.
+    const std::string at = controlFile.LineText(ShownControlFile());
+    std::vector<double> more;
+    std::string refused;
+    size_t beyond = 0;
+    ReadNumberRow(controlFile.RestOfLine(), 0, more, refused, &beyond);
+    if (beyond > 0)
+      Fail(log, "the line of qmin, qmax, table intervals and sub-intervals in [routing_model], " + at + ", " +
+                    RowBeyondText(4, beyond),
+           17);
+  }
   if (!(qmin > 0.0) || !(qmax >= qmin) || !(intervals >= 1.0) || !(intervals <= kMaxTableIntervals) || subint < 1 ||
       subint > kMaxSubintervals)
     Fail(log,

@@ -198,6 +198,16 @@ void ReadSubbasinParameterTable(TextCursor& cursor, const SubbasinTableContext& 
       ++read;
       CheckTableValue(c, row, code, v);
     }
+    // Numbers behind the listed sub-basins' values would be dropped.
+    std::vector<double> more;
+    std::string refused;
+    size_t beyond = 0;
+    ReadNumberRow(line.substr(std::min(values.Pos(), line.size())), 0, more, refused, &beyond);
+    if (beyond > 0)
+      Fail(c, std::string("error reading ") + kRowNames[row] + " for " + c.moduleName + ": the row \"" + line.substr(0, 120) +
+                  "\" (" + at + ") " + RowBeyondText(static_cast<size_t>(listed), beyond) +
+                  ", one for each sub-basin code of the row of codes",
+           10);
   }
 
   // Internal units.
