@@ -343,8 +343,9 @@ void SoilTableEntry::ReadOldFormat(SoilTableEntry& row, LogStream* log, const st
     const char* const format = mode == 2 ? kLayeredFormat : kOldFormat;
     int found = 2;  // the code and the name
     auto next = [&](auto& value, const char* what) {
-      c.SkipBlanks();
-      if (c.AtEnd()) throw RowFailure{tabletext::ValueCountText(RowText(row), found, format)};
+      // Looked at without a move: a comma behind the value before, after blanks (" , "), is
+      // its separator only while the cursor stands right behind that value.
+      if (c.PeekWord().empty()) throw RowFailure{tabletext::ValueCountText(RowText(row), found, format)};
       try {
         Next(row, c, value, what);
       } catch (RowFailure& f) {
