@@ -110,6 +110,21 @@ void modelobject::CountBeyondSection(const std::string& a, const std::string& b,
                           ", or add the missing entries");
 }
 
+void modelobject::CheckEntriesEndAtCount(const std::string& a, const std::string& b, const std::string& countSection,
+                                         long countLine, long count, const std::string& entriesSection,
+                                         const std::string& what) {
+  if (SectionEndsHere()) return;
+  controlFile.SkipBlanks();
+  const std::string next = controlFile.PeekWord();
+  ControlFileKeyErrorBecause(a, b,
+                             countSection + ", " + controlFile.LineText(countLine, ShownControlFile()) +
+                                 ": the count is " + std::to_string(count) + ", but " + entriesSection +
+                                 " goes on behind its " + std::to_string(count) + " " + what + " with \"" +
+                                 next.substr(0, 80) + "\" (" + controlFile.LineText(ShownControlFile()) +
+                                 "), which would not be read: set the count to the number of " + what +
+                                 ", or remove the lines behind them");
+}
+
 void modelobject::WriteError(const std::string& file, int code) {
   if (log) *log << "FATAL: write error " << file << " ! (" << code << ")" << "[end-entry]";
   throw 18;
