@@ -222,8 +222,8 @@ void RefuseMalformedNumber(modelobject& o, const std::string& label) {
   if (word.empty()) return;
   if (o.log)
     *o.log << "FATAL: error in control file, " << label << (label.find(o.name) == std::string::npos ? o.name : "")
-           << ": \"" << word.substr(0, 80) << "\" is not "
-           << Expected<T>() << CommaBetweenDigitsNote(word) << " (" << o.controlFile.LineText(o.ShownControlFile())
+           << ": " << NoNumberText(word, std::string(" is not ") + Expected<T>()) << " ("
+           << o.controlFile.LineText(o.ShownControlFile())
            << ", section " << modelobject::LastSoughtSection() << ")" << "[end-entry]";
   std::string refused;
   o.controlFile.ReadWord(refused);  // a caller that goes on reads behind it

@@ -560,7 +560,7 @@ std::string UnitMismatch(const std::string& word, const std::string& unit, doubl
 }
 
 std::string NoNumberText(const std::string& word, const std::string& is) {
-  return "\"" + word + "\"" + is + CommaBetweenDigitsNote(word);
+  return "\"" + word.substr(0, 80) + "\"" + is + CommaBetweenDigitsNote(word);
 }
 
 bool ParseDouble(const std::string& text, double& value) {

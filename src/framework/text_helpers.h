@@ -207,9 +207,10 @@ std::string RowBeyondText(size_t max, size_t beyond);
 // of values; for the separators around a value left out (",,") that a value is missing.
 // Empty for any other word.
 std::string CommaBetweenDigitsNote(const std::string& word);
-// The message on a word that a number read refused: the word in quotes, what it is (", which
-// is no finite number", " is not a whole number", or nothing), and CommaBetweenDigitsNote's
-// note on its commas. Every reader that names such a word names it so.
+// The message on a word that a number read refused: the word in quotes (its first 80
+// characters), what it is (", which is no finite number", " on line 3 is not a whole number",
+// or nothing), and CommaBetweenDigitsNote's note on its commas. Every reader that names such
+// a word names it so.
 std::string NoNumberText(const std::string& word, const std::string& is = std::string());
 
 // The word written right behind a value that ends at valueEnd of text: the text glued to

@@ -90,9 +90,9 @@ void abflussmodellklasse::ReadSettings() {
     const std::string word = controlFile.NumberJustRefused();
     if (word.empty()) Fail(log, missing, 17);
     Fail(log,
-         std::string(missing) + "\n\"" + word.substr(0, 80) + "\" on " + controlFile.LineText(ShownControlFile()) +
-             " is not " + (numbers ? "a whole number of sub-intervals" : "a finite number") +
-             CommaBetweenDigitsNote(word),
+         std::string(missing) + "\n" +
+             NoNumberText(word, " on " + controlFile.LineText(ShownControlFile()) + " is not " +
+                                    (numbers ? "a whole number of sub-intervals" : "a finite number")),
          17);
   }
   {

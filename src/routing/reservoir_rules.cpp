@@ -35,9 +35,7 @@ std::vector<double> Numbers(const std::string& text, const std::string& where, c
   std::vector<double> v;
   std::string refused;
   if (!ReadNumberRow(text, text.size(), v, refused))
-    Fail(log, "in " + where + ", " + line + ": \"" + refused.substr(0, 80) + "\" is not a number" +
-                  CommaBetweenDigitsNote(refused),
-         29);
+    Fail(log, "in " + where + ", " + line + ": " + NoNumberText(refused, " is not a number"), 29);
   if (v.size() >= needed) return v;
   // A short row names the word that ended it; its words are split only then.
   std::vector<std::string> words;
@@ -317,9 +315,7 @@ HydraulicConnection ReadHydraulicConnection(TextCursor& file, int reservoir, Log
     if (!ParseDouble(written, x)) {
       written.erase(0, std::min(written.find_first_not_of(" \t\r"), written.size()));
       written.erase(std::min(written.find_last_not_of(" \t\r") + 1, written.size()));
-      Fail(log, failure + "(" + key + " = \"" + written.substr(0, 80) + "\" is not a number" +
-                    CommaBetweenDigitsNote(written) + ")",
-           29);
+      Fail(log, failure + "(" + key + " = " + NoNumberText(written, " is not a number") + ")", 29);
     }
     return x;
   };

@@ -195,8 +195,7 @@ class DescriptionReader {
     double v = 0.0;
     if (!t_.ReadDouble(v)) {
       const std::string word = RefusedValue(t_);
-      Error("cannot read " + what + " (a finite number expected at \"" + (word.empty() ? Ahead() : word) + "\")" +
-                CommaBetweenDigitsNote(word),
+      Error("cannot read " + what + " (a finite number expected at " + NoNumberText(word.empty() ? Ahead() : word, ")"),
             entry, code);
     }
     return v;
@@ -204,7 +203,7 @@ class DescriptionReader {
   // For a message on a number that could not be read: the word, when it begins like one.
   std::string Refused() const {
     const std::string word = RefusedValue(t_);
-    return word.empty() ? std::string() : " (\"" + word + "\" is not a whole number" + CommaBetweenDigitsNote(word) + ")";
+    return word.empty() ? std::string() : " (" + NoNumberText(word, " is not a whole number") + ")";
   }
   // The text at the cursor, for messages.
   std::string Ahead() const {

@@ -86,8 +86,8 @@ std::string CodeRowFault(TextCursor& cursor, size_t rowStart, const SubbasinTabl
   if (cursor.Pos() < lineEnd) {
     std::string word;
     cursor.ReadWord(word);
-    return ": \"" + word.substr(0, 80) + "\" in the row of codes \"" + row + "\" is no sub-basin code (a whole number; " +
-           cursor.LineText(c.controlFileName) + ")" + CommaBetweenDigitsNote(word);
+    return ": " + NoNumberText(word, " in the row of codes \"" + row + "\" is no sub-basin code (a whole number; " +
+                                         cursor.LineText(c.controlFileName) + ")");
   }
   const std::string smallest = std::to_string(c.codes->size() > 1 ? (*c.codes)[1] : 1);
   const std::string largest = std::to_string(c.largestCode);
@@ -185,8 +185,7 @@ void ReadSubbasinParameterTable(TextCursor& cursor, const SubbasinTableContext& 
       if (!values.ReadDouble(v)) {
         const std::string refused = values.NumberJustRefused();
         if (!refused.empty())
-          Fail(c, where + ": \"" + refused.substr(0, 80) + "\" is not a finite number (" + at + ")" +
-                      CommaBetweenDigitsNote(refused), 10);
+          Fail(c, where + ": " + NoNumberText(refused, " is not a finite number (" + at + ")"), 10);
         std::string word;
         if (!values.ReadWord(word) || word[0] == '#')
           Fail(c, where + ": the row \"" + line + "\" holds " + std::to_string(read) + " of the " +
