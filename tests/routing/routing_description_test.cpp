@@ -206,6 +206,8 @@ TEST(RoutingDescription, RefusesBadControlFilesWithCodeAndMessage) {
        "takes the outflow of sub-basin 1, whose routing description 2 (TG 1) comes later"},
       {"cycle", ok, "TG 1 (AE=10, AF=1)\nOL 2 " + ch + "\nTG 2 (AE=20, AF=1)\nOL 1 " + ch + "\nend\n", 41,
        "has a cycle"},
+      {"abstraction key given twice", ok, "TG 1 (AE=10, AF=1)\nAL 4 (mode = intern 0 1 9 mm, mode = extern o.txt)\nend\n",
+       44, "abstraction 4: the key mode is given twice, \"mode = intern 0 1 9 mm\" and \"mode = extern o.txt\""},
       {"abstraction mode unknown", ok, "TG 1 (AE=10, AF=1)\nAL 4 (mode = pumped)\nend\n", 44,
        "the modus \"pumped\" is not supported for abstraction 4"},
       {"abstraction rule section missing", ok, "TG 1 (AE=10, AF=1)\nAL 4 (mode = extern_with_rule o.txt)\nend\n", 34,
