@@ -547,16 +547,33 @@ std::string WordBehindValue(const std::string& text, size_t valueEnd) {
   return word;
 }
 
-std::string UnitMismatch(const std::string& word, const std::string& unit, double value) {
+// UnitMismatch against the unit own (named unit) of a kind and its factor to the kind's base.
+std::string UnitMismatchOf(const std::string& word, const std::string& unit, const char* kind, double factor,
+                           double value) {
   const UnitWord* written = FindUnit(word);
-  const UnitWord* own = FindUnit(unit);
-  if (!written || !own || (std::strcmp(written->kind, own->kind) == 0 && written->factor == own->factor))
-    return std::string();
+  if (!written || (std::strcmp(written->kind, kind) == 0 && written->factor == factor)) return std::string();
   const std::string v = NumberText(value);
   std::string text = "the unit " + word + " behind " + v + " is not the " + unit + " the value takes";
-  if (std::strcmp(written->kind, own->kind) != 0) return text + " (write the value in " + unit + ")";
-  const std::string converted = NumberText(value * written->factor / own->factor);
+  if (std::strcmp(written->kind, kind) != 0) return text + " (write the value in " + unit + ")";
+  const std::string converted = NumberText(value * written->factor / factor);
   return text + " (" + v + " " + word + " is " + converted + " " + unit + ": write " + converted + ")";
+}
+
+std::string UnitMismatch(const std::string& word, const std::string& unit, double value) {
+  const UnitWord* own = FindUnit(unit);
+  return own ? UnitMismatchOf(word, unit, own->kind, own->factor, value) : std::string();
+}
+
+std::string StepUnitMismatch(const std::string& word, double stepMinutes, double value) {
+  const double seconds = stepMinutes * 60.0;
+  // The step named by a unit of its length where there is one ("h", "d").
+  std::string unit = "steps of " + NumberText(stepMinutes) + " min";
+  for (const UnitWord& u : kUnitWords)
+    if (std::strcmp(u.kind, "time") == 0 && u.factor == seconds) {
+      unit = u.word;
+      break;
+    }
+  return UnitMismatchOf(word, unit, "time", seconds, value);
 }
 
 std::string NoNumberText(const std::string& word, const std::string& is) {

@@ -225,6 +225,9 @@ std::string WordBehindValue(const std::string& text, size_t valueEnd);
 // takes (9 km are 9000 m: write 9000)". Empty when the word is the value's own unit (in any
 // of its spellings) or no unit this program knows: such a word is a remark.
 std::string UnitMismatch(const std::string& word, const std::string& unit, double value);
+// The same for a value counted in time steps of stepMinutes: a unit of time other than the
+// step's own ("min" on an hourly run, "h" on a daily one) is named with the value in steps.
+std::string StepUnitMismatch(const std::string& word, double stepMinutes, double value);
 
 // Why a file's bytes cannot be read as this program's text files are, as a message goes on
 // behind the file's name: saved in UTF-16 (two bytes a character, a NUL in every other byte

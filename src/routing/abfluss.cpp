@@ -198,7 +198,8 @@ void abflussmodellklasse::ReadDescriptions() {
   for (size_t k = 0; k < texts.size(); ++k) {
     *log << "reading routing description " << static_cast<int>(k + 1) << "[end-entry]";
     list.push_back(
-        ParseRoutingDescription(texts[k], static_cast<int>(k + 1), codes, totals.zl, log, ShownControlFile()));
+        ParseRoutingDescription(texts[k], static_cast<int>(k + 1), codes, totals.zl, log, ShownControlFile(),
+                                timeInterval));
     list.back().lines = std::move(lines[k]);
   }
   CheckRoutingNetwork(list, log, ShownControlFile());

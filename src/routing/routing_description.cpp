@@ -223,6 +223,7 @@ class DescriptionReader {
     const char* what;   // its meaning
     std::string label;  // how a message on a value that cannot be read names it
     const char* unit = nullptr;  // the unit it takes, where a unit written behind it is checked
+    bool steps = false;          // it counts routing steps
   };
   // The values of an entry, each the number after the next "=", taken in their order
   // whatever the names before the "=" say (from: where the entry's keyword stands). An "="
@@ -244,7 +245,7 @@ class DescriptionReader {
       names.push_back(key.name);
       t_.Seek(key.value);
       *slot.value = Double(slot.label, entry);
-      if (slot.unit) CheckUnit(entry, slot);
+      if (slot.unit || slot.steps) CheckUnit(entry, slot);
     }
     CheckNoValueLost(entry, mark);
     if (keys.size() > slots.size()) {
@@ -276,7 +277,9 @@ class DescriptionReader {
   }
   // Refuses a unit behind the value just read that is not the slot's ("L=9 km").
   void CheckUnit(const std::string& entry, const Slot& slot) {
-    const std::string note = UnitMismatch(WordBehindValue(t_.Text(), t_.Pos()), slot.unit, *slot.value);
+    const std::string word = WordBehindValue(t_.Text(), t_.Pos());
+    const std::string note = slot.steps ? StepUnitMismatch(word, stepMinutes_, *slot.value)
+                                        : UnitMismatch(word, slot.unit, *slot.value);
     if (!note.empty()) SyntaxError(std::string(slot.name) + " = " + NumberText(*slot.value) + ": " + note, entry);
   }
   // Refuses a number between the cursor and the next value's name (or the entry's end)
@@ -353,8 +356,8 @@ class DescriptionReader {
       bool negativeAllowed;
       const char* fallback;  // the default a negative value takes
       const char* unit;
-    } fields[] = {{&p.km, "kh", "the storage constant of the mean channel (h)", true, true, "0.01", "h"},
-                  {&p.kf, "kf", "the storage constant of the flood plains (h)", true, true, "0.01", "h"},
+    } fields[] = {{&p.km, "kh", "the storage constant of the mean channel (h)", true, true, "0.01", nullptr},
+                  {&p.kf, "kf", "the storage constant of the flood plains (h)", true, true, "0.01", nullptr},
                   {&p.bm, "bm", "the width of the mean channel (m)", false, false, nullptr, "m"},
                   {&p.bf, "bf", "the width of the flood plains (m)", true, false, nullptr, "m"},
                   {&p.hm, "hm", "the depth of the mean channel (m)", true, true, "0.1", "m"},
@@ -367,7 +370,8 @@ class DescriptionReader {
                   {&p.area, "A", "the catchment area (km2)", false, false, nullptr, "km2"}};
     std::vector<Slot> slots;
     for (const Field& f : fields)
-      slots.push_back({f.value, f.key, f.what, "the channel value " + std::string(f.key), f.unit});
+      slots.push_back({f.value, f.key, f.what, "the channel value " + std::string(f.key), f.unit,
+                       f.value == &p.km || f.value == &p.kf});  // the storage constants count routing steps
     ReadValues(entry, from, slots);
     for (Field& f : fields) {
       const double v = *f.value;
@@ -393,6 +397,7 @@ class DescriptionReader {
   LogStream* log_;
   std::string file_;
   std::string inFile_;
+  double stepMinutes_ = 60.0;  // the routing step, which kh and kf count
   std::string lastKey_;   // the keyword read last
   size_t lastFound_ = 0;  // where it stands
 };
@@ -550,10 +555,12 @@ std::vector<std::string> JoinRoutingDescriptions(TextCursor& cursor, LogStream* 
 }
 
 RoutingDescription ParseRoutingDescription(const std::string& text, int number, const SubbasinCodes& codes,
-                                           int totalInflows, LogStream* log, const std::string& file) {
+                                           int totalInflows, LogStream* log, const std::string& file,
+                                           double stepMinutes) {
   RoutingDescription d;
   d.number = number;
   DescriptionReader r(text, number, log, file);
+  r.stepMinutes_ = stepMinutes;
 
   r.Find("TG", "TG");
   d.code = r.Int("the sub-basin code", "TG");

@@ -147,8 +147,10 @@ struct SubbasinCodes {
 
 // Reads one joined description (number: its position in the list). totalInflows is the
 // number of ZL entries of the whole list; file is the control file the messages name.
+// stepMinutes: the routing step, which the storage constants kh and kf count.
 RoutingDescription ParseRoutingDescription(const std::string& text, int number, const SubbasinCodes& codes,
-                                           int totalInflows, LogStream* log, const std::string& file = "");
+                                           int totalInflows, LogStream* log, const std::string& file = "",
+                                           double stepMinutes = 60.0);
 
 // The network of the whole list: a sub-basin has one description at most and flows into
 // one sub-basin at most, the network has no cycle, and every description comes after the

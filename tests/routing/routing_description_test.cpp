@@ -27,6 +27,18 @@ TEST(RoutingDescription, ReadsEveryKindOfEntry) {
                            ChannelText(200, 7) + " ZL 2 = extern flows.txt 3 4 " + ChannelText(50, 1) +
                            " ZL 1 = constant 0.25 " + ChannelText(60, 2);
   const RoutingDescription d = ParseRoutingDescription(text, 1, codes, 2, nullptr);
+  // The storage constants count routing steps: on a daily run "d" is their own unit and "h"
+  // is named with the value in days.
+  const std::string daily = "TG 5 (AE=12.5, AF=2.0) OL 1 (kh=2 d, kf=5, bm=5, bf=50, hm=5, kstm=25, kstf=10, I=0.1, "
+                            "L=9, A=1) ";
+  EXPECT_DOUBLE_EQ(ParseRoutingDescription(daily, 1, codes, 2, nullptr, "", 1440.0).ol[0].p.km, 2.0);
+  CapturedLog log;
+  std::string hours = daily;
+  hours.replace(hours.find("kh=2 d"), 6, "kh=48 h");
+  EXPECT_THROW(ParseRoutingDescription(hours, 1, codes, 2, &log.log(), "", 1440.0), int);
+  EXPECT_NE(log.console().find("kh = 48: the unit h behind 48 is not the d the value takes (48 h is 2 d: write 2)"),
+            std::string::npos)
+      << log.console();
   EXPECT_EQ(d.code, 5);
   EXPECT_DOUBLE_EQ(d.area, 12.5);
   EXPECT_DOUBLE_EQ(d.areaFactor, 2.0);
