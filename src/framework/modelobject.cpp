@@ -149,6 +149,21 @@ void modelobject::CountBeyondSection(const std::string& a, const std::string& b,
                           ", or add the missing entries");
 }
 
+void modelobject::CheckEntriesEndAtCount(const std::string& a, const std::string& b, const std::string& countSection,
+                                         long countLine, long count, const std::string& entriesSection,
+                                         const std::string& what) {
+  if (SectionEndsHere()) return;
+  controlFile.SkipBlanks();
+  const std::string next = controlFile.PeekWord();
+  ControlFileKeyErrorBecause(a, b,
+                             countSection + ", " + controlFile.LineText(countLine, ShownControlFile()) +
+                                 ": the count is " + std::to_string(count) + ", but " + entriesSection +
+                                 " goes on behind its " + std::to_string(count) + " " + what + " with \"" +
+                                 next.substr(0, 80) + "\" (" + controlFile.LineText(ShownControlFile()) +
+                                 "), which would not be read: set the count to the number of " + what +
+                                 ", or remove the lines behind them");
+}
+
 void modelobject::WriteError(const std::string& file, int code) {
   if (log) *log << "FATAL: write error " << file << " ! (" << code << ")" << "[end-entry]";
   throw 18;
@@ -246,8 +261,8 @@ void RefuseMalformedNumber(modelobject& o, const std::string& label) {
   if (word.empty()) return;
   if (o.log)
     *o.log << "FATAL: error in control file, " << label << (label.find(o.name) == std::string::npos ? o.name : "")
-           << ": \"" << word.substr(0, 80) << "\" is not "
-           << Expected<T>() << CommaBetweenDigitsNote(word) << " (" << o.controlFile.LineText(o.ShownControlFile())
+           << ": " << NoNumberText(word, std::string(" is not ") + Expected<T>()) << " ("
+           << o.controlFile.LineText(o.ShownControlFile())
            << ", section " << modelobject::LastSoughtSection() << ")" << "[end-entry]";
   std::string refused;
   o.controlFile.ReadWord(refused);  // a caller that goes on reads behind it

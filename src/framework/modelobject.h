@@ -150,6 +150,12 @@ class modelobject : public memory_handling {
   // section ended, then the fix. a and b as for ControlFileKeyError.
   [[noreturn]] void CountBeyondSection(const std::string& a, const std::string& b, const std::string& section,
                                        long countLine, long count, long found, const std::string& what);
+  // The report on a count of entries (read on countLine of countSection) that the entries
+  // go on beyond (each `what`, "codes"): unless the entries' section (entriesSection) ends
+  // at the position, the count, the word the entries go on with and its line, then the fix;
+  // the entries beyond the count would be dropped. a and b as for ControlFileKeyError.
+  void CheckEntriesEndAtCount(const std::string& a, const std::string& b, const std::string& countSection,
+                              long countLine, long count, const std::string& entriesSection, const std::string& what);
   [[noreturn]] virtual void WriteError(const std::string& file, int code);
   [[noreturn]] virtual void ReadError(const std::string& file, int code);
 

@@ -467,8 +467,14 @@ bool ReadNumberRow(const std::string& line, size_t max, std::vector<double>& val
     refused = c.RefusedNumber();
     return refused.empty();
   }
+  // Behind the row, a number with a word attached ("1/d", "2mm") begins a remark.
+  const auto wordEnds = [&] {
+    const char before = c.Pos() > 0 ? line[c.Pos() - 1] : ' ';
+    return c.AtEnd() || EndsANumbersWord(c.Peek()) || IsRowSeparator(c.Peek()) || IsRowSeparator(before) ||
+           IsBlank(before);
+  };
   if (beyond)
-    for (double more = 0.0; c.ReadDouble(more);) ++*beyond;
+    for (double more = 0.0; c.ReadDouble(more) && wordEnds();) ++*beyond;
   return true;
 }
 
@@ -508,6 +514,86 @@ std::string CommaBetweenDigitsNote(const std::string& word) {
       return ": the comma between digits makes no number (a fraction is written with a point, \"2.5\"; values "
              "of a row are separated by blanks, or by a comma and a blank, \"2.0, 2.5\")";
   return std::string();
+}
+
+namespace {
+
+// The units a value may be written with, and the base of their kind each is a multiple of.
+struct UnitWord {
+  const char* word;
+  const char* kind;
+  double factor;
+};
+const UnitWord kUnitWords[] = {
+    {"mm", "length", 1e-3}, {"cm", "length", 1e-2},  {"dm", "length", 0.1},    {"m", "length", 1.0},
+    {"km", "length", 1e3},  {"s", "time", 1.0},      {"sec", "time", 1.0},     {"min", "time", 60.0},
+    {"h", "time", 3600.0},  {"hr", "time", 3600.0},  {"hours", "time", 3600.0}, {"d", "time", 86400.0},
+    {"day", "time", 86400.0}, {"days", "time", 86400.0}, {"m2", "area", 1.0}, {"m^2", "area", 1.0},
+    {"m\xc2\xb2", "area", 1.0}, {"ha", "area", 1e4}, {"km2", "area", 1e6}, {"km^2", "area", 1e6},
+    {"km\xc2\xb2", "area", 1e6}, {"m3", "volume", 1.0}, {"m^3", "volume", 1.0}, {"m\xc2\xb3", "volume", 1.0},
+    {"l", "volume", 1e-3},  {"hm3", "volume", 1e6},  {"m/m", "slope", 1.0},   {"1/1", "slope", 1.0},
+    {"-", "slope", 1.0},    {"%", "slope", 0.01},    {"\xe2\x80\xb0", "slope", 1e-3}, {"m/km", "slope", 1e-3},
+    {"K/m", "gradient", 1.0}, {"K/km", "gradient", 1e-3}, {"K/100m", "gradient", 1e-2},
+    {"\xc2\xb0" "C/m", "gradient", 1.0}, {"\xc2\xb0" "C/km", "gradient", 1e-3},
+    {"\xc2\xb0" "C/100m", "gradient", 1e-2}};
+
+const UnitWord* FindUnit(const std::string& word) {
+  for (const UnitWord& u : kUnitWords)
+    if (word == u.word) return &u;
+  return nullptr;
+}
+
+}  // namespace
+
+std::string WordBehindValue(const std::string& text, size_t valueEnd) {
+  size_t p = std::min(valueEnd, text.size());
+  while (p < text.size() && (text[p] == ' ' || text[p] == '\t')) ++p;
+  size_t end = p;
+  while (end < text.size() && !IsBlank(text[end]) && !IsRowSeparator(text[end])) ++end;
+  std::string word = text.substr(p, end - p);
+  size_t next = end;
+  while (next < text.size() && (text[next] == ' ' || text[next] == '\t')) ++next;
+  if (word.empty() || word[0] == '#' || word.find('=') != std::string::npos ||
+      (next < text.size() && text[next] == '='))
+    return std::string();
+  // Brackets around the word, and a closing one left over from the entry's.
+  if (word.size() > 2 && word.front() == '(' && word.back() == ')') word = word.substr(1, word.size() - 2);
+  const auto opened = std::count(word.begin(), word.end(), '(');
+  if (!word.empty() && word.back() == ')' && std::count(word.begin(), word.end(), ')') > opened) word.pop_back();
+  return word;
+}
+
+// UnitMismatch against the unit own (named unit) of a kind and its factor to the kind's base.
+std::string UnitMismatchOf(const std::string& word, const std::string& unit, const char* kind, double factor,
+                           double value) {
+  const UnitWord* written = FindUnit(word);
+  if (!written || (std::strcmp(written->kind, kind) == 0 && written->factor == factor)) return std::string();
+  const std::string v = NumberText(value);
+  std::string text = "the unit " + word + " behind " + v + " is not the " + unit + " the value takes";
+  if (std::strcmp(written->kind, kind) != 0) return text + " (write the value in " + unit + ")";
+  const std::string converted = NumberText(value * written->factor / factor);
+  return text + " (" + v + " " + word + " is " + converted + " " + unit + ": write " + converted + ")";
+}
+
+std::string UnitMismatch(const std::string& word, const std::string& unit, double value) {
+  const UnitWord* own = FindUnit(unit);
+  return own ? UnitMismatchOf(word, unit, own->kind, own->factor, value) : std::string();
+}
+
+std::string StepUnitMismatch(const std::string& word, double stepMinutes, double value) {
+  const double seconds = stepMinutes * 60.0;
+  // The step named by a unit of its length where there is one ("h", "d").
+  std::string unit = "steps of " + NumberText(stepMinutes) + " min";
+  for (const UnitWord& u : kUnitWords)
+    if (std::strcmp(u.kind, "time") == 0 && u.factor == seconds) {
+      unit = u.word;
+      break;
+    }
+  return UnitMismatchOf(word, unit, "time", seconds, value);
+}
+
+std::string NoNumberText(const std::string& word, const std::string& is) {
+  return "\"" + word.substr(0, 80) + "\"" + is + CommaBetweenDigitsNote(word);
 }
 
 bool ParseDouble(const std::string& text, double& value) {

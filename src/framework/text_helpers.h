@@ -210,6 +210,27 @@ std::string RowBeyondText(size_t max, size_t beyond);
 // for a word that begins with a typeset minus (U+2212) or en dash that it is no "-".
 // Empty for any other word.
 std::string CommaBetweenDigitsNote(const std::string& word);
+// The message on a word that a number read refused: the word in quotes (its first 80
+// characters), what it is (", which is no finite number", " on line 3 is not a whole number",
+// or nothing), and CommaBetweenDigitsNote's note on its commas. Every reader that names such
+// a word names it so.
+std::string NoNumberText(const std::string& word, const std::string& is = std::string());
+
+// The word written right behind a value that ends at valueEnd of text: the text glued to
+// the number ("9km" gives "km") or, behind blanks, the next word; it ends at a blank, a comma
+// or a semicolon, and brackets around it ("(1/1)") or one closing the entry ("A=50)") are no
+// part of it. Empty where a remark ("#"), the end of the line or the next key ("kf=10")
+// stands there.
+std::string WordBehindValue(const std::string& text, size_t valueEnd);
+// What a message says of a unit written behind a value that the value does not take: word
+// is a known unit ("km", "min", "%", "K/km", ...) of another scale or kind than unit, the one
+// the value takes ("m", "h", "m/m", "K/m", ...): "the unit km behind 9 is not the m the value
+// takes (9 km are 9000 m: write 9000)". Empty when the word is the value's own unit (in any
+// of its spellings) or no unit this program knows: such a word is a remark.
+std::string UnitMismatch(const std::string& word, const std::string& unit, double value);
+// The same for a value counted in time steps of stepMinutes: a unit of time other than the
+// step's own ("min" on an hourly run, "h" on a daily one) is named with the value in steps.
+std::string StepUnitMismatch(const std::string& word, double stepMinutes, double value);
 
 // Why a file's bytes cannot be read as this program's text files are, as a message goes on
 // behind the file's name: saved in UTF-16 (two bytes a character, a NUL in every other byte

@@ -1,5 +1,6 @@
 #include "init/control_preprocessor.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "framework/logstream.h"
@@ -19,11 +20,12 @@ std::string LineOf(long lineNumber, const std::string& source) {
   return "line " + std::to_string(lineNumber) + " of " + source;
 }
 
-[[noreturn]] void UndefinedSymbol(LogStream* log, long lineNumber, const std::string& line) {
+[[noreturn]] void UndefinedSymbol(LogStream* log, long lineNumber, const std::string& line, const std::string& word) {
   if (log)
     *log << "FATAL: \n-----------------------------------------------------------"
          << "\npossible error in control file!\n"
-         << "undefined symbol at line " << lineNumber << ":\n"
+         << "undefined symbol at line " << lineNumber << ": \"" << word.substr(0, 80)
+         << "\" is no symbol a \"$set\" line sets (a name ends at a blank, \",\", \"/\", \";\" or \")\")\n"
          << line << "\n\n-----------------------------------------------------------\n"
          << "[end-entry]";
   throw 17;
@@ -105,6 +107,13 @@ void WarnIfSetBefore(LogStream* log, const SymbolTable& table, int index, const 
        << "line not meant" << "[end-entry]";
 }
 
+// The index 1..count of the symbol named token; 0 for none.
+int SymbolIndex(const std::vector<std::string>& names, int count, const std::string& token) {
+  for (int i = 1; i <= count; ++i)
+    if (names[i] == token) return i;
+  return 0;
+}
+
 }  // namespace
 
 std::string& SubstituteLine(LogStream* log, std::string& line, long lineNumber, const std::vector<std::string>& names,
@@ -131,16 +140,14 @@ std::string& SubstituteLine(LogStream* log, std::string& line, long lineNumber, 
     while (end < line.size() && end - dollar <= kMaxSymbolText && !IsSpace(line[end]) && line[end] != ';' &&
            line.compare(end, 2, "//") != 0)
       ++end;
-    const std::string token = line.substr(dollar, end - dollar);
-
-    int match = 0;
-    for (int i = 1; i <= count; ++i) {
-      if (names[i] == token) {
-        match = i;
-        break;
-      }
+    std::string token = line.substr(dollar, end - dollar);
+    int match = SymbolIndex(names, count, token);
+    // A name also ends at a comma, a slash or a closing bracket ("kh=$kh, kf=10", "$base/").
+    if (match == 0) {
+      token.resize(std::min(token.find_first_of(",/)"), token.size()));
+      match = SymbolIndex(names, count, token);
     }
-    if (match == 0) UndefinedSymbol(log, lineNumber, line);
+    if (match == 0) UndefinedSymbol(log, lineNumber, line, token);
     if (match == selfIndex)
       Fail(log, "symbol " + token + " refers to itself at " + LineOf(lineNumber, source));
     // The token starts at the first "$", so the first occurrence of the name is there.

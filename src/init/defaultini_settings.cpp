@@ -304,7 +304,20 @@ void defaultini::ReadOutputSections(RunValues& v) {
       CountBeyondSection("codes in output-list", name, "[output_list]", countLine, v.outputListCount, i - 1, "codes");
     ReadControlValue(code, "codes in output-list");
     v.outputList.push_back(code);
+    // A second code on the line would be dropped, and the count would not find its codes.
+    const std::string rest = restOfLine.substr(0, restOfLine.find('#'));
+    std::vector<std::string> words;
+    double second = 0.0;
+    if (GetToken(rest, " \t\r,;", words) > 0 && ParseDouble(words[0], second))
+      ControlFileKeyErrorBecause("codes in output-list", name,
+                                 "[output_list], " + controlFile.LineText(controlFile.LineNumber() - 1,
+                                                                          ShownControlFile()) +
+                                     ": the line holds more than one code; each code of the list stands on a line "
+                                     "of its own, as many lines as the count of " +
+                                     controlFile.LineText(countLine, ShownControlFile()) + " gives");
   }
+  CheckEntriesEndAtCount("codes in output-list", name, "[output_list]", countLine, std::max(v.outputListCount, 0),
+                         "[output_list]", "codes");
   for (int i = 2; i <= v.outputListCount; ++i) {
     if (v.outputList[i] <= v.outputList[i - 1]) {
       if (log)
@@ -340,13 +353,19 @@ void defaultini::ReadOutputSections(RunValues& v) {
            << ", the positions of the grid registry" << "[end-entry]";
     throw 17;
   }
+  const long meteoCountLine = controlFile.LineNumber() - 1;
   SeekControlKey("[meteo_names]", true);
   v.meteoNames.assign(1, std::string());
   for (int i = 1; i <= v.meteoCount; ++i) {
     std::string nameOfVariable;
+    if (SectionEndsHere())
+      CountBeyondSection("name of meteorological variable " + std::to_string(i), name, "[meteo_data_count]",
+                         meteoCountLine, v.meteoCount, i - 1, "names in [meteo_names]");
     ReadControlValue(nameOfVariable, "name of meteorological variable " + std::to_string(i), kMaxMeteoName);
     v.meteoNames.push_back(nameOfVariable);
   }
+  CheckEntriesEndAtCount("names of meteorological variables", name, "[meteo_data_count]", meteoCountLine,
+                         v.meteoCount, "[meteo_names]", "names");
 
   // The settings every module reads.
   output.writeAsciiGrids = v.writeAsciiGrids;

@@ -171,6 +171,8 @@ void defaultini::ReadVariableGrids() {
     standardGrids[static_cast<size_t>(position)] = std::move(spec);
     UseOutputName(position);
   }
+  CheckEntriesEndAtCount(" number of variable grids ", name, "[variable_grids]", countLine, count, "[variable_grids]",
+                         "variable grids");
   variableGridCount = count;
   standardGridCount += count;
   run.standardGridCount = standardGridCount;

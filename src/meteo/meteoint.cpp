@@ -438,8 +438,8 @@ void meteointerpol::ReadScenarioSettings() {
         Fatal("error! scenario-data row " + std::to_string(r) + ", column " + std::to_string(c) + " in " + name +
                   ": read error!" +
                   (word.empty() ? std::string()
-                                : " \"" + word.substr(0, 80) + "\" on " + controlFile.LineText(ShownControlFile()) +
-                                      " is not a finite number" + CommaBetweenDigitsNote(word)),
+                                : " " + NoNumberText(word, " on " + controlFile.LineText(ShownControlFile()) +
+                                                                      " is not a finite number")),
               48);
       }
       if (c == 1)

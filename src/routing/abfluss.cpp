@@ -90,12 +90,23 @@ void abflussmodellklasse::ReadSettings() {
     const std::string word = controlFile.NumberJustRefused();
     if (word.empty()) Fail(log, missing, 17);
     Fail(log,
-         std::string(missing) + "\n\"" + word.substr(0, 80) + "\" on " + controlFile.LineText(ShownControlFile()) +
-             " is not " + (numbers ? "a whole number of sub-intervals" : "a finite number") +
-             CommaBetweenDigitsNote(word),
+         std::string(missing) + "\n" +
+             NoNumberText(word, " on " + controlFile.LineText(ShownControlFile()) + " is not " +
+                                    (numbers ? "a whole number of sub-intervals" : "a finite number")),
          17);
   }
-  controlFile.RestOfLine();
+  {
+    // A fifth number on the line would be dropped.
+    const std::string at = controlFile.LineText(ShownControlFile());
+    std::vector<double> more;
+    std::string refused;
+    size_t beyond = 0;
+    ReadNumberRow(controlFile.RestOfLine(), 0, more, refused, &beyond);
+    if (beyond > 0)
+      Fail(log, "the line of qmin, qmax, table intervals and sub-intervals in [routing_model], " + at + ", " +
+                    RowBeyondText(4, beyond),
+           17);
+  }
   if (!(qmin > 0.0) || !(qmax >= qmin) || !(intervals >= 1.0) || !(intervals <= kMaxTableIntervals) || subint < 1 ||
       subint > kMaxSubintervals)
     Fail(log,
@@ -187,7 +198,8 @@ void abflussmodellklasse::ReadDescriptions() {
   for (size_t k = 0; k < texts.size(); ++k) {
     *log << "reading routing description " << static_cast<int>(k + 1) << "[end-entry]";
     list.push_back(
-        ParseRoutingDescription(texts[k], static_cast<int>(k + 1), codes, totals.zl, log, ShownControlFile()));
+        ParseRoutingDescription(texts[k], static_cast<int>(k + 1), codes, totals.zl, log, ShownControlFile(),
+                                timeInterval));
     list.back().lines = std::move(lines[k]);
   }
   CheckRoutingNetwork(list, log, ShownControlFile());

@@ -15,6 +15,7 @@
 #include "framework/text_helpers.h"
 #include "framework/timeseries_table.h"
 #include "routing/reservoir.h"
+#include "routing/routing_description.h"
 
 namespace {
 
@@ -78,6 +79,11 @@ void AL_class::SetParameters(LogStream* log, int tracers, const std::vector<std:
 int AL_class::ReadParameters(const std::string& entry, int abstraction, const StepDate& start) {
   number = abstraction;
   const std::string who = "abstraction " + std::to_string(number);
+  // A key given twice: one of the two would not be read.
+  const std::vector<EntryKey> keys = EntryKeys(entry, 0, EntryEnd(entry, 0));
+  for (size_t k = 0; k < keys.size(); ++k)
+    for (size_t j = 0; j < k; ++j)
+      if (SameLetters(keys[j].name, keys[k].name)) Fail(log_, who + ": " + KeyGivenTwiceText(entry, keys[j], keys[k]), 44);
   TextCursor t(entry);
   std::string word;
   if (!SeekAfter(t, "=") || !t.ReadWord(word)) Fail(log_, "no modus found for " + who, 44);

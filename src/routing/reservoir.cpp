@@ -1,6 +1,8 @@
 #include "routing/reservoir.h"
 
+#include <algorithm>
 #include <cmath>
+#include <map>
 
 #include "framework/logstream.h"
 #include "framework/text_helpers.h"
@@ -19,16 +21,91 @@ constexpr size_t kOutputBufferBytes = 2097152;
 // The largest initial volume (m3): a million cubic kilometres.
 constexpr double kLargestVolume = 1e15;
 
-// Moves the cursor behind the next key and the "=" after it; false when either is absent.
-bool SeekKey(TextCursor& t, const std::string& key) {
-  const std::string& s = t.Text();
-  const size_t k = s.find(key, t.Pos());
-  if (k == std::string::npos) return false;
-  const size_t eq = s.find('=', k + key.size());
-  if (eq == std::string::npos) return false;
-  t.Seek(eq + 1);
-  return true;
-}
+// The keys of one SP entry, read by name wherever they stand: each value is read from behind
+// its key's "=", checked for a unit it does not take and for a number behind it that no key
+// takes. Every failure is a FATAL naming the reservoir, code 35.
+class ReservoirEntry {
+ public:
+  ReservoirEntry(int number, const std::string& entry, LogStream* log)
+      : entry_(entry), log_(log), who_("for reservoir " + std::to_string(number) + ": "), t_(entry) {
+    t_.RequireWholeNumbers();  // "V0 = 1000000,5" is refused as a decimal comma, not read as 1000000
+    for (const EntryKey& k : EntryKeys(entry, 0, EntryEnd(entry, 0))) {
+      const std::string key = ReservoirKeyOf(k.name);
+      if (key.empty()) continue;  // named in a WARNING as the list is read
+      auto done = keys_.emplace(key, k);
+      if (!done.second) Fail(log_, who_ + KeyGivenTwiceText(entry, done.first->second, k), 35);
+    }
+  }
+  [[noreturn]] void Refuse(const std::string& what) const { Fail(log_, who_ + what, 35); }
+  // Moves behind the key's "="; false where the entry does not give the key (required: refused).
+  bool Seek(const std::string& key, bool required) {
+    auto it = keys_.find(key);
+    if (it == keys_.end()) {
+      if (required) Refuse("no \"" + key + " =\" found!");
+      return false;
+    }
+    t_.Seek(it->second.value);
+    return true;
+  }
+  // The word behind the key's "=" (required keys only); a comma or semicolon behind it
+  // separates it from the next key, as behind a number.
+  std::string Word(const std::string& key) {
+    std::string word;
+    if (!Seek(key, true) || !t_.ReadWord(word))
+      Refuse("no \"" + key + " =\" found!");
+    if (word.size() > 1 && (word.back() == ',' || word.back() == ';')) word.pop_back();
+    // A bracket that closes the entry ("file = r.txt)") is no part of the name.
+    if (word.size() > 1 && word.back() == ')' && std::count(word.begin(), word.end(), '(') <
+                                                     std::count(word.begin(), word.end(), ')'))
+      word.pop_back();
+    return word;
+  }
+  // The number behind the key's "=", in unit (null: not checked); x keeps its value where
+  // the entry does not give an optional key.
+  void Number(const std::string& key, bool required, const char* unit, double& x) {
+    if (!Seek(key, required)) return;
+    if (!t_.ReadDouble(x)) {
+      const std::string read = RefusedValue(t_);
+      Refuse("the value of \"" + key + " =\" is not a " +
+             (read.empty() ? std::string("number") : "finite number: " + NoNumberText(read)));
+    }
+    Behind(key, unit, x);
+  }
+  // Up to count numbers behind the key's "="; the count read.
+  int Numbers(const std::string& key, double* values, int count) {
+    Seek(key, true);
+    int read = 0;
+    while (read < count && t_.ReadDouble(values[read])) ++read;
+    if (read == count) Behind(key, nullptr, 0.0);
+    return read;
+  }
+  // The whole number behind an optional key's "=" within [0, most].
+  void Whole(const std::string& key, int most, const char* what, int& x) {
+    if (!Seek(key, false)) return;
+    if (!t_.ReadInt(x) || x < 0 || x > most) Refuse("\"" + key + " =\" takes " + what);
+    Behind(key, "h", x);
+  }
+  // The word that a number read refused ("0,5"), empty for none.
+  std::string Refused() const { return RefusedValue(t_); }
+
+ private:
+  // What stands behind a value: a unit the key does not take, or a number that no key takes
+  // ("V0 = 1000000, 5"), which would be lost, is refused; any other word is a remark.
+  void Behind(const std::string& key, const char* unit, double x) {
+    const std::string note = unit ? UnitMismatch(WordBehindValue(entry_, t_.Pos()), unit, x) : std::string();
+    if (!note.empty()) Refuse("\"" + key + " = " + NumberText(x) + "\": " + note);
+    const std::string lost = ValueWithoutKey(entry_, t_.Pos());
+    if (!lost.empty())
+      Refuse("the word \"" + lost + "\" behind the value of \"" + key +
+             " =\" is neither a value after an \"=\" nor a key = value" + ValueWithoutKeyNote());
+  }
+
+  const std::string& entry_;
+  LogStream* log_;
+  std::string who_;
+  TextCursor t_;
+  std::map<std::string, EntryKey> keys_;
+};
 
 }  // namespace
 
@@ -54,85 +131,41 @@ std::string SP_class::AsWrittenNote(const std::string& directory, const std::str
 
 void SP_class::ReadParameters(int reservoir, const std::string& entry) {
   number = reservoir;
-  LogStream* log = c_.log;
-  const std::string who = "for reservoir " + std::to_string(number) + ": ";
-  TextCursor t(entry);
-  t.RequireWholeNumbers();  // "V0 = 1000000,5" is refused as a decimal comma, not read as 1000000
-  auto required = [&](const std::string& key) {
-    if (entry.find(key) == std::string::npos || !SeekKey(t, key))
-      Fail(log, who + "no \"" + key + " =\" found!", 35);
-  };
-  auto refused = [&]() { return RefusedValue(t); };
-  // A number behind a key's value that no key takes ("V0 = 1000000, 5") would be lost.
-  auto nothingLost = [&](const std::string& key) {
-    const std::string lost = ValueWithoutKey(entry, t.Pos());
-    if (!lost.empty())
-      Fail(log, who + "the word \"" + lost + "\" behind the value of \"" + key +
-                    " =\" is neither a value after an \"=\" nor a key = value" + ValueWithoutKeyNote(),
-           35);
-  };
-  auto number35 = [&](const std::string& key, double& x) {
-    if (t.ReadDouble(x)) return nothingLost(key);
-    const std::string read = refused();
-    Fail(log,
-         who + "the value of \"" + key + " =\" is not a " +
-             (read.empty() ? "number" : "finite number: \"" + read + "\"" + CommaBetweenDigitsNote(read)),
-         35);
-  };
-
-  required("file");
-  std::string word;
-  if (!t.ReadWord(word)) Fail(log, who + "no \"file =\" found!", 35);
-  // A comma or semicolon behind the name separates it from the next key, as behind a number.
-  if (word.size() > 1 && (word.back() == ',' || word.back() == ';')) word.pop_back();
+  ReservoirEntry keys(number, entry, c_.log);
+  const std::string word = keys.Word("file");
   fileName = MakeFilePath(c_.outputDirectory, word);
   fileNameNote = AsWrittenNote(c_.outputDirectory, word, "a reservoir's file (\"file =\" of its SP entry)");
 
   double v0 = 0.0;
-  required("V0");
-  number35("V0", v0);
-  if (v0 < 0.0) Fail(log, who + "the initial volume V0 must not be negative", 35);
+  keys.Number("V0", true, "m3", v0);
+  if (v0 < 0.0) keys.Refuse("the initial volume V0 must not be negative");
   // Far above the volume of any lake, and far below where the balance's sums lose their digits.
   if (v0 > kLargestVolume)
-    Fail(log, who + FormatText("the initial volume V0 = %g m3 is above %g m3, more than any lake holds", v0,
-                               kLargestVolume),
-         35);
-  const size_t afterV0 = t.Pos();
-  if (entry.find("A0") != std::string::npos && SeekKey(t, "A0")) number35("A0", A0);
-  else t.Seek(afterV0);
-  const size_t afterA0 = t.Pos();
-  if (entry.find("W0") != std::string::npos && SeekKey(t, "W0")) number35("W0", W0);
-  else t.Seek(afterA0);
-  if (A0 < 0.0) Fail(log, who + FormatText("the initial area A0 = %g must not be negative", A0), 35);
+    keys.Refuse(FormatText("the initial volume V0 = %g m3 is above %g m3, more than any lake holds", v0, kLargestVolume));
+  keys.Number("A0", false, "m2", A0);
+  keys.Number("W0", false, "m", W0);
+  if (A0 < 0.0) keys.Refuse(FormatText("the initial area A0 = %g must not be negative", A0));
   A = A0;
   W = W0;
 
-  required("C0");
   double c0[9];
-  int present = 0;
-  while (present < 9 && t.ReadDouble(c0[present])) ++present;
+  const int present = keys.Numbers("C0", c0, 9);
   if (present < 9) {
-    const std::string read = refused();
-    Fail(log,
-         who + "\"C0 =\" needs nine initial concentrations, " + std::to_string(present) + " found" +
-             (read.empty() ? std::string() : " before \"" + read + "\", which is no finite number" +
-                                                 CommaBetweenDigitsNote(read)),
-         35);
+    const std::string read = keys.Refused();
+    keys.Refuse("\"C0 =\" needs nine initial concentrations, " + std::to_string(present) + " found" +
+                (read.empty() ? std::string() : " before " + NoNumberText(read, ", which is no finite number")));
   }
 
-  const size_t afterC0 = t.Pos();
-  if (entry.find("dTmin") != std::string::npos && SeekKey(t, "dTmin")) number35("dTmin", dTmin);
-  else t.Seek(afterC0);
-  if (!(dTmin >= 1.0)) Fail(log, who + "the sub-step length dTmin must be at least 1 s", 35);
-  if (dTmin > 60.0 * c_.dt && log)
-    *log << "WARNING: reservoir " << number << ": dTmin (" << dTmin << " s) is longer than the time step; "
-         << "the reservoir releases nothing" << "[end-entry]";
-  if (entry.find("UseRunningAvg") != std::string::npos && SeekKey(t, "UseRunningAvg")) {
-    if (!t.ReadInt(useRunningAvg) || useRunningAvg < 0 || useRunningAvg > 87600)
-      Fail(log, who + "\"UseRunningAvg =\" takes a whole number of hours 0..87600", 35);
-    nothingLost("UseRunningAvg");
-  }
+  keys.Number("dTmin", false, "s", dTmin);
+  if (!(dTmin >= 1.0)) keys.Refuse("the sub-step length dTmin must be at least 1 s");
+  if (dTmin > 60.0 * c_.dt && c_.log)
+    *c_.log << "WARNING: reservoir " << number << ": dTmin (" << dTmin << " s) is longer than the time step; "
+            << "the reservoir releases nothing" << "[end-entry]";
+  keys.Whole("UseRunningAvg", 87600, "a whole number of hours 0..87600", useRunningAvg);
+  ResetState(v0, c0);
+}
 
+void SP_class::ResetState(double v0, const double* c0) {
   state.assign(c_.tracers + 1, 0.0);
   previous.assign(c_.tracers + 1, 0.0);
   state[0] = v0;

@@ -90,8 +90,10 @@ class SP_class {
 
   void SetParameters(const ReservoirContext& context);
   // Reads the entry keys ("file", "V0", "A0", "W0", "C0", "dTmin", "UseRunningAvg") from
-  // the entry text.
+  // the entry text, each by its name wherever it stands; a key given twice is refused.
   void ReadParameters(int number, const std::string& entry);
+  // The state at the start: volume v0 (m3) and the nine concentrations of c0; no rows kept.
+  void ResetState(double v0, const double* c0);
   // Lake cells, checks and the level-volume table (for a lake).
   void InitLake();
   // Reads "[abstraction_rule_reservoir_<number>]".

@@ -35,9 +35,7 @@ std::vector<double> Numbers(const std::string& text, const std::string& where, c
   std::vector<double> v;
   std::string refused;
   if (!ReadNumberRow(text, text.size(), v, refused))
-    Fail(log, "in " + where + ", " + line + ": \"" + refused.substr(0, 80) + "\" is not a number" +
-                  CommaBetweenDigitsNote(refused),
-         29);
+    Fail(log, "in " + where + ", " + line + ": " + NoNumberText(refused, " is not a number"), 29);
   if (v.size() >= needed) return v;
   // A short row names the word that ended it; its words are split only then.
   std::vector<std::string> words;
@@ -200,6 +198,11 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
     const std::vector<double> v = Numbers(line, where, file.LineText(at), log, static_cast<size_t>(m) + 1);
     if (static_cast<int>(v.size()) < m + 1)
       Fail(log, where + ", " + file.LineText(at) + ": " + std::to_string(m + 1) + " values expected", 29);
+    if (v.size() > static_cast<size_t>(m) + 1)
+      Fail(log, "in " + where + ", " + file.LineText(at) + ": the row " + RowBeyondText(m + 1, v.size() - m - 1) +
+                    ": the first column and one per rule; the rules are counted by the start days behind the row "
+                    "count, " + file.LineText(firstLine),
+           29);
     t.first.push_back(v[0]);
     for (int r = 0; r < m; ++r) t.column[r].push_back(v[r + 1]);
   }
@@ -208,6 +211,11 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
     const long at = file.LineNumber();
     if (!file.ReadLine(line) || line.find('[') != std::string::npos || IsBlank(line)) break;
     const size_t eq = line.find('=');
+    // A row of the table beyond the count of its first line would be dropped.
+    if (eq == std::string::npos && BeginsLikeNumber(Words(line).front()))
+      Fail(log, "in " + where + ", " + file.LineText(at) + ": a row of the table beyond the " + std::to_string(n) +
+                    " rows that " + file.LineText(firstLine) + " counts; raise the count or remove the row",
+           29);
     if (eq == std::string::npos) continue;
     ReportUnknownKeys(log, where, file.LineText(at), line.substr(0, eq + 1),
                       {"TableIndex", "TargetCap", "WeekDays", "start_hour", "stop_hour"});
@@ -226,6 +234,10 @@ OperatingRules ReadRuleTable(TextCursor& file, const std::string& where, LogStre
     const std::vector<double> v = Numbers(rest, where, file.LineText(at), log, static_cast<size_t>(m));
     if (static_cast<int>(v.size()) < m)
       Fail(log, where + ", " + file.LineText(at) + ": one value per rule (" + std::to_string(m) + ") expected", 29);
+    if (v.size() > static_cast<size_t>(m))
+      Fail(log, "in " + where + ", " + file.LineText(at) + ": " + Words(key).front().substr(0, 40) + " " +
+                    RowBeyondText(m, v.size() - m) + ": one value per rule",
+           29);
     for (int r = 0; r < m; ++r) {
       const bool whole = v[r] == std::floor(v[r]);
       if ((which == kStart || which == kStop) && (!whole || v[r] < -1 || v[r] > 23))
@@ -303,9 +315,7 @@ HydraulicConnection ReadHydraulicConnection(TextCursor& file, int reservoir, Log
     if (!ParseDouble(written, x)) {
       written.erase(0, std::min(written.find_first_not_of(" \t\r"), written.size()));
       written.erase(std::min(written.find_last_not_of(" \t\r") + 1, written.size()));
-      Fail(log, failure + "(" + key + " = \"" + written.substr(0, 80) + "\" is not a number" +
-                    CommaBetweenDigitsNote(written) + ")",
-           29);
+      Fail(log, failure + "(" + key + " = " + NoNumberText(written, " is not a number") + ")", 29);
     }
     return x;
   };

@@ -75,6 +75,24 @@ void ReportUnknownReservoirKeys(const std::string& line, long lineNumber, const 
   }
 }
 
+// Refuses the line that ends the list (line, named place) where it goes on with an entry of
+// the line before, whose bracket that line leaves open: it holds a key = value, which the
+// list would lose with the rest of the entry.
+void CheckNoEntryGoesOn(const std::string& before, const std::string& line, const std::string& place,
+                        LogStream* log) {
+  const std::string open = before.substr(0, before.find('#'));
+  const std::string own = line.substr(0, line.find('#'));
+  if (std::count(open.begin(), open.end(), '(') <= std::count(open.begin(), open.end(), ')') ||
+      own.find('=') == std::string::npos)
+    return;
+  Fail(log,
+       place + " in [routing_model] goes on with the entry of the line before (\"" + open.substr(0, 60) +
+           "\"), whose bracket is not closed: the list of routing descriptions ends at the first line without a "
+           "keyword (TG, OL, SUMTRIB, ZL, AL, SP), so this line is not read as part of the entry. Write the entry on "
+           "one line",
+       38);
+}
+
 // Whether a keyword of an entry begins within text[from, to): the values of an entry end
 // where the next entry begins.
 bool KeywordBetween(const std::string& text, size_t from, size_t to) {
@@ -82,6 +100,17 @@ bool KeywordBetween(const std::string& text, size_t from, size_t to) {
     for (const char* k : kKeywords)
       if (text.compare(p, std::strlen(k), k) == 0) return true;
   return false;
+}
+
+// Whether a word standing between the values of an entry is a number of its own, not a
+// remark or unit ("1/1", "m^", "km"): one that begins like a number and holds nothing but a
+// number's characters ("5", "1.000.000", "1e400"), or "nan" and "inf".
+bool NumberWord(const std::string& word) {
+  if (!BeginsLikeNumber(word)) return false;
+  if (word.find_first_not_of("0123456789.+-eE") == std::string::npos) return true;
+  std::string letters = word.substr(word.find_first_not_of("+-"));
+  for (char& c : letters) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return letters == "nan" || letters == "inf" || letters == "infinity";
 }
 
 // Whether a character stands between the words of an entry: a blank, a bracket, a comma or
@@ -137,7 +166,7 @@ class DescriptionReader {
     const std::string& s = t_.Text();
     const size_t from = std::min(s.find_first_not_of(" \t"), s.size());
     std::string begins = s.substr(from, 40);
-    begins.erase(std::find(begins.begin(), begins.end(), '\n'), begins.end());
+    std::replace(begins.begin(), begins.end(), '\n', ' ');
     return "routing description " + std::to_string(number_) + " (\"" + begins + (s.size() - from > 40 ? "..." : "") +
            "\")" + inFile_;
   }
@@ -166,8 +195,7 @@ class DescriptionReader {
     double v = 0.0;
     if (!t_.ReadDouble(v)) {
       const std::string word = RefusedValue(t_);
-      Error("cannot read " + what + " (a finite number expected at \"" + (word.empty() ? Ahead() : word) + "\")" +
-                CommaBetweenDigitsNote(word),
+      Error("cannot read " + what + " (a finite number expected at " + NoNumberText(word.empty() ? Ahead() : word, ")"),
             entry, code);
     }
     return v;
@@ -175,7 +203,7 @@ class DescriptionReader {
   // For a message on a number that could not be read: the word, when it begins like one.
   std::string Refused() const {
     const std::string word = RefusedValue(t_);
-    return word.empty() ? std::string() : " (\"" + word + "\" is not a whole number" + CommaBetweenDigitsNote(word) + ")";
+    return word.empty() ? std::string() : " (" + NoNumberText(word, " is not a whole number") + ")";
   }
   // The text at the cursor, for messages.
   std::string Ahead() const {
@@ -194,6 +222,8 @@ class DescriptionReader {
     const char* name;
     const char* what;   // its meaning
     std::string label;  // how a message on a value that cannot be read names it
+    const char* unit = nullptr;  // the unit it takes, where a unit written behind it is checked
+    bool steps = false;          // it counts routing steps
   };
   // The values of an entry, each the number after the next "=", taken in their order
   // whatever the names before the "=" say (from: where the entry's keyword stands). An "="
@@ -202,19 +232,55 @@ class DescriptionReader {
   // is refused: it is a value the entry would lose. A name of another place of the entry
   // standing where it is not read ("L=4000, I=0.025") gets a WARNING with what is taken.
   void ReadValues(const std::string& entry, size_t from, const std::vector<Slot>& slots) {
+    const std::string& s = t_.Text();
+    const std::vector<EntryKey> keys = EntryKeys(s, t_.Pos(), EntryEnd(s, t_.Pos()));
+    CheckKeysGivenOnce(entry, slots, keys);
     std::vector<std::string> names;
     size_t mark = from;  // the start of the text the previous value was read from, for messages
     for (const Slot& slot : slots) {
-      const size_t at = t_.Pos();
-      const size_t eq = t_.Text().find('=', at);
-      if (eq == std::string::npos || KeywordBetween(t_.Text(), at, eq)) MissingValues(entry, slots, names);
+      if (names.size() == keys.size()) MissingValues(entry, slots, names);
+      const EntryKey& key = keys[names.size()];
       CheckNoValueLost(entry, mark);
-      names.push_back(NameBefore(t_.Text(), eq, &mark));
-      t_.Seek(eq + 1);
+      mark = key.at;
+      names.push_back(key.name);
+      t_.Seek(key.value);
       *slot.value = Double(slot.label, entry);
+      if (slot.unit || slot.steps) CheckUnit(entry, slot);
     }
     CheckNoValueLost(entry, mark);
+    if (keys.size() > slots.size()) {
+      const EntryKey& beyond = keys[slots.size()];
+      SyntaxError("the entry holds " + std::to_string(keys.size()) + " values, " +
+                      std::to_string(keys.size() - slots.size()) + " more than the " + std::to_string(slots.size()) +
+                      " it reads, and \"" + Shown(beyond.at, beyond.end) + "\" would be lost" +
+                      " (a remark behind the values begins with \"#\")",
+                  entry);
+    }
     WarnOfNamesOutOfPlace(entry, slots, names);
+  }
+  // The text [from, to) of the description for a message, on one line and cut short.
+  std::string Shown(size_t from, size_t to) const {
+    std::string text = t_.Text().substr(from, std::min<size_t>(to - from, 80));
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    while (!text.empty() && std::strchr(" \t,;)", text.back())) text.pop_back();
+    return text;
+  }
+  // Refuses a key of the entry's own given twice: the entry would read one of them as the
+  // value of another.
+  void CheckKeysGivenOnce(const std::string& entry, const std::vector<Slot>& slots, const std::vector<EntryKey>& keys) {
+    for (size_t k = 0; k < keys.size(); ++k) {
+      if (PlaceOf(slots, keys[k].name) == slots.size()) continue;
+      for (size_t j = 0; j < k; ++j)
+        if (SameLetters(keys[j].name, keys[k].name))
+          SyntaxError(KeyGivenTwiceText(t_.Text(), keys[j], keys[k]), entry);
+    }
+  }
+  // Refuses a unit behind the value just read that is not the slot's ("L=9 km").
+  void CheckUnit(const std::string& entry, const Slot& slot) {
+    const std::string word = WordBehindValue(t_.Text(), t_.Pos());
+    const std::string note = slot.steps ? StepUnitMismatch(word, stepMinutes_, *slot.value)
+                                        : UnitMismatch(word, slot.unit, *slot.value);
+    if (!note.empty()) SyntaxError(std::string(slot.name) + " = " + NumberText(*slot.value) + ": " + note, entry);
   }
   // Refuses a number between the cursor and the next value's name (or the entry's end)
   // that belongs to no "=".
@@ -222,7 +288,7 @@ class DescriptionReader {
     size_t at = 0;
     const std::string word = ValueWithoutKey(t_.Text(), t_.Pos(), &at);
     if (word.empty()) return;
-    const std::string seen = t_.Text().substr(mark, std::min<size_t>(at + word.size() - mark, 80));
+    const std::string seen = Shown(mark, at + word.size());
     SyntaxError("the word \"" + word + "\" in \"" + seen + "\" is neither a value after an \"=\" nor a key = value" +
                     ValueWithoutKeyNote(),
                 entry);
@@ -289,18 +355,23 @@ class DescriptionReader {
       bool zeroAllowed;
       bool negativeAllowed;
       const char* fallback;  // the default a negative value takes
-    } fields[] = {{&p.km, "kh", "the storage constant of the mean channel (h)", true, true, "0.01"},
-                  {&p.kf, "kf", "the storage constant of the flood plains (h)", true, true, "0.01"},
-                  {&p.bm, "bm", "the width of the mean channel (m)", false, false, nullptr},
-                  {&p.bf, "bf", "the width of the flood plains (m)", true, false, nullptr},
-                  {&p.hm, "hm", "the depth of the mean channel (m)", true, true, "0.1"},
-                  {&p.kstm, "kstm", "the Manning-Strickler coefficient of the mean channel", false, false, nullptr},
-                  {&p.kstf, "kstf", "the Manning-Strickler coefficient of the flood plains", true, false, nullptr},
-                  {&p.slope, "I", "the slope (1/1)", false, false, nullptr},
-                  {&p.length, "L", "the channel length (m)", true, false, nullptr},
-                  {&p.area, "A", "the catchment area (km2)", false, false, nullptr}};
+      const char* unit;
+    } fields[] = {{&p.km, "kh", "the storage constant of the mean channel (h)", true, true, "0.01", nullptr},
+                  {&p.kf, "kf", "the storage constant of the flood plains (h)", true, true, "0.01", nullptr},
+                  {&p.bm, "bm", "the width of the mean channel (m)", false, false, nullptr, "m"},
+                  {&p.bf, "bf", "the width of the flood plains (m)", true, false, nullptr, "m"},
+                  {&p.hm, "hm", "the depth of the mean channel (m)", true, true, "0.1", "m"},
+                  {&p.kstm, "kstm", "the Manning-Strickler coefficient of the mean channel", false, false, nullptr,
+                   nullptr},
+                  {&p.kstf, "kstf", "the Manning-Strickler coefficient of the flood plains", true, false, nullptr,
+                   nullptr},
+                  {&p.slope, "I", "the slope (1/1)", false, false, nullptr, "m/m"},
+                  {&p.length, "L", "the channel length (m)", true, false, nullptr, "m"},
+                  {&p.area, "A", "the catchment area (km2)", false, false, nullptr, "km2"}};
     std::vector<Slot> slots;
-    for (const Field& f : fields) slots.push_back({f.value, f.key, f.what, "the channel value " + std::string(f.key)});
+    for (const Field& f : fields)
+      slots.push_back({f.value, f.key, f.what, "the channel value " + std::string(f.key), f.unit,
+                       f.value == &p.km || f.value == &p.kf});  // the storage constants count routing steps
     ReadValues(entry, from, slots);
     for (Field& f : fields) {
       const double v = *f.value;
@@ -326,6 +397,7 @@ class DescriptionReader {
   LogStream* log_;
   std::string file_;
   std::string inFile_;
+  double stepMinutes_ = 60.0;  // the routing step, which kh and kf count
   std::string lastKey_;   // the keyword read last
   size_t lastFound_ = 0;  // where it stands
 };
@@ -374,13 +446,57 @@ std::string ValueWithoutKey(const std::string& text, size_t from, size_t* at) {
     size_t end = p;
     while (end < names && !BetweenWords(text[end])) ++end;
     const std::string word = text.substr(p, end - p);
-    if (BeginsLikeNumber(word)) {
+    if (NumberWord(word)) {
       if (at) *at = p;
       return word;
     }
     p = end;
   }
   return std::string();
+}
+
+size_t EntryEnd(const std::string& text, size_t from) {
+  size_t p = from;
+  while (p < text.size() && !KeywordBetween(text, p, p + 1)) ++p;
+  return p;
+}
+
+std::vector<EntryKey> EntryKeys(const std::string& text, size_t from, size_t to) {
+  std::vector<EntryKey> keys;
+  to = std::min(to, text.size());
+  size_t valueWord = std::string::npos;  // where the first word of the last key's value begins
+  for (size_t p = from; p < to; ++p) {
+    if (text[p] == '#') {
+      p = std::min(text.find('\n', p), to);
+      continue;
+    }
+    if (text[p] != '=') continue;
+    size_t begin = 0;
+    std::string name = NameBefore(text, p, &begin);
+    if (begin < from || name.empty() || begin == valueWord) continue;
+    if (!keys.empty()) keys.back().end = begin;
+    keys.push_back({std::move(name), begin, p + 1, to});
+    valueWord = p + 1;
+    while (valueWord < to && BetweenWords(text[valueWord]) && text[valueWord] != ')') ++valueWord;
+  }
+  return keys;
+}
+
+std::string ReservoirKeyOf(const std::string& name) {
+  for (const std::string& key : kReservoirKeys)
+    if (name.find(key) != std::string::npos) return key;
+  return std::string();
+}
+
+std::string KeyGivenTwiceText(const std::string& text, const EntryKey& first, const EntryKey& second) {
+  const auto shown = [&](const EntryKey& k) {
+    std::string s = text.substr(k.at, std::min<size_t>(k.end - k.at, 60));
+    std::replace(s.begin(), s.end(), '\n', ' ');
+    while (!s.empty() && std::strchr(" \t,;)", s.back())) s.pop_back();
+    return "\"" + s + "\"";
+  };
+  return "the key " + second.name + " is given twice, " + shown(first) + " and " + shown(second) +
+         ": one of them would be lost or read as another key's value; give it once";
 }
 
 std::string RefusedValue(const TextCursor& t) {
@@ -427,11 +543,13 @@ std::vector<std::string> JoinRoutingDescriptions(TextCursor& cursor, LogStream* 
     std::vector<DescriptionLine> own;
     if (lines) own.push_back({0, cursor.LineText(pendingLine)});
     for (;;) {
+      const std::string before = pending;
       pending = NextListLine(cursor, log);
       ++pendingLine;
+      if (!IsDescriptionLine(pending)) CheckNoEntryGoesOn(before, pending, cursor.LineText(pendingLine), log);
       if (!IsDescriptionLine(pending) || pending.find("TG") != std::string::npos) break;
       ReportUnknownReservoirKeys(pending, pendingLine, cursor, inReservoir, log);
-      text += ' ';
+      text += '\n';
       if (lines) own.push_back({text.size(), cursor.LineText(pendingLine)});
       text += pending;
     }
@@ -442,17 +560,19 @@ std::vector<std::string> JoinRoutingDescriptions(TextCursor& cursor, LogStream* 
 }
 
 RoutingDescription ParseRoutingDescription(const std::string& text, int number, const SubbasinCodes& codes,
-                                           int totalInflows, LogStream* log, const std::string& file) {
+                                           int totalInflows, LogStream* log, const std::string& file,
+                                           double stepMinutes) {
   RoutingDescription d;
   d.number = number;
   DescriptionReader r(text, number, log, file);
+  r.stepMinutes_ = stepMinutes;
 
   r.Find("TG", "TG");
   d.code = r.Int("the sub-basin code", "TG");
   if (!codes.Exists(d.code)) r.Refuse("there is no subbasin with code " + std::to_string(d.code) + r.KeywordNote(), 41);
   const std::string tg = "TG " + std::to_string(d.code);
   r.ReadValues(tg, r.lastFound_,
-               {{&d.area, "AE", "the area upstream of the outlet (km2)", "the sub-basin area"},
+               {{&d.area, "AE", "the area upstream of the outlet (km2)", "the sub-basin area", "km2"},
                 {&d.areaFactor, "AF", "the area factor", "the area factor"}});
   if (!(d.area > 0.0)) r.Error("the sub-basin area must be positive", tg, 41);
   if (!(d.areaFactor > 0.0)) r.Error("the area factor must be positive", tg, 41);

@@ -113,6 +113,29 @@ std::string ValueWithoutKeyNote();
 // behind it ("3,5" of "3,5, kf"); empty when it does not begin like a number.
 std::string RefusedValue(const TextCursor& t);
 
+// A key of an entry as written: the name right before an "=" (where it stands) and where
+// its value's text begins (behind the "=") and ends (the next key's name, or the entry's end).
+struct EntryKey {
+  std::string name;
+  size_t at = 0;
+  size_t value = 0;
+  size_t end = 0;
+};
+// Where the entry whose text begins at from ends: at the next keyword of an entry (TG, OL,
+// SUMTRIB, ZL, AL, SP), or at the end of text.
+size_t EntryEnd(const std::string& text, size_t from);
+// The keys of an entry's text[from, to), in their order: each word that an "=" follows. The
+// word right behind another key's "=" is that key's value ("file = a=b.txt" sets file alone),
+// and a remark ("#" up to the line's end) sets none. Every entry of the list is read through
+// them: an SP entry by name, the others in their order.
+std::vector<EntryKey> EntryKeys(const std::string& text, size_t from, size_t to);
+// The reservoir key that a name of an SP entry sets: the first of "file", "V0", "A0", "W0",
+// "C0", "dTmin", "UseRunningAvg" the name holds (a longer word is read as the key it holds,
+// "filename" as "file"); empty when it holds none.
+std::string ReservoirKeyOf(const std::string& name);
+// The message on a key that an entry gives twice: its name and both values as written.
+std::string KeyGivenTwiceText(const std::string& text, const EntryKey& first, const EntryKey& second);
+
 // Sub-basin codes as the routing knows them: codeMap[code] > 0 is the internal number of
 // an existing sub-basin, for 0 <= code <= maxCode.
 struct SubbasinCodes {
@@ -124,8 +147,10 @@ struct SubbasinCodes {
 
 // Reads one joined description (number: its position in the list). totalInflows is the
 // number of ZL entries of the whole list; file is the control file the messages name.
+// stepMinutes: the routing step, which the storage constants kh and kf count.
 RoutingDescription ParseRoutingDescription(const std::string& text, int number, const SubbasinCodes& codes,
-                                           int totalInflows, LogStream* log, const std::string& file = "");
+                                           int totalInflows, LogStream* log, const std::string& file = "",
+                                           double stepMinutes = 60.0);
 
 // The network of the whole list: a sub-basin has one description at most and flows into
 // one sub-basin at most, the network has no cycle, and every description comes after the

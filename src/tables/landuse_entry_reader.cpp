@@ -161,7 +161,8 @@ void ReadCodeAndName(LogStream* log, TextCursor& c, LanduseTableEntry& row) {
     Fail();
   }
   row.code = code;
-  if (!c.ReadWord(row.name) || row.name.size() > kMaxNameLength) Fail();
+  // A comma behind the code or the name separates it as it separates numbers ("1, conifer, 0.12").
+  if (!c.ReadRowWord(row.name) || row.name.size() > kMaxNameLength) Fail();
 }
 
 }  // namespace

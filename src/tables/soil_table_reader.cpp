@@ -330,108 +330,144 @@ void SoilTableEntry::ReadNewFormat(SoilTableEntry& row, LogStream* log, const st
   }
 }
 
+namespace {
+
+// The values of an old line in their order, counted: a value more or less would have moved
+// every later one by a place, so a line that ends early or holds more is refused naming the
+// count and the format's values. The first word that no number begins ends the values; a
+// remark may follow them.
+class OldLine {
+ public:
+  OldLine(SoilTableEntry& row, const std::string& line, int mode)
+      : row_(row), c_(tabletext::NumberCursor(line)), mode_(mode), format_(mode == 2 ? kLayeredFormat : kOldFormat) {
+    ReadCodeAndName(row_, c_);
+  }
+  template <typename T>
+  void Next(T& value, const char* what) {
+    // Looked at without a move: a comma behind the value before, after blanks (" , "), is
+    // its separator only while the cursor stands right behind that value.
+    if (c_.PeekWord().empty()) throw RowFailure{tabletext::ValueCountText(RowText(row_), found_, format_)};
+    try {
+      ::Next(row_, c_, value, what);
+    } catch (RowFailure& f) {
+      if (!f.message.empty()) f.message += CommaBetweenDigitsNote(c_.NumberJustRefused());
+      throw;
+    }
+    ++found_;
+  }
+  // Refuses numbers behind the values read (a word that begins like one counted too, "2,0"),
+  // but the layered part of a line that this run does not read.
+  void Complete() {
+    int more = 0;
+    for (double v = 0.0; c_.ReadDouble(v) || !c_.NumberJustRefused().empty(); ++more) {
+      std::string word;
+      if (!c_.NumberJustRefused().empty()) c_.ReadWord(word);
+    }
+    if (more == 0 || (mode_ != 2 && found_ + more == 15)) return;
+    throw RowFailure{tabletext::ValueCountText(RowText(row_), found_ + more, format_) +
+                     "; a remark after the values begins with a word or \"#\""};
+  }
+
+ private:
+  SoilTableEntry& row_;
+  TextCursor c_;
+  int mode_;
+  const char* format_;
+  int found_ = 2;  // the code and the name
+};
+
+// The layered part of an old line (soil-model mode 2): method 1 (van Genuchten) with its
+// four values for every layer, the number of layers, their thickness, maxratio and the k
+// reduction; returns the layer thickness.
+double ReadOldLayeredPart(SoilTableEntry& row, OldLine& values) {
+  int method = 0;
+  values.Next(method, "the method");
+  row.method = method;
+  if (method != 1)
+    throw RowFailure{"FATAL: error reading soil parameters for soil type " + std::to_string(row.code) +
+                     ": a row of the old form takes method 1 (van-Genuchten Parameter) only, not method " +
+                     std::to_string(method) +
+                     ".\nUse the new soil type table format (method = MultipleHorizons) for a layered profile instead."};
+  double ts = 0, tr = 0, a = 0, n = 0, t = 0;
+  int L = 0;
+  values.Next(ts, "theta_sat");
+  values.Next(tr, "theta_res");
+  values.Next(a, "alpha");
+  values.Next(n, "Par_n");
+  values.Next(L, "the number of layers");
+  if (L < 0 || L > SoilTableEntry::kMaxLayers) throw RowFailure{};
+  row.layerCount = L;
+  row.AllocateLayerArrays(false);
+  for (int l = 0; l <= L; ++l) {
+    const size_t i = static_cast<size_t>(l);
+    row.theta_sat[i] = ts;
+    row.theta_res[i] = tr;
+    row.Par_m[i] = n != 0.0 ? 1.0 - 1.0 / n : 0.0;
+    row.Par_n[i] = n;
+    row.alpha[i] = a;
+    row.Par_tau[i] = 0.5;
+  }
+  values.Next(t, "the layer thickness");
+  values.Next(row.maxratio, "maxratio");
+  values.Next(row.kReduction, "the k reduction");
+  values.Complete();
+  return t;
+}
+
+// The layers of an old line of thickness t: a top layer of 0.05 m, the second down to t,
+// every further one t thick; the conductivity falls with depth by the k reduction down to
+// 2 m and stays below.
+void SetOldLayers(SoilTableEntry& row, double t, LogStream* log) {
+  if (t < 0.1) {
+    if (log) {
+      *log << "FATAL: \nerror soil type " << row.code << ":\nthickness of single layers (here " << t
+           << " m)\nhas to be at minimum twice as thick as the\nthickness of the top layer (here " << 0.05 << " m)"
+           << "[end-entry]";
+    }
+    throw RowFailure{};
+  }
+  const int L = row.layerCount;
+  const double kv = row.ksat_vevurada, kr = row.kReduction;
+  if (L >= 1) {
+    row.thickness[1] = 0.05;
+    row.ksat[1] = kv * std::pow(kr, 0.025);
+  }
+  if (L >= 2) {
+    row.thickness[2] = t - 0.05;
+    row.ksat[2] = kv * std::pow(kr, 0.05 + 0.5 * (row.thickness[2] - 0.05));
+  }
+  for (int k = 3; k <= L; ++k) {
+    const size_t i = static_cast<size_t>(k);
+    row.thickness[i] = t;
+    const double z = (k - 1.5) * t;
+    row.ksat[i] = z <= 2.0 ? kv * std::pow(kr, z) : row.ksat[i - 1];
+  }
+}
+
+}  // namespace
+
 void SoilTableEntry::ReadOldFormat(SoilTableEntry& row, LogStream* log, const std::string& line, int mode,
                                    const std::string& where) {
   const std::string at = where.empty() ? std::string() : " (" + where + ")";
   try {
-    TextCursor c = tabletext::NumberCursor(line);
-    ReadCodeAndName(row, c);
     // Without the layered part of soil-model mode 2 a line holds 6 values, or 15 with that
-    // part, which such a run does not read; a value more or less would have moved every
-    // later one by a place. The first word that no number begins ends the values; a remark
-    // may follow them.
-    const char* const format = mode == 2 ? kLayeredFormat : kOldFormat;
-    int found = 2;  // the code and the name
-    auto next = [&](auto& value, const char* what) {
-      c.SkipBlanks();
-      if (c.AtEnd()) throw RowFailure{tabletext::ValueCountText(RowText(row), found, format)};
-      try {
-        Next(row, c, value, what);
-      } catch (RowFailure& f) {
-        if (!f.message.empty()) f.message += CommaBetweenDigitsNote(c.NumberJustRefused());
-        throw;
-      }
-      ++found;
-    };
-    auto complete = [&]() {
-      // The numbers behind the values read, a word that begins like one counted too ("2,0").
-      int more = 0;
-      for (double v = 0.0; c.ReadDouble(v) || !c.NumberJustRefused().empty(); ++more) {
-        std::string word;
-        if (!c.NumberJustRefused().empty()) c.ReadWord(word);
-      }
-      if (more == 0 || (mode != 2 && found + more == 15)) return;
-      throw RowFailure{tabletext::ValueCountText(RowText(row), found + more, format) +
-                       "; a remark after the values begins with a word or \"#\""};
-    };
-    next(row.FCap, "FCap");
-    next(row.mSB, "mSB");
-    next(row.ksat_vevurada, "ksat_vevurada");
-    next(row.suction, "suction");
+    // part, which such a run does not read.
+    OldLine values(row, line, mode);
+    values.Next(row.FCap, "FCap");
+    values.Next(row.mSB, "mSB");
+    values.Next(row.ksat_vevurada, "ksat_vevurada");
+    values.Next(row.suction, "suction");
     CheckFieldCapacity(row);
     row.mSBFCapDifference = (row.mSB - row.FCap) * 0.01;
     if (mode != 2) {
-      complete();
+      values.Complete();
       return;
     }
-
-    int method = 0;
-    next(method, "the method");
-    row.method = method;
-    if (method != 1)
-      throw RowFailure{"FATAL: error reading soil parameters for soil type " + std::to_string(row.code) +
-                       ": a row of the old form takes method 1 (van-Genuchten Parameter) only, not method " +
-                       std::to_string(method) +
-                       ".\nUse the new soil type table format (method = MultipleHorizons) for a layered profile instead."};
-    double ts = 0, tr = 0, a = 0, n = 0, t = 0;
-    int L = 0;
-    next(ts, "theta_sat");
-    next(tr, "theta_res");
-    next(a, "alpha");
-    next(n, "Par_n");
-    next(L, "the number of layers");
-    if (L < 0 || L > kMaxLayers) throw RowFailure{};
-    row.layerCount = L;
-    row.AllocateLayerArrays(false);
-    for (int l = 0; l <= L; ++l) {
-      const size_t i = static_cast<size_t>(l);
-      row.theta_sat[i] = ts;
-      row.theta_res[i] = tr;
-      row.Par_m[i] = n != 0.0 ? 1.0 - 1.0 / n : 0.0;
-      row.Par_n[i] = n;
-      row.alpha[i] = a;
-      row.Par_tau[i] = 0.5;
-    }
-    next(t, "the layer thickness");
-    next(row.maxratio, "maxratio");
-    next(row.kReduction, "the k reduction");
-    complete();
+    const double t = ReadOldLayeredPart(row, values);
     row.thickness[0] = t;
     CheckVanGenuchten(row);
     row.BuildTables();
-    if (t < 0.1) {
-      if (log) {
-        *log << "FATAL: \nerror soil type " << row.code << ":\nthickness of single layers (here " << t
-             << " m)\nhas to be at minimum twice as thick as the\nthickness of the top layer (here " << 0.05 << " m)"
-             << "[end-entry]";
-      }
-      throw RowFailure{};
-    }
-    const double kv = row.ksat_vevurada, kr = row.kReduction;
-    if (L >= 1) {
-      row.thickness[1] = 0.05;
-      row.ksat[1] = kv * std::pow(kr, 0.025);
-    }
-    if (L >= 2) {
-      row.thickness[2] = t - 0.05;
-      row.ksat[2] = kv * std::pow(kr, 0.05 + 0.5 * (row.thickness[2] - 0.05));
-    }
-    for (int k = 3; k <= L; ++k) {
-      const size_t i = static_cast<size_t>(k);
-      row.thickness[i] = t;
-      const double z = (k - 1.5) * t;
-      row.ksat[i] = z <= 2.0 ? kv * std::pow(kr, z) : row.ksat[i - 1];
-    }
+    SetOldLayers(row, t, log);
   } catch (const RowFailure& f) {
     if (!f.message.empty()) Fatal(log, f.message + at);
     Fatal(log, "FATAL: soil table code " + std::to_string(row.code) + ": some values could not be read\n" + line + at);

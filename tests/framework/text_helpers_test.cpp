@@ -298,6 +298,24 @@ TEST(ReadNumberRow, CommasAndSemicolonsSeparateAsInTheLists) {
   size_t beyond = 0;
   EXPECT_TRUE(ReadNumberRow("1, 2, 3, 4;5 # and more", 3, v, refused, &beyond));
   EXPECT_EQ(beyond, 2u);
+  // Behind the row a number with a word attached is a remark (a unit), not a value beyond.
+  for (const char* remark : {"1 2 3 1/d", "1 2 3 1/d 4", "1 2 3 (1/d)", "1 2 3 2mm"}) {
+    EXPECT_TRUE(ReadNumberRow(remark, 3, v, refused, &beyond)) << remark;
+    EXPECT_EQ(beyond, 0u) << remark;
+  }
+  EXPECT_TRUE(ReadNumberRow("1 2 3 4 1/d", 3, v, refused, &beyond));
+  EXPECT_EQ(beyond, 1u);
+  // A unit behind a value is named where it is of another scale or kind than the value's.
+  EXPECT_EQ(WordBehindValue("L=9 km, A=5", 3), "km");
+  EXPECT_EQ(WordBehindValue("I=0.03 (1/1))", 6), "1/1");
+  EXPECT_EQ(WordBehindValue("A=50)", 4), "");
+  EXPECT_EQ(WordBehindValue("kh=3 kf=10", 4), "");
+  EXPECT_EQ(WordBehindValue("kh=3 # min", 4), "");
+  EXPECT_EQ(UnitMismatch("km", "m", 9), "the unit km behind 9 is not the m the value takes (9 km is 9000 m: write 9000)");
+  EXPECT_EQ(UnitMismatch("K/km", "K/m", -6.5), "the unit K/km behind -6.5 is not the K/m the value takes (-6.5 K/km is "
+                                                "-0.0065 K/m: write -0.0065)");
+  EXPECT_NE(UnitMismatch("m", "K/m", 3000), "");
+  for (const char* own : {"m", "m^(1/3)/s", "mm/d", "deg", "metres"}) EXPECT_EQ(UnitMismatch(own, "m", 1), "") << own;
   // The words of a row: a separator behind a value or ending a word separates.
   TextCursor row("1, loam, 25;silt,clay 3 sand,4");
   row.RequireWholeNumbers();

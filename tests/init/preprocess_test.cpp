@@ -72,12 +72,22 @@ TEST(Preprocess, LinesEndingInCarriageReturnLineFeedBehaveLikeLineFeed) {
 }
 
 TEST(Preprocess, UndefinedSymbolNamesThePhysicalLine) {
-  const char* const inputs[] = {"# remark\n\nvalue $missing here\n", "$set $a = 1\n# c\n$a/x\n"};
+  const char* const inputs[] = {"# remark\n\nvalue $missing here\n", "$set $a = 1\n# c\n$missing/x\n",
+                                "$set $a = 1\n\nkh=$missing, kf=$a\n"};
   for (const char* in : inputs) {
     CapturedLog log;
     EXPECT_EQ(ThrownCode([&] { Pre(in, log); }), 17) << in;
-    EXPECT_NE(log.console().find("undefined symbol at line 3:"), std::string::npos) << log.console();
+    EXPECT_NE(log.console().find("undefined symbol at line 3: \"$missing\" is no symbol"), std::string::npos)
+        << log.console();
   }
+}
+
+// A name ends at a comma, a slash and a closing bracket too; a name set with one of them
+// still matches as a whole.
+TEST(Preprocess, SymbolNamesEndAtCommasSlashesAndBrackets) {
+  EXPECT_EQ(Pre("$set $kh = 3\n$set $base = out\nkh=$kh, kf=10 (A=$kh)\nDir = $base/\n$kh,$kh,2.5\n"),
+            "kh=3, kf=10 (A=3)\nDir = out/\n3,3,2.5\n");
+  EXPECT_EQ(Pre("$set $a/b = 7\n$set $a = 1\n$a/b $a/c\n"), "7 1/c\n");
 }
 
 TEST(Preprocess, SymbolDefinedLaterOrReferringToItselfFails) {

@@ -91,6 +91,16 @@ TEST(Reservoir, EntryKeysDefaultsAndFileNames) {
   EXPECT_EQ(SP_class::MakeFilePath("", "r.txt"), "r.txt");
   // No tracers: a row of 35 doubles, 7489 rows in the buffer.
   EXPECT_EQ(sp->rowCapacity, 7489u);
+  // Every key is read by its name wherever it stands; a remark or a unit of its own stays a
+  // remark.
+  auto any = b.Make("(dTmin = 600 s, A0 = 5e5 m2 W0 = 300 (m) UseRunningAvg = 24 C0 = 1 2 3 4 5 6 7 8 9 V0 = 7 m3 "
+                    "# V0 = 9\nfilename = r.txt)");
+  EXPECT_EQ(any->fileName.substr(any->fileName.size() - 6), "/r.txt");
+  EXPECT_DOUBLE_EQ(any->state[0], 7.0);
+  EXPECT_DOUBLE_EQ(any->A, 5e5);
+  EXPECT_DOUBLE_EQ(any->W, 300.0);
+  EXPECT_DOUBLE_EQ(any->dTmin, 600.0);
+  EXPECT_EQ(any->useRunningAvg, 24);
 }
 
 TEST(Reservoir, BadEntriesAndLakesAreRefusedWithTheirCodes) {
@@ -112,6 +122,12 @@ TEST(Reservoir, BadEntriesAndLakesAreRefusedWithTheirCodes) {
       {"(file = a V0 = 1" + c0 + " UseRunningAvg = -2)", 35},
       {"(file = a V0 = 1 A0 = -2e5" + c0 + ")", 35},
       {"(file = a V0 = 1" + c0 + " dTmin = 30)", 0},
+      {"(file = a V0 = 1" + c0 + " V0 = 2)", 35},           // a key given twice
+      {"(file = a filename = b V0 = 1" + c0 + ")", 35},     // the same key in a longer word
+      {"(file = a V0 = 1" + c0 + " dTmin = 10 min)", 35},  // a unit the key does not take
+      {"(file = a V0 = 1 hm3" + c0 + ")", 35},
+      {"(file = a V0 = 1 A0 = 2 km2" + c0 + ")", 35},
+      {"(file = a V0 = 1" + c0 + " UseRunningAvg = 2 d)", 35},
   };
   for (const auto& t : cases) {
     ReservoirBench b;
@@ -274,6 +290,10 @@ TEST(ReservoirRules, ReadingAndRefusals) {
        "[s], line 4: rule 1 falls from 5e+06 to 1e+06"},
       {"2 1\n0 0\n1e5 0,5\n", "[s], line 3: \"0,5\" is not a number: the comma between digits makes no number"},
       {"2 1\n0 0\n1e5 half\n", "[s], line 3: \"half\" is not a number (2 values expected)"},
+      // Rows beyond the count and values beyond a row, which would be dropped.
+      {"2 1\n0 0\n5e5 0.2\n2e6 2\n", "[s], line 4: a row of the table beyond the 2 rows that line 1 counts"},
+      {"2 1\n0 0\n5e5 0.2 0.3\n", "[s], line 3: the row holds 3 numbers, 1 more than the 2 it takes"},
+      {"2 1 100\n0 0 0\n5e5 1 2\nTargetCap = 3 4 5\n", "[s], line 4: TargetCap holds 3 numbers, 1 more than the 2"},
   };
   for (const auto& c : impossible) {
     CapturedLog l;

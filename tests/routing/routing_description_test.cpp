@@ -22,10 +22,23 @@ TEST(RoutingDescription, ReadsEveryKindOfEntry) {
   int map[] = {0, 1, 2, 3, 4, 5};
   const SubbasinCodes codes{map, 5};
   // A unit behind a value is no value of its own.
-  const std::string text = "TG 5 (AE=12.5 km2, AF=2.0) OL 1 " + ChannelText(100, 3) + " SUMTRIB 2&3&4 " +
+  const std::string text = "TG 5 (AE=12.5 km2, AF=2.0) OL 1 (kh=2 h, kf=5, bm=5 m, bf=50, hm=5, kstm=25 m^(1/3)/s, "
+                           "kstf=10, I=0.01 (1/1), L=100 m, A=3 km\xc2\xb2)  SUMTRIB 2&3&4 " +
                            ChannelText(200, 7) + " ZL 2 = extern flows.txt 3 4 " + ChannelText(50, 1) +
                            " ZL 1 = constant 0.25 " + ChannelText(60, 2);
   const RoutingDescription d = ParseRoutingDescription(text, 1, codes, 2, nullptr);
+  // The storage constants count routing steps: on a daily run "d" is their own unit and "h"
+  // is named with the value in days.
+  const std::string daily = "TG 5 (AE=12.5, AF=2.0) OL 1 (kh=2 d, kf=5, bm=5, bf=50, hm=5, kstm=25, kstf=10, I=0.1, "
+                            "L=9, A=1) ";
+  EXPECT_DOUBLE_EQ(ParseRoutingDescription(daily, 1, codes, 2, nullptr, "", 1440.0).ol[0].p.km, 2.0);
+  CapturedLog log;
+  std::string hours = daily;
+  hours.replace(hours.find("kh=2 d"), 6, "kh=48 h");
+  EXPECT_THROW(ParseRoutingDescription(hours, 1, codes, 2, &log.log(), "", 1440.0), int);
+  EXPECT_NE(log.console().find("kh = 48: the unit h behind 48 is not the d the value takes (48 h is 2 d: write 2)"),
+            std::string::npos)
+      << log.console();
   EXPECT_EQ(d.code, 5);
   EXPECT_DOUBLE_EQ(d.area, 12.5);
   EXPECT_DOUBLE_EQ(d.areaFactor, 2.0);
@@ -48,13 +61,21 @@ TEST(RoutingDescription, ReadsEveryKindOfEntry) {
   EXPECT_DOUBLE_EQ(d.zl[1].p.area, 2.0);
 }
 
-TEST(RoutingDescription, JoinsTheLinesOfADescriptionWithABlank) {
-  TextCursor c("TG 1 (AE=1,\nAF=1)\nTG 2 (AE=1, AF=1)\nOL 1 (x)\nnothing\nTG 9\n");
+// A line without a keyword ends the list; where it goes on with the open entry of the line
+// before, that entry is named rather than read without its values.
+TEST(RoutingDescription, JoinsTheLinesOfADescriptionAndNamesAnEntryGoingOnBeyondThem) {
+  TextCursor c("TG 1 (AE=1, AF=1)\nTG 2 (AE=1, AF=1)\nOL 1 (x)\nnothing = here\nTG 9\n");
   const std::vector<std::string> texts = JoinRoutingDescriptions(c, nullptr);
-  ASSERT_EQ(texts.size(), 1u);  // "AF=1)" holds no keyword: the list ends there
-  EXPECT_EQ(texts[0], "TG 1 (AE=1,");
+  ASSERT_EQ(texts.size(), 2u);  // "nothing" holds no keyword: the list ends there
+  EXPECT_EQ(texts[0], "TG 1 (AE=1, AF=1)");
   TextCursor d("TG 2 (AE=1,\nOL 1 AF=1)\nend\n");
-  EXPECT_EQ(JoinRoutingDescriptions(d, nullptr)[0], "TG 2 (AE=1, OL 1 AF=1)");
+  EXPECT_EQ(JoinRoutingDescriptions(d, nullptr)[0], "TG 2 (AE=1,\nOL 1 AF=1)");
+  CapturedLog log;
+  TextCursor e("TG 1 (AE=1, AF=1)\nOL 2 (kh=1, kf=1, bm=1, bf=1, hm=1,   # the rest below\n  kstm=25, kstf=1)\n");
+  EXPECT_THROW(JoinRoutingDescriptions(e, &log.log()), int);
+  EXPECT_NE(log.console().find("line 3 in [routing_model] goes on with the entry of the line before (\"OL 2 (kh=1"),
+            std::string::npos)
+      << log.console();
 }
 
 // Only an SP entry's keys are read by name: a key of one that its reservoir does not read is
@@ -127,6 +148,25 @@ TEST(RoutingDescription, RefusesBadControlFilesWithCodeAndMessage) {
       {"reservoir concentration with a decimal comma", ok,
        "TG 1 (AE=10, AF=1)\nSP 2 (file = r.txt V0 = 1 C0 = 0 0,5 0 0 0 0 0 0 0)\nend\n", 35,
        "\"C0 =\" needs nine initial concentrations, 1 found before \"0,5\", which is no finite number: the comma"},
+      // Keys given twice, values beyond the entry's, units of another scale or kind.
+      {"OL key given twice", ok, "TG 3 (AE=60, AF=1)\nOL 1 (kh=2, kh=3, bm=5, bf=50, hm=5, kstm=25, kstf=10, I=0.1, L=9, A=1)\nend\n",
+       38, "entry OL 1: the key kh is given twice, \"kh=2\" and \"kh=3\""},
+      {"TG key given twice", ok, "TG 3 (AE=60, AE=1)\nend\n", 38, "entry TG 3: the key AE is given twice"},
+      {"OL value beyond its ten", ok,
+       "TG 3 (AE=60, AF=1)\nOL 1 (kh=2, kf=5, bm=5, bf=50, hm=5, kstm=25, kstf=10, I=0.1, L=9, A=1, B=2)\nend\n", 38,
+       "entry OL 1: the entry holds 11 values, 1 more than the 10 it reads, and \"B=2\" would be lost"},
+      {"OL length in km", ok,
+       "TG 3 (AE=60, AF=1)\nOL 1 (kh=2, kf=5, bm=5, bf=50, hm=5, kstm=25, kstf=10, I=0.1, L=9 km, A=1)\nend\n", 38,
+       "entry OL 1: L = 9: the unit km behind 9 is not the m the value takes (9 km is 9000 m: write 9000)"},
+      {"OL storage constant in minutes", ok,
+       "TG 3 (AE=60, AF=1)\nOL 1 (kh=180min, kf=5, bm=5, bf=50, hm=5, kstm=25, kstf=10, I=0.1, L=9, A=1)\nend\n", 38,
+       "(180 min is 3 h: write 3)"},
+      {"OL slope in percent", ok,
+       "TG 3 (AE=60, AF=1)\nOL 1 (kh=2, kf=5, bm=5, bf=50, hm=5, kstm=25, kstf=10, I=3 %, L=9, A=1)\nend\n", 38,
+       "(3 % is 0.03 m/m: write 0.03)"},
+      {"TG area in hectares", ok, "TG 3 (AE=6000 ha, AF=1)\nend\n", 38, "(6000 ha is 60 km2: write 60)"},
+      {"TG area in square metres", ok, "TG 3 (AE=6e7 m2, AF=1)\nend\n", 38, "write 60)"},
+      {"TG area factor beyond the entry's keys", ok, "TG 3 (AE=60, AF=1, AF2=3)\nend\n", 38, "\"AF2=3\" would be lost"},
       {"TG area zero", ok, "TG 1 (AE=0, AF=1)\nend\n", 41, "sub-basin area must be positive"},
       {"TG area factor zero", ok, "TG 1 (AE=10, AF=0)\nend\n", 41, "area factor must be positive"},
       {"OL code unknown", ok, "TG 3 (AE=60, AF=1)\nOL 8 " + ch + "\nend\n", 41, "tributary with code 8"},
@@ -182,6 +222,8 @@ TEST(RoutingDescription, RefusesBadControlFilesWithCodeAndMessage) {
        "takes the outflow of sub-basin 1, whose routing description 2 (TG 1) comes later"},
       {"cycle", ok, "TG 1 (AE=10, AF=1)\nOL 2 " + ch + "\nTG 2 (AE=20, AF=1)\nOL 1 " + ch + "\nend\n", 41,
        "has a cycle"},
+      {"abstraction key given twice", ok, "TG 1 (AE=10, AF=1)\nAL 4 (mode = intern 0 1 9 mm, mode = extern o.txt)\nend\n",
+       44, "abstraction 4: the key mode is given twice, \"mode = intern 0 1 9 mm\" and \"mode = extern o.txt\""},
       {"abstraction mode unknown", ok, "TG 1 (AE=10, AF=1)\nAL 4 (mode = pumped)\nend\n", 44,
        "the modus \"pumped\" is not supported for abstraction 4"},
       {"abstraction rule section missing", ok, "TG 1 (AE=10, AF=1)\nAL 4 (mode = extern_with_rule o.txt)\nend\n", 34,

@@ -44,8 +44,8 @@ int ReadNumbersOfLine(modelobject& o, double* values, int count, std::string& re
   std::string word;
   refused.clear();
   if (!ReadNumberRow(o.controlFile.RestOfLine(), static_cast<size_t>(count), read, word, beyond))
-    refused = "\n\"" + word.substr(0, 80) + "\" on " + o.controlFile.LineText(lineNumber, o.controlFileName) +
-              " is not a finite number" + CommaBetweenDigitsNote(word);
+    refused = "\n" + NoNumberText(word, " on " + o.controlFile.LineText(lineNumber, o.controlFileName) +
+                                             " is not a finite number");
   if (where) *where = o.controlFile.LineText(lineNumber, o.controlFileName);
   std::copy(read.begin(), read.end(), values);
   return static_cast<int>(read.size());

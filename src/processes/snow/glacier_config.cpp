@@ -70,8 +70,7 @@ void LimitGlacierFractions(const modelobject& o, const char* name) {
 std::string Refused(const TextCursor& c) {
   const std::string word = c.RefusedNumber();
   return word.empty() ? std::string()
-                      : "\n(\"" + word.substr(0, 80) + "\" is not a number of the kind expected there" +
-                            CommaBetweenDigitsNote(word) + ")";
+                      : "\n(" + NoNumberText(word, " is not a number of the kind expected there") + ")";
 }
 
 }  // namespace

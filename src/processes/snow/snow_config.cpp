@@ -149,8 +149,8 @@ void schneemodellklasse::ReadMonthlyTable(std::array<double, 14>& table, int whi
   size_t beyond = 0;
   if (!ReadNumberRow(line, 12, values, refused, &beyond)) {
     *log << "FATAL: error in control file, the monthly table of the " << kTableNames[which] << " in [snow_model], "
-         << controlFile.LineText(lineNumber, ShownControlFile()) << ": \"" << refused.substr(0, 80)
-         << "\" is not a finite number" << CommaBetweenDigitsNote(refused) << "[end-entry]";
+         << controlFile.LineText(lineNumber, ShownControlFile()) << ": "
+         << NoNumberText(refused, " is not a finite number") << "[end-entry]";
     throw 17;
   }
   const size_t count = values.size();

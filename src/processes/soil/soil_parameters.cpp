@@ -86,8 +86,8 @@ std::string CodeRowFault(TextCursor& cursor, size_t rowStart, const SubbasinTabl
   if (cursor.Pos() < lineEnd) {
     std::string word;
     cursor.ReadWord(word);
-    return ": \"" + word.substr(0, 80) + "\" in the row of codes \"" + row + "\" is no sub-basin code (a whole number; " +
-           cursor.LineText(c.controlFileName) + ")" + CommaBetweenDigitsNote(word);
+    return ": " + NoNumberText(word, " in the row of codes \"" + row + "\" is no sub-basin code (a whole number; " +
+                                         cursor.LineText(c.controlFileName) + ")");
   }
   const std::string smallest = std::to_string(c.codes->size() > 1 ? (*c.codes)[1] : 1);
   const std::string largest = std::to_string(c.largestCode);
@@ -185,8 +185,7 @@ void ReadSubbasinParameterTable(TextCursor& cursor, const SubbasinTableContext& 
       if (!values.ReadDouble(v)) {
         const std::string refused = values.NumberJustRefused();
         if (!refused.empty())
-          Fail(c, where + ": \"" + refused.substr(0, 80) + "\" is not a finite number (" + at + ")" +
-                      CommaBetweenDigitsNote(refused), 10);
+          Fail(c, where + ": " + NoNumberText(refused, " is not a finite number (" + at + ")"), 10);
         std::string word;
         if (!values.ReadWord(word) || word[0] == '#')
           Fail(c, where + ": the row \"" + line + "\" holds " + std::to_string(read) + " of the " +
@@ -198,6 +197,16 @@ void ReadSubbasinParameterTable(TextCursor& cursor, const SubbasinTableContext& 
       ++read;
       CheckTableValue(c, row, code, v);
     }
+    // Numbers behind the listed sub-basins' values would be dropped.
+    std::vector<double> more;
+    std::string refused;
+    size_t beyond = 0;
+    ReadNumberRow(line.substr(std::min(values.Pos(), line.size())), 0, more, refused, &beyond);
+    if (beyond > 0)
+      Fail(c, std::string("error reading ") + kRowNames[row] + " for " + c.moduleName + ": the row \"" + line.substr(0, 120) +
+                  "\" (" + at + ") " + RowBeyondText(static_cast<size_t>(listed), beyond) +
+                  ", one for each sub-basin code of the row of codes",
+           10);
   }
 
   // Internal units.
