@@ -580,6 +580,12 @@ std::string UnitMismatch(const std::string& word, const std::string& unit, doubl
   return own ? UnitMismatchOf(word, unit, own->kind, own->factor, value) : std::string();
 }
 
+bool IsSameUnit(const std::string& word, const std::string& unit) {
+  const UnitWord* written = FindUnit(word);
+  const UnitWord* own = FindUnit(unit);
+  return written && own && std::strcmp(written->kind, own->kind) == 0 && written->factor == own->factor;
+}
+
 std::string StepUnitMismatch(const std::string& word, double stepMinutes, double value) {
   const double seconds = stepMinutes * 60.0;
   // The step named by a unit of its length where there is one ("h", "d").

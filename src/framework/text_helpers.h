@@ -228,6 +228,8 @@ std::string WordBehindValue(const std::string& text, size_t valueEnd);
 // takes (9 km are 9000 m: write 9000)". Empty when the word is the value's own unit (in any
 // of its spellings) or no unit this program knows: such a word is a remark.
 std::string UnitMismatch(const std::string& word, const std::string& unit, double value);
+// Whether word is unit in one of its spellings ("K/m" and "°C/m", "m2" and "m^2").
+bool IsSameUnit(const std::string& word, const std::string& unit);
 // The same for a value counted in time steps of stepMinutes: a unit of time other than the
 // step's own ("min" on an hourly run, "h" on a daily one) is named with the value in steps.
 std::string StepUnitMismatch(const std::string& word, double stepMinutes, double value);

@@ -350,12 +350,26 @@ void meteointerpol::ReadElevationRegressionRow() {
           49);
 }
 
+bool meteointerpol::ReadRowValue(TextCursor& c, double& value, const char* unit) {
+  if (!c.ReadDouble(value)) return false;
+  // A unit behind the value: the value's own is passed over, one of another scale or kind
+  // would change the value without a word; any other word is a remark.
+  const std::string word = WordBehindValue(c.Text(), c.Pos());
+  if (word.empty()) return true;
+  const std::string mismatch = UnitMismatch(word, unit, value);
+  if (!mismatch.empty())
+    Fatal("in the parameter row of " + name + " \"" + c.Text() + "\": " + mismatch, 49);
+  std::string taken;
+  if (IsSameUnit(word, unit)) c.ReadRowWord(taken);
+  return true;
+}
+
 void meteointerpol::ReadElevationGradientRow() {
   TextCursor c = NextParameterRow();
   int got = 0;
-  got += c.ReadDouble(lapseRate);
-  got += got == 1 && c.ReadDouble(inversionHeight);
-  got += got == 2 && c.ReadDouble(fixedUpperLapseRate);
+  got += ReadRowValue(c, lapseRate, "K/m");
+  got += got == 1 && ReadRowValue(c, inversionHeight, "m");
+  got += got == 2 && ReadRowValue(c, fixedUpperLapseRate, "K/m");
   std::string token;
   if (got == 3 && c.ReadRowWord(token)) pTypeFlag = token.find("P-type") != std::string::npos ? 1 : 0;
   if (got == 1) inversionHeight = fixedUpperLapseRate = -9999.0;

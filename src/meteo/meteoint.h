@@ -175,6 +175,8 @@ class meteointerpol : public modelobject {
   void ReadGifMapping();              // method 9
   void ReadElevationRegressionRow();  // methods 10 and 11
   void ReadElevationGradientRow();    // method 12
+  // A number of a parameter row with the unit it takes, and a unit written behind it.
+  bool ReadRowValue(TextCursor& c, double& value, const char* unit);
   void ReadResultSettings();
   // Declares the station, regression, scenario and grid-list files (and the listed grids)
   // to the check of the run's files.
