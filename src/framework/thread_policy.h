@@ -1,21 +1,36 @@
 // How the worker threads of the cell loops wait between two loops.
 //
-// The OpenMP runtime lets idle workers spin for a while by default, which keeps cores busy
-// that the writer thread, other runs or other programs could use. The program asks for
-// sleeping workers unless the user's environment chooses a policy itself (OMP_WAIT_POLICY,
-// or GOMP_SPINCOUNT for the GNU runtime). The runtime reads its settings when it is
-// loaded, before main, so the program sets the variable and starts itself again once.
+// A step opens a few dozen parallel loops, separated by short serial stretches. Workers
+// that go to sleep at once after a loop must be woken for the next one, and a core that
+// went idle wakes slowly: on a quiet machine that cost more than a loop over a basin of
+// ten thousand cells gains. Workers that spin for ever hold cores that other programs,
+// the grid writer thread or the calling thread need. The program therefore lets idle
+// workers spin briefly (about a millisecond) before they sleep, unless the user's
+// environment chooses a policy itself (OMP_WAIT_POLICY, or GOMP_SPINCOUNT for the GNU
+// runtime). The runtime reads its settings when it is loaded, before main, so the program
+// sets the variable and starts itself again once.
 #pragma once
 
-// The value OMP_WAIT_POLICY is to be given, or nullptr when the environment already
+#include <string>
+
+// Spins of an idle worker before it sleeps (GNU runtime; a spin is one pause of the CPU).
+constexpr const char* kBriefSpinCount = "30000";
+
+// The value GOMP_SPINCOUNT is to be given, or nullptr when the environment already
 // decides (either variable set, even to an empty text).
 const char* WaitPolicyToSet(const char* waitPolicy, const char* spinCount);
 
-// Called first thing in main: when WaitPolicyToSet asks for a policy, sets it and replaces
-// the process with a fresh start of the same program and arguments. Returns when nothing
-// is to be done, or when the restart is not possible (the run then goes on with the
-// runtime's default policy).
+// Called first thing in main: when WaitPolicyToSet asks for a spin count, sets it and
+// replaces the process with a fresh start of the same program file, under the name it was
+// started by (argv as given; the file is the one the process runs, found through its real
+// path so that ps, pgrep, pkill and killall see the program's own name). Returns when
+// nothing is to be done, or when the restart is not possible (the run then goes on with
+// the runtime's default policy).
 void ApplyWaitPolicy(char** argv);
+
+// The file to start again: the real path of the running program when it still names the
+// file the process runs (same device and inode as `self`), else `self` itself.
+std::string RestartPath(const char* self);
 
 // When a parallel region forks its threads.
 //
@@ -47,4 +62,41 @@ class ScopedMinParallelCells {
 
  private:
   long previous_;
+};
+
+// How many threads the cell loops of a run use.
+//
+// A loop forks the threads the run allows at the time (omp_set_num_threads between two
+// steps); the results do not depend on it. From `requested` (OMP_NUM_THREADS, or the
+// cores) a run takes no more than
+//   - one thread per kCellsPerThread cells of its grid: below that a worker's share of a
+//     loop is shorter than waking it and waiting for it at the loop's end;
+//   - the cores the rest of the machine leaves free: its load (runnable threads, averaged
+//     over a minute) less this run's own busy threads averaged alike. A loop ends when its
+//     last worker does, so one worker that waits for a core holds up all the others.
+// With ScopedMinParallelCells(0) in force (tests) every loop gets the requested threads.
+constexpr long kCellsPerThread = 2048;
+int TeamSize(int requested, int cores, long cells, double otherLoad, long minCells);
+
+// Sets the threads of the cell loops step by step while a run goes on (see TeamSize), and
+// the requested number again at its end. With OMP_DYNAMIC set, the runtime's own rule
+// decides and the object does nothing. To be made and used on the thread that runs the
+// steps.
+class RunThreads {
+ public:
+  explicit RunThreads(long cells);
+  ~RunThreads();
+  RunThreads(const RunThreads&) = delete;
+  RunThreads& operator=(const RunThreads&) = delete;
+  // Before a step: looks at the machine's load every few seconds and sets the threads.
+  void BeforeStep();
+  int Threads() const { return threads_; }
+
+ private:
+  void Set(double otherLoad);
+  bool active_ = false;
+  int requested_ = 1, cores_ = 1, threads_ = 1;
+  long cells_ = 0;
+  double lastCheck_ = 0.0, lastCpu_ = 0.0;
+  double ownLoad_ = 0.0;  // this run's busy threads, averaged as the load is
 };
