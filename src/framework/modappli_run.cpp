@@ -300,7 +300,7 @@ int ModellApplication::run() {
         if (inputRunsOut) EndWithNextInterval();
       }
       ++pass;
-      threads.BeforeStep();
+      threads.BeforeStep(gridOutput.Handed());
       if (routingOnly) {
         // The step of the end date (or the table's last row) is the last one.
         RunRoutingPass();

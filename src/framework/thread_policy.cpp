@@ -66,11 +66,11 @@ ScopedMinParallelCells::ScopedMinParallelCells(long cells) : previous_(minParall
 
 ScopedMinParallelCells::~ScopedMinParallelCells() { minParallelCells = previous_; }
 
-int TeamSize(int requested, int cores, long cells, double otherLoad, long minCells) {
+int TeamSize(int requested, int cores, long cells, double otherLoad, long minCells, bool writing) {
   requested = std::max(requested, 1);
   if (minCells <= 0) return requested;
   const long byCells = std::max(1L, cells / kCellsPerThread);
-  const double free = double(std::max(cores, 1)) - std::max(otherLoad, 0.0);
+  const double free = double(std::max(cores, 1)) - std::max(otherLoad, 0.0) - (writing && cores > 2 ? 1.0 : 0.0);
   const long byLoad = std::max(1L, static_cast<long>(std::floor(free + 0.5)));
   return static_cast<int>(std::min<long>({long(requested), byCells, byLoad}));
 }
@@ -87,28 +87,31 @@ RunThreads::RunThreads(long cells) : cells_(cells) {
   lastCheck_ = now;
   lastCpu_ = cpu;
   double load = 0.0;
-  Set(getloadavg(&load, 1) == 1 ? load - ownLoad_ : 0.0);
+  Set(getloadavg(&load, 1) == 1 ? load - ownLoad_ : 0.0, false);
 }
 
 RunThreads::~RunThreads() {
   if (active_) omp_set_num_threads(requested_);
 }
 
-void RunThreads::Set(double otherLoad) {
-  threads_ = TeamSize(requested_, cores_, cells_, otherLoad, MinParallelCells());
+void RunThreads::Set(double otherLoad, bool writing) {
+  threads_ = TeamSize(requested_, cores_, cells_, otherLoad, MinParallelCells(), writing);
   omp_set_num_threads(threads_);
 }
 
-void RunThreads::BeforeStep() {
+void RunThreads::BeforeStep(size_t gridsHanded) {
   if (!active_) return;
   const double now = Seconds();
   const double dt = now - lastCheck_;
-  if (dt < kLoadCheck) return;
+  // The first grids handed over take their core at once.
+  const bool writing = gridsHanded > gridsHanded_;
+  if (dt < kLoadCheck && !(writing && gridsHanded_ == 0)) return;
+  gridsHanded_ = gridsHanded;
   const double cpu = ProcessCpuSeconds();
   const double decay = std::exp(-dt / kLoadMinutes);
-  ownLoad_ = ownLoad_ * decay + (cpu - lastCpu_) / dt * (1.0 - decay);
+  if (dt > 0.0) ownLoad_ = ownLoad_ * decay + (cpu - lastCpu_) / dt * (1.0 - decay);
   lastCheck_ = now;
   lastCpu_ = cpu;
   double load = 0.0;
-  if (getloadavg(&load, 1) == 1) Set(load - ownLoad_);
+  Set(getloadavg(&load, 1) == 1 ? load - ownLoad_ : 0.0, writing);
 }

@@ -72,11 +72,13 @@ class ScopedMinParallelCells {
 //   - one thread per kCellsPerThread cells of its grid: below that a worker's share of a
 //     loop is shorter than waking it and waiting for it at the loop's end;
 //   - the cores the rest of the machine leaves free: its load (runnable threads, averaged
-//     over a minute) less this run's own busy threads averaged alike. A loop ends when its
-//     last worker does, so one worker that waits for a core holds up all the others.
+//     over a minute) less this run's own busy threads averaged alike, and less one core
+//     for the grid writer thread while it gets grids to write (on more than two cores). A
+//     loop ends when its last worker does, so one worker that waits for a core holds up
+//     all the others.
 // With ScopedMinParallelCells(0) in force (tests) every loop gets the requested threads.
 constexpr long kCellsPerThread = 2048;
-int TeamSize(int requested, int cores, long cells, double otherLoad, long minCells);
+int TeamSize(int requested, int cores, long cells, double otherLoad, long minCells, bool writing = false);
 
 // Sets the threads of the cell loops step by step while a run goes on (see TeamSize), and
 // the requested number again at its end. With OMP_DYNAMIC set, the runtime's own rule
@@ -89,14 +91,16 @@ class RunThreads {
   RunThreads(const RunThreads&) = delete;
   RunThreads& operator=(const RunThreads&) = delete;
   // Before a step: looks at the machine's load every few seconds and sets the threads.
-  void BeforeStep();
+  // gridsHanded: the grids handed to the writer thread so far.
+  void BeforeStep(size_t gridsHanded);
   int Threads() const { return threads_; }
 
  private:
-  void Set(double otherLoad);
+  void Set(double otherLoad, bool writing);
   bool active_ = false;
   int requested_ = 1, cores_ = 1, threads_ = 1;
   long cells_ = 0;
   double lastCheck_ = 0.0, lastCpu_ = 0.0;
   double ownLoad_ = 0.0;  // this run's busy threads, averaged as the load is
+  size_t gridsHanded_ = 0;
 };

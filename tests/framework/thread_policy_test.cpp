@@ -48,7 +48,7 @@ TEST(ThreadPolicy, TheRestartTakesTheRealPathOfTheFileItRuns) {
 }
 
 // Threads of a run: the requested ones, at most one per kCellsPerThread cells and at most
-// the cores the rest of the machine leaves free, at least one; tests that force every loop
+// the cores the rest of the machine and the grid writer leave free, at least one; tests that force every loop
 // to fork get what they ask for.
 TEST(ThreadPolicy, TheTeamFollowsTheCellsAndTheCoresLeftFree) {
   struct Case {
@@ -57,6 +57,7 @@ TEST(ThreadPolicy, TheTeamFollowsTheCellsAndTheCoresLeftFree) {
     double otherLoad;
     long minCells;
     int expected;
+    bool writing = false;  // the grid writer thread got grids to write
   };
   const Case cases[] = {
       {8, 8, 370, 0.0, kMinParallelCells, 1},          // the example basin
@@ -69,10 +70,13 @@ TEST(ThreadPolicy, TheTeamFollowsTheCellsAndTheCoresLeftFree) {
       {8, 8, 1000000, 11.0, kMinParallelCells, 1},     // more load than cores
       {8, 8, 1000000, -0.5, kMinParallelCells, 8},     // this run's own share overestimated
       {16, 8, 1000000, 0.0, kMinParallelCells, 8},     // more asked for than there are cores
+      {8, 8, 1000000, 0.0, kMinParallelCells, 7, true},   // a core for the grid writer
+      {8, 8, 1000000, 2.4, kMinParallelCells, 5, true},
+      {2, 2, 1000000, 0.0, kMinParallelCells, 2, true},   // not on two cores
       {8, 8, 370, 11.0, 0, 8},                         // forced: as asked
       {0, 8, 62500, 0.0, kMinParallelCells, 1},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(TeamSize(c.requested, c.cores, c.cells, c.otherLoad, c.minCells), c.expected)
+    EXPECT_EQ(TeamSize(c.requested, c.cores, c.cells, c.otherLoad, c.minCells, c.writing), c.expected)
         << c.requested << " asked, " << c.cells << " cells, load " << c.otherLoad;
 }
