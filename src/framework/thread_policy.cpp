@@ -70,7 +70,8 @@ int TeamSize(int requested, int cores, long cells, double otherLoad, long minCel
   requested = std::max(requested, 1);
   if (minCells <= 0) return requested;
   const long byCells = std::max(1L, cells / kCellsPerThread);
-  const double free = double(std::max(cores, 1)) - std::max(otherLoad, 0.0) - (writing && cores > 2 ? 1.0 : 0.0);
+  const double others = cells < kLoadBoundCells ? std::max(otherLoad, 0.0) : 0.0;
+  const double free = double(std::max(cores, 1)) - others - (writing && cores > 2 ? 1.0 : 0.0);
   const long byLoad = std::max(1L, static_cast<long>(std::floor(free + 0.5)));
   return static_cast<int>(std::min<long>({long(requested), byCells, byLoad}));
 }

@@ -72,12 +72,16 @@ class ScopedMinParallelCells {
 //   - one thread per kCellsPerThread cells of its grid: below that a worker's share of a
 //     loop is shorter than waking it and waiting for it at the loop's end;
 //   - the cores the rest of the machine leaves free: its load (runnable threads, averaged
-//     over a minute) less this run's own busy threads averaged alike, and less one core
-//     for the grid writer thread while it gets grids to write (on more than two cores). A
-//     loop ends when its last worker does, so one worker that waits for a core holds up
-//     all the others.
+//     over a minute) less this run's own busy threads averaged alike, for grids below
+//     kLoadBoundCells: a loop ends when its last worker does, so one worker that waits for
+//     a core holds up all the others, and the loops of a smaller grid are too short to
+//     make up for it. The loops of a larger grid are long enough: there each thread takes
+//     the machine's share a thread gets, and more threads get more of it.
+//   - one core less for the grid writer thread while it gets grids to write (on more than
+//     two cores).
 // With ScopedMinParallelCells(0) in force (tests) every loop gets the requested threads.
 constexpr long kCellsPerThread = 2048;
+constexpr long kLoadBoundCells = 262144;
 int TeamSize(int requested, int cores, long cells, double otherLoad, long minCells, bool writing = false);
 
 // Sets the threads of the cell loops step by step while a run goes on (see TeamSize), and

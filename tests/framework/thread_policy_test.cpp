@@ -48,8 +48,8 @@ TEST(ThreadPolicy, TheRestartTakesTheRealPathOfTheFileItRuns) {
 }
 
 // Threads of a run: the requested ones, at most one per kCellsPerThread cells and at most
-// the cores the rest of the machine and the grid writer leave free, at least one; tests that force every loop
-// to fork get what they ask for.
+// the cores the rest of the machine (on grids below kLoadBoundCells) and the grid writer
+// leave free, at least one; tests that force every loop to fork get what they ask for.
 TEST(ThreadPolicy, TheTeamFollowsTheCellsAndTheCoresLeftFree) {
   struct Case {
     int requested, cores;
@@ -65,13 +65,14 @@ TEST(ThreadPolicy, TheTeamFollowsTheCellsAndTheCoresLeftFree) {
       {8, 8, 11252, 0.0, kMinParallelCells, 5},
       {8, 8, 62500, 0.0, kMinParallelCells, 8},
       {4, 8, 1000000, 0.0, kMinParallelCells, 4},      // never more than asked for
-      {8, 8, 1000000, 2.6, kMinParallelCells, 5},      // 5.4 cores free
-      {8, 8, 1000000, 2.4, kMinParallelCells, 6},      // 5.6 cores free
-      {8, 8, 1000000, 11.0, kMinParallelCells, 1},     // more load than cores
-      {8, 8, 1000000, -0.5, kMinParallelCells, 8},     // this run's own share overestimated
+      {8, 8, 100000, 2.6, kMinParallelCells, 5},       // 5.4 cores free
+      {8, 8, 100000, 2.4, kMinParallelCells, 6},       // 5.6 cores free
+      {8, 8, 100000, 11.0, kMinParallelCells, 1},      // more load than cores
+      {8, 8, 100000, -0.5, kMinParallelCells, 8},      // this run's own share overestimated
+      {8, 8, kLoadBoundCells, 11.0, kMinParallelCells, 8},  // loops long enough whatever the load
       {16, 8, 1000000, 0.0, kMinParallelCells, 8},     // more asked for than there are cores
       {8, 8, 1000000, 0.0, kMinParallelCells, 7, true},   // a core for the grid writer
-      {8, 8, 1000000, 2.4, kMinParallelCells, 5, true},
+      {8, 8, 100000, 2.4, kMinParallelCells, 5, true},
       {2, 2, 1000000, 0.0, kMinParallelCells, 2, true},   // not on two cores
       {8, 8, 370, 11.0, 0, 8},                         // forced: as asked
       {0, 8, 62500, 0.0, kMinParallelCells, 1},
