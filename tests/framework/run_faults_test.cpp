@@ -76,7 +76,7 @@ class ExampleRun {
   // file given `runs` times; returns its exit code and the console in *console.
   int Run(std::string* console, int runs = 1) {
     // One thread: spinning OpenMP workers of a test process (the program itself makes them
-    // sleep) would cost minutes on a loaded machine.
+    // spin only briefly) would cost minutes on a loaded machine.
     const int threads = omp_get_max_threads();
     omp_set_num_threads(1);
     std::vector<std::string> args = {"orvelvco64", "-diagfile:" + Diag()};
