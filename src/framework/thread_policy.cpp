@@ -9,6 +9,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 const char* WaitPolicyToSet(const char* waitPolicy, const char* spinCount) {
@@ -16,14 +17,23 @@ const char* WaitPolicyToSet(const char* waitPolicy, const char* spinCount) {
   return kBriefSpinCount;
 }
 
-std::string RestartPath(const char* self) {
+namespace {
+// Whether two paths lead to the same file.
+bool SameFile(const char* a, const char* b) {
+  struct stat x {}, y {};
+  return stat(a, &x) == 0 && stat(b, &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+}  // namespace
+
+std::string RestartPath(const char* self, const char* argv0) {
+  // The path the user started the program by (a link of another name too), when it leads to
+  // the running file.
+  if (argv0 != nullptr && std::strchr(argv0, '/') != nullptr && SameFile(argv0, self)) return argv0;
   char* real = realpath(self, nullptr);
   if (real == nullptr) return self;
   const std::string path = real;
   std::free(real);
-  struct stat a {}, b {};
-  if (stat(self, &a) != 0 || stat(path.c_str(), &b) != 0 || a.st_dev != b.st_dev || a.st_ino != b.st_ino) return self;
-  return path;
+  return SameFile(self, path.c_str()) ? path : self;
 }
 
 void ApplyWaitPolicy(char** argv) {
@@ -33,7 +43,7 @@ void ApplyWaitPolicy(char** argv) {
   // Started through the file's own path, the process keeps the file's name (through
   // /proc/self/exe it would be called "exe"). A file replaced since the start (a new build)
   // is not that file: the process then starts what it runs, through /proc/self/exe.
-  const std::string path = RestartPath("/proc/self/exe");
+  const std::string path = RestartPath("/proc/self/exe", argv[0]);
   execv(path.c_str(), argv);
   if (path != "/proc/self/exe") execv("/proc/self/exe", argv);
   // Still here: the restart failed. The variable stays set for child processes only.

@@ -22,15 +22,16 @@ const char* WaitPolicyToSet(const char* waitPolicy, const char* spinCount);
 
 // Called first thing in main: when WaitPolicyToSet asks for a spin count, sets it and
 // replaces the process with a fresh start of the same program file, under the name it was
-// started by (argv as given; the file is the one the process runs, found through its real
-// path so that ps, pgrep, pkill and killall see the program's own name). Returns when
+// started by (argv as given, the file by RestartPath, so that ps, pgrep, pkill and killall
+// see the program's own name rather than "exe"). Returns when
 // nothing is to be done, or when the restart is not possible (the run then goes on with
 // the runtime's default policy).
 void ApplyWaitPolicy(char** argv);
 
-// The file to start again: the real path of the running program when it still names the
-// file the process runs (same device and inode as `self`), else `self` itself.
-std::string RestartPath(const char* self);
+// The path to start the running file `self` again by: argv0 when it holds a '/' and leads to
+// that file (the name the user started it by), else the file's real path when it still
+// leads to that file (same device and inode), else `self` itself.
+std::string RestartPath(const char* self, const char* argv0);
 
 // When a parallel region forks its threads.
 //

@@ -30,21 +30,32 @@ TEST(ThreadPolicy, BriefSpinsUnlessTheEnvironmentChoosesAPolicy) {
   }
 }
 
-// The program starts itself again through the real path of the file it runs, so that the
-// process keeps the file's name; a link elsewhere, or a file replaced since, is not taken.
-TEST(ThreadPolicy, TheRestartTakesTheRealPathOfTheFileItRuns) {
+// The program starts itself again by the path it was started by when that leads to the file
+// it runs, else by the file's real path, so that the process keeps its name; a path that
+// leads elsewhere is not taken.
+TEST(ThreadPolicy, TheRestartKeepsTheNameTheProgramWasStartedBy) {
   namespace fs = std::filesystem;
   const TempDir dir;
   const std::string program = dir.file("orvelvco64");
   WriteTextFile(program, "a");
-  fs::create_symlink(program, dir.file("link"));
-  EXPECT_EQ(RestartPath(dir.file("link").c_str()), fs::canonical(program).string());
-  EXPECT_EQ(RestartPath(program.c_str()), fs::canonical(program).string());
-  EXPECT_EQ(RestartPath(dir.file("gone").c_str()), dir.file("gone"));
-  // The running test's own file, by the link the program starts itself through.
-  const std::string self = "/proc/self/exe";
-  const std::string real = fs::canonical(self).string();
-  EXPECT_EQ(RestartPath(self.c_str()), real);
+  WriteTextFile(dir.file("other"), "b");
+  fs::create_symlink(program, dir.file("orvel"));
+  const std::string real = fs::canonical(program).string();
+  struct Case {
+    std::string self, argv0;  // argv0 "": none
+    std::string expected;
+  };
+  const Case cases[] = {
+      {dir.file("orvel"), "orvelvco64", real},                // found through PATH: the real path
+      {dir.file("orvel"), "", real},
+      {program, dir.file("orvel"), dir.file("orvel")},        // the link's own name
+      {program, dir.file("other"), real},                     // another file
+      {program, dir.file("gone/x"), real},
+      {dir.file("gone"), "", dir.file("gone")},               // no file: as given
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(RestartPath(c.self.c_str(), c.argv0.empty() ? nullptr : c.argv0.c_str()), c.expected)
+        << c.self << " started as " << c.argv0;
 }
 
 // Threads of a run: the requested ones, at most one per kCellsPerThread cells and at most
