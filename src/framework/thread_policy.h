@@ -5,16 +5,18 @@
 // went idle wakes slowly: on a quiet machine that cost more than a loop over a basin of
 // ten thousand cells gains. Workers that spin for ever hold cores that other programs,
 // the grid writer thread or the calling thread need. The program therefore lets idle
-// workers spin briefly (about a millisecond) before they sleep, unless the user's
-// environment chooses a policy itself (OMP_WAIT_POLICY, or GOMP_SPINCOUNT for the GNU
-// runtime). The runtime reads its settings when it is loaded, before main, so the program
-// sets the variable and starts itself again once.
+// workers spin briefly (a thousand pauses of the CPU, some microseconds: the GNU
+// runtime's own count for a machine with more threads than cores) before they sleep,
+// unless the user's environment chooses a policy itself (OMP_WAIT_POLICY, or
+// GOMP_SPINCOUNT for the GNU runtime); RunThreads below sizes the team. The runtime reads
+// its settings when it is loaded, before main, so the program sets the variable and
+// starts itself again once.
 #pragma once
 
 #include <string>
 
 // Spins of an idle worker before it sleeps (GNU runtime; a spin is one pause of the CPU).
-constexpr const char* kBriefSpinCount = "30000";
+constexpr const char* kBriefSpinCount = "1000";
 
 // The value GOMP_SPINCOUNT is to be given, or nullptr when the environment already
 // decides (either variable set, even to an empty text).
