@@ -33,8 +33,8 @@ struct Options {
 };
 
 // Sets the thread and wait settings the program sets for itself (it is restarted once
-// with sleeping workers unless OMP_WAIT_POLICY or GOMP_SPINCOUNT is set), then reads the
-// options. `accepted` lists the added options this benchmark takes; anything else ends
+// with workers that spin briefly unless OMP_WAIT_POLICY or GOMP_SPINCOUNT is set), then
+// reads the options. `accepted` lists the added options this benchmark takes; anything else ends
 // the benchmark with its usage. `usage` is the benchmark's own line of options.
 Options Start(int argc, char** argv, int defaultSteps, int defaultSize, const std::vector<std::string>& accepted,
               const char* usage);

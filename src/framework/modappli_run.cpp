@@ -18,6 +18,7 @@
 #include "framework/memory_handling.h"
 #include "framework/modappli.h"
 #include "framework/point_output.h"
+#include "framework/thread_policy.h"
 #include "grids/grid_output_thread.h"
 #include "meteo/meteoint.h"
 #include "meteo/precicorr.h"
@@ -271,6 +272,9 @@ int ModellApplication::run() {
   // Grid files are written on their own thread while the steps go on; it has written
   // every grid handed to it when run() returns, also when the run fails.
   GridOutputThread gridOutput(log);
+  // The threads of the cell loops follow the grid's cells and the machine's load.
+  RunThreads threads(routingOnly ? 0L : static_cast<long>(modules.defaults->geometry.nrows) *
+                                           modules.defaults->geometry.ncols);
   bool terminating = false;
   try {
     int pass = 0;
@@ -296,6 +300,7 @@ int ModellApplication::run() {
         if (inputRunsOut) EndWithNextInterval();
       }
       ++pass;
+      threads.BeforeStep(gridOutput.Handed());
       if (routingOnly) {
         // The step of the end date (or the table's last row) is the last one.
         RunRoutingPass();

@@ -128,6 +128,11 @@ void GridOutputThread::NameFailures(std::vector<GridWriteResult> failed, bool ra
 
 GridOutputThread* GridOutputThread::Active() { return activeThread; }
 
+size_t GridOutputThread::Handed() {
+  std::lock_guard<std::mutex> lock(mutex);
+  return handed;
+}
+
 void GridOutputThread::Hand(GridFileJob job) {
   const size_t bytes = job.Bytes();
   std::unique_lock<std::mutex> lock(mutex);
@@ -135,6 +140,7 @@ void GridOutputThread::Hand(GridFileJob job) {
   changed.wait(lock, [&] { return pendingBytes == 0 || pendingBytes + bytes <= maxPendingBytes; });
   pendingBytes += bytes;
   jobs.push_back(std::move(job));
+  ++handed;
   lock.unlock();
   changed.notify_all();
 }

@@ -87,6 +87,8 @@ class GridOutputThread {
   static GridOutputThread* Active();
 
   void Hand(GridFileJob job);
+  // Jobs handed over so far.
+  size_t Handed();
   // Gives the job the cell buffer of a written job of the same format and size when one is
   // kept (the writer keeps up to maxSpareBytes of them), so that a grid written every step
   // reuses its memory instead of mapping and clearing new pages each time. Returns false
@@ -113,6 +115,7 @@ class GridOutputThread {
   std::vector<CellBuffer<double>> spareDoubles;
   bool busy = false;
   bool stopping = false;
+  size_t handed = 0;
   // Logs the failures not named yet: the first one raised as its FATAL message, the others
   // as ERRORs. Called without the lock.
   void NameFailures(std::vector<GridWriteResult> failed, bool raising);

@@ -78,7 +78,7 @@ class ExampleRun {
   // file given `runs` times; returns its exit code and the console in *console.
   int Run(std::string* console, int runs = 1) {
     // One thread: spinning OpenMP workers of a test process (the program itself makes them
-    // sleep) would cost minutes on a loaded machine.
+    // spin only briefly) would cost minutes on a loaded machine.
     const int threads = omp_get_max_threads();
     omp_set_num_threads(1);
     std::vector<std::string> args = {"orvelvco64", "-diagfile:" + Diag()};
@@ -633,6 +633,9 @@ struct ConsoleRun {
       const int nothing = open("/dev/null", O_RDONLY);
       dup2(nothing, STDIN_FILENO);
       setenv("OMP_NUM_THREADS", "1", 1);
+      // As a user starts it: the program sets its threads' wait policy and starts itself again.
+      unsetenv("OMP_WAIT_POLICY");
+      unsetenv("GOMP_SPINCOUNT");
       if (ignored != 0) std::signal(ignored, SIG_IGN);
       execl(ORVEL_BINARY, "orvelvco64", "basin.ctl", diagOption.c_str(), static_cast<char*>(nullptr));
       _exit(127);
@@ -729,14 +732,17 @@ void SignalInTheLastStep(ModellApplication& app, void* signum) {
 // diagnostics file has every message), and the run ends after its next step as on any
 // SIGTERM, its rows, grids and end state written. A signal the program was started with
 // set to "ignore" (`nohup`, `&` in a script) stays ignored: the run goes on to its end once
-// its console is read again, and a signal not ignored keeps its meaning.
+// its console is read again, and a signal not ignored keeps its meaning. The running
+// program keeps its name (after it started itself again for its threads' wait policy), so
+// that `pkill -TERM orvelvco64` finds it.
 TEST(RunFaults, SigtermEndsARunWhoseConsoleNobodyReads) {
   struct Row {
     int ignored, sent;
     bool ends;  // the run ends early, on the signal sent
+    bool byName = false;  // sent by pkill, by the program's name (of this test's children only)
   };
   for (const Row& row : {Row{0, SIGTERM, true}, Row{SIGHUP, SIGHUP, false}, Row{SIGINT, SIGINT, false},
-                         Row{SIGHUP, SIGTERM, true}}) {
+                         Row{SIGHUP, SIGTERM, true}, Row{0, SIGTERM, true, true}}) {
     SCOPED_TRACE("started ignoring " + std::to_string(row.ignored) + ", sent " + std::to_string(row.sent));
     ConsoleRun program(row.ignored);
     ASSERT_GT(program.pid, 0);
@@ -745,7 +751,11 @@ TEST(RunFaults, SigtermEndsARunWhoseConsoleNobodyReads) {
     std::string seen = ReadConsoleUntil(program.console, "warm start from the state");
     EXPECT_NE(seen.find("warm start from the state"), std::string::npos) << seen;
     EXPECT_TRUE(WaitsOnItsConsole(program.pid, program.console)) << "the run never waited on its console";
-    kill(program.pid, row.sent);
+    EXPECT_EQ(ReadTextFile("/proc/" + std::to_string(program.pid) + "/comm"), "orvelvco64\n");
+    if (row.byName)
+      EXPECT_EQ(RunCommand("pkill -TERM -x -P " + std::to_string(getpid()) + " orvelvco64"), 0);
+    else
+      kill(program.pid, row.sent);
     if (!row.ends) seen += ReadConsoleUntil(program.console, "the end of a console that ends first");
     const int status = WaitForChild(program.pid, 60, "the run went on waiting on its console after the signal");
     seen += ReadConsoleUntil(program.console, "what the console took after the end");

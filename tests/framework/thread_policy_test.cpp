@@ -1,17 +1,21 @@
 #include "framework/thread_policy.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
-TEST(ThreadPolicy, SleepingWorkersUnlessTheEnvironmentChoosesAPolicy) {
+#include "support/test_support.h"
+
+TEST(ThreadPolicy, BriefSpinsUnlessTheEnvironmentChoosesAPolicy) {
   struct Case {
     const char* waitPolicy;
     const char* spinCount;
     const char* expected;
   };
   const Case cases[] = {
-      {nullptr, nullptr, "PASSIVE"},
+      {nullptr, nullptr, kBriefSpinCount},
       {"ACTIVE", nullptr, nullptr},
       {"", nullptr, nullptr},  // set, even if empty: the user's choice
       {nullptr, "300000", nullptr},
@@ -24,4 +28,67 @@ TEST(ThreadPolicy, SleepingWorkersUnlessTheEnvironmentChoosesAPolicy) {
     else
       EXPECT_EQ(std::string(got ? got : "(none)"), c.expected);
   }
+}
+
+// The program starts itself again by the path it was started by when that leads to the file
+// it runs, else by the file's real path, so that the process keeps its name; a path that
+// leads elsewhere is not taken.
+TEST(ThreadPolicy, TheRestartKeepsTheNameTheProgramWasStartedBy) {
+  namespace fs = std::filesystem;
+  const TempDir dir;
+  const std::string program = dir.file("orvelvco64");
+  WriteTextFile(program, "a");
+  WriteTextFile(dir.file("other"), "b");
+  fs::create_symlink(program, dir.file("orvel"));
+  const std::string real = fs::canonical(program).string();
+  struct Case {
+    std::string self, argv0;  // argv0 "": none
+    std::string expected;
+  };
+  const Case cases[] = {
+      {dir.file("orvel"), "orvelvco64", real},                // found through PATH: the real path
+      {dir.file("orvel"), "", real},
+      {program, dir.file("orvel"), dir.file("orvel")},        // the link's own name
+      {program, dir.file("other"), real},                     // another file
+      {program, dir.file("gone/x"), real},
+      {dir.file("gone"), "", dir.file("gone")},               // no file: as given
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(RestartPath(c.self.c_str(), c.argv0.empty() ? nullptr : c.argv0.c_str()), c.expected)
+        << c.self << " started as " << c.argv0;
+}
+
+// Threads of a run: the requested ones, at most one per kCellsPerThread cells and at most
+// the cores the rest of the machine (on grids below kLoadBoundCells) and the grid writer
+// leave free, at least one; tests that force every loop to fork get what they ask for.
+TEST(ThreadPolicy, TheTeamFollowsTheCellsAndTheCoresLeftFree) {
+  struct Case {
+    int requested, cores;
+    long cells;
+    double otherLoad;
+    long minCells;
+    int expected;
+    bool writing = false;  // the grid writer thread got grids to write
+  };
+  const Case cases[] = {
+      {8, 8, 370, 0.0, kMinParallelCells, 1},          // the example basin
+      {8, 8, 5920, 0.0, kMinParallelCells, 2},
+      {8, 8, 11252, 0.0, kMinParallelCells, 5},
+      {8, 8, 62500, 0.0, kMinParallelCells, 8},
+      {4, 8, 1000000, 0.0, kMinParallelCells, 4},      // never more than asked for
+      {8, 8, 100000, 2.6, kMinParallelCells, 5},       // 5.4 cores free
+      {8, 8, 100000, 2.4, kMinParallelCells, 6},       // 5.6 cores free
+      {8, 8, 100000, 11.0, kMinParallelCells, 1},      // more load than cores
+      {8, 8, 100000, -0.5, kMinParallelCells, 8},      // this run's own share overestimated
+      {8, 8, kLoadBoundCells, 11.0, kMinParallelCells, 8},  // loops long enough whatever the load
+      {16, 8, 1000000, 0.0, kMinParallelCells, 8},     // more asked for than there are cores
+      {8, 8, 1000000, 0.0, kMinParallelCells, 7, true},   // a core for the grid writer
+      {8, 8, 100000, 2.4, kMinParallelCells, 5, true},
+      {2, 2, 1000000, 0.0, kMinParallelCells, 2, true},   // not on two cores
+      {8, 8, 370, 11.0, 0, 8},                         // forced: as asked
+      {0, 8, 62500, 0.0, kMinParallelCells, 1},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(TeamSize(c.requested, c.cores, c.cells, c.otherLoad, c.minCells, c.writing), c.expected)
+        << c.requested << " asked, " << c.cells << " cells, load " << c.otherLoad;
 }
