@@ -268,13 +268,24 @@ void ModellApplication::RunRoutingPass() {
   Trace("abflussmodellklasse::RunTimeStep");
 }
 
+namespace {
+// The cells of the zone grid that hold a value.
+long BasinCellCount(double** zones, const GridGeometry& g) {
+  if (zones == nullptr) return static_cast<long>(g.nrows) * g.ncols;
+  long cells = 0;
+  for (int r = 1; r <= g.nrows; ++r)
+    for (int c = 1; c <= g.ncols; ++c) cells += zones[r][c] > g.nodata_value;
+  return cells;
+}
+}  // namespace
+
 int ModellApplication::run() {
   // Grid files are written on their own thread while the steps go on; it has written
   // every grid handed to it when run() returns, also when the run fails.
   GridOutputThread gridOutput(log);
-  // The threads of the cell loops follow the grid's cells and the machine's load.
-  RunThreads threads(routingOnly ? 0L : static_cast<long>(modules.defaults->geometry.nrows) *
-                                           modules.defaults->geometry.ncols);
+  // The threads of the cell loops follow the basin's cells (the loops pass over the others)
+  // and the machine's load.
+  RunThreads threads(routingOnly ? 0L : BasinCellCount(modules.defaults->zoneGrid, modules.defaults->geometry));
   bool terminating = false;
   try {
     int pass = 0;

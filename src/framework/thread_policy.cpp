@@ -79,7 +79,7 @@ ScopedMinParallelCells::~ScopedMinParallelCells() { minParallelCells = previous_
 int TeamSize(int requested, int cores, long cells, double otherLoad, long minCells, bool writing) {
   requested = std::max(requested, 1);
   if (minCells <= 0) return requested;
-  const long byCells = std::max(1L, cells / kCellsPerThread);
+  const long byCells = std::max(1L, (cells + kCellsPerThread / 2) / kCellsPerThread);
   const double others = cells < kLoadBoundCells ? std::max(otherLoad, 0.0) : 0.0;
   const double free = double(std::max(cores, 1)) - others - (writing && cores > 2 ? 1.0 : 0.0);
   const long byLoad = std::max(1L, static_cast<long>(std::floor(free + 0.5)));

@@ -72,8 +72,8 @@ class ScopedMinParallelCells {
 // A loop forks the threads the run allows at the time (omp_set_num_threads between two
 // steps); the results do not depend on it. From `requested` (OMP_NUM_THREADS, or the
 // cores) a run takes no more than
-//   - one thread per kCellsPerThread cells of its grid: below that a worker's share of a
-//     loop is shorter than waking it and waiting for it at the loop's end;
+//   - one thread per kCellsPerThread basin cells (to the nearest): below that a worker's
+//     share of a loop is shorter than waking it and waiting for it at the loop's end;
 //   - the cores the rest of the machine leaves free: its load (runnable threads, averaged
 //     over a minute) less this run's own busy threads averaged alike, for grids below
 //     kLoadBoundCells: a loop ends when its last worker does, so one worker that waits for
@@ -83,7 +83,7 @@ class ScopedMinParallelCells {
 //   - one core less for the grid writer thread while it gets grids to write (on more than
 //     two cores).
 // With ScopedMinParallelCells(0) in force (tests) every loop gets the requested threads.
-constexpr long kCellsPerThread = 2048;
+constexpr long kCellsPerThread = 3000;
 constexpr long kLoadBoundCells = 262144;
 int TeamSize(int requested, int cores, long cells, double otherLoad, long minCells, bool writing = false);
 

@@ -73,7 +73,8 @@ TEST(ThreadPolicy, TheTeamFollowsTheCellsAndTheCoresLeftFree) {
   const Case cases[] = {
       {8, 8, 370, 0.0, kMinParallelCells, 1},          // the example basin
       {8, 8, 5920, 0.0, kMinParallelCells, 2},
-      {8, 8, 11252, 0.0, kMinParallelCells, 5},
+      {8, 8, 11252, 0.0, kMinParallelCells, 4},
+      {8, 8, 13320, 0.0, kMinParallelCells, 4},
       {8, 8, 62500, 0.0, kMinParallelCells, 8},
       {4, 8, 1000000, 0.0, kMinParallelCells, 4},      // never more than asked for
       {8, 8, 100000, 2.6, kMinParallelCells, 5},       // 5.4 cores free
