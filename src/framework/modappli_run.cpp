@@ -269,13 +269,12 @@ void ModellApplication::RunRoutingPass() {
 }
 
 namespace {
-// The cells of the zone grid that hold a value.
-long BasinCellCount(double** zones, const GridGeometry& g) {
-  if (zones == nullptr) return static_cast<long>(g.nrows) * g.ncols;
-  long cells = 0;
-  for (int r = 1; r <= g.nrows; ++r)
-    for (int c = 1; c <= g.ncols; ++c) cells += zones[r][c] > g.nodata_value;
-  return cells;
+// The basin's cells, as the zone table counts them (every zone's cells).
+long BasinCellCount(const RunValues& run) {
+  double cells = 0.0;
+  for (int z = 1; z <= run.zoneCount && z < static_cast<int>(run.zoneTable.size()); ++z)
+    cells += run.zoneTable[static_cast<size_t>(z)].cellCount;
+  return static_cast<long>(cells);
 }
 }  // namespace
 
@@ -285,7 +284,7 @@ int ModellApplication::run() {
   GridOutputThread gridOutput(log);
   // The threads of the cell loops follow the basin's cells (the loops pass over the others)
   // and the machine's load.
-  RunThreads threads(routingOnly ? 0L : BasinCellCount(modules.defaults->zoneGrid, modules.defaults->geometry));
+  RunThreads threads(routingOnly ? 0L : BasinCellCount(modules.defaults->run));
   bool terminating = false;
   try {
     int pass = 0;
