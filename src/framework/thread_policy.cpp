@@ -1,6 +1,7 @@
 #include "framework/thread_policy.h"
 
 #include <omp.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <vector>
+
+#include "framework/text_helpers.h"
 
 const char* WaitPolicyToSet(const char* waitPolicy, const char* spinCount) {
   if (waitPolicy != nullptr || spinCount != nullptr) return nullptr;
@@ -62,9 +66,33 @@ double ProcessCpuSeconds() {
   return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
 }
 
-// The load average's time constant: the minute of its first value.
-constexpr double kLoadMinutes = 60.0;
-// Seconds between two looks at the load (the kernel renews it every 5 s).
+// The processors this process may run on (all, when the mask cannot be read).
+std::vector<bool> OwnProcessors() {
+  std::vector<bool> own;
+  cpu_set_t mask;
+  CPU_ZERO(&mask);
+  if (sched_getaffinity(0, sizeof mask, &mask) != 0) return own;
+  for (int n = 0; n < CPU_SETSIZE; ++n) own.push_back(CPU_ISSET(n, &mask) != 0);
+  return own;
+}
+
+// The busy seconds of this process's processors since the machine started; -1 when
+// /proc/stat cannot be read.
+double BusySeconds() {
+  static const std::vector<bool> own = OwnProcessors();
+  static const double tick = double(sysconf(_SC_CLK_TCK));
+  std::string text;
+  if (tick <= 0.0 || !ReadWholeFile("/proc/stat", text)) return -1.0;
+  const double ticks = BusyProcessorTicks(text, own);
+  return ticks < 0.0 ? -1.0 : ticks / tick;
+}
+
+// Where the measure of the others' load starts: the processors' busy time and this
+// process's own when the program started (before main).
+const double busyAtStart = BusySeconds();
+const double cpuAtStart = ProcessCpuSeconds();
+
+// Seconds between two looks at the other programs' load.
 constexpr double kLoadCheck = 2.0;
 }  // namespace
 
@@ -86,19 +114,51 @@ int TeamSize(int requested, int cores, long cells, double otherLoad, long minCel
   return static_cast<int>(std::min<long>({long(requested), byCells, byLoad}));
 }
 
+double BusyProcessorTicks(const std::string& procStat, const std::vector<bool>& processors) {
+  TextCursor stat(procStat);
+  std::string word;
+  double busy = 0.0;
+  bool any = false;
+  // The lines "cpuN user nice system idle iowait irq softirq steal ..." (in ticks) follow
+  // the machine's total line "cpu".
+  while (stat.ReadWord(word) && word.compare(0, 3, "cpu") == 0) {
+    char* end = nullptr;
+    const long n = word.size() > 3 ? std::strtol(word.c_str() + 3, &end, 10) : -1;
+    const bool counted = end && *end == '\0' && n >= 0 && (processors.empty() || (size_t(n) < processors.size() && processors[size_t(n)]));
+    for (int field = 0; field < 8; ++field) {
+      long ticks = 0;
+      if (!stat.ReadLong(ticks)) return -1.0;
+      if (counted && field != 3 && field != 4) busy += double(ticks);  // not idle, not waiting for a disk
+    }
+    any = any || counted;
+    stat.RestOfLine();
+  }
+  return any ? busy : -1.0;
+}
+
+double OthersBusyCores(double busySeconds, double ownSeconds, double seconds) {
+  return seconds > 0.0 ? std::max(0.0, (busySeconds - ownSeconds) / seconds) : 0.0;
+}
+
 RunThreads::RunThreads(long cells) : cells_(cells) {
   requested_ = threads_ = omp_get_max_threads();
   cores_ = omp_get_num_procs();
   active_ = std::getenv("OMP_DYNAMIC") == nullptr;
   if (!active_) return;
-  // The start-up ran on one thread: what it added to the load so far, as the kernel
-  // averages it.
-  const double now = Seconds(), cpu = ProcessCpuSeconds(), life = now - programStart;
-  if (life > 0.0) ownLoad_ = std::min(cpu / life, 1.0) * (1.0 - std::exp(-life / kLoadMinutes));
+  // The first look covers the start-up.
+  lastCheck_ = programStart;
+  lastBusy_ = busyAtStart;
+  lastCpu_ = cpuAtStart;
+  Set(OtherLoad(Seconds()), false);
+}
+
+double RunThreads::OtherLoad(double now) {
+  const double busy = BusySeconds(), cpu = ProcessCpuSeconds(), dt = now - lastCheck_;
+  const double others = busy >= 0.0 && lastBusy_ >= 0.0 && dt > 0.0 ? OthersBusyCores(busy - lastBusy_, cpu - lastCpu_, dt) : 0.0;
   lastCheck_ = now;
+  lastBusy_ = busy;
   lastCpu_ = cpu;
-  double load = 0.0;
-  Set(getloadavg(&load, 1) == 1 ? load - ownLoad_ : 0.0, false);
+  return others;
 }
 
 RunThreads::~RunThreads() {
@@ -118,11 +178,5 @@ void RunThreads::BeforeStep(size_t gridsHanded) {
   const bool writing = gridsHanded > gridsHanded_;
   if (dt < kLoadCheck && !(writing && gridsHanded_ == 0)) return;
   gridsHanded_ = gridsHanded;
-  const double cpu = ProcessCpuSeconds();
-  const double decay = std::exp(-dt / kLoadMinutes);
-  if (dt > 0.0) ownLoad_ = ownLoad_ * decay + (cpu - lastCpu_) / dt * (1.0 - decay);
-  lastCheck_ = now;
-  lastCpu_ = cpu;
-  double load = 0.0;
-  Set(getloadavg(&load, 1) == 1 ? load - ownLoad_ : 0.0, writing);
+  Set(OtherLoad(now), writing);
 }

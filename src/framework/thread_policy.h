@@ -14,6 +14,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Spins of an idle worker before it sleeps (GNU runtime; a spin is one pause of the CPU).
 constexpr const char* kBriefSpinCount = "1000";
@@ -74,11 +75,13 @@ class ScopedMinParallelCells {
 // cores) a run takes no more than
 //   - one thread per kCellsPerThread basin cells (to the nearest): below that a worker's
 //     share of a loop is shorter than waking it and waiting for it at the loop's end;
-//   - the cores the rest of the machine leaves free: its load (runnable threads, averaged
-//     over a minute) less this run's own busy threads averaged alike, for grids below
-//     kLoadBoundCells: a loop ends when its last worker does, so one worker that waits for
-//     a core holds up all the others, and the loops of a smaller grid are too short to
-//     make up for it. The loops of a larger grid are long enough: there each thread takes
+//   - the cores the rest of the machine leaves free, for grids below kLoadBoundCells: the
+//     time the processors this run may use were busy over the last seconds (the start-up
+//     first, then every two seconds), less this run's own CPU time, per second.
+//     Unlike the load average, which takes a minute to forget a run that ended, this
+//     follows other programs as they start and end. A loop ends when its last worker
+//     does, so one worker that waits for a core holds up all the others, and the loops of
+//     a smaller grid are too short to make up for it. The loops of a larger grid are long enough: there each thread takes
 //     the machine's share a thread gets, and more threads get more of it.
 //   - one core less for the grid writer thread while it gets grids to write (on more than
 //     two cores).
@@ -86,6 +89,14 @@ class ScopedMinParallelCells {
 constexpr long kCellsPerThread = 3000;
 constexpr long kLoadBoundCells = 262144;
 int TeamSize(int requested, int cores, long cells, double otherLoad, long minCells, bool writing = false);
+
+// The busy ticks (all but idle and waiting for a disk; a hypervisor's steal counts) that a
+// text of /proc/stat gives for the processors marked in `processors` (empty: every one);
+// -1 when it gives none.
+double BusyProcessorTicks(const std::string& procStat, const std::vector<bool>& processors);
+// The cores other programs kept busy over `seconds`: the processors' busy seconds less this
+// process's own CPU seconds, per second (never below 0).
+double OthersBusyCores(double busySeconds, double ownSeconds, double seconds);
 
 // Sets the threads of the cell loops step by step while a run goes on (see TeamSize), and
 // the requested number again at its end. With OMP_DYNAMIC set, the runtime's own rule
@@ -97,17 +108,18 @@ class RunThreads {
   ~RunThreads();
   RunThreads(const RunThreads&) = delete;
   RunThreads& operator=(const RunThreads&) = delete;
-  // Before a step: looks at the machine's load every few seconds and sets the threads.
+  // Before a step: looks at the other programs' load every two seconds and sets the threads.
   // gridsHanded: the grids handed to the writer thread so far.
   void BeforeStep(size_t gridsHanded);
   int Threads() const { return threads_; }
 
  private:
   void Set(double otherLoad, bool writing);
+  // The cores other programs kept busy since the last look; the look is now.
+  double OtherLoad(double now);
   bool active_ = false;
   int requested_ = 1, cores_ = 1, threads_ = 1;
   long cells_ = 0;
-  double lastCheck_ = 0.0, lastCpu_ = 0.0;
-  double ownLoad_ = 0.0;  // this run's busy threads, averaged as the load is
+  double lastCheck_ = 0.0, lastBusy_ = -1.0, lastCpu_ = 0.0;  // at the last look
   size_t gridsHanded_ = 0;
 };

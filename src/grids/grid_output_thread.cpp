@@ -3,12 +3,14 @@
 #include <pthread.h>
 
 #include <cerrno>
-#include <charconv>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 #include "framework/file_reason.h"
 #include "framework/logstream.h"
+#include "framework/text_helpers.h"
 #include "grids/grid_io_internal.h"
 
 namespace {
@@ -28,20 +30,41 @@ GridWriteResult WriteAscii(const GridFileJob& job, grid_io::PendingFile& f) {
   if (std::fprintf(f.get(), "ncols\t%d\nnrows\t%d\nxllcorner\t%lf\nyllcorner\t%lf\ncellsize\t%lf\nnodata_value\t%lf\n",
                    g.ncols, g.nrows, g.xllcorner, g.yllcorner, g.cellsize, g.nodata_value) < 0)
     return Failed(18, WriteErrorText(job.path));
-  std::string line;
-  char value[64];
   const size_t cols = static_cast<size_t>(g.ncols);
+  // Rows gather into chunks of some 64 KiB, which the file takes without copying them into
+  // its own buffer. A row takes at most 15 characters and a separator per cell.
+  constexpr size_t kChunk = size_t(64) << 10;
+  const size_t rowBytes = cols * 16;
+  std::vector<char> chunk(kChunk + rowBytes);
+  char* out = chunk.data();
+  const auto flush = [&] {
+    const size_t length = static_cast<size_t>(out - chunk.data());
+    out = chunk.data();
+    return std::fwrite(chunk.data(), 1, length, f.get()) == length;
+  };
+  // A run of equal cells (no-data around the basin, a dry day's zeros) copies the text of the first.
+  double previous = 0.0;
+  char previousText[16];
+  size_t previousLength = 0;
   for (size_t r = 0; r < static_cast<size_t>(g.nrows); ++r) {
-    line.clear();
     const double* row = job.doubles.data() + r * cols;
     for (size_t c = 0; c < cols; ++c) {
-      // to_chars in general format with precision 6 prints exactly what "%g" prints.
-      const std::to_chars_result res = std::to_chars(value, value + sizeof value, row[c], std::chars_format::general, 6);
-      line.append(value, static_cast<size_t>(res.ptr - value));
-      line.push_back(c + 1 < cols ? '\t' : '\n');
+      const double v = row[c];
+      if (previousLength > 0 && std::memcmp(&v, &previous, sizeof v) == 0) {
+        std::memcpy(out, previousText, previousLength);
+        out += previousLength;
+      } else {
+        char* const start = out;
+        out = GeneralNumberText(v, out);
+        previous = v;
+        previousLength = static_cast<size_t>(out - start);
+        std::memcpy(previousText, start, previousLength);
+      }
+      *out++ = c + 1 < cols ? '\t' : '\n';
     }
-    if (std::fwrite(line.data(), 1, line.size(), f.get()) != line.size()) return Failed(18, WriteErrorText(job.path));
+    if (static_cast<size_t>(out - chunk.data()) >= kChunk && !flush()) return Failed(18, WriteErrorText(job.path));
   }
+  if (!flush()) return Failed(18, WriteErrorText(job.path));
   return {};
 }
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -375,6 +378,37 @@ TEST(ExactNumberText, IsTheShortestTextThatReadsBackAsTheValue) {
   EXPECT_EQ(ExactNumberText(1.0 + 2.220446049250313e-16), "1.0000000000000002");
   EXPECT_EQ(ExactNumberText(-1e-9), "-1e-09");
   EXPECT_EQ(ExactNumberText(0.1), "0.1");
+}
+
+// Every cell of an ASCII grid is printed through GeneralNumberText: its text must be
+// exactly what "%g" prints, at the powers of ten, the halfway points of the sixth digit
+// (exact ones round to even), the edges of the fast range and everywhere between.
+TEST(GeneralNumberText, PrintsExactlyWhatPercentGPrints) {
+  std::vector<double> values = {0.0, -0.0, -9999.0, 1.0, 0.5, 2.5, 123456.5, 123457.5, 999999.4, 999999.5,
+                                999999.6, 9.999995, 99999.95, 0.0001, 0.00009999995, 1e-5, 1e6, 1e300, 5e-324,
+                                std::nan(""), HUGE_VAL, -HUGE_VAL, 1.234565, 0.1234565, 1234565.0};
+  for (int e = -6; e <= 7; ++e) {
+    const double p = std::pow(10.0, e);
+    for (double x : {p, std::nextafter(p, 0.0), std::nextafter(p, 1e9), 9.999995 * p, 9.999985 * p, 1.000005 * p})
+      values.insert(values.end(), {x, -x});
+  }
+  std::mt19937_64 random(20261209);
+  std::uniform_real_distribution<double> exponent(-6.0, 7.0);
+  std::uniform_int_distribution<long> decimals(0, 99999999);
+  for (int k = 0; k < 300000; ++k) {
+    values.push_back(std::pow(10.0, exponent(random)) * (k % 2 ? -1 : 1));
+    values.push_back(static_cast<double>(decimals(random)) / std::pow(10.0, k % 9));  // written decimals
+    values.push_back(static_cast<double>(decimals(random) | 1) / 16.0);                 // exact binary fractions
+  }
+  long differing = 0;
+  std::string first;
+  for (const double v : values) {
+    char mine[16], printf[32];
+    const std::string text(mine, static_cast<size_t>(GeneralNumberText(v, mine) - mine));
+    std::snprintf(printf, sizeof printf, "%g", v);
+    if (text != printf && differing++ == 0) first = ExactNumberText(v, 17) + ": " + text + " against " + printf;
+  }
+  EXPECT_EQ(differing, 0) << first;
 }
 
 // The teens take "th", whatever their last digit.

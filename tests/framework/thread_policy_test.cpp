@@ -89,6 +89,21 @@ TEST(ThreadPolicy, TheTeamFollowsTheCellsAndTheCoresLeftFree) {
       {8, 8, 370, 11.0, 0, 8},                         // forced: as asked
       {0, 8, 62500, 0.0, kMinParallelCells, 1},
   };
+  // The others' load: the processors' busy ticks (user, nice, system, irq, softirq, steal),
+  // those of this run's processors only, less the run's own time.
+  const std::string stat =
+      "cpu  900 0 90 5000 7 0 3 0 0 0\n"
+      "cpu0 100 1 10 800 5 2 3 4 0 0\n"
+      "cpu1 200 0 20 900 2 0 0 0 0 0\n"
+      "cpu2 600 0 60 3300 0 0 0 0 0 0\n"
+      "intr 1 2 3\ncpu9 1 1 1 1 1 1 1 1\n";
+  EXPECT_EQ(BusyProcessorTicks(stat, {}), 120.0 + 220.0 + 660.0);
+  EXPECT_EQ(BusyProcessorTicks(stat, {true, false, true}), 120.0 + 660.0);
+  EXPECT_EQ(BusyProcessorTicks(stat, {false, true}), 220.0);
+  EXPECT_EQ(BusyProcessorTicks("intr 1 2\n", {}), -1.0);
+  EXPECT_EQ(BusyProcessorTicks("cpu0 1 2\n", {}), -1.0);  // cut short
+  EXPECT_DOUBLE_EQ(OthersBusyCores(14.0, 8.0, 2.0), 3.0);
+  EXPECT_EQ(OthersBusyCores(7.9, 8.0, 2.0), 0.0);  // ticks coarser than the run's own clock
   for (const Case& c : cases)
     EXPECT_EQ(TeamSize(c.requested, c.cores, c.cells, c.otherLoad, c.minCells, c.writing), c.expected)
         << c.requested << " asked, " << c.cells << " cells, load " << c.otherLoad;

@@ -107,9 +107,10 @@ void CastShadows(double** dem, double** zone, double nodata, int nrows, int ncol
     for (int r = 1; r <= nrows; ++r) ray(r, edgeCol, Writes::all, false);
     return;
   }
-  // Threads take bundles of neighbouring rays: rays of a bundle share the cache lines of
-  // the rows they cross, and threads seldom write into the same line.
-  constexpr int kBundle = 32;
+  // Threads take bundles of eight neighbouring rays: rays of a bundle share the cache lines
+  // of the rows they cross, so threads seldom write into the same line, and a grid of a few
+  // hundred columns still has enough bundles to share out evenly (rays near a corner are short).
+  constexpr int kBundle = 8;
   const auto bundles = [](int count) { return (count + kBundle - 1) / kBundle; };
   const auto last = [](int b, int count) { return std::min(count, (b + 1) * kBundle); };
   const int rowBundles = bundles(nrows), colBundles = bundles(ncols);
