@@ -5,9 +5,9 @@
 // went idle wakes slowly: on a quiet machine that cost more than a loop over a basin of
 // ten thousand cells gains. Workers that spin for ever hold cores that other programs,
 // the grid writer thread or the calling thread need. The program therefore lets idle
-// workers spin briefly (a thousand pauses of the CPU, some microseconds: the GNU
-// runtime's own count for a machine with more threads than cores) before they sleep,
-// unless the user's environment chooses a policy itself (OMP_WAIT_POLICY, or
+// workers spin briefly (ten thousand pauses of the CPU, about a quarter of a millisecond:
+// longer than most serial stretches of a step, a thirtieth of the GNU runtime's default)
+// before they sleep, unless the user's environment chooses a policy itself (OMP_WAIT_POLICY, or
 // GOMP_SPINCOUNT for the GNU runtime); RunThreads below sizes the team. The runtime reads
 // its settings when it is loaded, before main, so the program sets the variable and
 // starts itself again once.
@@ -17,7 +17,7 @@
 #include <vector>
 
 // Spins of an idle worker before it sleeps (GNU runtime; a spin is one pause of the CPU).
-constexpr const char* kBriefSpinCount = "1000";
+constexpr const char* kBriefSpinCount = "10000";
 
 // The value GOMP_SPINCOUNT is to be given, or nullptr when the environment already
 // decides (either variable set, even to an empty text).
