@@ -127,7 +127,7 @@ double BusyProcessorTicks(const std::string& procStat, const std::vector<bool>& 
     const bool counted = end && *end == '\0' && n >= 0 && (processors.empty() || (size_t(n) < processors.size() && processors[size_t(n)]));
     for (int field = 0; field < 8; ++field) {
       long ticks = 0;
-      if (!stat.ReadLong(ticks)) return -1.0;
+      if (!stat.ReadLong(ticks) || ticks < 0) return -1.0;
       if (counted && field != 3 && field != 4) busy += double(ticks);  // not idle, not waiting for a disk
     }
     any = any || counted;

@@ -102,6 +102,7 @@ TEST(ThreadPolicy, TheTeamFollowsTheCellsAndTheCoresLeftFree) {
   EXPECT_EQ(BusyProcessorTicks(stat, {false, true}), 220.0);
   EXPECT_EQ(BusyProcessorTicks("intr 1 2\n", {}), -1.0);
   EXPECT_EQ(BusyProcessorTicks("cpu0 1 2\n", {}), -1.0);  // cut short
+  EXPECT_EQ(BusyProcessorTicks("cpu0 1 -2 3 4 5 6 7 8\n", {}), -1.0);
   EXPECT_DOUBLE_EQ(OthersBusyCores(14.0, 8.0, 2.0), 3.0);
   EXPECT_EQ(OthersBusyCores(7.9, 8.0, 2.0), 0.0);  // ticks coarser than the run's own clock
   for (const Case& c : cases)
