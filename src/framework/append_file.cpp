@@ -22,9 +22,9 @@ void Blocking(int fd) {
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
 }
 
-// Appends text to the open file fd (blocking), taking a short append back.
-int AppendAt(int fd, const std::string& text) {
-  const off_t before = ::lseek(fd, 0, SEEK_END);
+// Appends text to the open file fd (blocking), taking a short append back; before is the
+// file's end, where it was.
+int AppendAt(int fd, const std::string& text, off_t before) {
   int error = 0;
   for (size_t done = 0; done < text.size();) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -43,12 +43,13 @@ int AppendAt(int fd, const std::string& text) {
   }
   return error;
 }
+int AppendAt(int fd, const std::string& text) { return AppendAt(fd, text, ::lseek(fd, 0, SEEK_END)); }
 
 // Appends text to the open file fd (closed here), taking a short append back.
 int AppendOrCutBack(int fd, const std::string& path, const std::string& text) {
   Blocking(fd);
   const off_t before = ::lseek(fd, 0, SEEK_END);
-  int error = AppendAt(fd, text);
+  int error = AppendAt(fd, text, before);
   if (::close(fd) != 0 && error == 0 && errno != EINTR) {
     error = errno;
     if (before >= 0) {

@@ -1,7 +1,5 @@
 #include "framework/entry.h"
 
-#include <functional>
-
 #include <sys/stat.h>
 
 #include <algorithm>

@@ -30,6 +30,7 @@ std::string NotARegularFile(const std::string& path) {
 std::string KindOfFile(unsigned mode) {
   const mode_t st_mode = static_cast<mode_t>(mode);
   if (S_ISREG(st_mode)) return std::string();
+  if (S_ISLNK(st_mode)) return "a symbolic link";  // a mode from lstat
   if (S_ISFIFO(st_mode)) return "a FIFO";
   if (S_ISCHR(st_mode)) return "a character device";
   if (S_ISBLK(st_mode)) return "a block device";
@@ -48,7 +49,7 @@ std::string FileOpenReason(const std::string& path, bool forWriting, int errnoVa
     struct stat st {};
     std::string now = "nothing stands there now";
     if (::lstat(path.c_str(), &st) == 0) {
-      const std::string kind = S_ISLNK(st.st_mode) ? std::string("a symbolic link") : KindOfFile(st.st_mode);
+      const std::string kind = KindOfFile(st.st_mode);
       now = (kind.empty() ? std::string("another file") : kind) + " of user " + UserName(st.st_uid) +
             " has taken its place";
     }

@@ -184,8 +184,9 @@ int LogStream::OpenShared(const std::string& name, int& e, bool& inPlace) {
     return fd;
   }
   struct stat st {};
+  if (!SharedFileRefusesThisUser(name, st)) return -1;
   const std::string own = OwnFileName(name, &ownBlocked_);
-  if (!SharedFileRefusesThisUser(name, st) || !ownBlocked_.empty() || HoldsNoDiagnostics(own)) return -1;
+  if (!ownBlocked_.empty() || HoldsNoDiagnostics(own)) return -1;
   const int mine = CreateNewFile(own);
   if (mine < 0) {
     e = errno;

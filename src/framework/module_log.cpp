@@ -51,7 +51,7 @@ void DeclareModuleLog(LogStream* log) {
   if (!log || !SharedFileRefusesThisUser(kModuleLogName, st)) return;
   *log << "WARNING: "
        << SharedFileWarning(std::string("the module log ") + kModuleLogName + " in the working folder", st,
-                            "append to it", "its notes to " + ModuleLogName(), "module log",
+                            "append to it", "its notes to " + OwnFileName(kModuleLogName), "module log",
                             kModuleLogName)
        << "[end-entry]";
 }

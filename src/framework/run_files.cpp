@@ -642,7 +642,7 @@ void RunFiles::Seal(LogStream* log, const std::string& run) {
   struct stat st {};
   std::string why = " (" + std::string(std::strerror(failed.second)) + ")";
   if (::lstat(failed.first.c_str(), &st) == 0 && (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid())) {
-    const std::string kind = S_ISLNK(st.st_mode) ? std::string("a symbolic link") : KindOfFile(st.st_mode);
+    const std::string kind = KindOfFile(st.st_mode);
     why = (S_ISREG(st.st_mode) ? why + ": a file" : ": " + kind) + " of user " + UserName(st.st_uid) +
           FormatText(" (mode %04o)", static_cast<unsigned>(st.st_mode & 07777)) + " stands there" +
           (S_ISREG(st.st_mode) ? "" : ", which the run never writes into");

@@ -14,7 +14,7 @@ namespace {
 
 // Who owns the entry st describes and what it is: "user <owner> (<kind, >mode <mode>)".
 std::string OwnerAndMode(const struct stat& st) {
-  std::string kind = S_ISLNK(st.st_mode) ? std::string("a symbolic link") : KindOfFile(st.st_mode);
+  std::string kind = KindOfFile(st.st_mode);
   if (S_ISREG(st.st_mode) && st.st_nlink > 1) kind = "a file of " + std::to_string(st.st_nlink) + " names";
   return "user " + UserName(st.st_uid) + " (" + (kind.empty() ? kind : kind + ", ") +
          FormatText("mode %04o)", static_cast<unsigned>(st.st_mode & 07777));

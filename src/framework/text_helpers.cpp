@@ -640,56 +640,63 @@ std::string ExactNumberText(double v, int fewestDigits) {
   return text;
 }
 
-char* GeneralNumberText(double v, char* out) {
+namespace {
+
+// "%g" of a value of 0.0001 <= |v| < 999999.5 from its six digits, written at out; returns
+// the end, or nullptr where the general conversion must decide: the sixth digit lies within
+// a millionth of a rounding's halfway point, or the rounding reaches 10^6.
+char* SixDigitText(double v, double a, char* out) {
   static const double kPower[10] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+  // The decimal exponent: 10^e <= a < 10^(e+1), -4 <= e <= 5. The doubles nearest the
+  // negative powers lie above them, so the comparison never takes a value below a power
+  // for one at it.
+  int e = 5;
+  while (e > 0 && a < kPower[e]) --e;
+  if (e == 0 && a < 1.0) {
+    e = -1;
+    while (e > -4 && a < 1.0 / kPower[-e]) --e;
+  }
+  // Six digits: the product is exact to well below a millionth of the last digit.
+  const double scaled = a * kPower[5 - e];
+  const double whole = std::floor(scaled);
+  const double fraction = scaled - whole;
+  if (std::fabs(fraction - 0.5) < 1e-6) return nullptr;
+  long digits = static_cast<long>(whole) + (fraction > 0.5 ? 1 : 0);
+  if (digits == 1000000) {
+    digits = 100000;
+    if (++e > 5) return nullptr;
+  }
+  char d[6];
+  for (int k = 5; k >= 0; --k, digits /= 10) d[k] = static_cast<char>('0' + digits % 10);
+  int last = 5;
+  while (last > 0 && d[last] == '0') --last;
+  if (v < 0) *out++ = '-';
+  if (e < 0) {
+    *out++ = '0';
+    *out++ = '.';
+    for (int k = -1; k > e; --k) *out++ = '0';
+    for (int k = 0; k <= last; ++k) *out++ = d[k];
+    return out;
+  }
+  for (int k = 0; k <= e; ++k) *out++ = d[k];
+  if (last > e) {
+    *out++ = '.';
+    for (int k = e + 1; k <= last; ++k) *out++ = d[k];
+  }
+  return out;
+}
+
+}  // namespace
+
+char* GeneralNumberText(double v, char* out) {
   const double a = std::fabs(v);
   if (a == 0.0) {
     if (std::signbit(v)) *out++ = '-';
     *out++ = '0';
     return out;
   }
-  if (a >= 1e-4 && a < 999999.5) {
-    // The decimal exponent: 10^e <= a < 10^(e+1), -4 <= e <= 5. The doubles nearest the
-    // negative powers lie above them, so the comparison never takes a value below a power
-    // for one at it.
-    int e = 5;
-    while (e > 0 && a < kPower[e]) --e;
-    if (e == 0 && a < 1.0) {
-      e = -1;
-      while (e > -4 && a < 1.0 / kPower[-e]) --e;
-    }
-    // Six digits: the product is exact to well below a millionth of the last digit.
-    const double scaled = a * kPower[5 - e];
-    const double whole = std::floor(scaled);
-    const double fraction = scaled - whole;
-    if (std::fabs(fraction - 0.5) >= 1e-6) {
-      long digits = static_cast<long>(whole) + (fraction > 0.5 ? 1 : 0);
-      if (digits == 1000000) {
-        digits = 100000;
-        ++e;
-      }
-      if (e <= 5) {
-        char d[6];
-        for (int k = 5; k >= 0; --k, digits /= 10) d[k] = static_cast<char>('0' + digits % 10);
-        int last = 5;
-        while (last > 0 && d[last] == '0') --last;
-        if (v < 0) *out++ = '-';
-        if (e >= 0) {
-          for (int k = 0; k <= e; ++k) *out++ = d[k];
-          if (last > e) {
-            *out++ = '.';
-            for (int k = e + 1; k <= last; ++k) *out++ = d[k];
-          }
-        } else {
-          *out++ = '0';
-          *out++ = '.';
-          for (int k = -1; k > e; --k) *out++ = '0';
-          for (int k = 0; k <= last; ++k) *out++ = d[k];
-        }
-        return out;
-      }
-    }
-  }
+  if (a >= 1e-4 && a < 999999.5)
+    if (char* end = SixDigitText(v, a, out)) return end;
   return std::to_chars(out, out + 16, v, std::chars_format::general, 6).ptr;
 }
 

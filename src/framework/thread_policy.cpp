@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -124,7 +123,8 @@ double BusyProcessorTicks(const std::string& procStat, const std::vector<bool>& 
   while (stat.ReadWord(word) && word.compare(0, 3, "cpu") == 0) {
     char* end = nullptr;
     const long n = word.size() > 3 ? std::strtol(word.c_str() + 3, &end, 10) : -1;
-    const bool counted = end && *end == '\0' && n >= 0 && (processors.empty() || (size_t(n) < processors.size() && processors[size_t(n)]));
+    const bool ours = processors.empty() || (size_t(n) < processors.size() && processors[size_t(n)]);
+    const bool counted = end && *end == '\0' && n >= 0 && ours;
     for (int field = 0; field < 8; ++field) {
       long ticks = 0;
       if (!stat.ReadLong(ticks) || ticks < 0) return -1.0;
@@ -154,7 +154,8 @@ RunThreads::RunThreads(long cells) : cells_(cells) {
 
 double RunThreads::OtherLoad(double now) {
   const double busy = BusySeconds(), cpu = ProcessCpuSeconds(), dt = now - lastCheck_;
-  const double others = busy >= 0.0 && lastBusy_ >= 0.0 && dt > 0.0 ? OthersBusyCores(busy - lastBusy_, cpu - lastCpu_, dt) : 0.0;
+  const bool measured = busy >= 0.0 && lastBusy_ >= 0.0;
+  const double others = measured ? OthersBusyCores(busy - lastBusy_, cpu - lastCpu_, dt) : 0.0;
   lastCheck_ = now;
   lastBusy_ = busy;
   lastCpu_ = cpu;

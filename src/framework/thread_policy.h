@@ -7,8 +7,8 @@
 // the grid writer thread or the calling thread need. The program therefore lets idle
 // workers spin briefly (ten thousand pauses of the CPU, about a quarter of a millisecond:
 // longer than most serial stretches of a step, a thirtieth of the GNU runtime's default)
-// before they sleep, unless the user's environment chooses a policy itself (OMP_WAIT_POLICY, or
-// GOMP_SPINCOUNT for the GNU runtime); RunThreads below sizes the team. The runtime reads
+// before they sleep, unless the user's environment chooses a policy itself
+// (OMP_WAIT_POLICY, or GOMP_SPINCOUNT for the GNU runtime); RunThreads below sizes the team. The runtime reads
 // its settings when it is loaded, before main, so the program sets the variable and
 // starts itself again once.
 #pragma once
@@ -81,8 +81,9 @@ class ScopedMinParallelCells {
 //     Unlike the load average, which takes a minute to forget a run that ended, this
 //     follows other programs as they start and end. A loop ends when its last worker
 //     does, so one worker that waits for a core holds up all the others, and the loops of
-//     a smaller grid are too short to make up for it. The loops of a larger grid are long enough: there each thread takes
-//     the machine's share a thread gets, and more threads get more of it.
+//     a smaller grid are too short to make up for it. The loops of a larger grid are long
+//     enough: there each thread takes the machine's share a thread gets, and more threads
+//     get more of it.
 //   - one core less for the grid writer thread while it gets grids to write (on more than
 //     two cores).
 // With ScopedMinParallelCells(0) in force (tests) every loop gets the requested threads.

@@ -278,6 +278,8 @@ void GIFReader::ResampleToGrid(double** source, int sourceFirstCol, int sourceLa
   auto clampRow = [&](int64_t t) { return Clamp(t, sourceFirstRow, sourceLastRow); };
   // The sample point: the lower-left corner of the target cell, or its centre.
   const double half = atCentres ? 0.5 : 0.0;
+  const double sourceEast = sourceX + (sourceLastCol - sourceFirstCol + 1) * cs;
+  const double sourceNorth = sourceY + (sourceLastRow - sourceFirstRow + 1) * cs;
   for (int r = targetLastRow; r >= targetFirstRow; --r) {
     if (!target[r]) continue;
     for (int c = targetFirstCol; c <= targetLastCol; ++c) {
@@ -289,8 +291,7 @@ void GIFReader::ResampleToGrid(double** source, int sourceFirstCol, int sourceLa
       const double y = targetY + (targetLastRow - r + half) * targetCellsize;
       // A centre beyond the file's cells (more than half a cell past its edge centres) has
       // no value there: the edge's values would stand for ground the file does not show.
-      if (atCentres && (x < sourceX || y < sourceY || x > sourceX + (sourceLastCol - sourceFirstCol + 1) * cs ||
-                        y > sourceY + (sourceLastRow - sourceFirstRow + 1) * cs)) {
+      if (atCentres && (x < sourceX || y < sourceY || x > sourceEast || y > sourceNorth)) {
         target[r][c] = -9999.0;
         continue;
       }

@@ -54,10 +54,6 @@ const int kRetryWaitMs = 200;
   throw code;
 }
 
-// The zone grid's cells (a cell lies in the basin where its value is above the no-data
-// value); null before the zone grid is registered.
-double** ZoneCells(const modelobject& o) { return grid_io::ZoneGridOf(o); }
-
 // Opens a regular file for reading without waiting (a FIFO made under the name since it was
 // looked at would wait for a writer for ever); null with errno set, or with kind set to what
 // stands there when it is no regular file.
@@ -435,7 +431,7 @@ void FillHoles(modelobject& o, double** grid, const std::string& path, double fi
       copy[r][c] = grid[r][c];
     }
   }
-  double** zone = ZoneCells(o);
+  double** zone = grid_io::ZoneGridOf(o);
   long holes = 0;
   for (int r = 1; r <= g.nrows; ++r) {
     if (!grid[r]) continue;
@@ -634,7 +630,7 @@ void ReadNetcdfIntoGrid(ReadContext& ctx, const std::string& fullName, double** 
                            "A netCDF grid read without a georeference of its own is copied cell by cell: it must "
                            "have the zone grid's columns and rows");
     CheckNetcdfPlace(o, ctx.path);
-    double** mask = o.readMask ? o.readMask : ZoneCells(o);
+    double** mask = o.readMask ? o.readMask : grid_io::ZoneGridOf(o);
     for (int r = 1; r <= g.nrows; ++r) {
       if (!grid[r]) continue;
       for (int c = 1; c <= g.ncols; ++c) {
@@ -778,7 +774,7 @@ void ReadGridValues(ReadContext& ctx, GridFileFormat format, TextCursor& cursor,
 // value as a storage or parameter. Named as a land-use cell without a code is.
 void RequireEveryBasinCell(const modelobject& o, const std::string& path, double** grid) {
   const GridGeometry& g = o.geometry;
-  double** zone = ZoneCells(o);
+  double** zone = grid_io::ZoneGridOf(o);
   if (!zone) return;
   long count = 0;
   std::string first;
@@ -812,7 +808,7 @@ void RequireEveryBasinCell(const modelobject& o, const std::string& path, double
 // holds and the module fills): every cell beyond the file's cells would hold no value.
 void RequireBasinCellCovered(const modelobject& o, const std::string& path, const FileHeader& h) {
   const GridGeometry& g = o.geometry;
-  double** zone = ZoneCells(o);
+  double** zone = grid_io::ZoneGridOf(o);
   const double east = h.xll + h.ncols * h.cellsize, north = h.yll + h.nrows * h.cellsize;
   for (int r = 1; r <= g.nrows; ++r) {
     const double y = g.yllcorner + (g.nrows - r + 0.5) * g.cellsize;
@@ -855,7 +851,7 @@ void ResampleGridFile(ReadContext& ctx, GridFileFormat format, TextCursor& curso
   }
   GIFReader::ResampleToGrid(source.get(), 1, fileCols, 1, fileRows, target, 1, g.ncols, 1, g.nrows, o.readMask,
                             h.xll, h.yll, h.cellsize, g.xllcorner, g.yllcorner, g.cellsize, nullptr, true);
-  double** zone = ZoneCells(o);
+  double** zone = grid_io::ZoneGridOf(o);
   if (!zone) return;
   for (int r = 1; r <= g.nrows; ++r)
     if (target[r] && zone[r])

@@ -15,6 +15,7 @@
 #include "framework/modelobject.h"
 #include "framework/run_files.h"
 #include "framework/storage_file.h"
+#include "framework/text_helpers.h"
 #include "framework/thread_policy.h"
 #include "grids/grid_io_internal.h"
 #include "grids/grid_output_thread.h"
@@ -264,10 +265,10 @@ namespace {
 
 // The value a cell reads back as from an ASCII grid ("%g") and from a single-precision file.
 double AsReadFromAscii(double v) {
-  char text[32];
-  const std::to_chars_result end = std::to_chars(text, text + sizeof text, v, std::chars_format::general, 6);
+  char text[16];
+  const char* const end = GeneralNumberText(v, text);
   double read = v;
-  std::from_chars(text, end.ptr, read);
+  std::from_chars(text, end, read);
   return read;
 }
 double AsReadFromFloat(double v) { return static_cast<double>(static_cast<float>(v)); }

@@ -134,7 +134,7 @@ void modelobject::WriteGrids(int position, int onlyThisInstance, bool noPeriodOu
   rec.accumulatedSteps += 1.0;
 
   // Counted cells: inside the zone grid and, when asked, owned by this instance.
-  double** zone = grids[1].registered ? grids[1].data : nullptr;
+  double** zone = grid_io::ZoneGridOf(*this);
   double** regions = nullptr;
   if (onlyThisInstance) {
     const int p = FindGrid("MPIRegions");

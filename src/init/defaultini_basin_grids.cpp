@@ -447,15 +447,14 @@ void defaultini::ReadStartupGrid(const StandardGridSpec& spec, double**& grid, c
       o.readGridName = "[" + section + "] " + s.internalName;
       o.readCodes = ReadAsCodes(s.internalName);
       o.readIsState = WrittenAsState(s.writeCode);
-      o.readEveryCell = NeededInEveryBasinCell(s.internalName, s.writeCode);
     }
     ~Reading() {
       o.readGridName.clear();
       o.readCodes = false;
       o.readIsState = true;
-      o.readEveryCell = false;
     }
   } reading(*this, spec, section);
+  const EveryBasinCellScope everyCell(*this, NeededInEveryBasinCell(spec.internalName, spec.writeCode));
   if (GlacierCellByCell(spec.internalName))
     ReadBasinGrid(spec.fileName, grid, spec.fillCode, true, true, false, spec.defaultValue);
   else

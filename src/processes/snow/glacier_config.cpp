@@ -11,6 +11,7 @@
 #include "grids/grid_registry.h"
 #include "processes/snow/snowmod.h"
 #include "processes/soil/soil_parameters.h"
+#include "processes/glacier_share.h"
 
 namespace {
 
@@ -579,7 +580,7 @@ void schneemodellklasse::CreateFirnStack() {
         double* layers = firnStack[r][c];
         const int k = SubbasinIndex(r, c);
         const double g = glacierFraction[r][c];
-        if (k <= 0 || !(g != nodata && g > 0.0)) {
+        if (k <= 0 || !(GlacierCells::ShareOfFraction(g, nodata) > 0.0)) {
           for (int l = 0; l <= firnLevels; ++l) layers[l] = nodata;
           continue;
         }

@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "processes/glacier_share.h"
 #include "processes/snow/snowmod.h"
 #include "processes/subbasin_runoff.h"
 #include "framework/thread_policy.h"
+#include "processes/glacier_share.h"
 
 int schneemodellklasse::SubbasinIndex(int row, int col) const {
   if (!subbasinGrid) return 0;
@@ -205,7 +205,7 @@ void schneemodellklasse::KeepCanopyWaterOfChangedGlacierPart(int r, int c, doubl
 void schneemodellklasse::KeepSnowOfChangedGlacierParts() {
   if (!DynamicGlaciers() || !grid[kFractionOld]) return;
   const double nodata = geometry.nodata_value;
-  auto share = [nodata](double v) { return v == nodata || !(v > 0.0) ? 0.0 : std::min(1.0, v); };
+  auto share = [nodata](double v) { return GlacierCells::ShareOfFraction(v, nodata); };
   const std::pair<Grid, Grid> parts[2] = {{kSolid, kSolidOnGlacier}, {kLiquid, kLiquidOnGlacier}};
 #pragma omp parallel for schedule(runtime) if (ForkRows(geometry.nrows, geometry.ncols))
   for (int r = 1; r <= geometry.nrows; ++r)

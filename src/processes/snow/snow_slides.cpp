@@ -7,6 +7,7 @@
 
 #include "processes/snow/snowmod.h"
 #include "framework/thread_policy.h"
+#include "processes/glacier_share.h"
 
 void SnowElevationOrder(double** reference, double** elevation, const GridGeometry& g, double** orderRow,
                         double** orderCol) {
@@ -53,9 +54,7 @@ void AddSnow(double& solid, double& liquid, double amount) {
 // The glacier part of a cell, 0..1 (0 without glacier grids).
 double GlacierShare(const SlideGrids& s, int r, int c, double nodata) {
   if (!s.glacierFraction || !s.solidOnGlacier) return 0.0;
-  const double v = s.glacierFraction[r][c];
-  if (v == nodata || !(v > 0.0)) return 0.0;
-  return std::min(1.0, v);
+  return GlacierCells::ShareOfFraction(s.glacierFraction[r][c], nodata);
 }
 
 // Gives up the share frac of a part's snow; the liquid water keeps its share. Returns the
